@@ -1,0 +1,18 @@
+# The libraries Ostrevan builds on, found once for every subsystem.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets PrintSupport Network Multimedia
+             MultimediaWidgets Svg Concurrent Test)
+find_package(SQLite3 REQUIRED)
+find_package(PostgreSQL REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBRAW  REQUIRED IMPORTED_TARGET libraw_r)
+pkg_check_modules(FFMPEG  REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
+pkg_check_modules(GPHOTO2 REQUIRED IMPORTED_TARGET libgphoto2 libgphoto2_port)
+pkg_check_modules(BURN    REQUIRED IMPORTED_TARGET libburn-1 libisofs-1)
+pkg_check_modules(CRYPT   REQUIRED IMPORTED_TARGET libcrypt)
+pkg_check_modules(POPPLER REQUIRED IMPORTED_TARGET poppler-qt6)
+if(OVN_TESTS)
+    find_package(GTest REQUIRED)
+endif()
+if(OVN_BENCH)
+    find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QReadWriteLock>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// The user's preferences, in three layers searched in order: the argument domain ("-Key Value"
+// pairs from the command line), the user's own file, and the registered defaults. Every read and
+// write is thread-safe.
+//
+// The file is an XML property list at $XDG_CONFIG_HOME/ostrevan/preferences.plist, mode 0600 (it
+// holds passwords), replaced atomically on every write. A file that cannot be read is moved aside
+// as "preferences.plist.corrupt" and the program goes on with the defaults; loadProblem() then says
+// what happened so that the application can tell the user.
+//
+// Typed reads coerce as the settings code expects: a string "1", "YES" or "yes" is true and "0" or
+// "NO" false, a string's integer value comes from its leading digits ("12abc" is 12, "abc" is 0),
+// numbers read as strings give their locale-free text. Nothing here depends on the C or Qt locale.
+class UserDefaults
+{
+public:
+    // Uses the given file; an empty path keeps the settings in memory only (tests).
+    explicit UserDefaults(const QString &filePath = QString());
+    ~UserDefaults();
+
+    UserDefaults(const UserDefaults &) = delete;
+    UserDefaults &operator=(const UserDefaults &) = delete;
+
+    // The program's own settings, at defaultFilePath().
+    static UserDefaults &standard();
+    // $XDG_CONFIG_HOME/ostrevan/preferences.plist (~/.config when XDG_CONFIG_HOME is unset).
+    static QString defaultFilePath();
+
+    QString filePath() const;
+    // Empty when the file loaded, or was absent; otherwise a sentence for the user.
+    QString loadProblem() const;
+
+    // Adds to the registered defaults; a key registered again takes the new value.
+    void registerDefaults(const QVariantMap &defaults);
+    // Reads "-Key Value" pairs (program name first, as in argv). A value that parses as an old-style
+    // property-list array or dictionary is stored as one; anything else stays a string. Words that
+    // are not such a pair are ignored.
+    void setArguments(const QStringList &arguments);
+
+    QVariant objectForKey(const QString &key) const;
+    QString stringForKey(const QString &key) const;           // "" when missing or not text-like
+    bool boolForKey(const QString &key) const;
+    qint64 integerForKey(const QString &key) const;
+    double doubleForKey(const QString &key) const;
+    QVariantList arrayForKey(const QString &key) const;        // empty unless an array
+    QVariantMap dictionaryForKey(const QString &key) const;    // empty unless a dictionary
+    QByteArray dataForKey(const QString &key) const;           // empty unless data
+    // True when some layer holds the key.
+    bool contains(const QString &key) const;
+    // The user's file layer alone.
+    QVariantMap persistentDomain() const;
+
+    // Writes go to the user's file layer and are saved at once. They answer false (and keep the
+    // value in memory) when the file could not be written.
+    bool setObject(const QVariant &value, const QString &key);
+    bool setString(const QString &value, const QString &key) { return setObject(value, key); }
+    bool setBool(bool value, const QString &key) { return setObject(value, key); }
+    bool setInteger(qint64 value, const QString &key) { return setObject(value, key); }
+    bool setDouble(double value, const QString &key) { return setObject(value, key); }
+    bool removeObjectForKey(const QString &key);
+    // Saves the file layer when a previous save failed; true when the file is current.
+    bool synchronize();
+
+    // Coercions shared with other readers of string-valued settings and records.
+    static bool boolFromVariant(const QVariant &value);
+    static qint64 integerFromVariant(const QVariant &value);
+    static double doubleFromVariant(const QVariant &value);
+    static QString stringFromVariant(const QVariant &value);
+
+private:
+    void load();
+    bool saveLocked();
+    QVariant lookupLocked(const QString &key) const;
+
+    mutable QReadWriteLock m_lock;
+    QString m_filePath;
+    QString m_loadProblem;
+    QVariantMap m_arguments;
+    QVariantMap m_persistent;
+    QVariantMap m_registered;
+    bool m_dirty = false;
+};

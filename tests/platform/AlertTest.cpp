@@ -1,0 +1,112 @@
+#include "platform/Alert.h"
+#include "platform/MainThread.h"
+#include "platform/MessageBoxPresenter.h"
+
+#include "../support/ScriptedAlertPresenter.h"
+#include "../support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+TEST(AlertTest, ScriptedAnswersComeBackInOrderThenDefault)
+{
+    ScriptedAlertPresenter *presenter = ScriptedAlertPresenter::install();
+    presenter->enqueueAnswers({2, 1});
+    Alert alert;
+    alert.message = QStringLiteral("Connection failed");
+    alert.buttons = {QStringLiteral("Retry"), QStringLiteral("Preferences"), QStringLiteral("Quit")};
+    EXPECT_EQ(Alerts::run(alert), 2);
+    EXPECT_EQ(Alerts::run(alert), 1);
+    EXPECT_EQ(Alerts::run(alert), 0);
+    ASSERT_EQ(presenter->shown().size(), 3);
+    EXPECT_EQ(presenter->shown().at(0).message, QStringLiteral("Connection failed"));
+    Alerts::setPresenter(nullptr);
+}
+
+TEST(AlertTest, WorkerAlertsOpenOnTheMainThread)
+{
+    struct ThreadRecorder : AlertPresenter {
+        std::atomic<QThread *> thread{nullptr};
+        int run(const Alert &) override
+        {
+            thread = QThread::currentThread();
+            return 1;
+        }
+    };
+    auto owned = std::make_unique<ThreadRecorder>();
+    ThreadRecorder *recorder = owned.get();
+    Alerts::setPresenter(std::move(owned));
+
+    std::atomic<int> answer{-1};
+    std::thread worker([&] { answer = Alerts::run(Alert{}); });
+    ASSERT_TRUE(processEventsUntil([&] { return answer.load() != -1; }));
+    worker.join();
+    EXPECT_EQ(answer.load(), 1);
+    EXPECT_EQ(recorder->thread.load(), QCoreApplication::instance()->thread());
+
+    // show() from a worker returns at once; the answer arrives on the main thread.
+    recorder->thread = nullptr;
+    std::atomic<bool> done{false};
+    QThread *doneThread = nullptr;
+    std::thread([&] {
+        Alerts::show(Alert{}, [&](int) {
+            doneThread = QThread::currentThread();
+            done = true;
+        });
+    }).join();
+    ASSERT_TRUE(processEventsUntil([&] { return done.load(); }));
+    EXPECT_EQ(doneThread, QCoreApplication::instance()->thread());
+    Alerts::setPresenter(nullptr);
+}
+
+TEST(AlertTest, MessageBoxPresenterAnswersTheClickedButton)
+{
+    MessageBoxPresenter presenter;
+    Alert alert;
+    alert.message = QStringLiteral("Delete?");
+    alert.buttons = {QStringLiteral("Cancel"), QStringLiteral("Delete")};
+    // Click "Delete" once the box is up.
+    QTimer::singleShot(0, [] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {
+                for (QAbstractButton *button : box->buttons())
+                    if (button->text() == QLatin1String("Delete"))
+                        button->click();
+            }
+        }
+    });
+    EXPECT_EQ(presenter.run(alert), 1);
+}
+
+TEST(MainThreadTest, PostWithDestroyedContextIsDropped)
+{
+    int ran = 0;
+    {
+        QObject context;
+        std::thread([&] { MainThread::post([&] { ++ran; }, &context); }).join();
+    }
+    std::thread([&] { MainThread::post([&] { ran += 10; }); }).join();
+    ASSERT_TRUE(processEventsUntil([&] { return ran >= 10; }));
+    EXPECT_EQ(ran, 10);
+}
+
+TEST(MainThreadTest, RunAndWaitRunsOnMainThreadBeforeReturning)
+{
+    QThread *where = nullptr;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        MainThread::runAndWait([&] { where = QThread::currentThread(); });
+        returned = true;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(where, QCoreApplication::instance()->thread());
+}
