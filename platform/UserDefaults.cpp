@@ -22,10 +22,9 @@ namespace {
 const QFile::Permissions kFilePermissions = QFile::ReadOwner | QFile::WriteOwner;
 const QFile::Permissions kFolderPermissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
-// Nesting a stored value may have. The file's root dictionary is one level of its own, and the
-// reader refuses documents deeper than PropertyList::maximumDepth: a value that would make the file
-// unreadable at the next start is refused now, with a little room to spare.
-constexpr int kMaximumValueDepth = PropertyList::maximumDepth - 2;
+// Nesting a stored value may have, counting the file's root dictionary as the first level: the
+// reader refuses deeper documents, so such a value would make the file unreadable at the next start.
+constexpr int kMaximumValueDepth = PropertyList::maximumDepth;
 
 bool isIntegerType(int typeId)
 {
@@ -70,17 +69,13 @@ std::optional<QVariant> storableValue(const QVariant &value, int depth)
             return std::nullopt;
         return value;
     }
-    if (type == QMetaType::Double || type == QMetaType::Float) {
-        const double d = value.toDouble();
-        // The XML form has no agreed spelling for these; a file holding one might not load again.
-        if (!std::isfinite(d))
-            return std::nullopt;
-        return QVariant(d);
-    }
+    if (type == QMetaType::Double || type == QMetaType::Float)
+        return QVariant(value.toDouble());
     if (type == QMetaType::ULongLong || type == QMetaType::ULong) {
+        // The file gives back a quint64 only for what a qint64 cannot hold.
         const qulonglong u = value.toULongLong();
         if (u > qulonglong(std::numeric_limits<qint64>::max()))
-            return std::nullopt;   // read back it would be a different number
+            return QVariant(u);
         return QVariant(qint64(u));
     }
     if (isIntegerType(type))
@@ -342,9 +337,15 @@ bool UserDefaults::setObject(const QVariant &value, const QString &key)
     if (!value.isValid() || value.isNull())
         return removeObjectForKey(key);
     std::optional<QVariant> stored = storableValue(value, 1);
+    // The writer has the last word (a string with a control character, a date beyond the year
+    // 9999): a value it refuses would stop every later save of the whole file.
+    QString writeError;
+    if (stored && PropertyList::writeXml(QVariantMap{{key, *stored}}, &writeError).isEmpty())
+        stored.reset();
     if (!stored) {
-        qWarning("UserDefaults: the value for \"%s\" (%s) cannot be stored in a property list",
-                 qUtf8Printable(key), value.typeName());
+        qWarning("UserDefaults: the value for \"%s\" (%s) cannot be stored in a property list%s%s",
+                 qUtf8Printable(key), value.typeName(), writeError.isEmpty() ? "" : ": ",
+                 qUtf8Printable(writeError));
         return false;
     }
 

@@ -64,8 +64,8 @@ public:
 
     // Writes go to the user's file layer and are saved at once. They answer false (and keep the
     // value in memory) when the file could not be written. A value a property list cannot carry
-    // (a QPoint, a non-finite real) is refused with false and changes nothing; an invalid or null
-    // QVariant removes the key.
+    // (a QPoint, a string with control characters) is refused with false and changes nothing; an
+    // invalid or null QVariant removes the key.
     bool setObject(const QVariant &value, const QString &key);
     bool setString(const QString &value, const QString &key) { return setObject(value, key); }
     bool setBool(bool value, const QString &key) { return setObject(value, key); }
