@@ -56,8 +56,9 @@ qsizetype skipSpace(const QString &text, qsizetype i)
     return i;
 }
 
-// The value in the form the file will give back after a restart (qint64 for every integer, double
-// for every real, QVariantList and QVariantMap for containers), or nothing when a property list
+// The value in the form the file will give back after a restart (qint64 for integers, quint64 only
+// beyond qint64's range, double for reals, QVariantList and QVariantMap for containers), or
+// nothing when a property list
 // cannot carry it.
 std::optional<QVariant> storableValue(const QVariant &value, int depth)
 {
@@ -510,19 +511,12 @@ void UserDefaults::load()
         return;   // a first start
 
     QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const bool opened = file.open(QIODevice::ReadOnly);
+    const QByteArray data = opened ? file.readAll() : QByteArray();
+    if (!opened || file.error() != QFileDevice::NoError) {
         // Most likely a permission problem. The settings are still in the file, so it stays where
         // it is and is never replaced: a save now would write only what this run knows and lose the
         // rest. Changes are kept in memory and writes answer false.
-        m_saveBlocked = true;
-        m_loadProblem = localized("Your preferences file “%1” could not be read (%2). Ostrevan "
-                                  "starts with the default settings and leaves the file as it is; "
-                                  "settings you change are not saved.")
-                            .arg(QDir::toNativeSeparators(m_filePath), file.errorString());
-        return;
-    }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
         m_saveBlocked = true;
         m_loadProblem = localized("Your preferences file “%1” could not be read (%2). Ostrevan "
                                   "starts with the default settings and leaves the file as it is; "
