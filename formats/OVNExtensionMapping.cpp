@@ -22,9 +22,39 @@ QString valueOrNone(const FileTypeEntry &row, const QString &key)
 
 } // namespace
 
-OVNExtensionMapping::OVNExtensionMapping() : m_extensionMap(OVNExtensionMappingHelper::getCurrentMapping()) {}
+OVNExtensionMapping::OVNExtensionMapping() : m_extensionMap(OVNExtensionMappingHelper::getCurrentMapping())
+{
+    reindex();
+}
 
-OVNExtensionMapping::OVNExtensionMapping(FileTypeTable table) : m_extensionMap(std::move(table)) {}
+OVNExtensionMapping::OVNExtensionMapping(FileTypeTable table) : m_extensionMap(std::move(table)) { reindex(); }
+
+void OVNExtensionMapping::reindex()
+{
+    m_firstRowByExtension.clear();
+    m_firstRowByHfsType.clear();
+    m_exifExtensions.clear();
+    m_iptcExtensions.clear();
+    for (qsizetype i = 0; i < m_extensionMap.size(); ++i) {
+        const FileTypeEntry &row = m_extensionMap.at(i);
+        const auto extension = row.constFind(kExtensionKey);
+        if (extension != row.constEnd()) {
+            const QString text = extension->toString();
+            if (!m_firstRowByExtension.contains(text))
+                m_firstRowByExtension.insert(text, i);
+            if (row.value(QStringLiteral("exif")).toString() == QLatin1String("1"))
+                m_exifExtensions.insert(text);
+            if (row.value(QStringLiteral("iptc")).toString() == QLatin1String("1"))
+                m_iptcExtensions.insert(text);
+        }
+        const auto hfsType = row.constFind(kHfsTypeKey);
+        if (hfsType != row.constEnd()) {
+            const QString text = hfsType->toString();
+            if (!m_firstRowByHfsType.contains(text))
+                m_firstRowByHfsType.insert(text, i);
+        }
+    }
+}
 
 int OVNExtensionMapping::count() const { return static_cast<int>(m_extensionMap.size()); }
 
@@ -40,6 +70,7 @@ const FileTypeTable &OVNExtensionMapping::getExtensionMap() const { return m_ext
 bool OVNExtensionMapping::addObject(const FileTypeEntry &row)
 {
     m_extensionMap.append(row);
+    reindex();
     return saveExtensionMap();
 }
 
@@ -48,6 +79,7 @@ bool OVNExtensionMapping::replaceObjectAtIndex(int index, const FileTypeEntry &r
     if (index < 0 || index >= count())
         return false;
     m_extensionMap[index] = row;
+    reindex();
     return saveExtensionMap();
 }
 
@@ -56,6 +88,7 @@ bool OVNExtensionMapping::deleteObjectAtIndex(int index)
     if (index < 0 || index >= count())
         return false;
     m_extensionMap.removeAt(index);
+    reindex();
     return saveExtensionMap();
 }
 
@@ -65,18 +98,21 @@ bool OVNExtensionMapping::duplicateObjectAtIndex(int index)
         return false;
     const FileTypeEntry copy = m_extensionMap.at(index);
     m_extensionMap.insert(index, copy);
+    reindex();
     return saveExtensionMap();
 }
 
 bool OVNExtensionMapping::resetExtensionMapToMacOSX10_3()
 {
     m_extensionMap = OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_3();
+    reindex();
     return saveExtensionMap();
 }
 
 bool OVNExtensionMapping::resetExtensionMapToMacOSX10_4()
 {
     m_extensionMap = OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_4();
+    reindex();
     return saveExtensionMap();
 }
 
@@ -104,11 +140,9 @@ QString OVNExtensionMapping::getExtensionMapField(const QString &key, const QStr
 
     const QString code = hfsTypeText(hfsTypeCode);
     if (!code.isNull()) {
-        for (const FileTypeEntry &row : m_extensionMap) {
-            const auto it = row.constFind(kHfsTypeKey);
-            if (it != row.constEnd() && it->toString() == code)
-                return valueOrNone(row, key);
-        }
+        const auto row = m_firstRowByHfsType.constFind(code);
+        if (row != m_firstRowByHfsType.constEnd())
+            return valueOrNone(m_extensionMap.at(*row), key);
     }
     return fieldForExtension(key, pathExtension(path));
 }
@@ -160,12 +194,12 @@ QString OVNExtensionMapping::getTypeForExtension(const QString &extension) const
 
 bool OVNExtensionMapping::getParseEXIFForExtension(const QString &extension) const
 {
-    return anyRowFlagged(QStringLiteral("exif"), extension);
+    return m_exifExtensions.contains(extension.toLower());
 }
 
 bool OVNExtensionMapping::getParseIPTCForExtension(const QString &extension) const
 {
-    return anyRowFlagged(QStringLiteral("iptc"), extension);
+    return m_iptcExtensions.contains(extension.toLower());
 }
 
 QSize OVNExtensionMapping::getThumbSizeForExtension(const QString &extension) const
@@ -189,9 +223,8 @@ QSize OVNExtensionMapping::thumbSizeForType(const QString &type)
         return {256, 256};
     }
     qint64 side = UserDefaults::standard().integerForKey(preference);
-    // A negative or absurd size would make every thumbnail of the type fail; such a value counts
-    // as unset.
-    if (side <= 0 || side > 16384)
+    // A negative size would make every thumbnail of the type fail; it counts as unset.
+    if (side <= 0)
         side = fallback;
     return {static_cast<int>(side), static_cast<int>(side)};
 }
@@ -222,34 +255,12 @@ QString OVNExtensionMapping::pathExtension(const QString &path)
     return path.mid(dot + 1, end - dot - 1);
 }
 
-const FileTypeEntry *OVNExtensionMapping::rowForExtension(const QString &lowerExtension) const
-{
-    if (lowerExtension.isEmpty())
-        return nullptr;
-    for (const FileTypeEntry &row : m_extensionMap) {
-        const auto it = row.constFind(kExtensionKey);
-        if (it != row.constEnd() && it->toString() == lowerExtension)
-            return &row;
-    }
-    return nullptr;
-}
-
 QString OVNExtensionMapping::fieldForExtension(const QString &key, const QString &extension) const
 {
-    const FileTypeEntry *row = rowForExtension(extension.toLower());
-    if (row == nullptr)
+    if (extension.isEmpty())
         return none();
-    return valueOrNone(*row, key);
-}
-
-bool OVNExtensionMapping::anyRowFlagged(const QString &key, const QString &extension) const
-{
-    const QString lower = extension.toLower();
-    if (lower.isEmpty())
-        return false;
-    for (const FileTypeEntry &row : m_extensionMap) {
-        if (row.value(kExtensionKey).toString() == lower && row.value(key).toString() == QLatin1String("1"))
-            return true;
-    }
-    return false;
+    const auto row = m_firstRowByExtension.constFind(extension.toLower());
+    if (row == m_firstRowByExtension.constEnd())
+        return none();
+    return valueOrNone(m_extensionMap.at(*row), key);
 }

@@ -2,6 +2,8 @@
 
 #include "formats/FileTypeEntry.h"
 
+#include <QHash>
+#include <QSet>
 #include <QSize>
 #include <QString>
 
@@ -69,9 +71,15 @@ public:
     static QString pathExtension(const QString &path);
 
 private:
-    const FileTypeEntry *rowForExtension(const QString &lowerExtension) const;
+    // Rebuilds the look-up indexes after every change of the rows.
+    void reindex();
     QString fieldForExtension(const QString &key, const QString &extension) const;
-    bool anyRowFlagged(const QString &key, const QString &extension) const;
 
     FileTypeTable m_extensionMap;
+    // The first row of each extension and each HFS type, and the extensions that have some row
+    // flagged for EXIF or IPTC: the import asks for every file, so look-ups do not walk the table.
+    QHash<QString, qsizetype> m_firstRowByExtension;
+    QHash<QString, qsizetype> m_firstRowByHfsType;
+    QSet<QString> m_exifExtensions;
+    QSet<QString> m_iptcExtensions;
 };
