@@ -15,6 +15,9 @@
 namespace {
 
 QMutex runnerMutex;
+// One mount at a time: a second caller waits and then finds the volume online instead of
+// starting a mount that fails because the first one succeeded.
+QMutex mountMutex;
 
 std::shared_ptr<MountRunner> &installedRunner()
 {
@@ -91,31 +94,35 @@ void OVNMSAHelper::setSilentMode(bool silent) { m_silent = silent; }
 
 bool OVNMSAHelper::automount()
 {
+    QString problem;
+    const bool mounted = mountLocked(&problem);
+    if (!problem.isEmpty())
+        present(localized("Volume mount failed"), problem);
+    return mounted;
+}
+
+bool OVNMSAHelper::mountLocked(QString *problem)
+{
+    QMutexLocker locker(&mountMutex);
     const MSASettings settings = MSASettings::fromDefaults();
-    const QString failed = localized("Volume mount failed");
 
     if (!settings.volume.isEmpty()
         && !findMountedVolume(m_runner->mountedVolumePaths(), settings.volume, settings.server).isEmpty()) {
-        present(failed, localized("A volume with the specified volume name is already online."));
+        *problem = localized("A volume with the specified volume name is already online.");
         return true;
     }
 
     if (settings.protocol.compare(QLatin1String("SMB"), Qt::CaseInsensitive) != 0) {
-        present(failed, localized("Media servers shared over AFP cannot be mounted on this system. "
-                                  "Please share the volume over SMB and choose SMB in your Media "
-                                  "Server Access settings."));
+        *problem = localized("Media servers shared over AFP cannot be mounted on this system. "
+                             "Please share the volume over SMB and choose SMB in your Media "
+                             "Server Access settings.");
         return false;
     }
 
-    const QString checkSettings = localized(
-        "Please check your Media Server Access settings and make sure your media server is online.");
     const std::optional<MountCommand> command = mountCommandFor(settings);
-    if (!command) {
-        present(failed, checkSettings);
-        return false;
-    }
-    if (!m_runner->run(*command).succeeded()) {
-        present(failed, checkSettings);
+    if (!command || !m_runner->run(*command).succeeded()) {
+        *problem = localized(
+            "Please check your Media Server Access settings and make sure your media server is online.");
         return false;
     }
     return true;

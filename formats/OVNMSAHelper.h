@@ -61,6 +61,8 @@ public:
                                      const QString &server);
 
 private:
+    // Mounts while holding the process-wide mount lock; sets the alert text when there is one.
+    bool mountLocked(QString *problem);
     void present(const QString &message, const QString &informativeText) const;
 
     std::shared_ptr<MountRunner> m_runner;

@@ -254,3 +254,12 @@ TEST(ImportFolders, DatedFoldersAreCreatedInsideTheLocation)
     EXPECT_TRUE(blocked.startsWith(home.filePath("blocked/")));
     EXPECT_FALSE(QFileInfo(blocked).isDir());
 }
+
+TEST(ImportFolders, PictureImportFolderLivesInPicturesOstrevan)
+{
+    QTemporaryDir home;
+    ScopedHome scopedHome(home.path());
+    const QString folder = OVNHelper::createPictureImportFolder();
+    EXPECT_TRUE(QFileInfo(folder).isDir()) << qPrintable(folder);
+    EXPECT_EQ(QFileInfo(folder).path(), home.filePath("Pictures/Ostrevan"));
+}

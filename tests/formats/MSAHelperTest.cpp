@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 const QStringList kMediaServerKeys = {"MSAProtocol", "MSAServer", "MSAUser", "MSAPassword",
@@ -285,4 +289,24 @@ TEST(GioMountRunner, AHangingCommandIsStoppedAtTheTimeLimit)
     const MountResult missing = runner.run({dir.filePath("no-such-program"), {}, {}});
     EXPECT_FALSE(missing.started);
     EXPECT_FALSE(missing.succeeded());
+}
+
+TEST_F(MediaServerTest, ConcurrentMountsRunTheCommandOnce)
+{
+    setMediaServer("SMB");
+    UserDefaults::standard().setString("1", "MSAAutomount");
+    m_runner->setMountsOnSuccess("/Volumes/Media");
+    std::vector<std::thread> workers;
+    std::atomic<int> mounted{0};
+    for (int i = 0; i < 8; ++i)
+        workers.emplace_back([&] {
+            OVNMSAHelper helper;
+            helper.setSilentMode(true);
+            if (helper.automount())
+                ++mounted;
+        });
+    for (std::thread &worker : workers)
+        worker.join();
+    EXPECT_EQ(mounted.load(), 8);
+    EXPECT_EQ(m_runner->commands().size(), 1);
 }
