@@ -19,6 +19,8 @@ QMutex runnerMutex;
 // starting a mount that fails because the first one succeeded.
 QMutex mountMutex;
 
+constexpr qsizetype kMaxDetailsLength = 400;
+
 std::shared_ptr<MountRunner> &installedRunner()
 {
     static std::shared_ptr<MountRunner> runner;
@@ -119,10 +121,20 @@ bool OVNMSAHelper::mountLocked(QString *problem)
         return false;
     }
 
+    const QString checkSettings = localized(
+        "Please check your Media Server Access settings and make sure your media server is online.");
     const std::optional<MountCommand> command = mountCommandFor(settings);
-    if (!command || !m_runner->run(*command).succeeded()) {
-        *problem = localized(
-            "Please check your Media Server Access settings and make sure your media server is online.");
+    if (!command) {
+        *problem = checkSettings;
+        return false;
+    }
+    const MountResult result = m_runner->run(*command);
+    if (!result.succeeded()) {
+        // The mount command's own words (no such share, access denied, no gvfs) follow the advice.
+        *problem = checkSettings;
+        const QString details = result.errorOutput.trimmed().left(kMaxDetailsLength);
+        if (!details.isEmpty())
+            *problem += QStringLiteral("\n\n") + details;
         return false;
     }
     return true;

@@ -20,6 +20,7 @@ public:
         MountResult result;
         result.started = true;
         result.exitCode = m_exitCode;
+        result.errorOutput = m_errorOutput;
         return result;
     }
 
@@ -36,6 +37,7 @@ public:
     }
 
     void setExitCode(int code) { m_exitCode = code; }
+    void setErrorOutput(QString text) { m_errorOutput = std::move(text); }
     void setMounted(QStringList paths) { m_mounted = std::move(paths); }
     void setMountsOnSuccess(QString path) { m_mountsOnSuccess = std::move(path); }
 
@@ -44,5 +46,6 @@ private:
     QList<MountCommand> m_commands;
     QStringList m_mounted;
     QString m_mountsOnSuccess;
+    QString m_errorOutput;
     int m_exitCode = 0;
 };

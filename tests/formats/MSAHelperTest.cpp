@@ -128,15 +128,23 @@ TEST_F(MediaServerTest, FailedMountAnswersNoWithTheSettingsAlert)
               "Please check your Media Server Access settings and make sure your media server is online.");
     EXPECT_EQ(m_alerts->shown().first().modality, Alert::Modality::Application);
 
+    // The command's own words follow the advice.
+    m_runner->setErrorOutput("gio: smb://bob@nas.example/Media: Permission denied\n");
+    EXPECT_FALSE(helper.automount());
+    ASSERT_EQ(m_alerts->shown().size(), 2);
+    EXPECT_EQ(m_alerts->shown().at(1).informativeText,
+              "Please check your Media Server Access settings and make sure your media server is online."
+              "\n\ngio: smb://bob@nas.example/Media: Permission denied");
+
     OVNMSAHelper silent;
     silent.setSilentMode(true);
     EXPECT_FALSE(silent.automount());
-    EXPECT_EQ(m_alerts->shown().size(), 1);
+    EXPECT_EQ(m_alerts->shown().size(), 2);
 
     // Without a server nothing is run.
     UserDefaults::standard().removeObjectForKey("MSAServer");
     EXPECT_FALSE(silent.automount());
-    EXPECT_EQ(m_runner->commands().size(), 2);
+    EXPECT_EQ(m_runner->commands().size(), 3);
 }
 
 TEST_F(MediaServerTest, AnAlreadyMountedVolumeIsNotMountedAgain)
@@ -289,6 +297,9 @@ TEST(GioMountRunner, AHangingCommandIsStoppedAtTheTimeLimit)
     const MountResult missing = runner.run({dir.filePath("no-such-program"), {}, {}});
     EXPECT_FALSE(missing.started);
     EXPECT_FALSE(missing.succeeded());
+    EXPECT_FALSE(missing.errorOutput.isEmpty());
+
+    EXPECT_TRUE(runner.mountedVolumePaths().contains("/"));
 }
 
 TEST_F(MediaServerTest, ConcurrentMountsRunTheCommandOnce)
