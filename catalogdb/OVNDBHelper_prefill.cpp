@@ -16,7 +16,8 @@ bool appendWords(OVNDatabaseAccess &connection, const QString &mid, const QStrin
     if (words.isEmpty())
         return true;
     const QString current = connection.getMediaListEntryForMediaID(mid, column);
-    const QString text = current.isEmpty() ? words : current + QLatin1Char(' ') + words;
+    // One blank between what was there and the new words (these start with their own blank).
+    const QString text = current.isEmpty() ? words : current + QLatin1Char(' ') + words.trimmed();
     return connection.updateMediaListEntry(mid, column, text.trimmed());
 }
 
