@@ -9,14 +9,12 @@
 
 #include <algorithm>
 #include <array>
-#include <map>
 
 namespace {
 
 constexpr int mediaColumnCount = 26;
 
-// The select-list positions in the order of their keys, so that a record's map is built by
-// appending at its end instead of searching for each key.
+// The select-list positions in the order of their keys (the order of the map's nodes).
 const std::array<int, mediaColumnCount> &positionsInKeyOrder()
 {
     static const std::array<int, mediaColumnCount> order = [] {
@@ -31,13 +29,29 @@ const std::array<int, mediaColumnCount> &positionsInKeyOrder()
     return order;
 }
 
+// A record with every key and empty texts. Each new record starts as a copy of it, which copies
+// the tree as it stands, and then has its values put in node by node: no key is looked up or
+// compared, and the tree is never rebalanced.
+const MediaRecord &emptyMediaRecord()
+{
+    static const MediaRecord record = [] {
+        MediaRecord empty;
+        for (const QString &key : OVNDBHelper::mediaRecordKeys())
+            empty.insert(key, QString());
+        return empty;
+    }();
+    return record;
+}
+
 MediaRecord mediaRecordFromRow(const OVNResultRow &row)
 {
-    const QStringList &keys = OVNDBHelper::mediaRecordKeys();
-    std::map<QString, QVariant> values;
-    for (const int position : positionsInKeyOrder())
-        values.emplace_hint(values.end(), keys.at(position), QVariant(row.text(position)));
-    return MediaRecord(std::move(values));
+    MediaRecord record = emptyMediaRecord();
+    auto node = record.begin(); // makes the record's own copy of the tree
+    for (const int position : positionsInKeyOrder()) {
+        *static_cast<QString *>(node.value().data()) = row.text(position);
+        ++node;
+    }
+    return record;
 }
 
 const auto noRows = [](const OVNResultRow &) { return false; };

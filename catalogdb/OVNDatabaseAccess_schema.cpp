@@ -25,11 +25,19 @@ bool tableExists(OVNDatabaseAccess &connection, const QString &table)
     return false;
 }
 
-// The local wall-clock time as milliseconds since 1970-01-01 00:00 of that wall clock.
+// The local wall-clock time as milliseconds since 1970-01-01 00:00 of that wall clock. Asking for
+// the zone offset reads the zone files each time; it is asked again once a second at most, so
+// that a change of daylight-saving time shows within a second.
 qint64 currentLocalWallMsecs()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000;
+    thread_local qint64 offsetValidUntil = std::numeric_limits<qint64>::min();
+    thread_local qint64 offsetMsecs = 0;
+    const qint64 utc = QDateTime::currentMSecsSinceEpoch();
+    if (utc >= offsetValidUntil || utc < offsetValidUntil - 1000) {
+        offsetMsecs = qint64(QDateTime::fromMSecsSinceEpoch(utc).offsetFromUtc()) * 1000;
+        offsetValidUntil = utc + 1000;
+    }
+    return utc + offsetMsecs;
 }
 
 // The last time handed out, for every connection of the process.

@@ -6,10 +6,12 @@
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
 
-#include <QAnyStringView>
 
 #include <sqlite3.h>
 
+#include <array>
+#include <cstring>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -31,14 +33,14 @@ QString sqliteMessage(sqlite3 *db)
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
 }
 
-// Reads the current row of a stepped statement. Each column keeps the text it gave for the
-// previous row, and gives the same shared string again while the value does not change: listings
-// repeat the category, the volume, the cataloguer and the like on every row.
+// Reads the current row of a stepped statement. Each column remembers the last few texts it gave
+// and hands out the same shared string while a value repeats: listings repeat the category, the
+// volume, the cataloguer, ratings and flags on row after row, and need not allocate for them.
 class SqliteResultRow final : public OVNResultRow
 {
 public:
     explicit SqliteResultRow(sqlite3_stmt *statement)
-        : m_statement(statement), m_columns(sqlite3_column_count(statement)), m_lastText(size_t(m_columns))
+        : m_statement(statement), m_columns(sqlite3_column_count(statement)), m_recent(size_t(m_columns))
     {
     }
 
@@ -59,12 +61,18 @@ public:
         const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
         if (!bytes)
             return QString();
-        const int length = sqlite3_column_bytes(m_statement, column);
-        QString &last = m_lastText[size_t(column)];
-        const QUtf8StringView view(bytes, length);
-        if (!QAnyStringView::equal(last, view))
-            last = QString::fromUtf8(bytes, length);
-        return last;
+        const size_t length = size_t(sqlite3_column_bytes(m_statement, column));
+        Recent &recent = m_recent[size_t(column)];
+        for (Recent::Entry &entry : recent.entries) {
+            if (entry.bytes.size() == length && std::memcmp(entry.bytes.data(), bytes, length) == 0
+                && !entry.text.isNull())
+                return entry.text;
+        }
+        Recent::Entry &entry = recent.entries[recent.next];
+        recent.next = (recent.next + 1) % recent.entries.size();
+        entry.bytes.assign(bytes, length);
+        entry.text = QString::fromUtf8(bytes, qsizetype(length));
+        return entry.text;
     }
 
     QByteArray data(int column) const override
@@ -89,7 +97,15 @@ public:
 private:
     sqlite3_stmt *m_statement;
     int m_columns;
-    mutable std::vector<QString> m_lastText;
+    struct Recent {
+        struct Entry {
+            std::string bytes; // keeps its capacity, so remembering a value seldom allocates
+            QString text;
+        };
+        std::array<Entry, 3> entries;
+        size_t next = 0;
+    };
+    mutable std::vector<Recent> m_recent;
 };
 
 bool onlyBlanksAndSemicolons(const char *tail)
@@ -137,7 +153,9 @@ bool OVNDatabaseAccess::openSqlite()
         return false;
     }
     sqlite3 *db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    // The connection's own mutex guards every use of the handle and its statements, so SQLite's
+    // per-call locking would only be paid twice.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     const int rc = sqlite3_open_v2(m_dbDatabase.toUtf8().constData(), &db, flags, nullptr);
     std::unique_ptr<sqlite3, SqliteCloser> handle(db);
     if (rc != SQLITE_OK) {
