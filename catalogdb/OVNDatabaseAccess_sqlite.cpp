@@ -147,6 +147,7 @@ void OVNDatabaseAccess::SqliteCloser::operator()(sqlite3 *db) const
 bool OVNDatabaseAccess::openSqlite()
 {
     closeSqlite();
+    m_transactionDepth = 0;
     if (m_dbDatabase.isEmpty()) {
         // SQLite would open a private temporary file that vanishes with the connection.
         setLastError(localized("No catalog file is set."));
