@@ -1,6 +1,7 @@
 #include "CatalogFixture.h"
 
 #include "catalogdb/OVNDBHelper.h"
+#include "platform/PropertyList.h"
 
 namespace {
 
@@ -129,4 +130,50 @@ TEST_F(CatalogFixture, WithoutUserTablesEveryLevelIsFullAccess)
                                                      "<string>NO ACCESS</string></dict></array></dict></plist>"));
     EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(mid), QStringLiteral("FULL ACCESS"));
     EXPECT_EQ(db.getCategoryForMID(mid)->value(QStringLiteral("MYPRIVILEGES")).toString(), QStringLiteral("FULL ACCESS"));
+}
+
+// With user tables, the level comes from the comment's entries for the groups of the user who
+// logged in; an item the user may not see reads as an empty node.
+TEST_F(CatalogFixture, TheUsersGroupsDecideTheLevelOnceUserTablesExist)
+{
+    for (const QString &statement : OVNDBHelper::postgresUserManagerScript())
+        ASSERT_TRUE(db.runSQLCommand(statement));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvusers (mid, name, login) values ('u1', 'Ann', 'ann')")));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvgroups (mid, name) values ('g1', 'Staff'), ('g2', 'Editors')")));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvgroupusers (mid, groupmid, usermid) values "
+                                                "('m1', 'g1', 'u1'), ('m2', 'g2', 'u1')")));
+    EXPECT_FALSE(db.authenticateUser(QStringLiteral("bob")));
+    ASSERT_TRUE(db.authenticateUser(QStringLiteral("ann")));
+    EXPECT_TRUE(db.useAuthentication());
+    QStringList groups = db.authGroupMids();
+    groups.sort();
+    EXPECT_EQ(groups, QStringList({QStringLiteral("g1"), QStringLiteral("g2")}));
+    EXPECT_EQ(db.authUserMid(), QStringLiteral("u1"));
+
+    const auto comment = [](const QString &group, const QString &level) {
+        const QVariantMap pair = {{QStringLiteral("group"), group}, {QStringLiteral("privilege"), level}};
+        return QString::fromUtf8(PropertyList::writeXml(
+            QVariantMap{{QStringLiteral("PRIVILEGES"), QVariantList{pair}},
+                        {QStringLiteral("SURVEILLANCEFOLDER"), QStringLiteral("/srv/in")}}));
+    };
+    const QString hidden = db.addCategoryListEntry(QStringLiteral("Hidden"));
+    const QString editable = db.addCategoryListEntry(QStringLiteral("Editable"));
+    const QString open = db.addCategoryListEntry(QStringLiteral("Open"));
+    ASSERT_TRUE(db.updateCategoryListComment(hidden, comment(QStringLiteral("g9"), QStringLiteral("FULL ACCESS"))));
+    ASSERT_TRUE(db.updateCategoryListComment(editable, comment(QStringLiteral("g2"), QStringLiteral("READ & WRITE"))));
+    ASSERT_TRUE(db.updateCategoryListComment(open, QStringLiteral("not a property list")));
+
+    EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(hidden), QStringLiteral("NO ACCESS"));
+    EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(editable), QStringLiteral("READ & WRITE"));
+    EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(open), QStringLiteral("FULL ACCESS"));
+    EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(QStringLiteral("unknown")), QStringLiteral("FULL ACCESS"));
+    const std::optional<CategoryNode> node = db.getCategoryForMID(hidden);
+    ASSERT_TRUE(node);
+    EXPECT_TRUE(node->isEmpty());
+    // Listings show every item with its level.
+    QStringList levels;
+    for (const CategoryNode &item : db.getCategoryList())
+        levels.append(item.value(QStringLiteral("MYPRIVILEGES")).toString());
+    levels.sort();
+    EXPECT_EQ(levels, QStringList({"FULL ACCESS", "NO ACCESS", "READ & WRITE"}));
 }
