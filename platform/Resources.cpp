@@ -13,12 +13,15 @@ QStringList Resources::candidateFolders(const QString &applicationDir)
     QStringList folders;
     if (applicationDir.isEmpty())
         return folders;
-    QDir dir(applicationDir);
+    // Climbed by name, so that folders which do not exist still give their candidates.
+    QString dir = QDir::cleanPath(QDir(applicationDir).absolutePath());
     for (int level = 0; level <= levelsAbove; ++level) {
-        folders << QDir::cleanPath(dir.absoluteFilePath(QStringLiteral("resources")));
-        folders << QDir::cleanPath(dir.absoluteFilePath(QStringLiteral("share/ostrevan/resources")));
-        if (!dir.cdUp())
+        folders << QDir::cleanPath(dir + QStringLiteral("/resources"));
+        folders << QDir::cleanPath(dir + QStringLiteral("/share/ostrevan/resources"));
+        const QString parent = QDir::cleanPath(dir + QStringLiteral("/.."));
+        if (parent == dir)
             break;
+        dir = parent;
     }
     return folders;
 }

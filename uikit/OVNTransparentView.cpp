@@ -30,7 +30,9 @@ QRectF OVNTransparentView::imageRect(const QSizeF &viewSize, const QSizeF &image
         return QRectF();
     float scale = std::min(static_cast<float>(w / iw), static_cast<float>(h / ih));
     scale = std::min(scale, maximumScale);
-    const qreal dw = std::ceil(scale * iw), dh = std::ceil(scale * ih);
+    // In single precision throughout, so that an exact fit (0.4 x 1000) stays exact.
+    const qreal dw = std::ceil(scale * static_cast<float>(iw));
+    const qreal dh = std::ceil(scale * static_cast<float>(ih));
     const qreal x0 = w > dw ? std::ceil((w - dw) / 2) : 0.0;
     const qreal y0 = h > dh ? std::ceil((h - dh) / 2) : 0.0;
     return DrawingKit::flippedRect(QRectF(x0, y0, dw, dh), h);
