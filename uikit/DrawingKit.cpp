@@ -1,12 +1,23 @@
 #include "uikit/DrawingKit.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include <algorithm>
 #include <cmath>
 
 namespace DrawingKit {
+
+void installApplicationStyle()
+{
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        QApplication::setStyle(fusion);
+        QApplication::setPalette(fusion->standardPalette());
+    }
+}
 
 QColor whiteColor() { return QColor::fromRgbF(1.0f, 1.0f, 1.0f, 1.0f); }
 QColor blackColor() { return QColor::fromRgbF(0.0f, 0.0f, 0.0f, 1.0f); }

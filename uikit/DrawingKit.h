@@ -15,6 +15,10 @@ class QPainter;
 // y-up geometry the controls are designed in to Qt's y-down coordinates.
 namespace DrawingKit {
 
+// Puts the application's standard controls in Qt's Fusion style and fixes its palette, so that
+// they look the same on every desktop and in tests. Call once, after the application is made.
+void installApplicationStyle();
+
 // Named colours. They are fixed values, not the desktop palette's, so that every control looks the
 // same on every desktop and in tests.
 QColor whiteColor();

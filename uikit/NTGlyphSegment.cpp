@@ -34,6 +34,9 @@ NTGlyphSegment NTGlyphSegment::segmentWithGlyphRun(const QGlyphRun &run, const Q
         // Relative to the line's top, so the run can be drawn anywhere.
         segment.m_glyphLocations.push_back(QPointF(positions[i].x(), positions[i].y() - lineRect.y()));
     }
+    segment.m_run.setRawFont(segment.m_font);
+    segment.m_run.setGlyphIndexes(QList<quint32>(segment.m_glyphs.begin(), segment.m_glyphs.end()));
+    segment.m_run.setPositions(QList<QPointF>(segment.m_glyphLocations.begin(), segment.m_glyphLocations.end()));
     return segment;
 }
 
@@ -97,11 +100,7 @@ void NTGlyphSegment::drawRect(QPainter &painter, const QRectF &frame,
 {
     if (m_glyphs.empty() || !m_font.isValid())
         return;
-    QGlyphRun run;
-    run.setRawFont(m_font);
-    run.setGlyphIndexes(QList<quint32>(m_glyphs.begin(), m_glyphs.end()));
-    run.setPositions(QList<QPointF>(m_glyphLocations.begin(), m_glyphLocations.end()));
-
+    const QGlyphRun &run = m_run;
     const QColor color = textColor ? *textColor
                          : m_attributes.foregroundColor ? *m_attributes.foregroundColor
                                                         : DrawingKit::blackColor();

@@ -3,6 +3,7 @@
 #include "uikit/NTTextAttributes.h"
 
 #include <QColor>
+#include <QGlyphRun>
 #include <QPainterPath>
 #include <QPointF>
 #include <QRawFont>
@@ -11,7 +12,6 @@
 #include <optional>
 #include <vector>
 
-class QGlyphRun;
 class QPainter;
 
 // One run of laid-out glyphs: the glyphs of one line drawn with one font, with their positions
@@ -55,6 +55,7 @@ public:
 
 private:
     QRawFont m_font;
+    QGlyphRun m_run; // the stored glyphs, ready to draw
     std::vector<quint32> m_glyphs;
     std::vector<QPointF> m_glyphLocations;
     QRectF m_lineRect;

@@ -26,7 +26,6 @@
 #include <QLayout>
 #include <QPainter>
 #include <QStandardItemModel>
-#include <QStyleFactory>
 #include <QTextStream>
 #include <QToolBar>
 #include <QTreeView>
@@ -504,7 +503,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    DrawingKit::installApplicationStyle();
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() != 2) {
         QTextStream(stderr) << "usage: ovn-uikit-gallery OUTDIR\n";
