@@ -1,10 +1,10 @@
 #include "uikit/OVNIconSetHelper.h"
 
+#include "formats/OVNHelper.h"
 #include "platform/PropertyList.h"
 #include "platform/Resources.h"
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
-#include "uikit/ColorSettingCoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,7 +102,7 @@ QColor OVNIconSetHelper::colorFor(const QString &colorName, const QString &iconS
     const QVariant entry = root.toMap().value(colorName);
     if (entry.typeId() != QMetaType::QVariantMap)
         return white;
-    return ColorSettingCoding::decodeToColor(entry.toMap());
+    return OVNHelper::decodeToColor(entry.toMap());
 }
 
 QString OVNIconSetHelper::outlineIconNameForType(const QString &kind, float height)

@@ -1,5 +1,4 @@
 #include "platform/Resources.h"
-#include "uikit/ColorSettingCoding.h"
 #include "uikit/OVNIconSetHelper.h"
 
 #include <gtest/gtest.h>
@@ -99,20 +98,6 @@ TEST_F(IconSetFixture, ColoursComeFromInfoXmlOrAreWhite)
     EXPECT_EQ(helper.colorFor(QStringLiteral("PreviewBackgroundColor")), QColor(Qt::white));
     writeFile(QStringLiteral("IconSets/Night/info.xml"), "<plist><dict><key>unterminated");
     EXPECT_EQ(helper.colorFor(QStringLiteral("PreviewBackgroundColor")), QColor(Qt::white));
-}
-
-TEST(ColorSettingCodingTest, MissingKeysCountAsZero)
-{
-    const QColor empty = ColorSettingCoding::decodeToColor({});
-    EXPECT_EQ(empty.alpha(), 0);
-    EXPECT_EQ(empty.red(), 0);
-    const QColor parsed = ColorSettingCoding::decodeToColor(
-        {{QStringLiteral("RED"), QStringLiteral("0.5000abc")}, {QStringLiteral("GREEN"), QStringLiteral("abc")},
-         {QStringLiteral("BLUE"), 0.25}, {QStringLiteral("ALPHA"), QStringLiteral("1.0000")}});
-    EXPECT_NEAR(parsed.redF(), 0.5, 1e-3);
-    EXPECT_EQ(parsed.green(), 0);
-    EXPECT_NEAR(parsed.blueF(), 0.25, 1e-3);
-    EXPECT_EQ(parsed.alpha(), 255);
 }
 
 TEST(OVNIconSetHelperTest, OutlineIconNames)
