@@ -15,6 +15,7 @@ constexpr qreal iconInset = 3.0;
 constexpr qreal textGap = 2.0;
 constexpr qreal editorGapWithIcon = 5.0;
 constexpr qreal editorGapWithoutIcon = 2.0;
+constexpr qsizetype maximumRowIcons = 64;
 }
 
 OVNImageAndTextCell::OVNImageAndTextCell(QObject *parent)
@@ -184,6 +185,9 @@ OVNImageAndTextCell::ScaledIcon OVNImageAndTextCell::iconForIndex(const QModelIn
     if (found != m_rowIcons.constEnd())
         return *found;
     const ScaledIcon icon = scaledIcon(source);
+    // A model that makes a new image for every row would otherwise grow the cache without end.
+    if (m_rowIcons.size() >= maximumRowIcons)
+        m_rowIcons.clear();
     m_rowIcons.insert(source.cacheKey(), icon);
     return icon;
 }
