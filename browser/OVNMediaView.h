@@ -1,0 +1,280 @@
+#pragma once
+
+#include "browser/OVNMediaViewDelegate.h"
+#include "browser/OVNMediaViewGeometry.h"
+#include "platform/MediaRecord.h"
+
+#include <QAbstractScrollArea>
+#include <QByteArray>
+#include <QCache>
+#include <QColor>
+#include <QImage>
+#include <QMap>
+#include <QMutex>
+#include <QRectF>
+#include <QSet>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class OVNExtensionMapping;
+class OVNThumbnailRenderer;
+
+using MediaListRef = std::shared_ptr<MediaList>;
+
+// The thumbnail browser every media list goes through: the owner hands it a list of shared
+// records; the view keeps that very list, derives the visible list from it (filtered, sorted, less
+// the hidden members of collapsed stacks), lays it out as a grid of cells, keeps the selection and
+// asks its delegate for thumbnails and for every action. It never touches the catalog.
+//
+// The view is a scroll area over a virtual document (the design's frame): only the cells that are
+// exposed are painted and asked for, however many items the list holds. Geometry is in document
+// coordinates with y growing downward and row 0 at the top.
+//
+// Threads: everything runs on the GUI thread, except setMediaContainer(), which a worker may call
+// (a folder re-scan reloads its list when it ends). Thumbnails are preloaded on the thread that
+// sets the container, under the scan lock (the whole pass) and the draw lock (each record).
+class OVNMediaView : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    // A stack of items that collapse behind one keyframe.
+    struct StackRecord {
+        QString title;           // "Group %d"
+        int state = 0;           // 0 expanded, 1 collapsed
+        int collapseditems = 0;  // hidden members while collapsed
+        MediaList itemcontainer; // the hidden members, only while collapsed
+    };
+
+    explicit OVNMediaView(QWidget *parent = nullptr);
+    ~OVNMediaView() override;
+
+    // ---- configuration ----
+    // 0 grid, 1 film roll (cells 130 x 140, spacing 3).
+    void setDisplayType(int type);
+    int displayType() const { return m_displaytype; }
+    // 0, 1, 2 give no, low and high interpolation; other values change nothing.
+    void setThumbnailQuality(int quality);
+    int thumbnailQuality() const { return m_thumbnailQuality; }
+    // Width and height become the value; style 3 (list) adds 300 to the width.
+    void setThumbnailWidth(int width);
+    void setThumbnailStyle(int style);
+    int thumbnailStyle() const { return m_thumbnailStyle; }
+    float thumbnailWidth() const { return m_thumbnailWidth; }
+    float thumbnailHeight() const { return m_thumbnailHeight; }
+    float thumbnailDistance() const { return m_thumbnailDistance; }
+    // Stored only; the owner then calls sortMediaContainer().
+    void setSortOrder(int code) { m_viewOrderBy = code; }
+    void setSortAscending(bool ascending) { m_viewOrderASC = ascending; }
+    int sortOrder() const { return m_viewOrderBy; }
+    bool sortAscending() const { return m_viewOrderASC; }
+    // Preloading follows the "AssetBackgroundLoader" preference; kept for the owners that set it.
+    void setUseBackgroundLoader(bool) {}
+    void setShowEmptySetMessage(bool show) { m_showemptysetmessage = show; }
+    bool showEmptySetMessage() const { return m_showemptysetmessage; }
+    void setBackgroundColor(const QColor &color) { m_backgroundcolor = color; }
+    QColor backgroundColor() const { return m_backgroundcolor; }
+    QColor selectionColor() const { return m_selectioncolor; }
+    // Not owned; the view reads the delegate's capabilities for the four frequent messages now.
+    void setDelegate(OVNMediaViewDelegate *delegate);
+    OVNMediaViewDelegate *delegate() const { return m_delegate; }
+    // Replaces the cell renderer (told the cell size and the current style's layout at once).
+    void setThumbnailRenderer(std::unique_ptr<OVNThumbnailRenderer> renderer);
+    OVNThumbnailRenderer *thumbnailRenderer() const { return m_thumbCreator.get(); }
+    QVariantList layoutSettings() const { return m_layoutSettings; }
+    int menuForEventType() const { return m_menuForEventType; }
+    void setMenuForEventType(int type) { m_menuForEventType = type; }
+
+    // ---- the container ----
+    // Shows a list (shared with the owner: deleting an item removes it from the owner's list too);
+    // null clears the view and stops a preload running on another thread. Answers false when a
+    // preload on a worker thread was abandoned because the container was cleared or replaced
+    // meanwhile: the list was then not shown, and the caller should stop.
+    bool setMediaContainer(const MediaListRef &list);
+    // The visible list.
+    const MediaList &mediaContainer() const { return m_mediaContainer; }
+    // All items of the shown container (null before the first and after clearing).
+    MediaListRef unfilteredContainer() const { return m_unfilteredContainer; }
+    bool hasMediaContainer() const { return m_hasVisibleList; }
+    void setMediaContainerMID(const QString &mid) { m_currentmid = mid; }
+    QString mediaContainerMID() const { return m_currentmid; }
+    // A null string stores "C".
+    void setMediaContainerType(const QString &type);
+    QString mediaContainerType() const { return m_currentmediatype; }
+    int count() const { return int(m_mediaContainer.size()); }
+
+    // ---- rows of the visible list (a row outside it answers nothing and changes nothing) ----
+    MediaRecordRef objectForRow(int row) const;
+    QVariant mediaObject(const QString &key, int row) const;
+    void setMediaObject(const QString &key, const QVariant &value, int row);
+    void removeMediaObject(const QString &key, int row);
+    QString mediaIDForRow(int row) const;
+    QString entryMIDForRow(int row) const;
+    QString filenameForRow(int row) const;
+    int rowForFilename(const QString &path) const;
+    int rowForMid(const QString &mid) const;
+    QString midForFilename(const QString &path) const; // null when none
+    // Removes the item from the visible list and from all items, so that no later filter brings
+    // back an entry its owner deleted.
+    void removeObjectAtIndex(int index);
+
+    // ---- filter and sort ----
+    // Rebuilds the visible list from all items: those whose lower-cased value for the key (any of
+    // name, keywords and descriptions without a key) contains the filter; all of them for an empty
+    // filter. Then sorts and lays out, and scrolls to the top.
+    void setFilter(const QString &filter, const QString &key = QString());
+    QString filter() const { return m_filter; }
+    QString filterKey() const { return m_filterKey; }
+    static bool tagContains(const QString &text, const QString &part);
+    // Sorts the visible list by the sort code (stable); code 0 and unknown codes leave it alone.
+    void sortMediaContainer();
+
+    // ---- stacks ----
+    int createGroupWithSelection();
+    int createGroupWithItems(const QList<int> &rows);
+    void createGroupsWithCurrentSorting();
+    void ungroupSelection();
+    int selectedGroup() const;
+    bool isGroupCollapsed(int group) const;
+    void collapseGroup(int group, int keyframeRow);
+    void expandGroup(int group, int afterRow);
+    void scrollGroupToVisible(int group);
+    const StackRecord *stack(int group) const;
+
+    // ---- thumbnails ----
+    // The decoded thumbnail of a visible row, fetched from the delegate the first time; null when
+    // there is none.
+    QImage imageForRow(int row);
+    // The film-roll cell image of a row, null when the row has no thumbnail.
+    QImage rollimageForRow(int row, bool loadOnDemand);
+    QImage makeRollImage(const QImage &image, const QString &title) const;
+    // One preload pass over all items, on the calling thread; see setMediaContainer().
+    void scanForThumbnailsThread();
+
+    // ---- layout ----
+    void recalcThumbnailLayout(const QSizeF &frame);
+    void resizeFrameToFitMediaContainer();
+    bool doesThumbnailLayoutNeedRecalcWithFrame(const QSizeF &viewport) const;
+    int numberOfColumnsPerRow() const { return m_grid.columns; }
+    int numberOfRows() const { return m_grid.rows; }
+    // The document (the design's frame): its size, and the part the viewport shows.
+    QSizeF documentSize() const { return m_frame; }
+    QRectF visibleDocumentRect() const;
+    // A row's cell in document coordinates.
+    QRectF imageRect(int row) const;
+    QRectF imageRectInViewport(int row) const;
+    // The row whose cell holds a document point, -1 when none.
+    int rowAtDocumentPoint(const QPointF &point) const;
+    void setNeedsDisplayForRow(int row);
+    void viewWillStartLiveResize();
+    void viewDidEndLiveResize();
+    bool inLiveResize() const { return m_inLiveResize; }
+
+    // ---- selection (none of these tells the delegate) ----
+    int numberOfSelectedRows() const { return int(m_selectedRows.size()); }
+    // The row selected last; 0 when none.
+    int selectedRow() const { return m_selectedRows.empty() ? 0 : m_selectedRows.back(); }
+    // The selected rows in the order they were selected.
+    QList<int> selectedRows() const;
+    QList<int> allRows() const;
+    bool isRowSelected(int row) const;
+    void selectRow(int row);
+    void deselectRow(int row);
+    void deselectAll();
+    void mvselectAll();
+    void scrollRowToVisible(int row);
+    // Selects the rows whose cells meet a document rectangle (the rubber band), in row order.
+    void selectInRect(const QRectF &rect);
+    // Selects a row, replacing the selection when deselectOthers; with updateDisplay redraws and
+    // scrolls to it. Answers true.
+    bool selectImage(int row, bool deselectOthers = true, bool updateDisplay = true);
+    // Shift-extension: walks from the last selected row (0 when none) towards `row`, adding each
+    // row on the way (the anchor itself is not added again). Answers whether a row was walked.
+    bool extendSelectionToRow(int row);
+    static QRectF getDragSelectionRectFrom(const QPointF &a, const QPointF &b);
+    static QRectF getDisplaySelectionRectFrom(const QPointF &a, const QPointF &b, const QPointF &oldTo);
+
+    // Sends ovnMediaViewSelectionDidChange when the delegate answers it.
+    void notifySelectionDidChange();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    struct DecodedThumbnail {
+        QByteArray data;   // what it was decoded from; a record whose data changed is decoded again
+        QImage image;
+    };
+
+    OVNMediaViewGeometry::CellMetrics metrics() const;
+    void updateScrollBars();
+    void readLayoutSettings();
+    void applyRendererState();
+    void installContainer(const MediaListRef &list);
+    void startPreloadIfWanted(const MediaListRef &list);
+    bool preloadItems(const MediaListRef &list, int generation, qsizetype *index, qsizetype budget);
+    void continuePreloadOnGuiThread(MediaListRef list, int generation, qsizetype index);
+    QByteArray thumbnailDataFor(const MediaRecordRef &record, bool *known);
+    QImage decodedThumbnail(const MediaRecordRef &record);
+    void thumbnailArrived();
+    int cellsPerScreen() const;
+    bool delegateAnswers(OVNMediaViewDelegate::Capability capability) const;
+    void removeVisibleRow(int row);
+    QSet<const MediaRecord *> hiddenStackMembers() const;
+
+    // the lists
+    MediaListRef m_unfilteredContainer;
+    MediaList m_mediaContainer;
+    bool m_hasVisibleList = false;
+    QString m_filter;
+    QString m_filterKey;
+    // stacks
+    QMap<int, StackRecord> m_groupContainer;
+    int m_groupid = 0;
+    // cells
+    QVariantList m_layoutSettings;
+    std::unique_ptr<OVNThumbnailRenderer> m_thumbCreator;
+    float m_thumbnailWidth = 100;
+    float m_thumbnailHeight = 140;
+    float m_thumbnailTitleHeight = 15;
+    float m_thumbnailTitleDistance = 5;
+    float m_thumbnailDistance = 10;
+    OVNMediaViewGeometry::Grid m_grid;
+    QSizeF m_frame;
+    int m_thumbnailQuality = 1;
+    int m_thumbnailStyle = 0;
+    int m_displaytype = 0;
+    float m_thumbboarder = 4.0f;
+    bool m_inLiveResize = false;
+    // selection, in selection order, and a membership mask by row
+    std::vector<int> m_selectedRows;
+    std::vector<char> m_selectedMask;
+    // the shown category
+    QString m_currentmid;
+    QString m_currentmediatype;
+    // delegate and its cached answers
+    OVNMediaViewDelegate *m_delegate = nullptr;
+    bool m_delegateRespondsToThumbSelector = false;
+    bool m_delegateRespondsToSelectionDidChangeSelector = false;
+    bool m_delegateRespondsToDoubleClickSelector = false;
+    bool m_delegateRespondsToUserAuthSelector = false;
+    // preloading
+    std::atomic<int> m_scanThreadID{0};
+    QMutex m_scanlock;
+    QMutex m_drawlock;
+    std::atomic<bool> m_thumbnailUpdatePending{false};
+    QCache<const MediaRecord *, DecodedThumbnail> m_decoded;
+    // appearance and the rest of the design's state
+    QColor m_backgroundcolor = Qt::white;
+    QColor m_selectioncolor;
+    int m_viewOrderBy = 0;
+    bool m_viewOrderASC = true;
+    bool m_showemptysetmessage = false;
+    int m_menuForEventType = 0;
+    std::unique_ptr<OVNExtensionMapping> m_extensionMapper;
+};
