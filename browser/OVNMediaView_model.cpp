@@ -6,6 +6,9 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <string>
+#include <cstring>
+#include <vector>
 
 namespace {
 const QString keyMid = QStringLiteral("mid");
@@ -71,24 +74,82 @@ void OVNMediaView::sortMediaContainer()
                          : m_viewOrderBy;
     const bool descending = !m_viewOrderASC;
 
-    // The keys are folded once per record, so the comparisons compare plain strings.
+    // The keys are folded once per record into one buffer, as big-endian UTF-16, so that comparing
+    // two keys is a memcmp in code-unit order and no record costs an allocation of its own.
     struct Entry {
-        QString key;
-        QString name;
+        qsizetype keyOffset;
+        qsizetype keyLength;
+        qsizetype nameOffset;
+        qsizetype nameLength;
         qsizetype index;
     };
-    std::vector<Entry> entries;
-    entries.reserve(size_t(m_mediaContainer.size()));
+    std::string folded;
+    folded.reserve(size_t(m_mediaContainer.size()) * 32);
+    auto append = [&folded](const QString &text, qsizetype *offset, qsizetype *length) {
+        const size_t at = folded.size();
+        const qsizetype n = text.size();
+        folded.resize(at + 2 * size_t(n));
+        char *out = folded.data() + at;
+        const char16_t *in = reinterpret_cast<const char16_t *>(text.utf16());
+        bool ascii = true;
+        for (qsizetype i = 0; i < n; ++i) {
+            const char16_t u = in[i];
+            if (u >= 0x80) {
+                ascii = false;
+                break;
+            }
+            out[2 * i] = '\0';
+            out[2 * i + 1] = char(u >= u'A' && u <= u'Z' ? u + (u'a' - u'A') : u);
+        }
+        if (!ascii) {
+            const QString caseFolded = text.toCaseFolded();
+            folded.resize(at + 2 * size_t(caseFolded.size()));
+            out = folded.data() + at;
+            for (qsizetype i = 0; i < caseFolded.size(); ++i) {
+                out[2 * i] = char(caseFolded.at(i).unicode() >> 8);
+                out[2 * i + 1] = char(caseFolded.at(i).unicode() & 0xff);
+            }
+        }
+        *offset = qsizetype(at);
+        *length = qsizetype(folded.size() - at);
+    };
+    std::vector<Entry> entries(size_t(m_mediaContainer.size()));
     for (qsizetype i = 0; i < m_mediaContainer.size(); ++i) {
         const MediaRecord &record = *m_mediaContainer.at(i);
-        entries.push_back({OVNMediaViewSorting::sortKey(record, code),
-                           code == OVNMediaViewSorting::SortExtension ? OVNMediaViewSorting::sortKeyForName(record)
-                                                                      : QString(),
-                           i});
+        Entry &entry = entries[size_t(i)];
+        entry.index = i;
+        entry.nameOffset = 0;
+        entry.nameLength = 0;
+        switch (code) {
+        case OVNMediaViewSorting::SortExtension:
+            append(OVNMediaViewSorting::pathExtension(record.field(MediaRecord::DisplayTag)), &entry.keyOffset,
+                   &entry.keyLength);
+            append(record.field(MediaRecord::DisplayTag), &entry.nameOffset, &entry.nameLength);
+            break;
+        case OVNMediaViewSorting::SortImportDate:
+            append(record.field(MediaRecord::Dts), &entry.keyOffset, &entry.keyLength);
+            break;
+        case OVNMediaViewSorting::SortFileDate:
+            append(record.field(MediaRecord::FileDts), &entry.keyOffset, &entry.keyLength);
+            break;
+        case OVNMediaViewSorting::SortRating:
+            append(record.field(MediaRecord::Rating), &entry.keyOffset, &entry.keyLength);
+            break;
+        default:
+            append(record.field(MediaRecord::DisplayTag), &entry.keyOffset, &entry.keyLength);
+            break;
+        }
     }
-    auto compare = [](const Entry &a, const Entry &b) {
-        const int byKey = QString::compare(a.key, b.key);
-        return byKey != 0 ? byKey : QString::compare(a.name, b.name);
+    const char *text = folded.data();
+    auto compareSpan = [text](qsizetype offsetA, qsizetype lengthA, qsizetype offsetB, qsizetype lengthB) {
+        const int byBytes = std::memcmp(text + offsetA, text + offsetB, size_t(std::min(lengthA, lengthB)));
+        if (byBytes != 0)
+            return byBytes;
+        return lengthA < lengthB ? -1 : (lengthA > lengthB ? 1 : 0);
+    };
+    auto compare = [&compareSpan](const Entry &a, const Entry &b) {
+        const int byKey = compareSpan(a.keyOffset, a.keyLength, b.keyOffset, b.keyLength);
+        return byKey != 0 ? byKey : compareSpan(a.nameOffset, a.nameLength, b.nameOffset, b.nameLength);
     };
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
         return descending ? compare(b, a) < 0 : compare(a, b) < 0;
@@ -96,7 +157,7 @@ void OVNMediaView::sortMediaContainer()
     MediaList sorted;
     sorted.reserve(m_mediaContainer.size());
     for (const Entry &entry : entries)
-        sorted.append(m_mediaContainer.at(entry.index));
+        sorted.append(std::move(m_mediaContainer[entry.index]));
     m_mediaContainer = std::move(sorted);
 }
 
