@@ -51,8 +51,10 @@ OVNMediaDetails::OVNMediaDetails(QWidget *parent) : QWidget(parent)
 
 OVNMediaDetails::~OVNMediaDetails()
 {
-    // A field that loses focus while the pane goes away must not reach a data source that may be
-    // gone already.
+    // The controls outlive this part of the pane while Qt deletes its children; a field that loses
+    // focus then must not call back into it, nor reach a data source that may be gone already.
+    for (const Field &field : fields_)
+        field.control->disconnect(this);
     editingField_ = nullptr;
     datasource_ = nullptr;
 }
