@@ -146,14 +146,14 @@ QWidget *OVNMediaDetails::buildMediaInfoForm()
     formBeingBuilt_ = form;
     QVBoxLayout *layout = formLayout(form);
 
-    auto withAction = [form](QLineEdit *field, OVNFlatButton *button) {
+    // A field with its action button at the right.
+    auto withAction = [](QLineEdit *field, OVNFlatButton *button) {
         auto *row = new QHBoxLayout;
         row->setSpacing(3);
         row->setContentsMargins(0, 0, 0, 0);
         row->addWidget(field, 1);
         row->addWidget(button);
         button->setFixedSize(actionButtonWidth, fieldHeight);
-        Q_UNUSED(form);
         return row;
     };
 

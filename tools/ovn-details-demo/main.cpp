@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QImage>
 #include <QMap>
+#include <QMenu>
+#include <QPainter>
+#include <QAbstractButton>
 #include <QTextStream>
 
 #include <functional>
@@ -160,12 +163,18 @@ MediaRecordRef record(const QString &mid, const QString &name, const QString &pa
     return entry;
 }
 
-bool writePng(QWidget &pane, const QString &folder, const QString &name)
+// Renders the pane, and what `overlay` adds on top (a menu is a window of its own), to NAME.png.
+bool writePng(QWidget &pane, const QString &folder, const QString &name,
+              const std::function<void(QPainter &)> &overlay = {})
 {
     QImage image(pane.size() * scale, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(scale);
     image.fill(QColor(232, 232, 232));
     pane.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    if (overlay) {
+        QPainter painter(&image);
+        overlay(painter);
+    }
     const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
     if (!image.save(path)) {
         QTextStream(stderr) << "cannot write " << path << "\n";
@@ -244,6 +253,19 @@ int main(int argc, char **argv)
     state(QStringLiteral("details-one-sold"), [&] { pane.tabPressed(OVNMediaDetails::SoldTab); });
     state(QStringLiteral("details-one-file-info"), [&] { pane.tabPressed(OVNMediaDetails::FileInfoTab); });
     state(QStringLiteral("details-one-meta-data"), [&] { pane.tabPressed(OVNMediaDetails::MetaDataTab); });
+    // The keyword action menu as its pull-down button shows it: without its title item.
+    pane.tabPressed(OVNMediaDetails::MediaInfoTab);
+    QApplication::processEvents();
+    ok = writePng(pane, folder, QStringLiteral("details-keyword-menu"), [&](QPainter &painter) {
+        auto *button = pane.findChild<QAbstractButton *>(QStringLiteral("vcShortDescriptionAction_"));
+        std::unique_ptr<QMenu> menu = button ? pane.menuForContextButton(button) : nullptr;
+        if (!menu)
+            return;
+        menu->actions().first()->setVisible(false);
+        menu->adjustSize();
+        const QPoint below = button->mapTo(&pane, QPoint(button->width() - menu->width(), button->height()));
+        menu->render(&painter, below, QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }) && ok;
     state(QStringLiteral("details-two-entries"), [&] { select({0, 1}); });
     state(QStringLiteral("details-read-only"), [&] {
         catalog.writable = false;
