@@ -289,3 +289,41 @@ TEST(DetailsPaneGeometry, TabsAndActionAreas)
 }
 
 } // namespace
+
+namespace {
+
+// A window that closes hands the open edit over (its field loses focus); a pane deleted with a field
+// still focused calls nothing back while it is being taken apart.
+TEST(DetailsPaneLifetime, ClosingHandsOverTheEditAndDeletingCallsNothing)
+{
+    DetailsFakeDataSource source;
+    source.addRecord(QStringLiteral("mid-a"), QStringLiteral("/p/a.jpg"), QStringLiteral("1"));
+    source.selection = {0};
+    auto pane = std::make_unique<OVNMediaDetails>();
+    pane->resize(320, 360);
+    pane->show();
+    pane->activateWindow();
+    pane->setDataSource(&source);
+    pane->reloadData();
+    auto *field = pane->findChild<QLineEdit *>(QStringLiteral("vcVolumeName_"));
+    field->setFocus();
+    QCoreApplication::processEvents();
+    userInput::type(field, QStringLiteral("Disk 2"));
+    pane->close();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(source.writes.size(), 1u);
+    EXPECT_EQ(source.writes[0], (DetailsFakeDataSource::Write{OVNMediaDetails::Store::Annotation,
+                                                               QStringLiteral("Disk 2"),
+                                                               QStringLiteral("volumename"),
+                                                               QStringLiteral("mid-a")}));
+
+    pane->show();
+    pane->activateWindow();
+    field->setFocus();
+    QCoreApplication::processEvents();
+    userInput::type(field, QStringLiteral("!"));
+    pane.reset();
+    EXPECT_EQ(source.writes.size(), 1u);
+}
+
+} // namespace
