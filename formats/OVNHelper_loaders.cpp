@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 namespace {
@@ -59,10 +60,10 @@ QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor
         dcraw.setWorkingDirectory(QDir::homePath());
         dcraw.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         dcraw.setStandardInputFile(QProcess::nullDevice());
-        // To standard output, the camera's white balance, half size; "--" so that a file name
-        // starting with "-" is not taken for an option.
+        // To standard output, the camera's white balance, half size. dcraw knows no "--", so the
+        // file goes by its absolute path: a name starting with "-" is then not taken for an option.
         dcraw.start(dcrawCommand(), {QStringLiteral("-c"), QStringLiteral("-w"), QStringLiteral("-h"),
-                                     QStringLiteral("--"), path});
+                                     QFileInfo(path).absoluteFilePath()});
         if (!dcraw.waitForStarted())
             return {};
         if (!dcraw.waitForFinished(dcrawTimeoutMs)) {

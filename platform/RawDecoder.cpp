@@ -123,7 +123,17 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0;   // VNG, or bilinear
         p.output_bps = 8;
         p.bright = 1.0f;
-        if (m_raw->unpack() != LIBRAW_SUCCESS || m_raw->dcraw_process() != LIBRAW_SUCCESS) {
+        if (m_raw->unpack() != LIBRAW_SUCCESS) {
+            m_raw->recycle();
+            return std::nullopt;
+        }
+        // A file whose sensor data is mostly missing or unreadable gives no picture; a few bad
+        // reads (a file cut short near its end) still give the rest.
+        if (qint64(m_raw->error_count()) > qint64(m_info.rawWidth) * m_info.rawHeight / 100) {
+            m_raw->recycle();
+            return std::nullopt;
+        }
+        if (m_raw->dcraw_process() != LIBRAW_SUCCESS) {
             m_raw->recycle();
             return std::nullopt;
         }
