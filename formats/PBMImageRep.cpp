@@ -8,9 +8,6 @@
 
 namespace {
 
-// Registered when the program loads, before any image is opened.
-const bool registeredAtLoad = (PBMImageRep::registerImageRepClass(), true);
-
 // Bytes of picture data the header promises, or -1 when the picture is implausible.
 qint64 pictureBytes(const PBMHeader &header, int samplesPerPixel, int bytesPerSample)
 {
@@ -24,9 +21,15 @@ qint64 pictureBytes(const PBMHeader &header, int samplesPerPixel, int bytesPerSa
 
 } // namespace
 
+// Registered when the program loads, before any image is opened. Every program that links the
+// formats library keeps this object (formats/CMakeLists.txt asks the linker for the symbol).
+extern "C" {
+extern const bool ovn_pbm_image_rep_registered;
+const bool ovn_pbm_image_rep_registered = (PBMImageRep::registerImageRepClass(), true);
+}
+
 void PBMImageRep::registerImageRepClass()
 {
-    (void)registeredAtLoad;
     ImageFileReader::registerImageRepClass({imageUnfilteredFileTypes(), &PBMImageRep::canInitWithData,
                                             &PBMImageRep::initWithData});
 }

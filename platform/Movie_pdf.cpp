@@ -69,8 +69,8 @@ QImage PdfSource::frameImageAtTime(MovieTime time, QSize size)
     const QSize natural = pagePixels(*page);
     if (size.isEmpty())
         size = natural;
-    // Pages are refused beyond 16384 pixels a side, as a damaged page box can claim anything.
-    if (size.width() > 16384 || size.height() > 16384)
+    // Pages are refused beyond 16384 pixels a side or 100 megapixels, as a damaged page box can claim anything.
+    if (size.width() > 16384 || size.height() > 16384 || qint64(size.width()) * size.height() > 100'000'000)
         return {};
     const double xres = 72.0 * size.width() / natural.width();
     const double yres = 72.0 * size.height() / natural.height();

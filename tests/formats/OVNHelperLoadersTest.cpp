@@ -1,4 +1,5 @@
 #include "formats/OVNHelper.h"
+#include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/formats/SyntheticDng.h"
@@ -204,6 +205,8 @@ TEST(OVNHelperLoadersTest, BrokenAndHostileFilesGiveNothing)
         EXPECT_TRUE(OVNHelper::imageForRAWMediaFile(path).isNull());
         EXPECT_TRUE(OVNHelper::imageForRAWMediaFile(path, 2).isNull());
         EXPECT_TRUE(OVNHelper::imageForQTMediaFile(path).isNull());
+        EXPECT_TRUE(ImageFileReader::read(path).isNull());
+        EXPECT_TRUE(ImageFileReader::read(path, QSize(256, 256)).isNull());
         if (!QStandardPaths::findExecutable(OVNHelper::dcrawCommand()).isEmpty()) {
             EXPECT_TRUE(OVNHelper::imageForDCRAWMediaFile(path).isNull());
         }

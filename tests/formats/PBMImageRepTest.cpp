@@ -128,7 +128,6 @@ TEST(PBMImageRepTest, ShortDataLeavesTheRestBlackAndHugeClaimsAreRefused)
 
 TEST(PBMImageRepTest, ProgramImageReadingUsesThisReaderForItsFileTypes)
 {
-    PBMImageRep::registerImageRepClass();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("deep.ppm"));
