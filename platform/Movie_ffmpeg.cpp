@@ -212,8 +212,17 @@ bool FfmpegSource::decodeFrameAt(int64_t target, AVFrame *out)
         const int read = av_read_frame(m_format.get(), packet.get());
         if (read < 0)
             break;
-        if (packet->stream_index == m_streamIndex && avcodec_send_packet(m_codec.get(), packet.get()) >= 0)
-            done = takeFrames();
+        if (packet->stream_index == m_streamIndex) {
+            int sent = avcodec_send_packet(m_codec.get(), packet.get());
+            // A decoder with pictures waiting takes no more input until they are taken.
+            for (int tries = 0; sent == AVERROR(EAGAIN) && !done && tries < 1000; ++tries) {
+                done = takeFrames();
+                if (!done)
+                    sent = avcodec_send_packet(m_codec.get(), packet.get());
+            }
+            if (!done && sent >= 0)
+                done = takeFrames();
+        }
         av_packet_unref(packet.get());
     }
     if (!done && avcodec_send_packet(m_codec.get(), nullptr) >= 0)
