@@ -28,9 +28,10 @@ public:
         : m_data(reinterpret_cast<const uchar *>(data.constData())), m_size(quint64(data.size()))
     {
         // Shared objects may be referenced many times; bound what the references expand to, so
-        // that a small file cannot ask for an exponential amount of values or text.
-        m_valueBudget = (quint64(1) << 20) + 16 * m_size;
-        m_byteBudget = (quint64(1) << 24) + 64 * m_size;
+        // that a small file cannot ask for an exponential amount of values or text. Without
+        // sharing, a file holds fewer values than bytes and at most its own size in text.
+        m_valueBudget = 16384 + 16 * m_size;
+        m_byteBudget = (quint64(1) << 20) + 256 * m_size;
     }
 
     QVariant readDocument();

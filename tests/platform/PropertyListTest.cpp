@@ -666,6 +666,13 @@ TEST(PropertyList, BinaryReaderRefusesHostileFiles)
             b.add(B::refs(0xa, std::vector<int>(14, level + 1)));
         b.add(B::ascii("leaf"));
         expectBinaryError(b.build(0), "exponential sharing");
+
+        // One long string referenced from every slot of a big array: text quadratic in the size.
+        B s;
+        s.add(B::refs(0xa, std::vector<int>(14, 1)));
+        s.add(B::refs(0xa, std::vector<int>(2000, 2)));
+        s.add(B::marker(0x5, 3000) + QByteArray(3000, 'x'));
+        expectBinaryError(s.build(0), "shared long string");
     }
 }
 

@@ -1,8 +1,10 @@
 // ovn-imgload FILE [--shrink N] [--size N] [--time T] -o OUT.png
 //
-// Loads a file the way the program does for its file type and writes the picture, so that a
-// person can look at what the loaders make of a file.
+// Loads a file the way the program does for its file type (the processor of the file-type table:
+// the user's "FileTypeMapping" preference or the built-in table; --processor overrides it) and
+// writes the picture, so that a person can look at what the loaders make of a file.
 
+#include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
@@ -21,27 +23,12 @@ namespace {
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: ovn-imgload FILE [--shrink N] [--size N] [--time SECONDS] -o OUT.png\n"
+                 "usage: ovn-imgload FILE [--shrink N] [--size N] [--time SECONDS] [--processor P] -o OUT.png\n"
                  "  --shrink N   RAW decoding at about 1/2^N a side (processor RAW; Image reads at 1/2^N too)\n"
                  "  --size N     for processor Image: fit the picture into N x N, decoding at a reduced size\n"
-                 "  --time T     for movies and PDF documents: the picture at T seconds (default 0)\n");
+                 "  --time T     for movies and PDF documents: the picture at T seconds (default 0)\n"
+                 "  --processor P  Image, RAW, DCRAW or QuickTime instead of the file-type table's\n");
     return 2;
-}
-
-// The processor the file-type table gives the file's extension.
-QString processorForFile(const QString &path)
-{
-    const QString ext = QFileInfo(path).suffix().toLower();
-    static const QStringList quickTime{"psd", "pcd", "swf", "fla", "pdf", "mov", "mpg", "mpeg", "m2t",
-                                       "mp4", "mpg4", "avi", "dv", "wmv"};
-    static const QStringList raw{"srf", "rdc", "cs1"};
-    if (quickTime.contains(ext))
-        return QStringLiteral("QuickTime");
-    if (raw.contains(ext))
-        return QStringLiteral("RAW");
-    if (ext == QLatin1String("x3f"))
-        return QStringLiteral("DCRAW");
-    return QStringLiteral("Image");
 }
 
 } // namespace
@@ -75,7 +62,7 @@ int main(int argc, char **argv)
     if (input.isEmpty() || output.isEmpty() || shrink < 0 || size < 0)
         return usage();
 
-    const QString processor = forced.isEmpty() ? processorForFile(input) : forced;
+    const QString processor = forced.isEmpty() ? OVNExtensionMapping().getProcessorForFile(input) : forced;
     QElapsedTimer timer;
     timer.start();
     QImage image;
