@@ -82,15 +82,24 @@ QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor
 
 QImage OVNHelper::imageForQTMediaFile(const QString &path)
 {
-    const std::unique_ptr<Movie> movie = Movie::open(path);
-    if (!movie)
+    try {
+        const std::unique_ptr<Movie> movie = Movie::open(path);
+        if (!movie)
+            return {};
+        return imageForMovie(*movie, 0);
+    } catch (...) {
         return {};
-    return imageForMovie(*movie, 0);
+    }
 }
 
 QImage OVNHelper::imageForMovie(Movie &movie, qint64 timeValue)
 {
-    MovieTime time = movie.duration();
-    time.timeValue = timeValue;
-    return movie.frameImageAtTime(time);
+    try {
+        // The duration's time scale, with the given count of its units.
+        MovieTime time = movie.duration();
+        time.timeValue = timeValue;
+        return movie.frameImageAtTime(time);
+    } catch (...) {
+        return {};
+    }
 }
