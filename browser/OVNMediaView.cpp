@@ -24,11 +24,43 @@ QPainterPath roundedRect(const QRectF &rect, qreal radius)
     return path;
 }
 
+NTTextAttributes attributes(const QString &family, bool bold, int pixelSize, QColor color, Qt::Alignment alignment)
+{
+    NTTextAttributes result;
+    result.font = QFont(family);
+    result.font.setBold(bold);
+    result.font.setPixelSize(pixelSize);
+    result.foregroundColor = color;
+    result.alignment = alignment;
+    return result;
+}
+
 } // namespace
+
+OVNMediaView::TextAttributeSets OVNMediaView::makeTextAttributeSets()
+{
+    const QString helvetica = QStringLiteral("Helvetica");
+    TextAttributeSets sets;
+    sets.centeredTag = attributes(helvetica, true, 11, Qt::black, Qt::AlignHCenter);
+    sets.centeredWhiteTag = attributes(helvetica, true, 11, Qt::white, Qt::AlignHCenter);
+    sets.leftTag = attributes(helvetica, true, 11, Qt::black, Qt::AlignLeft);
+    sets.printTag = attributes(helvetica, true, 9, Qt::black, Qt::AlignHCenter);
+    sets.rollTag = attributes(QStringLiteral("Lucida Grande"), false, 11, Qt::white, Qt::AlignLeft);
+    sets.timeTag = attributes(helvetica, true, 10, Qt::white, Qt::AlignRight);
+    sets.infoTag = attributes(helvetica, true, 10, Qt::white, Qt::AlignLeft);
+    sets.lineTag = attributes(helvetica, true, 10, Qt::black, Qt::AlignRight);
+    sets.lineInfo = attributes(helvetica, false, 10, Qt::black, Qt::AlignLeft);
+    sets.expressLeftTag = attributes(helvetica, true, 9, Qt::black, Qt::AlignLeft);
+    sets.expressCenteredTag = attributes(helvetica, true, 9, Qt::black, Qt::AlignHCenter);
+    sets.expressTimeTag = attributes(helvetica, true, 9, Qt::white, Qt::AlignRight);
+    sets.expressInfoTag = attributes(helvetica, true, 9, Qt::white, Qt::AlignLeft);
+    return sets;
+}
 
 OVNMediaView::OVNMediaView(QWidget *parent)
     : QAbstractScrollArea(parent)
     , m_selectioncolor(QColor::fromRgbF(0.26f, 0.55f, 0.9f, 1.0f))
+    , m_textAttributes(makeTextAttributeSets())
 {
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -291,14 +323,13 @@ QImage OVNMediaView::makeRollImage(const QImage &image, const QString &title) co
                           image);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    QFont font(QStringLiteral("Lucida Grande"));
-    font.setPixelSize(11);
-    painter.setFont(font);
+    const NTTextAttributes &rollTag = m_textAttributes.rollTag;
+    painter.setFont(rollTag.font);
     const QRectF titleRect(2, h - 10 - m_thumbnailTitleHeight, w, m_thumbnailTitleHeight);
     painter.setPen(Qt::darkGray);
-    painter.drawText(titleRect.translated(2, 2), Qt::AlignLeft | Qt::AlignVCenter, title);
-    painter.setPen(Qt::white);
-    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, title);
+    painter.drawText(titleRect.translated(2, 2), rollTag.alignment | Qt::AlignVCenter, title);
+    painter.setPen(rollTag.foregroundColor.value_or(Qt::white));
+    painter.drawText(titleRect, rollTag.alignment | Qt::AlignVCenter, title);
     return roll;
 }
 

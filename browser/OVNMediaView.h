@@ -3,6 +3,7 @@
 #include "browser/OVNMediaViewDelegate.h"
 #include "browser/OVNMediaViewGeometry.h"
 #include "platform/MediaRecord.h"
+#include "uikit/NTTextAttributes.h"
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
@@ -49,6 +50,26 @@ public:
         MediaList itemcontainer; // the hidden members, only while collapsed
     };
 
+    // The text attribute sets the cells, the film roll, the list style, the express panel's style
+    // and printing draw with. The film-roll title also casts a shadow (offset 2, 2 down-right in
+    // Qt coordinates, blur 2, dark grey).
+    struct TextAttributeSets {
+        NTTextAttributes centeredTag;        // Helvetica bold 11, black, centred
+        NTTextAttributes centeredWhiteTag;   // Helvetica bold 11, white, centred
+        NTTextAttributes leftTag;            // Helvetica bold 11, black, left
+        NTTextAttributes printTag;           // Helvetica bold 9, black, centred
+        NTTextAttributes rollTag;            // Lucida Grande 11, white, left, shadowed
+        NTTextAttributes timeTag;            // Helvetica bold 10, white, right
+        NTTextAttributes infoTag;            // Helvetica bold 10, white, left
+        NTTextAttributes lineTag;            // Helvetica bold 10, black, right
+        NTTextAttributes lineInfo;           // Helvetica 10, black, left
+        NTTextAttributes expressLeftTag;     // Helvetica bold 9, black, left
+        NTTextAttributes expressCenteredTag; // Helvetica bold 9, black, centred
+        NTTextAttributes expressTimeTag;     // Helvetica bold 9, white, right
+        NTTextAttributes expressInfoTag;     // Helvetica bold 9, white, left
+    };
+    static TextAttributeSets makeTextAttributeSets();
+
     explicit OVNMediaView(QWidget *parent = nullptr);
     ~OVNMediaView() override;
 
@@ -85,6 +106,11 @@ public:
     void setThumbnailRenderer(std::unique_ptr<OVNThumbnailRenderer> renderer);
     OVNThumbnailRenderer *thumbnailRenderer() const { return m_thumbCreator.get(); }
     QVariantList layoutSettings() const { return m_layoutSettings; }
+    const TextAttributeSets &textAttributes() const { return m_textAttributes; }
+    float thumbnailTitleHeight() const { return m_thumbnailTitleHeight; }
+    float thumbnailTitleDistance() const { return m_thumbnailTitleDistance; }
+    float thumbboarder() const { return m_thumbboarder; }
+    OVNExtensionMapping *extensionMapper() const { return m_extensionMapper.get(); }
     int menuForEventType() const { return m_menuForEventType; }
     void setMenuForEventType(int type) { m_menuForEventType = type; }
 
@@ -145,8 +171,9 @@ public:
     const StackRecord *stack(int group) const;
 
     // ---- thumbnails ----
-    // The decoded thumbnail of a visible row, fetched from the delegate the first time; null when
-    // there is none.
+    // The decoded thumbnail of a visible row, fetched from the delegate the first time and kept
+    // decoded in a cache of "AssetBackgroundLoaderMaxCache" entries; null when there is none. GUI
+    // thread only.
     QImage imageForRow(int row);
     // The film-roll cell image of a row, null when the row has no thumbnail.
     QImage rollimageForRow(int row, bool loadOnDemand);
@@ -276,5 +303,6 @@ private:
     bool m_viewOrderASC = true;
     bool m_showemptysetmessage = false;
     int m_menuForEventType = 0;
+    TextAttributeSets m_textAttributes;
     std::unique_ptr<OVNExtensionMapping> m_extensionMapper;
 };
