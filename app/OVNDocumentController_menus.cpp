@@ -29,7 +29,7 @@ void OVNDocumentController::createActions()
     m_preferencesAction->setMenuRole(QAction::PreferencesRole);
     connect(m_preferencesAction, &QAction::triggered, this, [this] { showPreferences(); });
 
-    m_quitAction = new QAction(localizedMenu("Quit Ostrevan"), this);
+    m_quitAction = new QAction(localizedMenu("Quit"), this);
     m_quitAction->setShortcut(QKeySequence::Quit);
     m_quitAction->setMenuRole(QAction::QuitRole);
     connect(m_quitAction, &QAction::triggered, this, [this] { terminate(); });

@@ -11,7 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QComboBox>
 #include <QDateTime>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 
 namespace {
 
@@ -279,6 +284,80 @@ TEST_F(StartupSequenceTest, MissingMoviePlaybackIsReportedOnceAtTheEnd)
     ASSERT_EQ(alerts->shown().size(), 1);
     EXPECT_EQ(alerts->shown().first().message, "Movie playback is not available");
     EXPECT_EQ(controller->documents().size(), 1);
+}
+
+} // namespace
+
+namespace {
+
+QStringList menuTitles(const QMenuBar *menuBar)
+{
+    QStringList titles;
+    for (const QAction *action : menuBar->actions())
+        titles.append(action->text());
+    return titles;
+}
+
+QStringList itemTitles(const QMenu *menu)
+{
+    QStringList titles;
+    for (const QAction *action : menu->actions()) {
+        if (!action->isSeparator())
+            titles.append(action->text());
+    }
+    return titles;
+}
+
+TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
+{
+    auto controller = makeController({Outcome::Active});
+    controller->startUp();
+    ASSERT_EQ(controller->documents().size(), 1);
+    const QMenuBar *menuBar = controller->documents().first()->menuBar();
+    EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Window", "&Help"}));
+    const QList<QAction *> menus = menuBar->actions();
+    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Preferences...", "Quit"}));
+    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Workflow Panel", "Minimize"}));
+    EXPECT_EQ(itemTitles(menus.at(2)->menu()), (QStringList{"Download Update..."}));
+
+    // New: a second window with a connection of its own.
+    menus.at(0)->menu()->actions().first()->trigger();
+    ASSERT_EQ(controller->documents().size(), 2);
+    EXPECT_NE(controller->documents().at(1)->databaseConnection(), controller->databaseConnection());
+    EXPECT_TRUE(controller->documents().at(1)->databaseConnection()->isDBConnectionActive());
+
+    // The workflow panel's toggle remembers its choice.
+    controller->windowWorkflowPanel();
+    EXPECT_FALSE(controller->workflowPanel()->isVisible());
+    EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "0");
+    controller->windowWorkflowPanel();
+    EXPECT_TRUE(controller->workflowPanel()->isVisible());
+    EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "1");
+}
+
+TEST_F(StartupSequenceTest, SavedDatabaseSettingsOpenACatalogWindowWhenNoneIsOpen)
+{
+    auto controller = makeController({Outcome::Failed, Outcome::Active});
+    alerts->enqueueAnswers({1});
+    controller->startUp();
+    controller->awakeFromNib();
+    OVNDatabaseSettingsDialog *settings = controller->preferencesWindow();
+    ASSERT_NE(settings, nullptr);
+    settings->vendorField()->setCurrentIndex(settings->vendorField()->findData("PostgreSQL"));
+    settings->hostField()->setText(" db.example.org ");
+    settings->userField()->setText("anna");
+    settings->passwordField()->setText(" secret ");
+    settings->databaseField()->setText("media");
+    ASSERT_TRUE(settings->savePreferences());
+    EXPECT_EQ(defaults.persistentDomain().value("DBVendor").toString(), "PostgreSQL");
+    EXPECT_EQ(defaults.persistentDomain().value("DBHost").toString(), "db.example.org");
+    EXPECT_EQ(defaults.persistentDomain().value("DBUser").toString(), "anna");
+    EXPECT_EQ(defaults.persistentDomain().value("DBPassword").toString(), " secret ");
+    EXPECT_EQ(defaults.persistentDomain().value("DBDatabase").toString(), "media");
+
+    emit settings->settingsSaved();
+    ASSERT_EQ(controller->documents().size(), 1);
+    EXPECT_TRUE(controller->documents().first()->databaseConnection()->isDBConnectionActive());
 }
 
 } // namespace
