@@ -4,6 +4,7 @@
 #include "platform/Localized.h"
 #include "platform/MessageBoxPresenter.h"
 #include "platform/UserDefaults.h"
+#include "uikit/DrawingKit.h"
 
 #include <QApplication>
 
@@ -17,6 +18,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(OVN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("ostrevan"));
     QApplication::setWindowIcon(OVNApplicationIcon::icon());
+    DrawingKit::installApplicationStyle();
 
     Alerts::setPresenter(std::make_unique<MessageBoxPresenter>());
 
