@@ -4,9 +4,13 @@
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 OVNAssetManager::OVNAssetManager()
 {
@@ -23,13 +27,22 @@ OVNAssetManager::~OVNAssetManager() = default;
 
 void OVNAssetManager::makeWindowControllers()
 {
-    // "x y w h sx sy sw sh"; only the size is taken until the window keeps its own frame.
+    // "x y w h sx sy sw sh", measured upwards from the main screen's bottom edge.
     const QStringList frame = UserDefaults::standard()
                                   .stringForKey(QStringLiteral("NSWindow Frame OVNAssetManager"))
                                   .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const int width = frame.value(2).toInt();
     const int height = frame.value(3).toInt();
     resize(width >= 400 ? width : 1000, height >= 300 ? height : 700);
+    if (const QScreen *screen = QGuiApplication::primaryScreen(); screen && frame.size() >= 4) {
+        const QRect full = screen->geometry();
+        const QRect visible = screen->availableGeometry();
+        const int left = full.x() + frame.value(0).toInt();
+        const int top = full.y() + full.height() - (frame.value(1).toInt() + this->height());
+        // Kept on the visible part of the screen, title bar included.
+        move(std::clamp(left, visible.left(), std::max(visible.left(), visible.right() - this->width())),
+             std::clamp(top, visible.top(), std::max(visible.top(), visible.bottom() - this->height())));
+    }
     show();
 }
 
