@@ -79,6 +79,11 @@ private:
     void walkApp1(QByteArrayView data, qint64 location, qint64 length, MetadataDictionary &out);
     void walkIfdChain(QByteArrayView data, qint64 tiffHeader, qint64 ifdPosition, qint64 stopAt,
                       ByteOrder order, int depth, MetadataDictionary &out);
+    // Walks one IFD's entries; true when it ends with a link to read (left in m_nextIfdLink).
+    bool walkIfd(QByteArrayView data, qint64 tiffHeader, qint64 position, qint64 end,
+                 ByteOrder order, int depth, MetadataDictionary &out);
+    // Adds the keys of `later` that `out` lacks (or holds only as the "n/a" preset).
+    static void fillIn(MetadataDictionary &out, const MetadataDictionary &later);
     void applyTiffEntry(QByteArrayView data, qint64 tiffHeader, qint64 entry, qint64 ifdPosition,
                         qint64 stopAt, ByteOrder order, int depth, MetadataDictionary &out);
     void mergeXmp(QByteArrayView data, qint64 location, qint64 length, MetadataDictionary &out);
@@ -105,4 +110,5 @@ private:
     qint64 m_crwFocalLength = -1;  // raw focal length word of the CRW focal record
     qint64 m_crwFocalUnits = 0;    // focal units per mm from the camera settings
     qint64 m_workLeft = 0;
+    qint64 m_nextIfdLink = 0;
 };

@@ -100,26 +100,56 @@ void OVNImageTagParser::walkIfdChain(QByteArrayView data, qint64 tiffHeader, qin
     const qint64 end = std::min(stopAt, data.size());
     qint64 position = ifdPosition;
     // The chain is followed in a loop, not by recursion, so that a long chain (a many-page TIFF)
-    // costs no stack; each IFD's values replace equal keys of the ones before it.
-    for (;;) {
-        m_parsedIfds.insert(position);
-        if (position < 0 || position + 2 >= end || m_parsedIfds.size() > maximumIfdCount)
+    // costs no stack.
+    MetadataDictionary successor;
+    for (bool first = true;; first = false) {
+        // The first IFD describes the image itself; the ones linked after it describe the
+        // thumbnail (IFD1 of a JPEG) or further pages. Their values fill in keys the first one
+        // left open, but never replace its orientation, date or size with the thumbnail's.
+        MetadataDictionary &target = first ? out : successor;
+        if (!first)
+            successor.clear();
+        const bool more = walkIfd(data, tiffHeader, position, end, order, depth, target);
+        if (!first)
+            fillIn(out, successor);
+        if (!more)
             return;
-        qint64 count = get2Bytes(data, position, order);
-        qint64 entry = position + 2;
-        for (; count > 0 && entry + 12 <= end; --count, entry += 12) {
-            if (!spend(12))
-                return;
-            applyTiffEntry(data, tiffHeader, entry, position, end, order, depth, out);
-        }
-        // A directory cut short by the end has no trustworthy link.
-        if (count > 0 || entry + 4 > end)
-            return;
-        const qint64 offset = get4Bytes(data, entry, order);
+        const qint64 offset = get4Bytes(data, m_nextIfdLink, order);
         const qint64 next = tiffHeader + offset;
         if (offset == 0 || next >= end || m_parsedIfds.contains(next))
             return;
         position = next;
+    }
+}
+
+bool OVNImageTagParser::walkIfd(QByteArrayView data, qint64 tiffHeader, qint64 position,
+                                qint64 end, ByteOrder order, int depth, MetadataDictionary &out)
+{
+    m_parsedIfds.insert(position);
+    if (position < 0 || position + 2 >= end || m_parsedIfds.size() > maximumIfdCount)
+        return false;
+    qint64 count = get2Bytes(data, position, order);
+    qint64 entry = position + 2;
+    for (; count > 0 && entry + 12 <= end; --count, entry += 12) {
+        if (!spend(12))
+            return false;
+        applyTiffEntry(data, tiffHeader, entry, position, end, order, depth, out);
+    }
+    // A directory cut short by the end has no trustworthy link.
+    if (count > 0 || entry + 4 > end)
+        return false;
+    m_nextIfdLink = entry;
+    return true;
+}
+
+void OVNImageTagParser::fillIn(MetadataDictionary &out, const MetadataDictionary &later)
+{
+    for (auto it = later.cbegin(); it != later.cend(); ++it) {
+        auto existing = out.find(it.key());
+        if (existing == out.end())
+            out.insert(it.key(), it.value());
+        else if (existing->typeId() == QMetaType::QString && existing->toString() == u"n/a")
+            *existing = it.value(); // the preset, not a value of the file
     }
 }
 
