@@ -11,9 +11,11 @@
 // write is thread-safe.
 //
 // The file is an XML property list at $XDG_CONFIG_HOME/ostrevan/preferences.plist, mode 0600 (it
-// holds passwords), replaced atomically on every write. A file that cannot be read is moved aside
+// holds passwords), replaced atomically on every write. A file that cannot be parsed is moved aside
 // as "preferences.plist.corrupt" and the program goes on with the defaults; loadProblem() then says
-// what happened so that the application can tell the user.
+// what happened so that the application can tell the user. A file that cannot be opened (its
+// permissions) is left alone and never overwritten, since it may still hold good settings: changes
+// then live in memory only and writes answer false.
 //
 // Typed reads coerce as the settings code expects: a string "1", "YES" or "yes" is true and "0" or
 // "NO" false, a string's integer value comes from its leading digits ("12abc" is 12, "abc" is 0),
@@ -43,6 +45,9 @@ public:
     // property-list array or dictionary is stored as one; anything else stays a string. Words that
     // are not such a pair are ignored.
     void setArguments(const QStringList &arguments);
+    // The pairs setArguments() takes from the command line. A key is "-" and a name; a word after
+    // a key is its value unless it is itself a key ("-5" and "-0.5" are values).
+    static QVariantMap argumentsFromCommandLine(const QStringList &arguments);
 
     QVariant objectForKey(const QString &key) const;
     QString stringForKey(const QString &key) const;           // "" when missing or not text-like
@@ -58,7 +63,9 @@ public:
     QVariantMap persistentDomain() const;
 
     // Writes go to the user's file layer and are saved at once. They answer false (and keep the
-    // value in memory) when the file could not be written.
+    // value in memory) when the file could not be written. A value a property list cannot carry
+    // (a QPoint, a string with control characters) is refused with false and changes nothing; an
+    // invalid or null QVariant removes the key.
     bool setObject(const QVariant &value, const QString &key);
     bool setString(const QString &value, const QString &key) { return setObject(value, key); }
     bool setBool(bool value, const QString &key) { return setObject(value, key); }
@@ -85,5 +92,6 @@ private:
     QVariantMap m_arguments;
     QVariantMap m_persistent;
     QVariantMap m_registered;
-    bool m_dirty = false;
+    bool m_dirty = false;         // the file layer has changes the file does not hold yet
+    bool m_saveBlocked = false;   // the file exists but could not be read: never replace it
 };
