@@ -95,6 +95,10 @@ QString OVNImageTagParser::getString(QByteArrayView data, qint64 location, qint6
         if (i + 1 == length)
             bytes = QByteArray(data.data() + location, length);
     }
+    // Cameras pad fixed-width fields ("E-P3            ") with blanks that are not part of the value.
+    while (!bytes.isEmpty() && (bytes.back() == ' ' || bytes.back() == '\t' || bytes.back() == '\n'
+                                || bytes.back() == '\r'))
+        bytes.chop(1);
     if (ascii)
         return QString::fromLatin1(bytes);
     // EXIF says ASCII, but cameras and programs write UTF-8; anything else is taken as Latin-1.

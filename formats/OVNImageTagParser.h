@@ -45,7 +45,8 @@ public:
     // Readers; a read that would pass the end of the data gives 0 / the empty string.
     static quint32 get2Bytes(QByteArrayView data, qint64 position, ByteOrder order);
     static qint64 get4Bytes(QByteArrayView data, qint64 position, ByteOrder order);
-    // The range's text up to its first zero byte, as UTF-8 when it is valid UTF-8, else Latin-1.
+    // The range's text up to its first zero byte, without trailing blanks, as UTF-8 when it is
+    // valid UTF-8, else Latin-1.
     static QString getString(QByteArrayView data, qint64 location, qint64 length);
     // The first value of a TIFF field of `fieldType`: qint64 for the integer types, double (of
     // single precision) for the rationals, 0 for the others.

@@ -101,7 +101,7 @@ public:
         if (skipped(m_sample, key))
             return;
         const QString want = expected.isUndefined() ? QStringLiteral("n/a") : expected.toVariant().toString();
-        EXPECT_EQ(m_ours.value(key).toString().trimmed(), want.trimmed()) << where(key);
+        EXPECT_EQ(m_ours.value(key).toString(), want) << where(key);
     }
 
     // exiftool's number (-n) against our number or text of a number; absent must mean absent.

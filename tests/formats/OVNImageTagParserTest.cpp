@@ -45,6 +45,7 @@ TEST(OVNImageTagParser, StringsEndAtTheFirstZeroByteAndKeepTheirEncoding)
     EXPECT_EQ(OVNImageTagParser::getString(QByteArray("Canon\0junk", 10), 0, 10), "Canon");
     EXPECT_EQ(OVNImageTagParser::getString(QByteArray("Canon", 5), 0, 6), QString());
     EXPECT_EQ(OVNImageTagParser::getString(QByteArray("Canon", 5), 2, 3), "non");
+    EXPECT_EQ(OVNImageTagParser::getString(QByteArray(" E-P3      \0", 12), 0, 12), " E-P3");
     EXPECT_EQ(OVNImageTagParser::getString(QByteArray("Caf\xC3\xA9\0", 6), 0, 6), QString::fromUtf8("Café"));
     EXPECT_EQ(OVNImageTagParser::getString(QByteArray("Caf\xE9", 4), 0, 4), QString::fromUtf8("Café"));
 }
