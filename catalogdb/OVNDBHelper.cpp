@@ -1,0 +1,217 @@
+#include "catalogdb/OVNDBHelper.h"
+
+#include "platform/MediaRecord.h"
+
+#include <QRegularExpression>
+
+QString OVNDBHelper::quotedText(const QString &text)
+{
+    QString quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += QLatin1Char('\'');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\''))
+            quoted += QLatin1Char('\'');
+        quoted += c;
+    }
+    quoted += QLatin1Char('\'');
+    return quoted;
+}
+
+std::optional<QString> OVNDBHelper::sqlNumber(const QString &text)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+    const QString trimmed = text.trimmed();
+    if (!number.match(trimmed).hasMatch())
+        return std::nullopt;
+    return trimmed.startsWith(QLatin1Char('+')) ? trimmed.mid(1) : trimmed;
+}
+
+std::optional<QVariant> OVNDBHelper::numberValue(const QString &text)
+{
+    const std::optional<QString> number = sqlNumber(text);
+    if (!number)
+        return std::nullopt;
+    bool ok = false;
+    if (!number->contains(QLatin1Char('.'))) {
+        const qint64 integer = number->toLongLong(&ok);
+        if (ok)
+            return QVariant(integer);
+    }
+    const double real = number->toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    return QVariant(real);
+}
+
+qint64 OVNDBHelper::integerValue(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
+        return 0;
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return value.toLongLong();
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return qint64(value.toDouble());
+    default:
+        break;
+    }
+    const QString text = value.toString();
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == QLatin1Char('-') || text.at(i) == QLatin1Char('+'))) {
+        negative = text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    qint64 result = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            break;
+        if (result > (std::numeric_limits<qint64>::max() - 9) / 10)
+            return negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+        result = result * 10 + (c - u'0');
+    }
+    return negative ? -result : result;
+}
+
+QString OVNDBHelper::textValue(const QVariantMap &record, const QString &key)
+{
+    const auto found = record.constFind(key);
+    if (found == record.constEnd() || !found->isValid() || found->isNull())
+        return QString();
+    return found->toString();
+}
+
+const QStringList &OVNDBHelper::fileColumns()
+{
+    static const QStringList columns = {
+        QStringLiteral("mid"), QStringLiteral("categoryid"), QStringLiteral("displaytag"),
+        QStringLiteral("cataloguedby"), QStringLiteral("volumetype"), QStringLiteral("volumename"),
+        QStringLiteral("servername"), QStringLiteral("serverpath"), QStringLiteral("absolutepath"),
+        QStringLiteral("filetype"), QStringLiteral("filesize"), QStringLiteral("imagewidth"),
+        QStringLiteral("imageheight"), QStringLiteral("filedts"), QStringLiteral("dts"),
+        QStringLiteral("keywords"), QStringLiteral("shortdesc"), QStringLiteral("fulldesc"),
+        QStringLiteral("pricetag"), QStringLiteral("modrelavailable"), QStringLiteral("modrelinfo"),
+        QStringLiteral("proprelavailable"), QStringLiteral("proprelinfo"), QStringLiteral("rating"),
+        QStringLiteral("orientation"),
+    };
+    return columns;
+}
+
+const QStringList &OVNDBHelper::writableFileColumns()
+{
+    // The record id keys the row and the thumbnail has its own update.
+    static const QStringList columns = [] {
+        QStringList list = fileColumns();
+        list.removeAll(QStringLiteral("mid"));
+        return list;
+    }();
+    return columns;
+}
+
+const QStringList &OVNDBHelper::numericFileColumns()
+{
+    static const QStringList columns = {
+        QStringLiteral("filesize"), QStringLiteral("imagewidth"), QStringLiteral("imageheight"),
+        QStringLiteral("pricetag"), QStringLiteral("modrelavailable"), QStringLiteral("proprelavailable"),
+        QStringLiteral("rating"), QStringLiteral("orientation"),
+    };
+    return columns;
+}
+
+const QStringList &OVNDBHelper::purchasedColumns()
+{
+    static const QStringList columns = {
+        QStringLiteral("licensetype"), QStringLiteral("licenserestrictions"), QStringLiteral("owner"),
+        QStringLiteral("ordernumber"), QStringLiteral("photographer"),
+    };
+    return columns;
+}
+
+const QStringList &OVNDBHelper::soldColumns()
+{
+    static const QStringList columns = {
+        QStringLiteral("licensetype"), QStringLiteral("licenserestrictions"), QStringLiteral("customer"),
+    };
+    return columns;
+}
+
+std::optional<QString> OVNDBHelper::columnFromList(const QStringList &columns, const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    for (const QString &column : columns) {
+        if (column.compare(trimmed, Qt::CaseInsensitive) == 0)
+            return column;
+    }
+    return std::nullopt;
+}
+
+const QStringList &OVNDBHelper::mediaRecordKeys()
+{
+    return MediaRecord::fieldKeys();
+}
+
+QString OVNDBHelper::mediaSelect()
+{
+    return QStringLiteral(
+        "select mid, displaytag, servername, serverpath, absolutepath, filesize, imagewidth, imageheight, "
+        "filedts, dts, keywords, shortdesc, fulldesc, pricetag, modrelavailable, modrelinfo, proprelavailable, "
+        "proprelinfo, cataloguedby, volumetype, volumename, rating, orientation, '0', filetype, categoryid "
+        "from strvfile mf");
+}
+
+QString OVNDBHelper::mediaSetSelect()
+{
+    return QStringLiteral(
+        "select mf.mid, mf.displaytag, mf.servername, mf.serverpath, mf.absolutepath, mf.filesize, "
+        "mf.imagewidth, mf.imageheight, mf.filedts, mf.dts, mf.keywords, mf.shortdesc, mf.fulldesc, "
+        "mf.pricetag, mf.modrelavailable, mf.modrelinfo, mf.proprelavailable, mf.proprelinfo, "
+        "mf.cataloguedby, mf.volumetype, mf.volumename, mf.rating, mf.orientation, ms.mid, mf.filetype, "
+        "mf.categoryid from strvset ms, strvfile mf where ms.categorymid=$1 and ms.filemid=mf.mid");
+}
+
+const QStringList &OVNDBHelper::privilegeLevels()
+{
+    static const QStringList levels = {
+        QStringLiteral("NO ACCESS"), QStringLiteral("READ ONLY"), QStringLiteral("READ & WRITE"),
+        QStringLiteral("FULL ACCESS"),
+    };
+    return levels;
+}
+
+int OVNDBHelper::privilegeRank(const QString &level)
+{
+    const qsizetype rank = privilegeLevels().indexOf(level);
+    return rank < 0 ? 0 : int(rank);
+}
+
+QString OVNDBHelper::privilegeLevelForEntries(const QVariantList &entries, const QStringList &groupMids)
+{
+    if (entries.isEmpty())
+        return privilegeLevels().last();
+    int best = -1;
+    for (const QVariant &entry : entries) {
+        const QVariantMap pair = entry.toMap();
+        // Entries written by the privileges window name the group by "mid"; older ones by "group".
+        QString group = pair.value(QStringLiteral("mid")).toString();
+        if (group.isEmpty())
+            group = pair.value(QStringLiteral("group")).toString();
+        if (group.isEmpty() || !groupMids.contains(group))
+            continue;
+        best = std::max(best, privilegeRank(pair.value(QStringLiteral("privilege")).toString()));
+    }
+    return privilegeLevels().at(std::max(best, 0));
+}

@@ -1,0 +1,237 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include "platform/MediaRecord.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class OVNResultRow;
+struct sqlite3;
+
+// A category-tree item: "mid", "displaytag", "comment", "type", "MYPRIVILEGES" and, for category
+// sets and smart folders read by parent or by id, "icon".
+using CategoryNode = QVariantMap;
+// A row of a query: the column values in select order (text, data for binary columns, QVariant()
+// for NULL).
+using OVNRow = QVariantList;
+
+// The one connection to the catalog database, on a SQLite file (vendor "Integrated") or a
+// PostgreSQL server (vendor "PostgreSQL"). Every window, sheet and worker reads and writes the
+// catalog through an object of this class; each worker thread gets an object of its own.
+//
+// Calls are synchronous on the caller's thread. A mutex per connection keeps two threads that share
+// one object from interleaving inside a statement; statements that depend on each other are the
+// caller's to group (transactions).
+//
+// Failures are reported through results: false, -1, an empty list, empty data, an empty map or an
+// empty record id. A write that failed never answers success. getLastErrorMessage() keeps the text
+// of the last failure for the messages the user sees.
+class OVNDatabaseAccess
+{
+public:
+    enum class Vendor { None, PostgreSQL, Integrated };
+
+    // How updateMediaListEntry() writes its value. The numeric columns are always written as
+    // numbers, whatever the kind.
+    enum UpdateKind { QuotedValue = 0, BareValue = 1, QuotedValueAlternate = 2 };
+
+    OVNDatabaseAccess();
+    ~OVNDatabaseAccess();
+    OVNDatabaseAccess(const OVNDatabaseAccess &) = delete;
+    OVNDatabaseAccess &operator=(const OVNDatabaseAccess &) = delete;
+
+    // "PostgreSQL" and "Integrated" select a connection, compared exactly; anything else none.
+    static Vendor vendorFromString(const QString &vendor);
+
+    // ---- Connection (OVNDatabaseAccess.cpp) ----
+    // Stores the settings and clears the login state. Opens nothing.
+    void setConnectionDetails(const QString &vendor, const QString &host, const QString &user,
+                              const QString &password, const QString &database);
+    bool openDBConnection();
+    bool isDBConnectionActive() const;
+    void closeDBConnection();
+    // Closes and opens again; answers what the open gave.
+    bool revalidateDBConnection();
+    // Kept for the callers that ask for it after large list loads; nothing to do here.
+    void runGarbageCollection() {}
+    // The text of the last failure on this connection ("" when nothing has failed yet).
+    QString getLastErrorMessage() const;
+
+    QString dbVendor() const { return m_dbVendor; }
+    QString dbDatabase() const { return m_dbDatabase; }
+    Vendor vendor() const { return m_vendor; }
+
+    // ---- Query primitives (OVNDatabaseAccess.cpp) ----
+    // Each runs exactly one statement. `parameters` fill the placeholders $1, $2, ... in order:
+    // QString as text, QByteArray as binary data, integers and doubles as numbers, QVariant() as
+    // NULL. A statement text holding a second statement is refused.
+
+    // True when the statement ran (its first step, for a query) without error.
+    bool runSQLCommand(const QString &sql, const QVariantList &parameters = {});
+    // The number of rows the statement returned; -1 when it failed.
+    int affectedRowsForQuery(const QString &sql, const QVariantList &parameters = {});
+    // Every row; the rows read before a failure when one happens mid-way.
+    QList<OVNRow> rowsForQuery(const QString &sql, const QVariantList &parameters = {});
+    // The first column of the last row whose first column holds data; empty data otherwise.
+    QByteArray blobcolumnForQuery(const QString &sql, const QVariantList &parameters = {});
+    // The last row, keyed by lower-cased column name, NULL as the empty text; empty when no row.
+    QVariantMap rowDictionaryForQuery(const QString &sql, const QVariantList &parameters = {});
+
+    // ---- Transactions (OVNDatabaseAccess.cpp) ----
+    // Nest: an inner begin makes a savepoint that its own commit releases and its own rollback
+    // undoes. Each answers false when the statement failed (or there is nothing to end).
+    bool beginTransaction();
+    bool commitTransaction();
+    bool rollbackTransaction();
+    int transactionDepth() const;
+
+    // ---- Schema and record ids (OVNDatabaseAccess_schema.cpp) ----
+    // True when both strvcategory and strvfile exist.
+    bool checkForDatabaseSetup();
+    // True when strvgroups and strvusers exist; the answer is kept in useAuthentication().
+    bool checkForUserManagerSetup();
+    bool useAuthentication() const { return m_useauthentication.load(); }
+    // A new record id: local time "yyyy-MM-dd HH:mm:ss:zzz", "/", and the machine part. One
+    // generator serves the whole process, so ids never repeat, not even within one millisecond.
+    QString createNewMID();
+    // The machine part of record ids: "M" and a hash of the machine id (SystemInfo).
+    static QString getHWAddress();
+    // The id for a local wall-clock time given in milliseconds since 1970-01-01 00:00 (wall time).
+    static QString recordIdFor(qint64 localWallMsecs, const QString &machinePart);
+    // The time the generator uses: `now`, or one millisecond after `last` when `now` is not later.
+    static qint64 nextRecordIdTime(qint64 nowLocalWallMsecs, qint64 lastLocalWallMsecs);
+
+    // ---- Categories (OVNDatabaseAccess_categories.cpp) ----
+    QList<CategoryNode> getCategoryList(const QString &kind = QStringLiteral("C"));
+    QList<CategoryNode> getCategoryListForMID(const QString &parentMid);
+    // Nothing when there is no such item; an empty node when the user may not see it.
+    std::optional<CategoryNode> getCategoryForMID(const QString &mid);
+    // The new item's id, or "" when the insert failed or the kind is not one of F, C, S, M, I
+    // (an empty kind makes a collection).
+    QString addCategoryListEntry(const QString &name, const QString &kind = QStringLiteral("C"));
+    // The four updates answer false when the statement failed or no item has that id.
+    bool updateCategoryListEntry(const QString &mid, const QString &name);
+    bool updateCategoryListComment(const QString &mid, const QString &comment);
+    bool setCategoryListEntrySuperMID(const QString &mid, const QString &parentMid);
+    bool deleteCategoryListEntry(const QString &mid);
+    qint64 getEntryCountForCategory(const QString &mid, const QString &kind);
+
+    // ---- Media records (OVNDatabaseAccess_media.cpp) ----
+    QStringList getMediaMIDListForCategory(const QString &categoryId);
+    MediaList getMediaList(const QString &categoryId, const QString &kind = QStringLiteral("C"));
+    MediaList getMediaListForArray(const QStringList &categoryIds);
+    // Runs a statement that selects the 26 columns of the media select list, maps rows by position.
+    MediaList getMediaListForSQL(const QString &sql, const QVariantList &parameters = {});
+    // One column of one record ("" when none, NULL, or the column is not a media column).
+    QString getMediaListEntryForMediaID(const QString &mediaId, const QString &column);
+    bool updateMediaListEntry(const QString &mediaId, const QString &column, const QString &value,
+                              UpdateKind kind = QuotedValue);
+    QVariantMap getExifForMediaID(const QString &mediaId);
+    QVariantMap getPurchasedForMediaID(const QString &mediaId);
+    QVariantMap getSoldForMediaID(const QString &mediaId);
+    bool updatePurchasedEntry(const QString &mediaId, const QString &column, const QString &value);
+    bool updateSoldEntry(const QString &mediaId, const QString &column, const QString &value);
+    QByteArray getThumbnailForMediaID(const QString &mediaId);
+    bool updateThumbnailForMediaID(const QString &mediaId, const QByteArray &jpegData);
+    // Inserts a record from an import record (with its "thumbimage"); the new id, or "" on failure.
+    QString addMediaListEntry(const QVariantMap &importRecord);
+    // Removes the record and its set memberships together.
+    bool deleteMediaListEntry(const QString &mediaId);
+    // The new membership id, or "" on failure.
+    QString addEntryToImageSet(const QString &mediaId, const QString &setId);
+    bool deleteImageSetEntry(const QString &membershipId);
+
+    // ---- Login and privileges (OVNDatabaseAccess_privileges.cpp) ----
+    // Without user tables every user may log in and every level is "FULL ACCESS".
+    bool authenticateUser(const QString &login);
+    QString getAccessPrivilegesForCurrentUser(const QString &categoryComment) const;
+    QString getCategoryAccessPrivilegesForMID(const QString &categoryMid);
+    QString authUserName() const { return m_authusername; }
+    QString authUserMid() const { return m_authusermid; }
+    QStringList authGroupMids() const { return m_authgroupmids; }
+
+    // ---- PostgreSQL binary values, pure (OVNDatabaseAccess_pgvalues.cpp) ----
+    // Big-endian readers; `bytes` must hold at least the width read.
+    static qint16 int16FromBytes(const unsigned char *bytes);
+    static qint32 int32FromBytes(const unsigned char *bytes);
+    static qint64 int64FromBytes(const unsigned char *bytes);
+    static float float32FromBytes(const unsigned char *bytes);
+    static double float64FromBytes(const unsigned char *bytes);
+    // An integer of 2, 4 or 8 bytes; nothing for any other length.
+    static std::optional<qint64> integerObjectFromBytes(QByteArrayView bytes);
+    // 2000-01-01 00:00:00, the origin of PostgreSQL's timestamps, as a wall-clock time.
+    static QDateTime epochDate();
+    // A `timestamp` value (8 bytes: integer microseconds, or a double of seconds, since the epoch
+    // date) as the local wall-clock time that was written; nothing for another length or infinity.
+    static std::optional<QDateTime> timestampFromBytes(QByteArrayView bytes, bool integerDateTimes);
+    // "yyyy-MM-dd HH:mm:ss +hhmm", the offset that of the local zone at that time.
+    static QString timestampText(const QDateTime &dateTime);
+    // A `numeric` value in its text form ("NaN" for not-a-number); nothing when malformed.
+    static std::optional<QString> numericTextFromBytes(QByteArrayView bytes);
+    // A binary result value of the given type oid in this layer's value model: text for text,
+    // numbers, booleans and dates; data for bytea; nothing for a malformed value. Unknown types
+    // are taken as text.
+    static std::optional<QVariant> postgresBinaryValue(unsigned int typeOid, QByteArrayView bytes,
+                                                       bool integerDateTimes);
+    // Data as a complete quoted bytea literal in the escape format, for a session that runs with
+    // standard_conforming_strings on. This layer binds binary data instead; kept for tools.
+    static QString quotedStringFromData(const QByteArray &data);
+
+private:
+    struct StatementResult {
+        bool ok = false;
+        qint64 changedRows = 0;
+    };
+    using RowHandler = std::function<bool(const OVNResultRow &)>;
+
+    // Runs one statement under the connection's lock and hands each result row to `onRow`, which
+    // answers false to stop reading. The vendor dispatch of every primitive ends here.
+    StatementResult execute(const QString &sql, const QVariantList &parameters,
+                            const RowHandler &onRow);
+    StatementResult executeLocked(const QString &sql, const QVariantList &parameters,
+                                  const RowHandler &onRow);
+    StatementResult executeSqlite(const QString &sql, const QVariantList &parameters,
+                                  const RowHandler &onRow);
+    void setLastError(const QString &message);
+    bool openSqlite();
+    void closeSqlite();
+
+    MediaList mediaListForStatement(const QString &sql, const QVariantList &parameters);
+    bool updateLicenceEntry(const QString &table, const QStringList &columns,
+                            const QString &mediaId, const QString &column, const QString &value);
+    bool insertFailed(const StatementResult &result) const { return !result.ok || result.changedRows < 1; }
+
+    struct SqliteCloser {
+        void operator()(sqlite3 *db) const;
+    };
+    class StatementCache;
+
+    mutable std::recursive_mutex m_mutex;
+    std::unique_ptr<sqlite3, SqliteCloser> m_sqlitecon;
+    std::unique_ptr<StatementCache> m_statements;
+
+    QString m_dbVendor;
+    Vendor m_vendor = Vendor::None;
+    QString m_dbHost;
+    QString m_dbUser;
+    QString m_dbPassword;
+    QString m_dbDatabase;
+    QString m_lastErrorMessage;
+    QString m_midbasestring;
+    std::atomic<bool> m_useauthentication{false};
+    QString m_authusername;
+    QString m_authusermid;
+    QStringList m_authgroupmids;
+    int m_transactionDepth = 0;
+};

@@ -1,0 +1,157 @@
+// The category tree in strvcategory.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include "catalogdb/OVNResultRow.h"
+#include "platform/Localized.h"
+
+namespace {
+
+const QString keyMid = QStringLiteral("mid");
+const QString keyDisplayTag = QStringLiteral("displaytag");
+const QString keyComment = QStringLiteral("comment");
+const QString keyType = QStringLiteral("type");
+const QString keyPrivileges = QStringLiteral("MYPRIVILEGES");
+const QString keyIcon = QStringLiteral("icon");
+
+bool isCategoryKind(const QString &kind)
+{
+    return kind.size() == 1 && QStringLiteral("FCSMI").contains(kind);
+}
+
+bool hasSetIcon(const QString &kind)
+{
+    return kind == QLatin1String("S") || kind == QLatin1String("I");
+}
+
+} // namespace
+
+// A NULL comment reads as the empty text everywhere: a node is a property list (it travels on the
+// pasteboard when categories are dragged), and a property list has no null.
+
+QList<CategoryNode> OVNDatabaseAccess::getCategoryList(const QString &kind)
+{
+    QList<CategoryNode> nodes;
+    execute(QStringLiteral("select mid, displaytag, comment from strvcategory "
+                           "where type=$1 and (supermid ='' or supermid is NULL)"),
+            {kind}, [&](const OVNResultRow &row) {
+                CategoryNode node;
+                node.insert(keyMid, row.text(0));
+                node.insert(keyDisplayTag, row.text(1));
+                node.insert(keyComment, row.text(2));
+                node.insert(keyType, kind);
+                nodes.append(std::move(node));
+                return true;
+            });
+    for (CategoryNode &node : nodes)
+        node.insert(keyPrivileges, getAccessPrivilegesForCurrentUser(node.value(keyComment).toString()));
+    return nodes;
+}
+
+QList<CategoryNode> OVNDatabaseAccess::getCategoryListForMID(const QString &parentMid)
+{
+    QList<CategoryNode> nodes;
+    execute(QStringLiteral("select mid, displaytag, comment, type from strvcategory where supermid=$1"),
+            {parentMid}, [&](const OVNResultRow &row) {
+                CategoryNode node;
+                node.insert(keyMid, row.text(0));
+                node.insert(keyDisplayTag, row.text(1));
+                node.insert(keyComment, row.text(2));
+                const QString type = row.text(3);
+                node.insert(keyType, type);
+                if (hasSetIcon(type))
+                    node.insert(keyIcon, QStringLiteral("mediaset5"));
+                nodes.append(std::move(node));
+                return true;
+            });
+    for (CategoryNode &node : nodes)
+        node.insert(keyPrivileges, getAccessPrivilegesForCurrentUser(node.value(keyComment).toString()));
+    return nodes;
+}
+
+std::optional<CategoryNode> OVNDatabaseAccess::getCategoryForMID(const QString &mid)
+{
+    std::optional<CategoryNode> found;
+    execute(QStringLiteral("select mid, displaytag, comment, type from strvcategory where mid=$1"), {mid},
+            [&](const OVNResultRow &row) {
+                CategoryNode node;
+                node.insert(keyMid, row.text(0));
+                node.insert(keyDisplayTag, row.text(1));
+                node.insert(keyComment, row.text(2));
+                const QString type = row.text(3);
+                node.insert(keyType, type);
+                if (hasSetIcon(type))
+                    node.insert(keyIcon, QStringLiteral("mediaset5"));
+                found = std::move(node);
+                return false;
+            });
+    if (!found)
+        return std::nullopt;
+    const QString level = getAccessPrivilegesForCurrentUser(found->value(keyComment).toString());
+    if (level == QLatin1String("NO ACCESS"))
+        return CategoryNode();
+    found->insert(keyPrivileges, level);
+    return found;
+}
+
+QString OVNDatabaseAccess::addCategoryListEntry(const QString &name, const QString &kind)
+{
+    const QString type = kind.isEmpty() ? QStringLiteral("C") : kind;
+    if (!isCategoryKind(type)) {
+        setLastError(localized("\"%1\" is not a kind of category.").arg(kind));
+        return QString();
+    }
+    const QString mid = createNewMID();
+    const StatementResult result =
+        execute(QStringLiteral("insert into strvcategory (mid, type, displaytag) values ($1, $2, $3)"),
+                {mid, type, name}, [](const OVNResultRow &) { return false; });
+    return insertFailed(result) ? QString() : mid;
+}
+
+bool OVNDatabaseAccess::updateCategoryListEntry(const QString &mid, const QString &name)
+{
+    const StatementResult result =
+        execute(QStringLiteral("update strvcategory set displaytag=$1 where mid=$2"), {name, mid},
+                [](const OVNResultRow &) { return false; });
+    return !insertFailed(result);
+}
+
+bool OVNDatabaseAccess::updateCategoryListComment(const QString &mid, const QString &comment)
+{
+    const StatementResult result =
+        execute(QStringLiteral("update strvcategory set comment=$1 where mid=$2"), {comment, mid},
+                [](const OVNResultRow &) { return false; });
+    return !insertFailed(result);
+}
+
+bool OVNDatabaseAccess::setCategoryListEntrySuperMID(const QString &mid, const QString &parentMid)
+{
+    const StatementResult result =
+        execute(QStringLiteral("update strvcategory set supermid=$1 where mid=$2"), {parentMid, mid},
+                [](const OVNResultRow &) { return false; });
+    return !insertFailed(result);
+}
+
+bool OVNDatabaseAccess::deleteCategoryListEntry(const QString &mid)
+{
+    return runSQLCommand(QStringLiteral("delete from strvcategory where mid=$1"), {mid});
+}
+
+qint64 OVNDatabaseAccess::getEntryCountForCategory(const QString &mid, const QString &kind)
+{
+    QString sql;
+    if (kind == QLatin1String("F"))
+        sql = QStringLiteral("select count(mid) from strvcategory where supermid=$1");
+    else if (kind == QLatin1String("S"))
+        sql = QStringLiteral("select count(mid) from strvset where categorymid=$1");
+    else if (kind == QLatin1String("C") || kind == QLatin1String("M"))
+        sql = QStringLiteral("select count(mid) from strvfile where categoryid=$1");
+    else
+        return 0;
+    qint64 count = 0;
+    execute(sql, {mid}, [&count](const OVNResultRow &row) {
+        count = row.text(0).toLongLong();
+        return true;
+    });
+    return count;
+}

@@ -1,0 +1,278 @@
+// PostgreSQL values in the binary result format, decoded into this layer's value model. Pure
+// functions: the PostgreSQL execution branch calls them for every value it reads.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include <QTimeZone>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Type oids of the built-in types (pg_type.dat).
+enum : unsigned int {
+    BoolOid = 16,
+    ByteaOid = 17,
+    Int8Oid = 20,
+    Int2Oid = 21,
+    Int4Oid = 23,
+    OidOid = 26,
+    Float4Oid = 700,
+    Float8Oid = 701,
+    DateOid = 1082,
+    TimestampOid = 1114,
+    TimestampTzOid = 1184,
+    NumericOid = 1700,
+};
+
+// 2000-01-01 00:00:00 as milliseconds since 1970-01-01 00:00:00.
+constexpr qint64 epochMsecs = 946684800000LL;
+
+qint64 floorDiv(qint64 value, qint64 divisor)
+{
+    qint64 quotient = value / divisor;
+    if ((value % divisor != 0) && ((value < 0) != (divisor < 0)))
+        --quotient;
+    return quotient;
+}
+
+// Milliseconds after the epoch date, from a timestamp's bytes; nothing for infinities.
+std::optional<qint64> timestampMsecs(QByteArrayView bytes, bool integerDateTimes)
+{
+    if (bytes.size() != 8)
+        return std::nullopt;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    if (integerDateTimes) {
+        const qint64 micros = OVNDatabaseAccess::int64FromBytes(data);
+        if (micros == std::numeric_limits<qint64>::max() || micros == std::numeric_limits<qint64>::min())
+            return std::nullopt;
+        return floorDiv(micros, 1000);
+    }
+    const double seconds = OVNDatabaseAccess::float64FromBytes(data);
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e14)
+        return std::nullopt;
+    return qint64(std::llround(seconds * 1000.0));
+}
+
+template <typename Float>
+QString shortestText(Float value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+} // namespace
+
+qint16 OVNDatabaseAccess::int16FromBytes(const unsigned char *bytes)
+{
+    return qint16(quint16((quint16(bytes[0]) << 8) | bytes[1]));
+}
+
+qint32 OVNDatabaseAccess::int32FromBytes(const unsigned char *bytes)
+{
+    return qint32((quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | bytes[3]);
+}
+
+qint64 OVNDatabaseAccess::int64FromBytes(const unsigned char *bytes)
+{
+    quint64 value = 0;
+    for (int i = 0; i < 8; ++i)
+        value = (value << 8) | bytes[i];
+    return qint64(value);
+}
+
+float OVNDatabaseAccess::float32FromBytes(const unsigned char *bytes)
+{
+    const quint32 bits = quint32(int32FromBytes(bytes));
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+double OVNDatabaseAccess::float64FromBytes(const unsigned char *bytes)
+{
+    const quint64 bits = quint64(int64FromBytes(bytes));
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::optional<qint64> OVNDatabaseAccess::integerObjectFromBytes(QByteArrayView bytes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    switch (bytes.size()) {
+    case 2:
+        return int16FromBytes(data);
+    case 4:
+        return int32FromBytes(data);
+    case 8:
+        return int64FromBytes(data);
+    default:
+        return std::nullopt;
+    }
+}
+
+QDateTime OVNDatabaseAccess::epochDate()
+{
+    return QDateTime(QDate(2000, 1, 1), QTime(0, 0));
+}
+
+std::optional<QDateTime> OVNDatabaseAccess::timestampFromBytes(QByteArrayView bytes, bool integerDateTimes)
+{
+    const std::optional<qint64> msecs = timestampMsecs(bytes, integerDateTimes);
+    if (!msecs)
+        return std::nullopt;
+    // A timestamp without zone is the wall-clock time that was written: read its fields as such
+    // and give them the local zone, whatever that zone's offset is today.
+    const QDateTime wall = QDateTime::fromMSecsSinceEpoch(epochMsecs + *msecs, QTimeZone::utc());
+    return QDateTime(wall.date(), wall.time());
+}
+
+QString OVNDatabaseAccess::timestampText(const QDateTime &dateTime)
+{
+    const int offset = dateTime.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return dateTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + QLatin1Char(offset < 0 ? '-' : '+')
+        + QStringLiteral("%1%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+std::optional<QString> OVNDatabaseAccess::numericTextFromBytes(QByteArrayView bytes)
+{
+    if (bytes.size() < 8)
+        return std::nullopt;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const int digitCount = int16FromBytes(data);
+    const int weight = int16FromBytes(data + 2);
+    const quint16 sign = quint16(int16FromBytes(data + 4));
+    const int scale = int16FromBytes(data + 6);
+    if (sign == 0xC000)
+        return QStringLiteral("NaN");
+    if (sign == 0xD000)
+        return QStringLiteral("Infinity");
+    if (sign == 0xF000)
+        return QStringLiteral("-Infinity");
+    if ((sign != 0x0000 && sign != 0x4000) || digitCount < 0 || scale < 0 || scale > 16383
+        || bytes.size() != 8 + 2 * qsizetype(digitCount))
+        return std::nullopt;
+    std::vector<int> digits(static_cast<size_t>(digitCount));
+    for (int i = 0; i < digitCount; ++i) {
+        digits[size_t(i)] = int16FromBytes(data + 8 + 2 * i);
+        if (digits[size_t(i)] < 0 || digits[size_t(i)] > 9999)
+            return std::nullopt;
+    }
+    const auto group = [&digits](int index) { return index >= 0 && index < int(digits.size()) ? digits[size_t(index)] : 0; };
+
+    QString text;
+    if (sign == 0x4000)
+        text += QLatin1Char('-');
+    if (weight < 0) {
+        text += QLatin1Char('0');
+    } else {
+        if (weight > 4096)
+            return std::nullopt;
+        text += QString::number(group(0));
+        for (int i = 1; i <= weight; ++i)
+            text += QStringLiteral("%1").arg(group(i), 4, 10, QLatin1Char('0'));
+    }
+    if (scale > 0) {
+        QString fraction;
+        for (int i = weight + 1; fraction.size() < scale; ++i)
+            fraction += QStringLiteral("%1").arg(group(i), 4, 10, QLatin1Char('0'));
+        text += QLatin1Char('.') + fraction.left(scale);
+    }
+    return text;
+}
+
+std::optional<QVariant> OVNDatabaseAccess::postgresBinaryValue(unsigned int typeOid, QByteArrayView bytes,
+                                                               bool integerDateTimes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    switch (typeOid) {
+    case ByteaOid:
+        return QVariant(bytes.toByteArray());
+    case BoolOid:
+        if (bytes.size() != 1)
+            return std::nullopt;
+        return QVariant(data[0] ? QStringLiteral("t") : QStringLiteral("f"));
+    case Int2Oid:
+    case Int4Oid:
+    case Int8Oid: {
+        const std::optional<qint64> value = integerObjectFromBytes(bytes);
+        const qsizetype width = typeOid == Int2Oid ? 2 : typeOid == Int4Oid ? 4 : 8;
+        if (!value || bytes.size() != width)
+            return std::nullopt;
+        return QVariant(QString::number(*value));
+    }
+    case OidOid:
+        if (bytes.size() != 4)
+            return std::nullopt;
+        return QVariant(QString::number(quint32(int32FromBytes(data))));
+    case Float4Oid:
+        if (bytes.size() != 4)
+            return std::nullopt;
+        return QVariant(shortestText(float32FromBytes(data)));
+    case Float8Oid:
+        if (bytes.size() != 8)
+            return std::nullopt;
+        return QVariant(shortestText(float64FromBytes(data)));
+    case NumericOid: {
+        const std::optional<QString> text = numericTextFromBytes(bytes);
+        if (!text)
+            return std::nullopt;
+        return QVariant(*text);
+    }
+    case DateOid: {
+        if (bytes.size() != 4)
+            return std::nullopt;
+        const qint32 days = int32FromBytes(data);
+        if (days == std::numeric_limits<qint32>::max() || days == std::numeric_limits<qint32>::min())
+            return QVariant(days > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
+        return QVariant(QDate(2000, 1, 1).addDays(days).toString(Qt::ISODate));
+    }
+    case TimestampOid: {
+        const std::optional<QDateTime> time = timestampFromBytes(bytes, integerDateTimes);
+        if (!time)
+            return bytes.size() == 8 ? std::optional<QVariant>(QString()) : std::nullopt;
+        return QVariant(timestampText(*time));
+    }
+    case TimestampTzOid: {
+        // An instant: shown in the local zone.
+        const std::optional<qint64> msecs = timestampMsecs(bytes, integerDateTimes);
+        if (!msecs)
+            return bytes.size() == 8 ? std::optional<QVariant>(QString()) : std::nullopt;
+        return QVariant(timestampText(QDateTime::fromMSecsSinceEpoch(epochMsecs + *msecs).toLocalTime()));
+    }
+    default:
+        // text, varchar, char, name and every type without its own decoder arrive as UTF-8 text.
+        return QVariant(QString::fromUtf8(bytes.data(), bytes.size()));
+    }
+}
+
+QString OVNDatabaseAccess::quotedStringFromData(const QByteArray &data)
+{
+    QString text;
+    text.reserve(data.size() + 2);
+    text += QLatin1Char('\'');
+    for (const char c : data) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7E)
+            text += QStringLiteral("\\%1").arg(uint(byte), 3, 8, QLatin1Char('0'));
+        else if (byte == '\'')
+            text += QLatin1String("''");
+        else if (byte == '\\')
+            text += QLatin1String("\\\\");
+        else
+            text += QLatin1Char(c);
+    }
+    text += QLatin1Char('\'');
+    return text;
+}

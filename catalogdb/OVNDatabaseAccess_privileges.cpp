@@ -1,0 +1,60 @@
+// Login of the catalog user and the user's level for a category.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/PropertyList.h"
+
+bool OVNDatabaseAccess::authenticateUser(const QString &login)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_authgroupmids.clear();
+    }
+    if (!checkForUserManagerSetup())
+        return true;
+    const QList<OVNRow> rows = rowsForQuery(
+        QStringLiteral("select mg.mid, mgu.usermid, mg.xml from strvgroups mg left outer join strvgroupusers mgu "
+                       "on mg.mid=mgu.groupmid left outer join strvusers mu on mgu.usermid = mu.mid "
+                       "where mu.login=$1"),
+        {login});
+    std::lock_guard lock(m_mutex);
+    for (const OVNRow &row : rows) {
+        m_authgroupmids.append(row.value(0).toString());
+        m_authusermid = row.value(1).toString();
+        m_authusername = login;
+    }
+    // A user who belongs to no group cannot log in.
+    return !rows.isEmpty();
+}
+
+QString OVNDatabaseAccess::getAccessPrivilegesForCurrentUser(const QString &categoryComment) const
+{
+    QStringList groups;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_useauthentication)
+            return QStringLiteral("FULL ACCESS");
+        groups = m_authgroupmids;
+    }
+    if (categoryComment.isEmpty())
+        return QStringLiteral("FULL ACCESS");
+    const QVariant comment = PropertyList::read(categoryComment.toUtf8());
+    if (comment.typeId() != QMetaType::QVariantMap)
+        return QStringLiteral("FULL ACCESS");
+    const QVariant privileges = comment.toMap().value(QStringLiteral("PRIVILEGES"));
+    if (privileges.typeId() != QMetaType::QVariantList)
+        return QStringLiteral("FULL ACCESS");
+    return OVNDBHelper::privilegeLevelForEntries(privileges.toList(), groups);
+}
+
+QString OVNDatabaseAccess::getCategoryAccessPrivilegesForMID(const QString &categoryMid)
+{
+    if (!useAuthentication())
+        return QStringLiteral("FULL ACCESS");
+    const QList<OVNRow> rows =
+        rowsForQuery(QStringLiteral("select comment from strvcategory where mid=$1"), {categoryMid});
+    if (rows.isEmpty() || rows.first().isEmpty())
+        return QStringLiteral("FULL ACCESS");
+    return getAccessPrivilegesForCurrentUser(rows.first().first().toString());
+}

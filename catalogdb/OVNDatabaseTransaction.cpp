@@ -1,0 +1,36 @@
+#include "catalogdb/OVNDatabaseTransaction.h"
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+OVNDatabaseTransaction::OVNDatabaseTransaction(OVNDatabaseAccess &connection)
+    : m_connection(connection), m_active(connection.beginTransaction())
+{
+}
+
+OVNDatabaseTransaction::~OVNDatabaseTransaction()
+{
+    if (m_active)
+        m_connection.rollbackTransaction();
+}
+
+bool OVNDatabaseTransaction::commit()
+{
+    if (!m_active)
+        return false;
+    m_active = false;
+    if (m_connection.commitTransaction())
+        return true;
+    // A commit that failed leaves the transaction open on SQLite (a busy database): undo it, so
+    // that the connection is usable again and nothing half-done stays.
+    if (m_connection.transactionDepth() > 0)
+        m_connection.rollbackTransaction();
+    return false;
+}
+
+bool OVNDatabaseTransaction::rollback()
+{
+    if (!m_active)
+        return false;
+    m_active = false;
+    return m_connection.rollbackTransaction();
+}

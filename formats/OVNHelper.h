@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+class QColor;
+class QDateTime;
+class QFont;
+class QObject;
+
+// The small services every subsystem uses: system versions, file existence with automount of the
+// media-server volume, the one alert helper, dated import folders, temporary file names, the
+// expansion of dropped files and folders, link resolution, and the coding of colours and fonts as
+// property-list dictionaries. Class-level functions only; nothing here keeps state.
+//
+// The implementation is split by concern: OVNHelper_versions.cpp, OVNHelper_files.cpp,
+// OVNHelper_alerts.cpp, OVNHelper_coding.cpp, OVNHelper_random.cpp.
+class OVNHelper
+{
+public:
+    OVNHelper() = delete;
+
+    // ---- Versions --------------------------------------------------------------------------
+
+    // The system version in the numbering the callers compare: 0xMMm0 (10.3.x is 0x1030, 10.4.x
+    // 0x1040); -1 when the system cannot be told. On Linux, which offers everything the program
+    // asks of a 10.5 system, the answer is 0x1050.
+    static int systemMajorVersion();
+    static int systemVersionNumber(const QString &productType, const QString &productVersion,
+                                   const QString &kernelType);
+
+    // The movie framework's version in the numbering the callers compare (only the top byte set;
+    // 7 and above means "new enough"). Here: 0x07000000 when FFmpeg's libavformat is there and Qt
+    // Multimedia has a playback backend, 0x06000000 when playback or frame reading is missing.
+    static int quicktimeMajorVersion();
+    static int quicktimeVersionNumber(unsigned avformatVersion, int playbackBackendCount);
+
+    // ---- Files and volumes -----------------------------------------------------------------
+
+    // YES when something exists at the path. When nothing does and the path lies on the
+    // media-server volume while automount is on, mounts the volume silently once and tests again.
+    static bool fileExistsAtPath(const QString &path);
+    // The name of the mounted volume a path lies on: "/Volumes/NAME/...", "/media/USER/NAME/...",
+    // "/run/media/USER/NAME/..." and gvfs mounts under "/run/user/UID/gvfs/" or
+    // "$XDG_RUNTIME_DIR/gvfs/" (for an SMB share, the share's name). Empty for any other path.
+    static QString getVolumeForPath(const QString &path);
+    // The folder that volume is mounted on ("/Volumes/NAME", "/media/USER/NAME", ...), or empty.
+    static QString getVolumeRootForPath(const QString &path);
+    // True when the path lies inside a gvfs mount (whose share names gvfs keeps in lower case).
+    static bool isGvfsPath(const QString &path);
+
+    // A new folder named by the current local date and time inside the pictures folder's
+    // "Ostrevan" folder, or inside the given folder (a leading "~" is expanded). Failures to create
+    // are not reported: the path is answered all the same.
+    static QString createPictureImportFolder();
+    static QString createImportFolderAtLocation(const QString &location);
+    // "2009-05-01 14-22-10 +0200" for that local time: the folder name of a dated import.
+    static QString importFolderName(const QDateTime &localTime);
+    // Expands "~" and "~/..." to the home folder and cleans the path.
+    static QString expandTilde(const QString &path);
+
+    // A path in the temporary folder at which nothing exists yet, named by the template with a
+    // random number from 0 to 100000 in place of its one integer conversion (%i or %d, with an
+    // optional width and "0" or "-" flag). The template is used for nothing else: "%%" is a
+    // percent sign and any other "%" stays as it is; "/" in it cannot reach another folder.
+    // Null when there is no temporary folder or no free name was found.
+    static QString tempfileWithTemplate(const QString &nameTemplate);
+    // The template with the number put in, as tempfileWithTemplate names its files.
+    static QString fileNameFromTemplate(const QString &nameTemplate, int number);
+
+    // Expands dropped paths (strings) and dictionaries (with the path under "PATH") into a flat
+    // list of files: folders are listed recursively, hidden entries included, in the order the
+    // file system gives. Top-level dictionaries naming a file come back as they were; everything
+    // found inside folders comes back as a path string. Skipped: what does not exist, ".DS_Store",
+    // the "Thumbs" and "Data" folders of the photo library, special files (devices, pipes,
+    // sockets), folders that cannot be listed, and folders already expanded in this call, so that
+    // symbolic-link loops end and a folder reached twice is listed once.
+    static QVariantList parseFileList(const QVariantList &list);
+
+    // The target of a symbolic link (following chains of links), or the path unchanged when it is
+    // no link or the target does not exist.
+    static QString resolveAliasInPath(const QString &path);
+
+    // ---- Alerts ----------------------------------------------------------------------------
+
+    // Shows an alert with the title as its message and one OK button, always on the GUI thread.
+    // With a window, as a sheet on it: the call returns at once. Without one, application-modal:
+    // the call returns when the user dismissed it. Both texts are shown as given.
+    static void displayAlert(const QString &title, const QString &message, QObject *window = nullptr);
+
+    // ---- Colour and font coding ------------------------------------------------------------
+
+    // {"RED", "GREEN", "BLUE", "ALPHA"} as "%.4f" strings, whatever the locale.
+    static QVariantMap encodeColorR(double red, double green, double blue, double alpha);
+    static QVariantMap encodeColor(const QColor &color);
+    // Missing or unreadable components are 0 (so no "ALPHA" is transparent); components are kept
+    // within 0 to 1.
+    static QColor decodeToColor(const QVariantMap &dictionary);
+
+    // {"NAME", "SIZE"} with the size as a "%.4f" string.
+    static QVariantMap encodeFontWithName(const QString &name, double size);
+    static QVariantMap encodeFont(const QFont &font);
+    // The font of that name ("Family" or "Family-Style" as stored by other systems) at that size
+    // in pixels; "Helvetica-Bold" for a missing or empty name, 10 for a missing or non-positive
+    // size. A family that is not installed falls back to the system's closest match.
+    static QFont decodeToFont(const QVariantMap &dictionary);
+    // "NAME, SIZE" for a label, the size without decimals.
+    static QString decodeToFontDescription(const QVariantMap &dictionary);
+    // The string itself, or "" for none.
+    static QString decodeStringFromDict(const QVariant &value);
+
+    // The leading decimal number of a text, locale-free ("0.5000abc" is 0.5); 0 for none.
+    static double leadingDouble(const QString &text);
+};
+
+// A uniformly drawn integer between the two bounds, both included, in either order.
+int RandomIntBetween(int low, int high);

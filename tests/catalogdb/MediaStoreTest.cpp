@@ -1,0 +1,210 @@
+#include "CatalogFixture.h"
+
+#include "catalogdb/OVNDBHelper.h"
+
+namespace {
+
+const QString trickyText = QStringLiteral("O'Brien's 100% %1 %s \\n C:\\x\\ 'quoted' Grüße ✓ 東京");
+
+} // namespace
+
+class MediaStoreTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        m_collection = db.addCategoryListEntry(QStringLiteral("Roll"));
+        ASSERT_FALSE(m_collection.isEmpty());
+    }
+
+    QString m_collection;
+};
+
+TEST_F(MediaStoreTest, AnImportRecordIsStoredAndListedUnderTheTwentySixKeys)
+{
+    QVariantMap record = importRecord(m_collection, QStringLiteral("pic.jpg"));
+    record.insert(QStringLiteral("keywords"), trickyText);
+    record.insert(QStringLiteral("fulldesc"), trickyText + QLatin1Char('\n') + trickyText);
+    const QString mid = db.addMediaListEntry(record);
+    ASSERT_FALSE(mid.isEmpty());
+
+    const MediaList list = db.getMediaList(m_collection);
+    ASSERT_EQ(list.size(), 1);
+    const MediaRecord &media = *list.at(0);
+    EXPECT_EQ(media.keys().size(), 26);
+    for (const QString &key : OVNDBHelper::mediaRecordKeys())
+        EXPECT_EQ(media.value(key).typeId(), QMetaType::QString) << qPrintable(key);
+    EXPECT_EQ(media.value(QStringLiteral("mid")).toString(), mid);
+    EXPECT_EQ(media.value(QStringLiteral("categoryid")).toString(), m_collection);
+    EXPECT_EQ(media.value(QStringLiteral("displaytag")).toString(), QStringLiteral("pic.jpg"));
+    EXPECT_EQ(media.value(QStringLiteral("absolutepath")).toString(), QStringLiteral("/home/ann/Pictures/pic.jpg"));
+    EXPECT_EQ(media.value(QStringLiteral("filesize")).toString(), QStringLiteral("123456"));
+    EXPECT_EQ(media.value(QStringLiteral("imageheight")).toString(), QStringLiteral("480"));
+    EXPECT_EQ(media.value(QStringLiteral("filedts")).toString(), QStringLiteral("2024-05-01 10:11:12 +0200"));
+    EXPECT_EQ(media.value(QStringLiteral("keywords")).toString(), trickyText);
+    EXPECT_EQ(media.value(QStringLiteral("fulldesc")).toString(), trickyText + QLatin1Char('\n') + trickyText);
+    EXPECT_EQ(media.value(QStringLiteral("orientation")).toString(), QStringLiteral("6"));
+    EXPECT_EQ(media.value(QStringLiteral("rating")).toString(), QStringLiteral("4"));
+    EXPECT_EQ(media.value(QStringLiteral("imagesetmid")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(media.value(QStringLiteral("pricetag")).toString(), QString()); // NULL
+    EXPECT_EQ(db.getMediaMIDListForCategory(m_collection), QStringList{mid});
+    EXPECT_TRUE(db.getThumbnailForMediaID(mid).isEmpty());
+}
+
+TEST_F(MediaStoreTest, MissingImportValuesBecomeEmptyTextAndZero)
+{
+    const QString mid = db.addMediaListEntry({{QStringLiteral("categoryid"), m_collection},
+                                              {QStringLiteral("filesize"), QStringLiteral("12kb")}});
+    ASSERT_FALSE(mid.isEmpty());
+    const MediaRecord media = *db.getMediaList(m_collection).at(0);
+    EXPECT_EQ(media.value(QStringLiteral("filesize")).toString(), QStringLiteral("12"));
+    EXPECT_EQ(media.value(QStringLiteral("imagewidth")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(media.value(QStringLiteral("displaytag")).toString(), QString());
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("update strvfile set keywords=NULL")));
+    EXPECT_EQ(db.getMediaList(m_collection).at(0)->value(QStringLiteral("keywords")).toString(), QString());
+}
+
+TEST_F(MediaStoreTest, ThumbnailBytesRoundTrip)
+{
+    QVariantMap record = importRecord(m_collection, QStringLiteral("pic.jpg"));
+    const QByteArray thumbnail("\x00\x27\x5c\xff\xd8\x00'\\", 8);
+    record.insert(QStringLiteral("thumbimage"), thumbnail);
+    const QString mid = db.addMediaListEntry(record);
+    EXPECT_EQ(db.getThumbnailForMediaID(mid), thumbnail);
+
+    const QByteArray replaced("\x5c\x27\x00", 3);
+    EXPECT_TRUE(db.updateThumbnailForMediaID(mid, replaced));
+    EXPECT_EQ(db.getThumbnailForMediaID(mid), replaced);
+    EXPECT_FALSE(db.updateThumbnailForMediaID(QStringLiteral("no such id"), replaced));
+    EXPECT_TRUE(db.getThumbnailForMediaID(QStringLiteral("no such id")).isEmpty());
+}
+
+TEST_F(MediaStoreTest, ListingsByKind)
+{
+    const QString other = db.addCategoryListEntry(QStringLiteral("Other"));
+    const QString a = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    const QString b = db.addMediaListEntry(importRecord(other, QStringLiteral("b.jpg")));
+    const auto mids = [](const MediaList &records) {
+        QStringList list;
+        for (const MediaRecordRef &record : records)
+            list.append(record->value(QStringLiteral("mid")).toString());
+        list.sort();
+        return list;
+    };
+    const QStringList both = QStringList({a, b});
+    EXPECT_EQ(mids(db.getMediaList(QStringLiteral("0"), QStringLiteral("C"))), both);
+    EXPECT_EQ(mids(db.getMediaList(QStringLiteral("ignored"), QStringLiteral("EXPANDABLE"))), both);
+    EXPECT_EQ(mids(db.getMediaList(other, QStringLiteral("M"))), QStringList{b});
+    EXPECT_TRUE(db.getMediaList(m_collection, QStringLiteral("I")).isEmpty());
+    EXPECT_TRUE(db.getMediaList(m_collection, QStringLiteral("F")).isEmpty());
+
+    EXPECT_EQ(mids(db.getMediaListForArray({m_collection})), mids(db.getMediaList(m_collection, QStringLiteral("C"))));
+    EXPECT_EQ(mids(db.getMediaListForArray({m_collection, other})), both);
+    EXPECT_EQ(mids(db.getMediaListForArray({})), both);
+    EXPECT_TRUE(db.getMediaListForArray({QStringLiteral("x' or '1'='1")}).isEmpty());
+
+    EXPECT_EQ(mids(db.getMediaListForSQL(OVNDBHelper::mediaSelect() + QStringLiteral(" where displaytag=$1"),
+                                         {QStringLiteral("b.jpg")})),
+              QStringList{b});
+    // A statement without the whole select list is refused, not half mapped.
+    EXPECT_TRUE(db.getMediaListForSQL(QStringLiteral("select mid, displaytag from strvfile")).isEmpty());
+    EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
+}
+
+TEST_F(MediaStoreTest, SetListingsCarryTheMembershipId)
+{
+    const QString setA = db.addCategoryListEntry(QStringLiteral("A"), QStringLiteral("S"));
+    const QString setB = db.addCategoryListEntry(QStringLiteral("B"), QStringLiteral("S"));
+    const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    const QString inA = db.addEntryToImageSet(mid, setA);
+    const QString inB = db.addEntryToImageSet(mid, setB);
+    ASSERT_FALSE(inA.isEmpty());
+    ASSERT_NE(inA, inB);
+
+    const MediaList listA = db.getMediaList(setA, QStringLiteral("S"));
+    ASSERT_EQ(listA.size(), 1);
+    EXPECT_EQ(listA.at(0)->value(QStringLiteral("imagesetmid")).toString(), inA);
+    EXPECT_EQ(listA.at(0)->value(QStringLiteral("mid")).toString(), mid);
+    EXPECT_EQ(db.getMediaList(setB, QStringLiteral("S")).at(0)->value(QStringLiteral("imagesetmid")).toString(), inB);
+
+    // Leaving a set keeps the record; deleting the record leaves every set.
+    ASSERT_TRUE(db.deleteImageSetEntry(inA));
+    EXPECT_TRUE(db.getMediaList(setA, QStringLiteral("S")).isEmpty());
+    EXPECT_EQ(db.getMediaList(m_collection).size(), 1);
+    ASSERT_TRUE(db.deleteMediaListEntry(mid));
+    EXPECT_TRUE(db.getMediaList(setB, QStringLiteral("S")).isEmpty());
+    EXPECT_TRUE(db.getMediaList(m_collection).isEmpty());
+    EXPECT_EQ(db.getEntryCountForCategory(setB, QStringLiteral("S")), 0);
+}
+
+TEST_F(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
+{
+    const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("rating"), QStringLiteral("3")));
+    EXPECT_EQ(db.rowsForQuery(QStringLiteral("select typeof(rating), rating from strvfile")).at(0),
+              OVNRow({QStringLiteral("integer"), QStringLiteral("3")}));
+
+    ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("keywords"), trickyText));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("keywords")), trickyText);
+    ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("shortdesc"), QString()));
+    EXPECT_EQ(db.rowsForQuery(QStringLiteral("select shortdesc from strvfile")).at(0).at(0).toString(), QString());
+
+    // A number column takes no text, whatever the kind; an empty value is 0.
+    EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("rating"), QStringLiteral("3; drop table strvfile")));
+    EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("keywords"), QStringLiteral("x"),
+                                         OVNDatabaseAccess::BareValue));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("rating")), QStringLiteral("3"));
+    ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("pricetag"), QString(), OVNDatabaseAccess::QuotedValueAlternate));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("pricetag")), QStringLiteral("0"));
+
+    // Only media columns; only existing records.
+    EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("mid=mid, keywords"), QStringLiteral("x")));
+    EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("thumbimage"), QStringLiteral("x")));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("1); --")), QString());
+    EXPECT_FALSE(db.updateMediaListEntry(QStringLiteral("no such id"), QStringLiteral("keywords"), QStringLiteral("x")));
+    // Moving a record to another category is a field update too.
+    const QString other = db.addCategoryListEntry(QStringLiteral("Other"));
+    ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("categoryid"), other));
+    EXPECT_EQ(db.getMediaList(other).size(), 1);
+}
+
+TEST_F(MediaStoreTest, TheFirstLicenceFieldMakesTheRowAndLaterOnesUpdateIt)
+{
+    const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    EXPECT_TRUE(db.getPurchasedForMediaID(mid).isEmpty());
+    ASSERT_TRUE(db.updatePurchasedEntry(mid, QStringLiteral("owner"), trickyText));
+    ASSERT_TRUE(db.updatePurchasedEntry(mid, QStringLiteral("licensetype"), QStringLiteral("2")));
+    EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvpurchased")), 1);
+    const QVariantMap purchased = db.getPurchasedForMediaID(mid);
+    EXPECT_EQ(purchased.keys(), QStringList({"id", "licenserestrictions", "licensetype", "ordernumber", "owner",
+                                             "photographer"}));
+    EXPECT_EQ(purchased.value(QStringLiteral("owner")).toString(), trickyText);
+    EXPECT_EQ(purchased.value(QStringLiteral("licensetype")).toString(), QStringLiteral("2"));
+    EXPECT_EQ(purchased.value(QStringLiteral("photographer")).toString(), QString());
+
+    ASSERT_TRUE(db.updateSoldEntry(mid, QStringLiteral("customer"), QStringLiteral("ACME")));
+    ASSERT_TRUE(db.updateSoldEntry(mid, QStringLiteral("licensetype"), QString()));
+    EXPECT_EQ(db.getSoldForMediaID(mid).value(QStringLiteral("licensetype")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(db.getSoldForMediaID(mid).value(QStringLiteral("customer")).toString(), QStringLiteral("ACME"));
+
+    EXPECT_FALSE(db.updateSoldEntry(mid, QStringLiteral("owner"), QStringLiteral("x")));
+    EXPECT_FALSE(db.updatePurchasedEntry(mid, QStringLiteral("licensetype"), QStringLiteral("two")));
+    EXPECT_FALSE(db.updatePurchasedEntry(QString(), QStringLiteral("owner"), QStringLiteral("x")));
+    EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvsold")), 1);
+}
+
+TEST_F(MediaStoreTest, TheMetadataRowIsReadWithLowerCaseKeys)
+{
+    const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    EXPECT_TRUE(db.getExifForMediaID(mid).isEmpty());
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvexif (mid, CameraMake, ExposureTime, exiftags) "
+                                                "values ($1, 'Canon', 0.004, '<plist/>')"),
+                                 {mid}));
+    const QVariantMap exif = db.getExifForMediaID(mid);
+    EXPECT_EQ(exif.size(), 27);
+    EXPECT_EQ(exif.value(QStringLiteral("cameramake")).toString(), QStringLiteral("Canon"));
+    EXPECT_EQ(exif.value(QStringLiteral("exposuretime")).toString(), QStringLiteral("0.004"));
+    EXPECT_EQ(exif.value(QStringLiteral("exiftags")).toString(), QStringLiteral("<plist/>"));
+    EXPECT_EQ(exif.value(QStringLiteral("iptctags")).toString(), QString());
+}

@@ -1,0 +1,265 @@
+#include "formats/OVNHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <set>
+
+namespace {
+
+bool touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+}
+
+QStringList strings(const QVariantList &list)
+{
+    QStringList out;
+    for (const QVariant &v : list)
+        out.append(v.toString());
+    return out;
+}
+
+// Sets $HOME for the life of the object (QDir::homePath() reads it).
+class ScopedHome
+{
+public:
+    explicit ScopedHome(const QString &home) : m_old(qgetenv("HOME")) { qputenv("HOME", home.toUtf8()); }
+    ~ScopedHome() { qputenv("HOME", m_old); }
+
+private:
+    QByteArray m_old;
+};
+
+} // namespace
+
+TEST(VolumeOfPath, KnownMountFolders)
+{
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/Volumes/Media/a.jpg"), "Media");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/Volumes/Media"), "Media");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/Volumes"), ""); // only two components
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/Volumes/"), "");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/media/bob/CARD/DCIM/1.jpg"), "CARD");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/media/bob"), "");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/run/media/bob/Disk/x"), "Disk");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/run/user/1000/gvfs/smb-share:server=nas,share=media,user=bob/x.jpg"),
+              "media");
+    EXPECT_EQ(OVNHelper::getVolumeRootForPath("/run/user/1000/gvfs/smb-share:server=nas,share=my%20media/x.jpg"),
+              "/run/user/1000/gvfs/smb-share:server=nas,share=my%20media");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/run/user/1000/gvfs/smb-share:server=nas,share=my%20media"), "my media");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/run/user/1000/gvfs/sftp:host=box/x"), "sftp:host=box");
+    EXPECT_TRUE(OVNHelper::isGvfsPath("/run/user/1000/gvfs/sftp:host=box/x"));
+    EXPECT_FALSE(OVNHelper::isGvfsPath("/Volumes/Media/x"));
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/home/bob/Volumes/Media/x"), "");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("Volumes/Media/x"), "");
+    EXPECT_EQ(OVNHelper::getVolumeForPath("/Volumes/../etc/passwd"), "");
+    EXPECT_EQ(OVNHelper::getVolumeForPath(""), "");
+}
+
+TEST(FileListExpansion, FoldersAreListedRecursivelyWithoutFinderLitter)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("drop");
+    ASSERT_TRUE(touch(root + "/.DS_Store"));
+    ASSERT_TRUE(touch(root + "/one.jpg"));
+    ASSERT_TRUE(touch(root + "/sub/two.jpg"));
+    ASSERT_TRUE(touch(root + "/.hidden.jpg"));
+    ASSERT_TRUE(touch(dir.filePath("single.jpg")));
+
+    const QVariantMap dropped{{"PATH", dir.filePath("single.jpg")}, {"EXTRA", "kept"}};
+    const QVariantList result =
+        OVNHelper::parseFileList({root, dropped, dir.filePath("missing.jpg"), 42, QVariantMap{{"NOPATH", "x"}}});
+    ASSERT_EQ(result.size(), 4);
+    const std::set<QString> files{result[0].toString(), result[1].toString(), result[2].toString()};
+    EXPECT_EQ(files, (std::set<QString>{root + "/one.jpg", root + "/sub/two.jpg", root + "/.hidden.jpg"}));
+    // A dictionary naming a file comes back as the same dictionary, after the folder's files.
+    EXPECT_EQ(result[3].toMap(), dropped);
+
+    // A dictionary naming a folder: its files come back as strings.
+    const QVariantList fromFolder = OVNHelper::parseFileList({QVariantMap{{"PATH", root + "/sub"}}});
+    ASSERT_EQ(fromFolder.size(), 1);
+    EXPECT_EQ(fromFolder[0].typeId(), QMetaType::QString);
+}
+
+TEST(FileListExpansion, SymlinkLoopsEndAndEachFileComesOnce)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("tree");
+    ASSERT_TRUE(touch(root + "/a.jpg"));
+    ASSERT_TRUE(touch(root + "/sub/b.jpg"));
+    ASSERT_TRUE(QFile::link(root, root + "/sub/back-to-top"));
+    ASSERT_TRUE(QFile::link(root + "/sub", root + "/sub-again"));
+    ASSERT_TRUE(QFile::link(root + "/sub/self", root + "/sub/self")); // a link to itself
+    ASSERT_TRUE(QFile::link(root + "/nowhere", root + "/dangling"));
+
+    const QStringList files = strings(OVNHelper::parseFileList({root}));
+    ASSERT_EQ(files.size(), 2) << qPrintable(files.join('\n'));
+    QStringList names;
+    for (const QString &file : files)
+        names.append(QFileInfo(file).fileName());
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"a.jpg", "b.jpg"}));
+}
+
+TEST(FileListExpansion, UnreadableFoldersAndSpecialFilesAreSkipped)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("drop");
+    ASSERT_TRUE(touch(root + "/ok.jpg"));
+    ASSERT_TRUE(touch(root + "/locked/secret.jpg"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(root + "/pipe.jpg").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::setPermissions(root + "/locked", QFileDevice::Permissions()));
+
+    const QStringList files = strings(OVNHelper::parseFileList({root}));
+    QFile::setPermissions(root + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_FALSE(files.contains(root + "/pipe.jpg"));
+    EXPECT_TRUE(files.contains(root + "/ok.jpg"));
+    // Root reads every folder; anyone else finds the locked one unreadable.
+    EXPECT_EQ(files.size(), geteuid() == 0 ? 2 : 1) << qPrintable(files.join('\n'));
+}
+
+TEST(FileListExpansion, PhotoLibraryInnardsAreSkippedOnlyInsideTheLibrary)
+{
+    QTemporaryDir home;
+    ScopedHome scopedHome(home.path());
+    const QString library = home.filePath("Pictures/iPhoto Library");
+    ASSERT_TRUE(touch(library + "/Data/x.jpg"));
+    ASSERT_TRUE(touch(library + "/Thumbs/y.jpg"));
+    ASSERT_TRUE(touch(library + "/Originals/z.jpg"));
+    ASSERT_TRUE(touch(home.filePath("elsewhere/Data/w.jpg")));
+
+    EXPECT_EQ(strings(OVNHelper::parseFileList({library})), QStringList{library + "/Originals/z.jpg"});
+    EXPECT_TRUE(OVNHelper::parseFileList({library + "/Data"}).isEmpty());
+    EXPECT_EQ(strings(OVNHelper::parseFileList({home.filePath("elsewhere/Data")})),
+              QStringList{home.filePath("elsewhere/Data/w.jpg")});
+}
+
+TEST(LinkResolution, LinksGiveTheirTargetsEverythingElseStays)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("photo.jpg");
+    ASSERT_TRUE(touch(target));
+    ASSERT_TRUE(QFile::link(target, dir.filePath("link1.jpg")));
+    ASSERT_TRUE(QFile::link(dir.filePath("link1.jpg"), dir.filePath("link2.jpg")));
+    ASSERT_TRUE(QFile::link(dir.filePath("gone.jpg"), dir.filePath("broken.jpg")));
+    ASSERT_TRUE(QFile::link(dir.filePath("loopB"), dir.filePath("loopA")));
+    ASSERT_TRUE(QFile::link(dir.filePath("loopA"), dir.filePath("loopB")));
+    // A relative link.
+    ASSERT_EQ(symlink("photo.jpg", QFile::encodeName(dir.filePath("relative.jpg")).constData()), 0);
+
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(target), target);
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("link1.jpg")), target);
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("link2.jpg")), target);
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("relative.jpg")), target);
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("broken.jpg")), dir.filePath("broken.jpg"));
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("loopA")), dir.filePath("loopA"));
+    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("missing")), dir.filePath("missing"));
+}
+
+TEST(TemporaryFiles, TheTemplateOnlyEverReceivesItsNumber)
+{
+    EXPECT_EQ(OVNHelper::fileNameFromTemplate("Sunset %i.jpg", 42), "Sunset 42.jpg");
+    EXPECT_EQ(OVNHelper::fileNameFromTemplate("img%05d.jpg", 42), "img00042.jpg");
+    EXPECT_EQ(OVNHelper::fileNameFromTemplate("%s %n %x %i %i 100%%.jpg", 7), "%s %n %x 7 %i 100%.jpg");
+    EXPECT_EQ(OVNHelper::fileNameFromTemplate("../../etc/passwd %i", 1), "..-..-etc-passwd 1");
+    EXPECT_EQ(OVNHelper::fileNameFromTemplate("..", 1), "_..");
+    EXPECT_EQ(OVNHelper::fileNameFromTemplate("trailing %", 1), "trailing %");
+
+    const QString path = OVNHelper::tempfileWithTemplate("Holiday/2009 %i.jpg");
+    ASSERT_FALSE(path.isEmpty());
+    EXPECT_EQ(QFileInfo(path).path(), QDir::cleanPath(QDir::tempPath()));
+    EXPECT_FALSE(QFileInfo::exists(path));
+    const QRegularExpressionMatch match =
+        QRegularExpression("^Holiday-2009 (\\d+)\\.jpg$").match(QFileInfo(path).fileName());
+    ASSERT_TRUE(match.hasMatch()) << qPrintable(path);
+    EXPECT_LE(match.captured(1).toInt(), 100000);
+}
+
+TEST(TemporaryFiles, AFixedNameIsAnsweredOnlyWhileFree)
+{
+    const QString name = QStringLiteral("ovn-fixed-%1.tmp").arg(QCoreApplication::applicationPid());
+    const QString expected = QDir::cleanPath(QDir::tempPath() + "/" + name);
+    EXPECT_EQ(OVNHelper::tempfileWithTemplate(name), expected);
+    ASSERT_TRUE(touch(expected));
+    EXPECT_TRUE(OVNHelper::tempfileWithTemplate(name).isNull());
+    QFile::remove(expected);
+    // A dangling link counts as taken.
+    ASSERT_TRUE(QFile::link("/nonexistent/target", expected));
+    EXPECT_TRUE(OVNHelper::tempfileWithTemplate(name).isNull());
+    QFile::remove(expected);
+}
+
+TEST(RandomIntBetween, BoundsAreIncludedInEitherOrder)
+{
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(RandomIntBetween(5, 5), 5);
+    std::set<int> seen;
+    for (int i = 0; i < 2000; ++i) {
+        const int value = RandomIntBetween(3, -2);
+        ASSERT_GE(value, -2);
+        ASSERT_LE(value, 3);
+        seen.insert(value);
+    }
+    EXPECT_EQ(seen.size(), 6u);
+    for (int i = 0; i < 100; ++i) {
+        const int wide = RandomIntBetween(INT_MIN, INT_MAX);
+        (void)wide; // no overflow, whatever comes
+        const int top = RandomIntBetween(INT_MAX - 1, INT_MAX);
+        EXPECT_GE(top, INT_MAX - 1);
+    }
+    // The template numbers spread over the whole range.
+    int high = 0;
+    for (int i = 0; i < 2000; ++i)
+        high = qMax(high, RandomIntBetween(0, 100000));
+    EXPECT_GT(high, 90000);
+}
+
+TEST(ImportFolders, DatedFoldersAreCreatedInsideTheLocation)
+{
+    const QDateTime when(QDate(2009, 5, 1), QTime(14, 22, 10), QTimeZone(7200));
+    EXPECT_EQ(OVNHelper::importFolderName(when), "2009-05-01 14-22-10 +0200");
+    const QDateTime west(QDate(2009, 12, 31), QTime(3, 4, 5), QTimeZone(-(3 * 3600 + 1800)));
+    EXPECT_EQ(OVNHelper::importFolderName(west), "2009-12-31 03-04-05 -0330");
+
+    QTemporaryDir home;
+    ScopedHome scopedHome(home.path());
+    EXPECT_EQ(OVNHelper::expandTilde("~"), home.path());
+    EXPECT_EQ(OVNHelper::expandTilde("~/a/../b"), home.filePath("b"));
+    EXPECT_EQ(OVNHelper::expandTilde("/x/~/y"), "/x/~/y");
+
+    const QString folder = OVNHelper::createImportFolderAtLocation("~/Imports/new");
+    EXPECT_TRUE(QFileInfo(folder).isDir()) << qPrintable(folder);
+    EXPECT_EQ(QFileInfo(folder).path(), home.filePath("Imports/new"));
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d [+-]\\d{4}$")
+                    .match(QFileInfo(folder).fileName())
+                    .hasMatch());
+
+    // A file where the location should be: the path is answered all the same.
+    ASSERT_TRUE(touch(home.filePath("blocked")));
+    const QString blocked = OVNHelper::createImportFolderAtLocation(home.filePath("blocked"));
+    EXPECT_TRUE(blocked.startsWith(home.filePath("blocked/")));
+    EXPECT_FALSE(QFileInfo(blocked).isDir());
+}
+
+TEST(ImportFolders, PictureImportFolderLivesInPicturesOstrevan)
+{
+    QTemporaryDir home;
+    ScopedHome scopedHome(home.path());
+    const QString folder = OVNHelper::createPictureImportFolder();
+    EXPECT_TRUE(QFileInfo(folder).isDir()) << qPrintable(folder);
+    EXPECT_EQ(QFileInfo(folder).path(), home.filePath("Pictures/Ostrevan"));
+}

@@ -1,0 +1,33 @@
+// ovn-filetype FILE...: prints the file-type table's answers for each file, as the import and the
+// viewers see them (the user's "FileTypeMapping" preference, or the built-in table).
+
+#include "formats/OVNExtensionMapping.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTextStream>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QStringList files = app.arguments().mid(1);
+    if (files.isEmpty() || files.first() == QLatin1String("--help") || files.first() == QLatin1String("-h")) {
+        err << "usage: ovn-filetype FILE...\n"
+               "Prints each file's processor, viewer, type, metadata flags and thumbnail size.\n";
+        return files.isEmpty() ? 2 : 0;
+    }
+
+    const OVNExtensionMapping mapping;
+    for (const QString &file : files) {
+        const QSize thumb = mapping.getThumbSizeForFile(file);
+        out << file << '\t' << "processor=" << mapping.getProcessorForFile(file)
+            << " viewer=" << mapping.getViewerForFile(file) << " type=" << mapping.getTypeForFile(file)
+            << " exif=" << (mapping.getParseEXIFForFile(file) ? 1 : 0)
+            << " iptc=" << (mapping.getParseIPTCForFile(file) ? 1 : 0) << " thumbnail=" << thumb.width()
+            << 'x' << thumb.height() << (QFileInfo::exists(file) ? "" : " (missing)") << '\n';
+    }
+    return 0;
+}
