@@ -130,6 +130,14 @@ TEST_P(CatalogFixture, WithoutUserTablesEveryLevelIsFullAccess)
                                                      "<string>NO ACCESS</string></dict></array></dict></plist>"));
     EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(mid), QStringLiteral("FULL ACCESS"));
     EXPECT_EQ(db.getCategoryForMID(mid)->value(QStringLiteral("MYPRIVILEGES")).toString(), QStringLiteral("FULL ACCESS"));
+    if (!isPostgres()) {
+        // The integrated catalog keeps no users: user management answers nothing.
+        EXPECT_TRUE(db.getUserList().isEmpty());
+        EXPECT_TRUE(db.addUserEntry(QStringLiteral("Ann"), QStringLiteral("ann"), QStringLiteral("pw"), {}, {}).isEmpty());
+        EXPECT_TRUE(db.addGroupEntry(QStringLiteral("Staff"), {}, {}).isEmpty());
+        EXPECT_TRUE(db.getGroupPrivilegesForUser(QStringLiteral("ann"), QStringLiteral("pw")).isEmpty());
+        EXPECT_FALSE(db.setPasswordForUser(QStringLiteral("pw"), QStringLiteral("u")));
+    }
 }
 
 // With user tables, the level comes from the comment's entries for the groups of the user who
