@@ -1,5 +1,7 @@
 #include "catalogdb/OVNDBHelper.h"
 
+#include "platform/MediaRecord.h"
+
 #include <QRegularExpression>
 
 QString OVNDBHelper::quotedText(const QString &text)
@@ -159,18 +161,7 @@ std::optional<QString> OVNDBHelper::columnFromList(const QStringList &columns, c
 
 const QStringList &OVNDBHelper::mediaRecordKeys()
 {
-    static const QStringList keys = {
-        QStringLiteral("mid"), QStringLiteral("displaytag"), QStringLiteral("servername"),
-        QStringLiteral("serverpath"), QStringLiteral("absolutepath"), QStringLiteral("filesize"),
-        QStringLiteral("imagewidth"), QStringLiteral("imageheight"), QStringLiteral("filedts"),
-        QStringLiteral("dts"), QStringLiteral("keywords"), QStringLiteral("shortdesc"),
-        QStringLiteral("fulldesc"), QStringLiteral("pricetag"), QStringLiteral("modrelavailable"),
-        QStringLiteral("modrelinfo"), QStringLiteral("proprelavailable"), QStringLiteral("proprelinfo"),
-        QStringLiteral("cataloguedby"), QStringLiteral("volumetype"), QStringLiteral("volumename"),
-        QStringLiteral("rating"), QStringLiteral("orientation"), QStringLiteral("imagesetmid"),
-        QStringLiteral("filetype"), QStringLiteral("categoryid"),
-    };
-    return keys;
+    return MediaRecord::fieldKeys();
 }
 
 QString OVNDBHelper::mediaSelect()

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "platform/MediaRecord.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -18,9 +20,6 @@ class OVNResultRow;
 class PostgresConnection;
 struct sqlite3;
 
-// A media file's record: the 26 keys of the media select list (OVNDBHelper::mediaRecordKeys()),
-// every value text, a SQL NULL as the empty text.
-using MediaRecord = QVariantMap;
 // A category-tree item: "mid", "displaytag", "comment", "type", "MYPRIVILEGES" and, for category
 // sets and smart folders read by parent or by id, "icon".
 using CategoryNode = QVariantMap;
@@ -134,10 +133,10 @@ public:
 
     // ---- Media records (OVNDatabaseAccess_media.cpp) ----
     QStringList getMediaMIDListForCategory(const QString &categoryId);
-    QList<MediaRecord> getMediaList(const QString &categoryId, const QString &kind = QStringLiteral("C"));
-    QList<MediaRecord> getMediaListForArray(const QStringList &categoryIds);
+    MediaList getMediaList(const QString &categoryId, const QString &kind = QStringLiteral("C"));
+    MediaList getMediaListForArray(const QStringList &categoryIds);
     // Runs a statement that selects the 26 columns of the media select list, maps rows by position.
-    QList<MediaRecord> getMediaListForSQL(const QString &sql, const QVariantList &parameters = {});
+    MediaList getMediaListForSQL(const QString &sql, const QVariantList &parameters = {});
     // One column of one record ("" when none, NULL, or the column is not a media column).
     QString getMediaListEntryForMediaID(const QString &mediaId, const QString &column);
     bool updateMediaListEntry(const QString &mediaId, const QString &column, const QString &value,
@@ -261,7 +260,7 @@ private:
     // True when the statement ran on PostgreSQL and changed at least one row.
     bool userTableWrite(const QString &sql, const QVariantList &parameters);
 
-    QList<MediaRecord> mediaListForStatement(const QString &sql, const QVariantList &parameters);
+    MediaList mediaListForStatement(const QString &sql, const QVariantList &parameters);
     bool updateLicenceEntry(const QString &table, const QStringList &columns,
                             const QString &mediaId, const QString &column, const QString &value);
     bool insertFailed(const StatementResult &result) const { return !result.ok || result.changedRows < 1; }

@@ -7,50 +7,17 @@
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
 
-#include <algorithm>
-#include <array>
 
 namespace {
 
 constexpr int mediaColumnCount = 26;
 
-// The select-list positions in the order of their keys (the order of the map's nodes).
-const std::array<int, mediaColumnCount> &positionsInKeyOrder()
+// A media list row as a shared record: every one of the 26 keys set, a SQL NULL as the empty text.
+MediaRecordRef mediaRecordFromRow(const OVNResultRow &row)
 {
-    static const std::array<int, mediaColumnCount> order = [] {
-        std::array<int, mediaColumnCount> positions{};
-        for (int i = 0; i < mediaColumnCount; ++i)
-            positions[size_t(i)] = i;
-        const QStringList &keys = OVNDBHelper::mediaRecordKeys();
-        std::sort(positions.begin(), positions.end(),
-                  [&keys](int a, int b) { return keys.at(a) < keys.at(b); });
-        return positions;
-    }();
-    return order;
-}
-
-// A record with every key and empty texts. Each new record starts as a copy of it, which copies
-// the tree as it stands, and then has its values put in node by node: no key is looked up or
-// compared, and the tree is never rebalanced.
-const MediaRecord &emptyMediaRecord()
-{
-    static const MediaRecord record = [] {
-        MediaRecord empty;
-        for (const QString &key : OVNDBHelper::mediaRecordKeys())
-            empty.insert(key, QString());
-        return empty;
-    }();
-    return record;
-}
-
-MediaRecord mediaRecordFromRow(const OVNResultRow &row)
-{
-    MediaRecord record = emptyMediaRecord();
-    auto node = record.begin(); // makes the record's own copy of the tree
-    for (const int position : positionsInKeyOrder()) {
-        *static_cast<QString *>(node.value().data()) = row.text(position);
-        ++node;
-    }
+    auto record = std::make_shared<MediaRecord>();
+    for (int position = 0; position < mediaColumnCount; ++position)
+        record->setField(MediaRecord::Field(position), row.text(position));
     return record;
 }
 
@@ -58,9 +25,9 @@ const auto noRows = [](const OVNResultRow &) { return false; };
 
 } // namespace
 
-QList<MediaRecord> OVNDatabaseAccess::mediaListForStatement(const QString &sql, const QVariantList &parameters)
+MediaList OVNDatabaseAccess::mediaListForStatement(const QString &sql, const QVariantList &parameters)
 {
-    QList<MediaRecord> records;
+    MediaList records;
     bool tooNarrow = false;
     execute(sql, parameters, [&](const OVNResultRow &row) {
         if (row.columnCount() < mediaColumnCount) {
@@ -89,7 +56,7 @@ QStringList OVNDatabaseAccess::getMediaMIDListForCategory(const QString &categor
     return mids;
 }
 
-QList<MediaRecord> OVNDatabaseAccess::getMediaList(const QString &categoryId, const QString &kind)
+MediaList OVNDatabaseAccess::getMediaList(const QString &categoryId, const QString &kind)
 {
     if (kind == QLatin1String("C") || kind == QLatin1String("M")) {
         if (categoryId == QLatin1String("0"))
@@ -105,7 +72,7 @@ QList<MediaRecord> OVNDatabaseAccess::getMediaList(const QString &categoryId, co
     return {};
 }
 
-QList<MediaRecord> OVNDatabaseAccess::getMediaListForArray(const QStringList &categoryIds)
+MediaList OVNDatabaseAccess::getMediaListForArray(const QStringList &categoryIds)
 {
     if (categoryIds.isEmpty())
         return mediaListForStatement(OVNDBHelper::mediaSelect(), {});
@@ -118,7 +85,7 @@ QList<MediaRecord> OVNDatabaseAccess::getMediaListForArray(const QStringList &ca
                                  {});
 }
 
-QList<MediaRecord> OVNDatabaseAccess::getMediaListForSQL(const QString &sql, const QVariantList &parameters)
+MediaList OVNDatabaseAccess::getMediaListForSQL(const QString &sql, const QVariantList &parameters)
 {
     return mediaListForStatement(sql, parameters);
 }

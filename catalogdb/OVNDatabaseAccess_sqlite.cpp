@@ -63,10 +63,15 @@ public:
             return QString();
         const size_t length = size_t(sqlite3_column_bytes(m_statement, column));
         Recent &recent = m_recent[size_t(column)];
+        if (!recent.worthIt())
+            return QString::fromUtf8(bytes, qsizetype(length));
+        ++recent.lookups;
         for (Recent::Entry &entry : recent.entries) {
             if (entry.bytes.size() == length && std::memcmp(entry.bytes.data(), bytes, length) == 0
-                && !entry.text.isNull())
+                && !entry.text.isNull()) {
+                ++recent.hits;
                 return entry.text;
+            }
         }
         Recent::Entry &entry = recent.entries[recent.next];
         recent.next = (recent.next + 1) % recent.entries.size();
@@ -104,6 +109,11 @@ private:
         };
         std::array<Entry, 3> entries;
         size_t next = 0;
+        // Columns whose values seldom repeat (ids, paths) stop being remembered after a trial, so
+        // that they pay for one copy of their text and nothing more.
+        int lookups = 0;
+        int hits = 0;
+        bool worthIt() const { return lookups < 64 || hits * 4 >= lookups; }
     };
     mutable std::vector<Recent> m_recent;
 };

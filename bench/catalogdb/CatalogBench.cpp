@@ -224,7 +224,7 @@ int main(int argc, char **argv)
     for (int r = 0; r < repeats; ++r) {
         {
             timer.restart();
-            const QList<MediaRecord> list = db.getMediaList(category);
+            const MediaList list = db.getMediaList(category);
             layerTimes.push_back(timer.nsecsElapsed() / 1e9);
             listed = list.size();
         }
@@ -232,9 +232,9 @@ int main(int argc, char **argv)
         rawTextTimes.push_back(rawListSeconds(raw, category, true));
     }
     {
-        QList<MediaRecord> list = db.getMediaList(category);
+        MediaList list = db.getMediaList(category);
         for (int r = 0; r < repeats; ++r) {
-            list = QList<MediaRecord>();
+            list = MediaList();
             timer.restart();
             list = db.getMediaList(category);
             againTimes.push_back(timer.nsecsElapsed() / 1e9);

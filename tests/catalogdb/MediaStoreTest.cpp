@@ -33,9 +33,9 @@ TEST_P(MediaStoreTest, AnImportRecordIsStoredAndListedUnderTheTwentySixKeys)
     const QString mid = db.addMediaListEntry(record);
     ASSERT_FALSE(mid.isEmpty());
 
-    const QList<MediaRecord> list = db.getMediaList(m_collection);
+    const MediaList list = db.getMediaList(m_collection);
     ASSERT_EQ(list.size(), 1);
-    const MediaRecord &media = list.at(0);
+    const MediaRecord &media = *list.at(0);
     EXPECT_EQ(media.keys().size(), 26);
     for (const QString &key : OVNDBHelper::mediaRecordKeys())
         EXPECT_EQ(media.value(key).typeId(), QMetaType::QString) << qPrintable(key);
@@ -69,12 +69,12 @@ TEST_P(MediaStoreTest, MissingImportValuesBecomeEmptyTextAndZero)
     }
     const QString mid = db.addMediaListEntry(record);
     ASSERT_FALSE(mid.isEmpty());
-    const MediaRecord media = db.getMediaList(m_collection).at(0);
+    const MediaRecord media = *db.getMediaList(m_collection).at(0);
     EXPECT_EQ(media.value(QStringLiteral("filesize")).toString(), QStringLiteral("12"));
     EXPECT_EQ(media.value(QStringLiteral("imagewidth")).toString(), QStringLiteral("0"));
     EXPECT_EQ(media.value(QStringLiteral("displaytag")).toString(), QString());
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("update strvfile set keywords=NULL")));
-    EXPECT_EQ(db.getMediaList(m_collection).at(0).value(QStringLiteral("keywords")).toString(), QString());
+    EXPECT_EQ(db.getMediaList(m_collection).at(0)->value(QStringLiteral("keywords")).toString(), QString());
 }
 
 TEST_P(MediaStoreTest, ThumbnailBytesRoundTrip)
@@ -97,10 +97,10 @@ TEST_P(MediaStoreTest, ListingsByKind)
     const QString other = db.addCategoryListEntry(QStringLiteral("Other"));
     const QString a = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     const QString b = db.addMediaListEntry(importRecord(other, QStringLiteral("b.jpg")));
-    const auto mids = [](const QList<MediaRecord> &records) {
+    const auto mids = [](const MediaList &records) {
         QStringList list;
-        for (const MediaRecord &record : records)
-            list.append(record.value(QStringLiteral("mid")).toString());
+        for (const MediaRecordRef &record : records)
+            list.append(record->value(QStringLiteral("mid")).toString());
         list.sort();
         return list;
     };
@@ -111,7 +111,7 @@ TEST_P(MediaStoreTest, ListingsByKind)
     EXPECT_TRUE(db.getMediaList(m_collection, QStringLiteral("I")).isEmpty());
     EXPECT_TRUE(db.getMediaList(m_collection, QStringLiteral("F")).isEmpty());
 
-    EXPECT_EQ(db.getMediaListForArray({m_collection}), db.getMediaList(m_collection, QStringLiteral("C")));
+    EXPECT_EQ(mids(db.getMediaListForArray({m_collection})), mids(db.getMediaList(m_collection, QStringLiteral("C"))));
     EXPECT_EQ(mids(db.getMediaListForArray({m_collection, other})), both);
     EXPECT_EQ(mids(db.getMediaListForArray({})), both);
     EXPECT_TRUE(db.getMediaListForArray({QStringLiteral("x' or '1'='1")}).isEmpty());
@@ -134,11 +134,11 @@ TEST_P(MediaStoreTest, SetListingsCarryTheMembershipId)
     ASSERT_FALSE(inA.isEmpty());
     ASSERT_NE(inA, inB);
 
-    const QList<MediaRecord> listA = db.getMediaList(setA, QStringLiteral("S"));
+    const MediaList listA = db.getMediaList(setA, QStringLiteral("S"));
     ASSERT_EQ(listA.size(), 1);
-    EXPECT_EQ(listA.at(0).value(QStringLiteral("imagesetmid")).toString(), inA);
-    EXPECT_EQ(listA.at(0).value(QStringLiteral("mid")).toString(), mid);
-    EXPECT_EQ(db.getMediaList(setB, QStringLiteral("S")).at(0).value(QStringLiteral("imagesetmid")).toString(), inB);
+    EXPECT_EQ(listA.at(0)->value(QStringLiteral("imagesetmid")).toString(), inA);
+    EXPECT_EQ(listA.at(0)->value(QStringLiteral("mid")).toString(), mid);
+    EXPECT_EQ(db.getMediaList(setB, QStringLiteral("S")).at(0)->value(QStringLiteral("imagesetmid")).toString(), inB);
 
     // Leaving a set keeps the record; deleting the record leaves every set.
     ASSERT_TRUE(db.deleteImageSetEntry(inA));

@@ -80,10 +80,11 @@ int listCategories(OVNDatabaseAccess &db)
 
 int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
 {
-    const QList<MediaRecord> records = arguments.isEmpty()
+    const MediaList records = arguments.isEmpty()
         ? db.getMediaList(QStringLiteral("0"), QStringLiteral("EXPANDABLE"))
         : db.getMediaList(arguments.at(0), arguments.value(1, QStringLiteral("C")));
-    for (const MediaRecord &record : records) {
+    for (const MediaRecordRef &entry : records) {
+        const MediaRecord &record = *entry;
         out() << record.value(QStringLiteral("mid")).toString() << '\t'
               << record.value(QStringLiteral("displaytag")).toString() << '\t'
               << record.value(QStringLiteral("absolutepath")).toString() << '\t'
