@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <ostream>
 
 // A fresh catalog with the catalog tables, opened through the layer: a SQLite file, or a
 // database of its own on the test PostgreSQL server (tests run in parallel processes, and the
@@ -36,6 +37,12 @@ protected:
     QString m_pgDatabase; // the server database made for this test
     OVNDatabaseAccess db;
 };
+
+// The vendor by name in test output.
+inline void PrintTo(OVNDatabaseAccess::Vendor vendor, std::ostream *out)
+{
+    *out << (vendor == OVNDatabaseAccess::Vendor::PostgreSQL ? "PostgreSQL" : "Integrated");
+}
 
 // "Integrated" and "PostgreSQL" as test name suffixes.
 std::string catalogVendorName(const testing::TestParamInfo<OVNDatabaseAccess::Vendor> &info);

@@ -192,12 +192,13 @@ TEST_P(ServerCatalogTest, DatesReadBackAsTheWallTimeThatWasWrittenWhateverTheSes
 {
     const QString media = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("set timezone to 'Pacific/Auckland'")));
-    const MediaRecord record = db.getMediaList(m_collection).value(0);
-    EXPECT_EQ(record.value(QStringLiteral("filedts")).toString(), fileDateText());
+    const MediaList list = db.getMediaList(m_collection);
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list.at(0)->string(QStringLiteral("filedts")), fileDateText());
     EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("filedts")), fileDateText());
     // A text with another zone's offset keeps its wall time: the column has no zone.
     ASSERT_TRUE(db.updateMediaListEntry(media, QStringLiteral("dts"), QStringLiteral("2023-12-24 18:30:00 -0500")));
-    EXPECT_EQ(db.getMediaList(m_collection).value(0).value(QStringLiteral("dts")).toString(),
+    EXPECT_EQ(db.getMediaList(m_collection).at(0)->string(QStringLiteral("dts")),
               OVNDatabaseAccess::timestampText(QDateTime(QDate(2023, 12, 24), QTime(18, 30))));
 }
 
@@ -215,9 +216,9 @@ TEST_P(ServerCatalogTest, ListingsFromTwoConnectionsAndFromTwoThreadsOnOneConnec
     std::atomic<int> wrong{0};
     const auto listMedia = [&](OVNDatabaseAccess &connection) {
         for (int round = 0; round < 20; ++round) {
-            const QList<MediaRecord> list = connection.getMediaList(m_collection);
-            if (list.size() != mediaCount || list.value(7).value(QStringLiteral("categoryid")) != m_collection
-                || list.value(7).value(QStringLiteral("filedts")) != fileDateText())
+            const MediaList list = connection.getMediaList(m_collection);
+            if (list.size() != mediaCount || list.at(7)->field(MediaRecord::CategoryId) != m_collection
+                || list.at(7)->field(MediaRecord::FileDts) != fileDateText())
                 ++wrong;
         }
     };
