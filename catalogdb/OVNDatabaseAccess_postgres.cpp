@@ -14,6 +14,12 @@ namespace {
 
 constexpr unsigned int byteaOid = 17;
 
+// Types whose binary form is their UTF-8 text: text, varchar, char(n) and name.
+bool isTextType(unsigned int oid)
+{
+    return oid == 25 || oid == 1043 || oid == 1042 || oid == 19;
+}
+
 // Reads one row of a complete result. Text values of a column repeat often in listings (the
 // category, the volume, the cataloguer, flags, and the dates of one import); the last few texts
 // each column gave are handed out again while the value's bytes are the same.
@@ -40,17 +46,16 @@ public:
             return QString();
         const QByteArrayView bytes = m_result.value(m_row, column);
         Recent &recent = m_recent[size_t(column)];
+        if (!recent.worthIt())
+            return decode(column, bytes);
+        ++recent.lookups;
         for (const Recent::Entry &entry : recent.entries) {
-            if (entry.valid && entry.bytes == bytes)
+            if (entry.valid && entry.bytes == bytes) {
+                ++recent.hits;
                 return entry.text;
+            }
         }
-        const std::optional<QVariant> value =
-            OVNDatabaseAccess::postgresBinaryValue(m_types[size_t(column)], bytes, m_integerDateTimes);
-        QString text;
-        if (value && value->typeId() == QMetaType::QByteArray)
-            text = QString::fromUtf8(value->toByteArray()); // bytea read as text: its bytes
-        else if (value)
-            text = value->toString();
+        const QString text = decode(column, bytes);
         Recent::Entry &entry = recent.entries[recent.next];
         recent.next = (recent.next + 1) % recent.entries.size();
         entry.bytes = bytes.toByteArray();
@@ -78,6 +83,15 @@ public:
     }
 
 private:
+    QString decode(int column, QByteArrayView bytes) const
+    {
+        const unsigned int type = m_types[size_t(column)];
+        if (isTextType(type) || type == byteaOid) // bytea read as text: its bytes
+            return QString::fromUtf8(bytes.data(), bytes.size());
+        const std::optional<QVariant> value = OVNDatabaseAccess::postgresBinaryValue(type, bytes, m_integerDateTimes);
+        return value ? value->toString() : QString();
+    }
+
     const PostgresResult &m_result;
     bool m_integerDateTimes;
     int m_columns;
@@ -91,6 +105,10 @@ private:
         };
         std::array<Entry, 3> entries;
         size_t next = 0;
+        // Columns whose values seldom repeat (ids, paths) stop being remembered after a trial.
+        int lookups = 0;
+        int hits = 0;
+        bool worthIt() const { return lookups < 64 || hits * 4 >= lookups; }
     };
     mutable std::vector<Recent> m_recent;
 };

@@ -9,6 +9,10 @@ namespace {
 constexpr Oid byteaOid = 17;
 constexpr int binaryFormat = 1;
 
+// Server notices ("table does not exist, skipping" and the like) are no errors; libpq would print
+// them on standard error.
+void ignoreNotice(void *, const char *) {}
+
 QString trimmedMessage(const char *message)
 {
     return QString::fromUtf8(message ? message : "").trimmed();
@@ -149,6 +153,7 @@ bool PostgresConnection::openLocked()
         m_error = trimmedMessage(PQerrorMessage(connection.get()));
         return false;
     }
+    PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
     m_connection = std::move(connection);
     m_error.clear();
     return true;
