@@ -123,6 +123,13 @@ TEST_P(ServerCatalogTest, AFailedStatementUndoesItsTransactionAndTheConnectionGo
         EXPECT_FALSE(db.runSQLCommand(QStringLiteral("select * from no_such_table")));
     }
     EXPECT_EQ(db.transactionDepth(), 1);
+    {
+        OVNDatabaseTransaction inner(db);
+        ASSERT_FALSE(db.addCategoryListEntry(QStringLiteral("Inner too")).isEmpty());
+        EXPECT_FALSE(db.runSQLCommand(QStringLiteral("select * from no_such_table")));
+        EXPECT_FALSE(inner.commit());
+    }
+    EXPECT_EQ(db.transactionDepth(), 1);
     ASSERT_FALSE(db.addCategoryListEntry(QStringLiteral("Outer B")).isEmpty());
     ASSERT_TRUE(db.commitTransaction());
     QStringList names;
