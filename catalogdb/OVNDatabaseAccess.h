@@ -56,7 +56,9 @@ public:
     static Vendor vendorFromString(const QString &vendor);
 
     // ---- Connection (OVNDatabaseAccess.cpp) ----
-    // Stores the settings and clears the login state. Opens nothing.
+    // Stores the settings and clears the login state. Opens nothing. For a server the host may
+    // carry a port ("db.example.org:5433", "/run/postgresql:5433"); an empty host is the local
+    // socket. A server connection gives up after 5 seconds without an answer.
     void setConnectionDetails(const QString &vendor, const QString &host, const QString &user,
                               const QString &password, const QString &database);
     bool openDBConnection();

@@ -122,6 +122,9 @@ bool PostgresConnection::openLocked()
     const QByteArray password = m_settings.password.toUtf8();
     const QByteArray database = m_settings.database.toUtf8();
     const QByteArray timeout = QByteArray::number(qMax(1, m_settings.connectTimeoutSeconds));
+    const QByteArray encoding("UTF8");
+    const QByteArray options("-c standard_conforming_strings=on -c DateStyle=ISO");
+    const QByteArray application("Ostrevan");
 
     std::vector<const char *> keys;
     std::vector<const char *> values;
@@ -137,9 +140,9 @@ bool PostgresConnection::openLocked()
     add("password", password);
     add("dbname", database);
     add("connect_timeout", timeout);
-    add("client_encoding", QByteArrayLiteral("UTF8"));
-    add("options", QByteArrayLiteral("-c standard_conforming_strings=on -c DateStyle=ISO"));
-    add("application_name", QByteArrayLiteral("Ostrevan"));
+    add("client_encoding", encoding);
+    add("options", options);
+    add("application_name", application);
     keys.push_back(nullptr);
     values.push_back(nullptr);
 

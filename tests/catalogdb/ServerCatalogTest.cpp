@@ -97,6 +97,19 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Server, ServerCatalogTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
                          catalogVendorName);
 
+TEST_P(ServerCatalogTest, TheSessionTakesBackslashesLiterallyAndSpeaksIsoDates)
+{
+    EXPECT_EQ(db.rowsForQuery(QStringLiteral("show standard_conforming_strings")).value(0).value(0).toString(),
+              QStringLiteral("on"));
+    EXPECT_TRUE(db.rowsForQuery(QStringLiteral("show DateStyle")).value(0).value(0).toString().startsWith(
+        QStringLiteral("ISO")));
+    // A literal made by the one quoting helper keeps its backslashes after a reconnect too.
+    const QString name = QStringLiteral("C:\\new\\ O'Brien");
+    db.revalidateDBConnection();
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("update strvcategory set displaytag=") + OVNDBHelper::quotedText(name)));
+    EXPECT_EQ(db.getCategoryForMID(m_collection)->value(QStringLiteral("displaytag")).toString(), name);
+}
+
 TEST_P(ServerCatalogTest, AFailedStatementUndoesItsTransactionAndTheConnectionGoesOn)
 {
     {
