@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
 
+class Movie;
 class QColor;
 class QDateTime;
 class QFont;
@@ -13,11 +15,12 @@ class QObject;
 
 // The small services every subsystem uses: system versions, file existence with automount of the
 // media-server volume, the one alert helper, dated import folders, temporary file names, the
-// expansion of dropped files and folders, link resolution, and the coding of colours and fonts as
-// property-list dictionaries. Class-level functions only; nothing here keeps state.
+// expansion of dropped files and folders, link resolution, the coding of colours and fonts as
+// property-list dictionaries, and the image loaders. Class-level functions only; nothing here
+// keeps state.
 //
 // The implementation is split by concern: OVNHelper_versions.cpp, OVNHelper_files.cpp,
-// OVNHelper_alerts.cpp, OVNHelper_coding.cpp, OVNHelper_random.cpp.
+// OVNHelper_alerts.cpp, OVNHelper_coding.cpp, OVNHelper_random.cpp, OVNHelper_loaders.cpp.
 class OVNHelper
 {
 public:
@@ -114,6 +117,26 @@ public:
 
     // The leading decimal number of a text, locale-free ("0.5000abc" is 0.5); 0 for none.
     static double leadingDouble(const QString &text);
+
+    // ---- Image loaders ---------------------------------------------------------------------
+
+    // The loaders of the file-type table's processors "RAW", "DCRAW" and "QuickTime"; each answers
+    // a null image when the file gives no picture, and none shows a message. Files of processor
+    // "Image" are read with ImageFileReader directly. They may run on any thread.
+
+    // The in-process RAW decoder; shrink factor 0 for the full picture, n for about 1/2^n a side.
+    static QImage imageForRAWMediaFile(const QString &path);
+    static QImage imageForRAWMediaFile(const QString &path, int shrinkFactor);
+    // The `dcraw` command's half-size picture (the shrink factor is not used).
+    static QImage imageForDCRAWMediaFile(const QString &path);
+    static QImage imageForDCRAWMediaFile(const QString &path, int shrinkFactor);
+    // The movie's picture at time 0.
+    static QImage imageForQTMediaFile(const QString &path);
+    // The picture at `timeValue`, counted in the movie's own time scale.
+    static QImage imageForMovie(Movie &movie, qint64 timeValue);
+
+    // The command the DCRAW loader runs, found on the PATH.
+    static QString dcrawCommand() { return QStringLiteral("dcraw"); }
 };
 
 // A uniformly drawn integer between the two bounds, both included, in either order.

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QStringList>
+
+// The program's reading of image files: Qt's image readers with the image format plugins, camera
+// RAW files that Qt cannot read through LibRaw, and the readers other parts of the program
+// register for their own file types. Pictures come unturned (as stored); the orientation is in
+// the file's metadata.
+class ImageFileReader
+{
+public:
+    // A reader registered by another module; it is asked first for files of its types.
+    struct ImageRepClass {
+        QStringList fileTypes;                              // lower-case extensions
+        bool (*canInitWithData)(const QByteArray &data) = nullptr;
+        QImage (*imageWithData)(const QByteArray &data) = nullptr;
+    };
+    static void registerImageRepClass(const ImageRepClass &repClass);
+
+    // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
+    // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
+    // decoding, a camera's embedded preview, or a half-size RAW decode.
+    static QImage read(const QString &path, QSize maxSize = QSize());
+
+    // A camera RAW file's picture from its bytes, as read() does it for RAW files.
+    static QImage readRaw(const QByteArray &data, QSize maxSize = QSize());
+
+    // `size` made to fit `box` with its aspect kept; never larger than `size`, at least 1 × 1.
+    static QSize fittedSize(QSize size, QSize box);
+
+    // Files larger than this are not read into memory whole.
+    static constexpr qint64 maxWholeFileBytes = qint64(1) << 30;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+// A point or span of a movie's time line: a count of units of which `timeScale` make one second.
+struct MovieTime {
+    qint64 timeValue = 0;
+    qint32 timeScale = 600;
+
+    double seconds() const { return timeScale > 0 ? double(timeValue) / timeScale : 0.0; }
+};
+
+// A time-based medium opened for reading pictures out of it: movies (through FFmpeg), the still
+// formats the movie framework also opened (Photoshop, PhotoCD), and PDF documents, whose pages are
+// its frames (one second each). Everything here is synchronous; one Movie is used by one thread
+// at a time, while separate Movies may be used on separate threads.
+//
+// Playback will join this class later; the reading side below stays as it is.
+class Movie
+{
+public:
+    enum class Kind { Video, Still, Document };
+
+    // Every movie counts its time in units of 1/600 s, the movie framework's usual scale.
+    static constexpr qint32 movieTimeScale = 600;
+
+    // Opens the file, or answers null with the reason in `error` when it holds nothing to show.
+    static std::unique_ptr<Movie> open(const QString &path, QString *error = nullptr);
+    ~Movie();
+    Movie(const Movie &) = delete;
+    Movie &operator=(const Movie &) = delete;
+
+    const QString &path() const { return m_path; }
+    Kind kind() const;
+    MovieTime duration() const;
+    qint32 timeScale() const { return duration().timeScale; }
+    // The picture size as it is shown: pixel aspect and the track's rotation applied.
+    QSize naturalSize() const;
+
+    // The picture shown at `time` (any time scale), at `size` or else the natural size. A time
+    // past the end gives the last picture, a negative one the first. Null when nothing decodes.
+    QImage frameImageAtTime(MovieTime time, QSize size = {});
+
+    class Source;
+
+private:
+    Movie(QString path, std::unique_ptr<Source> source);
+
+    QString m_path;
+    std::unique_ptr<Source> m_source;
+};

@@ -1,0 +1,194 @@
+#include "platform/RawDecoder.h"
+
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+struct ProcessedImageFree {
+    void operator()(libraw_processed_image_t *image) const { LibRaw::dcraw_clear_mem(image); }
+};
+using ProcessedImage = std::unique_ptr<libraw_processed_image_t, ProcessedImageFree>;
+
+QByteArray cameraString(const char *text, size_t capacity)
+{
+    return QByteArray(text, qsizetype(strnlen(text, capacity)));
+}
+
+// Halves the picture `times` times, each output pixel the mean of a 2 × 2 block (a last odd row or
+// column is averaged with itself).
+RawDecoder::Image halve(RawDecoder::Image image, int times)
+{
+    for (int pass = 0; pass < times && image.width > 1 && image.height > 1; ++pass) {
+        const int w = (image.width + 1) / 2;
+        const int h = (image.height + 1) / 2;
+        QByteArray out(qsizetype(w) * h * 3, Qt::Uninitialized);
+        const auto *src = reinterpret_cast<const uchar *>(image.rgb.constData());
+        auto *dst = reinterpret_cast<uchar *>(out.data());
+        const qsizetype stride = qsizetype(image.width) * 3;
+        for (int y = 0; y < h; ++y) {
+            const uchar *row0 = src + qsizetype(2 * y) * stride;
+            const uchar *row1 = (2 * y + 1 < image.height) ? row0 + stride : row0;
+            for (int x = 0; x < w; ++x) {
+                const int x0 = 2 * x * 3;
+                const int x1 = (2 * x + 1 < image.width) ? x0 + 3 : x0;
+                for (int c = 0; c < 3; ++c)
+                    *dst++ = uchar((row0[x0 + c] + row0[x1 + c] + row1[x0 + c] + row1[x1 + c] + 2) / 4);
+            }
+        }
+        image = RawDecoder::Image{w, h, std::move(out)};
+    }
+    return image;
+}
+
+} // namespace
+
+RawDecoder::RawDecoder() = default;
+RawDecoder::~RawDecoder()
+{
+    std::lock_guard lock(decodingLock());
+    m_raw.reset();
+}
+
+std::recursive_mutex &RawDecoder::decodingLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+bool RawDecoder::open(const QByteArray &data)
+{
+    std::lock_guard lock(decodingLock());
+    m_open = false;
+    m_spent = false;
+    m_info = Info{};
+    m_data = data;
+    if (m_data.isEmpty())
+        return false;
+    try {
+        // LibRaw's default callbacks print to the error stream; we want no output at all.
+        m_raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+        if (m_raw->open_buffer(const_cast<char *>(m_data.constData()), size_t(m_data.size())) != LIBRAW_SUCCESS)
+            return false;
+    } catch (...) {
+        m_raw.reset();
+        return false;
+    }
+    const libraw_data_t &d = m_raw->imgdata;
+    m_info.make = cameraString(d.idata.make, sizeof d.idata.make);
+    m_info.model = cameraString(d.idata.model, sizeof d.idata.model);
+    m_info.rawWidth = d.sizes.raw_width;
+    m_info.rawHeight = d.sizes.raw_height;
+    m_info.width = d.sizes.width;
+    m_info.height = d.sizes.height;
+    m_info.flip = d.sizes.flip;
+    const qint64 pixels = qint64(m_info.rawWidth) * m_info.rawHeight;
+    if (m_info.width <= 0 || m_info.height <= 0 || pixels <= 0 || pixels > maxSensorPixels) {
+        m_raw->recycle();
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+// A decode or a preview read leaves LibRaw's state spent: start from the identification again.
+bool RawDecoder::reidentify()
+{
+    if (!m_spent)
+        return true;
+    m_raw->recycle();
+    return m_raw->open_buffer(const_cast<char *>(m_data.constData()), size_t(m_data.size())) == LIBRAW_SUCCESS;
+}
+
+std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
+{
+    std::lock_guard lock(decodingLock());
+    if (!m_open)
+        return std::nullopt;
+    Image image;
+    try {
+        if (!reidentify())
+            return std::nullopt;
+        m_spent = true;
+        libraw_output_params_t &p = m_raw->imgdata.params;
+        p.user_flip = 0;                 // keep the sensor's orientation; callers turn by `flip`
+        p.use_camera_wb = 1;
+        p.use_auto_wb = 0;
+        p.use_camera_matrix = 1;
+        p.four_color_rgb = 1;
+        p.half_size = options.shrink > 0 ? 1 : 0;
+        p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0;   // VNG, or bilinear
+        p.output_bps = 8;
+        p.bright = 1.0f;
+        if (m_raw->unpack() != LIBRAW_SUCCESS) {
+            m_raw->recycle();
+            return std::nullopt;
+        }
+        // A file whose sensor data is mostly missing or unreadable gives no picture; a few bad
+        // reads (a file cut short near its end) still give the rest.
+        if (qint64(m_raw->error_count()) > qint64(m_info.rawWidth) * m_info.rawHeight / 100) {
+            m_raw->recycle();
+            return std::nullopt;
+        }
+        if (m_raw->dcraw_process() != LIBRAW_SUCCESS) {
+            m_raw->recycle();
+            return std::nullopt;
+        }
+        int error = 0;
+        ProcessedImage processed(m_raw->dcraw_make_mem_image(&error));
+        // The work buffers are no longer needed; free them before the copy below.
+        m_raw->free_image();
+        if (!processed || error != LIBRAW_SUCCESS || processed->type != LIBRAW_IMAGE_BITMAP
+            || processed->bits != 8 || (processed->colors != 3 && processed->colors != 1)
+            || processed->width == 0 || processed->height == 0)
+            return std::nullopt;
+        const qsizetype w = processed->width, h = processed->height, colors = processed->colors;
+        if (qint64(processed->data_size) < qint64(w) * h * colors)
+            return std::nullopt;
+        image.width = int(w);
+        image.height = int(h);
+        if (colors == 3) {
+            image.rgb = QByteArray(reinterpret_cast<const char *>(processed->data), w * h * 3);
+        } else {
+            image.rgb = QByteArray(w * h * 3, Qt::Uninitialized);
+            char *dst = image.rgb.data();
+            for (qsizetype i = 0; i < w * h; ++i, dst += 3)
+                dst[0] = dst[1] = dst[2] = char(processed->data[i]);
+        }
+    } catch (...) {
+        return std::nullopt;
+    }
+    m_raw->recycle();
+    if (options.shrink > 1)
+        image = halve(std::move(image), options.shrink - 1);
+    return image;
+}
+
+QByteArray RawDecoder::embeddedJpeg()
+{
+    std::lock_guard lock(decodingLock());
+    if (!m_open)
+        return {};
+    try {
+        if (!reidentify())
+            return {};
+        m_spent = true;
+        if (m_raw->unpack_thumb() != LIBRAW_SUCCESS)
+            return {};
+        const libraw_thumbnail_t &t = m_raw->imgdata.thumbnail;
+        if (t.tformat != LIBRAW_THUMBNAIL_JPEG || t.thumb == nullptr || t.tlength < 4
+            || qint64(t.tlength) > m_data.size())
+            return {};
+        const auto *bytes = reinterpret_cast<const uchar *>(t.thumb);
+        if (bytes[0] != 0xFF || bytes[1] != 0xD8)
+            return {};
+        QByteArray jpeg(t.thumb, qsizetype(t.tlength));
+        m_raw->recycle();
+        return jpeg;
+    } catch (...) {
+        return {};
+    }
+}

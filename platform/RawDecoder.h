@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class LibRaw;
+
+// Camera-RAW decoding in the process, over LibRaw. The decoder is heavy on memory (a full-size
+// 16-bit, four-channel work buffer) and the callers run it from several worker threads, so every
+// identification and decode takes one process-wide lock: two files are never decoded at once.
+//
+// The pixels are left in the sensor's orientation; `Info::flip` says how to turn them.
+class RawDecoder
+{
+public:
+    struct Info {
+        QByteArray make;
+        QByteArray model;
+        int rawWidth = 0;
+        int rawHeight = 0;
+        int width = 0;   // the picture a full decode gives, before any turning
+        int height = 0;
+        int flip = 0;    // the decoder's rotation code (0 none, 3 180°, 5 90° left, 6 90° right)
+    };
+
+    enum class Interpolation { Full, Quick };
+
+    struct Options {
+        // 0 full size; n > 0 about 1/2^n of the sensor size on each side.
+        int shrink = 0;
+        Interpolation interpolation = Interpolation::Full;
+    };
+
+    // 8-bit RGB, rows of 3 × width bytes without padding, gamma and white point applied.
+    struct Image {
+        int width = 0;
+        int height = 0;
+        QByteArray rgb;
+    };
+
+    RawDecoder();
+    ~RawDecoder();
+    RawDecoder(const RawDecoder &) = delete;
+    RawDecoder &operator=(const RawDecoder &) = delete;
+
+    // Identifies the camera format of the bytes. The decoder reads from `data` until it is done,
+    // so the caller keeps it alive and unchanged. False for anything that is not a supported,
+    // plausibly sized camera-RAW file.
+    bool open(const QByteArray &data);
+    bool isOpen() const { return m_open; }
+    const Info &info() const { return m_info; }
+
+    // The decoded picture, or nothing when the data is damaged or memory runs out.
+    std::optional<Image> decode(const Options &options);
+
+    // The camera's embedded preview when it is a JPEG stream (starts with FF D8), else empty.
+    QByteArray embeddedJpeg();
+
+    // The largest number of sensor pixels the decoder accepts (it works on 8 bytes per pixel).
+    static constexpr qint64 maxSensorPixels = 400'000'000;
+
+    // The lock every decode holds; callers that must keep the decoder to themselves over several
+    // calls may take it too (it is recursive).
+    static std::recursive_mutex &decodingLock();
+
+private:
+    bool reidentify();
+
+    std::unique_ptr<LibRaw> m_raw;
+    QByteArray m_data;
+    Info m_info;
+    bool m_open = false;
+    bool m_spent = false;
+};

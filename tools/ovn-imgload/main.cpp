@@ -1,0 +1,107 @@
+// ovn-imgload FILE [--shrink N] [--size N] [--time T] -o OUT.png
+//
+// Loads a file the way the program does for its file type (the processor of the file-type table:
+// the user's "FileTypeMapping" preference or the built-in table; --processor overrides it) and
+// writes the picture, so that a person can look at what the loaders make of a file.
+
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "platform/ImageFileReader.h"
+#include "platform/Movie.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QStringList>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: ovn-imgload FILE [--shrink N] [--size N] [--time SECONDS] [--processor P] -o OUT.png\n"
+                 "  --shrink N   RAW decoding at about 1/2^N a side (processor RAW; Image reads at 1/2^N too)\n"
+                 "  --size N     for processor Image: fit the picture into N x N, decoding at a reduced size\n"
+                 "  --time T     for movies and PDF documents: the picture at T seconds (default 0)\n"
+                 "  --processor P  Image, RAW, DCRAW or QuickTime instead of the file-type table's\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QString input, output;
+    int shrink = 0, size = 0;
+    double seconds = 0.0;
+    QString forced;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("-o") && hasValue)
+            output = args[++i];
+        else if (a == QLatin1String("--shrink") && hasValue)
+            shrink = args[++i].toInt();
+        else if (a == QLatin1String("--size") && hasValue)
+            size = args[++i].toInt();
+        else if (a == QLatin1String("--time") && hasValue)
+            seconds = args[++i].toDouble();
+        else if (a == QLatin1String("--processor") && hasValue)
+            forced = args[++i];
+        else if (!a.startsWith(QLatin1Char('-')) && input.isEmpty())
+            input = a;
+        else
+            return usage();
+    }
+    if (input.isEmpty() || output.isEmpty() || shrink < 0 || size < 0)
+        return usage();
+
+    const QString processor = forced.isEmpty() ? OVNExtensionMapping().getProcessorForFile(input) : forced;
+    QElapsedTimer timer;
+    timer.start();
+    QImage image;
+    if (processor == QLatin1String("RAW")) {
+        image = OVNHelper::imageForRAWMediaFile(input, shrink);
+    } else if (processor == QLatin1String("DCRAW")) {
+        image = OVNHelper::imageForDCRAWMediaFile(input, shrink);
+    } else if (processor == QLatin1String("QuickTime")) {
+        const std::unique_ptr<Movie> movie = Movie::open(input);
+        if (movie) {
+            const qint64 value = std::llround(seconds * movie->timeScale());
+            image = OVNHelper::imageForMovie(*movie, value);
+            std::printf("movie: %dx%d, duration %lld/%d\n", movie->naturalSize().width(),
+                        movie->naturalSize().height(), static_cast<long long>(movie->duration().timeValue),
+                        movie->timeScale());
+        }
+    } else if (processor == QLatin1String("Image")) {
+        QSize box;
+        if (size > 0)
+            box = QSize(size, size);
+        image = ImageFileReader::read(input, box);
+        if (shrink > 0 && !image.isNull())
+            image = image.scaled(std::max(1, image.width() >> shrink), std::max(1, image.height() >> shrink),
+                                 Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    } else {
+        std::fprintf(stderr, "%s: processor %s gives no picture\n", qPrintable(input), qPrintable(processor));
+        return 1;
+    }
+    const qint64 ms = timer.elapsed();
+    if (image.isNull()) {
+        std::fprintf(stderr, "%s: no picture (processor %s)\n", qPrintable(input), qPrintable(processor));
+        return 1;
+    }
+    QImageWriter writer(output);
+    if (!writer.write(image)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(output), qPrintable(writer.errorString()));
+        return 1;
+    }
+    std::printf("%s: processor %s, %dx%d, %lld ms -> %s\n", qPrintable(input), qPrintable(processor),
+                image.width(), image.height(), static_cast<long long>(ms), qPrintable(output));
+    return 0;
+}
