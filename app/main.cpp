@@ -1,20 +1,24 @@
+#include "app/OVNApplicationIcon.h"
+#include "app/OVNDocumentController.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/MessageBoxPresenter.h"
 #include "platform/UserDefaults.h"
+#include "uikit/DrawingKit.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QKeySequence>
-#include <QMainWindow>
-#include <QMenuBar>
 
+// Start-up runs before the event loop. "-OVNQuitAfterStartup YES" on the command line ends the
+// program right after start-up (scripts and tests use it to create a catalog and check it).
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
     QApplication::setOrganizationName(QStringLiteral("Ostrevan"));
     QApplication::setApplicationVersion(QStringLiteral(OVN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ostrevan"));
+    QApplication::setWindowIcon(OVNApplicationIcon::icon());
+    DrawingKit::installApplicationStyle();
 
     Alerts::setPresenter(std::make_unique<MessageBoxPresenter>());
 
@@ -23,16 +27,16 @@ int main(int argc, char *argv[])
     if (!defaults.loadProblem().isEmpty())
         Alerts::inform(localized("Your preferences could not be read"), defaults.loadProblem());
 
-    QMainWindow window;
-    window.setWindowTitle(localized("Asset Manager"));
-    window.resize(1000, 700);
-    QMenu *fileMenu = window.menuBar()->addMenu(localizedMenu("&File"));
-    QAction *quit = fileMenu->addAction(localizedMenu("Quit"));
-    quit->setShortcut(QKeySequence::Quit);
-    QObject::connect(quit, &QAction::triggered, &app, &QApplication::quit);
-    window.show();
-
-    const int status = QApplication::exec();
+    int status = 0;
+    {
+        OVNDocumentController controller(defaults);
+        if (controller.startUp() == OVNDocumentController::StartupResult::Run) {
+            controller.awakeFromNib();
+            if (!defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup")))
+                status = QApplication::exec();
+            controller.applicationWillTerminate();
+        }
+    }
     defaults.synchronize();
     return status;
 }

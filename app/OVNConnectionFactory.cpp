@@ -1,0 +1,149 @@
+#include "app/OVNConnectionFactory.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+#include "platform/MainThread.h"
+#include "platform/SystemInfo.h"
+#include "platform/UserDefaults.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QWidget>
+
+namespace {
+
+const QString kIntegrated = QStringLiteral("Integrated");
+const QString kPostgreSQL = QStringLiteral("PostgreSQL");
+
+} // namespace
+
+OVNConnectionFactory::OVNConnectionFactory(UserDefaults &defaults, const QString &catalogFolder)
+    : m_defaults(defaults),
+      m_catalogFolder(QDir::cleanPath(catalogFolder.isEmpty() ? defaultCatalogFolder() : catalogFolder))
+{
+}
+
+OVNConnectionFactory::~OVNConnectionFactory() = default;
+
+QString OVNConnectionFactory::defaultCatalogFolder()
+{
+    return QDir::cleanPath(QDir::homePath() + QStringLiteral("/Documents/Ostrevan"));
+}
+
+QString OVNConnectionFactory::catalogFilePath() const
+{
+    return m_catalogFolder + QStringLiteral("/MediaDB.sqlite");
+}
+
+void OVNConnectionFactory::setAlertWindow(QWidget *window)
+{
+    m_alertWindow = window;
+}
+
+void OVNConnectionFactory::setBeforeAlert(std::function<void()> hook)
+{
+    m_beforeAlert = std::move(hook);
+}
+
+std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnection()
+{
+    m_defaults.synchronize();
+    QString vendor = m_defaults.stringForKey(QStringLiteral("DBVendor"));
+    if (vendor.isEmpty())
+        vendor = QStringLiteral("OstrevanWS");
+    const QString host = m_defaults.stringForKey(QStringLiteral("DBHost"));
+    const QString user = m_defaults.stringForKey(QStringLiteral("DBUser"));
+    const QString password = m_defaults.stringForKey(QStringLiteral("DBPassword"));
+    const QString database = m_defaults.stringForKey(QStringLiteral("DBDatabase"));
+
+    std::unique_ptr<OVNDatabaseAccess> connection;
+    if (vendor == kIntegrated)
+        connection = createAndOpenLocalDBConnection();
+    else if (vendor == QLatin1String("MySQL"))
+        connection = createAndOpenMySQLDBConnection(host, user, password, database);
+    else if (vendor == kPostgreSQL || vendor == QLatin1String("OstrevanWS"))
+        connection = createAndOpenPostgreSQLDBConnection(host, user, password, database);
+
+    if (connection)
+        connection->authenticateUser(SystemInfo::accountName());
+    return connection;
+}
+
+std::unique_ptr<OVNDatabaseAccess>
+OVNConnectionFactory::createAndOpenPostgreSQLDBConnection(const QString &host, const QString &user,
+                                                          const QString &password,
+                                                          const QString &database)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    connection->setConnectionDetails(kPostgreSQL, host, user, password, database);
+    bool ok = connection->openDBConnection();
+    if (ok && !connection->checkForDatabaseSetup())
+        ok = OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+    if (!ok) {
+        reportFailure(*connection);
+        // A catalog without its tables is no catalog: the caller sees an inactive connection.
+        connection->closeDBConnection();
+    }
+    return connection;
+}
+
+std::unique_ptr<OVNDatabaseAccess>
+OVNConnectionFactory::createAndOpenMySQLDBConnection(const QString &, const QString &, const QString &,
+                                                     const QString &)
+{
+    return nullptr;
+}
+
+std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBConnection()
+{
+    const QString path = catalogFilePath();
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    connection->setConnectionDetails(kIntegrated, QString(), QString(), QString(), path);
+
+    // With its parents: a new account may not have a Documents folder yet. A failure shows as a
+    // failed open below.
+    if (!QFileInfo(m_catalogFolder).isDir())
+        QDir().mkpath(m_catalogFolder);
+
+    const bool newCatalog = !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
+    bool ok = connection->openDBConnection();
+    if (ok && !connection->checkForDatabaseSetup()) {
+        // A new file, or one whose tables were never made.
+        ok = OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+    }
+    if (ok && newCatalog) {
+        m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
+        for (const char *key : {"DBHost", "DBUser", "DBPassword", "DBDatabase"})
+            m_defaults.setString(QString(), QString::fromLatin1(key));
+    }
+    if (!ok) {
+        reportFailure(*connection);
+        connection->closeDBConnection();
+    }
+    return connection;
+}
+
+void OVNConnectionFactory::reportFailure(const OVNDatabaseAccess &connection)
+{
+    Alert alert;
+    alert.message = localized("Database connection failed");
+    alert.informativeText = connection.getLastErrorMessage();
+    alert.buttons = {localized("OK")};
+    if (!MainThread::isCurrent()) {
+        // A worker is not held up by a person reading the message.
+        Alerts::show(alert);
+        return;
+    }
+    if (m_beforeAlert)
+        m_beforeAlert();
+    // A sheet on a window that is not on screen would never be seen.
+    if (m_alertWindow && m_alertWindow->isVisible()) {
+        alert.modality = Alert::Modality::Window;
+        alert.window = m_alertWindow.data();
+        Alerts::show(alert);
+    } else {
+        Alerts::run(alert);
+    }
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/OVNConnectionSource.h"
+
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+class UserDefaults;
+
+// Makes and opens catalog connections as the preferences say ("DBVendor", "DBHost", "DBUser",
+// "DBPassword", "DBDatabase"): "Integrated" is the SQLite catalog in the catalog folder, "PostgreSQL"
+// and "OstrevanWS" (also a missing or empty vendor) a PostgreSQL server. Missing catalog tables are
+// created. Each connection is bound to the catalog user whose login is the account's name.
+//
+// A failed open shows "Database connection failed" with the database layer's message and hands the
+// unopened connection back; the caller tests isDBConnectionActive(). Alerts always open on the GUI
+// thread; a caller on a worker thread does not wait for them.
+class OVNConnectionFactory : public OVNConnectionSource
+{
+public:
+    // `catalogFolder` holds the integrated catalog; empty means defaultCatalogFolder().
+    explicit OVNConnectionFactory(UserDefaults &defaults, const QString &catalogFolder = QString());
+    ~OVNConnectionFactory() override;
+
+    // "~/Documents/Ostrevan".
+    static QString defaultCatalogFolder();
+    QString catalogFolder() const { return m_catalogFolder; }
+    // The catalog folder and "MediaDB.sqlite".
+    QString catalogFilePath() const;
+
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() override;
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenPostgreSQLDBConnection(const QString &host,
+                                                                           const QString &user,
+                                                                           const QString &password,
+                                                                           const QString &database);
+    // There is no MySQL connection: always null.
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenMySQLDBConnection(const QString &host,
+                                                                      const QString &user,
+                                                                      const QString &password,
+                                                                      const QString &database);
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenLocalDBConnection();
+
+    // The preferences window: its failure alerts are attached to it while it is on screen.
+    void setAlertWindow(QWidget *window);
+    void setBeforeAlert(std::function<void()> hook) override;
+
+private:
+    // Shows the failure alert with the layer's message.
+    void reportFailure(const OVNDatabaseAccess &connection);
+
+    UserDefaults &m_defaults;
+    QString m_catalogFolder;
+    QPointer<QWidget> m_alertWindow;
+    std::function<void()> m_beforeAlert;
+};

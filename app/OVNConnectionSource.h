@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class OVNDatabaseAccess;
+
+// Where the application controller gets its catalog connections: the connection factory, or a
+// stand-in in tests.
+class OVNConnectionSource
+{
+public:
+    virtual ~OVNConnectionSource() = default;
+    // A new connection that belongs to the caller, opened as the settings say (test it with
+    // isDBConnectionActive()); null when the settings name no usable database vendor.
+    virtual std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() = 0;
+    // Called on the GUI thread just before the source shows an alert of its own, so that nothing
+    // (the splash window) stays in front of it.
+    virtual void setBeforeAlert(std::function<void()> hook) { (void)hook; }
+};

@@ -1,0 +1,119 @@
+#include "app/OVNDocumentController.h"
+
+#include "app/OVNAssetManager.h"
+#include "app/OVNConnectionFactory.h"
+#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNSplashScreen.h"
+#include "app/OVNUDFThumbnails.h"
+#include "app/QRXUpdateCheck.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNImportCamera.h"
+#include "import/OVNWorkflowPanel.h"
+#include "platform/UserDefaults.h"
+#include "search/OVNExpressPanel.h"
+#include "viewers/OVNZoomPanel.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+OVNDocumentController::OVNDocumentController(UserDefaults &defaults, Services services)
+    : m_defaults(defaults), m_services(std::move(services))
+{
+    if (!m_services.connections)
+        m_services.connections = std::make_unique<OVNConnectionFactory>(m_defaults);
+    if (!m_services.makeSplash)
+        m_services.makeSplash = [] { return std::make_unique<OVNSplashScreen>(); };
+    if (!m_services.visibleFrame) {
+        m_services.visibleFrame = [] {
+            const QScreen *screen = QGuiApplication::primaryScreen();
+            if (!screen)
+                return QRectF(0, 0, 1024, 768);
+            const QRect full = screen->geometry();
+            const QRect visible = screen->availableGeometry();
+            // Measured upwards from the screen's bottom edge.
+            return QRectF(visible.x() - full.x(),
+                          (full.y() + full.height()) - (visible.y() + visible.height()),
+                          visible.width(), visible.height());
+        };
+    }
+    if (!m_services.movieFrameworkVersion)
+        m_services.movieFrameworkVersion = [] { return OVNHelper::quicktimeMajorVersion(); };
+    createActions();
+}
+
+OVNDocumentController::~OVNDocumentController()
+{
+    for (const QPointer<OVNAssetManager> &document : std::as_const(m_documents))
+        delete document.data();
+    delete m_prefWindow.data();
+}
+
+std::unique_ptr<OVNUpdateChecking> OVNDocumentController::makeUpdateCheck() const
+{
+    if (m_services.makeUpdateCheck)
+        return m_services.makeUpdateCheck();
+    return std::make_unique<QRXUpdateCheck>(m_defaults.stringForKey(QStringLiteral("UpdateCheckURL")),
+                                            QCoreApplication::applicationVersion());
+}
+
+std::unique_ptr<OVNDatabaseAccess> OVNDocumentController::createAndOpenDBConnection()
+{
+    return m_services.connections->createAndOpenDBConnection();
+}
+
+OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabaseAccess> connection)
+{
+    auto *document = new OVNAssetManager;  // deletes itself when closed
+    if (connection)
+        document->setDatabaseConnection(std::move(connection));
+    populateMenuBar(document->menuBar());
+    document->makeWindowControllers();
+    m_documents.append(document);
+    return document;
+}
+
+OVNAssetManager *OVNDocumentController::applicationOpenUntitledFile()
+{
+    OVNAssetManager *document = makeDocument(std::shared_ptr<OVNDatabaseAccess>(createAndOpenDBConnection()));
+    // A window whose connection failed opens all the same, with an empty tree.
+    document->reload();
+    return document;
+}
+
+OVNAssetManager *OVNDocumentController::openUntitledDocumentAndDisplay()
+{
+    return makeDocument(nullptr);
+}
+
+QList<OVNAssetManager *> OVNDocumentController::documents() const
+{
+    QList<OVNAssetManager *> open;
+    for (const QPointer<OVNAssetManager> &document : m_documents) {
+        if (document)
+            open.append(document.data());
+    }
+    return open;
+}
+
+void OVNDocumentController::applicationWillTerminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    if (m_dbcon)
+        m_dbcon->closeDBConnection();
+    // Both store under the same keys; the capture window's place is the one kept.
+    if (m_workflow)
+        m_workflow->saveLocation();
+    if (m_capture)
+        m_capture->saveLocation();
+}
+
+void OVNDocumentController::terminate()
+{
+    applicationWillTerminate();
+    QCoreApplication::quit();
+}

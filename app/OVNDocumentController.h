@@ -1,0 +1,129 @@
+#pragma once
+
+#include "app/OVNAssetManager.h"
+#include "app/OVNConnectionSource.h"
+#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNSplashDisplay.h"
+#include "app/OVNUpdateChecking.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QRectF>
+
+#include <functional>
+#include <memory>
+
+class OVNDatabaseAccess;
+class OVNExpressPanel;
+class OVNExtensionMapping;
+class OVNImportCamera;
+class OVNUDFThumbnails;
+class OVNWorkflowPanel;
+class OVNZoomPanel;
+class QAction;
+class QMenuBar;
+class UserDefaults;
+
+// The application controller: runs start-up, owns the tool panels, the catalog connection it makes
+// at start-up (shared with the first catalog window), the connection factory and the catalog
+// windows, and carries the application's menu commands.
+//
+// Start-up is split into steps behind small interfaces (connections, splash, update check, screen,
+// movie framework) so that tests drive it with stand-ins; every member left empty in Services gets
+// the real one.
+//
+// The implementation is split by concern: OVNDocumentController.cpp (lifetime, connections,
+// windows, termination), OVNDocumentController_startup.cpp, OVNDocumentController_menus.cpp.
+class OVNDocumentController : public QObject
+{
+    Q_OBJECT
+public:
+    struct Services {
+        std::unique_ptr<OVNConnectionSource> connections;
+        std::function<std::unique_ptr<OVNSplashDisplay>()> makeSplash;
+        std::function<std::unique_ptr<OVNUpdateChecking>()> makeUpdateCheck;
+        // The main screen's visible frame, measured upwards from the screen's bottom.
+        std::function<QRectF()> visibleFrame;
+        // The movie framework's version number (OVNHelper::quicktimeMajorVersion()).
+        std::function<int()> movieFrameworkVersion;
+    };
+
+    enum class StartupResult { Run, Quit };
+
+    explicit OVNDocumentController(UserDefaults &defaults, Services services = {});
+    ~OVNDocumentController() override;
+
+    // ---- Start-up (OVNDocumentController_startup.cpp) ----
+    // The whole start-up, before the event loop runs. Quit means the user chose to end the program
+    // (termination has run already); the caller must not enter the event loop then.
+    StartupResult startUp();
+    // After start-up: opens the database settings when the user asked for them at start-up.
+    void awakeFromNib();
+    // Registers the start-up defaults for a main screen with that visible frame, after marking the
+    // first run.
+    void registerStartupDefaults(const QRectF &visibleFrame);
+    // The update check that start-up runs when it is due; hides the splash before its alert.
+    void runPeriodicUpdateCheck(OVNSplashDisplay &splash);
+    // Adds the program to the system's camera hot-plug applications.
+    void addMyselfToImageCapture2HotPlugActions();
+    bool showPrefsOnLoad() const { return m_showprefsonload; }
+
+    // ---- Connections, windows and termination (OVNDocumentController.cpp) ----
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection();
+    OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
+    // A new catalog window with a connection of its own.
+    OVNAssetManager *applicationOpenUntitledFile();
+    // A new catalog window without a connection.
+    OVNAssetManager *openUntitledDocumentAndDisplay();
+    QList<OVNAssetManager *> documents() const;
+    // Closes the controller's connection, then stores the workflow panel's and then the capture
+    // window's position. Runs once; later calls do nothing.
+    void applicationWillTerminate();
+    // Ends the program: termination now, and the event loop's end when it runs.
+    void terminate();
+    bool isTerminated() const { return m_terminated; }
+
+    OVNWorkflowPanel *workflowPanel() const { return m_workflow.get(); }
+    OVNImportCamera *capturePanel() const { return m_capture.get(); }
+    OVNZoomPanel *zoomPanel() const { return m_zoom.get(); }
+    OVNExpressPanel *expressPanel() const { return m_express.get(); }
+    OVNUDFThumbnails *thumbnailLayoutEditor() const { return m_udfThumbnails.get(); }
+    OVNExtensionMapping *extensionMapping() const { return m_extensionmapping.get(); }
+    OVNDatabaseSettingsDialog *preferencesWindow() const { return m_prefWindow; }
+
+    // ---- Menu commands (OVNDocumentController_menus.cpp) ----
+    // Gives a catalog window's menu bar the application's menus.
+    void populateMenuBar(QMenuBar *menuBar);
+    void fileNewViewerDocument();
+    void showPreferences();
+    void windowWorkflowPanel();
+    // Opens the download page (the preferences' update button).
+    void prefStartupUpdateCheck();
+
+private:
+    void createActions();
+    OVNAssetManager *makeDocument(std::shared_ptr<OVNDatabaseAccess> connection);
+    std::unique_ptr<OVNUpdateChecking> makeUpdateCheck() const;
+
+    UserDefaults &m_defaults;
+    Services m_services;
+    std::shared_ptr<OVNDatabaseAccess> m_dbcon;
+    std::unique_ptr<OVNWorkflowPanel> m_workflow;
+    std::unique_ptr<OVNImportCamera> m_capture;
+    std::unique_ptr<OVNZoomPanel> m_zoom;
+    std::unique_ptr<OVNExpressPanel> m_express;
+    std::unique_ptr<OVNUDFThumbnails> m_udfThumbnails;
+    std::unique_ptr<OVNExtensionMapping> m_extensionmapping;
+    QPointer<OVNDatabaseSettingsDialog> m_prefWindow;
+    QList<QPointer<OVNAssetManager>> m_documents;
+    bool m_showprefsonload = false;
+    bool m_terminated = false;
+
+    QAction *m_newAction = nullptr;
+    QAction *m_preferencesAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    QAction *m_workflowAction = nullptr;
+    QAction *m_minimizeAction = nullptr;
+    QAction *m_downloadUpdateAction = nullptr;
+};

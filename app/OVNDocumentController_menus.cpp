@@ -1,0 +1,118 @@
+// The application's menus and the commands the controller carries out.
+
+#include "app/OVNDocumentController.h"
+
+#include "app/OVNAssetManager.h"
+#include "app/OVNConnectionFactory.h"
+#include "app/OVNConnectionSource.h"
+#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNUpdateChecking.h"
+#include "import/OVNWorkflowPanel.h"
+#include "platform/Localized.h"
+#include "platform/UserDefaults.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QWidget>
+
+void OVNDocumentController::createActions()
+{
+    m_newAction = new QAction(localizedMenu("New"), this);
+    m_newAction->setShortcut(QKeySequence::New);
+    connect(m_newAction, &QAction::triggered, this, [this] { fileNewViewerDocument(); });
+
+    m_preferencesAction = new QAction(localizedMenu("Preferences..."), this);
+    m_preferencesAction->setShortcut(QKeySequence::Preferences);
+    m_preferencesAction->setMenuRole(QAction::PreferencesRole);
+    connect(m_preferencesAction, &QAction::triggered, this, [this] { showPreferences(); });
+
+    m_quitAction = new QAction(localizedMenu("Quit"), this);
+    m_quitAction->setShortcut(QKeySequence::Quit);
+    m_quitAction->setMenuRole(QAction::QuitRole);
+    connect(m_quitAction, &QAction::triggered, this, [this] { terminate(); });
+
+    m_workflowAction = new QAction(localizedMenu("Workflow Panel"), this);
+    m_workflowAction->setCheckable(true);
+    connect(m_workflowAction, &QAction::triggered, this, [this] { windowWorkflowPanel(); });
+
+    m_minimizeAction = new QAction(localizedMenu("Minimize"), this);
+    m_minimizeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    connect(m_minimizeAction, &QAction::triggered, this, [] {
+        if (QWidget *window = QApplication::activeWindow())
+            window->showMinimized();
+    });
+
+    m_downloadUpdateAction = new QAction(localizedMenu("Download Update..."), this);
+    connect(m_downloadUpdateAction, &QAction::triggered, this, [this] { prefStartupUpdateCheck(); });
+}
+
+void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
+{
+    QMenu *file = menuBar->addMenu(localizedMenu("&File"));
+    file->addAction(m_newAction);
+    file->addSeparator();
+    file->addAction(m_preferencesAction);
+    file->addSeparator();
+    file->addAction(m_quitAction);
+
+    QMenu *window = menuBar->addMenu(localizedMenu("&Window"));
+    window->addAction(m_workflowAction);
+    window->addSeparator();
+    window->addAction(m_minimizeAction);
+    connect(window, &QMenu::aboutToShow, this, [this] {
+        m_workflowAction->setEnabled(m_workflow != nullptr);
+        m_workflowAction->setChecked(m_workflow && m_workflow->isVisible());
+    });
+
+    QMenu *help = menuBar->addMenu(localizedMenu("&Help"));
+    help->addAction(m_downloadUpdateAction);
+    connect(help, &QMenu::aboutToShow, this, [this] {
+        m_downloadUpdateAction->setEnabled(makeUpdateCheck()->isConfigured());
+    });
+}
+
+void OVNDocumentController::fileNewViewerDocument()
+{
+    applicationOpenUntitledFile();
+}
+
+void OVNDocumentController::showPreferences()
+{
+    if (!m_prefWindow) {
+        m_prefWindow = new OVNDatabaseSettingsDialog(m_defaults);
+        m_prefWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_prefWindow, &OVNDatabaseSettingsDialog::settingsSaved, this, [this] {
+            // Without a menu bar of its own the program would have no window left to go on from:
+            // open a catalog window on the new settings.
+            if (documents().isEmpty())
+                fileNewViewerDocument();
+        });
+        if (auto *factory = dynamic_cast<OVNConnectionFactory *>(m_services.connections.get()))
+            factory->setAlertWindow(m_prefWindow);
+    }
+    m_prefWindow->reloadPreferences();
+    m_prefWindow->show();
+    m_prefWindow->raise();
+    m_prefWindow->activateWindow();
+}
+
+void OVNDocumentController::windowWorkflowPanel()
+{
+    if (!m_workflow)
+        return;
+    if (m_workflow->isVisible()) {
+        m_workflow->orderOut();
+        m_defaults.setString(QStringLiteral("0"), QStringLiteral("WorkflowPanelVisible"));
+    } else {
+        m_workflow->makeKeyAndOrderFront();
+        m_defaults.setString(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
+    }
+}
+
+void OVNDocumentController::prefStartupUpdateCheck()
+{
+    makeUpdateCheck()->runUpdate();
+}

@@ -1,0 +1,176 @@
+// Start-up: the splash, the tool objects, the registered defaults, the update check, the catalog
+// connection with its retry loop, the first catalog window and the movie framework check.
+
+#include "app/OVNDocumentController.h"
+
+#include "app/OVNAssetManager.h"
+#include "app/OVNConnectionFactory.h"
+#include "app/OVNConnectionSource.h"
+#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNRegisteredDefaults.h"
+#include "app/OVNSplashDisplay.h"
+#include "app/OVNUDFThumbnails.h"
+#include "app/OVNUpdateChecking.h"
+#include "app/QRXUpdateCheck.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNImportCamera.h"
+#include "import/OVNWorkflowPanel.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+#include "platform/UserDefaults.h"
+#include "search/OVNExpressPanel.h"
+#include "viewers/OVNZoomPanel.h"
+
+#include <QDateTime>
+
+namespace {
+
+// Movie frameworks below this number cannot play movies.
+constexpr int kNewEnoughMovieFramework = 0x06FFFFFF;
+
+Alert connectionRetryAlert()
+{
+    Alert alert;
+    alert.message = localized("Could not connect to database server");
+    alert.informativeText = localized(
+        "Please check that your database is up and running and click 'Retry'. \n\nIf you are accessing "
+        "a remote database server (Ostrevan Workgroup Server, MySQL, PostgreSQL, Oracle) check that you "
+        "have installed the JDBC drivers correctly.\n\nIf you want to change your database settings "
+        "click 'Preferences'. To end Ostrevan now click 'Quit'.");
+    alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
+    return alert;
+}
+
+bool isActive(const std::shared_ptr<OVNDatabaseAccess> &connection)
+{
+    return connection && connection->isDBConnectionActive();
+}
+
+} // namespace
+
+OVNDocumentController::StartupResult OVNDocumentController::startUp()
+{
+    std::unique_ptr<OVNSplashDisplay> splash = m_services.makeSplash();
+    splash->setStatus(QStringLiteral("Starting up..."));
+
+    addMyselfToImageCapture2HotPlugActions();
+
+    m_workflow = std::make_unique<OVNWorkflowPanel>(m_defaults);
+    m_capture = std::make_unique<OVNImportCamera>(m_defaults);
+    m_zoom = std::make_unique<OVNZoomPanel>();
+    m_express = std::make_unique<OVNExpressPanel>();
+    m_udfThumbnails = std::make_unique<OVNUDFThumbnails>();
+
+    splash->setStatus(localized("Loading defaults..."));
+    registerStartupDefaults(m_services.visibleFrame());
+
+    if (m_defaults.boolForKey(QStringLiteral("WorkflowPanelVisible")))
+        m_workflow->makeKeyAndOrderFront();
+    m_extensionmapping = std::make_unique<OVNExtensionMapping>();
+
+    runPeriodicUpdateCheck(*splash);
+
+    splash->setStatus(localized("Creating database connection..."));
+    // The factory's own failure alert must not open behind the splash.
+    OVNSplashDisplay *visibleSplash = splash.get();
+    m_services.connections->setBeforeAlert([visibleSplash] { visibleSplash->orderOut(); });
+    m_dbcon = createAndOpenDBConnection();
+
+    splash->setStatus(localized("Startup finished."));
+    splash->orderOut();
+
+    // No connection at all (a vendor setting that names none) is answered like a failed one: the
+    // user can correct the setting instead of seeing the program vanish.
+    bool active = isActive(m_dbcon);
+    m_showprefsonload = false;
+    while (!active && !m_showprefsonload) {
+        const int answer = Alerts::run(connectionRetryAlert());
+        if (answer == 2) {
+            m_services.connections->setBeforeAlert(nullptr);
+            terminate();
+            return StartupResult::Quit;
+        }
+        if (answer == 1) {
+            m_showprefsonload = true;
+            break;
+        }
+        splash->setStatus(localized("Creating database connection..."));
+        splash->makeKeyAndOrderFront();
+        m_dbcon = createAndOpenDBConnection();
+        splash->orderOut();
+        active = isActive(m_dbcon);
+    }
+    m_services.connections->setBeforeAlert(nullptr);
+    splash.reset();
+
+    if (!m_showprefsonload && documents().isEmpty()) {
+        if (OVNAssetManager *document = openUntitledDocumentAndDisplay()) {
+            document->setDatabaseConnection(m_dbcon);
+            document->reload();
+        }
+    }
+
+    if (m_services.movieFrameworkVersion() <= kNewEnoughMovieFramework) {
+        OVNHelper::displayAlert(
+            localized("Movie playback is not available"),
+            localized("Ostrevan plays movies with Qt Multimedia and reads them with FFmpeg, and one of "
+                      "them is missing or has no playback plugin.\nPlease be advised that some features "
+                      "may not work without it. \n\nInstall the Qt Multimedia and FFmpeg packages of "
+                      "your distribution to work with movies in Ostrevan."));
+    }
+    return StartupResult::Run;
+}
+
+void OVNDocumentController::awakeFromNib()
+{
+    if (m_showprefsonload) {
+        m_showprefsonload = false;
+        showPreferences();
+    }
+}
+
+void OVNDocumentController::addMyselfToImageCapture2HotPlugActions()
+{
+    // The camera hot-plug entry (the x-content/image-dcf association in mimeapps.list) is not
+    // written yet; start-up calls this at the place where it belongs.
+}
+
+void OVNDocumentController::registerStartupDefaults(const QRectF &visibleFrame)
+{
+    const QVariant firstRun = m_defaults.objectForKey(QStringLiteral("FirstRun"));
+    if (!firstRun.isValid() || UserDefaults::stringFromVariant(firstRun) != QLatin1String("NO")) {
+        m_defaults.setString(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
+        m_defaults.setString(QStringLiteral("NO"), QStringLiteral("FirstRun"));
+    }
+    m_defaults.registerDefaults(OVNRegisteredDefaults::startupDefaults(visibleFrame));
+}
+
+void OVNDocumentController::runPeriodicUpdateCheck(OVNSplashDisplay &splash)
+{
+    splash.setStatus(localized("Checking for updates..."));
+    if (!m_defaults.boolForKey(QStringLiteral("StartupUpdateCheck")))
+        return;
+    const QDateTime lastCheck = m_defaults.objectForKey(QStringLiteral("StartupUpdateCheckDate")).toDateTime();
+    const qint64 period = m_defaults.integerForKey(QStringLiteral("StartupUpdateCheckPeriod"));
+    const QDateTime now = QDateTime::currentDateTime();
+    if (!QRXUpdateCheck::isCheckDue(lastCheck, period, now))
+        return;
+    std::unique_ptr<OVNUpdateChecking> check = makeUpdateCheck();
+    // Without an endpoint no check is made, so none is recorded either.
+    if (!check->isConfigured())
+        return;
+    if (check->checkForUpdateAvailable()) {
+        splash.orderOut();
+        Alert alert;
+        alert.message = localized("Update available");
+        alert.informativeText = localized("A new update is available for this application. Do you want to "
+                                          "open the download page with your web browser now?");
+        alert.buttons = {localized("Cancel"), localized("Download Update")};
+        alert.style = Alert::Style::Informational;
+        if (Alerts::run(alert) == 1)
+            check->runUpdate();
+    }
+    m_defaults.setObject(now, QStringLiteral("StartupUpdateCheckDate"));
+}

@@ -1,0 +1,236 @@
+#include "../support/ScriptedAlertPresenter.h"
+#include "../support/TestEnvironment.h"
+#include "app/OVNConnectionFactory.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <libpq-fe.h>
+
+#include <thread>
+
+namespace {
+
+class ConnectionFactoryTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        alerts = ScriptedAlertPresenter::install();
+        // Parents missing too, as in a new account without a Documents folder.
+        folder = home.filePath(QStringLiteral("Documents/Ostrevan"));
+    }
+
+    void useVendor(const QString &vendor)
+    {
+        defaults.setString(vendor, QStringLiteral("DBVendor"));
+    }
+
+    QTemporaryDir home;
+    QString folder;
+    UserDefaults defaults;
+    ScriptedAlertPresenter *alerts = nullptr;
+};
+
+TEST_F(ConnectionFactoryTest, TheFirstLocalCatalogIsCreatedWithItsTablesAndTheServerSettingsCleared)
+{
+    for (const char *key : {"DBHost", "DBUser", "DBPassword", "DBDatabase"})
+        defaults.setString(QStringLiteral("old"), QString::fromLatin1(key));
+    useVendor(QStringLiteral("Integrated"));
+    OVNConnectionFactory factory(defaults, folder);
+    EXPECT_EQ(factory.catalogFilePath(), folder + QStringLiteral("/MediaDB.sqlite"));
+
+    std::unique_ptr<OVNDatabaseAccess> connection = factory.createAndOpenDBConnection();
+    ASSERT_NE(connection, nullptr);
+    EXPECT_TRUE(connection->isDBConnectionActive());
+    EXPECT_EQ(connection->dbVendor(), QStringLiteral("Integrated"));
+    EXPECT_EQ(connection->dbDatabase(), factory.catalogFilePath());
+    EXPECT_TRUE(QFileInfo(factory.catalogFilePath()).isFile());
+    EXPECT_TRUE(connection->checkForDatabaseSetup());
+    EXPECT_TRUE(alerts->shown().isEmpty());
+    EXPECT_EQ(defaults.stringForKey(QStringLiteral("DBVendor")), QStringLiteral("Integrated"));
+    for (const char *key : {"DBHost", "DBUser", "DBPassword", "DBDatabase"})
+        EXPECT_EQ(defaults.stringForKey(QString::fromLatin1(key)), QString()) << key;
+
+    // The same catalog again: opened as it is, the settings untouched.
+    const QString category = connection->addCategoryListEntry(QStringLiteral("Holiday"));
+    connection.reset();
+    defaults.setString(QStringLiteral("kept"), QStringLiteral("DBHost"));
+    connection = factory.createAndOpenDBConnection();
+    ASSERT_TRUE(connection && connection->isDBConnectionActive());
+    EXPECT_TRUE(connection->getCategoryForMID(category).has_value());
+    EXPECT_EQ(defaults.stringForKey(QStringLiteral("DBHost")), QStringLiteral("kept"));
+}
+
+TEST_F(ConnectionFactoryTest, AnEmptyCatalogFileGetsItsTables)
+{
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile empty(folder + QStringLiteral("/MediaDB.sqlite"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    useVendor(QStringLiteral("Integrated"));
+    defaults.setString(QStringLiteral("kept"), QStringLiteral("DBHost"));
+
+    auto connection = OVNConnectionFactory(defaults, folder).createAndOpenDBConnection();
+    ASSERT_TRUE(connection && connection->isDBConnectionActive());
+    EXPECT_TRUE(connection->checkForDatabaseSetup());
+    EXPECT_EQ(defaults.stringForKey(QStringLiteral("DBHost")), QStringLiteral("kept"));
+}
+
+TEST_F(ConnectionFactoryTest, ACatalogThatCannotOpenIsReportedAndLeftInactive)
+{
+    // A folder where the file should be.
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/MediaDB.sqlite")));
+    useVendor(QStringLiteral("Integrated"));
+    OVNConnectionFactory factory(defaults, folder);
+    int hookCalls = 0;
+    factory.setBeforeAlert([&hookCalls] { ++hookCalls; });
+
+    auto connection = factory.createAndOpenDBConnection();
+    ASSERT_NE(connection, nullptr);
+    EXPECT_FALSE(connection->isDBConnectionActive());
+    ASSERT_EQ(alerts->shown().size(), 1);
+    const Alert alert = alerts->shown().first();
+    EXPECT_EQ(alert.message, QStringLiteral("Database connection failed"));
+    // The database layer's own message, naming the file.
+    EXPECT_TRUE(alert.informativeText.contains(factory.catalogFilePath())) << qPrintable(alert.informativeText);
+    EXPECT_EQ(alert.modality, Alert::Modality::Application);
+    EXPECT_EQ(hookCalls, 1);
+    EXPECT_EQ(defaults.stringForKey(QStringLiteral("DBVendor")), QStringLiteral("Integrated"));
+}
+
+TEST_F(ConnectionFactoryTest, TheAlertGoesOnThePreferencesWindowOnlyWhileItIsOnScreen)
+{
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/MediaDB.sqlite")));
+    useVendor(QStringLiteral("Integrated"));
+    OVNConnectionFactory factory(defaults, folder);
+    QWidget preferences;
+    factory.setAlertWindow(&preferences);
+
+    factory.createAndOpenDBConnection();
+    preferences.show();
+    factory.createAndOpenDBConnection();
+
+    ASSERT_EQ(alerts->shown().size(), 2);
+    EXPECT_EQ(alerts->shown().at(0).modality, Alert::Modality::Application);
+    EXPECT_EQ(alerts->shown().at(1).modality, Alert::Modality::Window);
+    EXPECT_EQ(alerts->shown().at(1).window, &preferences);
+}
+
+TEST_F(ConnectionFactoryTest, AWorkerThreadIsNotHeldUpByTheAlert)
+{
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/MediaDB.sqlite")));
+    useVendor(QStringLiteral("Integrated"));
+    OVNConnectionFactory factory(defaults, folder);
+    bool hookCalled = false;
+    factory.setBeforeAlert([&hookCalled] { hookCalled = true; });
+
+    bool active = true;
+    std::thread worker([&] { active = factory.createAndOpenDBConnection()->isDBConnectionActive(); });
+    worker.join();  // returns without anyone answering the alert
+    EXPECT_FALSE(active);
+    EXPECT_FALSE(hookCalled);  // the hook touches windows: GUI thread only
+    EXPECT_TRUE(processEventsUntil([&] { return alerts->shown().size() == 1; }));
+    EXPECT_EQ(alerts->shown().first().message, QStringLiteral("Database connection failed"));
+}
+
+TEST_F(ConnectionFactoryTest, VendorsThatNameNoConnectionGiveNoneAndNoAlert)
+{
+    OVNConnectionFactory factory(defaults, folder);
+    for (const char *vendor : {"MySQL", "postgresql", "Oracle", "Integrated "}) {
+        useVendor(QString::fromLatin1(vendor));
+        EXPECT_EQ(factory.createAndOpenDBConnection(), nullptr) << vendor;
+    }
+    EXPECT_TRUE(alerts->shown().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST_F(ConnectionFactoryTest, AnEmptyVendorAndOstrevanWSMeanAPostgreSQLServer)
+{
+    // Nothing listens on this port: the open fails at once.
+    defaults.setString(QStringLiteral("127.0.0.1"), QStringLiteral("DBHost"));
+    qputenv("PGPORT", "9");
+    OVNConnectionFactory factory(defaults, folder);
+    for (const char *vendor : {"", "OstrevanWS", "PostgreSQL"}) {
+        useVendor(QString::fromLatin1(vendor));
+        auto connection = factory.createAndOpenDBConnection();
+        ASSERT_NE(connection, nullptr) << vendor;
+        EXPECT_EQ(connection->dbVendor(), QStringLiteral("PostgreSQL"));
+        EXPECT_FALSE(connection->isDBConnectionActive());
+    }
+    qunsetenv("PGPORT");
+    ASSERT_EQ(alerts->shown().size(), 3);
+    EXPECT_EQ(alerts->shown().first().message, QStringLiteral("Database connection failed"));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// ---- On the throwaway PostgreSQL server ----
+
+struct PgConnCloser {
+    void operator()(PGconn *connection) const { PQfinish(connection); }
+};
+
+// Runs one statement as the server's superuser over its local socket.
+bool runAsSuperuser(const PgTestServer &server, const QByteArray &sql)
+{
+    const QByteArray host = server.host.toUtf8();
+    const QByteArray port = QByteArray::number(server.port);
+    const char *keys[] = {"host", "port", "user", "dbname", nullptr};
+    const char *values[] = {host.constData(), port.constData(), "postgres", "postgres", nullptr};
+    std::unique_ptr<PGconn, PgConnCloser> connection(PQconnectdbParams(keys, values, 0));
+    if (PQstatus(connection.get()) != CONNECTION_OK)
+        return false;
+    PGresult *result = PQexec(connection.get(), sql.constData());
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    PQclear(result);
+    return ok;
+}
+
+TEST_F(ConnectionFactoryTest, OneStartCreatesTheTablesOnAServer)
+{
+    const std::optional<PgTestServer> server = pgTestServer();
+    OVN_REQUIRE_PG_SERVER(server);
+    // A database of its own, so that the tables are surely new.
+    const QByteArray database = "ovn_startup_" + QByteArray::number(QCoreApplication::applicationPid());
+    runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+    ASSERT_TRUE(runAsSuperuser(*server, "CREATE DATABASE " + database + " OWNER " + server->user.toUtf8()));
+    qputenv("PGPORT", QByteArray::number(server->port));
+
+    OVNDatabaseAccess probe;
+    probe.setConnectionDetails(QStringLiteral("PostgreSQL"), server->host, server->user, server->password,
+                               QString::fromUtf8(database));
+    if (!probe.openDBConnection()) {
+        qunsetenv("PGPORT");
+        runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+        GTEST_SKIP() << "this build's catalog layer does not reach PostgreSQL: "
+                     << qPrintable(probe.getLastErrorMessage());
+    }
+    ASSERT_FALSE(probe.checkForDatabaseSetup());
+    probe.closeDBConnection();
+
+    useVendor(QStringLiteral("PostgreSQL"));
+    defaults.setString(server->host, QStringLiteral("DBHost"));
+    defaults.setString(server->user, QStringLiteral("DBUser"));
+    defaults.setString(server->password, QStringLiteral("DBPassword"));
+    defaults.setString(QString::fromUtf8(database), QStringLiteral("DBDatabase"));
+    auto connection = OVNConnectionFactory(defaults, folder).createAndOpenDBConnection();
+    ASSERT_NE(connection, nullptr);
+    EXPECT_TRUE(connection->isDBConnectionActive());
+    EXPECT_TRUE(connection->checkForDatabaseSetup());
+    EXPECT_TRUE(alerts->shown().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    connection.reset();
+
+    qunsetenv("PGPORT");
+    runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+}
+
+} // namespace

@@ -1,0 +1,363 @@
+#include "StartupFakes.h"
+
+#include "../support/ScriptedAlertPresenter.h"
+#include "app/OVNAssetManager.h"
+#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNDocumentController.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "import/OVNImportCamera.h"
+#include "import/OVNWorkflowPanel.h"
+#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace {
+
+using Outcome = FakeConnections::Outcome;
+
+// The scripted presenter, writing each alert into the shared log as it opens.
+class LoggingPresenter : public ScriptedAlertPresenter
+{
+public:
+    explicit LoggingPresenter(EventLog log) : m_log(std::move(log)) {}
+    int run(const Alert &alert) override
+    {
+        m_log->append(QStringLiteral("alert ") + alert.message);
+        return ScriptedAlertPresenter::run(alert);
+    }
+
+private:
+    EventLog m_log;
+};
+
+constexpr int kPlaybackAvailable = 0x07000000;
+
+class StartupSequenceTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto presenter = std::make_unique<LoggingPresenter>(log);
+        alerts = presenter.get();
+        Alerts::setPresenter(std::move(presenter));
+        // No update endpoint unless a test sets one up.
+        defaults.setString(QStringLiteral("0"), QStringLiteral("StartupUpdateCheck"));
+    }
+
+    std::unique_ptr<OVNDocumentController> makeController(std::initializer_list<Outcome> outcomes,
+                                                          int movieVersion = kPlaybackAvailable)
+    {
+        OVNDocumentController::Services services;
+        auto source = std::make_unique<FakeConnections>(log, outcomes);
+        connections = source.get();
+        services.connections = std::move(source);
+        services.makeSplash = [this] { return std::make_unique<FakeSplash>(log); };
+        services.makeUpdateCheck = [this] {
+            return std::make_unique<FakeUpdateCheck>(log, updateConfigured, updateAnswer);
+        };
+        services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
+        services.movieFrameworkVersion = [movieVersion] { return movieVersion; };
+        return std::make_unique<OVNDocumentController>(defaults, std::move(services));
+    }
+
+    QStringList alertMessages() const
+    {
+        QStringList messages;
+        for (const Alert &alert : alerts->shown())
+            messages.append(alert.message);
+        return messages;
+    }
+
+    EventLog log = std::make_shared<QStringList>();
+    UserDefaults defaults;  // in memory
+    LoggingPresenter *alerts = nullptr;
+    FakeConnections *connections = nullptr;
+    bool updateConfigured = false;
+    bool updateAnswer = false;
+};
+
+TEST_F(StartupSequenceTest, AnOpenCatalogGivesTheFirstWindowTheControllersConnection)
+{
+    auto controller = makeController({Outcome::Active});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+
+    EXPECT_EQ(*log, (QStringList{"status Starting up...", "status Loading defaults...",
+                                 "status Checking for updates...", "status Creating database connection...",
+                                 "connect", "status Startup finished.", "splash hidden"}));
+    EXPECT_TRUE(alerts->shown().isEmpty());
+
+    // The tool objects exist; the workflow panel is up on a first run.
+    ASSERT_NE(controller->workflowPanel(), nullptr);
+    EXPECT_TRUE(controller->workflowPanel()->isVisible());
+    EXPECT_NE(controller->capturePanel(), nullptr);
+    EXPECT_NE(controller->zoomPanel(), nullptr);
+    EXPECT_NE(controller->expressPanel(), nullptr);
+    EXPECT_NE(controller->thumbnailLayoutEditor(), nullptr);
+    EXPECT_NE(controller->extensionMapping(), nullptr);
+
+    const QList<OVNAssetManager *> documents = controller->documents();
+    ASSERT_EQ(documents.size(), 1);
+    ASSERT_NE(controller->databaseConnection(), nullptr);
+    EXPECT_EQ(documents.first()->databaseConnection(), controller->databaseConnection());
+    EXPECT_TRUE(controller->databaseConnection()->isDBConnectionActive());
+
+    // First run marked and the start-up table registered.
+    EXPECT_EQ(defaults.persistentDomain().value("FirstRun").toString(), "NO");
+    EXPECT_EQ(defaults.persistentDomain().value("WorkflowPanelVisible").toString(), "1");
+    EXPECT_EQ(defaults.stringForKey("NSWindow Frame OVNAssetManager"), "150 150 1140 748 0 0 1440 878");
+    EXPECT_EQ(defaults.integerForKey("ThumbnailSize"), 114);
+    EXPECT_EQ(defaults.stringForKey("DBVendor"), "OstrevanWS");
+    EXPECT_EQ(defaults.stringForKey("UpdateCheckURL"), "");
+}
+
+TEST_F(StartupSequenceTest, RetryConnectsAgainUntilTheCatalogOpens)
+{
+    auto controller = makeController({Outcome::Failed, Outcome::Failed, Outcome::Active});
+    alerts->enqueueAnswers({0, 0});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+
+    EXPECT_EQ(connections->calls(), 3);
+    const QStringList afterStartup = log->mid(log->indexOf("status Creating database connection..."));
+    EXPECT_EQ(afterStartup,
+              (QStringList{"status Creating database connection...", "connect", "splash hidden",
+                           "factory alert", "status Startup finished.", "splash hidden",
+                           "alert Could not connect to database server",
+                           "status Creating database connection...", "splash shown", "connect",
+                           "splash hidden", "factory alert", "splash hidden",
+                           "alert Could not connect to database server",
+                           "status Creating database connection...", "splash shown", "connect",
+                           "splash hidden"}));
+
+    const Alert retry = alerts->shown().first();
+    EXPECT_EQ(retry.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
+    EXPECT_TRUE(retry.informativeText.startsWith("Please check that your database is up and running"));
+    EXPECT_EQ(retry.modality, Alert::Modality::Application);
+
+    ASSERT_EQ(controller->documents().size(), 1);
+    EXPECT_TRUE(controller->databaseConnection()->isDBConnectionActive());
+    EXPECT_EQ(controller->documents().first()->databaseConnection(), controller->databaseConnection());
+}
+
+TEST_F(StartupSequenceTest, NoConnectionAtAllAlsoOffersRetryInsteadOfEndingTheProgram)
+{
+    auto controller = makeController({Outcome::None, Outcome::Active});
+    alerts->enqueueAnswers({0});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+    EXPECT_EQ(alertMessages(), QStringList{"Could not connect to database server"});
+    EXPECT_EQ(controller->documents().size(), 1);
+    EXPECT_FALSE(controller->isTerminated());
+}
+
+TEST_F(StartupSequenceTest, PreferencesLeavesTheLoopWithoutACatalogWindowAndOpensTheSettingsAfterwards)
+{
+    auto controller = makeController({Outcome::Failed});
+    alerts->enqueueAnswers({1});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+
+    EXPECT_EQ(connections->calls(), 1);
+    EXPECT_TRUE(controller->showPrefsOnLoad());
+    EXPECT_TRUE(controller->documents().isEmpty());
+    EXPECT_EQ(controller->preferencesWindow(), nullptr);
+
+    controller->awakeFromNib();
+    EXPECT_FALSE(controller->showPrefsOnLoad());
+    ASSERT_NE(controller->preferencesWindow(), nullptr);
+    EXPECT_TRUE(controller->preferencesWindow()->isVisible());
+    EXPECT_TRUE(controller->documents().isEmpty());
+}
+
+TEST_F(StartupSequenceTest, QuitEndsStartUpAndRunsTermination)
+{
+    auto controller = makeController({Outcome::Failed});
+    alerts->enqueueAnswers({2});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Quit);
+
+    EXPECT_TRUE(controller->isTerminated());
+    EXPECT_TRUE(controller->documents().isEmpty());
+    EXPECT_EQ(alertMessages(), QStringList{"Could not connect to database server"});
+    // The workflow panel stored its place; the capture window, never shown, left it alone.
+    EXPECT_TRUE(defaults.persistentDomain().contains("WorkflowPanelX"));
+    EXPECT_TRUE(defaults.persistentDomain().contains("WorkflowPanelY"));
+    // No movie warning after the user chose to quit.
+    EXPECT_EQ(alerts->shown().size(), 1);
+}
+
+TEST_F(StartupSequenceTest, TerminationClosesTheConnectionThenSavesWorkflowThenCapturePositions)
+{
+    auto controller = makeController({Outcome::Active});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+    controller->workflowPanel()->move(40, 50);
+    controller->capturePanel()->makeKeyAndOrderFront();
+    controller->capturePanel()->move(300, 200);
+
+    controller->applicationWillTerminate();
+    EXPECT_FALSE(controller->databaseConnection()->isDBConnectionActive());
+    // Both write the same keys, the capture window last.
+    EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->capturePanel()->frameGeometry().x());
+
+    // A second termination (the event loop's end after Quit) changes nothing.
+    defaults.setDouble(-1, "WorkflowPanelX");
+    controller->applicationWillTerminate();
+    EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), -1);
+}
+
+TEST_F(StartupSequenceTest, FirstRunSwitchesTheWorkflowPanelOnUnlessMarkedNO)
+{
+    {
+        defaults.setString("NO", "FirstRun");
+        defaults.setString("0", "WorkflowPanelVisible");
+        auto controller = makeController({Outcome::Active});
+        controller->startUp();
+        EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "0");
+        EXPECT_FALSE(controller->workflowPanel()->isVisible());
+    }
+    {
+        defaults.setString("no", "FirstRun");
+        auto controller = makeController({Outcome::Active});
+        controller->startUp();
+        EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "1");
+        EXPECT_EQ(defaults.stringForKey("FirstRun"), "NO");
+        EXPECT_TRUE(controller->workflowPanel()->isVisible());
+    }
+}
+
+TEST_F(StartupSequenceTest, AnUpdateHidesTheSplashBeforeItsAlertAndRecordsTheCheck)
+{
+    defaults.setString("1", "StartupUpdateCheck");
+    updateConfigured = true;
+    updateAnswer = true;
+    auto controller = makeController({Outcome::Active});
+    alerts->enqueueAnswers({1});
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    controller->startUp();
+
+    const qsizetype check = log->indexOf("update check");
+    ASSERT_GE(check, 0);
+    EXPECT_EQ(log->mid(check, 4), (QStringList{"update check", "splash hidden", "alert Update available",
+                                               "download page"}));
+    EXPECT_EQ(alerts->shown().first().buttons, (QStringList{"Cancel", "Download Update"}));
+    EXPECT_GE(defaults.objectForKey("StartupUpdateCheckDate").toDateTime(), before);
+
+    // Checked a moment ago with a weekly period: not due.
+    log->clear();
+    auto again = makeController({Outcome::Active});
+    again->startUp();
+    EXPECT_FALSE(log->contains("update check"));
+}
+
+TEST_F(StartupSequenceTest, NoUpdateCheckWhenSwitchedOffOrWithoutEndpoint)
+{
+    // Switched off: the status still shows, nothing is asked or recorded.
+    auto off = makeController({Outcome::Active});
+    off->startUp();
+    EXPECT_TRUE(log->contains("status Checking for updates..."));
+    EXPECT_FALSE(log->contains("update check"));
+    EXPECT_FALSE(defaults.contains("StartupUpdateCheckDate"));
+
+    // On but without an endpoint: no request and no date.
+    defaults.setString("1", "StartupUpdateCheck");
+    auto unconfigured = makeController({Outcome::Active});
+    unconfigured->startUp();
+    EXPECT_FALSE(log->contains("update check"));
+    EXPECT_FALSE(defaults.contains("StartupUpdateCheckDate"));
+
+    // A failed or negative check is still recorded, and shows nothing.
+    updateConfigured = true;
+    auto negative = makeController({Outcome::Active});
+    negative->startUp();
+    EXPECT_TRUE(log->contains("update check"));
+    EXPECT_TRUE(defaults.contains("StartupUpdateCheckDate"));
+    EXPECT_TRUE(alerts->shown().isEmpty());
+}
+
+TEST_F(StartupSequenceTest, MissingMoviePlaybackIsReportedOnceAtTheEnd)
+{
+    auto controller = makeController({Outcome::Active}, 0x06000000);
+    controller->startUp();
+    ASSERT_EQ(alerts->shown().size(), 1);
+    EXPECT_EQ(alerts->shown().first().message, "Movie playback is not available");
+    EXPECT_EQ(controller->documents().size(), 1);
+}
+
+} // namespace
+
+namespace {
+
+QStringList menuTitles(const QMenuBar *menuBar)
+{
+    QStringList titles;
+    for (const QAction *action : menuBar->actions())
+        titles.append(action->text());
+    return titles;
+}
+
+QStringList itemTitles(const QMenu *menu)
+{
+    QStringList titles;
+    for (const QAction *action : menu->actions()) {
+        if (!action->isSeparator())
+            titles.append(action->text());
+    }
+    return titles;
+}
+
+TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
+{
+    auto controller = makeController({Outcome::Active});
+    controller->startUp();
+    ASSERT_EQ(controller->documents().size(), 1);
+    const QMenuBar *menuBar = controller->documents().first()->menuBar();
+    EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Window", "&Help"}));
+    const QList<QAction *> menus = menuBar->actions();
+    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Preferences...", "Quit"}));
+    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Workflow Panel", "Minimize"}));
+    EXPECT_EQ(itemTitles(menus.at(2)->menu()), (QStringList{"Download Update..."}));
+
+    // New: a second window with a connection of its own.
+    menus.at(0)->menu()->actions().first()->trigger();
+    ASSERT_EQ(controller->documents().size(), 2);
+    EXPECT_NE(controller->documents().at(1)->databaseConnection(), controller->databaseConnection());
+    EXPECT_TRUE(controller->documents().at(1)->databaseConnection()->isDBConnectionActive());
+
+    // The workflow panel's toggle remembers its choice.
+    controller->windowWorkflowPanel();
+    EXPECT_FALSE(controller->workflowPanel()->isVisible());
+    EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "0");
+    controller->windowWorkflowPanel();
+    EXPECT_TRUE(controller->workflowPanel()->isVisible());
+    EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "1");
+}
+
+TEST_F(StartupSequenceTest, SavedDatabaseSettingsOpenACatalogWindowWhenNoneIsOpen)
+{
+    auto controller = makeController({Outcome::Failed, Outcome::Active});
+    alerts->enqueueAnswers({1});
+    controller->startUp();
+    controller->awakeFromNib();
+    OVNDatabaseSettingsDialog *settings = controller->preferencesWindow();
+    ASSERT_NE(settings, nullptr);
+    settings->vendorField()->setCurrentIndex(settings->vendorField()->findData("PostgreSQL"));
+    settings->hostField()->setText(" db.example.org ");
+    settings->userField()->setText("anna");
+    settings->passwordField()->setText(" secret ");
+    settings->databaseField()->setText("media");
+    ASSERT_TRUE(settings->savePreferences());
+    EXPECT_EQ(defaults.persistentDomain().value("DBVendor").toString(), "PostgreSQL");
+    EXPECT_EQ(defaults.persistentDomain().value("DBHost").toString(), "db.example.org");
+    EXPECT_EQ(defaults.persistentDomain().value("DBUser").toString(), "anna");
+    EXPECT_EQ(defaults.persistentDomain().value("DBPassword").toString(), " secret ");
+    EXPECT_EQ(defaults.persistentDomain().value("DBDatabase").toString(), "media");
+
+    emit settings->settingsSaved();
+    ASSERT_EQ(controller->documents().size(), 1);
+    EXPECT_TRUE(controller->documents().first()->databaseConnection()->isDBConnectionActive());
+}
+
+} // namespace

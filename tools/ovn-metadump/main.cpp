@@ -1,0 +1,63 @@
+// ovn-metadump FILE...: the metadata dictionary the import would read from each file, sorted by
+// key, one "key = value" a line. .xmp files are read as XMP sidecars.
+#include "formats/OVNImageTagParser.h"
+#include "formats/OVNXMPHelper.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+// One value on one line: line breaks inside XMP texts are shown as \n.
+QString printable(const QVariant &value)
+{
+    QString text = value.typeId() == QMetaType::Double ? OVNImageTagParser::textOfNumber(value)
+                                                        : value.toString();
+    text.replace(u'\\', QStringLiteral("\\\\"));
+    text.replace(u'\n', QStringLiteral("\\n"));
+    text.replace(u'\r', QStringLiteral("\\r"));
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList files = app.arguments().mid(1);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (files.isEmpty()) {
+        err << "usage: ovn-metadump FILE...\n";
+        return 2;
+    }
+
+    int failures = 0;
+    for (const QString &path : std::as_const(files)) {
+        const QFileInfo info(path);
+        if (!info.isFile() || !info.isReadable()) {
+            err << "ovn-metadump: cannot read " << path << "\n";
+            ++failures;
+            continue;
+        }
+        MetadataDictionary metadata;
+        if (info.suffix().compare(QLatin1String("xmp"), Qt::CaseInsensitive) == 0)
+            metadata = OVNXMPHelper().parseXMPFile(path);
+        else
+            metadata = OVNImageTagParser().parseFileForExifInfo(path);
+
+        if (files.size() > 1)
+            out << "==> " << path << " <==\n";
+        QStringList keys = metadata.keys();
+        std::sort(keys.begin(), keys.end());
+        for (const QString &key : std::as_const(keys))
+            out << key << " = " << printable(metadata.value(key)) << "\n";
+        if (files.size() > 1)
+            out << "\n";
+    }
+    return failures == 0 ? 0 : 1;
+}
