@@ -38,8 +38,7 @@ bool OVNDatabaseAccess::openDBConnection()
     case Vendor::Integrated:
         return openSqlite();
     case Vendor::PostgreSQL:
-        setLastError(localized("This build cannot connect to a PostgreSQL server."));
-        return false;
+        return openPostgres();
     case Vendor::None:
         break;
     }
@@ -54,6 +53,7 @@ bool OVNDatabaseAccess::isDBConnectionActive() const
     case Vendor::Integrated:
         return m_sqlitecon != nullptr;
     case Vendor::PostgreSQL:
+        return m_pgcon != nullptr;
     case Vendor::None:
         break;
     }
@@ -64,7 +64,9 @@ void OVNDatabaseAccess::closeDBConnection()
 {
     std::lock_guard lock(m_mutex);
     closeSqlite();
+    closePostgres();
     m_transactionDepth = 0;
+    m_abortedDepth = 0;
 }
 
 bool OVNDatabaseAccess::revalidateDBConnection()
@@ -105,6 +107,8 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::PostgreSQL:
+        if (m_pgcon)
+            return executePostgres(sql, parameters, onRow);
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::None:
@@ -182,6 +186,10 @@ bool OVNDatabaseAccess::beginTransaction()
     std::lock_guard lock(m_mutex);
     if (m_vendor == Vendor::None)
         return false;
+    if (m_abortedDepth > 0) {
+        setLastError(localized("The transaction was rolled back after a failed statement."));
+        return false;
+    }
     QString sql;
     if (m_transactionDepth > 0)
         sql = QStringLiteral("SAVEPOINT ovn_level_%1").arg(m_transactionDepth);
@@ -191,7 +199,7 @@ bool OVNDatabaseAccess::beginTransaction()
         sql = QStringLiteral("BEGIN IMMEDIATE");
     else
         sql = QStringLiteral("BEGIN");
-    if (!executeLocked(sql, {}, [](const OVNResultRow &) { return false; }).ok)
+    if (!executeTransactionControl(sql))
         return false;
     ++m_transactionDepth;
     return true;
@@ -207,8 +215,21 @@ bool OVNDatabaseAccess::commitTransaction()
     const QString sql = m_transactionDepth > 1
         ? QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1)
         : QStringLiteral("COMMIT");
-    if (!executeLocked(sql, {}, [](const OVNResultRow &) { return false; }).ok)
+    if (m_abortedDepth == m_transactionDepth) {
+        // A failed statement has undone this level already: nothing of it can be committed.
+        if (m_transactionDepth > 1)
+            executeTransactionControl(sql);
+        m_abortedDepth = 0;
+        --m_transactionDepth;
+        setLastError(localized("The transaction was rolled back after a failed statement."));
         return false;
+    }
+    if (!executeTransactionControl(sql)) {
+        // A commit that the server refuses ends the transaction all the same.
+        if (m_vendor == Vendor::PostgreSQL && m_transactionDepth == 1)
+            m_transactionDepth = 0;
+        return false;
+    }
     --m_transactionDepth;
     return true;
 }
@@ -220,14 +241,18 @@ bool OVNDatabaseAccess::rollbackTransaction()
         setLastError(localized("There is no transaction to roll back."));
         return false;
     }
-    const auto none = [](const OVNResultRow &) { return false; };
     bool ok;
-    if (m_transactionDepth > 1) {
+    if (m_abortedDepth == m_transactionDepth) {
+        // Undone already when the statement failed; only the savepoint is left to let go.
+        ok = m_transactionDepth == 1
+            || executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
+        m_abortedDepth = 0;
+    } else if (m_transactionDepth > 1) {
         const QString name = QStringLiteral("ovn_level_%1").arg(m_transactionDepth - 1);
-        ok = executeLocked(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name, {}, none).ok;
-        ok = executeLocked(QStringLiteral("RELEASE SAVEPOINT ") + name, {}, none).ok && ok;
+        ok = executeTransactionControl(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
+        ok = executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ") + name) && ok;
     } else {
-        ok = executeLocked(QStringLiteral("ROLLBACK"), {}, none).ok;
+        ok = executeTransactionControl(QStringLiteral("ROLLBACK"));
     }
     // Even a failed rollback ends the level: SQLite has then rolled back on its own.
     --m_transactionDepth;

@@ -17,6 +17,7 @@
 #include <optional>
 
 class OVNResultRow;
+class PostgresConnection;
 struct sqlite3;
 
 // A category-tree item: "mid", "displaytag", "comment", "type", "MYPRIVILEGES" and, for category
@@ -55,7 +56,9 @@ public:
     static Vendor vendorFromString(const QString &vendor);
 
     // ---- Connection (OVNDatabaseAccess.cpp) ----
-    // Stores the settings and clears the login state. Opens nothing.
+    // Stores the settings and clears the login state. Opens nothing. For a server the host may
+    // carry a port ("db.example.org:5433", "/run/postgresql:5433"); an empty host is the local
+    // socket. A server connection gives up after 5 seconds without an answer.
     void setConnectionDetails(const QString &vendor, const QString &host, const QString &user,
                               const QString &password, const QString &database);
     bool openDBConnection();
@@ -91,6 +94,9 @@ public:
     // ---- Transactions (OVNDatabaseAccess.cpp) ----
     // Nest: an inner begin makes a savepoint that its own commit releases and its own rollback
     // undoes. Each answers false when the statement failed (or there is nothing to end).
+    // On PostgreSQL a statement that fails inside a transaction undoes the innermost level at
+    // once (the server takes no further statement in it): the level's further statements are
+    // refused and its commit answers false; the levels around it go on.
     bool beginTransaction();
     bool commitTransaction();
     bool rollbackTransaction();
@@ -161,6 +167,43 @@ public:
     QString authUserMid() const { return m_authusermid; }
     QStringList authGroupMids() const { return m_authgroupmids; }
 
+    // ---- Users, groups and memberships (OVNDatabaseAccess_users.cpp) ----
+    // Only a PostgreSQL catalog has user tables: on any other connection these do nothing and
+    // answer false, "" or an empty list. Passwords are kept as crypt hashes ("Qz" and "Vx" salts)
+    // and checked here, never sent to the server in a statement. Inserts answer the new id, ""
+    // when nothing was inserted; updates and deletes answer true when a row changed.
+
+    // The "xml" texts of the groups of the user with that login, when the password matches.
+    QStringList getGroupPrivilegesForUser(const QString &login, const QString &password);
+    // authenticateUser() for a login whose password matches.
+    bool authenticateWebUser(const QString &login, const QString &password);
+    // `privileges` is stored as XML property-list text ("" when empty).
+    QString addUserEntry(const QString &name, const QString &login, const QString &password,
+                         const QString &secondPassword, const QVariantMap &privileges);
+    // Rows {"mid", "name", "comment", "xml", "login"} ordered by name.
+    QList<QVariantMap> getUserList();
+    // The last user row with that login; empty when none.
+    QVariantMap getUserForLogin(const QString &login);
+    bool setNameForUser(const QString &name, const QString &userMid);
+    bool setLoginForUser(const QString &login, const QString &userMid);
+    bool setPasswordForUser(const QString &password, const QString &userMid);
+    bool setXMLForUser(const QVariantMap &privileges, const QString &userMid);
+    // Removes the user with its memberships.
+    bool deleteUserEntry(const QString &userMid);
+    QString addGroupEntry(const QString &name, const QString &comment, const QVariantMap &privileges);
+    // Rows {"mid", "name", "comment", "xml"} ordered by name.
+    QList<QVariantMap> getGroupList();
+    bool setNameForGroup(const QString &name, const QString &groupMid);
+    bool setXMLForGroup(const QVariantMap &privileges, const QString &groupMid);
+    // Removes the group with its memberships.
+    bool deleteGroupEntry(const QString &groupMid);
+    QString addUserToGroup(const QString &userMid, const QString &groupMid);
+    // Rows {"mid" (the membership), "name", "login", "groupmid", "usermid"} ordered by name.
+    QList<QVariantMap> getUserListForGroup(const QString &groupMid);
+    // The group ids of one user.
+    QStringList getGroupListForUser(const QString &userMid);
+    bool deleteUserFromGroup(const QString &membershipMid);
+
     // ---- PostgreSQL binary values, pure (OVNDatabaseAccess_pgvalues.cpp) ----
     // Big-endian readers; `bytes` must hold at least the width read.
     static qint16 int16FromBytes(const unsigned char *bytes);
@@ -203,9 +246,21 @@ private:
                                   const RowHandler &onRow);
     StatementResult executeSqlite(const QString &sql, const QVariantList &parameters,
                                   const RowHandler &onRow);
+    StatementResult executePostgres(const QString &sql, const QVariantList &parameters,
+                                    const RowHandler &onRow);
+    // BEGIN, COMMIT, SAVEPOINT and their kin, which the transaction bookkeeping itself sends.
+    bool executeTransactionControl(const QString &sql);
+    // After a failed PostgreSQL statement: ends what the failure aborted, reconnects a lost session.
+    void recoverPostgresAfterFailure();
     void setLastError(const QString &message);
     bool openSqlite();
     void closeSqlite();
+    bool openPostgres();
+    void closePostgres();
+    // The rows of a user-table query keyed by the given names; empty off PostgreSQL.
+    QList<QVariantMap> userTableRows(const QString &sql, const QVariantList &parameters, const QStringList &keys);
+    // True when the statement ran on PostgreSQL and changed at least one row.
+    bool userTableWrite(const QString &sql, const QVariantList &parameters);
 
     MediaList mediaListForStatement(const QString &sql, const QVariantList &parameters);
     bool updateLicenceEntry(const QString &table, const QStringList &columns,
@@ -220,6 +275,8 @@ private:
     mutable std::recursive_mutex m_mutex;
     std::unique_ptr<sqlite3, SqliteCloser> m_sqlitecon;
     std::unique_ptr<StatementCache> m_statements;
+    std::unique_ptr<PostgresConnection> m_pgcon;
+    bool m_integerDateTimes = true;
 
     QString m_dbVendor;
     Vendor m_vendor = Vendor::None;
@@ -234,4 +291,6 @@ private:
     QString m_authusermid;
     QStringList m_authgroupmids;
     int m_transactionDepth = 0;
+    // The transaction level that a failed PostgreSQL statement undid; 0 when none.
+    int m_abortedDepth = 0;
 };

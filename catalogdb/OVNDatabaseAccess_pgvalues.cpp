@@ -5,10 +5,12 @@
 
 #include <QTimeZone>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -56,6 +58,67 @@ std::optional<qint64> timestampMsecs(QByteArrayView bytes, bool integerDateTimes
     if (!std::isfinite(seconds) || std::fabs(seconds) > 1e14)
         return std::nullopt;
     return qint64(std::llround(seconds * 1000.0));
+}
+
+// "yyyy-MM-dd HH:mm:ss +hhmm" for a wall-clock time (milliseconds since 1970-01-01 00:00 of that
+// wall clock), the offset that of the local zone then. Listings turn two dates per record into
+// text, so the fields are written digit by digit, and the zone (which the C library looks up on
+// disk each time) is asked once per quarter hour of wall time: zone changes fall on quarter hours.
+QString wallTimeText(qint64 wallMsecs)
+{
+    constexpr qint64 msecsPerDay = 86400000;
+    constexpr qint64 bucketMsecs = 15 * 60 * 1000;
+    constexpr size_t cacheLimit = 100000;
+    using Offset = std::array<char, 5>;
+    thread_local std::unordered_map<qint64, Offset> offsets;
+    thread_local QDateTime cacheValidUntil;
+    const qint64 days = floorDiv(wallMsecs, msecsPerDay);
+    const qint64 msecsOfDay = wallMsecs - days * msecsPerDay;
+    const QDate date = QDate(1970, 1, 1).addDays(days);
+    const int year = date.year();
+    if (year < 1 || year > 9999) {
+        const QDateTime dateTime(date, QTime::fromMSecsSinceStartOfDay(int(msecsOfDay)));
+        return OVNDatabaseAccess::timestampText(dateTime);
+    }
+    // A change of the machine's zone shows within a minute.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (offsets.size() > cacheLimit || !cacheValidUntil.isValid() || now > cacheValidUntil) {
+        offsets.clear();
+        cacheValidUntil = now.addSecs(60);
+    }
+    const qint64 bucket = floorDiv(wallMsecs, bucketMsecs);
+    auto found = offsets.find(bucket);
+    if (found == offsets.end()) {
+        const int offset = QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(msecsOfDay))).offsetFromUtc();
+        const int minutes = std::abs(offset) / 60;
+        const Offset text = {offset < 0 ? '-' : '+', char('0' + (minutes / 60) / 10 % 10),
+                             char('0' + (minutes / 60) % 10), char('0' + (minutes % 60) / 10),
+                             char('0' + (minutes % 60) % 10)};
+        found = offsets.emplace(bucket, text).first;
+    }
+    const int seconds = int(msecsOfDay / 1000);
+    const auto two = [](char *out, int value) {
+        out[0] = char('0' + value / 10);
+        out[1] = char('0' + value % 10);
+    };
+    char text[25];
+    text[0] = char('0' + year / 1000);
+    text[1] = char('0' + year / 100 % 10);
+    text[2] = char('0' + year / 10 % 10);
+    text[3] = char('0' + year % 10);
+    text[4] = '-';
+    two(text + 5, date.month());
+    text[7] = '-';
+    two(text + 8, date.day());
+    text[10] = ' ';
+    two(text + 11, seconds / 3600);
+    text[13] = ':';
+    two(text + 14, seconds / 60 % 60);
+    text[16] = ':';
+    two(text + 17, seconds % 60);
+    text[19] = ' ';
+    std::memcpy(text + 20, found->second.data(), 5);
+    return QString::fromLatin1(text, 25);
 }
 
 template <typename Float>
@@ -239,10 +302,10 @@ std::optional<QVariant> OVNDatabaseAccess::postgresBinaryValue(unsigned int type
         return QVariant(QDate(2000, 1, 1).addDays(days).toString(Qt::ISODate));
     }
     case TimestampOid: {
-        const std::optional<QDateTime> time = timestampFromBytes(bytes, integerDateTimes);
-        if (!time)
+        const std::optional<qint64> msecs = timestampMsecs(bytes, integerDateTimes);
+        if (!msecs)
             return bytes.size() == 8 ? std::optional<QVariant>(QString()) : std::nullopt;
-        return QVariant(timestampText(*time));
+        return QVariant(wallTimeText(epochMsecs + *msecs));
     }
     case TimestampTzOid: {
         // An instant: shown in the local zone.

@@ -14,8 +14,11 @@ bool tableExists(OVNDatabaseAccess &connection, const QString &table)
 {
     switch (connection.vendor()) {
     case OVNDatabaseAccess::Vendor::PostgreSQL:
-        return connection.affectedRowsForQuery(QStringLiteral("select relname from pg_class where relname=$1"),
-                                               {table}) > 0;
+        // Only the tables this session sees: another schema's catalog is not this one.
+        return connection.affectedRowsForQuery(
+                   QStringLiteral("select relname from pg_class where relname=$1 and pg_table_is_visible(oid)"),
+                   {table})
+            > 0;
     case OVNDatabaseAccess::Vendor::Integrated:
         return connection.affectedRowsForQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE name=$1"),
                                                {table}) > 0;

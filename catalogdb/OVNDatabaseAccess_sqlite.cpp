@@ -5,7 +5,7 @@
 
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
-
+#include "platform/PostgresConnection.h"
 
 #include <sqlite3.h>
 
@@ -141,7 +141,7 @@ public:
     std::unordered_map<QString, Entry> entries;
 };
 
-// Made and destroyed here, where the statement cache is a complete type.
+// Made and destroyed here, where the statement cache (and the PostgreSQL session) are complete types.
 OVNDatabaseAccess::OVNDatabaseAccess() = default;
 
 OVNDatabaseAccess::~OVNDatabaseAccess()

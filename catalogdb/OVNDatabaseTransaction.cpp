@@ -3,7 +3,8 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 
 OVNDatabaseTransaction::OVNDatabaseTransaction(OVNDatabaseAccess &connection)
-    : m_connection(connection), m_active(connection.beginTransaction())
+    : m_connection(connection), m_active(connection.beginTransaction()),
+      m_level(m_active ? connection.transactionDepth() : 0)
 {
 }
 
@@ -21,8 +22,9 @@ bool OVNDatabaseTransaction::commit()
     if (m_connection.commitTransaction())
         return true;
     // A commit that failed leaves the transaction open on SQLite (a busy database): undo it, so
-    // that the connection is usable again and nothing half-done stays.
-    if (m_connection.transactionDepth() > 0)
+    // that the connection is usable again and nothing half-done stays. A level that has ended
+    // already (undone on the server after a failed statement) leaves the levels around it alone.
+    if (m_connection.transactionDepth() >= m_level)
         m_connection.rollbackTransaction();
     return false;
 }

@@ -21,4 +21,5 @@ public:
 private:
     OVNDatabaseAccess &m_connection;
     bool m_active = false;
+    int m_level = 0; // the connection's transaction depth with this one open
 };

@@ -9,7 +9,7 @@ const QString trickyName = QStringLiteral("Summer's End 100% %1 C:\\temp Ærø �
 
 } // namespace
 
-TEST_F(CatalogFixture, TopLevelListsCarryTheKindAskedForAndNoIcon)
+TEST_P(CatalogFixture, TopLevelListsCarryTheKindAskedForAndNoIcon)
 {
     const QString set = db.addCategoryListEntry(QStringLiteral("Best"), QStringLiteral("S"));
     const QString collection = db.addCategoryListEntry(QStringLiteral("Roll"));
@@ -45,7 +45,7 @@ TEST_F(CatalogFixture, TopLevelListsCarryTheKindAskedForAndNoIcon)
     EXPECT_EQ(db.getCategoryList(QStringLiteral("S")).size(), 1);
 }
 
-TEST_F(CatalogFixture, NamesAndCommentsAreStoredAndReadBackUnchanged)
+TEST_P(CatalogFixture, NamesAndCommentsAreStoredAndReadBackUnchanged)
 {
     const QString mid = db.addCategoryListEntry(trickyName, QStringLiteral("C"));
     ASSERT_FALSE(mid.isEmpty());
@@ -61,7 +61,7 @@ TEST_F(CatalogFixture, NamesAndCommentsAreStoredAndReadBackUnchanged)
     EXPECT_EQ(db.getCategoryList().at(0).value(QStringLiteral("displaytag")).toString(), trickyName + QStringLiteral(" 2"));
 }
 
-TEST_F(CatalogFixture, UpdatesOfAMissingItemAndBadKindsAreFailures)
+TEST_P(CatalogFixture, UpdatesOfAMissingItemAndBadKindsAreFailures)
 {
     EXPECT_FALSE(db.updateCategoryListEntry(QStringLiteral("no such id"), QStringLiteral("x")));
     EXPECT_FALSE(db.updateCategoryListComment(QStringLiteral("no such id"), QStringLiteral("x")));
@@ -74,7 +74,7 @@ TEST_F(CatalogFixture, UpdatesOfAMissingItemAndBadKindsAreFailures)
     EXPECT_FALSE(db.getCategoryForMID(QStringLiteral("no such id")));
 }
 
-TEST_F(CatalogFixture, AnInsertThatFailsAnswersAnEmptyIdAndLeavesNoRow)
+TEST_P(CatalogFixture, AnInsertThatFailsAnswersAnEmptyIdAndLeavesNoRow)
 {
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table strvset")));
     const QString media = db.addMediaListEntry(importRecord(db.addCategoryListEntry(QStringLiteral("c")),
@@ -88,12 +88,12 @@ TEST_F(CatalogFixture, AnInsertThatFailsAnswersAnEmptyIdAndLeavesNoRow)
 
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table strvcategory")));
     EXPECT_TRUE(db.addCategoryListEntry(QStringLiteral("lost")).isEmpty());
-    ASSERT_TRUE(OVNDBHelper::prefDBCreateLocalDatabase(db));
+    ASSERT_TRUE(createCatalog(db));
     EXPECT_TRUE(db.getCategoryList().isEmpty());
     EXPECT_TRUE(db.getMediaList(QStringLiteral("0")).isEmpty());
 }
 
-TEST_F(CatalogFixture, EntryCountsCountWhatEachKindHolds)
+TEST_P(CatalogFixture, EntryCountsCountWhatEachKindHolds)
 {
     const QString folder = db.addCategoryListEntry(QStringLiteral("F"), QStringLiteral("F"));
     const QString collection = db.addCategoryListEntry(QStringLiteral("C"));
@@ -119,7 +119,7 @@ TEST_F(CatalogFixture, EntryCountsCountWhatEachKindHolds)
     Q_UNUSED(b);
 }
 
-TEST_F(CatalogFixture, WithoutUserTablesEveryLevelIsFullAccess)
+TEST_P(CatalogFixture, WithoutUserTablesEveryLevelIsFullAccess)
 {
     EXPECT_TRUE(db.authenticateUser(QStringLiteral("ann")));
     EXPECT_FALSE(db.useAuthentication());
@@ -130,11 +130,19 @@ TEST_F(CatalogFixture, WithoutUserTablesEveryLevelIsFullAccess)
                                                      "<string>NO ACCESS</string></dict></array></dict></plist>"));
     EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(mid), QStringLiteral("FULL ACCESS"));
     EXPECT_EQ(db.getCategoryForMID(mid)->value(QStringLiteral("MYPRIVILEGES")).toString(), QStringLiteral("FULL ACCESS"));
+    if (!isPostgres()) {
+        // The integrated catalog keeps no users: user management answers nothing.
+        EXPECT_TRUE(db.getUserList().isEmpty());
+        EXPECT_TRUE(db.addUserEntry(QStringLiteral("Ann"), QStringLiteral("ann"), QStringLiteral("pw"), {}, {}).isEmpty());
+        EXPECT_TRUE(db.addGroupEntry(QStringLiteral("Staff"), {}, {}).isEmpty());
+        EXPECT_TRUE(db.getGroupPrivilegesForUser(QStringLiteral("ann"), QStringLiteral("pw")).isEmpty());
+        EXPECT_FALSE(db.setPasswordForUser(QStringLiteral("pw"), QStringLiteral("u")));
+    }
 }
 
 // With user tables, the level comes from the comment's entries for the groups of the user who
 // logged in; an item the user may not see reads as an empty node.
-TEST_F(CatalogFixture, TheUsersGroupsDecideTheLevelOnceUserTablesExist)
+TEST_P(CatalogFixture, TheUsersGroupsDecideTheLevelOnceUserTablesExist)
 {
     for (const QString &statement : OVNDBHelper::postgresUserManagerScript())
         ASSERT_TRUE(db.runSQLCommand(statement));

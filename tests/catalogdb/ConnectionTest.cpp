@@ -62,11 +62,15 @@ protected:
     void SetUp() override
     {
         CatalogFixture::SetUp();
-        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create table t (a text, b blob)")));
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create table t (n int, a text, b %1)").arg(blobType())));
     }
 };
 
-TEST_F(PrimitivesTest, AffectedRowsCountsTheRowsASelectReturns)
+OVN_CATALOG_VENDORS(PrimitivesTest);
+
+TEST_P(PrimitivesTest, AffectedRowsCountsTheRowsASelectReturns)
 {
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select a from t")), 0);
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (a) values ('x')")));
@@ -75,16 +79,16 @@ TEST_F(PrimitivesTest, AffectedRowsCountsTheRowsASelectReturns)
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select nothing from nowhere")), -1);
 }
 
-TEST_F(PrimitivesTest, RowDictionaryKeepsTheLastRowWithNullsAsEmptyText)
+TEST_P(PrimitivesTest, RowDictionaryKeepsTheLastRowWithNullsAsEmptyText)
 {
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (a) values ('first')")));
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (a, b) values (NULL, x'00')")));
-    const QVariantMap row = db.rowDictionaryForQuery(QStringLiteral("select a as Name, b from t order by rowid"));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (n, a) values (1, 'first')")));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (n, a, b) values (2, NULL, $1)"), {QByteArray(1, '\0')}));
+    const QVariantMap row = db.rowDictionaryForQuery(QStringLiteral("select a as Name, b from t order by n"));
     ASSERT_EQ(row.size(), 2);
     EXPECT_EQ(row.value(QStringLiteral("name")).toString(), QString());
     EXPECT_TRUE(row.value(QStringLiteral("name")).isValid());
 
-    const QList<OVNRow> rows = db.rowsForQuery(QStringLiteral("select a, b from t order by rowid"));
+    const QList<OVNRow> rows = db.rowsForQuery(QStringLiteral("select a, b from t order by n"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows.at(0).at(0).toString(), QStringLiteral("first"));
     EXPECT_FALSE(rows.at(0).at(1).isValid()); // NULL is the null marker in raw rows
@@ -92,25 +96,29 @@ TEST_F(PrimitivesTest, RowDictionaryKeepsTheLastRowWithNullsAsEmptyText)
     EXPECT_EQ(rows.at(1).at(1).toByteArray(), QByteArray(1, '\0'));
 }
 
-TEST_F(PrimitivesTest, BlobColumnIsEmptyWhenEveryRowIsNullOrEmpty)
+TEST_P(PrimitivesTest, BlobColumnIsEmptyWhenEveryRowIsNullOrEmpty)
 {
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (b) values (NULL), (x'')")));
+    const QString insert = QStringLiteral("insert into t (n, b) values ($1, $2)");
+    ASSERT_TRUE(db.runSQLCommand(insert, {1, QVariant()}));
+    ASSERT_TRUE(db.runSQLCommand(insert, {2, QByteArray("")}));
     EXPECT_TRUE(db.blobcolumnForQuery(QStringLiteral("select b from t")).isEmpty());
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (b) values (x'0102'), (NULL)")));
-    EXPECT_EQ(db.blobcolumnForQuery(QStringLiteral("select b from t order by rowid")), QByteArray("\x01\x02", 2));
+    ASSERT_TRUE(db.runSQLCommand(insert, {3, QByteArray("\x01\x02", 2)}));
+    ASSERT_TRUE(db.runSQLCommand(insert, {4, QVariant()}));
+    EXPECT_EQ(db.blobcolumnForQuery(QStringLiteral("select b from t order by n")), QByteArray("\x01\x02", 2));
 }
 
-TEST_F(PrimitivesTest, AFailedStepIsAFailureWithItsMessage)
+TEST_P(PrimitivesTest, AFailedStepIsAFailureWithItsMessage)
 {
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create unique index tu on t (a)")));
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (a) values ($1)"), {QStringLiteral("x")}));
     EXPECT_FALSE(db.runSQLCommand(QStringLiteral("insert into t (a) values ($1)"), {QStringLiteral("x")}));
-    EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("UNIQUE"))) << qPrintable(db.getLastErrorMessage());
+    EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("unique"), Qt::CaseInsensitive))
+        << qPrintable(db.getLastErrorMessage());
     EXPECT_FALSE(db.runSQLCommand(QStringLiteral("insert into nowhere values (1)")));
     EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("nowhere")));
 }
 
-TEST_F(PrimitivesTest, ASecondStatementInOneTextIsRefusedAndNotRun)
+TEST_P(PrimitivesTest, ASecondStatementInOneTextIsRefusedAndNotRun)
 {
     EXPECT_FALSE(db.runSQLCommand(QStringLiteral("select 1; drop table strvfile")));
     EXPECT_TRUE(db.checkForDatabaseSetup());
@@ -118,7 +126,7 @@ TEST_F(PrimitivesTest, ASecondStatementInOneTextIsRefusedAndNotRun)
     EXPECT_FALSE(db.runSQLCommand(QStringLiteral("   ")));
 }
 
-TEST_F(PrimitivesTest, ParametersAreBoundByNumberWhateverTheirOrderInTheText)
+TEST_P(PrimitivesTest, ParametersAreBoundByNumberWhateverTheirOrderInTheText)
 {
     const QList<OVNRow> rows = db.rowsForQuery(QStringLiteral("select $2, $1, $3, $4, $5"),
                                                {QStringLiteral("one"), qint64(2), QVariant(), 2.5,
@@ -132,7 +140,7 @@ TEST_F(PrimitivesTest, ParametersAreBoundByNumberWhateverTheirOrderInTheText)
     EXPECT_FALSE(db.runSQLCommand(QStringLiteral("select $1"), {1, 2}));
 }
 
-TEST_F(PrimitivesTest, TransactionsNestAsSavepoints)
+TEST_P(PrimitivesTest, TransactionsNestAsSavepoints)
 {
     EXPECT_FALSE(db.commitTransaction());
     ASSERT_TRUE(db.beginTransaction());
@@ -156,7 +164,7 @@ TEST_F(PrimitivesTest, TransactionsNestAsSavepoints)
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select a from t where a='gone'")), 0);
 }
 
-TEST_F(PrimitivesTest, ClosedConnectionAnswersNothing)
+TEST_P(PrimitivesTest, ClosedConnectionAnswersNothing)
 {
     db.closeDBConnection();
     EXPECT_FALSE(db.isDBConnectionActive());
@@ -168,7 +176,7 @@ TEST_F(PrimitivesTest, ClosedConnectionAnswersNothing)
 
 // Workers write through connections of their own while the main thread reads; the busy timeout
 // lets them take turns instead of failing.
-TEST_F(CatalogFixture, WorkersWithTheirOwnConnectionsWriteTogether)
+TEST_P(CatalogFixture, WorkersWithTheirOwnConnectionsWriteTogether)
 {
     constexpr int perWorker = 150;
     std::atomic<int> failures{0};

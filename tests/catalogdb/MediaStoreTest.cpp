@@ -14,6 +14,8 @@ protected:
     void SetUp() override
     {
         CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
         m_collection = db.addCategoryListEntry(QStringLiteral("Roll"));
         ASSERT_FALSE(m_collection.isEmpty());
     }
@@ -21,7 +23,9 @@ protected:
     QString m_collection;
 };
 
-TEST_F(MediaStoreTest, AnImportRecordIsStoredAndListedUnderTheTwentySixKeys)
+OVN_CATALOG_VENDORS(MediaStoreTest);
+
+TEST_P(MediaStoreTest, AnImportRecordIsStoredAndListedUnderTheTwentySixKeys)
 {
     QVariantMap record = importRecord(m_collection, QStringLiteral("pic.jpg"));
     record.insert(QStringLiteral("keywords"), trickyText);
@@ -41,7 +45,7 @@ TEST_F(MediaStoreTest, AnImportRecordIsStoredAndListedUnderTheTwentySixKeys)
     EXPECT_EQ(media.value(QStringLiteral("absolutepath")).toString(), QStringLiteral("/home/ann/Pictures/pic.jpg"));
     EXPECT_EQ(media.value(QStringLiteral("filesize")).toString(), QStringLiteral("123456"));
     EXPECT_EQ(media.value(QStringLiteral("imageheight")).toString(), QStringLiteral("480"));
-    EXPECT_EQ(media.value(QStringLiteral("filedts")).toString(), QStringLiteral("2024-05-01 10:11:12 +0200"));
+    EXPECT_EQ(media.value(QStringLiteral("filedts")).toString(), fileDateText());
     EXPECT_EQ(media.value(QStringLiteral("keywords")).toString(), trickyText);
     EXPECT_EQ(media.value(QStringLiteral("fulldesc")).toString(), trickyText + QLatin1Char('\n') + trickyText);
     EXPECT_EQ(media.value(QStringLiteral("orientation")).toString(), QStringLiteral("6"));
@@ -52,10 +56,18 @@ TEST_F(MediaStoreTest, AnImportRecordIsStoredAndListedUnderTheTwentySixKeys)
     EXPECT_TRUE(db.getThumbnailForMediaID(mid).isEmpty());
 }
 
-TEST_F(MediaStoreTest, MissingImportValuesBecomeEmptyTextAndZero)
+TEST_P(MediaStoreTest, MissingImportValuesBecomeEmptyTextAndZero)
 {
-    const QString mid = db.addMediaListEntry({{QStringLiteral("categoryid"), m_collection},
-                                              {QStringLiteral("filesize"), QStringLiteral("12kb")}});
+    QVariantMap record = {{QStringLiteral("categoryid"), m_collection},
+                          {QStringLiteral("filesize"), QStringLiteral("12kb")}};
+    if (isPostgres()) {
+        // A server takes no empty text for a date: the insert fails and leaves nothing.
+        EXPECT_TRUE(db.addMediaListEntry(record).isEmpty());
+        EXPECT_TRUE(db.getMediaList(m_collection).isEmpty());
+        record.insert(QStringLiteral("filedts"), fileDateText());
+        record.insert(QStringLiteral("dts"), fileDateText());
+    }
+    const QString mid = db.addMediaListEntry(record);
     ASSERT_FALSE(mid.isEmpty());
     const MediaRecord media = *db.getMediaList(m_collection).at(0);
     EXPECT_EQ(media.value(QStringLiteral("filesize")).toString(), QStringLiteral("12"));
@@ -65,7 +77,7 @@ TEST_F(MediaStoreTest, MissingImportValuesBecomeEmptyTextAndZero)
     EXPECT_EQ(db.getMediaList(m_collection).at(0)->value(QStringLiteral("keywords")).toString(), QString());
 }
 
-TEST_F(MediaStoreTest, ThumbnailBytesRoundTrip)
+TEST_P(MediaStoreTest, ThumbnailBytesRoundTrip)
 {
     QVariantMap record = importRecord(m_collection, QStringLiteral("pic.jpg"));
     const QByteArray thumbnail("\x00\x27\x5c\xff\xd8\x00'\\", 8);
@@ -80,7 +92,7 @@ TEST_F(MediaStoreTest, ThumbnailBytesRoundTrip)
     EXPECT_TRUE(db.getThumbnailForMediaID(QStringLiteral("no such id")).isEmpty());
 }
 
-TEST_F(MediaStoreTest, ListingsByKind)
+TEST_P(MediaStoreTest, ListingsByKind)
 {
     const QString other = db.addCategoryListEntry(QStringLiteral("Other"));
     const QString a = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
@@ -112,7 +124,7 @@ TEST_F(MediaStoreTest, ListingsByKind)
     EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
 }
 
-TEST_F(MediaStoreTest, SetListingsCarryTheMembershipId)
+TEST_P(MediaStoreTest, SetListingsCarryTheMembershipId)
 {
     const QString setA = db.addCategoryListEntry(QStringLiteral("A"), QStringLiteral("S"));
     const QString setB = db.addCategoryListEntry(QStringLiteral("B"), QStringLiteral("S"));
@@ -138,11 +150,12 @@ TEST_F(MediaStoreTest, SetListingsCarryTheMembershipId)
     EXPECT_EQ(db.getEntryCountForCategory(setB, QStringLiteral("S")), 0);
 }
 
-TEST_F(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
+TEST_P(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
 {
     const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("rating"), QStringLiteral("3")));
-    EXPECT_EQ(db.rowsForQuery(QStringLiteral("select typeof(rating), rating from strvfile")).at(0),
+    EXPECT_EQ(db.rowsForQuery(isPostgres() ? QStringLiteral("select pg_typeof(rating)::text, rating from strvfile")
+                                           : QStringLiteral("select typeof(rating), rating from strvfile")).at(0),
               OVNRow({QStringLiteral("integer"), QStringLiteral("3")}));
 
     ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("keywords"), trickyText));
@@ -169,7 +182,7 @@ TEST_F(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
     EXPECT_EQ(db.getMediaList(other).size(), 1);
 }
 
-TEST_F(MediaStoreTest, TheFirstLicenceFieldMakesTheRowAndLaterOnesUpdateIt)
+TEST_P(MediaStoreTest, TheFirstLicenceFieldMakesTheRowAndLaterOnesUpdateIt)
 {
     const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     EXPECT_TRUE(db.getPurchasedForMediaID(mid).isEmpty());
@@ -194,7 +207,7 @@ TEST_F(MediaStoreTest, TheFirstLicenceFieldMakesTheRowAndLaterOnesUpdateIt)
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvsold")), 1);
 }
 
-TEST_F(MediaStoreTest, TheMetadataRowIsReadWithLowerCaseKeys)
+TEST_P(MediaStoreTest, TheMetadataRowIsReadWithLowerCaseKeys)
 {
     const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     EXPECT_TRUE(db.getExifForMediaID(mid).isEmpty());
@@ -204,7 +217,9 @@ TEST_F(MediaStoreTest, TheMetadataRowIsReadWithLowerCaseKeys)
     const QVariantMap exif = db.getExifForMediaID(mid);
     EXPECT_EQ(exif.size(), 27);
     EXPECT_EQ(exif.value(QStringLiteral("cameramake")).toString(), QStringLiteral("Canon"));
-    EXPECT_EQ(exif.value(QStringLiteral("exposuretime")).toString(), QStringLiteral("0.004"));
+    // A server gives a decimal column with its declared scale.
+    EXPECT_EQ(exif.value(QStringLiteral("exposuretime")).toString(),
+              isPostgres() ? QStringLiteral("0.0040000000") : QStringLiteral("0.004"));
     EXPECT_EQ(exif.value(QStringLiteral("exiftags")).toString(), QStringLiteral("<plist/>"));
     EXPECT_EQ(exif.value(QStringLiteral("iptctags")).toString(), QString());
 }

@@ -103,6 +103,24 @@ TEST(PostgresValuesTest, TimestampsAreTheWallClockTimeWritten)
     EXPECT_EQ(text(OVNDatabaseAccess::postgresBinaryValue(1114, bigEndian64(0), true)), shown);
 }
 
+// The listing's quick text form of a timestamp is the text form of the date it decodes to, offset
+// included, through a year of both daylight-saving changes, before 1970 and after 2038.
+TEST(PostgresValuesTest, TimestampTextsOfListingsMatchTheDecodedDates)
+{
+    const auto check = [](qint64 micros) {
+        const auto decoded = OVNDatabaseAccess::timestampFromBytes(bigEndian64(micros), true);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(text(OVNDatabaseAccess::postgresBinaryValue(1114, bigEndian64(micros), true)),
+                  OVNDatabaseAccess::timestampText(*decoded)) << micros;
+    };
+    const qint64 hour = 3600LL * 1000000;
+    const qint64 start2024 = (QDate(2024, 1, 1).toJulianDay() - QDate(2000, 1, 1).toJulianDay()) * 24 * hour;
+    for (qint64 t = start2024; t < start2024 + 366 * 24 * hour; t += 7 * hour + 1234567)
+        check(t);
+    check(-30LL * 365 * 24 * hour - 17);
+    check(40LL * 365 * 24 * hour + 59 * 60 * 1000000LL);
+}
+
 TEST(PostgresValuesTest, NumericsKeepTheirScale)
 {
     EXPECT_EQ(OVNDatabaseAccess::numericTextFromBytes(numeric(0, 0, 1, {12, 5000})), QStringLiteral("12.5"));

@@ -22,6 +22,8 @@ protected:
     void SetUp() override
     {
         CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
         m_collection = db.addCategoryListEntry(QStringLiteral("Roll"));
         QVariantMap record = importRecord(m_collection, QStringLiteral("pic.jpg"));
         record.insert(QStringLiteral("absolutepath"), QStringLiteral("/Users/ann/Holiday/pic.jpg"));
@@ -37,7 +39,9 @@ protected:
     QString m_mid;
 };
 
-TEST_F(PrefillTest, InfoWordsAndLicencesAreWrittenIntoTheNewRecord)
+OVN_CATALOG_VENDORS(PrefillTest);
+
+TEST_P(PrefillTest, InfoWordsAndLicencesAreWrittenIntoTheNewRecord)
 {
     OVNPrefillWords words;
     words.keywordsAddFilename = true;
@@ -62,7 +66,7 @@ TEST_F(PrefillTest, InfoWordsAndLicencesAreWrittenIntoTheNewRecord)
     EXPECT_EQ(db.transactionDepth(), 0);
 }
 
-TEST_F(PrefillTest, WithoutPathOrWordOptionsTheInfoValuesStay)
+TEST_P(PrefillTest, WithoutPathOrWordOptionsTheInfoValuesStay)
 {
     const QVariantMap info = {{QStringLiteral("keywords"), QStringLiteral("From info")}};
     EXPECT_TRUE(OVNDBHelper::prefill({{{QStringLiteral("mid"), m_mid}}}, db, info, {}, {}, OVNPrefillWords{true, 2, true, 2}));
@@ -74,7 +78,7 @@ TEST_F(PrefillTest, WithoutPathOrWordOptionsTheInfoValuesStay)
     EXPECT_EQ(field(QStringLiteral("shortdesc")), QStringLiteral("beach"));
 }
 
-TEST_F(PrefillTest, AWriteThatFailsIsReportedAndTheOthersStillHappen)
+TEST_P(PrefillTest, AWriteThatFailsIsReportedAndTheOthersStillHappen)
 {
     const QVariantMap info = {{QStringLiteral("rating"), QStringLiteral("five")},
                               {QStringLiteral("fulldesc"), QStringLiteral("kept")}};

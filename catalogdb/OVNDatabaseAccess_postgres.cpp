@@ -1,0 +1,239 @@
+// The PostgreSQL branch of the connection: opening the session, the execution of one statement
+// and what follows a failed one.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include "catalogdb/OVNResultRow.h"
+#include "platform/Localized.h"
+#include "platform/PostgresConnection.h"
+
+#include <array>
+#include <vector>
+
+namespace {
+
+constexpr unsigned int byteaOid = 17;
+
+// Types whose binary form is their UTF-8 text: text, varchar, char(n) and name.
+bool isTextType(unsigned int oid)
+{
+    return oid == 25 || oid == 1043 || oid == 1042 || oid == 19;
+}
+
+// Reads one row of a complete result. Text values of a column repeat often in listings (the
+// category, the volume, the cataloguer, flags, and the dates of one import); the last few texts
+// each column gave are handed out again while the value's bytes are the same.
+class PostgresResultRow final : public OVNResultRow
+{
+public:
+    PostgresResultRow(const PostgresResult &result, bool integerDateTimes)
+        : m_result(result), m_integerDateTimes(integerDateTimes), m_columns(result.columnCount()),
+          m_types(size_t(m_columns)), m_recent(size_t(m_columns))
+    {
+        for (int column = 0; column < m_columns; ++column)
+            m_types[size_t(column)] = result.columnType(column);
+    }
+
+    void setRow(int row) { m_row = row; }
+
+    int columnCount() const override { return m_columns; }
+    QString columnName(int column) const override { return m_result.columnName(column); }
+    bool isNull(int column) const override { return m_result.isNull(m_row, column); }
+
+    QString text(int column) const override
+    {
+        if (m_result.isNull(m_row, column))
+            return QString();
+        const QByteArrayView bytes = m_result.value(m_row, column);
+        Recent &recent = m_recent[size_t(column)];
+        if (!recent.worthIt())
+            return decode(column, bytes);
+        ++recent.lookups;
+        for (const Recent::Entry &entry : recent.entries) {
+            if (entry.valid && entry.bytes == bytes) {
+                ++recent.hits;
+                return entry.text;
+            }
+        }
+        const QString text = decode(column, bytes);
+        Recent::Entry &entry = recent.entries[recent.next];
+        recent.next = (recent.next + 1) % recent.entries.size();
+        entry.bytes = bytes.toByteArray();
+        entry.text = text;
+        entry.valid = true;
+        return text;
+    }
+
+    QByteArray data(int column) const override
+    {
+        if (m_result.isNull(m_row, column))
+            return QByteArray();
+        if (m_types[size_t(column)] == byteaOid)
+            return m_result.value(m_row, column).toByteArray();
+        return text(column).toUtf8();
+    }
+
+    QVariant value(int column) const override
+    {
+        if (m_result.isNull(m_row, column))
+            return QVariant();
+        if (m_types[size_t(column)] == byteaOid)
+            return data(column);
+        return text(column);
+    }
+
+private:
+    QString decode(int column, QByteArrayView bytes) const
+    {
+        const unsigned int type = m_types[size_t(column)];
+        if (isTextType(type) || type == byteaOid) // bytea read as text: its bytes
+            return QString::fromUtf8(bytes.data(), bytes.size());
+        const std::optional<QVariant> value = OVNDatabaseAccess::postgresBinaryValue(type, bytes, m_integerDateTimes);
+        return value ? value->toString() : QString();
+    }
+
+    const PostgresResult &m_result;
+    bool m_integerDateTimes;
+    int m_columns;
+    int m_row = 0;
+    std::vector<unsigned int> m_types;
+    struct Recent {
+        struct Entry {
+            QByteArray bytes;
+            QString text;
+            bool valid = false;
+        };
+        std::array<Entry, 3> entries;
+        size_t next = 0;
+        // Columns whose values seldom repeat (ids, paths) stop being remembered after a trial.
+        int lookups = 0;
+        int hits = 0;
+        bool worthIt() const { return lookups < 64 || hits * 4 >= lookups; }
+    };
+    mutable std::vector<Recent> m_recent;
+};
+
+QList<PostgresParameter> postgresParameters(const QVariantList &parameters)
+{
+    QList<PostgresParameter> converted;
+    converted.reserve(parameters.size());
+    for (const QVariant &value : parameters) {
+        switch (value.typeId()) {
+        case QMetaType::UnknownType:
+        case QMetaType::Nullptr:
+            converted.append(PostgresParameter::null());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            converted.append(bytes.isNull() ? PostgresParameter::null() : PostgresParameter::binary(bytes));
+            break;
+        }
+        case QMetaType::Bool:
+            converted.append(PostgresParameter::text(value.toBool() ? QStringLiteral("1") : QStringLiteral("0")));
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            converted.append(PostgresParameter::text(QString::number(value.toDouble(), 'g', 17)));
+            break;
+        default:
+            converted.append(PostgresParameter::text(value.toString()));
+            break;
+        }
+    }
+    return converted;
+}
+
+} // namespace
+
+bool OVNDatabaseAccess::openPostgres()
+{
+    closePostgres();
+    m_transactionDepth = 0;
+    m_abortedDepth = 0;
+    auto connection = std::make_unique<PostgresConnection>();
+    if (!connection->open(PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase))) {
+        setLastError(connection->errorMessage());
+        return false;
+    }
+    m_integerDateTimes = connection->integerDateTimes();
+    m_pgcon = std::move(connection);
+    return true;
+}
+
+void OVNDatabaseAccess::closePostgres()
+{
+    m_pgcon.reset();
+}
+
+OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QString &sql,
+                                                                      const QVariantList &parameters,
+                                                                      const RowHandler &onRow)
+{
+    if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
+        setLastError(localized("The transaction was rolled back after a failed statement."));
+        return {};
+    }
+    const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
+    if (!result.ok()) {
+        setLastError(result.errorMessage());
+        recoverPostgresAfterFailure();
+        return {};
+    }
+    PostgresResultRow row(result, m_integerDateTimes);
+    const int rows = result.rowCount();
+    for (int index = 0; index < rows; ++index) {
+        row.setRow(index);
+        if (!onRow(row))
+            break;
+    }
+    return {true, result.changedRows()};
+}
+
+bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
+{
+    switch (m_vendor) {
+    case Vendor::Integrated:
+        if (m_sqlitecon)
+            return executeSqlite(sql, {}, [](const OVNResultRow &) { return false; }).ok;
+        break;
+    case Vendor::PostgreSQL:
+        if (m_pgcon) {
+            const PostgresResult result = m_pgcon->execute(sql);
+            if (result.ok())
+                return true;
+            setLastError(result.errorMessage());
+            if (m_pgcon->isBroken())
+                recoverPostgresAfterFailure();
+            return false;
+        }
+        break;
+    case Vendor::None:
+        return false;
+    }
+    setLastError(localized("The catalog database is not open."));
+    return false;
+}
+
+void OVNDatabaseAccess::recoverPostgresAfterFailure()
+{
+    if (m_pgcon->isBroken()) {
+        // The session is gone, and with it any transaction: connect again for the next statement.
+        const QString message = m_lastErrorMessage;
+        m_transactionDepth = 0;
+        m_abortedDepth = 0;
+        m_pgcon->reset();
+        m_lastErrorMessage = message;
+        return;
+    }
+    if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Failed)
+        return;
+    if (m_transactionDepth > 1) {
+        // Back to the savepoint of the innermost level, so that the levels around it can go on.
+        m_pgcon->execute(QStringLiteral("ROLLBACK TO SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
+        m_abortedDepth = m_transactionDepth;
+    } else {
+        m_pgcon->execute(QStringLiteral("ROLLBACK"));
+        // A transaction begun outside the bookkeeping (a plain "begin") is simply over.
+        m_abortedDepth = m_transactionDepth;
+    }
+}

@@ -1,0 +1,272 @@
+#include "platform/PostgresConnection.h"
+
+#include <libpq-fe.h>
+
+#include <vector>
+
+namespace {
+
+constexpr Oid byteaOid = 17;
+constexpr int binaryFormat = 1;
+
+// Server notices ("table does not exist, skipping" and the like) are no errors; libpq would print
+// them on standard error.
+void ignoreNotice(void *, const char *) {}
+
+QString trimmedMessage(const char *message)
+{
+    return QString::fromUtf8(message ? message : "").trimmed();
+}
+
+} // namespace
+
+// ---- PostgresResult ----
+
+void PostgresResult::Clear::operator()(pg_result *result) const
+{
+    PQclear(result);
+}
+
+PostgresResult::PostgresResult() = default;
+PostgresResult::~PostgresResult() = default;
+PostgresResult::PostgresResult(PostgresResult &&) noexcept = default;
+PostgresResult &PostgresResult::operator=(PostgresResult &&) noexcept = default;
+
+qint64 PostgresResult::changedRows() const
+{
+    if (!m_result || PQresultStatus(m_result.get()) != PGRES_COMMAND_OK)
+        return 0;
+    return QByteArray(PQcmdTuples(m_result.get())).toLongLong();
+}
+
+int PostgresResult::rowCount() const
+{
+    return m_result ? PQntuples(m_result.get()) : 0;
+}
+
+int PostgresResult::columnCount() const
+{
+    return m_result ? PQnfields(m_result.get()) : 0;
+}
+
+QString PostgresResult::columnName(int column) const
+{
+    return m_result ? QString::fromUtf8(PQfname(m_result.get(), column)) : QString();
+}
+
+unsigned int PostgresResult::columnType(int column) const
+{
+    return m_result ? PQftype(m_result.get(), column) : 0;
+}
+
+bool PostgresResult::isNull(int row, int column) const
+{
+    return !m_result || PQgetisnull(m_result.get(), row, column);
+}
+
+QByteArrayView PostgresResult::value(int row, int column) const
+{
+    if (isNull(row, column))
+        return {};
+    return QByteArrayView(PQgetvalue(m_result.get(), row, column), PQgetlength(m_result.get(), row, column));
+}
+
+// ---- PostgresConnection ----
+
+void PostgresConnection::Finish::operator()(pg_conn *connection) const
+{
+    PQfinish(connection);
+}
+
+PostgresConnection::PostgresConnection() = default;
+PostgresConnection::~PostgresConnection() = default;
+
+PostgresConnection::Settings PostgresConnection::settingsFor(const QString &hostAndPort, const QString &user,
+                                                             const QString &password, const QString &database)
+{
+    Settings settings;
+    settings.user = user;
+    settings.password = password;
+    settings.database = database;
+    QString host = hostAndPort.trimmed();
+    const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+    // A bare IPv6 address has colons of its own and no port; "[address]:port" has one.
+    const bool bracketed = host.startsWith(QLatin1Char('['));
+    if (colon > 0 && (bracketed || host.indexOf(QLatin1Char(':')) == colon)) {
+        bool isNumber = false;
+        const int port = host.mid(colon + 1).toInt(&isNumber);
+        if (isNumber && port > 0 && port < 65536) {
+            settings.port = port;
+            host.truncate(colon);
+        }
+    }
+    if (bracketed && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    settings.host = host;
+    return settings;
+}
+
+bool PostgresConnection::open(const Settings &settings)
+{
+    std::lock_guard lock(m_mutex);
+    m_settings = settings;
+    return openLocked();
+}
+
+bool PostgresConnection::openLocked()
+{
+    m_connection.reset();
+    const QByteArray host = m_settings.host.toUtf8();
+    const QByteArray port = m_settings.port > 0 ? QByteArray::number(m_settings.port) : QByteArray();
+    const QByteArray user = m_settings.user.toUtf8();
+    const QByteArray password = m_settings.password.toUtf8();
+    const QByteArray database = m_settings.database.toUtf8();
+    const QByteArray timeout = QByteArray::number(qMax(1, m_settings.connectTimeoutSeconds));
+    const QByteArray encoding("UTF8");
+    const QByteArray options("-c standard_conforming_strings=on -c DateStyle=ISO");
+    const QByteArray application("Ostrevan");
+
+    std::vector<const char *> keys;
+    std::vector<const char *> values;
+    const auto add = [&](const char *key, const QByteArray &value) {
+        if (!value.isEmpty()) {
+            keys.push_back(key);
+            values.push_back(value.constData());
+        }
+    };
+    add("host", host); // none: libpq's default socket
+    add("port", port);
+    add("user", user);
+    add("password", password);
+    add("dbname", database);
+    add("connect_timeout", timeout);
+    add("client_encoding", encoding);
+    add("options", options);
+    add("application_name", application);
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+
+    // expand_dbname 0: a database name is only a name, never a connection string.
+    std::unique_ptr<pg_conn, Finish> connection(PQconnectdbParams(keys.data(), values.data(), 0));
+    if (!connection) {
+        m_error = QStringLiteral("out of memory");
+        return false;
+    }
+    if (PQstatus(connection.get()) != CONNECTION_OK) {
+        m_error = trimmedMessage(PQerrorMessage(connection.get()));
+        return false;
+    }
+    PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
+    m_connection = std::move(connection);
+    m_error.clear();
+    return true;
+}
+
+void PostgresConnection::close()
+{
+    std::lock_guard lock(m_mutex);
+    m_connection.reset();
+}
+
+bool PostgresConnection::isOpen() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_connection != nullptr;
+}
+
+bool PostgresConnection::isBroken() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_connection || PQstatus(m_connection.get()) != CONNECTION_OK;
+}
+
+bool PostgresConnection::reset()
+{
+    std::lock_guard lock(m_mutex);
+    return openLocked();
+}
+
+QString PostgresConnection::errorMessage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+bool PostgresConnection::integerDateTimes() const
+{
+    // Servers before 8.4 could be built with double timestamps; they say so in this parameter.
+    const QString value = parameterStatus("integer_datetimes");
+    return value.isEmpty() || value == QLatin1String("on");
+}
+
+QString PostgresConnection::parameterStatus(const char *name) const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_connection)
+        return QString();
+    return QString::fromUtf8(PQparameterStatus(m_connection.get(), name));
+}
+
+PostgresConnection::TransactionState PostgresConnection::transactionState() const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_connection)
+        return TransactionState::Unknown;
+    switch (PQtransactionStatus(m_connection.get())) {
+    case PQTRANS_IDLE:
+        return TransactionState::Idle;
+    case PQTRANS_INTRANS:
+        return TransactionState::InTransaction;
+    case PQTRANS_INERROR:
+        return TransactionState::Failed;
+    default:
+        return TransactionState::Unknown;
+    }
+}
+
+PostgresResult PostgresConnection::execute(const QString &sql, const QList<PostgresParameter> &parameters)
+{
+    PostgresResult result;
+    std::lock_guard lock(m_mutex);
+    if (!m_connection) {
+        result.m_error = m_error = QStringLiteral("not connected");
+        return result;
+    }
+    const QByteArray text = sql.toUtf8();
+    const auto count = size_t(parameters.size());
+    std::vector<Oid> types(count, 0);
+    std::vector<const char *> values(count, nullptr);
+    std::vector<int> lengths(count, 0);
+    std::vector<int> formats(count, 0);
+    for (size_t i = 0; i < count; ++i) {
+        const PostgresParameter &parameter = parameters.at(qsizetype(i));
+        switch (parameter.kind) {
+        case PostgresParameter::Kind::Null:
+            break;
+        case PostgresParameter::Kind::Text:
+            values[i] = parameter.bytes.constData(); // never null: QByteArray ends in a 0 byte
+            lengths[i] = int(parameter.bytes.size());
+            break;
+        case PostgresParameter::Kind::Binary:
+            types[i] = byteaOid;
+            values[i] = parameter.bytes.constData();
+            lengths[i] = int(parameter.bytes.size());
+            formats[i] = binaryFormat;
+            break;
+        }
+    }
+    // The extended protocol that PQexecParams speaks refuses a second statement in the text.
+    result.m_result.reset(PQexecParams(m_connection.get(), text.constData(), int(count), types.data(),
+                                       values.data(), lengths.data(), formats.data(), binaryFormat));
+    const ExecStatusType status = result.m_result ? PQresultStatus(result.m_result.get()) : PGRES_FATAL_ERROR;
+    result.m_ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    if (!result.m_ok) {
+        result.m_error = result.m_result ? trimmedMessage(PQresultErrorMessage(result.m_result.get())) : QString();
+        if (result.m_error.isEmpty())
+            result.m_error = trimmedMessage(PQerrorMessage(m_connection.get()));
+        if (result.m_result)
+            result.m_sqlState = QString::fromLatin1(PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
+        m_error = result.m_error;
+    }
+    return result;
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+struct pg_conn;
+struct pg_result;
+
+// A value for one placeholder ($1, $2, ...) of a statement.
+struct PostgresParameter {
+    enum class Kind { Null, Text, Binary };
+    Kind kind = Kind::Null;
+    QByteArray bytes;
+
+    static PostgresParameter null() { return {}; }
+    // Sent as text of no declared type: the server takes it as the type the statement needs there.
+    static PostgresParameter text(const QString &value) { return {Kind::Text, value.toUtf8()}; }
+    // Sent as binary bytea, byte for byte.
+    static PostgresParameter binary(const QByteArray &value) { return {Kind::Binary, value}; }
+};
+
+// The complete result of one statement. Values come in the binary format of their types.
+class PostgresResult
+{
+public:
+    PostgresResult();
+    ~PostgresResult();
+    PostgresResult(PostgresResult &&) noexcept;
+    PostgresResult &operator=(PostgresResult &&) noexcept;
+
+    bool ok() const { return m_ok; }
+    // The server's (or libpq's) message when the statement failed.
+    QString errorMessage() const { return m_error; }
+    // The five-character SQLSTATE of a failure, "" when there is none.
+    QString sqlState() const { return m_sqlState; }
+    // Rows an insert, update or delete changed; 0 for other statements.
+    qint64 changedRows() const;
+
+    int rowCount() const;
+    int columnCount() const;
+    QString columnName(int column) const;
+    unsigned int columnType(int column) const;
+    bool isNull(int row, int column) const;
+    // The value's bytes in the binary format of its type; empty for NULL.
+    QByteArrayView value(int row, int column) const;
+
+private:
+    friend class PostgresConnection;
+    struct Clear {
+        void operator()(pg_result *result) const;
+    };
+    std::unique_ptr<pg_result, Clear> m_result;
+    bool m_ok = false;
+    QString m_error;
+    QString m_sqlState;
+};
+
+// One session with a PostgreSQL server over libpq. Every statement runs alone (no second
+// statement in one text), with its values bound as parameters; binary data is never escaped into
+// the text. The session runs with standard_conforming_strings on (a backslash in a literal is a
+// plain character) and DateStyle ISO.
+//
+// A mutex guards the session: two threads may share one object, each statement and the reading
+// of its result happen as one step.
+class PostgresConnection
+{
+public:
+    struct Settings {
+        QString host;      // name, address or socket folder; empty for the local default socket
+        int port = 0;      // 0 for the default port
+        QString user;
+        QString password;
+        QString database;
+        int connectTimeoutSeconds = 5;
+    };
+    enum class TransactionState { Idle, InTransaction, Failed, Unknown };
+
+    PostgresConnection();
+    ~PostgresConnection();
+    PostgresConnection(const PostgresConnection &) = delete;
+    PostgresConnection &operator=(const PostgresConnection &) = delete;
+
+    // Splits "host:port" (the port digits after the last colon) into the two; a host without
+    // such a suffix keeps the default port. "[v6-address]:port" works too.
+    static Settings settingsFor(const QString &hostAndPort, const QString &user, const QString &password,
+                                const QString &database);
+
+    // Connects within the settings' time-out. False, with libpq's message, when the server cannot
+    // be reached or refuses the login.
+    bool open(const Settings &settings);
+    void close();
+    bool isOpen() const;
+    // True when the session to the server has been lost.
+    bool isBroken() const;
+    // Connects again with the same settings; false when that fails.
+    bool reset();
+    // The message of the last failed open, reset or statement.
+    QString errorMessage() const;
+
+    // True when the server sends timestamps as 64-bit integer microseconds (every server since
+    // 10), false when as doubles.
+    bool integerDateTimes() const;
+    QString parameterStatus(const char *name) const;
+    TransactionState transactionState() const;
+
+    PostgresResult execute(const QString &sql, const QList<PostgresParameter> &parameters = {});
+
+private:
+    struct Finish {
+        void operator()(pg_conn *connection) const;
+    };
+    bool openLocked();
+
+    mutable std::mutex m_mutex;
+    std::unique_ptr<pg_conn, Finish> m_connection;
+    Settings m_settings;
+    QString m_error;
+};
