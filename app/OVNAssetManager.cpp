@@ -125,6 +125,7 @@ void OVNAssetManager::buildWindow()
     m_categoryList->header()->setStretchLastSection(false);
     auto *cell = new OVNImageAndTextCell(m_categoryList);
     cell->setApplyFormat(true);
+    cell->setControlSize(0);
     QFont labelFont = m_categoryList->font();
     labelFont.setPixelSize(12);
     cell->setFont(labelFont);
@@ -133,9 +134,14 @@ void OVNAssetManager::buildWindow()
     outlinePalette.setColor(QPalette::Base, icons.colorFor(QStringLiteral("DBViewBackgroundColor")));
     m_categoryList->setPalette(outlinePalette);
     m_categoryModel->setIconProvider([this](const CategoryNode &node) {
+        // Read once per kind and size: the icon set reads its files on every request.
         const QString kind = node.value(QStringLiteral("type")).toString();
-        return OVNIconSetHelper::sharedIconSet().outlineIconForType(kind.isEmpty() ? QStringLiteral("C") : kind,
-                                                                    m_usesSmallIcons ? 16.0f : 20.0f);
+        const QString key = (kind.isEmpty() ? QStringLiteral("C") : kind) + (m_usesSmallIcons ? u'-' : u'+');
+        auto found = m_outlineIcons.constFind(key);
+        if (found == m_outlineIcons.constEnd())
+            found = m_outlineIcons.insert(key, OVNIconSetHelper::sharedIconSet().outlineIconForType(
+                                                   key.chopped(1), m_usesSmallIcons ? 16.0f : 20.0f));
+        return *found;
     });
     m_categoryModel->setCountProvider([this](const CategoryNode &node) { return countTextFor(node); });
     connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,

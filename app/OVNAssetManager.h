@@ -7,6 +7,7 @@
 #include "uikit/PolishedWindow.h"
 
 #include <QHash>
+#include <QImage>
 #include <QPointer>
 #include <QVariantMap>
 
@@ -200,6 +201,7 @@ private:
     QTreeView *m_categoryList = nullptr;
     OVNCategoryTreeModel *m_categoryModel = nullptr;
     bool m_reloadingTree = false;
+    QHash<QString, QImage> m_outlineIcons;
 
     // panes
     OVNSplitView *m_splitterMedia = nullptr;
