@@ -242,13 +242,13 @@ void OVNAssetManager::deselectAllCategories()
 
 QList<CategoryNode> OVNAssetManager::selectedCategoryNodes() const
 {
-    QModelIndexList rows = m_categoryList->selectionModel()->selectedRows(0);
-    std::sort(rows.begin(), rows.end(), [this](const QModelIndex &a, const QModelIndex &b) {
-        return m_categoryList->visualRect(a).top() < m_categoryList->visualRect(b).top();
-    });
+    // In tree order, also for rows inside closed folders.
     QList<CategoryNode> nodes;
-    for (const QModelIndex &index : std::as_const(rows)) {
-        if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForIndex(index))
+    const QItemSelectionModel *selection = m_categoryList->selectionModel();
+    if (!selection->hasSelection())
+        return nodes;
+    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (selection->isSelected(m_categoryModel->indexForItem(item)))
             nodes.append(item->node);
     }
     return nodes;

@@ -20,6 +20,9 @@
 #include <QPointer>
 #include <QTreeView>
 
+// The shared catalog fixture brings its own instantiation; this program defines no tests on it.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
+
 namespace {
 
 const QStringList viewFlags = {"DatabaseShowThumbnails", "LightTableShowThumbnails", "LightTableShowRecursive",
