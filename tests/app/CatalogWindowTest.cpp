@@ -168,6 +168,30 @@ TEST_P(CatalogWindowTest, AnEmptyCatalogShowsTheDatabaseItemAlone)
     EXPECT_EQ(window->categoryModel()->rowCount(window->categoryModel()->index(0, 0)), 0);
 }
 
+TEST_P(CatalogWindowTest, WithEveryCountOffThereIsNoCountColumn)
+{
+    for (const char *flag : {"ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets",
+                             "ShowCountOnSurveillanceFolders"})
+        UserDefaults::standard().setBool(false, flag);
+    OVNAssetManager *window = openWindow();
+    EXPECT_EQ(window->categoryModel()->columnCount(), 1);
+}
+
+TEST(CatalogWindowWithoutCatalogTest, ReloadWithoutAConnectionSaysSoAndChangesNothing)
+{
+    auto *presenter = new ScriptedAlertPresenter;
+    Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
+    OVNAssetManager window;
+    window.windowControllerDidLoadNib();
+    window.reload();
+    ASSERT_EQ(presenter->shown().size(), 1);
+    EXPECT_EQ(presenter->shown().first().informativeText, "No database connection");
+    EXPECT_EQ(presenter->shown().first().buttons, QStringList{"Close"});
+    EXPECT_FALSE(window.internalCategoryList().has_value());
+    EXPECT_EQ(window.categoryModel()->rowCount(), 0);
+    Alerts::setPresenter(nullptr);
+}
+
 TEST_P(CatalogWindowTest, OpenFoldersStayOpenAcrossReloadsEvenUnderAClosedParent)
 {
     OVNAssetManager *window = openWindow();
