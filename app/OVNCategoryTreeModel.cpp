@@ -61,12 +61,6 @@ void OVNCategoryTreeModel::invalidateCount(const QString &mid)
     }
 }
 
-void OVNCategoryTreeModel::refreshAll()
-{
-    emit layoutAboutToBeChanged();
-    emit layoutChanged();
-}
-
 OVNCategoryTreeModel::Item *OVNCategoryTreeModel::itemForIndex(const QModelIndex &index) const
 {
     return index.isValid() ? static_cast<Item *>(index.internalPointer()) : nullptr;

@@ -44,8 +44,6 @@ public:
     void setIconProvider(IconProvider provider) { m_iconProvider = std::move(provider); }
     // Drops the cached count of every item with that id (all items for an empty id).
     void invalidateCount(const QString &mid);
-    // Redraws every row (the counts are asked again where they were dropped).
-    void refreshAll();
 
     Item *itemForIndex(const QModelIndex &index) const;
     QModelIndex indexForItem(const Item *item, int column = 0) const;
