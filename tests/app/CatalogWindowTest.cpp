@@ -487,8 +487,16 @@ INSTANTIATE_TEST_SUITE_P(Server, ServerPrivilegesTest, testing::Values(OVNDataba
 TEST_P(ServerPrivilegesTest, AUserWithoutAccessSeesNoneOfACollectionsMedia)
 {
     OVNAssetManager *window = openWindow(connection);
+    // The tree still lists the collection, with the user's level on it.
+    for (const CategoryNode &node : *window->internalCategoryList()) {
+        if (node.value("mid").toString() == secret)
+            EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "NO ACCESS");
+        if (node.value("mid").toString() == open)
+            EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "READ ONLY");
+    }
     ASSERT_TRUE(window->selectCategory(secret));
     EXPECT_EQ(window->mediaView()->count(), 0);
+    EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ ONLY", false));
     // Nor through the whole catalog or a set that links them.
     ASSERT_TRUE(window->selectCategory(QString()));
     EXPECT_FALSE(shownNames(window->mediaView()).contains("secret-1"));
