@@ -489,10 +489,11 @@ TEST_P(ServerPrivilegesTest, AUserWithoutAccessSeesNoneOfACollectionsMedia)
     OVNAssetManager *window = openWindow(connection);
     // The tree still lists the collection, with the user's level on it.
     for (const CategoryNode &node : *window->internalCategoryList()) {
-        if (node.value("mid").toString() == secret)
+        if (node.value("mid").toString() == secret) {
             EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "NO ACCESS");
-        if (node.value("mid").toString() == open)
+        } else if (node.value("mid").toString() == open) {
             EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "READ ONLY");
+        }
     }
     ASSERT_TRUE(window->selectCategory(secret));
     EXPECT_EQ(window->mediaView()->count(), 0);
