@@ -442,17 +442,17 @@ bool OVNAssetManager::writeDetailsValue(const QString &mediaId, const std::funct
         return false;
     // The entry the edit began on, wherever the selection is now: its own category decides.
     const QString owner = m_dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
-    bool written = false;
-    if (isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, true)) {
-        written = write();
-        if (!written)
-            OVNHelper::displayAlert(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
-                                    m_mediaView ? m_mediaView->window() : this);
-    }
-    // A refused or failed edit leaves the pane showing what is stored.
-    if (!written && m_mediaDetails)
+    // A refusal is shown once here; the pane's forms are already closed to this user.
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, true))
+        return false;
+    if (write())
+        return true;
+    OVNHelper::displayAlert(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
+                            m_mediaView ? m_mediaView->window() : this);
+    // The pane shows what is stored again, not what was typed.
+    if (m_mediaDetails)
         m_mediaDetails->reloadData();
-    return written;
+    return false;
 }
 
 void OVNAssetManager::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value, const QString &key,

@@ -43,6 +43,9 @@ public:
     // Performs a drop of media or files onto the row (invalid: no row); false when refused.
     bool performMediaDrop(const QMimeData *data, const QModelIndex &target);
 
+    // Whether a name is being edited in place.
+    bool isEditing() const { return state() == EditingState; }
+
     // The row highlighted as drop target; invalid when none.
     QModelIndex dropTargetRow() const { return m_dragToRow; }
     // The image a drag of the row shows: its icon and name; null for no row or the first row.
