@@ -3,6 +3,7 @@
 
 #include "app/OVNAssetPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNCountBadgeCell.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaDetails.h"
@@ -132,6 +133,7 @@ void OVNAssetManager::buildWindow()
     labelFont.setPixelSize(12);
     cell->setFont(labelFont);
     m_categoryList->setItemDelegateForColumn(0, cell);
+    m_categoryList->setItemDelegateForColumn(1, new OVNCountBadgeCell(m_categoryList));
     QPalette outlinePalette = m_categoryList->palette();
     outlinePalette.setColor(QPalette::Base, icons.colorFor(QStringLiteral("DBViewBackgroundColor")));
     m_categoryList->setPalette(outlinePalette);

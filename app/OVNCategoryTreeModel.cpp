@@ -116,6 +116,17 @@ int OVNCategoryTreeModel::rowCount(const QModelIndex &parent) const
     return int(parent.isValid() ? itemForIndex(parent)->children.size() : m_roots.size());
 }
 
+bool OVNCategoryTreeModel::hasChildren(const QModelIndex &parent) const
+{
+    if (!parent.isValid())
+        return !m_roots.empty();
+    if (parent.column() > 0)
+        return false;
+    const Item *item = itemForIndex(parent);
+    const QString kind = item->node.value(QStringLiteral("type")).toString();
+    return !item->children.empty() || kind == QLatin1String("F") || kind == QLatin1String("EXPANDABLE");
+}
+
 int OVNCategoryTreeModel::columnCount(const QModelIndex &) const
 {
     return m_showsCounts ? 2 : 1;

@@ -4,6 +4,7 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNCountBadgeCell.h"
 #include "app/OVNOutlineView.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaDetailsDataSource.h"
@@ -17,6 +18,7 @@
 
 #include <QDropEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -539,6 +541,47 @@ TEST_P(ReadOnlyUserTest, ReadOnlyIsRefusedOnEveryWritePath)
     data = media({shared1}, shared, "C");
     EXPECT_TRUE(dropOnto(window, rowOf(window, studio), data.get()));
     EXPECT_EQ(db.getMediaListEntryForMediaID(shared1, "categoryid"), studio);
+}
+
+} // namespace
+
+namespace {
+
+TEST_P(CatalogOutlineTest, ARightClickSelectsTheRowAloneAndKeysGoToTheWindowFirst)
+{
+    OVNAssetManager *window = openWindow();
+    OVNOutlineView *outline = window->categoryList();
+    window->selectCategories({studio, alps});
+    ASSERT_EQ(window->selectedCategoryNodes().size(), 2);
+    std::unique_ptr<QMenu> menu =
+        window->ovnOutlineViewMenuForEvent(outline, outline->visualRect(rowOf(window, lisbon)).center());
+    EXPECT_NE(menu, nullptr);
+    ASSERT_TRUE(window->selectedCategory().has_value());
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), lisbon);
+    // Below the last row the menu acts on nothing.
+    menu = window->ovnOutlineViewMenuForEvent(outline, QPoint(5, outline->viewport()->height() - 2));
+    EXPECT_NE(menu, nullptr);
+    EXPECT_TRUE(window->selectedCategoryNodes().isEmpty());
+
+    // Delete goes to the window (deleting categories is its action) and never to the outline's
+    // own key handling; select-all selects nothing.
+    ASSERT_TRUE(window->selectCategory(studio));
+    QTest::keyClick(outline, Qt::Key_Delete);
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), studio);
+    outline->selectAll();
+    EXPECT_EQ(window->selectedCategoryNodes().size(), 1);
+
+    // A folder opens even when it is empty; a collection never.
+    const QString empty = category("Empty", "F");
+    window->reloadCategoryList();
+    EXPECT_TRUE(window->categoryModel()->hasChildren(rowOf(window, empty)));
+    EXPECT_FALSE(window->categoryModel()->hasChildren(rowOf(window, studio)));
+}
+
+TEST(CountBadgeTest, TheBadgeIsTwelveHighAndCentredRoundedDown)
+{
+    EXPECT_EQ(OVNCountBadgeCell::badgeRect(QRectF(10, 20, 28, 17)), QRectF(10, 23, 28, 12));
+    EXPECT_EQ(OVNCountBadgeCell::badgeRect(QRectF(0, 0, 28, 20)), QRectF(0, 4, 28, 12));
 }
 
 } // namespace
