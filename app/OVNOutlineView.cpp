@@ -113,7 +113,7 @@ void OVNOutlineView::selectAll() {}
 
 void OVNOutlineView::keyPressEvent(QKeyEvent *event)
 {
-    if (state() != EditingState && event->text().size() == 1 && !event->isAutoRepeat()) {
+    if (state() != EditingState && !event->isAutoRepeat()) {
         const int key = event->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             if (delegateAnswers(OVNOutlineViewDelegate::HandleReturnKey)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/OVNPasteboardTypes.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 
 #include <QPersistentModelIndex>
@@ -20,13 +21,11 @@ class OVNOutlineView : public QTreeView
     Q_OBJECT
 
 public:
-    // The drag data formats: the dragged categories (an XML property list of their nodes), the
-    // dragged media (an XML property list, an array of media ids), the id and the kind of the
-    // category they come from (UTF-8 text), and file names (text/uri-list).
-    static QString catalogItemType() { return QStringLiteral("application/x-ostrevan-catalog-item"); }
-    static QString mediaMidType() { return QStringLiteral("application/x-ostrevan-media-mid"); }
-    static QString sourceCatalogMidType() { return QStringLiteral("application/x-ostrevan-source-catalog-mid"); }
-    static QString mediaContainerTypeType() { return QStringLiteral("application/x-ostrevan-media-container-type"); }
+    // The drag data formats (OVNPasteboardTypes).
+    static QString catalogItemType() { return OVNPasteboardTypes::catalogItem(); }
+    static QString mediaMidType() { return OVNPasteboardTypes::mediaMid(); }
+    static QString sourceCatalogMidType() { return OVNPasteboardTypes::sourceCatalogMid(); }
+    static QString mediaContainerTypeType() { return OVNPasteboardTypes::mediaContainerType(); }
 
     explicit OVNOutlineView(QWidget *parent = nullptr);
     ~OVNOutlineView() override;
