@@ -225,6 +225,8 @@ public:
                                                 const QString &mediaId);
     void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
                                            const QString &mediaId);
+    // Reads the selected entry's metadata into the cache, once per selection.
+    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
     int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
     QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
     QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);

@@ -12,6 +12,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
@@ -488,13 +489,27 @@ void OVNAssetManager::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const
         m_internalSoldStorage.reset();
 }
 
+void OVNAssetManager::cacheExifForOVNMediaDetails(OVNMediaDetails *pane)
+{
+    if (m_internalExifStorage || !m_dbcon || !m_mediaView || m_mediaView->numberOfSelectedRows() != 1)
+        return;
+    const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
+    if (mid.isEmpty())
+        return;
+    // The metadata the file was imported with, as one property-list dictionary; without one the
+    // cache stays empty and the next request asks again.
+    const QString text = m_dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
+    if (text.size() <= 2)
+        return;
+    const QVariant tags = PropertyList::read(text.toUtf8());
+    if (tags.typeId() == QMetaType::QVariantMap)
+        m_internalExifStorage = tags.toMap();
+}
+
 int OVNAssetManager::numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane)
 {
-    if (!m_internalExifStorage) {
-        const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        m_internalExifStorage = m_dbcon && !mid.isEmpty() ? m_dbcon->getExifForMediaID(mid) : QVariantMap();
-    }
-    return int(m_internalExifStorage->size());
+    cacheExifForOVNMediaDetails(pane);
+    return m_internalExifStorage ? int(m_internalExifStorage->size()) : 0;
 }
 
 QString OVNAssetManager::ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row)
@@ -508,5 +523,9 @@ QString OVNAssetManager::ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, in
 {
     if (row < 0 || row >= numberOfRowsInExifForOVNMediaDetails(pane))
         return QString();
-    return m_internalExifStorage->value(sortedKeys(*m_internalExifStorage).at(row)).toString();
+    const QVariant value = m_internalExifStorage->value(sortedKeys(*m_internalExifStorage).at(row));
+    // A list of values (keywords, several dates) shows as one line.
+    if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
 }

@@ -585,3 +585,35 @@ TEST(CountBadgeTest, TheBadgeIsTwelveHighAndCentredRoundedDown)
 }
 
 } // namespace
+
+namespace {
+
+TEST_P(CatalogOutlineTest, MetadataRowsComeFromTheStoredTagsInAnOrderThatIgnoresCase)
+{
+    const QString tags = "{Model = \"X100\"; aperture = \"f/2\"; Zoom = \"1x\"; Keywords = (sea, boats); }";
+    ASSERT_TRUE(db.runSQLCommand("insert into strvexif (mid, exiftags) values ($1, $2)", {studio1, tags}));
+    ASSERT_TRUE(db.runSQLCommand("insert into strvexif (mid, exiftags) values ($1, $2)", {lisbon1, "{}"}));
+    OVNAssetManager *window = openWindow();
+    OVNMediaDetailsDataSource *source = window->detailsDataSource();
+    ASSERT_TRUE(window->selectCategory(studio));
+    window->mediaView()->selectImage(0);
+    window->mediaView()->notifySelectionDidChange();
+    ASSERT_EQ(source->numberOfRowsInExifForOVNMediaDetails(window->mediaDetails()), 4);
+    QStringList shown;
+    for (int row = 0; row < 4; ++row)
+        shown.append(source->ovnMediaDetailsExifTagAtRow(window->mediaDetails(), row) + "="
+                     + source->ovnMediaDetailsExifValueAtRow(window->mediaDetails(), row));
+    EXPECT_EQ(shown, (QStringList{"aperture=f/2", "Keywords=sea, boats", "Model=X100", "Zoom=1x"}));
+    EXPECT_EQ(source->ovnMediaDetailsExifTagAtRow(window->mediaDetails(), 4), "");
+
+    // "{}" shows no rows; neither does a file without metadata.
+    ASSERT_TRUE(window->selectCategory(lisbon));
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(lisbon1));
+    window->mediaView()->notifySelectionDidChange();
+    EXPECT_EQ(source->numberOfRowsInExifForOVNMediaDetails(window->mediaDetails()), 0);
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(lisbon2));
+    window->mediaView()->notifySelectionDidChange();
+    EXPECT_EQ(source->numberOfRowsInExifForOVNMediaDetails(window->mediaDetails()), 0);
+}
+
+} // namespace
