@@ -421,6 +421,8 @@ QString OVNAssetManager::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, con
 
 QString OVNAssetManager::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column)
 {
+    if (!m_mediaView || m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
     if (!m_internalPurchasedStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
         m_internalPurchasedStorage = m_dbcon && !mid.isEmpty() ? m_dbcon->getPurchasedForMediaID(mid) : QVariantMap();
@@ -430,6 +432,8 @@ QString OVNAssetManager::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, co
 
 QString OVNAssetManager::ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column)
 {
+    if (!m_mediaView || m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
     if (!m_internalSoldStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
         m_internalSoldStorage = m_dbcon && !mid.isEmpty() ? m_dbcon->getSoldForMediaID(mid) : QVariantMap();

@@ -398,6 +398,14 @@ TEST_P(CatalogOutlineTest, FilesDroppedOntoAFolderGetANewCollectionInsideIt)
         inYear.append(node.value("displaytag").toString());
     EXPECT_TRUE(inYear.contains("Harbour"));
     EXPECT_TRUE(window->trackImportDidFinish());
+    // Loose files where there is no row: a new top-level collection "drag".
+    QMimeData loose;
+    loose.setUrls({QUrl::fromLocalFile(dir.filePath("a.jpg"))});
+    EXPECT_TRUE(dropOnto(window, QModelIndex(), &loose));
+    QStringList top;
+    for (const CategoryNode &node : db.getCategoryList("C"))
+        top.append(node.value("displaytag").toString());
+    EXPECT_TRUE(top.contains("drag"));
     // Onto a surveillance folder: refused, nothing made.
     const qsizetype collections = db.getCategoryList("C").size();
     EXPECT_FALSE(dropOnto(window, rowOf(window, incoming), &files));
