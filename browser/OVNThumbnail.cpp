@@ -8,6 +8,7 @@
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
 
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPolygonF>
@@ -46,10 +47,20 @@ QColor colorOf(const QVariantMap &layout, const QString &key)
     return OVNHelper::decodeToColor(layout.value(key).toMap());
 }
 
-// A bar's height: the default line height of its font.
+// A bar's height: the line height of its font, with the row a descender's underline needs.
 qreal lineHeight(const QFont &font)
 {
-    return std::ceil(QFontMetricsF(font).height());
+    return std::ceil(QFontMetricsF(font).height()) + 1;
+}
+
+// The layouts were measured in Helvetica. Where a wider face stands in for it, it is condensed to
+// Helvetica's widths, so that the titles and names fit the places the layouts give them.
+QFont withHelveticaWidths(QFont font)
+{
+    if (font.family().startsWith(QLatin1String("Helvetica"), Qt::CaseInsensitive)
+        && !QFontInfo(font).family().startsWith(QLatin1String("Helvetica"), Qt::CaseInsensitive))
+        font.setStretch(87);
+    return font;
 }
 
 Qt::Alignment horizontalAlignment(int alignment)
@@ -78,7 +89,7 @@ QFont fontOf(const QString &family, bool bold, int pixelSize)
     QFont font(family);
     font.setBold(bold);
     font.setPixelSize(pixelSize);
-    return font;
+    return withHelveticaWidths(font);
 }
 
 } // namespace
@@ -100,7 +111,7 @@ void OVNThumbnail::setLayout(const QVariantMap &layout)
     m_layout = layout;
     auto readBar = [&layout](Bar &bar, const QString &prefix, const QString &enableKey) {
         bar.enabled = flag(layout, enableKey);
-        bar.font = OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap());
+        bar.font = withHelveticaWidths(OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap()));
         bar.height = lineHeight(bar.font);
         bar.background = colorOf(layout, prefix + QStringLiteral("BGColor"));
         bar.fontColor = colorOf(layout, prefix + QStringLiteral("FontColor"));
