@@ -69,6 +69,8 @@ OVNMediaView::OVNMediaView(QWidget *parent)
     m_extensionMapper = std::make_unique<OVNExtensionMapping>();
     const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
     m_decoded.setMaxCost(limit > 0 ? int(std::min<qint64>(limit, 1 << 20)) : 1500);
+    // A few screens of drawn cells (KiB): scrolling back and forth redraws nothing.
+    m_renderedCells.setMaxCost(96 * 1024);
 }
 
 OVNMediaView::~OVNMediaView()
@@ -92,6 +94,7 @@ void OVNMediaView::setDisplayType(int type)
     } else {
         m_thumbnailDistance = 10;
     }
+    invalidateRenderedCells();
     resizeFrameToFitMediaContainer();
     viewport()->update();
 }
@@ -110,6 +113,7 @@ void OVNMediaView::setThumbnailWidth(int width)
         m_thumbnailWidth += 300;
     m_thumbCreator->setWidth(m_thumbnailWidth);
     m_thumbCreator->setHeight(m_thumbnailHeight);
+    invalidateRenderedCells();
     resizeFrameToFitMediaContainer();
     viewport()->update();
 }
@@ -147,6 +151,7 @@ void OVNMediaView::applyRendererState()
         return;
     const QVariantMap layout = m_layoutSettings.at(m_thumbnailStyle).toMap();
     m_thumbCreator->setLayout(layout);
+    invalidateRenderedCells();
     const QVariant background = layout.value(QStringLiteral("udfBackgroundColor"));
     if (background.typeId() == QMetaType::QVariantMap) {
         const QColor color = OVNHelper::decodeToColor(background.toMap());
@@ -161,6 +166,7 @@ void OVNMediaView::setThumbnailRenderer(std::unique_ptr<OVNThumbnailRenderer> re
     if (!renderer)
         return;
     m_thumbCreator = std::move(renderer);
+    invalidateRenderedCells();
     m_thumbCreator->setWidth(m_thumbnailWidth);
     m_thumbCreator->setHeight(m_thumbnailHeight);
     readLayoutSettings();

@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QVariantMap>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -274,6 +275,13 @@ private:
         QByteArray data;   // what it was decoded from; a record whose data changed is decoded again
         QImage image;
     };
+    // A cell the renderer drew, with what it was drawn from: the decoded picture and the record's
+    // values a layout can show. A cell whose picture or values changed is drawn again.
+    struct RenderedCell {
+        qint64 pictureKey = 0;
+        std::array<QString, 10> values;
+        QImage image;
+    };
 
     OVNMediaViewGeometry::CellMetrics metrics() const;
     void updateScrollBars();
@@ -288,6 +296,10 @@ private:
     // The decoded thumbnail of a record when it is at hand without asking the delegate or decoding.
     bool cachedThumbnail(const MediaRecordRef &record, QImage *image);
     QImage imageForDrawing(int row, qint64 budgetLeftMs, bool *deferred);
+    // The renderer's cell for a record, drawn again only when something it shows changed. Cells
+    // drawn at another size or style are dropped by invalidateRenderedCells().
+    QImage renderedCell(const QImage &image, const MediaRecord &record);
+    void invalidateRenderedCells();
     void drawStackMarker(QPainter &painter, const QRectF &cell, const MediaRecord &record);
     void drawExpressCell(QPainter &painter, const QRectF &cell, const QImage &image, const MediaRecord &record,
                          bool selected);
@@ -341,6 +353,7 @@ private:
     QMutex m_drawlock;
     std::atomic<bool> m_thumbnailUpdatePending{false};
     QCache<const MediaRecord *, DecodedThumbnail> m_decoded;
+    QCache<const MediaRecord *, RenderedCell> m_renderedCells; // cost in KiB
     // appearance and the rest of the design's state
     QColor m_backgroundcolor = Qt::white;
     QColor m_selectioncolor;

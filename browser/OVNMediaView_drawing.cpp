@@ -209,12 +209,7 @@ void OVNMediaView::drawThumbnailInRect(QPainter &painter, const QRectF &cell, co
                                        const MediaRecord &record, bool selected)
 {
     if (m_thumbnailStyle >= 0 && m_thumbnailStyle <= 3) {
-        QImage rendered;
-        {
-            QMutexLocker draw(&m_drawlock);
-            rendered = m_thumbCreator->createThumbnailForImage(image, record);
-        }
-        painter.drawImage(cell.topLeft(), rendered);
+        painter.drawImage(cell.topLeft(), renderedCell(image, record));
         if (selected)
             strokeInside(painter, cell, m_selectioncolor, 2);
     } else if (m_thumbnailStyle == 4) {
@@ -347,6 +342,37 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
 }
 
 // ---- thumbnails for drawing ----
+
+QImage OVNMediaView::renderedCell(const QImage &image, const MediaRecord &record)
+{
+    static const std::array<MediaRecord::Field, 9> shown = {
+        MediaRecord::DisplayTag, MediaRecord::Rating,  MediaRecord::ImageWidth, MediaRecord::ImageHeight,
+        MediaRecord::FileSize,   MediaRecord::FileType, MediaRecord::Dts,       MediaRecord::FileDts,
+        MediaRecord::Keywords};
+    QMutexLocker draw(&m_drawlock);
+    std::array<QString, 10> values;
+    for (size_t i = 0; i < shown.size(); ++i)
+        values[i] = record.field(shown[i]);
+    values[9] = record.field(MediaRecord::FullDesc);
+    if (RenderedCell *cached = m_renderedCells.object(&record)) {
+        if (cached->pictureKey == image.cacheKey() && cached->values == values)
+            return cached->image;
+    }
+    auto cell = std::make_unique<RenderedCell>();
+    cell->pictureKey = image.cacheKey();
+    cell->values = std::move(values);
+    cell->image = m_thumbCreator->createThumbnailForImage(image, record);
+    const QImage result = cell->image;
+    const qsizetype kib = std::max<qsizetype>(1, result.sizeInBytes() / 1024);
+    m_renderedCells.insert(&record, cell.release(), int(std::min<qsizetype>(kib, 1 << 30)));
+    return result;
+}
+
+void OVNMediaView::invalidateRenderedCells()
+{
+    m_renderedCells.clear();
+    viewport()->update();
+}
 
 bool OVNMediaView::cachedThumbnail(const MediaRecordRef &record, QImage *image)
 {
