@@ -70,7 +70,7 @@ OVNMediaView::OVNMediaView(QWidget *parent)
     const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
     m_decoded.setMaxCost(limit > 0 ? int(std::min<qint64>(limit, 1 << 20)) : 1500);
     // A few screens of drawn cells (KiB): scrolling back and forth redraws nothing.
-    m_renderedCells.setMaxCost(96 * 1024);
+    m_renderedCells.setMaxCost(48 * 1024);
 }
 
 OVNMediaView::~OVNMediaView()

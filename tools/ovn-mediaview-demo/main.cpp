@@ -295,8 +295,16 @@ int scrollBench(OVNMediaView &view, DemoDelegate &delegate)
         lastBeat = now;
     });
     auto settle = [&](int firstRow, int lastRow) {
-        // Until every shown cell's thumbnail was asked for and the screen painted once more.
-        runEventsUntil([&] { return delegate.requests >= lastRow + 1 - std::min(firstRow, lastRow + 1); }, 20000);
+        // Until every shown cell has its thumbnail, and the screen was painted once more.
+        runEventsUntil(
+            [&] {
+                for (int row = firstRow; row <= lastRow; ++row) {
+                    if (!view.mediaObject(QStringLiteral("thumbimage"), row).isValid())
+                        return false;
+                }
+                return true;
+            },
+            20000);
         runEventsUntil([] { return false; }, 60);
     };
     for (int budget : {25, 0}) {
@@ -387,6 +395,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();
     const Options o = parse(app.arguments());
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     OVNDatabaseAccess db;
     MediaListRef list;
