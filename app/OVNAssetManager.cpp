@@ -1,40 +1,319 @@
+// The catalog window document: its panes, preferences and the thumbnail area.
 #include "app/OVNAssetManager.h"
 
-#include "catalogdb/OVNDatabaseAccess.h"
+#include "app/OVNAssetPreviewImage.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNSmartFolderSearch.h"
+#include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaView.h"
 #include "platform/Localized.h"
+#include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "uikit/NTPopUpHeaderView.h"
+#include "uikit/OVNBGView.h"
+#include "uikit/OVNIconSetHelper.h"
+#include "uikit/OVNImageAndTextCell.h"
+#include "uikit/OVNSplitView.h"
 
+#include <QBoxLayout>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
-#include <QStatusBar>
-#include <QTreeWidget>
+#include <QSlider>
+#include <QToolButton>
+#include <QTreeView>
 
 #include <algorithm>
 
-OVNAssetManager::OVNAssetManager()
+namespace {
+
+std::shared_ptr<const OVNSmartFolderSearch> &smartFolderSearchSlot()
 {
-    setWindowTitle(localized("Asset Manager"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    m_tree = new QTreeWidget(this);
-    m_tree->setHeaderLabels({localized("Category"), localized("Items")});
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    setCentralWidget(m_tree);
-    statusBar();
+    static std::shared_ptr<const OVNSmartFolderSearch> search;
+    return search;
 }
 
-OVNAssetManager::~OVNAssetManager() = default;
+QIcon iconFromSet(const QString &name)
+{
+    const QImage image = OVNIconSetHelper::sharedIconSet().toolbarIconFor(name);
+    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+}
+
+// A pane with a 17-point header on top and its content below.
+QWidget *paneWithHeader(QWidget *pane, NTPopUpHeaderView *header, QWidget *content)
+{
+    auto *layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    header->setFixedHeight(int(NTPopUpHeaderView::defaultHeight()));
+    layout->addWidget(header);
+    layout->addWidget(content, 1);
+    return pane;
+}
+
+OVNBGView *makeTopView(QWidget *parent, const QString &title)
+{
+    auto *view = new OVNBGView(parent);
+    view->setType(OVNBGView::TiledStrip);
+    auto *layout = new QHBoxLayout(view);
+    layout->setContentsMargins(8, 2, 8, 2);
+    auto *label = new QLabel(title, view);
+    QFont font = label->font();
+    font.setPixelSize(11);
+    font.setBold(true);
+    label->setFont(font);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    view->setFixedHeight(25);
+    view->hide();
+    return view;
+}
+
+} // namespace
+
+void OVNAssetManager::setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search)
+{
+    smartFolderSearchSlot() = std::move(search);
+}
+
+std::shared_ptr<const OVNSmartFolderSearch> OVNAssetManager::smartFolderSearch()
+{
+    return smartFolderSearchSlot();
+}
+
+QString OVNAssetManager::displayName() const
+{
+    return localized("Asset Manager");
+}
+
+void OVNAssetManager::closeEvent(QCloseEvent *event)
+{
+    // Never edited: closing never asks to save.
+    event->accept();
+}
+
+void OVNAssetManager::setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection)
+{
+    m_dbcon = std::move(connection);
+}
+
+void OVNAssetManager::buildWindow()
+{
+    OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_splitterMedia = new OVNSplitView(Qt::Horizontal, central);
+    m_splitterMedia->setChildrenCollapsible(false);
+
+    // The outline with its pane header.
+    m_categoryList = new QTreeView;
+    m_categoryModel = new OVNCategoryTreeModel(this);
+    m_categoryList->setModel(m_categoryModel);
+    m_categoryList->setHeaderHidden(true);
+    m_categoryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_categoryList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_categoryList->setFrameShape(QFrame::NoFrame);
+    m_categoryList->setUniformRowHeights(true);
+    m_categoryList->setIndentation(12);
+    m_categoryList->header()->setStretchLastSection(false);
+    auto *cell = new OVNImageAndTextCell(m_categoryList);
+    cell->setApplyFormat(true);
+    cell->setControlSize(0);
+    QFont labelFont = m_categoryList->font();
+    labelFont.setPixelSize(12);
+    cell->setFont(labelFont);
+    m_categoryList->setItemDelegateForColumn(0, cell);
+    QPalette outlinePalette = m_categoryList->palette();
+    outlinePalette.setColor(QPalette::Base, icons.colorFor(QStringLiteral("DBViewBackgroundColor")));
+    m_categoryList->setPalette(outlinePalette);
+    m_categoryModel->setIconProvider([this](const CategoryNode &node) {
+        // Read once per kind and size: the icon set reads its files on every request.
+        const QString kind = node.value(QStringLiteral("type")).toString();
+        const QString key = (kind.isEmpty() ? QStringLiteral("C") : kind) + (m_usesSmallIcons ? u'-' : u'+');
+        auto found = m_outlineIcons.constFind(key);
+        if (found == m_outlineIcons.constEnd())
+            found = m_outlineIcons.insert(key, OVNIconSetHelper::sharedIconSet().outlineIconForType(
+                                                   key.chopped(1), m_usesSmallIcons ? 16.0f : 20.0f));
+        return *found;
+    });
+    m_categoryModel->setCountProvider([this](const CategoryNode &node) { return countTextFor(node); });
+    connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { outlineSelectionDidChange(); });
+
+    auto *categoryPane = new QWidget;
+    auto *categoryHeader = NTPopUpHeaderView::viewWithFrame(QRect(0, 0, 140, 17), localized("Databases"));
+    categoryHeader->setDelegate(this);
+    categoryHeader->setTag(0);
+    categoryHeader->setRightGrip(2);
+    m_categoryHeader1 = categoryHeader;
+    paneWithHeader(categoryPane, categoryHeader, m_categoryList);
+
+    // The thumbnail area and its three top bars.
+    m_mediaList = new QWidget;
+    auto *mediaLayout = new QVBoxLayout(m_mediaList);
+    mediaLayout->setContentsMargins(0, 0, 0, 0);
+    mediaLayout->setSpacing(0);
+    m_topviewfind = makeTopView(this, localized("Search Results"));
+    m_tvfButtonSave = new QPushButton(localized("Save"), m_topviewfind);
+    m_topviewfind->layout()->addWidget(m_tvfButtonSave);
+    m_topviewsurveillance = makeTopView(this, localized("Surveillance Folder"));
+    m_topviewset = makeTopView(this, localized("Category Set"));
+
+    // Preview and details.
+    m_mediaPreview1 = new QWidget;
+    m_mediaPreviewImage = new OVNAssetPreviewImage;
+    m_mediaPreviewImage->setBackgroundColor(icons.colorFor(QStringLiteral("DetailsBackgroundColor")));
+    auto *previewHeader = NTPopUpHeaderView::viewWithFrame(QRect(0, 0, 256, 17), localized("Preview"));
+    previewHeader->setDelegate(this);
+    previewHeader->setTag(1);
+    previewHeader->setLeftGrip(2);
+    paneWithHeader(m_mediaPreview1, previewHeader, m_mediaPreviewImage);
+
+    m_mediaPreview2 = new QWidget;
+    m_mediaDetails = new OVNMediaDetails;
+    m_mediaDetails->setBackgroundColor(icons.colorFor(QStringLiteral("PreviewBackgroundColor")));
+    auto *detailsHeader = NTPopUpHeaderView::viewWithFrame(QRect(0, 0, 400, 17), localized("Asset Details"));
+    detailsHeader->setDelegate(this);
+    detailsHeader->setTag(2);
+    detailsHeader->setLeftGrip(2);
+    detailsHeader->setRightGrip(1);
+    paneWithHeader(m_mediaPreview2, detailsHeader, m_mediaDetails);
+
+    m_splitterPreview = new OVNSplitView(Qt::Vertical);
+    m_splitterPreview->setChildrenCollapsible(false);
+    m_splitterPreview->addWidget(m_mediaPreview1);
+    m_splitterPreview->addWidget(m_mediaPreview2);
+
+    m_splitterMedia->addWidget(categoryPane);
+    m_splitterMedia->addWidget(m_mediaList);
+    m_splitterMedia->addWidget(m_splitterPreview);
+    m_splitterMedia->setStretchFactor(1, 1);
+    layout->addWidget(m_splitterMedia, 1);
+
+    auto *footer = new QWidget(central);
+    buildFooter(footer);
+    layout->addWidget(footer);
+    setCentralWidget(central);
+}
+
+void OVNAssetManager::buildFooter(QWidget *footer)
+{
+    footer->setFixedHeight(26);
+    auto *layout = new QHBoxLayout(footer);
+    layout->setContentsMargins(6, 2, 8, 2);
+    layout->setSpacing(8);
+    m_footerButtonAction = new QToolButton(footer);
+    m_footerButtonAction->setAutoRaise(true);
+    m_footerButtonAction->setIcon(iconFromSet(QStringLiteral("Adjust")));
+    m_footerButtonAction->setToolTip(localized("Actions"));
+    layout->addWidget(m_footerButtonAction);
+    m_statusText = new QLabel(footer);
+    QFont statusFont = m_statusText->font();
+    statusFont.setPixelSize(11);
+    m_statusText->setFont(statusFont);
+    layout->addWidget(m_statusText, 1);
+    m_statusIndicator = new QProgressBar(footer);
+    m_statusIndicator->setRange(0, 0);
+    m_statusIndicator->setFixedSize(60, 10);
+    m_statusIndicator->setTextVisible(false);
+    m_statusIndicator->hide();
+    layout->addWidget(m_statusIndicator);
+    m_thumbsizeSlider = new QSlider(Qt::Horizontal, footer);
+    m_thumbsizeSlider->setRange(50, 400);
+    m_thumbsizeSlider->setFixedWidth(110);
+    m_thumbsizeSlider->setEnabled(false);
+    m_thumbsizeSlider->setToolTip(localized("Thumbnail Size"));
+    connect(m_thumbsizeSlider, &QSlider::valueChanged, this, [this](int value) {
+        if (!m_mediaView || !m_thumbsizeSlider->isEnabled())
+            return;
+        m_prefThumbnailSize = value;
+        m_mediaView->setThumbnailWidth(value);
+        m_mediaView->resizeFrameToFitMediaContainer();
+        m_mediaView->viewport()->update();
+    });
+    layout->addWidget(m_thumbsizeSlider);
+    m_previewToggleButton = new QToolButton(footer);
+    m_previewToggleButton->setAutoRaise(true);
+    m_previewToggleButton->setIcon(iconFromSet(QStringLiteral("CtrlPreviewCollapseMini")));
+    m_previewToggleButton->setToolTip(localized("Show or hide the preview"));
+    connect(m_previewToggleButton, &QToolButton::clicked, this,
+            [this] { m_splitterPreview->setVisible(!m_splitterPreview->isVisible()); });
+    layout->addWidget(m_previewToggleButton);
+}
 
 void OVNAssetManager::makeWindowControllers()
 {
+    windowControllerDidLoadNib();
+    setWindowTitle(displayName());
+    show();
+    raise();
+}
+
+void OVNAssetManager::windowControllerDidLoadNib()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    initMediaView();
+    if (m_dbcon)
+        reloadCategoryList();
+    loadPreferences();
+
+    UserDefaults &defaults = UserDefaults::standard();
+    m_viewDatabaseShowThumbnails = defaults.boolForKey(QStringLiteral("DatabaseShowThumbnails"));
+    m_viewLightTableShowThumbnails = defaults.boolForKey(QStringLiteral("LightTableShowThumbnails"));
+    m_viewLightTableShowRecursive = defaults.boolForKey(QStringLiteral("LightTableShowRecursive"));
+    m_viewShowCountOnLightTables = defaults.boolForKey(QStringLiteral("ShowCountOnLightTables"));
+    m_viewShowCountOnFilmRolls = defaults.boolForKey(QStringLiteral("ShowCountOnFilmRolls"));
+    m_viewShowCountOnImageSets = defaults.boolForKey(QStringLiteral("ShowCountOnImageSets"));
+    m_viewShowCountOnSurveillanceFolders = defaults.boolForKey(QStringLiteral("ShowCountOnSurveillanceFolders"));
+
+    restoreFrameAndSplitters();
+    if (defaults.boolForKey(QStringLiteral("MediaInfoCollapsed")))
+        m_splitterPreview->hide();
+    m_usesSmallIcons = defaults.boolForKey(QStringLiteral("UsesSmallCatalogIcons"));
+
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    center.addObserver(this, importMediaDidFinishNotification(),
+                       [this](const QString &, const QVariantMap &info) { ovnImportMediaDidFinish(info); });
+    center.addObserver(this, categoryListDidChangeNotification(),
+                       [this](const QString &, const QVariantMap &info) { ovnCategoryListDidChange(info); });
+    center.addObserver(this, reloadCategoryNotification(),
+                       [this](const QString &, const QVariantMap &info) { ovnCategoryListReload(info); });
+    m_trackImportDidFinish = false;
+
+    m_categoryList->setIndentation(12);
+    if (!m_internalSectionList.isEmpty())
+        m_categoryList->expand(m_categoryModel->index(0, 0));
+    updateCategoryList();
+
+    initMediaViewWithTopView(nullptr);
+    m_mediaView->resizeFrameToFitMediaContainer();
+    setStatus(QString(), false);
+}
+
+void OVNAssetManager::restoreFrameAndSplitters()
+{
+    UserDefaults &defaults = UserDefaults::standard();
     // "x y w h sx sy sw sh", measured upwards from the main screen's bottom edge.
-    const QStringList frame = UserDefaults::standard()
-                                  .stringForKey(QStringLiteral("NSWindow Frame OVNAssetManager"))
-                                  .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString stored = defaults.stringForKey(QStringLiteral("NSWindow Frame OVNAssetManager"));
+    QStringList frame = stored.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (frame.size() < 4) {
+        frame = {QStringLiteral("50"), QStringLiteral("120"), QStringLiteral("800"), QStringLiteral("480")};
+        defaults.setString(frame.join(QLatin1Char(' ')), QStringLiteral("NSWindow Frame OVNAssetManager"));
+        defaults.synchronize();
+    }
     const int width = frame.value(2).toInt();
     const int height = frame.value(3).toInt();
-    resize(width >= 400 ? width : 1000, height >= 300 ? height : 700);
-    if (const QScreen *screen = QGuiApplication::primaryScreen(); screen && frame.size() >= 4) {
+    resize(std::max(width, 400), std::max(height, 300));
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect full = screen->geometry();
         const QRect visible = screen->availableGeometry();
         const int left = full.x() + frame.value(0).toInt();
@@ -43,42 +322,123 @@ void OVNAssetManager::makeWindowControllers()
         move(std::clamp(left, visible.left(), std::max(visible.left(), visible.right() - this->width())),
              std::clamp(top, visible.top(), std::max(visible.top(), visible.bottom() - this->height())));
     }
-    show();
+
+    const auto size = [&defaults](const char *key, float fallback) {
+        const double value = defaults.doubleForKey(QString::fromLatin1(key));
+        return value == 0.0 ? fallback : float(value);
+    };
+    m_frozenFrame1Width = size("OVNAssetManagerCategoryWidth", 140);
+    m_frozenFrame2Width = size("OVNAssetManagerMediaViewWidth", 270);
+    m_frozenVFrame1Height = size("OVNAssetManagerPreviewHeight", 180);
+
+    // The stored media width is what the thumbnails get; the preview column takes the rest, but
+    // never less than a usable strip.
+    const int total = this->width();
+    const int category = std::clamp(int(m_frozenFrame1Width), 80, std::max(80, total / 2));
+    const int preview = std::max(200, total - category - std::max(0, int(m_frozenFrame2Width)));
+    const int media = std::max(100, total - category - preview);
+    m_splitterMedia->setSizes({category, media, preview});
+    const int previewHeight = std::max(60, int(m_frozenVFrame1Height));
+    m_splitterPreview->setSizes({previewHeight, std::max(60, height - previewHeight)});
 }
 
-void OVNAssetManager::setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection)
+void OVNAssetManager::loadPreferences()
 {
-    m_connection = std::move(connection);
+    UserDefaults &defaults = UserDefaults::standard();
+    defaults.registerDefaults({
+        {QStringLiteral("AssetThumbnailQuality"), QStringLiteral("2")},
+        {QStringLiteral("AssetBackgroundLoader"), QStringLiteral("1")},
+        {QStringLiteral("DefaultImageViewer"), QStringLiteral("0")},
+        {QStringLiteral("DefaultMovieViewer"), QStringLiteral("0")},
+        {QStringLiteral("AutostartMoviesWithViewer"), QStringLiteral("1")},
+        {QStringLiteral("MediaInfoCollapsed"), QStringLiteral("0")},
+    });
+    m_prefThumbnailSize = int(defaults.integerForKey(QStringLiteral("ThumbnailSize")));
+    m_prefThumbnailType = int(defaults.integerForKey(QStringLiteral("ThumbnailStyle")));
+    m_viewOrderBy = int(defaults.integerForKey(QStringLiteral("ThumbnailArrangeBy")));
+    m_viewOrderASC = defaults.contains(QStringLiteral("ThumbnailOrderBy"))
+        ? defaults.boolForKey(QStringLiteral("ThumbnailOrderBy"))
+        : true;
+    m_prefThumbnailQuality = int(defaults.integerForKey(QStringLiteral("AssetThumbnailQuality")));
+    m_prefBackgroundLoader = defaults.boolForKey(QStringLiteral("AssetBackgroundLoader"));
+    m_prefDefaultViewerType1 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType")));
+    m_prefExternalViewer1 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication"));
+    m_prefDefaultViewerType2 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType2")));
+    m_prefExternalViewer2 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication2"));
 }
 
-void OVNAssetManager::reload()
+void OVNAssetManager::initMediaView()
 {
-    m_tree->clear();
-    if (!m_connection || !m_connection->isDBConnectionActive()) {
-        statusBar()->showMessage(localized("Not connected to a catalog."));
+    initMediaViewWithTopView(nullptr);
+}
+
+void OVNAssetManager::detachTopView()
+{
+    if (!m_currentTopView)
         return;
-    }
-    if (m_connection->vendor() == OVNDatabaseAccess::Vendor::Integrated)
-        statusBar()->showMessage(localized("Catalog file %1").arg(m_connection->dbDatabase()));
-    else
-        statusBar()->showMessage(localized("Catalog %1 on a PostgreSQL server").arg(m_connection->dbDatabase()));
+    m_mediaList->layout()->removeWidget(m_currentTopView);
+    m_currentTopView->hide();
+    m_currentTopView->setParent(this);
+    m_currentTopView = nullptr;
+}
 
-    auto *database = new QTreeWidgetItem(m_tree, {localized("Database")});
-    const struct {
-        const char *kind;
-        QTreeWidgetItem *parent;
-    } sections[] = {{"F", database}, {"C", database}, {"M", database}, {"I", database}, {"S", nullptr}};
-    for (const auto &section : sections) {
-        const QString kind = QString::fromLatin1(section.kind);
-        for (const CategoryNode &node : m_connection->getCategoryList(kind)) {
-            const QString mid = node.value(QStringLiteral("mid")).toString();
-            const QStringList columns{node.value(QStringLiteral("displaytag")).toString(),
-                                      QString::number(m_connection->getEntryCountForCategory(mid, kind))};
-            if (section.parent)
-                new QTreeWidgetItem(section.parent, columns);
-            else
-                new QTreeWidgetItem(m_tree, columns);
-        }
+void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
+{
+    OVNMediaView *old = m_mediaView;
+    auto *layout = static_cast<QVBoxLayout *>(m_mediaList->layout());
+    detachTopView();
+    if (old) {
+        // The old view may be the one calling us (a delegate message that ends in a reload).
+        layout->removeWidget(old);
+        old->setMediaContainer(nullptr);
+        old->setDelegate(nullptr);
+        old->hide();
+        old->deleteLater();
     }
-    database->setExpanded(true);
+    if (topView) {
+        topView->setParent(m_mediaList);
+        topView->setType(OVNBGView::TiledStrip);
+        layout->insertWidget(0, topView);
+        topView->show();
+        m_currentTopView = topView;
+    }
+
+    m_mediaView = new OVNMediaView(m_mediaList);
+    m_mediaView->setThumbnailWidth(m_prefThumbnailSize > 0 ? m_prefThumbnailSize : 100);
+    m_mediaView->setThumbnailStyle(m_prefThumbnailType);
+    m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
+    m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
+    {
+        const QSignalBlocker blocker(m_thumbsizeSlider);
+        m_thumbsizeSlider->setValue(m_prefThumbnailSize);
+    }
+    m_mediaView->setSortOrder(m_viewOrderBy);
+    m_mediaView->setSortAscending(m_viewOrderASC);
+    if (m_viewOrderBy == 0)
+        m_mediaView->setFilter(m_searchText.toLower());
+    else
+        m_mediaView->sortMediaContainer();
+    if (old && m_dbcon)
+        m_dbcon->runGarbageCollection();
+    m_mediaView->setDelegate(this);
+    layout->addWidget(m_mediaView, 1);
+    m_mediaView->show();
+}
+
+bool OVNAssetManager::thumbnailSizeSliderEnabled() const
+{
+    return m_thumbsizeSlider->isEnabled();
+}
+
+QString OVNAssetManager::statusText() const
+{
+    return m_statusText->text();
+}
+
+void OVNAssetManager::setStatus(const QString &text, bool busy)
+{
+    m_statusText->setText(text);
+    m_statusIndicator->setVisible(busy);
+    if (isVisible())
+        m_statusText->repaint();
 }

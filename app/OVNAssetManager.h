@@ -1,30 +1,260 @@
 #pragma once
 
-#include <QMainWindow>
+#include "browser/OVNMediaDetailsDataSource.h"
+#include "browser/OVNMediaViewDelegate.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "uikit/NTPopUpHeaderViewDelegate.h"
+#include "uikit/PolishedWindow.h"
+
+#include <QHash>
+#include <QImage>
+#include <QPointer>
+#include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
-class OVNDatabaseAccess;
-class QTreeWidget;
+class NTPopUpHeaderView;
+class OVNAssetPreviewImage;
+class OVNBGView;
+class OVNCategoryTreeModel;
+class OVNMediaDetails;
+class OVNMediaView;
+class OVNSmartFolderSearch;
+class OVNSplitView;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QToolButton;
+class QTreeView;
 
-// A catalog window: for now the catalog's top-level categories by kind under the "Database" item,
-// and where the catalog lives. Closing it never asks to save.
-class OVNAssetManager : public QMainWindow
+// A catalog window: a document without a file (never edited, never saved, never asks to save)
+// over its own catalog connection. Left the category tree, in the middle the thumbnails of the
+// selected category, right the preview above the details of the selected entry; a status line
+// and footer below.
+//
+// The window is the thumbnail view's delegate and, through a small adapter (both protocols name
+// their capability sets alike), the details pane's data source. It keeps the
+// tree in memory (every folder's children under "folderitems"), shows the media of the one
+// selected category by its kind, checks the user's privileges before changes, and follows the
+// three catalog notifications that other windows, imports and its own actions post.
+//
+// The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
+// area), _tree.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp.
+class OVNAssetManager : public PolishedWindow, public OVNMediaViewDelegate, public NTPopUpHeaderViewDelegate
 {
     Q_OBJECT
+
 public:
     OVNAssetManager();
     ~OVNAssetManager() override;
 
-    // Shows the window, sized by the registered frame ("NSWindow Frame OVNAssetManager").
+    // ---- the document (OVNAssetManager.cpp) ----
+    // Builds the window and shows it at the frame stored under "OVNAssetManager".
     void makeWindowControllers();
+    void windowControllerDidLoadNib();
+    bool isDocumentEdited() const { return false; }
+    QString displayName() const;
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
-    OVNDatabaseAccess *databaseConnection() const { return m_connection.get(); }
-    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_connection; }
-    // Reads the category tree anew from the connection.
+    OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
+    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_dbcon; }
+    void loadPreferences();
+    void initMediaView();
+    // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
+    void initMediaViewWithTopView(OVNBGView *topView);
+
+    // The smart-folder search used by every catalog window (none: smart folders stay empty).
+    static void setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search);
+    static std::shared_ptr<const OVNSmartFolderSearch> smartFolderSearch();
+
+    // ---- category tree (OVNAssetManager_tree.cpp) ----
+    // Reloads the tree, then shows an empty thumbnail area; without a connection it says so.
     void reload();
+    void reloadCategoryList();
+    void reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth = 0);
+    QStringList reloadCategoryListExpandedItems(const QList<CategoryNode> &nodes) const;
+    void reloadCategoryListExpandItems(const QStringList &mids);
+    void updateCategoryList();
+    // The collection ids below the nodes (also below sub-folders when `recursive`), in tree order.
+    static QStringList buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive);
+    QStringList buildCatalogListForFolderItems(const QVariantList &nodes) const;
+    // Drops the cached count of the category and redraws the tree.
+    void invalidateCountForCategory(const QString &mid);
+    // The root items: the "Database" section item, then the top-level category sets.
+    QList<CategoryNode> internalSectionList() const { return m_internalSectionList; }
+    // The section item's children; nothing before the first load.
+    std::optional<QList<CategoryNode>> internalCategoryList() const { return m_internalCategoryList; }
+
+    // ---- outline selection (OVNAssetManager_tree.cpp) ----
+    QTreeView *categoryList() const { return m_categoryList; }
+    OVNCategoryTreeModel *categoryModel() const { return m_categoryModel; }
+    // Selects the first item with that id ("" for the "Database" item) alone; false when none.
+    bool selectCategory(const QString &mid);
+    // Selects the items with these ids together.
+    void selectCategories(const QStringList &mids);
+    void deselectAllCategories();
+    // The nodes of the selected rows, in row order.
+    QList<CategoryNode> selectedCategoryNodes() const;
+    // The node of the single selected row; nothing unless exactly one row is selected.
+    std::optional<CategoryNode> selectedCategory() const;
+    bool isCategoryExpanded(const QString &mid) const;
+    void setCategoryExpanded(const QString &mid, bool expanded);
+
+    // ---- media list (OVNAssetManager_media.cpp) ----
+    void reloadMediaList();
+    void reloadMediaListWithFind(const QString &statement);
+    int numberOfSelectedItems() const;
+    OVNMediaView *mediaView() const { return m_mediaView; }
+    OVNMediaDetails *mediaDetails() const { return m_mediaDetails; }
+    OVNAssetPreviewImage *mediaPreviewImage() const { return m_mediaPreviewImage; }
+    QString statusText() const;
+    QVariantMap lastSearchSettings() const { return m_lastSearchSettings; }
+    // The top bar shown above the thumbnails (none, or that of a set, surveillance or search).
+    OVNBGView *currentTopView() const { return m_currentTopView; }
+    bool thumbnailSizeSliderEnabled() const;
+
+    // ---- privileges (OVNAssetManager_privileges.cpp) ----
+    static QString getMyPrivilegesForItem(const std::optional<CategoryNode> &node);
+    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
+                                       bool showAlert);
+    // The level for the current selection: the one selected category, else the one selected
+    // entry's category, else "NO ACCESS".
+    QString levelForCurrentSelection();
+    // The access check of the thumbnail view and the details pane: while entries are selected,
+    // every one of them must be granted by its own category; otherwise the selected category decides.
+    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert) override;
+    // Whether the entries may be changed at that level, each by the category that owns it.
+    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
+                                          bool showAlert, QString *lowestLevel = nullptr);
+    static QString authorizationMessage(const QString &requested, const QString &own);
+
+    // ---- notifications (OVNAssetManager_notifications.cpp) ----
+    static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }
+    static QString categoryListDidChangeNotification() { return QStringLiteral("OVNNotificationCategoryListDidChange"); }
+    static QString reloadCategoryNotification() { return QStringLiteral("OVNNotificationReloadCategory"); }
+    // Posts with this window as the sender.
+    void postNotification(const QString &name, QVariantMap userInfo);
+    // The sender a notification carries (null when none).
+    static const QObject *notificationSender(const QVariantMap &userInfo);
+    void ovnImportMediaDidFinish(const QVariantMap &userInfo);
+    void ovnCategoryListDidChange(const QVariantMap &userInfo);
+    void ovnCategoryListReload(const QVariantMap &userInfo);
+    void setTrackImportDidFinish(bool track) { m_trackImportDidFinish = track; }
+    bool trackImportDidFinish() const { return m_trackImportDidFinish; }
+
+    // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
+    OVNMediaViewDelegate::Capabilities capabilities() const override;
+    QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId) override;
+    void ovnMediaViewSelectionDidChange(OVNMediaView *view) override;
+    void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
+    void loadSelectionDetails();
+    void loadPreviewImageForSelection();
+    void loadMediaDetailsForSelection();
+
+    // The details pane's data source (answered by the window's methods below).
+    OVNMediaDetailsDataSource *detailsDataSource() const;
+    QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key);
+    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane);
+    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane);
+    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
+    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column);
+    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
+    void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
+                                       const QString &mediaId);
+    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                                const QString &mediaId);
+    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                           const QString &mediaId);
+    int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
+    QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
+    QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
+
+    NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override { return {}; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
-    std::shared_ptr<OVNDatabaseAccess> m_connection;
-    QTreeWidget *m_tree = nullptr;
+    class DetailsDataSource;
+    void buildWindow();
+    void buildFooter(QWidget *footer);
+    void restoreFrameAndSplitters();
+    void outlineSelectionDidChange();
+    void setStatus(const QString &text, bool busy);
+    void showMediaList(const MediaList &records);
+    MediaList readableMedia(MediaList records);
+    QString cachedCategoryLevel(const QString &categoryId);
+    QString countTextFor(const CategoryNode &node);
+    QList<CategoryNode> nodesFromCatalog();
+    void detachTopView();
+    // The row of the entry with that id in the thumbnail view, -1 when none.
+    int rowForMediaId(const QString &mediaId) const;
+
+    std::shared_ptr<OVNDatabaseAccess> m_dbcon;
+    std::unique_ptr<DetailsDataSource> m_detailsDataSource;
+    bool m_loaded = false;
+
+    // tree
+    QList<CategoryNode> m_internalSectionList;
+    std::optional<QList<CategoryNode>> m_internalCategoryList;
+    QTreeView *m_categoryList = nullptr;
+    OVNCategoryTreeModel *m_categoryModel = nullptr;
+    bool m_reloadingTree = false;
+    QHash<QString, QImage> m_outlineIcons;
+
+    // panes
+    OVNSplitView *m_splitterMedia = nullptr;
+    OVNSplitView *m_splitterPreview = nullptr;
+    QWidget *m_categoryHeader1 = nullptr;
+    QWidget *m_mediaList = nullptr;
+    QWidget *m_mediaPreview1 = nullptr;
+    QWidget *m_mediaPreview2 = nullptr;
+    OVNMediaView *m_mediaView = nullptr;
+    OVNAssetPreviewImage *m_mediaPreviewImage = nullptr;
+    OVNMediaDetails *m_mediaDetails = nullptr;
+    OVNBGView *m_topviewfind = nullptr;
+    OVNBGView *m_topviewsurveillance = nullptr;
+    OVNBGView *m_topviewset = nullptr;
+    OVNBGView *m_currentTopView = nullptr;
+    QPushButton *m_tvfButtonSave = nullptr;
+
+    // status line and footer
+    QLabel *m_statusText = nullptr;
+    QProgressBar *m_statusIndicator = nullptr;
+    QSlider *m_thumbsizeSlider = nullptr;
+    QToolButton *m_footerButtonAction = nullptr;
+    QToolButton *m_previewToggleButton = nullptr;
+
+    // details caches (dropped at every selection change)
+    std::optional<QVariantMap> m_internalExifStorage;
+    std::optional<QVariantMap> m_internalPurchasedStorage;
+    std::optional<QVariantMap> m_internalSoldStorage;
+    QHash<QString, QString> m_categoryLevels;
+
+    float m_frozenFrame1Width = 0;
+    float m_frozenFrame2Width = 0;
+    float m_frozenVFrame1Height = 0;
+    bool m_trackImportDidFinish = false;
+
+    int m_prefThumbnailSize = 0;
+    int m_prefThumbnailType = 0;
+    int m_prefThumbnailQuality = 0;
+    bool m_prefBackgroundLoader = false;
+    int m_prefDefaultViewerType1 = 0;
+    int m_prefDefaultViewerType2 = 0;
+    QString m_prefExternalViewer1;
+    QString m_prefExternalViewer2;
+    bool m_viewDatabaseShowThumbnails = false;
+    bool m_viewLightTableShowThumbnails = false;
+    bool m_viewLightTableShowRecursive = false;
+    bool m_viewShowCountOnLightTables = false;
+    bool m_viewShowCountOnFilmRolls = false;
+    bool m_viewShowCountOnImageSets = false;
+    bool m_viewShowCountOnSurveillanceFolders = false;
+    bool m_usesSmallIcons = false;
+    int m_viewOrderBy = 0;
+    bool m_viewOrderASC = true;
+    QString m_searchText;
+    QVariantMap m_lastSearchSettings;
 };

@@ -7,6 +7,9 @@
 //   ovn-catalog FILE link MEDIA-ID SET-ID
 //   ovn-catalog FILE categories
 //   ovn-catalog FILE media [CATEGORY-ID [KIND]]               all media without a category
+//   ovn-catalog FILE seed [IMAGE...]                          a demonstration catalog: folders,
+//       collections, a category set, a surveillance folder and a smart folder, with the images
+//       (or drawn pictures when none are given) as media with thumbnails
 //
 // Lists are tab-separated, one item a line. Failures go to standard error with the exit status 1.
 
@@ -14,11 +17,22 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/SystemInfo.h"
 
+#include "platform/PropertyList.h"
+
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
 #include <QTextStream>
+
+#include <cmath>
 
 namespace {
 
@@ -42,7 +56,8 @@ int usage()
            "       ovn-catalog FILE add-media CATEGORY-ID PATH [THUMBNAIL-JPEG]\n"
            "       ovn-catalog FILE link MEDIA-ID SET-ID\n"
            "       ovn-catalog FILE categories\n"
-           "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n";
+           "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n"
+           "       ovn-catalog FILE seed [IMAGE...]\n";
     return 2;
 }
 
@@ -133,6 +148,132 @@ int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
     return 0;
 }
 
+
+QByteArray jpegData(const QImage &image)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 85);
+    return data;
+}
+
+// A drawn landscape for catalogs made without images: sky, hills and a sun in varied colours.
+QImage drawnPicture(int index)
+{
+    QImage image(640, 480, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int hue = (index * 47) % 360;
+    QLinearGradient sky(0, 0, 0, 480);
+    sky.setColorAt(0, QColor::fromHsv(hue, 120, 250));
+    sky.setColorAt(1, QColor::fromHsv((hue + 30) % 360, 60, 255));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromHsv((hue + 180) % 360, 90, 255));
+    painter.drawEllipse(QPointF(120 + (index * 53) % 400, 110), 45, 45);
+    for (int layer = 0; layer < 3; ++layer) {
+        painter.setBrush(QColor::fromHsv((hue + 90 + layer * 20) % 360, 140 + layer * 30, 200 - layer * 50));
+        QPainterPath hills;
+        hills.moveTo(0, 480);
+        for (int x = 0; x <= 640; x += 40)
+            hills.lineTo(x, 300 + layer * 50 + 40 * std::sin((x + index * 70 + layer * 150) / 90.0));
+        hills.lineTo(640, 480);
+        painter.drawPath(hills);
+    }
+    return image;
+}
+
+int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
+{
+    const auto category = [&db](const QString &name, const char *kind, const QString &parent = QString()) {
+        const QString mid = db.addCategoryListEntry(name, QString::fromLatin1(kind));
+        if (!mid.isEmpty() && !parent.isEmpty())
+            db.setCategoryListEntrySuperMID(mid, parent);
+        return mid;
+    };
+    const QString travel = category(QStringLiteral("Travel"), "F");
+    const QString year = category(QStringLiteral("2024"), "F", travel);
+    const QString lisbon = category(QStringLiteral("Lisbon"), "C", year);
+    const QString alps = category(QStringLiteral("Alps"), "C", travel);
+    const QString clients = category(QStringLiteral("Clients"), "F");
+    const QString portraits = category(QStringLiteral("Portraits"), "C", clients);
+    const QString tests = category(QStringLiteral("Camera Tests"), "C");
+    const QString landscapes = category(QStringLiteral("Landscapes"), "C");
+    const QString incoming = category(QStringLiteral("Incoming"), "M");
+    const QString stars = category(QStringLiteral("Five Stars"), "I");
+    const QString best = category(QStringLiteral("Best Of"), "S");
+    const QString print = category(QStringLiteral("For Print"), "S");
+    if (best.isEmpty() || print.isEmpty())
+        return fail(db.getLastErrorMessage());
+    db.updateCategoryListComment(incoming, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
+                                               {QStringLiteral("SURVEILLANCEFOLDER"), QDir::homePath() + QStringLiteral("/Incoming")}})));
+    db.updateCategoryListComment(stars, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
+                                            {QStringLiteral("CATALOG"), QStringLiteral("0")},
+                                            {QStringLiteral("LINES"), QVariantList{QVariantMap{
+                                                 {QStringLiteral("FIELD"), QStringLiteral("rating")},
+                                                 {QStringLiteral("OPERATORID"), QStringLiteral("0")},
+                                                 {QStringLiteral("VALUE"), QStringLiteral("5")}}}}})));
+
+    const QStringList collections = {landscapes, lisbon, alps, portraits, tests, incoming};
+    const int count = images.isEmpty() ? 24 : int(images.size());
+    QStringList added;
+    for (int i = 0; i < count; ++i) {
+        QImage picture;
+        QString path;
+        QString name;
+        if (images.isEmpty()) {
+            picture = drawnPicture(i);
+            name = QStringLiteral("Landscape %1.jpg").arg(i + 1, 2, 10, QLatin1Char('0'));
+            path = QDir::homePath() + QStringLiteral("/Pictures/") + name;
+        } else {
+            QImageReader reader(images.at(i));
+            reader.setAutoTransform(true);
+            picture = reader.read();
+            if (picture.isNull()) {
+                QTextStream(stderr) << "ovn-catalog: skipped " << images.at(i) << ": " << reader.errorString() << Qt::endl;
+                continue;
+            }
+            const QFileInfo file(images.at(i));
+            path = file.absoluteFilePath();
+            name = file.fileName();
+        }
+        const QImage thumbnail = picture.scaled(256, 256, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QString owner = collections.at(i % collections.size());
+        const QVariantMap record = {
+            {QStringLiteral("categoryid"), owner},
+            {QStringLiteral("cataloguedby"), SystemInfo::fullName()},
+            {QStringLiteral("volumetype"), QStringLiteral("local")},
+            {QStringLiteral("volumename"), QString()},
+            {QStringLiteral("displaytag"), name},
+            {QStringLiteral("servername"), SystemInfo::hostName()},
+            {QStringLiteral("serverpath"), QString()},
+            {QStringLiteral("absolutepath"), path},
+            {QStringLiteral("filesize"), QFileInfo(path).exists() ? QFileInfo(path).size() : qint64(150000 + i * 7919)},
+            {QStringLiteral("imagewidth"), picture.width()},
+            {QStringLiteral("imageheight"), picture.height()},
+            {QStringLiteral("filedts"), OVNDatabaseAccess::timestampText(QDateTime::currentDateTime().addDays(-i))},
+            {QStringLiteral("dts"), OVNDatabaseAccess::timestampText(QDateTime::currentDateTime())},
+            {QStringLiteral("keywords"), QStringLiteral("Sample picture %1").arg(i + 1)},
+            {QStringLiteral("shortdesc"), QStringLiteral("demo, sample")},
+            {QStringLiteral("fulldesc"), QString()},
+            {QStringLiteral("filetype"), QStringLiteral("Image")},
+            {QStringLiteral("rating"), i % 6},
+            {QStringLiteral("thumbimage"), jpegData(thumbnail)},
+        };
+        const QString mid = db.addMediaListEntry(record);
+        if (mid.isEmpty())
+            return fail(db.getLastErrorMessage());
+        added.append(mid);
+    }
+    for (int i = 0; i < added.size(); i += 3)
+        db.addEntryToImageSet(added.at(i), best);
+    for (int i = 1; i < added.size(); i += 4)
+        db.addEntryToImageSet(added.at(i), print);
+    out() << added.size() << " media in 12 categories" << Qt::endl;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -145,13 +286,18 @@ int main(int argc, char **argv)
     const QString command = arguments.at(1);
     const QStringList rest = arguments.mid(2);
 
-    if (command != QLatin1String("create") && !QFileInfo::exists(path))
+    if (command != QLatin1String("create") && command != QLatin1String("seed") && !QFileInfo::exists(path))
         return fail(QStringLiteral("no catalog file at %1 (make one with \"create\")").arg(path));
     OVNDatabaseAccess db;
     db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
     if (!db.openDBConnection())
         return fail(db.getLastErrorMessage());
 
+    if (command == QLatin1String("seed")) {
+        if (!db.checkForDatabaseSetup() && !OVNDBHelper::prefDBCreateLocalDatabase(db))
+            return fail(db.getLastErrorMessage());
+        return seedCatalog(db, rest);
+    }
     if (command == QLatin1String("create")) {
         if (db.checkForDatabaseSetup())
             return fail(QStringLiteral("%1 already holds a catalog").arg(path));

@@ -1,0 +1,156 @@
+// The media list of the selected category, by its kind.
+#include "app/OVNAssetManager.h"
+
+#include "app/OVNCategoryComment.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "app/OVNSmartFolderSearch.h"
+#include "browser/OVNMediaView.h"
+#include "platform/Localized.h"
+#include "uikit/OVNBGView.h"
+
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+const QString keyMid = QStringLiteral("mid");
+const QString keyType = QStringLiteral("type");
+
+QString itemsText(int count)
+{
+    return localized("%d Items").replace(QStringLiteral("%d"), QString::number(count));
+}
+} // namespace
+
+void OVNAssetManager::showMediaList(const MediaList &records)
+{
+    m_mediaView->setMediaContainer(std::make_shared<MediaList>(readableMedia(records)));
+}
+
+QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
+{
+    auto found = m_categoryLevels.constFind(categoryId);
+    if (found != m_categoryLevels.constEnd())
+        return *found;
+    const QString level = m_dbcon ? m_dbcon->getCategoryAccessPrivilegesForMID(categoryId) : QString();
+    m_categoryLevels.insert(categoryId, level);
+    return level;
+}
+
+MediaList OVNAssetManager::readableMedia(MediaList records)
+{
+    // On a catalog with users, an entry is shown only to whoever may read the category that owns
+    // it, whichever list it arrives in (all entries, a folder's, a set's or a search's).
+    if (!m_dbcon || !m_dbcon->useAuthentication())
+        return records;
+    m_categoryLevels.clear();
+    records.removeIf([this](const MediaRecordRef &record) {
+        const QString owner = record->field(MediaRecord::CategoryId);
+        return !OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), cachedCategoryLevel(owner));
+    });
+    return records;
+}
+
+int OVNAssetManager::numberOfSelectedItems() const
+{
+    return m_mediaView ? m_mediaView->numberOfSelectedRows() : 0;
+}
+
+void OVNAssetManager::reloadMediaList()
+{
+    setStatus(localized("Loading Media Preview List..."), true);
+    loadPreferences();
+    m_thumbsizeSlider->setEnabled(false);
+    m_searchText.clear();
+
+    m_mediaView->setMediaContainer(nullptr);
+    initMediaView();
+    m_mediaView->resizeFrameToFitMediaContainer();
+    m_lastSearchSettings.clear();
+    m_mediaView->setShowEmptySetMessage(false);
+
+    bool searched = false;
+    const std::optional<CategoryNode> node = selectedCategory();
+    if (node && m_dbcon) {
+        m_mediaView->setShowEmptySetMessage(true);
+        const QString kind = node->contains(keyType) ? node->value(keyType).toString() : QStringLiteral("C");
+        const QString mid = node->value(keyMid).toString();
+        const bool readable = OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node));
+        const auto clear = [this] {
+            m_mediaView->setMediaContainer(nullptr);
+            m_mediaView->setMediaContainerMID(QString());
+            m_mediaView->setMediaContainerType(QStringLiteral(""));
+        };
+        const auto show = [&](const MediaList &records, const QString &containerMid, const QString &containerKind) {
+            showMediaList(records);
+            m_mediaView->setMediaContainerMID(containerMid);
+            m_mediaView->setMediaContainerType(containerKind);
+            m_thumbsizeSlider->setEnabled(true);
+        };
+
+        if (kind == QLatin1String("EXPANDABLE")) {
+            if (m_viewDatabaseShowThumbnails)
+                show(m_dbcon->getMediaList(QString(), kind), mid, kind);
+            else
+                clear();
+        } else if (!node->contains(keyMid) || !readable) {
+            // A category the user may not read shows nothing of itself.
+            clear();
+        } else if (kind == QLatin1String("F")) {
+            QStringList collections;
+            if (m_viewLightTableShowThumbnails && node->contains(QStringLiteral("folderitems")))
+                collections = buildCatalogListForFolderItems(node->value(QStringLiteral("folderitems")).toList());
+            if (!collections.isEmpty())
+                show(m_dbcon->getMediaListForArray(collections), mid, kind);
+            else
+                clear();
+        } else if (kind == QLatin1String("I")) {
+            const QString comment = node->value(QStringLiteral("comment")).toString();
+            const std::shared_ptr<const OVNSmartFolderSearch> search = OVNAssetManager::smartFolderSearch();
+            if (OVNCategoryComment::holdsDictionary(comment) && search) {
+                const QVariantMap settings = OVNCategoryComment::dictionary(comment);
+                const QString clause = search->searchClause(settings);
+                reloadMediaListWithFind(clause);
+                m_lastSearchSettings = settings;
+                m_tvfButtonSave->setEnabled(false);
+                searched = true;
+            } else {
+                clear();
+            }
+        } else if (kind == QLatin1String("S") || kind == QLatin1String("M")) {
+            initMediaViewWithTopView(kind == QLatin1String("S") ? m_topviewset : m_topviewsurveillance);
+            m_mediaView->setShowEmptySetMessage(true);
+            show(m_dbcon->getMediaList(mid, kind), mid, kind);
+        } else {
+            show(m_dbcon->getMediaList(mid, kind), mid, kind);
+        }
+    }
+
+    if (!searched) {
+        setStatus(itemsText(m_mediaView->count()), false);
+        m_mediaList->update();
+        m_mediaView->viewport()->update();
+    }
+    m_mediaView->setFocus();
+}
+
+void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
+{
+    setStatus(localized("Finding Media Preview List..."), true);
+    loadPreferences();
+    m_thumbsizeSlider->setEnabled(false);
+    m_searchText.clear();
+    m_mediaView->setMediaContainer(nullptr);
+    initMediaViewWithTopView(m_topviewfind);
+    if (m_dbcon && !statement.trimmed().isEmpty())
+        showMediaList(m_dbcon->getMediaListForSQL(statement));
+    else
+        m_mediaView->setMediaContainer(std::make_shared<MediaList>());
+    m_mediaView->setMediaContainerMID(QString());
+    m_mediaView->setMediaContainerType(QString());
+    m_thumbsizeSlider->setEnabled(true);
+    setStatus(itemsText(m_mediaView->count()), false);
+    m_tvfButtonSave->setEnabled(true);
+    m_mediaView->setShowEmptySetMessage(true);
+    m_topviewfind->update();
+    m_mediaView->setFocus();
+}

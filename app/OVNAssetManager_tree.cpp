@@ -1,0 +1,291 @@
+// The category tree of the catalog window: loading it whole, keeping the open folders across
+// reloads, the count column and the outline selection.
+#include "app/OVNAssetManager.h"
+
+#include "app/OVNCategoryTreeModel.h"
+#include "browser/OVNMediaView.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTreeView>
+
+#include <functional>
+
+namespace {
+const QString keyMid = QStringLiteral("mid");
+const QString keyType = QStringLiteral("type");
+const QString keyFolderItems = QStringLiteral("folderitems");
+// A stored tree nested deeper than this has a cycle.
+constexpr int maximumFolderDepth = 64;
+
+bool isFolder(const CategoryNode &node)
+{
+    return node.value(keyType).toString() == QLatin1String("F");
+}
+} // namespace
+
+void OVNAssetManager::reload()
+{
+    if (!m_dbcon || !m_dbcon->isDBConnectionActive()) {
+        Alert alert;
+        alert.style = Alert::Style::Critical;
+        alert.message = localized("Ostrevan failed to connect to the media database. Please check your database "
+                                  "settings (preferences).");
+        alert.informativeText = localized("No database connection");
+        alert.buttons = {localized("Close")};
+        alert.window = this;
+        Alerts::run(alert);
+        return;
+    }
+    reloadCategoryList();
+    updateCategoryList();
+    initMediaViewWithTopView(nullptr);
+    m_mediaView->resizeFrameToFitMediaContainer();
+}
+
+void OVNAssetManager::reloadCategoryList()
+{
+    if (!m_dbcon)
+        return;
+    QStringList expanded;
+    if (m_internalCategoryList)
+        expanded = reloadCategoryListExpandedItems(*m_internalCategoryList);
+
+    QList<CategoryNode> categories = m_dbcon->getCategoryList(QStringLiteral("F"));
+    reloadCategoryListParseFolder(categories);
+    for (const char *kind : {"C", "M", "I"})
+        categories.append(m_dbcon->getCategoryList(QString::fromLatin1(kind)));
+    m_internalCategoryList = categories;
+
+    m_internalSectionList.clear();
+    CategoryNode section;
+    section.insert(keyType, QStringLiteral("EXPANDABLE"));
+    section.insert(QStringLiteral("icon"), QStringLiteral("DB"));
+    section.insert(QStringLiteral("displaytag"), localized("Database"));
+    section.insert(QStringLiteral("ID"), QStringLiteral("CATALOGS"));
+    m_internalSectionList.append(section);
+    m_internalSectionList.append(m_dbcon->getCategoryList(QStringLiteral("S")));
+
+    // Rebuilding the model drops the selection; that is no selection change of the user's.
+    m_reloadingTree = true;
+    m_categoryModel->setTree(m_internalSectionList, *m_internalCategoryList);
+    m_reloadingTree = false;
+    m_categoryList->expand(m_categoryModel->index(0, 0));
+    if (!expanded.isEmpty())
+        reloadCategoryListExpandItems(expanded);
+    m_categoryList->viewport()->update();
+}
+
+void OVNAssetManager::reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth)
+{
+    for (CategoryNode &node : nodes) {
+        if (!node.contains(keyMid) || !node.contains(keyType) || !isFolder(node))
+            continue;
+        QList<CategoryNode> children;
+        if (depth < maximumFolderDepth) {
+            children = m_dbcon->getCategoryListForMID(node.value(keyMid).toString());
+            reloadCategoryListParseFolder(children, depth + 1);
+        }
+        QVariantList items;
+        items.reserve(children.size());
+        for (const CategoryNode &child : std::as_const(children))
+            items.append(child);
+        node.insert(keyFolderItems, items);
+    }
+}
+
+QStringList OVNAssetManager::reloadCategoryListExpandedItems(const QList<CategoryNode> &) const
+{
+    // The outline's items mirror the nodes; the section item's own state is not kept.
+    QStringList mids;
+    const QList<OVNCategoryTreeModel::Item *> roots = m_categoryModel->rootItems();
+    if (roots.isEmpty())
+        return mids;
+    std::function<void(const OVNCategoryTreeModel::Item *)> walk = [&](const OVNCategoryTreeModel::Item *item) {
+        for (const auto &child : item->children) {
+            if (m_categoryList->isExpanded(m_categoryModel->indexForItem(child.get())))
+                mids.append(child->node.value(keyMid).toString());
+            if (isFolder(child->node))
+                walk(child.get());
+        }
+    };
+    walk(roots.first());
+    return mids;
+}
+
+void OVNAssetManager::reloadCategoryListExpandItems(const QStringList &mids)
+{
+    const QList<OVNCategoryTreeModel::Item *> roots = m_categoryModel->rootItems();
+    if (roots.isEmpty())
+        return;
+    std::function<void(const OVNCategoryTreeModel::Item *)> walk = [&](const OVNCategoryTreeModel::Item *item) {
+        for (const auto &child : item->children) {
+            if (mids.contains(child->node.value(keyMid).toString()))
+                m_categoryList->expand(m_categoryModel->indexForItem(child.get()));
+            if (isFolder(child->node))
+                walk(child.get());
+        }
+    };
+    walk(roots.first());
+}
+
+void OVNAssetManager::updateCategoryList()
+{
+    const bool counts = m_viewShowCountOnLightTables || m_viewShowCountOnFilmRolls || m_viewShowCountOnImageSets
+        || m_viewShowCountOnSurveillanceFolders;
+    if (counts != m_categoryModel->showsCounts()) {
+        const QStringList expanded = reloadCategoryListExpandedItems({});
+        const bool sectionOpen = m_categoryList->isExpanded(m_categoryModel->index(0, 0));
+        const QStringList selected = [this] {
+            QStringList mids;
+            for (const CategoryNode &node : selectedCategoryNodes())
+                mids.append(node.value(keyMid).toString());
+            return mids;
+        }();
+        m_reloadingTree = true;
+        m_categoryModel->setShowsCounts(counts);
+        if (sectionOpen)
+            m_categoryList->expand(m_categoryModel->index(0, 0));
+        reloadCategoryListExpandItems(expanded);
+        selectCategories(selected);
+        m_reloadingTree = false;
+    }
+    QHeaderView *header = m_categoryList->header();
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    if (counts) {
+        header->setSectionResizeMode(1, QHeaderView::Fixed);
+        header->resizeSection(1, 28);
+    }
+    m_categoryList->viewport()->update();
+}
+
+QString OVNAssetManager::countTextFor(const CategoryNode &node)
+{
+    const QString kind = node.value(keyType).toString();
+    const bool shown = (kind == QLatin1String("F") && m_viewShowCountOnLightTables)
+        || (kind == QLatin1String("C") && m_viewShowCountOnFilmRolls)
+        || (kind == QLatin1String("S") && m_viewShowCountOnImageSets)
+        || (kind == QLatin1String("M") && m_viewShowCountOnSurveillanceFolders);
+    if (!shown || !m_dbcon || !node.contains(keyMid))
+        return QString();
+    return QString::number(m_dbcon->getEntryCountForCategory(node.value(keyMid).toString(), kind));
+}
+
+QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive)
+{
+    QStringList mids;
+    std::function<void(const QVariantList &, int)> walk = [&](const QVariantList &level, int depth) {
+        for (const QVariant &value : level) {
+            const CategoryNode node = value.toMap();
+            if (!node.contains(keyType) || !node.contains(keyMid))
+                continue;
+            const QString kind = node.value(keyType).toString();
+            if (kind == QLatin1String("C"))
+                mids.append(node.value(keyMid).toString());
+            if (recursive && (kind == QLatin1String("F") || kind == QLatin1String("EXPANDABLE"))
+                && depth < maximumFolderDepth)
+                walk(node.value(keyFolderItems).toList(), depth + 1);
+        }
+    };
+    walk(nodes, 0);
+    return mids;
+}
+
+QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes) const
+{
+    return buildCatalogListForFolderItems(nodes, m_viewLightTableShowRecursive);
+}
+
+void OVNAssetManager::invalidateCountForCategory(const QString &mid)
+{
+    m_categoryModel->invalidateCount(mid);
+    m_categoryList->viewport()->update();
+}
+
+// ---- outline selection ----
+
+bool OVNAssetManager::selectCategory(const QString &mid)
+{
+    for (OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        const bool match = mid.isEmpty() ? !item->parent && item->row == 0 && !item->node.contains(keyMid)
+                                         : item->node.value(keyMid).toString() == mid;
+        if (!match)
+            continue;
+        for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
+            m_categoryList->expand(m_categoryModel->indexForItem(up));
+        const QModelIndex index = m_categoryModel->indexForItem(item);
+        m_categoryList->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_categoryList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        return true;
+    }
+    return false;
+}
+
+void OVNAssetManager::selectCategories(const QStringList &mids)
+{
+    QItemSelection selection;
+    for (OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (item->node.contains(keyMid) && mids.contains(item->node.value(keyMid).toString())) {
+            const QModelIndex index = m_categoryModel->indexForItem(item);
+            selection.select(index, index);
+        }
+    }
+    m_categoryList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void OVNAssetManager::deselectAllCategories()
+{
+    m_categoryList->selectionModel()->clearSelection();
+}
+
+QList<CategoryNode> OVNAssetManager::selectedCategoryNodes() const
+{
+    // In tree order, also for rows inside closed folders.
+    QList<CategoryNode> nodes;
+    const QItemSelectionModel *selection = m_categoryList->selectionModel();
+    if (!selection->hasSelection())
+        return nodes;
+    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (selection->isSelected(m_categoryModel->indexForItem(item)))
+            nodes.append(item->node);
+    }
+    return nodes;
+}
+
+std::optional<CategoryNode> OVNAssetManager::selectedCategory() const
+{
+    const QModelIndexList rows = m_categoryList->selectionModel()->selectedRows(0);
+    if (rows.size() != 1)
+        return std::nullopt;
+    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForIndex(rows.first()))
+        return item->node;
+    return std::nullopt;
+}
+
+bool OVNAssetManager::isCategoryExpanded(const QString &mid) const
+{
+    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (item->node.value(keyMid).toString() == mid)
+            return m_categoryList->isExpanded(m_categoryModel->indexForItem(item));
+    }
+    return false;
+}
+
+void OVNAssetManager::setCategoryExpanded(const QString &mid, bool expanded)
+{
+    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (item->node.value(keyMid).toString() == mid)
+            m_categoryList->setExpanded(m_categoryModel->indexForItem(item), expanded);
+    }
+}
+
+void OVNAssetManager::outlineSelectionDidChange()
+{
+    if (m_reloadingTree)
+        return;
+    m_trackImportDidFinish = false;
+    reloadMediaList();
+    loadSelectionDetails();
+}

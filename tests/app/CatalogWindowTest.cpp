@@ -1,0 +1,587 @@
+#include "../catalogdb/CatalogFixture.h"
+#include "../support/ScriptedAlertPresenter.h"
+#include "../support/TestEnvironment.h"
+#include "app/OVNAssetManager.h"
+#include "app/OVNAssetPreviewImage.h"
+#include "app/OVNCategoryComment.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "app/OVNSmartFolderSearch.h"
+#include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
+#include "uikit/OVNBGView.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QPointer>
+#include <QTreeView>
+
+// The shared catalog fixture brings its own instantiation; this program defines no tests on it.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
+
+namespace {
+
+const QStringList viewFlags = {"DatabaseShowThumbnails", "LightTableShowThumbnails", "LightTableShowRecursive",
+                               "ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets",
+                               "ShowCountOnSurveillanceFolders"};
+
+QStringList names(const QList<CategoryNode> &nodes)
+{
+    QStringList result;
+    for (const CategoryNode &node : nodes)
+        result.append(node.value("displaytag").toString());
+    return result;
+}
+
+QStringList shownNames(const OVNMediaView *view)
+{
+    QStringList result;
+    for (const MediaRecordRef &record : view->mediaContainer())
+        result.append(record->field(MediaRecord::DisplayTag));
+    result.sort();
+    return result;
+}
+
+// A catalog with a folder tree, every kind of category and a few entries:
+//   Travel (F) > 2024 (F) > Lisbon (C: lisbon-1, lisbon-2); Travel > Alps (C: alps-1);
+//   Travel > Picks (S); Studio (C: studio-1); Incoming (M: incoming-1); Stars (I); Best (S: alps-1, studio-1)
+class CatalogWindowTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        Alerts::setPresenter(std::make_unique<ScriptedAlertPresenter>());
+        for (const QString &flag : viewFlags)
+            UserDefaults::standard().removeObjectForKey(flag);
+        UserDefaults::standard().registerDefaults({{"LightTableShowThumbnails", "1"}, {"ShowCountOnFilmRolls", "1"}});
+
+        travel = category("Travel", "F");
+        year = category("2024", "F", travel);
+        lisbon = category("Lisbon", "C", year);
+        alps = category("Alps", "C", travel);
+        picks = category("Picks", "S", travel);
+        studio = category("Studio", "C");
+        incoming = category("Incoming", "M");
+        stars = category("Stars", "I");
+        best = category("Best", "S");
+        lisbon1 = entry(lisbon, "lisbon-1");
+        entry(lisbon, "lisbon-2");
+        alps1 = entry(alps, "alps-1");
+        studio1 = entry(studio, "studio-1");
+        entry(incoming, "incoming-1");
+        ASSERT_FALSE(db.addEntryToImageSet(alps1, best).isEmpty());
+        ASSERT_FALSE(db.addEntryToImageSet(studio1, best).isEmpty());
+    }
+
+    void TearDown() override
+    {
+        for (const QPointer<OVNAssetManager> &window : std::as_const(windows))
+            delete window.data();
+        for (const QString &flag : viewFlags)
+            UserDefaults::standard().removeObjectForKey(flag);
+        OVNAssetManager::setSmartFolderSearch(nullptr);
+        Alerts::setPresenter(nullptr);
+        CatalogFixture::TearDown();
+    }
+
+    QString category(const char *name, const char *kind, const QString &parent = QString())
+    {
+        const QString mid = db.addCategoryListEntry(QString::fromUtf8(name), QString::fromLatin1(kind));
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        if (!parent.isEmpty()) {
+            EXPECT_TRUE(db.setCategoryListEntrySuperMID(mid, parent));
+        }
+        return mid;
+    }
+
+    QString entry(const QString &categoryId, const char *name)
+    {
+        const QString mid = db.addMediaListEntry(importRecord(categoryId, QString::fromUtf8(name)));
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        return mid;
+    }
+
+    OVNAssetManager *openWindow(std::shared_ptr<OVNDatabaseAccess> connection = nullptr)
+    {
+        auto *window = new OVNAssetManager;
+        window->setDatabaseConnection(connection ? std::move(connection) : std::shared_ptr<OVNDatabaseAccess>(openAnother()));
+        window->windowControllerDidLoadNib();
+        windows.append(window);
+        return window;
+    }
+
+    QString travel, year, lisbon, alps, picks, studio, incoming, stars, best;
+    QString lisbon1, alps1, studio1;
+    QList<QPointer<OVNAssetManager>> windows;
+};
+
+OVN_CATALOG_VENDORS(CatalogWindowTest);
+
+TEST_P(CatalogWindowTest, TheTreeHoldsEveryKindWithFoldersFilledToTheBottom)
+{
+    OVNAssetManager *window = openWindow();
+    const QList<CategoryNode> roots = window->internalSectionList();
+    ASSERT_EQ(roots.size(), 2);
+    EXPECT_EQ(roots.at(0).value("type").toString(), "EXPANDABLE");
+    EXPECT_EQ(roots.at(0).value("ID").toString(), "CATALOGS");
+    EXPECT_FALSE(roots.at(0).contains("mid"));
+    EXPECT_EQ(roots.at(1).value("displaytag").toString(), "Best");
+
+    ASSERT_TRUE(window->internalCategoryList().has_value());
+    const QList<CategoryNode> top = *window->internalCategoryList();
+    // Folders first, then collections, surveillance folders and smart folders.
+    EXPECT_EQ(names(top), (QStringList{"Travel", "Studio", "Incoming", "Stars"}));
+    const QVariantList travelItems = top.at(0).value("folderitems").toList();
+    ASSERT_EQ(travelItems.size(), 3);
+    QVariantMap nested;
+    for (const QVariant &item : travelItems) {
+        if (item.toMap().value("displaytag") == "2024")
+            nested = item.toMap();
+    }
+    ASSERT_EQ(nested.value("folderitems").toList().size(), 1);
+    EXPECT_EQ(nested.value("folderitems").toList().first().toMap().value("mid").toString(), lisbon);
+    EXPECT_FALSE(top.at(1).contains("folderitems"));
+
+    // The outline shows the same shape, with the section item open and a count column.
+    OVNCategoryTreeModel *model = window->categoryModel();
+    ASSERT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(model->rowCount(model->index(0, 0)), 4);
+    EXPECT_TRUE(window->categoryList()->isExpanded(model->index(0, 0)));
+    EXPECT_EQ(model->columnCount(), 2);
+    const QModelIndex studioCount = model->index(1, 1, model->index(0, 0));
+    EXPECT_EQ(model->data(studioCount).toString(), "1");
+}
+
+TEST_P(CatalogWindowTest, AnEmptyCatalogShowsTheDatabaseItemAlone)
+{
+    for (const char *table : {"strvset", "strvfile", "strvcategory"})
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("delete from ") + QLatin1String(table)));
+    OVNAssetManager *window = openWindow();
+    EXPECT_EQ(window->categoryModel()->rowCount(), 1);
+    EXPECT_EQ(window->categoryModel()->rowCount(window->categoryModel()->index(0, 0)), 0);
+}
+
+TEST_P(CatalogWindowTest, WithEveryCountOffThereIsNoCountColumn)
+{
+    for (const char *flag : {"ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets",
+                             "ShowCountOnSurveillanceFolders"})
+        UserDefaults::standard().setBool(false, flag);
+    OVNAssetManager *window = openWindow();
+    EXPECT_EQ(window->categoryModel()->columnCount(), 1);
+}
+
+TEST(CatalogWindowWithoutCatalogTest, ReloadWithoutAConnectionSaysSoAndChangesNothing)
+{
+    auto *presenter = new ScriptedAlertPresenter;
+    Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
+    OVNAssetManager window;
+    window.windowControllerDidLoadNib();
+    window.reload();
+    ASSERT_EQ(presenter->shown().size(), 1);
+    EXPECT_EQ(presenter->shown().first().informativeText, "No database connection");
+    EXPECT_EQ(presenter->shown().first().buttons, QStringList{"Close"});
+    EXPECT_FALSE(window.internalCategoryList().has_value());
+    EXPECT_EQ(window.categoryModel()->rowCount(), 0);
+    Alerts::setPresenter(nullptr);
+}
+
+TEST_P(CatalogWindowTest, OpenFoldersStayOpenAcrossReloadsEvenUnderAClosedParent)
+{
+    OVNAssetManager *window = openWindow();
+    window->setCategoryExpanded(travel, true);
+    window->setCategoryExpanded(year, true);
+    window->setCategoryExpanded(travel, false);
+    const QString added = category("Later", "C", year);
+    window->reloadCategoryList();
+    EXPECT_FALSE(window->isCategoryExpanded(travel));
+    EXPECT_TRUE(window->isCategoryExpanded(year));
+    EXPECT_TRUE(window->selectCategory(added));
+}
+
+TEST_P(CatalogWindowTest, EachKindShowsItsOwnMedia)
+{
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(lisbon));
+    EXPECT_EQ(shownNames(window->mediaView()), (QStringList{"lisbon-1", "lisbon-2"}));
+    EXPECT_EQ(window->mediaView()->mediaContainerType(), "C");
+    EXPECT_EQ(window->mediaView()->mediaContainerMID(), lisbon);
+    EXPECT_EQ(window->statusText(), "2 Items");
+    EXPECT_TRUE(window->thumbnailSizeSliderEnabled());
+
+    ASSERT_TRUE(window->selectCategory(incoming));
+    EXPECT_EQ(shownNames(window->mediaView()), QStringList{"incoming-1"});
+    ASSERT_NE(window->currentTopView(), nullptr);
+    OVNBGView *surveillanceBar = window->currentTopView();
+
+    ASSERT_TRUE(window->selectCategory(best));
+    EXPECT_EQ(shownNames(window->mediaView()), (QStringList{"alps-1", "studio-1"}));
+    for (const MediaRecordRef &record : window->mediaView()->mediaContainer())
+        EXPECT_FALSE(record->field(MediaRecord::ImageSetMid).isEmpty());
+    EXPECT_NE(window->currentTopView(), surveillanceBar);
+
+    // The top bar leaves the thumbnail area but survives for the next use.
+    ASSERT_TRUE(window->selectCategory(studio));
+    EXPECT_EQ(window->currentTopView(), nullptr);
+    EXPECT_FALSE(surveillanceBar->isVisible());
+    ASSERT_TRUE(window->selectCategory(incoming));
+    EXPECT_EQ(window->currentTopView(), surveillanceBar);
+
+    // Two categories at once, and the Database item with its option off, show nothing.
+    window->selectCategories({studio, alps});
+    EXPECT_EQ(window->mediaView()->count(), 0);
+    EXPECT_EQ(window->statusText(), "0 Items");
+    ASSERT_TRUE(window->selectCategory(QString()));
+    EXPECT_EQ(window->mediaView()->count(), 0);
+    EXPECT_FALSE(window->thumbnailSizeSliderEnabled());
+}
+
+TEST_P(CatalogWindowTest, TheDatabaseItemShowsEveryEntryWhenItsOptionIsOn)
+{
+    UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(QString()));
+    EXPECT_EQ(window->mediaView()->count(), 5);
+    EXPECT_EQ(window->mediaView()->mediaContainerType(), "EXPANDABLE");
+}
+
+TEST_P(CatalogWindowTest, AFolderShowsItsCollectionsAndWithTheRecursiveOptionThoseBelow)
+{
+    OVNAssetManager *flat = openWindow();
+    ASSERT_TRUE(flat->selectCategory(travel));
+    EXPECT_EQ(shownNames(flat->mediaView()), QStringList{"alps-1"});
+    EXPECT_EQ(flat->mediaView()->mediaContainerType(), "F");
+
+    UserDefaults::standard().setBool(true, "LightTableShowRecursive");
+    OVNAssetManager *deep = openWindow();
+    ASSERT_TRUE(deep->selectCategory(travel));
+    EXPECT_EQ(shownNames(deep->mediaView()), (QStringList{"alps-1", "lisbon-1", "lisbon-2"}));
+
+    // A folder holding only a set shows nothing: only collections are gathered.
+    const QString onlySets = category("Only sets", "F");
+    category("A set", "S", onlySets);
+    deep->reloadCategoryList();
+    ASSERT_TRUE(deep->selectCategory(onlySets));
+    EXPECT_EQ(deep->mediaView()->count(), 0);
+
+    UserDefaults::standard().setBool(false, "LightTableShowThumbnails");
+    OVNAssetManager *off = openWindow();
+    ASSERT_TRUE(off->selectCategory(travel));
+    EXPECT_EQ(off->mediaView()->count(), 0);
+}
+
+TEST_P(CatalogWindowTest, ASmartFolderRunsItsStoredSearchWhenASearchIsInstalled)
+{
+    class ByName : public OVNSmartFolderSearch
+    {
+    public:
+        QString searchClause(const QVariantMap &settings) const override
+        {
+            const QString name = settings.value("LINES").toList().value(0).toMap().value("VALUE").toString();
+            return OVNDBHelper::mediaSelect() + " where displaytag=" + OVNDBHelper::quotedText(name);
+        }
+    };
+    const QVariantMap settings = {{"CATALOG", "0"}, {"LINES", QVariantList{QVariantMap{{"VALUE", "studio-1"}}}}};
+    ASSERT_TRUE(db.updateCategoryListComment(stars, OVNCategoryComment::textForm(settings)));
+
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(stars));
+    EXPECT_EQ(window->mediaView()->count(), 0);
+
+    OVNAssetManager::setSmartFolderSearch(std::make_shared<ByName>());
+    window->reloadMediaList();
+    EXPECT_EQ(shownNames(window->mediaView()), QStringList{"studio-1"});
+    EXPECT_EQ(window->lastSearchSettings().value("CATALOG").toString(), "0");
+
+    // A comment that holds no dictionary shows nothing.
+    ASSERT_TRUE(db.updateCategoryListComment(stars, "not a property list ("));
+    window->reloadCategoryList();
+    ASSERT_TRUE(window->selectCategory(stars));
+    EXPECT_EQ(window->mediaView()->count(), 0);
+}
+
+TEST_P(CatalogWindowTest, SelectingAThumbnailFillsThePreviewAndTheDetails)
+{
+    ASSERT_TRUE(db.updateThumbnailForMediaID(studio1, [] {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPEG");
+        return data;
+    }()));
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(studio));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    view->notifySelectionDidChange();
+    EXPECT_EQ(window->mediaPreviewImage()->image().size(), QSize(40, 30));
+    EXPECT_EQ(window->mediaPreviewImage()->rating(), 4);
+    EXPECT_EQ(window->mediaDetails()->selectionCount(), 1);
+    EXPECT_NE(window->mediaDetails()->dataSource(), nullptr);
+
+    // An edit in the pane reaches the catalog and the shown record.
+    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "new title", "keywords", studio1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(studio1, "keywords"), "new title");
+    EXPECT_EQ(view->mediaObject("keywords", 0).toString(), "new title");
+
+    view->deselectAll();
+    view->notifySelectionDidChange();
+    EXPECT_TRUE(window->mediaPreviewImage()->image().isNull());
+    EXPECT_EQ(window->mediaDetails()->dataSource(), nullptr);
+}
+
+TEST_P(CatalogWindowTest, ANewCategoryReachesAWindowWithoutSelectionButNotOneWithASelection)
+{
+    OVNAssetManager *poster = openWindow();
+    OVNAssetManager *idle = openWindow();
+    OVNAssetManager *busy = openWindow();
+    ASSERT_TRUE(busy->selectCategory(studio));
+
+    const QString added = category("Fresh", "C");
+    poster->postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{"action", "add"}});
+    EXPECT_TRUE(names(*poster->internalCategoryList()).contains("Fresh"));
+    EXPECT_TRUE(names(*idle->internalCategoryList()).contains("Fresh"));
+    EXPECT_FALSE(names(*busy->internalCategoryList()).contains("Fresh"));
+    // The busy window keeps its selection and its thumbnails.
+    ASSERT_TRUE(busy->selectedCategory().has_value());
+    EXPECT_EQ(busy->selectedCategory()->value("mid").toString(), studio);
+    EXPECT_EQ(busy->mediaView()->count(), 1);
+    EXPECT_TRUE(poster->selectCategory(added));
+}
+
+TEST_P(CatalogWindowTest, ChangedMembersReloadTheWindowThatShowsThem)
+{
+    OVNAssetManager *poster = openWindow();
+    OVNAssetManager *viewer = openWindow();
+    ASSERT_TRUE(viewer->selectCategory(alps));
+    ASSERT_EQ(viewer->mediaView()->count(), 1);
+    const QModelIndex alpsCount = [&] {
+        for (OVNCategoryTreeModel::Item *item : viewer->categoryModel()->allItems()) {
+            if (item->node.value("mid").toString() == alps)
+                return viewer->categoryModel()->indexForItem(item, 1);
+        }
+        return QModelIndex();
+    }();
+    EXPECT_EQ(viewer->categoryModel()->data(alpsCount).toString(), "1");
+
+    entry(alps, "alps-2");
+    poster->postNotification(OVNAssetManager::reloadCategoryNotification(), {{"categoryid", alps}});
+    EXPECT_EQ(viewer->mediaView()->count(), 2);
+    EXPECT_EQ(viewer->categoryModel()->data(alpsCount).toString(), "2");
+
+    // News about another category leaves the shown list alone.
+    entry(alps, "alps-3");
+    poster->postNotification(OVNAssetManager::reloadCategoryNotification(), {{"categoryid", studio}});
+    EXPECT_EQ(viewer->mediaView()->count(), 2);
+}
+
+TEST_P(CatalogWindowTest, OnlyTheWindowThatStartedAnImportFollowsItsEnd)
+{
+    OVNAssetManager *importer = openWindow();
+    OVNAssetManager *other = openWindow();
+    for (OVNAssetManager *window : {importer, other}) {
+        window->setCategoryExpanded(travel, true);
+        ASSERT_TRUE(window->selectCategory(studio));
+    }
+    importer->setTrackImportDidFinish(true);
+    entry(alps, "imported");
+    importer->postNotification(OVNAssetManager::importMediaDidFinishNotification(), {{"categoryid", alps}});
+    EXPECT_EQ(importer->selectedCategory()->value("mid").toString(), alps);
+    EXPECT_EQ(importer->mediaView()->count(), 2);
+    EXPECT_FALSE(importer->trackImportDidFinish());
+    EXPECT_EQ(other->selectedCategory()->value("mid").toString(), studio);
+
+    // A click on another category during the import ends the following.
+    importer->setTrackImportDidFinish(true);
+    ASSERT_TRUE(importer->selectCategory(studio));
+    importer->postNotification(OVNAssetManager::importMediaDidFinishNotification(), {{"categoryid", alps}});
+    EXPECT_EQ(importer->selectedCategory()->value("mid").toString(), studio);
+}
+
+// ---- privileges ----
+
+TEST(PrivilegeLevelTest, AHigherLevelGrantsOnlyTheTwoLowerRequests)
+{
+    const QString no = "NO ACCESS", ro = "READ ONLY", rw = "READ & WRITE", full = "FULL ACCESS";
+    EXPECT_TRUE(OVNPrivilegeLevel::isGranted(rw, rw));
+    EXPECT_TRUE(OVNPrivilegeLevel::isGranted(rw, full));
+    EXPECT_FALSE(OVNPrivilegeLevel::isGranted(rw, ro));
+    EXPECT_FALSE(OVNPrivilegeLevel::isGranted(rw, no));
+    EXPECT_TRUE(OVNPrivilegeLevel::isGranted(ro, rw));
+    EXPECT_FALSE(OVNPrivilegeLevel::isGranted(full, rw));
+    EXPECT_FALSE(OVNPrivilegeLevel::isGranted(no, ro));
+    EXPECT_TRUE(OVNPrivilegeLevel::isGranted(no, no));
+    EXPECT_FALSE(OVNPrivilegeLevel::isGranted(rw, ""));
+    EXPECT_FALSE(OVNPrivilegeLevel::isGranted(ro, "SOMETHING"));
+    EXPECT_EQ(OVNPrivilegeLevel::lower(full, ro), ro);
+    EXPECT_EQ(OVNPrivilegeLevel::lower("bogus", rw), "bogus");
+    EXPECT_TRUE(OVNAssetManager::authorizationMessage(rw, ro).endsWith("Requested Privilege: READ & WRITE\n"
+                                                                      "Your Privilege Level: READ ONLY"));
+}
+
+TEST_P(CatalogWindowTest, WithoutUserTablesEverySelectionHasFullAccess)
+{
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(QString()));
+    for (const char *level : {"READ ONLY", "READ & WRITE", "FULL ACCESS"})
+        EXPECT_TRUE(window->isUserAuthorizedForAccessCurrentSelectionWithType(level, false)) << level;
+    window->selectCategories({studio, alps});
+    EXPECT_EQ(window->levelForCurrentSelection(), "NO ACCESS");
+    EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ ONLY", false));
+}
+
+// A server catalog with users: Ann is in Staff. "Secret" lets only another group in, "Open" gives
+// Staff read-only access, "Shared" read and write.
+class ServerPrivilegesTest : public CatalogWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        CatalogWindowTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
+        staff = db.addGroupEntry("Staff", QString(), {});
+        const QString others = db.addGroupEntry("Others", QString(), {});
+        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
+        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        secret = restricted("Secret", others, "FULL ACCESS");
+        open = restricted("Open", staff, "READ ONLY");
+        shared = restricted("Shared", staff, "READ & WRITE");
+        secret1 = entry(secret, "secret-1");
+        open1 = entry(open, "open-1");
+        entry(shared, "shared-1");
+        ASSERT_FALSE(db.addEntryToImageSet(secret1, best).isEmpty());
+        ASSERT_FALSE(db.addEntryToImageSet(open1, best).isEmpty());
+        UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
+
+        connection = openAnother();
+        ASSERT_TRUE(connection->checkForUserManagerSetup());
+        ASSERT_TRUE(connection->authenticateUser("ann"));
+    }
+
+    QString restricted(const char *name, const QString &group, const char *level)
+    {
+        const QString mid = category(name, "C");
+        const QVariantList entries{QVariantMap{{"group", "g"}, {"mid", group}, {"privilege", level}}};
+        EXPECT_TRUE(db.updateCategoryListComment(mid, OVNCategoryComment::withPrivileges(QString(), entries)));
+        return mid;
+    }
+
+    std::shared_ptr<OVNDatabaseAccess> connection;
+    QString staff, secret, open, shared, secret1, open1;
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerPrivilegesTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+TEST_P(ServerPrivilegesTest, AUserWithoutAccessSeesNoneOfACollectionsMedia)
+{
+    OVNAssetManager *window = openWindow(connection);
+    // The tree still lists the collection, with the user's level on it.
+    for (const CategoryNode &node : *window->internalCategoryList()) {
+        if (node.value("mid").toString() == secret) {
+            EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "NO ACCESS");
+        } else if (node.value("mid").toString() == open) {
+            EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "READ ONLY");
+        }
+    }
+    ASSERT_TRUE(window->selectCategory(secret));
+    EXPECT_EQ(window->mediaView()->count(), 0);
+    EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ ONLY", false));
+    // Nor through the whole catalog or a set that links them.
+    ASSERT_TRUE(window->selectCategory(QString()));
+    EXPECT_FALSE(shownNames(window->mediaView()).contains("secret-1"));
+    EXPECT_TRUE(shownNames(window->mediaView()).contains("open-1"));
+    ASSERT_TRUE(window->selectCategory(best));
+    EXPECT_EQ(shownNames(window->mediaView()), (QStringList{"alps-1", "open-1", "studio-1"}));
+}
+
+TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
+{
+    auto *presenter = new ScriptedAlertPresenter;
+    Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
+    OVNAssetManager *window = openWindow(connection);
+
+    ASSERT_TRUE(window->selectCategory(open));
+    EXPECT_EQ(window->levelForCurrentSelection(), "READ ONLY");
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    view->notifySelectionDidChange();
+    // The details pane asks with the alert when it shows the entry's fields (disabled here).
+    const qsizetype alertsBefore = presenter->shown().size();
+    EXPECT_TRUE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ ONLY", false));
+    EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ & WRITE", true));
+    ASSERT_EQ(presenter->shown().size(), alertsBefore + 1);
+    EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");
+    EXPECT_TRUE(presenter->shown().last().informativeText.endsWith("Your Privilege Level: READ ONLY"));
+    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "keywords"), "A title");
+
+    // Shown through the Database item (full access there), the entry still answers to its own
+    // collection.
+    ASSERT_TRUE(window->selectCategory(QString()));
+    view = window->mediaView();
+    view->selectImage(view->rowForMid(open1));
+    EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ & WRITE", false));
+    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "keywords"), "A title");
+
+    ASSERT_TRUE(window->selectCategory(shared));
+    view = window->mediaView();
+    view->selectImage(0);
+    EXPECT_TRUE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ & WRITE", false));
+    EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("FULL ACCESS", false));
+}
+
+// ---- category comments ----
+
+TEST(CategoryCommentTest, BothTextFormsReadAndPrivilegesKeepTheOtherKeys)
+{
+    const QVariantMap folder = {{"SURVEILLANCEFOLDER", "/Volumes/Archive/Shots"}};
+    const QString text = OVNCategoryComment::textForm(folder);
+    EXPECT_EQ(OVNCategoryComment::dictionary(text), folder);
+    const QVariantList entries{QVariantMap{{"group", "Staff"}, {"mid", "g1"}, {"privilege", "READ ONLY"}}};
+    const QString xml = OVNCategoryComment::withPrivileges(text, entries);
+    EXPECT_TRUE(xml.startsWith("<?xml"));
+    const QVariantMap read = OVNCategoryComment::dictionary(xml);
+    EXPECT_EQ(read.value("SURVEILLANCEFOLDER").toString(), "/Volumes/Archive/Shots");
+    EXPECT_EQ(read.value("PRIVILEGES").toList(), entries);
+
+    EXPECT_TRUE(OVNCategoryComment::dictionary("").isEmpty());
+    EXPECT_TRUE(OVNCategoryComment::dictionary("(\"an\", \"array\")").isEmpty());
+    EXPECT_FALSE(OVNCategoryComment::holdsDictionary("{ unterminated"));
+    EXPECT_EQ(OVNCategoryComment::dictionary(OVNCategoryComment::withPrivileges("garbage", entries)).keys(),
+              QStringList{"PRIVILEGES"});
+}
+
+TEST(CategoryTreeTest, FolderCollectionsComeParentsFirstAndOnlyRecursivelyWhenAsked)
+{
+    const auto node = [](const char *mid, const char *type, const QVariantList &children = {}) {
+        QVariantMap map{{"mid", mid}, {"type", type}};
+        if (!children.isEmpty())
+            map.insert("folderitems", children);
+        return QVariant(map);
+    };
+    const QVariantList tree = {
+        node("c1", "C"),
+        node("f1", "F", {node("c2", "C"), node("f2", "F", {node("c3", "C"), node("s1", "S")}), node("m1", "M")}),
+        node("c4", "C"),
+        QVariant(QVariantMap{{"type", "C"}}),
+    };
+    EXPECT_EQ(OVNAssetManager::buildCatalogListForFolderItems(tree, false), (QStringList{"c1", "c4"}));
+    EXPECT_EQ(OVNAssetManager::buildCatalogListForFolderItems(tree, true), (QStringList{"c1", "c2", "c3", "c4"}));
+    EXPECT_TRUE(OVNAssetManager::buildCatalogListForFolderItems({}, true).isEmpty());
+}
+
+} // namespace
