@@ -20,6 +20,7 @@
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTextOption>
 #include <QPolygonF>
 #include <QScrollBar>
 #include <QTimer>
@@ -69,7 +70,9 @@ void drawText(QPainter &painter, const QRectF &rect, const QString &text, const 
         return;
     painter.setFont(attributes.font);
     painter.setPen(color);
-    painter.drawText(rect, int(attributes.alignment | Qt::AlignTop | Qt::TextWordWrap), text);
+    QTextOption option(attributes.alignment | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(rect, text, option);
 }
 
 int intValue(const QVariant &value)

@@ -11,6 +11,7 @@
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTextOption>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -81,7 +82,11 @@ void drawText(QPainter &painter, const QRectF &qtRect, const QString &text, cons
         return;
     painter.setFont(font);
     painter.setPen(color);
-    painter.drawText(qtRect, int(alignment | Qt::AlignTop | Qt::TextWordWrap), text);
+    // Wrapped at words, and a word longer than the line at any character, as the layouts were
+    // drawn; the lines that do not fit are clipped away.
+    QTextOption option(alignment | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(qtRect, text, option);
 }
 
 QFont fontOf(const QString &family, bool bold, int pixelSize)
