@@ -225,3 +225,28 @@ TEST(OVNThumbnailTest, EmptyLayoutDrawsATransparentCell)
     // A layout without a font names Helvetica-Bold 10.
     EXPECT_EQ(renderer.nameBarHeight(), renderer.topBarHeight());
 }
+
+TEST(OVNThumbnailTest, PlainImageViewCastsItsShadowDownRight)
+{
+    OVNThumbnail renderer;
+    renderer.setWidth(100);
+    renderer.setHeight(100);
+    renderer.setLayout(OVNThumbnailHelper::getLayoutForThumbnail(1));
+    const QImage pic = picture(200, 100, QColor(0, 0, 200));
+    const QImage cell = renderer.createThumbnailForImage(pic, record({{"displaytag", "a.jpg"}}));
+    const OVNThumbnail::Geometry g = renderer.geometryForPicture(QSizeF(pic.size()));
+    // No name bar: the picture fills the area's width, centred in its height, framed in black.
+    EXPECT_EQ(g.fitted, QRectF(2, 2 + 24, 96, 48));
+    EXPECT_EQ(g.frame, g.fitted);
+    const QColor grey = QColor::fromRgbF(0.88f, 0.88f, 0.88f);
+    EXPECT_TRUE(qAbs(qGray(pixelUp(cell, 50, 5).rgb()) - qGray(grey.rgb())) <= 1);
+    // Offset (2, -2): the blurred shadow is darker right of and below the picture than left of
+    // and above it.
+    const int left = int(g.fitted.x()) - 2;
+    const int right = int(g.fitted.right()) + 1;
+    const int below = int(g.fitted.y()) - 2;
+    const int above = int(g.fitted.bottom()) + 1;
+    EXPECT_LT(qGray(pixelUp(cell, right, 50).rgb()), qGray(pixelUp(cell, left, 50).rgb()));
+    EXPECT_LT(qGray(pixelUp(cell, 50, below).rgb()), qGray(pixelUp(cell, 50, above).rgb()));
+    EXPECT_LT(qGray(pixelUp(cell, right, 50).rgb()), qGray(grey.rgb()) - 20);
+}
