@@ -1,7 +1,7 @@
 // The catalog window document: its panes, preferences and the thumbnail area.
 #include "app/OVNAssetManager.h"
 
-#include "app/OVNAssetPreviewImage.h"
+#include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNCountBadgeCell.h"
 #include "app/OVNOutlineView.h"
@@ -174,7 +174,7 @@ void OVNAssetManager::buildWindow()
 
     // Preview and details.
     m_mediaPreview1 = new QWidget;
-    m_mediaPreviewImage = new OVNAssetPreviewImage;
+    m_mediaPreviewImage = new OVNMediaPreviewImage;
     m_mediaPreviewImage->setBackgroundColor(icons.colorFor(QStringLiteral("DetailsBackgroundColor")));
     auto *previewHeader = NTPopUpHeaderView::viewWithFrame(QRect(0, 0, 256, 17), localized("Preview"));
     previewHeader->setDelegate(this);

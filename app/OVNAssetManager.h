@@ -17,7 +17,7 @@
 #include <optional>
 
 class NTPopUpHeaderView;
-class OVNAssetPreviewImage;
+class OVNMediaPreviewImage;
 class OVNBGView;
 class OVNCategoryTreeModel;
 class OVNMediaDetails;
@@ -142,7 +142,7 @@ public:
     int numberOfSelectedItems() const;
     OVNMediaView *mediaView() const { return m_mediaView; }
     OVNMediaDetails *mediaDetails() const { return m_mediaDetails; }
-    OVNAssetPreviewImage *mediaPreviewImage() const { return m_mediaPreviewImage; }
+    OVNMediaPreviewImage *mediaPreviewImage() const { return m_mediaPreviewImage; }
     QString statusText() const;
     QVariantMap lastSearchSettings() const { return m_lastSearchSettings; }
     // The top bar shown above the thumbnails (none, or that of a set, surveillance or search).
@@ -277,7 +277,7 @@ private:
     QWidget *m_mediaPreview1 = nullptr;
     QWidget *m_mediaPreview2 = nullptr;
     OVNMediaView *m_mediaView = nullptr;
-    OVNAssetPreviewImage *m_mediaPreviewImage = nullptr;
+    OVNMediaPreviewImage *m_mediaPreviewImage = nullptr;
     OVNMediaDetails *m_mediaDetails = nullptr;
     OVNBGView *m_topviewfind = nullptr;
     OVNBGView *m_topviewsurveillance = nullptr;

@@ -3,7 +3,7 @@
 // stored values of the selected entry.
 #include "app/OVNAssetManager.h"
 
-#include "app/OVNAssetPreviewImage.h"
+#include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
@@ -172,7 +172,11 @@ void OVNAssetManager::loadPreviewImageForSelection()
         const int row = m_mediaView->selectedRow();
         const QVariant rating = m_mediaView->mediaObject(keyRating, row);
         const QImage image = m_mediaView->imageForRow(row);
-        m_mediaPreviewImage->setImage(image, rating.isValid() ? rating.toString().toInt() : 0);
+        // A record without a rating shows the picture alone.
+        if (rating.isValid())
+            m_mediaPreviewImage->setImage(image, rating.toString().toInt());
+        else
+            m_mediaPreviewImage->setImage(image);
     } else {
         m_mediaPreviewImage->setImage(QImage());
     }

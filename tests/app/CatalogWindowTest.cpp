@@ -2,7 +2,7 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNAssetPreviewImage.h"
+#include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
