@@ -489,7 +489,9 @@ TEST_P(ServerPrivilegesTest, AUserWithoutAccessSeesNoneOfACollectionsMedia)
 {
     OVNAssetManager *window = openWindow(connection);
     // The tree still lists the collection, with the user's level on it.
-    for (const CategoryNode &node : *window->internalCategoryList()) {
+    const std::optional<QList<CategoryNode>> nodes = window->internalCategoryList();
+    ASSERT_TRUE(nodes.has_value());
+    for (const CategoryNode &node : *nodes) {
         if (node.value("mid").toString() == secret) {
             EXPECT_EQ(node.value("MYPRIVILEGES").toString(), "NO ACCESS");
         } else if (node.value("mid").toString() == open) {
@@ -504,7 +506,8 @@ TEST_P(ServerPrivilegesTest, AUserWithoutAccessSeesNoneOfACollectionsMedia)
     EXPECT_FALSE(shownNames(window->mediaView()).contains("secret-1"));
     EXPECT_TRUE(shownNames(window->mediaView()).contains("open-1"));
     ASSERT_TRUE(window->selectCategory(best));
-    EXPECT_EQ(shownNames(window->mediaView()), (QStringList{"alps-1", "open-1", "studio-1"}));
+    const QStringList linked{"alps-1", "open-1", "studio-1"};
+    EXPECT_EQ(shownNames(window->mediaView()), linked);
 }
 
 TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
