@@ -129,6 +129,11 @@ public:
                                           bool showAlert, QString *lowestLevel = nullptr);
     static QString authorizationMessage(const QString &requested, const QString &own);
 
+    // ---- import (OVNAssetManager_import.cpp) ----
+    // Imports files and folders into the category: the import sheet on this window, its worker
+    // on a connection of its own to this window's catalog. Needs "READ & WRITE" on the category.
+    void importFiles(const QStringList &paths, const QString &categoryId);
+
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }
     static QString categoryListDidChangeNotification() { return QStringLiteral("OVNNotificationCategoryListDidChange"); }
