@@ -239,3 +239,54 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
 }
 
 OVN_CATALOG_VENDORS(ImportWorkerTest);
+
+// A refused insert is listed with the file's name; the files around it, in the same transaction,
+// are kept.
+TEST_P(ImportWorkerTest, RefusedInsertIsListedAndTheOthersStay)
+{
+    if (isPostgres()) {
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+            "create function refuse_bad() returns trigger as $body$ begin if new.displaytag = 'bad.jpg' then "
+            "raise exception 'refused'; end if; return new; end $body$ language plpgsql")))
+            << qPrintable(db.getLastErrorMessage());
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+            "create trigger refuse_bad before insert on strvfile for each row execute function refuse_bad()")))
+            << qPrintable(db.getLastErrorMessage());
+    } else {
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+            "create trigger refuse_bad before insert on strvfile when new.displaytag = 'bad.jpg' "
+            "begin select raise(abort, 'refused'); end")))
+            << qPrintable(db.getLastErrorMessage());
+    }
+    QVariantList items;
+    for (const char *name : {"one.jpg", "two.jpg", "bad.jpg", "three.jpg"})
+        items.append(writeJpeg(files.filePath(QLatin1String(name)), int(items.size())));
+    OVNImportWorker::Settings s = settings(2);
+    s.batchSize = 100;
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_EQ(summary.importedIds.size(), 3);
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(QFileInfo(summary.failures.first().path).fileName(), QStringLiteral("bad.jpg"));
+    EXPECT_EQ(listedNames(db, category), (QStringList{QStringLiteral("one.jpg"), QStringLiteral("two.jpg"),
+                                                      QStringLiteral("three.jpg")}));
+}
+
+// Pre-fill writes the prepared fields and the path words into each new record.
+TEST_P(ImportWorkerTest, PrefillCompletesEachRecord)
+{
+    QDir(files.path()).mkpath(QStringLiteral("Summer/Beach"));
+    const QString path = writeJpeg(files.filePath(QStringLiteral("Summer/Beach/sunset.jpg")), 4);
+    OVNImportWorker::Settings s = settings(1);
+    s.prefillEnabled = true;
+    s.prefillInfo = {{QStringLiteral("fulldesc"), QStringLiteral("holiday")}};
+    s.prefillWords.shortDescriptionAddFilename = true;
+    s.prefillWords.shortDescriptionParseFolders = 1;
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run({path});
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")), QStringLiteral("holiday"));
+    const QString keywords = db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("shortdesc"));
+    EXPECT_TRUE(keywords.contains(QLatin1String("sunset"))) << qPrintable(keywords);
+    EXPECT_TRUE(keywords.contains(QLatin1String("Beach"))) << qPrintable(keywords);
+}
