@@ -3,6 +3,7 @@
 #include "import/OVNImportMedia.h"
 
 #include "formats/OVNHelper.h"
+#include "platform/Localized.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 
@@ -26,7 +27,7 @@ public:
     void importStatus(const QString &text) override
     {
         QPointer<OVNImportMedia> sheet = m_sheet;
-        MainThread::post([sheet, text] { if (sheet) sheet->m_statusText->setText(text); }, m_sheet);
+        MainThread::post([sheet, text] { if (sheet) sheet->m_statusText->setText(localized(text)); }, m_sheet);
     }
     void importStarted(int total) override
     {
@@ -60,7 +61,7 @@ OVNImportMedia::OVNImportMedia(QWidget *parent)
     : QDialog(parent)
     , m_relay(std::make_unique<Relay>(this))
 {
-    setWindowTitle(tr("Import"));
+    setWindowTitle(localized("Import"));
     auto *layout = new QVBoxLayout(this);
     m_statusTitle = new QLabel(this);
     m_statusFileCount = new QLabel(this);
@@ -86,7 +87,7 @@ OVNImportMedia::OVNImportMedia(QWidget *parent)
     m_thumbs[0]->setAlignment(Qt::AlignCenter);
     strip->addWidget(m_thumbs[0]);
     layout->addLayout(strip);
-    m_importButton = new QPushButton(tr("Cancel"), this);
+    m_importButton = new QPushButton(localized("Cancel"), this);
     connect(m_importButton, &QPushButton::clicked, this, [this] { btCancelClicked(); });
     layout->addWidget(m_importButton, 0, Qt::AlignRight);
 }
@@ -186,7 +187,7 @@ void OVNImportMedia::btCancelClicked()
         return;
     m_worker->cancel();
     m_importButton->setEnabled(false);
-    m_statusText->setText(tr("Canceling import..."));
+    m_statusText->setText(localized("Canceling import..."));
 }
 
 QString OVNImportMedia::failureListText(const QList<OVNImportWorker::Failure> &failures, int maxLines)
@@ -195,7 +196,7 @@ QString OVNImportMedia::failureListText(const QList<OVNImportWorker::Failure> &f
     for (qsizetype i = 0; i < failures.size() && i < maxLines; ++i)
         lines.append(QStringLiteral("%1: %2").arg(QFileInfo(failures.at(i).path).fileName(), failures.at(i).reason));
     if (failures.size() > maxLines)
-        lines.append(tr("... and %n more.", nullptr, int(failures.size() - maxLines)));
+        lines.append(localized("... and %1 more.").arg(failures.size() - maxLines));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -210,13 +211,13 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &summar
     QWidget *window = parentWidget();
     hide();
     if (summary.connectionFailed) {
-        OVNHelper::displayAlert(tr("Database connection failed"),
-                                tr("The import could not open its own connection to the catalog."), window);
+        OVNHelper::displayAlert(localized("Database connection failed"),
+                                localized("The import could not open its own connection to the catalog."), window);
     } else if (!summary.abortTitle.isEmpty()) {
-        m_statusText->setText(summary.abortStatus);
-        OVNHelper::displayAlert(summary.abortTitle, summary.abortMessage, window);
+        m_statusText->setText(localized(summary.abortStatus));
+        OVNHelper::displayAlert(localized(summary.abortTitle), summary.abortMessage, window);
     } else if (!summary.failures.isEmpty()) {
-        OVNHelper::displayAlert(tr("Some files were not imported as they are."),
+        OVNHelper::displayAlert(localized("Some files were not imported as they are."),
                                 failureListText(summary.failures), window);
     }
     NotificationCenter::defaultCenter().postNotification(

@@ -8,6 +8,7 @@
 #include "formats/OVNHelper.h"
 #include "formats/PBMImageRep.h"
 #include "import/OVNImportHelper.h"
+#include "platform/Localized.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,8 +70,8 @@ void OVNImportWorker::wait()
 
 QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, const QString &target)
 {
-    return (move ? QStringLiteral("Failed to move %1 to %2. Aborting now.")
-                 : QStringLiteral("Failed to copy %1 to %2. Aborting now."))
+    return (move ? localized("Failed to move %1 to %2. Aborting now.")
+                 : localized("Failed to copy %1 to %2. Aborting now."))
         .arg(source, target);
 }
 

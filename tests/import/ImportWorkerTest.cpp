@@ -290,3 +290,29 @@ TEST_P(ImportWorkerTest, PrefillCompletesEachRecord)
     EXPECT_TRUE(keywords.contains(QLatin1String("sunset"))) << qPrintable(keywords);
     EXPECT_TRUE(keywords.contains(QLatin1String("Beach"))) << qPrintable(keywords);
 }
+
+// Cancel on the sheet stops the import, keeps what was imported and posts the finish once.
+TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
+{
+    ScriptedAlertPresenter::install();
+    QVariantList items;
+    for (int i = 0; i < 80; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("k%1.jpg").arg(i)), i));
+    int finishes = 0;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, OVNImportMedia::importMediaDidFinishNotification(),
+                                                    [&](const QString &, const QVariantMap &) { ++finishes; });
+    OVNImportMedia sheet;
+    sheet.setDeleteOnFinish(false);
+    sheet.setThreadCount(1);
+    sheet.setConnectionMaker(maker());
+    sheet.processFiles(items, category, nullptr);
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, 60000));
+    sheet.btCancelClicked();
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 60000));
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(finishes, 1);
+    EXPECT_TRUE(sheet.summary().cancelled);
+    EXPECT_LT(sheet.summary().importedIds.size(), 80);
+    EXPECT_EQ(listedNames(db, category).size(), sheet.summary().importedIds.size());
+}
