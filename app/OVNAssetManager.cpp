@@ -3,6 +3,8 @@
 
 #include "app/OVNAssetPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNCountBadgeCell.h"
+#include "app/OVNOutlineView.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaView.h"
@@ -113,12 +115,13 @@ void OVNAssetManager::buildWindow()
     m_splitterMedia->setChildrenCollapsible(false);
 
     // The outline with its pane header.
-    m_categoryList = new QTreeView;
+    m_categoryList = new OVNOutlineView;
+    m_categoryList->setOutlineDelegate(this);
     m_categoryModel = new OVNCategoryTreeModel(this);
     m_categoryList->setModel(m_categoryModel);
     m_categoryList->setHeaderHidden(true);
     m_categoryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_categoryList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_categoryList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     m_categoryList->setFrameShape(QFrame::NoFrame);
     m_categoryList->setUniformRowHeights(true);
     m_categoryList->setIndentation(12);
@@ -130,6 +133,7 @@ void OVNAssetManager::buildWindow()
     labelFont.setPixelSize(12);
     cell->setFont(labelFont);
     m_categoryList->setItemDelegateForColumn(0, cell);
+    m_categoryList->setItemDelegateForColumn(1, new OVNCountBadgeCell(m_categoryList));
     QPalette outlinePalette = m_categoryList->palette();
     outlinePalette.setColor(QPalette::Base, icons.colorFor(QStringLiteral("DBViewBackgroundColor")));
     m_categoryList->setPalette(outlinePalette);
@@ -144,6 +148,8 @@ void OVNAssetManager::buildWindow()
         return *found;
     });
     m_categoryModel->setCountProvider([this](const CategoryNode &node) { return countTextFor(node); });
+    m_categoryModel->setRenameHandler(
+        [this](const CategoryNode &node, const QString &name) { return renameCategory(node.value("mid").toString(), name); });
     connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { outlineSelectionDidChange(); });
 

@@ -2,6 +2,7 @@
 
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
+#include "app/OVNOutlineViewDelegate.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "uikit/NTPopUpHeaderViewDelegate.h"
 #include "uikit/PolishedWindow.h"
@@ -11,6 +12,7 @@
 #include <QPointer>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,14 +22,15 @@ class OVNBGView;
 class OVNCategoryTreeModel;
 class OVNMediaDetails;
 class OVNMediaView;
+class OVNOutlineView;
 class OVNSmartFolderSearch;
 class OVNSplitView;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSlider;
 class QToolButton;
-class QTreeView;
 
 // A catalog window: a document without a file (never edited, never saved, never asks to save)
 // over its own catalog connection. Left the category tree, in the middle the thumbnails of the
@@ -41,8 +44,12 @@ class QTreeView;
 // three catalog notifications that other windows, imports and its own actions post.
 //
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
-// area), _tree.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp.
-class OVNAssetManager : public PolishedWindow, public OVNMediaViewDelegate, public NTPopUpHeaderViewDelegate
+// area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp,
+// _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp.
+class OVNAssetManager : public PolishedWindow,
+                        public OVNMediaViewDelegate,
+                        public OVNOutlineViewDelegate,
+                        public NTPopUpHeaderViewDelegate
 {
     Q_OBJECT
 
@@ -87,7 +94,7 @@ public:
     std::optional<QList<CategoryNode>> internalCategoryList() const { return m_internalCategoryList; }
 
     // ---- outline selection (OVNAssetManager_tree.cpp) ----
-    QTreeView *categoryList() const { return m_categoryList; }
+    OVNOutlineView *categoryList() const { return m_categoryList; }
     OVNCategoryTreeModel *categoryModel() const { return m_categoryModel; }
     // Selects the first item with that id ("" for the "Database" item) alone; false when none.
     bool selectCategory(const QString &mid);
@@ -100,6 +107,34 @@ public:
     std::optional<CategoryNode> selectedCategory() const;
     bool isCategoryExpanded(const QString &mid) const;
     void setCategoryExpanded(const QString &mid, bool expanded);
+
+    // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
+    OVNOutlineViewDelegate::Capabilities outlineDelegateCapabilities() const override;
+    bool ovnOutlineViewHandleReturnKeyEvent(OVNOutlineView *outline, QKeyEvent *event) override;
+    bool ovnOutlineViewHandleDeleteKeyEvent(OVNOutlineView *outline, QKeyEvent *event) override;
+    // Selects the row at the point alone (none below the last row) and answers the category menu.
+    std::unique_ptr<QMenu> ovnOutlineViewMenuForEvent(OVNOutlineView *outline, const QPoint &position) override;
+    // The dragged categories as an XML property list of their nodes.
+    std::unique_ptr<QMimeData> outlineViewWriteItems(OVNOutlineView *outline, const QModelIndexList &rows) override;
+    // A category goes into a folder, or to the top level (no target), when the user may change
+    // both and the folder is neither the category nor inside it.
+    Qt::DropAction outlineViewValidateDrop(OVNOutlineView *outline, const QMimeData *data,
+                                           const QModelIndex &target) override;
+    bool outlineViewAcceptDrop(OVNOutlineView *outline, const QMimeData *data, const QModelIndex &target) override;
+    void ovnOutlineViewAddFiles(OVNOutlineView *outline, const QStringList &paths, const QModelIndex &target) override;
+    void ovnOutlineViewMoveMids(OVNOutlineView *outline, const QStringList &mids, const QString &fromCatalog,
+                                const QString &toCatalog) override;
+    void ovnOutlineViewLinkMids(OVNOutlineView *outline, const QStringList &mids, const QString &toImageSet) override;
+    // Stores a name edited in place: refused when empty or without "FULL ACCESS" on the category.
+    bool renameCategory(const QString &mid, const QString &name);
+    // The id of the dragged category when it may go onto the target (invalid: the top level).
+    QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert);
+
+    // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
+    // Deletes the selected category after asking.
+    void buttonDeleteCatalogClick();
+    // The category actions menu; `sender` is the pressed context button, none for the outline.
+    std::unique_ptr<QMenu> menuForContextButton(QObject *sender);
 
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
@@ -129,11 +164,6 @@ public:
                                           bool showAlert, QString *lowestLevel = nullptr);
     static QString authorizationMessage(const QString &requested, const QString &own);
 
-    // ---- import (OVNAssetManager_import.cpp) ----
-    // Imports files and folders into the category: the import sheet on this window, its worker
-    // on a connection of its own to this window's catalog. Needs "READ & WRITE" on the category.
-    void importFiles(const QStringList &paths, const QString &categoryId);
-
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }
     static QString categoryListDidChangeNotification() { return QStringLiteral("OVNNotificationCategoryListDidChange"); }
@@ -153,9 +183,35 @@ public:
     QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId) override;
     void ovnMediaViewSelectionDidChange(OVNMediaView *view) override;
     void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
+    void delete_(OVNMediaView *view) override;
+    void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
+    void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
+    bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row) override;
+    void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
+    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths) override;
+    void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
+                              const QString &toCatalog) override;
+    void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
+    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set),
+    // highest row first, each only when the catalog delete succeeded.
+    void deleteSelectedMedia();
+    // Imports the files into the category: a collection takes them; for anything else (a folder,
+    // a set, no category) a new collection is made, inside the folder when it is one.
+    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target);
     void loadSelectionDetails();
     void loadPreviewImageForSelection();
     void loadMediaDetailsForSelection();
+
+    // ---- opening media (OVNAssetManager_open.cpp) ----
+    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
+    // desktop associates with the file, 2 `application` (1 when none is set).
+    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
+
+    // ---- import (OVNAssetManager_import.cpp) ----
+    // Imports files and folders into the collection with that id: the import sheet on this
+    // window, its worker on a connection of its own to this window's catalog. Needs
+    // "READ & WRITE" on the collection.
+    void importFiles(const QStringList &paths, const QString &categoryId);
 
     // The details pane's data source (answered by the window's methods below).
     OVNMediaDetailsDataSource *detailsDataSource() const;
@@ -171,6 +227,8 @@ public:
                                                 const QString &mediaId);
     void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
                                            const QString &mediaId);
+    // Reads the selected entry's metadata into the cache, once per selection.
+    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
     int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
     QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
     QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
@@ -195,6 +253,11 @@ private:
     void detachTopView();
     // The row of the entry with that id in the thumbnail view, -1 when none.
     int rowForMediaId(const QString &mediaId) const;
+    // Writes a value of the entry with that id (never another); a refusal or failure is shown and
+    // the pane shows the stored value again.
+    bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
+    // Posts a reload for each category once, in order.
+    void postReloadCategories(const QStringList &categoryIds);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<DetailsDataSource> m_detailsDataSource;
@@ -203,7 +266,7 @@ private:
     // tree
     QList<CategoryNode> m_internalSectionList;
     std::optional<QList<CategoryNode>> m_internalCategoryList;
-    QTreeView *m_categoryList = nullptr;
+    OVNOutlineView *m_categoryList = nullptr;
     OVNCategoryTreeModel *m_categoryModel = nullptr;
     bool m_reloadingTree = false;
     QHash<QString, QImage> m_outlineIcons;

@@ -4,26 +4,36 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNAssetPreviewImage.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
+#include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 
-#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
-#include <QProcess>
-#include <QUrl>
+
+#include <algorithm>
 
 namespace {
 const QString keyMid = QStringLiteral("mid");
 const QString keyRating = QStringLiteral("rating");
 const QString keyCategoryId = QStringLiteral("categoryid");
+const QString keyType = QStringLiteral("type");
+const QString keyCounter = QStringLiteral("counter");
 
-// The exif storage as the table shows it: rows in key order.
+// The metadata as the table shows it: rows in key order, ignoring case.
 QStringList sortedKeys(const QVariantMap &map)
 {
-    return map.keys();
+    QStringList keys = map.keys();
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    return keys;
 }
 } // namespace
 
@@ -130,7 +140,10 @@ OVNAssetManager::~OVNAssetManager()
 
 OVNMediaViewDelegate::Capabilities OVNAssetManager::capabilities() const
 {
-    return ThumbnailData | SelectionDidChange | DoubleClick | UserAuthorization;
+    using D = OVNMediaViewDelegate;
+    return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
+        | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
+        | D::MoveMids | D::LinkMids;
 }
 
 QByteArray OVNAssetManager::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -176,23 +189,203 @@ void OVNAssetManager::loadMediaDetailsForSelection()
 
 void OVNAssetManager::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers)
 {
+    // Read again, so that a viewer just chosen in the preferences opens.
     loadPreferences();
     const bool second = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     const int type = second ? m_prefDefaultViewerType2 : m_prefDefaultViewerType1;
     const QString application = second ? m_prefExternalViewer2 : m_prefExternalViewer1;
-    if (type < 0 || type > 2 || !view)
+    openMedia(view, type == 2 && application.isEmpty() ? 1 : type, application);
+}
+
+void OVNAssetManager::ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view)
+{
+    openMedia(view, 0, QString());
+}
+
+void OVNAssetManager::ovnMediaViewOpenWithCreator(OVNMediaView *view)
+{
+    openMedia(view, 1, QString());
+}
+
+// ---- deleting ----
+
+void OVNAssetManager::delete_(OVNMediaView *view)
+{
+    if (!view || view != m_mediaView)
         return;
-    // The internal viewers open from their own windows; until a file is handed to one, every
-    // choice opens the file with the application the desktop associates with it.
-    for (int row : view->selectedRows()) {
-        const QString path = view->filenameForRow(row);
-        if (path.isEmpty() || !QFileInfo::exists(path))
-            continue;
-        if (type == 2 && !application.isEmpty())
-            QProcess::startDetached(application, {path});
-        else
-            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (view->numberOfSelectedRows() == 0) {
+        buttonDeleteCatalogClick();
+        return;
     }
+    // From a set only the memberships go: the set's level decides. Otherwise each entry's own
+    // category does.
+    const std::optional<CategoryNode> category = selectedCategory();
+    const bool fromSet = category && category->value(keyType).toString() == QLatin1String("S");
+    const bool granted = fromSet
+        ? isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, true)
+        : isUserAuthorizedForAccessCurrentSelectionWithType(OVNPrivilegeLevel::readWrite(), true);
+    if (granted)
+        deleteSelectedMedia();
+}
+
+void OVNAssetManager::deleteSelectedMedia()
+{
+    QList<int> rows = m_mediaView->selectedRows();
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    for (int row : std::as_const(rows)) {
+        if (!ovnMediaViewWillDeleteEntry(m_mediaView, row))
+            continue;
+        m_mediaView->removeObjectAtIndex(row);
+        ovnMediaViewDidDeleteEntry(m_mediaView, row);
+    }
+    m_mediaView->deselectAll();
+    m_mediaView->resizeFrameToFitMediaContainer();
+    m_mediaView->viewport()->update();
+    ovnMediaViewSelectionDidChange(m_mediaView);
+}
+
+bool OVNAssetManager::ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row)
+{
+    const std::optional<CategoryNode> category = selectedCategory();
+    if (!m_dbcon || !view || !category || row < 0 || row >= view->count())
+        return false;
+    const QString kind = category->contains(keyType) ? category->value(keyType).toString() : QStringLiteral("C");
+    if (kind == QLatin1String("C")) {
+        // The entry leaves the catalog: its own category must allow it.
+        const QString owner = view->mediaObject(keyCategoryId, row).toString();
+        if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
+            return false;
+        return m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row));
+    }
+    if (kind == QLatin1String("S")) {
+        // Only the membership goes; the entry stays in its collection and other sets.
+        if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
+            return false;
+        const QString membership = view->entryMIDForRow(row);
+        return !membership.isEmpty() && m_dbcon->deleteImageSetEntry(membership);
+    }
+    return false;
+}
+
+void OVNAssetManager::ovnMediaViewDidDeleteEntry(OVNMediaView *, int)
+{
+    if (const std::optional<CategoryNode> category = selectedCategory())
+        invalidateCountForCategory(category->value(keyMid).toString());
+}
+
+// ---- adding, moving and linking ----
+
+void OVNAssetManager::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths)
+{
+    addFiles(paths, selectedCategory());
+}
+
+void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target)
+{
+    if (!m_dbcon || paths.isEmpty())
+        return;
+    const QString kind = target ? target->value(keyType).toString() : QString();
+    QString collection;
+    QString folder;
+    if (kind == QLatin1String("C"))
+        collection = target->value(keyMid).toString();
+    else if (kind == QLatin1String("F"))
+        folder = target->value(keyMid).toString();
+
+    if (!collection.isEmpty()) {
+        if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
+            return;
+    } else {
+        // A new collection for the files: inside the folder when the user may change it.
+        if (!folder.isEmpty() && !isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
+            return;
+        const QFileInfo first(paths.first());
+        const QString name = first.isDir() ? QDir(first.absoluteFilePath()).dirName() : QStringLiteral("drag");
+        collection = m_dbcon->addCategoryListEntry(name.isEmpty() ? QStringLiteral("drag") : name, QStringLiteral("C"));
+        if (!collection.isEmpty() && !folder.isEmpty())
+            m_dbcon->setCategoryListEntrySuperMID(collection, folder);
+        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        if (collection.isEmpty()) {
+            OVNHelper::displayAlert(localized("The collection for the files could not be made."),
+                                    m_dbcon->getLastErrorMessage(), this);
+            return;
+        }
+    }
+    m_trackImportDidFinish = true;
+    importFiles(paths, collection);
+}
+
+void OVNAssetManager::postReloadCategories(const QStringList &categoryIds)
+{
+    QStringList posted;
+    for (const QString &id : categoryIds) {
+        if (id.isEmpty() || posted.contains(id))
+            continue;
+        posted.append(id);
+        postNotification(reloadCategoryNotification(), {{keyCategoryId, id}});
+    }
+}
+
+void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids, const QString &fromCatalog,
+                                           const QString &toCatalog)
+{
+    if (!m_dbcon || mids.isEmpty())
+        return;
+    // Entries go only into a collection of this catalog the user may change, and only out of
+    // categories the user may change.
+    std::optional<CategoryNode> target;
+    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (item->node.value(keyMid).toString() == toCatalog)
+            target = item->node;
+    }
+    if (!target || target->value(keyType).toString() != QLatin1String("C"))
+        return;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
+        return;
+    QStringList owners;
+    for (const QString &mid : mids)
+        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), owners, true))
+        return;
+    int failed = 0;
+    for (const QString &mid : mids) {
+        if (!m_dbcon->updateMediaListEntry(mid, keyCategoryId, toCatalog, OVNDatabaseAccess::QuotedValue))
+            ++failed;
+    }
+    if (failed > 0)
+        OVNHelper::displayAlert(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
+    // The target, the category they were shown in, and every collection they left.
+    postReloadCategories(QStringList{toCatalog, fromCatalog} + owners);
+}
+
+void OVNAssetManager::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mids, const QString &toImageSet)
+{
+    if (!m_dbcon || mids.isEmpty())
+        return;
+    std::optional<CategoryNode> target;
+    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+        if (item->node.value(keyMid).toString() == toImageSet)
+            target = item->node;
+    }
+    if (!target || target->value(keyType).toString() != QLatin1String("S"))
+        return;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
+        return;
+    // Linking shows an entry in one more place: the user must be able to see it where it lives.
+    QStringList owners;
+    for (const QString &mid : mids)
+        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readOnly(), owners, true))
+        return;
+    int failed = 0;
+    for (const QString &mid : mids) {
+        if (m_dbcon->addEntryToImageSet(mid, toImageSet).isEmpty())
+            ++failed;
+    }
+    if (failed > 0)
+        OVNHelper::displayAlert(localized("Some entries could not be added to the set."),
+                                m_dbcon->getLastErrorMessage(), this);
+    postReloadCategories({toImageSet});
 }
 
 // ---- details data source ----
@@ -228,6 +421,8 @@ QString OVNAssetManager::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, con
 
 QString OVNAssetManager::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column)
 {
+    if (!m_mediaView || m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
     if (!m_internalPurchasedStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
         m_internalPurchasedStorage = m_dbcon && !mid.isEmpty() ? m_dbcon->getPurchasedForMediaID(mid) : QVariantMap();
@@ -237,6 +432,8 @@ QString OVNAssetManager::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, co
 
 QString OVNAssetManager::ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column)
 {
+    if (!m_mediaView || m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
     if (!m_internalSoldStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
         m_internalSoldStorage = m_dbcon && !mid.isEmpty() ? m_dbcon->getSoldForMediaID(mid) : QVariantMap();
@@ -244,52 +441,79 @@ QString OVNAssetManager::ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const Q
     return m_internalSoldStorage->value(column).toString();
 }
 
+bool OVNAssetManager::writeDetailsValue(const QString &mediaId, const std::function<bool()> &write)
+{
+    if (!m_dbcon || mediaId.isEmpty())
+        return false;
+    // The entry the edit began on, wherever the selection is now: its own category decides.
+    const QString owner = m_dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
+    // A refusal is shown once here; the pane's forms are already closed to this user.
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, true))
+        return false;
+    if (write())
+        return true;
+    OVNHelper::displayAlert(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
+                            m_mediaView ? m_mediaView->window() : this);
+    // The pane shows what is stored again, not what was typed.
+    if (m_mediaDetails)
+        m_mediaDetails->reloadData();
+    return false;
+}
+
 void OVNAssetManager::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value, const QString &key,
                                                     const QString &mediaId)
 {
+    if (!writeDetailsValue(mediaId, [&] { return m_dbcon->updateMediaListEntry(mediaId, key, value); }))
+        return;
     const int row = rowForMediaId(mediaId);
-    if (!m_dbcon || row < 0)
-        return;
-    const QString owner = m_mediaView->mediaObject(keyCategoryId, row).toString();
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
-        return;
-    if (m_dbcon->updateMediaListEntry(mediaId, key, value))
+    if (row >= 0)
         m_mediaView->setMediaObject(key, value, row);
 }
 
 void OVNAssetManager::ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *, const QString &value,
                                                              const QString &column, const QString &mediaId)
 {
-    const int row = rowForMediaId(mediaId);
-    if (!m_dbcon || row < 0)
+    if (!writeDetailsValue(mediaId, [&] { return m_dbcon->updatePurchasedEntry(mediaId, column, value); }))
         return;
-    const QString owner = m_mediaView->mediaObject(keyCategoryId, row).toString();
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
-        return;
-    if (m_dbcon->updatePurchasedEntry(mediaId, column, value) && m_internalPurchasedStorage)
+    // The cache belongs to the one selected entry; an edit of another entry must not enter it.
+    if (m_internalPurchasedStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
         m_internalPurchasedStorage->insert(column, value);
+    else
+        m_internalPurchasedStorage.reset();
 }
 
 void OVNAssetManager::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value, const QString &column,
                                                         const QString &mediaId)
 {
-    const int row = rowForMediaId(mediaId);
-    if (!m_dbcon || row < 0)
+    if (!writeDetailsValue(mediaId, [&] { return m_dbcon->updateSoldEntry(mediaId, column, value); }))
         return;
-    const QString owner = m_mediaView->mediaObject(keyCategoryId, row).toString();
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
-        return;
-    if (m_dbcon->updateSoldEntry(mediaId, column, value) && m_internalSoldStorage)
+    if (m_internalSoldStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
         m_internalSoldStorage->insert(column, value);
+    else
+        m_internalSoldStorage.reset();
+}
+
+void OVNAssetManager::cacheExifForOVNMediaDetails(OVNMediaDetails *pane)
+{
+    if (m_internalExifStorage || !m_dbcon || !m_mediaView || m_mediaView->numberOfSelectedRows() != 1)
+        return;
+    const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
+    if (mid.isEmpty())
+        return;
+    // The metadata the file was imported with, as one property-list dictionary; without one the
+    // cache stays empty and the next request asks again.
+    const QString text = m_dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
+    if (text.size() <= 2)
+        return;
+    const QVariant tags = PropertyList::read(text.toUtf8());
+    if (tags.typeId() == QMetaType::QVariantMap)
+        m_internalExifStorage = tags.toMap();
 }
 
 int OVNAssetManager::numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane)
 {
-    if (!m_internalExifStorage) {
-        const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        m_internalExifStorage = m_dbcon && !mid.isEmpty() ? m_dbcon->getExifForMediaID(mid) : QVariantMap();
-    }
-    return int(m_internalExifStorage->size());
+    cacheExifForOVNMediaDetails(pane);
+    return m_internalExifStorage ? int(m_internalExifStorage->size()) : 0;
 }
 
 QString OVNAssetManager::ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row)
@@ -303,5 +527,9 @@ QString OVNAssetManager::ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, in
 {
     if (row < 0 || row >= numberOfRowsInExifForOVNMediaDetails(pane))
         return QString();
-    return m_internalExifStorage->value(sortedKeys(*m_internalExifStorage).at(row)).toString();
+    const QVariant value = m_internalExifStorage->value(sortedKeys(*m_internalExifStorage).at(row));
+    // A list of values (keywords, several dates) shows as one line.
+    if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
 }

@@ -5,7 +5,7 @@
 #include "browser/OVNMediaView.h"
 #include "platform/NotificationCenter.h"
 
-#include <QTreeView>
+#include "app/OVNOutlineView.h"
 
 namespace {
 const QString keySender = QStringLiteral("object");

@@ -9,7 +9,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QTreeView>
+#include "app/OVNOutlineView.h"
 
 #include <functional>
 

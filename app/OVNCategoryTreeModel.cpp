@@ -116,6 +116,17 @@ int OVNCategoryTreeModel::rowCount(const QModelIndex &parent) const
     return int(parent.isValid() ? itemForIndex(parent)->children.size() : m_roots.size());
 }
 
+bool OVNCategoryTreeModel::hasChildren(const QModelIndex &parent) const
+{
+    if (!parent.isValid())
+        return !m_roots.empty();
+    if (parent.column() > 0)
+        return false;
+    const Item *item = itemForIndex(parent);
+    const QString kind = item->node.value(QStringLiteral("type")).toString();
+    return !item->children.empty() || kind == QLatin1String("F") || kind == QLatin1String("EXPANDABLE");
+}
+
 int OVNCategoryTreeModel::columnCount(const QModelIndex &) const
 {
     return m_showsCounts ? 2 : 1;
@@ -127,7 +138,12 @@ QVariant OVNCategoryTreeModel::data(const QModelIndex &index, int role) const
     if (!item)
         return QVariant();
     if (index.column() == 0) {
-        if (role == Qt::DisplayRole || role == Qt::EditRole)
+        if (role == Qt::DisplayRole) {
+            // A row without a name still has something to click on.
+            const QString name = item->node.value(QStringLiteral("displaytag")).toString();
+            return name.isEmpty() ? QStringLiteral(" ") : name;
+        }
+        if (role == Qt::EditRole)
             return item->node.value(QStringLiteral("displaytag")).toString();
         if (role == Qt::DecorationRole && m_iconProvider) {
             const QImage icon = m_iconProvider(item->node);
@@ -151,5 +167,39 @@ Qt::ItemFlags OVNCategoryTreeModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const Item *item = itemForIndex(index);
+    if (item && item->node.contains(keyMid)) {
+        flags |= Qt::ItemIsDragEnabled;
+        if (m_renameHandler && index.column() == 0)
+            flags |= Qt::ItemIsEditable;
+    }
+    return flags;
+}
+
+bool OVNCategoryTreeModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    Item *item = itemForIndex(index);
+    if (role != Qt::EditRole || index.column() != 0 || !item || !item->node.contains(keyMid) || !m_renameHandler)
+        return false;
+    const QString name = value.toString();
+    if (name == item->node.value(QStringLiteral("displaytag")).toString())
+        return true;
+    // The handler may rebuild the tree; the item is looked up again afterwards.
+    const QString mid = item->node.value(keyMid).toString();
+    if (!m_renameHandler(item->node, name))
+        return false;
+    setDisplayTag(mid, name);
+    return true;
+}
+
+void OVNCategoryTreeModel::setDisplayTag(const QString &mid, const QString &name)
+{
+    for (Item *item : allItems()) {
+        if (item->node.value(keyMid).toString() != mid)
+            continue;
+        item->node.insert(QStringLiteral("displaytag"), name);
+        const QModelIndex changed = indexForItem(item);
+        emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
+    }
 }

@@ -31,6 +31,8 @@ public:
     using CountProvider = std::function<QString(const CategoryNode &)>;
     // The icon of a node's kind.
     using IconProvider = std::function<QImage(const CategoryNode &)>;
+    // Stores a name edited in place; false keeps the old one.
+    using RenameHandler = std::function<bool(const CategoryNode &, const QString &)>;
 
     explicit OVNCategoryTreeModel(QObject *parent = nullptr);
     ~OVNCategoryTreeModel() override;
@@ -42,6 +44,10 @@ public:
     bool showsCounts() const { return m_showsCounts; }
     void setCountProvider(CountProvider provider) { m_countProvider = std::move(provider); }
     void setIconProvider(IconProvider provider) { m_iconProvider = std::move(provider); }
+    // Makes every category (not the section item) editable in place; the handler stores.
+    void setRenameHandler(RenameHandler handler) { m_renameHandler = std::move(handler); }
+    // Sets the shown name of every item with that id.
+    void setDisplayTag(const QString &mid, const QString &name);
     // Drops the cached count of every item with that id (all items for an empty id).
     void invalidateCount(const QString &mid);
 
@@ -55,9 +61,12 @@ public:
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    // Folders and the section item can always be opened, also when empty.
+    bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
 private:
     static std::unique_ptr<Item> makeItem(const CategoryNode &node, Item *parent, int row, int depth);
@@ -66,4 +75,5 @@ private:
     bool m_showsCounts = false;
     CountProvider m_countProvider;
     IconProvider m_iconProvider;
+    RenameHandler m_renameHandler;
 };

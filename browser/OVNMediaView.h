@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QVariantMap>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -227,14 +228,58 @@ public:
     // Sends ovnMediaViewSelectionDidChange when the delegate answers it.
     void notifySelectionDidChange();
 
+    // ---- hit testing and selection by point (document coordinates) ----
+    // The row whose cell holds the point, -1 when none.
+    int rowAtLocation(const QPointF &point) const { return rowAtDocumentPoint(point); }
+    // The stack whose marker (the gap left of a cell, widened by 2 on each side) holds the point;
+    // -1 when none.
+    int groupAtLocation(const QPointF &point) const;
+    // The row whose marker area holds the point, grouped or not; -1 when none.
+    int groupRowAtLocation(const QPointF &point) const;
+    // A plain click (deselectOthers) or a command-click (toggles) at a point; a point outside every
+    // cell clears the selection. Answers true.
+    bool selectImageAtLocation(const QPointF &point, bool deselectOthers);
+    // Deselects the selected row at the point; answers whether it did.
+    bool deselectImageAtLocation(const QPointF &point);
+    // The rubber band being dragged, in document coordinates; empty when none.
+    bool isDraggingRubberBand() const { return m_isdragging; }
+    QRectF rubberBandRect() const;
+
+    // ---- drawing ----
+    // The rating squares along the top edge of a rectangle (Qt coordinates) from its left end:
+    // white, outlined in the selection blue, side ceil(height / 2), 1 apart; 0 to 5 of them.
+    static void drawRatingMarker(QPainter &painter, int rating, const QRectF &rect);
+    // One item's cell content at a cell rectangle (document coordinates): the renderer's cell for
+    // styles 0 to 3, the view's own compact cell for style 4; with the selection frame when selected.
+    void drawThumbnailInRect(QPainter &painter, const QRectF &cell, const QImage &image, const MediaRecord &record,
+                             bool selected);
+    // The centred message box ("Empty Imageset", "Thumbnails too large!").
+    void drawCenteredText(QPainter &painter, const QString &text);
+    // How long one repaint may spend fetching and decoding thumbnails that are not cached yet; the
+    // cells left over are drawn by the next repaint, which follows at once. 0 means no limit.
+    void setThumbnailLoadBudgetMs(int milliseconds) { m_loadBudgetMs = milliseconds; }
+    int thumbnailLoadBudgetMs() const { return m_loadBudgetMs; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     struct DecodedThumbnail {
         QByteArray data;   // what it was decoded from; a record whose data changed is decoded again
+        QImage image;
+    };
+    // A cell the renderer drew, with what it was drawn from: the decoded picture and the record's
+    // values a layout can show. A cell whose picture or values changed is drawn again.
+    struct RenderedCell {
+        qint64 pictureKey = 0;
+        std::array<QString, 10> values;
         QImage image;
     };
 
@@ -248,6 +293,18 @@ private:
     void continuePreloadOnGuiThread(MediaListRef list, int generation, qsizetype index);
     QByteArray thumbnailDataFor(const MediaRecordRef &record, bool *known);
     QImage decodedThumbnail(const MediaRecordRef &record);
+    // The decoded thumbnail of a record when it is at hand without asking the delegate or decoding.
+    bool cachedThumbnail(const MediaRecordRef &record, QImage *image);
+    QImage imageForDrawing(int row, qint64 budgetLeftMs, bool *deferred);
+    // The renderer's cell for a record, drawn again only when something it shows changed. Cells
+    // drawn at another size or style are dropped by invalidateRenderedCells().
+    QImage renderedCell(const QImage &image, const MediaRecord &record);
+    void invalidateRenderedCells();
+    void drawStackMarker(QPainter &painter, const QRectF &cell, const MediaRecord &record);
+    void drawExpressCell(QPainter &painter, const QRectF &cell, const QImage &image, const MediaRecord &record,
+                         bool selected);
+    void mouseDown(QMouseEvent *event, int clickCount);
+    QPointF documentPoint(const QPointF &viewportPoint) const;
     void thumbnailArrived();
     int cellsPerScreen() const;
     bool delegateAnswers(OVNMediaViewDelegate::Capability capability) const;
@@ -296,6 +353,7 @@ private:
     QMutex m_drawlock;
     std::atomic<bool> m_thumbnailUpdatePending{false};
     QCache<const MediaRecord *, DecodedThumbnail> m_decoded;
+    QCache<const MediaRecord *, RenderedCell> m_renderedCells; // cost in KiB
     // appearance and the rest of the design's state
     QColor m_backgroundcolor = Qt::white;
     QColor m_selectioncolor;
@@ -303,6 +361,11 @@ private:
     bool m_viewOrderASC = true;
     bool m_showemptysetmessage = false;
     int m_menuForEventType = 0;
+    // mouse
+    QPointF m_lastclickloc;
+    QPointF m_lastdragloc;
+    bool m_isdragging = false;
+    int m_loadBudgetMs = 25;
     TextAttributeSets m_textAttributes;
     std::unique_ptr<OVNExtensionMapping> m_extensionMapper;
 };

@@ -23,6 +23,7 @@ void OVNMediaView::installContainer(const MediaListRef &list)
         m_mediaContainer.clear();
         m_hasVisibleList = false;
         m_decoded.clear();
+        m_renderedCells.clear();
         resizeFrameToFitMediaContainer();
         viewport()->update();
         return;
@@ -253,6 +254,7 @@ void OVNMediaView::removeObjectAtIndex(int index)
             m_unfilteredContainer->removeAt(at);
     }
     m_decoded.remove(record.get());
+    m_renderedCells.remove(record.get());
 }
 
 void OVNMediaView::removeVisibleRow(int row)

@@ -5,6 +5,7 @@
 #include "app/OVNAssetPreviewImage.h"
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaDetails.h"

@@ -1,0 +1,26 @@
+// Opening the selected media from the catalog window. The internal viewers are not part of this
+// build yet: until a file can be handed to one, every choice but a named application opens the
+// file with the application the desktop associates with it.
+#include "app/OVNAssetManager.h"
+
+#include "browser/OVNMediaView.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QString &application)
+{
+    if (!view || viewerType < 0 || viewerType > 2)
+        return;
+    for (int row : view->selectedRows()) {
+        const QString path = view->filenameForRow(row);
+        if (path.isEmpty() || !QFileInfo::exists(path))
+            continue;
+        if (viewerType == 2 && !application.isEmpty())
+            QProcess::startDetached(application, {path});
+        else
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }
+}

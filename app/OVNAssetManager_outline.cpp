@@ -1,0 +1,217 @@
+// The catalog window as its category outline's delegate: renaming in place, moving categories by
+// drag and drop, drops of media and files onto categories, Return, Delete and the context menu.
+#include "app/OVNAssetManager.h"
+
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
+#include "platform/Localized.h"
+#include "platform/PropertyList.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QMimeData>
+
+namespace {
+const QString keyMid = QStringLiteral("mid");
+const QString keyType = QStringLiteral("type");
+const QString keyDisplayTag = QStringLiteral("displaytag");
+const QString keyFolderItems = QStringLiteral("folderitems");
+constexpr int maximumDepth = 64;
+
+bool renameInNodes(QVariantList &nodes, const QString &mid, const QString &name, int depth);
+
+bool renameInNode(QVariantMap &node, const QString &mid, const QString &name, int depth)
+{
+    bool found = false;
+    if (node.value(keyMid).toString() == mid) {
+        node.insert(keyDisplayTag, name);
+        found = true;
+    }
+    if (node.contains(keyFolderItems) && depth < maximumDepth) {
+        QVariantList children = node.value(keyFolderItems).toList();
+        if (renameInNodes(children, mid, name, depth + 1)) {
+            node.insert(keyFolderItems, children);
+            found = true;
+        }
+    }
+    return found;
+}
+
+bool renameInNodes(QVariantList &nodes, const QString &mid, const QString &name, int depth)
+{
+    bool found = false;
+    for (QVariant &value : nodes) {
+        QVariantMap node = value.toMap();
+        if (renameInNode(node, mid, name, depth)) {
+            value = node;
+            found = true;
+        }
+    }
+    return found;
+}
+
+void renameInList(QList<CategoryNode> &nodes, const QString &mid, const QString &name)
+{
+    for (CategoryNode &node : nodes)
+        renameInNode(node, mid, name, 0);
+}
+
+OVNCategoryTreeModel::Item *itemWithMid(const OVNCategoryTreeModel *model, const QString &mid)
+{
+    if (mid.isEmpty())
+        return nullptr;
+    for (OVNCategoryTreeModel::Item *item : model->allItems()) {
+        if (item->node.value(keyMid).toString() == mid)
+            return item;
+    }
+    return nullptr;
+}
+} // namespace
+
+OVNOutlineViewDelegate::Capabilities OVNAssetManager::outlineDelegateCapabilities() const
+{
+    using D = OVNOutlineViewDelegate;
+    return D::HandleReturnKey | D::HandleDeleteKey | D::MenuForEvent | D::WriteItems | D::ValidateDrop
+        | D::AcceptDrop | D::AddFiles | D::MoveMids | D::LinkMids;
+}
+
+bool OVNAssetManager::ovnOutlineViewHandleReturnKeyEvent(OVNOutlineView *, QKeyEvent *)
+{
+    // The outline's own Return: renaming the selected category in place.
+    return false;
+}
+
+bool OVNAssetManager::ovnOutlineViewHandleDeleteKeyEvent(OVNOutlineView *, QKeyEvent *)
+{
+    buttonDeleteCatalogClick();
+    return true;
+}
+
+std::unique_ptr<QMenu> OVNAssetManager::ovnOutlineViewMenuForEvent(OVNOutlineView *outline, const QPoint &position)
+{
+    // The menu acts on the row clicked, alone; below the last row it acts on nothing.
+    const QModelIndex row = outline->indexAt(position);
+    if (row.isValid())
+        outline->selectionModel()->setCurrentIndex(row.siblingAtColumn(0), QItemSelectionModel::ClearAndSelect
+                                                                               | QItemSelectionModel::Rows);
+    else
+        deselectAllCategories();
+    return menuForContextButton(nullptr);
+}
+
+// ---- renaming in place ----
+
+bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
+{
+    OVNCategoryTreeModel::Item *item = itemWithMid(m_categoryModel, mid);
+    if (!m_dbcon || !item)
+        return false;
+    // A category always keeps a name to be found by.
+    if (name.trimmed().isEmpty()) {
+        QApplication::beep();
+        return false;
+    }
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), item->node, true))
+        return false;
+    if (!m_dbcon->updateCategoryListEntry(mid, name)) {
+        OVNHelper::displayAlert(localized("The category could not be renamed."), m_dbcon->getLastErrorMessage(), this);
+        return false;
+    }
+    renameInList(m_internalSectionList, mid, name);
+    if (m_internalCategoryList)
+        renameInList(*m_internalCategoryList, mid, name);
+    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("edit")}});
+    return true;
+}
+
+// ---- moving categories ----
+
+std::unique_ptr<QMimeData> OVNAssetManager::outlineViewWriteItems(OVNOutlineView *outline, const QModelIndexList &rows)
+{
+    QVariantList nodes;
+    for (const QModelIndex &row : rows) {
+        if (const std::optional<CategoryNode> node = outline->nodeForIndex(row))
+            nodes.append(*node);
+    }
+    // Only a category can move; the "Database" item cannot.
+    if (nodes.isEmpty() || !nodes.first().toMap().contains(keyMid))
+        return nullptr;
+    const QByteArray xml = PropertyList::writeXml(nodes);
+    if (xml.isEmpty())
+        return nullptr;
+    auto data = std::make_unique<QMimeData>();
+    data->setData(OVNOutlineView::catalogItemType(), xml);
+    return data;
+}
+
+QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert)
+{
+    if (!data || !data->hasFormat(OVNOutlineView::catalogItemType()))
+        return QString();
+    const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    if (folder && folder->node.value(keyType).toString() != QLatin1String("F"))
+        return QString();
+    if (folder && !isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), folder->node, showAlert))
+        return QString();
+    // Only the first dragged category moves, and only one of this catalog's.
+    const QVariantList nodes = PropertyList::read(data->data(OVNOutlineView::catalogItemType())).toList();
+    if (nodes.isEmpty())
+        return QString();
+    const QString mid = nodes.first().toMap().value(keyMid).toString();
+    const OVNCategoryTreeModel::Item *dragged = itemWithMid(m_categoryModel, mid);
+    if (!dragged)
+        return QString();
+    // Moving a category changes it as much as renaming it does.
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), dragged->node, showAlert))
+        return QString();
+    // A folder never goes into itself or below itself: it and its subtree would leave the tree.
+    for (const OVNCategoryTreeModel::Item *up = folder; up; up = up->parent) {
+        if (up->node.value(keyMid).toString() == mid)
+            return QString();
+    }
+    return mid;
+}
+
+Qt::DropAction OVNAssetManager::outlineViewValidateDrop(OVNOutlineView *, const QMimeData *data,
+                                                        const QModelIndex &target)
+{
+    return movableCategory(data, target, false).isEmpty() ? Qt::IgnoreAction : Qt::MoveAction;
+}
+
+bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *data, const QModelIndex &target)
+{
+    const QString mid = movableCategory(data, target, false);
+    if (mid.isEmpty() || !m_dbcon)
+        return false;
+    const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    const QString parent = folder ? folder->node.value(keyMid).toString() : QString();
+    if (!m_dbcon->setCategoryListEntrySuperMID(mid, parent)) {
+        OVNHelper::displayAlert(localized("The category could not be moved."), m_dbcon->getLastErrorMessage(), this);
+        return false;
+    }
+    deselectAllCategories();
+    reloadCategoryList();
+    return true;
+}
+
+// ---- media and files dropped onto categories ----
+
+void OVNAssetManager::ovnOutlineViewAddFiles(OVNOutlineView *outline, const QStringList &paths,
+                                             const QModelIndex &target)
+{
+    addFiles(paths, outline->nodeForIndex(target));
+}
+
+void OVNAssetManager::ovnOutlineViewMoveMids(OVNOutlineView *, const QStringList &mids, const QString &fromCatalog,
+                                             const QString &toCatalog)
+{
+    ovnMediaViewMoveMids(m_mediaView, mids, fromCatalog, toCatalog);
+}
+
+void OVNAssetManager::ovnOutlineViewLinkMids(OVNOutlineView *, const QStringList &mids, const QString &toImageSet)
+{
+    ovnMediaViewLinkMids(m_mediaView, mids, toImageSet);
+}

@@ -1,0 +1,473 @@
+// The thumbnail view's drawing: the cells of the exposed rows, stack and rating markers, the
+// selection frames, the compact style of the express panel, the film roll, the messages and the
+// rubber band.
+//
+// The cells were designed with y growing upward from each cell's bottom edge; the offsets below
+// keep those numbers and `up()` turns them into the document's Qt coordinates.
+#include "browser/OVNMediaView.h"
+
+#include "browser/OVNMediaViewSorting.h"
+#include "browser/OVNThumbnailHelper.h"
+#include "browser/OVNThumbnailRenderer.h"
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "platform/Localized.h"
+#include "uikit/DrawingKit.h"
+#include "uikit/OVNBezierPath.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFontMetricsF>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QTextOption>
+#include <QPolygonF>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString keyGroup = QStringLiteral("group");
+const QString keyKeyframe = QStringLiteral("keyframe");
+const QString keyRating = QStringLiteral("rating");
+
+QColor grey(float level)
+{
+    return QColor::fromRgbF(level, level, level, 1.0f);
+}
+
+// A rectangle given from a cell's bottom edge upward (absolute x) in document coordinates.
+QRectF up(const QRectF &cell, qreal x, qreal yUp, qreal width, qreal height)
+{
+    return QRectF(x, cell.bottom() - yUp - height, width, height);
+}
+
+QPointF up(const QRectF &cell, qreal x, qreal yUp)
+{
+    return QPointF(x, cell.bottom() - yUp);
+}
+
+// A frame `width` points wide inside a rectangle.
+void strokeInside(QPainter &painter, const QRectF &rect, const QColor &color, qreal width)
+{
+    if (rect.width() <= 0 || rect.height() <= 0)
+        return;
+    const qreal w = std::min(width, rect.width() / 2);
+    const qreal h = std::min(width, rect.height() / 2);
+    painter.fillRect(QRectF(rect.x(), rect.y(), rect.width(), h), color);
+    painter.fillRect(QRectF(rect.x(), rect.bottom() - h, rect.width(), h), color);
+    painter.fillRect(QRectF(rect.x(), rect.y() + h, w, rect.height() - 2 * h), color);
+    painter.fillRect(QRectF(rect.right() - w, rect.y() + h, w, rect.height() - 2 * h), color);
+}
+
+void drawText(QPainter &painter, const QRectF &rect, const QString &text, const NTTextAttributes &attributes,
+              const QColor &color)
+{
+    if (text.isEmpty() || rect.width() <= 0 || rect.height() <= 0)
+        return;
+    painter.setFont(attributes.font);
+    painter.setPen(color);
+    QTextOption option(attributes.alignment | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(rect, text, option);
+}
+
+int intValue(const QVariant &value)
+{
+    return int(std::clamp(OVNHelper::leadingDouble(value.toString().trimmed()), -2147483648.0, 2147483647.0));
+}
+
+} // namespace
+
+void OVNMediaView::drawRatingMarker(QPainter &painter, int rating, const QRectF &rect)
+{
+    const int squares = std::min(rating, 5);
+    const qreal s = std::ceil(rect.height() / 2);
+    for (int i = 0; i < squares; ++i) {
+        const QRectF square(rect.x() + i * (s + 1), rect.y() + 1, s, s);
+        painter.fillRect(square, DrawingKit::whiteColor());
+        DrawingKit::frameRect(painter, square, DrawingKit::selectedControlColor());
+    }
+}
+
+void OVNMediaView::drawCenteredText(QPainter &painter, const QString &text)
+{
+    QFont font(QStringLiteral("Helvetica"));
+    font.setPixelSize(12);
+    const QSizeF size = QFontMetricsF(font).size(0, text);
+    const QSizeF frame(viewport()->size());
+    const qreal tx = std::ceil((frame.width() - size.width()) / 2);
+    const qreal ty = std::ceil((frame.height() - size.height()) / 2);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(OVNBezierPath::bezierPathWithRoundedRect(
+                         QRectF(tx - 10, ty - 6, size.width() + 20, size.height() + 12), 5),
+                     QColor::fromRgbF(0.6f, 0.67f, 0.77f, 1.0f));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(tx, ty, size.width(), size.height()), Qt::AlignCenter, text);
+    painter.restore();
+}
+
+QRectF OVNMediaView::rubberBandRect() const
+{
+    return m_isdragging ? getDragSelectionRectFrom(m_lastclickloc, m_lastdragloc) : QRectF();
+}
+
+// ---- repaint ----
+
+void OVNMediaView::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    painter.fillRect(event->rect(), m_backgroundcolor);
+
+    if (doesThumbnailLayoutNeedRecalcWithFrame(QSizeF(viewport()->size())))
+        resizeFrameToFitMediaContainer();
+
+    const QPointF offset(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const QRectF exposed = QRectF(event->rect()).translated(offset);
+
+    if (m_mediaContainer.isEmpty()) {
+        if (m_showemptysetmessage)
+            drawCenteredText(painter, localized("Empty Imageset"));
+    } else if (m_frame.width() < m_thumbnailWidth + m_thumbnailDistance) {
+        drawCenteredText(painter, localized("Thumbnails too large!"));
+    } else if (m_thumbnailHeight > 0) {
+        painter.save();
+        painter.translate(-offset);
+        painter.setClipRect(exposed);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, m_thumbnailQuality > 1);
+        const int columns = std::max(1, m_grid.columns);
+        const int firstLine = std::max(0, int(std::floor(exposed.top() / m_thumbnailHeight)));
+        const int lastLine = int(std::floor(std::nextafter(exposed.bottom(), exposed.top()) / m_thumbnailHeight));
+        const int n = count();
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 deadline = m_loadBudgetMs > 0 ? m_loadBudgetMs : -1;
+        bool deferred = false;
+        for (int line = firstLine; line <= lastLine; ++line) {
+            for (int column = 0; column < columns; ++column) {
+                const int row = line * columns + column;
+                const QRectF cell = imageRect(row);
+                if (!cell.adjusted(-m_thumbnailDistance - 2, 0, 0, 0).intersects(exposed))
+                    continue;
+                if (m_inLiveResize) {
+                    DrawingKit::frameRect(painter, cell, DrawingKit::lightGrayColor());
+                    continue;
+                }
+                if (row >= n)
+                    break;
+                const qint64 left = deadline < 0 ? -1 : std::max<qint64>(0, deadline - clock.elapsed());
+                const QImage image = imageForDrawing(row, left, &deferred);
+                const MediaRecordRef record = m_mediaContainer.at(row);
+                const bool selected = isRowSelected(row);
+                if (m_displaytype == 1) {
+                    if (!image.isNull()) {
+                        painter.save();
+                        painter.setCompositionMode(QPainter::CompositionMode_Source);
+                        painter.drawImage(cell.topLeft(),
+                                          makeRollImage(image, record->field(MediaRecord::DisplayTag)));
+                        painter.restore();
+                        if (selected)
+                            strokeInside(painter, cell, m_selectioncolor, 2);
+                    }
+                    QVariant rating;
+                    {
+                        QMutexLocker draw(&m_drawlock);
+                        rating = record->value(keyRating);
+                    }
+                    const int value = intValue(rating);
+                    if (value > 0)
+                        drawRatingMarker(painter, value, up(cell, cell.x() + 3, m_thumbnailHeight - 25, cell.width(), 12));
+                    continue;
+                }
+                if (!image.isNull())
+                    drawThumbnailInRect(painter, cell, image, *record, selected);
+                drawStackMarker(painter, cell, *record);
+            }
+        }
+        painter.restore();
+        if (deferred) {
+            // The cells left blank are drawn as soon as the events that waited have run.
+            QTimer::singleShot(0, viewport(), [this] { viewport()->update(); });
+        }
+    }
+
+    if (m_isdragging) {
+        painter.save();
+        painter.translate(-offset);
+        const QRectF band = rubberBandRect();
+        DrawingKit::frameRect(painter, band, DrawingKit::selectedControlColor());
+        QColor fill = DrawingKit::selectedControlColor();
+        fill.setAlphaF(0.2f);
+        painter.fillRect(band, fill);
+        painter.restore();
+    }
+}
+
+void OVNMediaView::drawThumbnailInRect(QPainter &painter, const QRectF &cell, const QImage &image,
+                                       const MediaRecord &record, bool selected)
+{
+    if (m_thumbnailStyle >= 0 && m_thumbnailStyle <= 3) {
+        painter.drawImage(cell.topLeft(), renderedCell(image, record));
+        if (selected)
+            strokeInside(painter, cell, m_selectioncolor, 2);
+    } else if (m_thumbnailStyle == 4) {
+        drawExpressCell(painter, cell, image, record, selected);
+    }
+}
+
+void OVNMediaView::drawStackMarker(QPainter &painter, const QRectF &cell, const MediaRecord &record)
+{
+    QVariant group;
+    QVariant keyframe;
+    {
+        QMutexLocker draw(&m_drawlock);
+        group = record.value(keyGroup);
+        keyframe = record.value(keyKeyframe);
+    }
+    if (!group.isValid())
+        return;
+    const int gid = group.toInt();
+    const bool isKeyframe = keyframe.isValid() && keyframe.toInt() == 1;
+    const qreal x = cell.x();
+    const qreal d = m_thumbnailDistance;
+    const qreal h = cell.height();
+    const QColor band = grey(0.7f);
+    painter.save();
+    if (!isKeyframe) {
+        // Bridges the gap to the previous member and overlaps its cell by 2.
+        painter.fillRect(up(cell, x - d - 2, 2, d + 2, h - 4), band);
+    } else {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillPath(OVNBezierPath::bezierPathWithLeftRoundedRect(up(cell, x - d + 2, 2, d - 2, h - 4), 3), band);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+    }
+    strokeInside(painter, up(cell, x, 2, cell.width(), h - 4), band, 2);
+    QPolygonF triangle;
+    if (isGroupCollapsed(gid)) {
+        triangle << up(cell, x - d + 4, 6) << up(cell, x - d + 10, 10) << up(cell, x - d + 4, 14);
+    } else {
+        triangle << up(cell, x - d + 10, 6) << up(cell, x - d + 4, 10) << up(cell, x - d + 10, 14);
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(grey(0.15f), 1));
+    painter.setBrush(grey(0.3f));
+    painter.drawPolygon(triangle);
+    painter.restore();
+}
+
+void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const QImage &image,
+                                   const MediaRecord &record, bool selected)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return;
+    QString name, fileType, rating, imageWidth, imageHeight, fileSize;
+    {
+        QMutexLocker draw(&m_drawlock);
+        name = record.field(MediaRecord::DisplayTag);
+        fileType = record.field(MediaRecord::FileType);
+        rating = record.string(keyRating);
+        imageWidth = record.field(MediaRecord::ImageWidth);
+        imageHeight = record.field(MediaRecord::ImageHeight);
+        fileSize = record.field(MediaRecord::FileSize);
+    }
+    const bool movie = OVNThumbnailHelper::isMovieFileType(fileType);
+    const QString duration = OVNThumbnailHelper::durationText(OVNThumbnailHelper::movieDurationSeconds(fileType));
+    const QString processor = m_extensionMapper->getProcessorForExtension(OVNMediaViewSorting::pathExtension(name));
+
+    const qreal b = m_thumbboarder;
+    const qreal th = m_thumbnailTitleHeight;
+    const qreal td = m_thumbnailTitleDistance;
+    const qreal iw = cell.width() - 2 * b;
+    const qreal ih = cell.height() - 2 * b - th - td;
+    const float scale = std::min(float(iw) / float(image.width()), float(ih) / float(image.height()));
+    int padX = 0;
+    int padY = 0;
+    if (scale * image.width() < iw)
+        padX = std::abs(int(iw - scale * image.width())) / 2;
+    if (scale * image.height() < ih)
+        padY = std::abs(int((ih - scale * image.height()) / 2));
+    // R, from the cell's bottom edge upward.
+    const qreal rx = cell.x() + b + padX;
+    const qreal ry = b + th + td + padY;
+    const qreal rw = iw - 2 * padX;
+    const qreal rh = ih - 2 * padY;
+    const QRectF picture = up(cell, rx, ry, rw, rh);
+
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(picture, image);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    DrawingKit::frameRect(painter, picture.adjusted(-1, -1, 1, 1), DrawingKit::darkGrayColor());
+    if (selected)
+        strokeInside(painter, picture.adjusted(-b, -b, b, b), m_selectioncolor, 2);
+
+    drawText(painter, up(cell, cell.x() + b, b, iw, th), name, m_textAttributes.expressCenteredTag,
+             DrawingKit::controlTextColor());
+
+    const QColor band = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.3f);
+    const NTTextAttributes &timeTag = m_textAttributes.expressTimeTag;
+    const QColor white = timeTag.foregroundColor.value_or(Qt::white);
+    painter.fillRect(up(cell, rx, ry + rh - 14, rw, 14), band);
+    const QRectF topText = up(cell, rx + 1, ry + rh - 13, rw - 2, 13);
+    const int width = intValue(imageWidth);
+    const int height = intValue(imageHeight);
+    if (width > 0 || height > 0)
+        drawText(painter, topText, QStringLiteral("%1x%2").arg(width).arg(height), timeTag, white);
+    const int stars = OVNThumbnailHelper::drawnRating(rating);
+    if (stars > 0)
+        drawRatingMarker(painter, stars, topText);
+
+    const QRectF bottomText = up(cell, rx + 1, ry + 3, rw - 2, 10);
+    if (movie) {
+        painter.fillRect(up(cell, rx, ry, rw, 14), band);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        painter.drawPath(OVNBezierPath::bezierPathWithRoundedRect(up(cell, rx + 1, ry + 2, 12, 10), 2));
+        painter.drawPolygon(QPolygonF({up(cell, rx + 13, ry + 8), up(cell, rx + 17, ry + 11),
+                                       up(cell, rx + 17, ry + 3), up(cell, rx + 13, ry + 6)}));
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        drawText(painter, bottomText, duration, timeTag, white);
+    } else if (processor == QLatin1String("RAW") || processor == QLatin1String("DCRAW")) {
+        painter.fillRect(up(cell, rx, ry, rw, 14), QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.15f));
+        const NTTextAttributes &infoTag = m_textAttributes.expressInfoTag;
+        drawText(painter, bottomText, processor, infoTag, infoTag.foregroundColor.value_or(Qt::white));
+        const double size = OVNHelper::leadingDouble(fileSize.trimmed());
+        if (size > 0)
+            drawText(painter, bottomText, QString::asprintf("%.1f MB", size / 1048576.0), timeTag, white);
+    }
+    painter.restore();
+}
+
+// ---- thumbnails for drawing ----
+
+QImage OVNMediaView::renderedCell(const QImage &image, const MediaRecord &record)
+{
+    static const std::array<MediaRecord::Field, 9> shown = {
+        MediaRecord::DisplayTag, MediaRecord::Rating,  MediaRecord::ImageWidth, MediaRecord::ImageHeight,
+        MediaRecord::FileSize,   MediaRecord::FileType, MediaRecord::Dts,       MediaRecord::FileDts,
+        MediaRecord::Keywords};
+    QMutexLocker draw(&m_drawlock);
+    std::array<QString, 10> values;
+    for (size_t i = 0; i < shown.size(); ++i)
+        values[i] = record.field(shown[i]);
+    values[9] = record.field(MediaRecord::FullDesc);
+    if (RenderedCell *cached = m_renderedCells.object(&record)) {
+        if (cached->pictureKey == image.cacheKey() && cached->values == values)
+            return cached->image;
+    }
+    auto cell = std::make_unique<RenderedCell>();
+    cell->pictureKey = image.cacheKey();
+    cell->values = std::move(values);
+    cell->image = m_thumbCreator->createThumbnailForImage(image, record);
+    const QImage result = cell->image;
+    const qsizetype kib = std::max<qsizetype>(1, result.sizeInBytes() / 1024);
+    m_renderedCells.insert(&record, cell.release(), int(std::min<qsizetype>(kib, 1 << 30)));
+    return result;
+}
+
+void OVNMediaView::invalidateRenderedCells()
+{
+    m_renderedCells.clear();
+    viewport()->update();
+}
+
+bool OVNMediaView::cachedThumbnail(const MediaRecordRef &record, QImage *image)
+{
+    const DecodedThumbnail *cached = m_decoded.object(record.get());
+    if (!cached)
+        return false;
+    QMutexLocker draw(&m_drawlock);
+    const QVariant stored = record->value(QStringLiteral("thumbimage"));
+    if (!stored.isValid())
+        return false;
+    const QByteArray data = stored.toByteArray();
+    if (cached->data.constData() != data.constData() || cached->data.size() != data.size())
+        return false;
+    *image = cached->image;
+    return true;
+}
+
+QImage OVNMediaView::imageForDrawing(int row, qint64 budgetLeftMs, bool *deferred)
+{
+    if (row < 0 || row >= count())
+        return QImage();
+    const MediaRecordRef &record = m_mediaContainer.at(row);
+    QImage image;
+    if (cachedThumbnail(record, &image))
+        return image;
+    if (budgetLeftMs == 0) {
+        // Out of time for this repaint: the cell stays blank until the next one.
+        *deferred = true;
+        return QImage();
+    }
+    return decodedThumbnail(record);
+}
+
+// ---- event plumbing of the drawing ----
+
+void OVNMediaView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    resizeFrameToFitMediaContainer();
+}
+
+void OVNMediaView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+// ---- film roll ----
+
+QImage OVNMediaView::makeRollImage(const QImage &image, const QString &title) const
+{
+    const int w = int(m_thumbnailWidth);
+    const int h = int(m_thumbnailHeight);
+    if (w <= 0 || h <= 0)
+        return QImage();
+    QImage roll(w, h, QImage::Format_ARGB32_Premultiplied);
+    roll.fill(m_backgroundcolor);
+    QPainter painter(&roll);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_thumbnailQuality > 1);
+    // Sprocket holes along both edges, then the black picture area between them.
+    for (int x = 2; x < w; x += 12) {
+        painter.fillRect(QRectF(x, 3, 4, 6), Qt::white);
+        painter.fillRect(QRectF(x, h - 7, 4, 6), Qt::white);
+    }
+    const QRectF area(2, 12, w, h - 24);
+    painter.fillRect(area, Qt::black);
+    if (!image.isNull() && image.width() > 0 && image.height() > 0) {
+        const double scale = std::min(area.width() / image.width(), area.height() / image.height());
+        const double drawnWidth = image.width() * scale;
+        const double drawnHeight = image.height() * scale;
+        const double insetX = area.width() > drawnWidth ? double(int(area.width() - drawnWidth) / 2) : 0.0;
+        const double insetY = area.height() > drawnHeight ? (area.height() - drawnHeight) / 2 : 0.0;
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QRectF(2 + insetX, 12 + insetY, area.width() - 2 * insetX, area.height() - 2 * insetY),
+                          image);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    const NTTextAttributes &rollTag = m_textAttributes.rollTag;
+    painter.setFont(rollTag.font);
+    const QRectF titleRect(2, h - 10 - m_thumbnailTitleHeight, w, m_thumbnailTitleHeight);
+    painter.setPen(Qt::darkGray);
+    painter.drawText(titleRect.translated(2, 2), rollTag.alignment | Qt::AlignVCenter, title);
+    painter.setPen(rollTag.foregroundColor.value_or(Qt::white));
+    painter.drawText(titleRect, rollTag.alignment | Qt::AlignVCenter, title);
+    return roll;
+}
+
+QImage OVNMediaView::rollimageForRow(int row, bool)
+{
+    if (!m_hasVisibleList || row < 0 || row >= count())
+        return QImage();
+    const QImage image = imageForRow(row);
+    if (image.isNull())
+        return QImage();
+    return makeRollImage(image, m_mediaContainer.at(row)->field(MediaRecord::DisplayTag));
+}

@@ -1,0 +1,409 @@
+#include "browser/OVNThumbnail.h"
+
+#include "browser/OVNMediaViewSorting.h"
+#include "browser/OVNThumbnailHelper.h"
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "platform/MediaRecord.h"
+#include "uikit/DrawingKit.h"
+#include "uikit/OVNBezierPath.h"
+
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QTextOption>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString keyDisplayTag = QStringLiteral("displaytag");
+
+int intValue(const QString &text)
+{
+    const double value = OVNHelper::leadingDouble(text.trimmed());
+    return int(std::clamp(value, -2147483648.0, 2147483647.0));
+}
+
+double floatValue(const QString &text)
+{
+    return OVNHelper::leadingDouble(text.trimmed());
+}
+
+// A flag is on only when its integer value is exactly 1.
+bool flag(const QVariantMap &layout, const QString &key)
+{
+    return intValue(layout.value(key).toString()) == 1;
+}
+
+int code(const QVariantMap &layout, const QString &key)
+{
+    return intValue(layout.value(key).toString());
+}
+
+QColor colorOf(const QVariantMap &layout, const QString &key)
+{
+    return OVNHelper::decodeToColor(layout.value(key).toMap());
+}
+
+// A bar's height: the line height of its font, with the row a descender's underline needs.
+qreal lineHeight(const QFont &font)
+{
+    return std::ceil(QFontMetricsF(font).height()) + 1;
+}
+
+// The layouts were measured in Helvetica. Where a wider face stands in for it, it is condensed to
+// Helvetica's widths, so that the titles and names fit the places the layouts give them.
+QFont withHelveticaWidths(QFont font)
+{
+    if (font.family().startsWith(QLatin1String("Helvetica"), Qt::CaseInsensitive)
+        && !QFontInfo(font).family().startsWith(QLatin1String("Helvetica"), Qt::CaseInsensitive))
+        font.setStretch(87);
+    return font;
+}
+
+Qt::Alignment horizontalAlignment(int alignment)
+{
+    switch (alignment) {
+    case 0: return Qt::AlignLeft;
+    case 1: return Qt::AlignRight;
+    case 2: return Qt::AlignHCenter;
+    default: return Qt::AlignLeft;
+    }
+}
+
+// Text laid out from the top of its rectangle, wrapped at words; what does not fit is cut off.
+void drawText(QPainter &painter, const QRectF &qtRect, const QString &text, const QFont &font, const QColor &color,
+              Qt::Alignment alignment)
+{
+    if (text.isEmpty() || qtRect.width() <= 0 || qtRect.height() <= 0)
+        return;
+    painter.setFont(font);
+    painter.setPen(color);
+    // Wrapped at words, and a word longer than the line at any character, as the layouts were
+    // drawn; the lines that do not fit are clipped away.
+    QTextOption option(alignment | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(qtRect, text, option);
+}
+
+QFont fontOf(const QString &family, bool bold, int pixelSize)
+{
+    QFont font(family);
+    font.setBold(bold);
+    font.setPixelSize(pixelSize);
+    return withHelveticaWidths(font);
+}
+
+} // namespace
+
+OVNThumbnail::OVNThumbnail() : m_extensionMapper(std::make_unique<OVNExtensionMapping>())
+{
+    setLayout(QVariantMap());
+}
+
+OVNThumbnail::~OVNThumbnail() = default;
+
+QVariantMap OVNThumbnail::builtInLayout(int index) const
+{
+    return OVNThumbnailHelper::getLayoutForThumbnail(index);
+}
+
+void OVNThumbnail::setLayout(const QVariantMap &layout)
+{
+    m_layout = layout;
+    auto readBar = [&layout](Bar &bar, const QString &prefix, const QString &enableKey) {
+        bar.enabled = flag(layout, enableKey);
+        bar.font = withHelveticaWidths(OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap()));
+        bar.height = lineHeight(bar.font);
+        bar.background = colorOf(layout, prefix + QStringLiteral("BGColor"));
+        bar.fontColor = colorOf(layout, prefix + QStringLiteral("FontColor"));
+        bar.left = code(layout, prefix + QStringLiteral("Left"));
+        bar.middle = code(layout, prefix + QStringLiteral("Middle"));
+        bar.right = code(layout, prefix + QStringLiteral("Right"));
+    };
+    readBar(m_nameBar, QStringLiteral("udfNameBar"), QStringLiteral("udfEnableNameBar"));
+    readBar(m_topBar, QStringLiteral("udfTopBar"), QStringLiteral("udfEnableTopInfoBar"));
+    readBar(m_bottomBar, QStringLiteral("udfBottomBar"), QStringLiteral("udfEnableBottomInfoBar"));
+    m_udfBackgroundColor = colorOf(layout, QStringLiteral("udfBackgroundColor"));
+    m_udfFrameBackgroundColor = colorOf(layout, QStringLiteral("udfFrameBackgroundColor"));
+    m_udfShadowColor = colorOf(layout, QStringLiteral("udfShadowColor"));
+    m_udfFrameColor = colorOf(layout, QStringLiteral("udfFrameColor"));
+    m_udfLayoutSelection = code(layout, QStringLiteral("udfLayoutSelection"));
+    m_udfFrameFullSize = flag(layout, QStringLiteral("udfFrameFullSize"));
+    m_udfEnableFrame = flag(layout, QStringLiteral("udfEnableFrame"));
+    m_udfFrameDrawBackground = flag(layout, QStringLiteral("udfFrameDrawBackground"));
+    m_udfEnableShadow = flag(layout, QStringLiteral("udfEnableShadow"));
+    for (int i = 0; i < 7; ++i)
+        m_udfListLine[i] = code(layout, QStringLiteral("udfListLine%1").arg(i + 1));
+    m_shadowCache.clear();
+}
+
+// ---- geometry ----
+
+QRectF OVNThumbnail::fitPicture(const QRectF &area, const QSizeF &picture)
+{
+    QRectF fitted = area;
+    if (picture.width() <= 0 || picture.height() <= 0 || area.width() <= 0 || area.height() <= 0)
+        return fitted;
+    const float a = float(area.width()) / float(area.height());
+    const float p = float(picture.width()) / float(picture.height());
+    if (p > a)
+        fitted.setHeight(std::floor(area.height() / double(p / a)));
+    else if (a > p)
+        fitted.setWidth(std::floor(area.width() / double(a / p)));
+    if (fitted.height() < area.height())
+        fitted.moveTop(area.y() + std::floor((area.height() - fitted.height()) / 2));
+    if (fitted.width() < area.width())
+        fitted.moveLeft(std::floor((area.width() - fitted.width()) / 2));
+    return fitted;
+}
+
+OVNThumbnail::Geometry OVNThumbnail::geometryForPicture(const QSizeF &picture) const
+{
+    const qreal w = m_width;
+    const qreal h = m_height;
+    Geometry g;
+    g.area = QRectF(2, 2, m_udfLayoutSelection == 0 ? w - 4 : h - 4, h - 4);
+    if (m_nameBar.enabled) {
+        g.nameBar = QRectF(2, 2, w, m_nameBar.height);
+        g.area.setTop(g.area.top() + m_nameBar.height + 2); // y up: the bottom edge moves up
+    }
+    g.fitted = fitPicture(g.area, picture);
+    if (m_nameBar.enabled && !m_udfFrameFullSize)
+        g.nameBar.moveTop(g.fitted.y() - m_nameBar.height - 2);
+    g.frame = m_udfFrameFullSize ? g.area : g.fitted;
+    const QRectF &r = g.frame;
+    g.topBar = QRectF(r.x() + 1, r.y() + r.height() - m_topBar.height - 1, r.width() - 2, m_topBar.height);
+    g.bottomBar = QRectF(r.x() + 1, r.y() + 1, r.width() - 2, m_bottomBar.height);
+    if (m_udfLayoutSelection == 1)
+        g.listPanel = QRectF(h + 10, 2, w - h - 12, h - 4);
+    return g;
+}
+
+QRectF OVNThumbnail::ratingSquare(const QRectF &rect, int alignment, int index)
+{
+    const qreal s = std::floor(rect.height() / 2);
+    const qreal total = 5 * (s + 1);
+    qreal x = rect.x();
+    if (alignment == 2)
+        x = std::floor(rect.width() / 2) - std::floor(total / 2);
+    else if (alignment == 1)
+        x = rect.width() - total;
+    return QRectF(x + index * (s + 1), rect.y() + rect.height() - 1 - s, s, s);
+}
+
+qreal OVNThumbnail::movieSymbolX(const QRectF &rect, int alignment)
+{
+    if (alignment == 2)
+        return std::floor(rect.width() / 2) - 10;
+    if (alignment == 1)
+        return rect.width() - 20;
+    return rect.x();
+}
+
+// ---- texts ----
+
+QString OVNThumbnail::barFieldText(int fieldCode, const MediaRecord &record)
+{
+    switch (fieldCode) {
+    case 1: return record.string(QStringLiteral("displaytag"));
+    case 6: return record.string(QStringLiteral("dts"));
+    case 7: return record.string(QStringLiteral("filedts"));
+    case 4: {
+        const int width = intValue(record.string(QStringLiteral("imagewidth")));
+        const int height = intValue(record.string(QStringLiteral("imageheight")));
+        if (width > 0 || height > 0)
+            return QStringLiteral("%1x%2").arg(width).arg(height);
+        return QString();
+    }
+    case 5: {
+        const double size = floatValue(record.string(QStringLiteral("filesize")));
+        if (size != 0)
+            return QString::asprintf("%.1fMB", size / 1048576.0);
+        return QString();
+    }
+    case 8: {
+        const QString type = record.string(QStringLiteral("filetype"));
+        if (!OVNThumbnailHelper::isMovieFileType(type))
+            return QString();
+        return OVNThumbnailHelper::durationText(OVNThumbnailHelper::movieDurationSeconds(type));
+    }
+    default: return QString();
+    }
+}
+
+QString OVNThumbnail::titleForTag(int fieldCode)
+{
+    switch (fieldCode) {
+    case 1: return QStringLiteral("Name:");
+    case 2: return QStringLiteral("Processor:");
+    case 3: return QStringLiteral("Size:");
+    case 4: return QStringLiteral("File Date:");
+    case 5: return QStringLiteral("Catalog Date:");
+    case 6: return QStringLiteral("Keywords:");
+    case 7: return QStringLiteral("Description:");
+    default: return QStringLiteral("");
+    }
+}
+
+QString OVNThumbnail::infoForTag(int fieldCode, const MediaRecord &record) const
+{
+    switch (fieldCode) {
+    case 1: return record.string(keyDisplayTag);
+    case 2:
+        return m_extensionMapper->getProcessorForExtension(
+            OVNMediaViewSorting::pathExtension(record.string(keyDisplayTag)));
+    case 3:
+        return QString::asprintf("%.0f x %.0f, %.1f MB", floatValue(record.string(QStringLiteral("imagewidth"))),
+                                 floatValue(record.string(QStringLiteral("imageheight"))),
+                                 floatValue(record.string(QStringLiteral("filesize"))) / 1048576.0);
+    case 4: return record.string(QStringLiteral("filedts"));
+    case 5: return record.string(QStringLiteral("dts"));
+    case 6: return record.string(QStringLiteral("keywords"));
+    case 7: return record.string(QStringLiteral("fulldesc"));
+    default: return QStringLiteral("");
+    }
+}
+
+// ---- drawing ----
+
+void OVNThumbnail::drawRatingMarker(QPainter &painter, qreal cellHeight, int rating, const QRectF &rect, int alignment)
+{
+    const int squares = std::min(rating, 5);
+    for (int i = 0; i < squares; ++i) {
+        const QRectF square = DrawingKit::flippedRect(ratingSquare(rect, alignment, i), cellHeight);
+        painter.fillRect(square, DrawingKit::whiteColor());
+        DrawingKit::frameRect(painter, square, DrawingKit::selectedControlColor());
+    }
+}
+
+void OVNThumbnail::drawInfoTag(QPainter &painter, qreal cellHeight, int fieldCode, const QRectF &rect,
+                               const MediaRecord &record, const QFont &font, int alignment,
+                               const QColor &color) const
+{
+    switch (fieldCode) {
+    case 3: {
+        const QString rating = record.string(QStringLiteral("rating"));
+        const int value = OVNThumbnailHelper::drawnRating(rating);
+        if (value > 0)
+            drawRatingMarker(painter, cellHeight, value, rect, alignment);
+        return;
+    }
+    case 2: {
+        if (!OVNThumbnailHelper::isMovieFileType(record.string(QStringLiteral("filetype"))))
+            return;
+        const qreal x = movieSymbolX(rect, alignment);
+        const qreal y = rect.y();
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawPath(
+            OVNBezierPath::bezierPathWithRoundedRect(DrawingKit::flippedRect(QRectF(x + 1, y + 2, 12, 10), cellHeight), 2));
+        const QPolygonF lens({DrawingKit::flippedPoint(QPointF(x + 13, y + 8), cellHeight),
+                              DrawingKit::flippedPoint(QPointF(x + 17, y + 11), cellHeight),
+                              DrawingKit::flippedPoint(QPointF(x + 17, y + 3), cellHeight),
+                              DrawingKit::flippedPoint(QPointF(x + 13, y + 6), cellHeight)});
+        painter.drawPolygon(lens);
+        painter.restore();
+        return;
+    }
+    default:
+        drawText(painter, DrawingKit::flippedRect(rect, cellHeight), barFieldText(fieldCode, record), font, color,
+                 horizontalAlignment(alignment));
+        return;
+    }
+}
+
+void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, const QRectF &rect,
+                           const MediaRecord &record) const
+{
+    painter.fillRect(DrawingKit::flippedRect(rect, cellHeight), bar.background);
+    if (bar.left != 0)
+        drawInfoTag(painter, cellHeight, bar.left, rect, record, bar.font, 0, bar.fontColor);
+    if (bar.middle != 0)
+        drawInfoTag(painter, cellHeight, bar.middle, rect, record, bar.font, 2, bar.fontColor);
+    if (bar.right != 0)
+        drawInfoTag(painter, cellHeight, bar.right, rect, record, bar.font, 1, bar.fontColor);
+}
+
+void OVNThumbnail::drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect,
+                                const MediaRecord &record) const
+{
+    if (rect.width() <= 0 || rect.height() <= 0)
+        return;
+    const QRectF panel = DrawingKit::flippedRect(rect, cellHeight);
+    painter.fillRect(panel, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 1.0f));
+    DrawingKit::frameRect(painter, panel, Qt::black);
+    static const QFont titleFont = fontOf(QStringLiteral("Helvetica"), true, 10);
+    static const QFont valueFont = fontOf(QStringLiteral("Helvetica"), false, 10);
+    for (int i = 0; i < 7; ++i) {
+        const qreal y = rect.y() + rect.height() - 5 - 15 * i - 10;
+        if (y <= rect.y())
+            continue;
+        const QRectF title(rect.x() + 5, y, 70, 12);
+        const QRectF value(rect.x() + 80, y, rect.width() - 85, 12);
+        drawText(painter, DrawingKit::flippedRect(title, cellHeight), titleForTag(m_udfListLine[i]), titleFont,
+                 Qt::black, Qt::AlignRight);
+        drawText(painter, DrawingKit::flippedRect(value, cellHeight), infoForTag(m_udfListLine[i], record),
+                 valueFont, Qt::black, Qt::AlignLeft);
+    }
+}
+
+void OVNThumbnail::drawShadow(QPainter &painter, const QRectF &target) const
+{
+    const int w = int(std::lround(target.width()));
+    const int h = int(std::lround(target.height()));
+    if (w <= 0 || h <= 0)
+        return;
+    const quint64 key = (quint64(quint32(w)) << 32) | quint32(h);
+    auto it = m_shadowCache.find(key);
+    if (it == m_shadowCache.end()) {
+        QImage mask(w, h, QImage::Format_ARGB32_Premultiplied);
+        mask.fill(Qt::black);
+        if (m_shadowCache.size() > 64)
+            m_shadowCache.clear();
+        it = m_shadowCache.insert(key, DrawingKit::softShadow(mask, 2.0, m_udfShadowColor));
+    }
+    const int margin = DrawingKit::shadowMargin(2.0);
+    // Offset (2, -2) with y up: right and down.
+    painter.drawImage(QPointF(target.x() + 2 - margin, target.y() + 2 - margin), it.value());
+}
+
+QImage OVNThumbnail::createThumbnailForImage(const QImage &image, const MediaRecord &record)
+{
+    const int w = std::max(1, int(std::lround(m_width)));
+    const int h = std::max(1, int(std::lround(m_height)));
+    QImage cell(w, h, QImage::Format_ARGB32_Premultiplied);
+    cell.fill(m_udfBackgroundColor);
+    QPainter painter(&cell);
+    const qreal H = h;
+
+    const Geometry g = geometryForPicture(image.isNull() ? QSizeF() : QSizeF(image.size()));
+    if (m_udfLayoutSelection == 1)
+        drawInfoRect(painter, H, g.listPanel, record);
+
+    if (m_udfEnableFrame && m_udfFrameDrawBackground) {
+        const QRectF fill(g.frame.x(), g.frame.y(), g.frame.width(), g.frame.height() - 1);
+        painter.fillRect(DrawingKit::flippedRect(fill, H), m_udfFrameBackgroundColor);
+    }
+    if (!image.isNull()) {
+        const QRectF target = DrawingKit::flippedRect(g.fitted, H);
+        if (m_udfEnableShadow)
+            drawShadow(painter, target);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, image);
+    }
+    if (m_udfEnableFrame)
+        DrawingKit::frameRect(painter, DrawingKit::flippedRect(g.frame, H), m_udfFrameColor);
+    if (m_topBar.enabled)
+        drawBar(painter, H, m_topBar, g.topBar, record);
+    if (m_bottomBar.enabled)
+        drawBar(painter, H, m_bottomBar, g.bottomBar, record);
+    if (m_nameBar.enabled)
+        drawBar(painter, H, m_nameBar, g.nameBar, record);
+    return cell;
+}

@@ -1,0 +1,627 @@
+#include "../catalogdb/CatalogFixture.h"
+#include "../support/ScriptedAlertPresenter.h"
+#include "../support/TestEnvironment.h"
+#include "app/OVNAssetManager.h"
+#include "app/OVNCategoryComment.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNCountBadgeCell.h"
+#include "app/OVNOutlineView.h"
+#include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaDetailsDataSource.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+// A catalog with a folder tree and every kind of category:
+//   Travel (F) > 2024 (F) > Lisbon (C: lisbon-1, lisbon-2); Travel > Alps (C: alps-1);
+//   Studio (C: studio-1); Incoming (M: incoming-1); Best (S: alps-1)
+class CatalogOutlineTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        presenter = new ScriptedAlertPresenter;
+        Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
+        UserDefaults::standard().setBool(true, "ShowCountOnFilmRolls");
+        UserDefaults::standard().setBool(true, "ShowCountOnImageSets");
+        UserDefaults::standard().setBool(true, "LightTableShowThumbnails");
+
+        travel = category("Travel", "F");
+        year = category("2024", "F", travel);
+        lisbon = category("Lisbon", "C", year);
+        alps = category("Alps", "C", travel);
+        studio = category("Studio", "C");
+        incoming = category("Incoming", "M");
+        best = category("Best", "S");
+        lisbon1 = entry(lisbon, "lisbon-1");
+        lisbon2 = entry(lisbon, "lisbon-2");
+        alps1 = entry(alps, "alps-1");
+        studio1 = entry(studio, "studio-1");
+        entry(incoming, "incoming-1");
+        ASSERT_FALSE(db.addEntryToImageSet(alps1, best).isEmpty());
+    }
+
+    void TearDown() override
+    {
+        for (const QPointer<OVNAssetManager> &window : std::as_const(windows))
+            delete window.data();
+        UserDefaults::standard().removeObjectForKey("ShowCountOnFilmRolls");
+        UserDefaults::standard().removeObjectForKey("ShowCountOnImageSets");
+        UserDefaults::standard().removeObjectForKey("LightTableShowThumbnails");
+        Alerts::setPresenter(nullptr);
+        CatalogFixture::TearDown();
+    }
+
+    QString category(const char *name, const char *kind, const QString &parent = QString())
+    {
+        const QString mid = db.addCategoryListEntry(QString::fromUtf8(name), QString::fromLatin1(kind));
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        if (!parent.isEmpty()) {
+            EXPECT_TRUE(db.setCategoryListEntrySuperMID(mid, parent));
+        }
+        return mid;
+    }
+
+    QString entry(const QString &categoryId, const char *name)
+    {
+        const QString mid = db.addMediaListEntry(importRecord(categoryId, QString::fromUtf8(name)));
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        return mid;
+    }
+
+    OVNAssetManager *openWindow(std::shared_ptr<OVNDatabaseAccess> connection = nullptr)
+    {
+        auto *window = new OVNAssetManager;
+        window->setDatabaseConnection(connection ? std::move(connection)
+                                                 : std::shared_ptr<OVNDatabaseAccess>(openAnother()));
+        window->windowControllerDidLoadNib();
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        window->categoryList()->expandAll();
+        windows.append(window);
+        return window;
+    }
+
+    static QModelIndex rowOf(OVNAssetManager *window, const QString &mid, int column = 0)
+    {
+        for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
+            if (item->node.value("mid").toString() == mid)
+                return window->categoryModel()->indexForItem(item, column);
+        }
+        return QModelIndex();
+    }
+
+    // A category's column as stored, whoever may see it.
+    QString stored(const QString &mid, const char *column)
+    {
+        return db.rowDictionaryForQuery("select displaytag, supermid from strvcategory where mid=$1", {mid})
+            .value(QString::fromLatin1(column))
+            .toString();
+    }
+
+    static QString parentOf(OVNAssetManager *window, const QString &mid)
+    {
+        const QModelIndex parent = rowOf(window, mid).parent();
+        const OVNCategoryTreeModel::Item *item = window->categoryModel()->itemForIndex(parent);
+        return item ? item->node.value("mid").toString() : QString();
+    }
+
+    static QString countOf(OVNAssetManager *window, const QString &mid)
+    {
+        return window->categoryModel()->data(rowOf(window, mid, 1)).toString();
+    }
+
+    // Drags the data over the row (the empty area below the rows for an invalid index) and drops
+    // it there, as the platform delivers a drag; answers whether the drop was taken.
+    static bool dropOnto(OVNAssetManager *window, const QModelIndex &row, const QMimeData *data,
+                         Qt::DropAction *hovered = nullptr)
+    {
+        OVNOutlineView *outline = window->categoryList();
+        const QPoint at = row.isValid() ? outline->visualRect(row).center()
+                                        : QPoint(10, outline->viewport()->height() - 3);
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(outline->viewport(), &enter);
+        QDragMoveEvent move(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(outline->viewport(), &move);
+        if (hovered)
+            *hovered = move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
+        QDropEvent drop(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(outline->viewport(), &drop);
+        return drop.isAccepted();
+    }
+
+    static std::unique_ptr<QMimeData> media(const QStringList &mids, const QString &source, const QString &kind)
+    {
+        auto data = std::make_unique<QMimeData>();
+        data->setData(OVNOutlineView::mediaMidType(), PropertyList::writeXml(QVariant(mids)));
+        data->setData(OVNOutlineView::sourceCatalogMidType(), source.toUtf8());
+        data->setData(OVNOutlineView::mediaContainerTypeType(), kind.toUtf8());
+        return data;
+    }
+
+    static std::unique_ptr<QMimeData> categories(OVNAssetManager *window, const QStringList &mids)
+    {
+        QModelIndexList rows;
+        for (const QString &mid : mids)
+            rows.append(rowOf(window, mid));
+        return window->outlineViewWriteItems(window->categoryList(), rows);
+    }
+
+    ScriptedAlertPresenter *presenter = nullptr;
+    QString travel, year, lisbon, alps, studio, incoming, best;
+    QString lisbon1, lisbon2, alps1, studio1;
+    QList<QPointer<OVNAssetManager>> windows;
+};
+
+OVN_CATALOG_VENDORS(CatalogOutlineTest);
+
+// Types a name into the in-place editor that Return opened on the selected row and ends with Return.
+void renameSelected(OVNOutlineView *outline, const QString &name)
+{
+    QTest::keyClick(outline, Qt::Key_Return);
+    ASSERT_TRUE(outline->isEditing());
+    auto *editor = outline->findChild<QLineEdit *>();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    QTest::keyClicks(editor, name);
+    QTest::keyClick(editor, Qt::Key_Return);
+    // The editor commits and closes from the event loop.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST_P(CatalogOutlineTest, RenamingInPlaceStoresTheNameAndRefusesAnEmptyOne)
+{
+    OVNAssetManager *window = openWindow();
+    OVNAssetManager *other = openWindow();
+    other->deselectAllCategories();
+    QStringList actions;
+    QObject observer;
+    NotificationCenter::defaultCenter().addObserver(&observer, OVNAssetManager::categoryListDidChangeNotification(),
+                                                    [&](const QString &, const QVariantMap &info) {
+                                                        actions.append(info.value("action").toString());
+                                                    });
+    ASSERT_TRUE(window->selectCategory(alps));
+    renameSelected(window->categoryList(), "Dolomites");
+    NotificationCenter::defaultCenter().removeObserver(&observer);
+    EXPECT_FALSE(window->categoryList()->isEditing());
+
+    EXPECT_EQ(db.getCategoryForMID(alps)->value("displaytag").toString(), "Dolomites");
+    EXPECT_EQ(window->categoryModel()->data(rowOf(window, alps)).toString(), "Dolomites");
+    EXPECT_EQ(actions, QStringList{"edit"});
+    // The window's own tree follows without a reload; the other window rebuilt its tree.
+    const QVariantList travelItems = window->internalCategoryList()->first().value("folderitems").toList();
+    EXPECT_EQ(travelItems.at(1).toMap().value("displaytag").toString(), "Dolomites");
+    EXPECT_EQ(other->categoryModel()->data(rowOf(other, alps)).toString(), "Dolomites");
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), alps);
+
+    // An empty name (or blanks) is refused; the category keeps its name.
+    renameSelected(window->categoryList(), "   ");
+    EXPECT_EQ(db.getCategoryForMID(alps)->value("displaytag").toString(), "Dolomites");
+    EXPECT_EQ(window->categoryModel()->data(rowOf(window, alps)).toString(), "Dolomites");
+    // The "Database" item has no name to edit.
+    EXPECT_FALSE(window->categoryModel()->flags(window->categoryModel()->index(0, 0)) & Qt::ItemIsEditable);
+}
+
+TEST_P(CatalogOutlineTest, ACategoryMovesIntoAFolderButNeverIntoItsOwnSubtree)
+{
+    OVNAssetManager *window = openWindow();
+
+    // Studio into 2024: stored, the tree reloaded with the selection cleared.
+    ASSERT_TRUE(window->selectCategory(studio));
+    std::unique_ptr<QMimeData> data = categories(window, {studio});
+    ASSERT_NE(data, nullptr);
+    Qt::DropAction hovered = Qt::IgnoreAction;
+    EXPECT_TRUE(dropOnto(window, rowOf(window, year), data.get(), &hovered));
+    EXPECT_EQ(hovered, Qt::MoveAction);
+    EXPECT_EQ(parentOf(window, studio), year);
+    EXPECT_FALSE(window->selectedCategory().has_value());
+    std::unique_ptr<OVNDatabaseAccess> second = openAnother();
+    QStringList inYear;
+    for (const CategoryNode &node : second->getCategoryListForMID(year))
+        inYear.append(node.value("mid").toString());
+    EXPECT_TRUE(inYear.contains(studio));
+
+    // Travel into its own child 2024, or onto itself: refused, nothing changes.
+    window->categoryList()->expandAll();
+    data = categories(window, {travel});
+    EXPECT_FALSE(dropOnto(window, rowOf(window, year), data.get(), &hovered));
+    EXPECT_EQ(hovered, Qt::IgnoreAction);
+    EXPECT_FALSE(dropOnto(window, rowOf(window, travel), data.get()));
+    EXPECT_EQ(parentOf(window, travel), QString());
+    EXPECT_EQ(parentOf(window, year), travel);
+
+    // Onto a collection, a set or the "Database" item: refused.
+    data = categories(window, {alps});
+    EXPECT_FALSE(dropOnto(window, rowOf(window, lisbon), data.get()));
+    EXPECT_FALSE(dropOnto(window, rowOf(window, best), data.get()));
+    EXPECT_FALSE(dropOnto(window, window->categoryModel()->index(0, 0), data.get()));
+    EXPECT_EQ(parentOf(window, alps), travel);
+
+    // Several dragged: only the first moves; onto the empty area it goes to the top level.
+    data = categories(window, {year, alps});
+    EXPECT_TRUE(dropOnto(window, QModelIndex(), data.get()));
+    EXPECT_EQ(parentOf(window, year), QString());
+    EXPECT_EQ(parentOf(window, alps), travel);
+    EXPECT_TRUE(stored(year, "supermid").isEmpty());
+    EXPECT_EQ(stored(studio, "supermid"), year);
+
+    // The "Database" item itself is no category to drag.
+    EXPECT_EQ(window->outlineViewWriteItems(window->categoryList(), {window->categoryModel()->index(0, 0)}), nullptr);
+    EXPECT_TRUE(window->categoryList()->dragImageForIndex(window->categoryModel()->index(0, 0)).isNull());
+    EXPECT_FALSE(window->categoryList()->dragImageForIndex(rowOf(window, alps)).isNull());
+}
+
+TEST(OutlineDropTest, TheOperationFollowsTheKindsOfSourceAndTarget)
+{
+    const auto mediaFrom = [](const char *kind) {
+        auto data = std::make_unique<QMimeData>();
+        data->setData(OVNOutlineView::mediaMidType(), PropertyList::writeXml(QVariantList{"m1"}));
+        data->setData(OVNOutlineView::sourceCatalogMidType(), "source");
+        data->setData(OVNOutlineView::mediaContainerTypeType(), kind);
+        return data;
+    };
+    const auto target = [](const char *kind, const char *mid = "target") {
+        return std::optional<CategoryNode>(CategoryNode{{"mid", mid}, {"type", kind}});
+    };
+    struct Case {
+        const char *source;
+        const char *target;
+        Qt::DropAction expected;
+    };
+    const Case cases[] = {
+        {"C", "C", Qt::MoveAction}, {"C", "S", Qt::LinkAction}, {"C", "M", Qt::IgnoreAction},
+        {"C", "F", Qt::IgnoreAction}, {"S", "C", Qt::IgnoreAction}, {"S", "S", Qt::LinkAction},
+        {"M", "S", Qt::LinkAction}, {"M", "C", Qt::IgnoreAction}, {"F", "C", Qt::MoveAction},
+        {"F", "S", Qt::LinkAction}, {"EXPANDABLE", "C", Qt::IgnoreAction}, {"", "S", Qt::IgnoreAction},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(OVNOutlineView::dragOperation(mediaFrom(c.source).get(), target(c.target)), c.expected)
+            << c.source << " onto " << c.target;
+    }
+    // Never onto their own category, nor where there is no row.
+    EXPECT_EQ(OVNOutlineView::dragOperation(mediaFrom("C").get(), target("C", "source")), Qt::IgnoreAction);
+    EXPECT_EQ(OVNOutlineView::dragOperation(mediaFrom("C").get(), std::nullopt), Qt::IgnoreAction);
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.jpg")});
+    for (const char *kind : {"C", "F", "I", "EXPANDABLE"})
+        EXPECT_EQ(OVNOutlineView::dragOperation(&files, target(kind)), Qt::CopyAction) << kind;
+    EXPECT_EQ(OVNOutlineView::dragOperation(&files, std::nullopt), Qt::CopyAction);
+    for (const char *kind : {"S", "M"})
+        EXPECT_EQ(OVNOutlineView::dragOperation(&files, target(kind)), Qt::IgnoreAction) << kind;
+}
+
+TEST_P(CatalogOutlineTest, MediaDroppedOntoCategoriesMoveAndLinkAndTheCountsFollow)
+{
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(lisbon));
+    ASSERT_EQ(window->mediaView()->count(), 2);
+    EXPECT_EQ(countOf(window, lisbon), "2");
+    EXPECT_EQ(countOf(window, studio), "1");
+    EXPECT_EQ(countOf(window, best), "1");
+
+    // lisbon-1 onto Studio: it moves; the window showing Lisbon shows one entry left.
+    std::unique_ptr<QMimeData> data = media({lisbon1}, lisbon, "C");
+    Qt::DropAction hovered = Qt::IgnoreAction;
+    EXPECT_TRUE(dropOnto(window, rowOf(window, studio), data.get(), &hovered));
+    EXPECT_EQ(hovered, Qt::MoveAction);
+    std::unique_ptr<OVNDatabaseAccess> second = openAnother();
+    EXPECT_EQ(second->getMediaListEntryForMediaID(lisbon1, "categoryid"), studio);
+    EXPECT_EQ(window->mediaView()->count(), 1);
+    EXPECT_EQ(countOf(window, lisbon), "1");
+    EXPECT_EQ(countOf(window, studio), "2");
+    EXPECT_EQ(QString::number(second->getEntryCountForCategory(studio, "C")), countOf(window, studio));
+
+    // lisbon-2 onto the set Best: linked, it stays in Lisbon.
+    data = media({lisbon2}, lisbon, "C");
+    EXPECT_TRUE(dropOnto(window, rowOf(window, best), data.get(), &hovered));
+    EXPECT_EQ(hovered, Qt::LinkAction);
+    EXPECT_EQ(second->getMediaListEntryForMediaID(lisbon2, "categoryid"), lisbon);
+    EXPECT_EQ(countOf(window, best), "2");
+    EXPECT_EQ(QString::number(second->getEntryCountForCategory(best, "S")), countOf(window, best));
+    ASSERT_TRUE(window->selectCategory(best));
+    EXPECT_EQ(window->mediaView()->count(), 2);
+
+    // Onto their own category, a surveillance folder or a folder: nothing happens.
+    data = media({studio1}, studio, "C");
+    EXPECT_FALSE(dropOnto(window, rowOf(window, studio), data.get(), &hovered));
+    EXPECT_EQ(window->categoryList()->dropTargetRow(), QModelIndex());
+    EXPECT_FALSE(dropOnto(window, rowOf(window, incoming), data.get()));
+    EXPECT_FALSE(dropOnto(window, rowOf(window, travel), data.get()));
+    EXPECT_EQ(second->getMediaListEntryForMediaID(studio1, "categoryid"), studio);
+}
+
+TEST_P(CatalogOutlineTest, DeletingFromASetRemovesOnlyTheMembershipAndFromAFolderNothing)
+{
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(best));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    window->delete_(view);
+    EXPECT_EQ(view->count(), 0);
+    EXPECT_EQ(db.getEntryCountForCategory(best, "S"), 0);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(alps1, "categoryid"), alps);
+    EXPECT_EQ(countOf(window, best), "0");
+
+    ASSERT_TRUE(window->selectCategory(travel));
+    view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    window->delete_(view);
+    EXPECT_EQ(view->count(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(alps1, "categoryid"), alps);
+
+    ASSERT_TRUE(window->selectCategory(studio));
+    view = window->mediaView();
+    view->selectImage(0);
+    window->delete_(view);
+    EXPECT_EQ(view->count(), 0);
+    EXPECT_TRUE(db.getMediaListEntryForMediaID(studio1, "displaytag").isEmpty());
+    EXPECT_EQ(countOf(window, studio), "0");
+}
+
+TEST_P(CatalogOutlineTest, FilesDroppedOntoAFolderGetANewCollectionInsideIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Harbour"));
+    OVNAssetManager *window = openWindow();
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(dir.filePath("Harbour"))});
+    Qt::DropAction hovered = Qt::IgnoreAction;
+    EXPECT_TRUE(dropOnto(window, rowOf(window, year), &files, &hovered));
+    EXPECT_EQ(hovered, Qt::CopyAction);
+    QStringList inYear;
+    for (const CategoryNode &node : db.getCategoryListForMID(year))
+        inYear.append(node.value("displaytag").toString());
+    EXPECT_TRUE(inYear.contains("Harbour"));
+    EXPECT_TRUE(window->trackImportDidFinish());
+    // Loose files where there is no row: a new top-level collection "drag".
+    QMimeData loose;
+    loose.setUrls({QUrl::fromLocalFile(dir.filePath("a.jpg"))});
+    EXPECT_TRUE(dropOnto(window, QModelIndex(), &loose));
+    QStringList top;
+    for (const CategoryNode &node : db.getCategoryList("C"))
+        top.append(node.value("displaytag").toString());
+    EXPECT_TRUE(top.contains("drag"));
+    // Onto a surveillance folder: refused, nothing made.
+    const qsizetype collections = db.getCategoryList("C").size();
+    EXPECT_FALSE(dropOnto(window, rowOf(window, incoming), &files));
+    EXPECT_EQ(db.getCategoryList("C").size(), collections);
+}
+
+TEST_P(CatalogOutlineTest, AnAnnotationEditGoesToItsOwnEntryAndAFailureIsShown)
+{
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(studio));
+    OVNMediaView *view = window->mediaView();
+    view->selectImage(0);
+    view->notifySelectionDidChange();
+    OVNMediaDetailsDataSource *source = window->detailsDataSource();
+    const QString mid = source->ovnMediaDetailsStringForID(window->mediaDetails(), "mid");
+    ASSERT_EQ(mid, studio1);
+
+    // The selection moved on before the edit was stored: it still goes to studio-1.
+    ASSERT_TRUE(window->selectCategory(lisbon));
+    window->mediaView()->selectImage(0);
+    const QString shown = window->mediaView()->mediaIDForRow(0);
+    source->ovnMediaDetailsSetStringForID(window->mediaDetails(), "harbour, boats", "keywords", mid);
+    std::unique_ptr<OVNDatabaseAccess> second = openAnother();
+    EXPECT_EQ(second->getMediaListEntryForMediaID(studio1, "keywords"), "harbour, boats");
+    EXPECT_NE(second->getMediaListEntryForMediaID(shown, "keywords"), "harbour, boats");
+    EXPECT_NE(window->mediaView()->mediaObject("keywords", 0).toString(), "harbour, boats");
+
+    // Shown again: the stored value.
+    ASSERT_TRUE(window->selectCategory(studio));
+    window->mediaView()->selectImage(0);
+    EXPECT_EQ(source->ovnMediaDetailsStringForID(window->mediaDetails(), "keywords"), "harbour, boats");
+
+    // A write the catalog refuses is shown, and nothing changes.
+    const qsizetype alerts = presenter->shown().size();
+    source->ovnMediaDetailsSetStringForID(window->mediaDetails(), "x", "no such column", studio1);
+    EXPECT_EQ(presenter->shown().size(), alerts + 1);
+
+    // A licence field of a file without a purchased row creates it.
+    source->ovnMediaDetailsSetStringForPurchasedID(window->mediaDetails(), "Ann Photo", "owner", studio1);
+    EXPECT_EQ(second->getPurchasedForMediaID(studio1).value("owner").toString(), "Ann Photo");
+    EXPECT_EQ(source->ovnMediaDetailsPurchasedForID(window->mediaDetails(), "owner"), "Ann Photo");
+}
+
+// A server catalog with users: Ann (in Staff) holds "READ ONLY" on the collection Open, the
+// folder Archive and the set Board, "READ & WRITE" on the collection Shared.
+class ReadOnlyUserTest : public CatalogOutlineTest
+{
+protected:
+    void SetUp() override
+    {
+        CatalogOutlineTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
+        const QString staff = db.addGroupEntry("Staff", QString(), {});
+        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
+        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        open = restricted("Open", "C", staff, "READ ONLY");
+        archive = restricted("Archive", "F", staff, "READ ONLY");
+        board = restricted("Board", "S", staff, "READ ONLY");
+        shared = restricted("Shared", "C", staff, "READ & WRITE");
+        open1 = entry(open, "open-1");
+        shared1 = entry(shared, "shared-1");
+        connection = openAnother();
+        ASSERT_TRUE(connection->checkForUserManagerSetup());
+        ASSERT_TRUE(connection->authenticateUser("ann"));
+    }
+
+    QString restricted(const char *name, const char *kind, const QString &group, const char *level)
+    {
+        const QString mid = category(name, kind);
+        const QVariantList entries{QVariantMap{{"group", "Staff"}, {"mid", group}, {"privilege", level}}};
+        EXPECT_TRUE(db.updateCategoryListComment(mid, OVNCategoryComment::withPrivileges(QString(), entries)));
+        return mid;
+    }
+
+    std::shared_ptr<OVNDatabaseAccess> connection;
+    QString open, archive, board, shared, open1, shared1;
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, ReadOnlyUserTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+TEST_P(ReadOnlyUserTest, ReadOnlyIsRefusedOnEveryWritePath)
+{
+    OVNAssetManager *window = openWindow(connection);
+    const auto alertsSince = [this](qsizetype before) { return presenter->shown().size() - before; };
+
+    // Renaming in place.
+    ASSERT_TRUE(window->selectCategory(open));
+    qsizetype before = presenter->shown().size();
+    renameSelected(window->categoryList(), "Mine");
+    EXPECT_EQ(stored(open, "displaytag"), "Open");
+    EXPECT_EQ(window->categoryModel()->data(rowOf(window, open)).toString(), "Open");
+    EXPECT_EQ(alertsSince(before), 1);
+
+    // Moving the category, or a category into the read-only folder.
+    std::unique_ptr<QMimeData> data = categories(window, {open});
+    EXPECT_FALSE(dropOnto(window, rowOf(window, travel), data.get()));
+    data = categories(window, {studio});
+    EXPECT_FALSE(dropOnto(window, rowOf(window, archive), data.get()));
+    EXPECT_TRUE(stored(open, "supermid").isEmpty());
+    EXPECT_TRUE(stored(studio, "supermid").isEmpty());
+
+    // Moving media out of it, into it, linking into the read-only set.
+    data = media({open1}, open, "C");
+    EXPECT_TRUE(dropOnto(window, rowOf(window, shared), data.get()));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "categoryid"), open);
+    data = media({shared1}, shared, "C");
+    EXPECT_TRUE(dropOnto(window, rowOf(window, open), data.get()));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(shared1, "categoryid"), shared);
+    data = media({shared1}, shared, "C");
+    EXPECT_TRUE(dropOnto(window, rowOf(window, board), data.get()));
+    EXPECT_EQ(db.getEntryCountForCategory(board, "S"), 0);
+
+    // Files into it, or into a new collection inside the read-only folder.
+    const qsizetype collections = db.getCategoryList("C").size();
+    window->addFiles({"/tmp/nothing.jpg"}, window->categoryList()->nodeForIndex(rowOf(window, open)));
+    window->addFiles({"/tmp/nothing.jpg"}, window->categoryList()->nodeForIndex(rowOf(window, archive)));
+    EXPECT_EQ(db.getCategoryList("C").size(), collections);
+    EXPECT_FALSE(window->trackImportDidFinish());
+
+    // Deleting its entry, and editing its details.
+    ASSERT_TRUE(window->selectCategory(open));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    view->notifySelectionDidChange();
+    before = presenter->shown().size();
+    window->delete_(view);
+    EXPECT_EQ(view->count(), 1);
+    EXPECT_FALSE(window->ovnMediaViewWillDeleteEntry(view, 0));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "displaytag"), "open-1");
+    window->detailsDataSource()->ovnMediaDetailsSetStringForID(window->mediaDetails(), "mine", "keywords", open1);
+    window->detailsDataSource()->ovnMediaDetailsSetStringForPurchasedID(window->mediaDetails(), "Ann", "owner", open1);
+    EXPECT_NE(db.getMediaListEntryForMediaID(open1, "keywords"), "mine");
+    EXPECT_TRUE(db.getPurchasedForMediaID(open1).value("owner").toString().isEmpty());
+    EXPECT_EQ(alertsSince(before), 3);
+
+    // With "READ & WRITE" the same paths work.
+    data = media({shared1}, shared, "C");
+    EXPECT_TRUE(dropOnto(window, rowOf(window, studio), data.get()));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(shared1, "categoryid"), studio);
+}
+
+} // namespace
+
+namespace {
+
+TEST_P(CatalogOutlineTest, ARightClickSelectsTheRowAloneAndKeysGoToTheWindowFirst)
+{
+    OVNAssetManager *window = openWindow();
+    OVNOutlineView *outline = window->categoryList();
+    window->selectCategories({studio, alps});
+    ASSERT_EQ(window->selectedCategoryNodes().size(), 2);
+    std::unique_ptr<QMenu> menu =
+        window->ovnOutlineViewMenuForEvent(outline, outline->visualRect(rowOf(window, lisbon)).center());
+    EXPECT_NE(menu, nullptr);
+    ASSERT_TRUE(window->selectedCategory().has_value());
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), lisbon);
+    // Below the last row the menu acts on nothing.
+    menu = window->ovnOutlineViewMenuForEvent(outline, QPoint(5, outline->viewport()->height() - 2));
+    EXPECT_NE(menu, nullptr);
+    EXPECT_TRUE(window->selectedCategoryNodes().isEmpty());
+
+    // Delete goes to the window (deleting categories is its action) and never to the outline's
+    // own key handling; select-all selects nothing.
+    ASSERT_TRUE(window->selectCategory(studio));
+    QTest::keyClick(outline, Qt::Key_Delete);
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), studio);
+    outline->selectAll();
+    EXPECT_EQ(window->selectedCategoryNodes().size(), 1);
+
+    // A folder opens even when it is empty; a collection never.
+    const QString empty = category("Empty", "F");
+    window->reloadCategoryList();
+    EXPECT_TRUE(window->categoryModel()->hasChildren(rowOf(window, empty)));
+    EXPECT_FALSE(window->categoryModel()->hasChildren(rowOf(window, studio)));
+}
+
+TEST(CountBadgeTest, TheBadgeIsTwelveHighAndCentredRoundedDown)
+{
+    EXPECT_EQ(OVNCountBadgeCell::badgeRect(QRectF(10, 20, 28, 17)), QRectF(10, 23, 28, 12));
+    EXPECT_EQ(OVNCountBadgeCell::badgeRect(QRectF(0, 0, 28, 20)), QRectF(0, 4, 28, 12));
+}
+
+} // namespace
+
+namespace {
+
+TEST_P(CatalogOutlineTest, MetadataRowsComeFromTheStoredTagsInAnOrderThatIgnoresCase)
+{
+    const QString tags = "{Model = \"X100\"; aperture = \"f/2\"; Zoom = \"1x\"; Keywords = (sea, boats); }";
+    ASSERT_TRUE(db.runSQLCommand("insert into strvexif (mid, exiftags) values ($1, $2)", {studio1, tags}));
+    ASSERT_TRUE(db.runSQLCommand("insert into strvexif (mid, exiftags) values ($1, $2)", {lisbon1, "{}"}));
+    OVNAssetManager *window = openWindow();
+    OVNMediaDetailsDataSource *source = window->detailsDataSource();
+    ASSERT_TRUE(window->selectCategory(studio));
+    window->mediaView()->selectImage(0);
+    window->mediaView()->notifySelectionDidChange();
+    ASSERT_EQ(source->numberOfRowsInExifForOVNMediaDetails(window->mediaDetails()), 4);
+    QStringList shown;
+    for (int row = 0; row < 4; ++row)
+        shown.append(source->ovnMediaDetailsExifTagAtRow(window->mediaDetails(), row) + "="
+                     + source->ovnMediaDetailsExifValueAtRow(window->mediaDetails(), row));
+    EXPECT_EQ(shown, (QStringList{"aperture=f/2", "Keywords=sea, boats", "Model=X100", "Zoom=1x"}));
+    EXPECT_EQ(source->ovnMediaDetailsExifTagAtRow(window->mediaDetails(), 4), "");
+
+    // "{}" shows no rows; neither does a file without metadata.
+    ASSERT_TRUE(window->selectCategory(lisbon));
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(lisbon1));
+    window->mediaView()->notifySelectionDidChange();
+    EXPECT_EQ(source->numberOfRowsInExifForOVNMediaDetails(window->mediaDetails()), 0);
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(lisbon2));
+    window->mediaView()->notifySelectionDidChange();
+    EXPECT_EQ(source->numberOfRowsInExifForOVNMediaDetails(window->mediaDetails()), 0);
+}
+
+} // namespace
