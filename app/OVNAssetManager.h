@@ -208,7 +208,9 @@ public:
     void openMedia(OVNMediaView *view, int viewerType, const QString &application);
 
     // ---- import (OVNAssetManager_import.cpp) ----
-    // Imports the files into the collection with that id.
+    // Imports files and folders into the collection with that id: the import sheet on this
+    // window, its worker on a connection of its own to this window's catalog. Needs
+    // "READ & WRITE" on the collection.
     void importFiles(const QStringList &paths, const QString &categoryId);
 
     // The details pane's data source (answered by the window's methods below).

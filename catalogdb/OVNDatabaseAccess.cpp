@@ -30,6 +30,17 @@ void OVNDatabaseAccess::setConnectionDetails(const QString &vendor, const QStrin
     m_authgroupmids.clear();
 }
 
+std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() const
+{
+    auto sibling = std::make_unique<OVNDatabaseAccess>();
+    {
+        std::lock_guard lock(m_mutex);
+        sibling->setConnectionDetails(m_dbVendor, m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
+    }
+    sibling->openDBConnection();
+    return sibling;
+}
+
 bool OVNDatabaseAccess::openDBConnection()
 {
     std::lock_guard lock(m_mutex);

@@ -61,6 +61,10 @@ public:
     // socket. A server connection gives up after 5 seconds without an answer.
     void setConnectionDetails(const QString &vendor, const QString &host, const QString &user,
                               const QString &password, const QString &database);
+    // A new connection with this one's settings, opened (test it with isDBConnectionActive()):
+    // workers of a window write to the same catalog as the window, whatever the preferences say
+    // by now. No catalog user is looked up on it.
+    std::unique_ptr<OVNDatabaseAccess> openSiblingConnection() const;
     bool openDBConnection();
     bool isDBConnectionActive() const;
     void closeDBConnection();

@@ -44,6 +44,23 @@ QImage fitted(QImage image, QSize maxSize)
     return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// The size to ask Qt's reader for. A JPEG is decoded at 1/2, 1/4 or 1/8 of its size in the
+// decoder itself when that still covers the target; Qt's JPEG reader does so only below quality
+// 50 and for a size that is such a fraction, and the smooth scaling to the target follows.
+QSize jpegDecodeSize(QImageReader &reader, QSize size, QSize target)
+{
+    if (reader.format() != "jpeg")
+        return target;
+    int factor = 1;
+    auto reduced = [&](int f) { return QSize((size.width() + f - 1) / f, (size.height() + f - 1) / f); };
+    while (factor < 8 && reduced(factor * 2).width() >= target.width() && reduced(factor * 2).height() >= target.height())
+        factor *= 2;
+    if (factor == 1)
+        return target;
+    reader.setQuality(49);
+    return reduced(factor);
+}
+
 // Reads with Qt, decoding at a reduced size where the format allows it.
 QImage readWithQt(QImageReader &reader, QSize maxSize)
 {
@@ -55,7 +72,7 @@ QImage readWithQt(QImageReader &reader, QSize maxSize)
         if (size.isValid() && !size.isEmpty()) {
             const QSize target = ImageFileReader::fittedSize(size, maxSize);
             if (target != size)
-                reader.setScaledSize(target);
+                reader.setScaledSize(jpegDecodeSize(reader, size, target));
         }
     }
     return fitted(reader.read(), maxSize);

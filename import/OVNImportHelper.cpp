@@ -1,0 +1,287 @@
+// The per-file processor: loader choice, scaling, turning, JPEG encoding and the fixed keys.
+
+#include "import/OVNImportHelper.h"
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
+#include "import/OVNImportParserAdobe.h"
+#include "import/OVNImportParserGenericDocument.h"
+#include "import/OVNImportParserWeblocDocument.h"
+#include "platform/SystemInfo.h"
+#include "platform/UserDefaults.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QTransform>
+
+#include <cmath>
+
+namespace {
+
+QString key(const char *text) { return QString::fromLatin1(text); }
+
+int intPreference(const UserDefaults &defaults, const char *name)
+{
+    return int(defaults.integerForKey(key(name)));
+}
+
+} // namespace
+
+OVNImportHelper::OVNImportHelper()
+    : m_mapping(std::make_shared<OVNExtensionMapping>())
+{
+}
+
+OVNImportHelper::OVNImportHelper(std::shared_ptr<const OVNExtensionMapping> mapping)
+    : m_mapping(mapping ? std::move(mapping) : std::make_shared<OVNExtensionMapping>())
+{
+}
+
+OVNImportHelper::~OVNImportHelper() = default;
+
+OVNImportHelper::Preferences OVNImportHelper::readPreferences()
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    defaults.registerDefaults({
+        {key("ImageScanForEXIF"), key("1")},
+        {key("ImageScanForIPTC"), key("0")},
+        {key("ImageThumbnailQuality"), key("1")},
+        {key("MovieThumbnailType"), key("1")},
+        {key("MovieThumbnailTiming1"), key("10")},
+        {key("MovieThumbnailTiming2"), key("40")},
+        {key("MovieThumbnailTiming3"), key("60")},
+        {key("MovieThumbnailTiming4"), key("90")},
+    });
+    Preferences prefs;
+    prefs.parseEXIF = defaults.boolForKey(key("ImageScanForEXIF"));
+    prefs.parseIPTC = defaults.boolForKey(key("ImageScanForIPTC"));
+    prefs.thumbnailQuality = intPreference(defaults, "ImageThumbnailQuality");
+    prefs.movieThumbnailType = intPreference(defaults, "MovieThumbnailType");
+    prefs.movieThumbnailTimings = {intPreference(defaults, "MovieThumbnailTiming1"),
+                                   intPreference(defaults, "MovieThumbnailTiming2"),
+                                   intPreference(defaults, "MovieThumbnailTiming3"),
+                                   intPreference(defaults, "MovieThumbnailTiming4")};
+    prefs.pdfThumbnailType = intPreference(defaults, "PDFThumbnailType");
+    prefs.noThumbnailAction = intPreference(defaults, "ImportGenericNoThumbnailAction");
+    return prefs;
+}
+
+void OVNImportHelper::loadPreferences()
+{
+    m_prefs = readPreferences();
+    m_prefsLoaded = true;
+}
+
+QSizeF OVNImportHelper::thumbnailDimensions(QSizeF picture, QSizeF box)
+{
+    if (picture.width() <= 0 || picture.height() <= 0)
+        return box;
+    const float ratio = float(picture.height() / picture.width());
+    if (picture.height() > picture.width())
+        return QSizeF(box.width() / ratio, box.height());
+    return QSizeF(box.width(), box.height() * ratio);
+}
+
+QSize OVNImportHelper::thumbnailPixelSize(QSize picture, QSize box)
+{
+    const QSizeF size = thumbnailDimensions(QSizeF(picture), QSizeF(box));
+    return QSize(std::max(1, int(std::lround(size.width()))), std::max(1, int(std::lround(size.height()))));
+}
+
+QImage OVNImportHelper::scaleImage(const QImage &image, QSize box, int quality)
+{
+    if (image.isNull())
+        return {};
+    const QSize target = thumbnailPixelSize(image.size(), box);
+    if (target == image.size())
+        return image;
+    return image.scaled(target, Qt::IgnoreAspectRatio,
+                        quality == 0 ? Qt::FastTransformation : Qt::SmoothTransformation);
+}
+
+QImage OVNImportHelper::turnedForOrientation(const QImage &image, int orientation)
+{
+    if (image.isNull())
+        return image;
+    QTransform turn;
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: turn.rotate(180); break;
+    case 4: return image.mirrored(false, true);
+    case 5: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: turn.rotate(90); break;
+    case 7: return image.transformed(QTransform().rotate(-90)).mirrored(true, false);
+    case 8: turn.rotate(-90); break;
+    default: return image;
+    }
+    return image.transformed(turn);
+}
+
+QString OVNImportHelper::pathWords(const QString &path)
+{
+    QString withoutExtension = path;
+    const QString extension = OVNExtensionMapping::pathExtension(path);
+    if (!extension.isEmpty())
+        withoutExtension.chop(extension.size() + 1);
+    QStringList components = withoutExtension.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (path.startsWith(QLatin1Char('/')))
+        components.prepend(QStringLiteral("/"));
+    QString words;
+    for (qsizetype i = components.size() - 1; i >= 4; --i)
+        words += components.at(i) + QLatin1Char(' ');
+    return words;
+}
+
+std::array<qint64, 4> OVNImportHelper::movieFrameTimes(qint64 duration, const std::array<int, 4> &timings)
+{
+    std::array<qint64, 4> times{};
+    for (size_t i = 0; i < times.size(); ++i)
+        times[i] = qint64(double(duration) * timings[i] / 100.0);
+    return times;
+}
+
+std::array<int, 4> OVNImportHelper::documentPages(int pageCount)
+{
+    const int last = std::max(0, pageCount - 1);
+    return {0, std::min(1, last), std::max(0, last - 1), last};
+}
+
+QByteArray OVNImportHelper::jpegData(const QImage &image, int quality)
+{
+    if (image.isNull())
+        return {};
+    QImage opaque = image;
+    if (image.hasAlphaChannel()) {
+        opaque = QImage(image.size(), QImage::Format_RGB32);
+        opaque.fill(Qt::white);
+        QPainter painter(&opaque);
+        painter.drawImage(0, 0, image);
+    }
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    if (!opaque.save(&buffer, "JPEG", quality))
+        return {};
+    return data;
+}
+
+QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantMap &record)
+{
+    m_lastProblem.clear();
+    const QFileInfo info(path);
+    const bool haveAttributes = info.exists();
+    const qint64 fileSize = haveAttributes ? info.size() : 0;
+    if (!m_prefsLoaded)
+        loadPreferences();
+
+    const QString processor = m_mapping->getProcessorForFile(path);
+    const QString type = m_mapping->getTypeForFile(path);
+    const QSize box = m_mapping->getThumbSizeForFile(path);
+    record.insert(key("filetype"), type);
+
+    enum class Loader { Movie, Image, Raw, Dcraw, Illustrator, Generic, Webloc };
+    Loader loader;
+    if (processor == QLatin1String("QuickTime"))
+        loader = Loader::Movie;
+    else if (processor == QLatin1String("Image"))
+        loader = Loader::Image;
+    else if (processor == QLatin1String("RAW"))
+        loader = Loader::Raw;
+    else if (processor == QLatin1String("DCRAW"))
+        loader = Loader::Dcraw;
+    else if (processor == QLatin1String("Adobe.Illustrator"))
+        loader = Loader::Illustrator;
+    else if (processor == QLatin1String("Document.Generic"))
+        loader = Loader::Generic;
+    else if (processor == QLatin1String("Document.Webloc"))
+        loader = Loader::Webloc;
+    else {
+        m_lastProblem = QStringLiteral("unsupported file type");
+        return {};
+    }
+
+    QImage picture;
+    bool documentIcon = false;
+    if (loader == Loader::Webloc) {
+        picture = OVNImportParserWeblocDocument::loadImageForFile(path, record);
+        documentIcon = true;
+    } else if (fileSize > 0) {
+        try {
+            switch (loader) {
+            case Loader::Movie: picture = loadImageForQtMediaFile(path, record, box); break;
+            case Loader::Image: picture = loadImageForNSImageMediaFile(path, record, box); break;
+            case Loader::Raw: picture = loadImageForRAWMediaFile(path, record, box); break;
+            case Loader::Dcraw: picture = loadImageForDCRAWMediaFile(path, record); break;
+            case Loader::Illustrator:
+                picture = OVNImportParserAdobe::loadImageForIllustratorFile(path, record);
+                documentIcon = true;
+                break;
+            case Loader::Generic:
+                picture = OVNImportParserGenericDocument::loadImageForFile(path, record);
+                documentIcon = true;
+                break;
+            case Loader::Webloc: break;
+            }
+        } catch (...) {
+            picture = QImage();
+        }
+    }
+
+    QImage thumbnail;
+    if (picture.isNull() || documentIcon) {
+        // No picture of its own: the icon of the file's type.
+        if (!documentIcon) {
+            m_lastProblem = !haveAttributes ? QStringLiteral("the file cannot be found")
+                          : fileSize == 0   ? QStringLiteral("the file is empty")
+                                            : QStringLiteral("the picture cannot be read");
+            record.remove(key("exif"));
+        }
+        thumbnail = picture.isNull() ? OVNImportParserGenericDocument::typeIcon(info.suffix()) : picture;
+        record.insert(key("imagewidth"), key("0"));
+        record.insert(key("imageheight"), key("0"));
+        record.insert(key("Orientation"), 0);
+    } else {
+        thumbnail = scaleImage(picture, box, m_prefs.thumbnailQuality);
+        picture = QImage();
+        const QVariantMap exif = record.value(key("exif")).toMap();
+        if (!exif.isEmpty()) {
+            const QString subject = exif.value(key("DC Subject and Keywords")).toString();
+            if (exif.contains(key("DC Subject and Keywords")))
+                record.insert(key("shortdesc"), QString(subject).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+            if (exif.contains(key("DC Title")))
+                record.insert(key("keywords"), exif.value(key("DC Title")).toString());
+            if (exif.contains(key("DC Description")))
+                record.insert(key("fulldesc"), exif.value(key("DC Description")).toString());
+        }
+        int orientation = 0;
+        if ((loader == Loader::Image || loader == Loader::Raw) && exif.contains(key("Orientation")))
+            orientation = exif.value(key("Orientation")).toString().toInt();
+        record.insert(key("Orientation"), orientation);
+        thumbnail = turnedForOrientation(thumbnail, orientation);
+    }
+
+    const QByteArray jpeg = jpegData(thumbnail);
+    if (jpeg.isEmpty()) {
+        m_lastProblem = QStringLiteral("no thumbnail could be made");
+        return {};
+    }
+    record.insert(key("thumbimage"), jpeg);
+
+    record.insert(key("cataloguedby"), SystemInfo::fullName());
+    record.insert(key("displaytag"), info.fileName());
+    record.insert(key("servername"), SystemInfo::hostName());
+    record.insert(key("serverpath"), key("1"));
+    record.insert(key("absolutepath"), path);
+    record.insert(key("keywords"), pathWords(path));
+    record.insert(key("filesize"), QString::number(fileSize));
+    const QDateTime now = QDateTime::currentDateTime();
+    QDateTime fileDate = haveAttributes ? info.birthTime() : QDateTime();
+    if (haveAttributes && !fileDate.isValid())
+        fileDate = info.lastModified();
+    record.insert(key("filedts"), OVNDatabaseAccess::timestampText(fileDate.isValid() ? fileDate : now));
+    record.insert(key("dts"), OVNDatabaseAccess::timestampText(now));
+    return jpeg;
+}

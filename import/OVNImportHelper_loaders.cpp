@@ -1,0 +1,220 @@
+// The loaders of the per-file processor: image files, camera RAW (in process and through dcraw),
+// movies and PDF documents. Each decodes no more than the thumbnail needs.
+
+#include "import/OVNImportHelper.h"
+
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "formats/OVNImageTagParser.h"
+#include "formats/OVNRAWImporter.h"
+#include "platform/ImageFileReader.h"
+#include "platform/Movie.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QPainter>
+
+namespace {
+
+QString key(const char *text) { return QString::fromLatin1(text); }
+
+QString sizeText(double value) { return QString::number(value, 'f', 0); }
+
+QByteArray readWholeFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > ImageFileReader::maxWholeFileBytes)
+        return {};
+    return file.readAll();
+}
+
+bool hasNumber(const QVariantMap &map, const char *name)
+{
+    bool ok = false;
+    const QVariant value = map.value(key(name));
+    return value.isValid() && value.toString().toDouble(&ok) > 0 && ok;
+}
+
+// The box a picture is decoded into: the thumbnail's own (the readers decode at the smallest
+// reduced size that still covers it, then scale smoothly).
+QSize decodeBox(QSize box) { return box; }
+
+} // namespace
+
+QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box)
+{
+    QSize fullSize = QImageReader(path).size();
+    QImage image;
+    if (fullSize.isValid() && !fullSize.isEmpty()) {
+        image = ImageFileReader::read(path, decodeBox(box));
+    } else {
+        // A reader that cannot tell the size before decoding (the program's own Netpbm reader).
+        image = ImageFileReader::read(path);
+        fullSize = image.size();
+    }
+    if (image.isNull())
+        return {};
+    record.insert(key("imagewidth"), sizeText(fullSize.width()));
+    record.insert(key("imageheight"), sizeText(fullSize.height()));
+    if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
+        const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
+        if (!exif.isEmpty()) {
+            record.insert(key("exif"), exif);
+            if (hasNumber(exif, "Width") && hasNumber(exif, "Height")) {
+                record.insert(key("imagewidth"), exif.value(key("Width")).toString());
+                record.insert(key("imageheight"), exif.value(key("Height")).toString());
+            }
+        }
+    }
+    record.insert(key("filetype"), key("NSImage"));
+    return image;
+}
+
+QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMap &record, QSize box)
+{
+    const QByteArray data = readWholeFile(path);
+    if (data.isEmpty())
+        return {};
+    OVNRAWImporter importer;
+    importer.setData(data);
+    if (importer.status() != OVNRAWImporter::Identified)
+        return {};
+    QVariantMap metadata = importer.metadata();
+    bool sizeKnown = false;
+    double width = 0;
+    double height = 0;
+    if (hasNumber(metadata, "RAWImportWidth") && hasNumber(metadata, "RAWImportHeight")) {
+        width = metadata.value(key("RAWImportWidth")).toDouble();
+        height = metadata.value(key("RAWImportHeight")).toDouble();
+        sizeKnown = true;
+    }
+    // The camera's embedded preview when it is large enough, else a reduced decode.
+    const QImage image = ImageFileReader::readRaw(data, decodeBox(box));
+    if (image.isNull())
+        return {};
+    if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
+        const MetadataDictionary exif = OVNImageTagParser().parseDataForExifInfo(data);
+        for (auto it = exif.begin(); it != exif.end(); ++it)
+            metadata.insert(it.key(), it.value());
+        if (!sizeKnown) {
+            const char *w = hasNumber(metadata, "ImageSizeWidth") ? "ImageSizeWidth" : "Width";
+            const char *h = hasNumber(metadata, "ImageSizeHeight") ? "ImageSizeHeight" : "Height";
+            if (hasNumber(metadata, w) && hasNumber(metadata, h)) {
+                width = metadata.value(key(w)).toDouble();
+                height = metadata.value(key(h)).toDouble();
+                sizeKnown = true;
+            }
+        }
+        // The decoder's turn is the one the pixels need; the file's own tag may be the sensor's.
+        const QVariantMap decoderFacts = importer.metadata();
+        if (decoderFacts.contains(key("Orientation")))
+            metadata.insert(key("Orientation"), decoderFacts.value(key("Orientation")));
+    }
+    if (sizeKnown) {
+        metadata.insert(key("Width"), sizeText(width));
+        metadata.insert(key("Height"), sizeText(height));
+        record.insert(key("imagewidth"), sizeText(width));
+        record.insert(key("imageheight"), sizeText(height));
+    } else {
+        record.insert(key("imagewidth"), sizeText(image.width()));
+        record.insert(key("imageheight"), sizeText(image.height()));
+    }
+    record.insert(key("exif"), metadata);
+    record.insert(key("filetype"), key("RAW"));
+    importer.cleanup();
+    return image;
+}
+
+QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariantMap &record)
+{
+    if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
+        const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
+        if (!exif.isEmpty())
+            record.insert(key("exif"), exif);
+    }
+    record.insert(key("filetype"), key("DCRAW"));
+    const QImage image = OVNHelper::imageForDCRAWMediaFile(path);
+    if (image.isNull())
+        return {};
+    record.insert(key("imagewidth"), sizeText(2.0 * image.width()));
+    record.insert(key("imageheight"), sizeText(2.0 * image.height()));
+    return image;
+}
+
+QImage OVNImportHelper::composeFrames(const QList<QImage> &frames, int columns, int quality)
+{
+    if (frames.isEmpty() || frames.first().isNull())
+        return {};
+    const int w = frames.first().width();
+    const int h = frames.first().height();
+    const int rows = (int(frames.size()) + columns - 1) / columns;
+    QImage canvas(columns * w + (columns - 1) * 5, rows * h + (rows - 1) * 5, QImage::Format_ARGB32_Premultiplied);
+    if (canvas.isNull())
+        return {};
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, quality != 0);
+    for (int i = 0; i < frames.size(); ++i) {
+        if (frames.at(i).isNull())
+            continue;
+        const QRect target((i % columns) * (w + 5), (i / columns) * (h + 5), w, h);
+        painter.drawImage(target, frames.at(i));
+    }
+    painter.end();
+    return canvas;
+}
+
+QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap &record, QSize box)
+{
+    const std::unique_ptr<Movie> movie = Movie::open(path);
+    if (!movie)
+        return {};
+    const MovieTime duration = movie->duration();
+    const qint64 seconds = duration.timeScale > 0 ? duration.timeValue / duration.timeScale : duration.timeValue;
+    QVariantMap metadata{
+        {key("CameraMake"), key("n/a")},
+        {key("CameraModel"), key("n/a")},
+        {key("DateTime"), key("n/a")},
+        {key("MovieDurationInSecs"), seconds},
+    };
+    if (record.value(key("filetype")).toString() == QLatin1String("Movie"))
+        record.insert(key("filetype"), QStringLiteral("Movie;%1").arg(seconds));
+
+    const QSize natural = movie->naturalSize();
+    const bool document = movie->kind() == Movie::Kind::Document
+        || m_mapping->getTypeForFile(path) == QLatin1String("PDF");
+    auto frameAt = [&](qint64 timeValue, QSize size) {
+        MovieTime time = duration;
+        time.timeValue = timeValue;
+        return movie->frameImageAtTime(time, size);
+    };
+
+    QImage image;
+    if (duration.timeValue <= 100 && !document) {
+        image = frameAt(0, ImageFileReader::fittedSize(natural, decodeBox(box)));
+    } else if (document) {
+        // A document's frames are its pages, one second each.
+        const int pageCount = int(std::max<qint64>(1, duration.timeScale > 0 ? duration.timeValue / duration.timeScale : 1));
+        const std::array<int, 4> pages = documentPages(pageCount);
+        const int count = m_prefs.pdfThumbnailType == 0 ? 1 : m_prefs.pdfThumbnailType == 1 ? 2 : 4;
+        const QSize frameSize = ImageFileReader::fittedSize(natural, count == 1 ? decodeBox(box) : box);
+        QList<QImage> frames;
+        for (int i = 0; i < count; ++i)
+            frames.append(frameAt(qint64(pages[size_t(i)]) * duration.timeScale + duration.timeScale / 2, frameSize));
+        image = count == 1 ? frames.first() : composeFrames(frames, 2, 2);
+    } else {
+        const std::array<qint64, 4> times = movieFrameTimes(duration.timeValue, m_prefs.movieThumbnailTimings);
+        const int count = m_prefs.movieThumbnailType == 0 ? 1 : 4;
+        const QSize frameSize = ImageFileReader::fittedSize(natural, count == 1 ? decodeBox(box) : box);
+        QList<QImage> frames;
+        for (int i = 0; i < count; ++i)
+            frames.append(frameAt(times[size_t(i)], frameSize));
+        image = count == 1 ? frames.first() : composeFrames(frames, 2, m_prefs.thumbnailQuality);
+    }
+    if (image.isNull())
+        return {};
+    record.insert(key("imagewidth"), sizeText(natural.width()));
+    record.insert(key("imageheight"), sizeText(natural.height()));
+    record.insert(key("exif"), metadata);
+    return image;
+}

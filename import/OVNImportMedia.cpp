@@ -1,0 +1,246 @@
+// The import sheet: status, film strip, cancel and the finish.
+
+#include "import/OVNImportMedia.h"
+
+#include "formats/OVNHelper.h"
+#include "platform/Localized.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+// Hands the worker's reports to the sheet on the GUI thread; reports for a sheet that is gone
+// are dropped.
+class OVNImportMedia::Relay : public OVNImportWorker::Observer
+{
+public:
+    explicit Relay(OVNImportMedia *sheet) : m_sheet(sheet) {}
+
+    void importStatus(const QString &text) override
+    {
+        QPointer<OVNImportMedia> sheet = m_sheet;
+        MainThread::post([sheet, text] { if (sheet) sheet->m_statusText->setText(localized(text)); }, m_sheet);
+    }
+    void importStarted(int total) override
+    {
+        QPointer<OVNImportMedia> sheet = m_sheet;
+        MainThread::post([sheet, total] { if (sheet) sheet->setupProgressBarWithMax(total); }, m_sheet);
+    }
+    void importProgress(int position, int total, const QString &path, const QByteArray &thumbnail) override
+    {
+        QPointer<OVNImportMedia> sheet = m_sheet;
+        MainThread::post([sheet, position, total, path, thumbnail] {
+            if (!sheet)
+                return;
+            sheet->m_statusText->setText(path);
+            sheet->m_statusFileCount->setText(QStringLiteral("%1/%2").arg(position).arg(total));
+            sheet->m_statusIndicator->setValue(position);
+            if (!thumbnail.isEmpty())
+                sheet->queueImage(thumbnail);
+        }, m_sheet);
+    }
+    void importFinished(const OVNImportWorker::Summary &summary) override
+    {
+        QPointer<OVNImportMedia> sheet = m_sheet;
+        MainThread::post([sheet, summary] { if (sheet) sheet->processFilesFinished(summary); }, m_sheet);
+    }
+
+private:
+    OVNImportMedia *m_sheet;
+};
+
+OVNImportMedia::OVNImportMedia(QWidget *parent)
+    : QDialog(parent)
+    , m_relay(std::make_unique<Relay>(this))
+{
+    setWindowTitle(localized("Import"));
+    auto *layout = new QVBoxLayout(this);
+    m_statusTitle = new QLabel(this);
+    m_statusFileCount = new QLabel(this);
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_statusTitle, 1);
+    top->addWidget(m_statusFileCount);
+    layout->addLayout(top);
+    m_statusIndicator = new QProgressBar(this);
+    layout->addWidget(m_statusIndicator);
+    m_statusText = new QLabel(this);
+    m_statusText->setMinimumWidth(420);
+    m_statusText->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_statusText);
+    auto *strip = new QHBoxLayout;
+    for (int i = 5; i >= 1; --i) {
+        m_thumbs[size_t(i)] = new QLabel(this);
+        m_thumbs[size_t(i)]->setFixedSize(64, 64);
+        m_thumbs[size_t(i)]->setAlignment(Qt::AlignCenter);
+        strip->addWidget(m_thumbs[size_t(i)]);
+    }
+    m_thumbs[0] = new QLabel(this);
+    m_thumbs[0]->setFixedSize(128, 128);
+    m_thumbs[0]->setAlignment(Qt::AlignCenter);
+    strip->addWidget(m_thumbs[0]);
+    layout->addLayout(strip);
+    m_importButton = new QPushButton(localized("Cancel"), this);
+    connect(m_importButton, &QPushButton::clicked, this, [this] { btCancelClicked(); });
+    layout->addWidget(m_importButton, 0, Qt::AlignRight);
+}
+
+OVNImportMedia::~OVNImportMedia()
+{
+    if (m_worker) {
+        m_worker->cancel();
+        m_worker->wait();
+    }
+}
+
+void OVNImportMedia::setDestinationFolder(const QString &folder)
+{
+    m_settings.destinationFolder = folder;
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+}
+
+void OVNImportMedia::activatePrefillWithMediaInfo(const QVariantMap &info, const QVariantMap &purchased,
+                                                  const QVariantMap &sold, bool keywordsAddFilename,
+                                                  int keywordsParseFolders, bool shortDescriptionAddFilename,
+                                                  int shortDescriptionParseFolders)
+{
+    m_settings.prefillEnabled = true;
+    m_settings.prefillInfo = info;
+    m_settings.prefillPurchased = purchased;
+    m_settings.prefillSold = sold;
+    m_settings.prefillWords = {keywordsAddFilename, keywordsParseFolders, shortDescriptionAddFilename,
+                               shortDescriptionParseFolders};
+}
+
+void OVNImportMedia::processFiles(const QVariantList &files, const QString &categoryId, QWidget *sheetParent)
+{
+    m_settings.categoryId = categoryId;
+    initSheetOnWindow(sheetParent);
+    m_worker = std::make_unique<OVNImportWorker>(m_connections, m_settings);
+    m_worker->start(files, m_relay.get());
+}
+
+void OVNImportMedia::initSheetOnWindow(QWidget *window)
+{
+    for (size_t i = 0; i < m_thumbs.size(); ++i) {
+        m_thumbs[i]->clear();
+        m_thumbImages[i] = QImage();
+    }
+    m_statusText->clear();
+    m_statusFileCount->clear();
+    if (window && window != parentWidget())
+        setParent(window, windowFlags());
+    if (window) {
+        window->raise();
+        window->activateWindow();
+        setWindowModality(Qt::WindowModal);
+        open();
+    } else {
+        show();
+        raise();
+        activateWindow();
+    }
+    m_importButton->setEnabled(true);
+    m_statusIndicator->setRange(0, 0); // indeterminate while the list is prepared
+}
+
+void OVNImportMedia::setupProgressBarWithMax(int maximum)
+{
+    m_statusIndicator->setRange(0, std::max(0, maximum));
+    m_statusIndicator->setValue(0);
+}
+
+void OVNImportMedia::queueImage(const QByteArray &jpeg)
+{
+    for (size_t n = m_thumbImages.size() - 1; n >= 1; --n)
+        m_thumbImages[n] = m_thumbImages[n - 1];
+    m_thumbImages[0] = QImage::fromData(jpeg, "JPEG");
+    for (size_t n = 0; n < m_thumbImages.size(); ++n) {
+        const QSize box = m_thumbs[n]->size();
+        m_thumbs[n]->setPixmap(m_thumbImages[n].isNull()
+                                   ? QPixmap()
+                                   : QPixmap::fromImage(m_thumbImages[n].scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    }
+}
+
+QImage OVNImportMedia::filmStripImage(int slot) const
+{
+    return slot >= 0 && size_t(slot) < m_thumbImages.size() ? m_thumbImages[size_t(slot)] : QImage();
+}
+
+QString OVNImportMedia::statusText() const { return m_statusText->text(); }
+QString OVNImportMedia::counterText() const { return m_statusFileCount->text(); }
+int OVNImportMedia::progressMaximum() const { return m_statusIndicator->maximum(); }
+int OVNImportMedia::progressValue() const { return m_statusIndicator->value(); }
+
+void OVNImportMedia::btCancelClicked()
+{
+    if (!m_worker || m_finished)
+        return;
+    m_worker->cancel();
+    m_importButton->setEnabled(false);
+    m_statusText->setText(localized("Canceling import..."));
+}
+
+QString OVNImportMedia::failureListText(const QList<OVNImportWorker::Failure> &failures, int maxLines)
+{
+    QStringList lines;
+    for (qsizetype i = 0; i < failures.size() && i < maxLines; ++i)
+        lines.append(QStringLiteral("%1: %2").arg(QFileInfo(failures.at(i).path).fileName(), failures.at(i).reason));
+    if (failures.size() > maxLines)
+        lines.append(localized("... and %1 more.").arg(failures.size() - maxLines));
+    return lines.join(QLatin1Char('\n'));
+}
+
+void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &summary)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_summary = summary;
+    if (m_worker)
+        m_worker->wait();
+    QWidget *window = parentWidget();
+    hide();
+    if (summary.connectionFailed) {
+        OVNHelper::displayAlert(localized("Database connection failed"),
+                                localized("The import could not open its own connection to the catalog."), window);
+    } else if (!summary.abortTitle.isEmpty()) {
+        m_statusText->setText(localized(summary.abortStatus));
+        OVNHelper::displayAlert(localized(summary.abortTitle), summary.abortMessage, window);
+    } else if (!summary.failures.isEmpty()) {
+        OVNHelper::displayAlert(localized("Some files were not imported as they are."),
+                                failureListText(summary.failures), window);
+    }
+    NotificationCenter::defaultCenter().postNotification(
+        importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});
+    if (m_deleteOnFinish)
+        deleteLater();
+}
+
+void OVNImportMedia::closeEvent(QCloseEvent *event)
+{
+    // The window closes at the finish; until then closing it means cancel.
+    if (!m_finished) {
+        btCancelClicked();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void OVNImportMedia::reject()
+{
+    if (!m_finished)
+        btCancelClicked();
+    else
+        QDialog::reject();
+}

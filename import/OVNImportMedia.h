@@ -1,0 +1,97 @@
+#pragma once
+
+#include "import/OVNImportWorker.h"
+
+#include <QDialog>
+#include <QPointer>
+
+#include <array>
+#include <memory>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+// One import: the status sheet on a catalog window (or a window of its own without one), with the
+// counter, the current path, a progress bar and a film strip of the last six thumbnails, and the
+// worker (OVNImportWorker) that does the work on threads of its own over its own catalog
+// connection.
+//
+// Configure with the setters, then start with processFiles(). At the end the sheet closes, the
+// files that could not be catalogued are listed in an alert, and "OVNNotificationImportMediaDidFinish"
+// is posted with {"categoryid"}. The object deletes itself after the finish; closing its parent
+// window cancels the import and waits for the worker.
+class OVNImportMedia : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit OVNImportMedia(QWidget *parent = nullptr);
+    ~OVNImportMedia() override;
+
+    // Where the worker gets its connection (on its own thread).
+    void setConnectionMaker(OVNImportWorker::ConnectionMaker maker) { m_connections = std::move(maker); }
+    // Keeps the path and creates the folder with its parents when it does not exist.
+    void setDestinationFolder(const QString &folder);
+    QString destinationFolder() const { return m_settings.destinationFolder; }
+    void setCopyOnProcess(bool copy) { m_settings.copyOnProcess = copy; }
+    void setMoveOnProcess(bool move) { m_settings.moveOnProcess = move; }
+    void setProcessAsRemovable(bool removable) { m_settings.processAsRemovable = removable; }
+    void setVolumeName(const QString &name) { m_settings.volumeName = name; }
+    void setVolumeType(const QString &type) { m_settings.volumeType = type; }
+    void activatePrefillWithMediaInfo(const QVariantMap &info, const QVariantMap &purchased,
+                                      const QVariantMap &sold, bool keywordsAddFilename,
+                                      int keywordsParseFolders, bool shortDescriptionAddFilename,
+                                      int shortDescriptionParseFolders);
+    // Worker tuning (tests, tools): threads (0 one per processor) and records per transaction.
+    void setThreadCount(int count) { m_settings.threadCount = count; }
+    void setBatchSize(int size) { m_settings.batchSize = size; }
+    // Whether the object deletes itself after the finish (on by default).
+    void setDeleteOnFinish(bool on) { m_deleteOnFinish = on; }
+
+    // Plain import of files and folders into one category; returns at once.
+    void processFiles(const QVariantList &files, const QString &categoryId, QWidget *sheetParent);
+
+    // Cancel: stops before the next file, keeps what was imported and finishes at once.
+    void btCancelClicked();
+
+    bool isFinished() const { return m_finished; }
+    const OVNImportWorker::Summary &summary() const { return m_summary; }
+    QString statusText() const;
+    QString counterText() const;
+    int progressMaximum() const;
+    int progressValue() const;
+    // The film strip: [0] the newest thumbnail, [1] .. [5] the ones before it.
+    QImage filmStripImage(int slot) const;
+
+    // The alert text that lists the files not catalogued: "name: reason" per line, at most
+    // `maxLines` of them and a count of the rest.
+    static QString failureListText(const QList<OVNImportWorker::Failure> &failures, int maxLines = 20);
+
+    static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }
+
+private:
+    class Relay;
+    void initSheetOnWindow(QWidget *window);
+    void setupProgressBarWithMax(int maximum);
+    void queueImage(const QByteArray &jpeg);
+    void processFilesFinished(const OVNImportWorker::Summary &summary);
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+    OVNImportWorker::ConnectionMaker m_connections;
+    OVNImportWorker::Settings m_settings;
+    std::unique_ptr<OVNImportWorker> m_worker;
+    std::unique_ptr<Relay> m_relay;
+    OVNImportWorker::Summary m_summary;
+    bool m_finished = false;
+    bool m_deleteOnFinish = true;
+
+    QLabel *m_statusTitle = nullptr;
+    QLabel *m_statusFileCount = nullptr;
+    QProgressBar *m_statusIndicator = nullptr;
+    QLabel *m_statusText = nullptr;
+    QPushButton *m_importButton = nullptr;
+    std::array<QLabel *, 6> m_thumbs{};   // [0] large, newest
+    std::array<QImage, 6> m_thumbImages;
+};

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "catalogdb/OVNDBHelper.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class OVNDatabaseAccess;
+
+// The work of one import, without any window: expands the list of files and folders, copies or
+// moves each file when asked, makes its record and thumbnail, inserts the records into one
+// category and pre-fills them.
+//
+// Files are processed in parallel on a bounded pool of threads, no further ahead of the inserts
+// than a few files per thread (so memory stays bounded whatever the number of files), while the
+// records are inserted in the order of the list, in transactions of a few hundred. Every insert
+// has a savepoint of its own: one refused insert loses no other. A file that cannot be catalogued
+// is listed with its reason and the import goes on; a failed copy or move ends the import (files
+// already copied for the files after it are taken back). Cancel keeps everything inserted so far.
+//
+// The worker gets its own catalog connection from the maker, on its own thread.
+class OVNImportWorker
+{
+public:
+    using ConnectionMaker = std::function<std::unique_ptr<OVNDatabaseAccess>()>;
+
+    struct Settings {
+        QString categoryId;
+        QString destinationFolder;   // where files are copied or moved first; empty for none
+        bool copyOnProcess = false;
+        bool moveOnProcess = false;
+        bool processAsRemovable = false;
+        QString volumeName;
+        QString volumeType;
+        bool prefillEnabled = false;
+        QVariantMap prefillInfo;
+        QVariantMap prefillPurchased;
+        QVariantMap prefillSold;
+        OVNPrefillWords prefillWords;
+        int threadCount = 0;         // 0: one per processor
+        int batchSize = 250;         // records per transaction
+    };
+
+    struct Failure {
+        QString path;
+        QString reason;
+    };
+
+    struct Summary {
+        int total = 0;               // files in the expanded list
+        int processed = 0;           // files handled (inserted, skipped or failed)
+        QStringList importedIds;     // the new records, in list order
+        QList<Failure> failures;     // files not catalogued, or catalogued with a problem
+        bool cancelled = false;
+        bool connectionFailed = false;
+        // Set when a copy or move failed and ended the import.
+        QString abortTitle;
+        QString abortMessage;
+        QString abortStatus;
+    };
+
+    // Called on the worker's thread.
+    class Observer
+    {
+    public:
+        virtual ~Observer() = default;
+        virtual void importStatus(const QString &text) { (void)text; }
+        virtual void importStarted(int total) { (void)total; }
+        // After each file (position from 1), with its thumbnail when it got one.
+        virtual void importProgress(int position, int total, const QString &path, const QByteArray &thumbnail)
+        {
+            (void)position; (void)total; (void)path; (void)thumbnail;
+        }
+        virtual void importFinished(const Summary &summary) { (void)summary; }
+    };
+
+    OVNImportWorker(ConnectionMaker connections, Settings settings);
+    // Cancels a running import and waits for it.
+    ~OVNImportWorker();
+    OVNImportWorker(const OVNImportWorker &) = delete;
+    OVNImportWorker &operator=(const OVNImportWorker &) = delete;
+
+    // Runs the whole import on the calling thread. Items are path strings or dictionaries with
+    // "PATH" and optional "COMMENT", "RATING" and "KEYWORDS".
+    Summary run(const QVariantList &items, Observer *observer = nullptr);
+    // The same on a thread of its own; returns at once.
+    void start(const QVariantList &items, Observer *observer);
+    // Stops before the next file; what was inserted stays.
+    void cancel() { m_cancelled.store(true); }
+    bool isCancelled() const { return m_cancelled.load(); }
+    // Waits for a started import.
+    void wait();
+
+    // The text a failed copy or move shows.
+    static QString copyFailedMessage(bool move, const QString &source, const QString &target);
+
+private:
+    struct Item;
+    struct Result;
+    Result processItem(const Item &item, class OVNImportHelper &helper) const;
+    void completeRecord(QVariantMap &record, const QVariantMap &meta) const;
+    static void undoTransfer(const Result &result);
+
+    ConnectionMaker m_connections;
+    Settings m_settings;
+    std::atomic<bool> m_cancelled{false};
+    std::thread m_thread;
+};

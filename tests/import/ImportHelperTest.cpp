@@ -1,0 +1,206 @@
+#include "import/OVNImportHelper.h"
+#include "import/OVNImportParserAdobe.h"
+#include "import/OVNImportParserWeblocDocument.h"
+
+#include "../support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+namespace {
+
+QImage decoded(const QByteArray &jpeg) { return QImage::fromData(jpeg, "JPEG"); }
+
+// Mean absolute difference of two pictures of the same size, per channel, 0 to 255.
+double meanDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 255;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+QString writeImage(const QString &path, QSize size, const char *format)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(30, 120, 200));
+    QPainter(&image).fillRect(0, 0, size.width() / 2, size.height() / 2, Qt::red);
+    EXPECT_TRUE(image.save(path, format));
+    return path;
+}
+
+} // namespace
+
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
+
+TEST(ImportHelper, ThumbnailBoxKeepsTheAspectAndTakesTheLongSide)
+{
+    EXPECT_NEAR(OVNImportHelper::thumbnailDimensions({3000, 2000}, {256, 256}).height(), 170.67, 0.01);
+    EXPECT_NEAR(OVNImportHelper::thumbnailDimensions({2000, 3000}, {256, 256}).width(), 170.67, 0.01);
+    EXPECT_EQ(OVNImportHelper::thumbnailPixelSize({3000, 2000}, {256, 256}), QSize(256, 171));
+    EXPECT_EQ(OVNImportHelper::thumbnailPixelSize({100, 100}, {512, 512}), QSize(512, 512));
+}
+
+TEST(ImportHelper, PathWordsFromTheFifthComponentOn)
+{
+    EXPECT_EQ(OVNImportHelper::pathWords(QStringLiteral("/Users/user/Pictures/Trip/img01.jpg")),
+              QStringLiteral("img01 Trip "));
+    EXPECT_EQ(OVNImportHelper::pathWords(QStringLiteral("/a/b.jpg")), QString());
+    EXPECT_EQ(OVNImportHelper::pathWords(QStringLiteral("/a/b/c/d.e/f")), QStringLiteral("f d.e "));
+}
+
+TEST(ImportHelper, MovieFrameTimesAndDocumentPages)
+{
+    const auto times = OVNImportHelper::movieFrameTimes(1000, {{10, 40, 60, 90}});
+    EXPECT_EQ(times, (std::array<qint64, 4>{{100, 400, 600, 900}}));
+    EXPECT_EQ(OVNImportHelper::documentPages(1), (std::array<int, 4>{{0, 0, 0, 0}}));
+    EXPECT_EQ(OVNImportHelper::documentPages(10), (std::array<int, 4>{{0, 1, 8, 9}}));
+}
+
+TEST(ImportHelper, PostScriptStringsOfACommentLine)
+{
+    EXPECT_EQ(OVNImportParserAdobe::getPSStringFromLine(QStringLiteral("%%Title: (Poster) (Final)")),
+              QStringLiteral("Poster Final"));
+    EXPECT_EQ(OVNImportParserAdobe::getPSStringFromLine(QStringLiteral("%%Title: (a)(b)")), QStringLiteral("a"));
+    EXPECT_EQ(OVNImportParserAdobe::getPSStringFromLine(QStringLiteral("%%Title: (open")), QString());
+    const QVariantMap comments = OVNImportParserAdobe::commentsFromText(
+        "%!PS-Adobe-3.0 EPSF-3.0\r%%Title: (Poster)\n%%Creator: Illustrator 9\r\n%%For: (Ann)\n");
+    EXPECT_EQ(comments.value(QStringLiteral("Title")), QStringLiteral("Poster"));
+    EXPECT_EQ(comments.value(QStringLiteral("Author")), QStringLiteral("Ann"));
+    EXPECT_EQ(comments.value(QStringLiteral("Creator")), QStringLiteral("Illustrator 9"));
+}
+
+TEST(ImportHelper, WebLocationAddressFromPlistOrLink)
+{
+    EXPECT_EQ(OVNImportParserWeblocDocument::urlFromData(
+                  "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>URL</key>"
+                  "<string>https://example.org/</string></dict></plist>"),
+              QStringLiteral("https://example.org/"));
+    EXPECT_EQ(OVNImportParserWeblocDocument::urlFromData("[InternetShortcut]\nURL=https://x.test/a\n"),
+              QStringLiteral("https://x.test/a"));
+    EXPECT_EQ(OVNImportParserWeblocDocument::urlFromData("\x01\x02garbage"), QString());
+}
+
+TEST(ImportHelper, ImageFileGivesSizesTypeAndScaledThumbnail)
+{
+    QTemporaryDir dir;
+    OVNImportHelper helper;
+    for (const char *format : {"jpg", "tif", "png"}) {
+        const QString path = writeImage(dir.filePath(QStringLiteral("pic.") + QLatin1String(format)), {900, 600}, format);
+        QVariantMap record;
+        const QByteArray jpeg = helper.thumbnailForMediaFile(path, record);
+        ASSERT_FALSE(jpeg.isEmpty()) << format;
+        EXPECT_EQ(record.value(QStringLiteral("filetype")), QStringLiteral("NSImage")) << format;
+        EXPECT_EQ(record.value(QStringLiteral("imagewidth")), QStringLiteral("900")) << format;
+        EXPECT_EQ(record.value(QStringLiteral("imageheight")), QStringLiteral("600")) << format;
+        EXPECT_EQ(record.value(QStringLiteral("filesize")).toLongLong(), QFileInfo(path).size());
+        EXPECT_EQ(record.value(QStringLiteral("displaytag")), QStringLiteral("pic.") + QLatin1String(format));
+        EXPECT_EQ(record.value(QStringLiteral("thumbimage")).toByteArray(), jpeg);
+        const QImage thumb = decoded(jpeg);
+        EXPECT_EQ(thumb.size(), QSize(256, 171)) << format;
+        // The red quarter stays at the top left.
+        EXPECT_GT(qRed(thumb.pixel(20, 20)), 200);
+        EXPECT_LT(qRed(thumb.pixel(230, 150)), 80);
+    }
+}
+
+TEST(ImportHelper, EmptyBrokenAndUnknownFiles)
+{
+    QTemporaryDir dir;
+    OVNImportHelper helper;
+    QFile(dir.filePath(QStringLiteral("empty.jpg"))).open(QIODevice::WriteOnly);
+    QVariantMap record;
+    QImage icon = decoded(helper.thumbnailForMediaFile(dir.filePath(QStringLiteral("empty.jpg")), record));
+    EXPECT_EQ(icon.size(), QSize(128, 128));
+    EXPECT_EQ(record.value(QStringLiteral("imagewidth")), QStringLiteral("0"));
+    EXPECT_EQ(record.value(QStringLiteral("Orientation")).toInt(), 0);
+    EXPECT_FALSE(helper.lastProblem().isEmpty());
+
+    QFile broken(dir.filePath(QStringLiteral("broken.jpg")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray("\xff\xd8\xff\xe1\x00\x10garbage", 14) + QByteArray(5000, '\x7f'));
+    broken.close();
+    record.clear();
+    EXPECT_FALSE(helper.thumbnailForMediaFile(broken.fileName(), record).isEmpty());
+    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read"));
+
+    QFile unknown(dir.filePath(QStringLiteral("notes.zzq")));
+    ASSERT_TRUE(unknown.open(QIODevice::WriteOnly));
+    unknown.write("text");
+    unknown.close();
+    record.clear();
+    EXPECT_TRUE(helper.thumbnailForMediaFile(unknown.fileName(), record).isEmpty());
+    EXPECT_EQ(record.value(QStringLiteral("filetype")), QStringLiteral("None"));
+}
+
+// The orientation examples show a digit, and "top" at the top of the scene when shown right. Each
+// thumbnail turned upright looks like the untagged example's; a wrong turn does not.
+TEST(ImportHelper, OrientationExamplesComeOutUpright)
+{
+    OVN_REQUIRE_TESTDATA();
+    const QDir examples(testDataDir() + QStringLiteral("/exif-orientation-examples"));
+    OVNImportHelper helper;
+    for (const char *shape : {"Landscape", "Portrait"}) {
+        QVariantMap reference;
+        const QImage upright = decoded(helper.thumbnailForMediaFile(
+            examples.filePath(QStringLiteral("%1_0.jpg").arg(QLatin1String(shape))), reference));
+        ASSERT_FALSE(upright.isNull());
+        for (int code = 1; code <= 8; ++code) {
+            QVariantMap record;
+            const QImage thumb = decoded(helper.thumbnailForMediaFile(
+                examples.filePath(QStringLiteral("%1_%2.jpg").arg(QLatin1String(shape)).arg(code)), record));
+            EXPECT_EQ(record.value(QStringLiteral("Orientation")).toInt(), code);
+            ASSERT_EQ(thumb.size(), upright.size()) << shape << code;
+            EXPECT_LT(meanDifference(thumb, upright), 12.0) << shape << code;
+            EXPECT_GT(meanDifference(thumb.mirrored(true, true), upright), 20.0) << shape << code;
+        }
+    }
+}
+
+TEST(ImportHelper, MoviePdfDocumentAndRawFiles)
+{
+    OVN_REQUIRE_TESTDATA();
+    const QDir images(testDataDir() + QStringLiteral("/exiftool-t-images"));
+    OVNImportHelper helper;
+    QVariantMap movie;
+    const QString movieFile = testDataDir() + QStringLiteral("/exiv2-test-data/movies/sample_640x360.mov");
+    const QImage frames = decoded(helper.thumbnailForMediaFile(movieFile, movie));
+    EXPECT_TRUE(helper.lastProblem().isEmpty());
+    EXPECT_TRUE(movie.value(QStringLiteral("filetype")).toString().startsWith(QLatin1String("Movie;")))
+        << qPrintable(movie.value(QStringLiteral("filetype")).toString());
+    EXPECT_EQ(movie.value(QStringLiteral("imagewidth")), QStringLiteral("640"));
+    // Four frames, two by two: the largest side is the movie box's.
+    EXPECT_EQ(frames.width(), 512);
+
+    QVariantMap pdf;
+    const QImage page = decoded(helper.thumbnailForMediaFile(images.filePath(QStringLiteral("PDF.pdf")), pdf));
+    EXPECT_EQ(pdf.value(QStringLiteral("filetype")), QStringLiteral("PDF"));
+    EXPECT_EQ(std::max(page.width(), page.height()), 1024);
+
+    QVariantMap eps;
+    EXPECT_FALSE(helper.thumbnailForMediaFile(images.filePath(QStringLiteral("PostScript.eps")), eps).isEmpty());
+    EXPECT_EQ(eps.value(QStringLiteral("imagewidth")), QStringLiteral("0"));
+
+    // The in-process camera-RAW loader on a real camera file.
+    QVariantMap raw;
+    const QString dng = testDataDir() + QStringLiteral("/exiv2-test-data/raw/IMG_1361.dng");
+    const QImage rawPicture = helper.loadImageForRAWMediaFile(dng, raw, QSize(256, 256));
+    EXPECT_FALSE(rawPicture.isNull());
+    EXPECT_LE(std::max(rawPicture.width(), rawPicture.height()), 256);
+    EXPECT_EQ(raw.value(QStringLiteral("filetype")), QStringLiteral("RAW"));
+    EXPECT_GT(raw.value(QStringLiteral("imagewidth")).toInt(), 1000);
+    EXPECT_EQ(raw.value(QStringLiteral("exif")).toMap().value(QStringLiteral("CameraMake")), QStringLiteral("Apple"));
+    EXPECT_EQ(raw.value(QStringLiteral("exif")).toMap().value(QStringLiteral("Orientation")).toInt(), 6);
+}

@@ -1,0 +1,318 @@
+#include "CatalogFixture.h"
+
+#include "import/OVNImportMedia.h"
+#include "import/OVNImportWorker.h"
+#include "platform/NotificationCenter.h"
+
+#include "../support/ScriptedAlertPresenter.h"
+#include "../support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+
+namespace {
+
+QString writeJpeg(const QString &path, int seed)
+{
+    QImage image(640, 480, QImage::Format_RGB32);
+    image.fill(QColor((seed * 37) % 256, (seed * 91) % 256, 120));
+    QPainter(&image).drawText(40, 40, QString::number(seed));
+    EXPECT_TRUE(image.save(path, "JPEG", 85));
+    return path;
+}
+
+QStringList listedNames(OVNDatabaseAccess &db, const QString &categoryId)
+{
+    QStringList names;
+    for (const QList<QVariant> &row : db.rowsForQuery(
+             QStringLiteral("select displaytag from strvfile where categoryid=$1 order by mid"), {categoryId}))
+        names.append(row.value(0).toString());
+    return names;
+}
+
+class CancelAfter : public OVNImportWorker::Observer
+{
+public:
+    CancelAfter(OVNImportWorker *&worker, int after) : m_worker(worker), m_after(after) {}
+    void importProgress(int position, int, const QString &, const QByteArray &) override
+    {
+        if (position == m_after)
+            m_worker->cancel();
+    }
+
+private:
+    OVNImportWorker *&m_worker;
+    int m_after;
+};
+
+} // namespace
+
+class ImportWorkerTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        category = db.addCategoryListEntry(QStringLiteral("Trip"), QStringLiteral("C"));
+        ASSERT_FALSE(category.isEmpty());
+    }
+    OVNImportWorker::ConnectionMaker maker() const
+    {
+        return [this] { return openAnother(); };
+    }
+    OVNImportWorker::Settings settings(int threads = 4) const
+    {
+        OVNImportWorker::Settings s;
+        s.categoryId = category;
+        s.threadCount = threads;
+        s.batchSize = 7;
+        return s;
+    }
+    QString category;
+    QTemporaryDir files;
+};
+
+// A folder of every kind: one row each in list order, with type, size, orientation and thumbnail;
+// the broken and unknown files listed.
+TEST_P(ImportWorkerTest, MixedFolderGivesOneRowPerFile)
+{
+    OVN_REQUIRE_TESTDATA();
+    const QDir images(testDataDir() + QStringLiteral("/exiftool-t-images"));
+    const QDir folder(files.path());
+    const QStringList samples{QStringLiteral("ExifTool.jpg"), QStringLiteral("ExifTool.tif"), QStringLiteral("PPM.ppm"),
+                              QStringLiteral("PDF.pdf")};
+    for (const QString &name : samples)
+        ASSERT_TRUE(QFile::copy(images.filePath(name), folder.filePath(name)));
+    ASSERT_TRUE(QFile::copy(testDataDir() + QStringLiteral("/exiv2-test-data/movies/sample_640x360.mov"),
+                            folder.filePath(QStringLiteral("QuickTime.mov"))));
+    QFile::copy(testDataDir() + QStringLiteral("/exif-orientation-examples/Landscape_6.jpg"),
+                folder.filePath(QStringLiteral("turned.jpg")));
+    QFile doc(folder.filePath(QStringLiteral("letter.doc")));
+    ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
+    doc.write(QByteArray(3000, 'd'));
+    doc.close();
+    QFile broken(folder.filePath(QStringLiteral("broken.jpg")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray("\xff\xd8\xff\xdb", 4) + QByteArray(4000, '\x11'));
+    broken.close();
+    QFile unknown(folder.filePath(QStringLiteral("notes.zzq")));
+    ASSERT_TRUE(unknown.open(QIODevice::WriteOnly));
+    unknown.write("x");
+    unknown.close();
+
+    OVNImportWorker worker(maker(), settings());
+    const OVNImportWorker::Summary summary = worker.run({files.path()});
+    EXPECT_EQ(summary.total, 9);
+    EXPECT_EQ(summary.importedIds.size(), 8);
+    EXPECT_FALSE(summary.cancelled);
+
+    QMap<QString, QString> problems;
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        problems.insert(QFileInfo(failure.path).fileName(), failure.reason);
+    EXPECT_TRUE(problems.contains(QStringLiteral("notes.zzq")));
+    EXPECT_TRUE(problems.value(QStringLiteral("broken.jpg")).contains(QLatin1String("cannot be read")));
+    EXPECT_EQ(problems.size(), 2);
+
+    QMap<QString, MediaRecord> rows;
+    for (const auto &record : db.getMediaList(category))
+        rows.insert(record->field(MediaRecord::DisplayTag), *record);
+    ASSERT_EQ(rows.size(), 8);
+    EXPECT_EQ(rows[QStringLiteral("ExifTool.jpg")].field(MediaRecord::FileType), QStringLiteral("NSImage"));
+    EXPECT_EQ(rows[QStringLiteral("ExifTool.tif")].field(MediaRecord::FileType), QStringLiteral("NSImage"));
+    EXPECT_EQ(rows[QStringLiteral("PPM.ppm")].field(MediaRecord::FileType), QStringLiteral("NSImage"));
+    EXPECT_TRUE(rows[QStringLiteral("QuickTime.mov")].field(MediaRecord::FileType).startsWith(QLatin1String("Movie")));
+    EXPECT_EQ(rows[QStringLiteral("QuickTime.mov")].field(MediaRecord::ImageWidth), QStringLiteral("640"));
+    EXPECT_EQ(rows[QStringLiteral("PDF.pdf")].field(MediaRecord::FileType), QStringLiteral("PDF"));
+    EXPECT_EQ(rows[QStringLiteral("letter.doc")].field(MediaRecord::ImageWidth), QStringLiteral("0"));
+    EXPECT_EQ(rows[QStringLiteral("turned.jpg")].field(MediaRecord::Orientation), QStringLiteral("6"));
+    EXPECT_EQ(rows[QStringLiteral("turned.jpg")].field(MediaRecord::ImageWidth), QStringLiteral("1200"));
+    EXPECT_EQ(rows[QStringLiteral("ExifTool.jpg")].field(MediaRecord::FileSize),
+              QString::number(QFileInfo(folder.filePath(QStringLiteral("ExifTool.jpg"))).size()));
+    const QImage turned = QImage::fromData(db.getThumbnailForMediaID(rows[QStringLiteral("turned.jpg")].field(MediaRecord::Mid)));
+    EXPECT_EQ(turned.size(), QSize(256, 171));
+    for (const MediaRecord &row : rows)
+        EXPECT_FALSE(db.getThumbnailForMediaID(row.field(MediaRecord::Mid)).isEmpty()) << qPrintable(row.field(MediaRecord::DisplayTag));
+}
+
+// Records go in in the list's order whatever order the threads finish in, across several batches.
+TEST_P(ImportWorkerTest, InsertsFollowTheListOrder)
+{
+    QVariantList items;
+    QStringList expected;
+    for (int i = 0; i < 30; ++i) {
+        const QString name = QStringLiteral("f%1.jpg").arg(29 - i, 2, 10, QLatin1Char('0'));
+        items.append(writeJpeg(files.filePath(name), i));
+        expected.append(name);
+    }
+    items.insert(5, QVariantMap{{QStringLiteral("PATH"), items.takeAt(5)},
+                                {QStringLiteral("COMMENT"), QStringLiteral("from the card")},
+                                {QStringLiteral("RATING"), 3}});
+    OVNImportWorker worker(maker(), settings(6));
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_EQ(summary.importedIds.size(), 30);
+    EXPECT_EQ(listedNames(db, category), expected);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.at(5), QStringLiteral("fulldesc")),
+              QStringLiteral("from the card"));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.at(5), QStringLiteral("rating")), QStringLiteral("3"));
+}
+
+TEST_P(ImportWorkerTest, CancelKeepsWhatWasImported)
+{
+    QVariantList items;
+    for (int i = 0; i < 60; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("c%1.jpg").arg(i)), i));
+    OVNImportWorker *running = nullptr;
+    OVNImportWorker worker(maker(), settings(3));
+    running = &worker;
+    CancelAfter observer(running, 10);
+    const OVNImportWorker::Summary summary = worker.run(items, &observer);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_GE(summary.importedIds.size(), 10);
+    EXPECT_LT(summary.importedIds.size(), 60);
+    EXPECT_EQ(listedNames(db, category).size(), summary.importedIds.size());
+}
+
+TEST_P(ImportWorkerTest, CopyWithANameClashOverwritesNothingAndStops)
+{
+    QTemporaryDir destination;
+    const QString a = writeJpeg(files.filePath(QStringLiteral("a.jpg")), 1);
+    const QString b = writeJpeg(files.filePath(QStringLiteral("b.jpg")), 2);
+    const QString c = writeJpeg(files.filePath(QStringLiteral("c.jpg")), 3);
+    QFile existing(destination.filePath(QStringLiteral("b.jpg")));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("keep me");
+    existing.close();
+
+    OVNImportWorker::Settings s = settings(4);
+    s.destinationFolder = destination.path();
+    s.copyOnProcess = true;
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run({a, b, c});
+    EXPECT_EQ(summary.abortTitle, QStringLiteral("File copy failed."));
+    EXPECT_EQ(summary.abortMessage, OVNImportWorker::copyFailedMessage(false, b, destination.filePath(QStringLiteral("b.jpg"))));
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("absolutepath")),
+              destination.filePath(QStringLiteral("a.jpg")));
+    QFile kept(destination.filePath(QStringLiteral("b.jpg")));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("keep me"));
+    // The file after the clash was neither imported nor left copied.
+    EXPECT_FALSE(QFileInfo::exists(destination.filePath(QStringLiteral("c.jpg"))));
+    EXPECT_TRUE(QFileInfo::exists(c));
+}
+
+TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
+{
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    QVariantList items;
+    for (int i = 0; i < 5; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("s%1.jpg").arg(i)), i));
+    QFile unknown(files.filePath(QStringLiteral("x.zzq")));
+    ASSERT_TRUE(unknown.open(QIODevice::WriteOnly));
+    unknown.write("x");
+    unknown.close();
+    items.append(unknown.fileName());
+
+    QStringList finished;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, OVNImportMedia::importMediaDidFinishNotification(),
+                                                    [&](const QString &, const QVariantMap &info) {
+                                                        finished.append(info.value(QStringLiteral("categoryid")).toString());
+                                                    });
+    OVNImportMedia sheet;
+    sheet.setDeleteOnFinish(false);
+    sheet.setConnectionMaker(maker());
+    sheet.processFiles(items, category, nullptr);
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 60000));
+    EXPECT_EQ(finished, QStringList{category});
+    EXPECT_EQ(sheet.counterText(), QStringLiteral("6/6"));
+    EXPECT_EQ(sheet.progressMaximum(), 6);
+    EXPECT_FALSE(sheet.filmStripImage(4).isNull());
+    EXPECT_TRUE(sheet.filmStripImage(5).isNull());
+    EXPECT_EQ(sheet.summary().importedIds.size(), 5);
+    ASSERT_EQ(alerts->shown().size(), 1);
+    EXPECT_TRUE(alerts->shown().first().informativeText.contains(QLatin1String("x.zzq")));
+}
+
+OVN_CATALOG_VENDORS(ImportWorkerTest);
+
+// A refused insert is listed with the file's name; the files around it, in the same transaction,
+// are kept.
+TEST_P(ImportWorkerTest, RefusedInsertIsListedAndTheOthersStay)
+{
+    if (isPostgres()) {
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+            "create function refuse_bad() returns trigger as $body$ begin if new.displaytag = 'bad.jpg' then "
+            "raise exception 'refused'; end if; return new; end $body$ language plpgsql")))
+            << qPrintable(db.getLastErrorMessage());
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+            "create trigger refuse_bad before insert on strvfile for each row execute function refuse_bad()")))
+            << qPrintable(db.getLastErrorMessage());
+    } else {
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+            "create trigger refuse_bad before insert on strvfile when new.displaytag = 'bad.jpg' "
+            "begin select raise(abort, 'refused'); end")))
+            << qPrintable(db.getLastErrorMessage());
+    }
+    QVariantList items;
+    for (const char *name : {"one.jpg", "two.jpg", "bad.jpg", "three.jpg"})
+        items.append(writeJpeg(files.filePath(QLatin1String(name)), int(items.size())));
+    OVNImportWorker::Settings s = settings(2);
+    s.batchSize = 100;
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_EQ(summary.importedIds.size(), 3);
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(QFileInfo(summary.failures.first().path).fileName(), QStringLiteral("bad.jpg"));
+    EXPECT_EQ(listedNames(db, category), (QStringList{QStringLiteral("one.jpg"), QStringLiteral("two.jpg"),
+                                                      QStringLiteral("three.jpg")}));
+}
+
+// Pre-fill writes the prepared fields and the path words into each new record.
+TEST_P(ImportWorkerTest, PrefillCompletesEachRecord)
+{
+    QDir(files.path()).mkpath(QStringLiteral("Summer/Beach"));
+    const QString path = writeJpeg(files.filePath(QStringLiteral("Summer/Beach/sunset.jpg")), 4);
+    OVNImportWorker::Settings s = settings(1);
+    s.prefillEnabled = true;
+    s.prefillInfo = {{QStringLiteral("fulldesc"), QStringLiteral("holiday")}};
+    s.prefillWords.shortDescriptionAddFilename = true;
+    s.prefillWords.shortDescriptionParseFolders = 1;
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run({path});
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")), QStringLiteral("holiday"));
+    const QString keywords = db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("shortdesc"));
+    EXPECT_TRUE(keywords.contains(QLatin1String("sunset"))) << qPrintable(keywords);
+    EXPECT_TRUE(keywords.contains(QLatin1String("Beach"))) << qPrintable(keywords);
+}
+
+// Cancel on the sheet stops the import, keeps what was imported and posts the finish once.
+TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
+{
+    ScriptedAlertPresenter::install();
+    QVariantList items;
+    for (int i = 0; i < 80; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("k%1.jpg").arg(i)), i));
+    int finishes = 0;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, OVNImportMedia::importMediaDidFinishNotification(),
+                                                    [&](const QString &, const QVariantMap &) { ++finishes; });
+    OVNImportMedia sheet;
+    sheet.setDeleteOnFinish(false);
+    sheet.setThreadCount(1);
+    sheet.setConnectionMaker(maker());
+    sheet.processFiles(items, category, nullptr);
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, 60000));
+    sheet.btCancelClicked();
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 60000));
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(finishes, 1);
+    EXPECT_TRUE(sheet.summary().cancelled);
+    EXPECT_LT(sheet.summary().importedIds.size(), 80);
+    EXPECT_EQ(listedNames(db, category).size(), sheet.summary().importedIds.size());
+}
