@@ -41,10 +41,10 @@ bool OVNMediaView::setMediaContainer(const MediaListRef &list)
     }
 
     // From a worker: stop any other pass first (clearing), or preload here, then let the GUI thread
-    // show the list unless a later call replaced or cleared it meanwhile.
-    if (!list) {
-        QMutexLocker scan(&m_scanlock);
-    } else {
+    // show the list unless a later call replaced or cleared it meanwhile. The scan lock is held to
+    // the end, so that a view being destroyed waits until this thread no longer touches it.
+    QMutexLocker scan(&m_scanlock);
+    if (list) {
         const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
         const bool preload = UserDefaults::standard().boolForKey(QStringLiteral("AssetBackgroundLoader"));
         if (preload && list->size() < (limit > 0 ? limit : 1500)) {
@@ -75,8 +75,11 @@ void OVNMediaView::startPreloadIfWanted(const MediaListRef &list)
 
 void OVNMediaView::continuePreloadOnGuiThread(MediaListRef list, int generation, qsizetype index)
 {
-    if (!preloadItems(list, generation, &index, cellsPerScreen()))
-        return;
+    {
+        QMutexLocker scan(&m_scanlock);
+        if (!preloadItems(list, generation, &index, cellsPerScreen()))
+            return;
+    }
     if (index < list->size()) {
         QTimer::singleShot(0, this, [this, list, generation, index] {
             continuePreloadOnGuiThread(list, generation, index);
@@ -90,12 +93,13 @@ void OVNMediaView::scanForThumbnailsThread()
     if (!list)
         return;
     qsizetype index = 0;
+    QMutexLocker scan(&m_scanlock);
     preloadItems(list, m_scanThreadID.load(), &index, list->size() + 1);
 }
 
 bool OVNMediaView::preloadItems(const MediaListRef &list, int generation, qsizetype *index, qsizetype budget)
 {
-    QMutexLocker scan(&m_scanlock);
+    // The caller holds the scan lock.
     OVNMediaViewDelegate *delegate = m_delegate;
     if (!delegate || !m_delegateRespondsToThumbSelector) {
         *index = list->size();
@@ -112,17 +116,18 @@ bool OVNMediaView::preloadItems(const MediaListRef &list, int generation, qsizet
         bool needed = false;
         QString mid;
         {
-            const bool locked = m_drawlock.tryLock(drawLockWaitMs);
+            // A draw lock that stays taken this long means the GUI thread is stuck: the record is
+            // then left alone rather than read while it may be written.
+            if (!m_drawlock.tryLock(drawLockWaitMs))
+                continue;
             if (m_scanThreadID.load() != generation) {
-                if (locked)
-                    m_drawlock.unlock();
+                m_drawlock.unlock();
                 return false;
             }
             needed = !record->contains(keyThumbImage) && record->contains(keyMid);
             if (needed)
                 mid = record->field(MediaRecord::Mid);
-            if (locked)
-                m_drawlock.unlock();
+            m_drawlock.unlock();
         }
         if (!needed)
             continue;
@@ -138,11 +143,11 @@ bool OVNMediaView::preloadItems(const MediaListRef &list, int generation, qsizet
         if (data.isNull() || m_scanThreadID.load() != generation)
             continue;
         {
-            const bool locked = m_drawlock.tryLock(drawLockWaitMs);
+            if (!m_drawlock.tryLock(drawLockWaitMs))
+                continue;
             record->insert(keyThumbImage, data);
             record->insert(keyPreloaded, QStringLiteral("1"));
-            if (locked)
-                m_drawlock.unlock();
+            m_drawlock.unlock();
         }
         thumbnailArrived();
     }
