@@ -163,6 +163,8 @@ public:
     bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
                                           bool showAlert, QString *lowestLevel = nullptr);
     static QString authorizationMessage(const QString &requested, const QString &own);
+    // The "Authorization Failed" alert on the thumbnail view's window.
+    void showAuthorizationFailure(const QString &requested, const QString &own);
 
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }

@@ -338,10 +338,8 @@ void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mi
     // Entries go only into a collection of this catalog the user may change, and only out of
     // categories the user may change.
     std::optional<CategoryNode> target;
-    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
-        if (item->node.value(keyMid).toString() == toCatalog)
-            target = item->node;
-    }
+    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(toCatalog))
+        target = item->node;
     if (!target || target->value(keyType).toString() != QLatin1String("C"))
         return;
     if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
@@ -367,10 +365,8 @@ void OVNAssetManager::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mi
     if (!m_dbcon || mids.isEmpty())
         return;
     std::optional<CategoryNode> target;
-    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
-        if (item->node.value(keyMid).toString() == toImageSet)
-            target = item->node;
-    }
+    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(toImageSet))
+        target = item->node;
     if (!target || target->value(keyType).toString() != QLatin1String("S"))
         return;
     if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))

@@ -58,17 +58,6 @@ void renameInList(QList<CategoryNode> &nodes, const QString &mid, const QString 
     for (CategoryNode &node : nodes)
         renameInNode(node, mid, name, 0);
 }
-
-OVNCategoryTreeModel::Item *itemWithMid(const OVNCategoryTreeModel *model, const QString &mid)
-{
-    if (mid.isEmpty())
-        return nullptr;
-    for (OVNCategoryTreeModel::Item *item : model->allItems()) {
-        if (item->node.value(keyMid).toString() == mid)
-            return item;
-    }
-    return nullptr;
-}
 } // namespace
 
 OVNOutlineViewDelegate::Capabilities OVNAssetManager::outlineDelegateCapabilities() const
@@ -106,7 +95,7 @@ std::unique_ptr<QMenu> OVNAssetManager::ovnOutlineViewMenuForEvent(OVNOutlineVie
 
 bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
 {
-    OVNCategoryTreeModel::Item *item = itemWithMid(m_categoryModel, mid);
+    OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid);
     if (!m_dbcon || !item)
         return false;
     // A category always keeps a name to be found by.
@@ -161,7 +150,7 @@ QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelInde
     if (nodes.isEmpty())
         return QString();
     const QString mid = nodes.first().toMap().value(keyMid).toString();
-    const OVNCategoryTreeModel::Item *dragged = itemWithMid(m_categoryModel, mid);
+    const OVNCategoryTreeModel::Item *dragged = m_categoryModel->itemForMid(mid);
     if (!dragged)
         return QString();
     // Moving a category changes it as much as renaming it does.

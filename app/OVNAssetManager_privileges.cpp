@@ -27,6 +27,12 @@ QString OVNAssetManager::authorizationMessage(const QString &requested, const QS
         + own;
 }
 
+void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
+{
+    OVNHelper::displayAlert(localized("Authorization Failed"), authorizationMessage(requested, own),
+                            m_mediaView ? m_mediaView->window() : this);
+}
+
 bool OVNAssetManager::isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
                                                     bool showAlert)
 {
@@ -34,8 +40,7 @@ bool OVNAssetManager::isUserAuthorizedForAccessType(const QString &requested, co
     if (OVNPrivilegeLevel::isGranted(requested, own))
         return true;
     if (showAlert)
-        OVNHelper::displayAlert(localized("Authorization Failed"), authorizationMessage(requested, own),
-                                m_mediaView ? m_mediaView->window() : this);
+        showAuthorizationFailure(requested, own);
     return false;
 }
 
@@ -78,8 +83,7 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
     if (lowestLevel)
         *lowestLevel = lowest;
     if (!granted && showAlert)
-        OVNHelper::displayAlert(localized("Authorization Failed"), authorizationMessage(requested, lowest),
-                                m_mediaView ? m_mediaView->window() : this);
+        showAuthorizationFailure(requested, lowest);
     return granted;
 }
 
@@ -97,7 +101,6 @@ bool OVNAssetManager::isUserAuthorizedForAccessCurrentSelectionWithType(const QS
     if (OVNPrivilegeLevel::isGranted(requested, own))
         return true;
     if (showAlert)
-        OVNHelper::displayAlert(localized("Authorization Failed"), authorizationMessage(requested, own),
-                                m_mediaView ? m_mediaView->window() : this);
+        showAuthorizationFailure(requested, own);
     return false;
 }

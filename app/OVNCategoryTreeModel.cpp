@@ -93,6 +93,17 @@ QList<OVNCategoryTreeModel::Item *> OVNCategoryTreeModel::allItems() const
     return items;
 }
 
+OVNCategoryTreeModel::Item *OVNCategoryTreeModel::itemForMid(const QString &mid) const
+{
+    if (mid.isEmpty())
+        return nullptr;
+    for (Item *item : allItems()) {
+        if (item->node.value(QStringLiteral("mid")).toString() == mid)
+            return item;
+    }
+    return nullptr;
+}
+
 QModelIndex OVNCategoryTreeModel::index(int row, int column, const QModelIndex &parent) const
 {
     if (row < 0 || column < 0 || column >= columnCount(parent))

@@ -57,6 +57,8 @@ public:
     QList<Item *> rootItems() const;
     // Every item, depth first, parents before their children.
     QList<Item *> allItems() const;
+    // The first item, in that order, whose node has this "mid"; null for an empty id or none.
+    Item *itemForMid(const QString &mid) const;
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;

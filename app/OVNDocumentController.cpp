@@ -71,6 +71,8 @@ OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabase
         document->setDatabaseConnection(std::move(connection));
     populateMenuBar(document->menuBar());
     document->makeWindowControllers();
+    // Closed windows leave null entries behind.
+    m_documents.removeIf([](const QPointer<OVNAssetManager> &open) { return open.isNull(); });
     m_documents.append(document);
     return document;
 }
