@@ -98,7 +98,7 @@ OVNCategoryTreeModel::Item *OVNCategoryTreeModel::itemForMid(const QString &mid)
     if (mid.isEmpty())
         return nullptr;
     for (Item *item : allItems()) {
-        if (item->node.value(QStringLiteral("mid")).toString() == mid)
+        if (item->node.value(keyMid).toString() == mid)
             return item;
     }
     return nullptr;
