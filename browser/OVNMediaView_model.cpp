@@ -160,6 +160,19 @@ void OVNMediaView::sortMediaContainer()
     for (const Entry &entry : entries)
         sorted.append(std::move(m_mediaContainer[entry.index]));
     m_mediaContainer = std::move(sorted);
+
+    // The selection is by row: it follows its items to their new rows, in the order they were
+    // selected, so that no later action reaches an item the user did not choose.
+    if (!m_selectedRows.empty()) {
+        std::vector<int> newRow(entries.size());
+        for (size_t at = 0; at < entries.size(); ++at)
+            newRow[size_t(entries[at].index)] = int(at);
+        for (int &row : m_selectedRows)
+            row = newRow[size_t(row)];
+        m_selectedMask.assign(size_t(count()), 0);
+        for (int row : m_selectedRows)
+            m_selectedMask[size_t(row)] = 1;
+    }
 }
 
 // ---- rows ----

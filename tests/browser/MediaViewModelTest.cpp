@@ -115,6 +115,23 @@ TEST(MediaViewModel, SortCodesAndDirection)
     EXPECT_EQ(namesOf(view.mediaContainer()), QStringList({"", "A", "a", "b"}));
 }
 
+TEST(MediaViewModel, SortingKeepsTheSelectedItemsSelected)
+{
+    OVNMediaView view;
+    view.setMediaContainer(listOf({QStringLiteral("d"), QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}));
+    view.selectRow(0); // d
+    view.selectRow(2); // a
+    view.setSortOrder(2);
+    view.sortMediaContainer();
+    ASSERT_EQ(namesOf(view.mediaContainer()), QStringList({"a", "b", "c", "d"}));
+    // The rows follow their items, in selection order; nothing else is selected.
+    EXPECT_EQ(view.selectedRows(), QList<int>({3, 0}));
+    EXPECT_EQ(view.mediaIDForRow(view.selectedRow()), QStringLiteral("3"));
+    EXPECT_TRUE(view.isRowSelected(0));
+    EXPECT_FALSE(view.isRowSelected(1));
+    EXPECT_FALSE(view.isRowSelected(2));
+}
+
 TEST(MediaViewModel, AnUnknownSortCodeLeavesTheOrderAsItIs)
 {
     OVNMediaView view;
