@@ -260,6 +260,11 @@ void OVNMediaView::removeObjectAtIndex(int index)
     if (index < 0 || index >= count())
         return;
     const MediaRecordRef record = m_mediaContainer.at(index);
+    QVariant group;
+    {
+        QMutexLocker draw(&m_drawlock);
+        group = record->value(QStringLiteral("group"));
+    }
     removeVisibleRow(index);
     if (m_unfilteredContainer) {
         const qsizetype at = m_unfilteredContainer->indexOf(record);
@@ -268,6 +273,17 @@ void OVNMediaView::removeObjectAtIndex(int index)
     }
     m_decoded.remove(record.get());
     m_renderedCells.remove(record.get());
+
+    // The visible item of a collapsed stack is its only way back: without it the hidden members
+    // could never be shown again. They take its place, the first of them as the new keyframe.
+    if (group.isValid() && isGroupCollapsed(group.toInt())) {
+        const int members = int(stack(group.toInt())->itemcontainer.size());
+        expandGroup(group.toInt(), index - 1);
+        if (members > 0) {
+            QMutexLocker draw(&m_drawlock);
+            m_mediaContainer.at(index)->insert(QStringLiteral("keyframe"), 1);
+        }
+    }
 }
 
 void OVNMediaView::removeVisibleRow(int row)

@@ -50,6 +50,23 @@ TEST(MediaViewStacks, CollapseHidesMembersAndExpandPutsThemBackAfterTheRow)
     EXPECT_TRUE(view.stack(id)->itemcontainer.isEmpty());
 }
 
+TEST(MediaViewStacks, RemovingTheShownItemOfACollapsedStackShowsTheOthersInItsPlace)
+{
+    OVNMediaView view;
+    view.setMediaContainer(listOf({"a", "b", "c", "d", "e"}));
+    const int id = view.createGroupWithItems({1, 2, 3});
+    view.collapseGroup(id, 1);
+    ASSERT_EQ(namesOf(view.mediaContainer()), QStringList({"a", "b", "e"}));
+    view.removeObjectAtIndex(1);
+    EXPECT_EQ(namesOf(view.mediaContainer()), QStringList({"a", "c", "d", "e"}));
+    EXPECT_FALSE(view.isGroupCollapsed(id));
+    EXPECT_EQ(view.mediaObject("keyframe", 1).toInt(), 1);
+    EXPECT_EQ(view.mediaObject("group", 2).toInt(), id);
+    // A later filter shows them too.
+    view.setFilter(QString());
+    EXPECT_EQ(namesOf(view.mediaContainer()), QStringList({"a", "c", "d", "e"}));
+}
+
 TEST(MediaViewStacks, FilterChangeKeepsCollapsedMembersHidden)
 {
     OVNMediaView view;
