@@ -252,7 +252,9 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     auto commitBatch = [&] {
         if (!batch)
             return;
-        if (batch->commit()) {
+        // A batch whose begin failed protected nothing: its entries stand on their own, and the
+        // ones listed here are in the catalog already.
+        if (!batch->isActive() || batch->commit()) {
             summary.importedIds += batchIds;
         } else {
             const QString reason = QStringLiteral("the catalog did not keep the entry: %1")
@@ -318,7 +320,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                                          *connection, m_settings.prefillInfo, m_settings.prefillPurchased,
                                          m_settings.prefillSold, m_settings.prefillWords);
                 }
-                if (entry.commit()) {
+                // Without a transaction of its own (its begin failed) the insert is kept as it ran.
+                if (!entry.isActive() || entry.commit()) {
                     batchIds.append(mid);
                     batchPaths.append(result.path);
                 } else {

@@ -12,6 +12,9 @@
 #include <QImage>
 #include <QPainter>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 QString writeJpeg(const QString &path, int seed)
@@ -315,4 +318,25 @@ TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
     EXPECT_TRUE(sheet.summary().cancelled);
     EXPECT_LT(sheet.summary().importedIds.size(), 80);
     EXPECT_EQ(listedNames(db, category).size(), sheet.summary().importedIds.size());
+}
+
+// Another program keeps the catalog locked past the busy timeout when the batch begins, and lets
+// go before the entry's own begin gives up: the entry is in the catalog and counts as imported.
+TEST_P(ImportWorkerTest, EntryKeptWhenItsBatchCouldNotBegin)
+{
+    if (isPostgres())
+        GTEST_SKIP() << "only a SQLite catalog locks writers out";
+    const QString path = writeJpeg(files.filePath(QStringLiteral("busy.jpg")), 3);
+    const std::unique_ptr<OVNDatabaseAccess> holder = openAnother();
+    ASSERT_TRUE(holder->beginTransaction());
+    std::thread release([&holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(7500));
+        holder->rollbackTransaction();
+    });
+    OVNImportWorker worker(maker(), settings(1));
+    const OVNImportWorker::Summary summary = worker.run({path});
+    release.join();
+    EXPECT_EQ(listedNames(db, category), QStringList{QStringLiteral("busy.jpg")});
+    EXPECT_EQ(summary.importedIds.size(), 1);
+    EXPECT_TRUE(summary.failures.isEmpty()) << qPrintable(summary.failures.value(0).reason);
 }
