@@ -25,6 +25,11 @@ namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
 
+// On SQLite an open batch holds the catalog's write lock: every other writer (the catalog window)
+// waits, and gives up after its busy timeout. A batch is committed once it has been open this long,
+// also while it waits for a file that takes long (a large picture, a movie).
+constexpr std::chrono::milliseconds maxBatchOpenTime(500);
+
 } // namespace
 
 struct OVNImportWorker::Item {
@@ -247,6 +252,10 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     };
 
     std::unique_ptr<OVNDatabaseTransaction> batch;
+    std::chrono::steady_clock::time_point batchOpened;
+    auto batchOpenTooLong = [&] {
+        return batch && std::chrono::steady_clock::now() - batchOpened >= maxBatchOpenTime;
+    };
     QStringList batchIds;
     QStringList batchPaths;
     auto commitBatch = [&] {
@@ -275,8 +284,15 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         {
             std::unique_lock lock(mutex);
             // cancel() does not signal: look again now and then.
-            while (!ready[index].has_value() && !(m_cancelled.load() && next <= index))
+            while (!ready[index].has_value() && !(m_cancelled.load() && next <= index)) {
+                if (batchOpenTooLong()) {
+                    lock.unlock();
+                    commitBatch();
+                    lock.lock();
+                    continue;
+                }
                 changed.wait_for(lock, std::chrono::milliseconds(50));
+            }
             if (!ready[index])
                 break;
             result = std::move(*ready[index]);
@@ -307,6 +323,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                 summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem)});
             if (!batch) {
                 batch = std::make_unique<OVNDatabaseTransaction>(*connection);
+                batchOpened = std::chrono::steady_clock::now();
             }
             OVNDatabaseTransaction entry(*connection);
             const QString mid = connection->addMediaListEntry(result.record);
@@ -329,7 +346,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                                                               .arg(connection->getLastErrorMessage())});
                 }
             }
-            if (batchIds.size() >= std::max(1, m_settings.batchSize))
+            if (batchIds.size() >= std::max(1, m_settings.batchSize) || batchOpenTooLong())
                 commitBatch();
         }
         ++summary.processed;
