@@ -177,7 +177,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     std::vector<Item> list;
     for (const QVariant &entry : OVNHelper::parseFileList(items)) {
         Item item;
-        if (entry.typeId() == QMetaType::QVariantMap) {
+        // The expanded list keeps dictionary items as they came: a map or a hash.
+        if (entry.typeId() == QMetaType::QVariantMap || entry.typeId() == QMetaType::QVariantHash) {
             item.meta = entry.toMap();
             item.path = item.meta.value(key("PATH")).toString();
         } else {

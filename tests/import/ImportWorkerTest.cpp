@@ -406,3 +406,14 @@ TEST_P(ImportWorkerTest, SlowFilesDoNotKeepTheBatchOpen)
         GTEST_SKIP() << "the files were read too fast to keep a batch waiting";
     EXPECT_GT(observer.committed(), 0);
 }
+
+// A dictionary item given as a hash is imported with its values, as a map is.
+TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
+{
+    const QString path = writeJpeg(files.filePath(QStringLiteral("hashed.jpg")), 5);
+    const QVariantHash item{{QStringLiteral("PATH"), path}, {QStringLiteral("RATING"), 4}};
+    OVNImportWorker worker(maker(), settings(1));
+    const OVNImportWorker::Summary summary = worker.run({QVariant(item)});
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("rating")), QStringLiteral("4"));
+}
