@@ -333,10 +333,15 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                 summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1")
                                                           .arg(connection->getLastErrorMessage())});
             } else {
-                if (m_settings.prefillEnabled) {
-                    OVNDBHelper::prefill({QVariantMap{{key("mid"), mid}, {key("absolutepath"), result.path}}},
-                                         *connection, m_settings.prefillInfo, m_settings.prefillPurchased,
-                                         m_settings.prefillSold, m_settings.prefillWords);
+                // A field that could not be written (a price that is no number, say) leaves the
+                // record in the catalog without it; the user hears which file lacks it.
+                if (m_settings.prefillEnabled
+                    && !OVNDBHelper::prefill({QVariantMap{{key("mid"), mid}, {key("absolutepath"), result.path}}},
+                                             *connection, m_settings.prefillInfo, m_settings.prefillPurchased,
+                                             m_settings.prefillSold, m_settings.prefillWords)) {
+                    summary.failures.append({result.path, QStringLiteral("catalogued without all of the prepared "
+                                                                         "fields: %1")
+                                                              .arg(connection->getLastErrorMessage())});
                 }
                 // Without a transaction of its own (its begin failed) the insert is kept as it ran.
                 if (!entry.isActive() || entry.commit()) {

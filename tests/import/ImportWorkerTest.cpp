@@ -417,3 +417,20 @@ TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
     ASSERT_EQ(summary.importedIds.size(), 1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("rating")), QStringLiteral("4"));
 }
+
+// A pre-fill field the catalog refuses leaves the record without it, and the file is listed.
+TEST_P(ImportWorkerTest, RefusedPrefillFieldIsListed)
+{
+    const QString path = writeJpeg(files.filePath(QStringLiteral("priced.jpg")), 6);
+    OVNImportWorker::Settings s = settings(1);
+    s.prefillEnabled = true;
+    s.prefillInfo = {{QStringLiteral("pricetag"), QStringLiteral("12,50")},
+                     {QStringLiteral("fulldesc"), QStringLiteral("market")}};
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run({path});
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")), QStringLiteral("market"));
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(summary.failures.first().path, path);
+    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("12,50"))) << qPrintable(summary.failures.first().reason);
+}
