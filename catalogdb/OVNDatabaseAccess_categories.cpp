@@ -98,6 +98,7 @@ QString OVNDatabaseAccess::addCategoryListEntry(const QString &name, const QStri
 {
     const QString type = kind.isEmpty() ? QStringLiteral("C") : kind;
     if (!isCategoryKind(type)) {
+        std::lock_guard lock(m_mutex);
         setLastError(localized("\"%1\" is not a kind of category.").arg(kind));
         return QString();
     }

@@ -25,6 +25,11 @@ namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
 
+// On SQLite an open batch holds the catalog's write lock: every other writer (the catalog window)
+// waits, and gives up after its busy timeout. A batch is committed once it has been open this long,
+// also while it waits for a file that takes long (a large picture, a movie).
+constexpr std::chrono::milliseconds maxBatchOpenTime(500);
+
 } // namespace
 
 struct OVNImportWorker::Item {
@@ -172,7 +177,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     std::vector<Item> list;
     for (const QVariant &entry : OVNHelper::parseFileList(items)) {
         Item item;
-        if (entry.typeId() == QMetaType::QVariantMap) {
+        // The expanded list keeps dictionary items as they came: a map or a hash.
+        if (entry.typeId() == QMetaType::QVariantMap || entry.typeId() == QMetaType::QVariantHash) {
             item.meta = entry.toMap();
             item.path = item.meta.value(key("PATH")).toString();
         } else {
@@ -247,12 +253,18 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     };
 
     std::unique_ptr<OVNDatabaseTransaction> batch;
+    std::chrono::steady_clock::time_point batchOpened;
+    auto batchOpenTooLong = [&] {
+        return batch && std::chrono::steady_clock::now() - batchOpened >= maxBatchOpenTime;
+    };
     QStringList batchIds;
     QStringList batchPaths;
     auto commitBatch = [&] {
         if (!batch)
             return;
-        if (batch->commit()) {
+        // A batch whose begin failed protected nothing: its entries stand on their own, and the
+        // ones listed here are in the catalog already.
+        if (!batch->isActive() || batch->commit()) {
             summary.importedIds += batchIds;
         } else {
             const QString reason = QStringLiteral("the catalog did not keep the entry: %1")
@@ -273,8 +285,15 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         {
             std::unique_lock lock(mutex);
             // cancel() does not signal: look again now and then.
-            while (!ready[index].has_value() && !(m_cancelled.load() && next <= index))
+            while (!ready[index].has_value() && !(m_cancelled.load() && next <= index)) {
+                if (batchOpenTooLong()) {
+                    lock.unlock();
+                    commitBatch();
+                    lock.lock();
+                    continue;
+                }
                 changed.wait_for(lock, std::chrono::milliseconds(50));
+            }
             if (!ready[index])
                 break;
             result = std::move(*ready[index]);
@@ -305,6 +324,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                 summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem)});
             if (!batch) {
                 batch = std::make_unique<OVNDatabaseTransaction>(*connection);
+                batchOpened = std::chrono::steady_clock::now();
             }
             OVNDatabaseTransaction entry(*connection);
             const QString mid = connection->addMediaListEntry(result.record);
@@ -313,12 +333,18 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                 summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1")
                                                           .arg(connection->getLastErrorMessage())});
             } else {
-                if (m_settings.prefillEnabled) {
-                    OVNDBHelper::prefill({QVariantMap{{key("mid"), mid}, {key("absolutepath"), result.path}}},
-                                         *connection, m_settings.prefillInfo, m_settings.prefillPurchased,
-                                         m_settings.prefillSold, m_settings.prefillWords);
+                // A field that could not be written (a price that is no number, say) leaves the
+                // record in the catalog without it; the user hears which file lacks it.
+                if (m_settings.prefillEnabled
+                    && !OVNDBHelper::prefill({QVariantMap{{key("mid"), mid}, {key("absolutepath"), result.path}}},
+                                             *connection, m_settings.prefillInfo, m_settings.prefillPurchased,
+                                             m_settings.prefillSold, m_settings.prefillWords)) {
+                    summary.failures.append({result.path, QStringLiteral("catalogued without all of the prepared "
+                                                                         "fields: %1")
+                                                              .arg(connection->getLastErrorMessage())});
                 }
-                if (entry.commit()) {
+                // Without a transaction of its own (its begin failed) the insert is kept as it ran.
+                if (!entry.isActive() || entry.commit()) {
                     batchIds.append(mid);
                     batchPaths.append(result.path);
                 } else {
@@ -326,7 +352,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                                                               .arg(connection->getLastErrorMessage())});
                 }
             }
-            if (batchIds.size() >= std::max(1, m_settings.batchSize))
+            if (batchIds.size() >= std::max(1, m_settings.batchSize) || batchOpenTooLong())
                 commitBatch();
         }
         ++summary.processed;

@@ -22,7 +22,8 @@ class OVNDatabaseAccess;
 //
 // Files are processed in parallel on a bounded pool of threads, no further ahead of the inserts
 // than a few files per thread (so memory stays bounded whatever the number of files), while the
-// records are inserted in the order of the list, in transactions of a few hundred. Every insert
+// records are inserted in the order of the list, in transactions of a few hundred (or of half a
+// second, so that other writers are not locked out of a SQLite catalog for long). Every insert
 // has a savepoint of its own: one refused insert loses no other. A file that cannot be catalogued
 // is listed with its reason and the import goes on; a failed copy or move ends the import (files
 // already copied for the files after it are taken back). Cancel keeps everything inserted so far.

@@ -8,9 +8,13 @@
 #include "../support/TestEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -315,4 +319,118 @@ TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
     EXPECT_TRUE(sheet.summary().cancelled);
     EXPECT_LT(sheet.summary().importedIds.size(), 80);
     EXPECT_EQ(listedNames(db, category).size(), sheet.summary().importedIds.size());
+}
+
+// Another program keeps the catalog locked past the busy timeout when the batch begins, and lets
+// go before the entry's own begin gives up: the entry is in the catalog and counts as imported.
+TEST_P(ImportWorkerTest, EntryKeptWhenItsBatchCouldNotBegin)
+{
+    if (isPostgres())
+        GTEST_SKIP() << "only a SQLite catalog locks writers out";
+    const QString path = writeJpeg(files.filePath(QStringLiteral("busy.jpg")), 3);
+    const std::unique_ptr<OVNDatabaseAccess> holder = openAnother();
+    ASSERT_TRUE(holder->beginTransaction());
+    std::thread release([&holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(7500));
+        holder->rollbackTransaction();
+    });
+    OVNImportWorker worker(maker(), settings(1));
+    const OVNImportWorker::Summary summary = worker.run({path});
+    release.join();
+    EXPECT_EQ(listedNames(db, category), QStringList{QStringLiteral("busy.jpg")});
+    EXPECT_EQ(summary.importedIds.size(), 1);
+    EXPECT_TRUE(summary.failures.isEmpty()) << qPrintable(summary.failures.value(0).reason);
+}
+
+namespace {
+
+// Counts, from another connection, the records of the category that are committed when the last
+// file is reported.
+class CommittedAtTheEnd : public OVNImportWorker::Observer
+{
+public:
+    CommittedAtTheEnd(std::unique_ptr<OVNDatabaseAccess> other, QString categoryId, int total)
+        : m_other(std::move(other)), m_category(std::move(categoryId)), m_total(total)
+    {
+    }
+    void importProgress(int position, int, const QString &, const QByteArray &) override
+    {
+        if (position == m_total)
+            m_committed = m_other->affectedRowsForQuery(
+                QStringLiteral("select mid from strvfile where categoryid=$1"), {m_category});
+    }
+    int committed() const { return m_committed; }
+
+private:
+    std::unique_ptr<OVNDatabaseAccess> m_other;
+    QString m_category;
+    int m_total;
+    int m_committed = -1;
+};
+
+} // namespace
+
+// A batch waiting for files that take long is committed as it goes: on SQLite an open batch
+// keeps every other writer out of the catalog.
+TEST_P(ImportWorkerTest, SlowFilesDoNotKeepTheBatchOpen)
+{
+    QVariantList items;
+    items.append(writeJpeg(files.filePath(QStringLiteral("first.jpg")), 1));
+    // Noise does not compress: a large picture that takes a while to decode and scale.
+    QImage noise(4000, 4000, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = state;
+        }
+    }
+    const QString slow = files.filePath(QStringLiteral("slow0.png"));
+    ASSERT_TRUE(noise.save(slow, "PNG", 100));
+    items.append(slow);
+    for (int i = 1; i < 10; ++i) {
+        const QString copy = files.filePath(QStringLiteral("slow%1.png").arg(i));
+        ASSERT_TRUE(QFile::copy(slow, copy));
+        items.append(copy);
+    }
+    OVNImportWorker::Settings s = settings(1);
+    s.batchSize = 100;
+    OVNImportWorker worker(maker(), s);
+    CommittedAtTheEnd observer(openAnother(), category, int(items.size()));
+    QElapsedTimer clock;
+    clock.start();
+    const OVNImportWorker::Summary summary = worker.run(items, &observer);
+    EXPECT_EQ(summary.importedIds.size(), items.size());
+    if (clock.elapsed() < 1000)
+        GTEST_SKIP() << "the files were read too fast to keep a batch waiting";
+    EXPECT_GT(observer.committed(), 0);
+}
+
+// A dictionary item given as a hash is imported with its values, as a map is.
+TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
+{
+    const QString path = writeJpeg(files.filePath(QStringLiteral("hashed.jpg")), 5);
+    const QVariantHash item{{QStringLiteral("PATH"), path}, {QStringLiteral("RATING"), 4}};
+    OVNImportWorker worker(maker(), settings(1));
+    const OVNImportWorker::Summary summary = worker.run({QVariant(item)});
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("rating")), QStringLiteral("4"));
+}
+
+// A pre-fill field the catalog refuses leaves the record without it, and the file is listed.
+TEST_P(ImportWorkerTest, RefusedPrefillFieldIsListed)
+{
+    const QString path = writeJpeg(files.filePath(QStringLiteral("priced.jpg")), 6);
+    OVNImportWorker::Settings s = settings(1);
+    s.prefillEnabled = true;
+    s.prefillInfo = {{QStringLiteral("pricetag"), QStringLiteral("12,50")},
+                     {QStringLiteral("fulldesc"), QStringLiteral("market")}};
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run({path});
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")), QStringLiteral("market"));
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(summary.failures.first().path, path);
+    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("12,50"))) << qPrintable(summary.failures.first().reason);
 }
