@@ -18,25 +18,25 @@
 #include <QVBoxLayout>
 
 // Hands the worker's reports to the sheet on the GUI thread; reports for a sheet that is gone
-// are dropped.
+// are dropped. The guarded pointer is made once on the GUI thread; the worker only copies it.
 class OVNImportMedia::Relay : public OVNImportWorker::Observer
 {
 public:
-    explicit Relay(OVNImportMedia *sheet) : m_sheet(sheet) {}
+    explicit Relay(OVNImportMedia *sheet) : m_sheet(sheet), m_guardedSheet(sheet) {}
 
     void importStatus(const QString &text) override
     {
-        QPointer<OVNImportMedia> sheet = m_sheet;
+        QPointer<OVNImportMedia> sheet = m_guardedSheet;
         MainThread::post([sheet, text] { if (sheet) sheet->m_statusText->setText(localized(text)); }, m_sheet);
     }
     void importStarted(int total) override
     {
-        QPointer<OVNImportMedia> sheet = m_sheet;
+        QPointer<OVNImportMedia> sheet = m_guardedSheet;
         MainThread::post([sheet, total] { if (sheet) sheet->setupProgressBarWithMax(total); }, m_sheet);
     }
     void importProgress(int position, int total, const QString &path, const QByteArray &thumbnail) override
     {
-        QPointer<OVNImportMedia> sheet = m_sheet;
+        QPointer<OVNImportMedia> sheet = m_guardedSheet;
         MainThread::post([sheet, position, total, path, thumbnail] {
             if (!sheet)
                 return;
@@ -49,12 +49,13 @@ public:
     }
     void importFinished(const OVNImportWorker::Summary &summary) override
     {
-        QPointer<OVNImportMedia> sheet = m_sheet;
+        QPointer<OVNImportMedia> sheet = m_guardedSheet;
         MainThread::post([sheet, summary] { if (sheet) sheet->processFilesFinished(summary); }, m_sheet);
     }
 
 private:
     OVNImportMedia *m_sheet;
+    const QPointer<OVNImportMedia> m_guardedSheet;
 };
 
 OVNImportMedia::OVNImportMedia(QWidget *parent)
