@@ -197,6 +197,9 @@ public:
     // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set),
     // highest row first, each only when the catalog delete succeeded.
     void deleteSelectedMedia();
+    // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
+    // privileges or kind.
+    bool deleteEntry(OVNMediaView *view, int row, bool *databaseRefused);
     // Imports the files into the category: a collection takes them; for anything else (a folder,
     // a set, no category) a new collection is made, inside the folder when it is one.
     void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target);

@@ -236,9 +236,13 @@ void OVNAssetManager::deleteSelectedMedia()
 {
     QList<int> rows = m_mediaView->selectedRows();
     std::sort(rows.begin(), rows.end(), std::greater<int>());
+    int refusedByDatabase = 0;
     for (int row : std::as_const(rows)) {
-        if (!ovnMediaViewWillDeleteEntry(m_mediaView, row))
+        bool databaseRefused = false;
+        if (!deleteEntry(m_mediaView, row, &databaseRefused)) {
+            refusedByDatabase += databaseRefused ? 1 : 0;
             continue;
+        }
         m_mediaView->removeObjectAtIndex(row);
         ovnMediaViewDidDeleteEntry(m_mediaView, row);
     }
@@ -246,10 +250,26 @@ void OVNAssetManager::deleteSelectedMedia()
     m_mediaView->resizeFrameToFitMediaContainer();
     m_mediaView->viewport()->update();
     ovnMediaViewSelectionDidChange(m_mediaView);
+    if (refusedByDatabase > 0) {
+        // The entries stay where they were; say so rather than leave the user guessing.
+        OVNHelper::displayAlert(localized("Delete Failed"),
+                                QCoreApplication::translate("Localizable",
+                                                            "%n entries could not be deleted from the catalog.",
+                                                            nullptr, refusedByDatabase)
+                                    + QLatin1Char('\n') + m_dbcon->getLastErrorMessage(),
+                                this);
+    }
 }
 
 bool OVNAssetManager::ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row)
 {
+    bool databaseRefused = false;
+    return deleteEntry(view, row, &databaseRefused);
+}
+
+bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRefused)
+{
+    *databaseRefused = false;
     const std::optional<CategoryNode> category = selectedCategory();
     if (!m_dbcon || !view || !category || row < 0 || row >= view->count())
         return false;
@@ -259,14 +279,18 @@ bool OVNAssetManager::ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row)
         const QString owner = view->mediaObject(keyCategoryId, row).toString();
         if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
             return false;
-        return m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row));
+        *databaseRefused = !m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row));
+        return !*databaseRefused;
     }
     if (kind == QLatin1String("S")) {
         // Only the membership goes; the entry stays in its collection and other sets.
         if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
             return false;
         const QString membership = view->entryMIDForRow(row);
-        return !membership.isEmpty() && m_dbcon->deleteImageSetEntry(membership);
+        if (membership.isEmpty())
+            return false;
+        *databaseRefused = !m_dbcon->deleteImageSetEntry(membership);
+        return !*databaseRefused;
     }
     return false;
 }

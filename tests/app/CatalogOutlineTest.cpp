@@ -625,3 +625,28 @@ TEST_P(CatalogOutlineTest, MetadataRowsComeFromTheStoredTagsInAnOrderThatIgnores
 }
 
 } // namespace
+
+TEST_P(CatalogOutlineTest, ADeleteTheCatalogRefusesKeepsTheEntryAndSaysSo)
+{
+    // The catalog refuses every delete of a media row.
+    if (GetParam() == OVNDatabaseAccess::Vendor::Integrated) {
+        ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile begin "
+                                     "select raise(abort, 'entries are kept'); end"));
+    } else {
+        ASSERT_TRUE(db.runSQLCommand("create function keepfiles() returns trigger as "
+                                     "$$ begin raise exception 'entries are kept'; end $$ language plpgsql"));
+        ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile "
+                                     "for each row execute function keepfiles()"));
+    }
+
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(studio));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    window->delete_(view);
+    EXPECT_EQ(view->count(), 1);
+    EXPECT_FALSE(db.getMediaListEntryForMediaID(studio1, "displaytag").isEmpty());
+    ASSERT_FALSE(presenter->shown().isEmpty());
+    EXPECT_EQ(presenter->shown().last().message, "Delete Failed");
+}
