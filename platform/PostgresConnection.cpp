@@ -13,9 +13,11 @@ constexpr int binaryFormat = 1;
 // them on standard error.
 void ignoreNotice(void *, const char *) {}
 
+// libpq's messages run over several lines with tab-indented hints; the user sees them in an alert,
+// where one flowing paragraph reads better.
 QString trimmedMessage(const char *message)
 {
-    return QString::fromUtf8(message ? message : "").trimmed();
+    return QString::fromUtf8(message ? message : "").simplified();
 }
 
 } // namespace
