@@ -1,4 +1,5 @@
 #include "../catalogdb/CatalogFixture.h"
+#include "CatalogWindowFixture.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 #include "app/OVNAssetManager.h"
@@ -30,7 +31,7 @@ namespace {
 // A catalog with a folder tree and every kind of category:
 //   Travel (F) > 2024 (F) > Lisbon (C: lisbon-1, lisbon-2); Travel > Alps (C: alps-1);
 //   Studio (C: studio-1); Incoming (M: incoming-1); Best (S: alps-1)
-class CatalogOutlineTest : public CatalogFixture
+class CatalogOutlineTest : public CatalogWindowFixture
 {
 protected:
     void SetUp() override
@@ -61,8 +62,7 @@ protected:
 
     void TearDown() override
     {
-        for (const QPointer<OVNAssetManager> &window : std::as_const(windows))
-            delete window.data();
+        closeWindows();
         UserDefaults::standard().removeObjectForKey("ShowCountOnFilmRolls");
         UserDefaults::standard().removeObjectForKey("ShowCountOnImageSets");
         UserDefaults::standard().removeObjectForKey("LightTableShowThumbnails");
@@ -70,33 +70,13 @@ protected:
         CatalogFixture::TearDown();
     }
 
-    QString category(const char *name, const char *kind, const QString &parent = QString())
-    {
-        const QString mid = db.addCategoryListEntry(QString::fromUtf8(name), QString::fromLatin1(kind));
-        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
-        if (!parent.isEmpty()) {
-            EXPECT_TRUE(db.setCategoryListEntrySuperMID(mid, parent));
-        }
-        return mid;
-    }
-
-    QString entry(const QString &categoryId, const char *name)
-    {
-        const QString mid = db.addMediaListEntry(importRecord(categoryId, QString::fromUtf8(name)));
-        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
-        return mid;
-    }
-
+    // Shown, with every folder open, as drags and clicks need it.
     OVNAssetManager *openWindow(std::shared_ptr<OVNDatabaseAccess> connection = nullptr)
     {
-        auto *window = new OVNAssetManager;
-        window->setDatabaseConnection(connection ? std::move(connection)
-                                                 : std::shared_ptr<OVNDatabaseAccess>(openAnother()));
-        window->windowControllerDidLoadNib();
+        OVNAssetManager *window = loadWindow(std::move(connection));
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
         window->categoryList()->expandAll();
-        windows.append(window);
         return window;
     }
 
@@ -169,7 +149,6 @@ protected:
     ScriptedAlertPresenter *presenter = nullptr;
     QString travel, year, lisbon, alps, studio, incoming, best;
     QString lisbon1, lisbon2, alps1, studio1;
-    QList<QPointer<OVNAssetManager>> windows;
 };
 
 OVN_CATALOG_VENDORS(CatalogOutlineTest);

@@ -1,4 +1,4 @@
-#include "../catalogdb/CatalogFixture.h"
+#include "CatalogWindowFixture.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 #include "app/OVNAssetManager.h"
@@ -50,7 +50,7 @@ QStringList shownNames(const OVNMediaView *view)
 // A catalog with a folder tree, every kind of category and a few entries:
 //   Travel (F) > 2024 (F) > Lisbon (C: lisbon-1, lisbon-2); Travel > Alps (C: alps-1);
 //   Travel > Picks (S); Studio (C: studio-1); Incoming (M: incoming-1); Stars (I); Best (S: alps-1, studio-1)
-class CatalogWindowTest : public CatalogFixture
+class CatalogWindowTest : public CatalogWindowFixture
 {
 protected:
     void SetUp() override
@@ -83,8 +83,7 @@ protected:
 
     void TearDown() override
     {
-        for (const QPointer<OVNAssetManager> &window : std::as_const(windows))
-            delete window.data();
+        closeWindows();
         for (const QString &flag : viewFlags)
             UserDefaults::standard().removeObjectForKey(flag);
         OVNAssetManager::setSmartFolderSearch(nullptr);
@@ -92,35 +91,13 @@ protected:
         CatalogFixture::TearDown();
     }
 
-    QString category(const char *name, const char *kind, const QString &parent = QString())
-    {
-        const QString mid = db.addCategoryListEntry(QString::fromUtf8(name), QString::fromLatin1(kind));
-        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
-        if (!parent.isEmpty()) {
-            EXPECT_TRUE(db.setCategoryListEntrySuperMID(mid, parent));
-        }
-        return mid;
-    }
-
-    QString entry(const QString &categoryId, const char *name)
-    {
-        const QString mid = db.addMediaListEntry(importRecord(categoryId, QString::fromUtf8(name)));
-        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
-        return mid;
-    }
-
     OVNAssetManager *openWindow(std::shared_ptr<OVNDatabaseAccess> connection = nullptr)
     {
-        auto *window = new OVNAssetManager;
-        window->setDatabaseConnection(connection ? std::move(connection) : std::shared_ptr<OVNDatabaseAccess>(openAnother()));
-        window->windowControllerDidLoadNib();
-        windows.append(window);
-        return window;
+        return loadWindow(std::move(connection));
     }
 
     QString travel, year, lisbon, alps, picks, studio, incoming, stars, best;
     QString lisbon1, alps1, studio1;
-    QList<QPointer<OVNAssetManager>> windows;
 };
 
 OVN_CATALOG_VENDORS(CatalogWindowTest);
