@@ -1,5 +1,6 @@
 #include "app/OVNApplicationIcon.h"
 #include "app/OVNDocumentController.h"
+#include "platform/HeapTuning.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/MessageBoxPresenter.h"
@@ -12,6 +13,7 @@
 // program right after start-up (scripts and tests use it to create a catalog and check it).
 int main(int argc, char *argv[])
 {
+    HeapTuning::keepFreedMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
     QApplication::setOrganizationName(QStringLiteral("Ostrevan"));

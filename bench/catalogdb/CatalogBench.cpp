@@ -4,6 +4,7 @@
 // and shows the query plans of the listing statements.
 // Usage: catalogdb_bench [record count]
 
+#include "platform/HeapTuning.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -167,6 +168,8 @@ double rawListSeconds(sqlite3 *db, const QString &category, bool readText)
 
 int main(int argc, char **argv)
 {
+    // The allocator set up as the application sets it (freed heap kept for the next listing).
+    HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
     QTemporaryDir dir;
@@ -208,7 +211,8 @@ int main(int argc, char **argv)
     const double rawInsert = rawInsertSeconds(raw, category, count, thumbnail);
 
     std::printf("Catalog layer benchmark, %d media records in one collection (%d-record transactions, "
-                "512-byte thumbnails, SQLite %s)\n\n", count, batchSize, sqlite3_libversion());
+                "512-byte thumbnails, SQLite %s; freed heap kept for reuse, as the application runs)\n\n",
+                count, batchSize, sqlite3_libversion());
     std::printf("Insert   layer %9.0f records/s (%.3f s)   raw sqlite3 %9.0f records/s (%.3f s)   "
                 "layer/raw time %.2fx   target >= 20000 records/s: %s%s\n",
                 count / layerInsert, layerInsert, count / rawInsert, rawInsert, layerInsert / rawInsert,
