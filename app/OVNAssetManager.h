@@ -194,6 +194,9 @@ public:
     void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                               const QString &toCatalog) override;
     void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
+    // The owning categories of the entries when the target accepts them (see the .cpp).
+    std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
+                                                     const QString &targetKind, const QString &ownerLevel);
     // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set),
     // highest row first, each only when the catalog delete succeeded.
     void deleteSelectedMedia();

@@ -354,6 +354,27 @@ void OVNAssetManager::postReloadCategories(const QStringList &categoryIds)
     }
 }
 
+std::optional<QStringList> OVNAssetManager::ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
+                                                                 const QString &targetKind,
+                                                                 const QString &ownerLevel)
+{
+    // The target must be a category of that kind in this window's tree that the user may change,
+    // and every entry's own category must grant `ownerLevel`; refusals are shown.
+    std::optional<CategoryNode> target;
+    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(targetMid))
+        target = item->node;
+    if (!target || target->value(keyType).toString() != targetKind)
+        return std::nullopt;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
+        return std::nullopt;
+    QStringList owners;
+    for (const QString &mid : mids)
+        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    if (!isUserAuthorizedForMediaWithType(ownerLevel, owners, true))
+        return std::nullopt;
+    return owners;
+}
+
 void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids, const QString &fromCatalog,
                                            const QString &toCatalog)
 {
@@ -361,17 +382,9 @@ void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mi
         return;
     // Entries go only into a collection of this catalog the user may change, and only out of
     // categories the user may change.
-    std::optional<CategoryNode> target;
-    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(toCatalog))
-        target = item->node;
-    if (!target || target->value(keyType).toString() != QLatin1String("C"))
-        return;
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
-        return;
-    QStringList owners;
-    for (const QString &mid : mids)
-        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), owners, true))
+    const std::optional<QStringList> owners =
+        ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
+    if (!owners)
         return;
     int failed = 0;
     for (const QString &mid : mids) {
@@ -381,25 +394,15 @@ void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mi
     if (failed > 0)
         OVNHelper::displayAlert(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
     // The target, the category they were shown in, and every collection they left.
-    postReloadCategories(QStringList{toCatalog, fromCatalog} + owners);
+    postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
 }
 
 void OVNAssetManager::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mids, const QString &toImageSet)
 {
     if (!m_dbcon || mids.isEmpty())
         return;
-    std::optional<CategoryNode> target;
-    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(toImageSet))
-        target = item->node;
-    if (!target || target->value(keyType).toString() != QLatin1String("S"))
-        return;
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
-        return;
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
-    QStringList owners;
-    for (const QString &mid : mids)
-        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readOnly(), owners, true))
+    if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
     int failed = 0;
     for (const QString &mid : mids) {
