@@ -4,7 +4,11 @@
 
 #include "platform/PropertyList.h"
 
+#include <QHash>
+
+#include <array>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -106,17 +110,22 @@ QVariant columnValue(const ExifColumn &column, const QVariant &value)
 
 QList<std::pair<QString, QVariant>> OVNDBHelper::exifRowValues(const QVariantMap &metadata)
 {
+    static const QHash<QString, qsizetype> columnByKey = [] {
+        QHash<QString, qsizetype> byKey;
+        for (qsizetype i = 0; i < qsizetype(std::size(exifColumns)); ++i)
+            byKey.insert(QString::fromLatin1(exifColumns[i].name).toLower(), i);
+        return byKey;
+    }();
+    std::array<QVariant, std::size(exifColumns)> found;
+    for (auto it = metadata.cbegin(); it != metadata.cend(); ++it) {
+        const auto column = columnByKey.constFind(it.key().toLower());
+        if (column != columnByKey.cend() && !found[size_t(*column)].isValid())
+            found[size_t(*column)] = columnValue(exifColumns[*column], it.value());
+    }
     QList<std::pair<QString, QVariant>> values;
-    for (const ExifColumn &column : exifColumns) {
-        const QString name = QLatin1String(column.name);
-        for (auto it = metadata.cbegin(); it != metadata.cend(); ++it) {
-            if (it.key().compare(name, Qt::CaseInsensitive) != 0)
-                continue;
-            const QVariant value = columnValue(column, it.value());
-            if (value.isValid())
-                values.append({name, value});
-            break;
-        }
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (found[i].isValid())
+            values.append({QString::fromLatin1(exifColumns[i].name), found[i]});
     }
     // Every item, the columns' ones too: the details pane shows this text and the search's
     // metadata field looks through it.
