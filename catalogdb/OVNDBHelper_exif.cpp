@@ -5,6 +5,7 @@
 #include "platform/PropertyList.h"
 
 #include <QHash>
+#include <QRegularExpression>
 
 #include <array>
 #include <cmath>
@@ -85,7 +86,12 @@ QVariant columnValue(const ExifColumn &column, const QVariant &value)
     case ExifKind::Text: {
         if (value.typeId() != QMetaType::QString && !isNumber(value))
             return QVariant();
-        const QString text = value.toString();
+        QString text = value.toString();
+        // EXIF writes "2024:05:01 10:00:00"; the search compares this column with texts such as
+        // "2024-05-01 10:00:00", which sort right only in the same form.
+        static const QRegularExpression exifDate(QStringLiteral("^(\\d{4}):(\\d{2}):(\\d{2})(?= |$)"));
+        if (qstrcmp(column.name, "DateTime") == 0)
+            text.replace(exifDate, QStringLiteral("\\1-\\2-\\3"));
         return column.width > 0 ? text.left(column.width) : text;
     }
     case ExifKind::Integer: {

@@ -284,6 +284,7 @@ TEST_P(MediaStoreTest, TheMetadataRowIsWrittenOncePerEntryAndGoesWithIt)
 {
     const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     const QVariantMap metadata = {{QStringLiteral("CameraMake"), QStringLiteral("NIKON")},
+                                  {QStringLiteral("DateTime"), QStringLiteral("2005:03:30 08:15:00")},
                                   {QStringLiteral("ISOequivalent"), qint64(400)},
                                   {QStringLiteral("FocalLength"), QStringLiteral("18")}};
     ASSERT_TRUE(db.setExifForMediaID(mid, {{QStringLiteral("CameraMake"), QStringLiteral("first")}}));
@@ -294,6 +295,10 @@ TEST_P(MediaStoreTest, TheMetadataRowIsWrittenOncePerEntryAndGoesWithIt)
     EXPECT_EQ(exif.value(QStringLiteral("cameramake")).toString(), QStringLiteral("NIKON"));
     EXPECT_EQ(exif.value(QStringLiteral("isoequivalent")).toString(), QStringLiteral("400"));
     EXPECT_EQ(exif.value(QStringLiteral("focallength")).toDouble(), 18.0);
+    // The date in the form the search compares it with: after the 29th, also as text.
+    EXPECT_EQ(exif.value(QStringLiteral("datetime")).toString(), QStringLiteral("2005-03-30 08:15:00"));
+    EXPECT_EQ(db.affectedRowsForQuery(
+                  QStringLiteral("select id from strvexif where datetime >= '2005-03-29 00:00:00'")), 1);
     EXPECT_EQ(PropertyList::read(exif.value(QStringLiteral("exiftags")).toString().toUtf8()).toMap().keys(),
               metadata.keys());
     ASSERT_TRUE(db.deleteMediaListEntry(mid));
