@@ -94,7 +94,10 @@ QString OVNAssetManager::displayName() const
 
 void OVNAssetManager::closeEvent(QCloseEvent *event)
 {
-    // Never edited: closing never asks to save.
+    // Never edited: closing never asks to save. A text still being typed in the details pane goes
+    // to the catalog now, while the connection is open.
+    if (m_mediaDetails)
+        m_mediaDetails->setDataSource(nullptr);
     event->accept();
 }
 

@@ -206,6 +206,9 @@ public:
     // Imports the files into the category: a collection takes them; for anything else (a folder,
     // a set, no category) a new collection is made, inside the folder when it is one.
     void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target);
+    // A new collection inside the folder (at the top level without one); "" when it could not be
+    // made or placed, and then nothing of it stays.
+    QString addCollection(const QString &name, const QString &folder);
     void loadSelectionDetails();
     void loadPreviewImageForSelection();
     void loadMediaDetailsForSelection();

@@ -7,6 +7,7 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
@@ -329,9 +330,7 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
             return;
         const QFileInfo first(paths.first());
         const QString name = first.isDir() ? QDir(first.absoluteFilePath()).dirName() : QStringLiteral("drag");
-        collection = m_dbcon->addCategoryListEntry(name.isEmpty() ? QStringLiteral("drag") : name, QStringLiteral("C"));
-        if (!collection.isEmpty() && !folder.isEmpty())
-            m_dbcon->setCategoryListEntrySuperMID(collection, folder);
+        collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder);
         postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
             OVNHelper::displayAlert(localized("The collection for the files could not be made."),
@@ -341,6 +340,26 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
     }
     m_trackImportDidFinish = true;
     importFiles(paths, collection);
+}
+
+QString OVNAssetManager::addCollection(const QString &name, const QString &folder)
+{
+    // Made and placed together: a collection that cannot go into its folder is not left behind
+    // at the top level.
+    OVNDatabaseTransaction transaction(*m_dbcon);
+    const QString collection = m_dbcon->addCategoryListEntry(name, QStringLiteral("C"));
+    if (collection.isEmpty())
+        return QString();
+    if (!folder.isEmpty() && !m_dbcon->setCategoryListEntrySuperMID(collection, folder)) {
+        if (transaction.isActive())
+            transaction.rollback();
+        else
+            m_dbcon->deleteCategoryListEntry(collection);
+        return QString();
+    }
+    if (transaction.isActive() && !transaction.commit())
+        return QString();
+    return collection;
 }
 
 void OVNAssetManager::postReloadCategories(const QStringList &categoryIds)

@@ -105,6 +105,12 @@ void OVNDocumentController::applicationWillTerminate()
     if (m_terminated)
         return;
     m_terminated = true;
+    // The windows first: each hands an edit still in progress to the catalog, some of them over
+    // the connection closed next.
+    for (const QPointer<OVNAssetManager> &document : std::as_const(m_documents)) {
+        if (document)
+            document->close();
+    }
     if (m_dbcon)
         m_dbcon->closeDBConnection();
     // Both store under the same keys; the capture window's place is the one kept.

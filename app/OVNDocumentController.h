@@ -77,8 +77,9 @@ public:
     // A new catalog window without a connection.
     OVNAssetManager *openUntitledDocumentAndDisplay();
     QList<OVNAssetManager *> documents() const;
-    // Closes the controller's connection, then stores the workflow panel's and then the capture
-    // window's position. Runs once; later calls do nothing.
+    // Closes the catalog windows (which store what is being edited in them) and the controller's
+    // connection, then stores the workflow panel's and then the capture window's position. Runs
+    // once; later calls do nothing.
     void applicationWillTerminate();
     // Ends the program: termination now, and the event loop's end when it runs.
     void terminate();

@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include <optional>
+#include <utility>
 
 class OVNDatabaseAccess;
 
@@ -54,6 +55,13 @@ public:
     // The members of one category set, with the membership id in the "imagesetmid" place; the set
     // id is the statement's parameter $1.
     static QString mediaSetSelect();
+
+    // ---- Metadata row (OVNDBHelper_exif.cpp) ----
+    // The strvexif columns (as the table names them) and values that a metadata dictionary gives:
+    // its items whose keys name a column, matched without regard to case, each as the column's
+    // type takes it (a value that does not fit is left out), and the whole dictionary as a
+    // property list in text form under "exiftags".
+    static QList<std::pair<QString, QVariant>> exifRowValues(const QVariantMap &metadata);
 
     // ---- Create scripts (OVNDBHelper_schema.cpp) ----
     // The statements of each script, in the order they run.

@@ -5,8 +5,21 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 
+#include <functional>
+
 
 namespace {
+
+// One write in a savepoint of its own: on PostgreSQL a refused statement undoes its whole
+// transaction, and one refused value must not take the record's other fields (or the other
+// records of the batch) with it.
+bool inSavepoint(OVNDatabaseAccess &connection, const std::function<bool()> &write)
+{
+    OVNDatabaseTransaction savepoint(connection);
+    if (!write())
+        return false;
+    return !savepoint.isActive() || savepoint.commit();
+}
 
 // Appends the path's words to one column of the record.
 bool appendWords(OVNDatabaseAccess &connection, const QString &mid, const QString &column,
@@ -68,23 +81,29 @@ bool OVNDBHelper::prefill(const QList<QVariantMap> &records, OVNDatabaseAccess &
             allWritten = false;
             continue;
         }
+        const auto write = [&](const std::function<bool()> &statement) {
+            allWritten = inSavepoint(connection, statement) && allWritten;
+        };
         for (auto it = mediaInfo.cbegin(); it != mediaInfo.cend(); ++it) {
             const QString value = it.value().toString();
             if (!value.isEmpty())
-                allWritten = connection.updateMediaListEntry(mid, it.key(), value) && allWritten;
+                write([&] { return connection.updateMediaListEntry(mid, it.key(), value); });
         }
         const QString path = textValue(record, QStringLiteral("absolutepath"));
         if (!path.isEmpty()) {
-            allWritten = appendWords(connection, mid, QStringLiteral("keywords"), path,
-                                     words.keywordsAddFilename, words.keywordsParseFolders) && allWritten;
-            allWritten = appendWords(connection, mid, QStringLiteral("shortdesc"), path,
-                                     words.shortDescriptionAddFilename, words.shortDescriptionParseFolders)
-                && allWritten;
+            write([&] {
+                return appendWords(connection, mid, QStringLiteral("keywords"), path, words.keywordsAddFilename,
+                                   words.keywordsParseFolders);
+            });
+            write([&] {
+                return appendWords(connection, mid, QStringLiteral("shortdesc"), path,
+                                   words.shortDescriptionAddFilename, words.shortDescriptionParseFolders);
+            });
         }
         for (auto it = purchased.cbegin(); it != purchased.cend(); ++it)
-            allWritten = connection.updatePurchasedEntry(mid, it.key(), it.value().toString()) && allWritten;
+            write([&] { return connection.updatePurchasedEntry(mid, it.key(), it.value().toString()); });
         for (auto it = sold.cbegin(); it != sold.cend(); ++it)
-            allWritten = connection.updateSoldEntry(mid, it.key(), it.value().toString()) && allWritten;
+            write([&] { return connection.updateSoldEntry(mid, it.key(), it.value().toString()); });
     }
     if (transaction.isActive() && !transaction.commit())
         return false;

@@ -148,6 +148,9 @@ public:
     bool updateMediaListEntry(const QString &mediaId, const QString &column, const QString &value,
                               UpdateKind kind = QuotedValue);
     QVariantMap getExifForMediaID(const QString &mediaId);
+    // Stores the entry's metadata row from the dictionary the import read, in place of any row it
+    // had (OVNDatabaseAccess_exif.cpp). An empty dictionary stores nothing and answers true.
+    bool setExifForMediaID(const QString &mediaId, const QVariantMap &metadata);
     QVariantMap getPurchasedForMediaID(const QString &mediaId);
     QVariantMap getSoldForMediaID(const QString &mediaId);
     bool updatePurchasedEntry(const QString &mediaId, const QString &column, const QString &value);
@@ -156,7 +159,7 @@ public:
     bool updateThumbnailForMediaID(const QString &mediaId, const QByteArray &jpegData);
     // Inserts a record from an import record (with its "thumbimage"); the new id, or "" on failure.
     QString addMediaListEntry(const QVariantMap &importRecord);
-    // Removes the record and its set memberships together.
+    // Removes the record with its set memberships and its metadata row.
     bool deleteMediaListEntry(const QString &mediaId);
     // The new membership id, or "" on failure.
     QString addEntryToImageSet(const QString &mediaId, const QString &setId);

@@ -118,9 +118,12 @@ bool OVNDatabaseAccess::updateMediaListEntry(const QString &mediaId, const QStri
     }
     QVariant parameter;
     if (kind == BareValue || OVNDBHelper::numericFileColumns().contains(*name)) {
-        // A number, never the text as it came; nothing given counts as 0.
-        const std::optional<QVariant> number =
-            value.trimmed().isEmpty() ? std::optional<QVariant>(qint64(0)) : OVNDBHelper::numberValue(value);
+        // A number, never the text as it came. A cleared field has no value (NULL), except the two
+        // columns that must hold one.
+        const bool required = *name == QLatin1String("rating") || *name == QLatin1String("orientation");
+        const std::optional<QVariant> number = !value.trimmed().isEmpty() ? OVNDBHelper::numberValue(value)
+            : required                                                   ? std::optional<QVariant>(qint64(0))
+                                                                         : std::optional<QVariant>(QVariant());
         if (!number) {
             std::lock_guard lock(m_mutex);
             setLastError(localized("\"%1\" is not a number.").arg(value));
@@ -185,8 +188,9 @@ bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringLi
     }
     QVariant parameter;
     if (*name == QLatin1String("licensetype")) {
+        // A cleared type has no value (NULL), not the first type.
         const std::optional<QVariant> number =
-            value.trimmed().isEmpty() ? std::optional<QVariant>(qint64(0)) : OVNDBHelper::numberValue(value);
+            value.trimmed().isEmpty() ? std::optional<QVariant>(QVariant()) : OVNDBHelper::numberValue(value);
         if (!number) {
             std::lock_guard lock(m_mutex);
             setLastError(localized("\"%1\" is not a number.").arg(value));
@@ -277,11 +281,13 @@ QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
 
 bool OVNDatabaseAccess::deleteMediaListEntry(const QString &mediaId)
 {
-    // The memberships go with the record or not at all.
+    // The memberships and the metadata row go with the record or not at all.
     OVNDatabaseTransaction transaction(*this);
     if (!transaction.isActive())
         return false;
     if (!runSQLCommand(QStringLiteral("delete from strvset where filemid=$1"), {mediaId}))
+        return false;
+    if (!runSQLCommand(QStringLiteral("delete from strvexif where mid=$1"), {mediaId}))
         return false;
     if (!runSQLCommand(QStringLiteral("delete from strvfile where mid=$1"), {mediaId}))
         return false;
@@ -290,6 +296,18 @@ bool OVNDatabaseAccess::deleteMediaListEntry(const QString &mediaId)
 
 QString OVNDatabaseAccess::addEntryToImageSet(const QString &mediaId, const QString &setId)
 {
+    // An entry is in a set once: linking it again answers the membership it has.
+    QString existing;
+    const StatementResult found =
+        execute(QStringLiteral("select mid from strvset where categorymid=$1 and filemid=$2"), {setId, mediaId},
+                [&existing](const OVNResultRow &row) {
+                    existing = row.text(0);
+                    return false;
+                });
+    if (!found.ok)
+        return QString();
+    if (!existing.isEmpty())
+        return existing;
     const QString mid = createNewMID();
     const StatementResult result =
         execute(QStringLiteral("insert into strvset (mid, categorymid, filemid) values ($1, $2, $3)"),

@@ -333,6 +333,11 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                 summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1")
                                                           .arg(connection->getLastErrorMessage())});
             } else {
+                // The metadata row stands in a savepoint of its own: a refused row costs the entry
+                // its metadata, not its place in the catalog.
+                if (!connection->setExifForMediaID(mid, result.record.value(key("exif")).toMap()))
+                    summary.failures.append({result.path, QStringLiteral("catalogued without its metadata: %1")
+                                                              .arg(connection->getLastErrorMessage())});
                 // A field that could not be written (a price that is no number, say) leaves the
                 // record in the catalog without it; the user hears which file lacks it.
                 if (m_settings.prefillEnabled

@@ -1,11 +1,14 @@
 #include "../catalogdb/CatalogFixture.h"
 #include "CatalogWindowFixture.h"
+#include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
+#include "StartupFakes.h"
 #include "../support/TestEnvironment.h"
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNCountBadgeCell.h"
+#include "app/OVNDocumentController.h"
 #include "app/OVNOutlineView.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaDetailsDataSource.h"
@@ -321,6 +324,11 @@ TEST_P(CatalogOutlineTest, MediaDroppedOntoCategoriesMoveAndLinkAndTheCountsFoll
     EXPECT_EQ(QString::number(second->getEntryCountForCategory(best, "S")), countOf(window, best));
     ASSERT_TRUE(window->selectCategory(best));
     EXPECT_EQ(window->mediaView()->count(), 2);
+    // Linked again, it is still there once.
+    data = media({lisbon2}, lisbon, "C");
+    dropOnto(window, rowOf(window, best), data.get());
+    EXPECT_EQ(second->getEntryCountForCategory(best, "S"), 2);
+    EXPECT_EQ(window->mediaView()->count(), 2);
 
     // Onto their own category, a surveillance folder or a folder: nothing happens.
     data = media({studio1}, studio, "C");
@@ -389,6 +397,54 @@ TEST_P(CatalogOutlineTest, FilesDroppedOntoAFolderGetANewCollectionInsideIt)
     const qsizetype collections = db.getCategoryList("C").size();
     EXPECT_FALSE(dropOnto(window, rowOf(window, incoming), &files));
     EXPECT_EQ(db.getCategoryList("C").size(), collections);
+    // A collection that cannot be put into its folder is not left at the top level; the user is told.
+    ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "update", "new.supermid is not null"))
+        << qPrintable(db.getLastErrorMessage());
+    const int categories = db.affectedRowsForQuery("select mid from strvcategory");
+    const qsizetype alerts = presenter->shown().size();
+    dropOnto(window, rowOf(window, year), &files);
+    EXPECT_EQ(db.affectedRowsForQuery("select mid from strvcategory"), categories);
+    ASSERT_EQ(presenter->shown().size(), alerts + 1);
+    EXPECT_EQ(presenter->shown().last().message, "The collection for the files could not be made.");
+}
+
+// Hands out connections to the test catalog.
+class TestCatalogConnections : public OVNConnectionSource
+{
+public:
+    explicit TestCatalogConnections(std::function<std::unique_ptr<OVNDatabaseAccess>()> open) : m_open(std::move(open)) {}
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() override { return m_open(); }
+
+private:
+    std::function<std::unique_ptr<OVNDatabaseAccess>()> m_open;
+};
+
+TEST_P(CatalogOutlineTest, QuitStoresTheTextBeingTypedBeforeTheConnectionCloses)
+{
+    UserDefaults defaults;
+    defaults.setString("0", "StartupUpdateCheck");
+    OVNDocumentController::Services services;
+    services.connections = std::make_unique<TestCatalogConnections>([this] { return openAnother(); });
+    services.makeSplash = [] { return std::make_unique<FakeSplash>(std::make_shared<QStringList>()); };
+    services.makeUpdateCheck = [] { return std::make_unique<FakeUpdateCheck>(std::make_shared<QStringList>(), false, false); };
+    services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
+    services.movieFrameworkVersion = [] { return 0x07000000; };
+    OVNDocumentController controller(defaults, std::move(services));
+    ASSERT_EQ(controller.startUp(), OVNDocumentController::StartupResult::Run);
+    ASSERT_EQ(controller.documents().size(), 1);
+    OVNAssetManager *window = controller.documents().first();
+    ASSERT_TRUE(window->selectCategory(studio));
+    window->mediaView()->selectImage(0);
+    window->mediaView()->notifySelectionDidChange();
+    auto *field = window->mediaDetails()->findChild<QLineEdit *>("vcFullDescription_");
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(field->isEnabled());
+    field->selectAll();
+    QTest::keyClicks(field, "typed, not yet ended");
+
+    controller.terminate();
+    EXPECT_EQ(db.getMediaListEntryForMediaID(studio1, "fulldesc"), "typed, not yet ended");
+    EXPECT_FALSE(controller.databaseConnection()->isDBConnectionActive());
 }
 
 TEST_P(CatalogOutlineTest, AnAnnotationEditGoesToItsOwnEntryAndAFailureIsShown)

@@ -1,6 +1,7 @@
 #include "CatalogFixture.h"
 
 #include "catalogdb/OVNDBHelper.h"
+#include "platform/PropertyList.h"
 
 namespace {
 
@@ -133,6 +134,9 @@ TEST_P(MediaStoreTest, SetListingsCarryTheMembershipId)
     const QString inB = db.addEntryToImageSet(mid, setB);
     ASSERT_FALSE(inA.isEmpty());
     ASSERT_NE(inA, inB);
+    // Linked again, the entry keeps its one membership.
+    EXPECT_EQ(db.addEntryToImageSet(mid, setA), inA);
+    EXPECT_EQ(db.getEntryCountForCategory(setA, QStringLiteral("S")), 1);
 
     const MediaList listA = db.getMediaList(setA, QStringLiteral("S"));
     ASSERT_EQ(listA.size(), 1);
@@ -163,13 +167,27 @@ TEST_P(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
     ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("shortdesc"), QString()));
     EXPECT_EQ(db.rowsForQuery(QStringLiteral("select shortdesc from strvfile")).at(0).at(0).toString(), QString());
 
-    // A number column takes no text, whatever the kind; an empty value is 0.
+    // A number column takes no text, whatever the kind.
     EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("rating"), QStringLiteral("3; drop table strvfile")));
     EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("keywords"), QStringLiteral("x"),
                                          OVNDatabaseAccess::BareValue));
     EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("rating")), QStringLiteral("3"));
-    ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("pricetag"), QString(), OVNDatabaseAccess::QuotedValueAlternate));
-    EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("pricetag")), QStringLiteral("0"));
+    // A cleared number is no value (NULL, listed empty), except in the two columns that need one.
+    const struct {
+        const char *column;
+        const char *cleared;
+    } clearedNumbers[] = {{"pricetag", ""},   {"modrelavailable", ""}, {"proprelavailable", ""}, {"filesize", ""},
+                          {"imagewidth", ""}, {"rating", "0"},         {"orientation", "0"}};
+    for (const auto &[column, cleared] : clearedNumbers) {
+        const QString name = QLatin1String(column);
+        ASSERT_TRUE(db.updateMediaListEntry(mid, name, QStringLiteral("1")));
+        ASSERT_TRUE(db.updateMediaListEntry(mid, name, QStringLiteral(" "), OVNDatabaseAccess::QuotedValueAlternate))
+            << column << qPrintable(db.getLastErrorMessage());
+        EXPECT_EQ(db.getMediaList(m_collection).at(0)->value(name).toString(), QLatin1String(cleared)) << column;
+        EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select mid from strvfile where %1 is null").arg(name)),
+                  *cleared ? 0 : 1)
+            << column;
+    }
 
     // Only media columns; only existing records.
     EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("mid=mid, keywords"), QStringLiteral("x")));
@@ -198,7 +216,8 @@ TEST_P(MediaStoreTest, TheFirstLicenceFieldMakesTheRowAndLaterOnesUpdateIt)
 
     ASSERT_TRUE(db.updateSoldEntry(mid, QStringLiteral("customer"), QStringLiteral("ACME")));
     ASSERT_TRUE(db.updateSoldEntry(mid, QStringLiteral("licensetype"), QString()));
-    EXPECT_EQ(db.getSoldForMediaID(mid).value(QStringLiteral("licensetype")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(db.getSoldForMediaID(mid).value(QStringLiteral("licensetype")).toString(), QString());
+    EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvsold where licensetype is null")), 1);
     EXPECT_EQ(db.getSoldForMediaID(mid).value(QStringLiteral("customer")).toString(), QStringLiteral("ACME"));
 
     EXPECT_FALSE(db.updateSoldEntry(mid, QStringLiteral("owner"), QStringLiteral("x")));
@@ -222,4 +241,66 @@ TEST_P(MediaStoreTest, TheMetadataRowIsReadWithLowerCaseKeys)
               isPostgres() ? QStringLiteral("0.0040000000") : QStringLiteral("0.004"));
     EXPECT_EQ(exif.value(QStringLiteral("exiftags")).toString(), QStringLiteral("<plist/>"));
     EXPECT_EQ(exif.value(QStringLiteral("iptctags")).toString(), QString());
+}
+
+TEST(ExifRowTest, DictionaryItemsFillTheColumnsTheyNameAndTheTagsTextHoldsThemAll)
+{
+    const QVariantMap metadata = {
+        {QStringLiteral("CameraMake"), QStringLiteral("Canon")},
+        {QStringLiteral("CameraModel"), QString(50, QLatin1Char('m'))},   // wider than the column
+        {QStringLiteral("DateTime"), QStringLiteral("n/a")},
+        {QStringLiteral("ISOequivalent"), qint64(200)},                    // keys match without case
+        {QStringLiteral("Whitebalance"), qint64(1)},
+        {QStringLiteral("Width"), QStringLiteral("3000")},                 // a number as text
+        {QStringLiteral("ExposureTime"), QStringLiteral("0.008")},
+        {QStringLiteral("ApertureFNumber"), 2.8},
+        {QStringLiteral("Orientation"), 6.5},                              // no integer
+        {QStringLiteral("FlashUsed"), QStringLiteral("n/a")},
+        {QStringLiteral("Distance"), 1e12},                                // beyond decimal(20,10)
+        {QStringLiteral("Height"), qint64(1) << 40},                       // beyond int
+        {QStringLiteral("DC Title"), QStringLiteral("Harbour \"at\" dawn")},
+    };
+    QVariantMap row;
+    for (const auto &[column, value] : OVNDBHelper::exifRowValues(metadata))
+        row.insert(column, value);
+    const QVariantMap expected = {
+        {QStringLiteral("CameraMake"), QStringLiteral("Canon")},
+        {QStringLiteral("CameraModel"), QString(40, QLatin1Char('m'))},
+        {QStringLiteral("DateTime"), QStringLiteral("n/a")},
+        {QStringLiteral("ISOEquivalent"), qint64(200)},
+        {QStringLiteral("WhiteBalance"), qint64(1)},
+        {QStringLiteral("Width"), qint64(3000)},
+        {QStringLiteral("ExposureTime"), 0.008},
+        {QStringLiteral("ApertureFNumber"), 2.8},
+    };
+    const QString tags = row.take(QStringLiteral("exiftags")).toString();
+    EXPECT_EQ(row, expected);
+    EXPECT_EQ(PropertyList::read(tags.toUtf8()).toMap().value(QStringLiteral("DC Title")).toString(),
+              QStringLiteral("Harbour \"at\" dawn"));
+    EXPECT_EQ(PropertyList::read(tags.toUtf8()).toMap().size(), metadata.size());
+}
+
+TEST_P(MediaStoreTest, TheMetadataRowIsWrittenOncePerEntryAndGoesWithIt)
+{
+    const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    const QVariantMap metadata = {{QStringLiteral("CameraMake"), QStringLiteral("NIKON")},
+                                  {QStringLiteral("DateTime"), QStringLiteral("2005:03:30 08:15:00")},
+                                  {QStringLiteral("ISOequivalent"), qint64(400)},
+                                  {QStringLiteral("FocalLength"), QStringLiteral("18")}};
+    ASSERT_TRUE(db.setExifForMediaID(mid, {{QStringLiteral("CameraMake"), QStringLiteral("first")}}));
+    ASSERT_TRUE(db.setExifForMediaID(mid, metadata)) << qPrintable(db.getLastErrorMessage());
+    ASSERT_TRUE(db.setExifForMediaID(mid, {}));   // nothing read: nothing changes
+    EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvexif where mid=$1"), {mid}), 1);
+    const QVariantMap exif = db.getExifForMediaID(mid);
+    EXPECT_EQ(exif.value(QStringLiteral("cameramake")).toString(), QStringLiteral("NIKON"));
+    EXPECT_EQ(exif.value(QStringLiteral("isoequivalent")).toString(), QStringLiteral("400"));
+    EXPECT_EQ(exif.value(QStringLiteral("focallength")).toDouble(), 18.0);
+    // The date in the form the search compares it with: after the 29th, also as text.
+    EXPECT_EQ(exif.value(QStringLiteral("datetime")).toString(), QStringLiteral("2005-03-30 08:15:00"));
+    EXPECT_EQ(db.affectedRowsForQuery(
+                  QStringLiteral("select id from strvexif where datetime >= '2005-03-29 00:00:00'")), 1);
+    EXPECT_EQ(PropertyList::read(exif.value(QStringLiteral("exiftags")).toString().toUtf8()).toMap().keys(),
+              metadata.keys());
+    ASSERT_TRUE(db.deleteMediaListEntry(mid));
+    EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvexif")), 0);
 }

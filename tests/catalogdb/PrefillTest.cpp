@@ -1,4 +1,5 @@
 #include "CatalogFixture.h"
+#include "../support/RefusingTrigger.h"
 
 #include "catalogdb/OVNDBHelper.h"
 
@@ -85,4 +86,27 @@ TEST_P(PrefillTest, AWriteThatFailsIsReportedAndTheOthersStillHappen)
     EXPECT_FALSE(OVNDBHelper::prefill({{{QStringLiteral("mid"), m_mid}}}, db, info, {}, {}, OVNPrefillWords{}));
     EXPECT_EQ(field(QStringLiteral("fulldesc")), QStringLiteral("kept"));
     EXPECT_EQ(field(QStringLiteral("rating")), QStringLiteral("4"));
+}
+
+// A value the catalog itself refuses (here a rule on the server or file) costs that one field: the
+// record's other fields and licences land, and the refusal is reported.
+TEST_P(PrefillTest, AValueTheCatalogRefusesLosesNoOtherField)
+{
+    ASSERT_TRUE(addRefusingTrigger(db, QStringLiteral("strvfile"), QStringLiteral("update"),
+                                   QStringLiteral("new.pricetag = 13")))
+        << qPrintable(db.getLastErrorMessage());
+    const QString second = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("b.jpg")));
+    const QVariantMap info = {{QStringLiteral("fulldesc"), QStringLiteral("kept")},
+                              {QStringLiteral("pricetag"), QStringLiteral("13")},
+                              {QStringLiteral("rating"), QStringLiteral("2")}};
+    const QVariantMap purchased = {{QStringLiteral("owner"), QStringLiteral("Agency")}};
+    EXPECT_FALSE(OVNDBHelper::prefill({{{QStringLiteral("mid"), m_mid}}, {{QStringLiteral("mid"), second}}}, db, info,
+                                      purchased, {}, OVNPrefillWords{}));
+    for (const QString &mid : {m_mid, second}) {
+        EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("fulldesc")), QStringLiteral("kept"));
+        EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("rating")), QStringLiteral("2"));
+        EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("pricetag")), QString());
+        EXPECT_EQ(db.getPurchasedForMediaID(mid).value(QStringLiteral("owner")).toString(), QStringLiteral("Agency"));
+    }
+    EXPECT_EQ(db.transactionDepth(), 0);
 }

@@ -3,7 +3,9 @@
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportWorker.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
 
+#include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
@@ -433,4 +435,36 @@ TEST_P(ImportWorkerTest, RefusedPrefillFieldIsListed)
     ASSERT_EQ(summary.failures.size(), 1);
     EXPECT_EQ(summary.failures.first().path, path);
     EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("12,50"))) << qPrintable(summary.failures.first().reason);
+}
+
+// Each entry gets its metadata row from the file's camera tags; a row the catalog refuses costs
+// the entry its metadata only, and the file is listed.
+TEST_P(ImportWorkerTest, CameraTagsGoIntoTheMetadataRow)
+{
+    OVN_REQUIRE_TESTDATA();
+    const QDir cameras(testDataDir() + QStringLiteral("/metadata-extractor-images/jpg"));
+    const QString canon = files.filePath(QStringLiteral("canon.jpg"));
+    const QString nikon = files.filePath(QStringLiteral("nikon.jpg"));
+    ASSERT_TRUE(QFile::copy(cameras.filePath(QStringLiteral("Canon EOS 7D.jpg")), canon));
+    ASSERT_TRUE(QFile::copy(cameras.filePath(QStringLiteral("Nikon D5000.jpg")), nikon));
+    ASSERT_TRUE(addRefusingTrigger(db, QStringLiteral("strvexif"), QStringLiteral("insert"),
+                                   QStringLiteral("new.CameraMake like 'NIKON%'")))
+        << qPrintable(db.getLastErrorMessage());
+
+    OVNImportWorker worker(maker(), settings(2));
+    const OVNImportWorker::Summary summary = worker.run({canon, nikon});
+    ASSERT_EQ(summary.importedIds.size(), 2);
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(summary.failures.first().path, nikon);
+    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("metadata")));
+
+    const QList<OVNRow> rows =
+        db.rowsForQuery(QStringLiteral("select mid, cameramake, cameramodel, isoequivalent, exiftags from strvexif"));
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows.first().at(0).toString(), summary.importedIds.first());
+    EXPECT_EQ(rows.first().at(1).toString(), QStringLiteral("Canon"));
+    EXPECT_EQ(rows.first().at(2).toString(), QStringLiteral("Canon EOS 7D"));
+    EXPECT_EQ(rows.first().at(3).toString(), QStringLiteral("200"));
+    const QVariantMap tags = PropertyList::read(rows.first().at(4).toString().toUtf8()).toMap();
+    EXPECT_EQ(tags.value(QStringLiteral("CameraModel")).toString(), QStringLiteral("Canon EOS 7D"));
 }
