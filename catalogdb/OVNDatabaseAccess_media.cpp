@@ -85,8 +85,9 @@ bool OVNDatabaseAccess::fitsFileColumns(const QString &subject, const QList<std:
     }
     for (const auto &[column, value] : values) {
         const ColumnLimit limit = m_fileColumnLimits->value(column.toLower());
-        if (limit.maxCharacters >= 0 && value.typeId() == QMetaType::QString) {
-            // The server counts characters, not UTF-16 units.
+        // The server counts characters; a text has no more of them than UTF-16 units.
+        if (limit.maxCharacters >= 0 && value.typeId() == QMetaType::QString
+            && value.toString().size() > limit.maxCharacters) {
             const qint64 characters = value.toString().toUcs4().size();
             if (characters > limit.maxCharacters) {
                 setLastError(localized("\"%1\" does not fit the catalog: its %2 has %3 characters, the catalog's "
