@@ -80,8 +80,8 @@ TEST_P(ServerImportTest, FourProcessesImportingAtOnceCatalogueEveryFileUnderIdsO
     for (const std::unique_ptr<QProcess> &import : imports) {
         ASSERT_TRUE(import->waitForFinished(120000));
         const QString output = QString::fromUtf8(import->readAllStandardOutput() + import->readAllStandardError());
+        EXPECT_EQ(import->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(import->exitCode(), 0) << qPrintable(output);
-        EXPECT_TRUE(output.contains(QStringLiteral("imported %1 of %1 files").arg(filesEach))) << qPrintable(output);
     }
 
     EXPECT_EQ(db.getEntryCountForCategory(collection, QStringLiteral("C")), processes * filesEach);
