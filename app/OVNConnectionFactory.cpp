@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -121,6 +122,12 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
     if (!ok) {
         reportFailure(*connection);
         connection->closeDBConnection();
+        // A catalog that could not be made (on a full disk, say) leaves no empty file behind that
+        // would pass for one next time.
+        if (newCatalog) {
+            QFile::remove(path + QStringLiteral("-journal"));
+            QFile::remove(path);
+        }
     }
     return connection;
 }

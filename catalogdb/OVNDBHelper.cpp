@@ -4,6 +4,15 @@
 
 #include <QRegularExpression>
 
+QString OVNDBHelper::storableText(const QString &text)
+{
+    if (!text.contains(QChar(0)))
+        return text;
+    QString stored = text;
+    stored.remove(QChar(0));
+    return stored;
+}
+
 QString OVNDBHelper::quotedText(const QString &text)
 {
     QString quoted;
@@ -12,7 +21,8 @@ QString OVNDBHelper::quotedText(const QString &text)
     for (const QChar c : text) {
         if (c == QLatin1Char('\''))
             quoted += QLatin1Char('\'');
-        quoted += c;
+        if (c != QChar(0))
+            quoted += c;
     }
     quoted += QLatin1Char('\'');
     return quoted;

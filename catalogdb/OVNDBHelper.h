@@ -27,6 +27,10 @@ public:
     // ---- Literals and names (OVNDBHelper.cpp) ----
     // A complete SQL string literal: the text between apostrophes, each inner apostrophe doubled.
     static QString quotedText(const QString &text);
+    // Text as the catalog stores it: without NUL characters, which a server catalog cannot hold
+    // (it would cut the text there) and which mean nothing in a name or a note. Both vendors
+    // store the same.
+    static QString storableText(const QString &text);
     // A number as SQL writes it, from text: optional blanks, an optional sign, digits, optionally a
     // fraction. Nothing for anything else (the empty text included).
     static std::optional<QString> sqlNumber(const QString &text);

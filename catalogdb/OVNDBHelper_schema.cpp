@@ -5,6 +5,7 @@
 #include "catalogdb/OVNDBHelper.h"
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/UserDefaults.h"
 
 #include <QRegularExpression>
@@ -16,10 +17,18 @@ struct Dialect {
     const char *binary;    // thumbnails
     const char *autoId;    // the auto-increment key column
     const char *autoKey;   // its primary key clause at the end of the column list, or ""
+    // A server enforces declared widths: its files' sizes, paths and titles get room for what a
+    // file system holds (files over 2 GiB, paths of any length). SQLite stores any size anyway,
+    // and its script stays as catalogs of other clients have it.
+    const char *fileSize;
+    const char *path;
+    const char *serverPath;
+    const char *keywords;
 };
 
-const Dialect sqliteDialect{"long varchar", "blob", "id integer not null primary key autoincrement", ""};
-const Dialect postgresDialect{"TEXT", "BYTEA", "id SERIAL", ", PRIMARY KEY (id)"};
+const Dialect sqliteDialect{"long varchar", "blob", "id integer not null primary key autoincrement", "",
+                            "int", "varchar(255)", "varchar(250)", "varchar(255)"};
+const Dialect postgresDialect{"TEXT", "BYTEA", "id SERIAL", ", PRIMARY KEY (id)", "bigint", "text", "text", "text"};
 
 QStringList commonCatalogScript(const Dialect &d)
 {
@@ -43,17 +52,18 @@ QStringList commonCatalogScript(const Dialect &d)
                        "categoryid varchar(60) NOT NULL, displaytag varchar(250) NOT NULL, "
                        "cataloguedby varchar(250) default NULL, volumetype varchar(20) default NULL, "
                        "volumename varchar(250) default NULL, servername varchar(250) default NULL, "
-                       "serverpath varchar(250) default NULL, absolutepath varchar(255) NOT NULL, "
+                       "serverpath %3 default NULL, absolutepath %4 NOT NULL, "
                        "thumbimage %2, filetype varchar(250) NOT NULL default '', "
-                       "filesize int default NULL, imagewidth int default NULL, imageheight int default NULL, "
+                       "filesize %5 default NULL, imagewidth int default NULL, imageheight int default NULL, "
                        "filedts timestamp NOT NULL, dts timestamp NOT NULL, "
-                       "keywords varchar(255) default NULL, shortdesc %1, fulldesc %1, "
+                       "keywords %6 default NULL, shortdesc %1, fulldesc %1, "
                        "pricetag int default NULL, modrelavailable int default NULL, "
                        "modrelinfo varchar(250) default NULL, proprelavailable int default NULL, "
                        "proprelinfo varchar(250) default NULL, rating int not null default 0, "
                        "orientation int not null default 0, "
                        "constraint file_category_FK foreign key (categoryid) references strvcategory (mid))")
-            .arg(longText, binary),
+            .arg(longText, binary, QLatin1String(d.serverPath), QLatin1String(d.path), QLatin1String(d.fileSize),
+                 QLatin1String(d.keywords)),
         QStringLiteral("create unique index idxfilemid on strvfile (mid)"),
         QStringLiteral("create index idxfilecatid on strvfile (categoryid)"),
         QStringLiteral("create index idxfiledistag on strvfile (displaytag)"),
@@ -91,6 +101,24 @@ QStringList commonCatalogScript(const Dialect &d)
         QStringLiteral("create unique index idxsoldid on strvsold (id)"),
         QStringLiteral("create index idxsoldmid on strvsold (mid)"),
     };
+}
+
+// Runs a catalog script as one transaction. A table or index that exists already is left as it
+// is; the first statement that fails ends the script and undoes what it made, so that no half-made
+// catalog stays behind and the failure's own message (a full disk, say) is the one kept.
+bool runCatalogScript(OVNDatabaseAccess &connection, const QStringList &statements)
+{
+    static const QRegularExpression created(QStringLiteral("^create (?:unique )?(?:table|index) (\\w+)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    OVNDatabaseTransaction transaction(connection);
+    for (const QString &statement : statements) {
+        const QRegularExpressionMatch match = created.match(statement);
+        if (match.hasMatch() && connection.relationExists(match.captured(1)))
+            continue;
+        if (!connection.runSQLCommand(statement))
+            return false;
+    }
+    return !transaction.isActive() || transaction.commit();
 }
 
 bool runScript(OVNDatabaseAccess &connection, const QStringList &statements)
@@ -286,14 +314,12 @@ QStringList OVNDBHelper::mysqlUserManagerScript(const QString &databaseName)
 
 bool OVNDBHelper::prefDBCreateLocalDatabase(OVNDatabaseAccess &connection)
 {
-    runScript(connection, sqliteCatalogScript());
-    return connection.checkForDatabaseSetup();
+    return runCatalogScript(connection, sqliteCatalogScript()) && connection.checkForDatabaseSetup();
 }
 
 bool OVNDBHelper::prefDBCreatePostgreSQLDatabase(OVNDatabaseAccess &connection)
 {
-    runScript(connection, postgresCatalogScript());
-    return connection.checkForDatabaseSetup();
+    return runCatalogScript(connection, postgresCatalogScript()) && connection.checkForDatabaseSetup();
 }
 
 bool OVNDBHelper::prefDBCreateMySQLDatabase(OVNDatabaseAccess &connection)
@@ -304,8 +330,7 @@ bool OVNDBHelper::prefDBCreateMySQLDatabase(OVNDatabaseAccess &connection)
 
 bool OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(OVNDatabaseAccess &connection)
 {
-    runScript(connection, postgresUserManagerScript());
-    return connection.checkForUserManagerSetup();
+    return runCatalogScript(connection, postgresUserManagerScript()) && connection.checkForUserManagerSetup();
 }
 
 bool OVNDBHelper::prefDBCreateMySQLUserManagerTables(OVNDatabaseAccess &connection)

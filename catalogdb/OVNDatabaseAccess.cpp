@@ -45,6 +45,7 @@ bool OVNDatabaseAccess::openDBConnection()
 {
     std::lock_guard lock(m_mutex);
     m_midbasestring = getHWAddress();
+    m_fileColumnLimits.reset();
     switch (m_vendor) {
     case Vendor::Integrated:
         return openSqlite();
@@ -97,6 +98,23 @@ void OVNDatabaseAccess::setLastError(const QString &message)
     m_lastErrorMessage = message;
 }
 
+void OVNDatabaseAccess::markAborted(int depth)
+{
+    m_abortedDepth = depth;
+    m_abortMessage = m_lastErrorMessage;
+}
+
+namespace {
+
+QString abortedMessage(const QString &reason)
+{
+    // The failure that undid the transaction is what the user needs to hear, not its aftermath.
+    return reason.isEmpty() ? localized("The transaction was rolled back after a failed statement.")
+                            : localized("The transaction was rolled back after a failed statement: %1").arg(reason);
+}
+
+} // namespace
+
 // ---- Dispatch ----
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql,
@@ -111,6 +129,11 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
                                                                     const QVariantList &parameters,
                                                                     const RowHandler &onRow)
 {
+    if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
+        // Outside the undone transaction the statement would stand alone: refuse it instead.
+        setLastError(abortedMessage(m_abortMessage));
+        return {};
+    }
     switch (m_vendor) {
     case Vendor::Integrated:
         if (m_sqlitecon)
@@ -198,7 +221,7 @@ bool OVNDatabaseAccess::beginTransaction()
     if (m_vendor == Vendor::None)
         return false;
     if (m_abortedDepth > 0) {
-        setLastError(localized("The transaction was rolled back after a failed statement."));
+        setLastError(abortedMessage(m_abortMessage));
         return false;
     }
     QString sql;
@@ -223,25 +246,44 @@ bool OVNDatabaseAccess::commitTransaction()
         setLastError(localized("There is no transaction to commit."));
         return false;
     }
+    if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
+        // A failed statement has undone this level already: nothing of it can be committed.
+        if (m_transactionDepth == m_abortedDepth) {
+            if (m_transactionDepth > 1 && m_vendor == Vendor::PostgreSQL)
+                executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
+            m_abortedDepth = 0;
+        }
+        --m_transactionDepth;
+        setLastError(abortedMessage(m_abortMessage));
+        return false;
+    }
     const QString sql = m_transactionDepth > 1
         ? QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1)
         : QStringLiteral("COMMIT");
-    if (m_abortedDepth == m_transactionDepth) {
-        // A failed statement has undone this level already: nothing of it can be committed.
-        if (m_transactionDepth > 1)
-            executeTransactionControl(sql);
-        m_abortedDepth = 0;
-        --m_transactionDepth;
-        setLastError(localized("The transaction was rolled back after a failed statement."));
-        return false;
-    }
     if (!executeTransactionControl(sql)) {
-        // A commit that the server refuses ends the transaction all the same.
-        if (m_vendor == Vendor::PostgreSQL && m_transactionDepth == 1)
+        // A commit that ended the transaction all the same leaves nothing to roll back, and its
+        // own message (a full disk, say) is the one the user hears.
+        if (commitFailureEndedTransaction()) {
             m_transactionDepth = 0;
+            m_abortedDepth = 0;
+        }
         return false;
     }
     --m_transactionDepth;
+    return true;
+}
+
+bool OVNDatabaseAccess::commitFailureEndedTransaction()
+{
+    switch (m_vendor) {
+    case Vendor::PostgreSQL:
+        return m_transactionDepth == 1;
+    case Vendor::Integrated:
+        // After an I/O error SQLite rolls the transaction back on its own; a busy database keeps it.
+        return m_sqlitecon && sqlite3_get_autocommit(m_sqlitecon.get()) != 0;
+    case Vendor::None:
+        break;
+    }
     return true;
 }
 
@@ -252,11 +294,13 @@ bool OVNDatabaseAccess::rollbackTransaction()
         setLastError(localized("There is no transaction to roll back."));
         return false;
     }
-    bool ok;
-    if (m_abortedDepth == m_transactionDepth) {
+    bool ok = true;
+    if (m_abortedDepth > 0 && m_transactionDepth > m_abortedDepth) {
+        // Inside a level that a failed statement undid: nothing of this one is left either.
+    } else if (m_abortedDepth == m_transactionDepth) {
         // Undone already when the statement failed; only the savepoint is left to let go.
-        ok = m_transactionDepth == 1
-            || executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
+        if (m_transactionDepth > 1 && m_vendor == Vendor::PostgreSQL)
+            ok = executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
         m_abortedDepth = 0;
     } else if (m_transactionDepth > 1) {
         const QString name = QStringLiteral("ovn_level_%1").arg(m_transactionDepth - 1);

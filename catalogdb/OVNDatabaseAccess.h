@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 class OVNResultRow;
 class PostgresConnection;
@@ -109,13 +111,16 @@ public:
     // ---- Schema and record ids (OVNDatabaseAccess_schema.cpp) ----
     // True when both strvcategory and strvfile exist.
     bool checkForDatabaseSetup();
+    // True when a table or index of that name exists (one this session sees, on a server).
+    bool relationExists(const QString &name);
     // True when strvgroups and strvusers exist; the answer is kept in useAuthentication().
     bool checkForUserManagerSetup();
     bool useAuthentication() const { return m_useauthentication.load(); }
     // A new record id: local time "yyyy-MM-dd HH:mm:ss:zzz", "/", and the machine part. One
-    // generator serves the whole process, so ids never repeat, not even within one millisecond.
+    // generator serves the whole process, so ids never repeat, not even within one millisecond;
+    // the machine part is the process's own, so other clients of a catalog never make the same.
     QString createNewMID();
-    // The machine part of record ids: "M" and a hash of the machine id (SystemInfo).
+    // The machine part of record ids: "M" and 12 hexadecimal digits, one per process (SystemInfo).
     static QString getHWAddress();
     // The id for a local wall-clock time given in milliseconds since 1970-01-01 00:00 (wall time).
     static QString recordIdFor(qint64 localWallMsecs, const QString &machinePart);
@@ -260,6 +265,18 @@ private:
     // After a failed PostgreSQL statement: ends what the failure aborted, reconnects a lost session.
     void recoverPostgresAfterFailure();
     void setLastError(const QString &message);
+    // Marks the transaction levels from `depth` inward as undone by a failed statement.
+    void markAborted(int depth);
+    // True when a failed COMMIT ended the transaction all the same, leaving nothing to roll back.
+    bool commitFailureEndedTransaction();
+    // Runs an insert whose $1 is a new record id. An id that another client has taken already is
+    // no failure: this connection takes a new machine part and the insert runs again with a new
+    // id. The id, or "" when the insert failed.
+    QString insertWithNewMID(const QString &sql, QVariantList parameters);
+    // True when every value fits its strvfile column on this catalog; otherwise false, with a
+    // message that names `subject` (the file), the column and its limit. Only a server catalog
+    // has limits; they are read once per session.
+    bool fitsFileColumns(const QString &subject, const QList<std::pair<QString, QVariant>> &values);
     bool openSqlite();
     void closeSqlite();
     bool openPostgres();
@@ -272,6 +289,7 @@ private:
     MediaList mediaListForStatement(const QString &sql, const QVariantList &parameters);
     bool updateLicenceEntry(const QString &table, const QStringList &columns,
                             const QString &mediaId, const QString &column, const QString &value);
+    QVariantMap licenceRow(const QString &sql, const QString &mediaId);
     bool insertFailed(const StatementResult &result) const { return !result.ok || result.changedRows < 1; }
 
     struct SqliteCloser {
@@ -298,6 +316,15 @@ private:
     QString m_authusermid;
     QStringList m_authgroupmids;
     int m_transactionDepth = 0;
-    // The transaction level that a failed PostgreSQL statement undid; 0 when none.
+    // The transaction level that a failed statement undid (on SQLite, an I/O error such as a full
+    // disk undoes the whole transaction); 0 when none. The failure's message goes with it.
     int m_abortedDepth = 0;
+    QString m_abortMessage;
+    // The limits of strvfile's columns on a server catalog: characters of a varchar, the largest
+    // value of an integer; read at the first write of a session.
+    struct ColumnLimit {
+        qint64 maxCharacters = -1;
+        qint64 maxNumber = -1;
+    };
+    std::optional<QHash<QString, ColumnLimit>> m_fileColumnLimits;
 };

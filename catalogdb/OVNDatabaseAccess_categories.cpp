@@ -102,11 +102,8 @@ QString OVNDatabaseAccess::addCategoryListEntry(const QString &name, const QStri
         setLastError(localized("\"%1\" is not a kind of category.").arg(kind));
         return QString();
     }
-    const QString mid = createNewMID();
-    const StatementResult result =
-        execute(QStringLiteral("insert into strvcategory (mid, type, displaytag) values ($1, $2, $3)"),
-                {mid, type, name}, [](const OVNResultRow &) { return false; });
-    return insertFailed(result) ? QString() : mid;
+    return insertWithNewMID(QStringLiteral("insert into strvcategory (mid, type, displaytag) values ($1, $2, $3)"),
+                            {type, name});
 }
 
 bool OVNDatabaseAccess::updateCategoryListEntry(const QString &mid, const QString &name)

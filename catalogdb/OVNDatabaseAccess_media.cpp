@@ -6,6 +6,9 @@
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
+#include "platform/SystemInfo.h"
+
+#include <limits>
 
 
 namespace {
@@ -24,6 +27,91 @@ MediaRecordRef mediaRecordFromRow(const OVNResultRow &row)
 const auto noRows = [](const OVNResultRow &) { return false; };
 
 } // namespace
+
+QString OVNDatabaseAccess::insertWithNewMID(const QString &sql, QVariantList parameters)
+{
+    // "on conflict do nothing" answers a taken id with no row instead of an error, which on a
+    // server would undo the transaction the insert runs in.
+    const QString statement = sql + QStringLiteral(" on conflict do nothing");
+    parameters.prepend(QVariant());
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const QString mid = createNewMID();
+        parameters[0] = mid;
+        const StatementResult result = execute(statement, parameters, noRows);
+        if (!result.ok)
+            return QString();
+        if (result.changedRows > 0)
+            return mid;
+        // Another client makes ids with this machine part (a copied process, a restored
+        // catalog): this connection goes on with a part of its own.
+        std::lock_guard lock(m_mutex);
+        m_midbasestring = SystemInfo::newRecordIdMachinePart();
+    }
+    std::lock_guard lock(m_mutex);
+    setLastError(localized("The catalog holds the new entry's record id already (or another of its unique values)."));
+    return QString();
+}
+
+bool OVNDatabaseAccess::fitsFileColumns(const QString &subject, const QList<std::pair<QString, QVariant>> &values)
+{
+    if (m_vendor != Vendor::PostgreSQL)
+        return true;
+    std::unique_lock lock(m_mutex);
+    if (!m_fileColumnLimits) {
+        lock.unlock();
+        QHash<QString, ColumnLimit> limits;
+        const StatementResult result = execute(
+            QStringLiteral("select a.attname, t.typname, a.atttypmod from pg_attribute a join pg_type t on "
+                           "t.oid = a.atttypid where a.attrelid = to_regclass('strvfile') and a.attnum > 0 "
+                           "and not a.attisdropped"),
+            {}, [&limits](const OVNResultRow &row) {
+                ColumnLimit limit;
+                const QString type = row.text(1);
+                const qint64 modifier = row.text(2).toLongLong();
+                if ((type == QLatin1String("varchar") || type == QLatin1String("bpchar")) && modifier > 4)
+                    limit.maxCharacters = modifier - 4;
+                else if (type == QLatin1String("int4"))
+                    limit.maxNumber = std::numeric_limits<qint32>::max();
+                else if (type == QLatin1String("int2"))
+                    limit.maxNumber = std::numeric_limits<qint16>::max();
+                limits.insert(row.text(0).toLower(), limit);
+                return true;
+            });
+        lock.lock();
+        // Unknown limits (a failed look-up) leave the check to the server.
+        if (!result.ok)
+            return true;
+        m_fileColumnLimits = std::move(limits);
+    }
+    for (const auto &[column, value] : values) {
+        const ColumnLimit limit = m_fileColumnLimits->value(column.toLower());
+        // The server counts characters; a text has no more of them than UTF-16 units.
+        if (limit.maxCharacters >= 0 && value.typeId() == QMetaType::QString
+            && value.toString().size() > limit.maxCharacters) {
+            const qint64 characters = value.toString().toUcs4().size();
+            if (characters > limit.maxCharacters) {
+                setLastError(localized("\"%1\" does not fit the catalog: its %2 has %3 characters, the catalog's "
+                                       "column \"%2\" holds at most %4.")
+                                 .arg(subject, column)
+                                 .arg(characters)
+                                 .arg(limit.maxCharacters));
+                return false;
+            }
+        }
+        if (limit.maxNumber >= 0 && value.typeId() != QMetaType::QString && value.isValid()) {
+            const qint64 number = value.toLongLong();
+            if (number > limit.maxNumber || number < -limit.maxNumber - 1) {
+                setLastError(localized("\"%1\" does not fit the catalog: its %2 is %3, the catalog's column \"%2\" "
+                                       "holds numbers up to %4.")
+                                 .arg(subject, column)
+                                 .arg(number)
+                                 .arg(limit.maxNumber));
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 MediaList OVNDatabaseAccess::mediaListForStatement(const QString &sql, const QVariantList &parameters)
 {
@@ -133,6 +221,13 @@ bool OVNDatabaseAccess::updateMediaListEntry(const QString &mediaId, const QStri
     } else {
         parameter = value.isNull() ? QString(QLatin1String("")) : value;
     }
+    if (!fitsFileColumns(mediaId, {{*name, parameter}})) {
+        // Name the file rather than its record id where the catalog knows it.
+        const QString path = getMediaListEntryForMediaID(mediaId, QStringLiteral("absolutepath"));
+        if (!path.isEmpty())
+            fitsFileColumns(path, {{*name, parameter}});
+        return false;
+    }
     const StatementResult result =
         execute(QStringLiteral("update strvfile set %1=$1 where mid=$2").arg(*name), {parameter, mediaId}, noRows);
     return !insertFailed(result);
@@ -149,19 +244,38 @@ QVariantMap OVNDatabaseAccess::getExifForMediaID(const QString &mediaId)
         {mediaId});
 }
 
+QVariantMap OVNDatabaseAccess::licenceRow(const QString &sql, const QString &mediaId)
+{
+    // A catalog may hold several rows for one entry (made by clients that wrote its first field at
+    // the same moment). They read as one: each field from the newest row that has it, so that no
+    // write stays invisible; updates write every row.
+    QVariantMap licence;
+    execute(sql, {mediaId}, [&licence](const OVNResultRow &row) {
+        const int columns = row.columnCount();
+        for (int column = 0; column < columns; ++column) {
+            const QString key = row.columnName(column).toLower();
+            if (!row.isNull(column))
+                licence.insert(key, row.value(column));
+            else if (!licence.contains(key))
+                licence.insert(key, QString());
+        }
+        return true;
+    });
+    return licence;
+}
+
 QVariantMap OVNDatabaseAccess::getPurchasedForMediaID(const QString &mediaId)
 {
-    return rowDictionaryForQuery(
-        QStringLiteral("select id, licensetype, licenserestrictions, owner, ordernumber, photographer "
-                       "from strvpurchased where mid=$1"),
-        {mediaId});
+    return licenceRow(QStringLiteral("select id, licensetype, licenserestrictions, owner, ordernumber, photographer "
+                                     "from strvpurchased where mid=$1 order by id"),
+                      mediaId);
 }
 
 QVariantMap OVNDatabaseAccess::getSoldForMediaID(const QString &mediaId)
 {
-    return rowDictionaryForQuery(
-        QStringLiteral("select id, licensetype, licenserestrictions, customer from strvsold where mid=$1"),
-        {mediaId});
+    return licenceRow(
+        QStringLiteral("select id, licensetype, licenserestrictions, customer from strvsold where mid=$1 order by id"),
+        mediaId);
 }
 
 bool OVNDatabaseAccess::updatePurchasedEntry(const QString &mediaId, const QString &column, const QString &value)
@@ -201,8 +315,14 @@ bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringLi
         parameter = value.isNull() ? QString(QLatin1String("")) : value;
     }
 
-    // The first field written makes the file's licence row; later ones update it.
+    // The first field written makes the file's licence row; later ones update it (every row, in a
+    // catalog that has several).
     OVNDatabaseTransaction transaction(*this);
+    // On a server, two clients writing the first field of one entry at once would each see no row
+    // and each insert one: the writes of one entry take turns until their transactions end.
+    if (m_vendor == Vendor::PostgreSQL
+        && !runSQLCommand(QStringLiteral("select pg_advisory_xact_lock(hashtext($1))"), {table + QLatin1Char('/') + mediaId}))
+        return false;
     const int rows = affectedRowsForQuery(QStringLiteral("select licensetype from %1 where mid=$1").arg(table),
                                           {mediaId});
     if (rows < 0)
@@ -235,7 +355,6 @@ bool OVNDatabaseAccess::updateThumbnailForMediaID(const QString &mediaId, const 
 
 QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
 {
-    const QString mid = createNewMID();
     const auto text = [&importRecord](const char *key) {
         return OVNDBHelper::textValue(importRecord, QLatin1String(key));
     };
@@ -248,7 +367,6 @@ QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
         thumbnail.typeId() == QMetaType::QByteArray && !thumbnail.toByteArray().isEmpty() ? thumbnail : QVariant();
 
     const QVariantList parameters = {
-        mid,
         text("categoryid"),
         text("cataloguedby"),
         text("volumetype"),
@@ -270,13 +388,27 @@ QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
         number("rating"),
         thumbnailData,
     };
-    const StatementResult result = execute(
+    static const QStringList columns = {
+        QStringLiteral("categoryid"), QStringLiteral("cataloguedby"), QStringLiteral("volumetype"),
+        QStringLiteral("volumename"), QStringLiteral("displaytag"), QStringLiteral("servername"),
+        QStringLiteral("serverpath"), QStringLiteral("absolutepath"), QStringLiteral("filesize"),
+        QStringLiteral("imagewidth"), QStringLiteral("imageheight"), QStringLiteral("filedts"),
+        QStringLiteral("dts"), QStringLiteral("keywords"), QStringLiteral("orientation"),
+        QStringLiteral("shortdesc"), QStringLiteral("fulldesc"), QStringLiteral("filetype"),
+        QStringLiteral("rating"),
+    };
+    QList<std::pair<QString, QVariant>> named;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        named.append({columns.at(i), parameters.at(i)});
+    const QString path = text("absolutepath");
+    if (!fitsFileColumns(path.isEmpty() ? text("displaytag") : path, named))
+        return QString();
+    return insertWithNewMID(
         QStringLiteral("insert into strvfile (mid, categoryid, cataloguedby, volumetype, volumename, displaytag, "
                        "servername, serverpath, absolutepath, filesize, imagewidth, imageheight, filedts, dts, "
                        "keywords, orientation, shortdesc, fulldesc, filetype, rating, thumbimage) values ($1, $2, "
                        "$3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)"),
-        parameters, noRows);
-    return insertFailed(result) ? QString() : mid;
+        parameters);
 }
 
 bool OVNDatabaseAccess::deleteMediaListEntry(const QString &mediaId)
@@ -308,11 +440,8 @@ QString OVNDatabaseAccess::addEntryToImageSet(const QString &mediaId, const QStr
         return QString();
     if (!existing.isEmpty())
         return existing;
-    const QString mid = createNewMID();
-    const StatementResult result =
-        execute(QStringLiteral("insert into strvset (mid, categorymid, filemid) values ($1, $2, $3)"),
-                {mid, setId, mediaId}, noRows);
-    return insertFailed(result) ? QString() : mid;
+    return insertWithNewMID(QStringLiteral("insert into strvset (mid, categorymid, filemid) values ($1, $2, $3)"),
+                            {setId, mediaId});
 }
 
 bool OVNDatabaseAccess::deleteImageSetEntry(const QString &membershipId)

@@ -3,6 +3,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 
+#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
 #include "platform/PostgresConnection.h"
@@ -136,7 +137,7 @@ QList<PostgresParameter> postgresParameters(const QVariantList &parameters)
             converted.append(PostgresParameter::text(QString::number(value.toDouble(), 'g', 17)));
             break;
         default:
-            converted.append(PostgresParameter::text(value.toString()));
+            converted.append(PostgresParameter::text(OVNDBHelper::storableText(value.toString())));
             break;
         }
     }
@@ -169,10 +170,6 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
                                                                       const QVariantList &parameters,
                                                                       const RowHandler &onRow)
 {
-    if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
-        setLastError(localized("The transaction was rolled back after a failed statement."));
-        return {};
-    }
     const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
     if (!result.ok()) {
         setLastError(result.errorMessage());
@@ -230,10 +227,10 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
     if (m_transactionDepth > 1) {
         // Back to the savepoint of the innermost level, so that the levels around it can go on.
         m_pgcon->execute(QStringLiteral("ROLLBACK TO SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
-        m_abortedDepth = m_transactionDepth;
+        markAborted(m_transactionDepth);
     } else {
         m_pgcon->execute(QStringLiteral("ROLLBACK"));
         // A transaction begun outside the bookkeeping (a plain "begin") is simply over.
-        m_abortedDepth = m_transactionDepth;
+        markAborted(m_transactionDepth);
     }
 }

@@ -49,6 +49,11 @@ qint64 lastRecordIdTime = std::numeric_limits<qint64>::min();
 
 } // namespace
 
+bool OVNDatabaseAccess::relationExists(const QString &name)
+{
+    return tableExists(*this, name);
+}
+
 bool OVNDatabaseAccess::checkForDatabaseSetup()
 {
     return tableExists(*this, QStringLiteral("strvcategory")) && tableExists(*this, QStringLiteral("strvfile"));

@@ -3,6 +3,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 
+#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
 #include "platform/PostgresConnection.h"
@@ -300,7 +301,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
             rc = sqlite3_bind_double(statement, index, value.toDouble());
             break;
         default:
-            texts.push_back(value.toString().toUtf8());
+            texts.push_back(OVNDBHelper::storableText(value.toString()).toUtf8());
             rc = sqlite3_bind_text64(statement, index, texts.back().constData(),
                                      sqlite3_uint64(texts.back().size()), SQLITE_STATIC, SQLITE_UTF8);
             break;
@@ -323,6 +324,10 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
         if (rc == SQLITE_DONE)
             break;
         setLastError(sqliteMessage(db));
+        // After an I/O error (a full disk) SQLite may have rolled the whole transaction back:
+        // what follows must not run on its own as if it were still inside it.
+        if (m_transactionDepth > 0 && sqlite3_get_autocommit(db))
+            markAborted(1);
         return {};
     }
     return {true, qint64(sqlite3_total_changes64(db) - changesBefore)};

@@ -94,12 +94,10 @@ QString OVNDatabaseAccess::addUserEntry(const QString &name, const QString &logi
 {
     if (m_vendor != Vendor::PostgreSQL)
         return QString();
-    const QString mid = createNewMID();
-    const bool inserted = userTableWrite(
+    return insertWithNewMID(
         QStringLiteral("insert into strvusers (mid, name, login, s1pass, s2pass, xml) values ($1, $2, $3, $4, $5, $6)"),
-        {mid, name, login.isNull() ? QString(QLatin1String("")) : login, storedPassword(password, firstPasswordSalt),
+        {name, login.isNull() ? QString(QLatin1String("")) : login, storedPassword(password, firstPasswordSalt),
          storedPassword(secondPassword, secondPasswordSalt), privilegeText(privileges)});
-    return inserted ? mid : QString();
 }
 
 QList<QVariantMap> OVNDatabaseAccess::getUserList()
@@ -155,11 +153,8 @@ QString OVNDatabaseAccess::addGroupEntry(const QString &name, const QString &com
 {
     if (m_vendor != Vendor::PostgreSQL)
         return QString();
-    const QString mid = createNewMID();
-    const bool inserted =
-        userTableWrite(QStringLiteral("insert into strvgroups (mid, name, comment, xml) values ($1, $2, $3, $4)"),
-                       {mid, name, comment.isNull() ? QString(QLatin1String("")) : comment, privilegeText(privileges)});
-    return inserted ? mid : QString();
+    return insertWithNewMID(QStringLiteral("insert into strvgroups (mid, name, comment, xml) values ($1, $2, $3, $4)"),
+                            {name, comment.isNull() ? QString(QLatin1String("")) : comment, privilegeText(privileges)});
 }
 
 QList<QVariantMap> OVNDatabaseAccess::getGroupList()
@@ -195,11 +190,8 @@ QString OVNDatabaseAccess::addUserToGroup(const QString &userMid, const QString 
 {
     if (m_vendor != Vendor::PostgreSQL)
         return QString();
-    const QString mid = createNewMID();
-    const bool inserted = userTableWrite(
-        QStringLiteral("insert into strvgroupusers (mid, groupmid, usermid) values ($1, $2, $3)"),
-        {mid, groupMid, userMid});
-    return inserted ? mid : QString();
+    return insertWithNewMID(QStringLiteral("insert into strvgroupusers (mid, groupmid, usermid) values ($1, $2, $3)"),
+                            {groupMid, userMid});
 }
 
 QList<QVariantMap> OVNDatabaseAccess::getUserListForGroup(const QString &groupMid)

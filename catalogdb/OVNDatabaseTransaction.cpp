@@ -10,8 +10,14 @@ OVNDatabaseTransaction::OVNDatabaseTransaction(OVNDatabaseAccess &connection)
 
 OVNDatabaseTransaction::~OVNDatabaseTransaction()
 {
-    if (m_active)
+    if (m_active && !hasEnded())
         m_connection.rollbackTransaction();
+}
+
+bool OVNDatabaseTransaction::hasEnded() const
+{
+    // A failed commit of the whole transaction (a full disk) ends every level inside it.
+    return m_connection.transactionDepth() < m_level;
 }
 
 bool OVNDatabaseTransaction::commit()
@@ -19,12 +25,15 @@ bool OVNDatabaseTransaction::commit()
     if (!m_active)
         return false;
     m_active = false;
+    if (hasEnded())
+        return false;
     if (m_connection.commitTransaction())
         return true;
     // A commit that failed leaves the transaction open on SQLite (a busy database): undo it, so
     // that the connection is usable again and nothing half-done stays. A level that has ended
-    // already (undone on the server after a failed statement) leaves the levels around it alone.
-    if (m_connection.transactionDepth() >= m_level)
+    // already (undone on the server after a failed statement, or by the failed commit itself)
+    // leaves the levels around it alone, and the commit's message stands.
+    if (!hasEnded())
         m_connection.rollbackTransaction();
     return false;
 }
@@ -34,5 +43,7 @@ bool OVNDatabaseTransaction::rollback()
     if (!m_active)
         return false;
     m_active = false;
+    if (hasEnded())
+        return true;
     return m_connection.rollbackTransaction();
 }

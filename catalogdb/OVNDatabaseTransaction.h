@@ -19,6 +19,8 @@ public:
     bool rollback();
 
 private:
+    bool hasEnded() const;
+
     OVNDatabaseAccess &m_connection;
     bool m_active = false;
     int m_level = 0; // the connection's transaction depth with this one open

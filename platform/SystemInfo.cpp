@@ -1,12 +1,16 @@
 #include "platform/SystemInfo.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSysInfo>
 
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -23,6 +27,19 @@ bool passwordEntry(QString *login, QString *gecos)
     *login = QString::fromLocal8Bit(entry.pw_name);
     *gecos = QString::fromLocal8Bit(entry.pw_gecos ? entry.pw_gecos : "");
     return true;
+}
+
+QByteArray machineId()
+{
+    for (const char *path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        QFile file(QString::fromLatin1(path));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray id = file.read(256).trimmed();
+            if (!id.isEmpty())
+                return id;
+        }
+    }
+    return QByteArray();
 }
 
 } // namespace
@@ -52,23 +69,33 @@ QString SystemInfo::hostName()
 
 QString SystemInfo::recordIdMachinePart()
 {
-    static const QString part = [] {
-        for (const char *path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
-            QFile file(QString::fromLatin1(path));
-            if (file.open(QIODevice::ReadOnly)) {
-                const QByteArray id = file.read(256).trimmed();
-                if (!id.isEmpty())
-                    return recordIdMachinePartFor(id);
-            }
-        }
-        // No machine id: the host name still keeps two machines apart.
-        return recordIdMachinePartFor(QSysInfo::machineHostName().toUtf8());
-    }();
+    static std::mutex mutex;
+    static QString part;
+    static pid_t owner = 0;
+    std::lock_guard lock(mutex);
+    // A forked child is another process and must not go on with its parent's part.
+    if (owner != getpid()) {
+        part = newRecordIdMachinePart();
+        owner = getpid();
+    }
     return part;
 }
 
-QString SystemInfo::recordIdMachinePartFor(const QByteArray &machineId)
+QString SystemInfo::newRecordIdMachinePart()
 {
-    const QByteArray digest = QCryptographicHash::hash(machineId.trimmed(), QCryptographicHash::Sha256);
+    QByteArray seed = machineId();
+    seed += '\n' + QSysInfo::machineHostName().toUtf8();
+    seed += '\n' + QByteArray::number(qint64(getpid()));
+    seed += '\n' + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+    seed += '\n' + QByteArray::number(std::chrono::steady_clock::now().time_since_epoch().count());
+    quint32 random[4];
+    QRandomGenerator::system()->fillRange(random);
+    seed += '\n' + QByteArray(reinterpret_cast<const char *>(random), sizeof random);
+    return recordIdMachinePartFor(seed);
+}
+
+QString SystemInfo::recordIdMachinePartFor(const QByteArray &seed)
+{
+    const QByteArray digest = QCryptographicHash::hash(seed.trimmed(), QCryptographicHash::Sha256);
     return QLatin1Char('M') + QString::fromLatin1(digest.toHex().left(12).toUpper());
 }

@@ -1,5 +1,6 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
+#include "../catalogdb/FullDisk.h"
 #include "app/OVNConnectionFactory.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/UserDefaults.h"
@@ -15,6 +16,7 @@
 
 #include <libpq-fe.h>
 
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -105,6 +107,35 @@ TEST_F(ConnectionFactoryTest, ACatalogThatCannotOpenIsReportedAndLeftInactive)
     EXPECT_EQ(alert.modality, Alert::Modality::Application);
     EXPECT_EQ(hookCalls, 1);
     EXPECT_EQ(defaults.stringForKey(QStringLiteral("DBVendor")), QStringLiteral("Integrated"));
+}
+
+TEST_F(ConnectionFactoryTest, ANewCatalogOnAFullDiskSaysSoAndLeavesNoFileBehind)
+{
+    useVendor(QStringLiteral("Integrated"));
+    for (FullDisk::Kind kind : {FullDisk::Kind::Mounted, FullDisk::Kind::Injected}) {
+        SCOPED_TRACE(FullDisk::name(kind));
+        FullDisk disk(kind);
+        if (disk.folder().isEmpty()) {
+            std::printf("the %s variant is skipped: %s\n", FullDisk::name(kind), qPrintable(disk.why()));
+            continue;
+        }
+        disk.fillLeaving(8192);
+        OVNConnectionFactory factory(defaults, disk.folder());
+        const qsizetype alertsBefore = alerts->shown().size();
+        auto connection = factory.createAndOpenDBConnection();
+        ASSERT_NE(connection, nullptr);
+        EXPECT_FALSE(connection->isDBConnectionActive());
+        ASSERT_EQ(alerts->shown().size(), alertsBefore + 1);
+        EXPECT_TRUE(alerts->shown().last().informativeText.contains(QStringLiteral("full")))
+            << qPrintable(alerts->shown().last().informativeText);
+        EXPECT_EQ(QDir(disk.folder()).entryList(QDir::Files), QStringList());
+
+        // With room again the catalog is made as if nothing had happened.
+        disk.fillLeaving(-1);
+        connection = factory.createAndOpenDBConnection();
+        ASSERT_TRUE(connection && connection->isDBConnectionActive());
+        EXPECT_TRUE(connection->checkForDatabaseSetup());
+    }
 }
 
 TEST_F(ConnectionFactoryTest, TheAlertGoesOnThePreferencesWindowOnlyWhileItIsOnScreen)

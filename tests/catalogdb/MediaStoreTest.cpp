@@ -304,3 +304,39 @@ TEST_P(MediaStoreTest, TheMetadataRowIsWrittenOncePerEntryAndGoesWithIt)
     ASSERT_TRUE(db.deleteMediaListEntry(mid));
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvexif")), 0);
 }
+
+// A server cannot hold a NUL character in text and would cut the text there; both vendors store
+// the text without its NULs, never a cut-off value reported as written.
+TEST_P(MediaStoreTest, TextWithNulCharactersIsStoredWithoutThemOnBothVendors)
+{
+    const QString nul(QChar(0));
+    const QList<std::pair<QString, QString>> cases = {
+        {QStringLiteral("a") + nul + QStringLiteral("b"), QStringLiteral("ab")},
+        {nul + QStringLiteral("leading"), QStringLiteral("leading")},
+        {QStringLiteral("trailing") + nul + nul, QStringLiteral("trailing")},
+        {QStringLiteral("O'Brien ") + nul + QStringLiteral(" 東京"), QStringLiteral("O'Brien  東京")},
+    };
+    for (const auto &[written, stored] : cases) {
+        const QString shown = QString(written).replace(nul, QStringLiteral("<NUL>"));
+        QVariantMap record = importRecord(m_collection, written);
+        record.insert(QStringLiteral("fulldesc"), written);
+        const QString media = db.addMediaListEntry(record);
+        ASSERT_FALSE(media.isEmpty()) << qPrintable(shown) << qPrintable(db.getLastErrorMessage());
+        EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("displaytag")), stored) << qPrintable(shown);
+        EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("fulldesc")), stored) << qPrintable(shown);
+
+        ASSERT_TRUE(db.updateMediaListEntry(media, QStringLiteral("keywords"), written)) << qPrintable(shown);
+        EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("keywords")), stored) << qPrintable(shown);
+        ASSERT_TRUE(db.updatePurchasedEntry(media, QStringLiteral("owner"), written)) << qPrintable(shown);
+        EXPECT_EQ(db.getPurchasedForMediaID(media).value(QStringLiteral("owner")).toString(), stored) << qPrintable(shown);
+
+        const QString category = db.addCategoryListEntry(written);
+        ASSERT_FALSE(category.isEmpty()) << qPrintable(shown);
+        EXPECT_EQ(db.getCategoryForMID(category)->value(QStringLiteral("displaytag")).toString(), stored) << qPrintable(shown);
+        // A literal made by the quoting helper finds the stored text.
+        EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select mid from strvcategory where displaytag=")
+                                          + OVNDBHelper::quotedText(written)),
+                  1)
+            << qPrintable(shown);
+    }
+}

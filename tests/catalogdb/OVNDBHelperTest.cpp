@@ -102,7 +102,11 @@ TEST(OVNDBHelperTest, CreateScriptsHaveTheirStatementsInOrder)
         translated.replace(QStringLiteral("id SERIAL"), QStringLiteral("id integer not null primary key autoincrement"))
             .replace(QStringLiteral(", PRIMARY KEY (id)"), QString())
             .replace(QStringLiteral("TEXT"), QStringLiteral("long varchar"))
-            .replace(QStringLiteral("BYTEA"), QStringLiteral("blob"));
+            .replace(QStringLiteral("BYTEA"), QStringLiteral("blob"))
+            .replace(QStringLiteral("serverpath text"), QStringLiteral("serverpath varchar(250)"))
+            .replace(QStringLiteral("absolutepath text"), QStringLiteral("absolutepath varchar(255)"))
+            .replace(QStringLiteral("keywords text"), QStringLiteral("keywords varchar(255)"))
+            .replace(QStringLiteral("filesize bigint"), QStringLiteral("filesize int"));
         EXPECT_EQ(translated, sqlite.at(i)) << i;
     }
     EXPECT_TRUE(postgres.at(6).contains(QStringLiteral("thumbimage BYTEA")));

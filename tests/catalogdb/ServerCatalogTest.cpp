@@ -185,6 +185,58 @@ TEST_P(ServerCatalogTest, StricterColumnsReportTheWriteAsFailedAndLeaveNothingHa
     EXPECT_TRUE(db.deleteCategoryListEntry(m_collection));
 }
 
+// A new server catalog takes files over 2 GiB and paths and titles of any length; one made with
+// the old narrower columns keeps them, and a value that does not fit is refused with a message that
+// names the file and the column.
+TEST_P(ServerCatalogTest, LargeFilesAndLongPathsFitANewCatalogAndAreRefusedClearlyByAnOldOne)
+{
+    const QString longPath = QStringLiteral("/srv/") + QString(300, QLatin1Char('p'));
+    const QString longTitle(300, QChar(0x6771)); // characters, not bytes, count
+    const qint64 largeFile = 3LL << 30;
+    QVariantMap record = importRecord(m_collection, QStringLiteral("big.mov"));
+    record.insert(QStringLiteral("filesize"), largeFile);
+    record.insert(QStringLiteral("absolutepath"), longPath);
+    record.insert(QStringLiteral("keywords"), longTitle);
+    const QString media = db.addMediaListEntry(record);
+    ASSERT_FALSE(media.isEmpty()) << qPrintable(db.getLastErrorMessage());
+    EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("filesize")), QString::number(largeFile));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("absolutepath")), longPath);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("keywords")), longTitle);
+    ASSERT_TRUE(db.deleteMediaListEntry(media));
+
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("alter table strvfile alter column filesize type int, alter column "
+                                                "absolutepath type varchar(255), alter column keywords type varchar(255)")));
+    std::unique_ptr<OVNDatabaseAccess> old = openAnother();
+    const QString fits = old->addMediaListEntry(importRecord(m_collection, QStringLiteral("small.jpg")));
+    ASSERT_FALSE(fits.isEmpty());
+    const QString fitsPath = importRecord(m_collection, QStringLiteral("small.jpg")).value("absolutepath").toString();
+    struct Case {
+        const char *column;
+        QVariant value;
+    };
+    const QList<Case> cases = {
+        {"filesize", largeFile},
+        {"absolutepath", longPath},
+        {"keywords", longTitle},
+    };
+    for (const Case &test : cases) {
+        const QString column = QString::fromLatin1(test.column);
+        QVariantMap tooLarge = importRecord(m_collection, QStringLiteral("big.mov"));
+        tooLarge.insert(column, test.value);
+        EXPECT_TRUE(old->addMediaListEntry(tooLarge).isEmpty()) << test.column;
+        const QString message = old->getLastErrorMessage();
+        EXPECT_TRUE(message.contains(tooLarge.value("absolutepath").toString()) && message.contains(column))
+            << qPrintable(message);
+        // An edit of a catalogued file is refused the same way, and the stored value stays.
+        const QString before = old->getMediaListEntryForMediaID(fits, column);
+        EXPECT_FALSE(old->updateMediaListEntry(fits, column, test.value.toString())) << test.column;
+        EXPECT_TRUE(old->getLastErrorMessage().contains(fitsPath) && old->getLastErrorMessage().contains(column))
+            << qPrintable(old->getLastErrorMessage());
+        EXPECT_EQ(old->getMediaListEntryForMediaID(fits, column), before);
+    }
+    EXPECT_EQ(db.getMediaList(m_collection).size(), 1);
+}
+
 TEST_P(ServerCatalogTest, ALostSessionIsConnectedAgainForTheNextStatement)
 {
     std::unique_ptr<OVNDatabaseAccess> other = openAnother();
