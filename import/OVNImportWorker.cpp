@@ -262,6 +262,9 @@ private:
         const QString &path = entry.result.path;
         const int depth = m_connection.transactionDepth();
         OVNDatabaseTransaction transaction(m_connection);
+        // A session lost since the last entry shows first here; an insert now would stand alone.
+        if (!transaction.isActive() && sessionLost(depth))
+            return Outcome::Lost;
         entry.mid = m_connection.addMediaListEntry(entry.result.record);
         if (entry.mid.isEmpty()) {
             const QString error = m_connection.getLastErrorMessage();
@@ -310,19 +313,22 @@ private:
     bool serverAnswers() { return m_connection.runSQLCommand(QStringLiteral("select 1")); }
 
     // The connection was lost: waits for the server, and puts the lost batch's entries in front
-    // of `queue`, or counts them as kept when they are in the catalog (the commit got through and
-    // only its answer was lost). False when the server does not come back.
+    // of `queue`, except those that are in the catalog after all (a commit that got through with
+    // only its answer lost). False when the server does not come back.
     bool recover(std::deque<Entry> &queue)
     {
         m_batch.reset();
-        bool back = ++m_recoveries <= maxRecoveries && waitForServer();
-        if (back && !m_pending.empty() && isInCatalog(m_pending.back().mid)) {
-            keepPending();
-            return true;
+        const bool back = ++m_recoveries <= maxRecoveries && waitForServer();
+        std::vector<Entry> lost;
+        for (Entry &entry : m_pending) {
+            if (back && isInCatalog(entry.mid))
+                m_summary.importedIds.append(entry.mid);
+            else
+                lost.push_back(std::move(entry));
         }
-        for (auto entry = m_pending.rbegin(); entry != m_pending.rend(); ++entry)
-            queue.push_front({std::move(entry->result), {}});
         m_pending.clear();
+        for (auto entry = lost.rbegin(); entry != lost.rend(); ++entry)
+            queue.push_front({std::move(entry->result), {}});
         return back;
     }
 
