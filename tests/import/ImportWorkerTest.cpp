@@ -225,6 +225,8 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
     unknown.write("x");
     unknown.close();
     items.append(unknown.fileName());
+    ASSERT_TRUE(QFile::link(files.filePath(QStringLiteral("nowhere.jpg")), files.filePath(QStringLiteral("gone.jpg"))));
+    items.append(files.filePath(QStringLiteral("gone.jpg")));
 
     QStringList finished;
     QObject receiver;
@@ -245,6 +247,9 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
     EXPECT_EQ(sheet.summary().importedIds.size(), 5);
     ASSERT_EQ(alerts->shown().size(), 1);
     EXPECT_TRUE(alerts->shown().first().informativeText.contains(QLatin1String("x.zzq")));
+    // A path the folder expansion leaves out is named too.
+    EXPECT_TRUE(alerts->shown().first().informativeText.contains(
+        QLatin1String("gone.jpg: a link to something that does not exist")));
 }
 
 OVN_CATALOG_VENDORS(ImportWorkerTest);
