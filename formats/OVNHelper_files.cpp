@@ -95,7 +95,8 @@ struct FileListExpansion {
     {
         const QString clean = QDir::cleanPath(path);
         const FileAccess::Kind kind = FileAccess::kindOf(clean);
-        if (kind == FileAccess::Kind::Missing || kind == FileAccess::Kind::DanglingLink) {
+        if (kind == FileAccess::Kind::Missing || kind == FileAccess::Kind::DanglingLink
+            || kind == FileAccess::Kind::NoAccess) {
             // A name that was not valid UTF-8 where it came from (an argument, a dropped URL)
             // reaches us with replacement characters and names nothing.
             skip(path, kind == FileAccess::Kind::Missing && path.contains(QChar::ReplacementCharacter)

@@ -71,9 +71,10 @@ Kind kindOf(const QString &path)
     struct stat info {};
     if (::stat(name.constData(), &info) == 0)
         return kindOfMode(info.st_mode);
+    const int error = errno;
     if (::lstat(name.constData(), &info) == 0 && S_ISLNK(info.st_mode))
         return Kind::DanglingLink;
-    return Kind::Missing;
+    return error == EACCES ? Kind::NoAccess : Kind::Missing;
 }
 
 QString refusalReason(Kind kind)
@@ -83,6 +84,8 @@ QString refusalReason(Kind kind)
         return QStringLiteral("does not exist");
     case Kind::DanglingLink:
         return QStringLiteral("a link to something that does not exist");
+    case Kind::NoAccess:
+        return QStringLiteral("cannot be reached: permission denied");
     case Kind::Pipe:
         return QStringLiteral("a named pipe, not a file");
     case Kind::Socket:
@@ -139,8 +142,12 @@ std::optional<QStringList> folderEntries(const QString &path, QStringList *undec
         return std::nullopt;
     }
     QStringList names;
-    errno = 0;
-    while (const dirent *entry = ::readdir(dir.get())) {
+    for (;;) {
+        // readdir() tells the end from a failure only by errno.
+        errno = 0;
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry)
+            break;
         const QByteArray raw(entry->d_name);
         if (raw == "." || raw == "..")
             continue;

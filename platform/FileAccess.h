@@ -13,7 +13,7 @@ class QFile;
 // pipe (blocks for ever).
 namespace FileAccess {
 
-enum class Kind { Missing, DanglingLink, Regular, Folder, Pipe, Socket, Device, Other };
+enum class Kind { Missing, DanglingLink, NoAccess, Regular, Folder, Pipe, Socket, Device, Other };
 
 // The kind of what the path names, symbolic links followed.
 Kind kindOf(const QString &path);
