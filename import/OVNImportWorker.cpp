@@ -162,7 +162,7 @@ struct Pipeline {
                 result = processItem(list[index], helper, settings, *cancelled);
             } catch (...) {
                 result.kind = Result::Kind::NotCatalogued;
-                result.path = list[index].path;
+                result.path = result.sourcePath = list[index].path;
                 result.problem = QStringLiteral("the file could not be processed");
             }
             bool dropped;
