@@ -79,9 +79,19 @@ public:
     // file system gives. Top-level dictionaries naming a file come back as they were; everything
     // found inside folders comes back as a path string. Skipped: what does not exist, ".DS_Store",
     // the "Thumbs" and "Data" folders of the photo library, special files (devices, pipes,
-    // sockets), folders that cannot be listed, and folders already expanded in this call, so that
-    // symbolic-link loops end and a folder reached twice is listed once.
+    // sockets), links to nothing, names that are not valid UTF-8, folders that cannot be listed,
+    // and folders already expanded in this call, so that symbolic-link loops end and a folder
+    // reached twice is listed once.
     static QVariantList parseFileList(const QVariantList &list);
+    // A path left out of the expansion, and why ("a named pipe, not a file").
+    struct SkippedFile {
+        QString path;
+        QString reason;
+    };
+    // The same, naming in `skipped` each path left out that a user would look for: what does not
+    // exist, links to nothing, special files, unreadable names and folders. (".DS_Store" and the
+    // photo library's own folders are left out without a word.)
+    static QVariantList parseFileList(const QVariantList &list, QList<SkippedFile> *skipped);
 
     // The target of a symbolic link (following chains of links), or the path unchanged when it is
     // no link or the target does not exist.

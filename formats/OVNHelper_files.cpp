@@ -3,6 +3,7 @@
 #include "formats/GioMountRunner.h"
 #include "formats/OVNMSAHelper.h"
 
+#include "platform/FileAccess.h"
 #include "platform/UserDefaults.h"
 
 #include <QDateTime>
@@ -82,30 +83,53 @@ struct FileListExpansion {
     QString photoLibrary;
     QSet<QString> expandedFolders; // canonical paths
     QVariantList files;
+    QList<OVNHelper::SkippedFile> *skipped = nullptr;
+
+    void skip(const QString &path, const QString &reason)
+    {
+        if (skipped)
+            skipped->append({path, reason});
+    }
 
     void expand(const QString &path, const QVariant &element, int depth)
     {
         const QString clean = QDir::cleanPath(path);
-        const QFileInfo info(clean);
-        if (!info.exists())
+        const FileAccess::Kind kind = FileAccess::kindOf(clean);
+        if (kind == FileAccess::Kind::Missing || kind == FileAccess::Kind::DanglingLink
+            || kind == FileAccess::Kind::NoAccess) {
+            // A name that was not valid UTF-8 where it came from (an argument, a dropped URL)
+            // reaches us with replacement characters and names nothing.
+            skip(path, kind == FileAccess::Kind::Missing && path.contains(QChar::ReplacementCharacter)
+                           ? QStringLiteral("the name is not valid UTF-8")
+                           : FileAccess::refusalReason(kind));
             return;
+        }
+        const QFileInfo info(clean);
         const QString name = info.fileName();
         if ((name == QLatin1String("Thumbs") || name == QLatin1String("Data"))
             && isInsideFolder(clean, photoLibrary))
             return;
 
-        if (info.isDir()) {
-            if (depth >= kMaxFolderDepth)
+        if (kind == FileAccess::Kind::Folder) {
+            if (depth >= kMaxFolderDepth) {
+                skip(path, QStringLiteral("folders nested too deeply"));
                 return;
+            }
             // A folder reached a second time (through a link, or a link loop) is not listed again.
             const QString canonical = info.canonicalFilePath();
             if (canonical.isEmpty() || expandedFolders.contains(canonical))
                 return;
             expandedFolders.insert(canonical);
-            const QStringList entries =
-                QDir(clean).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                      QDir::Unsorted);
-            for (const QString &entry : entries)
+            QStringList undecodable;
+            QString why;
+            const std::optional<QStringList> entries = FileAccess::folderEntries(clean, &undecodable, &why);
+            if (!entries) {
+                skip(path, QStringLiteral("the folder cannot be read: %1").arg(why));
+                return;
+            }
+            for (const QString &entry : undecodable)
+                skip(joinPath(clean, entry), QStringLiteral("the name is not valid UTF-8"));
+            for (const QString &entry : *entries)
                 expand(joinPath(clean, entry), QVariant(), depth + 1);
             return;
         }
@@ -113,8 +137,10 @@ struct FileListExpansion {
         if (name == QLatin1String(".DS_Store"))
             return;
         // Devices, pipes and sockets are no media; reading a pipe would block the import for good.
-        if (!info.isFile())
+        if (kind != FileAccess::Kind::Regular) {
+            skip(path, FileAccess::refusalReason(kind));
             return;
+        }
         files.append(element.isValid() ? element : QVariant(path));
     }
 };
@@ -282,9 +308,12 @@ QString OVNHelper::tempfileWithTemplate(const QString &nameTemplate)
     return {};
 }
 
-QVariantList OVNHelper::parseFileList(const QVariantList &list)
+QVariantList OVNHelper::parseFileList(const QVariantList &list) { return parseFileList(list, nullptr); }
+
+QVariantList OVNHelper::parseFileList(const QVariantList &list, QList<SkippedFile> *skipped)
 {
     FileListExpansion expansion;
+    expansion.skipped = skipped;
     expansion.photoLibrary = QDir::cleanPath(QDir::homePath() + QStringLiteral("/Pictures/iPhoto Library"));
     for (const QVariant &element : list) {
         const int typeId = element.typeId();

@@ -189,6 +189,9 @@ void OVNImportMedia::btCancelClicked()
     m_worker->cancel();
     m_importButton->setEnabled(false);
     m_statusText->setText(localized("Canceling import..."));
+    // The sheet goes at once; the finish follows as soon as the worker has committed what it
+    // inserted (files still being read are not waited for).
+    hide();
 }
 
 QString OVNImportMedia::failureListText(const QList<OVNImportWorker::Failure> &failures, int maxLines)
@@ -216,7 +219,17 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &summar
                                 localized("The import could not open its own connection to the catalog."), window);
     } else if (!summary.abortTitle.isEmpty()) {
         m_statusText->setText(localized(summary.abortStatus));
-        OVNHelper::displayAlert(localized(summary.abortTitle), summary.abortMessage, window);
+        QString message = summary.abortMessage;
+        if (summary.catalogLost) {
+            constexpr qsizetype maxLines = 20;
+            QStringList names;
+            for (qsizetype i = 0; i < summary.notImported.size() && i < maxLines; ++i)
+                names.append(QFileInfo(summary.notImported.at(i)).fileName());
+            if (summary.notImported.size() > maxLines)
+                names.append(localized("... and %1 more.").arg(summary.notImported.size() - maxLines));
+            message += QStringLiteral("\n\n") + names.join(QLatin1Char('\n'));
+        }
+        OVNHelper::displayAlert(localized(summary.abortTitle), message, window);
     } else if (!summary.failures.isEmpty()) {
         OVNHelper::displayAlert(localized("Some files were not imported as they are."),
                                 failureListText(summary.failures), window);

@@ -52,7 +52,8 @@ public:
     // Plain import of files and folders into one category; returns at once.
     void processFiles(const QVariantList &files, const QString &categoryId, QWidget *sheetParent);
 
-    // Cancel: stops before the next file, keeps what was imported and finishes at once.
+    // Cancel: closes the sheet at once and ends the import; what was imported stays, files still
+    // being read are dropped.
     void btCancelClicked();
 
     bool isFinished() const { return m_finished; }

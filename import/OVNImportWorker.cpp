@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -30,14 +31,15 @@ QString key(const char *text) { return QString::fromLatin1(text); }
 // also while it waits for a file that takes long (a large picture, a movie).
 constexpr std::chrono::milliseconds maxBatchOpenTime(500);
 
-} // namespace
+// Losses of the connection without a commit in between after which the import gives up.
+constexpr int maxRecoveries = 5;
 
-struct OVNImportWorker::Item {
+struct Item {
     QString path;
     QVariantMap meta;   // a dictionary item's values, empty for a path string
 };
 
-struct OVNImportWorker::Result {
+struct Result {
     enum class Kind { Skipped, TransferFailed, NotCatalogued, Ready };
     Kind kind = Kind::Skipped;
     QString path;             // the path imported (the copy's, after a copy)
@@ -48,6 +50,341 @@ struct OVNImportWorker::Result {
     QVariantMap record;
     QByteArray thumbnail;
 };
+
+void completeRecord(QVariantMap &record, const QVariantMap &meta, const OVNImportWorker::Settings &settings)
+{
+    record.insert(key("volumetype"), settings.processAsRemovable ? settings.volumeType : QString());
+    record.insert(key("volumename"), settings.processAsRemovable ? settings.volumeName : QString());
+    record.insert(key("categoryid"), settings.categoryId);
+    record.insert(key("rating"), 0);
+    if (meta.isEmpty())
+        return;
+    if (meta.contains(key("RATING")))
+        record.insert(key("rating"), meta.value(key("RATING")));
+    auto prepend = [&](const char *metaKey, const char *recordKey) {
+        if (!meta.contains(key(metaKey)))
+            return;
+        QString text = meta.value(key(metaKey)).toString();
+        const QString own = record.value(key(recordKey)).toString();
+        if (!own.isEmpty())
+            text += QLatin1Char(' ') + own;
+        record.insert(key(recordKey), text);
+    };
+    prepend("COMMENT", "fulldesc");
+    prepend("KEYWORDS", "shortdesc");
+}
+
+Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWorker::Settings &settings,
+                   const std::atomic<bool> &cancelled)
+{
+    Result result;
+    result.sourcePath = item.path;
+    QString path = item.path;
+    if (path.isEmpty())
+        return result;
+
+    const bool transfer = !settings.destinationFolder.isEmpty() && (settings.copyOnProcess || settings.moveOnProcess);
+    if (transfer && QFileInfo::exists(path)) {
+        const QString target = QDir(settings.destinationFolder).filePath(QFileInfo(path).fileName());
+        const bool move = !settings.copyOnProcess;
+        // Neither copy nor rename overwrites; an existing target is refused before trying.
+        const bool ok = !QFileInfo::exists(target)
+            && (move ? QFile::rename(path, target) : QFile::copy(path, target));
+        if (!ok) {
+            result.kind = Result::Kind::TransferFailed;
+            result.moved = move;
+            result.path = target;
+            return result;
+        }
+        result.transferredTo = target;
+        result.moved = move;
+        path = target;
+    }
+
+    path = QDir::cleanPath(OVNHelper::resolveAliasInPath(path));
+    result.path = path;
+    if (cancelled.load())
+        return result;
+
+    result.thumbnail = helper.thumbnailForMediaFile(path, result.record);
+    result.problem = helper.lastProblem();
+    result.kind = result.thumbnail.isEmpty() ? Result::Kind::NotCatalogued : Result::Kind::Ready;
+    if (result.kind == Result::Kind::Ready)
+        completeRecord(result.record, item.meta, settings);
+    return result;
+}
+
+void undoTransfer(const Result &result)
+{
+    if (result.transferredTo.isEmpty())
+        return;
+    if (result.moved)
+        QFile::rename(result.transferredTo, result.sourcePath);
+    else
+        QFile::remove(result.transferredTo);
+}
+
+// What the threads that make records share with the import. A cancelled import ends without
+// waiting for them: each keeps this alive, finishes its file, takes back its copy or move and
+// drops it. Nothing here reaches the catalog, the observer or the worker object.
+struct Pipeline {
+    OVNImportWorker::Settings settings;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+    std::vector<Item> list;
+    std::shared_ptr<const OVNExtensionMapping> mapping;
+    OVNImportHelper::Preferences prefs;
+    size_t maxAhead = 1;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<Result>> ready;
+    std::vector<char> busy;   // per thread: making a record
+    size_t next = 0;
+    size_t consumed = 0;
+    bool stop = false;        // no file is started any more, and results that arrive are dropped
+
+    void work(size_t slot)
+    {
+        OVNImportHelper helper(mapping);
+        helper.setPreferences(prefs);
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= list.size() || next < consumed + maxAhead; });
+                if (stop || next >= list.size() || cancelled->load())
+                    return;
+                index = next++;
+                busy[slot] = 1;
+            }
+            Result result;
+            try {
+                result = processItem(list[index], helper, settings, *cancelled);
+            } catch (...) {
+                result.kind = Result::Kind::NotCatalogued;
+                result.path = result.sourcePath = list[index].path;
+                result.problem = QStringLiteral("the file could not be processed");
+            }
+            bool dropped;
+            {
+                std::lock_guard lock(mutex);
+                busy[slot] = 0;
+                dropped = stop;
+                if (!dropped)
+                    ready[index] = std::move(result);
+            }
+            if (dropped)
+                undoTransfer(result);
+            changed.notify_all();
+        }
+    }
+};
+
+// Puts the records into the catalog in list order, in batches with a savepoint per entry. A lost
+// connection takes the open batch with it: the inserter waits for the server and puts the
+// batch's entries in again (unless its commit reached the server after all).
+class Inserter
+{
+public:
+    Inserter(OVNDatabaseAccess &connection, const OVNImportWorker::Settings &settings,
+             OVNImportWorker::Summary &summary, std::function<void(const QString &)> status,
+             const std::atomic<bool> &cancelled)
+        : m_connection(connection), m_settings(settings), m_summary(summary), m_status(std::move(status)),
+          m_cancelled(cancelled)
+    {
+    }
+
+    // False when the catalog could not be reached again: the import stops, and what was not
+    // kept is in unkept().
+    bool insert(Result result)
+    {
+        std::deque<Entry> queue;
+        queue.push_back({std::move(result), {}});
+        return insertAll(queue);
+    }
+
+    // Commits the open batch; false as insert().
+    bool commit()
+    {
+        if (!m_batch)
+            return true;
+        // A batch whose begin failed protected nothing: its entries stand on their own, and are
+        // in the catalog already.
+        if (!m_batch->isActive() || m_batch->commit()) {
+            keepPending();
+            return true;
+        }
+        std::deque<Entry> queue;
+        return recover(queue) && insertAll(queue) && commit();
+    }
+
+    bool commitIsDue() const
+    {
+        return qsizetype(m_pending.size()) >= std::max(1, m_settings.batchSize) || batchOpenTooLong();
+    }
+    bool batchOpenTooLong() const
+    {
+        return m_batch && std::chrono::steady_clock::now() - m_batchOpened >= maxBatchOpenTime;
+    }
+
+    const std::deque<Result> &unkept() const { return m_unkept; }
+
+private:
+    struct Entry {
+        Result result;
+        QString mid;
+    };
+    enum class Outcome { Inserted, Refused, Lost };
+
+    bool insertAll(std::deque<Entry> &queue)
+    {
+        while (!queue.empty()) {
+            Entry entry = std::move(queue.front());
+            queue.pop_front();
+            if (insertEntry(entry) != Outcome::Lost)
+                continue;
+            queue.push_front(std::move(entry));
+            if (!recover(queue)) {
+                for (Entry &unkept : queue)
+                    m_unkept.push_back(std::move(unkept.result));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    Outcome insertEntry(Entry &entry)
+    {
+        if (!m_batch) {
+            m_batch = std::make_unique<OVNDatabaseTransaction>(m_connection);
+            m_batchOpened = std::chrono::steady_clock::now();
+        }
+        const QString &path = entry.result.path;
+        const int depth = m_connection.transactionDepth();
+        OVNDatabaseTransaction transaction(m_connection);
+        // A session lost since the last entry shows first here; an insert now would stand alone.
+        if (!transaction.isActive() && sessionLost(depth))
+            return Outcome::Lost;
+        entry.mid = m_connection.addMediaListEntry(entry.result.record);
+        if (entry.mid.isEmpty()) {
+            const QString error = m_connection.getLastErrorMessage();
+            transaction.rollback();
+            if (sessionLost(depth))
+                return Outcome::Lost;
+            refused(entry.result, error);
+            return Outcome::Refused;
+        }
+        // The metadata row stands in a savepoint of its own: a refused row costs the entry its
+        // metadata, not its place in the catalog.
+        if (!m_connection.setExifForMediaID(entry.mid, entry.result.record.value(key("exif")).toMap())) {
+            const QString error = m_connection.getLastErrorMessage();
+            if (sessionLost(depth))
+                return Outcome::Lost;
+            m_summary.failures.append({path, QStringLiteral("catalogued without its metadata: %1").arg(error)});
+        }
+        // A field that could not be written (a price that is no number, say) leaves the record in
+        // the catalog without it; the user hears which file lacks it.
+        QString prefillError;
+        if (m_settings.prefillEnabled
+            && !OVNDBHelper::prefill({QVariantMap{{key("mid"), entry.mid}, {key("absolutepath"), path}}}, m_connection,
+                                     m_settings.prefillInfo, m_settings.prefillPurchased, m_settings.prefillSold,
+                                     m_settings.prefillWords))
+            prefillError = m_connection.getLastErrorMessage();
+        // Without a transaction of its own (its begin failed) the insert is kept as it ran.
+        if (transaction.isActive() && !transaction.commit()) {
+            const QString error = m_connection.getLastErrorMessage();
+            if (sessionLost(depth))
+                return Outcome::Lost;
+            refused(entry.result, error);
+            return Outcome::Refused;
+        }
+        if (!prefillError.isEmpty())
+            m_summary.failures.append(
+                {path, QStringLiteral("catalogued without all of the prepared fields: %1").arg(prefillError)});
+        m_pending.push_back(std::move(entry));
+        return Outcome::Inserted;
+    }
+
+    void refused(const Result &result, const QString &error)
+    {
+        m_summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1").arg(error)});
+        m_summary.notImported.append(result.sourcePath);
+    }
+
+    // After a failed statement, once its savepoint has ended: whether the session went away (the
+    // batch's transaction with it) rather than the statement being refused.
+    bool sessionLost(int depthBefore)
+    {
+        return m_connection.transactionDepth() < depthBefore || !serverAnswers();
+    }
+
+    bool serverAnswers() { return m_connection.runSQLCommand(QStringLiteral("select 1")); }
+
+    // The connection was lost: waits for the server, and puts the lost batch's entries in front
+    // of `queue`, except those that are in the catalog after all (a commit that got through with
+    // only its answer lost). False when the server does not come back.
+    bool recover(std::deque<Entry> &queue)
+    {
+        m_batch.reset();
+        const bool back = ++m_recoveries <= maxRecoveries && waitForServer();
+        std::vector<Entry> lost;
+        for (Entry &entry : m_pending) {
+            if (back && isInCatalog(entry.mid))
+                m_summary.importedIds.append(entry.mid);
+            else
+                lost.push_back(std::move(entry));
+        }
+        m_pending.clear();
+        for (auto entry = lost.rbegin(); entry != lost.rend(); ++entry)
+            queue.push_front({std::move(entry->result), {}});
+        return back;
+    }
+
+    bool waitForServer()
+    {
+        if (serverAnswers())
+            return true;
+        m_status(QStringLiteral("Waiting for the catalog server..."));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_settings.reconnectWaitSeconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            for (int tick = 0; tick < 10; ++tick) {
+                if (m_cancelled.load())
+                    return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            if (serverAnswers())
+                return true;
+        }
+        return false;
+    }
+
+    bool isInCatalog(const QString &mid)
+    {
+        return m_connection.affectedRowsForQuery(QStringLiteral("select mid from strvfile where mid=$1"), {mid}) > 0;
+    }
+
+    void keepPending()
+    {
+        for (const Entry &entry : m_pending)
+            m_summary.importedIds.append(entry.mid);
+        m_pending.clear();
+        m_batch.reset();
+        m_recoveries = 0;
+    }
+
+    OVNDatabaseAccess &m_connection;
+    const OVNImportWorker::Settings &m_settings;
+    OVNImportWorker::Summary &m_summary;
+    std::function<void(const QString &)> m_status;
+    const std::atomic<bool> &m_cancelled;
+    std::unique_ptr<OVNDatabaseTransaction> m_batch;
+    std::chrono::steady_clock::time_point m_batchOpened;
+    std::vector<Entry> m_pending;   // in the open batch
+    std::deque<Result> m_unkept;
+    int m_recoveries = 0;
+};
+
+} // namespace
 
 OVNImportWorker::OVNImportWorker(ConnectionMaker connections, Settings settings)
     : m_connections(std::move(connections))
@@ -80,83 +417,10 @@ QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, con
         .arg(source, target);
 }
 
-OVNImportWorker::Result OVNImportWorker::processItem(const Item &item, OVNImportHelper &helper) const
-{
-    Result result;
-    result.sourcePath = item.path;
-    QString path = item.path;
-    if (path.isEmpty())
-        return result;
-
-    const bool transfer = !m_settings.destinationFolder.isEmpty()
-        && (m_settings.copyOnProcess || m_settings.moveOnProcess);
-    if (transfer && QFileInfo::exists(path)) {
-        const QString target = QDir(m_settings.destinationFolder).filePath(QFileInfo(path).fileName());
-        const bool move = !m_settings.copyOnProcess;
-        // Neither copy nor rename overwrites; an existing target is refused before trying.
-        const bool ok = !QFileInfo::exists(target)
-            && (move ? QFile::rename(path, target) : QFile::copy(path, target));
-        if (!ok) {
-            result.kind = Result::Kind::TransferFailed;
-            result.moved = move;
-            result.path = target;
-            return result;
-        }
-        result.transferredTo = target;
-        result.moved = move;
-        path = target;
-    }
-
-    path = QDir::cleanPath(OVNHelper::resolveAliasInPath(path));
-    result.path = path;
-    if (m_cancelled.load())
-        return result;
-
-    result.thumbnail = helper.thumbnailForMediaFile(path, result.record);
-    result.problem = helper.lastProblem();
-    result.kind = result.thumbnail.isEmpty() ? Result::Kind::NotCatalogued : Result::Kind::Ready;
-    if (result.kind == Result::Kind::Ready)
-        completeRecord(result.record, item.meta);
-    return result;
-}
-
-void OVNImportWorker::completeRecord(QVariantMap &record, const QVariantMap &meta) const
-{
-    record.insert(key("volumetype"), m_settings.processAsRemovable ? m_settings.volumeType : QString());
-    record.insert(key("volumename"), m_settings.processAsRemovable ? m_settings.volumeName : QString());
-    record.insert(key("categoryid"), m_settings.categoryId);
-    record.insert(key("rating"), 0);
-    if (meta.isEmpty())
-        return;
-    if (meta.contains(key("RATING")))
-        record.insert(key("rating"), meta.value(key("RATING")));
-    auto prepend = [&](const char *metaKey, const char *recordKey) {
-        if (!meta.contains(key(metaKey)))
-            return;
-        QString text = meta.value(key(metaKey)).toString();
-        const QString own = record.value(key(recordKey)).toString();
-        if (!own.isEmpty())
-            text += QLatin1Char(' ') + own;
-        record.insert(key(recordKey), text);
-    };
-    prepend("COMMENT", "fulldesc");
-    prepend("KEYWORDS", "shortdesc");
-}
-
-void OVNImportWorker::undoTransfer(const Result &result)
-{
-    if (result.transferredTo.isEmpty())
-        return;
-    if (result.moved)
-        QFile::rename(result.transferredTo, result.sourcePath);
-    else
-        QFile::remove(result.transferredTo);
-}
-
 OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observer *observer)
 {
     Summary summary;
-    auto status = [&](const QString &text) {
+    auto status = [observer](const QString &text) {
         if (observer)
             observer->importStatus(text);
     };
@@ -174,8 +438,9 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
 
     PBMImageRep::registerImageRepClass();
     status(QStringLiteral("Pre-Processing file list..."));
-    std::vector<Item> list;
-    for (const QVariant &entry : OVNHelper::parseFileList(items)) {
+    const auto pipeline = std::make_shared<Pipeline>();
+    QList<OVNHelper::SkippedFile> skipped;
+    for (const QVariant &entry : OVNHelper::parseFileList(items, &skipped)) {
         Item item;
         // The expanded list keeps dictionary items as they came: a map or a hash.
         if (entry.typeId() == QMetaType::QVariantMap || entry.typeId() == QMetaType::QVariantHash) {
@@ -184,8 +449,13 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         } else {
             item.path = entry.toString();
         }
-        list.push_back(std::move(item));
+        pipeline->list.push_back(std::move(item));
     }
+    for (const OVNHelper::SkippedFile &file : skipped) {
+        summary.failures.append({file.path, file.reason});
+        summary.notImported.append(file.path);
+    }
+    const std::vector<Item> &list = pipeline->list;
     const size_t total = list.size();
     summary.total = int(total);
     if (observer)
@@ -196,180 +466,124 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         QDir().mkpath(m_settings.destinationFolder);
 
     // One table and one reading of the preferences for all files.
-    const auto mapping = std::make_shared<const OVNExtensionMapping>();
-    const OVNImportHelper::Preferences prefs = OVNImportHelper::readPreferences();
-
+    pipeline->settings = m_settings;
+    pipeline->cancelled = m_cancelled;
+    pipeline->mapping = std::make_shared<const OVNExtensionMapping>();
+    pipeline->prefs = OVNImportHelper::readPreferences();
     const int threadCount = std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount
                                                                     : QThread::idealThreadCount());
-    const size_t maxAhead = size_t(threadCount) * 3;
+    pipeline->maxAhead = size_t(threadCount) * 3;
+    pipeline->ready.resize(total);
+    pipeline->busy.assign(size_t(threadCount), 0);
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::optional<Result>> ready(total);
-    size_t next = 0;
-    size_t consumed = 0;
-    bool stop = false;
-
-    auto poolThread = [&] {
-        OVNImportHelper helper(mapping);
-        helper.setPreferences(prefs);
-        for (;;) {
-            size_t index;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || next >= total || next < consumed + maxAhead; });
-                if (stop || next >= total || m_cancelled.load())
-                    return;
-                index = next++;
-            }
-            Result result;
-            try {
-                result = processItem(list[index], helper);
-            } catch (...) {
-                result.kind = Result::Kind::NotCatalogued;
-                result.path = list[index].path;
-                result.problem = QStringLiteral("the file could not be processed");
-            }
-            {
-                std::lock_guard lock(mutex);
-                ready[index] = std::move(result);
-            }
-            changed.notify_all();
-        }
-    };
     std::vector<std::thread> pool;
-    for (int i = 0; i < threadCount && size_t(i) < total; ++i)
-        pool.emplace_back(poolThread);
+    for (size_t slot = 0; slot < size_t(threadCount) && slot < total; ++slot)
+        pool.emplace_back([pipeline, slot] { pipeline->work(slot); });
 
-    auto stopPool = [&] {
+    Inserter inserter(*connection, m_settings, summary, status, *m_cancelled);
+    bool stopped = false;     // a copy failed, or the catalog was lost
+    bool lost = false;        // the catalog was lost
+    size_t rest = 0;          // the first item of the list that was not handled
+    for (size_t index = 0; index < total && !stopped && !m_cancelled->load(); ++index) {
+        rest = index;
+        std::optional<Result> taken;
         {
-            std::lock_guard lock(mutex);
-            stop = true;
-        }
-        changed.notify_all();
-        for (std::thread &thread : pool)
-            thread.join();
-        pool.clear();
-    };
-
-    std::unique_ptr<OVNDatabaseTransaction> batch;
-    std::chrono::steady_clock::time_point batchOpened;
-    auto batchOpenTooLong = [&] {
-        return batch && std::chrono::steady_clock::now() - batchOpened >= maxBatchOpenTime;
-    };
-    QStringList batchIds;
-    QStringList batchPaths;
-    auto commitBatch = [&] {
-        if (!batch)
-            return;
-        // A batch whose begin failed protected nothing: its entries stand on their own, and the
-        // ones listed here are in the catalog already.
-        if (!batch->isActive() || batch->commit()) {
-            summary.importedIds += batchIds;
-        } else {
-            const QString reason = QStringLiteral("the catalog did not keep the entry: %1")
-                                       .arg(connection->getLastErrorMessage());
-            for (const QString &path : batchPaths)
-                summary.failures.append({path, reason});
-        }
-        batch.reset();
-        batchIds.clear();
-        batchPaths.clear();
-    };
-
-    size_t index = 0;
-    for (; index < total; ++index) {
-        if (m_cancelled.load())
-            break;
-        Result result;
-        {
-            std::unique_lock lock(mutex);
+            std::unique_lock lock(pipeline->mutex);
             // cancel() does not signal: look again now and then.
-            while (!ready[index].has_value() && !(m_cancelled.load() && next <= index)) {
-                if (batchOpenTooLong()) {
+            while (!pipeline->ready[index] && !m_cancelled->load() && !stopped) {
+                if (inserter.batchOpenTooLong()) {
                     lock.unlock();
-                    commitBatch();
+                    stopped = lost = !inserter.commit();
                     lock.lock();
                     continue;
                 }
-                changed.wait_for(lock, std::chrono::milliseconds(50));
+                pipeline->changed.wait_for(lock, std::chrono::milliseconds(50));
             }
-            if (!ready[index])
+            if (stopped || !pipeline->ready[index])
                 break;
-            result = std::move(*ready[index]);
-            ready[index].reset();
-            consumed = index + 1;
+            taken.swap(pipeline->ready[index]);
+            pipeline->consumed = index + 1;
         }
-        changed.notify_all();
+        pipeline->changed.notify_all();
+        Result result = std::move(*taken);
+        rest = index + 1;
 
         if (result.kind == Result::Kind::TransferFailed) {
             summary.abortTitle = result.moved ? QStringLiteral("File move failed.") : QStringLiteral("File copy failed.");
             summary.abortStatus = result.moved ? QStringLiteral("Move failed.") : QStringLiteral("Copy failed.");
             summary.abortMessage = copyFailedMessage(result.moved, result.sourcePath, result.path);
             summary.failures.append({result.sourcePath, summary.abortMessage});
+            summary.notImported.append(result.sourcePath);
             ++summary.processed;
-            ++index;
+            stopped = true;
             break;
         }
+        const QString path = result.path;
+        const QByteArray thumbnail = result.thumbnail;
         if (result.kind == Result::Kind::Skipped) {
             // An empty path, or a file dropped because the import was cancelled meanwhile.
-            if (!result.sourcePath.isEmpty() && m_cancelled.load()) {
+            if (!result.sourcePath.isEmpty() && m_cancelled->load()) {
                 undoTransfer(result);
                 break;
             }
         } else if (result.kind == Result::Kind::NotCatalogued) {
             summary.failures.append({result.path, result.problem});
+            summary.notImported.append(result.sourcePath);
         } else {
             if (!result.problem.isEmpty())
                 summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem)});
-            if (!batch) {
-                batch = std::make_unique<OVNDatabaseTransaction>(*connection);
-                batchOpened = std::chrono::steady_clock::now();
-            }
-            OVNDatabaseTransaction entry(*connection);
-            const QString mid = connection->addMediaListEntry(result.record);
-            if (mid.isEmpty()) {
-                entry.rollback();
-                summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1")
-                                                          .arg(connection->getLastErrorMessage())});
-            } else {
-                // The metadata row stands in a savepoint of its own: a refused row costs the entry
-                // its metadata, not its place in the catalog.
-                if (!connection->setExifForMediaID(mid, result.record.value(key("exif")).toMap()))
-                    summary.failures.append({result.path, QStringLiteral("catalogued without its metadata: %1")
-                                                              .arg(connection->getLastErrorMessage())});
-                // A field that could not be written (a price that is no number, say) leaves the
-                // record in the catalog without it; the user hears which file lacks it.
-                if (m_settings.prefillEnabled
-                    && !OVNDBHelper::prefill({QVariantMap{{key("mid"), mid}, {key("absolutepath"), result.path}}},
-                                             *connection, m_settings.prefillInfo, m_settings.prefillPurchased,
-                                             m_settings.prefillSold, m_settings.prefillWords)) {
-                    summary.failures.append({result.path, QStringLiteral("catalogued without all of the prepared "
-                                                                         "fields: %1")
-                                                              .arg(connection->getLastErrorMessage())});
-                }
-                // Without a transaction of its own (its begin failed) the insert is kept as it ran.
-                if (!entry.isActive() || entry.commit()) {
-                    batchIds.append(mid);
-                    batchPaths.append(result.path);
-                } else {
-                    summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1")
-                                                              .arg(connection->getLastErrorMessage())});
-                }
-            }
-            if (batchIds.size() >= std::max(1, m_settings.batchSize) || batchOpenTooLong())
-                commitBatch();
+            stopped = lost = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
+            if (stopped)
+                break;
         }
         ++summary.processed;
         if (observer)
-            observer->importProgress(int(index + 1), summary.total, result.path, result.thumbnail);
+            observer->importProgress(int(index + 1), summary.total, path, thumbnail);
     }
-    commitBatch();
-    stopPool();
+    if (!lost && !inserter.commit())
+        stopped = lost = true;
+
+    // No file is started any more; a file still being made after a cancel is not waited for.
+    {
+        std::lock_guard lock(pipeline->mutex);
+        pipeline->stop = true;
+    }
+    pipeline->changed.notify_all();
+    for (size_t slot = 0; slot < pool.size(); ++slot) {
+        bool inFlight;
+        {
+            std::lock_guard lock(pipeline->mutex);
+            inFlight = pipeline->busy[slot] != 0;
+        }
+        if (inFlight && m_cancelled->load())
+            pool[slot].detach();
+        else
+            pool[slot].join();
+    }
     // Files copied or moved ahead for files that were not imported go back to where they were.
-    for (size_t later = index; later < total; ++later)
-        if (ready[later])
-            undoTransfer(*ready[later]);
-    summary.cancelled = m_cancelled.load();
+    {
+        std::lock_guard lock(pipeline->mutex);
+        for (std::optional<Result> &later : pipeline->ready)
+            if (later)
+                undoTransfer(*later);
+    }
+    for (const Result &unkept : inserter.unkept()) {
+        undoTransfer(unkept);
+        summary.notImported.append(unkept.sourcePath);
+    }
+    summary.cancelled = m_cancelled->load();
+    if (stopped && !summary.cancelled) {
+        for (size_t later = rest; later < total; ++later)
+            summary.notImported.append(list[later].path);
+    }
+    if (lost && !summary.cancelled && summary.abortTitle.isEmpty()) {
+        summary.catalogLost = true;
+        summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
+        summary.abortStatus = summary.abortTitle;
+        summary.abortMessage = localized("The catalog did not answer again within %1 seconds, so the import stopped. "
+                                         "%2 files were not imported.")
+                                   .arg(m_settings.reconnectWaitSeconds)
+                                   .arg(summary.notImported.size());
+    }
     return finish();
 }

@@ -25,8 +25,16 @@ class OVNDatabaseAccess;
 // records are inserted in the order of the list, in transactions of a few hundred (or of half a
 // second, so that other writers are not locked out of a SQLite catalog for long). Every insert
 // has a savepoint of its own: one refused insert loses no other. A file that cannot be catalogued
-// is listed with its reason and the import goes on; a failed copy or move ends the import (files
-// already copied for the files after it are taken back). Cancel keeps everything inserted so far.
+// is listed with its reason and the import goes on; so are the paths the folder expansion leaves
+// out (pipes, devices, links to nothing, unreadable names and folders). A failed copy or move ends
+// the import (files already copied for the files after it are taken back).
+//
+// When the catalog server goes away, the import waits for it (a while, trying again every
+// second) and then goes on, putting in again what the lost connection took with it; when it does
+// not come back, the import stops and lists what was not imported.
+//
+// Cancel keeps everything inserted so far and ends the import at once: files still being made
+// are not waited for; their threads finish them in the background and drop them.
 //
 // The worker gets its own catalog connection from the maker, on its own thread.
 class OVNImportWorker
@@ -49,6 +57,7 @@ public:
         OVNPrefillWords prefillWords;
         int threadCount = 0;         // 0: one per processor
         int batchSize = 250;         // records per transaction
+        int reconnectWaitSeconds = 30; // how long a catalog server that went away is waited for
     };
 
     struct Failure {
@@ -61,9 +70,14 @@ public:
         int processed = 0;           // files handled (inserted, skipped or failed)
         QStringList importedIds;     // the new records, in list order
         QList<Failure> failures;     // files not catalogued, or catalogued with a problem
+        // The paths of the list that are not in the catalog at the end (leaving out those that a
+        // cancel left unprocessed).
+        QStringList notImported;
         bool cancelled = false;
         bool connectionFailed = false;
-        // Set when a copy or move failed and ended the import.
+        // The catalog could not be reached again and the import stopped.
+        bool catalogLost = false;
+        // Set when a copy or move failed, or the catalog was lost, and that ended the import.
         QString abortTitle;
         QString abortMessage;
         QString abortStatus;
@@ -95,9 +109,9 @@ public:
     Summary run(const QVariantList &items, Observer *observer = nullptr);
     // The same on a thread of its own; returns at once.
     void start(const QVariantList &items, Observer *observer);
-    // Stops before the next file; what was inserted stays.
-    void cancel() { m_cancelled.store(true); }
-    bool isCancelled() const { return m_cancelled.load(); }
+    // Ends the import at once; what was inserted stays, files still being made are dropped.
+    void cancel() { m_cancelled->store(true); }
+    bool isCancelled() const { return m_cancelled->load(); }
     // Waits for a started import.
     void wait();
 
@@ -105,14 +119,9 @@ public:
     static QString copyFailedMessage(bool move, const QString &source, const QString &target);
 
 private:
-    struct Item;
-    struct Result;
-    Result processItem(const Item &item, class OVNImportHelper &helper) const;
-    void completeRecord(QVariantMap &record, const QVariantMap &meta) const;
-    static void undoTransfer(const Result &result);
-
     ConnectionMaker m_connections;
     Settings m_settings;
-    std::atomic<bool> m_cancelled{false};
+    // Shared with the threads that make records, which may outlive a cancelled import.
+    std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
     std::thread m_thread;
 };

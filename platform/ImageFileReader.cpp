@@ -1,5 +1,6 @@
 #include "platform/ImageFileReader.h"
 
+#include "platform/FileAccess.h"
 #include "platform/RawDecoder.h"
 
 #include <QBuffer>
@@ -28,10 +29,11 @@ std::vector<ImageFileReader::ImageRepClass> &registry()
 
 QByteArray readWholeFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > ImageFileReader::maxWholeFileBytes)
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path) || file.size() > ImageFileReader::maxWholeFileBytes)
         return {};
-    return file.readAll();
+    // A file that grows while it is read stops at the cap all the same.
+    return file.read(ImageFileReader::maxWholeFileBytes);
 }
 
 QImage fitted(QImage image, QSize maxSize)
@@ -155,6 +157,9 @@ QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize)
 
 QImage ImageFileReader::read(const QString &path, QSize maxSize)
 {
+    // Devices and pipes behind a picture's name would be read for ever, or block.
+    if (QFile file; !FileAccess::openRegularFile(file, path))
+        return {};
     const QString suffix = QFileInfo(path).suffix().toLower();
     {
         std::vector<ImageRepClass> classes;

@@ -22,7 +22,8 @@ public:
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
-    // decoding, a camera's embedded preview, or a half-size RAW decode.
+    // decoding, a camera's embedded preview, or a half-size RAW decode. Only regular files are
+    // read: a device, a pipe or a socket, also behind a link, gives null at once.
     static QImage read(const QString &path, QSize maxSize = QSize());
 
     // A camera RAW file's picture from its bytes, as read() does it for RAW files.

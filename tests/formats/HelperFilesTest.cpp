@@ -7,10 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,20 +117,43 @@ TEST(FileListExpansion, SymlinkLoopsEndAndEachFileComesOnce)
     EXPECT_EQ(names, (QStringList{"a.jpg", "b.jpg"}));
 }
 
-TEST(FileListExpansion, UnreadableFoldersAndSpecialFilesAreSkipped)
+// What the expansion leaves out is named with its reason; only the regular files come back.
+TEST(FileListExpansion, SkippedPathsAreNamedWithTheirReason)
 {
     QTemporaryDir dir;
     const QString root = dir.filePath("drop");
     ASSERT_TRUE(touch(root + "/ok.jpg"));
     ASSERT_TRUE(touch(root + "/locked/secret.jpg"));
     ASSERT_EQ(mkfifo(QFile::encodeName(root + "/pipe.jpg").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", root + "/zero.jpg"));
+    ASSERT_TRUE(QFile::link(root + "/gone.jpg", root + "/dangling.jpg"));
+    const QByteArray latin1Name = QFile::encodeName(root) + "/caf\xe9.jpg";
+    const int fd = ::open(latin1Name.constData(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
     ASSERT_TRUE(QFile::setPermissions(root + "/locked", QFileDevice::Permissions()));
 
-    const QStringList files = strings(OVNHelper::parseFileList({root}));
+    QList<OVNHelper::SkippedFile> skipped;
+    const QStringList files = strings(OVNHelper::parseFileList({root, root + "/missing.jpg"}, &skipped));
     QFile::setPermissions(root + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_FALSE(files.contains(root + "/pipe.jpg"));
-    EXPECT_TRUE(files.contains(root + "/ok.jpg"));
+    QMap<QString, QString> reasons;
+    for (const OVNHelper::SkippedFile &file : skipped)
+        reasons.insert(file.path, file.reason);
+
+    QMap<QString, QString> expected{
+        {root + "/pipe.jpg", "a named pipe, not a file"},
+        {root + "/zero.jpg", "a device, not a file"},
+        {root + "/dangling.jpg", "a link to something that does not exist"},
+        {root + "/caf\\xE9.jpg", "the name is not valid UTF-8"},
+        {root + "/missing.jpg", "does not exist"},
+    };
     // Root reads every folder; anyone else finds the locked one unreadable.
+    if (geteuid() == 0)
+        EXPECT_TRUE(files.contains(root + "/locked/secret.jpg"));
+    else
+        expected.insert(root + "/locked", "the folder cannot be read: Permission denied");
+    EXPECT_EQ(reasons, expected);
+    EXPECT_TRUE(files.contains(root + "/ok.jpg"));
     EXPECT_EQ(files.size(), geteuid() == 0 ? 2 : 1) << qPrintable(files.join('\n'));
 }
 

@@ -2,6 +2,7 @@
 
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportWorker.h"
+#include "platform/ImageFileReader.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 
@@ -14,8 +15,12 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QPointer>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -222,6 +227,8 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
     unknown.write("x");
     unknown.close();
     items.append(unknown.fileName());
+    ASSERT_TRUE(QFile::link(files.filePath(QStringLiteral("nowhere.jpg")), files.filePath(QStringLiteral("gone.jpg"))));
+    items.append(files.filePath(QStringLiteral("gone.jpg")));
 
     QStringList finished;
     QObject receiver;
@@ -242,6 +249,9 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
     EXPECT_EQ(sheet.summary().importedIds.size(), 5);
     ASSERT_EQ(alerts->shown().size(), 1);
     EXPECT_TRUE(alerts->shown().first().informativeText.contains(QLatin1String("x.zzq")));
+    // A path the folder expansion leaves out is named too.
+    EXPECT_TRUE(alerts->shown().first().informativeText.contains(
+        QLatin1String("gone.jpg: a link to something that does not exist")));
 }
 
 OVN_CATALOG_VENDORS(ImportWorkerTest);
@@ -467,4 +477,179 @@ TEST_P(ImportWorkerTest, CameraTagsGoIntoTheMetadataRow)
     EXPECT_EQ(rows.first().at(3).toString(), QStringLiteral("200"));
     const QVariantMap tags = PropertyList::read(rows.first().at(4).toString().toUtf8()).toMap();
     EXPECT_EQ(tags.value(QStringLiteral("CameraModel")).toString(), QStringLiteral("Canon EOS 7D"));
+}
+
+namespace {
+
+// Takes the catalog server away from the import after its eighth file: ends the import's session
+// and, for a while or for good, lets no new session in.
+class CatalogOutage : public OVNImportWorker::Observer
+{
+public:
+    enum Refusal { None = 0, ForGood = -1 };   // or the seconds until sessions are let in again
+
+    CatalogOutage(OVNDatabaseAccess &db, QString database, int refusal)
+        : m_db(db), m_database(std::move(database)), m_refusal(refusal)
+    {
+    }
+    ~CatalogOutage() override
+    {
+        if (m_letIn.joinable())
+            m_letIn.join();
+        letIn();
+    }
+    void importStatus(const QString &text) override
+    {
+        if (text == QLatin1String("Waiting for the catalog server..."))
+            m_waited = true;
+    }
+    void importProgress(int position, int, const QString &, const QByteArray &) override
+    {
+        if (position != 8)
+            return;
+        if (m_refusal != None) {
+            EXPECT_TRUE(m_db.runSQLCommand(
+                QStringLiteral("revoke connect on database %1 from public, current_user").arg(m_database)));
+        }
+        EXPECT_GE(m_db.affectedRowsForQuery(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity "
+                                                           "where datname=$1 and pid<>pg_backend_pid()"),
+                                            {m_database}),
+                  1);
+        if (m_refusal > 0) {
+            m_letIn = std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::seconds(m_refusal));
+                letIn();
+            });
+        }
+    }
+    bool waited() const { return m_waited; }
+
+private:
+    void letIn() { m_db.runSQLCommand(QStringLiteral("grant connect on database %1 to public").arg(m_database)); }
+
+    OVNDatabaseAccess &m_db;
+    QString m_database;
+    int m_refusal;
+    std::thread m_letIn;
+    std::atomic<bool> m_waited{false};
+};
+
+} // namespace
+
+// The server goes away in the middle of a batch: the import waits for it, puts the lost batch in
+// again and goes on; when it does not come back the import stops and names what it did not import.
+TEST_P(ImportWorkerTest, ImportWaitsForACatalogServerThatWentAway)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server goes away";
+    const struct {
+        const char *name;
+        int refusal;
+        bool comesBack;
+    } cases[] = {
+        {"session ended", CatalogOutage::None, true},
+        {"away for a second", 1, true},
+        {"gone", CatalogOutage::ForGood, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = files.filePath(QLatin1String(c.name));
+        QDir().mkpath(folder);
+        QVariantList items;
+        QStringList names;
+        for (int i = 0; i < 20; ++i) {
+            names.append(QStringLiteral("o%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+            items.append(writeJpeg(folder + QLatin1Char('/') + names.last(), i));
+        }
+        const QString target = db.addCategoryListEntry(QLatin1String(c.name), QStringLiteral("C"));
+        OVNImportWorker::Settings s = settings(2);
+        s.categoryId = target;
+        s.reconnectWaitSeconds = 3;
+        OVNImportWorker worker(maker(), s);
+        CatalogOutage outage(db, m_pgDatabase, c.refusal);
+        const OVNImportWorker::Summary summary = worker.run(items, &outage);
+
+        const QStringList rows = listedNames(db, target);
+        EXPECT_EQ(summary.catalogLost, !c.comesBack);
+        EXPECT_EQ(outage.waited(), c.refusal != CatalogOutage::None);
+        if (c.comesBack) {
+            EXPECT_EQ(rows, names);
+            EXPECT_EQ(summary.importedIds.size(), 20);
+            EXPECT_TRUE(summary.notImported.isEmpty()) << qPrintable(summary.notImported.join(QLatin1Char('\n')));
+        } else {
+            // What the import did not keep is named; nothing is in the catalog twice or missing.
+            QStringList notImported;
+            for (const QString &path : summary.notImported)
+                notImported.append(QFileInfo(path).fileName());
+            EXPECT_GE(rows.size(), 7);
+            EXPECT_EQ(rows + notImported, names);
+            EXPECT_EQ(summary.importedIds.size(), rows.size());
+        }
+    }
+}
+
+namespace slowfile {
+
+// A picture whose reading blocks until the test lets it go: a ".bmp" starting with "OVNSLOW".
+std::mutex mutex;
+std::condition_variable changed;
+bool released = false;
+int reading = 0;
+int done = 0;
+
+bool canInitWithData(const QByteArray &data) { return data.startsWith("OVNSLOW"); }
+
+QImage imageWithData(const QByteArray &)
+{
+    std::unique_lock lock(mutex);
+    ++reading;
+    changed.notify_all();
+    changed.wait(lock, [] { return released; });
+    ++done;
+    changed.notify_all();
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    return image;
+}
+
+} // namespace slowfile
+
+// Cancel closes the sheet and finishes the import while a file is still being read; that file
+// is dropped when its reading ends, after the sheet is gone, and nothing of it reaches the catalog.
+TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
+{
+    ScriptedAlertPresenter::install();
+    ImageFileReader::registerImageRepClass({{QStringLiteral("bmp")}, &slowfile::canInitWithData, &slowfile::imageWithData});
+    {
+        std::lock_guard lock(slowfile::mutex);
+        slowfile::released = false;
+        slowfile::reading = slowfile::done = 0;
+    }
+    QFile slow(files.filePath(QStringLiteral("slow.bmp")));
+    ASSERT_TRUE(slow.open(QIODevice::WriteOnly));
+    slow.write("OVNSLOW");
+    slow.close();
+    const QVariantList items{writeJpeg(files.filePath(QStringLiteral("a.jpg")), 1), slow.fileName(),
+                             writeJpeg(files.filePath(QStringLiteral("b.jpg")), 2)};
+
+    QPointer<OVNImportMedia> sheet = new OVNImportMedia;
+    sheet->setThreadCount(2);
+    sheet->setConnectionMaker(maker());
+    sheet->processFiles(items, category, nullptr);
+    ASSERT_TRUE(processEventsUntil([] { std::lock_guard lock(slowfile::mutex); return slowfile::reading == 1; }, 30000));
+    sheet->btCancelClicked();
+    EXPECT_FALSE(sheet->isVisible());
+    // Finished and deleted while the slow file is still being read.
+    EXPECT_TRUE(processEventsUntil([&] { return sheet.isNull(); }, 30000));
+    const QStringList imported = listedNames(db, category);
+    EXPECT_FALSE(imported.contains(QStringLiteral("slow.bmp")));
+
+    std::unique_lock lock(slowfile::mutex);
+    EXPECT_EQ(slowfile::done, 0);
+    slowfile::released = true;
+    slowfile::changed.notify_all();
+    ASSERT_TRUE(slowfile::changed.wait_for(lock, std::chrono::seconds(30), [] { return slowfile::done == 1; }));
+    lock.unlock();
+    processEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(listedNames(db, category), imported);
 }

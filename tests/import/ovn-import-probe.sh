@@ -13,10 +13,14 @@ done
 printf 'not a picture' > "$dir/card/readme.zzq"
 export XDG_CONFIG_HOME="$dir/config"
 
-out=$("$tool" "$dir/cat.sqlite" "Card dump" "$dir/card")
+# A file that was not imported makes the exit status 1 and is named on standard error.
+status=0
+out=$("$tool" "$dir/cat.sqlite" "Card dump" "$dir/card" 2>"$dir/err") || status=$?
+[ "$status" = 1 ] || { echo "exit status $status with a file not imported"; exit 1; }
 grep -q "^4 files$" <<<"$out" || { echo "no file count: $out"; exit 1; }
 grep -q "readme.zzq: unsupported file type" <<<"$out" || { echo "unsupported file not listed: $out"; exit 1; }
 grep -q "^imported 3 of 4 files" <<<"$out" || { echo "wrong summary: $out"; exit 1; }
+grep -q "^  $dir/card/readme.zzq$" "$dir/err" || { echo "not-imported file not named: $(cat "$dir/err")"; exit 1; }
 category=$(sed -n 's/^category //p' <<<"$out")
 
 again=$("$tool" --quiet "$dir/cat.sqlite" "Card dump" "$dir/card/img1.ppm")
@@ -25,6 +29,17 @@ count=$(sqlite3 "$dir/cat.sqlite" "select count(*) from strvfile where categoryi
 [ "$count" = 4 ] || { echo "expected 4 rows with thumbnails, got $count"; exit 1; }
 names=$(sqlite3 "$dir/cat.sqlite" "select displaytag from strvfile order by mid" | tr '\n' ' ')
 [ "$names" = "img1.ppm img2.ppm img3.ppm img1.ppm " ] || { echo "rows out of order: $names"; exit 1; }
+
+# A server catalog takes its password from PGPASSWORD; one in the URL works, with a warning.
+if [ -n "${OVN_TEST_PG_PORT:-}" ]; then
+    server="$OVN_TEST_PG_USER@$OVN_TEST_PG_HOST:$OVN_TEST_PG_PORT/$OVN_TEST_PG_DB"
+    PGPASSWORD="$OVN_TEST_PG_PASSWORD" "$tool" --quiet "postgresql://$server" "Probe $$" "$dir/card/img1.ppm" \
+        >/dev/null 2>"$dir/err" || { echo "PGPASSWORD not used: $(cat "$dir/err")"; exit 1; }
+    ! grep -q warning "$dir/err" || { echo "warned without a password in the URL"; exit 1; }
+    "$tool" --quiet "postgresql://$OVN_TEST_PG_USER:$OVN_TEST_PG_PASSWORD@${server#*@}" "Probe $$" \
+        "$dir/card/img2.ppm" >/dev/null 2>"$dir/err" || { echo "URL password refused: $(cat "$dir/err")"; exit 1; }
+    grep -q "warning: a password in the catalog URL" "$dir/err" || { echo "no warning: $(cat "$dir/err")"; exit 1; }
+fi
 
 if "$tool" "$dir/missing/dir/cat.sqlite" X "$dir/card" >/dev/null 2>&1; then
     echo "an unopenable catalog was not reported"; exit 1

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QImageWriter>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -99,4 +102,34 @@ TEST(ImageFileReaderTest, RawFilesOfTheTestDataReadOrAreRefused)
     }
     const QImage misnamed = ImageFileReader::read(base + "/metadata-extractor-images/raw/Issue 247-1.nef");
     EXPECT_FALSE(misnamed.isNull());
+}
+
+// What is no regular file is refused at once, also behind a picture's name: a device would be read
+// for ever, a pipe without a writer would block for ever.
+TEST(ImageFileReaderTest, RefusesWhatIsNoRegularFile)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("pipe.jpg"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString folder = dir.filePath(QStringLiteral("folder.png"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const struct {
+        const char *name;
+        QString target;
+    } cases[] = {
+        {"pipe.jpg", {}},
+        {"zero.jpg", QStringLiteral("/dev/zero")},
+        {"zero.nef", QStringLiteral("/dev/zero")},
+        {"to-pipe.ppm", pipe},
+        {"folder.png", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QLatin1String(c.name));
+        if (!c.target.isEmpty()) {
+            ASSERT_TRUE(QFile::link(c.target, path));
+        }
+        EXPECT_TRUE(ImageFileReader::read(path).isNull());
+        EXPECT_TRUE(ImageFileReader::read(path, QSize(64, 64)).isNull());
+    }
 }
