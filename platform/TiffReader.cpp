@@ -184,6 +184,10 @@ public:
             c.m_premultiplied = extra[0] == EXTRASAMPLE_ASSOCALPHA;
         }
         c.m_lineBytes = qint64(TIFFScanlineSize64(tiff));
+        quint32 width = 0;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        if (c.m_lineBytes < (qint64(width) * samples * bits + 7) / 8)
+            return std::nullopt;
         return c;
     }
 
