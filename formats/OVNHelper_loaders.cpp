@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <cstring>
+
 namespace {
 
 // A decode of a damaged file must not block its thread for ever.
@@ -23,6 +25,20 @@ QByteArray readWholeFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly) || file.size() > ImageFileReader::maxWholeFileBytes)
         return {};
     return file.readAll();
+}
+
+bool isAllBlack(const QImage &image)
+{
+    const int depth = image.format() == QImage::Format_RGB888 ? 3 : image.format() == QImage::Format_Grayscale8 ? 1 : 0;
+    if (depth == 0)
+        return false;
+    const size_t rowBytes = size_t(image.width()) * size_t(depth);
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        if (line[0] != 0 || std::memcmp(line, line + 1, rowBytes - 1) != 0)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -60,10 +76,11 @@ QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor
         dcraw.setWorkingDirectory(QDir::homePath());
         dcraw.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         dcraw.setStandardInputFile(QProcess::nullDevice());
-        // To standard output, the camera's white balance, half size. dcraw knows no "--", so the
-        // file goes by its absolute path: a name starting with "-" is then not taken for an option.
+        // To standard output, the camera's white balance, half size, not turned (like every other
+        // loader's picture: the turn is the metadata's). dcraw knows no "--", so the file goes by
+        // its absolute path: a name starting with "-" is then not taken for an option.
         dcraw.start(dcrawCommand(), {QStringLiteral("-c"), QStringLiteral("-w"), QStringLiteral("-h"),
-                                     QFileInfo(path).absoluteFilePath()});
+                                     QStringLiteral("-t"), QStringLiteral("0"), QFileInfo(path).absoluteFilePath()});
         if (!dcraw.waitForStarted())
             return {};
         if (!dcraw.waitForFinished(dcrawTimeoutMs)) {
@@ -74,7 +91,9 @@ QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor
         const QByteArray ppm = dcraw.readAllStandardOutput();
         if (ppm.isEmpty())
             return {};
-        return PBMImageRep::imageRepWithData(ppm);
+        const QImage image = PBMImageRep::imageRepWithData(ppm);
+        // A file whose header promises a picture its data does not hold comes out black.
+        return isAllBlack(image) ? QImage() : image;
     } catch (...) {
         return {};
     }

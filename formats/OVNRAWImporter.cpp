@@ -72,9 +72,5 @@ QByteArray OVNRAWImporter::composePpm(int width, int height, const QByteArray &r
 
 int OVNRAWImporter::exifOrientationForFlip(int flip)
 {
-    // The decoder's codes are the EXIF values read through "50132467"; this is the way back.
-    static constexpr int exif[8] = {1, 2, 4, 3, 5, 8, 6, 7};
-    if (flip <= 0)
-        return 0;
-    return exif[flip & 7];
+    return flip <= 0 ? 0 : RawDecoder::exifOrientation(flip);
 }

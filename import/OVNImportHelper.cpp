@@ -257,7 +257,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                 record.insert(key("fulldesc"), exif.value(key("DC Description")).toString());
         }
         int orientation = 0;
-        if ((loader == Loader::Image || loader == Loader::Raw) && exif.contains(key("Orientation")))
+        if ((loader == Loader::Image || loader == Loader::Raw || loader == Loader::Dcraw)
+            && exif.contains(key("Orientation")))
             orientation = exif.value(key("Orientation")).toString().toInt();
         record.insert(key("Orientation"), orientation);
         thumbnail = turnedForOrientation(thumbnail, orientation);

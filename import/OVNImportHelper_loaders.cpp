@@ -9,24 +9,19 @@
 #include "formats/OVNRAWImporter.h"
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
+#include "platform/RawDecoder.h"
 
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
+
+#include <optional>
 
 namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
 
 QString sizeText(double value) { return QString::number(value, 'f', 0); }
-
-QByteArray readWholeFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > ImageFileReader::maxWholeFileBytes)
-        return {};
-    return file.readAll();
-}
 
 bool hasNumber(const QVariantMap &map, const char *name)
 {
@@ -43,36 +38,39 @@ QSize decodeBox(QSize box) { return box; }
 
 QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
-    QSize fullSize = QImageReader(path).size();
-    QImage image;
-    if (fullSize.isValid() && !fullSize.isEmpty()) {
-        image = ImageFileReader::read(path, decodeBox(box));
-    } else {
-        // A reader that cannot tell the size before decoding (the program's own Netpbm reader).
+    ImageFileReader::Facts facts;
+    QImage image = ImageFileReader::read(path, decodeBox(box), &facts);
+    if (image.isNull())
+        return {};
+    QSize fullSize = facts.size;
+    if (!fullSize.isValid() || fullSize.isEmpty()) {
+        // A reader that cannot tell the size without decoding the whole picture.
         image = ImageFileReader::read(path);
         fullSize = image.size();
     }
-    if (image.isNull())
-        return {};
     record.insert(key("imagewidth"), sizeText(fullSize.width()));
     record.insert(key("imageheight"), sizeText(fullSize.height()));
+    QVariantMap exif;
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
-        const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
-        if (!exif.isEmpty()) {
-            record.insert(key("exif"), exif);
-            if (hasNumber(exif, "Width") && hasNumber(exif, "Height")) {
-                record.insert(key("imagewidth"), exif.value(key("Width")).toString());
-                record.insert(key("imageheight"), exif.value(key("Height")).toString());
-            }
+        exif = OVNImageTagParser().parseFileForExifInfo(path);
+        if (hasNumber(exif, "Width") && hasNumber(exif, "Height")) {
+            record.insert(key("imagewidth"), exif.value(key("Width")).toString());
+            record.insert(key("imageheight"), exif.value(key("Height")).toString());
         }
     }
+    // A camera RAW file's turn as its decoder reads it; it is the one its pixels need, also where
+    // the metadata are not read for the file's type.
+    if (facts.orientation > 0)
+        exif.insert(key("Orientation"), qint64(facts.orientation));
+    if (!exif.isEmpty())
+        record.insert(key("exif"), exif);
     record.insert(key("filetype"), key("NSImage"));
     return image;
 }
 
 QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
-    const QByteArray data = readWholeFile(path);
+    const QByteArray data = ImageFileReader::readWholeFile(path);
     if (data.isEmpty())
         return {};
     OVNRAWImporter importer;
@@ -89,7 +87,8 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
         sizeKnown = true;
     }
     // The camera's embedded preview when it is large enough, else a reduced decode.
-    const QImage image = ImageFileReader::readRaw(data, decodeBox(box));
+    ImageFileReader::Facts facts;
+    const QImage image = ImageFileReader::readRaw(data, decodeBox(box), &facts);
     if (image.isNull())
         return {};
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
@@ -105,11 +104,10 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
                 sizeKnown = true;
             }
         }
-        // The decoder's turn is the one the pixels need; the file's own tag may be the sensor's.
-        const QVariantMap decoderFacts = importer.metadata();
-        if (decoderFacts.contains(key("Orientation")))
-            metadata.insert(key("Orientation"), decoderFacts.value(key("Orientation")));
     }
+    // The decoder's turn is the one the pixels need; the file's own tag may be the sensor's.
+    if (facts.orientation > 0)
+        metadata.insert(key("Orientation"), qint64(facts.orientation));
     if (sizeKnown) {
         metadata.insert(key("Width"), sizeText(width));
         metadata.insert(key("Height"), sizeText(height));
@@ -136,6 +134,13 @@ QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariant
     const QImage image = OVNHelper::imageForDCRAWMediaFile(path);
     if (image.isNull())
         return {};
+    // dcraw leaves the picture as the sensor holds it; the camera's turn comes from the same
+    // identification it makes.
+    if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path)) {
+        QVariantMap exif = record.value(key("exif")).toMap();
+        exif.insert(key("Orientation"), qint64(RawDecoder::exifOrientation(info->flip)));
+        record.insert(key("exif"), exif);
+    }
     record.insert(key("imagewidth"), sizeText(2.0 * image.width()));
     record.insert(key("imageheight"), sizeText(2.0 * image.height()));
     return image;

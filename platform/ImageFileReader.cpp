@@ -1,7 +1,9 @@
 #include "platform/ImageFileReader.h"
 
+#include "platform/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
 #include "platform/RawDecoder.h"
+#include "platform/TiffReader.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -11,6 +13,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -25,15 +28,6 @@ std::vector<ImageFileReader::ImageRepClass> &registry()
 {
     static std::vector<ImageFileReader::ImageRepClass> classes;
     return classes;
-}
-
-QByteArray readWholeFile(const QString &path)
-{
-    QFile file;
-    if (!FileAccess::openRegularFile(file, path) || file.size() > ImageFileReader::maxWholeFileBytes)
-        return {};
-    // A file that grows while it is read stops at the cap all the same.
-    return file.read(ImageFileReader::maxWholeFileBytes);
 }
 
 QImage fitted(QImage image, QSize maxSize)
@@ -63,21 +57,54 @@ QSize jpegDecodeSize(QImageReader &reader, QSize size, QSize target)
     return reduced(factor);
 }
 
+qint64 pixelBytes(QSize size) { return size.isValid() ? qint64(size.width()) * size.height() * 4 : 0; }
+
+// Whether a read takes its share of the decoding budget, or runs within one its caller holds (a
+// thread that holds a share never waits for another: that could wait for ever).
+enum class Budget { Reserve, AlreadyHeld };
+
 // Reads with Qt, decoding at a reduced size where the format allows it.
-QImage readWithQt(QImageReader &reader, QSize maxSize)
+QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileReader::Facts *facts = nullptr)
 {
     reader.setAutoTransform(false);
     // Qt refuses pictures above 128 MB by default; a camera's full picture may be larger.
     reader.setAllocationLimit(1024);
-    if (maxSize.isValid() && !maxSize.isEmpty()) {
-        const QSize size = reader.size();
-        if (size.isValid() && !size.isEmpty()) {
-            const QSize target = ImageFileReader::fittedSize(size, maxSize);
-            if (target != size)
-                reader.setScaledSize(jpegDecodeSize(reader, size, target));
+    const QSize size = reader.size();
+    if (facts)
+        facts->size = size;
+    // Readers that cannot decode at a reduced size decode the whole picture, then scale it.
+    qint64 held = pixelBytes(size);
+    if (maxSize.isValid() && !maxSize.isEmpty() && size.isValid() && !size.isEmpty()) {
+        const QSize target = ImageFileReader::fittedSize(size, maxSize);
+        if (target != size) {
+            const QSize decoded = jpegDecodeSize(reader, size, target);
+            reader.setScaledSize(decoded);
+            held = (reader.supportsOption(QImageIOHandler::ScaledSize) ? pixelBytes(decoded) : held)
+                + pixelBytes(decoded) + pixelBytes(target);
         }
     }
+    DecodeMemoryBudget::Reservation reservation;
+    if (budget == Budget::Reserve)
+        reservation = DecodeMemoryBudget::shared().reserve(held);
     return fitted(reader.read(), maxSize);
+}
+
+// The reduction of a camera RAW decode for a picture of `full` pixels wanted in `maxSize`.
+int rawShrink(QSize full, QSize maxSize)
+{
+    int shrink = 0;
+    if (maxSize.isValid() && !maxSize.isEmpty()) {
+        const QSize target = ImageFileReader::fittedSize(full, maxSize);
+        while (shrink < 4 && (full.width() >> (shrink + 1)) >= target.width()
+               && (full.height() >> (shrink + 1)) >= target.height())
+            ++shrink;
+    }
+    return shrink;
+}
+
+RawDecoder::Options rawOptions(int shrink)
+{
+    return {shrink, shrink > 0 ? RawDecoder::Interpolation::Quick : RawDecoder::Interpolation::Full};
 }
 
 QImage rgbToImage(const RawDecoder::Image &rgb)
@@ -119,15 +146,20 @@ QSize ImageFileReader::fittedSize(QSize size, QSize box)
                  std::max(1, int(std::lround(size.height() * scale))));
 }
 
-QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize)
+namespace {
+
+// The picture of an opened RAW decoder: the camera's preview when it serves, else a decode. The
+// caller holds the decode's share of the budget.
+QImage decodeRaw(RawDecoder &decoder, QSize maxSize, ImageFileReader::Facts *facts)
 {
-    RawDecoder decoder;
-    if (!decoder.open(data))
-        return {};
-    const QSize full(decoder.info().width, decoder.info().height);
-    int shrink = 0;
+    const RawDecoder::Info &info = decoder.info();
+    const QSize full(info.width, info.height);
+    if (facts) {
+        facts->size = full;
+        facts->orientation = RawDecoder::exifOrientation(info.flip);
+    }
     if (maxSize.isValid() && !maxSize.isEmpty()) {
-        const QSize target = fittedSize(full, maxSize);
+        const QSize target = ImageFileReader::fittedSize(full, maxSize);
         // The camera's own preview serves when it is large enough and shaped like the picture.
         const QByteArray jpeg = decoder.embeddedJpeg();
         if (!jpeg.isEmpty()) {
@@ -139,23 +171,41 @@ QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize)
             const bool sameShape = preview.isValid() && !preview.isEmpty()
                 && std::abs(double(preview.width()) / preview.height() - double(full.width()) / full.height()) < 0.02;
             if (sameShape && preview.width() >= target.width() && preview.height() >= target.height()) {
-                QImage image = readWithQt(reader, maxSize);
+                QImage image = readWithQt(reader, maxSize, Budget::AlreadyHeld);
                 if (!image.isNull())
                     return image;
             }
         }
-        while (shrink < 4 && (full.width() >> (shrink + 1)) >= target.width()
-               && (full.height() >> (shrink + 1)) >= target.height())
-            ++shrink;
     }
-    const auto rgb = decoder.decode({shrink, shrink > 0 ? RawDecoder::Interpolation::Quick
-                                                       : RawDecoder::Interpolation::Full});
+    const auto rgb = decoder.decode(rawOptions(rawShrink(full, maxSize)));
     if (!rgb)
         return {};
     return fitted(rgbToImage(*rgb), maxSize);
 }
 
-QImage ImageFileReader::read(const QString &path, QSize maxSize)
+} // namespace
+
+QByteArray ImageFileReader::readWholeFile(const QString &path)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path) || file.size() > maxWholeFileBytes)
+        return {};
+    // A file that grows while it is read stops at the cap all the same.
+    return file.read(maxWholeFileBytes);
+}
+
+QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *facts)
+{
+    RawDecoder decoder;
+    if (!decoder.open(data))
+        return {};
+    const QSize full(decoder.info().width, decoder.info().height);
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
+        data.size() + RawDecoder::decodeBytes(decoder.info(), rawOptions(rawShrink(full, maxSize))));
+    return decodeRaw(decoder, maxSize, facts);
+}
+
+QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
 {
     // Devices and pipes behind a picture's name would be read for ever, or block.
     if (QFile file; !FileAccess::openRegularFile(file, path))
@@ -170,10 +220,16 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize)
         for (const ImageRepClass &repClass : classes) {
             if (!repClass.fileTypes.contains(suffix))
                 continue;
+            // The file and, about, its picture.
+            const DecodeMemoryBudget::Reservation reservation =
+                DecodeMemoryBudget::shared().reserve(QFileInfo(path).size() * 3);
             const QByteArray data = readWholeFile(path);
-            if (repClass.canInitWithData(data))
-                return fitted(repClass.imageWithData(data), maxSize);
-            break;
+            if (!repClass.canInitWithData(data))
+                break;
+            QImage image = repClass.imageWithData(data);
+            if (facts)
+                facts->size = image.size();
+            return fitted(std::move(image), maxSize);
         }
     }
 
@@ -183,10 +239,30 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize)
     // Most camera RAW files are TIFF inside, and Qt would show their small first-page thumbnail;
     // others Qt does not know at all. Both go to the RAW decoder first.
     if (format.isEmpty() || (format == "tiff" && !isTiffName(path))) {
-        const QByteArray data = readWholeFile(path);
-        QImage image = readRaw(data, maxSize);
+        QImage image;
+        // The header tells what the decode will hold; the file is read whole once that is free.
+        if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path)) {
+            const QSize full(info->width, info->height);
+            const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
+                QFileInfo(path).size() + RawDecoder::decodeBytes(*info, rawOptions(rawShrink(full, maxSize))));
+            const QByteArray data = readWholeFile(path);
+            RawDecoder decoder;
+            if (decoder.open(data))
+                image = decodeRaw(decoder, maxSize, facts);
+        }
         if (!image.isNull() || format.isEmpty())
             return image;
+        if (facts)
+            *facts = Facts{};
     }
-    return readWithQt(reader, maxSize);
+    // A large TIFF is read a band of rows at a time rather than whole.
+    if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
+        const QImage reduced = TiffReader::readReduced(path, maxSize);
+        if (!reduced.isNull()) {
+            if (facts)
+                facts->size = reader.size();
+            return fitted(reduced, maxSize);
+        }
+    }
+    return readWithQt(reader, maxSize, Budget::Reserve, facts);
 }

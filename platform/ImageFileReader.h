@@ -20,18 +20,30 @@ public:
     };
     static void registerImageRepClass(const ImageRepClass &repClass);
 
+    // What a read learnt of the file beside its picture.
+    struct Facts {
+        QSize size;           // the full picture's size, as stored
+        int orientation = 0;  // how to turn it, in the EXIF numbering, when the reader knows (camera
+                              // RAW files); 0 when the file's metadata is to say
+    };
+
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
-    // decoding, a camera's embedded preview, or a half-size RAW decode. Only regular files are
-    // read: a device, a pipe or a socket, also behind a link, gives null at once.
-    static QImage read(const QString &path, QSize maxSize = QSize());
+    // decoding, a TIFF's reduced image or its rows averaged as they are read, a camera's
+    // embedded preview, or a half-size RAW decode. Only regular files are read: a device, a pipe
+    // or a socket, also behind a link, gives null at once. Decodes that hold much memory wait for
+    // their share of the process's decoding budget (DecodeMemoryBudget).
+    static QImage read(const QString &path, QSize maxSize = QSize(), Facts *facts = nullptr);
 
     // A camera RAW file's picture from its bytes, as read() does it for RAW files.
-    static QImage readRaw(const QByteArray &data, QSize maxSize = QSize());
+    static QImage readRaw(const QByteArray &data, QSize maxSize = QSize(), Facts *facts = nullptr);
 
     // `size` made to fit `box` with its aspect kept; never larger than `size`, at least 1 × 1.
     static QSize fittedSize(QSize size, QSize box);
 
     // Files larger than this are not read into memory whole.
     static constexpr qint64 maxWholeFileBytes = qint64(1) << 30;
+
+    // The bytes of a regular file of at most maxWholeFileBytes; empty for anything else.
+    static QByteArray readWholeFile(const QString &path);
 };

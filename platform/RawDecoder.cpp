@@ -1,5 +1,7 @@
 #include "platform/RawDecoder.h"
 
+#include <QFile>
+
 #include <libraw/libraw.h>
 
 #include <algorithm>
@@ -44,6 +46,27 @@ RawDecoder::Image halve(RawDecoder::Image image, int times)
     return image;
 }
 
+// True when the unpacked sensor data is all zero: a file whose header promises a picture its data
+// does not hold (cut off, or never written) decodes to black otherwise. A real exposure always
+// has some signal, if only the sensor's black level and noise.
+bool hasNoSamples(const LibRaw &raw)
+{
+    const libraw_rawdata_t &r = raw.imgdata.rawdata;
+    const uchar *bytes = nullptr;
+    size_t size = 0;
+    if (r.raw_alloc) {
+        bytes = static_cast<const uchar *>(r.raw_alloc);
+        size = size_t(r.sizes.raw_height) * r.sizes.raw_pitch;
+    } else if (raw.imgdata.image) {
+        bytes = reinterpret_cast<const uchar *>(raw.imgdata.image);
+        size = size_t(raw.imgdata.sizes.iheight) * raw.imgdata.sizes.iwidth * sizeof *raw.imgdata.image;
+    }
+    if (!bytes || size == 0)
+        return false;
+    // All bytes equal to the first, and the first zero.
+    return bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0;
+}
+
 } // namespace
 
 RawDecoder::RawDecoder() = default;
@@ -77,21 +100,56 @@ bool RawDecoder::open(const QByteArray &data)
         m_raw.reset();
         return false;
     }
-    const libraw_data_t &d = m_raw->imgdata;
-    m_info.make = cameraString(d.idata.make, sizeof d.idata.make);
-    m_info.model = cameraString(d.idata.model, sizeof d.idata.model);
-    m_info.rawWidth = d.sizes.raw_width;
-    m_info.rawHeight = d.sizes.raw_height;
-    m_info.width = d.sizes.width;
-    m_info.height = d.sizes.height;
-    m_info.flip = d.sizes.flip;
-    const qint64 pixels = qint64(m_info.rawWidth) * m_info.rawHeight;
-    if (m_info.width <= 0 || m_info.height <= 0 || pixels <= 0 || pixels > maxSensorPixels) {
+    if (!readInfo(*m_raw, m_info)) {
         m_raw->recycle();
         return false;
     }
     m_open = true;
     return true;
+}
+
+bool RawDecoder::readInfo(LibRaw &raw, Info &info)
+{
+    const libraw_data_t &d = raw.imgdata;
+    info.make = cameraString(d.idata.make, sizeof d.idata.make);
+    info.model = cameraString(d.idata.model, sizeof d.idata.model);
+    info.rawWidth = d.sizes.raw_width;
+    info.rawHeight = d.sizes.raw_height;
+    info.width = d.sizes.width;
+    info.height = d.sizes.height;
+    info.flip = d.sizes.flip;
+    const qint64 pixels = qint64(info.rawWidth) * info.rawHeight;
+    return info.width > 0 && info.height > 0 && pixels > 0 && pixels <= maxSensorPixels;
+}
+
+std::optional<RawDecoder::Info> RawDecoder::identifyFile(const QString &path)
+{
+    std::lock_guard lock(decodingLock());
+    try {
+        LibRaw raw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+        Info info;
+        if (raw.open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS || !readInfo(raw, info))
+            return std::nullopt;
+        return info;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+qint64 RawDecoder::decodeBytes(const Info &info, const Options &options)
+{
+    // The sensor's samples (16 bits each), the four-channel 16-bit work picture (a quarter of the
+    // pixels for a reduced decode) and the 8-bit result.
+    const qint64 sensor = qint64(info.rawWidth) * info.rawHeight;
+    const qint64 picture = qint64(info.width) * info.height / (options.shrink > 0 ? 4 : 1);
+    return sensor * 2 + picture * 8 + picture * 3;
+}
+
+int RawDecoder::exifOrientation(int flip)
+{
+    // The decoder's codes are the EXIF values read through "50132467"; this is the way back.
+    static constexpr int exif[8] = {1, 2, 4, 3, 5, 8, 6, 7};
+    return exif[std::max(flip, 0) & 7];
 }
 
 // A decode or a preview read leaves LibRaw's state spent: start from the identification again.
@@ -129,7 +187,7 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         }
         // A file whose sensor data is mostly missing or unreadable gives no picture; a few bad
         // reads (a file cut short near its end) still give the rest.
-        if (qint64(m_raw->error_count()) > qint64(m_info.rawWidth) * m_info.rawHeight / 100) {
+        if (qint64(m_raw->error_count()) > qint64(m_info.rawWidth) * m_info.rawHeight / 100 || hasNoSamples(*m_raw)) {
             m_raw->recycle();
             return std::nullopt;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <memory>
 #include <mutex>
@@ -53,11 +54,23 @@ public:
     bool isOpen() const { return m_open; }
     const Info &info() const { return m_info; }
 
-    // The decoded picture, or nothing when the data is damaged or memory runs out.
+    // The decoded picture, or nothing when the data is damaged, holds no picture (its samples are
+    // all zero: a header without its data) or memory runs out.
     std::optional<Image> decode(const Options &options);
 
     // The camera's embedded preview when it is a JPEG stream (starts with FF D8), else empty.
     QByteArray embeddedJpeg();
+
+    // The facts open() would give, from the file's header alone (the file is not read whole);
+    // nothing for a file that is no supported camera-RAW file.
+    static std::optional<Info> identifyFile(const QString &path);
+
+    // The memory a decode of a picture with these facts holds at its peak, about.
+    static qint64 decodeBytes(const Info &info, const Options &options);
+
+    // The rotation code as an EXIF orientation: 0 (none) is 1, 3 is 3, 5 is 8 and 6 is 6; the
+    // mirrored codes likewise.
+    static int exifOrientation(int flip);
 
     // The largest number of sensor pixels the decoder accepts (it works on 8 bytes per pixel).
     static constexpr qint64 maxSensorPixels = 400'000'000;
@@ -67,6 +80,7 @@ public:
     static std::recursive_mutex &decodingLock();
 
 private:
+    static bool readInfo(LibRaw &raw, Info &info);
     bool reidentify();
 
     std::unique_ptr<LibRaw> m_raw;

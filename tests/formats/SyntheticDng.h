@@ -21,6 +21,8 @@ struct Options {
     int orientation = 1;   // EXIF numbering
     QByteArray make = "Ostrevan";
     QByteArray model = "Test Sensor";
+    // False for a file cut off after its header: the picture's data is named but not there.
+    bool withData = true;
     // The scene, per pixel; each CFA site samples its channel of it.
     std::function<Rgb(int x, int y)> scene = [](int, int) { return Rgb{30000, 30000, 30000}; };
 };
@@ -67,18 +69,21 @@ public:
 
     // The file: header, pixel data, then the IFD and the values that do not fit in an entry.
     // The entry `stripOffsetTag` gets the pixel data's offset.
-    QByteArray build(const QByteArray &pixels) const
+    QByteArray build(const QByteArray &pixels, bool withData = true) const
     {
         QByteArray out("II*\0", 4);
         const quint32 pixelOffset = 8;
-        const quint32 ifdOffset = pixelOffset + quint32(pixels.size());
+        // Cut off: the data would follow everything else.
+        const quint32 namedOffset = withData ? pixelOffset : quint32(1) << 24;
+        const quint32 ifdOffset = pixelOffset + (withData ? quint32(pixels.size()) : 0);
         out.append(le32(ifdOffset));
-        out.append(pixels);
+        if (withData)
+            out.append(pixels);
         std::vector<Entry> entries = m_entries;
         std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.tag < b.tag; });
         for (Entry &e : entries)
             if (e.tag == 273)
-                e.value = le32(pixelOffset);
+                e.value = le32(namedOffset);
         quint32 extra = ifdOffset + 2 + quint32(entries.size()) * 12 + 4;
         QByteArray ifd = le16(quint16(entries.size()));
         QByteArray tail;
@@ -164,7 +169,7 @@ inline QByteArray make(const Options &o)
     t.rationals(50721, 10, {3.2406, -1.5372, -0.4986, -0.9689, 1.8758, 0.0415, 0.0557, -0.2040, 1.0570});
     t.rationals(50728, 5, {1.0, 1.0, 1.0});
     t.shorts(50778, {21});
-    return t.build(pixels);
+    return t.build(pixels, o.withData);
 }
 
 } // namespace syntheticdng

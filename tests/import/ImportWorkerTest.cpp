@@ -6,6 +6,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 
+#include "../formats/SyntheticDng.h"
 #include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
@@ -147,6 +148,42 @@ TEST_P(ImportWorkerTest, MixedFolderGivesOneRowPerFile)
     EXPECT_EQ(turned.size(), QSize(256, 171));
     for (const MediaRecord &row : rows)
         EXPECT_FALSE(db.getThumbnailForMediaID(row.field(MediaRecord::Mid)).isEmpty()) << qPrintable(row.field(MediaRecord::DisplayTag));
+}
+
+// A portrait camera RAW file is catalogued with its orientation and an upright thumbnail; one cut
+// off after its header is listed as unreadable.
+TEST_P(ImportWorkerTest, RawFilesAreTurnedAndHeaderOnlyOnesListed)
+{
+    syntheticdng::Options portrait;
+    portrait.width = 96;
+    portrait.height = 64;
+    portrait.orientation = 6;
+    syntheticdng::Options cut;
+    cut.width = 400;
+    cut.height = 300;
+    cut.withData = false;
+    for (const auto &[name, options] : {std::pair{"portrait.dng", portrait}, std::pair{"cut.dng", cut}}) {
+        QFile file(files.filePath(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(syntheticdng::make(options));
+    }
+    OVNImportWorker worker(maker(), settings());
+    const OVNImportWorker::Summary summary = worker.run({files.path()});
+    // Both are catalogued, the cut one with an icon.
+    EXPECT_EQ(summary.importedIds.size(), 2);
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(QFileInfo(summary.failures.first().path).fileName(), QStringLiteral("cut.dng"));
+    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("cannot be read")));
+    int portraits = 0;
+    for (const auto &record : db.getMediaList(category)) {
+        if (record->field(MediaRecord::DisplayTag) != QLatin1String("portrait.dng"))
+            continue;
+        ++portraits;
+        EXPECT_EQ(record->field(MediaRecord::Orientation), QStringLiteral("6"));
+        const QImage thumb = QImage::fromData(db.getThumbnailForMediaID(record->field(MediaRecord::Mid)));
+        EXPECT_GT(thumb.height(), thumb.width());
+    }
+    EXPECT_EQ(portraits, 1);
 }
 
 // Records go in in the list's order whatever order the threads finish in, across several batches.
