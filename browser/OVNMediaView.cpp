@@ -68,7 +68,7 @@ OVNMediaView::OVNMediaView(QWidget *parent)
         m_thumbCreator->setLayout(m_layoutSettings.first().toMap());
     m_extensionMapper = std::make_unique<OVNExtensionMapping>();
     const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
-    m_preferredCacheEntries = limit > 0 ? qsizetype(std::min<qint64>(limit, 1 << 20)) : 1500;
+    m_preferredCacheEntries = qsizetype(limit > 0 ? std::min<qint64>(limit, 1 << 20) : 1500);
     applyThumbnailCacheLimits();
     // A few screens of drawn cells (KiB): scrolling back and forth redraws nothing.
     m_renderedCells.setMaxCost(48 * 1024);

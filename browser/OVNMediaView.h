@@ -365,7 +365,7 @@ private:
     std::atomic<bool> m_thumbnailUpdatePending{false};
     OVNThumbnailCache m_thumbnails; // under the draw lock
     qint64 m_thumbnailCacheMaxBytes = OVNThumbnailCache::defaultMaxBytes;
-    qsizetype m_preferredCacheEntries = 1500;
+    std::atomic<qsizetype> m_preferredCacheEntries{1500};
     QCache<const MediaRecord *, RenderedCell> m_renderedCells; // cost in KiB
     // appearance and the rest of the design's state
     QColor m_backgroundcolor = Qt::white;

@@ -29,16 +29,27 @@ const QString keyThumbImage = QStringLiteral("thumbimage");
 const QString keyMid = QStringLiteral("mid");
 constexpr int drawLockWaitMs = 10000;
 constexpr qsizetype unshownSliceSize = 64;
+
+// "AssetBackgroundLoaderMaxCache": the largest container that is preloaded, and the most records
+// the view keeps thumbnails for; 0 or missing means 1500.
+qsizetype maxCacheEntries()
+{
+    const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
+    return qsizetype(limit > 0 ? std::min<qint64>(limit, 1 << 20) : 1500);
+}
 }
 
 bool OVNMediaView::setMediaContainer(const MediaListRef &list)
 {
     const bool onGuiThread = QThread::currentThread() == thread();
     const int generation = ++m_scanThreadID;
+    const qsizetype maxCache = maxCacheEntries();
+    m_preferredCacheEntries = maxCache;
     {
         // What the view fetched for the records it showed goes with them.
         QMutexLocker draw(&m_drawlock);
         m_thumbnails.clear();
+        m_thumbnails.setMaxEntries(std::max(m_thumbnails.maxEntries(), maxCache));
     }
 
     if (onGuiThread) {
@@ -53,9 +64,8 @@ bool OVNMediaView::setMediaContainer(const MediaListRef &list)
     // the end, so that a view being destroyed waits until this thread no longer touches it.
     QMutexLocker scan(&m_scanlock);
     if (list) {
-        const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
         const bool preload = UserDefaults::standard().boolForKey(QStringLiteral("AssetBackgroundLoader"));
-        if (preload && list->size() < (limit > 0 ? limit : 1500)) {
+        if (preload && list->size() < maxCache) {
             qsizetype index = 0;
             if (!preloadItems(list, generation, &index, list->size() + 1))
                 return false;
@@ -73,9 +83,7 @@ bool OVNMediaView::setMediaContainer(const MediaListRef &list)
 
 void OVNMediaView::startPreloadIfWanted(const MediaListRef &list)
 {
-    const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
-    const qint64 maxCache = limit > 0 ? limit : 1500;
-    m_preferredCacheEntries = qsizetype(std::min<qint64>(maxCache, 1 << 20));
+    const qsizetype maxCache = m_preferredCacheEntries;
     applyThumbnailCacheLimits();
     if (!UserDefaults::standard().boolForKey(QStringLiteral("AssetBackgroundLoader")) || list->size() >= maxCache)
         return;
@@ -251,7 +259,7 @@ void OVNMediaView::applyThumbnailCacheLimits()
     const qsizetype screens = 2 * qsizetype(cellsPerScreen());
     QMutexLocker draw(&m_drawlock);
     m_thumbnails.setMaxBytes(m_thumbnailCacheMaxBytes);
-    m_thumbnails.setMaxEntries(std::max(m_preferredCacheEntries, screens));
+    m_thumbnails.setMaxEntries(std::max(m_preferredCacheEntries.load(), screens));
 }
 
 void OVNMediaView::setThumbnailCacheMaxBytes(qint64 bytes)
