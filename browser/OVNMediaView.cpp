@@ -79,6 +79,9 @@ OVNMediaView::~OVNMediaView()
     // A pass on another thread must be gone before the view is: make it stop, then wait for it.
     ++m_scanThreadID;
     QMutexLocker scan(&m_scanlock);
+    // Records shared with other windows outlive the view: what it fetched into them goes with it.
+    QMutexLocker draw(&m_drawlock);
+    m_thumbnails.clear();
 }
 
 // ---- configuration ----

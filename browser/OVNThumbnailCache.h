@@ -29,7 +29,7 @@ public:
     OVNThumbnailCache() = default;
     OVNThumbnailCache(const OVNThumbnailCache &) = delete;
     OVNThumbnailCache &operator=(const OVNThumbnailCache &) = delete;
-    // Leaves the records alone: a view going away need not strip what its owner still shows.
+    // Leaves the records alone; clear() takes the fetched data out of them.
     ~OVNThumbnailCache() = default;
 
     void setMaxBytes(qint64 bytes);
