@@ -68,7 +68,8 @@ OVNMediaView::OVNMediaView(QWidget *parent)
         m_thumbCreator->setLayout(m_layoutSettings.first().toMap());
     m_extensionMapper = std::make_unique<OVNExtensionMapping>();
     const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
-    m_decoded.setMaxCost(limit > 0 ? int(std::min<qint64>(limit, 1 << 20)) : 1500);
+    m_preferredCacheEntries = qsizetype(limit > 0 ? std::min<qint64>(limit, 1 << 20) : 1500);
+    applyThumbnailCacheLimits();
     // A few screens of drawn cells (KiB): scrolling back and forth redraws nothing.
     m_renderedCells.setMaxCost(48 * 1024);
 }
@@ -78,6 +79,9 @@ OVNMediaView::~OVNMediaView()
     // A pass on another thread must be gone before the view is: make it stop, then wait for it.
     ++m_scanThreadID;
     QMutexLocker scan(&m_scanlock);
+    // Records shared with other windows outlive the view: what it fetched into them goes with it.
+    QMutexLocker draw(&m_drawlock);
+    m_thumbnails.clear();
 }
 
 // ---- configuration ----

@@ -2,6 +2,7 @@
 
 #include "browser/OVNMediaViewDelegate.h"
 #include "browser/OVNMediaViewGeometry.h"
+#include "browser/OVNThumbnailCache.h"
 #include "platform/MediaRecord.h"
 #include "uikit/NTTextAttributes.h"
 
@@ -172,15 +173,23 @@ public:
     const StackRecord *stack(int group) const;
 
     // ---- thumbnails ----
-    // The decoded thumbnail of a visible row, fetched from the delegate the first time and kept
-    // decoded in a cache of "AssetBackgroundLoaderMaxCache" entries; null when there is none. GUI
-    // thread only.
+    // The thumbnail of a visible row at its stored size (for the preview and the like), fetched
+    // from the delegate when the record holds none; null when there is none. Cells draw pictures
+    // kept at their own size instead. GUI thread only.
     QImage imageForRow(int row);
     // The film-roll cell image of a row, null when the row has no thumbnail.
     QImage rollimageForRow(int row, bool loadOnDemand);
     QImage makeRollImage(const QImage &image, const QString &title) const;
     // One preload pass over all items, on the calling thread; see setMediaContainer().
     void scanForThumbnailsThread();
+    // The bound of the fetched data and cell pictures the view keeps (256 MiB unless set); the
+    // "AssetBackgroundLoaderMaxCache" preference bounds their number. Records whose entries go
+    // lose the data the view fetched for them.
+    void setThumbnailCacheMaxBytes(qint64 bytes);
+    qint64 thumbnailCacheMaxBytes() const { return m_thumbnailCacheMaxBytes; }
+    // What the view keeps now: bytes and records.
+    qint64 thumbnailCacheBytes() const;
+    qsizetype thumbnailCacheCount() const;
 
     // ---- layout ----
     void recalcThumbnailLayout(const QSizeF &frame);
@@ -271,10 +280,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    struct DecodedThumbnail {
-        QByteArray data;   // what it was decoded from; a record whose data changed is decoded again
-        QImage image;
-    };
     // A cell the renderer drew, with what it was drawn from: the decoded picture and the record's
     // values a layout can show. A cell whose picture or values changed is drawn again.
     struct RenderedCell {
@@ -291,10 +296,16 @@ private:
     void startPreloadIfWanted(const MediaListRef &list);
     bool preloadItems(const MediaListRef &list, int generation, qsizetype *index, qsizetype budget);
     void continuePreloadOnGuiThread(MediaListRef list, int generation, qsizetype index);
-    QByteArray thumbnailDataFor(const MediaRecordRef &record, bool *known);
-    QImage decodedThumbnail(const MediaRecordRef &record);
-    // The decoded thumbnail of a record when it is at hand without asking the delegate or decoding.
-    bool cachedThumbnail(const MediaRecordRef &record, QImage *image);
+    QByteArray thumbnailDataFor(const MediaRecordRef &record);
+    // The size a cell's picture is fitted into.
+    QSize cellPictureBox() const;
+    // A record's picture fitted to the cell, decoded (and fetched) when it is not kept.
+    QImage cellPicture(const MediaRecordRef &record);
+    // The cell picture of a record when it is at hand without asking the delegate or decoding.
+    bool cachedCellPicture(const MediaRecordRef &record, QImage *image);
+    // Applies the entry bound: the preference, but never less than two screens of cells, which
+    // would fetch every cell again at each repaint.
+    void applyThumbnailCacheLimits();
     QImage imageForDrawing(int row, qint64 budgetLeftMs, bool *deferred);
     // The renderer's cell for a record, drawn again only when something it shows changed. Cells
     // drawn at another size or style are dropped by invalidateRenderedCells().
@@ -350,9 +361,11 @@ private:
     // preloading
     std::atomic<int> m_scanThreadID{0};
     QMutex m_scanlock;
-    QMutex m_drawlock;
+    mutable QMutex m_drawlock;
     std::atomic<bool> m_thumbnailUpdatePending{false};
-    QCache<const MediaRecord *, DecodedThumbnail> m_decoded;
+    OVNThumbnailCache m_thumbnails; // under the draw lock
+    qint64 m_thumbnailCacheMaxBytes = OVNThumbnailCache::defaultMaxBytes;
+    std::atomic<qsizetype> m_preferredCacheEntries{1500};
     QCache<const MediaRecord *, RenderedCell> m_renderedCells; // cost in KiB
     // appearance and the rest of the design's state
     QColor m_backgroundcolor = Qt::white;

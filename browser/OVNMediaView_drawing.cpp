@@ -144,6 +144,7 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
         const int firstLine = std::max(0, int(std::floor(exposed.top() / m_thumbnailHeight)));
         const int lastLine = int(std::floor(std::nextafter(exposed.bottom(), exposed.top()) / m_thumbnailHeight));
         const int n = count();
+        applyThumbnailCacheLimits();
         QElapsedTimer clock;
         clock.start();
         const qint64 deadline = m_loadBudgetMs > 0 ? m_loadBudgetMs : -1;
@@ -377,36 +378,20 @@ void OVNMediaView::invalidateRenderedCells()
     viewport()->update();
 }
 
-bool OVNMediaView::cachedThumbnail(const MediaRecordRef &record, QImage *image)
-{
-    const DecodedThumbnail *cached = m_decoded.object(record.get());
-    if (!cached)
-        return false;
-    QMutexLocker draw(&m_drawlock);
-    const QVariant stored = record->value(QStringLiteral("thumbimage"));
-    if (!stored.isValid())
-        return false;
-    const QByteArray data = stored.toByteArray();
-    if (cached->data.constData() != data.constData() || cached->data.size() != data.size())
-        return false;
-    *image = cached->image;
-    return true;
-}
-
 QImage OVNMediaView::imageForDrawing(int row, qint64 budgetLeftMs, bool *deferred)
 {
     if (row < 0 || row >= count())
         return QImage();
     const MediaRecordRef &record = m_mediaContainer.at(row);
     QImage image;
-    if (cachedThumbnail(record, &image))
+    if (cachedCellPicture(record, &image))
         return image;
     if (budgetLeftMs == 0) {
         // Out of time for this repaint: the cell stays blank until the next one.
         *deferred = true;
         return QImage();
     }
-    return decodedThumbnail(record);
+    return cellPicture(record);
 }
 
 // ---- event plumbing of the drawing ----

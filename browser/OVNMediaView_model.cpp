@@ -22,7 +22,6 @@ void OVNMediaView::installContainer(const MediaListRef &list)
         m_unfilteredContainer.reset();
         m_mediaContainer.clear();
         m_hasVisibleList = false;
-        m_decoded.clear();
         m_renderedCells.clear();
         resizeFrameToFitMediaContainer();
         viewport()->update();
@@ -271,7 +270,10 @@ void OVNMediaView::removeObjectAtIndex(int index)
         if (at >= 0)
             m_unfilteredContainer->removeAt(at);
     }
-    m_decoded.remove(record.get());
+    {
+        QMutexLocker draw(&m_drawlock);
+        m_thumbnails.remove(record);
+    }
     m_renderedCells.remove(record.get());
 
     // The visible item of a collapsed stack is its only way back: without it the hidden members

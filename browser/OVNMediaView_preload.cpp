@@ -8,8 +8,11 @@
 //
 // Locks: the scan lock is held while a pass (or a slice of one) runs, and by clearing the
 // container, which therefore waits for a pass on another thread to notice the new generation and
-// stop. The draw lock guards every read and write of a record's thumbnail keys, never a delegate
-// call, so that drawing on the GUI thread waits for no delegate.
+// stop. The draw lock guards every read and write of a record's thumbnail keys and the thumbnail
+// cache, never a delegate call or a decode, so that drawing on the GUI thread waits for neither.
+//
+// What is fetched is kept in the records only while their cache entries live: a record scrolled
+// far away gives its data back, and it is fetched again when the record is shown again.
 #include "browser/OVNMediaView.h"
 
 #include "platform/UserDefaults.h"
@@ -18,20 +21,36 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cmath>
 #include <exception>
 
 namespace {
 const QString keyThumbImage = QStringLiteral("thumbimage");
-const QString keyPreloaded = QStringLiteral("preloaded");
 const QString keyMid = QStringLiteral("mid");
 constexpr int drawLockWaitMs = 10000;
 constexpr qsizetype unshownSliceSize = 64;
+
+// "AssetBackgroundLoaderMaxCache": the largest container that is preloaded, and the most records
+// the view keeps thumbnails for; 0 or missing means 1500.
+qsizetype maxCacheEntries()
+{
+    const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
+    return qsizetype(limit > 0 ? std::min<qint64>(limit, 1 << 20) : 1500);
+}
 }
 
 bool OVNMediaView::setMediaContainer(const MediaListRef &list)
 {
     const bool onGuiThread = QThread::currentThread() == thread();
     const int generation = ++m_scanThreadID;
+    const qsizetype maxCache = maxCacheEntries();
+    m_preferredCacheEntries = maxCache;
+    {
+        // What the view fetched for the records it showed goes with them.
+        QMutexLocker draw(&m_drawlock);
+        m_thumbnails.clear();
+        m_thumbnails.setMaxEntries(std::max(m_thumbnails.maxEntries(), maxCache));
+    }
 
     if (onGuiThread) {
         installContainer(list);
@@ -45,9 +64,8 @@ bool OVNMediaView::setMediaContainer(const MediaListRef &list)
     // the end, so that a view being destroyed waits until this thread no longer touches it.
     QMutexLocker scan(&m_scanlock);
     if (list) {
-        const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
         const bool preload = UserDefaults::standard().boolForKey(QStringLiteral("AssetBackgroundLoader"));
-        if (preload && list->size() < (limit > 0 ? limit : 1500)) {
+        if (preload && list->size() < maxCache) {
             qsizetype index = 0;
             if (!preloadItems(list, generation, &index, list->size() + 1))
                 return false;
@@ -65,9 +83,8 @@ bool OVNMediaView::setMediaContainer(const MediaListRef &list)
 
 void OVNMediaView::startPreloadIfWanted(const MediaListRef &list)
 {
-    const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
-    const qint64 maxCache = limit > 0 ? limit : 1500;
-    m_decoded.setMaxCost(int(std::min<qint64>(maxCache, 1 << 20)));
+    const qsizetype maxCache = m_preferredCacheEntries;
+    applyThumbnailCacheLimits();
     if (!UserDefaults::standard().boolForKey(QStringLiteral("AssetBackgroundLoader")) || list->size() >= maxCache)
         return;
     continuePreloadOnGuiThread(list, m_scanThreadID.load(), 0);
@@ -124,6 +141,13 @@ bool OVNMediaView::preloadItems(const MediaListRef &list, int generation, qsizet
                 m_drawlock.unlock();
                 return false;
             }
+            // Beyond half the cache the pass would only push out what it fetched itself; the
+            // rest comes as cells are drawn.
+            if (m_thumbnails.bytes() >= m_thumbnails.maxBytes() / 2) {
+                m_drawlock.unlock();
+                *index = list->size();
+                return true;
+            }
             needed = !record->contains(keyThumbImage) && record->contains(keyMid);
             if (needed)
                 mid = record->field(MediaRecord::Mid);
@@ -145,8 +169,7 @@ bool OVNMediaView::preloadItems(const MediaListRef &list, int generation, qsizet
         {
             if (!m_drawlock.tryLock(drawLockWaitMs))
                 continue;
-            record->insert(keyThumbImage, data);
-            record->insert(keyPreloaded, QStringLiteral("1"));
+            m_thumbnails.storeFetched(record, data);
             m_drawlock.unlock();
         }
         thumbnailArrived();
@@ -176,21 +199,18 @@ int OVNMediaView::cellsPerScreen() const
     return std::max(1, lines * m_grid.columns);
 }
 
-QByteArray OVNMediaView::thumbnailDataFor(const MediaRecordRef &record, bool *known)
+QByteArray OVNMediaView::thumbnailDataFor(const MediaRecordRef &record)
 {
     QString mid;
     bool hasMid = false;
     {
         QMutexLocker draw(&m_drawlock);
         const QVariant stored = record->value(keyThumbImage);
-        if (stored.isValid()) {
-            *known = true;
+        if (stored.isValid())
             return stored.toByteArray();
-        }
         hasMid = record->contains(keyMid);
         mid = record->field(MediaRecord::Mid);
     }
-    *known = false;
     if (!m_delegate || !m_delegateRespondsToThumbSelector || !hasMid)
         return QByteArray();
     QByteArray data;
@@ -202,32 +222,68 @@ QByteArray OVNMediaView::thumbnailDataFor(const MediaRecordRef &record, bool *kn
     if (data.isNull())
         return data;
     QMutexLocker draw(&m_drawlock);
-    record->insert(keyThumbImage, data);
-    record->insert(keyPreloaded, QStringLiteral("1"));
+    m_thumbnails.storeFetched(record, data);
     return data;
 }
 
-QImage OVNMediaView::decodedThumbnail(const MediaRecordRef &record)
+QSize OVNMediaView::cellPictureBox() const
 {
-    bool known = false;
-    const QByteArray data = thumbnailDataFor(record, &known);
+    return QSize(int(std::ceil(m_thumbnailWidth)), int(std::ceil(m_thumbnailHeight)));
+}
+
+bool OVNMediaView::cachedCellPicture(const MediaRecordRef &record, QImage *image)
+{
+    QMutexLocker draw(&m_drawlock);
+    return m_thumbnails.picture(record, cellPictureBox(), image);
+}
+
+QImage OVNMediaView::cellPicture(const MediaRecordRef &record)
+{
+    QImage image;
+    if (cachedCellPicture(record, &image))
+        return image;
+    const QByteArray data = thumbnailDataFor(record);
     if (data.isEmpty())
         return QImage();
-    if (const DecodedThumbnail *cached = m_decoded.object(record.get())) {
-        // The cache holds on to the data it decoded, so the same buffer means the same thumbnail.
-        if (cached->data.constData() == data.constData() && cached->data.size() == data.size())
-            return cached->image;
-    }
-    QImage image = QImage::fromData(data);
+    QSize sourceSize;
+    image = OVNThumbnailCache::decodeToFit(data, cellPictureBox(), &sourceSize);
     if (image.isNull())
         return QImage();
-    m_decoded.insert(record.get(), new DecodedThumbnail{data, image}, 1);
+    QMutexLocker draw(&m_drawlock);
+    m_thumbnails.storePicture(record, data, image, sourceSize);
     return image;
+}
+
+void OVNMediaView::applyThumbnailCacheLimits()
+{
+    const qsizetype screens = 2 * qsizetype(cellsPerScreen());
+    QMutexLocker draw(&m_drawlock);
+    m_thumbnails.setMaxBytes(m_thumbnailCacheMaxBytes);
+    m_thumbnails.setMaxEntries(std::max(m_preferredCacheEntries.load(), screens));
+}
+
+void OVNMediaView::setThumbnailCacheMaxBytes(qint64 bytes)
+{
+    m_thumbnailCacheMaxBytes = std::max<qint64>(0, bytes);
+    applyThumbnailCacheLimits();
+}
+
+qint64 OVNMediaView::thumbnailCacheBytes() const
+{
+    QMutexLocker draw(&m_drawlock);
+    return m_thumbnails.bytes();
+}
+
+qsizetype OVNMediaView::thumbnailCacheCount() const
+{
+    QMutexLocker draw(&m_drawlock);
+    return m_thumbnails.count();
 }
 
 QImage OVNMediaView::imageForRow(int row)
 {
     if (!m_hasVisibleList || row < 0 || row >= count())
         return QImage();
-    return decodedThumbnail(m_mediaContainer.at(row));
+    const QByteArray data = thumbnailDataFor(m_mediaContainer.at(row));
+    return data.isEmpty() ? QImage() : QImage::fromData(data);
 }

@@ -4,16 +4,23 @@
 //   ovn-mediaview-demo [--thumbnail-style 0..4 | --all-styles] [--size 128] [--items 60] [--film-roll]
 //                      [--width 1000] [--height 700] [--select 1,4,5] [--stacks] [--rubber-band]
 //                      [--catalog file.sqlite] [--out view.png] [--preview preview.png]
-//                      [--scroll-bench]
+//                      [--scroll-bench] [--document-thumbnails] [--scroll-through]
 //
 // With 100,000 items or more it also prints the paint time of a full screen with the thumbnails
 // cached. --scroll-bench (with --catalog, which it creates with 100,000 entries when the file does
 // not exist) scrolls one screen at a time while the thumbnails load from the SQLite catalog and
 // prints the longest time the GUI thread was kept from its events.
+//
+// --document-thumbnails hands out document pages (724 x 1024 JPEG thumbnails) instead of the small
+// landscapes, each request in a fresh buffer as a catalog query gives. --scroll-through scrolls the
+// whole list one screen at a time, every screen drawn complete, and prints the resident memory
+// (VmRSS, and its peak VmHWM) before and after; for example:
+//   ovn-mediaview-demo --items 100000 --width 1920 --height 1080 --document-thumbnails --scroll-through
 #include "browser/OVNMediaPreviewImage.h"
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "browser/OVNMediaViewGeometry.h"
+#include "browser/OVNThumbnailCache.h"
 #include "browser/OVNThumbnailRenderer.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -25,6 +32,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMouseEvent>
@@ -54,6 +62,8 @@ struct Options {
     QString out = QStringLiteral("mediaview.png");
     QString preview;
     bool scrollBench = false;
+    bool documents = false;
+    bool scrollThrough = false;
 };
 
 // A picture of a landscape in one of a few proportions, as a thumbnail of the catalog would be.
@@ -80,6 +90,40 @@ QImage makePicture(int index)
     painter.drawPolygon(hills);
     painter.end();
     return image;
+}
+
+// A page of a document as its thumbnail is stored: 724 x 1024, a heading, lines of words and now
+// and then a figure.
+QImage makeDocumentPage(int index)
+{
+    QImage page(724, 1024, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    unsigned seed = 2166136261u ^ unsigned(index);
+    auto next = [&seed](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % unsigned(range));
+    };
+    painter.fillRect(QRect(70, 80, 300 + next(200), 26), QColor(30, 30, 60));
+    int y = 140;
+    while (y < 950) {
+        if (next(9) == 0) {
+            const QColor figure = QColor::fromHsv((index * 53 + y) % 360, 120, 200);
+            painter.fillRect(QRect(70, y, 584, 160), figure);
+            painter.fillRect(QRect(110, y + 30, 200, 100), figure.darker(150));
+            y += 190;
+            continue;
+        }
+        int x = 70;
+        while (x < 640) {
+            const int word = 12 + next(60);
+            painter.fillRect(QRect(x, y, std::min(word, 654 - x), 9), QColor(60, 60, 60));
+            x += word + 7;
+        }
+        y += 18 + (next(7) == 0 ? 16 : 0);
+    }
+    painter.end();
+    return page;
 }
 
 QByteArray jpeg(const QImage &image, int quality = 50)
@@ -147,10 +191,17 @@ MediaListRef generatedList(int count)
 class DemoDelegate : public OVNMediaViewDelegate
 {
 public:
-    explicit DemoDelegate(OVNDatabaseAccess *db = nullptr) : m_db(db)
+    explicit DemoDelegate(OVNDatabaseAccess *db = nullptr, bool documents = false) : m_db(db)
     {
         for (int i = 0; i < 18; ++i)
-            m_thumbnails.append(jpeg(makePicture(i)));
+            m_thumbnails.append(documents ? jpeg(makeDocumentPage(i), 40) : jpeg(makePicture(i)));
+    }
+    qint64 averageSize() const
+    {
+        qint64 total = 0;
+        for (const QByteArray &data : m_thumbnails)
+            total += data.size();
+        return total / m_thumbnails.size();
     }
     Capabilities capabilities() const override { return ThumbnailData | SelectionDidChange; }
     QByteArray ovnMediaViewThumbnailData(OVNMediaView *, const QString &mid) override
@@ -214,6 +265,29 @@ MediaListRef catalogList(OVNDatabaseAccess &db)
     return list;
 }
 
+// VmRSS and VmHWM of this process, in MiB.
+std::pair<double, double> residentMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    double rss = 0;
+    double hwm = 0;
+    if (!status.open(QIODevice::ReadOnly))
+        return {rss, hwm};
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            rss = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+        else if (line.startsWith("VmHWM:"))
+            hwm = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return {rss, hwm};
+}
+
+void printMemory(const char *when)
+{
+    const auto [rss, hwm] = residentMemory();
+    std::printf("memory %s: VmRSS %.0f MiB, VmHWM %.0f MiB\n", when, rss, hwm);
+}
+
 void runEventsUntil(const std::function<bool()> &done, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -265,11 +339,18 @@ void printPaintFigures(OVNMediaView &view)
         fresh.push_back(one.front());
     }
     std::sort(fresh.begin(), fresh.end());
+    // The pictures as the cells keep them, fitted to the cell.
+    const QSize box(int(view.thumbnailWidth()), int(view.thumbnailHeight()));
+    QList<QImage> pictures;
+    for (int row = rows.first; row <= rows.second; ++row)
+        pictures.append(OVNThumbnailCache::decodeToFit(view.mediaObject(QStringLiteral("thumbimage"), row).toByteArray(), box));
     QElapsedTimer rendererTimer;
     rendererTimer.start();
     for (int row = rows.first; row <= rows.second; ++row)
-        view.thumbnailRenderer()->createThumbnailForImage(view.imageForRow(row), *view.objectForRow(row));
-    std::printf("the renderer alone on the same cells: %.2f ms (picture format %d, %dx%d)\n", rendererTimer.nsecsElapsed() / 1e6, int(view.imageForRow(rows.first).format()), view.imageForRow(rows.first).width(), view.imageForRow(rows.first).height());
+        view.thumbnailRenderer()->createThumbnailForImage(pictures.at(row - rows.first), *view.objectForRow(row));
+    std::printf("the renderer alone on the same cells: %.2f ms (picture format %d, %dx%d)\n",
+                rendererTimer.nsecsElapsed() / 1e6, int(pictures.first().format()), pictures.first().width(),
+                pictures.first().height());
     std::printf("full-screen repaint with every cell drawn afresh (thumbnails decoded): median %.2f ms, worst "
                 "%.2f ms\n", fresh[fresh.size() / 2], fresh.back());
     std::printf("full-screen repaint, %dx%d, %d-pixel cells, style %d, %d items, %d cells shown, thumbnails "
@@ -335,6 +416,42 @@ int scrollBench(OVNMediaView &view, DemoDelegate &delegate)
     return 0;
 }
 
+// Scrolls from the top to the end one screen at a time, each screen drawn complete.
+int scrollThrough(OVNMediaView &view, DemoDelegate &delegate)
+{
+    view.setThumbnailLoadBudgetMs(0);
+    QScrollBar *bar = view.verticalScrollBar();
+    bar->setValue(0);
+    delegate.requests = 0;
+    printMemory("before scrolling");
+    QElapsedTimer timer;
+    timer.start();
+    int screens = 0;
+    for (;;) {
+        view.viewport()->repaint();
+        ++screens;
+        if (screens % 200 == 0) {
+            const auto [rss, hwm] = residentMemory();
+            std::printf("  %d screens, %d thumbnails fetched: VmRSS %.0f MiB, VmHWM %.0f MiB, cache %.0f MiB in %lld "
+                        "records\n",
+                        screens, delegate.requests, rss, hwm, view.thumbnailCacheBytes() / 1048576.0,
+                        qlonglong(view.thumbnailCacheCount()));
+        }
+        if (bar->value() >= bar->maximum())
+            break;
+        bar->setValue(bar->value() + view.viewport()->height());
+    }
+    qsizetype holding = 0;
+    for (int row = 0; row < view.count(); ++row)
+        holding += view.mediaObject(QStringLiteral("thumbimage"), row).isValid() ? 1 : 0;
+    std::printf("scrolled %d entries (%d screens, %d thumbnails of %lld bytes on average fetched) in %.1f s; %lld "
+                "records still hold their thumbnail data, cache %.0f MiB of %.0f MiB\n",
+                view.count(), screens, delegate.requests, qlonglong(delegate.averageSize()), timer.elapsed() / 1000.0,
+                qlonglong(holding), view.thumbnailCacheBytes() / 1048576.0, view.thumbnailCacheMaxBytes() / 1048576.0);
+    printMemory("after scrolling");
+    return 0;
+}
+
 Options parse(const QStringList &args)
 {
     Options o;
@@ -370,6 +487,10 @@ Options parse(const QStringList &args)
             o.preview = next();
         else if (a == QLatin1String("--scroll-bench"))
             o.scrollBench = true;
+        else if (a == QLatin1String("--document-thumbnails"))
+            o.documents = true;
+        else if (a == QLatin1String("--scroll-through"))
+            o.scrollThrough = true;
         else {
             std::fprintf(stderr, "unknown option %s\n", qPrintable(a));
             std::exit(2);
@@ -396,6 +517,8 @@ int main(int argc, char **argv)
     DrawingKit::installApplicationStyle();
     const Options o = parse(app.arguments());
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (o.scrollThrough)
+        printMemory("at start");
 
     OVNDatabaseAccess db;
     MediaListRef list;
@@ -414,7 +537,9 @@ int main(int argc, char **argv)
     } else {
         list = generatedList(o.items);
     }
-    DemoDelegate delegate(o.catalog.isEmpty() ? nullptr : &db);
+    DemoDelegate delegate(o.catalog.isEmpty() ? nullptr : &db, o.documents);
+    if (o.scrollThrough)
+        printMemory("with the list");
 
     OVNMediaView view;
     view.resize(o.width, o.height);
@@ -473,5 +598,7 @@ int main(int argc, char **argv)
     }
     if (o.scrollBench)
         return scrollBench(view, delegate);
+    if (o.scrollThrough)
+        return scrollThrough(view, delegate);
     return 0;
 }
