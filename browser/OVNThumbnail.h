@@ -72,9 +72,7 @@ public:
                      const QFont &font, int alignment, const QColor &color) const;
     static void drawRatingMarker(QPainter &painter, qreal cellHeight, int rating, const QRectF &rect, int alignment);
     void drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect, const MediaRecord &record) const;
-    // The whole text drawn cut short (with an ellipsis) at a point of the cell (y down, from the
-    // cell's top left) for a picture of that size; empty where no text is cut.
-    QString cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const;
+    QString cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const override;
 
     // Decoded layout values (read by tests and the layout preview).
     int layoutSelection() const { return m_udfLayoutSelection; }
