@@ -446,6 +446,7 @@ QString OVNAssetManager::statusText() const
 
 void OVNAssetManager::setStatus(const QString &text, bool busy)
 {
+    m_showsDropRefusal = false;
     m_statusText->setText(text);
     m_statusIndicator->setVisible(busy);
     if (isVisible())

@@ -127,8 +127,10 @@ public:
     void ovnOutlineViewLinkMids(OVNOutlineView *outline, const QStringList &mids, const QString &toImageSet) override;
     // Stores a name edited in place: refused when empty or without "FULL ACCESS" on the category.
     bool renameCategory(const QString &mid, const QString &name);
-    // The id of the dragged category when it may go onto the target (invalid: the top level).
-    QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert);
+    // The id of the dragged category when it may go onto the target (invalid: the top level);
+    // otherwise empty, with the reason for the user in `refusal` where there is one.
+    QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
+                            QString *refusal = nullptr);
 
     // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
     // Deletes the selected category after asking.
@@ -256,6 +258,11 @@ private:
     void restoreFrameAndSplitters();
     void outlineSelectionDidChange();
     void setStatus(const QString &text, bool busy);
+    // "N Items" of the media view.
+    void showItemCount();
+    // Says in the footer why the category dragged over a row may not go there; an empty reason
+    // brings back what the footer said before.
+    void showDropRefusal(const QString &reason);
     void showMediaList(const MediaList &records);
     MediaList readableMedia(MediaList records);
     QString cachedCategoryLevel(const QString &categoryId);
@@ -300,6 +307,8 @@ private:
 
     // status line and footer
     QLabel *m_statusText = nullptr;
+    QString m_statusBeforeDropRefusal;
+    bool m_showsDropRefusal = false;
     QProgressBar *m_statusIndicator = nullptr;
     QSlider *m_thumbsizeSlider = nullptr;
     QToolButton *m_footerButtonAction = nullptr;

@@ -296,10 +296,12 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
     return false;
 }
 
-void OVNAssetManager::ovnMediaViewDidDeleteEntry(OVNMediaView *, int)
+void OVNAssetManager::ovnMediaViewDidDeleteEntry(OVNMediaView *view, int)
 {
     if (const std::optional<CategoryNode> category = selectedCategory())
         invalidateCountForCategory(category->value(keyMid).toString());
+    if (view == m_mediaView)
+        showItemCount();
 }
 
 // ---- adding, moving and linking ----

@@ -50,6 +50,11 @@ MediaList OVNAssetManager::readableMedia(MediaList records)
     return records;
 }
 
+void OVNAssetManager::showItemCount()
+{
+    setStatus(itemsText(m_mediaView->count()), false);
+}
+
 int OVNAssetManager::numberOfSelectedItems() const
 {
     return m_mediaView ? m_mediaView->numberOfSelectedRows() : 0;
@@ -126,7 +131,7 @@ void OVNAssetManager::reloadMediaList()
     }
 
     if (!searched) {
-        setStatus(itemsText(m_mediaView->count()), false);
+        showItemCount();
         m_mediaList->update();
         m_mediaView->viewport()->update();
     }
@@ -148,7 +153,7 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
     m_mediaView->setMediaContainerMID(QString());
     m_mediaView->setMediaContainerType(QString());
     m_thumbsizeSlider->setEnabled(true);
-    setStatus(itemsText(m_mediaView->count()), false);
+    showItemCount();
     m_tvfButtonSave->setEnabled(true);
     m_mediaView->setShowEmptySetMessage(true);
     m_topviewfind->update();

@@ -4,9 +4,9 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
 
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
 
@@ -15,8 +15,9 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
     if (!view || viewerType < 0 || viewerType > 2)
         return;
     for (int row : view->selectedRows()) {
-        const QString path = view->filenameForRow(row);
-        if (path.isEmpty() || !QFileInfo::exists(path))
+        // A file of the media server may be in the folder its share is mounted on.
+        const QString path = OVNHelper::existingFilePath(view->filenameForRow(row));
+        if (path.isEmpty())
             continue;
         if (viewerType == 2 && !application.isEmpty())
             QProcess::startDetached(application, {path});

@@ -136,14 +136,15 @@ std::unique_ptr<QMimeData> OVNAssetManager::outlineViewWriteItems(OVNOutlineView
     return data;
 }
 
-QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert)
+QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
+                                         QString *refusal)
 {
+    const auto refuse = [refusal](const QString &reason) {
+        if (refusal)
+            *refusal = reason;
+        return QString();
+    };
     if (!data || !data->hasFormat(OVNOutlineView::catalogItemType()))
-        return QString();
-    const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
-    if (folder && folder->node.value(keyType).toString() != QLatin1String("F"))
-        return QString();
-    if (folder && !isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), folder->node, showAlert))
         return QString();
     // Only the first dragged category moves, and only one of this catalog's.
     const QVariantList nodes = PropertyList::read(data->data(OVNOutlineView::catalogItemType())).toList();
@@ -153,26 +154,54 @@ QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelInde
     const OVNCategoryTreeModel::Item *dragged = m_categoryModel->itemForMid(mid);
     if (!dragged)
         return QString();
+    const QString name = dragged->node.value(keyDisplayTag).toString();
+    const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    const QString folderName = folder ? folder->node.value(keyDisplayTag).toString() : QString();
+    if (folder && folder->node.value(keyType).toString() != QLatin1String("F"))
+        return refuse(localized("“%1” is not a folder: categories move only into folders.").arg(folderName));
+    if (folder && !isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), folder->node, showAlert))
+        return refuse(localized("You may not change the folder “%1”.").arg(folderName));
     // Moving a category changes it as much as renaming it does.
     if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), dragged->node, showAlert))
-        return QString();
+        return refuse(localized("You may not move “%1”.").arg(name));
     // A folder never goes into itself or below itself: it and its subtree would leave the tree.
     for (const OVNCategoryTreeModel::Item *up = folder; up; up = up->parent) {
-        if (up->node.value(keyMid).toString() == mid)
-            return QString();
+        if (up->node.value(keyMid).toString() == mid) {
+            return refuse(up == folder && folder == dragged
+                              ? localized("“%1” cannot move into itself.").arg(name)
+                              : localized("“%1” cannot move into its own subfolder “%2”.").arg(name, folderName));
+        }
     }
     return mid;
+}
+
+void OVNAssetManager::showDropRefusal(const QString &reason)
+{
+    if (reason.isEmpty()) {
+        if (m_showsDropRefusal)
+            setStatus(m_statusBeforeDropRefusal, false);
+        return;
+    }
+    if (!m_showsDropRefusal)
+        m_statusBeforeDropRefusal = statusText();
+    setStatus(reason, false);
+    m_showsDropRefusal = true;
 }
 
 Qt::DropAction OVNAssetManager::outlineViewValidateDrop(OVNOutlineView *, const QMimeData *data,
                                                         const QModelIndex &target)
 {
-    return movableCategory(data, target, false).isEmpty() ? Qt::IgnoreAction : Qt::MoveAction;
+    QString refusal;
+    const bool movable = !movableCategory(data, target, false, &refusal).isEmpty();
+    showDropRefusal(refusal);
+    return movable ? Qt::MoveAction : Qt::IgnoreAction;
 }
 
 bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *data, const QModelIndex &target)
 {
-    const QString mid = movableCategory(data, target, false);
+    QString refusal;
+    const QString mid = movableCategory(data, target, false, &refusal);
+    showDropRefusal(refusal);
     if (mid.isEmpty() || !m_dbcon)
         return false;
     const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));

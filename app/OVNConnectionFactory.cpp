@@ -114,7 +114,10 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
         // A new file, or one whose tables were never made.
         ok = OVNDBHelper::prefDBCreateLocalDatabase(*connection);
     }
-    if (ok && newCatalog) {
+    // A vendor named on the command line is for this run: it replaces no choice the user saved.
+    const bool vendorForThisRun = m_defaults.argumentDomain().contains(QStringLiteral("DBVendor"))
+        && m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
+    if (ok && newCatalog && !vendorForThisRun) {
         m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
         for (const char *key : {"DBHost", "DBUser", "DBPassword", "DBDatabase"})
             m_defaults.setString(QString(), QString::fromLatin1(key));

@@ -1,5 +1,7 @@
 #include "app/OVNCountBadgeCell.h"
 
+#include "uikit/DrawingKit.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPaintDevice>
@@ -31,7 +33,7 @@ void OVNCountBadgeCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
         painter->fillPath(path, badgeColor());
     }
     QFont font = option.font;
-    font.setFamily(QStringLiteral("Helvetica"));
+    font.setFamily(DrawingKit::installedFamily(QStringLiteral("Helvetica")));
     font.setBold(true);
     font.setPixelSize(9);
     painter->setFont(font);

@@ -35,10 +35,10 @@ Alert connectionRetryAlert()
     Alert alert;
     alert.message = localized("Could not connect to database server");
     alert.informativeText = localized(
-        "Please check that your database is up and running and click 'Retry'. \n\nIf you are accessing "
-        "a remote database server (Ostrevan Workgroup Server, MySQL, PostgreSQL, Oracle) check that you "
-        "have installed the JDBC drivers correctly.\n\nIf you want to change your database settings "
-        "click 'Preferences'. To end Ostrevan now click 'Quit'.");
+        "Please check that your database is up and running and click 'Retry'.\n\nIf you are accessing "
+        "a PostgreSQL server, check that it accepts connections from this computer and that its host, "
+        "user, database and password are right in Preferences.\n\nIf you want to change your database "
+        "settings click 'Preferences'. To end Ostrevan now click 'Quit'.");
     alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
     return alert;
 }

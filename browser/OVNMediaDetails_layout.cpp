@@ -282,7 +282,8 @@ QWidget *OVNMediaDetails::buildTechDataView()
     vtdTableView_->setModel(tableModel_);
     vtdTableView_->setFont(DrawingKit::labelFont(9));
     vtdTableView_->setWordWrap(false);
-    vtdTableView_->setTextElideMode(Qt::ElideRight);
+    // Paths and names keep both ends: the volume and the file name.
+    vtdTableView_->setTextElideMode(Qt::ElideMiddle);
     vtdTableView_->setShowGrid(false);
     vtdTableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     vtdTableView_->setSelectionMode(QAbstractItemView::NoSelection);

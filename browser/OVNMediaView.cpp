@@ -5,6 +5,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "uikit/DrawingKit.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -20,7 +21,7 @@ namespace {
 NTTextAttributes attributes(const QString &family, bool bold, int pixelSize, QColor color, Qt::Alignment alignment)
 {
     NTTextAttributes result;
-    result.font = QFont(family);
+    result.font = QFont(DrawingKit::installedFamily(family));
     result.font.setBold(bold);
     result.font.setPixelSize(pixelSize);
     result.foregroundColor = color;

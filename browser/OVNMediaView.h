@@ -268,8 +268,12 @@ public:
     // cells left over are drawn by the next repaint, which follows at once. 0 means no limit.
     void setThumbnailLoadBudgetMs(int milliseconds) { m_loadBudgetMs = milliseconds; }
     int thumbnailLoadBudgetMs() const { return m_loadBudgetMs; }
+    // The tooltip at a point of the viewport: the whole of a text its cell shows cut short there,
+    // else nothing.
+    QString toolTipAt(const QPointF &viewportPoint);
 
 protected:
+    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;

@@ -95,7 +95,7 @@ void OVNMediaView::drawRatingMarker(QPainter &painter, int rating, const QRectF 
 
 void OVNMediaView::drawCenteredText(QPainter &painter, const QString &text)
 {
-    QFont font(QStringLiteral("Helvetica"));
+    QFont font(DrawingKit::installedFamily(QStringLiteral("Helvetica")));
     font.setPixelSize(12);
     const QSizeF size = QFontMetricsF(font).size(0, text);
     const QSizeF frame(viewport()->size());

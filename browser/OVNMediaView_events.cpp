@@ -5,10 +5,14 @@
 // The design's command key is Qt's ControlModifier (the Ctrl key here).
 #include "browser/OVNMediaView.h"
 
+#include "browser/OVNThumbnail.h"
+
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QToolTip>
 
 namespace {
 const QString keyGroup = QStringLiteral("group");
@@ -17,6 +21,38 @@ const QString keyGroup = QStringLiteral("group");
 QPointF OVNMediaView::documentPoint(const QPointF &viewportPoint) const
 {
     return viewportPoint + QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+// ---- tooltips ----
+
+QString OVNMediaView::toolTipAt(const QPointF &viewportPoint)
+{
+    if (m_thumbnailStyle < 0 || m_thumbnailStyle > 3 || m_displaytype == 1)
+        return QString();
+    const QPointF point = documentPoint(viewportPoint);
+    const int row = rowAtDocumentPoint(point);
+    if (row < 0 || row >= count())
+        return QString();
+    const MediaRecordRef record = m_mediaContainer.at(row);
+    QImage picture;
+    cachedThumbnail(record, &picture);
+    QMutexLocker draw(&m_drawlock);
+    return m_thumbCreator->cutShortTextAt(point - imageRect(row).topLeft(), QSizeF(picture.size()), *record);
+}
+
+bool OVNMediaView::viewportEvent(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QAbstractScrollArea::viewportEvent(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QString text = toolTipAt(help->pos());
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), text, viewport());
+    }
+    return true;
 }
 
 // ---- hit testing ----

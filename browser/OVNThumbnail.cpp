@@ -8,14 +8,14 @@
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
 
-#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QTextOption>
 #include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -54,16 +54,6 @@ qreal lineHeight(const QFont &font)
     return std::ceil(QFontMetricsF(font).height()) + 1;
 }
 
-// The layouts were measured in Helvetica. Where a wider face stands in for it, it is condensed to
-// Helvetica's widths, so that the titles and names fit the places the layouts give them.
-QFont withHelveticaWidths(QFont font)
-{
-    if (font.family().startsWith(QLatin1String("Helvetica"), Qt::CaseInsensitive)
-        && !QFontInfo(font).family().startsWith(QLatin1String("Helvetica"), Qt::CaseInsensitive))
-        font.setStretch(87);
-    return font;
-}
-
 Qt::Alignment horizontalAlignment(int alignment)
 {
     switch (alignment) {
@@ -74,27 +64,55 @@ Qt::Alignment horizontalAlignment(int alignment)
     }
 }
 
-// Text laid out from the top of its rectangle, wrapped at words; what does not fit is cut off.
+// One line from the top of its rectangle. A text too long for it is cut with an ellipsis, in the
+// middle for names so that their numbers and extensions stay; the whole text is the cell's tooltip.
 void drawText(QPainter &painter, const QRectF &qtRect, const QString &text, const QFont &font, const QColor &color,
-              Qt::Alignment alignment)
+              Qt::Alignment alignment, Qt::TextElideMode elide)
 {
     if (text.isEmpty() || qtRect.width() <= 0 || qtRect.height() <= 0)
         return;
     painter.setFont(font);
     painter.setPen(color);
-    // Wrapped at words, and a word longer than the line at any character, as the layouts were
-    // drawn; the lines that do not fit are clipped away.
-    QTextOption option(alignment | Qt::AlignTop);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    painter.drawText(qtRect, text, option);
+    painter.drawText(qtRect, int(alignment | Qt::AlignTop | Qt::TextSingleLine),
+                     QFontMetricsF(font).elidedText(text, elide, qtRect.width()));
+}
+
+bool isCutShort(const QString &text, const QFont &font, qreal width)
+{
+    return !text.isEmpty() && QFontMetricsF(font).elidedText(text, Qt::ElideRight, width) != text;
 }
 
 QFont fontOf(const QString &family, bool bold, int pixelSize)
 {
-    QFont font(family);
+    QFont font(DrawingKit::installedFamily(family));
     font.setBold(bold);
     font.setPixelSize(pixelSize);
-    return withHelveticaWidths(font);
+    return font;
+}
+
+const QFont &listTitleFont()
+{
+    static const QFont font = fontOf(QStringLiteral("Helvetica"), true, 10);
+    return font;
+}
+
+const QFont &listValueFont()
+{
+    static const QFont font = fontOf(QStringLiteral("Helvetica"), false, 10);
+    return font;
+}
+
+// The list panel's lines come every 15 points from its top; each is as high as its font's line,
+// descenders (the underscore of "100_0306.AVI") included, hanging from the line's top.
+std::optional<std::pair<QRectF, QRectF>> listLineRects(const QRectF &panel, int line)
+{
+    const qreal y = panel.y() + panel.height() - 5 - 15 * line - 10;
+    if (y <= panel.y())
+        return std::nullopt;
+    const qreal top = y + 12;
+    const qreal height = std::max(lineHeight(listTitleFont()), lineHeight(listValueFont())) - 1;
+    return std::make_pair(QRectF(panel.x() + 5, top - height, 70, height),
+                          QRectF(panel.x() + 80, top - height, panel.width() - 85, height));
 }
 
 } // namespace
@@ -116,7 +134,7 @@ void OVNThumbnail::setLayout(const QVariantMap &layout)
     m_layout = layout;
     auto readBar = [&layout](Bar &bar, const QString &prefix, const QString &enableKey) {
         bar.enabled = flag(layout, enableKey);
-        bar.font = withHelveticaWidths(OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap()));
+        bar.font = DrawingKit::withInstalledFamily(OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap()));
         bar.height = lineHeight(bar.font);
         bar.background = colorOf(layout, prefix + QStringLiteral("BGColor"));
         bar.fontColor = colorOf(layout, prefix + QStringLiteral("FontColor"));
@@ -313,7 +331,7 @@ void OVNThumbnail::drawInfoTag(QPainter &painter, qreal cellHeight, int fieldCod
     }
     default:
         drawText(painter, DrawingKit::flippedRect(rect, cellHeight), barFieldText(fieldCode, record), font, color,
-                 horizontalAlignment(alignment));
+                 horizontalAlignment(alignment), fieldCode == 1 ? Qt::ElideMiddle : Qt::ElideRight);
         return;
     }
 }
@@ -338,19 +356,47 @@ void OVNThumbnail::drawInfoRect(QPainter &painter, qreal cellHeight, const QRect
     const QRectF panel = DrawingKit::flippedRect(rect, cellHeight);
     painter.fillRect(panel, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 1.0f));
     DrawingKit::frameRect(painter, panel, Qt::black);
-    static const QFont titleFont = fontOf(QStringLiteral("Helvetica"), true, 10);
-    static const QFont valueFont = fontOf(QStringLiteral("Helvetica"), false, 10);
     for (int i = 0; i < 7; ++i) {
-        const qreal y = rect.y() + rect.height() - 5 - 15 * i - 10;
-        if (y <= rect.y())
+        const auto line = listLineRects(rect, i);
+        if (!line)
             continue;
-        const QRectF title(rect.x() + 5, y, 70, 12);
-        const QRectF value(rect.x() + 80, y, rect.width() - 85, 12);
-        drawText(painter, DrawingKit::flippedRect(title, cellHeight), titleForTag(m_udfListLine[i]), titleFont,
-                 Qt::black, Qt::AlignRight);
-        drawText(painter, DrawingKit::flippedRect(value, cellHeight), infoForTag(m_udfListLine[i], record),
-                 valueFont, Qt::black, Qt::AlignLeft);
+        drawText(painter, DrawingKit::flippedRect(line->first, cellHeight), titleForTag(m_udfListLine[i]),
+                 listTitleFont(), Qt::black, Qt::AlignRight, Qt::ElideRight);
+        drawText(painter, DrawingKit::flippedRect(line->second, cellHeight), infoForTag(m_udfListLine[i], record),
+                 listValueFont(), Qt::black, Qt::AlignLeft, m_udfListLine[i] == 1 ? Qt::ElideMiddle : Qt::ElideRight);
     }
+}
+
+QString OVNThumbnail::cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const
+{
+    const qreal cellHeight = std::max(1, int(std::lround(m_height)));
+    const Geometry g = geometryForPicture(picture);
+    const auto at = [&](const QRectF &rect, const QString &text, const QFont &font) {
+        const QRectF qtRect = DrawingKit::flippedRect(rect, cellHeight);
+        return qtRect.contains(point) && isCutShort(text, font, qtRect.width());
+    };
+    if (m_udfLayoutSelection == 1 && g.listPanel.isValid()) {
+        for (int i = 0; i < 7; ++i) {
+            const auto line = listLineRects(g.listPanel, i);
+            if (!line)
+                continue;
+            if (const QString title = titleForTag(m_udfListLine[i]); at(line->first, title, listTitleFont()))
+                return title;
+            if (const QString value = infoForTag(m_udfListLine[i], record); at(line->second, value, listValueFont()))
+                return value;
+        }
+    }
+    const std::pair<const Bar *, QRectF> bars[] = {{&m_nameBar, g.nameBar}, {&m_topBar, g.topBar},
+                                                   {&m_bottomBar, g.bottomBar}};
+    for (const auto &[bar, rect] : bars) {
+        if (!bar->enabled)
+            continue;
+        for (const int fieldCode : {bar->left, bar->middle, bar->right}) {
+            if (const QString text = barFieldText(fieldCode, record); at(rect, text, bar->font))
+                return text;
+        }
+    }
+    return QString();
 }
 
 void OVNThumbnail::drawShadow(QPainter &painter, const QRectF &target) const

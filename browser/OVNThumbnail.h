@@ -72,6 +72,7 @@ public:
                      const QFont &font, int alignment, const QColor &color) const;
     static void drawRatingMarker(QPainter &painter, qreal cellHeight, int rating, const QRectF &rect, int alignment);
     void drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect, const MediaRecord &record) const;
+    QString cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const override;
 
     // Decoded layout values (read by tests and the layout preview).
     int layoutSelection() const { return m_udfLayoutSelection; }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QImage>
+#include <QPointF>
+#include <QSizeF>
+#include <QString>
 #include <QVariantMap>
 
 class MediaRecord;
@@ -22,4 +25,7 @@ public:
     // The built-in layout 0 to 3, used when the user has none stored; empty when the renderer has
     // no layouts of its own.
     virtual QVariantMap builtInLayout(int index) const = 0;
+    // The whole of a text drawn cut short at a point of the cell (y down from its top left) for a
+    // picture of that size; empty where none is.
+    virtual QString cutShortTextAt(const QPointF &, const QSizeF &, const MediaRecord &) const { return QString(); }
 };

@@ -46,6 +46,10 @@ public:
     // YES when something exists at the path. When nothing does and the path lies on the
     // media-server volume while automount is on, mounts the volume silently once and tests again.
     static bool fileExistsAtPath(const QString &path);
+    // Where a stored path's file is on this machine (a "/Volumes/NAME/..." path in the folder its
+    // share is mounted on), mounting the media server as fileExistsAtPath() does; empty when the
+    // file is not there.
+    static QString existingFilePath(const QString &path);
     // The name of the mounted volume a path lies on: "/Volumes/NAME/...", "/media/USER/NAME/...",
     // "/run/media/USER/NAME/..." and gvfs mounts under "/run/user/UID/gvfs/" or
     // "$XDG_RUNTIME_DIR/gvfs/" (for an SMB share, the share's name). Empty for any other path.

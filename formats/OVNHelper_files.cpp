@@ -159,25 +159,33 @@ QString safeFileName(QString name)
 
 bool OVNHelper::fileExistsAtPath(const QString &path)
 {
+    return !existingFilePath(path).isEmpty();
+}
+
+QString OVNHelper::existingFilePath(const QString &path)
+{
     if (path.isEmpty())
-        return false;
+        return {};
     if (QFileInfo::exists(path))
-        return true;
+        return path;
+    if (const QString local = OVNMSAHelper::localPath(path); local != path)
+        return QFileInfo::exists(local) ? local : QString();
 
     const QString volume = getVolumeForPath(path);
     const QString mediaServerVolume = UserDefaults::standard().stringForKey(QStringLiteral("MSAVolume"));
     if (!OVNMSAHelper::isAutomountEnabled() || volume.isEmpty() || mediaServerVolume.isEmpty())
-        return false;
+        return {};
     // gvfs keeps share names in lower case; other mounts carry the volume's own name.
     const Qt::CaseSensitivity sensitivity = isGvfsPath(path) ? Qt::CaseInsensitive : Qt::CaseSensitive;
     if (volume.compare(mediaServerVolume, sensitivity) != 0)
-        return false;
+        return {};
 
     OVNMSAHelper mounter;
     mounter.setSilentMode(true);
     if (!mounter.automount())
-        return false;
-    return QFileInfo::exists(path);
+        return {};
+    const QString local = OVNMSAHelper::localPath(path);
+    return QFileInfo::exists(local) ? local : QString();
 }
 
 QString OVNHelper::getVolumeForPath(const QString &path) { return volumeLocation(path).name; }

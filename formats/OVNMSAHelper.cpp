@@ -8,9 +8,12 @@
 #include "platform/UserDefaults.h"
 
 #include <QDir>
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QUrl>
+
+#include <chrono>
 
 namespace {
 
@@ -25,6 +28,33 @@ std::shared_ptr<MountRunner> &installedRunner()
 {
     static std::shared_ptr<MountRunner> runner;
     return runner;
+}
+
+// When each mount command last failed, by the whole command (server, share, user and password):
+// settings changed in the preferences are tried at once. Guarded by mountMutex.
+QHash<QString, qint64> &failedMounts()
+{
+    static QHash<QString, qint64> failures;
+    return failures;
+}
+
+std::function<qint64()> &installedClock()
+{
+    static std::function<qint64()> clock;
+    return clock;
+}
+
+qint64 nowMsecs()
+{
+    if (const std::function<qint64()> &clock = installedClock())
+        return clock();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+QString failureKey(const MountCommand &command)
+{
+    return (QStringList{command.program} + command.arguments + QStringList{command.secret}).join(QChar(0));
 }
 
 // The server part of a gvfs SMB mount folder ("smb-share:server=nas,share=media"), or empty.
@@ -90,6 +120,29 @@ QString OVNMSAHelper::msaPath()
     return QDir::cleanPath(root + QLatin1Char('/') + settings.importPath);
 }
 
+QString OVNMSAHelper::localPath(const QString &storedPath)
+{
+    if (!storedPath.startsWith(QLatin1String("/Volumes/")))
+        return storedPath;
+    return localPathFor(storedPath, defaultMountRunner()->mountedVolumePaths(), MSASettings::fromDefaults());
+}
+
+QString OVNMSAHelper::localPathFor(const QString &storedPath, const QStringList &mountedPaths,
+                                   const MSASettings &settings)
+{
+    const QString clean = QDir::cleanPath(storedPath);
+    const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() < 2 || parts[0] != QLatin1String("Volumes"))
+        return storedPath;
+    const QString volume = parts[1];
+    const bool mediaServer = volume.compare(settings.volume, Qt::CaseInsensitive) == 0;
+    const QString root = findMountedVolume(mountedPaths, volume, mediaServer ? settings.server : QString());
+    if (root.isEmpty())
+        return storedPath;
+    const QStringList rest = parts.mid(2);
+    return rest.isEmpty() ? root : root + QLatin1Char('/') + rest.join(QLatin1Char('/'));
+}
+
 void OVNMSAHelper::setWindow(QObject *window) { m_window = window; }
 
 void OVNMSAHelper::setSilentMode(bool silent) { m_silent = silent; }
@@ -128,7 +181,18 @@ bool OVNMSAHelper::mountLocked(QString *problem)
         *problem = checkSettings;
         return false;
     }
+    const QString key = failureKey(*command);
+    QHash<QString, qint64> &failures = failedMounts();
+    const auto failed = failures.constFind(key);
+    if (m_silent && failed != failures.constEnd() && nowMsecs() - *failed < kFailedMountPauseMs) {
+        *problem = checkSettings;
+        return false;
+    }
     const MountResult result = m_runner->run(*command);
+    if (result.succeeded())
+        failures.remove(key);
+    else
+        failures.insert(key, nowMsecs());
     if (!result.succeeded()) {
         // The mount command's own words (no such share, access denied, no gvfs) follow the advice.
         *problem = checkSettings;
@@ -151,8 +215,18 @@ std::shared_ptr<MountRunner> OVNMSAHelper::defaultMountRunner()
 
 void OVNMSAHelper::setDefaultMountRunner(std::shared_ptr<MountRunner> runner)
 {
-    QMutexLocker locker(&runnerMutex);
-    installedRunner() = std::move(runner);
+    {
+        QMutexLocker locker(&runnerMutex);
+        installedRunner() = std::move(runner);
+    }
+    QMutexLocker mounting(&mountMutex);
+    failedMounts().clear();
+}
+
+void OVNMSAHelper::setClock(std::function<qint64()> monotonicMsecs)
+{
+    QMutexLocker mounting(&mountMutex);
+    installedClock() = std::move(monotonicMsecs);
 }
 
 std::optional<MountCommand> OVNMSAHelper::mountCommandFor(const MSASettings &settings)

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -38,18 +39,31 @@ public:
     // The import folder on the media server: the volume's mount folder ("/Volumes/VOLUME" while
     // it is not mounted) with "MSAImportpath" appended.
     static QString msaPath();
+    // Where a stored path lies on this machine: "/Volumes/NAME/..." in the folder the share NAME
+    // is mounted on (gvfs mounts SMB shares under $XDG_RUNTIME_DIR/gvfs/smb-share:server=...,
+    // share=NAME), on the media server's own server when NAME is its volume. Any other path, or one
+    // whose volume is not mounted, is given back as it is.
+    static QString localPath(const QString &storedPath);
+    static QString localPathFor(const QString &storedPath, const QStringList &mountedPaths, const MSASettings &settings);
 
     // Alerts go to this window as sheets; without one they are application-modal.
     void setWindow(QObject *window);
     // YES suppresses every alert.
     void setSilentMode(bool silent);
     // Mounts the media server. YES when it is mounted afterwards (also when it already was).
-    // Blocks the calling thread while the mount command runs.
+    // Blocks the calling thread while the mount command runs. In silent mode (the checks for
+    // missing files) a mount that failed is not tried again with the same settings for a minute:
+    // every such check would otherwise wait for the server again.
     bool automount();
+    static constexpr qint64 kFailedMountPauseMs = 60'000;
 
     // The runner every helper made without one uses; the program's is a GioMountRunner.
     static std::shared_ptr<MountRunner> defaultMountRunner();
+    // Also forgets the mounts that failed.
     static void setDefaultMountRunner(std::shared_ptr<MountRunner> runner);
+    // The monotonic clock in milliseconds that times the pause after a failed mount (tests);
+    // nothing restores the steady clock.
+    static void setClock(std::function<qint64()> monotonicMsecs);
 
     // The command that mounts an SMB share: gio mount smb://USER@SERVER/VOLUME, its parts
     // URL-encoded, the password as the command's secret. Nothing when the server or volume is

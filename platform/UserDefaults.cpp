@@ -333,6 +333,12 @@ QVariantMap UserDefaults::persistentDomain() const
     return m_persistent;
 }
 
+QVariantMap UserDefaults::argumentDomain() const
+{
+    QReadLocker locker(&m_lock);
+    return m_arguments;
+}
+
 bool UserDefaults::setObject(const QVariant &value, const QString &key)
 {
     if (!value.isValid() || value.isNull())

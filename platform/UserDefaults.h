@@ -61,6 +61,8 @@ public:
     bool contains(const QString &key) const;
     // The user's file layer alone.
     QVariantMap persistentDomain() const;
+    // The command line's pairs alone (never saved).
+    QVariantMap argumentDomain() const;
 
     // Writes go to the user's file layer and are saved at once. They answer false (and keep the
     // value in memory) when the file could not be written. A value a property list cannot carry

@@ -17,6 +17,10 @@ void installApplicationStyle()
         QApplication::setStyle(fusion);
         QApplication::setPalette(fusion->standardPalette());
     }
+    // The desktop's size, our face: a "Sans Serif" resolved by fontconfig varies by machine.
+    QFont font = QApplication::font();
+    font.setFamily(defaultFontFamily());
+    QApplication::setFont(font);
 }
 
 QColor whiteColor() { return QColor::fromRgbF(1.0f, 1.0f, 1.0f, 1.0f); }
@@ -32,9 +36,32 @@ QColor selectedControlColor() { return QColor::fromRgbF(0.71f, 0.835f, 1.0f, 1.0
 
 QString defaultFontFamily() { return QStringLiteral("DejaVu Sans"); }
 
+QString installedFamily(const QString &family)
+{
+    const QString name = family.trimmed();
+    // PostScript names ("Helvetica-Bold") and faces ("Helvetica Neue") count as their family.
+    for (const char *narrow : {"Helvetica", "Arial"}) {
+        if (name.startsWith(QLatin1String(narrow), Qt::CaseInsensitive))
+            return QStringLiteral("DejaVu Sans Condensed");
+    }
+    for (const char *system : {"Lucida Grande", "LucidaGrande", "Geneva", ".AppleSystemUIFont", "System Font"}) {
+        if (name.startsWith(QLatin1String(system), Qt::CaseInsensitive))
+            return defaultFontFamily();
+    }
+    return name.isEmpty() ? defaultFontFamily() : family;
+}
+
+QFont withInstalledFamily(QFont font)
+{
+    const QString family = installedFamily(font.family());
+    if (family != font.family())
+        font.setFamily(family);
+    return font;
+}
+
 QFont pixelFont(int pixelSize, bool bold, const QString &family)
 {
-    QFont font(family.isEmpty() ? defaultFontFamily() : family);
+    QFont font(installedFamily(family));
     font.setPixelSize(std::max(1, pixelSize));
     font.setBold(bold);
     font.setStyleHint(QFont::SansSerif);

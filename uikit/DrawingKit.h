@@ -33,8 +33,15 @@ QColor disabledControlTextColor();
 QColor selectedControlColor();      // the light selection blue
 
 // Fonts: an N-point font is N device-independent pixels high. DejaVu Sans stands in for the
-// platform's system, label and Helvetica faces.
+// platform's system and label faces, DejaVu Sans Condensed for Helvetica.
 QString defaultFontFamily();
+// The installed family that draws a family the program's layouts name: DejaVu Sans Condensed for
+// Helvetica and Arial (their widths within a few percent), DejaVu Sans for the system faces (Lucida
+// Grande, Geneva). Both come with the program's packages, so text measures the same on every
+// machine whatever fontconfig would match for those names. Any other family is kept.
+QString installedFamily(const QString &family);
+// The font with its family replaced by installedFamily()'s.
+QFont withInstalledFamily(QFont font);
 QFont pixelFont(int pixelSize, bool bold = false, const QString &family = QString());
 QFont systemFont(int pixelSize);
 QFont boldSystemFont(int pixelSize);

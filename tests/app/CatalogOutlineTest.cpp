@@ -112,22 +112,35 @@ protected:
         return window->categoryModel()->data(rowOf(window, mid, 1)).toString();
     }
 
+    static constexpr Qt::DropActions kActions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+
+    static QPoint pointOf(OVNAssetManager *window, const QModelIndex &row)
+    {
+        OVNOutlineView *outline = window->categoryList();
+        return row.isValid() ? outline->visualRect(row).center() : QPoint(10, outline->viewport()->height() - 3);
+    }
+
+    // Drags the data over the row (see dropOnto); answers the action the row offers.
+    static Qt::DropAction hover(OVNAssetManager *window, const QModelIndex &row, const QMimeData *data)
+    {
+        QWidget *viewport = window->categoryList()->viewport();
+        QDragEnterEvent enter(pointOf(window, row), kActions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QDragMoveEvent move(pointOf(window, row), kActions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &move);
+        return move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
+    }
+
     // Drags the data over the row (the empty area below the rows for an invalid index) and drops
     // it there, as the platform delivers a drag; answers whether the drop was taken.
     static bool dropOnto(OVNAssetManager *window, const QModelIndex &row, const QMimeData *data,
                          Qt::DropAction *hovered = nullptr)
     {
         OVNOutlineView *outline = window->categoryList();
-        const QPoint at = row.isValid() ? outline->visualRect(row).center()
-                                        : QPoint(10, outline->viewport()->height() - 3);
-        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-        QDragEnterEvent enter(at, actions, data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(outline->viewport(), &enter);
-        QDragMoveEvent move(at, actions, data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(outline->viewport(), &move);
+        const Qt::DropAction action = hover(window, row, data);
         if (hovered)
-            *hovered = move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
-        QDropEvent drop(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+            *hovered = action;
+        QDropEvent drop(pointOf(window, row), kActions, data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(outline->viewport(), &drop);
         return drop.isAccepted();
     }
@@ -224,21 +237,37 @@ TEST_P(CatalogOutlineTest, ACategoryMovesIntoAFolderButNeverIntoItsOwnSubtree)
         inYear.append(node.value("mid").toString());
     EXPECT_TRUE(inYear.contains(studio));
 
-    // Travel into its own child 2024, or onto itself: refused, nothing changes.
+    // Travel into its own child 2024 or onto itself; Alps onto a collection, a set or the
+    // "Database" item: refused, nothing changes, and the footer says why.
     window->categoryList()->expandAll();
-    data = categories(window, {travel});
-    EXPECT_FALSE(dropOnto(window, rowOf(window, year), data.get(), &hovered));
-    EXPECT_EQ(hovered, Qt::IgnoreAction);
-    EXPECT_FALSE(dropOnto(window, rowOf(window, travel), data.get()));
+    const struct {
+        QString dragged;
+        QModelIndex target;
+        const char *reason;
+    } refused[] = {
+        {travel, rowOf(window, year), "“Travel” cannot move into its own subfolder “2024”."},
+        {travel, rowOf(window, travel), "“Travel” cannot move into itself."},
+        {alps, rowOf(window, lisbon), "“Lisbon” is not a folder: categories move only into folders."},
+        {alps, rowOf(window, best), "“Best” is not a folder: categories move only into folders."},
+        {alps, window->categoryModel()->index(0, 0), "is not a folder: categories move only into folders."},
+    };
+    for (const auto &c : refused) {
+        data = categories(window, {c.dragged});
+        EXPECT_FALSE(dropOnto(window, c.target, data.get(), &hovered)) << c.reason;
+        EXPECT_EQ(hovered, Qt::IgnoreAction) << c.reason;
+        EXPECT_TRUE(window->statusText().endsWith(QString::fromUtf8(c.reason))) << qPrintable(window->statusText());
+    }
     EXPECT_EQ(parentOf(window, travel), QString());
     EXPECT_EQ(parentOf(window, year), travel);
-
-    // Onto a collection, a set or the "Database" item: refused.
+    EXPECT_EQ(parentOf(window, alps), travel);
+    // Over a row that takes it, the footer says again what it said before the refusal.
+    ASSERT_TRUE(window->selectCategory(studio));
+    const QString items = window->statusText();
     data = categories(window, {alps});
     EXPECT_FALSE(dropOnto(window, rowOf(window, lisbon), data.get()));
-    EXPECT_FALSE(dropOnto(window, rowOf(window, best), data.get()));
-    EXPECT_FALSE(dropOnto(window, window->categoryModel()->index(0, 0), data.get()));
-    EXPECT_EQ(parentOf(window, alps), travel);
+    EXPECT_NE(window->statusText(), items);
+    EXPECT_EQ(hover(window, rowOf(window, year), data.get()), Qt::MoveAction);
+    EXPECT_EQ(window->statusText(), items);
 
     // Several dragged: only the first moves; onto the empty area it goes to the top level.
     data = categories(window, {year, alps});
@@ -311,6 +340,7 @@ TEST_P(CatalogOutlineTest, MediaDroppedOntoCategoriesMoveAndLinkAndTheCountsFoll
     std::unique_ptr<OVNDatabaseAccess> second = openAnother();
     EXPECT_EQ(second->getMediaListEntryForMediaID(lisbon1, "categoryid"), studio);
     EXPECT_EQ(window->mediaView()->count(), 1);
+    EXPECT_EQ(window->statusText(), "1 Items");
     EXPECT_EQ(countOf(window, lisbon), "1");
     EXPECT_EQ(countOf(window, studio), "2");
     EXPECT_EQ(QString::number(second->getEntryCountForCategory(studio, "C")), countOf(window, studio));
@@ -348,6 +378,7 @@ TEST_P(CatalogOutlineTest, DeletingFromASetRemovesOnlyTheMembershipAndFromAFolde
     view->selectImage(0);
     window->delete_(view);
     EXPECT_EQ(view->count(), 0);
+    EXPECT_EQ(window->statusText(), "0 Items");
     EXPECT_EQ(db.getEntryCountForCategory(best, "S"), 0);
     EXPECT_EQ(db.getMediaListEntryForMediaID(alps1, "categoryid"), alps);
     EXPECT_EQ(countOf(window, best), "0");
@@ -540,8 +571,10 @@ TEST_P(ReadOnlyUserTest, ReadOnlyIsRefusedOnEveryWritePath)
     // Moving the category, or a category into the read-only folder.
     std::unique_ptr<QMimeData> data = categories(window, {open});
     EXPECT_FALSE(dropOnto(window, rowOf(window, travel), data.get()));
+    EXPECT_EQ(window->statusText(), "You may not move “Open”.");
     data = categories(window, {studio});
     EXPECT_FALSE(dropOnto(window, rowOf(window, archive), data.get()));
+    EXPECT_EQ(window->statusText(), "You may not change the folder “Archive”.");
     EXPECT_TRUE(stored(open, "supermid").isEmpty());
     EXPECT_TRUE(stored(studio, "supermid").isEmpty());
 

@@ -72,6 +72,29 @@ TEST_F(ConnectionFactoryTest, TheFirstLocalCatalogIsCreatedWithItsTablesAndTheSe
     EXPECT_EQ(defaults.stringForKey(QStringLiteral("DBHost")), QStringLiteral("kept"));
 }
 
+// "-DBVendor Integrated" on the command line opens (and if need be creates) the local catalog for
+// this run; the server the user chose in the preferences stays chosen, its settings kept.
+TEST_F(ConnectionFactoryTest, AVendorFromTheCommandLineKeepsTheSavedServerSettings)
+{
+    QTemporaryDir config;
+    const QString file = config.filePath(QStringLiteral("preferences.plist"));
+    {
+        UserDefaults saved(file);
+        saved.setString(QStringLiteral("PostgreSQL"), QStringLiteral("DBVendor"));
+        saved.setString(QStringLiteral("db.example.org"), QStringLiteral("DBHost"));
+    }
+    UserDefaults run(file);
+    run.setArguments({QStringLiteral("ostrevan"), QStringLiteral("-DBVendor"), QStringLiteral("Integrated")});
+    OVNConnectionFactory factory(run, folder);
+    std::unique_ptr<OVNDatabaseAccess> connection = factory.createAndOpenDBConnection();
+    ASSERT_TRUE(connection && connection->isDBConnectionActive());
+    EXPECT_EQ(connection->dbVendor(), QStringLiteral("Integrated"));
+
+    UserDefaults next(file);
+    EXPECT_EQ(next.stringForKey(QStringLiteral("DBVendor")), QStringLiteral("PostgreSQL"));
+    EXPECT_EQ(next.stringForKey(QStringLiteral("DBHost")), QStringLiteral("db.example.org"));
+}
+
 TEST_F(ConnectionFactoryTest, AnEmptyCatalogFileGetsItsTables)
 {
     ASSERT_TRUE(QDir().mkpath(folder));

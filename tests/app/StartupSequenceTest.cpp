@@ -138,6 +138,9 @@ TEST_F(StartupSequenceTest, RetryConnectsAgainUntilTheCatalogOpens)
     const Alert retry = alerts->shown().first();
     EXPECT_EQ(retry.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
     EXPECT_TRUE(retry.informativeText.startsWith("Please check that your database is up and running"));
+    // What a Linux user can check: the server's settings, no drivers to install.
+    EXPECT_TRUE(retry.informativeText.contains("host, user, database and password are right in Preferences"));
+    EXPECT_FALSE(retry.informativeText.contains("JDBC"));
     EXPECT_EQ(retry.modality, Alert::Modality::Application);
 
     ASSERT_EQ(controller->documents().size(), 1);

@@ -190,3 +190,23 @@ TEST(MediaPreviewImage, FitsCentresAndMarksTheRating)
 }
 
 } // namespace
+
+// Over a name drawn cut short the view's tooltip is the whole name; over one that fits, or over no
+// cell, there is none.
+TEST_F(MediaViewDrawing, ACutNameIsTheTooltipOfItsCell)
+{
+    const QString longName = QStringLiteral("A holiday picture with a very long name_0001.JPG");
+    auto list = std::make_shared<MediaList>();
+    list->append(makeRecord(longName, "1"));
+    list->append(makeRecord("IMG_2.jpg", "2"));
+    view.setMediaContainer(list);
+    shot();
+    const auto *renderer = dynamic_cast<OVNThumbnail *>(view.thumbnailRenderer());
+    ASSERT_NE(renderer, nullptr);
+    const QRectF nameBar = DrawingKit::flippedRect(renderer->geometryForPicture(QSizeF(16, 12)).nameBar,
+                                                   renderer->height());
+    const QString expected[] = {longName, QString()};
+    for (int row = 0; row < 2; ++row)
+        EXPECT_EQ(view.toolTipAt(view.imageRectInViewport(row).topLeft() + nameBar.center()), expected[row]) << row;
+    EXPECT_EQ(view.toolTipAt(QPointF(view.width() - 2, view.height() - 2)), QString());
+}

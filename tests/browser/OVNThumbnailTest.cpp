@@ -250,3 +250,38 @@ TEST(OVNThumbnailTest, PlainImageViewCastsItsShadowDownRight)
     EXPECT_LT(qGray(pixelUp(cell, 50, below).rgb()), qGray(pixelUp(cell, 50, above).rgb()));
     EXPECT_LT(qGray(pixelUp(cell, right, 50).rgb()), qGray(grey.rgb()) - 20);
 }
+
+// A name too long for its place is cut with an ellipsis, and the whole of it is what the cell
+// answers for a tooltip there; a name that fits answers nothing. In the list layout the underscore
+// of "100_0306.AVI" is drawn, not clipped by the line below it.
+TEST(OVNThumbnailTest, CutNamesAnswerTheirWholeTextAndUnderscoresShow)
+{
+    const QString longName = QStringLiteral("A holiday picture with a very long name_0001.JPG");
+    const QImage pic = picture(256, 128);
+    struct Case {
+        int layout;
+        QString name;
+        bool cut;
+    };
+    const Case cases[] = {{2, "IMG_0003.JPG", false}, {2, longName, true}, {3, "100_0306.AVI", false}, {3, longName, true}};
+    for (const Case &c : cases) {
+        OVNThumbnail renderer;
+        renderer.setWidth(c.layout == 3 ? 400 : 128);
+        renderer.setHeight(128);
+        renderer.setLayout(OVNThumbnailHelper::getLayoutForThumbnail(c.layout));
+        const OVNThumbnail::Geometry g = renderer.geometryForPicture(QSizeF(pic.size()));
+        // The name bar's middle, or the first list line's value (its name).
+        const QPointF at = c.layout == 3 ? QPointF(g.listPanel.x() + 90, 128 - (g.listPanel.bottom() - 15 + 6))
+                                         : DrawingKit::flippedRect(g.nameBar, 128).center();
+        const MediaRecord r = record({{"displaytag", c.name}});
+        EXPECT_EQ(renderer.cutShortTextAt(at, QSizeF(pic.size()), r), c.cut ? c.name : QString()) << c.layout;
+        EXPECT_EQ(renderer.cutShortTextAt(QPointF(1, 1), QSizeF(pic.size()), r), QString()) << c.layout;
+        if (c.name.contains('_') && !c.cut) {
+            QString spaced = c.name;
+            spaced.replace('_', ' ');
+            EXPECT_NE(renderer.createThumbnailForImage(pic, r),
+                      renderer.createThumbnailForImage(pic, record({{"displaytag", spaced}})))
+                << qPrintable(c.name);
+        }
+    }
+}

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QObject>
 #include <QTemporaryDir>
@@ -141,10 +142,10 @@ TEST_F(MediaServerTest, FailedMountAnswersNoWithTheSettingsAlert)
     EXPECT_FALSE(silent.automount());
     EXPECT_EQ(m_alerts->shown().size(), 2);
 
-    // Without a server nothing is run.
+    // Just after a failure, and without a server, nothing is run.
     UserDefaults::standard().removeObjectForKey("MSAServer");
     EXPECT_FALSE(silent.automount());
-    EXPECT_EQ(m_runner->commands().size(), 3);
+    EXPECT_EQ(m_runner->commands().size(), 2);
 }
 
 TEST_F(MediaServerTest, AnAlreadyMountedVolumeIsNotMountedAgain)
@@ -228,6 +229,83 @@ TEST_F(MediaServerTest, MissingFileOnTheMediaServerMountsOnceSilently)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     EXPECT_TRUE(OVNHelper::fileExistsAtPath(file.fileName()));
+}
+
+// Stored "/Volumes/NAME/..." paths lie in the folder the share NAME is mounted on; the media
+// server's volume only on its own server.
+TEST(MediaServerPathTest, StoredVolumePathsLieInTheMountFolderOfTheirShare)
+{
+    MSASettings settings;
+    settings.server = "nas.example";
+    settings.volume = "Media";
+    const QString gvfs = "/run/user/1000/gvfs/smb-share:server=nas.example,share=media,user=bob";
+    const QString otherServer = "/run/user/1000/gvfs/smb-share:server=other,share=media";
+    const QString photos = "/run/user/1000/gvfs/smb-share:server=other,share=photos";
+    const struct {
+        QStringList mounted;
+        const char *stored;
+        QString expected;
+    } cases[] = {
+        {{gvfs}, "/Volumes/Media/2024/100_0306.AVI", gvfs + "/2024/100_0306.AVI"},
+        {{gvfs}, "/Volumes/Media", gvfs},
+        {{otherServer}, "/Volumes/Media/a.jpg", "/Volumes/Media/a.jpg"},
+        {{otherServer, gvfs}, "/Volumes/Media/a.jpg", gvfs + "/a.jpg"},
+        {{photos}, "/Volumes/Photos/a.jpg", photos + "/a.jpg"},
+        {{"/media/bob/Media"}, "/Volumes/Media/a b/c.jpg", "/media/bob/Media/a b/c.jpg"},
+        {{"/Volumes/Media"}, "/Volumes/Media/a.jpg", "/Volumes/Media/a.jpg"},
+        {{gvfs}, "/Volumes/Other/a.jpg", "/Volumes/Other/a.jpg"},
+        {{gvfs}, "/home/bob/Media/a.jpg", "/home/bob/Media/a.jpg"},
+        {{}, "/Volumes/Media/a.jpg", "/Volumes/Media/a.jpg"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(OVNMSAHelper::localPathFor(c.stored, c.mounted, settings), c.expected) << c.stored;
+}
+
+// A missing file on the media server mounts it through gvfs and is then found in the mount
+// folder; a mount that fails is not tried again for a minute by the silent checks, but at once
+// with other settings or when the user asks.
+TEST_F(MediaServerTest, MissingFilesFindTheGvfsMountAndAFailedMountWaitsAMinute)
+{
+    QTemporaryDir runtime;
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const QString share = runtime.filePath("gvfs/smb-share:server=nas.example,share=media,user=bob");
+    ASSERT_TRUE(QDir().mkpath(share + "/2024"));
+    QFile file(share + "/2024/100_0306.AVI");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    qint64 now = 1000;
+    OVNMSAHelper::setClock([&now] { return now; });
+
+    setMediaServer("SMB");
+    UserDefaults::standard().setString("1", "MSAAutomount");
+    const QString stored = "/Volumes/Media/2024/100_0306.AVI";
+    m_runner->setExitCode(1);
+    const struct {
+        qint64 after;
+        int commands;
+    } failing[] = {{0, 1}, {1000, 1}, {OVNMSAHelper::kFailedMountPauseMs - 1001, 1}, {1, 2}, {0, 2}};
+    for (const auto &step : failing) {
+        now += step.after;
+        EXPECT_FALSE(OVNHelper::fileExistsAtPath(stored));
+        EXPECT_EQ(m_runner->commands().size(), step.commands) << now;
+    }
+    UserDefaults::standard().setString("new password", "MSAPassword");
+    EXPECT_FALSE(OVNHelper::fileExistsAtPath(stored));
+    EXPECT_EQ(m_runner->commands().size(), 3);
+    EXPECT_FALSE(OVNMSAHelper().automount());
+    EXPECT_EQ(m_runner->commands().size(), 4);
+
+    m_runner->setExitCode(0);
+    m_runner->setMountsOnSuccess(share);
+    now += OVNMSAHelper::kFailedMountPauseMs;
+    EXPECT_EQ(OVNHelper::existingFilePath(stored), file.fileName());
+    EXPECT_EQ(OVNHelper::existingFilePath(stored), file.fileName());
+    EXPECT_EQ(m_runner->commands().size(), 5);
+    EXPECT_TRUE(m_alerts->shown().size() == 1); // the one mount the user asked for
+
+    OVNMSAHelper::setClock(nullptr);
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 // ---- The real runner, against a stand-in for gio that prompts like it -----------------------

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontInfo>
 #include <QPainter>
 
 TEST(DrawingKitTest, NamedGreysAreThirdsOfWhite)
@@ -19,6 +20,34 @@ TEST(DrawingKitTest, PointSizedFontsArePixelSized)
     EXPECT_EQ(font.pixelSize(), 10);
     EXPECT_TRUE(font.bold());
     EXPECT_EQ(font.family(), QStringLiteral("DejaVu Sans"));
+}
+
+// The faces the layouts name are drawn with the packaged DejaVu families, never with what
+// fontconfig matches for the name (Nimbus Sans for Helvetica where fonts-urw-base35 is installed),
+// and those families are really installed (fonts-dejavu-core and fonts-dejavu-extra).
+TEST(DrawingKitTest, NamedFacesDrawWithTheInstalledDejaVuFamilies)
+{
+    const struct {
+        const char *named;
+        const char *installed;
+    } cases[] = {
+        {"Helvetica", "DejaVu Sans Condensed"},    {"Helvetica-Bold", "DejaVu Sans Condensed"},
+        {"helvetica neue", "DejaVu Sans Condensed"}, {"Arial", "DejaVu Sans Condensed"},
+        {"Lucida Grande", "DejaVu Sans"},          {"Geneva", "DejaVu Sans"},
+        {"", "DejaVu Sans"},                       {"DejaVu Sans Mono", "DejaVu Sans Mono"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(DrawingKit::installedFamily(QString::fromLatin1(c.named)), QLatin1String(c.installed)) << c.named;
+        for (const bool bold : {false, true}) {
+            QFont named(QString::fromLatin1(c.named));
+            named.setBold(bold);
+            EXPECT_EQ(QFontInfo(DrawingKit::withInstalledFamily(named)).family(), QLatin1String(c.installed))
+                << c.named << (bold ? " bold" : "");
+            EXPECT_EQ(QFontInfo(DrawingKit::pixelFont(10, bold, QString::fromLatin1(c.named))).family(),
+                      QLatin1String(c.installed))
+                << c.named;
+        }
+    }
 }
 
 TEST(DrawingKitTest, SteppedRowsStartExactlyAtStartAndStopOneStepShortOfEnd)
