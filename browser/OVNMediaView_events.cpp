@@ -35,7 +35,7 @@ QString OVNMediaView::toolTipAt(const QPointF &viewportPoint)
         return QString();
     const MediaRecordRef record = m_mediaContainer.at(row);
     QImage picture;
-    cachedThumbnail(record, &picture);
+    cachedCellPicture(record, &picture);
     QMutexLocker draw(&m_drawlock);
     return m_thumbCreator->cutShortTextAt(point - imageRect(row).topLeft(), QSizeF(picture.size()), *record);
 }
