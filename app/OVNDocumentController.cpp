@@ -10,6 +10,7 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNImportCamera.h"
+#include "import/OVNImportWorker.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/UserDefaults.h"
 #include "search/OVNExpressPanel.h"
@@ -111,6 +112,8 @@ void OVNDocumentController::applicationWillTerminate()
         if (document)
             document->close();
     }
+    // A file a cancelled import no longer waits for must not be decoding while the program ends.
+    OVNImportWorker::waitForAbandonedFiles(5000);
     if (m_dbcon)
         m_dbcon->closeDBConnection();
     // Both store under the same keys; the capture window's place is the one kept.

@@ -24,6 +24,36 @@
 
 namespace {
 
+// The threads that make records, counted so that the program can wait at its end for those a
+// cancelled import no longer waits for.
+struct FileThreads {
+    std::mutex mutex;
+    std::condition_variable done;
+    int running = 0;
+};
+
+FileThreads &fileThreads()
+{
+    static FileThreads *threads = new FileThreads;   // never destroyed: a late thread may still leave
+    return *threads;
+}
+
+struct RunningFileThread {
+    RunningFileThread()
+    {
+        std::lock_guard lock(fileThreads().mutex);
+        ++fileThreads().running;
+    }
+    ~RunningFileThread()
+    {
+        std::lock_guard lock(fileThreads().mutex);
+        if (--fileThreads().running == 0)
+            fileThreads().done.notify_all();
+    }
+    RunningFileThread(const RunningFileThread &) = delete;
+    RunningFileThread &operator=(const RunningFileThread &) = delete;
+};
+
 QString key(const char *text) { return QString::fromLatin1(text); }
 
 // On SQLite an open batch holds the catalog's write lock: every other writer (the catalog window)
@@ -410,6 +440,13 @@ void OVNImportWorker::wait()
         m_thread.join();
 }
 
+bool OVNImportWorker::waitForAbandonedFiles(int timeoutMs)
+{
+    std::unique_lock lock(fileThreads().mutex);
+    return fileThreads().done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                       [] { return fileThreads().running == 0; });
+}
+
 QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, const QString &target)
 {
     return (move ? localized("Failed to move %1 to %2. Aborting now.")
@@ -478,7 +515,10 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
 
     std::vector<std::thread> pool;
     for (size_t slot = 0; slot < size_t(threadCount) && slot < total; ++slot)
-        pool.emplace_back([pipeline, slot] { pipeline->work(slot); });
+        pool.emplace_back([pipeline, slot] {
+            const RunningFileThread running;
+            pipeline->work(slot);
+        });
 
     Inserter inserter(*connection, m_settings, summary, status, *m_cancelled);
     bool stopped = false;     // a copy failed, or the catalog was lost

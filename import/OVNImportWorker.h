@@ -118,6 +118,10 @@ public:
     // The text a failed copy or move shows.
     static QString copyFailedMessage(bool move, const QString &source, const QString &target);
 
+    // Waits up to `timeoutMs` for files that cancelled imports left being made, so that none is
+    // still decoding while the program ends. Whether none is left.
+    static bool waitForAbandonedFiles(int timeoutMs);
+
 private:
     ConnectionMaker m_connections;
     Settings m_settings;

@@ -681,12 +681,15 @@ TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
     const QStringList imported = listedNames(db, category);
     EXPECT_FALSE(imported.contains(QStringLiteral("slow.bmp")));
 
+    // The program's end waits for the abandoned file, within its bound.
+    EXPECT_FALSE(OVNImportWorker::waitForAbandonedFiles(50));
     std::unique_lock lock(slowfile::mutex);
     EXPECT_EQ(slowfile::done, 0);
     slowfile::released = true;
     slowfile::changed.notify_all();
     ASSERT_TRUE(slowfile::changed.wait_for(lock, std::chrono::seconds(30), [] { return slowfile::done == 1; }));
     lock.unlock();
+    EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
     processEventsUntil([] { return false; }, 300);
     EXPECT_EQ(listedNames(db, category), imported);
 }
