@@ -1,6 +1,8 @@
 #include "formats/OVNImageTagParser.h"
 
+#include "formats/ByteSource.h"
 #include "formats/OVNXMPHelper.h"
+#include "platform/FileAccess.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -13,11 +15,6 @@ namespace {
 
 constexpr qint64 minimumFileSize = 1024;
 const QString notAvailable = QStringLiteral("n/a");
-
-inline quint8 byteAt(QByteArrayView data, qint64 position)
-{
-    return static_cast<quint8>(data[position]);
-}
 
 // True when [position, position + length) lies inside the data.
 inline bool inside(QByteArrayView data, qint64 position, qint64 length)
@@ -52,28 +49,46 @@ bool OVNImageTagParser::spend(qint64 cost)
     return true;
 }
 
-quint32 OVNImageTagParser::get2Bytes(QByteArrayView data, qint64 position, ByteOrder order)
+quint32 OVNImageTagParser::get2Bytes(ByteSource &data, qint64 position, ByteOrder order)
 {
-    if (!inside(data, position, 2))
+    const auto *b = reinterpret_cast<const quint8 *>(data.bytes(position, 2));
+    if (!b)
         return 0;
-    const quint32 b0 = byteAt(data, position);
-    const quint32 b1 = byteAt(data, position + 1);
-    return order == ByteOrder::LittleEndian ? (b1 << 8) | b0 : (b0 << 8) | b1;
+    return order == ByteOrder::LittleEndian ? (quint32(b[1]) << 8) | b[0] : (quint32(b[0]) << 8) | b[1];
 }
 
-qint64 OVNImageTagParser::get4Bytes(QByteArrayView data, qint64 position, ByteOrder order)
+qint64 OVNImageTagParser::get4Bytes(ByteSource &data, qint64 position, ByteOrder order)
 {
-    if (!inside(data, position, 4))
+    const auto *b = reinterpret_cast<const quint8 *>(data.bytes(position, 4));
+    if (!b)
         return 0;
     quint32 value = 0;
     if (order == ByteOrder::LittleEndian) {
         for (int i = 3; i >= 0; --i)
-            value = (value << 8) | byteAt(data, position + i);
+            value = (value << 8) | b[i];
     } else {
         for (int i = 0; i < 4; ++i)
-            value = (value << 8) | byteAt(data, position + i);
+            value = (value << 8) | b[i];
     }
     return value;
+}
+
+quint32 OVNImageTagParser::get2Bytes(QByteArrayView data, qint64 position, ByteOrder order)
+{
+    ByteSource source(data);
+    return get2Bytes(source, position, order);
+}
+
+qint64 OVNImageTagParser::get4Bytes(QByteArrayView data, qint64 position, ByteOrder order)
+{
+    ByteSource source(data);
+    return get4Bytes(source, position, order);
+}
+
+QString OVNImageTagParser::getString(ByteSource &data, qint64 location, qint64 length)
+{
+    const char *bytes = data.bytes(location, length);
+    return bytes ? getString(QByteArrayView(bytes, length), 0, length) : QString();
 }
 
 QString OVNImageTagParser::getString(QByteArrayView data, qint64 location, qint64 length)
@@ -109,13 +124,15 @@ QString OVNImageTagParser::getString(QByteArrayView data, qint64 location, qint6
     return text;
 }
 
-QVariant OVNImageTagParser::getNumber(QByteArrayView data, qint64 position, int fieldType,
+QVariant OVNImageTagParser::getNumber(ByteSource &data, qint64 position, int fieldType,
                                       ByteOrder order)
 {
     switch (fieldType) {
     case 1: // BYTE
-    case 7: // UNDEFINED
-        return qint64(inside(data, position, 1) ? byteAt(data, position) : 0);
+    case 7: { // UNDEFINED
+        const char *byte = data.bytes(position, 1);
+        return qint64(byte ? static_cast<quint8>(*byte) : 0);
+    }
     case 3: // SHORT
         return qint64(get2Bytes(data, position, order));
     case 4: // LONG
@@ -138,6 +155,13 @@ QVariant OVNImageTagParser::getNumber(QByteArrayView data, qint64 position, int 
     }
 }
 
+QVariant OVNImageTagParser::getNumber(QByteArrayView data, qint64 position, int fieldType,
+                                      ByteOrder order)
+{
+    ByteSource source(data);
+    return getNumber(source, position, fieldType, order);
+}
+
 QString OVNImageTagParser::textOfNumber(const QVariant &number)
 {
     if (number.typeId() == QMetaType::Double || number.typeId() == QMetaType::Float)
@@ -145,13 +169,14 @@ QString OVNImageTagParser::textOfNumber(const QVariant &number)
     return QString::number(number.toLongLong());
 }
 
-OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(QByteArrayView data, qint64 position,
+OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(ByteSource &data, qint64 position,
                                                             ByteOrder fallback)
 {
-    if (!inside(data, position, 2))
+    const char *b = data.bytes(position, 2);
+    if (!b)
         return fallback;
-    const char b0 = data[position];
-    const char b1 = data[position + 1];
+    const char b0 = b[0];
+    const char b1 = b[1];
     if (b0 == 'I' && b1 == 'I')
         return ByteOrder::LittleEndian;
     if (b0 == 'M' && b1 == 'M')
@@ -159,7 +184,20 @@ OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(QByteArrayView data,
     return fallback;
 }
 
+OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(QByteArrayView data, qint64 position,
+                                                            ByteOrder fallback)
+{
+    ByteSource source(data);
+    return byteOrderAt(source, position, fallback);
+}
+
 MetadataDictionary OVNImageTagParser::parseDataForExifInfo(QByteArrayView data)
+{
+    ByteSource source(data);
+    return parse(source);
+}
+
+MetadataDictionary OVNImageTagParser::parse(ByteSource &data)
 {
     MetadataDictionary result;
     m_parsedIfds.clear();
@@ -178,19 +216,23 @@ MetadataDictionary OVNImageTagParser::parseDataForExifInfo(QByteArrayView data)
     result.insert(QStringLiteral("DateTime"), notAvailable);
 
     const qint64 size = data.size();
-    if (byteAt(data, 0) == 0xFF && byteAt(data, 1) == 0xD8) {
+    const auto *start = reinterpret_cast<const quint8 *>(data.bytes(0, 14));
+    if (!start)
+        return result;
+    if (start[0] == 0xFF && start[1] == 0xD8) {
         // JPEG: walk the markers up to the start of the scan, reading every APP1 segment.
         qint64 p = 2;
         while (p < size) {
-            while (p < size && byteAt(data, p) == 0xFF)
+            const char *byte = nullptr;
+            while ((byte = data.bytes(p, 1)) && static_cast<quint8>(*byte) == 0xFF)
                 ++p;
-            if (p >= size)
+            if (!byte)
                 break;
-            const quint8 marker = byteAt(data, p);
+            const quint8 marker = static_cast<quint8>(*byte);
             if (marker == 0xD9 || marker == 0xDA)
                 break;
             ++p;
-            if (!inside(data, p, 2))
+            if (!data.bytes(p, 2))
                 break;
             const qint64 length = get2Bytes(data, p, ByteOrder::BigEndian);
             if (length < 2)
@@ -199,14 +241,13 @@ MetadataDictionary OVNImageTagParser::parseDataForExifInfo(QByteArrayView data)
                 walkApp1(data, p + 2, length - 2, result);
             p += length;
         }
-    } else if (std::memcmp(data.data() + 6, "HEAPCCDR", 8) == 0) {
+    } else if (std::memcmp(start + 6, "HEAPCCDR", 8) == 0) {
         const ByteOrder order = byteOrderAt(data, 0, ByteOrder::BigEndian);
         const qint64 headerLength = get4Bytes(data, 2, order);
         const qint64 rootDirectory = get4Bytes(data, size - 4, order);
         walkCrwHeap(data, headerLength, size, rootDirectory, order, 0, result);
         finishCrwFocalLength(result);
-    } else if ((byteAt(data, 2) == 0x00 && byteAt(data, 3) == 0x2A)
-               || (byteAt(data, 2) == 0x2A && byteAt(data, 3) == 0x00)) {
+    } else if ((start[2] == 0x00 && start[3] == 0x2A) || (start[2] == 0x2A && start[3] == 0x00)) {
         const ByteOrder order = byteOrderAt(data, 0, ByteOrder::BigEndian);
         const qint64 firstIfd = get4Bytes(data, 4, order);
         if (firstIfd < size)
@@ -217,36 +258,36 @@ MetadataDictionary OVNImageTagParser::parseDataForExifInfo(QByteArrayView data)
 
 MetadataDictionary OVNImageTagParser::parseFileForExifInfo(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    // Unbuffered: the source reads its windows straight into its own buffers. A pipe or a device
+    // behind the name is not read at all.
+    if (!FileAccess::openRegularFile(file, path, nullptr, QIODevice::ReadOnly | QIODevice::Unbuffered))
         return MetadataDictionary();
-    const qint64 size = file.size();
-    if (size <= 0)
-        return parseDataForExifInfo(QByteArrayView());
-    // The mapping ends when `file` closes.
-    if (uchar *mapped = file.map(0, size))
-        return parseDataForExifInfo(QByteArrayView(mapped, size));
-    const QByteArray contents = file.readAll();
-    return parseDataForExifInfo(contents);
+    ByteSource source(file, file.size());
+    return parse(source);
 }
 
 MetadataDictionary OVNImageTagParser::convertTagsToDictionary(QByteArrayView data, qint64 location,
                                                               qint64 length)
 {
     beginWalk(data.size());
+    ByteSource source(data);
     MetadataDictionary result;
-    walkApp1(data, location, length, result);
+    walkApp1(source, location, length, result);
     return result;
 }
 
-void OVNImageTagParser::walkApp1(QByteArrayView data, qint64 location, qint64 length,
+void OVNImageTagParser::walkApp1(ByteSource &data, qint64 location, qint64 length,
                                  MetadataDictionary &out)
 {
     if (location < 0 || location >= data.size() || length <= 0)
         return;
     // A segment that runs past the end of the file is read as far as it goes.
     const qint64 end = location + std::min(length, data.size() - location);
-    const char *bytes = data.data();
+    const char *segment = data.bytes(location, end - location);
+    if (!segment)
+        return;
+    const char *bytes = segment - location;
     for (qint64 q = location; q + 4 <= end; ++q) {
         if (std::memcmp(bytes + q, "http", 4) == 0) {
             // "http://ns.adobe.com/xap/1.0/" and its zero byte open an XMP segment.
@@ -266,13 +307,17 @@ void OVNImageTagParser::walkApp1(QByteArrayView data, qint64 location, qint64 le
     }
 }
 
-void OVNImageTagParser::mergeXmp(QByteArrayView data, qint64 location, qint64 length,
+void OVNImageTagParser::mergeXmp(ByteSource &data, qint64 location, qint64 length,
                                  MetadataDictionary &out)
 {
-    if (length <= 0 || !inside(data, location, length) || !spend(length))
+    if (length <= 0 || location < 0 || location > data.size() || length > data.size() - location
+        || !spend(length))
+        return;
+    const char *packet = data.bytes(location, length);
+    if (!packet)
         return;
     OVNXMPHelper reader;
-    const MetadataDictionary xmp = reader.parseXMP(data.sliced(location, length));
+    const MetadataDictionary xmp = reader.parseXMP(QByteArrayView(packet, length));
     for (auto it = xmp.cbegin(); it != xmp.cend(); ++it)
         out.insert(it.key(), it.value());
 }

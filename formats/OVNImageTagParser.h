@@ -10,6 +10,8 @@
 #include <set>
 #include <utility>
 
+class ByteSource;
+
 // Reads the metadata of a JPEG, TIFF (or TIFF-based RAW) or Canon CRW file from its bytes.
 //
 // Every file a user imports passes through here, so the bytes are treated as hostile: each read
@@ -27,8 +29,9 @@ public:
     // The whole file's bytes -> its metadata. Files of 1023 bytes or less give an empty
     // dictionary; longer ones at least "CameraMake", "CameraModel" and "DateTime" = "n/a".
     MetadataDictionary parseDataForExifInfo(QByteArrayView data);
-    // The same for a file on disk, read memory-mapped. A file that cannot be opened gives an
-    // empty dictionary.
+    // The same for a file on disk, of which only the parts the walk needs are read (a bounded
+    // amount). A file that cannot be opened gives an empty dictionary; one cut short while it is
+    // read gives what could be read before.
     MetadataDictionary parseFileForExifInfo(const QString &path);
 
     // One JPEG APP1 payload (Exif or XMP) at [location, location + length).
@@ -77,27 +80,33 @@ public:
 private:
     // Starts the work budget of one top-level call.
     void beginWalk(qint64 dataSize);
-    void walkApp1(QByteArrayView data, qint64 location, qint64 length, MetadataDictionary &out);
-    void walkIfdChain(QByteArrayView data, qint64 tiffHeader, qint64 ifdPosition, qint64 stopAt,
+    MetadataDictionary parse(ByteSource &data);
+    static quint32 get2Bytes(ByteSource &data, qint64 position, ByteOrder order);
+    static qint64 get4Bytes(ByteSource &data, qint64 position, ByteOrder order);
+    static QString getString(ByteSource &data, qint64 location, qint64 length);
+    static QVariant getNumber(ByteSource &data, qint64 position, int fieldType, ByteOrder order);
+    static ByteOrder byteOrderAt(ByteSource &data, qint64 position, ByteOrder fallback);
+    void walkApp1(ByteSource &data, qint64 location, qint64 length, MetadataDictionary &out);
+    void walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64 ifdPosition, qint64 stopAt,
                       ByteOrder order, int depth, MetadataDictionary &out);
     // Walks one IFD's entries; true when it ends with a link to read (left in m_nextIfdLink).
-    bool walkIfd(QByteArrayView data, qint64 tiffHeader, qint64 position, qint64 end,
+    bool walkIfd(ByteSource &data, qint64 tiffHeader, qint64 position, qint64 end,
                  ByteOrder order, int depth, MetadataDictionary &out);
     // Adds the keys of `later` that `out` lacks (or holds only as the "n/a" preset).
     static void fillIn(MetadataDictionary &out, const MetadataDictionary &later);
-    void applyTiffEntry(QByteArrayView data, qint64 tiffHeader, qint64 entry, qint64 ifdPosition,
+    void applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint64 entry, qint64 ifdPosition,
                         qint64 stopAt, ByteOrder order, int depth, MetadataDictionary &out);
-    void mergeXmp(QByteArrayView data, qint64 location, qint64 length, MetadataDictionary &out);
+    void mergeXmp(ByteSource &data, qint64 location, qint64 length, MetadataDictionary &out);
 
-    void walkCrwHeap(QByteArrayView data, qint64 blockStart, qint64 blockEnd, qint64 directory,
+    void walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 blockEnd, qint64 directory,
                      ByteOrder order, int depth, MetadataDictionary &out);
-    void applyCrwHeapRecord(QByteArrayView data, quint32 id, qint64 value, qint64 size,
+    void applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 value, qint64 size,
                             ByteOrder order, MetadataDictionary &out);
-    void applyCrwInlineRecord(QByteArrayView data, quint32 id, qint64 record, ByteOrder order,
+    void applyCrwInlineRecord(ByteSource &data, quint32 id, qint64 record, ByteOrder order,
                               MetadataDictionary &out);
-    void applyCrwShotInfo(QByteArrayView data, qint64 value, qint64 size, ByteOrder order,
+    void applyCrwShotInfo(ByteSource &data, qint64 value, qint64 size, ByteOrder order,
                           MetadataDictionary &out);
-    void applyCrwCameraSettings(QByteArrayView data, qint64 value, qint64 size, ByteOrder order,
+    void applyCrwCameraSettings(ByteSource &data, qint64 value, qint64 size, ByteOrder order,
                                 MetadataDictionary &out);
     void finishCrwFocalLength(MetadataDictionary &out) const;
 

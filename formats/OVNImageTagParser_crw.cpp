@@ -2,8 +2,11 @@
 // metadata dictionary.
 #include "formats/OVNImageTagParser.h"
 
+#include "formats/ByteSource.h"
+
 #include "platform/Localized.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -114,15 +117,16 @@ bool isSubHeap(quint32 id)
     }
 }
 
-// Word `n` of a CRW value array of `size` bytes at `value`, or nothing when the array is shorter.
+// The records read as word arrays use no word beyond the 28th.
+constexpr qint64 wordArrayBytes = 64;
+
+// Word `n` of a CRW value array, or nothing when the array is shorter.
 struct WordReader {
-    QByteArrayView data;
-    qint64 value;
-    qint64 size;
+    QByteArrayView array;
     OVNImageTagParser::ByteOrder order;
 
-    bool has(int n) const { return 2 * qint64(n) + 2 <= size; }
-    quint32 operator[](int n) const { return OVNImageTagParser::get2Bytes(data, value + 2 * n, order); }
+    bool has(int n) const { return 2 * qint64(n) + 2 <= array.size(); }
+    quint32 operator[](int n) const { return OVNImageTagParser::get2Bytes(array, 2 * n, order); }
 };
 
 void insertLocalized(MetadataDictionary &out, const char *key, const char *english)
@@ -160,12 +164,13 @@ MetadataDictionary OVNImageTagParser::convertCRWTagsToDictionary(QByteArrayView 
 {
     beginWalk(data.size());
     m_parsedHeaps.clear();
+    ByteSource source(data);
     MetadataDictionary result;
-    walkCrwHeap(data, blockStartAt, data.size(), directoryAt, order, 0, result);
+    walkCrwHeap(source, blockStartAt, data.size(), directoryAt, order, 0, result);
     return result;
 }
 
-void OVNImageTagParser::walkCrwHeap(QByteArrayView data, qint64 blockStart, qint64 blockEnd,
+void OVNImageTagParser::walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 blockEnd,
                                     qint64 directory, ByteOrder order, int depth,
                                     MetadataDictionary &out)
 {
@@ -203,7 +208,7 @@ void OVNImageTagParser::walkCrwHeap(QByteArrayView data, qint64 blockStart, qint
     }
 }
 
-void OVNImageTagParser::applyCrwHeapRecord(QByteArrayView data, quint32 id, qint64 value,
+void OVNImageTagParser::applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 value,
                                            qint64 size, ByteOrder order, MetadataDictionary &out)
 {
     const auto string = [&](const char *key) {
@@ -216,7 +221,10 @@ void OVNImageTagParser::applyCrwHeapRecord(QByteArrayView data, quint32 id, qint
         // The make, a zero byte, the model, a zero byte, and padding.
         if (!spend(size))
             return;
-        const auto [make, model] = splitCanonMakeModel(data.sliced(value, size));
+        const QByteArrayView makeModel = data.view(value, size);
+        if (makeModel.size() != size)
+            return;
+        const auto [make, model] = splitCanonMakeModel(makeModel);
         if (!make.isEmpty() && !model.isEmpty()) {
             out.insert(QStringLiteral("CameraMake"), make);
             out.insert(QStringLiteral("CameraModel"), model);
@@ -231,7 +239,7 @@ void OVNImageTagParser::applyCrwHeapRecord(QByteArrayView data, quint32 id, qint
     case 0x0816: string("OriginalFileName"); break;
     case 0x0817: string("ThumbnailFileName"); break;
     case 0x1038: {
-        const WordReader words{data, value, size, order};
+        const WordReader words{data.view(value, std::min<qint64>(size, wordArrayBytes)), order};
         const std::pair<int, const char *> sizes[] = {{2, "ImageSizeWidth"}, {3, "ImageSizeHeight"},
                                                       {4, "ImageSizeAsShotWidth"},
                                                       {5, "ImageSizeAsShotHeight"}};
@@ -247,7 +255,7 @@ void OVNImageTagParser::applyCrwHeapRecord(QByteArrayView data, quint32 id, qint
     }
 }
 
-void OVNImageTagParser::applyCrwInlineRecord(QByteArrayView data, quint32 id, qint64 record,
+void OVNImageTagParser::applyCrwInlineRecord(ByteSource &data, quint32 id, qint64 record,
                                              ByteOrder order, MetadataDictionary &out)
 {
     const qint64 value = record + 2;
@@ -279,10 +287,10 @@ void OVNImageTagParser::applyCrwInlineRecord(QByteArrayView data, quint32 id, qi
     }
 }
 
-void OVNImageTagParser::applyCrwShotInfo(QByteArrayView data, qint64 value, qint64 size,
+void OVNImageTagParser::applyCrwShotInfo(ByteSource &data, qint64 value, qint64 size,
                                          ByteOrder order, MetadataDictionary &out)
 {
-    const WordReader words{data, value, size, order};
+    const WordReader words{data.view(value, std::min<qint64>(size, wordArrayBytes)), order};
     if (words.has(2))
         out.insert(QStringLiteral("ImageISO"), qint64(words[2]));
     if (words.has(7))
@@ -305,10 +313,10 @@ void OVNImageTagParser::applyCrwShotInfo(QByteArrayView data, qint64 value, qint
     }
 }
 
-void OVNImageTagParser::applyCrwCameraSettings(QByteArrayView data, qint64 value, qint64 size,
+void OVNImageTagParser::applyCrwCameraSettings(ByteSource &data, qint64 value, qint64 size,
                                                ByteOrder order, MetadataDictionary &out)
 {
-    const WordReader words{data, value, size, order};
+    const WordReader words{data.view(value, std::min<qint64>(size, wordArrayBytes)), order};
     const auto named = [&](int n, const char *key, auto &table) {
         if (words.has(n))
             insertLocalized(out, key, nameFor(table, words[n]));
@@ -340,10 +348,15 @@ void OVNImageTagParser::applyCrwCameraSettings(QByteArrayView data, qint64 value
         const qint64 longFocal = words[23];
         const qint64 shortFocal = words[24];
         const qint64 units = words[25];
-        if (units == 1)
+        if (units == 1) {
             out.insert(QStringLiteral("Lens"), QStringLiteral("%1 - %2 mm").arg(shortFocal).arg(longFocal));
-        else if (shortFocal > 0 && longFocal > 0)
+        } else if (shortFocal > 0 && longFocal > 0 && units > 1) {
+            // Counted in fractions of a millimetre, as the focal length is (32 per mm on a PowerShot).
+            const auto mm = [units](qint64 focal) { return QString::number(double(focal) / double(units), 'f', 1); };
+            out.insert(QStringLiteral("Lens"), QStringLiteral("%1 - %2 mm").arg(mm(shortFocal), mm(longFocal)));
+        } else if (shortFocal > 0 && longFocal > 0) {
             out.insert(QStringLiteral("Lens"), QStringLiteral("%1 - %2").arg(shortFocal).arg(longFocal));
+        }
         m_crwFocalUnits = units;
     }
 }

@@ -2,6 +2,8 @@
 // sub-IFDs, and the table of tags that reach the metadata dictionary.
 #include "formats/OVNImageTagParser.h"
 
+#include "formats/ByteSource.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -87,12 +89,13 @@ MetadataDictionary OVNImageTagParser::convertExifToDictionary(QByteArrayView dat
                                                               ByteOrder order)
 {
     beginWalk(data.size());
+    ByteSource source(data);
     MetadataDictionary result;
-    walkIfdChain(data, tiffHeader, ifdPosition, stopAt, order, 0, result);
+    walkIfdChain(source, tiffHeader, ifdPosition, stopAt, order, 0, result);
     return result;
 }
 
-void OVNImageTagParser::walkIfdChain(QByteArrayView data, qint64 tiffHeader, qint64 ifdPosition,
+void OVNImageTagParser::walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64 ifdPosition,
                                      qint64 stopAt, ByteOrder order, int depth,
                                      MetadataDictionary &out)
 {
@@ -122,7 +125,7 @@ void OVNImageTagParser::walkIfdChain(QByteArrayView data, qint64 tiffHeader, qin
     }
 }
 
-bool OVNImageTagParser::walkIfd(QByteArrayView data, qint64 tiffHeader, qint64 position,
+bool OVNImageTagParser::walkIfd(ByteSource &data, qint64 tiffHeader, qint64 position,
                                 qint64 end, ByteOrder order, int depth, MetadataDictionary &out)
 {
     m_parsedIfds.insert(position);
@@ -153,7 +156,7 @@ void OVNImageTagParser::fillIn(MetadataDictionary &out, const MetadataDictionary
     }
 }
 
-void OVNImageTagParser::applyTiffEntry(QByteArrayView data, qint64 tiffHeader, qint64 entry,
+void OVNImageTagParser::applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint64 entry,
                                        qint64 ifdPosition, qint64 stopAt, ByteOrder order, int depth,
                                        MetadataDictionary &out)
 {
@@ -205,11 +208,15 @@ void OVNImageTagParser::applyTiffEntry(QByteArrayView data, qint64 tiffHeader, q
         out.insert(key, textOfNumber(getNumber(data, value, int(fieldType), order)));
         break;
     case Form::String: {
-        // Only text that lies in the file costs work; a count past the end just reads as "".
+        // Text that does not lie in the file (a count or offset past its end, or a file cut short)
+        // is unreadable: the key keeps what it had, the "n/a" preset for the make, model and date.
         const bool fits = value >= 0 && value <= data.size() && count <= data.size() - value;
-        if (fits && !spend(count))
+        if (!fits || !spend(count))
             return;
-        const QString text = getString(data, value, count);
+        const char *bytes = data.bytes(value, count);
+        if (!bytes)
+            return;
+        const QString text = getString(QByteArrayView(bytes, count), 0, count);
         out.insert(key, text);
         if (tag == 0x010F)
             m_cameraMake = text;

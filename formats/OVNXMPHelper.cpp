@@ -1,5 +1,6 @@
 #include "formats/OVNXMPHelper.h"
 
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QFile>
@@ -122,15 +123,13 @@ MetadataDictionary OVNXMPHelper::parseXMP(QByteArrayView packet)
 
 MetadataDictionary OVNXMPHelper::parseXMPFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
         return MetadataDictionary();
-    const qint64 size = file.size();
-    if (size <= 0)
+    // Read, not mapped: a file cut short while it is read must not end the program.
+    const QByteArray contents = file.read(maximumSidecarBytes);
+    if (contents.isEmpty())
         return MetadataDictionary();
-    if (uchar *mapped = file.map(0, size))
-        return parseXMP(QByteArrayView(mapped, size));
-    const QByteArray contents = file.readAll();
     return parseXMP(contents);
 }
 

@@ -17,8 +17,11 @@ class OVNXMPHelper
 public:
     // Never fails: a packet that is not well-formed gives the keys found before the fault.
     MetadataDictionary parseXMP(QByteArrayView packet);
-    // An .xmp sidecar file, read memory-mapped; empty when it cannot be opened.
+    // An .xmp sidecar file (its first maximumSidecarBytes); empty when it cannot be opened.
     MetadataDictionary parseXMPFile(const QString &path);
+
+    // Sidecars are a few kilobytes; a larger file is read only this far.
+    static constexpr qint64 maximumSidecarBytes = qint64(16) << 20;
 
     // The localized display key for an element, or the empty string for an element without one.
     static QString displayKeyForElement(QStringView qualifiedName);

@@ -101,7 +101,7 @@ QString refusalReason(Kind kind)
     return {};
 }
 
-bool openRegularFile(QFile &file, const QString &path, QString *why)
+bool openRegularFile(QFile &file, const QString &path, QString *why, QIODevice::OpenMode mode)
 {
     file.close();
     file.setFileName(path);
@@ -124,7 +124,7 @@ bool openRegularFile(QFile &file, const QString &path, QString *why)
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         if (why)
             *why = file.errorString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -24,7 +25,8 @@ QString refusalReason(Kind kind);
 
 // Opens a regular file for reading. Anything else (a device, a pipe, a socket, a folder, also
 // behind a link) is refused without blocking, with the reason in `why`. The file keeps its name.
-bool openRegularFile(QFile &file, const QString &path, QString *why = nullptr);
+bool openRegularFile(QFile &file, const QString &path, QString *why = nullptr,
+                     QIODevice::OpenMode mode = QIODevice::ReadOnly);
 
 // The entries of a folder ("." and ".." left out), in the order the file system gives them.
 // Names that are not valid UTF-8 cannot be opened through a QString path; they are left out of

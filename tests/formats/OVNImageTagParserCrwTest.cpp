@@ -153,16 +153,45 @@ TEST(OVNImageTagParserCrw, ValuesWithoutANameSetNothing)
     EXPECT_EQ(m.value("CameraMake"), "n/a");
 }
 
-TEST(OVNImageTagParserCrw, CompactCameraFocalLengthInMillimetres)
+// A value the file cannot give keeps its default; compact cameras' focal lengths and lens ranges,
+// counted in fractions of a millimetre, read in millimetres.
+TEST(OVNImageTagParserCrw, UnreadableStringsAndFocalUnits)
 {
     const Order o = Order::Little;
+    // IFD0's first entry keeps its value's offset at byte 18 and its count at byte 14.
+    const auto tiffWith = [&](quint16 tag, qsizetype at, quint32 value) {
+        QByteArray bytes = padded(tiff({asciiEntry(tag, "Canon EOS 10D")}, o), 2048);
+        if (at >= 0)
+            put32(bytes, at, value, o);
+        return bytes;
+    };
     QByteArray focal;
     append16(focal, 2, o);
     append16(focal, 227, o);
-    const MetadataDictionary m = OVNImageTagParser().parseDataForExifInfo(
-        crw({{0x5029, focal, false}, {0x102D, words(cameraSettings(17, 0, 682, 227, 32), o)}}, o));
-    EXPECT_DOUBLE_EQ(m.value("FocalLength").toDouble(), 7.09375);
-    EXPECT_EQ(m.value("ImageFocalLength"), "7 mm");
+    const auto compact = [&](int longFocal, int shortFocal, int units) {
+        return crw({{0x5029, focal, false},
+                    {0x102D, words(cameraSettings(17, 0, longFocal, shortFocal, units), o)}}, o);
+    };
+    const struct {
+        const char *what;
+        QByteArray file;
+        const char *key;
+        const char *expected;
+    } cases[] = {
+        {"make inside the file", tiffWith(0x010F, -1, 0), "CameraMake", "Canon EOS 10D"},
+        {"make running past the end", tiffWith(0x010F, 18, 2040), "CameraMake", "n/a"},
+        {"model count past the end", tiffWith(0x0110, 14, 100000), "CameraModel", "n/a"},
+        {"date offset past the end", tiffWith(0x0132, 18, 0xFFFFFFF0), "DateTime", "n/a"},
+        {"focal length in 1/32 mm", compact(682, 227, 32), "FocalLength", "7.09375"},
+        {"rounded focal length", compact(682, 227, 32), "ImageFocalLength", "7 mm"},
+        {"lens range in 1/32 mm", compact(682, 227, 32), "Lens", "7.1 - 21.3 mm"},
+        {"lens range in mm", compact(55, 18, 1), "Lens", "18 - 55 mm"},
+        {"lens range without units", compact(55, 18, 0), "Lens", "18 - 55"},
+    };
+    for (const auto &c : cases) {
+        const MetadataDictionary m = OVNImageTagParser().parseDataForExifInfo(c.file);
+        EXPECT_EQ(m.value(c.key).toString(), c.expected) << c.what;
+    }
 }
 
 TEST(OVNImageTagParserCrw, AutoRotateToExifOrientation)

@@ -1,10 +1,18 @@
 #include "formats/OVNImageTagParser.h"
+#include "formats/OVNXMPHelper.h"
 
 #include "MetadataBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace MetadataBytes;
 using ByteOrder = OVNImageTagParser::ByteOrder;
@@ -285,4 +293,66 @@ TEST(OVNImageTagParser, TiffXmpTag)
         </rdf:Bag></dc:subject></rdf:Description></rdf:RDF>)";
     const MetadataDictionary m = parseTiff({{0x02BC, 1, quint32(packet.size()), packet}});
     EXPECT_EQ(m.value("DC Subject and Keywords"), "sea boat");
+}
+
+// A file cut short while its metadata is read (a card pulled, a share dropped, another program
+// rewriting it) gives what could be read, never a crash: the reader must not map the file.
+TEST(OVNImageTagParser, FileCutShortWhileItIsRead)
+{
+    const Order o = Order::Little;
+    // A TIFF whose IFD lies at its end, beyond the first bytes read, and a JPEG with its Exif up front.
+    QByteArray farIfd = padded(QByteArray("II*\0\0\0\0\0", 8), 512 << 10);
+    put32(farIfd, 4, quint32(appendIfd(farIfd, 0, {asciiEntry(0x010F, "Canon")}, o)), o);
+    const QByteArray exifJpeg = jpeg({{0xE1, exifPayload(tiff({asciiEntry(0x010F, "Canon")}, o))}}, 64 << 10);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("cut"));
+    const auto write = [&](const QByteArray &contents) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
+    };
+    for (const QByteArray &contents : {farIfd, exifJpeg}) {
+        ASSERT_TRUE(write(contents));
+        // Cuts the file at ever other places and makes it whole again, as fast as it can; now
+        // and then with its contents, else with zeros in place of what was cut.
+        std::atomic<bool> stop = false;
+        std::thread cutter([&] {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+                return;
+            for (qint64 round = 1; !stop; ++round) {
+                const qint64 cut = round * 7919 % contents.size();
+                file.resize(cut);
+                file.resize(contents.size());
+                if (round % 16 == 0) {
+                    file.seek(cut);
+                    file.write(contents.constData() + cut, contents.size() - cut);
+                }
+            }
+        });
+        for (int read = 0; read < 3000; ++read) {
+            const QString make = OVNImageTagParser().parseFileForExifInfo(path).value("CameraMake").toString();
+            EXPECT_TRUE(make.isEmpty() || make == "n/a" || make == "Canon") << qPrintable(make);
+        }
+        stop = true;
+        cutter.join();
+        ASSERT_TRUE(write(contents));
+        EXPECT_EQ(OVNImageTagParser().parseFileForExifInfo(path), OVNImageTagParser().parseDataForExifInfo(contents));
+    }
+}
+
+// A pipe would block the reader for ever and a device would be read without end: neither is read.
+TEST(OVNImageTagParser, WhatIsNoRegularFileIsNotRead)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("pipe.jpg"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString zero = dir.filePath(QStringLiteral("zero.xmp"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    for (const QString &path : {pipe, zero}) {
+        SCOPED_TRACE(qPrintable(path));
+        EXPECT_TRUE(OVNImageTagParser().parseFileForExifInfo(path).isEmpty());
+        EXPECT_TRUE(OVNXMPHelper().parseXMPFile(path).isEmpty());
+    }
 }
