@@ -382,7 +382,9 @@ bool OVNThumbnailLayoutList::writeKeptCopy(const QVariant &stored, const QString
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
+    // As private as the preferences file it was taken from.
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(xml) != xml.size() || !file.commit()) {
         if (error)
             *error = QStringLiteral("The stored list could not be kept in %1: %2")
                          .arg(QDir::toNativeSeparators(path), file.errorString());

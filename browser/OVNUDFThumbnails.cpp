@@ -106,6 +106,8 @@ OVNUDFThumbnails::OVNUDFThumbnails(UserDefaults &defaults, QWidget *parent)
     m_layoutSelection->setObjectName(QStringLiteral("udfLayoutSelection"));
     m_layoutSelection->addItems({localized("Picture"), localized("List")});
     cellGrid->addWidget(m_layoutSelection, row++, 1);
+    // The colours sit beside what they colour.
+    cellGrid->setColumnStretch(2, 1);
 
     auto *top = new QHBoxLayout;
     top->addWidget(m_preview, 0, Qt::AlignTop);
@@ -206,10 +208,8 @@ QWidget *OVNUDFThumbnails::makeBarGroup(const QString &title, const QString &pre
     choose->setObjectName(prefix + QStringLiteral("FontSelection"));
     connect(choose, &QPushButton::clicked, this, [this, fontKey] { chooseFont(fontKey); });
     m_fontFields.insert(fontKey, font);
-    auto *fontRow = new QHBoxLayout;
-    fontRow->addWidget(font, 1);
-    fontRow->addWidget(choose);
-    form->addRow(localized("Font:"), fontRow);
+    form->addRow(localized("Font:"), font);
+    form->addRow(QString(), choose);
 
     form->addRow(localized("Left:"), makeFieldPopUp(prefix + QStringLiteral("Left"), false));
     form->addRow(localized("Middle:"), makeFieldPopUp(prefix + QStringLiteral("Middle"), false));
@@ -292,7 +292,7 @@ void OVNUDFThumbnails::loadLayout(const QVariantMap &layout)
     m_layoutSelection->setCurrentIndex(kind);
     m_layoutTabs->setCurrentIndex(kind);
     for (auto it = m_fontFields.cbegin(); it != m_fontFields.cend(); ++it)
-        it.value()->setText(OVNHelper::decodeToFontDescription(layout.value(it.key()).toMap()));
+        showFont(it.key(), layout);
     for (auto it = m_fieldPopUps.cbegin(); it != m_fieldPopUps.cend(); ++it) {
         const int code = codeOf(layout, it.key());
         it.value()->setCurrentIndex(code >= 0 && code < it.value()->count() ? code : 0);
@@ -337,6 +337,16 @@ void OVNUDFThumbnails::showColor(const QString &key, const QColor &color)
         button->setIcon(swatch(color));
 }
 
+void OVNUDFThumbnails::showFont(const QString &key, const QVariantMap &layout)
+{
+    QLineEdit *field = m_fontFields.value(key);
+    if (!field)
+        return;
+    field->setText(OVNHelper::decodeToFontDescription(layout.value(key).toMap()));
+    field->setCursorPosition(0);
+    field->setToolTip(field->text().left(200));
+}
+
 void OVNUDFThumbnails::chooseColor(const QString &key)
 {
     const int row = m_model->selectedRow();
@@ -377,8 +387,7 @@ void OVNUDFThumbnails::chooseFont(const QString &key)
             const auto result = m_model->setFont(m_dialogKey, font);
             const int selected = m_model->selectedRow();
             if (selected >= 0)
-                if (QLineEdit *field = m_fontFields.value(m_dialogKey))
-                    field->setText(OVNHelper::decodeToFontDescription(m_model->layout(selected).value(m_dialogKey).toMap()));
+                showFont(m_dialogKey, m_model->layout(selected));
             applyResult(int(result));
         });
     }

@@ -56,6 +56,7 @@ private:
     void chooseColor(const QString &key);
     void chooseFont(const QString &key);
     void showColor(const QString &key, const QColor &color);
+    void showFont(const QString &key, const QVariantMap &layout);
 
     OVNThumbnailLayoutListModel *m_model = nullptr;
     QListView *m_list = nullptr;
