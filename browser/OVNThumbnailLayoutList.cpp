@@ -108,7 +108,7 @@ QString describe(const QVariant &value)
     case QMetaType::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     default:
         if (isScalar(value))
-            return QStringLiteral("the number %1").arg(value.toString());
+            return value.toString();
         return QStringLiteral("a value of an unknown kind");
     }
 }

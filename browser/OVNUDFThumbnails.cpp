@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -264,7 +265,8 @@ void OVNUDFThumbnails::showEvent(QShowEvent *event)
     alert.informativeText = message;
     alert.modality = Alert::Modality::Window;
     alert.window = this;
-    Alerts::show(alert);
+    // Once the window is up and raised, so that the alert opens above it.
+    QTimer::singleShot(0, this, [alert] { Alerts::show(alert); });
 }
 
 void OVNUDFThumbnails::selectionChanged()

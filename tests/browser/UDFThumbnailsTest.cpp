@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QLineEdit>
@@ -150,8 +151,10 @@ TEST(UDFThumbnails, RepairedListIsAnnouncedOnceWhenTheEditorOpens)
     OVNUDFThumbnails editor(defaults);
     EXPECT_TRUE(alerts->shown().isEmpty());
     editor.makeKeyAndOrderFront();
+    QCoreApplication::processEvents();
     editor.orderOut();
     editor.makeKeyAndOrderFront();
+    QCoreApplication::processEvents();
     ASSERT_EQ(alerts->shown().size(), 1);
     const QString text = alerts->shown().first().informativeText;
     EXPECT_TRUE(text.contains("layout 0 \"Mine\", udfListLine4: \"40\" is no list field")) << text.toStdString();
