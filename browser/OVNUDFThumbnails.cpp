@@ -24,6 +24,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int previewSide = 130;
@@ -49,9 +51,11 @@ QIcon swatch(const QColor &color)
     return QIcon(pixmap);
 }
 
+// A flag or code as the cells read it.
 int codeOf(const QVariantMap &layout, const QString &key)
 {
-    return int(OVNHelper::leadingDouble(layout.value(key).toString().left(64)));
+    const double value = OVNHelper::leadingDouble(layout.value(key).toString().left(64));
+    return int(std::clamp(value, -1.0, 1000.0));
 }
 
 } // namespace

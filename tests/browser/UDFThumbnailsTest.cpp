@@ -147,7 +147,7 @@ TEST(UDFThumbnails, RepairedListIsAnnouncedOnceWhenTheEditorOpens)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     UserDefaults defaults(dir.filePath("preferences.plist"));
-    ASSERT_TRUE(defaults.setObject(QVariantList{QVariantMap{{"NAME", "Mine"}, {"udfListLine4", "40"}}}, listKey));
+    ASSERT_TRUE(defaults.setObject(QVariantList{QVariantMap{{"NAME", "Mine"}, {"udfListLine4", "40"}, {"udfEnableFrame", "1e308"}}}, listKey));
     OVNUDFThumbnails editor(defaults);
     EXPECT_TRUE(alerts->shown().isEmpty());
     editor.makeKeyAndOrderFront();
@@ -161,4 +161,5 @@ TEST(UDFThumbnails, RepairedListIsAnnouncedOnceWhenTheEditorOpens)
     EXPECT_TRUE(text.contains("layout 3 \"List View\"")) << text.toStdString();
     EXPECT_TRUE(text.contains(dir.filePath("ThumbnailLayoutList.kept.plist"))) << text.toStdString();
     EXPECT_EQ(editor.model()->data(editor.model()->index(0)).toString(), "Mine");
+    EXPECT_FALSE(editor.findChild<QCheckBox *>("udfEnableFrame")->isChecked());
 }
