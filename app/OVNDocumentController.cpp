@@ -4,7 +4,7 @@
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNSplashScreen.h"
-#include "app/OVNUDFThumbnails.h"
+#include "browser/OVNUDFThumbnails.h"
 #include "app/QRXUpdateCheck.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"

@@ -99,6 +99,8 @@ public:
     void fileNewViewerDocument();
     void showPreferences();
     void windowWorkflowPanel();
+    // Brings the thumbnail layout editor to the front.
+    void viewUDFThumbnailEditor();
     // Opens the download page (the preferences' update button).
     void prefStartupUpdateCheck();
 
@@ -122,6 +124,7 @@ private:
     bool m_terminated = false;
 
     QAction *m_newAction = nullptr;
+    QAction *m_layoutEditorAction = nullptr;
     QAction *m_preferencesAction = nullptr;
     QAction *m_quitAction = nullptr;
     QAction *m_workflowAction = nullptr;

@@ -7,6 +7,7 @@
 #include "app/OVNConnectionSource.h"
 #include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNUpdateChecking.h"
+#include "browser/OVNUDFThumbnails.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
@@ -38,6 +39,9 @@ void OVNDocumentController::createActions()
     m_workflowAction->setCheckable(true);
     connect(m_workflowAction, &QAction::triggered, this, [this] { windowWorkflowPanel(); });
 
+    m_layoutEditorAction = new QAction(localizedMenu("Thumbnail Layouts..."), this);
+    connect(m_layoutEditorAction, &QAction::triggered, this, [this] { viewUDFThumbnailEditor(); });
+
     m_minimizeAction = new QAction(localizedMenu("Minimize"), this);
     m_minimizeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     connect(m_minimizeAction, &QAction::triggered, this, [] {
@@ -60,6 +64,7 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
 
     QMenu *window = menuBar->addMenu(localizedMenu("&Window"));
     window->addAction(m_workflowAction);
+    window->addAction(m_layoutEditorAction);
     window->addSeparator();
     window->addAction(m_minimizeAction);
     connect(window, &QMenu::aboutToShow, this, [this] {
@@ -97,6 +102,12 @@ void OVNDocumentController::showPreferences()
     m_prefWindow->show();
     m_prefWindow->raise();
     m_prefWindow->activateWindow();
+}
+
+void OVNDocumentController::viewUDFThumbnailEditor()
+{
+    if (m_udfThumbnails)
+        m_udfThumbnails->makeKeyAndOrderFront();
 }
 
 void OVNDocumentController::windowWorkflowPanel()

@@ -9,9 +9,10 @@
 #include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "app/OVNSplashDisplay.h"
-#include "app/OVNUDFThumbnails.h"
+#include "app/OVNSplashScreen.h"
 #include "app/OVNUpdateChecking.h"
 #include "app/QRXUpdateCheck.h"
+#include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
@@ -61,7 +62,8 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     m_capture = std::make_unique<OVNImportCamera>(m_defaults);
     m_zoom = std::make_unique<OVNZoomPanel>();
     m_express = std::make_unique<OVNExpressPanel>();
-    m_udfThumbnails = std::make_unique<OVNUDFThumbnails>();
+    m_udfThumbnails = std::make_unique<OVNUDFThumbnails>(m_defaults);
+    m_udfThumbnails->setSamplePicture(OVNSplashScreen::artworkImage());
 
     splash->setStatus(localized("Loading defaults..."));
     registerStartupDefaults(m_services.visibleFrame());

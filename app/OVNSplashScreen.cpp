@@ -43,29 +43,29 @@ protected:
     }
 };
 
-} // namespace
-
-OVNSplashScreen::OVNSplashScreen() : m_window(std::make_unique<SplashArtwork>())
+// The artwork window with its icon, name and version, and the status line in it.
+std::unique_ptr<QWidget> makeArtwork(QLabel **status)
 {
-    auto *layout = new QVBoxLayout(m_window.get());
+    auto window = std::make_unique<SplashArtwork>();
+    auto *layout = new QVBoxLayout(window.get());
     layout->setContentsMargins(32, 32, 32, 24);
 
     auto *top = new QHBoxLayout;
-    auto *icon = new QLabel(m_window.get());
+    auto *icon = new QLabel(window.get());
     icon->setPixmap(OVNApplicationIcon::pixmap(128));
     top->addWidget(icon);
     auto *titles = new QVBoxLayout;
-    auto *name = new QLabel(QStringLiteral("Ostrevan"), m_window.get());
+    auto *name = new QLabel(QStringLiteral("Ostrevan"), window.get());
     QFont nameFont = name->font();
     nameFont.setPixelSize(44);
     nameFont.setBold(true);
     name->setFont(nameFont);
-    auto *subtitle = new QLabel(localized("Digital Asset Manager"), m_window.get());
+    auto *subtitle = new QLabel(localized("Digital Asset Manager"), window.get());
     QFont subtitleFont = subtitle->font();
     subtitleFont.setPixelSize(18);
     subtitle->setFont(subtitleFont);
     auto *version = new QLabel(localized("Version %1").arg(QCoreApplication::applicationVersion()),
-                               m_window.get());
+                               window.get());
     for (QLabel *label : {name, subtitle, version})
         label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     titles->addStretch();
@@ -77,10 +77,19 @@ OVNSplashScreen::OVNSplashScreen() : m_window(std::make_unique<SplashArtwork>())
     top->addLayout(titles, 1);
     layout->addLayout(top, 1);
 
-    m_status = new QLabel(m_window.get());
-    m_status->setStyleSheet(QStringLiteral("color: #d8e6f2; background: transparent;"));
-    layout->addWidget(m_status);
+    QLabel *statusLine = new QLabel(window.get());
+    statusLine->setStyleSheet(QStringLiteral("color: #d8e6f2; background: transparent;"));
+    layout->addWidget(statusLine);
 
+    *status = statusLine;
+    return window;
+}
+
+} // namespace
+
+OVNSplashScreen::OVNSplashScreen()
+{
+    m_window = makeArtwork(&m_status);
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSizeF screenSize = screen ? QSizeF(screen->geometry().size()) : QSizeF(kArtworkWidth, kArtworkHeight);
     const QPoint origin = screen ? screen->geometry().topLeft() : QPoint();
@@ -125,4 +134,16 @@ void OVNSplashScreen::makeKeyAndOrderFront()
 void OVNSplashScreen::orderOut()
 {
     m_window->hide();
+}
+
+QImage OVNSplashScreen::artworkImage()
+{
+    QLabel *status = nullptr;
+    const std::unique_ptr<QWidget> artwork = makeArtwork(&status);
+    artwork->ensurePolished();
+    artwork->layout()->activate();
+    QImage image(artwork->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    artwork->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
 }

@@ -2,6 +2,7 @@
 
 #include "app/OVNSplashDisplay.h"
 
+#include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -25,6 +26,9 @@ public:
 
     QString status() const;
     QWidget *window() const { return m_window.get(); }
+
+    // The artwork as a picture, without a status line (the layout editor's sample picture).
+    static QImage artworkImage();
 
     // The window's place for a screen and artwork of these sizes, measured upwards from the bottom
     // of the screen: centred across, two thirds of the free height below it and one third above.

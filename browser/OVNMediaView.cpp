@@ -1,6 +1,7 @@
 #include "browser/OVNMediaView.h"
 
 #include "browser/OVNThumbnail.h"
+#include "browser/OVNThumbnailLayoutList.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
@@ -135,16 +136,14 @@ void OVNMediaView::setThumbnailStyle(int style)
 
 void OVNMediaView::readLayoutSettings()
 {
-    const QVariantList stored = UserDefaults::standard().arrayForKey(QStringLiteral("ThumbnailLayoutList"));
-    if (!stored.isEmpty()) {
-        m_layoutSettings = stored;
-        return;
-    }
+    // The shared reading repairs what a hand-edited or damaged list holds; a layout it could not
+    // read comes from the renderer's own built-in ones, as when nothing is stored.
+    const OVNLayoutListReading reading = OVNThumbnailLayoutList::read(UserDefaults::standard());
     m_layoutSettings.clear();
-    // Without stored layouts every built-in one stands in, the list style's included.
-    for (int i = 0; i < 4; ++i) {
-        const QVariantMap layout = m_thumbCreator->builtInLayout(i);
-        if (layout.isEmpty())
+    for (int i = 0; i < reading.layouts.size(); ++i) {
+        const QVariantMap layout = reading.fromStore.at(i) ? reading.layouts.at(i).toMap()
+                                                           : m_thumbCreator->builtInLayout(i);
+        if (layout.isEmpty() && !reading.fromStore.at(i))
             break;
         m_layoutSettings.append(layout);
     }

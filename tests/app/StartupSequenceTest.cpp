@@ -4,6 +4,7 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNDocumentController.h"
+#include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportCamera.h"
 #include "import/OVNWorkflowPanel.h"
@@ -320,8 +321,13 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
     EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Preferences...", "Quit"}));
-    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Workflow Panel", "Minimize"}));
+    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Workflow Panel", "Thumbnail Layouts...", "Minimize"}));
     EXPECT_EQ(itemTitles(menus.at(2)->menu()), (QStringList{"Download Update..."}));
+
+    // The Window menu brings the layout editor to the front.
+    EXPECT_FALSE(controller->thumbnailLayoutEditor()->isVisible());
+    menus.at(1)->menu()->actions().at(1)->trigger();
+    EXPECT_TRUE(controller->thumbnailLayoutEditor()->isVisible());
 
     // New: a second window with a connection of its own.
     menus.at(0)->menu()->actions().first()->trigger();
