@@ -79,16 +79,17 @@ QRectF OVNContactSheetLayout::imageFrame(const QRectF &cell, const QSizeF &image
 {
     const double areaWidth = cell.width() - 2 * border - 2;
     const double areaHeight = cell.height() - 2 * border - 2 - (showsTitles() ? titleHeight + spacing() : 0);
-    if (areaWidth <= 0 || areaHeight <= 0 || imageSize.width() <= 0 || imageSize.height() <= 0)
+    // The picture inside its one-point frame keeps its proportions exactly: padding rounded to
+    // whole points would squeeze a small cell's picture by a few per cent.
+    const double innerWidth = areaWidth - 2;
+    const double innerHeight = areaHeight - 2;
+    if (innerWidth <= 0 || innerHeight <= 0 || imageSize.width() <= 0 || imageSize.height() <= 0)
         return QRectF();
-    const double factor = std::min(areaWidth / imageSize.width(), areaHeight / imageSize.height());
-    const double scaledWidth = factor * imageSize.width();
-    const double scaledHeight = factor * imageSize.height();
-    const double padX = scaledWidth < areaWidth ? std::ceil(std::ceil(areaWidth - scaledWidth) / 2) : 0;
-    const double padY = scaledHeight < areaHeight ? std::ceil((areaHeight - scaledHeight) / 2) : 0;
-    const QRectF frame(cell.x() + border + 1 + padX, cell.y() + border + 1 + padY, areaWidth - 2 * padX,
-                       areaHeight - 2 * padY);
-    return frame.width() > 0 && frame.height() > 0 ? frame : QRectF();
+    const double factor = std::min(innerWidth / imageSize.width(), innerHeight / imageSize.height());
+    const double width = factor * imageSize.width() + 2;
+    const double height = factor * imageSize.height() + 2;
+    return QRectF(cell.x() + border + 1 + (areaWidth - width) / 2, cell.y() + border + 1 + (areaHeight - height) / 2,
+                  width, height);
 }
 
 QRectF OVNContactSheetLayout::titleRect(const QRectF &cell, const QRectF &frame) const

@@ -46,8 +46,9 @@ public:
     // spacing() apart and the first starts at x 0.
     Placement placement(int index) const;
 
-    // The framed picture of an image of imageSize inside a cell: fitted to the cell less its border
-    // (and the title band), centred. Empty when the cell has no room.
+    // The frame of an image of imageSize inside a cell: the picture, in its proportions, fitted to
+    // the cell less its border (and the title band) and centred, plus one point of frame on each
+    // side. Empty when the cell has no room.
     QRectF imageFrame(const QRectF &cell, const QSizeF &imageSize) const;
     // The title's line under a picture's frame, inside the cell.
     QRectF titleRect(const QRectF &cell, const QRectF &frame) const;
