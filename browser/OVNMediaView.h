@@ -328,6 +328,9 @@ private:
     // The decoded thumbnail of a record when it is at hand without asking the delegate or decoding.
     bool cachedThumbnail(const MediaRecordRef &record, QImage *image);
     QImage imageForDrawing(int row, qint64 budgetLeftMs, bool *deferred);
+    // A row's thumbnail for a printed sheet: the cached picture when there is one, else decoded
+    // for this use only, so that a long sheet does not fill the screen's cache.
+    QImage printImageForRow(int row);
     // The renderer's cell for a record, drawn again only when something it shows changed. Cells
     // drawn at another size or style are dropped by invalidateRenderedCells().
     QImage renderedCell(const QImage &image, const MediaRecord &record);

@@ -25,6 +25,18 @@ OVNContactSheetLayout OVNMediaView::contactSheetLayout() const
                                  m_printImagesPerLine, m_printImagesStyle, int(printedRows().size()));
 }
 
+QImage OVNMediaView::printImageForRow(int row)
+{
+    if (!m_hasVisibleList || row < 0 || row >= count())
+        return QImage();
+    const MediaRecordRef &record = m_mediaContainer.at(row);
+    QImage image;
+    if (cachedThumbnail(record, &image))
+        return image;
+    bool known = false;
+    return QImage::fromData(thumbnailDataFor(record, &known));
+}
+
 void OVNMediaView::drawContactSheetPage(QPainter &painter, const OVNContactSheetLayout &layout,
                                         const QList<int> &rows, int page)
 {
@@ -41,7 +53,7 @@ void OVNMediaView::drawContactSheetPage(QPainter &painter, const OVNContactSheet
     for (qsizetype index = first; index < end; ++index) {
         const int row = rows.at(index);
         const QRectF cell = layout.placement(int(index)).cell;
-        const QImage image = imageForRow(row);
+        const QImage image = printImageForRow(row);
         if (image.isNull())
             continue;
         const QRectF frame = layout.imageFrame(cell, image.size());
