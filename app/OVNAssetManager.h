@@ -23,11 +23,13 @@ class OVNCategoryTreeModel;
 class OVNMediaDetails;
 class OVNMediaView;
 class OVNOutlineView;
+class OVNPrintOptionsView;
 class OVNSmartFolderSearch;
 class OVNSplitView;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QPrinter;
 class QPushButton;
 class QSlider;
 class QToolButton;
@@ -199,8 +201,9 @@ public:
     // The owning categories of the entries when the target accepts them (see the .cpp).
     std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
                                                      const QString &targetKind, const QString &ownerLevel);
-    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set),
-    // highest row first, each only when the catalog delete succeeded.
+    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set)
+    // through the thumbnail view, in one transaction; an entry the catalog refuses stays, and one
+    // alert says how many.
     void deleteSelectedMedia();
     // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
     // privileges or kind.
@@ -245,6 +248,20 @@ public:
     int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
     QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
     QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
+
+    // ---- contact-sheet printing (OVNAssetManager_printing.cpp) ----
+    // Whether there is anything to print: the thumbnail view shows at least one item.
+    bool canPrint() const;
+    // The Print command: the print panel, with the sheet's options on a tab of its own, then the
+    // sheet on the printer chosen.
+    void printShowingPrintPanel();
+    // Prints the thumbnail view's sheet with its current options on the printer as it is set up
+    // (10-point margins), without a panel. False when nothing was printed (an empty sheet).
+    bool printContactSheet(QPrinter &printer);
+    // Pushes the shown options into the thumbnail view and answers (and shows) the status line.
+    QString viewPrintOptionsRecalc();
+    // "6 Images per Line (2 pages)"; "1 Image per Line (1 pages)".
+    static QString printStatusText(int imagesPerLine, int pages);
 
     NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override { return {}; }
 
@@ -324,6 +341,8 @@ private:
     float m_frozenFrame2Width = 0;
     float m_frozenVFrame1Height = 0;
     bool m_trackImportDidFinish = false;
+    int m_deleteRefusedByDatabase = 0;
+    QPointer<OVNPrintOptionsView> m_printOptions; // while the print panel is open
 
     int m_prefThumbnailSize = 0;
     int m_prefThumbnailType = 0;

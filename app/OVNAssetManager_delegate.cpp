@@ -36,6 +36,17 @@ QStringList sortedKeys(const QVariantMap &map)
                      [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     return keys;
 }
+
+// One write in a savepoint of its own: on a server a refused statement would otherwise undo the
+// whole transaction around it.
+template <typename Write>
+bool inSavepoint(OVNDatabaseAccess &connection, Write write)
+{
+    OVNDatabaseTransaction savepoint(connection);
+    if (!write())
+        return false;
+    return !savepoint.isActive() || savepoint.commit();
+}
 } // namespace
 
 // Both protocols call their capability set capabilities(); the pane gets this adapter.
@@ -235,28 +246,33 @@ void OVNAssetManager::delete_(OVNMediaView *view)
 
 void OVNAssetManager::deleteSelectedMedia()
 {
-    QList<int> rows = m_mediaView->selectedRows();
-    std::sort(rows.begin(), rows.end(), std::greater<int>());
-    int refusedByDatabase = 0;
-    for (int row : std::as_const(rows)) {
-        bool databaseRefused = false;
-        if (!deleteEntry(m_mediaView, row, &databaseRefused)) {
-            refusedByDatabase += databaseRefused ? 1 : 0;
-            continue;
-        }
-        m_mediaView->removeObjectAtIndex(row);
-        ovnMediaViewDidDeleteEntry(m_mediaView, row);
+    if (!m_dbcon || !m_mediaView)
+        return;
+    m_deleteRefusedByDatabase = 0;
+    bool committed = true;
+    {
+        // One transaction for the whole selection, each entry in a savepoint of its own: an entry
+        // the catalog refuses stays, the others go together.
+        OVNDatabaseTransaction batch(*m_dbcon);
+        const bool deleted = m_mediaView->deleteSelectedRowsWithAutoReload(true);
+        if (batch.isActive())
+            committed = batch.commit() || !deleted;
     }
-    m_mediaView->deselectAll();
-    m_mediaView->resizeFrameToFitMediaContainer();
-    m_mediaView->viewport()->update();
-    ovnMediaViewSelectionDidChange(m_mediaView);
-    if (refusedByDatabase > 0) {
+    if (!committed) {
+        // Nothing of the batch was stored: show the entries again as the catalog has them.
+        reloadMediaList();
+        OVNHelper::displayAlert(localized("Delete Failed"),
+                                localized("The selected entries could not be deleted from the catalog.")
+                                    + QLatin1Char('\n') + m_dbcon->getLastErrorMessage(),
+                                this);
+        return;
+    }
+    if (m_deleteRefusedByDatabase > 0) {
         // The entries stay where they were; say so rather than leave the user guessing.
         OVNHelper::displayAlert(localized("Delete Failed"),
                                 QCoreApplication::translate("Localizable",
                                                             "%n entries could not be deleted from the catalog.",
-                                                            nullptr, refusedByDatabase)
+                                                            nullptr, m_deleteRefusedByDatabase)
                                     + QLatin1Char('\n') + m_dbcon->getLastErrorMessage(),
                                 this);
     }
@@ -265,7 +281,9 @@ void OVNAssetManager::deleteSelectedMedia()
 bool OVNAssetManager::ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row)
 {
     bool databaseRefused = false;
-    return deleteEntry(view, row, &databaseRefused);
+    const bool deleted = deleteEntry(view, row, &databaseRefused);
+    m_deleteRefusedByDatabase += databaseRefused ? 1 : 0;
+    return deleted;
 }
 
 bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRefused)
@@ -280,7 +298,7 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
         const QString owner = view->mediaObject(keyCategoryId, row).toString();
         if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
             return false;
-        *databaseRefused = !m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row));
+        *databaseRefused = !inSavepoint(*m_dbcon, [&] { return m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row)); });
         return !*databaseRefused;
     }
     if (kind == QLatin1String("S")) {
@@ -290,7 +308,7 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
         const QString membership = view->entryMIDForRow(row);
         if (membership.isEmpty())
             return false;
-        *databaseRefused = !m_dbcon->deleteImageSetEntry(membership);
+        *databaseRefused = !inSavepoint(*m_dbcon, [&] { return m_dbcon->deleteImageSetEntry(membership); });
         return !*databaseRefused;
     }
     return false;

@@ -17,6 +17,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QWidget>
 
 void OVNDocumentController::createActions()
@@ -57,6 +58,16 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
 {
     QMenu *file = menuBar->addMenu(localizedMenu("&File"));
     file->addAction(m_newAction);
+    file->addSeparator();
+    // Print belongs to the window whose menu bar it is in.
+    QPointer<OVNAssetManager> document = qobject_cast<OVNAssetManager *>(menuBar->window());
+    QAction *print = file->addAction(localizedMenu("Print..."));
+    print->setShortcut(QKeySequence::Print);
+    connect(print, &QAction::triggered, this, [document] {
+        if (document)
+            document->printShowingPrintPanel();
+    });
+    connect(file, &QMenu::aboutToShow, this, [document, print] { print->setEnabled(document && document->canPrint()); });
     file->addSeparator();
     file->addAction(m_preferencesAction);
     file->addSeparator();

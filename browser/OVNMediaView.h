@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/OVNContactSheetLayout.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "browser/OVNMediaViewGeometry.h"
 #include "browser/OVNThumbnailCache.h"
@@ -13,6 +14,7 @@
 #include <QImage>
 #include <QMap>
 #include <QMutex>
+#include <QPageLayout>
 #include <QRectF>
 #include <QSet>
 #include <QVariantMap>
@@ -23,6 +25,7 @@
 #include <vector>
 
 class OVNExtensionMapping;
+class QPagedPaintDevice;
 class OVNThumbnailRenderer;
 
 using MediaListRef = std::shared_ptr<MediaList>;
@@ -148,6 +151,10 @@ public:
     // Removes the item from the visible list and from all items, so that no later filter brings
     // back an entry its owner deleted.
     void removeObjectAtIndex(int index);
+    // Asks the delegate about each selected row, highest first, and removes the rows it deleted;
+    // then clears the selection and tells the delegate. With autoReload the view is redrawn.
+    // Answers whether anything was deleted (nothing without a delegate that deletes).
+    bool deleteSelectedRowsWithAutoReload(bool autoReload);
 
     // ---- filter and sort ----
     // Rebuilds the visible list from all items: those whose lower-cased value for the key (any of
@@ -272,6 +279,31 @@ public:
     // else nothing.
     QString toolTipAt(const QPointF &viewportPoint);
 
+    // ---- printing: a contact sheet with its own pagination, whatever the screen shows ----
+    // The paper the pages are counted for (A4 portrait with 10-point margins until set) and the
+    // print scaling (1 when not positive).
+    void setPrintInfo(const QPageLayout &layout, double scale = 1);
+    QPageLayout printInfo() const { return m_printInfo; }
+    // Stored as given; the sheet's layout keeps them within bounds.
+    void setPrintImagesPerLine(int count) { m_printImagesPerLine = count; }
+    int printImagesPerLine() const { return m_printImagesPerLine; }
+    void setPrintStyle(int style) { m_printImagesStyle = style; }
+    int printStyle() const { return m_printImagesStyle; }
+    void setPrintSelectionOnly(bool selectionOnly) { m_printSelectionOnly = selectionOnly; }
+    bool printSelectionOnly() const { return m_printSelectionOnly; }
+    // The rows the sheet shows (all, or the selected ones in selection order) and their pages.
+    QList<int> printedRows() const;
+    OVNContactSheetLayout contactSheetLayout() const;
+    // The number of pages; 0 for an empty sheet.
+    int printPageCount() const { return contactSheetLayout().pages(); }
+    // Draws one page of the sheet in the layout's coordinates (points of the scaled page): each
+    // thumbnail as its own picture; a row whose thumbnail cannot be had leaves its cell blank.
+    void drawContactSheetPage(QPainter &painter, const OVNContactSheetLayout &layout, const QList<int> &rows,
+                              int page);
+    // Prints the sheet on the device's paper, one device page per sheet page. An empty sheet
+    // starts no job and answers false, as does a device that cannot be painted on.
+    bool printContactSheet(QPagedPaintDevice &device);
+
 protected:
     bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -385,4 +417,11 @@ private:
     int m_loadBudgetMs = 25;
     TextAttributeSets m_textAttributes;
     std::unique_ptr<OVNExtensionMapping> m_extensionMapper;
+    // printing
+    QPageLayout m_printInfo{QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                            QPageLayout::Point};
+    double m_printScale = 1;
+    int m_printImagesPerLine = 6;
+    int m_printImagesStyle = 0;
+    bool m_printSelectionOnly = false;
 };

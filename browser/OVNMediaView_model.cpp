@@ -288,6 +288,32 @@ void OVNMediaView::removeObjectAtIndex(int index)
     }
 }
 
+bool OVNMediaView::deleteSelectedRowsWithAutoReload(bool autoReload)
+{
+    if (!delegateAnswers(OVNMediaViewDelegate::WillDeleteEntry))
+        return false;
+    QList<int> rows = selectedRows();
+    std::sort(rows.begin(), rows.end());
+    bool deleted = false;
+    // Highest row first: the rows still to come keep their places.
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+        if (!m_delegate || !m_delegate->ovnMediaViewWillDeleteEntry(this, *it))
+            continue;
+        removeObjectAtIndex(*it);
+        if (delegateAnswers(OVNMediaViewDelegate::DidDeleteEntry))
+            m_delegate->ovnMediaViewDidDeleteEntry(this, *it);
+        deleted = true;
+    }
+    if (deleted) {
+        deselectAll();
+        resizeFrameToFitMediaContainer();
+        notifySelectionDidChange();
+        if (autoReload)
+            viewport()->update();
+    }
+    return deleted;
+}
+
 void OVNMediaView::removeVisibleRow(int row)
 {
     m_mediaContainer.removeAt(row);

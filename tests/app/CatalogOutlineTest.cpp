@@ -696,13 +696,17 @@ TEST_P(CatalogOutlineTest, MetadataRowsComeFromTheStoredTagsInAnOrderThatIgnores
 
 TEST_P(CatalogOutlineTest, ADeleteTheCatalogRefusesKeepsTheEntryAndSaysSo)
 {
-    // The catalog refuses every delete of a media row.
+    // Of three selected entries the catalog refuses the middle one: the others go (in one batch),
+    // the refused one stays, and one alert says so.
+    const QString studio2 = entry(studio, "studio-2");
+    const QString studio3 = entry(studio, "studio-3");
     if (GetParam() == OVNDatabaseAccess::Vendor::Integrated) {
-        ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile begin "
-                                     "select raise(abort, 'entries are kept'); end"));
+        ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile when old.mid = '" + studio2
+                                     + "' begin select raise(abort, 'entries are kept'); end"));
     } else {
-        ASSERT_TRUE(db.runSQLCommand("create function keepfiles() returns trigger as "
-                                     "$$ begin raise exception 'entries are kept'; end $$ language plpgsql"));
+        ASSERT_TRUE(db.runSQLCommand("create function keepfiles() returns trigger as $$ begin if old.mid = '"
+                                     + studio2 + "' then raise exception 'entries are kept'; end if; "
+                                     "return old; end $$ language plpgsql"));
         ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile "
                                      "for each row execute function keepfiles()"));
     }
@@ -710,11 +714,15 @@ TEST_P(CatalogOutlineTest, ADeleteTheCatalogRefusesKeepsTheEntryAndSaysSo)
     OVNAssetManager *window = openWindow();
     ASSERT_TRUE(window->selectCategory(studio));
     OVNMediaView *view = window->mediaView();
-    ASSERT_EQ(view->count(), 1);
-    view->selectImage(0);
+    ASSERT_EQ(view->count(), 3);
+    view->mvselectAll();
+    const qsizetype alertsBefore = presenter->shown().size();
     window->delete_(view);
-    EXPECT_EQ(view->count(), 1);
-    EXPECT_FALSE(db.getMediaListEntryForMediaID(studio1, "displaytag").isEmpty());
-    ASSERT_FALSE(presenter->shown().isEmpty());
+    ASSERT_EQ(view->count(), 1);
+    EXPECT_EQ(view->mediaIDForRow(0), studio2);
+    EXPECT_FALSE(db.getMediaListEntryForMediaID(studio2, "displaytag").isEmpty());
+    EXPECT_TRUE(db.getMediaListEntryForMediaID(studio1, "displaytag").isEmpty());
+    EXPECT_TRUE(db.getMediaListEntryForMediaID(studio3, "displaytag").isEmpty());
+    ASSERT_EQ(presenter->shown().size(), alertsBefore + 1);
     EXPECT_EQ(presenter->shown().last().message, "Delete Failed");
 }

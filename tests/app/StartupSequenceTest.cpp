@@ -320,7 +320,11 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     const QMenuBar *menuBar = controller->documents().first()->menuBar();
     EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
-    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Preferences...", "Quit"}));
+    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Print...", "Preferences...", "Quit"}));
+    // Print needs thumbnails to print; the first window shows none.
+    QMenu *file = menus.at(0)->menu();
+    emit file->aboutToShow();
+    EXPECT_FALSE(file->actions().at(2)->isEnabled());
     EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Workflow Panel", "Thumbnail Layouts...", "Minimize"}));
     EXPECT_EQ(itemTitles(menus.at(2)->menu()), (QStringList{"Download Update..."}));
 

@@ -2,10 +2,15 @@
 // does, and optionally selects a category and thumbnails, so that the window can be looked at and
 // photographed without going through start-up.
 //
-//   ovn-catalog-window FILE [--category NAME] [--row N] [--grab PNG] [--show-database]
+//   ovn-catalog-window FILE [--category NAME] [--row N] [--select NAME[,NAME...]] [--grab PNG]
+//                      [--show-database]
+//                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //
 // --category selects the first category of that name ("Database" for the section item), --row
-// selects a thumbnail in it, --grab writes the window to a PNG file and quits.
+// selects a thumbnail in it, --select the thumbnails of those names in that order, --grab writes
+// the window to a PNG file and quits. --print-pdf prints the thumbnails as a contact sheet on A4
+// portrait paper into a PDF file without a print panel, prints the status line and quits (status
+// 1 when there was nothing to print).
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -16,6 +21,7 @@
 #include "uikit/DrawingKit.h"
 
 #include <QApplication>
+#include <QPrinter>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -23,6 +29,51 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeView>
+
+namespace {
+
+// Selects the thumbnails with these names, in the order given; answers the names not shown.
+QStringList selectByName(OVNMediaView *view, const QStringList &names)
+{
+    QStringList missing;
+    view->deselectAll();
+    for (const QString &name : names) {
+        int row = -1;
+        for (int candidate = 0; candidate < view->count() && row < 0; ++candidate) {
+            if (view->mediaObject(QStringLiteral("displaytag"), candidate).toString() == name)
+                row = candidate;
+        }
+        if (row >= 0)
+            view->selectImage(row, false, false);
+        else
+            missing.append(name);
+    }
+    view->notifySelectionDidChange();
+    return missing;
+}
+
+int printPdf(OVNAssetManager *window, const QString &target, int perLine, int style, bool selectionOnly)
+{
+    OVNMediaView *view = window->mediaView();
+    view->setPrintImagesPerLine(perLine);
+    view->setPrintStyle(style);
+    view->setPrintSelectionOnly(selectionOnly);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(target);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Point);
+    view->setPrintInfo(printer.pageLayout());
+    QTextStream(stdout) << window->viewPrintOptionsRecalc() << Qt::endl;
+    if (!window->printContactSheet(printer)) {
+        QTextStream(stderr) << "ovn-catalog-window: nothing printed to " << target << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -36,6 +87,16 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("row"), QStringLiteral("thumbnail to select"), QStringLiteral("row")});
     parser.addOption({QStringLiteral("grab"), QStringLiteral("write the window to a PNG and quit"), QStringLiteral("png")});
     parser.addOption({QStringLiteral("show-database"), QStringLiteral("the Database item shows every entry")});
+    parser.addOption({QStringLiteral("select"), QStringLiteral("thumbnails to select, by name, in order"),
+                      QStringLiteral("names")});
+    parser.addOption({QStringLiteral("print-pdf"), QStringLiteral("print a contact sheet to a PDF and quit"),
+                      QStringLiteral("pdf")});
+    parser.addOption({QStringLiteral("per-line"), QStringLiteral("images per line"), QStringLiteral("n"),
+                      QStringLiteral("6")});
+    parser.addOption({QStringLiteral("print-style"),
+                      QStringLiteral("0 plain, 1 titled, 2 shadowed, 3 shadowed and titled"), QStringLiteral("s"),
+                      QStringLiteral("0")});
+    parser.addOption({QStringLiteral("selection-only"), QStringLiteral("print only the selected thumbnails")});
     parser.addHelpOption();
     parser.process(app);
     if (parser.positionalArguments().isEmpty())
@@ -82,6 +143,19 @@ int main(int argc, char **argv)
             window->mediaView()->selectImage(row);
             window->mediaView()->notifySelectionDidChange();
         }
+    }
+    if (parser.isSet(QStringLiteral("select"))) {
+        const QStringList names = parser.value(QStringLiteral("select")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString &name : selectByName(window->mediaView(), names))
+            QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
+    }
+    if (parser.isSet(QStringLiteral("print-pdf"))) {
+        const int status = printPdf(window, parser.value(QStringLiteral("print-pdf")),
+                                    parser.value(QStringLiteral("per-line")).toInt(),
+                                    parser.value(QStringLiteral("print-style")).toInt(),
+                                    parser.isSet(QStringLiteral("selection-only")));
+        delete window.data();
+        return status;
     }
     if (parser.isSet(QStringLiteral("grab"))) {
         const QString target = parser.value(QStringLiteral("grab"));
