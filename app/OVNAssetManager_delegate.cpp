@@ -9,6 +9,7 @@
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
@@ -16,8 +17,11 @@
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeData>
 
 #include <algorithm>
 
@@ -144,7 +148,7 @@ OVNMediaViewDelegate::Capabilities OVNAssetManager::capabilities() const
     using D = OVNMediaViewDelegate;
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
         | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
-        | D::MoveMids | D::LinkMids;
+        | D::MoveMids | D::LinkMids | D::ContainerAccess;
 }
 
 QByteArray OVNAssetManager::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -304,13 +308,52 @@ void OVNAssetManager::ovnMediaViewDidDeleteEntry(OVNMediaView *, int)
 
 // ---- adding, moving and linking ----
 
-void OVNAssetManager::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths)
+bool OVNAssetManager::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level)
 {
-    addFiles(paths, selectedCategory());
+    // The view shows the selected category; drops and pastes go there.
+    if (!view || view != m_mediaView)
+        return false;
+    return isUserAuthorizedForAccessType(level, selectedCategory(), false);
 }
 
-void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target)
+void OVNAssetManager::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths, const QStringList &skipped)
 {
+    addFiles(paths, selectedCategory(), skipped);
+}
+
+int OVNAssetManager::copy()
+{
+    return m_mediaView ? m_mediaView->filteredcopy() : 0;
+}
+
+bool OVNAssetManager::canPaste()
+{
+    const std::optional<CategoryNode> category = selectedCategory();
+    if (!m_mediaView || !category || category->value(keyType).toString() != QLatin1String("C"))
+        return false;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
+        return false;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    return !OVNMediaPasteboard::read(data, QByteArray()).paths.isEmpty();
+}
+
+void OVNAssetManager::paste()
+{
+    if (!canPaste()) {
+        QApplication::beep();
+        return;
+    }
+    m_mediaView->filteredpaste();
+}
+
+void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
+                               const QStringList &skipped)
+{
+    if (m_dbcon && paths.isEmpty() && !skipped.isEmpty()) {
+        OVNHelper::displayAlert(localized("Only files on this computer can be added."), skipped.join(QLatin1Char('\n')),
+                                this);
+        return;
+    }
     if (!m_dbcon || paths.isEmpty())
         return;
     const QString kind = target ? target->value(keyType).toString() : QString();
@@ -339,7 +382,7 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
         }
     }
     m_trackImportDidFinish = true;
-    importFiles(paths, collection);
+    importFiles(paths, collection, skipped);
 }
 
 QString OVNAssetManager::addCollection(const QString &name, const QString &folder)

@@ -3,15 +3,21 @@
 // photographed without going through start-up.
 //
 //   ovn-catalog-window FILE [--category NAME] [--row N] [--grab PNG] [--show-database]
+//                      [--select NAME[,NAME...]] [--copy] [--paste] [--stay SECONDS]
 //
 // --category selects the first category of that name ("Database" for the section item), --row
 // selects a thumbnail in it, --grab writes the window to a PNG file and quits.
+// --select selects the thumbnails of those names, in that order; --copy puts them on the
+// clipboard ("copied N") and --stay keeps the window that long, so that other programs can take
+// them; --paste adds the clipboard's files to the category, waits for the import and quits
+// ("pasted N": the entries the category gained).
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 
@@ -36,6 +42,12 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("row"), QStringLiteral("thumbnail to select"), QStringLiteral("row")});
     parser.addOption({QStringLiteral("grab"), QStringLiteral("write the window to a PNG and quit"), QStringLiteral("png")});
     parser.addOption({QStringLiteral("show-database"), QStringLiteral("the Database item shows every entry")});
+    // ---- clipboard options ----
+    parser.addOption({QStringLiteral("select"), QStringLiteral("thumbnails to select, in order"), QStringLiteral("names")});
+    parser.addOption({QStringLiteral("copy"), QStringLiteral("copy the selected thumbnails")});
+    parser.addOption({QStringLiteral("paste"), QStringLiteral("paste the clipboard's files and quit")});
+    parser.addOption({QStringLiteral("stay"), QStringLiteral("quit after that many seconds"), QStringLiteral("seconds")});
+    // ---- end clipboard options ----
     parser.addHelpOption();
     parser.process(app);
     if (parser.positionalArguments().isEmpty())
@@ -83,6 +95,48 @@ int main(int argc, char **argv)
             window->mediaView()->notifySelectionDidChange();
         }
     }
+    // ---- clipboard actions ----
+    if (parser.isSet(QStringLiteral("select"))) {
+        OVNMediaView *view = window->mediaView();
+        view->deselectAll();
+        for (const QString &name : parser.value(QStringLiteral("select")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            for (int row = 0; row < view->count(); ++row) {
+                if (view->mediaObject(QStringLiteral("displaytag"), row).toString() == name) {
+                    view->selectImage(row, false);
+                    break;
+                }
+            }
+        }
+        view->notifySelectionDidChange();
+        QTextStream(stdout) << "selected " << view->numberOfSelectedRows() << Qt::endl;
+    }
+    if (parser.isSet(QStringLiteral("copy")))
+        QTextStream(stdout) << "copied " << window->copy() << Qt::endl;
+    if (parser.isSet(QStringLiteral("paste"))) {
+        const std::optional<CategoryNode> category = window->selectedCategory();
+        const QString target = category ? category->value(QStringLiteral("mid")).toString() : QString();
+        const qint64 before = connection->getEntryCountForCategory(target, QStringLiteral("C"));
+        const auto report = [connection, target, before] {
+            const qint64 after = connection->getEntryCountForCategory(target, QStringLiteral("C"));
+            QTextStream(stdout) << "pasted " << std::max<qint64>(0, after - before) << Qt::endl;
+        };
+        if (!window->canPaste()) {
+            QTextStream(stderr) << "ovn-catalog-window: nothing to paste, or no collection to paste into" << Qt::endl;
+            report();
+            return 1;
+        }
+        NotificationCenter::defaultCenter().addObserver(
+            window, OVNAssetManager::importMediaDidFinishNotification(), [report](const QString &, const QVariantMap &) {
+                report();
+                QTimer::singleShot(0, [] { QApplication::quit(); });
+            });
+        window->paste();
+    }
+    if (parser.isSet(QStringLiteral("stay"))) {
+        const int seconds = parser.value(QStringLiteral("stay")).toInt();
+        QTimer::singleShot(std::max(0, seconds) * 1000, [] { QApplication::quit(); });
+    }
+    // ---- end clipboard actions ----
     if (parser.isSet(QStringLiteral("grab"))) {
         const QString target = parser.value(QStringLiteral("grab"));
         QTimer::singleShot(800, [window, target] {
