@@ -20,7 +20,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDropEvent>
+#include <QGuiApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -684,4 +687,44 @@ TEST_P(CatalogOutlineTest, ADeleteTheCatalogRefusesKeepsTheEntryAndSaysSo)
     EXPECT_FALSE(db.getMediaListEntryForMediaID(studio1, "displaytag").isEmpty());
     ASSERT_FALSE(presenter->shown().isEmpty());
     EXPECT_EQ(presenter->shown().last().message, "Delete Failed");
+}
+
+TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollection)
+{
+    QTemporaryDir dir;
+    QStringList mids;
+    for (const char *name : {"one.jpg", "two.jpg"}) {
+        QImage picture(32, 24, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        ASSERT_TRUE(picture.save(dir.filePath(name)));
+        QVariantMap record = importRecord(studio, name);
+        record.insert("absolutepath", dir.filePath(name));
+        mids.append(db.addMediaListEntry(record));
+    }
+    OVNAssetManager *from = openWindow();
+    ASSERT_TRUE(from->selectCategory(studio));
+    EXPECT_EQ(from->copy(), 0);
+    OVNMediaView *view = from->mediaView();
+    view->selectImage(view->rowForMid(mids.at(1)), false);
+    view->selectImage(view->rowForMid(mids.at(0)), false);
+    EXPECT_EQ(from->copy(), 2);
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(),
+              (QList<QUrl>{QUrl::fromLocalFile(dir.filePath("two.jpg")), QUrl::fromLocalFile(dir.filePath("one.jpg"))}));
+
+    // Another window on the same catalog names it alike; Paste goes only into a collection.
+    OVNAssetManager *to = openWindow();
+    EXPECT_FALSE(to->catalogIdentity().isEmpty());
+    EXPECT_EQ(to->catalogIdentity(), from->catalogIdentity());
+    for (const QString &category : {travel, incoming, best}) {
+        ASSERT_TRUE(to->selectCategory(category));
+        EXPECT_FALSE(to->canPaste());
+    }
+    ASSERT_TRUE(to->selectCategory(lisbon));
+    EXPECT_TRUE(to->canPaste());
+    bool finished = false;
+    NotificationCenter::defaultCenter().addObserver(to, OVNAssetManager::importMediaDidFinishNotification(),
+                                                    [&finished](const QString &, const QVariantMap &) { finished = true; });
+    to->paste();
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+    EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 4);
 }

@@ -314,11 +314,12 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     controller->startUp();
     ASSERT_EQ(controller->documents().size(), 1);
     const QMenuBar *menuBar = controller->documents().first()->menuBar();
-    EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Window", "&Help"}));
+    EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Edit", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
     EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Preferences...", "Quit"}));
-    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Workflow Panel", "Minimize"}));
-    EXPECT_EQ(itemTitles(menus.at(2)->menu()), (QStringList{"Download Update..."}));
+    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Copy", "Paste"}));
+    EXPECT_EQ(itemTitles(menus.at(2)->menu()), (QStringList{"Workflow Panel", "Minimize"}));
+    EXPECT_EQ(itemTitles(menus.at(3)->menu()), (QStringList{"Download Update..."}));
 
     // New: a second window with a connection of its own.
     menus.at(0)->menu()->actions().first()->trigger();
