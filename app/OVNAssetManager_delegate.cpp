@@ -349,11 +349,6 @@ void OVNAssetManager::paste()
 void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
                                const QStringList &skipped)
 {
-    if (m_dbcon && paths.isEmpty() && !skipped.isEmpty()) {
-        OVNHelper::displayAlert(localized("Only files on this computer can be added."), skipped.join(QLatin1Char('\n')),
-                                this);
-        return;
-    }
     if (!m_dbcon || paths.isEmpty())
         return;
     const QString kind = target ? target->value(keyType).toString() : QString();

@@ -20,7 +20,7 @@ void OVNAssetManager::importFiles(const QStringList &paths, const QString &categ
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
     QList<OVNImportWorker::Failure> notLocal;
     for (const QString &url : skipped)
-        notLocal.append({url, QStringLiteral("not a file on this computer")});
+        notLocal.append({url, QStringLiteral("not a file on this computer (%1)").arg(url)});
     import->setSkippedItems(notLocal);
     m_trackImportDidFinish = true;
     import->processFiles(files, categoryId, this);

@@ -727,4 +727,16 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     to->paste();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
     EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 4);
+
+    // What is no local file is left out and named when the import ends.
+    auto mixed = std::make_unique<QMimeData>();
+    mixed->setUrls({QUrl("https://example.org/three.jpg"), QUrl::fromLocalFile(dir.filePath("one.jpg"))});
+    QGuiApplication::clipboard()->setMimeData(mixed.release());
+    finished = false;
+    const qsizetype alerts = presenter->shown().size();
+    to->paste();
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+    EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 5);
+    ASSERT_EQ(presenter->shown().size(), alerts + 1);
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("https://example.org/three.jpg"));
 }
