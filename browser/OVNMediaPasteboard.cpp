@@ -4,6 +4,7 @@
 #include "platform/PropertyList.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QMimeData>
 #include <QUrl>
 
@@ -61,8 +62,19 @@ OVNMediaPasteboard::Payload OVNMediaPasteboard::read(const QMimeData *data, cons
     Payload payload;
     if (!data)
         return payload;
-    for (const QUrl &url : data->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+    QList<QUrl> urls = data->urls();
+    if (urls.isEmpty() && data->hasFormat(OVNPasteboardTypes::gnomeCopiedFiles())) {
+        // GNOME's file managers: "copy" or "cut", then one URI a line.
+        const QList<QByteArray> lines = data->data(OVNPasteboardTypes::gnomeCopiedFiles()).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            if (!lines.at(i).trimmed().isEmpty())
+                urls.append(QUrl::fromEncoded(lines.at(i).trimmed()));
+        }
+    }
+    for (const QUrl &url : std::as_const(urls)) {
+        // A file of this computer: no other host, an absolute path.
+        const bool here = url.host().isEmpty() || url.host() == QLatin1String("localhost");
+        if (url.isLocalFile() && here && QDir::isAbsolutePath(url.toLocalFile()))
             payload.paths.append(url.toLocalFile());
         else if (!url.isEmpty())
             payload.skipped.append(url.toDisplayString());

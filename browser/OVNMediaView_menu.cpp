@@ -62,7 +62,6 @@ std::unique_ptr<QMenu> OVNMediaView::menuForEvent(const QPointF &point)
 
     menu->addSeparator();
     QMenu *rating = menu->addMenu(localizedMenu("Rating"));
-    rating->setTitle(localizedMenu("Rating"));
     const bool rates = delegateAnswers(OVNMediaViewDelegate::MenuSetRating);
     for (int stars = 0; stars <= 5; ++stars) {
         const QString title = stars == 0 ? localizedMenu("No Rating") : QString::number(stars);

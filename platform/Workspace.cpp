@@ -168,11 +168,6 @@ QHash<QString, Workspace::Application> installedApplications(QStringList *order)
     return byId;
 }
 
-QStringList mimeTypesOf(const QString &desktopFile)
-{
-    return listValue(readKeyFile(desktopFile).value(QStringLiteral("Desktop Entry")).value(QStringLiteral("MimeType")));
-}
-
 } // namespace
 
 Workspace::Application Workspace::readDesktopEntry(const QString &path, const QString &id)
@@ -194,6 +189,7 @@ Workspace::Application Workspace::readDesktopEntry(const QString &path, const QS
     application.exec = exec;
     application.icon = unescape(entry.value(QStringLiteral("Icon")));
     application.desktopFile = path;
+    application.mimeTypes = listValue(entry.value(QStringLiteral("MimeType")));
     return application;
 }
 
@@ -247,7 +243,7 @@ QList<Workspace::Application> Workspace::applicationsForMimeType(const QString &
     ids += added;
     for (const QString &name : std::as_const(types)) {
         for (const QString &id : std::as_const(order)) {
-            if (!removed.contains(id) && mimeTypesOf(installed.value(id).desktopFile).contains(name))
+            if (!removed.contains(id) && installed.value(id).mimeTypes.contains(name))
                 ids.append(id);
         }
     }

@@ -17,6 +17,7 @@ public:
         QString exec;          // the Exec line, unescaped
         QString icon;
         QString desktopFile;   // where the entry was read from
+        QStringList mimeTypes; // the types the entry says it opens
     };
 
     // The applications for a file by its type: the default first, then those added by

@@ -102,12 +102,18 @@ TEST(MediaDropTest, TheOperationFollowsTheKindsThePrivilegesAndTheCatalog)
 
     // What a drop hands on: the ids in order, local files, and the web addresses it skipped.
     Drag mixed{"C"};
-    mixed.urls = {QUrl::fromLocalFile("/m/a.jpg"), QUrl("https://example.org/b.jpg"), QUrl::fromLocalFile("/m/c d.jpg")};
+    mixed.urls = {QUrl::fromLocalFile("/m/a.jpg"), QUrl("https://example.org/b.jpg"), QUrl("file://elsewhere/x.jpg"),
+                  QUrl("file:relative.jpg"), QUrl::fromLocalFile("/m/c d.jpg")};
     const OVNMediaPasteboard::Payload payload = OVNMediaPasteboard::read(mimeOf(mixed).get(), ourCatalog);
     EXPECT_TRUE(payload.media);
     EXPECT_EQ(payload.mids, (QStringList{"m1", "m2"}));
     EXPECT_EQ(payload.paths, (QStringList{"/m/a.jpg", "/m/c d.jpg"}));
-    EXPECT_EQ(payload.skipped, QStringList{"https://example.org/b.jpg"});
+    EXPECT_EQ(payload.skipped, (QStringList{"https://example.org/b.jpg", "file://elsewhere/x.jpg", "file:relative.jpg"}));
+
+    // Files as GNOME's file managers copy them.
+    QMimeData copied;
+    copied.setData(OVNPasteboardTypes::gnomeCopiedFiles(), "copy\nfile:///m/a.jpg\nfile:///m/c%20d.jpg\n");
+    EXPECT_EQ(OVNMediaPasteboard::read(&copied, ourCatalog).paths, (QStringList{"/m/a.jpg", "/m/c d.jpg"}));
 }
 
 namespace {
