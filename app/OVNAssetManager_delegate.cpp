@@ -427,6 +427,12 @@ std::optional<QStringList> OVNAssetManager::ownersIfTargetAccepts(const QStringL
     QStringList owners;
     for (const QString &mid : mids)
         owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    // Ids from a window on another catalog name no entry here: nothing is moved or linked.
+    if (owners.contains(QString())) {
+        OVNHelper::displayAlert(localized("The entries are not in this catalog."),
+                                localized("Drop them onto the thumbnails to add their files."), this);
+        return std::nullopt;
+    }
     if (!isUserAuthorizedForMediaWithType(ownerLevel, owners, true))
         return std::nullopt;
     return owners;

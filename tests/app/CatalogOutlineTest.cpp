@@ -739,4 +739,10 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 5);
     ASSERT_EQ(presenter->shown().size(), alerts + 1);
     EXPECT_TRUE(presenter->shown().last().informativeText.contains("https://example.org/three.jpg"));
+
+    // Ids of another catalog dropped onto the outline move nothing, and the user is told.
+    std::unique_ptr<QMimeData> foreign = media({"2001-01-01 00:00:00:000/Mother"}, lisbon, "C");
+    dropOnto(to, rowOf(to, studio), foreign.get());
+    EXPECT_EQ(presenter->shown().last().message, "The entries are not in this catalog.");
+    EXPECT_EQ(db.getEntryCountForCategory(studio, "C"), 3);
 }
