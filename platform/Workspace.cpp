@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
@@ -368,24 +370,9 @@ bool Workspace::openFiles(const QStringList &paths, const Application &applicati
     return started;
 }
 
-Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
+namespace {
+bool openFolders(const QStringList &paths)
 {
-    if (paths.isEmpty())
-        return RevealResult::Failed;
-    QStringList uris;
-    for (const QString &path : paths)
-        uris.append(QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded()));
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-        call << uris << QString();
-        // A file manager that does not answer soon is taken as none.
-        const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            return RevealResult::FileManager;
-    }
     QStringList opened;
     bool any = false;
     for (const QString &path : paths) {
@@ -395,5 +382,36 @@ Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
         opened.append(folder);
         any = QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) || any;
     }
-    return any ? RevealResult::Folder : RevealResult::Failed;
+    return any;
+}
+} // namespace
+
+Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return RevealResult::Failed;
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusConnectionInterface *names = bus.isConnected() ? bus.interface() : nullptr;
+    const bool fileManager = names
+        && (names->isServiceRegistered(service)
+            || names->activatableServiceNames().value().contains(service));
+    if (!fileManager)
+        return openFolders(paths) ? RevealResult::Folder : RevealResult::Failed;
+
+    QStringList uris;
+    for (const QString &path : paths)
+        uris.append(QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded()));
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       service, QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // A file manager may take a while to start: the answer is not waited for. When it fails, the
+    // folders open instead.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [paths](QDBusPendingCallWatcher *done) {
+        if (done->isError())
+            openFolders(paths);
+        done->deleteLater();
+    });
+    return RevealResult::FileManager;
 }

@@ -37,6 +37,7 @@ public:
 
     enum class RevealResult { FileManager, Folder, Failed };
     // Shows the files selected in the file manager (org.freedesktop.FileManager1 on the session
-    // bus); without one, opens their folders.
+    // bus), without waiting for it; without one, or when it answers with an error, opens their
+    // folders, each once.
     static RevealResult revealFiles(const QStringList &paths);
 };
