@@ -7,6 +7,7 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
@@ -21,6 +22,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -104,6 +106,23 @@ void OVNAssetManager::closeEvent(QCloseEvent *event)
 void OVNAssetManager::setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection)
 {
     m_dbcon = std::move(connection);
+    if (m_mediaView)
+        m_mediaView->setCatalogIdentity(catalogIdentity());
+}
+
+QByteArray OVNAssetManager::catalogIdentity() const
+{
+    if (!m_dbcon)
+        return QByteArray();
+    // Two windows on one catalog file or one server database share it, however they were opened.
+    QString place = m_dbcon->dbDatabase();
+    if (m_dbcon->vendor() == OVNDatabaseAccess::Vendor::Integrated) {
+        const QFileInfo file(place);
+        place = file.canonicalFilePath().isEmpty() ? file.absoluteFilePath() : file.canonicalFilePath();
+    } else {
+        place = m_dbcon->dbHost() + QLatin1Char('/') + place;
+    }
+    return OVNMediaPasteboard::catalogIdentity(m_dbcon->dbVendor() + QLatin1Char(':') + place);
 }
 
 void OVNAssetManager::buildWindow()
@@ -413,6 +432,7 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     }
 
     m_mediaView = new OVNMediaView(m_mediaList);
+    m_mediaView->setCatalogIdentity(catalogIdentity());
     m_mediaView->setThumbnailWidth(m_prefThumbnailSize > 0 ? m_prefThumbnailSize : 100);
     m_mediaView->setThumbnailStyle(m_prefThumbnailType);
     m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);

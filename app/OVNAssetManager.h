@@ -68,6 +68,8 @@ public:
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
     OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
     std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_dbcon; }
+    // Names the catalog for the media formats of drags and the clipboard.
+    QByteArray catalogIdentity() const;
     void loadPreferences();
     void initMediaView();
     // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
@@ -194,7 +196,9 @@ public:
     void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
     bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row) override;
     void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
-    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths) override;
+    // Drops and pastes go to the category the view shows, when the user may change it.
+    bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level) override;
+    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped) override;
     void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                               const QString &toCatalog) override;
     void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
@@ -210,7 +214,15 @@ public:
     bool deleteEntry(OVNMediaView *view, int row, bool *databaseRefused);
     // Imports the files into the category: a collection takes them; for anything else (a folder,
     // a set, no category) a new collection is made, inside the folder when it is one.
-    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target);
+    // `skipped` names what was offered but is no local file; the import's summary lists it.
+    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
+                  const QStringList &skipped = {});
+    // Edit > Copy and Paste: the selected thumbnails' files on the clipboard (answers how many);
+    // the clipboard's files added to the selected category.
+    int copy();
+    void paste();
+    // Whether Paste can go anywhere: one collection the user may change, files on the clipboard.
+    bool canPaste();
     // A new collection inside the folder (at the top level without one); "" when it could not be
     // made or placed, and then nothing of it stays.
     QString addCollection(const QString &name, const QString &folder);
@@ -227,7 +239,7 @@ public:
     // Imports files and folders into the collection with that id: the import sheet on this
     // window, its worker on a connection of its own to this window's catalog. Needs
     // "READ & WRITE" on the collection.
-    void importFiles(const QStringList &paths, const QString &categoryId);
+    void importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped = {});
 
     // The details pane's data source (answered by the window's methods below).
     OVNMediaDetailsDataSource *detailsDataSource() const;

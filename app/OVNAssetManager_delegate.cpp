@@ -9,6 +9,7 @@
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
@@ -16,8 +17,11 @@
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeData>
 
 #include <algorithm>
 
@@ -155,7 +159,7 @@ OVNMediaViewDelegate::Capabilities OVNAssetManager::capabilities() const
     using D = OVNMediaViewDelegate;
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
         | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
-        | D::MoveMids | D::LinkMids;
+        | D::MoveMids | D::LinkMids | D::ContainerAccess;
 }
 
 QByteArray OVNAssetManager::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -324,12 +328,46 @@ void OVNAssetManager::ovnMediaViewDidDeleteEntry(OVNMediaView *view, int)
 
 // ---- adding, moving and linking ----
 
-void OVNAssetManager::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths)
+bool OVNAssetManager::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level)
 {
-    addFiles(paths, selectedCategory());
+    // The view shows the selected category; drops and pastes go there.
+    if (!view || view != m_mediaView)
+        return false;
+    return isUserAuthorizedForAccessType(level, selectedCategory(), false);
 }
 
-void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target)
+void OVNAssetManager::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths, const QStringList &skipped)
+{
+    addFiles(paths, selectedCategory(), skipped);
+}
+
+int OVNAssetManager::copy()
+{
+    return m_mediaView ? m_mediaView->filteredcopy() : 0;
+}
+
+bool OVNAssetManager::canPaste()
+{
+    const std::optional<CategoryNode> category = selectedCategory();
+    if (!m_mediaView || !category || category->value(keyType).toString() != QLatin1String("C"))
+        return false;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
+        return false;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    return !OVNMediaPasteboard::read(data, QByteArray()).paths.isEmpty();
+}
+
+void OVNAssetManager::paste()
+{
+    if (!canPaste()) {
+        QApplication::beep();
+        return;
+    }
+    m_mediaView->filteredpaste();
+}
+
+void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
+                               const QStringList &skipped)
 {
     if (!m_dbcon || paths.isEmpty())
         return;
@@ -359,7 +397,7 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
         }
     }
     m_trackImportDidFinish = true;
-    importFiles(paths, collection);
+    importFiles(paths, collection, skipped);
 }
 
 QString OVNAssetManager::addCollection(const QString &name, const QString &folder)
@@ -409,6 +447,12 @@ std::optional<QStringList> OVNAssetManager::ownersIfTargetAccepts(const QStringL
     QStringList owners;
     for (const QString &mid : mids)
         owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    // Ids from a window on another catalog name no entry here: nothing is moved or linked.
+    if (owners.contains(QString())) {
+        OVNHelper::displayAlert(localized("The entries are not in this catalog."),
+                                localized("Drop them onto the thumbnails to add their files."), this);
+        return std::nullopt;
+    }
     if (!isUserAuthorizedForMediaWithType(ownerLevel, owners, true))
         return std::nullopt;
     return owners;

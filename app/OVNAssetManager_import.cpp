@@ -5,7 +5,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportMedia.h"
 
-void OVNAssetManager::importFiles(const QStringList &paths, const QString &categoryId)
+void OVNAssetManager::importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped)
 {
     if (paths.isEmpty() || categoryId.isEmpty() || !m_dbcon)
         return;
@@ -18,6 +18,10 @@ void OVNAssetManager::importFiles(const QStringList &paths, const QString &categ
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
     auto *import = new OVNImportMedia(this);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    QList<OVNImportWorker::Failure> notLocal;
+    for (const QString &url : skipped)
+        notLocal.append({url, QStringLiteral("not a file on this computer (%1)").arg(url)});
+    import->setSkippedItems(notLocal);
     m_trackImportDidFinish = true;
     import->processFiles(files, categoryId, this);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "browser/OVNContactSheetLayout.h"
+#include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "browser/OVNMediaViewGeometry.h"
 #include "browser/OVNThumbnailCache.h"
 #include "platform/MediaRecord.h"
+#include "platform/Workspace.h"
 #include "uikit/NTTextAttributes.h"
 
 #include <QAbstractScrollArea>
@@ -27,6 +29,8 @@
 class OVNExtensionMapping;
 class QPagedPaintDevice;
 class OVNThumbnailRenderer;
+class QMenu;
+class QMimeData;
 
 using MediaListRef = std::shared_ptr<MediaList>;
 
@@ -304,6 +308,42 @@ public:
     // starts no job and answers false, as does a device that cannot be painted on.
     bool printContactSheet(QPagedPaintDevice &device);
 
+    // ---- clipboard, drops, drag-out (OVNMediaView_pasteboard.cpp) ----
+    // The catalog the shown media belong to (OVNMediaPasteboard::catalogIdentity): media ids
+    // dragged or copied from another catalog are taken for the files they name, never as entries.
+    void setCatalogIdentity(const QByteArray &identity) { m_catalogIdentity = identity; }
+    QByteArray catalogIdentity() const { return m_catalogIdentity; }
+    // Copy: the selected files in selection order, with the media formats, on the clipboard;
+    // answers how many files. Nothing changes without a selection.
+    int filteredcopy();
+    // Paste: the clipboard's files go to the delegate to be added.
+    void filteredpaste();
+    // What a drag of the selection from a row carries: the thumbnail and the file names as the
+    // "DNDIncludeThumbnail" and "DNDIncludeFilename" preferences say, the media formats only
+    // when the delegate grants "READ & WRITE" on every dragged entry. Null when there is nothing.
+    std::unique_ptr<QMimeData> dragContents(int row);
+    // The answer for the drag over the view, none outside a drag.
+    OVNMediaPasteboard::Operation currentDragOperation() const { return m_currentDragOperation; }
+    // The category a drop goes into, with the delegate's answer whether the user may change it.
+    OVNMediaPasteboard::Target dropTarget();
+    // Carries out a drop; false when it was refused.
+    bool performDrop(const OVNMediaPasteboard::Payload &payload, OVNMediaPasteboard::Operation operation);
+
+    // ---- the context menu (OVNMediaView_menu.cpp) ----
+    // The menu at a document point, of the variant menuForEventType() names (0 full, 1 reduced,
+    // 2 minimal); selects the item there first, alone, when it is not selected.
+    std::unique_ptr<QMenu> menuForEvent(const QPointF &point);
+    int launchRow() const { return m_launchrow; }
+    const QList<Workspace::Application> &launchApplications() const { return m_launchapps; }
+    // The menu's actions, on the selection or, without one, on the item the menu was opened on.
+    void refresh();
+    void revealInFinder();
+    void reimportSelection();
+    void relinkSelection();
+    void openWithCreator();
+    void openWithDefaultViewer();
+    void launchExternalViewer(const Workspace::Application &application);
+
 protected:
     bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -314,6 +354,11 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     // A cell the renderer drew, with what it was drawn from: the decoded picture and the record's
@@ -356,6 +401,12 @@ private:
     int cellsPerScreen() const;
     bool delegateAnswers(OVNMediaViewDelegate::Capability capability) const;
     void removeVisibleRow(int row);
+    void startDrag(int row);
+    void acceptDrag(QDragMoveEvent *event);
+    QImage dragImage(const QImage &thumbnail) const;
+    // The selected rows, or the row of the last context menu when none is selected.
+    QList<int> actionRows() const;
+    QStringList existingFilesOf(const QList<int> &rows) const;
     QSet<const MediaRecord *> hiddenStackMembers() const;
 
     // the lists
@@ -415,6 +466,12 @@ private:
     QPointF m_lastdragloc;
     bool m_isdragging = false;
     int m_loadBudgetMs = 25;
+    // clipboard, drops, context menu
+    QByteArray m_catalogIdentity;
+    OVNMediaPasteboard::Payload m_dragPayload;
+    OVNMediaPasteboard::Operation m_currentDragOperation = OVNMediaPasteboard::Operation::None;
+    int m_launchrow = 0;
+    QList<Workspace::Application> m_launchapps;
     TextAttributeSets m_textAttributes;
     std::unique_ptr<OVNExtensionMapping> m_extensionMapper;
     // printing

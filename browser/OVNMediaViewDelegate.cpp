@@ -30,7 +30,12 @@ bool OVNMediaViewDelegate::ovnMediaViewWillDeleteEntry(OVNMediaView *, int)
 }
 
 void OVNMediaViewDelegate::ovnMediaViewDidDeleteEntry(OVNMediaView *, int) {}
-void OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &) {}
+bool OVNMediaViewDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *, const QString &)
+{
+    return true;
+}
+
+void OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &, const QStringList &) {}
 void OVNMediaViewDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &, const QString &,
                                                 const QString &) {}
 void OVNMediaViewDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &, const QString &) {}

@@ -40,6 +40,7 @@ public:
         AddFiles = 1u << 14,
         MoveMids = 1u << 15,
         LinkMids = 1u << 16,
+        ContainerAccess = 1u << 17,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -71,7 +72,10 @@ public:
     // Asked once per row about to be deleted, highest row first; true removes it from the view.
     virtual bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row);
     virtual void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row);
-    virtual void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths);
+    // Whether the user holds the level for the category the view shows (drops go there).
+    virtual bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level);
+    // Files dropped or pasted, to be added; `skipped` names what was offered but is no local file.
+    virtual void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped);
     virtual void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                                       const QString &toCatalog);
     virtual void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet);

@@ -207,6 +207,12 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
         painter.fillRect(band, fill);
         painter.restore();
     }
+    if (m_currentDragOperation != OVNMediaPasteboard::Operation::None) {
+        // The view takes the drag over it.
+        painter.setPen(QPen(Qt::blue, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(viewport()->rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
 }
 
 void OVNMediaView::drawThumbnailInRect(QPainter &painter, const QRectF &cell, const QImage &image,

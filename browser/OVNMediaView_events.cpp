@@ -183,15 +183,18 @@ void OVNMediaView::mouseMoveEvent(QMouseEvent *event)
     }
     const QPointF old = m_lastdragloc;
     m_lastdragloc = documentPoint(event->position());
-    m_isdragging = true;
     const int row = rowAtLocation(m_lastclickloc);
     if (row == -1) {
+        m_isdragging = true;
         selectInRect(getDragSelectionRectFrom(m_lastclickloc, m_lastdragloc));
         const QRectF dirty = getDisplaySelectionRectFrom(m_lastclickloc, m_lastdragloc, old);
         viewport()->update(dirty.translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value())
                                .toAlignedRect());
+        return;
     }
-    // Dragging media out of the view starts from a cell (row >= 0); it is not offered here yet.
+    // From a cell the selection is dragged out, once the mouse has gone far enough for a drag.
+    if ((m_lastdragloc - m_lastclickloc).manhattanLength() >= QApplication::startDragDistance())
+        startDrag(row);
 }
 
 void OVNMediaView::mouseReleaseEvent(QMouseEvent *event)

@@ -16,4 +16,9 @@ public:
     static QString sourceCatalogMid() { return QStringLiteral("application/x-ostrevan-source-catalog-mid"); }
     // The kind of that category ("C", "S", "M", "F", ...; UTF-8).
     static QString mediaContainerType() { return QStringLiteral("application/x-ostrevan-media-container-type"); }
+    // Which catalog the media ids belong to: a digest of the catalog's file or server and
+    // database, so that ids are never taken for entries of another catalog.
+    static QString catalogIdentity() { return QStringLiteral("application/x-ostrevan-catalog-identity"); }
+    // How GNOME's file managers take files from the clipboard ("copy" and one URI a line).
+    static QString gnomeCopiedFiles() { return QStringLiteral("x-special/gnome-copied-files"); }
 };

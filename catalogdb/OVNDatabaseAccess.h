@@ -79,6 +79,7 @@ public:
 
     QString dbVendor() const { return m_dbVendor; }
     QString dbDatabase() const { return m_dbDatabase; }
+    QString dbHost() const { return m_dbHost; }
     Vendor vendor() const { return m_vendor; }
 
     // ---- Query primitives (OVNDatabaseAccess.cpp) ----

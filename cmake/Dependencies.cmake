@@ -1,6 +1,6 @@
 # The libraries Ostrevan builds on, found once for every subsystem.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets PrintSupport Network Multimedia
-             MultimediaWidgets Svg Concurrent Test)
+             MultimediaWidgets Svg Concurrent Test DBus)
 find_package(SQLite3 REQUIRED)
 find_package(PostgreSQL REQUIRED)
 find_package(PkgConfig REQUIRED)

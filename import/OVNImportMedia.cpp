@@ -204,11 +204,13 @@ QString OVNImportMedia::failureListText(const QList<OVNImportWorker::Failure> &f
     return lines.join(QLatin1Char('\n'));
 }
 
-void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &summary)
+void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finished)
 {
     if (m_finished)
         return;
     m_finished = true;
+    OVNImportWorker::Summary summary = finished;
+    summary.failures = m_skipped + summary.failures;
     m_summary = summary;
     if (m_worker)
         m_worker->wait();

@@ -46,6 +46,9 @@ public:
     // Worker tuning (tests, tools): threads (0 one per processor) and records per transaction.
     void setThreadCount(int count) { m_settings.threadCount = count; }
     void setBatchSize(int size) { m_settings.batchSize = size; }
+    // What was offered but cannot be imported (web addresses in a drop): listed with the files
+    // not catalogued at the end.
+    void setSkippedItems(QList<OVNImportWorker::Failure> items) { m_skipped = std::move(items); }
     // Whether the object deletes itself after the finish (on by default).
     void setDeleteOnFinish(bool on) { m_deleteOnFinish = on; }
 
@@ -87,6 +90,7 @@ private:
     OVNImportWorker::Summary m_summary;
     bool m_finished = false;
     bool m_deleteOnFinish = true;
+    QList<OVNImportWorker::Failure> m_skipped;
 
     QLabel *m_statusTitle = nullptr;
     QLabel *m_statusFileCount = nullptr;

@@ -20,7 +20,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDropEvent>
+#include <QGuiApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -725,4 +728,62 @@ TEST_P(CatalogOutlineTest, ADeleteTheCatalogRefusesKeepsTheEntryAndSaysSo)
     EXPECT_TRUE(db.getMediaListEntryForMediaID(studio3, "displaytag").isEmpty());
     ASSERT_EQ(presenter->shown().size(), alertsBefore + 1);
     EXPECT_EQ(presenter->shown().last().message, "Delete Failed");
+}
+
+TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollection)
+{
+    QTemporaryDir dir;
+    QStringList mids;
+    for (const char *name : {"one.jpg", "two.jpg"}) {
+        QImage picture(32, 24, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        ASSERT_TRUE(picture.save(dir.filePath(name)));
+        QVariantMap record = importRecord(studio, name);
+        record.insert("absolutepath", dir.filePath(name));
+        mids.append(db.addMediaListEntry(record));
+    }
+    OVNAssetManager *from = openWindow();
+    ASSERT_TRUE(from->selectCategory(studio));
+    EXPECT_EQ(from->copy(), 0);
+    OVNMediaView *view = from->mediaView();
+    view->selectImage(view->rowForMid(mids.at(1)), false);
+    view->selectImage(view->rowForMid(mids.at(0)), false);
+    EXPECT_EQ(from->copy(), 2);
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(),
+              (QList<QUrl>{QUrl::fromLocalFile(dir.filePath("two.jpg")), QUrl::fromLocalFile(dir.filePath("one.jpg"))}));
+
+    // Another window on the same catalog names it alike; Paste goes only into a collection.
+    OVNAssetManager *to = openWindow();
+    EXPECT_FALSE(to->catalogIdentity().isEmpty());
+    EXPECT_EQ(to->catalogIdentity(), from->catalogIdentity());
+    for (const QString &category : {travel, incoming, best}) {
+        ASSERT_TRUE(to->selectCategory(category));
+        EXPECT_FALSE(to->canPaste());
+    }
+    ASSERT_TRUE(to->selectCategory(lisbon));
+    EXPECT_TRUE(to->canPaste());
+    bool finished = false;
+    NotificationCenter::defaultCenter().addObserver(to, OVNAssetManager::importMediaDidFinishNotification(),
+                                                    [&finished](const QString &, const QVariantMap &) { finished = true; });
+    to->paste();
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+    EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 4);
+
+    // What is no local file is left out and named when the import ends.
+    auto mixed = std::make_unique<QMimeData>();
+    mixed->setUrls({QUrl("https://example.org/three.jpg"), QUrl::fromLocalFile(dir.filePath("one.jpg"))});
+    QGuiApplication::clipboard()->setMimeData(mixed.release());
+    finished = false;
+    const qsizetype alerts = presenter->shown().size();
+    to->paste();
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+    EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 5);
+    ASSERT_EQ(presenter->shown().size(), alerts + 1);
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("https://example.org/three.jpg"));
+
+    // Ids of another catalog dropped onto the outline move nothing, and the user is told.
+    std::unique_ptr<QMimeData> foreign = media({"2001-01-01 00:00:00:000/Mother"}, lisbon, "C");
+    dropOnto(to, rowOf(to, studio), foreign.get());
+    EXPECT_EQ(presenter->shown().last().message, "The entries are not in this catalog.");
+    EXPECT_EQ(db.getEntryCountForCategory(studio, "C"), 3);
 }

@@ -3,20 +3,24 @@
 // photographed without going through start-up.
 //
 //   ovn-catalog-window FILE [--category NAME] [--row N] [--select NAME[,NAME...]] [--grab PNG]
-//                      [--show-database]
+//                      [--show-database] [--copy] [--paste] [--stay SECONDS]
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //
 // --category selects the first category of that name ("Database" for the section item), --row
-// selects a thumbnail in it, --select the thumbnails of those names in that order, --grab writes
-// the window to a PNG file and quits. --print-pdf prints the thumbnails as a contact sheet on A4
-// portrait paper into a PDF file without a print panel, prints the status line and quits (status
-// 1 when there was nothing to print).
+// selects a thumbnail in it, --select the thumbnails of those names in that order ("selected N"),
+// --grab writes the window to a PNG file and quits. --copy puts the selected thumbnails on the
+// clipboard ("copied N") and --stay keeps the window that long, so that other programs can take
+// them; --paste adds the clipboard's files to the category, waits for the import and quits
+// ("pasted N": the entries the category gained). --print-pdf prints the thumbnails as a contact
+// sheet on A4 portrait paper into a PDF file without a print panel, prints the status line and
+// quits (status 1 when there was nothing to print).
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 
@@ -97,6 +101,9 @@ int main(int argc, char **argv)
                       QStringLiteral("0 plain, 1 titled, 2 shadowed, 3 shadowed and titled"), QStringLiteral("s"),
                       QStringLiteral("0")});
     parser.addOption({QStringLiteral("selection-only"), QStringLiteral("print only the selected thumbnails")});
+    parser.addOption({QStringLiteral("copy"), QStringLiteral("copy the selected thumbnails")});
+    parser.addOption({QStringLiteral("paste"), QStringLiteral("paste the clipboard's files and quit")});
+    parser.addOption({QStringLiteral("stay"), QStringLiteral("quit after that many seconds"), QStringLiteral("seconds")});
     parser.addHelpOption();
     parser.process(app);
     if (parser.positionalArguments().isEmpty())
@@ -148,6 +155,7 @@ int main(int argc, char **argv)
         const QStringList names = parser.value(QStringLiteral("select")).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : selectByName(window->mediaView(), names))
             QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
+        QTextStream(stdout) << "selected " << window->mediaView()->numberOfSelectedRows() << Qt::endl;
     }
     if (parser.isSet(QStringLiteral("print-pdf"))) {
         const int status = printPdf(window, parser.value(QStringLiteral("print-pdf")),
@@ -156,6 +164,32 @@ int main(int argc, char **argv)
                                     parser.isSet(QStringLiteral("selection-only")));
         delete window.data();
         return status;
+    }
+    if (parser.isSet(QStringLiteral("copy")))
+        QTextStream(stdout) << "copied " << window->copy() << Qt::endl;
+    if (parser.isSet(QStringLiteral("paste"))) {
+        const std::optional<CategoryNode> category = window->selectedCategory();
+        const QString target = category ? category->value(QStringLiteral("mid")).toString() : QString();
+        const qint64 before = connection->getEntryCountForCategory(target, QStringLiteral("C"));
+        const auto report = [connection, target, before] {
+            const qint64 after = connection->getEntryCountForCategory(target, QStringLiteral("C"));
+            QTextStream(stdout) << "pasted " << std::max<qint64>(0, after - before) << Qt::endl;
+        };
+        if (!window->canPaste()) {
+            QTextStream(stderr) << "ovn-catalog-window: nothing to paste, or no collection to paste into" << Qt::endl;
+            report();
+            return 1;
+        }
+        NotificationCenter::defaultCenter().addObserver(
+            window, OVNAssetManager::importMediaDidFinishNotification(), [report](const QString &, const QVariantMap &) {
+                report();
+                QTimer::singleShot(0, [] { QApplication::quit(); });
+            });
+        window->paste();
+    }
+    if (parser.isSet(QStringLiteral("stay"))) {
+        const int seconds = parser.value(QStringLiteral("stay")).toInt();
+        QTimer::singleShot(std::max(0, seconds) * 1000, [] { QApplication::quit(); });
     }
     if (parser.isSet(QStringLiteral("grab"))) {
         const QString target = parser.value(QStringLiteral("grab"));
