@@ -17,6 +17,7 @@
 #include "platform/Workspace.h"
 #include "uikit/OVNIconSetHelper.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -33,6 +34,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -577,6 +579,9 @@ void OVNPreferencesWindow::updateDatabaseButtons()
 OVNPreferencesWindow::ConnectResult OVNPreferencesWindow::prefDBConnect()
 {
     const int index = m_dbVendor->currentIndex();
+    // A server that does not answer holds the window up to the connection's time limit.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     std::unique_ptr<OVNDatabaseAccess> trial;
     if (index == Integrated) {
         trial = m_factory.createAndOpenLocalDBConnection();
