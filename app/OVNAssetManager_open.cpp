@@ -5,8 +5,10 @@
 
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
+#include "platform/Workspace.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
 
@@ -19,7 +21,10 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
         const QString path = OVNHelper::existingFilePath(view->filenameForRow(row));
         if (path.isEmpty())
             continue;
-        if (viewerType == 2 && !application.isEmpty())
+        // The chosen application is a desktop entry or a program.
+        if (viewerType == 2 && application.endsWith(QLatin1String(".desktop")))
+            Workspace::openFiles({path}, Workspace::readDesktopEntry(application, QFileInfo(application).fileName()));
+        else if (viewerType == 2 && !application.isEmpty())
             QProcess::startDetached(application, {path});
         else
             QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -2,7 +2,6 @@
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
-#include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNSplashScreen.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "app/QRXUpdateCheck.h"

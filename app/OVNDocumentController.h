@@ -2,7 +2,7 @@
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionSource.h"
-#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNPreferencesWindow.h"
 #include "app/OVNSplashDisplay.h"
 #include "app/OVNUpdateChecking.h"
 
@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class OVNConnectionFactory;
 class OVNDatabaseAccess;
 class OVNExpressPanel;
 class OVNExtensionMapping;
@@ -58,7 +59,7 @@ public:
     // The whole start-up, before the event loop runs. Quit means the user chose to end the program
     // (termination has run already); the caller must not enter the event loop then.
     StartupResult startUp();
-    // After start-up: opens the database settings when the user asked for them at start-up.
+    // After start-up: opens the preferences when the user asked for them at start-up.
     void awakeFromNib();
     // Registers the start-up defaults for a main screen with that visible frame, after marking the
     // first run.
@@ -91,7 +92,7 @@ public:
     OVNExpressPanel *expressPanel() const { return m_express.get(); }
     OVNUDFThumbnails *thumbnailLayoutEditor() const { return m_udfThumbnails.get(); }
     OVNExtensionMapping *extensionMapping() const { return m_extensionmapping.get(); }
-    OVNDatabaseSettingsDialog *preferencesWindow() const { return m_prefWindow; }
+    OVNPreferencesWindow *preferencesWindow() const { return m_prefWindow; }
 
     // ---- Menu commands (OVNDocumentController_menus.cpp) ----
     // Gives a catalog window's menu bar the application's menus.
@@ -118,7 +119,9 @@ private:
     std::unique_ptr<OVNExpressPanel> m_express;
     std::unique_ptr<OVNUDFThumbnails> m_udfThumbnails;
     std::unique_ptr<OVNExtensionMapping> m_extensionmapping;
-    QPointer<OVNDatabaseSettingsDialog> m_prefWindow;
+    QPointer<OVNPreferencesWindow> m_prefWindow;
+    // Trial connections for the preferences when the connections come from elsewhere (tests).
+    std::unique_ptr<OVNConnectionFactory> m_trialConnections;
     QList<QPointer<OVNAssetManager>> m_documents;
     bool m_showprefsonload = false;
     bool m_terminated = false;

@@ -5,9 +5,9 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNConnectionSource.h"
-#include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNUpdateChecking.h"
 #include "browser/OVNUDFThumbnails.h"
+#include "formats/OVNExtensionMapping.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
@@ -125,21 +125,25 @@ void OVNDocumentController::fileNewViewerDocument()
 void OVNDocumentController::showPreferences()
 {
     if (!m_prefWindow) {
-        m_prefWindow = new OVNDatabaseSettingsDialog(m_defaults);
-        m_prefWindow->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_prefWindow, &OVNDatabaseSettingsDialog::settingsSaved, this, [this] {
+        auto *factory = dynamic_cast<OVNConnectionFactory *>(m_services.connections.get());
+        if (!factory) {
+            m_trialConnections = std::make_unique<OVNConnectionFactory>(m_defaults);
+            factory = m_trialConnections.get();
+        }
+        if (!m_extensionmapping)
+            m_extensionmapping = std::make_unique<OVNExtensionMapping>();
+        // Made once; closing it hides it.
+        m_prefWindow = new OVNPreferencesWindow(m_defaults, *factory, *m_extensionmapping);
+        m_prefWindow->setConnectionInUse([this] { return m_dbcon.get(); });
+        connect(m_prefWindow, &OVNPreferencesWindow::databaseSettingsSaved, this, [this] {
             // Without a menu bar of its own the program would have no window left to go on from:
             // open a catalog window on the new settings.
             if (documents().isEmpty())
                 fileNewViewerDocument();
         });
-        if (auto *factory = dynamic_cast<OVNConnectionFactory *>(m_services.connections.get()))
-            factory->setAlertWindow(m_prefWindow);
+        factory->setAlertWindow(m_prefWindow);
     }
-    m_prefWindow->reloadPreferences();
-    m_prefWindow->show();
-    m_prefWindow->raise();
-    m_prefWindow->activateWindow();
+    m_prefWindow->showPreferences();
 }
 
 void OVNDocumentController::viewUDFThumbnailEditor()

@@ -6,7 +6,6 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNConnectionSource.h"
-#include "app/OVNDatabaseSettingsDialog.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "app/OVNSplashDisplay.h"
 #include "app/OVNSplashScreen.h"

@@ -2,7 +2,7 @@
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNDatabaseSettingsDialog.h"
+#include "app/OVNPreferencesWindow.h"
 #include "app/OVNDocumentController.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -355,10 +355,10 @@ TEST_F(StartupSequenceTest, SavedDatabaseSettingsOpenACatalogWindowWhenNoneIsOpe
     alerts->enqueueAnswers({1});
     controller->startUp();
     controller->awakeFromNib();
-    OVNDatabaseSettingsDialog *settings = controller->preferencesWindow();
+    OVNPreferencesWindow *settings = controller->preferencesWindow();
     ASSERT_NE(settings, nullptr);
-    settings->vendorField()->setCurrentIndex(settings->vendorField()->findData("PostgreSQL"));
-    settings->hostField()->setText(" db.example.org ");
+    settings->vendorPopUp()->setCurrentIndex(OVNPreferencesWindow::PostgreSQL);
+    settings->hostField()->setText("db.example.org");
     settings->userField()->setText("anna");
     settings->passwordField()->setText(" secret ");
     settings->databaseField()->setText("media");
@@ -369,7 +369,7 @@ TEST_F(StartupSequenceTest, SavedDatabaseSettingsOpenACatalogWindowWhenNoneIsOpe
     EXPECT_EQ(defaults.persistentDomain().value("DBPassword").toString(), " secret ");
     EXPECT_EQ(defaults.persistentDomain().value("DBDatabase").toString(), "media");
 
-    emit settings->settingsSaved();
+    emit settings->databaseSettingsSaved();
     ASSERT_EQ(controller->documents().size(), 1);
     EXPECT_TRUE(controller->documents().first()->databaseConnection()->isDBConnectionActive());
 }

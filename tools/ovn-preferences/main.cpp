@@ -1,0 +1,161 @@
+// ovn-preferences: drives the preferences window without a display, as a user would: enters
+// database settings and connects or creates the tables, adds a file type, mounts the media server.
+//
+//   ovn-preferences [--vendor N --host H --user U --password P --database D] [--connect|--create]
+//                   [--add-file-type EXT,PROCESSOR,VIEWER,TYPE] [--mount] [--grab DIR]
+//
+// --vendor selects the database pop-up's item N (0 Integrated, 1 MySQL, 2 PostgreSQL, 3 OstrevanWS)
+// and the field options then replace what it fills in. --connect tests the entered settings,
+// --create creates the tables on the connection the saved settings give, --mount saves and mounts
+// the media server. Every alert is answered with its default button; each prints its title and
+// message. At the end "saved" or "not saved" says whether the actions wrote to the preferences;
+// the window's close-time save does not run. --grab writes a picture of each tab into DIR.
+// Exit status 0 when every action succeeded, 1 when one failed, 2 for a bad command line.
+
+#include "app/OVNConnectionFactory.h"
+#include "app/OVNPreferencesWindow.h"
+#include "app/OVNRegisteredDefaults.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
+#include "platform/Alert.h"
+#include "platform/UserDefaults.h"
+#include "uikit/DrawingKit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTextStream>
+
+namespace {
+
+// Prints each alert and takes its default button.
+class PrintingPresenter : public AlertPresenter
+{
+public:
+    int run(const Alert &alert) override
+    {
+        QString message = alert.informativeText;
+        message.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        QTextStream(stdout) << alert.message << ": " << message.simplified() << Qt::endl;
+        return 0;
+    }
+};
+
+bool selectByTitle(QComboBox *popUp, const QString &title)
+{
+    const int index = popUp->findText(title.trimmed());
+    if (index < 0)
+        return false;
+    popUp->setCurrentIndex(index);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ovn-preferences"));
+    DrawingKit::installApplicationStyle();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Drives the preferences window without a display."));
+    parser.addHelpOption();
+    const QCommandLineOption vendor(QStringLiteral("vendor"), QStringLiteral("Database pop-up item."), QStringLiteral("N"));
+    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Database host."), QStringLiteral("H"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Database user."), QStringLiteral("U"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Database password."), QStringLiteral("P"));
+    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("Database name."), QStringLiteral("D"));
+    const QCommandLineOption connectOption(QStringLiteral("connect"), QStringLiteral("Connect with the entered settings."));
+    const QCommandLineOption create(QStringLiteral("create"), QStringLiteral("Create the tables on the connection in use."));
+    const QCommandLineOption addFileType(QStringLiteral("add-file-type"), QStringLiteral("Add a file type."),
+                                         QStringLiteral("EXT,PROCESSOR,VIEWER,TYPE"));
+    const QCommandLineOption mount(QStringLiteral("mount"), QStringLiteral("Save and mount the media server."));
+    const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("Write each tab as a PNG into DIR."), QStringLiteral("DIR"));
+    parser.addOptions({vendor, host, user, password, database, connectOption, create, addFileType, mount, grab});
+    parser.process(app);
+    QTextStream err(stderr);
+    if (parser.isSet(connectOption) && parser.isSet(create)) {
+        err << "ovn-preferences: --connect and --create exclude each other" << Qt::endl;
+        return 2;
+    }
+
+    Alerts::setPresenter(std::make_unique<PrintingPresenter>());
+    UserDefaults &defaults = UserDefaults::standard();
+    defaults.registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1440, 878)));
+    OVNConnectionFactory factory(defaults);
+    OVNExtensionMapping table;
+    OVNPreferencesWindow window(defaults, factory, table);
+    std::unique_ptr<OVNDatabaseAccess> inUse;
+    window.setConnectionInUse([&] {
+        // The connection start-up would have opened with the saved settings.
+        if (!inUse)
+            inUse = factory.createAndOpenDBConnection();
+        return inUse.get();
+    });
+    factory.setAlertWindow(&window);
+    window.showPreferences();
+
+    if (parser.isSet(grab)) {
+        QDir().mkpath(parser.value(grab));
+        for (int i = 0; i < window.tabs()->count(); ++i) {
+            window.tabs()->setCurrentIndex(i);
+            const QString name = window.tabs()->tabText(i).remove(QLatin1Char(' ')).toLower();
+            window.grab().save(QDir(parser.value(grab)).filePath(QStringLiteral("preferences-%1-%2.png").arg(i).arg(name)));
+        }
+        window.tabs()->setCurrentIndex(0);
+    }
+
+    bool written = false;
+    QObject::connect(&window, &OVNPreferencesWindow::preferencesWritten, [&written] { written = true; });
+    const QVariantMap before = defaults.persistentDomain();
+    bool ok = true;
+
+    if (parser.isSet(vendor)) {
+        bool number = false;
+        const int index = parser.value(vendor).toInt(&number);
+        if (!number || index < 0 || index > OVNPreferencesWindow::OstrevanWS) {
+            err << "ovn-preferences: --vendor takes 0 to 3" << Qt::endl;
+            return 2;
+        }
+        window.vendorPopUp()->setCurrentIndex(index);
+    }
+    const std::pair<const QCommandLineOption *, QLineEdit *> fields[] = {
+        {&host, window.hostField()}, {&user, window.userField()},
+        {&password, window.passwordField()}, {&database, window.databaseField()}};
+    for (const auto &[option, field] : fields) {
+        if (parser.isSet(*option))
+            field->setText(parser.value(*option));
+    }
+    if (parser.isSet(connectOption))
+        ok = window.prefDBConnect() == OVNPreferencesWindow::ConnectResult::Saved && ok;
+    if (parser.isSet(create))
+        ok = window.prefDBCreateDatabase() && ok;
+
+    if (parser.isSet(addFileType)) {
+        const QStringList parts = parser.value(addFileType).split(QLatin1Char(','));
+        if (parts.size() != 4) {
+            err << "ovn-preferences: --add-file-type takes EXT,PROCESSOR,VIEWER,TYPE" << Qt::endl;
+            return 2;
+        }
+        window.addFileType();
+        window.sheetExtensionField()->setText(parts.at(0));
+        if (!selectByTitle(window.sheetProcessorPopUp(), parts.at(1)) || !selectByTitle(window.sheetViewerPopUp(), parts.at(2))
+            || !selectByTitle(window.sheetTypePopUp(), parts.at(3))) {
+            err << "ovn-preferences: unknown processor, viewer or type in " << parser.value(addFileType) << Qt::endl;
+            return 2;
+        }
+        ok = window.saveFileTypeSheet() && ok;
+    }
+    if (parser.isSet(mount))
+        ok = window.prefMSAMountVolume() && ok;
+
+    QTextStream(stdout) << (written || defaults.persistentDomain() != before ? "saved" : "not saved") << Qt::endl;
+    return ok ? 0 : 1;
+}
