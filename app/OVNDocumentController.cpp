@@ -105,6 +105,9 @@ void OVNDocumentController::applicationWillTerminate()
     if (m_terminated)
         return;
     m_terminated = true;
+    // An open preferences window stores what was typed into it, as closing it does.
+    if (m_prefWindow && m_prefWindow->isVisible())
+        m_prefWindow->close();
     // The windows first: each hands an edit still in progress to the catalog, some of them over
     // the connection closed next.
     for (const QPointer<OVNAssetManager> &document : std::as_const(m_documents)) {

@@ -2,8 +2,8 @@
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNPreferencesWindow.h"
 #include "app/OVNDocumentController.h"
+#include "app/OVNPreferencesWindow.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportCamera.h"
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QLineEdit>
@@ -200,9 +201,13 @@ TEST_F(StartupSequenceTest, TerminationClosesTheConnectionThenSavesWorkflowThenC
     controller->workflowPanel()->move(40, 50);
     controller->capturePanel()->makeKeyAndOrderFront();
     controller->capturePanel()->move(300, 200);
+    // What was typed into an open preferences window is kept, as closing it keeps it.
+    controller->showPreferences();
+    controller->preferencesWindow()->automountSwitch()->setChecked(true);
 
     controller->applicationWillTerminate();
     EXPECT_FALSE(controller->databaseConnection()->isDBConnectionActive());
+    EXPECT_EQ(defaults.stringForKey("MSAAutomount"), "1");
     // Both write the same keys, the capture window last.
     EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->capturePanel()->frameGeometry().x());
 

@@ -65,6 +65,8 @@ TEST(MediaViewDelegate, PaintingAsksOnlyForExposedCells)
     CountingDelegate delegate;
     OVNMediaView view;
     view.setDelegate(&delegate);
+    // Every exposed cell in one repaint, however loaded the machine is.
+    view.setThumbnailLoadBudgetMs(0);
     view.resize(560, 420); // about 4 columns and 3 lines of 100 x 140 cells
     view.show();
     view.setMediaContainer(makeList(100000));
