@@ -345,12 +345,64 @@ TEST_P(ImportWorkerTest, PrefillCompletesEachRecord)
 }
 
 // Cancel on the sheet stops the import, keeps what was imported and posts the finish once.
+namespace slowfile {
+
+// A picture whose reading blocks until the test lets it go: a ".bmp" starting with "OVNSLOW".
+std::mutex mutex;
+std::condition_variable changed;
+bool released = false;
+int reading = 0;
+int done = 0;
+
+bool canInitWithData(const QByteArray &data) { return data.startsWith("OVNSLOW"); }
+
+QImage imageWithData(const QByteArray &)
+{
+    std::unique_lock lock(mutex);
+    ++reading;
+    changed.notify_all();
+    changed.wait(lock, [] { return released; });
+    ++done;
+    changed.notify_all();
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    return image;
+}
+
+// Registers the slow reader and writes a slow file at `path`.
+QString prepare(const QString &path)
+{
+    ImageFileReader::registerImageRepClass({{QStringLiteral("bmp")}, &canInitWithData, &imageWithData});
+    {
+        std::lock_guard lock(mutex);
+        released = false;
+        reading = done = 0;
+    }
+    QFile slow(path);
+    if (slow.open(QIODevice::WriteOnly))
+        slow.write("OVNSLOW");
+    return path;
+}
+
+// Lets the slow file go and waits until its reading has ended.
+bool release()
+{
+    std::unique_lock lock(mutex);
+    released = true;
+    changed.notify_all();
+    return changed.wait_for(lock, std::chrono::seconds(30), [] { return done == reading; });
+}
+
+} // namespace slowfile
+
 TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
 {
     ScriptedAlertPresenter::install();
     QVariantList items;
     for (int i = 0; i < 80; ++i)
         items.append(writeJpeg(files.filePath(QStringLiteral("k%1.jpg").arg(i)), i));
+    // The import cannot finish before the cancel, however fast the machine.
+    items.insert(4, slowfile::prepare(files.filePath(QStringLiteral("slow.bmp"))));
     int finishes = 0;
     QObject receiver;
     NotificationCenter::defaultCenter().addObserver(&receiver, OVNImportMedia::importMediaDidFinishNotification(),
@@ -368,6 +420,8 @@ TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
     EXPECT_TRUE(sheet.summary().cancelled);
     EXPECT_LT(sheet.summary().importedIds.size(), 80);
     EXPECT_EQ(listedNames(db, category).size(), sheet.summary().importedIds.size());
+    EXPECT_TRUE(slowfile::release());
+    EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
 }
 
 // Another program keeps the catalog locked past the busy timeout when the batch begins, and lets
@@ -625,48 +679,14 @@ TEST_P(ImportWorkerTest, ImportWaitsForACatalogServerThatWentAway)
     }
 }
 
-namespace slowfile {
-
-// A picture whose reading blocks until the test lets it go: a ".bmp" starting with "OVNSLOW".
-std::mutex mutex;
-std::condition_variable changed;
-bool released = false;
-int reading = 0;
-int done = 0;
-
-bool canInitWithData(const QByteArray &data) { return data.startsWith("OVNSLOW"); }
-
-QImage imageWithData(const QByteArray &)
-{
-    std::unique_lock lock(mutex);
-    ++reading;
-    changed.notify_all();
-    changed.wait(lock, [] { return released; });
-    ++done;
-    changed.notify_all();
-    QImage image(64, 64, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    return image;
-}
-
-} // namespace slowfile
 
 // Cancel closes the sheet and finishes the import while a file is still being read; that file
 // is dropped when its reading ends, after the sheet is gone, and nothing of it reaches the catalog.
 TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
 {
     ScriptedAlertPresenter::install();
-    ImageFileReader::registerImageRepClass({{QStringLiteral("bmp")}, &slowfile::canInitWithData, &slowfile::imageWithData});
-    {
-        std::lock_guard lock(slowfile::mutex);
-        slowfile::released = false;
-        slowfile::reading = slowfile::done = 0;
-    }
-    QFile slow(files.filePath(QStringLiteral("slow.bmp")));
-    ASSERT_TRUE(slow.open(QIODevice::WriteOnly));
-    slow.write("OVNSLOW");
-    slow.close();
-    const QVariantList items{writeJpeg(files.filePath(QStringLiteral("a.jpg")), 1), slow.fileName(),
+    const QVariantList items{writeJpeg(files.filePath(QStringLiteral("a.jpg")), 1),
+                             slowfile::prepare(files.filePath(QStringLiteral("slow.bmp"))),
                              writeJpeg(files.filePath(QStringLiteral("b.jpg")), 2)};
 
     QPointer<OVNImportMedia> sheet = new OVNImportMedia;
