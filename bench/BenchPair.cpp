@@ -79,7 +79,7 @@ std::string tail(const std::string &path, size_t bytes)
     std::stringstream text;
     text << file.rdbuf();
     const std::string all = text.str();
-    return all.size() > bytes ? "..." + all.substr(all.size() - bytes) : all;
+    return all.size() > bytes ? all.substr(all.size() - bytes) : all;
 }
 
 // One whole run: fork, pin, exec under ptrace (stopped once at exec and once at exit), reap.
@@ -134,7 +134,8 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             } else {
                 run.failure = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
                                                 : std::string("killed by signal ") + strsignal(WTERMSIG(status));
-                run.failure += "\n" + tail(errorFile, 2000);
+                run.failure += '\n';
+                run.failure += tail(errorFile, 2000);
             }
             return run;
         }
