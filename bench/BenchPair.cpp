@@ -171,10 +171,12 @@ Side summarise(std::vector<Run> &runs)
     return side;
 }
 
-void printSide(const char *name, const Side &side, bool memory)
+void printSide(const char *name, const Side &side, bool memory, int items)
 {
     const auto [best, worst] = std::minmax_element(side.ms.begin(), side.ms.end());
     std::printf("  %s median %10.1f ms   (best %.1f, worst %.1f)", name, side.medianMs, *best, *worst);
+    if (items > 0)
+        std::printf("   %.1f items/s", items / side.medianMs * 1000.0);
     if (memory) {
         std::printf("   peak VmHWM %.1f MiB", side.peakMiB);
         // A shell or xargs is small itself: then the largest process it started tells the memory.
@@ -197,11 +199,11 @@ void printHeader(const Settings &settings, const std::string &a, const std::stri
                 settings.pairs, b.empty() ? "runs" : "pairs A B A B", settings.cpus.empty() ? "" : ", pinned to those CPUs");
 }
 
-void printOutcome(const Outcome &outcome, bool twoSides, bool memory)
+void printOutcome(const Outcome &outcome, bool twoSides, bool memory, int items)
 {
-    printSide("A", outcome.a, memory);
+    printSide("A", outcome.a, memory, items);
     if (twoSides) {
-        printSide("B", outcome.b, memory);
+        printSide("B", outcome.b, memory, items);
         std::printf("  A/B median pair ratio %.2f (%s)\n", outcome.ratio,
                     outcome.ratio > 1.005 ? "A slower" : outcome.ratio < 0.995 ? "A faster" : "even");
     }
@@ -285,7 +287,7 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
         outcome.ratio = median(ratios);
     }
     outcome.ok = true;
-    printOutcome(outcome, twoSides, true);
+    printOutcome(outcome, twoSides, true, settings.items);
     return outcome;
 }
 
@@ -322,7 +324,7 @@ Outcome compareCalls(const std::string &describeA, const std::function<bool()> &
     outcome.b.medianMs = median(outcome.b.ms);
     outcome.ratio = median(ratios);
     outcome.ok = true;
-    printOutcome(outcome, true, false);
+    printOutcome(outcome, true, false, settings.items);
     return outcome;
 }
 

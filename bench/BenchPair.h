@@ -20,6 +20,7 @@ struct Settings {
     int pairs = 7;      // timed pairs, at least 5
     int warmups = 1;    // untimed pairs first
     std::string cpus;   // "3" or "0-3": both sides pinned there, as `taskset -c` would
+    int items = 0;      // when each run handles this many items (files, records): also items per second
 };
 
 struct Side {

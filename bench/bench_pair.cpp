@@ -2,11 +2,13 @@
 // both peak memories (each process's own VmHWM), the median pair ratio and both command lines.
 // With only --a, it times the one program the same way.
 //
-//   bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] --a PROGRAM ARG... [--b PROGRAM ARG...]
+//   bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] [--items N]
+//              --a PROGRAM ARG... [--b PROGRAM ARG...]
 //
 // --pairs is at least 5 (default 7), --warmups at least 1; --cpus pins both sides to the CPUs as
-// `taskset -c LIST` does. Commands run without a shell: write `sh -c '...'` (with `exec` before
-// the measured program) where one is needed. Exits 1 when a run fails, 2 on a wrong command line.
+// `taskset -c LIST` does; --items N (files or records a run) adds items per second. Commands run
+// without a shell: write `sh -c '...'` (with `exec` before the measured program) where one is
+// needed. Exits 1 when a run fails, 2 on a wrong command line.
 #include "BenchPair.h"
 
 #include <cstdio>
@@ -37,6 +39,8 @@ int main(int argc, char **argv)
             settings.pairs = std::max(5, std::atoi(argv[++i]));
         } else if (i + 1 < argc && word == "--warmups") {
             settings.warmups = std::max(1, std::atoi(argv[++i]));
+        } else if (i + 1 < argc && word == "--items") {
+            settings.items = std::max(0, std::atoi(argv[++i]));
         } else if (i + 1 < argc && word == "--cpus") {
             settings.cpus = argv[++i];
         } else {
