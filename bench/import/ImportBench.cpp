@@ -15,6 +15,9 @@
 #include <QProcess>
 #include <QThread>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -91,13 +94,27 @@ bool comparePrograms(const QString &title, int pairs, int files, const QStringLi
     return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
-// ovn-import into a new catalog each run; `exec` makes the timed process ovn-import itself.
-QStringList importCommand(const QString &catalog, const QStringList &paths)
+// A folder of exactly these pictures (hard links: regular files, no copies), so that a folder
+// left with more pictures by a larger count is not imported whole.
+QDir folderOf(const QStringList &paths, const QString &path)
 {
-    return QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-                       QStringLiteral("rm -f \"$0\" && exec '%1' --quiet \"$0\" Bench \"$@\"").arg(QStringLiteral(OVN_IMPORT_TOOL)),
-                       catalog}
-        + paths;
+    QDir folder(path);
+    folder.removeRecursively();
+    folder.mkpath(QStringLiteral("."));
+    for (const QString &picture : paths) {
+        const QString linked = folder.filePath(QFileInfo(picture).fileName());
+        if (::link(QFile::encodeName(picture).constData(), QFile::encodeName(linked).constData()) != 0)
+            QFile::copy(picture, linked);
+    }
+    return folder;
+}
+
+// ovn-import of a folder into a new catalog each run; `exec` makes the timed process ovn-import
+// itself.
+QStringList importCommand(const QString &catalog, const QString &folder)
+{
+    return {QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'").arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
 }
 
 } // namespace
@@ -117,18 +134,23 @@ int main(int argc, char *argv[])
     std::printf("%d distinct %dx%d JPEGs, %d processors\n\n", count, pictureWidth, pictureHeight,
                 QThread::idealThreadCount());
 
+    const QDir all = folderOf(paths, base + QStringLiteral("/set-%1").arg(count));
+    const QDir quarter = folderOf(paths.mid(0, count / 4), base + QStringLiteral("/set-%1").arg(count / 4));
     bool ok = comparePrograms(QStringLiteral("ovn-import of %1 of the files alone").arg(count / 4), pairs, count / 4,
-                              importCommand(base + QStringLiteral("/quarter.sqlite"), paths.mid(0, count / 4)));
+                              importCommand(base + QStringLiteral("/quarter.sqlite"), quarter.path()));
     std::printf("\n");
 
     const QString out = base + QStringLiteral("/vips");
+    QDir(out).removeRecursively();
     QDir().mkpath(out);
+    // Up to 16 files a vipsthumbnail, and every core busy with few files too.
+    const int perProcess = std::clamp(count / QThread::idealThreadCount(), 1, 16);
     ok = comparePrograms(QStringLiteral("Import of %1 files into a new catalog file, against vipsthumbnail -s 256 on all "
                                         "%2 cores (thumbnails only)").arg(count).arg(QThread::idealThreadCount()),
-                         pairs, count, importCommand(base + QStringLiteral("/all.sqlite"), paths),
+                         pairs, count, importCommand(base + QStringLiteral("/all.sqlite"), all.path()),
                          {QStringLiteral("sh"), QStringLiteral("-c"),
-                          QStringLiteral("cd '%1' && ls photo*.jpg | xargs -P%2 -n 16 vipsthumbnail -s 256 -o '%3/%s.jpg'")
-                              .arg(pictures.path()).arg(QThread::idealThreadCount()).arg(out)})
+                          QStringLiteral("cd '%1' && ls photo*.jpg | xargs -P%2 -n %3 vipsthumbnail -s 256 -o '%4/%s.jpg'")
+                              .arg(all.path()).arg(QThread::idealThreadCount()).arg(perProcess).arg(out)})
         && ok;
     const int made = int(QDir(out).entryList({QStringLiteral("*.jpg")}, QDir::Files).size());
     std::printf("  vipsthumbnail made %d thumbnails\n", made);
