@@ -1,9 +1,11 @@
-// imgload_bench [--quick]: how fast the loaders make what the catalog needs, beside the usual
-// command-line tools on the same files.
-//   1. A 256-pixel thumbnail from a 24-megapixel JPEG, one image at a time on one thread, beside
-//      `vipsthumbnail -s 256` and `djpeg -scale 1/8`.
-//   2. The frame at 40 % of a 1080p H.264 movie, beside `ffmpeg -ss ... -frames:v 1`.
-// The figures are medians of several runs, in milliseconds per image.
+// imgload_bench: how fast the loaders make what the catalog needs, beside the usual command-line
+// tools on the same files, each side a whole process (ovn-imgload) timed in turn by the timing
+// helper (bench_pair):
+//   1. A 256-pixel JPEG thumbnail file from a 24-megapixel JPEG, both programs on one CPU, beside
+//      `vipsthumbnail -s 256`.
+//   2. The frame at 40 % of a 1080p H.264 movie written as a BMP file, beside
+//      `ffmpeg -ss ... -frames:v 1` writing the same.
+// Also the thumbnail's time inside one process, with nothing to compare it with.
 
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
@@ -17,6 +19,8 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -68,12 +72,17 @@ bool makeJpeg(const QString &path)
     return writer.write(image);
 }
 
-void printRow(const char *what, double ms)
+// The timing helper on two whole programs, its figures on our standard output.
+bool comparePrograms(const QString &title, const QString &cpus, const QStringList &a, const QStringList &b)
 {
-    if (ms < 0)
-        std::printf("  %-44s   failed\n", what);
-    else
-        std::printf("  %-44s %8.1f ms\n", what, ms);
+    std::fflush(stdout);
+    QStringList arguments{QStringLiteral("--title"), title};
+    if (!cpus.isEmpty())
+        arguments += QStringList{QStringLiteral("--cpus"), cpus};
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(QStringLiteral(OVN_BENCH_PAIR), arguments + QStringList{QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
 } // namespace
@@ -81,45 +90,43 @@ void printRow(const char *what, double ms)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
-    const int runs = quick ? 3 : 9;
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
+    const QString tool = QStringLiteral(OVN_IMGLOAD_TOOL);
 
     const QString jpeg = dir.filePath(QStringLiteral("24mp.jpg"));
     if (!makeJpeg(jpeg)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(jpeg));
         return 1;
     }
-    std::printf("256-pixel thumbnail of a 6000 x 4000 JPEG (%lld bytes), median of %d:\n",
-                static_cast<long long>(QFileInfo(jpeg).size()), runs);
+    std::printf("A 6000 x 4000 JPEG of %lld bytes\n", static_cast<long long>(QFileInfo(jpeg).size()));
     QSize made;
-    const double ours = medianMs(runs, [&] {
+    const double inProcess = medianMs(9, [&] {
         const QImage thumb = ImageFileReader::read(jpeg, QSize(256, 256));
         made = thumb.size();
         return !thumb.isNull();
     });
-    printRow("ImageFileReader::read(path, 256 x 256)", ours);
-    std::printf("  (gives %d x %d)\n", made.width(), made.height());
+    std::printf("  in this process, ImageFileReader::read(path, 256 x 256): median of 9 %.1f ms (gives %d x %d)\n\n",
+                inProcess, made.width(), made.height());
+    bool ok = true;
     const QString vips = QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail"));
-    if (!vips.isEmpty()) {
-        QProcessEnvironment single = QProcessEnvironment::systemEnvironment();
-        single.insert(QStringLiteral("VIPS_CONCURRENCY"), QStringLiteral("1"));
-        const QString out = dir.filePath(QStringLiteral("vips-%s.jpg"));
-        printRow("vipsthumbnail -s 256 (one thread)",
-                 medianMs(runs, [&] { return run(vips, {jpeg, "-s", "256", "-o", out}, single); }));
-        printRow("vipsthumbnail -s 256 (its default threads)",
-                 medianMs(runs, [&] { return run(vips, {jpeg, "-s", "256", "-o", out}); }));
-    }
-    const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
-    if (!djpeg.isEmpty())
-        printRow("djpeg -scale 1/8 (decode only)", medianMs(runs, [&] { return run(djpeg, {"-scale", "1/8", jpeg}); }));
+    // One CPU for both (the last one: the first ones take the interrupts).
+    const QString cpu = QString::number(std::max(0L, sysconf(_SC_NPROCESSORS_ONLN) - 1));
+    if (vips.isEmpty())
+        std::printf("vipsthumbnail is not installed (Debian package libvips-tools)\n");
+    else
+        ok = comparePrograms(QStringLiteral("A 256-pixel JPEG thumbnail file of the 24 MP JPEG, one CPU"), cpu,
+                             {tool, jpeg, QStringLiteral("--size"), QStringLiteral("256"), QStringLiteral("-o"),
+                              dir.filePath(QStringLiteral("ours.jpg"))},
+                             {QStringLiteral("env"), QStringLiteral("VIPS_CONCURRENCY=1"), vips, jpeg, QStringLiteral("-s"),
+                              QStringLiteral("256"), QStringLiteral("-o"), dir.filePath(QStringLiteral("vips.jpg"))})
+            && ok;
 
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty()) {
         std::printf("ffmpeg is not installed: no movie to measure\n");
-        return 0;
+        return ok ? 0 : 1;
     }
     const QString movie = dir.filePath(QStringLiteral("1080p.mp4"));
     if (!run(ffmpeg, {"-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=30", "-c:v", "libx264",
@@ -131,20 +138,15 @@ int main(int argc, char **argv)
     if (!probe)
         return 1;
     const qint64 at = probe->duration().timeValue * 40 / 100;
-    const double seconds = double(at) / probe->timeScale();
-    std::printf("Frame at 40 %% (%.2f s) of a 30 s 1080p H.264 movie (key frames every 250), median of %d:\n",
-                seconds, runs);
-    printRow("Movie::open + frameImageAtTime", medianMs(runs, [&] {
-                 const std::unique_ptr<Movie> m = Movie::open(movie);
-                 return m && !m->frameImageAtTime(MovieTime{at, m->timeScale()}).isNull();
-             }));
-    printRow("frameImageAtTime on an open movie", medianMs(runs, [&] {
-                 return !probe->frameImageAtTime(MovieTime{at, probe->timeScale()}).isNull();
-             }));
-    printRow("ffmpeg -ss T -i F -frames:v 1 (raw BGRA out)",
-             medianMs(runs, [&] {
-                 return run(ffmpeg, {"-v", "quiet", "-ss", QString::number(seconds, 'f', 3), "-i", movie, "-frames:v",
-                                     "1", "-f", "rawvideo", "-pix_fmt", "bgra", "-y", "/dev/null"});
-             }));
-    return 0;
+    const QString seconds = QString::number(double(at) / probe->timeScale(), 'f', 3);
+    std::printf("\n");
+    ok = comparePrograms(QStringLiteral("The frame at 40 %% (%1 s) of a 30 s 1080p H.264 movie (key frames every 250) "
+                                        "written as a BMP file").arg(seconds).replace(QStringLiteral("%%"), QStringLiteral("%")),
+                         QString(),
+                         {tool, movie, QStringLiteral("--time"), seconds, QStringLiteral("-o"), dir.filePath(QStringLiteral("ours.bmp"))},
+                         {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-ss"), seconds,
+                          QStringLiteral("-i"), movie, QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-y"),
+                          dir.filePath(QStringLiteral("ffmpeg.bmp"))})
+        && ok;
+    return ok ? 0 : 1;
 }

@@ -1,9 +1,15 @@
-// Times the catalog layer against the sqlite3 C API alone on the same statements:
-//   - inserting 100,000 media records inside transactions (records per second);
-//   - listing the 100,000 records of one collection as media records;
+// Times the catalog layer against the sqlite3 C API alone on the same statements, in turn (A B A B
+// after a warm-up pair, through the timing helper), with thumbnails of real size (2.3-3 KB JPEGs):
+//   - inserting 100,000 media records inside transactions, in runs of an eighth of them;
+//   - listing the 100,000 records of one collection as media records, against stepping the same
+//     statement alone and against stepping it and reading every column as text;
+//   - listing as a whole program (catalogdb_list) against the sqlite3 command-line program on the
+//     same statement, both writing every column to /dev/null;
 // and shows the query plans of the listing statements.
 // Usage: catalogdb_bench [record count]
 
+#include "BenchPair.h"
+#include "BenchThumbnails.h"
 #include "platform/HeapTuning.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -11,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -22,7 +29,6 @@
 namespace {
 
 constexpr int batchSize = 1000;
-constexpr int repeats = 5;
 
 const char *insertSql =
     "insert into strvfile (mid, categoryid, cataloguedby, volumetype, volumename, displaytag, "
@@ -84,24 +90,21 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// Raw inserts: one prepared statement, bound values, the same batches; ids made beforehand.
-double rawInsertSeconds(sqlite3 *db, const QString &category, int count, const QByteArray &thumbnail)
+// Raw inserts of records [first, end): one prepared statement, bound values, the same batches; ids
+// made beforehand.
+bool rawInsert(sqlite3 *db, const QString &category, int first, int end, const QStringList &ids,
+               const QList<QByteArray> &thumbnails)
 {
-    QStringList ids;
-    OVNDatabaseAccess idMaker;
-    for (int i = 0; i < count; ++i)
-        ids.append(idMaker.createNewMID());
     const QByteArray categoryUtf8 = category.toUtf8();
-    QElapsedTimer timer;
-    timer.start();
+    bool ok = true;
     sqlite3_stmt *statement = nullptr;
     sqlite3_prepare_v2(db, insertSql, -1, &statement, nullptr);
     const auto text = [statement](int index, const QString &value) {
         const QByteArray utf8 = value.toUtf8();
         sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     };
-    for (int i = 0; i < count; ++i) {
-        if (i % batchSize == 0)
+    for (int i = first; i < end; ++i) {
+        if ((i - first) % batchSize == 0)
             sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         const Sample s = sample(i);
         text(1, ids.at(i));
@@ -124,25 +127,26 @@ double rawInsertSeconds(sqlite3 *db, const QString &category, int count, const Q
         text(18, QStringLiteral("Taken on the beach at low tide, early in the morning."));
         text(19, QStringLiteral("Image"));
         sqlite3_bind_int64(statement, 20, s.rating);
+        const QByteArray &thumbnail = thumbnails.at(i % thumbnails.size());
         sqlite3_bind_blob(statement, 21, thumbnail.constData(), int(thumbnail.size()), SQLITE_STATIC);
-        if (sqlite3_step(statement) != SQLITE_DONE)
+        if (sqlite3_step(statement) != SQLITE_DONE) {
             std::fprintf(stderr, "raw insert failed: %s\n", sqlite3_errmsg(db));
+            ok = false;
+        }
         sqlite3_reset(statement);
-        if (i % batchSize == batchSize - 1 || i == count - 1)
+        if ((i - first) % batchSize == batchSize - 1 || i == end - 1)
             sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     }
     sqlite3_finalize(statement);
-    return timer.nsecsElapsed() / 1e9;
+    return ok;
 }
 
 // Raw listing: the same SELECT stepped to the end. With `readText`, every column is also read as
 // text (what a caller needs to have the values), and dropped.
-double rawListSeconds(sqlite3 *db, const QString &category, bool readText)
+bool rawList(sqlite3 *db, const QString &category, bool readText)
 {
     const QByteArray sql = (OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1")).toUtf8();
     const QByteArray categoryUtf8 = category.toUtf8();
-    QElapsedTimer timer;
-    timer.start();
     sqlite3_stmt *statement = nullptr;
     sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr);
     sqlite3_bind_text(statement, 1, categoryUtf8.constData(), int(categoryUtf8.size()), SQLITE_STATIC);
@@ -158,10 +162,18 @@ double rawListSeconds(sqlite3 *db, const QString &category, bool readText)
         }
     }
     sqlite3_finalize(statement);
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    if (rows == 0 || (readText && bytes == 0))
-        std::fprintf(stderr, "raw listing read nothing\n");
-    return seconds;
+    return rows > 0 && (!readText || bytes > 0);
+}
+
+// The timing helper on two whole programs, its figures on our standard output.
+void comparePrograms(const QString &title, const QStringList &a, const QStringList &b)
+{
+    std::fflush(stdout);
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(QStringLiteral(OVN_BENCH_PAIR),
+               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    pair.waitForFinished(-1);
 }
 
 } // namespace
@@ -171,13 +183,19 @@ int main(int argc, char **argv)
     // The allocator set up as the application sets it (freed heap kept for the next listing).
     HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
-    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
+    const int count = argc > 1 ? std::max(8, std::atoi(argv[1])) : 100000;
     QTemporaryDir dir;
-    const QByteArray thumbnail(512, '\x5c');
+    QList<QByteArray> thumbnails;
+    for (int i = 0; i < 97; ++i)
+        thumbnails.append(BenchThumbnails::photoThumbnail(i));
+    qint64 thumbnailBytes = 0;
+    for (const QByteArray &thumbnail : thumbnails)
+        thumbnailBytes += thumbnail.size();
 
     // ---- Inserts ----
     OVNDatabaseAccess db;
-    if (!openCatalog(db, dir.filePath(QStringLiteral("layer.sqlite")))) {
+    const QString layerPath = dir.filePath(QStringLiteral("layer.sqlite"));
+    if (!openCatalog(db, layerPath)) {
         std::fprintf(stderr, "cannot create the catalog: %s\n", qPrintable(db.getLastErrorMessage()));
         return 1;
     }
@@ -185,21 +203,7 @@ int main(int argc, char **argv)
     std::vector<QVariantMap> records;
     records.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
-        records.push_back(importRecord(category, i, thumbnail));
-
-    QElapsedTimer timer;
-    timer.start();
-    int failed = 0;
-    for (int start = 0; start < count; start += batchSize) {
-        OVNDatabaseTransaction transaction(db);
-        for (int i = start; i < std::min(count, start + batchSize); ++i) {
-            if (db.addMediaListEntry(records[size_t(i)]).isEmpty())
-                ++failed;
-        }
-        if (!transaction.commit())
-            ++failed;
-    }
-    const double layerInsert = timer.nsecsElapsed() / 1e9;
+        records.push_back(importRecord(category, i, thumbnails.at(i % thumbnails.size())));
 
     OVNDatabaseAccess rawCatalog;
     openCatalog(rawCatalog, dir.filePath(QStringLiteral("raw.sqlite")));
@@ -208,53 +212,87 @@ int main(int argc, char **argv)
     rawCatalog.closeDBConnection();
     sqlite3 *raw = nullptr;
     sqlite3_open(dir.filePath(QStringLiteral("raw.sqlite")).toUtf8().constData(), &raw);
-    const double rawInsert = rawInsertSeconds(raw, category, count, thumbnail);
+    QStringList ids;
+    for (int i = 0; i < count; ++i)
+        ids.append(db.createNewMID());
 
     std::printf("Catalog layer benchmark, %d media records in one collection (%d-record transactions, "
-                "512-byte thumbnails, SQLite %s; freed heap kept for reuse, as the application runs)\n\n",
-                count, batchSize, sqlite3_libversion());
-    std::printf("Insert   layer %9.0f records/s (%.3f s)   raw sqlite3 %9.0f records/s (%.3f s)   "
-                "layer/raw time %.2fx   target >= 20000 records/s: %s%s\n",
-                count / layerInsert, layerInsert, count / rawInsert, rawInsert, layerInsert / rawInsert,
-                count / layerInsert >= 20000 ? "met" : "MISSED", failed ? "  (SOME INSERTS FAILED)" : "");
+                "thumbnails of %lld bytes on average, SQLite %s; freed heap kept for reuse, as the application runs)\n\n",
+                count, batchSize, thumbnailBytes / thumbnails.size(), sqlite3_libversion());
+
+    // Eight runs a side (a warm-up pair and seven timed pairs), an eighth of the records each, both
+    // tables growing alike.
+    BenchPair::Settings settings;
+    settings.title = QStringLiteral("Insert %1 records a run, in %2-record transactions").arg(count / 8).arg(batchSize).toStdString();
+    int layerNext = 0, rawNext = 0, failed = 0;
+    const int slice = count / 8;
+    const BenchPair::Outcome inserts = BenchPair::compareCalls(
+        "OVNDatabaseAccess::addMediaListEntry in OVNDatabaseTransaction",
+        [&] {
+            const int end = layerNext + slice;
+            for (int start = layerNext; start < end; start += batchSize) {
+                OVNDatabaseTransaction transaction(db);
+                for (int i = start; i < std::min(end, start + batchSize); ++i) {
+                    if (db.addMediaListEntry(records[size_t(i)]).isEmpty())
+                        ++failed;
+                }
+                if (!transaction.commit())
+                    ++failed;
+            }
+            layerNext = end;
+            return failed == 0;
+        },
+        "sqlite3_prepare_v2 + bind + sqlite3_step, BEGIN IMMEDIATE / COMMIT",
+        [&] {
+            const bool ok = rawInsert(raw, category, rawNext, rawNext + slice, ids, thumbnails);
+            rawNext += slice;
+            return ok;
+        },
+        settings);
+    if (inserts.ok)
+        std::printf("  layer %.0f records/s, raw sqlite3 %.0f records/s   target >= 20000 records/s: %s\n\n",
+                    slice / inserts.a.medianMs * 1000, slice / inserts.b.medianMs * 1000,
+                    slice / inserts.a.medianMs * 1000 >= 20000 ? "met" : "MISSED");
+    const int listedCount = layerNext;
+    records.clear();
 
     // ---- Listing ----
-    // Each layer run is timed between raw runs, with the previous list already gone. A second
-    // series lists again straight after dropping the previous list, as when the user goes from one
-    // large collection to another: then the allocator hands freed memory back and forth with the
-    // system, and the figure shows it.
-    std::vector<double> layerTimes, rawStepTimes, rawTextTimes, againTimes;
     qsizetype listed = 0;
-    for (int r = 0; r < repeats; ++r) {
-        {
-            timer.restart();
-            const MediaList list = db.getMediaList(category);
-            layerTimes.push_back(timer.nsecsElapsed() / 1e9);
-            listed = list.size();
-        }
-        rawStepTimes.push_back(rawListSeconds(raw, category, false));
-        rawTextTimes.push_back(rawListSeconds(raw, category, true));
-    }
+    const auto layerList = [&] {
+        const MediaList list = db.getMediaList(category);
+        listed = list.size();
+        return listed == listedCount;
+    };
+    settings.title = QStringLiteral("List %1 records of one collection, against stepping the statement alone").arg(listedCount).toStdString();
+    BenchPair::compareCalls("OVNDatabaseAccess::getMediaList (MediaRecords made)", layerList,
+                            "sqlite3_step to the end, no column read", [&] { return rawList(raw, category, false); },
+                            settings);
+    settings.title = QStringLiteral("List %1 records, against stepping and reading every column as text").arg(listedCount).toStdString();
+    const BenchPair::Outcome text = BenchPair::compareCalls(
+        "OVNDatabaseAccess::getMediaList (MediaRecords made)", layerList,
+        "sqlite3_step + sqlite3_column_text of the 26 columns", [&] { return rawList(raw, category, true); }, settings);
+    if (text.ok)
+        std::printf("  target layer/text floor <= 1.5x: %s\n", text.ratio <= 1.5 ? "met" : "MISSED");
+    // Going from one large collection to another: the previous list is dropped right before.
     {
+        std::vector<double> again;
         MediaList list = db.getMediaList(category);
-        for (int r = 0; r < repeats; ++r) {
+        for (int r = 0; r < 5; ++r) {
             list = MediaList();
-            timer.restart();
+            QElapsedTimer timer;
+            timer.start();
             list = db.getMediaList(category);
-            againTimes.push_back(timer.nsecsElapsed() / 1e9);
+            again.push_back(timer.nsecsElapsed() / 1e6);
         }
+        std::printf("  listing again right after dropping the previous list: median %.1f ms\n\n", median(again));
     }
-    const double layerList = median(layerTimes), rawStep = median(rawStepTimes), rawText = median(rawTextTimes);
-    const double again = median(againTimes);
-    std::printf("Listing  layer %.3f s (%lld MediaRecords)   raw sqlite3 step only %.3f s   "
-                "step + text of every column %.3f s   (medians of %d)\n",
-                layerList, static_cast<long long>(listed), rawStep, rawText, repeats);
-    std::printf("         layer/raw: %.2fx against stepping, %.2fx against stepping and reading the text   "
-                "target <= 1.5x: %s\n",
-                layerList / rawStep, layerList / rawText, layerList / rawText <= 1.5 ? "met (text floor)" : "MISSED");
-    std::printf("         listing again right after dropping the previous list: %.3f s (%.2fx the text floor)\n",
-                again, again / rawText);
     sqlite3_close(raw);
+
+    // ---- Listing as whole programs ----
+    const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
+    comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(listedCount),
+                    {QStringLiteral(OVN_CATALOG_LIST), QStringLiteral("list"), layerPath, category},
+                    {QStringLiteral("sqlite3"), layerPath, sql});
 
     // ---- Query plans ----
     std::printf("\nQuery plans:\n");
@@ -274,5 +312,5 @@ int main(int argc, char **argv)
         std::printf("  %-26s %s\n", title, qPrintable(plan));
     }
     std::printf("  full table scans: %s\n", fullScan ? "YES" : "none");
-    return failed || fullScan ? 1 : 0;
+    return failed || fullScan || listed != listedCount ? 1 : 0;
 }

@@ -1,10 +1,11 @@
 // What the metadata row costs an import: batches of entries inserted as the import worker inserts
-// them (a savepoint per entry), alone (A) and with their metadata row (B), alternating A B A B
-// after a warm-up; prints the median of the B/A time ratios. SQLite always; a PostgreSQL server
+// them (a savepoint per entry), with their metadata row (A) and alone (B), in turn through the
+// timing helper (A B A B after a warm-up pair, the median pair ratio A/B). SQLite always; a PostgreSQL server
 // too when the OVN_TEST_PG_* variables name one (scripts/pg-test-server start).
 //
 //   build-test/bench/catalogdb_metadatarow_bench [entries per batch, default 500] [pairs, default 7]
 
+#include "BenchPair.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -69,24 +70,17 @@ void run(const char *label, OVNDatabaseAccess &db, int count, int pairs)
 {
     const QString category = db.addCategoryListEntry(QStringLiteral("Holiday"));
     int next = 0;
-    batchSeconds(db, category, next, count, false);   // warm-up
-    next += count;
-    batchSeconds(db, category, next, count, true);
-    next += count;
-    std::vector<double> ratios, alone, withRow;
-    for (int p = 0; p < pairs; ++p) {
-        alone.push_back(batchSeconds(db, category, next, count, false));
+    const auto batch = [&](bool withRow) {
+        batchSeconds(db, category, next, count, withRow);
         next += count;
-        withRow.push_back(batchSeconds(db, category, next, count, true));
-        next += count;
-        ratios.push_back(withRow.back() / alone.back());
-    }
-    std::sort(ratios.begin(), ratios.end());
-    std::sort(alone.begin(), alone.end());
-    std::sort(withRow.begin(), withRow.end());
-    std::printf("%-11s entries alone %7.0f/s, with metadata row %7.0f/s; median B/A time ratio %.2f (%d pairs of %d)\n",
-                label, count / alone[alone.size() / 2], count / withRow[withRow.size() / 2], ratios[ratios.size() / 2],
-                pairs, count);
+        return true;
+    };
+    BenchPair::Settings settings;
+    settings.title = QStringLiteral("%1: batches of %2 entries").arg(QLatin1String(label)).arg(count).toStdString();
+    settings.pairs = pairs;
+    settings.items = count;
+    BenchPair::compareCalls("addMediaListEntry + setExifForMediaID, a savepoint each", [&] { return batch(true); },
+                            "addMediaListEntry alone, a savepoint each", [&] { return batch(false); }, settings);
 }
 
 } // namespace

@@ -1,12 +1,17 @@
-// Times the catalog layer on a PostgreSQL server over the local socket against psql on the same
-// statement:
-//   - inserting media records through the layer in 1000-record transactions (records per second);
-//   - listing the records of one collection as media records, beside
-//     psql -c 'select ...' > /dev/null (psql's start, connection, fetch and aligned output).
-// The server comes from the OVN_TEST_PG_* variables (scripts/pg-test-server start); the
-// benchmark makes a database of its own and drops it at the end.
+// Times the catalog layer on a PostgreSQL server over the local socket:
+//   - inserting media records through the layer in 1000-record transactions (records per second),
+//     thumbnails of real size; the line says whether the server syncs its writes (fsync);
+//   - listing the records of one collection as media records, in this process against libpq
+//     running the same statement and reading every value (A B A B through the timing helper);
+//   - listing as a whole program (catalogdb_list) against `psql -At -c` on the same statement,
+//     both writing every column to /dev/null.
+// The server comes from the OVN_TEST_PG_* variables (scripts/pg-test-server start; with
+// OVN_TEST_PG_FSYNC=on it syncs as a production server does); the benchmark makes a database of
+// its own and drops it at the end.
 // Usage: catalogdb_server_bench [record count]
 
+#include "BenchPair.h"
+#include "BenchThumbnails.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -23,7 +28,6 @@
 namespace {
 
 constexpr int batchSize = 1000;
-constexpr int repeats = 5;
 
 struct Server {
     QString socketDir, port, user, password, database;
@@ -59,36 +63,21 @@ QVariantMap importRecord(const QString &category, int i, const QByteArray &thumb
             {QStringLiteral("thumbimage"), thumbnail}};
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 bool open(OVNDatabaseAccess &db, const Server &server, const QString &database)
 {
     db.setConnectionDetails(QStringLiteral("PostgreSQL"), server.host(), server.user, server.password, database);
     return db.openDBConnection();
 }
 
-// psql on the statement, its output thrown away; the seconds from start to exit.
-double psqlSeconds(const Server &server, const QString &database, const QString &sql, bool aligned)
+// The timing helper on two whole programs, its figures on our standard output.
+void comparePrograms(const QString &title, const QStringList &a, const QStringList &b)
 {
-    QProcess psql;
-    psql.setStandardOutputFile(QProcess::nullDevice());
-    QStringList arguments = {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"), server.socketDir,
-                             QStringLiteral("-p"), server.port, QStringLiteral("-U"), server.user,
-                             QStringLiteral("-d"), database, QStringLiteral("-c"), sql};
-    if (!aligned)
-        arguments.prepend(QStringLiteral("-At"));
-    QElapsedTimer timer;
-    timer.start();
-    psql.start(QStringLiteral("psql"), arguments);
-    if (!psql.waitForFinished(600000) || psql.exitCode() != 0) {
-        std::fprintf(stderr, "psql failed: %s\n", psql.readAllStandardError().constData());
-        return 0;
-    }
-    return timer.nsecsElapsed() / 1e9;
+    std::fflush(stdout);
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(QStringLiteral(OVN_BENCH_PAIR),
+               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    pair.waitForFinished(-1);
 }
 
 } // namespace
@@ -120,11 +109,16 @@ int main(int argc, char **argv)
             return 1;
         }
         const QString category = db.addCategoryListEntry(QStringLiteral("Holiday"));
-        const QByteArray thumbnail(512, '\x5c');
+        QList<QByteArray> thumbnails;
+        qint64 thumbnailBytes = 0;
+        for (int i = 0; i < 97; ++i) {
+            thumbnails.append(BenchThumbnails::photoThumbnail(i));
+            thumbnailBytes += thumbnails.last().size();
+        }
         std::vector<QVariantMap> records;
         records.reserve(size_t(count));
         for (int i = 0; i < count; ++i)
-            records.push_back(importRecord(category, i, thumbnail));
+            records.push_back(importRecord(category, i, thumbnails.at(i % thumbnails.size())));
 
         QElapsedTimer timer;
         timer.start();
@@ -142,39 +136,49 @@ int main(int argc, char **argv)
         records.clear();
         db.runSQLCommand(QStringLiteral("analyze strvfile"));
 
+        const auto setting = [&db](const char *name) {
+            return db.rowsForQuery(QStringLiteral("show ") + QLatin1String(name)).value(0).value(0).toString();
+        };
+        const bool syncs = setting("fsync") == QLatin1String("on");
         std::printf("Catalog layer on PostgreSQL %s over the local socket, %d media records in one collection\n\n",
-                    qPrintable(db.rowsForQuery(QStringLiteral("show server_version")).value(0).value(0).toString()),
-                    count);
-        std::printf("Insert   layer %9.0f records/s (%.3f s, %d-record transactions, 512-byte thumbnails)%s\n\n",
-                    count / insertSeconds, insertSeconds, batchSize, failed ? "  (SOME INSERTS FAILED)" : "");
+                    qPrintable(setting("server_version")), count);
+        std::printf("Insert   layer %9.0f records/s (%.3f s, %d-record transactions, thumbnails of %lld bytes on average)%s\n"
+                    "         server fsync=%s, synchronous_commit=%s, full_page_writes=%s%s\n\n",
+                    count / insertSeconds, insertSeconds, batchSize, thumbnailBytes / thumbnails.size(),
+                    failed ? "  (SOME INSERTS FAILED)" : "", qPrintable(setting("fsync")),
+                    qPrintable(setting("synchronous_commit")), qPrintable(setting("full_page_writes")),
+                    syncs ? "" : ": commits are not durable, and a server that syncs inserts more slowly");
 
         const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
-        // The statement alone over libpq, its result received and not read: the share of the
-        // server and the socket in every figure.
         PostgresConnection raw;
         raw.open(PostgresConnection::settingsFor(server.host(), server.user, server.password, database));
-        std::vector<double> layer, aligned, unaligned, fetched;
         qsizetype listed = 0;
-        for (int run = 0; run < repeats; ++run) {
-            aligned.push_back(psqlSeconds(server, database, sql, true));
-            unaligned.push_back(psqlSeconds(server, database, sql, false));
-            timer.restart();
-            if (raw.execute(sql).rowCount() != count)
-                status = 1;
-            fetched.push_back(timer.nsecsElapsed() / 1e9);
-            timer.restart();
-            {
+        BenchPair::Settings settings;
+        settings.title = QStringLiteral("List %1 records of one collection, in this process").arg(count).toStdString();
+        BenchPair::compareCalls(
+            "OVNDatabaseAccess::getMediaList (MediaRecords made)",
+            [&] {
                 const MediaList list = db.getMediaList(category);
                 listed = list.size();
-                layer.push_back(timer.nsecsElapsed() / 1e9);
-            }
-        }
-        const double ratio = median(layer) / median(aligned);
-        std::printf("Listing (median of %d)   layer getMediaList %.3f s (%lld records)   psql -c ... > /dev/null "
-                    "%.3f s   psql -At -c ... > /dev/null %.3f s\n",
-                    repeats, median(layer), static_cast<long long>(listed), median(aligned), median(unaligned));
-        std::printf("         layer/psql %.2fx   target within 1.5x: %s   (statement and transfer alone, libpq: %.3f s)\n",
-                    ratio, ratio <= 1.5 ? "met" : "MISSED", median(fetched));
+                return listed == count;
+            },
+            "PostgresConnection::execute (libpq) + every value read",
+            [&] {
+                const PostgresResult result = raw.execute(sql);
+                size_t bytes = 0;
+                for (int row = 0; row < result.rowCount(); ++row) {
+                    for (int column = 0; column < 26; ++column)
+                        bytes += size_t(result.value(row, column).size());
+                }
+                return result.rowCount() == count && bytes > 0;
+            },
+            settings);
+        std::printf("\n");
+        comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(count),
+                        {QStringLiteral(OVN_CATALOG_LIST), QStringLiteral("list"), QStringLiteral("server:") + database, category},
+                        {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
+                         server.socketDir, QStringLiteral("-p"), server.port, QStringLiteral("-U"), server.user,
+                         QStringLiteral("-d"), database, QStringLiteral("-c"), sql});
         if (listed != count)
             status = 1;
     }

@@ -1,21 +1,23 @@
 // Import speed: 1,000 distinct 12-megapixel JPEGs imported into a new catalog file with 256-pixel
 // thumbnails, by `ovn-import` with all cores, beside `vipsthumbnail -s 256` over the same files
-// through `xargs -P$(nproc)` (thumbnails only: no metadata, no catalog). Prints files per second
-// and the import's peak memory for a quarter of the files and for all of them, which shows that
-// memory does not grow with the number of files.
+// through `xargs -P$(nproc)` (thumbnails only: no metadata, no catalog), the two whole programs
+// timed in turn by the timing helper (bench_pair), each with its peak memory (VmHWM). A quarter
+// of the files goes through ovn-import alone too, which shows that memory does not grow with the
+// number of files.
 //
 // The pictures are made once and kept in $OVN_BENCH_DIR (default /tmp/ovn-import-bench).
-// Usage: bench_import [COUNT]
+// Usage: bench_import [COUNT] [PAIRS]
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QThread>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -77,49 +79,42 @@ QStringList makePictures(const QDir &folder, int count)
     return paths;
 }
 
-struct ImportRun {
-    double seconds = 0;
-    int imported = 0;
-    long peakMiB = 0;
-};
-
-ImportRun runImport(const QString &catalog, const QStringList &paths)
+// The timing helper on one or two whole programs, its figures on our standard output.
+bool comparePrograms(const QString &title, int pairs, int files, const QStringList &a, const QStringList &b = {})
 {
-    QFile::remove(catalog);
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::SeparateChannels);
-    QElapsedTimer timer;
-    timer.start();
-    tool.start(QStringLiteral(OVN_IMPORT_TOOL), QStringList{QStringLiteral("--quiet"), catalog, QStringLiteral("Bench")} + paths);
-    tool.waitForFinished(-1);
-    ImportRun run;
-    run.seconds = double(timer.nsecsElapsed()) / 1e9;
-    const QString output = QString::fromLocal8Bit(tool.readAllStandardOutput());
-    static const QRegularExpression summary(QStringLiteral("imported (\\d+) of .* peak RSS (\\d+) MiB"));
-    const QRegularExpressionMatch match = summary.match(output);
-    if (match.hasMatch()) {
-        run.imported = match.captured(1).toInt();
-        run.peakMiB = match.captured(2).toLong();
-    } else {
-        std::fprintf(stderr, "ovn-import said:\n%s\n%s\n", qPrintable(output),
-                     qPrintable(QString::fromLocal8Bit(tool.readAllStandardError())));
-    }
-    return run;
+    std::fflush(stdout);
+    QStringList arguments{QStringLiteral("--title"), title, QStringLiteral("--pairs"), QString::number(pairs),
+                          QStringLiteral("--items"), QString::number(files), QStringLiteral("--a")};
+    arguments += a;
+    if (!b.isEmpty())
+        arguments += QStringList{QStringLiteral("--b")} + b;
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(QStringLiteral(OVN_BENCH_PAIR), arguments);
+    return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
-double runVips(const QDir &folder, const QString &outFolder)
+// A folder of exactly these pictures (hard links: regular files, no copies), so that a folder
+// left with more pictures by a larger count is not imported whole.
+QDir folderOf(const QStringList &paths, const QString &path)
 {
-    QDir(outFolder).removeRecursively();
-    QDir().mkpath(outFolder);
-    const QString command = QStringLiteral("cd '%1' && ls photo*.jpg | xargs -P$(nproc) -n 16 vipsthumbnail -s 256 -o '%2/%s.jpg'")
-                                .arg(folder.path(), outFolder);
-    QElapsedTimer timer;
-    timer.start();
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-    const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    const int made = int(QDir(outFolder).entryList({QStringLiteral("*.jpg")}, QDir::Files).size());
-    std::printf("vipsthumbnail -s 256 (xargs -P%d -n 16): %d thumbnails\n", QThread::idealThreadCount(), made);
-    return seconds;
+    QDir folder(path);
+    folder.removeRecursively();
+    folder.mkpath(QStringLiteral("."));
+    for (const QString &picture : paths) {
+        const QString linked = folder.filePath(QFileInfo(picture).fileName());
+        if (::link(QFile::encodeName(picture).constData(), QFile::encodeName(linked).constData()) != 0)
+            QFile::copy(picture, linked);
+    }
+    return folder;
+}
+
+// ovn-import of a folder into a new catalog each run; `exec` makes the timed process ovn-import
+// itself.
+QStringList importCommand(const QString &catalog, const QString &folder)
+{
+    return {QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'").arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
 }
 
 } // namespace
@@ -135,16 +130,29 @@ int main(int argc, char *argv[])
     const QDir pictures(base + QStringLiteral("/pictures"));
     const QStringList paths = makePictures(pictures, count);
 
-    std::printf("%d distinct %dx%d JPEGs, %d processors\n", count, pictureWidth, pictureHeight,
+    const int pairs = argc > 2 ? std::max(5, atoi(argv[2])) : 5;
+    std::printf("%d distinct %dx%d JPEGs, %d processors\n\n", count, pictureWidth, pictureHeight,
                 QThread::idealThreadCount());
-    const ImportRun quarter = runImport(base + QStringLiteral("/quarter.sqlite"), paths.mid(0, count / 4));
-    std::printf("ovn-import, %4d files: %6.2f s  %7.1f files/s  peak RSS %ld MiB\n", quarter.imported,
-                quarter.seconds, quarter.imported / quarter.seconds, quarter.peakMiB);
-    const ImportRun all = runImport(base + QStringLiteral("/all.sqlite"), paths);
-    std::printf("ovn-import, %4d files: %6.2f s  %7.1f files/s  peak RSS %ld MiB\n", all.imported, all.seconds,
-                all.imported / all.seconds, all.peakMiB);
-    const double vips = runVips(pictures, base + QStringLiteral("/vips"));
-    std::printf("vipsthumbnail,   %4d files: %6.2f s  %7.1f files/s\n", count, vips, count / vips);
-    std::printf("ovn-import / vipsthumbnail: %.2f\n", (all.imported / all.seconds) / (count / vips));
-    return all.imported == count ? 0 : 1;
+
+    const QDir all = folderOf(paths, base + QStringLiteral("/set-%1").arg(count));
+    const QDir quarter = folderOf(paths.mid(0, count / 4), base + QStringLiteral("/set-%1").arg(count / 4));
+    bool ok = comparePrograms(QStringLiteral("ovn-import of %1 of the files alone").arg(count / 4), pairs, count / 4,
+                              importCommand(base + QStringLiteral("/quarter.sqlite"), quarter.path()));
+    std::printf("\n");
+
+    const QString out = base + QStringLiteral("/vips");
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    // Up to 16 files a vipsthumbnail, and every core busy with few files too.
+    const int perProcess = std::clamp(count / QThread::idealThreadCount(), 1, 16);
+    ok = comparePrograms(QStringLiteral("Import of %1 files into a new catalog file, against vipsthumbnail -s 256 on all "
+                                        "%2 cores (thumbnails only)").arg(count).arg(QThread::idealThreadCount()),
+                         pairs, count, importCommand(base + QStringLiteral("/all.sqlite"), all.path()),
+                         {QStringLiteral("sh"), QStringLiteral("-c"),
+                          QStringLiteral("cd '%1' && ls photo*.jpg | xargs -P%2 -n %3 vipsthumbnail -s 256 -o '%4/%s.jpg'")
+                              .arg(all.path()).arg(QThread::idealThreadCount()).arg(perProcess).arg(out)})
+        && ok;
+    const int made = int(QDir(out).entryList({QStringLiteral("*.jpg")}, QDir::Files).size());
+    std::printf("  vipsthumbnail made %d thumbnails\n", made);
+    return ok && made == count ? 0 : 1;
 }

@@ -15,11 +15,10 @@
 #include "import/OVNImportWorker.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QUrl>
-
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <memory>
@@ -83,11 +82,18 @@ private:
     bool m_quiet;
 };
 
+// This process's own peak (VmHWM). getrusage's ru_maxrss would also count the memory of the
+// program that started this one, which it keeps across exec.
 long peakRssKiB()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return 0;
 }
 
 } // namespace

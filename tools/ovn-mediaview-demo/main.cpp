@@ -6,8 +6,8 @@
 //                      [--catalog file.sqlite] [--out view.png] [--preview preview.png]
 //                      [--scroll-bench] [--document-thumbnails] [--scroll-through]
 //
-// With 100,000 items or more it also prints the paint time of a full screen with the thumbnails
-// cached. --scroll-bench (with --catalog, which it creates with 100,000 entries when the file does
+// With 100,000 items or more it also prints the paint time of the whole view with the thumbnails
+// cached (a screen's worth only at a screen's size: --width 1920 --height 1080 or 2560 x 1440). --scroll-bench (with --catalog, which it creates with 100,000 entries when the file does
 // not exist) scrolls one screen at a time while the thumbnails load from the SQLite catalog and
 // prints the longest time the GUI thread was kept from its events.
 //
@@ -351,9 +351,9 @@ void printPaintFigures(OVNMediaView &view)
     std::printf("the renderer alone on the same cells: %.2f ms (picture format %d, %dx%d)\n",
                 rendererTimer.nsecsElapsed() / 1e6, int(pictures.first().format()), pictures.first().width(),
                 pictures.first().height());
-    std::printf("full-screen repaint with every cell drawn afresh (thumbnails decoded): median %.2f ms, worst "
+    std::printf("repaint of the whole view with every cell drawn afresh (thumbnails decoded): median %.2f ms, worst "
                 "%.2f ms\n", fresh[fresh.size() / 2], fresh.back());
-    std::printf("full-screen repaint, %dx%d, %d-pixel cells, style %d, %d items, %d cells shown, thumbnails "
+    std::printf("repaint of the whole view, %dx%d, %d-pixel cells, style %d, %d items, %d cells shown, thumbnails "
                 "and cells cached: median %.2f ms, best %.2f ms, worst %.2f ms (target < 8 ms)\n",
                 view.viewport()->width(), view.viewport()->height(), int(view.thumbnailHeight()),
                 view.thumbnailStyle(), view.count(), rows.second - rows.first + 1, times[times.size() / 2],

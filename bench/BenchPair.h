@@ -1,0 +1,51 @@
+// The one timing helper of the benchmarks: two contenders measured in turn, A B A B, after a
+// warm-up pair, with the medians of both sides and the median of the per-pair ratios A/B.
+//
+// Whole programs are timed from fork to reaping, and each side's peak memory is its own VmHWM,
+// read from /proc/PID/status while the process stops at its exit (ptrace's exit event), so that
+// neither the parent's size nor an earlier child counts. Calls in one process are compared only
+// with calls in the same process (no peak memory: it would be the process's, not the call's).
+//
+// Plain C++ without Qt, so that the program that forks stays small.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace BenchPair {
+
+struct Settings {
+    std::string title;
+    int pairs = 7;      // timed pairs, at least 5
+    int warmups = 1;    // untimed pairs first
+    std::string cpus;   // "3" or "0-3": both sides pinned there, as `taskset -c` would
+    int items = 0;      // when each run handles this many items (files, records): also items per second
+};
+
+struct Side {
+    std::vector<double> ms;  // the timed runs, in run order
+    double medianMs = 0;
+    double peakMiB = 0;      // the highest VmHWM of the timed runs; 0 when not read
+    double treePeakMiB = 0;  // the largest process of the run's process tree (wait4's ru_maxrss)
+};
+
+struct Outcome {
+    bool ok = false;
+    Side a, b;
+    double ratio = 0;  // median of a/b over the pairs; 0 with one side
+};
+
+using Command = std::vector<std::string>;
+
+// Runs A (and B when not empty) as whole processes, prints the figures and both command lines.
+Outcome comparePrograms(const Command &a, const Command &b, const Settings &settings);
+
+// The same for two calls in this process; each call answers false on failure.
+Outcome compareCalls(const std::string &describeA, const std::function<bool()> &a, const std::string &describeB,
+                     const std::function<bool()> &b, const Settings &settings);
+
+// A command line as a shell would take it back.
+std::string quoted(const Command &command);
+
+} // namespace BenchPair
