@@ -7,6 +7,8 @@
 //   ovn-catalog FILE link MEDIA-ID SET-ID
 //   ovn-catalog FILE categories
 //   ovn-catalog FILE media [CATEGORY-ID [KIND]]               all media without a category
+//   ovn-catalog FILE list CATEGORY-ID                         the collection's media list, every
+//       field of each record separated by | (as the sqlite3 shell prints the same select)
 //   ovn-catalog FILE seed [IMAGE...]                          a demonstration catalog: folders,
 //       collections, a category set, a surveillance folder and a smart folder, with the images
 //       (or drawn pictures when none are given) as media with thumbnails
@@ -15,6 +17,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/HeapTuning.h"
 #include "platform/SystemInfo.h"
 
 #include "platform/PropertyList.h"
@@ -57,6 +60,7 @@ int usage()
            "       ovn-catalog FILE link MEDIA-ID SET-ID\n"
            "       ovn-catalog FILE categories\n"
            "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n"
+           "       ovn-catalog FILE list CATEGORY-ID\n"
            "       ovn-catalog FILE seed [IMAGE...]\n";
     return 2;
 }
@@ -109,6 +113,28 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
               << db.getThumbnailForMediaID(record.value(QStringLiteral("mid")).toString()).size() << '\n';
     }
     out().flush();
+    return 0;
+}
+
+int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
+{
+    if (arguments.isEmpty())
+        return usage();
+    const MediaList records = db.getMediaList(arguments.at(0), QStringLiteral("C"));
+    QByteArray line;
+    QFile output;
+    if (!output.open(stdout, QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write to standard output"));
+    for (const MediaRecordRef &entry : records) {
+        line.clear();
+        for (int field = 0; field < MediaRecord::fieldCount; ++field) {
+            if (field > 0)
+                line += '|';
+            line += entry->field(MediaRecord::Field(field)).toUtf8();
+        }
+        line += '\n';
+        output.write(line);
+    }
     return 0;
 }
 
@@ -278,6 +304,8 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
 
 int main(int argc, char **argv)
 {
+    // The allocator as the application sets it up.
+    HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     if (arguments.size() < 2)
@@ -333,5 +361,7 @@ int main(int argc, char **argv)
         return listCategories(db);
     if (command == QLatin1String("media"))
         return listMedia(db, rest);
+    if (command == QLatin1String("list"))
+        return listFields(db, rest);
     return usage();
 }
