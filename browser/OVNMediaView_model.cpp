@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <cstring>
 #include <vector>
 
@@ -17,18 +18,19 @@ const QString keyMid = QStringLiteral("mid");
 void OVNMediaView::installContainer(const MediaListRef &list)
 {
     deselectAll();
+    // The replaced list's records are freed off this thread.
     if (!list) {
         QMutexLocker scan(&m_scanlock);
-        m_unfilteredContainer.reset();
-        m_mediaContainer.clear();
+        releaseInBackground(std::exchange(m_unfilteredContainer, nullptr));
+        releaseInBackground(std::exchange(m_mediaContainer, MediaList()));
         m_hasVisibleList = false;
         m_renderedCells.clear();
         resizeFrameToFitMediaContainer();
         viewport()->update();
         return;
     }
-    m_unfilteredContainer = list;
-    m_mediaContainer.clear();
+    releaseInBackground(std::exchange(m_mediaContainer, MediaList()));
+    releaseInBackground(std::exchange(m_unfilteredContainer, list));
     m_hasVisibleList = false;
     setFilter(QString(), QString());
 }

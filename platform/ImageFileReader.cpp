@@ -141,9 +141,15 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), maxSize);
     if (result.status == JpegDecoder::Status::Unsupported)
         return std::nullopt;
-    if (facts && result.status == JpegDecoder::Status::Decoded)
+    if (result.image.isNull())
+        return QImage();
+    if (facts)
         facts->size = result.fullSize;
-    return fitted(std::move(result.image), maxSize);
+    // The size fitted from the stored picture's, not from the decoded one's rounded sides.
+    const QSize target = ImageFileReader::fittedSize(result.fullSize, maxSize);
+    if (result.image.size() == target)
+        return std::move(result.image);
+    return result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 bool isTiffName(const QString &path)

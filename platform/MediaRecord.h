@@ -70,3 +70,9 @@ private:
 
 using MediaRecordRef = std::shared_ptr<MediaRecord>;
 using MediaList = QList<MediaRecordRef>;
+
+// Drops these references to records on a background thread, one list after another: where they
+// are the last, the records are freed there, and a window replacing a list of 100,000 records
+// need not wait for that. The list may hold other references too; they go with it.
+void releaseInBackground(MediaList list);
+void releaseInBackground(std::shared_ptr<MediaList> list);

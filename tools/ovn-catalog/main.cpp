@@ -13,6 +13,9 @@
 //       collections, a category set, a surveillance folder and a smart folder, with the images
 //       (or drawn pictures when none are given) as media with thumbnails
 //
+// FILE may name a server catalog instead: postgresql:HOST:PORT/DATABASE (HOST a socket folder or
+// a name), with the user and password from $PGUSER and $PGPASSWORD.
+//
 // Lists are tab-separated, one item a line. Failures go to standard error with the exit status 1.
 
 #include "catalogdb/OVNDBHelper.h"
@@ -314,10 +317,21 @@ int main(int argc, char **argv)
     const QString command = arguments.at(1);
     const QStringList rest = arguments.mid(2);
 
-    if (command != QLatin1String("create") && command != QLatin1String("seed") && !QFileInfo::exists(path))
+    const QLatin1String serverPrefix("postgresql:");
+    const bool onServer = path.startsWith(serverPrefix);
+    if (!onServer && command != QLatin1String("create") && command != QLatin1String("seed") && !QFileInfo::exists(path))
         return fail(QStringLiteral("no catalog file at %1 (make one with \"create\")").arg(path));
     OVNDatabaseAccess db;
-    db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+    if (onServer) {
+        const QString server = path.mid(serverPrefix.size());
+        const qsizetype slash = server.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            return usage();
+        db.setConnectionDetails(QStringLiteral("PostgreSQL"), server.left(slash), qEnvironmentVariable("PGUSER"),
+                                qEnvironmentVariable("PGPASSWORD"), server.mid(slash + 1));
+    } else {
+        db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+    }
     if (!db.openDBConnection())
         return fail(db.getLastErrorMessage());
 
@@ -329,7 +343,7 @@ int main(int argc, char **argv)
     if (command == QLatin1String("create")) {
         if (db.checkForDatabaseSetup())
             return fail(QStringLiteral("%1 already holds a catalog").arg(path));
-        if (!OVNDBHelper::prefDBCreateLocalDatabase(db))
+        if (!(onServer ? OVNDBHelper::prefDBCreatePostgreSQLDatabase(db) : OVNDBHelper::prefDBCreateLocalDatabase(db)))
             return fail(db.getLastErrorMessage());
         return 0;
     }
