@@ -24,9 +24,9 @@ constexpr int busyTimeoutMsecs = 5000;
 // The layer's own statements with parameters are few and fixed; callers' literal SQL is not kept.
 constexpr int statementCacheLimit = 64;
 // Listing a large collection reads every row's pages: mapped, SQLite reads them in place instead
-// of copying each one out of the kernel's cache, and a larger page cache keeps the indexes and
-// the rows of the last listings for the next.
-constexpr const char *connectionSettings = "pragma mmap_size=1073741824; pragma cache_size=-32768";
+// of copying each one out of the kernel's cache; a page cache of 8 MB (four times the default)
+// keeps the indexes between listings.
+constexpr const char *connectionSettings = "pragma mmap_size=1073741824; pragma cache_size=-8192";
 
 struct StatementFinalizer {
     void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
