@@ -121,6 +121,12 @@ void MediaRecord::setField(Field field, const QString &value)
     m_present |= 1u << field;
 }
 
+void MediaRecord::setField(Field field, QString &&value)
+{
+    m_fields[field] = std::move(value);
+    m_present |= 1u << field;
+}
+
 bool MediaRecord::contains(const QString &key) const
 {
     const int slot = fieldIndex(key);

@@ -43,6 +43,7 @@ public:
     // The text under one of the 26 keys ("" when not set).
     const QString &field(Field field) const { return m_fields[field]; }
     void setField(Field field, const QString &value);
+    void setField(Field field, QString &&value);
     bool hasField(Field field) const { return (m_present >> field) & 1u; }
 
     // QVariantMap-like access by key. A value stored under one of the 26 keys is kept as its text.

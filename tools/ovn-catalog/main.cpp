@@ -119,25 +119,46 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
     return 0;
 }
 
+// The text's UTF-8 at the end of `out`; ASCII, as nearly all catalog text is, byte by byte.
+void appendUtf8(QByteArray &out, const QString &text)
+{
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char *to = out.data() + at;
+    const QChar *from = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (from[i].unicode() >= 0x80) {
+            out.truncate(at);
+            out += text.toUtf8();
+            return;
+        }
+        to[i] = char(from[i].unicode());
+    }
+}
+
 int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
 {
     if (arguments.isEmpty())
         return usage();
     const MediaList records = db.getMediaList(arguments.at(0), QStringLiteral("C"));
-    QByteArray line;
     QFile output;
     if (!output.open(stdout, QIODevice::WriteOnly))
         return fail(QStringLiteral("cannot write to standard output"));
+    QByteArray text;
+    text.reserve(1 << 17);
     for (const MediaRecordRef &entry : records) {
-        line.clear();
         for (int field = 0; field < MediaRecord::fieldCount; ++field) {
             if (field > 0)
-                line += '|';
-            line += entry->field(MediaRecord::Field(field)).toUtf8();
+                text += '|';
+            appendUtf8(text, entry->field(MediaRecord::Field(field)));
         }
-        line += '\n';
-        output.write(line);
+        text += '\n';
+        if (text.size() >= (1 << 16)) {
+            output.write(text);
+            text.clear();
+        }
     }
+    output.write(text);
     return 0;
 }
 
