@@ -82,14 +82,20 @@ void OVNMediaView::setFilter(const QString &filter, const QString &key)
     if (m_unfilteredContainer) {
         const QSet<const MediaRecord *> hidden = hiddenStackMembers();
         const MediaList &all = *m_unfilteredContainer;
-        const std::vector<char> matches = filterMatches(all, filter, key);
-        m_mediaContainer.reserve(all.size());
-        for (qsizetype i = 0; i < all.size(); ++i) {
-            const MediaRecordRef &record = all.at(i);
-            if (!record || (!hidden.isEmpty() && hidden.contains(record.get())))
-                continue;
-            if (filter.isEmpty() || matches[size_t(i)])
-                m_mediaContainer.append(record);
+        // Everything shown: the shown list shares the whole one's storage until either changes.
+        if (filter.isEmpty() && hidden.isEmpty()
+            && std::all_of(all.begin(), all.end(), [](const MediaRecordRef &record) { return bool(record); })) {
+            m_mediaContainer = all;
+        } else {
+            const std::vector<char> matches = filterMatches(all, filter, key);
+            m_mediaContainer.reserve(all.size());
+            for (qsizetype i = 0; i < all.size(); ++i) {
+                const MediaRecordRef &record = all.at(i);
+                if (!record || (!hidden.isEmpty() && hidden.contains(record.get())))
+                    continue;
+                if (filter.isEmpty() || matches[size_t(i)])
+                    m_mediaContainer.append(record);
+            }
         }
         m_hasVisibleList = true;
     }
