@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
+#include <utility>
 #include <cstring>
 #include <vector>
 
@@ -17,21 +19,58 @@ const QString keyMid = QStringLiteral("mid");
 void OVNMediaView::installContainer(const MediaListRef &list)
 {
     deselectAll();
+    // The replaced list's records are freed off this thread.
     if (!list) {
         QMutexLocker scan(&m_scanlock);
-        m_unfilteredContainer.reset();
-        m_mediaContainer.clear();
+        releaseInBackground(std::exchange(m_unfilteredContainer, nullptr));
+        releaseInBackground(std::exchange(m_mediaContainer, MediaList()));
         m_hasVisibleList = false;
         m_renderedCells.clear();
         resizeFrameToFitMediaContainer();
         viewport()->update();
         return;
     }
-    m_unfilteredContainer = list;
-    m_mediaContainer.clear();
+    releaseInBackground(std::exchange(m_mediaContainer, MediaList()));
+    releaseInBackground(std::exchange(m_unfilteredContainer, list));
     m_hasVisibleList = false;
     setFilter(QString(), QString());
 }
+
+namespace {
+
+// Which records of `all` match the filter. A large list is searched in parts on several threads:
+// the list's fields are only read meanwhile, and this thread waits for them.
+std::vector<char> filterMatches(const MediaList &all, const QString &filter, const QString &key)
+{
+    std::vector<char> matches(size_t(all.size()), 0);
+    if (filter.isEmpty())
+        return matches;
+    auto search = [&](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            const MediaRecordRef &record = all.at(i);
+            matches[size_t(i)] = record && OVNMediaViewSorting::recordMatchesFilter(*record, filter, key);
+        }
+    };
+    constexpr qsizetype partSize = 16384;
+    // Keys other than the list's fields live in a map the loading threads may write to.
+    const bool fieldsOnly = key.isEmpty() || MediaRecord::fieldIndex(key) >= 0;
+    const int threads = int(std::min<qsizetype>(std::max(1u, std::thread::hardware_concurrency()),
+                                                (all.size() + partSize - 1) / partSize));
+    if (!fieldsOnly || threads < 2) {
+        search(0, all.size());
+        return matches;
+    }
+    std::vector<std::thread> helpers;
+    const qsizetype step = (all.size() + threads - 1) / threads;
+    for (int t = 1; t < threads; ++t)
+        helpers.emplace_back(search, std::min(all.size(), t * step), std::min(all.size(), (t + 1) * step));
+    search(0, std::min(all.size(), step));
+    for (std::thread &helper : helpers)
+        helper.join();
+    return matches;
+}
+
+} // namespace
 
 void OVNMediaView::setFilter(const QString &filter, const QString &key)
 {
@@ -43,12 +82,20 @@ void OVNMediaView::setFilter(const QString &filter, const QString &key)
     if (m_unfilteredContainer) {
         const QSet<const MediaRecord *> hidden = hiddenStackMembers();
         const MediaList &all = *m_unfilteredContainer;
-        m_mediaContainer.reserve(all.size());
-        for (const MediaRecordRef &record : all) {
-            if (!record || (!hidden.isEmpty() && hidden.contains(record.get())))
-                continue;
-            if (filter.isEmpty() || OVNMediaViewSorting::recordMatchesFilter(*record, filter, key))
-                m_mediaContainer.append(record);
+        // Everything shown: the shown list shares the whole one's storage until either changes.
+        if (filter.isEmpty() && hidden.isEmpty()
+            && std::all_of(all.begin(), all.end(), [](const MediaRecordRef &record) { return bool(record); })) {
+            m_mediaContainer = all;
+        } else {
+            const std::vector<char> matches = filterMatches(all, filter, key);
+            m_mediaContainer.reserve(all.size());
+            for (qsizetype i = 0; i < all.size(); ++i) {
+                const MediaRecordRef &record = all.at(i);
+                if (!record || (!hidden.isEmpty() && hidden.contains(record.get())))
+                    continue;
+                if (filter.isEmpty() || matches[size_t(i)])
+                    m_mediaContainer.append(record);
+            }
         }
         m_hasVisibleList = true;
     }
@@ -77,15 +124,14 @@ void OVNMediaView::sortMediaContainer()
     // The keys are folded once per record into one buffer, as big-endian UTF-16, so that comparing
     // two keys is a memcmp in code-unit order and no record costs an allocation of its own.
     struct Entry {
-        qsizetype keyOffset;
+        quint64 prefix; // the key's first eight bytes, as a number that orders as they do
+        const char *key;
         qsizetype keyLength;
-        qsizetype nameOffset;
+        const char *name;
         qsizetype nameLength;
         qsizetype index;
     };
-    std::string folded;
-    folded.reserve(size_t(m_mediaContainer.size()) * 32);
-    auto append = [&folded](const QString &text, qsizetype *offset, qsizetype *length) {
+    auto append = [](std::string &folded, const QString &text, qsizetype *offset, qsizetype *length) {
         const size_t at = folded.size();
         const qsizetype n = text.size();
         folded.resize(at + 2 * size_t(n));
@@ -113,43 +159,80 @@ void OVNMediaView::sortMediaContainer()
         *offset = qsizetype(at);
         *length = qsizetype(folded.size() - at);
     };
-    std::vector<Entry> entries(size_t(m_mediaContainer.size()));
-    for (qsizetype i = 0; i < m_mediaContainer.size(); ++i) {
-        const MediaRecord &record = *m_mediaContainer.at(i);
-        Entry &entry = entries[size_t(i)];
-        entry.index = i;
-        entry.nameOffset = 0;
-        entry.nameLength = 0;
-        switch (code) {
-        case OVNMediaViewSorting::SortExtension:
-            append(OVNMediaViewSorting::pathExtension(record.field(MediaRecord::DisplayTag)), &entry.keyOffset,
-                   &entry.keyLength);
-            append(record.field(MediaRecord::DisplayTag), &entry.nameOffset, &entry.nameLength);
-            break;
-        case OVNMediaViewSorting::SortImportDate:
-            append(record.field(MediaRecord::Dts), &entry.keyOffset, &entry.keyLength);
-            break;
-        case OVNMediaViewSorting::SortFileDate:
-            append(record.field(MediaRecord::FileDts), &entry.keyOffset, &entry.keyLength);
-            break;
-        case OVNMediaViewSorting::SortRating:
-            append(record.field(MediaRecord::Rating), &entry.keyOffset, &entry.keyLength);
-            break;
-        default:
-            append(record.field(MediaRecord::DisplayTag), &entry.keyOffset, &entry.keyLength);
-            break;
+    // Folding reads every record's text, one cache miss after another: a large list is folded in
+    // parts on several threads, each into its own buffer (the records are only read meanwhile).
+    const qsizetype total = m_mediaContainer.size();
+    std::vector<Entry> entries(static_cast<size_t>(total));
+    constexpr qsizetype partSize = 16384;
+    const int parts = int(std::clamp<qsizetype>((total + partSize - 1) / partSize, 1,
+                                                 std::max(1u, std::thread::hardware_concurrency())));
+    const qsizetype step = (total + parts - 1) / parts;
+    std::vector<std::string> buffers(static_cast<size_t>(parts));
+    auto foldPart = [&](int part) {
+        const qsizetype from = std::min(total, part * step), to = std::min(total, (part + 1) * step);
+        std::string &folded = buffers[size_t(part)];
+        folded.reserve(size_t(to - from) * 32);
+        std::vector<std::pair<qsizetype, qsizetype>> offsets(size_t(to - from), {0, 0});
+        for (qsizetype i = from; i < to; ++i) {
+            const MediaRecord &record = *m_mediaContainer.at(i);
+            Entry &entry = entries[size_t(i)];
+            qsizetype keyOffset = 0, nameOffset = 0;
+            entry.index = i;
+            entry.nameLength = 0;
+            switch (code) {
+            case OVNMediaViewSorting::SortExtension:
+                append(folded, OVNMediaViewSorting::pathExtension(record.field(MediaRecord::DisplayTag)), &keyOffset,
+                       &entry.keyLength);
+                append(folded, record.field(MediaRecord::DisplayTag), &nameOffset, &entry.nameLength);
+                break;
+            case OVNMediaViewSorting::SortImportDate:
+                append(folded, record.field(MediaRecord::Dts), &keyOffset, &entry.keyLength);
+                break;
+            case OVNMediaViewSorting::SortFileDate:
+                append(folded, record.field(MediaRecord::FileDts), &keyOffset, &entry.keyLength);
+                break;
+            case OVNMediaViewSorting::SortRating:
+                append(folded, record.field(MediaRecord::Rating), &keyOffset, &entry.keyLength);
+                break;
+            default:
+                append(folded, record.field(MediaRecord::DisplayTag), &keyOffset, &entry.keyLength);
+                break;
+            }
+            offsets[size_t(i - from)] = {keyOffset, nameOffset};
         }
+        // The buffer is complete: its texts stay where they are from here on.
+        for (qsizetype i = from; i < to; ++i) {
+            Entry &entry = entries[size_t(i)];
+            entry.key = folded.data() + offsets[size_t(i - from)].first;
+            entry.name = folded.data() + offsets[size_t(i - from)].second;
+            // Most pairs differ within their first four characters: compared as one number,
+            // without reaching into the buffers at random.
+            quint64 prefix = 0;
+            const qsizetype n = std::min<qsizetype>(entry.keyLength, 8);
+            for (qsizetype k = 0; k < 8; ++k)
+                prefix = (prefix << 8) | (k < n ? quint64(quint8(entry.key[k])) : 0u);
+            entry.prefix = prefix;
+        }
+    };
+    {
+        std::vector<std::thread> helpers;
+        for (int part = 1; part < parts; ++part)
+            helpers.emplace_back(foldPart, part);
+        foldPart(0);
+        for (std::thread &helper : helpers)
+            helper.join();
     }
-    const char *text = folded.data();
-    auto compareSpan = [text](qsizetype offsetA, qsizetype lengthA, qsizetype offsetB, qsizetype lengthB) {
-        const int byBytes = std::memcmp(text + offsetA, text + offsetB, size_t(std::min(lengthA, lengthB)));
+    auto compareSpan = [](const char *a, qsizetype lengthA, const char *b, qsizetype lengthB) {
+        const int byBytes = std::memcmp(a, b, size_t(std::min(lengthA, lengthB)));
         if (byBytes != 0)
             return byBytes;
         return lengthA < lengthB ? -1 : (lengthA > lengthB ? 1 : 0);
     };
     auto compare = [&compareSpan](const Entry &a, const Entry &b) {
-        const int byKey = compareSpan(a.keyOffset, a.keyLength, b.keyOffset, b.keyLength);
-        return byKey != 0 ? byKey : compareSpan(a.nameOffset, a.nameLength, b.nameOffset, b.nameLength);
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix ? -1 : 1;
+        const int byKey = compareSpan(a.key, a.keyLength, b.key, b.keyLength);
+        return byKey != 0 ? byKey : compareSpan(a.name, a.nameLength, b.name, b.nameLength);
     };
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
         return descending ? compare(b, a) < 0 : compare(a, b) < 0;

@@ -1,5 +1,7 @@
 #include "browser/OVNThumbnailCache.h"
 
+#include "platform/JpegDecoder.h"
+
 #include <QBuffer>
 #include <QImageReader>
 
@@ -170,6 +172,20 @@ QSize OVNThumbnailCache::fittedSize(const QSize &source, const QSize &box)
 
 QImage OVNThumbnailCache::decodeToFit(const QByteArray &data, const QSize &box, QSize *sourceSize)
 {
+    // Stored thumbnails are JPEGs: libjpeg directly, without a reader and its format probing.
+    if (JpegDecoder::looksLikeJpeg(data.constData(), size_t(data.size()))) {
+        JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), box);
+        if (result.status == JpegDecoder::Status::Failed)
+            return QImage();
+        if (result.status == JpegDecoder::Status::Decoded) {
+            if (sourceSize)
+                *sourceSize = result.fullSize;
+            const QSize fitted = fittedSize(result.fullSize, box);
+            if (result.image.size() == fitted)
+                return std::move(result.image);
+            return result.image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+    }
     QBuffer buffer;
     buffer.setData(data);
     if (!buffer.open(QIODevice::ReadOnly))

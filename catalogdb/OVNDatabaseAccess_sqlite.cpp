@@ -23,6 +23,10 @@ namespace {
 constexpr int busyTimeoutMsecs = 5000;
 // The layer's own statements with parameters are few and fixed; callers' literal SQL is not kept.
 constexpr int statementCacheLimit = 64;
+// Listing a large collection reads every row's pages: mapped, SQLite reads them in place instead
+// of copying each one out of the kernel's cache; a page cache of 8 MB (four times the default)
+// keeps the indexes between listings.
+constexpr const char *connectionSettings = "pragma mmap_size=1073741824; pragma cache_size=-8192";
 
 struct StatementFinalizer {
     void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
@@ -186,6 +190,8 @@ bool OVNDatabaseAccess::openSqlite()
         sqlite3_free(error);
         return false;
     }
+    // Settings that fail (a SQLite built without memory mapping) leave the defaults.
+    sqlite3_exec(db, connectionSettings, nullptr, nullptr, nullptr);
     m_sqlitecon = std::move(handle);
     m_statements = std::make_unique<StatementCache>();
     return true;

@@ -2,6 +2,7 @@
 
 #include "platform/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
+#include "platform/JpegDecoder.h"
 #include "platform/RawDecoder.h"
 #include "platform/TiffReader.h"
 
@@ -118,6 +119,39 @@ QImage rgbToImage(const RawDecoder::Image &rgb)
     return image;
 }
 
+// A JPEG's thumbnail straight through libjpeg at its reduced DCT scale; nullopt leaves the file
+// to Qt's readers (not a JPEG, or a kind of JPEG decoded there).
+std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageFileReader::Facts *facts)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
+        return QImage();
+    char head[3];
+    if (file.peek(head, sizeof head) != sizeof head || !JpegDecoder::looksLikeJpeg(head, sizeof head))
+        return std::nullopt;
+    if (file.size() > ImageFileReader::maxWholeFileBytes)
+        return QImage();
+    // A file that grows while it is read stops at the cap all the same.
+    const QByteArray data = file.read(ImageFileReader::maxWholeFileBytes);
+    const QSize full = JpegDecoder::size(data.constData(), size_t(data.size()));
+    if (!full.isValid())
+        return QImage();
+    const DecodeMemoryBudget::Reservation reservation =
+        DecodeMemoryBudget::shared().reserve(data.size() + JpegDecoder::decodeBytes(full, maxSize));
+    JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), maxSize);
+    if (result.status == JpegDecoder::Status::Unsupported)
+        return std::nullopt;
+    if (result.image.isNull())
+        return QImage();
+    if (facts)
+        facts->size = result.fullSize;
+    // The size fitted from the stored picture's, not from the decoded one's rounded sides.
+    const QSize target = ImageFileReader::fittedSize(result.fullSize, maxSize);
+    if (result.image.size() == target)
+        return std::move(result.image);
+    return result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 bool isTiffName(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -231,6 +265,11 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
                 facts->size = image.size();
             return fitted(std::move(image), maxSize);
         }
+    }
+
+    if (maxSize.isValid() && !maxSize.isEmpty()) {
+        if (std::optional<QImage> jpeg = readJpegReduced(path, maxSize, facts))
+            return std::move(*jpeg);
     }
 
     QImageReader reader(path);

@@ -2,6 +2,10 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QRunnable>
+#include <QThreadPool>
+
+#include <memory>
 
 namespace {
 
@@ -38,7 +42,47 @@ QString textOf(const QVariant &value)
     }
 }
 
+class Release final : public QRunnable
+{
+public:
+    Release(MediaList list, std::shared_ptr<MediaList> shared) : m_list(std::move(list)), m_shared(std::move(shared)) {}
+    void run() override
+    {
+        m_list = MediaList();
+        m_shared.reset();
+    }
+
+private:
+    MediaList m_list;
+    std::shared_ptr<MediaList> m_shared;
+};
+
+void startRelease(MediaList list, std::shared_ptr<MediaList> shared)
+{
+    // One thread for all releases: they are rare, and taking them in turn keeps memory bounded.
+    static QThreadPool &pool = []() -> QThreadPool & {
+        static QThreadPool threads;
+        threads.setMaxThreadCount(1);
+        threads.setObjectName(QStringLiteral("media list release"));
+        return threads;
+    }();
+    // The pool owns the task and deletes it once it has run.
+    pool.start(std::make_unique<Release>(std::move(list), std::move(shared)).release());
+}
+
 } // namespace
+
+void releaseInBackground(MediaList list)
+{
+    if (!list.isEmpty())
+        startRelease(std::move(list), nullptr);
+}
+
+void releaseInBackground(std::shared_ptr<MediaList> list)
+{
+    if (list && !list->isEmpty())
+        startRelease(MediaList(), std::move(list));
+}
 
 const QStringList &MediaRecord::fieldKeys()
 {
@@ -74,6 +118,12 @@ MediaRecord MediaRecord::fromVariantMap(const QVariantMap &map)
 void MediaRecord::setField(Field field, const QString &value)
 {
     m_fields[field] = value;
+    m_present |= 1u << field;
+}
+
+void MediaRecord::setField(Field field, QString &&value)
+{
+    m_fields[field] = std::move(value);
     m_present |= 1u << field;
 }
 

@@ -43,6 +43,7 @@ public:
     // The text under one of the 26 keys ("" when not set).
     const QString &field(Field field) const { return m_fields[field]; }
     void setField(Field field, const QString &value);
+    void setField(Field field, QString &&value);
     bool hasField(Field field) const { return (m_present >> field) & 1u; }
 
     // QVariantMap-like access by key. A value stored under one of the 26 keys is kept as its text.
@@ -70,3 +71,9 @@ private:
 
 using MediaRecordRef = std::shared_ptr<MediaRecord>;
 using MediaList = QList<MediaRecordRef>;
+
+// Drops these references to records on a background thread, one list after another: where they
+// are the last, the records are freed there, and a window replacing a list of 100,000 records
+// need not wait for that. The list may hold other references too; they go with it.
+void releaseInBackground(MediaList list);
+void releaseInBackground(std::shared_ptr<MediaList> list);

@@ -1,17 +1,22 @@
 #include "platform/MediaVersions.h"
 
+#include "platform/MovieSource_p.h"
+
 #include <QDir>
 #include <QLibraryInfo>
 #include <QtGlobal>
 
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
+unsigned MediaVersions::avformatVersion()
+{
+    const MovieReaders *readers = movieReaders();
+    return readers ? readers->avformatVersion() : 0;
 }
 
-unsigned MediaVersions::avformatVersion() { return avformat_version(); }
-
-QString MediaVersions::ffmpegVersionText() { return QString::fromUtf8(av_version_info()); }
+QString MediaVersions::ffmpegVersionText()
+{
+    const MovieReaders *readers = movieReaders();
+    return readers ? QString::fromUtf8(readers->ffmpegVersion()) : QString();
+}
 
 QString MediaVersions::qtMultimediaVersionText() { return QString::fromLatin1(qVersion()); }
 

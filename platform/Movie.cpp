@@ -2,7 +2,50 @@
 
 #include "platform/MovieSource_p.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QLibrary>
+#include <QStringList>
+
+namespace {
+
+const MovieReaders *loadMovieReaders(QString *why)
+{
+    QStringList candidates;
+    // Beside the program, and where it is installed; then where the build tree put the module.
+    const QString name = QStringLiteral("libovn_movie_readers.so");
+    if (QCoreApplication::instance()) {
+        const QString folder = QCoreApplication::applicationDirPath();
+        candidates << folder + QLatin1Char('/') + name << folder + QStringLiteral("/../lib/ostrevan/") + name;
+    }
+#ifdef OVN_MOVIE_READERS_BUILD_PATH
+    candidates << QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH);
+#endif
+    QStringList failures;
+    for (const QString &candidate : std::as_const(candidates)) {
+        if (!QFile::exists(candidate))
+            continue;
+        // Never unloaded: the readers' code and FFmpeg's stay for the rest of the process.
+        QLibrary library(candidate);
+        using Entry = const MovieReaders *(*)();
+        if (const auto entry = reinterpret_cast<Entry>(library.resolve(OVN_MOVIE_READERS_ENTRY)))
+            return entry();
+        failures << library.errorString();
+    }
+    *why = failures.isEmpty() ? QStringLiteral("%1 was not found").arg(name) : failures.join(QStringLiteral("; "));
+    return nullptr;
+}
+
+} // namespace
+
+const MovieReaders *movieReaders(QString *error)
+{
+    static QString why;
+    static const MovieReaders *const readers = loadMovieReaders(&why);
+    if (!readers && error)
+        *error = QStringLiteral("The movie and document readers cannot be loaded: %1").arg(why);
+    return readers;
+}
 
 bool looksLikePdf(const QByteArray &head)
 {
@@ -19,8 +62,11 @@ std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
     }
     const QByteArray head = file.read(1024);
     file.close();
-    std::unique_ptr<Source> source = looksLikePdf(head) ? openPdfMovieSource(path, error)
-                                                        : openFfmpegMovieSource(path, error);
+    const MovieReaders *readers = movieReaders(error);
+    if (!readers)
+        return nullptr;
+    std::unique_ptr<Source> source = looksLikePdf(head) ? readers->openPdf(path, error)
+                                                        : readers->openFfmpeg(path, error);
     if (!source)
         return nullptr;
     return std::unique_ptr<Movie>(new Movie(path, std::move(source)));

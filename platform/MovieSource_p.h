@@ -20,5 +20,21 @@ public:
 std::unique_ptr<Movie::Source> openFfmpegMovieSource(const QString &path, QString *error);
 std::unique_ptr<Movie::Source> openPdfMovieSource(const QString &path, QString *error);
 
+// The two readers and FFmpeg's versions live in a module of their own (libovn_movie_readers.so),
+// loaded at the first movie or document: FFmpeg and poppler bring about a hundred libraries that a
+// process reading only pictures should not load and relocate at its start.
+struct MovieReaders {
+    std::unique_ptr<Movie::Source> (*openFfmpeg)(const QString &path, QString *error);
+    std::unique_ptr<Movie::Source> (*openPdf)(const QString &path, QString *error);
+    unsigned (*avformatVersion)();
+    const char *(*ffmpegVersion)();
+};
+
+// The module's readers, loaded once; null with `error` set when the module cannot be loaded.
+const MovieReaders *movieReaders(QString *error = nullptr);
+
+// The module's one entry point.
+#define OVN_MOVIE_READERS_ENTRY "ovn_movie_readers"
+
 // True when the data starts like a PDF document ("%PDF-" within its first kilobyte).
 bool looksLikePdf(const QByteArray &head);

@@ -7,14 +7,20 @@
 //   ovn-catalog FILE link MEDIA-ID SET-ID
 //   ovn-catalog FILE categories
 //   ovn-catalog FILE media [CATEGORY-ID [KIND]]               all media without a category
+//   ovn-catalog FILE list CATEGORY-ID                         the collection's media list, every
+//       field of each record separated by | (as the sqlite3 shell prints the same select)
 //   ovn-catalog FILE seed [IMAGE...]                          a demonstration catalog: folders,
 //       collections, a category set, a surveillance folder and a smart folder, with the images
 //       (or drawn pictures when none are given) as media with thumbnails
+//
+// FILE may name a server catalog instead: postgresql:HOST:PORT/DATABASE (HOST a socket folder or
+// a name), with the user and password from $PGUSER and $PGPASSWORD.
 //
 // Lists are tab-separated, one item a line. Failures go to standard error with the exit status 1.
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/HeapTuning.h"
 #include "platform/SystemInfo.h"
 
 #include "platform/PropertyList.h"
@@ -57,6 +63,7 @@ int usage()
            "       ovn-catalog FILE link MEDIA-ID SET-ID\n"
            "       ovn-catalog FILE categories\n"
            "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n"
+           "       ovn-catalog FILE list CATEGORY-ID\n"
            "       ovn-catalog FILE seed [IMAGE...]\n";
     return 2;
 }
@@ -109,6 +116,49 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
               << db.getThumbnailForMediaID(record.value(QStringLiteral("mid")).toString()).size() << '\n';
     }
     out().flush();
+    return 0;
+}
+
+// The text's UTF-8 at the end of `out`; ASCII, as nearly all catalog text is, byte by byte.
+void appendUtf8(QByteArray &out, const QString &text)
+{
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char *to = out.data() + at;
+    const QChar *from = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (from[i].unicode() >= 0x80) {
+            out.truncate(at);
+            out += text.toUtf8();
+            return;
+        }
+        to[i] = char(from[i].unicode());
+    }
+}
+
+int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
+{
+    if (arguments.isEmpty())
+        return usage();
+    const MediaList records = db.getMediaList(arguments.at(0), QStringLiteral("C"));
+    QFile output;
+    if (!output.open(stdout, QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write to standard output"));
+    QByteArray text;
+    text.reserve(1 << 17);
+    for (const MediaRecordRef &entry : records) {
+        for (int field = 0; field < MediaRecord::fieldCount; ++field) {
+            if (field > 0)
+                text += '|';
+            appendUtf8(text, entry->field(MediaRecord::Field(field)));
+        }
+        text += '\n';
+        if (text.size() >= (1 << 16)) {
+            output.write(text);
+            text.clear();
+        }
+    }
+    output.write(text);
     return 0;
 }
 
@@ -278,6 +328,8 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
 
 int main(int argc, char **argv)
 {
+    // The allocator as the application sets it up.
+    HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     if (arguments.size() < 2)
@@ -286,10 +338,21 @@ int main(int argc, char **argv)
     const QString command = arguments.at(1);
     const QStringList rest = arguments.mid(2);
 
-    if (command != QLatin1String("create") && command != QLatin1String("seed") && !QFileInfo::exists(path))
+    const QLatin1String serverPrefix("postgresql:");
+    const bool onServer = path.startsWith(serverPrefix);
+    if (!onServer && command != QLatin1String("create") && command != QLatin1String("seed") && !QFileInfo::exists(path))
         return fail(QStringLiteral("no catalog file at %1 (make one with \"create\")").arg(path));
     OVNDatabaseAccess db;
-    db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+    if (onServer) {
+        const QString server = path.mid(serverPrefix.size());
+        const qsizetype slash = server.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            return usage();
+        db.setConnectionDetails(QStringLiteral("PostgreSQL"), server.left(slash), qEnvironmentVariable("PGUSER"),
+                                qEnvironmentVariable("PGPASSWORD"), server.mid(slash + 1));
+    } else {
+        db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+    }
     if (!db.openDBConnection())
         return fail(db.getLastErrorMessage());
 
@@ -301,7 +364,7 @@ int main(int argc, char **argv)
     if (command == QLatin1String("create")) {
         if (db.checkForDatabaseSetup())
             return fail(QStringLiteral("%1 already holds a catalog").arg(path));
-        if (!OVNDBHelper::prefDBCreateLocalDatabase(db))
+        if (!(onServer ? OVNDBHelper::prefDBCreatePostgreSQLDatabase(db) : OVNDBHelper::prefDBCreateLocalDatabase(db)))
             return fail(db.getLastErrorMessage());
         return 0;
     }
@@ -333,5 +396,7 @@ int main(int argc, char **argv)
         return listCategories(db);
     if (command == QLatin1String("media"))
         return listMedia(db, rest);
+    if (command == QLatin1String("list"))
+        return listFields(db, rest);
     return usage();
 }

@@ -1,0 +1,176 @@
+#include "platform/JpegDecoder.h"
+
+#include <QSysInfo>
+
+#include <csetjmp>
+#include <cstdio>
+#include <algorithm>
+#include <memory>
+
+#include <jpeglib.h>
+
+namespace {
+
+// A progressive file may hold any number of scans, each a pass over the whole picture; real
+// files have about ten.
+constexpr int maxScans = 500;
+
+struct ErrorManager {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+// Every error of the library ends the decode here; the library's own handler would exit().
+[[noreturn]] void leave(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
+}
+
+// Warnings (a file cut short, a corrupt stretch) and traces are not printed.
+void ignoreMessage(j_common_ptr, int) {}
+void ignoreOutput(j_common_ptr) {}
+
+void limitScans(j_common_ptr common)
+{
+    const auto *info = reinterpret_cast<j_decompress_ptr>(common);
+    if (info->is_decompressor && info->input_scan_number > maxScans)
+        leave(common);
+}
+
+// The decode's state lives on the heap, made before setjmp: after a longjmp nothing in it is
+// left in a register or skipped by a destructor.
+struct State {
+    jpeg_decompress_struct info {};
+    ErrorManager error {};
+    jpeg_progress_mgr progress {};
+    bool created = false;
+    JpegDecoder::Result result;
+
+    ~State()
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+};
+
+void begin(State &state, const void *data, std::size_t size)
+{
+    state.info.err = jpeg_std_error(&state.error.manager);
+    state.error.manager.error_exit = leave;
+    state.error.manager.emit_message = ignoreMessage;
+    state.error.manager.output_message = ignoreOutput;
+    jpeg_create_decompress(&state.info);
+    state.created = true;
+    state.progress.progress_monitor = limitScans;
+    state.info.progress = &state.progress;
+    state.info.mem->max_memory_to_use = long(JpegDecoder::maxDecodeBytes);
+    jpeg_mem_src(&state.info, static_cast<const unsigned char *>(data), static_cast<unsigned long>(size));
+}
+
+QSize fitted(QSize size, QSize box)
+{
+    if (size.isEmpty() || box.isEmpty() || (size.width() <= box.width() && size.height() <= box.height()))
+        return size;
+    return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+qint64 scaledSide(qint64 side, int eighths) { return (side * eighths + 7) / 8; }
+
+} // namespace
+
+bool JpegDecoder::looksLikeJpeg(const void *data, std::size_t size)
+{
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    return size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+int JpegDecoder::scaleEighths(QSize full, QSize box)
+{
+    if (full.isEmpty() || !box.isValid() || box.isEmpty())
+        return 8;
+    const QSize target = fitted(full, box);
+    int eighths = 1;
+    while (eighths < 8
+           && (scaledSide(full.width(), eighths) < target.width() || scaledSide(full.height(), eighths) < target.height()))
+        ++eighths;
+    return eighths;
+}
+
+qint64 JpegDecoder::decodeBytes(QSize full, QSize box)
+{
+    if (full.isEmpty())
+        return 0;
+    const int eighths = scaleEighths(full, box);
+    // The picture, and at most a progressive file's coefficients: two bytes a sample, three
+    // components at full resolution.
+    return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
+        + qint64(full.width()) * full.height() * 6;
+}
+
+QSize JpegDecoder::size(const void *data, std::size_t size)
+{
+    if (!looksLikeJpeg(data, size))
+        return {};
+    const auto state = std::make_unique<State>();
+    if (setjmp(state->error.jump))
+        return {};
+    begin(*state, data, size);
+    jpeg_read_header(&state->info, TRUE);
+    return QSize(int(state->info.image_width), int(state->info.image_height));
+}
+
+JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSize box)
+{
+    if (!looksLikeJpeg(data, size))
+        return {};
+    const auto state = std::make_unique<State>();
+    if (setjmp(state->error.jump)) {
+        state->result.status = Status::Failed;
+        state->result.image = QImage();
+        return state->result;
+    }
+    begin(*state, data, size);
+    jpeg_decompress_struct &info = state->info;
+    jpeg_read_header(&info, TRUE);
+    const QSize full(int(info.image_width), int(info.image_height));
+    state->result.fullSize = full;
+    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+        state->result.status = Status::Unsupported;
+        return state->result;
+    }
+    if (decodeBytes(full, box) > maxDecodeBytes)
+        return {Status::Failed, {}, full};
+
+    const bool gray = info.num_components == 1;
+    // RGB32's fourth byte must be opaque; the X forms leave it undefined.
+    info.out_color_space = gray ? JCS_GRAYSCALE
+                                : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
+    info.scale_num = unsigned(scaleEighths(full, box));
+    info.scale_denom = 8;
+    // A picture that is reduced further after decoding shows nothing of the finer IDCT or of
+    // smooth chroma upsampling.
+    if (fitted(full, box) != full) {
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+        info.do_block_smoothing = FALSE;
+    }
+    jpeg_start_decompress(&info);
+
+    state->result.image = QImage(int(info.output_width), int(info.output_height),
+                                 gray ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    QImage &image = state->result.image;
+    if (image.isNull())
+        return {Status::Failed, {}, full};
+    JSAMPROW rows[8];
+    while (info.output_scanline < info.output_height) {
+        const int first = int(info.output_scanline);
+        const int count = std::min<int>(std::min<int>(info.rec_outbuf_height, 8), image.height() - first);
+        for (int i = 0; i < count; ++i)
+            rows[i] = image.scanLine(first + i);
+        if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
+            break; // not reached with a memory source, which pads a short file
+    }
+    jpeg_finish_decompress(&info);
+    state->result.status = Status::Decoded;
+    return state->result;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+#include <cstddef>
+
+// JPEG decoding straight through libjpeg-turbo, for thumbnails: the decoder reduces the picture
+// by the largest of its DCT scales (1/8 to 1) that still covers the box, with its fastest
+// settings, into the picture's own rows. Any error of the library gives a null picture; nothing
+// the bytes say can crash the process or make it hold more than `maxDecodeBytes`.
+class JpegDecoder
+{
+public:
+    enum class Status {
+        Decoded,     // the picture (also a file cut short: its missing part stays grey)
+        Failed,      // not a JPEG, or broken: no picture
+        Unsupported, // a JPEG of a kind left to Qt's reader (CMYK)
+    };
+    struct Result {
+        Status status = Status::Failed;
+        QImage image;      // RGB32 or Grayscale8, at least as large as the box asked for when the
+                           // picture is (its aspect kept), never larger than it needs to be by more
+                           // than one DCT step
+        QSize fullSize;    // the picture's stored size, when the header was read
+    };
+
+    // Pictures whose decode would hold more than this are refused.
+    static constexpr qint64 maxDecodeBytes = qint64(1024) << 20;
+
+    // Whether the bytes begin like a JPEG file (SOI and a marker).
+    static bool looksLikeJpeg(const void *data, std::size_t size);
+
+    // The stored size from the header, or an invalid size.
+    static QSize size(const void *data, std::size_t size);
+
+    // The picture, decoded at the smallest DCT scale whose result still covers `box` (the whole
+    // picture for an invalid or empty box). The caller fits it to the box exactly.
+    static Result decode(const void *data, std::size_t size, QSize box = QSize());
+
+    // The DCT scale (in eighths, 1..8) for a picture of `full` pixels wanted in `box`.
+    static int scaleEighths(QSize full, QSize box);
+
+    // What decode() will hold for these: the decoded picture and libjpeg's own buffers.
+    static qint64 decodeBytes(QSize full, QSize box);
+};
