@@ -1,6 +1,6 @@
 // Rating and turning entries: the selected thumbnails of the window, or one entry by its id. Each
-// entry answers to its own category's level; the writes go into one transaction, each entry in a
-// savepoint of its own, so that an entry the catalog refuses stays as it was and the others go on.
+// entry answers to its own category's level; the writes go into one transaction, and an entry the
+// catalog refuses stays as it was while the others go on.
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNPrivilegeLevel.h"
@@ -54,6 +54,49 @@ void forEachIndexInParallel(int count, Work work)
     drain();
     pool.waitForDone();
 }
+
+// Writes entries 0 to count - 1 in one transaction and answers those the catalog took (all or none
+// of each entry's statements); `failed` counts the others. The first pass runs without savepoints
+// (two statements more per entry); when the catalog refuses an entry, that pass
+// is undone and the entries are written again, each in a savepoint of its own, because on a server
+// a refused statement spoils the whole transaction around it. Writes are idempotent.
+template <typename Write>
+QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed)
+{
+    for (const bool careful : {false, true}) {
+        QList<int> stored;
+        stored.reserve(count);
+        *failed = 0;
+        OVNDatabaseTransaction batch(connection);
+        if (!careful && !batch.isActive())
+            continue; // without a transaction only savepoints keep an entry whole
+        bool refused = false;
+        for (int i = 0; i < count && !(refused && !careful); ++i) {
+            bool written = false;
+            if (careful) {
+                OVNDatabaseTransaction savepoint(connection);
+                written = write(i) && (!savepoint.isActive() || savepoint.commit());
+            } else {
+                written = write(i);
+            }
+            if (written) {
+                stored.append(i);
+            } else {
+                refused = true;
+                ++*failed;
+            }
+        }
+        if (refused && !careful)
+            continue; // rolled back when `batch` goes
+        if (batch.isActive() && !batch.commit()) {
+            *failed += int(stored.size());
+            stored.clear();
+        }
+        return stored;
+    }
+    return {};
+}
+
 } // namespace
 
 // ---- pure parts ----
@@ -176,29 +219,16 @@ OVNAssetManager::EditSummary OVNAssetManager::rateEntries(int rating, const QLis
     if (writable.isEmpty() || !m_dbcon)
         return summary;
     const QString value = QString::number(rating);
-    QList<EditTarget> stored;
-    {
-        OVNDatabaseTransaction batch(*m_dbcon);
-        for (const EditTarget &target : writable) {
-            // A savepoint each: on a server a refused statement would otherwise undo the whole batch.
-            OVNDatabaseTransaction savepoint(*m_dbcon);
-            const bool written =
-                m_dbcon->updateMediaListEntry(target.mid, keyRating, value, OVNDatabaseAccess::BareValue)
-                && (!savepoint.isActive() || savepoint.commit());
-            if (written)
-                stored.append(target);
-            else
-                ++summary.failed;
-        }
-        if (batch.isActive() && !batch.commit()) {
-            summary.failed += int(stored.size());
-            stored.clear();
-        }
-    }
+    const QList<int> stored = writeEachEntry(
+        *m_dbcon, int(writable.size()),
+        [&](int i) {
+            return m_dbcon->updateMediaListEntry(writable.at(i).mid, keyRating, value, OVNDatabaseAccess::BareValue);
+        },
+        &summary.failed);
     // Only what the catalog holds now is shown.
-    for (const EditTarget &target : std::as_const(stored)) {
-        if (target.row >= 0)
-            m_mediaView->setMediaObject(keyRating, value, target.row);
+    for (int i : stored) {
+        if (writable.at(i).row >= 0)
+            m_mediaView->setMediaObject(keyRating, value, writable.at(i).row);
     }
     summary.changed = int(stored.size());
     return summary;
@@ -269,35 +299,26 @@ OVNAssetManager::EditSummary OVNAssetManager::turnEntries(const QList<EditTarget
         job.data = turnedThumbnail(job.data, turn);
     });
 
-    std::vector<const Job *> stored;
-    {
-        OVNDatabaseTransaction batch(*m_dbcon);
-        for (const Job &job : jobs) {
-            if (job.data.isEmpty()) {
-                ++summary.unreadable;
-                continue;
-            }
-            // The thumbnail and the code go together or not at all.
-            OVNDatabaseTransaction savepoint(*m_dbcon);
-            const bool written = m_dbcon->updateThumbnailForMediaID(job.target.mid, job.data)
+    std::erase_if(jobs, [&summary](const Job &job) {
+        summary.unreadable += job.data.isEmpty() ? 1 : 0;
+        return job.data.isEmpty();
+    });
+    // The thumbnail and the code go together or not at all.
+    const QList<int> stored = writeEachEntry(
+        *m_dbcon, int(jobs.size()),
+        [&](int i) {
+            const Job &job = jobs[size_t(i)];
+            return m_dbcon->updateThumbnailForMediaID(job.target.mid, job.data)
                 && m_dbcon->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
-                                                 OVNDatabaseAccess::BareValue)
-                && (!savepoint.isActive() || savepoint.commit());
-            if (written)
-                stored.push_back(&job);
-            else
-                ++summary.failed;
-        }
-        if (batch.isActive() && !batch.commit()) {
-            summary.failed += int(stored.size());
-            stored.clear();
-        }
-    }
-    for (const Job *job : stored) {
-        if (job->target.row < 0)
+                                                 OVNDatabaseAccess::BareValue);
+        },
+        &summary.failed);
+    for (int i : stored) {
+        const Job &job = jobs[size_t(i)];
+        if (job.target.row < 0)
             continue;
-        m_mediaView->setMediaObject(keyOrientation, QString::number(job->orientation), job->target.row);
-        m_mediaView->replaceThumbnailForRow(job->target.row, job->data);
+        m_mediaView->setMediaObject(keyOrientation, QString::number(job.orientation), job.target.row);
+        m_mediaView->replaceThumbnailForRow(job.target.row, job.data);
     }
     summary.changed = int(stored.size());
     return summary;
