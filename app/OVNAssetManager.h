@@ -47,7 +47,8 @@ class QToolButton;
 //
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
 // area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp,
-// _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp.
+// _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp,
+// _rating.cpp (rating and turning entries).
 class OVNAssetManager : public PolishedWindow,
                         public OVNMediaViewDelegate,
                         public OVNOutlineViewDelegate,
@@ -275,6 +276,27 @@ public:
     // "6 Images per Line (2 pages)"; "1 Image per Line (1 pages)".
     static QString printStatusText(int imagesPerLine, int pages);
 
+    // ---- rating and rotation (OVNAssetManager_rating.cpp) ----
+    enum class QuarterTurn { Left, Right };
+    // The orientation code after a quarter turn: 1 6 3 8 to the right, 2 7 4 5 for the mirrored
+    // codes, the reverse to the left; 0 and codes outside 1 to 8 count as 1.
+    static int orientationAfterQuarterTurn(int code, QuarterTurn turn);
+    // JPEG thumbnail data turned a quarter and encoded again at full quality; empty when the data
+    // does not decode.
+    static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
+
+public slots:
+    // Each entry needs "READ & WRITE" on its own category and changes only when the catalog took
+    // the write; what stays unchanged is named in one alert. A rating outside 0 to 5 does nothing.
+    void menuSetRating(int rating);
+    bool setRating(int rating, const QString &mid);
+    // Turns the selected thumbnails (the stored thumbnail and the orientation code, together).
+    void menuRotateLeft();
+    void menuRotateRight();
+    bool menuRotateLeftUsingMid(const QString &mid);
+    bool menuRotateRightUsingMid(const QString &mid);
+
+public:
     NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override { return {}; }
 
 protected:
@@ -305,6 +327,27 @@ private:
     bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
     // Posts a reload for each category once, in order.
     void postReloadCategories(const QStringList &categoryIds);
+    // Rating and rotation: the entries to change, and what became of them.
+    struct EditTarget {
+        QString mid;
+        QString owner; // the entry's own category
+        int row = -1;  // in the thumbnail view, -1 when it does not show the entry
+    };
+    struct EditSummary {
+        int changed = 0;
+        int refused = 0;    // by privileges
+        int unreadable = 0; // a thumbnail that does not decode
+        int failed = 0;     // the catalog did not take the write
+        QString refusedLevel;
+    };
+    QList<EditTarget> selectedEditTargets() const;
+    std::optional<EditTarget> editTargetForMid(const QString &mid) const;
+    // Drops the targets whose category does not grant "READ & WRITE", counting them.
+    QList<EditTarget> writableTargets(const QList<EditTarget> &targets, EditSummary &summary);
+    EditSummary rateEntries(int rating, const QList<EditTarget> &targets);
+    EditSummary turnEntries(const QList<EditTarget> &targets, QuarterTurn turn);
+    void reportUnchangedEntries(const QString &title, const EditSummary &summary);
+    bool turnEntryWithMid(const QString &mid, QuarterTurn turn);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<DetailsDataSource> m_detailsDataSource;

@@ -159,7 +159,7 @@ OVNMediaViewDelegate::Capabilities OVNAssetManager::capabilities() const
     using D = OVNMediaViewDelegate;
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
         | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
-        | D::MoveMids | D::LinkMids | D::ContainerAccess;
+        | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating;
 }
 
 QByteArray OVNAssetManager::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)

@@ -188,6 +188,9 @@ public:
     // from the delegate when the record holds none; null when there is none. Cells draw pictures
     // kept at their own size instead. GUI thread only.
     QImage imageForRow(int row);
+    // Puts new thumbnail data (say, the stored thumbnail turned) into the row's record in place of
+    // what it held, so that the cell's picture is made from it, and redraws the cell.
+    void replaceThumbnailForRow(int row, const QByteArray &data);
     // The film-roll cell image of a row, null when the row has no thumbnail.
     QImage rollimageForRow(int row, bool loadOnDemand);
     QImage makeRollImage(const QImage &image, const QString &title) const;

@@ -280,6 +280,19 @@ qsizetype OVNMediaView::thumbnailCacheCount() const
     return m_thumbnails.count();
 }
 
+void OVNMediaView::replaceThumbnailForRow(int row, const QByteArray &data)
+{
+    const MediaRecordRef record = objectForRow(row);
+    if (!record || data.isEmpty())
+        return;
+    {
+        // Kept like fetched data: when it leaves the cache, the catalog gives the same again.
+        QMutexLocker draw(&m_drawlock);
+        m_thumbnails.storeFetched(record, data);
+    }
+    setNeedsDisplayForRow(row);
+}
+
 QImage OVNMediaView::imageForRow(int row)
 {
     if (!m_hasVisibleList || row < 0 || row >= count())

@@ -5,6 +5,7 @@
 //   ovn-catalog-window FILE [--category NAME] [--row N] [--select NAME[,NAME...]] [--grab PNG]
 //                      [--show-database] [--copy] [--paste] [--stay SECONDS]
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
+//                      [--rate N] [--rotate left|right]...
 //
 // --category selects the first category of that name ("Database" for the section item), --row
 // selects a thumbnail in it, --select the thumbnails of those names in that order ("selected N"),
@@ -13,7 +14,9 @@
 // them; --paste adds the clipboard's files to the category, waits for the import and quits
 // ("pasted N": the entries the category gained). --print-pdf prints the thumbnails as a contact
 // sheet on A4 portrait paper into a PDF file without a print panel, prints the status line and
-// quits (status 1 when there was nothing to print).
+// quits (status 1 when there was nothing to print). --rate rates the selected thumbnails and
+// --rotate turns them, as the Media menu does ("rated N", "turned right N": the entries changed),
+// and quits unless --stay or --grab keeps the window.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -28,6 +31,7 @@
 #include <QPrinter>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPointer>
 #include <QScreen>
 #include <QTextStream>
@@ -41,12 +45,12 @@ QStringList selectByName(OVNMediaView *view, const QStringList &names)
 {
     QStringList missing;
     view->deselectAll();
+    // The first row of each name, looked up once: selections of thousands stay quick.
+    QHash<QString, int> rows;
+    for (int candidate = view->count() - 1; candidate >= 0; --candidate)
+        rows.insert(view->mediaObject(QStringLiteral("displaytag"), candidate).toString(), candidate);
     for (const QString &name : names) {
-        int row = -1;
-        for (int candidate = 0; candidate < view->count() && row < 0; ++candidate) {
-            if (view->mediaObject(QStringLiteral("displaytag"), candidate).toString() == name)
-                row = candidate;
-        }
+        const int row = rows.value(name, -1);
         if (row >= 0)
             view->selectImage(row, false, false);
         else
@@ -54,6 +58,52 @@ QStringList selectByName(OVNMediaView *view, const QStringList &names)
     }
     view->notifySelectionDidChange();
     return missing;
+}
+
+// Rates and then turns the selected thumbnails, as the Media menu does; prints what changed.
+// Answers whether anything was asked for.
+bool rateAndRotate(OVNAssetManager *window, const QCommandLineParser &parser)
+{
+    const bool rate = parser.isSet(QStringLiteral("rate"));
+    const QStringList turns = parser.values(QStringLiteral("rotate"));
+    if (!rate && turns.isEmpty())
+        return false;
+    OVNMediaView *view = window->mediaView();
+    const QList<int> rows = view->selectedRows();
+    const auto changedRows = [&](const QString &key, const QStringList &before) {
+        int changed = 0;
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            changed += view->mediaObject(key, rows.at(i)).toString() != before.at(i) ? 1 : 0;
+        return changed;
+    };
+    const auto values = [&](const QString &key) {
+        QStringList result;
+        for (int row : rows)
+            result.append(view->mediaObject(key, row).toString());
+        return result;
+    };
+    if (rate) {
+        const int rating = parser.value(QStringLiteral("rate")).toInt();
+        window->menuSetRating(rating);
+        int rated = 0;
+        for (int row : rows)
+            rated += view->mediaObject(QStringLiteral("rating"), row).toString() == QString::number(rating) ? 1 : 0;
+        QTextStream(stdout) << "rated " << rated << Qt::endl;
+    }
+    for (const QString &turn : turns) {
+        const QStringList before = values(QStringLiteral("orientation"));
+        if (turn == QLatin1String("left")) {
+            window->menuRotateLeft();
+        } else if (turn == QLatin1String("right")) {
+            window->menuRotateRight();
+        } else {
+            QTextStream(stderr) << "ovn-catalog-window: --rotate takes left or right, not " << turn << Qt::endl;
+            continue;
+        }
+        QTextStream(stdout) << "turned " << turn << ' ' << changedRows(QStringLiteral("orientation"), before)
+                            << Qt::endl;
+    }
+    return true;
 }
 
 int printPdf(OVNAssetManager *window, const QString &target, int perLine, int style, bool selectionOnly)
@@ -103,6 +153,13 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("selection-only"), QStringLiteral("print only the selected thumbnails")});
     parser.addOption({QStringLiteral("copy"), QStringLiteral("copy the selected thumbnails")});
     parser.addOption({QStringLiteral("paste"), QStringLiteral("paste the clipboard's files and quit")});
+    // ---- rating and rotation ----
+    parser.addOption({QStringLiteral("rate"), QStringLiteral("rate the selected thumbnails 0 to 5 and quit"),
+                      QStringLiteral("n")});
+    parser.addOption({QStringLiteral("rotate"),
+                      QStringLiteral("turn the selected thumbnails left or right (repeatable, in order) and quit"),
+                      QStringLiteral("left|right")});
+    // ---- end rating and rotation ----
     parser.addOption({QStringLiteral("stay"), QStringLiteral("quit after that many seconds"), QStringLiteral("seconds")});
     parser.addHelpOption();
     parser.process(app);
@@ -164,6 +221,10 @@ int main(int argc, char **argv)
                                     parser.isSet(QStringLiteral("selection-only")));
         delete window.data();
         return status;
+    }
+    if (rateAndRotate(window, parser) && !parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))) {
+        delete window.data();
+        return 0;
     }
     if (parser.isSet(QStringLiteral("copy")))
         QTextStream(stdout) << "copied " << window->copy() << Qt::endl;

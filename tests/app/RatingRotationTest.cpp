@@ -1,0 +1,279 @@
+#include "CatalogWindowFixture.h"
+#include "../support/RefusingTrigger.h"
+#include "../support/ScriptedAlertPresenter.h"
+#include "app/OVNAssetManager.h"
+#include "app/OVNCategoryComment.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+
+namespace {
+
+using Turn = OVNAssetManager::QuarterTurn;
+
+// 160 x 120, grey, with a red marker in its top-left corner.
+QByteArray markedThumbnail()
+{
+    QImage image(160, 120, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x)
+            image.setPixel(x, y, qRgb(255, 0, 0));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    return data;
+}
+
+// The corner holding the red marker: 0 top left, 1 top right, 2 bottom right, 3 bottom left; -1 none.
+int markerCorner(const QByteArray &data, QSize *size = nullptr)
+{
+    const QImage image = QImage::fromData(data);
+    if (size)
+        *size = image.size();
+    const int w = image.width(), h = image.height();
+    const QPoint corners[4] = {{8, 8}, {w - 9, 8}, {w - 9, h - 9}, {8, h - 9}};
+    int found = -1;
+    for (int i = 0; i < 4; ++i) {
+        const QColor colour = image.pixelColor(corners[i]);
+        if (colour.red() > 200 && colour.green() < 60) {
+            if (found >= 0)
+                return -1;
+            found = i;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// Right turns step the plain codes 1 6 3 8 and the mirrored 2 7 4 5, left turns walk them back;
+// 0 and anything outside 1 to 8 count as 1.
+TEST(RatingRotation, OrientationCodesStepWithEachQuarterTurn)
+{
+    struct Case {
+        int code, right, left;
+    };
+    const Case cases[] = {{1, 6, 8}, {6, 3, 1}, {3, 8, 6}, {8, 1, 3}, {2, 7, 5}, {7, 4, 2},
+                          {4, 5, 7}, {5, 2, 4}, {0, 6, 8}, {-1, 6, 8}, {9, 6, 8}, {255, 6, 8}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(OVNAssetManager::orientationAfterQuarterTurn(c.code, Turn::Right), c.right) << c.code;
+        EXPECT_EQ(OVNAssetManager::orientationAfterQuarterTurn(c.code, Turn::Left), c.left) << c.code;
+    }
+}
+
+TEST(RatingRotation, ThumbnailsTurnAQuarterWithTheirPicture)
+{
+    const QByteArray thumbnail = markedThumbnail();
+    QSize size;
+    ASSERT_EQ(markerCorner(thumbnail), 0);
+    EXPECT_EQ(markerCorner(OVNAssetManager::turnedThumbnail(thumbnail, Turn::Right), &size), 1);
+    EXPECT_EQ(size, QSize(120, 160));
+    EXPECT_EQ(markerCorner(OVNAssetManager::turnedThumbnail(thumbnail, Turn::Left), &size), 3);
+    EXPECT_EQ(size, QSize(120, 160));
+    EXPECT_TRUE(OVNAssetManager::turnedThumbnail("not a picture", Turn::Right).isEmpty());
+    EXPECT_TRUE(OVNAssetManager::turnedThumbnail(thumbnail.left(40), Turn::Right).isEmpty());
+}
+
+// A collection "Shots" with three entries carrying the marked thumbnail, orientation 1 and rating 4.
+class RatingRotationTest : public CatalogWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        presenter = ScriptedAlertPresenter::install();
+        shots = category("Shots", "C");
+        for (const char *name : {"a", "b", "c"}) {
+            QVariantMap record = importRecord(shots, QString::fromLatin1(name));
+            record.insert("thumbimage", markedThumbnail());
+            record.insert("Orientation", 1);
+            mids.append(db.addMediaListEntry(record));
+            ASSERT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
+        }
+    }
+    void TearDown() override
+    {
+        closeWindows();
+        Alerts::setPresenter(nullptr);
+        CatalogFixture::TearDown();
+    }
+
+    // The window showing "Shots" with the entries of these ids selected.
+    OVNAssetManager *windowSelecting(const QStringList &selected)
+    {
+        OVNAssetManager *window = loadWindow();
+        EXPECT_TRUE(window->selectCategory(shots));
+        for (const QString &mid : selected)
+            window->mediaView()->selectImage(window->mediaView()->rowForMid(mid), false, false);
+        return window;
+    }
+    QString stored(const QString &mid, const char *column) { return db.getMediaListEntryForMediaID(mid, column); }
+    QString shown(OVNAssetManager *window, const QString &mid, const char *key)
+    {
+        return window->mediaView()->mediaObject(key, window->mediaView()->rowForMid(mid)).toString();
+    }
+
+    ScriptedAlertPresenter *presenter = nullptr;
+    QString shots;
+    QStringList mids;
+};
+
+OVN_CATALOG_VENDORS(RatingRotationTest);
+
+TEST_P(RatingRotationTest, RatingsZeroToFiveAreStoredAndShownOthersChangeNothing)
+{
+    OVNAssetManager *window = windowSelecting({mids[0], mids[1]});
+    struct Case {
+        int rating;
+        const char *expected;
+    };
+    window->menuSetRating(3);
+    EXPECT_EQ(stored(mids[2], "rating"), "4"); // not selected
+    for (const Case &c : {Case{0, "0"}, Case{5, "5"}, Case{-1, "5"}, Case{6, "5"}, Case{2, "2"}}) {
+        window->menuSetRating(c.rating);
+        // One entry by its id, as the light table rates.
+        EXPECT_EQ(window->setRating(c.rating, mids[2]), c.rating >= 0 && c.rating <= 5) << c.rating;
+        for (const QString &mid : mids) {
+            EXPECT_EQ(stored(mid, "rating"), c.expected) << c.rating;
+            EXPECT_EQ(shown(window, mid, "rating"), c.expected) << c.rating;
+        }
+    }
+    EXPECT_TRUE(presenter->shown().isEmpty());
+}
+
+TEST_P(RatingRotationTest, FourRightTurnsGiveBackTheFirstThumbnailAndCode)
+{
+    OVNAssetManager *window = windowSelecting({mids[0]});
+    const QByteArray first = db.getThumbnailForMediaID(mids[0]);
+    QSize size;
+    for (int turn = 1; turn <= 4; ++turn) {
+        window->menuRotateRight();
+        const QByteArray now = db.getThumbnailForMediaID(mids[0]);
+        EXPECT_EQ(markerCorner(now, &size), turn % 4) << turn;
+        EXPECT_EQ(size, turn % 2 ? QSize(120, 160) : QSize(160, 120)) << turn;
+        // The view draws the new thumbnail, not a picture kept from the old one.
+        EXPECT_EQ(window->mediaView()->imageForRow(window->mediaView()->rowForMid(mids[0])).size(), size);
+        EXPECT_EQ(shown(window, mids[0], "orientation"), stored(mids[0], "orientation"));
+    }
+    EXPECT_EQ(stored(mids[0], "orientation"), "1");
+    EXPECT_NE(db.getThumbnailForMediaID(mids[0]), first); // encoded again, same picture
+    EXPECT_EQ(stored(mids[1], "orientation"), "1");
+    // By id a left turn undoes a right one.
+    EXPECT_TRUE(window->menuRotateLeftUsingMid(mids[1]));
+    EXPECT_EQ(stored(mids[1], "orientation"), "8");
+    EXPECT_EQ(markerCorner(db.getThumbnailForMediaID(mids[1])), 3);
+    EXPECT_TRUE(window->menuRotateRightUsingMid(mids[1]));
+    EXPECT_EQ(stored(mids[1], "orientation"), "1");
+    EXPECT_FALSE(window->menuRotateRightUsingMid("no-such-entry"));
+    EXPECT_TRUE(presenter->shown().isEmpty());
+}
+
+// An undecodable thumbnail and a write the catalog refuses each leave their entry as it was, and
+// one alert counts both; the third entry is turned.
+TEST_P(RatingRotationTest, EntriesThatCannotBeTurnedStayAndAreCounted)
+{
+    ASSERT_TRUE(db.updateThumbnailForMediaID(mids[0], "broken"));
+    // Only the orientation is refused: the thumbnail written before it must not stay either.
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update",
+                                   "(new.mid = '" + mids[1] + "' and new.orientation = 6) or new.rating = 1"))
+        << qPrintable(db.getLastErrorMessage());
+    const QByteArray second = db.getThumbnailForMediaID(mids[1]);
+    OVNAssetManager *window = windowSelecting(mids);
+    window->menuRotateRight();
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[0]), QByteArray("broken"));
+    EXPECT_EQ(stored(mids[0], "orientation"), "1");
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[1]), second);
+    EXPECT_EQ(stored(mids[1], "orientation"), "1");
+    EXPECT_EQ(shown(window, mids[1], "orientation"), "1");
+    EXPECT_EQ(stored(mids[2], "orientation"), "6");
+    EXPECT_EQ(shown(window, mids[2], "orientation"), "6");
+    ASSERT_EQ(presenter->shown().size(), 1);
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("1 thumbnails could not be read"));
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("1 entries could not be written"));
+
+    // A refused rating likewise keeps the shown value.
+    window->menuSetRating(1);
+    EXPECT_EQ(shown(window, mids[2], "rating"), "4");
+    EXPECT_EQ(presenter->shown().size(), 2);
+}
+
+// On a server catalog with users, "READ ONLY" on an entry's collection refuses rating and turning
+// from every path, whichever category shows the entry; entries of a writable collection go on.
+class ServerRatingRotationTest : public RatingRotationTest
+{
+protected:
+    void SetUp() override
+    {
+        RatingRotationTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
+        const QString staff = db.addGroupEntry("Staff", QString(), {});
+        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
+        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
+        ASSERT_TRUE(db.updateCategoryListComment(shots, OVNCategoryComment::withPrivileges(QString(), readOnly)));
+        const QString shared = category("Shared", "C");
+        const QVariantList readWrite{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ & WRITE"}}};
+        ASSERT_TRUE(db.updateCategoryListComment(shared, OVNCategoryComment::withPrivileges(QString(), readWrite)));
+        QVariantMap record = importRecord(shared, "shared-1");
+        record.insert("thumbimage", markedThumbnail());
+        record.insert("Orientation", 1);
+        writable = db.addMediaListEntry(record);
+        ASSERT_FALSE(writable.isEmpty());
+        UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
+        connection = openAnother();
+        ASSERT_TRUE(connection->checkForUserManagerSetup());
+        ASSERT_TRUE(connection->authenticateUser("ann"));
+    }
+    void TearDown() override
+    {
+        UserDefaults::standard().removeObjectForKey("DatabaseShowThumbnails");
+        RatingRotationTest::TearDown();
+    }
+
+    std::shared_ptr<OVNDatabaseAccess> connection;
+    QString writable;
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerRatingRotationTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+TEST_P(ServerRatingRotationTest, ReadOnlyEntriesAreNeitherRatedNorTurned)
+{
+    OVNAssetManager *window = loadWindow(connection);
+    // Through the Database item, where the selected category would allow everything.
+    ASSERT_TRUE(window->selectCategory(QString()));
+    OVNMediaView *view = window->mediaView();
+    for (const QString &mid : {mids[0], writable})
+        view->selectImage(view->rowForMid(mid), false, false);
+    ASSERT_EQ(view->numberOfSelectedRows(), 2);
+    const QByteArray thumbnail = db.getThumbnailForMediaID(mids[0]);
+
+    window->menuSetRating(1);
+    window->menuRotateRight();
+    EXPECT_EQ(stored(mids[0], "rating"), "4");
+    EXPECT_EQ(shown(window, mids[0], "rating"), "4");
+    EXPECT_EQ(stored(mids[0], "orientation"), "1");
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[0]), thumbnail);
+    EXPECT_EQ(stored(writable, "rating"), "1");
+    EXPECT_EQ(stored(writable, "orientation"), "6");
+    ASSERT_EQ(presenter->shown().size(), 2); // one alert per command
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("Your Privilege Level: READ ONLY"));
+
+    EXPECT_FALSE(window->setRating(3, mids[1]));
+    EXPECT_FALSE(window->menuRotateLeftUsingMid(mids[1]));
+    EXPECT_FALSE(window->menuRotateRightUsingMid(mids[1]));
+    EXPECT_EQ(stored(mids[1], "rating"), "4");
+    EXPECT_EQ(stored(mids[1], "orientation"), "1");
+    EXPECT_EQ(presenter->shown().size(), 5);
+}
