@@ -174,6 +174,7 @@ void OVNAssetManager::ovnMediaViewSelectionDidChange(OVNMediaView *)
     m_internalPurchasedStorage.reset();
     m_internalSoldStorage.reset();
     loadSelectionDetails();
+    refreshActions();
 }
 
 void OVNAssetManager::loadSelectionDetails()
