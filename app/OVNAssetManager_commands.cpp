@@ -8,6 +8,7 @@
 #include "browser/OVNMediaView.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "uikit/BundleImage.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
@@ -26,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
@@ -105,13 +107,35 @@ QString toolbarLabel(const QString &identifier)
     return identifier;
 }
 
-QIcon commandIcon(const char *name, const char *theme)
+// An icon of the shared icon set.
+QIcon commandIcon(const char *name)
 {
-    const QIcon themed = theme ? QIcon::fromTheme(QLatin1String(theme)) : QIcon();
-    if (!themed.isNull())
-        return themed;
-    const QImage image = name ? OVNIconSetHelper::sharedIconSet().toolbarIconFor(QLatin1String(name)) : QImage();
+    const QImage image = OVNIconSetHelper::sharedIconSet().toolbarIconFor(QLatin1String(name));
     return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+}
+
+// An image of the application's own.
+QIcon applicationIcon(const char *name)
+{
+    const QImage image = BundleImage::imageNamed(QLatin1String(name));
+    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+}
+
+// The filter field's menu button: a magnifier with the menu's arrow.
+QIcon searchMenuIcon()
+{
+    QPixmap pixmap(22, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x45, 0x50, 0x5a), 1.6));
+    painter.drawEllipse(QRectF(2, 2, 8, 8));
+    painter.drawLine(QPointF(9, 9), QPointF(13, 13));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x45, 0x50, 0x5a));
+    painter.drawPolygon(QPolygonF({QPointF(15, 7), QPointF(21, 7), QPointF(18, 11)}));
+    painter.end();
+    return QIcon(pixmap);
 }
 
 QString preferenceKey(Option option)
@@ -179,11 +203,11 @@ void OVNAssetManager::setupActions()
         ->setCheckable(true);
     command(Action::RotateLeft, "Rotate Left", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft),
             [this] { menuRotateLeft(); })
-        ->setIcon(commandIcon("RotateLeft", "object-rotate-left"));
+        ->setIcon(applicationIcon("tbRotateLeft"));
     command(Action::RotateRight, "Rotate Right", QKeySequence(Qt::CTRL | Qt::Key_BracketRight),
             [this] { menuRotateRight(); })
-        ->setIcon(commandIcon("RotateRight", "object-rotate-right"));
-    action(Action::Delete)->setIcon(commandIcon("Delete", nullptr));
+        ->setIcon(applicationIcon("tbRotateRight"));
+    action(Action::Delete)->setIcon(commandIcon("Delete"));
 
     const struct {
         Action which;
@@ -333,17 +357,28 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         return nullptr;
     const QString name = QLatin1String(text->name);
     QAction *result = nullptr;
-    const auto control = [this](QWidget *widget) {
+    // A control with its label below, as the toolbar's buttons show theirs.
+    const auto control = [this, text](QWidget *widget) {
+        auto *item = new QWidget;
+        auto *layout = new QVBoxLayout(item);
+        layout->setContentsMargins(2, 0, 2, 0);
+        layout->setSpacing(1);
+        layout->addWidget(widget, 0, Qt::AlignHCenter);
+        auto *label = new QLabel(localizedMenu(text->label), item);
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        label->setFont(font);
+        layout->addWidget(label, 0, Qt::AlignHCenter);
         auto *holder = new QWidgetAction(this);
-        holder->setDefaultWidget(widget);
+        holder->setDefaultWidget(item);
         return holder;
     };
-    const auto menuButton = [](const QString &label, QMenu *menu) {
+    const auto menuButton = [](const QIcon &icon, QMenu *menu) {
         auto *button = new QToolButton;
-        button->setText(label);
+        button->setIcon(icon);
+        button->setIconSize(QSize(22, 16));
         button->setMenu(menu);
         button->setPopupMode(QToolButton::InstantPopup);
-        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         return button;
     };
     if (name == QLatin1String("ViewSelectionToolbarItemIdentifier")) {
@@ -353,9 +388,11 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         layout->setSpacing(0);
         m_viewselectionControl = new QButtonGroup(segments);
         const char *titles[] = {"Contact Sheet", "Large Images", "Detailed Cells"};
+        const char *icons[] = {"ViewIconIPhoto", "ViewIconIPhoto2", "ViewIconList"};
         for (int style = 0; style < 3; ++style) {
             auto *button = new QToolButton(segments);
-            button->setText(localizedMenu(titles[style]).left(1) + QString::number(style + 1));
+            button->setIcon(commandIcon(icons[style]));
+            button->setIconSize(QSize(22, 16));
             button->setToolTip(localizedMenu(titles[style]));
             button->setCheckable(true);
             m_viewselectionControl->addButton(button, style);
@@ -371,7 +408,7 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         menu->addAction(action(Action::ViewSort, 100));
         menu->addAction(action(Action::ViewSort, 101));
         connect(menu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
-        result = control(menuButton(QStringLiteral("\u21C5"), menu));
+        result = control(menuButton(commandIcon("ViewOrder"), menu));
     } else if (name == QLatin1String("ViewActionToolbarItemIdentifier")) {
         auto *menu = new QMenu(this);
         QMenu *rating = menu->addMenu(localizedMenu("Rating"));
@@ -383,7 +420,7 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         for (Action which : {Action::Copy, Action::Paste, Action::Delete, Action::SelectAll, Action::Deselect})
             menu->addAction(action(which));
         connect(menu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
-        result = control(menuButton(QStringLiteral("\u2699"), menu));
+        result = control(menuButton(applicationIcon("viewAction"), menu));
     } else if (name == QLatin1String("SearchToolbarItemIdentifier")) {
         m_searchField->setFixedWidth(180);
         result = control(m_searchField);
@@ -396,7 +433,7 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
     } else {
         // Adjust, auto-fill, export, e-mail, burning and capture: no command behind them yet.
         result = new QAction(this);
-        result->setIcon(commandIcon(text->icon, nullptr));
+        result->setIcon(commandIcon(text->icon));
         result->setEnabled(false);
     }
     result->setIconText(localizedMenu(text->label));
@@ -587,15 +624,13 @@ void OVNAssetManager::selectionPrivileges(bool *mayWrite, bool *fullAccess)
     }
     // Each entry answers to the category that owns it; neighbours mostly share one.
     QSet<QString> owners;
-    QString last;
-    bool first = true;
+    const MediaList &shown = m_mediaView->mediaContainer();
+    const QString *last = nullptr;
     for (int row : m_mediaView->selectedRows()) {
-        const MediaRecordRef record = m_mediaView->objectForRow(row);
-        const QString owner = record ? record->field(MediaRecord::CategoryId) : QString();
-        if (!first && owner == last)
+        const QString &owner = shown.at(row)->field(MediaRecord::CategoryId);
+        if (last && owner == *last)
             continue;
-        first = false;
-        last = owner;
+        last = &owner;
         owners.insert(owner);
     }
     *mayWrite = *fullAccess = true;
@@ -944,7 +979,7 @@ void OVNAssetManager::setupSearchField()
             m_searchMenu->addSeparator();
     }
     connect(m_searchMenu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
-    QAction *menuButton = m_searchField->addAction(commandIcon(nullptr, "edit-find"), QLineEdit::LeadingPosition);
+    QAction *menuButton = m_searchField->addAction(searchMenuIcon(), QLineEdit::LeadingPosition);
     menuButton->setToolTip(localizedMenu("Search Menu"));
     connect(menuButton, &QAction::triggered, this,
             [this] { m_searchMenu->popup(m_searchField->mapToGlobal(QPoint(0, m_searchField->height()))); });

@@ -527,6 +527,11 @@ QString OVNAssetManager::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, con
 {
     if (!m_mediaView || row < 0 || row >= m_mediaView->count())
         return QString();
+    // The list's own keys are kept as text and never changed by the preloader: read directly, as
+    // the pane sums the sizes of every selected entry.
+    const int field = MediaRecord::fieldIndex(key);
+    if (field >= 0)
+        return m_mediaView->mediaContainer().at(row)->field(MediaRecord::Field(field));
     return m_mediaView->mediaObject(key, row).toString();
 }
 

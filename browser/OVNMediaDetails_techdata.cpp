@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <climits>
+#include <cmath>
 
 namespace {
 
@@ -112,6 +113,12 @@ QString OVNMediaDetails::formatFileSizeString(const QString &bytes)
 
 double OVNMediaDetails::leadingDouble(const QString &text)
 {
+    // A plain number, the usual case, needs no pattern: the pane sums the sizes of every
+    // selected entry.
+    bool plain = false;
+    const double whole = text.toDouble(&plain);
+    if (plain && std::isfinite(whole))
+        return whole;
     static const QRegularExpression number(
         QStringLiteral("^\\s*([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)"));
     const QRegularExpressionMatch match = number.match(text);
