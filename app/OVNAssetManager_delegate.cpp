@@ -529,7 +529,12 @@ QString OVNAssetManager::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, con
         return QString();
     // The list's own keys are kept as text and never changed by the preloader: read directly, as
     // the pane sums the sizes of every selected entry.
-    const int field = MediaRecord::fieldIndex(key);
+    static QString lastKey;
+    static int field = -1;
+    if (key != lastKey) {
+        lastKey = key;
+        field = MediaRecord::fieldIndex(key);
+    }
     if (field >= 0)
         return m_mediaView->mediaContainer().at(row)->field(MediaRecord::Field(field));
     return m_mediaView->mediaObject(key, row).toString();

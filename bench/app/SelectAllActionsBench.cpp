@@ -102,12 +102,8 @@ int main(int argc, char **argv)
         window->mediaView()->mvselectAll();
         const double selectMs = milliseconds(timer);
         timer.restart();
-        window->loadPreviewImageForSelection();
-        const double previewMs = milliseconds(timer);
-        timer.restart();
-        window->loadMediaDetailsForSelection();
+        window->loadSelectionDetails();
         const double detailsMs = milliseconds(timer);
-        std::fprintf(stderr, "preview %.1f details %.1f\n", previewMs, detailsMs);
         // The first run warms the privilege cache and the allocator.
         if (run > 0) {
             selectAll.push_back(ms);
