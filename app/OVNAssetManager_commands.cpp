@@ -159,6 +159,27 @@ QString toolbarConfigurationKey()
     return QStringLiteral("NSToolbar Configuration ") + OVNAssetManager::toolbarIdentifier();
 }
 
+// Sorts the shown list; the selected entries stay selected where they move to, so that a command
+// after a new order acts on what the user chose.
+void sortKeepingSelection(OVNMediaView *view)
+{
+    QList<const MediaRecord *> selected;
+    for (int row : view->selectedRows())
+        selected.append(view->mediaContainer().at(row).get());
+    view->sortMediaContainer();
+    if (!selected.isEmpty()) {
+        QHash<const MediaRecord *, int> rows;
+        const MediaList &shown = view->mediaContainer();
+        rows.reserve(shown.size());
+        for (int row = 0; row < shown.size(); ++row)
+            rows.insert(shown.at(row).get(), row);
+        view->deselectAll();
+        for (const MediaRecord *record : std::as_const(selected))
+            view->selectRow(rows.value(record));
+    }
+    view->viewport()->update();
+}
+
 } // namespace
 
 // ---- the items ----
@@ -863,8 +884,7 @@ void OVNAssetManager::buttonVieworderMenuClick(int code)
             // No order: the list as it was loaded, still filtered by the field.
             menuSearch();
         } else {
-            m_mediaView->sortMediaContainer();
-            m_mediaView->viewport()->update();
+            sortKeepingSelection(m_mediaView);
         }
     }
     UserDefaults::standard().setInteger(code, QStringLiteral("ThumbnailArrangeBy"));
@@ -877,10 +897,8 @@ void OVNAssetManager::buttonViewsortMenuClick(int tag)
     if (m_mediaView) {
         m_mediaView->setSortOrder(m_viewOrderBy);
         m_mediaView->setSortAscending(m_viewOrderASC);
-        if (m_viewOrderBy != 0) {
-            m_mediaView->sortMediaContainer();
-            m_mediaView->viewport()->update();
-        }
+        if (m_viewOrderBy != 0)
+            sortKeepingSelection(m_mediaView);
     }
     UserDefaults::standard().setInteger(m_viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));
     refreshActions();

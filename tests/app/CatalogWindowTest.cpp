@@ -681,6 +681,14 @@ TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsIt
     ASSERT_TRUE(window->selectCategory(lisbon));
     OVNMediaView *view = window->mediaView();
     ASSERT_EQ(view->count(), 2);
+    // A new order keeps the selected entry selected where it moves to.
+    ASSERT_EQ(view->mediaIDForRow(0), lisbon1);
+    view->selectImage(0);
+    window->buttonVieworderMenuClick(2);
+    EXPECT_EQ(view->mediaIDForRow(1), lisbon1);
+    EXPECT_EQ(view->selectedRows(), QList<int>{1});
+    window->buttonVieworderMenuClick(0);
+    EXPECT_EQ(view->mediaIDForRow(0), lisbon1);
     view->setMediaObject("rating", "3", view->rowForMid(lisbon1));
     window->action(Action::SetSearchFilter, 5)->trigger();
     EXPECT_EQ(window->searchField()->placeholderText(), "Rating");
