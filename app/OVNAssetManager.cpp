@@ -229,6 +229,11 @@ void OVNAssetManager::buildWindow()
     buildFooter(footer);
     layout->addWidget(footer);
     setCentralWidget(central);
+
+    setupActions();
+    setupSearchField();
+    setupMenus();
+    setupToolbar();
 }
 
 void OVNAssetManager::buildFooter(QWidget *footer)
@@ -254,25 +259,21 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_statusIndicator->hide();
     layout->addWidget(m_statusIndicator);
     m_thumbsizeSlider = new QSlider(Qt::Horizontal, footer);
-    m_thumbsizeSlider->setRange(50, 400);
+    m_thumbsizeSlider->setRange(48, 256);
     m_thumbsizeSlider->setFixedWidth(110);
     m_thumbsizeSlider->setEnabled(false);
     m_thumbsizeSlider->setToolTip(localized("Thumbnail Size"));
     connect(m_thumbsizeSlider, &QSlider::valueChanged, this, [this](int value) {
-        if (!m_mediaView || !m_thumbsizeSlider->isEnabled())
-            return;
-        m_prefThumbnailSize = value;
-        m_mediaView->setThumbnailWidth(value);
-        m_mediaView->resizeFrameToFitMediaContainer();
-        m_mediaView->viewport()->update();
+        if (m_thumbsizeSlider->isEnabled())
+            thumbsizeSliderMoved(value);
     });
     layout->addWidget(m_thumbsizeSlider);
     m_previewToggleButton = new QToolButton(footer);
     m_previewToggleButton->setAutoRaise(true);
     m_previewToggleButton->setIcon(iconFromSet(QStringLiteral("CtrlPreviewCollapseMini")));
     m_previewToggleButton->setToolTip(localized("Show or hide the preview"));
-    connect(m_previewToggleButton, &QToolButton::clicked, this,
-            [this] { m_splitterPreview->setVisible(!m_splitterPreview->isVisible()); });
+    m_previewToggleButton->setCheckable(true);
+    connect(m_previewToggleButton, &QToolButton::clicked, this, [this] { buttonToggleMediaInfoClick(); });
     layout->addWidget(m_previewToggleButton);
 }
 
@@ -305,8 +306,10 @@ void OVNAssetManager::windowControllerDidLoadNib()
 
     restoreFrameAndSplitters();
     if (defaults.boolForKey(QStringLiteral("MediaInfoCollapsed")))
-        m_splitterPreview->hide();
+        buttonToggleMediaInfoClick();
     m_usesSmallIcons = defaults.boolForKey(QStringLiteral("UsesSmallCatalogIcons"));
+    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_categoryList->itemDelegateForColumn(0)))
+        cell->setControlSize(m_usesSmallIcons ? 0 : 24);
 
     NotificationCenter &center = NotificationCenter::defaultCenter();
     center.addObserver(this, importMediaDidFinishNotification(),
@@ -325,6 +328,7 @@ void OVNAssetManager::windowControllerDidLoadNib()
     initMediaViewWithTopView(nullptr);
     m_mediaView->resizeFrameToFitMediaContainer();
     setStatus(QString(), false);
+    refreshActions();
 }
 
 void OVNAssetManager::restoreFrameAndSplitters()
@@ -437,14 +441,11 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->setThumbnailStyle(m_prefThumbnailType);
     m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
     m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
-    {
-        const QSignalBlocker blocker(m_thumbsizeSlider);
-        m_thumbsizeSlider->setValue(m_prefThumbnailSize);
-    }
+    setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);
     if (m_viewOrderBy == 0)
-        m_mediaView->setFilter(m_searchText.toLower());
+        m_mediaView->setFilter(m_searchText.toLower(), searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
     else
         m_mediaView->sortMediaContainer();
     if (old && m_dbcon)

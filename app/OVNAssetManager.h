@@ -2,6 +2,7 @@
 
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
+#include "app/OVNCatalogActions.h"
 #include "app/OVNOutlineViewDelegate.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "uikit/NTPopUpHeaderViewDelegate.h"
@@ -26,12 +27,16 @@ class OVNOutlineView;
 class OVNPrintOptionsView;
 class OVNSmartFolderSearch;
 class OVNSplitView;
+class QAction;
+class QButtonGroup;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPrinter;
 class QPushButton;
 class QSlider;
+class QToolBar;
 class QToolButton;
 
 // A catalog window: a document without a file (never edited, never saved, never asks to save)
@@ -48,7 +53,8 @@ class QToolButton;
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
 // area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp,
 // _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp,
-// _rating.cpp (rating and turning entries).
+// _rating.cpp (rating and turning entries), _commands.cpp (menus, toolbar, their enabling, the
+// view options and the filter field).
 class OVNAssetManager : public PolishedWindow,
                         public OVNMediaViewDelegate,
                         public OVNOutlineViewDelegate,
@@ -276,6 +282,72 @@ public:
     // "6 Images per Line (2 pages)"; "1 Image per Line (1 pages)".
     static QString printStatusText(int imagesPerLine, int pages);
 
+    // ---- commands (OVNAssetManager_commands.cpp) ----
+    // The toolbar: its identifier (its item order is stored under it), the item sets, and the
+    // items shown now. Setting the items shows and stores them; unknown identifiers are left out.
+    static QString toolbarIdentifier();
+    static QStringList toolbarDefaultItemIdentifiers();
+    static QStringList toolbarAllowedItemIdentifiers();
+    QToolBar *toolbar() const { return m_toolbar; }
+    QStringList toolbarItemIdentifiers() const;
+    void setToolbarItemIdentifiers(const QStringList &identifiers);
+    // The customise dialog: the allowed items beside the shown ones, in their order.
+    void runToolbarCustomization();
+    // The window's own menus, Edit, View and Media, for the menu bar.
+    QList<QMenu *> windowMenus() const { return m_windowMenus; }
+    // The item of a command (the one with that tag where items share it); null when the window
+    // offers none.
+    QAction *action(OVNCatalogActions::Action action, int tag = -1) const;
+    // What the commands are asked about, with the privilege answers of the shown list.
+    OVNCatalogActions::Snapshot actionSnapshot();
+    // Enables and marks every item from one snapshot.
+    void refreshActions();
+    // A line per menu command: "menuSetRating 3 enabled checked".
+    QStringList describeActions();
+
+    // Edit: each checks again what it may do, whatever the menu showed.
+    void deleteSelection();
+    void selectAll();
+    void deselect();
+
+    // View options: each is stored the moment it changes.
+    void toggleViewOption(OVNCatalogActions::Option option);
+    bool viewOption(OVNCatalogActions::Option option) const;
+    void toggleUsesSmallIcons();
+    void setUsesSmallIcons(bool small);
+    bool usesSmallIcons() const { return m_usesSmallIcons; }
+    // The slider runs from 48 to 256 while a list is shown.
+    void setThumbsizeSliderEnabled(bool enabled);
+    void thumbsizeSliderMoved(double value);
+    int thumbnailSize() const { return m_prefThumbnailSize; }
+    void setThumbnailStyle(int style);
+    int thumbnailStyle() const { return m_prefThumbnailType; }
+    // The sort code (0 none, 1 import date, 2 name, 3 extension, 4 file date, 5 rating) and the
+    // direction (100 ascending, any other tag descending).
+    void buttonVieworderMenuClick(int code);
+    void buttonViewsortMenuClick(int tag);
+    int sortOrder() const { return m_viewOrderBy; }
+    bool sortAscending() const { return m_viewOrderASC; }
+    void buttonReloadCatalogListClick();
+    void buttonReloadCatalogClick();
+    void buttonSaveWorkspaceClick();
+    // Stores the frame, the pane sizes and whether the right pane is collapsed.
+    void saveWindowPosition();
+    // Collapses the preview and details pane, or gives it back the width it had.
+    void buttonToggleMediaInfoClick();
+    bool isMediaInfoCollapsed() const;
+
+    // The filter field: the text narrows the thumbnails to those whose chosen field holds it.
+    void menuSearch();
+    void menuSetSearchFilter(int tag);
+    void menuActivateSearchFilter();
+    void updateSearchFieldPlaceholder();
+    void setSearchText(const QString &text);
+    QLineEdit *searchField() const { return m_searchField; }
+    int searchFilterField() const { return m_viewSearchFilterSelected; }
+    // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
+    static std::optional<QString> searchKeyForField(int tag);
+
     // ---- rating and rotation (OVNAssetManager_rating.cpp) ----
     enum class QuarterTurn { Left, Right };
     // The orientation code after a quarter turn: 1 6 3 8 to the right, 2 7 4 5 for the mirrored
@@ -348,6 +420,15 @@ private:
     EditSummary turnEntries(const QList<EditTarget> &targets, QuarterTurn turn);
     void reportUnchangedEntries(const QString &title, const EditSummary &summary);
     bool turnEntryWithMid(const QString &mid, QuarterTurn turn);
+    // Commands (OVNAssetManager_commands.cpp).
+    void setupActions();
+    void setupMenus();
+    void setupToolbar();
+    void setupSearchField();
+    QAction *addCommand(OVNCatalogActions::Action action, int tag, const QString &title);
+    QAction *toolbarItem(const QString &identifier);
+    // "READ & WRITE" and "FULL ACCESS" on the selection, each owner asked once per shown list.
+    void selectionPrivileges(bool *mayWrite, bool *fullAccess);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<DetailsDataSource> m_detailsDataSource;
@@ -385,6 +466,18 @@ private:
     QSlider *m_thumbsizeSlider = nullptr;
     QToolButton *m_footerButtonAction = nullptr;
     QToolButton *m_previewToggleButton = nullptr;
+
+    // commands
+    QHash<QPair<int, int>, QAction *> m_actions;
+    QList<QMenu *> m_windowMenus;
+    QToolBar *m_toolbar = nullptr;
+    QHash<QString, QAction *> m_toolbarItems;
+    QButtonGroup *m_viewselectionControl = nullptr;
+    QLineEdit *m_searchField = nullptr;
+    QMenu *m_searchMenu = nullptr;
+    int m_viewSearchFilterSelected = 0;
+    QList<int> m_savedMediaSizes; // the pane widths while the right pane is collapsed
+    bool m_refreshPending = false;
 
     // details caches (dropped at every selection change)
     std::optional<QVariantMap> m_internalExifStorage;

@@ -174,6 +174,7 @@ void OVNAssetManager::ovnMediaViewSelectionDidChange(OVNMediaView *)
     m_internalPurchasedStorage.reset();
     m_internalSoldStorage.reset();
     loadSelectionDetails();
+    refreshActions();
 }
 
 void OVNAssetManager::loadSelectionDetails()
@@ -526,6 +527,16 @@ QString OVNAssetManager::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, con
 {
     if (!m_mediaView || row < 0 || row >= m_mediaView->count())
         return QString();
+    // The list's own keys are kept as text and never changed by the preloader: read directly, as
+    // the pane sums the sizes of every selected entry.
+    static QString lastKey;
+    static int field = -1;
+    if (key != lastKey) {
+        lastKey = key;
+        field = MediaRecord::fieldIndex(key);
+    }
+    if (field >= 0)
+        return m_mediaView->mediaContainer().at(row)->field(MediaRecord::Field(field));
     return m_mediaView->mediaObject(key, row).toString();
 }
 

@@ -64,8 +64,10 @@ void OVNAssetManager::reloadMediaList()
 {
     setStatus(localized("Loading Media Preview List..."), true);
     loadPreferences();
-    m_thumbsizeSlider->setEnabled(false);
-    m_searchText.clear();
+    setThumbsizeSliderEnabled(false);
+    // A new list is shown unfiltered; the privilege answers are asked afresh for it.
+    setSearchText(QString());
+    m_categoryLevels.clear();
 
     m_mediaView->setMediaContainer(nullptr);
     initMediaView();
@@ -89,7 +91,7 @@ void OVNAssetManager::reloadMediaList()
             showMediaList(records);
             m_mediaView->setMediaContainerMID(containerMid);
             m_mediaView->setMediaContainerType(containerKind);
-            m_thumbsizeSlider->setEnabled(true);
+            setThumbsizeSliderEnabled(true);
         };
 
         if (kind == QLatin1String("EXPANDABLE")) {
@@ -136,14 +138,17 @@ void OVNAssetManager::reloadMediaList()
         m_mediaView->viewport()->update();
     }
     m_mediaView->setFocus();
+    refreshActions();
 }
 
 void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
 {
     setStatus(localized("Finding Media Preview List..."), true);
     loadPreferences();
-    m_thumbsizeSlider->setEnabled(false);
-    m_searchText.clear();
+    setThumbsizeSliderEnabled(false);
+    // A new list is shown unfiltered; the privilege answers are asked afresh for it.
+    setSearchText(QString());
+    m_categoryLevels.clear();
     m_mediaView->setMediaContainer(nullptr);
     initMediaViewWithTopView(m_topviewfind);
     if (m_dbcon && !statement.trimmed().isEmpty())
@@ -152,10 +157,11 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
         m_mediaView->setMediaContainer(std::make_shared<MediaList>());
     m_mediaView->setMediaContainerMID(QString());
     m_mediaView->setMediaContainerType(QString());
-    m_thumbsizeSlider->setEnabled(true);
+    setThumbsizeSliderEnabled(true);
     showItemCount();
     m_tvfButtonSave->setEnabled(true);
     m_mediaView->setShowEmptySetMessage(true);
     m_topviewfind->update();
     m_mediaView->setFocus();
+    refreshActions();
 }

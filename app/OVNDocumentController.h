@@ -131,8 +131,6 @@ private:
     QAction *m_preferencesAction = nullptr;
     QAction *m_quitAction = nullptr;
     // Edit > Copy and Paste act on the catalog window in front.
-    QAction *m_copyAction = nullptr;
-    QAction *m_pasteAction = nullptr;
     QAction *m_workflowAction = nullptr;
     QAction *m_minimizeAction = nullptr;
     QAction *m_downloadUpdateAction = nullptr;

@@ -36,19 +36,6 @@ void OVNDocumentController::createActions()
     m_quitAction->setMenuRole(QAction::QuitRole);
     connect(m_quitAction, &QAction::triggered, this, [this] { terminate(); });
 
-    m_copyAction = new QAction(localizedMenu("Copy"), this);
-    m_copyAction->setShortcut(QKeySequence::Copy);
-    connect(m_copyAction, &QAction::triggered, this, [] {
-        if (auto *window = qobject_cast<OVNAssetManager *>(QApplication::activeWindow()))
-            window->copy();
-    });
-    m_pasteAction = new QAction(localizedMenu("Paste"), this);
-    m_pasteAction->setShortcut(QKeySequence::Paste);
-    connect(m_pasteAction, &QAction::triggered, this, [] {
-        if (auto *window = qobject_cast<OVNAssetManager *>(QApplication::activeWindow()))
-            window->paste();
-    });
-
     m_workflowAction = new QAction(localizedMenu("Workflow Panel"), this);
     m_workflowAction->setCheckable(true);
     connect(m_workflowAction, &QAction::triggered, this, [this] { windowWorkflowPanel(); });
@@ -69,7 +56,10 @@ void OVNDocumentController::createActions()
 
 void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
 {
-    QMenu *file = menuBar->addMenu(localizedMenu("&File"));
+    // The window's own menus (Edit, View, Media) stand between File and Window.
+    QAction *windowMenus = menuBar->actions().value(0);
+    auto *file = new QMenu(localizedMenu("&File"), menuBar);
+    menuBar->insertMenu(windowMenus, file);
     file->addAction(m_newAction);
     file->addSeparator();
     // Print belongs to the window whose menu bar it is in.
@@ -85,20 +75,6 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     file->addAction(m_preferencesAction);
     file->addSeparator();
     file->addAction(m_quitAction);
-
-    QMenu *edit = menuBar->addMenu(localizedMenu("&Edit"));
-    edit->addAction(m_copyAction);
-    edit->addAction(m_pasteAction);
-    connect(edit, &QMenu::aboutToShow, this, [this] {
-        auto *front = qobject_cast<OVNAssetManager *>(QApplication::activeWindow());
-        m_copyAction->setEnabled(front && front->numberOfSelectedItems() > 0);
-        m_pasteAction->setEnabled(front && front->canPaste());
-    });
-    // The shortcuts work whatever the menu last showed; the commands check for themselves.
-    connect(edit, &QMenu::aboutToHide, this, [this] {
-        m_copyAction->setEnabled(true);
-        m_pasteAction->setEnabled(true);
-    });
 
     QMenu *window = menuBar->addMenu(localizedMenu("&Window"));
     window->addAction(m_workflowAction);

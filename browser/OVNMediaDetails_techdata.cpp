@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <climits>
+#include <cmath>
 
 namespace {
 
@@ -112,6 +113,25 @@ QString OVNMediaDetails::formatFileSizeString(const QString &bytes)
 
 double OVNMediaDetails::leadingDouble(const QString &text)
 {
+    // Byte counts, the usual case, are read digit by digit; other plain numbers need no pattern
+    // either. The pane sums the sizes of every selected entry.
+    if (!text.isEmpty() && text.size() <= 15) {
+        qint64 digits = 0;
+        bool allDigits = true;
+        for (const QChar c : text) {
+            if (c < u'0' || c > u'9') {
+                allDigits = false;
+                break;
+            }
+            digits = digits * 10 + (c.unicode() - u'0');
+        }
+        if (allDigits)
+            return double(digits);
+    }
+    bool plain = false;
+    const double whole = text.toDouble(&plain);
+    if (plain && std::isfinite(whole))
+        return whole;
     static const QRegularExpression number(
         QStringLiteral("^\\s*([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)"));
     const QRegularExpressionMatch match = number.match(text);

@@ -17,9 +17,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
 #include <QTreeView>
+#include <QUrl>
 
 // The shared catalog fixture brings its own instantiation; this program defines no tests on it.
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
@@ -566,3 +575,156 @@ TEST(CategoryTreeTest, FolderCollectionsComeParentsFirstAndOnlyRecursivelyWhenAs
 }
 
 } // namespace
+
+// ---- commands ----
+
+namespace {
+
+// The window shown and active, its thumbnail view holding the keyboard focus, as a user has it.
+void focusThumbnails(OVNAssetManager *window)
+{
+    window->show();
+    window->activateWindow();
+    window->mediaView()->setFocus();
+    QApplication::processEvents();
+    window->refreshActions();
+}
+
+bool enabled(OVNAssetManager *window, OVNCatalogActions::Action action)
+{
+    return window->action(action)->isEnabled();
+}
+
+} // namespace
+
+TEST_P(ServerPrivilegesTest, AReadOnlyCollectionRefusesDeleteAndPasteAlsoByShortcut)
+{
+    auto *presenter = new ScriptedAlertPresenter;
+    Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
+    QTemporaryDir dir;
+    const QString file = dir.filePath("new.jpg");
+    QFile(file).open(QIODevice::WriteOnly);
+    auto *files = new QMimeData;
+    files->setUrls({QUrl::fromLocalFile(file)});
+    QGuiApplication::clipboard()->setMimeData(files);
+
+    OVNAssetManager *window = openWindow(connection);
+    using OVNCatalogActions::Action;
+    // Where Ann may write, both are offered.
+    ASSERT_TRUE(window->selectCategory(shared));
+    window->mediaView()->selectImage(0);
+    window->mediaView()->notifySelectionDidChange();
+    focusThumbnails(window);
+    EXPECT_TRUE(enabled(window, Action::Delete));
+    EXPECT_TRUE(enabled(window, Action::Paste));
+
+    ASSERT_TRUE(window->selectCategory(open));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 1);
+    view->selectImage(0);
+    view->notifySelectionDidChange();
+    focusThumbnails(window);
+    EXPECT_TRUE(window->describeActions().contains("delete disabled"));
+    EXPECT_FALSE(enabled(window, Action::Paste));
+    EXPECT_TRUE(enabled(window, Action::Copy));
+
+    // The Delete key goes to the thumbnail view, the command runs from a stale menu, Paste's
+    // shortcut and the command itself: nothing is written, and the user is told why.
+    const qsizetype alertsBefore = presenter->shown().size();
+    QTest::keyClick(view, Qt::Key_Delete);
+    window->deleteSelection();
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    window->paste();
+    EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "displaytag"), "open-1");
+    EXPECT_EQ(db.getEntryCountForCategory(open, "C"), 1);
+    EXPECT_EQ(window->mediaView()->count(), 1);
+    EXPECT_GE(presenter->shown().size(), alertsBefore + 2);
+    QGuiApplication::clipboard()->clear();
+}
+
+TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsItsText)
+{
+    OVNAssetManager *window = openWindow();
+    using OVNCatalogActions::Action;
+    const QString file = UserDefaults::standard().filePath();
+    const auto stored = [&file](const char *key) { return UserDefaults(file).objectForKey(key).toString(); };
+    const char *keys[] = {"ShowCountOnLightTables", "ShowCountOnFilmRolls",     "ShowCountOnImageSets",
+                          "ShowCountOnSurveillanceFolders", "DatabaseShowThumbnails", "LightTableShowThumbnails",
+                          "LightTableShowRecursive"};
+    for (int option = 0; option < OVNCatalogActions::OptionCount; ++option) {
+        const auto which = OVNCatalogActions::Option(option);
+        const bool before = window->viewOption(which);
+        window->toggleViewOption(which);
+        EXPECT_NE(window->viewOption(which), before) << keys[option];
+        EXPECT_EQ(stored(keys[option]), before ? "0" : "1") << keys[option];
+    }
+    window->action(Action::UsesSmallIcons)->trigger();
+    EXPECT_EQ(stored("UsesSmallCatalogIcons"), window->usesSmallIcons() ? "1" : "0");
+    window->thumbsizeSliderMoved(100.9);
+    EXPECT_EQ(stored("ThumbnailSize"), "100");
+    window->action(Action::ThumbnailStyle, 3)->trigger();
+    EXPECT_EQ(stored("ThumbnailStyle"), "3");
+    window->action(Action::ViewOrder, 2)->trigger();
+    window->action(Action::ViewSort, 101)->trigger();
+    EXPECT_EQ(stored("ThumbnailArrangeBy"), "2");
+    EXPECT_EQ(stored("ThumbnailOrderBy"), "0");
+    EXPECT_TRUE(window->action(Action::ViewSort, 101)->isChecked());
+    window->buttonToggleMediaInfoClick();
+    window->buttonSaveWorkspaceClick();
+    EXPECT_EQ(stored("MediaInfoCollapsed"), "1");
+    window->buttonToggleMediaInfoClick();
+    EXPECT_FALSE(window->isMediaInfoCollapsed());
+
+    // The filter: the rating field, any text field without a key, case ignored; a new choice with
+    // an empty field only renames the placeholder.
+    window->buttonVieworderMenuClick(0);
+    ASSERT_TRUE(window->selectCategory(lisbon));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 2);
+    // A new order keeps the selected entry selected where it moves to.
+    ASSERT_EQ(view->mediaIDForRow(0), lisbon1);
+    view->selectImage(0);
+    window->buttonVieworderMenuClick(2);
+    EXPECT_EQ(view->mediaIDForRow(1), lisbon1);
+    EXPECT_EQ(view->selectedRows(), QList<int>{1});
+    window->buttonVieworderMenuClick(0);
+    EXPECT_EQ(view->mediaIDForRow(0), lisbon1);
+    view->setMediaObject("rating", "3", view->rowForMid(lisbon1));
+    window->action(Action::SetSearchFilter, 5)->trigger();
+    EXPECT_EQ(window->searchField()->placeholderText(), "Rating");
+    EXPECT_EQ(view->count(), 2);
+    window->searchField()->setText("3");
+    ASSERT_EQ(view->count(), 1);
+    EXPECT_EQ(view->mediaIDForRow(0), lisbon1);
+    window->menuSetSearchFilter(0);
+    window->searchField()->setText("LISBON-2");
+    EXPECT_EQ(shownNames(view), QStringList{"lisbon-2"});
+    window->searchField()->setText("SUN");
+    EXPECT_EQ(view->count(), 2);
+    window->menuSetSearchFilter(1);
+    EXPECT_EQ(view->count(), 0);
+    EXPECT_TRUE(window->toolbar()->actions().size() > 0);
+    // Another category shows its whole list again.
+    ASSERT_TRUE(window->selectCategory(alps));
+    EXPECT_TRUE(window->searchField()->text().isEmpty());
+    EXPECT_EQ(window->mediaView()->count(), 1);
+}
+
+TEST_P(CatalogWindowTest, TheToolbarKeepsTheChosenItemsInTheirOrder)
+{
+    OVNAssetManager *window = openWindow();
+    EXPECT_EQ(window->toolbarItemIdentifiers(), OVNAssetManager::toolbarDefaultItemIdentifiers());
+    const QStringList allowed = OVNAssetManager::toolbarAllowedItemIdentifiers();
+    const QString capture = "OVNAssetManager CaptureToolbarItemIdentifier";
+    const QString remove = "OVNAssetManager DeleteToolbarItemIdentifier";
+    EXPECT_TRUE(allowed.contains(capture) && allowed.contains(remove));
+    EXPECT_FALSE(OVNAssetManager::toolbarDefaultItemIdentifiers().contains(capture));
+    window->setToolbarItemIdentifiers({remove, "OVNAssetManager NoSuchItem", "NSToolbarSpaceItem", capture});
+    const QStringList chosen{remove, "NSToolbarSpaceItem", capture};
+    EXPECT_EQ(window->toolbarItemIdentifiers(), chosen);
+    // Capture's command comes later: its item stays disabled.
+    EXPECT_FALSE(window->toolbar()->actions().last()->isEnabled());
+    OVNAssetManager *second = openWindow();
+    EXPECT_EQ(second->toolbarItemIdentifiers(), chosen);
+    UserDefaults::standard().removeObjectForKey("NSToolbar Configuration " + OVNAssetManager::toolbarIdentifier());
+}

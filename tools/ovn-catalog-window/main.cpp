@@ -6,6 +6,7 @@
 //                      [--show-database] [--copy] [--paste] [--stay SECONDS]
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //                      [--rate N] [--rotate left|right]...
+//                      [--filter TEXT [--filter-field TAG]] [--actions]
 //
 // --category selects the first category of that name ("Database" for the section item), --row
 // selects a thumbnail in it, --select the thumbnails of those names in that order ("selected N"),
@@ -15,8 +16,12 @@
 // ("pasted N": the entries the category gained). --print-pdf prints the thumbnails as a contact
 // sheet on A4 portrait paper into a PDF file without a print panel, prints the status line and
 // quits (status 1 when there was nothing to print). --rate rates the selected thumbnails and
-// --rotate turns them, as the Media menu does ("rated N", "turned right N": the entries changed),
-// and quits unless --stay or --grab keeps the window.
+// --rotate turns them, as the Media menu does ("rated N", "turned right N": the entries changed).
+// --filter types the text into the filter field, searching the field of the filter menu's tag
+// (0 all, 1 name, 2 keywords, 3 title, 4 description, 5 rating), and prints "shown N"; --actions
+// prints a line per menu command with the thumbnail view focused: "menuSetRating 3 enabled
+// checked". Rating, turning, --filter and --actions quit afterwards unless --stay, --grab or
+// --paste keeps the window.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -32,6 +37,7 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QTextStream>
@@ -161,6 +167,12 @@ int main(int argc, char **argv)
                       QStringLiteral("left|right")});
     // ---- end rating and rotation ----
     parser.addOption({QStringLiteral("stay"), QStringLiteral("quit after that many seconds"), QStringLiteral("seconds")});
+    // ---- commands: the filter field and the enabling of the menu commands ----
+    parser.addOption({QStringLiteral("filter"), QStringLiteral("text for the filter field"), QStringLiteral("text")});
+    parser.addOption({QStringLiteral("filter-field"), QStringLiteral("the filter menu's tag (0 to 5)"),
+                      QStringLiteral("tag"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("actions"), QStringLiteral("print whether each menu command is enabled")});
+    // ---- end commands ----
     parser.addHelpOption();
     parser.process(app);
     if (parser.positionalArguments().isEmpty())
@@ -201,6 +213,12 @@ int main(int argc, char **argv)
             break;
         }
     }
+    // The filter comes before the selection: filtering clears it.
+    if (parser.isSet(QStringLiteral("filter"))) {
+        window->menuSetSearchFilter(parser.value(QStringLiteral("filter-field")).toInt());
+        window->searchField()->setText(parser.value(QStringLiteral("filter")));
+        QTextStream(stdout) << "shown " << window->mediaView()->count() << Qt::endl;
+    }
     if (parser.isSet(QStringLiteral("row"))) {
         const int row = parser.value(QStringLiteral("row")).toInt();
         if (row >= 0 && row < window->mediaView()->count()) {
@@ -214,6 +232,24 @@ int main(int argc, char **argv)
             QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
         QTextStream(stdout) << "selected " << window->mediaView()->numberOfSelectedRows() << Qt::endl;
     }
+    // ---- commands ----
+    if (parser.isSet(QStringLiteral("actions"))) {
+        window->activateWindow();
+        window->mediaView()->setFocus();
+        QApplication::processEvents();
+        for (const QString &line : window->describeActions())
+            QTextStream(stdout) << line << Qt::endl;
+    }
+    const bool commandsOnly = (parser.isSet(QStringLiteral("filter")) || parser.isSet(QStringLiteral("actions")))
+        && !parser.isSet(QStringLiteral("print-pdf")) && !parser.isSet(QStringLiteral("paste"))
+        && !parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))
+        && !parser.isSet(QStringLiteral("rate")) && !parser.isSet(QStringLiteral("rotate"))
+        && !parser.isSet(QStringLiteral("copy"));
+    if (commandsOnly) {
+        delete window.data();
+        return 0;
+    }
+    // ---- end commands ----
     if (parser.isSet(QStringLiteral("print-pdf"))) {
         const int status = printPdf(window, parser.value(QStringLiteral("print-pdf")),
                                     parser.value(QStringLiteral("per-line")).toInt(),
