@@ -29,7 +29,7 @@ OVNMediaDetailsAutoFill::OVNMediaDetailsAutoFill(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     mdafContent_ = new OVNMediaDetails(this);
     mdafContent_->setObjectName(QStringLiteral("mdafContent_"));
-    mdafContent_->setMinimumSize(450, 250);
+    mdafContent_->setMinimumSize(450, 320);
     layout->addWidget(mdafContent_, 1);
 
     auto *options = new QHBoxLayout;
