@@ -13,7 +13,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -310,4 +312,33 @@ TEST_P(ServerAutoFillTest, ReadOnlyEntriesAreSkipped)
     EXPECT_EQ(stored(writable, "keywords"), "z");
     ASSERT_EQ(presenter->shown().size(), 1);
     EXPECT_TRUE(presenter->shown()[0].informativeText.contains("READ ONLY"));
+}
+
+// Above 500 entries a progress sheet can stop the apply; what was written by then stays stored.
+TEST_P(AutoFillTest, StoppedApplyKeepsWhatWasWritten)
+{
+    ASSERT_TRUE(db.beginTransaction());
+    for (int i = 0; i < 600; ++i)
+        entry(shoot, "many");
+    ASSERT_TRUE(db.commitTransaction());
+    OVNAssetManager *window = shootWindow();
+    // Stops the sheet once part of the work is done, as a user would.
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            for (auto *progress : widget->findChildren<QProgressDialog *>()) {
+                if (progress->value() > 0)
+                    progress->cancel();
+            }
+        }
+    });
+    stopper.start(0);
+    AnnotationChanges changes;
+    changes.info = {{"fulldesc", "kept"}};
+    const auto summary = window->applyAnnotationChanges(changes, Mode::Overwrite, false);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_GT(summary.written, 0);
+    EXPECT_LT(summary.written, 603);
+    const int stored = db.affectedRowsForQuery("select mid from strvfile where fulldesc = 'kept'");
+    EXPECT_EQ(stored, summary.written);
 }
