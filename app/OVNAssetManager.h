@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/OVNAnnotationChanges.h"
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNCatalogActions.h"
@@ -356,6 +357,38 @@ public:
     // JPEG thumbnail data turned a quarter and encoded again at full quality; empty when the data
     // does not decode.
     static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
+
+    // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
+    // The rows auto-fill acts on: the selected thumbnails, else every thumbnail while exactly one
+    // category is selected; nothing otherwise.
+    std::optional<QList<int>> annotationRowSet() const;
+    // Opens the auto-fill sheet over the row set; beeps without one.
+    void buttonAutoFillClick();
+    // What an auto-fill did: entries in the row set, fields written, entries refused by privileges,
+    // fields the catalog did not take (with their reasons), entries with a failed field.
+    struct AnnotationFailure {
+        QString mid, column, reason;
+    };
+    struct AnnotationSummary {
+        int entries = 0;
+        int written = 0;
+        int refused = 0;
+        int failed = 0;
+        int failedEntries = 0;
+        bool cancelled = false;
+        QList<AnnotationFailure> failures;
+    };
+    // Writes the changes into every entry of the row set whose own category grants "READ & WRITE",
+    // in one transaction, each write in a savepoint; a record shows a value only once it is stored.
+    // Above 500 entries a progress sheet can stop it (what was written stays). With `report` one
+    // alert names what was refused or failed.
+    AnnotationSummary applyAnnotationChanges(const AnnotationChanges &changes, AnnotationChanges::Mode mode,
+                                             bool clearEmptyFields, bool report = true);
+    // Before opening one window per file: asks when there are more than three.
+    bool verifyActionWithMultipleItems(int count);
+    // Opens an adjustment window per selected file that exists; one alert for those missing.
+    void menuAdjust();
+    // ---- end auto-fill and adjust ----
 
 public slots:
     // Each entry needs "READ & WRITE" on its own category and changes only when the catalog took

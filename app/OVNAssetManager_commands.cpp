@@ -12,6 +12,7 @@
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
+#include "viewers/OVNCoreImageAdjust.h"
 
 #include <QAction>
 #include <QApplication>
@@ -229,6 +230,9 @@ void OVNAssetManager::setupActions()
             [this] { menuRotateRight(); })
         ->setIcon(applicationIcon("tbRotateRight"));
     action(Action::Delete)->setIcon(commandIcon("Delete"));
+    command(Action::AutoFill, "Auto Fill...", QKeySequence(), [this] { buttonAutoFillClick(); })
+        ->setIcon(commandIcon("AutoFill"));
+    command(Action::Adjust, "Adjust...", QKeySequence(), [this] { menuAdjust(); })->setIcon(commandIcon("Adjust"));
 
     const struct {
         Action which;
@@ -340,6 +344,9 @@ void OVNAssetManager::setupMenus()
     media->addSeparator();
     media->addAction(action(Action::RotateLeft));
     media->addAction(action(Action::RotateRight));
+    media->addSeparator();
+    media->addAction(action(Action::AutoFill));
+    media->addAction(action(Action::Adjust));
     m_windowMenus = {edit, view, media};
 }
 
@@ -451,8 +458,12 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         result = action(Action::RotateRight);
     } else if (name == QLatin1String("DeleteToolbarItemIdentifier")) {
         result = action(Action::Delete);
+    } else if (name == QLatin1String("AutoAnnotationsToolbarItemIdentifier")) {
+        result = action(Action::AutoFill);
+    } else if (name == QLatin1String("AdjustToolbarItemIdentifier")) {
+        result = action(Action::Adjust);
     } else {
-        // Adjust, auto-fill, export, e-mail, burning and capture: no command behind them yet.
+        // Export, e-mail, burning and capture: no command behind them yet.
         result = new QAction(this);
         result->setIcon(commandIcon(text->icon));
         result->setEnabled(false);
@@ -679,6 +690,7 @@ OVNCatalogActions::Snapshot OVNAssetManager::actionSnapshot()
         }
     }
     s.filterActive = m_searchField && !m_searchField->text().isEmpty();
+    s.adjustAvailable = OVNCoreImageAdjust::factory() != nullptr;
     const QList<CategoryNode> categories = selectedCategoryNodes();
     s.selectedCategoryCount = int(categories.size());
     if (categories.size() == 1) {

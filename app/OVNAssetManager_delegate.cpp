@@ -62,8 +62,10 @@ public:
     Capabilities capabilities() const override
     {
         return Capability::StringForID | Capability::SelectionCount | Capability::Selections
-            | Capability::AccessCheck;
+            | Capability::AccessCheck | Capability::AutoFill;
     }
+    // The auto-fill area shown while several entries are selected.
+    void buttonAutoFillClick(QObject *) override { m_window.buttonAutoFillClick(); }
     QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key) override
     {
         return m_window.ovnMediaDetailsStringForID(pane, key);

@@ -82,9 +82,10 @@ State state(Action action, int tag, const Snapshot &s)
         return on(s.listCount > 0);
     case Action::Cut:
         return on(false);
+    case Action::Adjust:
+        return on(selection(s) && s.adjustAvailable);
     case Action::Copy:
     case Action::Deselect:
-    case Action::Adjust:
     case Action::OpenWithMediaViewer:
     case Action::OpenWithMediaViewerFS:
     case Action::OpenWithCreator:

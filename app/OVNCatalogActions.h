@@ -64,6 +64,7 @@ struct Snapshot {
     std::array<bool, OptionCount> options{};
     bool zoomPanelVisible = false;
     bool filterActive = false;      // the filter field holds text
+    bool adjustAvailable = false;   // an adjustment window can be made
 };
 
 struct State {

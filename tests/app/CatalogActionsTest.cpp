@@ -100,6 +100,8 @@ TEST(CatalogActionsTest, EveryMenuAndToolbarRuleWithItsEdgeCases)
          [](Snapshot &s) { s.options[OVNCatalogActions::LightTableShowRecursiveOption] = true; }, true, true},
         {"option: off", Action::ShowCountOnImageSets, -1, none, true, false},
         {"adjust: selection", Action::Adjust, -1, nothingSelected, false},
+        {"adjust: no adjustment window", Action::Adjust, -1, none, false},
+        {"adjust: selection and a window", Action::Adjust, -1, [](Snapshot &s) { s.adjustAvailable = true; }, true},
         {"rotate: selection and write", Action::RotateLeft, -1, none, true},
         {"rotate: read only", Action::RotateRight, -1, readOnly, false},
         {"clipboard thumbnail: image data", Action::SetThumbnailUsingClipboard, -1,

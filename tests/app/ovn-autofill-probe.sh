@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# ovn-autofill as other programs run it: its lines, what it stores, a write the catalog refuses.
+# Skips (77) without the sqlite3 program.
+# Arguments: the ovn-import and ovn-autofill programs.
+set -euo pipefail
+import=$1 autofill=$2
+command -v sqlite3 >/dev/null || { echo "sqlite3 not installed"; exit 77; }
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+export XDG_CONFIG_HOME="$dir/config" QT_QPA_PLATFORM=offscreen
+mkdir -p "$dir/Shoot/Day1"
+for n in 1 2 3; do
+    { printf 'P6\n8 6\n255\n'; head -c 144 /dev/zero | tr '\0' "\\$((100 + n))"; } > "$dir/Shoot/Day1/img$n.ppm"
+done
+"$import" --quiet "$dir/cat.sqlite" Shots "$dir/Shoot/Day1" >/dev/null
+sqlite3 "$dir/cat.sqlite" "update strvfile set keywords = 'Beach'"
+sqlite3 "$dir/cat.sqlite" "create trigger refuse before update on strvfile when new.displaytag = 'img2.ppm' and new.fulldesc = 'x' begin select raise(abort, 'refused'); end"
+
+set +e
+out=$("$autofill" "$dir/cat.sqlite" Shots append keywords=sunset fulldesc=x "purchased.owner=Ann O'Neil" \
+    --filename keywords --folders keywords 2 2>"$dir/err")
+status=$?
+set -e
+[ "$status" = 1 ] || { echo "status $status: $out"; exit 1; }
+summary=$(grep -v '^failed: .* fulldesc: ' <<<"$out" | grep -v '^time: ')
+expected=$'entries: 3\nwritten: 11\nrefused: 0\nfailed: 1'
+[ "$summary" = "$expected" ] || { echo "output: $out"; exit 1; }
+grep -q '^failed: .* fulldesc: .*refused' <<<"$out" || { echo "no reason: $out"; exit 1; }
+grep -qE '^time: [0-9.]+ s$' <<<"$(tail -1 <<<"$out")" || { echo "no time last: $out"; exit 1; }
+rows=$(sqlite3 "$dir/cat.sqlite" "select f.displaytag, f.keywords, coalesce(f.fulldesc, ''), p.owner from strvfile f
+    join strvpurchased p on p.mid = f.mid order by f.displaytag")
+expected=$'img1.ppm|Beach sunset img1 Day1 Shoot|x|Ann O\'Neil\nimg2.ppm|Beach sunset img2 Day1 Shoot||Ann O\'Neil\nimg3.ppm|Beach sunset img3 Day1 Shoot|x|Ann O\'Neil'
+[ "$rows" = "$expected" ] || { echo "stored: $rows"; exit 1; }
+
+# Bad arguments and an unknown category say so.
+if "$autofill" "$dir/cat.sqlite" Shots sideways keywords=a >/dev/null 2>&1; then exit 1; fi
+if "$autofill" "$dir/cat.sqlite" Nowhere append keywords=a >/dev/null 2>&1; then exit 1; fi
+echo ok

@@ -1,0 +1,157 @@
+// ovn-autofill: fills in annotations for every entry of a category, as the auto-fill sheet does
+// with no thumbnail selected, through the catalog window's own code.
+//
+//   ovn-autofill CATALOG CATEGORY MODE [FIELD=VALUE]... [--filename COLUMN] [--folders COLUMN N]
+//                [--clear-empty]
+//
+// CATALOG is a catalog file; CATEGORY a category id or a collection's name; MODE overwrite, append
+// or merge. FIELD is a media record key ("keywords", "modrelavailable", ...), purchased.COLUMN or
+// sold.COLUMN; an empty VALUE empties the field (written only with --clear-empty). --filename adds
+// the file's name to COLUMN (keywords or shortdesc), --folders the names of N enclosing folders.
+// Prints "entries: N", "written: W" (fields), "refused: R" (entries), "failed: F" (fields), a line
+// "failed: MID COLUMN: reason" per failed field, and "time: S s". Exit status 1 when something
+// was refused or failed, 2 on bad arguments or when the catalog or category is not there.
+
+#include "app/OVNAssetManager.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNRegisteredDefaults.h"
+#include "browser/OVNAnnotationChanges.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTextStream>
+
+namespace {
+
+int usage(const QString &problem)
+{
+    QTextStream err(stderr);
+    if (!problem.isEmpty())
+        err << "ovn-autofill: " << problem << Qt::endl;
+    err << "usage: ovn-autofill CATALOG CATEGORY overwrite|append|merge [FIELD=VALUE]... [--filename COLUMN]"
+           " [--folders COLUMN N] [--clear-empty]"
+        << Qt::endl;
+    return 2;
+}
+
+bool isTextColumn(const QString &column)
+{
+    return column == QLatin1String("keywords") || column == QLatin1String("shortdesc");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A tool for scripts: no display needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ostrevan"));
+
+    QStringList args = QApplication::arguments().mid(1);
+    if (args.size() < 3)
+        return usage(QString());
+    const QString catalog = args.takeFirst();
+    const QString categoryName = args.takeFirst();
+    const QString modeName = args.takeFirst();
+    AnnotationChanges::Mode mode;
+    if (modeName == QLatin1String("overwrite"))
+        mode = AnnotationChanges::Mode::Overwrite;
+    else if (modeName == QLatin1String("append"))
+        mode = AnnotationChanges::Mode::Append;
+    else if (modeName == QLatin1String("merge"))
+        mode = AnnotationChanges::Mode::Merge;
+    else
+        return usage(QStringLiteral("MODE is overwrite, append or merge, not ") + modeName);
+
+    AnnotationChanges changes;
+    bool clearEmpty = false;
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        if (arg == QLatin1String("--clear-empty")) {
+            clearEmpty = true;
+        } else if (arg == QLatin1String("--filename")) {
+            const QString column = args.isEmpty() ? QString() : args.takeFirst();
+            if (!isTextColumn(column))
+                return usage(QStringLiteral("--filename takes keywords or shortdesc"));
+            (column == QLatin1String("keywords") ? changes.keywordsAddFilename : changes.shortDescriptionAddFilename) =
+                true;
+        } else if (arg == QLatin1String("--folders")) {
+            const QString column = args.isEmpty() ? QString() : args.takeFirst();
+            bool number = false;
+            const int count = args.isEmpty() ? -1 : args.takeFirst().toInt(&number);
+            if (!isTextColumn(column) || !number || count < 0 || count > 4)
+                return usage(QStringLiteral("--folders takes keywords or shortdesc and a count from 0 to 4"));
+            (column == QLatin1String("keywords") ? changes.keywordsParseFolders : changes.shortDescriptionParseFolders) =
+                count;
+        } else if (arg.contains(QLatin1Char('=')) && !arg.startsWith(QLatin1Char('-'))) {
+            const qsizetype equals = arg.indexOf(QLatin1Char('='));
+            QString field = arg.left(equals);
+            const QString value = arg.mid(equals + 1);
+            AnnotationChanges::Table table = AnnotationChanges::Table::Info;
+            if (field.startsWith(QLatin1String("purchased."))) {
+                table = AnnotationChanges::Table::Purchased;
+                field = field.mid(10);
+            } else if (field.startsWith(QLatin1String("sold."))) {
+                table = AnnotationChanges::Table::Sold;
+                field = field.mid(5);
+            }
+            if (field.isEmpty())
+                return usage(QStringLiteral("no field name in ") + arg);
+            changes.changes(table).insert(field, value);
+        } else {
+            return usage(QStringLiteral("unknown argument ") + arg);
+        }
+    }
+
+    UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), catalog);
+    if (!connection->openDBConnection() || !connection->checkForDatabaseSetup()) {
+        QTextStream(stderr) << "ovn-autofill: no catalog at " << catalog << Qt::endl;
+        return 2;
+    }
+    QPointer<OVNAssetManager> window = new OVNAssetManager;
+    window->setDatabaseConnection(connection);
+    window->windowControllerDidLoadNib();
+
+    // An id first; a name only names a collection.
+    QString categoryId;
+    for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
+        if (item->node.value(QStringLiteral("mid")).toString() == categoryName) {
+            categoryId = categoryName;
+            break;
+        }
+        if (categoryId.isEmpty() && item->node.value(QStringLiteral("type")).toString() == QLatin1String("C")
+            && item->node.value(QStringLiteral("displaytag")).toString() == categoryName)
+            categoryId = item->node.value(QStringLiteral("mid")).toString();
+    }
+    if (categoryId.isEmpty() || !window->selectCategory(categoryId)) {
+        QTextStream(stderr) << "ovn-autofill: no category " << categoryName << " in " << catalog << Qt::endl;
+        delete window.data();
+        return 2;
+    }
+    window->mediaView()->deselectAll();
+
+    QElapsedTimer timer;
+    timer.start();
+    const OVNAssetManager::AnnotationSummary summary = window->applyAnnotationChanges(changes, mode, clearEmpty, false);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+
+    QTextStream out(stdout);
+    out << "entries: " << summary.entries << '\n'
+        << "written: " << summary.written << '\n'
+        << "refused: " << summary.refused << '\n'
+        << "failed: " << summary.failed << '\n';
+    for (const OVNAssetManager::AnnotationFailure &failure : summary.failures)
+        out << "failed: " << failure.mid << ' ' << failure.column << ": " << failure.reason << '\n';
+    out << "time: " << QString::number(seconds, 'f', 3) << " s" << Qt::endl;
+    delete window.data();
+    return summary.refused > 0 || summary.failed > 0 ? 1 : 0;
+}
