@@ -229,6 +229,10 @@ void OVNAssetManager::setupActions()
             [this] { menuRotateRight(); })
         ->setIcon(applicationIcon("tbRotateRight"));
     action(Action::Delete)->setIcon(commandIcon("Delete"));
+    command(Action::ReimportSelection, "Re-Import Media File", QKeySequence(), [this] { buttonReimportSelectionClick(); });
+    command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(), [this] { buttonRelinkSelectionClick(); });
+    command(Action::SetThumbnailUsingClipboard, "Set Thumbnail from Clipboard", QKeySequence(),
+            [this] { buttonSetThumbnailUsingClipboardClick(); });
 
     const struct {
         Action which;
@@ -340,6 +344,9 @@ void OVNAssetManager::setupMenus()
     media->addSeparator();
     media->addAction(action(Action::RotateLeft));
     media->addAction(action(Action::RotateRight));
+    media->addSeparator();
+    for (Action which : {Action::ReimportSelection, Action::RelinkSelection, Action::SetThumbnailUsingClipboard})
+        media->addAction(action(which));
     m_windowMenus = {edit, view, media};
 }
 
@@ -692,7 +699,7 @@ OVNCatalogActions::Snapshot OVNAssetManager::actionSnapshot()
     if (const QMimeData *data = QGuiApplication::clipboard()->mimeData()) {
         s.clipboardHasFiles = data->hasUrls() && !OVNMediaPasteboard::read(data, QByteArray()).paths.isEmpty();
         s.clipboardHasImage = data->hasFormat(QStringLiteral("image/tiff"))
-            || data->hasFormat(QStringLiteral("application/pdf"));
+            || data->hasFormat(QStringLiteral("application/pdf")) || data->hasImage();
     }
     selectionPrivileges(&s.mayWrite, &s.fullAccess);
     s.thumbnailStyle = m_prefThumbnailType;

@@ -20,6 +20,8 @@ class OVNExpressPanel;
 class OVNExtensionMapping;
 class OVNImportCamera;
 class OVNUDFThumbnails;
+class OVNViewerDocuments;
+struct OVNOpenRoute;
 class OVNWorkflowPanel;
 class OVNZoomPanel;
 class QAction;
@@ -105,6 +107,22 @@ public:
     // Opens the download page (the preferences' update button).
     void prefStartupUpdateCheck();
 
+    // ---- Opening media files (OVNDocumentController_open.cpp) ----
+    // Files opened from the desktop, the command line, File > Open and Open Recent: each as
+    // openDocumentWithContentsOfFile() with no volume and orientation 0.
+    void openFiles(const QStringList &paths);
+    // Opens the file in the viewer its type names, or in the application the desktop opens it
+    // with; a missing file, or a file the desktop would hand back to us, gets an alert. True when
+    // something opened it.
+    bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {}, int orientation = 0);
+    // Starts the desktop's application for the route (Desktop routes only); false when it did not start.
+    static bool launch(const OVNOpenRoute &route);
+    // Not owned; null sends the viewers' files to the desktop.
+    void setViewerDocuments(OVNViewerDocuments *viewers) { m_viewers = viewers; }
+    // File > Open Recent: the newest first, a short list kept in the preferences.
+    QStringList recentDocuments() const;
+    void noteNewRecentDocument(const QString &path);
+
 private:
     void createActions();
     OVNAssetManager *makeDocument(std::shared_ptr<OVNDatabaseAccess> connection);
@@ -123,6 +141,7 @@ private:
     // Trial connections for the preferences when the connections come from elsewhere (tests).
     std::unique_ptr<OVNConnectionFactory> m_trialConnections;
     QList<QPointer<OVNAssetManager>> m_documents;
+    OVNViewerDocuments *m_viewers = nullptr;
     bool m_showprefsonload = false;
     bool m_terminated = false;
 
