@@ -15,6 +15,7 @@
 #include <memory>
 
 class OVNConnectionFactory;
+class OVNDesktopHotPlug;
 class OVNDatabaseAccess;
 class OVNExpressPanel;
 class OVNExtensionMapping;
@@ -117,6 +118,8 @@ public:
     bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {}, int orientation = 0);
     // Starts the desktop's application for the route (Desktop routes only); false when it did not start.
     static bool launch(const OVNOpenRoute &route);
+    // Brings the front catalog window forward, or opens one when none is left.
+    void activateIgnoringOtherApps();
     // Not owned; null sends the viewers' files to the desktop.
     void setViewerDocuments(OVNViewerDocuments *viewers) { m_viewers = viewers; }
     // File > Open Recent: the newest first, a short list kept in the preferences.
@@ -142,6 +145,7 @@ private:
     std::unique_ptr<OVNConnectionFactory> m_trialConnections;
     QList<QPointer<OVNAssetManager>> m_documents;
     OVNViewerDocuments *m_viewers = nullptr;
+    std::unique_ptr<OVNDesktopHotPlug> m_hotPlug;
     bool m_showprefsonload = false;
     bool m_terminated = false;
 

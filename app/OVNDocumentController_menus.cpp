@@ -2,6 +2,8 @@
 
 #include "app/OVNDocumentController.h"
 
+#include "app/OVNDesktopHotPlug.h"
+
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNConnectionSource.h"
@@ -118,6 +120,9 @@ void OVNDocumentController::showPreferences()
                 fileNewViewerDocument();
         });
         factory->setAlertWindow(m_prefWindow);
+        if (!m_hotPlug)
+            m_hotPlug = std::make_unique<OVNDesktopHotPlug>();
+        m_prefWindow->setCameraHotPlug(m_hotPlug.get());
     }
     m_prefWindow->showPreferences();
 }

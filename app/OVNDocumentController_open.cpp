@@ -92,3 +92,16 @@ void OVNDocumentController::noteNewRecentDocument(const QString &path)
         stored.append(item);
     m_defaults.setObject(stored, kRecentKey);
 }
+
+void OVNDocumentController::activateIgnoringOtherApps()
+{
+    const QList<OVNAssetManager *> open = documents();
+    if (open.isEmpty()) {
+        fileNewViewerDocument();
+        return;
+    }
+    OVNAssetManager *front = open.last();
+    front->show();
+    front->raise();
+    front->activateWindow();
+}
