@@ -26,7 +26,9 @@ struct OVNOpenRoute;
 class OVNWorkflowPanel;
 class OVNZoomPanel;
 class QAction;
+class QMenu;
 class QMenuBar;
+class QWidget;
 class UserDefaults;
 
 // The application controller: runs start-up, owns the tool panels, the catalog connection it makes
@@ -108,6 +110,41 @@ public:
     // Opens the download page (the preferences' update button).
     void prefStartupUpdateCheck();
 
+    // ---- Tool panels, Select All, Help and menu validation (OVNDocumentController_panels.cpp) ----
+    enum class Panel { Workflow, Capture, Zoom, Express };
+    // Shows the panel when hidden and hides it when shown, storing its "...PanelVisible" key; the
+    // express panel gets a connection of its own first when it has none that works.
+    void togglePanel(Panel panel);
+    void windowCapturePanelMakeKeyAndOrderFront();
+    bool isPanelVisible(Panel panel) const;
+    QAction *panelAction(Panel panel) const;
+    static QString panelVisibilityKey(Panel panel);
+    // Select All for the catalog window in front.
+    void editSelectAll();
+    // The Help pages: the site's root (the "HelpSiteURL" preference, empty: none) and a query.
+    void helpOnlineManual();
+    void helpOnlineSupport();
+    static QString helpPage(const QString &root, const QString &query);
+    QAction *helpManualAction() const { return m_helpManualAction; }
+    QAction *helpSupportAction() const { return m_helpSupportAction; }
+
+    // What a menu item of the controller's shows: the first rule that matches decides.
+    enum class Command { AlwaysAvailable, OpenRecentItem, Panel, Help, DocumentCommand };
+    struct MenuQuery {
+        Command command = Command::DocumentCommand;
+        bool panelExists = false;
+        bool panelVisible = false;
+        bool helpSiteSet = false;
+        bool hasDocument = false;
+        bool documentEnables = false;  // the front window's own answer
+    };
+    struct MenuState {
+        bool enabled = false;
+        bool checked = false;
+        bool operator==(const MenuState &) const = default;
+    };
+    static MenuState validateMenuItem(const MenuQuery &query);
+
     // ---- Opening media files (OVNDocumentController_open.cpp) ----
     // Files opened from the desktop, the command line, File > Open and Open Recent: each as
     // openDocumentWithContentsOfFile() with no volume and orientation 0.
@@ -157,4 +194,12 @@ private:
     QAction *m_workflowAction = nullptr;
     QAction *m_minimizeAction = nullptr;
     QAction *m_downloadUpdateAction = nullptr;
+    QAction *m_panelActions[4] = {};
+    QAction *m_helpManualAction = nullptr;
+    QAction *m_helpSupportAction = nullptr;
+    QAction *m_openAction = nullptr;
+    QMenu *m_recentMenu = nullptr;
+    void createPanelActions();
+    void populateDesktopMenus(QMenu *file, QMenu *window, QMenu *help);
+    QWidget *panelWidget(Panel panel) const;
 };

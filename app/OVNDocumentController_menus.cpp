@@ -54,6 +54,7 @@ void OVNDocumentController::createActions()
 
     m_downloadUpdateAction = new QAction(localizedMenu("Download Update..."), this);
     connect(m_downloadUpdateAction, &QAction::triggered, this, [this] { prefStartupUpdateCheck(); });
+    createPanelActions();
 }
 
 void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
@@ -93,6 +94,7 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     connect(help, &QMenu::aboutToShow, this, [this] {
         m_downloadUpdateAction->setEnabled(makeUpdateCheck()->isConfigured());
     });
+    populateDesktopMenus(file, window, help);
 }
 
 void OVNDocumentController::fileNewViewerDocument()

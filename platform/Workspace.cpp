@@ -453,3 +453,11 @@ Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
     });
     return RevealResult::FileManager;
 }
+
+bool Workspace::openUrl(const QString &url)
+{
+    const QUrl page(url);
+    if (!page.isValid() || (page.scheme() != QLatin1String("https") && page.scheme() != QLatin1String("http")))
+        return false;
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {page.toString(QUrl::FullyEncoded)});
+}

@@ -47,6 +47,9 @@ public:
     // Where our desktop entry is installed in the XDG data folders; empty when it is not.
     static QString ownDesktopEntryPath();
 
+    // Opens a web page in the user's browser (xdg-open, without a shell); false when it did not start.
+    static bool openUrl(const QString &url);
+
     enum class RevealResult { FileManager, Folder, Failed };
     // Shows the files selected in the file manager (org.freedesktop.FileManager1 on the session
     // bus), without waiting for it; without one, or when it answers with an error, opens their
