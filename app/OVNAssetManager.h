@@ -384,7 +384,15 @@ public slots:
     bool menuRotateRightUsingMid(const QString &mid);
 
 public:
-    NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override { return {}; }
+    // Header grips resize the panes (OVNAssetManager_panes.cpp); the sizes they leave are kept as
+    // the frozen ones, so that the next window resize does not undo them.
+    NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override
+    {
+        return NTPopUpHeaderViewDelegate::ResizeByWidth | NTPopUpHeaderViewDelegate::ResizeByHeight;
+    }
+    void headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta) override;
+    void headerCellResizeViewByHeight(NTPopUpHeaderViewCell *cell, float delta) override;
+    void recordFrozenSizes();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
