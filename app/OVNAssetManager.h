@@ -256,6 +256,10 @@ public:
     void buttonSetThumbnailUsingClipboardClick();
     void ovnMediaViewReimportSelection(OVNMediaView *view) override;
     void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
+    // Asks before acting on more than three entries; false stops the action.
+    bool verifyActionWithMultipleItems(int count);
+    // Opens the selection with the desktop's default application.
+    void buttonOpenWithQuickTimeClick();
 
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this

@@ -153,6 +153,9 @@ public:
     // with; a missing file, or a file the desktop would hand back to us, gets an alert. True when
     // something opened it.
     bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {}, int orientation = 0);
+    // The same road without a controller (the catalog window's open commands): the viewers when
+    // given, else the desktop, with the alerts.
+    static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers);
     // Starts the desktop's application for the route (Desktop routes only); false when it did not start.
     static bool launch(const OVNOpenRoute &route);
     // Brings the front catalog window forward, or opens one when none is left.

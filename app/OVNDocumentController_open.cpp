@@ -28,6 +28,15 @@ bool OVNDocumentController::launch(const OVNOpenRoute &route)
 
 bool OVNDocumentController::openDocumentWithContentsOfFile(const QString &path, const QString &volume, int orientation)
 {
+    const bool opened = openFile(path, volume, orientation, m_viewers);
+    if (opened)
+        noteNewRecentDocument(path);
+    return opened;
+}
+
+bool OVNDocumentController::openFile(const QString &path, const QString &volume, int orientation,
+                                     OVNViewerDocuments *viewers)
+{
     // A fresh table each time: the preferences may have changed it since the last open.
     const OVNExtensionMapping mapping;
     OVNOpenRoute route = OVNOpenRoute::forFile(path, volume, mapping);
@@ -35,12 +44,9 @@ bool OVNDocumentController::openDocumentWithContentsOfFile(const QString &path, 
     switch (route.kind) {
     case OVNOpenRoute::Kind::ImageViewer:
     case OVNOpenRoute::Kind::MovieViewer:
-        if (m_viewers) {
-            opened = route.kind == OVNOpenRoute::Kind::ImageViewer ? m_viewers->openImage(route.path, orientation)
-                                                                   : m_viewers->openMovie(route.path);
-            if (opened)
-                noteNewRecentDocument(route.path);
-            return opened;
+        if (viewers) {
+            return route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
+                                                                 : viewers->openMovie(route.path);
         }
         route = OVNOpenRoute::forDesktop(route.path);
         break;
