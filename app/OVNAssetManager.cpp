@@ -223,6 +223,9 @@ void OVNAssetManager::buildWindow()
     m_splitterMedia->addWidget(m_mediaList);
     m_splitterMedia->addWidget(m_splitterPreview);
     m_splitterMedia->setStretchFactor(1, 1);
+    // A divider dragged by hand sets the sizes later layouts keep.
+    connect(m_splitterMedia, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
+    connect(m_splitterPreview, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
     layout->addWidget(m_splitterMedia, 1);
 
     auto *footer = new QWidget(central);

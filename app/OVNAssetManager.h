@@ -243,6 +243,23 @@ public:
     // desktop associates with the file, 2 `application` (1 when none is set).
     void openMedia(OVNMediaView *view, int viewerType, const QString &application);
 
+    // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
+    // Re-reads the entries' files into the category (thumbnail, orientation, import date).
+    void reimport(const QStringList &mediaIds, const QString &categoryId);
+    // The selected entries whose files exist, re-read into the one selected category.
+    void buttonReimportSelectionClick();
+    // Asks for the new file (one entry) or the folder now holding the files (several).
+    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
+    // Points the view's selected entries at the chosen file or at the same names in the chosen
+    // folder, in one transaction; reports what failed.
+    void relinkSelection(OVNMediaView *view, const QString &chosen, bool toFolder);
+    // Replaces the selected entries' thumbnails with the clipboard's picture.
+    void buttonSetThumbnailUsingClipboardClick();
+    void ovnMediaViewReimportSelection(OVNMediaView *view) override;
+    void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
+    // Opens the selection with the desktop's default application.
+    void buttonOpenWithQuickTimeClick();
+
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this
     // window, its worker on a connection of its own to this window's catalog. Needs
@@ -402,7 +419,15 @@ public slots:
     bool menuRotateRightUsingMid(const QString &mid);
 
 public:
-    NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override { return {}; }
+    // Header grips resize the panes (OVNAssetManager_panes.cpp); the sizes they leave are kept as
+    // the frozen ones, so that the next window resize does not undo them.
+    NTPopUpHeaderViewDelegate::Capabilities headerDelegateCapabilities() const override
+    {
+        return NTPopUpHeaderViewDelegate::ResizeByWidth | NTPopUpHeaderViewDelegate::ResizeByHeight;
+    }
+    void headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta) override;
+    void headerCellResizeViewByHeight(NTPopUpHeaderViewCell *cell, float delta) override;
+    void recordFrozenSizes();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

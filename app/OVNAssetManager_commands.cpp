@@ -233,6 +233,10 @@ void OVNAssetManager::setupActions()
     command(Action::AutoFill, "Auto Fill...", QKeySequence(), [this] { buttonAutoFillClick(); })
         ->setIcon(commandIcon("AutoFill"));
     command(Action::Adjust, "Adjust...", QKeySequence(), [this] { menuAdjust(); })->setIcon(commandIcon("Adjust"));
+    command(Action::ReimportSelection, "Re-Import Media File", QKeySequence(), [this] { buttonReimportSelectionClick(); });
+    command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(), [this] { buttonRelinkSelectionClick(); });
+    command(Action::SetThumbnailUsingClipboard, "Set Thumbnail from Clipboard", QKeySequence(),
+            [this] { buttonSetThumbnailUsingClipboardClick(); });
 
     const struct {
         Action which;
@@ -347,6 +351,9 @@ void OVNAssetManager::setupMenus()
     media->addSeparator();
     media->addAction(action(Action::AutoFill));
     media->addAction(action(Action::Adjust));
+    media->addSeparator();
+    for (Action which : {Action::ReimportSelection, Action::RelinkSelection, Action::SetThumbnailUsingClipboard})
+        media->addAction(action(which));
     m_windowMenus = {edit, view, media};
 }
 
@@ -704,7 +711,7 @@ OVNCatalogActions::Snapshot OVNAssetManager::actionSnapshot()
     if (const QMimeData *data = QGuiApplication::clipboard()->mimeData()) {
         s.clipboardHasFiles = data->hasUrls() && !OVNMediaPasteboard::read(data, QByteArray()).paths.isEmpty();
         s.clipboardHasImage = data->hasFormat(QStringLiteral("image/tiff"))
-            || data->hasFormat(QStringLiteral("application/pdf"));
+            || data->hasFormat(QStringLiteral("application/pdf")) || data->hasImage();
     }
     selectionPrivileges(&s.mayWrite, &s.fullAccess);
     s.thumbnailStyle = m_prefThumbnailType;

@@ -161,7 +161,8 @@ OVNMediaViewDelegate::Capabilities OVNAssetManager::capabilities() const
     using D = OVNMediaViewDelegate;
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
         | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
-        | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating;
+        | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
+        | D::RelinkSelection;
 }
 
 QByteArray OVNAssetManager::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)

@@ -2,6 +2,7 @@
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
+#include "app/OVNDesktopHotPlug.h"
 #include "app/OVNSplashScreen.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "app/QRXUpdateCheck.h"

@@ -15,15 +15,20 @@
 #include <memory>
 
 class OVNConnectionFactory;
+class OVNDesktopHotPlug;
 class OVNDatabaseAccess;
 class OVNExpressPanel;
 class OVNExtensionMapping;
 class OVNImportCamera;
 class OVNUDFThumbnails;
+class OVNViewerDocuments;
+struct OVNOpenRoute;
 class OVNWorkflowPanel;
 class OVNZoomPanel;
 class QAction;
+class QMenu;
 class QMenuBar;
+class QWidget;
 class UserDefaults;
 
 // The application controller: runs start-up, owns the tool panels, the catalog connection it makes
@@ -105,6 +110,62 @@ public:
     // Opens the download page (the preferences' update button).
     void prefStartupUpdateCheck();
 
+    // ---- Tool panels, Select All, Help and menu validation (OVNDocumentController_panels.cpp) ----
+    enum class Panel { Workflow, Capture, Zoom, Express };
+    // Shows the panel when hidden and hides it when shown, storing its "...PanelVisible" key; the
+    // express panel gets a connection of its own first when it has none that works.
+    void togglePanel(Panel panel);
+    void windowCapturePanelMakeKeyAndOrderFront();
+    bool isPanelVisible(Panel panel) const;
+    QAction *panelAction(Panel panel) const;
+    static QString panelVisibilityKey(Panel panel);
+    // Select All for the catalog window in front.
+    void editSelectAll();
+    // The Help pages: the site's root (the "HelpSiteURL" preference, empty: none) and a query.
+    void helpOnlineManual();
+    void helpOnlineSupport();
+    static QString helpPage(const QString &root, const QString &query);
+    QAction *helpManualAction() const { return m_helpManualAction; }
+    QAction *helpSupportAction() const { return m_helpSupportAction; }
+
+    // What a menu item of the controller's shows: the first rule that matches decides.
+    enum class Command { AlwaysAvailable, OpenRecentItem, Panel, Help, DocumentCommand };
+    struct MenuQuery {
+        Command command = Command::DocumentCommand;
+        bool panelExists = false;
+        bool panelVisible = false;
+        bool helpSiteSet = false;
+        bool hasDocument = false;
+        bool documentEnables = false;  // the front window's own answer
+    };
+    struct MenuState {
+        bool enabled = false;
+        bool checked = false;
+        bool operator==(const MenuState &) const = default;
+    };
+    static MenuState validateMenuItem(const MenuQuery &query);
+
+    // ---- Opening media files (OVNDocumentController_open.cpp) ----
+    // Files opened from the desktop, the command line, File > Open and Open Recent: each as
+    // openDocumentWithContentsOfFile() with no volume and orientation 0.
+    void openFiles(const QStringList &paths);
+    // Opens the file in the viewer its type names, or in the application the desktop opens it
+    // with; a missing file, or a file the desktop would hand back to us, gets an alert. True when
+    // something opened it.
+    bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {}, int orientation = 0);
+    // The same road without a controller (the catalog window's open commands): the viewers when
+    // given, else the desktop, with the alerts.
+    static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers);
+    // Starts the desktop's application for the route (Desktop routes only); false when it did not start.
+    static bool launch(const OVNOpenRoute &route);
+    // Brings the front catalog window forward, or opens one when none is left.
+    void activateIgnoringOtherApps();
+    // Not owned; null sends the viewers' files to the desktop.
+    void setViewerDocuments(OVNViewerDocuments *viewers) { m_viewers = viewers; }
+    // File > Open Recent: the newest first, a short list kept in the preferences.
+    QStringList recentDocuments() const;
+    void noteNewRecentDocument(const QString &path);
+
 private:
     void createActions();
     OVNAssetManager *makeDocument(std::shared_ptr<OVNDatabaseAccess> connection);
@@ -123,6 +184,8 @@ private:
     // Trial connections for the preferences when the connections come from elsewhere (tests).
     std::unique_ptr<OVNConnectionFactory> m_trialConnections;
     QList<QPointer<OVNAssetManager>> m_documents;
+    OVNViewerDocuments *m_viewers = nullptr;
+    std::unique_ptr<OVNDesktopHotPlug> m_hotPlug;
     bool m_showprefsonload = false;
     bool m_terminated = false;
 
@@ -134,4 +197,12 @@ private:
     QAction *m_workflowAction = nullptr;
     QAction *m_minimizeAction = nullptr;
     QAction *m_downloadUpdateAction = nullptr;
+    QAction *m_panelActions[4] = {};
+    QAction *m_helpManualAction = nullptr;
+    QAction *m_helpSupportAction = nullptr;
+    QAction *m_openAction = nullptr;
+    QMenu *m_recentMenu = nullptr;
+    void createPanelActions();
+    void populateDesktopMenus(QMenu *file, QMenu *window, QMenu *help);
+    QWidget *panelWidget(Panel panel) const;
 };

@@ -2,6 +2,8 @@
 
 #include "app/OVNDocumentController.h"
 
+#include "app/OVNDesktopHotPlug.h"
+
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNConnectionSource.h"
@@ -52,6 +54,7 @@ void OVNDocumentController::createActions()
 
     m_downloadUpdateAction = new QAction(localizedMenu("Download Update..."), this);
     connect(m_downloadUpdateAction, &QAction::triggered, this, [this] { prefStartupUpdateCheck(); });
+    createPanelActions();
 }
 
 void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
@@ -91,6 +94,7 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     connect(help, &QMenu::aboutToShow, this, [this] {
         m_downloadUpdateAction->setEnabled(makeUpdateCheck()->isConfigured());
     });
+    populateDesktopMenus(file, window, help);
 }
 
 void OVNDocumentController::fileNewViewerDocument()
@@ -118,6 +122,9 @@ void OVNDocumentController::showPreferences()
                 fileNewViewerDocument();
         });
         factory->setAlertWindow(m_prefWindow);
+        if (!m_hotPlug)
+            m_hotPlug = std::make_unique<OVNDesktopHotPlug>();
+        m_prefWindow->setCameraHotPlug(m_hotPlug.get());
     }
     m_prefWindow->showPreferences();
 }

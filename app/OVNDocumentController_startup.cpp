@@ -3,6 +3,8 @@
 
 #include "app/OVNDocumentController.h"
 
+#include "app/OVNDesktopHotPlug.h"
+
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNConnectionSource.h"
@@ -134,8 +136,9 @@ void OVNDocumentController::awakeFromNib()
 
 void OVNDocumentController::addMyselfToImageCapture2HotPlugActions()
 {
-    // The camera hot-plug entry (the x-content/image-dcf association in mimeapps.list) is not
-    // written yet; start-up calls this at the place where it belongs.
+    if (!m_hotPlug)
+        m_hotPlug = std::make_unique<OVNDesktopHotPlug>();
+    m_hotPlug->addMyself();
 }
 
 void OVNDocumentController::registerStartupDefaults(const QRectF &visibleFrame)

@@ -1,6 +1,7 @@
 #include "app/OVNApplicationIcon.h"
 #include "app/OVNAssetManager.h"
 #include "app/OVNDocumentController.h"
+#include "app/OVNInstanceForwarding.h"
 #include "platform/HeapTuning.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
@@ -67,6 +68,14 @@ int main(int argc, char *argv[])
     if (!defaults.loadProblem().isEmpty())
         Alerts::inform(localized("Your preferences could not be read"), defaults.loadProblem());
 
+    // A second start hands its files to the program already running. Scripted starts (which
+    // create or time a catalog) always run on their own.
+    const QStringList files = OVNInstanceForwarding::filesFromArguments(QApplication::arguments());
+    const bool scripted = defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"))
+        || defaults.boolForKey(QStringLiteral("OVNQuitAfterFirstPaint"));
+    if (!scripted && OVNInstanceForwarding::forward(files))
+        return 0;
+
     int status = 0;
     {
         QuitAfterFirstPaint quitAfterFirstPaint;
@@ -75,6 +84,18 @@ int main(int argc, char *argv[])
         OVNDocumentController controller(defaults);
         if (controller.startUp() == OVNDocumentController::StartupResult::Run) {
             controller.awakeFromNib();
+            OVNInstanceForwarding forwarding;
+            if (!scripted && forwarding.listen()) {
+                QObject::connect(&forwarding, &OVNInstanceForwarding::filesReceived, &controller,
+                                 [&controller](const QStringList &received) {
+                                     if (received.isEmpty()) {
+                                         controller.activateIgnoringOtherApps();
+                                         return;
+                                     }
+                                     controller.openFiles(received);
+                                 });
+            }
+            controller.openFiles(files);
             if (!defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup")))
                 status = QApplication::exec();
             controller.applicationWillTerminate();

@@ -134,7 +134,7 @@ QStringList listValue(const QString &value)
     return items;
 }
 
-bool isOwnApplication(const Workspace::Application &application)
+bool ownApplication(const Workspace::Application &application)
 {
     if (application.id.startsWith(QLatin1String("ostrevan"), Qt::CaseInsensitive))
         return true;
@@ -145,7 +145,7 @@ bool isOwnApplication(const Workspace::Application &application)
 
 // Every installed application entry by id; the first folder that has an id decides (a hidden
 // entry there hides the others).
-QHash<QString, Workspace::Application> installedApplications(QStringList *order)
+QHash<QString, Workspace::Application> installedApplications(QStringList *order, bool includeOwn = false)
 {
     QHash<QString, Workspace::Application> byId;
     QSet<QString> seen;
@@ -161,7 +161,7 @@ QHash<QString, Workspace::Application> installedApplications(QStringList *order)
                 continue;
             seen.insert(id);
             const Workspace::Application application = Workspace::readDesktopEntry(path, id);
-            if (application.id.isEmpty() || isOwnApplication(application))
+            if (application.id.isEmpty() || (!includeOwn && ownApplication(application)))
                 continue;
             byId.insert(id, application);
             order->append(id);
@@ -200,8 +200,45 @@ QList<Workspace::Application> Workspace::applicationsForFile(const QString &path
     return applicationsForMimeType(QMimeDatabase().mimeTypeForFile(path).name());
 }
 
+namespace {
+QList<Workspace::Application> applicationsFor(const QString &mimeType, bool includeOwn);
+}
+
 QList<Workspace::Application> Workspace::applicationsForMimeType(const QString &mimeType)
 {
+    return applicationsFor(mimeType, false);
+}
+
+bool Workspace::isOwnApplication(const Application &application)
+{
+    return ownApplication(application);
+}
+
+Workspace::DefaultApplication Workspace::defaultApplicationForFile(const QString &path)
+{
+    DefaultApplication result;
+    const QList<Application> applications = applicationsFor(QMimeDatabase().mimeTypeForFile(path).name(), true);
+    if (applications.isEmpty())
+        return result;
+    result.application = applications.first();
+    result.kind = ownApplication(result.application) ? DefaultKind::Own : DefaultKind::Other;
+    return result;
+}
+
+QString Workspace::ownDesktopEntryPath()
+{
+    for (const QString &folder : applicationFolders()) {
+        const QString path = folder + QStringLiteral("/ostrevan.desktop");
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
+namespace {
+QList<Workspace::Application> applicationsFor(const QString &mimeType, bool includeOwn)
+{
+    using Application = Workspace::Application;
     const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType);
     QStringList types{type.isValid() ? type.name() : mimeType};
     if (type.isValid()) {
@@ -214,7 +251,7 @@ QList<Workspace::Application> Workspace::applicationsForMimeType(const QString &
     }
 
     QStringList order;
-    const QHash<QString, Application> installed = installedApplications(&order);
+    const QHash<QString, Application> installed = installedApplications(&order, includeOwn);
     QStringList defaults;
     QStringList added;
     QSet<QString> removed;
@@ -259,6 +296,7 @@ QList<Workspace::Application> Workspace::applicationsForMimeType(const QString &
     }
     return result;
 }
+} // namespace
 
 QList<QStringList> Workspace::commandLines(const Application &application, const QStringList &paths)
 {
@@ -362,7 +400,7 @@ QList<QStringList> Workspace::commandLines(const Application &application, const
 bool Workspace::openFiles(const QStringList &paths, const Application &application)
 {
     const QList<QStringList> lines = commandLines(application, paths);
-    if (lines.isEmpty() || isOwnApplication(application))
+    if (lines.isEmpty() || ownApplication(application))
         return false;
     bool started = true;
     for (const QStringList &line : lines)
@@ -414,4 +452,12 @@ Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
         done->deleteLater();
     });
     return RevealResult::FileManager;
+}
+
+bool Workspace::openUrl(const QString &url)
+{
+    const QUrl page(url);
+    if (!page.isValid() || (page.scheme() != QLatin1String("https") && page.scheme() != QLatin1String("http")))
+        return false;
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {page.toString(QUrl::FullyEncoded)});
 }

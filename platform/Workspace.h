@@ -35,6 +35,21 @@ public:
     // Starts the application with the files, detached; false when a command did not start.
     static bool openFiles(const QStringList &paths, const Application &application);
 
+    // The application the desktop opens a file with, by the mimeapps.list rules, our own entry
+    // included: the caller must not hand a file to Own, which would come straight back.
+    enum class DefaultKind { None, Own, Other };
+    struct DefaultApplication {
+        DefaultKind kind = DefaultKind::None;
+        Application application;
+    };
+    static DefaultApplication defaultApplicationForFile(const QString &path);
+    static bool isOwnApplication(const Application &application);
+    // Where our desktop entry is installed in the XDG data folders; empty when it is not.
+    static QString ownDesktopEntryPath();
+
+    // Opens a web page in the user's browser (xdg-open, without a shell); false when it did not start.
+    static bool openUrl(const QString &url);
+
     enum class RevealResult { FileManager, Folder, Failed };
     // Shows the files selected in the file manager (org.freedesktop.FileManager1 on the session
     // bus), without waiting for it; without one, or when it answers with an error, opens their

@@ -3,6 +3,7 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
 #include "app/OVNDocumentController.h"
+#include "search/OVNExpressPanel.h"
 #include "app/OVNPreferencesWindow.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -326,19 +327,25 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     // The window's own menus stand between the application's.
     EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Edit", "&View", "&Media", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
-    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Print...", "Preferences...", "Quit"}));
+    EXPECT_EQ(itemTitles(menus.at(0)->menu()),
+              (QStringList{"New", "Open...", "Open Recent", "Print...", "Preferences...", "Quit"}));
     // Print needs thumbnails to print; the first window shows none.
     QMenu *file = menus.at(0)->menu();
     emit file->aboutToShow();
-    EXPECT_FALSE(file->actions().at(2)->isEnabled());
+    EXPECT_FALSE(file->actions().at(4)->isEnabled());
     EXPECT_EQ(itemTitles(menus.at(1)->menu()),
               (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect", "Find in Resultset"}));
-    EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Thumbnail Layouts...", "Minimize"}));
-    EXPECT_EQ(itemTitles(menus.at(5)->menu()), (QStringList{"Download Update..."}));
+    EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel",
+                                                            "Express Panel", "Thumbnail Layouts...", "Minimize"}));
+    EXPECT_EQ(itemTitles(menus.at(5)->menu()), (QStringList{"Download Update...", "Online Manual", "Online Support"}));
+    // Without a help site there is no page to open.
+    emit menus.at(5)->menu()->aboutToShow();
+    EXPECT_FALSE(controller->helpManualAction()->isEnabled());
+    EXPECT_FALSE(controller->helpSupportAction()->isEnabled());
 
     // The Window menu brings the layout editor to the front.
     EXPECT_FALSE(controller->thumbnailLayoutEditor()->isVisible());
-    menus.at(4)->menu()->actions().at(1)->trigger();
+    menus.at(4)->menu()->actions().at(4)->trigger();
     EXPECT_TRUE(controller->thumbnailLayoutEditor()->isVisible());
 
     // New: a second window with a connection of its own.
@@ -354,6 +361,26 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     controller->windowWorkflowPanel();
     EXPECT_TRUE(controller->workflowPanel()->isVisible());
     EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "1");
+
+    // The other panels by their menu items: shown, checked, stored; the express panel keeps the
+    // connection it got when first shown.
+    using Panel = OVNDocumentController::Panel;
+    for (Panel panel : {Panel::Capture, Panel::Zoom, Panel::Express}) {
+        QAction *item = controller->panelAction(panel);
+        const QString key = OVNDocumentController::panelVisibilityKey(panel);
+        item->trigger();
+        emit menus.at(4)->menu()->aboutToShow();
+        EXPECT_TRUE(controller->isPanelVisible(panel) && item->isChecked()) << qPrintable(key);
+        EXPECT_EQ(defaults.stringForKey(key), "1");
+        const OVNDatabaseAccess *connection = controller->expressPanel()->databaseConnection();
+        item->trigger();
+        emit menus.at(4)->menu()->aboutToShow();
+        EXPECT_FALSE(controller->isPanelVisible(panel) || item->isChecked()) << qPrintable(key);
+        EXPECT_EQ(defaults.stringForKey(key), "0");
+        item->trigger();
+        EXPECT_EQ(controller->expressPanel()->databaseConnection(), connection);
+        EXPECT_EQ(connection != nullptr, panel == Panel::Express);
+    }
 }
 
 TEST_F(StartupSequenceTest, SavedDatabaseSettingsOpenACatalogWindowWhenNoneIsOpen)

@@ -1,0 +1,47 @@
+// The pane headers' grips and the frozen pane sizes.
+#include "app/OVNAssetManager.h"
+
+#include "app/OVNPaneGeometry.h"
+#include "uikit/NTPopUpHeaderViewCell.h"
+#include "uikit/OVNSplitView.h"
+
+void OVNAssetManager::headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta)
+{
+    if (!cell || !m_splitterMedia || m_splitterMedia->count() != 3)
+        return;
+    const QList<int> sizes = m_splitterMedia->sizes();
+    const double divider = m_splitterMedia->handleWidth();
+    const double width = sizes.at(0) + sizes.at(1) + sizes.at(2) + 2 * divider;
+    const OVNPaneGeometry::Columns now{double(sizes.at(0)), double(sizes.at(1)), double(sizes.at(2))};
+    const OVNPaneGeometry::Columns next = OVNPaneGeometry::afterWidthGrip(now, width, divider, cell->tag(), delta);
+    if (next == now)
+        return;
+    m_splitterMedia->setSizes({qRound(next.w0), qRound(next.w1), qRound(next.w2)});
+    recordFrozenSizes();
+}
+
+void OVNAssetManager::headerCellResizeViewByHeight(NTPopUpHeaderViewCell *cell, float delta)
+{
+    if (!cell || !m_splitterPreview || m_splitterPreview->count() != 2)
+        return;
+    const QList<int> sizes = m_splitterPreview->sizes();
+    const double divider = m_splitterPreview->handleWidth();
+    const double height = sizes.at(0) + sizes.at(1) + divider;
+    const OVNPaneGeometry::Rows now{double(sizes.at(0)), double(sizes.at(1))};
+    const OVNPaneGeometry::Rows next = OVNPaneGeometry::afterHeightGrip(now, height, divider, cell->tag(), delta);
+    if (next == now)
+        return;
+    m_splitterPreview->setSizes({qRound(next.h0), qRound(next.h1)});
+    recordFrozenSizes();
+}
+
+void OVNAssetManager::recordFrozenSizes()
+{
+    if (m_splitterMedia && m_splitterMedia->count() == 3) {
+        const QList<int> sizes = m_splitterMedia->sizes();
+        m_frozenFrame1Width = float(sizes.at(0));
+        m_frozenFrame2Width = float(sizes.at(1));
+    }
+    if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible())
+        m_frozenVFrame1Height = float(m_splitterPreview->sizes().at(0));
+}

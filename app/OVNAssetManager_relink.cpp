@@ -1,0 +1,217 @@
+// Re-importing the selected files, pointing entries at moved files, and thumbnails from the
+// clipboard.
+#include "app/OVNAssetManager.h"
+
+#include "app/OVNClipboardPicture.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "app/OVNRelink.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNImportHelper.h"
+#include "platform/Movie.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
+#include <QMimeData>
+#include <QTemporaryFile>
+
+namespace {
+
+QString localized(const char *text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+
+} // namespace
+
+QImage OVNClipboardPicture::fromMimeData(const QMimeData *data)
+{
+    if (!data)
+        return {};
+    QImage image;
+    if (data->hasFormat(QStringLiteral("image/tiff")) && image.loadFromData(data->data(QStringLiteral("image/tiff")), "TIFF"))
+        return image;
+    if (data->hasImage()) {
+        image = qvariant_cast<QImage>(data->imageData());
+        if (!image.isNull())
+            return image;
+    }
+    for (const QString &format : data->formats()) {
+        if (format.startsWith(QLatin1String("image/")) && image.loadFromData(data->data(format)))
+            return image;
+    }
+    if (data->hasFormat(QStringLiteral("application/pdf"))) {
+        // The PDF reader takes files: the document goes through a private temporary one.
+        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ostrevan-clipboard-XXXXXX.pdf"));
+        const QByteArray pdf = data->data(QStringLiteral("application/pdf"));
+        if (file.open() && file.write(pdf) == pdf.size() && file.flush()) {
+            if (const std::unique_ptr<Movie> document = Movie::open(file.fileName()))
+                image = document->frameImageAtTime(MovieTime{0, Movie::movieTimeScale});
+        }
+    }
+    return image;
+}
+
+// ---- re-import ----
+
+void OVNAssetManager::ovnMediaViewReimportSelection(OVNMediaView *view)
+{
+    if (view == m_mediaView)
+        buttonReimportSelectionClick();
+}
+
+void OVNAssetManager::buttonReimportSelectionClick()
+{
+    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0) {
+        QApplication::beep();
+        return;
+    }
+    const QList<CategoryNode> categories = selectedCategoryNodes();
+    const QString categoryId = categories.size() == 1 ? categories.first().value(QStringLiteral("mid")).toString() : QString();
+    if (categoryId.isEmpty())
+        return;
+    QHash<QString, QString> levels;
+    QStringList mediaIds;
+    int refused = 0;
+    for (int row : m_mediaView->selectedRows()) {
+        const MediaRecordRef record = m_mediaView->objectForRow(row);
+        if (!record || !QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            continue; // a missing file is left out: there is nothing to read again
+        const QString &owner = record->field(MediaRecord::CategoryId);
+        if (!levels.contains(owner))
+            levels.insert(owner, owner.isEmpty() || !m_dbcon ? OVNPrivilegeLevel::noAccess()
+                                                             : m_dbcon->getCategoryAccessPrivilegesForMID(owner));
+        if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levels.value(owner))) {
+            ++refused;
+            continue;
+        }
+        mediaIds.append(record->field(MediaRecord::Mid));
+    }
+    if (refused > 0) {
+        OVNHelper::displayAlert(localized("Re-Import"),
+                                QCoreApplication::translate("Localizable", "%n entries were left out: your access privileges do not allow changing them.", nullptr, refused),
+                                window());
+    }
+    if (!mediaIds.isEmpty())
+        reimport(mediaIds, categoryId);
+}
+
+// ---- re-link ----
+
+void OVNAssetManager::ovnMediaViewRelinkSelection(OVNMediaView *view)
+{
+    buttonRelinkSelectionClick(view);
+}
+
+void OVNAssetManager::buttonRelinkSelectionClick(OVNMediaView *view)
+{
+    if (!view)
+        view = m_mediaView;
+    if (!view || view->numberOfSelectedRows() == 0) {
+        QApplication::beep();
+        return;
+    }
+    const bool toFolder = view->numberOfSelectedRows() > 1;
+    auto *panel = new QFileDialog(view->window(), toFolder
+        ? localized("Re-Link multiple files: Select the current folder that contains the selected files.")
+        : localized("Re-Link file: Select the new location of the selected file."), QDir::homePath());
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setFileMode(toFolder ? QFileDialog::Directory : QFileDialog::ExistingFile);
+    if (toFolder)
+        panel->setOption(QFileDialog::ShowDirsOnly);
+    panel->setLabelText(QFileDialog::Accept, toFolder ? localized("Re-Link Files") : localized("Re-Link File"));
+    panel->setWindowModality(Qt::WindowModal);
+    QPointer<OVNMediaView> target(view);
+    connect(panel, &QFileDialog::accepted, this, [this, panel, target, toFolder] {
+        const QStringList chosen = panel->selectedFiles();
+        if (target && chosen.size() == 1)
+            relinkSelection(target, chosen.first(), toFolder);
+    });
+    panel->open();
+}
+
+void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen, bool toFolder)
+{
+    if (!view || view->numberOfSelectedRows() == 0 || !m_dbcon)
+        return;
+    QList<OVNRelink::Entry> entries;
+    QList<int> rows;
+    for (int row : view->selectedRows()) {
+        if (const MediaRecordRef record = view->objectForRow(row)) {
+            entries.append({record->field(MediaRecord::Mid), record->field(MediaRecord::AbsolutePath),
+                            record->field(MediaRecord::CategoryId)});
+            rows.append(row);
+        }
+        if (!toFolder)
+            break;
+    }
+    QHash<QString, bool> writable;
+    const auto mayWrite = [this, &writable](const QString &owner) {
+        auto known = writable.constFind(owner);
+        if (known == writable.constEnd()) {
+            const QString level = owner.isEmpty() ? OVNPrivilegeLevel::noAccess()
+                                                  : m_dbcon->getCategoryAccessPrivilegesForMID(owner);
+            known = writable.insert(owner, OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level));
+        }
+        return *known;
+    };
+    const OVNRelink::Result result = toFolder ? OVNRelink::toFolder(*m_dbcon, entries, chosen, mayWrite)
+                                              : OVNRelink::toFile(*m_dbcon, entries.value(0), chosen, mayWrite);
+    // The records follow only what the catalog now holds.
+    for (qsizetype i = 0; i < result.relinked.size(); ++i)
+        view->setMediaObject(QStringLiteral("absolutepath"), result.newPaths.at(i), rows.at(result.relinked.at(i)));
+    if (!toFolder) {
+        if (result.relinked.isEmpty())
+            OVNHelper::displayAlert(localized("Re-Link failed"), localized("Could not update file path to new location."),
+                                    view->window());
+    } else {
+        OVNHelper::displayAlert(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
+    }
+    if (!result.relinked.isEmpty())
+        loadSelectionDetails();
+}
+
+// ---- thumbnail from the clipboard ----
+
+void OVNAssetManager::buttonSetThumbnailUsingClipboardClick()
+{
+    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0 || !m_dbcon)
+        return;
+    const QImage picture = OVNClipboardPicture::fromMimeData(QGuiApplication::clipboard()->mimeData());
+    if (picture.isNull())
+        return;
+    const QByteArray jpeg = OVNImportHelper::jpegData(OVNImportHelper::scaleImage(picture, QSize(256, 256), 2), 50);
+    if (jpeg.isEmpty())
+        return;
+    EditSummary summary;
+    const QList<EditTarget> targets = writableTargets(selectedEditTargets(), summary);
+    QList<int> stored;
+    {
+        OVNDatabaseTransaction batch(*m_dbcon);
+        for (int i = 0; i < targets.size(); ++i) {
+            OVNDatabaseTransaction savepoint(*m_dbcon);
+            if (m_dbcon->updateThumbnailForMediaID(targets.at(i).mid, jpeg) && (!savepoint.isActive() || savepoint.commit()))
+                stored.append(i);
+            else
+                ++summary.failed;
+        }
+        if (batch.isActive() && !batch.commit()) {
+            summary.failed += int(stored.size());
+            stored.clear();
+        }
+    }
+    for (int i : stored) {
+        if (targets.at(i).row >= 0)
+            m_mediaView->replaceThumbnailForRow(targets.at(i).row, jpeg);
+    }
+    summary.changed = int(stored.size());
+    if (summary.changed > 0)
+        m_mediaView->viewport()->update();
+    reportUnchangedEntries(localized("Thumbnail Not Changed"), summary);
+}

@@ -1,0 +1,113 @@
+// Opening media files: the file-type table picks our viewer or the desktop's application.
+#include "app/OVNDocumentController.h"
+
+#include "app/OVNOpenRoute.h"
+#include "app/OVNViewerDocuments.h"
+#include "formats/OVNExtensionMapping.h"
+#include "platform/Alert.h"
+#include "platform/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+const QString kRecentKey = QStringLiteral("RecentDocuments");
+constexpr int kRecentCount = 10;
+} // namespace
+
+void OVNDocumentController::openFiles(const QStringList &paths)
+{
+    for (const QString &path : paths)
+        openDocumentWithContentsOfFile(path);
+}
+
+bool OVNDocumentController::launch(const OVNOpenRoute &route)
+{
+    return route.kind == OVNOpenRoute::Kind::Desktop && Workspace::openFiles({route.path}, route.application);
+}
+
+bool OVNDocumentController::openDocumentWithContentsOfFile(const QString &path, const QString &volume, int orientation)
+{
+    const bool opened = openFile(path, volume, orientation, m_viewers);
+    if (opened)
+        noteNewRecentDocument(path);
+    return opened;
+}
+
+bool OVNDocumentController::openFile(const QString &path, const QString &volume, int orientation,
+                                     OVNViewerDocuments *viewers)
+{
+    // A fresh table each time: the preferences may have changed it since the last open.
+    const OVNExtensionMapping mapping;
+    OVNOpenRoute route = OVNOpenRoute::forFile(path, volume, mapping);
+    bool opened = false;
+    switch (route.kind) {
+    case OVNOpenRoute::Kind::ImageViewer:
+    case OVNOpenRoute::Kind::MovieViewer:
+        if (viewers) {
+            return route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
+                                                                 : viewers->openMovie(route.path);
+        }
+        route = OVNOpenRoute::forDesktop(route.path);
+        break;
+    default:
+        break;
+    }
+    switch (route.kind) {
+    case OVNOpenRoute::Kind::Desktop:
+        opened = launch(route);
+        if (!opened) {
+            Alerts::run({QCoreApplication::translate("Localizable", "The file could not be opened."),
+                         QCoreApplication::translate("Localizable", "\"%1\" could not be started.").arg(route.application.name),
+                         {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+        }
+        break;
+    case OVNOpenRoute::Kind::Missing:
+        Alerts::run({OVNOpenRoute::missingFileMessage(), route.alert, {QCoreApplication::translate("Localizable", "OK")},
+                     Alert::Style::Warning, Alert::Modality::Application, {}});
+        break;
+    case OVNOpenRoute::Kind::Refused:
+        Alerts::run({QCoreApplication::translate("Localizable", "The file could not be opened."), route.alert, {},
+                     Alert::Style::Warning, Alert::Modality::Application, {}});
+        break;
+    default:
+        break;
+    }
+    return opened;
+}
+
+QStringList OVNDocumentController::recentDocuments() const
+{
+    QStringList recent;
+    for (const QVariant &item : m_defaults.objectForKey(kRecentKey).toList()) {
+        const QString path = UserDefaults::stringFromVariant(item);
+        if (!path.isEmpty() && !recent.contains(path))
+            recent.append(path);
+    }
+    return recent.mid(0, kRecentCount);
+}
+
+void OVNDocumentController::noteNewRecentDocument(const QString &path)
+{
+    QStringList recent = recentDocuments();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    recent.removeAll(absolute);
+    recent.prepend(absolute);
+    QVariantList stored;
+    for (const QString &item : recent.mid(0, kRecentCount))
+        stored.append(item);
+    m_defaults.setObject(stored, kRecentKey);
+}
+
+void OVNDocumentController::activateIgnoringOtherApps()
+{
+    const QList<OVNAssetManager *> open = documents();
+    if (open.isEmpty()) {
+        fileNewViewerDocument();
+        return;
+    }
+    OVNAssetManager *front = open.last();
+    front->show();
+    front->raise();
+    front->activateWindow();
+}

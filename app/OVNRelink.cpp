@@ -1,0 +1,85 @@
+#include "app/OVNRelink.h"
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString localized(const char *text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+
+OVNRelink::Result relink(OVNDatabaseAccess &db, const QList<OVNRelink::Entry> &entries, const QStringList &targets,
+                         const OVNRelink::MayWrite &mayWrite)
+{
+    OVNRelink::Result result;
+    if (!db.beginTransaction()) {
+        result.ok = false;
+        for (const OVNRelink::Entry &entry : entries)
+            result.failedNames.append(QFileInfo(entry.path).fileName());
+        return result;
+    }
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const OVNRelink::Entry &entry = entries.at(i);
+        const QString &target = targets.at(i);
+        bool written = false;
+        if (!target.isEmpty() && QFileInfo(target).isFile() && (!mayWrite || mayWrite(entry.categoryId))
+            && db.beginTransaction()) {
+            written = db.updateMediaListEntry(entry.mid, QStringLiteral("absolutepath"), target);
+            written = written ? db.commitTransaction() : (db.rollbackTransaction(), false);
+        }
+        if (written) {
+            result.relinked.append(int(i));
+            result.newPaths.append(target);
+        } else {
+            result.failedNames.append(QFileInfo(entry.path).fileName());
+        }
+    }
+    if (!db.commitTransaction()) {
+        db.rollbackTransaction();
+        // Nothing of it stayed: every entry counts as failed.
+        result.ok = false;
+        result.failedNames.clear();
+        for (const OVNRelink::Entry &entry : entries)
+            result.failedNames.append(QFileInfo(entry.path).fileName());
+        result.relinked.clear();
+        result.newPaths.clear();
+    }
+    return result;
+}
+
+} // namespace
+
+namespace OVNRelink {
+
+Result toFolder(OVNDatabaseAccess &db, const QList<Entry> &entries, const QString &folder, const MayWrite &mayWrite)
+{
+    QStringList targets;
+    targets.reserve(entries.size());
+    const QDir dir(folder);
+    for (const Entry &entry : entries) {
+        const QString name = QFileInfo(entry.path).fileName();
+        targets.append(name.isEmpty() ? QString() : QDir::cleanPath(dir.absoluteFilePath(name)));
+    }
+    return relink(db, entries, targets, mayWrite);
+}
+
+Result toFile(OVNDatabaseAccess &db, const Entry &entry, const QString &file, const MayWrite &mayWrite)
+{
+    return relink(db, {entry}, {QFileInfo(file).absoluteFilePath()}, mayWrite);
+}
+
+QString statusReport(const Result &result)
+{
+    QString text = localized("Successfully re-linked: %1 files\n").arg(result.relinked.size())
+        + localized("Re-link failed with: %1 files\n\n").arg(result.failedNames.size());
+    if (!result.failedNames.isEmpty())
+        text += localized("Re-Link failed for:\n") + result.failedNames.join(QStringLiteral(", "));
+    return text;
+}
+
+} // namespace OVNRelink
