@@ -306,14 +306,20 @@ void OVNAssetManager::runMaintenance(const QString &title,
                 QMetaObject::invokeMethod(this, [guardedProgress, step, total] {
                     if (!guardedProgress)
                         return;
-                    guardedProgress->setLabelText(localized("Removing entries..."));
-                    guardedProgress->setRange(0, total);
+                    if (guardedProgress->maximum() != total) {
+                        guardedProgress->setLabelText(localized("Removing entries..."));
+                        guardedProgress->setRange(0, total);
+                    }
                     guardedProgress->setValue(step);
                 }, Qt::QueuedConnection);
             });
         }
         QMetaObject::invokeMethod(this, [this, guardedProgress, answer, done] {
-            delete guardedProgress.data();
+            // A modal progress dialog handles events inside setValue(): never delete it under it.
+            if (guardedProgress) {
+                guardedProgress->hide();
+                guardedProgress->deleteLater();
+            }
             m_maintenanceRunning = false;
             done(answer);
         }, Qt::QueuedConnection);
