@@ -286,6 +286,37 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
 }
 
+TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndARefusedInsertIsShown)
+{
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    const QString folder = category("Folder", "F");
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(folder));
+    const struct {
+        QString (OVNAssetManager::*add)();
+        const char *kind;
+    } cases[] = {{&OVNAssetManager::buttonAddFolderClick, "F"},
+                 {&OVNAssetManager::buttonAddCatalogClick, "C"},
+                 {&OVNAssetManager::buttonAddImageSetClick, "S"}};
+    for (const auto &test : cases) {
+        const QString mid = (window->*test.add)();
+        ASSERT_FALSE(mid.isEmpty()) << test.kind;
+        const QList<OVNRow> rows = db.rowsForQuery("select displaytag, type, supermid from strvcategory where mid=$1", {mid});
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows.first().value(0).toString(), "untitled");
+        EXPECT_EQ(rows.first().value(1).toString(), test.kind);
+        EXPECT_TRUE(rows.first().value(2).toString().isEmpty());
+        EXPECT_TRUE(window->categoryModel()->itemForMid(mid)) << test.kind;
+    }
+    EXPECT_TRUE(alerts->shown().isEmpty());
+    ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
+    QTemporaryDir disk;
+    EXPECT_TRUE(window->addSurveillanceFolder(disk.path()).isEmpty());
+    EXPECT_TRUE(window->addSurveillanceFolder(disk.filePath("missing")).isEmpty());
+    EXPECT_EQ(alerts->shown().size(), 2);
+    EXPECT_EQ(count("select count(*) from strvcategory where type = 'M'"), 0);
+}
+
 OVN_CATALOG_VENDORS(CategoryMaintenanceCatalogTest);
 
 } // namespace
