@@ -83,9 +83,7 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
             const bool usable =
                 OVNCategoryMaintenance::watchedFolderState(folder) == OVNCategoryMaintenance::FolderState::Usable;
             const OVNCategoryMaintenance::RescanPlan plan =
-                OVNCategoryMaintenance::planRescan(files, records, [](const QString &path) {
-                    return QFileInfo(path).lastModified();
-                });
+                OVNCategoryMaintenance::planRescan(files, records, OVNCategoryMaintenance::modificationSeconds);
             QStringList missing;
             for (const Record &record : plan.missing)
                 missing.append(record.mid);

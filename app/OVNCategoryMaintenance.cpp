@@ -6,11 +6,13 @@
 #include "platform/Localized.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
-#include <QRegularExpression>
 #include <QTimeZone>
+
+#include <sys/stat.h>
 
 namespace OVNCategoryMaintenance {
 
@@ -144,40 +146,125 @@ QString refusalText(FolderState state, const QString &path)
     return QString();
 }
 
+namespace {
+
+// `count` ASCII digits at `at` as a number, -1 when they are not all digits.
+int digits(const QString &text, qsizetype at, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const QChar c = text.at(at + i);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
+struct ParsedDate {
+    QDate date;
+    QTime time;
+    std::optional<int> offsetSeconds; // the stored zone
+};
+
+std::optional<ParsedDate> parseDate(QStringView raw)
+{
+    const QString text = raw.trimmed().toString();
+    // "yyyy-MM-dd HH:mm:ss", then an optional fraction, then an optional zone.
+    if (text.size() < 19 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-')
+        || (text.at(10) != QLatin1Char(' ') && text.at(10) != QLatin1Char('T')) || text.at(13) != QLatin1Char(':')
+        || text.at(16) != QLatin1Char(':'))
+        return std::nullopt;
+    const int year = digits(text, 0, 4), month = digits(text, 5, 2), day = digits(text, 8, 2);
+    const int hour = digits(text, 11, 2), minute = digits(text, 14, 2), second = digits(text, 17, 2);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0)
+        return std::nullopt;
+    qsizetype at = 19;
+    int msecs = 0;
+    if (at < text.size() && (text.at(at) == QLatin1Char('.') || text.at(at) == QLatin1Char(','))) {
+        ++at;
+        int places = 0;
+        while (at < text.size() && text.at(at).isDigit()) {
+            if (places < 3)
+                msecs = msecs * 10 + (text.at(at).unicode() - '0');
+            ++places;
+            ++at;
+        }
+        if (places == 0)
+            return std::nullopt;
+        for (; places < 3; ++places)
+            msecs *= 10;
+    }
+    while (at < text.size() && text.at(at) == QLatin1Char(' '))
+        ++at;
+    ParsedDate parsed{QDate(year, month, day), QTime(hour, minute, second, msecs), std::nullopt};
+    if (!parsed.date.isValid() || !parsed.time.isValid())
+        return std::nullopt;
+    if (at == text.size())
+        return parsed;
+    QString zone = text.mid(at);
+    if (zone == QLatin1String("Z")) {
+        parsed.offsetSeconds = 0;
+        return parsed;
+    }
+    zone.remove(QLatin1Char(':'));
+    if ((zone.size() != 3 && zone.size() != 5) || (zone.at(0) != QLatin1Char('+') && zone.at(0) != QLatin1Char('-')))
+        return std::nullopt;
+    const int hours = digits(zone, 1, 2);
+    const int minutes = zone.size() == 5 ? digits(zone, 3, 2) : 0;
+    if (hours < 0 || minutes < 0 || hours > 14 || minutes > 59)
+        return std::nullopt;
+    parsed.offsetSeconds = (zone.at(0) == QLatin1Char('-') ? -1 : 1) * (hours * 3600 + minutes * 60);
+    return parsed;
+}
+
+// Whole seconds since 1970 UTC. A local time's offset is looked up once per hour of a date: the
+// zone's rules change on hour boundaries, and a folder's entries share few hours.
+std::optional<qint64> importSeconds(const QString &dts, QHash<qint64, int> &localOffsets)
+{
+    const std::optional<ParsedDate> parsed = parseDate(dts);
+    if (!parsed)
+        return std::nullopt;
+    const qint64 wall = parsed->date.toJulianDay() * 86400 + parsed->time.msecsSinceStartOfDay() / 1000;
+    if (parsed->offsetSeconds)
+        return wall - *parsed->offsetSeconds - QDate(1970, 1, 1).toJulianDay() * 86400;
+    const qint64 hourKey = wall / 3600;
+    auto found = localOffsets.constFind(hourKey);
+    if (found == localOffsets.cend()) {
+        const QDateTime local(parsed->date, parsed->time);
+        if (!local.isValid())
+            return std::nullopt;
+        found = localOffsets.insert(hourKey, int(wall - QDate(1970, 1, 1).toJulianDay() * 86400 - local.toSecsSinceEpoch()));
+    }
+    return wall - *found - QDate(1970, 1, 1).toJulianDay() * 86400;
+}
+
+} // namespace
+
 std::optional<QDateTime> importDate(const QString &dts)
 {
-    static const QRegularExpression form(QStringLiteral(
-        R"(^\s*(\d{4})-(\d{2})-(\d{2})[ T](\d{2}):(\d{2}):(\d{2})(?:[.,:](\d{1,9}))?\s*(Z|[+-]\d{2}(?::?\d{2})?)?\s*$)"));
-    const QRegularExpressionMatch match = form.match(dts);
-    if (!match.hasMatch())
+    const std::optional<ParsedDate> parsed = parseDate(dts);
+    if (!parsed)
         return std::nullopt;
-    const QDate date(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
-    int msecs = 0;
-    if (match.hasCaptured(7))
-        msecs = int(match.captured(7).left(3).leftJustified(3, QLatin1Char('0')).toInt());
-    const QTime time(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(6).toInt(), msecs);
-    if (!date.isValid() || !time.isValid())
+    if (parsed->offsetSeconds)
+        return QDateTime(parsed->date, parsed->time, QTimeZone(*parsed->offsetSeconds));
+    const QDateTime local(parsed->date, parsed->time);
+    return local.isValid() ? std::optional<QDateTime>(local) : std::nullopt;
+}
+
+std::optional<qint64> modificationSeconds(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
-    if (!match.hasCaptured(8)) {
-        const QDateTime local(date, time);
-        return local.isValid() ? std::optional<QDateTime>(local) : std::nullopt;
-    }
-    QString zone = match.captured(8);
-    if (zone == QLatin1String("Z"))
-        return QDateTime(date, time, QTimeZone::utc());
-    zone.remove(QLatin1Char(':'));
-    const int sign = zone.startsWith(QLatin1Char('-')) ? -1 : 1;
-    const int hours = zone.mid(1, 2).toInt();
-    const int minutes = zone.size() >= 5 ? zone.mid(3, 2).toInt() : 0;
-    if (hours > 14 || minutes > 59)
-        return std::nullopt;
-    return QDateTime(date, time, QTimeZone(sign * (hours * 3600 + minutes * 60)));
+    return qint64(info.st_mtim.tv_sec);
 }
 
 RescanPlan planRescan(const QStringList &files, const QList<Record> &records,
-                      const std::function<QDateTime(const QString &)> &modificationTime)
+                      const std::function<std::optional<qint64>(const QString &)> &modificationTime)
 {
     RescanPlan plan;
+    QHash<qint64, int> localOffsets;
     QHash<QString, qsizetype> byPath;
     byPath.reserve(records.size());
     // Filled backwards, so that the first record of a path is the one kept.
@@ -193,11 +280,11 @@ RescanPlan planRescan(const QStringList &files, const QList<Record> &records,
             continue;
         }
         const Record &record = records.at(*found);
-        const std::optional<QDateTime> imported = importDate(record.dts);
+        const std::optional<qint64> imported = importSeconds(record.dts, localOffsets);
         if (!imported)
             continue;
-        const QDateTime modified = modificationTime(file);
-        if (modified.isValid() && modified.toSecsSinceEpoch() > imported->toSecsSinceEpoch())
+        const std::optional<qint64> modified = modificationTime(file);
+        if (modified && *modified > *imported)
             plan.changed.append(record);
     }
     for (const Record &record : records)

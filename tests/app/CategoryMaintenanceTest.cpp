@@ -82,7 +82,7 @@ TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareI
         const ZoneScope zone(test.zone);
         const QList<Record> records = {{QStringLiteral("m1"), QStringLiteral("/w/a.jpg"), QString::fromLatin1(test.dts)}};
         const RescanPlan plan = planRescan({QStringLiteral("/w/a.jpg")}, records,
-                                           [&](const QString &) { return utc(test.modifiedUtc); });
+                                           [&](const QString &) { return std::optional<qint64>(utc(test.modifiedUtc).toSecsSinceEpoch()); });
         EXPECT_EQ(plan.changed.size(), test.changed ? 1 : 0) << test.zone << " " << test.dts << " " << test.modifiedUtc;
         EXPECT_TRUE(plan.newFiles.isEmpty());
         EXPECT_TRUE(plan.missing.isEmpty());
@@ -92,7 +92,7 @@ TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareI
     const QList<Record> records = {{"a1", "/w/a.jpg", "2026-01-01 00:00:00"}, {"a2", "/w/a.jpg", "2026-01-01 00:00:00"},
                                    {"b", "/w/B.jpg", "2026-01-01 00:00:00"}};
     const RescanPlan plan = planRescan({"/w/a.jpg", "/w/b.jpg"}, records,
-                                       [](const QString &) { return utc("2030-01-01T00:00:00"); });
+                                       [](const QString &) { return std::optional<qint64>(utc("2030-01-01T00:00:00").toSecsSinceEpoch()); });
     EXPECT_EQ(plan.newFiles, QStringList{"/w/b.jpg"});
     ASSERT_EQ(plan.missing.size(), 1);
     EXPECT_EQ(plan.missing.first().mid, "b");
