@@ -472,10 +472,11 @@ private:
     // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
     void setupCategoryActions();
     QString addTopLevelCategory(const QString &kind, const QString &name);
-    // Runs `work` on a thread of its own with a connection of its own, behind a window-modal
-    // progress dialog; `done` gets its answer on the main thread.
-    void runMaintenance(const QString &title, std::function<QVariant(OVNDatabaseAccess &, std::function<void(int, int)>)> work,
-                        std::function<void(const QVariant &)> done);
+    // Runs `work` on a thread of its own with a connection of its own (none when the work needs
+    // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
+    enum class WorkerConnection { Own, None };
+    void runMaintenance(const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+                        std::function<void(const QVariant &)> done, WorkerConnection connection = WorkerConnection::Own);
     void reimportRecords(const QVariantList &records, const QString &categoryId);
     void removeMissingAndImport(const QString &folderId, const QVariantList &missing, const QStringList &newFiles,
                                 const QVariantList &changed);

@@ -260,9 +260,9 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
                                                             : localized("Removing Category");
     runMaintenance(
         title,
-        [bottomUp](OVNDatabaseAccess &db, std::function<void(int, int)> progress) -> QVariant {
+        [bottomUp](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
             QString error;
-            if (OVNCategoryMaintenance::deleteCategories(db, bottomUp, &error, progress))
+            if (OVNCategoryMaintenance::deleteCategories(*db, bottomUp, &error, progress))
                 return QString();
             return error.isEmpty() ? QStringLiteral("the catalog refused it") : error;
         },
@@ -283,8 +283,8 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
 }
 
 void OVNAssetManager::runMaintenance(const QString &title,
-                                     std::function<QVariant(OVNDatabaseAccess &, std::function<void(int, int)>)> work,
-                                     std::function<void(const QVariant &)> done)
+                                     std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+                                     std::function<void(const QVariant &)> done, WorkerConnection connection)
 {
     m_maintenanceRunning = true;
     auto *progress = new QProgressDialog(title, QString(), 0, 0, this);
@@ -297,12 +297,14 @@ void OVNAssetManager::runMaintenance(const QString &title,
     progress->show();
     const QPointer<QProgressDialog> guardedProgress = progress;
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
-    QThread *thread = QThread::create([this, windowConnection, guardedProgress, work = std::move(work),
+    QThread *thread = QThread::create([this, windowConnection, connection, guardedProgress, work = std::move(work),
                                        done = std::move(done)] {
         QVariant answer = QStringLiteral("could not open a connection to the catalog");
-        if (std::unique_ptr<OVNDatabaseAccess> own = windowConnection->openSiblingConnection();
-            own && own->isDBConnectionActive()) {
-            answer = work(*own, [this, guardedProgress](int step, int total) {
+        std::unique_ptr<OVNDatabaseAccess> own;
+        if (connection == WorkerConnection::Own)
+            own = windowConnection->openSiblingConnection();
+        if (connection == WorkerConnection::None || (own && own->isDBConnectionActive())) {
+            answer = work(own.get(), [this, guardedProgress](int step, int total) {
                 QMetaObject::invokeMethod(this, [guardedProgress, step, total] {
                     if (!guardedProgress)
                         return;

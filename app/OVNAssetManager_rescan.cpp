@@ -12,6 +12,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <future>
+
 using OVNCategoryMaintenance::Record;
 
 namespace {
@@ -67,6 +69,9 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
     if (state != OVNCategoryMaintenance::FolderState::Usable)
         return refuse(OVNCategoryMaintenance::refusalText(state, folder));
 
+    // The disk folder is read while the catalog is asked for the folder's entries.
+    const std::shared_future<OVNCategoryMaintenance::FolderListing> listing =
+        std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
     // Every entry of the folder, whatever the thumbnail view's filter hides.
     QList<Record> records;
     for (const OVNRow &row : m_dbcon->rowsForQuery(
@@ -75,20 +80,18 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
 
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),
-        [folder, records](OVNDatabaseAccess &, std::function<void(int, int)>) -> QVariant {
-            QStringList files;
-            for (const QVariant &file : OVNHelper::parseFileList({folder}))
-                files.append(file.toString());
+        [folder, records, listing](OVNDatabaseAccess *, std::function<void(int, int)>) -> QVariant {
+            const OVNCategoryMaintenance::FolderListing &disk = listing.get();
             // A volume taken away while the folder was read must not look like deleted files.
             const bool usable =
                 OVNCategoryMaintenance::watchedFolderState(folder) == OVNCategoryMaintenance::FolderState::Usable;
             const OVNCategoryMaintenance::RescanPlan plan =
-                OVNCategoryMaintenance::planRescan(files, records, OVNCategoryMaintenance::modificationSeconds);
+                OVNCategoryMaintenance::planRescan(disk.files, disk.modified, records);
             QStringList missing;
             for (const Record &record : plan.missing)
                 missing.append(record.mid);
             return QVariantMap{{QStringLiteral("usable"), usable},
-                               {QStringLiteral("empty"), files.isEmpty()},
+                               {QStringLiteral("empty"), disk.files.isEmpty()},
                                {QStringLiteral("new"), plan.newFiles},
                                {QStringLiteral("missing"), missing},
                                {QStringLiteral("changed"), recordList(plan.changed)}};
@@ -120,7 +123,8 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
             }
             removeMissingAndImport(folderId, missing, plan.value(QStringLiteral("new")).toStringList(),
                                    plan.value(QStringLiteral("changed")).toList());
-        });
+        },
+        WorkerConnection::None);
     return true;
 }
 
@@ -145,9 +149,9 @@ void OVNAssetManager::removeMissingAndImport(const QString &folderId, const QVar
         mids.append(mid.toString());
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),
-        [mids](OVNDatabaseAccess &db, std::function<void(int, int)> progress) -> QVariant {
+        [mids](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
             QString error;
-            if (OVNCategoryMaintenance::deleteEntries(db, mids, &error, progress))
+            if (OVNCategoryMaintenance::deleteEntries(*db, mids, &error, progress))
                 return QString();
             return error.isEmpty() ? QStringLiteral("the catalog refused it") : error;
         },

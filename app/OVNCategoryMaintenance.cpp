@@ -3,6 +3,8 @@
 #include "app/OVNCategoryComment.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "formats/OVNHelper.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -10,7 +12,12 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
 #include <QTimeZone>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -252,16 +259,57 @@ std::optional<QDateTime> importDate(const QString &dts)
     return local.isValid() ? std::optional<QDateTime>(local) : std::nullopt;
 }
 
-std::optional<qint64> modificationSeconds(const QString &path)
+FolderListing folderFiles(const QString &folder)
 {
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return qint64(info.st_mtim.tv_sec);
+    const QString clean = QDir::cleanPath(folder);
+    const std::optional<QStringList> entries = FileAccess::folderEntries(clean);
+    if (!entries)
+        return {};
+    QVariantList paths;
+    paths.reserve(entries->size());
+    for (const QString &entry : *entries)
+        paths.append(clean == QLatin1String("/") ? clean + entry : clean + QLatin1Char('/') + entry);
+    // The folder's entries are expanded in slices side by side: the file system answers several
+    // questions at once, one thread would wait for each in turn.
+    const qsizetype threads = std::clamp<qsizetype>(paths.size() / 500, 1, std::min(8, QThread::idealThreadCount()));
+    const qsizetype step = (paths.size() + threads - 1) / threads;
+    std::vector<FolderListing> slices;
+    slices.resize(size_t(threads));
+    const auto readSlice = [&](qsizetype slice) {
+        FolderListing &listing = slices[size_t(slice)];
+        for (const QVariant &file : OVNHelper::parseFileList(paths.mid(slice * step, step))) {
+            listing.files.append(file.toString());
+            struct stat info;
+            if (::stat(QFile::encodeName(listing.files.last()).constData(), &info) == 0)
+                listing.modified.append(qint64(info.st_mtim.tv_sec));
+            else
+                listing.modified.append(std::nullopt);
+        }
+    };
+    std::vector<std::thread> pool;
+    for (qsizetype slice = 1; slice < threads; ++slice)
+        pool.emplace_back(readSlice, slice);
+    readSlice(0);
+    for (std::thread &thread : pool)
+        thread.join();
+    if (threads == 1)
+        return std::move(slices.front());
+    FolderListing all;
+    QSet<QString> seen; // a folder reached through links from two slices is listed once
+    for (FolderListing &slice : slices) {
+        for (qsizetype i = 0; i < slice.files.size(); ++i) {
+            if (seen.contains(slice.files.at(i)))
+                continue;
+            seen.insert(slice.files.at(i));
+            all.files.append(std::move(slice.files[i]));
+            all.modified.append(slice.modified.at(i));
+        }
+    }
+    return all;
 }
 
-RescanPlan planRescan(const QStringList &files, const QList<Record> &records,
-                      const std::function<std::optional<qint64>(const QString &)> &modificationTime)
+RescanPlan planRescan(const QStringList &files, const QList<std::optional<qint64>> &modified,
+                      const QList<Record> &records)
 {
     RescanPlan plan;
     QHash<qint64, int> localOffsets;
@@ -270,26 +318,32 @@ RescanPlan planRescan(const QStringList &files, const QList<Record> &records,
     // Filled backwards, so that the first record of a path is the one kept.
     for (qsizetype i = records.size() - 1; i >= 0; --i)
         byPath.insert(records.at(i).absolutePath, i);
-    QSet<QString> onDisk;
-    onDisk.reserve(files.size());
-    for (const QString &file : files) {
-        onDisk.insert(file);
+    // A record is still on disk when its path is listed; every record of that path is.
+    std::vector<char> listed(size_t(records.size()), 0);
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        const QString &file = files.at(index);
         const auto found = byPath.constFind(file);
         if (found == byPath.cend()) {
             plan.newFiles.append(file);
             continue;
         }
+        listed[size_t(*found)] = 1;
         const Record &record = records.at(*found);
         const std::optional<qint64> imported = importSeconds(record.dts, localOffsets);
         if (!imported)
             continue;
-        const std::optional<qint64> modified = modificationTime(file);
-        if (modified && *modified > *imported)
+        const std::optional<qint64> time = index < modified.size() ? modified.at(index) : std::nullopt;
+        if (time && *time > *imported)
             plan.changed.append(record);
     }
-    for (const Record &record : records)
-        if (!onDisk.contains(record.absolutePath))
-            plan.missing.append(record);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (listed[size_t(i)])
+            continue;
+        // A second record of a listed path is not missing either.
+        const auto first = byPath.constFind(records.at(i).absolutePath);
+        if (first == byPath.cend() || !listed[size_t(*first)])
+            plan.missing.append(records.at(i));
+    }
     return plan;
 }
 

@@ -66,10 +66,16 @@ struct RescanPlan {
 // Compares a folder's files with its catalogued records: paths match exactly (the first record
 // of a path counts); a file is changed when its modification time, in whole seconds, is after
 // the record's import date. An import date that does not parse counts as unchanged.
-// `modificationTime` answers a file's time in seconds since 1970 UTC, nothing when it cannot tell.
-RescanPlan planRescan(const QStringList &files, const QList<Record> &records,
-                      const std::function<std::optional<qint64>(const QString &)> &modificationTime);
-// A file's modification time in seconds since 1970 UTC; nothing when it cannot be read.
-std::optional<qint64> modificationSeconds(const QString &path);
+// `modified` holds each file's time in seconds since 1970 UTC (nothing when it could not be read).
+RescanPlan planRescan(const QStringList &files, const QList<std::optional<qint64>> &modified,
+                      const QList<Record> &records);
+// The files a folder holds, as an import expands it (sub-folders included), in the order of a
+// single expansion, with their modification times in seconds since 1970 UTC (nothing when one
+// could not be read). Read on several threads.
+struct FolderListing {
+    QStringList files;
+    QList<std::optional<qint64>> modified;
+};
+FolderListing folderFiles(const QString &folder);
 
 } // namespace OVNCategoryMaintenance

@@ -81,8 +81,7 @@ TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareI
     for (const auto &test : cases) {
         const ZoneScope zone(test.zone);
         const QList<Record> records = {{QStringLiteral("m1"), QStringLiteral("/w/a.jpg"), QString::fromLatin1(test.dts)}};
-        const RescanPlan plan = planRescan({QStringLiteral("/w/a.jpg")}, records,
-                                           [&](const QString &) { return std::optional<qint64>(utc(test.modifiedUtc).toSecsSinceEpoch()); });
+        const RescanPlan plan = planRescan({QStringLiteral("/w/a.jpg")}, {utc(test.modifiedUtc).toSecsSinceEpoch()}, records);
         EXPECT_EQ(plan.changed.size(), test.changed ? 1 : 0) << test.zone << " " << test.dts << " " << test.modifiedUtc;
         EXPECT_TRUE(plan.newFiles.isEmpty());
         EXPECT_TRUE(plan.missing.isEmpty());
@@ -91,8 +90,8 @@ TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareI
     // New and missing by exact path; the first record of a path counts.
     const QList<Record> records = {{"a1", "/w/a.jpg", "2026-01-01 00:00:00"}, {"a2", "/w/a.jpg", "2026-01-01 00:00:00"},
                                    {"b", "/w/B.jpg", "2026-01-01 00:00:00"}};
-    const RescanPlan plan = planRescan({"/w/a.jpg", "/w/b.jpg"}, records,
-                                       [](const QString &) { return std::optional<qint64>(utc("2030-01-01T00:00:00").toSecsSinceEpoch()); });
+    const qint64 later = utc("2030-01-01T00:00:00").toSecsSinceEpoch();
+    const RescanPlan plan = planRescan({"/w/a.jpg", "/w/b.jpg"}, {later, later}, records);
     EXPECT_EQ(plan.newFiles, QStringList{"/w/b.jpg"});
     ASSERT_EQ(plan.missing.size(), 1);
     EXPECT_EQ(plan.missing.first().mid, "b");
