@@ -276,11 +276,26 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
 
+    // Re-importing an entry reads its file again: a new import date.
+    const QString same = db.rowsForQuery("select mid from strvfile where absolutepath like '%same.jpg'").value(0).value(0).toString();
+    ASSERT_TRUE(db.updateMediaListEntry(same, "dts", OVNDatabaseAccess::timestampText(now.addSecs(-3600))));
+    window->reimport({same}, mid);
+    waitForImports(window);
+    EXPECT_TRUE(importDate(db.getMediaListEntryForMediaID(same, "dts"))->secsTo(now) < 600);
+
     // Moved away (as on a volume that is not mounted): refused, nothing removed.
     ASSERT_TRUE(QDir().rename(shots, disk.filePath("Elsewhere")));
     finished.clear();
     EXPECT_FALSE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
     ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
+    EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
+
+    // An empty folder in its place (a mount point without its volume) asks first; keeping is the default.
+    ASSERT_TRUE(QDir().mkpath(shots));
+    finished.clear();
+    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(finished.wait(20000));
     EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
     EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
 }
