@@ -82,20 +82,26 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     auto menu = std::make_unique<QMenu>();
     if (sender && sender == m_footerButtonAction)
         menu->addAction(localizedMenu("Action"))->setEnabled(false);
-    // Items whose work is not there yet stay in their place, disabled.
-    const auto pending = [&menu](const char *title) { menu->addAction(localizedMenu(title))->setEnabled(false); };
+    // Items whose work is not there yet stay in their place, disabled, already calling it.
+    const auto pending = [this, &menu](const char *title, void (OVNAssetManager::*handler)() = nullptr) {
+        QAction *item = menu->addAction(localizedMenu(title));
+        if (handler)
+            connect(item, &QAction::triggered, this, handler);
+        item->setEnabled(false);
+    };
     menu->addAction(action(Action::ReloadCatalogList));
     menu->addSeparator();
     menu->addAction(action(Action::RenameCatalog));
     menu->addAction(action(Action::DeleteCatalog));
     menu->addSeparator();
-    pending("Smart Add...");
+    pending("Smart Add...", &OVNAssetManager::buttonAddSmartClick);
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
         menu->addAction(action(which));
+    // The find sheet makes smart folders.
     pending("New Smart Folder...");
     menu->addSeparator();
-    pending("Access Privileges...");
+    pending("Access Privileges...", &OVNAssetManager::menuAccessPrivileges);
     return menu;
 }
 

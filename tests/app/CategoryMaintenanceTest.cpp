@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -323,6 +324,18 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
         EXPECT_TRUE(window->categoryModel()->itemForMid(mid)) << test.kind;
     }
     EXPECT_TRUE(alerts->shown().isEmpty());
+
+    // The category menu: the window's items, those whose work is elsewhere disabled.
+    ASSERT_TRUE(window->selectCategory(folder));
+    QStringList items;
+    const std::unique_ptr<QMenu> menu = window->menuForContextButton(nullptr);
+    for (const QAction *item : menu->actions())
+        if (!item->isSeparator())
+            items.append(item->text() + (item->isEnabled() ? " +" : " -"));
+    EXPECT_EQ(items, (QStringList{"Reload Category List +", "Rename... +", "Delete... +", "Smart Add... -",
+                                  "New Folder +", "New Collection +", "New Category Set +",
+                                  "New Surveillance Folder... +", "New Smart Folder... -", "Access Privileges... -"}));
+
     ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
     QTemporaryDir disk;
     EXPECT_TRUE(window->addSurveillanceFolder(disk.path()).isEmpty());
