@@ -18,12 +18,14 @@
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -98,6 +100,12 @@ void OVNAssetManager::closeEvent(QCloseEvent *event)
 {
     // Never edited: closing never asks to save. A text still being typed in the details pane goes
     // to the catalog now, while the connection is open.
+    // A deletion or re-scan under way finishes first: its end reports to this window.
+    if (m_maintenanceRunning) {
+        QApplication::beep();
+        event->ignore();
+        return;
+    }
     if (m_mediaDetails)
         m_mediaDetails->setDataSource(nullptr);
     event->accept();
@@ -250,6 +258,10 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_footerButtonAction->setIcon(iconFromSet(QStringLiteral("Adjust")));
     m_footerButtonAction->setToolTip(localized("Actions"));
     layout->addWidget(m_footerButtonAction);
+    connect(m_footerButtonAction, &QToolButton::clicked, this, [this] {
+        if (std::unique_ptr<QMenu> menu = menuForContextButton(m_footerButtonAction))
+            menu->exec(m_footerButtonAction->mapToGlobal(QPoint(0, m_footerButtonAction->height())));
+    });
     m_statusText = new QLabel(footer);
     QFont statusFont = m_statusText->font();
     statusFont.setPixelSize(11);

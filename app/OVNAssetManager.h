@@ -38,6 +38,7 @@ class QPrinter;
 class QPushButton;
 class QSlider;
 class QToolBar;
+class QThread;
 class QToolButton;
 
 // A catalog window: a document without a file (never edited, never saved, never asks to save)
@@ -145,10 +146,49 @@ public:
                             QString *refusal = nullptr);
 
     // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
-    // Deletes the selected category after asking.
+    // A new folder, collection or category set named "untitled" at the top level; its id, or ""
+    // when the catalog refused it (said in an alert).
+    QString buttonAddFolderClick();
+    QString buttonAddCatalogClick();
+    QString buttonAddImageSetClick();
+    // Asks for a disk folder, then addSurveillanceFolder().
+    void buttonAddSurveillanceFolderClick();
+    // A surveillance folder watching `path`, named after it, with the folder's import started;
+    // "" when the folder cannot be watched or the catalog refused (said in an alert).
+    QString addSurveillanceFolder(const QString &path);
+    // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
+    void buttonRenameCatalogClick();
+    // Deletes the selected category with everything below it, after asking unless it is empty.
     void buttonDeleteCatalogClick();
+    // The same for a given category; false when nothing was started (refused, cancelled).
+    bool deleteCategory(const CategoryNode &node);
+    // Re-scans the selected surveillance folder against its disk folder.
+    void buttonRescanSurveillanceFolderClick();
+    bool rescanSurveillanceFolder(const CategoryNode &node);
+    // Re-processes the files of these entries of the category (thumbnail, orientation, import
+    // date) on an import of its own over its own connection. Needs "READ & WRITE".
+    void reimport(const QStringList &mediaIds, const QString &categoryId);
+    // Reveals the selected thumbnails' files in the file manager.
+    void buttonRevealInFinderClick();
+    // Filled by their own work; until then their items are disabled.
+    void buttonAddSmartClick();
+    void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
+    void buttonImportCumulusClick();
+    void menuAccessPrivileges();
+    void buttonPlayClick();
+    void buttonLightTableClick();
     // The category actions menu; `sender` is the pressed context button, none for the outline.
     std::unique_ptr<QMenu> menuForContextButton(QObject *sender);
+    // Whether a deletion or re-scan worker runs (the window does not close meanwhile).
+    bool isMaintenanceRunning() const { return m_maintenanceRunning; }
+
+signals:
+    // The end of a re-scan: the counts, or the reason nothing was done.
+    void rescanFinished(int newFiles, int missingFiles, int changedFiles, const QString &refusal);
+    // The end of a deletion: "" when it was done, else the failure.
+    void deletionFinished(const QString &failure);
+
+public:
 
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
@@ -244,8 +284,6 @@ public:
     void openMedia(OVNMediaView *view, int viewerType, const QString &application);
 
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
-    // Re-reads the entries' files into the category (thumbnail, orientation, import date).
-    void reimport(const QStringList &mediaIds, const QString &categoryId);
     // The selected entries whose files exist, re-read into the one selected category.
     void buttonReimportSelectionClick();
     // Asks for the new file (one entry) or the folder now holding the files (several).
@@ -487,6 +525,17 @@ private:
     QAction *toolbarItem(const QString &identifier);
     // "READ & WRITE" and "FULL ACCESS" on the selection, each owner asked once per shown list.
     void selectionPrivileges(bool *mayWrite, bool *fullAccess);
+    // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
+    void setupCategoryActions();
+    QString addTopLevelCategory(const QString &kind, const QString &name);
+    // Runs `work` on a thread of its own with a connection of its own (none when the work needs
+    // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
+    enum class WorkerConnection { Own, None };
+    void runMaintenance(const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+                        std::function<void(const QVariant &)> done, WorkerConnection connection = WorkerConnection::Own);
+    void reimportRecords(const QVariantList &records, const QString &categoryId);
+    void removeMissingAndImport(const QString &folderId, const QVariantList &missing, const QStringList &newFiles,
+                                const QVariantList &changed);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<DetailsDataSource> m_detailsDataSource;
@@ -547,6 +596,8 @@ private:
     float m_frozenFrame2Width = 0;
     float m_frozenVFrame1Height = 0;
     bool m_trackImportDidFinish = false;
+    bool m_maintenanceRunning = false;
+    QPointer<QThread> m_maintenanceThread;
     int m_deleteRefusedByDatabase = 0;
     QPointer<OVNPrintOptionsView> m_printOptions; // while the print panel is open
 

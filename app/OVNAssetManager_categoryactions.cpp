@@ -1,17 +1,361 @@
-// Category actions of the catalog window that the outline starts: deleting the selected category
-// and the category menu. Their full forms (asking, the deletion worker, every menu item) come with
-// the category actions; until then deleting does nothing and the menu is empty.
+// Category actions of the catalog window: new categories, renaming, deleting a category with
+// everything below it, and the category menu of the outline and the footer's action button.
 #include "app/OVNAssetManager.h"
 
+#include "app/OVNCategoryComment.h"
+#include "app/OVNCategoryMaintenance.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "browser/OVNMediaView.h"
+#include "platform/Alert.h"
+#include "uikit/OVNBGView.h"
+#include "platform/Localized.h"
+#include "platform/Workspace.h"
+
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLayout>
 #include <QMenu>
+#include <QProgressDialog>
+#include <QThread>
+#include <QToolButton>
+
+using Category = OVNCategoryMaintenance::Category;
+using Action = OVNCatalogActions::Action;
+
+namespace {
+const QString keyMid = QStringLiteral("mid");
+const QString keyType = QStringLiteral("type");
+const QString keyDisplayTag = QStringLiteral("displaytag");
+const QString keyComment = QStringLiteral("comment");
+
+QString deletionText(const QString &kind)
+{
+    if (kind == QLatin1String("M"))
+        return localized("This will remove all images stored in this Surveillance Folder from Ostrevan's database. "
+                         "This action cannot be undone.");
+    if (kind == QLatin1String("F"))
+        return localized("This will remove all images stored in this Folder (and any subfolders) from Ostrevan's "
+                         "database. This action cannot be undone.");
+    if (kind == QLatin1String("S"))
+        return localized("This will only remove the selected Category Set. Your assets will still be available after "
+                         "removing the Category Set. This action cannot be undone.");
+    if (kind == QLatin1String("I"))
+        return localized("This will only remove the selected Smart Folder. Your assets will still be available after "
+                         "removing the Smart Folder. This action cannot be undone.");
+    return localized("This will remove all images stored in this Collection from Ostrevan's database. This action "
+                     "cannot be undone.");
+}
+} // namespace
+
+// ---- the items ----
+
+void OVNAssetManager::setupCategoryActions()
+{
+    const auto command = [this](Action which, const char *title, std::function<void()> handler) {
+        QAction *item = addCommand(which, -1, localizedMenu(title));
+        connect(item, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+    };
+    command(Action::RenameCatalog, "Rename...", [this] { buttonRenameCatalogClick(); });
+    command(Action::DeleteCatalog, "Delete...", [this] { buttonDeleteCatalogClick(); });
+    command(Action::AddFolder, "New Folder", [this] { buttonAddFolderClick(); });
+    command(Action::AddCatalog, "New Collection", [this] { buttonAddCatalogClick(); });
+    command(Action::AddImageSet, "New Category Set", [this] { buttonAddImageSetClick(); });
+    command(Action::AddSurveillanceFolder, "New Surveillance Folder...", [this] { buttonAddSurveillanceFolderClick(); });
+    command(Action::RescanSurveillanceFolder, "Re-Scan Surveillance Folder",
+            [this] { buttonRescanSurveillanceFolderClick(); });
+    command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
+    if (m_topviewsurveillance) {
+        auto *rescan = new QToolButton(m_topviewsurveillance);
+        rescan->setDefaultAction(action(Action::RescanSurveillanceFolder));
+        rescan->setText(localized("Re-Scan"));
+        m_topviewsurveillance->layout()->addWidget(rescan);
+    }
+}
+
+std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
+{
+    refreshActions();
+    auto menu = std::make_unique<QMenu>();
+    if (sender && sender == m_footerButtonAction)
+        menu->addAction(localizedMenu("Action"))->setEnabled(false);
+    // Items whose work is not there yet stay in their place, disabled, already calling it.
+    const auto pending = [this, &menu](const char *title, void (OVNAssetManager::*handler)() = nullptr) {
+        QAction *item = menu->addAction(localizedMenu(title));
+        if (handler)
+            connect(item, &QAction::triggered, this, handler);
+        item->setEnabled(false);
+    };
+    menu->addAction(action(Action::ReloadCatalogList));
+    menu->addSeparator();
+    menu->addAction(action(Action::RenameCatalog));
+    menu->addAction(action(Action::DeleteCatalog));
+    menu->addSeparator();
+    pending("Smart Add...", &OVNAssetManager::buttonAddSmartClick);
+    menu->addSeparator();
+    for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
+        menu->addAction(action(which));
+    // The find sheet makes smart folders.
+    pending("New Smart Folder...");
+    menu->addSeparator();
+    pending("Access Privileges...", &OVNAssetManager::menuAccessPrivileges);
+    return menu;
+}
+
+// ---- new categories ----
+
+QString OVNAssetManager::addTopLevelCategory(const QString &kind, const QString &name)
+{
+    if (!m_dbcon)
+        return QString();
+    if (name.trimmed().isEmpty()) {
+        QApplication::beep();
+        return QString();
+    }
+    const QString mid = m_dbcon->addCategoryListEntry(name, kind);
+    if (mid.isEmpty()) {
+        Alerts::inform(localized("The category could not be created."), m_dbcon->getLastErrorMessage(), this);
+        return QString();
+    }
+    return mid;
+}
+
+QString OVNAssetManager::buttonAddFolderClick()
+{
+    const QString mid = addTopLevelCategory(QStringLiteral("F"), localized("untitled"));
+    if (!mid.isEmpty())
+        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    return mid;
+}
+
+QString OVNAssetManager::buttonAddCatalogClick()
+{
+    const QString mid = addTopLevelCategory(QStringLiteral("C"), localized("untitled"));
+    if (!mid.isEmpty())
+        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    return mid;
+}
+
+QString OVNAssetManager::buttonAddImageSetClick()
+{
+    const QString mid = addTopLevelCategory(QStringLiteral("S"), localized("untitled"));
+    if (!mid.isEmpty())
+        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    return mid;
+}
+
+void OVNAssetManager::buttonAddSurveillanceFolderClick()
+{
+    auto *panel = new QFileDialog(this, localized("Select the Folder that will be monitored for changes."),
+                                  QDir::homePath());
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setFileMode(QFileDialog::Directory);
+    panel->setOption(QFileDialog::ShowDirsOnly);
+    panel->setLabelText(QFileDialog::Accept, localized("Add Folder"));
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QFileDialog::filesSelected, this, [this](const QStringList &paths) {
+        if (paths.size() == 1)
+            addSurveillanceFolder(paths.first());
+    });
+    panel->open();
+}
+
+QString OVNAssetManager::addSurveillanceFolder(const QString &path)
+{
+    if (!m_dbcon)
+        return QString();
+    const QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const OVNCategoryMaintenance::FolderState state = OVNCategoryMaintenance::watchedFolderState(folder);
+    if (state != OVNCategoryMaintenance::FolderState::Usable) {
+        Alerts::inform(localized("The folder cannot be watched."), OVNCategoryMaintenance::refusalText(state, folder),
+                       this);
+        return QString();
+    }
+    QString name = QFileInfo(folder).fileName();
+    if (name.isEmpty())
+        name = folder;
+    const QString mid = addTopLevelCategory(QStringLiteral("M"), name);
+    if (mid.isEmpty())
+        return QString();
+    const QString comment = OVNCategoryComment::textForm({{QStringLiteral("SURVEILLANCEFOLDER"), folder}});
+    if (!m_dbcon->updateCategoryListComment(mid, comment)) {
+        // A surveillance folder that does not know its folder is of no use: it goes again.
+        const QString message = m_dbcon->getLastErrorMessage();
+        m_dbcon->deleteCategoryListEntry(mid);
+        Alerts::inform(localized("The surveillance folder could not be created."), message, this);
+        return QString();
+    }
+    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    importFiles({folder}, mid);
+    return mid;
+}
+
+// ---- renaming ----
+
+void OVNAssetManager::buttonRenameCatalogClick()
+{
+    const std::optional<CategoryNode> node = selectedCategory();
+    if (!node) {
+        QApplication::beep();
+        return;
+    }
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), node, true))
+        return;
+    // The Database item keeps its name.
+    if (!node->contains(keyMid) || node->value(keyType).toString() == QLatin1String("EXPANDABLE"))
+        return;
+    OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(node->value(keyMid).toString());
+    if (item)
+        m_categoryList->edit(m_categoryModel->indexForItem(item, 0));
+}
+
+// ---- deleting ----
 
 void OVNAssetManager::buttonDeleteCatalogClick()
 {
-    QApplication::beep();
+    const std::optional<CategoryNode> node = selectedCategory();
+    if (!node) {
+        QApplication::beep();
+        return;
+    }
+    deleteCategory(*node);
 }
 
-std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *)
+bool OVNAssetManager::deleteCategory(const CategoryNode &node)
 {
-    return std::make_unique<QMenu>();
+    if (!m_dbcon || m_maintenanceRunning || !node.contains(keyMid)
+        || node.value(keyType).toString() == QLatin1String("EXPANDABLE"))
+        return false;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), node, true))
+        return false;
+    Category root{node.value(keyMid).toString(), node.value(keyType).toString(), node.value(keyDisplayTag).toString(),
+                  getMyPrivilegesForItem(node)};
+    if (root.kind.isEmpty())
+        root.kind = QStringLiteral("C");
+    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_dbcon, root);
+    // Everything that goes needs "FULL ACCESS", not only the category clicked.
+    for (const Category &below : bottomUp) {
+        if (below.mid == root.mid || OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::fullAccess(), below.level))
+            continue;
+        Alerts::inform(localized("Authorization Failed"),
+                       localized("\"%1\" inside it may not be deleted.\n\n").arg(below.name)
+                           + authorizationMessage(OVNPrivilegeLevel::fullAccess(), below.level),
+                       this);
+        return false;
+    }
+    const bool empty = root.kind != QLatin1String("I") && bottomUp.size() == 1
+        && m_dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
+    if (!empty) {
+        Alert alert;
+        alert.message = localized("Do you really want to delete \"%1\"?").arg(root.name);
+        alert.informativeText = deletionText(root.kind);
+        alert.buttons = {localized("Delete"), localized("Cancel")};
+        alert.modality = Alert::Modality::Window;
+        alert.window = this;
+        if (Alerts::run(alert) != 0)
+            return false;
+    }
+    QStringList deleted;
+    for (const Category &category : bottomUp)
+        deleted.append(category.mid);
+    const QString title = root.kind == QLatin1String("F")   ? localized("Removing Folder")
+                          : root.kind == QLatin1String("M") ? localized("Removing Surveillance Folder")
+                                                            : localized("Removing Category");
+    runMaintenance(
+        title,
+        [bottomUp](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
+            QString error;
+            if (OVNCategoryMaintenance::deleteCategories(*db, bottomUp, &error, progress))
+                return QString();
+            return error.isEmpty() ? QStringLiteral("the catalog refused it") : error;
+        },
+        [this, deleted, name = root.name](const QVariant &answer) {
+            const QString failure = answer.toString();
+            if (failure.isEmpty()) {
+                deselectAllCategories();
+                reloadCategoryList();
+                postNotification(categoryListDidChangeNotification(),
+                                 {{QStringLiteral("action"), QStringLiteral("delete")},
+                                  {QStringLiteral("deleted"), deleted}});
+            } else {
+                Alerts::inform(localized("\"%1\" could not be deleted. Nothing was removed.").arg(name), failure, this);
+            }
+            emit deletionFinished(failure);
+        });
+    return true;
 }
+
+void OVNAssetManager::runMaintenance(const QString &title,
+                                     std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+                                     std::function<void(const QVariant &)> done, WorkerConnection connection)
+{
+    m_maintenanceRunning = true;
+    auto *progress = new QProgressDialog(title, QString(), 0, 0, this);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setCancelButton(nullptr);
+    progress->setMinimumDuration(0);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setLabelText(localized("Pre-Processing entries..."));
+    progress->show();
+    const QPointer<QProgressDialog> guardedProgress = progress;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    QThread *thread = QThread::create([this, windowConnection, connection, guardedProgress, work = std::move(work),
+                                       done = std::move(done)] {
+        QVariant answer = QStringLiteral("could not open a connection to the catalog");
+        std::unique_ptr<OVNDatabaseAccess> own;
+        if (connection == WorkerConnection::Own)
+            own = windowConnection->openSiblingConnection();
+        if (connection == WorkerConnection::None || (own && own->isDBConnectionActive())) {
+            answer = work(own.get(), [this, guardedProgress](int step, int total) {
+                QMetaObject::invokeMethod(this, [guardedProgress, step, total] {
+                    if (!guardedProgress)
+                        return;
+                    if (guardedProgress->maximum() != total) {
+                        guardedProgress->setLabelText(localized("Removing entries..."));
+                        guardedProgress->setRange(0, total);
+                    }
+                    guardedProgress->setValue(step);
+                }, Qt::QueuedConnection);
+            });
+        }
+        QMetaObject::invokeMethod(this, [this, guardedProgress, answer, done] {
+            // A modal progress dialog handles events inside setValue(): never delete it under it.
+            if (guardedProgress) {
+                guardedProgress->hide();
+                guardedProgress->deleteLater();
+            }
+            m_maintenanceRunning = false;
+            done(answer);
+        }, Qt::QueuedConnection);
+    });
+    m_maintenanceThread = thread;
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+// ---- revealing ----
+
+void OVNAssetManager::buttonRevealInFinderClick()
+{
+    if (!m_mediaView)
+        return;
+    QStringList paths;
+    for (int row : m_mediaView->selectedRows())
+        paths.append(m_mediaView->mediaObject(QStringLiteral("absolutepath"), row).toString());
+    paths.removeAll(QString());
+    if (paths.isEmpty() || Workspace::revealFiles(paths) == Workspace::RevealResult::Failed)
+        QApplication::beep();
+}
+
+// ---- filled by their own work ----
+
+void OVNAssetManager::buttonAddSmartClick() { QApplication::beep(); }
+void OVNAssetManager::importSmartAddToFolder(const QStringList &, const QString &) { QApplication::beep(); }
+void OVNAssetManager::buttonImportCumulusClick() { QApplication::beep(); }
+void OVNAssetManager::menuAccessPrivileges() { QApplication::beep(); }
+void OVNAssetManager::buttonPlayClick() { QApplication::beep(); }
+void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }

@@ -284,6 +284,8 @@ void OVNAssetManager::setupActions()
     for (int field = 0; field < 6; ++field)
         tagged(Action::SetSearchFilter, field, fields[field], [this](int tag) { menuSetSearchFilter(tag); });
 
+    setupCategoryActions();
+
     // Refreshed when something they depend on changes outside the window's own calls.
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshActions(); });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {

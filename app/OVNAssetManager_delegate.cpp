@@ -18,6 +18,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
@@ -145,6 +146,8 @@ OVNAssetManager::OVNAssetManager()
 OVNAssetManager::~OVNAssetManager()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_maintenanceThread)
+        m_maintenanceThread->wait();
     // The view may still be preloading; it must not call back into a half-destroyed window.
     if (m_mediaView) {
         m_mediaView->setMediaContainer(nullptr);

@@ -53,6 +53,7 @@ void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
 
 void OVNAssetManager::ovnCategoryListDidChange(const QVariantMap &userInfo)
 {
+    const QStringList deleted = userInfo.value(QStringLiteral("deleted")).toStringList();
     if (notificationSender(userInfo) == this && userInfo.contains(QStringLiteral("action"))) {
         if (userInfo.value(QStringLiteral("action")).toString() == QLatin1String("add")) {
             deselectAllCategories();
@@ -61,6 +62,15 @@ void OVNAssetManager::ovnCategoryListDidChange(const QVariantMap &userInfo)
         return;
     }
     const QList<CategoryNode> selected = selectedCategoryNodes();
+    // A window showing a category that is gone must not go on importing into it.
+    for (const CategoryNode &node : selected) {
+        if (deleted.contains(node.value(keyMid).toString())) {
+            deselectAllCategories();
+            reloadCategoryList();
+            reloadMediaList();
+            return;
+        }
+    }
     if (selected.isEmpty()) {
         reloadCategoryList();
         return;

@@ -129,6 +129,14 @@ void OVNImportMedia::processFiles(const QVariantList &files, const QString &cate
     m_worker->start(files, m_relay.get());
 }
 
+void OVNImportMedia::reprocessFiles(const QVariantList &records, const QString &categoryId, QWidget *sheetParent)
+{
+    m_settings.categoryId = categoryId;
+    initSheetOnWindow(sheetParent);
+    m_worker = std::make_unique<OVNImportWorker>(m_connections, m_settings);
+    m_worker->startReprocess(records, m_relay.get());
+}
+
 void OVNImportMedia::initSheetOnWindow(QWidget *window)
 {
     for (size_t i = 0; i < m_thumbs.size(); ++i) {

@@ -55,6 +55,9 @@ public:
     // Plain import of files and folders into one category; returns at once.
     void processFiles(const QVariantList &files, const QString &categoryId, QWidget *sheetParent);
 
+    // Re-processing of catalogued entries ({"mid", "absolutepath"}) of a category; returns at once.
+    void reprocessFiles(const QVariantList &records, const QString &categoryId, QWidget *sheetParent);
+
     // Cancel: closes the sheet at once and ends the import; what was imported stays, files still
     // being read are dropped.
     void btCancelClicked();

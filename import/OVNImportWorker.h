@@ -109,6 +109,10 @@ public:
     Summary run(const QVariantList &items, Observer *observer = nullptr);
     // The same on a thread of its own; returns at once.
     void start(const QVariantList &items, Observer *observer);
+    // Re-processes catalogued entries ({"mid", "absolutepath"}) on the calling thread: a new
+    // thumbnail, orientation and import date for each whose file is there; the others keep theirs.
+    Summary reprocess(const QVariantList &records, Observer *observer = nullptr);
+    void startReprocess(const QVariantList &records, Observer *observer);
     // Ends the import at once; what was inserted stays, files still being made are dropped.
     void cancel() { m_cancelled->store(true); }
     bool isCancelled() const { return m_cancelled->load(); }

@@ -28,6 +28,7 @@
 #include "app/OVNRegisteredDefaults.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "import/OVNImportMedia.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
@@ -133,6 +134,81 @@ int printPdf(OVNAssetManager *window, const QString &target, int perLine, int st
     return 0;
 }
 
+// ---- categories: --new-surveillance-folder, --rescan, --delete-category ----
+void waitForImports(OVNAssetManager *window)
+{
+    while (!window->findChildren<OVNImportMedia *>().isEmpty())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+std::optional<CategoryNode> categoryNamed(OVNAssetManager *window, const QString &name)
+{
+    for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
+        if (item->node.value(QStringLiteral("displaytag")).toString() == name && item->node.contains(QStringLiteral("mid")))
+            return window->databaseConnection()->getCategoryForMID(item->node.value(QStringLiteral("mid")).toString());
+    }
+    return std::nullopt;
+}
+
+// Nothing when none of the options is given; otherwise the exit status once the worker and its
+// imports are done.
+std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLineParser &parser)
+{
+    QTextStream out(stdout);
+    if (parser.isSet(QStringLiteral("new-surveillance-folder"))) {
+        const QString mid = window->addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
+        waitForImports(window);
+        if (mid.isEmpty()) {
+            out << "not created" << Qt::endl;
+            return 1;
+        }
+        out << "created " << window->databaseConnection()->getEntryCountForCategory(mid, QStringLiteral("M"))
+            << " entries" << Qt::endl;
+        return 0;
+    }
+    const bool rescan = parser.isSet(QStringLiteral("rescan"));
+    const bool remove = parser.isSet(QStringLiteral("delete-category"));
+    if (!rescan && !remove)
+        return std::nullopt;
+    const QString name = parser.value(rescan ? QStringLiteral("rescan") : QStringLiteral("delete-category"));
+    const std::optional<CategoryNode> node = categoryNamed(window, name);
+    if (!node || node->isEmpty()) {
+        QTextStream(stderr) << "ovn-catalog-window: no category named " << name << Qt::endl;
+        return 1;
+    }
+    QEventLoop loop;
+    int status = 0;
+    if (rescan) {
+        QObject::connect(window, &OVNAssetManager::rescanFinished, &loop,
+                         [&](int added, int missing, int changed, const QString &refusal) {
+                             if (refusal.isEmpty())
+                                 out << "new " << added << " missing " << missing << " changed " << changed << Qt::endl;
+                             else
+                                 out << refusal << Qt::endl;
+                             status = refusal.isEmpty() ? 0 : 1;
+                             loop.quit();
+                         });
+        // A refusal is reported before the call returns.
+        if (!window->rescanSurveillanceFolder(*node))
+            return status == 0 ? 1 : status;
+    } else {
+        // No alert is answered here but by its default button, "Delete".
+        QObject::connect(window, &OVNAssetManager::deletionFinished, &loop, [&](const QString &failure) {
+            out << (failure.isEmpty() ? QStringLiteral("deleted") : failure) << Qt::endl;
+            status = failure.isEmpty() ? 0 : 1;
+            loop.quit();
+        });
+        if (!window->deleteCategory(*node)) {
+            out << "not deleted" << Qt::endl;
+            return 1;
+        }
+    }
+    loop.exec();
+    waitForImports(window);
+    return status;
+}
+// ---- end categories ----
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -173,6 +249,14 @@ int main(int argc, char **argv)
                       QStringLiteral("tag"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("actions"), QStringLiteral("print whether each menu command is enabled")});
     // ---- end commands ----
+    // ---- categories ----
+    parser.addOption({QStringLiteral("new-surveillance-folder"),
+                      QStringLiteral("add a surveillance folder watching PATH, import it and quit"), QStringLiteral("path")});
+    parser.addOption({QStringLiteral("rescan"), QStringLiteral("re-scan the surveillance folder NAME and quit"),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("delete-category"), QStringLiteral("delete the category NAME and all below it"),
+                      QStringLiteral("name")});
+    // ---- end categories ----
     parser.addHelpOption();
     parser.process(app);
     if (parser.positionalArguments().isEmpty())
@@ -232,6 +316,12 @@ int main(int argc, char **argv)
             QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
         QTextStream(stdout) << "selected " << window->mediaView()->numberOfSelectedRows() << Qt::endl;
     }
+    // ---- categories ----
+    if (const std::optional<int> status = runCategoryCommands(window, parser)) {
+        delete window.data();
+        return *status;
+    }
+    // ---- end categories ----
     // ---- commands ----
     if (parser.isSet(QStringLiteral("actions"))) {
         window->activateWindow();

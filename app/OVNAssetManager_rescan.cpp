@@ -1,0 +1,194 @@
+// Bringing a surveillance folder up to date with its disk folder, and re-processing entries.
+#include "app/OVNAssetManager.h"
+
+#include "app/OVNCategoryMaintenance.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNImportMedia.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <future>
+
+using OVNCategoryMaintenance::Record;
+
+namespace {
+const QString keyMid = QStringLiteral("mid");
+const QString keyType = QStringLiteral("type");
+const QString keyComment = QStringLiteral("comment");
+const QString keyPath = QStringLiteral("absolutepath");
+
+QVariantList recordList(const QList<Record> &records)
+{
+    QVariantList list;
+    list.reserve(records.size());
+    for (const Record &record : records)
+        list.append(QVariantMap{{keyMid, record.mid}, {keyPath, record.absolutePath}});
+    return list;
+}
+
+QString dateText(const QVariant &value)
+{
+    // A server gives its timestamps as dates, a local catalog as the text that was written.
+    if (value.typeId() == QMetaType::QDateTime)
+        return OVNDatabaseAccess::timestampText(value.toDateTime());
+    return value.toString();
+}
+} // namespace
+
+void OVNAssetManager::buttonRescanSurveillanceFolderClick()
+{
+    const std::optional<CategoryNode> node = selectedCategory();
+    if (!node) {
+        QApplication::beep();
+        return;
+    }
+    rescanSurveillanceFolder(*node);
+}
+
+bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
+{
+    if (!m_dbcon || m_maintenanceRunning || node.value(keyType).toString() != QLatin1String("M"))
+        return false;
+    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), node, true))
+        return false;
+    const QString folderId = node.value(keyMid).toString();
+    const QString folder = OVNCategoryMaintenance::watchedFolder(node.value(keyComment).toString());
+    const auto refuse = [this](const QString &text) {
+        Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, this);
+        emit rescanFinished(0, 0, 0, text);
+        return false;
+    };
+    if (folder.isEmpty())
+        return refuse(localized("The surveillance folder names no disk folder. Nothing was changed."));
+    const OVNCategoryMaintenance::FolderState state = OVNCategoryMaintenance::watchedFolderState(folder);
+    if (state != OVNCategoryMaintenance::FolderState::Usable)
+        return refuse(OVNCategoryMaintenance::refusalText(state, folder));
+
+    // The disk folder is read while the catalog is asked for the folder's entries.
+    const std::shared_future<OVNCategoryMaintenance::FolderListing> listing =
+        std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
+    // Every entry of the folder, whatever the thumbnail view's filter hides.
+    QList<Record> records;
+    for (const OVNRow &row : m_dbcon->rowsForQuery(
+             QStringLiteral("select mid, absolutepath, dts from strvfile where categoryid=$1"), {folderId}))
+        records.append({row.value(0).toString(), row.value(1).toString(), dateText(row.value(2))});
+
+    runMaintenance(
+        localized("Re-Scan Surveillance Folder"),
+        [folder, records, listing](OVNDatabaseAccess *, std::function<void(int, int)>) -> QVariant {
+            const OVNCategoryMaintenance::FolderListing &disk = listing.get();
+            // A volume taken away while the folder was read must not look like deleted files.
+            const bool usable =
+                OVNCategoryMaintenance::watchedFolderState(folder) == OVNCategoryMaintenance::FolderState::Usable;
+            const OVNCategoryMaintenance::RescanPlan plan =
+                OVNCategoryMaintenance::planRescan(disk.files, disk.modified, records);
+            QStringList missing;
+            for (const Record &record : plan.missing)
+                missing.append(record.mid);
+            return QVariantMap{{QStringLiteral("usable"), usable},
+                               {QStringLiteral("empty"), disk.files.isEmpty()},
+                               {QStringLiteral("new"), plan.newFiles},
+                               {QStringLiteral("missing"), missing},
+                               {QStringLiteral("changed"), recordList(plan.changed)}};
+        },
+        [this, folder, folderId](const QVariant &answer) {
+            const QVariantMap plan = answer.toMap();
+            if (!plan.value(QStringLiteral("usable")).toBool()) {
+                const QString text = plan.contains(QStringLiteral("usable"))
+                    ? OVNCategoryMaintenance::refusalText(OVNCategoryMaintenance::watchedFolderState(folder), folder)
+                    : answer.toString();
+                Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, this);
+                emit rescanFinished(0, 0, 0, text);
+                return;
+            }
+            const QVariantList missing = plan.value(QStringLiteral("missing")).toList();
+            if (plan.value(QStringLiteral("empty")).toBool() && !missing.isEmpty()) {
+                Alert alert;
+                alert.message = localized("The folder \"%1\" holds no files.").arg(folder);
+                alert.informativeText =
+                    localized("Remove all %1 entries of this surveillance folder from the catalog?").arg(missing.size());
+                alert.buttons = {localized("Keep Entries"), localized("Remove")};
+                alert.modality = Alert::Modality::Window;
+                alert.window = this;
+                if (Alerts::run(alert) != 1) {
+                    const QString text = localized("Nothing was changed.");
+                    emit rescanFinished(0, 0, 0, text);
+                    return;
+                }
+            }
+            removeMissingAndImport(folderId, missing, plan.value(QStringLiteral("new")).toStringList(),
+                                   plan.value(QStringLiteral("changed")).toList());
+        },
+        WorkerConnection::None);
+    return true;
+}
+
+void OVNAssetManager::removeMissingAndImport(const QString &folderId, const QVariantList &missing,
+                                             const QStringList &newFiles, const QVariantList &changed)
+{
+    const auto importAll = [this, folderId, newFiles, changed, missingCount = int(missing.size())] {
+        if (!newFiles.isEmpty())
+            importFiles(newFiles, folderId);
+        if (!changed.isEmpty())
+            reimportRecords(changed, folderId);
+        if (newFiles.isEmpty() && changed.isEmpty() && missingCount > 0)
+            reloadMediaList();
+        emit rescanFinished(int(newFiles.size()), missingCount, int(changed.size()), QString());
+    };
+    if (missing.isEmpty()) {
+        importAll();
+        return;
+    }
+    QStringList mids;
+    for (const QVariant &mid : missing)
+        mids.append(mid.toString());
+    runMaintenance(
+        localized("Re-Scan Surveillance Folder"),
+        [mids](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
+            QString error;
+            if (OVNCategoryMaintenance::deleteEntries(*db, mids, &error, progress))
+                return QString();
+            return error.isEmpty() ? QStringLiteral("the catalog refused it") : error;
+        },
+        [this, importAll](const QVariant &answer) {
+            const QString failure = answer.toString();
+            if (!failure.isEmpty()) {
+                Alerts::inform(localized("The missing files' entries could not be removed. Nothing was removed."),
+                               failure, this);
+                emit rescanFinished(0, 0, 0, failure);
+                return;
+            }
+            importAll();
+        });
+}
+
+void OVNAssetManager::reimport(const QStringList &mediaIds, const QString &categoryId)
+{
+    if (!m_dbcon || mediaIds.isEmpty())
+        return;
+    QVariantList records;
+    for (const QString &mid : mediaIds) {
+        const QString path = m_dbcon->getMediaListEntryForMediaID(mid, keyPath);
+        if (!path.isEmpty())
+            records.append(QVariantMap{{keyMid, mid}, {keyPath, path}});
+    }
+    reimportRecords(records, categoryId);
+}
+
+void OVNAssetManager::reimportRecords(const QVariantList &records, const QString &categoryId)
+{
+    if (!m_dbcon || records.isEmpty())
+        return;
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {categoryId}, true))
+        return;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    auto *import = new OVNImportMedia(this);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    m_trackImportDidFinish = true;
+    import->reprocessFiles(records, categoryId, this);
+}

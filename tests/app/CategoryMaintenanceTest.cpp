@@ -1,0 +1,349 @@
+#include "CatalogWindowFixture.h"
+#include "../support/RefusingTrigger.h"
+#include "../support/ScriptedAlertPresenter.h"
+
+#include "app/OVNCategoryMaintenance.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "import/OVNImportMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+
+namespace {
+
+using namespace OVNCategoryMaintenance;
+
+// Sets the process's time zone for the length of a scope.
+class ZoneScope
+{
+public:
+    explicit ZoneScope(const char *zone) : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ZoneScope()
+    {
+        if (m_had)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+    bool m_had;
+};
+
+QDateTime utc(const char *text)
+{
+    QDateTime time = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    time.setTimeSpec(Qt::UTC);
+    return time;
+}
+
+TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareInWholeSeconds)
+{
+    const struct {
+        const char *zone;
+        const char *dts;
+        const char *modifiedUtc;
+        bool changed;
+    } cases[] = {
+        // Summer in a zone whose offset today is the winter one: a wrong offset is an hour off.
+        {"Europe/Berlin", "2026-07-15 12:00:00", "2026-07-15T10:30:00", true},
+        {"Europe/Berlin", "2026-07-15 12:00:00", "2026-07-15T09:30:00", false},
+        {"Europe/Berlin", "2026-01-15 12:00:00", "2026-01-15T11:30:00", true},
+        {"Europe/Berlin", "2026-01-15 12:00:00", "2026-01-15T10:30:00", false},
+        {"Asia/Kolkata", "2026-01-15 12:00:00", "2026-01-15T06:30:01", true},
+        {"Asia/Kolkata", "2026-01-15 12:00:00", "2026-01-15T06:29:59", false},
+        {"America/New_York", "2026-01-15 12:00:00", "2026-01-15T17:00:01", true},
+        {"America/New_York", "2026-01-15 12:00:00", "2026-01-15T16:59:59", false},
+        // A stored zone wins over the local one; equal is unchanged; a fraction is cut to seconds.
+        {"Europe/Berlin", "2026-01-15 12:00:00 +0530", "2026-01-15T06:30:01", true},
+        {"Europe/Berlin", "2026-01-15 12:00:00 -0500", "2026-01-15T17:00:00", false},
+        {"Europe/Berlin", "2026-07-15 12:00:00.750", "2026-07-15T10:00:00", false},
+        {"Europe/Berlin", "2026-07-15 12:00:00.750", "2026-07-15T10:00:01", true},
+        // What does not parse is no reason to do anything.
+        {"Europe/Berlin", "yesterday", "2030-01-01T00:00:00", false},
+        {"Europe/Berlin", "2026-02-30 12:00:00", "2030-01-01T00:00:00", false},
+        {"Europe/Berlin", "", "2030-01-01T00:00:00", false},
+    };
+    for (const auto &test : cases) {
+        const ZoneScope zone(test.zone);
+        const QList<Record> records = {{QStringLiteral("m1"), QStringLiteral("/w/a.jpg"), QString::fromLatin1(test.dts)}};
+        const RescanPlan plan = planRescan({QStringLiteral("/w/a.jpg")}, {utc(test.modifiedUtc).toSecsSinceEpoch()}, records);
+        EXPECT_EQ(plan.changed.size(), test.changed ? 1 : 0) << test.zone << " " << test.dts << " " << test.modifiedUtc;
+        EXPECT_TRUE(plan.newFiles.isEmpty());
+        EXPECT_TRUE(plan.missing.isEmpty());
+    }
+
+    // New and missing by exact path; the first record of a path counts.
+    const QList<Record> records = {{"a1", "/w/a.jpg", "2026-01-01 00:00:00"}, {"a2", "/w/a.jpg", "2026-01-01 00:00:00"},
+                                   {"b", "/w/B.jpg", "2026-01-01 00:00:00"}};
+    const qint64 later = utc("2030-01-01T00:00:00").toSecsSinceEpoch();
+    const RescanPlan plan = planRescan({"/w/a.jpg", "/w/b.jpg"}, {later, later}, records);
+    EXPECT_EQ(plan.newFiles, QStringList{"/w/b.jpg"});
+    ASSERT_EQ(plan.missing.size(), 1);
+    EXPECT_EQ(plan.missing.first().mid, "b");
+    ASSERT_EQ(plan.changed.size(), 1);
+    EXPECT_EQ(plan.changed.first().mid, "a1");
+
+    // A comment that is no property list names no folder.
+    EXPECT_EQ(watchedFolder("{ SURVEILLANCEFOLDER = \"/srv/shots\"; }"), "/srv/shots");
+    EXPECT_EQ(watchedFolder("<not a plist"), QString());
+    EXPECT_EQ(watchedFolderState("/no/such/folder"), FolderState::Missing);
+    EXPECT_EQ(watchedFolderState("/etc/hostname"), FolderState::NotAFolder);
+}
+
+class CategoryMaintenanceCatalogTest : public CatalogWindowFixture
+{
+protected:
+    void TearDown() override
+    {
+        closeWindows();
+        CatalogWindowFixture::TearDown();
+    }
+
+    qint64 count(const QString &sql)
+    {
+        const QList<OVNRow> rows = db.rowsForQuery(sql);
+        return rows.isEmpty() ? -1 : rows.first().value(0).toLongLong();
+    }
+
+    // Rows per table, to see that a refused deletion left everything as it was.
+    QList<qint64> tableCounts()
+    {
+        QList<qint64> counts;
+        for (const char *table : {"strvcategory", "strvfile", "strvset", "strvexif", "strvpurchased", "strvsold"})
+            counts.append(count(QStringLiteral("select count(*) from %1").arg(QLatin1String(table))));
+        return counts;
+    }
+
+    void addRows(const QString &mid)
+    {
+        ASSERT_TRUE(db.setExifForMediaID(mid, {{QStringLiteral("Make"), QStringLiteral("Test")}}));
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvpurchased (mid) values ($1)"), {mid}));
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvsold (mid) values ($1)"), {mid}));
+    }
+
+    static void writeImage(const QString &path, Qt::GlobalColor color)
+    {
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(color);
+        ASSERT_TRUE(image.save(path, "JPG"));
+    }
+
+    static void waitForImports(OVNAssetManager *window)
+    {
+        EXPECT_TRUE(QTest::qWaitFor([window] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 30000));
+    }
+};
+
+TEST_P(CategoryMaintenanceCatalogTest, DeletingAFolderRemovesItsWholeSubtreeInOneTransaction)
+{
+    // Top (F) > Middle (F) > Bottom (F) > Deep (C); Top > Shots (C), Watched (M), Picks (S);
+    // outside: Keep (C) and Favourites (S), which links entries from inside and outside.
+    for (const bool refused : {true, false}) {
+        SCOPED_TRACE(refused ? "refused" : "done");
+        const QString top = category("Top", "F");
+        const QString middle = category("Middle", "F", top);
+        const QString bottom = category("Bottom", "F", middle);
+        const QString deep = category("Deep", "C", bottom);
+        const QString shots = category("Shots", "C", top);
+        const QString watched = category("Watched", "M", top);
+        const QString picks = category("Picks", "S", top);
+        const QString keep = category("Keep", "C");
+        const QString favourites = category("Favourites", "S");
+        const QString deepEntry = entry(deep, "deep.jpg");
+        const QString shot = entry(shots, "shot.jpg");
+        entry(watched, "watched.jpg");
+        const QString kept = entry(keep, "kept.jpg");
+        addRows(deepEntry);
+        addRows(kept);
+        ASSERT_FALSE(db.addEntryToImageSet(shot, favourites).isEmpty());
+        ASSERT_FALSE(db.addEntryToImageSet(kept, favourites).isEmpty());
+        ASSERT_FALSE(db.addEntryToImageSet(kept, picks).isEmpty());
+        if (refused) {
+            ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "delete", "old.displaytag = 'Middle'"));
+        }
+        const QList<qint64> before = tableCounts();
+
+        QString error;
+        const QList<Category> order = subtreeBottomUp(db, {top, "F", "Top", "FULL ACCESS"});
+        ASSERT_EQ(order.size(), 7);
+        EXPECT_EQ(order.first().mid, deep);
+        EXPECT_EQ(order.last().mid, top);
+        EXPECT_EQ(deleteCategories(db, order, &error), !refused);
+        if (refused) {
+            EXPECT_FALSE(error.isEmpty());
+            EXPECT_EQ(tableCounts(), before);
+            db.runSQLCommand(isPostgres() ? "drop trigger refuse_strvcategory_delete on strvcategory"
+                                          : "drop trigger refuse_strvcategory_delete");
+            ASSERT_TRUE(deleteCategories(db, order, &error)) << qPrintable(error);
+        }
+        // Left: Keep, Favourites, the kept entry with its rows, and its one membership.
+        EXPECT_EQ(count("select count(*) from strvcategory"), 2);
+        EXPECT_EQ(count("select count(*) from strvfile"), 1);
+        EXPECT_EQ(count("select count(*) from strvexif"), 1);
+        EXPECT_EQ(count("select count(*) from strvpurchased"), 1);
+        EXPECT_EQ(count("select count(*) from strvsold"), 1);
+        EXPECT_EQ(db.rowsForQuery("select categorymid, filemid from strvset"),
+                  (QList<OVNRow>{{favourites, kept}}));
+        ASSERT_TRUE(deleteCategories(db, {{keep, "C", "Keep", ""}, {favourites, "S", "Favourites", ""}}, &error));
+        ASSERT_EQ(tableCounts(), (QList<qint64>{0, 0, 0, 0, 0, 0}));
+    }
+}
+
+TEST_P(CategoryMaintenanceCatalogTest, TheWindowDeletesAfterAskingAndOtherWindowsLetGo)
+{
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    const QString folder = category("Folder", "F");
+    const QString inside = category("Inside", "C", folder);
+    entry(inside, "a.jpg");
+    OVNAssetManager *window = loadWindow();
+    OVNAssetManager *other = loadWindow();
+    ASSERT_TRUE(other->selectCategory(inside));
+    ASSERT_TRUE(window->selectCategory(folder));
+    QSignalSpy finished(window, &OVNAssetManager::deletionFinished);
+    alerts->enqueueAnswers({1}); // Cancel
+    window->buttonDeleteCatalogClick();
+    EXPECT_EQ(finished.size(), 0);
+    EXPECT_EQ(db.getEntryCountForCategory(folder, "F"), 1);
+    alerts->enqueueAnswers({0}); // Delete
+    window->buttonDeleteCatalogClick();
+    EXPECT_TRUE(window->isMaintenanceRunning());
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_EQ(finished.first().first().toString(), QString());
+    EXPECT_FALSE(db.getCategoryForMID(folder).has_value());
+    EXPECT_FALSE(window->categoryModel()->itemForMid(folder));
+    EXPECT_FALSE(other->categoryModel()->itemForMid(inside));
+    EXPECT_FALSE(other->selectedCategory().has_value());
+}
+
+TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefusesAMissingFolder)
+{
+    ScriptedAlertPresenter::install();
+    QTemporaryDir disk;
+    const QString shots = disk.filePath("Shots");
+    ASSERT_TRUE(QDir().mkpath(shots + "/sub"));
+    // Files from two hours ago, catalogued an hour ago.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const char *name : {"gone.jpg", "same.jpg", "sub/touched.jpg"}) {
+        writeImage(shots + "/" + name, Qt::red);
+        QFile file(shots + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(now.addSecs(-7200), QFileDevice::FileModificationTime));
+    }
+    OVNAssetManager *window = loadWindow();
+    const QString mid = window->addSurveillanceFolder(shots);
+    ASSERT_FALSE(mid.isEmpty());
+    waitForImports(window);
+    EXPECT_EQ(watchedFolder(db.getCategoryForMID(mid)->value("comment").toString()), QDir::cleanPath(shots));
+    ASSERT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
+    for (const QString &entryId : db.getMediaMIDListForCategory(mid))
+        ASSERT_TRUE(db.updateMediaListEntry(entryId, "dts", OVNDatabaseAccess::timestampText(now.addSecs(-3600))));
+
+    QFile::remove(shots + "/gone.jpg");
+    writeImage(shots + "/new.jpg", Qt::blue);
+    QFile touched(shots + "/sub/touched.jpg");
+    ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(touched.setFileTime(now, QFileDevice::FileModificationTime));
+    touched.close();
+
+    QSignalSpy finished(window, &OVNAssetManager::rescanFinished);
+    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_EQ(finished.first(), (QVariantList{1, 1, 1, QString()}));
+    waitForImports(window);
+    QStringList names;
+    for (const OVNRow &row : db.rowsForQuery("select absolutepath from strvfile order by absolutepath"))
+        names.append(QFileInfo(row.value(0).toString()).fileName());
+    EXPECT_EQ(names, (QStringList{"new.jpg", "same.jpg", "touched.jpg"}));
+
+    // Nothing changed now: a second run finds nothing to do.
+    finished.clear();
+    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
+
+    // Re-importing an entry reads its file again: a new import date.
+    const QString same = db.rowsForQuery("select mid from strvfile where absolutepath like '%same.jpg'").value(0).value(0).toString();
+    ASSERT_TRUE(db.updateMediaListEntry(same, "dts", OVNDatabaseAccess::timestampText(now.addSecs(-3600))));
+    window->reimport({same}, mid);
+    waitForImports(window);
+    EXPECT_TRUE(importDate(db.getMediaListEntryForMediaID(same, "dts"))->secsTo(now) < 600);
+
+    // Moved away (as on a volume that is not mounted): refused, nothing removed.
+    ASSERT_TRUE(QDir().rename(shots, disk.filePath("Elsewhere")));
+    finished.clear();
+    EXPECT_FALSE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
+    EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
+
+    // An empty folder in its place (a mount point without its volume) asks first; keeping is the default.
+    ASSERT_TRUE(QDir().mkpath(shots));
+    finished.clear();
+    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
+    EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
+}
+
+TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndARefusedInsertIsShown)
+{
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    const QString folder = category("Folder", "F");
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(folder));
+    const struct {
+        QString (OVNAssetManager::*add)();
+        const char *kind;
+    } cases[] = {{&OVNAssetManager::buttonAddFolderClick, "F"},
+                 {&OVNAssetManager::buttonAddCatalogClick, "C"},
+                 {&OVNAssetManager::buttonAddImageSetClick, "S"}};
+    for (const auto &test : cases) {
+        const QString mid = (window->*test.add)();
+        ASSERT_FALSE(mid.isEmpty()) << test.kind;
+        const QList<OVNRow> rows = db.rowsForQuery("select displaytag, type, supermid from strvcategory where mid=$1", {mid});
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows.first().value(0).toString(), "untitled");
+        EXPECT_EQ(rows.first().value(1).toString(), test.kind);
+        EXPECT_TRUE(rows.first().value(2).toString().isEmpty());
+        EXPECT_TRUE(window->categoryModel()->itemForMid(mid)) << test.kind;
+    }
+    EXPECT_TRUE(alerts->shown().isEmpty());
+
+    // The category menu: the window's items, those whose work is elsewhere disabled.
+    ASSERT_TRUE(window->selectCategory(folder));
+    QStringList items;
+    const std::unique_ptr<QMenu> menu = window->menuForContextButton(nullptr);
+    for (const QAction *item : menu->actions())
+        if (!item->isSeparator())
+            items.append(item->text() + (item->isEnabled() ? " +" : " -"));
+    EXPECT_EQ(items, (QStringList{"Reload Category List +", "Rename... +", "Delete... +", "Smart Add... -",
+                                  "New Folder +", "New Collection +", "New Category Set +",
+                                  "New Surveillance Folder... +", "New Smart Folder... -", "Access Privileges... -"}));
+
+    ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
+    QTemporaryDir disk;
+    EXPECT_TRUE(window->addSurveillanceFolder(disk.path()).isEmpty());
+    EXPECT_TRUE(window->addSurveillanceFolder(disk.filePath("missing")).isEmpty());
+    EXPECT_EQ(alerts->shown().size(), 2);
+    EXPECT_EQ(count("select count(*) from strvcategory where type = 'M'"), 0);
+}
+
+OVN_CATALOG_VENDORS(CategoryMaintenanceCatalogTest);
+
+} // namespace
