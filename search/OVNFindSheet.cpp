@@ -1,5 +1,6 @@
 #include "search/OVNFindSheet.h"
 
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 
 #include <QComboBox>
@@ -7,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
@@ -165,11 +165,12 @@ void OVNFindSheet::search()
     readControls();
     const QString refusal = m_find.refusal();
     if (!refusal.isEmpty()) {
-        auto *alert = new QMessageBox(QMessageBox::Warning, localized("The search cannot run."), refusal,
-                                      QMessageBox::Ok, this);
-        alert->setObjectName(QStringLiteral("findRefusal"));
-        alert->setAttribute(Qt::WA_DeleteOnClose);
-        alert->open();
+        Alert alert;
+        alert.message = localized("The search cannot run.");
+        alert.informativeText = refusal;
+        alert.modality = Alert::Modality::Window;
+        alert.window = this;
+        Alerts::show(alert);
         return;
     }
     accept();
