@@ -342,3 +342,4 @@ TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
 }
 
 OVN_CATALOG_VENDORS(FindCatalogTest);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
