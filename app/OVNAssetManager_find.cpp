@@ -91,8 +91,8 @@ void OVNAssetManager::buttonFindClick()
 
 void OVNAssetManager::initFindSheetWithSettings(const QVariantMap &settings)
 {
-    if (m_findSheet)
-        return;
+    if (m_findSheet && m_findSheet->isVisible())
+        return; // one find sheet per window
     m_findSheet = new OVNFindSheet(initFindWithSettings(settings), this);
     m_findSheet->setAttribute(Qt::WA_DeleteOnClose);
     OVNFindSheet *sheet = m_findSheet;

@@ -2,6 +2,7 @@
 
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/UserDefaults.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -11,6 +12,39 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QString lastFindSelection = QStringLiteral("LastFindSelection");
+const QString lastFindTableSelection = QStringLiteral("LastFindTableSelection");
+const QString lastFindFieldSelection = QStringLiteral("LastFindFieldSelection");
+
+// A new line starts with the field the user chose last, in any line and any run.
+void chooseRememberedField(OVNFindLine &line)
+{
+    const UserDefaults &defaults = UserDefaults::standard();
+    std::optional<int> field;
+    if (defaults.contains(lastFindTableSelection) && defaults.contains(lastFindFieldSelection))
+        field = OVNFindLine::fieldFor(defaults.stringForKey(lastFindTableSelection),
+                                      defaults.stringForKey(lastFindFieldSelection));
+    else if (defaults.contains(lastFindSelection))
+        field = OVNFindLine::fieldWithTitle(defaults.stringForKey(lastFindSelection));
+    if (field)
+        line.chooseField(*field);
+}
+
+void rememberField(int field)
+{
+    const OVNFindLine::Field &chosen = OVNFindLine::fields().at(size_t(field));
+    UserDefaults &defaults = UserDefaults::standard();
+    defaults.setString(localized(chosen.title), lastFindSelection);
+    defaults.setString(chosen.table, lastFindTableSelection);
+    defaults.setString(chosen.column, lastFindFieldSelection);
+}
+
+} // namespace
 
 OVNFindLineView::OVNFindLineView(QWidget *parent)
     : QWidget(parent), m_join(new QComboBox(this)), m_fields(new QComboBox(this)), m_operator(new QComboBox(this)),
@@ -46,11 +80,21 @@ OVNFindLineView::OVNFindLineView(QWidget *parent)
     auto *add = new QPushButton(QStringLiteral("+"), this);
     remove->setObjectName(QStringLiteral("fslRemove_"));
     add->setObjectName(QStringLiteral("fslAdd_"));
+    // Return is the sheet's Search, whichever button was pressed last.
+    for (QPushButton *button : {remove, add}) {
+        button->setAutoDefault(false);
+        button->setFixedWidth(button->sizeHint().height() + 8);
+    }
+    // The first line keeps the place of its hidden AND/OR, so that the columns line up.
+    QSizePolicy keepPlace = m_join->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_join->setSizePolicy(keepPlace);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     for (QWidget *widget : {static_cast<QWidget *>(m_join), static_cast<QWidget *>(m_fields),
                             static_cast<QWidget *>(m_operator)})
         layout->addWidget(widget);
+    m_value->setMinimumWidth(180);
     layout->addWidget(m_value, 1);
     layout->addWidget(remove);
     layout->addWidget(add);
@@ -65,6 +109,7 @@ void OVNFindLineView::fieldChosen()
     readInto(line);
     line.chooseField(m_fields->currentData().toInt());
     showLine(line);
+    rememberField(line.field());
 }
 
 void OVNFindLineView::showLine(const OVNFindLine &line)
@@ -101,7 +146,7 @@ OVNFindSheet::OVNFindSheet(OVNFind find, QWidget *parent)
         m_searchIn->addItem(catalog.title);
     m_searchIn->setCurrentIndex(m_find.selectedCatalogIndex());
     if (m_find.lines().empty())
-        m_find.addLine();
+        chooseRememberedField(m_find.lines()[size_t(m_find.addLine())]);
 
     auto *top = new QHBoxLayout;
     top->addWidget(new QLabel(localized("Search in:"), this));
@@ -119,6 +164,8 @@ OVNFindSheet::OVNFindSheet(OVNFind find, QWidget *parent)
     layout->addStretch();
     layout->addWidget(buttons);
     rebuildLines();
+    if (!m_views.empty())
+        m_views.front()->valueField()->setFocus();
 }
 
 void OVNFindSheet::readControls()
@@ -130,8 +177,12 @@ void OVNFindSheet::readControls()
 
 void OVNFindSheet::rebuildLines()
 {
-    for (OVNFindLineView *view : m_views)
+    for (OVNFindLineView *view : m_views) {
+        // Out of the layout now, so that the sheet shrinks at once; deleted once its click is over.
+        m_linesLayout->removeWidget(view);
+        view->hide();
         view->deleteLater();
+    }
     m_views.clear();
     for (const OVNFindLine &line : m_find.lines()) {
         auto *view = new OVNFindLineView(this);
@@ -142,6 +193,7 @@ void OVNFindSheet::rebuildLines()
             readControls();
             const auto at = std::find(m_views.begin(), m_views.end(), sender) - m_views.begin();
             const int index = m_find.addLine(int(at));
+            chooseRememberedField(m_find.lines()[size_t(index)]);
             rebuildLines();
             m_views[size_t(index)]->valueField()->setFocus();
         });
@@ -151,7 +203,9 @@ void OVNFindSheet::rebuildLines()
             rebuildLines();
         });
     }
-    adjustSize();
+    // The sheet grows and shrinks by whole lines and keeps its width.
+    layout()->activate();
+    resize(std::max(width(), sizeHint().width()), sizeHint().height());
 }
 
 const OVNFind &OVNFindSheet::find()

@@ -4,6 +4,7 @@
 #include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaView.h"
+#include "platform/UserDefaults.h"
 #include "search/OVNFindLine.h"
 #include "search/OVNFindSheet.h"
 
@@ -60,6 +61,8 @@ protected:
     void TearDown() override
     {
         closeWindows();
+        for (const char *key : {"LastFindSelection", "LastFindTableSelection", "LastFindFieldSelection"})
+            UserDefaults::standard().removeObjectForKey(key);
         Alerts::setPresenter(nullptr);
         CatalogWindowFixture::TearDown();
     }
@@ -95,6 +98,11 @@ TEST_P(FindSheetTest, FindSaveSelectEditAndSaveAgain)
     EXPECT_FALSE(window->selectedCategory()); // the outline selection went
     EXPECT_EQ(shownNames(window->mediaView()), (QStringList{"lisbon-1", "lisbon-2"}));
     EXPECT_EQ(window->lastSearchSettings().value("CATALOG"), "Travel");
+
+    // A new search starts with the field chosen last.
+    window->buttonFindClick();
+    EXPECT_EQ(window->findSheet()->findChild<QComboBox *>("fslFields_")->currentText(), "Rating");
+    window->findSheet()->reject();
 
     window->tfFindSaveClick();
     ASSERT_TRUE(window->smartFolderNameSheet());
