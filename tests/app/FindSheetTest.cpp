@@ -128,6 +128,18 @@ TEST_P(FindSheetTest, FindSaveSelectEditAndSaveAgain)
     window->smartFolderNameSheet()->accept();
     EXPECT_EQ(db.getCategoryList("I").size(), 2);
 
+    // A comment that cannot be written takes its new folder with it, and says so.
+    if (!isPostgres()) {
+        ASSERT_TRUE(db.runSQLCommand("create trigger nocomment before update of comment on strvcategory "
+                                     "begin select raise(abort, 'refused'); end"));
+        const qsizetype alertsBefore = alerts->shown().size();
+        EXPECT_TRUE(window->saveSmartFolder("Unwritable").isEmpty());
+        EXPECT_EQ(db.getCategoryList("I").size(), 2);
+        ASSERT_EQ(alerts->shown().size(), alertsBefore + 1);
+        EXPECT_FALSE(alerts->shown().last().informativeText.contains("refused"));
+        ASSERT_TRUE(db.runSQLCommand("drop trigger nocomment"));
+    }
+
     // A stored search with a value that is no number shows nothing and says why.
     QVariantMap bad = stored;
     QVariantList lines = bad.value("LINES").toList();
