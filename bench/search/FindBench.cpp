@@ -4,7 +4,9 @@
 // catalog of 100,000 records with their metadata rows:
 //   - one line "Keywords" contains a word that 10% of the records hold;
 //   - three AND/OR lines inside a folder;
-//   - one line on the metadata table (the join).
+//   - one line on the metadata table (the join);
+//   - a line no record matches: the whole table read, nothing listed (what starting the program,
+//     opening the catalog and reading the search-in list cost beside sqlite3).
 // Usage: find_bench [record count [folder to keep the catalog and settings in]]
 
 #include "catalogdb/OVNDBHelper.h"
@@ -139,6 +141,8 @@ int main(int argc, char **argv)
         {"A metadata-table line (Camera Make is Canon)",
          "{ LINES = ( { FIELDOBJECT = { TABLENAME = strvexif; FIELDNAME = cameramake; OPERATORTYPE = 1; }; "
          "OPERATORID = 3; VALUE = canon; } ); }"},
+        {"A line no record matches (Rating equals 9)",
+         "{ LINES = ( { FIELDTITLE = Rating; OPERATORID = 0; VALUE = 9; } ); }"},
     };
     int index = 0;
     for (const auto &search : searches) {
