@@ -88,7 +88,7 @@ void OVNAssetManager::setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderS
 
 std::shared_ptr<const OVNSmartFolderSearch> OVNAssetManager::smartFolderSearch()
 {
-    return smartFolderSearchSlot();
+    return smartFolderSearchSlot() ? smartFolderSearchSlot() : builtInSmartFolderSearch();
 }
 
 QString OVNAssetManager::displayName() const
@@ -199,6 +199,10 @@ void OVNAssetManager::buildWindow()
     m_topviewfind = makeTopView(this, localized("Search Results"));
     m_tvfButtonSave = new QPushButton(localized("Save"), m_topviewfind);
     m_topviewfind->layout()->addWidget(m_tvfButtonSave);
+    m_tvfButtonEdit = new QPushButton(localized("Edit"), m_topviewfind);
+    m_topviewfind->layout()->addWidget(m_tvfButtonEdit);
+    connect(m_tvfButtonSave, &QPushButton::clicked, this, &OVNAssetManager::tfFindSaveClick);
+    connect(m_tvfButtonEdit, &QPushButton::clicked, this, &OVNAssetManager::tfFindEditClick);
     m_topviewsurveillance = makeTopView(this, localized("Surveillance Folder"));
     m_topviewset = makeTopView(this, localized("Category Set"));
 

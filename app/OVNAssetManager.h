@@ -5,6 +5,7 @@
 #include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNCatalogActions.h"
 #include "app/OVNOutlineViewDelegate.h"
+#include "app/OVNSmartFolderSearch.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "uikit/NTPopUpHeaderViewDelegate.h"
 #include "uikit/PolishedWindow.h"
@@ -27,6 +28,9 @@ class OVNMediaView;
 class OVNOutlineView;
 class OVNPrintOptionsView;
 class OVNSmartFolderSearch;
+class OVNFind;
+class OVNFindSheet;
+class QDialog;
 class OVNSplitView;
 class QAction;
 class QButtonGroup;
@@ -84,9 +88,37 @@ public:
     // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
     void initMediaViewWithTopView(OVNBGView *topView);
 
-    // The smart-folder search used by every catalog window (none: smart folders stay empty).
+    // The smart-folder search used by every catalog window (none: the find sheet's own).
     static void setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search);
     static std::shared_ptr<const OVNSmartFolderSearch> smartFolderSearch();
+
+    // ---- find sheet and smart folders (OVNAssetManager_find.cpp) ----
+    static std::shared_ptr<const OVNSmartFolderSearch> builtInSmartFolderSearch();
+    // Opens the find sheet over the window: empty, or with the settings to edit.
+    void buttonFindClick();
+    void initFindSheetWithSettings(const QVariantMap &settings);
+    // A find model with the window's search-in list and, when given, the settings (not shown).
+    OVNFind initFindWithSettings(const QVariantMap &settings) const;
+    // The search-in list: "All Entries", then the top-level folders, collections and surveillance
+    // folders, each with its own id and those below it, depth first.
+    QList<OVNSmartFolderSearch::Catalog> findCatalogs() const;
+    static QStringList subcategoriesForItem(const CategoryNode &node);
+    // The end of the find sheet: Search runs the search and keeps its settings.
+    void findDidEnd(OVNFindSheet *sheet, int returnCode);
+    // Save (asks a name) and Edit of the search result bar; both beep without a last search.
+    void tfFindSaveClick();
+    void tfFindEditClick();
+    // Stores the last search as a smart folder of that name; its id, "" when nothing was made.
+    QString saveSmartFolder(const QString &name);
+    OVNFindSheet *findSheet() const;
+    QDialog *smartFolderNameSheet() const;
+
+private:
+    QPointer<OVNFindSheet> m_findSheet;
+    QPointer<QDialog> m_saveSmartFolderWindow;
+    QPushButton *m_tvfButtonEdit = nullptr;
+
+public:
 
     // ---- category tree (OVNAssetManager_tree.cpp) ----
     // Reloads the tree, then shows an empty thumbnail area; without a connection it says so.

@@ -214,6 +214,7 @@ void OVNAssetManager::setupActions()
     command(Action::Delete, "Delete", QKeySequence(Qt::Key_Delete), [this] { deleteSelection(); });
     command(Action::SelectAll, "Select All", QKeySequence::SelectAll, [this] { selectAll(); });
     command(Action::Deselect, "Deselect", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { deselect(); });
+    command(Action::Find, "Find...", QKeySequence::Find, [this] { buttonFindClick(); });
     command(Action::ActivateSearchFilter, "Find in Resultset", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F),
             [this] { menuActivateSearchFilter(); });
     command(Action::ReloadCatalogList, "Reload Category List", QKeySequence(),
@@ -314,6 +315,7 @@ void OVNAssetManager::setupMenus()
     edit->addAction(action(Action::SelectAll));
     edit->addAction(action(Action::Deselect));
     edit->addSeparator();
+    edit->addAction(action(Action::Find));
     edit->addAction(action(Action::ActivateSearchFilter));
 
     QMenu *view = refreshOnShow(bar->addMenu(localizedMenu("&View")));

@@ -115,8 +115,14 @@ void OVNAssetManager::reloadMediaList()
             const std::shared_ptr<const OVNSmartFolderSearch> search = OVNAssetManager::smartFolderSearch();
             if (OVNCategoryComment::holdsDictionary(comment) && search) {
                 const QVariantMap settings = OVNCategoryComment::dictionary(comment);
-                const QString clause = search->searchClause(settings);
+                QString refusal;
+                const QString clause =
+                    search->searchClause(settings, findCatalogs(),
+                                         m_dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
                 reloadMediaListWithFind(clause);
+                // Shows nothing, and says why (the stored search names a field or value we cannot use).
+                if (clause.isEmpty() && !refusal.isEmpty())
+                    setStatus(refusal, false);
                 m_lastSearchSettings = settings;
                 m_tvfButtonSave->setEnabled(false);
                 searched = true;

@@ -268,7 +268,7 @@ TEST_P(CatalogWindowTest, ASmartFolderRunsItsStoredSearchWhenASearchIsInstalled)
     class ByName : public OVNSmartFolderSearch
     {
     public:
-        QString searchClause(const QVariantMap &settings) const override
+        QString searchClause(const QVariantMap &settings, const QList<Catalog> &, bool, QString *) const override
         {
             const QString name = settings.value("LINES").toList().value(0).toMap().value("VALUE").toString();
             return OVNDBHelper::mediaSelect() + " where displaytag=" + OVNDBHelper::quotedText(name);

@@ -334,7 +334,7 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     emit file->aboutToShow();
     EXPECT_FALSE(file->actions().at(4)->isEnabled());
     EXPECT_EQ(itemTitles(menus.at(1)->menu()),
-              (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect", "Find in Resultset"}));
+              (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect", "Find...", "Find in Resultset"}));
     EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel",
                                                             "Express Panel", "Thumbnail Layouts...", "Minimize"}));
     EXPECT_EQ(itemTitles(menus.at(5)->menu()), (QStringList{"Download Update...", "Online Manual", "Online Support"}));

@@ -24,6 +24,7 @@
 #include "platform/SystemInfo.h"
 
 #include "platform/PropertyList.h"
+#include "search/OVNFind.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -258,12 +259,13 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
         return fail(db.getLastErrorMessage());
     db.updateCategoryListComment(incoming, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
                                                {QStringLiteral("SURVEILLANCEFOLDER"), QDir::homePath() + QStringLiteral("/Incoming")}})));
-    db.updateCategoryListComment(stars, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
-                                            {QStringLiteral("CATALOG"), QStringLiteral("0")},
-                                            {QStringLiteral("LINES"), QVariantList{QVariantMap{
-                                                 {QStringLiteral("FIELD"), QStringLiteral("rating")},
-                                                 {QStringLiteral("OPERATORID"), QStringLiteral("0")},
-                                                 {QStringLiteral("VALUE"), QStringLiteral("5")}}}}})));
+    // "Rating" "equals" 5 over all entries, stored as the find sheet stores a smart folder.
+    OVNFind fiveStars;
+    fiveStars.addCatalog(QStringLiteral("All Entries"), {});
+    OVNFindLine &line = fiveStars.lines()[size_t(fiveStars.addLine())];
+    line.chooseField(*OVNFindLine::fieldFor(QStringLiteral("strvfile"), QStringLiteral("rating")));
+    line.setValue(QStringLiteral("5"));
+    db.updateCategoryListComment(stars, QString::fromUtf8(PropertyList::writeOpenStep(fiveStars.searchSettings())));
 
     const QStringList collections = {landscapes, lisbon, alps, portraits, tests, incoming};
     const int count = images.isEmpty() ? 24 : int(images.size());

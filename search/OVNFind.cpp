@@ -1,0 +1,182 @@
+#include "search/OVNFind.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/Localized.h"
+
+OVNFind::OVNFind() = default;
+
+void OVNFind::clearCatalogs()
+{
+    m_catalogs.clear();
+    m_selected = -1;
+}
+
+void OVNFind::addCatalog(const QString &title, const QStringList &ids)
+{
+    for (auto it = m_catalogs.begin(); it != m_catalogs.end(); ++it) {
+        if (it->title == title) {
+            m_catalogs.erase(it);
+            break;
+        }
+    }
+    m_catalogs.push_back({title, ids});
+    if (m_selected < 0 || m_selected >= int(m_catalogs.size()))
+        m_selected = 0;
+}
+
+void OVNFind::setSelectedCatalogIndex(int index)
+{
+    m_selected = index >= 0 && index < int(m_catalogs.size()) ? index : (m_catalogs.empty() ? -1 : 0);
+}
+
+QString OVNFind::selectedCatalog() const
+{
+    return m_selected >= 0 && m_selected < int(m_catalogs.size()) ? m_catalogs[size_t(m_selected)].title : QString();
+}
+
+int OVNFind::addLine(int after)
+{
+    const int index = after >= 0 && after < int(m_lines.size()) - 1 ? after + 1 : int(m_lines.size());
+    m_lines.insert(m_lines.begin() + index, OVNFindLine());
+    markFirstLine();
+    return index;
+}
+
+void OVNFind::removeLine(int index)
+{
+    if (index < 0 || index >= int(m_lines.size()))
+        return;
+    m_lines.erase(m_lines.begin() + index);
+    markFirstLine();
+}
+
+void OVNFind::markFirstLine()
+{
+    for (size_t i = 0; i < m_lines.size(); ++i)
+        m_lines[i].setIsFirstLine(i == 0);
+}
+
+bool OVNFind::searchIncludesTable(const QString &table) const
+{
+    for (const OVNFindLine &line : m_lines) {
+        if (line.searchTable() == table)
+            return true;
+    }
+    return false;
+}
+
+QString OVNFind::refusal() const
+{
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const QString why = m_lines[i].refusal();
+        if (!why.isEmpty())
+            return localized("Line %1: %2").arg(i + 1).arg(why);
+    }
+    return QString();
+}
+
+QString OVNFind::selectList()
+{
+    return QStringLiteral(
+        "select strvfile.mid, strvfile.displaytag, strvfile.servername, strvfile.serverpath, strvfile.absolutepath, "
+        " strvfile.filesize, strvfile.imagewidth, strvfile.imageheight, "
+        " strvfile.filedts, strvfile.dts, strvfile.keywords, strvfile.shortdesc, "
+        " strvfile.fulldesc, strvfile.pricetag, strvfile.modrelavailable, "
+        " strvfile.modrelinfo, strvfile.proprelavailable, strvfile.proprelinfo, "
+        " strvfile.cataloguedby, strvfile.volumetype, strvfile.volumename, strvfile.rating, strvfile.orientation, "
+        "'0', strvfile.filetype, strvfile.categoryid "
+        " from strvfile");
+}
+
+QString OVNFind::searchClause(Dialect dialect) const
+{
+    if (!refusal().isEmpty())
+        return QString();
+    QString sql = selectList();
+    for (const char *table : {"strvpurchased", "strvsold", "strvexif"}) {
+        const QString name = QString::fromLatin1(table);
+        if (searchIncludesTable(name))
+            sql += QStringLiteral(" left outer join %1 on strvfile.mid=%1.mid").arg(name);
+    }
+    const bool restricted = m_selected > 0 && m_selected < int(m_catalogs.size());
+    if (restricted) {
+        QStringList quoted;
+        for (const QString &id : m_catalogs[size_t(m_selected)].ids)
+            quoted << OVNDBHelper::quotedText(id);
+        if (quoted.isEmpty())
+            quoted << QStringLiteral("''"); // an item without ids holds nothing
+        sql += QStringLiteral(" where  categoryid in (") + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
+    }
+    if (!m_lines.empty()) {
+        // In parentheses after the restriction, so that OR cannot reach outside the categories.
+        sql += restricted ? QStringLiteral(" and (") : QStringLiteral(" where ");
+        for (const OVNFindLine &line : m_lines)
+            sql += QLatin1Char(' ') + line.combinationOperator() + QLatin1Char(' ') + *line.searchClause(dialect);
+        if (restricted)
+            sql += QLatin1Char(')');
+    }
+    return sql;
+}
+
+QVariantMap OVNFind::searchSettings() const
+{
+    QVariantList lines;
+    for (const OVNFindLine &line : m_lines)
+        lines << line.searchSettings();
+    QVariantMap settings{{QStringLiteral("LINES"), lines}};
+    if (m_selected >= 0)
+        settings.insert(QStringLiteral("CATALOG"), selectedCatalog());
+    return settings;
+}
+
+bool OVNFind::setSearchSettings(const QVariantMap &settings)
+{
+    if (settings.contains(QStringLiteral("CATALOG"))) {
+        const QString title = settings.value(QStringLiteral("CATALOG")).toString();
+        int found = 0;
+        for (size_t i = 0; i < m_catalogs.size(); ++i) {
+            if (m_catalogs[i].title == title)
+                found = int(i);
+        }
+        setSelectedCatalogIndex(found);
+    }
+    const QVariantList lines = settings.value(QStringLiteral("LINES")).toList();
+    for (const QVariant &entry : lines) {
+        const int index = addLine();
+        m_lines[size_t(index)].setSearchSettings(entry.toMap());
+    }
+    return true;
+}
+
+namespace {
+
+void appendSubtree(OVNDatabaseAccess &db, const QString &mid, QStringList &ids, int depth)
+{
+    ids << mid;
+    if (depth > 64) // a loop in the stored tree ends here
+        return;
+    for (const CategoryNode &child : db.getCategoryListForMID(mid))
+        appendSubtree(db, child.value(QStringLiteral("mid")).toString(), ids, depth + 1);
+}
+
+} // namespace
+
+std::vector<OVNFind::Catalog> OVNFind::catalogsOf(OVNDatabaseAccess &db)
+{
+    OVNFind find;
+    find.addCatalog(localized("All Entries"), {});
+    for (const char *kind : {"F", "C", "M"}) {
+        for (const CategoryNode &node : db.getCategoryList(QString::fromLatin1(kind))) {
+            QStringList ids;
+            appendSubtree(db, node.value(QStringLiteral("mid")).toString(), ids, 0);
+            find.addCatalog(node.value(QStringLiteral("displaytag")).toString(), ids);
+        }
+    }
+    return find.catalogs();
+}
+
+OVNFind::Dialect OVNFind::dialectOf(const OVNDatabaseAccess &db)
+{
+    return db.vendor() == OVNDatabaseAccess::Vendor::PostgreSQL ? Dialect::PostgreSQL : Dialect::SQLite;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "search/OVNFindLine.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+class OVNDatabaseAccess;
+#include <vector>
+
+// The find sheet's model: where to search (a search-in list of titles and category ids, item 0
+// "All Entries") and the search lines, compiled into one SELECT with the search select list. Its
+// state is kept as "SearchSettings" ({"CATALOG", "LINES"}), the stored form of a smart folder.
+class OVNFind
+{
+public:
+    using Dialect = OVNFindLine::Dialect;
+
+    struct Catalog
+    {
+        QString title;
+        QStringList ids; // empty for "All Entries"
+    };
+
+    OVNFind();
+
+    // ---- where to search ----
+    void clearCatalogs();
+    // Appends an item; an earlier item of the same title goes (titles stay unique).
+    void addCatalog(const QString &title, const QStringList &ids);
+    const std::vector<Catalog> &catalogs() const { return m_catalogs; }
+    int selectedCatalogIndex() const { return m_selected; }
+    void setSelectedCatalogIndex(int index);
+    QString selectedCatalog() const;
+
+    // ---- lines ----
+    std::vector<OVNFindLine> &lines() { return m_lines; }
+    const std::vector<OVNFindLine> &lines() const { return m_lines; }
+    // Adds a line after `after` (appends when it is the last or out of range); answers its index.
+    int addLine(int after = -1);
+    void removeLine(int index);
+
+    bool searchIncludesTable(const QString &table) const;
+    // Why the search cannot run, naming the line ("" when it can).
+    QString refusal() const;
+    // The statement; "" when refused.
+    QString searchClause(Dialect dialect) const;
+
+    QVariantMap searchSettings() const;
+    // Restores settings into a find without lines; a "CATALOG" no item has searches everything.
+    bool setSearchSettings(const QVariantMap &settings);
+
+    // The search-in list the catalog window gives: "All Entries", then every top-level folder,
+    // collection and surveillance folder (smart folders and sets are not searched in), each with
+    // its own id and those of every category below it, depth first.
+    static std::vector<Catalog> catalogsOf(OVNDatabaseAccess &db);
+    // The dialect of a connection.
+    static Dialect dialectOf(const OVNDatabaseAccess &db);
+
+    // The search select list and " from strvfile".
+    static QString selectList();
+
+private:
+    void markFirstLine();
+
+    std::vector<Catalog> m_catalogs;
+    int m_selected = -1;
+    std::vector<OVNFindLine> m_lines;
+};

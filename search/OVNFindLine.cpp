@@ -1,0 +1,280 @@
+#include "search/OVNFindLine.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/Localized.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+
+namespace {
+
+using Kind = OVNFindLine::Kind;
+
+OVNFindLine::Field makeField(const char *group, const char *title, const char *table, const char *column, Kind kind,
+                         QStringList selections = {})
+{
+    return {QString::fromLatin1(group), QString::fromLatin1(title), QString::fromLatin1(table),
+            QString::fromLatin1(column), kind, std::move(selections)};
+}
+
+} // namespace
+
+const std::vector<OVNFindLine::Field> &OVNFindLine::fields()
+{
+    // The licence choices follow the details pane's pop-ups, whose positions are what it stores.
+    static const std::vector<Field> table = {
+        makeField("Generic", "Meta Data", "strvexif", "exiftags", Kind::Text),
+        makeField("Media Info", "Title / Short Description", "strvfile", "keywords", Kind::Text),
+        makeField("", "Keywords", "strvfile", "shortdesc", Kind::Text),
+        makeField("", "Full Description", "strvfile", "fulldesc", Kind::Text),
+        makeField("", "Got Model Release", "strvfile", "modrelavailable", Kind::YesNo),
+        makeField("", "Model Release", "strvfile", "modrelinfo", Kind::Text),
+        makeField("", "Got Property Release", "strvfile", "proprelavailable", Kind::YesNo),
+        makeField("", "Property Release", "strvfile", "proprelinfo", Kind::Text),
+        makeField("", "Rating", "strvfile", "rating", Kind::Number),
+        makeField("", "Volume Name", "strvfile", "volumename", Kind::Text),
+        makeField("Purchased", "License Type", "strvpurchased", "licensetype", Kind::Choice,
+              {QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"), QStringLiteral("No License")}),
+        makeField("", "Allowed Usage", "strvpurchased", "licenserestrictions", Kind::Text),
+        makeField("", "Copyright Owner", "strvpurchased", "owner", Kind::Text),
+        makeField("", "Order Number", "strvpurchased", "ordernumber", Kind::Text),
+        makeField("", "Photographer", "strvpurchased", "photographer", Kind::Text),
+        makeField("Sold", "License Type", "strvsold", "licensetype", Kind::Choice,
+              {QStringLiteral("Exclusive"), QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"),
+               QStringLiteral("Not Sold")}),
+        makeField("", "Allowed Usage", "strvsold", "licenserestrictions", Kind::Text),
+        makeField("", "Customer", "strvsold", "customer", Kind::Text),
+        makeField("File Info", "Name", "strvfile", "displaytag", Kind::Text),
+        makeField("", "Server", "strvfile", "servername", Kind::Text),
+        makeField("", "File Path", "strvfile", "absolutepath", Kind::Text),
+        makeField("", "File Size", "strvfile", "filesize", Kind::Number),
+        makeField("", "Image Width", "strvfile", "imagewidth", Kind::Number),
+        makeField("", "Image Height", "strvfile", "imageheight", Kind::Number),
+        makeField("", "Image Pixels", "strvfile", "imagewidth*imageheight", Kind::Number),
+        makeField("", "File Date", "strvfile", "filedts", Kind::Date),
+        makeField("", "Import Date", "strvfile", "dts", Kind::Date),
+        makeField("Meta Data", "Camera Make", "strvexif", "cameramake", Kind::Text),
+        makeField("", "Camera Model", "strvexif", "cameramodel", Kind::Text),
+        makeField("", "Image Created", "strvexif", "datetime", Kind::Date),
+        makeField("", "Image Width", "strvexif", "width", Kind::Number),
+        makeField("", "Image Height", "strvexif", "height", Kind::Number),
+        makeField("", "Image Pixels", "strvexif", "width*height", Kind::Number),
+        makeField("", "Orientation", "strvexif", "orientation", Kind::Number),
+        makeField("", "Is Color", "strvexif", "iscolor", Kind::Number),
+        makeField("", "Flash Used", "strvexif", "flashused", Kind::Number),
+        makeField("", "Focal Length", "strvexif", "focallength", Kind::Number),
+        makeField("", "Focal Length (35 mm)", "strvexif", "focallength35mmequiv", Kind::Number),
+        makeField("", "Exposure", "strvexif", "exposuretime", Kind::Number),
+        makeField("", "Aperture (f)", "strvexif", "aperturefnumber", Kind::Number),
+        makeField("", "Digital Zoom", "strvexif", "digitalzoomratio", Kind::Number),
+        makeField("", "ISO Equivalent", "strvexif", "isoequivalent", Kind::Number),
+        makeField("", "Light Source", "strvexif", "lightsource", Kind::Number),
+        makeField("", "Comment", "strvexif", "comments", Kind::Text),
+    };
+    return table;
+}
+
+std::optional<int> OVNFindLine::fieldFor(const QString &table, const QString &column)
+{
+    const std::vector<Field> &all = fields();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i].table == table && all[i].column == column)
+            return int(i);
+    }
+    return std::nullopt;
+}
+
+std::optional<int> OVNFindLine::fieldWithTitle(const QString &title)
+{
+    const std::vector<Field> &all = fields();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (localized(all[i].title) == title || all[i].title == title)
+            return int(i);
+    }
+    return std::nullopt;
+}
+
+QVariantMap OVNFindLine::descriptor(int field)
+{
+    const Field &f = fields().at(size_t(field));
+    QVariantMap map{{QStringLiteral("OPERATORTYPE"), int(f.kind)},
+                    {QStringLiteral("TABLENAME"), f.table},
+                    {QStringLiteral("FIELDNAME"), f.column}};
+    if (f.kind == Kind::Choice)
+        map.insert(QStringLiteral("SELECTIONS"), f.selections);
+    return map;
+}
+
+QStringList OVNFindLine::operatorTitles(int field)
+{
+    if (field < 0 || size_t(field) >= fields().size())
+        return {};
+    const Field &f = fields().at(size_t(field));
+    QStringList titles;
+    switch (f.kind) {
+    case Kind::Text: titles = {"contains", "starts with", "ends with", "is", "is empty"}; break;
+    case Kind::Number: titles = {"equals", "is larger than", "is smaller than"}; break;
+    case Kind::Date: titles = {"equals", "is after", "is before"}; break;
+    case Kind::Choice: titles = f.selections; break;
+    case Kind::YesNo: titles = {"YES", "NO"}; break;
+    }
+    for (QString &title : titles)
+        title = localized(title);
+    return titles;
+}
+
+QString OVNFindLine::presetValue(Kind kind)
+{
+    return kind == Kind::Date ? QStringLiteral("2005-03-29 00:00:00") : QString();
+}
+
+OVNFindLine::OVNFindLine()
+{
+    chooseField(2); // "Keywords"
+}
+
+void OVNFindLine::chooseField(int field)
+{
+    if (field < 0 || size_t(field) >= fields().size())
+        return;
+    m_field = field;
+    m_operator = 0;
+    m_value = presetValue(kind());
+}
+
+OVNFindLine::Kind OVNFindLine::kind() const
+{
+    return hasField() ? fields().at(size_t(m_field)).kind : Kind::Text;
+}
+
+bool OVNFindLine::takesValue() const
+{
+    const Kind k = kind();
+    return k == Kind::Text || k == Kind::Number || k == Kind::Date;
+}
+
+QString OVNFindLine::combinationOperator() const
+{
+    if (m_first)
+        return QString();
+    return m_or ? QStringLiteral("OR") : QStringLiteral("AND");
+}
+
+QString OVNFindLine::searchTable() const
+{
+    return hasField() ? fields().at(size_t(m_field)).table : QString();
+}
+
+std::optional<QString> OVNFindLine::completedDate(const QString &value)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?: (\\d{2}:\\d{2})(:\\d{2})?)?$"));
+    const QRegularExpressionMatch match = form.match(value.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString text = match.captured(1) + QLatin1Char(' ')
+                   + (match.captured(2).isEmpty() ? QStringLiteral("00:00") : match.captured(2))
+                   + (match.captured(3).isEmpty() ? QStringLiteral(":00") : match.captured(3));
+    if (!QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid())
+        return std::nullopt;
+    return text;
+}
+
+QString OVNFindLine::refusal() const
+{
+    if (!hasField())
+        return localized("The search field is not one this version knows.");
+    if (m_operator < 0 || m_operator >= operatorTitles(m_field).size())
+        return localized("The operator is not one the field offers.");
+    if (takesValue() && m_value.size() > maximumValueLength)
+        return localized("The value is longer than 4000 characters.");
+    if (kind() == Kind::Number && !OVNDBHelper::sqlNumber(m_value))
+        return localized("The value \"%1\" is not a number.").arg(m_value.left(40));
+    if (kind() == Kind::Date && !completedDate(m_value))
+        return localized("The value \"%1\" is not a date like 2005-03-29 or 2005-03-29 14:30.").arg(m_value.left(40));
+    return QString();
+}
+
+std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const
+{
+    if (!refusal().isEmpty())
+        return std::nullopt;
+    const Field &f = fields().at(size_t(m_field));
+    const QString column = f.table + QLatin1Char('.') + f.column;
+    switch (f.kind) {
+    case Kind::Text: {
+        if (m_operator == 4)
+            return QStringLiteral("(%1 is null or %1='')").arg(column);
+        if (m_operator == 3)
+            return QStringLiteral(" upper(") + column + QStringLiteral(") = upper(") + OVNDBHelper::quotedText(m_value)
+                   + QLatin1Char(')');
+        // The server reads a backslash as LIKE's escape; doubled it matches itself.
+        QString pattern = m_value;
+        if (dialect == Dialect::PostgreSQL)
+            pattern.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        const QString wild = QStringLiteral("%%");
+        if (m_operator == 0)
+            pattern = wild + pattern + wild;
+        else if (m_operator == 1)
+            pattern = pattern + wild;
+        else
+            pattern = wild + pattern;
+        return QStringLiteral(" upper(") + column + QStringLiteral(") like upper(") + OVNDBHelper::quotedText(pattern)
+               + QLatin1Char(')');
+    }
+    case Kind::Number: {
+        static const char *const ops[] = {"=", ">=", "<="};
+        return column + QLatin1String(ops[m_operator]) + *OVNDBHelper::sqlNumber(m_value);
+    }
+    case Kind::Date: {
+        static const char *const ops[] = {" = ", " >= ", " <= "};
+        // SQLite keeps the zone after the moment ("2005-03-29 00:00:00 +0100"): compare the moment.
+        const QString left = dialect == Dialect::SQLite ? QStringLiteral("substr(%1,1,19)").arg(column) : column;
+        return left + QLatin1String(ops[m_operator]) + OVNDBHelper::quotedText(*completedDate(m_value));
+    }
+    case Kind::Choice:
+        return column + QStringLiteral(" = ") + QString::number(m_operator);
+    case Kind::YesNo:
+        return column + (m_operator == 0 ? QStringLiteral(" = 1") : QStringLiteral(" = 0"));
+    }
+    return std::nullopt;
+}
+
+QVariantMap OVNFindLine::searchSettings() const
+{
+    QVariantMap line{{QStringLiteral("COMBOPERATORTITLE"), m_or ? QStringLiteral("OR") : QStringLiteral("AND")},
+                     {QStringLiteral("OPERATORID"), m_operator},
+                     {QStringLiteral("VALUE"), m_value}};
+    if (hasField()) {
+        line.insert(QStringLiteral("FIELDOBJECT"), descriptor(m_field));
+        line.insert(QStringLiteral("FIELDTITLE"), localized(fields().at(size_t(m_field)).title));
+        const QStringList titles = operatorTitles(m_field);
+        if (m_operator >= 0 && m_operator < titles.size())
+            line.insert(QStringLiteral("OPERATORTITLE"), titles.at(m_operator));
+    }
+    return line;
+}
+
+bool OVNFindLine::setSearchSettings(const QVariantMap &line)
+{
+    const QVariant combination = line.value(QStringLiteral("COMBOPERATORTITLE"));
+    m_or = combination.isValid() && combination.toString() != QLatin1String("AND");
+
+    std::optional<int> chosen;
+    const QVariantMap object = line.value(QStringLiteral("FIELDOBJECT")).toMap();
+    if (line.contains(QStringLiteral("FIELDOBJECT")))
+        chosen = fieldFor(object.value(QStringLiteral("TABLENAME")).toString(),
+                          object.value(QStringLiteral("FIELDNAME")).toString());
+    else if (line.contains(QStringLiteral("FIELDTITLE")))
+        chosen = fieldWithTitle(line.value(QStringLiteral("FIELDTITLE")).toString());
+    if (chosen)
+        chooseField(*chosen);
+    else
+        m_field = -1;
+
+    if (line.contains(QStringLiteral("OPERATORID")))
+        m_operator = int(OVNDBHelper::integerValue(line.value(QStringLiteral("OPERATORID"))));
+    if (line.contains(QStringLiteral("VALUE")))
+        m_value = line.value(QStringLiteral("VALUE")).toString();
+    return true;
+}

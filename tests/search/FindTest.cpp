@@ -1,0 +1,345 @@
+#include "CatalogFixture.h"
+
+#include "app/OVNCategoryComment.h"
+#include "catalogdb/OVNDBHelper.h"
+#include "search/OVNFind.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+using Dialect = OVNFind::Dialect;
+
+int fieldOf(const char *table, const char *column)
+{
+    const std::optional<int> field = OVNFindLine::fieldFor(QString::fromLatin1(table), QString::fromLatin1(column));
+    EXPECT_TRUE(field) << table << "." << column;
+    return field.value_or(0);
+}
+
+OVNFindLine line(const char *table, const char *column, int op, const QString &value = QString(), bool orJoin = false)
+{
+    OVNFindLine made;
+    made.chooseField(fieldOf(table, column));
+    made.setOperatorId(op);
+    if (!value.isNull())
+        made.setValue(value);
+    made.setJoinsWithOr(orJoin);
+    return made;
+}
+
+// A find over "All Entries" plus the given catalogs, with these lines.
+OVNFind findWith(std::vector<OVNFindLine> lines, const std::vector<OVNFind::Catalog> &catalogs = {}, int chosen = 0)
+{
+    OVNFind find;
+    find.addCatalog(QStringLiteral("All Entries"), {});
+    for (const OVNFind::Catalog &catalog : catalogs)
+        find.addCatalog(catalog.title, catalog.ids);
+    find.setSelectedCatalogIndex(chosen);
+    for (OVNFindLine &made : lines) {
+        const int index = find.addLine();
+        const bool first = find.lines()[size_t(index)].isFirstLine();
+        find.lines()[size_t(index)] = made;
+        find.lines()[size_t(index)].setIsFirstLine(first);
+    }
+    return find;
+}
+
+} // namespace
+
+// The conditions and statements as text, on both dialects.
+TEST(FindTest, LinesAndStatementsCompileAsWritten)
+{
+    const struct {
+        OVNFindLine line;
+        const char *sqlite;
+        const char *server; // nullptr: as on SQLite
+    } cases[] = {
+        {line("strvfile", "shortdesc", 0, "sun"), " upper(strvfile.shortdesc) like upper('%%sun%%')", nullptr},
+        {line("strvfile", "shortdesc", 0, ""), " upper(strvfile.shortdesc) like upper('%%%%')", nullptr},
+        {line("strvfile", "displaytag", 1, "IMG"), " upper(strvfile.displaytag) like upper('IMG%%')", nullptr},
+        {line("strvfile", "displaytag", 2, ".jpg"), " upper(strvfile.displaytag) like upper('%%.jpg')", nullptr},
+        {line("strvfile", "displaytag", 3, "a\\b"), " upper(strvfile.displaytag) = upper('a\\b')", nullptr},
+        {line("strvfile", "shortdesc", 0, "a\\b"), " upper(strvfile.shortdesc) like upper('%%a\\b%%')",
+         " upper(strvfile.shortdesc) like upper('%%a\\\\b%%')"},
+        {line("strvfile", "shortdesc", 0, "O'Brien"), " upper(strvfile.shortdesc) like upper('%%O''Brien%%')", nullptr},
+        {line("strvfile", "keywords", 4, "ignored"), "(strvfile.keywords is null or strvfile.keywords='')", nullptr},
+        {line("strvfile", "rating", 1, "3"), "strvfile.rating>=3", nullptr},
+        {line("strvfile", "rating", 2, " +4 "), "strvfile.rating<=4", nullptr},
+        {line("strvfile", "imagewidth*imageheight", 0, "100"), "strvfile.imagewidth*imageheight=100", nullptr},
+        {line("strvfile", "dts", 2, "2005-03-29 00:00:00"), "substr(strvfile.dts,1,19) <= '2005-03-29 00:00:00'",
+         "strvfile.dts <= '2005-03-29 00:00:00'"},
+        {line("strvexif", "datetime", 0, "2024-05-01"), "substr(strvexif.datetime,1,19) = '2024-05-01 00:00:00'",
+         "strvexif.datetime = '2024-05-01 00:00:00'"},
+        {line("strvfile", "filedts", 1, "2024-05-01 10:11"), "substr(strvfile.filedts,1,19) >= '2024-05-01 10:11:00'",
+         "strvfile.filedts >= '2024-05-01 10:11:00'"},
+        {line("strvpurchased", "licensetype", 0), "strvpurchased.licensetype = 0", nullptr},
+        {line("strvsold", "licensetype", 3), "strvsold.licensetype = 3", nullptr},
+        // A yes/no line never carries its value.
+        {line("strvfile", "modrelavailable", 0, "');drop table strvfile;--"), "strvfile.modrelavailable = 1", nullptr},
+        {line("strvfile", "proprelavailable", 1), "strvfile.proprelavailable = 0", nullptr},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.line.searchClause(Dialect::SQLite).value_or("refused"), QString::fromUtf8(c.sqlite));
+        EXPECT_EQ(c.line.searchClause(Dialect::PostgreSQL).value_or("refused"),
+                  QString::fromUtf8(c.server ? c.server : c.sqlite));
+    }
+
+    const QString select = OVNFind::selectList();
+    EXPECT_TRUE(select.endsWith("strvfile.categoryid  from strvfile"));
+    const QString sun = " upper(strvfile.shortdesc) like upper('%%sun%%')";
+    EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}).searchClause(Dialect::SQLite),
+              select + " where   " + sun);
+    EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}, {{"Lisbon", {"c1"}}}, 1).searchClause(Dialect::SQLite),
+              select + " where  categoryid in ('c1') and (  " + sun + ")");
+    EXPECT_EQ(findWith({}, {{"Travel", {"f1", "c1", "c'2"}}}, 1).searchClause(Dialect::SQLite),
+              select + " where  categoryid in ('f1', 'c1', 'c''2')");
+    EXPECT_EQ(findWith({}).searchClause(Dialect::SQLite), select);
+    // Joins once each, purchased before sold before metadata, whatever the order of the lines.
+    const QString joined = findWith({line("strvexif", "cameramake", 0, "x"), line("strvsold", "customer", 0, "y"),
+                                     line("strvexif", "width", 0, "1"), line("strvpurchased", "owner", 0, "z", true)})
+                               .searchClause(Dialect::SQLite);
+    EXPECT_TRUE(joined.startsWith(select + " left outer join strvpurchased on strvfile.mid=strvpurchased.mid"
+                                           " left outer join strvsold on strvfile.mid=strvsold.mid"
+                                           " left outer join strvexif on strvfile.mid=strvexif.mid where    upper("))
+        << qPrintable(joined);
+    EXPECT_TRUE(joined.contains(" AND strvexif.width=1 OR  upper(strvpurchased.owner)"));
+}
+
+// What a line refuses, and that stored names of tables and columns never reach the statement.
+TEST(FindTest, BadValuesAndUnknownFieldsAreRefused)
+{
+    const auto stored = [](const QVariantMap &object, const QString &title = QString()) {
+        QVariantMap entry{{"OPERATORID", "0"}, {"VALUE", "5"}};
+        if (!object.isEmpty())
+            entry.insert("FIELDOBJECT", object);
+        if (!title.isNull())
+            entry.insert("FIELDTITLE", title);
+        OVNFind find;
+        find.addCatalog("All Entries", {});
+        find.setSearchSettings({{"LINES", QVariantList{entry}}});
+        return find;
+    };
+    const struct {
+        OVNFind find;
+        const char *refusal; // part of the message; "" when it runs
+    } cases[] = {
+        {findWith({line("strvfile", "rating", 0, "five")}), "Line 1: The value \"five\" is not a number."},
+        {findWith({line("strvfile", "rating", 0, "")}), "is not a number"},
+        {findWith({line("strvfile", "shortdesc", 0, "a"), line("strvfile", "dts", 0, "29.3.2005")}),
+         "Line 2: The value \"29.3.2005\" is not a date"},
+        {findWith({line("strvfile", "dts", 0, "2005-02-30")}), "is not a date"},
+        {findWith({line("strvfile", "shortdesc", 0, QString(4001, 'a'))}), "longer than 4000"},
+        {findWith({line("strvfile", "shortdesc", 0, QString(4000, 'a'))}), ""},
+        {findWith({line("strvfile", "shortdesc", 7, "a")}), "operator"},
+        {stored({{"TABLENAME", "strvfile; drop table strvfile"}, {"FIELDNAME", "rating"}}), "search field"},
+        {stored({{"TABLENAME", "strvfile"}, {"FIELDNAME", "rating"}, {"OPERATORTYPE", "1"}}), ""},
+        {stored({}, "No Such Field"), "search field"},
+        {stored({}), "search field"},
+        {stored({}, "Rating"), ""},
+    };
+    for (const auto &c : cases) {
+        const QString refusal = c.find.refusal();
+        if (QByteArray(c.refusal).isEmpty()) {
+            EXPECT_TRUE(refusal.isEmpty()) << qPrintable(refusal);
+            EXPECT_FALSE(c.find.searchClause(Dialect::SQLite).contains("drop"));
+        } else {
+            EXPECT_TRUE(refusal.contains(QString::fromUtf8(c.refusal))) << qPrintable(refusal);
+            EXPECT_TRUE(c.find.searchClause(Dialect::SQLite).isEmpty());
+        }
+    }
+    // The stored kind is not believed: "rating" stays a number field.
+    EXPECT_TRUE(stored({{"TABLENAME", "strvfile"}, {"FIELDNAME", "rating"}, {"OPERATORTYPE", "1"}})
+                    .searchClause(Dialect::SQLite)
+                    .endsWith("strvfile.rating=5"));
+}
+
+// The sheet's settings through the stored forms give the same statement; a text form written by
+// hand reads too.
+TEST(FindTest, SettingsSurviveTheStoredForms)
+{
+    OVNFind find = findWith({line("strvfile", "rating", 1, "3"), line("strvexif", "datetime", 2, "2024-05-01 10:11", true),
+                             line("strvpurchased", "licensetype", 2), line("strvfile", "shortdesc", 0, "Café \"x\" ;{}")},
+                            {{"Travel", {"f1", "c1"}}}, 1);
+    const QString sql = find.searchClause(Dialect::SQLite);
+    ASSERT_FALSE(sql.isEmpty());
+    for (const QString &text : {OVNCategoryComment::textForm(find.searchSettings()),
+                                OVNCategoryComment::xmlForm(find.searchSettings())}) {
+        const QVariantMap read = OVNCategoryComment::dictionary(text);
+        ASSERT_FALSE(read.isEmpty()) << qPrintable(text);
+        OVNFind again = findWith({}, {{"Travel", {"f1", "c1"}}});
+        again.setSearchSettings(read);
+        EXPECT_EQ(again.searchClause(Dialect::SQLite), sql);
+        EXPECT_EQ(again.searchSettings().value("CATALOG"), "Travel");
+    }
+    const QVariantMap fromText = OVNCategoryComment::dictionary(OVNCategoryComment::textForm(find.searchSettings()));
+    EXPECT_EQ(fromText.value("LINES").toList().value(0).toMap().value("OPERATORID").typeId(), QMetaType::QString);
+
+    const QString handWritten = QStringLiteral(
+        "{ CATALOG = Travel; LINES = ( { COMBOPERATORTITLE = AND; FIELDOBJECT = { FIELDNAME = displaytag; "
+        "OPERATORTYPE = 1; TABLENAME = strvfile; }; OPERATORID = 3; VALUE = \"Caf\\U00e9.jpg\"; }, "
+        "{ COMBOPERATORTITLE = OR; FIELDTITLE = Rating; OPERATORID = 1; VALUE = 4; } ); }");
+    OVNFind hand = findWith({}, {{"Travel", {"f1"}}});
+    hand.setSearchSettings(OVNCategoryComment::dictionary(handWritten));
+    EXPECT_EQ(hand.searchClause(Dialect::SQLite),
+              OVNFind::selectList() + QStringLiteral(" where  categoryid in ('f1') and (   upper(strvfile.displaytag) = "
+                                                     "upper('Café.jpg') OR strvfile.rating>=4)"));
+}
+
+class FindCatalogTest : public CatalogFixture
+{
+protected:
+    QString collection(const QString &name, const QString &parent = QString())
+    {
+        const QString mid = db.addCategoryListEntry(name, "C");
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        if (!parent.isEmpty()) {
+            EXPECT_TRUE(db.setCategoryListEntrySuperMID(mid, parent));
+        }
+        return mid;
+    }
+    QString record(const QString &category, const QString &name, QVariantMap changes = {})
+    {
+        // The import leaves the release flags alone; the details pane sets them.
+        const QVariant release = changes.take("modrelavailable");
+        QVariantMap values = importRecord(category, name);
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            values.insert(it.key(), it.value());
+        const QString mid = db.addMediaListEntry(values);
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        if (release.isValid()) {
+            EXPECT_TRUE(db.updateMediaListEntry(mid, "modrelavailable", release.toString(), OVNDatabaseAccess::BareValue));
+        }
+        return mid;
+    }
+    QStringList names(const OVNFind &find)
+    {
+        const QString sql = find.searchClause(isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite);
+        EXPECT_FALSE(sql.isEmpty()) << qPrintable(find.refusal());
+        EXPECT_TRUE(db.runSQLCommand(sql)) << qPrintable(sql) << " " << qPrintable(db.getLastErrorMessage());
+        QStringList found;
+        for (const MediaRecordRef &entry : db.getMediaListForSQL(sql))
+            found << entry->value("displaytag").toString();
+        found.sort();
+        return found;
+    }
+    // Every stored text of the media tables, to see that nothing changed.
+    QStringList catalogState()
+    {
+        QStringList state;
+        for (const MediaRecordRef &entry : db.getMediaListForSQL(OVNDBHelper::mediaSelect()))
+            state << entry->value("mid").toString() + entry->value("shortdesc").toString();
+        for (const char *kind : {"F", "C", "M", "I", "S"})
+            for (const CategoryNode &node : db.getCategoryList(kind))
+                state << node.value("mid").toString() + node.value("displaytag").toString();
+        state.sort();
+        return state;
+    }
+};
+
+// Results: ranges including their ends, moments, empties, a folder's subtree, OR kept inside the
+// chosen category, the joined tables.
+TEST_P(FindCatalogTest, SearchesFindTheirEntries)
+{
+    const QString travel = db.addCategoryListEntry("Travel", "F");
+    const QString year = db.addCategoryListEntry("2024", "F");
+    ASSERT_TRUE(db.setCategoryListEntrySuperMID(year, travel));
+    const QString lisbon = collection("Lisbon", year);
+    const QString alps = collection("Alps", travel);
+    const QString studio = collection("Studio");
+    const QString setMid = db.addCategoryListEntry("Best", "S");
+    record(lisbon, "l1", {{"rating", 3}, {"keywords", QVariant()}});
+    record(lisbon, "l2", {{"rating", 5}, {"keywords", ""}, {"modrelavailable", 1}});
+    const QString a1 = record(alps, "a1", {{"rating", 2}, {"shortdesc", "snow"}});
+    const QString s1 = record(studio, "s1", {{"rating", 4}, {"shortdesc", "studio"}});
+    ASSERT_FALSE(db.addEntryToImageSet(s1, setMid).isEmpty());
+    ASSERT_TRUE(db.setExifForMediaID(a1, {{"CameraMake", "Canon"}, {"DateTime", "2024-05-01 10:11:12"}, {"Width", 640}}));
+    ASSERT_TRUE(db.updatePurchasedEntry(s1, "licensetype", "0"));
+
+    const std::vector<OVNFind::Catalog> catalogs = {{"Travel", {travel, year, lisbon, alps}}, {"Studio", {studio}}};
+    const struct {
+        std::vector<OVNFindLine> lines;
+        int chosen;
+        QStringList found;
+    } cases[] = {
+        {{line("strvfile", "rating", 1, "3")}, 0, {"l1", "l2", "s1"}},
+        {{line("strvfile", "rating", 2, "3")}, 0, {"a1", "l1"}},
+        {{line("strvfile", "keywords", 4)}, 0, {"l1", "l2"}},
+        {{line("strvfile", "shortdesc", 0, "")}, 0, {"a1", "l1", "l2", "s1"}},
+        {{line("strvfile", "modrelavailable", 0)}, 0, {"l2"}},
+        {{line("strvfile", "filedts", 0, "2024-05-01 10:11:12")}, 0, {"a1", "l1", "l2", "s1"}},
+        {{line("strvfile", "filedts", 2, "2024-05-01 10:11:12")}, 0, {"a1", "l1", "l2", "s1"}},
+        {{line("strvfile", "filedts", 2, "2024-05-01 10:11:11")}, 0, {}},
+        {{line("strvfile", "filedts", 1, "2024-05-01")}, 0, {"a1", "l1", "l2", "s1"}},
+        {{}, 1, {"a1", "l1", "l2"}},
+        {{line("strvfile", "shortdesc", 0, "studio", false)}, 1, {}},
+        // OR stays inside the chosen folder.
+        {{line("strvfile", "rating", 0, "5"), line("strvfile", "shortdesc", 0, "studio", true)}, 1, {"l2"}},
+        {{line("strvfile", "rating", 0, "5"), line("strvfile", "keywords", 4, "", true)}, 2, {}},
+        {{line("strvexif", "cameramake", 3, "canon"), line("strvexif", "datetime", 0, "2024-05-01 10:11:12")}, 0, {"a1"}},
+        {{line("strvexif", "datetime", 2, "2024-05-01 10:11:12"), line("strvexif", "width", 1, "640")}, 1, {"a1"}},
+        {{line("strvpurchased", "licensetype", 0)}, 0, {"s1"}},
+        {{line("strvsold", "licensetype", 0), line("strvfile", "rating", 1, "0", true)}, 2, {"s1"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(names(findWith(c.lines, catalogs, c.chosen)), c.found)
+            << qPrintable(findWith(c.lines, catalogs, c.chosen).searchClause(Dialect::SQLite));
+}
+
+// Hostile values in every kind of line and in category names: found exactly where they stand
+// (as LIKE reads % and _), or refused; nothing else happens to the catalog.
+TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
+{
+    const QStringList corpus = {"O'Brien", "x' or '1'='1", "\\", "a\\b", "100%", "_", QString("nul") + QChar(0) + "x",
+                                QString(5000, 'w'), "Ünïcødé 日本", "\");drop table strvfile;--"};
+    const QString plain = collection("Plain");
+    record(plain, "plain", {{"shortdesc", "nothing special"}});
+    QHash<QString, QString> stored; // entry name -> its keywords as stored
+    for (int i = 0; i < corpus.size(); ++i) {
+        const QString name = QStringLiteral("v%1").arg(i);
+        const QString category = collection(corpus[i].left(200));
+        record(category, name, {{"shortdesc", "<" + corpus[i] + ">"}, {"modrelavailable", i % 2}});
+        stored.insert(name, "<" + OVNDBHelper::storableText(corpus[i]) + ">");
+    }
+    stored.insert("plain", "nothing special");
+    const QStringList before = catalogState();
+
+    for (const QString &value : corpus) {
+        SCOPED_TRACE(value.left(40).toStdString());
+        // Text: LIKE's own reading of the pattern, case aside.
+        OVNFind text = findWith({line("strvfile", "shortdesc", 0, value)});
+        if (value.size() > OVNFindLine::maximumValueLength) {
+            EXPECT_TRUE(text.refusal().contains("4000"));
+        } else {
+            QString pattern;
+            for (const QChar c : OVNDBHelper::storableText(value))
+                pattern += c == '%' ? QStringLiteral(".*") : c == '_' ? QStringLiteral(".") : QRegularExpression::escape(c);
+            const QRegularExpression like(pattern, QRegularExpression::CaseInsensitiveOption);
+            QStringList expected;
+            for (auto it = stored.begin(); it != stored.end(); ++it)
+                if (like.match(it.value()).hasMatch())
+                    expected << it.key();
+            expected.sort();
+            EXPECT_EQ(names(text), expected);
+            EXPECT_EQ(names(findWith({line("strvfile", "shortdesc", 3, "<" + value + ">")})).size(), 1);
+        }
+        // Numbers and dates: refused with our message, never run.
+        EXPECT_FALSE(findWith({line("strvfile", "rating", 0, value)}).refusal().isEmpty());
+        EXPECT_FALSE(findWith({line("strvfile", "dts", 0, value)}).refusal().isEmpty());
+        // Yes/no: the value is ignored.
+        EXPECT_EQ(names(findWith({line("strvfile", "modrelavailable", 0, value)})).size(), corpus.size() / 2);
+        // A category of that name restricts to its own entry.
+        OVNFind find;
+        find.addCatalog("All Entries", {});
+        std::vector<OVNFind::Catalog> all;
+        for (const CategoryNode &node : db.getCategoryList("C"))
+            if (node.value("displaytag").toString() == OVNDBHelper::storableText(value.left(200)))
+                all.push_back({node.value("displaytag").toString(), {node.value("mid").toString()}});
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_EQ(names(findWith({line("strvfile", "rating", 1, "0")}, all, 1)).size(), 1);
+    }
+    EXPECT_EQ(catalogState(), before);
+}
+
+OVN_CATALOG_VENDORS(FindCatalogTest);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);

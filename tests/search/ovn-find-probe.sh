@@ -1,0 +1,36 @@
+#!/bin/bash
+# ovn-find over a seeded catalog: the smart folder of the seed, a settings file, --save and a refusal.
+set -eu
+catalog_tool=$1 find_tool=$2
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+"$catalog_tool" c.sqlite seed >/dev/null
+sqlite3 c.sqlite "update strvfile set rating=case when displaytag like '%0_.jpg' then 5 else 1 end"
+five=$(sqlite3 c.sqlite "select mid from strvcategory where type='I'")
+out=$("$find_tool" c.sqlite --smart-folder "$five")
+echo "$out" | grep -q '^sql: select strvfile.mid, .* from strvfile where   strvfile.rating=5$'
+echo "$out" | grep -q '^found: 9$'
+[ "$(echo "$out" | tail -n +3 | wc -l)" = 9 ]
+echo "$out" | tail -n +3 | grep -qP '^[^\t]+\tLandscape 0[1-9].jpg$'
+
+cat > s.plist <<'PLIST'
+{ CATALOG = Travel; LINES = ( { FIELDTITLE = Name; OPERATORID = 2; VALUE = "1.jpg"; },
+  { COMBOPERATORTITLE = OR; FIELDTITLE = Name; OPERATORID = 1; VALUE = "x' or '1'='1"; } ); }
+PLIST
+out=$("$find_tool" c.sqlite s.plist --save "Ends in 1")
+echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%'))$"
+saved=$(echo "$out" | sed -n 's/^saved: //p')
+[ -n "$saved" ]
+again=$("$find_tool" c.sqlite --smart-folder "$saved")
+[ "$(echo "$out" | grep -v '^saved:')" = "$again" ]
+
+echo '{ LINES = ( { FIELDTITLE = Rating; OPERATORID = 0; VALUE = "5; delete from strvfile"; } ); }' > bad.plist
+set +e
+out=$("$find_tool" c.sqlite bad.plist)
+status=$?
+set -e
+[ $status = 1 ]
+echo "$out" | grep -q '^refused: Line 1: The value "5; delete from strvfile" is not a number.$'
+[ "$(sqlite3 c.sqlite 'select count(*) from strvfile')" = 24 ]
+echo "ovn-find probe: ok"

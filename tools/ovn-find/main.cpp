@@ -1,0 +1,145 @@
+// ovn-find CATALOG SETTINGS [--save NAME] | ovn-find CATALOG --smart-folder ID: compiles a search
+// as the find sheet does and runs it. CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DB;
+// SETTINGS a property-list file (XML or text form) of {"CATALOG", "LINES"}; the search-in list is
+// the catalog window's. Prints "sql: STATEMENT", "found: N", then "MID<TAB>DISPLAYTAG" per entry;
+// --save stores the search as a smart folder and prints "saved: ID"; a refused search prints
+// "refused: MESSAGE" and exits 1.
+
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/HeapTuning.h"
+#include "platform/PropertyList.h"
+#include "search/OVNFind.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ovn-find CATALOG SETTINGS [--save NAME]\n"
+                         "       ovn-find CATALOG --smart-folder ID\n");
+    return 2;
+}
+
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    const QUrl url(catalog);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
+        QString host = url.host();
+        if (url.port() > 0)
+            host += QStringLiteral(":%1").arg(url.port());
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
+                                         url.path().mid(1));
+    } else {
+        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
+                                         QFileInfo(catalog).absoluteFilePath());
+    }
+    connection->openDBConnection();
+    return connection;
+}
+
+// A category comment's dictionary (XML or text form); empty for anything else.
+QVariantMap commentDictionary(const QString &comment)
+{
+    const QVariant value = PropertyList::read(comment.toUtf8());
+    return value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
+}
+
+int refuse(const QString &message)
+{
+    std::printf("refused: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The allocator set up as the application sets it, so that the listing costs what it costs there.
+    HeapTuning::keepFreedMemoryForReuse();
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() < 2)
+        return usage();
+    const QString catalog = args.takeFirst();
+    QVariantMap settings;
+    QString saveName;
+    bool save = false;
+    std::unique_ptr<OVNDatabaseAccess> db = openCatalog(catalog);
+    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup()) {
+        std::fprintf(stderr, "ovn-find: cannot open the catalog %s\n", qPrintable(catalog));
+        return 2;
+    }
+    if (args.first() == QLatin1String("--smart-folder")) {
+        if (args.size() != 2)
+            return usage();
+        const std::optional<CategoryNode> node = db->getCategoryForMID(args.at(1));
+        if (!node || node->value(QStringLiteral("type")).toString() != QLatin1String("I"))
+            return refuse(QStringLiteral("No smart folder has the id %1.").arg(args.at(1)));
+        settings = commentDictionary(node->value(QStringLiteral("comment")).toString());
+        if (settings.isEmpty())
+            return refuse(QStringLiteral("The smart folder holds no search."));
+    } else {
+        QFile file(args.takeFirst());
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "ovn-find: cannot read %s\n", qPrintable(file.fileName()));
+            return 2;
+        }
+        const QVariant read = PropertyList::read(file.readAll());
+        if (read.typeId() != QMetaType::QVariantMap)
+            return refuse(QStringLiteral("The settings file holds no dictionary."));
+        settings = read.toMap();
+        if (!args.isEmpty()) {
+            if (args.size() != 2 || args.first() != QLatin1String("--save"))
+                return usage();
+            save = true;
+            saveName = args.at(1);
+        }
+    }
+
+    OVNFind find;
+    for (const OVNFind::Catalog &item : OVNFind::catalogsOf(*db))
+        find.addCatalog(item.title, item.ids);
+    find.setSearchSettings(settings);
+    const QString refusal = find.refusal();
+    if (!refusal.isEmpty())
+        return refuse(refusal);
+    const QString sql = find.searchClause(OVNFind::dialectOf(*db));
+    std::printf("sql: %s\n", qPrintable(sql));
+    const MediaList found = db->getMediaListForSQL(sql);
+    std::printf("found: %lld\n", static_cast<long long>(found.size()));
+    QByteArray lines;
+    for (const MediaRecordRef &record : found) {
+        lines += record->field(MediaRecord::Mid).toUtf8();
+        lines += '\t';
+        lines += record->field(MediaRecord::DisplayTag).toUtf8();
+        lines += '\n';
+    }
+    std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+    if (save) {
+        if (saveName.trimmed().isEmpty())
+            return refuse(QStringLiteral("The smart folder needs a name."));
+        const QString mid = db->addCategoryListEntry(saveName, QStringLiteral("I"));
+        if (mid.isEmpty())
+            return refuse(QStringLiteral("The smart folder could not be made."));
+        if (!db->updateCategoryListComment(mid, QString::fromUtf8(PropertyList::writeOpenStep(find.searchSettings())))) {
+            db->deleteCategoryListEntry(mid);
+            return refuse(QStringLiteral("The search could not be stored in the smart folder."));
+        }
+        std::printf("saved: %s\n", qPrintable(mid));
+        return 0;
+    }
+    // Only read: the system takes the memory and the connection back at once, without freeing
+    // the records and the page cache one by one.
+    std::fflush(stdout);
+    std::_Exit(0);
+}
