@@ -98,8 +98,10 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
         menu->addAction(action(which));
-    // The find sheet makes smart folders.
-    pending("New Smart Folder...");
+    // Smart folders are made from a search: the item opens the find sheet.
+    QAction *smartFolder = menu->addAction(localizedMenu("New Smart Folder..."));
+    connect(smartFolder, &QAction::triggered, this, &OVNAssetManager::buttonFindClick);
+    smartFolder->setEnabled(action(Action::Find)->isEnabled());
     menu->addSeparator();
     pending("Access Privileges...", &OVNAssetManager::menuAccessPrivileges);
     return menu;
