@@ -106,6 +106,16 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
     return seconds;
 }
 
+void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b)
+{
+    std::fflush(stdout);
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(benchPair,
+               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    pair.waitForFinished(-1);
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());

@@ -43,6 +43,10 @@ ThumbnailFiles addThumbnailFiles(OVNDatabaseAccess &connection, const QString &c
 double runSeconds(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                   bool quiet = false);
 
+// The timing helper program `benchPair` on two whole programs under `title`, its figures on our
+// standard output.
+void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
+
 double median(std::vector<double> values);
 
 } // namespace BenchCatalog
