@@ -5,6 +5,8 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -45,6 +47,23 @@ inline QByteArray photoThumbnail(int index)
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 50);
+    return data;
+}
+
+// The same 160 x 120 JPEG for every entry (a gradient at quality 80), where the bytes do not matter.
+inline QByteArray gradientThumbnail()
+{
+    QImage image(160, 120, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, 160, 120);
+    gradient.setColorAt(0, Qt::darkBlue);
+    gradient.setColorAt(1, Qt::yellow);
+    painter.fillRect(image.rect(), gradient);
+    painter.end();
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 80);
     return data;
 }
 

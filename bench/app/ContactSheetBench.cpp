@@ -7,15 +7,12 @@
 //
 // The thumbnails and the catalog holding them are made first, in a scratch folder.
 // Usage: bench_contact_sheet [COUNT] [PAIRS]
-#include "catalogdb/OVNDBHelper.h"
+#include "BenchCatalog.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -23,58 +20,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-// A distinct picture per index: a gradient, a few shapes and noise, so that it compresses like a
-// photograph's thumbnail.
-QImage makeThumbnail(int index)
-{
-    QImage image(256, 192, QImage::Format_RGB32);
-    quint32 state = 2463534242u ^ quint32(index * 2654435761u);
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            const int noise = int(state & 31) - 16;
-            line[x] = qRgb(std::clamp((index * 53 + x) % 256 + noise, 0, 255),
-                           std::clamp((index * 97 + y) % 256 + noise, 0, 255),
-                           std::clamp((index * 193 + x + y) % 256 + noise, 0, 255));
-        }
-    }
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor::fromHsv(index * 37 % 360, 200, 200));
-    painter.drawEllipse(QPointF(60 + index % 130, 96), 40, 50);
-    return image;
-}
-
-double runSeconds(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QElapsedTimer timer;
-    timer.start();
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed (%d)\n", qPrintable(program), process.exitCode());
-        std::exit(1);
-    }
-    return seconds;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-} // namespace
+using namespace BenchCatalog;
 
 int main(int argc, char **argv)
 {
@@ -89,39 +35,10 @@ int main(int argc, char **argv)
 
     // The thumbnails as files (for montage) and as a catalog's collection (for the sheet).
     const QString catalog = scratch.filePath(QStringLiteral("MediaDB.sqlite"));
-    OVNDatabaseAccess connection;
-    connection.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), catalog);
-    if (!connection.openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(connection)) {
-        std::fprintf(stderr, "cannot make the catalog: %s\n", qPrintable(connection.getLastErrorMessage()));
-        return 1;
-    }
-    const QString sheet = connection.addCategoryListEntry(QStringLiteral("Sheet"), QStringLiteral("C"));
-    QStringList files;
-    qint64 bytes = 0;
-    connection.beginTransaction();
-    for (int i = 0; i < count; ++i) {
-        const QString path = QStringLiteral("%1/thumb_%2.jpg").arg(pictures).arg(i, 5, 10, QLatin1Char('0'));
-        if (!makeThumbnail(i).save(path, "JPEG", 75))
-            return 1;
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        const QByteArray data = file.readAll();
-        bytes += data.size();
-        files.append(path);
-        const QVariantMap record = {
-            {QStringLiteral("categoryid"), sheet},
-            {QStringLiteral("displaytag"), QFileInfo(path).fileName()},
-            {QStringLiteral("absolutepath"), path},
-            {QStringLiteral("filetype"), QStringLiteral("Image")},
-            {QStringLiteral("thumbimage"), data},
-        };
-        if (connection.addMediaListEntry(record).isEmpty()) {
-            std::fprintf(stderr, "insert failed: %s\n", qPrintable(connection.getLastErrorMessage()));
-            return 1;
-        }
-    }
-    connection.commitTransaction();
-    connection.closeDBConnection();
+    const std::shared_ptr<OVNDatabaseAccess> connection = makeCatalog(catalog);
+    const QString sheet = connection->addCategoryListEntry(QStringLiteral("Sheet"), QStringLiteral("C"));
+    const auto [files, bytes] = addThumbnailFiles(*connection, sheet, pictures, count, 75);
+    connection->closeDBConnection();
     std::printf("%d JPEG thumbnails of 256 x 192 (%.1f MB) in files and in a catalog\n", count, bytes / 1e6);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

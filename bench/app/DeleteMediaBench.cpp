@@ -3,18 +3,15 @@
 // the command to the view showing the emptied collection. Five runs, each on a fresh collection.
 //
 //   bench_delete_media [count]      (default 5000)
-#include "app/OVNAssetManager.h"
-#include "app/OVNRegisteredDefaults.h"
+#include "BenchCatalog.h"
+#include "BenchWindow.h"
 #include "browser/OVNMediaView.h"
-#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QPointer>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -23,20 +20,13 @@
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir scratch;
-    qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
+    BenchWindow::prepareEnvironment(scratch);
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 5000;
 
-    auto connection = std::make_shared<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                     scratch.filePath(QStringLiteral("MediaDB.sqlite")));
-    if (!connection->openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(*connection)) {
-        std::fprintf(stderr, "cannot make the catalog: %s\n", qPrintable(connection->getLastErrorMessage()));
-        return 1;
-    }
+    const std::shared_ptr<OVNDatabaseAccess> connection =
+        BenchCatalog::makeCatalog(scratch.filePath(QStringLiteral("MediaDB.sqlite")));
     QByteArray thumbnail;
     {
         QImage image(160, 120, QImage::Format_RGB32);
@@ -66,11 +56,7 @@ int main(int argc, char **argv)
     };
     fill(others, count);
 
-    UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
-    QPointer<OVNAssetManager> window = new OVNAssetManager;
-    window->setDatabaseConnection(connection);
-    window->makeWindowControllers();
-    window->resize(1280, 800);
+    QPointer<OVNAssetManager> window = BenchWindow::openWindow(connection);
     QApplication::processEvents();
 
     std::vector<double> runs;

@@ -9,23 +9,17 @@
 // menu command, timed from the command to the redrawn view. Five runs, each with another rating.
 //
 // Usage: bench_rating_rotation [TURNED] [PAIRS] [RATED]      (defaults 1000, 7, 10000)
-#include "app/OVNAssetManager.h"
-#include "app/OVNRegisteredDefaults.h"
+#include "BenchCatalog.h"
+#include "BenchWindow.h"
 #include "browser/OVNMediaView.h"
-#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QPainter>
 #include <QPointer>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -33,82 +27,20 @@
 #include <cstdio>
 #include <vector>
 
+using namespace BenchCatalog;
+
 namespace {
-
-// A distinct picture per index with noise, so that it compresses like a photograph's thumbnail.
-QImage makeThumbnail(int index)
-{
-    QImage image(256, 192, QImage::Format_RGB32);
-    quint32 state = 2463534242u ^ quint32(index * 2654435761u);
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            const int noise = int(state & 31) - 16;
-            line[x] = qRgb(std::clamp((index * 53 + x) % 256 + noise, 0, 255),
-                           std::clamp((index * 97 + y) % 256 + noise, 0, 255),
-                           std::clamp((index * 193 + x + y) % 256 + noise, 0, 255));
-        }
-    }
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor::fromHsv(index * 37 % 360, 200, 200));
-    painter.drawEllipse(QPointF(60 + index % 130, 96), 40, 50);
-    return image;
-}
-
-double runSeconds(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QElapsedTimer timer;
-    timer.start();
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed (%d)\n", qPrintable(program), process.exitCode());
-        std::exit(1);
-    }
-    return seconds;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::shared_ptr<OVNDatabaseAccess> makeCatalog(const QString &path)
-{
-    auto connection = std::make_shared<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
-    if (!connection->openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(*connection)) {
-        std::fprintf(stderr, "cannot make the catalog: %s\n", qPrintable(connection->getLastErrorMessage()));
-        std::exit(1);
-    }
-    return connection;
-}
 
 void addEntry(OVNDatabaseAccess &connection, const QString &category, const QString &path, const QByteArray &thumbnail)
 {
-    const QVariantMap record = {
-        {QStringLiteral("categoryid"), category},
-        {QStringLiteral("displaytag"), QFileInfo(path).fileName()},
-        {QStringLiteral("absolutepath"), path},
-        {QStringLiteral("filetype"), QStringLiteral("Image")},
-        {QStringLiteral("Orientation"), 1},
-        {QStringLiteral("thumbimage"), thumbnail},
-    };
-    if (connection.addMediaListEntry(record).isEmpty()) {
-        std::fprintf(stderr, "insert failed: %s\n", qPrintable(connection.getLastErrorMessage()));
-        std::exit(1);
-    }
+    BenchCatalog::addEntry(connection, {
+                                           {QStringLiteral("categoryid"), category},
+                                           {QStringLiteral("displaytag"), QFileInfo(path).fileName()},
+                                           {QStringLiteral("absolutepath"), path},
+                                           {QStringLiteral("filetype"), QStringLiteral("Image")},
+                                           {QStringLiteral("Orientation"), 1},
+                                           {QStringLiteral("thumbimage"), thumbnail},
+                                       });
 }
 
 void benchTurning(const QTemporaryDir &scratch, int count, int pairs)
@@ -118,22 +50,11 @@ void benchTurning(const QTemporaryDir &scratch, int count, int pairs)
     const QString catalog = scratch.filePath(QStringLiteral("Turned.sqlite"));
     const std::shared_ptr<OVNDatabaseAccess> connection = makeCatalog(catalog);
     const QString collection = connection->addCategoryListEntry(QStringLiteral("Turned"), QStringLiteral("C"));
-    QStringList files, names;
-    qint64 bytes = 0;
-    connection->beginTransaction();
-    for (int i = 0; i < count; ++i) {
-        const QString path = QStringLiteral("%1/thumb_%2.jpg").arg(pictures).arg(i, 5, 10, QLatin1Char('0'));
-        if (!makeThumbnail(i).save(path, "JPEG", 90))
-            std::exit(1);
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        const QByteArray data = file.readAll();
-        bytes += data.size();
-        files.append(path);
+    const auto [files, bytes] =
+        addThumbnailFiles(*connection, collection, pictures, count, 90, {{QStringLiteral("Orientation"), 1}});
+    QStringList names;
+    for (const QString &path : files)
         names.append(QFileInfo(path).fileName());
-        addEntry(*connection, collection, path, data);
-    }
-    connection->commitTransaction();
     connection->closeDBConnection();
     std::printf("%d JPEG thumbnails of 256 x 192 (%.1f MB) in files and in a catalog\n", count, bytes / 1e6);
 
@@ -153,12 +74,12 @@ void benchTurning(const QTemporaryDir &scratch, int count, int pairs)
                                             QStringLiteral("100")}
         + files;
 
-    runSeconds(tool, ours, environment);
-    runSeconds(magick, mogrify, environment);
+    runSeconds(tool, ours, environment, true);
+    runSeconds(magick, mogrify, environment, true);
     std::vector<double> oursRuns, magickRuns, ratios;
     for (int pair = 0; pair < pairs; ++pair) {
-        const double a = runSeconds(tool, ours, environment);
-        const double b = runSeconds(magick, mogrify, environment);
+        const double a = runSeconds(tool, ours, environment, true);
+        const double b = runSeconds(magick, mogrify, environment, true);
         oursRuns.push_back(a);
         magickRuns.push_back(b);
         ratios.push_back(a / b);
@@ -187,7 +108,7 @@ void benchRating(const QTemporaryDir &scratch, int count)
         QByteArray data;
         QBuffer buffer(&data);
         buffer.open(QIODevice::WriteOnly);
-        makeThumbnail(0).scaled(160, 120).save(&buffer, "JPEG", 50);
+        noisyThumbnail(0).scaled(160, 120).save(&buffer, "JPEG", 50);
         return data;
     }();
     connection->beginTransaction();
@@ -195,11 +116,7 @@ void benchRating(const QTemporaryDir &scratch, int count)
         addEntry(*connection, collection, QStringLiteral("/photos/IMG_%1.jpg").arg(i), thumbnail);
     connection->commitTransaction();
 
-    UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
-    QPointer<OVNAssetManager> window = new OVNAssetManager;
-    window->setDatabaseConnection(connection);
-    window->makeWindowControllers();
-    window->resize(1280, 800);
+    QPointer<OVNAssetManager> window = BenchWindow::openWindow(connection);
     QApplication::processEvents();
     window->selectCategory(collection);
     OVNMediaView *view = window->mediaView();
@@ -229,10 +146,8 @@ void benchRating(const QTemporaryDir &scratch, int count)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir scratch;
-    qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
+    BenchWindow::prepareEnvironment(scratch);
     QApplication app(argc, argv);
     const int turned = argc > 1 ? std::max(1, atoi(argv[1])) : 1000;
     const int pairs = argc > 2 ? std::max(5, atoi(argv[2])) : 7;

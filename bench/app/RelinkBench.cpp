@@ -7,8 +7,8 @@
 //   bench_relink --relink CATALOG FOLDER  (one side: re-links and prints its own time)
 #include "app/OVNPrivilegeLevel.h"
 #include "app/OVNRelink.h"
+#include "BenchCatalog.h"
 #include "BenchPair.h"
-#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 
 #include <QCoreApplication>
@@ -68,12 +68,8 @@ int main(int argc, char **argv)
     const QString folder = scratch.filePath(QStringLiteral("moved"));
     QDir().mkpath(folder);
     {
-        OVNDatabaseAccess db;
-        db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), catalog);
-        if (!db.openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(db)) {
-            std::fprintf(stderr, "cannot make the catalog: %s\n", qPrintable(db.getLastErrorMessage()));
-            return 1;
-        }
+        const std::shared_ptr<OVNDatabaseAccess> made = BenchCatalog::makeCatalog(catalog);
+        OVNDatabaseAccess &db = *made;
         const QString collection = db.addCategoryListEntry(QStringLiteral("Shots"), QStringLiteral("C"));
         db.beginTransaction();
         QString sql = QStringLiteral("BEGIN;\n");

@@ -3,29 +3,22 @@
 // of each selected entry asked for its privileges). Prints the figures; the goal is under 50 ms.
 //
 //   bench_select_all_actions [count]      (default 100000)
-#include "app/OVNAssetManager.h"
-#include "app/OVNRegisteredDefaults.h"
+#include "BenchCatalog.h"
+#include "BenchWindow.h"
 #include "browser/OVNMediaView.h"
-#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-namespace {
+using BenchCatalog::median;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+namespace {
 
 double milliseconds(const QElapsedTimer &timer)
 {
@@ -36,20 +29,13 @@ double milliseconds(const QElapsedTimer &timer)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir scratch;
-    qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
+    BenchWindow::prepareEnvironment(scratch);
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 100000;
 
-    const QString path = scratch.filePath(QStringLiteral("MediaDB.sqlite"));
-    auto connection = std::make_shared<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
-    if (!connection->openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(*connection)) {
-        std::fprintf(stderr, "cannot make the catalog: %s\n", qPrintable(connection->getLastErrorMessage()));
-        return 1;
-    }
+    const std::shared_ptr<OVNDatabaseAccess> connection =
+        BenchCatalog::makeCatalog(scratch.filePath(QStringLiteral("MediaDB.sqlite")));
     const QString big = connection->addCategoryListEntry(QStringLiteral("Big"), QStringLiteral("C"));
     connection->beginTransaction();
     for (int i = 0; i < count; ++i) {
@@ -61,18 +47,11 @@ int main(int argc, char **argv)
             {QStringLiteral("keywords"), QStringLiteral("Picture %1").arg(i)},
             {QStringLiteral("rating"), i % 6},
         };
-        if (connection->addMediaListEntry(record).isEmpty()) {
-            std::fprintf(stderr, "insert failed: %s\n", qPrintable(connection->getLastErrorMessage()));
-            return 1;
-        }
+        BenchCatalog::addEntry(*connection, record);
     }
     connection->commitTransaction();
 
-    UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
-    QPointer<OVNAssetManager> window = new OVNAssetManager;
-    window->setDatabaseConnection(connection);
-    window->makeWindowControllers();
-    window->resize(1280, 800);
+    QPointer<OVNAssetManager> window = BenchWindow::openWindow(connection);
     window->selectCategory(big);
     window->activateWindow();
     window->mediaView()->setFocus();

@@ -3,6 +3,7 @@
 // memory the records and the view take.
 //
 //   bench_browser [count]      (default 100000)
+#include "BenchThumbnails.h"
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "platform/MediaRecord.h"
@@ -35,22 +36,6 @@ double residentMegabytes()
     return 0;
 }
 
-QByteArray thumbnailJpeg()
-{
-    QImage image(160, 120, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, 160, 120);
-    gradient.setColorAt(0, Qt::darkBlue);
-    gradient.setColorAt(1, Qt::yellow);
-    painter.fillRect(image.rect(), gradient);
-    painter.end();
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 80);
-    return data;
-}
-
 // Stands in for the catalog window: every thumbnail costs a JPEG hand-over (no database).
 class BenchDelegate : public OVNMediaViewDelegate
 {
@@ -64,7 +49,7 @@ public:
     int requests = 0;
 
 private:
-    QByteArray m_data = thumbnailJpeg();
+    QByteArray m_data = BenchThumbnails::gradientThumbnail();
 };
 
 // A listing as the catalog layer delivers it: unique ids, names, paths and dates; the values that

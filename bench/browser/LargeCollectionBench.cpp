@@ -7,6 +7,7 @@
 //
 //   bench_large_collection [CATALOG [COUNT]]   (default: a temporary catalog of 500000 entries;
 //                                               a named catalog is made when it does not exist)
+#include "BenchThumbnails.h"
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "catalogdb/OVNDBHelper.h"
@@ -46,22 +47,6 @@ double residentKilobytes()
     return 0;
 }
 
-QByteArray thumbnailJpeg()
-{
-    QImage image(160, 120, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, 160, 120);
-    gradient.setColorAt(0, Qt::darkBlue);
-    gradient.setColorAt(1, Qt::yellow);
-    painter.fillRect(image.rect(), gradient);
-    painter.end();
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 80);
-    return data;
-}
-
 // The catalog window's part: each thumbnail from the catalog.
 class CatalogDelegate : public OVNMediaViewDelegate
 {
@@ -84,7 +69,7 @@ bool fill(const QString &path, const QString &category, int count)
     sqlite3 *db = nullptr;
     if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK)
         return false;
-    const QByteArray thumbnail = thumbnailJpeg();
+    const QByteArray thumbnail = BenchThumbnails::gradientThumbnail();
     const QByteArray categoryUtf8 = category.toUtf8();
     sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
     sqlite3_stmt *insert = nullptr;

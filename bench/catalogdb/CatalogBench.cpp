@@ -8,6 +8,7 @@
 // and shows the query plans of the listing statements.
 // Usage: catalogdb_bench [record count]
 
+#include "BenchCatalog.h"
 #include "BenchPair.h"
 #include "BenchThumbnails.h"
 #include "platform/HeapTuning.h"
@@ -165,15 +166,9 @@ bool rawList(sqlite3 *db, const QString &category, bool readText)
     return rows > 0 && (!readText || bytes > 0);
 }
 
-// The timing helper on two whole programs, its figures on our standard output.
 void comparePrograms(const QString &title, const QStringList &a, const QStringList &b)
 {
-    std::fflush(stdout);
-    QProcess pair;
-    pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(QStringLiteral(OVN_BENCH_PAIR),
-               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
-    pair.waitForFinished(-1);
+    BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), title, a, b);
 }
 
 } // namespace

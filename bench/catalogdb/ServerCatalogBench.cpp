@@ -10,6 +10,7 @@
 // its own and drops it at the end.
 // Usage: catalogdb_server_bench [record count]
 
+#include "BenchCatalog.h"
 #include "BenchPair.h"
 #include "BenchThumbnails.h"
 #include "catalogdb/OVNDBHelper.h"
@@ -69,15 +70,9 @@ bool open(OVNDatabaseAccess &db, const Server &server, const QString &database)
     return db.openDBConnection();
 }
 
-// The timing helper on two whole programs, its figures on our standard output.
 void comparePrograms(const QString &title, const QStringList &a, const QStringList &b)
 {
-    std::fflush(stdout);
-    QProcess pair;
-    pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(QStringLiteral(OVN_BENCH_PAIR),
-               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
-    pair.waitForFinished(-1);
+    BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), title, a, b);
 }
 
 } // namespace

@@ -74,11 +74,6 @@ protected:
         EXPECT_TRUE(window->selectCategory(shoot));
         return window;
     }
-    QString stored(const QString &mid, const char *column) { return db.getMediaListEntryForMediaID(mid, column); }
-    QString shown(OVNAssetManager *window, const QString &mid, const char *key)
-    {
-        return window->mediaView()->mediaObject(key, window->mediaView()->rowForMid(mid)).toString();
-    }
 
     ScriptedAlertPresenter *presenter = nullptr;
     QString shoot;
@@ -280,10 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Server, ServerAutoFillTest, testing::Values(OVNDatabase
 
 TEST_P(ServerAutoFillTest, ReadOnlyEntriesAreSkipped)
 {
-    ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
-    const QString staff = db.addGroupEntry("Staff", QString(), {});
-    const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
-    ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+    QString staff;
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
     const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
     ASSERT_TRUE(db.updateCategoryListComment(shoot, OVNCategoryComment::withPrivileges(QString(), readOnly)));
     const QString shared = category("Shared", "C");

@@ -528,10 +528,8 @@ protected:
         CatalogOutlineTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
-        const QString staff = db.addGroupEntry("Staff", QString(), {});
-        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
-        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        QString staff;
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
         open = restricted("Open", "C", staff, "READ ONLY");
         archive = restricted("Archive", "F", staff, "READ ONLY");
         board = restricted("Board", "S", staff, "READ ONLY");

@@ -3,11 +3,24 @@
 #include "../catalogdb/CatalogFixture.h"
 
 #include "app/OVNAssetManager.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDBHelper.h"
 
 #include <QList>
 #include <QPointer>
+#include <QStringList>
 
 #include <memory>
+
+// The display names a thumbnail view holds, sorted.
+inline QStringList shownNames(const OVNMediaView *view)
+{
+    QStringList result;
+    for (const MediaRecordRef &record : view->mediaContainer())
+        result.append(record->field(MediaRecord::DisplayTag));
+    result.sort();
+    return result;
+}
 
 // Catalog windows over a test catalog on each vendor: adds categories and entries, and opens
 // windows that the test's TearDown closes again (through `windows`).
@@ -40,6 +53,22 @@ protected:
         window->windowControllerDidLoadNib();
         windows.append(window);
         return window;
+    }
+
+    // An entry's column as the catalog stores it, and the value the window's thumbnail view holds.
+    QString stored(const QString &mid, const char *column) { return db.getMediaListEntryForMediaID(mid, column); }
+    QString shown(OVNAssetManager *window, const QString &mid, const char *key)
+    {
+        return window->mediaView()->mediaObject(key, window->mediaView()->rowForMid(mid)).toString();
+    }
+
+    // On a server catalog: the user tables, the group "Staff" and its member Ann (password "secret").
+    void addStaffWithAnn(QString &staff)
+    {
+        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
+        staff = db.addGroupEntry("Staff", QString(), {});
+        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
+        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
     }
 
     void closeWindows()

@@ -47,15 +47,6 @@ QStringList names(const QList<CategoryNode> &nodes)
     return result;
 }
 
-QStringList shownNames(const OVNMediaView *view)
-{
-    QStringList result;
-    for (const MediaRecordRef &record : view->mediaContainer())
-        result.append(record->field(MediaRecord::DisplayTag));
-    result.sort();
-    return result;
-}
-
 // A catalog with a folder tree, every kind of category and a few entries:
 //   Travel (F) > 2024 (F) > Lisbon (C: lisbon-1, lisbon-2); Travel > Alps (C: alps-1);
 //   Travel > Picks (S); Studio (C: studio-1); Incoming (M: incoming-1); Stars (I); Best (S: alps-1, studio-1)

@@ -17,15 +17,6 @@
 
 namespace {
 
-QStringList shownNames(const OVNMediaView *view)
-{
-    QStringList result;
-    for (const MediaRecordRef &record : view->mediaContainer())
-        result.append(record->field(MediaRecord::DisplayTag));
-    result.sort();
-    return result;
-}
-
 // Sets the sheet's first line as a user would, then presses Search.
 void searchInSheet(OVNFindSheet *sheet, const QString &catalog, const char *table, const char *column, int op,
                    const QString &value)

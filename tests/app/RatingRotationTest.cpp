@@ -116,11 +116,6 @@ protected:
             window->mediaView()->selectImage(window->mediaView()->rowForMid(mid), false, false);
         return window;
     }
-    QString stored(const QString &mid, const char *column) { return db.getMediaListEntryForMediaID(mid, column); }
-    QString shown(OVNAssetManager *window, const QString &mid, const char *key)
-    {
-        return window->mediaView()->mediaObject(key, window->mediaView()->rowForMid(mid)).toString();
-    }
 
     ScriptedAlertPresenter *presenter = nullptr;
     QString shots;
@@ -216,10 +211,8 @@ protected:
         RatingRotationTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
-        const QString staff = db.addGroupEntry("Staff", QString(), {});
-        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
-        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        QString staff;
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
         const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
         ASSERT_TRUE(db.updateCategoryListComment(shots, OVNCategoryComment::withPrivileges(QString(), readOnly)));
         const QString shared = category("Shared", "C");

@@ -1,0 +1,126 @@
+#include "BenchCatalog.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace BenchCatalog {
+
+std::shared_ptr<OVNDatabaseAccess> makeCatalog(const QString &path)
+{
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+    if (!connection->openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(*connection)) {
+        std::fprintf(stderr, "cannot make the catalog: %s\n", qPrintable(connection->getLastErrorMessage()));
+        std::exit(1);
+    }
+    return connection;
+}
+
+void addEntry(OVNDatabaseAccess &connection, const QVariantMap &record)
+{
+    if (connection.addMediaListEntry(record).isEmpty()) {
+        std::fprintf(stderr, "insert failed: %s\n", qPrintable(connection.getLastErrorMessage()));
+        std::exit(1);
+    }
+}
+
+QImage noisyThumbnail(int index)
+{
+    QImage image(256, 192, QImage::Format_RGB32);
+    quint32 state = 2463534242u ^ quint32(index * 2654435761u);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int noise = int(state & 31) - 16;
+            line[x] = qRgb(std::clamp((index * 53 + x) % 256 + noise, 0, 255),
+                           std::clamp((index * 97 + y) % 256 + noise, 0, 255),
+                           std::clamp((index * 193 + x + y) % 256 + noise, 0, 255));
+        }
+    }
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor::fromHsv(index * 37 % 360, 200, 200));
+    painter.drawEllipse(QPointF(60 + index % 130, 96), 40, 50);
+    return image;
+}
+
+ThumbnailFiles addThumbnailFiles(OVNDatabaseAccess &connection, const QString &category, const QString &folder,
+                                 int count, int quality, const QVariantMap &extra)
+{
+    ThumbnailFiles made;
+    connection.beginTransaction();
+    for (int i = 0; i < count; ++i) {
+        const QString path = QStringLiteral("%1/thumb_%2.jpg").arg(folder).arg(i, 5, 10, QLatin1Char('0'));
+        if (!noisyThumbnail(i).save(path, "JPEG", quality))
+            std::exit(1);
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray data = file.readAll();
+        made.bytes += data.size();
+        made.files.append(path);
+        QVariantMap record = {
+            {QStringLiteral("categoryid"), category},
+            {QStringLiteral("displaytag"), QFileInfo(path).fileName()},
+            {QStringLiteral("absolutepath"), path},
+            {QStringLiteral("filetype"), QStringLiteral("Image")},
+            {QStringLiteral("thumbimage"), data},
+        };
+        for (auto field = extra.begin(); field != extra.end(); ++field)
+            record.insert(field.key(), field.value());
+        addEntry(connection, record);
+    }
+    connection.commitTransaction();
+    return made;
+}
+
+double runSeconds(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                  bool quiet)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    if (quiet)
+        process.setStandardOutputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed (%d)\n", qPrintable(program), process.exitCode());
+        std::exit(1);
+    }
+    return seconds;
+}
+
+void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b)
+{
+    std::fflush(stdout);
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(benchPair,
+               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    pair.waitForFinished(-1);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+} // namespace BenchCatalog

@@ -1,0 +1,52 @@
+// What the timed programs in bench/ share: a scratch catalog file, its entries, JPEG thumbnails on
+// disk, a whole process timed, a median. Every helper prints what failed and exits with status 1, as
+// a benchmark does not go on with half its data.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <memory>
+#include <vector>
+
+class OVNDatabaseAccess;
+
+namespace BenchCatalog {
+
+// A new catalog file at `path`, open; exits when it cannot be made.
+std::shared_ptr<OVNDatabaseAccess> makeCatalog(const QString &path);
+
+// Adds one entry; exits when the insert fails.
+void addEntry(OVNDatabaseAccess &connection, const QVariantMap &record);
+
+// A distinct 256 x 192 picture per index (gradient, noise, an ellipse), so that it compresses like a
+// photograph's thumbnail.
+QImage noisyThumbnail(int index);
+
+struct ThumbnailFiles {
+    QStringList files;
+    qint64 bytes = 0;
+};
+
+// `count` thumbnails saved as JPEG files (thumb_00000.jpg ...) in `folder` at `quality`, each also an
+// Image entry of `category` holding the file's bytes as its thumbnail, with `extra` fields; in one
+// transaction.
+ThumbnailFiles addThumbnailFiles(OVNDatabaseAccess &connection, const QString &category, const QString &folder,
+                                 int count, int quality, const QVariantMap &extra = {});
+
+// Runs a program to its end and returns the wall time in seconds; exits when it fails. Its standard
+// output is dropped when `quiet`.
+double runSeconds(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                  bool quiet = false);
+
+// The timing helper program `benchPair` on two whole programs under `title`, its figures on our
+// standard output.
+void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
+
+double median(std::vector<double> values);
+
+} // namespace BenchCatalog
