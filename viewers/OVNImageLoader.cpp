@@ -1,0 +1,89 @@
+#include "viewers/OVNImageLoader.h"
+
+#include "formats/OVNHelper.h"
+#include "platform/ImageFileReader.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <mutex>
+
+namespace {
+QThreadPool &pool()
+{
+    static QThreadPool threads;
+    return threads;
+}
+} // namespace
+
+// What a running load reaches its loader through: cleared when the loader goes, under the lock,
+// so that no call is queued to a deleted loader.
+struct OVNImageLoader::Link {
+    std::mutex mutex;
+    OVNImageLoader *loader = nullptr;
+};
+
+OVNImageLoader::OVNImageLoader(QObject *parent) : QObject(parent), m_decoder(&OVNImageLoader::decode),
+    m_link(std::make_shared<Link>())
+{
+    m_link->loader = this;
+}
+
+OVNImageLoader::~OVNImageLoader()
+{
+    std::lock_guard lock(m_link->mutex);
+    m_link->loader = nullptr;
+}
+
+quint64 OVNImageLoader::load(const Request &request)
+{
+    const quint64 generation = ++m_generation;
+    pool().start([link = m_link, decoder = m_decoder, request, generation] {
+        auto post = [&](const Result &result) {
+            std::lock_guard lock(link->mutex);
+            if (!link->loader)
+                return false;
+            // Posted under the lock: the loader cannot be deleted before the call is queued, and
+            // Qt drops the queued call if it is deleted afterwards.
+            QMetaObject::invokeMethod(link->loader, [loader = link->loader, result] { loader->deliver(result); },
+                                      Qt::QueuedConnection);
+            return true;
+        };
+        const bool wantsPreview = request.processor == QLatin1String("Image") && request.previewSize.isValid();
+        if (wantsPreview) {
+            QImage preview = decoder(request, true);
+            if (!preview.isNull() && !post({generation, std::move(preview), true}))
+                return;
+        }
+        post({generation, decoder(request, false), false});
+    });
+    return generation;
+}
+
+void OVNImageLoader::cancel()
+{
+    ++m_generation;
+}
+
+void OVNImageLoader::deliver(const Result &result)
+{
+    if (result.generation == m_generation)
+        emit loaded(result);
+}
+
+QImage OVNImageLoader::decode(const Request &request, bool preview)
+{
+    if (request.processor == QLatin1String("Image"))
+        return ImageFileReader::read(request.path, preview ? request.previewSize : QSize());
+    if (request.processor == QLatin1String("RAW"))
+        return OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor);
+    if (request.processor == QLatin1String("DCRAW"))
+        return OVNHelper::imageForDCRAWMediaFile(request.path, request.shrinkFactor);
+    return {};
+}
+
+void OVNImageLoader::waitForAll()
+{
+    pool().waitForDone();
+}
