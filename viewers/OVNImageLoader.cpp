@@ -39,25 +39,24 @@ OVNImageLoader::~OVNImageLoader()
 quint64 OVNImageLoader::load(const Request &request)
 {
     const quint64 generation = ++m_generation;
-    pool().start([link = m_link, decoder = m_decoder, request, generation] {
-        auto post = [&](const Result &result) {
-            std::lock_guard lock(link->mutex);
-            if (!link->loader)
-                return false;
-            // Posted under the lock: the loader cannot be deleted before the call is queued, and
-            // Qt drops the queued call if it is deleted afterwards.
-            QMetaObject::invokeMethod(link->loader, [loader = link->loader, result] { loader->deliver(result); },
-                                      Qt::QueuedConnection);
-            return true;
-        };
-        const bool wantsPreview = request.processor == QLatin1String("Image") && request.previewSize.isValid();
-        if (wantsPreview) {
+    auto post = [link = m_link](const Result &result) {
+        std::lock_guard lock(link->mutex);
+        if (!link->loader)
+            return;
+        // Posted under the lock: the loader cannot be deleted before the call is queued, and Qt
+        // drops the queued call if it is deleted afterwards.
+        QMetaObject::invokeMethod(link->loader, [loader = link->loader, result] { loader->deliver(result); },
+                                  Qt::QueuedConnection);
+    };
+    // The reduced picture decodes beside the whole one, so that the whole one is not delayed.
+    if (request.processor == QLatin1String("Image") && request.previewSize.isValid()) {
+        pool().start([post, decoder = m_decoder, request, generation] {
             QImage preview = decoder(request, true);
-            if (!preview.isNull() && !post({generation, std::move(preview), true}))
-                return;
-        }
-        post({generation, decoder(request, false), false});
-    });
+            if (!preview.isNull())
+                post({generation, std::move(preview), true});
+        });
+    }
+    pool().start([post, decoder = m_decoder, request, generation] { post({generation, decoder(request, false), false}); });
     return generation;
 }
 
@@ -68,8 +67,11 @@ void OVNImageLoader::cancel()
 
 void OVNImageLoader::deliver(const Result &result)
 {
-    if (result.generation == m_generation)
-        emit loaded(result);
+    if (result.generation != m_generation || (result.preview && m_wholeDelivered == m_generation))
+        return;
+    if (!result.preview)
+        m_wholeDelivered = result.generation;
+    emit loaded(result);
 }
 
 QImage OVNImageLoader::decode(const Request &request, bool preview)

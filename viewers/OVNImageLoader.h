@@ -55,6 +55,7 @@ private:
     void deliver(const Result &result);
 
     quint64 m_generation = 0;
+    quint64 m_wholeDelivered = 0; // a reduced picture arriving after the whole one is dropped
     Decoder m_decoder;
     std::shared_ptr<Link> m_link;
 };
