@@ -56,8 +56,26 @@ quint64 OVNImageLoader::load(const Request &request)
                 post({generation, std::move(preview), true});
         });
     }
-    pool().start([post, decoder = m_decoder, request, generation] { post({generation, decoder(request, false), false}); });
+    pool().start([post, decoder = m_decoder, request, generation] {
+        Result whole{generation, decoder(request, false), false, {}};
+        // Reduced here, so that the GUI thread does not scale a camera's picture while painting.
+        if (request.previewSize.isValid())
+            whole.screen = reducedToFit(whole.image, request.previewSize);
+        post(whole);
+    });
     return generation;
+}
+
+QImage OVNImageLoader::reducedToFit(const QImage &image, QSize box)
+{
+    if (image.isNull() || !box.isValid())
+        return {};
+    const QSize size = ImageFileReader::fittedSize(image.size(), box);
+    QImage source = image;
+    // A large reduction in one smooth pass is slow; a fast pass to twice the size leaves it little.
+    if (source.width() > 4 * size.width() && source.height() > 4 * size.height())
+        source = source.scaled(size * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 void OVNImageLoader::cancel()

@@ -27,6 +27,7 @@ public:
         quint64 generation = 0;
         QImage image;         // null: the load failed
         bool preview = false; // a reduced picture; the whole one follows
+        QImage screen;        // with a preview size: the whole picture already reduced to fit it
     };
     // Decodes one picture (preview: fitting the request's preview size); replaceable for tests.
     using Decoder = std::function<QImage(const Request &request, bool preview)>;
@@ -41,6 +42,8 @@ public:
     quint64 generation() const { return m_generation; }
     void setDecoder(Decoder decoder) { m_decoder = std::move(decoder); }
 
+    // `image` reduced to fit `box` (its aspect kept), as cheaply as looks well.
+    static QImage reducedToFit(const QImage &image, QSize box);
     // The program's decoding of a request: ImageFileReader for "Image", the RAW loaders otherwise.
     static QImage decode(const Request &request, bool preview);
     // Waits for every load of every loader to end (tests, and before the program exits).

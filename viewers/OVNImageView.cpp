@@ -44,9 +44,10 @@ OVNImageView::OVNImageView(QWidget *parent) : QWidget(parent)
     setFocusPolicy(Qt::ClickFocus);
 }
 
-void OVNImageView::setImage(const QImage &image)
+void OVNImageView::setImage(const QImage &image, const QImage &screen)
 {
     m_image = image;
+    m_screen = screen;
     m_scaled = QPixmap();
     update();
 }
@@ -155,7 +156,10 @@ void OVNImageView::paintEvent(QPaintEvent *event)
         if (!pixels.isEmpty() && (m_scaled.isNull() || m_scaledFor != pixels || m_scaledKey != key)) {
             // Scaled unturned first, then the small picture turned.
             const QSize unturned = isQuarterTurn(turn) ? pixels.transposed() : pixels;
-            QImage scaled = scaledForScreen(m_image, unturned);
+            const QSize slack = m_screen.size() - unturned;
+            QImage scaled = !m_screen.isNull() && std::abs(slack.width()) <= 1 && std::abs(slack.height()) <= 1
+                ? m_screen
+                : scaledForScreen(m_image, unturned);
             if (turn)
                 scaled = scaled.transformed(QTransform().rotate(turn));
             m_scaled = QPixmap::fromImage(scaled);
@@ -163,7 +167,7 @@ void OVNImageView::paintEvent(QPaintEvent *event)
             m_scaledKey = key;
         }
         if (!m_scaled.isNull())
-            painter.drawPixmap(target.topLeft(), m_scaled);
+            painter.drawPixmap(target, m_scaled, QRectF(m_scaled.rect()));
     }
     if (m_loading) {
         QFont font(QStringLiteral("Helvetica"));

@@ -21,7 +21,9 @@ public:
 
     explicit OVNImageView(QWidget *parent = nullptr);
 
-    void setImage(const QImage &image);
+    // `screen`, when given, is the picture already reduced (unturned) for the size it is shown at;
+    // it is drawn in place of scaling the picture while it fits the place within a point.
+    void setImage(const QImage &image, const QImage &screen = QImage());
     QImage image() const { return m_image; }
     // Degrees clockwise: 0, 90, 180 or 270; any other value draws unturned from the corner.
     void setRotation(int degrees) { m_rotation = degrees; }
@@ -80,6 +82,7 @@ private:
     bool m_selected = false;
     std::function<void(OVNImageView *)> m_selectionDidChange;
     // The picture scaled for the screen once, so that repaints (scrolling, the tag) stay cheap.
+    QImage m_screen;
     QPixmap m_scaled;
     QSize m_scaledFor;
     qint64 m_scaledKey = 0;

@@ -155,9 +155,12 @@ void OVNImageViewer::startLoad()
     m_view->setShowLoadingTag(true);
     validateToolbar();
     OVNImageLoader::Request request{m_path, m_processor, m_shrinkFactor, {}};
-    // The reduced picture fills the window until the whole one is decoded.
-    if (m_view->image().isNull())
-        request.previewSize = m_scroller->viewport()->size() * devicePixelRatio();
+    // The reduced picture fills the window until the whole one is decoded; both come fitted to
+    // the window (unturned), so that the GUI thread need not scale a camera's picture.
+    if (m_view->zoomType() == OVNImageView::Fit) {
+        const QSize box = m_scroller->viewport()->size() * devicePixelRatio();
+        request.previewSize = m_turn.degrees == 90 || m_turn.degrees == 270 ? box.transposed() : box;
+    }
     m_loader->load(request);
 }
 
@@ -179,7 +182,8 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
         return;
     }
     m_view->setRotation(m_turn.degrees);
-    m_view->setImage(OVNOrientation::flippedBeforeTurn(result.image, m_turn));
+    m_view->setImage(OVNOrientation::flippedBeforeTurn(result.image, m_turn),
+                     OVNOrientation::flippedBeforeTurn(result.screen, m_turn));
     if (!result.preview) {
         m_view->setShowLoadingTag(false);
         if (m_processor == QLatin1String("Image"))
