@@ -182,8 +182,9 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
         return;
     }
     m_view->setRotation(m_turn.degrees);
-    m_view->setImage(OVNOrientation::flippedBeforeTurn(result.image, m_turn),
-                     OVNOrientation::flippedBeforeTurn(result.screen, m_turn));
+    // A reduced picture was decoded to fit the window: it is its own screen copy.
+    const QImage image = OVNOrientation::flippedBeforeTurn(result.image, m_turn);
+    m_view->setImage(image, result.preview ? image : OVNOrientation::flippedBeforeTurn(result.screen, m_turn));
     if (!result.preview) {
         m_view->setShowLoadingTag(false);
         if (m_processor == QLatin1String("Image"))
