@@ -309,6 +309,8 @@ public:
     void loadSelectionDetails();
     void loadPreviewImageForSelection();
     void loadMediaDetailsForSelection();
+    // Gives the visible zoom panel the thumbnail of the one selected entry, or nothing.
+    void loadZoomPanelImage();
 
     // ---- opening media (OVNAssetManager_open.cpp) ----
     // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the

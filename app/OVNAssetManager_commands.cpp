@@ -10,6 +10,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "viewers/OVNZoomPanel.h"
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
 #include "viewers/OVNCoreImageAdjust.h"
@@ -941,6 +942,8 @@ void OVNAssetManager::buttonReloadCatalogClick()
 void OVNAssetManager::buttonSaveWorkspaceClick()
 {
     saveWindowPosition();
+    if (OVNZoomPanel *panel = OVNZoomPanel::instance())
+        panel->saveWindowPosition();
 }
 
 void OVNAssetManager::saveWindowPosition()

@@ -16,6 +16,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "viewers/OVNZoomPanel.h"
 
 #include <QApplication>
 #include <QThread>
@@ -204,6 +205,16 @@ void OVNAssetManager::loadPreviewImageForSelection()
         m_mediaPreviewImage->setImage(QImage());
     }
     m_mediaPreviewImage->repaint();
+    loadZoomPanelImage();
+}
+
+void OVNAssetManager::loadZoomPanelImage()
+{
+    OVNZoomPanel *panel = OVNZoomPanel::instance();
+    if (!panel || !panel->isVisible())
+        return;
+    const bool single = m_mediaView && m_mediaView->numberOfSelectedRows() == 1;
+    panel->setImage(single ? m_mediaView->imageForRow(m_mediaView->selectedRow()) : QImage());
 }
 
 void OVNAssetManager::loadMediaDetailsForSelection()

@@ -5,6 +5,7 @@
 
 #include "app/OVNDocumentController.h"
 #include "app/OVNOpenRoute.h"
+#include "app/OVNViewerDocuments.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
 #include "platform/Alert.h"
@@ -46,7 +47,8 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
         const QString &stored = record->field(MediaRecord::AbsolutePath);
         const QString &volume = record->field(MediaRecord::VolumeName);
         if (viewerType == 0) {
-            OVNDocumentController::openFile(stored, volume, record->field(MediaRecord::Orientation).toInt(), nullptr);
+            OVNDocumentController::openFile(stored, volume, record->field(MediaRecord::Orientation).toInt(),
+                                           OVNViewerDocuments::shared());
             continue;
         }
         // A file of the media server may be in the folder its share is mounted on.

@@ -44,10 +44,10 @@ bool OVNDocumentController::openFile(const QString &path, const QString &volume,
     switch (route.kind) {
     case OVNOpenRoute::Kind::ImageViewer:
     case OVNOpenRoute::Kind::MovieViewer:
-        if (viewers) {
-            return route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
-                                                                 : viewers->openMovie(route.path);
-        }
+        // A kind of file the program has no viewer for yet takes the desktop's road.
+        if (viewers && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
+                                                                      : viewers->openMovie(route.path)))
+            return true;
         route = OVNOpenRoute::forDesktop(route.path);
         break;
     default:

@@ -75,6 +75,8 @@ void OVNDocumentController::togglePanel(Panel panel)
     case Panel::Express: show ? m_express->makeKeyAndOrderFront() : m_express->orderOut(); break;
     }
     m_defaults.setString(show ? QStringLiteral("1") : QStringLiteral("0"), panelVisibilityKey(panel));
+    if (show && panel == Panel::Zoom && !documents().isEmpty())
+        documents().last()->loadZoomPanelImage();
 }
 
 void OVNDocumentController::windowCapturePanelMakeKeyAndOrderFront()

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QList>
+#include <QPointer>
 #include <QString>
+
+#include <functional>
+
+class OVNImageViewer;
 
 // The program's own viewer documents, as the application controller opens them. The image viewer
 // is given the orientation before it reads the file; the movie viewer shows movies unturned.
@@ -12,4 +18,25 @@ public:
     // True when a viewer document was made for the file.
     virtual bool openImage(const QString &path, int orientation) = 0;
     virtual bool openMovie(const QString &path) = 0;
+
+    // The viewers the catalog windows open with, set by the program; none sends their files to
+    // the desktop.
+    static OVNViewerDocuments *shared();
+    static void setShared(OVNViewerDocuments *viewers);
+};
+
+// The viewers the program has: images open in an OVNImageViewer (a window deleted on close);
+// movies have none yet and take the desktop's road.
+class OVNImageViewerDocuments : public OVNViewerDocuments
+{
+public:
+    bool openImage(const QString &path, int orientation) override;
+    bool openMovie(const QString &) override { return false; }
+    // The viewer windows still open, oldest first.
+    QList<OVNImageViewer *> documents() const;
+    // Told of each file opened (the recent files).
+    std::function<void(const QString &path)> noteRecent;
+
+private:
+    QList<QPointer<OVNImageViewer>> m_documents;
 };

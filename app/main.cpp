@@ -2,12 +2,14 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNDocumentController.h"
 #include "app/OVNInstanceForwarding.h"
+#include "app/OVNViewerDocuments.h"
 #include "platform/HeapTuning.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/MessageBoxPresenter.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "viewers/OVNImageLoader.h"
 
 #include <QApplication>
 #include <QPaintEvent>
@@ -82,6 +84,10 @@ int main(int argc, char *argv[])
         if (defaults.boolForKey(QStringLiteral("OVNQuitAfterFirstPaint")))
             app.installEventFilter(&quitAfterFirstPaint);
         OVNDocumentController controller(defaults);
+        OVNImageViewerDocuments viewers;
+        viewers.noteRecent = [&controller](const QString &path) { controller.noteNewRecentDocument(path); };
+        controller.setViewerDocuments(&viewers);
+        OVNViewerDocuments::setShared(&viewers);
         if (controller.startUp() == OVNDocumentController::StartupResult::Run) {
             controller.awakeFromNib();
             OVNInstanceForwarding forwarding;
@@ -100,6 +106,8 @@ int main(int argc, char *argv[])
                 status = QApplication::exec();
             controller.applicationWillTerminate();
         }
+        OVNViewerDocuments::setShared(nullptr);
+        OVNImageLoader::waitForAll();
     }
     defaults.synchronize();
     return status;

@@ -1,25 +1,62 @@
 #include "viewers/OVNZoomPanel.h"
 
 #include "platform/Localized.h"
+#include "platform/UserDefaults.h"
+#include "uikit/OVNTransparentView.h"
 
 #include <QImage>
-#include <QLabel>
-#include <QPixmap>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+const QString kAlphaKey = QStringLiteral("zoomPanelAlpha");
+const QString kFrameKey = QStringLiteral("NSWindow Frame OVNZoomPanel");
+constexpr int kSliderSteps = 100;
+OVNZoomPanel *g_panel = nullptr;
+} // namespace
 
 OVNZoomPanel::OVNZoomPanel() : QWidget(nullptr, Qt::Tool)
 {
     setWindowTitle(localized("Zoom"));
     setAttribute(Qt::WA_QuitOnClose, false);
     auto *layout = new QVBoxLayout(this);
-    m_imageView = new QLabel(this);
-    m_imageView->setAlignment(Qt::AlignCenter);
-    m_imageView->setMinimumSize(200, 200);
-    layout->addWidget(m_imageView);
-    resize(320, 320);
+    layout->setContentsMargins(4, 4, 4, 4);
+    m_contentView = new OVNTransparentView(this);
+    m_contentView->setMinimumSize(200, 200);
+    layout->addWidget(m_contentView, 1);
+    m_slider = new QSlider(Qt::Horizontal, this);
+    m_slider->setRange(0, kSliderSteps);
+    layout->addWidget(m_slider);
+    resize(320, 340);
+
+    // Stored as "x y width height".
+    const QStringList frame = UserDefaults::standard().stringForKey(kFrameKey).split(QLatin1Char(' '));
+    if (frame.size() == 4 && frame[2].toInt() > 0 && frame[3].toInt() > 0)
+        setGeometry(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
+    // A stored 0 would make the panel invisible for good.
+    double alpha = UserDefaults::standard().doubleForKey(kAlphaKey);
+    if (!(alpha > 0 && alpha <= 1))
+        alpha = defaultAlpha;
+    m_slider->setValue(qRound(alpha * kSliderSteps));
+    setWindowOpacity(alpha);
+    connect(m_slider, &QSlider::valueChanged, this,
+            [this](int value) { transparencySliderAction(double(value) / kSliderSteps); });
+    g_panel = this;
 }
 
-OVNZoomPanel::~OVNZoomPanel() = default;
+OVNZoomPanel::~OVNZoomPanel()
+{
+    if (g_panel == this)
+        g_panel = nullptr;
+}
+
+OVNZoomPanel *OVNZoomPanel::instance()
+{
+    return g_panel;
+}
 
 void OVNZoomPanel::makeKeyAndOrderFront()
 {
@@ -35,10 +72,36 @@ void OVNZoomPanel::orderOut()
 
 void OVNZoomPanel::setImage(const QImage &image)
 {
-    if (image.isNull()) {
-        m_imageView->clear();
-        return;
-    }
-    m_imageView->setPixmap(QPixmap::fromImage(image).scaled(m_imageView->size(), Qt::KeepAspectRatio,
-                                                            Qt::SmoothTransformation));
+    m_contentView->setImage(image, 0);
+}
+
+void OVNZoomPanel::setImage(const QImage &image, int rating)
+{
+    m_contentView->setImage(image, rating);
+}
+
+QImage OVNZoomPanel::image() const
+{
+    return m_contentView->image();
+}
+
+void OVNZoomPanel::transparencySliderAction(double alpha)
+{
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    setWindowOpacity(alpha);
+    const QSignalBlocker blocker(m_slider);
+    m_slider->setValue(qRound(alpha * kSliderSteps));
+    UserDefaults::standard().setDouble(alpha, kAlphaKey);
+}
+
+double OVNZoomPanel::alpha() const
+{
+    return double(m_slider->value()) / kSliderSteps;
+}
+
+void OVNZoomPanel::saveWindowPosition()
+{
+    const QRect frame = geometry();
+    UserDefaults::standard().setString(QStringLiteral("%1 %2 %3 %4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()),
+                                       kFrameKey);
 }

@@ -26,6 +26,7 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNRegisteredDefaults.h"
+#include "app/OVNViewerDocuments.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportMedia.h"
@@ -277,6 +278,10 @@ int main(int argc, char **argv)
         QTextStream(stderr) << "ovn-catalog-window: no catalog at " << parser.positionalArguments().first() << Qt::endl;
         return 1;
     }
+
+    // Opened entries show in the program's own viewers, as in the program.
+    static OVNImageViewerDocuments viewers;
+    OVNViewerDocuments::setShared(&viewers);
 
     // The window deletes itself when it is closed.
     QPointer<OVNAssetManager> window = new OVNAssetManager;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QImage>
+
+// How a picture stored as the file holds it is shown upright, by its EXIF orientation code. Every
+// viewer and the import's thumbnails turn through here, so that they agree; no reader turns.
+namespace OVNOrientation {
+
+// A turn clockwise by `degrees` (0, 90, 180 or 270), then, when `mirrored`, a flip left to right.
+struct Turn {
+    int degrees = 0;
+    bool mirrored = false;
+    bool operator==(const Turn &) const = default;
+};
+
+// 1 upright, 6 a quarter turn clockwise, 3 a half turn, 8 a quarter turn counter-clockwise; the
+// mirrored codes 2, 4, 5 and 7 as their turn and a flip. 0 and unknown codes are upright.
+Turn turnFor(int code);
+
+// The picture turned (and flipped) as the code says.
+QImage turned(const QImage &image, int code);
+
+// The picture flipped so that turning it by `turn.degrees` afterwards gives turned(): a viewer that
+// turns by degrees itself applies the flip once when the picture arrives.
+QImage flippedBeforeTurn(const QImage &image, Turn turn);
+
+} // namespace OVNOrientation

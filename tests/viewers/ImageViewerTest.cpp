@@ -1,0 +1,250 @@
+#include "formats/SyntheticDng.h"
+#include "support/ScriptedAlertPresenter.h"
+#include "platform/UserDefaults.h"
+#include "viewers/OVNImageLoader.h"
+#include "viewers/OVNImageView.h"
+#include "viewers/OVNImageViewer.h"
+#include "viewers/OVNZoomPanel.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPointer>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+const QString kFullRes = QStringLiteral("OVNImageViewer FullResolutionToolbarItemIdentifier");
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
+QByteArray jpeg(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    image.setPixel(0, 0, qRgb(255, 0, 0));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    return bytes;
+}
+
+// Runs the loop until the viewer shows its whole picture (true) or fails (false).
+bool waitForLoad(OVNImageViewer *viewer)
+{
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(viewer, &OVNImageViewer::pictureShown, &loop, [&](bool preview) {
+        if (!preview) {
+            ok = true;
+            loop.quit();
+        }
+    });
+    QObject::connect(viewer, &OVNImageViewer::loadFailed, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return ok;
+}
+
+OVNImageViewer *openViewer(const QString &path, int orientation, QSize size = QSize(800, 600))
+{
+    auto *viewer = new OVNImageViewer;
+    viewer->resize(size);
+    viewer->setOnLoadOrientation(orientation);
+    viewer->loadAndShowFile(path);
+    return viewer;
+}
+
+} // namespace
+
+TEST(OVNImageViewerTest, OpensTurnedAndZooms)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("picture.jpg"), jpeg(QSize(400, 300)));
+    const struct {
+        int code;
+        int rotation;
+    } cases[] = {{0, 0}, {1, 0}, {3, 180}, {6, 90}, {8, 270}, {9, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        QPointer<OVNImageViewer> viewer = openViewer(path, c.code, QSize(1200, 1200));
+        EXPECT_TRUE(viewer->imageView()->showsLoadingTag());
+        ASSERT_TRUE(waitForLoad(viewer));
+        OVNImageView *view = viewer->imageView();
+        EXPECT_EQ(view->rotation(), c.rotation);
+        EXPECT_EQ(view->image().size(), QSize(400, 300));
+        EXPECT_FALSE(view->showsLoadingTag());
+        // An ordinary image is whole once loaded: nothing more to load.
+        EXPECT_FALSE(viewer->toolbarAction(kFullRes)->isEnabled());
+        // Fit is capped at 2.0, and Zoom In starts from it.
+        EXPECT_FLOAT_EQ(view->effectiveFactor(), 2.0f);
+        viewer->menuZoomIn();
+        EXPECT_FLOAT_EQ(view->zoomFactor(), 2.5f);
+        viewer->close();
+    }
+    QPointer<OVNImageViewer> viewer = openViewer(path, 1);
+    ASSERT_TRUE(waitForLoad(viewer));
+    viewer->menuActualSize();
+    viewer->menuZoomIn();
+    viewer->menuZoomIn();
+    EXPECT_FLOAT_EQ(viewer->imageView()->zoomFactor(), 1.5625f);
+    viewer->menuZoomOut();
+    EXPECT_FLOAT_EQ(viewer->imageView()->zoomFactor(), 1.25f);
+    // The view grows to the zoomed picture where it is larger than the window.
+    viewer->menuZoomIn();
+    viewer->menuZoomIn();
+    viewer->menuZoomIn();
+    EXPECT_EQ(viewer->imageView()->size().width(), 977);
+    EXPECT_EQ(OVNImageViewer::toolbarItemIdentifiers().size(), 11);
+    viewer->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(viewer.isNull());
+}
+
+TEST(OVNImageViewerTest, FullResolutionOfARawFile)
+{
+    QTemporaryDir dir;
+    syntheticdng::Options options;
+    options.width = 256;
+    options.height = 128;
+    const QString path = writeFile(dir, QStringLiteral("camera.dng"), syntheticdng::make(options));
+    for (int preference : {0, 1}) {
+        SCOPED_TRACE(preference);
+        UserDefaults::standard().setString(QString::number(preference), QStringLiteral("RAWOpenWithMediaViewer"));
+        QPointer<OVNImageViewer> viewer = new OVNImageViewer;
+        viewer->setOnLoadOrientation(6);
+        viewer->setProcessor(QStringLiteral("RAW"));
+        viewer->loadAndShowFile(path);
+        ASSERT_TRUE(waitForLoad(viewer));
+        OVNImageView *view = viewer->imageView();
+        const QSize whole(256, 128);
+        EXPECT_EQ(view->image().size(), preference == 0 ? whole / 4 : whole);
+        EXPECT_EQ(viewer->toolbarAction(kFullRes)->isEnabled(), preference == 0);
+        if (preference == 0) {
+            // A turn made by hand goes back to the start rotation with the whole picture.
+            viewer->menuRotateLeft();
+            viewer->menuFullResolution();
+            ASSERT_TRUE(waitForLoad(viewer));
+            EXPECT_EQ(view->image().size(), whole);
+            EXPECT_EQ(view->rotation(), 90);
+            EXPECT_FALSE(viewer->toolbarAction(kFullRes)->isEnabled());
+        }
+        viewer->close();
+    }
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("RAWOpenWithMediaViewer"));
+}
+
+TEST(OVNImageViewerTest, BadFilesShowTheSheetAndClose)
+{
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    QTemporaryDir dir;
+    const QByteArray whole = jpeg(QSize(64, 48));
+    const QString paths[] = {
+        dir.filePath(QStringLiteral("missing.jpg")),
+        writeFile(dir, QStringLiteral("truncated.jpg"), whole.left(40)),
+        writeFile(dir, QStringLiteral("text.jpg"), "not a picture"),
+        writeFile(dir, QStringLiteral("movie.mov"), QByteArray(1024, '\0')),
+        writeFile(dir, QStringLiteral("empty.png"), {}),
+    };
+    int failures = 0;
+    for (const QString &path : paths) {
+        SCOPED_TRACE(qPrintable(path));
+        QPointer<OVNImageViewer> viewer = openViewer(path, 1);
+        EXPECT_FALSE(waitForLoad(viewer));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(viewer.isNull()) << "the failed document stays open";
+        ASSERT_EQ(alerts->shown().size(), ++failures);
+        EXPECT_EQ(alerts->shown().last().informativeText, QStringLiteral("Failed to load media file"));
+    }
+    Alerts::setPresenter(nullptr);
+}
+
+TEST(OVNImageLoaderTest, StaleAndOrphanedLoadsAreDropped)
+{
+    // The first load is the slow one: it finishes after the second and must not replace it.
+    OVNImageLoader loader;
+    std::atomic<int> decoded = 0;
+    loader.setDecoder([&](const OVNImageLoader::Request &request, bool) {
+        QThread::msleep(request.path == QLatin1String("slow") ? 300 : 10);
+        ++decoded;
+        return QImage(request.path == QLatin1String("slow") ? 2 : 1, 1, QImage::Format_RGB32);
+    });
+    QList<OVNImageLoader::Result> results;
+    QObject::connect(&loader, &OVNImageLoader::loaded, [&](const OVNImageLoader::Result &r) { results.append(r); });
+    loader.load({QStringLiteral("slow"), QStringLiteral("Image"), 0, {}});
+    const quint64 newer = loader.load({QStringLiteral("fast"), QStringLiteral("Image"), 0, {}});
+    OVNImageLoader::waitForAll();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(decoded, 2);
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_EQ(results[0].generation, newer);
+    EXPECT_EQ(results[0].image.width(), 1);
+
+    // A window closed while its picture decodes: the decoder finishes, nothing reaches the window.
+    auto orphan = std::make_unique<OVNImageLoader>();
+    std::atomic<bool> started = false;
+    orphan->setDecoder([&](const OVNImageLoader::Request &, bool) {
+        started = true;
+        QThread::msleep(200);
+        return QImage(1, 1, QImage::Format_RGB32);
+    });
+    orphan->load({QStringLiteral("slow"), QStringLiteral("Image"), 0, QSize(10, 10)});
+    while (!started)
+        QThread::msleep(1);
+    orphan.reset();
+    OVNImageLoader::waitForAll();
+    QCoreApplication::processEvents();
+}
+
+TEST(OVNZoomPanelTest, AlphaPositionAndImage)
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    const QString alphaKey = QStringLiteral("zoomPanelAlpha");
+    for (const QVariant &stored : {QVariant(), QVariant(0.0), QVariant(0.4)}) {
+        if (stored.isValid())
+            defaults.setObject(stored, alphaKey);
+        else
+            defaults.removeObjectForKey(alphaKey);
+        OVNZoomPanel panel;
+        const double expected = stored.isValid() && stored.toDouble() > 0 ? stored.toDouble() : 0.7;
+        EXPECT_DOUBLE_EQ(panel.alpha(), expected);
+        EXPECT_DOUBLE_EQ(panel.transparencySlider()->value() / 100.0, expected);
+    }
+    {
+        OVNZoomPanel panel;
+        panel.transparencySlider()->setValue(0);
+        EXPECT_DOUBLE_EQ(panel.windowOpacity(), 0.0);
+        EXPECT_DOUBLE_EQ(defaults.doubleForKey(alphaKey), 0.0);
+        EXPECT_EQ(OVNZoomPanel::instance(), &panel);
+        panel.setImage(QImage(8, 8, QImage::Format_RGB32));
+        EXPECT_FALSE(panel.image().isNull());
+        panel.setImage(QImage());
+        EXPECT_TRUE(panel.image().isNull());
+        // Only saveWindowPosition keeps the frame.
+        panel.setGeometry(40, 50, 300, 320);
+        panel.saveWindowPosition();
+        panel.setGeometry(400, 500, 300, 320);
+    }
+    EXPECT_EQ(OVNZoomPanel::instance(), nullptr);
+    OVNZoomPanel panel;
+    EXPECT_DOUBLE_EQ(panel.alpha(), 0.7);
+    EXPECT_EQ(panel.geometry(), QRect(40, 50, 300, 320));
+}

@@ -1,0 +1,109 @@
+#include "viewers/OVNImageLoader.h"
+
+#include "formats/OVNHelper.h"
+#include "platform/ImageFileReader.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <mutex>
+
+namespace {
+QThreadPool &pool()
+{
+    static QThreadPool threads;
+    return threads;
+}
+} // namespace
+
+// What a running load reaches its loader through: cleared when the loader goes, under the lock,
+// so that no call is queued to a deleted loader.
+struct OVNImageLoader::Link {
+    std::mutex mutex;
+    OVNImageLoader *loader = nullptr;
+};
+
+OVNImageLoader::OVNImageLoader(QObject *parent) : QObject(parent), m_decoder(&OVNImageLoader::decode),
+    m_link(std::make_shared<Link>())
+{
+    m_link->loader = this;
+}
+
+OVNImageLoader::~OVNImageLoader()
+{
+    std::lock_guard lock(m_link->mutex);
+    m_link->loader = nullptr;
+}
+
+quint64 OVNImageLoader::load(const Request &request)
+{
+    const quint64 generation = ++m_generation;
+    auto post = [link = m_link](const Result &result) {
+        std::lock_guard lock(link->mutex);
+        if (!link->loader)
+            return;
+        // Posted under the lock: the loader cannot be deleted before the call is queued, and Qt
+        // drops the queued call if it is deleted afterwards.
+        QMetaObject::invokeMethod(link->loader, [loader = link->loader, result] { loader->deliver(result); },
+                                  Qt::QueuedConnection);
+    };
+    // The reduced picture decodes beside the whole one, so that the whole one is not delayed.
+    if (request.processor == QLatin1String("Image") && request.previewSize.isValid()) {
+        pool().start([post, decoder = m_decoder, request, generation] {
+            QImage preview = decoder(request, true);
+            if (!preview.isNull())
+                post({generation, std::move(preview), true});
+        });
+    }
+    pool().start([post, decoder = m_decoder, request, generation] {
+        Result whole{generation, decoder(request, false), false, {}};
+        // Reduced here, so that the GUI thread does not scale a camera's picture while painting.
+        if (request.previewSize.isValid())
+            whole.screen = reducedToFit(whole.image, request.previewSize);
+        post(whole);
+    });
+    return generation;
+}
+
+QImage OVNImageLoader::reducedToFit(const QImage &image, QSize box)
+{
+    if (image.isNull() || !box.isValid())
+        return {};
+    const QSize size = ImageFileReader::fittedSize(image.size(), box);
+    QImage source = image;
+    // A large reduction in one smooth pass is slow; a fast pass to twice the size leaves it little.
+    if (source.width() > 4 * size.width() && source.height() > 4 * size.height())
+        source = source.scaled(size * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void OVNImageLoader::cancel()
+{
+    ++m_generation;
+}
+
+void OVNImageLoader::deliver(const Result &result)
+{
+    if (result.generation != m_generation || (result.preview && m_wholeDelivered == m_generation))
+        return;
+    if (!result.preview)
+        m_wholeDelivered = result.generation;
+    emit loaded(result);
+}
+
+QImage OVNImageLoader::decode(const Request &request, bool preview)
+{
+    if (request.processor == QLatin1String("Image"))
+        return ImageFileReader::read(request.path, preview ? request.previewSize : QSize());
+    if (request.processor == QLatin1String("RAW"))
+        return OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor);
+    if (request.processor == QLatin1String("DCRAW"))
+        return OVNHelper::imageForDCRAWMediaFile(request.path, request.shrinkFactor);
+    return {};
+}
+
+void OVNImageLoader::waitForAll()
+{
+    pool().waitForDone();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// Decodes pictures for a window off the GUI thread: the image viewer, the light table and the
+// adjustment window each keep one. Every load is numbered on the GUI thread; its picture comes
+// back through a queued call on the GUI thread, and only while the loader (so its window) lives
+// and no newer load has started: a slow old load never overwrites a newer picture.
+class OVNImageLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Request {
+        QString path;
+        QString processor;    // the file-type table's: "Image", "RAW" or "DCRAW"; others fail
+        int shrinkFactor = 0; // for "RAW": 1/2^n a side, 0 the whole picture
+        QSize previewSize;    // valid: an "Image" first comes reduced to fit it, then whole
+    };
+    struct Result {
+        quint64 generation = 0;
+        QImage image;         // null: the load failed
+        bool preview = false; // a reduced picture; the whole one follows
+        QImage screen;        // with a preview size: the whole picture already reduced to fit it
+    };
+    // Decodes one picture (preview: fitting the request's preview size); replaceable for tests.
+    using Decoder = std::function<QImage(const Request &request, bool preview)>;
+
+    explicit OVNImageLoader(QObject *parent = nullptr);
+    ~OVNImageLoader() override;
+
+    // Starts a load; its number. On the GUI thread.
+    quint64 load(const Request &request);
+    // Results of loads started before now are dropped.
+    void cancel();
+    quint64 generation() const { return m_generation; }
+    void setDecoder(Decoder decoder) { m_decoder = std::move(decoder); }
+
+    // `image` reduced to fit `box` (its aspect kept), as cheaply as looks well.
+    static QImage reducedToFit(const QImage &image, QSize box);
+    // The program's decoding of a request: ImageFileReader for "Image", the RAW loaders otherwise.
+    static QImage decode(const Request &request, bool preview);
+    // Waits for every load of every loader to end (tests, and before the program exits).
+    static void waitForAll();
+
+signals:
+    // The current load's picture (a preview first when one was asked for), or a failure.
+    void loaded(const OVNImageLoader::Result &result);
+
+private:
+    struct Link;
+    void deliver(const Result &result);
+
+    quint64 m_generation = 0;
+    quint64 m_wholeDelivered = 0; // a reduced picture arriving after the whole one is dropped
+    Decoder m_decoder;
+    std::shared_ptr<Link> m_link;
+};

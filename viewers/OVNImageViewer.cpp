@@ -1,0 +1,288 @@
+#include "viewers/OVNImageViewer.h"
+
+#include "formats/OVNExtensionMapping.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+#include "platform/UserDefaults.h"
+#include "uikit/BundleImage.h"
+#include "uikit/OVNIconSetHelper.h"
+#include "viewers/OVNImageView.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolBar>
+
+namespace {
+
+constexpr float kZoomStep = 1.25f;
+const QString kRawKey = QStringLiteral("RAWOpenWithMediaViewer");
+
+struct ToolbarItem {
+    const char *identifier;
+    const char *label;
+    const char *toolTip;
+    const char *image;
+    void (OVNImageViewer::*action)();
+};
+
+const ToolbarItem kItems[] = {
+    {"OVNImageViewer RotateLeftToolbarItemIdentifier", "Rotate Left", "Rotate the image 90 degrees counterclock wise",
+     "tbRotateLeft", &OVNImageViewer::menuRotateLeft},
+    {"OVNImageViewer RotateRightToolbarItemIdentifier", "Rotate Right", "Rotate the image 90 degrees clockwise",
+     "tbRotateRight", &OVNImageViewer::menuRotateRight},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"OVNImageViewer ActualSizeToolbarItemIdentifier", "Actual Size", "Zooms viewer to actual image size",
+     "tbActualSize", &OVNImageViewer::menuActualSize},
+    {"OVNImageViewer ZoomToFitToolbarItemIdentifier", "Zoom To Fit", "Zooms image to fit current window size",
+     "tbZoomToFit", &OVNImageViewer::menuZoomToFit},
+    {"OVNImageViewer FullResolutionToolbarItemIdentifier", "Full Resolution", "Load RAW Image with full resolution",
+     "tbFullRes", &OVNImageViewer::menuFullResolution},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"OVNImageViewer ZoomInToolbarItemIdentifier", "Zoom In", "Zoom In", "tbZoomIn", &OVNImageViewer::menuZoomIn},
+    {"OVNImageViewer ZoomOutToolbarItemIdentifier", "Zoom Out", "Zoom Out", "tbZoomOut", &OVNImageViewer::menuZoomOut},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    // Opens the adjustment window once that exists; until then the item stays disabled.
+    {"OVNImageViewer AdjustToolbarItemIdentifier", "Adjust Image", "Open and adjust image", "tbAdjust", nullptr},
+};
+
+const QString kFullResolution = QStringLiteral("OVNImageViewer FullResolutionToolbarItemIdentifier");
+const QString kAdjust = QStringLiteral("OVNImageViewer AdjustToolbarItemIdentifier");
+
+QString toolbarStateKey()
+{
+    return QStringLiteral("NSToolbar Configuration ") + QLatin1String(OVNImageViewer::toolbarIdentifier);
+}
+
+} // namespace
+
+QStringList OVNImageViewer::toolbarItemIdentifiers()
+{
+    QStringList identifiers;
+    for (const ToolbarItem &item : kItems)
+        identifiers.append(item.identifier ? QString::fromLatin1(item.identifier) : QString());
+    return identifiers;
+}
+
+OVNImageViewer::OVNImageViewer(QWidget *parent) : QMainWindow(parent)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(800, 600);
+    m_scroller = new QScrollArea(this);
+    m_scroller->setFrameShape(QFrame::NoFrame);
+    m_scroller->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_view = new OVNImageView;
+    m_scroller->setWidget(m_view);
+    m_scroller->setWidgetResizable(false);
+    setCentralWidget(m_scroller);
+    m_loader = new OVNImageLoader(this);
+    connect(m_loader, &OVNImageLoader::loaded, this, &OVNImageViewer::loaded);
+
+    auto *toolbar = new QToolBar(this);
+    toolbar->setObjectName(QLatin1String(toolbarIdentifier));
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar->setIconSize(QSize(24, 24));
+    for (const ToolbarItem &item : kItems) {
+        if (!item.identifier) {
+            toolbar->addSeparator();
+            continue;
+        }
+        auto *action = new QAction(localizedMenu(item.label), this);
+        action->setObjectName(QLatin1String(item.identifier));
+        action->setToolTip(localizedMenu(item.toolTip));
+        const QImage icon = BundleImage::imageNamed(QLatin1String(item.image));
+        if (!icon.isNull())
+            action->setIcon(QIcon(QPixmap::fromImage(icon)));
+        if (item.action)
+            connect(action, &QAction::triggered, this, item.action);
+        else
+            action->setEnabled(false);
+        toolbar->addAction(action);
+        m_actions.append(action);
+    }
+    addToolBar(toolbar);
+    const QByteArray state = QByteArray::fromBase64(UserDefaults::standard().stringForKey(toolbarStateKey()).toLatin1());
+    if (!state.isEmpty())
+        restoreState(state);
+    validateToolbar();
+}
+
+OVNImageViewer::~OVNImageViewer() = default;
+
+QAction *OVNImageViewer::toolbarAction(const QString &identifier) const
+{
+    for (QAction *action : m_actions) {
+        if (action->objectName() == identifier)
+            return action;
+    }
+    return nullptr;
+}
+
+void OVNImageViewer::setOnLoadOrientation(int code)
+{
+    m_turn = OVNOrientation::turnFor(code);
+}
+
+void OVNImageViewer::setOnLoadRotation(int degrees)
+{
+    m_turn = {degrees, false};
+}
+
+void OVNImageViewer::loadAndShowFile(const QString &path)
+{
+    m_path = QFileInfo(path).absoluteFilePath();
+    setWindowFilePath(m_path);
+    setWindowTitle(QFileInfo(path).fileName());
+    m_view->setBackgroundColor(OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor")));
+    refreshView();
+    show();
+    raise();
+    activateWindow();
+    UserDefaults &defaults = UserDefaults::standard();
+    defaults.registerDefaults({{kRawKey, QStringLiteral("0")}});
+    m_shrinkFactor = defaults.integerForKey(kRawKey) == 1 ? 0 : 2;
+    if (m_processor.isEmpty())
+        m_processor = OVNExtensionMapping().getProcessorForFile(m_path);
+    startLoad();
+}
+
+void OVNImageViewer::startLoad()
+{
+    m_loaded = false;
+    m_view->setShowLoadingTag(true);
+    validateToolbar();
+    OVNImageLoader::Request request{m_path, m_processor, m_shrinkFactor, {}};
+    // The reduced picture fills the window until the whole one is decoded; both come fitted to
+    // the window (unturned), so that the GUI thread need not scale a camera's picture.
+    if (m_view->zoomType() == OVNImageView::Fit) {
+        const QSize box = m_scroller->viewport()->size() * devicePixelRatio();
+        request.previewSize = m_turn.degrees == 90 || m_turn.degrees == 270 ? box.transposed() : box;
+    }
+    m_loader->load(request);
+}
+
+void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
+{
+    if (m_failed)
+        return;
+    if (result.image.isNull()) {
+        m_failed = true;
+        emit loadFailed();
+        Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
+                              "format is supported by Ostrevan."),
+                    localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, this};
+        QPointer<OVNImageViewer> self(this);
+        Alerts::show(alert, [self](int) {
+            if (self)
+                self->close();
+        });
+        return;
+    }
+    m_view->setRotation(m_turn.degrees);
+    // A reduced picture was decoded to fit the window: it is its own screen copy.
+    const QImage image = OVNOrientation::flippedBeforeTurn(result.image, m_turn);
+    m_view->setImage(image, result.preview ? image : OVNOrientation::flippedBeforeTurn(result.screen, m_turn));
+    if (!result.preview) {
+        m_view->setShowLoadingTag(false);
+        if (m_processor == QLatin1String("Image"))
+            m_shrinkFactor = 0;
+        m_loaded = true;
+    } else {
+        m_view->setShowLoadingTag(false);
+    }
+    refreshView();
+    validateToolbar();
+    m_view->repaint();
+    emit pictureShown(result.preview);
+}
+
+void OVNImageViewer::validateToolbar()
+{
+    if (QAction *full = toolbarAction(kFullResolution))
+        full->setEnabled(m_shrinkFactor != 0);
+}
+
+void OVNImageViewer::refreshView()
+{
+    const QSizeF needed = m_view->currentViewSize();
+    const QSizeF bounds = m_scroller->viewport()->size();
+    QSizeF visible = bounds;
+    if (m_view->zoomType() == OVNImageView::Fit) {
+        m_scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_scroller->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    } else {
+        const bool wide = needed.width() > bounds.width();
+        const bool tall = needed.height() > bounds.height();
+        m_scroller->setHorizontalScrollBarPolicy(wide ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        m_scroller->setVerticalScrollBarPolicy(tall ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        visible = QSizeF(wide ? needed.width() : bounds.width(), tall ? needed.height() : bounds.height());
+    }
+    m_view->setVisibleSize(visible);
+    m_view->setScrollerSize(bounds);
+    m_view->update();
+}
+
+void OVNImageViewer::menuRotateLeft()
+{
+    m_view->rotateLeft();
+    refreshView();
+}
+
+void OVNImageViewer::menuRotateRight()
+{
+    m_view->rotateRight();
+    refreshView();
+}
+
+void OVNImageViewer::menuActualSize()
+{
+    m_view->setZoomType(OVNImageView::ActualSize);
+    refreshView();
+}
+
+void OVNImageViewer::menuZoomToFit()
+{
+    m_view->setZoomType(OVNImageView::Fit);
+    refreshView();
+}
+
+void OVNImageViewer::menuZoomIn()
+{
+    // Fit computes its factor while drawing; start from the one it would draw at now.
+    const float factor = m_view->effectiveFactor();
+    m_view->setZoomType(OVNImageView::Free);
+    m_view->setZoomFactor(factor * kZoomStep);
+    refreshView();
+}
+
+void OVNImageViewer::menuZoomOut()
+{
+    const float factor = m_view->effectiveFactor();
+    m_view->setZoomType(OVNImageView::Free);
+    m_view->setZoomFactor(factor / kZoomStep);
+    refreshView();
+}
+
+void OVNImageViewer::menuFullResolution()
+{
+    if (m_path.isEmpty() || m_failed)
+        return;
+    m_shrinkFactor = 0;
+    startLoad();
+}
+
+void OVNImageViewer::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    refreshView();
+}
+
+void OVNImageViewer::closeEvent(QCloseEvent *event)
+{
+    UserDefaults::standard().setString(QString::fromLatin1(saveState().toBase64()), toolbarStateKey());
+    m_loader->cancel();
+    QMainWindow::closeEvent(event);
+}
