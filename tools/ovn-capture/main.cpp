@@ -4,12 +4,15 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCaptureDownload.h"
+#include "import/OVNImportCamera.h"
 #include "platform/CaptureDevice.h"
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -22,6 +25,8 @@ void usage()
     std::fprintf(stderr,
                  "usage: ovn-capture --list\n"
                  "       ovn-capture [--device ID] [--catalog CATALOG] [--set KEY=VALUE]... [--cancel-after K]\n"
+                 "       ovn-capture --screenshot PREFIX [--set KEY=VALUE]...  (the capture window and, after a\n"
+                 "       download from the first device, its status view, as PREFIX-window.png, PREFIX-status.png)\n"
                  "  Devices: cards under the volume roots ($OVN_VOLUME_ROOTS), directory-browse cameras over\n"
                  "  the folders of $OVN_CAPTURE_DISK (DIR[:DIR]) and the cameras libgphoto2 detects.\n"
                  "  CATALOG is a catalog file (made when missing); without it nothing is catalogued.\n");
@@ -76,19 +81,22 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString deviceId;
     QString catalog;
     QVariantMap overrides;
     int cancelAfter = -1;
     bool list = false;
+    QString screenshot;
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--list"))
             list = true;
         else if (option == QLatin1String("--device") && !args.isEmpty())
             deviceId = args.takeFirst();
+        else if (option == QLatin1String("--screenshot") && !args.isEmpty())
+            screenshot = args.takeFirst();
         else if (option == QLatin1String("--catalog") && !args.isEmpty())
             catalog = args.takeFirst();
         else if (option == QLatin1String("--cancel-after") && !args.isEmpty())
@@ -112,6 +120,30 @@ int main(int argc, char *argv[])
                 device->close();
             std::printf("device %s\t%s\t%d files\n", qPrintable(entry.id), qPrintable(entry.name), count);
         }
+        return 0;
+    }
+
+    if (!screenshot.isEmpty()) {
+        QTemporaryDir scratch;
+        UserDefaults defaults(scratch.filePath(QStringLiteral("prefs.plist")));
+        OVNImportCamera window(defaults);
+        window.refreshDevices(true);
+        window.makeKeyAndOrderFront();
+        QEventLoop loop;
+        QTimer::singleShot(500, &loop, &QEventLoop::quit);
+        loop.exec();
+        window.grab().save(screenshot + QStringLiteral("-window.png"));
+        QVariantMap settings = window.getDictionaryFromSettings();
+        settings.insert(QStringLiteral("svCatalogSelection_"), QStringLiteral("0"));
+        for (auto it = overrides.cbegin(); it != overrides.cend(); ++it)
+            settings.insert(it.key(), it.value());
+        window.loadSettingsFromDictionary(settings);
+        QObject::connect(&window, &OVNImportCamera::downloadFinished, &loop, &QEventLoop::quit);
+        window.downloadFiles();
+        loop.exec();
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+        window.grab().save(screenshot + QStringLiteral("-status.png"));
         return 0;
     }
 
