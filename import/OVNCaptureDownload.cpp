@@ -1,6 +1,7 @@
 #include "import/OVNCaptureDownload.h"
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNImportHelper.h"
 #include "platform/CaptureDevice.h"
@@ -10,8 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+#include <QThreadPool>
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -210,8 +216,47 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
 
     const bool renaming = on(settings, "svNamingSwitch_");
     const int digits = std::clamp(number(settings, "svNamingCounterDigits_"), 1, 10);
-    OVNImportHelper helper;
-    helper.loadPreferences();
+    // Thumbnails are made on a pool of threads while the next files download; the records go into
+    // the catalog on this thread, through the download's own connection, in file order.
+    struct Job {
+        QString path;
+        QVariantMap record;
+        QByteArray thumbnail;
+        bool done = false;
+    };
+    std::vector<std::shared_ptr<Job>> jobs;
+    std::size_t inserted = 0;
+    std::mutex mutex;
+    std::condition_variable ready;
+    QThreadPool pool;
+    const int threads = std::max(1, QThread::idealThreadCount());
+    pool.setMaxThreadCount(threads);
+    std::shared_ptr<const OVNExtensionMapping> mapping;
+    OVNImportHelper::Preferences preferences;
+    if (connection) {
+        mapping = std::make_shared<const OVNExtensionMapping>();
+        preferences = OVNImportHelper::readPreferences();
+    }
+    auto insertDone = [&](std::size_t keepInFlight) {
+        while (inserted < jobs.size()) {
+            Job &job = *jobs[inserted];
+            {
+                std::unique_lock lock(mutex);
+                if (!job.done && jobs.size() - inserted <= keepInFlight)
+                    return;
+                ready.wait(lock, [&job] { return job.done; });
+            }
+            if (!job.thumbnail.isEmpty()) {
+                job.record.insert(QStringLiteral("categoryid"), result.collectionId);
+                if (!connection->addMediaListEntry(job.record).isEmpty()) {
+                    result.catalogued.append(job.path);
+                    report.fileCatalogued(job.path, job.thumbnail);
+                }
+            }
+            jobs[inserted].reset();
+            ++inserted;
+        }
+    };
     report.started(int(files.size()));
     for (int k = 0; k < files.size(); ++k) {
         if (cancel) {
@@ -249,16 +294,24 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         if (!backup.isEmpty())
             copyExclusive(path, backup);
         if (connection && !cancel) {
-            QVariantMap record;
-            const QByteArray thumbnail = helper.thumbnailForMediaFile(path, record);
-            if (!thumbnail.isEmpty()) {
-                record.insert(QStringLiteral("categoryid"), result.collectionId);
-                if (!connection->addMediaListEntry(record).isEmpty()) {
-                    result.catalogued.append(path);
-                    report.fileCatalogued(path, thumbnail);
-                }
-            }
+            auto job = std::make_shared<Job>();
+            job->path = path;
+            jobs.push_back(job);
+            pool.start([job, mapping, preferences, &mutex, &ready] {
+                OVNImportHelper helper(mapping);
+                helper.setPreferences(preferences);
+                QVariantMap record;
+                const QByteArray thumbnail = helper.thumbnailForMediaFile(job->path, record);
+                std::lock_guard lock(mutex);
+                job->record = std::move(record);
+                job->thumbnail = thumbnail;
+                job->done = true;
+                ready.notify_all();
+            });
+            // Inserts what is ready; waits only when too many files are ahead of the catalog.
+            insertDone(std::size_t(threads) * 2);
         }
     }
+    insertDone(0);
     return result;
 }
