@@ -8,6 +8,7 @@
 #include "platform/Localized.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -237,6 +238,23 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         mapping = std::make_shared<const OVNExtensionMapping>();
         preferences = OVNImportHelper::readPreferences();
     }
+    // Records go in by transactions of up to a second's worth: one commit per record would make the
+    // catalog file wait for the disk at every file.
+    QList<QPair<QString, QByteArray>> pending;
+    QElapsedTimer batchAge;
+    auto commit = [&] {
+        if (pending.isEmpty())
+            return;
+        if (connection->commitTransaction()) {
+            for (const auto &[path, thumbnail] : pending) {
+                result.catalogued.append(path);
+                report.fileCatalogued(path, thumbnail);
+            }
+        } else {
+            connection->rollbackTransaction();
+        }
+        pending.clear();
+    };
     auto insertDone = [&](std::size_t keepInFlight) {
         while (inserted < jobs.size()) {
             Job &job = *jobs[inserted];
@@ -247,11 +265,15 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 ready.wait(lock, [&job] { return job.done; });
             }
             if (!job.thumbnail.isEmpty()) {
-                job.record.insert(QStringLiteral("categoryid"), result.collectionId);
-                if (!connection->addMediaListEntry(job.record).isEmpty()) {
-                    result.catalogued.append(job.path);
-                    report.fileCatalogued(job.path, job.thumbnail);
+                if (pending.isEmpty()) {
+                    connection->beginTransaction();
+                    batchAge.start();
                 }
+                job.record.insert(QStringLiteral("categoryid"), result.collectionId);
+                if (!connection->addMediaListEntry(job.record).isEmpty())
+                    pending.append({job.path, job.thumbnail});
+                if (batchAge.elapsed() > 1000)
+                    commit();
             }
             jobs[inserted].reset();
             ++inserted;
@@ -313,5 +335,7 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         }
     }
     insertDone(0);
+    if (connection)
+        commit();
     return result;
 }
