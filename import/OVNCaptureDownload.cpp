@@ -180,6 +180,8 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     if (!device.open(&error))
         return stop("Cannot open the capture device", error);
     const QList<CaptureFile> files = device.files(&error);
+    if (files.isEmpty() && !error.isEmpty())
+        return stop("Cannot open the capture device", error);
 
     result.destination = resolveFolder(text(settings, "svDestination1_"), on(settings, "svDestination1AddTSFolder_"));
     if (result.destination.isEmpty())
