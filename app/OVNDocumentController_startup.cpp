@@ -61,6 +61,7 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
 
     m_workflow = std::make_unique<OVNWorkflowPanel>(m_defaults);
     m_capture = std::make_unique<OVNImportCamera>(m_defaults);
+    m_capture->setConnectionFactory([this] { return createAndOpenDBConnection(); });
     m_zoom = std::make_unique<OVNZoomPanel>();
     m_express = std::make_unique<OVNExpressPanel>();
     m_udfThumbnails = std::make_unique<OVNUDFThumbnails>(m_defaults);

@@ -209,8 +209,9 @@ TEST_F(StartupSequenceTest, TerminationClosesTheConnectionThenSavesWorkflowThenC
     controller->applicationWillTerminate();
     EXPECT_FALSE(controller->databaseConnection()->isDBConnectionActive());
     EXPECT_EQ(defaults.stringForKey("MSAAutomount"), "1");
-    // Both write the same keys, the capture window last.
-    EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->capturePanel()->frameGeometry().x());
+    // Each keeps its own place.
+    EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->workflowPanel()->frameGeometry().x());
+    EXPECT_EQ(defaults.doubleForKey("CapturePanelX"), controller->capturePanel()->frameGeometry().x());
 
     // A second termination (the event loop's end after Quit) changes nothing.
     defaults.setDouble(-1, "WorkflowPanelX");

@@ -1,0 +1,343 @@
+#include "import/OVNCaptureDownload.h"
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNImportHelper.h"
+#include "platform/CaptureDevice.h"
+#include "platform/Localized.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QThreadPool>
+
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QString text(const QVariantMap &settings, const char *key)
+{
+    return settings.value(QLatin1String(key)).toString();
+}
+
+bool on(const QVariantMap &settings, const char *key)
+{
+    return text(settings, key) == QLatin1String("1");
+}
+
+int number(const QVariantMap &settings, const char *key)
+{
+    return text(settings, key).toInt();
+}
+
+// Descriptor of a file made exclusively in `folder` under `name`, or "-1", "-2"... before the
+// extension when that name is taken; -1 with `path` empty when none could be made.
+int createExclusive(const QString &folder, const QString &name, QString *path, QString *error)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        const QString candidate = folder + QLatin1Char('/')
+                                  + (attempt == 0 ? name : base + QStringLiteral("-%1").arg(attempt) + extension);
+        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            *path = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            *error = QString::fromLocal8Bit(strerror(errno));
+            break;
+        }
+    }
+    path->clear();
+    if (error->isEmpty())
+        *error = QStringLiteral("no free name");
+    return -1;
+}
+
+bool copyExclusive(const QString &source, const QString &folder)
+{
+    QString path;
+    QString error;
+    const int fd = createExclusive(folder, QFileInfo(source).fileName(), &path, &error);
+    if (fd < 0)
+        return false;
+    QFile in(source);
+    QFile out;
+    bool ok = in.open(QIODevice::ReadOnly) && out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+    while (ok) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty())
+            break;
+        ok = out.write(chunk) == chunk.size();
+    }
+    if (!out.isOpen())
+        ::close(fd);
+    out.close();
+    if (!ok)
+        QFile::remove(path);
+    return ok;
+}
+
+} // namespace
+
+QStringList OVNCaptureDownload::settingsKeys()
+{
+    static const QStringList keys{
+        QStringLiteral("svDestination1_"), QStringLiteral("svDestination1AddTSFolder_"),
+        QStringLiteral("svDestination2_"), QStringLiteral("svDestination2AddTSFolder_"),
+        QStringLiteral("svCreatorSelection_"), QStringLiteral("svCreator_"),
+        QStringLiteral("svCatalogSelection_"), QStringLiteral("svCatalog_"),
+        QStringLiteral("svNamingSwitch_"), QStringLiteral("svNamingCaptureName_"),
+        QStringLiteral("svNamingPostfix_"), QStringLiteral("svNamingPrefix_"),
+        QStringLiteral("svNamingSample_"), QStringLiteral("svNamingSuffix_"),
+        QStringLiteral("svNamingCouterOptionsSelection_"), QStringLiteral("svNamingCounterDigits_"),
+        QStringLiteral("svPostSuccessDeleteAfterDLSwitch_"), QStringLiteral("svPostSuccessEjectAfterDLSwitch_"),
+        QStringLiteral("svPostSuccessShowStatusAfterDLSwitch_"), QStringLiteral("svPostSuccessRevealInFinder_"),
+        QStringLiteral("svPostErrorDeleteAfterDLSwitch_"), QStringLiteral("svPostErrorEjectAfterDLSwitch_"),
+        QStringLiteral("svPostErrorShowStatusAfterDLSwitch_"), QStringLiteral("svPostErrorRevealInFinder_")};
+    return keys;
+}
+
+QString OVNCaptureDownload::composeFileName(const QString &prefix, const QString &captureName, const QString &suffix,
+                                            int digits, qint64 value, const QString &postfix)
+{
+    QString name = prefix + captureName + suffix;
+    if (digits > 0)
+        name += QStringLiteral("%1").arg(value, digits, 10, QLatin1Char('0'));
+    return name + postfix;
+}
+
+QString OVNCaptureDownload::safeName(const QString &name, int position)
+{
+    qsizetype begin = 0;
+    qsizetype end = name.size();
+    while (begin < end && name.at(begin).category() == QChar::Other_Control)
+        ++begin;
+    while (end > begin && name.at(end - 1).category() == QChar::Other_Control)
+        --end;
+    QString out = name.mid(begin, end - begin);
+    out.replace(QLatin1Char('/'), QLatin1Char('-'));
+    out.replace(QChar(0), QLatin1Char('-'));
+    if (out.isEmpty() || out == QLatin1String(".") || out == QLatin1String(".."))
+        out = QStringLiteral("file-%1").arg(position);
+    return out;
+}
+
+QString OVNCaptureDownload::resolveFolder(const QString &text, bool timeStamped)
+{
+    if (text.isEmpty())
+        return {};
+    const QString path = OVNHelper::expandTilde(text);
+    if (timeStamped) {
+        const QString folder = OVNHelper::createImportFolderAtLocation(path);
+        return QFileInfo(folder).isDir() ? folder : QString();
+    }
+    return QFileInfo(path).isDir() ? QDir::cleanPath(path) : QString();
+}
+
+QString OVNCaptureDownload::collectionName(const QString &deviceName)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc();
+    const int minutes = (offset < 0 ? -offset : offset) / 60;
+    return deviceName + QStringLiteral(" - ") + now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+           + QStringLiteral(" %1%2%3")
+                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const QVariantMap &settings,
+                                                   const QString &captureName, const ConnectionFactory &connections,
+                                                   const std::atomic<bool> &cancel, Observer *observer)
+{
+    Observer none;
+    Observer &report = observer ? *observer : none;
+    Result result;
+    struct SessionCloser {
+        CaptureDevice &device;
+        ~SessionCloser() { device.close(); }
+    } closer{device};
+
+    auto stop = [&result](const char *title, const QString &message) {
+        result.alertTitle = localized(title);
+        result.alertMessage = message;
+        return result;
+    };
+
+    QString error;
+    if (!device.open(&error))
+        return stop("Cannot open the capture device", error);
+    const QList<CaptureFile> files = device.files(&error);
+    if (files.isEmpty() && !error.isEmpty())
+        return stop("Cannot open the capture device", error);
+
+    result.destination = resolveFolder(text(settings, "svDestination1_"), on(settings, "svDestination1AddTSFolder_"));
+    if (result.destination.isEmpty())
+        return stop("Failed to create download folder",
+                    localized("The destinations folder could not be found/created on your destination disc. "
+                              "Please check your destination path."));
+    QString backup;
+    if (!text(settings, "svDestination2_").isEmpty()) {
+        backup = resolveFolder(text(settings, "svDestination2_"), on(settings, "svDestination2AddTSFolder_"));
+        if (backup.isEmpty())
+            return stop("Failed to create backup folder",
+                        localized("The backup folder could not be found/created on your destination disc. "
+                                  "Please check your backup path."));
+        report.backupFolderMade(backup);
+    }
+    if (cancel) {
+        result.cancelled = true;
+        return result;
+    }
+
+    std::unique_ptr<OVNDatabaseAccess> connection;
+    const int catalogChoice = number(settings, "svCatalogSelection_");
+    if (catalogChoice != 0) {
+        const QString name = catalogChoice == 1 ? collectionName(device.name()) : text(settings, "svCatalog_");
+        connection = connections ? connections() : nullptr;
+        if (connection)
+            result.collectionId = connection->addCategoryListEntry(name, QStringLiteral("C"));
+        if (result.collectionId.isEmpty())
+            return stop("Failed to create catalog",
+                        localized("The catalog for your images could not be created. Please check that your "
+                                  "catalog does not contain illegal special characters and that your database "
+                                  "is available."));
+        report.collectionMade(name, result.collectionId);
+    }
+
+    const bool renaming = on(settings, "svNamingSwitch_");
+    const int digits = std::clamp(number(settings, "svNamingCounterDigits_"), 1, 10);
+    // Thumbnails are made on a pool of threads while the next files download; the records go into
+    // the catalog on this thread, through the download's own connection, in file order.
+    struct Job {
+        QString path;
+        QVariantMap record;
+        QByteArray thumbnail;
+        bool done = false;
+    };
+    std::vector<std::shared_ptr<Job>> jobs;
+    std::size_t inserted = 0;
+    std::mutex mutex;
+    std::condition_variable ready;
+    QThreadPool pool;
+    const int threads = std::max(1, QThread::idealThreadCount());
+    pool.setMaxThreadCount(threads);
+    std::shared_ptr<const OVNExtensionMapping> mapping;
+    OVNImportHelper::Preferences preferences;
+    if (connection) {
+        mapping = std::make_shared<const OVNExtensionMapping>();
+        preferences = OVNImportHelper::readPreferences();
+    }
+    // Records go in by transactions of up to a second's worth: one commit per record would make the
+    // catalog file wait for the disk at every file.
+    QList<QPair<QString, QByteArray>> pending;
+    QElapsedTimer batchAge;
+    auto commit = [&] {
+        if (pending.isEmpty())
+            return;
+        if (connection->commitTransaction()) {
+            for (const auto &[path, thumbnail] : pending) {
+                result.catalogued.append(path);
+                report.fileCatalogued(path, thumbnail);
+            }
+        } else {
+            connection->rollbackTransaction();
+        }
+        pending.clear();
+    };
+    auto insertDone = [&](std::size_t keepInFlight) {
+        while (inserted < jobs.size()) {
+            Job &job = *jobs[inserted];
+            {
+                std::unique_lock lock(mutex);
+                if (!job.done && jobs.size() - inserted <= keepInFlight)
+                    return;
+                ready.wait(lock, [&job] { return job.done; });
+            }
+            if (!job.thumbnail.isEmpty()) {
+                if (pending.isEmpty()) {
+                    connection->beginTransaction();
+                    batchAge.start();
+                }
+                job.record.insert(QStringLiteral("categoryid"), result.collectionId);
+                if (!connection->addMediaListEntry(job.record).isEmpty())
+                    pending.append({job.path, job.thumbnail});
+                if (batchAge.elapsed() > 1000)
+                    commit();
+            }
+            jobs[inserted].reset();
+            ++inserted;
+        }
+    };
+    report.started(int(files.size()));
+    for (int k = 0; k < files.size(); ++k) {
+        if (cancel) {
+            result.cancelled = true;
+            break;
+        }
+        const CaptureFile &file = files.at(k);
+        report.fileStarted(k, file.name, file.size);
+        QString name = file.name;
+        if (renaming) {
+            name = composeFileName(text(settings, "svNamingPrefix_"), captureName, text(settings, "svNamingSuffix_"),
+                                   digits, k, text(settings, "svNamingPostfix_"));
+            const QString extension = QFileInfo(file.name).suffix();
+            if (!extension.isEmpty())
+                name += QLatin1Char('.') + extension;
+        }
+        name = safeName(name, k);
+        QString path;
+        error.clear();
+        const int fd = createExclusive(result.destination, name, &path, &error);
+        bool ok = fd >= 0 && device.download(file, fd, &error);
+        if (fd >= 0 && ::close(fd) != 0 && ok) {
+            ok = false;
+            error = QString::fromLocal8Bit(strerror(errno));
+        }
+        if (!ok) {
+            if (!path.isEmpty())
+                QFile::remove(path);
+            result.failed.append(file.name);
+            report.fileFailed(k, file.name, error);
+            continue;
+        }
+        result.files.append(path);
+        report.fileDownloaded(k, file.name, path);
+        if (!backup.isEmpty())
+            copyExclusive(path, backup);
+        if (connection && !cancel) {
+            auto job = std::make_shared<Job>();
+            job->path = path;
+            jobs.push_back(job);
+            pool.start([job, mapping, preferences, &mutex, &ready] {
+                OVNImportHelper helper(mapping);
+                helper.setPreferences(preferences);
+                QVariantMap record;
+                const QByteArray thumbnail = helper.thumbnailForMediaFile(job->path, record);
+                std::lock_guard lock(mutex);
+                job->record = std::move(record);
+                job->thumbnail = thumbnail;
+                job->done = true;
+                ready.notify_all();
+            });
+            // Inserts what is ready; waits only when too many files are ahead of the catalog.
+            insertDone(std::size_t(threads) * 2);
+        }
+    }
+    insertDone(0);
+    if (connection)
+        commit();
+    return result;
+}

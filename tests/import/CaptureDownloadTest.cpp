@@ -1,0 +1,211 @@
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "import/OVNCaptureDownload.h"
+#include "platform/CaptureDevice.h"
+#include "platform/SettingsPresetStore.h"
+#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace {
+
+void writeJpeg(const QString &path, int seed)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor((seed * 37) % 256, (seed * 91) % 256, 120));
+    ASSERT_TRUE(image.save(path, "JPEG", 85));
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Calls a hook after each file, so that a case can cancel or pull the device away mid-download.
+class Hook : public OVNCaptureDownload::Observer
+{
+public:
+    std::function<void(int)> after;
+    QStringList backups;
+    QString collectionName;
+    void fileDownloaded(int k, const QString &, const QString &) override { if (after) after(k); }
+    void fileFailed(int k, const QString &, const QString &) override { if (after) after(k); }
+    void backupFolderMade(const QString &folder) override { backups.append(folder); }
+    void collectionMade(const QString &name, const QString &) override { collectionName = name; }
+};
+
+} // namespace
+
+TEST(CaptureDownloadTest, NamesAreComposedAndKeptInsideTheFolder)
+{
+    EXPECT_EQ(OVNCaptureDownload::composeFileName("A", "Trip", "-", 4, 7, "z"), "ATrip-0007z");
+    EXPECT_EQ(OVNCaptureDownload::composeFileName("", "", "", 10, 1, ""), "0000000001");
+    EXPECT_EQ(OVNCaptureDownload::composeFileName("x", "", "", 0, 5, "y"), "xy");
+    EXPECT_EQ(OVNCaptureDownload::composeFileName("", "", "", 2, 12345, ""), "12345");
+    const struct { QString in; QString out; } names[] = {
+        {"IMG_1.JPG", "IMG_1.JPG"}, {"\t\nIMG.JPG\r", "IMG.JPG"}, {"../../etc/x", "..-..-etc-x"},
+        {"a/b", "a-b"}, {QString("a") + QChar(0) + "b", "a-b"}, {"", "file-3"}, {".", "file-3"},
+        {"..", "file-3"}, {"\x01", "file-3"}};
+    for (const auto &name : names)
+        EXPECT_EQ(OVNCaptureDownload::safeName(name.in, 3), name.out) << name.in.toStdString();
+}
+
+// Every case runs one download from a directory-browse camera (or a card) of three JPEGs in two
+// folders and checks the files, the counts and the catalog.
+TEST(CaptureDownloadTest, DownloadsFromACameraAndACard)
+{
+    struct Case {
+        const char *what;
+        bool card;
+        QVariantMap settings;
+        std::function<void(const QString &device, const QString &dest)> before;
+        std::function<void(int k, const QString &device, std::atomic<bool> &cancel)> after;
+        QStringList expectNames;
+        int downloaded, errors, catalogued;
+    };
+    const QVariantMap rename{{"svNamingSwitch_", "1"}, {"svNamingPrefix_", "A"}, {"svNamingSuffix_", "-"},
+                             {"svNamingCounterDigits_", "4"}, {"svNamingPostfix_", "z"}, {"svCatalogSelection_", "1"}};
+    const Case cases[] = {
+        {"renamed, catalogued, backed up", false,
+         rename, {}, {},
+         {"ATrip-0000z.JPG", "ATrip-0001z.JPG", "ATrip-0002z.JPG"}, 3, 0, 3},
+        {"own names, not catalogued", false, {}, {}, {}, {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}, 3, 0, 0},
+        {"a card", true, {{"svCatalogSelection_", "2"}, {"svCatalog_", "Card"}}, {}, {},
+         {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}, 3, 0, 3},
+        {"a name clash adds -1", false, {},
+         [](const QString &, const QString &dest) { QFile f(dest + "/IMG_0002.JPG"); f.open(QIODevice::WriteOnly); f.write("mine"); },
+         {}, {"IMG_0001.JPG", "IMG_0002-1.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}, 3, 0, 0},
+        {"a ../ prefix stays inside", false, {{"svNamingSwitch_", "1"}, {"svNamingPrefix_", "../"}, {"svNamingCounterDigits_", "1"}},
+         {}, {}, {"..-Trip0.JPG", "..-Trip1.JPG", "..-Trip2.JPG"}, 3, 0, 0},
+        {"an unreadable file is an error", false, {{"svCatalogSelection_", "1"}}, {},
+         [](int k, const QString &device, std::atomic<bool> &) { if (k == 0) QFile::remove(device + "/100/IMG_0002.JPG"); },
+         {"IMG_0001.JPG", "IMG_0003.JPG"}, 2, 1, 2},
+        {"cancel after file 1", false, {{"svCatalogSelection_", "1"}}, {},
+         [](int k, const QString &, std::atomic<bool> &cancel) { if (k == 1) cancel = true; },
+         {"IMG_0001.JPG", "IMG_0002.JPG"}, 2, 0, 1},
+        {"the device goes away", false, {}, {},
+         [](int k, const QString &device, std::atomic<bool> &) { if (k == 0) QDir(device).removeRecursively(); },
+         {"IMG_0001.JPG"}, 1, 2, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString device = dir.filePath(c.card ? "vol/CARD/DCIM" : "cam");
+        QDir().mkpath(device + "/100");
+        QDir().mkpath(device + "/101");
+        writeJpeg(device + "/101/IMG_0003.JPG", 3);
+        writeJpeg(device + "/100/IMG_0002.JPG", 2);
+        writeJpeg(device + "/100/IMG_0001.JPG", 1);
+        const QString dest = dir.filePath("dest");
+        QDir().mkpath(dest);
+        if (c.before)
+            c.before(device, dest);
+        QVariantMap settings{{"svDestination1_", dest}, {"svDestination2_", dir.filePath("backup")},
+                             {"svDestination2AddTSFolder_", "1"}, {"svNamingCaptureName_", "ignored"}};
+        for (auto it = c.settings.cbegin(); it != c.settings.cend(); ++it)
+            settings.insert(it.key(), it.value());
+
+        const QString catalog = dir.filePath("catalog.sqlite");
+        const auto connections = [&catalog] {
+            auto connection = std::make_unique<OVNDatabaseAccess>();
+            connection->setConnectionDetails("Integrated", {}, {}, {}, catalog);
+            EXPECT_TRUE(connection->openDBConnection());
+            if (!connection->checkForDatabaseSetup())
+                OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+            return connection;
+        };
+        qputenv("OVN_VOLUME_ROOTS", dir.filePath("vol").toUtf8());
+        std::unique_ptr<CaptureDevice> camera = c.card ? CaptureDevices::card(dir.filePath("vol/CARD"))
+                                                       : CaptureDevices::directoryBrowseCamera(device);
+        ASSERT_TRUE(camera);
+        std::atomic<bool> cancel{false};
+        Hook hook;
+        hook.after = [&](int k) { if (c.after) c.after(k, device, cancel); };
+        const auto result = OVNCaptureDownload::run(*camera, settings, "Trip", connections, cancel, &hook);
+
+        EXPECT_TRUE(result.alertTitle.isEmpty()) << result.alertMessage.toStdString();
+        EXPECT_EQ(entries(dest), c.expectNames);
+        EXPECT_EQ(result.files.size(), c.downloaded);
+        EXPECT_EQ(result.failed.size(), c.errors);
+        EXPECT_EQ(result.catalogued.size(), c.catalogued);
+        EXPECT_EQ(result.processed(), c.downloaded + c.errors);
+        for (const QString &path : result.files)
+            EXPECT_TRUE(path.startsWith(dest + "/") && QFile::exists(path)) << path.toStdString();
+        if (c.before) {
+            EXPECT_EQ(QFile(dest + "/IMG_0002.JPG").size(), 4); // the earlier file is untouched
+        }
+        // One time-stamped backup folder holding every downloaded file.
+        ASSERT_EQ(hook.backups.size(), 1);
+        EXPECT_EQ(entries(dir.filePath("backup")).size(), 1);
+        EXPECT_EQ(entries(hook.backups.first()).size(), c.downloaded);
+        if (settings.value("svCatalogSelection_").toInt() == 1) {
+            EXPECT_TRUE(hook.collectionName.startsWith(camera->name() + " - 20")) << hook.collectionName.toStdString();
+        }
+        EXPECT_EQ(result.collectionId.isEmpty(), settings.value("svCatalogSelection_").toInt() == 0);
+        if (!result.collectionId.isEmpty()) {
+            auto db = connections();
+            EXPECT_EQ(db->getMediaMIDListForCategory(result.collectionId).size(), c.catalogued);
+        }
+    }
+}
+
+TEST(CaptureDownloadTest, StopsWithAnAlertAndAnEmptyDeviceEndsWithNoFiles)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("cam"));
+    QDir().mkpath(dir.filePath("dest"));
+    std::atomic<bool> cancel{false};
+    auto camera = CaptureDevices::directoryBrowseCamera(dir.filePath("cam"));
+    ASSERT_TRUE(camera);
+    auto result = OVNCaptureDownload::run(*camera, {{"svDestination1_", dir.filePath("dest")}}, "", {}, cancel);
+    EXPECT_TRUE(result.alertTitle.isEmpty());
+    EXPECT_EQ(result.processed(), 0);
+    const struct { QVariantMap settings; const char *alert; } stops[] = {
+        {{{"svDestination1_", dir.filePath("missing")}}, "Failed to create download folder"},
+        {{{"svDestination1_", dir.filePath("dest")}, {"svDestination2_", dir.filePath("missing")}}, "Failed to create backup folder"},
+        {{{"svDestination1_", dir.filePath("dest")}, {"svCatalogSelection_", "1"}}, "Failed to create catalog"},
+    };
+    for (const auto &stop : stops) {
+        result = OVNCaptureDownload::run(*camera, stop.settings, "", {}, cancel);
+        EXPECT_EQ(result.alertTitle, stop.alert);
+    }
+}
+
+TEST(CaptureDownloadTest, PresetsLoadSaveAndDelete)
+{
+    QTemporaryDir dir;
+    QFile resource(dir.filePath("TestPresets.plist"));
+    ASSERT_TRUE(resource.open(QIODevice::WriteOnly));
+    resource.write("({Title = First; Type = Setting; Creator = Ostrevan; Settings = {svCatalog_ = X;};},"
+                   " {Title = Other; Type = Filter;}, {Type = Setting;})");
+    resource.close();
+    qputenv("OVN_RESOURCES_DIR", dir.path().toUtf8());
+    UserDefaults defaults(dir.filePath("prefs.plist"));
+    SettingsPresetStore store(defaults, "TestPresets", "TestUserPresets", OVNCaptureDownload::settingsKeys());
+    store.load();
+    ASSERT_EQ(store.builtIn().size(), 1);
+    const QVariantMap first = store.firstSettings();
+    EXPECT_EQ(first.size(), 24);
+    EXPECT_EQ(first.value("svCatalog_"), "X");
+    EXPECT_EQ(first.value("svNamingCouterOptionsSelection_"), "");
+    store.addUserPreset("Mine", first);
+    store.addUserPreset("Mine", {});
+    EXPECT_EQ(store.userPresetIndex("Mine"), 0);
+    SettingsPresetStore again(defaults, "TestPresets", "TestUserPresets", OVNCaptureDownload::settingsKeys());
+    again.load();
+    ASSERT_EQ(again.user().size(), 2);
+    EXPECT_EQ(again.user().first().toMap().value("Creator"), "User");
+    EXPECT_TRUE(again.removeUserPreset(0));
+    EXPECT_FALSE(again.removeUserPreset(5));
+    EXPECT_EQ(again.user().size(), 1);
+    EXPECT_EQ(SettingsPresetStore::initialItem(3), 2);
+    EXPECT_EQ(SettingsPresetStore::initialItem(1), 0);
+    qunsetenv("OVN_RESOURCES_DIR");
+}
