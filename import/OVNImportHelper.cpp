@@ -7,6 +7,7 @@
 #include "import/OVNImportParserAdobe.h"
 #include "import/OVNImportParserGenericDocument.h"
 #include "import/OVNImportParserWeblocDocument.h"
+#include "platform/OrientationTransform.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 
@@ -104,20 +105,7 @@ QImage OVNImportHelper::scaleImage(const QImage &image, QSize box, int quality)
 
 QImage OVNImportHelper::turnedForOrientation(const QImage &image, int orientation)
 {
-    if (image.isNull())
-        return image;
-    QTransform turn;
-    switch (orientation) {
-    case 2: return image.mirrored(true, false);
-    case 3: turn.rotate(180); break;
-    case 4: return image.mirrored(false, true);
-    case 5: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6: turn.rotate(90); break;
-    case 7: return image.transformed(QTransform().rotate(-90)).mirrored(true, false);
-    case 8: turn.rotate(-90); break;
-    default: return image;
-    }
-    return image.transformed(turn);
+    return Orientation::orientedImage(image, orientation);
 }
 
 QString OVNImportHelper::pathWords(const QString &path)
