@@ -93,8 +93,11 @@ int main(int argc, char **argv)
         return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
 
     QList<MediaRecord> records;
-    for (const MediaRecordRef &record : connection->getMediaList(categoryId))
+    for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {
+        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            return refuse(QStringLiteral("Media file not found."));
         records.append(*record);
+    }
     if (records.isEmpty())
         return refuse(QStringLiteral("nothing to export"));
     const QString folder = QFileInfo(positional.at(2)).absoluteFilePath();
