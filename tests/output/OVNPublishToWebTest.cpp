@@ -166,4 +166,25 @@ TEST(OVNPublishToWebTest, GalleryOfSevenPictures)
     const QString details = dumpDom(QStringLiteral("details0002.html"));
     EXPECT_EQ(details.count(QRegularExpression(QStringLiteral("<img [^>]*class=\"photo\""))), 1);
     EXPECT_FALSE(details.contains(QStringLiteral("<script")));
+
+    // Each picture is shown: its colour is on the rendered page.
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    QProcess browser;
+    browser.start(chromium, {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                             "--window-size=1100,1500", "--screenshot=" + shot,
+                             QUrl::fromLocalFile(gallery.filePath(QStringLiteral("index.html"))).toString()});
+    EXPECT_TRUE(browser.waitForFinished(60000));
+    const QImage screen(shot);
+    ASSERT_FALSE(screen.isNull());
+    for (int i = 0; i < 7; ++i) {
+        const QColor want = QColor::fromHsv(i * 40, 200, 200);
+        bool seen = false;
+        for (int y = 0; y < screen.height() && !seen; y += 4)
+            for (int x = 0; x < screen.width() && !seen; x += 4) {
+                const QColor got = screen.pixelColor(x, y);
+                seen = std::abs(got.red() - want.red()) + std::abs(got.green() - want.green())
+                        + std::abs(got.blue() - want.blue()) < 24;
+            }
+        EXPECT_TRUE(seen) << "picture " << i;
+    }
 }
