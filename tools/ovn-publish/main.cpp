@@ -49,6 +49,9 @@ std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 
 int main(int argc, char **argv)
 {
+    // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     OVNPublishToWeb::Texts texts;
