@@ -165,7 +165,8 @@ void OVNExportImagesSheet::runExport()
         for (const OVNExportImages::Entry &entry : std::as_const(*entries)) {
             if (entry.written)
                 written.append(entry.destination);
-            else if (!m_cancelled->load() || !entry.reason.isEmpty())
+            else if (!m_cancelled->load() || entry.reason != localized("cancelled"))
+                // Files a cancel left unstarted are no failures.
                 failures.append(QStringLiteral("%1: %2").arg(QFileInfo(entry.source).fileName(), entry.reason));
         }
         if (!failures.isEmpty())
