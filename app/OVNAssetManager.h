@@ -447,6 +447,23 @@ public:
     // does not decode.
     static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
 
+    // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
+    // What the output actions hand on: the row set's records in order, and the page title (the
+    // category's name, only with exactly one category selected). Nothing after a beep (no row
+    // set) or the one "Media file not found." alert (a file missing: no sheet at all).
+    struct OutputHandOff {
+        QList<MediaRecord> records;
+        QString pageTitle;
+    };
+    std::optional<OutputHandOff> outputHandOff();
+    // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
+    void buttonExportImagesClick();
+    void buttonPublishToWebClick();
+    // Stacks on the thumbnail view.
+    void buttonGroupClick();
+    void buttonAutoGroupClick();
+    void buttonUngroupClick();
+
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
     // The rows auto-fill acts on: the selected thumbnails, else every thumbnail while exactly one
     // category is selected; nothing otherwise.

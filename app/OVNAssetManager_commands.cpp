@@ -239,6 +239,13 @@ void OVNAssetManager::setupActions()
     command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(), [this] { buttonRelinkSelectionClick(); });
     command(Action::SetThumbnailUsingClipboard, "Set Thumbnail from Clipboard", QKeySequence(),
             [this] { buttonSetThumbnailUsingClipboardClick(); });
+    command(Action::ExportImages, "Export...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+            [this] { buttonExportImagesClick(); })
+        ->setIcon(commandIcon("Export"));
+    command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { buttonPublishToWebClick(); });
+    command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
+    command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
+    command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { buttonUngroupClick(); });
 
     const struct {
         Action which;
@@ -359,6 +366,12 @@ void OVNAssetManager::setupMenus()
     media->addSeparator();
     for (Action which : {Action::ReimportSelection, Action::RelinkSelection, Action::SetThumbnailUsingClipboard})
         media->addAction(action(which));
+    media->addSeparator();
+    for (Action which : {Action::Group, Action::AutoGroup, Action::Ungroup})
+        media->addAction(action(which));
+    media->addSeparator();
+    for (Action which : {Action::ExportImages, Action::PublishToWeb})
+        media->addAction(action(which));
     m_windowMenus = {edit, view, media};
 }
 
@@ -474,8 +487,10 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         result = action(Action::AutoFill);
     } else if (name == QLatin1String("AdjustToolbarItemIdentifier")) {
         result = action(Action::Adjust);
+    } else if (name == QLatin1String("ExportToolbarItemIdentifier")) {
+        result = action(Action::ExportImages);
     } else {
-        // Export, e-mail, burning and capture: no command behind them yet.
+        // E-mail, burning and capture: no command behind them yet.
         result = new QAction(this);
         result->setIcon(commandIcon(text->icon));
         result->setEnabled(false);

@@ -1,0 +1,85 @@
+// The catalog window's output actions (export, web gallery) and the stack actions.
+
+#include "app/OVNAssetManager.h"
+
+#include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
+#include "output/OVNOutputSheets.h"
+#include "platform/Localized.h"
+
+#include <QApplication>
+
+std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
+{
+    const std::optional<QList<int>> rows = annotationRowSet();
+    if (!rows) {
+        QApplication::beep();
+        return std::nullopt;
+    }
+    OutputHandOff handOff;
+    bool missing = false;
+    for (int row : *rows) {
+        const MediaRecordRef record = m_mediaView->objectForRow(row);
+        if (!record)
+            continue;
+        if (OVNHelper::fileExistsAtPath(record->field(MediaRecord::AbsolutePath)))
+            handOff.records.append(*record);
+        else
+            missing = true;
+    }
+    if (missing) {
+        OVNHelper::displayAlert(localized("Media file not found."),
+                                localized("At least one media file could not be located. Please check the media file "
+                                          "path for the selected files and make sure the original files are available."),
+                                m_mediaView->window());
+        return std::nullopt;
+    }
+    const QList<CategoryNode> categories = selectedCategoryNodes();
+    if (categories.size() == 1)
+        handOff.pageTitle = categories.first().value(QStringLiteral("displaytag")).toString();
+    return handOff;
+}
+
+void OVNAssetManager::buttonExportImagesClick()
+{
+    const std::optional<OutputHandOff> handOff = outputHandOff();
+    if (!handOff)
+        return;
+    auto *sheet = new OVNExportImagesSheet(m_mediaView->window());
+    sheet->setFiles(handOff->records);
+    sheet->beginSheetModalForWindow(m_mediaView->window());
+}
+
+void OVNAssetManager::buttonPublishToWebClick()
+{
+    const std::optional<OutputHandOff> handOff = outputHandOff();
+    if (!handOff || handOff->records.isEmpty())
+        return;
+    auto *sheet = new OVNPublishToWebSheet(m_mediaView->window());
+    sheet->setFiles(handOff->records);
+    if (!handOff->pageTitle.isEmpty())
+        sheet->setPageTitle(handOff->pageTitle);
+    sheet->publish(m_mediaView->window());
+}
+
+void OVNAssetManager::buttonGroupClick()
+{
+    m_mediaView->createGroupWithSelection();
+    m_mediaView->deselectAll();
+    m_mediaView->update();
+}
+
+void OVNAssetManager::buttonAutoGroupClick()
+{
+    const QString kept = statusText();
+    setStatus(localized("Creating Groups..."), true);
+    m_mediaView->createGroupsWithCurrentSorting();
+    setStatus(kept, false);
+    m_mediaView->update();
+}
+
+void OVNAssetManager::buttonUngroupClick()
+{
+    m_mediaView->ungroupSelection();
+    m_mediaView->update();
+}

@@ -1,0 +1,146 @@
+#include "output/OVNExportImages.h"
+
+#include "output/OVNJpegWriter.h"
+#include "platform/Localized.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QSet>
+#include <QThread>
+#include <QThreadPool>
+
+#include <memory>
+
+namespace {
+
+QString lastPathComponent(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+QString baseName(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot <= 0 ? fileName : fileName.left(dot);
+}
+
+QString extensionWithDot(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot <= 0 ? QString() : fileName.mid(dot);
+}
+
+OVNExportImages::Entry exportOne(const QString &source, int orientation, const QString &destination,
+                                 const OVNExportImages::Options &options)
+{
+    OVNExportImages::Entry entry;
+    entry.source = source;
+    entry.destination = destination;
+    entry.copied = options.sizeIndex == OVNExportImages::unchangedCopyIndex;
+    const QFileInfo info(source);
+    if (!info.isFile()) {
+        entry.reason = localized("the file was not found");
+        return entry;
+    }
+    if (entry.copied) {
+        if (QFileInfo::exists(destination))
+            entry.reason = localized("a file of that name is in the folder");
+        else if (!QFile::copy(source, destination))
+            entry.reason = localized("the file could not be copied");
+        else
+            entry.written = true;
+        return entry;
+    }
+    const int box = OVNExportImages::boxSize(options.sizeIndex, options.customSize);
+    const QString captionName = options.captionFilename ? lastPathComponent(source) : QString();
+    entry.written = OVNJpegWriter::scaleAndSaveAsJPEG(
+        source, box, box, options.quality, destination,
+        options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
+        options.caption ? options.author : QString(), captionName, orientation);
+    if (entry.written)
+        entry.size = QImageReader(destination).size();
+    else
+        entry.reason = localized("the picture could not be read or written");
+    return entry;
+}
+
+} // namespace
+
+int OVNExportImages::boxSize(int sizeIndex, int customSize)
+{
+    switch (sizeIndex) {
+    case 0: return 256;
+    case 1: return 320;
+    case 2: return 640;
+    case 3: return 1024;
+    case customSizeIndex: return customSize > 0 ? customSize : 256;
+    case unchangedCopyIndex: return 0;
+    default: return 256;
+    }
+}
+
+QStringList OVNExportImages::destinationNames(const QStringList &sources, bool unchangedCopy)
+{
+    QStringList names;
+    QSet<QString> given;
+    for (const QString &source : sources) {
+        const QString file = lastPathComponent(source);
+        const QString base = baseName(file);
+        const QString extension = unchangedCopy ? extensionWithDot(file) : QStringLiteral(".jpg");
+        QString name = (base.isEmpty() ? QStringLiteral("untitled") : base) + extension;
+        for (int n = 1; given.contains(name); ++n)
+            name = (base.isEmpty() ? QStringLiteral("untitled") : base) + QLatin1Char('-') + QString::number(n)
+                + extension;
+        given.insert(name);
+        names.append(name);
+    }
+    return names;
+}
+
+QString OVNExportImages::folderProblem(const QString &folder)
+{
+    const QFileInfo info(folder);
+    if (!info.isDir())
+        return localized("The folder \"%1\" does not exist.").arg(folder);
+    if (!info.isWritable())
+        return localized("The folder \"%1\" cannot be written to.").arg(folder);
+    return {};
+}
+
+QList<OVNExportImages::Entry> OVNExportImages::exportRecords(const QList<MediaRecord> &records,
+                                                             const QString &folder, const Options &options,
+                                                             const std::function<void(int)> &progress,
+                                                             const std::atomic_bool *cancelled)
+{
+    QStringList sources;
+    for (const MediaRecord &record : records)
+        sources.append(record.field(MediaRecord::AbsolutePath));
+    const QStringList names = destinationNames(sources, options.sizeIndex == unchangedCopyIndex);
+
+    QList<Entry> entries(records.size());
+    std::atomic_int done{0};
+    QThreadPool pool;
+    pool.setMaxThreadCount(QThread::idealThreadCount());
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const QString destination = QDir(folder).filePath(names.at(i));
+        const int orientation = records.at(i).field(MediaRecord::Orientation).toInt();
+        const QString source = sources.at(i);
+        pool.start([&, i, source, destination, orientation] {
+            if (cancelled && cancelled->load()) {
+                entries[i].source = source;
+                entries[i].destination = destination;
+                entries[i].reason = localized("cancelled");
+            } else {
+                entries[i] = exportOne(source, orientation, destination, options);
+            }
+            const int now = ++done;
+            if (progress)
+                progress(now);
+        });
+    }
+    pool.waitForDone();
+    return entries;
+}

@@ -1,0 +1,148 @@
+#include "output/OVNJpegWriter.h"
+
+#include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
+#include "formats/OVNOrientation.h"
+#include "platform/DecodeMemoryBudget.h"
+#include "platform/FileAccess.h"
+#include "platform/ImageFileReader.h"
+#include "platform/JpegDecoder.h"
+
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace {
+
+// A JPEG decoded at the smallest DCT scale that still covers the box it is written at: a
+// 12-megapixel file for a 1600-pixel export decodes at a quarter of its pixels.
+QImage readImage(const QString &source, int maxwidth, int maxheight)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, source))
+        return {};
+    char head[3];
+    if (file.peek(head, sizeof head) == sizeof head && JpegDecoder::looksLikeJpeg(head, sizeof head)
+        && file.size() <= ImageFileReader::maxWholeFileBytes) {
+        const QByteArray data = file.read(ImageFileReader::maxWholeFileBytes);
+        const QSize full = JpegDecoder::size(data.constData(), size_t(data.size()));
+        if (!full.isValid())
+            return {};
+        const QSize target = OVNJpegWriter::fittedSize(full, maxwidth, maxheight);
+        const DecodeMemoryBudget::Reservation reservation =
+            DecodeMemoryBudget::shared().reserve(data.size() + JpegDecoder::decodeBytes(full, target));
+        JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), target);
+        if (result.status != JpegDecoder::Status::Unsupported)
+            return std::move(result.image);
+    }
+    file.close();
+    // Other readers reduce as they read where they can (a TIFF's reduced image, a RAW preview).
+    return ImageFileReader::read(source, QSize(maxwidth, maxheight));
+}
+
+QImage loadSource(const QString &source, int maxwidth, int maxheight)
+{
+    const QString processor = OVNExtensionMapping().getProcessorForFile(source);
+    if (processor == QLatin1String("Image"))
+        return readImage(source, maxwidth, maxheight);
+    if (processor == QLatin1String("RAW"))
+        return OVNHelper::imageForRAWMediaFile(source);
+    if (processor == QLatin1String("DCRAW"))
+        return OVNHelper::imageForDCRAWMediaFile(source);
+    if (processor == QLatin1String("QuickTime"))
+        return OVNHelper::imageForQTMediaFile(source);
+    return {};
+}
+
+} // namespace
+
+QSize OVNJpegWriter::fittedSize(QSize size, int maxwidth, int maxheight)
+{
+    const double w = size.width(), h = size.height();
+    if (w <= maxwidth && h <= maxheight)
+        return size;
+    const double rw = w / maxwidth, rh = h / maxheight;
+    const double fw = rw > rh ? maxwidth : w / rh;
+    const double fh = rw > rh ? h / rw : maxheight;
+    return QSize(std::max(1, int(fw)), std::max(1, int(fh)));
+}
+
+int OVNJpegWriter::jpegQuality(float quality)
+{
+    if (!(quality > 0.0f))
+        quality = 0.85f;
+    if (quality > 1.0f)
+        quality = 1.0f;
+    return int(std::lround(quality * 100.0f));
+}
+
+void OVNJpegWriter::drawCaption(QImage &image, const QString &author, const QString &filename)
+{
+    QString text;
+    if (!author.isEmpty())
+        text = author + QLatin1Char('\n');
+    if (!filename.isEmpty())
+        text += filename;
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const QRect bounds = metrics.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignHCenter, text);
+    const int tw = bounds.width(), th = bounds.height();
+    const int cw = image.width();
+
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath box;
+    box.addRoundedRect(QRectF(cw - tw - 12, 10, tw + 4, th), 3, 3);
+    painter.fillPath(box, QColor::fromRgbF(0.7f, 0.7f, 0.7f, 0.3f));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(cw - tw - 10, 10, tw, th), Qt::AlignHCenter, text);
+}
+
+bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int maxheight, float quality,
+                                       const QString &saveTo, Caption caption, const QString &author,
+                                       const QString &filename, int orientation)
+{
+    if (maxwidth <= 0 || maxheight <= 0)
+        return false;
+    try {
+        QImage image = loadSource(source, maxwidth, maxheight);
+        if (image.isNull())
+            return false;
+        // Sizes are pixels: a 300-dpi file is not shrunk to its size in points.
+        const QSize target = fittedSize(image.size(), maxwidth, maxheight);
+        if (image.size() != target)
+            image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        image = OVNOrientation::turned(image, orientation);
+        if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_Grayscale8)
+            image = image.convertToFormat(QImage::Format_RGB32);
+        if (caption == Caption::On) {
+            if (image.format() != QImage::Format_RGB32)
+                image = image.convertToFormat(QImage::Format_RGB32);
+            drawCaption(image, author, filename);
+        }
+        if (image.isNull())
+            return false;
+
+        QSaveFile out(saveTo);
+        if (!out.open(QIODevice::WriteOnly))
+            return false;
+        QImageWriter writer(&out, "jpeg");
+        writer.setQuality(jpegQuality(quality));
+        if (!writer.write(image))
+            return false;
+        return out.commit();
+    } catch (...) {
+        // Out of memory on a huge picture, for one.
+        return false;
+    }
+}

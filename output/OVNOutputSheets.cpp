@@ -1,0 +1,275 @@
+#include "output/OVNOutputSheets.h"
+
+#include "formats/OVNHelper.h"
+#include "output/OVNExportImages.h"
+#include "platform/Localized.h"
+#include "platform/Workspace.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QThread>
+#include <QUrl>
+
+namespace {
+
+// A folder line with a "Choose..." button beside it.
+QWidget *folderRow(QLineEdit *field, QWidget *parent, const QString &title)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(field, 1);
+    auto *choose = new QPushButton(localized("Choose..."), row);
+    layout->addWidget(choose);
+    QObject::connect(choose, &QPushButton::clicked, parent, [field, parent, title] {
+        const QString folder = QFileDialog::getExistingDirectory(parent, title, field->text());
+        if (!folder.isEmpty())
+            field->setText(folder);
+    });
+    return row;
+}
+
+QProgressDialog *progressSheet(QWidget *window, const QString &status, int maximum)
+{
+    auto *progress = new QProgressDialog(status, localized("Cancel"), 0, maximum, window);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setMinimumDuration(0);
+    progress->setValue(0);
+    return progress;
+}
+
+} // namespace
+
+OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
+    : QDialog(parent)
+    , m_sizeselector(new QComboBox(this))
+    , m_sizefield(new QLineEdit(this))
+    , m_watermarkswitch(new QCheckBox(localized("Add caption"), this))
+    , m_watermarkauthor(new QLineEdit(this))
+    , m_watermarkimagename(new QCheckBox(localized("Include the file name"), this))
+    , m_revealafterexport(new QCheckBox(localized("Show the files when done"), this))
+    , m_folder(new QLineEdit(QDir::homePath(), this))
+{
+    setWindowTitle(localized("Export images to"));
+    for (const char *size : {"256 pixels", "320 pixels", "640 pixels", "1024 pixels", "Custom size"})
+        m_sizeselector->addItem(localized(size));
+    m_sizeselector->insertSeparator(5);
+    m_sizeselector->addItem(localized("Original file"));
+    m_sizeselector->setCurrentIndex(2);
+    m_sizefield->setValidator(new QIntValidator(0, 100000, m_sizefield));
+    auto *form = new QFormLayout(this);
+    form->addRow(new QLabel(localized("Please select the destination folder and image settings for your export."), this));
+    form->addRow(localized("Folder:"), folderRow(m_folder, this, localized("Export images to")));
+    form->addRow(localized("Size:"), m_sizeselector);
+    form->addRow(localized("Custom size:"), m_sizefield);
+    form->addRow(QString(), m_watermarkswitch);
+    form->addRow(localized("Author:"), m_watermarkauthor);
+    form->addRow(QString(), m_watermarkimagename);
+    form->addRow(QString(), m_revealafterexport);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(localized("Export"));
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_sizeselector, &QComboBox::currentIndexChanged, this, &OVNExportImagesSheet::sizeChanged);
+    connect(m_watermarkswitch, &QCheckBox::toggled, this, &OVNExportImagesSheet::sizeChanged);
+    connect(this, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted)
+            runExport();
+        else
+            deleteLater();
+    });
+}
+
+OVNExportImagesSheet::~OVNExportImagesSheet() = default;
+
+void OVNExportImagesSheet::setFiles(const QList<MediaRecord> &records)
+{
+    m_originalfiles = records;
+}
+
+void OVNExportImagesSheet::beginSheetModalForWindow(QWidget *window)
+{
+    sizeChanged();
+    setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    open();
+}
+
+void OVNExportImagesSheet::sizeChanged()
+{
+    const int index = m_sizeselector->currentIndex();
+    const bool copy = index == OVNExportImages::unchangedCopyIndex;
+    const bool custom = index == OVNExportImages::customSizeIndex;
+    m_watermarkswitch->setEnabled(!copy);
+    m_watermarkauthor->setEnabled(!copy);
+    m_watermarkauthor->setReadOnly(copy);
+    m_watermarkimagename->setEnabled(!copy);
+    m_sizefield->setEnabled(custom);
+    m_sizefield->setReadOnly(!custom);
+    if (m_watermarkswitch->isEnabled() && !m_watermarkswitch->isChecked()) {
+        m_watermarkauthor->setEnabled(false);
+        m_watermarkauthor->setReadOnly(true);
+        m_watermarkimagename->setEnabled(false);
+    }
+}
+
+void OVNExportImagesSheet::runExport()
+{
+    QWidget *window = parentWidget();
+    const QString folder = QFileInfo(m_folder->text()).absoluteFilePath();
+    if (const QString problem = OVNExportImages::folderProblem(folder); !problem.isEmpty()) {
+        OVNHelper::displayAlert(localized("The export cannot be written."), problem, window);
+        deleteLater();
+        return;
+    }
+    OVNExportImages::Options options;
+    options.sizeIndex = m_sizeselector->currentIndex();
+    options.customSize = m_sizefield->text().toInt();
+    options.caption = m_watermarkswitch->isChecked();
+    options.author = m_watermarkauthor->text();
+    options.captionFilename = m_watermarkimagename->isChecked();
+    const bool reveal = m_revealafterexport->isChecked();
+
+    QPointer<QProgressDialog> progress = progressSheet(window, localized("Exporting..."), int(m_originalfiles.size()));
+    const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
+    connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
+    auto entries = std::make_shared<QList<OVNExportImages::Entry>>();
+    QThread *worker = QThread::create([records = m_originalfiles, folder, options, cancelled, progress, entries] {
+        *entries = OVNExportImages::exportRecords(records, folder, options, [progress](int done) {
+            QMetaObject::invokeMethod(progress, [progress, done] {
+                if (progress)
+                    progress->setValue(done);
+            }, Qt::QueuedConnection);
+        }, cancelled.get());
+    });
+    connect(worker, &QThread::finished, this, [this, worker, progress, entries, reveal, window] {
+        worker->deleteLater();
+        if (progress)
+            progress->close();
+        QStringList written, failures;
+        for (const OVNExportImages::Entry &entry : std::as_const(*entries)) {
+            if (entry.written)
+                written.append(entry.destination);
+            else if (!m_cancelled->load() || entry.reason != localized("cancelled"))
+                // Files a cancel left unstarted are no failures.
+                failures.append(QStringLiteral("%1: %2").arg(QFileInfo(entry.source).fileName(), entry.reason));
+        }
+        if (!failures.isEmpty())
+            OVNHelper::displayAlert(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')),
+                                    window);
+        if (reveal && !written.isEmpty())
+            Workspace::revealFiles({written.first()});
+        deleteLater();
+    });
+    worker->start();
+}
+
+OVNPublishToWebSheet::OVNPublishToWebSheet(QWidget *parent)
+    : QDialog(parent)
+    , m_pagetitle(new QLineEdit(this))
+    , m_pagesubtitle(new QLineEdit(this))
+    , m_pagecopyright(new QLineEdit(this))
+    , m_themeselection(new QComboBox(this))
+    , m_folder(new QLineEdit(QDir::home().filePath(QStringLiteral("Desktop")), this))
+{
+    setWindowTitle(localized("Publish to Web"));
+    auto *form = new QFormLayout(this);
+    form->addRow(localized("Title:"), m_pagetitle);
+    form->addRow(localized("Sub-title:"), m_pagesubtitle);
+    form->addRow(localized("Copyright:"), m_pagecopyright);
+    form->addRow(localized("Theme:"), m_themeselection);
+    form->addRow(localized("Save Web Publish Files to:"), folderRow(m_folder, this, localized("Save Web Publish Files to:")));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(localized("Create Web Pages"));
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(this, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted)
+            createWebPages();
+        else
+            deleteLater();
+    });
+}
+
+void OVNPublishToWebSheet::setPageTitle(const QString &title)
+{
+    if (!title.isNull())
+        m_pagetitle->setText(title);
+}
+
+QString OVNPublishToWebSheet::pageTitle() const
+{
+    return m_pagetitle->text();
+}
+
+bool OVNPublishToWebSheet::publish(QWidget *window)
+{
+    const QString root = OVNPublishToWeb::themeRoot();
+    const QList<OVNPublishToWeb::Theme> themes = OVNPublishToWeb::themes(root);
+    if (themes.isEmpty()) {
+        OVNHelper::displayAlert(localized("Failed to locate templates"),
+                                root.isEmpty() ? localized("The PublishToWeb template folder could not be found. Please "
+                                                           "check your installation.")
+                                               : localized("The PublishToWeb template folder does not seem to contain "
+                                                           "any templates. Please check your installation."),
+                                window);
+        deleteLater();
+        return false;
+    }
+    m_themeselection->clear();
+    for (const OVNPublishToWeb::Theme &theme : themes)
+        m_themeselection->addItem(theme.displaytag, theme.path);
+    setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    open();
+    return true;
+}
+
+void OVNPublishToWebSheet::createWebPages()
+{
+    QWidget *window = parentWidget();
+    const OVNPublishToWeb::Texts texts{m_pagetitle->text(), m_pagesubtitle->text(), m_pagecopyright->text()};
+    const QString theme = m_themeselection->currentData().toString();
+    const QString folder = m_folder->text();
+    QPointer<QProgressDialog> progress = progressSheet(window, localized("Exporting thumbnail and photo files..."), 0);
+    auto cancelled = std::make_shared<std::atomic_bool>(false);
+    connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
+    auto result = std::make_shared<OVNPublishToWeb::Result>();
+    QThread *worker = QThread::create([records = m_files, theme, folder, texts, progress, cancelled, result] {
+        *result = OVNPublishToWeb::createWebPages(records, theme, folder, texts, [progress](int step, int steps) {
+            QMetaObject::invokeMethod(progress, [progress, step, steps] {
+                if (progress) {
+                    progress->setMaximum(steps);
+                    progress->setValue(step);
+                }
+            }, Qt::QueuedConnection);
+        }, cancelled.get());
+    });
+    connect(worker, &QThread::finished, this, [this, worker, progress, result, cancelled, window] {
+        worker->deleteLater();
+        // Also after an early stop the progress sheet goes.
+        if (progress)
+            progress->close();
+        if (result->galleryPath.isEmpty())
+            OVNHelper::displayAlert(result->alertTitle, result->alertMessage, window);
+        else if (!cancelled->load())
+            Workspace::openUrl(QUrl::fromLocalFile(QDir(result->galleryPath).filePath(QStringLiteral("index.html"))).toString());
+        deleteLater();
+    });
+    worker->start();
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "output/OVNPublishToWeb.h"
+#include "platform/MediaRecord.h"
+
+#include <QDialog>
+#include <QList>
+
+#include <atomic>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QProgressDialog;
+
+// The export sheet: a destination folder and the picture options, then the export on a worker
+// with a progress sheet that can be cancelled (written files stay); failures in one alert at the
+// end. It deletes itself when done.
+class OVNExportImagesSheet : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit OVNExportImagesSheet(QWidget *parent = nullptr);
+    ~OVNExportImagesSheet() override;
+
+    void setFiles(const QList<MediaRecord> &records);
+    const QList<MediaRecord> &files() const { return m_originalfiles; }
+    void beginSheetModalForWindow(QWidget *window);
+    // Which controls the size pop-up leaves usable.
+    void sizeChanged();
+
+    QComboBox *sizeSelector() const { return m_sizeselector; }
+    QLineEdit *sizeField() const { return m_sizefield; }
+    QCheckBox *watermarkSwitch() const { return m_watermarkswitch; }
+    QLineEdit *watermarkAuthor() const { return m_watermarkauthor; }
+    QCheckBox *watermarkImageName() const { return m_watermarkimagename; }
+    QLineEdit *folderField() const { return m_folder; }
+
+private:
+    void runExport();
+
+    QComboBox *m_sizeselector;
+    QLineEdit *m_sizefield;
+    QCheckBox *m_watermarkswitch;
+    QLineEdit *m_watermarkauthor;
+    QCheckBox *m_watermarkimagename;
+    QCheckBox *m_revealafterexport;
+    QLineEdit *m_folder;
+    QList<MediaRecord> m_originalfiles;
+    std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+};
+
+// The web-gallery sheet: titles, theme and folder, then the gallery built on a worker behind a
+// progress sheet; the index page opens when it is written. It deletes itself when done.
+class OVNPublishToWebSheet : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit OVNPublishToWebSheet(QWidget *parent = nullptr);
+
+    void setFiles(const QList<MediaRecord> &records) { m_files = records; }
+    void setPageTitle(const QString &title);
+    QString pageTitle() const;
+    const QList<MediaRecord> &files() const { return m_files; }
+    // Lists the themes and opens the sheet; an alert instead when there are none.
+    bool publish(QWidget *window);
+
+private:
+    void createWebPages();
+
+    QLineEdit *m_pagetitle;
+    QLineEdit *m_pagesubtitle;
+    QLineEdit *m_pagecopyright;
+    QComboBox *m_themeselection;
+    QLineEdit *m_folder;
+    QList<MediaRecord> m_files;
+};

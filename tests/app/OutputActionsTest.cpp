@@ -1,0 +1,129 @@
+#include "CatalogWindowFixture.h"
+#include "../support/ScriptedAlertPresenter.h"
+#include "browser/OVNMediaView.h"
+#include "output/OVNOutputSheets.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QFile>
+#include <QTemporaryDir>
+
+// A collection "Shown" of three files on disk and a collection "Half" of one file on disk and
+// one that is gone.
+class OutputActionsTest : public CatalogWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        presenter = ScriptedAlertPresenter::install();
+        shown = category("Shown", "C");
+        half = category("Half", "C");
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+            add(shown, name, true);
+        add(half, "here.jpg", true);
+        add(half, "gone.jpg", false);
+    }
+    void TearDown() override
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (qobject_cast<QDialog *>(widget))
+                delete widget;
+        closeWindows();
+        Alerts::setPresenter(nullptr);
+        CatalogFixture::TearDown();
+    }
+    void add(const QString &categoryId, const char *name, bool onDisk)
+    {
+        const QString path = files.filePath(QString::fromUtf8(name));
+        if (onDisk) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        QVariantMap record = importRecord(categoryId, QString::fromUtf8(name));
+        record.insert("absolutepath", path);
+        ASSERT_FALSE(db.addMediaListEntry(record).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    }
+    template <typename Sheet> QList<Sheet *> sheets(OVNAssetManager *window)
+    {
+        return window->mediaView()->window()->findChildren<Sheet *>();
+    }
+
+    QTemporaryDir files;
+    ScriptedAlertPresenter *presenter = nullptr;
+    QString shown, half;
+};
+
+OVN_CATALOG_VENDORS(OutputActionsTest);
+
+TEST_P(OutputActionsTest, HandOffRefusesMissingFilesAndTakesTheShownRecords)
+{
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(half));
+    OVNMediaView *view = window->mediaView();
+    view->selectRow(0);
+    view->selectRow(1);
+    window->buttonExportImagesClick();
+    window->buttonPublishToWebClick();
+    ASSERT_EQ(presenter->shown().size(), 2); // one alert per action
+    EXPECT_EQ(presenter->shown()[0].message, QStringLiteral("Media file not found."));
+    EXPECT_TRUE(sheets<OVNExportImagesSheet>(window).isEmpty());
+    EXPECT_TRUE(sheets<OVNPublishToWebSheet>(window).isEmpty());
+
+    ASSERT_TRUE(window->selectCategory(shown));
+    const std::optional<OVNAssetManager::OutputHandOff> handOff = window->outputHandOff();
+    ASSERT_TRUE(handOff);
+    EXPECT_EQ(handOff->records.size(), 3);
+    EXPECT_EQ(handOff->pageTitle, QStringLiteral("Shown"));
+    window->buttonExportImagesClick();
+    ASSERT_EQ(sheets<OVNExportImagesSheet>(window).size(), 1);
+    EXPECT_EQ(sheets<OVNExportImagesSheet>(window)[0]->files().size(), 3);
+    window->buttonPublishToWebClick();
+    ASSERT_EQ(sheets<OVNPublishToWebSheet>(window).size(), 1);
+    EXPECT_EQ(sheets<OVNPublishToWebSheet>(window)[0]->pageTitle(), QStringLiteral("Shown"));
+    EXPECT_EQ(presenter->shown().size(), 2);
+}
+
+TEST_P(OutputActionsTest, GroupAndUngroup)
+{
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(shown));
+    OVNMediaView *view = window->mediaView();
+    view->selectRow(0);
+    view->selectRow(1);
+    window->buttonGroupClick();
+    EXPECT_EQ(view->numberOfSelectedRows(), 0);
+    view->selectRow(0);
+    EXPECT_GE(view->selectedGroup(), 0);
+    window->buttonUngroupClick();
+    view->deselectAll();
+    view->selectRow(0);
+    EXPECT_LT(view->selectedGroup(), 0);
+}
+
+TEST(OutputSheetsTest, SizeChoiceSetsWhichControlsServe)
+{
+    OVNExportImagesSheet sheet;
+    const struct {
+        int index;
+        bool caption;
+        bool sizeField, author, captionSwitch;
+    } cases[] = {
+        {6, true, false, false, false}, {4, true, true, true, true}, {4, false, true, false, true},
+        {2, true, false, true, true},  {0, false, false, false, true},
+    };
+    for (const auto &c : cases) {
+        sheet.watermarkSwitch()->setChecked(c.caption);
+        sheet.sizeSelector()->setCurrentIndex(c.index);
+        sheet.sizeChanged();
+        EXPECT_EQ(sheet.sizeField()->isEnabled(), c.sizeField) << c.index;
+        EXPECT_EQ(sheet.watermarkAuthor()->isEnabled(), c.author) << c.index;
+        EXPECT_EQ(sheet.watermarkSwitch()->isEnabled(), c.captionSwitch) << c.index;
+    }
+}

@@ -1,0 +1,194 @@
+#include "output/OVNJpegWriter.h"
+
+#include "tests/formats/SyntheticDng.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QColor>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString writePicture(const QTemporaryDir &dir, const QString &name, const QImage &image, int dpi = 72)
+{
+    QImage copy = image;
+    copy.setDotsPerMeterX(int(dpi / 0.0254));
+    copy.setDotsPerMeterY(int(dpi / 0.0254));
+    const QString path = dir.filePath(name);
+    EXPECT_TRUE(copy.save(path, nullptr, 95));
+    return path;
+}
+
+QImage filled(int w, int h, QColor colour)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QImage written(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    return reader.read();
+}
+
+bool isRed(QRgb p) { return qRed(p) > 180 && qGreen(p) < 80 && qBlue(p) < 80; }
+int brightness(QRgb p) { return qGray(p); }
+
+} // namespace
+
+TEST(OVNJpegWriterTest, FitsIntoTheBoxTruncatedAndNeverEnlarged)
+{
+    const struct {
+        QSize source, box, expected;
+    } cases[] = {
+        {{4000, 3000}, {640, 640}, {640, 480}},
+        {{3000, 4000}, {640, 640}, {480, 640}},
+        {{300, 200}, {640, 640}, {300, 200}},
+        {{3000, 2000}, {640, 640}, {640, 426}},
+        {{1000, 1000}, {640, 320}, {320, 320}},
+        {{1000, 1000}, {500, 500}, {500, 500}},
+        {{10000, 10}, {640, 640}, {640, 1}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(OVNJpegWriter::fittedSize(c.source, c.box.width(), c.box.height()), c.expected)
+            << c.source.width() << "x" << c.source.height();
+
+    QTemporaryDir dir;
+    const QString big = writePicture(dir, QStringLiteral("big.jpg"), filled(3000, 2000, Qt::gray));
+    const QString out = dir.filePath(QStringLiteral("out.jpg"));
+    ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(big, 640, 640, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 1));
+    EXPECT_EQ(written(out).size(), QSize(640, 426));
+
+    // A 300-dpi picture is measured in pixels, not points.
+    const QString dense = writePicture(dir, QStringLiteral("dense.jpg"), filled(1000, 800, Qt::gray), 300);
+    ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(dense, 2000, 2000, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
+    EXPECT_EQ(written(out).size(), QSize(1000, 800));
+}
+
+TEST(OVNJpegWriterTest, TurnsByTheOrientationCode)
+{
+    QTemporaryDir dir;
+    QImage marked = filled(64, 48, Qt::blue);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x)
+            marked.setPixel(x, y, qRgb(255, 0, 0));
+    const QString source = writePicture(dir, QStringLiteral("marked.png"), marked);
+    const struct {
+        int code;
+        QSize size;
+        QPoint corner; // where the marker lands
+    } cases[] = {
+        {1, {64, 48}, {3, 3}},   {0, {64, 48}, {3, 3}},   {9, {64, 48}, {3, 3}},
+        {3, {64, 48}, {60, 44}}, {6, {48, 64}, {44, 3}},  {8, {48, 64}, {3, 60}},
+    };
+    for (const auto &c : cases) {
+        const QString out = dir.filePath(QStringLiteral("turned-%1.jpg").arg(c.code));
+        ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 1.0f, out, OVNJpegWriter::Caption::Off, {},
+                                                      {}, c.code));
+        const QImage image = written(out);
+        EXPECT_EQ(image.size(), c.size) << c.code;
+        EXPECT_TRUE(isRed(image.pixel(c.corner))) << "code " << c.code;
+        EXPECT_EQ(QImageReader(out).transformation(), QImageIOHandler::TransformationNone) << c.code;
+    }
+}
+
+TEST(OVNJpegWriterTest, QualityOutOfRangeIsMadeDefaultOrFull)
+{
+    EXPECT_EQ(OVNJpegWriter::jpegQuality(0.0f), 85);
+    EXPECT_EQ(OVNJpegWriter::jpegQuality(-1.0f), 85);
+    EXPECT_EQ(OVNJpegWriter::jpegQuality(1.5f), 100);
+    EXPECT_EQ(OVNJpegWriter::jpegQuality(0.9f), 90);
+
+    QTemporaryDir dir;
+    QImage noise(200, 150, QImage::Format_RGB32);
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x)
+            noise.setPixel(x, y, qRgb((x * 37 + y * 11) & 255, (x * y) & 255, (x ^ y) & 255));
+    const QString source = writePicture(dir, QStringLiteral("noise.png"), noise);
+    auto bytesAt = [&](float quality) {
+        const QString out = dir.filePath(QStringLiteral("q.jpg"));
+        EXPECT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, quality, out, OVNJpegWriter::Caption::Off,
+                                                      {}, {}, 0));
+        QFile file(out);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    EXPECT_EQ(bytesAt(0.0f), bytesAt(0.85f));
+    EXPECT_EQ(bytesAt(1.5f), bytesAt(1.0f));
+    EXPECT_NE(bytesAt(0.5f), bytesAt(1.0f));
+}
+
+TEST(OVNJpegWriterTest, CaptionSitsTenPixelsFromTheTopRight)
+{
+    QTemporaryDir dir;
+    const QString source = writePicture(dir, QStringLiteral("black.png"), filled(400, 300, Qt::black));
+    const struct {
+        OVNJpegWriter::Caption caption;
+        QString author, filename;
+        bool drawn;
+    } cases[] = {
+        {OVNJpegWriter::Caption::On, QStringLiteral("Jo Author"), QStringLiteral("black.png"), true},
+        {OVNJpegWriter::Caption::On, {}, QStringLiteral("black.png"), true},
+        {OVNJpegWriter::Caption::Off, QStringLiteral("Jo Author"), QStringLiteral("black.png"), false},
+    };
+    for (const auto &c : cases) {
+        const QString out = dir.filePath(QStringLiteral("caption.jpg"));
+        ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 1.0f, out, c.caption, c.author, c.filename, 0));
+        const QImage image = written(out);
+        int brightest = 0;
+        for (int y = 12; y < 30; ++y)
+            for (int x = 330; x < 388; ++x)
+                brightest = std::max(brightest, brightness(image.pixel(x, y)));
+        EXPECT_EQ(brightest > 150, c.drawn) << qPrintable(c.author);
+        // The margins stay untouched.
+        for (const QPoint p : {QPoint(395, 3), QPoint(395, 20), QPoint(3, 3), QPoint(200, 290)})
+            EXPECT_LT(brightness(image.pixel(p)), 20) << p.x() << "," << p.y();
+    }
+}
+
+TEST(OVNJpegWriterTest, WhatCannotBeLoadedWritesNothing)
+{
+    QTemporaryDir dir;
+    QFile junk(dir.filePath(QStringLiteral("junk.jpg")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(2048, 'x'));
+    junk.close();
+    QFile other(dir.filePath(QStringLiteral("notes.xyz")));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("text");
+    other.close();
+    for (const QString &source : {junk.fileName(), other.fileName(), dir.filePath(QStringLiteral("gone.jpg"))}) {
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        EXPECT_FALSE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 0.9f, out, OVNJpegWriter::Caption::Off, {},
+                                                       {}, 0))
+            << qPrintable(source);
+        EXPECT_FALSE(QFile::exists(out));
+    }
+}
+
+TEST(OVNJpegWriterTest, RawAndMovieSources)
+{
+    QTemporaryDir dir;
+    syntheticdng::Options o;
+    o.scene = [](int, int) { return syntheticdng::Rgb{50000, 3000, 3000}; };
+    QFile dng(dir.filePath(QStringLiteral("red.dng")));
+    ASSERT_TRUE(dng.open(QIODevice::WriteOnly));
+    dng.write(syntheticdng::make(o));
+    dng.close();
+    const QString out = dir.filePath(QStringLiteral("out.jpg"));
+    ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(dng.fileName(), 32, 32, 0.9f, out, OVNJpegWriter::Caption::Off, {},
+                                                  {}, 0));
+    EXPECT_EQ(written(out).size(), QSize(32, 24));
+    EXPECT_TRUE(isRed(written(out).pixel(16, 12)));
+
+    OVN_REQUIRE_TESTDATA();
+    const QString movie = testDataDir() + QLatin1String("/exiv2-test-data/movies/sample_640x360.mov");
+    ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(movie, 320, 320, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
+    EXPECT_EQ(written(out).size(), QSize(320, 180));
+}

@@ -1,0 +1,125 @@
+// ovn-export CATALOG CATEGORY DEST [--size 0|1|2|3|6] [--custom N] [--caption AUTHOR] [--filename]:
+// exports a category's entries as the catalog window's Export does, and prints what became of each.
+//
+// CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DATABASE; CATEGORY a category's id
+// or the name of a collection. Prints "wrote: PATH WxH", "copied: PATH" or "failed: NAME: REASON"
+// per entry, then "exported: N of M"; a refusal prints "refused: TEXT". Exit status 0 only when
+// every entry went.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "output/OVNExportImages.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ovn-export CATALOG CATEGORY DEST [--size 0|1|2|3|6] [--custom N] "
+                         "[--caption AUTHOR] [--filename]\n");
+    return 2;
+}
+
+int refuse(const QString &text)
+{
+    std::printf("refused: %s\n", qPrintable(text));
+    return 1;
+}
+
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    const QUrl url(catalog);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
+        QString host = url.host();
+        if (url.port() > 0)
+            host += QStringLiteral(":%1").arg(url.port());
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
+                                         url.path().mid(1));
+    } else {
+        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
+                                         QFileInfo(catalog).absoluteFilePath());
+    }
+    connection->openDBConnection();
+    return connection;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    OVNExportImages::Options options;
+    options.captionFilename = false;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--size") && hasValue)
+            options.sizeIndex = args.at(++i).toInt();
+        else if (arg == QLatin1String("--custom") && hasValue) {
+            options.sizeIndex = OVNExportImages::customSizeIndex;
+            options.customSize = args.at(++i).toInt();
+        } else if (arg == QLatin1String("--caption") && hasValue) {
+            options.caption = true;
+            options.author = args.at(++i);
+        } else if (arg == QLatin1String("--filename")) {
+            options.caption = true;
+            options.captionFilename = true;
+        } else if (arg.startsWith(QLatin1String("--")))
+            return usage();
+        else
+            positional.append(arg);
+    }
+    if (positional.size() != 3)
+        return usage();
+
+    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(positional.at(0));
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
+        return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
+    QString categoryId;
+    if (connection->getCategoryForMID(positional.at(1)))
+        categoryId = positional.at(1);
+    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
+        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == positional.at(1))
+            categoryId = node.value(QStringLiteral("mid")).toString();
+    if (categoryId.isEmpty())
+        return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
+
+    QList<MediaRecord> records;
+    for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {
+        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            return refuse(QStringLiteral("Media file not found."));
+        records.append(*record);
+    }
+    if (records.isEmpty())
+        return refuse(QStringLiteral("nothing to export"));
+    const QString folder = QFileInfo(positional.at(2)).absoluteFilePath();
+    if (const QString problem = OVNExportImages::folderProblem(folder); !problem.isEmpty())
+        return refuse(problem);
+
+    const QList<OVNExportImages::Entry> entries = OVNExportImages::exportRecords(records, folder, options);
+    int written = 0;
+    for (const OVNExportImages::Entry &entry : entries) {
+        if (entry.written && entry.copied)
+            std::printf("copied: %s\n", qPrintable(entry.destination));
+        else if (entry.written)
+            std::printf("wrote: %s %dx%d\n", qPrintable(entry.destination), entry.size.width(),
+                        entry.size.height());
+        else
+            std::printf("failed: %s: %s\n", qPrintable(QFileInfo(entry.source).fileName()),
+                        qPrintable(entry.reason));
+        written += entry.written ? 1 : 0;
+    }
+    std::printf("exported: %d of %d\n", written, int(entries.size()));
+    return written == entries.size() ? 0 : 1;
+}

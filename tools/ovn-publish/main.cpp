@@ -1,0 +1,113 @@
+// ovn-publish CATALOG CATEGORY DEST [--title T] [--subtitle S] [--copyright C]: publishes a
+// category's entries as a web gallery in DEST with the first theme, as the catalog window's
+// Publish to Web does. Prints "gallery: PATH" and "pictures: N", or "refused: TEXT". Exit status
+// 0 only when every picture was made.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "output/OVNPublishToWeb.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ovn-publish CATALOG CATEGORY DEST [--title T] [--subtitle S] [--copyright C]\n");
+    return 2;
+}
+
+int refuse(const QString &text)
+{
+    std::printf("refused: %s\n", qPrintable(text));
+    return 1;
+}
+
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    const QUrl url(catalog);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
+        QString host = url.host();
+        if (url.port() > 0)
+            host += QStringLiteral(":%1").arg(url.port());
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
+                                         url.path().mid(1));
+    } else {
+        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
+                                         QFileInfo(catalog).absoluteFilePath());
+    }
+    connection->openDBConnection();
+    return connection;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    OVNPublishToWeb::Texts texts;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--title") && hasValue)
+            texts.title = args.at(++i);
+        else if (arg == QLatin1String("--subtitle") && hasValue)
+            texts.subtitle = args.at(++i);
+        else if (arg == QLatin1String("--copyright") && hasValue)
+            texts.copyright = args.at(++i);
+        else if (arg.startsWith(QLatin1String("--")))
+            return usage();
+        else
+            positional.append(arg);
+    }
+    if (positional.size() != 3)
+        return usage();
+
+    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(positional.at(0));
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
+        return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
+    QString categoryId;
+    QString categoryName;
+    if (const auto node = connection->getCategoryForMID(positional.at(1))) {
+        categoryId = positional.at(1);
+        categoryName = node->value(QStringLiteral("displaytag")).toString();
+    }
+    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
+        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == positional.at(1)) {
+            categoryId = node.value(QStringLiteral("mid")).toString();
+            categoryName = positional.at(1);
+        }
+    if (categoryId.isEmpty())
+        return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
+    if (texts.title.isEmpty())
+        texts.title = categoryName;
+
+    QList<MediaRecord> records;
+    for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {
+        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            return refuse(QStringLiteral("Media file not found."));
+        records.append(*record);
+    }
+    if (records.isEmpty())
+        return refuse(QStringLiteral("nothing to publish"));
+    const QList<OVNPublishToWeb::Theme> themes = OVNPublishToWeb::themes(OVNPublishToWeb::themeRoot());
+    if (themes.isEmpty())
+        return refuse(QStringLiteral("Failed to locate templates"));
+
+    const OVNPublishToWeb::Result result = OVNPublishToWeb::createWebPages(
+        records, themes.first().path, QFileInfo(positional.at(2)).absoluteFilePath(), texts);
+    if (result.galleryPath.isEmpty())
+        return refuse(result.alertTitle + QStringLiteral(": ") + result.alertMessage);
+    std::printf("gallery: %s\npictures: %d\n", qPrintable(result.galleryPath), result.pictures);
+    return result.pictures == records.size() ? 0 : 1;
+}
