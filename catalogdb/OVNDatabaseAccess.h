@@ -216,6 +216,8 @@ public:
     // The group ids of one user.
     QStringList getGroupListForUser(const QString &userMid);
     bool deleteUserFromGroup(const QString &membershipMid);
+    // Whether the user has a password that a login can match (not empty, not a locked "*" hash).
+    bool userHasPassword(const QString &userMid);
 
     // ---- PostgreSQL binary values, pure (OVNDatabaseAccess_pgvalues.cpp) ----
     // Big-endian readers; `bytes` must hold at least the width read.
