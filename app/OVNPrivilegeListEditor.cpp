@@ -52,14 +52,13 @@ bool OVNPrivilegeListEditor::open(const QString &categoryMid)
         return refuse(tr("No User Manager Support"),
                       tr("Your database does not support user management. Please set up user management tables "
                          "with the User Manager first."));
-    const std::optional<QVariantMap> category = m_connection->getCategoryForMID(categoryMid);
-    if (!category || category->isEmpty())
+    const std::optional<QString> comment = m_connection->getCategoryCommentForMID(categoryMid);
+    if (!comment)
         return refuse(tr("Item not found"),
                       tr("Could not retrieve the current privileges of the selected item. Make sure your database "
                          "server is up and running and the item has not been deleted by another user."));
-    m_category = *category;
-    const QVariant list = OVNCategoryComment::dictionary(m_category.value(QStringLiteral("comment")).toString())
-                              .value(QStringLiteral("PRIVILEGES"));
+    m_category = m_connection->getCategoryForMID(categoryMid).value_or(QVariantMap());
+    const QVariant list = OVNCategoryComment::dictionary(*comment).value(QStringLiteral("PRIVILEGES"));
     m_hasList = list.typeId() == QMetaType::QVariantList;
     m_entries = m_hasList ? list.toList() : QVariantList();
     m_groups = m_connection->getGroupList();
@@ -127,14 +126,14 @@ bool OVNPrivilegeListEditor::save()
         return true;
     // Another client may have written other keys since the window opened: start from the comment as
     // it is now, and replace only the list.
-    const std::optional<QVariantMap> current = m_connection->getCategoryForMID(m_mid);
-    if (!current || current->isEmpty()) {
+    const std::optional<QString> current = m_connection->getCategoryCommentForMID(m_mid);
+    if (!current) {
         refuse(tr("Item not found"),
                tr("The item has been deleted by another user; its privileges cannot be saved."));
         return true;
     }
     const QString comment =
-        OVNCategoryComment::withPrivileges(current->value(QStringLiteral("comment")).toString(), m_entries);
+        OVNCategoryComment::withPrivileges(*current, m_entries);
     if (m_connection->getAccessPrivilegesForCurrentUser(comment) != OVNPrivilegeLevel::fullAccess()) {
         Alert alert;
         alert.message = tr("You will lose full access to this item");

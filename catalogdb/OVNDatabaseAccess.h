@@ -176,6 +176,9 @@ public:
     bool authenticateUser(const QString &login);
     QString getAccessPrivilegesForCurrentUser(const QString &categoryComment) const;
     QString getCategoryAccessPrivilegesForMID(const QString &categoryMid);
+    // The category's comment whatever the user may see (the privileges window edits it); nothing
+    // when there is no such category or the query failed.
+    std::optional<QString> getCategoryCommentForMID(const QString &categoryMid);
     QString authUserName() const { return m_authusername; }
     QString authUserMid() const { return m_authusermid; }
     QStringList authGroupMids() const { return m_authgroupmids; }
