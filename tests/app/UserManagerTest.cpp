@@ -78,6 +78,25 @@ TEST_P(UserManagerTest, FirstRunMakesTheAdministratorWhoAloneMayLogIn)
     EXPECT_FALSE(admin.setPassword(bob, "a", "b"));
 }
 
+TEST_P(UserManagerTest, AnIntegratedCatalogOrNoConnectionIsRefused)
+{
+    OVNDatabaseAccess local;
+    local.setConnectionDetails("Integrated", QString(), QString(), QString(), m_dir.filePath("local.sqlite"));
+    ASSERT_TRUE(local.openDBConnection());
+    const struct {
+        OVNDatabaseAccess *connection;
+        const char *alert;
+    } cases[] = {{&local, "Local database not supported"}, {nullptr, "No database connection"}};
+    for (const auto &c : cases) {
+        OVNUserAdministration admin(c.connection, *alerts);
+        EXPECT_EQ(admin.open(), OVNUserAdministration::Opening::Refused);
+        EXPECT_EQ(lastAlert(), c.alert);
+        OVNPrivilegeListEditor editor(c.connection, *alerts);
+        EXPECT_FALSE(editor.open("some-category"));
+        EXPECT_EQ(lastAlert(), c.alert);
+    }
+}
+
 TEST_P(UserManagerTest, FirstRunIsUndoneWhenATableCannotBeMade)
 {
     // A type of that name keeps the last table from being created.
