@@ -103,7 +103,9 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     connect(smartFolder, &QAction::triggered, this, &OVNAssetManager::buttonFindClick);
     smartFolder->setEnabled(action(Action::Find)->isEnabled());
     menu->addSeparator();
-    pending("Access Privileges...", &OVNAssetManager::menuAccessPrivileges);
+    QAction *privileges = menu->addAction(localizedMenu("Access Privileges..."));
+    connect(privileges, &QAction::triggered, this, &OVNAssetManager::menuAccessPrivileges);
+    privileges->setEnabled(selectedCategory().has_value());
     return menu;
 }
 
@@ -358,6 +360,5 @@ void OVNAssetManager::buttonRevealInFinderClick()
 void OVNAssetManager::buttonAddSmartClick() { QApplication::beep(); }
 void OVNAssetManager::importSmartAddToFolder(const QStringList &, const QString &) { QApplication::beep(); }
 void OVNAssetManager::buttonImportCumulusClick() { QApplication::beep(); }
-void OVNAssetManager::menuAccessPrivileges() { QApplication::beep(); }
 void OVNAssetManager::buttonPlayClick() { QApplication::beep(); }
 void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }

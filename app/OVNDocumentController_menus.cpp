@@ -8,6 +8,7 @@
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNConnectionSource.h"
 #include "app/OVNUpdateChecking.h"
+#include "app/OVNUserManager.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "formats/OVNExtensionMapping.h"
 #include "import/OVNWorkflowPanel.h"
@@ -115,6 +116,11 @@ void OVNDocumentController::showPreferences()
         // Made once; closing it hides it.
         m_prefWindow = new OVNPreferencesWindow(m_defaults, *factory, *m_extensionmapping);
         m_prefWindow->setConnectionInUse([this] { return m_dbcon.get(); });
+        // Each use makes a window of its own on a new connection.
+        m_prefWindow->setUserManagerOpener([this] {
+            auto *manager = new OVNUserManager(createAndOpenDBConnection(), m_prefWindow);
+            manager->start();
+        });
         connect(m_prefWindow, &OVNPreferencesWindow::databaseSettingsSaved, this, [this] {
             // Without a menu bar of its own the program would have no window left to go on from:
             // open a catalog window on the new settings.

@@ -176,6 +176,9 @@ public:
     bool authenticateUser(const QString &login);
     QString getAccessPrivilegesForCurrentUser(const QString &categoryComment) const;
     QString getCategoryAccessPrivilegesForMID(const QString &categoryMid);
+    // The category's comment whatever the user may see (the privileges window edits it); nothing
+    // when there is no such category or the query failed.
+    std::optional<QString> getCategoryCommentForMID(const QString &categoryMid);
     QString authUserName() const { return m_authusername; }
     QString authUserMid() const { return m_authusermid; }
     QStringList authGroupMids() const { return m_authgroupmids; }
@@ -216,6 +219,8 @@ public:
     // The group ids of one user.
     QStringList getGroupListForUser(const QString &userMid);
     bool deleteUserFromGroup(const QString &membershipMid);
+    // Whether the user has a password that a login can match (not empty, not a locked "*" hash).
+    bool userHasPassword(const QString &userMid);
 
     // ---- PostgreSQL binary values, pure (OVNDatabaseAccess_pgvalues.cpp) ----
     // Big-endian readers; `bytes` must hold at least the width read.

@@ -58,3 +58,12 @@ QString OVNDatabaseAccess::getCategoryAccessPrivilegesForMID(const QString &cate
         return QStringLiteral("FULL ACCESS");
     return getAccessPrivilegesForCurrentUser(rows.first().first().toString());
 }
+
+std::optional<QString> OVNDatabaseAccess::getCategoryCommentForMID(const QString &categoryMid)
+{
+    const QList<OVNRow> rows =
+        rowsForQuery(QStringLiteral("select comment from strvcategory where mid=$1"), {categoryMid});
+    if (rows.isEmpty() || rows.first().isEmpty())
+        return std::nullopt;
+    return rows.first().first().toString();
+}

@@ -215,3 +215,13 @@ bool OVNDatabaseAccess::deleteUserFromGroup(const QString &membershipMid)
 {
     return userTableWrite(QStringLiteral("delete from strvgroupusers where mid=$1"), {membershipMid});
 }
+
+bool OVNDatabaseAccess::userHasPassword(const QString &userMid)
+{
+    const QList<QVariantMap> rows =
+        userTableRows(QStringLiteral("select s1pass from strvusers where mid=$1"), {userMid}, {"s1pass"});
+    if (rows.isEmpty())
+        return false;
+    const QString stored = rows.first().value(QStringLiteral("s1pass")).toString();
+    return !stored.isEmpty() && !stored.startsWith(QLatin1Char('*'));
+}

@@ -334,7 +334,7 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
             items.append(item->text() + (item->isEnabled() ? " +" : " -"));
     EXPECT_EQ(items, (QStringList{"Reload Category List +", "Rename... +", "Delete... +", "Smart Add... -",
                                   "New Folder +", "New Collection +", "New Category Set +",
-                                  "New Surveillance Folder... +", "New Smart Folder... +", "Access Privileges... -"}));
+                                  "New Surveillance Folder... +", "New Smart Folder... +", "Access Privileges... +"}));
 
     ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
     QTemporaryDir disk;

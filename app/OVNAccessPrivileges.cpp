@@ -1,0 +1,148 @@
+#include "app/OVNAccessPrivileges.h"
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/Alert.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> connection, QWidget *parent)
+    : QDialog(parent), m_connection(std::move(connection)), m_editor(m_connection.get(), Alerts::presenter(), this)
+{
+    setWindowTitle(tr("Access Privileges"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    auto *layout = new QVBoxLayout(this);
+    m_title = new QLabel;
+    m_message = new QLabel;
+    m_table = new QTableWidget(0, 2);
+    m_table->setHorizontalHeaderLabels({tr("Group"), tr("Privilege")});
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(m_title);
+    layout->addWidget(m_table);
+    layout->addWidget(m_message);
+    auto *buttons = new QHBoxLayout;
+    auto *add = new QPushButton(tr("Add Group..."));
+    m_remove = new QPushButton(tr("Remove"));
+    buttons->addWidget(add);
+    buttons->addWidget(m_remove);
+    layout->addLayout(buttons);
+    connect(add, &QPushButton::clicked, this, &OVNAccessPrivileges::chooseGroup);
+    connect(m_remove, &QPushButton::clicked, this, &OVNAccessPrivileges::removeSelected);
+    connect(m_table, &QTableWidget::itemSelectionChanged, this,
+            [this] { m_remove->setEnabled(m_table->selectedItems().size() > 0); });
+    m_remove->setEnabled(false);
+}
+
+OVNAccessPrivileges::~OVNAccessPrivileges() = default;
+
+QString OVNAccessPrivileges::message() const
+{
+    return m_message->text();
+}
+
+bool OVNAccessPrivileges::start(const QString &categoryMid)
+{
+    show();
+    raise();
+    if (!m_editor.open(categoryMid)) {
+        close();
+        return false;
+    }
+    m_opened = true;
+    m_title->setText(m_editor.category().value(QStringLiteral("displaytag")).toString());
+    refresh();
+    return true;
+}
+
+void OVNAccessPrivileges::refresh()
+{
+    const QVariantList entries = m_editor.entries();
+    m_table->setRowCount(int(entries.size()));
+    for (int row = 0; row < entries.size(); ++row) {
+        const QVariantMap entry = entries.at(row).toMap();
+        m_table->setItem(row, 0, new QTableWidgetItem(entry.value(QStringLiteral("group")).toString()));
+        auto *level = new QComboBox;
+        for (int index = 0; index < 4; ++index)
+            level->addItem(OVNPrivilegeListEditor::levelForIndex(index));
+        level->setCurrentIndex(OVNPrivilegeListEditor::levelIndex(entry.value(QStringLiteral("privilege")).toString()));
+        connect(level, &QComboBox::activated, this, [this, row](int index) { m_editor.setLevel(row, index); });
+        m_table->setCellWidget(row, 1, level);
+    }
+    m_message->setText(m_editor.message());
+    m_remove->setEnabled(false);
+}
+
+void OVNAccessPrivileges::addGroup(const QString &groupMid, const QString &name)
+{
+    if (m_editor.addGroup(groupMid, name))
+        refresh();
+}
+
+void OVNAccessPrivileges::chooseGroup()
+{
+    QDialog sheet(this);
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.setWindowTitle(tr("Group Selection"));
+    auto *layout = new QVBoxLayout(&sheet);
+    auto *choice = new QComboBox;
+    for (const QVariantMap &group : m_editor.groups())
+        if (!group.value(QStringLiteral("name")).toString().isEmpty())
+            choice->addItem(group.value(QStringLiteral("name")).toString(), group.value(QStringLiteral("mid")));
+    layout->addWidget(choice);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &sheet, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &sheet, &QDialog::reject);
+    if (sheet.exec() == QDialog::Accepted && choice->currentIndex() >= 0)
+        addGroup(choice->currentData().toString(), choice->currentText());
+}
+
+void OVNAccessPrivileges::removeSelected()
+{
+    const QList<QTableWidgetItem *> items = m_table->selectedItems();
+    if (items.isEmpty())
+        return;
+    Alert alert;
+    alert.message = tr("Remove privileges for Group: ") + m_table->item(items.first()->row(), 0)->text();
+    alert.informativeText =
+        tr("Do you really want to remove the privileges for the selected group? \n\nThis means the group has no "
+           "longer access to any data unless you remove all groups and allow access for everyone. This action "
+           "cannot be undone.");
+    alert.buttons = {tr("Cancel"), tr("Delete")};
+    alert.modality = Alert::Modality::Window;
+    alert.window = this;
+    if (Alerts::presenter().run(alert) != 1)
+        return;
+    m_editor.removeEntry(items.first()->row());
+    refresh();
+}
+
+void OVNAccessPrivileges::closeEvent(QCloseEvent *event)
+{
+    if (m_opened && !m_editor.save()) {
+        event->ignore();
+        return;
+    }
+    m_opened = false;
+    QDialog::closeEvent(event);
+}
+
+void OVNAccessPrivileges::done(int result)
+{
+    // Escape closes a dialog through done(): the list is saved the same way.
+    if (m_opened && !m_editor.save())
+        return;
+    m_opened = false;
+    QDialog::done(result);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/OVNPrivilegeListEditor.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class OVNDatabaseAccess;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+// The category privileges window: which groups reach one category, at which level. The list is
+// written into the category's comment when the window closes; a failed write keeps it open.
+class OVNAccessPrivileges : public QDialog
+{
+    Q_OBJECT
+public:
+    OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> connection, QWidget *parent = nullptr);
+    ~OVNAccessPrivileges() override;
+
+    // Shows the window for the category; false (and the window closes) after a refusal.
+    bool start(const QString &categoryMid);
+    OVNPrivilegeListEditor &editor() { return m_editor; }
+    QTableWidget *table() const { return m_table; }
+    QString message() const;
+    // Adds a group as the add-group sheet does.
+    void addGroup(const QString &groupMid, const QString &name);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void done(int result) override;
+
+private:
+    void refresh();
+    void chooseGroup();
+    void removeSelected();
+
+    std::unique_ptr<OVNDatabaseAccess> m_connection;
+    OVNPrivilegeListEditor m_editor;
+    QLabel *m_title;
+    QLabel *m_message;
+    QTableWidget *m_table;
+    QPushButton *m_remove;
+    bool m_opened = false;
+};

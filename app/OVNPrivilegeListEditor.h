@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+class AlertPresenter;
+class OVNDatabaseAccess;
+class QObject;
+
+// What the category privileges window does, without widgets: reads a category's "PRIVILEGES"
+// list, edits it in memory and writes it back into the comment on close, keeping every other key.
+class OVNPrivilegeListEditor
+{
+public:
+    OVNPrivilegeListEditor(OVNDatabaseAccess *connection, AlertPresenter &alerts, QObject *window = nullptr);
+
+    // Refuses (with an alert) a missing connection or category id, an integrated catalog, a catalog
+    // without user tables and a category that is gone; otherwise loads its list and the groups.
+    bool open(const QString &categoryMid);
+    QVariantMap category() const { return m_category; }
+    QList<QVariantMap> groups() const { return m_groups; }
+
+    bool hasList() const { return m_hasList; }
+    QVariantList entries() const { return m_entries; }
+    QString message() const;
+
+    // Pop-up index of a level: 0 "FULL ACCESS" .. 3 "NO ACCESS"; anything else shows as "NO ACCESS".
+    static int levelIndex(const QString &level);
+    static QString levelForIndex(int index);
+
+    // Appends the group at "FULL ACCESS"; a group already listed (by id) is refused with an alert.
+    bool addGroup(const QString &groupMid, const QString &name);
+    void setLevel(int row, int index);
+    void removeEntry(int row);
+    // The row of the entry for that group id, or -1.
+    int rowForGroup(const QString &groupMid) const;
+
+    // Writes the list into the comment as it is now on the server. False keeps the window open:
+    // the user declined to lose full access, or the write failed (after an alert).
+    bool save();
+
+private:
+    bool refuse(const QString &message, const QString &informative);
+
+    OVNDatabaseAccess *m_connection;
+    AlertPresenter &m_alerts;
+    QPointer<QObject> m_window;
+    QString m_mid;
+    QVariantMap m_category;
+    QList<QVariantMap> m_groups;
+    QVariantList m_entries;
+    bool m_hasList = false;
+};

@@ -1,0 +1,324 @@
+#include "app/OVNUserAdministration.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/Alert.h"
+#include "platform/PropertyList.h"
+#include "platform/SystemInfo.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const QString manageUsers = QStringLiteral("MANAGE USERS");
+const QString webAccess = QStringLiteral("WEB ACCESS");
+const QString selfManaged = QStringLiteral("SELF MANAGED");
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("OVNUserManager", text);
+}
+
+QVariantMap privilegeList(const QStringList &names)
+{
+    return {{QStringLiteral("PRIVILEGES"), QVariant(names)}};
+}
+
+QString lockOutMessage()
+{
+    return tr("Nobody could manage users any more");
+}
+
+QString lockOutText()
+{
+    return tr("This change would leave no user with a password in a group with the privilege \"MANAGE USERS\", "
+              "so nobody could open the User Manager again. Give another user that privilege first.");
+}
+
+} // namespace
+
+OVNUserAdministration::OVNUserAdministration(OVNDatabaseAccess *connection, AlertPresenter &alerts, QObject *window)
+    : m_connection(connection), m_alerts(alerts), m_window(window)
+{
+}
+
+QString OVNUserAdministration::administratorName()
+{
+    return SystemInfo::fullName();
+}
+
+QString OVNUserAdministration::administratorLogin()
+{
+    return SystemInfo::accountName();
+}
+
+bool OVNUserAdministration::refuse(const QString &message, const QString &informative)
+{
+    Alert alert;
+    alert.message = message;
+    alert.informativeText = informative;
+    alert.window = m_window;
+    alert.modality = m_window ? Alert::Modality::Window : Alert::Modality::Application;
+    m_alerts.run(alert);
+    return false;
+}
+
+bool OVNUserAdministration::writeFailed()
+{
+    return refuse(tr("The change was not saved"),
+                  tr("The database did not take the change. Please check that the database server is online "
+                     "and try again."));
+}
+
+OVNUserAdministration::Opening OVNUserAdministration::open()
+{
+    if (!m_connection || !m_connection->isDBConnectionActive()) {
+        refuse(tr("No database connection"),
+               tr("Got no database connection. Please check your preferences and that the database server is "
+                  "online."));
+        return Opening::Refused;
+    }
+    if (m_connection->vendor() != OVNDatabaseAccess::Vendor::PostgreSQL) {
+        refuse(tr("Local database not supported"),
+               tr("You are trying to set up User Management with a local database. This is not supported as "
+                  "local databases can only be accessed by one user. \n\nThis feature is only available with "
+                  "Ostrevan Workgroup Server."));
+        return Opening::Refused;
+    }
+    return m_connection->checkForUserManagerSetup() ? Opening::Login : Opening::FirstRun;
+}
+
+bool OVNUserAdministration::firstRun(const QString &name, const QString &login, const QString &password)
+{
+    if (password.isEmpty())
+        return refuse(tr("A password is needed"),
+                      tr("The administrator needs a password. Note that only its first 8 characters count."));
+    OVNDatabaseAccess &db = *m_connection;
+    bool done = db.beginTransaction() && OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db);
+    if (done) {
+        const QString admin = db.addUserEntry(name, login, password, QString(),
+                                              privilegeList({selfManaged}));
+        const QString adminGroup = db.addGroupEntry(
+            QStringLiteral("Admin"), tr("Administrative group to create and manage other users and privileges"),
+            privilegeList({manageUsers}));
+        const QString anonymous =
+            db.addUserEntry(QStringLiteral("Anonymous"), QStringLiteral("anonymous"), QString(), QString(), {});
+        const QString anonymousGroup = db.addGroupEntry(
+            QStringLiteral("Anonymous"),
+            tr("Anonymous group to allow non-authenticated users (i.e. Web Access Users) to connect."),
+            privilegeList({webAccess}));
+        done = !admin.isEmpty() && !adminGroup.isEmpty() && !anonymous.isEmpty() && !anonymousGroup.isEmpty()
+            && !db.addUserToGroup(admin, adminGroup).isEmpty()
+            && !db.addUserToGroup(anonymous, anonymousGroup).isEmpty();
+    }
+    if (done)
+        done = db.commitTransaction();
+    else if (db.transactionDepth() > 0)
+        db.rollbackTransaction();
+    // The kept answer must follow what the server now holds.
+    db.checkForUserManagerSetup();
+    if (!done)
+        return refuse(tr("Could not create User Manager tables"),
+                      tr("Database connection was established, but did not find the necessary tables and could "
+                         "not create the tables either. Please check that the specified user is able to create "
+                         "tables within the specified database."));
+    return true;
+}
+
+bool OVNUserAdministration::privilegesContain(const QString &xml, const QString &privilege)
+{
+    if (xml.isEmpty())
+        return false;
+    const QVariant list = PropertyList::read(xml.toUtf8()).toMap().value(QStringLiteral("PRIVILEGES"));
+    return list.typeId() == QMetaType::QVariantList && list.toList().contains(QVariant(privilege));
+}
+
+QString OVNUserAdministration::loginFailedText()
+{
+    return tr("Wrong login or password, or the user is in no group with the privilege \"MANAGE USERS\".");
+}
+
+bool OVNUserAdministration::login(const QString &login, const QString &password)
+{
+    if (password.isEmpty())
+        return false;
+    for (const QString &xml : m_connection->getGroupPrivilegesForUser(login, password))
+        if (privilegesContain(xml, manageUsers))
+            return true;
+    return false;
+}
+
+QList<QVariantMap> OVNUserAdministration::groups() const
+{
+    return m_connection->getGroupList();
+}
+
+QList<QVariantMap> OVNUserAdministration::users() const
+{
+    return m_connection->getUserList();
+}
+
+QList<QVariantMap> OVNUserAdministration::members(const QString &groupMid) const
+{
+    return m_connection->getUserListForGroup(groupMid);
+}
+
+QVariantMap OVNUserAdministration::userForLogin(const QString &login) const
+{
+    return m_connection->getUserForLogin(login);
+}
+
+QVariantMap OVNUserAdministration::groupNamed(const QString &name) const
+{
+    for (const QVariantMap &group : groups())
+        if (group.value(QStringLiteral("name")).toString() == name)
+            return group;
+    return {};
+}
+
+bool OVNUserAdministration::loginTaken(const QString &login, const QString &exceptUserMid) const
+{
+    for (const QVariantMap &user : users())
+        if (user.value(QStringLiteral("login")).toString() == login
+            && user.value(QStringLiteral("mid")).toString() != exceptUserMid)
+            return true;
+    return false;
+}
+
+QString OVNUserAdministration::addUser(const QString &name)
+{
+    if (name.trimmed().isEmpty()) {
+        refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
+        return QString();
+    }
+    // The login look-up would merge the groups of two users with one login.
+    if (loginTaken(name, QString())) {
+        refuse(tr("Login already in use"), tr("Another user already has the login \"%1\".").arg(name));
+        return QString();
+    }
+    const QString mid = m_connection->addUserEntry(name, name, QString(), QString(), {});
+    if (mid.isEmpty())
+        writeFailed();
+    return mid;
+}
+
+QString OVNUserAdministration::addGroup(const QString &name)
+{
+    if (name.trimmed().isEmpty()) {
+        refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
+        return QString();
+    }
+    const QString mid = m_connection->addGroupEntry(name, tr("User-Defined Group."), {});
+    if (mid.isEmpty())
+        writeFailed();
+    return mid;
+}
+
+QString OVNUserAdministration::addMember(const QString &userMid, const QString &groupMid)
+{
+    if (userMid.isEmpty() || groupMid.isEmpty())
+        return QString();
+    for (const QVariantMap &member : members(groupMid))
+        if (member.value(QStringLiteral("usermid")).toString() == userMid) {
+            refuse(tr("User is already member of Group"),
+                   tr("The selected user is already a member of this group. You cannot add an user twice to the "
+                      "same group."));
+            return QString();
+        }
+    const QString mid = m_connection->addUserToGroup(userMid, groupMid);
+    if (mid.isEmpty())
+        writeFailed();
+    return mid;
+}
+
+bool OVNUserAdministration::renameUser(const QString &userMid, const QString &name)
+{
+    if (name.trimmed().isEmpty())
+        return refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
+    return m_connection->setNameForUser(name, userMid) || writeFailed();
+}
+
+bool OVNUserAdministration::renameGroup(const QString &groupMid, const QString &name)
+{
+    if (name.trimmed().isEmpty())
+        return refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
+    return m_connection->setNameForGroup(name, groupMid) || writeFailed();
+}
+
+bool OVNUserAdministration::setLogin(const QString &userMid, const QString &login)
+{
+    if (login.trimmed().isEmpty())
+        return refuse(tr("A login is needed"), tr("A user needs a login that is not blank."));
+    if (loginTaken(login, userMid))
+        return refuse(tr("Login already in use"), tr("Another user already has the login \"%1\".").arg(login));
+    return m_connection->setLoginForUser(login, userMid) || writeFailed();
+}
+
+bool OVNUserAdministration::setSelfManaged(const QString &userMid, bool on)
+{
+    return m_connection->setXMLForUser(privilegeList(on ? QStringList{selfManaged} : QStringList{}), userMid)
+        || writeFailed();
+}
+
+bool OVNUserAdministration::setPassword(const QString &userMid, const QString &password, const QString &repeated)
+{
+    if (password != repeated)
+        return refuse(tr("The passwords differ"), tr("Please type the same password twice."));
+    if (password.isEmpty())
+        return refuse(tr("A password is needed"),
+                      tr("An empty password cannot be used. Note that only the first 8 characters of a password "
+                         "count."));
+    return m_connection->setPasswordForUser(password, userMid) || writeFailed();
+}
+
+bool OVNUserAdministration::someoneCanManage() const
+{
+    for (const QVariantMap &group : groups()) {
+        if (!privilegesContain(group.value(QStringLiteral("xml")).toString(), manageUsers))
+            continue;
+        for (const QVariantMap &member : members(group.value(QStringLiteral("mid")).toString()))
+            if (m_connection->userHasPassword(member.value(QStringLiteral("usermid")).toString()))
+                return true;
+    }
+    return false;
+}
+
+template <typename Write> bool OVNUserAdministration::guarded(Write write)
+{
+    OVNDatabaseAccess &db = *m_connection;
+    if (!db.beginTransaction())
+        return writeFailed();
+    if (!write()) {
+        db.rollbackTransaction();
+        return writeFailed();
+    }
+    if (!someoneCanManage()) {
+        db.rollbackTransaction();
+        return refuse(lockOutMessage(), lockOutText());
+    }
+    return db.commitTransaction() || writeFailed();
+}
+
+bool OVNUserAdministration::setGroupPrivileges(const QString &groupMid, const QStringList &privileges)
+{
+    QStringList ordered;
+    for (const QString &name : {manageUsers, webAccess})
+        if (privileges.contains(name))
+            ordered.append(name);
+    return guarded([&] { return m_connection->setXMLForGroup(privilegeList(ordered), groupMid); });
+}
+
+bool OVNUserAdministration::removeMember(const QString &membershipMid)
+{
+    return guarded([&] { return m_connection->deleteUserFromGroup(membershipMid); });
+}
+
+bool OVNUserAdministration::deleteUser(const QString &userMid)
+{
+    return guarded([&] { return m_connection->deleteUserEntry(userMid); });
+}
+
+bool OVNUserAdministration::deleteGroup(const QString &groupMid)
+{
+    return guarded([&] { return m_connection->deleteGroupEntry(groupMid); });
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+class AlertPresenter;
+class OVNDatabaseAccess;
+class QObject;
+struct Alert;
+
+// What the user manager does, without widgets: opening, first run, login and every edit of users,
+// groups and memberships. Each refusal and failure is shown through the alert presenter, so the
+// window, the tests and ovn-users run the same code. Passwords are only passed through to the
+// database layer, which keeps their hashes.
+class OVNUserAdministration
+{
+public:
+    enum class Opening { Refused, FirstRun, Login };
+
+    OVNUserAdministration(OVNDatabaseAccess *connection, AlertPresenter &alerts, QObject *window = nullptr);
+
+    // Refuses a missing connection and an integrated catalog (by the connection's own vendor);
+    // otherwise first run without user tables, login with them.
+    Opening open();
+    // Creates the user tables, the administrator, "Admin", "Anonymous" and their memberships in one
+    // transaction: all or nothing. The window passes this account's full name and login.
+    bool firstRun(const QString &name, const QString &login, const QString &password);
+    // True when the password matches and one of the user's groups holds "MANAGE USERS".
+    bool login(const QString &login, const QString &password);
+    // The line the login sheet shows when login() answered false.
+    static QString loginFailedText();
+    static bool privilegesContain(const QString &xml, const QString &privilege);
+
+    QList<QVariantMap> groups() const;
+    QList<QVariantMap> users() const;
+    QList<QVariantMap> members(const QString &groupMid) const;
+    QVariantMap userForLogin(const QString &login) const;
+    QVariantMap groupNamed(const QString &name) const;
+
+    // The new row's id, or "" after an alert.
+    QString addUser(const QString &name);
+    QString addGroup(const QString &name);
+    QString addMember(const QString &userMid, const QString &groupMid);
+    // The edits answer false after an alert; the stored row is then unchanged.
+    bool renameUser(const QString &userMid, const QString &name);
+    bool renameGroup(const QString &groupMid, const QString &name);
+    bool setLogin(const QString &userMid, const QString &login);
+    bool setSelfManaged(const QString &userMid, bool selfManaged);
+    bool setGroupPrivileges(const QString &groupMid, const QStringList &privileges);
+    bool setPassword(const QString &userMid, const QString &password, const QString &repeated);
+    bool removeMember(const QString &membershipMid);
+    bool deleteUser(const QString &userMid);
+    bool deleteGroup(const QString &groupMid);
+
+    // The account whose full name and login the first run gives the administrator.
+    static QString administratorName();
+    static QString administratorLogin();
+
+private:
+    bool refuse(const QString &message, const QString &informative);
+    bool writeFailed();
+    // True when some user with a password is in a group that holds "MANAGE USERS".
+    bool someoneCanManage() const;
+    // Runs the write in a transaction and keeps it only when someone can still manage users.
+    template <typename Write> bool guarded(Write write);
+    bool loginTaken(const QString &login, const QString &exceptUserMid) const;
+
+    OVNDatabaseAccess *m_connection;
+    AlertPresenter &m_alerts;
+    QPointer<QObject> m_window;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "app/OVNUserAdministration.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class OVNDatabaseAccess;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+// The user manager window: groups, the selected group's members and users of a server catalog,
+// after a login as a member of a group with "MANAGE USERS"; sets user management up on first use.
+// Its sheets are window-modal dialogs; the work is OVNUserAdministration's.
+class OVNUserManager : public QDialog
+{
+    Q_OBJECT
+public:
+    OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QWidget *parent = nullptr);
+    ~OVNUserManager() override;
+
+    // Shows the window and runs the refusal, first-run or login sheet. False when the window closed.
+    bool start();
+    OVNUserAdministration &administration() { return m_admin; }
+
+    // The sheet in use, so that tests can fill it in (null when none is up).
+    QDialog *currentSheet() const { return m_sheet; }
+    QTableWidget *groupTable() const { return m_groups; }
+    QTableWidget *userTable() const { return m_users; }
+    QCheckBox *manageUsersBox() const { return m_manageUsers; }
+    void reloadGroupAndUserData();
+
+private:
+    // A window-modal sheet with the given fields; answers whether OK was pressed.
+    bool runSheet(const QString &title, const QString &text, const QList<QWidget *> &fields,
+                  QLabel *failure = nullptr, const std::function<bool()> &accept = {});
+    QString selectedMid(QTableWidget *table) const;
+    void groupSelectionChanged();
+    void userSelectionChanged();
+    void addGroup();
+    void deleteGroup();
+    void addMember();
+    void removeMember();
+    void addUser();
+    void deleteUser();
+    void changePassword();
+    void groupPrivilegesEdited();
+    void userSettingsEdited();
+    bool confirmDelete(const QString &message, const QString &text);
+
+    std::unique_ptr<OVNDatabaseAccess> m_connection;
+    OVNUserAdministration m_admin;
+    QDialog *m_sheet = nullptr;
+    QTableWidget *m_groups;
+    QTableWidget *m_members;
+    QTableWidget *m_users;
+    QCheckBox *m_manageUsers;
+    QCheckBox *m_webAccess;
+    QCheckBox *m_selfManaged;
+    QLineEdit *m_login;
+    QPushButton *m_password;
+    QPushButton *m_deleteGroup;
+    QPushButton *m_addMember;
+    QPushButton *m_removeMember;
+    QPushButton *m_deleteUser;
+    bool m_filling = false;
+};

@@ -1,0 +1,266 @@
+// The user manager and the privileges window on a server catalog: first run, login, the lock-out
+// guard, unique logins and the category comment they write.
+
+#include "../catalogdb/CatalogFixture.h"
+#include "app/OVNCategoryComment.h"
+#include "app/OVNPrivilegeListEditor.h"
+#include "app/OVNUserAdministration.h"
+#include "app/OVNUserManager.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/PropertyList.h"
+#include "platform/SystemInfo.h"
+#include "../support/RefusingTrigger.h"
+#include "../support/ScriptedAlertPresenter.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace {
+
+class UserManagerTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        alerts = ScriptedAlertPresenter::install();
+    }
+
+    // First run as jdoe (Jane Doe) with the password "secret1".
+    void setUpUsers(OVNUserAdministration &admin)
+    {
+        ASSERT_EQ(admin.open(), OVNUserAdministration::Opening::FirstRun);
+        ASSERT_TRUE(admin.firstRun("Jane Doe", "jdoe", "secret1"));
+        ASSERT_EQ(admin.open(), OVNUserAdministration::Opening::Login);
+    }
+    QString lastAlert() const { return alerts->shown().isEmpty() ? QString() : alerts->shown().last().message; }
+    QString membershipOf(OVNUserAdministration &admin, const QString &login, const QString &group)
+    {
+        for (const QVariantMap &member : admin.members(admin.groupNamed(group).value("mid").toString()))
+            if (member.value("login") == login)
+                return member.value("mid").toString();
+        return QString();
+    }
+
+    ScriptedAlertPresenter *alerts = nullptr;
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, UserManagerTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+TEST_P(UserManagerTest, FirstRunMakesTheAdministratorWhoAloneMayLogIn)
+{
+    OVNUserAdministration admin(&db, *alerts);
+    ASSERT_EQ(admin.open(), OVNUserAdministration::Opening::FirstRun);
+    EXPECT_FALSE(admin.firstRun("Jane Doe", "jdoe", ""));
+    EXPECT_FALSE(db.relationExists("strvusers"));
+    setUpUsers(admin);
+    EXPECT_FALSE(membershipOf(admin, "jdoe", "Admin").isEmpty());
+    EXPECT_FALSE(membershipOf(admin, "anonymous", "Anonymous").isEmpty());
+    EXPECT_EQ(admin.userForLogin("jdoe").value("name"), "Jane Doe");
+
+    const QString bob = admin.addUser("bob");
+    ASSERT_FALSE(bob.isEmpty());
+    ASSERT_TRUE(admin.setPassword(bob, "bobpw", "bobpw"));
+    const struct {
+        const char *login, *password;
+        bool granted;
+    } cases[] = {{"jdoe", "secret1", true}, {"jdoe", "wrong", false}, {"jdoe", "", false},
+                 {"bob", "bobpw", false},   {"anonymous", "", false}, {"nobody", "secret1", false}};
+    for (const auto &c : cases)
+        EXPECT_EQ(admin.login(c.login, c.password), c.granted) << c.login << " / " << c.password;
+    EXPECT_FALSE(admin.setPassword(bob, "", ""));
+    EXPECT_EQ(lastAlert(), "A password is needed");
+    EXPECT_FALSE(admin.setPassword(bob, "a", "b"));
+}
+
+TEST_P(UserManagerTest, AnIntegratedCatalogOrNoConnectionIsRefused)
+{
+    OVNDatabaseAccess local;
+    local.setConnectionDetails("Integrated", QString(), QString(), QString(), m_dir.filePath("local.sqlite"));
+    ASSERT_TRUE(local.openDBConnection());
+    const struct {
+        OVNDatabaseAccess *connection;
+        const char *alert;
+    } cases[] = {{&local, "Local database not supported"}, {nullptr, "No database connection"}};
+    for (const auto &c : cases) {
+        OVNUserAdministration admin(c.connection, *alerts);
+        EXPECT_EQ(admin.open(), OVNUserAdministration::Opening::Refused);
+        EXPECT_EQ(lastAlert(), c.alert);
+        OVNPrivilegeListEditor editor(c.connection, *alerts);
+        EXPECT_FALSE(editor.open("some-category"));
+        EXPECT_EQ(lastAlert(), c.alert);
+    }
+}
+
+TEST_P(UserManagerTest, FirstRunIsUndoneWhenATableCannotBeMade)
+{
+    // A type of that name keeps the last table from being created.
+    ASSERT_TRUE(db.runSQLCommand("create type strvgroupusers as enum ('x')"));
+    OVNUserAdministration admin(&db, *alerts);
+    ASSERT_EQ(admin.open(), OVNUserAdministration::Opening::FirstRun);
+    EXPECT_FALSE(admin.firstRun("Jane Doe", "jdoe", "secret1"));
+    EXPECT_EQ(lastAlert(), "Could not create User Manager tables");
+    EXPECT_FALSE(db.relationExists("strvusers"));
+    EXPECT_FALSE(db.relationExists("strvgroups"));
+    EXPECT_EQ(admin.open(), OVNUserAdministration::Opening::FirstRun);
+}
+
+TEST_P(UserManagerTest, NothingLocksEveryoneOutAndLoginsStayUnique)
+{
+    OVNUserAdministration admin(&db, *alerts);
+    setUpUsers(admin);
+    const QString jdoe = admin.userForLogin("jdoe").value("mid").toString();
+    const QString adminGroup = admin.groupNamed("Admin").value("mid").toString();
+    const QString bob = admin.addUser("bob");
+    ASSERT_FALSE(admin.addMember(bob, adminGroup).isEmpty()); // without a password bob does not count
+
+    const struct {
+        const char *what;
+        std::function<bool()> write;
+    } lockOuts[] = {
+        {"delete user", [&] { return admin.deleteUser(jdoe); }},
+        {"delete group", [&] { return admin.deleteGroup(adminGroup); }},
+        {"remove member", [&] { return admin.removeMember(membershipOf(admin, "jdoe", "Admin")); }},
+        {"clear MANAGE USERS", [&] { return admin.setGroupPrivileges(adminGroup, {"WEB ACCESS"}); }},
+    };
+    for (const auto &c : lockOuts) {
+        EXPECT_FALSE(c.write()) << c.what;
+        EXPECT_EQ(lastAlert(), "Nobody could manage users any more") << c.what;
+        EXPECT_TRUE(admin.login("jdoe", "secret1")) << c.what;
+    }
+    EXPECT_EQ(db.transactionDepth(), 0);
+
+    const struct {
+        const char *what;
+        std::function<bool()> write;
+        const char *alert;
+    } refusals[] = {
+        {"duplicate login", [&] { return !admin.addUser("jdoe").isEmpty(); }, "Login already in use"},
+        {"login taken", [&] { return admin.setLogin(bob, "jdoe"); }, "Login already in use"},
+        {"blank login", [&] { return admin.setLogin(bob, " "); }, "A login is needed"},
+        {"blank name", [&] { return !admin.addGroup("  ").isEmpty(); }, "A name is needed"},
+        {"member twice", [&] { return !admin.addMember(bob, adminGroup).isEmpty(); },
+         "User is already member of Group"},
+    };
+    for (const auto &c : refusals) {
+        EXPECT_FALSE(c.write()) << c.what;
+        EXPECT_EQ(lastAlert(), c.alert) << c.what;
+    }
+    EXPECT_EQ(admin.userForLogin("bob").value("login"), "bob");
+
+    // Once bob has a password, jdoe may go.
+    ASSERT_TRUE(admin.setPassword(bob, "bobpw", "bobpw"));
+    EXPECT_TRUE(admin.deleteUser(jdoe));
+    EXPECT_TRUE(admin.login("bob", "bobpw"));
+}
+
+TEST_P(UserManagerTest, PrivilegesReplaceOnlyTheirKeyAndAskBeforeLockingOneselfOut)
+{
+    OVNUserAdministration admin(&db, *alerts);
+    setUpUsers(admin);
+    const QString adminGroup = admin.groupNamed("Admin").value("mid").toString();
+    const QString staff = admin.addGroup("Staff");
+    const QString folder = db.addCategoryListEntry("Shots", "M");
+    ASSERT_TRUE(db.updateCategoryListComment(
+        folder, OVNCategoryComment::textForm({{"SURVEILLANCEFOLDER", "/Volumes/Archive/Shots"}})));
+
+    std::unique_ptr<OVNDatabaseAccess> mine = openAnother();
+    mine->checkForUserManagerSetup();
+    ASSERT_TRUE(mine->authenticateUser("jdoe"));
+    OVNPrivilegeListEditor editor(mine.get(), *alerts);
+    ASSERT_TRUE(editor.open(folder));
+    EXPECT_EQ(editor.message(), "No Privileges - Everyone has full access.");
+    ASSERT_TRUE(editor.addGroup(adminGroup, "Admin"));
+    EXPECT_FALSE(editor.addGroup(adminGroup, "Renamed"));
+    EXPECT_EQ(lastAlert(), "Group is already part of privilege list");
+    ASSERT_TRUE(editor.addGroup(staff, "Staff"));
+    editor.setLevel(1, 7);
+    EXPECT_EQ(editor.entries().at(1).toMap().value("privilege"), "NO ACCESS");
+
+    // Another client adds a smart folder's keys meanwhile; they stay.
+    QVariantMap other = OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(folder));
+    other.insert("CATALOG", "Database");
+    other.insert("LINES", QVariantList{});
+    ASSERT_TRUE(db.updateCategoryListComment(folder, OVNCategoryComment::textForm(other)));
+    ASSERT_TRUE(editor.save());
+    const QString stored = *db.getCategoryCommentForMID(folder);
+    EXPECT_TRUE(stored.startsWith("<?xml"));
+    const QVariantMap comment = OVNCategoryComment::dictionary(stored);
+    EXPECT_EQ(comment.value("SURVEILLANCEFOLDER"), "/Volumes/Archive/Shots");
+    EXPECT_TRUE(comment.contains("CATALOG") && comment.contains("LINES"));
+    EXPECT_EQ(comment.value("PRIVILEGES").toList().size(), 2);
+    EXPECT_EQ(mine->getCategoryAccessPrivilegesForMID(folder), "FULL ACCESS");
+
+    // A list naming none of jdoe's groups, or an unknown level, leaves jdoe without access: asked first.
+    const struct {
+        QVariantList list;
+        const char *shown;
+    } lists[] = {
+        {{QVariantMap{{"group", "Staff"}, {"mid", staff}, {"privilege", "FULL ACCESS"}}}, "FULL ACCESS"},
+        {{QVariantMap{{"group", "Admin"}, {"mid", adminGroup}, {"privilege", "SUPERUSER"}}}, "NO ACCESS"},
+    };
+    for (const auto &[list, shown] : lists) {
+        ASSERT_TRUE(db.updateCategoryListComment(folder, OVNCategoryComment::withPrivileges(stored, list)));
+        EXPECT_EQ(mine->getCategoryAccessPrivilegesForMID(folder), "NO ACCESS");
+        ASSERT_TRUE(editor.open(folder));
+        const QString level = editor.entries().first().toMap().value("privilege").toString();
+        EXPECT_EQ(OVNPrivilegeListEditor::levelForIndex(OVNPrivilegeListEditor::levelIndex(level)), shown);
+        alerts->enqueueAnswers({0});
+        EXPECT_FALSE(editor.save());
+        alerts->enqueueAnswers({1});
+        EXPECT_TRUE(editor.save());
+    }
+
+    // A refused write keeps the edits for another try.
+    ASSERT_TRUE(editor.open(folder));
+    editor.removeEntry(0);
+    ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "update", "true"));
+    EXPECT_FALSE(editor.save());
+    EXPECT_EQ(lastAlert(), "The privileges were not saved");
+    EXPECT_TRUE(editor.entries().isEmpty() && editor.hasList());
+    ASSERT_TRUE(db.runSQLCommand("drop trigger refuse_strvcategory_update on strvcategory"));
+    EXPECT_TRUE(editor.save());
+    EXPECT_EQ(OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(folder))
+                  .value("PRIVILEGES")
+                  .toList(),
+              QVariantList());
+}
+
+TEST_P(UserManagerTest, WindowRunsFirstRunLoginAndAnEditThroughItsSheets)
+{
+    auto *manager = new OVNUserManager(openAnother());
+    // Fills the password field of each sheet that comes up and presses OK.
+    QStringList passwords{"secret1", "wrong", "secret1"};
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        QDialog *sheet = manager->currentSheet();
+        if (!sheet || passwords.isEmpty())
+            return;
+        auto *password = sheet->findChild<QLineEdit *>("password");
+        ASSERT_TRUE(password);
+        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+        password->setText(passwords.takeFirst());
+        sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    answerer.start(10);
+    ASSERT_TRUE(manager->start());
+    EXPECT_TRUE(passwords.isEmpty());
+    OVNUserAdministration admin(&db, *alerts);
+    EXPECT_TRUE(admin.login(SystemInfo::accountName(), "secret1"));
+
+    QTableWidget *groups = manager->groupTable();
+    ASSERT_EQ(groups->rowCount(), 2);
+    groups->selectRow(0); // "Admin"
+    ASSERT_TRUE(manager->manageUsersBox()->isChecked());
+    manager->manageUsersBox()->click();
+    EXPECT_EQ(lastAlert(), "Nobody could manage users any more");
+    EXPECT_TRUE(manager->manageUsersBox()->isChecked());
+    manager->close();
+}
+
+} // namespace

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# ovn-users against a private PostgreSQL server that logs every statement with its parameters: each
+# action answers as expected, and no password shows up in the server's log or in any output.
+# Usage: ovn-users-probe.sh OVN-USERS PG-TEST-SERVER
+set -uo pipefail
+tool=$1
+server=$2
+
+env=$("$server" start) || { echo "probe: no PostgreSQL server could be started" >&2; exit 77; }
+eval "$env"
+trap '"$server" stop "$OVN_TEST_PG_DIR" >/dev/null 2>&1' EXIT
+bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+as_owner() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres -d postgres -q \
+    -c "alter system set log_statement = 'all'" -c "alter system set log_parameter_max_length = -1" \
+    -c "select pg_reload_conf()" >/dev/null || exit 1
+sleep 0.5
+
+export PGPASSWORD=$OVN_TEST_PG_PASSWORD QT_QPA_PLATFORM=offscreen
+catalog="postgresql://$OVN_TEST_PG_USER@$OVN_TEST_PG_HOST:$OVN_TEST_PG_PORT/$OVN_TEST_PG_DB"
+out=$(mktemp -d)
+admin_pw='Adm1nPw7'
+bob_pw='B0bSecr3'
+failures=0
+# expected-line-prefix  stdin  action...
+check() {
+    local expect=$1 input=$2
+    shift 2
+    local line
+    line=$(printf '%s\n' "$input" | "$tool" "$catalog" "$@" 2>>"$out/stderr" | tee -a "$out/stdout")
+    case "$line" in
+        "$expect"*) ;;
+        *) echo "probe: ovn-users $*: expected '$expect...', got '$line'" >&2; failures=$((failures + 1)) ;;
+    esac
+}
+check "refused: user management is not set up" "$admin_pw" login jdoe
+check "refused: A password is needed" "" first-run jdoe "Jane Doe"
+check "ok:" "$admin_pw" first-run jdoe "Jane Doe"
+check "ok:" "$admin_pw" login jdoe
+check "refused: Wrong login" "wrong" login jdoe
+check "refused: Wrong login" "" login jdoe
+check "ok:" "" add-user bob
+check "refused: Login already in use" "" add-user bob
+check "refused: Nobody could manage users" "" delete-user jdoe
+check "refused: Nobody could manage users" "" delete-group Admin
+check "refused: Nobody could manage users" "" remove-member jdoe Admin
+check "refused: Nobody could manage users" "" group-privileges Admin "WEB ACCESS"
+check "ok:" "" group-privileges Staff
+check "ok:" "" add-member bob Staff
+check "refused: User is already member" "" add-member bob Staff
+check "refused: A password is needed" "" password bob
+check "ok:" "$bob_pw" password bob
+check "refused: Wrong login" "$bob_pw" login bob
+check "ok:" "" add-member bob Admin
+check "ok:" "" delete-user jdoe
+check "ok:" "$bob_pw" login bob
+
+# A category to grant on, made through the catalog as another client would.
+category=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
+    -d "$OVN_TEST_PG_DB" -qAt -c "insert into strvcategory (mid, displaytag, type, supermid, comment) values ('probe-1', 'Shots', 'M', '', '{SURVEILLANCEFOLDER = \"/srv/shots\";}') returning mid")
+check "ok:" "" grant "$category" Staff "READ ONLY"
+check "level: READ ONLY" "" level "$category" bob
+check "ok:" "" grant "$category" Staff "NO ACCESS"
+check "level: NO ACCESS" "" level "$category" bob
+check "level: NO ACCESS" "" level "$category" anonymous
+comment=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
+    -d "$OVN_TEST_PG_DB" -qAt -c "select comment from strvcategory where mid='probe-1'")
+case "$comment" in
+    *"<?xml"*SURVEILLANCEFOLDER*/srv/shots*) ;;
+    *) echo "probe: the comment lost its folder or is not XML: $comment" >&2; failures=$((failures + 1)) ;;
+esac
+
+grep -q "insert into strvusers" "$OVN_TEST_PG_DIR/server.log" \
+    || { echo "probe: the server did not log the statements" >&2; failures=$((failures + 1)); }
+for pw in "$admin_pw" "$bob_pw"; do
+    if grep -rqF -- "$pw" "$OVN_TEST_PG_DIR/server.log" "$out"; then
+        echo "probe: a password shows up in the server log or the output" >&2
+        failures=$((failures + 1))
+    fi
+done
+rm -rf "$out"
+[ "$failures" -eq 0 ] && echo "ovn-users probe: all answers as expected, no password in the log"
+exit $((failures > 0))

@@ -1,0 +1,215 @@
+// ovn-users CATALOG ACTION ARG...: the user manager's and the privileges window's operations from
+// the command line, through the same code as the windows.
+//
+// CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DATABASE (the password from PGPASSWORD
+// or ~/.pgpass), opened as the program opens its catalog: as the catalog user whose login is this
+// account's name. A password is read as one line from standard input, never from the command line.
+// Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
+// "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
+
+#include "app/OVNPrivilegeListEditor.h"
+#include "app/OVNUserAdministration.h"
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/Alert.h"
+#include "platform/SystemInfo.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Takes the confirming (last) button and keeps the text of the last alert.
+class AnsweringPresenter : public AlertPresenter
+{
+public:
+    int run(const Alert &alert) override
+    {
+        last = alert.message;
+        if (!alert.informativeText.isEmpty())
+            last += QStringLiteral(": ") + alert.informativeText;
+        last.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        last = last.simplified();
+        return alert.buttons.isEmpty() ? 0 : int(alert.buttons.size()) - 1;
+    }
+    QString last;
+};
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: ovn-users CATALOG ACTION ARG...\n"
+                 "  first-run LOGIN NAME | login LOGIN | add-user LOGIN | password LOGIN\n"
+                 "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
+                 "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
+                 "A password is read as one line from standard input.\n");
+}
+
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    const QUrl url(catalog);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
+        QString host = url.host();
+        if (url.port() > 0)
+            host += QStringLiteral(":%1").arg(url.port());
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
+                                         url.path().mid(1));
+    } else {
+        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
+                                         QFileInfo(catalog).absoluteFilePath());
+    }
+    if (connection->openDBConnection() && !connection->checkForDatabaseSetup()) {
+        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
+            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+        else
+            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+    }
+    if (connection->isDBConnectionActive())
+        connection->authenticateUser(SystemInfo::accountName());
+    return connection;
+}
+
+QString readPassword()
+{
+    std::string line;
+    std::getline(std::cin, line);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromStdString(line);
+}
+
+int refused(const QString &text)
+{
+    std::printf("refused: %s\n", qPrintable(text));
+    return 1;
+}
+
+int ok(const QString &text)
+{
+    std::printf("ok: %s\n", qPrintable(text));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() < 2) {
+        usage();
+        return 2;
+    }
+    const QString catalog = args.takeFirst();
+    const QString action = args.takeFirst();
+    static const QMap<QString, int> arity{{"first-run", 2},    {"login", 1},         {"add-user", 1},
+                                          {"password", 1},     {"add-member", 2},    {"remove-member", 2},
+                                          {"delete-user", 1},  {"delete-group", 1},  {"group-privileges", -1},
+                                          {"grant", 3},        {"level", 2}};
+    const int wanted = arity.value(action, 0);
+    if (wanted == 0 || (wanted > 0 && args.size() != wanted) || (wanted < 0 && args.isEmpty())) {
+        usage();
+        return 2;
+    }
+
+    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(catalog);
+    AnsweringPresenter alerts;
+    OVNUserAdministration users(connection.get(), alerts);
+
+    if (action == QLatin1String("grant") || action == QLatin1String("level")) {
+        if (action == QLatin1String("level")) {
+            if (!connection->isDBConnectionActive())
+                return refused(connection->getLastErrorMessage());
+            connection->checkForUserManagerSetup();
+            connection->authenticateUser(args.at(1));
+            std::printf("level: %s\n", qPrintable(connection->getCategoryAccessPrivilegesForMID(args.at(0))));
+            return 0;
+        }
+        OVNPrivilegeListEditor editor(connection.get(), alerts);
+        if (!editor.open(args.at(0)))
+            return refused(alerts.last);
+        const QVariantMap group = users.groupNamed(args.at(1));
+        if (group.isEmpty())
+            return refused(QStringLiteral("no group is named ") + args.at(1));
+        const QString groupMid = group.value(QStringLiteral("mid")).toString();
+        if (editor.rowForGroup(groupMid) < 0 && !editor.addGroup(groupMid, args.at(1)))
+            return refused(alerts.last);
+        editor.setLevel(editor.rowForGroup(groupMid), OVNPrivilegeListEditor::levelIndex(args.at(2)));
+        if (!editor.save())
+            return refused(alerts.last.isEmpty() ? QStringLiteral("not saved") : alerts.last);
+        return ok(QStringLiteral("%1 has %2").arg(args.at(1), OVNPrivilegeListEditor::levelForIndex(
+                                                                   OVNPrivilegeListEditor::levelIndex(args.at(2)))));
+    }
+
+    const OVNUserAdministration::Opening opening = users.open();
+    if (opening == OVNUserAdministration::Opening::Refused)
+        return refused(alerts.last);
+    if (action == QLatin1String("first-run")) {
+        if (opening != OVNUserAdministration::Opening::FirstRun)
+            return refused(QStringLiteral("user management is already set up"));
+        return users.firstRun(args.at(1), args.at(0), readPassword()) ? ok(QStringLiteral("user management set up"))
+                                                                       : refused(alerts.last);
+    }
+    if (opening != OVNUserAdministration::Opening::Login)
+        return refused(QStringLiteral("user management is not set up"));
+    if (action == QLatin1String("login"))
+        return users.login(args.at(0), readPassword()) ? ok(QStringLiteral("logged in"))
+                                                       : refused(OVNUserAdministration::loginFailedText());
+    if (action == QLatin1String("add-user")) {
+        const QString mid = users.addUser(args.at(0));
+        return mid.isEmpty() ? refused(alerts.last) : ok(QStringLiteral("user ") + mid);
+    }
+    if (action == QLatin1String("delete-group") || action == QLatin1String("group-privileges")) {
+        const QVariantMap group = users.groupNamed(args.at(0));
+        if (group.isEmpty()) {
+            if (action == QLatin1String("delete-group"))
+                return refused(QStringLiteral("no group is named ") + args.at(0));
+            // Setting privileges of a group that does not exist yet makes it.
+            const QString mid = users.addGroup(args.at(0));
+            if (mid.isEmpty())
+                return refused(alerts.last);
+            if (users.setGroupPrivileges(mid, args.mid(1)))
+                return ok(QStringLiteral("group ") + mid);
+            return refused(alerts.last);
+        }
+        const QString mid = group.value(QStringLiteral("mid")).toString();
+        if (action == QLatin1String("delete-group"))
+            return users.deleteGroup(mid) ? ok(QStringLiteral("deleted")) : refused(alerts.last);
+        return users.setGroupPrivileges(mid, args.mid(1)) ? ok(QStringLiteral("group ") + mid) : refused(alerts.last);
+    }
+
+    const QVariantMap user = users.userForLogin(args.at(0));
+    if (user.isEmpty())
+        return refused(QStringLiteral("no user has the login ") + args.at(0));
+    const QString userMid = user.value(QStringLiteral("mid")).toString();
+    if (action == QLatin1String("password")) {
+        const QString password = readPassword();
+        return users.setPassword(userMid, password, password) ? ok(QStringLiteral("password set"))
+                                                              : refused(alerts.last);
+    }
+    if (action == QLatin1String("delete-user"))
+        return users.deleteUser(userMid) ? ok(QStringLiteral("deleted")) : refused(alerts.last);
+
+    const QVariantMap group = users.groupNamed(args.at(1));
+    if (group.isEmpty())
+        return refused(QStringLiteral("no group is named ") + args.at(1));
+    const QString groupMid = group.value(QStringLiteral("mid")).toString();
+    if (action == QLatin1String("add-member")) {
+        const QString mid = users.addMember(userMid, groupMid);
+        return mid.isEmpty() ? refused(alerts.last) : ok(QStringLiteral("member ") + mid);
+    }
+    for (const QVariantMap &member : users.members(groupMid))
+        if (member.value(QStringLiteral("usermid")).toString() == userMid)
+            return users.removeMember(member.value(QStringLiteral("mid")).toString()) ? ok(QStringLiteral("removed"))
+                                                                                      : refused(alerts.last);
+    return refused(args.at(0) + QStringLiteral(" is not a member of ") + args.at(1));
+}
