@@ -640,10 +640,13 @@ TEST_P(CatalogOutlineTest, ARightClickSelectsTheRowAloneAndKeysGoToTheWindowFirs
     EXPECT_NE(menu, nullptr);
     EXPECT_TRUE(window->selectedCategoryNodes().isEmpty());
 
-    // Delete goes to the window (deleting categories is its action) and never to the outline's
-    // own key handling; select-all selects nothing.
+    // Delete goes to the window (deleting categories is its action, which asks first: the answer
+    // here is Cancel) and never to the outline's own key handling; select-all selects nothing.
     ASSERT_TRUE(window->selectCategory(studio));
+    const qsizetype alertsBefore = presenter->shown().size();
+    presenter->enqueueAnswers({1});
     QTest::keyClick(outline, Qt::Key_Delete);
+    EXPECT_EQ(presenter->shown().size(), alertsBefore + 1);
     EXPECT_EQ(window->selectedCategory()->value("mid").toString(), studio);
     outline->selectAll();
     EXPECT_EQ(window->selectedCategoryNodes().size(), 1);
