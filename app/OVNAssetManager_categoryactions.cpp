@@ -8,9 +8,13 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNCumulusParser.h"
+#include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
 #include "uikit/OVNBGView.h"
 #include "platform/Localized.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
 
 #include <QApplication>
@@ -356,8 +360,58 @@ void OVNAssetManager::buttonRevealInFinderClick()
 // ---- filled by their own work ----
 
 void OVNAssetManager::buttonAddSmartClick() { QApplication::beep(); }
-void OVNAssetManager::importSmartAddToFolder(const QStringList &, const QString &) { QApplication::beep(); }
-void OVNAssetManager::buttonImportCumulusClick() { QApplication::beep(); }
 void OVNAssetManager::menuAccessPrivileges() { QApplication::beep(); }
 void OVNAssetManager::buttonPlayClick() { QApplication::beep(); }
 void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }
+
+// ---- smart import ----
+
+void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
+{
+    if (paths.isEmpty() || !m_dbcon) {
+        QApplication::beep();
+        return;
+    }
+    if (!folderId.isEmpty()
+        && !isUserAuthorizedForMediaWithType(QStringLiteral("READ & WRITE"), {folderId}, true))
+        return;
+    QVariantList files;
+    for (const QString &path : paths)
+        files.append(path);
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    auto *import = new OVNImportMedia(this);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    import->processFilesSmart(files, folderId, this);
+}
+
+// ---- record export ----
+
+void OVNAssetManager::buttonImportCumulusClick()
+{
+    if (!m_dbcon) {
+        QApplication::beep();
+        return;
+    }
+    const QString path = QFileDialog::getOpenFileName(this, localized("Import Record Export"));
+    if (path.isEmpty())
+        return;
+    // Refused files make no collection.
+    const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
+    if (parsed.refused()) {
+        OVNHelper::displayAlert(parsed.errorTitle, parsed.errorMessage, this);
+        return;
+    }
+    const QString categoryId = m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
+    if (categoryId.isEmpty()) {
+        OVNHelper::displayAlert(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
+        return;
+    }
+    NotificationCenter::defaultCenter().postNotification(categoryListDidChangeNotification(),
+                                                         {{QStringLiteral("action"), QStringLiteral("add")}});
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    auto *import = new OVNImportMedia(this);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    import->setSkippedItems(parsed.failed);
+    m_trackImportDidFinish = true;
+    import->processFiles(parsed.items, categoryId, this);
+}
