@@ -10,7 +10,7 @@
 // ovn-import --smart [--max N] CATALOG FOLDER PATH...: files the paths into new collections under
 // FOLDER (a folder id, or the name of a top-level folder, made when missing), printing
 // "collection NAME ID COUNT" for each collection made, then the summary.
-// ovn-import --rescan CATALOG CATEGORY: reads the files of a category's records again (thumbnail,
+// ovn-import --rescan CATALOG CATEGORY (an id or a collection's name): reads the files of a category's records again (thumbnail,
 // orientation, import date), printing "rescanned N of M".
 //
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
@@ -130,12 +130,16 @@ QString topLevelFolder(OVNDatabaseAccess &connection, const QString &folder)
 int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
                    bool quiet)
 {
-    if (!connection.getCategoryForMID(category)) {
+    QString categoryId = connection.getCategoryForMID(category) ? category : QString();
+    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C")))
+        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == category)
+            categoryId = node.value(QStringLiteral("mid")).toString();
+    if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: no category %s\n", qPrintable(category));
         return 1;
     }
     QVariantList records;
-    for (const QString &mid : connection.getMediaMIDListForCategory(category))
+    for (const QString &mid : connection.getMediaMIDListForCategory(categoryId))
         records.append(QVariantMap{{QStringLiteral("mid"), mid},
                                    {QStringLiteral("absolutepath"),
                                     connection.getMediaListEntryForMediaID(mid, QStringLiteral("absolutepath"))}});
