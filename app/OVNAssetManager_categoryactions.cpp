@@ -98,7 +98,8 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     menu->addAction(action(Action::RenameCatalog));
     menu->addAction(action(Action::DeleteCatalog));
     menu->addSeparator();
-    pending("Smart Add...", &OVNAssetManager::buttonAddSmartClick);
+    connect(menu->addAction(localizedMenu("Smart Add...")), &QAction::triggered, this,
+            &OVNAssetManager::buttonAddSmartClick);
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
         menu->addAction(action(which));
@@ -359,12 +360,22 @@ void OVNAssetManager::buttonRevealInFinderClick()
 
 // ---- filled by their own work ----
 
-void OVNAssetManager::buttonAddSmartClick() { QApplication::beep(); }
 void OVNAssetManager::menuAccessPrivileges() { QApplication::beep(); }
 void OVNAssetManager::buttonPlayClick() { QApplication::beep(); }
 void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }
 
 // ---- smart import ----
+
+// A card or folder filed into new collections under the selected folder (or at the top level).
+void OVNAssetManager::buttonAddSmartClick()
+{
+    const std::optional<CategoryNode> node = selectedCategory();
+    const bool intoFolder = node && node->value(keyType).toString() == QLatin1String("F");
+    const QString source = QFileDialog::getExistingDirectory(this, localized("Smart Add"));
+    if (source.isEmpty())
+        return;
+    importSmartAddToFolder({source}, intoFolder ? node->value(QStringLiteral("mid")).toString() : QString());
+}
 
 void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
 {
