@@ -185,7 +185,13 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
                 break;
         }
     }
-    // The folder when there is one, else the collection filled last.
-    m_settings.categoryId = folderId.isEmpty() ? m_settings.categoryId : folderId;
+    // A failed copy or a lost catalog ended the import: what came after it was not imported.
+    if (!summary.abortTitle.isEmpty() && !isCancelled()) {
+        int position = 0;
+        for (const Group &group : groups)
+            for (const QString &file : group.files)
+                if (position++ >= offset)
+                    summary.notImported.append(file);
+    }
     return finish();
 }
