@@ -8,9 +8,13 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNCumulusParser.h"
+#include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
 #include "uikit/OVNBGView.h"
 #include "platform/Localized.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
 
 #include <QApplication>
@@ -82,19 +86,13 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     auto menu = std::make_unique<QMenu>();
     if (sender && sender == m_footerButtonAction)
         menu->addAction(localizedMenu("Action"))->setEnabled(false);
-    // Items whose work is not there yet stay in their place, disabled, already calling it.
-    const auto pending = [this, &menu](const char *title, void (OVNAssetManager::*handler)() = nullptr) {
-        QAction *item = menu->addAction(localizedMenu(title));
-        if (handler)
-            connect(item, &QAction::triggered, this, handler);
-        item->setEnabled(false);
-    };
     menu->addAction(action(Action::ReloadCatalogList));
     menu->addSeparator();
     menu->addAction(action(Action::RenameCatalog));
     menu->addAction(action(Action::DeleteCatalog));
     menu->addSeparator();
-    pending("Smart Add...", &OVNAssetManager::buttonAddSmartClick);
+    connect(menu->addAction(localizedMenu("Smart Add...")), &QAction::triggered, this,
+            &OVNAssetManager::buttonAddSmartClick);
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
         menu->addAction(action(which));
@@ -357,8 +355,68 @@ void OVNAssetManager::buttonRevealInFinderClick()
 
 // ---- filled by their own work ----
 
-void OVNAssetManager::buttonAddSmartClick() { QApplication::beep(); }
-void OVNAssetManager::importSmartAddToFolder(const QStringList &, const QString &) { QApplication::beep(); }
-void OVNAssetManager::buttonImportCumulusClick() { QApplication::beep(); }
 void OVNAssetManager::buttonPlayClick() { QApplication::beep(); }
 void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }
+
+// ---- smart import ----
+
+// A card or folder filed into new collections under the selected folder (or at the top level).
+void OVNAssetManager::buttonAddSmartClick()
+{
+    const std::optional<CategoryNode> node = selectedCategory();
+    const bool intoFolder = node && node->value(keyType).toString() == QLatin1String("F");
+    const QString source = QFileDialog::getExistingDirectory(this, localized("Smart Add"));
+    if (source.isEmpty())
+        return;
+    importSmartAddToFolder({source}, intoFolder ? node->value(QStringLiteral("mid")).toString() : QString());
+}
+
+void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
+{
+    if (paths.isEmpty() || !m_dbcon) {
+        QApplication::beep();
+        return;
+    }
+    if (!folderId.isEmpty()
+        && !isUserAuthorizedForMediaWithType(QStringLiteral("READ & WRITE"), {folderId}, true))
+        return;
+    QVariantList files;
+    for (const QString &path : paths)
+        files.append(path);
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    auto *import = new OVNImportMedia(this);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    import->processFilesSmart(files, folderId, this);
+}
+
+// ---- record export ----
+
+void OVNAssetManager::buttonImportCumulusClick()
+{
+    if (!m_dbcon) {
+        QApplication::beep();
+        return;
+    }
+    const QString path = QFileDialog::getOpenFileName(this, localized("Import Record Export"));
+    if (path.isEmpty())
+        return;
+    // Refused files make no collection.
+    const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
+    if (parsed.refused()) {
+        OVNHelper::displayAlert(parsed.errorTitle, parsed.errorMessage, this);
+        return;
+    }
+    const QString categoryId = m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
+    if (categoryId.isEmpty()) {
+        OVNHelper::displayAlert(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
+        return;
+    }
+    NotificationCenter::defaultCenter().postNotification(categoryListDidChangeNotification(),
+                                                         {{QStringLiteral("action"), QStringLiteral("add")}});
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    auto *import = new OVNImportMedia(this);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    import->setSkippedItems(parsed.failed);
+    m_trackImportDidFinish = true;
+    import->processFiles(parsed.items, categoryId, this);
+}

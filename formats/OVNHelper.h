@@ -56,6 +56,9 @@ public:
     static QString getVolumeForPath(const QString &path);
     // The folder that volume is mounted on ("/Volumes/NAME", "/media/USER/NAME", ...), or empty.
     static QString getVolumeRootForPath(const QString &path);
+    // The folders volumes are mounted under: /Volumes, /media/$USER, /run/media/$USER and /mnt, or
+    // the list in OVN_VOLUME_ROOTS (DIR:DIR), which then also stands in for the mounts above.
+    static QStringList volumeRoots();
     // True when the path lies inside a gvfs mount (whose share names gvfs keeps in lower case).
     static bool isGvfsPath(const QString &path);
 

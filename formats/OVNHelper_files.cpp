@@ -40,6 +40,17 @@ VolumeLocation volumeLocation(const QString &path)
     if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
         return {};
     const QString clean = QDir::cleanPath(path);
+    // Tests stand folders of their own in for the mount points.
+    if (qEnvironmentVariableIsSet("OVN_VOLUME_ROOTS")) {
+        for (const QString &root : OVNHelper::volumeRoots()) {
+            const QString prefix = QDir::cleanPath(root) + QLatin1Char('/');
+            if (clean.startsWith(prefix) && clean.size() > prefix.size()) {
+                const QString name = clean.mid(prefix.size()).section(QLatin1Char('/'), 0, 0);
+                return {prefix + name, name};
+            }
+        }
+        return {};
+    }
     const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     auto rootOf = [&parts](qsizetype count) {
         return QLatin1Char('/') + parts.mid(0, count).join(QLatin1Char('/'));
@@ -191,6 +202,16 @@ QString OVNHelper::existingFilePath(const QString &path)
 QString OVNHelper::getVolumeForPath(const QString &path) { return volumeLocation(path).name; }
 
 QString OVNHelper::getVolumeRootForPath(const QString &path) { return volumeLocation(path).root; }
+
+QStringList OVNHelper::volumeRoots()
+{
+    const QString roots = qEnvironmentVariable("OVN_VOLUME_ROOTS");
+    if (!roots.isEmpty())
+        return roots.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    const QString user = qEnvironmentVariable("USER");
+    return {QStringLiteral("/Volumes"), QStringLiteral("/media/") + user, QStringLiteral("/run/media/") + user,
+            QStringLiteral("/mnt")};
+}
 
 bool OVNHelper::isGvfsPath(const QString &path)
 {

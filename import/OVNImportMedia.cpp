@@ -6,6 +6,7 @@
 #include "platform/Localized.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -129,6 +130,18 @@ void OVNImportMedia::processFiles(const QVariantList &files, const QString &cate
     m_worker->start(files, m_relay.get());
 }
 
+void OVNImportMedia::processFilesSmart(const QVariantList &files, const QString &folderId, QWidget *sheetParent)
+{
+    m_smart = true;
+    m_folderId = folderId;
+    const int maximum = m_smartMaximum >= 0
+        ? m_smartMaximum
+        : int(UserDefaults::standard().integerForKey(QStringLiteral("SmartAddFilesPerCatalog")));
+    initSheetOnWindow(sheetParent);
+    m_worker = std::make_unique<OVNImportWorker>(m_connections, m_settings);
+    m_worker->startSmart(files, folderId, OVNImportWorker::smartMaximum(maximum), m_relay.get());
+}
+
 void OVNImportMedia::reprocessFiles(const QVariantList &records, const QString &categoryId, QWidget *sheetParent)
 {
     m_settings.categoryId = categoryId;
@@ -244,8 +257,17 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
         OVNHelper::displayAlert(localized("Some files were not imported as they are."),
                                 failureListText(summary.failures), window);
     }
-    NotificationCenter::defaultCenter().postNotification(
-        importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});
+    if (m_smart) {
+        const QString last = summary.collections.isEmpty() ? QString() : summary.collections.constLast().id;
+        NotificationCenter::defaultCenter().postNotification(
+            QStringLiteral("OVNNotificationReloadCategory"),
+            {{QStringLiteral("categoryid"), m_folderId.isEmpty() ? last : m_folderId}});
+        NotificationCenter::defaultCenter().postNotification(QStringLiteral("OVNNotificationCategoryListDidChange"),
+                                                             {{QStringLiteral("action"), QStringLiteral("add")}});
+    } else {
+        NotificationCenter::defaultCenter().postNotification(
+            importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});
+    }
     if (m_deleteOnFinish)
         deleteLater();
 }

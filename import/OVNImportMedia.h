@@ -58,6 +58,12 @@ public:
     // Re-processing of catalogued entries ({"mid", "absolutepath"}) of a category; returns at once.
     void reprocessFiles(const QVariantList &records, const QString &categoryId, QWidget *sheetParent);
 
+    // Smart import into new collections under the folder `folderId` (see OVNImportWorker::runSmart),
+    // with "SmartAddFilesPerCatalog" files per collection; returns at once. Its finish posts
+    // "OVNNotificationReloadCategory" for the folder and "OVNNotificationCategoryListDidChange".
+    void processFilesSmart(const QVariantList &files, const QString &folderId, QWidget *sheetParent);
+    void setSmartMaximum(int files) { m_smartMaximum = files; }
+
     // Cancel: closes the sheet at once and ends the import; what was imported stays, files still
     // being read are dropped.
     void btCancelClicked();
@@ -93,6 +99,9 @@ private:
     OVNImportWorker::Summary m_summary;
     bool m_finished = false;
     bool m_deleteOnFinish = true;
+    bool m_smart = false;
+    QString m_folderId;
+    int m_smartMaximum = -1;   // -1: the stored preference
     QList<OVNImportWorker::Failure> m_skipped;
 
     QLabel *m_statusTitle = nullptr;

@@ -102,6 +102,15 @@ void completeRecord(QVariantMap &record, const QVariantMap &meta, const OVNImpor
     };
     prepend("COMMENT", "fulldesc");
     prepend("KEYWORDS", "shortdesc");
+    // Annotations that follow the file's own, after one blank (a record export's).
+    const QVariantMap appended = meta.value(key("APPEND")).toMap();
+    for (auto field = appended.cbegin(); field != appended.cend(); ++field) {
+        const QString text = field.value().toString();
+        if (text.isEmpty())
+            continue;
+        const QString own = record.value(field.key()).toString();
+        record.insert(field.key(), own.isEmpty() ? text : own + QLatin1Char(' ') + text);
+    }
 }
 
 Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWorker::Settings &settings,

@@ -81,6 +81,13 @@ public:
         QString abortTitle;
         QString abortMessage;
         QString abortStatus;
+        // Smart import: the collections made, in order, with the files handled for each.
+        struct Collection {
+            QString name;
+            QString id;
+            int count = 0;
+        };
+        QList<Collection> collections;
     };
 
     // Called on the worker's thread.
@@ -105,7 +112,8 @@ public:
     OVNImportWorker &operator=(const OVNImportWorker &) = delete;
 
     // Runs the whole import on the calling thread. Items are path strings or dictionaries with
-    // "PATH" and optional "COMMENT", "RATING" and "KEYWORDS".
+    // "PATH" and optional "COMMENT", "RATING", "KEYWORDS" and "APPEND" (record columns whose
+    // values follow the file's own, after a blank).
     Summary run(const QVariantList &items, Observer *observer = nullptr);
     // The same on a thread of its own; returns at once.
     void start(const QVariantList &items, Observer *observer);
@@ -113,6 +121,14 @@ public:
     // thumbnail, orientation and import date for each whose file is there; the others keep theirs.
     Summary reprocess(const QVariantList &records, Observer *observer = nullptr);
     void startReprocess(const QVariantList &records, Observer *observer);
+    // Smart import: files and folders filed into new collections under the folder `folderId`.
+    // Loose files go into "root", each top-level folder into one named after it (a single folder
+    // given alone stands for its entries); a collection continues in "NAME-1", "NAME-2"... after
+    // `maxFiles` files (0: 1000), made only when a file is left for it. One finish at the end.
+    Summary runSmart(const QVariantList &items, const QString &folderId, int maxFiles, Observer *observer = nullptr);
+    void startSmart(const QVariantList &items, const QString &folderId, int maxFiles, Observer *observer);
+    static int smartMaximum(int stored) { return stored > 0 ? stored : 1000; }
+
     // Ends the import at once; what was inserted stays, files still being made are dropped.
     void cancel() { m_cancelled->store(true); }
     bool isCancelled() const { return m_cancelled->load(); }

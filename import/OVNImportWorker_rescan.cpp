@@ -1,20 +1,51 @@
 // The re-processing of entries already in the catalog: their files are read again for a new
-// thumbnail, orientation and import date.
+// thumbnail, orientation and import date, on a pool of threads like the import's.
 
 #include "import/OVNImportWorker.h"
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/PBMImageRep.h"
 #include "import/OVNImportHelper.h"
 
 #include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 void OVNImportWorker::startReprocess(const QVariantList &records, Observer *observer)
 {
     wait();
     m_thread = std::thread([this, records, observer] { reprocess(records, observer); });
 }
+
+namespace {
+
+// A record's file, read again on a thread of the pool.
+struct Reread {
+    bool ready = false;
+    bool present = false;
+    QVariantMap record;   // a fresh one for every file
+    QByteArray thumbnail;
+    QString problem;
+};
+
+// The files are read on a pool of threads, a bounded number ahead of the writes, which follow the
+// list's order on the worker's own connection.
+struct RereadPool {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Reread> results;
+    size_t next = 0;       // the next record to read
+    size_t consumed = 0;   // records written
+    size_t maxAhead = 0;
+    bool stop = false;
+};
+
+} // namespace
 
 OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records, Observer *observer)
 {
@@ -35,46 +66,112 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         observer->importStarted(summary.total);
         observer->importStatus(QStringLiteral("Starting file rescan..."));
     }
-    OVNImportHelper helper(std::make_shared<const OVNExtensionMapping>());
-    helper.setPreferences(OVNImportHelper::readPreferences());
-    int position = 0;
-    for (const QVariant &entry : records) {
-        if (isCancelled()) {
-            summary.cancelled = true;
-            break;
+    const auto mapping = std::make_shared<const OVNExtensionMapping>();
+    const OVNImportHelper::Preferences prefs = OVNImportHelper::readPreferences();
+    const size_t total = size_t(records.size());
+    const int threadCount = std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount
+                                                                    : QThread::idealThreadCount());
+    RereadPool pool;
+    pool.results.resize(total);
+    pool.maxAhead = size_t(threadCount) * 3;
+    const auto cancelled = m_cancelled;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount && size_t(t) < total; ++t)
+        threads.emplace_back([&pool, &records, mapping, prefs, cancelled] {
+            OVNImportHelper helper(mapping);
+            helper.setPreferences(prefs);
+            for (;;) {
+                size_t index;
+                {
+                    std::unique_lock lock(pool.mutex);
+                    pool.changed.wait(lock, [&] {
+                        return pool.stop || pool.next >= pool.results.size() || pool.next < pool.consumed + pool.maxAhead;
+                    });
+                    if (pool.stop || pool.next >= pool.results.size())
+                        return;
+                    index = pool.next++;
+                }
+                Reread done;
+                const QVariantMap item = records.at(qsizetype(index)).toMap();
+                const QString path = item.value(QStringLiteral("absolutepath")).toString();
+                if (!cancelled->load() && !item.value(QStringLiteral("mid")).toString().isEmpty() && !path.isEmpty()
+                    && QFileInfo(path).isFile()) {
+                    done.present = true;
+                    done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
+                    if (done.thumbnail.isEmpty())
+                        done.problem = helper.lastProblem();
+                }
+                done.ready = true;
+                {
+                    std::lock_guard lock(pool.mutex);
+                    pool.results[index] = std::move(done);
+                }
+                pool.changed.notify_all();
+            }
+        });
+
+    std::unique_ptr<OVNDatabaseTransaction> batch;
+    int inBatch = 0;
+    for (size_t index = 0; index < total; ++index) {
+        Reread done;
+        {
+            std::unique_lock lock(pool.mutex);
+            // cancel() does not signal: look again now and then.
+            while (!pool.results[index].ready && !isCancelled())
+                pool.changed.wait_for(lock, std::chrono::milliseconds(50));
+            if (isCancelled()) {
+                summary.cancelled = true;
+                break;
+            }
+            done = std::move(pool.results[index]);
+            pool.results[index] = Reread();
+            pool.consumed = index + 1;
         }
-        const QVariantMap item = entry.toMap();
+        pool.changed.notify_all();
+        const QVariantMap item = records.at(qsizetype(index)).toMap();
         const QString mid = item.value(QStringLiteral("mid")).toString();
         const QString path = item.value(QStringLiteral("absolutepath")).toString();
-        QByteArray thumbnail;
-        if (!mid.isEmpty() && !path.isEmpty() && QFileInfo(path).isFile()) {
-            QVariantMap record;
-            thumbnail = helper.thumbnailForMediaFile(path, record);
-            if (thumbnail.isEmpty()) {
-                summary.failures.append({path, helper.lastProblem()});
+        if (done.present && done.thumbnail.isEmpty()) {
+            summary.failures.append({path, done.problem});
+        } else if (done.present) {
+            if (!batch)
+                batch = std::make_unique<OVNDatabaseTransaction>(*connection);
+            // The three go together or the entry keeps what it had.
+            OVNDatabaseTransaction transaction(*connection);
+            const bool ok = connection->updateThumbnailForMediaID(mid, done.thumbnail)
+                && (!done.record.contains(QStringLiteral("Orientation"))
+                    || connection->updateMediaListEntry(mid, QStringLiteral("orientation"),
+                                                        done.record.value(QStringLiteral("Orientation")).toString(),
+                                                        OVNDatabaseAccess::BareValue))
+                && connection->updateMediaListEntry(mid, QStringLiteral("dts"),
+                                                    done.record.value(QStringLiteral("dts")).toString())
+                && (!transaction.isActive() || transaction.commit());
+            if (ok) {
+                summary.importedIds.append(mid);
             } else {
-                // The three go together or the entry keeps what it had.
-                const bool ok = connection->beginTransaction()
-                    && connection->updateThumbnailForMediaID(mid, thumbnail)
-                    && (!record.contains(QStringLiteral("Orientation"))
-                        || connection->updateMediaListEntry(mid, QStringLiteral("orientation"),
-                                                            record.value(QStringLiteral("Orientation")).toString(),
-                                                            OVNDatabaseAccess::BareValue))
-                    && connection->updateMediaListEntry(mid, QStringLiteral("dts"),
-                                                        record.value(QStringLiteral("dts")).toString())
-                    && connection->commitTransaction();
-                if (ok) {
-                    summary.importedIds.append(mid);
-                } else {
-                    if (connection->transactionDepth() > 0)
-                        connection->rollbackTransaction();
+                const QString error = connection->getLastErrorMessage();
+                transaction.rollback();
+                summary.failures.append({path, error});
+            }
+            if (++inBatch >= std::max(1, m_settings.batchSize)) {
+                if (!batch->commit())
                     summary.failures.append({path, connection->getLastErrorMessage()});
-                }
+                batch.reset();
+                inBatch = 0;
             }
         }
         ++summary.processed;
         if (observer)
-            observer->importProgress(++position, summary.total, path, thumbnail);
+            observer->importProgress(int(index + 1), summary.total, path, done.thumbnail);
     }
+    if (batch && !batch->commit())
+        summary.failures.append({QString(), connection->getLastErrorMessage()});
+    {
+        std::lock_guard lock(pool.mutex);
+        pool.stop = true;
+    }
+    pool.changed.notify_all();
+    for (std::thread &thread : threads)
+        thread.join();
     return finish();
 }

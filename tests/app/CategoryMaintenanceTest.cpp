@@ -332,7 +332,7 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     for (const QAction *item : menu->actions())
         if (!item->isSeparator())
             items.append(item->text() + (item->isEnabled() ? " +" : " -"));
-    EXPECT_EQ(items, (QStringList{"Reload Category List +", "Rename... +", "Delete... +", "Smart Add... -",
+    EXPECT_EQ(items, (QStringList{"Reload Category List +", "Rename... +", "Delete... +", "Smart Add... +",
                                   "New Folder +", "New Collection +", "New Category Set +",
                                   "New Surveillance Folder... +", "New Smart Folder... +", "Access Privileges... +"}));
 

@@ -41,6 +41,17 @@ if [ -n "${OVN_TEST_PG_PORT:-}" ]; then
     grep -q "warning: a password in the catalog URL" "$dir/err" || { echo "no warning: $(cat "$dir/err")"; exit 1; }
 fi
 
+# --smart files a card into numbered collections under a folder made by name; --rescan reads a
+# category's files again.
+rm "$dir/card/readme.zzq"
+smart=$("$tool" --smart --max 2 --quiet "$dir/cat.sqlite" Shoots "$dir/card")
+[ "$(sed -n 's/^collection \([^ ]*\) .* \([0-9]*\)$/\1 \2/p' <<<"$smart" | tr '\n' ' ')" = "root 2 root-1 1 " ] \
+    || { echo "wrong smart collections: $smart"; exit 1; }
+grep -q "^imported 3 of 3 files" <<<"$smart" || { echo "wrong smart summary: $smart"; exit 1; }
+rm "$dir/card/img3.ppm"
+rescan=$("$tool" --rescan --quiet "$dir/cat.sqlite" "$category") || true
+grep -q "^rescanned 3 of 4$" <<<"$rescan" || { echo "wrong rescan: $rescan"; exit 1; }
+
 if "$tool" "$dir/missing/dir/cat.sqlite" X "$dir/card" >/dev/null 2>&1; then
     echo "an unopenable catalog was not reported"; exit 1
 fi

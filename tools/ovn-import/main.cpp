@@ -7,6 +7,12 @@
 // read a command line). CATEGORY is a category id, or the name of a collection, made when no
 // collection has that name.
 //
+// ovn-import --smart [--max N] CATALOG FOLDER PATH...: files the paths into new collections under
+// FOLDER (a folder id, or the name of a top-level folder, made when missing), printing
+// "collection NAME ID COUNT" for each collection made, then the summary.
+// ovn-import --rescan CATALOG CATEGORY (an id or a collection's name): reads the files of a category's records again (thumbnail,
+// orientation, import date), printing "rescanned N of M".
+//
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
 // error) or the catalog could not be used, 2 on a wrong command line.
 
@@ -29,6 +35,8 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: ovn-import [--threads N] [--batch N] [--quiet] CATALOG CATEGORY PATH...\n"
+                 "       ovn-import --smart [--max N] [--threads N] CATALOG FOLDER PATH...\n"
+                 "       ovn-import --rescan CATALOG CATEGORY\n"
                  "  CATALOG   a catalog file, or postgresql://USER@HOST[:PORT]/DATABASE\n"
                  "            (the password from PGPASSWORD or ~/.pgpass)\n"
                  "  CATEGORY  a category id, or a collection name (made when missing)\n"
@@ -96,6 +104,63 @@ long peakRssKiB()
     return 0;
 }
 
+
+// A category id, or the collection of that name (made when missing).
+QString collection(OVNDatabaseAccess &connection, const QString &category)
+{
+    if (connection.getCategoryForMID(category))
+        return category;
+    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C")))
+        if (node.value(QStringLiteral("displaytag")).toString() == category)
+            return node.value(QStringLiteral("mid")).toString();
+    return connection.addCategoryListEntry(category, QStringLiteral("C"));
+}
+
+// A category id, or the top-level folder of that name (made when missing).
+QString topLevelFolder(OVNDatabaseAccess &connection, const QString &folder)
+{
+    if (connection.getCategoryForMID(folder))
+        return folder;
+    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("F")))
+        if (node.value(QStringLiteral("displaytag")).toString() == folder)
+            return node.value(QStringLiteral("mid")).toString();
+    return connection.addCategoryListEntry(folder, QStringLiteral("F"));
+}
+
+int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
+                   bool quiet)
+{
+    QString categoryId = connection.getCategoryForMID(category) ? category : QString();
+    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C")))
+        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == category)
+            categoryId = node.value(QStringLiteral("mid")).toString();
+    if (categoryId.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: no category %s\n", qPrintable(category));
+        return 1;
+    }
+    QVariantList records;
+    for (const QString &mid : connection.getMediaMIDListForCategory(categoryId))
+        records.append(QVariantMap{{QStringLiteral("mid"), mid},
+                                   {QStringLiteral("absolutepath"),
+                                    connection.getMediaListEntryForMediaID(mid, QStringLiteral("absolutepath"))}});
+    OVNDatabaseAccess *shared = &connection;
+    OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
+    Printer printer(quiet);
+    QElapsedTimer timer;
+    timer.start();
+    const OVNImportWorker::Summary summary = worker.reprocess(records, &printer);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (summary.connectionFailed) {
+        std::fprintf(stderr, "ovn-import: the re-scan could not open its connection\n");
+        return 1;
+    }
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        std::printf("not as it is: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
+    std::printf("rescanned %lld of %d\n", static_cast<long long>(summary.importedIds.size()), summary.total);
+    std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
+    return summary.failures.isEmpty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -106,10 +171,19 @@ int main(int argc, char *argv[])
     QStringList args = app.arguments().mid(1);
     OVNImportWorker::Settings settings;
     bool quiet = false;
+    bool smart = false;
+    bool rescan = false;
+    int maxFiles = 0;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--quiet"))
             quiet = true;
+        else if (option == QLatin1String("--smart"))
+            smart = true;
+        else if (option == QLatin1String("--rescan"))
+            rescan = true;
+        else if (option == QLatin1String("--max") && !args.isEmpty())
+            maxFiles = args.takeFirst().toInt();
         else if (option == QLatin1String("--threads") && !args.isEmpty())
             settings.threadCount = args.takeFirst().toInt();
         else if (option == QLatin1String("--batch") && !args.isEmpty())
@@ -119,7 +193,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    if (args.size() < 3) {
+    if (args.size() < (rescan ? 2 : 3) || (smart && rescan)) {
         usage();
         return 2;
     }
@@ -132,20 +206,15 @@ int main(int argc, char *argv[])
                      qPrintable(connection->getLastErrorMessage()));
         return 1;
     }
-    QString categoryId;
-    if (connection->getCategoryForMID(category))
-        categoryId = category;
-    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
-        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == category)
-            categoryId = node.value(QStringLiteral("mid")).toString();
-    if (categoryId.isEmpty())
-        categoryId = connection->addCategoryListEntry(category, QStringLiteral("C"));
+    if (rescan)
+        return rescanCategory(*connection, category, settings, quiet);
+    QString categoryId = smart ? topLevelFolder(*connection, category) : collection(*connection, category);
     if (categoryId.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: cannot make the collection %s: %s\n", qPrintable(category),
-                     qPrintable(connection->getLastErrorMessage()));
+        std::fprintf(stderr, "ovn-import: cannot make the %s %s: %s\n", smart ? "folder" : "collection",
+                     qPrintable(category), qPrintable(connection->getLastErrorMessage()));
         return 1;
     }
-    std::printf("category %s\n", qPrintable(categoryId));
+    std::printf("%s %s\n", smart ? "folder" : "category", qPrintable(categoryId));
 
     settings.categoryId = categoryId;
     OVNDatabaseAccess *shared = connection.get();
@@ -156,7 +225,10 @@ int main(int argc, char *argv[])
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
-    const OVNImportWorker::Summary summary = worker.run(items, &printer);
+    const OVNImportWorker::Summary summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer)
+                                                   : worker.run(items, &printer);
+    for (const OVNImportWorker::Summary::Collection &made : summary.collections)
+        std::printf("collection %s %s %d\n", qPrintable(made.name), qPrintable(made.id), made.count);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     if (summary.connectionFailed) {

@@ -1,0 +1,197 @@
+// Smart import: the plain import run once per collection, the collections made as files are left
+// for them.
+
+#include "import/OVNImportWorker.h"
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNHelper.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// Passes a part's progress on as positions in the whole import, and holds back the part's finish.
+class PartObserver : public OVNImportWorker::Observer
+{
+public:
+    PartObserver(OVNImportWorker::Observer *outer, int offset, int total)
+        : m_outer(outer), m_offset(offset), m_total(total) {}
+    void importStatus(const QString &text) override
+    {
+        if (m_outer)
+            m_outer->importStatus(text);
+    }
+    void importProgress(int position, int, const QString &path, const QByteArray &thumbnail) override
+    {
+        if (m_outer)
+            m_outer->importProgress(m_offset + position, m_total, path, thumbnail);
+    }
+
+private:
+    OVNImportWorker::Observer *m_outer;
+    int m_offset;
+    int m_total;
+};
+
+void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part)
+{
+    into.processed += part.processed;
+    into.importedIds += part.importedIds;
+    into.failures += part.failures;
+    into.notImported += part.notImported;
+    into.connectionFailed = into.connectionFailed || part.connectionFailed;
+    into.catalogLost = into.catalogLost || part.catalogLost;
+    if (into.abortTitle.isEmpty()) {
+        into.abortTitle = part.abortTitle;
+        into.abortMessage = part.abortMessage;
+        into.abortStatus = part.abortStatus;
+    }
+}
+
+} // namespace
+
+void OVNImportWorker::startSmart(const QVariantList &items, const QString &folderId, int maxFiles, Observer *observer)
+{
+    wait();
+    m_thread = std::thread([this, items, folderId, maxFiles, observer] { runSmart(items, folderId, maxFiles, observer); });
+}
+
+OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, const QString &folderId, int maxFiles,
+                                                   Observer *observer)
+{
+    Summary summary;
+    const auto finish = [&]() -> Summary {
+        summary.cancelled = isCancelled();
+        if (observer)
+            observer->importFinished(summary);
+        return summary;
+    };
+    const auto status = [observer](const QString &text) {
+        if (observer)
+            observer->importStatus(text);
+    };
+    const int maximum = smartMaximum(maxFiles);
+    std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
+    if (!connection || !connection->isDBConnectionActive()) {
+        summary.connectionFailed = true;
+        return finish();
+    }
+    status(QStringLiteral("Smart Pre-Processing..."));
+
+    // A single folder stands for its entries.
+    QStringList working;
+    if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()) {
+        const QDir folder(items.first().toString());
+        for (const QString &name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                    QDir::Name))
+            if (name != QLatin1String(".DS_Store"))
+                working.append(folder.filePath(name));
+    } else {
+        for (const QVariant &item : items)
+            working.append(item.toString());
+    }
+    struct Group {
+        QString name;
+        QStringList files;
+    };
+    QList<Group> groups;
+    Group root{QStringLiteral("root"), {}};
+    QStringList folders;
+    for (const QString &path : working) {
+        const QFileInfo info(path);
+        if (info.isDir())
+            folders.append(info.absoluteFilePath());
+        else if (info.exists() || info.isSymLink())
+            root.files.append(info.absoluteFilePath());
+    }
+    // The expansion of each group up front, so that the progress has its whole count and a
+    // collection is made only when a file is left for it.
+    const auto expand = [&](const QStringList &paths) {
+        QVariantList list;
+        for (const QString &path : paths)
+            list.append(path);
+        QList<OVNHelper::SkippedFile> skipped;
+        QStringList files;
+        for (const QVariant &entry : OVNHelper::parseFileList(list, &skipped))
+            files.append(entry.toString());
+        for (const OVNHelper::SkippedFile &file : skipped) {
+            summary.failures.append({file.path, file.reason});
+            summary.notImported.append(file.path);
+        }
+        return files;
+    };
+    if (!root.files.isEmpty()) {
+        root.files = expand(root.files);
+        if (!root.files.isEmpty())
+            groups.append(root);
+    }
+    const int rootGroups = int(groups.size());
+    for (const QString &folder : folders)
+        groups.append({QFileInfo(folder).fileName(), expand({folder})});
+    for (const Group &group : groups)
+        summary.total += int(group.files.size());
+    if (observer)
+        observer->importStarted(summary.total);
+
+    const auto makeCollection = [&](const QString &name) -> QString {
+        const QString id = connection->addCategoryListEntry(name, QStringLiteral("C"));
+        if (id.isEmpty()) {
+            summary.failures.append({name, QStringLiteral("the collection could not be made: %1")
+                                               .arg(connection->getLastErrorMessage())});
+            return id;
+        }
+        if (!folderId.isEmpty())
+            connection->setCategoryListEntrySuperMID(id, folderId);
+        summary.collections.append({name, id, 0});
+        return id;
+    };
+
+    int offset = 0;
+    for (qsizetype g = 0; g < groups.size() && !isCancelled() && summary.abortTitle.isEmpty(); ++g) {
+        const Group &group = groups.at(g);
+        status(g < rootGroups ? QStringLiteral("Smart Import: Root Folder")
+                              : QStringLiteral("Smart Import: Folder %1 of %2").arg(g - rootGroups + 1).arg(folders.size()));
+        // A folder's own collection is made even when the folder holds nothing.
+        QString categoryId = makeCollection(group.name);
+        if (categoryId.isEmpty()) {
+            for (const QString &file : group.files)
+                summary.notImported.append(file);
+            offset += int(group.files.size());
+            continue;
+        }
+        int number = 0;
+        for (qsizetype start = 0; start < group.files.size() && !isCancelled() && summary.abortTitle.isEmpty();
+             start += maximum) {
+            if (start > 0) {
+                // A continuation that cannot be made leaves the files in the collection filled so far.
+                const QString next = makeCollection(QStringLiteral("%1-%2").arg(group.name).arg(++number));
+                if (!next.isEmpty())
+                    categoryId = next;
+            }
+            const QStringList part = group.files.mid(start, maximum);
+            QVariantList partItems;
+            for (const QString &file : part)
+                partItems.append(file);
+            m_settings.categoryId = categoryId;
+            PartObserver partObserver(observer, offset, summary.total);
+            const Summary done = run(partItems, &partObserver);
+            append(summary, done);
+            for (Summary::Collection &collection : summary.collections)
+                if (collection.id == categoryId)
+                    collection.count += done.processed;
+            offset += int(part.size());
+            if (done.connectionFailed)
+                break;
+        }
+    }
+    // A failed copy or a lost catalog ended the import: what came after it was not imported.
+    if (!summary.abortTitle.isEmpty() && !isCancelled()) {
+        int position = 0;
+        for (const Group &group : groups)
+            for (const QString &file : group.files)
+                if (position++ >= offset)
+                    summary.notImported.append(file);
+    }
+    return finish();
+}

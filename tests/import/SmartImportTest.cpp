@@ -1,0 +1,239 @@
+#include "CatalogFixture.h"
+
+#include "import/OVNCumulusParser.h"
+#include "import/OVNImportMedia.h"
+#include "import/OVNImportWorker.h"
+#include "platform/MacRoman.h"
+#include "platform/NotificationCenter.h"
+
+#include "../support/ScriptedAlertPresenter.h"
+#include "../support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+
+#include <tuple>
+
+namespace {
+
+QString writeJpeg(const QString &path, int seed, QSize size = QSize(320, 240))
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor((seed * 37) % 256, (seed * 91) % 256, 120));
+    QPainter(&image).drawText(20, 20, QString::number(seed));
+    EXPECT_TRUE(image.save(path, "JPEG", 85));
+    return path;
+}
+
+class CancelAt : public OVNImportWorker::Observer
+{
+public:
+    CancelAt(OVNImportWorker &worker, int at) : m_worker(worker), m_at(at) {}
+    void importProgress(int position, int, const QString &, const QByteArray &) override
+    {
+        if (position == m_at)
+            m_worker.cancel();
+    }
+
+private:
+    OVNImportWorker &m_worker;
+    int m_at;
+};
+
+} // namespace
+
+class SmartImportTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        folder = db.addCategoryListEntry(QStringLiteral("Cards"), QStringLiteral("F"));
+        ASSERT_FALSE(folder.isEmpty());
+    }
+    OVNImportWorker::Settings settings() const
+    {
+        OVNImportWorker::Settings s;
+        s.threadCount = 3;
+        s.batchSize = 4;
+        return s;
+    }
+    // "name:files" per collection under the folder, in the order made.
+    QStringList collectionsUnderFolder()
+    {
+        QStringList made;
+        for (const QList<QVariant> &row : db.rowsForQuery(
+                 QStringLiteral("select c.displaytag, (select count(*) from strvfile f where f.categoryid=c.mid) "
+                                "from strvcategory c where c.supermid=$1 order by c.mid"),
+                 {folder}))
+            made.append(QStringLiteral("%1:%2").arg(row.value(0).toString(), row.value(1).toString()));
+        return made;
+    }
+    QString folder;
+    QTemporaryDir files;
+};
+
+// Loose files into "root", each folder into its own collection, continued after the maximum only
+// when a file is left; a cancel stops before the next collection.
+TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
+{
+    const QString card = files.filePath(QStringLiteral("card"));
+    for (int i = 0; i < 7; ++i)
+        writeJpeg(QStringLiteral("%1/IMG_%2.jpg").arg(card).arg(i), i);
+    writeJpeg(card + QStringLiteral("/trip/a.jpg"), 20);
+    writeJpeg(card + QStringLiteral("/trip/deep/b.jpg"), 21);
+    QDir().mkpath(card + QStringLiteral("/empty"));
+    QFile(card + QStringLiteral("/.DS_Store")).open(QIODevice::WriteOnly);
+    const QString six = files.filePath(QStringLiteral("six"));
+    QVariantList sixFiles;
+    for (int i = 0; i < 6; ++i)
+        sixFiles.append(writeJpeg(QStringLiteral("%1/%2.jpg").arg(six).arg(i), 30 + i));
+
+    const struct {
+        const char *name;
+        QVariantList items;
+        int cancelAt;   // 0: no cancel
+        QStringList collections;
+    } cases[] = {
+        // A single folder stands for its entries; ".DS_Store" is left out.
+        {"card", {card}, 0, {"root:3", "root-1:3", "root-2:1", "empty:0", "trip:2"}},
+        {"exact multiple", sixFiles, 0, {"root:3", "root-1:3"}},
+        {"folders and loose files", {card + "/trip", sixFiles.at(0), card + "/empty", sixFiles.at(1)}, 0,
+         {"root:2", "trip:2", "empty:0"}},
+        {"cancel", sixFiles, 2, {"root:2"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        db.runSQLCommand(QStringLiteral("delete from strvfile"));
+        db.affectedRowsForQuery(QStringLiteral("delete from strvcategory where supermid=$1"), {folder});
+        OVNImportWorker worker([this] { return openAnother(); }, settings());
+        CancelAt observer(worker, c.cancelAt);
+        const OVNImportWorker::Summary summary = worker.runSmart(c.items, folder, 3, &observer);
+        EXPECT_EQ(collectionsUnderFolder(), c.collections);
+        QStringList reported;
+        for (const auto &made : summary.collections)
+            reported.append(QStringLiteral("%1:%2").arg(made.name).arg(made.count));
+        EXPECT_EQ(reported, c.collections);
+        EXPECT_EQ(summary.cancelled, c.cancelAt > 0);
+    }
+    EXPECT_EQ(OVNImportWorker::smartMaximum(0), 1000);
+}
+
+// The sheet's cancel gives one finish, the smart one: a reload of the folder and a list change.
+TEST_P(SmartImportTest, SheetCancelGivesTheSmartFinishOnce)
+{
+    ScriptedAlertPresenter::install();
+    QVariantList items;
+    for (int i = 0; i < 40; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("s%1.jpg").arg(i)), i, QSize(1600, 1200)));
+    QStringList posted;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, QString(), [&](const QString &name, const QVariantMap &info) {
+        if (name.startsWith(QLatin1String("OVNNotification")))
+            posted.append(name + QLatin1Char(' ') + info.value(QStringLiteral("categoryid")).toString()
+                          + info.value(QStringLiteral("action")).toString());
+    });
+    OVNImportMedia sheet;
+    sheet.setDeleteOnFinish(false);
+    sheet.setThreadCount(1);
+    sheet.setSmartMaximum(5);
+    sheet.setConnectionMaker([this] { return openAnother(); });
+    sheet.processFilesSmart(items, folder, nullptr);
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, 30000));
+    sheet.btCancelClicked();
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 30000));
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(posted, (QStringList{"OVNNotificationReloadCategory " + folder, "OVNNotificationCategoryListDidChange add"}));
+    EXPECT_LT(sheet.summary().importedIds.size(), 40);
+}
+
+// A changed file gets a new thumbnail and date; a deleted one keeps what it had; both count.
+TEST_P(SmartImportTest, RescanRefreshesChangedFilesAndKeepsMissingOnes)
+{
+    const QString category = db.addCategoryListEntry(QStringLiteral("Watched"), QStringLiteral("C"));
+    OVNImportWorker::Settings s = settings();
+    s.categoryId = category;
+    const QString changed = writeJpeg(files.filePath(QStringLiteral("changed.jpg")), 1);
+    const QString deleted = writeJpeg(files.filePath(QStringLiteral("deleted.jpg")), 2);
+    OVNImportWorker importer([this] { return openAnother(); }, s);
+    const QStringList ids = importer.run({changed, deleted}).importedIds;
+    ASSERT_EQ(ids.size(), 2);
+    const QByteArray before[] = {db.getThumbnailForMediaID(ids[0]), db.getThumbnailForMediaID(ids[1])};
+    const QString deletedDate = db.getMediaListEntryForMediaID(ids[1], QStringLiteral("dts"));
+    writeJpeg(changed, 99, QSize(200, 400));
+    QFile::remove(deleted);
+
+    QVariantList records;
+    for (int i = 0; i < 2; ++i)
+        records.append(QVariantMap{{QStringLiteral("mid"), ids[i]},
+                                   {QStringLiteral("absolutepath"), i == 0 ? changed : deleted}});
+    OVNImportWorker rescanner([this] { return openAnother(); }, s);
+    const OVNImportWorker::Summary summary = rescanner.reprocess(records);
+    EXPECT_EQ(summary.processed, 2);
+    EXPECT_EQ(summary.importedIds, QStringList{ids[0]});
+    EXPECT_NE(db.getThumbnailForMediaID(ids[0]), before[0]);
+    EXPECT_EQ(db.getThumbnailForMediaID(ids[1]), before[1]);
+    EXPECT_EQ(db.getMediaListEntryForMediaID(ids[1], QStringLiteral("dts")), deletedDate);
+}
+
+// A record export in Mac OS Roman with a German header and CRLF lines: the good record is imported
+// with its keywords and categories after the file's own; bad records are listed; bad files refused.
+TEST_P(SmartImportTest, RecordExportImportsItsFilesAndListsTheRest)
+{
+    const QString roots = files.filePath(QStringLiteral("vols"));
+    writeJpeg(roots + QStringLiteral("/Card/Shoots/Day 1/a.jpg"), 1);
+    qputenv("OVN_VOLUME_ROOTS", (files.filePath(QStringLiteral("nothing")) + QLatin1Char(':') + roots).toUtf8());
+    const auto exported = [](const QString &first, const QString &header, const QStringList &records) {
+        const QString text = first + QStringLiteral("\r\nTab\tbefore\tdata\r\n") + header
+            + QStringLiteral("\r\nsrv\tCard\tShoots:Day 1:\ta.jpg\r\n%Data\r\n") + records.join(QStringLiteral("\r\n"))
+            + QStringLiteral("\r\n");
+        return *MacRoman::encode(text);
+    };
+    const QString german = QStringLiteral("Server-Name\tVolume-Name\tOrdnername\tAsset-Name\tSchlagwörter");
+    const QStringList records{
+        QStringLiteral("srv\tCard\tShoots:Day 1:\ta.jpg\tSonne\tUrlaub\t\tMeer"),
+        QStringLiteral("srv\tCard"),
+        QStringLiteral("srv\tCard\tShoots:..:\tb.jpg\t"),
+        QStringLiteral("srv\tNoVolume\tShoots\tc.jpg\t"),
+        QStringLiteral("srv\tCard\tShoots:Day 1\tgone.jpg\t"),
+    };
+    const OVNCumulusParser::Parsed parsed = OVNCumulusParser::parse(exported(OVNCumulusParser::identifier(), german, records));
+    ASSERT_FALSE(parsed.refused()) << qPrintable(parsed.errorMessage);
+    QStringList failed;
+    for (const auto &failure : parsed.failed)
+        failed.append(failure.path + QStringLiteral(": ") + failure.reason);
+    EXPECT_EQ(failed, (QStringList{QStringLiteral("line 7: the record has 2 fields, the header 5"),
+                                   QStringLiteral("Card/Shoots/../b.jpg: unsafe path"),
+                                   files.filePath(QStringLiteral("nothing")) + QStringLiteral("/NoVolume/Shoots/c.jpg: the volume NoVolume is not mounted")}));
+    ASSERT_EQ(parsed.items.size(), 2);
+    EXPECT_EQ(parsed.items.at(0).toMap().value(QStringLiteral("PATH")).toString(),
+              roots + QStringLiteral("/Card/Shoots/Day 1/a.jpg"));
+
+    const QString category = db.addCategoryListEntry(QStringLiteral("Export"), QStringLiteral("C"));
+    OVNImportWorker::Settings s = settings();
+    s.categoryId = category;
+    OVNImportWorker worker([this] { return openAnother(); }, s);
+    const OVNImportWorker::Summary summary = worker.run(parsed.items);
+    ASSERT_EQ(summary.importedIds.size(), 1);
+    EXPECT_EQ(summary.notImported, QStringList{roots + QStringLiteral("/Card/Shoots/Day 1/gone.jpg")});
+    EXPECT_TRUE(db.getMediaListEntryForMediaID(summary.importedIds.at(0), QStringLiteral("keywords")).endsWith(QStringLiteral("Sonne")));
+    EXPECT_TRUE(db.getMediaListEntryForMediaID(summary.importedIds.at(0), QStringLiteral("shortdesc"))
+                    .endsWith(QStringLiteral("Urlaub\nMeer\n")));
+
+    const QString noAsset = QStringLiteral("Volume Name\tFolder Name\tNotes");
+    for (const auto &[first, header, title] :
+         {std::tuple{QStringLiteral("v5.0 Canto(r) Cumulus(r) Record Exporx"), german, QStringLiteral("Format not recognized")},
+          std::tuple{OVNCumulusParser::identifier(), noAsset, QStringLiteral("The record export cannot be imported")}}) {
+        const OVNCumulusParser::Parsed refused = OVNCumulusParser::parse(exported(first, header, records));
+        EXPECT_EQ(refused.errorTitle, title);
+        EXPECT_TRUE(refused.items.isEmpty() && refused.failed.isEmpty());
+    }
+    qunsetenv("OVN_VOLUME_ROOTS");
+}
+
+OVN_CATALOG_VENDORS(SmartImportTest);

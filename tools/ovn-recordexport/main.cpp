@@ -1,0 +1,111 @@
+// ovn-recordexport CATALOG COLLECTION FILE: imports the files a Cumulus record export lists into a
+// collection (an id, or a name, made when missing), printing "imported N", "failed M" and a
+// "failed: PATH: REASON" line for each record not imported.
+//
+// CATALOG is a catalog file (made when missing) or postgresql://USER@HOST[:PORT]/DATABASE with the
+// password from PGPASSWORD or ~/.pgpass. A refused export exits with 1 and the reason on standard
+// error; so does a catalog that cannot be used; 2 for a wrong command line.
+
+#include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "import/OVNCumulusParser.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QSet>
+#include <QUrl>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    const QUrl url(catalog);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
+        QString host = url.host();
+        if (url.port() > 0)
+            host += QStringLiteral(":%1").arg(url.port());
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
+                                         url.path().mid(1));
+    } else {
+        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
+                                         QFileInfo(catalog).absoluteFilePath());
+    }
+    if (connection->openDBConnection() && !connection->checkForDatabaseSetup()) {
+        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
+            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+        else
+            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+    }
+    return connection;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: ovn-recordexport CATALOG COLLECTION FILE\n");
+        return 2;
+    }
+    // The export is read before the catalog is touched: a refused file makes no collection.
+    const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(args.at(2));
+    if (parsed.refused()) {
+        std::fprintf(stderr, "%s\n%s\n", qPrintable(parsed.errorTitle), qPrintable(parsed.errorMessage));
+        return 1;
+    }
+    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(args.at(0));
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
+        std::fprintf(stderr, "ovn-recordexport: cannot open the catalog %s: %s\n", qPrintable(args.at(0)),
+                     qPrintable(connection->getLastErrorMessage()));
+        return 1;
+    }
+    const QString &name = args.at(1);
+    QString categoryId;
+    if (connection->getCategoryForMID(name))
+        categoryId = name;
+    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
+        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == name)
+            categoryId = node.value(QStringLiteral("mid")).toString();
+    if (categoryId.isEmpty())
+        categoryId = connection->addCategoryListEntry(name, QStringLiteral("C"));
+    if (categoryId.isEmpty()) {
+        std::fprintf(stderr, "ovn-recordexport: cannot make the collection %s: %s\n", qPrintable(name),
+                     qPrintable(connection->getLastErrorMessage()));
+        return 1;
+    }
+
+    OVNImportWorker::Settings settings;
+    settings.categoryId = categoryId;
+    OVNDatabaseAccess *shared = connection.get();
+    OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
+    const OVNImportWorker::Summary summary = worker.run(parsed.items);
+    if (summary.connectionFailed) {
+        std::fprintf(stderr, "ovn-recordexport: the import could not open its connection\n");
+        return 1;
+    }
+    // Only what is in the catalog counts as imported; a file catalogued with a problem is not failed.
+    QList<OVNImportWorker::Failure> failed = parsed.failed;
+    const QSet<QString> notImported(summary.notImported.cbegin(), summary.notImported.cend());
+    QSet<QString> listed;
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        if (notImported.contains(failure.path) && !listed.contains(failure.path)) {
+            failed.append(failure);
+            listed.insert(failure.path);
+        }
+    for (const QString &path : summary.notImported)
+        if (!listed.contains(path))
+            failed.append({path, QStringLiteral("not imported")});
+    std::printf("imported %lld\nfailed %lld\n", static_cast<long long>(summary.importedIds.size()),
+                static_cast<long long>(failed.size()));
+    for (const OVNImportWorker::Failure &failure : failed)
+        std::printf("failed: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
+    return 0;
+}
