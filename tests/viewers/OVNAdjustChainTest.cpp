@@ -1,0 +1,170 @@
+#include "viewers/OVNAdjustChain.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+OVNLinearImage solid(int w, int h, std::array<float, 3> rgb, float alpha = 1)
+{
+    OVNLinearImage img = OVNLinearImage::allocate(w, h);
+    for (std::size_t i = 0; i < img.pixels.size(); i += 4) {
+        for (int c = 0; c < 3; ++c)
+            img.pixels[i + c] = rgb[c] * alpha;
+        img.pixels[i + 3] = alpha;
+    }
+    return img;
+}
+
+OVNAdjustValues with(std::function<void(OVNAdjustValues &)> set)
+{
+    OVNAdjustValues v;
+    set(v);
+    return v;
+}
+
+} // namespace
+
+TEST(OVNAdjustChain, EachColourStageOnOnePixel)
+{
+    struct Case
+    {
+        const char *name;
+        std::array<float, 3> in;
+        OVNAdjustValues values;
+        std::array<float, 3> expected;
+    };
+    const float l = 0.2126f * 0.8f + 0.7152f * 0.2f + 0.0722f * 0.1f;
+    const Case cases[] = {
+        {"exposure +1 doubles", {0.2f, 0.1f, 0.05f}, with([](auto &v) { v.exposure = 1; }), {0.4f, 0.2f, 0.1f}},
+        {"gamma 2 squares", {0.5f, 0.3f, 0.9f}, with([](auto &v) { v.gamma = 2; }), {0.25f, 0.09f, 0.81f}},
+        {"gamma 1 is identity", {0.5f, 0.3f, 0.9f}, with([](auto &v) { v.gamma = 1; }), {0.5f, 0.3f, 0.9f}},
+        {"saturation 0 keeps luma", {0.8f, 0.2f, 0.1f}, with([](auto &v) { v.saturation = 0; }), {l, l, l}},
+        {"contrast 2 stretches about the middle", {0.25f, 0.75f, 0.5f}, with([](auto &v) { v.contrast = 200; }), {0, 1, 0.5f}},
+        {"brightness adds", {0.25f, 0.5f, 0.0f}, with([](auto &v) { v.brightness = 10; }), {0.35f, 0.6f, 0.1f}},
+        {"hue 2pi/3 turns red to green", {1, 0, 0}, with([](auto &v) { v.tint = 2 * M_PI / 3; }), {0, 1, 0}},
+        {"white point white is identity", {0.3f, 0.6f, 0.9f}, with([](auto &v) { v.whitePoint = std::array<double, 3>{1, 1, 1}; }), {0.3f, 0.6f, 0.9f}},
+        {"sepia 1 on white", {1, 1, 1}, with([](auto &v) { v.sepia = 1; }), {1.351f, 1.203f, 0.937f}},
+        {"sharpening a flat field changes nothing", {0.4f, 0.4f, 0.4f}, with([](auto &v) { v.sharpness = 2; }), {0.4f, 0.4f, 0.4f}},
+    };
+    for (const Case &c : cases) {
+        for (float alpha : {1.0f, 0.5f}) {
+            OVNLinearImage img = solid(5, 5, c.in, alpha);
+            OVNAdjustChain::colour(img, c.values, 1);
+            for (int ch = 0; ch < 3; ++ch) {
+                // Colour formulas see straight values; partly transparent ones stay within [0, 1].
+                const float want = alpha < 1 ? std::clamp(c.expected[ch], 0.0f, 1.0f) : c.expected[ch];
+                EXPECT_NEAR(img.pixels[2 * 20 + 8 + ch] / alpha, want, 1e-4) << c.name << " alpha " << alpha << " channel " << ch;
+            }
+            EXPECT_FLOAT_EQ(img.pixels[2 * 20 + 8 + 3], alpha) << c.name;
+        }
+    }
+}
+
+TEST(OVNAdjustChain, NeutralValuesSkipStages)
+{
+    using namespace OVNAdjustChain;
+    EXPECT_EQ(stagesFor({}, false), std::vector<Stage>{});
+    EXPECT_EQ(stagesFor({}, true), std::vector<Stage>{Scale});
+    EXPECT_EQ(stagesFor(with([](auto &v) { v.gamma = 1; }), false), std::vector<Stage>{Gamma});
+    EXPECT_EQ(stagesFor(with([](auto &v) { v.contrast = 101; }), false), std::vector<Stage>{ColorControls});
+    EXPECT_EQ(stagesFor(with([](auto &v) { v.rotation = 45; }), false), std::vector<Stage>{});
+    const auto all = with([](auto &v) {
+        v.straighten = 1; v.rotation = 90; v.exposure = 1; v.gamma = 1; v.brightness = 1; v.tint = 1;
+        v.sharpness = 1; v.whitePoint = std::array<double, 3>{1, 1, 1}; v.sepia = 1;
+    });
+    EXPECT_EQ(stagesFor(all, true), (std::vector<Stage>{Straighten, Turn, Scale, Exposure, Gamma, ColorControls, Hue,
+                                                         Sharpen, WhitePoint, Sepia}));
+}
+
+TEST(OVNAdjustChain, ExtentsOfGeometricStages)
+{
+    OVNLinearImage img = solid(30, 20, {0.5f, 0.5f, 0.5f});
+    img.pixels[0] = 1; // top-left red channel marks the corner
+    struct Case
+    {
+        int rotation;
+        double straighten;
+        int w, h;
+    } cases[] = {{0, 0, 30, 20}, {90, 0, 20, 30}, {180, 0, 30, 20}, {270, 0, 20, 30}, {0, 90, 20, 30}, {0, 3, 32, 22}};
+    for (const Case &c : cases) {
+        OVNAdjustValues v;
+        v.rotation = c.rotation;
+        v.straighten = c.straighten;
+        const OVNLinearImage out = OVNAdjustChain::geometric(img, v, 2);
+        EXPECT_EQ(out.width, c.w) << c.rotation << " " << c.straighten;
+        EXPECT_EQ(out.height, c.h) << c.rotation << " " << c.straighten;
+    }
+    // A clockwise quarter turn puts the top-left corner at the top right.
+    const OVNLinearImage turned = OVNAdjustChain::geometric(img, with([](auto &v) { v.rotation = 90; }), 1);
+    EXPECT_FLOAT_EQ(turned.row(0)[(turned.width - 1) * 4], 1.0f);
+
+    double zoom = 0;
+    EXPECT_EQ(OVNAdjustChain::scaleToFit(solid(400, 200, {1, 1, 1}), 100, 100, &zoom).width, 100);
+    EXPECT_DOUBLE_EQ(zoom, 0.25);
+    const OVNLinearImage small = OVNAdjustChain::scaleToFit(solid(40, 20, {1, 1, 1}), 100, 100, &zoom);
+    EXPECT_EQ(small.width, 40);
+    EXPECT_DOUBLE_EQ(zoom, 1.0);
+
+    EXPECT_TRUE(OVNAdjustChain::crop(img, 40, 0, 10, 10).isNull());
+    const OVNLinearImage clipped = OVNAdjustChain::crop(img, -5, -5, 10, 10);
+    EXPECT_EQ(clipped.width, 5);
+    EXPECT_EQ(clipped.height, 5);
+}
+
+TEST(OVNAdjustChain, SameResultForAnyThreadCountAndRoundTrip)
+{
+    QImage src(67, 45, QImage::Format_RGBA8888);
+    for (int y = 0; y < src.height(); ++y)
+        for (int x = 0; x < src.width(); ++x)
+            src.setPixelColor(x, y, QColor((x * 37) % 256, (y * 53) % 256, (x * y) % 256, 255 - (x % 3) * 40));
+    const OVNLinearImage linear = OVNLinearImage::fromImage(src);
+    const QImage back = linear.toImage();
+    ASSERT_EQ(back.format(), QImage::Format_RGBA8888);
+    for (int y = 0; y < src.height(); ++y)
+        ASSERT_EQ(0, std::memcmp(back.constScanLine(y), src.constScanLine(y), std::size_t(src.width()) * 4)) << y;
+
+    const auto v = with([](auto &v) {
+        v.straighten = 3; v.exposure = 0.5; v.gamma = 1.5; v.saturation = 150; v.contrast = 120;
+        v.sharpness = 1; v.sepia = 0.3; v.rotation = 270;
+    });
+    const OVNLinearImage one = OVNAdjustChain::render(linear, v, 1);
+    const OVNLinearImage many = OVNAdjustChain::render(linear, v, 5);
+    EXPECT_EQ(one.pixels, many.pixels);
+    double z1 = 0, z5 = 0;
+    EXPECT_EQ(OVNAdjustChain::scaleToFit(one, 20, 20, &z1, 1).pixels, OVNAdjustChain::scaleToFit(one, 20, 20, &z5, 5).pixels);
+}
+
+TEST(OVNAdjustDocument, CropAtAZoomClampsAndRevertKeepsTheFirstPicture)
+{
+    OVNAdjustDocument doc;
+    doc.setSource(solid(400, 200, {0.5f, 0.5f, 0.5f}));
+    doc.values.rotation = 90; // shown 200 x 400
+    doc.values.straighten = 0;
+    doc.values.exposure = 1;
+    double zoom = 0;
+    const OVNLinearImage shown = doc.preview(100, 100, &zoom);
+    EXPECT_DOUBLE_EQ(zoom, 0.25);
+    EXPECT_EQ(shown.width, 50);
+    EXPECT_EQ(shown.height, 100);
+    EXPECT_NEAR(shown.row(50)[25 * 4], 1.0f, 1e-4); // exposure applied once
+
+    // A click without a drag, and a selection wholly left of the picture, do nothing.
+    EXPECT_FALSE(doc.cropToView(30, 30, 30, 30, 25, 0, zoom));
+    EXPECT_FALSE(doc.cropToView(0, 0, 20, 50, 25, 0, zoom));
+    // Reaching left of and above the picture: clamped to its edges. Drawn at x 25 in the view.
+    ASSERT_TRUE(doc.cropToView(10, -10, 35, 20, 25, 0, zoom));
+    EXPECT_EQ(doc.source().width, 40);
+    EXPECT_EQ(doc.source().height, 80);
+    EXPECT_EQ(doc.values.rotation, 0);
+    EXPECT_NEAR(doc.render().pixels[0], 1.0f, 1e-4); // colour stays live, not baked in
+    ASSERT_TRUE(doc.cropToView(0, 0, 5, 5, 0, 0, 1));
+    EXPECT_EQ(doc.source().width, 5);
+
+    doc.revert();
+    EXPECT_EQ(doc.source().width, 400);
+    EXPECT_EQ(doc.values.rotation, 90);
+    EXPECT_FALSE(doc.canRevert());
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QImage>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// The adjustment window's filter chain, without widgets: pictures in float, premultiplied RGBA,
+// linear light. Geometric stages (straighten, turn, fit-to-view scaling) work on premultiplied
+// values; colour formulas see unpremultiplied ones.
+struct OVNLinearImage
+{
+    int width = 0;
+    int height = 0;
+    std::vector<float> pixels; // width * height * 4, premultiplied linear RGBA
+
+    bool isNull() const { return width <= 0 || height <= 0; }
+    float *row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
+    const float *row(int y) const { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
+
+    static OVNLinearImage allocate(int width, int height);
+    // From the picture's own colour profile (sRGB when it has none).
+    static OVNLinearImage fromImage(const QImage &image);
+    // Back to 8-bit sRGB, clamped; straight alpha.
+    QImage toImage() const;
+};
+
+struct OVNAdjustValues
+{
+    double exposure = 0;    // EV
+    double gamma = 0.75;    // power; 0.75 is the slider's start and skips the stage
+    double saturation = 100; // percent
+    double brightness = 0;  // percent
+    double contrast = 100;  // percent
+    double sharpness = 0;
+    double tint = 0;        // hue angle in radians
+    double straighten = 0;  // degrees, positive counter-clockwise
+    double sepia = 0;       // 0..1
+    int rotation = 0;       // 0, 90, 180 or 270 clockwise
+    std::optional<std::array<double, 3>> whitePoint; // linear RGB; none skips the stage
+};
+
+namespace OVNAdjustChain {
+
+// Which stages run for these values, in chain order (for tests and diagnostics).
+enum Stage { Straighten, Turn, Scale, Exposure, Gamma, ColorControls, Hue, Sharpen, WhitePoint, Sepia };
+std::vector<Stage> stagesFor(const OVNAdjustValues &values, bool scaled);
+
+// Straighten, then the orientation turn.
+OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
+// Shrinks to fit maxWidth x maxHeight (never enlarges); zoom receives the factor used.
+OVNLinearImage scaleToFit(const OVNLinearImage &image, int maxWidth, int maxHeight, double *zoom, int threads = 0);
+// The colour stages (exposure to sepia), in place.
+void colour(OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
+// The whole chain unscaled: what export and crop use.
+OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
+// The pixels of rect (x, y, w, h) of image, clamped to it; empty when nothing is left.
+OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h);
+
+// Runs fn(y) for every row, on `threads` workers (0: the machine's cores). Each row is computed
+// alone, so the result is the same for any thread count.
+void forRows(int height, int threads, const std::function<void(int)> &fn);
+
+} // namespace OVNAdjustChain
+
+// The picture being adjusted, with crop and revert. A crop bakes only the geometric stages (straighten
+// and turn) into the new source, so the colour stages stay live and apply once in preview and export.
+// The display-size picture after the geometric stages is cached, so a colour change reruns only the
+// colour stages on it.
+class OVNAdjustDocument
+{
+public:
+    void setSource(OVNLinearImage source);
+    const OVNLinearImage &source() const { return source_; }
+    bool canRevert() const { return revert_.has_value(); }
+
+    OVNAdjustValues values;
+
+    // The chain with display scaling into maxWidth x maxHeight; zoom receives the factor.
+    OVNLinearImage preview(int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+    // The chain unscaled: what export writes.
+    OVNLinearImage render(int threads = 0) const { return OVNAdjustChain::render(source_, values, threads); }
+
+    // Crops to the rectangle between two view points (y down), given where the picture is drawn in
+    // the view and its zoom factor. The rectangle is clamped to the picture; an empty one does
+    // nothing and answers false. Straighten and turn are reset, as they are now in the source.
+    bool cropToView(double x1, double y1, double x2, double y2, double originX, double originY, double zoom);
+    // Back to the picture before the first crop, with the turn and straighten it had then.
+    void revert();
+
+private:
+    OVNLinearImage source_;
+    struct Revert
+    {
+        OVNLinearImage image;
+        int rotation;
+        double straighten;
+    };
+    std::optional<Revert> revert_;
+    // Cache of the geometric stages at display size.
+    OVNLinearImage cached_;
+    double cachedZoom_ = 1;
+    int cachedRotation_ = -1, cachedW_ = -1, cachedH_ = -1;
+    double cachedStraighten_ = 0;
+};
