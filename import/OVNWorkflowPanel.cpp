@@ -86,7 +86,9 @@ void OVNWorkflowFileDump::paintEvent(QPaintEvent *)
     font.setPointSize(12);
     painter.setFont(font);
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(QRect(0, 40, width(), 30), Qt::AlignCenter, localized("Drag files here to start workflow."));
+    // Wraps rather than clips in a narrow panel or with a large font.
+    painter.drawText(QRect(4, 30, width() - 8, 50), Qt::AlignCenter | Qt::TextWordWrap,
+                     localized("Drag files here to start workflow."));
 }
 
 void OVNWorkflowFileDump::dragEnterEvent(QDragEnterEvent *event)
@@ -175,7 +177,7 @@ OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults)
         selectWorkflow(selected.size() == 1 ? m_table->row(selected.first()) : -1);
     });
     selectWorkflow(-1);
-    resize(300, 420);
+    resize(340, 420);
 
     if (m_defaults.contains(QStringLiteral("WorkflowPanelX"))
         && m_defaults.contains(QStringLiteral("WorkflowPanelY"))) {
