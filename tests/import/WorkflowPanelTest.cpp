@@ -160,6 +160,7 @@ TEST_P(WorkflowPanelTest, DropsRunTheSelectedWorkflow)
         {"folder on media files", 4, {trip}, "Trip", {"||Desktop/Trip/a.jpg"}, 0},
         {"file on media files", 4, {loose}, "drag", {"||Desktop/loose.jpg"}, 0},
         {"folder to private store", 0, {trip}, "Trip", {"||Pictures/Ostrevan/*/a.jpg"}, 0},
+        {"media server offline, no automount", 1, {trip}, "", {}, 1},
         {"quick scan", 5, {quick, home.path("volumes/QUICK/gone")}, "", {}, 1},
         {"no row", -1, {trip}, "", {}, 0},
     };
