@@ -60,6 +60,7 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     addMyselfToImageCapture2HotPlugActions();
 
     m_workflow = std::make_unique<OVNWorkflowPanel>(m_defaults);
+    m_workflow->setConnectionMaker([this] { return createAndOpenDBConnection(); });
     m_capture = std::make_unique<OVNImportCamera>(m_defaults);
     m_capture->setConnectionFactory([this] { return createAndOpenDBConnection(); });
     m_zoom = std::make_unique<OVNZoomPanel>();
