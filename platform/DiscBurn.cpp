@@ -44,7 +44,50 @@ struct BurnLibrary {
     }
 };
 
+BurnLibrary &burnLibrary()
+{
+    static BurnLibrary library;
+    return library;
+}
+
 } // namespace
+
+QStringList DiscBurn::scanDrives()
+{
+    BurnLibrary &library = burnLibrary();
+    QStringList addresses;
+    burn::burn_drive_info *drives = nullptr;
+    unsigned int count = 0;
+    if (!library.ok || burn_drive_scan(&drives, &count) <= 0)
+        return addresses;
+    for (unsigned int i = 0; i < count; ++i) {
+        char address[BURN_DRIVE_ADR_LEN] = {};
+        if (burn_drive_get_adr(&drives[i], address) > 0)
+            addresses.append(QString::fromLocal8Bit(address));
+    }
+    burn_drive_info_free(drives);
+    return addresses;
+}
+
+DiscBurn::Media DiscBurn::mediaAt(const QString &address)
+{
+    BurnLibrary &library = burnLibrary();
+    burn::burn_drive_info *drives = nullptr;
+    QByteArray native = QFile::encodeName(address);
+    if (!library.ok || burn_drive_scan_and_grab(&drives, native.data(), 0) <= 0)
+        return Media::Unknown;
+    Media media = Media::Unknown;
+    switch (burn_disc_get_status(drives[0].drive)) {
+    case BURN_DISC_BLANK:
+    case BURN_DISC_APPENDABLE: media = Media::Writable; break;
+    case BURN_DISC_FULL: media = Media::Full; break;
+    case BURN_DISC_EMPTY: media = Media::None; break;
+    default: break;
+    }
+    burn_drive_release(drives[0].drive, 0);
+    burn_drive_info_free(drives);
+    return media;
+}
 
 QStringList DiscBurn::rootNames(const QStringList &files)
 {
@@ -90,7 +133,7 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
         return result;
     }
 
-    static BurnLibrary library;
+    BurnLibrary &library = burnLibrary();
     if (!library.ok) {
         result.text = QStringLiteral("The burning library could not be started.");
         return result;

@@ -19,6 +19,13 @@ public:
         qint64 bytes = 0;
     };
 
+    enum class Media { Unknown, None, Writable, Full };
+    // The drive addresses libburn finds (optical drives only; may take seconds: call on a worker).
+    static QStringList scanDrives();
+    // What the drive at `address` ("stdio:PATH" or a device) holds; the drive is grabbed only
+    // for the look and released again.
+    static Media mediaAt(const QString &address);
+
     // The names the files get at the image's root, in order: a name given before becomes
     // "name (2).ext", "name (3).ext"...
     static QStringList rootNames(const QStringList &files);

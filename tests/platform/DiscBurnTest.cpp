@@ -84,6 +84,7 @@ TEST(DiscBurnTest, RefusalsAndCancelLeaveNoImage)
         EXPECT_TRUE(result.text.contains(QLatin1String(c.mentions))) << result.text.toStdString();
         EXPECT_FALSE(QFile::exists(image)) << c.mentions;
     }
+    EXPECT_EQ(DiscBurn::mediaAt("stdio:" + dir.filePath("new.iso")), DiscBurn::Media::Writable);
     // The drive was released: the next burn grabs it at once.
     const auto again = DiscBurn::burnToImageFile(dir.filePath("disc.iso"), "Backup", {small}, 0, {});
     EXPECT_EQ(again.outcome, DiscBurn::Outcome::Done) << again.text.toStdString();

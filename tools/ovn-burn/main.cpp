@@ -3,6 +3,7 @@
 // text, then "done: N files, B bytes". Failures print "refused: TEXT", "failed: TEXT" or
 // "cancelled: drive released" and exit 1.
 
+#include "output/OVNDiscBurner.h"
 #include "platform/DiscBurn.h"
 
 #include <QCoreApplication>
@@ -40,8 +41,20 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString image = QFileInfo(positional.takeFirst()).absoluteFilePath();
-    std::printf("Disc verified. Click 'Burn Disc' to start.\n");
-    std::printf("Burn Disc\n");
+    // The sheet's view of the selected drive first: its status line and action button.
+    OVNDiscBurner::DriveState state;
+    switch (DiscBurn::mediaAt(QStringLiteral("stdio:") + image)) {
+    case DiscBurn::Media::Writable: state.media = OVNDiscBurner::DriveState::Media::Writable; break;
+    case DiscBurn::Media::Full: state.media = OVNDiscBurner::DriveState::Media::Full; break;
+    case DiscBurn::Media::None: state.media = OVNDiscBurner::DriveState::Media::None; break;
+    case DiscBurn::Media::Unknown: break;
+    }
+    const OVNDiscBurner::Presentation shown = OVNDiscBurner::present(state);
+    std::printf("%s\n%s\n", qPrintable(shown.status), qPrintable(shown.button));
+    if (state.media != OVNDiscBurner::DriveState::Media::Writable) {
+        std::printf("refused: %s\n", qPrintable(shown.status));
+        return 1;
+    }
     const DiscBurn::Result result = DiscBurn::burnToImageFile(
         image, name, positional, mediumSize,
         [](const QString &text, int) {
