@@ -458,6 +458,7 @@ public:
     std::optional<OutputHandOff> outputHandOff();
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
+    void buttonSendAsEmailClick();
     void buttonPublishToWebClick();
     // Stacks on the thumbnail view.
     void buttonGroupClick();

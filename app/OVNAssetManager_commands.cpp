@@ -242,6 +242,8 @@ void OVNAssetManager::setupActions()
     command(Action::ExportImages, "Export...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
             [this] { buttonExportImagesClick(); })
         ->setIcon(commandIcon("Export"));
+    command(Action::SendAsEmail, "Send as E-mail...", QKeySequence(), [this] { buttonSendAsEmailClick(); })
+        ->setIcon(commandIcon("Mail"));
     command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { buttonPublishToWebClick(); });
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
@@ -370,7 +372,7 @@ void OVNAssetManager::setupMenus()
     for (Action which : {Action::Group, Action::AutoGroup, Action::Ungroup})
         media->addAction(action(which));
     media->addSeparator();
-    for (Action which : {Action::ExportImages, Action::PublishToWeb})
+    for (Action which : {Action::SendAsEmail, Action::ExportImages, Action::PublishToWeb})
         media->addAction(action(which));
     m_windowMenus = {edit, view, media};
 }
@@ -489,8 +491,10 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         result = action(Action::Adjust);
     } else if (name == QLatin1String("ExportToolbarItemIdentifier")) {
         result = action(Action::ExportImages);
+    } else if (name == QLatin1String("SendAsMailToolbarItemIdentifier")) {
+        result = action(Action::SendAsEmail);
     } else {
-        // E-mail, burning and capture: no command behind them yet.
+        // Burning and capture: no command behind them yet.
         result = new QAction(this);
         result->setIcon(commandIcon(text->icon));
         result->setEnabled(false);

@@ -1,4 +1,4 @@
-// The catalog window's output actions (export, web gallery) and the stack actions.
+// The catalog window's output actions (e-mail, export, web gallery) and the stack actions.
 
 #include "app/OVNAssetManager.h"
 
@@ -46,6 +46,16 @@ void OVNAssetManager::buttonExportImagesClick()
     if (!handOff)
         return;
     auto *sheet = new OVNExportImagesSheet(m_mediaView->window());
+    sheet->setFiles(handOff->records);
+    sheet->beginSheetModalForWindow(m_mediaView->window());
+}
+
+void OVNAssetManager::buttonSendAsEmailClick()
+{
+    const std::optional<OutputHandOff> handOff = outputHandOff();
+    if (!handOff || handOff->records.isEmpty())
+        return;
+    auto *sheet = new OVNSendImagesAsMailSheet(m_mediaView->window());
     sheet->setFiles(handOff->records);
     sheet->beginSheetModalForWindow(m_mediaView->window());
 }

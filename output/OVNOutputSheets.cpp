@@ -2,6 +2,8 @@
 
 #include "formats/OVNHelper.h"
 #include "output/OVNExportImages.h"
+#include "output/OVNSendImagesAsMail.h"
+#include "platform/UserDefaults.h"
 #include "platform/Localized.h"
 #include "platform/Workspace.h"
 
@@ -174,6 +176,106 @@ void OVNExportImagesSheet::runExport()
                                     window);
         if (reveal && !written.isEmpty())
             Workspace::revealFiles({written.first()});
+        deleteLater();
+    });
+    worker->start();
+}
+
+OVNSendImagesAsMailSheet::OVNSendImagesAsMailSheet(QWidget *parent)
+    : QDialog(parent)
+    , m_sizeselector(new QComboBox(this))
+    , m_watermarkswitch(new QCheckBox(localized("Add caption"), this))
+    , m_watermarkauthor(new QLineEdit(this))
+    , m_watermarkimagename(new QCheckBox(localized("Include the file name"), this))
+{
+    setWindowTitle(localized("Send as E-mail"));
+    for (const char *size : {"256 pixels", "320 pixels", "640 pixels", "1024 pixels"})
+        m_sizeselector->addItem(localized(size));
+    m_sizeselector->insertSeparator(4);
+    m_sizeselector->addItem(localized("Original file"));
+    auto *form = new QFormLayout(this);
+    form->addRow(localized("Size:"), m_sizeselector);
+    form->addRow(QString(), m_watermarkswitch);
+    form->addRow(localized("Author:"), m_watermarkauthor);
+    form->addRow(QString(), m_watermarkimagename);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(localized("Send"));
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_sizeselector, &QComboBox::currentIndexChanged, this, &OVNSendImagesAsMailSheet::sizeChanged);
+    connect(this, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted)
+            sendMail();
+        else
+            deleteLater();
+    });
+}
+
+void OVNSendImagesAsMailSheet::beginSheetModalForWindow(QWidget *window)
+{
+    sizeChanged();
+    setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    open();
+}
+
+void OVNSendImagesAsMailSheet::sizeChanged()
+{
+    const bool original = m_sizeselector->currentIndex() == OVNSendImagesAsMail::originalIndex;
+    if (original) {
+        m_watermarkswitch->setChecked(false);
+        m_watermarkimagename->setChecked(false);
+    }
+    m_watermarkswitch->setEnabled(!original);
+    m_watermarkauthor->setEnabled(!original);
+    m_watermarkauthor->setReadOnly(original);
+    m_watermarkimagename->setEnabled(!original);
+}
+
+void OVNSendImagesAsMailSheet::sendMail()
+{
+    QWidget *window = parentWidget();
+    OVNSendImagesAsMail::Options options;
+    options.sizeIndex = m_sizeselector->currentIndex();
+    options.caption = m_watermarkswitch->isChecked();
+    options.author = m_watermarkauthor->text();
+    options.captionFilename = m_watermarkimagename->isChecked();
+    QString command = UserDefaults::standard().stringForKey(QStringLiteral("MailCommand"));
+    if (command.trimmed().isEmpty())
+        command = OVNSendImagesAsMail::defaultCommand();
+
+    QPointer<QProgressDialog> progress =
+        progressSheet(window, localized("Preparing the e-mail..."), int(m_originalfiles.size()));
+    const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
+    connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
+    auto prepared = std::make_shared<OVNSendImagesAsMail::Prepared>();
+    auto result = std::make_shared<OVNSendImagesAsMail::Result>();
+    QThread *worker = QThread::create([records = m_originalfiles, options, command, cancelled, progress, prepared,
+                                       result] {
+        const QString folder = OVNSendImagesAsMail::attachmentFolder();
+        OVNSendImagesAsMail::removeOldAttachments(folder);
+        *prepared = OVNSendImagesAsMail::prepare(records, options, folder, [progress](int done) {
+            QMetaObject::invokeMethod(progress, [progress, done] {
+                if (progress)
+                    progress->setValue(done);
+            }, Qt::QueuedConnection);
+        }, cancelled.get());
+        if (!cancelled->load() && !prepared->files.isEmpty())
+            *result = OVNSendImagesAsMail::handOver(command, prepared->files);
+    });
+    connect(worker, &QThread::finished, this, [this, worker, progress, prepared, result, window] {
+        worker->deleteLater();
+        if (progress)
+            progress->close();
+        if (!prepared->failed.isEmpty()) {
+            QStringList names;
+            for (const QString &source : std::as_const(prepared->failed))
+                names.append(QFileInfo(source).fileName());
+            OVNHelper::displayAlert(localized("Some files could not be converted and are not attached."),
+                                    names.join(QLatin1Char('\n')), window);
+        }
+        if (!result->problem.isEmpty())
+            OVNHelper::displayAlert(localized("The e-mail could not be created."), result->problem, window);
         deleteLater();
     });
     worker->start();

@@ -51,6 +51,33 @@ private:
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
 };
 
+// The e-mail sheet: size and caption options, then the attachments made on a worker behind a
+// progress sheet and handed to the mail command (preference "MailCommand"); a file that could
+// not be converted and a failed hand-over are named in alerts. It deletes itself when done.
+class OVNSendImagesAsMailSheet : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit OVNSendImagesAsMailSheet(QWidget *parent = nullptr);
+
+    void setFiles(const QList<MediaRecord> &records) { m_originalfiles = records; }
+    void beginSheetModalForWindow(QWidget *window);
+    void sizeChanged();
+
+    QComboBox *sizeSelector() const { return m_sizeselector; }
+    QCheckBox *watermarkSwitch() const { return m_watermarkswitch; }
+
+private:
+    void sendMail();
+
+    QComboBox *m_sizeselector;
+    QCheckBox *m_watermarkswitch;
+    QLineEdit *m_watermarkauthor;
+    QCheckBox *m_watermarkimagename;
+    QList<MediaRecord> m_originalfiles;
+    std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+};
+
 // The web-gallery sheet: titles, theme and folder, then the gallery built on a worker behind a
 // progress sheet; the index page opens when it is written. It deletes itself when done.
 class OVNPublishToWebSheet : public QDialog

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// What the burn sheet offers for the selected drive: one action button and a status line.
+class OVNDiscBurner
+{
+public:
+    struct DriveState {
+        enum class Media { Unknown, None, Writable, Full };
+        Media media = Media::Unknown;
+        bool trayOpen = false;
+    };
+    struct Presentation {
+        QString button; // empty: no button
+        bool enabled = false;
+        QString status;
+    };
+
+    static Presentation present(const DriveState &state);
+};

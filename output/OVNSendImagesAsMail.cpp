@@ -1,0 +1,181 @@
+#include "output/OVNSendImagesAsMail.h"
+
+#include "formats/OVNHelper.h"
+#include "output/OVNJpegWriter.h"
+#include "platform/Localized.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString lastPathComponent(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+} // namespace
+
+int OVNSendImagesAsMail::boxSize(int sizeIndex)
+{
+    switch (sizeIndex) {
+    case 0: return 256;
+    case 1: return 320;
+    case 2: return 640;
+    case 3: return 1024;
+    case originalIndex: return 0;
+    default: return 256;
+    }
+}
+
+QString OVNSendImagesAsMail::attachmentFolder()
+{
+    const QString folder =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("ostrevan-mail-%1").arg(qulonglong(::getuid())));
+    const QByteArray native = QFile::encodeName(folder);
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    // Another user may have made the name first in a shared /tmp: use it only when it is ours,
+    // a real folder and private.
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+        return {};
+    if ((info.st_mode & 0077) != 0 && ::chmod(native.constData(), 0700) != 0)
+        return {};
+    return folder;
+}
+
+void OVNSendImagesAsMail::removeOldAttachments(const QString &folder, const QDateTime &now)
+{
+    if (folder.isEmpty())
+        return;
+    const QDateTime limit = now.addDays(-1);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        if (info.lastModified() < limit)
+            QFile::remove(info.filePath());
+    }
+}
+
+QString OVNSendImagesAsMail::nameTemplate(const QString &source)
+{
+    QString name = QStringLiteral("Ostrevan ");
+    if (source.split(QLatin1Char('/')).size() > 2)
+        name += lastPathComponent(source);
+    // The template's only conversion is ours: a "%" in the file name stays a percent sign.
+    name.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    return name + QStringLiteral(" %i.jpg");
+}
+
+OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaRecord> &records, const Options &options,
+                                                           const QString &folder,
+                                                           const std::function<void(int)> &progress,
+                                                           const std::atomic_bool *cancelled)
+{
+    Prepared prepared;
+    int done = 0;
+    for (const MediaRecord &record : records) {
+        if (cancelled && cancelled->load())
+            break;
+        const QString source = record.field(MediaRecord::AbsolutePath);
+        if (options.sizeIndex == originalIndex) {
+            prepared.files.append(QFileInfo(source).absoluteFilePath());
+        } else {
+            QString target;
+            for (int attempt = 0; attempt < 1000 && target.isEmpty(); ++attempt) {
+                const QString candidate = QDir(folder).filePath(OVNHelper::fileNameFromTemplate(
+                    nameTemplate(source), int(QRandomGenerator::global()->bounded(100001))));
+                const QFileInfo info(candidate);
+                if (!info.exists() && !info.isSymLink())
+                    target = candidate;
+            }
+            const int box = boxSize(options.sizeIndex);
+            const bool written =
+                !folder.isEmpty() && !target.isEmpty()
+                && OVNJpegWriter::scaleAndSaveAsJPEG(
+                    source, box, box, 0.9f, target,
+                    options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
+                    options.caption ? options.author : QString(),
+                    options.captionFilename ? lastPathComponent(source) : QString(),
+                    record.field(MediaRecord::Orientation).toInt());
+            if (written)
+                prepared.files.append(target);
+            else
+                prepared.failed.append(source);
+        }
+        if (progress)
+            progress(++done);
+    }
+    return prepared;
+}
+
+QStringList OVNSendImagesAsMail::mailArguments(const QStringList &files)
+{
+    QStringList arguments = {QStringLiteral("--utf8"), QStringLiteral("--subject"), QStringLiteral("Ostrevan Images"),
+                             QStringLiteral("--body"), QStringLiteral("\n\n\n")};
+    for (const QString &file : files) {
+        // Absolute paths: a name with a leading "-" cannot be read as an option.
+        arguments.append(QStringLiteral("--attach"));
+        arguments.append(QFileInfo(file).absoluteFilePath());
+    }
+    return arguments;
+}
+
+QString OVNSendImagesAsMail::exitReason(int status)
+{
+    switch (status) {
+    case 1: return localized("The mail command was given wrong arguments.");
+    case 2: return localized("One of the files to attach does not exist.");
+    case 3: return localized("A tool the mail command needs could not be found.");
+    case 4: return localized("The mail program could not be started.");
+    case 5: return localized("One of the files to attach could not be read.");
+    default: return {};
+    }
+}
+
+OVNSendImagesAsMail::Result OVNSendImagesAsMail::handOver(const QString &command, const QStringList &files)
+{
+    Result result;
+    QStringList words = QProcess::splitCommand(command.trimmed().isEmpty() ? defaultCommand() : command);
+    result.program = words.isEmpty() ? command : words.takeFirst();
+    if (files.isEmpty()) {
+        result.problem = localized("There is nothing to attach.");
+        result.exitCode = -1;
+        return result;
+    }
+    QProcess process;
+    process.setProgram(result.program);
+    process.setArguments(words + mailArguments(files));
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(-1)) {
+        result.exitCode = -1;
+        result.problem = localized("The mail command \"%1\" could not be started.").arg(result.program);
+        return result;
+    }
+    process.waitForFinished(-1);
+    if (process.exitStatus() != QProcess::NormalExit) {
+        result.exitCode = -1;
+        result.problem = localized("The mail command \"%1\" ended abnormally.").arg(result.program);
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    if (result.exitCode != 0) {
+        const QString reason = exitReason(result.exitCode);
+        result.problem = reason.isEmpty()
+            ? localized("The mail command \"%1\" failed with status %2.").arg(result.program).arg(result.exitCode)
+            : reason;
+    }
+    return result;
+}

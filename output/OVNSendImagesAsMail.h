@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/MediaRecord.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+// Send as e-mail: the entries become attachments of a new message in the user's mail program,
+// either unchanged or as scaled, upright and optionally captioned JPEGs in a private temporary
+// folder. The mail program is started as a command with arguments, never through a shell.
+class OVNSendImagesAsMail
+{
+public:
+    // The size pop-up's item index that attaches the original files.
+    static constexpr int originalIndex = 5;
+
+    struct Options {
+        int sizeIndex = 0;
+        bool caption = false;
+        bool captionFilename = false;
+        QString author;
+    };
+
+    struct Prepared {
+        QStringList files;  // in record order
+        QStringList failed; // sources the writer could not convert
+    };
+
+    struct Result {
+        int exitCode = 0;
+        QString program;
+        QString problem; // empty when the mail program took the files
+    };
+
+    // The box side for a size index; 0 for the originals.
+    static int boxSize(int sizeIndex);
+
+    // The private folder the JPEGs are made in (created with mode 0700 when missing), or empty
+    // when it cannot be made safely. The mail program reads the files after the hand-over, so they
+    // are removed only by removeOldAttachments at a later start.
+    static QString attachmentFolder();
+    // Removes files in `folder` last modified more than a day before `now`.
+    static void removeOldAttachments(const QString &folder, const QDateTime &now = QDateTime::currentDateTime());
+
+    // "Ostrevan NAME %i.jpg" for a source path (NAME only when the path has more than two components).
+    static QString nameTemplate(const QString &source);
+
+    // Makes the files to attach. Runs on a worker; `progress(done)` is called after each record.
+    static Prepared prepare(const QList<MediaRecord> &records, const Options &options, const QString &folder,
+                            const std::function<void(int done)> &progress = {},
+                            const std::atomic_bool *cancelled = nullptr);
+
+    // The mail command's arguments after the program's own: --utf8, subject, body, one --attach per file.
+    static QStringList mailArguments(const QStringList &files);
+
+    // Runs `command` (split like a command line, no shell) with the mail arguments and waits for it.
+    static Result handOver(const QString &command, const QStringList &files);
+
+    // What an exit status of xdg-email means, or empty.
+    static QString exitReason(int status);
+
+    static QString defaultCommand() { return QStringLiteral("xdg-email"); }
+};

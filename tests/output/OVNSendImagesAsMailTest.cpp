@@ -1,0 +1,134 @@
+#include "output/OVNSendImagesAsMail.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+MediaRecord recordFor(const QString &path)
+{
+    MediaRecord record;
+    record.setField(MediaRecord::AbsolutePath, path);
+    record.setField(MediaRecord::Orientation, QStringLiteral("1"));
+    return record;
+}
+
+QString writePicture(const QString &path, QSize size = {800, 600})
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    EXPECT_TRUE(image.save(path, "jpeg")) << path.toStdString();
+    return path;
+}
+
+// A stand-in mail program: records its arguments NUL-separated and exits with its first argument.
+QString writeStub(const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("stub-mail"));
+    QFile stub(path);
+    EXPECT_TRUE(stub.open(QIODevice::WriteOnly));
+    stub.write("#!/bin/sh\nstatus=$1\nshift\nprintf '%s\\0' \"$@\" > \"$(dirname \"$0\")/args\"\nexit $status\n");
+    stub.close();
+    stub.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+QStringList recordedArguments(const QTemporaryDir &dir)
+{
+    QFile file(dir.filePath(QStringLiteral("args")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList arguments = QString::fromUtf8(file.readAll()).split(QChar(u'\0'));
+    arguments.removeLast();
+    return arguments;
+}
+
+} // namespace
+
+TEST(OVNSendImagesAsMailTest, HostileNamesReachTheMailProgramIntactAndInOrder)
+{
+    QTemporaryDir dir;
+    const QString stub = writeStub(dir);
+    const QDir folder(dir.path());
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QList<MediaRecord> records;
+    for (const char *name : {"a b.jpg", "q\"uo'te.jpg", "$(touch x).jpg", "-lead.jpg", "Żółw ünï.jpg"})
+        records.append(recordFor(writePicture(folder.filePath(QString::fromUtf8(name)))));
+
+    OVNSendImagesAsMail::Options options;
+    options.sizeIndex = OVNSendImagesAsMail::originalIndex;
+    options.caption = true; // the originals go whatever the caption says
+    const auto prepared = OVNSendImagesAsMail::prepare(records, options, QString());
+    ASSERT_EQ(prepared.files.size(), 5);
+    const auto result = OVNSendImagesAsMail::handOver(stub + QStringLiteral(" 0"), prepared.files);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.problem.isEmpty());
+
+    QStringList expected = {"--utf8", "--subject", "Ostrevan Images", "--body", "\n\n\n"};
+    for (const MediaRecord &record : records)
+        expected << QStringLiteral("--attach") << record.field(MediaRecord::AbsolutePath);
+    EXPECT_EQ(recordedArguments(dir), expected);
+    EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("x"))));
+    QDir::setCurrent(previous);
+}
+
+TEST(OVNSendImagesAsMailTest, ScaledCopiesAreNamedAndFailuresListed)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("private"));
+    QDir().mkpath(out);
+    QDir().mkpath(dir.filePath(QStringLiteral("pics")));
+    const QString raw = writePicture(dir.filePath(QStringLiteral("pics/IMG_0001.CR2")), {1200, 900});
+    QFile junk(dir.filePath(QStringLiteral("pics/junk.jpg")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a picture");
+    junk.close();
+
+    OVNSendImagesAsMail::Options options;
+    options.sizeIndex = 1;
+    const auto prepared = OVNSendImagesAsMail::prepare({recordFor(raw), recordFor(junk.fileName())}, options, out);
+    ASSERT_EQ(prepared.files.size(), 1);
+    EXPECT_EQ(prepared.failed, QStringList{junk.fileName()});
+    const QString name = QFileInfo(prepared.files.first()).fileName();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Ostrevan IMG_0001\\.CR2 \\d{1,6}\\.jpg$")).match(name).hasMatch())
+        << name.toStdString();
+    const QSize size = QImageReader(prepared.files.first()).size();
+    EXPECT_EQ(size, QSize(320, 240));
+
+    // The folder is private; only files more than a day old are cleared.
+    const QString folder = OVNSendImagesAsMail::attachmentFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, 0);
+    OVNSendImagesAsMail::removeOldAttachments(out, QDateTime::currentDateTime());
+    EXPECT_TRUE(QFile::exists(prepared.files.first()));
+    OVNSendImagesAsMail::removeOldAttachments(out, QDateTime::currentDateTime().addDays(2));
+    EXPECT_FALSE(QFile::exists(prepared.files.first()));
+}
+
+TEST(OVNSendImagesAsMailTest, FailedHandOversGiveTheirReasons)
+{
+    QTemporaryDir dir;
+    const QString stub = writeStub(dir);
+    const QString file = writePicture(dir.filePath(QStringLiteral("a.jpg")));
+    QStringList reasons;
+    for (int status = 1; status <= 5; ++status) {
+        const auto result = OVNSendImagesAsMail::handOver(stub + QStringLiteral(" %1").arg(status), {file});
+        EXPECT_EQ(result.exitCode, status);
+        EXPECT_EQ(result.problem, OVNSendImagesAsMail::exitReason(status));
+        EXPECT_FALSE(result.problem.isEmpty());
+        reasons.append(result.problem);
+    }
+    reasons.removeDuplicates();
+    EXPECT_EQ(reasons.size(), 5);
+
+    const auto missing = OVNSendImagesAsMail::handOver(QStringLiteral("\"%1\"").arg(dir.filePath(QStringLiteral("no such mailer"))), {file});
+    EXPECT_LT(missing.exitCode, 0);
+    EXPECT_TRUE(missing.problem.contains(QStringLiteral("no such mailer"))) << missing.problem.toStdString();
+}

@@ -1,0 +1,91 @@
+#include "platform/DiscBurn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(DiscBurnTest, ImageFileGivesEveryFileBackUnderItsName)
+{
+    const QString xorriso = QStandardPaths::findExecutable(QStringLiteral("xorriso"));
+    if (xorriso.isEmpty())
+        GTEST_SKIP() << "xorriso is not installed";
+    QTemporaryDir dir;
+    QByteArray big(3 * 1024 * 1024 + 17, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 7919) >> 3);
+    const QStringList files = {
+        writeFile(dir.filePath("one/a.bin"), big), writeFile(dir.filePath("two/a.bin"), "second"),
+        writeFile(dir.filePath(QString::fromUtf8("one/A long name with blanks, \"quotes\" and ünï, well past "
+                                                 "sixty-four characters.txt")),
+                  "long")};
+    EXPECT_EQ(DiscBurn::rootNames(files).mid(0, 2), QStringList({"a.bin", "a (2).bin"}));
+
+    QStringList texts;
+    const QString image = dir.filePath("disc.iso");
+    const auto result = DiscBurn::burnToImageFile(image, "Backup", files, 0,
+                                                  [&](const QString &text, int) { texts.append(text); });
+    ASSERT_EQ(result.outcome, DiscBurn::Outcome::Done) << result.text.toStdString();
+    EXPECT_EQ(result.files, 3);
+    EXPECT_EQ(texts.last(), QStringLiteral("Disc successfully finished. Ejecting..."));
+
+    const QString out = dir.filePath("out");
+    QProcess extract;
+    extract.start(xorriso, {"-osirrox", "on", "-indev", image, "-extract", "/", out});
+    ASSERT_TRUE(extract.waitForFinished(60000));
+    EXPECT_EQ(readFile(out + "/a.bin"), big);
+    EXPECT_EQ(readFile(out + "/a (2).bin"), QByteArray("second"));
+    EXPECT_EQ(readFile(out + "/" + QFileInfo(files.at(2)).fileName()), QByteArray("long"));
+}
+
+TEST(DiscBurnTest, RefusalsAndCancelLeaveNoImage)
+{
+    QTemporaryDir dir;
+    const QString small = writeFile(dir.filePath("small.bin"), QByteArray(100000, 'x'));
+    const QString gone = dir.filePath("gone.bin");
+    const QString large = writeFile(dir.filePath("large.bin"), QByteArray(40 * 1024 * 1024, 'y'));
+    const struct {
+        QStringList files;
+        qint64 medium;
+        int cancelAt;
+        DiscBurn::Outcome outcome;
+        const char *mentions;
+    } cases[] = {
+        {{small}, 50000, -1, DiscBurn::Outcome::Refused, "50000"},
+        {{small, gone}, 0, -1, DiscBurn::Outcome::Refused, "gone.bin"},
+        {{large}, 0, 30, DiscBurn::Outcome::Cancelled, "released"},
+    };
+    for (const auto &c : cases) {
+        const QString image = dir.filePath("disc.iso");
+        const auto result = DiscBurn::burnToImageFile(image, "Backup", c.files, c.medium, {}, c.cancelAt);
+        EXPECT_EQ(result.outcome, c.outcome) << c.mentions;
+        EXPECT_TRUE(result.text.contains(QLatin1String(c.mentions))) << result.text.toStdString();
+        EXPECT_FALSE(QFile::exists(image)) << c.mentions;
+    }
+    EXPECT_EQ(DiscBurn::mediaAt("stdio:" + dir.filePath("new.iso")), DiscBurn::Media::Writable);
+    // The drive was released: the next burn grabs it at once.
+    const auto again = DiscBurn::burnToImageFile(dir.filePath("disc.iso"), "Backup", {small}, 0, {});
+    EXPECT_EQ(again.outcome, DiscBurn::Outcome::Done) << again.text.toStdString();
+}

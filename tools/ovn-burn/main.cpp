@@ -1,0 +1,74 @@
+// ovn-burn IMAGE [--name DISC-NAME] [--medium-size BYTES] [--cancel-at PERCENT] FILE...:
+// burns the files to the pseudo drive stdio:IMAGE as the disc burner does, printing each status
+// text, then "done: N files, B bytes". Failures print "refused: TEXT", "failed: TEXT" or
+// "cancelled: drive released" and exit 1.
+
+#include "output/OVNDiscBurner.h"
+#include "platform/DiscBurn.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    QString name = QStringLiteral("Ostrevan Backup Disc");
+    qint64 mediumSize = 0;
+    int cancelAt = -1;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--name") && hasValue)
+            name = args.at(++i);
+        else if (arg == QLatin1String("--medium-size") && hasValue)
+            mediumSize = args.at(++i).toLongLong();
+        else if (arg == QLatin1String("--cancel-at") && hasValue)
+            cancelAt = args.at(++i).toInt();
+        else if (arg.startsWith(QLatin1String("--"))) {
+            std::fprintf(stderr, "usage: ovn-burn IMAGE [--name DISC-NAME] [--medium-size BYTES] "
+                                 "[--cancel-at PERCENT] FILE...\n");
+            return 2;
+        } else
+            positional.append(arg);
+    }
+    if (positional.size() < 2) {
+        std::fprintf(stderr, "usage: ovn-burn IMAGE [--name DISC-NAME] [--medium-size BYTES] "
+                             "[--cancel-at PERCENT] FILE...\n");
+        return 2;
+    }
+    const QString image = QFileInfo(positional.takeFirst()).absoluteFilePath();
+    // The sheet's view of the selected drive first: its status line and action button.
+    OVNDiscBurner::DriveState state;
+    switch (DiscBurn::mediaAt(QStringLiteral("stdio:") + image)) {
+    case DiscBurn::Media::Writable: state.media = OVNDiscBurner::DriveState::Media::Writable; break;
+    case DiscBurn::Media::Full: state.media = OVNDiscBurner::DriveState::Media::Full; break;
+    case DiscBurn::Media::None: state.media = OVNDiscBurner::DriveState::Media::None; break;
+    case DiscBurn::Media::Unknown: break;
+    }
+    const OVNDiscBurner::Presentation shown = OVNDiscBurner::present(state);
+    std::printf("%s\n%s\n", qPrintable(shown.status), qPrintable(shown.button));
+    if (state.media != OVNDiscBurner::DriveState::Media::Writable) {
+        std::printf("refused: %s\n", qPrintable(shown.status));
+        return 1;
+    }
+    const DiscBurn::Result result = DiscBurn::burnToImageFile(
+        image, name, positional, mediumSize,
+        [](const QString &text, int) {
+            std::printf("%s\n", qPrintable(text));
+            std::fflush(stdout);
+        },
+        cancelAt);
+    switch (result.outcome) {
+    case DiscBurn::Outcome::Done:
+        std::printf("done: %d files, %lld bytes\n", result.files, static_cast<long long>(result.bytes));
+        return 0;
+    case DiscBurn::Outcome::Refused: std::printf("refused: %s\n", qPrintable(result.text)); break;
+    case DiscBurn::Outcome::Failed: std::printf("failed: %s\n", qPrintable(result.text)); break;
+    case DiscBurn::Outcome::Cancelled: std::printf("cancelled: %s\n", qPrintable(result.text)); break;
+    }
+    return 1;
+}

@@ -1,0 +1,122 @@
+// ovn-mail CATALOG CATEGORY [--size 0|1|2|3|5] [--caption AUTHOR] [--filename] [--command PROGRAM]:
+// sends a category's entries as the catalog window's Send as e-mail does. Prints "attached: PATH"
+// per file in order, then "handed to: PROGRAM, exit N". A file that could not be converted prints
+// "failed: TEXT"; a refusal prints "refused: TEXT". Exit status 0 only when the mail command took
+// every file.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "output/OVNSendImagesAsMail.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ovn-mail CATALOG CATEGORY [--size 0|1|2|3|5] [--caption AUTHOR] [--filename] "
+                         "[--command PROGRAM]\n");
+    return 2;
+}
+
+int refuse(const QString &text)
+{
+    std::printf("refused: %s\n", qPrintable(text));
+    return 1;
+}
+
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
+{
+    auto connection = std::make_unique<OVNDatabaseAccess>();
+    const QUrl url(catalog);
+    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
+        QString host = url.host();
+        if (url.port() > 0)
+            host += QStringLiteral(":%1").arg(url.port());
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
+                                         url.path().mid(1));
+    } else {
+        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
+                                         QFileInfo(catalog).absoluteFilePath());
+    }
+    connection->openDBConnection();
+    return connection;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    OVNSendImagesAsMail::Options options;
+    QString command = OVNSendImagesAsMail::defaultCommand();
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--size") && hasValue)
+            options.sizeIndex = args.at(++i).toInt();
+        else if (arg == QLatin1String("--caption") && hasValue) {
+            options.caption = true;
+            options.author = args.at(++i);
+        } else if (arg == QLatin1String("--filename")) {
+            options.caption = true;
+            options.captionFilename = true;
+        } else if (arg == QLatin1String("--command") && hasValue)
+            command = args.at(++i);
+        else if (arg.startsWith(QLatin1String("--")))
+            return usage();
+        else
+            positional.append(arg);
+    }
+    if (positional.size() != 2)
+        return usage();
+    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(positional.at(0));
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
+        return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
+    QString categoryId;
+    if (connection->getCategoryForMID(positional.at(1)))
+        categoryId = positional.at(1);
+    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
+        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == positional.at(1))
+            categoryId = node.value(QStringLiteral("mid")).toString();
+    if (categoryId.isEmpty())
+        return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
+
+    QList<MediaRecord> records;
+    for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {
+        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            return refuse(QStringLiteral("Media file not found."));
+        records.append(*record);
+    }
+    if (records.isEmpty())
+        return refuse(QStringLiteral("nothing to send"));
+
+    const QString folder = OVNSendImagesAsMail::attachmentFolder();
+    if (options.sizeIndex != OVNSendImagesAsMail::originalIndex && folder.isEmpty())
+        return refuse(QStringLiteral("no private temporary folder"));
+    OVNSendImagesAsMail::removeOldAttachments(folder);
+    const OVNSendImagesAsMail::Prepared prepared = OVNSendImagesAsMail::prepare(records, options, folder);
+    for (const QString &source : prepared.failed)
+        std::printf("failed: %s could not be converted\n", qPrintable(QFileInfo(source).fileName()));
+    for (const QString &file : prepared.files)
+        std::printf("attached: %s\n", qPrintable(file));
+    if (prepared.files.isEmpty())
+        return refuse(QStringLiteral("nothing to attach"));
+    const OVNSendImagesAsMail::Result result = OVNSendImagesAsMail::handOver(command, prepared.files);
+    if (result.exitCode < 0)
+        std::printf("failed: %s\n", qPrintable(result.problem));
+    else
+        std::printf("handed to: %s, exit %d\n", qPrintable(result.program), result.exitCode);
+    if (result.exitCode > 0)
+        std::printf("failed: %s\n", qPrintable(result.problem));
+    return result.exitCode == 0 && prepared.failed.isEmpty() ? 0 : 1;
+}
