@@ -1,6 +1,7 @@
 #include "app/OVNViewerDocuments.h"
 
 #include "viewers/OVNImageViewer.h"
+#include "viewers/OVNMediaViewer.h"
 
 namespace {
 OVNViewerDocuments *g_shared = nullptr;
@@ -33,6 +34,28 @@ QList<OVNImageViewer *> OVNImageViewerDocuments::documents() const
 {
     QList<OVNImageViewer *> open;
     for (const QPointer<OVNImageViewer> &viewer : m_documents) {
+        if (viewer)
+            open.append(viewer);
+    }
+    return open;
+}
+
+bool OVNImageViewerDocuments::openMovie(const QString &path)
+{
+    // The window owns itself; a movie that cannot be played gets its failure sheet and closes.
+    auto *viewer = new OVNMediaViewer;
+    viewer->loadAndShowFile(path);
+    m_movies.removeAll(nullptr);
+    m_movies.append(viewer);
+    if (noteRecent)
+        noteRecent(path);
+    return true;
+}
+
+QList<OVNMediaViewer *> OVNImageViewerDocuments::movieDocuments() const
+{
+    QList<OVNMediaViewer *> open;
+    for (const QPointer<OVNMediaViewer> &viewer : m_movies) {
         if (viewer)
             open.append(viewer);
     }

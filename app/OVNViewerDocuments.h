@@ -7,6 +7,7 @@
 #include <functional>
 
 class OVNImageViewer;
+class OVNMediaViewer;
 
 // The program's own viewer documents, as the application controller opens them. The image viewer
 // is given the orientation before it reads the file; the movie viewer shows movies unturned.
@@ -25,18 +26,21 @@ public:
     static void setShared(OVNViewerDocuments *viewers);
 };
 
-// The viewers the program has: images open in an OVNImageViewer (a window deleted on close);
-// movies have none yet and take the desktop's road.
+// The viewers the program has: images open in an OVNImageViewer, movies in an OVNMediaViewer
+// (windows deleted on close).
 class OVNImageViewerDocuments : public OVNViewerDocuments
 {
 public:
     bool openImage(const QString &path, int orientation) override;
-    bool openMovie(const QString &) override { return false; }
+    bool openMovie(const QString &path) override;
     // The viewer windows still open, oldest first.
     QList<OVNImageViewer *> documents() const;
+    // The movie viewer windows still open, oldest first.
+    QList<OVNMediaViewer *> movieDocuments() const;
     // Told of each file opened (the recent files).
     std::function<void(const QString &path)> noteRecent;
 
 private:
     QList<QPointer<OVNImageViewer>> m_documents;
+    QList<QPointer<OVNMediaViewer>> m_movies;
 };

@@ -90,6 +90,11 @@ MovieTime Movie::duration() const
     return m_source->duration();
 }
 
+int Movie::rotationAngle() const
+{
+    return m_source->rotationAngle();
+}
+
 QSize Movie::naturalSize() const
 {
     return m_source->naturalSize();

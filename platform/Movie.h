@@ -19,7 +19,7 @@ struct MovieTime {
 // its frames (one second each). Everything here is synchronous; one Movie is used by one thread
 // at a time, while separate Movies may be used on separate threads.
 //
-// Playback will join this class later; the reading side below stays as it is.
+// Playback is MoviePlayer's (Qt Multimedia); it asks this class for the track's rotation.
 class Movie
 {
 public:
@@ -40,6 +40,8 @@ public:
     qint32 timeScale() const { return duration().timeScale; }
     // The picture size as it is shown: pixel aspect and the track's rotation applied.
     QSize naturalSize() const;
+    // The track's rotation in degrees clockwise (0, 90, 180 or 270).
+    int rotationAngle() const;
 
     // The picture shown at `time` (any time scale), at `size` or else the natural size. A time
     // past the end gives the last picture, a negative one the first. Null when nothing decodes.

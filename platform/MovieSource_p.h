@@ -14,6 +14,7 @@ public:
     virtual MovieTime duration() const = 0;
     virtual QSize naturalSize() const = 0;
     virtual QImage frameImageAtTime(MovieTime time, QSize size) = 0;
+    virtual int rotationAngle() const { return 0; }
 };
 
 // Both answer null with `error` set when the file is not theirs or is damaged.

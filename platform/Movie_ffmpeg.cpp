@@ -86,6 +86,7 @@ public:
     Movie::Kind kind() const override { return m_still ? Movie::Kind::Still : Movie::Kind::Video; }
     MovieTime duration() const override { return m_duration; }
     QSize naturalSize() const override { return m_naturalSize; }
+    int rotationAngle() const override { return m_rotation; }
     QImage frameImageAtTime(MovieTime time, QSize size) override;
 
 private:

@@ -1,0 +1,186 @@
+#include "platform/MoviePlayer.h"
+
+#include <QAudioDevice>
+#include <QAudioOutput>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QMediaMetaData>
+#include <QMediaPlayer>
+#include <QTimer>
+#include <QTransform>
+#include <QUrl>
+#include <QVideoFrame>
+#include <QVideoSink>
+
+#include <cmath>
+
+QString MoviePlayer::chooseBackend()
+{
+    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "gstreamer");
+    return QString::fromLocal8Bit(qgetenv("QT_MEDIA_BACKEND"));
+}
+
+QString MoviePlayer::audioDeviceName()
+{
+    const auto outputs = QMediaDevices::audioOutputs();
+    return outputs.isEmpty() ? QString() : outputs.first().description();
+}
+
+MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
+{
+    chooseBackend();
+    m_player = std::make_unique<QMediaPlayer>();
+    m_sink = std::make_unique<QVideoSink>();
+    m_player->setVideoSink(m_sink.get());
+    // An audio output with no device behind it is what brings some backends down.
+    if (!QMediaDevices::audioOutputs().isEmpty()) {
+        m_audio = std::make_unique<QAudioOutput>();
+        m_player->setAudioOutput(m_audio.get());
+    }
+    connect(m_sink.get(), &QVideoSink::videoFrameChanged, this, &MoviePlayer::onFrame);
+    connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+        if (status == QMediaPlayer::InvalidMedia)
+            fail(m_player->errorString());
+        else if (!m_open && !m_failed
+                 && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
+            m_open = true;
+            m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
+            // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it.
+            if (m_rotation == 0) {
+                if (const auto movie = Movie::open(m_path))
+                    m_rotation = movie->rotationAngle();
+            }
+            emit opened();
+        } else if (status == QMediaPlayer::EndOfMedia && m_rate != 0.0 && !m_looping) {
+            m_rate = 0.0;
+            emit rateChanged(0.0);
+        }
+    });
+    connect(m_player.get(), &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString &text) {
+        if (error != QMediaPlayer::NoError)
+            fail(text.isEmpty() ? tr("The movie cannot be played.") : text);
+    });
+    connect(m_player.get(), &QMediaPlayer::positionChanged, this, &MoviePlayer::timeChanged);
+}
+
+MoviePlayer::~MoviePlayer()
+{
+    // The sink and the output must outlive the player's use of them.
+    m_player.reset();
+}
+
+void MoviePlayer::fail(const QString &reason)
+{
+    if (m_failed)
+        return;
+    m_failed = true;
+    m_open = false;
+    emit failed(reason.isEmpty() ? tr("The movie cannot be played.") : reason);
+}
+
+void MoviePlayer::open(const QString &path)
+{
+    m_path = path;
+    m_open = false;
+    m_failed = false;
+    m_image = QImage();
+    m_rate = 0.0;
+    if (!QFileInfo(path).isFile()) {
+        QTimer::singleShot(0, this, [this, path] { fail(tr("The file \"%1\" cannot be found.").arg(path)); });
+        return;
+    }
+    m_player->setSource(QUrl::fromLocalFile(path));
+}
+
+bool MoviePlayer::openAndWait(const QString &path, QString *error, int timeoutMs)
+{
+    QEventLoop loop;
+    QString reason;
+    auto a = connect(this, &MoviePlayer::opened, &loop, &QEventLoop::quit);
+    auto b = connect(this, &MoviePlayer::failed, &loop, [&](const QString &r) { reason = r; loop.quit(); });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    open(path);
+    if (!m_open && !m_failed)
+        loop.exec();
+    disconnect(a);
+    disconnect(b);
+    if (!m_open && reason.isEmpty())
+        reason = m_failed ? tr("The movie cannot be played.") : tr("The movie did not open in time.");
+    if (error)
+        *error = reason;
+    return m_open;
+}
+
+bool MoviePlayer::hasAudio() const { return m_player->hasAudio(); }
+bool MoviePlayer::hasVideo() const { return m_player->hasVideo(); }
+
+MovieTime MoviePlayer::duration() const
+{
+    return {m_player->duration() * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
+}
+
+MovieTime MoviePlayer::currentTime() const
+{
+    return {m_player->position() * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
+}
+
+void MoviePlayer::setCurrentTime(MovieTime time)
+{
+    // Through seconds in 64 bits, whatever the caller's scale, kept on the movie.
+    qint64 ms = qint64(std::llround(time.seconds() * 1000.0));
+    ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_player->duration()));
+    m_player->setPosition(ms);
+}
+
+void MoviePlayer::setRate(double rate)
+{
+    if (rate == m_rate)
+        return;
+    m_rate = rate;
+    if (rate == 0.0) {
+        m_player->pause();
+    } else {
+        m_player->setPlaybackRate(rate);
+        m_player->play();
+    }
+    emit rateChanged(rate);
+}
+
+void MoviePlayer::setLooping(bool loop)
+{
+    m_looping = loop;
+    m_player->setLoops(loop ? QMediaPlayer::Infinite : 1);
+}
+
+void MoviePlayer::setVolume(float volume)
+{
+    if (m_audio)
+        m_audio->setVolume(volume);
+}
+
+QSize MoviePlayer::naturalSize() const
+{
+    if (!m_image.isNull())
+        return m_image.size();
+    const QSize s = m_player->metaData().value(QMediaMetaData::Resolution).toSize();
+    return (m_rotation % 180) ? s.transposed() : s;
+}
+
+void MoviePlayer::onFrame(const QVideoFrame &frame)
+{
+    if (!frame.isValid())
+        return;
+    // toImage() already turns a frame that carries its angle; one that does not is turned by the
+    // angle the file's track gives.
+    QImage image = frame.toImage();
+    if (image.isNull())
+        return;
+    if (frame.rotationAngle() != QVideoFrame::Rotation0)
+        m_rotation = int(frame.rotationAngle());
+    else if (m_rotation % 360)
+        image = image.transformed(QTransform().rotate(m_rotation));
+    m_image = image;
+    emit frameChanged(m_image);
+}

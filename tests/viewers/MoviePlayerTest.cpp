@@ -1,0 +1,163 @@
+#include "platform/MoviePlayer.h"
+#include "viewers/OVNMovieView.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+
+namespace {
+
+// Makes a small movie with ffmpeg; empty when ffmpeg is not there or fails.
+// A rotation is written by a second, copying pass: ffmpeg drops it when encoding.
+QString makeMovie(const QTemporaryDir &dir, const QString &name, const QStringList &extra, int rotation = 0)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty())
+        return {};
+    const QString out = dir.filePath(name);
+    const QString encoded = rotation ? dir.filePath("unturned-" + name) : out;
+    QStringList args = {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25"};
+    args += extra;
+    args += {"-c:v", "libx264", "-pix_fmt", "yuv420p", encoded};
+    QProcess p;
+    p.start(ffmpeg, args);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return {};
+    if (rotation) {
+        p.start(ffmpeg, {"-loglevel", "error", "-y", "-i", encoded, "-c", "copy", "-metadata:s:v:0",
+                         QStringLiteral("rotate=%1").arg(rotation), out});
+        if (!p.waitForFinished(120000) || p.exitCode() != 0)
+            return {};
+    }
+    return out;
+}
+
+// Runs events until `done` holds; generous, since the machine may be busy.
+bool waitUntil(const std::function<bool()> &done, int ms = 30000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+struct Movies {
+    QTemporaryDir dir;
+    QString plain, sound, rotated, loopShort;
+};
+
+const Movies &movies()
+{
+    static Movies m = [] {
+        Movies r;
+        r.plain = makeMovie(r.dir, "plain.mp4", {"-t", "3"});
+        r.sound = makeMovie(r.dir, "sound.mp4", {"-f", "lavfi", "-i", "sine=frequency=440", "-t", "3", "-c:a", "aac"});
+        r.rotated = makeMovie(r.dir, "rotated.mp4", {"-t", "2"}, 90);
+        r.loopShort = makeMovie(r.dir, "short.mp4", {"-t", "1"});
+        return r;
+    }();
+    return m;
+}
+
+#define REQUIRE_MOVIES()                                                                        \
+    if (movies().plain.isEmpty())                                                               \
+    GTEST_SKIP() << "ffmpeg cannot make test movies here"
+
+} // namespace
+
+TEST(MoviePlayerTest, OpensWithDurationSizeAndRotation)
+{
+    REQUIRE_MOVIES();
+    EXPECT_EQ(MoviePlayer::chooseBackend(), QStringLiteral("gstreamer"));
+    struct Case { QString path; QSize natural; bool audio; };
+    const Case cases[] = {
+        {movies().plain, {320, 240}, false},
+        {movies().sound, {320, 240}, true},
+        {movies().rotated, {240, 320}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        MoviePlayer player;
+        OVNMovieView view;
+        view.resize(200, 200);
+        view.setMovie(&player);
+        QString error;
+        ASSERT_TRUE(player.openAndWait(c.path, &error, 60000)) << error.toStdString();
+        EXPECT_EQ(player.hasAudio(), c.audio);
+        EXPECT_EQ(player.duration().timeScale, 600);
+        EXPECT_NEAR(player.duration().seconds(), c.path == movies().rotated ? 2.0 : 3.0, 0.2);
+        player.setRate(1);
+        ASSERT_TRUE(waitUntil([&] { return !player.currentImage().isNull(); }));
+        player.setRate(0);
+        EXPECT_EQ(player.currentImage().size(), c.natural);
+        EXPECT_EQ(view.currentImage().size(), c.natural);
+    }
+}
+
+TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
+{
+    REQUIRE_MOVIES();
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().plain, &error, 60000)) << error.toStdString();
+    player.setRate(1);
+    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue > 60; })) << "position does not advance";
+    player.setRate(0);
+    EXPECT_EQ(player.rate(), 0.0);
+    const qint64 paused = player.currentTime().timeValue;
+    waitUntil([] { return false; }, 300);
+    EXPECT_NEAR(double(player.currentTime().timeValue), double(paused), 60.0) << "paused player moved";
+
+    // Seeks clamp to the movie; a negative rate goes back.
+    player.setCurrentTime({10 * 600, 600});
+    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue > 1500; }));
+    player.setCurrentTime({2500, 1000});
+    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue >= 1400; }));
+    player.setRate(-2);
+    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue < 900; })) << "-2x does not go back";
+    player.setRate(0);
+
+    MoviePlayer looping;
+    ASSERT_TRUE(looping.openAndWait(movies().loopShort, &error, 60000)) << error.toStdString();
+    looping.setLooping(true);
+    EXPECT_TRUE(looping.isLooping());
+    looping.setRate(1);
+    qint64 highest = 0;
+    bool wrapped = false;
+    waitUntil([&] {
+        const qint64 now = looping.currentTime().timeValue;
+        if (now + 150 < highest)
+            wrapped = true;
+        highest = std::max(highest, now);
+        return wrapped;
+    });
+    EXPECT_TRUE(wrapped) << "looping movie did not start over";
+    EXPECT_EQ(looping.rate(), 1.0);
+}
+
+TEST(MoviePlayerTest, BadFilesFailWithAReason)
+{
+    QTemporaryDir dir;
+    const QString junk = dir.filePath("junk.mp4");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, '\x5a'));
+    f.close();
+    for (const QString &path : {junk, dir.filePath("missing.mov")}) {
+        MoviePlayer player;
+        QString error;
+        EXPECT_FALSE(player.openAndWait(path, &error, 60000));
+        EXPECT_FALSE(error.isEmpty());
+    }
+}

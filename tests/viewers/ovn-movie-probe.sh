@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# ovn-movie as checks outside the project run it: backend, audio, size, duration, position after
+# playing, the grab, and "failed: ..." with status 1 for a file it cannot play.
+set -euo pipefail
+tool=$1
+command -v ffmpeg >/dev/null || { echo "no ffmpeg: skipped"; exit 0; }
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+export HOME=$dir XDG_CONFIG_HOME=$dir/config
+ffmpeg -loglevel error -f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx264 -pix_fmt yuv420p "$dir/m.mp4"
+out=$("$tool" "$dir/m.mp4" --play 0.5 --grab "$dir/g.png" 2>/dev/null)
+grep -qx 'backend gstreamer' <<<"$out" || { echo "got: $out" >&2; exit 1; }
+grep -Eqx 'audio (none|.+)' <<<"$out" || { echo "got: $out" >&2; exit 1; }
+grep -qx 'natural 320x240' <<<"$out" || { echo "got: $out" >&2; exit 1; }
+grep -Eqx 'duration (19[0-9][0-9]|20[0-9][0-9]) ms' <<<"$out" || { echo "got: $out" >&2; exit 1; }
+grep -Eqx 'position [0-9]+ ms rate 1' <<<"$out" || { echo "got: $out" >&2; exit 1; }
+[ -s "$dir/g.png" ] || { echo "no grab written" >&2; exit 1; }
+head -c 4096 /dev/zero | tr '\0' 'Z' > "$dir/bad.mp4"
+for file in "$dir/bad.mp4" "$dir/missing.mov"; do
+    status=0
+    out=$("$tool" "$file" 2>/dev/null) || status=$?
+    [ "$status" = 1 ] && grep -q '^failed: .' <<<"$out" || { echo "$file: $status $out" >&2; exit 1; }
+done
+echo "ovn-movie lines as expected"

@@ -1,0 +1,115 @@
+// Opens a movie in a movie view offscreen, plays it if asked, and prints what the player reports:
+//   ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]
+#include "platform/MoviePlayer.h"
+#include "viewers/OVNMovieView.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]\n");
+    return 2;
+}
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Waits up to `ms` for a frame to arrive, for the grab after a seek or a start.
+void waitForFrame(MoviePlayer &player, int ms)
+{
+    QEventLoop loop;
+    QObject::connect(&player, &MoviePlayer::frameChanged, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The backend must be chosen before Qt Multimedia starts.
+    const QString backend = MoviePlayer::chooseBackend();
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    QString file, grab;
+    double play = -1, rate = 1, seek = -1;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        bool ok = true;
+        if (a == QLatin1String("--play") && hasValue)
+            play = args[++i].toDouble(&ok);
+        else if (a == QLatin1String("--rate") && hasValue)
+            rate = args[++i].toDouble(&ok);
+        else if (a == QLatin1String("--seek") && hasValue)
+            seek = args[++i].toDouble(&ok);
+        else if (a == QLatin1String("--grab") && hasValue)
+            grab = args[++i];
+        else if (a.startsWith(QLatin1String("--")) || !file.isEmpty())
+            return usage();
+        else
+            file = a;
+        if (!ok)
+            return usage();
+    }
+    if (file.isEmpty())
+        return usage();
+
+    std::printf("backend %s\n", qPrintable(backend));
+    const QString device = MoviePlayer::audioDeviceName();
+    std::printf("audio %s\n", device.isEmpty() ? "none" : qPrintable(device));
+
+    MoviePlayer player;
+    OVNMovieView view;
+    view.resize(640, 360);
+    view.setMovie(&player);
+    view.show();
+    QString error;
+    if (!player.openAndWait(file, &error)) {
+        std::printf("failed: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (seek >= 0) {
+        player.setCurrentTime({qint64(std::llround(seek * 600)), 600});
+        runFor(200);
+    }
+    if (play > 0) {
+        player.setRate(rate);
+        runFor(int(play * 1000));
+    } else if (player.hasVideo()) {
+        // A paused player shows its first picture once it has been asked to start and stopped.
+        player.setRate(1);
+        waitForFrame(player, 5000);
+        player.setRate(0);
+    }
+    const QSize natural = player.naturalSize();
+    std::printf("natural %dx%d\n", natural.width(), natural.height());
+    std::printf("duration %lld ms\n", qint64(std::llround(player.duration().seconds() * 1000)));
+    if (play > 0)
+        std::printf("position %lld ms rate %g\n", qint64(std::llround(player.currentTime().seconds() * 1000)),
+                    player.rate());
+    if (!player.hasVideo() && player.hasAudio() && !player.hasAudioOutput())
+        std::printf("sound cannot be heard: no audio device\n");
+    if (!grab.isEmpty()) {
+        if (player.currentImage().isNull() && player.hasVideo())
+            waitForFrame(player, 5000);
+        view.repaint();
+        if (!view.grab().save(grab)) {
+            std::printf("failed: cannot write %s\n", qPrintable(grab));
+            return 1;
+        }
+    }
+    std::fflush(stdout);
+    return 0;
+}
