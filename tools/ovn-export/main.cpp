@@ -9,6 +9,8 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "output/OVNExportImages.h"
 
+#include "ToolCatalog.h"
+
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QUrl>
@@ -31,23 +33,6 @@ int refuse(const QString &text)
     return 1;
 }
 
-std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
-{
-    auto connection = std::make_unique<OVNDatabaseAccess>();
-    const QUrl url(catalog);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
-        QString host = url.host();
-        if (url.port() > 0)
-            host += QStringLiteral(":%1").arg(url.port());
-        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
-                                         url.path().mid(1));
-    } else {
-        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                         QFileInfo(catalog).absoluteFilePath());
-    }
-    connection->openDBConnection();
-    return connection;
-}
 
 } // namespace
 
@@ -83,7 +68,8 @@ int main(int argc, char **argv)
     if (positional.size() != 3)
         return usage();
 
-    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(positional.at(0));
+    std::unique_ptr<OVNDatabaseAccess> connection =
+        ToolCatalog::open(positional.at(0), ToolCatalog::Tables::AsTheyAre, "ovn-export");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
         return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
     QString categoryId;

@@ -11,6 +11,8 @@
 #include "platform/PropertyList.h"
 #include "search/OVNFind.h"
 
+#include "ToolCatalog.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -29,23 +31,6 @@ int usage()
     return 2;
 }
 
-std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
-{
-    auto connection = std::make_unique<OVNDatabaseAccess>();
-    const QUrl url(catalog);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
-        QString host = url.host();
-        if (url.port() > 0)
-            host += QStringLiteral(":%1").arg(url.port());
-        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
-                                         url.path().mid(1));
-    } else {
-        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                         QFileInfo(catalog).absoluteFilePath());
-    }
-    connection->openDBConnection();
-    return connection;
-}
 
 // A category comment's dictionary (XML or text form); empty for anything else.
 QVariantMap commentDictionary(const QString &comment)
@@ -74,7 +59,8 @@ int main(int argc, char *argv[])
     QVariantMap settings;
     QString saveName;
     bool save = false;
-    std::unique_ptr<OVNDatabaseAccess> db = openCatalog(catalog);
+    std::unique_ptr<OVNDatabaseAccess> db =
+        ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-find");
     if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup()) {
         std::fprintf(stderr, "ovn-find: cannot open the catalog %s\n", qPrintable(catalog));
         return 2;

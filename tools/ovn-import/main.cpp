@@ -20,6 +20,8 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportWorker.h"
 
+#include "ToolCatalog.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -43,33 +45,6 @@ void usage()
                  "Exits with 1 when any file was not imported.\n");
 }
 
-std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
-{
-    auto connection = std::make_unique<OVNDatabaseAccess>();
-    const QUrl url(catalog);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
-        if (!url.password().isEmpty())
-            std::fprintf(stderr, "ovn-import: warning: a password in the catalog URL can be read by every user of "
-                                 "this computer; set PGPASSWORD or use ~/.pgpass instead\n");
-        QString host = url.host();
-        if (url.port() > 0)
-            host += QStringLiteral(":%1").arg(url.port());
-        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
-                                         url.path().mid(1));
-    } else {
-        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                         QFileInfo(catalog).absoluteFilePath());
-    }
-    if (!connection->openDBConnection())
-        return connection;
-    if (!connection->checkForDatabaseSetup()) {
-        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
-            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
-        else
-            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    }
-    return connection;
-}
 
 class Printer : public OVNImportWorker::Observer
 {
@@ -200,7 +175,8 @@ int main(int argc, char *argv[])
     const QString catalog = args.takeFirst();
     const QString category = args.takeFirst();
 
-    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(catalog);
+    std::unique_ptr<OVNDatabaseAccess> connection =
+        ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-import");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
         std::fprintf(stderr, "ovn-import: cannot open the catalog %s: %s\n", qPrintable(catalog),
                      qPrintable(connection->getLastErrorMessage()));

@@ -10,6 +10,8 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCumulusParser.h"
 
+#include "ToolCatalog.h"
+
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSet>
@@ -20,28 +22,6 @@
 
 namespace {
 
-std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
-{
-    auto connection = std::make_unique<OVNDatabaseAccess>();
-    const QUrl url(catalog);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
-        QString host = url.host();
-        if (url.port() > 0)
-            host += QStringLiteral(":%1").arg(url.port());
-        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
-                                         url.path().mid(1));
-    } else {
-        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                         QFileInfo(catalog).absoluteFilePath());
-    }
-    if (connection->openDBConnection() && !connection->checkForDatabaseSetup()) {
-        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
-            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
-        else
-            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    }
-    return connection;
-}
 
 } // namespace
 
@@ -61,7 +41,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n%s\n", qPrintable(parsed.errorTitle), qPrintable(parsed.errorMessage));
         return 1;
     }
-    std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(args.at(0));
+    std::unique_ptr<OVNDatabaseAccess> connection =
+        ToolCatalog::open(args.at(0), ToolCatalog::Tables::CreateWhenMissing, "ovn-recordexport");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
         std::fprintf(stderr, "ovn-recordexport: cannot open the catalog %s: %s\n", qPrintable(args.at(0)),
                      qPrintable(connection->getLastErrorMessage()));

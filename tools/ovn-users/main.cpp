@@ -14,6 +14,8 @@
 #include "platform/Alert.h"
 #include "platform/SystemInfo.h"
 
+#include "ToolCatalog.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QUrl>
@@ -53,24 +55,7 @@ void usage()
 
 std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
-    auto connection = std::make_unique<OVNDatabaseAccess>();
-    const QUrl url(catalog);
-    if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
-        QString host = url.host();
-        if (url.port() > 0)
-            host += QStringLiteral(":%1").arg(url.port());
-        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), host, url.userName(), url.password(),
-                                         url.path().mid(1));
-    } else {
-        connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                         QFileInfo(catalog).absoluteFilePath());
-    }
-    if (connection->openDBConnection() && !connection->checkForDatabaseSetup()) {
-        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
-            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
-        else
-            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    }
+    auto connection = ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-users");
     if (connection->isDBConnectionActive())
         connection->authenticateUser(SystemInfo::accountName());
     return connection;
