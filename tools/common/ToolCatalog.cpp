@@ -38,4 +38,15 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
     return connection;
 }
 
+QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName)
+{
+    if (connection.getCategoryForMID(idOrName))
+        return idOrName;
+    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C"))) {
+        if (node.value(QStringLiteral("displaytag")).toString() == idOrName)
+            return node.value(QStringLiteral("mid")).toString();
+    }
+    return QString();
+}
+
 } // namespace ToolCatalog

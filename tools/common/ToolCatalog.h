@@ -17,4 +17,8 @@ enum class Tables { AsTheyAre, CreateWhenMissing };
 // `tool`, since every user of the computer can read a program's command line.
 std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, const char *tool);
 
+// The category a tool is given: an existing category's id, else the id of the first collection of
+// that name; empty when there is neither.
+QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName);
+
 } // namespace ToolCatalog

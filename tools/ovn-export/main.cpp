@@ -72,12 +72,7 @@ int main(int argc, char **argv)
         ToolCatalog::open(positional.at(0), ToolCatalog::Tables::AsTheyAre, "ovn-export");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
         return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
-    QString categoryId;
-    if (connection->getCategoryForMID(positional.at(1)))
-        categoryId = positional.at(1);
-    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
-        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == positional.at(1))
-            categoryId = node.value(QStringLiteral("mid")).toString();
+    QString categoryId = ToolCatalog::categoryId(*connection, positional.at(1));
     if (categoryId.isEmpty())
         return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
 

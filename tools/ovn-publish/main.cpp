@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -62,21 +63,13 @@ int main(int argc, char **argv)
         ToolCatalog::open(positional.at(0), ToolCatalog::Tables::AsTheyAre, "ovn-publish");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
         return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
-    QString categoryId;
-    QString categoryName;
-    if (const auto node = connection->getCategoryForMID(positional.at(1))) {
-        categoryId = positional.at(1);
-        categoryName = node->value(QStringLiteral("displaytag")).toString();
-    }
-    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
-        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == positional.at(1)) {
-            categoryId = node.value(QStringLiteral("mid")).toString();
-            categoryName = positional.at(1);
-        }
-    if (categoryId.isEmpty())
+    const QString categoryId = ToolCatalog::categoryId(*connection, positional.at(1));
+    const std::optional<CategoryNode> category =
+        categoryId.isEmpty() ? std::nullopt : connection->getCategoryForMID(categoryId);
+    if (!category)
         return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
     if (texts.title.isEmpty())
-        texts.title = categoryName;
+        texts.title = category->value(QStringLiteral("displaytag")).toString();
 
     QList<MediaRecord> records;
     for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {

@@ -49,12 +49,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString &name = args.at(1);
-    QString categoryId;
-    if (connection->getCategoryForMID(name))
-        categoryId = name;
-    for (const CategoryNode &node : connection->getCategoryList(QStringLiteral("C")))
-        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == name)
-            categoryId = node.value(QStringLiteral("mid")).toString();
+    QString categoryId = ToolCatalog::categoryId(*connection, name);
     if (categoryId.isEmpty())
         categoryId = connection->addCategoryListEntry(name, QStringLiteral("C"));
     if (categoryId.isEmpty()) {
