@@ -518,9 +518,13 @@ public:
     void headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta) override;
     void headerCellResizeViewByHeight(NTPopUpHeaderViewCell *cell, float delta) override;
     void recordFrozenSizes();
+    // Lays both split views out from the frozen sizes: the outline, the thumbnails and the preview
+    // keep theirs, the right column and the details row take what is left.
+    void restoreSplitterToFrozenPositions();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     class DetailsDataSource;

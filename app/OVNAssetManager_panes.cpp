@@ -5,6 +5,8 @@
 #include "uikit/NTPopUpHeaderViewCell.h"
 #include "uikit/OVNSplitView.h"
 
+#include <QResizeEvent>
+
 void OVNAssetManager::headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta)
 {
     if (!cell || !m_splitterMedia || m_splitterMedia->count() != 3)
@@ -44,4 +46,39 @@ void OVNAssetManager::recordFrozenSizes()
     }
     if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible())
         m_frozenVFrame1Height = float(m_splitterPreview->sizes().at(0));
+}
+
+void OVNAssetManager::restoreSplitterToFrozenPositions()
+{
+    if (m_splitterMedia && m_splitterMedia->count() == 3) {
+        const QList<int> sizes = m_splitterMedia->sizes();
+        const double divider = m_splitterMedia->handleWidth();
+        if (isMediaInfoCollapsed()) {
+            // The right column is folded away: only the outline keeps its width.
+            const int width = sizes.at(0) + sizes.at(1) + int(divider);
+            const int outline = std::clamp(int(m_frozenFrame1Width), 0, std::max(0, width - int(divider)));
+            m_splitterMedia->setSizes({outline, std::max(0, width - outline - int(divider)), 0});
+        } else {
+            const double width = sizes.at(0) + sizes.at(1) + sizes.at(2) + 2 * divider;
+            const OVNPaneGeometry::Columns c
+                = OVNPaneGeometry::restoredColumns(m_frozenFrame1Width, m_frozenFrame2Width, width, divider);
+            m_splitterMedia->setSizes({qRound(c.w0), qRound(c.w1), qRound(c.w2)});
+        }
+    }
+    if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible()) {
+        const QList<int> sizes = m_splitterPreview->sizes();
+        const double divider = m_splitterPreview->handleWidth();
+        const OVNPaneGeometry::Rows r
+            = OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, sizes.at(0) + sizes.at(1) + divider, divider);
+        m_splitterPreview->setSizes({qRound(r.h0), qRound(r.h1)});
+    }
+}
+
+// The splitters have already spread the new size by then (layouts run before the window's own
+// handler); putting the frozen sizes back keeps the user's panes as they left them.
+void OVNAssetManager::resizeEvent(QResizeEvent *event)
+{
+    PolishedWindow::resizeEvent(event);
+    if (m_frozenFrame1Width > 0 || m_frozenFrame2Width > 0)
+        restoreSplitterToFrozenPositions();
 }

@@ -14,6 +14,7 @@
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "uikit/OVNBGView.h"
+#include "uikit/OVNSplitView.h"
 
 #include <gtest/gtest.h>
 
@@ -315,6 +316,33 @@ TEST_P(CatalogWindowTest, SelectingAThumbnailFillsThePreviewAndTheDetails)
     view->notifySelectionDidChange();
     EXPECT_TRUE(window->mediaPreviewImage()->image().isNull());
     EXPECT_EQ(window->mediaDetails()->dataSource(), nullptr);
+}
+
+TEST_P(CatalogWindowTest, AWindowResizeKeepsThePanesTheUserSized)
+{
+    OVNAssetManager *window = openWindow();
+    window->resize(1000, 700);
+    window->show();
+    QApplication::processEvents();
+    OVNSplitView *columns = nullptr;
+    OVNSplitView *rows = nullptr;
+    for (OVNSplitView *split : window->findChildren<OVNSplitView *>())
+        (split->orientation() == Qt::Horizontal ? columns : rows) = split;
+    ASSERT_TRUE(columns && rows);
+    const int total = columns->sizes().at(0) + columns->sizes().at(1) + columns->sizes().at(2);
+    columns->setSizes({180, 300, total - 480});
+    rows->setSizes({150, rows->sizes().at(0) + rows->sizes().at(1) - 150});
+    window->recordFrozenSizes();
+
+    // Wider and taller, then narrower: the right column and the details row take the change.
+    for (const QSize size : {QSize(1400, 900), QSize(1100, 650)}) {
+        window->resize(size);
+        QApplication::processEvents();
+        EXPECT_EQ(columns->sizes().at(0), 180) << size.width();
+        EXPECT_EQ(columns->sizes().at(1), 300) << size.width();
+        EXPECT_EQ(rows->sizes().at(0), 150) << size.height();
+    }
+    window->hide();
 }
 
 TEST_P(CatalogWindowTest, ANewCategoryReachesAWindowWithoutSelectionButNotOneWithASelection)
