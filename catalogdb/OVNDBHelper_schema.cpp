@@ -24,11 +24,15 @@ struct Dialect {
     const char *path;
     const char *serverPath;
     const char *keywords;
+    // A server's b-tree index refuses entries over about 2.7 KB, and keywords have no length limit
+    // there: its index holds their start only.
+    const char *keywordsIndex;
 };
 
 const Dialect sqliteDialect{"long varchar", "blob", "id integer not null primary key autoincrement", "",
-                            "int", "varchar(255)", "varchar(250)", "varchar(255)"};
-const Dialect postgresDialect{"TEXT", "BYTEA", "id SERIAL", ", PRIMARY KEY (id)", "bigint", "text", "text", "text"};
+                            "int", "varchar(255)", "varchar(250)", "varchar(255)", "keywords"};
+const Dialect postgresDialect{"TEXT",   "BYTEA", "id SERIAL", ", PRIMARY KEY (id)", "bigint",
+                              "text",   "text",  "text",      "left(keywords, 255)"};
 
 QStringList commonCatalogScript(const Dialect &d)
 {
@@ -67,7 +71,7 @@ QStringList commonCatalogScript(const Dialect &d)
         QStringLiteral("create unique index idxfilemid on strvfile (mid)"),
         QStringLiteral("create index idxfilecatid on strvfile (categoryid)"),
         QStringLiteral("create index idxfiledistag on strvfile (displaytag)"),
-        QStringLiteral("create index idxfilekeywords on strvfile (keywords)"),
+        QStringLiteral("create index idxfilekeywords on strvfile (%1)").arg(QLatin1String(d.keywordsIndex)),
 
         QStringLiteral("create table strvexif (%3, mid varchar(60) NOT NULL default '', "
                        "CameraMake varchar(32) NOT NULL default '', CameraModel varchar(40) NOT NULL default '', "

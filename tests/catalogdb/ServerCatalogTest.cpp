@@ -202,6 +202,13 @@ TEST_P(ServerCatalogTest, LargeFilesAndLongPathsFitANewCatalogAndAreRefusedClear
     EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("filesize")), QString::number(largeFile));
     EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("absolutepath")), longPath);
     EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("keywords")), longTitle);
+    // Keywords far beyond what a b-tree index entry holds, and not compressible.
+    QString longKeywords;
+    for (int i = 0; longKeywords.size() < 10000; ++i)
+        longKeywords += QString::number(quint64(i) * 2654435761u % 1000003, 36) + QLatin1Char(' ');
+    EXPECT_TRUE(db.updateMediaListEntry(media, QStringLiteral("keywords"), longKeywords))
+        << qPrintable(db.getLastErrorMessage());
+    EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("keywords")), longKeywords);
     ASSERT_TRUE(db.deleteMediaListEntry(media));
 
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("alter table strvfile alter column filesize type int, alter column "
