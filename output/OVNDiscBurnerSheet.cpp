@@ -75,7 +75,7 @@ void OVNDiscDriveWatcher::readSelected()
     }
     if (!m_grabbed)
         m_grabbed = m_drives->grab(m_selected);
-    emit stateRead(m_selected, int(m_grabbed ? m_drives->media() : DiscBurn::Media::Unknown), false);
+    emit stateRead(m_selected, m_grabbed ? int(m_drives->media()) : unusable, false);
 }
 
 void OVNDiscDriveWatcher::perform(Command command, const QString &address)
@@ -315,6 +315,12 @@ void OVNDiscBurnerSheet::stateRead(const QString &address, int media, bool trayO
     // Only the selected drive speaks; a burn's own texts are not overwritten.
     if (m_writing || m_finishing || m_ended || address != selectedAddress())
         return;
+    if (media == OVNDiscDriveWatcher::unusable) {
+        m_action = Action::None;
+        m_okButton->setEnabled(false);
+        setStatus(localized("The drive cannot be used now. Another program may be using it."));
+        return;
+    }
     using Media = OVNDiscBurner::DriveState::Media;
     OVNDiscBurner::DriveState state;
     switch (DiscBurn::Media(media)) {

@@ -24,6 +24,8 @@ class OVNDiscDriveWatcher : public QObject
     Q_OBJECT
 public:
     enum class Command { OpenTray, CloseTray, Eject };
+    // The media value of a drive that could not be taken.
+    static constexpr int unusable = -1;
 
     OVNDiscDriveWatcher(std::shared_ptr<DiscDrives> drives, std::shared_ptr<std::atomic_bool> cancelled);
 
@@ -38,7 +40,7 @@ public:
 
 signals:
     void drivesFound(const QStringList &addresses);
-    // media: DiscBurn::Media as an int.
+    // media: DiscBurn::Media as an int, or unusable.
     void stateRead(const QString &address, int media, bool trayOpen);
     void commandFailed();
     void burnStatus(const QString &text, int percent);

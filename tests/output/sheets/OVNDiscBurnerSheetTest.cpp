@@ -62,7 +62,7 @@ public:
     bool grab(const QString &address) override
     {
         QMutexLocker locker(&mutex);
-        if (!drives.contains(address))
+        if (!drives.contains(address) || takenElsewhere.contains(address))
             return false;
         held.insert(address);
         return true;
@@ -97,6 +97,7 @@ public:
     mutable QMutex mutex;
     QMap<QString, Drive> drives;
     QSet<QString> held;
+    QSet<QString> takenElsewhere;
     bool heldDuringScan = false;
 };
 
@@ -144,11 +145,21 @@ TEST(OVNDiscBurnerSheetTest, OnlyTheSelectedDriveIsHeldAndSpeaks)
              sheet->refresh();
          },
          "Please insert an empty disc.", "Open Tray", {sr0}},
+        {"held by another program", [&] {
+             QMutexLocker locker(&drives->mutex);
+             drives->takenElsewhere.insert(sr0);
+             locker.unlock();
+             sheet->refresh();
+         },
+         "The drive cannot be used now. Another program may be using it.", "", {}},
     };
     for (const auto &s : steps) {
         s.change();
-        QTRY_COMPARE_WITH_TIMEOUT(sheet->okButton()->text(), QString::fromUtf8(s.button), 10000);
-        EXPECT_EQ(sheet->statusText()->text(), QString::fromUtf8(s.status)) << s.step;
+        QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), QString::fromUtf8(s.status), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet->okButton()->isEnabled(), *s.button != 0, 10000);
+        if (*s.button) {
+            EXPECT_EQ(sheet->okButton()->text(), QString::fromUtf8(s.button)) << s.step;
+        }
         QTRY_COMPARE_WITH_TIMEOUT(drives->heldNow(), s.held, 10000);
     }
     EXPECT_FALSE(drives->heldDuringScan);
