@@ -9,6 +9,7 @@
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
+#include "output/OVNDiscBurnerSheet.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -105,6 +106,14 @@ void OVNAssetManager::closeEvent(QCloseEvent *event)
         QApplication::beep();
         event->ignore();
         return;
+    }
+    // So does a disc being written from a sheet on this window.
+    for (const OVNDiscBurnerSheet *sheet : findChildren<OVNDiscBurnerSheet *>()) {
+        if (sheet->isWriting()) {
+            QApplication::beep();
+            event->ignore();
+            return;
+        }
     }
     if (m_mediaDetails)
         m_mediaDetails->setDataSource(nullptr);

@@ -459,6 +459,7 @@ public:
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
     void buttonSendAsEmailClick();
+    void buttonBurnCDClick();
     void buttonPublishToWebClick();
     // Stacks on the thumbnail view.
     void buttonGroupClick();

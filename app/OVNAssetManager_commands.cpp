@@ -245,6 +245,7 @@ void OVNAssetManager::setupActions()
     command(Action::SendAsEmail, "Send as E-mail...", QKeySequence(), [this] { buttonSendAsEmailClick(); })
         ->setIcon(commandIcon("Mail"));
     command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { buttonPublishToWebClick(); });
+    command(Action::BurnCD, "Burn Disc...", QKeySequence(), [this] { buttonBurnCDClick(); })->setIcon(commandIcon("Burn"));
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
     command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { buttonUngroupClick(); });
@@ -372,7 +373,7 @@ void OVNAssetManager::setupMenus()
     for (Action which : {Action::Group, Action::AutoGroup, Action::Ungroup})
         media->addAction(action(which));
     media->addSeparator();
-    for (Action which : {Action::SendAsEmail, Action::ExportImages, Action::PublishToWeb})
+    for (Action which : {Action::SendAsEmail, Action::ExportImages, Action::PublishToWeb, Action::BurnCD})
         media->addAction(action(which));
     m_windowMenus = {edit, view, media};
 }
@@ -493,8 +494,10 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         result = action(Action::ExportImages);
     } else if (name == QLatin1String("SendAsMailToolbarItemIdentifier")) {
         result = action(Action::SendAsEmail);
+    } else if (name == QLatin1String("BurnDiscToolbarItemIdentifier")) {
+        result = action(Action::BurnCD);
     } else {
-        // Burning and capture: no command behind them yet.
+        // Capture: no command behind it yet.
         result = new QAction(this);
         result->setIcon(commandIcon(text->icon));
         result->setEnabled(false);

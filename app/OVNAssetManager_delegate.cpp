@@ -64,10 +64,12 @@ public:
     Capabilities capabilities() const override
     {
         return Capability::StringForID | Capability::SelectionCount | Capability::Selections
-            | Capability::AccessCheck | Capability::AutoFill;
+            | Capability::AccessCheck | Capability::AutoFill | Capability::BurnCD | Capability::SendAsEmail;
     }
     // The auto-fill area shown while several entries are selected.
     void buttonAutoFillClick(QObject *) override { m_window.buttonAutoFillClick(); }
+    void buttonBurnCDClick(QObject *) override { m_window.buttonBurnCDClick(); }
+    void buttonSendAsEmailClick(QObject *) override { m_window.buttonSendAsEmailClick(); }
     QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key) override
     {
         return m_window.ovnMediaDetailsStringForID(pane, key);

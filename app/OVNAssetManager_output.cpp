@@ -1,9 +1,10 @@
-// The catalog window's output actions (e-mail, export, web gallery) and the stack actions.
+// The catalog window's output actions (e-mail, export, web gallery, disc) and the stack actions.
 
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
+#include "output/OVNDiscBurnerSheet.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/Localized.h"
 
@@ -70,6 +71,20 @@ void OVNAssetManager::buttonPublishToWebClick()
     if (!handOff->pageTitle.isEmpty())
         sheet->setPageTitle(handOff->pageTitle);
     sheet->publish(m_mediaView->window());
+}
+
+void OVNAssetManager::buttonBurnCDClick()
+{
+    const std::optional<OutputHandOff> handOff = outputHandOff();
+    if (!handOff || handOff->records.isEmpty())
+        return;
+    QStringList paths;
+    for (const MediaRecord &record : handOff->records)
+        paths.append(record.field(MediaRecord::AbsolutePath));
+    auto *sheet = new OVNDiscBurnerSheet(m_mediaView->window());
+    sheet->setFiles(paths);
+    sheet->setWindow(m_mediaView->window());
+    sheet->burn();
 }
 
 void OVNAssetManager::buttonGroupClick()

@@ -12,6 +12,9 @@
 #include "import/OVNImportCamera.h"
 #include "import/OVNImportWorker.h"
 #include "import/OVNWorkflowPanel.h"
+#include "output/OVNDiscBurnerSheet.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "search/OVNExpressPanel.h"
 #include "viewers/OVNZoomPanel.h"
@@ -128,6 +131,12 @@ void OVNDocumentController::applicationWillTerminate()
 
 void OVNDocumentController::terminate()
 {
+    // Ending mid-write would leave a half-written disc and the drive locked.
+    if (OVNDiscBurnerSheet::anyWriting()) {
+        Alerts::inform(localized("A disc is being burned."),
+                       localized("Stop the burn in its window, or wait until it is finished, before quitting."));
+        return;
+    }
     applicationWillTerminate();
     QCoreApplication::quit();
 }

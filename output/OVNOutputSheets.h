@@ -66,6 +66,8 @@ public:
 
     QComboBox *sizeSelector() const { return m_sizeselector; }
     QCheckBox *watermarkSwitch() const { return m_watermarkswitch; }
+    QLineEdit *watermarkAuthor() const { return m_watermarkauthor; }
+    QCheckBox *watermarkImageName() const { return m_watermarkimagename; }
 
 private:
     void sendMail();

@@ -1,9 +1,17 @@
 #include "platform/DiscBurn.h"
+#include "platform/DiscDrives.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QRecursiveMutex>
 #include <QSet>
 #include <QThread>
+
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 // libburn's header first: libisofs refers to its burn_source.
 #include <libburn/libburn.h>
@@ -31,11 +39,15 @@ QString statusText(burn::burn_drive_status status)
 // libburn cannot be started again after burn_finish(): it is started once, at the first burn.
 struct BurnLibrary {
     bool ok = false;
+    // libburn keeps one list of drives for the process: one caller at a time.
+    QRecursiveMutex lock;
     BurnLibrary()
     {
         ok = burn_initialize() && iso_init() >= 0;
         // No signal handlers of libburn's own: the application keeps its default reactions.
         burn_set_signal_handling(nullptr, nullptr, 1);
+        // Its complaints are queued for the burn's result, not printed.
+        burn_msgs_set_severities(const_cast<char *>("SORRY"), const_cast<char *>("NEVER"), const_cast<char *>("libburn: "));
     }
     ~BurnLibrary()
     {
@@ -50,7 +62,141 @@ BurnLibrary &burnLibrary()
     return library;
 }
 
+// What libburn complained about since the last call, one complaint a line.
+QString takeComplaints()
+{
+    QStringList complaints;
+    char text[BURN_MSGS_MESSAGE_LEN] = {};
+    char severity[80] = {};
+    int code = 0, osErrno = 0;
+    while (burn_msgs_obtain(const_cast<char *>("SORRY"), &code, text, &osErrno, severity) > 0)
+        complaints.append(QString::fromLocal8Bit(text));
+    return complaints.join(QLatin1Char('\n'));
+}
+
+DiscBurn::Media mediaOf(burn::burn_drive *drive)
+{
+    switch (burn_disc_get_status(drive)) {
+    case BURN_DISC_BLANK:
+    case BURN_DISC_APPENDABLE: return DiscBurn::Media::Writable;
+    case BURN_DISC_FULL: return DiscBurn::Media::Full;
+    case BURN_DISC_EMPTY: return DiscBurn::Media::None;
+    default: return DiscBurn::Media::Unknown;
+    }
+}
+
+// An open device file, closed on every way out.
+struct DeviceFile {
+    int fd = -1;
+    explicit DeviceFile(const QString &path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    ~DeviceFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    DeviceFile(const DeviceFile &) = delete;
+    DeviceFile &operator=(const DeviceFile &) = delete;
+};
+
+class SystemDrives : public DiscDrives
+{
+public:
+    ~SystemDrives() override { release(); }
+
+    QStringList scan() override
+    {
+        release();
+        return DiscBurn::scanDrives();
+    }
+
+    Tray tray(const QString &address) override
+    {
+        if (DiscBurn::isImageFile(address))
+            return Tray::Closed;
+        const DeviceFile device(address);
+        if (device.fd < 0)
+            return Tray::Unknown;
+        switch (::ioctl(device.fd, CDROM_DRIVE_STATUS, CDSL_CURRENT)) {
+        case CDS_TRAY_OPEN: return Tray::Open;
+        case CDS_NO_DISC:
+        case CDS_DISC_OK: return Tray::Closed;
+        default: return Tray::Unknown;
+        }
+    }
+
+    bool grab(const QString &address) override
+    {
+        release();
+        BurnLibrary &library = burnLibrary();
+        QByteArray native = QFile::encodeName(address);
+        const QMutexLocker locker(&library.lock);
+        if (!library.ok || burn_drive_scan_and_grab(&m_drives, native.data(), 0) <= 0) {
+            m_drives = nullptr;
+            return false;
+        }
+        return true;
+    }
+
+    DiscBurn::Media media() override
+    {
+        if (!m_drives)
+            return DiscBurn::Media::Unknown;
+        const QMutexLocker locker(&burnLibrary().lock);
+        return mediaOf(m_drives[0].drive);
+    }
+
+    void release() override { releaseHeld(false); }
+
+    bool moveTray(const QString &address, bool open) override
+    {
+        release();
+        if (DiscBurn::isImageFile(address))
+            return true;
+        const DeviceFile device(address);
+        return device.fd >= 0 && ::ioctl(device.fd, open ? CDROMEJECT : CDROMCLOSETRAY, 0) == 0;
+    }
+
+    bool eject(const QString &address) override
+    {
+        if (DiscBurn::isImageFile(address))
+            return true;
+        if (!grab(address))
+            return moveTray(address, true);
+        releaseHeld(true);
+        return true;
+    }
+
+    DiscBurn::Result burn(const QString &address, const QString &discName, const QStringList &files,
+                          qint64 mediumSize, const std::function<void(const QString &, int)> &status,
+                          const std::atomic_bool *cancelled) override
+    {
+        release();
+        return DiscBurn::burn(address, discName, files, mediumSize, status, -1, cancelled);
+    }
+
+private:
+    void releaseHeld(bool eject)
+    {
+        if (!m_drives)
+            return;
+        const QMutexLocker locker(&burnLibrary().lock);
+        burn_drive_release(m_drives[0].drive, eject ? 1 : 0);
+        burn_drive_info_free(m_drives);
+        m_drives = nullptr;
+    }
+
+    burn::burn_drive_info *m_drives = nullptr;
+};
+
 } // namespace
+
+std::unique_ptr<DiscDrives> DiscDrives::system()
+{
+    return std::make_unique<SystemDrives>();
+}
 
 QStringList DiscBurn::scanDrives()
 {
@@ -58,7 +204,14 @@ QStringList DiscBurn::scanDrives()
     QStringList addresses;
     burn::burn_drive_info *drives = nullptr;
     unsigned int count = 0;
-    if (!library.ok || burn_drive_scan(&drives, &count) <= 0)
+    const QMutexLocker locker(&library.lock);
+    if (!library.ok)
+        return addresses;
+    // The scan runs on a thread of libburn's own: nothing else may start on a drive before it ends.
+    int scanned = 0;
+    while ((scanned = burn_drive_scan(&drives, &count)) == 0)
+        QThread::msleep(10);
+    if (scanned < 0)
         return addresses;
     for (unsigned int i = 0; i < count; ++i) {
         char address[BURN_DRIVE_ADR_LEN] = {};
@@ -74,16 +227,10 @@ DiscBurn::Media DiscBurn::mediaAt(const QString &address)
     BurnLibrary &library = burnLibrary();
     burn::burn_drive_info *drives = nullptr;
     QByteArray native = QFile::encodeName(address);
+    const QMutexLocker locker(&library.lock);
     if (!library.ok || burn_drive_scan_and_grab(&drives, native.data(), 0) <= 0)
         return Media::Unknown;
-    Media media = Media::Unknown;
-    switch (burn_disc_get_status(drives[0].drive)) {
-    case BURN_DISC_BLANK:
-    case BURN_DISC_APPENDABLE: media = Media::Writable; break;
-    case BURN_DISC_FULL: media = Media::Full; break;
-    case BURN_DISC_EMPTY: media = Media::None; break;
-    default: break;
-    }
+    const Media media = mediaOf(drives[0].drive);
     burn_drive_release(drives[0].drive, 0);
     burn_drive_info_free(drives);
     return media;
@@ -107,9 +254,21 @@ QStringList DiscBurn::rootNames(const QStringList &files)
     return names;
 }
 
+bool DiscBurn::isImageFile(const QString &address)
+{
+    return address.startsWith(QLatin1String("stdio:"));
+}
+
 DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QString &discName, const QStringList &files,
                                            qint64 mediumSize, const std::function<void(const QString &, int)> &status,
                                            int cancelAtPercent, const std::atomic_bool *cancelled)
+{
+    return burn(QStringLiteral("stdio:") + imagePath, discName, files, mediumSize, status, cancelAtPercent, cancelled);
+}
+
+DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName, const QStringList &files,
+                                qint64 mediumSize, const std::function<void(const QString &, int)> &status,
+                                int cancelAtPercent, const std::atomic_bool *cancelled)
 {
     Result result;
     auto report = [&](const QString &text, int percent) {
@@ -127,7 +286,9 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
         result.text = QStringLiteral("These files cannot be read: %1").arg(unreadable.join(QStringLiteral(", ")));
         return result;
     }
-    if (QFileInfo::exists(imagePath)) {
+    const bool imageFile = isImageFile(address);
+    const QString imagePath = imageFile ? address.mid(6) : QString();
+    if (imageFile && QFileInfo::exists(imagePath)) {
         result.outcome = Outcome::Refused;
         result.text = QStringLiteral("The image file %1 exists already.").arg(imagePath);
         return result;
@@ -138,6 +299,7 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
         result.text = QStringLiteral("The burning library could not be started.");
         return result;
     }
+    const QMutexLocker locker(&library.lock);
     report(QStringLiteral("Preparing disc..."), 0);
     IsoImage *image = nullptr;
     const QByteArray volume = discName.left(32).toUtf8();
@@ -186,13 +348,17 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
     }
 
     burn::burn_drive_info *drives = nullptr;
-    const QByteArray address = "stdio:" + QFile::encodeName(imagePath);
-    if (burn_drive_scan_and_grab(&drives, const_cast<char *>(address.constData()), 1) <= 0) {
+    const QByteArray native = imageFile ? "stdio:" + QFile::encodeName(imagePath) : QFile::encodeName(address);
+    if (burn_drive_scan_and_grab(&drives, const_cast<char *>(native.constData()), 1) <= 0) {
         burn_source_free(source);
         result.text = QStringLiteral("The drive could not be used.");
         return result;
     }
     burn::burn_drive *drive = drives[0].drive;
+    auto releaseDrive = [&] {
+        burn_drive_release(drive, 0);
+        burn_drive_info_free(drives);
+    };
     burn::burn_disc *disc = burn_disc_create();
     burn::burn_session *session = burn_session_create();
     burn_disc_add_session(disc, session, BURN_POS_END);
@@ -203,13 +369,38 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
     burn_source_free(source);
     burn::burn_write_opts *write = burn_write_opts_new(drive);
     burn_write_opts_set_perform_opc(write, 0);
+    // A real disc: what it has free decides.
+    if (!imageFile && mediumSize <= 0) {
+        const qint64 available = burn_disc_available_space(drive, write);
+        if (available > 0 && imageSize > available) {
+            burn_write_opts_free(write);
+            burn_disc_free(disc);
+            releaseDrive();
+            result.outcome = Outcome::Refused;
+            result.text = QStringLiteral("The files need %1 bytes, the disc has %2 bytes free.").arg(imageSize).arg(available);
+            return result;
+        }
+    }
     char reasons[BURN_REASONS_LEN] = {};
     const bool writable = burn_write_opts_auto_write_type(write, disc, reasons, 0) != BURN_WRITE_NONE;
     bool wasCancelled = false;
+    takeComplaints();
+    QString complaints;
+    bool started = false;
     if (writable) {
         report(QStringLiteral("Burning disc..."), 0);
-        burn_disc_write(write, disc);
-        QString last;
+        // The worker thread of a burn cancelled just before may still be on its way out, and
+        // libburn then refuses the write at once, with a complaint: try again a moment later.
+        for (int attempt = 0; attempt < 250 && !started; ++attempt) {
+            burn_disc_write(write, disc);
+            burn::burn_progress begun {};
+            complaints = burn_drive_get_status(drive, &begun) == BURN_DRIVE_IDLE ? takeComplaints() : QString();
+            started = complaints.isEmpty();
+            if (!started)
+                QThread::msleep(20);
+        }
+        QString lastText;
+        int lastPercent = -1;
         burn::burn_progress progress {};
         for (;;) {
             const burn::burn_drive_status state = burn_drive_get_status(drive, &progress);
@@ -217,9 +408,10 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
                 break;
             const int percent = progress.sectors > 0 ? int(qint64(progress.sector) * 100 / progress.sectors) : 0;
             const QString text = statusText(state);
-            if (text != last) {
+            if (text != lastText || percent != lastPercent) {
                 report(text, percent);
-                last = text;
+                lastText = text;
+                lastPercent = percent;
             }
             if (!wasCancelled && ((cancelAtPercent >= 0 && percent >= cancelAtPercent && state == BURN_DRIVE_WRITING)
                                   || (cancelled && cancelled->load()))) {
@@ -229,18 +421,25 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
             QThread::msleep(20);
         }
     }
-    const bool wroteWell = writable && !wasCancelled && burn_drive_wrote_well(drive);
+    // A write libburn refused ends idle without a word but its complaint.
+    // A write libburn refused ends idle at once; it reports "wrote well" all the same.
+    const bool wroteWell = started && !wasCancelled && burn_drive_wrote_well(drive);
+    if (complaints.isEmpty() && !wroteWell)
+        complaints = takeComplaints();
     burn_write_opts_free(write);
     burn_disc_free(disc);
-    burn_drive_release(drive, 0);
-    burn_drive_info_free(drives);
+    releaseDrive();
     if (wasCancelled) {
-        QFile::remove(imagePath);
+        if (imageFile)
+            QFile::remove(imagePath);
         result.outcome = Outcome::Cancelled;
         result.text = QStringLiteral("drive released");
     } else if (!wroteWell) {
-        QFile::remove(imagePath);
-        result.text = writable ? QStringLiteral("Failed to burn disc.") : QString::fromLocal8Bit(reasons);
+        if (imageFile)
+            QFile::remove(imagePath);
+        result.text = !writable               ? QString::fromLocal8Bit(reasons)
+            : complaints.isEmpty()                 ? QStringLiteral("Failed to burn disc.")
+                                                   : complaints;
     } else {
         report(QStringLiteral("Disc successfully finished. Ejecting..."), 100);
         result.outcome = Outcome::Done;

@@ -30,6 +30,18 @@ public:
     // "name (2).ext", "name (3).ext"...
     static QStringList rootNames(const QStringList &files);
 
+    // "stdio:PATH": the pseudo drive that writes the image file PATH.
+    static bool isImageFile(const QString &address);
+
+    // Writes `files` to the drive at `address` ("stdio:PATH" writes a new image file; the drive
+    // must not be held). `mediumSize` (bytes, 0 for what the medium has free) refuses a larger
+    // image before anything is written; so does a file that is gone or unreadable. `status(text,
+    // percent)` follows the burn; `cancelAtPercent` (or `cancelled`) stops it, and the drive is
+    // released; a partial image file is removed.
+    static Result burn(const QString &address, const QString &discName, const QStringList &files, qint64 mediumSize,
+                       const std::function<void(const QString &, int)> &status, int cancelAtPercent = -1,
+                       const std::atomic_bool *cancelled = nullptr);
+
     // Writes `files` into a new image file at `imagePath`. `mediumSize` (bytes, 0 for no limit)
     // refuses a larger image before anything is written; so does a file that is gone or unreadable.
     // `status(text, percent)` follows the burn; `cancelAtPercent` (or `cancelled`) stops it, and

@@ -88,4 +88,5 @@ TEST(DiscBurnTest, RefusalsAndCancelLeaveNoImage)
     // The drive was released: the next burn grabs it at once.
     const auto again = DiscBurn::burnToImageFile(dir.filePath("disc.iso"), "Backup", {small}, 0, {});
     EXPECT_EQ(again.outcome, DiscBurn::Outcome::Done) << again.text.toStdString();
+    EXPECT_GT(QFileInfo(dir.filePath("disc.iso")).size(), 100000);
 }

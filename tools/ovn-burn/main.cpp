@@ -57,7 +57,10 @@ int main(int argc, char **argv)
     }
     const DiscBurn::Result result = DiscBurn::burnToImageFile(
         image, name, positional, mediumSize,
-        [](const QString &text, int) {
+        [last = QString()](const QString &text, int) mutable {
+            if (text == last)
+                return; // progress within one state
+            last = text;
             std::printf("%s\n", qPrintable(text));
             std::fflush(stdout);
         },
