@@ -242,6 +242,32 @@ std::vector<Stage> stagesFor(const OVNAdjustValues &v, bool scaled)
     return s;
 }
 
+void geometricSize(int width, int height, const OVNAdjustValues &v, int *outWidth, int *outHeight)
+{
+    int w = width, h = height;
+    if (v.straighten != 0 && w > 0 && h > 0) {
+        const double a = v.straighten * M_PI / 180, c = std::cos(a), s = std::sin(a);
+        w = std::max(1, int(std::ceil(std::abs(width * c) + std::abs(height * s) - 1e-6)));
+        h = std::max(1, int(std::ceil(std::abs(width * s) + std::abs(height * c) - 1e-6)));
+    }
+    if (v.rotation == 90 || v.rotation == 270)
+        std::swap(w, h);
+    *outWidth = w;
+    *outHeight = h;
+}
+
+double fitZoom(int width, int height, int maxWidth, int maxHeight, int *outWidth, int *outHeight)
+{
+    const double sx = width > maxWidth ? double(maxWidth) / width : 1;
+    const double sy = height > maxHeight ? double(maxHeight) / height : 1;
+    const double z = std::min(sx, sy);
+    if (outWidth)
+        *outWidth = z >= 1 ? width : std::max(1, int(std::lround(width * z)));
+    if (outHeight)
+        *outHeight = z >= 1 ? height : std::max(1, int(std::lround(height * z)));
+    return z;
+}
+
 OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v, int threads)
 {
     OVNLinearImage img = source;
@@ -251,8 +277,10 @@ OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v,
         // Counter-clockwise as seen on screen; the picture grows to the turned bounds.
         const double a = v.straighten * M_PI / 180, c = std::cos(a), s = std::sin(a);
         const double w = img.width, h = img.height;
-        const int ow = std::max(1, int(std::ceil(std::abs(w * c) + std::abs(h * s) - 1e-6)));
-        const int oh = std::max(1, int(std::ceil(std::abs(w * s) + std::abs(h * c) - 1e-6)));
+        int ow = 0, oh = 0;
+        OVNAdjustValues straightenOnly;
+        straightenOnly.straighten = v.straighten;
+        geometricSize(img.width, img.height, straightenOnly, &ow, &oh);
         OVNLinearImage out = OVNLinearImage::allocate(ow, oh);
         forRows(oh, threads, [&](int y) {
             float *d = out.row(y);
@@ -292,15 +320,12 @@ OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v,
 
 OVNLinearImage scaleToFit(const OVNLinearImage &img, int maxWidth, int maxHeight, double *zoom, int threads)
 {
-    const double sx = img.width > maxWidth ? double(maxWidth) / img.width : 1;
-    const double sy = img.height > maxHeight ? double(maxHeight) / img.height : 1;
-    const double z = std::min(sx, sy);
+    int ow = 0, oh = 0;
+    const double z = fitZoom(img.width, img.height, maxWidth, maxHeight, &ow, &oh);
     if (zoom)
         *zoom = z;
     if (z >= 1 || img.isNull())
         return img;
-    const int ow = std::max(1, int(std::lround(img.width * z)));
-    const int oh = std::max(1, int(std::lround(img.height * z)));
     const Taps tx = lanczosTaps(img.width, ow), ty = lanczosTaps(img.height, oh);
     OVNLinearImage tmp = OVNLinearImage::allocate(ow, img.height);
     forRows(img.height, threads, [&](int y) {
@@ -502,52 +527,63 @@ QImage OVNLinearImage::toImage() const
     return out;
 }
 
-void OVNAdjustDocument::setSource(OVNLinearImage source)
+OVNLinearImage OVNAdjustPreviewCache::render(const std::shared_ptr<const OVNLinearImage> &source,
+                                             const OVNAdjustValues &values, int maxWidth, int maxHeight, double *zoom,
+                                             int threads)
 {
-    source_ = std::move(source);
-    revert_.reset();
-    cachedRotation_ = -1;
-}
-
-OVNLinearImage OVNAdjustDocument::preview(int maxWidth, int maxHeight, double *zoom, int threads)
-{
-    if (cachedRotation_ != values.rotation || cachedStraighten_ != values.straighten || cachedW_ != maxWidth
-        || cachedH_ != maxHeight) {
-        cached_ = OVNAdjustChain::scaleToFit(OVNAdjustChain::geometric(source_, values, threads), maxWidth,
-                                             maxHeight, &cachedZoom_, threads);
-        cachedRotation_ = values.rotation;
-        cachedStraighten_ = values.straighten;
-        cachedW_ = maxWidth;
-        cachedH_ = maxHeight;
+    if (!source)
+        return {};
+    if (source_ != source || rotation_ != values.rotation || straighten_ != values.straighten || maxWidth_ != maxWidth
+        || maxHeight_ != maxHeight) {
+        cached_ = OVNAdjustChain::scaleToFit(OVNAdjustChain::geometric(*source, values, threads), maxWidth, maxHeight,
+                                             &zoom_, threads);
+        source_ = source;
+        rotation_ = values.rotation;
+        straighten_ = values.straighten;
+        maxWidth_ = maxWidth;
+        maxHeight_ = maxHeight;
     }
     if (zoom)
-        *zoom = cachedZoom_;
+        *zoom = zoom_;
     OVNLinearImage out = cached_;
     OVNAdjustChain::colour(out, values, threads);
     return out;
 }
 
+void OVNAdjustDocument::setSource(OVNLinearImage source)
+{
+    source_ = std::make_shared<const OVNLinearImage>(std::move(source));
+    revert_.reset();
+}
+
+const OVNLinearImage &OVNAdjustDocument::source() const
+{
+    static const OVNLinearImage empty;
+    return source_ ? *source_ : empty;
+}
+
 bool OVNAdjustDocument::cropToView(double x1, double y1, double x2, double y2, double originX, double originY,
                                    double zoom)
 {
-    if (zoom <= 0 || source_.isNull())
+    if (zoom <= 0 || source().isNull())
         return false;
     const double left = std::max(0.0, std::min(x1, x2) - originX), top = std::max(0.0, std::min(y1, y2) - originY);
     const double right = std::max(x1, x2) - originX, bottom = std::max(y1, y2) - originY;
     if (right <= left || bottom <= top)
         return false;
-    const OVNLinearImage turned = OVNAdjustChain::geometric(source_, values);
-    const int x = int(std::floor(left / zoom)), y = int(std::floor(top / zoom));
-    OVNLinearImage cropped = OVNAdjustChain::crop(turned, x, y, int(std::ceil(right / zoom)) - x,
-                                                  int(std::ceil(bottom / zoom)) - y);
+    // A hair of slack, so that a rectangle given in picture pixels times the zoom maps back exactly.
+    constexpr double slack = 1e-6;
+    const int x = int(std::floor(left / zoom + slack)), y = int(std::floor(top / zoom + slack));
+    const int r = int(std::ceil(right / zoom - slack)), b = int(std::ceil(bottom / zoom - slack));
+    const OVNLinearImage turned = OVNAdjustChain::geometric(source(), values);
+    OVNLinearImage cropped = OVNAdjustChain::crop(turned, x, y, r - x, b - y);
     if (cropped.isNull())
         return false;
     if (!revert_)
         revert_ = Revert{source_, values.rotation, values.straighten};
-    source_ = std::move(cropped);
+    source_ = std::make_shared<const OVNLinearImage>(std::move(cropped));
     values.rotation = 0;
     values.straighten = 0;
-    cachedRotation_ = -1;
     return true;
 }
 
@@ -559,5 +595,4 @@ void OVNAdjustDocument::revert()
     values.rotation = revert_->rotation;
     values.straighten = revert_->straighten;
     revert_.reset();
-    cachedRotation_ = -1;
 }

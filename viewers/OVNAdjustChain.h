@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -48,6 +49,10 @@ namespace OVNAdjustChain {
 enum Stage { Straighten, Turn, Scale, Exposure, Gamma, ColorControls, Hue, Sharpen, WhitePoint, Sepia };
 std::vector<Stage> stagesFor(const OVNAdjustValues &values, bool scaled);
 
+// The size of the picture after straighten and turn, without computing it.
+void geometricSize(int width, int height, const OVNAdjustValues &values, int *outWidth, int *outHeight);
+// The factor and size scaleToFit gives a picture of that size.
+double fitZoom(int width, int height, int maxWidth, int maxHeight, int *outWidth = nullptr, int *outHeight = nullptr);
 // Straighten, then the orientation turn.
 OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // Shrinks to fit maxWidth x maxHeight (never enlarges); zoom receives the factor used.
@@ -65,23 +70,43 @@ void forRows(int height, int threads, const std::function<void(int)> &fn);
 
 } // namespace OVNAdjustChain
 
+// The geometric stages at display size, kept while the source, turn, straighten and box stay the
+// same, so that a colour change reruns only the colour stages on the display-size picture.
+class OVNAdjustPreviewCache
+{
+public:
+    // The chain with display scaling into maxWidth x maxHeight; zoom receives the factor.
+    OVNLinearImage render(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values,
+                          int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+
+private:
+    std::shared_ptr<const OVNLinearImage> source_;
+    OVNLinearImage cached_;
+    double zoom_ = 1;
+    int rotation_ = -1, maxWidth_ = -1, maxHeight_ = -1;
+    double straighten_ = 0;
+};
+
 // The picture being adjusted, with crop and revert. A crop bakes only the geometric stages (straighten
 // and turn) into the new source, so the colour stages stay live and apply once in preview and export.
-// The display-size picture after the geometric stages is cached, so a colour change reruns only the
-// colour stages on it.
 class OVNAdjustDocument
 {
 public:
     void setSource(OVNLinearImage source);
-    const OVNLinearImage &source() const { return source_; }
+    const OVNLinearImage &source() const;
+    // The source as shared with a preview worker; replaced, never changed, by crop and revert.
+    std::shared_ptr<const OVNLinearImage> sharedSource() const { return source_; }
     bool canRevert() const { return revert_.has_value(); }
 
     OVNAdjustValues values;
 
     // The chain with display scaling into maxWidth x maxHeight; zoom receives the factor.
-    OVNLinearImage preview(int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+    OVNLinearImage preview(int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0)
+    {
+        return cache_.render(source_, values, maxWidth, maxHeight, zoom, threads);
+    }
     // The chain unscaled: what export writes.
-    OVNLinearImage render(int threads = 0) const { return OVNAdjustChain::render(source_, values, threads); }
+    OVNLinearImage render(int threads = 0) const { return OVNAdjustChain::render(source(), values, threads); }
 
     // Crops to the rectangle between two view points (y down), given where the picture is drawn in
     // the view and its zoom factor. The rectangle is clamped to the picture; an empty one does
@@ -91,17 +116,13 @@ public:
     void revert();
 
 private:
-    OVNLinearImage source_;
+    std::shared_ptr<const OVNLinearImage> source_;
     struct Revert
     {
-        OVNLinearImage image;
+        std::shared_ptr<const OVNLinearImage> image;
         int rotation;
         double straighten;
     };
     std::optional<Revert> revert_;
-    // Cache of the geometric stages at display size.
-    OVNLinearImage cached_;
-    double cachedZoom_ = 1;
-    int cachedRotation_ = -1, cachedW_ = -1, cachedH_ = -1;
-    double cachedStraighten_ = 0;
+    OVNAdjustPreviewCache cache_;
 };
