@@ -3,6 +3,10 @@
 #include <QColorSpace>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <cmath>
 #include <thread>
 
@@ -111,87 +115,285 @@ Taps lanczosTaps(int inSize, int outSize)
     return t;
 }
 
-// Separable Gaussian blur of every channel, edges clamped.
-OVNLinearImage gaussian(const OVNLinearImage &in, double sigma, int threads)
+// pow(x, p) for x >= 0 as exp2(p * log2(x)), with series good to about 1e-6 relative: well within
+// what 8-bit output can show, and several times faster than std::pow.
+inline float fastLog2(float x)
 {
-    const int r = std::max(1, int(std::ceil(sigma * 3)));
-    std::vector<float> k(2 * r + 1);
-    float sum = 0;
-    for (int i = -r; i <= r; ++i)
-        sum += k[i + r] = float(std::exp(-(i * i) / (2 * sigma * sigma)));
-    for (float &v : k)
-        v /= sum;
-    OVNLinearImage tmp = OVNLinearImage::allocate(in.width, in.height);
-    forRows(in.height, threads, [&](int y) {
-        const float *s = in.row(y);
-        float *d = tmp.row(y);
-        for (int x = 0; x < in.width; ++x) {
-            float acc[4] = {0, 0, 0, 0};
-            for (int i = -r; i <= r; ++i) {
-                const float *p = s + std::size_t(std::clamp(x + i, 0, in.width - 1)) * 4;
-                for (int c = 0; c < 4; ++c)
-                    acc[c] += k[i + r] * p[c];
-            }
-            std::copy(acc, acc + 4, d + std::size_t(x) * 4);
-        }
-    });
-    OVNLinearImage out = OVNLinearImage::allocate(in.width, in.height);
-    forRows(in.height, threads, [&](int y) {
-        float *d = out.row(y);
-        std::fill(d, d + std::size_t(in.width) * 4, 0.0f);
-        for (int i = -r; i <= r; ++i) {
-            const float *s = tmp.row(std::clamp(y + i, 0, in.height - 1));
-            const float w = k[i + r];
-            for (int x = 0; x < in.width * 4; ++x)
-                d[x] += w * s[x];
-        }
-    });
-    return out;
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, 4);
+    const float e = float(int((bits >> 23) & 0xff) - 127);
+    bits = (bits & 0x007fffffu) | 0x3f800000u;
+    float m;
+    std::memcpy(&m, &bits, 4);
+    // log2(m) = 2/ln 2 * atanh((m - 1) / (m + 1)), m in [1, 2).
+    const float t = (m - 1) / (m + 1), t2 = t * t;
+    const float series = t * (1 + t2 * (1.0f / 3 + t2 * (1.0f / 5 + t2 * (1.0f / 7 + t2 * (1.0f / 9 + t2 * (1.0f / 11))))));
+    return e + 2.8853900817779268f * series;
 }
 
-void sharpen(OVNLinearImage &img, double amount, int threads)
+inline float fastExp2(float y)
 {
-    if (amount == 0 || img.isNull())
-        return;
-    const float a = float(amount);
-    // Luminance sharpen: the luma's detail against its 3x3 neighbourhood is added to every channel.
+    y = std::min(std::max(y, -126.0f), 126.0f);
+    const int n = int(y + 127.5f) - 127; // rounded; the sum is positive, so truncation floors it
+    const float f = (y - float(n)) * 0.6931471805599453f; // |f| <= ln2 / 2
+    const float poly =
+        1 + f * (1 + f * (0.5f + f * (1.0f / 6 + f * (1.0f / 24 + f * (1.0f / 120 + f * (1.0f / 720))))));
+    const std::uint32_t bits = std::uint32_t(n + 127) << 23;
+    float scale;
+    std::memcpy(&scale, &bits, 4);
+    return poly * scale;
+}
+
+inline float fastPow(float x, float p)
+{
+    const float v = fastExp2(p * fastLog2(std::max(x, 1e-30f)));
+    return x > 1e-30f ? v : 0.0f;
+}
+
+// The colour stages' constants, worked out once per run.
+struct ColourParams
+{
+    bool exposure, gamma, controls, hue, whitePoint, sepia, sharpen;
+    float gain, power, sat, bri, con, sepiaAmount, sharpness;
+    float m[9];
+    float wp[3];
+
+    explicit ColourParams(const OVNAdjustValues &v)
     {
-        std::vector<float> luma(std::size_t(img.width) * img.height);
-        forRows(img.height, threads, [&](int y) {
-            const float *p = img.row(y);
-            for (int x = 0; x < img.width; ++x, p += 4)
-                luma[std::size_t(y) * img.width + x] = kLumaR * p[0] + kLumaG * p[1] + kLumaB * p[2];
-        });
-        OVNLinearImage out = OVNLinearImage::allocate(img.width, img.height);
-        forRows(img.height, threads, [&](int y) {
-            const float *s = img.row(y);
-            float *d = out.row(y);
-            for (int x = 0; x < img.width; ++x) {
-                float box = 0;
-                for (int j = -1; j <= 1; ++j)
-                    for (int i = -1; i <= 1; ++i)
-                        box += luma[std::size_t(std::clamp(y + j, 0, img.height - 1)) * img.width
-                                    + std::clamp(x + i, 0, img.width - 1)];
-                const float detail = a * (luma[std::size_t(y) * img.width + x] - box / 9);
-                const float alpha = s[x * 4 + 3];
-                for (int c = 0; c < 3; ++c)
-                    d[x * 4 + c] = std::clamp(s[x * 4 + c] + detail * alpha, 0.0f, alpha);
-                d[x * 4 + 3] = alpha;
-            }
-        });
-        img = std::move(out);
+        exposure = v.exposure != 0;
+        gamma = v.gamma != 0.75;
+        controls = !(v.saturation == 100 && v.brightness == 0 && v.contrast == 100);
+        hue = v.tint != 0;
+        whitePoint = bool(v.whitePoint);
+        sepia = v.sepia != 0;
+        sharpen = v.sharpness != 0;
+        gain = float(std::exp2(v.exposure));
+        power = float(v.gamma);
+        sat = float(v.saturation / 100);
+        bri = float(v.brightness / 100);
+        con = float(v.contrast / 100);
+        sepiaAmount = float(v.sepia);
+        sharpness = float(v.sharpness);
+        // Rotation about the grey axis (Rodrigues).
+        const float c = float(std::cos(v.tint)), s = float(std::sin(v.tint)), k = 1 / std::sqrt(3.0f);
+        const float t = 1 - c;
+        m[0] = c + k * k * t;     m[1] = k * k * t - k * s; m[2] = k * k * t + k * s;
+        m[3] = k * k * t + k * s; m[4] = c + k * k * t;     m[5] = k * k * t - k * s;
+        m[6] = k * k * t - k * s; m[7] = k * k * t + k * s; m[8] = c + k * k * t;
+        for (int i = 0; i < 3; ++i)
+            wp[i] = whitePoint ? float((*v.whitePoint)[i]) : 1.0f;
     }
-    // Unsharp mask with half the amount.
-    const OVNLinearImage blurred = gaussian(img, 2.5, threads);
-    const float half = a / 2;
-    forRows(img.height, threads, [&](int y) {
-        float *d = img.row(y);
-        const float *b = blurred.row(y);
-        for (int x = 0; x < img.width; ++x) {
-            const float alpha = d[x * 4 + 3];
-            for (int c = 0; c < 3; ++c)
-                d[x * 4 + c] = std::clamp(d[x * 4 + c] + half * (d[x * 4 + c] - b[x * 4 + c]), 0.0f, alpha);
+    bool anyBefore() const { return exposure || gamma || controls || hue; }
+    bool anyAfter() const { return whitePoint || sepia; }
+};
+
+// The pointwise stages before sharpening (before = true) or after it, on a row of premultiplied
+// pixels in place; the formulas see straight colour. Each stage is one simple loop over planes of
+// the row, so that the compiler can vectorise it.
+void pointwise(const ColourParams &k, bool before, float *p, int n)
+{
+    if (before ? !k.anyBefore() : !k.anyAfter())
+        return;
+    thread_local std::vector<float> planes;
+    planes.resize(std::size_t(n) * 4);
+    float *R = planes.data(), *G = R + n, *B = G + n, *A = B + n;
+    for (int x = 0; x < n; ++x) {
+        const float alpha = p[x * 4 + 3];
+        // Branch-free, so that the loop vectorises: transparent pixels get 0 / 1.
+        const float inv = (alpha > 0 ? 1.0f : 0.0f) / (alpha > 0 ? alpha : 1.0f);
+        R[x] = p[x * 4] * inv;
+        G[x] = p[x * 4 + 1] * inv;
+        B[x] = p[x * 4 + 2] * inv;
+        A[x] = alpha;
+    }
+    if (before) {
+        if (k.exposure)
+            for (int x = 0; x < n; ++x) {
+                R[x] *= k.gain; G[x] *= k.gain; B[x] *= k.gain;
+            }
+        if (k.gamma)
+            for (int x = 0; x < n; ++x) {
+                R[x] = fastPow(R[x], k.power);
+                G[x] = fastPow(G[x], k.power);
+                B[x] = fastPow(B[x], k.power);
+            }
+        if (k.controls)
+            for (int x = 0; x < n; ++x) {
+                const float l = kLumaR * R[x] + kLumaG * G[x] + kLumaB * B[x];
+                R[x] = ((l + k.sat * (R[x] - l) + k.bri) - 0.5f) * k.con + 0.5f;
+                G[x] = ((l + k.sat * (G[x] - l) + k.bri) - 0.5f) * k.con + 0.5f;
+                B[x] = ((l + k.sat * (B[x] - l) + k.bri) - 0.5f) * k.con + 0.5f;
+            }
+        if (k.hue)
+            for (int x = 0; x < n; ++x) {
+                const float r = R[x], g = G[x], b = B[x];
+                R[x] = k.m[0] * r + k.m[1] * g + k.m[2] * b;
+                G[x] = k.m[3] * r + k.m[4] * g + k.m[5] * b;
+                B[x] = k.m[6] * r + k.m[7] * g + k.m[8] * b;
+            }
+    } else {
+        if (k.whitePoint)
+            for (int x = 0; x < n; ++x) {
+                R[x] *= k.wp[0]; G[x] *= k.wp[1]; B[x] *= k.wp[2];
+            }
+        if (k.sepia)
+            for (int x = 0; x < n; ++x) {
+                const float r = R[x], g = G[x], b = B[x], i = k.sepiaAmount;
+                R[x] = r + i * (0.393f * r + 0.769f * g + 0.189f * b - r);
+                G[x] = g + i * (0.349f * r + 0.686f * g + 0.168f * b - g);
+                B[x] = b + i * (0.272f * r + 0.534f * g + 0.131f * b - b);
+            }
+    }
+    // Premultiplied storage needs colour within [0, alpha]; values above one stay for the later
+    // stages only when fully opaque.
+    for (int x = 0; x < n; ++x) {
+        const float alpha = A[x];
+        const float lo = alpha < 1 ? 0.0f : -HUGE_VALF, hi = alpha < 1 ? 1.0f : HUGE_VALF;
+        p[x * 4] = std::min(std::max(R[x], lo), hi) * alpha;
+        p[x * 4 + 1] = std::min(std::max(G[x], lo), hi) * alpha;
+        p[x * 4 + 2] = std::min(std::max(B[x], lo), hi) * alpha;
+    }
+}
+
+// Premultiplied linear to 8-bit sRGB with straight alpha, clamped.
+const std::array<uchar, 65536> &srgbTable()
+{
+    // A 16-bit table for the sRGB curve: every 8-bit value survives the round trip.
+    static const std::array<uchar, 65536> lut = [] {
+        std::array<uchar, 65536> t{};
+        for (int i = 0; i < 65536; ++i)
+            t[i] = uchar(std::lround(linearToSrgb(i / 65535.0f) * 255));
+        return t;
+    }();
+    return lut;
+}
+
+void storeRow8(const float *s, uchar *d, int n, const std::array<uchar, 65536> &lut)
+{
+    for (int x = 0; x < n; ++x, s += 4, d += 4) {
+        const float a = std::clamp(s[3], 0.0f, 1.0f);
+        const float inv = a > 0 ? 1 / a : 0.0f;
+        for (int c = 0; c < 3; ++c) {
+            const float v = std::clamp(s[c] * inv, 0.0f, 1.0f);
+            d[c] = lut[std::size_t(v * 65535 + 0.5f)];
         }
+        d[3] = uchar(a * 255 + 0.5f);
+    }
+}
+
+template<typename T>
+std::unique_ptr<T[]> scratch(std::size_t n)
+{
+    return std::make_unique_for_overwrite<T[]>(n);
+}
+
+// The colour stages from `in` to the rows `store(y, row)` receives, in three row-parallel passes at
+// most; `work` (as large as `in`, or `in`'s own storage) holds the rows in between. Sharpening: a
+// luminance sharpen (the luma's detail against its 3x3 box added to every channel), then an unsharp
+// mask (Gaussian sigma 2.5 on the colour channels) with half the amount.
+template<typename Store>
+void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v, int threads, Store store)
+{
+    const ColourParams k(v);
+    const int w = in.width, h = in.height;
+    const std::size_t rowFloats = std::size_t(w) * 4;
+    auto firstStages = [&](int y) {
+        float *row = work + y * rowFloats;
+        if (row != in.row(y))
+            std::copy_n(in.row(y), rowFloats, row);
+        pointwise(k, true, row, w);
+        return row;
+    };
+    if (!k.sharpen) {
+        forRows(h, threads, [&](int y) {
+            float *row = firstStages(y);
+            pointwise(k, false, row, w);
+            store(y, row);
+        });
+        return;
+    }
+    // Pass 1: the stages before sharpening, and the luma.
+    auto luma = scratch<float>(std::size_t(w) * h);
+    forRows(h, threads, [&](int y) {
+        const float *row = firstStages(y);
+        float *l = luma.get() + std::size_t(y) * w;
+        for (int x = 0; x < w; ++x)
+            l[x] = kLumaR * row[x * 4] + kLumaG * row[x * 4 + 1] + kLumaB * row[x * 4 + 2];
+    });
+    constexpr double sigma = 2.5;
+    constexpr int r = 8; // ceil(3 sigma)
+    float kernel[2 * r + 1];
+    {
+        double sum = 0;
+        double raw[2 * r + 1];
+        for (int i = -r; i <= r; ++i)
+            sum += raw[i + r] = std::exp(-(i * i) / (2 * sigma * sigma));
+        for (int i = 0; i <= 2 * r; ++i)
+            kernel[i] = float(raw[i] / sum);
+    }
+    // Pass 2: the luminance sharpen in place (it reads only the luma around a pixel), then the
+    // Gaussian across the row's colour, as shifted whole-row sums over the row with its edge
+    // pixels repeated, which vectorise.
+    const float amount = k.sharpness;
+    const std::size_t rgbFloats = std::size_t(w) * 3;
+    auto across = scratch<float>(std::size_t(h) * rgbFloats);
+    forRows(h, threads, [&](int y) {
+        thread_local std::vector<float> column, padded;
+        column.resize(std::size_t(w) + 2);
+        padded.resize(rgbFloats + std::size_t(2 * r) * 3);
+        const float *up = luma.get() + std::size_t(std::max(y - 1, 0)) * w;
+        const float *mid = luma.get() + std::size_t(y) * w;
+        const float *down = luma.get() + std::size_t(std::min(y + 1, h - 1)) * w;
+        for (int x = 0; x < w; ++x)
+            column[x + 1] = up[x] + mid[x] + down[x];
+        column[0] = column[1];
+        column[w + 1] = column[w];
+        float *row = work + y * rowFloats;
+        float *rgb = padded.data() + std::size_t(r) * 3;
+        for (int x = 0; x < w; ++x) {
+            const float box = column[x] + column[x + 1] + column[x + 2];
+            const float detail = amount * (mid[x] - box * (1.0f / 9));
+            float *p = row + x * 4;
+            const float alpha = p[3];
+            for (int c = 0; c < 3; ++c)
+                rgb[x * 3 + c] = p[c] = std::min(std::max(p[c] + detail * alpha, 0.0f), alpha);
+        }
+        for (int i = 0; i < r; ++i)
+            for (int c = 0; c < 3; ++c) {
+                padded[std::size_t(i) * 3 + c] = rgb[c];
+                padded[rgbFloats + std::size_t(r + i) * 3 + c] = rgb[rgbFloats - 3 + c];
+            }
+        float *d = across.get() + y * rgbFloats;
+        std::fill_n(d, rgbFloats, 0.0f);
+        for (int i = 0; i <= 2 * r; ++i) {
+            const float kw = kernel[i];
+            const float *src = padded.data() + std::size_t(i) * 3;
+            for (std::size_t j = 0; j < rgbFloats; ++j)
+                d[j] += kw * src[j];
+        }
+    });
+    luma.reset();
+    // Pass 3: the Gaussian down, the unsharp mask, the stages after sharpening, and the store.
+    const float half = amount / 2;
+    forRows(h, threads, [&](int y) {
+        thread_local std::vector<float> blurred;
+        blurred.assign(rgbFloats, 0.0f);
+        for (int i = 0; i <= 2 * r; ++i) {
+            const float *s = across.get() + std::size_t(std::clamp(y + i - r, 0, h - 1)) * rgbFloats;
+            const float kw = kernel[i];
+            for (std::size_t j = 0; j < rgbFloats; ++j)
+                blurred[j] += kw * s[j];
+        }
+        float *row = work + y * rowFloats;
+        const float *b = blurred.data();
+        for (int x = 0; x < w; ++x) {
+            float *p = row + x * 4;
+            const float alpha = p[3];
+            for (int c = 0; c < 3; ++c)
+                p[c] = std::min(std::max(p[c] + half * (p[c] - b[x * 3 + c]), 0.0f), alpha);
+        }
+        pointwise(k, false, row, w);
+        store(y, row);
     });
 }
 
@@ -205,15 +407,20 @@ void forRows(int height, int threads, const std::function<void(int)> &fn)
             fn(y);
         return;
     }
-    std::vector<std::jthread> workers;
-    workers.reserve(n);
-    for (int t = 0; t < n; ++t) {
-        const int from = int(std::int64_t(height) * t / n), to = int(std::int64_t(height) * (t + 1) / n);
-        workers.emplace_back([&fn, from, to] {
-            for (int y = from; y < to; ++y)
+    // Rows are handed out in small chunks as workers come free, so that on a busy machine a worker
+    // that lost its processor does not hold up the whole pass.
+    constexpr int chunk = 8;
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int from; (from = next.fetch_add(chunk, std::memory_order_relaxed)) < height;)
+            for (int y = from, to = std::min(from + chunk, height); y < to; ++y)
                 fn(y);
-        });
-    }
+    };
+    std::vector<std::jthread> workers;
+    workers.reserve(n - 1);
+    for (int t = 1; t < n; ++t)
+        workers.emplace_back(work);
+    work();
 }
 
 std::vector<Stage> stagesFor(const OVNAdjustValues &v, bool scaled)
@@ -367,77 +574,28 @@ void colour(OVNLinearImage &img, const OVNAdjustValues &v, int threads)
 {
     if (img.isNull())
         return;
-    // Pointwise stages before sharpening, fused into one pass.
-    const bool exposure = v.exposure != 0, gamma = v.gamma != 0.75,
-               controls = !(v.saturation == 100 && v.brightness == 0 && v.contrast == 100), hue = v.tint != 0;
-    const float gain = float(std::exp2(v.exposure)), power = float(v.gamma);
-    const float sat = float(v.saturation / 100), bri = float(v.brightness / 100), con = float(v.contrast / 100);
-    // Rotation about the grey axis (Rodrigues).
-    float m[9];
-    {
-        const float c = float(std::cos(v.tint)), s = float(std::sin(v.tint)), k = 1 / std::sqrt(3.0f);
-        const float t = 1 - c;
-        const float kx = k, ky = k, kz = k;
-        m[0] = c + kx * kx * t;      m[1] = kx * ky * t - kz * s; m[2] = kx * kz * t + ky * s;
-        m[3] = ky * kx * t + kz * s; m[4] = c + ky * ky * t;      m[5] = ky * kz * t - kx * s;
-        m[6] = kz * kx * t - ky * s; m[7] = kz * ky * t + kx * s; m[8] = c + kz * kz * t;
-    }
-    auto pointwise = [&](bool a, bool b, bool cc, bool d, bool wp, bool sepia) {
-        if (!(a || b || cc || d || wp || sepia))
-            return;
-        forRows(img.height, threads, [&](int y) {
-            float *p = img.row(y);
-            for (int x = 0; x < img.width; ++x, p += 4) {
-                const float alpha = p[3];
-                if (alpha <= 0) {
-                    p[0] = p[1] = p[2] = 0;
-                    continue;
-                }
-                float r = p[0] / alpha, g = p[1] / alpha, bl = p[2] / alpha;
-                if (a) {
-                    r *= gain; g *= gain; bl *= gain;
-                }
-                if (b) {
-                    r = std::pow(std::max(r, 0.0f), power);
-                    g = std::pow(std::max(g, 0.0f), power);
-                    bl = std::pow(std::max(bl, 0.0f), power);
-                }
-                if (cc) {
-                    const float l = kLumaR * r + kLumaG * g + kLumaB * bl;
-                    r = ((l + sat * (r - l) + bri) - 0.5f) * con + 0.5f;
-                    g = ((l + sat * (g - l) + bri) - 0.5f) * con + 0.5f;
-                    bl = ((l + sat * (bl - l) + bri) - 0.5f) * con + 0.5f;
-                }
-                if (d) {
-                    const float nr = m[0] * r + m[1] * g + m[2] * bl;
-                    const float ng = m[3] * r + m[4] * g + m[5] * bl;
-                    const float nb = m[6] * r + m[7] * g + m[8] * bl;
-                    r = nr; g = ng; bl = nb;
-                }
-                if (wp) {
-                    r *= float((*v.whitePoint)[0]);
-                    g *= float((*v.whitePoint)[1]);
-                    bl *= float((*v.whitePoint)[2]);
-                }
-                if (sepia) {
-                    const float i = float(v.sepia);
-                    const float sr = 0.393f * r + 0.769f * g + 0.189f * bl;
-                    const float sg = 0.349f * r + 0.686f * g + 0.168f * bl;
-                    const float sb = 0.272f * r + 0.534f * g + 0.131f * bl;
-                    r += i * (sr - r); g += i * (sg - g); bl += i * (sb - bl);
-                }
-                // Premultiplied storage needs colour within [0, alpha]; values above one stay for
-                // the later stages only when fully opaque.
-                if (alpha < 1) {
-                    r = std::clamp(r, 0.0f, 1.0f); g = std::clamp(g, 0.0f, 1.0f); bl = std::clamp(bl, 0.0f, 1.0f);
-                }
-                p[0] = r * alpha; p[1] = g * alpha; p[2] = bl * alpha;
-            }
-        });
-    };
-    pointwise(exposure, gamma, controls, hue, false, false);
-    sharpen(img, v.sharpness, threads);
-    pointwise(false, false, false, false, bool(v.whitePoint), v.sepia != 0);
+    colourRows(img, img.pixels.data(), v, threads, [](int, const float *) {});
+}
+
+QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &v, int threads)
+{
+    if (img.isNull())
+        return {};
+    QImage out(img.width, img.height, QImage::Format_RGBA8888);
+    if (out.isNull())
+        return {};
+    const auto &lut = srgbTable();
+    auto work = scratch<float>(img.pixels.size());
+    colourRows(img, work.get(), v, threads, [&](int y, const float *row) { storeRow8(row, out.scanLine(y), img.width, lut); });
+    out.setColorSpace(QColorSpace::SRgb);
+    return out;
+}
+
+QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, int threads)
+{
+    if (values.straighten == 0 && values.rotation != 90 && values.rotation != 180 && values.rotation != 270)
+        return colourToImage(source, values, threads);
+    return colourToImage(geometric(source, values, threads), values, threads);
 }
 
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads)
@@ -503,36 +661,19 @@ QImage OVNLinearImage::toImage() const
 {
     if (isNull())
         return {};
-    // A 16-bit table for the sRGB curve: every 8-bit value survives the round trip.
-    static const std::array<uchar, 65536> lut = [] {
-        std::array<uchar, 65536> t{};
-        for (int i = 0; i < 65536; ++i)
-            t[i] = uchar(std::lround(OVNAdjustChain::linearToSrgb(i / 65535.0f) * 255));
-        return t;
-    }();
     QImage out(width, height, QImage::Format_RGBA8888);
-    OVNAdjustChain::forRows(height, 0, [&](int y) {
-        const float *s = row(y);
-        uchar *d = out.scanLine(y);
-        for (int x = 0; x < width; ++x, s += 4, d += 4) {
-            const float a = std::clamp(s[3], 0.0f, 1.0f);
-            for (int c = 0; c < 3; ++c) {
-                const float v = a > 0 ? std::clamp(s[c] / a, 0.0f, 1.0f) : 0.0f;
-                d[c] = lut[std::size_t(std::lround(v * 65535))];
-            }
-            d[3] = uchar(std::lround(a * 255));
-        }
-    });
+    if (out.isNull())
+        return {};
+    const auto &lut = OVNAdjustChain::srgbTable();
+    OVNAdjustChain::forRows(height, 0, [&](int y) { OVNAdjustChain::storeRow8(row(y), out.scanLine(y), width, lut); });
     out.setColorSpace(QColorSpace::SRgb);
     return out;
 }
 
-OVNLinearImage OVNAdjustPreviewCache::render(const std::shared_ptr<const OVNLinearImage> &source,
-                                             const OVNAdjustValues &values, int maxWidth, int maxHeight, double *zoom,
-                                             int threads)
+const OVNLinearImage &OVNAdjustPreviewCache::geometricAtSize(const std::shared_ptr<const OVNLinearImage> &source,
+                                                             const OVNAdjustValues &values, int maxWidth,
+                                                             int maxHeight, int threads)
 {
-    if (!source)
-        return {};
     if (source_ != source || rotation_ != values.rotation || straighten_ != values.straighten || maxWidth_ != maxWidth
         || maxHeight_ != maxHeight) {
         cached_ = OVNAdjustChain::scaleToFit(OVNAdjustChain::geometric(*source, values, threads), maxWidth, maxHeight,
@@ -543,11 +684,32 @@ OVNLinearImage OVNAdjustPreviewCache::render(const std::shared_ptr<const OVNLine
         maxWidth_ = maxWidth;
         maxHeight_ = maxHeight;
     }
+    return cached_;
+}
+
+OVNLinearImage OVNAdjustPreviewCache::render(const std::shared_ptr<const OVNLinearImage> &source,
+                                             const OVNAdjustValues &values, int maxWidth, int maxHeight, double *zoom,
+                                             int threads)
+{
+    if (!source)
+        return {};
+    OVNLinearImage out = geometricAtSize(source, values, maxWidth, maxHeight, threads);
     if (zoom)
         *zoom = zoom_;
-    OVNLinearImage out = cached_;
     OVNAdjustChain::colour(out, values, threads);
     return out;
+}
+
+QImage OVNAdjustPreviewCache::renderImage(const std::shared_ptr<const OVNLinearImage> &source,
+                                          const OVNAdjustValues &values, int maxWidth, int maxHeight, double *zoom,
+                                          int threads)
+{
+    if (!source)
+        return {};
+    const OVNLinearImage &geometric = geometricAtSize(source, values, maxWidth, maxHeight, threads);
+    if (zoom)
+        *zoom = zoom_;
+    return OVNAdjustChain::colourToImage(geometric, values, threads);
 }
 
 void OVNAdjustDocument::setSource(OVNLinearImage source)

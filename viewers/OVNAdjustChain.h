@@ -59,6 +59,10 @@ OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &va
 OVNLinearImage scaleToFit(const OVNLinearImage &image, int maxWidth, int maxHeight, double *zoom, int threads = 0);
 // The colour stages (exposure to sepia), in place.
 void colour(OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
+// The colour stages straight to 8-bit sRGB (what toImage() of colour() gives, without the float copy).
+QImage colourToImage(const OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
+// The whole chain unscaled to 8-bit sRGB: what export writes.
+QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The whole chain unscaled: what export and crop use.
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The pixels of rect (x, y, w, h) of image, clamped to it; empty when nothing is left.
@@ -79,7 +83,14 @@ public:
     OVNLinearImage render(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values,
                           int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
 
+    // The same as 8-bit sRGB, for the screen.
+    QImage renderImage(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values,
+                       int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+
 private:
+    const OVNLinearImage &geometricAtSize(const std::shared_ptr<const OVNLinearImage> &source,
+                                          const OVNAdjustValues &values, int maxWidth, int maxHeight, int threads);
+
     std::shared_ptr<const OVNLinearImage> source_;
     OVNLinearImage cached_;
     double zoom_ = 1;
@@ -107,6 +118,7 @@ public:
     }
     // The chain unscaled: what export writes.
     OVNLinearImage render(int threads = 0) const { return OVNAdjustChain::render(source(), values, threads); }
+    QImage renderImage(int threads = 0) const { return OVNAdjustChain::renderImage(source(), values, threads); }
 
     // Crops to the rectangle between two view points (y down), given where the picture is drawn in
     // the view and its zoom factor. The rectangle is clamped to the picture; an empty one does

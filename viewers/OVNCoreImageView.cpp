@@ -80,8 +80,8 @@ private:
                 m_pending.reset();
             }
             double zoom = 1;
-            const QImage image = cache.render(request.source, request.values, request.box.width(),
-                                              request.box.height(), &zoom).toImage();
+            const QImage image = cache.renderImage(request.source, request.values, request.box.width(),
+                                                   request.box.height(), &zoom);
             std::lock_guard lock(m_mutex);
             if (!m_view)
                 return;
@@ -122,7 +122,7 @@ void OVNCoreImageView::setCoreImage(const QImage &image)
 
 QImage OVNCoreImageView::renderedImage() const
 {
-    return m_document.render().toImage();
+    return m_document.renderImage();
 }
 
 void OVNCoreImageView::setWhitePoint(const QColor &colour)
