@@ -67,6 +67,67 @@ void sample(const OVNLinearImage &img, double x, double y, float *out)
     }
 }
 
+// x' = a x + b y + c, y' = d x + e y + f.
+struct Affine
+{
+    double a = 1, b = 0, c = 0, d = 0, e = 1, f = 0;
+    // This map applied after `first`.
+    Affine after(const Affine &first) const
+    {
+        return {a * first.a + b * first.d, a * first.b + b * first.e, a * first.c + b * first.f + c,
+                d * first.a + e * first.d, d * first.b + e * first.e, d * first.c + e * first.f + f};
+    }
+};
+
+// A picture of outW x outH whose pixel centres map through `map` into `src` (continuous
+// coordinates, pixel i covering [i, i + 1)), sampled bilinearly; transparent outside.
+OVNLinearImage resample(const OVNLinearImage &src, int outW, int outH, const Affine &map, int threads)
+{
+    OVNLinearImage out = OVNLinearImage::allocate(outW, outH);
+    forRows(outH, threads, [&](int y) {
+        float *d = out.row(y);
+        const double oy = y + 0.5;
+        for (int x = 0; x < outW; ++x, d += 4) {
+            const double ox = x + 0.5;
+            const double sx = map.a * ox + map.b * oy + map.c - 0.5, sy = map.d * ox + map.e * oy + map.f - 0.5;
+            const double fx0 = std::floor(sx), fy0 = std::floor(sy);
+            const int x0 = int(fx0), y0 = int(fy0);
+            const float fx = float(sx - fx0), fy = float(sy - fy0);
+            if (x0 >= 0 && y0 >= 0 && x0 + 1 < src.width && y0 + 1 < src.height) {
+                const float *p0 = src.row(y0) + std::size_t(x0) * 4, *p1 = src.row(y0 + 1) + std::size_t(x0) * 4;
+                const float w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
+                for (int c = 0; c < 4; ++c)
+                    d[c] = w00 * p0[c] + w10 * p0[4 + c] + w01 * p1[c] + w11 * p1[4 + c];
+            } else {
+                sample(src, sx + 0.5, sy + 0.5, d);
+            }
+        }
+    });
+    return out;
+}
+
+// From the chain's geometric result (straighten, then turn) back to the source's coordinates.
+Affine geometricToSource(int width, int height, const OVNAdjustValues &v)
+{
+    OVNAdjustValues straightenOnly;
+    straightenOnly.straighten = v.straighten;
+    int sw = width, sh = height;
+    geometricSize(width, height, straightenOnly, &sw, &sh);
+    Affine unturn;
+    if (v.rotation == 90)
+        unturn = {0, 1, 0, -1, 0, double(sh)};
+    else if (v.rotation == 180)
+        unturn = {-1, 0, double(sw), 0, -1, double(sh)};
+    else if (v.rotation == 270)
+        unturn = {0, -1, double(sw), 1, 0, 0};
+    Affine unstraighten;
+    if (v.straighten != 0) {
+        const double a = v.straighten * M_PI / 180, c = std::cos(a), s = std::sin(a);
+        unstraighten = {c, -s, -c * sw / 2 + s * sh / 2 + width / 2.0, s, c, -s * sw / 2 - c * sh / 2 + height / 2.0};
+    }
+    return unstraighten.after(unturn);
+}
+
 double lanczos3(double x)
 {
     x = std::abs(x);
@@ -287,10 +348,33 @@ std::unique_ptr<T[]> scratch(std::size_t n)
     return std::make_unique_for_overwrite<T[]>(n);
 }
 
-// The colour stages from `in` to the rows `store(y, row)` receives, in three row-parallel passes at
-// most; `work` (as large as `in`, or `in`'s own storage) holds the rows in between. Sharpening: a
-// luminance sharpen (the luma's detail against its 3x3 box added to every channel), then an unsharp
-// mask (Gaussian sigma 2.5 on the colour channels) with half the amount.
+// Runs fn(i) for i in [0, count) on up to `threads` workers, one index at a time as they come free.
+void forEach(int count, int threads, const std::function<void(int)> &fn)
+{
+    const int n = std::min(threadCount(threads), count);
+    if (n <= 1) {
+        for (int i = 0; i < count; ++i)
+            fn(i);
+        return;
+    }
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
+            fn(i);
+    };
+    std::vector<std::jthread> workers;
+    workers.reserve(n - 1);
+    for (int t = 1; t < n; ++t)
+        workers.emplace_back(work);
+    work();
+}
+
+// The colour stages from `in` to the rows `store(y, row)` receives; `work` (as large as `in`, or
+// `in`'s own storage) holds the rows after the stages before sharpening, and is not changed
+// afterwards. Sharpening: a luminance sharpen (the luma's detail against its 3x3 box added to every
+// channel), then an unsharp mask (Gaussian sigma 2.5 on the colour channels) with half the amount.
+// It runs by bands of rows, each with the rows around it that the blur needs, so that its
+// intermediate pictures stay small; every row comes out the same whatever the band.
 template<typename Store>
 void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v, int threads, Store store)
 {
@@ -307,19 +391,19 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
     if (!k.sharpen) {
         forRows(h, threads, [&](int y) {
             float *row = firstStages(y);
-            pointwise(k, false, row, w);
-            store(y, row);
+            if (k.anyAfter()) {
+                thread_local std::vector<float> out;
+                out.assign(row, row + rowFloats);
+                pointwise(k, false, out.data(), w);
+                store(y, out.data());
+            } else {
+                store(y, row);
+            }
         });
         return;
     }
-    // Pass 1: the stages before sharpening, and the luma.
-    auto luma = scratch<float>(std::size_t(w) * h);
-    forRows(h, threads, [&](int y) {
-        const float *row = firstStages(y);
-        float *l = luma.get() + std::size_t(y) * w;
-        for (int x = 0; x < w; ++x)
-            l[x] = kLumaR * row[x * 4] + kLumaG * row[x * 4 + 1] + kLumaB * row[x * 4 + 2];
-    });
+    forRows(h, threads, [&](int y) { firstStages(y); });
+
     constexpr double sigma = 2.5;
     constexpr int r = 8; // ceil(3 sigma)
     float kernel[2 * r + 1];
@@ -331,69 +415,79 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
         for (int i = 0; i <= 2 * r; ++i)
             kernel[i] = float(raw[i] / sum);
     }
-    // Pass 2: the luminance sharpen in place (it reads only the luma around a pixel), then the
-    // Gaussian across the row's colour, as shifted whole-row sums over the row with its edge
-    // pixels repeated, which vectorise.
-    const float amount = k.sharpness;
+    const float amount = k.sharpness, half = amount / 2;
     const std::size_t rgbFloats = std::size_t(w) * 3;
-    auto across = scratch<float>(std::size_t(h) * rgbFloats);
-    forRows(h, threads, [&](int y) {
-        thread_local std::vector<float> column, padded;
-        column.resize(std::size_t(w) + 2);
-        padded.resize(rgbFloats + std::size_t(2 * r) * 3);
-        const float *up = luma.get() + std::size_t(std::max(y - 1, 0)) * w;
-        const float *mid = luma.get() + std::size_t(y) * w;
-        const float *down = luma.get() + std::size_t(std::min(y + 1, h - 1)) * w;
+    constexpr int band = 64;
+    const auto lumaOf = [&](int y, float *l) {
+        const float *row = work + std::size_t(y) * rowFloats;
         for (int x = 0; x < w; ++x)
-            column[x + 1] = up[x] + mid[x] + down[x];
-        column[0] = column[1];
-        column[w + 1] = column[w];
-        float *row = work + y * rowFloats;
-        float *rgb = padded.data() + std::size_t(r) * 3;
-        for (int x = 0; x < w; ++x) {
-            const float box = column[x] + column[x + 1] + column[x + 2];
-            const float detail = amount * (mid[x] - box * (1.0f / 9));
-            float *p = row + x * 4;
-            const float alpha = p[3];
-            for (int c = 0; c < 3; ++c)
-                rgb[x * 3 + c] = p[c] = std::min(std::max(p[c] + detail * alpha, 0.0f), alpha);
-        }
-        for (int i = 0; i < r; ++i)
-            for (int c = 0; c < 3; ++c) {
-                padded[std::size_t(i) * 3 + c] = rgb[c];
-                padded[rgbFloats + std::size_t(r + i) * 3 + c] = rgb[rgbFloats - 3 + c];
+            l[x] = kLumaR * row[x * 4] + kLumaG * row[x * 4 + 1] + kLumaB * row[x * 4 + 2];
+    };
+    forEach((h + band - 1) / band, threads, [&](int index) {
+        const int y0 = index * band, y1 = std::min(h, y0 + band);
+        const int lo = std::max(0, y0 - r), hi = std::min(h, y1 + r);
+        const int lumaLo = std::max(0, lo - 1), lumaHi = std::min(h, hi + 1);
+        std::vector<float> luma(std::size_t(lumaHi - lumaLo) * w);
+        for (int y = lumaLo; y < lumaHi; ++y)
+            lumaOf(y, luma.data() + std::size_t(y - lumaLo) * w);
+        auto lumaRow = [&](int y) { return luma.data() + std::size_t(std::clamp(y, 0, h - 1) - lumaLo) * w; };
+        // The luminance-sharpened colour of rows lo..hi, and its Gaussian across the row (as
+        // shifted whole-row sums over the row with its edge pixels repeated, which vectorise).
+        std::vector<float> sharp(std::size_t(hi - lo) * rgbFloats), across(std::size_t(hi - lo) * rgbFloats);
+        std::vector<float> column(std::size_t(w) + 2), padded(rgbFloats + std::size_t(2 * r) * 3);
+        for (int y = lo; y < hi; ++y) {
+            const float *up = lumaRow(y - 1), *mid = lumaRow(y), *down = lumaRow(y + 1);
+            for (int x = 0; x < w; ++x)
+                column[x + 1] = up[x] + mid[x] + down[x];
+            column[0] = column[1];
+            column[w + 1] = column[w];
+            const float *row = work + std::size_t(y) * rowFloats;
+            float *rgb = sharp.data() + std::size_t(y - lo) * rgbFloats;
+            for (int x = 0; x < w; ++x) {
+                const float box = column[x] + column[x + 1] + column[x + 2];
+                const float detail = amount * (mid[x] - box * (1.0f / 9));
+                const float alpha = row[x * 4 + 3];
+                for (int c = 0; c < 3; ++c)
+                    rgb[x * 3 + c] = std::min(std::max(row[x * 4 + c] + detail * alpha, 0.0f), alpha);
             }
-        float *d = across.get() + y * rgbFloats;
-        std::fill_n(d, rgbFloats, 0.0f);
-        for (int i = 0; i <= 2 * r; ++i) {
-            const float kw = kernel[i];
-            const float *src = padded.data() + std::size_t(i) * 3;
-            for (std::size_t j = 0; j < rgbFloats; ++j)
-                d[j] += kw * src[j];
+            std::copy_n(rgb, rgbFloats, padded.data() + std::size_t(r) * 3);
+            for (int i = 0; i < r; ++i)
+                for (int c = 0; c < 3; ++c) {
+                    padded[std::size_t(i) * 3 + c] = rgb[c];
+                    padded[rgbFloats + std::size_t(r + i) * 3 + c] = rgb[rgbFloats - 3 + c];
+                }
+            float *d = across.data() + std::size_t(y - lo) * rgbFloats;
+            std::fill_n(d, rgbFloats, 0.0f);
+            for (int i = 0; i <= 2 * r; ++i) {
+                const float kw = kernel[i];
+                const float *src = padded.data() + std::size_t(i) * 3;
+                for (std::size_t j = 0; j < rgbFloats; ++j)
+                    d[j] += kw * src[j];
+            }
         }
-    });
-    luma.reset();
-    // Pass 3: the Gaussian down, the unsharp mask, the stages after sharpening, and the store.
-    const float half = amount / 2;
-    forRows(h, threads, [&](int y) {
-        thread_local std::vector<float> blurred;
-        blurred.assign(rgbFloats, 0.0f);
-        for (int i = 0; i <= 2 * r; ++i) {
-            const float *s = across.get() + std::size_t(std::clamp(y + i - r, 0, h - 1)) * rgbFloats;
-            const float kw = kernel[i];
-            for (std::size_t j = 0; j < rgbFloats; ++j)
-                blurred[j] += kw * s[j];
+        // The Gaussian down, the unsharp mask, the stages after sharpening, and the store.
+        std::vector<float> blurred(rgbFloats), out(rowFloats);
+        for (int y = y0; y < y1; ++y) {
+            std::fill(blurred.begin(), blurred.end(), 0.0f);
+            for (int i = 0; i <= 2 * r; ++i) {
+                const float *s = across.data() + std::size_t(std::clamp(y + i - r, 0, h - 1) - lo) * rgbFloats;
+                const float kw = kernel[i];
+                for (std::size_t j = 0; j < rgbFloats; ++j)
+                    blurred[j] += kw * s[j];
+            }
+            const float *row = work + std::size_t(y) * rowFloats;
+            const float *rgb = sharp.data() + std::size_t(y - lo) * rgbFloats;
+            for (int x = 0; x < w; ++x) {
+                const float alpha = row[x * 4 + 3];
+                for (int c = 0; c < 3; ++c) {
+                    const float p = rgb[x * 3 + c];
+                    out[x * 4 + c] = std::min(std::max(p + half * (p - blurred[x * 3 + c]), 0.0f), alpha);
+                }
+                out[x * 4 + 3] = alpha;
+            }
+            pointwise(k, false, out.data(), w);
+            store(y, out.data());
         }
-        float *row = work + y * rowFloats;
-        const float *b = blurred.data();
-        for (int x = 0; x < w; ++x) {
-            float *p = row + x * 4;
-            const float alpha = p[3];
-            for (int c = 0; c < 3; ++c)
-                p[c] = std::min(std::max(p[c] + half * (p[c] - b[x * 3 + c]), 0.0f), alpha);
-        }
-        pointwise(k, false, row, w);
-        store(y, row);
     });
 }
 
@@ -477,29 +571,21 @@ double fitZoom(int width, int height, int maxWidth, int maxHeight, int *outWidth
 
 OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v, int threads)
 {
-    OVNLinearImage img = source;
-    if (img.isNull())
-        return img;
+    if (source.isNull())
+        return {};
+    // Each stage reads the one before without copying the source first.
+    OVNLinearImage straightened;
     if (v.straighten != 0) {
         // Counter-clockwise as seen on screen; the picture grows to the turned bounds.
-        const double a = v.straighten * M_PI / 180, c = std::cos(a), s = std::sin(a);
-        const double w = img.width, h = img.height;
-        int ow = 0, oh = 0;
         OVNAdjustValues straightenOnly;
         straightenOnly.straighten = v.straighten;
-        geometricSize(img.width, img.height, straightenOnly, &ow, &oh);
-        OVNLinearImage out = OVNLinearImage::allocate(ow, oh);
-        forRows(oh, threads, [&](int y) {
-            float *d = out.row(y);
-            for (int x = 0; x < ow; ++x) {
-                // Output centre-relative point, rotated back (screen y runs down).
-                const double dx = x + 0.5 - ow / 2.0, dy = y + 0.5 - oh / 2.0;
-                const double sx = c * dx - s * dy + w / 2, sy = s * dx + c * dy + h / 2;
-                sample(img, sx, sy, d + std::size_t(x) * 4);
-            }
-        });
-        img = std::move(out);
+        int ow = 0, oh = 0;
+        geometricSize(source.width, source.height, straightenOnly, &ow, &oh);
+        OVNLinearImage out = resample(source, ow, oh, geometricToSource(source.width, source.height, straightenOnly),
+                                      threads);
+        straightened = std::move(out);
     }
+    const OVNLinearImage &img = v.straighten != 0 ? straightened : source;
     if (v.rotation == 90 || v.rotation == 180 || v.rotation == 270) {
         const bool swap = v.rotation != 180;
         OVNLinearImage out = OVNLinearImage::allocate(swap ? img.height : img.width, swap ? img.width : img.height);
@@ -520,9 +606,9 @@ OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v,
                 std::copy_n(img.row(sy) + std::size_t(sx) * 4, 4, d + std::size_t(x) * 4);
             }
         });
-        img = std::move(out);
+        return out;
     }
-    return img;
+    return v.straighten != 0 ? std::move(straightened) : source;
 }
 
 OVNLinearImage scaleToFit(const OVNLinearImage &img, int maxWidth, int maxHeight, double *zoom, int threads)
@@ -574,7 +660,14 @@ void colour(OVNLinearImage &img, const OVNAdjustValues &v, int threads)
 {
     if (img.isNull())
         return;
-    colourRows(img, img.pixels.data(), v, threads, [](int, const float *) {});
+    // The rows come out while others still read theirs around them: work on a copy.
+    OVNLinearImage copy = img;
+    const std::size_t rowFloats = std::size_t(img.width) * 4;
+    colourRows(copy, copy.pixels.data(), v, threads, [&](int y, const float *row) {
+        float *target = img.row(y);
+        if (row != target)
+            std::copy_n(row, rowFloats, target);
+    });
 }
 
 QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &v, int threads)
@@ -595,7 +688,18 @@ QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, 
 {
     if (values.straighten == 0 && values.rotation != 90 && values.rotation != 180 && values.rotation != 270)
         return colourToImage(source, values, threads);
-    return colourToImage(geometric(source, values, threads), values, threads);
+    // The turned picture is ours alone: the colour stages work in its storage.
+    OVNLinearImage turned = geometric(source, values, threads);
+    if (turned.isNull())
+        return {};
+    QImage out(turned.width, turned.height, QImage::Format_RGBA8888);
+    if (out.isNull())
+        return {};
+    const auto &lut = srgbTable();
+    colourRows(turned, turned.pixels.data(), values, threads,
+               [&](int y, const float *row) { storeRow8(row, out.scanLine(y), turned.width, lut); });
+    out.setColorSpace(QColorSpace::SRgb);
+    return out;
 }
 
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads)
@@ -674,15 +778,42 @@ const OVNLinearImage &OVNAdjustPreviewCache::geometricAtSize(const std::shared_p
                                                              const OVNAdjustValues &values, int maxWidth,
                                                              int maxHeight, int threads)
 {
-    if (source_ != source || rotation_ != values.rotation || straighten_ != values.straighten || maxWidth_ != maxWidth
-        || maxHeight_ != maxHeight) {
-        cached_ = OVNAdjustChain::scaleToFit(OVNAdjustChain::geometric(*source, values, threads), maxWidth, maxHeight,
-                                             &zoom_, threads);
+    // The source is shrunk once for the box (enough for either orientation); straighten and turn
+    // then resample only the display-size picture, so that they follow the slider too.
+    if (source_ != source || maxWidth_ != maxWidth || maxHeight_ != maxHeight) {
+        const int w = source->width, h = source->height;
+        const double z0 = std::max(OVNAdjustChain::fitZoom(w, h, maxWidth, maxHeight),
+                                   OVNAdjustChain::fitZoom(h, w, maxWidth, maxHeight));
+        if (z0 < 1)
+            prescaled_ = OVNAdjustChain::scaleToFit(*source, std::max(1, int(std::lround(w * z0))),
+                                                    std::max(1, int(std::lround(h * z0))), nullptr, threads);
+        else
+            prescaled_ = *source;
         source_ = source;
-        rotation_ = values.rotation;
-        straighten_ = values.straighten;
         maxWidth_ = maxWidth;
         maxHeight_ = maxHeight;
+        rotation_ = -1;
+    }
+    if (rotation_ != values.rotation || straighten_ != values.straighten) {
+        int gw = 0, gh = 0, dw = 0, dh = 0;
+        OVNAdjustChain::geometricSize(source->width, source->height, values, &gw, &gh);
+        zoom_ = OVNAdjustChain::fitZoom(gw, gh, maxWidth, maxHeight, &dw, &dh);
+        // Display pixels to the whole picture's geometric result, to the source, to the shrunk source.
+        const OVNAdjustChain::Affine toGeometric{double(gw) / dw, 0, 0, 0, double(gh) / dh, 0};
+        const OVNAdjustChain::Affine toPrescaled{double(prescaled_.width) / source->width, 0, 0, 0,
+                                                 double(prescaled_.height) / source->height, 0};
+        const bool plain = values.straighten == 0 && values.rotation != 90 && values.rotation != 180
+            && values.rotation != 270;
+        if (plain && dw == prescaled_.width && dh == prescaled_.height)
+            cached_ = prescaled_;
+        else
+            cached_ = OVNAdjustChain::resample(
+                prescaled_, dw, dh,
+                toPrescaled.after(OVNAdjustChain::geometricToSource(source->width, source->height, values))
+                    .after(toGeometric),
+                threads);
+        rotation_ = values.rotation;
+        straighten_ = values.straighten;
     }
     return cached_;
 }

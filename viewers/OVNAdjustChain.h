@@ -8,6 +8,33 @@
 #include <optional>
 #include <vector>
 
+// Leaves new elements uninitialised: every stage writes all of its output, and zero-filling
+// hundreds of megabytes first would cost more than some stages.
+template<typename T>
+struct OVNUninitialisedAllocator : std::allocator<T>
+{
+    template<typename U>
+    struct rebind
+    {
+        using other = OVNUninitialisedAllocator<U>;
+    };
+    OVNUninitialisedAllocator() = default;
+    template<typename U>
+    OVNUninitialisedAllocator(const OVNUninitialisedAllocator<U> &) noexcept
+    {
+    }
+    template<typename U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template<typename U, typename... Args>
+    void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // The adjustment window's filter chain, without widgets: pictures in float, premultiplied RGBA,
 // linear light. Geometric stages (straighten, turn, fit-to-view scaling) work on premultiplied
 // values; colour formulas see unpremultiplied ones.
@@ -15,7 +42,7 @@ struct OVNLinearImage
 {
     int width = 0;
     int height = 0;
-    std::vector<float> pixels; // width * height * 4, premultiplied linear RGBA
+    std::vector<float, OVNUninitialisedAllocator<float>> pixels; // width * height * 4, premultiplied linear RGBA
 
     bool isNull() const { return width <= 0 || height <= 0; }
     float *row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
@@ -92,6 +119,7 @@ private:
                                           const OVNAdjustValues &values, int maxWidth, int maxHeight, int threads);
 
     std::shared_ptr<const OVNLinearImage> source_;
+    OVNLinearImage prescaled_;
     OVNLinearImage cached_;
     double zoom_ = 1;
     int rotation_ = -1, maxWidth_ = -1, maxHeight_ = -1;

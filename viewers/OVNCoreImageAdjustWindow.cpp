@@ -25,7 +25,6 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
@@ -132,15 +131,23 @@ double numberFromText(const QString &text)
     return ok && std::isfinite(value) ? value : 0;
 }
 
-QImage flattenedOverBlack(const QImage &image)
+// JPEG has no transparency: the colour over black, in the picture's own storage. A picture from
+// the chain is 8-bit RGBA with straight alpha.
+void flattenOverBlack(QImage &image)
 {
-    QImage flat(image.size(), QImage::Format_RGB32);
-    flat.fill(Qt::black);
-    flat.setColorSpace(image.colorSpace());
-    QPainter painter(&flat);
-    painter.drawImage(0, 0, image);
-    painter.end();
-    return flat;
+    if (!image.hasAlphaChannel())
+        return;
+    if (image.format() != QImage::Format_RGBA8888)
+        image = image.convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < image.height(); ++y) {
+        uchar *p = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x, p += 4) {
+            const int a = p[3];
+            for (int c = 0; c < 3; ++c)
+                p[c] = uchar((p[c] * a + 127) / 255);
+        }
+    }
+    image.reinterpretAsFormat(QImage::Format_RGBX8888);
 }
 
 void paintWell(QPushButton *well, const QColor &colour)
@@ -517,7 +524,7 @@ bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat for
     bool ok = !image.isNull() && !path.isEmpty();
     if (ok) {
         if (format == ExportFormat::Jpeg)
-            image = flattenedOverBlack(image);
+            flattenOverBlack(image);
         // Written beside the target and renamed over it at the end, so that a failure leaves
         // neither a partial file nor a damaged old one.
         QSaveFile file(target);

@@ -116,7 +116,7 @@ TEST(OVNAdjustChain, ExtentsOfGeometricStages)
 
 TEST(OVNAdjustChain, SameResultForAnyThreadCountAndRoundTrip)
 {
-    QImage src(67, 45, QImage::Format_RGBA8888);
+    QImage src(67, 150, QImage::Format_RGBA8888); // several bands of rows
     for (int y = 0; y < src.height(); ++y)
         for (int x = 0; x < src.width(); ++x)
             src.setPixelColor(x, y, QColor((x * 37) % 256, (y * 53) % 256, (x * y) % 256, 255 - (x % 3) * 40));
