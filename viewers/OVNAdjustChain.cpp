@@ -248,10 +248,28 @@ struct ColourParams
     bool anyAfter() const { return whitePoint || sepia; }
 };
 
+// Wider vector units where the processor has them; every element is computed alone, by the same
+// operations, so the result does not depend on which version runs.
+#define OVN_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+
+// d = k * s over n floats.
+OVN_VECTOR_CLONES void setScaled(float *__restrict d, const float *__restrict s, float k, std::size_t n)
+{
+    for (std::size_t j = 0; j < n; ++j)
+        d[j] = k * s[j];
+}
+
+// d += k * s over n floats.
+OVN_VECTOR_CLONES void addScaled(float *__restrict d, const float *__restrict s, float k, std::size_t n)
+{
+    for (std::size_t j = 0; j < n; ++j)
+        d[j] += k * s[j];
+}
+
 // The pointwise stages before sharpening (before = true) or after it, on a row of premultiplied
 // pixels in place; the formulas see straight colour. Each stage is one simple loop over planes of
 // the row, so that the compiler can vectorise it.
-void pointwise(const ColourParams &k, bool before, float *p, int n)
+OVN_VECTOR_CLONES void pointwise(const ColourParams &k, bool before, float *p, int n)
 {
     if (before ? !k.anyBefore() : !k.anyAfter())
         return;
@@ -427,13 +445,14 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
         const int y0 = index * band, y1 = std::min(h, y0 + band);
         const int lo = std::max(0, y0 - r), hi = std::min(h, y1 + r);
         const int lumaLo = std::max(0, lo - 1), lumaHi = std::min(h, hi + 1);
-        std::vector<float> luma(std::size_t(lumaHi - lumaLo) * w);
+        auto luma = scratch<float>(std::size_t(lumaHi - lumaLo) * w);
         for (int y = lumaLo; y < lumaHi; ++y)
-            lumaOf(y, luma.data() + std::size_t(y - lumaLo) * w);
-        auto lumaRow = [&](int y) { return luma.data() + std::size_t(std::clamp(y, 0, h - 1) - lumaLo) * w; };
+            lumaOf(y, luma.get() + std::size_t(y - lumaLo) * w);
+        auto lumaRow = [&](int y) { return luma.get() + std::size_t(std::clamp(y, 0, h - 1) - lumaLo) * w; };
         // The luminance-sharpened colour of rows lo..hi, and its Gaussian across the row (as
         // shifted whole-row sums over the row with its edge pixels repeated, which vectorise).
-        std::vector<float> sharp(std::size_t(hi - lo) * rgbFloats), across(std::size_t(hi - lo) * rgbFloats);
+        auto sharp = scratch<float>(std::size_t(hi - lo) * rgbFloats);
+        auto across = scratch<float>(std::size_t(hi - lo) * rgbFloats);
         std::vector<float> column(std::size_t(w) + 2), padded(rgbFloats + std::size_t(2 * r) * 3);
         for (int y = lo; y < hi; ++y) {
             const float *up = lumaRow(y - 1), *mid = lumaRow(y), *down = lumaRow(y + 1);
@@ -442,7 +461,7 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
             column[0] = column[1];
             column[w + 1] = column[w];
             const float *row = work + std::size_t(y) * rowFloats;
-            float *rgb = sharp.data() + std::size_t(y - lo) * rgbFloats;
+            float *rgb = sharp.get() + std::size_t(y - lo) * rgbFloats;
             for (int x = 0; x < w; ++x) {
                 const float box = column[x] + column[x + 1] + column[x + 2];
                 const float detail = amount * (mid[x] - box * (1.0f / 9));
@@ -456,27 +475,22 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
                     padded[std::size_t(i) * 3 + c] = rgb[c];
                     padded[rgbFloats + std::size_t(r + i) * 3 + c] = rgb[rgbFloats - 3 + c];
                 }
-            float *d = across.data() + std::size_t(y - lo) * rgbFloats;
-            std::fill_n(d, rgbFloats, 0.0f);
-            for (int i = 0; i <= 2 * r; ++i) {
-                const float kw = kernel[i];
-                const float *src = padded.data() + std::size_t(i) * 3;
-                for (std::size_t j = 0; j < rgbFloats; ++j)
-                    d[j] += kw * src[j];
-            }
+            float *d = across.get() + std::size_t(y - lo) * rgbFloats;
+            setScaled(d, padded.data(), kernel[0], rgbFloats);
+            for (int i = 1; i <= 2 * r; ++i)
+                addScaled(d, padded.data() + std::size_t(i) * 3, kernel[i], rgbFloats);
         }
         // The Gaussian down, the unsharp mask, the stages after sharpening, and the store.
         std::vector<float> blurred(rgbFloats), out(rowFloats);
         for (int y = y0; y < y1; ++y) {
-            std::fill(blurred.begin(), blurred.end(), 0.0f);
-            for (int i = 0; i <= 2 * r; ++i) {
-                const float *s = across.data() + std::size_t(std::clamp(y + i - r, 0, h - 1) - lo) * rgbFloats;
-                const float kw = kernel[i];
-                for (std::size_t j = 0; j < rgbFloats; ++j)
-                    blurred[j] += kw * s[j];
-            }
+            auto acrossRow = [&](int i) {
+                return across.get() + std::size_t(std::clamp(y + i - r, 0, h - 1) - lo) * rgbFloats;
+            };
+            setScaled(blurred.data(), acrossRow(0), kernel[0], rgbFloats);
+            for (int i = 1; i <= 2 * r; ++i)
+                addScaled(blurred.data(), acrossRow(i), kernel[i], rgbFloats);
             const float *row = work + std::size_t(y) * rowFloats;
-            const float *rgb = sharp.data() + std::size_t(y - lo) * rgbFloats;
+            const float *rgb = sharp.get() + std::size_t(y - lo) * rgbFloats;
             for (int x = 0; x < w; ++x) {
                 const float alpha = row[x * 4 + 3];
                 for (int c = 0; c < 3; ++c) {
