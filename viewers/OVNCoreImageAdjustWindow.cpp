@@ -9,6 +9,8 @@
 #include "viewers/OVNCoreImageView.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QEventLoop>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -32,7 +34,9 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -520,23 +524,47 @@ QString OVNCoreImageAdjustWindow::exportPath(const QString &path, ExportFormat f
 bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat format, int quality, bool reveal)
 {
     const QString target = exportPath(path, format);
-    QImage image = m_preview->hasImage() ? m_preview->renderedImage() : QImage();
-    bool ok = !image.isNull() && !path.isEmpty();
+    bool ok = m_preview->hasImage() && !path.isEmpty();
     if (ok) {
-        if (format == ExportFormat::Jpeg)
-            flattenOverBlack(image);
-        // Written beside the target and renamed over it at the end, so that a failure leaves
-        // neither a partial file nor a damaged old one.
-        QSaveFile file(target);
-        ok = file.open(QIODevice::WriteOnly);
-        if (ok) {
+        // The whole-size rendering and the encoding take seconds for a camera's picture: they run
+        // on a worker while the window, disabled, keeps drawing.
+        auto job = [render = m_preview->renderJob(), target, format, quality] {
+            QImage image = render();
+            if (image.isNull())
+                return false;
+            if (format == ExportFormat::Jpeg)
+                flattenOverBlack(image);
+            // Written beside the target and renamed over it at the end, so that a failure leaves
+            // neither a partial file nor a damaged old one.
+            QSaveFile file(target);
+            if (!file.open(QIODevice::WriteOnly))
+                return false;
             QImageWriter writer(&file, format == ExportFormat::Jpeg ? "jpeg" : "tiff");
             if (format == ExportFormat::Jpeg)
                 writer.setQuality(std::clamp(quality, 0, 100));
             else
                 writer.setCompression(1); // LZW
-            ok = writer.write(image) && file.commit();
-        }
+            return writer.write(image) && file.commit();
+        };
+        m_busy = true;
+        centralWidget()->setEnabled(false);
+        for (QAction *action : std::as_const(m_actions))
+            action->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        QEventLoop loop;
+        std::atomic<bool> written = false;
+        std::thread worker([&] {
+            written = job();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        worker.join();
+        QApplication::restoreOverrideCursor();
+        for (QAction *action : std::as_const(m_actions))
+            action->setEnabled(true);
+        centralWidget()->setEnabled(true);
+        m_busy = false;
+        ok = written;
     }
     if (!ok) {
         Alerts::show({localized("Failed to save file"),
@@ -744,6 +772,10 @@ void OVNCoreImageAdjustWindow::loadSettingsFromDictionary(const QVariantMap &set
 
 void OVNCoreImageAdjustWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_busy) { // an export is being written
+        event->ignore();
+        return;
+    }
     m_defaults.setString(QString::fromLatin1(saveState().toBase64()), toolbarStateKey());
     m_loader->cancel();
     QMainWindow::closeEvent(event);

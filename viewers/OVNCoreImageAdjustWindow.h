@@ -130,6 +130,7 @@ private:
     QString m_fileName;
     OVNOrientation::Turn m_turn;
     bool m_failed = false;
+    bool m_busy = false; // an export is running
     ExportFormat m_exportFormat = ExportFormat::Jpeg;
     int m_exportQuality = 90;
     bool m_exportReveal = false;

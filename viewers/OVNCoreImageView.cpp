@@ -125,6 +125,13 @@ QImage OVNCoreImageView::renderedImage() const
     return m_document.renderImage();
 }
 
+std::function<QImage()> OVNCoreImageView::renderJob() const
+{
+    return [source = m_document.sharedSource(), values = m_document.values] {
+        return source ? OVNAdjustChain::renderImage(*source, values) : QImage();
+    };
+}
+
 void OVNCoreImageView::setWhitePoint(const QColor &colour)
 {
     if (!colour.isValid()) {

@@ -6,6 +6,7 @@
 #include <QPointF>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 // The adjustment window's preview: holds the picture being adjusted, shows the chain's result
@@ -26,6 +27,8 @@ public:
     bool hasImage() const { return !m_document.source().isNull(); }
     // The whole chain unscaled, as 8-bit sRGB with straight alpha: what export writes.
     QImage renderedImage() const;
+    // The same as a job for another thread: it holds what it needs, whatever the view does meanwhile.
+    std::function<QImage()> renderJob() const;
 
     void setExposure(double value) { m_document.values.exposure = value; }
     void setGamma(double value) { m_document.values.gamma = value; }
