@@ -1,3 +1,4 @@
+#include "formats/SyntheticDng.h"
 #include "platform/UserDefaults.h"
 #include "support/ScriptedAlertPresenter.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
@@ -347,8 +348,17 @@ TEST(OVNCoreImageAdjustTest, LoadsTurnedOrFailsWithTheSheet)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("not a picture");
     file.close();
+    // A camera's RAW file comes whole, not reduced.
+    const QString raw = f.dir.filePath(QStringLiteral("camera.dng"));
+    syntheticdng::Options options;
+    options.width = 256;
+    options.height = 128;
+    QFile rawFile(raw);
+    ASSERT_TRUE(rawFile.open(QIODevice::WriteOnly));
+    rawFile.write(syntheticdng::make(options));
+    rawFile.close();
 
-    for (const QString &path : {good, junk}) {
+    for (const QString &path : {good, raw, junk}) {
         QPointer<W> w = f.window();
         w->setOnLoadOrientation(6);
         QEventLoop loop;
@@ -363,11 +373,11 @@ TEST(OVNCoreImageAdjustTest, LoadsTurnedOrFailsWithTheSheet)
         EXPECT_TRUE(w->preview()->showsLoadingTag());
         loop.exec();
         EXPECT_EQ(w->windowTitle(), QStringLiteral("Adjust Image - ") + QFileInfo(path).fileName());
-        if (path == good) {
+        if (path != junk) {
             ASSERT_TRUE(loaded);
             EXPECT_FALSE(w->preview()->showsLoadingTag());
             EXPECT_EQ(w->preview()->rotation(), 90);
-            EXPECT_EQ(w->preview()->renderedImage().size(), QSize(30, 60));
+            EXPECT_EQ(w->preview()->renderedImage().size(), path == good ? QSize(30, 60) : QSize(128, 256));
             w->close();
         } else {
             EXPECT_FALSE(loaded);
