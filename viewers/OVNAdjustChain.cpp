@@ -87,13 +87,14 @@ OVNLinearImage resample(const OVNLinearImage &src, int outW, int outH, const Aff
     forRows(outH, threads, [&](int y) {
         float *d = out.row(y);
         const double oy = y + 0.5;
+        // The row's start and step in the source, less half a pixel for the pixel centres.
+        const double rowX = map.b * oy + map.c - 0.5 + map.a * 0.5, rowY = map.e * oy + map.f - 0.5 + map.d * 0.5;
         for (int x = 0; x < outW; ++x, d += 4) {
-            const double ox = x + 0.5;
-            const double sx = map.a * ox + map.b * oy + map.c - 0.5, sy = map.d * ox + map.e * oy + map.f - 0.5;
-            const double fx0 = std::floor(sx), fy0 = std::floor(sy);
-            const int x0 = int(fx0), y0 = int(fy0);
-            const float fx = float(sx - fx0), fy = float(sy - fy0);
+            const double sx = rowX + map.a * x, sy = rowY + map.d * x;
+            // Truncation floors above -1; anything further left or up is outside anyway.
+            const int x0 = int(sx + 1) - 1, y0 = int(sy + 1) - 1;
             if (x0 >= 0 && y0 >= 0 && x0 + 1 < src.width && y0 + 1 < src.height) {
+                const float fx = float(sx - x0), fy = float(sy - y0);
                 const float *p0 = src.row(y0) + std::size_t(x0) * 4, *p1 = src.row(y0 + 1) + std::size_t(x0) * 4;
                 const float w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
                 for (int c = 0; c < 4; ++c)
