@@ -870,28 +870,43 @@ const OVNLinearImage &OVNAdjustDocument::source() const
     return source_ ? *source_ : empty;
 }
 
-bool OVNAdjustDocument::cropToView(double x1, double y1, double x2, double y2, double originX, double originY,
-                                   double zoom)
+std::optional<OVNLinearImage> OVNAdjustDocument::croppedToView(const OVNLinearImage &source,
+                                                               const OVNAdjustValues &values, double x1, double y1,
+                                                               double x2, double y2, double originX, double originY,
+                                                               double zoom)
 {
-    if (zoom <= 0 || source().isNull())
-        return false;
+    if (zoom <= 0 || source.isNull())
+        return std::nullopt;
     const double left = std::max(0.0, std::min(x1, x2) - originX), top = std::max(0.0, std::min(y1, y2) - originY);
     const double right = std::max(x1, x2) - originX, bottom = std::max(y1, y2) - originY;
     if (right <= left || bottom <= top)
-        return false;
+        return std::nullopt;
     // A hair of slack, so that a rectangle given in picture pixels times the zoom maps back exactly.
     constexpr double slack = 1e-6;
     const int x = int(std::floor(left / zoom + slack)), y = int(std::floor(top / zoom + slack));
     const int r = int(std::ceil(right / zoom - slack)), b = int(std::ceil(bottom / zoom - slack));
-    const OVNLinearImage turned = OVNAdjustChain::geometric(source(), values);
-    OVNLinearImage cropped = OVNAdjustChain::crop(turned, x, y, r - x, b - y);
+    OVNLinearImage cropped = OVNAdjustChain::crop(OVNAdjustChain::geometric(source, values), x, y, r - x, b - y);
     if (cropped.isNull())
-        return false;
+        return std::nullopt;
+    return cropped;
+}
+
+void OVNAdjustDocument::takeCrop(OVNLinearImage cropped)
+{
     if (!revert_)
         revert_ = Revert{source_, values.rotation, values.straighten};
     source_ = std::make_shared<const OVNLinearImage>(std::move(cropped));
     values.rotation = 0;
     values.straighten = 0;
+}
+
+bool OVNAdjustDocument::cropToView(double x1, double y1, double x2, double y2, double originX, double originY,
+                                   double zoom)
+{
+    std::optional<OVNLinearImage> cropped = croppedToView(source(), values, x1, y1, x2, y2, originX, originY, zoom);
+    if (!cropped)
+        return false;
+    takeCrop(std::move(*cropped));
     return true;
 }
 

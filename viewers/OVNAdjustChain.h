@@ -152,6 +152,12 @@ public:
     // the view and its zoom factor. The rectangle is clamped to the picture; an empty one does
     // nothing and answers false. Straighten and turn are reset, as they are now in the source.
     bool cropToView(double x1, double y1, double x2, double y2, double originX, double originY, double zoom);
+    // The two halves of that, so that the first can run on another thread: the new source for the
+    // rectangle (none when it is empty), then taking it.
+    static std::optional<OVNLinearImage> croppedToView(const OVNLinearImage &source, const OVNAdjustValues &values,
+                                                       double x1, double y1, double x2, double y2, double originX,
+                                                       double originY, double zoom);
+    void takeCrop(OVNLinearImage cropped);
     // Back to the picture before the first crop, with the turn and straighten it had then.
     void revert();
 

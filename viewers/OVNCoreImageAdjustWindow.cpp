@@ -772,7 +772,7 @@ void OVNCoreImageAdjustWindow::loadSettingsFromDictionary(const QVariantMap &set
 
 void OVNCoreImageAdjustWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_busy) { // an export is being written
+    if (m_busy || m_preview->isBusy()) { // an export is being written or a crop made
         event->ignore();
         return;
     }

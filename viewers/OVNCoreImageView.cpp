@@ -219,14 +219,28 @@ QPointF OVNCoreImageView::imageOrigin() const
 
 bool OVNCoreImageView::cropImage()
 {
-    if (!hasSelection() || !hasImage())
+    if (!hasSelection() || !hasImage() || m_busy)
         return false;
     int w = 0, h = 0;
     OVNAdjustChain::geometricSize(m_document.source().width, m_document.source().height, m_document.values, &w, &h);
     const double zoom = OVNAdjustChain::fitZoom(w, h, width(), height());
     const QPointF origin = imageOrigin();
-    if (!m_document.cropToView(m_first.x(), m_first.y(), m_second.x(), m_second.y(), origin.x(), origin.y(), zoom))
+    // The crop turns the whole picture: on a worker, while the view keeps drawing what it shows
+    // and leaves the picture alone until it is done.
+    std::optional<OVNLinearImage> cropped;
+    m_busy = true;
+    QEventLoop loop;
+    std::thread worker([&, source = m_document.sharedSource(), values = m_document.values, a = m_first, b = m_second] {
+        cropped = OVNAdjustDocument::croppedToView(*source, values, a.x(), a.y(), b.x(), b.y(), origin.x(), origin.y(),
+                                                   zoom);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    m_busy = false;
+    if (!cropped)
         return false;
+    m_document.takeCrop(std::move(*cropped));
     m_first = m_second = QPointF();
     m_dragging = false;
     m_draggedBy = 0;
