@@ -9,6 +9,7 @@
 #include "platform/MessageBoxPresenter.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageLoader.h"
 
 #include <QApplication>
@@ -64,6 +65,7 @@ int main(int argc, char *argv[])
     DrawingKit::installApplicationStyle();
 
     Alerts::setPresenter(std::make_unique<MessageBoxPresenter>());
+    OVNCoreImageAdjustWindow::installFactory();
 
     UserDefaults &defaults = UserDefaults::standard();
     defaults.setArguments(QApplication::arguments());

@@ -4,8 +4,36 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
+
+// Leaves new elements uninitialised: every stage writes all of its output, and zero-filling
+// hundreds of megabytes first would cost more than some stages.
+template<typename T>
+struct OVNUninitialisedAllocator : std::allocator<T>
+{
+    template<typename U>
+    struct rebind
+    {
+        using other = OVNUninitialisedAllocator<U>;
+    };
+    OVNUninitialisedAllocator() = default;
+    template<typename U>
+    OVNUninitialisedAllocator(const OVNUninitialisedAllocator<U> &) noexcept
+    {
+    }
+    template<typename U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template<typename U, typename... Args>
+    void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // The adjustment window's filter chain, without widgets: pictures in float, premultiplied RGBA,
 // linear light. Geometric stages (straighten, turn, fit-to-view scaling) work on premultiplied
@@ -14,7 +42,7 @@ struct OVNLinearImage
 {
     int width = 0;
     int height = 0;
-    std::vector<float> pixels; // width * height * 4, premultiplied linear RGBA
+    std::vector<float, OVNUninitialisedAllocator<float>> pixels; // width * height * 4, premultiplied linear RGBA
 
     bool isNull() const { return width <= 0 || height <= 0; }
     float *row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
@@ -48,12 +76,20 @@ namespace OVNAdjustChain {
 enum Stage { Straighten, Turn, Scale, Exposure, Gamma, ColorControls, Hue, Sharpen, WhitePoint, Sepia };
 std::vector<Stage> stagesFor(const OVNAdjustValues &values, bool scaled);
 
+// The size of the picture after straighten and turn, without computing it.
+void geometricSize(int width, int height, const OVNAdjustValues &values, int *outWidth, int *outHeight);
+// The factor and size scaleToFit gives a picture of that size.
+double fitZoom(int width, int height, int maxWidth, int maxHeight, int *outWidth = nullptr, int *outHeight = nullptr);
 // Straighten, then the orientation turn.
 OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // Shrinks to fit maxWidth x maxHeight (never enlarges); zoom receives the factor used.
 OVNLinearImage scaleToFit(const OVNLinearImage &image, int maxWidth, int maxHeight, double *zoom, int threads = 0);
 // The colour stages (exposure to sepia), in place.
 void colour(OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
+// The colour stages straight to 8-bit sRGB (what toImage() of colour() gives, without the float copy).
+QImage colourToImage(const OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
+// The whole chain unscaled to 8-bit sRGB: what export writes.
+QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The whole chain unscaled: what export and crop use.
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The pixels of rect (x, y, w, h) of image, clamped to it; empty when nothing is left.
@@ -65,43 +101,74 @@ void forRows(int height, int threads, const std::function<void(int)> &fn);
 
 } // namespace OVNAdjustChain
 
+// The geometric stages at display size, kept while the source, turn, straighten and box stay the
+// same, so that a colour change reruns only the colour stages on the display-size picture.
+class OVNAdjustPreviewCache
+{
+public:
+    // The chain with display scaling into maxWidth x maxHeight; zoom receives the factor.
+    OVNLinearImage render(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values,
+                          int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+
+    // The same as 8-bit sRGB, for the screen.
+    QImage renderImage(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values,
+                       int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+
+private:
+    const OVNLinearImage &geometricAtSize(const std::shared_ptr<const OVNLinearImage> &source,
+                                          const OVNAdjustValues &values, int maxWidth, int maxHeight, int threads);
+
+    std::shared_ptr<const OVNLinearImage> source_;
+    OVNLinearImage prescaled_;
+    OVNLinearImage cached_;
+    double zoom_ = 1;
+    int rotation_ = -1, maxWidth_ = -1, maxHeight_ = -1;
+    double straighten_ = 0;
+};
+
 // The picture being adjusted, with crop and revert. A crop bakes only the geometric stages (straighten
 // and turn) into the new source, so the colour stages stay live and apply once in preview and export.
-// The display-size picture after the geometric stages is cached, so a colour change reruns only the
-// colour stages on it.
 class OVNAdjustDocument
 {
 public:
     void setSource(OVNLinearImage source);
-    const OVNLinearImage &source() const { return source_; }
+    const OVNLinearImage &source() const;
+    // The source as shared with a preview worker; replaced, never changed, by crop and revert.
+    std::shared_ptr<const OVNLinearImage> sharedSource() const { return source_; }
     bool canRevert() const { return revert_.has_value(); }
 
     OVNAdjustValues values;
 
     // The chain with display scaling into maxWidth x maxHeight; zoom receives the factor.
-    OVNLinearImage preview(int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+    OVNLinearImage preview(int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0)
+    {
+        return cache_.render(source_, values, maxWidth, maxHeight, zoom, threads);
+    }
     // The chain unscaled: what export writes.
-    OVNLinearImage render(int threads = 0) const { return OVNAdjustChain::render(source_, values, threads); }
+    OVNLinearImage render(int threads = 0) const { return OVNAdjustChain::render(source(), values, threads); }
+    QImage renderImage(int threads = 0) const { return OVNAdjustChain::renderImage(source(), values, threads); }
 
     // Crops to the rectangle between two view points (y down), given where the picture is drawn in
     // the view and its zoom factor. The rectangle is clamped to the picture; an empty one does
     // nothing and answers false. Straighten and turn are reset, as they are now in the source.
     bool cropToView(double x1, double y1, double x2, double y2, double originX, double originY, double zoom);
+    // The two halves of that, so that the first can run on another thread: the new source for the
+    // rectangle (none when it is empty), then taking it.
+    static std::optional<OVNLinearImage> croppedToView(const OVNLinearImage &source, const OVNAdjustValues &values,
+                                                       double x1, double y1, double x2, double y2, double originX,
+                                                       double originY, double zoom);
+    void takeCrop(OVNLinearImage cropped);
     // Back to the picture before the first crop, with the turn and straighten it had then.
     void revert();
 
 private:
-    OVNLinearImage source_;
+    std::shared_ptr<const OVNLinearImage> source_;
     struct Revert
     {
-        OVNLinearImage image;
+        std::shared_ptr<const OVNLinearImage> image;
         int rotation;
         double straighten;
     };
     std::optional<Revert> revert_;
-    // Cache of the geometric stages at display size.
-    OVNLinearImage cached_;
-    double cachedZoom_ = 1;
-    int cachedRotation_ = -1, cachedW_ = -1, cachedH_ = -1;
-    double cachedStraighten_ = 0;
+    OVNAdjustPreviewCache cache_;
 };

@@ -6,6 +6,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageView.h"
 
 #include <QAction>
@@ -45,8 +46,8 @@ const ToolbarItem kItems[] = {
     {"OVNImageViewer ZoomInToolbarItemIdentifier", "Zoom In", "Zoom In", "tbZoomIn", &OVNImageViewer::menuZoomIn},
     {"OVNImageViewer ZoomOutToolbarItemIdentifier", "Zoom Out", "Zoom Out", "tbZoomOut", &OVNImageViewer::menuZoomOut},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
-    // Opens the adjustment window once that exists; until then the item stays disabled.
-    {"OVNImageViewer AdjustToolbarItemIdentifier", "Adjust Image", "Open and adjust image", "tbAdjust", nullptr},
+    {"OVNImageViewer AdjustToolbarItemIdentifier", "Adjust Image", "Open and adjust image", "tbAdjust",
+     &OVNImageViewer::menuAdjust},
 };
 
 const QString kFullResolution = QStringLiteral("OVNImageViewer FullResolutionToolbarItemIdentifier");
@@ -203,6 +204,19 @@ void OVNImageViewer::validateToolbar()
 {
     if (QAction *full = toolbarAction(kFullResolution))
         full->setEnabled(m_shrinkFactor != 0);
+    if (QAction *adjust = toolbarAction(kAdjust))
+        adjust->setEnabled(!m_view->image().isNull());
+}
+
+void OVNImageViewer::menuAdjust()
+{
+    if (m_view->image().isNull())
+        return;
+    // The picture as shown (a RAW file opened reduced stays reduced) and its current turn. The
+    // window lives on its own.
+    auto *adjust = new OVNCoreImageAdjustWindow;
+    adjust->setOnLoadRotation(m_view->rotation());
+    adjust->setImage(m_view->image());
 }
 
 void OVNImageViewer::refreshView()

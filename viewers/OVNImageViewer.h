@@ -50,6 +50,8 @@ public:
     void menuZoomIn();
     void menuZoomOut();
     void menuFullResolution();
+    // Opens an adjustment window on the picture as shown, turned as shown.
+    void menuAdjust();
     // Sizes the image view and the scroll bars for the zoom, the picture and the window.
     void refreshView();
 

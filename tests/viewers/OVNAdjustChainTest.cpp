@@ -116,7 +116,7 @@ TEST(OVNAdjustChain, ExtentsOfGeometricStages)
 
 TEST(OVNAdjustChain, SameResultForAnyThreadCountAndRoundTrip)
 {
-    QImage src(67, 45, QImage::Format_RGBA8888);
+    QImage src(67, 150, QImage::Format_RGBA8888); // several bands of rows
     for (int y = 0; y < src.height(); ++y)
         for (int x = 0; x < src.width(); ++x)
             src.setPixelColor(x, y, QColor((x * 37) % 256, (y * 53) % 256, (x * y) % 256, 255 - (x % 3) * 40));
@@ -133,6 +133,22 @@ TEST(OVNAdjustChain, SameResultForAnyThreadCountAndRoundTrip)
     const OVNLinearImage one = OVNAdjustChain::render(linear, v, 1);
     const OVNLinearImage many = OVNAdjustChain::render(linear, v, 5);
     EXPECT_EQ(one.pixels, many.pixels);
+    // Straight to 8 bits (the screen and export) gives the bytes of the float chain.
+    const QImage direct = OVNAdjustChain::renderImage(linear, v, 3);
+    EXPECT_EQ(direct, one.toImage());
+    // Gamma over the whole range, well within 8-bit rounding of the exact power.
+    OVNLinearImage ramp = OVNLinearImage::allocate(4096, 1);
+    for (int x = 0; x < 4096; ++x) {
+        std::fill_n(ramp.row(0) + x * 4, 3, x / 1024.0f);
+        ramp.row(0)[x * 4 + 3] = 1;
+    }
+    for (double power : {0.1, 0.5, 1.0, 2.2, 3.0}) {
+        OVNLinearImage out = ramp;
+        OVNAdjustChain::colour(out, with([power](auto &v) { v.gamma = power; }), 2);
+        for (int x = 0; x < 4096; ++x)
+            ASSERT_NEAR(out.row(0)[x * 4], std::pow(x / 1024.0, power), 2e-6 * std::max(1.0, std::pow(4.0, power)))
+                << power << " at " << x;
+    }
     double z1 = 0, z5 = 0;
     EXPECT_EQ(OVNAdjustChain::scaleToFit(one, 20, 20, &z1, 1).pixels, OVNAdjustChain::scaleToFit(one, 20, 20, &z5, 5).pixels);
 }
