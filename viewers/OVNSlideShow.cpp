@@ -18,6 +18,8 @@
 OVNSlideShow::OVNSlideShow(QObject *parent) : QObject(parent)
 {
     m_clock = new QTimer(this);
+    // A coarse timer may fire a slide 5 % late: 150 ms of a 3-second slide.
+    m_clock->setTimerType(Qt::PreciseTimer);
     connect(m_clock, &QTimer::timeout, this, &OVNSlideShow::slideShowTimer);
     m_loader = new OVNImageLoader(this);
     connect(m_loader, &OVNImageLoader::loaded, this, &OVNSlideShow::loaded);
