@@ -106,8 +106,8 @@ OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool 
     c.view->setObjectName(fullScreen ? QStringLiteral("controllerViewFS") : QStringLiteral("controllerView"));
     c.view->setAttribute(Qt::WA_StyledBackground);
     c.view->setStyleSheet(QStringLiteral(
-        "#controllerView, #controllerViewFS { background: rgba(20, 20, 20, 200); border-radius: 8px; }"
-        "QLabel { color: white; } QToolButton { color: white; border: none; padding: 2px; }"));
+        "#controllerView, #controllerViewFS { background: rgba(235, 235, 235, 215); border-radius: 8px; }"
+        "QLabel { color: black; } QToolButton { color: black; border: none; padding: 2px; }"));
     auto *row = new QHBoxLayout(c.view);
     row->setContentsMargins(8, 4, 8, 4);
     row->setSpacing(4);
