@@ -92,9 +92,12 @@ OVNMediaViewer::~OVNMediaViewer()
 {
     // The full-screen window goes first, while the views it holds can still reach this viewer.
     if (m_mediaWindowFS) {
-        if (QWidget *content = m_mediaWindowFS->contentView())
-            for (QObject *watched : content->findChildren<QObject *>())
-                watched->removeEventFilter(this);
+        if (QWidget *content = m_mediaWindowFS->contentView()) {
+            QList<QObject *> watched = content->findChildren<QObject *>();
+            watched.append(content);
+            for (QObject *object : watched)
+                object->removeEventFilter(this);
+        }
         m_mediaWindowFS.reset();
     }
 }
@@ -475,9 +478,12 @@ void OVNMediaViewer::controllerUnzoom()
     raise();
     activateWindow();
     // Often reached from a key in the full-screen view itself: the window goes once that returns.
-    if (QWidget *content = m_mediaWindowFS->contentView())
-        for (QObject *watched : content->findChildren<QObject *>() << content)
-            watched->removeEventFilter(this);
+    if (QWidget *content = m_mediaWindowFS->contentView()) {
+        QList<QObject *> watched = content->findChildren<QObject *>();
+        watched.append(content);
+        for (QObject *object : watched)
+            object->removeEventFilter(this);
+    }
     m_mediaWindowFS->leave();
     m_mediaWindowFS.release()->deleteLater();
     m_controllerFS = {};
