@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -98,6 +99,7 @@ OVNMediaViewer::~OVNMediaViewer()
             for (QObject *object : watched)
                 object->removeEventFilter(this);
         }
+        m_mediaWindowFS->removeEventFilter(this);
         m_mediaWindowFS.reset();
     }
 }
@@ -262,6 +264,8 @@ void OVNMediaViewer::movieOpened()
         m_notice->show();
     }
     autostart();
+    if (std::exchange(m_zoomWhenOpened, false))
+        controllerZoom();
     emit opened();
 }
 
@@ -281,6 +285,7 @@ void OVNMediaViewer::movieFailed(const QString &reason)
     if (m_failed)
         return;
     m_failed = true;
+    m_zoomWhenOpened = false;
     m_clock->stop();
     emit loadFailed(reason);
     Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
@@ -438,7 +443,12 @@ void OVNMediaViewer::resizeWithMagnification(double magnification)
 
 void OVNMediaViewer::controllerZoom()
 {
-    if (m_isFullscreen || !m_player.isOpen())
+    // Callers open a file and ask for full screen at once; the movie opens a little later.
+    if (!m_player.isOpen()) {
+        m_zoomWhenOpened = !m_failed;
+        return;
+    }
+    if (m_isFullscreen)
         return;
     if (m_controller.view->isVisible())
         hideController();
@@ -453,6 +463,7 @@ void OVNMediaViewer::controllerZoom()
     if (!m_mediaWindowFS)
         return;
     content.release()->installEventFilter(this);
+    m_mediaWindowFS->installEventFilter(this); // closed by the window manager: leave full screen
     m_controllerFS = controller;
     m_mediaViewFS = view;
     watchMovieView(view);
@@ -484,6 +495,7 @@ void OVNMediaViewer::controllerUnzoom()
         for (QObject *object : watched)
             object->removeEventFilter(this);
     }
+    m_mediaWindowFS->removeEventFilter(this);
     m_mediaWindowFS->leave();
     m_mediaWindowFS.release()->deleteLater();
     m_controllerFS = {};
@@ -547,6 +559,12 @@ bool OVNMediaViewer::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Enter:
         if (!movieView && m_clock->isActive())
             m_hideTimer = kTicksShown;
+        break;
+    case QEvent::Close:
+        if (m_mediaWindowFS && watched == m_mediaWindowFS.get()) {
+            controllerUnzoom();
+            return true;
+        }
         break;
     case QEvent::Resize:
         if (m_mediaWindowFS && watched == m_mediaWindowFS->contentView())

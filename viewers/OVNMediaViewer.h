@@ -61,6 +61,7 @@ public:
     void controllerPlay();
     void controllerRewind();
     void controllerForward();
+    // Full screen; asked before the movie has opened, it follows the opening.
     void controllerZoom();
     void controllerUnzoom();
     void setFSAspectRatio(double ratio);
@@ -142,6 +143,7 @@ private:
     bool m_isFullscreen = false;
     bool m_isMovie = false;
     bool m_failed = false;
+    bool m_zoomWhenOpened = false;
     // Last: destroyed first, so a viewer that goes in full screen takes its window down.
     std::unique_ptr<OVNFullScreenWindow> m_mediaWindowFS;
 };

@@ -78,6 +78,7 @@ void OVNSlideShow::startSlideShow()
         return;
     }
     view.release();
+    m_window->installEventFilter(this); // closed by the window manager: the show ends
     // Keys go to the window, which hands them to the show.
     m_window->setFocus(Qt::ActiveWindowFocusReason);
     if (!m_screenSize.isValid()) {
@@ -204,6 +205,13 @@ void OVNSlideShow::ovnFullScreenWindowKeyDown(QKeyEvent *event)
     default:
         break;
     }
+}
+
+bool OVNSlideShow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && m_window && watched == m_window.get())
+        stopSlideShow();
+    return QObject::eventFilter(watched, event);
 }
 
 void OVNSlideShow::ovnFullScreenWindowMouseDown(QMouseEvent *)

@@ -66,6 +66,9 @@ signals:
     void slideSkipped(int index, const QString &path);
     void ended();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void showIndex(int index);
     void startLoad(int index);

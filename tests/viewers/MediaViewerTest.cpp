@@ -217,6 +217,21 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
 
+    // Full screen asked for with the file, before the movie has opened.
+    viewer = new OVNMediaViewer;
+    opened = false;
+    QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
+    viewer->loadAndShowFile(good);
+    viewer->controllerZoom();
+    ASSERT_TRUE(waitUntil([&] { return opened; }));
+    EXPECT_TRUE(viewer->isFullscreen());
+    viewer->fullScreenWindow()->close(); // as the window manager may
+    EXPECT_FALSE(viewer->isFullscreen());
+    EXPECT_TRUE(viewer->isVisible());
+    viewer->controllerZoom();
+    delete viewer;
+    EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
+
     ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
     const QString bad = dir.filePath("bad.mov");
     QFile f(bad);

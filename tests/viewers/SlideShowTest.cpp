@@ -88,7 +88,7 @@ TEST(SlideShowTest, StepsKeysAndSkips)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write(QByteArray(2048, 'x')) > 0);
     junk.close();
 
-    enum Action { Step, Left, Right, Home, Other, Click };
+    enum Action { Step, Left, Right, Home, Other, Click, Close };
     struct Case {
         const char *name;
         QStringList files;
@@ -106,6 +106,7 @@ TEST(SlideShowTest, StepsKeysAndSkips)
         {"home starts again", good, {Step, Step, Home}, {"1", "2", "3", "1"}, "[1 of 3]"},
         {"other keys do nothing", good, {Other}, {"1"}, "[1 of 3]"},
         {"a click ends it", good, {Click}, {"1", "end"}, "[1 of 3]"},
+        {"closing its window ends it", good, {Close}, {"1", "end"}, "[1 of 3]"},
     };
     for (const Case &c : cases) {
         QPointer<OVNSlideShow> show = new OVNSlideShow;
@@ -131,6 +132,8 @@ TEST(SlideShowTest, StepsKeysAndSkips)
                 break;
             if (a == Step) {
                 show->slideShowTimer();
+            } else if (a == Close) {
+                show->window()->close();
             } else if (a == Click) {
                 QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                                   Qt::LeftButton, Qt::NoModifier);
