@@ -74,11 +74,9 @@ void OVNMediaNavigationView::resizeEvent(QResizeEvent *event)
 void OVNMediaNavigationView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    if (!m_scaleBuffer.isNull()) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
+    // Over what the controller shows behind it: the bar is translucent.
+    if (!m_scaleBuffer.isNull())
         painter.drawImage(0, 0, m_scaleBuffer);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    }
     if (!m_movie)
         return;
     const QSize s = size();
