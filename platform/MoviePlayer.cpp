@@ -65,6 +65,7 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
             fail(text.isEmpty() ? tr("The movie cannot be played.") : text);
     });
     connect(m_player.get(), &QMediaPlayer::positionChanged, this, &MoviePlayer::timeChanged);
+    connect(m_player.get(), &QMediaPlayer::durationChanged, this, &MoviePlayer::durationChanged);
 }
 
 MoviePlayer::~MoviePlayer()

@@ -63,6 +63,8 @@ signals:
     void frameChanged(const QImage &image);
     void rateChanged(double rate);
     void timeChanged();
+    // Some files tell their length only after they opened.
+    void durationChanged();
 
 private:
     void onFrame(const QVideoFrame &frame);

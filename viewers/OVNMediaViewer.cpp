@@ -87,6 +87,13 @@ OVNMediaViewer::OVNMediaViewer(QWidget *parent) : QMainWindow(parent)
     connect(&m_player, &MoviePlayer::opened, this, &OVNMediaViewer::movieOpened);
     connect(&m_player, &MoviePlayer::failed, this, &OVNMediaViewer::movieFailed);
     connect(&m_player, &MoviePlayer::rateChanged, this, &OVNMediaViewer::showPlayState);
+    connect(&m_player, &MoviePlayer::durationChanged, this, [this] {
+        // A length that comes after the opening makes the file a movie then.
+        if (m_player.isOpen() && !m_isMovie && m_player.duration().timeValue > shortestMovie) {
+            m_isMovie = true;
+            autostart();
+        }
+    });
 }
 
 OVNMediaViewer::~OVNMediaViewer()
