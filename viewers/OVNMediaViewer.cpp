@@ -59,6 +59,7 @@ OVNMediaViewer::OVNMediaViewer(QWidget *parent) : QMainWindow(parent)
     m_notice = new QLabel(m_central);
     m_notice->setStyleSheet(QStringLiteral("color: white"));
     m_notice->setAlignment(Qt::AlignCenter);
+    m_notice->setAttribute(Qt::WA_TransparentForMouseEvents); // the movie view takes the pointer
     m_notice->hide();
     m_controller = makeController(m_central, false);
 
@@ -265,6 +266,7 @@ void OVNMediaViewer::movieOpened()
     resize(size.width(), size.height() - frameTop);
     raise();
     activateWindow();
+    m_mediaView->setFocus(Qt::OtherFocusReason); // keys reach the viewer through its movie view
     m_isMovie = m_player.duration().timeValue > shortestMovie;
     if (!m_player.hasVideo() && m_player.hasAudio() && !m_player.hasAudioOutput()) {
         m_notice->setText(localized("No audio device: the sound cannot be heard."));
