@@ -116,6 +116,18 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     EXPECT_FALSE(viewer->player()->isLooping());
     EXPECT_FALSE(viewer->loopAction()->isChecked()) << "the Loop check mark does not show the player's state";
     EXPECT_EQ(viewer->centralWidget()->size(), QSize(320, 240 + OVNMediaViewer::spaceBottom));
+    struct Magnified { void (OVNMediaViewer::*command)(); QSize client; };
+    const Magnified sizes[] = {
+        {&OVNMediaViewer::buttonDoubleSizeClick, {640, 500}}, // a window 640 × 522 with its title bar
+        {&OVNMediaViewer::buttonHalfSizeClick, {160, 140}},
+        {&OVNMediaViewer::buttonNormalSizeClick, {320, 260}},
+    };
+    for (const Magnified &m : sizes) {
+        (viewer->*m.command)();
+        EXPECT_EQ(viewer->centralWidget()->size(), m.client);
+        EXPECT_TRUE(viewer->isVisible());
+        EXPECT_EQ(viewer->player()->rate(), 1.0) << "playing stops with a new size";
+    }
 
     // The controller: over the movie, gone after the immediate tick and five more.
     viewer->showController();
