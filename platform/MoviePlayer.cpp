@@ -47,10 +47,12 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
                  && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
             m_open = true;
             m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
-            // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it.
-            if (m_rotation == 0) {
-                if (const auto movie = Movie::open(m_path))
-                    m_rotation = movie->rotationAngle();
+            // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read
+            // while GStreamer opened the file.
+            if (m_rotationRead.valid()) {
+                const int angle = m_rotationRead.get();
+                if (m_rotation == 0)
+                    m_rotation = angle;
             }
             emit opened();
         } else if (status == QMediaPlayer::EndOfMedia && m_rate != 0.0 && !m_looping) {
@@ -63,6 +65,7 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
             fail(text.isEmpty() ? tr("The movie cannot be played.") : text);
     });
     connect(m_player.get(), &QMediaPlayer::positionChanged, this, &MoviePlayer::timeChanged);
+    connect(m_player.get(), &QMediaPlayer::durationChanged, this, &MoviePlayer::durationChanged);
 }
 
 MoviePlayer::~MoviePlayer()
@@ -91,6 +94,12 @@ void MoviePlayer::open(const QString &path)
         QTimer::singleShot(0, this, [this, path] { fail(tr("The file \"%1\" cannot be found.").arg(path)); });
         return;
     }
+    // The track's angle comes from FFmpeg (its first use loads the readers' module): on a worker,
+    // beside GStreamer's own opening, rather than after it.
+    m_rotationRead = std::async(std::launch::async, [path] {
+        const auto movie = Movie::open(path);
+        return movie ? movie->rotationAngle() : 0;
+    });
     m_player->setSource(QUrl::fromLocalFile(path));
 }
 

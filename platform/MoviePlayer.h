@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <future>
 #include <memory>
 
 class QAudioOutput;
@@ -62,6 +63,8 @@ signals:
     void frameChanged(const QImage &image);
     void rateChanged(double rate);
     void timeChanged();
+    // Some files tell their length only after they opened.
+    void durationChanged();
 
 private:
     void onFrame(const QVideoFrame &frame);
@@ -72,6 +75,7 @@ private:
     std::unique_ptr<QAudioOutput> m_audio;
     QString m_path;
     QImage m_image;
+    std::future<int> m_rotationRead; // the track's angle, read on a worker while GStreamer opens
     double m_rate = 0.0;
     int m_rotation = 0;
     bool m_open = false;

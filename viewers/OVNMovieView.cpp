@@ -31,7 +31,7 @@ void OVNMovieView::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), Qt::black);
     if (m_image.isNull())
         return;
-    const QSize fitted = m_image.size().scaled(size(), Qt::KeepAspectRatio);
+    const QSize fitted = m_image.size().scaled(size(), m_aspectMode);
     const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, m_image);

@@ -18,6 +18,8 @@ public:
     // Frames painted since the movie was set (for benchmarks).
     qint64 paintedFrames() const { return m_painted; }
     QImage currentImage() const { return m_image; }
+    // Kept (fitted on black) by default; full screen may stretch it to an aspect of its own.
+    void setAspectRatioMode(Qt::AspectRatioMode mode) { m_aspectMode = mode; update(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -26,4 +28,5 @@ private:
     QPointer<MoviePlayer> m_player;
     QImage m_image;
     qint64 m_painted = 0;
+    Qt::AspectRatioMode m_aspectMode = Qt::KeepAspectRatio;
 };

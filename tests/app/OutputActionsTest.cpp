@@ -2,6 +2,7 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "browser/OVNMediaView.h"
 #include "output/OVNOutputSheets.h"
+#include "viewers/OVNSlideShow.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 // A collection "Shown" of three files on disk and a collection "Half" of one file on disk and
@@ -25,8 +27,9 @@ protected:
         presenter = ScriptedAlertPresenter::install();
         shown = category("Shown", "C");
         half = category("Half", "C");
-        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
-            add(shown, name, true);
+        add(shown, "a.jpg", true);
+        add(shown, "b.jpg", true);
+        add(shown, "c.jpg", true, 6);
         add(half, "here.jpg", true);
         add(half, "gone.jpg", false);
     }
@@ -39,7 +42,7 @@ protected:
         Alerts::setPresenter(nullptr);
         CatalogFixture::TearDown();
     }
-    void add(const QString &categoryId, const char *name, bool onDisk)
+    void add(const QString &categoryId, const char *name, bool onDisk, int orientation = 0)
     {
         const QString path = files.filePath(QString::fromUtf8(name));
         if (onDisk) {
@@ -48,6 +51,7 @@ protected:
         }
         QVariantMap record = importRecord(categoryId, QString::fromUtf8(name));
         record.insert("absolutepath", path);
+        record.insert("Orientation", orientation);
         ASSERT_FALSE(db.addMediaListEntry(record).isEmpty()) << qPrintable(db.getLastErrorMessage());
     }
     template <typename Sheet> QList<Sheet *> sheets(OVNAssetManager *window)
@@ -88,6 +92,42 @@ TEST_P(OutputActionsTest, HandOffRefusesMissingFilesAndTakesTheShownRecords)
     ASSERT_EQ(sheets<OVNPublishToWebSheet>(window).size(), 1);
     EXPECT_EQ(sheets<OVNPublishToWebSheet>(window)[0]->pageTitle(), QStringLiteral("Shown"));
     EXPECT_EQ(presenter->shown().size(), 2);
+}
+
+// The play action's slide show: the shown entries, or the selected ones in selection order, each
+// with its stored orientation; nothing without exactly one category.
+TEST_P(OutputActionsTest, PlayShowsTheShownOrSelectedEntriesWithTheirOrientation)
+{
+    OVNAssetManager *window = loadWindow();
+    auto startedShow = [&]() -> QList<OVNSlideShow::Slide> {
+        window->buttonPlayClick();
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *screen = qobject_cast<OVNFullScreenWindow *>(widget);
+            auto *show = screen ? dynamic_cast<OVNSlideShow *>(screen->delegate()) : nullptr;
+            if (show && show->isRunning()) {
+                const QList<OVNSlideShow::Slide> slides = show->slides();
+                show->stopSlideShow();
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return slides;
+            }
+        }
+        return {};
+    };
+    auto described = [](const QList<OVNSlideShow::Slide> &slides) {
+        QStringList text;
+        for (const OVNSlideShow::Slide &slide : slides)
+            text << QStringLiteral("%1:%2").arg(QFileInfo(slide.path).fileName()).arg(slide.orientation);
+        return text.join(' ');
+    };
+    ASSERT_TRUE(window->selectCategory(shown));
+    EXPECT_EQ(described(startedShow()), QStringLiteral("a.jpg:0 b.jpg:0 c.jpg:6"));
+    window->mediaView()->selectRow(2);
+    window->mediaView()->selectRow(0);
+    EXPECT_EQ(described(startedShow()), QStringLiteral("c.jpg:6 a.jpg:0"));
+    window->deselectAllCategories();
+    EXPECT_TRUE(startedShow().isEmpty());
+    ASSERT_EQ(presenter->shown().size(), 1);
+    EXPECT_EQ(presenter->shown()[0].message, QStringLiteral("Slideshow cannot start"));
 }
 
 TEST_P(OutputActionsTest, GroupAndUngroup)

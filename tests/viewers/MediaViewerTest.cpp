@@ -1,10 +1,15 @@
 #include "viewers/OVNMediaViewer.h"
 
+#include "platform/UserDefaults.h"
+#include "viewers/OVNFullScreenWindow.h"
+
 #include "support/ScriptedAlertPresenter.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QPointer>
@@ -12,6 +17,7 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
 #include <functional>
@@ -34,38 +40,53 @@ bool waitUntil(const std::function<bool()> &done, int ms = 30000)
 
 TEST(MediaViewerTest, WindowSizeKeepsAspectAndFitsBothWays)
 {
-    struct Case { QSize natural; int controller; QSize available; QSize expected; };
+    struct Case { QSize natural; QSize visible; QSize expected; };
     const Case cases[] = {
-        {{640, 480}, 30, {1920, 1080}, {640, 510}},     // fits: natural size plus the controller
-        {{3840, 2160}, 30, {1920, 1080}, {1866, 1080}}, // too wide and tall: scaled to the height
-        {{4000, 300}, 30, {1920, 1080}, {1920, 174}},   // too wide only: scaled to the screen's width
-        {{0, 0}, 30, {1920, 1080}, {320, 270}},         // no picture yet (sound): a small window
+        {{320, 240}, {1280, 778}, {320, 282}},    // fits: natural size plus the title and the band
+        {{1920, 1080}, {1600, 778}, {1308, 778}}, // too tall: the aspect times the 736 left
+        {{1920, 1080}, {1280, 778}, {1280, 762}}, // and too wide for that: scaled to the width
+        {{4000, 300}, {1920, 1080}, {1920, 186}}, // too wide only
+        {{0, 0}, {1920, 1080}, {320, 282}},       // no picture yet (sound): a small window
     };
     for (const Case &c : cases)
-        EXPECT_EQ(OVNMediaViewer::windowSizeFor(c.natural, c.controller, c.available), c.expected)
-            << c.natural.width() << "x" << c.natural.height();
+        EXPECT_EQ(OVNMediaViewer::windowSizeFor(c.natural, c.visible), c.expected) << c.natural.width() << "x"
+                                                                                    << c.natural.height();
 }
 
-TEST(MediaViewerTest, StripKnobAndTimesStayOnTheMovie)
+TEST(MediaViewerTest, ControllerPlacesTimesRatesAndAspectBounds)
 {
-    const MovieTime tenSeconds{6000, 600};
-    struct Case { MovieTime time; MovieTime duration; int knob; };
-    const Case knobs[] = {
-        {{0, 600}, tenSeconds, 0},
-        {{3000, 600}, tenSeconds, 5000},
-        {{5, 1}, tenSeconds, 5000},                // another time scale, through seconds
-        {{9000, 600}, tenSeconds, 10000},          // past the end: kept on the travel
-        {{-60, 600}, tenSeconds, 0},
-        {{300, 600}, {300, 600}, 10000},           // a sub-second movie
-        {{0, 600}, {0, 600}, 0},                   // no duration at all
-        {{qint64(1) << 40, 600}, {qint64(1) << 41, 600}, 5000}, // beyond 32 bits
+    struct Place { QSize client; QRect movie; QSize controller; QPoint expected; };
+    const Place places[] = {
+        {{320, 260}, {0, 0, 320, 240}, {300, 40}, {10, 190}}, // centred, 10 above the movie's bottom
+        {{200, 260}, {0, 0, 200, 240}, {300, 40}, {0, 190}},  // narrower than the controller: at the movie's left
+        {{320, 30}, {0, 0, 320, 10}, {300, 40}, {10, -30}},   // too low for the lift: on the movie's bottom
     };
-    for (const Case &c : knobs)
-        EXPECT_EQ(OVNMediaViewer::knobForTime(c.time, c.duration, 10000), c.knob) << c.time.timeValue;
-    EXPECT_EQ(OVNMediaViewer::timeForKnob(2500, tenSeconds, 10000).timeValue, 1500);
-    EXPECT_EQ(OVNMediaViewer::timeForKnob(20000, tenSeconds, 10000).timeValue, 6000);
-    EXPECT_EQ(OVNMediaViewer::timeForKnob(-5, tenSeconds, 10000).timeValue, 0);
-    EXPECT_EQ(OVNMediaViewer::timeForKnob(5000, {qint64(1) << 41, 600}, 10000).timeValue, qint64(1) << 40);
+    for (const Place &p : places)
+        EXPECT_EQ(OVNMediaViewer::controllerPosition(p.client, p.movie, p.controller), p.expected) << p.client.width();
+
+    struct Bounds { QSizeF screen; double ratio; QRectF expected; };
+    const Bounds bounds[] = {
+        {{1024, 768}, 16.0 / 9.0, {0, 96, 1024, 576}},
+        {{1920, 1080}, 4.0 / 3.0, {240, 0, 1440, 1080}},
+        {{1920, 1080}, 0.0, {0, 0, 1920, 1080}}, // zoom (and a movie without picture)
+    };
+    for (const Bounds &b : bounds)
+        EXPECT_EQ(OVNMediaViewer::fullScreenBounds(b.screen, b.ratio), b.expected) << b.ratio;
+
+    struct Time { qint64 value; qint64 scale; const char *text; };
+    const Time times[] = {
+        {45000, 600, "00:01:15"}, {599, 600, "00:00:00"}, {600LL * 3600 * 100 + 600 * 61, 600, "100:01:01"},
+        {75, 0, "00:01:15"}, {-600, 600, "00:00:00"},
+    };
+    for (const Time &t : times)
+        EXPECT_EQ(OVNMediaViewer::timeValueToDisplay(t.value, t.scale), QLatin1String(t.text)) << t.value;
+
+    struct Rate { double rate; double rewind; double forward; };
+    const Rate rates[] = {{0.0, 1.0, 1.0}, {1.0, -2.0, 2.0}, {-2.0, 1.0, 1.0}, {2.0, 1.0, 1.0}, {0.5, 1.0, 1.0}};
+    for (const Rate &r : rates) {
+        EXPECT_EQ(OVNMediaViewer::rateAfterRewind(r.rate), r.rewind) << r.rate;
+        EXPECT_EQ(OVNMediaViewer::rateAfterForward(r.rate), r.forward) << r.rate;
+    }
 }
 
 TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
@@ -80,18 +101,106 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
                      "-c:v", "libx264", "-pix_fmt", "yuv420p", good});
     ASSERT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0);
 
+    // Started at once (the preference's default), looping, and the Loop mark says so.
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("AutostartMoviesWithViewer"));
     QPointer<OVNMediaViewer> viewer = new OVNMediaViewer;
     bool opened = false;
     QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
     viewer->loadAndShowFile(good);
     ASSERT_TRUE(waitUntil([&] { return opened; }));
-    EXPECT_FALSE(viewer->loopAction()->isChecked());
-    viewer->player()->setLooping(true);
-    viewer->togglePlay();
-    EXPECT_TRUE(waitUntil([&] { return viewer->positionStrip()->value() > 0; })) << "the strip does not follow";
-    EXPECT_TRUE(viewer->loopAction()->isChecked()) << "the Loop check mark does not show the player's state";
-    viewer->close();
-    EXPECT_TRUE(waitUntil([&] { return viewer.isNull(); }));
+    EXPECT_TRUE(viewer->isMovie());
+    EXPECT_NE(viewer->player()->rate(), 0.0);
+    EXPECT_TRUE(viewer->player()->isLooping());
+    EXPECT_TRUE(viewer->loopAction()->isChecked());
+    viewer->buttonLoopClick();
+    EXPECT_FALSE(viewer->player()->isLooping());
+    EXPECT_FALSE(viewer->loopAction()->isChecked()) << "the Loop check mark does not show the player's state";
+    EXPECT_EQ(viewer->centralWidget()->size(), QSize(320, 240 + OVNMediaViewer::spaceBottom));
+    struct Magnified { void (OVNMediaViewer::*command)(); QSize client; };
+    const Magnified sizes[] = {
+        {&OVNMediaViewer::buttonDoubleSizeClick, {640, 500}}, // a window 640 × 522 with its title bar
+        {&OVNMediaViewer::buttonHalfSizeClick, {160, 140}},
+        {&OVNMediaViewer::buttonNormalSizeClick, {320, 260}},
+    };
+    for (const Magnified &m : sizes) {
+        (viewer->*m.command)();
+        EXPECT_EQ(viewer->centralWidget()->size(), m.client);
+        EXPECT_TRUE(viewer->isVisible());
+        EXPECT_EQ(viewer->player()->rate(), 1.0) << "playing stops with a new size";
+    }
+
+    // The controller: over the movie, gone after the immediate tick and five more.
+    viewer->showController();
+    ASSERT_TRUE(viewer->isControllerVisible());
+    EXPECT_EQ(viewer->controller().view->parentWidget(), viewer->centralWidget()) << "not an overlay";
+    for (int tick = 1; tick <= 5; ++tick) {
+        EXPECT_TRUE(viewer->isControllerVisible()) << tick;
+        viewer->mediaWindowTimer();
+    }
+    EXPECT_FALSE(viewer->isControllerVisible());
+    QTest::mouseMove(viewer->movieView(), QPoint(50, 50));
+    EXPECT_TRUE(viewer->isControllerVisible()) << "a move over the movie does not bring it back";
+
+    // Keys through the movie view: space plays and pauses, Escape outside full screen does nothing.
+    auto press = [](QWidget *w, Qt::Key key) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(w, &down);
+    };
+    press(viewer->movieView(), Qt::Key_Space);
+    EXPECT_EQ(viewer->player()->rate(), 0.0);
+    press(viewer->movieView(), Qt::Key_Escape);
+    EXPECT_FALSE(viewer->isFullscreen());
+    press(viewer->movieView(), Qt::Key_Space);
+    EXPECT_EQ(viewer->player()->rate(), 1.0);
+
+    // Full screen: the movie moves into the full-screen view; Escape there brings it back.
+    const int captured = OVNFullScreenWindow::capturedDisplayCount();
+    viewer->controllerZoom();
+    ASSERT_TRUE(viewer->isFullscreen());
+    ASSERT_TRUE(viewer->fullScreenWindow() && viewer->movieViewFS());
+    EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured + 1);
+    EXPECT_FALSE(viewer->isVisible());
+    EXPECT_EQ(viewer->movieViewFS()->movie(), viewer->player());
+    EXPECT_EQ(viewer->movieView()->movie(), nullptr);
+    const QSize screen = viewer->fullScreenWindow()->contentView()->size();
+    viewer->setFSAspectRatioTo4by3();
+    EXPECT_EQ(QRectF(viewer->movieViewFS()->geometry()), OVNMediaViewer::fullScreenBounds(screen, 4.0 / 3.0).toAlignedRect());
+    viewer->showController();
+    ASSERT_TRUE(viewer->controllerFS());
+    EXPECT_TRUE(viewer->controllerFS()->view->isVisible());
+    EXPECT_TRUE(viewer->controllerFS()->aspect16by9);
+    press(viewer->movieViewFS(), Qt::Key_Space);
+    EXPECT_EQ(viewer->player()->rate(), 0.0);
+    QPointer<OVNFullScreenWindow> window = viewer->fullScreenWindow();
+    press(viewer->movieViewFS(), Qt::Key_Escape);
+    EXPECT_FALSE(viewer->isFullscreen());
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_EQ(viewer->movieView()->movie(), viewer->player());
+    EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+
+    // A viewer that goes while in full screen takes its window down and releases the display.
+    viewer->controllerZoom();
+    window = viewer->fullScreenWindow();
+    ASSERT_TRUE(window);
+    delete viewer;
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
+
+    // Full screen asked for with the file, before the movie has opened.
+    viewer = new OVNMediaViewer;
+    opened = false;
+    QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
+    viewer->loadAndShowFile(good);
+    viewer->controllerZoom();
+    ASSERT_TRUE(waitUntil([&] { return opened; }));
+    EXPECT_TRUE(viewer->isFullscreen());
+    viewer->fullScreenWindow()->close(); // as the window manager may
+    EXPECT_FALSE(viewer->isFullscreen());
+    EXPECT_TRUE(viewer->isVisible());
+    viewer->controllerZoom();
+    delete viewer;
+    EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
 
     ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
     const QString bad = dir.filePath("bad.mov");

@@ -1,0 +1,32 @@
+// The catalog window's play action: the shown entries of the selected category as a slide show.
+#include "app/OVNAssetManager.h"
+
+#include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
+#include "viewers/OVNSlideShow.h"
+
+void OVNAssetManager::buttonPlayClick()
+{
+    // The selected entries in selection order, or every entry shown when none is selected; only
+    // with exactly one category selected. An empty list gets the show's own alert.
+    QList<OVNSlideShow::Slide> slides;
+    if (m_mediaView && selectedCategoryNodes().size() == 1) {
+        QList<int> rows = m_mediaView->selectedRows();
+        if (rows.isEmpty()) {
+            for (int row = 0; row < m_mediaView->count(); ++row)
+                rows.append(row);
+        }
+        for (int row : rows) {
+            const MediaRecordRef record = m_mediaView->objectForRow(row);
+            if (!record)
+                continue;
+            const QString &stored = record->field(MediaRecord::AbsolutePath);
+            // A file of the media server may be in the folder its share is mounted on.
+            const QString found = stored.isEmpty() ? QString() : OVNHelper::existingFilePath(stored);
+            slides.append({found.isEmpty() ? stored : found, record->field(MediaRecord::Orientation).toInt()});
+        }
+    }
+    auto *show = new OVNSlideShow; // deletes itself when it ends
+    show->setSlides(slides);
+    show->startSlideShow();
+}
