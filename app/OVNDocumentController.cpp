@@ -13,6 +13,7 @@
 #include "import/OVNImportWorker.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/UserDefaults.h"
+#include "app/OVNExpressOpening.h"
 #include "search/OVNExpressPanel.h"
 #include "viewers/OVNZoomPanel.h"
 

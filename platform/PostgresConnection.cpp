@@ -80,6 +80,11 @@ void PostgresConnection::Finish::operator()(pg_conn *connection) const
     PQfinish(connection);
 }
 
+void PostgresConnection::FreeCancel::operator()(pg_cancel *cancel) const
+{
+    PQfreeCancel(cancel);
+}
+
 PostgresConnection::PostgresConnection() = default;
 PostgresConnection::~PostgresConnection() = default;
 
@@ -117,6 +122,10 @@ bool PostgresConnection::open(const Settings &settings)
 
 bool PostgresConnection::openLocked()
 {
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset();
+    }
     m_connection.reset();
     const QByteArray host = m_settings.host.toUtf8();
     const QByteArray port = m_settings.port > 0 ? QByteArray::number(m_settings.port) : QByteArray();
@@ -159,6 +168,10 @@ bool PostgresConnection::openLocked()
         return false;
     }
     PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset(PQgetCancel(connection.get()));
+    }
     m_connection = std::move(connection);
     m_error.clear();
     return true;
@@ -167,7 +180,20 @@ bool PostgresConnection::openLocked()
 void PostgresConnection::close()
 {
     std::lock_guard lock(m_mutex);
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset();
+    }
     m_connection.reset();
+}
+
+bool PostgresConnection::cancelRunningStatement()
+{
+    std::lock_guard cancelLock(m_cancelMutex);
+    if (!m_cancel)
+        return false;
+    char message[256] = {};
+    return PQcancel(m_cancel.get(), message, int(sizeof message)) == 1;
 }
 
 bool PostgresConnection::isOpen() const
