@@ -185,7 +185,9 @@ public:
     // allows reads of the media tables and a short list of functions only, and a progress handler
     // keeps the time; on PostgreSQL it runs in a read-only transaction with a statement timeout,
     // rolled back afterwards. The connection is busy meanwhile: give a search one of its own.
-    ReadOnlySearch searchMediaListReadOnly(const QString &sql, int timeLimitMs);
+    // `stop`, when given, is the caller's own stop request for this search, looked at throughout.
+    ReadOnlySearch searchMediaListReadOnly(const QString &sql, int timeLimitMs,
+                                           const std::atomic<bool> *stop = nullptr);
     // From any thread: ends the read-only search running on this connection (at once on SQLite,
     // by a cancel request on a server). A search that starts later is not affected.
     void stopReadOnlySearch();

@@ -35,6 +35,7 @@ constexpr const char *searchFunctions[] = {
 struct SqliteGuard {
     Clock::time_point deadline;
     const std::atomic<bool> *stop = nullptr;
+    const std::atomic<bool> *callerStop = nullptr;
     bool timedOut = false;
     QString denied; // what the authorizer refused, for the message
 };
@@ -75,7 +76,8 @@ int searchAuthorizer(void *data, int action, const char *first, const char *seco
 int searchProgress(void *data)
 {
     auto *guard = static_cast<SqliteGuard *>(data);
-    if (guard->stop->load(std::memory_order_relaxed))
+    if (guard->stop->load(std::memory_order_relaxed)
+        || (guard->callerStop && guard->callerStop->load(std::memory_order_relaxed)))
         return 1;
     if (Clock::now() >= guard->deadline) {
         guard->timedOut = true;
@@ -107,7 +109,8 @@ void OVNDatabaseAccess::stopReadOnlySearch()
         m_pgcon->cancelRunningStatement();
 }
 
-OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(const QString &sql, int timeLimitMs)
+OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(const QString &sql, int timeLimitMs,
+                                                                             const std::atomic<bool> *stop)
 {
     ReadOnlySearch search;
     std::lock_guard lock(m_mutex);
@@ -122,6 +125,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
         return search;
     }
     const int limitMs = std::max(1, timeLimitMs);
+    const auto stopRequested = [this, stop] { return m_searchStop.load() || (stop && stop->load()); };
     const auto onRow = [&search](const OVNResultRow &row) {
         if (row.columnCount() < mediaColumnCount)
             return false;
@@ -134,7 +138,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
 
     if (m_vendor == Vendor::Integrated) {
         sqlite3 *db = m_sqlitecon.get();
-        SqliteGuard guard{Clock::now() + std::chrono::milliseconds(limitMs), &m_searchStop, false, {}};
+        SqliteGuard guard{Clock::now() + std::chrono::milliseconds(limitMs), &m_searchStop, stop, false, {}};
         sqlite3_set_authorizer(db, searchAuthorizer, &guard);
         sqlite3_progress_handler(db, progressSteps, searchProgress, &guard);
         m_readOnlyStatementsOnly = true;
@@ -151,47 +155,66 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
         } else if (guard.timedOut) {
             search.status = Status::TimedOut;
             search.message = timedOutMessage(limitMs);
-        } else if (m_searchStop.load()) {
+        } else if (stopRequested()) {
             search.status = Status::Stopped;
             search.message = stoppedMessage();
         } else {
             search.message = m_lastErrorMessage;
         }
     } else {
-        // A plain BEGIN outside the transaction bookkeeping: whatever happens it is rolled back here.
-        const PostgresResult begun = m_pgcon->execute(QStringLiteral("BEGIN READ ONLY"));
-        const PostgresResult limited =
-            begun.ok() ? m_pgcon->execute(QStringLiteral("SET LOCAL statement_timeout = %1").arg(limitMs))
-                       : PostgresResult();
-        if (!begun.ok() || !limited.ok()) {
-            search.message = begun.ok() ? limited.errorMessage() : begun.errorMessage();
-            m_pgcon->execute(QStringLiteral("ROLLBACK"));
+        // A cancel request reaches the server process on its own time: one meant for an earlier
+        // search can end this one. A statement ended that way, early and without a stop request
+        // of its own, runs again (a few times at most) within what is left of the limit.
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            search = ReadOnlySearch();
+            const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (stopRequested()) {
+                search.status = Status::Stopped;
+                search.message = stoppedMessage();
+                break;
+            }
+            if (leftMs <= 0) {
+                search.status = Status::TimedOut;
+                search.message = timedOutMessage(limitMs);
+                break;
+            }
+            // A plain BEGIN outside the transaction bookkeeping: whatever happens it is rolled back here.
+            const PostgresResult begun = m_pgcon->execute(QStringLiteral("BEGIN READ ONLY"));
+            const PostgresResult limited =
+                begun.ok() ? m_pgcon->execute(QStringLiteral("SET LOCAL statement_timeout = %1").arg(leftMs))
+                           : PostgresResult();
+            StatementResult result;
+            m_lastSqlState.clear();
+            if (begun.ok() && limited.ok() && !stopRequested())
+                result = executePostgres(sql, {}, onRow);
+            else if (!begun.ok() || !limited.ok())
+                m_lastSqlState = begun.ok() ? limited.sqlState() : begun.sqlState();
+            if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Idle)
+                m_pgcon->execute(QStringLiteral("ROLLBACK"));
             if (m_pgcon->isBroken())
                 m_pgcon->reset();
-            return search;
-        }
-        StatementResult result;
-        if (m_searchStop.load()) {
-            search.status = Status::Stopped;
-            search.message = stoppedMessage();
-        } else {
-            m_lastSqlState.clear();
-            result = executePostgres(sql, {}, onRow);
-        }
-        if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Idle)
-            m_pgcon->execute(QStringLiteral("ROLLBACK"));
-        if (result.ok) {
-            search.status = Status::Found;
-        } else if (search.status != Status::Stopped) {
+            if (result.ok) {
+                search.status = Status::Found;
+                break;
+            }
+            if (stopRequested()) {
+                search.status = Status::Stopped;
+                search.message = stoppedMessage();
+                break;
+            }
             if (m_lastSqlState == QLatin1String(queryCanceledState)) {
-                search.status = m_searchStop.load() ? Status::Stopped : Status::TimedOut;
-                search.message = m_searchStop.load() ? stoppedMessage() : timedOutMessage(limitMs);
+                if (Clock::now() + std::chrono::milliseconds(20) < deadline)
+                    continue; // someone else's cancel
+                search.status = Status::TimedOut;
+                search.message = timedOutMessage(limitMs);
             } else if (m_lastSqlState == QLatin1String(readOnlyTransactionState)) {
                 search.status = Status::Refused;
                 search.message = localized("The statement would change the catalog.");
             } else {
-                search.message = m_lastErrorMessage;
+                search.message = !begun.ok() ? begun.errorMessage() : !limited.ok() ? limited.errorMessage() : m_lastErrorMessage;
             }
+            break;
         }
     }
     if (search.status != Status::Found)

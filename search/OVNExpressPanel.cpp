@@ -134,12 +134,17 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
 OVNExpressPanel::~OVNExpressPanel()
 {
     ++m_generation;
-    {
-        std::lock_guard lock(m_searchMutex);
-        if (m_searchConnection)
-            m_searchConnection->stopReadOnlySearch();
-    }
+    stopRunningSearch();
     m_pool.waitForDone();
+}
+
+void OVNExpressPanel::stopRunningSearch()
+{
+    if (m_stop)
+        m_stop->store(true);
+    std::lock_guard lock(m_searchMutex);
+    if (m_searchConnection)
+        m_searchConnection->stopReadOnlySearch();
 }
 
 QWidget *OVNExpressPanel::makeQuickTab()
@@ -237,9 +242,8 @@ void OVNExpressPanel::setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> c
     m_connection = std::move(connection);
     m_catalogs.clear();
     ++m_generation;
+    stopRunningSearch();
     std::lock_guard lock(m_searchMutex);
-    if (m_searchConnection)
-        m_searchConnection->stopReadOnlySearch();
     m_searchConnection.reset(); // the next search connects to the new catalog
 }
 
@@ -336,12 +340,9 @@ QString OVNExpressPanel::currentStatement(QString *refusal) const
 void OVNExpressPanel::findSearchClicked()
 {
     const int generation = ++m_generation;
-    {
-        // The search running now is replaced: it ends, and its result is dropped when it comes.
-        std::lock_guard lock(m_searchMutex);
-        if (m_searchConnection)
-            m_searchConnection->stopReadOnlySearch();
-    }
+    // The search running now is replaced: it ends, and its result is dropped when it comes.
+    stopRunningSearch();
+    m_stop = std::make_shared<std::atomic<bool>>(false);
     m_mediaView->setMediaContainer(nullptr);
     QString refusal;
     const QString sql = currentStatement(&refusal);
@@ -355,7 +356,7 @@ void OVNExpressPanel::findSearchClicked()
     setSearching(true);
     const std::shared_ptr<OVNDatabaseAccess> main = m_connection;
     const int timeLimitMs = m_timeLimitMs;
-    m_pool.start([this, main, sql, generation, timeLimitMs] {
+    m_pool.start([this, main, sql, generation, timeLimitMs, stop = m_stop] {
         if (m_generation.load() != generation)
             return;
         std::shared_ptr<OVNDatabaseAccess> connection;
@@ -374,7 +375,7 @@ void OVNExpressPanel::findSearchClicked()
         if (!connection->isDBConnectionActive())
             outcome.message = localized("The catalog cannot be reached: %1").arg(connection->getLastErrorMessage());
         else if (m_generation.load() == generation)
-            outcome = OVNExpressSearch::run(*connection, sql, timeLimitMs);
+            outcome = OVNExpressSearch::run(*connection, sql, timeLimitMs, stop.get());
         else
             return;
         QMetaObject::invokeMethod(
@@ -410,15 +411,13 @@ void OVNExpressPanel::showOutcome(int generation, const OVNExpressSearch::Outcom
 
 void OVNExpressPanel::findStopClicked()
 {
-    std::lock_guard lock(m_searchMutex);
-    if (m_searchConnection)
-        m_searchConnection->stopReadOnlySearch();
+    stopRunningSearch();
 }
 
 void OVNExpressPanel::findClearClicked()
 {
     ++m_generation;
-    findStopClicked();
+    stopRunningSearch();
     setSearching(false);
     m_mediaView->setMediaContainer(nullptr);
     m_searchIn->setCurrentIndex(m_searchIn->count() > 0 ? 0 : -1);

@@ -134,6 +134,8 @@ private:
     void setStatus(const QString &text);
     void setSearching(bool searching);
     void showOutcome(int generation, const OVNExpressSearch::Outcome &outcome);
+    // Asks the running search to end.
+    void stopRunningSearch();
     // The selected result rows' records, in selection order.
     QList<int> selectedRows() const;
     bool openSelected(int road, const QString &application);
@@ -149,6 +151,8 @@ private:
     std::mutex m_searchMutex;
     std::shared_ptr<OVNDatabaseAccess> m_searchConnection;
     std::atomic<int> m_generation{0};
+    // The running search's own stop request (SQLite looks at it throughout).
+    std::shared_ptr<std::atomic<bool>> m_stop;
     bool m_searching = false;
     QThreadPool m_pool;
 

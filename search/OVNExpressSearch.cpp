@@ -16,9 +16,9 @@ bool mayWrite(const QString &level)
     return level == QLatin1String("READ & WRITE") || level == QLatin1String("FULL ACCESS");
 }
 
-Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs)
+Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, const std::atomic<bool> *stop)
 {
-    Outcome outcome = connection.searchMediaListReadOnly(sql, timeLimitMs);
+    Outcome outcome = connection.searchMediaListReadOnly(sql, timeLimitMs, stop);
     if (outcome.status != Outcome::Status::Found || !connection.useAuthentication())
         return outcome;
     QHash<QString, bool> readable; // one look-up per category

@@ -19,7 +19,9 @@ using Outcome = OVNDatabaseAccess::ReadOnlySearch;
 
 // Runs the statement; on a catalog with users, entries of a category the user may not read (or
 // of none) are left out. Any thread; the connection is busy meanwhile.
-Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs = defaultTimeLimitMs);
+// `stop` (optional) is the caller's stop request for this search.
+Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs = defaultTimeLimitMs,
+            const std::atomic<bool> *stop = nullptr);
 
 // A connection like `main` for a search thread: same catalog, same catalog user.
 std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main);
