@@ -10,6 +10,8 @@
 #include "search/OVNFind.h"
 #include "uikit/OVNIconSetHelper.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -60,6 +62,8 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
     m_tabs = new QTabWidget(this);
     m_tabs->addTab(makeQuickTab(), localized("Quick Search"));
     m_tabs->addTab(makeExpertTab(), localized("Expert Search"));
+    // The fields keep their height; the results take what the panel gains.
+    m_tabs->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     layout->addWidget(m_tabs);
 
     auto *buttons = new QHBoxLayout;
@@ -128,7 +132,7 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
     statusLine->addWidget(m_status, 1);
     layout->addLayout(statusLine);
 
-    resize(440, 640);
+    resize(460, 700);
 }
 
 OVNExpressPanel::~OVNExpressPanel()
@@ -163,12 +167,16 @@ QWidget *OVNExpressPanel::makeQuickTab()
         menuButton->setToolTip(localized("Search Menu"));
         menuButton->setPopupMode(QToolButton::InstantPopup);
         auto *menu = new QMenu(menuButton);
+        auto *choices = new QActionGroup(menu);
         for (const OVNExpress::TagItem &item : OVNExpress::tagMenu()) {
             if (item.tag < 0) {
                 menu->addSeparator();
                 continue;
             }
-            menu->addAction(localizedMenu(item.title), this, [this, i, tag = item.tag] { setFieldTag(i, tag); });
+            QAction *action = menu->addAction(localizedMenu(item.title), this, [this, i, tag = item.tag] { setFieldTag(i, tag); });
+            action->setCheckable(true);
+            action->setData(item.tag);
+            choices->addAction(action);
         }
         menuButton->setMenu(menu);
         m_fieldMenus[size_t(i)] = menuButton;
@@ -207,11 +215,14 @@ QWidget *OVNExpressPanel::makeExpertTab()
     });
     m_fieldMenuButton->setMenu(menu);
     row->addWidget(m_fieldMenuButton);
-    row->addWidget(new QLabel(localized("Columns may be written as #tag#, e.g. #rating# > 3."), tab), 1);
+    auto *hint = new QLabel(localized("Columns as #tag#, e.g. #rating# > 3"), tab);
+    hint->setEnabled(false);
+    row->addWidget(hint, 1);
     box->addLayout(row);
     m_expertText = new QPlainTextEdit(tab);
     m_expertText->setPlaceholderText(localized("A condition, e.g. upper(#keywords#) like upper('%beach%') and #rating# >= 3"));
     m_expertText->setTabChangesFocus(true);
+    m_expertText->setFixedHeight(m_expertText->fontMetrics().lineSpacing() * 5 + 12);
     box->addWidget(m_expertText);
     return tab;
 }
@@ -276,6 +287,10 @@ void OVNExpressPanel::setFieldTag(int field, int tag)
     m_tags[size_t(field)] = tag;
     if (m_fields[size_t(field)])
         m_fields[size_t(field)]->setPlaceholderText(OVNExpress::tagTitle(tag));
+    if (m_fieldMenus[size_t(field)]) {
+        for (QAction *action : m_fieldMenus[size_t(field)]->menu()->actions())
+            action->setChecked(action->isCheckable() && action->data().toInt() == tag);
+    }
 }
 
 void OVNExpressPanel::insertFieldClause(int fieldMenuIndex)

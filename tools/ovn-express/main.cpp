@@ -2,9 +2,9 @@
 //             (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)
 // Searches as the express panel's Search button does: the quick search's fields (TAG is a column
 // tag 0 to 5 or its menu title: All, Displaytag, Keywords, Short Description, Full Description,
-// Rating) or an expert condition, over the whole catalog or the search-in item TITLE, read-only
-// on a connection of its own, then only entries the catalog user may read. With --login the user
-// logs in with the password read as one line from standard input. Prints "found: N", then
+// Rating) or an expert condition, over the whole catalog or the search-in item TITLE, read-only,
+// then only entries the catalog user may read. The catalog user is the account's own (as in the
+// program), or with --login the one whose password is read as one line from standard input. Prints "found: N", then
 // "MID<TAB>DISPLAYTAG" per entry; --rate N then rates every entry found as the panel's rating
 // menu does and prints "rated: N". A refused search prints "refused: MESSAGE", a stopped one
 // "stopped: MESSAGE"; both exit 1.
@@ -113,16 +113,26 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (db->checkForUserManagerSetup()) {
-        std::string password;
-        if (!login.isEmpty())
+        // As the program does: the account's own name without a password, or a login with one.
+        bool loggedIn = false;
+        if (login.isEmpty()) {
+            loggedIn = db->authenticateUser(qEnvironmentVariable("USER"));
+        } else {
+            std::string password;
             std::getline(std::cin, password);
-        if (login.isEmpty() || !db->authenticateWebUser(login, QString::fromStdString(password))) {
-            std::fprintf(stderr, "ovn-express: the catalog has users: give --login and the password on standard input\n");
+            loggedIn = db->authenticateWebUser(login, QString::fromStdString(password));
+        }
+        if (!loggedIn) {
+            std::fprintf(stderr, "ovn-express: no catalog user %s (with that password)\n",
+                         qPrintable(login.isEmpty() ? qEnvironmentVariable("USER") : login));
             return 2;
         }
     }
 
-    const std::vector<OVNExpressSearch::Catalog> catalogs = OVNExpressSearch::catalogsOf(*db);
+    // The search-in list is read only when a category is named.
+    const std::vector<OVNExpressSearch::Catalog> catalogs =
+        inTitle.isEmpty() ? std::vector<OVNExpressSearch::Catalog>{{QString(), QString(), {}}}
+                          : OVNExpressSearch::catalogsOf(*db);
     int chosen = 0;
     if (!inTitle.isEmpty()) {
         chosen = -1;
@@ -172,9 +182,9 @@ int main(int argc, char *argv[])
     if (!refusal.isEmpty())
         return finish("refused", refusal);
 
-    // The search's own connection, as the panel's worker has it.
-    std::unique_ptr<OVNDatabaseAccess> searching = OVNExpressSearch::openSearchConnection(*db);
-    const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*searching, sql, int(timeLimit * 1000));
+    // The panel searches on a connection of its own so that its window stays free; here nothing
+    // else waits, and the one connection holds the same catalog user.
+    const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000));
     using Status = OVNExpressSearch::Outcome::Status;
     if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)
         return finish("stopped", outcome.message);
