@@ -16,19 +16,6 @@
 #include <QFileInfo>
 #include <QProcess>
 
-namespace {
-
-void alertForRoute(const OVNOpenRoute &route)
-{
-    const bool missing = route.kind == OVNOpenRoute::Kind::Missing;
-    Alerts::run({missing ? OVNOpenRoute::missingFileMessage()
-                         : QCoreApplication::translate("Localizable", "The file could not be opened."),
-                 route.alert, {QCoreApplication::translate("Localizable", "OK")}, Alert::Style::Warning,
-                 Alert::Modality::Application, {}});
-}
-
-} // namespace
-
 void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QString &application)
 {
     if (!view || viewerType < 0 || viewerType > 2)
@@ -51,28 +38,7 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
                                            OVNViewerDocuments::shared());
             continue;
         }
-        // A file of the media server may be in the folder its share is mounted on.
-        const QString path = stored.isEmpty() ? QString() : OVNHelper::existingFilePath(stored);
-        if (path.isEmpty()) {
-            OVNOpenRoute missing;
-            missing.kind = OVNOpenRoute::Kind::Missing;
-            missing.alert = OVNOpenRoute::missingFileText(volume, stored);
-            alertForRoute(missing);
-            continue;
-        }
-        if (viewerType == 2 && !application.isEmpty()) {
-            // The chosen application is a desktop entry or a program: the path is one argument.
-            if (application.endsWith(QLatin1String(".desktop")))
-                Workspace::openFiles({path}, Workspace::readDesktopEntry(application, QFileInfo(application).fileName()));
-            else
-                QProcess::startDetached(application, {path});
-            continue;
-        }
-        const OVNOpenRoute route = OVNOpenRoute::forDesktop(path);
-        if (route.kind != OVNOpenRoute::Kind::Desktop || !OVNDocumentController::launch(route))
-            alertForRoute(route.kind == OVNOpenRoute::Kind::Desktop ? OVNOpenRoute{OVNOpenRoute::Kind::Refused, path, {},
-                              QCoreApplication::translate("Localizable", "\"%1\" could not be started.").arg(route.application.name)}
-                                                                  : route);
+        OVNDocumentController::openWithDesktop(stored, volume, viewerType == 2 ? application : QString());
     }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "app/OVNExpressOpening.h"
 #include "search/OVNExpressPanel.h"
 #include "viewers/OVNZoomPanel.h"
 

@@ -17,6 +17,7 @@
 class OVNConnectionFactory;
 class OVNDesktopHotPlug;
 class OVNDatabaseAccess;
+class OVNExpressOpening;
 class OVNExpressPanel;
 class OVNExtensionMapping;
 class OVNImportCamera;
@@ -156,6 +157,10 @@ public:
     // The same road without a controller (the catalog window's open commands): the viewers when
     // given, else the desktop, with the alerts.
     static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers);
+    // Opens a catalogued file with the named application (a desktop entry or a program), or with
+    // the desktop's default one when none is named; a missing file gets the "Media file not
+    // found." alert for its volume and path. True when something was started.
+    static bool openWithDesktop(const QString &stored, const QString &volume, const QString &application);
     // Starts the desktop's application for the route (Desktop routes only); false when it did not start.
     static bool launch(const OVNOpenRoute &route);
     // Brings the front catalog window forward, or opens one when none is left.
@@ -178,6 +183,7 @@ private:
     std::unique_ptr<OVNImportCamera> m_capture;
     std::unique_ptr<OVNZoomPanel> m_zoom;
     std::unique_ptr<OVNExpressPanel> m_express;
+    std::unique_ptr<OVNExpressOpening> m_expressOpening;
     std::unique_ptr<OVNUDFThumbnails> m_udfThumbnails;
     std::unique_ptr<OVNExtensionMapping> m_extensionmapping;
     QPointer<OVNPreferencesWindow> m_prefWindow;

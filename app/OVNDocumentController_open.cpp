@@ -4,16 +4,55 @@
 #include "app/OVNOpenRoute.h"
 #include "app/OVNViewerDocuments.h"
 #include "formats/OVNExtensionMapping.h"
+#include "formats/OVNHelper.h"
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
 
 namespace {
 const QString kRecentKey = QStringLiteral("RecentDocuments");
 constexpr int kRecentCount = 10;
+
+void alertForRoute(const OVNOpenRoute &route)
+{
+    const bool missing = route.kind == OVNOpenRoute::Kind::Missing;
+    Alerts::run({missing ? OVNOpenRoute::missingFileMessage()
+                         : QCoreApplication::translate("Localizable", "The file could not be opened."),
+                 route.alert, {QCoreApplication::translate("Localizable", "OK")}, Alert::Style::Warning,
+                 Alert::Modality::Application, {}});
+}
 } // namespace
+
+bool OVNDocumentController::openWithDesktop(const QString &stored, const QString &volume, const QString &application)
+{
+    // A file of the media server may be in the folder its share is mounted on.
+    const QString path = stored.isEmpty() ? QString() : OVNHelper::existingFilePath(stored);
+    if (path.isEmpty()) {
+        OVNOpenRoute missing;
+        missing.kind = OVNOpenRoute::Kind::Missing;
+        missing.alert = OVNOpenRoute::missingFileText(volume, stored);
+        alertForRoute(missing);
+        return false;
+    }
+    if (!application.isEmpty()) {
+        // The chosen application is a desktop entry or a program: the path is one argument.
+        if (application.endsWith(QLatin1String(".desktop")))
+            return Workspace::openFiles({path}, Workspace::readDesktopEntry(application, QFileInfo(application).fileName()));
+        return QProcess::startDetached(application, {path});
+    }
+    const OVNOpenRoute route = OVNOpenRoute::forDesktop(path);
+    if (route.kind == OVNOpenRoute::Kind::Desktop && launch(route))
+        return true;
+    alertForRoute(route.kind == OVNOpenRoute::Kind::Desktop
+                      ? OVNOpenRoute{OVNOpenRoute::Kind::Refused, path, {},
+                                     QCoreApplication::translate("Localizable", "\"%1\" could not be started.")
+                                         .arg(route.application.name)}
+                      : route);
+    return false;
+}
 
 void OVNDocumentController::openFiles(const QStringList &paths)
 {

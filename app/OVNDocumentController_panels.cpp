@@ -65,9 +65,12 @@ void OVNDocumentController::togglePanel(Panel panel)
     if (!widget)
         return;
     const bool show = !widget->isVisible();
-    if (show && panel == Panel::Express
-        && (!m_express->databaseConnection() || !m_express->databaseConnection()->isDBConnectionActive()))
-        m_express->setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess>(createAndOpenDBConnection()));
+    if (show && panel == Panel::Express) {
+        // A first showing, or one after a failed connection, connects (again) and builds the list.
+        if (!m_express->databaseConnection() || !m_express->databaseConnection()->isDBConnectionActive())
+            m_express->setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess>(createAndOpenDBConnection()));
+        m_express->initSelections();
+    }
     switch (panel) {
     case Panel::Workflow: show ? m_workflow->makeKeyAndOrderFront() : m_workflow->orderOut(); break;
     case Panel::Capture: show ? m_capture->makeKeyAndOrderFront() : m_capture->orderOut(); break;

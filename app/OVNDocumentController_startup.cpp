@@ -22,6 +22,7 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "app/OVNExpressOpening.h"
 #include "search/OVNExpressPanel.h"
 #include "viewers/OVNZoomPanel.h"
 
@@ -65,6 +66,10 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     m_capture->setConnectionFactory([this] { return createAndOpenDBConnection(); });
     m_zoom = std::make_unique<OVNZoomPanel>();
     m_express = std::make_unique<OVNExpressPanel>();
+    m_expressOpening = std::make_unique<OVNExpressOpening>(*this);
+    m_express->setOpening(m_expressOpening.get());
+    connect(m_express.get(), &OVNExpressPanel::closed, this,
+            [this] { m_defaults.setString(QStringLiteral("0"), panelVisibilityKey(Panel::Express)); });
     m_udfThumbnails = std::make_unique<OVNUDFThumbnails>(m_defaults);
     m_udfThumbnails->setSamplePicture(OVNSplashScreen::artworkImage());
 

@@ -171,6 +171,27 @@ public:
     QString addEntryToImageSet(const QString &mediaId, const QString &setId);
     bool deleteImageSetEntry(const QString &membershipId);
 
+    // ---- Read-only searches (OVNDatabaseAccess_search.cpp) ----
+    struct ReadOnlySearch {
+        enum class Status { Found, Refused, Stopped, TimedOut, Failed };
+        Status status = Status::Failed;
+        MediaList records;
+        QString message; // why nothing was found, for every status but Found
+    };
+    // Runs one SELECT of the 26 media-list columns that a user may have written in part: it can
+    // neither change the catalog nor read beyond the media tables (strvfile, strvexif,
+    // strvpurchased, strvsold, strvset, strvcategory), and it ends after `timeLimitMs` or at
+    // stopReadOnlySearch(). On SQLite a statement that is not read-only is refused, an authorizer
+    // allows reads of the media tables and a short list of functions only, and a progress handler
+    // keeps the time; on PostgreSQL it runs in a read-only transaction with a statement timeout,
+    // rolled back afterwards. The connection is busy meanwhile: give a search one of its own.
+    // `stop`, when given, is the caller's own stop request for this search, looked at throughout.
+    ReadOnlySearch searchMediaListReadOnly(const QString &sql, int timeLimitMs,
+                                           const std::atomic<bool> *stop = nullptr);
+    // From any thread: ends the read-only search running on this connection (at once on SQLite,
+    // by a cancel request on a server). A search that starts later is not affected.
+    void stopReadOnlySearch();
+
     // ---- Login and privileges (OVNDatabaseAccess_privileges.cpp) ----
     // Without user tables every user may log in and every level is "FULL ACCESS".
     bool authenticateUser(const QString &login);
@@ -333,4 +354,10 @@ private:
         qint64 maxNumber = -1;
     };
     std::optional<QHash<QString, ColumnLimit>> m_fileColumnLimits;
+    // The read-only search: its stop request (set from any thread), whether the statements of the
+    // moment must be read-only (SQLite) and the SQLSTATE of the last failed server statement.
+    std::atomic<bool> m_searchStop{false};
+    bool m_readOnlyStatementsOnly = false;
+    bool m_refusedWritingStatement = false;
+    QString m_lastSqlState;
 };

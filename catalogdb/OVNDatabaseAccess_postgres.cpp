@@ -173,6 +173,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
     if (!result.ok()) {
         setLastError(result.errorMessage());
+        m_lastSqlState = result.sqlState();
         recoverPostgresAfterFailure();
         return {};
     }

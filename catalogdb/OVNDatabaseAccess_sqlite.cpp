@@ -248,6 +248,14 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
         }
     }
 
+    // A search typed in part by the user may only read (its authorizer already keeps it to reads;
+    // this holds whatever the authorizer lets through).
+    if (m_readOnlyStatementsOnly && !sqlite3_stmt_readonly(statement)) {
+        m_refusedWritingStatement = true;
+        setLastError(localized("The statement would change the catalog."));
+        return {};
+    }
+
     // Text parameters are converted once and stay alive until the statement is reset.
     std::vector<QByteArray> texts;
     texts.reserve(size_t(parameters.size()));

@@ -2,9 +2,70 @@
 
 #include <libpq-fe.h>
 
+#include <dlfcn.h>
+
+#include <type_traits>
 #include <vector>
 
 namespace {
+
+// libpq is loaded at the first server connection: a program on a catalog file never loads it, nor
+// the thirty libraries it brings along (TLS, Kerberos, LDAP), and starts that much sooner.
+#define OVN_LIBPQ_FUNCTIONS \
+    OVN_LIBPQ_FUNCTION(PQcancel) \
+    OVN_LIBPQ_FUNCTION(PQclear) \
+    OVN_LIBPQ_FUNCTION(PQcmdTuples) \
+    OVN_LIBPQ_FUNCTION(PQconnectdbParams) \
+    OVN_LIBPQ_FUNCTION(PQerrorMessage) \
+    OVN_LIBPQ_FUNCTION(PQexecParams) \
+    OVN_LIBPQ_FUNCTION(PQfinish) \
+    OVN_LIBPQ_FUNCTION(PQfname) \
+    OVN_LIBPQ_FUNCTION(PQfreeCancel) \
+    OVN_LIBPQ_FUNCTION(PQftype) \
+    OVN_LIBPQ_FUNCTION(PQgetCancel) \
+    OVN_LIBPQ_FUNCTION(PQgetisnull) \
+    OVN_LIBPQ_FUNCTION(PQgetlength) \
+    OVN_LIBPQ_FUNCTION(PQgetvalue) \
+    OVN_LIBPQ_FUNCTION(PQnfields) \
+    OVN_LIBPQ_FUNCTION(PQntuples) \
+    OVN_LIBPQ_FUNCTION(PQparameterStatus) \
+    OVN_LIBPQ_FUNCTION(PQresultErrorField) \
+    OVN_LIBPQ_FUNCTION(PQresultErrorMessage) \
+    OVN_LIBPQ_FUNCTION(PQresultStatus) \
+    OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor) \
+    OVN_LIBPQ_FUNCTION(PQstatus) \
+    OVN_LIBPQ_FUNCTION(PQtransactionStatus)
+
+struct LibPq {
+#define OVN_LIBPQ_FUNCTION(name) decltype(&::name) name = nullptr;
+    OVN_LIBPQ_FUNCTIONS
+#undef OVN_LIBPQ_FUNCTION
+    bool loaded = false;
+    QString error;
+};
+
+const LibPq &libpq()
+{
+    static const LibPq library = [] {
+        LibPq loaded;
+        void *handle = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            loaded.error = QString::fromLocal8Bit(dlerror());
+            return loaded;
+        }
+        bool complete = true;
+#define OVN_LIBPQ_FUNCTION(name)                                                                    \
+    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                       \
+    complete = complete && loaded.name;
+        OVN_LIBPQ_FUNCTIONS
+#undef OVN_LIBPQ_FUNCTION
+        loaded.loaded = complete;
+        if (!complete)
+            loaded.error = QStringLiteral("libpq.so.5 lacks a function this program needs");
+        return loaded;
+    }();
+    return library;
+}
 
 constexpr Oid byteaOid = 17;
 constexpr int binaryFormat = 1;
@@ -26,7 +87,7 @@ QString trimmedMessage(const char *message)
 
 void PostgresResult::Clear::operator()(pg_result *result) const
 {
-    PQclear(result);
+    libpq().PQclear(result);
 }
 
 PostgresResult::PostgresResult() = default;
@@ -36,48 +97,53 @@ PostgresResult &PostgresResult::operator=(PostgresResult &&) noexcept = default;
 
 qint64 PostgresResult::changedRows() const
 {
-    if (!m_result || PQresultStatus(m_result.get()) != PGRES_COMMAND_OK)
+    if (!m_result || libpq().PQresultStatus(m_result.get()) != PGRES_COMMAND_OK)
         return 0;
-    return QByteArray(PQcmdTuples(m_result.get())).toLongLong();
+    return QByteArray(libpq().PQcmdTuples(m_result.get())).toLongLong();
 }
 
 int PostgresResult::rowCount() const
 {
-    return m_result ? PQntuples(m_result.get()) : 0;
+    return m_result ? libpq().PQntuples(m_result.get()) : 0;
 }
 
 int PostgresResult::columnCount() const
 {
-    return m_result ? PQnfields(m_result.get()) : 0;
+    return m_result ? libpq().PQnfields(m_result.get()) : 0;
 }
 
 QString PostgresResult::columnName(int column) const
 {
-    return m_result ? QString::fromUtf8(PQfname(m_result.get(), column)) : QString();
+    return m_result ? QString::fromUtf8(libpq().PQfname(m_result.get(), column)) : QString();
 }
 
 unsigned int PostgresResult::columnType(int column) const
 {
-    return m_result ? PQftype(m_result.get(), column) : 0;
+    return m_result ? libpq().PQftype(m_result.get(), column) : 0;
 }
 
 bool PostgresResult::isNull(int row, int column) const
 {
-    return !m_result || PQgetisnull(m_result.get(), row, column);
+    return !m_result || libpq().PQgetisnull(m_result.get(), row, column);
 }
 
 QByteArrayView PostgresResult::value(int row, int column) const
 {
     if (isNull(row, column))
         return {};
-    return QByteArrayView(PQgetvalue(m_result.get(), row, column), PQgetlength(m_result.get(), row, column));
+    return QByteArrayView(libpq().PQgetvalue(m_result.get(), row, column), libpq().PQgetlength(m_result.get(), row, column));
 }
 
 // ---- PostgresConnection ----
 
 void PostgresConnection::Finish::operator()(pg_conn *connection) const
 {
-    PQfinish(connection);
+    libpq().PQfinish(connection);
+}
+
+void PostgresConnection::FreeCancel::operator()(pg_cancel *cancel) const
+{
+    libpq().PQfreeCancel(cancel);
 }
 
 PostgresConnection::PostgresConnection() = default;
@@ -117,6 +183,14 @@ bool PostgresConnection::open(const Settings &settings)
 
 bool PostgresConnection::openLocked()
 {
+    if (!libpq().loaded) {
+        m_error = QStringLiteral("The PostgreSQL client library cannot be loaded: ") + libpq().error;
+        return false;
+    }
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset();
+    }
     m_connection.reset();
     const QByteArray host = m_settings.host.toUtf8();
     const QByteArray port = m_settings.port > 0 ? QByteArray::number(m_settings.port) : QByteArray();
@@ -149,16 +223,20 @@ bool PostgresConnection::openLocked()
     values.push_back(nullptr);
 
     // expand_dbname 0: a database name is only a name, never a connection string.
-    std::unique_ptr<pg_conn, Finish> connection(PQconnectdbParams(keys.data(), values.data(), 0));
+    std::unique_ptr<pg_conn, Finish> connection(libpq().PQconnectdbParams(keys.data(), values.data(), 0));
     if (!connection) {
         m_error = QStringLiteral("out of memory");
         return false;
     }
-    if (PQstatus(connection.get()) != CONNECTION_OK) {
-        m_error = trimmedMessage(PQerrorMessage(connection.get()));
+    if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
+        m_error = trimmedMessage(libpq().PQerrorMessage(connection.get()));
         return false;
     }
-    PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
+    libpq().PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset(libpq().PQgetCancel(connection.get()));
+    }
     m_connection = std::move(connection);
     m_error.clear();
     return true;
@@ -167,7 +245,20 @@ bool PostgresConnection::openLocked()
 void PostgresConnection::close()
 {
     std::lock_guard lock(m_mutex);
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset();
+    }
     m_connection.reset();
+}
+
+bool PostgresConnection::cancelRunningStatement()
+{
+    std::lock_guard cancelLock(m_cancelMutex);
+    if (!m_cancel)
+        return false;
+    char message[256] = {};
+    return libpq().PQcancel(m_cancel.get(), message, int(sizeof message)) == 1;
 }
 
 bool PostgresConnection::isOpen() const
@@ -179,7 +270,7 @@ bool PostgresConnection::isOpen() const
 bool PostgresConnection::isBroken() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_connection || PQstatus(m_connection.get()) != CONNECTION_OK;
+    return !m_connection || libpq().PQstatus(m_connection.get()) != CONNECTION_OK;
 }
 
 bool PostgresConnection::reset()
@@ -206,7 +297,7 @@ QString PostgresConnection::parameterStatus(const char *name) const
     std::lock_guard lock(m_mutex);
     if (!m_connection)
         return QString();
-    return QString::fromUtf8(PQparameterStatus(m_connection.get(), name));
+    return QString::fromUtf8(libpq().PQparameterStatus(m_connection.get(), name));
 }
 
 PostgresConnection::TransactionState PostgresConnection::transactionState() const
@@ -214,7 +305,7 @@ PostgresConnection::TransactionState PostgresConnection::transactionState() cons
     std::lock_guard lock(m_mutex);
     if (!m_connection)
         return TransactionState::Unknown;
-    switch (PQtransactionStatus(m_connection.get())) {
+    switch (libpq().PQtransactionStatus(m_connection.get())) {
     case PQTRANS_IDLE:
         return TransactionState::Idle;
     case PQTRANS_INTRANS:
@@ -258,16 +349,16 @@ PostgresResult PostgresConnection::execute(const QString &sql, const QList<Postg
         }
     }
     // The extended protocol that PQexecParams speaks refuses a second statement in the text.
-    result.m_result.reset(PQexecParams(m_connection.get(), text.constData(), int(count), types.data(),
+    result.m_result.reset(libpq().PQexecParams(m_connection.get(), text.constData(), int(count), types.data(),
                                        values.data(), lengths.data(), formats.data(), binaryFormat));
-    const ExecStatusType status = result.m_result ? PQresultStatus(result.m_result.get()) : PGRES_FATAL_ERROR;
+    const ExecStatusType status = result.m_result ? libpq().PQresultStatus(result.m_result.get()) : PGRES_FATAL_ERROR;
     result.m_ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
     if (!result.m_ok) {
-        result.m_error = result.m_result ? trimmedMessage(PQresultErrorMessage(result.m_result.get())) : QString();
+        result.m_error = result.m_result ? trimmedMessage(libpq().PQresultErrorMessage(result.m_result.get())) : QString();
         if (result.m_error.isEmpty())
-            result.m_error = trimmedMessage(PQerrorMessage(m_connection.get()));
+            result.m_error = trimmedMessage(libpq().PQerrorMessage(m_connection.get()));
         if (result.m_result)
-            result.m_sqlState = QString::fromLatin1(PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
+            result.m_sqlState = QString::fromLatin1(libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
         m_error = result.m_error;
     }
     return result;

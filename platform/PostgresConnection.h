@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+struct pg_cancel;
 struct pg_conn;
 struct pg_result;
 
@@ -110,14 +111,24 @@ public:
 
     PostgresResult execute(const QString &sql, const QList<PostgresParameter> &parameters = {});
 
+    // From any thread, also while execute() runs on another: asks the server to end the statement
+    // running now (it then fails with SQLSTATE 57014). False when the request could not be sent.
+    bool cancelRunningStatement();
+
 private:
     struct Finish {
         void operator()(pg_conn *connection) const;
+    };
+    struct FreeCancel {
+        void operator()(pg_cancel *cancel) const;
     };
     bool openLocked();
 
     mutable std::mutex m_mutex;
     std::unique_ptr<pg_conn, Finish> m_connection;
+    // Kept apart from the session's mutex, which execute() holds while the statement runs.
+    std::mutex m_cancelMutex;
+    std::unique_ptr<pg_cancel, FreeCancel> m_cancel;
     Settings m_settings;
     QString m_error;
 };

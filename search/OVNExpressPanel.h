@@ -1,17 +1,56 @@
 #pragma once
 
+#include "browser/OVNMediaViewDelegate.h"
+#include "search/OVNExpressSearch.h"
+
+#include <QPointer>
+#include <QThreadPool>
 #include <QWidget>
 
+#include <array>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class OVNDatabaseAccess;
+class OVNMediaView;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QToolButton;
 
-// The floating express search panel. It works over a catalog connection of its own, handed to it
-// the first time it is shown.
-class OVNExpressPanel : public QWidget
+// The floating express search panel: a quick search over four annotation fields and an expert
+// search whose condition the user types, over the whole catalog or one top-level category, with
+// the results in a thumbnail view of its own from which files are opened, revealed and rated.
+//
+// It works over a catalog connection of its own, handed to it the first time it is shown; each
+// search runs on a worker thread over a second connection kept for searching, so that a slow or
+// runaway condition never holds up the window: Stop ends it, and a search started meanwhile
+// replaces it (the older result is dropped when it arrives).
+class OVNExpressPanel : public QWidget, public OVNMediaViewDelegate
 {
     Q_OBJECT
 public:
+    // The program's roads for opening a file, given by the application.
+    class Opening
+    {
+    public:
+        virtual ~Opening() = default;
+        // In the program's viewer for the file's type.
+        virtual void openInViewer(const QString &path, const QString &volume, int orientation) = 0;
+        // In the program's viewer, a movie at once in full screen.
+        virtual void openFullScreen(const QString &path, const QString &volume) = 0;
+        // With the desktop's default application; a missing file gets its alert.
+        virtual void openWithCreator(const QString &path, const QString &volume) = 0;
+        // With a chosen application (a desktop entry or a program).
+        virtual void openWithApplication(const QString &path, const QString &volume, const QString &application) = 0;
+    };
+
     OVNExpressPanel();
     ~OVNExpressPanel() override;
 
@@ -20,8 +59,113 @@ public:
     void orderOut();
 
     OVNDatabaseAccess *databaseConnection() const { return m_connection.get(); }
+    // A new connection (or none) drops the search-in list, which initSelections() builds again.
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
+    // Not owned; without one, opening does nothing.
+    void setOpening(Opening *opening) { m_opening = opening; }
+
+    // Builds the search-in list from the connection, once: later calls keep it. Without a working
+    // connection an alert says so and the next call tries again.
+    void initSelections();
+    // How many times the list was built.
+    int selectionBuilds() const { return m_selectionBuilds; }
+
+    // ---- searching ----
+    // Runs the search of the tab shown; a refused search shows why in the status line.
+    void findSearchClicked();
+    // Ends the running search.
+    void findStopClicked();
+    // Empties both tabs (the fields' column tags stay), the results and the status line.
+    void findClearClicked();
+    bool isSearching() const { return m_searching; }
+    // The longest a search may run (30 seconds unless set).
+    void setTimeLimitMs(int milliseconds) { m_timeLimitMs = milliseconds; }
+    // The column tag of a quick-search field (0 to 3), as its search menu sets it.
+    void setFieldTag(int field, int tag);
+    int fieldTag(int field) const { return m_tags.at(size_t(field)); }
+    // Inserts the clause of the field menu's item at the expert text's cursor.
+    void insertFieldClause(int fieldMenuIndex);
+
+    // ---- actions on the selected results; each answers false when it only beeped ----
+    bool buttonOpenWithMediaViewerClick();
+    // Exactly one file.
+    bool buttonOpenWithMediaViewerFSClick();
+    bool buttonOpenWithCreatorClick();
+    bool openWithApplication(const QString &application);
+    void buttonRevealInFinderClick();
+
+    // ---- OVNMediaViewDelegate ----
+    Capabilities capabilities() const override;
+    QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId) override;
+    void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
+    void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
+    void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
+    // Rates the selected entries when the user may change every one of them (else the
+    // "Authorization Failed" alert and nothing is written); a failed write is reported.
+    void menuSetRating(int rating) override;
+
+    // ---- the controls, for tests and tools ----
+    QTabWidget *tabs() const { return m_tabs; }
+    QComboBox *searchIn() const { return m_searchIn; }
+    QLineEdit *findField(int field) const { return m_fields.at(size_t(field)); }
+    // Fields 1 to 3: item 0 "AND", item 1 "OR".
+    QComboBox *findOperator(int field) const { return m_operators.at(size_t(field)); }
+    QPlainTextEdit *expertText() const { return m_expertText; }
+    OVNMediaView *mediaView() const { return m_mediaView; }
+    QString statusText() const;
+    QPushButton *searchButton() const { return m_searchButton; }
+    QPushButton *stopButton() const { return m_stopButton; }
+    // The statement the search button would run now, "" when refused (the reason in `refusal`).
+    QString currentStatement(QString *refusal = nullptr) const;
+
+signals:
+    // A search ended: its result, refusal or stop is shown.
+    void searchFinished();
+    // The user closed the panel's window.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    QWidget *makeQuickTab();
+    QWidget *makeExpertTab();
+    void showFieldMenu();
+    void setStatus(const QString &text);
+    void setSearching(bool searching);
+    void showOutcome(int generation, const OVNExpressSearch::Outcome &outcome);
+    // Asks the running search to end.
+    void stopRunningSearch();
+    // The selected result rows' records, in selection order.
+    QList<int> selectedRows() const;
+    bool openSelected(int road, const QString &application);
+
     std::shared_ptr<OVNDatabaseAccess> m_connection;
+    Opening *m_opening = nullptr;
+    std::vector<OVNExpressSearch::Catalog> m_catalogs;
+    int m_selectionBuilds = 0;
+    int m_timeLimitMs = OVNExpressSearch::defaultTimeLimitMs;
+    std::array<int, 4> m_tags{};
+
+    // The searching thread's connection: made there, stopped from here.
+    std::mutex m_searchMutex;
+    std::shared_ptr<OVNDatabaseAccess> m_searchConnection;
+    std::atomic<int> m_generation{0};
+    // The running search's own stop request (SQLite looks at it throughout).
+    std::shared_ptr<std::atomic<bool>> m_stop;
+    bool m_searching = false;
+    QThreadPool m_pool;
+
+    QTabWidget *m_tabs = nullptr;
+    QComboBox *m_searchIn = nullptr;
+    std::array<QLineEdit *, 4> m_fields{};
+    std::array<QToolButton *, 4> m_fieldMenus{};
+    std::array<QComboBox *, 4> m_operators{};
+    QPlainTextEdit *m_expertText = nullptr;
+    QToolButton *m_fieldMenuButton = nullptr;
+    OVNMediaView *m_mediaView = nullptr;
+    QLabel *m_status = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QPushButton *m_searchButton = nullptr;
+    QPushButton *m_stopButton = nullptr;
 };

@@ -410,3 +410,35 @@ TEST_F(StartupSequenceTest, SavedDatabaseSettingsOpenACatalogWindowWhenNoneIsOpe
 }
 
 } // namespace
+
+namespace {
+
+// The express panel from its menu command: a failed connection shows its alert and is tried again
+// at the next showing, the search-in list is built once, and closing the panel stores "0".
+TEST_F(StartupSequenceTest, ExpressPanelConnectsUntilItWorksAndBuildsItsListOnce)
+{
+    using Panel = OVNDocumentController::Panel;
+    auto controller = makeController({Outcome::Active, Outcome::Failed, Outcome::Active});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+    OVNExpressPanel *panel = controller->expressPanel();
+    controller->togglePanel(Panel::Express);
+    EXPECT_TRUE(alertMessages().last().startsWith("Ostrevan failed to connect to the media database."));
+    EXPECT_EQ(panel->selectionBuilds(), 0);
+    controller->togglePanel(Panel::Express);
+    EXPECT_EQ(defaults.stringForKey("ExpressPanelVisible"), "0");
+    for (int showing = 0; showing < 2; ++showing) {
+        controller->togglePanel(Panel::Express);
+        EXPECT_TRUE(panel->isVisible());
+        EXPECT_EQ(defaults.stringForKey("ExpressPanelVisible"), "1");
+        EXPECT_EQ(panel->selectionBuilds(), 1);
+        controller->togglePanel(Panel::Express);
+    }
+    EXPECT_EQ(connections->calls(), 3);
+    EXPECT_EQ(panel->searchIn()->itemText(1), "Holiday 3");
+    controller->togglePanel(Panel::Express);
+    panel->close();
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(defaults.stringForKey("ExpressPanelVisible"), "0");
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+#include "search/OVNExpressSearch.h"
+
+#include "platform/Localized.h"
+
+#include <QHash>
+
+namespace OVNExpressSearch {
+
+bool mayRead(const QString &level)
+{
+    return level == QLatin1String("READ ONLY") || mayWrite(level);
+}
+
+bool mayWrite(const QString &level)
+{
+    return level == QLatin1String("READ & WRITE") || level == QLatin1String("FULL ACCESS");
+}
+
+Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, const std::atomic<bool> *stop)
+{
+    Outcome outcome = connection.searchMediaListReadOnly(sql, timeLimitMs, stop);
+    if (outcome.status != Outcome::Status::Found || !connection.useAuthentication())
+        return outcome;
+    QHash<QString, bool> readable; // one look-up per category
+    MediaList kept;
+    kept.reserve(outcome.records.size());
+    for (MediaRecordRef &record : outcome.records) {
+        const QString owner = record->field(MediaRecord::CategoryId);
+        auto known = readable.constFind(owner);
+        if (known == readable.constEnd())
+            known = readable.insert(owner, !owner.isEmpty() && mayRead(connection.getCategoryAccessPrivilegesForMID(owner)));
+        if (*known)
+            kept.append(std::move(record));
+    }
+    outcome.records = std::move(kept);
+    return outcome;
+}
+
+std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main)
+{
+    std::unique_ptr<OVNDatabaseAccess> search = main.openSiblingConnection();
+    if (search->isDBConnectionActive() && search->checkForUserManagerSetup())
+        search->authenticateUser(main.authUserName());
+    return search;
+}
+
+namespace {
+
+void appendSubtree(OVNDatabaseAccess &connection, const QString &mid, QStringList &ids, int depth)
+{
+    ids << mid;
+    if (depth > 64) // a loop in the stored tree ends here
+        return;
+    for (const CategoryNode &child : connection.getCategoryListForMID(mid)) {
+        if (mayRead(child.value(QStringLiteral("MYPRIVILEGES")).toString()))
+            appendSubtree(connection, child.value(QStringLiteral("mid")).toString(), ids, depth + 1);
+    }
+}
+
+} // namespace
+
+std::vector<Catalog> catalogsOf(OVNDatabaseAccess &connection)
+{
+    std::vector<Catalog> catalogs{{localized("All Entries"), QString(), {}}};
+    for (const char *kind : {"F", "C", "M"}) {
+        for (const CategoryNode &node : connection.getCategoryList(QString::fromLatin1(kind))) {
+            const QString title = node.value(QStringLiteral("displaytag")).toString();
+            const QString mid = node.value(QStringLiteral("mid")).toString();
+            if (title.isEmpty() || mid.isEmpty() || !mayRead(node.value(QStringLiteral("MYPRIVILEGES")).toString()))
+                continue;
+            Catalog catalog{title, QString::fromLatin1(kind), {}};
+            if (catalog.kind == QLatin1String("F"))
+                appendSubtree(connection, mid, catalog.ids, 0);
+            else
+                catalog.ids << mid;
+            catalogs.push_back(std::move(catalog));
+        }
+    }
+    return catalogs;
+}
+
+} // namespace OVNExpressSearch

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "catalogdb/OVNDatabaseAccess.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Running an express search as its Search button does, without widgets: the statement on a
+// connection kept for searching (read-only, with a time limit and a stop), then only the entries
+// whose owning category the catalog user may read. Also the panel's search-in list and the
+// privilege tests of its rating.
+namespace OVNExpressSearch {
+
+constexpr int defaultTimeLimitMs = 30000;
+
+using Outcome = OVNDatabaseAccess::ReadOnlySearch;
+
+// Runs the statement; on a catalog with users, entries of a category the user may not read (or
+// of none) are left out. Any thread; the connection is busy meanwhile.
+// `stop` (optional) is the caller's stop request for this search.
+Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs = defaultTimeLimitMs,
+            const std::atomic<bool> *stop = nullptr);
+
+// A connection like `main` for a search thread: same catalog, same catalog user.
+std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main);
+
+struct Catalog {
+    QString title;
+    QString kind;    // "F", "C" or "M"
+    QStringList ids; // the category and, for a folder, every category below it, depth first
+};
+// "All Entries" (no ids), then the top-level folders, collections and surveillance folders in the
+// order the catalog gives them, each with a title; categories the user has "NO ACCESS" to are
+// left out, also inside folders.
+std::vector<Catalog> catalogsOf(OVNDatabaseAccess &connection);
+
+// Whether a privilege level lets the user see, and change, a category's entries. An unknown level
+// grants nothing.
+bool mayRead(const QString &level);
+bool mayWrite(const QString &level);
+
+} // namespace OVNExpressSearch

@@ -1,0 +1,356 @@
+#include "search/OVNExpressStatements.h"
+
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/Localized.h"
+#include "search/OVNFind.h"
+
+#include <QRegularExpression>
+
+namespace OVNExpress {
+
+QString restriction(const QStringList &categoryIds, bool restricted)
+{
+    if (!restricted)
+        return QString();
+    QStringList quoted;
+    for (const QString &id : categoryIds)
+        quoted << OVNDBHelper::quotedText(id);
+    if (quoted.isEmpty())
+        quoted << QStringLiteral("''");
+    return QStringLiteral(" where  categoryid in (") + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+namespace {
+
+// The condition after the restriction: in parentheses there, so that an OR cannot reach outside
+// the chosen category.
+QString withCondition(QString sql, const QString &condition, bool restricted, bool alwaysParenthesised)
+{
+    if (condition.isEmpty())
+        return sql;
+    if (restricted)
+        return sql + QStringLiteral(" and (") + condition + QLatin1Char(')');
+    if (alwaysParenthesised)
+        return sql + QStringLiteral(" where (") + condition + QLatin1Char(')');
+    return sql + QStringLiteral(" where ") + condition;
+}
+
+} // namespace
+
+// ---- quick search ----
+
+const std::vector<TagItem> &tagMenu()
+{
+    static const std::vector<TagItem> menu = {
+        {"All", All},           {"", -1},
+        {"Displaytag", DisplayTag}, {"Keywords", Keywords}, {"Short Description", ShortDescription},
+        {"Full Description", FullDescription}, {"", -1},
+        {"Rating", Rating},
+    };
+    return menu;
+}
+
+QString tagTitle(int tag)
+{
+    for (const TagItem &item : tagMenu()) {
+        if (item.tag == tag)
+            return localizedMenu(item.title);
+    }
+    return QString();
+}
+
+QString QuickSearch::clauseFor(const QString &value, int tag, Dialect dialect)
+{
+    if (tag == Rating) {
+        const std::optional<QString> number = OVNDBHelper::sqlNumber(value);
+        return number ? QStringLiteral(" rating=") + *number : QString();
+    }
+    // The server reads a backslash as LIKE's escape; doubled it matches itself.
+    QString pattern = value;
+    if (dialect == Dialect::PostgreSQL)
+        pattern.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    const QString like = QStringLiteral(") like upper(") + OVNDBHelper::quotedText(QLatin1Char('%') + pattern + QLatin1Char('%'))
+                         + QLatin1Char(')');
+    // The keywords live in "shortdesc" and the title in "keywords": the menu names the contents.
+    switch (tag) {
+    case All:
+        return QStringLiteral(" (upper(displaytag") + like + QStringLiteral(" or upper(keywords") + like
+               + QStringLiteral(" or upper(shortdesc") + like + QStringLiteral(" or upper(fulldesc") + like
+               + QLatin1Char(')');
+    case DisplayTag: return QStringLiteral(" upper(displaytag") + like;
+    case Keywords: return QStringLiteral(" upper(shortdesc") + like;
+    case ShortDescription: return QStringLiteral(" upper(keywords") + like;
+    case FullDescription: return QStringLiteral(" upper(fulldesc") + like;
+    default: return QString();
+    }
+}
+
+QString QuickSearch::refusal() const
+{
+    static const QRegularExpression integer(QStringLiteral("^\\s*[+-]?\\d{1,9}\\s*$"));
+    if (fields[0].text.isEmpty())
+        return QString();
+    for (const Field &field : fields) {
+        if (!field.text.isEmpty() && field.tag == Rating && !integer.match(field.text).hasMatch())
+            return localized("Rating must be a number");
+    }
+    return QString();
+}
+
+QString QuickSearch::statement(Dialect dialect) const
+{
+    if (!refusal().isEmpty())
+        return QString();
+    QString condition;
+    // Without a first field the others are ignored, whatever they hold.
+    if (!fields[0].text.isEmpty()) {
+        condition = clauseFor(fields[0].text, fields[0].tag, dialect);
+        for (size_t i = 1; i < fields.size(); ++i) {
+            const QString clause = fields[i].text.isEmpty() ? QString() : clauseFor(fields[i].text, fields[i].tag, dialect);
+            if (clause.isEmpty())
+                continue;
+            if (condition.isEmpty())
+                condition = clause;
+            else
+                condition += (fields[i].orJoin ? QStringLiteral(" OR ") : QStringLiteral(" AND ")) + clause;
+        }
+    }
+    return withCondition(OVNFind::selectList() + restriction(categoryIds, restricted), condition, restricted, false);
+}
+
+// ---- expert search ----
+
+const std::vector<FieldItem> &fieldMenu()
+{
+    static const std::vector<FieldItem> menu = {
+        {"Generic", "Meta Data", "#exif.addtags#", 1},
+        {"Media Info", "Title / Short Description", "#shortdesc#", 1},
+        {"", "Keywords", "#keywords#", 1},
+        {"", "Full Description", "#fulldesc#", 1},
+        {"", "Got Model Release", "#modrelavailable#", 5},
+        {"", "Model Release", "#modrelinfo#", 1},
+        {"", "Got Property Release", "#proprelavailable#", 5},
+        {"", "Property Release", "#proprelinfo#", 1},
+        {"", "Rating", "#rating#", 2},
+        {"Purchased", "License Type", "#p.licensetype#", 4},
+        {"", "Allowed Usage", "#p.licenserestrictions#", 1},
+        {"", "Copyright Owner", "#p.owner#", 1},
+        {"", "Order Number", "#p.ordernumber#", 1},
+        {"", "Photographer", "#p.photographer#", 1},
+        {"Sold", "License Type", "#s.licensetype#", 4},
+        {"", "Allowed Usage", "#s.licenserestrictions#", 1},
+        {"", "Customer", "#s.customer#", 1},
+        {"File Info", "Name", "#displaytag#", 1},
+        {"", "Server", "#servername#", 1},
+        {"", "File Path", "#absolutepath#", 1},
+        {"", "File Size", "#filesize#", 2},
+        {"", "Image Width", "#imagewidth#", 2},
+        {"", "Image Height", "#imageheight#", 2},
+        {"", "Image Pixels", "#imagewidth# * #imageheight#", 2},
+        {"", "File Date", "#filedts#", 3},
+        {"", "Import Date", "#dts#", 3},
+        {"Meta Data", "Camera Make", "#exif.cameramake#", 1},
+        {"", "Camera Model", "#exif.cameramodel#", 1},
+        {"", "Image Created", "#exif.datetime#", 3},
+        {"", "Image Width", "#exif.width#", 2},
+        {"", "Image Height", "#exif.height#", 2},
+        {"", "Image Pixels", "#exif.width# * #exif.height#", 2},
+        {"", "Orientation", "#exif.orientation#", 2},
+        {"", "Is Color", "#exif.iscolor#", 2},
+        {"", "Flash Used", "#exif.flashused#", 2},
+        {"", "Focal Length", "#exif.focallength#", 2},
+        {"", "Focal Length (35 mm)", "#exif.focallength35mmequiv#", 2},
+        {"", "Exposure", "#exif.exposuretime#", 2},
+        {"", "Aperture (f)", "#exif.aperturefnumber#", 2},
+        {"", "Digital Zoom", "#exif.digitalzoomratio#", 2},
+        {"", "ISO Equivalent", "#exif.isoequivalent#", 2},
+        {"", "Light Source", "#exif.lightsource#", 2},
+        {"", "Comment", "#exif.comments#", 1},
+    };
+    return menu;
+}
+
+QString clauseTemplate(int operatorType, const QString &tag)
+{
+    switch (operatorType) {
+    case 1: return QStringLiteral(" upper(") + tag + QStringLiteral(") like upper('%VALUE%')");
+    case 2: return QLatin1Char(' ') + tag + QStringLiteral(" = 99");
+    case 3: return QLatin1Char(' ') + tag + QStringLiteral(" > '2005-03-29 00:00:00'");
+    case 4:
+    case 5: return QLatin1Char(' ') + tag + QStringLiteral(" = 1");
+    default: return QLatin1Char(' ') + tag;
+    }
+}
+
+const std::vector<std::pair<QString, QString>> &placeholders()
+{
+    static const std::vector<std::pair<QString, QString>> list = [] {
+        std::vector<std::pair<QString, QString>> pairs = {
+            {QStringLiteral("#keywords#"), QStringLiteral("strvfile.shortdesc")},
+            {QStringLiteral("#shortdesc#"), QStringLiteral("strvfile.keywords")},
+        };
+        const auto add = [&pairs](const char *prefix, const char *table, std::initializer_list<const char *> names) {
+            for (const char *name : names)
+                pairs.emplace_back(QLatin1Char('#') + QLatin1String(prefix) + QLatin1String(name) + QLatin1Char('#'),
+                                   QLatin1String(table) + QLatin1Char('.') + QLatin1String(name));
+        };
+        add("", "strvfile",
+            {"displaytag", "servername", "serverpath", "absolutepath", "filesize", "imagewidth", "imageheight", "filedts",
+             "dts", "fulldesc", "pricetag", "modrelavailable", "modrelinfo", "proprelavailable", "proprelinfo",
+             "cataloguedby", "volumetype", "volumename", "rating", "orientation", "filetype"});
+        add("p.", "strvpurchased", {"licensetype", "licenserestrictions", "owner", "ordernumber", "photographer"});
+        add("s.", "strvsold", {"licensetype", "licenserestrictions", "customer"});
+        add("exif.", "strvexif",
+            {"cameramake", "cameramodel", "datetime", "height", "width", "orientation", "iscolor", "process",
+             "flashused", "focallength", "exposuretime", "aperturefnumber", "distance", "ccdwidth", "exposurebias",
+             "digitalzoomratio", "focallength35mmequiv", "whitebalance", "meteringmode", "exposureprogram",
+             "exposuremode", "isoequivalent", "lightsource", "comments", "exiftags", "iptctags", "addtags"});
+        return pairs;
+    }();
+    return list;
+}
+
+bool ExpertSearch::includesTable(const QString &clause, const QString &table)
+{
+    const auto has = [&clause](const char *text) { return clause.contains(QLatin1String(text), Qt::CaseInsensitive); };
+    if (table == QLatin1String("strvpurchased"))
+        return has("strvpurchased") || has("#p.");
+    if (table == QLatin1String("strvsold"))
+        return has("strvsold") || has("#s.");
+    if (table == QLatin1String("strvexif"))
+        return has("strvexif") || has("#exif.");
+    return false;
+}
+
+QString ExpertSearch::replacedClause(const QString &clause)
+{
+    QString replaced = clause;
+    for (const auto &[placeholder, column] : placeholders())
+        replaced.replace(placeholder, column, Qt::CaseInsensitive);
+    return replaced;
+}
+
+namespace {
+
+// Why a word (a name or a quoted identifier) cannot stand in a search; "" when it can.
+QString refusalForWord(const QString &word)
+{
+    const QString lower = word.toLower();
+    if (lower == QLatin1String("strvusers") || lower == QLatin1String("strvgroups")
+        || lower == QLatin1String("strvgroupusers"))
+        return localized("The users and groups cannot be searched (\"%1\").").arg(word);
+    if (lower.startsWith(QLatin1String("pg_")) || lower == QLatin1String("information_schema")
+        || lower.startsWith(QLatin1String("sqlite_")))
+        return localized("The database's own tables and functions cannot be used (\"%1\").").arg(word);
+    if (lower == QLatin1String("set_config"))
+        return localized("A search cannot change settings (\"%1\").").arg(word);
+    if (lower.startsWith(QLatin1String("lo_")))
+        return localized("Large objects cannot be used (\"%1\").").arg(word);
+    if (lower.contains(QLatin1String("_to_xml")) || lower.startsWith(QLatin1String("dblink")))
+        return localized("Functions that run other statements cannot be used (\"%1\").").arg(word);
+    return QString();
+}
+
+bool isWordCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+} // namespace
+
+QString ExpertSearch::refusalFor(const QString &condition)
+{
+    int depth = 0;
+    const qsizetype size = condition.size();
+    for (qsizetype i = 0; i < size;) {
+        const QChar c = condition.at(i);
+        const QChar next = i + 1 < size ? condition.at(i + 1) : QChar();
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // E'...' reads backslash escapes and U&'...' Unicode escapes: both could hide a quote.
+            const bool escapeForm = i >= 1 && (condition.at(i - 1) == QLatin1Char('e') || condition.at(i - 1) == QLatin1Char('E'))
+                                    && (i < 2 || !isWordCharacter(condition.at(i - 2)));
+            const bool unicodeForm = i >= 2 && condition.at(i - 1) == QLatin1Char('&')
+                                     && (condition.at(i - 2) == QLatin1Char('u') || condition.at(i - 2) == QLatin1Char('U'));
+            if ((escapeForm && c == QLatin1Char('\'')) || unicodeForm)
+                return localized("Escape forms of strings and names (E'...', U&'...') are not accepted.");
+            QString quoted;
+            qsizetype j = i + 1;
+            bool closed = false;
+            while (j < size) {
+                if (condition.at(j) == c) {
+                    if (j + 1 < size && condition.at(j + 1) == c) {
+                        quoted += c;
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                quoted += condition.at(j);
+                ++j;
+            }
+            if (!closed)
+                return c == QLatin1Char('\'') ? localized("A text in quotes ('...') is not closed.")
+                                              : localized("A name in double quotes is not closed.");
+            if (c == QLatin1Char('"')) {
+                const QString why = refusalForWord(quoted);
+                if (!why.isEmpty())
+                    return why;
+            }
+            i = j + 1;
+            continue;
+        }
+        if (isWordCharacter(c)) {
+            qsizetype j = i;
+            while (j < size && isWordCharacter(condition.at(j)))
+                ++j;
+            const QString why = refusalForWord(condition.mid(i, j - i));
+            if (!why.isEmpty())
+                return why;
+            i = j;
+            continue;
+        }
+        if (c == QLatin1Char(';'))
+            return localized("A search is one condition: \";\" is not accepted.");
+        if ((c == QLatin1Char('-') && next == QLatin1Char('-')) || (c == QLatin1Char('/') && next == QLatin1Char('*')))
+            return localized("Comments are not accepted in a search.");
+        if (c == QLatin1Char('$'))
+            return localized("Dollar-quoted text and parameters ($) are not accepted.");
+        if (c == QLatin1Char('`') || c == QLatin1Char('['))
+            return localized("Names in backquotes or brackets are not accepted; write them plainly or in double quotes.");
+        if (c == QChar(0))
+            return localized("The condition holds a character that cannot be searched.");
+        if (c == QLatin1Char('(')) {
+            ++depth;
+        } else if (c == QLatin1Char(')')) {
+            if (--depth < 0)
+                return localized("The parentheses do not match: a \")\" closes nothing.");
+        }
+        ++i;
+    }
+    if (depth != 0)
+        return localized("The parentheses do not match: a \"(\" is not closed.");
+    return QString();
+}
+
+QString ExpertSearch::refusal() const
+{
+    return refusalFor(replacedClause(clause));
+}
+
+QString ExpertSearch::statement() const
+{
+    const QString condition = replacedClause(clause);
+    if (!refusalFor(condition).isEmpty())
+        return QString();
+    QString sql = OVNFind::selectList();
+    for (const char *table : {"strvpurchased", "strvsold", "strvexif"}) {
+        const QString name = QString::fromLatin1(table);
+        if (includesTable(clause, name))
+            sql += QStringLiteral(" left outer join %1 on strvfile.mid=%1.mid").arg(name);
+    }
+    sql += restriction(categoryIds, restricted);
+    return withCondition(sql, condition.trimmed().isEmpty() ? QString() : condition, restricted, true);
+}
+
+} // namespace OVNExpress

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "search/OVNFindLine.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <vector>
+
+// The statements of the express panel, without widgets: the quick search's four fields and the
+// expert search's typed condition, each compiled into one SELECT of the search select list,
+// restricted to a category's ids when one is chosen. Values of the quick search reach SQL only as
+// quoted literals or a validated integer; an expert condition is checked word by word first and
+// refused with a message when it could do more than test entries.
+namespace OVNExpress {
+
+using Dialect = OVNFindLine::Dialect;
+
+// " where  categoryid in ('id', ...)" for a chosen category (an item without ids holds nothing);
+// "" for the whole catalog.
+QString restriction(const QStringList &categoryIds, bool restricted);
+
+// ---- quick search ----
+// The column tags of the fields' search menu.
+enum Tag { All = 0, DisplayTag = 1, Keywords = 2, ShortDescription = 3, FullDescription = 4, Rating = 5 };
+struct TagItem {
+    const char *title; // "" for a separator
+    int tag;
+};
+// The search menu in order, separators included.
+const std::vector<TagItem> &tagMenu();
+QString tagTitle(int tag);
+
+class QuickSearch
+{
+public:
+    struct Field {
+        QString text;
+        int tag = All;
+        bool orJoin = false; // fields 2 to 4: joined with OR instead of AND
+    };
+    std::array<Field, 4> fields;
+    QStringList categoryIds; // the chosen search-in item's ids
+    bool restricted = false; // a category is chosen (even one without ids)
+
+    // The clause one field adds; "" for a tag outside the menu.
+    static QString clauseFor(const QString &value, int tag, Dialect dialect);
+    // Why the search cannot run ("" when it can): a rating that is no whole number.
+    QString refusal() const;
+    // The whole statement; "" when refused.
+    QString statement(Dialect dialect) const;
+};
+
+// ---- expert search ----
+// One item of the field menu.
+struct FieldItem {
+    const char *group; // the header above it, "" within a group
+    const char *title;
+    const char *tag;   // the placeholder text inserted
+    int operatorType;  // 1 text, 2 number, 3 date, 4 selection, 5 switch
+};
+const std::vector<FieldItem> &fieldMenu();
+// The ready-made clause a field item inserts.
+QString clauseTemplate(int operatorType, const QString &tag);
+// The placeholders and the qualified columns they stand for, in the order they are replaced.
+const std::vector<std::pair<QString, QString>> &placeholders();
+
+class ExpertSearch
+{
+public:
+    QString clause;
+    QStringList categoryIds;
+    bool restricted = false;
+
+    // Whether the clause as typed refers to the table (by name or by its placeholder prefix).
+    static bool includesTable(const QString &clause, const QString &table);
+    // The clause with every placeholder replaced, without regard to case.
+    static QString replacedClause(const QString &clause);
+    // Why a condition cannot run ("" when it can): a ";", a comment, unbalanced parentheses or
+    // quotes, dollar-quoted, escape-string or Unicode-escape forms, the user tables, the server's
+    // own catalogs and settings, large objects and functions that run SQL given as text.
+    static QString refusalFor(const QString &condition);
+    QString refusal() const;
+    // The whole statement; "" when refused.
+    QString statement() const;
+};
+
+} // namespace OVNExpress

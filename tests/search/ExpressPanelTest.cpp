@@ -1,0 +1,302 @@
+#include "CatalogFixture.h"
+
+#include "../support/ScriptedAlertPresenter.h"
+#include "app/OVNCategoryComment.h"
+#include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDBHelper.h"
+#include "platform/UserDefaults.h"
+#include "search/OVNExpressPanel.h"
+#include "search/OVNExpressStatements.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+
+namespace {
+
+// Notes what the panel asks to open, by road.
+class RecordingOpening : public OVNExpressPanel::Opening
+{
+public:
+    void openInViewer(const QString &path, const QString &, int orientation) override
+    {
+        opened << QStringLiteral("viewer %1 %2").arg(path).arg(orientation);
+    }
+    void openFullScreen(const QString &path, const QString &) override { opened << "full screen " + path; }
+    void openWithCreator(const QString &path, const QString &) override { opened << "creator " + path; }
+    void openWithApplication(const QString &path, const QString &, const QString &application) override
+    {
+        opened << "application " + application + " " + path;
+    }
+    QStringList opened;
+};
+
+} // namespace
+
+class ExpressPanelTest : public CatalogFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        alerts = ScriptedAlertPresenter::install();
+        lisbon = db.addCategoryListEntry("Lisbon", "C");
+        studio = db.addCategoryListEntry("Studio", "C");
+        for (int i = 0; i < 12; ++i) {
+            QVariantMap values = importRecord(i < 8 ? lisbon : studio, QStringLiteral("Sunset %1").arg(i));
+            values.insert("rating", 1);
+            ASSERT_FALSE(db.addMediaListEntry(values).isEmpty());
+        }
+        panel = std::make_unique<OVNExpressPanel>();
+        panel->setOpening(&opening);
+    }
+    void TearDown() override
+    {
+        panel.reset();
+        for (const char *key : {"DefaultViewerType", "DefaultViewerType2", "DefaultViewerApplication2"})
+            UserDefaults::standard().removeObjectForKey(QString::fromLatin1(key));
+        CatalogFixture::TearDown();
+    }
+    void connectPanel(std::shared_ptr<OVNDatabaseAccess> connection = nullptr)
+    {
+        panel->setDatabaseConnection(connection ? connection : std::shared_ptr<OVNDatabaseAccess>(openAnother()));
+        panel->initSelections();
+    }
+    // Searches as the button does and waits for what it shows.
+    QString search()
+    {
+        QSignalSpy finished(panel.get(), &OVNExpressPanel::searchFinished);
+        panel->findSearchClicked();
+        if (finished.isEmpty()) {
+            EXPECT_TRUE(finished.wait(60000));
+        }
+        return panel->statusText();
+    }
+    QString stored(int row) { return db.getMediaListEntryForMediaID(panel->mediaView()->mediaIDForRow(row), "rating"); }
+    void selectRows(std::initializer_list<int> rows)
+    {
+        panel->mediaView()->deselectAll();
+        for (int row : rows)
+            panel->mediaView()->selectRow(row);
+    }
+
+    ScriptedAlertPresenter *alerts = nullptr;
+    RecordingOpening opening;
+    std::unique_ptr<OVNExpressPanel> panel;
+    QString lisbon, studio;
+};
+
+// Both tabs through the panel: results, refusals in the status line with nothing listed, a
+// runaway condition stopped by its limit and by Stop, a newer search replacing a running one.
+TEST_P(ExpressPanelTest, SearchesRefusalsAndStops)
+{
+    connectPanel();
+    panel->initSelections();
+    EXPECT_EQ(panel->selectionBuilds(), 1);
+    ASSERT_EQ(panel->searchIn()->count(), 3);
+    EXPECT_EQ(panel->searchIn()->itemText(0), "All Entries");
+
+    EXPECT_EQ(search(), "12 Items");
+    panel->findField(0)->setText("SUNSET 1");
+    panel->setFieldTag(0, OVNExpress::DisplayTag);
+    EXPECT_EQ(panel->findField(0)->placeholderText(), "Displaytag");
+    EXPECT_EQ(search(), "3 Items");
+    panel->searchIn()->setCurrentIndex(2);
+    panel->findField(1)->setText("5");
+    panel->setFieldTag(1, OVNExpress::Rating);
+    panel->findOperator(1)->setCurrentIndex(1);
+    EXPECT_EQ(search(), "2 Items"); // the OR stays in "Studio"
+    panel->findField(1)->setText("five");
+    EXPECT_EQ(search(), "Rating must be a number");
+    EXPECT_EQ(panel->mediaView()->count(), 0);
+
+    panel->findClearClicked();
+    EXPECT_EQ(panel->findField(1)->text(), "");
+    EXPECT_EQ(panel->fieldTag(1), OVNExpress::Rating);
+    EXPECT_EQ(panel->findField(1)->placeholderText(), "Rating");
+    EXPECT_EQ(panel->searchIn()->currentIndex(), 0);
+
+    panel->tabs()->setCurrentIndex(1);
+    panel->expertText()->setPlainText("#rating# = 1 and #p.owner# is null");
+    EXPECT_EQ(search(), "12 Items");
+    panel->expertText()->setPlainText("1=1; delete from strvfile");
+    EXPECT_EQ(search(), "A search is one condition: \";\" is not accepted.");
+    const QString runaway = "(select count(*) from strvfile a, strvfile b, strvfile c, strvfile d, strvfile e, "
+                            "strvfile f, strvfile g, strvfile h, strvfile i) > 0";
+    panel->expertText()->setPlainText(runaway);
+    panel->setTimeLimitMs(300);
+    EXPECT_EQ(search(), "The search took longer than 0.3 seconds and was stopped.");
+
+    panel->setTimeLimitMs(60000);
+    QSignalSpy finished(panel.get(), &OVNExpressPanel::searchFinished);
+    panel->findSearchClicked();
+    EXPECT_TRUE(panel->isSearching() && panel->stopButton()->isEnabled());
+    while (finished.isEmpty()) {
+        panel->findStopClicked();
+        finished.wait(20);
+    }
+    EXPECT_EQ(panel->statusText(), "The search was stopped.");
+    EXPECT_FALSE(panel->isSearching());
+
+    // A runaway search replaced by a newer one: only the newer one's result is shown.
+    finished.clear();
+    panel->findSearchClicked();
+    panel->expertText()->setPlainText("#displaytag# = 'Sunset 3'");
+    panel->findSearchClicked();
+    while (panel->isSearching())
+        finished.wait(50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(panel->statusText(), "1 Items");
+    EXPECT_EQ(db.getMediaListForSQL(OVNDBHelper::mediaSelect()).size(), 12);
+}
+
+// Opening and rating the results: the roads by preference and button, beeps, and a rating that
+// reaches the catalog (or, refused by it, is reported and not shown).
+TEST_P(ExpressPanelTest, OpeningAndRatingResults)
+{
+    connectPanel();
+    ASSERT_EQ(search(), "12 Items");
+    OVNMediaView *view = panel->mediaView();
+
+    EXPECT_FALSE(panel->buttonOpenWithMediaViewerClick()); // nothing selected: a beep
+    selectRows({0, 1});
+    EXPECT_FALSE(panel->buttonOpenWithMediaViewerFSClick()); // two: a beep, nothing opened
+    EXPECT_TRUE(opening.opened.isEmpty());
+    const QString first = view->filenameForRow(0);
+    const QString second = view->filenameForRow(1);
+
+    UserDefaults &defaults = UserDefaults::standard();
+    defaults.setInteger(0, "DefaultViewerType");
+    defaults.setInteger(2, "DefaultViewerType2");
+    const struct {
+        Qt::KeyboardModifiers modifiers;
+        const char *application; // DefaultViewerApplication2
+        QStringList opened;
+    } cases[] = {
+        {Qt::NoModifier, "", {"viewer " + first + " 6", "viewer " + second + " 6"}},
+        {Qt::AltModifier, "", {"creator " + first, "creator " + second}},
+        {Qt::ControlModifier, "/usr/bin/viewer", {"application /usr/bin/viewer " + first, "application /usr/bin/viewer " + second}},
+    };
+    for (const auto &c : cases) {
+        opening.opened.clear();
+        defaults.setString(QString::fromUtf8(c.application), "DefaultViewerApplication2");
+        panel->ovnMediaViewDoubleClickWithModifierFlag(view, c.modifiers);
+        EXPECT_EQ(opening.opened, c.opened) << c.application;
+    }
+    defaults.setInteger(7, "DefaultViewerType");
+    opening.opened.clear();
+    panel->ovnMediaViewDoubleClickWithModifierFlag(view, Qt::NoModifier);
+    EXPECT_TRUE(opening.opened.isEmpty());
+    selectRows({1});
+    EXPECT_TRUE(panel->buttonOpenWithMediaViewerFSClick());
+    EXPECT_EQ(opening.opened, QStringList{"full screen " + second});
+
+    selectRows({0, 1, 2});
+    panel->menuSetRating(4);
+    for (int row : {0, 1, 2}) {
+        EXPECT_EQ(stored(row), "4");
+        EXPECT_EQ(view->mediaObject("rating", row).toString(), "4");
+    }
+    EXPECT_EQ(stored(3), "1");
+    EXPECT_TRUE(alerts->shown().isEmpty());
+
+    // A catalog that refuses the write: reported, nothing written, nothing shown changed.
+    if (isPostgres())
+        return; // the layer's own tests cover a refusing server
+    ASSERT_TRUE(db.runSQLCommand("create trigger norating before update on strvfile when new.rating = 2 "
+                                 "begin select raise(abort, 'ratings of 2 are refused'); end"));
+    panel->menuSetRating(2);
+    ASSERT_EQ(alerts->shown().size(), 1);
+    EXPECT_EQ(alerts->shown().last().message, "Rating Failed");
+    EXPECT_TRUE(alerts->shown().last().informativeText.contains("ratings of 2 are refused"));
+    for (int row : {0, 1, 2}) {
+        EXPECT_EQ(stored(row), "4");
+        EXPECT_EQ(view->mediaObject("rating", row).toString(), "4");
+    }
+}
+
+// A missing connection: the alert, no list; the next showing with a connection builds it once.
+TEST_P(ExpressPanelTest, FailedConnectionRetries)
+{
+    panel->initSelections();
+    ASSERT_EQ(alerts->shown().size(), 1);
+    EXPECT_EQ(alerts->shown().last().informativeText, "No database connection");
+    EXPECT_EQ(panel->selectionBuilds(), 0);
+    EXPECT_EQ(search(), "0 Items");
+    auto broken = std::make_shared<OVNDatabaseAccess>();
+    broken->setConnectionDetails("Integrated", QString(), QString(), QString(), m_dir.path());
+    broken->openDBConnection();
+    connectPanel(broken);
+    EXPECT_EQ(alerts->shown().size(), 2);
+    connectPanel();
+    panel->initSelections();
+    EXPECT_EQ(panel->selectionBuilds(), 1);
+    EXPECT_EQ(search(), "12 Items");
+}
+
+// On a server with users: "NO ACCESS" entries are never offered or found; "READ ONLY" ones are
+// never rated (one alert, nothing written, also for the writable entries selected with them).
+class ServerExpressPanelTest : public ExpressPanelTest
+{
+protected:
+    void SetUp() override
+    {
+        ExpressPanelTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
+        const QString staff = db.addGroupEntry("Staff", QString(), {});
+        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
+        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        const auto privileges = [&staff](const char *level) {
+            return OVNCategoryComment::withPrivileges(
+                QString(), QVariantList{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", level}}});
+        };
+        ASSERT_TRUE(db.updateCategoryListComment(lisbon, privileges("NO ACCESS")));
+        ASSERT_TRUE(db.updateCategoryListComment(studio, privileges("READ ONLY")));
+        shared = db.addCategoryListEntry("Shared", "C");
+        ASSERT_TRUE(db.updateCategoryListComment(shared, privileges("READ & WRITE")));
+        ASSERT_FALSE(db.addMediaListEntry(importRecord(shared, "Shared 1")).isEmpty());
+        user = openAnother();
+        ASSERT_TRUE(user->checkForUserManagerSetup());
+        ASSERT_TRUE(user->authenticateUser("ann"));
+    }
+    std::shared_ptr<OVNDatabaseAccess> user;
+    QString shared;
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerExpressPanelTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+TEST_P(ServerExpressPanelTest, NoAccessIsNeverListedAndReadOnlyNeverRated)
+{
+    connectPanel(user);
+    ASSERT_EQ(panel->searchIn()->count(), 3);
+    EXPECT_EQ(panel->searchIn()->itemText(1), "Studio");
+    EXPECT_EQ(panel->searchIn()->itemText(2), "Shared");
+    panel->tabs()->setCurrentIndex(1);
+    panel->expertText()->setPlainText("1=1 or categoryid <> ''");
+    ASSERT_EQ(search(), "5 Items");
+    OVNMediaView *view = panel->mediaView();
+    const int writable = view->rowForMid(db.getMediaMIDListForCategory(shared).value(0));
+    const int readOnly = writable == 0 ? 1 : 0;
+    selectRows({writable, readOnly});
+    panel->menuSetRating(5);
+    ASSERT_EQ(alerts->shown().size(), 1);
+    EXPECT_EQ(alerts->shown().last().message, "Authorization Failed");
+    EXPECT_TRUE(alerts->shown().last().informativeText.contains("Your Privilege Level: READ ONLY"));
+    EXPECT_EQ(stored(writable), "4");
+    EXPECT_EQ(stored(readOnly), "1");
+    selectRows({writable});
+    panel->menuSetRating(5);
+    EXPECT_EQ(stored(writable), "5");
+    EXPECT_EQ(alerts->shown().size(), 1);
+}
+
+OVN_CATALOG_VENDORS(ExpressPanelTest);

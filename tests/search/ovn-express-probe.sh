@@ -1,0 +1,38 @@
+#!/bin/bash
+# ovn-express over a seeded catalog: quick and expert searches, a refusal, a stopped runaway, rating.
+set -eu
+catalog_tool=$1 express=$2
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+"$catalog_tool" c.sqlite seed >/dev/null
+sqlite3 c.sqlite "update strvfile set rating=case when displaytag like '%0_.jpg' then 5 else 1 end"
+before=$(sqlite3 c.sqlite "select group_concat(mid || rating) from strvfile")
+
+out=$("$express" c.sqlite --quick Displaytag:"landscape 0" AND Rating:5)
+[ "$(echo "$out" | head -1)" = "found: 9" ]
+echo "$out" | tail -n +2 | grep -qP '^[^\t]+\tLandscape 0[1-9].jpg$'
+[ "$(echo "$out" | tail -n +2 | wc -l)" = 9 ]
+[ "$("$express" c.sqlite --in Travel --quick All:landscape OR Rating:5 | head -1)" = "found: $(sqlite3 c.sqlite "select count(*) from strvfile f join strvcategory c on c.mid=f.categoryid where c.displaytag in ('Lisbon','Alps')")" ]
+[ "$("$express" c.sqlite --expert "#rating# = 5 and upper(#displaytag#) like '%.JPG'" | head -1)" = "found: 9" ]
+
+expect_fail() { # status, first line
+    set +e
+    out=$("$express" c.sqlite "${@:3}")
+    status=$?
+    set -e
+    [ $status = "$1" ] || { echo "exit $status for ${*:3}" >&2; exit 1; }
+    [ "$(echo "$out" | head -1)" = "$2" ] || { echo "got: $out" >&2; exit 1; }
+}
+expect_fail 1 'refused: Rating must be a number' --quick All:x AND Rating:five
+expect_fail 1 'refused: A search is one condition: ";" is not accepted.' --expert '1=1; delete from strvfile'
+expect_fail 1 'refused: The parentheses do not match: a ")" closes nothing.' --expert 'rating=1) or (1=1'
+expect_fail 1 'refused: The search may read only the media tables, not "r".' --expert "exists (with recursive r(n) as (select 1 union all select n+1 from r) select 1 from r)"
+expect_fail 1 'stopped: The search took longer than 0.3 seconds and was stopped.' --time-limit 0.3 \
+    --expert '(select count(*) from strvfile a, strvfile b, strvfile c, strvfile d, strvfile e, strvfile f, strvfile g) > 0'
+[ "$(sqlite3 c.sqlite "select group_concat(mid || rating) from strvfile")" = "$before" ]
+
+out=$("$express" c.sqlite --rate 3 --quick Displaytag:"Landscape 1")
+echo "$out" | grep -q '^rated: 10$'
+[ "$(sqlite3 c.sqlite "select count(*) from strvfile where rating=3")" = 10 ]
+echo "ovn-express probe: ok"

@@ -1,0 +1,230 @@
+// ovn-express CATALOG [--login LOGIN] [--in TITLE] [--time-limit S] [--rate N]
+//             (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)
+// Searches as the express panel's Search button does: the quick search's fields (TAG is a column
+// tag 0 to 5 or its menu title: All, Displaytag, Keywords, Short Description, Full Description,
+// Rating) or an expert condition, over the whole catalog or the search-in item TITLE, read-only,
+// then only entries the catalog user may read. The catalog user is the account's own (as in the
+// program), or with --login the one whose password is read as one line from standard input. Prints "found: N", then
+// "MID<TAB>DISPLAYTAG" per entry; --rate N then rates every entry found as the panel's rating
+// menu does and prints "rated: N". A refused search prints "refused: MESSAGE", a stopped one
+// "stopped: MESSAGE"; both exit 1.
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
+#include "platform/HeapTuning.h"
+#include "search/OVNExpressSearch.h"
+#include "search/OVNExpressStatements.h"
+#include "search/OVNFind.h"
+
+#include "ToolCatalog.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ovn-express CATALOG [--login LOGIN] [--in TITLE] [--time-limit S] [--rate N]\n"
+                         "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n");
+    return 2;
+}
+
+int finish(const char *kind, const QString &message)
+{
+    std::printf("%s: %s\n", kind, qPrintable(message));
+    return 1;
+}
+
+// A column tag by number or by its menu title (any case); -1 when it is neither.
+int tagFor(const QString &text)
+{
+    bool number = false;
+    const int tag = text.toInt(&number);
+    if (number)
+        return tag >= 0 && tag <= 5 ? tag : -1;
+    for (const OVNExpress::TagItem &item : OVNExpress::tagMenu()) {
+        if (item.tag >= 0 && text.compare(QLatin1String(item.title), Qt::CaseInsensitive) == 0)
+            return item.tag;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    HeapTuning::keepFreedMemoryForReuse();
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage();
+    const QString catalog = args.takeFirst();
+    QString login;
+    QString inTitle;
+    double timeLimit = OVNExpressSearch::defaultTimeLimitMs / 1000.0;
+    int rate = -1;
+    bool quick = false;
+    bool expert = false;
+    QStringList quickWords;
+    QString clause;
+    while (!args.isEmpty()) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--quick")) {
+            // The fields and their operators, up to the next option.
+            quick = true;
+            while (!args.isEmpty() && !args.first().startsWith(QLatin1String("--")))
+                quickWords << args.takeFirst();
+        } else if (args.isEmpty()) {
+            return usage();
+        } else if (option == QLatin1String("--login")) {
+            login = args.takeFirst();
+        } else if (option == QLatin1String("--in")) {
+            inTitle = args.takeFirst();
+        } else if (option == QLatin1String("--time-limit")) {
+            bool ok = false;
+            timeLimit = args.takeFirst().toDouble(&ok);
+            if (!ok || timeLimit <= 0)
+                return usage();
+        } else if (option == QLatin1String("--rate")) {
+            bool ok = false;
+            rate = args.takeFirst().toInt(&ok);
+            if (!ok || rate < 0 || rate > 5)
+                return usage();
+        } else if (option == QLatin1String("--expert")) {
+            expert = true;
+            clause = args.takeFirst();
+        } else {
+            return usage();
+        }
+    }
+    if (quick == expert)
+        return usage();
+
+    std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-express");
+    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup()) {
+        std::fprintf(stderr, "ovn-express: cannot open the catalog %s\n", qPrintable(catalog));
+        return 2;
+    }
+    if (db->checkForUserManagerSetup()) {
+        // As the program does: the account's own name without a password, or a login with one.
+        bool loggedIn = false;
+        if (login.isEmpty()) {
+            loggedIn = db->authenticateUser(qEnvironmentVariable("USER"));
+        } else {
+            std::string password;
+            std::getline(std::cin, password);
+            loggedIn = db->authenticateWebUser(login, QString::fromStdString(password));
+        }
+        if (!loggedIn) {
+            std::fprintf(stderr, "ovn-express: no catalog user %s (with that password)\n",
+                         qPrintable(login.isEmpty() ? qEnvironmentVariable("USER") : login));
+            return 2;
+        }
+    }
+
+    // The search-in list is read only when a category is named.
+    const std::vector<OVNExpressSearch::Catalog> catalogs =
+        inTitle.isEmpty() ? std::vector<OVNExpressSearch::Catalog>{{QString(), QString(), {}}}
+                          : OVNExpressSearch::catalogsOf(*db);
+    int chosen = 0;
+    if (!inTitle.isEmpty()) {
+        chosen = -1;
+        for (size_t i = 1; i < catalogs.size() && chosen < 0; ++i) {
+            if (catalogs[i].title == inTitle)
+                chosen = int(i);
+        }
+        if (chosen < 0)
+            return finish("refused", QStringLiteral("No category \"%1\" can be searched in.").arg(inTitle));
+    }
+    const QStringList ids = catalogs[size_t(chosen)].ids;
+
+    QString sql;
+    QString refusal;
+    if (quick) {
+        OVNExpress::QuickSearch search;
+        search.categoryIds = ids;
+        search.restricted = chosen > 0;
+        size_t field = 0;
+        bool orJoin = false;
+        for (int i = 0; i < quickWords.size(); ++i) {
+            const QString &word = quickWords.at(i);
+            if (i % 2 == 1) {
+                if (word != QLatin1String("AND") && word != QLatin1String("OR"))
+                    return usage();
+                orJoin = word == QLatin1String("OR");
+                continue;
+            }
+            const qsizetype colon = word.indexOf(QLatin1Char(':'));
+            const int tag = colon > 0 ? tagFor(word.left(colon)) : -1;
+            if (tag < 0 || field >= search.fields.size())
+                return usage();
+            search.fields[field++] = {word.mid(colon + 1), tag, orJoin};
+        }
+        if (quickWords.size() % 2 == 0)
+            return usage();
+        refusal = search.refusal();
+        sql = search.statement(OVNFind::dialectOf(*db));
+    } else {
+        OVNExpress::ExpertSearch search;
+        search.clause = clause;
+        search.categoryIds = ids;
+        search.restricted = chosen > 0;
+        refusal = search.refusal();
+        sql = search.statement();
+    }
+    if (!refusal.isEmpty())
+        return finish("refused", refusal);
+
+    // The panel searches on a connection of its own so that its window stays free; here nothing
+    // else waits, and the one connection holds the same catalog user.
+    const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000));
+    using Status = OVNExpressSearch::Outcome::Status;
+    if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)
+        return finish("stopped", outcome.message);
+    if (outcome.status != Status::Found)
+        return finish("refused", outcome.message);
+
+    std::printf("found: %lld\n", static_cast<long long>(outcome.records.size()));
+    QByteArray lines;
+    for (const MediaRecordRef &record : outcome.records) {
+        lines += record->field(MediaRecord::Mid).toUtf8();
+        lines += '\t';
+        lines += record->field(MediaRecord::DisplayTag).toUtf8();
+        lines += '\n';
+    }
+    std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+    if (rate < 0) {
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+    // As the panel rates: every entry's own category must allow changes, else nothing is written.
+    QHash<QString, QString> levels;
+    for (const MediaRecordRef &record : outcome.records) {
+        const QString owner = record->field(MediaRecord::CategoryId);
+        if (!levels.contains(owner))
+            levels.insert(owner, !db->useAuthentication() ? QStringLiteral("FULL ACCESS")
+                                 : owner.isEmpty()          ? QStringLiteral("NO ACCESS")
+                                                            : db->getCategoryAccessPrivilegesForMID(owner));
+        if (!OVNExpressSearch::mayWrite(levels.value(owner)))
+            return finish("refused", QStringLiteral("Authorization Failed: Requested Privilege: READ & WRITE, Your "
+                                                    "Privilege Level: %1")
+                                         .arg(levels.value(owner)));
+    }
+    OVNDatabaseTransaction batch(*db);
+    for (const MediaRecordRef &record : outcome.records) {
+        if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), QStringLiteral("rating"), QString::number(rate),
+                                      OVNDatabaseAccess::BareValue))
+            return finish("refused", QStringLiteral("Rating Failed: %1").arg(db->getLastErrorMessage()));
+    }
+    if (batch.isActive() && !batch.commit())
+        return finish("refused", QStringLiteral("Rating Failed: %1").arg(db->getLastErrorMessage()));
+    std::printf("rated: %lld\n", static_cast<long long>(outcome.records.size()));
+    return 0;
+}
