@@ -19,7 +19,7 @@ void OVNExpressOpening::openFullScreen(const QString &path, const QString &volum
     auto *viewers = dynamic_cast<OVNImageViewerDocuments *>(OVNViewerDocuments::shared());
     if (route.kind == OVNOpenRoute::Kind::MovieViewer && viewers && viewers->openMovie(route.path)) {
         if (!viewers->movieDocuments().isEmpty())
-            viewers->movieDocuments().last()->toggleFullScreen();
+            viewers->movieDocuments().last()->buttonFullScreenClick();
         return;
     }
     m_controller.openDocumentWithContentsOfFile(path, volume, 0);
