@@ -356,7 +356,6 @@ void OVNAssetManager::buttonRevealInFinderClick()
 // ---- filled by their own work ----
 
 void OVNAssetManager::buttonPlayClick() { QApplication::beep(); }
-void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }
 
 // ---- smart import ----
 

@@ -2,7 +2,10 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QVariantMap>
 #include <QWidget>
+
+#include <functional>
 
 #include "platform/MoviePlayer.h"
 
@@ -19,11 +22,46 @@ public:
     qint64 paintedFrames() const { return m_painted; }
     QImage currentImage() const { return m_image; }
 
+    // ---- as a light-table pane ----
+    // The picture turned clockwise by quarter turns (0, 90, 180, 270); the movie itself is not.
+    void setRotation(int degrees) { m_rotation = ((degrees % 360) + 360) % 360; update(); }
+    int rotation() const { return m_rotation; }
+    void rotateLeft() { setRotation(m_rotation + 270); }
+    void rotateRight() { setRotation(m_rotation + 90); }
+    // A small play bar (play and pause, position) along the bottom, for movies but not for sound.
+    void setShowsController(bool shows);
+    bool showsController() const { return m_bar != nullptr && !m_bar->isHidden(); }
+    // Off: the picture fills the view, stretched.
+    void setPreservesAspectRatio(bool keep) { m_keepAspect = keep; update(); }
+    bool preservesAspectRatio() const { return m_keepAspect; }
+    void setInset(float inset) { m_inset = inset; update(); }
+    void setBackgroundColor(const QColor &color) { m_background = color; update(); }
+    // Selected panes draw a white frame; a click selects the view and tells the callback.
+    void setSelected(bool selected) { m_selected = selected; update(); }
+    bool isSelected() const { return m_selected; }
+    void setSelectionDidChange(std::function<void(OVNMovieView *)> callback) { m_selectionDidChange = std::move(callback); }
+    void setRepresentedObject(const QVariantMap &object) { m_represented = object; }
+    QVariantMap representedObject() const { return m_represented; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void drawPicture(QPainter &painter);
+    void layoutBar();
+    void refreshBar();
+
     QPointer<MoviePlayer> m_player;
     QImage m_image;
     qint64 m_painted = 0;
+    int m_rotation = 0;
+    bool m_keepAspect = true;
+    float m_inset = 0;
+    QColor m_background = Qt::black;
+    bool m_selected = false;
+    std::function<void(OVNMovieView *)> m_selectionDidChange;
+    QVariantMap m_represented;
+    QWidget *m_bar = nullptr;
 };
