@@ -24,6 +24,6 @@ void OVNMediaRollView::recalcThumbnailLayout(const QSizeF &)
 QSizeF OVNMediaRollView::documentSizeFor(const QSizeF &viewport, int items)
 {
     if (viewport.width() <= 0 || viewport.height() <= 0)
-        return {};
+        return QSizeF(0, 0);
     return OVNMediaViewGeometry::documentSize(viewport, {std::max(0, items), 1}, {130, 140, 3});
 }
