@@ -383,6 +383,7 @@ void OVNLightTable::imageLoaded(const OVNImageLoader::Result &result)
     const QImage image = OVNOrientation::flippedBeforeTurn(result.image, turn);
     pane.image->setImage(image, result.preview ? image : OVNOrientation::flippedBeforeTurn(result.screen, turn));
     pane.image->repaint();
+    emit pictureShown(result.preview);
     if (!result.preview)
         loadFinished(true, result.image.size(), turn.degrees, QString());
 }

@@ -146,6 +146,8 @@ public:
 
 signals:
     void panesBuilt(int count);
+    // A picture was painted in a pane: a reduced one first (preview) or the whole one.
+    void pictureShown(bool preview);
     // A whole picture or a movie is on screen.
     void itemLoaded(int row, const QString &mid, QSize size, int rotation);
     void itemFailed(int row, const QString &mid, const QString &reason);

@@ -73,7 +73,7 @@ TEST(LightTableTest, StatusStripHitsAndClickOrder)
         {500 - 32, 3, 500, Command::ToggleFullScreen, 0},  {500 - 17, 18, 500, Command::ToggleFullScreen, 0},
         {500 - 16, 10, 500, Command::None, 0},             {500 - 20, 19, 500, Command::None, 0},
         {500 - 20, 2.9, 500, Command::None, 0},            {500 - 91, 3, 500, Command::RotateLeft, 0},
-        {500 - 71, 10, 500, Command::RotateRight, 0},      {500 - 72, 10, 500, Command::RotateLeft, 0},
+        {500 - 67, 10, 500, Command::RotateRight, 0},      {500 - 71, 10, 500, Command::None, 0},      {500 - 72, 10, 500, Command::RotateLeft, 0},
         {500 - 124, 10, 500, Command::SlideShow, 0},       {500 - 160, 10, 500, Command::FullResolution, 0},
         {4, 3, 500, Command::SplitStyle, 1},               {20.9, 10, 500, Command::SplitStyle, 1},
         {21, 10, 500, Command::SplitStyle, 0},             {22, 10, 500, Command::SplitStyle, 2},
