@@ -1,5 +1,7 @@
 #include "CatalogWindowFixture.h"
+#include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
+#include "app/OVNViewerDocuments.h"
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaRollView.h"
@@ -12,7 +14,9 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -85,6 +89,8 @@ TEST_P(LightTableCatalogTest, RatingAndTurningReachTheCatalog)
     EXPECT_EQ(table->mediaType(), "C");
     EXPECT_EQ(table->mediaMid(), shots);
     QSignalSpy failed(table, &OVNLightTable::writeFailed);
+    // Thumbnails come from the window's connection.
+    EXPECT_EQ(table->roll()->imageForRow(table->roll()->rowForMid(mids[0])).size(), QSize(64, 48));
 
     const int row = selectInRoll(mids[1]);
     table->rateSelection(2);
@@ -108,6 +114,14 @@ TEST_P(LightTableCatalogTest, RatingAndTurningReachTheCatalog)
     EXPECT_TRUE(failed.isEmpty());
     EXPECT_TRUE(presenter->shown().isEmpty());
     EXPECT_EQ(stored(mids[0], "rating"), "4");
+
+    // A write the catalog refuses: said once, and the roll keeps the stored rating.
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update", "new.rating = 1")) << qPrintable(db.getLastErrorMessage());
+    table->rateSelection(1);
+    EXPECT_EQ(stored(mids[1], "rating"), "2");
+    EXPECT_EQ(table->roll()->mediaObject("rating", row).toString(), "2");
+    EXPECT_EQ(failed.size(), 1);
+    EXPECT_EQ(presenter->shown().size(), 1);
 
     // Nothing shown: an empty roll without kind or id.
     window->deselectAllCategories();
@@ -152,4 +166,64 @@ TEST_P(ServerLightTableCatalogTest, ReadOnlyEntriesAreRefused)
     EXPECT_EQ(failed.size(), 2);
     ASSERT_EQ(presenter->shown().size(), 2);
     EXPECT_TRUE(presenter->shown().last().informativeText.contains("Your Privilege Level: READ ONLY"));
+}
+
+namespace {
+class RecordingViewers : public OVNViewerDocuments
+{
+public:
+    bool openImage(const QString &path, int orientation) override
+    {
+        calls.append(QStringLiteral("image %1 %2").arg(QFileInfo(path).fileName()).arg(orientation));
+        return true;
+    }
+    bool openMovie(const QString &path) override
+    {
+        calls.append(QStringLiteral("movie ") + QFileInfo(path).fileName());
+        return true;
+    }
+    QStringList calls;
+};
+} // namespace
+
+// The roll's double click and open commands go the catalog window's way: an existing file opens in
+// the program's viewer with its orientation; a missing one gets the alert naming what is known of it.
+TEST_P(LightTableCatalogTest, OpeningFromTheRollGoesTheWindowsWay)
+{
+    RecordingViewers viewers;
+    OVNViewerDocuments *before = OVNViewerDocuments::shared();
+    OVNViewerDocuments::setShared(&viewers);
+    QTemporaryDir dir;
+    const QString picture = dir.filePath("there.jpg");
+    ASSERT_TRUE(QImage::fromData(thumbnail()).save(picture));
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(shots));
+    table = window->openLightTable();
+    OVNMediaRollView *roll = table->roll();
+    const int row = selectInRoll(mids[0]);
+    roll->setMediaObject("absolutepath", picture, row);
+    roll->setMediaObject("orientation", "6", row);
+    table->ovnMediaViewDoubleClickWithModifierFlag(roll, Qt::NoModifier);
+    table->ovnMediaViewOpenWithDefaultViewer(roll);
+    EXPECT_EQ(viewers.calls, (QStringList{"image there.jpg 6", "image there.jpg 6"}));
+    struct Case {
+        const char *volume, *path, *text;
+    };
+    const Case cases[] = {
+        {"", "", "File not found. Please check path."},
+        {"", "/gone/a.jpg", "The file '/gone/a.jpg' was not found. Please make sure this volume is online and try again."},
+        {"Disk", "", "The file was cataloged from volume 'Disk'. Please make sure this volume is online and try again."},
+        {"Disk", "/gone/a.jpg",
+         "The file was cataloged from volume 'Disk' ('/gone/a.jpg'). Please make sure this volume is online and try again."},
+    };
+    for (const Case &c : cases) {
+        roll->setMediaObject("volumename", QString::fromUtf8(c.volume), row);
+        roll->setMediaObject("absolutepath", QString::fromUtf8(c.path), row);
+        table->ovnMediaViewOpenWithCreator(roll);
+        ASSERT_FALSE(presenter->shown().isEmpty());
+        EXPECT_EQ(presenter->shown().last().message, "Media file not found.");
+        EXPECT_EQ(presenter->shown().last().informativeText, QString::fromUtf8(c.text));
+    }
+    EXPECT_EQ(presenter->shown().size(), 4);
+    OVNViewerDocuments::setShared(before);
 }

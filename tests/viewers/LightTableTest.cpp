@@ -5,6 +5,7 @@
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNLightTableStatus.h"
 #include "viewers/OVNMovieView.h"
+#include "platform/MoviePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,9 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace {
@@ -314,6 +317,18 @@ TEST_F(LightTableFixture, ClosingDuringALoadAndWithATimerPending)
     add(path, "6");
     items.append(list.last());
     open(items);
+    // A newer selection wins over a slower older one, whichever ends last.
+    QSignalSpy loaded(table, &OVNLightTable::itemLoaded);
+    table->roll()->selectRow(int(items.size()) - 1);
+    table->ovnMediaViewSelectionDidChange(table->roll());
+    select({0});
+    OVNImageLoader::waitForAll();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_EQ(loaded.last().at(0).toInt(), 0);
+    EXPECT_EQ(table->imageView(0)->image().size(), QSize(80, 40));
+
+    table->roll()->deselectAll();
     table->roll()->selectRow(int(items.size()) - 1);
     table->ovnMediaViewSelectionDidChange(table->roll());
     EXPECT_TRUE(table->isLoading());
@@ -331,4 +346,44 @@ TEST_F(LightTableFixture, ClosingDuringALoadAndWithATimerPending)
     table->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(table.isNull());
+}
+
+// A movie plays looping with its play bar and its shape kept; a sound file loops in the same pane
+// with neither (made by ffmpeg; skipped without it).
+TEST_F(LightTableFixture, MoviesLoopWithTheirBarAndSoundWithout)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty())
+        GTEST_SKIP() << "no ffmpeg to make a movie and a sound file";
+    const QString movie = dir.filePath("movie.mp4");
+    const QString sound = dir.filePath("sound.wav");
+    for (const QStringList &args :
+         {QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "2", "-pix_fmt", "yuv420p", movie},
+          QStringList{"-f", "lavfi", "-i", "sine=frequency=440", "-t", "2", sound}}) {
+        QProcess process;
+        process.start(ffmpeg, QStringList{"-loglevel", "error", "-y"} + args);
+        ASSERT_TRUE(process.waitForFinished(60000) && process.exitCode() == 0) << qPrintable(args.last());
+    }
+    MediaList items;
+    add(movie, "1");
+    items.append(list.last());
+    add(sound, "1");
+    items.append(list.last());
+    open(items);
+    QSignalSpy failed(table, &OVNLightTable::itemFailed);
+    struct Case {
+        int row;
+        bool bar;
+    };
+    for (const Case c : {Case{0, true}, Case{1, false}}) {
+        select({c.row});
+        ASSERT_TRUE(failed.isEmpty()) << failed.last().at(2).toString().toStdString();
+        ASSERT_TRUE(table->paneShowsMovie(0));
+        OVNMovieView *view = table->movieView(0);
+        ASSERT_TRUE(view->movie()) << c.row;
+        EXPECT_TRUE(view->movie()->isLooping());
+        EXPECT_NE(view->movie()->rate(), 0.0);
+        EXPECT_EQ(view->showsController(), c.bar) << c.row;
+        EXPECT_EQ(view->preservesAspectRatio(), c.bar) << c.row;
+    }
 }
