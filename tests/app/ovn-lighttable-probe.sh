@@ -31,3 +31,13 @@ for i in "${!expected[@]}"; do
 done
 [ $fail = 0 ] || { echo "$out"; exit 1; }
 echo "ovn-lighttable probe: ${#lines[@]} lines as expected"
+
+# A rating the catalog refuses: one "failed:" line with the window's message, and status 1.
+command -v sqlite3 >/dev/null || exit 0
+sqlite3 "$work/c.sqlite" "create trigger refuse before update on strvfile when new.rating = 1
+                          begin select raise(abort, 'refused by the probe'); end;" || exit 1
+out=$("$lighttable" "$work/c.sqlite" Shots --select 0 --rate 1 --rate 2 2>/dev/null); status=$?
+[ "$status" = 1 ] || { echo "refused rating: exit status $status"; exit 1; }
+[[ "$out" =~ failed:\ Rating\ Failed:.*refused\ by\ the\ probe ]] || { echo "$out"; exit 1; }
+[[ "$out" =~ rating\ 0\ .*\ 2 ]] || { echo "$out"; exit 1; }
+echo "ovn-lighttable probe: a refused rating says so"
