@@ -153,6 +153,9 @@ void OVNLightTable::showLightTable()
     m_splitScreenType = splitStyleFromPreference(int(UserDefaults::standard().integerForKey(prefSplitStyle)));
     initZoomView();
     show();
+    // Laid out now, so that the roll and the panes have their sizes before the first paint.
+    layout()->activate();
+    m_content->layout()->activate();
     m_mediaroll->resizeFrameToFitMediaContainer();
     resizeSubviews();
 }
