@@ -9,6 +9,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "uikit/NTPopUpHeaderViewDelegate.h"
 #include "uikit/PolishedWindow.h"
+#include "viewers/OVNLightTable.h"
 
 #include <QHash>
 #include <QImage>
@@ -64,7 +65,8 @@ class QToolButton;
 class OVNAssetManager : public PolishedWindow,
                         public OVNMediaViewDelegate,
                         public OVNOutlineViewDelegate,
-                        public NTPopUpHeaderViewDelegate
+                        public NTPopUpHeaderViewDelegate,
+                        public OVNLightTableDelegate
 {
     Q_OBJECT
 
@@ -522,6 +524,18 @@ public:
     // Lays both split views out from the frozen sizes: the outline, the thumbnails and the preview
     // keep theirs, the right column and the details row take what is left.
     void restoreSplitterToFrozenPositions();
+
+    // ---- the light table (OVNAssetManager_lighttable.cpp) ----
+    // Opens a light table on the shown list with the selected category's kind ("C" without one)
+    // and id (an empty list, no kind and no id when nothing is shown); keeps no reference to it.
+    OVNLightTable *openLightTable();
+    // Its delegate: writes through the window's checks, opening as the window opens.
+    OVNLightTableDelegate::Capabilities lightTableCapabilities() const override;
+    bool lightTableSetRating(int rating, const QString &mid) override;
+    bool lightTableRotate(const QString &mid, OVNMediaView *roll, OVNLightTableDelegate::Turn turn) override;
+    void lightTableDoubleClick(OVNMediaView *roll, Qt::KeyboardModifiers modifiers) override;
+    QByteArray lightTableThumbnailData(OVNMediaView *roll, const QString &mid) override;
+    void lightTableOpen(OVNMediaView *roll, int viewerType) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -353,10 +353,6 @@ void OVNAssetManager::buttonRevealInFinderClick()
         QApplication::beep();
 }
 
-// ---- filled by their own work ----
-
-void OVNAssetManager::buttonLightTableClick() { QApplication::beep(); }
-
 // ---- smart import ----
 
 // A card or folder filed into new collections under the selected folder (or at the top level).

@@ -206,7 +206,8 @@ public:
     qsizetype thumbnailCacheCount() const;
 
     // ---- layout ----
-    void recalcThumbnailLayout(const QSizeF &frame);
+    // Sets the columns and rows for a frame; the film roll keeps every item in one row.
+    virtual void recalcThumbnailLayout(const QSizeF &frame);
     void resizeFrameToFitMediaContainer();
     bool doesThumbnailLayoutNeedRecalcWithFrame(const QSizeF &viewport) const;
     int numberOfColumnsPerRow() const { return m_grid.columns; }
@@ -348,6 +349,8 @@ public:
     void launchExternalViewer(const Workspace::Application &application);
 
 protected:
+    // For layouts of their own (the film roll).
+    void setGrid(const OVNMediaViewGeometry::Grid &grid) { m_grid = grid; }
     bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

@@ -1,0 +1,77 @@
+// The light table the window opens on what it shows, and the window as its delegate: ratings and
+// turns go through the same checks and reports as the window's own, thumbnails come from the
+// window's connection.
+#include "app/OVNAssetManager.h"
+
+#include "browser/OVNMediaView.h"
+
+namespace {
+const QString keyOrientation = QStringLiteral("orientation");
+const QString keyType = QStringLiteral("type");
+const QString keyMid = QStringLiteral("mid");
+} // namespace
+
+void OVNAssetManager::buttonLightTableClick()
+{
+    openLightTable();
+}
+
+OVNLightTable *OVNAssetManager::openLightTable()
+{
+    MediaList list;
+    QString kind;
+    QString mid;
+    if (m_mediaView && m_mediaView->count() > 0) {
+        list = m_mediaView->mediaContainer();
+        const std::optional<CategoryNode> node = selectedCategory();
+        kind = node ? node->value(keyType).toString() : QStringLiteral("C");
+        if (kind.isEmpty())
+            kind = QStringLiteral("C");
+        mid = node ? node->value(keyMid).toString() : QString();
+    }
+    // Deletes itself when closed; the window keeps no reference.
+    auto *table = new OVNLightTable;
+    table->setDelegate(this);
+    table->setMediaContainer(list, kind, mid);
+    table->showLightTable();
+    return table;
+}
+
+OVNLightTableDelegate::Capabilities OVNAssetManager::lightTableCapabilities() const
+{
+    return OVNLightTableDelegate::SetRating | OVNLightTableDelegate::Rotate | OVNLightTableDelegate::DoubleClick
+        | OVNLightTableDelegate::ThumbnailData | OVNLightTableDelegate::Open;
+}
+
+bool OVNAssetManager::lightTableSetRating(int rating, const QString &mid)
+{
+    return setRating(rating, mid);
+}
+
+bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, OVNLightTableDelegate::Turn turn)
+{
+    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? QuarterTurn::Left : QuarterTurn::Right))
+        return false;
+    // The roll draws the stored thumbnail and code from now on.
+    const int row = roll && m_dbcon ? roll->rowForMid(mid) : -1;
+    if (row >= 0) {
+        roll->setMediaObject(keyOrientation, m_dbcon->getMediaListEntryForMediaID(mid, keyOrientation), row);
+        roll->replaceThumbnailForRow(row, m_dbcon->getThumbnailForMediaID(mid));
+    }
+    return true;
+}
+
+void OVNAssetManager::lightTableDoubleClick(OVNMediaView *roll, Qt::KeyboardModifiers modifiers)
+{
+    ovnMediaViewDoubleClickWithModifierFlag(roll, modifiers);
+}
+
+QByteArray OVNAssetManager::lightTableThumbnailData(OVNMediaView *roll, const QString &mid)
+{
+    return ovnMediaViewThumbnailData(roll, mid);
+}
+
+void OVNAssetManager::lightTableOpen(OVNMediaView *roll, int viewerType)
+{
+    openMedia(roll, viewerType, QString());
+}

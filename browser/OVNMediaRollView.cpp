@@ -1,0 +1,29 @@
+#include "browser/OVNMediaRollView.h"
+
+OVNMediaRollView::OVNMediaRollView(QWidget *parent) : OVNMediaView(parent)
+{
+    setBackgroundColor(Qt::gray);
+    setDisplayType(1);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+bool OVNMediaRollView::setMediaContainer(const MediaListRef &list)
+{
+    const bool shown = OVNMediaView::setMediaContainer(list);
+    resizeFrameToFitMediaContainer();
+    return shown;
+}
+
+void OVNMediaRollView::recalcThumbnailLayout(const QSizeF &)
+{
+    // One row always, also without items, so that the strip keeps a frame's height.
+    setGrid({count(), 1});
+}
+
+QSizeF OVNMediaRollView::documentSizeFor(const QSizeF &viewport, int items)
+{
+    if (viewport.width() <= 0 || viewport.height() <= 0)
+        return QSizeF(0, 0);
+    return OVNMediaViewGeometry::documentSize(viewport, {std::max(0, items), 1}, {130, 140, 3});
+}
