@@ -58,7 +58,9 @@ void OVNMovieView::drawPicture(QPainter &painter)
     const bool quarter = m_rotation == 90 || m_rotation == 270;
     // Fitted as turned, then drawn unturned about the centre.
     const QSizeF turnedRoom = quarter ? room.size().transposed() : room.size();
-    const QSizeF fitted = m_aspectMode == Qt::KeepAspectRatio ? QSizeF(m_image.size()).scaled(turnedRoom, Qt::KeepAspectRatio) : turnedRoom;
+    const QSizeF fitted = m_aspectMode == Qt::KeepAspectRatio
+                              ? QSizeF(m_image.size()).scaled(turnedRoom, Qt::KeepAspectRatio)
+                              : turnedRoom;
     painter.save();
     painter.translate(room.center());
     painter.rotate(m_rotation);
