@@ -333,6 +333,8 @@ public:
     void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
     // Opens the selection with the desktop's default application.
     void buttonOpenWithQuickTimeClick();
+    // Opens the selection in the viewers, movies playing at once in full screen.
+    void buttonOpenWithMediaViewerFSClick();
 
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this

@@ -246,6 +246,12 @@ void OVNAssetManager::setupActions()
         ->setIcon(commandIcon("Mail"));
     command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { buttonPublishToWebClick(); });
     command(Action::BurnCD, "Burn Disc...", QKeySequence(), [this] { buttonBurnCDClick(); })->setIcon(commandIcon("Burn"));
+    command(Action::OpenWithMediaViewer, "Open in Viewer", QKeySequence(Qt::CTRL | Qt::Key_Down),
+            [this] { openMedia(m_mediaView, 0, QString()); });
+    command(Action::OpenWithMediaViewerFS, "Open in Full Screen", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+            [this] { buttonOpenWithMediaViewerFSClick(); });
+    command(Action::OpenWithCreator, "Open with Default Application", QKeySequence(),
+            [this] { openMedia(m_mediaView, 1, QString()); });
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
     command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { buttonUngroupClick(); });
@@ -357,6 +363,18 @@ void OVNAssetManager::setupMenus()
     connect(collapse, &QAction::triggered, this, [this] { buttonToggleMediaInfoClick(); });
 
     QMenu *media = refreshOnShow(bar->addMenu(localizedMenu("&Media")));
+    for (Action which : {Action::OpenWithMediaViewer, Action::OpenWithMediaViewerFS, Action::OpenWithCreator,
+                         Action::RevealInFinder})
+        media->addAction(action(which));
+    media->addSeparator();
+    // The shown (or selected) media as a slide show or on a light table.
+    QAction *play = media->addAction(localizedMenu("Slide Show"));
+    play->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P));
+    connect(play, &QAction::triggered, this, [this] { buttonPlayClick(); });
+    QAction *lightTable = media->addAction(localizedMenu("Light Table"));
+    lightTable->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L));
+    connect(lightTable, &QAction::triggered, this, [this] { buttonLightTableClick(); });
+    media->addSeparator();
     QMenu *rating = refreshOnShow(media->addMenu(localizedMenu("Rating")));
     for (int stars = 0; stars < 6; ++stars)
         rating->addAction(action(Action::SetRating, stars));

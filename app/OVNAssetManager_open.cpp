@@ -42,6 +42,25 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
     }
 }
 
+void OVNAssetManager::buttonOpenWithMediaViewerFSClick()
+{
+    const QList<int> rows = m_mediaView ? m_mediaView->selectedRows() : QList<int>();
+    if (rows.isEmpty()) {
+        QApplication::beep();
+        return;
+    }
+    if (!verifyActionWithMultipleItems(int(rows.size())))
+        return;
+    for (int row : rows) {
+        if (const MediaRecordRef record = m_mediaView->objectForRow(row)) {
+            OVNDocumentController::openFile(record->field(MediaRecord::AbsolutePath),
+                                            record->field(MediaRecord::VolumeName),
+                                            record->field(MediaRecord::Orientation).toInt(),
+                                            OVNViewerDocuments::shared(), OVNDocumentController::OpenMode::FullScreen);
+        }
+    }
+}
+
 void OVNAssetManager::buttonOpenWithQuickTimeClick()
 {
     // The movie player of the design is the desktop's default application here.

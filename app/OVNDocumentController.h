@@ -156,7 +156,10 @@ public:
     bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {}, int orientation = 0);
     // The same road without a controller (the catalog window's open commands): the viewers when
     // given, else the desktop, with the alerts.
-    static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers);
+    // In full screen, movies play at once in full screen; other files open as they would in a window.
+    enum class OpenMode { Window, FullScreen };
+    static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers,
+                         OpenMode mode = OpenMode::Window);
     // Opens a catalogued file with the named application (a desktop entry or a program), or with
     // the desktop's default one when none is named; a missing file gets the "Media file not
     // found." alert for its volume and path. True when something was started.

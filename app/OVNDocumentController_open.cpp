@@ -74,7 +74,7 @@ bool OVNDocumentController::openDocumentWithContentsOfFile(const QString &path, 
 }
 
 bool OVNDocumentController::openFile(const QString &path, const QString &volume, int orientation,
-                                     OVNViewerDocuments *viewers)
+                                     OVNViewerDocuments *viewers, OpenMode mode)
 {
     // A fresh table each time: the preferences may have changed it since the last open.
     const OVNExtensionMapping mapping;
@@ -84,8 +84,10 @@ bool OVNDocumentController::openFile(const QString &path, const QString &volume,
     case OVNOpenRoute::Kind::ImageViewer:
     case OVNOpenRoute::Kind::MovieViewer:
         // A kind of file the program has no viewer for yet takes the desktop's road.
-        if (viewers && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
-                                                                      : viewers->openMovie(route.path)))
+        if (viewers
+            && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
+                : mode == OpenMode::FullScreen                ? viewers->openMovieFullScreen(route.path)
+                                                              : viewers->openMovie(route.path)))
             return true;
         route = OVNOpenRoute::forDesktop(route.path);
         break;

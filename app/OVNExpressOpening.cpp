@@ -1,10 +1,7 @@
 #include "app/OVNExpressOpening.h"
 
 #include "app/OVNDocumentController.h"
-#include "app/OVNOpenRoute.h"
 #include "app/OVNViewerDocuments.h"
-#include "formats/OVNExtensionMapping.h"
-#include "viewers/OVNMediaViewer.h"
 
 void OVNExpressOpening::openInViewer(const QString &path, const QString &volume, int orientation)
 {
@@ -13,16 +10,9 @@ void OVNExpressOpening::openInViewer(const QString &path, const QString &volume,
 
 void OVNExpressOpening::openFullScreen(const QString &path, const QString &volume)
 {
-    // Only a movie viewer goes to full screen; anything else opens as it would (without turning).
-    const OVNExtensionMapping mapping;
-    const OVNOpenRoute route = OVNOpenRoute::forFile(path, volume, mapping);
-    auto *viewers = dynamic_cast<OVNImageViewerDocuments *>(OVNViewerDocuments::shared());
-    if (route.kind == OVNOpenRoute::Kind::MovieViewer && viewers && viewers->openMovie(route.path)) {
-        if (!viewers->movieDocuments().isEmpty())
-            viewers->movieDocuments().last()->buttonFullScreenClick();
-        return;
-    }
-    m_controller.openDocumentWithContentsOfFile(path, volume, 0);
+    // Only a movie goes to full screen; anything else opens as it would (without turning).
+    OVNDocumentController::openFile(path, volume, 0, OVNViewerDocuments::shared(),
+                                    OVNDocumentController::OpenMode::FullScreen);
 }
 
 void OVNExpressOpening::openWithCreator(const QString &path, const QString &volume)

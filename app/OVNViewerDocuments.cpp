@@ -52,6 +52,14 @@ bool OVNImageViewerDocuments::openMovie(const QString &path)
     return true;
 }
 
+bool OVNImageViewerDocuments::openMovieFullScreen(const QString &path)
+{
+    if (!openMovie(path))
+        return false;
+    m_movies.last()->buttonFullScreenClick();
+    return true;
+}
+
 QList<OVNMediaViewer *> OVNImageViewerDocuments::movieDocuments() const
 {
     QList<OVNMediaViewer *> open;

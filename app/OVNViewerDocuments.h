@@ -19,6 +19,8 @@ public:
     // True when a viewer document was made for the file.
     virtual bool openImage(const QString &path, int orientation) = 0;
     virtual bool openMovie(const QString &path) = 0;
+    // A movie played at once in full screen (it goes there when it has opened).
+    virtual bool openMovieFullScreen(const QString &path) { return openMovie(path); }
 
     // The viewers the catalog windows open with, set by the program; none sends their files to
     // the desktop.
@@ -33,6 +35,7 @@ class OVNImageViewerDocuments : public OVNViewerDocuments
 public:
     bool openImage(const QString &path, int orientation) override;
     bool openMovie(const QString &path) override;
+    bool openMovieFullScreen(const QString &path) override;
     // The viewer windows still open, oldest first.
     QList<OVNImageViewer *> documents() const;
     // The movie viewer windows still open, oldest first.
