@@ -22,12 +22,16 @@ public:
         QString processor;    // the file-type table's: "Image", "RAW" or "DCRAW"; others fail
         int shrinkFactor = 0; // for "RAW": 1/2^n a side, 0 the whole picture
         QSize previewSize;    // valid: an "Image" first comes reduced to fit it, then whole
+        // The file's own orientation is read too; the preview size is then the box for the picture
+        // turned upright.
+        bool orientationFromFile = false;
     };
     struct Result {
         quint64 generation = 0;
         QImage image;         // null: the load failed
         bool preview = false; // a reduced picture; the whole one follows
         QImage screen;        // with a preview size: the whole picture already reduced to fit it
+        int orientation = 0;  // with orientationFromFile: the file's orientation code
     };
     // Decodes one picture (preview: fitting the request's preview size); replaceable for tests.
     using Decoder = std::function<QImage(const Request &request, bool preview)>;
