@@ -3,6 +3,7 @@
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
 #include "platform/ImageFileReader.h"
+#include "viewers/OVNAdjustChain.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -28,6 +29,16 @@ int readOrientation(OVNImageLoader::Request &request)
     if (const int degrees = OVNOrientation::turnFor(code).degrees; degrees == 90 || degrees == 270)
         request.previewSize.transpose();
     return code;
+}
+
+std::shared_ptr<const OVNLinearImage> linearSource(const QImage &image, OVNOrientation::Turn turn)
+{
+    try {
+        return std::make_shared<const OVNLinearImage>(
+            OVNLinearImage::fromImage(OVNOrientation::flippedBeforeTurn(image, turn)));
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
 }
 } // namespace
 
@@ -79,6 +90,8 @@ quint64 OVNImageLoader::load(const Request &request)
         // Reduced here, so that the GUI thread does not scale a camera's picture while painting.
         if (asStored.previewSize.isValid())
             whole.screen = reducedToFit(whole.image, asStored.previewSize);
+        if (asStored.linear && !whole.image.isNull())
+            whole.linear = linearSource(whole.image, asStored.linearTurn);
         post(whole);
     });
     return generation;

@@ -1,6 +1,7 @@
 #include "formats/SyntheticDng.h"
 #include "support/ScriptedAlertPresenter.h"
 #include "platform/UserDefaults.h"
+#include "viewers/OVNAdjustChain.h"
 #include "viewers/OVNImageLoader.h"
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
@@ -21,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 
 namespace {
 
@@ -267,6 +270,50 @@ TEST(OVNImageLoaderTest, StaleAndOrphanedLoadsAreDropped)
     orphan.reset();
     OVNImageLoader::waitForAll();
     QCoreApplication::processEvents();
+}
+
+// The adjustment window's source comes converted from the worker, flipped for a mirrored turn.
+TEST(OVNImageLoaderTest, MakesTheAdjustmentSourceOnTheWorker)
+{
+    QImage picture(3, 2, QImage::Format_RGB32);
+    for (int i = 0; i < 6; ++i)
+        picture.setPixel(i % 3, i / 3, qRgb(40 * i, 255 - 40 * i, 7 * i));
+    OVNImageLoader loader;
+    loader.setDecoder([&](const OVNImageLoader::Request &request, bool) {
+        return request.path == QLatin1String("bad") ? QImage() : picture;
+    });
+    const auto same = [](const OVNLinearImage &a, const OVNLinearImage &b) {
+        return a.width == b.width && a.height == b.height
+            && std::equal(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), b.pixels.end());
+    };
+    const struct {
+        const char *path;
+        bool linear;
+        OVNOrientation::Turn turn;
+        QImage expected; // null: no source
+    } cases[] = {
+        {"good", true, {90, false}, picture},
+        {"good", true, {90, true}, picture.mirrored(false, true)},
+        {"good", true, {0, true}, picture.mirrored(true, false)},
+        {"good", false, {}, {}},
+        {"bad", true, {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1 %2 %3").arg(QLatin1String(c.path)).arg(c.turn.degrees).arg(c.turn.mirrored).toStdString());
+        std::optional<OVNImageLoader::Result> result;
+        QMetaObject::Connection connection = QObject::connect(
+            &loader, &OVNImageLoader::loaded, [&](const OVNImageLoader::Result &r) { result = r; });
+        loader.load({.path = QLatin1String(c.path), .processor = QStringLiteral("Image"), .linear = c.linear,
+                     .linearTurn = c.turn});
+        OVNImageLoader::waitForAll();
+        QCoreApplication::processEvents();
+        QObject::disconnect(connection);
+        ASSERT_TRUE(result);
+        ASSERT_EQ(bool(result->linear), !c.expected.isNull());
+        if (result->linear) {
+            EXPECT_TRUE(same(*result->linear, OVNLinearImage::fromImage(c.expected)));
+        }
+    }
 }
 
 TEST(OVNZoomPanelTest, AlphaPositionAndImage)
