@@ -5,6 +5,7 @@
 #include "app/OVNPreferencesWindow.h"
 #include "app/OVNSplashDisplay.h"
 #include "app/OVNUpdateChecking.h"
+#include "formats/OVNOrientation.h"
 
 #include <QList>
 #include <QObject>
@@ -148,12 +149,13 @@ public:
 
     // ---- Opening media files (OVNDocumentController_open.cpp) ----
     // Files opened from the desktop, the command line, File > Open and Open Recent: each as
-    // openDocumentWithContentsOfFile() with no volume and orientation 0.
+    // openDocumentWithContentsOfFile() with no volume, turned as the file itself says.
     void openFiles(const QStringList &paths);
     // Opens the file in the viewer its type names, or in the application the desktop opens it
     // with; a missing file, or a file the desktop would hand back to us, gets an alert. True when
-    // something opened it.
-    bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {}, int orientation = 0);
+    // something opened it. The orientation is the catalog's, or OVNOrientation::codeFromFile.
+    bool openDocumentWithContentsOfFile(const QString &path, const QString &volume = {},
+                                        int orientation = OVNOrientation::codeFromFile);
     // The same road without a controller (the catalog window's open commands): the viewers when
     // given, else the desktop, with the alerts.
     // In full screen, movies play at once in full screen; other files open as they would in a window.

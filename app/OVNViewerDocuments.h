@@ -10,7 +10,8 @@ class OVNImageViewer;
 class OVNMediaViewer;
 
 // The program's own viewer documents, as the application controller opens them. The image viewer
-// is given the orientation before it reads the file; the movie viewer shows movies unturned.
+// is given the orientation before it reads the file (the catalog's, or OVNOrientation::codeFromFile
+// for the file's own); the movie viewer shows movies unturned.
 // Without one installed, files for the viewers go the desktop's road.
 class OVNViewerDocuments
 {

@@ -1,5 +1,8 @@
 #include "formats/OVNOrientation.h"
 
+#include "formats/OVNImageTagParser.h"
+#include "platform/RawDecoder.h"
+
 #include <QTransform>
 
 namespace OVNOrientation {
@@ -33,6 +36,16 @@ QImage flippedBeforeTurn(const QImage &image, Turn turn)
         return image;
     // A left-right flip after a quarter turn is a top-bottom flip before it.
     return turn.degrees == 90 || turn.degrees == 270 ? image.mirrored(false, true) : image.mirrored(true, false);
+}
+
+int codeInFile(const QString &path, const QString &processor)
+{
+    if (processor == QLatin1String("RAW") || processor == QLatin1String("DCRAW")) {
+        if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path))
+            return RawDecoder::exifOrientation(info->flip);
+    }
+    const int code = OVNImageTagParser().parseFileForExifInfo(path).value(QStringLiteral("Orientation")).toInt();
+    return code >= 1 && code <= 8 ? code : 0;
 }
 
 } // namespace OVNOrientation

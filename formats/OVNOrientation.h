@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 
 // How a picture stored as the file holds it is shown upright, by its EXIF orientation code. Every
 // viewer and the import's thumbnails turn through here, so that they agree; no reader turns.
@@ -13,6 +14,10 @@ struct Turn {
     bool operator==(const Turn &) const = default;
 };
 
+// Not a code: the picture turns as its own file says, read when it is opened (a file the catalog
+// does not hold, so has no orientation stored for it).
+inline constexpr int codeFromFile = -1;
+
 // 1 upright, 6 a quarter turn clockwise, 3 a half turn, 8 a quarter turn counter-clockwise; the
 // mirrored codes 2, 4, 5 and 7 as their turn and a flip. 0 and unknown codes are upright.
 Turn turnFor(int code);
@@ -23,5 +28,10 @@ QImage turned(const QImage &image, int code);
 // The picture flipped so that turning it by `turn.degrees` afterwards gives turned(): a viewer that
 // turns by degrees itself applies the flip once when the picture arrives.
 QImage flippedBeforeTurn(const QImage &image, Turn turn);
+
+// The file's own code, read as the import reads it: a camera RAW file's (the "RAW" and "DCRAW"
+// processors) from its decoder, whose turn its pixels need; any other's from its metadata. 0 when
+// the file says nothing.
+int codeInFile(const QString &path, const QString &processor);
 
 } // namespace OVNOrientation

@@ -1,5 +1,6 @@
 #include "platform/SettingsPresetStore.h"
 
+#include "platform/Localized.h"
 #include "platform/PropertyList.h"
 #include "platform/Resources.h"
 #include "platform/UserDefaults.h"
@@ -52,12 +53,16 @@ QVariantMap SettingsPresetStore::firstSettings() const
 
 void SettingsPresetStore::addUserPreset(const QString &title, const QVariantMap &settings)
 {
-    m_user.append(QVariantMap{{QStringLiteral("Title"), title},
+    // Added to the list as stored now, not as loaded: presets another window saved since, and
+    // entries this version does not show, stay.
+    QVariantList stored = m_defaults.arrayForKey(m_userKey);
+    // A preset without a title would never be listed, so never be chosen or deleted.
+    const QString listed = title.trimmed().isEmpty() ? localized("untitled") : title;
+    stored.append(QVariantMap{{QStringLiteral("Title"), listed},
                               {QStringLiteral("Type"), QStringLiteral("Setting")},
                               {QStringLiteral("Creator"), QStringLiteral("User")},
                               {QStringLiteral("Settings"), complete(settings)}});
-    m_defaults.setObject(m_user, m_userKey);
-    m_defaults.synchronize();
+    store(stored);
 }
 
 bool SettingsPresetStore::removeUserPreset(int index)
@@ -66,10 +71,24 @@ bool SettingsPresetStore::removeUserPreset(int index)
         return false;
     if (m_user.at(index).toMap().value(QStringLiteral("Creator")).toString() != QLatin1String("User"))
         return false;
-    m_user.removeAt(index);
-    m_defaults.setObject(m_user, m_userKey);
-    m_defaults.synchronize();
+    // The preset this store shows there, wherever it is stored now; one another window removed
+    // already is gone all the same.
+    QVariantList stored = m_defaults.arrayForKey(m_userKey);
+    const qsizetype at = stored.indexOf(m_user.at(index));
+    if (at < 0) {
+        m_user = usable(stored);
+        return true;
+    }
+    stored.removeAt(at);
+    store(stored);
     return true;
+}
+
+void SettingsPresetStore::store(const QVariantList &stored)
+{
+    m_defaults.setObject(stored, m_userKey);
+    m_defaults.synchronize();
+    m_user = usable(stored);
 }
 
 int SettingsPresetStore::userPresetIndex(const QString &title) const

@@ -28,9 +28,12 @@ public:
     // `settings` with every key of the store, missing ones as "".
     QVariantMap complete(const QVariantMap &settings) const;
 
-    // Appends a user preset (creator "User") and stores the list.
+    // Appends a user preset (creator "User") to the stored list, and reads the user's presets
+    // again from it. The stored list keeps what another window or version wrote there. An empty
+    // title is stored as "untitled".
     void addUserPreset(const QString &title, const QVariantMap &settings);
-    // Removes the user preset at `index` and stores the list; false when there is none there.
+    // Removes the user preset at `index` of user() from the stored list, and reads the user's
+    // presets again; false when there is none there, or it is not the user's.
     bool removeUserPreset(int index);
     // The index of the first user preset of that title, or -1.
     int userPresetIndex(const QString &title) const;
@@ -41,6 +44,7 @@ public:
 
 private:
     static QVariantList usable(const QVariantList &presets);
+    void store(const QVariantList &stored);
 
     UserDefaults &m_defaults;
     QString m_resourceName;

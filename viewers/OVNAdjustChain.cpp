@@ -860,7 +860,12 @@ QImage OVNAdjustPreviewCache::renderImage(const std::shared_ptr<const OVNLinearI
 
 void OVNAdjustDocument::setSource(OVNLinearImage source)
 {
-    source_ = std::make_shared<const OVNLinearImage>(std::move(source));
+    setSource(std::make_shared<const OVNLinearImage>(std::move(source)));
+}
+
+void OVNAdjustDocument::setSource(std::shared_ptr<const OVNLinearImage> source)
+{
+    source_ = source ? std::move(source) : std::make_shared<const OVNLinearImage>();
     revert_.reset();
 }
 

@@ -132,6 +132,8 @@ class OVNAdjustDocument
 {
 public:
     void setSource(OVNLinearImage source);
+    // The same for a source made on another thread; null is an empty picture.
+    void setSource(std::shared_ptr<const OVNLinearImage> source);
     const OVNLinearImage &source() const;
     // The source as shared with a preview worker; replaced, never changed, by crop and revert.
     std::shared_ptr<const OVNLinearImage> sharedSource() const { return source_; }

@@ -343,15 +343,17 @@ void OVNCoreImageAdjustWindow::loadImage(const QString &path)
     setImageName(QFileInfo(path).fileName());
     m_preview->setShowLoadingTag(true);
     m_preview->repaint();
-    // Whole size: what is exported is the file itself, not a screen copy.
-    m_loader->load({absolute, OVNExtensionMapping().getProcessorForFile(absolute), 0, {}});
+    // Whole size: what is exported is the file itself, not a screen copy. The loader also makes
+    // it the chain's source, which takes long for a camera's picture.
+    m_loader->load({.path = absolute, .processor = OVNExtensionMapping().getProcessorForFile(absolute),
+                    .linear = true, .linearTurn = m_turn});
 }
 
 void OVNCoreImageAdjustWindow::loaded(const OVNImageLoader::Result &result)
 {
     if (m_failed)
         return;
-    if (result.image.isNull()) {
+    if (result.image.isNull() || !result.linear || result.linear->isNull()) {
         m_failed = true;
         emit loadFailed();
         Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
@@ -364,14 +366,19 @@ void OVNCoreImageAdjustWindow::loaded(const OVNImageLoader::Result &result)
         });
         return;
     }
-    setImage(OVNOrientation::flippedBeforeTurn(result.image, m_turn));
+    showSource(result.linear);
     m_preview->setShowLoadingTag(false);
 }
 
 void OVNCoreImageAdjustWindow::setImage(const QImage &image)
 {
+    showSource(std::make_shared<const OVNLinearImage>(OVNLinearImage::fromImage(image)));
+}
+
+void OVNCoreImageAdjustWindow::showSource(std::shared_ptr<const OVNLinearImage> source)
+{
     m_preview->setRotation(m_turn.degrees);
-    m_preview->setCoreImage(image);
+    m_preview->setCoreImage(std::move(source));
     resetSlider();
     updateFilter();
     emit imageLoaded();

@@ -109,6 +109,7 @@ private:
     void sliderMoved();
     void valueChanged(Control control);
     void loaded(const OVNImageLoader::Result &result);
+    void showSource(std::shared_ptr<const OVNLinearImage> source);
     void removeAlertDidEnd(int button, int userIndex, int presetItem);
     int presetKind(int item) const;
 

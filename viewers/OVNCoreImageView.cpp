@@ -114,7 +114,12 @@ OVNCoreImageView::~OVNCoreImageView() = default;
 
 void OVNCoreImageView::setCoreImage(const QImage &image)
 {
-    m_document.setSource(OVNLinearImage::fromImage(image));
+    setCoreImage(std::make_shared<const OVNLinearImage>(OVNLinearImage::fromImage(image)));
+}
+
+void OVNCoreImageView::setCoreImage(std::shared_ptr<const OVNLinearImage> source)
+{
+    m_document.setSource(std::move(source));
     m_first = m_second = QPointF();
     m_draggedBy = 0;
     updateFilter();

@@ -24,6 +24,8 @@ public:
 
     // A new source; clears the revert picture and any selection. Refilters.
     void setCoreImage(const QImage &image);
+    // The same with the picture already in linear light (converted off the GUI thread).
+    void setCoreImage(std::shared_ptr<const OVNLinearImage> source);
     bool hasImage() const { return !m_document.source().isNull(); }
     // The whole chain unscaled, as 8-bit sRGB with straight alpha: what export writes.
     QImage renderedImage() const;

@@ -1,7 +1,9 @@
 #include "viewers/OVNImageLoader.h"
 
 #include "formats/OVNHelper.h"
+#include "formats/OVNOrientation.h"
 #include "platform/ImageFileReader.h"
+#include "viewers/OVNAdjustChain.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -14,6 +16,29 @@ QThreadPool &pool()
 {
     static QThreadPool threads;
     return threads;
+}
+
+// The file's own orientation when the request asks for it, read on the worker (a camera file's
+// needs its decoder, which may be busy with another file); the preview box, given for the upright
+// picture, is turned to fit the picture as stored.
+int readOrientation(OVNImageLoader::Request &request)
+{
+    if (!request.orientationFromFile)
+        return 0;
+    const int code = OVNOrientation::codeInFile(request.path, request.processor);
+    if (const int degrees = OVNOrientation::turnFor(code).degrees; degrees == 90 || degrees == 270)
+        request.previewSize.transpose();
+    return code;
+}
+
+std::shared_ptr<const OVNLinearImage> linearSource(const QImage &image, OVNOrientation::Turn turn)
+{
+    try {
+        return std::make_shared<const OVNLinearImage>(
+            OVNLinearImage::fromImage(OVNOrientation::flippedBeforeTurn(image, turn)));
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
 }
 } // namespace
 
@@ -51,16 +76,22 @@ quint64 OVNImageLoader::load(const Request &request)
     // The reduced picture decodes beside the whole one, so that the whole one is not delayed.
     if (request.processor == QLatin1String("Image") && request.previewSize.isValid()) {
         pool().start([post, decoder = m_decoder, request, generation] {
-            QImage preview = decoder(request, true);
+            Request asStored = request;
+            const int orientation = readOrientation(asStored);
+            QImage preview = decoder(asStored, true);
             if (!preview.isNull())
-                post({generation, std::move(preview), true});
+                post({generation, std::move(preview), true, {}, orientation});
         });
     }
     pool().start([post, decoder = m_decoder, request, generation] {
-        Result whole{generation, decoder(request, false), false, {}};
+        Request asStored = request;
+        const int orientation = readOrientation(asStored);
+        Result whole{generation, decoder(asStored, false), false, {}, orientation};
         // Reduced here, so that the GUI thread does not scale a camera's picture while painting.
-        if (request.previewSize.isValid())
-            whole.screen = reducedToFit(whole.image, request.previewSize);
+        if (asStored.previewSize.isValid())
+            whole.screen = reducedToFit(whole.image, asStored.previewSize);
+        if (asStored.linear && !whole.image.isNull())
+            whole.linear = linearSource(whole.image, asStored.linearTurn);
         post(whole);
     });
     return generation;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats/OVNOrientation.h"
+
 #include <QImage>
 #include <QObject>
 #include <QSize>
@@ -7,6 +9,8 @@
 
 #include <functional>
 #include <memory>
+
+struct OVNLinearImage;
 
 // Decodes pictures for a window off the GUI thread: the image viewer, the light table and the
 // adjustment window each keep one. Every load is numbered on the GUI thread; its picture comes
@@ -22,12 +26,21 @@ public:
         QString processor;    // the file-type table's: "Image", "RAW" or "DCRAW"; others fail
         int shrinkFactor = 0; // for "RAW": 1/2^n a side, 0 the whole picture
         QSize previewSize;    // valid: an "Image" first comes reduced to fit it, then whole
+        // The file's own orientation is read too; the preview size is then the box for the picture
+        // turned upright.
+        bool orientationFromFile = false;
+        // The whole picture is also made the adjustment chain's source, flipped first as this turn
+        // needs (OVNOrientation::flippedBeforeTurn); a large picture's conversion takes long.
+        bool linear = false;
+        OVNOrientation::Turn linearTurn;
     };
     struct Result {
         quint64 generation = 0;
         QImage image;         // null: the load failed
         bool preview = false; // a reduced picture; the whole one follows
         QImage screen;        // with a preview size: the whole picture already reduced to fit it
+        int orientation = 0;  // with orientationFromFile: the file's orientation code
+        std::shared_ptr<const OVNLinearImage> linear; // with Request::linear; null when memory ran out
     };
     // Decodes one picture (preview: fitting the request's preview size); replaceable for tests.
     using Decoder = std::function<QImage(const Request &request, bool preview)>;

@@ -125,11 +125,13 @@ QAction *OVNImageViewer::toolbarAction(const QString &identifier) const
 void OVNImageViewer::setOnLoadOrientation(int code)
 {
     m_turn = OVNOrientation::turnFor(code);
+    m_turnFromFile = code == OVNOrientation::codeFromFile;
 }
 
 void OVNImageViewer::setOnLoadRotation(int degrees)
 {
     m_turn = {degrees, false};
+    m_turnFromFile = false;
 }
 
 void OVNImageViewer::loadAndShowFile(const QString &path)
@@ -155,7 +157,7 @@ void OVNImageViewer::startLoad()
     m_loaded = false;
     m_view->setShowLoadingTag(true);
     validateToolbar();
-    OVNImageLoader::Request request{m_path, m_processor, m_shrinkFactor, {}};
+    OVNImageLoader::Request request{m_path, m_processor, m_shrinkFactor, {}, m_turnFromFile};
     // The reduced picture fills the window until the whole one is decoded; both come fitted to
     // the window (unturned), so that the GUI thread need not scale a camera's picture.
     if (m_view->zoomType() == OVNImageView::Fit) {
@@ -181,6 +183,10 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
                 self->close();
         });
         return;
+    }
+    if (m_turnFromFile) {
+        m_turn = OVNOrientation::turnFor(result.orientation);
+        m_turnFromFile = false;
     }
     m_view->setRotation(m_turn.degrees);
     // A reduced picture was decoded to fit the window: it is its own screen copy.

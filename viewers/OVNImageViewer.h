@@ -12,7 +12,8 @@ class QScrollArea;
 
 // The program's window for one still picture: an ordinary image, a camera RAW file decoded in the
 // program or one decoded by dcraw. It opens at once with a loading tag and the picture follows
-// from the background loader, turned as the catalogued orientation says. Read-only: nothing is
+// from the background loader, turned as the catalogued orientation says (a file the catalog does
+// not hold, as its own metadata says). Read-only: nothing is
 // ever saved. The window deletes itself when closed.
 class OVNImageViewer : public QMainWindow
 {
@@ -26,7 +27,8 @@ public:
     explicit OVNImageViewer(QWidget *parent = nullptr);
     ~OVNImageViewer() override;
 
-    // The start rotation from the EXIF orientation code (mirrored codes also flip the picture).
+    // The start rotation from the EXIF orientation code (mirrored codes also flip the picture);
+    // OVNOrientation::codeFromFile reads the code from the file as it loads.
     void setOnLoadOrientation(int code);
     // The start rotation in degrees, unchanged.
     void setOnLoadRotation(int degrees);
@@ -75,6 +77,7 @@ private:
     OVNImageLoader *m_loader = nullptr;
     QList<QAction *> m_actions;
     OVNOrientation::Turn m_turn;
+    bool m_turnFromFile = false; // m_turn comes with the first picture loaded
     QString m_path;
     QString m_processor;
     int m_shrinkFactor = 0;

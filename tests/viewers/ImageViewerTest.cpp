@@ -1,6 +1,7 @@
 #include "formats/SyntheticDng.h"
 #include "support/ScriptedAlertPresenter.h"
 #include "platform/UserDefaults.h"
+#include "viewers/OVNAdjustChain.h"
 #include "viewers/OVNImageLoader.h"
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -20,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 
 namespace {
 
@@ -45,6 +49,17 @@ QByteArray jpeg(QSize size)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 95);
     return bytes;
+}
+
+// `jpeg` with an Exif segment whose first directory holds only the orientation.
+QByteArray withExifOrientation(const QByteArray &jpeg, quint16 code)
+{
+    QByteArray payload("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+    payload.append(char(code & 0xff)).append(char(code >> 8)).append(QByteArray(6, '\0'));
+    const int length = int(payload.size()) + 2;
+    QByteArray segment("\xff\xe1", 2);
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(payload);
+    return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
 // Runs the loop until the viewer shows its whole picture (true) or fails (false).
@@ -117,6 +132,49 @@ TEST(OVNImageViewerTest, OpensTurnedAndZooms)
     viewer->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(viewer.isNull());
+}
+
+// A file the catalog does not hold turns as it says itself; a catalogued one as the catalog says.
+TEST(OVNImageViewerTest, AFileOutsideTheCatalogTurnsAsItsOwnMetadataSays)
+{
+    QTemporaryDir dir;
+    const QString turned = writeFile(dir, QStringLiteral("turned.jpg"), withExifOrientation(jpeg(QSize(400, 300)), 6));
+    const QString upside = writeFile(dir, QStringLiteral("upside.jpg"), withExifOrientation(jpeg(QSize(400, 300)), 3));
+    const QString plain = writeFile(dir, QStringLiteral("plain.jpg"), jpeg(QSize(400, 300)));
+    syntheticdng::Options options;
+    options.orientation = 8;
+    const QString camera = writeFile(dir, QStringLiteral("camera.dng"), syntheticdng::make(options));
+    const struct {
+        QString path;
+        const char *processor;
+        int code;
+        int rotation;
+    } cases[] = {
+        {turned, "Image", OVNOrientation::codeFromFile, 90},
+        {upside, "Image", OVNOrientation::codeFromFile, 180},
+        {plain, "Image", OVNOrientation::codeFromFile, 0},
+        {camera, "RAW", OVNOrientation::codeFromFile, 270},
+        {turned, "Image", 1, 0},  // turned back by hand in the catalog
+        {turned, "Image", 0, 0},  // catalogued without its metadata
+        {plain, "Image", 8, 270},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(qPrintable(QFileInfo(c.path).fileName() + QLatin1Char(' ') + QString::number(c.code)));
+        QPointer<OVNImageViewer> viewer = new OVNImageViewer;
+        viewer->resize(QSize(800, 600));
+        viewer->setOnLoadOrientation(c.code);
+        viewer->setProcessor(QLatin1String(c.processor));
+        viewer->loadAndShowFile(c.path);
+        ASSERT_TRUE(waitForLoad(viewer));
+        EXPECT_EQ(viewer->imageView()->rotation(), c.rotation);
+        // Full resolution loads again and keeps the turn.
+        if (viewer->shrinkFactor() != 0) {
+            viewer->menuFullResolution();
+            ASSERT_TRUE(waitForLoad(viewer));
+            EXPECT_EQ(viewer->imageView()->rotation(), c.rotation);
+        }
+        viewer->close();
+    }
 }
 
 TEST(OVNImageViewerTest, FullResolutionOfARawFile)
@@ -212,6 +270,50 @@ TEST(OVNImageLoaderTest, StaleAndOrphanedLoadsAreDropped)
     orphan.reset();
     OVNImageLoader::waitForAll();
     QCoreApplication::processEvents();
+}
+
+// The adjustment window's source comes converted from the worker, flipped for a mirrored turn.
+TEST(OVNImageLoaderTest, MakesTheAdjustmentSourceOnTheWorker)
+{
+    QImage picture(3, 2, QImage::Format_RGB32);
+    for (int i = 0; i < 6; ++i)
+        picture.setPixel(i % 3, i / 3, qRgb(40 * i, 255 - 40 * i, 7 * i));
+    OVNImageLoader loader;
+    loader.setDecoder([&](const OVNImageLoader::Request &request, bool) {
+        return request.path == QLatin1String("bad") ? QImage() : picture;
+    });
+    const auto same = [](const OVNLinearImage &a, const OVNLinearImage &b) {
+        return a.width == b.width && a.height == b.height
+            && std::equal(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), b.pixels.end());
+    };
+    const struct {
+        const char *path;
+        bool linear;
+        OVNOrientation::Turn turn;
+        QImage expected; // null: no source
+    } cases[] = {
+        {"good", true, {90, false}, picture},
+        {"good", true, {90, true}, picture.mirrored(false, true)},
+        {"good", true, {0, true}, picture.mirrored(true, false)},
+        {"good", false, {}, {}},
+        {"bad", true, {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1 %2 %3").arg(QLatin1String(c.path)).arg(c.turn.degrees).arg(c.turn.mirrored).toStdString());
+        std::optional<OVNImageLoader::Result> result;
+        QMetaObject::Connection connection = QObject::connect(
+            &loader, &OVNImageLoader::loaded, [&](const OVNImageLoader::Result &r) { result = r; });
+        loader.load({.path = QLatin1String(c.path), .processor = QStringLiteral("Image"), .linear = c.linear,
+                     .linearTurn = c.turn});
+        OVNImageLoader::waitForAll();
+        QCoreApplication::processEvents();
+        QObject::disconnect(connection);
+        ASSERT_TRUE(result);
+        ASSERT_EQ(bool(result->linear), !c.expected.isNull());
+        if (result->linear) {
+            EXPECT_TRUE(same(*result->linear, OVNLinearImage::fromImage(c.expected)));
+        }
+    }
 }
 
 TEST(OVNZoomPanelTest, AlphaPositionAndImage)
