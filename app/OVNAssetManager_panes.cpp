@@ -50,26 +50,26 @@ void OVNAssetManager::recordFrozenSizes()
 
 void OVNAssetManager::restoreSplitterToFrozenPositions()
 {
-    if (m_splitterMedia && m_splitterMedia->count() == 3) {
-        const QList<int> sizes = m_splitterMedia->sizes();
+    // Measured from the split views themselves: before the first layout their panes have no sizes yet.
+    if (m_splitterMedia && m_splitterMedia->count() == 3 && m_splitterMedia->width() > 0) {
         const double divider = m_splitterMedia->handleWidth();
+        const double width = m_splitterMedia->width();
         if (isMediaInfoCollapsed()) {
             // The right column is folded away: only the outline keeps its width.
-            const int width = sizes.at(0) + sizes.at(1) + int(divider);
-            const int outline = std::clamp(int(m_frozenFrame1Width), 0, std::max(0, width - int(divider)));
-            m_splitterMedia->setSizes({outline, std::max(0, width - outline - int(divider)), 0});
+            const double room = std::max(0.0, width - divider);
+            const double outline = std::clamp(double(m_frozenFrame1Width), 0.0, room);
+            m_splitterMedia->setSizes({qRound(outline), qRound(room - outline), 0});
         } else {
-            const double width = sizes.at(0) + sizes.at(1) + sizes.at(2) + 2 * divider;
             const OVNPaneGeometry::Columns c
                 = OVNPaneGeometry::restoredColumns(m_frozenFrame1Width, m_frozenFrame2Width, width, divider);
             m_splitterMedia->setSizes({qRound(c.w0), qRound(c.w1), qRound(c.w2)});
         }
     }
-    if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible()) {
-        const QList<int> sizes = m_splitterPreview->sizes();
+    if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible()
+        && m_splitterPreview->height() > 0) {
         const double divider = m_splitterPreview->handleWidth();
         const OVNPaneGeometry::Rows r
-            = OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, sizes.at(0) + sizes.at(1) + divider, divider);
+            = OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_splitterPreview->height(), divider);
         m_splitterPreview->setSizes({qRound(r.h0), qRound(r.h1)});
     }
 }
@@ -79,6 +79,6 @@ void OVNAssetManager::restoreSplitterToFrozenPositions()
 void OVNAssetManager::resizeEvent(QResizeEvent *event)
 {
     PolishedWindow::resizeEvent(event);
-    if (m_frozenFrame1Width > 0 || m_frozenFrame2Width > 0)
+    if (isVisible() && (m_frozenFrame1Width > 0 || m_frozenFrame2Width > 0))
         restoreSplitterToFrozenPositions();
 }
