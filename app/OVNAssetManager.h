@@ -334,7 +334,8 @@ public:
     // Opens the selection with the desktop's default application.
     void buttonOpenWithQuickTimeClick();
     // Opens the selection in the viewers, movies playing at once in full screen.
-    void buttonOpenWithMediaViewerFSClick();
+    void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_mediaView); }
+    void openMediaFullScreen(OVNMediaView *view);
 
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this

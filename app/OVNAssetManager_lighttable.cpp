@@ -73,5 +73,8 @@ QByteArray OVNAssetManager::lightTableThumbnailData(OVNMediaView *roll, const QS
 
 void OVNAssetManager::lightTableOpen(OVNMediaView *roll, int viewerType)
 {
-    openMedia(roll, viewerType, QString());
+    if (viewerType == 2)
+        openMediaFullScreen(roll);
+    else
+        openMedia(roll, viewerType, QString());
 }

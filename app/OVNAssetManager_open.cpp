@@ -42,9 +42,9 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
     }
 }
 
-void OVNAssetManager::buttonOpenWithMediaViewerFSClick()
+void OVNAssetManager::openMediaFullScreen(OVNMediaView *view)
 {
-    const QList<int> rows = m_mediaView ? m_mediaView->selectedRows() : QList<int>();
+    const QList<int> rows = view ? view->selectedRows() : QList<int>();
     if (rows.isEmpty()) {
         QApplication::beep();
         return;
@@ -52,7 +52,7 @@ void OVNAssetManager::buttonOpenWithMediaViewerFSClick()
     if (!verifyActionWithMultipleItems(int(rows.size())))
         return;
     for (int row : rows) {
-        if (const MediaRecordRef record = m_mediaView->objectForRow(row)) {
+        if (const MediaRecordRef record = view->objectForRow(row)) {
             OVNDocumentController::openFile(record->field(MediaRecord::AbsolutePath),
                                             record->field(MediaRecord::VolumeName),
                                             record->field(MediaRecord::Orientation).toInt(),

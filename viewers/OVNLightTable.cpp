@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -105,6 +107,30 @@ OVNLightTable::OVNLightTable(QWidget *parent) : QMainWindow(parent)
     // Along the bottom of the content, so that its origin is the content's bottom-left corner.
     layout->addWidget(m_mediastatus);
     setCentralWidget(m_content);
+
+    m_mediaMenu = menuBar()->addMenu(localizedMenu("&Media"));
+    connect(m_mediaMenu, &QMenu::aboutToShow, this, &OVNLightTable::validateMenus);
+    const auto open = [this](int viewerType) {
+        OVNLightTableDelegate *delegate = liveDelegate(OVNLightTableDelegate::Open);
+        const qsizetype selected = m_mediaroll->selectedRows().size();
+        if (!delegate || selected == 0 || (viewerType == 2 && selected != 1))
+            QApplication::beep();
+        else
+            delegate->lightTableOpen(m_mediaroll, viewerType);
+    };
+    m_mediaMenu->addAction(localizedMenu("Open in Viewer"), this, [open] { open(0); })->setData(-1);
+    m_mediaMenu->addAction(localizedMenu("Open in Full Screen"), this, [open] { open(2); })->setData(-1);
+    m_mediaMenu->addAction(localizedMenu("Reveal in File Manager"), this, [this] { m_mediaroll->revealInFinder(); })
+        ->setData(-1);
+    m_mediaMenu->addSeparator();
+    const char *ratings[] = {"No Rating", "1 Star", "2 Stars", "3 Stars", "4 Stars", "5 Stars"};
+    for (int rating = 0; rating < 6; ++rating) {
+        QAction *item = m_mediaMenu->addAction(localizedMenu(ratings[rating]), this,
+                                               [this, rating] { rateSelection(rating); });
+        item->setCheckable(true);
+        item->setData(rating);
+        item->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + rating)));
+    }
 
     m_loader = new OVNImageLoader(this);
     connect(m_loader, &OVNImageLoader::loaded, this, &OVNLightTable::imageLoaded);
@@ -564,6 +590,27 @@ void OVNLightTable::rateSelection(int rating)
         emit rated(row, mid, rating);
     }
     m_mediaroll->viewport()->update();
+}
+
+void OVNLightTable::validateMenus()
+{
+    const QList<int> rows = m_mediaroll->selectedRows();
+    for (QAction *item : m_mediaMenu->actions()) {
+        if (item->isSeparator())
+            continue;
+        item->setEnabled(!rows.isEmpty());
+        const int rating = item->data().toInt();
+        if (rating < 0)
+            continue;
+        if (rows.size() > 1) {
+            item->setChecked(false);
+        } else if (rows.size() == 1) {
+            // A record without a rating leaves the marks as they were.
+            const QString stored = m_mediaroll->mediaObject(keyRating, rows.first()).toString();
+            if (!stored.isEmpty())
+                item->setChecked(stored.toInt() == rating);
+        }
+    }
 }
 
 // ---- full screen ----

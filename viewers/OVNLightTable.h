@@ -22,6 +22,7 @@ class OVNLightTableStatus;
 class OVNMediaRollView;
 class OVNMediaView;
 class OVNMovieView;
+class QMenu;
 
 // What the light table asks of the window that opened it (the catalog window): writes go through
 // its privilege checks, and it reports a refused or failed write itself. Every call is optional:
@@ -49,7 +50,8 @@ public:
     virtual void lightTableDoubleClick(OVNMediaView *roll, Qt::KeyboardModifiers modifiers);
     // The entry's JPEG thumbnail; may come from the roll's preloading thread.
     virtual QByteArray lightTableThumbnailData(OVNMediaView *roll, const QString &mid);
-    // Opens the roll's selected items: 0 in the program's viewers, 1 in the desktop's application.
+    // Opens the roll's selected items: 0 in the program's viewers, 1 in the desktop's application,
+    // 2 in the program's viewers with a movie playing in full screen.
     virtual void lightTableOpen(OVNMediaView *roll, int viewerType);
 };
 
@@ -129,6 +131,10 @@ public:
     void loadSelection();
     // Rates the roll's selected items (0 to 5).
     void rateSelection(int rating);
+    // The Media menu: open the selection in the viewers (in full screen: exactly one item), reveal
+    // it, rate it. Items are enabled, and the rating checked, for the selection at hand.
+    QMenu *mediaMenu() const { return m_mediaMenu; }
+    void validateMenus();
 
     // ---- the roll's delegate ----
     Capabilities capabilities() const override;
@@ -217,6 +223,7 @@ private:
     // After the full-screen window, which may hold the pane area: the panes go first.
     std::vector<Pane> m_panes;
     QTimer m_slideshowtimer;
+    QMenu *m_mediaMenu = nullptr;
     bool m_slideshow = false;
     int m_onLoadShrinkFactor = 2;
     int m_splitScreenType = 4;

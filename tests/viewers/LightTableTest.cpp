@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -206,6 +207,51 @@ TEST_F(LightTableFixture, LoadsTurnedByOrientationAndEmptiesPanesOnBadInput)
         EXPECT_TRUE(table->imageView(0)->image().isNull()) << row;
         EXPECT_TRUE(table->statusStrip()->status().contains(QLatin1String(text))) << row;
     }
+}
+
+// The Media menu follows the selection: disabled with none, the rating checked for one (a record
+// without one leaves the marks), unchecked for several; full screen takes exactly one item.
+TEST_F(LightTableFixture, TheMediaMenuFollowsTheSelection)
+{
+    struct Opens : OVNLightTableDelegate {
+        QList<int> calls;
+        Capabilities lightTableCapabilities() const override { return Open; }
+        void lightTableOpen(OVNMediaView *, int viewerType) override { calls << viewerType; }
+    } delegate;
+    list[0]->setField(MediaRecord::Rating, QStringLiteral("3"));
+    list[1]->setField(MediaRecord::Rating, QStringLiteral("5"));
+    open(list);
+    table->setDelegate(&delegate);
+    QList<QAction *> items = table->mediaMenu()->actions();
+    items.removeIf([](QAction *item) { return item->isSeparator(); });
+    ASSERT_EQ(items.size(), 9);
+    const auto checked = [&] {
+        QList<int> stars;
+        for (QAction *item : items)
+            if (item->isChecked())
+                stars << item->data().toInt();
+        return stars;
+    };
+    table->validateMenus();
+    EXPECT_FALSE(items[0]->isEnabled());
+    EXPECT_FALSE(items[3]->isEnabled());
+    select({0});
+    table->validateMenus();
+    EXPECT_TRUE(items[0]->isEnabled() && items[1]->isEnabled() && items[2]->isEnabled() && items[6]->isEnabled());
+    EXPECT_EQ(checked(), QList<int>{3});
+    select({2}); // no rating stored: the marks stay
+    table->validateMenus();
+    EXPECT_EQ(checked(), QList<int>{3});
+    select({0, 1});
+    table->validateMenus();
+    EXPECT_TRUE(checked().isEmpty());
+
+    items[1]->trigger(); // full screen with two selected: nothing opens
+    items[0]->trigger();
+    select({1});
+    items[1]->trigger();
+    EXPECT_EQ(delegate.calls, (QList<int>{0, 2}));
+    table->setDelegate(nullptr);
 }
 
 TEST_F(LightTableFixture, APaneSwitchingKindStartsUnturned)
