@@ -117,10 +117,14 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
     // A vendor named on the command line is for this run: it replaces no choice the user saved.
     const bool vendorForThisRun = m_defaults.argumentDomain().contains(QStringLiteral("DBVendor"))
         && m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
+    // With no vendor saved at all, the local catalog opened now becomes the saved choice, new or not.
+    const bool vendorSaved = m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
     if (ok && newCatalog && !vendorForThisRun) {
         m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
         for (const char *key : {"DBHost", "DBUser", "DBPassword", "DBDatabase"})
             m_defaults.setString(QString(), QString::fromLatin1(key));
+    } else if (ok && !vendorSaved) {
+        m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
     }
     if (!ok) {
         reportFailure(*connection);

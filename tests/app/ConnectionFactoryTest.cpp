@@ -93,6 +93,17 @@ TEST_F(ConnectionFactoryTest, AVendorFromTheCommandLineKeepsTheSavedServerSettin
     UserDefaults next(file);
     EXPECT_EQ(next.stringForKey(QStringLiteral("DBVendor")), QStringLiteral("PostgreSQL"));
     EXPECT_EQ(next.stringForKey(QStringLiteral("DBHost")), QStringLiteral("db.example.org"));
+
+    // With no choice saved, the local catalog named on the command line becomes the choice, also
+    // when its file was there before (made by the import tool, say): a start without the argument
+    // opens it again instead of a server nobody chose.
+    QTemporaryDir fresh;
+    const QString freshFile = fresh.filePath(QStringLiteral("preferences.plist"));
+    UserDefaults first(freshFile);
+    first.setArguments({QStringLiteral("ostrevan"), QStringLiteral("-DBVendor"), QStringLiteral("Integrated")});
+    OVNConnectionFactory again(first, folder);
+    ASSERT_TRUE(again.createAndOpenDBConnection());
+    EXPECT_EQ(UserDefaults(freshFile).stringForKey(QStringLiteral("DBVendor")), QStringLiteral("Integrated"));
 }
 
 TEST_F(ConnectionFactoryTest, AnEmptyCatalogFileGetsItsTables)
