@@ -5,6 +5,8 @@
 #include <QRunnable>
 #include <QThreadPool>
 
+#include <algorithm>
+#include <bit>
 #include <memory>
 
 namespace {
@@ -115,16 +117,101 @@ MediaRecord MediaRecord::fromVariantMap(const QVariantMap &map)
     return record;
 }
 
+MediaRecord::MediaRecord(const MediaRecord &other)
+    : m_present(other.m_present), m_filled(other.m_filled), m_emptyNotNull(other.m_emptyNotNull), m_extra(other.m_extra)
+{
+    const int count = std::popcount(m_filled);
+    if (count > 0) {
+        m_texts = std::make_unique<QString[]>(size_t(count));
+        std::copy_n(other.m_texts.get(), count, m_texts.get());
+    }
+}
+
+MediaRecord &MediaRecord::operator=(const MediaRecord &other)
+{
+    if (this != &other)
+        *this = MediaRecord(other);
+    return *this;
+}
+
+const QString &MediaRecord::nullText()
+{
+    static const QString null;
+    return null;
+}
+
+const QString &MediaRecord::emptyText()
+{
+    static const QString empty = QStringLiteral("");
+    return empty;
+}
+
+void MediaRecord::clearText(Field field)
+{
+    const std::uint32_t bit = 1u << field;
+    if (!(m_filled & bit))
+        return;
+    const int count = std::popcount(m_filled) - 1;
+    const int index = textIndex(field);
+    std::unique_ptr<QString[]> texts = count > 0 ? std::make_unique<QString[]>(size_t(count)) : nullptr;
+    std::move(m_texts.get(), m_texts.get() + index, texts.get());
+    std::move(m_texts.get() + index + 1, m_texts.get() + count + 1, texts.get() + index);
+    m_texts = std::move(texts);
+    m_filled &= ~bit;
+}
+
 void MediaRecord::setField(Field field, const QString &value)
 {
-    m_fields[field] = value;
-    m_present |= 1u << field;
+    setField(field, QString(value));
 }
 
 void MediaRecord::setField(Field field, QString &&value)
 {
-    m_fields[field] = std::move(value);
-    m_present |= 1u << field;
+    const std::uint32_t bit = 1u << field;
+    m_present |= bit;
+    if (value.isEmpty()) {
+        clearText(field);
+        m_emptyNotNull = value.isNull() ? m_emptyNotNull & ~bit : m_emptyNotNull | bit;
+        return;
+    }
+    m_emptyNotNull &= ~bit;
+    const int index = textIndex(field);
+    if (m_filled & bit) {
+        m_texts[size_t(index)] = std::move(value);
+        return;
+    }
+    const int count = std::popcount(m_filled);
+    auto texts = std::make_unique<QString[]>(size_t(count) + 1);
+    if (count > 0) {
+        std::move(m_texts.get(), m_texts.get() + index, texts.get());
+        std::move(m_texts.get() + index, m_texts.get() + count, texts.get() + index + 1);
+    }
+    texts[size_t(index)] = std::move(value);
+    m_texts = std::move(texts);
+    m_filled |= bit;
+}
+
+void MediaRecord::setAllFields(std::array<QString, fieldCount> &&texts)
+{
+    std::uint32_t filled = 0;
+    std::uint32_t emptyNotNull = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (!texts[size_t(i)].isEmpty())
+            filled |= 1u << i;
+        else if (!texts[size_t(i)].isNull())
+            emptyNotNull |= 1u << i;
+    }
+    const int count = std::popcount(filled);
+    std::unique_ptr<QString[]> kept = count > 0 ? std::make_unique<QString[]>(size_t(count)) : nullptr;
+    int next = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (filled & (1u << i))
+            kept[size_t(next++)] = std::move(texts[size_t(i)]);
+    }
+    m_texts = std::move(kept);
+    m_filled = filled;
+    m_emptyNotNull = emptyNotNull;
+    m_present = (1u << fieldCount) - 1u;
 }
 
 bool MediaRecord::contains(const QString &key) const
@@ -138,14 +225,14 @@ QVariant MediaRecord::value(const QString &key) const
     const int slot = fieldIndex(key);
     if (slot < 0)
         return m_extra.value(key);
-    return hasField(Field(slot)) ? QVariant(m_fields[size_t(slot)]) : QVariant();
+    return hasField(Field(slot)) ? QVariant(field(Field(slot))) : QVariant();
 }
 
 QString MediaRecord::string(const QString &key) const
 {
     const int slot = fieldIndex(key);
     if (slot >= 0)
-        return m_fields[size_t(slot)];
+        return field(Field(slot));
     return textOf(m_extra.value(key));
 }
 
@@ -165,8 +252,9 @@ void MediaRecord::remove(const QString &key)
         m_extra.remove(key);
         return;
     }
-    m_fields[size_t(slot)] = QString();
+    clearText(Field(slot));
     m_present &= ~(1u << slot);
+    m_emptyNotNull &= ~(1u << slot);
 }
 
 QStringList MediaRecord::keys() const
@@ -187,12 +275,15 @@ QVariantMap MediaRecord::toVariantMap() const
     const QStringList &all = fieldKeys();
     for (int i = 0; i < fieldCount; ++i) {
         if (hasField(Field(i)))
-            map.insert(all.at(i), m_fields[size_t(i)]);
+            map.insert(all.at(i), field(Field(i)));
     }
     return map;
 }
 
 bool MediaRecord::operator==(const MediaRecord &other) const
 {
-    return m_present == other.m_present && m_fields == other.m_fields && m_extra == other.m_extra;
+    // As QStrings compare: a null text equals "".
+    return m_present == other.m_present && m_filled == other.m_filled
+        && std::equal(m_texts.get(), m_texts.get() + std::popcount(m_filled), other.m_texts.get())
+        && m_extra == other.m_extra;
 }

@@ -7,6 +7,7 @@
 #include <QVariantMap>
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 
@@ -14,10 +15,11 @@
 // list carries ("mid", "displaytag", ... "categoryid", in the order of the media select list), plus
 // whatever other keys its holders add ("thumbimage", "preloaded", "group", "keyframe", ...).
 //
-// Catalogs hold tens of thousands of files, so the 26 list keys live in fixed slots rather than in
-// a map node each: a record costs about a third of what a QVariantMap with the same keys does, and
-// a listing fills it without a single key comparison. Everything else behaves like a QVariantMap
-// of strings; a key is present only once it was set.
+// Catalogs hold hundreds of thousands of files, so the 26 list keys live in slots rather than in a
+// map node each, and only the non-empty texts take a slot: a listed record leaves many columns
+// empty, and a bit says which keys are set, which are empty and whether an empty text is null. A
+// listing fills a record without a single key comparison. Everything else behaves like a
+// QVariantMap of strings; a key is present only once it was set.
 //
 // Windows and views that show the same file share one record through MediaRecordRef, so that an
 // edit made through one holder is seen by all.
@@ -38,12 +40,20 @@ public:
     static int fieldIndex(const QString &key);
 
     MediaRecord() = default;
+    MediaRecord(const MediaRecord &other);
+    MediaRecord &operator=(const MediaRecord &other);
+    MediaRecord(MediaRecord &&) noexcept = default;
+    MediaRecord &operator=(MediaRecord &&) noexcept = default;
+    ~MediaRecord() = default;
     static MediaRecord fromVariantMap(const QVariantMap &map);
 
-    // The text under one of the 26 keys ("" when not set).
-    const QString &field(Field field) const { return m_fields[field]; }
+    // The text under one of the 26 keys ("" when not set). The reference lasts until the record's
+    // list keys are changed.
+    const QString &field(Field field) const;
     void setField(Field field, const QString &value);
     void setField(Field field, QString &&value);
+    // Sets all 26 keys at once, as a listing does (one allocation instead of one per text).
+    void setAllFields(std::array<QString, fieldCount> &&texts);
     bool hasField(Field field) const { return (m_present >> field) & 1u; }
 
     // QVariantMap-like access by key. A value stored under one of the 26 keys is kept as its text.
@@ -64,10 +74,31 @@ public:
     bool operator!=(const MediaRecord &other) const { return !(*this == other); }
 
 private:
-    std::array<QString, fieldCount> m_fields;
-    std::uint32_t m_present = 0;
+    static const QString &nullText();
+    static const QString &emptyText();
+    // The position in m_texts of a key that has a non-empty text.
+    int textIndex(Field field) const;
+    void clearText(Field field);
+
+    std::unique_ptr<QString[]> m_texts;   // the non-empty texts, in key order
+    std::uint32_t m_present = 0;          // the set keys
+    std::uint32_t m_filled = 0;           // the set keys with a text in m_texts
+    std::uint32_t m_emptyNotNull = 0;     // the set keys whose text is "" rather than a null text
     QVariantMap m_extra;
 };
+
+inline const QString &MediaRecord::field(Field field) const
+{
+    const std::uint32_t bit = 1u << field;
+    if (m_filled & bit)
+        return m_texts[size_t(textIndex(field))];
+    return m_emptyNotNull & bit ? emptyText() : nullText();
+}
+
+inline int MediaRecord::textIndex(Field field) const
+{
+    return std::popcount(m_filled & ((1u << field) - 1u));
+}
 
 using MediaRecordRef = std::shared_ptr<MediaRecord>;
 using MediaList = QList<MediaRecordRef>;
