@@ -120,20 +120,24 @@ MediaList OVNDatabaseAccess::mediaListForStatement(const QString &sql, const QVa
 {
     MediaList records;
     bool tooNarrow = false;
-    execute(sql, parameters, [&](const OVNResultRow &row) {
-        if (row.columnCount() < mediaColumnCount) {
-            tooNarrow = true;
-            return false;
-        }
-        records.append(mediaRecordFromRow(row));
-        return true;
-    });
+    const StatementResult result = execute(
+        sql, parameters,
+        [&](const OVNResultRow &row) {
+            if (row.columnCount() < mediaColumnCount) {
+                tooNarrow = true;
+                return false;
+            }
+            records.append(mediaRecordFromRow(row));
+            return true;
+        },
+        RowDelivery::AsRowsArrive);
     if (tooNarrow) {
         std::lock_guard lock(m_mutex);
         setLastError(localized("The statement does not select the columns of a media list."));
         return {};
     }
-    return records;
+    // Rows read before a failure are no listing.
+    return result.ok ? records : MediaList();
 }
 
 QStringList OVNDatabaseAccess::getMediaMIDListForCategory(const QString &categoryId)
