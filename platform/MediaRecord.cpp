@@ -6,7 +6,6 @@
 #include <QThreadPool>
 
 #include <algorithm>
-#include <bit>
 #include <memory>
 
 namespace {
@@ -118,12 +117,13 @@ MediaRecord MediaRecord::fromVariantMap(const QVariantMap &map)
 }
 
 MediaRecord::MediaRecord(const MediaRecord &other)
-    : m_present(other.m_present), m_filled(other.m_filled), m_emptyNotNull(other.m_emptyNotNull), m_extra(other.m_extra)
+    : m_present(other.m_present), m_filled(other.m_filled), m_emptyNotNull(other.m_emptyNotNull),
+      m_inline(other.m_inline), m_extra(other.m_extra)
 {
-    const int count = std::popcount(m_filled);
-    if (count > 0) {
-        m_texts = std::make_unique<QString[]>(size_t(count));
-        std::copy_n(other.m_texts.get(), count, m_texts.get());
+    const int beyond = countBits(m_filled) - inlineCount;
+    if (beyond > 0) {
+        m_overflow = std::make_unique<QString[]>(size_t(beyond));
+        std::copy_n(other.m_overflow.get(), beyond, m_overflow.get());
     }
 }
 
@@ -146,18 +146,37 @@ const QString &MediaRecord::emptyText()
     return empty;
 }
 
-void MediaRecord::clearText(Field field)
+std::array<QString, MediaRecord::fieldCount> MediaRecord::takeTexts()
 {
-    const std::uint32_t bit = 1u << field;
-    if (!(m_filled & bit))
-        return;
-    const int count = std::popcount(m_filled) - 1;
-    const int index = textIndex(field);
-    std::unique_ptr<QString[]> texts = count > 0 ? std::make_unique<QString[]>(size_t(count)) : nullptr;
-    std::move(m_texts.get(), m_texts.get() + index, texts.get());
-    std::move(m_texts.get() + index + 1, m_texts.get() + count + 1, texts.get() + index);
-    m_texts = std::move(texts);
-    m_filled &= ~bit;
+    std::array<QString, fieldCount> texts;
+    int index = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (m_filled & (1u << i)) {
+            texts[size_t(i)] = std::move(index < inlineCount ? m_inline[size_t(index)]
+                                                             : m_overflow[size_t(index - inlineCount)]);
+            ++index;
+        }
+    }
+    m_overflow.reset();
+    m_filled = 0;
+    return texts;
+}
+
+void MediaRecord::placeTexts(std::uint32_t filled, std::array<QString, fieldCount> &texts)
+{
+    const int beyond = countBits(filled) - inlineCount;
+    m_overflow = beyond > 0 ? std::make_unique<QString[]>(size_t(beyond)) : nullptr;
+    int index = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (filled & (1u << i)) {
+            (index < inlineCount ? m_inline[size_t(index)] : m_overflow[size_t(index - inlineCount)]) =
+                std::move(texts[size_t(i)]);
+            ++index;
+        }
+    }
+    for (; index < inlineCount; ++index)
+        m_inline[size_t(index)] = QString();
+    m_filled = filled;
 }
 
 void MediaRecord::setField(Field field, const QString &value)
@@ -169,26 +188,19 @@ void MediaRecord::setField(Field field, QString &&value)
 {
     const std::uint32_t bit = 1u << field;
     m_present |= bit;
-    if (value.isEmpty()) {
-        clearText(field);
-        m_emptyNotNull = value.isNull() ? m_emptyNotNull & ~bit : m_emptyNotNull | bit;
+    m_emptyNotNull = value.isEmpty() && !value.isNull() ? m_emptyNotNull | bit : m_emptyNotNull & ~bit;
+    if ((m_filled & bit) && !value.isEmpty()) {
+        const int index = textIndex(field);
+        (index < inlineCount ? m_inline[size_t(index)] : m_overflow[size_t(index - inlineCount)]) = std::move(value);
         return;
     }
-    m_emptyNotNull &= ~bit;
-    const int index = textIndex(field);
-    if (m_filled & bit) {
-        m_texts[size_t(index)] = std::move(value);
+    if (!(m_filled & bit) && value.isEmpty())
         return;
-    }
-    const int count = std::popcount(m_filled);
-    auto texts = std::make_unique<QString[]>(size_t(count) + 1);
-    if (count > 0) {
-        std::move(m_texts.get(), m_texts.get() + index, texts.get());
-        std::move(m_texts.get() + index, m_texts.get() + count, texts.get() + index + 1);
-    }
-    texts[size_t(index)] = std::move(value);
-    m_texts = std::move(texts);
-    m_filled |= bit;
+    // A key gains or loses its text: the texts after it move by one.
+    const std::uint32_t filled = value.isEmpty() ? m_filled & ~bit : m_filled | bit;
+    std::array<QString, fieldCount> texts = takeTexts();
+    texts[size_t(field)] = std::move(value);
+    placeTexts(filled, texts);
 }
 
 void MediaRecord::setAllFields(std::array<QString, fieldCount> &&texts)
@@ -201,15 +213,7 @@ void MediaRecord::setAllFields(std::array<QString, fieldCount> &&texts)
         else if (!texts[size_t(i)].isNull())
             emptyNotNull |= 1u << i;
     }
-    const int count = std::popcount(filled);
-    std::unique_ptr<QString[]> kept = count > 0 ? std::make_unique<QString[]>(size_t(count)) : nullptr;
-    int next = 0;
-    for (int i = 0; i < fieldCount; ++i) {
-        if (filled & (1u << i))
-            kept[size_t(next++)] = std::move(texts[size_t(i)]);
-    }
-    m_texts = std::move(kept);
-    m_filled = filled;
+    placeTexts(filled, texts);
     m_emptyNotNull = emptyNotNull;
     m_present = (1u << fieldCount) - 1u;
 }
@@ -252,9 +256,8 @@ void MediaRecord::remove(const QString &key)
         m_extra.remove(key);
         return;
     }
-    clearText(Field(slot));
+    setField(Field(slot), QString());
     m_present &= ~(1u << slot);
-    m_emptyNotNull &= ~(1u << slot);
 }
 
 QStringList MediaRecord::keys() const
@@ -283,7 +286,11 @@ QVariantMap MediaRecord::toVariantMap() const
 bool MediaRecord::operator==(const MediaRecord &other) const
 {
     // As QStrings compare: a null text equals "".
-    return m_present == other.m_present && m_filled == other.m_filled
-        && std::equal(m_texts.get(), m_texts.get() + std::popcount(m_filled), other.m_texts.get())
-        && m_extra == other.m_extra;
+    if (m_present != other.m_present || m_filled != other.m_filled || m_extra != other.m_extra)
+        return false;
+    for (int index = 0; index < countBits(m_filled); ++index) {
+        if (text(index) != other.text(index))
+            return false;
+    }
+    return true;
 }

@@ -7,7 +7,6 @@
 #include <QVariantMap>
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <memory>
 
@@ -16,11 +15,12 @@
 // whatever other keys its holders add ("thumbimage", "preloaded", "group", "keyframe", ...).
 //
 // Catalogs hold hundreds of thousands of files, so the 26 list keys live in slots rather than in a
-// map node each, and only the non-empty texts take a slot: a listed record leaves many columns
-// empty, and a bit says which keys are set, which are empty and whether an empty text is null. A
-// listing fills a record without a single key comparison. Everything else behaves like a
-// QVariantMap of strings; a key is present only once it was set.
-//
+// map node each, and only the non-empty texts take a slot: a listed record leaves several columns
+// empty, and a bit says which keys are set, which are empty and whether an empty text is null.
+// The first texts sit in the record itself, so that sorting and filtering read a record's names
+// without a second look-up; the few beyond go to an array of their own. A listing fills a record
+// without a single key comparison. Everything else behaves like a QVariantMap of strings; a key is
+// present only once it was set.
 // Windows and views that show the same file share one record through MediaRecordRef, so that an
 // edit made through one holder is seen by all.
 class MediaRecord
@@ -76,14 +76,33 @@ public:
 private:
     static const QString &nullText();
     static const QString &emptyText();
-    // The position in m_texts of a key that has a non-empty text.
+    static constexpr int inlineCount = 18;
+    // The position among the non-empty texts of a key that has one.
     int textIndex(Field field) const;
-    void clearText(Field field);
+    const QString &text(int index) const
+    {
+        return index < inlineCount ? m_inline[size_t(index)] : m_overflow[size_t(index - inlineCount)];
+    }
+    // Puts `texts` (indexed by key) in place as the texts of the keys in `filled`.
+    void placeTexts(std::uint32_t filled, std::array<QString, fieldCount> &texts);
+    // Every text, indexed by key, taken out of the record.
+    std::array<QString, fieldCount> takeTexts();
 
-    std::unique_ptr<QString[]> m_texts;   // the non-empty texts, in key order
-    std::uint32_t m_present = 0;          // the set keys
-    std::uint32_t m_filled = 0;           // the set keys with a text in m_texts
-    std::uint32_t m_emptyNotNull = 0;     // the set keys whose text is "" rather than a null text
+    // Without the processor's own instruction, which the build does not assume, std::popcount
+    // is a call into the compiler's library.
+    static int countBits(std::uint32_t bits)
+    {
+        bits = bits - ((bits >> 1) & 0x55555555u);
+        bits = (bits & 0x33333333u) + ((bits >> 2) & 0x33333333u);
+        return int((((bits + (bits >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
+    }
+
+    // The bits first: a look-up reads them and the first texts from the same cache line.
+    std::uint32_t m_present = 0;                  // the set keys
+    std::uint32_t m_filled = 0;                   // the set keys with a non-empty text
+    std::uint32_t m_emptyNotNull = 0;             // the set keys whose text is "" rather than null
+    std::array<QString, inlineCount> m_inline;   // the non-empty texts, in key order
+    std::unique_ptr<QString[]> m_overflow;        // the ones beyond
     QVariantMap m_extra;
 };
 
@@ -91,13 +110,13 @@ inline const QString &MediaRecord::field(Field field) const
 {
     const std::uint32_t bit = 1u << field;
     if (m_filled & bit)
-        return m_texts[size_t(textIndex(field))];
+        return text(textIndex(field));
     return m_emptyNotNull & bit ? emptyText() : nullText();
 }
 
 inline int MediaRecord::textIndex(Field field) const
 {
-    return std::popcount(m_filled & ((1u << field) - 1u));
+    return countBits(m_filled & ((1u << field) - 1u));
 }
 
 using MediaRecordRef = std::shared_ptr<MediaRecord>;
