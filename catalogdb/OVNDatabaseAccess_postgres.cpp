@@ -22,10 +22,10 @@ bool isTextType(unsigned int oid)
     return oid == 25 || oid == 1043 || oid == 1042 || oid == 19;
 }
 
-// Reads one row of a complete result. Text values of a column repeat often in listings (the
-// category, the volume, the cataloguer, flags, and the dates of one import); the last few texts
-// each column gave are handed out again while the value's bytes are the same.
-// Rows read one by one come each in a result of its own, with the same columns.
+// Reads one row of a result: the whole statement's, or, where rows are read as they arrive, one
+// of the one-row results that come with the same columns. Text values of a column repeat often in
+// listings (the category, the volume, the cataloguer, flags, and the dates of one import); the
+// last few texts each column gave are handed out again while the value's bytes are the same.
 class PostgresResultRow final : public OVNResultRow
 {
 public:
