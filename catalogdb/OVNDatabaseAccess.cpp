@@ -119,15 +119,15 @@ QString abortedMessage(const QString &reason)
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql,
                                                               const QVariantList &parameters,
-                                                              const RowHandler &onRow)
+                                                              const RowHandler &onRow, RowDelivery delivery)
 {
     std::lock_guard lock(m_mutex);
-    return executeLocked(sql, parameters, onRow);
+    return executeLocked(sql, parameters, onRow, delivery);
 }
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QString &sql,
                                                                     const QVariantList &parameters,
-                                                                    const RowHandler &onRow)
+                                                                    const RowHandler &onRow, RowDelivery delivery)
 {
     if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
         // Outside the undone transaction the statement would stand alone: refuse it instead.
@@ -142,7 +142,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
         return {};
     case Vendor::PostgreSQL:
         if (m_pgcon)
-            return executePostgres(sql, parameters, onRow);
+            return executePostgres(sql, parameters, onRow, delivery);
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::None:

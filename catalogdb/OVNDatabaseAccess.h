@@ -277,16 +277,19 @@ private:
     };
     using RowHandler = std::function<bool(const OVNResultRow &)>;
 
+    // How a server's rows reach `onRow`: after the whole result came (`onRow` may run statements
+    // of its own), or each as it arrives (for long listings; `onRow` must not use the connection).
+    enum class RowDelivery { WholeResult, AsRowsArrive };
     // Runs one statement under the connection's lock and hands each result row to `onRow`, which
     // answers false to stop reading. The vendor dispatch of every primitive ends here.
     StatementResult execute(const QString &sql, const QVariantList &parameters,
-                            const RowHandler &onRow);
+                            const RowHandler &onRow, RowDelivery delivery = RowDelivery::WholeResult);
     StatementResult executeLocked(const QString &sql, const QVariantList &parameters,
-                                  const RowHandler &onRow);
+                                  const RowHandler &onRow, RowDelivery delivery = RowDelivery::WholeResult);
     StatementResult executeSqlite(const QString &sql, const QVariantList &parameters,
                                   const RowHandler &onRow);
     StatementResult executePostgres(const QString &sql, const QVariantList &parameters,
-                                    const RowHandler &onRow);
+                                    const RowHandler &onRow, RowDelivery delivery);
     // BEGIN, COMMIT, SAVEPOINT and their kin, which the transaction bookkeeping itself sends.
     bool executeTransactionControl(const QString &sql);
     // After a failed PostgreSQL statement: ends what the failure aborted, reconnects a lost session.

@@ -8,6 +8,7 @@
 #include "platform/Localized.h"
 #include "platform/SystemInfo.h"
 
+#include <array>
 #include <limits>
 
 
@@ -18,9 +19,11 @@ constexpr int mediaColumnCount = 26;
 // A media list row as a shared record: every one of the 26 keys set, a SQL NULL as the empty text.
 MediaRecordRef mediaRecordFromRow(const OVNResultRow &row)
 {
-    auto record = std::make_shared<MediaRecord>();
+    std::array<QString, MediaRecord::fieldCount> texts;
     for (int position = 0; position < mediaColumnCount; ++position)
-        record->setField(MediaRecord::Field(position), row.text(position));
+        texts[size_t(position)] = row.text(position);
+    auto record = std::make_shared<MediaRecord>();
+    record->setAllFields(std::move(texts));
     return record;
 }
 
@@ -117,20 +120,24 @@ MediaList OVNDatabaseAccess::mediaListForStatement(const QString &sql, const QVa
 {
     MediaList records;
     bool tooNarrow = false;
-    execute(sql, parameters, [&](const OVNResultRow &row) {
-        if (row.columnCount() < mediaColumnCount) {
-            tooNarrow = true;
-            return false;
-        }
-        records.append(mediaRecordFromRow(row));
-        return true;
-    });
+    const StatementResult result = execute(
+        sql, parameters,
+        [&](const OVNResultRow &row) {
+            if (row.columnCount() < mediaColumnCount) {
+                tooNarrow = true;
+                return false;
+            }
+            records.append(mediaRecordFromRow(row));
+            return true;
+        },
+        RowDelivery::AsRowsArrive);
     if (tooNarrow) {
         std::lock_guard lock(m_mutex);
         setLastError(localized("The statement does not select the columns of a media list."));
         return {};
     }
-    return records;
+    // Rows read before a failure are no listing.
+    return result.ok ? records : MediaList();
 }
 
 QStringList OVNDatabaseAccess::getMediaMIDListForCategory(const QString &categoryId)

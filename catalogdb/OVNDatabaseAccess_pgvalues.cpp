@@ -7,6 +7,7 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -70,21 +71,25 @@ QString wallTimeText(qint64 wallMsecs)
     constexpr qint64 bucketMsecs = 15 * 60 * 1000;
     constexpr size_t cacheLimit = 100000;
     using Offset = std::array<char, 5>;
+    constexpr qint64 julianDayOf1970 = 2440588;
     thread_local std::unordered_map<qint64, Offset> offsets;
-    thread_local QDateTime cacheValidUntil;
+    thread_local std::chrono::steady_clock::time_point cacheValidUntil;
     const qint64 days = floorDiv(wallMsecs, msecsPerDay);
     const qint64 msecsOfDay = wallMsecs - days * msecsPerDay;
-    const QDate date = QDate(1970, 1, 1).addDays(days);
-    const int year = date.year();
+    const QDate date = QDate::fromJulianDay(julianDayOf1970 + days);
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    date.getDate(&year, &month, &day);
     if (year < 1 || year > 9999) {
         const QDateTime dateTime(date, QTime::fromMSecsSinceStartOfDay(int(msecsOfDay)));
         return OVNDatabaseAccess::timestampText(dateTime);
     }
     // A change of the machine's zone shows within a minute.
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (offsets.size() > cacheLimit || !cacheValidUntil.isValid() || now > cacheValidUntil) {
+    const auto now = std::chrono::steady_clock::now();
+    if (offsets.size() > cacheLimit || now > cacheValidUntil) {
         offsets.clear();
-        cacheValidUntil = now.addSecs(60);
+        cacheValidUntil = now + std::chrono::seconds(60);
     }
     const qint64 bucket = floorDiv(wallMsecs, bucketMsecs);
     auto found = offsets.find(bucket);
@@ -107,9 +112,9 @@ QString wallTimeText(qint64 wallMsecs)
     text[2] = char('0' + year / 10 % 10);
     text[3] = char('0' + year % 10);
     text[4] = '-';
-    two(text + 5, date.month());
+    two(text + 5, month);
     text[7] = '-';
-    two(text + 8, date.day());
+    two(text + 8, day);
     text[10] = ' ';
     two(text + 11, seconds / 3600);
     text[13] = ':';

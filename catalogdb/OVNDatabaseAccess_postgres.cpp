@@ -9,6 +9,7 @@
 #include "platform/PostgresConnection.h"
 
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -21,31 +22,36 @@ bool isTextType(unsigned int oid)
     return oid == 25 || oid == 1043 || oid == 1042 || oid == 19;
 }
 
-// Reads one row of a complete result. Text values of a column repeat often in listings (the
-// category, the volume, the cataloguer, flags, and the dates of one import); the last few texts
-// each column gave are handed out again while the value's bytes are the same.
+// Reads one row of a result: the whole statement's, or, where rows are read as they arrive, one
+// of the one-row results that come with the same columns. Text values of a column repeat often in
+// listings (the category, the volume, the cataloguer, flags, and the dates of one import); the
+// last few texts each column gave are handed out again while the value's bytes are the same.
 class PostgresResultRow final : public OVNResultRow
 {
 public:
     PostgresResultRow(const PostgresResult &result, bool integerDateTimes)
-        : m_result(result), m_integerDateTimes(integerDateTimes), m_columns(result.columnCount()),
+        : m_result(&result), m_integerDateTimes(integerDateTimes), m_columns(result.columnCount()),
           m_types(size_t(m_columns)), m_recent(size_t(m_columns))
     {
         for (int column = 0; column < m_columns; ++column)
             m_types[size_t(column)] = result.columnType(column);
     }
 
-    void setRow(int row) { m_row = row; }
+    void setRow(const PostgresResult &result, int row)
+    {
+        m_result = &result;
+        m_row = row;
+    }
 
     int columnCount() const override { return m_columns; }
-    QString columnName(int column) const override { return m_result.columnName(column); }
-    bool isNull(int column) const override { return m_result.isNull(m_row, column); }
+    QString columnName(int column) const override { return m_result->columnName(column); }
+    bool isNull(int column) const override { return m_result->isNull(m_row, column); }
 
     QString text(int column) const override
     {
-        if (m_result.isNull(m_row, column))
+        if (m_result->isNull(m_row, column))
             return QString();
-        const QByteArrayView bytes = m_result.value(m_row, column);
+        const QByteArrayView bytes = m_result->value(m_row, column);
         Recent &recent = m_recent[size_t(column)];
         if (!recent.worthIt())
             return decode(column, bytes);
@@ -67,16 +73,16 @@ public:
 
     QByteArray data(int column) const override
     {
-        if (m_result.isNull(m_row, column))
+        if (m_result->isNull(m_row, column))
             return QByteArray();
         if (m_types[size_t(column)] == byteaOid)
-            return m_result.value(m_row, column).toByteArray();
+            return m_result->value(m_row, column).toByteArray();
         return text(column).toUtf8();
     }
 
     QVariant value(int column) const override
     {
-        if (m_result.isNull(m_row, column))
+        if (m_result->isNull(m_row, column))
             return QVariant();
         if (m_types[size_t(column)] == byteaOid)
             return data(column);
@@ -93,7 +99,7 @@ private:
         return value ? value->toString() : QString();
     }
 
-    const PostgresResult &m_result;
+    const PostgresResult *m_result;
     bool m_integerDateTimes;
     int m_columns;
     int m_row = 0;
@@ -168,8 +174,24 @@ void OVNDatabaseAccess::closePostgres()
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QString &sql,
                                                                       const QVariantList &parameters,
-                                                                      const RowHandler &onRow)
+                                                                      const RowHandler &onRow, RowDelivery delivery)
 {
+    if (delivery == RowDelivery::AsRowsArrive) {
+        std::optional<PostgresResultRow> row;
+        const PostgresResult outcome = m_pgcon->executeRowByRow(
+            sql, postgresParameters(parameters), [&](const PostgresResult &result, int index) {
+                if (!row)
+                    row.emplace(result, m_integerDateTimes);
+                row->setRow(result, index);
+                return onRow(*row);
+            });
+        if (!outcome.ok()) {
+            setLastError(outcome.errorMessage());
+            recoverPostgresAfterFailure();
+            return {};
+        }
+        return {true, outcome.changedRows()};
+    }
     const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
     if (!result.ok()) {
         setLastError(result.errorMessage());
@@ -180,7 +202,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     PostgresResultRow row(result, m_integerDateTimes);
     const int rows = result.rowCount();
     for (int index = 0; index < rows; ++index) {
-        row.setRow(index);
+        row.setRow(result, index);
         if (!onRow(row))
             break;
     }

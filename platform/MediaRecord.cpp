@@ -5,6 +5,7 @@
 #include <QRunnable>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -115,16 +116,106 @@ MediaRecord MediaRecord::fromVariantMap(const QVariantMap &map)
     return record;
 }
 
+MediaRecord::MediaRecord(const MediaRecord &other)
+    : m_present(other.m_present), m_filled(other.m_filled), m_emptyNotNull(other.m_emptyNotNull),
+      m_inline(other.m_inline), m_extra(other.m_extra)
+{
+    const int beyond = countBits(m_filled) - inlineCount;
+    if (beyond > 0) {
+        m_overflow = std::make_unique<QString[]>(size_t(beyond));
+        std::copy_n(other.m_overflow.get(), beyond, m_overflow.get());
+    }
+}
+
+MediaRecord &MediaRecord::operator=(const MediaRecord &other)
+{
+    if (this != &other)
+        *this = MediaRecord(other);
+    return *this;
+}
+
+const QString &MediaRecord::nullText()
+{
+    static const QString null;
+    return null;
+}
+
+const QString &MediaRecord::emptyText()
+{
+    static const QString empty = QStringLiteral("");
+    return empty;
+}
+
+std::array<QString, MediaRecord::fieldCount> MediaRecord::takeTexts()
+{
+    std::array<QString, fieldCount> texts;
+    int index = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (m_filled & (1u << i)) {
+            texts[size_t(i)] = std::move(index < inlineCount ? m_inline[size_t(index)]
+                                                             : m_overflow[size_t(index - inlineCount)]);
+            ++index;
+        }
+    }
+    m_overflow.reset();
+    m_filled = 0;
+    return texts;
+}
+
+void MediaRecord::placeTexts(std::uint32_t filled, std::array<QString, fieldCount> &texts)
+{
+    const int beyond = countBits(filled) - inlineCount;
+    m_overflow = beyond > 0 ? std::make_unique<QString[]>(size_t(beyond)) : nullptr;
+    int index = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (filled & (1u << i)) {
+            (index < inlineCount ? m_inline[size_t(index)] : m_overflow[size_t(index - inlineCount)]) =
+                std::move(texts[size_t(i)]);
+            ++index;
+        }
+    }
+    for (; index < inlineCount; ++index)
+        m_inline[size_t(index)] = QString();
+    m_filled = filled;
+}
+
 void MediaRecord::setField(Field field, const QString &value)
 {
-    m_fields[field] = value;
-    m_present |= 1u << field;
+    setField(field, QString(value));
 }
 
 void MediaRecord::setField(Field field, QString &&value)
 {
-    m_fields[field] = std::move(value);
-    m_present |= 1u << field;
+    const std::uint32_t bit = 1u << field;
+    m_present |= bit;
+    m_emptyNotNull = value.isEmpty() && !value.isNull() ? m_emptyNotNull | bit : m_emptyNotNull & ~bit;
+    if ((m_filled & bit) && !value.isEmpty()) {
+        const int index = textIndex(field);
+        (index < inlineCount ? m_inline[size_t(index)] : m_overflow[size_t(index - inlineCount)]) = std::move(value);
+        return;
+    }
+    if (!(m_filled & bit) && value.isEmpty())
+        return;
+    // A key gains or loses its text: the texts after it move by one.
+    const std::uint32_t filled = value.isEmpty() ? m_filled & ~bit : m_filled | bit;
+    std::array<QString, fieldCount> texts = takeTexts();
+    texts[size_t(field)] = std::move(value);
+    placeTexts(filled, texts);
+}
+
+void MediaRecord::setAllFields(std::array<QString, fieldCount> &&texts)
+{
+    std::uint32_t filled = 0;
+    std::uint32_t emptyNotNull = 0;
+    for (int i = 0; i < fieldCount; ++i) {
+        if (!texts[size_t(i)].isEmpty())
+            filled |= 1u << i;
+        else if (!texts[size_t(i)].isNull())
+            emptyNotNull |= 1u << i;
+    }
+    placeTexts(filled, texts);
+    m_emptyNotNull = emptyNotNull;
+    m_present = (1u << fieldCount) - 1u;
 }
 
 bool MediaRecord::contains(const QString &key) const
@@ -138,14 +229,14 @@ QVariant MediaRecord::value(const QString &key) const
     const int slot = fieldIndex(key);
     if (slot < 0)
         return m_extra.value(key);
-    return hasField(Field(slot)) ? QVariant(m_fields[size_t(slot)]) : QVariant();
+    return hasField(Field(slot)) ? QVariant(field(Field(slot))) : QVariant();
 }
 
 QString MediaRecord::string(const QString &key) const
 {
     const int slot = fieldIndex(key);
     if (slot >= 0)
-        return m_fields[size_t(slot)];
+        return field(Field(slot));
     return textOf(m_extra.value(key));
 }
 
@@ -165,7 +256,7 @@ void MediaRecord::remove(const QString &key)
         m_extra.remove(key);
         return;
     }
-    m_fields[size_t(slot)] = QString();
+    setField(Field(slot), QString());
     m_present &= ~(1u << slot);
 }
 
@@ -187,12 +278,19 @@ QVariantMap MediaRecord::toVariantMap() const
     const QStringList &all = fieldKeys();
     for (int i = 0; i < fieldCount; ++i) {
         if (hasField(Field(i)))
-            map.insert(all.at(i), m_fields[size_t(i)]);
+            map.insert(all.at(i), field(Field(i)));
     }
     return map;
 }
 
 bool MediaRecord::operator==(const MediaRecord &other) const
 {
-    return m_present == other.m_present && m_fields == other.m_fields && m_extra == other.m_extra;
+    // As QStrings compare: a null text equals "".
+    if (m_present != other.m_present || m_filled != other.m_filled || m_extra != other.m_extra)
+        return false;
+    for (int index = 0; index < countBits(m_filled); ++index) {
+        if (text(index) != other.text(index))
+            return false;
+    }
+    return true;
 }

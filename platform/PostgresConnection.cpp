@@ -23,6 +23,7 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQfreeCancel) \
     OVN_LIBPQ_FUNCTION(PQftype) \
     OVN_LIBPQ_FUNCTION(PQgetCancel) \
+    OVN_LIBPQ_FUNCTION(PQgetResult) \
     OVN_LIBPQ_FUNCTION(PQgetisnull) \
     OVN_LIBPQ_FUNCTION(PQgetlength) \
     OVN_LIBPQ_FUNCTION(PQgetvalue) \
@@ -32,7 +33,9 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQresultErrorField) \
     OVN_LIBPQ_FUNCTION(PQresultErrorMessage) \
     OVN_LIBPQ_FUNCTION(PQresultStatus) \
+    OVN_LIBPQ_FUNCTION(PQsendQueryParams) \
     OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor) \
+    OVN_LIBPQ_FUNCTION(PQsetSingleRowMode) \
     OVN_LIBPQ_FUNCTION(PQstatus) \
     OVN_LIBPQ_FUNCTION(PQtransactionStatus)
 
@@ -317,6 +320,49 @@ PostgresConnection::TransactionState PostgresConnection::transactionState() cons
     }
 }
 
+// A statement's parameters as libpq takes them; the values point into the parameters' bytes.
+struct PostgresConnection::BoundParameters {
+    explicit BoundParameters(const QList<PostgresParameter> &parameters)
+        : types(size_t(parameters.size()), 0), values(size_t(parameters.size()), nullptr),
+          lengths(size_t(parameters.size()), 0), formats(size_t(parameters.size()), 0)
+    {
+        for (size_t i = 0; i < types.size(); ++i) {
+            const PostgresParameter &parameter = parameters.at(qsizetype(i));
+            switch (parameter.kind) {
+            case PostgresParameter::Kind::Null:
+                break;
+            case PostgresParameter::Kind::Text:
+                values[i] = parameter.bytes.constData(); // never null: QByteArray ends in a 0 byte
+                lengths[i] = int(parameter.bytes.size());
+                break;
+            case PostgresParameter::Kind::Binary:
+                types[i] = byteaOid;
+                values[i] = parameter.bytes.constData();
+                lengths[i] = int(parameter.bytes.size());
+                formats[i] = binaryFormat;
+                break;
+            }
+        }
+    }
+    int count() const { return int(types.size()); }
+
+    std::vector<Oid> types;
+    std::vector<const char *> values;
+    std::vector<int> lengths;
+    std::vector<int> formats;
+};
+
+void PostgresConnection::takeFailureLocked(PostgresResult &result)
+{
+    result.m_ok = false;
+    result.m_error = result.m_result ? trimmedMessage(libpq().PQresultErrorMessage(result.m_result.get())) : QString();
+    if (result.m_error.isEmpty())
+        result.m_error = trimmedMessage(libpq().PQerrorMessage(m_connection.get()));
+    if (result.m_result)
+        result.m_sqlState = QString::fromLatin1(libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
+    m_error = result.m_error;
+}
+
 PostgresResult PostgresConnection::execute(const QString &sql, const QList<PostgresParameter> &parameters)
 {
     PostgresResult result;
@@ -326,40 +372,63 @@ PostgresResult PostgresConnection::execute(const QString &sql, const QList<Postg
         return result;
     }
     const QByteArray text = sql.toUtf8();
-    const auto count = size_t(parameters.size());
-    std::vector<Oid> types(count, 0);
-    std::vector<const char *> values(count, nullptr);
-    std::vector<int> lengths(count, 0);
-    std::vector<int> formats(count, 0);
-    for (size_t i = 0; i < count; ++i) {
-        const PostgresParameter &parameter = parameters.at(qsizetype(i));
-        switch (parameter.kind) {
-        case PostgresParameter::Kind::Null:
-            break;
-        case PostgresParameter::Kind::Text:
-            values[i] = parameter.bytes.constData(); // never null: QByteArray ends in a 0 byte
-            lengths[i] = int(parameter.bytes.size());
-            break;
-        case PostgresParameter::Kind::Binary:
-            types[i] = byteaOid;
-            values[i] = parameter.bytes.constData();
-            lengths[i] = int(parameter.bytes.size());
-            formats[i] = binaryFormat;
-            break;
-        }
-    }
+    const BoundParameters bound(parameters);
     // The extended protocol that PQexecParams speaks refuses a second statement in the text.
-    result.m_result.reset(libpq().PQexecParams(m_connection.get(), text.constData(), int(count), types.data(),
-                                       values.data(), lengths.data(), formats.data(), binaryFormat));
+    result.m_result.reset(libpq().PQexecParams(m_connection.get(), text.constData(), bound.count(), bound.types.data(),
+                                       bound.values.data(), bound.lengths.data(), bound.formats.data(),
+                                       binaryFormat));
     const ExecStatusType status = result.m_result ? libpq().PQresultStatus(result.m_result.get()) : PGRES_FATAL_ERROR;
     result.m_ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    if (!result.m_ok) {
-        result.m_error = result.m_result ? trimmedMessage(libpq().PQresultErrorMessage(result.m_result.get())) : QString();
-        if (result.m_error.isEmpty())
-            result.m_error = trimmedMessage(libpq().PQerrorMessage(m_connection.get()));
-        if (result.m_result)
-            result.m_sqlState = QString::fromLatin1(libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
-        m_error = result.m_error;
-    }
+    if (!result.m_ok)
+        takeFailureLocked(result);
     return result;
+}
+
+PostgresResult PostgresConnection::executeRowByRow(const QString &sql, const QList<PostgresParameter> &parameters,
+                                                   const RowReader &onRow)
+{
+    PostgresResult outcome;
+    std::lock_guard lock(m_mutex);
+    if (!m_connection) {
+        outcome.m_error = m_error = QStringLiteral("not connected");
+        return outcome;
+    }
+    const QByteArray text = sql.toUtf8();
+    const BoundParameters bound(parameters);
+    if (libpq().PQsendQueryParams(m_connection.get(), text.constData(), bound.count(), bound.types.data(),
+                          bound.values.data(), bound.lengths.data(), bound.formats.data(), binaryFormat)
+        != 1) {
+        takeFailureLocked(outcome);
+        return outcome;
+    }
+    // Single-row mode can only be refused right after the send; the rows then come in one
+    // result, which is read just the same.
+    libpq().PQsetSingleRowMode(m_connection.get());
+    bool reading = true;
+    bool failed = false;
+    PostgresResult part;
+    while (PGresult *next = libpq().PQgetResult(m_connection.get())) {
+        part.m_result.reset(next);
+        const ExecStatusType status = libpq().PQresultStatus(next);
+        if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+            const int rows = libpq().PQntuples(next);
+            for (int row = 0; reading && row < rows; ++row)
+                reading = onRow(part, row);
+            if (status == PGRES_SINGLE_TUPLE)
+                continue;
+        }
+        // A statement's last result has its status; after a failure, the failure's is kept.
+        if (!failed) {
+            outcome.m_result = std::move(part.m_result);
+            failed = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+        }
+        // As PQexecParams does: a copy in either direction or a lost session ends the reading.
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH
+            || libpq().PQstatus(m_connection.get()) == CONNECTION_BAD)
+            break;
+    }
+    outcome.m_ok = outcome.m_result && !failed;
+    if (!outcome.m_ok)
+        takeFailureLocked(outcome);
+    return outcome;
 }

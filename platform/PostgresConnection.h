@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -110,6 +111,14 @@ public:
     TransactionState transactionState() const;
 
     PostgresResult execute(const QString &sql, const QList<PostgresParameter> &parameters = {});
+    // Runs the statement and hands its rows to `onRow` as they arrive, each in a result of its
+    // own (row 0), instead of holding the whole result first: a long listing is read while the
+    // server still sends it, and never held twice. Once `onRow` answers false, the rest of the
+    // rows are read and dropped. The returned result carries the statement's status, no rows; a
+    // failure can come after some rows were handed over.
+    using RowReader = std::function<bool(const PostgresResult &result, int row)>;
+    PostgresResult executeRowByRow(const QString &sql, const QList<PostgresParameter> &parameters,
+                                   const RowReader &onRow);
 
     // From any thread, also while execute() runs on another: asks the server to end the statement
     // running now (it then fails with SQLSTATE 57014). False when the request could not be sent.
@@ -122,7 +131,10 @@ private:
     struct FreeCancel {
         void operator()(pg_cancel *cancel) const;
     };
+    struct BoundParameters;
     bool openLocked();
+    // Takes a failed result's message and SQLSTATE.
+    void takeFailureLocked(PostgresResult &result);
 
     mutable std::mutex m_mutex;
     std::unique_ptr<pg_conn, Finish> m_connection;

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -52,8 +53,9 @@ private:
     QByteArray m_data = BenchThumbnails::gradientThumbnail();
 };
 
-// A listing as the catalog layer delivers it: unique ids, names, paths and dates; the values that
-// repeat from row to row (server, volume, user, type, category, rating) share one string each.
+// A listing as the catalog layer delivers it: every field set at once; unique ids, names, paths and
+// dates; the values that repeat from row to row (server, volume, user, type, category, rating)
+// share one string each.
 MediaListRef makeListing(int count)
 {
     std::mt19937 random(42);
@@ -81,41 +83,42 @@ MediaListRef makeListing(int count)
     list->reserve(count);
     for (int i = 0; i < count; ++i) {
         const int n = order[size_t(i)];
-        auto record = std::make_shared<MediaRecord>();
+        std::array<QString, MediaRecord::fieldCount> texts;
         const QString name = QStringLiteral("IMG_%1.jpg").arg(n, 6, 10, QLatin1Char('0'));
-        record->setField(MediaRecord::Mid, QString::number(1000000000000000LL + n));
-        record->setField(MediaRecord::DisplayTag, name);
-        record->setField(MediaRecord::ServerName, server);
-        record->setField(MediaRecord::ServerPath, serverPath);
-        record->setField(MediaRecord::AbsolutePath,
-                         QStringLiteral("/Volumes/Photos/2024/Shoot_%1/").arg(n / 500, 3, 10, QLatin1Char('0')) + name);
-        record->setField(MediaRecord::FileSize, QString::number(2000000 + (n * 7919) % 9000000));
-        record->setField(MediaRecord::ImageWidth, widthText);
-        record->setField(MediaRecord::ImageHeight, heightText);
+        texts[MediaRecord::Mid] = QString::number(1000000000000000LL + n);
+        texts[MediaRecord::DisplayTag] = name;
+        texts[MediaRecord::ServerName] = server;
+        texts[MediaRecord::ServerPath] = serverPath;
+        texts[MediaRecord::AbsolutePath] = QStringLiteral("/Volumes/Photos/2024/Shoot_%1/").arg(n / 500, 3, 10, QLatin1Char('0')) + name;
+        texts[MediaRecord::FileSize] = QString::number(2000000 + (n * 7919) % 9000000);
+        texts[MediaRecord::ImageWidth] = widthText;
+        texts[MediaRecord::ImageHeight] = heightText;
         const QString date = QStringLiteral("2024-%1-%2 %3:%4:%5")
                                  .arg(1 + n % 12, 2, 10, QLatin1Char('0'))
                                  .arg(1 + n % 28, 2, 10, QLatin1Char('0'))
                                  .arg(n % 24, 2, 10, QLatin1Char('0'))
                                  .arg(n % 60, 2, 10, QLatin1Char('0'))
                                  .arg((n / 60) % 60, 2, 10, QLatin1Char('0'));
-        record->setField(MediaRecord::FileDts, date);
-        record->setField(MediaRecord::Dts, date);
-        record->setField(MediaRecord::Keywords, keywordSets.at(n % keywordSets.size()));
-        record->setField(MediaRecord::ShortDesc, empty);
-        record->setField(MediaRecord::FullDesc, empty);
-        record->setField(MediaRecord::PriceTag, empty);
-        record->setField(MediaRecord::ModRelAvailable, zero);
-        record->setField(MediaRecord::ModRelInfo, empty);
-        record->setField(MediaRecord::PropRelAvailable, zero);
-        record->setField(MediaRecord::PropRelInfo, empty);
-        record->setField(MediaRecord::CataloguedBy, user);
-        record->setField(MediaRecord::VolumeType, volumeType);
-        record->setField(MediaRecord::VolumeName, volumeName);
-        record->setField(MediaRecord::Rating, ratings.at(n % ratings.size()));
-        record->setField(MediaRecord::Orientation, orientations.at(n % orientations.size()));
-        record->setField(MediaRecord::ImageSetMid, zero);
-        record->setField(MediaRecord::FileType, fileType);
-        record->setField(MediaRecord::CategoryId, category);
+        texts[MediaRecord::FileDts] = date;
+        texts[MediaRecord::Dts] = date;
+        texts[MediaRecord::Keywords] = keywordSets.at(n % keywordSets.size());
+        texts[MediaRecord::ShortDesc] = empty;
+        texts[MediaRecord::FullDesc] = empty;
+        texts[MediaRecord::PriceTag] = empty;
+        texts[MediaRecord::ModRelAvailable] = zero;
+        texts[MediaRecord::ModRelInfo] = empty;
+        texts[MediaRecord::PropRelAvailable] = zero;
+        texts[MediaRecord::PropRelInfo] = empty;
+        texts[MediaRecord::CataloguedBy] = user;
+        texts[MediaRecord::VolumeType] = volumeType;
+        texts[MediaRecord::VolumeName] = volumeName;
+        texts[MediaRecord::Rating] = ratings.at(n % ratings.size());
+        texts[MediaRecord::Orientation] = orientations.at(n % orientations.size());
+        texts[MediaRecord::ImageSetMid] = zero;
+        texts[MediaRecord::FileType] = fileType;
+        texts[MediaRecord::CategoryId] = category;
+        auto record = std::make_shared<MediaRecord>();
+        record->setAllFields(std::move(texts));
         list->append(std::move(record));
     }
     return list;

@@ -3,7 +3,7 @@
 //   - inserting 100,000 media records inside transactions, in runs of an eighth of them;
 //   - listing the 100,000 records of one collection as media records, against stepping the same
 //     statement alone and against stepping it and reading every column as text;
-//   - listing as a whole program (catalogdb_list) against the sqlite3 command-line program on the
+//   - listing as a whole program (ovn-catalog list) against the sqlite3 command-line program on the
 //     same statement, both writing every column to /dev/null;
 // and shows the query plans of the listing statements.
 // Usage: catalogdb_bench [record count]
@@ -286,7 +286,7 @@ int main(int argc, char **argv)
     // ---- Listing as whole programs ----
     const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
     comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(listedCount),
-                    {QStringLiteral(OVN_CATALOG_LIST), QStringLiteral("list"), layerPath, category},
+                    {QStringLiteral(OVN_CATALOG_TOOL), layerPath, QStringLiteral("list"), category},
                     {QStringLiteral("sqlite3"), layerPath, sql});
 
     // ---- Query plans ----

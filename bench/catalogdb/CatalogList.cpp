@@ -1,15 +1,10 @@
-// catalogdb_list: the catalog layer as a whole program, to be timed beside the sqlite3 and psql
-// command-line programs on the same statement.
+// catalogdb_list: catalogs of real-size entries for the benchmarks (`ovn-catalog CATALOG list ID`
+// is the listing they time beside the sqlite3 and psql command-line programs).
 //
 //   catalogdb_list make FILE COUNT     a new catalog file with a collection "Bench" of COUNT entries
 //                                      (thumbnails of real size) and a collection "One" of one entry;
 //                                      prints "Bench ID" and "One ID"
-//   catalogdb_list list CATALOG ID     lists collection ID through the catalog layer and writes every
-//                                      field of every record, '|' between fields, one record a line
-//                                      (what `sqlite3 FILE SQL` and `psql -At -c SQL` write)
 //   catalogdb_list sql ID              the statement the layer runs for that listing
-//
-// CATALOG is a catalog file, or server:DATABASE on the server of the OVN_TEST_PG_* variables.
 #include "BenchThumbnails.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -24,21 +19,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: catalogdb_list make FILE COUNT | list CATALOG ID | sql ID\n");
+    std::fprintf(stderr, "usage: catalogdb_list make FILE COUNT | sql ID\n");
     return 2;
-}
-
-bool open(OVNDatabaseAccess &db, const QString &catalog)
-{
-    if (catalog.startsWith(QLatin1String("server:"))) {
-        const QString host = qEnvironmentVariable("OVN_TEST_PG_SOCKET_DIR") + QLatin1Char(':')
-            + qEnvironmentVariable("OVN_TEST_PG_PORT");
-        db.setConnectionDetails(QStringLiteral("PostgreSQL"), host, qEnvironmentVariable("OVN_TEST_PG_USER"),
-                                qEnvironmentVariable("OVN_TEST_PG_PASSWORD"), catalog.mid(7));
-    } else {
-        db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), catalog);
-    }
-    return db.openDBConnection();
 }
 
 QVariantMap record(const QString &category, int i, const QByteArray &thumbnail)
@@ -77,7 +59,8 @@ int make(const QString &file, int count)
         return 1;
     }
     OVNDatabaseAccess db;
-    if (!open(db, file) || !OVNDBHelper::prefDBCreateLocalDatabase(db)) {
+    db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), file);
+    if (!db.openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(db)) {
         std::fprintf(stderr, "catalogdb_list: %s\n", qPrintable(db.getLastErrorMessage()));
         return 1;
     }
@@ -102,28 +85,6 @@ int make(const QString &file, int count)
     return 0;
 }
 
-int list(const QString &catalog, const QString &category)
-{
-    OVNDatabaseAccess db;
-    if (!open(db, catalog)) {
-        std::fprintf(stderr, "catalogdb_list: %s\n", qPrintable(db.getLastErrorMessage()));
-        return 1;
-    }
-    const MediaList records = db.getMediaList(category);
-    QByteArray line;
-    for (const MediaRecordRef &record : records) {
-        line.clear();
-        for (int field = 0; field < MediaRecord::fieldCount; ++field) {
-            if (field > 0)
-                line += '|';
-            line += record->field(MediaRecord::Field(field)).toUtf8();
-        }
-        line += '\n';
-        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    }
-    return records.isEmpty() ? 1 : 0;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -133,8 +94,6 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 3 && args.at(0) == QLatin1String("make"))
         return make(args.at(1), std::max(1, args.at(2).toInt()));
-    if (args.size() == 3 && args.at(0) == QLatin1String("list"))
-        return list(args.at(1), args.at(2));
     if (args.size() == 2 && args.at(0) == QLatin1String("sql")) {
         std::printf("%s\n", qPrintable(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=")
                                        + OVNDBHelper::quotedText(args.at(1))));

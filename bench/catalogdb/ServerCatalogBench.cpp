@@ -3,7 +3,7 @@
 //     thumbnails of real size; the line says whether the server syncs its writes (fsync);
 //   - listing the records of one collection as media records, in this process against libpq
 //     running the same statement and reading every value (A B A B through the timing helper);
-//   - listing as a whole program (catalogdb_list) against `psql -At -c` on the same statement,
+//   - listing as a whole program (ovn-catalog list) against `psql -X -At -c` on the same statement,
 //     both writing every column to /dev/null.
 // The server comes from the OVN_TEST_PG_* variables (scripts/pg-test-server start; with
 // OVN_TEST_PG_FSYNC=on it syncs as a production server does); the benchmark makes a database of
@@ -169,8 +169,12 @@ int main(int argc, char **argv)
             },
             settings);
         std::printf("\n");
+        // ovn-catalog takes the login as every PostgreSQL client does.
+        qputenv("PGUSER", server.user.toUtf8());
+        qputenv("PGPASSWORD", server.password.toUtf8());
         comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(count),
-                        {QStringLiteral(OVN_CATALOG_LIST), QStringLiteral("list"), QStringLiteral("server:") + database, category},
+                        {QStringLiteral(OVN_CATALOG_TOOL), QStringLiteral("postgresql:%1/%2").arg(server.host(), database),
+                         QStringLiteral("list"), category},
                         {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
                          server.socketDir, QStringLiteral("-p"), server.port, QStringLiteral("-U"), server.user,
                          QStringLiteral("-d"), database, QStringLiteral("-c"), sql});

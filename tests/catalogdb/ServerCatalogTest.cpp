@@ -323,6 +323,39 @@ TEST_P(ServerCatalogTest, ListingsFromTwoConnectionsAndFromTwoThreadsOnOneConnec
     EXPECT_EQ(wrong.load(), 0);
 }
 
+// Listings are read row by row as the server sends them: a listing that fails after rows came,
+// or is given up at its first row, is no listing, and the session goes on, in a transaction too.
+TEST_P(ServerCatalogTest, AListingThatFailsOrIsGivenUpMidwayGivesNoRecordsAndTheSessionGoesOn)
+{
+    for (int i = 0; i < 3; ++i)
+        ASSERT_FALSE(db.addMediaListEntry(importRecord(m_collection, QStringLiteral("%1.jpg").arg(i))).isEmpty());
+    const QString failsAtRow150 = QStringLiteral(
+        "select x::text, 'n', '', '', '', 1, 1, 1, now(), now(), '', '', '', 0, 0, '', 0, '', '', '', '', 0, "
+        "1/(x-150), '0', 'Image', 'c' from generate_series(1, 5000) x");
+    const struct {
+        QString sql;
+        QString message;
+    } cases[] = {
+        {failsAtRow150, QStringLiteral("division by zero")},
+        {QStringLiteral("select mid from strvfile"), QStringLiteral("columns of a media list")},
+    };
+    for (const auto &listing : cases) {
+        for (bool inTransaction : {false, true}) {
+            if (inTransaction) {
+                ASSERT_TRUE(db.beginTransaction());
+            }
+            EXPECT_TRUE(db.getMediaListForSQL(listing.sql).isEmpty()) << qPrintable(listing.sql);
+            EXPECT_TRUE(db.getLastErrorMessage().contains(listing.message)) << qPrintable(db.getLastErrorMessage());
+            if (inTransaction)
+                db.commitTransaction();
+            EXPECT_EQ(db.transactionDepth(), 0);
+            const MediaList list = db.getMediaList(m_collection);
+            ASSERT_EQ(list.size(), 3);
+            EXPECT_EQ(list.at(2)->field(MediaRecord::CategoryId), m_collection);
+        }
+    }
+}
+
 class UserManagerTest : public ServerCatalogTest
 {
 protected:

@@ -40,6 +40,8 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -120,21 +122,24 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
     return 0;
 }
 
-// The text's UTF-8 at the end of `out`; ASCII, as nearly all catalog text is, byte by byte.
+// The text's UTF-8 at the end of `out`; ASCII, as nearly all catalog text is, narrowed in two
+// plain loops that the compiler vectorises.
 void appendUtf8(QByteArray &out, const QString &text)
 {
-    const qsizetype at = out.size();
-    out.resize(at + text.size());
-    char *to = out.data() + at;
-    const QChar *from = text.constData();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (from[i].unicode() >= 0x80) {
-            out.truncate(at);
-            out += text.toUtf8();
-            return;
-        }
-        to[i] = char(from[i].unicode());
+    const char16_t *from = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype length = text.size();
+    char16_t any = 0;
+    for (qsizetype i = 0; i < length; ++i)
+        any |= from[i];
+    if (any >= 0x80) {
+        out += text.toUtf8();
+        return;
     }
+    const qsizetype at = out.size();
+    out.resize(at + length);
+    char *to = out.data() + at;
+    for (qsizetype i = 0; i < length; ++i)
+        to[i] = char(from[i]);
 }
 
 int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
@@ -156,11 +161,16 @@ int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
         text += '\n';
         if (text.size() >= (1 << 16)) {
             output.write(text);
-            text.clear();
+            text.resize(0); // keeps the buffer
         }
     }
     output.write(text);
-    return 0;
+    output.flush();
+    // Freeing the records one by one would take a tenth of the listing's time: the process ends
+    // here and leaves them to the system.
+    db.closeDBConnection();
+    std::fflush(stdout);
+    std::_Exit(std::ferror(stdout) ? 1 : 0);
 }
 
 int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
