@@ -187,7 +187,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
             StatementResult result;
             m_lastSqlState.clear();
             if (begun.ok() && limited.ok() && !stopRequested())
-                result = executePostgres(sql, {}, onRow);
+                result = executePostgres(sql, {}, onRow, RowDelivery::WholeResult);
             else if (!begun.ok() || !limited.ok())
                 m_lastSqlState = begun.ok() ? limited.sqlState() : begun.sqlState();
             if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Idle)
