@@ -4,31 +4,23 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
-#include "uikit/BundleImage.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageView.h"
+#include "viewers/OVNToolbarItems.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QPixmap>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QToolBar>
 
 namespace {
 
 constexpr float kZoomStep = 1.25f;
 const QString kRawKey = QStringLiteral("RAWOpenWithMediaViewer");
 
-struct ToolbarItem {
-    const char *identifier;
-    const char *label;
-    const char *toolTip;
-    const char *image;
-    void (OVNImageViewer::*action)();
-};
+using ToolbarItem = OVNToolbarItem<OVNImageViewer>;
 
 const ToolbarItem kItems[] = {
     {"OVNImageViewer RotateLeftToolbarItemIdentifier", "Rotate Left", "Rotate the image 90 degrees counterclock wise",
@@ -82,29 +74,7 @@ OVNImageViewer::OVNImageViewer(QWidget *parent) : QMainWindow(parent)
     m_loader = new OVNImageLoader(this);
     connect(m_loader, &OVNImageLoader::loaded, this, &OVNImageViewer::loaded);
 
-    auto *toolbar = new QToolBar(this);
-    toolbar->setObjectName(QLatin1String(toolbarIdentifier));
-    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    toolbar->setIconSize(QSize(24, 24));
-    for (const ToolbarItem &item : kItems) {
-        if (!item.identifier) {
-            toolbar->addSeparator();
-            continue;
-        }
-        auto *action = new QAction(localizedMenu(item.label), this);
-        action->setObjectName(QLatin1String(item.identifier));
-        action->setToolTip(localizedMenu(item.toolTip));
-        const QImage icon = BundleImage::imageNamed(QLatin1String(item.image));
-        if (!icon.isNull())
-            action->setIcon(QIcon(QPixmap::fromImage(icon)));
-        if (item.action)
-            connect(action, &QAction::triggered, this, item.action);
-        else
-            action->setEnabled(false);
-        toolbar->addAction(action);
-        m_actions.append(action);
-    }
-    addToolBar(toolbar);
+    m_actions = addViewerToolbar(this, toolbarIdentifier, kItems);
     const QByteArray state = QByteArray::fromBase64(UserDefaults::standard().stringForKey(toolbarStateKey()).toLatin1());
     if (!state.isEmpty())
         restoreState(state);
