@@ -529,7 +529,7 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return;
         QString staff;
-        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
         open = restricted("Open", "C", staff, "READ ONLY");
         archive = restricted("Archive", "F", staff, "READ ONLY");
         board = restricted("Board", "S", staff, "READ ONLY");
@@ -537,8 +537,7 @@ protected:
         open1 = entry(open, "open-1");
         shared1 = entry(shared, "shared-1");
         connection = openAnother();
-        ASSERT_TRUE(connection->checkForUserManagerSetup());
-        ASSERT_TRUE(connection->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     }
 
     QString restricted(const char *name, const char *kind, const QString &group, const char *level)

@@ -471,8 +471,7 @@ protected:
         UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
 
         connection = openAnother();
-        ASSERT_TRUE(connection->checkForUserManagerSetup());
-        ASSERT_TRUE(connection->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     }
 
     QString restricted(const char *name, const QString &group, const char *level)

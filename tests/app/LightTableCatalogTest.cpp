@@ -3,7 +3,6 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNViewerDocuments.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaRollView.h"
 #include "platform/UserDefaults.h"
 #include "viewers/OVNImageLoader.h"
@@ -45,13 +44,7 @@ protected:
             return;
         presenter = ScriptedAlertPresenter::install();
         shots = category("Shots", "C");
-        for (const char *name : {"a", "b", "c"}) {
-            QVariantMap record = importRecord(shots, QString::fromLatin1(name) + QStringLiteral(".jpg"));
-            record.insert("thumbimage", thumbnail());
-            record.insert("Orientation", 1);
-            mids.append(db.addMediaListEntry(record));
-            ASSERT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
-        }
+        mids = entriesWithThumbnail(shots, {"a.jpg", "b.jpg", "c.jpg"}, thumbnail());
     }
     void TearDown() override
     {
@@ -143,12 +136,10 @@ INSTANTIATE_TEST_SUITE_P(Server, ServerLightTableCatalogTest, testing::Values(OV
 TEST_P(ServerLightTableCatalogTest, ReadOnlyEntriesAreRefused)
 {
     QString staff;
-    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
-    const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
-    ASSERT_TRUE(db.updateCategoryListComment(shots, OVNCategoryComment::withPrivileges(QString(), readOnly)));
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shots, staff, "READ ONLY"));
     std::shared_ptr<OVNDatabaseAccess> ann(openAnother());
-    ASSERT_TRUE(ann->checkForUserManagerSetup());
-    ASSERT_TRUE(ann->authenticateUser("ann"));
+    ASSERT_NO_FATAL_FAILURE(signInAsAnn(*ann));
     UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
     OVNAssetManager *window = loadWindow(ann);
     ASSERT_TRUE(window->selectCategory(QString()));
@@ -167,24 +158,6 @@ TEST_P(ServerLightTableCatalogTest, ReadOnlyEntriesAreRefused)
     ASSERT_EQ(presenter->shown().size(), 2);
     EXPECT_TRUE(presenter->shown().last().informativeText.contains("Your Privilege Level: READ ONLY"));
 }
-
-namespace {
-class RecordingViewers : public OVNViewerDocuments
-{
-public:
-    bool openImage(const QString &path, int orientation) override
-    {
-        calls.append(QStringLiteral("image %1 %2").arg(QFileInfo(path).fileName()).arg(orientation));
-        return true;
-    }
-    bool openMovie(const QString &path) override
-    {
-        calls.append(QStringLiteral("movie ") + QFileInfo(path).fileName());
-        return true;
-    }
-    QStringList calls;
-};
-} // namespace
 
 // The roll's double click and open commands go the catalog window's way: an existing file opens in
 // the program's viewer with its orientation; a missing one gets the alert naming what is known of it.

@@ -2,7 +2,6 @@
 #include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "platform/UserDefaults.h"
@@ -92,13 +91,7 @@ protected:
             return;
         presenter = ScriptedAlertPresenter::install();
         shots = category("Shots", "C");
-        for (const char *name : {"a", "b", "c"}) {
-            QVariantMap record = importRecord(shots, QString::fromLatin1(name));
-            record.insert("thumbimage", markedThumbnail());
-            record.insert("Orientation", 1);
-            mids.append(db.addMediaListEntry(record));
-            ASSERT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
-        }
+        mids = entriesWithThumbnail(shots, {"a", "b", "c"}, markedThumbnail());
     }
     void TearDown() override
     {
@@ -212,21 +205,14 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return;
         QString staff;
-        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
-        const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
-        ASSERT_TRUE(db.updateCategoryListComment(shots, OVNCategoryComment::withPrivileges(QString(), readOnly)));
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shots, staff, "READ ONLY"));
         const QString shared = category("Shared", "C");
-        const QVariantList readWrite{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ & WRITE"}}};
-        ASSERT_TRUE(db.updateCategoryListComment(shared, OVNCategoryComment::withPrivileges(QString(), readWrite)));
-        QVariantMap record = importRecord(shared, "shared-1");
-        record.insert("thumbimage", markedThumbnail());
-        record.insert("Orientation", 1);
-        writable = db.addMediaListEntry(record);
-        ASSERT_FALSE(writable.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shared, staff, "READ & WRITE"));
+        writable = entriesWithThumbnail(shared, {"shared-1"}, markedThumbnail()).first();
         UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
         connection = openAnother();
-        ASSERT_TRUE(connection->checkForUserManagerSetup());
-        ASSERT_TRUE(connection->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     }
     void TearDown() override
     {
