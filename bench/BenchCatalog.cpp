@@ -106,14 +106,14 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
     return seconds;
 }
 
-void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b)
+bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b)
 {
     std::fflush(stdout);
     QProcess pair;
     pair.setProcessChannelMode(QProcess::ForwardedChannels);
     pair.start(benchPair,
                QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
-    pair.waitForFinished(-1);
+    return pair.waitForFinished(-1) && pair.exitStatus() == QProcess::NormalExit && pair.exitCode() == 0;
 }
 
 double median(std::vector<double> values)

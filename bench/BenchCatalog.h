@@ -44,8 +44,8 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
                   bool quiet = false);
 
 // The timing helper program `benchPair` on two whole programs under `title`, its figures on our
-// standard output.
-void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
+// standard output; whether it ran to a successful end.
+bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
 
 double median(std::vector<double> values);
 
