@@ -45,10 +45,8 @@ class AutoFillTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shoot = category("Shoot", "C");
         const QString paths[] = {"/Volumes/Disk/Shoot/Day1/IMG_0001.JPG", "/Shoot/IMG.JPG", ""};
         for (const QString &path : paths) {
@@ -74,7 +72,6 @@ protected:
         return window;
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shoot;
     QStringList mids;
 };

@@ -42,11 +42,8 @@ class CatalogOutlineTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = new ScriptedAlertPresenter;
-        Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
         UserDefaults::standard().setBool(true, "ShowCountOnFilmRolls");
         UserDefaults::standard().setBool(true, "ShowCountOnImageSets");
         UserDefaults::standard().setBool(true, "LightTableShowThumbnails");
@@ -165,7 +162,6 @@ protected:
         return window->outlineViewWriteItems(window->categoryList(), rows);
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString travel, year, lisbon, alps, studio, incoming, best;
     QString lisbon1, lisbon2, alps1, studio1;
 };

@@ -2,6 +2,7 @@
 
 #include "../catalogdb/CatalogFixture.h"
 #include "../support/CatalogUsers.h"
+#include "../support/ScriptedAlertPresenter.h"
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNViewerDocuments.h"
@@ -102,6 +103,26 @@ protected:
             delete window.data();
         windows.clear();
     }
+
+    // The test catalog with its alerts scripted into `presenter`; false when the test stops here
+    // (skipped, or the catalog could not be made).
+    bool setUpWithAlerts()
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return false;
+        presenter = ScriptedAlertPresenter::install();
+        return true;
+    }
+    // Closes the windows, then drops the scripted alerts and the catalog.
+    void tearDownWithAlerts()
+    {
+        closeWindows();
+        Alerts::setPresenter(nullptr);
+        CatalogFixture::TearDown();
+    }
+
+    ScriptedAlertPresenter *presenter = nullptr;
 
     QList<QPointer<OVNAssetManager>> windows;
 };

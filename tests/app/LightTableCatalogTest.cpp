@@ -39,10 +39,8 @@ class LightTableCatalogTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shots = category("Shots", "C");
         mids = entriesWithThumbnail(shots, {"a.jpg", "b.jpg", "c.jpg"}, thumbnail());
     }
@@ -52,9 +50,7 @@ protected:
             table->close();
         OVNImageLoader::waitForAll();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        closeWindows();
-        Alerts::setPresenter(nullptr);
-        CatalogFixture::TearDown();
+        tearDownWithAlerts();
     }
     // Selects the entry alone in the roll and loads it into the selected pane.
     int selectInRoll(const QString &mid)
@@ -65,7 +61,6 @@ protected:
         return row;
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shots;
     QStringList mids;
     QPointer<OVNLightTable> table;

@@ -86,18 +86,14 @@ class RatingRotationTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shots = category("Shots", "C");
         mids = entriesWithThumbnail(shots, {"a", "b", "c"}, markedThumbnail());
     }
     void TearDown() override
     {
-        closeWindows();
-        Alerts::setPresenter(nullptr);
-        CatalogFixture::TearDown();
+        tearDownWithAlerts();
     }
 
     // The window showing "Shots" with the entries of these ids selected.
@@ -110,7 +106,6 @@ protected:
         return window;
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shots;
     QStringList mids;
 };
