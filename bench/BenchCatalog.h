@@ -27,6 +27,10 @@ void addEntry(OVNDatabaseAccess &connection, const QVariantMap &record);
 // photograph's thumbnail.
 QImage noisyThumbnail(int index);
 
+// A 6000 x 4000 JPEG (quality 90) of noise over gradients, as hard to decode as a camera's
+// photograph, saved at `path`; exits when it cannot be written.
+void saveCameraPicture(const QString &path);
+
 struct ThumbnailFiles {
     QStringList files;
     qint64 bytes = 0;
