@@ -9,7 +9,9 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
 
+#include <QBuffer>
 #include <QFileInfo>
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -24,6 +26,24 @@ inline QStringList shownNames(const OVNMediaView *view)
         result.append(record->field(MediaRecord::DisplayTag));
     result.sort();
     return result;
+}
+
+// The picture as JPEG bytes, at `quality` (-1: the encoder's default).
+inline QByteArray jpegBytes(const QImage &image, int quality = -1)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", quality);
+    return data;
+}
+
+// A picture of one colour as JPEG bytes, for thumbnails.
+inline QByteArray filledJpeg(QSize size, Qt::GlobalColor color, int quality = -1)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return jpegBytes(image, quality);
 }
 
 // Viewers that note what they were asked to open ("image NAME ORIENTATION", "movie NAME").

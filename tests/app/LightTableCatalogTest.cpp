@@ -11,26 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QImage>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
-namespace {
-
-QByteArray thumbnail()
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return data;
-}
-
-} // namespace
 
 // A collection "Shots" of three entries (orientation 1, rating 4) whose files are not there: the
 // light table's panes stay empty, but ratings and turns go to the catalog through the window.
@@ -42,7 +26,7 @@ protected:
         if (!setUpWithAlerts())
             return;
         shots = category("Shots", "C");
-        mids = entriesWithThumbnail(shots, {"a.jpg", "b.jpg", "c.jpg"}, thumbnail());
+        mids = entriesWithThumbnail(shots, {"a.jpg", "b.jpg", "c.jpg"}, filledJpeg({64, 48}, Qt::gray));
     }
     void TearDown() override
     {
@@ -163,7 +147,7 @@ TEST_P(LightTableCatalogTest, OpeningFromTheRollGoesTheWindowsWay)
     OVNViewerDocuments::setShared(&viewers);
     QTemporaryDir dir;
     const QString picture = dir.filePath("there.jpg");
-    ASSERT_TRUE(QImage::fromData(thumbnail()).save(picture));
+    ASSERT_TRUE(QImage::fromData(filledJpeg({64, 48}, Qt::gray)).save(picture));
     OVNAssetManager *window = loadWindow();
     ASSERT_TRUE(window->selectCategory(shots));
     table = window->openLightTable();

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QImage>
 
 namespace {
@@ -23,11 +22,7 @@ QByteArray markedThumbnail()
     for (int y = 0; y < 24; ++y)
         for (int x = 0; x < 24; ++x)
             image.setPixel(x, y, qRgb(255, 0, 0));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    return data;
+    return jpegBytes(image, 95);
 }
 
 // The corner holding the red marker: 0 top left, 1 top right, 2 bottom right, 3 bottom left; -1 none.
