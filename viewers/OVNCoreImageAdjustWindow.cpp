@@ -330,14 +330,7 @@ void OVNCoreImageAdjustWindow::loaded(const OVNImageLoader::Result &result)
     if (result.image.isNull() || !result.linear || result.linear->isNull()) {
         m_failed = true;
         emit loadFailed();
-        Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
-                              "format is supported by Ostrevan."),
-                    localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, this};
-        QPointer<OVNCoreImageAdjustWindow> self(this);
-        Alerts::show(alert, [self](int) {
-            if (self)
-                self->close();
-        });
+        showLoadFailureAndClose(this);
         return;
     }
     showSource(result.linear);

@@ -1,7 +1,6 @@
 #include "viewers/OVNImageViewer.h"
 
 #include "formats/OVNExtensionMapping.h"
-#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "uikit/OVNIconSetHelper.h"
@@ -144,14 +143,7 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
     if (result.image.isNull()) {
         m_failed = true;
         emit loadFailed();
-        Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
-                              "format is supported by Ostrevan."),
-                    localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, this};
-        QPointer<OVNImageViewer> self(this);
-        Alerts::show(alert, [self](int) {
-            if (self)
-                self->close();
-        });
+        showLoadFailureAndClose(this);
         return;
     }
     if (m_turnFromFile) {
