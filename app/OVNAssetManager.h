@@ -318,6 +318,9 @@ public:
     // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
     // desktop associates with the file, 2 `application` (1 when none is set).
     void openMedia(OVNMediaView *view, int viewerType, const QString &application);
+    // The view's selected entries to open: none (after a beep) when nothing is selected, none when
+    // the user declines opening many.
+    QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
 
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
     // The selected entries whose files exist, re-read into the one selected category.

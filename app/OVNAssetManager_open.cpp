@@ -16,21 +16,28 @@
 #include <QFileInfo>
 #include <QProcess>
 
+QList<MediaRecordRef> OVNAssetManager::selectedRecordsToOpen(OVNMediaView *view)
+{
+    const QList<int> rows = view ? view->selectedRows() : QList<int>();
+    if (rows.isEmpty()) {
+        QApplication::beep();
+        return {};
+    }
+    if (!verifyActionWithMultipleItems(int(rows.size())))
+        return {};
+    QList<MediaRecordRef> records;
+    for (int row : rows) {
+        if (MediaRecordRef record = view->objectForRow(row))
+            records.append(std::move(record));
+    }
+    return records;
+}
+
 void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QString &application)
 {
     if (!view || viewerType < 0 || viewerType > 2)
         return;
-    const QList<int> rows = view->selectedRows();
-    if (rows.isEmpty()) {
-        QApplication::beep();
-        return;
-    }
-    if (!verifyActionWithMultipleItems(int(rows.size())))
-        return;
-    for (int row : rows) {
-        const MediaRecordRef record = view->objectForRow(row);
-        if (!record)
-            continue;
+    for (const MediaRecordRef &record : selectedRecordsToOpen(view)) {
         const QString &stored = record->field(MediaRecord::AbsolutePath);
         const QString &volume = record->field(MediaRecord::VolumeName);
         if (viewerType == 0) {
@@ -44,20 +51,11 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
 
 void OVNAssetManager::openMediaFullScreen(OVNMediaView *view)
 {
-    const QList<int> rows = view ? view->selectedRows() : QList<int>();
-    if (rows.isEmpty()) {
-        QApplication::beep();
-        return;
-    }
-    if (!verifyActionWithMultipleItems(int(rows.size())))
-        return;
-    for (int row : rows) {
-        if (const MediaRecordRef record = view->objectForRow(row)) {
-            OVNDocumentController::openFile(record->field(MediaRecord::AbsolutePath),
-                                            record->field(MediaRecord::VolumeName),
-                                            record->field(MediaRecord::Orientation).toInt(),
-                                            OVNViewerDocuments::shared(), OVNDocumentController::OpenMode::FullScreen);
-        }
+    for (const MediaRecordRef &record : selectedRecordsToOpen(view)) {
+        OVNDocumentController::openFile(record->field(MediaRecord::AbsolutePath),
+                                        record->field(MediaRecord::VolumeName),
+                                        record->field(MediaRecord::Orientation).toInt(), OVNViewerDocuments::shared(),
+                                        OVNDocumentController::OpenMode::FullScreen);
     }
 }
 

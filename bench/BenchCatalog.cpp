@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,6 +31,23 @@ void addEntry(OVNDatabaseAccess &connection, const QVariantMap &record)
 {
     if (connection.addMediaListEntry(record).isEmpty()) {
         std::fprintf(stderr, "insert failed: %s\n", qPrintable(connection.getLastErrorMessage()));
+        std::exit(1);
+    }
+}
+
+void saveCameraPicture(const QString &path)
+{
+    QImage image(6000, 4000, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int noise = int(random.bounded(64));
+            line[x] = qRgb((x / 24 + noise) & 255, (y / 16 + noise) & 255, (x + y) / 40 & 255);
+        }
+    }
+    if (!image.save(path, "JPEG", 90)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         std::exit(1);
     }
 }
@@ -106,14 +124,14 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
     return seconds;
 }
 
-void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b)
+bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b)
 {
     std::fflush(stdout);
     QProcess pair;
     pair.setProcessChannelMode(QProcess::ForwardedChannels);
     pair.start(benchPair,
                QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
-    pair.waitForFinished(-1);
+    return pair.waitForFinished(-1) && pair.exitStatus() == QProcess::NormalExit && pair.exitCode() == 0;
 }
 
 double median(std::vector<double> values)

@@ -27,6 +27,10 @@ void addEntry(OVNDatabaseAccess &connection, const QVariantMap &record);
 // photograph's thumbnail.
 QImage noisyThumbnail(int index);
 
+// A 6000 x 4000 JPEG (quality 90) of noise over gradients, as hard to decode as a camera's
+// photograph, saved at `path`; exits when it cannot be written.
+void saveCameraPicture(const QString &path);
+
 struct ThumbnailFiles {
     QStringList files;
     qint64 bytes = 0;
@@ -44,8 +48,8 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
                   bool quiet = false);
 
 // The timing helper program `benchPair` on two whole programs under `title`, its figures on our
-// standard output.
-void comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
+// standard output; whether it ran to a successful end.
+bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
 
 double median(std::vector<double> values);
 

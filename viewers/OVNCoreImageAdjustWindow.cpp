@@ -5,8 +5,8 @@
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
-#include "uikit/BundleImage.h"
 #include "viewers/OVNCoreImageView.h"
+#include "viewers/OVNToolbarItems.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,7 +31,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSlider>
-#include <QToolBar>
 #include <QVBoxLayout>
 
 #include <atomic>
@@ -72,13 +71,7 @@ enum PresetKind { ManualItem, BuiltInItem, UserItem, DeleteItem, SaveItem, Separ
 constexpr int kKindRole = Qt::UserRole + 1;
 constexpr int kIndexRole = Qt::UserRole + 2;
 
-struct ToolbarItem {
-    const char *identifier;
-    const char *label;
-    const char *toolTip;
-    const char *image;
-    void (OVNCoreImageAdjustWindow::*action)();
-};
+using ToolbarItem = OVNToolbarItem<OVNCoreImageAdjustWindow>;
 
 const ToolbarItem kToolbarItems[] = {
     {"OVNCoreImageAdjust ExportToolbarItemIdentifier", "Export Image", "Export Image", "tbExport",
@@ -288,26 +281,7 @@ void OVNCoreImageAdjustWindow::buildControls()
 
 void OVNCoreImageAdjustWindow::buildToolbar()
 {
-    auto *toolbar = new QToolBar(this);
-    toolbar->setObjectName(QLatin1String(toolbarIdentifier));
-    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    toolbar->setIconSize(QSize(24, 24));
-    for (const ToolbarItem &item : kToolbarItems) {
-        if (!item.identifier) {
-            toolbar->addSeparator();
-            continue;
-        }
-        auto *action = new QAction(localizedMenu(item.label), this);
-        action->setObjectName(QLatin1String(item.identifier));
-        action->setToolTip(localizedMenu(item.toolTip));
-        const QImage icon = BundleImage::imageNamed(QLatin1String(item.image));
-        if (!icon.isNull())
-            action->setIcon(QIcon(QPixmap::fromImage(icon)));
-        connect(action, &QAction::triggered, this, item.action);
-        toolbar->addAction(action);
-        m_actions.append(action);
-    }
-    addToolBar(toolbar);
+    m_actions = addViewerToolbar(this, toolbarIdentifier, kToolbarItems);
     const QByteArray state = QByteArray::fromBase64(m_defaults.stringForKey(toolbarStateKey()).toLatin1());
     if (!state.isEmpty())
         restoreState(state);
@@ -356,14 +330,7 @@ void OVNCoreImageAdjustWindow::loaded(const OVNImageLoader::Result &result)
     if (result.image.isNull() || !result.linear || result.linear->isNull()) {
         m_failed = true;
         emit loadFailed();
-        Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
-                              "format is supported by Ostrevan."),
-                    localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, this};
-        QPointer<OVNCoreImageAdjustWindow> self(this);
-        Alerts::show(alert, [self](int) {
-            if (self)
-                self->close();
-        });
+        showLoadFailureAndClose(this);
         return;
     }
     showSource(result.linear);
@@ -455,6 +422,11 @@ void OVNCoreImageAdjustWindow::resetSlider()
         m_sliders[control]->setValue(positionOf(spec, spec.start));
         m_fields[control]->setText(QLatin1String(spec.startText));
     }
+    applyValues();
+}
+
+void OVNCoreImageAdjustWindow::applyValues()
+{
     m_preview->setExposure(m_values[Exposure]);
     m_preview->setGamma(m_values[Gamma]);
     m_preview->setSaturation(m_values[Saturation]);
@@ -468,15 +440,7 @@ void OVNCoreImageAdjustWindow::resetSlider()
 
 void OVNCoreImageAdjustWindow::updateFilter()
 {
-    m_preview->setExposure(m_values[Exposure]);
-    m_preview->setGamma(m_values[Gamma]);
-    m_preview->setSaturation(m_values[Saturation]);
-    m_preview->setBrightness(m_values[Brightness]);
-    m_preview->setContrast(m_values[Contrast]);
-    m_preview->setSharpness(m_values[Sharpness]);
-    m_preview->setTint(m_values[Tint]);
-    m_preview->setUserRotation(m_values[Straighten]);
-    m_preview->setSepiaTone(m_values[Sepia]);
+    applyValues();
     m_preview->setWhitePoint(m_whitePoint);
     m_preview->updateFilter();
 }

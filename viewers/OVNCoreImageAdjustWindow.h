@@ -106,6 +106,8 @@ protected:
 private:
     void buildControls();
     void buildToolbar();
+    // Hands every control's value to the preview.
+    void applyValues();
     void sliderMoved();
     void valueChanged(Control control);
     void loaded(const OVNImageLoader::Result &result);

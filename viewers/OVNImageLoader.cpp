@@ -2,12 +2,15 @@
 
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
 #include "platform/ImageFileReader.h"
 #include "viewers/OVNAdjustChain.h"
 
 #include <QMetaObject>
 #include <QPointer>
 #include <QThreadPool>
+#include <QWidget>
 
 #include <mutex>
 
@@ -137,4 +140,16 @@ QImage OVNImageLoader::decode(const Request &request, bool preview)
 void OVNImageLoader::waitForAll()
 {
     pool().waitForDone();
+}
+
+void showLoadFailureAndClose(QWidget *window)
+{
+    Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
+                          "format is supported by Ostrevan."),
+                localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, window};
+    QPointer<QWidget> guarded(window);
+    Alerts::show(alert, [guarded](int) {
+        if (guarded)
+            guarded->close();
+    });
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 struct OVNLinearImage;
+class QWidget;
 
 // Decodes pictures for a window off the GUI thread: the image viewer, the light table and the
 // adjustment window each keep one. Every load is numbered on the GUI thread; its picture comes
@@ -75,3 +76,6 @@ private:
     Decoder m_decoder;
     std::shared_ptr<Link> m_link;
 };
+
+// A viewer window whose picture did not load: the failure alert on it, then the window closes.
+void showLoadFailureAndClose(QWidget *window);

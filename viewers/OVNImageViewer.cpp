@@ -1,34 +1,25 @@
 #include "viewers/OVNImageViewer.h"
 
 #include "formats/OVNExtensionMapping.h"
-#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
-#include "uikit/BundleImage.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageView.h"
+#include "viewers/OVNToolbarItems.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QPixmap>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QToolBar>
 
 namespace {
 
 constexpr float kZoomStep = 1.25f;
 const QString kRawKey = QStringLiteral("RAWOpenWithMediaViewer");
 
-struct ToolbarItem {
-    const char *identifier;
-    const char *label;
-    const char *toolTip;
-    const char *image;
-    void (OVNImageViewer::*action)();
-};
+using ToolbarItem = OVNToolbarItem<OVNImageViewer>;
 
 const ToolbarItem kItems[] = {
     {"OVNImageViewer RotateLeftToolbarItemIdentifier", "Rotate Left", "Rotate the image 90 degrees counterclock wise",
@@ -82,29 +73,7 @@ OVNImageViewer::OVNImageViewer(QWidget *parent) : QMainWindow(parent)
     m_loader = new OVNImageLoader(this);
     connect(m_loader, &OVNImageLoader::loaded, this, &OVNImageViewer::loaded);
 
-    auto *toolbar = new QToolBar(this);
-    toolbar->setObjectName(QLatin1String(toolbarIdentifier));
-    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    toolbar->setIconSize(QSize(24, 24));
-    for (const ToolbarItem &item : kItems) {
-        if (!item.identifier) {
-            toolbar->addSeparator();
-            continue;
-        }
-        auto *action = new QAction(localizedMenu(item.label), this);
-        action->setObjectName(QLatin1String(item.identifier));
-        action->setToolTip(localizedMenu(item.toolTip));
-        const QImage icon = BundleImage::imageNamed(QLatin1String(item.image));
-        if (!icon.isNull())
-            action->setIcon(QIcon(QPixmap::fromImage(icon)));
-        if (item.action)
-            connect(action, &QAction::triggered, this, item.action);
-        else
-            action->setEnabled(false);
-        toolbar->addAction(action);
-        m_actions.append(action);
-    }
-    addToolBar(toolbar);
+    m_actions = addViewerToolbar(this, toolbarIdentifier, kItems);
     const QByteArray state = QByteArray::fromBase64(UserDefaults::standard().stringForKey(toolbarStateKey()).toLatin1());
     if (!state.isEmpty())
         restoreState(state);
@@ -174,14 +143,7 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
     if (result.image.isNull()) {
         m_failed = true;
         emit loadFailed();
-        Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
-                              "format is supported by Ostrevan."),
-                    localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, this};
-        QPointer<OVNImageViewer> self(this);
-        Alerts::show(alert, [self](int) {
-            if (self)
-                self->close();
-        });
+        showLoadFailureAndClose(this);
         return;
     }
     if (m_turnFromFile) {

@@ -101,15 +101,20 @@ OVNMediaViewer::~OVNMediaViewer()
 {
     // The full-screen window goes first, while the views it holds can still reach this viewer.
     if (m_mediaWindowFS) {
-        if (QWidget *content = m_mediaWindowFS->contentView()) {
-            QList<QObject *> watched = content->findChildren<QObject *>();
-            watched.append(content);
-            for (QObject *object : watched)
-                object->removeEventFilter(this);
-        }
-        m_mediaWindowFS->removeEventFilter(this);
+        stopWatchingWindowFS();
         m_mediaWindowFS.reset();
     }
+}
+
+void OVNMediaViewer::stopWatchingWindowFS()
+{
+    if (QWidget *content = m_mediaWindowFS->contentView()) {
+        QList<QObject *> watched = content->findChildren<QObject *>();
+        watched.append(content);
+        for (QObject *object : watched)
+            object->removeEventFilter(this);
+    }
+    m_mediaWindowFS->removeEventFilter(this);
 }
 
 OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool fullScreen)
@@ -498,13 +503,7 @@ void OVNMediaViewer::controllerUnzoom()
     raise();
     activateWindow();
     // Often reached from a key in the full-screen view itself: the window goes once that returns.
-    if (QWidget *content = m_mediaWindowFS->contentView()) {
-        QList<QObject *> watched = content->findChildren<QObject *>();
-        watched.append(content);
-        for (QObject *object : watched)
-            object->removeEventFilter(this);
-    }
-    m_mediaWindowFS->removeEventFilter(this);
+    stopWatchingWindowFS();
     m_mediaWindowFS->leave();
     m_mediaWindowFS.release()->deleteLater();
     m_controllerFS = {};

@@ -117,6 +117,9 @@ protected:
 
 private:
     Controller makeController(QWidget *parent, bool fullScreen);
+    // The full-screen window, its content and the content's children no longer report their
+    // events here.
+    void stopWatchingWindowFS();
     void watchMovieView(OVNMovieView *view);
     void layoutWindow();
     void layoutFullScreen();

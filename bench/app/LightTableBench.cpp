@@ -21,7 +21,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -94,21 +93,7 @@ int main(int argc, char *argv[])
     addThumbnailFiles(*connection, big, pictures, count, 80);
     // One picture of a camera's size, in a collection of its own.
     const QString camera = scratch.filePath(QStringLiteral("camera.jpg"));
-    {
-        QImage image(6000, 4000, QImage::Format_RGB32);
-        QRandomGenerator random(7);
-        for (int y = 0; y < image.height(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x) {
-                const int noise = int(random.bounded(64));
-                line[x] = qRgb((x / 24 + noise) & 255, (y / 16 + noise) & 255, (x + y) / 40 & 255);
-            }
-        }
-        if (!image.save(camera, "JPEG", 90)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(camera));
-            return 1;
-        }
-    }
+    saveCameraPicture(camera);
     const QString single = connection->addCategoryListEntry(QStringLiteral("Camera"), QStringLiteral("C"));
     addEntry(*connection, {{QStringLiteral("categoryid"), single}, {QStringLiteral("displaytag"), QStringLiteral("camera.jpg")},
                            {QStringLiteral("absolutepath"), camera}, {QStringLiteral("filetype"), QStringLiteral("Image")},

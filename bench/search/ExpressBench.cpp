@@ -10,6 +10,8 @@
 //      by its limit; showing the found entries is timed apart.
 // Usage: express_bench [record count [folder to keep the catalog in]]
 
+#include "BenchCatalog.h"
+#include "SearchBenchCatalog.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "search/OVNExpressPanel.h"
@@ -43,72 +45,6 @@ using Clock = std::chrono::steady_clock;
 
 const char *const runaway = "(select count(*) from strvfile a, strvfile b, strvfile c, strvfile d) > 0";
 
-bool exec(sqlite3 *db, const char *sql)
-{
-    char *error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::fprintf(stderr, "express_bench: %s\n", error);
-        sqlite3_free(error);
-        return false;
-    }
-    return true;
-}
-
-// Records spread over a folder's collection and a collection, each with a metadata row.
-bool fill(const QString &path, int count)
-{
-    OVNDatabaseAccess layer;
-    layer.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
-    if (!layer.openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(layer))
-        return false;
-    const QString travel = layer.addCategoryListEntry(QStringLiteral("Travel"), QStringLiteral("F"));
-    const QString day = layer.addCategoryListEntry(QStringLiteral("Day 1"), QStringLiteral("C"));
-    layer.setCategoryListEntrySuperMID(day, travel);
-    const QString studio = layer.addCategoryListEntry(QStringLiteral("Studio"), QStringLiteral("C"));
-    layer.closeDBConnection();
-
-    sqlite3 *db = nullptr;
-    if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK)
-        return false;
-    bool ok = exec(db, "begin");
-    sqlite3_stmt *file = nullptr;
-    sqlite3_prepare_v2(db,
-                       "insert into strvfile (mid, categoryid, displaytag, cataloguedby, volumetype, volumename, "
-                       "servername, serverpath, absolutepath, filetype, filesize, imagewidth, imageheight, filedts, "
-                       "dts, keywords, shortdesc, fulldesc, rating, orientation) values (?1, ?2, ?3, 'Ann Example', "
-                       "'local', 'Data', 'workstation', '/home/ann', ?4, 'Image', 1000000, 6000, 4000, "
-                       "'2024-05-01 10:11:12 +0200', '2024-06-01 08:00:00 +0200', ?5, ?6, "
-                       "'Taken on the beach at low tide.', ?7, 1)",
-                       -1, &file, nullptr);
-    for (int i = 0; i < count && ok; ++i) {
-        const QByteArray mid = QStringLiteral("2024-01-01 00:00:00:000/M%1").arg(i, 12, 10, QLatin1Char('0')).toUtf8();
-        const QByteArray name = QStringLiteral("IMG_%1.JPG").arg(i, 6, 10, QLatin1Char('0')).toUtf8();
-        const QByteArray filePath = "/home/ann/Pictures/" + name;
-        const QByteArray title = QStringLiteral("Walk number %1").arg(i).toUtf8();
-        const QByteArray words = QStringLiteral("sea, sand, holiday, k%1").arg(i % 10).toUtf8();
-        const QByteArray category = (i % 2 ? day : studio).toUtf8();
-        sqlite3_bind_text(file, 1, mid.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(file, 2, category.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(file, 3, name.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(file, 4, filePath.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(file, 5, title.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(file, 6, words.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(file, 7, i % 6);
-        ok = sqlite3_step(file) == SQLITE_DONE;
-        sqlite3_reset(file);
-    }
-    sqlite3_finalize(file);
-    ok = ok && exec(db, "commit");
-    sqlite3_close(db);
-    return ok;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 double msSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -141,8 +77,9 @@ void runawayEnds(OVNDatabaseAccess &connection, const char *title, const QString
     }
     std::printf("%s: ends %.1f ms (median; longest %.1f) after Stop, %.1f ms (median; longest %.1f) after a 1 s "
                 "limit [%s]\n",
-                title, median(afterStop), *std::max_element(afterStop.begin(), afterStop.end()), median(afterLimit),
-                *std::max_element(afterLimit.begin(), afterLimit.end()), qPrintable(statuses));
+                title, BenchCatalog::median(afterStop), *std::max_element(afterStop.begin(), afterStop.end()),
+                BenchCatalog::median(afterLimit), *std::max_element(afterLimit.begin(), afterLimit.end()),
+                qPrintable(statuses));
     std::fflush(stdout);
 }
 
@@ -199,8 +136,9 @@ void guiThreadGaps(const QString &catalog)
         }
         std::printf("GUI thread, %s: longest gap while searching %.1f ms (median of 5; longest %.1f); showing the "
                     "result (%s) %.1f ms (median; longest %.1f)\n",
-                    title, median(gaps), *std::max_element(gaps.begin(), gaps.end()), qPrintable(panel.statusText()),
-                    median(shows), *std::max_element(shows.begin(), shows.end()));
+                    title, BenchCatalog::median(gaps), *std::max_element(gaps.begin(), gaps.end()),
+                    qPrintable(panel.statusText()),
+                    BenchCatalog::median(shows), *std::max_element(shows.begin(), shows.end()));
         std::fflush(stdout);
     };
     measure("quick search All \"k3\"", [&panel] {
@@ -226,7 +164,7 @@ int main(int argc, char **argv)
     const QDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
     const QString catalog = dir.filePath(QStringLiteral("express.sqlite"));
     QFile::remove(catalog);
-    if (!fill(catalog, count)) {
+    if (!SearchBenchCatalog::fill(catalog, count, 1, false)) {
         std::fprintf(stderr, "express_bench: cannot make the catalog\n");
         return 1;
     }
@@ -237,14 +175,10 @@ int main(int argc, char **argv)
         const QString sql = quick.statement(OVNExpress::Dialect::SQLite);
         const QString title = QStringLiteral("Quick search All \"%1\" on %2 records").arg(QLatin1String(word)).arg(count);
         std::printf("%s\nsql: %s\n", qPrintable(title), qPrintable(sql));
-        std::fflush(stdout);
-        QProcess pair;
-        pair.setProcessChannelMode(QProcess::ForwardedChannels);
-        pair.start(QStringLiteral(OVN_BENCH_PAIR),
-                   {QStringLiteral("--title"), title, QStringLiteral("--a"), QStringLiteral(OVN_EXPRESS), catalog,
-                    QStringLiteral("--quick"), QStringLiteral("All:") + QLatin1String(word), QStringLiteral("--b"),
-                    QStringLiteral("sqlite3"), catalog, sql});
-        pair.waitForFinished(-1);
+        BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), title,
+                                      {QStringLiteral(OVN_EXPRESS), catalog, QStringLiteral("--quick"),
+                                       QStringLiteral("All:") + QLatin1String(word)},
+                                      {QStringLiteral("sqlite3"), catalog, sql});
         std::printf("\n");
     }
 

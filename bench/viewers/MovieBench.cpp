@@ -5,7 +5,9 @@
 //      movie (at least 95 % wanted);
 //   3. a slide show of 24 MP JPEGs at a 1 s interval on a 1920 × 1080 screen: how long after its
 //      timer each step's slide is painted (within 50 ms wanted).
+#include "BenchCatalog.h"
 #include "platform/MoviePlayer.h"
+#include "tools/common/ToolStart.h"
 #include "viewers/OVNMovieView.h"
 #include "viewers/OVNSlideShow.h"
 #include "viewers/OVNSlideShowView.h"
@@ -31,16 +33,6 @@ bool run(const QString &program, const QStringList &arguments)
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-bool comparePrograms(const QString &title, const QStringList &a, const QStringList &b)
-{
-    std::fflush(stdout);
-    QProcess pair;
-    pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(QStringLiteral(OVN_BENCH_PAIR),
-               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
-    return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
 bool paintRate(const QString &movie)
@@ -118,8 +110,7 @@ bool slideLatency(const QStringList &slides)
 int main(int argc, char **argv)
 {
     const QString backend = MoviePlayer::chooseBackend();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty()) {
@@ -134,11 +125,11 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("backend %s\n", qPrintable(backend));
-    bool ok = comparePrograms(QStringLiteral("1. Open to first frame of a 10 s 1080p H.264 movie (1.5x wanted)"),
-                              {QStringLiteral(OVN_MOVIE_TOOL), movie},
-                              {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), movie,
-                               QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("null"),
-                               QStringLiteral("-")});
+    bool ok = BenchCatalog::comparePrograms(
+        QStringLiteral(OVN_BENCH_PAIR), QStringLiteral("1. Open to first frame of a 10 s 1080p H.264 movie (1.5x wanted)"),
+        {QStringLiteral(OVN_MOVIE_TOOL), movie},
+        {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), movie, QStringLiteral("-frames:v"),
+         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
     ok = paintRate(movie) && ok;
 
     QStringList slides;

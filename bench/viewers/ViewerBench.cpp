@@ -3,6 +3,8 @@
 // of the file, and to the whole picture beside `vips avg` (a whole decode), measured in turn
 // A B C A B C after a warm-up; the median of the pair ratios, and the longest time the GUI thread
 // did not answer while the picture loaded.
+#include "BenchCatalog.h"
+#include "tools/common/ToolStart.h"
 #include "viewers/OVNImageLoader.h"
 #include "viewers/OVNImageViewer.h"
 
@@ -12,7 +14,6 @@
 #include <QImage>
 #include <QPointer>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -87,27 +88,11 @@ ViewerRun runViewer(const QString &path)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("camera.jpg"));
-    {
-        // Noise over gradients: a file as hard to decode as a photograph.
-        QImage image(6000, 4000, QImage::Format_RGB32);
-        QRandomGenerator random(7);
-        for (int y = 0; y < image.height(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x) {
-                const int noise = int(random.bounded(64));
-                line[x] = qRgb((x / 24 + noise) & 255, (y / 16 + noise) & 255, (x + y) / 40 & 255);
-            }
-        }
-        if (!image.save(path, "JPEG", 90)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            return 1;
-        }
-    }
+    BenchCatalog::saveCameraPicture(path);
     const QString thumbnail = dir.filePath(QStringLiteral("thumbnail.jpg"));
     const int pairs = 7;
     std::vector<double> first, full, thumb, avg, firstRatio, fullRatio;

@@ -1,7 +1,6 @@
 #include "CatalogWindowFixture.h"
 #include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
-#include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaDetailsAutoFill.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
@@ -46,10 +45,8 @@ class AutoFillTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shoot = category("Shoot", "C");
         const QString paths[] = {"/Volumes/Disk/Shoot/Day1/IMG_0001.JPG", "/Shoot/IMG.JPG", ""};
         for (const QString &path : paths) {
@@ -75,7 +72,6 @@ protected:
         return window;
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shoot;
     QStringList mids;
 };
@@ -276,17 +272,14 @@ INSTANTIATE_TEST_SUITE_P(Server, ServerAutoFillTest, testing::Values(OVNDatabase
 TEST_P(ServerAutoFillTest, ReadOnlyEntriesAreSkipped)
 {
     QString staff;
-    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
-    const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
-    ASSERT_TRUE(db.updateCategoryListComment(shoot, OVNCategoryComment::withPrivileges(QString(), readOnly)));
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shoot, staff, "READ ONLY"));
     const QString shared = category("Shared", "C");
-    const QVariantList readWrite{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ & WRITE"}}};
-    ASSERT_TRUE(db.updateCategoryListComment(shared, OVNCategoryComment::withPrivileges(QString(), readWrite)));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shared, staff, "READ & WRITE"));
     const QString writable = entry(shared, "shared-1");
     UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
     std::shared_ptr<OVNDatabaseAccess> connection = openAnother();
-    ASSERT_TRUE(connection->checkForUserManagerSetup());
-    ASSERT_TRUE(connection->authenticateUser("ann"));
+    ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     OVNAssetManager *window = loadWindow(connection);
     ASSERT_TRUE(window->selectCategory(QString()));
     OVNMediaView *view = window->mediaView();

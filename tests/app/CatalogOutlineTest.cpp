@@ -42,11 +42,8 @@ class CatalogOutlineTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = new ScriptedAlertPresenter;
-        Alerts::setPresenter(std::unique_ptr<AlertPresenter>(presenter));
         UserDefaults::standard().setBool(true, "ShowCountOnFilmRolls");
         UserDefaults::standard().setBool(true, "ShowCountOnImageSets");
         UserDefaults::standard().setBool(true, "LightTableShowThumbnails");
@@ -165,7 +162,6 @@ protected:
         return window->outlineViewWriteItems(window->categoryList(), rows);
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString travel, year, lisbon, alps, studio, incoming, best;
     QString lisbon1, lisbon2, alps1, studio1;
 };
@@ -529,7 +525,7 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return;
         QString staff;
-        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
         open = restricted("Open", "C", staff, "READ ONLY");
         archive = restricted("Archive", "F", staff, "READ ONLY");
         board = restricted("Board", "S", staff, "READ ONLY");
@@ -537,8 +533,7 @@ protected:
         open1 = entry(open, "open-1");
         shared1 = entry(shared, "shared-1");
         connection = openAnother();
-        ASSERT_TRUE(connection->checkForUserManagerSetup());
-        ASSERT_TRUE(connection->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     }
 
     QString restricted(const char *name, const char *kind, const QString &group, const char *level)

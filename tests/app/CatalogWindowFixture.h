@@ -1,11 +1,17 @@
 #pragma once
 
 #include "../catalogdb/CatalogFixture.h"
+#include "../support/CatalogUsers.h"
+#include "../support/ScriptedAlertPresenter.h"
 
 #include "app/OVNAssetManager.h"
+#include "app/OVNViewerDocuments.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
 
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -21,6 +27,41 @@ inline QStringList shownNames(const OVNMediaView *view)
     result.sort();
     return result;
 }
+
+// The picture as JPEG bytes, at `quality` (-1: the encoder's default).
+inline QByteArray jpegBytes(const QImage &image, int quality = -1)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", quality);
+    return data;
+}
+
+// A picture of one colour as JPEG bytes, for thumbnails.
+inline QByteArray filledJpeg(QSize size, Qt::GlobalColor color, int quality = -1)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return jpegBytes(image, quality);
+}
+
+// Viewers that note what they were asked to open ("image NAME ORIENTATION", "movie NAME").
+class RecordingViewers : public OVNViewerDocuments
+{
+public:
+    bool openImage(const QString &path, int orientation) override
+    {
+        calls.append(QStringLiteral("image %1 %2").arg(QFileInfo(path).fileName()).arg(orientation));
+        return true;
+    }
+    bool openMovie(const QString &path) override
+    {
+        calls.append(QStringLiteral("movie ") + QFileInfo(path).fileName());
+        return true;
+    }
+    QStringList calls;
+};
 
 // Catalog windows over a test catalog on each vendor: adds categories and entries, and opens
 // windows that the test's TearDown closes again (through `windows`).
@@ -44,6 +85,20 @@ protected:
         return mid;
     }
 
+    // An entry per name in the category, each with `thumbnail` and orientation 1; their ids.
+    QStringList entriesWithThumbnail(const QString &categoryId, const QStringList &names, const QByteArray &thumbnail)
+    {
+        QStringList mids;
+        for (const QString &name : names) {
+            QVariantMap record = importRecord(categoryId, name);
+            record.insert("thumbimage", thumbnail);
+            record.insert("Orientation", 1);
+            mids.append(db.addMediaListEntry(record));
+            EXPECT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
+        }
+        return mids;
+    }
+
     // A window over its own connection to the test catalog (or the one given), with its tree loaded.
     OVNAssetManager *loadWindow(std::shared_ptr<OVNDatabaseAccess> connection = nullptr)
     {
@@ -62,21 +117,32 @@ protected:
         return window->mediaView()->mediaObject(key, window->mediaView()->rowForMid(mid)).toString();
     }
 
-    // On a server catalog: the user tables, the group "Staff" and its member Ann (password "secret").
-    void addStaffWithAnn(QString &staff)
-    {
-        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
-        staff = db.addGroupEntry("Staff", QString(), {});
-        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
-        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
-    }
-
     void closeWindows()
     {
         for (const QPointer<OVNAssetManager> &window : std::as_const(windows))
             delete window.data();
         windows.clear();
     }
+
+    // The test catalog with its alerts scripted into `presenter`; false when the test stops here
+    // (skipped, or the catalog could not be made).
+    bool setUpWithAlerts()
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return false;
+        presenter = ScriptedAlertPresenter::install();
+        return true;
+    }
+    // Closes the windows, then drops the scripted alerts and the catalog.
+    void tearDownWithAlerts()
+    {
+        closeWindows();
+        Alerts::setPresenter(nullptr);
+        CatalogFixture::TearDown();
+    }
+
+    ScriptedAlertPresenter *presenter = nullptr;
 
     QList<QPointer<OVNAssetManager>> windows;
 };

@@ -19,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
@@ -287,15 +286,7 @@ TEST_P(CatalogWindowTest, ASmartFolderRunsItsStoredSearchWhenASearchIsInstalled)
 
 TEST_P(CatalogWindowTest, SelectingAThumbnailFillsThePreviewAndTheDetails)
 {
-    ASSERT_TRUE(db.updateThumbnailForMediaID(studio1, [] {
-        QImage image(40, 30, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QByteArray data;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPEG");
-        return data;
-    }()));
+    ASSERT_TRUE(db.updateThumbnailForMediaID(studio1, filledJpeg({40, 30}, Qt::red)));
     OVNAssetManager *window = openWindow();
     ASSERT_TRUE(window->selectCategory(studio));
     OVNMediaView *view = window->mediaView();
@@ -471,8 +462,7 @@ protected:
         UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
 
         connection = openAnother();
-        ASSERT_TRUE(connection->checkForUserManagerSetup());
-        ASSERT_TRUE(connection->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     }
 
     QString restricted(const char *name, const QString &group, const char *level)

@@ -3,7 +3,6 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNViewerDocuments.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaRollView.h"
 #include "platform/UserDefaults.h"
 #include "viewers/OVNImageLoader.h"
@@ -12,26 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QImage>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
-namespace {
-
-QByteArray thumbnail()
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return data;
-}
-
-} // namespace
 
 // A collection "Shots" of three entries (orientation 1, rating 4) whose files are not there: the
 // light table's panes stay empty, but ratings and turns go to the catalog through the window.
@@ -40,18 +23,10 @@ class LightTableCatalogTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shots = category("Shots", "C");
-        for (const char *name : {"a", "b", "c"}) {
-            QVariantMap record = importRecord(shots, QString::fromLatin1(name) + QStringLiteral(".jpg"));
-            record.insert("thumbimage", thumbnail());
-            record.insert("Orientation", 1);
-            mids.append(db.addMediaListEntry(record));
-            ASSERT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
-        }
+        mids = entriesWithThumbnail(shots, {"a.jpg", "b.jpg", "c.jpg"}, filledJpeg({64, 48}, Qt::gray));
     }
     void TearDown() override
     {
@@ -59,9 +34,7 @@ protected:
             table->close();
         OVNImageLoader::waitForAll();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        closeWindows();
-        Alerts::setPresenter(nullptr);
-        CatalogFixture::TearDown();
+        tearDownWithAlerts();
     }
     // Selects the entry alone in the roll and loads it into the selected pane.
     int selectInRoll(const QString &mid)
@@ -72,7 +45,6 @@ protected:
         return row;
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shots;
     QStringList mids;
     QPointer<OVNLightTable> table;
@@ -143,12 +115,10 @@ INSTANTIATE_TEST_SUITE_P(Server, ServerLightTableCatalogTest, testing::Values(OV
 TEST_P(ServerLightTableCatalogTest, ReadOnlyEntriesAreRefused)
 {
     QString staff;
-    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
-    const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
-    ASSERT_TRUE(db.updateCategoryListComment(shots, OVNCategoryComment::withPrivileges(QString(), readOnly)));
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shots, staff, "READ ONLY"));
     std::shared_ptr<OVNDatabaseAccess> ann(openAnother());
-    ASSERT_TRUE(ann->checkForUserManagerSetup());
-    ASSERT_TRUE(ann->authenticateUser("ann"));
+    ASSERT_NO_FATAL_FAILURE(signInAsAnn(*ann));
     UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
     OVNAssetManager *window = loadWindow(ann);
     ASSERT_TRUE(window->selectCategory(QString()));
@@ -168,24 +138,6 @@ TEST_P(ServerLightTableCatalogTest, ReadOnlyEntriesAreRefused)
     EXPECT_TRUE(presenter->shown().last().informativeText.contains("Your Privilege Level: READ ONLY"));
 }
 
-namespace {
-class RecordingViewers : public OVNViewerDocuments
-{
-public:
-    bool openImage(const QString &path, int orientation) override
-    {
-        calls.append(QStringLiteral("image %1 %2").arg(QFileInfo(path).fileName()).arg(orientation));
-        return true;
-    }
-    bool openMovie(const QString &path) override
-    {
-        calls.append(QStringLiteral("movie ") + QFileInfo(path).fileName());
-        return true;
-    }
-    QStringList calls;
-};
-} // namespace
-
 // The roll's double click and open commands go the catalog window's way: an existing file opens in
 // the program's viewer with its orientation; a missing one gets the alert naming what is known of it.
 TEST_P(LightTableCatalogTest, OpeningFromTheRollGoesTheWindowsWay)
@@ -195,7 +147,7 @@ TEST_P(LightTableCatalogTest, OpeningFromTheRollGoesTheWindowsWay)
     OVNViewerDocuments::setShared(&viewers);
     QTemporaryDir dir;
     const QString picture = dir.filePath("there.jpg");
-    ASSERT_TRUE(QImage::fromData(thumbnail()).save(picture));
+    ASSERT_TRUE(QImage::fromData(filledJpeg({64, 48}, Qt::gray)).save(picture));
     OVNAssetManager *window = loadWindow();
     ASSERT_TRUE(window->selectCategory(shots));
     table = window->openLightTable();

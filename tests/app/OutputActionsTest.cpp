@@ -21,10 +21,8 @@ class OutputActionsTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shown = category("Shown", "C");
         half = category("Half", "C");
         add(shown, "a.jpg", true);
@@ -38,9 +36,7 @@ protected:
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (qobject_cast<QDialog *>(widget))
                 delete widget;
-        closeWindows();
-        Alerts::setPresenter(nullptr);
-        CatalogFixture::TearDown();
+        tearDownWithAlerts();
     }
     void add(const QString &categoryId, const char *name, bool onDisk, int orientation = 0)
     {
@@ -60,7 +56,6 @@ protected:
     }
 
     QTemporaryDir files;
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shown, half;
 };
 

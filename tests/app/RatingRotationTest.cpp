@@ -2,14 +2,12 @@
 #include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "platform/UserDefaults.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QImage>
 
 namespace {
@@ -24,11 +22,7 @@ QByteArray markedThumbnail()
     for (int y = 0; y < 24; ++y)
         for (int x = 0; x < 24; ++x)
             image.setPixel(x, y, qRgb(255, 0, 0));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    return data;
+    return jpegBytes(image, 95);
 }
 
 // The corner holding the red marker: 0 top left, 1 top right, 2 bottom right, 3 bottom left; -1 none.
@@ -87,24 +81,14 @@ class RatingRotationTest : public CatalogWindowFixture
 protected:
     void SetUp() override
     {
-        CatalogFixture::SetUp();
-        if (HasFatalFailure() || IsSkipped())
+        if (!setUpWithAlerts())
             return;
-        presenter = ScriptedAlertPresenter::install();
         shots = category("Shots", "C");
-        for (const char *name : {"a", "b", "c"}) {
-            QVariantMap record = importRecord(shots, QString::fromLatin1(name));
-            record.insert("thumbimage", markedThumbnail());
-            record.insert("Orientation", 1);
-            mids.append(db.addMediaListEntry(record));
-            ASSERT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
-        }
+        mids = entriesWithThumbnail(shots, {"a", "b", "c"}, markedThumbnail());
     }
     void TearDown() override
     {
-        closeWindows();
-        Alerts::setPresenter(nullptr);
-        CatalogFixture::TearDown();
+        tearDownWithAlerts();
     }
 
     // The window showing "Shots" with the entries of these ids selected.
@@ -117,7 +101,6 @@ protected:
         return window;
     }
 
-    ScriptedAlertPresenter *presenter = nullptr;
     QString shots;
     QStringList mids;
 };
@@ -212,21 +195,14 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return;
         QString staff;
-        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(staff));
-        const QVariantList readOnly{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ ONLY"}}};
-        ASSERT_TRUE(db.updateCategoryListComment(shots, OVNCategoryComment::withPrivileges(QString(), readOnly)));
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shots, staff, "READ ONLY"));
         const QString shared = category("Shared", "C");
-        const QVariantList readWrite{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", "READ & WRITE"}}};
-        ASSERT_TRUE(db.updateCategoryListComment(shared, OVNCategoryComment::withPrivileges(QString(), readWrite)));
-        QVariantMap record = importRecord(shared, "shared-1");
-        record.insert("thumbimage", markedThumbnail());
-        record.insert("Orientation", 1);
-        writable = db.addMediaListEntry(record);
-        ASSERT_FALSE(writable.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shared, staff, "READ & WRITE"));
+        writable = entriesWithThumbnail(shared, {"shared-1"}, markedThumbnail()).first();
         UserDefaults::standard().setBool(true, "DatabaseShowThumbnails");
         connection = openAnother();
-        ASSERT_TRUE(connection->checkForUserManagerSetup());
-        ASSERT_TRUE(connection->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*connection));
     }
     void TearDown() override
     {

@@ -3,23 +3,7 @@
 #include "browser/OVNMediaView.h"
 #include "viewers/OVNZoomPanel.h"
 
-#include <QBuffer>
 #include <QImage>
-
-namespace {
-
-QByteArray thumbnailJpeg()
-{
-    QImage image(160, 120, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 90);
-    return data;
-}
-
-} // namespace
 
 class ZoomPanelFeedTest : public CatalogWindowFixture
 {
@@ -41,7 +25,7 @@ TEST_P(ZoomPanelFeedTest, TheSingleSelectedEntryOrNothing)
     QStringList mids;
     for (const char *name : {"a", "b"}) {
         QVariantMap record = importRecord(shots, QString::fromLatin1(name));
-        record.insert("thumbimage", thumbnailJpeg());
+        record.insert("thumbimage", filledJpeg({160, 120}, Qt::darkGreen, 90));
         mids.append(db.addMediaListEntry(record));
         ASSERT_FALSE(mids.last().isEmpty()) << qPrintable(db.getLastErrorMessage());
     }

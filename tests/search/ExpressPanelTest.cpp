@@ -1,7 +1,7 @@
 #include "CatalogFixture.h"
 
 #include "../support/ScriptedAlertPresenter.h"
-#include "app/OVNCategoryComment.h"
+#include "../support/CatalogUsers.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "platform/UserDefaults.h"
@@ -250,22 +250,15 @@ protected:
         ExpressPanelTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
-        const QString staff = db.addGroupEntry("Staff", QString(), {});
-        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
-        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
-        const auto privileges = [&staff](const char *level) {
-            return OVNCategoryComment::withPrivileges(
-                QString(), QVariantList{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", level}}});
-        };
-        ASSERT_TRUE(db.updateCategoryListComment(lisbon, privileges("NO ACCESS")));
-        ASSERT_TRUE(db.updateCategoryListComment(studio, privileges("READ ONLY")));
+        QString staff;
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, lisbon, staff, "NO ACCESS"));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, studio, staff, "READ ONLY"));
         shared = db.addCategoryListEntry("Shared", "C");
-        ASSERT_TRUE(db.updateCategoryListComment(shared, privileges("READ & WRITE")));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shared, staff, "READ & WRITE"));
         ASSERT_FALSE(db.addMediaListEntry(importRecord(shared, "Shared 1")).isEmpty());
         user = openAnother();
-        ASSERT_TRUE(user->checkForUserManagerSetup());
-        ASSERT_TRUE(user->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*user));
     }
     std::shared_ptr<OVNDatabaseAccess> user;
     QString shared;

@@ -1,6 +1,6 @@
 #include "CatalogFixture.h"
 
-#include "app/OVNCategoryComment.h"
+#include "../support/CatalogUsers.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "search/OVNExpressSearch.h"
 #include "search/OVNExpressStatements.h"
@@ -314,20 +314,13 @@ protected:
         ExpressCatalogTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db));
-        const QString staff = db.addGroupEntry("Staff", QString(), {});
-        const QString ann = db.addUserEntry("Ann", "ann", "secret", "second", {});
-        ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
-        const auto privileges = [&staff](const char *level) {
-            return OVNCategoryComment::withPrivileges(
-                QString(), QVariantList{QVariantMap{{"group", "g"}, {"mid", staff}, {"privilege", level}}});
-        };
-        ASSERT_TRUE(db.updateCategoryListComment(travel, privileges("NO ACCESS")));
-        ASSERT_TRUE(db.updateCategoryListComment(lisbon, privileges("NO ACCESS")));
-        ASSERT_TRUE(db.updateCategoryListComment(studio, privileges("READ ONLY")));
+        QString staff;
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, travel, staff, "NO ACCESS"));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, lisbon, staff, "NO ACCESS"));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, studio, staff, "READ ONLY"));
         main = openAnother();
-        ASSERT_TRUE(main->checkForUserManagerSetup());
-        ASSERT_TRUE(main->authenticateUser("ann"));
+        ASSERT_NO_FATAL_FAILURE(signInAsAnn(*main));
         searching = OVNExpressSearch::openSearchConnection(*main);
     }
     std::unique_ptr<OVNDatabaseAccess> main;

@@ -4,6 +4,7 @@
 #include "viewers/OVNFullScreenWindow.h"
 
 #include "support/ScriptedAlertPresenter.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -11,32 +12,13 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QPointer>
 #include <QProcess>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
-#include <functional>
-
-namespace {
-
-bool waitUntil(const std::function<bool()> &done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-} // namespace
 
 TEST(MediaViewerTest, WindowSizeKeepsAspectAndFitsBothWays)
 {
@@ -107,7 +89,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     bool opened = false;
     QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
     viewer->loadAndShowFile(good);
-    ASSERT_TRUE(waitUntil([&] { return opened; }));
+    ASSERT_TRUE(processEventsUntil([&] { return opened; }, 30000));
     EXPECT_TRUE(viewer->isMovie());
     EXPECT_NE(viewer->player()->rate(), 0.0);
     EXPECT_TRUE(viewer->player()->isLooping());
@@ -177,7 +159,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     EXPECT_TRUE(viewer->isVisible());
     EXPECT_EQ(viewer->movieView()->movie(), viewer->player());
     EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
-    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_TRUE(processEventsUntil([&] { return window.isNull(); }, 30000));
 
     // A viewer that goes while in full screen takes its window down and releases the display.
     viewer->controllerZoom();
@@ -193,7 +175,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
     viewer->loadAndShowFile(good);
     viewer->controllerZoom();
-    ASSERT_TRUE(waitUntil([&] { return opened; }));
+    ASSERT_TRUE(processEventsUntil([&] { return opened; }, 30000));
     EXPECT_TRUE(viewer->isFullscreen());
     viewer->fullScreenWindow()->close(); // as the window manager may
     EXPECT_FALSE(viewer->isFullscreen());
@@ -210,7 +192,8 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     f.close();
     QPointer<OVNMediaViewer> failing = new OVNMediaViewer;
     failing->loadAndShowFile(bad);
-    EXPECT_TRUE(waitUntil([&] { return failing.isNull(); })) << "a movie that cannot play leaves its window";
+    EXPECT_TRUE(processEventsUntil([&] { return failing.isNull(); }, 30000))
+        << "a movie that cannot play leaves its window";
     ASSERT_EQ(alerts->shown().size(), 1);
     EXPECT_FALSE(alerts->shown().first().informativeText.isEmpty()) << "the player's reason is missing";
 }

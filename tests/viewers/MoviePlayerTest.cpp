@@ -1,16 +1,14 @@
 #include "platform/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <functional>
 
 namespace {
 
@@ -37,19 +35,6 @@ QString makeMovie(const QTemporaryDir &dir, const QString &name, const QStringLi
             return {};
     }
     return out;
-}
-
-// Runs events until `done` holds; generous, since the machine may be busy.
-bool waitUntil(const std::function<bool()> &done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 struct Movies {
@@ -98,7 +83,7 @@ TEST(MoviePlayerTest, OpensWithDurationSizeAndRotation)
         EXPECT_EQ(player.duration().timeScale, 600);
         EXPECT_NEAR(player.duration().seconds(), c.path == movies().rotated ? 2.0 : 3.0, 0.2);
         player.setRate(1);
-        ASSERT_TRUE(waitUntil([&] { return !player.currentImage().isNull(); }));
+        ASSERT_TRUE(processEventsUntil([&] { return !player.currentImage().isNull(); }, 30000));
         player.setRate(0);
         EXPECT_EQ(player.currentImage().size(), c.natural);
         EXPECT_EQ(view.currentImage().size(), c.natural);
@@ -112,20 +97,22 @@ TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
     QString error;
     ASSERT_TRUE(player.openAndWait(movies().plain, &error, 60000)) << error.toStdString();
     player.setRate(1);
-    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue > 60; })) << "position does not advance";
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 60; }, 30000))
+        << "position does not advance";
     player.setRate(0);
     EXPECT_EQ(player.rate(), 0.0);
     const qint64 paused = player.currentTime().timeValue;
-    waitUntil([] { return false; }, 300);
+    processEventsUntil([] { return false; }, 300);
     EXPECT_NEAR(double(player.currentTime().timeValue), double(paused), 60.0) << "paused player moved";
 
     // Seeks clamp to the movie; a negative rate goes back.
     player.setCurrentTime({10 * 600, 600});
-    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue > 1500; }));
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 1500; }, 30000));
     player.setCurrentTime({2500, 1000});
-    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue >= 1400; }));
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue >= 1400; }, 30000));
     player.setRate(-2);
-    EXPECT_TRUE(waitUntil([&] { return player.currentTime().timeValue < 900; })) << "-2x does not go back";
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue < 900; }, 30000))
+        << "-2x does not go back";
     player.setRate(0);
 
     MoviePlayer looping;
@@ -135,13 +122,13 @@ TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
     looping.setRate(1);
     qint64 highest = 0;
     bool wrapped = false;
-    waitUntil([&] {
+    processEventsUntil([&] {
         const qint64 now = looping.currentTime().timeValue;
         if (now + 150 < highest)
             wrapped = true;
         highest = std::max(highest, now);
         return wrapped;
-    });
+    }, 30000);
     EXPECT_TRUE(wrapped) << "looping movie did not start over";
     EXPECT_EQ(looping.rate(), 1.0);
 }

@@ -10,6 +10,7 @@
 #include "platform/UserDefaults.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNCoreImageView.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -55,8 +56,7 @@ int listPresets()
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QImageReader::setAllocationLimit(0); // the window's loader sets its own limits
     const QStringList args = QApplication::arguments().mid(1);

@@ -19,6 +19,7 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,9 +49,7 @@ bool isTextColumn(const QString &column)
 int main(int argc, char **argv)
 {
     // A tool for scripts: no display needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
-        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
 

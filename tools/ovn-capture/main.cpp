@@ -8,6 +8,7 @@
 #include "platform/CaptureDevice.h"
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolStart.h"
 
 #include <QFileInfo>
 #include <QApplication>
@@ -79,8 +80,7 @@ std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &path)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString deviceId;

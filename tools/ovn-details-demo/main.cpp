@@ -6,6 +6,7 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -188,8 +189,7 @@ bool writePng(QWidget &pane, const QString &folder, const QString &name,
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();
     const QStringList args = app.arguments();

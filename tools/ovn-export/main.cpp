@@ -10,6 +10,7 @@
 #include "output/OVNExportImages.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -20,6 +21,8 @@
 
 namespace {
 
+using ToolStart::refuse;
+
 int usage()
 {
     std::fprintf(stderr, "usage: ovn-export CATALOG CATEGORY DEST [--size 0|1|2|3|6] [--custom N] "
@@ -27,20 +30,12 @@ int usage()
     return 2;
 }
 
-int refuse(const QString &text)
-{
-    std::printf("refused: %s\n", qPrintable(text));
-    return 1;
-}
-
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     OVNExportImages::Options options;

@@ -12,6 +12,7 @@
 #include "search/OVNFind.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -23,6 +24,8 @@
 #include <memory>
 
 namespace {
+
+using ToolStart::refuse;
 
 int usage()
 {
@@ -37,12 +40,6 @@ QVariantMap commentDictionary(const QString &comment)
 {
     const QVariant value = PropertyList::read(comment.toUtf8());
     return value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
-}
-
-int refuse(const QString &message)
-{
-    std::printf("refused: %s\n", qPrintable(message));
-    return 1;
 }
 
 } // namespace

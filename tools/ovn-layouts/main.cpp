@@ -14,6 +14,7 @@
 #include "browser/OVNThumbnailLayoutListModel.h"
 #include "formats/OVNHelper.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QColor>
@@ -56,8 +57,7 @@ QVariant valueForKey(const QString &key, const QString &text, QString *error)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
 

@@ -25,6 +25,7 @@
 #include "viewers/OVNImageLoader.h"
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNLightTableStatus.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -97,9 +98,7 @@ void click(OVNLightTableStatus *strip, const QRectF &regionUp)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
-        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
     QStringList args = QApplication::arguments().mid(1);

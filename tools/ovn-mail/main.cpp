@@ -8,6 +8,7 @@
 #include "output/OVNSendImagesAsMail.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -18,6 +19,8 @@
 
 namespace {
 
+using ToolStart::refuse;
+
 int usage()
 {
     std::fprintf(stderr, "usage: ovn-mail CATALOG CATEGORY [--size 0|1|2|3|5] [--caption AUTHOR] [--filename] "
@@ -25,20 +28,12 @@ int usage()
     return 2;
 }
 
-int refuse(const QString &text)
-{
-    std::printf("refused: %s\n", qPrintable(text));
-    return 1;
-}
-
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     OVNSendImagesAsMail::Options options;

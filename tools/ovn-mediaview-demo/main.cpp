@@ -27,6 +27,7 @@
 #include "platform/MediaRecord.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -511,8 +512,7 @@ QString outFor(const Options &o, int style)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();
     const Options o = parse(app.arguments());

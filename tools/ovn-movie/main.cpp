@@ -2,6 +2,7 @@
 //   ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]
 #include "platform/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -42,8 +43,7 @@ int main(int argc, char **argv)
 {
     // The backend must be chosen before Qt Multimedia starts.
     const QString backend = MoviePlayer::chooseBackend();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QString file, grab;

@@ -20,6 +20,7 @@
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,8 +59,7 @@ bool selectByTitle(QComboBox *popUp, const QString &title)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ovn-preferences"));
     DrawingKit::installApplicationStyle();

@@ -7,6 +7,7 @@
 #include "output/OVNPublishToWeb.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -18,26 +19,20 @@
 
 namespace {
 
+using ToolStart::refuse;
+
 int usage()
 {
     std::fprintf(stderr, "usage: ovn-publish CATALOG CATEGORY DEST [--title T] [--subtitle S] [--copyright C]\n");
     return 2;
 }
 
-int refuse(const QString &text)
-{
-    std::printf("refused: %s\n", qPrintable(text));
-    return 1;
-}
-
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     OVNPublishToWeb::Texts texts;

@@ -11,6 +11,7 @@
 #include "import/OVNCumulusParser.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -27,8 +28,7 @@ namespace {
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() != 3) {

@@ -5,6 +5,7 @@
 // --grab, the screen of slide N is written to DIR/slide-N.png.
 #include "viewers/OVNSlideShow.h"
 #include "viewers/OVNSlideShowView.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,8 +25,7 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QSize size(1920, 1080);

@@ -20,6 +20,7 @@
 #include "uikit/OVNTransparentView.h"
 #include "uikit/OVNTransparentWindow.h"
 #include "uikit/PolishedWindow.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -500,8 +501,7 @@ bool renderTransparentWindow(Gallery &gallery)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();
     const QStringList arguments = QApplication::arguments();

@@ -15,6 +15,7 @@
 #include "platform/SystemInfo.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -26,6 +27,8 @@
 #include <string>
 
 namespace {
+
+using ToolStart::refuse;
 
 // Takes the confirming (last) button and keeps the text of the last alert.
 class AnsweringPresenter : public AlertPresenter
@@ -70,12 +73,6 @@ QString readPassword()
     return QString::fromStdString(line);
 }
 
-int refused(const QString &text)
-{
-    std::printf("refused: %s\n", qPrintable(text));
-    return 1;
-}
-
 int ok(const QString &text)
 {
     std::printf("ok: %s\n", qPrintable(text));
@@ -86,8 +83,7 @@ int ok(const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.size() < 2) {
@@ -113,7 +109,7 @@ int main(int argc, char *argv[])
     if (action == QLatin1String("grant") || action == QLatin1String("level")) {
         if (action == QLatin1String("level")) {
             if (!connection->isDBConnectionActive())
-                return refused(connection->getLastErrorMessage());
+                return refuse(connection->getLastErrorMessage());
             connection->checkForUserManagerSetup();
             connection->authenticateUser(args.at(1));
             std::printf("level: %s\n", qPrintable(connection->getCategoryAccessPrivilegesForMID(args.at(0))));
@@ -121,80 +117,80 @@ int main(int argc, char *argv[])
         }
         OVNPrivilegeListEditor editor(connection.get(), alerts);
         if (!editor.open(args.at(0)))
-            return refused(alerts.last);
+            return refuse(alerts.last);
         const QVariantMap group = users.groupNamed(args.at(1));
         if (group.isEmpty())
-            return refused(QStringLiteral("no group is named ") + args.at(1));
+            return refuse(QStringLiteral("no group is named ") + args.at(1));
         const QString groupMid = group.value(QStringLiteral("mid")).toString();
         if (editor.rowForGroup(groupMid) < 0 && !editor.addGroup(groupMid, args.at(1)))
-            return refused(alerts.last);
+            return refuse(alerts.last);
         editor.setLevel(editor.rowForGroup(groupMid), OVNPrivilegeListEditor::levelIndex(args.at(2)));
         if (!editor.save())
-            return refused(alerts.last.isEmpty() ? QStringLiteral("not saved") : alerts.last);
+            return refuse(alerts.last.isEmpty() ? QStringLiteral("not saved") : alerts.last);
         return ok(QStringLiteral("%1 has %2").arg(args.at(1), OVNPrivilegeListEditor::levelForIndex(
                                                                    OVNPrivilegeListEditor::levelIndex(args.at(2)))));
     }
 
     const OVNUserAdministration::Opening opening = users.open();
     if (opening == OVNUserAdministration::Opening::Refused)
-        return refused(alerts.last);
+        return refuse(alerts.last);
     if (action == QLatin1String("first-run")) {
         if (opening != OVNUserAdministration::Opening::FirstRun)
-            return refused(QStringLiteral("user management is already set up"));
+            return refuse(QStringLiteral("user management is already set up"));
         return users.firstRun(args.at(1), args.at(0), readPassword()) ? ok(QStringLiteral("user management set up"))
-                                                                       : refused(alerts.last);
+                                                                       : refuse(alerts.last);
     }
     if (opening != OVNUserAdministration::Opening::Login)
-        return refused(QStringLiteral("user management is not set up"));
+        return refuse(QStringLiteral("user management is not set up"));
     if (action == QLatin1String("login"))
         return users.login(args.at(0), readPassword()) ? ok(QStringLiteral("logged in"))
-                                                       : refused(OVNUserAdministration::loginFailedText());
+                                                       : refuse(OVNUserAdministration::loginFailedText());
     if (action == QLatin1String("add-user")) {
         const QString mid = users.addUser(args.at(0));
-        return mid.isEmpty() ? refused(alerts.last) : ok(QStringLiteral("user ") + mid);
+        return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("user ") + mid);
     }
     if (action == QLatin1String("delete-group") || action == QLatin1String("group-privileges")) {
         const QVariantMap group = users.groupNamed(args.at(0));
         if (group.isEmpty()) {
             if (action == QLatin1String("delete-group"))
-                return refused(QStringLiteral("no group is named ") + args.at(0));
+                return refuse(QStringLiteral("no group is named ") + args.at(0));
             // Setting privileges of a group that does not exist yet makes it.
             const QString mid = users.addGroup(args.at(0));
             if (mid.isEmpty())
-                return refused(alerts.last);
+                return refuse(alerts.last);
             if (users.setGroupPrivileges(mid, args.mid(1)))
                 return ok(QStringLiteral("group ") + mid);
-            return refused(alerts.last);
+            return refuse(alerts.last);
         }
         const QString mid = group.value(QStringLiteral("mid")).toString();
         if (action == QLatin1String("delete-group"))
-            return users.deleteGroup(mid) ? ok(QStringLiteral("deleted")) : refused(alerts.last);
-        return users.setGroupPrivileges(mid, args.mid(1)) ? ok(QStringLiteral("group ") + mid) : refused(alerts.last);
+            return users.deleteGroup(mid) ? ok(QStringLiteral("deleted")) : refuse(alerts.last);
+        return users.setGroupPrivileges(mid, args.mid(1)) ? ok(QStringLiteral("group ") + mid) : refuse(alerts.last);
     }
 
     const QVariantMap user = users.userForLogin(args.at(0));
     if (user.isEmpty())
-        return refused(QStringLiteral("no user has the login ") + args.at(0));
+        return refuse(QStringLiteral("no user has the login ") + args.at(0));
     const QString userMid = user.value(QStringLiteral("mid")).toString();
     if (action == QLatin1String("password")) {
         const QString password = readPassword();
         return users.setPassword(userMid, password, password) ? ok(QStringLiteral("password set"))
-                                                              : refused(alerts.last);
+                                                              : refuse(alerts.last);
     }
     if (action == QLatin1String("delete-user"))
-        return users.deleteUser(userMid) ? ok(QStringLiteral("deleted")) : refused(alerts.last);
+        return users.deleteUser(userMid) ? ok(QStringLiteral("deleted")) : refuse(alerts.last);
 
     const QVariantMap group = users.groupNamed(args.at(1));
     if (group.isEmpty())
-        return refused(QStringLiteral("no group is named ") + args.at(1));
+        return refuse(QStringLiteral("no group is named ") + args.at(1));
     const QString groupMid = group.value(QStringLiteral("mid")).toString();
     if (action == QLatin1String("add-member")) {
         const QString mid = users.addMember(userMid, groupMid);
-        return mid.isEmpty() ? refused(alerts.last) : ok(QStringLiteral("member ") + mid);
+        return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("member ") + mid);
     }
     for (const QVariantMap &member : users.members(groupMid))
         if (member.value(QStringLiteral("usermid")).toString() == userMid)
             return users.removeMember(member.value(QStringLiteral("mid")).toString()) ? ok(QStringLiteral("removed"))
-                                                                                      : refused(alerts.last);
-    return refused(args.at(0) + QStringLiteral(" is not a member of ") + args.at(1));
+                                                                                      : refuse(alerts.last);
+    return refuse(args.at(0) + QStringLiteral(" is not a member of ") + args.at(1));
 }

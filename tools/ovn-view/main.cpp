@@ -3,6 +3,7 @@
 //   ovn-view FILE [--orientation N] [--size WxH] [--zoom fit|actual|in|out]... [--full-res] [--grab OUT.png]
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,8 +48,7 @@ bool waitForPicture(OVNImageViewer *viewer, qint64 *firstMs, qint64 *fullMs, con
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments().mid(1);
     QString file, grab;
