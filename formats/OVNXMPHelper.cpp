@@ -127,7 +127,7 @@ MetadataDictionary OVNXMPHelper::parseXMPFile(const QString &path)
     if (!FileAccess::openRegularFile(file, path))
         return MetadataDictionary();
     // Read, not mapped: a file cut short while it is read must not end the program.
-    const QByteArray contents = file.read(maximumSidecarBytes);
+    const QByteArray contents = FileAccess::readAtMost(file, maximumSidecarBytes);
     if (contents.isEmpty())
         return MetadataDictionary();
     return parseXMP(contents);

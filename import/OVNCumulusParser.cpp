@@ -2,6 +2,7 @@
 
 #include "formats/OVNHelper.h"
 #include "import/OVNImportMedia.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "platform/MacRoman.h"
 
@@ -69,7 +70,7 @@ OVNCumulusParser::Parsed OVNCumulusParser::readFile(const QString &path)
         return refuse(refusedTitle(), localized("The file could not be read: %1").arg(file.errorString()));
     if (file.size() > maxFileSize)
         return refuse(refusedTitle(), localized("The file is larger than %1 MB.").arg(maxFileSize / 1024 / 1024));
-    const QByteArray bytes = file.read(maxFileSize + 1);
+    const QByteArray bytes = FileAccess::readAtMost(file, maxFileSize + 1);
     if (bytes.size() > maxFileSize)
         return refuse(refusedTitle(), localized("The file is larger than %1 MB.").arg(maxFileSize / 1024 / 1024));
     if (file.error() != QFileDevice::NoError)

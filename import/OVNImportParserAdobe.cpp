@@ -3,6 +3,7 @@
 #include "import/OVNImportParserAdobe.h"
 
 #include "import/OVNImportParserGenericDocument.h"
+#include "platform/FileAccess.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -53,7 +54,7 @@ QImage OVNImportParserAdobe::loadImageForIllustratorFile(const QString &path, QV
     const QImage icon = OVNImportParserGenericDocument::loadImageForFile(path, record);
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
-        const QVariantMap metadata = commentsFromText(file.read(headerBytes));
+        const QVariantMap metadata = commentsFromText(FileAccess::readAtMost(file, headerBytes));
         if (metadata.contains(QStringLiteral("Title")))
             record.insert(QStringLiteral("keywords"), metadata.value(QStringLiteral("Title")));
         record.insert(QStringLiteral("exif"), metadata);

@@ -31,7 +31,7 @@ QImage readImage(const QString &source, int maxwidth, int maxheight)
     char head[3];
     if (file.peek(head, sizeof head) == sizeof head && JpegDecoder::looksLikeJpeg(head, sizeof head)
         && file.size() <= ImageFileReader::maxWholeFileBytes) {
-        const QByteArray data = file.read(ImageFileReader::maxWholeFileBytes);
+        const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
         const QSize full = JpegDecoder::size(data.constData(), size_t(data.size()));
         if (!full.isValid())
             return {};

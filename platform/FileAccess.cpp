@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -181,6 +182,23 @@ QString displayNameOf(const QByteArray &name)
         }
     }
     return text;
+}
+
+QByteArray readAtMost(QFile &file, qint64 cap)
+{
+    QByteArray data;
+    qint64 room = std::clamp(file.size() - file.pos(), qint64(0), cap);
+    while (room > 0) {
+        const qint64 start = data.size();
+        data.resize(start + room);
+        const qint64 got = file.read(data.data() + start, room);
+        data.resize(start + std::max(got, qint64(0)));
+        if (got <= 0 || file.atEnd())
+            break;
+        // The file grew while it was read: on in steps, up to the cap.
+        room = std::min(cap - data.size(), qint64(1) << 20);
+    }
+    return data;
 }
 
 } // namespace FileAccess

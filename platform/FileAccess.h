@@ -28,6 +28,11 @@ QString refusalReason(Kind kind);
 bool openRegularFile(QFile &file, const QString &path, QString *why = nullptr,
                      QIODevice::OpenMode mode = QIODevice::ReadOnly);
 
+// Up to `cap` bytes of an open file from where it stands, with room set aside for what the file
+// holds rather than for `cap` (QIODevice::read(cap) takes `cap` bytes first: a gigabyte mapped and
+// faulted in afresh for each photo). A file that grows while it is read stops at the cap.
+QByteArray readAtMost(QFile &file, qint64 cap);
+
 // The entries of a folder ("." and ".." left out), in the order the file system gives them.
 // Names that are not valid UTF-8 cannot be opened through a QString path; they are left out of
 // the answer and put into `undecodable` as displayNameOf() shows them. Null when the folder

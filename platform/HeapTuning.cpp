@@ -11,4 +11,6 @@ void HeapTuning::keepFreedMemoryForReuse(std::size_t bytes)
     // fast bins would be swept again and again (malloc_consolidate) as merged chunks grow large.
     // Small blocks still come and go through the per-thread cache.
     mallopt(M_MXFAST, 0);
+    // The largest threshold the allocator takes on 64-bit systems; larger blocks are still mapped.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
 }

@@ -10,6 +10,9 @@ public:
     // 130 MB). By default the allocator hands freed heap back to the system at once and the next
     // listing faults every page in again, which costs about as much as reading the rows. Keeping
     // up to `bytes` of freed heap lets the next listing reuse it, and freeing a listing's many
-    // small blocks costs less without the allocator's fast bins. Call once, early in main().
+    // small blocks costs less without the allocator's fast bins. Blocks up to 32 MiB (a camera
+    // file read whole, a decoder's buffers) come from the heap too, so that each file of an import
+    // reuses the last one's pages instead of mapping and zeroing fresh ones. Call once, early in
+    // main().
     static void keepFreedMemoryForReuse(std::size_t bytes = std::size_t(256) << 20);
 };

@@ -132,7 +132,7 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     if (file.size() > ImageFileReader::maxWholeFileBytes)
         return QImage();
     // A file that grows while it is read stops at the cap all the same.
-    const QByteArray data = file.read(ImageFileReader::maxWholeFileBytes);
+    const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
     const QSize full = JpegDecoder::size(data.constData(), size_t(data.size()));
     if (!full.isValid())
         return QImage();
@@ -225,7 +225,7 @@ QByteArray ImageFileReader::readWholeFile(const QString &path)
     if (!FileAccess::openRegularFile(file, path) || file.size() > maxWholeFileBytes)
         return {};
     // A file that grows while it is read stops at the cap all the same.
-    return file.read(maxWholeFileBytes);
+    return FileAccess::readAtMost(file, maxWholeFileBytes);
 }
 
 QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *facts)

@@ -19,6 +19,7 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportWorker.h"
+#include "platform/HeapTuning.h"
 
 #include "ToolCatalog.h"
 
@@ -140,6 +141,8 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
 
 int main(int argc, char *argv[])
 {
+    // As the program does: the files' buffers are reused from one file to the next.
+    HeapTuning::keepFreedMemoryForReuse();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
