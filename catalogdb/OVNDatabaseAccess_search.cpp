@@ -129,10 +129,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
     const auto onRow = [&search](const OVNResultRow &row) {
         if (row.columnCount() < mediaColumnCount)
             return false;
-        auto record = std::make_shared<MediaRecord>();
-        for (int position = 0; position < mediaColumnCount; ++position)
-            record->setField(MediaRecord::Field(position), row.text(position));
-        search.records.append(std::move(record));
+        search.records.append(mediaRecordFromRow(row));
         return true;
     };
 
