@@ -11,11 +11,13 @@
 #include <array>
 #include <limits>
 
-MediaRecordRef mediaRecordFromRow(const OVNResultRow &row)
+MediaRecordRef mediaRecordFromRow(const OVNResultRow &row, std::uint32_t fields)
 {
     std::array<QString, MediaRecord::fieldCount> texts;
-    for (int position = 0; position < MediaRecord::fieldCount; ++position)
-        texts[size_t(position)] = row.text(position);
+    for (int position = 0; position < MediaRecord::fieldCount; ++position) {
+        if ((fields >> position) & 1u)
+            texts[size_t(position)] = row.text(position);
+    }
     auto record = std::make_shared<MediaRecord>();
     record->setAllFields(std::move(texts));
     return record;
