@@ -186,8 +186,11 @@ public:
     // keeps the time; on PostgreSQL it runs in a read-only transaction with a statement timeout,
     // rolled back afterwards. The connection is busy meanwhile: give a search one of its own.
     // `stop`, when given, is the caller's own stop request for this search, looked at throughout.
+    // `fields` (bits of MediaRecord::Field) are the columns read into the records; the others are
+    // left empty, for a caller that needs only a few of them.
     ReadOnlySearch searchMediaListReadOnly(const QString &sql, int timeLimitMs,
-                                           const std::atomic<bool> *stop = nullptr);
+                                           const std::atomic<bool> *stop = nullptr,
+                                           std::uint32_t fields = MediaRecord::allFields);
     // From any thread: ends the read-only search running on this connection (at once on SQLite,
     // by a cancel request on a server). A search that starts later is not affected.
     void stopReadOnlySearch();

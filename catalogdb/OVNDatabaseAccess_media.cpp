@@ -11,21 +11,19 @@
 #include <array>
 #include <limits>
 
-
-namespace {
-
-constexpr int mediaColumnCount = 26;
-
-// A media list row as a shared record: every one of the 26 keys set, a SQL NULL as the empty text.
-MediaRecordRef mediaRecordFromRow(const OVNResultRow &row)
+MediaRecordRef mediaRecordFromRow(const OVNResultRow &row, std::uint32_t fields)
 {
     std::array<QString, MediaRecord::fieldCount> texts;
-    for (int position = 0; position < mediaColumnCount; ++position)
-        texts[size_t(position)] = row.text(position);
+    for (int position = 0; position < MediaRecord::fieldCount; ++position) {
+        if ((fields >> position) & 1u)
+            texts[size_t(position)] = row.text(position);
+    }
     auto record = std::make_shared<MediaRecord>();
     record->setAllFields(std::move(texts));
     return record;
 }
+
+namespace {
 
 const auto noRows = [](const OVNResultRow &) { return false; };
 
@@ -123,7 +121,7 @@ MediaList OVNDatabaseAccess::mediaListForStatement(const QString &sql, const QVa
     const StatementResult result = execute(
         sql, parameters,
         [&](const OVNResultRow &row) {
-            if (row.columnCount() < mediaColumnCount) {
+            if (row.columnCount() < MediaRecord::fieldCount) {
                 tooNarrow = true;
                 return false;
             }

@@ -110,7 +110,8 @@ void OVNDatabaseAccess::stopReadOnlySearch()
 }
 
 OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(const QString &sql, int timeLimitMs,
-                                                                             const std::atomic<bool> *stop)
+                                                                             const std::atomic<bool> *stop,
+                                                                             std::uint32_t fields)
 {
     ReadOnlySearch search;
     std::lock_guard lock(m_mutex);
@@ -126,13 +127,10 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
     }
     const int limitMs = std::max(1, timeLimitMs);
     const auto stopRequested = [this, stop] { return m_searchStop.load() || (stop && stop->load()); };
-    const auto onRow = [&search](const OVNResultRow &row) {
+    const auto onRow = [&search, fields](const OVNResultRow &row) {
         if (row.columnCount() < mediaColumnCount)
             return false;
-        auto record = std::make_shared<MediaRecord>();
-        for (int position = 0; position < mediaColumnCount; ++position)
-            record->setField(MediaRecord::Field(position), row.text(position));
-        search.records.append(std::move(record));
+        search.records.append(mediaRecordFromRow(row, fields));
         return true;
     };
 

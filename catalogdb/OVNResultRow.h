@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "platform/MediaRecord.h"
+
 // One row of a statement's result while it is being read, whatever the vendor. Each execution
 // branch (SQLite, PostgreSQL) supplies its own; the catalog operations read rows only through this.
 //
@@ -26,3 +28,8 @@ public:
     // Text, data for a binary column, or QVariant() for NULL.
     virtual QVariant value(int column) const = 0;
 };
+
+// A media list row (the 26 columns of the media select list) as a shared record: every key set,
+// a SQL NULL as the empty text, the texts placed in one go. Only the columns in `fields` (bits of
+// MediaRecord::Field) are read; the others are left empty.
+MediaRecordRef mediaRecordFromRow(const OVNResultRow &row, std::uint32_t fields = MediaRecord::allFields);

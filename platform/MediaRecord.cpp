@@ -215,7 +215,7 @@ void MediaRecord::setAllFields(std::array<QString, fieldCount> &&texts)
     }
     placeTexts(filled, texts);
     m_emptyNotNull = emptyNotNull;
-    m_present = (1u << fieldCount) - 1u;
+    m_present = allFields;
 }
 
 bool MediaRecord::contains(const QString &key) const

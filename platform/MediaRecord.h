@@ -33,6 +33,7 @@ public:
         ImageSetMid, FileType, CategoryId,
     };
     static constexpr int fieldCount = 26;
+    static constexpr std::uint32_t allFields = (1u << fieldCount) - 1u;
 
     // The 26 keys, in the order of the media select list.
     static const QStringList &fieldKeys();

@@ -16,9 +16,12 @@ bool mayWrite(const QString &level)
     return level == QLatin1String("READ & WRITE") || level == QLatin1String("FULL ACCESS");
 }
 
-Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, const std::atomic<bool> *stop)
+Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, const std::atomic<bool> *stop,
+            std::uint32_t fields)
 {
-    Outcome outcome = connection.searchMediaListReadOnly(sql, timeLimitMs, stop);
+    // The owning category decides what the user may see.
+    const std::uint32_t read = fields | (1u << MediaRecord::CategoryId);
+    Outcome outcome = connection.searchMediaListReadOnly(sql, timeLimitMs, stop, read);
     if (outcome.status != Outcome::Status::Found || !connection.useAuthentication())
         return outcome;
     QHash<QString, bool> readable; // one look-up per category

@@ -19,9 +19,10 @@ using Outcome = OVNDatabaseAccess::ReadOnlySearch;
 
 // Runs the statement; on a catalog with users, entries of a category the user may not read (or
 // of none) are left out. Any thread; the connection is busy meanwhile.
-// `stop` (optional) is the caller's stop request for this search.
+// `stop` (optional) is the caller's stop request for this search. `fields` (bits of
+// MediaRecord::Field) are the columns the records get; the others are left empty.
 Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs = defaultTimeLimitMs,
-            const std::atomic<bool> *stop = nullptr);
+            const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
 
 // A connection like `main` for a search thread: same catalog, same catalog user.
 std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main);

@@ -231,6 +231,15 @@ TEST_P(ExpressCatalogTest, SearchesFindAndHostileClausesAreRefusedOrStopped)
     EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 20);
     EXPECT_EQ(run(quick({{"SUNSET 1", DisplayTag, false}}).statement(dialect)).records.size(), 11);
     EXPECT_EQ(run(quick({{"beach", Keywords, false}, {"5", Rating, false}}).statement(dialect)).records.size(), 3);
+    // A caller reading only the titles gets them and the owning category, which decides what it may see.
+    const OVNExpressSearch::Outcome titles = OVNExpressSearch::run(
+        *searching, quick({{"SUNSET 1", DisplayTag, false}}).statement(dialect), 20000, nullptr, 1u << MediaRecord::DisplayTag);
+    ASSERT_EQ(titles.records.size(), 11);
+    for (const MediaRecordRef &entry : titles.records) {
+        EXPECT_TRUE(entry->field(MediaRecord::DisplayTag).startsWith("Sunset 1"));
+        EXPECT_TRUE(entry->field(MediaRecord::CategoryId) == lisbon || entry->field(MediaRecord::CategoryId) == studio);
+        EXPECT_EQ(entry->field(MediaRecord::Mid), "");
+    }
     // The OR stays inside the chosen category.
     const std::vector<OVNExpressSearch::Catalog> catalogs = OVNExpressSearch::catalogsOf(db);
     ASSERT_EQ(catalogs.size(), 3u);

@@ -184,7 +184,9 @@ int main(int argc, char *argv[])
 
     // The panel searches on a connection of its own so that its window stays free; here nothing
     // else waits, and the one connection holds the same catalog user.
-    const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000));
+    // Only what is printed and what rating needs is read into the entries.
+    const std::uint32_t fields = (1u << MediaRecord::Mid) | (1u << MediaRecord::DisplayTag) | (1u << MediaRecord::CategoryId);
+    const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000), nullptr, fields);
     using Status = OVNExpressSearch::Outcome::Status;
     if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)
         return finish("stopped", outcome.message);
