@@ -72,6 +72,7 @@ void OVNSlideShow::startSlideShow()
     }
     auto view = std::make_unique<OVNSlideShowView>();
     m_view = view.get();
+    connect(m_view, &OVNSlideShowView::slidePainted, this, &OVNSlideShow::loadNext);
     m_window = OVNFullScreenWindow::enter(view.get(), OVNFullScreenWindow::Opacity::Translucent, this);
     if (!m_window) {
         deleteLater();
@@ -157,11 +158,22 @@ void OVNSlideShow::showIndex(int index)
         if (m_view)
             m_view->setImage(image);
         emit slideShown(index, m_files[index].path);
-        // The next picture is read while this one shows.
-        if (m_imageCounter < m_files.size())
-            startLoad(m_imageCounter);
+        // The next picture is read while this one shows, but only once it is on screen: the
+        // decode's work (and Qt's scaling across every core) would otherwise hold up its paint.
+        // A window that does not paint (hidden) has it read a moment later all the same.
+        if (m_view)
+            QTimer::singleShot(prefetchDelay, this, &OVNSlideShow::loadNext);
+        else
+            loadNext();
         return;
     }
+}
+
+void OVNSlideShow::loadNext()
+{
+    const int next = m_imageCounter;
+    if (m_running && next < m_files.size() && m_waiting < 0 && m_loadIndex != next && m_readyIndex != next)
+        startLoad(next);
 }
 
 void OVNSlideShow::startLoad(int index)

@@ -29,6 +29,8 @@ public:
     // A slide of this orientation is turned as its file's own metadata say.
     static constexpr int fileOrientation = -1;
     static constexpr int defaultInterval = 3000;
+    // How long after a slide is shown the next is read when its window has not painted it.
+    static constexpr int prefetchDelay = 200;
 
     explicit OVNSlideShow(QObject *parent = nullptr);
     ~OVNSlideShow() override;
@@ -72,6 +74,8 @@ protected:
 private:
     void showIndex(int index);
     void startLoad(int index);
+    // Reads the slide after the one on show, unless it is read already or on its way.
+    void loadNext();
     void loaded(const OVNImageLoader::Result &result);
     void restartTimer();
 

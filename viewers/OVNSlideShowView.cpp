@@ -2,8 +2,10 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 
 #include <algorithm>
+#include <cmath>
 
 OVNSlideShowView::OVNSlideShowView(QWidget *parent) : QWidget(parent)
 {
@@ -36,12 +38,23 @@ QRectF OVNSlideShowView::slideRect(QSizeF image, QSizeF view, double maxScale)
 void OVNSlideShowView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    painter.fillRect(event->rect(), Qt::black);
+    const QRectF slide = m_imageBuffer.isNull()
+        ? QRectF()
+        : slideRect(QSizeF(m_imageBuffer.size()) / m_imageBuffer.devicePixelRatio(), size());
+    // Black only around an opaque slide: filling the whole screen first costs a step as much
+    // memory traffic again as drawing the slide.
+    QRegion black(event->rect());
+    if (!slide.isEmpty() && !m_imageBuffer.hasAlphaChannel()) {
+        const QPoint topLeft(int(std::ceil(slide.left())), int(std::ceil(slide.top())));
+        const QPoint bottomRight(int(std::floor(slide.right())) - 1, int(std::floor(slide.bottom())) - 1);
+        black -= QRect(topLeft, bottomRight);
+    }
+    for (const QRect &rect : black)
+        painter.fillRect(rect, Qt::black);
     if (m_imageBuffer.isNull())
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const qreal dpr = m_imageBuffer.devicePixelRatio();
-    painter.drawImage(slideRect(QSizeF(m_imageBuffer.size()) / dpr, size()), m_imageBuffer);
+    painter.drawImage(slide, m_imageBuffer);
     if (!m_status.isEmpty()) {
         QFont font(QStringLiteral("Helvetica"));
         font.setBold(true);

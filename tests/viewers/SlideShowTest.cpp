@@ -1,4 +1,5 @@
 #include "viewers/OVNSlideShow.h"
+#include "viewers/OVNImageLoader.h"
 #include "viewers/OVNSlideShowView.h"
 
 #include "support/ScriptedAlertPresenter.h"
@@ -154,6 +155,33 @@ TEST(SlideShowTest, StepsKeysAndSkips)
         else
             delete show;
     }
+}
+
+// The next slide is read once the one on show is painted, so that a step only swaps pictures.
+TEST(SlideShowTest, StepShowsTheSlideReadAhead)
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 2; ++i) {
+        files << dir.filePath(QStringLiteral("s%1.png").arg(i));
+        QImage image(32, 32, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        ASSERT_TRUE(image.save(files.last()));
+    }
+    QPointer<OVNSlideShow> show = new OVNSlideShow;
+    show->setFiles(files);
+    show->setInterval(3600 * 1000);
+    Journal journal;
+    journal.attach(show);
+    bool painted = false;
+    show->startSlideShow();
+    QObject::connect(show->view(), &OVNSlideShowView::slidePainted, show, [&] { painted = true; });
+    ASSERT_TRUE(waitUntil([&] { return painted; }));
+    OVNImageLoader::waitForAll();
+    QCoreApplication::processEvents(); // the loader's answer
+    show->slideShowTimer();
+    EXPECT_EQ(journal.events, QStringList({"1", "2"}));
+    delete show;
 }
 
 TEST(SlideShowTest, RunsToItsEndByItselfAndAnEmptyListAlerts)
