@@ -49,4 +49,29 @@ QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName)
     return QString();
 }
 
+CategoryInCatalog openCategory(const QString &catalog, const QString &category, const char *tool)
+{
+    CategoryInCatalog opened;
+    opened.connection = open(catalog, Tables::AsTheyAre, tool);
+    if (!opened.connection->isDBConnectionActive() || !opened.connection->checkForDatabaseSetup()) {
+        opened.refusal = QStringLiteral("cannot open the catalog %1").arg(catalog);
+        return opened;
+    }
+    opened.categoryId = categoryId(*opened.connection, category);
+    if (opened.categoryId.isEmpty())
+        opened.refusal = QStringLiteral("no category %1").arg(category);
+    return opened;
+}
+
+std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId)
+{
+    QList<MediaRecord> records;
+    for (const MediaRecordRef &record : connection.getMediaList(categoryId)) {
+        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            return std::nullopt;
+        records.append(*record);
+    }
+    return records;
+}
+
 } // namespace ToolCatalog

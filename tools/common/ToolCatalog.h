@@ -1,8 +1,12 @@
 #pragma once
 
+#include "platform/MediaRecord.h"
+
+#include <QList>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class OVNDatabaseAccess;
 
@@ -20,5 +24,17 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
 // The category a tool is given: an existing category's id, else the id of the first collection of
 // that name; empty when there is neither.
 QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName);
+
+// An existing catalog (tables as they are) and the category in it, for the output tools; when
+// either is missing, `refusal` says which ("cannot open the catalog X", "no category Y").
+struct CategoryInCatalog {
+    std::unique_ptr<OVNDatabaseAccess> connection;
+    QString categoryId;
+    QString refusal;
+};
+CategoryInCatalog openCategory(const QString &catalog, const QString &category, const char *tool);
+
+// The category's entries, null when one of their files is missing.
+std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId);
 
 } // namespace ToolCatalog

@@ -59,20 +59,15 @@ int main(int argc, char **argv)
     }
     if (positional.size() != 2)
         return usage();
-    std::unique_ptr<OVNDatabaseAccess> connection =
-        ToolCatalog::open(positional.at(0), ToolCatalog::Tables::AsTheyAre, "ovn-mail");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
-        return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
-    QString categoryId = ToolCatalog::categoryId(*connection, positional.at(1));
-    if (categoryId.isEmpty())
-        return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
-
-    QList<MediaRecord> records;
-    for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {
-        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
-            return refuse(QStringLiteral("Media file not found."));
-        records.append(*record);
-    }
+    ToolCatalog::CategoryInCatalog opened =
+        ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-mail");
+    if (!opened.refusal.isEmpty())
+        return refuse(opened.refusal);
+    const std::optional<QList<MediaRecord>> found =
+        ToolCatalog::recordsWithFiles(*opened.connection, opened.categoryId);
+    if (!found)
+        return refuse(QStringLiteral("Media file not found."));
+    const QList<MediaRecord> &records = *found;
     if (records.isEmpty())
         return refuse(QStringLiteral("nothing to send"));
 

@@ -54,24 +54,21 @@ int main(int argc, char **argv)
     if (positional.size() != 3)
         return usage();
 
-    std::unique_ptr<OVNDatabaseAccess> connection =
-        ToolCatalog::open(positional.at(0), ToolCatalog::Tables::AsTheyAre, "ovn-publish");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
-        return refuse(QStringLiteral("cannot open the catalog %1").arg(positional.at(0)));
-    const QString categoryId = ToolCatalog::categoryId(*connection, positional.at(1));
-    const std::optional<CategoryNode> category =
-        categoryId.isEmpty() ? std::nullopt : connection->getCategoryForMID(categoryId);
+    ToolCatalog::CategoryInCatalog opened =
+        ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-publish");
+    if (!opened.refusal.isEmpty())
+        return refuse(opened.refusal);
+    OVNDatabaseAccess &connection = *opened.connection;
+    const std::optional<CategoryNode> category = connection.getCategoryForMID(opened.categoryId);
     if (!category)
         return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
     if (texts.title.isEmpty())
         texts.title = category->value(QStringLiteral("displaytag")).toString();
 
-    QList<MediaRecord> records;
-    for (const MediaRecordRef &record : connection->getMediaList(categoryId)) {
-        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
-            return refuse(QStringLiteral("Media file not found."));
-        records.append(*record);
-    }
+    const std::optional<QList<MediaRecord>> found = ToolCatalog::recordsWithFiles(connection, opened.categoryId);
+    if (!found)
+        return refuse(QStringLiteral("Media file not found."));
+    const QList<MediaRecord> &records = *found;
     if (records.isEmpty())
         return refuse(QStringLiteral("nothing to publish"));
     const QList<OVNPublishToWeb::Theme> themes = OVNPublishToWeb::themes(OVNPublishToWeb::themeRoot());
