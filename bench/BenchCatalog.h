@@ -15,6 +15,8 @@
 
 class OVNDatabaseAccess;
 
+class QDir;
+
 namespace BenchCatalog {
 
 // A new catalog file at `path`, open; exits when it cannot be made.
@@ -50,6 +52,17 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
 // The timing helper program `benchPair` on two whole programs under `title`, its figures on our
 // standard output; whether it ran to a successful end.
 bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
+
+// The same with `pairs` pairs, each side handling `files` items (for per-item rates); `b` may be
+// empty to time one program alone.
+bool comparePrograms(const QString &benchPair, const QString &title, int pairs, int files, const QStringList &a,
+                     const QStringList &b);
+
+inline constexpr int pictureWidth = 4000;
+inline constexpr int pictureHeight = 3000;
+// `count` distinct pictureWidth x pictureHeight JPEGs that decode like photographs (a gradient with noise), made in
+// `folder` on every core unless there from an earlier run; their paths.
+QStringList makeCameraJpegs(const QDir &folder, int count);
 
 double median(std::vector<double> values);
 

@@ -7,6 +7,8 @@
 // The pictures are made once and kept in $OVN_BENCH_DIR (default /tmp/ovn-export-bench).
 // Usage: bench_export [COUNT] [PAIRS]
 
+#include "BenchCatalog.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -22,73 +24,17 @@
 
 namespace {
 
-constexpr int pictureWidth = 4000;
-constexpr int pictureHeight = 3000;
-
-// A gradient whose colours depend on the index, with noise, so that every file is distinct and
-// decodes like a photograph rather than a flat area.
-QImage makePicture(int index)
-{
-    QImage image(pictureWidth, pictureHeight, QImage::Format_RGB32);
-    quint32 state = 2463534242u ^ quint32(index * 2654435761u);
-    const int r0 = (index * 53) % 256, g0 = (index * 97) % 256, b0 = (index * 193) % 256;
-    for (int y = 0; y < pictureHeight; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        const int gy = y * 255 / pictureHeight;
-        for (int x = 0; x < pictureWidth; ++x) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            const int noise = int(state & 31) - 16;
-            const int gx = x * 255 / pictureWidth;
-            line[x] = qRgb(qBound(0, (r0 + gx) / 2 + noise, 255), qBound(0, (g0 + gy) / 2 + noise, 255),
-                           qBound(0, (b0 + 255 - gx) / 2 + noise, 255));
-        }
-    }
-    return image;
-}
+using BenchCatalog::pictureHeight;
+using BenchCatalog::pictureWidth;
 
 QStringList makePictures(const QDir &folder, int count)
 {
-    folder.mkpath(QStringLiteral("."));
-    QStringList paths;
-    for (int i = 0; i < count; ++i)
-        paths.append(folder.filePath(QStringLiteral("photo%1.jpg").arg(i, 4, 10, QLatin1Char('0'))));
-    std::atomic<int> next{0};
-    std::atomic<int> made{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < QThread::idealThreadCount(); ++t)
-        threads.emplace_back([&] {
-            for (int i = next++; i < count; i = next++) {
-                if (QFileInfo(paths.at(i)).size() > 0)
-                    continue;
-                const QString temporary = paths.at(i) + QStringLiteral(".part");
-                if (makePicture(i).save(temporary, "JPEG", 90))
-                    QFile::rename(temporary, paths.at(i));
-                ++made;
-            }
-        });
-    for (std::thread &thread : threads)
-        thread.join();
-    if (made > 0)
-        std::printf("made %d pictures of %dx%d in %s\n", made.load(), pictureWidth, pictureHeight,
-                    qPrintable(folder.path()));
-    return paths;
+    return BenchCatalog::makeCameraJpegs(folder, count);
 }
 
-// The timing helper on one or two whole programs, its figures on our standard output.
 bool comparePrograms(const QString &title, int pairs, int files, const QStringList &a, const QStringList &b = {})
 {
-    std::fflush(stdout);
-    QStringList arguments{QStringLiteral("--title"), title, QStringLiteral("--pairs"), QString::number(pairs),
-                          QStringLiteral("--items"), QString::number(files), QStringLiteral("--a")};
-    arguments += a;
-    if (!b.isEmpty())
-        arguments += QStringList{QStringLiteral("--b")} + b;
-    QProcess pair;
-    pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(QStringLiteral(OVN_BENCH_PAIR), arguments);
-    return pair.waitForFinished(-1) && pair.exitCode() == 0;
+    return BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), title, pairs, files, a, b);
 }
 
 } // namespace
