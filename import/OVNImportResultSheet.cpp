@@ -35,11 +35,18 @@ OVNImportResultSheet::Lists OVNImportResultSheet::listsOf(const OVNImportWorker:
     const QSet<QString> imported(summary.importedPaths.cbegin(), summary.importedPaths.cend());
     QHash<QString, QStringList> notes; // problems of files that were catalogued all the same
     Lists lists;
+    QSet<QString> listed;
     for (const OVNImportWorker::Failure &failure : summary.failures) {
-        if (imported.contains(failure.path))
+        if (imported.contains(failure.path)) {
             notes[failure.path].append(failure.reason);
-        else
+        } else {
             lists.failed.append(line(failure));
+            listed.insert(failure.path);
+        }
+    }
+    for (const QString &path : summary.notImported) {
+        if (!listed.contains(path) && !imported.contains(path))
+            lists.failed.append(path + QStringLiteral(": ") + localized("not imported"));
     }
     for (const QString &path : summary.importedPaths) {
         const QStringList problems = notes.value(path);

@@ -22,6 +22,7 @@
 #include "platform/HeapTuning.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QElapsedTimer>
@@ -209,8 +210,10 @@ int main(int argc, char *argv[])
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
-    const OVNImportWorker::Summary summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer)
-                                                   : worker.run(items, &printer);
+    OVNImportWorker::Summary summary;
+    ToolStart::runServingEvents([&] {
+        summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer) : worker.run(items, &printer);
+    });
     for (const OVNImportWorker::Summary::Collection &made : summary.collections)
         std::printf("collection %s %s %d\n", qPrintable(made.name), qPrintable(made.id), made.count);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;

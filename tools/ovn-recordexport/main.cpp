@@ -72,7 +72,8 @@ int main(int argc, char *argv[])
     settings.categoryId = categoryId;
     OVNDatabaseAccess *shared = connection.get();
     OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
-    const OVNImportWorker::Summary summary = worker.run(parsed.items);
+    OVNImportWorker::Summary summary;
+    ToolStart::runServingEvents([&] { summary = worker.run(parsed.items); });
     if (summary.connectionFailed) {
         std::fprintf(stderr, "ovn-recordexport: the import could not open its connection\n");
         return 1;
