@@ -19,9 +19,10 @@ class QWidget;
 // connection.
 //
 // Configure with the setters, then start with processFiles(). At the end the sheet closes, the
-// files that could not be catalogued are listed in an alert (or with the imported ones in the result
-// sheet), and "OVNNotificationImportMediaDidFinish" is posted with {"categoryid"}. The object deletes itself after the finish; closing its parent
-// window cancels the import and waits for the worker.
+// files that could not be catalogued are listed in an alert (or with the imported ones in the
+// result sheet), and "OVNNotificationImportMediaDidFinish" is posted with {"categoryid"}. The
+// object deletes itself after the finish; closing its parent window cancels the import and waits
+// for the worker.
 class OVNImportMedia : public QDialog
 {
     Q_OBJECT

@@ -50,7 +50,8 @@ OVNImportResultSheet::Lists OVNImportResultSheet::listsOf(const OVNImportWorker:
     }
     for (const QString &path : summary.importedPaths) {
         const QStringList problems = notes.value(path);
-        lists.imported.append(problems.isEmpty() ? path : path + QStringLiteral(": ") + problems.join(QStringLiteral("; ")));
+        lists.imported.append(problems.isEmpty() ? path
+                                                 : path + QStringLiteral(": ") + problems.join(QStringLiteral("; ")));
     }
     return lists;
 }

@@ -260,9 +260,12 @@ std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const
         static const char *const ops[] = {" = ", " >= ", " <= "};
         // SQLite keeps the zone after the moment ("2005-03-29 00:00:00 +0100"): compare the moment.
         const QString left = dialect == Dialect::SQLite ? QStringLiteral("substr(%1,1,19)").arg(column) : column;
-        const QString comparison = left + QLatin1String(ops[m_operator]) + OVNDBHelper::quotedText(*completedDate(m_value));
+        const QString comparison =
+            left + QLatin1String(ops[m_operator]) + OVNDBHelper::quotedText(*completedDate(m_value));
         const QString dated = datedCondition(f, dialect);
-        return dated.isEmpty() ? comparison : QLatin1Char('(') + dated + QStringLiteral(" and ") + comparison + QLatin1Char(')');
+        if (dated.isEmpty())
+            return comparison;
+        return QLatin1Char('(') + dated + QStringLiteral(" and ") + comparison + QLatin1Char(')');
     }
     case Kind::Choice:
         return column + QStringLiteral(" = ") + QString::number(m_operator);

@@ -168,8 +168,9 @@ TEST(ImportHelper, DocumentsWithoutAPictureTakeTheDesktopIconOrTheTypeIcon)
     index.write("[Icon Theme]\nName=ovn-test-theme\nDirectories=128x128/mimetypes\n\n"
                 "[128x128/mimetypes]\nSize=128\nContext=MimeTypes\nType=Fixed\n");
     index.close();
-    for (const auto &[name, color] : {std::pair{"text-plain", QColor(Qt::red)}, std::pair{"application-pdf", QColor(Qt::blue)},
-                                std::pair{"application-rtf", QColor(Qt::green)}}) {
+    for (const auto &[name, color] : {std::pair{"text-plain", QColor(Qt::red)},
+                                      std::pair{"application-pdf", QColor(Qt::blue)},
+                                      std::pair{"application-rtf", QColor(Qt::green)}}) {
         QImage icon(128, 128, QImage::Format_RGB32);
         icon.fill(color);
         ASSERT_TRUE(icon.save(icons + QStringLiteral("/128x128/mimetypes/%1.png").arg(QLatin1String(name))));
