@@ -208,6 +208,10 @@ public:
     void buttonAddSmartClick();
     void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
     void buttonImportCumulusClick();
+    // Imports the files of the record export at `path` into a new collection named after it, with
+    // the import sheet and, at the end, the result sheet; answers the collection's id ("" when the
+    // export is refused or the collection cannot be made).
+    QString importRecordExport(const QString &path);
     void menuAccessPrivileges();
     void buttonPlayClick();
     void buttonLightTableClick();

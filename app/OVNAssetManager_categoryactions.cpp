@@ -395,16 +395,23 @@ void OVNAssetManager::buttonImportCumulusClick()
     const QString path = QFileDialog::getOpenFileName(this, localized("Import Record Export"));
     if (path.isEmpty())
         return;
+    importRecordExport(path);
+}
+
+QString OVNAssetManager::importRecordExport(const QString &path)
+{
+    if (!m_dbcon)
+        return QString();
     // Refused files make no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
     if (parsed.refused()) {
         OVNHelper::displayAlert(parsed.errorTitle, parsed.errorMessage, this);
-        return;
+        return QString();
     }
     const QString categoryId = m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {
         OVNHelper::displayAlert(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
-        return;
+        return QString();
     }
     NotificationCenter::defaultCenter().postNotification(categoryListDidChangeNotification(),
                                                          {{QStringLiteral("action"), QStringLiteral("add")}});
@@ -412,6 +419,8 @@ void OVNAssetManager::buttonImportCumulusClick()
     auto *import = new OVNImportMedia(this);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
     import->setSkippedItems(parsed.failed);
+    import->setShowsResultSheet(true);
     m_trackImportDidFinish = true;
     import->processFiles(parsed.items, categoryId, this);
+    return categoryId;
 }

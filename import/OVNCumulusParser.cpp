@@ -164,6 +164,7 @@ bool OVNCumulusParser::importFile(const QString &path, const QString &categoryId
     auto *import = new OVNImportMedia(window);
     import->setConnectionMaker(std::move(connections));
     import->setSkippedItems(parsed.failed);
+    import->setShowsResultSheet(true);
     import->processFiles(parsed.items, categoryId, window);
     return true;
 }

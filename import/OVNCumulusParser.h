@@ -37,7 +37,8 @@ public:
     static Parsed parse(const QByteArray &bytes);
 
     // The import with the progress sheet on `window` (cancel included): refused files get an alert
-    // with the reason; records that name no file are listed with the files not catalogued.
+    // with the reason; at the end the result sheet lists the imported files and the failed ones,
+    // records that name no file among them.
     static bool importFile(const QString &path, const QString &categoryId, OVNImportWorker::ConnectionMaker connections,
                            QWidget *window);
 };

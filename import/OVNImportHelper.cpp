@@ -220,14 +220,18 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
 
     QImage thumbnail;
     if (picture.isNull() || documentIcon) {
-        // No picture of its own: the icon of the file's type.
+        // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
             m_lastProblem = !haveAttributes ? QStringLiteral("the file cannot be found")
                           : fileSize == 0   ? QStringLiteral("the file is empty")
                                             : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }
-        thumbnail = picture.isNull() ? OVNImportParserGenericDocument::typeIcon(info.suffix()) : picture;
+        // "ImportGenericNoThumbnailAction" 0: the desktop's icon for the type where it has one.
+        if (m_prefs.noThumbnailAction == 0)
+            thumbnail = OVNImportParserGenericDocument::desktopIcon(path);
+        if (thumbnail.isNull())
+            thumbnail = OVNImportParserGenericDocument::typeIcon(info.suffix());
         record.insert(key("imagewidth"), key("0"));
         record.insert(key("imageheight"), key("0"));
         record.insert(key("Orientation"), 0);

@@ -2,6 +2,8 @@
 
 #include "import/OVNImportMedia.h"
 
+#include "import/OVNImportResultSheet.h"
+
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 #include "platform/MainThread.h"
@@ -253,6 +255,15 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
             message += QStringLiteral("\n\n") + names.join(QLatin1Char('\n'));
         }
         OVNHelper::displayAlert(localized(summary.abortTitle), message, window);
+    } else if (m_showsResultSheet) {
+        auto *result = new OVNImportResultSheet(window);
+        result->setResult(summary);
+        if (window) {
+            result->setWindowModality(Qt::WindowModal);
+            result->open();
+        } else {
+            result->show();
+        }
     } else if (!summary.failures.isEmpty()) {
         OVNHelper::displayAlert(localized("Some files were not imported as they are."),
                                 failureListText(summary.failures), window);
@@ -267,6 +278,11 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
     } else {
         NotificationCenter::defaultCenter().postNotification(
             importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});
+        if (m_showsResultSheet)
+            NotificationCenter::defaultCenter().postNotification(
+                QStringLiteral("OVNNotificationReloadCategory"),
+                {{QStringLiteral("categoryid"), m_settings.categoryId},
+                 {QStringLiteral("object"), QVariant::fromValue(static_cast<QObject *>(this))}});
     }
     if (m_deleteOnFinish)
         deleteLater();

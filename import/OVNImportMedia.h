@@ -19,9 +19,10 @@ class QWidget;
 // connection.
 //
 // Configure with the setters, then start with processFiles(). At the end the sheet closes, the
-// files that could not be catalogued are listed in an alert, and "OVNNotificationImportMediaDidFinish"
-// is posted with {"categoryid"}. The object deletes itself after the finish; closing its parent
-// window cancels the import and waits for the worker.
+// files that could not be catalogued are listed in an alert (or with the imported ones in the
+// result sheet), and "OVNNotificationImportMediaDidFinish" is posted with {"categoryid"}. The
+// object deletes itself after the finish; closing its parent window cancels the import and waits
+// for the worker.
 class OVNImportMedia : public QDialog
 {
     Q_OBJECT
@@ -51,6 +52,10 @@ public:
     void setSkippedItems(QList<OVNImportWorker::Failure> items) { m_skipped = std::move(items); }
     // Whether the object deletes itself after the finish (on by default).
     void setDeleteOnFinish(bool on) { m_deleteOnFinish = on; }
+    // The record export's finish: instead of the alert of failures, the result sheet lists the
+    // imported and the failed files with their counts, and "OVNNotificationReloadCategory" is
+    // posted for the category as well.
+    void setShowsResultSheet(bool on) { m_showsResultSheet = on; }
 
     // Plain import of files and folders into one category; returns at once.
     void processFiles(const QVariantList &files, const QString &categoryId, QWidget *sheetParent);
@@ -100,6 +105,7 @@ private:
     bool m_finished = false;
     bool m_deleteOnFinish = true;
     bool m_smart = false;
+    bool m_showsResultSheet = false;
     QString m_folderId;
     int m_smartMaximum = -1;   // -1: the stored preference
     QList<OVNImportWorker::Failure> m_skipped;

@@ -2,10 +2,72 @@
 
 #include "import/OVNImportParserGenericDocument.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFont>
+#include <QGuiApplication>
+#include <QHash>
+#include <QIcon>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+constexpr int answerWaitMs = 2000;
+
+// The theme's icon for the first name it has, drawn centred on a transparent square of the
+// thumbnail size. GUI thread only.
+QImage themeIcon(const QStringList &names)
+{
+    const int size = OVNImportParserGenericDocument::iconSize;
+    for (const QString &name : names) {
+        if (name.isEmpty())
+            continue;
+        const QIcon icon = QIcon::fromTheme(name);
+        if (icon.isNull())
+            continue;
+        const QImage drawn = icon.pixmap(QSize(size, size), 1.0).toImage();
+        if (drawn.isNull())
+            continue;
+        QImage square(size, size, QImage::Format_ARGB32_Premultiplied);
+        square.fill(Qt::transparent);
+        const QImage fitted = drawn.size() == square.size()
+            ? drawn
+            : drawn.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPainter painter(&square);
+        painter.drawImage((size - fitted.width()) / 2, (size - fitted.height()) / 2, fitted);
+        painter.end();
+        return square;
+    }
+    return {};
+}
+
+// Icons made, by MIME type, with the theme they came from; and whether a request to the GUI
+// thread is still unanswered (then other threads do not wait for it again).
+struct IconCache {
+    struct Made {
+        QString theme;
+        QImage icon;
+    };
+    std::mutex mutex;
+    std::condition_variable answered;
+    QHash<QString, Made> icons;
+    bool requestOutstanding = false;
+};
+
+IconCache &iconCache()
+{
+    static IconCache cache;
+    return cache;
+}
+
+} // namespace
 
 QImage OVNImportParserGenericDocument::typeIcon(const QString &extension)
 {
@@ -41,6 +103,52 @@ QImage OVNImportParserGenericDocument::typeIcon(const QString &extension)
     }
     painter.end();
     return icon;
+}
+
+QImage OVNImportParserGenericDocument::desktopIcon(const QString &path)
+{
+    // The MIME database may be asked from any thread.
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    const QString key = type.name();
+    const QStringList names{type.iconName(), type.genericIconName()};
+    IconCache &cache = iconCache();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!qobject_cast<QGuiApplication *>(app))
+        return {};
+    if (QThread::currentThread() == app->thread()) {
+        // Here the theme can be asked which it is: an icon of another theme is made again.
+        const QString theme = QIcon::themeName();
+        {
+            const std::lock_guard lock(cache.mutex);
+            const auto found = cache.icons.constFind(key);
+            if (found != cache.icons.cend() && found->theme == theme)
+                return found->icon;
+        }
+        const QImage icon = themeIcon(names);
+        const std::lock_guard lock(cache.mutex);
+        cache.icons.insert(key, {theme, icon});
+        return icon;
+    }
+    std::unique_lock lock(cache.mutex);
+    if (const auto found = cache.icons.constFind(key); found != cache.icons.cend())
+        return found->icon;
+    if (cache.requestOutstanding)
+        return {};
+    cache.requestOutstanding = true;
+    QMetaObject::invokeMethod(
+        app,
+        [key, names] {
+            const QString theme = QIcon::themeName();
+            const QImage icon = themeIcon(names);
+            IconCache &shared = iconCache();
+            const std::lock_guard done(shared.mutex);
+            shared.icons.insert(key, {theme, icon});
+            shared.requestOutstanding = false;
+            shared.answered.notify_all();
+        },
+        Qt::QueuedConnection);
+    cache.answered.wait_for(lock, std::chrono::milliseconds(answerWaitMs), [&] { return cache.icons.contains(key); });
+    return cache.icons.value(key).icon;
 }
 
 QImage OVNImportParserGenericDocument::loadImageForFile(const QString &path, QVariantMap &record)

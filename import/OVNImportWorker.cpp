@@ -368,8 +368,10 @@ private:
         const bool back = ++m_recoveries <= maxRecoveries && waitForServer();
         std::vector<Entry> lost;
         for (Entry &entry : m_pending) {
-            if (back && isInCatalog(entry.mid))
+            if (back && isInCatalog(entry.mid)) {
                 m_summary.importedIds.append(entry.mid);
+                m_summary.importedPaths.append(entry.result.path);
+            }
             else
                 lost.push_back(std::move(entry));
         }
@@ -404,8 +406,10 @@ private:
 
     void keepPending()
     {
-        for (const Entry &entry : m_pending)
+        for (const Entry &entry : m_pending) {
             m_summary.importedIds.append(entry.mid);
+            m_summary.importedPaths.append(entry.result.path);
+        }
         m_pending.clear();
         m_batch.reset();
         m_recoveries = 0;

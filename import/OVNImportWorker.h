@@ -69,6 +69,7 @@ public:
         int total = 0;               // files in the expanded list
         int processed = 0;           // files handled (inserted, skipped or failed)
         QStringList importedIds;     // the new records, in list order
+        QStringList importedPaths;   // the file of each record of importedIds, in the same order
         QList<Failure> failures;     // files not catalogued, or catalogued with a problem
         // The paths of the list that are not in the catalog at the end (leaving out those that a
         // cancel left unprocessed).

@@ -148,6 +148,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 && (!transaction.isActive() || transaction.commit());
             if (ok) {
                 summary.importedIds.append(mid);
+                summary.importedPaths.append(path);
             } else {
                 const QString error = connection->getLastErrorMessage();
                 transaction.rollback();

@@ -38,6 +38,7 @@ void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part
 {
     into.processed += part.processed;
     into.importedIds += part.importedIds;
+    into.importedPaths += part.importedPaths;
     into.failures += part.failures;
     into.notImported += part.notImported;
     into.connectionFailed = into.connectionFailed || part.connectionFailed;

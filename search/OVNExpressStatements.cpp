@@ -59,18 +59,16 @@ QString tagTitle(int tag)
     return QString();
 }
 
-QString QuickSearch::clauseFor(const QString &value, int tag, Dialect dialect)
+QString QuickSearch::clauseFor(const QString &value, int tag, Dialect)
 {
     if (tag == Rating) {
         const std::optional<QString> number = OVNDBHelper::sqlNumber(value);
         return number ? QStringLiteral(" rating=") + *number : QString();
     }
-    // The server reads a backslash as LIKE's escape; doubled it matches itself.
-    QString pattern = value;
-    if (dialect == Dialect::PostgreSQL)
-        pattern.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    const QString like = QStringLiteral(") like upper(") + OVNDBHelper::quotedText(QLatin1Char('%') + pattern + QLatin1Char('%'))
-                         + QLatin1Char(')');
+    // The value matches character for character, anywhere in the column.
+    const QString like = QStringLiteral(") like upper(")
+                         + OVNDBHelper::quotedText(QLatin1Char('%') + OVNFindLine::likeLiteral(value) + QLatin1Char('%'))
+                         + QLatin1Char(')') + OVNFindLine::likeEscape();
     // The keywords live in "shortdesc" and the title in "keywords": the menu names the contents.
     switch (tag) {
     case All:

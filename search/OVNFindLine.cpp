@@ -180,6 +180,38 @@ std::optional<QString> OVNFindLine::completedDate(const QString &value)
     return text;
 }
 
+QString OVNFindLine::likeLiteral(const QString &text)
+{
+    QString literal;
+    literal.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == likeEscapeCharacter)
+            literal += likeEscapeCharacter;
+        literal += c;
+    }
+    return literal;
+}
+
+QString OVNFindLine::likeEscape()
+{
+    return QStringLiteral(" escape '") + likeEscapeCharacter + QLatin1Char('\'');
+}
+
+QString OVNFindLine::datedCondition(const Field &field, Dialect dialect)
+{
+    // Entries without a date keep "n/a" or an empty text in the metadata's text column, which
+    // sorts after or before every date: only a value that starts with a real day takes part.
+    // The server's timestamp columns of the file table hold nothing else.
+    const QString column = field.table + QLatin1Char('.') + field.column;
+    if (dialect == Dialect::PostgreSQL) {
+        if (field.table == QLatin1String("strvfile"))
+            return QString();
+        return column + QStringLiteral(" ~ '^[0-9]{4}-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01])'");
+    }
+    return QStringLiteral("%1 glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and date(substr(%1,1,10)) is not null")
+        .arg(column);
+}
+
 QString OVNFindLine::refusal() const
 {
     if (!hasField())
@@ -208,10 +240,8 @@ std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const
         if (m_operator == 3)
             return QStringLiteral(" upper(") + column + QStringLiteral(") = upper(") + OVNDBHelper::quotedText(m_value)
                    + QLatin1Char(')');
-        // The server reads a backslash as LIKE's escape; doubled it matches itself.
-        QString pattern = m_value;
-        if (dialect == Dialect::PostgreSQL)
-            pattern.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        // The value is matched character for character; only the line's own "%%" are wildcards.
+        QString pattern = likeLiteral(m_value);
         const QString wild = QStringLiteral("%%");
         if (m_operator == 0)
             pattern = wild + pattern + wild;
@@ -220,7 +250,7 @@ std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const
         else
             pattern = wild + pattern;
         return QStringLiteral(" upper(") + column + QStringLiteral(") like upper(") + OVNDBHelper::quotedText(pattern)
-               + QLatin1Char(')');
+               + QLatin1Char(')') + likeEscape();
     }
     case Kind::Number: {
         static const char *const ops[] = {"=", ">=", "<="};
@@ -230,7 +260,12 @@ std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const
         static const char *const ops[] = {" = ", " >= ", " <= "};
         // SQLite keeps the zone after the moment ("2005-03-29 00:00:00 +0100"): compare the moment.
         const QString left = dialect == Dialect::SQLite ? QStringLiteral("substr(%1,1,19)").arg(column) : column;
-        return left + QLatin1String(ops[m_operator]) + OVNDBHelper::quotedText(*completedDate(m_value));
+        const QString comparison =
+            left + QLatin1String(ops[m_operator]) + OVNDBHelper::quotedText(*completedDate(m_value));
+        const QString dated = datedCondition(f, dialect);
+        if (dated.isEmpty())
+            return comparison;
+        return QLatin1Char('(') + dated + QStringLiteral(" and ") + comparison + QLatin1Char(')');
     }
     case Kind::Choice:
         return column + QStringLiteral(" = ") + QString::number(m_operator);

@@ -78,7 +78,18 @@ public:
     // "yyyy-MM-dd[ HH:mm[:ss]]".
     static std::optional<QString> completedDate(const QString &value);
 
+    // Text whose every character matches itself in a LIKE pattern read with likeEscape(): "%",
+    // "_" and the escape character stand escaped.
+    static QString likeLiteral(const QString &text);
+    // " escape '\'", the escape clause that follows every LIKE of a line or a quick search.
+    static QString likeEscape();
+    static constexpr QChar likeEscapeCharacter = u'\\';
+
 private:
+    // The condition that keeps a date line to entries whose value is a date ("" when the column
+    // holds nothing else).
+    static QString datedCondition(const Field &field, Dialect dialect);
+
     int m_field = -1;
     int m_operator = 0;
     bool m_or = false;

@@ -4,11 +4,14 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaView.h"
 #include "import/OVNImportMedia.h"
+#include "import/OVNImportResultSheet.h"
 #include "platform/Alert.h"
+#include "platform/NotificationCenter.h"
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPointer>
@@ -80,6 +83,86 @@ TEST_P(CatalogWindowImportTest, ImportedFilesAppearInTheShownCollection)
         EXPECT_EQ(shown.value(QStringLiteral("CameraModel")), QStringLiteral("Canon EOS 7D"));
         EXPECT_EQ(shown.value(QStringLiteral("ISOequivalent")), QStringLiteral("200"));
     }
+}
+
+// A record export written by hand in Mac OS Roman, with good records and refused ones: the new
+// collection holds the good files, the result sheet lists both kinds with their counts, and the
+// collection's reload is posted with its id.
+TEST_P(CatalogWindowImportTest, RecordExportEndsWithTheResultSheet)
+{
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    QTemporaryDir files;
+    const QString card = files.filePath(QStringLiteral("vols/Card"));
+    const QStringList good{card + QStringLiteral("/Shoots/Day 1/a.jpg"), card + QString::fromUtf8("/Shoots/Café.jpg")};
+    for (const QString &path : good) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QImage image(120, 80, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        ASSERT_TRUE(image.save(path, "JPEG"));
+    }
+    QFile unknown(card + QStringLiteral("/Shoots/notes.zzq"));
+    ASSERT_TRUE(unknown.open(QIODevice::WriteOnly));
+    unknown.write("not a picture");
+    unknown.close();
+    qputenv("OVN_VOLUME_ROOTS", files.filePath(QStringLiteral("vols")).toUtf8());
+
+    // "\x9a" is o-umlaut and "\x8e" e-acute in Mac OS Roman.
+    const QByteArray exported = QByteArray("v5.0 Canto(r) Cumulus(r) Record Export\r\r"
+                                           "Server Name\tVolume Name\tFolder Name\tAsset Name\tNotes\tSchlagw\x9arter\r"
+                                           "%Data\r"
+                                           "srv\tCard\tShoots:Day 1:\ta.jpg\tnote\tsun\r"
+                                           "srv\tCard\tShoots\tCaf\x8e.jpg\t\t\tTrip\r"
+                                           "srv\tCard\r"
+                                           "srv\tCard\tShoots:..:..\tpasswd\t\t\r"
+                                           "srv\tOther\tShoots\tb.jpg\t\t\r"
+                                           "srv\tCard\tShoots\tgone.jpg\t\t\r"
+                                           "srv\tCard\tShoots\tnotes.zzq\t\t\r");
+    const QString exportPath = files.filePath(QStringLiteral("Holiday.txt"));
+    QFile exportFile(exportPath);
+    ASSERT_TRUE(exportFile.open(QIODevice::WriteOnly));
+    exportFile.write(exported);
+    exportFile.close();
+
+    QStringList reloaded;
+    QObject observer;
+    NotificationCenter::defaultCenter().addObserver(&observer, QStringLiteral("OVNNotificationReloadCategory"),
+                                                    [&](const QString &, const QVariantMap &info) {
+                                                        reloaded << info.value(QStringLiteral("categoryid")).toString();
+                                                    });
+    window = new OVNAssetManager;
+    window->setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess>(openAnother()));
+    window->windowControllerDidLoadNib();
+    const QString collection = window->importRecordExport(exportPath);
+    ASSERT_FALSE(collection.isEmpty());
+    ASSERT_TRUE(processEventsUntil([&] { return window->findChild<OVNImportResultSheet *>() != nullptr; }, 60000));
+    const OVNImportResultSheet *sheet = window->findChild<OVNImportResultSheet *>();
+    qunsetenv("OVN_VOLUME_ROOTS");
+
+    EXPECT_EQ(sheet->successTitle(), QStringLiteral("2 assets imported"));
+    QStringList imported = sheet->successText().split(QLatin1Char('\n'));
+    EXPECT_EQ(imported.takeLast(), QString()); // every path ends with a line feed
+    imported.sort();
+    QStringList expected = good;
+    expected.sort();
+    EXPECT_EQ(imported, expected);
+    EXPECT_EQ(sheet->failureTitle(), QStringLiteral("5 assets failed"));
+    const QStringList failed = sheet->failureText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(failed.size(), 5) << qPrintable(sheet->failureText());
+    for (const char *part : {"line 7: ", "unsafe path", "/Other/Shoots/b.jpg: the volume Other is not mounted",
+                             "/gone.jpg: ", "/notes.zzq: "})
+        EXPECT_TRUE(sheet->failureText().contains(QString::fromUtf8(part))) << part;
+    for (const QString &entry : failed)
+        EXPECT_GT(entry.indexOf(QStringLiteral(": ")), 0) << qPrintable(entry); // each with its reason
+
+    EXPECT_TRUE(alerts->shown().isEmpty());
+    EXPECT_EQ(reloaded, QStringList{collection});
+    QStringList names;
+    for (const auto &entry : db.getMediaList(collection))
+        names << entry->value(QStringLiteral("displaytag")).toString() + QLatin1Char('|')
+                     + entry->value(QStringLiteral("shortdesc")).toString().trimmed();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QString::fromUtf8("Café.jpg|Trip"), QStringLiteral("a.jpg|")}));
+    NotificationCenter::defaultCenter().removeObserver(&observer);
 }
 
 OVN_CATALOG_VENDORS(CatalogWindowImportTest);

@@ -1,5 +1,6 @@
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportParserAdobe.h"
+#include "import/OVNImportParserGenericDocument.h"
 #include "import/OVNImportParserWeblocDocument.h"
 
 #include "formats/OVNHelper.h"
@@ -11,10 +12,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QImage>
 #include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -147,6 +152,90 @@ TEST(ImportHelper, EmptyBrokenAndUnknownFiles)
     record.clear();
     EXPECT_TRUE(helper.thumbnailForMediaFile(unknown.fileName(), record).isEmpty());
     EXPECT_EQ(record.value(QStringLiteral("filetype")), QStringLiteral("None"));
+}
+
+// A document without a picture: with "ImportGenericNoThumbnailAction" 0 the desktop's icon for
+// its type (from the icon theme, on any thread), and the drawn type icon where the theme has none;
+// with any other value always the type icon.
+TEST(ImportHelper, DocumentsWithoutAPictureTakeTheDesktopIconOrTheTypeIcon)
+{
+    QTemporaryDir dir;
+    const QString theme = QStringLiteral("ovn-test-theme");
+    const QString icons = dir.filePath(QStringLiteral("icons/") + theme);
+    QDir().mkpath(icons + QStringLiteral("/128x128/mimetypes"));
+    QFile index(icons + QStringLiteral("/index.theme"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=ovn-test-theme\nDirectories=128x128/mimetypes\n\n"
+                "[128x128/mimetypes]\nSize=128\nContext=MimeTypes\nType=Fixed\n");
+    index.close();
+    for (const auto &[name, color] : {std::pair{"text-plain", QColor(Qt::red)},
+                                      std::pair{"application-pdf", QColor(Qt::blue)},
+                                      std::pair{"application-rtf", QColor(Qt::green)}}) {
+        QImage icon(128, 128, QImage::Format_RGB32);
+        icon.fill(color);
+        ASSERT_TRUE(icon.save(icons + QStringLiteral("/128x128/mimetypes/%1.png").arg(QLatin1String(name))));
+    }
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeBefore = QIcon::themeName();
+    QIcon::setThemeSearchPaths({dir.filePath(QStringLiteral("icons"))});
+    QIcon::setThemeName(theme);
+
+    const auto write = [&dir](const char *name, const QByteArray &bytes) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    };
+    const QString text = write("notes.txt", "Shopping list\n");
+    const QString pdf = write("broken.pdf", "%PDF-1.4\nnot a page in sight\n%%EOF\n");
+    const QString doc = write("letter.doc", QByteArray(300, 'd'));
+    const struct {
+        QString path;
+        int action;
+        QColor desktop; // the theme's icon's colour; invalid: the type icon
+    } cases[] = {
+        {text, 0, Qt::red}, {pdf, 0, Qt::blue}, {text, 1, QColor()}, {pdf, 1, QColor()}, {pdf, 7, QColor()},
+        {doc, 0, QColor()}, // a type the theme has no icon for
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(qPrintable(QFileInfo(c.path).fileName() + QStringLiteral(" action %1").arg(c.action)));
+        OVNImportHelper helper;
+        OVNImportHelper::Preferences prefs = OVNImportHelper::readPreferences();
+        prefs.noThumbnailAction = c.action;
+        helper.setPreferences(prefs);
+        QVariantMap record;
+        const QImage thumb = decoded(helper.thumbnailForMediaFile(c.path, record));
+        ASSERT_EQ(thumb.size(), QSize(128, 128));
+        EXPECT_EQ(record.value(QStringLiteral("imagewidth")), QStringLiteral("0"));
+        QImage expected(128, 128, QImage::Format_RGB32);
+        if (c.desktop.isValid())
+            expected.fill(c.desktop);
+        else
+            expected = decoded(OVNImportHelper::jpegData(
+                OVNImportParserGenericDocument::typeIcon(QFileInfo(c.path).suffix())));
+        EXPECT_LT(meanDifference(thumb, expected), 6.0);
+    }
+
+    // From an import's thread the icon is made on the GUI thread, which goes on with its events.
+    QImage fromThread;
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        OVNImportHelper helper;
+        OVNImportHelper::Preferences prefs = OVNImportHelper::readPreferences();
+        prefs.noThumbnailAction = 0;
+        helper.setPreferences(prefs);
+        QVariantMap record;
+        fromThread = decoded(helper.thumbnailForMediaFile(write("letter.rtf", "{\\rtf1 Dear}"), record));
+        done = true;
+    });
+    EXPECT_TRUE(processEventsUntil([&] { return done.load(); }, 10000));
+    worker.join();
+    QImage greenSquare(128, 128, QImage::Format_RGB32);
+    greenSquare.fill(Qt::green);
+    EXPECT_LT(meanDifference(fromThread, greenSquare), 6.0);
+
+    QIcon::setThemeName(themeBefore);
+    QIcon::setThemeSearchPaths(searchPaths);
 }
 
 // The orientation examples show a digit, and "top" at the top of the scene when shown right. Each

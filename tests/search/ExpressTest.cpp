@@ -26,7 +26,7 @@ QuickSearch quick(std::initializer_list<QuickSearch::Field> fields, QStringList 
 
 QString like(const char *column, const char *pattern)
 {
-    return QStringLiteral(" upper(%1) like upper('%2')").arg(QLatin1String(column), QString::fromUtf8(pattern));
+    return QStringLiteral(" upper(%1) like upper('%2') escape '\\'").arg(QLatin1String(column), QString::fromUtf8(pattern));
 }
 
 } // namespace
@@ -36,8 +36,8 @@ QString like(const char *column, const char *pattern)
 TEST(ExpressStatementsTest, QuickSearchStatements)
 {
     const QString head = OVNFind::selectList();
-    const QString all = QStringLiteral(" (upper(displaytag) like upper('%beach%') or upper(keywords) like upper('%beach%') or "
-                                       "upper(shortdesc) like upper('%beach%') or upper(fulldesc) like upper('%beach%'))");
+    const QString all = " (" + like("displaytag", "%beach%").mid(1) + " or" + like("keywords", "%beach%") + " or"
+                        + like("shortdesc", "%beach%") + " or" + like("fulldesc", "%beach%") + ")";
     const struct {
         QuickSearch search;
         QString sqlite;
@@ -54,8 +54,9 @@ TEST(ExpressStatementsTest, QuickSearchStatements)
         {quick({{" +4 ", Rating, false}, {"SUN", DisplayTag, true}}, {"c1"}, true),
          head + " where  categoryid in ('c1') and ( rating=4 OR " + like("displaytag", "%SUN%") + ")", ""},
         {quick({{"O'Brien", DisplayTag, false}}), head + " where " + like("displaytag", "%O''Brien%"), ""},
-        {quick({{"a\\b", DisplayTag, false}}), head + " where " + like("displaytag", "%a\\b%"),
-         head + " where " + like("displaytag", "%a\\\\b%")},
+        // Wildcards and the escape character are matched as typed, alike on both vendors.
+        {quick({{"a\\b", DisplayTag, false}}), head + " where " + like("displaytag", "%a\\\\b%"), ""},
+        {quick({{"100%_x", Keywords, false}}), head + " where " + like("shortdesc", "%100\\%\\_x%"), ""},
         {quick({{"x", 9, false}, {"y", DisplayTag, false}}), head + " where " + like("displaytag", "%y%"), ""},
     };
     for (const auto &c : cases) {

@@ -2,9 +2,14 @@
 
 #include "app/OVNCategoryComment.h"
 #include "catalogdb/OVNDBHelper.h"
+#include "import/OVNImportHelper.h"
+#include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
 
-#include <QRegularExpression>
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QtEndian>
 
 namespace {
 
@@ -45,6 +50,46 @@ OVNFind findWith(std::vector<OVNFindLine> lines, const std::vector<OVNFind::Cata
     return find;
 }
 
+// A camera's JPEG: a small picture with an EXIF block naming the maker and, when given, the moment
+// it was taken ("yyyy:MM:dd HH:mm:ss" as cameras write it).
+QByteArray cameraJpeg(const QByteArray &dateTime)
+{
+    // Varied enough to stay above the size below which files are not searched for metadata.
+    QImage image(160, 120, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7) % 256, (y * 13) % 256, (x * y) % 256));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+
+    std::vector<std::pair<quint16, QByteArray>> entries{{0x010F, QByteArray("Camera Maker", 13)}};
+    if (!dateTime.isNull())
+        entries.emplace_back(0x0132, dateTime + '\0');
+    const auto u16 = [](QByteArray &out, quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    const auto u32 = [&u16](QByteArray &out, quint32 v) { u16(out, quint16(v & 0xffff)); u16(out, quint16(v >> 16)); };
+    QByteArray tiff("II*\0", 4);
+    u32(tiff, 8);
+    u16(tiff, quint16(entries.size()));
+    QByteArray data;
+    const quint32 dataStart = 8 + 2 + 12 * quint32(entries.size()) + 4;
+    for (const auto &[tag, text] : entries) {
+        u16(tiff, tag);
+        u16(tiff, 2); // ASCII
+        u32(tiff, quint32(text.size()));
+        u32(tiff, dataStart + quint32(data.size()));
+        data += text;
+    }
+    u32(tiff, 0);
+    tiff += data;
+    QByteArray app1("\xff\xe1", 2);
+    u16(app1, 0); // the length, big-endian, set below
+    app1 += QByteArray("Exif\0\0", 6) + tiff;
+    qToBigEndian(quint16(app1.size() - 2), app1.data() + 2);
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
 } // namespace
 
 // The conditions and statements as text, on both dialects.
@@ -55,24 +100,29 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
         const char *sqlite;
         const char *server; // nullptr: as on SQLite
     } cases[] = {
-        {line("strvfile", "shortdesc", 0, "sun"), " upper(strvfile.shortdesc) like upper('%%sun%%')", nullptr},
-        {line("strvfile", "shortdesc", 0, ""), " upper(strvfile.shortdesc) like upper('%%%%')", nullptr},
-        {line("strvfile", "displaytag", 1, "IMG"), " upper(strvfile.displaytag) like upper('IMG%%')", nullptr},
-        {line("strvfile", "displaytag", 2, ".jpg"), " upper(strvfile.displaytag) like upper('%%.jpg')", nullptr},
-        {line("strvfile", "displaytag", 3, "a\\b"), " upper(strvfile.displaytag) = upper('a\\b')", nullptr},
-        {line("strvfile", "shortdesc", 0, "a\\b"), " upper(strvfile.shortdesc) like upper('%%a\\b%%')",
-         " upper(strvfile.shortdesc) like upper('%%a\\\\b%%')"},
-        {line("strvfile", "shortdesc", 0, "O'Brien"), " upper(strvfile.shortdesc) like upper('%%O''Brien%%')", nullptr},
+        {line("strvfile", "shortdesc", 0, "sun"), " upper(strvfile.shortdesc) like upper('%%sun%%') escape '\\'", nullptr},
+        {line("strvfile", "shortdesc", 0, ""), " upper(strvfile.shortdesc) like upper('%%%%') escape '\\'", nullptr},
+        {line("strvfile", "displaytag", 1, "IMG"), " upper(strvfile.displaytag) like upper('IMG%%') escape '\\'", nullptr},
+        {line("strvfile", "displaytag", 2, ".jpg"), " upper(strvfile.displaytag) like upper('%%.jpg') escape '\\'", nullptr},
+        {line("strvfile", "displaytag", 3, "a\\b%_"), " upper(strvfile.displaytag) = upper('a\\b%_')", nullptr},
+        // The wildcards and the escape character typed are matched as themselves.
+        {line("strvfile", "shortdesc", 0, "a\\b"), " upper(strvfile.shortdesc) like upper('%%a\\\\b%%') escape '\\'", nullptr},
+        {line("strvfile", "displaytag", 1, "pure_fun%"), " upper(strvfile.displaytag) like upper('pure\\_fun\\%%%') escape '\\'",
+         nullptr},
+        {line("strvfile", "shortdesc", 0, "O'Brien"), " upper(strvfile.shortdesc) like upper('%%O''Brien%%') escape '\\'", nullptr},
         {line("strvfile", "keywords", 4, "ignored"), "(strvfile.keywords is null or strvfile.keywords='')", nullptr},
         {line("strvfile", "rating", 1, "3"), "strvfile.rating>=3", nullptr},
         {line("strvfile", "rating", 2, " +4 "), "strvfile.rating<=4", nullptr},
         {line("strvfile", "imagewidth*imageheight", 0, "100"), "strvfile.imagewidth*imageheight=100", nullptr},
-        {line("strvfile", "dts", 2, "2005-03-29 00:00:00"), "substr(strvfile.dts,1,19) <= '2005-03-29 00:00:00'",
+        // Date lines take part only where the value is a date (the server's timestamps always are).
+        {line("strvfile", "dts", 2, "2005-03-29 00:00:00"),
+         "(strvfile.dts glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and date(substr(strvfile.dts,1,10)) is not null"
+         " and substr(strvfile.dts,1,19) <= '2005-03-29 00:00:00')",
          "strvfile.dts <= '2005-03-29 00:00:00'"},
-        {line("strvexif", "datetime", 0, "2024-05-01"), "substr(strvexif.datetime,1,19) = '2024-05-01 00:00:00'",
-         "strvexif.datetime = '2024-05-01 00:00:00'"},
-        {line("strvfile", "filedts", 1, "2024-05-01 10:11"), "substr(strvfile.filedts,1,19) >= '2024-05-01 10:11:00'",
-         "strvfile.filedts >= '2024-05-01 10:11:00'"},
+        {line("strvexif", "datetime", 0, "2024-05-01"),
+         "(strvexif.datetime glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and date(substr(strvexif.datetime,1,10)) is not "
+         "null and substr(strvexif.datetime,1,19) = '2024-05-01 00:00:00')",
+         "(strvexif.datetime ~ '^[0-9]{4}-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01])' and strvexif.datetime = '2024-05-01 00:00:00')"},
         {line("strvpurchased", "licensetype", 0), "strvpurchased.licensetype = 0", nullptr},
         {line("strvsold", "licensetype", 3), "strvsold.licensetype = 3", nullptr},
         // A yes/no line never carries its value.
@@ -87,7 +137,7 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
 
     const QString select = OVNFind::selectList();
     EXPECT_TRUE(select.endsWith("strvfile.categoryid  from strvfile"));
-    const QString sun = " upper(strvfile.shortdesc) like upper('%%sun%%')";
+    const QString sun = " upper(strvfile.shortdesc) like upper('%%sun%%') escape '\\'";
     EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}).searchClause(Dialect::SQLite),
               select + " where   " + sun);
     EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}, {{"Lisbon", {"c1"}}}, 1).searchClause(Dialect::SQLite),
@@ -287,7 +337,7 @@ TEST_P(FindCatalogTest, SearchesFindTheirEntries)
 }
 
 // Hostile values in every kind of line and in category names: found exactly where they stand
-// (as LIKE reads % and _), or refused; nothing else happens to the catalog.
+// (% and _ as typed), or refused; nothing else happens to the catalog.
 TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
 {
     const QStringList corpus = {"O'Brien", "x' or '1'='1", "\\", "a\\b", "100%", "_", QString("nul") + QChar(0) + "x",
@@ -311,13 +361,9 @@ TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
         if (value.size() > OVNFindLine::maximumValueLength) {
             EXPECT_TRUE(text.refusal().contains("4000"));
         } else {
-            QString pattern;
-            for (const QChar c : OVNDBHelper::storableText(value))
-                pattern += c == '%' ? QStringLiteral(".*") : c == '_' ? QStringLiteral(".") : QRegularExpression::escape(c);
-            const QRegularExpression like(pattern, QRegularExpression::CaseInsensitiveOption);
             QStringList expected;
             for (auto it = stored.begin(); it != stored.end(); ++it)
-                if (like.match(it.value()).hasMatch())
+                if (it.value().contains(OVNDBHelper::storableText(value), Qt::CaseInsensitive))
                     expected << it.key();
             expected.sort();
             EXPECT_EQ(names(text), expected);
@@ -339,6 +385,130 @@ TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
         EXPECT_EQ(names(findWith({line("strvfile", "rating", 1, "0")}, all, 1)).size(), 1);
     }
     EXPECT_EQ(catalogState(), before);
+}
+
+// Date lines over a catalog of dated and undated entries: camera pictures with and without their
+// moment, a document ("n/a"), an empty value and a camera clock never set. Only real dates take
+// part, whatever the operator; the stored values stay as they were.
+TEST_P(FindCatalogTest, DateLinesPassOverUndatedEntries)
+{
+    const QString shots = collection("Shots");
+    const auto imported = [&](const char *name, const QByteArray &dateTime) {
+        const QString path = m_dir.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(cameraJpeg(dateTime));
+        file.close();
+        QVariantMap values;
+        OVNImportHelper helper;
+        EXPECT_FALSE(helper.thumbnailForMediaFile(path, values).isEmpty());
+        const QVariantMap exif = values.take("exif").toMap();
+        EXPECT_EQ(exif.value("CameraMake"), "Camera Maker");
+        values.insert("categoryid", shots);
+        const QString mid = db.addMediaListEntry(values);
+        EXPECT_TRUE(db.setExifForMediaID(mid, exif)) << qPrintable(db.getLastErrorMessage());
+    };
+    imported("dated.jpg", "2024:05:01 10:11:12");
+    imported("undated.jpg", QByteArray());
+    imported("unset.jpg", "0000:00:00 00:00:00");
+    const auto entry = [&](const char *name, const char *dateTime) {
+        const QString mid = record(shots, QString::fromLatin1(name));
+        EXPECT_TRUE(db.setExifForMediaID(mid, {{"CameraMake", "n/a"}, {"DateTime", dateTime}}));
+    };
+    entry("old.jpg", "2003-07-04 08:00:00");
+    entry("document.pdf", "n/a");
+    entry("blank.jpg", "");
+    const QStringList everything = {"blank.jpg", "dated.jpg", "document.pdf", "old.jpg", "undated.jpg", "unset.jpg"};
+    const QStringList before = catalogState();
+
+    const struct {
+        const char *column;
+        int op;
+        const char *value;
+        QStringList found;
+    } cases[] = {
+        {"datetime", 0, "2024-05-01 10:11:12", {"dated.jpg"}},
+        {"datetime", 0, "2024-05-01", {}},
+        {"datetime", 1, "2005-01-01", {"dated.jpg"}},
+        {"datetime", 1, "1900-01-01", {"dated.jpg", "old.jpg"}},
+        {"datetime", 1, "2024-05-01 10:11:12", {"dated.jpg"}},
+        {"datetime", 2, "2030-01-01", {"dated.jpg", "old.jpg"}},
+        {"datetime", 2, "2003-07-04 08:00", {"old.jpg"}},
+        {"datetime", 2, "1999-12-31", {}},
+        // The file's and the import's dates: every entry has them.
+        {"dts", 1, "2000-01-01", everything},
+        {"dts", 2, "2000-01-01", {}},
+        {"filedts", 1, "1971-01-01", everything},
+        {"filedts", 2, "2999-01-01", everything},
+    };
+    for (const auto &c : cases) {
+        const char *table = QByteArray(c.column) == "datetime" ? "strvexif" : "strvfile";
+        EXPECT_EQ(names(findWith({line(table, c.column, c.op, QString::fromLatin1(c.value))})).join('|'), c.found.join('|'))
+            << c.column << " " << c.op << " " << c.value;
+    }
+    // Joined with OR to another line, an undated entry still takes no part through the date.
+    EXPECT_EQ(names(findWith({line("strvfile", "rating", 0, "9"), line("strvexif", "datetime", 2, "2030-01-01", true)})),
+              QStringList({"dated.jpg", "old.jpg"}));
+    EXPECT_EQ(catalogState(), before);
+    const QStringList stored = {"2024-05-01 10:11:12", "n/a", "0000-00-00 00:00:00", "2003-07-04 08:00:00", "n/a", ""};
+    QStringList dates;
+    for (const QList<QVariant> &row : db.rowsForQuery(QStringLiteral("select datetime from strvexif"), {}))
+        dates << row.value(0).toString();
+    dates.sort();
+    QStringList expectedDates = stored;
+    expectedDates.sort();
+    EXPECT_EQ(dates.join('|'), expectedDates.join('|'));
+}
+
+// Names holding LIKE's wildcards and its escape character are found by what was typed, through
+// the find sheet's text operators and the quick search alike.
+TEST_P(FindCatalogTest, WildcardsAndTheEscapeAreMatchedAsTyped)
+{
+    const QString bucket = collection("Names");
+    for (const char *name : {"pure_fun", "pureXfun", "100%", "1000", "a\\b", "ab", "a\\\\b", "x_%\\y", "xy"})
+        record(bucket, QString::fromLatin1(name));
+
+    const struct {
+        int op; // 0 contains, 1 starts with, 2 ends with, 3 is
+        const char *value;
+        QStringList found;
+    } cases[] = {
+        {0, "_", {"pure_fun", "x_%\\y"}},
+        {0, "%", {"100%", "x_%\\y"}},
+        {0, "\\", {"a\\b", "a\\\\b", "x_%\\y"}},
+        {0, "\\\\", {"a\\\\b"}},
+        {0, "e_f", {"pure_fun"}},
+        {0, "_%\\", {"x_%\\y"}},
+        {1, "pure_", {"pure_fun"}},
+        {1, "a\\", {"a\\b", "a\\\\b"}},
+        {1, "100%", {"100%"}},
+        {2, "0%", {"100%"}},
+        {2, "\\b", {"a\\b", "a\\\\b"}},
+        {2, "%\\y", {"x_%\\y"}},
+        {3, "PURE_FUN", {"pure_fun"}},
+        {3, "a\\b", {"a\\b"}},
+        {3, "x_%\\Y", {"x_%\\y"}},
+        {3, "_", {}},
+    };
+    const OVNFind::Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    for (const auto &c : cases) {
+        const QString value = QString::fromLatin1(c.value);
+        QStringList expected = c.found;
+        expected.sort();
+        EXPECT_EQ(names(findWith({line("strvfile", "displaytag", c.op, value)})).join('|'), expected.join('|'))
+            << c.op << " " << c.value;
+        if (c.op != 0)
+            continue;
+        for (const int tag : {OVNExpress::All, OVNExpress::DisplayTag}) {
+            OVNExpress::QuickSearch quick;
+            quick.fields[0] = {value, tag, false};
+            QStringList found;
+            for (const MediaRecordRef &entry : db.getMediaListForSQL(quick.statement(dialect)))
+                found << entry->value("displaytag").toString();
+            found.sort();
+            EXPECT_EQ(found.join('|'), expected.join('|')) << "quick search " << tag << " " << c.value;
+        }
+    }
 }
 
 OVN_CATALOG_VENDORS(FindCatalogTest);

@@ -19,7 +19,7 @@ cat > s.plist <<'PLIST'
   { COMBOPERATORTITLE = OR; FIELDTITLE = Name; OPERATORID = 1; VALUE = "x' or '1'='1"; } ); }
 PLIST
 out=$("$find_tool" c.sqlite s.plist --save "Ends in 1")
-echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%'))$"
+echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\')$"
 saved=$(echo "$out" | sed -n 's/^saved: //p')
 [ -n "$saved" ]
 again=$("$find_tool" c.sqlite --smart-folder "$saved")

@@ -1,10 +1,13 @@
 // What the command-line tools share when they start and when they answer.
 #pragma once
 
+#include <QEventLoop>
 #include <QString>
 #include <QtGlobal>
 
 #include <cstdio>
+#include <functional>
+#include <thread>
 
 namespace ToolStart {
 
@@ -28,6 +31,20 @@ inline int refuse(const QString &text)
 {
     std::printf("refused: %s\n", qPrintable(text));
     return 1;
+}
+
+// Runs `work` on a thread of its own while this thread serves its events, for work that asks the
+// GUI thread for something on the way (an import's document icons from the desktop's theme) and
+// would otherwise wait for it in vain.
+inline void runServingEvents(const std::function<void()> &work)
+{
+    QEventLoop loop;
+    std::thread runner([&work, &loop] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    runner.join();
 }
 
 } // namespace ToolStart

@@ -11,6 +11,7 @@
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNCoreImageView.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,13 +26,16 @@
 
 namespace {
 
+constexpr const char *usageText =
+    "usage: ovn-adjust IN OUT [--orientation N] [--SLIDER V]... [--rotate left|right]... "
+    "[--crop X,Y,W,H] [--revert] [--quality Q] [--save-preset TITLE] [--grab PNG]\n"
+    "       ovn-adjust --list-presets\n"
+    "SLIDER: exposure, gamma, brightness, contrast, saturation, sharpness, straighten, sepia, "
+    "tint\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-adjust IN OUT [--orientation N] [--SLIDER V]... [--rotate left|right]... "
-                         "[--crop X,Y,W,H] [--revert] [--quality Q] [--save-preset TITLE] [--grab PNG]\n"
-                         "       ovn-adjust --list-presets\n"
-                         "SLIDER: exposure, gamma, brightness, contrast, saturation, sharpness, straighten, sepia, "
-                         "tint\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -56,6 +60,13 @@ int listPresets()
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText,
+            {{"--list-presets"}, {"--orientation", 1}, {"--quality", 1}, {"--save-preset", 1}, {"--grab", 1},
+             {"--revert"}, {"--rotate", 1}, {"--crop", 1}, {"--exposure", 1}, {"--gamma", 1}, {"--brightness", 1},
+             {"--contrast", 1}, {"--saturation", 1}, {"--sharpness", 1}, {"--straighten", 1}, {"--sepia", 1},
+             {"--tint", 1}}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QImageReader::setAllocationLimit(0); // the window's loader sets its own limits

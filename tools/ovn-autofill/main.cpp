@@ -20,6 +20,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/UserDefaults.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -28,14 +29,15 @@
 
 namespace {
 
+constexpr const char *usageText = "usage: ovn-autofill CATALOG CATEGORY overwrite|append|merge [FIELD=VALUE]... "
+                                  "[--filename COLUMN] [--folders COLUMN N] [--clear-empty]\n";
+
 int usage(const QString &problem)
 {
     QTextStream err(stderr);
     if (!problem.isEmpty())
         err << "ovn-autofill: " << problem << Qt::endl;
-    err << "usage: ovn-autofill CATALOG CATEGORY overwrite|append|merge [FIELD=VALUE]... [--filename COLUMN]"
-           " [--folders COLUMN N] [--clear-empty]"
-        << Qt::endl;
+    err << usageText;
     return 2;
 }
 
@@ -48,6 +50,9 @@ bool isTextColumn(const QString &column)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText, {{"--clear-empty"}, {"--filename", 1}, {"--folders", 2}}))
+        return *end;
     // A tool for scripts: no display needed.
     ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);

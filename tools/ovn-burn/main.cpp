@@ -10,9 +10,19 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include "tools/common/ToolUsage.h"
+
+namespace {
+
+constexpr const char *usageText = "usage: ovn-burn IMAGE [--name DISC-NAME] [--medium-size BYTES] "
+                                  "[--cancel-at PERCENT] FILE...\n";
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--name", 1}, {"--medium-size", 1}, {"--cancel-at", 1}}))
+        return *end;
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QString name = QStringLiteral("Ostrevan Backup Disc");
@@ -29,15 +39,13 @@ int main(int argc, char **argv)
         else if (arg == QLatin1String("--cancel-at") && hasValue)
             cancelAt = args.at(++i).toInt();
         else if (arg.startsWith(QLatin1String("--"))) {
-            std::fprintf(stderr, "usage: ovn-burn IMAGE [--name DISC-NAME] [--medium-size BYTES] "
-                                 "[--cancel-at PERCENT] FILE...\n");
+            std::fputs(usageText, stderr);
             return 2;
         } else
             positional.append(arg);
     }
     if (positional.size() < 2) {
-        std::fprintf(stderr, "usage: ovn-burn IMAGE [--name DISC-NAME] [--medium-size BYTES] "
-                             "[--cancel-at PERCENT] FILE...\n");
+        std::fputs(usageText, stderr);
         return 2;
     }
     const QString image = QFileInfo(positional.takeFirst()).absoluteFilePath();

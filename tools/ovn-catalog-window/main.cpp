@@ -33,6 +33,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QPrinter>
@@ -259,7 +260,7 @@ int main(int argc, char **argv)
                       QStringLiteral("name")});
     // ---- end categories ----
     parser.addHelpOption();
-    parser.process(app);
+    ToolUsage::parseOrEnd(parser, app.arguments());
     if (parser.positionalArguments().isEmpty())
         parser.showHelp(2);
 

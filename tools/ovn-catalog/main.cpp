@@ -25,6 +25,7 @@
 
 #include "platform/PropertyList.h"
 #include "search/OVNFind.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -57,10 +58,8 @@ int fail(const QString &message)
     return 1;
 }
 
-int usage()
-{
-    QTextStream(stderr)
-        << "usage: ovn-catalog FILE create\n"
+constexpr const char *usageText =
+           "usage: ovn-catalog FILE create\n"
            "       ovn-catalog FILE add-category NAME [KIND [PARENT-ID]]\n"
            "       ovn-catalog FILE add-media CATEGORY-ID PATH [THUMBNAIL-JPEG]\n"
            "       ovn-catalog FILE link MEDIA-ID SET-ID\n"
@@ -68,6 +67,10 @@ int usage()
            "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n"
            "       ovn-catalog FILE list CATEGORY-ID\n"
            "       ovn-catalog FILE seed [IMAGE...]\n";
+
+int usage()
+{
+    QTextStream(stderr) << usageText;
     return 2;
 }
 
@@ -340,6 +343,8 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     // The allocator as the application sets it up.
     HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);

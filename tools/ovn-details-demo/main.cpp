@@ -7,6 +7,7 @@
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -187,14 +188,19 @@ bool writePng(QWidget &pane, const QString &folder, const QString &name,
 
 } // namespace
 
+constexpr const char *usageText = "usage: ovn-details-demo OUTDIR\n"
+                                  "  writes one PNG per state of the details pane into OUTDIR\n";
+
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();
     const QStringList args = app.arguments();
     if (args.size() != 2) {
-        QTextStream(stderr) << "usage: ovn-details-demo OUTDIR\n";
+        QTextStream(stderr) << usageText;
         return 2;
     }
     const QString folder = args.at(1);

@@ -11,6 +11,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -23,10 +24,12 @@ namespace {
 
 using ToolStart::refuse;
 
+constexpr const char *usageText = "usage: ovn-export CATALOG CATEGORY DEST [--size 0|1|2|3|6] [--custom N] "
+                                  "[--caption AUTHOR] [--filename]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-export CATALOG CATEGORY DEST [--size 0|1|2|3|6] [--custom N] "
-                         "[--caption AUTHOR] [--filename]\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -34,6 +37,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--custom", 1}, {"--caption", 1}, {"--filename"}}))
+        return *end;
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);

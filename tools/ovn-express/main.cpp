@@ -17,6 +17,7 @@
 #include "search/OVNFind.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -29,10 +30,13 @@
 
 namespace {
 
+constexpr const char *usageText =
+    "usage: ovn-express CATALOG [--login LOGIN] [--in TITLE] [--time-limit S] [--rate N]\n"
+    "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-express CATALOG [--login LOGIN] [--in TITLE] [--time-limit S] [--rate N]\n"
-                         "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -60,6 +64,8 @@ int tagFor(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--quick", -1}, {"--login", 1}, {"--in", 1}, {"--time-limit", 1}, {"--rate", 1}, {"--expert", 1}}))
+        return *end;
     HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);

@@ -2,22 +2,32 @@
 // viewers see them (the user's "FileTypeMapping" preference, or the built-in table).
 
 #include "formats/OVNExtensionMapping.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
 
+namespace {
+
+constexpr const char *usageText =
+    "usage: ovn-filetype FILE...\n"
+    "Prints each file's processor, viewer, type, metadata flags and thumbnail size.\n";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
     const QStringList files = app.arguments().mid(1);
-    if (files.isEmpty() || files.first() == QLatin1String("--help") || files.first() == QLatin1String("-h")) {
-        err << "usage: ovn-filetype FILE...\n"
-               "Prints each file's processor, viewer, type, metadata flags and thumbnail size.\n";
-        return files.isEmpty() ? 2 : 0;
+    if (files.isEmpty()) {
+        err << usageText;
+        return 2;
     }
 
     const OVNExtensionMapping mapping;

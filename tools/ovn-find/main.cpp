@@ -13,6 +13,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -27,10 +28,12 @@ namespace {
 
 using ToolStart::refuse;
 
+constexpr const char *usageText = "usage: ovn-find CATALOG SETTINGS [--save NAME]\n"
+                                  "       ovn-find CATALOG --smart-folder ID\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-find CATALOG SETTINGS [--save NAME]\n"
-                         "       ovn-find CATALOG --smart-folder ID\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -46,6 +49,8 @@ QVariantMap commentDictionary(const QString &comment)
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--save", 1}, {"--smart-folder", 1}}))
+        return *end;
     // The allocator set up as the application sets it, so that the listing costs what it costs there.
     HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);

@@ -8,6 +8,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,14 +21,16 @@
 
 namespace {
 
-int usage()
-{
-    std::fprintf(stderr,
+constexpr const char *usageText =
                  "usage: ovn-imgload FILE [--shrink N] [--size N] [--time SECONDS] [--processor P] -o OUT.png\n"
                  "  --shrink N   RAW decoding at about 1/2^N a side (processor RAW; Image reads at 1/2^N too)\n"
                  "  --size N     for processor Image: fit the picture into N x N, decoding at a reduced size\n"
                  "  --time T     for movies and PDF documents: the picture at T seconds (default 0)\n"
-                 "  --processor P  Image, RAW, DCRAW or QuickTime instead of the file-type table's\n");
+                 "  --processor P  Image, RAW, DCRAW or QuickTime instead of the file-type table's\n";
+
+int usage()
+{
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -35,6 +38,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"-o", 1}, {"--shrink", 1}, {"--size", 1}, {"--time", 1}, {"--processor", 1}}))
+        return *end;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString input, output;

@@ -22,6 +22,8 @@
 #include "platform/HeapTuning.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -34,16 +36,18 @@
 
 namespace {
 
-void usage()
-{
-    std::fprintf(stderr,
+constexpr const char *usageText =
                  "usage: ovn-import [--threads N] [--batch N] [--quiet] CATALOG CATEGORY PATH...\n"
                  "       ovn-import --smart [--max N] [--threads N] CATALOG FOLDER PATH...\n"
                  "       ovn-import --rescan CATALOG CATEGORY\n"
                  "  CATALOG   a catalog file, or postgresql://USER@HOST[:PORT]/DATABASE\n"
                  "            (the password from PGPASSWORD or ~/.pgpass)\n"
                  "  CATEGORY  a category id, or a collection name (made when missing)\n"
-                 "Exits with 1 when any file was not imported.\n");
+                 "Exits with 1 when any file was not imported.\n";
+
+void usage()
+{
+    std::fputs(usageText, stderr);
 }
 
 
@@ -141,6 +145,8 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--quiet"}, {"--smart"}, {"--rescan"}, {"--max", 1}, {"--threads", 1}, {"--batch", 1}}))
+        return *end;
     // As the program does: the files' buffers are reused from one file to the next.
     HeapTuning::keepFreedMemoryForReuse();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -204,8 +210,10 @@ int main(int argc, char *argv[])
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
-    const OVNImportWorker::Summary summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer)
-                                                   : worker.run(items, &printer);
+    OVNImportWorker::Summary summary;
+    ToolStart::runServingEvents([&] {
+        summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer) : worker.run(items, &printer);
+    });
     for (const OVNImportWorker::Summary::Collection &made : summary.collections)
         std::printf("collection %s %s %d\n", qPrintable(made.name), qPrintable(made.id), made.count);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;

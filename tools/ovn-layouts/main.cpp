@@ -15,6 +15,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/UserDefaults.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QColor>
@@ -23,9 +24,11 @@
 
 namespace {
 
+constexpr const char *usageText = "usage: ovn-layouts [--set INDEX KEY VALUE] [--render DIR] [-Key Value ...]\n";
+
 int usage()
 {
-    QTextStream(stderr) << "usage: ovn-layouts [--set INDEX KEY VALUE] [--render DIR] [-Key Value ...]" << Qt::endl;
+    QTextStream(stderr) << usageText;
     return 2;
 }
 
@@ -57,6 +60,8 @@ QVariant valueForKey(const QString &key, const QString &text, QString *error)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--set", 3}, {"--render", 1}, {"-*", 1}}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
@@ -76,9 +81,6 @@ int main(int argc, char **argv)
             if (i + 1 >= arguments.size())
                 return usage();
             renderDir = arguments.at(++i);
-        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            usage();
-            return 0;
         } else {
             rest.append(argument);
         }

@@ -26,6 +26,7 @@
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNLightTableStatus.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,12 +42,14 @@
 
 namespace {
 
+constexpr const char *usageText = "usage: ovn-lighttable CATALOG CATEGORY [--select ROW] [--click REGION] "
+                                  "[--rate N] [--wait MS] [--grab OUT.png]\n";
+
 int usage(const char *problem)
 {
     if (problem)
         std::fprintf(stderr, "ovn-lighttable: %s\n", problem);
-    std::fprintf(stderr, "usage: ovn-lighttable CATALOG CATEGORY [--select ROW] [--click REGION] [--rate N] "
-                         "[--wait MS] [--grab OUT.png]\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -98,6 +101,8 @@ void click(OVNLightTableStatus *strip, const QRectF &regionUp)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--select", 1}, {"--click", 1}, {"--rate", 1}, {"--wait", 1}, {"--grab", 1}}))
+        return *end;
     ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));

@@ -9,6 +9,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -21,10 +22,12 @@ namespace {
 
 using ToolStart::refuse;
 
+constexpr const char *usageText = "usage: ovn-mail CATALOG CATEGORY [--size 0|1|2|3|5] [--caption AUTHOR] "
+                                  "[--filename] [--command PROGRAM]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-mail CATALOG CATEGORY [--size 0|1|2|3|5] [--caption AUTHOR] [--filename] "
-                         "[--command PROGRAM]\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -32,6 +35,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--caption", 1}, {"--filename"}, {"--command", 1}}))
+        return *end;
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);

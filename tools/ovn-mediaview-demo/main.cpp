@@ -28,6 +28,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -453,6 +454,13 @@ int scrollThrough(OVNMediaView &view, DemoDelegate &delegate)
     return 0;
 }
 
+constexpr const char *usageText =
+    "usage: ovn-mediaview-demo [--thumbnail-style 0..4 | --all-styles] [--size 128] [--items 60] [--film-roll]\n"
+    "                          [--width 1000] [--height 700] [--select 1,4,5] [--stacks] [--rubber-band]\n"
+    "                          [--catalog file.sqlite] [--out view.png] [--preview preview.png]\n"
+    "                          [--scroll-bench] [--document-thumbnails] [--scroll-through]\n"
+    "  fills a thumbnail view from generated records (or a catalog file) and writes it to a PNG\n";
+
 Options parse(const QStringList &args)
 {
     Options o;
@@ -494,6 +502,7 @@ Options parse(const QStringList &args)
             o.scrollThrough = true;
         else {
             std::fprintf(stderr, "unknown option %s\n", qPrintable(a));
+            std::fputs(usageText, stderr);
             std::exit(2);
         }
     }
@@ -512,6 +521,8 @@ QString outFor(const Options &o, int style)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--thumbnail-style", 1}, {"--all-styles"}, {"--size", 1}, {"--items", 1}, {"--film-roll"}, {"--width", 1}, {"--height", 1}, {"--select", 1}, {"--stacks"}, {"--rubber-band"}, {"--catalog", 1}, {"--out", 1}, {"--preview", 1}, {"--scroll-bench"}, {"--document-thumbnails"}, {"--scroll-through"}}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();

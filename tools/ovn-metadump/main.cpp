@@ -2,6 +2,7 @@
 // key, one "key = value" a line. .xmp files are read as XMP sidecars.
 #include "formats/OVNImageTagParser.h"
 #include "formats/OVNXMPHelper.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -11,6 +12,9 @@
 #include <algorithm>
 
 namespace {
+
+constexpr const char *usageText = "usage: ovn-metadump FILE...\n"
+                                  "Prints the metadata dictionary of each file, sorted by key.\n";
 
 // One value on one line: line breaks inside XMP texts are shown as \n.
 QString printable(const QVariant &value)
@@ -27,12 +31,14 @@ QString printable(const QVariant &value)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     QCoreApplication app(argc, argv);
     QStringList files = app.arguments().mid(1);
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (files.isEmpty()) {
-        err << "usage: ovn-metadump FILE...\n";
+        err << usageText;
         return 2;
     }
 

@@ -3,6 +3,7 @@
 #include "platform/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -15,9 +16,11 @@
 
 namespace {
 
+constexpr const char *usageText = "usage: ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -41,6 +44,8 @@ void waitForFrame(MoviePlayer &player, int ms)
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--play", 1}, {"--rate", 1}, {"--seek", 1}, {"--grab", 1}}))
+        return *end;
     // The backend must be chosen before Qt Multimedia starts.
     const QString backend = MoviePlayer::chooseBackend();
     ToolStart::offscreenUnlessNamed();

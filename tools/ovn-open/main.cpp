@@ -10,14 +10,26 @@
 #include "app/OVNDocumentController.h"
 #include "app/OVNOpenRoute.h"
 #include "formats/OVNExtensionMapping.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
 
+namespace {
+
+constexpr const char *usageText =
+    "usage: ovn-open [--dry-run] FILE...\n"
+    "Prints where each file opens (viewer, desktop application, refused, missing or nothing);\n"
+    "without --dry-run also starts the desktop application.\n";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--dry-run"}}))
+        return *end;
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -25,11 +37,9 @@ int main(int argc, char **argv)
     const bool dryRun = !files.isEmpty() && files.first() == QLatin1String("--dry-run");
     if (dryRun)
         files.removeFirst();
-    if (files.isEmpty() || files.first() == QLatin1String("--help") || files.first() == QLatin1String("-h")) {
-        err << "usage: ovn-open [--dry-run] FILE...\n"
-               "Prints where each file opens (viewer, desktop application, refused, missing or nothing);\n"
-               "without --dry-run also starts the desktop application.\n";
-        return files.isEmpty() ? 2 : 0;
+    if (files.isEmpty()) {
+        err << usageText;
+        return 2;
     }
 
     const OVNExtensionMapping mapping;

@@ -21,6 +21,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -79,7 +80,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption mount(QStringLiteral("mount"), QStringLiteral("Save and mount the media server."));
     const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("Write each tab as a PNG into DIR."), QStringLiteral("DIR"));
     parser.addOptions({vendor, host, user, password, database, connectOption, create, addFileType, mount, grab});
-    parser.process(app);
+    ToolUsage::parseOrEnd(parser, app.arguments());
     QTextStream err(stderr);
     if (parser.isSet(connectOption) && parser.isSet(create)) {
         err << "ovn-preferences: --connect and --create exclude each other" << Qt::endl;

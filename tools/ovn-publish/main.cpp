@@ -8,6 +8,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -21,9 +22,12 @@ namespace {
 
 using ToolStart::refuse;
 
+constexpr const char *usageText =
+    "usage: ovn-publish CATALOG CATEGORY DEST [--title T] [--subtitle S] [--copyright C]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-publish CATALOG CATEGORY DEST [--title T] [--subtitle S] [--copyright C]\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -31,6 +35,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--title", 1}, {"--subtitle", 1}, {"--copyright", 1}}))
+        return *end;
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);

@@ -12,6 +12,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -26,13 +27,22 @@ namespace {
 
 } // namespace
 
+namespace {
+
+constexpr const char *usageText = "usage: ovn-recordexport CATALOG COLLECTION FILE\n"
+                                  "  imports the files of a record export into the collection\n";
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() != 3) {
-        std::fprintf(stderr, "usage: ovn-recordexport CATALOG COLLECTION FILE\n");
+        std::fputs(usageText, stderr);
         return 2;
     }
     // The export is read before the catalog is touched: a refused file makes no collection.
@@ -62,7 +72,8 @@ int main(int argc, char *argv[])
     settings.categoryId = categoryId;
     OVNDatabaseAccess *shared = connection.get();
     OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
-    const OVNImportWorker::Summary summary = worker.run(parsed.items);
+    OVNImportWorker::Summary summary;
+    ToolStart::runServingEvents([&] { summary = worker.run(parsed.items); });
     if (summary.connectionFailed) {
         std::fprintf(stderr, "ovn-recordexport: the import could not open its connection\n");
         return 1;

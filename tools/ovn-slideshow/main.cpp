@@ -6,6 +6,7 @@
 #include "viewers/OVNSlideShow.h"
 #include "viewers/OVNSlideShowView.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,15 +17,19 @@
 #include <cstdio>
 
 namespace {
+constexpr const char *usageText = "usage: ovn-slideshow [--size WxH] [--grab DIR] FILE...\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-slideshow [--size WxH] [--grab DIR] FILE...\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--grab", 1}}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);

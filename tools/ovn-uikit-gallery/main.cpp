@@ -21,6 +21,7 @@
 #include "uikit/OVNTransparentWindow.h"
 #include "uikit/PolishedWindow.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -499,14 +500,19 @@ bool renderTransparentWindow(Gallery &gallery)
 
 } // namespace
 
+constexpr const char *usageText = "usage: ovn-uikit-gallery OUTDIR\n"
+                                  "  renders every interface-kit widget in its states as PNG files into OUTDIR\n";
+
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     DrawingKit::installApplicationStyle();
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() != 2) {
-        QTextStream(stderr) << "usage: ovn-uikit-gallery OUTDIR\n";
+        QTextStream(stderr) << usageText;
         return 2;
     }
     const QString folder = arguments.at(1);

@@ -16,6 +16,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -46,14 +47,16 @@ public:
     QString last;
 };
 
-void usage()
-{
-    std::fprintf(stderr,
+constexpr const char *usageText =
                  "usage: ovn-users CATALOG ACTION ARG...\n"
                  "  first-run LOGIN NAME | login LOGIN | add-user LOGIN | password LOGIN\n"
                  "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
                  "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
-                 "A password is read as one line from standard input.\n");
+                 "A password is read as one line from standard input.\n";
+
+void usage()
+{
+    std::fputs(usageText, stderr);
 }
 
 std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
@@ -83,6 +86,8 @@ int ok(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);

@@ -4,6 +4,7 @@
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolUsage.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,10 +18,12 @@
 
 namespace {
 
+constexpr const char *usageText = "usage: ovn-view FILE [--orientation N] [--size WxH] [--zoom fit|actual|in|out]... "
+                                  "[--full-res] [--grab OUT.png]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: ovn-view FILE [--orientation N] [--size WxH] [--zoom fit|actual|in|out]... "
-                         "[--full-res] [--grab OUT.png]\n");
+    std::fputs(usageText, stderr);
     return 2;
 }
 
@@ -48,6 +51,8 @@ bool waitForPicture(OVNImageViewer *viewer, qint64 *firstMs, qint64 *fullMs, con
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--orientation", 1}, {"--size", 1}, {"--zoom", 1}, {"--full-res"}, {"--grab", 1}}))
+        return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments().mid(1);
