@@ -86,6 +86,14 @@ int searchProgress(void *data)
     return 0;
 }
 
+// What the user reads when the catalog could not run the search; the catalog's own text goes to
+// the log, since it may quote the statement and the catalog's inner names.
+QString failedMessage(const QString &detail)
+{
+    qWarning("Search failed: %s", qUtf8Printable(detail));
+    return localized("The search could not run.");
+}
+
 QString stoppedMessage()
 {
     return localized("The search was stopped.");
@@ -157,7 +165,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
             search.status = Status::Stopped;
             search.message = stoppedMessage();
         } else {
-            search.message = m_lastErrorMessage;
+            search.message = failedMessage(m_lastErrorMessage);
         }
     } else {
         // A cancel request reaches the server process on its own time: one meant for an earlier
@@ -210,7 +218,9 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
                 search.status = Status::Refused;
                 search.message = localized("The statement would change the catalog.");
             } else {
-                search.message = !begun.ok() ? begun.errorMessage() : !limited.ok() ? limited.errorMessage() : m_lastErrorMessage;
+                search.message = failedMessage(!begun.ok()     ? begun.errorMessage()
+                                               : !limited.ok() ? limited.errorMessage()
+                                                               : m_lastErrorMessage);
             }
             break;
         }

@@ -126,6 +126,7 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
     m_progress->setTextVisible(false);
     m_progress->hide();
     m_status = new QLabel(this);
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusLine->addWidget(m_progress);
@@ -320,6 +321,16 @@ void OVNExpressPanel::setSearching(bool searching)
     m_stopButton->setEnabled(searching);
 }
 
+OVNExpress::ExpertSearch OVNExpressPanel::expertSearch() const
+{
+    const int chosen = m_searchIn->currentIndex();
+    OVNExpress::ExpertSearch expert;
+    expert.clause = m_expertText->toPlainText();
+    expert.restricted = chosen > 0 && size_t(chosen) < m_catalogs.size();
+    expert.categoryIds = expert.restricted ? m_catalogs[size_t(chosen)].ids : QStringList();
+    return expert;
+}
+
 QString OVNExpressPanel::currentStatement(QString *refusal) const
 {
     const int chosen = m_searchIn->currentIndex();
@@ -340,10 +351,7 @@ QString OVNExpressPanel::currentStatement(QString *refusal) const
         const OVNFindLine::Dialect dialect = m_connection ? OVNFind::dialectOf(*m_connection) : OVNFindLine::Dialect::SQLite;
         sql = quick.statement(dialect);
     } else {
-        OVNExpress::ExpertSearch expert;
-        expert.clause = m_expertText->toPlainText();
-        expert.categoryIds = ids;
-        expert.restricted = restricted;
+        const OVNExpress::ExpertSearch expert = expertSearch();
         why = expert.refusal();
         sql = expert.statement();
     }
@@ -367,11 +375,16 @@ void OVNExpressPanel::findSearchClicked()
         emit searchFinished();
         return;
     }
+    // The expert statement is made again on the searching connection, which knows the categories
+    // its user may read.
+    std::optional<OVNExpress::ExpertSearch> expert;
+    if (m_tabs->currentIndex() != 0)
+        expert = expertSearch();
     setStatus(localized("Searching..."));
     setSearching(true);
     const std::shared_ptr<OVNDatabaseAccess> main = m_connection;
     const int timeLimitMs = m_timeLimitMs;
-    m_pool.start([this, main, sql, generation, timeLimitMs, stop = m_stop] {
+    m_pool.start([this, main, sql, expert, generation, timeLimitMs, stop = m_stop] {
         if (m_generation.load() != generation)
             return;
         std::shared_ptr<OVNDatabaseAccess> connection;
@@ -387,12 +400,16 @@ void OVNExpressPanel::findSearchClicked()
                 m_searchConnection = connection;
         }
         OVNExpressSearch::Outcome outcome;
-        if (!connection->isDBConnectionActive())
-            outcome.message = localized("The catalog cannot be reached: %1").arg(connection->getLastErrorMessage());
-        else if (m_generation.load() == generation)
-            outcome = OVNExpressSearch::run(*connection, sql, timeLimitMs, stop.get());
-        else
+        if (!connection->isDBConnectionActive()) {
+            qWarning("Express search: no connection: %s", qUtf8Printable(connection->getLastErrorMessage()));
+            outcome.message = localized("The catalog cannot be reached.");
+        } else if (m_generation.load() != generation) {
             return;
+        } else if (expert) {
+            outcome = OVNExpressSearch::runExpert(*connection, *expert, timeLimitMs, stop.get());
+        } else {
+            outcome = OVNExpressSearch::run(*connection, sql, timeLimitMs, stop.get());
+        }
         QMetaObject::invokeMethod(
             this, [this, generation, outcome = std::move(outcome)] { showOutcome(generation, outcome); },
             Qt::QueuedConnection);
@@ -415,10 +432,9 @@ void OVNExpressPanel::showOutcome(int generation, const OVNExpressSearch::Outcom
     case Status::Refused:
     case Status::Stopped:
     case Status::TimedOut:
-        setStatus(outcome.message);
-        break;
     case Status::Failed:
-        setStatus(localized("The search could not run: %1").arg(outcome.message));
+        // The catalog layer's own sentences; what the catalog said is in the log.
+        setStatus(outcome.message);
         break;
     }
     emit searchFinished();

@@ -134,6 +134,8 @@ private:
     void setStatus(const QString &text);
     void setSearching(bool searching);
     void showOutcome(int generation, const OVNExpressSearch::Outcome &outcome);
+    // The expert tab's search over the chosen search-in item.
+    OVNExpress::ExpertSearch expertSearch() const;
     // Asks the running search to end.
     void stopRunningSearch();
     // The selected result rows' records, in selection order.

@@ -39,6 +39,28 @@ Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, 
     return outcome;
 }
 
+std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection)
+{
+    if (!connection.useAuthentication())
+        return std::nullopt;
+    QStringList ids;
+    for (const OVNRow &row : connection.rowsForQuery(QStringLiteral("select mid, comment from strvcategory"))) {
+        if (row.size() >= 2 && mayRead(connection.getAccessPrivilegesForCurrentUser(row.at(1).toString())))
+            ids << row.at(0).toString();
+    }
+    return ids;
+}
+
+Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search, int timeLimitMs,
+                  const std::atomic<bool> *stop, std::uint32_t fields)
+{
+    const QString refusal = search.refusal();
+    if (!refusal.isEmpty())
+        return {Outcome::Status::Refused, {}, refusal};
+    search.readableCategoryIds = readableCategoryIds(connection);
+    return run(connection, search.statement(), timeLimitMs, stop, fields);
+}
+
 std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main)
 {
     std::unique_ptr<OVNDatabaseAccess> search = main.openSiblingConnection();

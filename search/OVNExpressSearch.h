@@ -1,10 +1,12 @@
 #pragma once
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "search/OVNExpressStatements.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 // Running an express search as its Search button does, without widgets: the statement on a
@@ -23,6 +25,15 @@ using Outcome = OVNDatabaseAccess::ReadOnlySearch;
 // MediaRecord::Field) are the columns the records get; the others are left empty.
 Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs = defaultTimeLimitMs,
             const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
+
+// The categories whose entries the connection's user may read; nothing on a catalog without users
+// (everything is readable) and an empty list when the categories cannot be read.
+std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection);
+
+// Runs an expert search as run() does; on a catalog with users its condition is tested only on
+// entries the user may read.
+Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search, int timeLimitMs = defaultTimeLimitMs,
+                  const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
 
 // A connection like `main` for a search thread: same catalog, same catalog user.
 std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main);

@@ -2,9 +2,12 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "platform/Localized.h"
+#include "search/OVNExpertCondition.h"
 #include "search/OVNFind.h"
 
 #include <QRegularExpression>
+
+#include <optional>
 
 namespace OVNExpress {
 
@@ -228,107 +231,12 @@ QString ExpertSearch::replacedClause(const QString &clause)
     return replaced;
 }
 
-namespace {
-
-// Why a word (a name or a quoted identifier) cannot stand in a search; "" when it can.
-QString refusalForWord(const QString &word)
-{
-    const QString lower = word.toLower();
-    if (lower == QLatin1String("strvusers") || lower == QLatin1String("strvgroups")
-        || lower == QLatin1String("strvgroupusers"))
-        return localized("The users and groups cannot be searched (\"%1\").").arg(word);
-    if (lower.startsWith(QLatin1String("pg_")) || lower == QLatin1String("information_schema")
-        || lower.startsWith(QLatin1String("sqlite_")))
-        return localized("The database's own tables and functions cannot be used (\"%1\").").arg(word);
-    if (lower == QLatin1String("set_config"))
-        return localized("A search cannot change settings (\"%1\").").arg(word);
-    if (lower.startsWith(QLatin1String("lo_")))
-        return localized("Large objects cannot be used (\"%1\").").arg(word);
-    if (lower.contains(QLatin1String("_to_xml")) || lower.startsWith(QLatin1String("dblink")))
-        return localized("Functions that run other statements cannot be used (\"%1\").").arg(word);
-    return QString();
-}
-
-bool isWordCharacter(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
-
-} // namespace
-
 QString ExpertSearch::refusalFor(const QString &condition)
 {
-    int depth = 0;
-    const qsizetype size = condition.size();
-    for (qsizetype i = 0; i < size;) {
-        const QChar c = condition.at(i);
-        const QChar next = i + 1 < size ? condition.at(i + 1) : QChar();
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // E'...' reads backslash escapes and U&'...' Unicode escapes: both could hide a quote.
-            const bool escapeForm = i >= 1 && (condition.at(i - 1) == QLatin1Char('e') || condition.at(i - 1) == QLatin1Char('E'))
-                                    && (i < 2 || !isWordCharacter(condition.at(i - 2)));
-            const bool unicodeForm = i >= 2 && condition.at(i - 1) == QLatin1Char('&')
-                                     && (condition.at(i - 2) == QLatin1Char('u') || condition.at(i - 2) == QLatin1Char('U'));
-            if ((escapeForm && c == QLatin1Char('\'')) || unicodeForm)
-                return localized("Escape forms of strings and names (E'...', U&'...') are not accepted.");
-            QString quoted;
-            qsizetype j = i + 1;
-            bool closed = false;
-            while (j < size) {
-                if (condition.at(j) == c) {
-                    if (j + 1 < size && condition.at(j + 1) == c) {
-                        quoted += c;
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    break;
-                }
-                quoted += condition.at(j);
-                ++j;
-            }
-            if (!closed)
-                return c == QLatin1Char('\'') ? localized("A text in quotes ('...') is not closed.")
-                                              : localized("A name in double quotes is not closed.");
-            if (c == QLatin1Char('"')) {
-                const QString why = refusalForWord(quoted);
-                if (!why.isEmpty())
-                    return why;
-            }
-            i = j + 1;
-            continue;
-        }
-        if (isWordCharacter(c)) {
-            qsizetype j = i;
-            while (j < size && isWordCharacter(condition.at(j)))
-                ++j;
-            const QString why = refusalForWord(condition.mid(i, j - i));
-            if (!why.isEmpty())
-                return why;
-            i = j;
-            continue;
-        }
-        if (c == QLatin1Char(';'))
-            return localized("A search is one condition: \";\" is not accepted.");
-        if ((c == QLatin1Char('-') && next == QLatin1Char('-')) || (c == QLatin1Char('/') && next == QLatin1Char('*')))
-            return localized("Comments are not accepted in a search.");
-        if (c == QLatin1Char('$'))
-            return localized("Dollar-quoted text and parameters ($) are not accepted.");
-        if (c == QLatin1Char('`') || c == QLatin1Char('['))
-            return localized("Names in backquotes or brackets are not accepted; write them plainly or in double quotes.");
-        if (c == QChar(0))
-            return localized("The condition holds a character that cannot be searched.");
-        if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            if (--depth < 0)
-                return localized("The parentheses do not match: a \")\" closes nothing.");
-        }
-        ++i;
-    }
-    if (depth != 0)
-        return localized("The parentheses do not match: a \"(\" is not closed.");
-    return QString();
+    if (condition.trimmed().isEmpty())
+        return QString();
+    const std::optional<OVNExpertCondition::Refusal> refused = OVNExpertCondition::check(condition);
+    return refused ? refused->message : QString();
 }
 
 QString ExpertSearch::refusal() const
@@ -348,7 +256,21 @@ QString ExpertSearch::statement() const
             sql += QStringLiteral(" left outer join %1 on strvfile.mid=%1.mid").arg(name);
     }
     sql += restriction(categoryIds, restricted);
-    return withCondition(sql, condition.trimmed().isEmpty() ? QString() : condition, restricted, true);
+    if (condition.trimmed().isEmpty())
+        return withCondition(sql, QString(), restricted, true);
+    if (!readableCategoryIds)
+        return withCondition(sql, condition, restricted, true);
+    // The condition is tested only on entries the user may read: what it finds elsewhere, or
+    // how it fails there, tells nothing.
+    QStringList quoted;
+    for (const QString &id : *readableCategoryIds)
+        quoted << OVNDBHelper::quotedText(id);
+    if (quoted.isEmpty())
+        quoted << QStringLiteral("''");
+    return withCondition(sql,
+                         QStringLiteral("case when strvfile.categoryid in (") + quoted.join(QStringLiteral(", "))
+                             + QStringLiteral(") then (") + condition + QStringLiteral(") else false end"),
+                         restricted, true);
 }
 
 } // namespace OVNExpress

@@ -6,13 +6,14 @@
 #include <QStringList>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 // The statements of the express panel, without widgets: the quick search's four fields and the
 // expert search's typed condition, each compiled into one SELECT of the search select list,
 // restricted to a category's ids when one is chosen. Values of the quick search reach SQL only as
-// quoted literals or a validated integer; an expert condition is checked word by word first and
-// refused with a message when it could do more than test entries.
+// quoted literals or a validated integer; an expert condition is read first (OVNExpertCondition)
+// and refused with a message naming the word when it could do more than test entries.
 namespace OVNExpress {
 
 using Dialect = OVNFindLine::Dialect;
@@ -72,14 +73,16 @@ public:
     QString clause;
     QStringList categoryIds;
     bool restricted = false;
+    // On a catalog with users: the categories whose entries the user may read. The condition is
+    // then tested on those entries only, so that neither its result nor its failure can depend on
+    // an entry the user may not see.
+    std::optional<QStringList> readableCategoryIds;
 
     // Whether the clause as typed refers to the table (by name or by its placeholder prefix).
     static bool includesTable(const QString &clause, const QString &table);
     // The clause with every placeholder replaced, without regard to case.
     static QString replacedClause(const QString &clause);
-    // Why a condition cannot run ("" when it can): a ";", a comment, unbalanced parentheses or
-    // quotes, dollar-quoted, escape-string or Unicode-escape forms, the user tables, the server's
-    // own catalogs and settings, large objects and functions that run SQL given as text.
+    // Why a condition (placeholders replaced) cannot run, naming the word; "" when it can.
     static QString refusalFor(const QString &condition);
     QString refusal() const;
     // The whole statement; "" when refused.

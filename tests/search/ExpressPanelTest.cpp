@@ -4,6 +4,7 @@
 #include "../support/CatalogUsers.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/UserDefaults.h"
 #include "search/OVNExpressPanel.h"
 #include "search/OVNExpressStatements.h"
@@ -126,8 +127,26 @@ TEST_P(ExpressPanelTest, SearchesRefusalsAndStops)
     EXPECT_EQ(search(), "12 Items");
     panel->expertText()->setPlainText("1=1; delete from strvfile");
     EXPECT_EQ(search(), "A search is one condition: \";\" is not accepted.");
-    const QString runaway = "(select count(*) from strvfile a, strvfile b, strvfile c, strvfile d, strvfile e, "
-                            "strvfile f, strvfile g, strvfile h, strvfile i) > 0";
+    panel->expertText()->setPlainText("exists (select 1 from strvusers)");
+    EXPECT_EQ(search(), "A search condition cannot hold a query of its own (\"exists\").");
+    // What the catalog rejects is told in the program's words.
+    panel->expertText()->setPlainText("upper() = 'x'");
+    EXPECT_EQ(search(), "The search could not run.");
+    EXPECT_EQ(panel->mediaView()->count(), 0);
+
+    // A condition that takes long on every entry: each description is trimmed against a set of
+    // characters that holds its own character only at the end.
+    const QString bulk = db.addCategoryListEntry("Bulk", "C");
+    {
+        OVNDatabaseTransaction batch(db);
+        for (int i = 0; i < 600; ++i) {
+            QVariantMap values = importRecord(bulk, QStringLiteral("Bulk %1").arg(i));
+            values.insert("fulldesc", QString(2000, 'a'));
+            ASSERT_FALSE(db.addMediaListEntry(values).isEmpty());
+        }
+        ASSERT_TRUE(batch.commit());
+    }
+    const QString runaway = "length(trim(#fulldesc#, upper(#fulldesc#) || 'a')) >= 0";
     panel->expertText()->setPlainText(runaway);
     panel->setTimeLimitMs(300);
     EXPECT_EQ(search(), "The search took longer than 0.3 seconds and was stopped.");
@@ -153,7 +172,7 @@ TEST_P(ExpressPanelTest, SearchesRefusalsAndStops)
     QCoreApplication::processEvents();
     EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(panel->statusText(), "1 Items");
-    EXPECT_EQ(db.getMediaListForSQL(OVNDBHelper::mediaSelect()).size(), 12);
+    EXPECT_EQ(db.getMediaListForSQL(OVNDBHelper::mediaSelect()).size(), 612);
 }
 
 // Opening and rating the results: the roads by preference and button, beeps, and a rating that

@@ -183,6 +183,8 @@ int main(int argc, char *argv[])
         search.categoryIds = ids;
         search.restricted = chosen > 0;
         refusal = search.refusal();
+        // As the panel does: the condition is tested on entries the user may read only.
+        search.readableCategoryIds = OVNExpressSearch::readableCategoryIds(*db);
         sql = search.statement();
     }
     if (!refusal.isEmpty())
