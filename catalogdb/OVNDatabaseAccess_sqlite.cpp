@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -122,6 +123,12 @@ private:
     };
     mutable std::vector<Recent> m_recent;
 };
+
+// SQLite maps a write that found no room to SQLITE_FULL; an I/O error may still carry ENOSPC.
+bool isDiskFull(sqlite3 *db)
+{
+    return (sqlite3_extended_errcode(db) & 0xff) == SQLITE_FULL || sqlite3_system_errno(db) == ENOSPC;
+}
 
 bool onlyBlanksAndSemicolons(const char *tail)
 {
@@ -338,6 +345,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
         if (rc == SQLITE_DONE)
             break;
         setLastError(sqliteMessage(db));
+        m_lastErrorDiskFull = isDiskFull(db);
         // After an I/O error (a full disk) SQLite may have rolled the whole transaction back:
         // what follows must not run on its own as if it were still inside it.
         if (m_transactionDepth > 0 && sqlite3_get_autocommit(db))
