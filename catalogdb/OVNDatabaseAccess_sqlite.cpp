@@ -19,9 +19,12 @@
 
 namespace {
 
-// Long enough for a worker's batch to finish, short enough that the user hears about a catalog
-// that another program keeps locked.
-constexpr int busyTimeoutMsecs = 5000;
+// How long a statement waits for the other writers of the catalog file before it fails with
+// "database is locked". Each import batch holds the write lock for up to half a second and other
+// programs' edits for less, but SQLite's waiting is not first come, first served: with several
+// programs writing at once one writer may be passed over a good number of times. Long enough for
+// that, short enough that the user hears about a catalog that another program keeps locked.
+constexpr int busyTimeoutMsecs = 20000;
 // The layer's own statements with parameters are few and fixed; callers' literal SQL is not kept.
 constexpr int statementCacheLimit = 64;
 // Listing a large collection reads every row's pages: mapped, SQLite reads them in place instead
