@@ -147,6 +147,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
     if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
         // Outside the undone transaction the statement would stand alone: refuse it instead.
         setLastError(abortedMessage(m_abortMessage));
+        m_lastErrorDiskFull = m_abortDiskFull;
         return {};
     }
     switch (m_vendor) {

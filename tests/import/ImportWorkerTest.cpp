@@ -842,5 +842,32 @@ TEST(ImportOntoAFullDisk, EveryFileIsAccountedForAndTheDiskNamed)
         EXPECT_FALSE(summary.failures.isEmpty());
         for (const OVNImportWorker::Failure &failure : summary.failures)
             EXPECT_TRUE(failure.reason.endsWith(QLatin1String("the disk is full"))) << qPrintable(failure.reason);
+
+        if (!c.smallDisk)
+            continue;
+        // Reading the entries again, changed, on the full disk: each is rescanned or listed with
+        // the disk.
+        writeJpeg(dir.filePath(QStringLiteral("other.jpg")), 9);
+        for (const QString &path : std::as_const(paths)) {
+            QFile::remove(path);
+            ASSERT_TRUE(QFile::copy(dir.filePath(QStringLiteral("other.jpg")), path));
+        }
+        QFile filler(folder + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        QVariantList records;
+        for (const QString &mid : summary.importedIds)
+            records.append(QVariantMap{{QStringLiteral("mid"), mid},
+                                       {QStringLiteral("absolutepath"),
+                                        after.getMediaListEntryForMediaID(mid, QStringLiteral("absolutepath"))}});
+        const OVNImportWorker::Summary rescan = worker.reprocess(records);
+        EXPECT_EQ(rescan.importedIds.size() + rescan.failures.size(), records.size());
+        EXPECT_FALSE(rescan.failures.isEmpty());
+        for (const OVNImportWorker::Failure &failure : rescan.failures)
+            EXPECT_TRUE(failure.reason.endsWith(QLatin1String("the disk is full"))) << qPrintable(failure.reason);
+        EXPECT_EQ(after.rowsForQuery(QStringLiteral("pragma integrity_check")).value(0).value(0).toString(),
+                  QStringLiteral("ok"));
     }
 }
