@@ -384,10 +384,22 @@ private:
     }
 
     // What the user reads for a file the catalog did not take: a full disk by name, otherwise
-    // the catalog's own message.
+    // the catalog's own message, without a server's severity word and the context, statement
+    // position and detail that follow it.
     static QString cause(const QString &error, bool diskFull)
     {
-        return diskFull ? localized("the disk is full") : error;
+        if (diskFull)
+            return localized("the disk is full");
+        QString message = error;
+        for (const char *severity : {"ERROR:", "FATAL:"})
+            if (message.startsWith(QLatin1String(severity)))
+                message = message.mid(qsizetype(qstrlen(severity))).trimmed();
+        for (const char *decoration : {" CONTEXT:", " LINE ", " DETAIL:", " HINT:", " QUERY:"}) {
+            const qsizetype at = message.indexOf(QLatin1String(decoration));
+            if (at > 0)
+                message.truncate(at);
+        }
+        return message;
     }
 
     void refused(const Result &result, const QString &error, bool diskFull)

@@ -686,6 +686,49 @@ TEST_P(ImportWorkerTest, ImportWaitsForACatalogServerThatWentAway)
 }
 
 
+// A batch whose commit the server refuses (a check it makes only at commit) is no lost server:
+// its files are listed with the catalog's message at once, and the batches after it go in.
+TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "a catalog file checks nothing at commit";
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+        "create function refuse_marked() returns trigger as $body$ begin if new.displaytag = 'o09.jpg' then "
+        "raise exception 'marked entries are refused'; end if; return new; end $body$ language plpgsql")))
+        << qPrintable(db.getLastErrorMessage());
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+        "create constraint trigger refuse_marked after insert on strvfile deferrable initially deferred "
+        "for each row execute function refuse_marked()")))
+        << qPrintable(db.getLastErrorMessage());
+    QVariantList items;
+    QStringList names;
+    for (int i = 0; i < 20; ++i) {
+        names.append(QStringLiteral("o%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        items.append(writeJpeg(files.filePath(names.last()), i));
+    }
+    OVNImportWorker::Settings s = settings(2);
+    s.batchSize = 7;
+    s.reconnectWaitSeconds = 30;
+    OVNImportWorker worker(maker(), s);
+    QElapsedTimer clock;
+    clock.start();
+    const OVNImportWorker::Summary summary = worker.run(items);
+    // The second batch (o07 to o13) went with o09; the first and the third are in.
+    const QStringList refused = names.mid(7, 7);
+    QStringList notImported;
+    for (const QString &path : summary.notImported)
+        notImported.append(QFileInfo(path).fileName());
+    EXPECT_EQ(notImported, refused);
+    EXPECT_EQ(listedNames(db, category), names.mid(0, 7) + names.mid(14));
+    EXPECT_EQ(summary.importedIds.size(), 13);
+    EXPECT_FALSE(summary.catalogLost);
+    EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
+    ASSERT_EQ(summary.failures.size(), 7);
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused"))) << qPrintable(failure.reason);
+    EXPECT_LT(clock.elapsed(), 20000);
+}
+
 // Cancel closes the sheet and finishes the import while a file is still being read; that file
 // is dropped when its reading ends, after the sheet is gone, and nothing of it reaches the catalog.
 TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
