@@ -22,14 +22,12 @@ QString OVNAssetManager::getMyPrivilegesForItem(const std::optional<CategoryNode
 
 QString OVNAssetManager::authorizationMessage(const QString &requested, const QString &own)
 {
-    return localized("Your access privileges do not allow you to complete the requested operation. \n\n")
-        + localized("Requested Privilege: ") + requested + QLatin1Char('\n') + localized("Your Privilege Level: ")
-        + own;
+    return OVNPrivilegeLevel::refusalMessage(requested, own);
 }
 
 void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
 {
-    OVNHelper::displayAlert(localized("Authorization Failed"), authorizationMessage(requested, own),
+    OVNHelper::displayAlert(OVNPrivilegeLevel::refusalTitle(), authorizationMessage(requested, own),
                             m_mediaView ? m_mediaView->window() : this);
 }
 

@@ -1,5 +1,7 @@
 #include "app/OVNPrivilegeLevel.h"
 
+#include "platform/Localized.h"
+
 namespace {
 int rank(const QString &level)
 {
@@ -29,4 +31,16 @@ bool OVNPrivilegeLevel::isGranted(const QString &requested, const QString &own)
 QString OVNPrivilegeLevel::lower(const QString &a, const QString &b)
 {
     return rank(b) < rank(a) ? b : a;
+}
+
+QString OVNPrivilegeLevel::refusalTitle()
+{
+    return localized("Authorization Failed");
+}
+
+QString OVNPrivilegeLevel::refusalMessage(const QString &requested, const QString &own)
+{
+    return localized("Your access privileges do not allow you to complete the requested operation. \n\n")
+        + localized("Requested Privilege: ") + requested + QLatin1Char('\n') + localized("Your Privilege Level: ")
+        + own;
 }

@@ -17,4 +17,9 @@ public:
     static bool isGranted(const QString &requested, const QString &own);
     // The lower of two levels for granting: the one that grants less. Unknown texts rank lowest.
     static QString lower(const QString &a, const QString &b);
+
+    // The refusal the program shows, wherever it refuses: its title, and the text that names the
+    // level requested and the user's own.
+    static QString refusalTitle();
+    static QString refusalMessage(const QString &requested, const QString &own);
 };

@@ -93,15 +93,30 @@ QString OVNDatabaseAccess::getLastErrorMessage() const
     return m_lastErrorMessage;
 }
 
+bool OVNDatabaseAccess::lastErrorWasDiskFull() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastErrorDiskFull;
+}
+
+bool OVNDatabaseAccess::lastErrorLostConnection() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastErrorLostConnection;
+}
+
 void OVNDatabaseAccess::setLastError(const QString &message)
 {
     m_lastErrorMessage = message;
+    m_lastErrorDiskFull = false;
+    m_lastErrorLostConnection = false;
 }
 
 void OVNDatabaseAccess::markAborted(int depth)
 {
     m_abortedDepth = depth;
     m_abortMessage = m_lastErrorMessage;
+    m_abortDiskFull = m_lastErrorDiskFull;
 }
 
 namespace {
@@ -132,6 +147,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
     if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
         // Outside the undone transaction the statement would stand alone: refuse it instead.
         setLastError(abortedMessage(m_abortMessage));
+        m_lastErrorDiskFull = m_abortDiskFull;
         return {};
     }
     switch (m_vendor) {
@@ -222,6 +238,7 @@ bool OVNDatabaseAccess::beginTransaction()
         return false;
     if (m_abortedDepth > 0) {
         setLastError(abortedMessage(m_abortMessage));
+        m_lastErrorDiskFull = m_abortDiskFull;
         return false;
     }
     QString sql;
@@ -255,6 +272,7 @@ bool OVNDatabaseAccess::commitTransaction()
         }
         --m_transactionDepth;
         setLastError(abortedMessage(m_abortMessage));
+        m_lastErrorDiskFull = m_abortDiskFull;
         return false;
     }
     const QString sql = m_transactionDepth > 1
@@ -312,6 +330,12 @@ bool OVNDatabaseAccess::rollbackTransaction()
     // Even a failed rollback ends the level: SQLite has then rolled back on its own.
     --m_transactionDepth;
     return ok;
+}
+
+bool OVNDatabaseAccess::transactionUndone() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_abortedDepth > 0 && m_abortedDepth <= m_transactionDepth;
 }
 
 int OVNDatabaseAccess::transactionDepth() const

@@ -76,6 +76,10 @@ public:
     void runGarbageCollection() {}
     // The text of the last failure on this connection ("" when nothing has failed yet).
     QString getLastErrorMessage() const;
+    // Whether that failure was a full disk: SQLite's SQLITE_FULL or ENOSPC, the server's disk_full.
+    bool lastErrorWasDiskFull() const;
+    // Whether that failure lost the server session (reconnected since, without its transaction).
+    bool lastErrorLostConnection() const;
 
     QString dbVendor() const { return m_dbVendor; }
     QString dbDatabase() const { return m_dbDatabase; }
@@ -108,6 +112,9 @@ public:
     bool commitTransaction();
     bool rollbackTransaction();
     int transactionDepth() const;
+    // Whether a failed statement has undone an open level (on SQLite, a full disk undoes the
+    // whole transaction) that is still to be ended by its commit or rollback.
+    bool transactionUndone() const;
 
     // ---- Schema and record ids (OVNDatabaseAccess_schema.cpp) ----
     // True when both strvcategory and strvfile exist.
@@ -353,6 +360,9 @@ private:
     // disk undoes the whole transaction); 0 when none. The failure's message goes with it.
     int m_abortedDepth = 0;
     QString m_abortMessage;
+    bool m_lastErrorDiskFull = false;
+    bool m_lastErrorLostConnection = false;
+    bool m_abortDiskFull = false;
     // The limits of strvfile's columns on a server catalog: characters of a varchar, the largest
     // value of an integer; read at the first write of a session.
     struct ColumnLimit {

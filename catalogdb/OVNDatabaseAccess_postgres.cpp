@@ -15,6 +15,8 @@
 namespace {
 
 constexpr unsigned int byteaOid = 17;
+// The server's SQLSTATE for a write that found no room on its disk.
+constexpr const char *diskFullState = "53100";
 
 // Types whose binary form is their UTF-8 text: text, varchar, char(n) and name.
 bool isTextType(unsigned int oid)
@@ -187,6 +189,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
             });
         if (!outcome.ok()) {
             setLastError(outcome.errorMessage());
+            m_lastErrorDiskFull = outcome.sqlState() == QLatin1String(diskFullState);
             recoverPostgresAfterFailure();
             return {};
         }
@@ -196,6 +199,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     if (!result.ok()) {
         setLastError(result.errorMessage());
         m_lastSqlState = result.sqlState();
+        m_lastErrorDiskFull = m_lastSqlState == QLatin1String(diskFullState);
         recoverPostgresAfterFailure();
         return {};
     }
@@ -222,6 +226,7 @@ bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
             if (result.ok())
                 return true;
             setLastError(result.errorMessage());
+            m_lastErrorDiskFull = result.sqlState() == QLatin1String(diskFullState);
             if (m_pgcon->isBroken())
                 recoverPostgresAfterFailure();
             return false;
@@ -243,6 +248,7 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
         m_abortedDepth = 0;
         m_pgcon->reset();
         m_lastErrorMessage = message;
+        m_lastErrorLostConnection = true;
         return;
     }
     if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Failed)

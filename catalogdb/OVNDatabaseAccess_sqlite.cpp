@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -18,9 +19,12 @@
 
 namespace {
 
-// Long enough for a worker's batch to finish, short enough that the user hears about a catalog
-// that another program keeps locked.
-constexpr int busyTimeoutMsecs = 5000;
+// How long a statement waits for the other writers of the catalog file before it fails with
+// "database is locked". Each import batch holds the write lock for up to half a second and other
+// programs' edits for less, but SQLite's waiting is not first come, first served: with several
+// programs writing at once one writer may be passed over a good number of times. Long enough for
+// that, short enough that the user hears about a catalog that another program keeps locked.
+constexpr int busyTimeoutMsecs = 20000;
 // The layer's own statements with parameters are few and fixed; callers' literal SQL is not kept.
 constexpr int statementCacheLimit = 64;
 // Listing a large collection reads every row's pages: mapped, SQLite reads them in place instead
@@ -122,6 +126,12 @@ private:
     };
     mutable std::vector<Recent> m_recent;
 };
+
+// SQLite maps a write that found no room to SQLITE_FULL; an I/O error may still carry ENOSPC.
+bool isDiskFull(sqlite3 *db)
+{
+    return (sqlite3_extended_errcode(db) & 0xff) == SQLITE_FULL || sqlite3_system_errno(db) == ENOSPC;
+}
 
 bool onlyBlanksAndSemicolons(const char *tail)
 {
@@ -338,6 +348,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
         if (rc == SQLITE_DONE)
             break;
         setLastError(sqliteMessage(db));
+        m_lastErrorDiskFull = isDiskFull(db);
         // After an I/O error (a full disk) SQLite may have rolled the whole transaction back:
         // what follows must not run on its own as if it were still inside it.
         if (m_transactionDepth > 0 && sqlite3_get_autocommit(db))

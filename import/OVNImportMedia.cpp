@@ -245,7 +245,7 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
     } else if (!summary.abortTitle.isEmpty()) {
         m_statusText->setText(localized(summary.abortStatus));
         QString message = summary.abortMessage;
-        if (summary.catalogLost) {
+        if (summary.catalogLost || summary.diskFull) {
             constexpr qsizetype maxLines = 20;
             QStringList names;
             for (qsizetype i = 0; i < summary.notImported.size() && i < maxLines; ++i)

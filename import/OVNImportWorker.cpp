@@ -221,7 +221,9 @@ struct Pipeline {
 
 // Puts the records into the catalog in list order, in batches with a savepoint per entry. A lost
 // connection takes the open batch with it: the inserter waits for the server and puts the
-// batch's entries in again (unless its commit reached the server after all).
+// batch's entries in again (unless its commit reached the server after all). A batch that the
+// catalog undid for any other reason (its commit failed, or a full disk rolled it back) loses its
+// entries: each is listed as not imported with the cause. A full disk ends the import.
 class Inserter
 {
 public:
@@ -233,8 +235,8 @@ public:
     {
     }
 
-    // False when the catalog could not be reached again: the import stops, and what was not
-    // kept is in unkept().
+    // False when the import must stop: the catalog could not be reached again, or its disk is
+    // full. What was not kept is in unkept().
     bool insert(Result result)
     {
         std::deque<Entry> queue;
@@ -246,15 +248,24 @@ public:
     bool commit()
     {
         if (!m_batch)
-            return true;
+            return !m_stop;
         // A batch whose begin failed protected nothing: its entries stand on their own, and are
         // in the catalog already.
         if (!m_batch->isActive() || m_batch->commit()) {
             keepPending();
-            return true;
+            return !m_stop;
+        }
+        if (!sessionLost(-1)) {
+            failBatch(nullptr, m_connection.getLastErrorMessage(), m_connection.lastErrorWasDiskFull());
+            return !m_stop;
         }
         std::deque<Entry> queue;
-        return recover(queue) && insertAll(queue) && commit();
+        if (!recover(queue)) {
+            for (Entry &unkept : queue)
+                m_unkept.push_back(std::move(unkept.result));
+            return false;
+        }
+        return insertAll(queue) && commit();
     }
 
     bool commitIsDue() const
@@ -267,29 +278,33 @@ public:
     }
 
     const std::deque<Result> &unkept() const { return m_unkept; }
+    // Why the import stopped, when it did.
+    bool connectionLost() const { return m_lost; }
+    bool diskFull() const { return m_diskFull; }
 
 private:
     struct Entry {
         Result result;
         QString mid;
     };
-    enum class Outcome { Inserted, Refused, Lost };
+    enum class Outcome { Inserted, Refused, Lost, BatchFailed };
 
     bool insertAll(std::deque<Entry> &queue)
     {
-        while (!queue.empty()) {
+        while (!queue.empty() && !m_stop) {
             Entry entry = std::move(queue.front());
             queue.pop_front();
             if (insertEntry(entry) != Outcome::Lost)
                 continue;
             queue.push_front(std::move(entry));
             if (!recover(queue)) {
-                for (Entry &unkept : queue)
-                    m_unkept.push_back(std::move(unkept.result));
-                return false;
+                m_lost = m_stop = true;
+                break;
             }
         }
-        return true;
+        for (Entry &unkept : queue)
+            m_unkept.push_back(std::move(unkept.result));
+        return !m_stop;
     }
 
     Outcome insertEntry(Entry &entry)
@@ -297,28 +312,41 @@ private:
         if (!m_batch) {
             m_batch = std::make_unique<OVNDatabaseTransaction>(m_connection);
             m_batchOpened = std::chrono::steady_clock::now();
+            m_batchDepth = m_batch->isActive() ? m_connection.transactionDepth() : 0;
         }
         const QString &path = entry.result.path;
         const int depth = m_connection.transactionDepth();
         OVNDatabaseTransaction transaction(m_connection);
         // A session lost since the last entry shows first here; an insert now would stand alone.
-        if (!transaction.isActive() && sessionLost(depth))
-            return Outcome::Lost;
+        if (!transaction.isActive()) {
+            if (sessionLost(depth))
+                return Outcome::Lost;
+            if (batchUndone())
+                return failBatch(&entry, m_connection.getLastErrorMessage(), m_connection.lastErrorWasDiskFull());
+        }
         entry.mid = m_connection.addMediaListEntry(entry.result.record);
         if (entry.mid.isEmpty()) {
             const QString error = m_connection.getLastErrorMessage();
+            const bool full = m_connection.lastErrorWasDiskFull();
             transaction.rollback();
             if (sessionLost(depth))
                 return Outcome::Lost;
-            refused(entry.result, error);
+            if (batchUndone())
+                return failBatch(&entry, error, full);
+            refused(entry.result, error, full);
             return Outcome::Refused;
         }
         // The metadata row stands in a savepoint of its own: a refused row costs the entry its
         // metadata, not its place in the catalog.
         if (!m_connection.setExifForMediaID(entry.mid, entry.result.record.value(key("exif")).toMap())) {
             const QString error = m_connection.getLastErrorMessage();
+            const bool full = m_connection.lastErrorWasDiskFull();
             if (sessionLost(depth))
                 return Outcome::Lost;
+            if (full || batchUndone()) {
+                transaction.rollback();
+                return batchUndone() ? failBatch(&entry, error, full) : refusedEntry(entry, error, full);
+            }
             m_summary.failures.append({path, QStringLiteral("catalogued without its metadata: %1").arg(error)});
         }
         // A field that could not be written (a price that is no number, say) leaves the record in
@@ -327,14 +355,25 @@ private:
         if (m_settings.prefillEnabled
             && !OVNDBHelper::prefill({QVariantMap{{key("mid"), entry.mid}, {key("absolutepath"), path}}}, m_connection,
                                      m_settings.prefillInfo, m_settings.prefillPurchased, m_settings.prefillSold,
-                                     m_settings.prefillWords))
+                                     m_settings.prefillWords)) {
             prefillError = m_connection.getLastErrorMessage();
+            const bool full = m_connection.lastErrorWasDiskFull();
+            if (full || batchUndone()) {
+                transaction.rollback();
+                if (sessionLost(depth))
+                    return Outcome::Lost;
+                return batchUndone() ? failBatch(&entry, prefillError, full) : refusedEntry(entry, prefillError, full);
+            }
+        }
         // Without a transaction of its own (its begin failed) the insert is kept as it ran.
         if (transaction.isActive() && !transaction.commit()) {
             const QString error = m_connection.getLastErrorMessage();
+            const bool full = m_connection.lastErrorWasDiskFull();
             if (sessionLost(depth))
                 return Outcome::Lost;
-            refused(entry.result, error);
+            if (batchUndone())
+                return failBatch(&entry, error, full);
+            refused(entry.result, error, full);
             return Outcome::Refused;
         }
         if (!prefillError.isEmpty())
@@ -344,17 +383,78 @@ private:
         return Outcome::Inserted;
     }
 
-    void refused(const Result &result, const QString &error)
+    // What the user reads for a file the catalog did not take: a full disk by name, otherwise
+    // the catalog's own message, without a server's severity word and the context, statement
+    // position and detail that follow it.
+    static QString cause(const QString &error, bool diskFull)
     {
-        m_summary.failures.append({result.path, QStringLiteral("the catalog refused the entry: %1").arg(error)});
-        m_summary.notImported.append(result.sourcePath);
+        if (diskFull)
+            return localized("the disk is full");
+        QString message = error;
+        for (const char *severity : {"ERROR:", "FATAL:"})
+            if (message.startsWith(QLatin1String(severity)))
+                message = message.mid(qsizetype(qstrlen(severity))).trimmed();
+        for (const char *decoration : {" CONTEXT:", " LINE ", " DETAIL:", " HINT:", " QUERY:"}) {
+            const qsizetype at = message.indexOf(QLatin1String(decoration));
+            if (at > 0)
+                message.truncate(at);
+        }
+        return message;
     }
 
-    // After a failed statement, once its savepoint has ended: whether the session went away (the
-    // batch's transaction with it) rather than the statement being refused.
+    void refused(const Result &result, const QString &error, bool diskFull)
+    {
+        m_summary.failures.append(
+            {result.path, QStringLiteral("the catalog refused the entry: %1").arg(cause(error, diskFull))});
+        m_summary.notImported.append(result.sourcePath);
+        if (diskFull)
+            m_diskFull = m_stop = true;
+    }
+
+    Outcome refusedEntry(Entry &entry, const QString &error, bool diskFull)
+    {
+        refused(entry.result, error, diskFull);
+        return Outcome::Refused;
+    }
+
+    // The open batch is gone with every entry in it (and `current`, when given): each is listed
+    // with the cause and is not imported; their copies and moves are taken back with the unkept.
+    Outcome failBatch(Entry *current, const QString &error, bool diskFull)
+    {
+        m_batch.reset();
+        m_batchDepth = 0;
+        const QString reason = QStringLiteral("not kept by the catalog: %1").arg(cause(error, diskFull));
+        auto fail = [&](Entry &entry) {
+            m_summary.failures.append({entry.result.path, reason});
+            m_unkept.push_back(std::move(entry.result));
+        };
+        for (Entry &entry : m_pending)
+            fail(entry);
+        m_pending.clear();
+        if (current)
+            fail(*current);
+        if (diskFull)
+            m_diskFull = m_stop = true;
+        return Outcome::BatchFailed;
+    }
+
+    // Whether the open batch was undone under its entries (a full disk makes SQLite roll back
+    // the whole transaction): nothing inserted in it since its begin is in the catalog.
+    bool batchUndone() const
+    {
+        return m_batchDepth > 0
+            && (m_connection.transactionDepth() < m_batchDepth || m_connection.transactionUndone());
+    }
+
+    // After a failed statement, once its savepoint has ended: whether the server session went
+    // away (the batch's transaction with it) rather than the statement being refused. A catalog
+    // file has no session to lose. `depthBefore` < 0 after a commit, which ends the depth anyway.
     bool sessionLost(int depthBefore)
     {
-        return m_connection.transactionDepth() < depthBefore || !serverAnswers();
+        if (m_connection.vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
+            return false;
+        return m_connection.lastErrorLostConnection()
+            || (depthBefore >= 0 && m_connection.transactionDepth() < depthBefore) || !serverAnswers();
     }
 
     bool serverAnswers() { return m_connection.runSQLCommand(QStringLiteral("select 1")); }
@@ -365,6 +465,7 @@ private:
     bool recover(std::deque<Entry> &queue)
     {
         m_batch.reset();
+        m_batchDepth = 0;
         const bool back = ++m_recoveries <= maxRecoveries && waitForServer();
         std::vector<Entry> lost;
         for (Entry &entry : m_pending) {
@@ -378,6 +479,8 @@ private:
         m_pending.clear();
         for (auto entry = lost.rbegin(); entry != lost.rend(); ++entry)
             queue.push_front({std::move(entry->result), {}});
+        if (!back)
+            m_lost = m_stop = true;
         return back;
     }
 
@@ -412,6 +515,7 @@ private:
         }
         m_pending.clear();
         m_batch.reset();
+        m_batchDepth = 0;
         m_recoveries = 0;
     }
 
@@ -425,6 +529,10 @@ private:
     std::vector<Entry> m_pending;   // in the open batch
     std::deque<Result> m_unkept;
     int m_recoveries = 0;
+    int m_batchDepth = 0;   // the connection's depth with the batch open; 0 without one
+    bool m_stop = false;
+    bool m_lost = false;
+    bool m_diskFull = false;
 };
 
 } // namespace
@@ -534,8 +642,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         });
 
     Inserter inserter(*connection, m_settings, summary, status, *m_cancelled);
-    bool stopped = false;     // a copy failed, or the catalog was lost
-    bool lost = false;        // the catalog was lost
+    bool stopped = false;     // a copy failed, the catalog was lost or its disk is full
     size_t rest = 0;          // the first item of the list that was not handled
     for (size_t index = 0; index < total && !stopped && !m_cancelled->load(); ++index) {
         rest = index;
@@ -546,7 +653,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             while (!pipeline->ready[index] && !m_cancelled->load() && !stopped) {
                 if (inserter.batchOpenTooLong()) {
                     lock.unlock();
-                    stopped = lost = !inserter.commit();
+                    stopped = !inserter.commit();
                     lock.lock();
                     continue;
                 }
@@ -585,7 +692,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         } else {
             if (!result.problem.isEmpty())
                 summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem)});
-            stopped = lost = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
+            stopped = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
             if (stopped)
                 break;
         }
@@ -593,8 +700,10 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         if (observer)
             observer->importProgress(int(index + 1), summary.total, path, thumbnail);
     }
-    if (!lost && !inserter.commit())
-        stopped = lost = true;
+    // What stands in the open batch is kept, also when a full disk ends the import.
+    if (!inserter.connectionLost() && !inserter.commit())
+        stopped = true;
+    const bool lost = inserter.connectionLost();
 
     // No file is started any more; a file still being made after a cancel is not waited for.
     {
@@ -629,7 +738,14 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         for (size_t later = rest; later < total; ++later)
             summary.notImported.append(list[later].path);
     }
-    if (lost && !summary.cancelled && summary.abortTitle.isEmpty()) {
+    if (inserter.diskFull() && !summary.cancelled && summary.abortTitle.isEmpty()) {
+        summary.diskFull = true;
+        summary.abortTitle = localized("The disk is full.");
+        summary.abortStatus = summary.abortTitle;
+        summary.abortMessage = localized("The disk that holds the catalog is full, so the import stopped. "
+                                         "%1 files were not imported.")
+                                   .arg(summary.notImported.size());
+    } else if (lost && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.catalogLost = true;
         summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
         summary.abortStatus = summary.abortTitle;

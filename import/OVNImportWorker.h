@@ -78,7 +78,10 @@ public:
         bool connectionFailed = false;
         // The catalog could not be reached again and the import stopped.
         bool catalogLost = false;
-        // Set when a copy or move failed, or the catalog was lost, and that ended the import.
+        // The disk that holds the catalog is full and the import stopped.
+        bool diskFull = false;
+        // Set when a copy or move failed, the catalog was lost or its disk is full, and that ended
+        // the import.
         QString abortTitle;
         QString abortMessage;
         QString abortStatus;

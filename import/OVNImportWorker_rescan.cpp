@@ -8,6 +8,7 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/PBMImageRep.h"
 #include "import/OVNImportHelper.h"
+#include "platform/Localized.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -112,6 +113,23 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
 
     std::unique_ptr<OVNDatabaseTransaction> batch;
     int inBatch = 0;
+    QStringList batchPaths;   // of the entries changed in the open batch
+    // A batch that could not be committed changed none of its entries: each is listed with the
+    // cause and keeps what it had.
+    const auto commitBatch = [&] {
+        const bool kept = !batch->isActive() || batch->commit();
+        batch.reset();
+        inBatch = 0;
+        if (!kept) {
+            const QString cause = connection->lastErrorWasDiskFull() ? localized("the disk is full")
+                                                                     : connection->getLastErrorMessage();
+            summary.importedIds.resize(summary.importedIds.size() - batchPaths.size());
+            summary.importedPaths.resize(summary.importedPaths.size() - batchPaths.size());
+            for (const QString &path : std::as_const(batchPaths))
+                summary.failures.append({path, QStringLiteral("not changed in the catalog: %1").arg(cause)});
+        }
+        batchPaths.clear();
+    };
     for (size_t index = 0; index < total; ++index) {
         Reread done;
         {
@@ -149,24 +167,22 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             if (ok) {
                 summary.importedIds.append(mid);
                 summary.importedPaths.append(path);
+                batchPaths.append(path);
             } else {
-                const QString error = connection->getLastErrorMessage();
+                const QString error = connection->lastErrorWasDiskFull() ? localized("the disk is full")
+                                                                         : connection->getLastErrorMessage();
                 transaction.rollback();
                 summary.failures.append({path, error});
             }
-            if (++inBatch >= std::max(1, m_settings.batchSize)) {
-                if (!batch->commit())
-                    summary.failures.append({path, connection->getLastErrorMessage()});
-                batch.reset();
-                inBatch = 0;
-            }
+            if (++inBatch >= std::max(1, m_settings.batchSize))
+                commitBatch();
         }
         ++summary.processed;
         if (observer)
             observer->importProgress(int(index + 1), summary.total, path, done.thumbnail);
     }
-    if (batch && !batch->commit())
-        summary.failures.append({QString(), connection->getLastErrorMessage()});
+    if (batch)
+        commitBatch();
     {
         std::lock_guard lock(pool.mutex);
         pool.stop = true;

@@ -43,6 +43,7 @@ void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part
     into.notImported += part.notImported;
     into.connectionFailed = into.connectionFailed || part.connectionFailed;
     into.catalogLost = into.catalogLost || part.catalogLost;
+    into.diskFull = into.diskFull || part.diskFull;
     if (into.abortTitle.isEmpty()) {
         into.abortTitle = part.abortTitle;
         into.abortMessage = part.abortMessage;
@@ -186,7 +187,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
                 break;
         }
     }
-    // A failed copy or a lost catalog ended the import: what came after it was not imported.
+    // A failed copy, a lost catalog or a full disk ended the import: what came after it was not imported.
     if (!summary.abortTitle.isEmpty() && !isCancelled()) {
         int position = 0;
         for (const Group &group : groups)

@@ -22,7 +22,7 @@ bool passwordEntry(QString *login, QString *gecos)
     std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
     passwd entry{};
     passwd *result = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || result == nullptr)
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || result == nullptr)
         return false;
     *login = QString::fromLocal8Bit(entry.pw_name);
     *gecos = QString::fromLocal8Bit(entry.pw_gecos ? entry.pw_gecos : "");
@@ -46,10 +46,11 @@ QByteArray machineId()
 
 QString SystemInfo::accountName()
 {
+    // Never $USER: anyone can set that, and the catalog user is chosen by this name.
     QString login, gecos;
-    if (passwordEntry(&login, &gecos) && !login.isEmpty())
+    if (passwordEntry(&login, &gecos))
         return login;
-    return qEnvironmentVariable("USER");
+    return QString();
 }
 
 QString SystemInfo::fullName()

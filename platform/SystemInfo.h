@@ -7,7 +7,8 @@
 class SystemInfo
 {
 public:
-    // The login name of the account running the program.
+    // The login name of the account running the program (its effective user) in the system's user
+    // database; empty when the account has no entry there.
     static QString accountName();
     // The account's full name from the password database, or the login name when it has none.
     static QString fullName();

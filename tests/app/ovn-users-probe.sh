@@ -33,36 +33,49 @@ check() {
         *) echo "probe: ovn-users $*: expected '$expect...', got '$line'" >&2; failures=$((failures + 1)) ;;
     esac
 }
-check "refused: user management is not set up" "$admin_pw" login jdoe
-check "refused: A password is needed" "" first-run jdoe "Jane Doe"
-check "ok:" "$admin_pw" first-run jdoe "Jane Doe"
-check "ok:" "$admin_pw" login jdoe
-check "refused: Wrong login" "wrong" login jdoe
-check "refused: Wrong login" "" login jdoe
-check "ok:" "" add-user bob
-check "refused: Login already in use" "" add-user bob
-check "refused: Nobody could manage users" "" delete-user jdoe
-check "refused: Nobody could manage users" "" delete-group Admin
-check "refused: Nobody could manage users" "" remove-member jdoe Admin
-check "refused: Nobody could manage users" "" group-privileges Admin "WEB ACCESS"
-check "ok:" "" group-privileges Staff
-check "ok:" "" add-member bob Staff
-check "refused: User is already member" "" add-member bob Staff
-check "refused: A password is needed" "" password bob
-check "ok:" "$bob_pw" password bob
-check "refused: Wrong login" "$bob_pw" login bob
-check "ok:" "" add-member bob Admin
-check "ok:" "" delete-user jdoe
-check "ok:" "$bob_pw" login bob
-
+# The administrator is this account's own catalog user: the tool changes users as it.
+me=$(id -un)
 # A category to grant on, made through the catalog as another client would.
-category=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
-    -d "$OVN_TEST_PG_DB" -qAt -c "insert into strvcategory (mid, displaytag, type, supermid, comment) values ('probe-1', 'Shots', 'M', '', '{SURVEILLANCEFOLDER = \"/srv/shots\";}') returning mid")
+make_category() {
+    as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
+        -d "$OVN_TEST_PG_DB" -qAt -c "insert into strvcategory (mid, displaytag, type, supermid, comment) values ('probe-1', 'Shots', 'M', '', '{SURVEILLANCEFOLDER = \"/srv/shots\";}') returning mid"
+}
+check "refused: user management is not set up" "$admin_pw" login "$me"
+check "refused: A password is needed" "" first-run "$me" "Jane Doe"
+check "ok:" "$admin_pw" first-run "$me" "Jane Doe"
+check "ok:" "$admin_pw" login "$me"
+check "refused: Wrong login" "wrong" login "$me"
+check "refused: Wrong login" "" login "$me"
+# A change needs the manager's password first.
+check "refused: Wrong login" "wrong" add-user bob
+check "ok:" "$admin_pw" add-user bob
+check "refused: Login already in use" "$admin_pw" add-user bob
+check "refused: Nobody could manage users" "$admin_pw" delete-user "$me"
+check "refused: Nobody could manage users" "$admin_pw" delete-group Admin
+check "refused: Nobody could manage users" "$admin_pw" remove-member "$me" Admin
+check "refused: Nobody could manage users" "$admin_pw" group-privileges Admin "WEB ACCESS"
+check "ok:" "$admin_pw" group-privileges Staff
+check "ok:" "$admin_pw" add-member bob Staff
+check "refused: User is already member" "$admin_pw" add-member bob Staff
+check "refused: A password is needed" "$admin_pw" password bob
+check "ok:" "$admin_pw"$'\n'"$bob_pw" password bob
+check "refused: Wrong login" "$bob_pw" login bob
+# bob may not manage users: he can neither join Admin nor give his group the privilege.
+check "refused: Wrong login" "$bob_pw" --login bob add-member bob Admin
+check "refused: Wrong login" "$bob_pw" --login bob group-privileges Staff "MANAGE USERS"
+
+category=$(make_category)
+check "ok:" "" grant "$category" Admin "FULL ACCESS"
 check "ok:" "" grant "$category" Staff "READ ONLY"
 check "level: READ ONLY" "" level "$category" bob
 check "ok:" "" grant "$category" Staff "NO ACCESS"
 check "level: NO ACCESS" "" level "$category" bob
 check "level: NO ACCESS" "" level "$category" anonymous
+check "ok:" "$admin_pw" add-member bob Admin
+check "ok:" "$bob_pw" --login bob delete-user "$me"
+check "ok:" "$bob_pw" login bob
+# Without a catalog user of its own, the account holds nothing on a category that names groups.
+check "refused: Authorization Failed" "" grant "$category" Staff "READ & WRITE"
 comment=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
     -d "$OVN_TEST_PG_DB" -qAt -c "select comment from strvcategory where mid='probe-1'")
 case "$comment" in

@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <chrono>
 #include <thread>
 
 TEST(ConnectionTest, AnUnknownVendorOpensNothingAndEveryPrimitiveGivesItsEmptyResult)
@@ -199,4 +200,31 @@ TEST_P(CatalogFixture, WorkersWithTheirOwnConnectionsWriteTogether)
     second.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(db.getCategoryList().size(), 2 * perWorker);
+}
+
+// A transaction that reads before it writes waits behind another writer instead of failing at
+// once: it holds the write lock from its begin, so it never has to turn a read lock into a write
+// lock while the other writer holds that.
+TEST_P(CatalogFixture, ATransactionThatReadsFirstWaitsForAnotherWriter)
+{
+    if (isPostgres())
+        GTEST_SKIP() << "only a catalog file locks writers out";
+    std::unique_ptr<OVNDatabaseAccess> other = openAnother();
+    ASSERT_TRUE(other->beginTransaction());
+    ASSERT_FALSE(other->addCategoryListEntry(QStringLiteral("held")).isEmpty());
+    std::thread release([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        other->commitTransaction();
+    });
+    OVNDatabaseTransaction transaction(db);
+    const bool begun = transaction.isActive();
+    db.getCategoryList();
+    const QString added = db.addCategoryListEntry(QStringLiteral("mine"));
+    const QString error = db.getLastErrorMessage();
+    const bool committed = transaction.commit();
+    release.join();
+    EXPECT_TRUE(begun);
+    EXPECT_FALSE(added.isEmpty()) << qPrintable(error);
+    EXPECT_TRUE(committed);
+    EXPECT_EQ(db.getCategoryList().size(), 2);
 }

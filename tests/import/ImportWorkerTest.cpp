@@ -1,5 +1,7 @@
 #include "CatalogFixture.h"
 
+#include "catalogdb/OVNDBHelper.h"
+
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportWorker.h"
 #include "platform/ImageFileReader.h"
@@ -17,12 +19,16 @@
 #include <QImage>
 #include <QPainter>
 #include <QPointer>
+#include <QProcess>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -680,6 +686,49 @@ TEST_P(ImportWorkerTest, ImportWaitsForACatalogServerThatWentAway)
 }
 
 
+// A batch whose commit the server refuses (a check it makes only at commit) is no lost server:
+// its files are listed with the catalog's message at once, and the batches after it go in.
+TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "a catalog file checks nothing at commit";
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+        "create function refuse_marked() returns trigger as $body$ begin if new.displaytag = 'o09.jpg' then "
+        "raise exception 'marked entries are refused'; end if; return new; end $body$ language plpgsql")))
+        << qPrintable(db.getLastErrorMessage());
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+        "create constraint trigger refuse_marked after insert on strvfile deferrable initially deferred "
+        "for each row execute function refuse_marked()")))
+        << qPrintable(db.getLastErrorMessage());
+    QVariantList items;
+    QStringList names;
+    for (int i = 0; i < 20; ++i) {
+        names.append(QStringLiteral("o%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        items.append(writeJpeg(files.filePath(names.last()), i));
+    }
+    OVNImportWorker::Settings s = settings(2);
+    s.batchSize = 7;
+    s.reconnectWaitSeconds = 30;
+    OVNImportWorker worker(maker(), s);
+    QElapsedTimer clock;
+    clock.start();
+    const OVNImportWorker::Summary summary = worker.run(items);
+    // The second batch (o07 to o13) went with o09; the first and the third are in.
+    const QStringList refused = names.mid(7, 7);
+    QStringList notImported;
+    for (const QString &path : summary.notImported)
+        notImported.append(QFileInfo(path).fileName());
+    EXPECT_EQ(notImported, refused);
+    EXPECT_EQ(listedNames(db, category), names.mid(0, 7) + names.mid(14));
+    EXPECT_EQ(summary.importedIds.size(), 13);
+    EXPECT_FALSE(summary.catalogLost);
+    EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
+    ASSERT_EQ(summary.failures.size(), 7);
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused"))) << qPrintable(failure.reason);
+    EXPECT_LT(clock.elapsed(), 20000);
+}
+
 // Cancel closes the sheet and finishes the import while a file is still being read; that file
 // is dropped when its reading ends, after the sheet is gone, and nothing of it reaches the catalog.
 TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
@@ -712,4 +761,156 @@ TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
     processEventsUntil([] { return false; }, 300);
     EXPECT_EQ(listedNames(db, category), imported);
+}
+
+namespace {
+
+// A small file system for a catalog, where this process may mount one (root, outside a sandbox
+// that forbids it); unmounted when it goes.
+class SmallDisk
+{
+public:
+    SmallDisk(const QString &folder, const char *size) : m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        m_mounted = ::geteuid() == 0
+            && QProcess::execute(QStringLiteral("mount"),
+                                 {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                  QStringLiteral("size=") + QLatin1String(size), QStringLiteral("tmpfs"), folder})
+                == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {m_folder});
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    bool mounted() const { return m_mounted; }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+// A catalog whose disk fills during the import: a file system that runs out (the batch's commit
+// fails) or a page limit on the import's connection (an insert fails). Every file is either in the
+// catalog or named as not imported, the disk is named as the cause (never a lost server), and the
+// catalog stays whole.
+TEST(ImportOntoAFullDisk, EveryFileIsAccountedForAndTheDiskNamed)
+{
+    QTemporaryDir dir;
+    QVariantList items;
+    QStringList paths;
+    writeJpeg(dir.filePath(QStringLiteral("one.jpg")), 5);
+    QDir().mkpath(dir.filePath(QStringLiteral("files")));
+    for (int i = 0; i < 400; ++i) {
+        paths.append(dir.filePath(QStringLiteral("files/f%1.jpg").arg(i, 3, 10, QLatin1Char('0'))));
+        ASSERT_TRUE(QFile::copy(dir.filePath(QStringLiteral("one.jpg")), paths.last()));
+        items.append(paths.last());
+    }
+    const struct {
+        const char *name;
+        bool smallDisk;   // else a page limit
+        int batchSize;
+    } cases[] = {{"small file system", true, 250}, {"page limit", false, 7}, {"page limit, large batches", false, 250}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir.filePath(QLatin1String(c.name));
+        std::optional<SmallDisk> disk;
+        if (c.smallDisk) {
+            disk.emplace(folder, "1m");
+            if (!disk->mounted()) {
+                std::printf("(%s: no file system could be mounted here; the page limit stands for it)\n", c.name);
+                continue;
+            }
+        }
+        QDir().mkpath(folder);
+        const QString file = folder + QStringLiteral("/MediaDB.sqlite");
+        QString category;
+        int pageLimit = 0;
+        {
+            OVNDatabaseAccess catalog;
+            catalog.setConnectionDetails(QStringLiteral("Integrated"), {}, {}, {}, file);
+            ASSERT_TRUE(catalog.openDBConnection());
+            ASSERT_TRUE(OVNDBHelper::prefDBCreateLocalDatabase(catalog));
+            category = catalog.addCategoryListEntry(QStringLiteral("Trip"), QStringLiteral("C"));
+            ASSERT_FALSE(category.isEmpty());
+            pageLimit = catalog.rowsForQuery(QStringLiteral("pragma page_count")).value(0).value(0).toInt() + 60;
+        }
+        OVNImportWorker::Settings s;
+        s.categoryId = category;
+        s.threadCount = 4;
+        s.batchSize = c.batchSize;
+        s.reconnectWaitSeconds = 1;
+        const bool limitPages = !c.smallDisk;
+        OVNImportWorker worker(
+            [file, limitPages, pageLimit] {
+                auto connection = std::make_unique<OVNDatabaseAccess>();
+                connection->setConnectionDetails(QStringLiteral("Integrated"), {}, {}, {}, file);
+                connection->openDBConnection();
+                if (limitPages)
+                    connection->runSQLCommand(QStringLiteral("pragma max_page_count = %1").arg(pageLimit));
+                return connection;
+            },
+            s);
+        const OVNImportWorker::Summary summary = worker.run(items);
+
+        OVNDatabaseAccess after;
+        after.setConnectionDetails(QStringLiteral("Integrated"), {}, {}, {}, file);
+        ASSERT_TRUE(after.openDBConnection());
+        EXPECT_EQ(after.rowsForQuery(QStringLiteral("pragma integrity_check")).value(0).value(0).toString(),
+                  QStringLiteral("ok"));
+        QStringList catalogued;
+        for (const QList<QVariant> &row : after.rowsForQuery(
+                 QStringLiteral("select absolutepath from strvfile where categoryid=$1"), {category}))
+            catalogued.append(row.value(0).toString());
+        EXPECT_EQ(catalogued.size(), summary.importedIds.size());
+        // A failed insert may take its whole batch with it: with small batches, earlier ones stay.
+        if (c.batchSize < 10) {
+            EXPECT_FALSE(catalogued.isEmpty());
+        }
+        EXPECT_FALSE(summary.notImported.isEmpty());
+        // In the catalog or named, never both, never neither.
+        QStringList accounted = catalogued + summary.notImported;
+        accounted.sort();
+        EXPECT_EQ(accounted, paths);
+
+        EXPECT_TRUE(summary.diskFull);
+        EXPECT_FALSE(summary.catalogLost);
+        EXPECT_TRUE(summary.abortMessage.contains(QLatin1String("disk"))) << qPrintable(summary.abortMessage);
+        EXPECT_FALSE(summary.abortMessage.contains(QLatin1String("seconds"))) << qPrintable(summary.abortMessage);
+        EXPECT_FALSE(summary.failures.isEmpty());
+        for (const OVNImportWorker::Failure &failure : summary.failures)
+            EXPECT_TRUE(failure.reason.endsWith(QLatin1String("the disk is full"))) << qPrintable(failure.reason);
+
+        if (!c.smallDisk)
+            continue;
+        // Reading the entries again, changed, on the full disk: each is rescanned or listed with
+        // the disk.
+        writeJpeg(dir.filePath(QStringLiteral("other.jpg")), 9);
+        for (const QString &path : std::as_const(paths)) {
+            QFile::remove(path);
+            ASSERT_TRUE(QFile::copy(dir.filePath(QStringLiteral("other.jpg")), path));
+        }
+        QFile filler(folder + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        QVariantList records;
+        for (const QString &mid : summary.importedIds)
+            records.append(QVariantMap{{QStringLiteral("mid"), mid},
+                                       {QStringLiteral("absolutepath"),
+                                        after.getMediaListEntryForMediaID(mid, QStringLiteral("absolutepath"))}});
+        const OVNImportWorker::Summary rescan = worker.reprocess(records);
+        EXPECT_EQ(rescan.importedIds.size() + rescan.failures.size(), records.size());
+        EXPECT_FALSE(rescan.failures.isEmpty());
+        for (const OVNImportWorker::Failure &failure : rescan.failures)
+            EXPECT_TRUE(failure.reason.endsWith(QLatin1String("the disk is full"))) << qPrintable(failure.reason);
+        EXPECT_EQ(after.rowsForQuery(QStringLiteral("pragma integrity_check")).value(0).value(0).toString(),
+                  QStringLiteral("ok"));
+    }
 }

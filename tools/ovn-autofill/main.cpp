@@ -4,7 +4,11 @@
 //   ovn-autofill CATALOG CATEGORY MODE [FIELD=VALUE]... [--filename COLUMN] [--folders COLUMN N]
 //                [--clear-empty]
 //
-// CATALOG is a catalog file; CATEGORY a category id or a collection's name; MODE overwrite, append
+// CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DATABASE (the password from PGPASSWORD
+// or ~/.pgpass), opened as the program opens it: as the catalog user whose login is this account's
+// name. When that user may not change every entry of the category (READ & WRITE on the category
+// that owns it), nothing is written: "refused: " and the program's privilege text, status 1.
+// CATEGORY is a category id or a collection's name; MODE overwrite, append
 // or merge. FIELD is a media record key ("keywords", "modrelavailable", ...), purchased.COLUMN or
 // sold.COLUMN; an empty VALUE empties the field (written only with --clear-empty). --filename adds
 // the file's name to COLUMN (keywords or shortdesc), --folders the names of N enclosing folders.
@@ -19,6 +23,8 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolAccount.h"
+#include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -115,12 +121,13 @@ int main(int argc, char **argv)
     }
 
     UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
-    auto connection = std::make_shared<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), catalog);
-    if (!connection->openDBConnection() || !connection->checkForDatabaseSetup()) {
+    std::shared_ptr<OVNDatabaseAccess> connection =
+        ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-autofill");
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
         QTextStream(stderr) << "ovn-autofill: no catalog at " << catalog << Qt::endl;
         return 2;
     }
+    ToolAccount::bind(*connection);
     QPointer<OVNAssetManager> window = new OVNAssetManager;
     window->setDatabaseConnection(connection);
     window->windowControllerDidLoadNib();
@@ -142,6 +149,17 @@ int main(int argc, char **argv)
         return 2;
     }
     window->mediaView()->deselectAll();
+    // Every entry answers to the category that owns it.
+    QStringList owners;
+    for (int row : window->mediaView()->allRows())
+        owners.append(window->mediaView()->mediaObject(QStringLiteral("categoryid"), row).toString());
+    if (!owners.isEmpty()) {
+        const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), owners);
+        if (!refusal.isEmpty()) {
+            delete window.data();
+            return ToolStart::refuse(refusal);
+        }
+    }
 
     QElapsedTimer timer;
     timer.start();

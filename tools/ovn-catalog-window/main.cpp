@@ -22,6 +22,12 @@
 // prints a line per menu command with the thumbnail view focused: "menuSetRating 3 enabled
 // checked". Rating, turning, --filter and --actions quit afterwards unless --stay, --grab or
 // --paste keeps the window.
+//
+// FILE may also be postgresql://USER@HOST[:PORT]/DATABASE (the password from PGPASSWORD or
+// ~/.pgpass). The window works as the catalog user whose login is this account's name, as in the
+// program. The options that write (--rate, --rotate, --paste, --rescan, --delete-category) are
+// checked first as the window checks its commands: when the user may not, the tool prints
+// "refused: " and the window's privilege text, writes nothing and exits with status 1.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -34,6 +40,10 @@
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolUsage.h"
+
+#include "tools/common/ToolAccount.h"
+#include "tools/common/ToolCatalog.h"
+#include "tools/common/ToolStart.h"
 
 #include <QApplication>
 #include <QPrinter>
@@ -211,6 +221,48 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
 }
 // ---- end categories ----
 
+// Empty when the catalog user may do what the writing options ask; otherwise the window's refusal.
+QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
+{
+    OVNDatabaseAccess &connection = *window->databaseConnection();
+    const QString readWrite = QStringLiteral("READ & WRITE");
+    if (parser.isSet(QStringLiteral("rate")) || parser.isSet(QStringLiteral("rotate"))) {
+        // Each selected entry answers to the category that owns it.
+        QStringList owners;
+        for (int row : window->mediaView()->selectedRows())
+            owners.append(window->mediaView()->mediaObject(QStringLiteral("categoryid"), row).toString());
+        if (!owners.isEmpty()) {
+            if (const QString refusal = ToolAccount::refusal(connection, readWrite, owners); !refusal.isEmpty())
+                return refusal;
+        }
+    }
+    if (parser.isSet(QStringLiteral("paste"))) {
+        const std::optional<CategoryNode> category = window->selectedCategory();
+        if (category && category->contains(QStringLiteral("mid"))) {
+            const QString refusal =
+                ToolAccount::refusal(connection, readWrite, {category->value(QStringLiteral("mid")).toString()});
+            if (!refusal.isEmpty())
+                return refusal;
+        }
+    }
+    const struct {
+        const char *option;
+        const char *level;
+    } categoryOptions[] = {{"rescan", "READ & WRITE"}, {"delete-category", "FULL ACCESS"}};
+    for (const auto &option : categoryOptions) {
+        if (!parser.isSet(QLatin1String(option.option)))
+            continue;
+        const std::optional<CategoryNode> node = categoryNamed(window, parser.value(QLatin1String(option.option)));
+        if (!node || node->isEmpty())
+            continue;
+        const QString refusal = ToolAccount::refusal(connection, QLatin1String(option.level),
+                                                     {node->value(QStringLiteral("mid")).toString()});
+        if (!refusal.isEmpty())
+            return refusal;
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -272,13 +324,13 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("show-database")))
         defaults.registerDefaults({{QStringLiteral("DatabaseShowThumbnails"), QStringLiteral("1")}});
 
-    auto connection = std::make_shared<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                     parser.positionalArguments().first());
-    if (!connection->openDBConnection() || !connection->checkForDatabaseSetup()) {
+    std::shared_ptr<OVNDatabaseAccess> connection = ToolCatalog::open(
+        parser.positionalArguments().first(), ToolCatalog::Tables::AsTheyAre, "ovn-catalog-window");
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
         QTextStream(stderr) << "ovn-catalog-window: no catalog at " << parser.positionalArguments().first() << Qt::endl;
         return 1;
     }
+    ToolAccount::bind(*connection);
 
     // Opened entries show in the program's own viewers, as in the program.
     static OVNImageViewerDocuments viewers;
@@ -321,6 +373,10 @@ int main(int argc, char **argv)
         for (const QString &name : selectByName(window->mediaView(), names))
             QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
         QTextStream(stdout) << "selected " << window->mediaView()->numberOfSelectedRows() << Qt::endl;
+    }
+    if (const QString refusal = writeRefusal(window, parser); !refusal.isEmpty()) {
+        delete window.data();
+        return ToolStart::refuse(refusal);
     }
     // ---- categories ----
     if (const std::optional<int> status = runCategoryCommands(window, parser)) {

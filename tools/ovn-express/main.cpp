@@ -3,10 +3,12 @@
 // Searches as the express panel's Search button does: the quick search's fields (TAG is a column
 // tag 0 to 5 or its menu title: All, Displaytag, Keywords, Short Description, Full Description,
 // Rating) or an expert condition, over the whole catalog or the search-in item TITLE, read-only,
-// then only entries the catalog user may read. The catalog user is the account's own (as in the
-// program), or with --login the one whose password is read as one line from standard input. Prints "found: N", then
+// then only entries the catalog user may read. The catalog user is the account's own (its name in
+// the system's user database, as in the program; never $USER), or with --login the one whose
+// password is read as one line from standard input. Prints "found: N", then
 // "MID<TAB>DISPLAYTAG" per entry; --rate N then rates every entry found as the panel's rating
-// menu does and prints "rated: N". A refused search prints "refused: MESSAGE", a stopped one
+// menu does and prints "rated: N", or, when the user may not change one of them, "refused: " and
+// the program's privilege text, writing nothing. A refused search prints "refused: MESSAGE", a stopped one
 // "stopped: MESSAGE"; both exit 1.
 
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -16,11 +18,12 @@
 #include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
 
+#include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolUsage.h"
+#include "platform/SystemInfo.h"
 
 #include <QCoreApplication>
-#include <QHash>
 #include <QTextStream>
 
 #include <cstdio>
@@ -122,7 +125,7 @@ int main(int argc, char *argv[])
         // As the program does: the account's own name without a password, or a login with one.
         bool loggedIn = false;
         if (login.isEmpty()) {
-            loggedIn = db->authenticateUser(qEnvironmentVariable("USER"));
+            loggedIn = db->authenticateUser(SystemInfo::accountName());
         } else {
             std::string password;
             std::getline(std::cin, password);
@@ -130,7 +133,7 @@ int main(int argc, char *argv[])
         }
         if (!loggedIn) {
             std::fprintf(stderr, "ovn-express: no catalog user %s (with that password)\n",
-                         qPrintable(login.isEmpty() ? qEnvironmentVariable("USER") : login));
+                         qPrintable(login.isEmpty() ? SystemInfo::accountName() : login));
             return 2;
         }
     }
@@ -215,17 +218,13 @@ int main(int argc, char *argv[])
         std::_Exit(0);
     }
     // As the panel rates: every entry's own category must allow changes, else nothing is written.
-    QHash<QString, QString> levels;
-    for (const MediaRecordRef &record : outcome.records) {
-        const QString owner = record->field(MediaRecord::CategoryId);
-        if (!levels.contains(owner))
-            levels.insert(owner, !db->useAuthentication() ? QStringLiteral("FULL ACCESS")
-                                 : owner.isEmpty()          ? QStringLiteral("NO ACCESS")
-                                                            : db->getCategoryAccessPrivilegesForMID(owner));
-        if (!OVNExpressSearch::mayWrite(levels.value(owner)))
-            return finish("refused", QStringLiteral("Authorization Failed: Requested Privilege: READ & WRITE, Your "
-                                                    "Privilege Level: %1")
-                                         .arg(levels.value(owner)));
+    QStringList owners;
+    for (const MediaRecordRef &record : outcome.records)
+        owners.append(record->field(MediaRecord::CategoryId));
+    if (!outcome.records.empty()) {
+        const QString refusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners);
+        if (!refusal.isEmpty())
+            return finish("refused", refusal);
     }
     OVNDatabaseTransaction batch(*db);
     for (const MediaRecordRef &record : outcome.records) {

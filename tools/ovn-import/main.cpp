@@ -13,14 +13,19 @@
 // ovn-import --rescan CATALOG CATEGORY (an id or a collection's name): reads the files of a category's records again (thumbnail,
 // orientation, import date), printing "rescanned N of M".
 //
+// The catalog user is the one whose login is this account's name, as in the program; importing
+// into an existing category, folder or re-scanned category needs READ & WRITE on it, as in the
+// catalog window. A refusal prints "refused: " and the window's privilege text, and writes nothing.
+//
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
-// error) or the catalog could not be used, 2 on a wrong command line.
+// error), the catalog could not be used or the user may not write there, 2 on a wrong command line.
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportWorker.h"
 #include "platform/HeapTuning.h"
 
+#include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
@@ -85,39 +90,28 @@ long peakRssKiB()
 }
 
 
-// A category id, or the collection of that name (made when missing).
-QString collection(OVNDatabaseAccess &connection, const QString &category)
+// A category id, or the top-level category of that kind and name; empty when there is neither.
+QString existing(OVNDatabaseAccess &connection, const QString &category, const QString &kind)
 {
     if (connection.getCategoryForMID(category))
         return category;
-    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C")))
+    for (const CategoryNode &node : connection.getCategoryList(kind))
         if (node.value(QStringLiteral("displaytag")).toString() == category)
             return node.value(QStringLiteral("mid")).toString();
-    return connection.addCategoryListEntry(category, QStringLiteral("C"));
-}
-
-// A category id, or the top-level folder of that name (made when missing).
-QString topLevelFolder(OVNDatabaseAccess &connection, const QString &folder)
-{
-    if (connection.getCategoryForMID(folder))
-        return folder;
-    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("F")))
-        if (node.value(QStringLiteral("displaytag")).toString() == folder)
-            return node.value(QStringLiteral("mid")).toString();
-    return connection.addCategoryListEntry(folder, QStringLiteral("F"));
+    return QString();
 }
 
 int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
                    bool quiet)
 {
-    QString categoryId = connection.getCategoryForMID(category) ? category : QString();
-    for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C")))
-        if (categoryId.isEmpty() && node.value(QStringLiteral("displaytag")).toString() == category)
-            categoryId = node.value(QStringLiteral("mid")).toString();
+    const QString categoryId = existing(connection, category, QStringLiteral("C"));
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: no category %s\n", qPrintable(category));
         return 1;
     }
+    const QString refusal = ToolAccount::refusal(connection, QStringLiteral("READ & WRITE"), {categoryId});
+    if (!refusal.isEmpty())
+        return ToolStart::refuse(refusal);
     QVariantList records;
     for (const QString &mid : connection.getMediaMIDListForCategory(categoryId))
         records.append(QVariantMap{{QStringLiteral("mid"), mid},
@@ -191,9 +185,20 @@ int main(int argc, char *argv[])
                      qPrintable(connection->getLastErrorMessage()));
         return 1;
     }
+    ToolAccount::bind(*connection);
     if (rescan)
         return rescanCategory(*connection, category, settings, quiet);
-    QString categoryId = smart ? topLevelFolder(*connection, category) : collection(*connection, category);
+    // Into a category that is there only with the right to change it; a new one is made at the top
+    // level, which anyone may do.
+    const QString kind = smart ? QStringLiteral("F") : QStringLiteral("C");
+    QString categoryId = existing(*connection, category, kind);
+    if (!categoryId.isEmpty()) {
+        const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), {categoryId});
+        if (!refusal.isEmpty())
+            return ToolStart::refuse(refusal);
+    } else {
+        categoryId = connection->addCategoryListEntry(category, kind);
+    }
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: cannot make the %s %s: %s\n", smart ? "folder" : "collection",
                      qPrintable(category), qPrintable(connection->getLastErrorMessage()));

@@ -1,9 +1,15 @@
-// ovn-users CATALOG ACTION ARG...: the user manager's and the privileges window's operations from
-// the command line, through the same code as the windows.
+// ovn-users CATALOG [--login LOGIN] ACTION ARG...: the user manager's and the privileges window's
+// operations from the command line, through the same code as the windows.
 //
 // CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DATABASE (the password from PGPASSWORD
 // or ~/.pgpass), opened as the program opens its catalog: as the catalog user whose login is this
-// account's name. A password is read as one line from standard input, never from the command line.
+// account's name in the system's user database. A password is read as one line from standard
+// input, never from the command line.
+//
+// As in the program, a change of users, groups or memberships needs a login as a user in a group
+// with "MANAGE USERS": LOGIN (this account's name without --login) and its password, read first;
+// "password" then reads the new password. "grant" needs FULL ACCESS on the category, as the
+// privileges window does, for the account's own catalog user.
 // Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
@@ -14,6 +20,7 @@
 #include "platform/Alert.h"
 #include "platform/SystemInfo.h"
 
+#include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
@@ -48,11 +55,12 @@ public:
 };
 
 constexpr const char *usageText =
-                 "usage: ovn-users CATALOG ACTION ARG...\n"
+                 "usage: ovn-users CATALOG [--login LOGIN] ACTION ARG...\n"
                  "  first-run LOGIN NAME | login LOGIN | add-user LOGIN | password LOGIN\n"
                  "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
                  "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
-                 "A password is read as one line from standard input.\n";
+                 "A password is read as one line from standard input; a change of users, groups or\n"
+                 "memberships first reads the password of LOGIN (a user who may manage users).\n";
 
 void usage()
 {
@@ -62,8 +70,7 @@ void usage()
 std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
     auto connection = ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-users");
-    if (connection->isDBConnectionActive())
-        connection->authenticateUser(SystemInfo::accountName());
+    ToolAccount::bind(*connection);
     return connection;
 }
 
@@ -86,7 +93,7 @@ int ok(const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {}))
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--login", 1}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
@@ -96,6 +103,15 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString catalog = args.takeFirst();
+    QString managerLogin = SystemInfo::accountName();
+    if (args.first() == QLatin1String("--login")) {
+        if (args.size() < 3) {
+            usage();
+            return 2;
+        }
+        args.removeFirst();
+        managerLogin = args.takeFirst();
+    }
     const QString action = args.takeFirst();
     static const QMap<QString, int> arity{{"first-run", 2},    {"login", 1},         {"add-user", 1},
                                           {"password", 1},     {"add-member", 2},    {"remove-member", 2},
@@ -119,6 +135,12 @@ int main(int argc, char *argv[])
             connection->authenticateUser(args.at(1));
             std::printf("level: %s\n", qPrintable(connection->getCategoryAccessPrivilegesForMID(args.at(0))));
             return 0;
+        }
+        // As the catalog window opens the privileges window: with full access to the category.
+        if (connection->isDBConnectionActive()) {
+            const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("FULL ACCESS"), {args.at(0)});
+            if (!refusal.isEmpty())
+                return refuse(refusal);
         }
         OVNPrivilegeListEditor editor(connection.get(), alerts);
         if (!editor.open(args.at(0)))
@@ -150,6 +172,10 @@ int main(int argc, char *argv[])
     if (action == QLatin1String("login"))
         return users.login(args.at(0), readPassword()) ? ok(QStringLiteral("logged in"))
                                                        : refuse(OVNUserAdministration::loginFailedText());
+    // Every other action changes users, groups or memberships: as the User Manager, only after a
+    // login as a user who may manage users.
+    if (!users.login(managerLogin, readPassword()))
+        return refuse(OVNUserAdministration::loginFailedText());
     if (action == QLatin1String("add-user")) {
         const QString mid = users.addUser(args.at(0));
         return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("user ") + mid);
