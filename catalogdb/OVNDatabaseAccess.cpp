@@ -36,6 +36,11 @@ std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() co
     {
         std::lock_guard lock(m_mutex);
         sibling->setConnectionDetails(m_dbVendor, m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
+        // A worker checks privileges as the user of the window that started it.
+        sibling->m_useauthentication = m_useauthentication.load();
+        sibling->m_authusername = m_authusername;
+        sibling->m_authusermid = m_authusermid;
+        sibling->m_authgroupmids = m_authgroupmids;
     }
     sibling->openDBConnection();
     return sibling;
@@ -98,6 +103,24 @@ void OVNDatabaseAccess::setLastError(const QString &message)
     m_lastErrorMessage = message;
 }
 
+OVNDatabaseAccess::Failure OVNDatabaseAccess::lastFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastFailure;
+}
+
+quint64 OVNDatabaseAccess::failureCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failureCount;
+}
+
+void OVNDatabaseAccess::noteFailure(Failure why)
+{
+    m_lastFailure = why;
+    ++m_failureCount;
+}
+
 void OVNDatabaseAccess::markAborted(int depth)
 {
     m_abortedDepth = depth;
@@ -122,7 +145,11 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql
                                                               const RowHandler &onRow, RowDelivery delivery)
 {
     std::lock_guard lock(m_mutex);
-    return executeLocked(sql, parameters, onRow, delivery);
+    m_statementFailure = Failure::Other;
+    const StatementResult result = executeLocked(sql, parameters, onRow, delivery);
+    if (!result.ok)
+        noteFailure(m_statementFailure);
+    return result;
 }
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QString &sql,
@@ -141,8 +168,10 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::PostgreSQL:
-        if (m_pgcon)
+        if (m_pgcon && reopenLostPostgresSession())
             return executePostgres(sql, parameters, onRow, delivery);
+        if (m_pgcon)
+            return {};
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::None:

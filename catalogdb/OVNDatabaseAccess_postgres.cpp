@@ -187,6 +187,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
             });
         if (!outcome.ok()) {
             setLastError(outcome.errorMessage());
+            m_lastSqlState = outcome.sqlState();
             recoverPostgresAfterFailure();
             return {};
         }
@@ -209,6 +210,17 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     return {true, result.changedRows()};
 }
 
+bool OVNDatabaseAccess::reopenLostPostgresSession()
+{
+    if (m_transactionDepth > 0 || !m_pgcon->isBroken())
+        return true;
+    if (m_pgcon->reset())
+        return true;
+    setLastError(localized("The catalog server cannot be reached."));
+    m_statementFailure = Failure::Unreachable;
+    return false;
+}
+
 bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
 {
     switch (m_vendor) {
@@ -218,12 +230,21 @@ bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
         break;
     case Vendor::PostgreSQL:
         if (m_pgcon) {
+            m_statementFailure = Failure::Other;
+            if (!reopenLostPostgresSession()) {
+                noteFailure(m_statementFailure);
+                return false;
+            }
             const PostgresResult result = m_pgcon->execute(sql);
             if (result.ok())
                 return true;
             setLastError(result.errorMessage());
-            if (m_pgcon->isBroken())
+            if (m_pgcon->isBroken()) {
+                setLastError(localized("The catalog server cannot be reached."));
+                m_statementFailure = Failure::Unreachable;
                 recoverPostgresAfterFailure();
+            }
+            noteFailure(m_statementFailure);
             return false;
         }
         break;
@@ -237,13 +258,28 @@ bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
 void OVNDatabaseAccess::recoverPostgresAfterFailure()
 {
     if (m_pgcon->isBroken()) {
-        // The session is gone, and with it any transaction: connect again for the next statement.
+        // The session is gone, and with it any transaction. The server's or libpq's words about
+        // it mean nothing to the user; what happened does.
+        m_statementFailure = Failure::Unreachable;
+        setLastError(localized("The catalog server cannot be reached."));
+        if (m_transactionDepth > 0) {
+            // The caller's transaction is over: its further statements are refused and its commit
+            // answers false, rather than running on their own in a new session.
+            m_abortedDepth = 0;
+            markAborted(1);
+        }
+        // Connect again for the next statement.
         const QString message = m_lastErrorMessage;
-        m_transactionDepth = 0;
-        m_abortedDepth = 0;
         m_pgcon->reset();
         m_lastErrorMessage = message;
         return;
+    }
+    // A row that names a category or entry another client has deleted meanwhile.
+    static const QString foreignKeyViolation = QStringLiteral("23503");
+    if (m_lastSqlState == foreignKeyViolation) {
+        m_statementFailure = Failure::MissingReference;
+        setLastError(localized("What the change refers to is no longer in the catalog: another user may have "
+                               "deleted it."));
     }
     if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Failed)
         return;
