@@ -58,11 +58,20 @@ check "ok:" "$bob_pw" login bob
 # A category to grant on, made through the catalog as another client would.
 category=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
     -d "$OVN_TEST_PG_DB" -qAt -c "insert into strvcategory (mid, displaytag, type, supermid, comment) values ('probe-1', 'Shots', 'M', '', '{SURVEILLANCEFOLDER = \"/srv/shots\";}') returning mid")
+# Only who holds FULL ACCESS on a category may change its privileges: this account, through Keepers.
+me=$(id -un)
+check "ok:" "" group-privileges Keepers
+check "ok:" "" add-user "$me"
+check "ok:" "" add-member "$me" Keepers
+check "ok:" "" grant "$category" Keepers "FULL ACCESS"
 check "ok:" "" grant "$category" Staff "READ ONLY"
 check "level: READ ONLY" "" level "$category" bob
 check "ok:" "" grant "$category" Staff "NO ACCESS"
 check "level: NO ACCESS" "" level "$category" bob
 check "level: NO ACCESS" "" level "$category" anonymous
+# Giving away one's own full access is asked about (and confirmed here); after it, nothing more.
+check "ok:" "" grant "$category" Keepers "READ ONLY"
+check "refused: Authorization Failed" "" grant "$category" Keepers "FULL ACCESS"
 comment=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
     -d "$OVN_TEST_PG_DB" -qAt -c "select comment from strvcategory where mid='probe-1'")
 case "$comment" in
