@@ -416,7 +416,7 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
             return;
         }
     }
-    m_trackImportDidFinish = true;
+    // Marks the import as this window's once it starts.
     importFiles(paths, collection, skipped);
 }
 

@@ -176,38 +176,51 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
                                                                       const QVariantList &parameters,
                                                                       const RowHandler &onRow, RowDelivery delivery)
 {
-    if (delivery == RowDelivery::AsRowsArrive) {
-        std::optional<PostgresResultRow> row;
-        const PostgresResult outcome = m_pgcon->executeRowByRow(
-            sql, postgresParameters(parameters), [&](const PostgresResult &result, int index) {
-                if (!row)
-                    row.emplace(result, m_integerDateTimes);
-                row->setRow(result, index);
-                return onRow(*row);
-            });
-        if (!outcome.ok()) {
+    // A session that the server ended while idle (a restart, a lost network) is found dead only
+    // by the next statement. A read outside any transaction then runs once more in a new session:
+    // it changed nothing, and nobody has seen a row of it yet.
+    const bool mayRepeat = m_transactionDepth == 0 && sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
+    for (int attempt = 0;; ++attempt) {
+        bool delivered = false;
+        const auto failed = [&](const PostgresResult &outcome) {
+            const bool lostSession = m_pgcon->isBroken();
             setLastError(outcome.errorMessage());
             m_lastSqlState = outcome.sqlState();
             recoverPostgresAfterFailure();
+            return lostSession && mayRepeat && !delivered && attempt == 0 && !m_pgcon->isBroken();
+        };
+        if (delivery == RowDelivery::AsRowsArrive) {
+            std::optional<PostgresResultRow> row;
+            const PostgresResult outcome = m_pgcon->executeRowByRow(
+                sql, postgresParameters(parameters), [&](const PostgresResult &result, int index) {
+                    if (!row)
+                        row.emplace(result, m_integerDateTimes);
+                    row->setRow(result, index);
+                    delivered = true;
+                    return onRow(*row);
+                });
+            if (!outcome.ok()) {
+                if (failed(outcome))
+                    continue;
+                return {};
+            }
+            return {true, outcome.changedRows()};
+        }
+        const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
+        if (!result.ok()) {
+            if (failed(result))
+                continue;
             return {};
         }
-        return {true, outcome.changedRows()};
+        PostgresResultRow row(result, m_integerDateTimes);
+        const int rows = result.rowCount();
+        for (int index = 0; index < rows; ++index) {
+            row.setRow(result, index);
+            if (!onRow(row))
+                break;
+        }
+        return {true, result.changedRows()};
     }
-    const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
-    if (!result.ok()) {
-        setLastError(result.errorMessage());
-        m_lastSqlState = result.sqlState();
-        recoverPostgresAfterFailure();
-        return {};
-    }
-    PostgresResultRow row(result, m_integerDateTimes);
-    const int rows = result.rowCount();
-    for (int index = 0; index < rows; ++index) {
-        row.setRow(result, index);
-        if (!onRow(row))
-            break;
-    }
-    return {true, result.changedRows()};
 }
 
 bool OVNDatabaseAccess::reopenLostPostgresSession()
