@@ -603,8 +603,16 @@ bool OVNAssetManager::writeDetailsValue(const QString &mediaId, const std::funct
     if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return keepTyped();
     // A refusal is shown once here; the pane's forms are already closed to this user.
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, true))
+    QString level;
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false, &level)) {
+        if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+            return keepTyped();
+        if (m_dbcon->failureCount() != failures)
+            showCategoryRefusal(OVNCategoryAccess::readFailure(*m_dbcon));
+        else
+            showAuthorizationFailure(OVNPrivilegeLevel::readWrite(), level);
         return false;
+    }
     if (write())
         return true;
     if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)

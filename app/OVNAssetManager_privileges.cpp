@@ -113,8 +113,7 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
     if (!granted && showAlert) {
         // Privileges that could not be read refuse, but say why: no privilege alert for an outage.
         if (m_dbcon && m_dbcon->failureCount() != failures)
-            showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures,
-                                                                localized("Your access privileges could not be read.")));
+            showCategoryRefusal(OVNCategoryAccess::readFailure(*m_dbcon));
         else
             showAuthorizationFailure(requested, lowest);
     }

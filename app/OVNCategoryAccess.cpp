@@ -54,8 +54,16 @@ std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &category
     }
     if (db.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return unreachable();
-    return Refusal{Refusal::Reason::Failed, localized("Your access privileges could not be read."),
-                   db.getLastErrorMessage()};
+    return readFailure(db);
+}
+
+Refusal readFailure(const OVNDatabaseAccess &db)
+{
+    if (db.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return {Refusal::Reason::Unreachable, localized("Your access privileges could not be read."),
+                localized("The catalog server cannot be reached, so nothing can be changed for now. Please check "
+                          "that it is running and that this computer can reach it, then try again.")};
+    return {Refusal::Reason::Failed, localized("Your access privileges could not be read."), db.getLastErrorMessage()};
 }
 
 Refusal writeFailure(const OVNDatabaseAccess &db, quint64 failuresBefore, const QString &what)

@@ -34,6 +34,10 @@ QString authorizationMessage(const QString &requested, const QString &own);
 // the last case ("The category could not be renamed.").
 Refusal writeFailure(const OVNDatabaseAccess &db, quint64 failuresBefore, const QString &what);
 
+// Why the user's privileges could not be read (the server out of reach, or the catalog's own
+// message): nothing that needs them can be done for now.
+Refusal readFailure(const OVNDatabaseAccess &db);
+
 // The title of every alert about a change lost to an unreachable server.
 QString unreachableTitle();
 
