@@ -205,9 +205,9 @@ void OVNAssetManager::buttonRenameCatalogClick()
         return;
     }
     // The Database item keeps its name.
-    if (node->contains(keyMid) && !isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
-        return;
     if (!node->contains(keyMid) || node->value(keyType).toString() == QLatin1String("EXPANDABLE"))
+        return;
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return;
     OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(node->value(keyMid).toString());
     if (item)

@@ -4,7 +4,6 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "platform/SystemInfo.h"
 
 #include <QApplication>
 

@@ -338,8 +338,11 @@ bool OVNDatabaseAccess::rollbackTransaction()
     } else {
         ok = executeTransactionControl(QStringLiteral("ROLLBACK"));
     }
-    // Even a failed rollback ends the level: SQLite has then rolled back on its own.
+    // Even a failed rollback ends the level: SQLite has then rolled back on its own. A session
+    // lost during it leaves no undone level behind either.
     --m_transactionDepth;
+    if (m_abortedDepth > m_transactionDepth)
+        m_abortedDepth = 0;
     return ok;
 }
 

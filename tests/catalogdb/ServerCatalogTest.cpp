@@ -267,6 +267,12 @@ TEST_P(ServerCatalogTest, ALostSessionIsConnectedAgainForTheNextStatement)
     EXPECT_EQ(db.transactionDepth(), 0);
     EXPECT_EQ(db.getCategoryList().size(), 1);
     EXPECT_TRUE(db.isDBConnectionActive());
+    // Lost just before the rollback: the next transaction begins all the same.
+    ASSERT_TRUE(db.beginTransaction());
+    terminate();
+    db.rollbackTransaction();
+    EXPECT_TRUE(db.beginTransaction());
+    EXPECT_TRUE(db.rollbackTransaction());
     // Lost between statements: a read is answered by a new session; a write fails, since it
     // cannot be known whether the server took it.
     terminate();
