@@ -4,6 +4,7 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNCatalogActions.h"
+#include "app/OVNCategoryAccess.h"
 #include "app/OVNOutlineViewDelegate.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -24,6 +25,7 @@ class NTPopUpHeaderView;
 class OVNMediaPreviewImage;
 class OVNBGView;
 class OVNCategoryTreeModel;
+class OVNDatabaseTransaction;
 class OVNMediaDetails;
 class OVNMediaView;
 class OVNOutlineView;
@@ -255,6 +257,16 @@ public:
     bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
                                           bool showAlert, QString *lowestLevel = nullptr);
     static QString authorizationMessage(const QString &requested, const QString &own);
+    // The check of a category-level action: the user's level on the category as the catalog holds
+    // it now (within the action's transaction, where it has one); the outline's stored level only
+    // decides what is shown and enabled. A refusal, an unreachable server and a category deleted
+    // meanwhile are each said in their own alert, after `within` (the action's transaction, held
+    // open on a grant) is rolled back. No category (the Database item) grants all.
+    bool isUserAuthorizedNow(const QString &requested, const std::optional<CategoryNode> &node,
+                             OVNDatabaseTransaction *within = nullptr);
+    bool isUserAuthorizedNow(const QString &requested, const QString &categoryMid,
+                             OVNDatabaseTransaction *within = nullptr);
+    void showCategoryRefusal(const OVNCategoryAccess::Refusal &refusal);
     // The "Authorization Failed" alert on the thumbnail view's window.
     void showAuthorizationFailure(const QString &requested, const QString &own);
 
@@ -310,8 +322,9 @@ public:
     // Whether Paste can go anywhere: one collection the user may change, files on the clipboard.
     bool canPaste();
     // A new collection inside the folder (at the top level without one); "" when it could not be
-    // made or placed, and then nothing of it stays.
-    QString addCollection(const QString &name, const QString &folder);
+    // made or placed, and then nothing of it stays. The folder's level is asked within the making;
+    // a refusal is said in an alert and sets `refused`.
+    QString addCollection(const QString &name, const QString &folder, bool *refused = nullptr);
     void loadSelectionDetails();
     void loadPreviewImageForSelection();
     void loadMediaDetailsForSelection();
@@ -564,6 +577,8 @@ private:
     // brings back what the footer said before.
     void showDropRefusal(const QString &reason);
     void showMediaList(const MediaList &records);
+    // Says in the status line and an alert that the list of the category could not be read.
+    void reportUnreadableList(const QString &name, quint64 failuresBefore);
     MediaList readableMedia(MediaList records);
     QString cachedCategoryLevel(const QString &categoryId);
     QString countTextFor(const CategoryNode &node);

@@ -204,10 +204,10 @@ void OVNAssetManager::buttonRenameCatalogClick()
         QApplication::beep();
         return;
     }
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), node, true))
-        return;
     // The Database item keeps its name.
     if (!node->contains(keyMid) || node->value(keyType).toString() == QLatin1String("EXPANDABLE"))
+        return;
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return;
     OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(node->value(keyMid).toString());
     if (item)
@@ -231,7 +231,7 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
     if (!m_dbcon || m_maintenanceRunning || !node.contains(keyMid)
         || node.value(keyType).toString() == QLatin1String("EXPANDABLE"))
         return false;
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), node, true))
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return false;
     Category root{node.value(keyMid).toString(), node.value(keyType).toString(), node.value(keyDisplayTag).toString(),
                   getMyPrivilegesForItem(node)};
@@ -270,7 +270,10 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
         title,
         [bottomUp](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
             QString error;
-            if (OVNCategoryMaintenance::deleteCategories(*db, bottomUp, &error, progress))
+            // The worker's connection is the window's user's: each category's level is asked
+            // again within the deletion's transaction.
+            if (OVNCategoryMaintenance::deleteCategories(*db, bottomUp, &error, progress,
+                                                         OVNCategoryMaintenance::Check::LevelNow))
                 return QString();
             return error.isEmpty() ? QStringLiteral("the catalog refused it") : error;
         },
@@ -372,8 +375,7 @@ void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QSt
         QApplication::beep();
         return;
     }
-    if (!folderId.isEmpty()
-        && !isUserAuthorizedForMediaWithType(QStringLiteral("READ & WRITE"), {folderId}, true))
+    if (!folderId.isEmpty() && !isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folderId))
         return;
     QVariantList files;
     for (const QString &path : paths)

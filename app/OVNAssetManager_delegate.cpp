@@ -399,32 +399,37 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
     else if (kind == QLatin1String("F"))
         folder = target->value(keyMid).toString();
 
-    if (!collection.isEmpty()) {
-        if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
-            return;
-    } else {
-        // A new collection for the files: inside the folder when the user may change it.
-        if (!folder.isEmpty() && !isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
-            return;
+    if (collection.isEmpty()) {
+        // A new collection for the files: inside the folder when the user may change it (asked
+        // within the collection's making).
         const QFileInfo first(paths.first());
         const QString name = first.isDir() ? QDir(first.absoluteFilePath()).dirName() : QStringLiteral("drag");
-        collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder);
+        bool refused = false;
+        const quint64 failures = m_dbcon->failureCount();
+        collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder, &refused);
+        if (refused)
+            return;
         postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
-            OVNHelper::displayAlert(localized("The collection for the files could not be made."),
-                                    m_dbcon->getLastErrorMessage(), this);
+            showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures,
+                                                                localized("The collection for the files could not be made.")));
             return;
         }
     }
-    m_trackImportDidFinish = true;
+    // Marks the import as this window's once it starts.
     importFiles(paths, collection, skipped);
 }
 
-QString OVNAssetManager::addCollection(const QString &name, const QString &folder)
+QString OVNAssetManager::addCollection(const QString &name, const QString &folder, bool *refused)
 {
     // Made and placed together: a collection that cannot go into its folder is not left behind
     // at the top level.
     OVNDatabaseTransaction transaction(*m_dbcon);
+    if (!folder.isEmpty() && !isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction)) {
+        if (refused)
+            *refused = true;
+        return QString();
+    }
     const QString collection = m_dbcon->addCategoryListEntry(name, QStringLiteral("C"));
     if (collection.isEmpty())
         return QString();
@@ -585,13 +590,33 @@ bool OVNAssetManager::writeDetailsValue(const QString &mediaId, const std::funct
 {
     if (!m_dbcon || mediaId.isEmpty())
         return false;
+    const quint64 failures = m_dbcon->failureCount();
+    const auto keepTyped = [&] {
+        // The catalog was out of reach: what was typed stays in the pane, marked as not saved.
+        showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The change could not be stored.")));
+        if (m_mediaDetails)
+            m_mediaDetails->keepUnsavedEdit();
+        return false;
+    };
     // The entry the edit began on, wherever the selection is now: its own category decides.
     const QString owner = m_dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
+    if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return keepTyped();
     // A refusal is shown once here; the pane's forms are already closed to this user.
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, true))
+    QString level;
+    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false, &level)) {
+        if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+            return keepTyped();
+        if (m_dbcon->failureCount() != failures)
+            showCategoryRefusal(OVNCategoryAccess::readFailure(*m_dbcon));
+        else
+            showAuthorizationFailure(OVNPrivilegeLevel::readWrite(), level);
         return false;
+    }
     if (write())
         return true;
+    if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return keepTyped();
     OVNHelper::displayAlert(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
                             m_mediaView ? m_mediaView->window() : this);
     // The pane shows what is stored again, not what was typed.

@@ -9,7 +9,7 @@ void OVNAssetManager::importFiles(const QStringList &paths, const QString &categ
 {
     if (paths.isEmpty() || categoryId.isEmpty() || !m_dbcon)
         return;
-    if (!isUserAuthorizedForMediaWithType(QStringLiteral("READ & WRITE"), {categoryId}, true))
+    if (!isUserAuthorizedNow(QStringLiteral("READ & WRITE"), categoryId))
         return;
     QVariantList files;
     for (const QString &path : paths)

@@ -5,6 +5,7 @@
 #include "app/OVNPrivilegeLevel.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaView.h"
+#include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 #include "uikit/OVNBGView.h"
 
@@ -77,6 +78,7 @@ void OVNAssetManager::reloadMediaList()
 
     bool searched = false;
     const std::optional<CategoryNode> node = selectedCategory();
+    const quint64 failures = m_dbcon ? m_dbcon->failureCount() : 0;
     if (node && m_dbcon) {
         m_mediaView->setShowEmptySetMessage(true);
         const QString kind = node->contains(keyType) ? node->value(keyType).toString() : QStringLiteral("C");
@@ -136,6 +138,16 @@ void OVNAssetManager::reloadMediaList()
         } else {
             show(m_dbcon->getMediaList(mid, kind), mid, kind);
         }
+        if (!searched && m_dbcon->failureCount() != failures) {
+            // A list that could not be read is no empty category: nothing is shown, and why.
+            clear();
+            m_mediaView->setShowEmptySetMessage(false);
+            setThumbsizeSliderEnabled(false);
+            reportUnreadableList(node->value(QStringLiteral("displaytag")).toString(), failures);
+            m_mediaView->setFocus();
+            refreshActions();
+            return;
+        }
     }
 
     if (!searched) {
@@ -145,6 +157,20 @@ void OVNAssetManager::reloadMediaList()
     }
     m_mediaView->setFocus();
     refreshActions();
+}
+
+void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failuresBefore)
+{
+    const bool unreachable = m_dbcon->failureCount() != failuresBefore
+        && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+    const QString title = localized("The entries of “%1” could not be read.").arg(name);
+    setStatus(title, false);
+    OVNHelper::displayAlert(title,
+                            unreachable ? localized("The catalog server cannot be reached. Please check that it is "
+                                                    "running and that this computer can reach it, then select the "
+                                                    "category again.")
+                                        : m_dbcon->getLastErrorMessage(),
+                            m_mediaView ? m_mediaView->window() : this);
 }
 
 void OVNAssetManager::reloadMediaListWithFind(const QString &statement)

@@ -6,6 +6,7 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 #include "platform/PropertyList.h"
@@ -103,10 +104,15 @@ bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
         QApplication::beep();
         return false;
     }
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), item->node, true))
+    // Asked and written in one transaction: the privileges cannot change in between.
+    OVNDatabaseTransaction transaction(*m_dbcon);
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), mid, &transaction))
         return false;
-    if (!m_dbcon->updateCategoryListEntry(mid, name)) {
-        OVNHelper::displayAlert(localized("The category could not be renamed."), m_dbcon->getLastErrorMessage(), this);
+    const quint64 failures = m_dbcon->failureCount();
+    if (!m_dbcon->updateCategoryListEntry(mid, name) || (transaction.isActive() && !transaction.commit())) {
+        if (transaction.isActive())
+            transaction.rollback();
+        showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be renamed.")));
         return false;
     }
     renameInList(m_internalSectionList, mid, name);
@@ -206,8 +212,16 @@ bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *d
         return false;
     const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
     const QString parent = folder ? folder->node.value(keyMid).toString() : QString();
-    if (!m_dbcon->setCategoryListEntrySuperMID(mid, parent)) {
-        OVNHelper::displayAlert(localized("The category could not be moved."), m_dbcon->getLastErrorMessage(), this);
+    // The outline's levels let the drag begin; the catalog's levels now decide, within the move.
+    OVNDatabaseTransaction transaction(*m_dbcon);
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), parent, &transaction)
+        || !isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), mid, &transaction))
+        return false;
+    const quint64 failures = m_dbcon->failureCount();
+    if (!m_dbcon->setCategoryListEntrySuperMID(mid, parent) || (transaction.isActive() && !transaction.commit())) {
+        if (transaction.isActive())
+            transaction.rollback();
+        showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be moved.")));
         return false;
     }
     deselectAllCategories();

@@ -1,8 +1,10 @@
 // Privilege checks before the catalog window changes a category or an entry.
 #include "app/OVNAssetManager.h"
 
+#include "app/OVNCategoryAccess.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 
@@ -23,6 +25,33 @@ QString OVNAssetManager::getMyPrivilegesForItem(const std::optional<CategoryNode
 QString OVNAssetManager::authorizationMessage(const QString &requested, const QString &own)
 {
     return OVNPrivilegeLevel::refusalMessage(requested, own);
+}
+
+bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const std::optional<CategoryNode> &node,
+                                          OVNDatabaseTransaction *within)
+{
+    return isUserAuthorizedNow(requested, node ? node->value(QStringLiteral("mid")).toString() : QString(), within);
+}
+
+bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QString &categoryMid,
+                                          OVNDatabaseTransaction *within)
+{
+    if (!m_dbcon)
+        return false;
+    const std::optional<OVNCategoryAccess::Refusal> refusal =
+        OVNCategoryAccess::refusalNow(*m_dbcon, categoryMid, requested);
+    if (!refusal)
+        return true;
+    // No lock is held while the user reads the alert.
+    if (within && within->isActive())
+        within->rollback();
+    showCategoryRefusal(*refusal);
+    return false;
+}
+
+void OVNAssetManager::showCategoryRefusal(const OVNCategoryAccess::Refusal &refusal)
+{
+    OVNHelper::displayAlert(refusal.title, refusal.text, m_mediaView ? m_mediaView->window() : this);
 }
 
 void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
@@ -59,6 +88,7 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
                                                        bool showAlert, QString *lowestLevel)
 {
     // Each entry is judged by the category that owns it; an entry without one grants nothing.
+    const quint64 failures = m_dbcon ? m_dbcon->failureCount() : 0;
     QString lowest;
     bool granted = !categoryIds.isEmpty();
     bool first = true;
@@ -80,8 +110,13 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
         lowest = OVNPrivilegeLevel::noAccess();
     if (lowestLevel)
         *lowestLevel = lowest;
-    if (!granted && showAlert)
-        showAuthorizationFailure(requested, lowest);
+    if (!granted && showAlert) {
+        // Privileges that could not be read refuse, but say why: no privilege alert for an outage.
+        if (m_dbcon && m_dbcon->failureCount() != failures)
+            showCategoryRefusal(OVNCategoryAccess::readFailure(*m_dbcon));
+        else
+            showAuthorizationFailure(requested, lowest);
+    }
     return granted;
 }
 

@@ -54,7 +54,7 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
 {
     if (!m_dbcon || m_maintenanceRunning || node.value(keyType).toString() != QLatin1String("M"))
         return false;
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), node, true))
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), node))
         return false;
     const QString folderId = node.value(keyMid).toString();
     const QString folder = OVNCategoryMaintenance::watchedFolder(node.value(keyComment).toString());

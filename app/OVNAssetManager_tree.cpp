@@ -2,6 +2,8 @@
 // reloads, the count column and the outline selection.
 #include "app/OVNAssetManager.h"
 
+#include "formats/OVNHelper.h"
+
 #include "app/OVNCategoryTreeModel.h"
 #include "browser/OVNMediaView.h"
 #include "platform/Alert.h"
@@ -53,10 +55,28 @@ void OVNAssetManager::reloadCategoryList()
     if (m_internalCategoryList)
         expanded = reloadCategoryListExpandedItems(*m_internalCategoryList);
 
+    const quint64 failures = m_dbcon->failureCount();
     QList<CategoryNode> categories = m_dbcon->getCategoryList(QStringLiteral("F"));
     reloadCategoryListParseFolder(categories);
     for (const char *kind : {"C", "M", "I"})
         categories.append(m_dbcon->getCategoryList(QString::fromLatin1(kind)));
+    const QList<CategoryNode> sets = m_dbcon->getCategoryList(QStringLiteral("S"));
+    if (m_dbcon->failureCount() != failures) {
+        // A tree with holes would pass for the catalog: the one shown stays, and the user hears why.
+        const bool unreachable = m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+        const bool kept = m_internalCategoryList.has_value();
+        OVNHelper::displayAlert(
+            localized("The category list could not be read completely."),
+            (unreachable ? localized("The catalog server cannot be reached.") : m_dbcon->getLastErrorMessage())
+                + QStringLiteral("\n\n")
+                + (kept ? localized("The list shown is the one read before. Reload it once the catalog can be "
+                                    "reached again.")
+                        : localized("Categories may be missing from the list. Reload it once the catalog can be "
+                                    "reached again.")),
+            m_mediaView ? m_mediaView->window() : this);
+        if (kept)
+            return;
+    }
     m_internalCategoryList = categories;
 
     m_internalSectionList.clear();
@@ -66,7 +86,7 @@ void OVNAssetManager::reloadCategoryList()
     section.insert(QStringLiteral("displaytag"), localized("Database"));
     section.insert(QStringLiteral("ID"), QStringLiteral("CATALOGS"));
     m_internalSectionList.append(section);
-    m_internalSectionList.append(m_dbcon->getCategoryList(QStringLiteral("S")));
+    m_internalSectionList.append(sets);
 
     // Rebuilding the model drops the selection; that is no selection change of the user's.
     m_reloadingTree = true;

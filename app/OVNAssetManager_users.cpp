@@ -4,7 +4,6 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "platform/SystemInfo.h"
 
 #include <QApplication>
 
@@ -16,12 +15,10 @@ void OVNAssetManager::menuAccessPrivileges()
         QApplication::beep();
         return;
     }
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), node, true))
+    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return;
-    // A connection of its own, bound to the same catalog user as the program's.
+    // A connection of its own, bound to the same catalog user as the window's.
     std::unique_ptr<OVNDatabaseAccess> connection = m_dbcon->openSiblingConnection();
-    if (connection->isDBConnectionActive())
-        connection->authenticateUser(SystemInfo::accountName());
     auto *window = new OVNAccessPrivileges(std::move(connection), this);
     window->start(mid);
 }

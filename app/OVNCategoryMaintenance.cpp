@@ -1,6 +1,8 @@
 #include "app/OVNCategoryMaintenance.h"
 
+#include "app/OVNCategoryAccess.h"
 #include "app/OVNCategoryComment.h"
+#include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
@@ -56,7 +58,7 @@ QList<Category> subtreeBottomUp(OVNDatabaseAccess &db, const Category &root)
 }
 
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
-                      const std::function<void(int, int)> &progress)
+                      const std::function<void(int, int)> &progress, Check check)
 {
     const auto fail = [&] {
         if (error)
@@ -75,6 +77,19 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
         QStringLiteral("delete from strvsold where mid in ") + ownedEntries,
         QStringLiteral("delete from strvfile where categoryid=$1"),
     };
+    if (check == Check::LevelNow) {
+        // Every category that goes is locked and asked before the first row is removed.
+        for (const Category &category : bottomUp) {
+            if (const auto refusal =
+                    OVNCategoryAccess::refusalNow(db, category.mid, OVNPrivilegeLevel::fullAccess())) {
+                if (error)
+                    *error = bottomUp.size() > 1 ? localized("\"%1\": %2\n\n%3").arg(category.name, refusal->title,
+                                                                                    refusal->text)
+                                                 : refusal->title + QStringLiteral("\n\n") + refusal->text;
+                return false;
+            }
+        }
+    }
     int done = 0;
     for (const Category &category : bottomUp) {
         if (category.kind == QLatin1String("C") || category.kind == QLatin1String("M")) {

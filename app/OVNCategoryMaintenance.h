@@ -25,12 +25,16 @@ struct Category {
 // that a folder is removed only after what it holds.
 QList<Category> subtreeBottomUp(OVNDatabaseAccess &db, const Category &root);
 
+// Whether deleteCategories() asks the catalog for the user's level on each category within its
+// transaction ("FULL ACCESS" needed), or leaves the privileges to its caller.
+enum class Check { None, LevelNow };
+
 // Removes the categories in the order given with the entries that collections and surveillance
 // folders own (their set memberships, metadata, purchased and sold rows) and the memberships of
-// sets, all in one transaction: on a failure nothing is removed and `error` says why.
+// sets, all in one transaction: on a failure or a refusal nothing is removed and `error` says why.
 // `progress` is told after each category (done, total).
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
-                      const std::function<void(int, int)> &progress = {});
+                      const std::function<void(int, int)> &progress = {}, Check check = Check::None);
 
 // Removes the entries with their set memberships, metadata, purchased and sold rows, all in one
 // transaction; on a failure none is removed.

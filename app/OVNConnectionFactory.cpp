@@ -67,9 +67,35 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
     else if (vendor == kPostgreSQL || vendor == QLatin1String("OstrevanWS"))
         connection = createAndOpenPostgreSQLDBConnection(host, user, password, database);
 
-    if (connection)
+    m_loginRefusal.clear();
+    if (connection && connection->isDBConnectionActive())
+        m_loginRefusal = logIn(*connection, SystemInfo::accountName());
+    else if (connection)
         connection->authenticateUser(SystemInfo::accountName());
     return connection;
+}
+
+QString OVNConnectionFactory::logIn(OVNDatabaseAccess &connection, const QString &login)
+{
+    const quint64 failures = connection.failureCount();
+    if (connection.authenticateUser(login))
+        return QString();
+    QString refusal;
+    if (connection.failureCount() != failures) {
+        // The user list could not be read: nobody is let in on a guess.
+        refusal = localized("The catalog's user list could not be read, so the account “%1” cannot be let in: %2")
+                      .arg(login, connection.getLastErrorMessage());
+    } else if (connection.getUserForLogin(login).isEmpty()) {
+        refusal = localized("The account “%1” is not a user of this catalog. This catalog lets in only its own users: "
+                            "ask its administrator to add a catalog user with the login “%1”.")
+                      .arg(login);
+    } else {
+        refusal = localized("The catalog user “%1” belongs to no group, and only members of a group may use this "
+                            "catalog. Ask its administrator to add “%1” to a group.")
+                      .arg(login);
+    }
+    connection.closeDBConnection();
+    return refusal;
 }
 
 std::unique_ptr<OVNDatabaseAccess>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <memory>
 
@@ -17,4 +19,8 @@ public:
     // Called on the GUI thread just before the source shows an alert of its own, so that nothing
     // (the splash window) stays in front of it.
     virtual void setBeforeAlert(std::function<void()> hook) { (void)hook; }
+    // Why the account running the program may not use the catalog the last connection went to
+    // (a catalog with users, and the account is no catalog user or in no group); empty when it
+    // may. Such a connection comes back closed.
+    virtual QString loginRefusal() const { return QString(); }
 };

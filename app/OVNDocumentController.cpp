@@ -66,7 +66,12 @@ std::unique_ptr<OVNUpdateChecking> OVNDocumentController::makeUpdateCheck() cons
 
 std::unique_ptr<OVNDatabaseAccess> OVNDocumentController::createAndOpenDBConnection()
 {
-    return m_services.connections->createAndOpenDBConnection();
+    std::unique_ptr<OVNDatabaseAccess> connection = m_services.connections->createAndOpenDBConnection();
+    // Start-up answers a refusal with its own choices; every later connection says it here.
+    const QString refusal = m_services.connections->loginRefusal();
+    if (!refusal.isEmpty() && !m_startingUp)
+        Alerts::inform(localized("You cannot use this catalog"), refusal);
+    return connection;
 }
 
 OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabaseAccess> connection)

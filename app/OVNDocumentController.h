@@ -57,7 +57,9 @@ public:
         std::function<int()> movieFrameworkVersion;
     };
 
-    enum class StartupResult { Run, Quit };
+    // Refused: the account may not use the catalog and the start-up was scripted
+    // (-OVNQuitAfterStartup YES): the reason went to standard error, the program ends with status 1.
+    enum class StartupResult { Run, Quit, Refused };
 
     explicit OVNDocumentController(UserDefaults &defaults, Services services = {});
     ~OVNDocumentController() override;
@@ -198,6 +200,7 @@ private:
     OVNViewerDocuments *m_viewers = nullptr;
     std::unique_ptr<OVNDesktopHotPlug> m_hotPlug;
     bool m_showprefsonload = false;
+    bool m_startingUp = false;
     bool m_terminated = false;
 
     QAction *m_newAction = nullptr;

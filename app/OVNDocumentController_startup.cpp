@@ -28,6 +28,8 @@
 
 #include <QDateTime>
 
+#include <cstdio>
+
 namespace {
 
 // Movie frameworks below this number cannot play movies.
@@ -42,6 +44,18 @@ Alert connectionRetryAlert()
         "a PostgreSQL server, check that it accepts connections from this computer and that its host, "
         "user, database and password are right in Preferences.\n\nIf you want to change your database "
         "settings click 'Preferences'. To end Ostrevan now click 'Quit'.");
+    alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
+    return alert;
+}
+
+// The account may not use the catalog: the same choices as for a failed connection, with why.
+Alert loginRefusalAlert(const QString &refusal)
+{
+    Alert alert;
+    alert.message = localized("You cannot use this catalog");
+    alert.informativeText = refusal
+        + localized("\n\nClick 'Retry' once that is done. If you want to use another catalog click "
+                    "'Preferences'. To end Ostrevan now click 'Quit'.");
     alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
     return alert;
 }
@@ -86,6 +100,7 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     // The factory's own failure alert must not open behind the splash.
     OVNSplashDisplay *visibleSplash = splash.get();
     m_services.connections->setBeforeAlert([visibleSplash] { visibleSplash->orderOut(); });
+    m_startingUp = true;
     m_dbcon = createAndOpenDBConnection();
 
     splash->setStatus(localized("Startup finished."));
@@ -96,8 +111,18 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     bool active = isActive(m_dbcon);
     m_showprefsonload = false;
     while (!active && !m_showprefsonload) {
-        const int answer = Alerts::run(connectionRetryAlert());
+        const QString refusal = m_services.connections->loginRefusal();
+        if (!refusal.isEmpty() && m_defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"))) {
+            // A scripted start has nobody to answer the alert.
+            std::fprintf(stderr, "%s\n", qPrintable(refusal));
+            m_startingUp = false;
+            m_services.connections->setBeforeAlert(nullptr);
+            terminate();
+            return StartupResult::Refused;
+        }
+        const int answer = Alerts::run(refusal.isEmpty() ? connectionRetryAlert() : loginRefusalAlert(refusal));
         if (answer == 2) {
+            m_startingUp = false;
             m_services.connections->setBeforeAlert(nullptr);
             terminate();
             return StartupResult::Quit;
@@ -112,6 +137,7 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
         splash->orderOut();
         active = isActive(m_dbcon);
     }
+    m_startingUp = false;
     m_services.connections->setBeforeAlert(nullptr);
     splash.reset();
 

@@ -1,8 +1,10 @@
 #include "app/OVNPrivilegeListEditor.h"
 
+#include "app/OVNCategoryAccess.h"
 #include "app/OVNCategoryComment.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Alert.h"
 
 #include <QCoreApplication>
@@ -52,6 +54,9 @@ bool OVNPrivilegeListEditor::open(const QString &categoryMid)
         return refuse(tr("No User Manager Support"),
                       tr("Your database does not support user management. Please set up user management tables "
                          "with the User Manager first."));
+    // Only who holds "FULL ACCESS" now may see and change the list.
+    if (const auto refusal = OVNCategoryAccess::refusalNow(*m_connection, categoryMid, OVNPrivilegeLevel::fullAccess()))
+        return refuse(refusal->title, refusal->text);
     const std::optional<QString> comment = m_connection->getCategoryCommentForMID(categoryMid);
     if (!comment)
         return refuse(tr("Item not found"),
@@ -124,17 +129,10 @@ bool OVNPrivilegeListEditor::save()
 {
     if (!m_hasList || !m_connection || m_mid.isEmpty())
         return true;
-    // Another client may have written other keys since the window opened: start from the comment as
-    // it is now, and replace only the list.
-    const std::optional<QString> current = m_connection->getCategoryCommentForMID(m_mid);
-    if (!current) {
-        refuse(tr("Item not found"),
-               tr("The item has been deleted by another user; its privileges cannot be saved."));
-        return true;
-    }
-    const QString comment =
-        OVNCategoryComment::withPrivileges(*current, m_entries);
-    if (m_connection->getAccessPrivilegesForCurrentUser(comment) != OVNPrivilegeLevel::fullAccess()) {
+    // The question about losing full access comes first: no lock is held while it is open.
+    const std::optional<QString> before = m_connection->getCategoryCommentForMID(m_mid);
+    if (before && m_connection->getAccessPrivilegesForCurrentUser(OVNCategoryComment::withPrivileges(*before, m_entries))
+                      != OVNPrivilegeLevel::fullAccess()) {
         Alert alert;
         alert.message = tr("You will lose full access to this item");
         alert.informativeText = tr("None of your groups keeps \"FULL ACCESS\" with these privileges, so you will "
@@ -145,9 +143,33 @@ bool OVNPrivilegeListEditor::save()
         if (m_alerts.run(alert) != 1)
             return false;
     }
-    if (!m_connection->updateCategoryListComment(m_mid, comment))
-        return refuse(tr("The privileges were not saved"),
-                      tr("The database did not take the changed privileges. The window stays open with your "
-                         "changes; please check that the database server is online and close it again."));
+    // Asked and written in one transaction: only who holds "FULL ACCESS" at this moment changes
+    // the list, and no other change of the comment comes in between.
+    const quint64 failures = m_connection->failureCount();
+    OVNDatabaseTransaction transaction(*m_connection);
+    const auto failed = [&](const OVNCategoryAccess::Refusal &refusal) {
+        if (transaction.isActive())
+            transaction.rollback();
+        refuse(refusal.title, refusal.text);
+        // A category deleted meanwhile has no privileges left to keep, and a user who no longer
+        // holds full access cannot save them ever: the window may close. An outage keeps it open.
+        return refusal.reason == OVNCategoryAccess::Refusal::Reason::Missing
+            || refusal.reason == OVNCategoryAccess::Refusal::Reason::Privileges;
+    };
+    if (const auto refusal = OVNCategoryAccess::refusalNow(*m_connection, m_mid, OVNPrivilegeLevel::fullAccess()))
+        return failed(*refusal);
+    // Another client may have written other keys since the window opened: start from the comment as
+    // it is now, and replace only the list.
+    const std::optional<QString> current = m_connection->getCategoryCommentForMID(m_mid);
+    const QString comment = OVNCategoryComment::withPrivileges(current.value_or(QString()), m_entries);
+    if (!current || !m_connection->updateCategoryListComment(m_mid, comment)
+        || (transaction.isActive() && !transaction.commit())) {
+        OVNCategoryAccess::Refusal refusal = OVNCategoryAccess::writeFailure(*m_connection, failures,
+                                                                             tr("The privileges were not saved"));
+        if (refusal.reason == OVNCategoryAccess::Refusal::Reason::Failed)
+            refusal.text = tr("The database did not take the changed privileges. The window stays open with your "
+                              "changes; please check that the database server is online and close it again.");
+        return failed(refusal);
+    }
     return true;
 }

@@ -18,7 +18,8 @@ public:
     OVNPrivilegeListEditor(OVNDatabaseAccess *connection, AlertPresenter &alerts, QObject *window = nullptr);
 
     // Refuses (with an alert) a missing connection or category id, an integrated catalog, a catalog
-    // without user tables and a category that is gone; otherwise loads its list and the groups.
+    // without user tables, a category that is gone and a user without "FULL ACCESS" on it now;
+    // otherwise loads its list and the groups.
     bool open(const QString &categoryMid);
     QVariantMap category() const { return m_category; }
     QList<QVariantMap> groups() const { return m_groups; }
@@ -38,8 +39,11 @@ public:
     // The row of the entry for that group id, or -1.
     int rowForGroup(const QString &groupMid) const;
 
-    // Writes the list into the comment as it is now on the server. False keeps the window open:
-    // the user declined to lose full access, or the write failed (after an alert).
+    // Writes the list into the comment as it is now on the server, when the user holds "FULL
+    // ACCESS" on the category at this moment. False keeps the window open with the changes: the
+    // user declined to lose full access, or the write failed (the server out of reach, say).
+    // A refusal by privileges or a category deleted meanwhile writes nothing, says so and answers
+    // true: nothing the window holds could be saved later.
     bool save();
 
 private:

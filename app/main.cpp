@@ -90,7 +90,10 @@ int main(int argc, char *argv[])
         viewers.noteRecent = [&controller](const QString &path) { controller.noteNewRecentDocument(path); };
         controller.setViewerDocuments(&viewers);
         OVNViewerDocuments::setShared(&viewers);
-        if (controller.startUp() == OVNDocumentController::StartupResult::Run) {
+        const OVNDocumentController::StartupResult started = controller.startUp();
+        if (started == OVNDocumentController::StartupResult::Refused)
+            status = 1;
+        if (started == OVNDocumentController::StartupResult::Run) {
             controller.awakeFromNib();
             OVNInstanceForwarding forwarding;
             if (!scripted && forwarding.listen()) {

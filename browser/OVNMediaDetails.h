@@ -58,6 +58,12 @@ public:
     void setDataSource(OVNMediaDetailsDataSource *dataSource);
     // Re-reads the selection and shows the current tab (or the multi-selection summary).
     void reloadData();
+    // Called by the data source when the edit just handed to it could not be stored (the catalog
+    // out of reach): the field keeps what was typed, says that it is not saved, and hands it over
+    // again when editing ends next; showing another entry drops it.
+    void keepUnsavedEdit();
+    // The text field whose edit is kept unsaved, or none.
+    QLineEdit *unsavedField() const { return unsavedField_; }
 
     bool autoFillMode() const { return autofill_; }
     void setAutoFillMode(bool autoFill);
@@ -181,6 +187,9 @@ private:
     bool datasourceImplementsSelections_ = false;
     QString editmid_;
     QLineEdit *editingField_ = nullptr;   // the text field whose edit began and is not handed over yet
+    QLineEdit *handedOverField_ = nullptr; // the text field whose edit is being handed over now
+    QLineEdit *unsavedField_ = nullptr;   // the text field that keeps an edit the catalog did not take
+    void markUnsaved(QLineEdit *field, bool unsaved);
     int selectionCount_ = 0;
     double selectionSize_ = 0.0;
     bool autofill_ = false;

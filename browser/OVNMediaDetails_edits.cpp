@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPalette>
 
 QString OVNMediaDetails::stringForID(const QString &key) const
 {
@@ -50,6 +51,12 @@ void OVNMediaDetails::fillField(const Field &field)
 {
     const QString value = readValue(field.store, field.key);
     if (auto *text = qobject_cast<QLineEdit *>(field.control)) {
+        if (text == unsavedField_) {
+            // Showing the stored value again ends the kept edit, so it never lands on another entry.
+            markUnsaved(text, false);
+            if (editingField_ == text)
+                editingField_ = nullptr;
+        }
         text->setText(value);
         text->setCursorPosition(0);
     } else if (auto *box = qobject_cast<QCheckBox *>(field.control)) {
@@ -95,8 +102,38 @@ void OVNMediaDetails::commitPendingEdit()
     if (!field)
         return;
     editingField_ = nullptr;
+    if (field == unsavedField_)
+        markUnsaved(field, false);
+    handedOverField_ = field;
     if (const Field *binding = fieldFor(field))
         storeValue(binding->store, field->text(), binding->key, editmid_);
+    handedOverField_ = nullptr;
+}
+
+void OVNMediaDetails::keepUnsavedEdit()
+{
+    if (!handedOverField_)
+        return;
+    // The edit stays open for the same entry: the next end of editing hands it over again.
+    editingField_ = handedOverField_;
+    markUnsaved(handedOverField_, true);
+}
+
+void OVNMediaDetails::markUnsaved(QLineEdit *field, bool unsaved)
+{
+    if (unsaved) {
+        unsavedField_ = field;
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Base, QColor(255, 228, 225));
+        field->setPalette(palette);
+        field->setToolTip(tr("Not saved: the catalog could not be reached. The change is saved when you "
+                             "finish editing the field again."));
+        return;
+    }
+    if (unsavedField_ == field)
+        unsavedField_ = nullptr;
+    field->setPalette(QPalette());
+    field->setToolTip(QString());
 }
 
 void OVNMediaDetails::formSelectionChanged(QComboBox *popUp)

@@ -36,6 +36,11 @@ std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() co
     {
         std::lock_guard lock(m_mutex);
         sibling->setConnectionDetails(m_dbVendor, m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
+        // A worker checks privileges as the user of the window that started it.
+        sibling->m_useauthentication = m_useauthentication.load();
+        sibling->m_authusername = m_authusername;
+        sibling->m_authusermid = m_authusermid;
+        sibling->m_authgroupmids = m_authgroupmids;
     }
     sibling->openDBConnection();
     return sibling;
@@ -112,6 +117,24 @@ void OVNDatabaseAccess::setLastError(const QString &message)
     m_lastErrorLostConnection = false;
 }
 
+OVNDatabaseAccess::Failure OVNDatabaseAccess::lastFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastFailure;
+}
+
+quint64 OVNDatabaseAccess::failureCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failureCount;
+}
+
+void OVNDatabaseAccess::noteFailure(Failure why)
+{
+    m_lastFailure = why;
+    ++m_failureCount;
+}
+
 void OVNDatabaseAccess::markAborted(int depth)
 {
     m_abortedDepth = depth;
@@ -137,7 +160,11 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql
                                                               const RowHandler &onRow, RowDelivery delivery)
 {
     std::lock_guard lock(m_mutex);
-    return executeLocked(sql, parameters, onRow, delivery);
+    m_statementFailure = Failure::Other;
+    const StatementResult result = executeLocked(sql, parameters, onRow, delivery);
+    if (!result.ok)
+        noteFailure(m_statementFailure);
+    return result;
 }
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QString &sql,
@@ -157,8 +184,10 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::PostgreSQL:
-        if (m_pgcon)
+        if (m_pgcon && reopenLostPostgresSession())
             return executePostgres(sql, parameters, onRow, delivery);
+        if (m_pgcon)
+            return {};
         setLastError(localized("The catalog database is not open."));
         return {};
     case Vendor::None:
@@ -327,8 +356,11 @@ bool OVNDatabaseAccess::rollbackTransaction()
     } else {
         ok = executeTransactionControl(QStringLiteral("ROLLBACK"));
     }
-    // Even a failed rollback ends the level: SQLite has then rolled back on its own.
+    // Even a failed rollback ends the level: SQLite has then rolled back on its own. A session
+    // lost during it leaves no undone level behind either.
     --m_transactionDepth;
+    if (m_abortedDepth > m_transactionDepth)
+        m_abortedDepth = 0;
     return ok;
 }
 

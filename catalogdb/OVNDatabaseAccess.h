@@ -65,7 +65,7 @@ public:
                               const QString &password, const QString &database);
     // A new connection with this one's settings, opened (test it with isDBConnectionActive()):
     // workers of a window write to the same catalog as the window, whatever the preferences say
-    // by now. No catalog user is looked up on it.
+    // by now, and as the same catalog user (taken over as this one found it, not looked up again).
     std::unique_ptr<OVNDatabaseAccess> openSiblingConnection() const;
     bool openDBConnection();
     bool isDBConnectionActive() const;
@@ -80,6 +80,14 @@ public:
     bool lastErrorWasDiskFull() const;
     // Whether that failure lost the server session (reconnected since, without its transaction).
     bool lastErrorLostConnection() const;
+    // Why the last failed statement failed: the server could not be reached (the session was
+    // lost, or could not be opened again), it named a category or entry that is no longer there
+    // (deleted by another client meanwhile), or anything else. Kept until another one fails.
+    enum class Failure { None, Unreachable, MissingReference, Other };
+    Failure lastFailure() const;
+    // How many statements have failed on this connection so far: a reader compares the count
+    // before and after a listing to tell an empty answer from a failed one.
+    quint64 failureCount() const;
 
     QString dbVendor() const { return m_dbVendor; }
     QString dbDatabase() const { return m_dbDatabase; }
@@ -204,9 +212,23 @@ public:
 
     // ---- Login and privileges (OVNDatabaseAccess_privileges.cpp) ----
     // Without user tables every user may log in and every level is "FULL ACCESS".
+    // False when the catalog has user tables and the login is no catalog user or belongs to no
+    // group (or the user tables could not be read: see failureCount()).
     bool authenticateUser(const QString &login);
     QString getAccessPrivilegesForCurrentUser(const QString &categoryComment) const;
+    // "" (which grants nothing) when the category could not be read.
     QString getCategoryAccessPrivilegesForMID(const QString &categoryMid);
+    // The user's level on a category as the catalog holds it at this moment: the category's
+    // privilege list and the user's groups are read afresh (the groups then serve this
+    // connection's other checks too). Inside a transaction on a server the category's row stays
+    // locked until the transaction ends, so that a change of its privileges waits for the write
+    // this answer allowed. Missing: no such category (any more); Failed: lastFailure() says why.
+    struct CategoryAccess {
+        enum class Status { Found, Missing, Failed };
+        Status status = Status::Failed;
+        QString level;
+    };
+    CategoryAccess categoryAccessNow(const QString &categoryMid);
     // The category's comment whatever the user may see (the privileges window edits it); nothing
     // when there is no such category or the query failed.
     std::optional<QString> getCategoryCommentForMID(const QString &categoryMid);
@@ -304,6 +326,12 @@ private:
     bool executeTransactionControl(const QString &sql);
     // After a failed PostgreSQL statement: ends what the failure aborted, reconnects a lost session.
     void recoverPostgresAfterFailure();
+    // Before a statement outside any transaction: a session lost since the last statement is
+    // opened again first, so that the first statement after an outage does not fail for nothing.
+    // False (with the failure set) when the server still cannot be reached.
+    bool reopenLostPostgresSession();
+    // Notes a failed statement: counts it and keeps why it failed.
+    void noteFailure(Failure why);
     void setLastError(const QString &message);
     // Marks the transaction levels from `depth` inward as undone by a failed statement.
     void markAborted(int depth);
@@ -350,6 +378,10 @@ private:
     QString m_dbPassword;
     QString m_dbDatabase;
     QString m_lastErrorMessage;
+    Failure m_lastFailure = Failure::None;
+    quint64 m_failureCount = 0;
+    // Why the statement running now failed, where its vendor branch knows better than "Other".
+    Failure m_statementFailure = Failure::Other;
     QString m_midbasestring;
     std::atomic<bool> m_useauthentication{false};
     QString m_authusername;

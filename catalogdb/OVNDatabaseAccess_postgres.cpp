@@ -178,39 +178,63 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
                                                                       const QVariantList &parameters,
                                                                       const RowHandler &onRow, RowDelivery delivery)
 {
-    if (delivery == RowDelivery::AsRowsArrive) {
-        std::optional<PostgresResultRow> row;
-        const PostgresResult outcome = m_pgcon->executeRowByRow(
-            sql, postgresParameters(parameters), [&](const PostgresResult &result, int index) {
-                if (!row)
-                    row.emplace(result, m_integerDateTimes);
-                row->setRow(result, index);
-                return onRow(*row);
-            });
-        if (!outcome.ok()) {
+    // A session that the server ended while idle (a restart, a lost network) is found dead only
+    // by the next statement. A read outside any transaction then runs once more in a new session:
+    // it changed nothing, and nobody has seen a row of it yet.
+    const bool mayRepeat = m_transactionDepth == 0 && sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
+    for (int attempt = 0;; ++attempt) {
+        bool delivered = false;
+        const auto failed = [&](const PostgresResult &outcome) {
+            const bool lostSession = m_pgcon->isBroken();
             setLastError(outcome.errorMessage());
             m_lastErrorDiskFull = outcome.sqlState() == QLatin1String(diskFullState);
+            m_lastSqlState = outcome.sqlState();
             recoverPostgresAfterFailure();
+            return lostSession && mayRepeat && !delivered && attempt == 0 && !m_pgcon->isBroken();
+        };
+        if (delivery == RowDelivery::AsRowsArrive) {
+            std::optional<PostgresResultRow> row;
+            const PostgresResult outcome = m_pgcon->executeRowByRow(
+                sql, postgresParameters(parameters), [&](const PostgresResult &result, int index) {
+                    if (!row)
+                        row.emplace(result, m_integerDateTimes);
+                    row->setRow(result, index);
+                    delivered = true;
+                    return onRow(*row);
+                });
+            if (!outcome.ok()) {
+                if (failed(outcome))
+                    continue;
+                return {};
+            }
+            return {true, outcome.changedRows()};
+        }
+        const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
+        if (!result.ok()) {
+            if (failed(result))
+                continue;
             return {};
         }
-        return {true, outcome.changedRows()};
+        PostgresResultRow row(result, m_integerDateTimes);
+        const int rows = result.rowCount();
+        for (int index = 0; index < rows; ++index) {
+            row.setRow(result, index);
+            if (!onRow(row))
+                break;
+        }
+        return {true, result.changedRows()};
     }
-    const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
-    if (!result.ok()) {
-        setLastError(result.errorMessage());
-        m_lastSqlState = result.sqlState();
-        m_lastErrorDiskFull = m_lastSqlState == QLatin1String(diskFullState);
-        recoverPostgresAfterFailure();
-        return {};
-    }
-    PostgresResultRow row(result, m_integerDateTimes);
-    const int rows = result.rowCount();
-    for (int index = 0; index < rows; ++index) {
-        row.setRow(result, index);
-        if (!onRow(row))
-            break;
-    }
-    return {true, result.changedRows()};
+}
+
+bool OVNDatabaseAccess::reopenLostPostgresSession()
+{
+    if (m_transactionDepth > 0 || !m_pgcon->isBroken())
+        return true;
+    if (m_pgcon->reset())
+        return true;
+    setLastError(localized("The catalog server cannot be reached."));
+    m_statementFailure = Failure::Unreachable;
+    return false;
 }
 
 bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
@@ -222,13 +246,22 @@ bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
         break;
     case Vendor::PostgreSQL:
         if (m_pgcon) {
+            m_statementFailure = Failure::Other;
+            if (!reopenLostPostgresSession()) {
+                noteFailure(m_statementFailure);
+                return false;
+            }
             const PostgresResult result = m_pgcon->execute(sql);
             if (result.ok())
                 return true;
             setLastError(result.errorMessage());
             m_lastErrorDiskFull = result.sqlState() == QLatin1String(diskFullState);
-            if (m_pgcon->isBroken())
+            if (m_pgcon->isBroken()) {
+                setLastError(localized("The catalog server cannot be reached."));
+                m_statementFailure = Failure::Unreachable;
                 recoverPostgresAfterFailure();
+            }
+            noteFailure(m_statementFailure);
             return false;
         }
         break;
@@ -242,14 +275,29 @@ bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
 void OVNDatabaseAccess::recoverPostgresAfterFailure()
 {
     if (m_pgcon->isBroken()) {
-        // The session is gone, and with it any transaction: connect again for the next statement.
+        // The session is gone, and with it any transaction. The server's or libpq's words about
+        // it mean nothing to the user; what happened does.
+        m_statementFailure = Failure::Unreachable;
+        setLastError(localized("The catalog server cannot be reached."));
+        if (m_transactionDepth > 0) {
+            // The caller's transaction is over: its further statements are refused and its commit
+            // answers false, rather than running on their own in a new session.
+            m_abortedDepth = 0;
+            markAborted(1);
+        }
+        // Connect again for the next statement.
         const QString message = m_lastErrorMessage;
-        m_transactionDepth = 0;
-        m_abortedDepth = 0;
         m_pgcon->reset();
         m_lastErrorMessage = message;
         m_lastErrorLostConnection = true;
         return;
+    }
+    // A row that names a category or entry another client has deleted meanwhile.
+    static const QString foreignKeyViolation = QStringLiteral("23503");
+    if (m_lastSqlState == foreignKeyViolation) {
+        m_statementFailure = Failure::MissingReference;
+        setLastError(localized("What the change refers to is no longer in the catalog: another user may have "
+                               "deleted it."));
     }
     if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Failed)
         return;

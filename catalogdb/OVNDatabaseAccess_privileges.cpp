@@ -52,11 +52,46 @@ QString OVNDatabaseAccess::getCategoryAccessPrivilegesForMID(const QString &cate
 {
     if (!useAuthentication())
         return QStringLiteral("FULL ACCESS");
+    const quint64 failures = failureCount();
     const QList<OVNRow> rows =
         rowsForQuery(QStringLiteral("select comment from strvcategory where mid=$1"), {categoryMid});
+    // A privilege list that could not be read grants nothing.
+    if (failureCount() != failures)
+        return QString();
     if (rows.isEmpty() || rows.first().isEmpty())
         return QStringLiteral("FULL ACCESS");
     return getAccessPrivilegesForCurrentUser(rows.first().first().toString());
+}
+
+OVNDatabaseAccess::CategoryAccess OVNDatabaseAccess::categoryAccessNow(const QString &categoryMid)
+{
+    using Status = CategoryAccess::Status;
+    const quint64 failures = failureCount();
+    // On a server, within a transaction, the row is locked for the rest of it; SQLite's write
+    // transaction holds the whole file already.
+    QString sql = QStringLiteral("select comment from strvcategory where mid=$1");
+    if (vendor() == Vendor::PostgreSQL && transactionDepth() > 0)
+        sql += QStringLiteral(" for update");
+    const QList<OVNRow> rows = rowsForQuery(sql, {categoryMid});
+    if (failureCount() != failures)
+        return {Status::Failed, QString()};
+    if (rows.isEmpty())
+        return {Status::Missing, QString()};
+    if (useAuthentication()) {
+        // An administrator may have changed the user's groups since the login, too.
+        const QList<OVNRow> groupRows = rowsForQuery(
+            QStringLiteral("select mgu.groupmid from strvgroupusers mgu join strvusers mu on mgu.usermid=mu.mid "
+                           "where mu.login=$1"),
+            {authUserName()});
+        if (failureCount() != failures)
+            return {Status::Failed, QString()};
+        QStringList groups;
+        for (const OVNRow &row : groupRows)
+            groups.append(row.value(0).toString());
+        std::lock_guard lock(m_mutex);
+        m_authgroupmids = groups;
+    }
+    return {Status::Found, getAccessPrivilegesForCurrentUser(rows.first().value(0).toString())};
 }
 
 std::optional<QString> OVNDatabaseAccess::getCategoryCommentForMID(const QString &categoryMid)

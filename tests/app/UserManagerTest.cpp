@@ -196,27 +196,33 @@ TEST_P(UserManagerTest, PrivilegesReplaceOnlyTheirKeyAndAskBeforeLockingOneselfO
     EXPECT_EQ(comment.value("PRIVILEGES").toList().size(), 2);
     EXPECT_EQ(mine->getCategoryAccessPrivilegesForMID(folder), "FULL ACCESS");
 
-    // A list naming none of jdoe's groups, or an unknown level, leaves jdoe without access: asked first.
+    // A list naming none of jdoe's groups, or an unknown level, leaves jdoe without access: the
+    // list is then no longer jdoe's to see or change.
     const struct {
         QVariantList list;
-        const char *shown;
     } lists[] = {
-        {{QVariantMap{{"group", "Staff"}, {"mid", staff}, {"privilege", "FULL ACCESS"}}}, "FULL ACCESS"},
-        {{QVariantMap{{"group", "Admin"}, {"mid", adminGroup}, {"privilege", "SUPERUSER"}}}, "NO ACCESS"},
+        {{QVariantMap{{"group", "Staff"}, {"mid", staff}, {"privilege", "FULL ACCESS"}}}},
+        {{QVariantMap{{"group", "Admin"}, {"mid", adminGroup}, {"privilege", "SUPERUSER"}}}},
     };
-    for (const auto &[list, shown] : lists) {
+    for (const auto &[list] : lists) {
         ASSERT_TRUE(db.updateCategoryListComment(folder, OVNCategoryComment::withPrivileges(stored, list)));
         EXPECT_EQ(mine->getCategoryAccessPrivilegesForMID(folder), "NO ACCESS");
-        ASSERT_TRUE(editor.open(folder));
-        const QString level = editor.entries().first().toMap().value("privilege").toString();
-        EXPECT_EQ(OVNPrivilegeListEditor::levelForIndex(OVNPrivilegeListEditor::levelIndex(level)), shown);
-        alerts->enqueueAnswers({0});
-        EXPECT_FALSE(editor.save());
-        alerts->enqueueAnswers({1});
-        EXPECT_TRUE(editor.save());
+        EXPECT_FALSE(editor.open(folder));
+        EXPECT_EQ(lastAlert(), "Authorization Failed");
     }
+    // Giving away one's own full access is asked first.
+    const QVariantList adminFull{QVariantMap{{"group", "Admin"}, {"mid", adminGroup}, {"privilege", "FULL ACCESS"}}};
+    ASSERT_TRUE(db.updateCategoryListComment(folder, OVNCategoryComment::withPrivileges(stored, adminFull)));
+    ASSERT_TRUE(editor.open(folder));
+    editor.setLevel(0, 3);
+    alerts->enqueueAnswers({0});
+    EXPECT_FALSE(editor.save());
+    alerts->enqueueAnswers({1});
+    EXPECT_TRUE(editor.save());
+    EXPECT_EQ(mine->getCategoryAccessPrivilegesForMID(folder), "NO ACCESS");
 
     // A refused write keeps the edits for another try.
+    ASSERT_TRUE(db.updateCategoryListComment(folder, OVNCategoryComment::withPrivileges(stored, adminFull)));
     ASSERT_TRUE(editor.open(folder));
     editor.removeEntry(0);
     ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "update", "true"));

@@ -71,6 +71,9 @@ check "level: READ ONLY" "" level "$category" bob
 check "ok:" "" grant "$category" Staff "NO ACCESS"
 check "level: NO ACCESS" "" level "$category" bob
 check "level: NO ACCESS" "" level "$category" anonymous
+# Giving away one's own full access is asked about (and confirmed here); after it, nothing more.
+check "ok:" "" grant "$category" Admin "READ ONLY"
+check "refused: Authorization Failed" "" grant "$category" Admin "FULL ACCESS"
 check "ok:" "$admin_pw" add-member bob Admin
 check "ok:" "$bob_pw" --login bob delete-user "$me"
 check "ok:" "$bob_pw" login bob

@@ -118,7 +118,10 @@ TEST_P(ServerCatalogTest, AFailedStatementUndoesItsTransactionAndTheConnectionGo
         ASSERT_FALSE(db.addCategoryListEntry(QStringLiteral("In the failed transaction")).isEmpty());
         // The foreign key refuses a record of an unknown category.
         EXPECT_TRUE(db.addMediaListEntry(importRecord(QStringLiteral("nowhere"), QStringLiteral("a.jpg"))).isEmpty());
-        EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("foreign key"))) << qPrintable(db.getLastErrorMessage());
+        // Said in the program's words: what the entry names is gone (another client deleted it).
+        EXPECT_EQ(db.lastFailure(), OVNDatabaseAccess::Failure::MissingReference);
+        EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("no longer in the catalog")))
+            << qPrintable(db.getLastErrorMessage());
         // Nothing more runs in it, and it cannot be committed.
         EXPECT_TRUE(db.addCategoryListEntry(QStringLiteral("after the failure")).isEmpty());
         EXPECT_FALSE(transaction.commit());
@@ -252,18 +255,33 @@ TEST_P(ServerCatalogTest, ALostSessionIsConnectedAgainForTheNextStatement)
         ASSERT_EQ(pid.size(), 1);
         ASSERT_TRUE(other->runSQLCommand(QStringLiteral("select pg_terminate_backend($1::int)"), {pid.at(0).at(0)}));
     };
-    // Lost inside a transaction: the statement fails, the transaction is gone with the session.
+    // Lost inside a transaction: the statement fails as unreachable, and the rest of the
+    // transaction is refused up to its end rather than run on its own in a new session.
     ASSERT_TRUE(db.beginTransaction());
     ASSERT_FALSE(db.addCategoryListEntry(QStringLiteral("lost")).isEmpty());
     terminate();
     EXPECT_TRUE(db.addCategoryListEntry(QStringLiteral("fails")).isEmpty());
-    EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
+    EXPECT_EQ(db.lastFailure(), OVNDatabaseAccess::Failure::Unreachable);
+    EXPECT_TRUE(db.addCategoryListEntry(QStringLiteral("refused")).isEmpty());
+    EXPECT_FALSE(db.commitTransaction());
     EXPECT_EQ(db.transactionDepth(), 0);
     EXPECT_EQ(db.getCategoryList().size(), 1);
     EXPECT_TRUE(db.isDBConnectionActive());
-    // Lost between statements: only the next one fails.
+    // Lost just before the rollback: the next transaction begins all the same.
+    ASSERT_TRUE(db.beginTransaction());
     terminate();
-    EXPECT_FALSE(db.runSQLCommand(QStringLiteral("select 1")));
+    db.rollbackTransaction();
+    EXPECT_TRUE(db.beginTransaction());
+    EXPECT_TRUE(db.rollbackTransaction());
+    // Lost between statements: a read is answered by a new session; a write fails, since it
+    // cannot be known whether the server took it.
+    terminate();
+    const quint64 failures = db.failureCount();
+    EXPECT_EQ(db.getCategoryList().size(), 1);
+    EXPECT_EQ(db.failureCount(), failures);
+    terminate();
+    EXPECT_TRUE(db.addCategoryListEntry(QStringLiteral("unknown")).isEmpty());
+    EXPECT_EQ(db.lastFailure(), OVNDatabaseAccess::Failure::Unreachable);
     EXPECT_EQ(db.getCategoryList().size(), 1);
 }
 

@@ -1,4 +1,5 @@
-// ovn-catalog-window: opens a catalog window on a catalog file, as the program's first window
+// ovn-catalog-window: opens a catalog window on a catalog file or a server catalog
+// (postgresql://USER@HOST[:PORT]/DATABASE, as this account's catalog user), as the program's first window
 // does, and optionally selects a category and thumbnails, so that the window can be looked at and
 // photographed without going through start-up.
 //
@@ -6,8 +7,11 @@
 //                      [--show-database] [--copy] [--paste] [--stay SECONDS]
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //                      [--rate N] [--rotate left|right]...
-//                      [--filter TEXT [--filter-field TAG]] [--actions]
+//                      [--filter TEXT [--filter-field TAG]] [--actions] [--wait-for PATH]
 //
+// --wait-for prints "waiting" once the outline is loaded and carries out the other options only
+// once PATH exists: the window stands open meanwhile, as a user's does while someone else (an
+// administrator) changes the catalog; the outline is not loaded again.
 // --category selects the first category of that name ("Database" for the section item), --row
 // selects a thumbnail in it, --select the thumbnails of those names in that order ("selected N"),
 // --grab writes the window to a PNG file and quits. --copy puts the selected thumbnails on the
@@ -30,6 +34,7 @@
 // "refused: " and the window's privilege text, writes nothing and exits with status 1.
 
 #include "app/OVNAssetManager.h"
+#include "app/OVNConnectionFactory.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "app/OVNViewerDocuments.h"
@@ -37,6 +42,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportMedia.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolUsage.h"
@@ -45,10 +51,13 @@
 #include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 
+#include "tools/common/ToolCatalog.h"
+
 #include <QApplication>
 #include <QPrinter>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QLineEdit>
 #include <QPointer>
@@ -311,6 +320,9 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("delete-category"), QStringLiteral("delete the category NAME and all below it"),
                       QStringLiteral("name")});
     // ---- end categories ----
+    parser.addOption({QStringLiteral("wait-for"),
+                      QStringLiteral("after loading the outline, wait until PATH exists before the other options"),
+                      QStringLiteral("path")});
     parser.addHelpOption();
     ToolUsage::parseOrEnd(parser, app.arguments());
     if (parser.positionalArguments().isEmpty())
@@ -324,13 +336,19 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("show-database")))
         defaults.registerDefaults({{QStringLiteral("DatabaseShowThumbnails"), QStringLiteral("1")}});
 
-    std::shared_ptr<OVNDatabaseAccess> connection = ToolCatalog::open(
-        parser.positionalArguments().first(), ToolCatalog::Tables::AsTheyAre, "ovn-catalog-window");
+    const QString catalog = parser.positionalArguments().first();
+    std::shared_ptr<OVNDatabaseAccess> connection =
+        ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-catalog-window");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        QTextStream(stderr) << "ovn-catalog-window: no catalog at " << parser.positionalArguments().first() << Qt::endl;
+        QTextStream(stderr) << "ovn-catalog-window: no catalog at " << catalog << Qt::endl;
         return 1;
     }
-    ToolAccount::bind(*connection);
+    // As the program does: only a catalog user in a group is let in.
+    if (const QString refusal = OVNConnectionFactory::logIn(*connection, SystemInfo::accountName());
+        !refusal.isEmpty()) {
+        QTextStream(stderr) << "ovn-catalog-window: " << refusal << Qt::endl;
+        return 1;
+    }
 
     // Opened entries show in the program's own viewers, as in the program.
     static OVNImageViewerDocuments viewers;
@@ -340,6 +358,15 @@ int main(int argc, char **argv)
     QPointer<OVNAssetManager> window = new OVNAssetManager;
     window->setDatabaseConnection(connection);
     window->makeWindowControllers();
+
+    if (parser.isSet(QStringLiteral("wait-for"))) {
+        const QString path = parser.value(QStringLiteral("wait-for"));
+        QTextStream(stdout) << "waiting" << Qt::endl;
+        while (window && !QFileInfo::exists(path))
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (!window)
+            return 1;
+    }
 
     if (parser.isSet(QStringLiteral("category"))) {
         const QString name = parser.value(QStringLiteral("category"));

@@ -1,0 +1,412 @@
+// A server catalog with users, as two people share it: privileges that an administrator changes
+// while a member's window stays open count at once for every category action, an account that is
+// no catalog user (or in no group) is refused at start-up, and a server that goes away never
+// passes for a refusal, an empty collection or a saved change.
+
+#include "CatalogWindowFixture.h"
+#include "StartupFakes.h"
+
+#include "app/OVNAccessPrivileges.h"
+#include "app/OVNCategoryAccess.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNConnectionFactory.h"
+#include "app/OVNDocumentController.h"
+#include "app/OVNOutlineView.h"
+#include "app/OVNPrivilegeListEditor.h"
+#include "browser/OVNMediaDetails.h"
+#include "import/OVNImportMedia.h"
+#include "platform/PropertyList.h"
+#include "platform/SystemInfo.h"
+#include "platform/UserDefaults.h"
+#include "../support/TestEnvironment.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTest>
+
+namespace {
+
+const QString full = QStringLiteral("FULL ACCESS");
+const QString readWrite = QStringLiteral("READ & WRITE");
+const QString readOnly = QStringLiteral("READ ONLY");
+
+class CatalogUserAccessTest : public CatalogWindowFixture
+{
+public:
+    void SetUp() override
+    {
+        if (!setUpWithAlerts())
+            return;
+        ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+        shelf = category("Shelf", "F");
+        trip = category("Trip", "C", shelf);
+        loose = category("Loose", "C");
+        watched = category("Watched", "M");
+        QDir().mkpath(m_dir.filePath("watched"));
+        ASSERT_TRUE(db.updateCategoryListComment(
+            watched, OVNCategoryComment::textForm({{"SURVEILLANCEFOLDER", m_dir.filePath("watched")}})));
+        tripEntry = entry(trip, "t1");
+        picture = m_dir.filePath("new.jpg");
+        ASSERT_TRUE(QImage(QSize(8, 8), QImage::Format_RGB32).save(picture, "JPEG"));
+    }
+    void TearDown() override
+    {
+        letIn();
+        tearDownWithAlerts();
+    }
+
+    void grantAll(const char *level)
+    {
+        for (const QString &mid : {shelf, trip, loose, watched})
+            ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, mid, staff, level));
+    }
+    // A window as Ann, with the tree loaded and the category selected.
+    OVNAssetManager *annsWindow(const QString &selected = QString())
+    {
+        auto connection = std::shared_ptr<OVNDatabaseAccess>(openAnother());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        if (!selected.isEmpty()) {
+            EXPECT_TRUE(window->selectCategory(selected));
+        }
+        return window;
+    }
+    std::optional<CategoryNode> node(OVNAssetManager *window, const QString &mid)
+    {
+        const OVNCategoryTreeModel::Item *item = window->categoryModel()->itemForMid(mid);
+        return item ? std::optional<CategoryNode>(item->node) : std::nullopt;
+    }
+    QModelIndex rowOf(OVNAssetManager *window, const QString &mid)
+    {
+        return window->categoryModel()->indexForItem(window->categoryModel()->itemForMid(mid), 0);
+    }
+    // What a category action could change: names, places, comments and entries of the catalog.
+    QStringList catalogState()
+    {
+        QStringList state;
+        for (const OVNRow &row : db.rowsForQuery(
+                 "select mid, displaytag, coalesce(supermid, ''), coalesce(comment, '') from strvcategory order by mid"))
+            state.append(row.value(0).toString() + '|' + row.value(1).toString() + '|' + row.value(2).toString()
+                         + '|' + row.value(3).toString());
+        for (const OVNRow &row : db.rowsForQuery("select mid, categoryid from strvfile order by mid"))
+            state.append(row.value(0).toString() + '>' + row.value(1).toString());
+        return state;
+    }
+    QStringList alertTitles() const
+    {
+        QStringList titles;
+        for (const Alert &alert : presenter->shown())
+            titles.append(alert.message);
+        return titles;
+    }
+    QString lastAlertText() const
+    {
+        const QList<Alert> shown = presenter->shown();
+        return shown.isEmpty() ? QString() : shown.last().message + '\n' + shown.last().informativeText;
+    }
+
+    // The server goes away for every session but the administrator's: sessions end, new ones
+    // are turned away until letIn().
+    void takeServerAway()
+    {
+        ASSERT_TRUE(db.runSQLCommand(
+            QStringLiteral("revoke connect on database %1 from public, current_user").arg(m_pgDatabase)));
+        ASSERT_GE(db.affectedRowsForQuery("select pg_terminate_backend(pid) from pg_stat_activity "
+                                          "where datname=$1 and pid<>pg_backend_pid()",
+                                          {m_pgDatabase}),
+                  1);
+        away = true;
+    }
+    void letIn()
+    {
+        if (away)
+            db.runSQLCommand(QStringLiteral("grant connect on database %1 to public").arg(m_pgDatabase));
+        away = false;
+    }
+
+    QString staff, shelf, trip, loose, watched, tripEntry, picture;
+    bool away = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, CatalogUserAccessTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+// An administrator lowers the group's level while Ann's window stays open: every category action
+// asks the catalog then, refuses with both levels, and writes nothing.
+TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCategoryAction)
+{
+    using Act = std::function<void(CatalogUserAccessTest &, OVNAssetManager *)>;
+    const struct {
+        const char *name;
+        QString CatalogUserAccessTest::*lowered;
+        const char *level;
+        QString requested;
+        Act act;
+    } cases[] = {
+        {"open the privileges window", &CatalogUserAccessTest::trip, "READ & WRITE", full,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             w->selectCategory(t.trip);
+             w->menuAccessPrivileges();
+             EXPECT_TRUE(w->findChildren<OVNAccessPrivileges *>().isEmpty());
+         }},
+        {"rename in place", &CatalogUserAccessTest::trip, "READ & WRITE", full,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { EXPECT_FALSE(w->renameCategory(t.trip, "Renamed")); }},
+        {"rename from the menu", &CatalogUserAccessTest::trip, "READ ONLY", full,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             w->selectCategory(t.trip);
+             w->buttonRenameCatalogClick();
+             EXPECT_EQ(w->categoryList()->focusWidget(), nullptr);
+         }},
+        {"delete", &CatalogUserAccessTest::trip, "READ & WRITE", full,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { EXPECT_FALSE(w->deleteCategory(*t.node(w, t.trip))); }},
+        {"move by drag, the target folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             QMimeData data;
+             data.setData(OVNOutlineView::catalogItemType(), PropertyList::writeXml(QVariantList{*t.node(w, t.loose)}));
+             EXPECT_FALSE(w->outlineViewAcceptDrop(w->categoryList(), &data, t.rowOf(w, t.shelf)));
+         }},
+        {"move by drag, the moved category", &CatalogUserAccessTest::loose, "READ & WRITE", full,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             QMimeData data;
+             data.setData(OVNOutlineView::catalogItemType(), PropertyList::writeXml(QVariantList{*t.node(w, t.loose)}));
+             EXPECT_FALSE(w->outlineViewAcceptDrop(w->categoryList(), &data, t.rowOf(w, t.shelf)));
+         }},
+        {"new collection inside a folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->addFiles({t.picture}, t.node(w, t.shelf)); }},
+        {"re-scan", &CatalogUserAccessTest::watched, "READ ONLY", readWrite,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             EXPECT_FALSE(w->rescanSurveillanceFolder(*t.node(w, t.watched)));
+         }},
+        {"smart add into a folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->importSmartAddToFolder({t.picture}, t.shelf); }},
+        {"import into a collection", &CatalogUserAccessTest::trip, "READ ONLY", readWrite,
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->importFiles({t.picture}, t.trip); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+        OVNAssetManager *window = annsWindow();
+        ASSERT_EQ(OVNAssetManager::getMyPrivilegesForItem(node(window, this->*c.lowered)), full);
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, this->*c.lowered, staff, c.level));
+        const QStringList before = catalogState();
+        const qsizetype alerts = presenter->shown().size();
+
+        c.act(*this, window);
+
+        EXPECT_TRUE(window->findChildren<OVNImportMedia *>().isEmpty());
+        EXPECT_EQ(catalogState(), before);
+        ASSERT_EQ(presenter->shown().size(), alerts + 1) << qPrintable(alertTitles().join('\n'));
+        EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");
+        EXPECT_TRUE(presenter->shown().last().informativeText.endsWith(
+            "Requested Privilege: " + c.requested + "\nYour Privilege Level: " + c.level))
+            << qPrintable(presenter->shown().last().informativeText);
+        closeWindows();
+    }
+}
+
+// Saving privileges needs FULL ACCESS at that moment; the window opened while it was held.
+TEST_P(CatalogUserAccessTest, SavingPrivilegesAsksForFullAccessThen)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    auto connection = openAnother();
+    signInAsAnn(*connection);
+    OVNPrivilegeListEditor editor(connection.get(), *presenter);
+    ASSERT_TRUE(editor.open(trip));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ ONLY"));
+    const QString stored = *db.getCategoryCommentForMID(trip);
+
+    editor.setLevel(0, 0); // the group back to FULL ACCESS
+    EXPECT_TRUE(editor.save()); // refused: nothing to keep the window open for
+    EXPECT_EQ(*db.getCategoryCommentForMID(trip), stored);
+    EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");
+}
+
+// Raised levels count without a reload: the outline's READ ONLY only greyed the commands.
+TEST_P(CatalogUserAccessTest, ARaisedLevelWorksWithoutAReload)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("READ ONLY"));
+    OVNAssetManager *window = annsWindow();
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+
+    EXPECT_TRUE(window->renameCategory(trip, "Renamed"));
+    window->selectCategory(trip);
+    window->menuAccessPrivileges();
+    EXPECT_EQ(window->findChildren<OVNAccessPrivileges *>().size(), 1);
+    window->importFiles({picture}, loose);
+    EXPECT_EQ(window->findChildren<OVNImportMedia *>().size(), 1);
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
+
+    EXPECT_EQ(db.rowsForQuery("select displaytag from strvcategory where mid=$1", {trip}).value(0).value(0).toString(),
+              "Renamed");
+    EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), 1);
+    EXPECT_TRUE(presenter->shown().isEmpty()) << qPrintable(alertTitles().join('\n'));
+}
+
+// A paste or drop into a collection another client deleted meanwhile says so in the program's
+// words; nothing is imported anywhere.
+TEST_P(CatalogUserAccessTest, AWriteIntoACategoryDeletedMeanwhileSaysSo)
+{
+    OVNAssetManager *window = annsWindow(loose);
+    ASSERT_TRUE(db.deleteCategoryListEntry(loose));
+    window->importFiles({picture}, loose);
+    EXPECT_TRUE(window->findChildren<OVNImportMedia *>().isEmpty());
+    EXPECT_EQ(presenter->shown().last().message, "The category no longer exists.");
+    EXPECT_FALSE(window->renameCategory(loose, "Gone"));
+    EXPECT_EQ(presenter->shown().last().message, "The category no longer exists.");
+}
+
+// The server goes away mid-edit: each place says so, and nothing typed is lost.
+TEST_P(CatalogUserAccessTest, AServerThatWentAwayIsReportedAndLosesNothingTyped)
+{
+    OVNAssetManager *window = annsWindow(trip);
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(tripEntry));
+    window->mediaView()->notifySelectionDidChange();
+    auto *field = window->mediaDetails()->findChild<QLineEdit *>("vcShortDescription_");
+    ASSERT_NE(field, nullptr);
+    auto privilegesConnection = openAnother();
+    signInAsAnn(*privilegesConnection);
+    auto *privileges = new OVNAccessPrivileges(std::move(privilegesConnection));
+    ASSERT_TRUE(privileges->start(trip));
+    privileges->addGroup(staff, "Staff");
+
+    ASSERT_NO_FATAL_FAILURE(takeServerAway());
+    const QString unreachable = OVNCategoryAccess::unreachableTitle();
+
+    // The details pane: the alert, the typed text kept and marked, nothing stored.
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "typed");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(presenter->shown().last().message, unreachable);
+    EXPECT_EQ(field->text(), "typed");
+    EXPECT_EQ(window->mediaDetails()->unsavedField(), field);
+
+    // The privileges window stays open with its changes.
+    EXPECT_FALSE(privileges->close());
+    EXPECT_EQ(presenter->shown().last().message, unreachable);
+    EXPECT_EQ(privileges->editor().entries().size(), 1);
+
+    // Opening a collection reports the failure; it is no empty collection.
+    const qsizetype beforeOpening = presenter->shown().size();
+    window->selectCategory(loose);
+    EXPECT_TRUE(alertTitles().mid(beforeOpening).contains("The entries of “Loose” could not be read."))
+        << qPrintable(alertTitles().join('\n'));
+    EXPECT_NE(window->statusText(), "0 Items");
+
+    // The outline reload keeps the whole tree it had, and says why.
+    window->reloadCategoryList();
+    EXPECT_EQ(presenter->shown().last().message, "The category list could not be read completely.");
+    EXPECT_NE(window->categoryModel()->itemForMid(trip), nullptr);
+    for (const Alert &alert : presenter->shown())
+        EXPECT_NE(alert.message, "Authorization Failed");
+
+    // Back: the first reload is whole, and the kept edits are saved.
+    letIn();
+    const qsizetype alerts = presenter->shown().size();
+    window->reloadCategoryList();
+    EXPECT_NE(window->categoryModel()->itemForMid(trip), nullptr);
+    EXPECT_NE(window->categoryModel()->itemForMid(shelf), nullptr);
+    EXPECT_TRUE(privileges->close());
+    EXPECT_TRUE(OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(trip)).contains("PRIVILEGES"));
+    window->selectCategory(trip);
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}
+
+// The details pane keeps an edit the catalog did not take until it is saved: ending the edit
+// again once the server is back stores it.
+TEST_P(CatalogUserAccessTest, AKeptEditIsSavedWhenEditingEndsAgain)
+{
+    OVNAssetManager *window = annsWindow(trip);
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(tripEntry));
+    window->mediaView()->notifySelectionDidChange();
+    auto *field = window->mediaDetails()->findChild<QLineEdit *>("vcShortDescription_");
+    ASSERT_NE(field, nullptr);
+    ASSERT_NO_FATAL_FAILURE(takeServerAway());
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "typed");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(window->mediaDetails()->unsavedField(), field);
+    EXPECT_NE(stored(tripEntry, "shortdesc"), "typed");
+
+    letIn();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(stored(tripEntry, "shortdesc"), "typed");
+    EXPECT_EQ(window->mediaDetails()->unsavedField(), nullptr);
+}
+
+// Logins on a catalog with users: only a catalog user in a group gets a connection.
+TEST_P(CatalogUserAccessTest, OnlyACatalogUserInAGroupIsLetIn)
+{
+    const QString loner = db.addUserEntry("Lone", "loner", "pw", "pw", {});
+    ASSERT_FALSE(loner.isEmpty());
+    const struct {
+        const char *login;
+        const char *refusal; // part of it; none when let in
+    } cases[] = {
+        {"ann", nullptr},
+        {"stranger", "is not a user of this catalog"},
+        {"loner", "belongs to no group"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.login);
+        auto connection = openAnother();
+        const QString refusal = OVNConnectionFactory::logIn(*connection, c.login);
+        if (!c.refusal) {
+            EXPECT_TRUE(refusal.isEmpty()) << qPrintable(refusal);
+            EXPECT_TRUE(connection->isDBConnectionActive());
+        } else {
+            EXPECT_TRUE(refusal.contains(c.refusal)) << qPrintable(refusal);
+            EXPECT_TRUE(refusal.contains(c.login));
+            EXPECT_FALSE(connection->isDBConnectionActive());
+        }
+    }
+}
+
+// The start-up refuses this account (no catalog user here) with the retry choices, or, scripted,
+// ends with the reason and status 1 without any alert.
+TEST_P(CatalogUserAccessTest, StartUpRefusesAnAccountThatIsNoCatalogUser)
+{
+    ASSERT_TRUE(db.getUserForLogin(SystemInfo::accountName()).isEmpty());
+    for (const bool scripted : {false, true}) {
+        SCOPED_TRACE(scripted ? "scripted" : "by a person");
+        UserDefaults defaults;
+        defaults.setString("0", "StartupUpdateCheck");
+        defaults.setString("PostgreSQL", "DBVendor");
+        OVNDatabaseAccess settings;
+        setDetails(settings);
+        defaults.setString(settings.dbHost(), "DBHost");
+        defaults.setString(qEnvironmentVariable("OVN_TEST_PG_USER"), "DBUser");
+        defaults.setString(qEnvironmentVariable("OVN_TEST_PG_PASSWORD"), "DBPassword");
+        defaults.setString(settings.dbDatabase(), "DBDatabase");
+        if (scripted)
+            defaults.setArguments({"ostrevan", "-OVNQuitAfterStartup", "YES"});
+        EventLog log = std::make_shared<QStringList>();
+        OVNDocumentController::Services services;
+        services.connections = std::make_unique<OVNConnectionFactory>(defaults, m_dir.filePath("local"));
+        services.makeSplash = [log] { return std::make_unique<FakeSplash>(log); };
+        services.makeUpdateCheck = [log] { return std::make_unique<FakeUpdateCheck>(log, false, false); };
+        services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
+        services.movieFrameworkVersion = [] { return 0x07000000; };
+        OVNDocumentController controller(defaults, std::move(services));
+        const qsizetype alerts = presenter->shown().size();
+        presenter->enqueueAnswers({2}); // Quit
+
+        const OVNDocumentController::StartupResult result = controller.startUp();
+
+        if (scripted) {
+            EXPECT_EQ(result, OVNDocumentController::StartupResult::Refused);
+            EXPECT_EQ(presenter->shown().size(), alerts);
+        } else {
+            EXPECT_EQ(result, OVNDocumentController::StartupResult::Quit);
+            ASSERT_EQ(presenter->shown().size(), alerts + 1);
+            const Alert &alert = presenter->shown().last();
+            EXPECT_EQ(alert.message, "You cannot use this catalog");
+            EXPECT_TRUE(alert.informativeText.contains("is not a user of this catalog"));
+            EXPECT_EQ(alert.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
+        }
+    }
+}
+
+} // namespace

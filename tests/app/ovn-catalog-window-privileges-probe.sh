@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# A catalog window left open on a server catalog with users while someone else acts: the
+# administrator lowers this account's level (the window's delete is then refused and nothing goes),
+# the server stops (opening a collection says so), and the program's start refuses this account
+# once it is in no group or no catalog user at all.
+# Usage: ovn-catalog-window-privileges-probe.sh OVN-CATALOG-WINDOW OVN-USERS OSTREVAN PG-TEST-SERVER
+set -uo pipefail
+window=$1
+users=$2
+program=$3
+server=$4
+
+env=$("$server" start) || { echo "probe: no PostgreSQL server could be started" >&2; exit 77; }
+eval "$env"
+trap '"$server" stop "$OVN_TEST_PG_DIR" >/dev/null 2>&1; rm -rf "$out"' EXIT
+bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+as_owner() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+sql() {
+    as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres -d "$OVN_TEST_PG_DB" \
+        -qAt -c "$1"
+}
+export PGPASSWORD=$OVN_TEST_PG_PASSWORD QT_QPA_PLATFORM=offscreen
+catalog="postgresql://$OVN_TEST_PG_USER@$OVN_TEST_PG_HOST:$OVN_TEST_PG_PORT/$OVN_TEST_PG_DB"
+out=$(mktemp -d)
+me=$(id -un)
+failures=0
+fail() { echo "probe: $*" >&2; failures=$((failures + 1)); }
+
+printf 'Adm1nPw7\n' | "$users" "$catalog" first-run "$me" "Probe Admin" >/dev/null || fail "first run refused"
+sql "insert into strvcategory (mid, displaytag, type, supermid, comment) values ('probe-1', 'Trip', 'C', '', '')" \
+    || fail "no category"
+"$users" "$catalog" grant probe-1 Admin "FULL ACCESS" >/dev/null || fail "first grant refused"
+
+# Starts the window that waits for $1 before its other options; answers once it waits.
+start_window() {
+    local go=$1
+    shift
+    "$window" "$catalog" --wait-for "$go" "$@" >"$out/stdout" 2>"$out/stderr" &
+    pid=$!
+    for _ in $(seq 1 100); do
+        grep -q '^waiting$' "$out/stdout" && return 0
+        sleep 0.2
+    done
+    fail "the window did not come to wait: $(cat "$out/stderr")"
+    return 1
+}
+
+# The level goes down while the window stands open: its delete is refused, nothing goes.
+if start_window "$out/go1" --delete-category Trip; then
+    "$users" "$catalog" grant probe-1 Admin "READ & WRITE" >/dev/null || fail "lowering refused"
+    touch "$out/go1"
+    wait "$pid"
+    grep -q '^not deleted$' "$out/stdout" || fail "delete not refused: $(cat "$out/stdout")"
+    grep -q 'Your Privilege Level: READ & WRITE' "$out/stderr" || fail "no privilege alert: $(cat "$out/stderr")"
+    [ "$(sql "select count(*) from strvcategory where mid='probe-1'")" = 1 ] || fail "the category went"
+fi
+
+# The server stops while the window stands open: opening the collection says it could not be read.
+sql "update strvcategory set comment='' where mid='probe-1'"
+if start_window "$out/go2" --category Trip --stay 0; then
+    as_owner "$bindir/pg_ctl" -D "$OVN_TEST_PG_DIR/data" -m fast -w stop >/dev/null
+    touch "$out/go2"
+    wait "$pid"
+    grep -q 'The entries of “Trip” could not be read.' "$out/stderr" || fail "no read failure: $(cat "$out/stderr")"
+    as_owner "$bindir/pg_ctl" -D "$OVN_TEST_PG_DIR/data" -l "$OVN_TEST_PG_DIR/server.log" -w -t 20 \
+        -o "-p $OVN_TEST_PG_PORT -k $OVN_TEST_PG_SOCKET_DIR -c listen_addresses=127.0.0.1" start >/dev/null \
+        || fail "the server did not start again"
+fi
+
+# The program's scripted start: let in while in a group; refused, with status 1 and the reason,
+# once in no group and once no catalog user at all.
+start_program() {
+    local home
+    home=$(mktemp -d -p "$out")
+    HOME=$home XDG_CONFIG_HOME=$home/.config timeout 60 "$program" -DBVendor PostgreSQL \
+        -DBHost "$OVN_TEST_PG_HOST:$OVN_TEST_PG_PORT" -DBUser "$OVN_TEST_PG_USER" -DBDatabase "$OVN_TEST_PG_DB" \
+        -OVNQuitAfterStartup YES >/dev/null 2>"$out/program"
+}
+start_program || fail "a catalog user in a group was refused ($?): $(cat "$out/program")"
+sql "delete from strvgroupusers where usermid=(select mid from strvusers where login='$me')"
+start_program
+status=$?
+[ "$status" = 1 ] || fail "a user in no group started with status $status"
+grep -q 'belongs to no group' "$out/program" || fail "no reason for the user in no group: $(cat "$out/program")"
+sql "delete from strvusers where login='$me'"
+start_program
+status=$?
+[ "$status" = 1 ] || fail "an account that is no catalog user started with status $status"
+grep -q 'is not a user of this catalog' "$out/program" || fail "no reason for the stranger: $(cat "$out/program")"
+
+[ "$failures" -eq 0 ] && echo "catalog window privileges probe: refusals and outages as expected"
+exit $((failures > 0))
