@@ -50,8 +50,10 @@ if start_window "$out/go1" --delete-category Trip; then
     "$users" "$catalog" grant probe-1 Admin "READ & WRITE" >/dev/null || fail "lowering refused"
     touch "$out/go1"
     wait "$pid"
-    grep -q '^not deleted$' "$out/stdout" || fail "delete not refused: $(cat "$out/stdout")"
-    grep -q 'Your Privilege Level: READ & WRITE' "$out/stderr" || fail "no privilege alert: $(cat "$out/stderr")"
+    # Refused by the tool's own check or by the window's: either asks the catalog after the wait.
+    grep -Eq '^(not deleted|refused: Authorization Failed)' "$out/stdout" || fail "delete not refused: $(cat "$out/stdout")"
+    cat "$out/stdout" "$out/stderr" | grep -q 'Your Privilege Level: READ & WRITE' \
+        || fail "no privilege text: $(cat "$out/stderr")"
     [ "$(sql "select count(*) from strvcategory where mid='probe-1'")" = 1 ] || fail "the category went"
 fi
 
