@@ -69,6 +69,7 @@ OVNBGView *makeTopView(QWidget *parent, const QString &title)
     auto *layout = new QHBoxLayout(view);
     layout->setContentsMargins(8, 2, 8, 2);
     auto *label = new QLabel(title, view);
+    label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
     font.setPixelSize(11);
     font.setBold(true);
@@ -276,6 +277,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
             menu->exec(m_footerButtonAction->mapToGlobal(QPoint(0, m_footerButtonAction->height())));
     });
     m_statusText = new QLabel(footer);
+    m_statusText->setTextFormat(Qt::PlainText);
     QFont statusFont = m_statusText->font();
     statusFont.setPixelSize(11);
     m_statusText->setFont(statusFont);

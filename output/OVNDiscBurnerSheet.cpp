@@ -135,6 +135,7 @@ OVNDiscBurnerSheet::OVNDiscBurnerSheet(QWidget *parent, std::shared_ptr<DiscDriv
     m_mediumSelection->setEnabled(false);
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
+    m_statusText->setTextFormat(Qt::PlainText);
     m_statusText->setWordWrap(true);
     m_statusText->setMinimumHeight(m_statusText->fontMetrics().height() * 2);
     m_okButton->setEnabled(false);

@@ -57,6 +57,7 @@ OVNMediaViewer::OVNMediaViewer(QWidget *parent) : QMainWindow(parent)
     m_mediaView->setMovie(&m_player);
     watchMovieView(m_mediaView);
     m_notice = new QLabel(m_central);
+    m_notice->setTextFormat(Qt::PlainText);
     m_notice->setStyleSheet(QStringLiteral("color: white"));
     m_notice->setAlignment(Qt::AlignCenter);
     m_notice->setAttribute(Qt::WA_TransparentForMouseEvents); // the movie view takes the pointer
