@@ -23,10 +23,8 @@ bool OVNAssetManager::canPrint() const
 
 QString OVNAssetManager::printStatusText(int imagesPerLine, int pages)
 {
-    QString text = imagesPerLine == 1
-        ? localized("1 Image per Line")
-        : localized("%d Images per Line").replace(QStringLiteral("%d"), QString::number(imagesPerLine));
-    return text + localized(" (%d pages)").replace(QStringLiteral("%d"), QString::number(pages));
+    return countedText(imagesPerLine, "%1 Image per Line", "%1 Images per Line")
+        + countedText(pages, " (%1 page)", " (%1 pages)");
 }
 
 QString OVNAssetManager::viewPrintOptionsRecalc()

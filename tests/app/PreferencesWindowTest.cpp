@@ -103,10 +103,10 @@ TEST_F(PreferencesWindowTest, HandLoadedKeysRoundTripThroughClosingTheWindow)
         {"mysql kept", with(server, {{"DBVendor", "MySQL"}, {"MSAProtocol", "AFP"}, {"MSAAutomount", "YES"}}),
          {{"MSAAutomount", "0"}}, false},
         {"unknown vendor kept", with(server, {{"DBVendor", "Sybase"}, {"MSAAutomount", "0"}}),
-         {{"MSAProtocol", "AFP"}}, false},
+         {{"MSAProtocol", "SMB"}}, false},
         // Stored values win over the workgroup server's suggested user and database.
         {"workgroup", {{"DBVendor", "OstrevanWS"}, {"DBHost", ""}, {"DBUser", ""}, {"DBDatabase", ""}},
-         {{"DBPassword", ""}, {"MSAProtocol", "AFP"}, {"MSAAutomount", "0"}}, false},
+         {{"DBPassword", ""}, {"MSAProtocol", "SMB"}, {"MSAAutomount", "0"}}, false},
         // The local catalog's place is fixed; stale server settings go.
         {"integrated", {{"DBVendor", "Integrated"}, {"DBHost", "old"}, {"DBUser", "old"}},
          {{"DBHost", ""}, {"DBUser", ""}, {"DBPassword", ""}, {"DBDatabase", catalog}, {"MSAAutomount", "0"}},
