@@ -153,6 +153,8 @@ public:
     // Files opened from the desktop, the command line, File > Open and Open Recent: each as
     // openDocumentWithContentsOfFile() with no volume, turned as the file itself says.
     void openFiles(const QStringList &paths);
+    // One alert naming files a later start asked for that are not there.
+    void reportMissingFiles(const QStringList &paths);
     // Opens the file in the viewer its type names, or in the application the desktop opens it
     // with; a missing file, or a file the desktop would hand back to us, gets an alert. True when
     // something opened it. The orientation is the catalog's, or OVNOrientation::codeFromFile.
