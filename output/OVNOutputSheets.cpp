@@ -3,6 +3,7 @@
 #include "formats/OVNHelper.h"
 #include "output/OVNExportImages.h"
 #include "output/OVNSendImagesAsMail.h"
+#include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "platform/Localized.h"
 #include "platform/Workspace.h"
@@ -342,6 +343,34 @@ bool OVNPublishToWebSheet::publish(QWidget *window)
     return true;
 }
 
+void OVNPublishToWebSheet::announceGallery(const OVNPublishToWeb::Result &result, QWidget *window)
+{
+    // One alert: where the gallery is, what was left out of it, and the offer to open it.
+    Alert alert;
+    alert.style = result.failed.isEmpty() ? Alert::Style::Informational : Alert::Style::Warning;
+    alert.message = result.failed.isEmpty() ? localized("The web gallery was published.")
+                                            : localized("The web gallery was published without some pictures.");
+    QString text = localized("It is in %1.").arg(QDir::toNativeSeparators(result.galleryPath));
+    if (!result.failed.isEmpty()) {
+        text += QStringLiteral("\n\n") + localized("These pictures could not be made and were left out:")
+            + QLatin1Char('\n') + result.failed.mid(0, 20).join(QLatin1Char('\n'));
+        if (result.failed.size() > 20)
+            text += QLatin1Char('\n') + localized("and %1 more").arg(result.failed.size() - 20);
+    }
+    alert.informativeText = text;
+    const bool canOpen = result.pictures > 0;
+    alert.buttons = canOpen ? QStringList{localized("Open Gallery"), localized("Close")} : QStringList{localized("Close")};
+    if (window) {
+        alert.modality = Alert::Modality::Window;
+        alert.window = window;
+    }
+    const QString index = QDir(result.galleryPath).filePath(QStringLiteral("index.html"));
+    Alerts::show(alert, [canOpen, index](int answer) {
+        if (canOpen && answer == 0)
+            Workspace::openUrl(QUrl::fromLocalFile(index).toString());
+    });
+}
+
 void OVNPublishToWebSheet::createWebPages()
 {
     QWidget *window = parentWidget();
@@ -370,7 +399,7 @@ void OVNPublishToWebSheet::createWebPages()
         if (result->galleryPath.isEmpty())
             OVNHelper::displayAlert(result->alertTitle, result->alertMessage, window);
         else if (!cancelled->load())
-            Workspace::openUrl(QUrl::fromLocalFile(QDir(result->galleryPath).filePath(QStringLiteral("index.html"))).toString());
+            announceGallery(*result, window);
         deleteLater();
     });
     worker->start();

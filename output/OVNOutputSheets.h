@@ -97,6 +97,7 @@ public:
 
 private:
     void createWebPages();
+    static void announceGallery(const OVNPublishToWeb::Result &result, QWidget *window);
 
     QLineEdit *m_pagetitle;
     QLineEdit *m_pagesubtitle;
