@@ -268,15 +268,9 @@ void OVNSendImagesAsMailSheet::sendMail()
         worker->deleteLater();
         if (progress)
             progress->close();
-        if (!prepared->failed.isEmpty()) {
-            QStringList names;
-            for (const QString &source : std::as_const(prepared->failed))
-                names.append(QFileInfo(source).fileName());
-            OVNHelper::displayAlert(localized("Some files could not be converted and are not attached."),
-                                    names.join(QLatin1Char('\n')), window);
-        }
-        if (!result->problem.isEmpty())
-            OVNHelper::displayAlert(localized("The e-mail could not be created."), result->problem, window);
+        const OVNSendImagesAsMail::Report report = OVNSendImagesAsMail::failureReport(*prepared, *result);
+        if (!report.title.isEmpty())
+            OVNHelper::displayAlert(report.title, report.text, window);
         deleteLater();
     });
     worker->start();
