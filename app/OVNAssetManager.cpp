@@ -471,6 +471,7 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->setThumbnailStyle(m_prefThumbnailType);
     m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
     m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
+    restorePrintSettings();
     setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);

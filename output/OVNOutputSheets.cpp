@@ -44,6 +44,14 @@ QWidget *folderRow(QLineEdit *field, QWidget *parent, const QString &title)
     return row;
 }
 
+// The export sheet's last choices, kept in the preferences as one dictionary of strings.
+const QString kExportSettingsKey = QStringLiteral("ExportSettings");
+
+QString flag(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+
 QProgressDialog *progressSheet(QWidget *window, const QString &status, int maximum)
 {
     auto *progress = new QProgressDialog(status, localized("Cancel"), 0, maximum, window);
@@ -91,6 +99,7 @@ OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_sizeselector, &QComboBox::currentIndexChanged, this, &OVNExportImagesSheet::sizeChanged);
     connect(m_watermarkswitch, &QCheckBox::toggled, this, &OVNExportImagesSheet::sizeChanged);
+    loadSettings();
     connect(this, &QDialog::finished, this, [this](int result) {
         if (result == QDialog::Accepted)
             runExport();
@@ -131,9 +140,43 @@ void OVNExportImagesSheet::sizeChanged()
     }
 }
 
+void OVNExportImagesSheet::loadSettings()
+{
+    const QVariantMap last = UserDefaults::standard().dictionaryForKey(kExportSettingsKey);
+    if (last.isEmpty())
+        return;
+    const auto text = [&last](const char *key) { return UserDefaults::stringFromVariant(last.value(QLatin1String(key))); };
+    const auto on = [&last](const char *key) { return UserDefaults::boolFromVariant(last.value(QLatin1String(key))); };
+    // A folder that has gone since is not offered again.
+    if (QFileInfo(text("Folder")).isDir())
+        m_folder->setText(text("Folder"));
+    const int index = int(UserDefaults::integerFromVariant(last.value(QStringLiteral("SizeIndex"))));
+    if (index >= 0 && index < m_sizeselector->count() && !m_sizeselector->itemText(index).isEmpty())
+        m_sizeselector->setCurrentIndex(index);
+    m_sizefield->setText(text("CustomSize"));
+    m_watermarkswitch->setChecked(on("Caption"));
+    m_watermarkauthor->setText(text("Author"));
+    m_watermarkimagename->setChecked(on("CaptionFileName"));
+    m_revealafterexport->setChecked(on("Reveal"));
+}
+
+void OVNExportImagesSheet::saveSettings() const
+{
+    UserDefaults::standard().setObject(
+        QVariantMap{{QStringLiteral("Folder"), QFileInfo(m_folder->text()).absoluteFilePath()},
+                    {QStringLiteral("SizeIndex"), QString::number(m_sizeselector->currentIndex())},
+                    {QStringLiteral("CustomSize"), m_sizefield->text()},
+                    {QStringLiteral("Caption"), flag(m_watermarkswitch->isChecked())},
+                    {QStringLiteral("Author"), m_watermarkauthor->text()},
+                    {QStringLiteral("CaptionFileName"), flag(m_watermarkimagename->isChecked())},
+                    {QStringLiteral("Reveal"), flag(m_revealafterexport->isChecked())}},
+        kExportSettingsKey);
+}
+
 void OVNExportImagesSheet::runExport()
 {
     QWidget *window = parentWidget();
+    saveSettings();
     const QString folder = QFileInfo(m_folder->text()).absoluteFilePath();
     if (const QString problem = OVNExportImages::folderProblem(folder); !problem.isEmpty()) {
         OVNHelper::displayAlert(localized("The export cannot be written."), problem, window);

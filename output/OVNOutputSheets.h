@@ -39,6 +39,9 @@ public:
 
 private:
     void runExport();
+    // The last export's folder, size and options, from and to the preferences.
+    void loadSettings();
+    void saveSettings() const;
 
     QComboBox *m_sizeselector;
     QLineEdit *m_sizefield;
