@@ -368,12 +368,35 @@ void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, 
         if (code == 3)
             ratingAlignment = alignment;
     const int rating = ratingAlignment < 0 ? 0 : OVNThumbnailHelper::drawnRating(record.string(QStringLiteral("rating")));
+    // A bar over a narrow (portrait) picture may hold the squares or the text, not both: the
+    // squares then get a row of their own, inside the picture, and the text the whole bar.
+    QRectF ratingRow = rect;
+    if (rating > 0 && &bar != &m_nameBar) {
+        const QFontMetricsF metrics(bar.font);
+        for (const auto &[code, alignment] : fields) {
+            if (code == 0 || code == 2 || code == 3)
+                continue;
+            const qreal width = metrics.horizontalAdvance(barFieldText(code, record));
+            if (ratingNeedsOwnRow(rect, alignment, ratingAlignment, rating, width))
+                ratingRow = &bar == &m_bottomBar ? rect.translated(0, rect.height()) : rect.translated(0, -rect.height());
+        }
+    }
+    const bool ownRow = ratingRow != rect;
+    if (ownRow)
+        painter.fillRect(DrawingKit::flippedRect(ratingRow, cellHeight), bar.background);
     for (const auto &[code, alignment] : fields) {
         if (code == 0)
             continue;
-        const QRectF area = code == 3 ? rect : textRectBesideRating(rect, alignment, ratingAlignment, rating);
+        const QRectF area = code == 3 ? ratingRow
+            : ownRow                  ? rect
+                                      : textRectBesideRating(rect, alignment, ratingAlignment, rating);
         drawInfoTag(painter, cellHeight, code, area, record, bar.font, alignment, bar.fontColor);
     }
+}
+
+bool OVNThumbnail::ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating, qreal textWidth)
+{
+    return rating > 0 && textWidth > textRectBesideRating(rect, alignment, ratingAlignment, rating).width();
 }
 
 void OVNThumbnail::drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect,

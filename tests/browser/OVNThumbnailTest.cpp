@@ -205,6 +205,16 @@ TEST(OVNThumbnailTest, SizeLabelIsUprightAndClearOfTheRating)
         }
     }
     EXPECT_EQ(OVNThumbnail::textRectBesideRating(bar, 1, 0, 0), bar);
+
+    // A text that does not fit beside the squares sends them to a row of their own.
+    const struct {
+        int rating;
+        qreal textWidth;
+        bool ownRow;
+    } rows[] = {{5, 20, false}, {5, 60, true}, {1, 60, false}, {5, 90, true}, {0, 60, false}};
+    for (const auto &r : rows)
+        EXPECT_EQ(OVNThumbnail::ratingNeedsOwnRow(bar, 1, 0, r.rating, r.textWidth), r.ownRow)
+            << r.rating << " " << r.textWidth;
 }
 
 TEST(OVNThumbnailTest, CellPixels)
