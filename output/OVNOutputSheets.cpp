@@ -430,12 +430,13 @@ void OVNPublishToWebSheet::createWebPages()
     });
     connect(worker, &QThread::finished, this, [this, worker, progress, result, cancelled, window] {
         worker->deleteLater();
-        // Also after an early stop the progress sheet goes.
+        // Read before the progress sheet goes: closing it counts as a cancel.
+        const bool stopped = cancelled->load();
         if (progress)
             progress->close();
         if (result->galleryPath.isEmpty())
             OVNHelper::displayAlert(result->alertTitle, result->alertMessage, window);
-        else if (!cancelled->load())
+        else if (!stopped)
             announceGallery(*result, window);
         deleteLater();
     });

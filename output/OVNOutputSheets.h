@@ -97,6 +97,7 @@ public:
     const QList<MediaRecord> &files() const { return m_files; }
     // Lists the themes and opens the sheet; an alert instead when there are none.
     bool publish(QWidget *window);
+    QLineEdit *folderField() const { return m_folder; }
 
 private:
     void createWebPages();
