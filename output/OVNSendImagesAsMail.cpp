@@ -145,8 +145,8 @@ OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &p
     }
     if (!result.problem.isEmpty()) {
         parts.append(result.problem);
-        parts.append(localized("The mail program \"%1\" is the one the preference \"MailCommand\" names (\"%2\" "
-                               "when it is not set).")
+        parts.append(localized("The mail command run was \"%1\". The preference \"MailCommand\" chooses it "
+                               "(\"%2\" when it is not set).")
                          .arg(result.program, defaultCommand()));
     }
     if (parts.isEmpty())
