@@ -41,8 +41,7 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
         if (status == QMediaPlayer::InvalidMedia) {
             if (!retryWithOtherSound())
                 fail(m_player->errorString());
-        }
-        else if (!m_open && !m_failed
+        } else if (!m_open && !m_failed
                  && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
             m_open = true;
             m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
