@@ -21,6 +21,8 @@ OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> conn
     auto *layout = new QVBoxLayout(this);
     m_title = new QLabel;
     m_message = new QLabel;
+    m_title->setTextFormat(Qt::PlainText);
+    m_message->setTextFormat(Qt::PlainText);
     m_table = new QTableWidget(0, 2);
     m_table->setHorizontalHeaderLabels({tr("Group"), tr("Privilege")});
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);

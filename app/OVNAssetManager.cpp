@@ -69,6 +69,7 @@ OVNBGView *makeTopView(QWidget *parent, const QString &title)
     auto *layout = new QHBoxLayout(view);
     layout->setContentsMargins(8, 2, 8, 2);
     auto *label = new QLabel(title, view);
+    label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
     font.setPixelSize(11);
     font.setBold(true);
@@ -276,6 +277,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
             menu->exec(m_footerButtonAction->mapToGlobal(QPoint(0, m_footerButtonAction->height())));
     });
     m_statusText = new QLabel(footer);
+    m_statusText->setTextFormat(Qt::PlainText);
     QFont statusFont = m_statusText->font();
     statusFont.setPixelSize(11);
     m_statusText->setFont(statusFont);
@@ -469,6 +471,7 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->setThumbnailStyle(m_prefThumbnailType);
     m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
     m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
+    restorePrintSettings();
     setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);

@@ -42,6 +42,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPrinter;
+class QPageLayout;
 class QPushButton;
 class QSlider;
 class QToolBar;
@@ -394,8 +395,12 @@ public:
     bool printContactSheet(QPrinter &printer);
     // Pushes the shown options into the thumbnail view and answers (and shows) the status line.
     QString viewPrintOptionsRecalc();
-    // "6 Images per Line (2 pages)"; "1 Image per Line (1 pages)".
+    // "6 Images per Line (2 pages)"; "1 Image per Line (1 page)".
     static QString printStatusText(int imagesPerLine, int pages);
+    // The last printed sheet's options and paper (kept in the preferences), for a new thumbnail
+    // view and after a print.
+    void restorePrintSettings();
+    void rememberPrintSettings(const QPageLayout &paper) const;
 
     // ---- commands (OVNAssetManager_commands.cpp) ----
     // The toolbar: its identifier (its item order is stored under it), the item sets, and the

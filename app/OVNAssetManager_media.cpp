@@ -18,7 +18,7 @@ const QString keyType = QStringLiteral("type");
 
 QString itemsText(int count)
 {
-    return localized("%d Items").replace(QStringLiteral("%d"), QString::number(count));
+    return countedText(count, "%1 Item", "%1 Items");
 }
 } // namespace
 

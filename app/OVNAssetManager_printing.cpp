@@ -5,16 +5,59 @@
 #include "app/OVNPrintOptionsView.h"
 #include "browser/OVNMediaView.h"
 #include "platform/Localized.h"
+#include "platform/UserDefaults.h"
 
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <algorithm>
+
 namespace {
+// The last sheet's options and paper, one dictionary of strings in the preferences.
+const QString kPrintSettingsKey = QStringLiteral("PrintSettings");
+
 void applyPrintSettings(QPrinter &printer)
 {
     printer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Point);
 }
 } // namespace
+
+void OVNAssetManager::restorePrintSettings()
+{
+    const QVariantMap last = UserDefaults::standard().dictionaryForKey(kPrintSettingsKey);
+    if (last.isEmpty() || !m_mediaView)
+        return;
+    const auto number = [&last](const char *key) { return UserDefaults::integerFromVariant(last.value(QLatin1String(key))); };
+    if (last.contains(QStringLiteral("ImagesPerLine")))
+        m_mediaView->setPrintImagesPerLine(int(std::clamp<qint64>(number("ImagesPerLine"), 1,
+                                                                  OVNPrintOptionsView::maximumImagesPerLine)));
+    if (last.contains(QStringLiteral("Style")))
+        m_mediaView->setPrintStyle(int(std::clamp<qint64>(number("Style"), 0, 9)));
+    m_mediaView->setPrintSelectionOnly(UserDefaults::boolFromVariant(last.value(QStringLiteral("SelectionOnly"))));
+    QPageLayout paper = m_mediaView->printInfo();
+    const QPageSize size(QPageSize::PageSizeId(std::clamp<qint64>(number("PageSize"), 0, QPageSize::LastPageSize)));
+    if (last.contains(QStringLiteral("PageSize")) && size.isValid())
+        paper.setPageSize(size);
+    paper.setOrientation(UserDefaults::stringFromVariant(last.value(QStringLiteral("Orientation")))
+                                 == QLatin1String("Landscape")
+                             ? QPageLayout::Landscape
+                             : QPageLayout::Portrait);
+    m_mediaView->setPrintInfo(paper);
+}
+
+void OVNAssetManager::rememberPrintSettings(const QPageLayout &paper) const
+{
+    UserDefaults::standard().setObject(
+        QVariantMap{{QStringLiteral("ImagesPerLine"), QString::number(m_mediaView->printImagesPerLine())},
+                    {QStringLiteral("Style"), QString::number(m_mediaView->printStyle())},
+                    {QStringLiteral("SelectionOnly"), m_mediaView->printSelectionOnly() ? QStringLiteral("1")
+                                                                                         : QStringLiteral("0")},
+                    {QStringLiteral("PageSize"), QString::number(int(paper.pageSize().id()))},
+                    {QStringLiteral("Orientation"), paper.orientation() == QPageLayout::Landscape
+                                                        ? QStringLiteral("Landscape")
+                                                        : QStringLiteral("Portrait")}},
+        kPrintSettingsKey);
+}
 
 bool OVNAssetManager::canPrint() const
 {
@@ -23,10 +66,8 @@ bool OVNAssetManager::canPrint() const
 
 QString OVNAssetManager::printStatusText(int imagesPerLine, int pages)
 {
-    QString text = imagesPerLine == 1
-        ? localized("1 Image per Line")
-        : localized("%d Images per Line").replace(QStringLiteral("%d"), QString::number(imagesPerLine));
-    return text + localized(" (%d pages)").replace(QStringLiteral("%d"), QString::number(pages));
+    return countedText(imagesPerLine, "%1 Image per Line", "%1 Images per Line")
+        + countedText(pages, " (%1 page)", " (%1 pages)");
 }
 
 QString OVNAssetManager::viewPrintOptionsRecalc()
@@ -47,7 +88,10 @@ bool OVNAssetManager::printContactSheet(QPrinter &printer)
     if (!canPrint())
         return false;
     applyPrintSettings(printer);
-    return m_mediaView->printContactSheet(printer);
+    if (!m_mediaView->printContactSheet(printer))
+        return false;
+    rememberPrintSettings(printer.pageLayout());
+    return true;
 }
 
 void OVNAssetManager::printShowingPrintPanel()

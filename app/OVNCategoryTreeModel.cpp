@@ -1,4 +1,5 @@
 #include "app/OVNCategoryTreeModel.h"
+#include "platform/PlainText.h"
 
 #include <QImage>
 
@@ -161,7 +162,7 @@ QVariant OVNCategoryTreeModel::data(const QModelIndex &index, int role) const
             return icon.isNull() ? QVariant() : QVariant(icon);
         }
         if (role == Qt::ToolTipRole)
-            return item->node.value(QStringLiteral("displaytag")).toString();
+            return plainToolTip(item->node.value(QStringLiteral("displaytag")).toString());
         return QVariant();
     }
     if (role == Qt::DisplayRole) {

@@ -126,8 +126,11 @@ public:
     // Select All for the catalog window in front.
     void editSelectAll();
     // The Help pages: the site's root (the "HelpSiteURL" preference, empty: none) and a query.
+    // Name and version.
+    void helpAbout();
     void helpOnlineManual();
     void helpOnlineSupport();
+    QAction *aboutAction() const { return m_aboutAction; }
     static QString helpPage(const QString &root, const QString &query);
     QAction *helpManualAction() const { return m_helpManualAction; }
     QAction *helpSupportAction() const { return m_helpSupportAction; }
@@ -138,7 +141,6 @@ public:
         Command command = Command::DocumentCommand;
         bool panelExists = false;
         bool panelVisible = false;
-        bool helpSiteSet = false;
         bool hasDocument = false;
         bool documentEnables = false;  // the front window's own answer
     };
@@ -153,6 +155,8 @@ public:
     // Files opened from the desktop, the command line, File > Open and Open Recent: each as
     // openDocumentWithContentsOfFile() with no volume, turned as the file itself says.
     void openFiles(const QStringList &paths);
+    // One alert naming files a later start asked for that are not there.
+    void reportMissingFiles(const QStringList &paths);
     // Opens the file in the viewer its type names, or in the application the desktop opens it
     // with; a missing file, or a file the desktop would hand back to us, gets an alert. True when
     // something opened it. The orientation is the catalog's, or OVNOrientation::codeFromFile.
@@ -179,6 +183,8 @@ public:
     void noteNewRecentDocument(const QString &path);
 
 private:
+    // An alert for a Help item whose address preference `key` is not set: how to set it.
+    void tellHowToSetAddress(const QString &title, const QString &key) const;
     void createActions();
     OVNAssetManager *makeDocument(std::shared_ptr<OVNDatabaseAccess> connection);
     std::unique_ptr<OVNUpdateChecking> makeUpdateCheck() const;
@@ -214,6 +220,7 @@ private:
     QAction *m_panelActions[4] = {};
     QAction *m_helpManualAction = nullptr;
     QAction *m_helpSupportAction = nullptr;
+    QAction *m_aboutAction = nullptr;
     QAction *m_openAction = nullptr;
     QMenu *m_recentMenu = nullptr;
     void createPanelActions();

@@ -92,10 +92,9 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
 
     QMenu *help = menuBar->addMenu(localizedMenu("&Help"));
     help->addAction(m_downloadUpdateAction);
-    connect(help, &QMenu::aboutToShow, this, [this] {
-        m_downloadUpdateAction->setEnabled(makeUpdateCheck()->isConfigured());
-    });
     populateDesktopMenus(file, window, help);
+    help->addSeparator();
+    help->addAction(m_aboutAction);
 }
 
 void OVNDocumentController::fileNewViewerDocument()
@@ -156,5 +155,9 @@ void OVNDocumentController::windowWorkflowPanel()
 
 void OVNDocumentController::prefStartupUpdateCheck()
 {
+    if (!makeUpdateCheck()->isConfigured()) {
+        tellHowToSetAddress(localized("Updates cannot be looked for."), QStringLiteral("UpdateCheckURL"));
+        return;
+    }
     makeUpdateCheck()->runUpdate();
 }

@@ -6,9 +6,11 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "platform/Alert.h"
+#include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -58,6 +60,21 @@ void OVNDocumentController::openFiles(const QStringList &paths)
 {
     for (const QString &path : paths)
         openDocumentWithContentsOfFile(path);
+}
+
+void OVNDocumentController::reportMissingFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    QStringList names;
+    for (const QString &path : paths.mid(0, 20))
+        names.append(QDir::toNativeSeparators(path));
+    if (paths.size() > names.size())
+        names.append(localized("and %1 more").arg(paths.size() - names.size()));
+    Alerts::run({OVNOpenRoute::missingFileMessage(),
+                 localized("Ostrevan was asked to open files that are not there:") + QLatin1Char('\n')
+                     + names.join(QLatin1Char('\n')),
+                 {}, Alert::Style::Warning, Alert::Modality::Application, {}});
 }
 
 bool OVNDocumentController::launch(const OVNOpenRoute &route)

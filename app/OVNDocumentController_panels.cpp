@@ -6,7 +6,9 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportCamera.h"
 #include "import/OVNWorkflowPanel.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/PlainText.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "search/OVNExpressPanel.h"
@@ -110,11 +112,31 @@ QString OVNDocumentController::helpPage(const QString &root, const QString &quer
     return page.toString();
 }
 
+void OVNDocumentController::helpAbout()
+{
+    Alert alert;
+    alert.style = Alert::Style::Informational;
+    alert.message = QStringLiteral("Ostrevan");
+    alert.informativeText = localized("Digital Asset Manager") + QLatin1Char('\n')
+        + localized("Version %1").arg(QCoreApplication::applicationVersion());
+    Alerts::run(alert);
+}
+
+void OVNDocumentController::tellHowToSetAddress(const QString &title, const QString &key) const
+{
+    const QString file = m_defaults.filePath().isEmpty() ? UserDefaults::defaultFilePath() : m_defaults.filePath();
+    Alerts::inform(title, localized("No address is set for it. Quit Ostrevan, then set the preference \"%1\" to an "
+                                    "http or https address in %2.")
+                              .arg(key, file));
+}
+
 void OVNDocumentController::helpOnlineManual()
 {
     const QString page = helpPage(m_defaults.stringForKey(kHelpSiteKey), QStringLiteral("action=manual"));
     if (!page.isEmpty())
         Workspace::openUrl(page);
+    else
+        tellHowToSetAddress(localized("The online manual cannot be opened."), kHelpSiteKey);
 }
 
 void OVNDocumentController::helpOnlineSupport()
@@ -122,6 +144,8 @@ void OVNDocumentController::helpOnlineSupport()
     const QString page = helpPage(m_defaults.stringForKey(kHelpSiteKey), QStringLiteral("action=service"));
     if (!page.isEmpty())
         Workspace::openUrl(page);
+    else
+        tellHowToSetAddress(localized("The online support cannot be opened."), kHelpSiteKey);
 }
 
 OVNDocumentController::MenuState OVNDocumentController::validateMenuItem(const MenuQuery &query)
@@ -133,8 +157,8 @@ OVNDocumentController::MenuState OVNDocumentController::validateMenuItem(const M
     case Command::Panel:
         return {query.panelExists, query.panelExists && query.panelVisible};
     case Command::Help:
-        // Without a site there is no page to open.
-        return {query.helpSiteSet, false};
+        // Without a site the item says how to set one, rather than standing dead.
+        return {true, false};
     case Command::DocumentCommand:
         break;
     }
@@ -155,6 +179,9 @@ void OVNDocumentController::createPanelActions()
             connect(action, &QAction::triggered, this, [this, panel] { togglePanel(panel); });
         m_panelActions[int(panel)] = action;
     }
+    m_aboutAction = new QAction(localizedMenu("About Ostrevan"), this);
+    m_aboutAction->setMenuRole(QAction::AboutRole);
+    connect(m_aboutAction, &QAction::triggered, this, [this] { helpAbout(); });
     m_helpManualAction = new QAction(localizedMenu("Online Manual"), this);
     connect(m_helpManualAction, &QAction::triggered, this, [this] { helpOnlineManual(); });
     m_helpSupportAction = new QAction(localizedMenu("Online Support"), this);
@@ -176,8 +203,8 @@ void OVNDocumentController::populateDesktopMenus(QMenu *file, QMenu *window, QMe
     connect(recent, &QMenu::aboutToShow, this, [this, recent] {
         recent->clear();
         for (const QString &path : recentDocuments())
-            recent->addAction(QFileInfo(path).fileName(), this, [this, path] { openDocumentWithContentsOfFile(path); })
-                ->setToolTip(path);
+            recent->addAction(menuItemText(QFileInfo(path).fileName()), this, [this, path] { openDocumentWithContentsOfFile(path); })
+                ->setToolTip(plainToolTip(path));
         recent->setEnabled(true);
     });
 
@@ -200,12 +227,4 @@ void OVNDocumentController::populateDesktopMenus(QMenu *file, QMenu *window, QMe
 
     help->addAction(m_helpManualAction);
     help->addAction(m_helpSupportAction);
-    connect(help, &QMenu::aboutToShow, this, [this] {
-        MenuQuery query;
-        query.command = Command::Help;
-        query.helpSiteSet = !helpPage(m_defaults.stringForKey(kHelpSiteKey), QStringLiteral("action=manual")).isEmpty();
-        const bool enabled = validateMenuItem(query).enabled;
-        m_helpManualAction->setEnabled(enabled);
-        m_helpSupportAction->setEnabled(enabled);
-    });
 }

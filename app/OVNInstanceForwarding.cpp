@@ -53,7 +53,7 @@ QByteArray OVNInstanceForwarding::encode(const QStringList &files)
     return message + body;
 }
 
-QStringList OVNInstanceForwarding::decode(const QByteArray &message)
+QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList *missing)
 {
     if (message.size() < kHeaderBytes || message.size() > maximumMessageBytes)
         return {};
@@ -65,8 +65,12 @@ QStringList OVNInstanceForwarding::decode(const QByteArray &message)
         const QString path = QString::fromUtf8(line);
         if (files.size() >= kMaximumFiles)
             break;
-        if (!path.isEmpty() && !line.contains('\0') && QDir::isAbsolutePath(path) && QFileInfo::exists(path))
+        if (path.isEmpty() || line.contains('\0') || !QDir::isAbsolutePath(path))
+            continue;
+        if (QFileInfo::exists(path))
             files.append(QDir::cleanPath(path));
+        else if (missing && missing->size() < kMaximumFiles)
+            missing->append(QDir::cleanPath(path));
     }
     return files;
 }
@@ -127,11 +131,12 @@ bool OVNInstanceForwarding::listen()
                     return;
                 }
                 socket->setProperty("ovnMessage", QByteArray());
-                const QStringList files = decode(buffered);
+                QStringList missing;
+                const QStringList files = decode(buffered, &missing);
                 socket->write("1");
                 socket->flush();
                 socket->disconnectFromServer();
-                emit filesReceived(files);
+                emit filesReceived(files, missing);
             });
         }
     });

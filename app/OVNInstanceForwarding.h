@@ -26,17 +26,19 @@ public:
     // Sends the files to a running program; true when it took them.
     static bool forward(const QStringList &files, int timeoutMs = 2000);
 
-    // The message's bytes, and the files read back from one (existing absolute paths only).
+    // The message's bytes, and the files read back from one (existing absolute paths only; the
+    // absolute paths of files that are not there go to `missing`, to be named, never opened).
     static QByteArray encode(const QStringList &files);
-    static QStringList decode(const QByteArray &message);
+    static QStringList decode(const QByteArray &message, QStringList *missing = nullptr);
     static constexpr int maximumMessageBytes = 1024 * 1024;
 
     // Starts taking files from later starts; false when the socket could not be made.
     bool listen();
 
 signals:
-    // Files a later start asked for (empty: it was started without files).
-    void filesReceived(const QStringList &files);
+    // Files a later start asked for (both empty: it was started without files); `missing` are
+    // the ones it named that are not there.
+    void filesReceived(const QStringList &files, const QStringList &missing);
 
 private:
     std::unique_ptr<QLocalServer> m_server;

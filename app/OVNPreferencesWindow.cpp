@@ -344,7 +344,11 @@ void OVNPreferencesWindow::reloadPreferences()
     }
 
     const QString protocol = m_defaults.stringForKey(QStringLiteral("MSAProtocol"));
-    m_msaProtocol->setCurrentIndex(protocol.compare(QLatin1String("SMB"), Qt::CaseInsensitive) == 0 ? 1 : 0);
+    // AFP only where it was chosen: new preferences take SMB, the share this system can mount.
+    m_msaProtocol->setCurrentIndex(protocol.trimmed().isEmpty()
+                                           || protocol.compare(QLatin1String("SMB"), Qt::CaseInsensitive) == 0
+                                       ? 1
+                                       : 0);
     m_msaNote->setVisible(m_msaProtocol->currentIndex() == 0);
     QLineEdit *serverFields[] = {m_msaServer, m_msaUser, m_msaPassword, m_msaVolume, m_msaImportPath};
     for (int i = 0; i < 5; ++i)

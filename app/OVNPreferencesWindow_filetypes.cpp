@@ -50,7 +50,7 @@ public:
     {
         if (role != Qt::DisplayRole || !index.isValid())
             return {};
-        return m_table.objectAtIndex(index.row()).value(kColumns.value(index.column())).toString();
+        return fileTypeCodeDisplayName(m_table.objectAtIndex(index.row()).value(kColumns.value(index.column())).toString());
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
@@ -136,7 +136,8 @@ void OVNPreferencesWindow::makeFileTypeSheet()
     m_sheetProcessor = new QComboBox(m_sheet);
     m_sheetProcessor->addItems(kProcessors);
     m_sheetViewer = new QComboBox(m_sheet);
-    m_sheetViewer->addItems(kViewers);
+    for (const QString &viewer : kViewers)
+        m_sheetViewer->addItem(fileTypeCodeDisplayName(viewer), viewer);
     m_sheetType = new QComboBox(m_sheet);
     m_sheetType->addItems(kTypes);
     m_sheetExif = new QCheckBox(localized("Read EXIF and XMP metadata"), m_sheet);
@@ -172,7 +173,7 @@ FileTypeEntry OVNPreferencesWindow::fileTypeFromSheet() const
     row.insert(QStringLiteral("hfstype"), m_sheetTypeCode->text().trimmed());
     row.insert(QStringLiteral("description"), m_sheetDescription->text());
     row.insert(QStringLiteral("processor"), m_sheetProcessor->currentText());
-    row.insert(QStringLiteral("viewer"), m_sheetViewer->currentText());
+    row.insert(QStringLiteral("viewer"), m_sheetViewer->currentData().toString());
     row.insert(QStringLiteral("type"), m_sheetType->currentText());
     row.insert(QStringLiteral("exif"), m_sheetExif->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     row.insert(QStringLiteral("iptc"), m_sheetIptc->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
@@ -186,7 +187,9 @@ void OVNPreferencesWindow::loadFileTypeSheet(const FileTypeEntry &row)
     m_sheetDescription->setText(row.value(QStringLiteral("description")).toString());
     // A stored value the pop-up has no item for leaves its selection as it is.
     const auto select = [](QComboBox *popUp, const QVariant &value) {
-        const int index = popUp->findText(value.toString());
+        int index = popUp->findData(value.toString());
+        if (index < 0)
+            index = popUp->findText(value.toString());
         if (index >= 0)
             popUp->setCurrentIndex(index);
     };

@@ -24,6 +24,7 @@ OVNPrintOptionsView::OVNPrintOptionsView(QWidget *parent) : QWidget(parent)
                        localized("Images with Shadows and Titles")});
     m_selectionOnly = new QCheckBox(localized("Print selected images only"), this);
     m_status = new QLabel(this);
+    m_status->setTextFormat(Qt::PlainText);
 
     auto *form = new QFormLayout(this);
     form->addRow(localized("Images per Line:"), m_slider);

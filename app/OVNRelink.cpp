@@ -1,17 +1,13 @@
 #include "app/OVNRelink.h"
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/Localized.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
-
-QString localized(const char *text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
 
 OVNRelink::Result relink(OVNDatabaseAccess &db, const QList<OVNRelink::Entry> &entries, const QStringList &targets,
                          const OVNRelink::MayWrite &mayWrite)
@@ -75,8 +71,8 @@ Result toFile(OVNDatabaseAccess &db, const Entry &entry, const QString &file, co
 
 QString statusReport(const Result &result)
 {
-    QString text = localized("Successfully re-linked: %1 files\n").arg(result.relinked.size())
-        + localized("Re-link failed with: %1 files\n\n").arg(result.failedNames.size());
+    QString text = localized("Successfully re-linked: %1\n").arg(countedText(result.relinked.size(), "%1 file", "%1 files"))
+        + localized("Re-link failed with: %1\n\n").arg(countedText(result.failedNames.size(), "%1 file", "%1 files"));
     if (!result.failedNames.isEmpty())
         text += localized("Re-Link failed for:\n") + result.failedNames.join(QStringLiteral(", "));
     return text;

@@ -131,7 +131,9 @@ bool OVNUserManager::runSheet(const QString &title, const QString &text, const Q
     sheet.setWindowTitle(title);
     sheet.setWindowModality(Qt::WindowModal);
     auto *layout = new QVBoxLayout(&sheet);
-    layout->addWidget(new QLabel(text));
+    auto *prompt = new QLabel(text);
+    prompt->setTextFormat(Qt::PlainText); // may name a user
+    layout->addWidget(prompt);
     for (QWidget *field : fields)
         layout->addWidget(field);
     if (failure) {

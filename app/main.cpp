@@ -13,6 +13,8 @@
 #include "viewers/OVNImageLoader.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QPaintEvent>
 #include <QTimer>
 
@@ -77,6 +79,12 @@ int main(int argc, char *argv[])
     const QStringList files = OVNInstanceForwarding::filesFromArguments(QApplication::arguments());
     const bool scripted = defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"))
         || defaults.boolForKey(QStringLiteral("OVNQuitAfterFirstPaint"));
+    // A file that is not there is named where the start was asked for; the program that opens
+    // the others says so too.
+    for (const QString &file : files) {
+        if (!QFileInfo::exists(file))
+            std::fprintf(stderr, "ostrevan: %s: no such file\n", qPrintable(QDir::toNativeSeparators(file)));
+    }
     if (!scripted && OVNInstanceForwarding::forward(files))
         return 0;
 
@@ -98,11 +106,12 @@ int main(int argc, char *argv[])
             OVNInstanceForwarding forwarding;
             if (!scripted && forwarding.listen()) {
                 QObject::connect(&forwarding, &OVNInstanceForwarding::filesReceived, &controller,
-                                 [&controller](const QStringList &received) {
-                                     if (received.isEmpty()) {
+                                 [&controller](const QStringList &received, const QStringList &missing) {
+                                     if (received.isEmpty() && missing.isEmpty()) {
                                          controller.activateIgnoringOtherApps();
                                          return;
                                      }
+                                     controller.reportMissingFiles(missing);
                                      controller.openFiles(received);
                                  });
             }

@@ -1,6 +1,7 @@
 #include "browser/OVNMediaDetailsTableModel.h"
 
 #include "browser/OVNMediaDetails.h"
+#include "platform/PlainText.h"
 
 #include <QBrush>
 
@@ -41,8 +42,9 @@ QVariant OVNMediaDetailsTableModel::data(const QModelIndex &index, int role) con
     const QString column = columnIdentifier(index.column());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return m_pane->tableViewObjectValue(column, index.row());
+    case Qt::ToolTipRole: // metadata read from the file
+        return plainToolTip(m_pane->tableViewObjectValue(column, index.row()));
     case Qt::BackgroundRole:
         return QBrush(m_pane->tableViewBackgroundColor(column, index.row()));
     default:

@@ -32,6 +32,7 @@ constexpr int fieldHeight = 21;
 QLabel *makeLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(DrawingKit::labelFont(labelFontSize));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, QColor(0x4a, 0x4a, 0x4a));

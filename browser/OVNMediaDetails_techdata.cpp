@@ -3,6 +3,7 @@
 #include "browser/OVNMediaDetails.h"
 
 #include "browser/OVNMediaDetailsDataSource.h"
+#include "formats/FileTypeEntry.h"
 #include "platform/Localized.h"
 
 #include <QRegularExpression>
@@ -63,6 +64,8 @@ QString OVNMediaDetails::tableViewObjectValue(const QString &columnId, int row) 
         if (row == 7)
             return stringForID(QStringLiteral("imagewidth")) + QLatin1Char('x')
                    + stringForID(QStringLiteral("imageheight"));
+        if (row == 10)
+            return fileTypeCodeDisplayName(stringForID(QStringLiteral("filetype")));
         return stringForID(QString::fromLatin1(fileInfoRows[row].key));
     }
 

@@ -272,7 +272,7 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
 {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         return;
-    QString name, fileType, rating, imageWidth, imageHeight, fileSize;
+    QString name, fileType, rating, imageWidth, imageHeight, orientation, fileSize;
     {
         QMutexLocker draw(&m_drawlock);
         name = record.field(MediaRecord::DisplayTag);
@@ -280,6 +280,7 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
         rating = record.string(keyRating);
         imageWidth = record.field(MediaRecord::ImageWidth);
         imageHeight = record.field(MediaRecord::ImageHeight);
+        orientation = record.field(MediaRecord::Orientation);
         fileSize = record.field(MediaRecord::FileSize);
     }
     const bool movie = OVNThumbnailHelper::isMovieFileType(fileType);
@@ -321,13 +322,15 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
     const QColor white = timeTag.foregroundColor.value_or(Qt::white);
     painter.fillRect(up(cell, rx, ry + rh - 14, rw, 14), band);
     const QRectF topText = up(cell, rx + 1, ry + rh - 13, rw - 2, 13);
-    const int width = intValue(imageWidth);
-    const int height = intValue(imageHeight);
-    if (width > 0 || height > 0)
-        drawText(painter, topText, QStringLiteral("%1x%2").arg(width).arg(height), timeTag, white);
+    // The squares from the left, the size to their right: the size gets what the squares leave.
     const int stars = OVNThumbnailHelper::drawnRating(rating);
     if (stars > 0)
         drawRatingMarker(painter, stars, topText);
+    const QString size = OVNThumbnailHelper::uprightSizeText(imageWidth, imageHeight, orientation);
+    if (!size.isEmpty()) {
+        const qreal squares = stars > 0 ? stars * (std::ceil(topText.height() / 2) + 1) + 3 : 0;
+        drawText(painter, topText.adjusted(squares, 0, 0, 0), size, timeTag, white);
+    }
 
     const QRectF bottomText = up(cell, rx + 1, ry + 3, rw - 2, 10);
     if (movie) {

@@ -6,6 +6,7 @@
 #include "browser/OVNMediaView.h"
 
 #include "browser/OVNThumbnail.h"
+#include "platform/PlainText.h"
 
 #include <QApplication>
 #include <QHelpEvent>
@@ -50,7 +51,7 @@ bool OVNMediaView::viewportEvent(QEvent *event)
         QToolTip::hideText();
         event->ignore();
     } else {
-        QToolTip::showText(help->globalPos(), text, viewport());
+        QToolTip::showText(help->globalPos(), plainToolTip(text), viewport());
     }
     return true;
 }

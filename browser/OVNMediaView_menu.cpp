@@ -3,6 +3,7 @@
 #include "browser/OVNMediaView.h"
 
 #include "platform/Localized.h"
+#include "platform/PlainText.h"
 
 #include <QContextMenuEvent>
 #include <QFileInfo>
@@ -57,7 +58,7 @@ std::unique_ptr<QMenu> OVNMediaView::menuForEvent(const QPointF &point)
         menu->addSeparator();
         addDelegateAction("Open with Media Viewer", OVNMediaViewDelegate::OpenWithDefaultViewer,
                           &OVNMediaView::openWithDefaultViewer);
-        addDelegateAction("Open with Creator", OVNMediaViewDelegate::OpenWithCreator, &OVNMediaView::openWithCreator);
+        addDelegateAction("Open with Default Application", OVNMediaViewDelegate::OpenWithCreator, &OVNMediaView::openWithCreator);
     }
 
     menu->addSeparator();
@@ -76,7 +77,7 @@ std::unique_ptr<QMenu> OVNMediaView::menuForEvent(const QPointF &point)
     if ((full || reduced) && !m_launchapps.isEmpty()) {
         menu->addSeparator();
         for (const Workspace::Application &application : std::as_const(m_launchapps)) {
-            QAction *item = menu->addAction(application.name, this,
+            QAction *item = menu->addAction(menuItemText(application.name), this,
                                             [this, application] { launchExternalViewer(application); });
             item->setData(application.id);
         }

@@ -4,6 +4,7 @@
 #include "browser/OVNThumbnailHelper.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
+#include "formats/OVNOrientation.h"
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
@@ -205,20 +206,22 @@ QRectF OVNThumbnail::ratingSquare(const QRectF &rect, int alignment, int index)
 {
     const qreal s = std::floor(rect.height() / 2);
     const qreal total = 5 * (s + 1);
+    // Within the bar, which lies over the picture: a narrow picture's bar does not start at the
+    // cell's left edge.
     qreal x = rect.x();
     if (alignment == 2)
-        x = std::floor(rect.width() / 2) - std::floor(total / 2);
+        x = rect.x() + std::floor(rect.width() / 2) - std::floor(total / 2);
     else if (alignment == 1)
-        x = rect.width() - total;
+        x = rect.x() + rect.width() - total;
     return QRectF(x + index * (s + 1), rect.y() + rect.height() - 1 - s, s, s);
 }
 
 qreal OVNThumbnail::movieSymbolX(const QRectF &rect, int alignment)
 {
     if (alignment == 2)
-        return std::floor(rect.width() / 2) - 10;
+        return rect.x() + std::floor(rect.width() / 2) - 10;
     if (alignment == 1)
-        return rect.width() - 20;
+        return rect.x() + rect.width() - 20;
     return rect.x();
 }
 
@@ -230,13 +233,10 @@ QString OVNThumbnail::barFieldText(int fieldCode, const MediaRecord &record)
     case 1: return record.string(QStringLiteral("displaytag"));
     case 6: return record.string(QStringLiteral("dts"));
     case 7: return record.string(QStringLiteral("filedts"));
-    case 4: {
-        const int width = intValue(record.string(QStringLiteral("imagewidth")));
-        const int height = intValue(record.string(QStringLiteral("imageheight")));
-        if (width > 0 || height > 0)
-            return QStringLiteral("%1x%2").arg(width).arg(height);
-        return QString();
-    }
+    case 4:
+        return OVNThumbnailHelper::uprightSizeText(record.string(QStringLiteral("imagewidth")),
+                                                   record.string(QStringLiteral("imageheight")),
+                                                   record.string(QStringLiteral("orientation")));
     case 5: {
         const double size = floatValue(record.string(QStringLiteral("filesize")));
         if (size != 0)
@@ -274,10 +274,14 @@ QString OVNThumbnail::infoForTag(int fieldCode, const MediaRecord &record) const
     case 2:
         return m_extensionMapper->getProcessorForExtension(
             OVNMediaViewSorting::pathExtension(record.string(keyDisplayTag)));
-    case 3:
-        return QString::asprintf("%.0f x %.0f, %.1f MB", floatValue(record.string(QStringLiteral("imagewidth"))),
-                                 floatValue(record.string(QStringLiteral("imageheight"))),
+    case 3: {
+        double width = floatValue(record.string(QStringLiteral("imagewidth")));
+        double height = floatValue(record.string(QStringLiteral("imageheight")));
+        if (OVNOrientation::turnFor(intValue(record.string(QStringLiteral("orientation")))).degrees % 180 != 0)
+            std::swap(width, height); // as the picture is shown
+        return QString::asprintf("%.0f x %.0f, %.1f MB", width, height,
                                  floatValue(record.string(QStringLiteral("filesize"))) / 1048576.0);
+    }
     case 4: return record.string(QStringLiteral("filedts"));
     case 5: return record.string(QStringLiteral("dts"));
     case 6: return record.string(QStringLiteral("keywords"));
@@ -336,16 +340,63 @@ void OVNThumbnail::drawInfoTag(QPainter &painter, qreal cellHeight, int fieldCod
     }
 }
 
+QRectF OVNThumbnail::textRectBesideRating(const QRectF &rect, int alignment, int ratingAlignment, int rating)
+{
+    if (rating <= 0)
+        return rect;
+    const qreal gap = 3;
+    const qreal squaresLeft = ratingSquare(rect, ratingAlignment, 0).left();
+    const qreal squaresRight = ratingSquare(rect, ratingAlignment, std::min(rating, 5) - 1).right();
+    const QRectF before(rect.left(), rect.y(), std::max<qreal>(0, squaresLeft - gap - rect.left()), rect.height());
+    const QRectF after(squaresRight + gap, rect.y(), std::max<qreal>(0, rect.right() - squaresRight - gap),
+                       rect.height());
+    switch (alignment) {
+    case 0: return before.width() > 0 ? before : after;
+    case 1: return after.width() > 0 ? after : before;
+    default: return before.width() >= after.width() ? before : after;
+    }
+}
+
 void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, const QRectF &rect,
                            const MediaRecord &record) const
 {
     painter.fillRect(DrawingKit::flippedRect(rect, cellHeight), bar.background);
-    if (bar.left != 0)
-        drawInfoTag(painter, cellHeight, bar.left, rect, record, bar.font, 0, bar.fontColor);
-    if (bar.middle != 0)
-        drawInfoTag(painter, cellHeight, bar.middle, rect, record, bar.font, 2, bar.fontColor);
-    if (bar.right != 0)
-        drawInfoTag(painter, cellHeight, bar.right, rect, record, bar.font, 1, bar.fontColor);
+    // The rating's squares and a text in the same bar share it: the text keeps clear of them.
+    const std::pair<int, int> fields[] = {{bar.left, 0}, {bar.middle, 2}, {bar.right, 1}};
+    int ratingAlignment = -1;
+    for (const auto &[code, alignment] : fields)
+        if (code == 3)
+            ratingAlignment = alignment;
+    const int rating = ratingAlignment < 0 ? 0 : OVNThumbnailHelper::drawnRating(record.string(QStringLiteral("rating")));
+    // A bar over a narrow (portrait) picture may hold the squares or the text, not both: the
+    // squares then get a row of their own, inside the picture, and the text the whole bar.
+    QRectF ratingRow = rect;
+    if (rating > 0 && &bar != &m_nameBar) {
+        const QFontMetricsF metrics(bar.font);
+        for (const auto &[code, alignment] : fields) {
+            if (code == 0 || code == 2 || code == 3)
+                continue;
+            const qreal width = metrics.horizontalAdvance(barFieldText(code, record));
+            if (ratingNeedsOwnRow(rect, alignment, ratingAlignment, rating, width))
+                ratingRow = &bar == &m_bottomBar ? rect.translated(0, rect.height()) : rect.translated(0, -rect.height());
+        }
+    }
+    const bool ownRow = ratingRow != rect;
+    if (ownRow)
+        painter.fillRect(DrawingKit::flippedRect(ratingRow, cellHeight), bar.background);
+    for (const auto &[code, alignment] : fields) {
+        if (code == 0)
+            continue;
+        const QRectF area = code == 3 ? ratingRow
+            : ownRow                  ? rect
+                                      : textRectBesideRating(rect, alignment, ratingAlignment, rating);
+        drawInfoTag(painter, cellHeight, code, area, record, bar.font, alignment, bar.fontColor);
+    }
+}
+
+bool OVNThumbnail::ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating, qreal textWidth)
+{
+    return rating > 0 && textWidth > textRectBesideRating(rect, alignment, ratingAlignment, rating).width();
 }
 
 void OVNThumbnail::drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect,

@@ -60,6 +60,12 @@ public:
     static QRectF ratingSquare(const QRectF &rect, int alignment, int index);
     // Left edge of the movie symbol in a bar rectangle for an alignment code.
     static qreal movieSymbolX(const QRectF &rect, int alignment);
+    // Where a bar's text with an alignment code goes when `rating` squares with their own
+    // alignment share the bar: the part of the bar beside them (the whole bar without a rating).
+    static QRectF textRectBesideRating(const QRectF &rect, int alignment, int ratingAlignment, int rating);
+    // Whether a text `textWidth` wide does not fit beside the squares: the squares then take a
+    // row of their own next to the bar, over the picture, and the text has the whole bar.
+    static bool ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating, qreal textWidth);
 
     // One bar field's text for a field code ("" for the codes that draw no text).
     static QString barFieldText(int code, const MediaRecord &record);

@@ -1,6 +1,7 @@
 #include "browser/OVNThumbnailHelper.h"
 
 #include "formats/OVNHelper.h"
+#include "formats/OVNOrientation.h"
 
 #include <algorithm>
 
@@ -133,6 +134,17 @@ QString OVNThumbnailHelper::durationText(int seconds)
         .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
         .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString OVNThumbnailHelper::uprightSizeText(const QString &width, const QString &height, const QString &orientation)
+{
+    int w = int(OVNHelper::leadingDouble(width.trimmed()));
+    int h = int(OVNHelper::leadingDouble(height.trimmed()));
+    if (w <= 0 && h <= 0)
+        return QString();
+    if (OVNOrientation::turnFor(orientation.trimmed().toInt()).degrees % 180 != 0)
+        std::swap(w, h);
+    return QStringLiteral("%1x%2").arg(w).arg(h);
 }
 
 int OVNThumbnailHelper::drawnRating(const QString &rating)

@@ -21,4 +21,8 @@ public:
     static QString durationText(int seconds);
     // A rating as drawn: the stored value's integer, kept within 0 to 5.
     static int drawnRating(const QString &rating);
+    // "WxH" of the picture as it is shown, upright: the stored width and height (as the file holds
+    // the picture) swapped when the stored orientation code turns it a quarter. "" when neither
+    // is known.
+    static QString uprightSizeText(const QString &width, const QString &height, const QString &orientation);
 };

@@ -4,6 +4,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/MediaRecord.h"
 #include "platform/UserDefaults.h"
+#include "platform/PlainText.h"
 
 #include <QColor>
 #include <QFileInfo>
@@ -56,7 +57,7 @@ QVariant OVNThumbnailLayoutListModel::data(const QModelIndex &index, int role) c
     if (role == Qt::DisplayRole)
         return name.size() > longestShownName ? name.left(longestShownName) + QChar(0x2026) : name;
     if (role == Qt::ToolTipRole && name.size() <= longestShownName)
-        return name;
+        return plainToolTip(name);
     return QVariant();
 }
 

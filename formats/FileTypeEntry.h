@@ -12,3 +12,7 @@ using FileTypeTable = QList<FileTypeEntry>;
 
 // The literal answer of every look-up that finds no row.
 inline constexpr const char *kFileTypeNone = "None";
+
+// What a user reads for a code the catalog and the file-type table store: the built-in viewers
+// and the plain image type by what they are; any other code as it is. Stored values never change.
+QString fileTypeCodeDisplayName(const QString &code);

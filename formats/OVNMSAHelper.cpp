@@ -77,9 +77,10 @@ MSASettings MSASettings::fromDefaults()
 {
     const UserDefaults &defaults = UserDefaults::standard();
     MSASettings settings;
-    settings.protocol = defaults.contains(QStringLiteral("MSAProtocol"))
-        ? defaults.stringForKey(QStringLiteral("MSAProtocol"))
-        : QStringLiteral("AFP");
+    // Without a choice: SMB, the share this system can mount (AFP stays only where it was chosen).
+    settings.protocol = defaults.stringForKey(QStringLiteral("MSAProtocol")).trimmed();
+    if (settings.protocol.isEmpty())
+        settings.protocol = QStringLiteral("SMB");
     settings.server = defaults.stringForKey(QStringLiteral("MSAServer"));
     settings.user = defaults.stringForKey(QStringLiteral("MSAUser"));
     settings.password = defaults.stringForKey(QStringLiteral("MSAPassword"));

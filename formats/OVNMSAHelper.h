@@ -13,7 +13,7 @@ class QObject;
 
 // The media-server access settings, as the preferences window writes them.
 struct MSASettings {
-    QString protocol;   // "MSAProtocol": "AFP" (also when missing) or "SMB"
+    QString protocol;   // "MSAProtocol": "AFP" or "SMB" (also when missing)
     QString server;     // "MSAServer"
     QString user;       // "MSAUser"
     QString password;   // "MSAPassword"

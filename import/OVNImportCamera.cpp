@@ -172,10 +172,12 @@ void OVNImportCamera::buildDevicePanel()
     info->setPalette(palette);
     auto *infoLayout = new QVBoxLayout(info);
     m_mainText = new QLabel(info);
+    m_mainText->setTextFormat(Qt::PlainText);
     QFont bold = m_mainText->font();
     bold.setBold(true);
     m_mainText->setFont(bold);
     m_infoText = new QLabel(info);
+    m_infoText->setTextFormat(Qt::PlainText);
     m_infoText->setWordWrap(true);
     m_infoText->setFixedWidth(300);
     infoLayout->addWidget(m_mainText);
@@ -280,6 +282,8 @@ void OVNImportCamera::buildProgressView()
     m_lastImage = new OVNLastImportImageView(QSize(160, 120), m_progressView);
     m_iconTitle = new QLabel(m_progressView);
     m_statusInfo = new QLabel(m_progressView);
+    m_iconTitle->setTextFormat(Qt::PlainText);
+    m_statusInfo->setTextFormat(Qt::PlainText);
     m_statusInfo->setWordWrap(true);
     m_statusInfo->setFixedWidth(260);
     m_progress = new QProgressBar(m_progressView);
@@ -815,10 +819,13 @@ void OVNImportCamera::finishDownload(const QVariantMap &summary)
     if (finished && on("svPostSuccessEjectAfterDLSwitch_", "svPostErrorEjectAfterDLSwitch_"))
         ejectSelected();
     if (finished && on("svPostSuccessShowStatusAfterDLSwitch_", "svPostErrorShowStatusAfterDLSwitch_")) {
-        m_stProcessed->setText(localized("%1 Files").arg(summary.value(QStringLiteral("processed")).toInt()));
-        m_stDownloaded->setText(localized("%1 Files").arg(summary.value(QStringLiteral("downloaded")).toInt()));
-        m_stErrors->setText(localized("%1 Errors").arg(summary.value(QStringLiteral("errors")).toInt()));
-        m_stCatalogued->setText(localized("%1 Files").arg(summary.value(QStringLiteral("catalogued")).toInt()));
+        const auto files = [&summary](const char *key) {
+            return countedText(summary.value(QLatin1String(key)).toInt(), "%1 File", "%1 Files");
+        };
+        m_stProcessed->setText(files("processed"));
+        m_stDownloaded->setText(files("downloaded"));
+        m_stErrors->setText(countedText(summary.value(QStringLiteral("errors")).toInt(), "%1 Error", "%1 Errors"));
+        m_stCatalogued->setText(files("catalogued"));
         showOptions(m_statusView);
         setDevicePanelEnabled(true);
         reloadDeviceStatus();

@@ -69,6 +69,7 @@ OVNImportMedia::OVNImportMedia(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     m_statusTitle = new QLabel(this);
     m_statusFileCount = new QLabel(this);
+    m_statusTitle->setTextFormat(Qt::PlainText);
     auto *top = new QHBoxLayout;
     top->addWidget(m_statusTitle, 1);
     top->addWidget(m_statusFileCount);

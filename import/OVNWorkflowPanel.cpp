@@ -152,6 +152,7 @@ OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults)
     layout->addWidget(m_table);
 
     m_info = new QLabel(this);
+    m_info->setTextFormat(Qt::PlainText);
     m_info->setWordWrap(true);
     m_info->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_info->setMinimumHeight(90);

@@ -10,6 +10,8 @@ public:
         enum class Media { Unknown, None, Writable, Full };
         Media media = Media::Unknown;
         bool trayOpen = false;
+        bool imageFile = false; // the pseudo drive that writes a disc image: nothing to check
+
     };
     struct Presentation {
         QString button; // empty: no button

@@ -135,6 +135,7 @@ OVNDiscBurnerSheet::OVNDiscBurnerSheet(QWidget *parent, std::shared_ptr<DiscDriv
     m_mediumSelection->setEnabled(false);
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
+    m_statusText->setTextFormat(Qt::PlainText);
     m_statusText->setWordWrap(true);
     m_statusText->setMinimumHeight(m_statusText->fontMetrics().height() * 2);
     m_okButton->setEnabled(false);
@@ -333,6 +334,7 @@ void OVNDiscBurnerSheet::stateRead(const QString &address, int media, bool trayO
     case DiscBurn::Media::Unknown: m_action = Action::None; break;
     }
     state.trayOpen = trayOpen;
+    state.imageFile = DiscBurn::isImageFile(address);
     const OVNDiscBurner::Presentation shown = OVNDiscBurner::present(state);
     if (!shown.button.isEmpty())
         m_okButton->setText(shown.button);
@@ -394,6 +396,20 @@ void OVNDiscBurnerSheet::burnEnded(int outcome, const QString &text)
         m_progress->setValue(100);
         m_okButton->setEnabled(false);
         m_cancelButton->setEnabled(false);
+        if (DiscBurn::isImageFile(address)) {
+            // Nothing to eject: the end says what was written, and where.
+            const QString path = m_deviceSelection->currentData(Qt::ToolTipRole).toString();
+            setStatus(localized("The disc image was written."));
+            QPointer<OVNDiscBurnerSheet> self(this);
+            Alerts::show({localized("The disc image was written."),
+                          localized("It is in %1.").arg(QDir::toNativeSeparators(path)), {},
+                          Alert::Style::Informational, Alert::Modality::Window, this},
+                         [self](int) {
+                             if (self)
+                                 self->endSheet(QDialog::Accepted);
+                         });
+            break;
+        }
         setStatus(localized("Disc successfully finished. Ejecting..."));
         // The disc comes out a moment after the last status is read; the window stays live.
         QTimer::singleShot(2000, this, [this, address] {

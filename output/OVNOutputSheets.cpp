@@ -3,6 +3,7 @@
 #include "formats/OVNHelper.h"
 #include "output/OVNExportImages.h"
 #include "output/OVNSendImagesAsMail.h"
+#include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "platform/Localized.h"
 #include "platform/Workspace.h"
@@ -41,6 +42,14 @@ QWidget *folderRow(QLineEdit *field, QWidget *parent, const QString &title)
             field->setText(folder);
     });
     return row;
+}
+
+// The export sheet's last choices, kept in the preferences as one dictionary of strings.
+const QString kExportSettingsKey = QStringLiteral("ExportSettings");
+
+QString flag(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
 }
 
 QProgressDialog *progressSheet(QWidget *window, const QString &status, int maximum)
@@ -90,6 +99,7 @@ OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_sizeselector, &QComboBox::currentIndexChanged, this, &OVNExportImagesSheet::sizeChanged);
     connect(m_watermarkswitch, &QCheckBox::toggled, this, &OVNExportImagesSheet::sizeChanged);
+    loadSettings();
     connect(this, &QDialog::finished, this, [this](int result) {
         if (result == QDialog::Accepted)
             runExport();
@@ -130,9 +140,43 @@ void OVNExportImagesSheet::sizeChanged()
     }
 }
 
+void OVNExportImagesSheet::loadSettings()
+{
+    const QVariantMap last = UserDefaults::standard().dictionaryForKey(kExportSettingsKey);
+    if (last.isEmpty())
+        return;
+    const auto text = [&last](const char *key) { return UserDefaults::stringFromVariant(last.value(QLatin1String(key))); };
+    const auto on = [&last](const char *key) { return UserDefaults::boolFromVariant(last.value(QLatin1String(key))); };
+    // A folder that has gone since is not offered again.
+    if (QFileInfo(text("Folder")).isDir())
+        m_folder->setText(text("Folder"));
+    const int index = int(UserDefaults::integerFromVariant(last.value(QStringLiteral("SizeIndex"))));
+    if (index >= 0 && index < m_sizeselector->count() && !m_sizeselector->itemText(index).isEmpty())
+        m_sizeselector->setCurrentIndex(index);
+    m_sizefield->setText(text("CustomSize"));
+    m_watermarkswitch->setChecked(on("Caption"));
+    m_watermarkauthor->setText(text("Author"));
+    m_watermarkimagename->setChecked(on("CaptionFileName"));
+    m_revealafterexport->setChecked(on("Reveal"));
+}
+
+void OVNExportImagesSheet::saveSettings() const
+{
+    UserDefaults::standard().setObject(
+        QVariantMap{{QStringLiteral("Folder"), QFileInfo(m_folder->text()).absoluteFilePath()},
+                    {QStringLiteral("SizeIndex"), QString::number(m_sizeselector->currentIndex())},
+                    {QStringLiteral("CustomSize"), m_sizefield->text()},
+                    {QStringLiteral("Caption"), flag(m_watermarkswitch->isChecked())},
+                    {QStringLiteral("Author"), m_watermarkauthor->text()},
+                    {QStringLiteral("CaptionFileName"), flag(m_watermarkimagename->isChecked())},
+                    {QStringLiteral("Reveal"), flag(m_revealafterexport->isChecked())}},
+        kExportSettingsKey);
+}
+
 void OVNExportImagesSheet::runExport()
 {
     QWidget *window = parentWidget();
+    saveSettings();
     const QString folder = QFileInfo(m_folder->text()).absoluteFilePath();
     if (const QString problem = OVNExportImages::folderProblem(folder); !problem.isEmpty()) {
         OVNHelper::displayAlert(localized("The export cannot be written."), problem, window);
@@ -267,15 +311,9 @@ void OVNSendImagesAsMailSheet::sendMail()
         worker->deleteLater();
         if (progress)
             progress->close();
-        if (!prepared->failed.isEmpty()) {
-            QStringList names;
-            for (const QString &source : std::as_const(prepared->failed))
-                names.append(QFileInfo(source).fileName());
-            OVNHelper::displayAlert(localized("Some files could not be converted and are not attached."),
-                                    names.join(QLatin1Char('\n')), window);
-        }
-        if (!result->problem.isEmpty())
-            OVNHelper::displayAlert(localized("The e-mail could not be created."), result->problem, window);
+        const OVNSendImagesAsMail::Report report = OVNSendImagesAsMail::failureReport(*prepared, *result);
+        if (!report.title.isEmpty())
+            OVNHelper::displayAlert(report.title, report.text, window);
         deleteLater();
     });
     worker->start();
@@ -342,6 +380,34 @@ bool OVNPublishToWebSheet::publish(QWidget *window)
     return true;
 }
 
+void OVNPublishToWebSheet::announceGallery(const OVNPublishToWeb::Result &result, QWidget *window)
+{
+    // One alert: where the gallery is, what was left out of it, and the offer to open it.
+    Alert alert;
+    alert.style = result.failed.isEmpty() ? Alert::Style::Informational : Alert::Style::Warning;
+    alert.message = result.failed.isEmpty() ? localized("The web gallery was published.")
+                                            : localized("The web gallery was published without some pictures.");
+    QString text = localized("It is in %1.").arg(QDir::toNativeSeparators(result.galleryPath));
+    if (!result.failed.isEmpty()) {
+        text += QStringLiteral("\n\n") + localized("These pictures could not be made and were left out:")
+            + QLatin1Char('\n') + result.failed.mid(0, 20).join(QLatin1Char('\n'));
+        if (result.failed.size() > 20)
+            text += QLatin1Char('\n') + localized("and %1 more").arg(result.failed.size() - 20);
+    }
+    alert.informativeText = text;
+    const bool canOpen = result.pictures > 0;
+    alert.buttons = canOpen ? QStringList{localized("Open Gallery"), localized("Close")} : QStringList{localized("Close")};
+    if (window) {
+        alert.modality = Alert::Modality::Window;
+        alert.window = window;
+    }
+    const QString index = QDir(result.galleryPath).filePath(QStringLiteral("index.html"));
+    Alerts::show(alert, [canOpen, index](int answer) {
+        if (canOpen && answer == 0)
+            Workspace::openUrl(QUrl::fromLocalFile(index).toString());
+    });
+}
+
 void OVNPublishToWebSheet::createWebPages()
 {
     QWidget *window = parentWidget();
@@ -364,13 +430,14 @@ void OVNPublishToWebSheet::createWebPages()
     });
     connect(worker, &QThread::finished, this, [this, worker, progress, result, cancelled, window] {
         worker->deleteLater();
-        // Also after an early stop the progress sheet goes.
+        // Read before the progress sheet goes: closing it counts as a cancel.
+        const bool stopped = cancelled->load();
         if (progress)
             progress->close();
         if (result->galleryPath.isEmpty())
             OVNHelper::displayAlert(result->alertTitle, result->alertMessage, window);
-        else if (!cancelled->load())
-            Workspace::openUrl(QUrl::fromLocalFile(QDir(result->galleryPath).filePath(QStringLiteral("index.html"))).toString());
+        else if (!stopped)
+            announceGallery(*result, window);
         deleteLater();
     });
     worker->start();

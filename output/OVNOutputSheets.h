@@ -39,6 +39,9 @@ public:
 
 private:
     void runExport();
+    // The last export's folder, size and options, from and to the preferences.
+    void loadSettings();
+    void saveSettings() const;
 
     QComboBox *m_sizeselector;
     QLineEdit *m_sizefield;
@@ -94,9 +97,11 @@ public:
     const QList<MediaRecord> &files() const { return m_files; }
     // Lists the themes and opens the sheet; an alert instead when there are none.
     bool publish(QWidget *window);
+    QLineEdit *folderField() const { return m_folder; }
 
 private:
     void createWebPages();
+    static void announceGallery(const OVNPublishToWeb::Result &result, QWidget *window);
 
     QLineEdit *m_pagetitle;
     QLineEdit *m_pagesubtitle;

@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <vector>
+
 namespace {
 
 bool isNameCharacter(QChar c)
@@ -215,8 +217,8 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
         {QStringLiteral("COPYRIGHT"), htmlEscaped(texts.copyright)},
     };
 
-    // The pictures in parallel; the pages meanwhile on this thread.
-    std::atomic_int pictures{0};
+    // The pictures first, in parallel: the pages link only to pictures that were made.
+    std::vector<char> made(size_t(records.size()), 0);
     QThreadPool pool;
     pool.setMaxThreadCount(QThread::idealThreadCount());
     for (qsizetype n = 0; n < records.size(); ++n) {
@@ -224,25 +226,43 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
         const int orientation = records.at(n).field(MediaRecord::Orientation).toInt();
         const QString photo = QDir(photos).filePath(numbered("photo%04d.jpg", n));
         const QString thumb = QDir(thumbnails).filePath(numbered("thumb%04d.jpg", n));
-        pool.start([&, source, orientation, photo, thumb] {
+        pool.start([&, n, source, orientation, photo, thumb] {
             if (!(cancelled && cancelled->load())) {
                 const bool photoWritten = OVNJpegWriter::scaleAndSaveAsJPEG(
                     source, 512, 512, 0.9f, photo, OVNJpegWriter::Caption::Off, {}, {}, orientation);
-                const bool thumbWritten = OVNJpegWriter::scaleAndSaveAsJPEG(
+                const bool thumbWritten = photoWritten && OVNJpegWriter::scaleAndSaveAsJPEG(
                     source, 256, 256, 0.9f, thumb, OVNJpegWriter::Caption::Off, {}, {}, orientation);
-                if (photoWritten && thumbWritten)
-                    ++pictures;
+                if (photoWritten && !thumbWritten)
+                    QFile::remove(photo); // half a picture is no picture
+                made[size_t(n)] = thumbWritten ? 1 : 0;
             }
             advance(1);
         });
+    }
+    pool.waitForDone();
+    QList<qsizetype> shown;
+    for (qsizetype n = 0; n < records.size(); ++n) {
+        if (made[size_t(n)]) {
+            shown.append(n);
+        } else if (!(cancelled && cancelled->load())) {
+            const MediaRecord &record = records.at(n);
+            const QString source = record.field(MediaRecord::AbsolutePath);
+            QString name = record.field(MediaRecord::DisplayTag);
+            if (name.isEmpty())
+                name = QFileInfo(source).fileName();
+            result.failed.append(name + QStringLiteral(": ")
+                                 + (QFileInfo::exists(source) ? localized("it cannot be read as a picture")
+                                                              : localized("the file is not there")));
+        }
     }
 
     const Template head(page[0]), tail(page[2]), rowHead(row[0]), cell(row[1]), rowTail(row[2]);
     const Template detailsPage(details);
     QString html = head.fill(values);
-    for (qsizetype first = 0; first < records.size(); first += imagesPerRow) {
+    for (qsizetype first = 0; first < shown.size(); first += imagesPerRow) {
         html += rowHead.fill(values);
-        for (qsizetype n = first; n < first + imagesPerRow && n < records.size(); ++n) {
+        for (qsizetype i = first; i < first + imagesPerRow && i < shown.size(); ++i) {
+            const qsizetype n = shown.at(i);
             const MediaRecord &record = records.at(n);
             const QString detailsName = numbered("details%04d.html", n);
             values.insert(QStringLiteral("IMAGETITLE"), htmlEscaped(record.field(MediaRecord::DisplayTag)));
@@ -263,7 +283,6 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
     values.remove(QStringLiteral("THUMBIMAGELINK"));
     values.remove(QStringLiteral("DETAILSLINK"));
     html += tail.fill(values);
-    pool.waitForDone();
     // The empty slots of the last row.
     advance(int(rows * imagesPerRow - records.size()));
 
@@ -272,6 +291,6 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
     if (QFileInfo(assets).isDir())
         copyFolder(assets, QDir(gallery).filePath(QStringLiteral("assets")));
     result.galleryPath = gallery;
-    result.pictures = pictures.load();
+    result.pictures = int(shown.size());
     return result;
 }

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -25,6 +26,7 @@ public:
     struct Result {
         QString galleryPath;   // empty when nothing was built
         int pictures = 0;      // pictures written (thumbnail and photo)
+        QStringList failed;    // "NAME: REASON" of each picture left out of the gallery
         QString alertTitle;    // why nothing was built
         QString alertMessage;
     };
@@ -63,7 +65,8 @@ public:
 
     // Builds the gallery in "<folder>/Ostrevan PublishToWeb". `progress(step, steps)` is called
     // from the worker: one step to start, one per slot of every row. Nothing is written when the
-    // theme lacks a template file or marker.
+    // theme lacks a template file or marker. The pictures are made first: one that cannot be made
+    // gets no page, link or cell, and is named in `failed`.
     static Result createWebPages(const QList<MediaRecord> &records, const QString &themePath, const QString &folder,
                                  const Texts &texts, const std::function<void(int step, int steps)> &progress = {},
                                  const std::atomic_bool *cancelled = nullptr);

@@ -132,6 +132,32 @@ QStringList OVNSendImagesAsMail::mailArguments(const QStringList &files)
     return arguments;
 }
 
+OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &prepared, const Result &result)
+{
+    Report report;
+    QStringList parts;
+    if (!prepared.failed.isEmpty()) {
+        QStringList names;
+        for (const QString &source : prepared.failed)
+            names.append(lastPathComponent(source));
+        parts.append(localized("These files could not be converted and are not attached:") + QLatin1Char('\n')
+                     + names.join(QLatin1Char('\n')));
+    }
+    if (!result.problem.isEmpty()) {
+        parts.append(result.problem);
+        parts.append(localized("The mail command run was \"%1\". The preference \"MailCommand\" chooses it "
+                               "(\"%2\" when it is not set).")
+                         .arg(result.program, defaultCommand()));
+    }
+    if (parts.isEmpty())
+        return report;
+    report.title = !result.problem.isEmpty() || prepared.files.isEmpty()
+        ? localized("The e-mail could not be created.")
+        : localized("Some files could not be converted and are not attached.");
+    report.text = parts.join(QStringLiteral("\n\n"));
+    return report;
+}
+
 QString OVNSendImagesAsMail::exitReason(int status)
 {
     switch (status) {

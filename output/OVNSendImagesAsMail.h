@@ -64,5 +64,13 @@ public:
     // What an exit status of xdg-email means, or empty.
     static QString exitReason(int status);
 
+    // The one alert for what went wrong: files not converted and a mail program that failed,
+    // naming the program and the "MailCommand" preference that chooses it. An empty title when
+    // all went well.
+    struct Report {
+        QString title, text;
+    };
+    static Report failureReport(const Prepared &prepared, const Result &result);
+
     static QString defaultCommand() { return QStringLiteral("xdg-email"); }
 };

@@ -35,3 +35,10 @@ inline QString localizedMetadata(const QString &english)
 {
     return QCoreApplication::translate("Metadata", english.toUtf8().constData());
 }
+
+// A count with the word that agrees with it: "1 Item", "0 Items", "2 Items". `one` and `many` are
+// looked up like any text and hold %1 for the number.
+inline QString countedText(qint64 count, const char *one, const char *many)
+{
+    return localized(count == 1 ? one : many).arg(count);
+}

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,8 +21,12 @@ QMessageBox *makeBox(const Alert &alert, QList<QAbstractButton *> *buttons)
     case Alert::Style::Warning: box->setIcon(QMessageBox::Warning); break;
     case Alert::Style::Critical: box->setIcon(QMessageBox::Critical); break;
     }
+    // Alerts carry names, titles and paths from users and files: shown as they are, never as markup.
+    box->setTextFormat(Qt::PlainText);
     box->setText(alert.message);
     box->setInformativeText(alert.informativeText);
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{localized("OK")} : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
         // The first button is the default; the others keep the order they were given in.

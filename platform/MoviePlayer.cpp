@@ -31,19 +31,17 @@ QString MoviePlayer::audioDeviceName()
 MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
 {
     chooseBackend();
-    m_player = std::make_unique<QMediaPlayer>();
+    m_player = std::make_unique<QMediaPlayer>(this);
     m_sink = std::make_unique<QVideoSink>();
     m_player->setVideoSink(m_sink.get());
     // An audio output with no device behind it is what brings some backends down.
-    if (!QMediaDevices::audioOutputs().isEmpty()) {
-        m_audio = std::make_unique<QAudioOutput>();
-        m_player->setAudioOutput(m_audio.get());
-    }
+    attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
     connect(m_sink.get(), &QVideoSink::videoFrameChanged, this, &MoviePlayer::onFrame);
     connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::InvalidMedia)
-            fail(m_player->errorString());
-        else if (!m_open && !m_failed
+        if (status == QMediaPlayer::InvalidMedia) {
+            if (!retryWithOtherSound())
+                fail(m_player->errorString());
+        } else if (!m_open && !m_failed
                  && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
             m_open = true;
             m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
@@ -55,13 +53,22 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
                     m_rotation = angle;
             }
             emit opened();
+        } else if (m_open && m_resumeAt >= 0
+                   && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
+            // Opened again without the failed sound: on from where it stood.
+            const qint64 at = std::exchange(m_resumeAt, -1);
+            m_player->setPosition(std::min(at, m_player->duration()));
+            if (m_rate != 0.0) {
+                m_player->setPlaybackRate(m_rate);
+                m_player->play();
+            }
         } else if (status == QMediaPlayer::EndOfMedia && m_rate != 0.0 && !m_looping) {
             m_rate = 0.0;
             emit rateChanged(0.0);
         }
     });
     connect(m_player.get(), &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString &text) {
-        if (error != QMediaPlayer::NoError)
+        if (error != QMediaPlayer::NoError && !retryWithOtherSound())
             fail(text.isEmpty() ? tr("The movie cannot be played.") : text);
     });
     connect(m_player.get(), &QMediaPlayer::positionChanged, this, &MoviePlayer::timeChanged);
@@ -83,11 +90,61 @@ void MoviePlayer::fail(const QString &reason)
     emit failed(reason.isEmpty() ? tr("The movie cannot be played.") : reason);
 }
 
+void MoviePlayer::attachAudioOutput(bool on)
+{
+    m_player->setAudioOutput(nullptr);
+    m_audio.reset();
+    if (on) {
+        m_audio = std::make_unique<QAudioOutput>();
+        m_player->setAudioOutput(m_audio.get());
+    }
+}
+
+bool MoviePlayer::retryWithOtherSound()
+{
+    // GStreamer alone plays on with no device behind an output; a file without sound, or a
+    // missing file, fails the same either way.
+    if (m_retryPending)
+        return true; // the same fault telling more
+    if (m_retried || m_failed || m_path.isEmpty() || chooseBackend() != QLatin1String("gstreamer"))
+        return false;
+    m_retried = true;
+    const bool hadOutput = m_audio != nullptr;
+    // A file that failed before it told its streams is opened once more too: its sound may be
+    // what stopped it.
+    if (m_open && !m_player->hasAudio())
+        return false;
+    m_soundFailed = true;
+    m_retryPending = true;
+    const qint64 resumeAt = m_open ? m_player->position() : -1;
+    const QString path = m_path;
+    QTimer::singleShot(0, this, [this, path, resumeAt, hadOutput] {
+        if (path != m_path || m_failed || !m_retryPending)
+            return;
+        // The failed pipeline's last words (a second error, its stop) come while this runs.
+        m_player->stop();
+        m_player->setSource(QUrl());
+        attachAudioOutput(!hadOutput);
+        m_resumeAt = resumeAt;
+        m_player->setSource(QUrl::fromLocalFile(path));
+        m_retryPending = false;
+    });
+    if (m_open)
+        emit soundTurnedOff();
+    return true;
+}
+
 void MoviePlayer::open(const QString &path)
 {
+    if (m_soundFailed)
+        attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
     m_path = path;
     m_open = false;
     m_failed = false;
+    m_retried = false;
+    m_retryPending = false;
+    m_soundFailed = false;
+    m_resumeAt = -1;
     m_image = QImage();
     m_rate = 0.0;
     if (!QFileInfo(path).isFile()) {

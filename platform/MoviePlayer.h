@@ -41,6 +41,9 @@ public:
     bool hasAudio() const;
     bool hasVideo() const;
     bool hasAudioOutput() const { return m_audio != nullptr; }
+    // The movie plays without sound: no sound output could be started (no device, or the sound
+    // system failed and the movie was opened again without it).
+    bool isSoundOff() const { return hasAudio() && (m_audio == nullptr || m_soundFailed); }
     const QString &path() const { return m_path; }
 
     MovieTime duration() const;
@@ -65,10 +68,17 @@ signals:
     void timeChanged();
     // Some files tell their length only after they opened.
     void durationChanged();
+    // The sound system failed after the movie opened; it goes on without sound.
+    void soundTurnedOff();
 
 private:
     void onFrame(const QVideoFrame &frame);
     void fail(const QString &reason);
+    // A playback error: with a sound output in the play, first tried once more the other way
+    // round (with none, or with one when there was none), so that a sound-system fault costs the
+    // sound and not the picture. Answers whether it tries again.
+    bool retryWithOtherSound();
+    void attachAudioOutput(bool on);
 
     std::unique_ptr<QMediaPlayer> m_player;
     std::unique_ptr<QVideoSink> m_sink;
@@ -81,4 +91,8 @@ private:
     bool m_open = false;
     bool m_looping = false;
     bool m_failed = false;
+    bool m_retried = false;     // the other sound set-up was tried for this file
+    bool m_retryPending = false;
+    bool m_soundFailed = false; // opened again without working sound
+    qint64 m_resumeAt = -1;     // where playing stood when the retry began, in ms
 };

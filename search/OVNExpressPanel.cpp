@@ -36,7 +36,7 @@ enum Road { Viewer = 0, Creator = 1, Application = 2 };
 
 QString itemsText(qsizetype count)
 {
-    return localized("%d Items").replace(QStringLiteral("%d"), QString::number(count));
+    return countedText(count, "%1 Item", "%1 Items");
 }
 } // namespace
 
@@ -103,7 +103,7 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
     };
     actionButton("Open", [this] { buttonOpenWithMediaViewerClick(); });
     actionButton("Full Screen", [this] { buttonOpenWithMediaViewerFSClick(); });
-    actionButton("Open with Creator", [this] { buttonOpenWithCreatorClick(); });
+    actionButton("Open with Default Application", [this] { buttonOpenWithCreatorClick(); });
     actionButton("Reveal", [this] { buttonRevealInFinderClick(); });
     auto *rating = new QToolButton(this);
     rating->setText(localized("Rating"));

@@ -163,6 +163,11 @@ public:
 
 } // namespace
 
+namespace {
+// The last export's folder and options, one dictionary of strings in the preferences.
+const QString kExportSettingsKey = QStringLiteral("AdjustExportSettings");
+} // namespace
+
 OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow() : OVNCoreImageAdjustWindow(UserDefaults::standard()) {}
 
 OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow(UserDefaults &defaults, QWidget *parent)
@@ -544,6 +549,13 @@ bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat for
                       {}, Alert::Style::Warning, Alert::Modality::Window, this});
         return false;
     }
+    // The next export, here or in another adjustment window, starts from these choices.
+    m_defaults.setObject(QVariantMap{{QStringLiteral("Folder"), QFileInfo(target).absolutePath()},
+                                     {QStringLiteral("Format"), format == ExportFormat::Jpeg ? QStringLiteral("JPEG")
+                                                                                             : QStringLiteral("TIFF")},
+                                     {QStringLiteral("Quality"), QString::number(std::clamp(quality, 0, 100))},
+                                     {QStringLiteral("Reveal"), reveal ? QStringLiteral("1") : QStringLiteral("0")}},
+                         kExportSettingsKey);
     if (reveal)
         Workspace::revealFiles({target});
     return true;
@@ -557,7 +569,19 @@ void OVNCoreImageAdjustWindow::menuExportImage()
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
     panel->setLabelText(QFileDialog::Accept, localized("Export"));
-    panel->setDirectory(QDir::homePath());
+    // The last export's folder and options, as long as the folder is still there.
+    const QVariantMap last = m_defaults.dictionaryForKey(kExportSettingsKey);
+    const QString lastFolder = UserDefaults::stringFromVariant(last.value(QStringLiteral("Folder")));
+    panel->setDirectory(!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir() ? lastFolder : QDir::homePath());
+    if (!last.isEmpty()) {
+        m_exportFormat = UserDefaults::stringFromVariant(last.value(QStringLiteral("Format"))) == QLatin1String("TIFF")
+            ? ExportFormat::Tiff
+            : ExportFormat::Jpeg;
+        if (last.contains(QStringLiteral("Quality")))
+            m_exportQuality =
+                int(std::clamp<qint64>(UserDefaults::integerFromVariant(last.value(QStringLiteral("Quality"))), 0, 100));
+        m_exportReveal = UserDefaults::boolFromVariant(last.value(QStringLiteral("Reveal")));
+    }
     panel->setWindowModality(Qt::WindowModal);
 
     // The export options below the file chooser.

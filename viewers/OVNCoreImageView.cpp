@@ -1,4 +1,5 @@
 #include "viewers/OVNCoreImageView.h"
+#include "viewers/OVNImageView.h"
 
 #include "platform/Localized.h"
 
@@ -297,14 +298,12 @@ void OVNCoreImageView::paintEvent(QPaintEvent *)
         font.setPixelSize(14);
         painter.setFont(font);
         const QString text = localized("Loading media file...");
-        const QRectF textRect = painter.fontMetrics().boundingRect(text);
-        QRectF box(0, 0, textRect.width() + 20, textRect.height() + 12);
-        box.moveCenter(QRectF(rect()).center());
+        const QRectF box = OVNImageView::loadingTagBox(painter.fontMetrics().boundingRect(text).size(), rect());
         QPainterPath path;
         path.addRoundedRect(box, 5, 5);
         painter.fillPath(path, QColor(128, 128, 128, 77));
         painter.setPen(Qt::white);
-        painter.drawText(box, Qt::AlignCenter, text);
+        painter.drawText(box, Qt::AlignCenter, painter.fontMetrics().elidedText(text, Qt::ElideRight, int(box.width()) - 20));
         return;
     }
     if (!m_displayed.isNull()) {

@@ -141,6 +141,14 @@ float OVNImageView::effectiveFactor() const
     }
 }
 
+QRectF OVNImageView::loadingTagBox(const QSizeF &textSize, const QRectF &shown)
+{
+    QRectF box(0, 0, std::min(textSize.width() + 20, shown.width()), std::min(textSize.height() + 12, shown.height()));
+    box.moveCenter(shown.center());
+    box.moveTopLeft(QPointF(std::ceil(box.left()), std::ceil(box.top())));
+    return box.intersected(shown);
+}
+
 void OVNImageView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
@@ -174,15 +182,17 @@ void OVNImageView::paintEvent(QPaintEvent *event)
         font.setPointSizeF(14);
         painter.setFont(font);
         const QString text = localized("Loading media file...");
-        const QSizeF textSize = QFontMetricsF(font).size(Qt::TextSingleLine, text);
-        const QRectF textRect(std::ceil((width() - textSize.width()) / 2), std::ceil((height() - textSize.height()) / 2),
-                              textSize.width(), textSize.height());
+        const QFontMetricsF metrics(font);
+        // In the part of the view that shows: inside a scroller the view may be far larger.
+        const QRect shown = visibleRegion().boundingRect();
+        const QRectF box = loadingTagBox(metrics.size(Qt::TextSingleLine, text), shown.isEmpty() ? rect() : shown);
+        const QRectF textRect = box.adjusted(10, 6, -10, -6);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor::fromRgbF(0.5, 0.5, 0.5, 0.3));
-        painter.drawRoundedRect(textRect.adjusted(-10, -6, 10, 6), 5, 5);
+        painter.drawRoundedRect(box, 5, 5);
         painter.setPen(Qt::white);
-        painter.drawText(textRect, Qt::AlignCenter, text);
+        painter.drawText(textRect, Qt::AlignCenter, metrics.elidedText(text, Qt::ElideRight, textRect.width()));
     }
     if (m_selected) {
         painter.setRenderHint(QPainter::Antialiasing, false);

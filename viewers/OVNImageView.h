@@ -52,6 +52,10 @@ public:
     // Told after a click made the view selected (the light table's panes); the viewer sets none.
     void setSelectionDidChange(std::function<void(OVNImageView *)> callback) { m_selectionDidChange = std::move(callback); }
 
+    // The loading tag around a text of `textSize`: centred in the part of the view that shows,
+    // never beyond it.
+    static QRectF loadingTagBox(const QSizeF &textSize, const QRectF &shown);
+
     static int rotatedLeft(int degrees);
     static int rotatedRight(int degrees);
     // The fitted factor: the picture (turned) within the visible size, at most maximumFitFactor.

@@ -57,6 +57,7 @@ OVNMediaViewer::OVNMediaViewer(QWidget *parent) : QMainWindow(parent)
     m_mediaView->setMovie(&m_player);
     watchMovieView(m_mediaView);
     m_notice = new QLabel(m_central);
+    m_notice->setTextFormat(Qt::PlainText);
     m_notice->setStyleSheet(QStringLiteral("color: white"));
     m_notice->setAlignment(Qt::AlignCenter);
     m_notice->setAttribute(Qt::WA_TransparentForMouseEvents); // the movie view takes the pointer
@@ -87,6 +88,7 @@ OVNMediaViewer::OVNMediaViewer(QWidget *parent) : QMainWindow(parent)
     connect(m_clock, &QTimer::timeout, this, &OVNMediaViewer::mediaWindowTimer);
     connect(&m_player, &MoviePlayer::opened, this, &OVNMediaViewer::movieOpened);
     connect(&m_player, &MoviePlayer::failed, this, &OVNMediaViewer::movieFailed);
+    connect(&m_player, &MoviePlayer::soundTurnedOff, this, &OVNMediaViewer::showSoundOff);
     connect(&m_player, &MoviePlayer::rateChanged, this, &OVNMediaViewer::showPlayState);
     connect(&m_player, &MoviePlayer::durationChanged, this, [this] {
         // A length that comes after the opening makes the file a movie then.
@@ -222,7 +224,9 @@ void OVNMediaViewer::layoutWindow()
 {
     const QSize client = m_central->size();
     m_mediaView->setGeometry(0, 0, client.width(), std::max(0, client.height() - spaceBottom));
-    m_notice->setGeometry(m_mediaView->geometry());
+    const QRect view = m_mediaView->geometry();
+    m_notice->setGeometry(m_noticeOnTop ? QRect(view.topLeft(), QSize(view.width(), m_notice->sizeHint().height()))
+                                        : view);
     setTrackingWindowFrame();
 }
 
@@ -273,14 +277,32 @@ void OVNMediaViewer::movieOpened()
     activateWindow();
     m_mediaView->setFocus(Qt::OtherFocusReason); // keys reach the viewer through its movie view
     m_isMovie = m_player.duration().timeValue > shortestMovie;
-    if (!m_player.hasVideo() && m_player.hasAudio() && !m_player.hasAudioOutput()) {
-        m_notice->setText(localized("No audio device: the sound cannot be heard."));
-        m_notice->show();
-    }
+    if (m_player.isSoundOff())
+        showSoundOff();
     autostart();
     if (std::exchange(m_zoomWhenOpened, false))
         controllerZoom();
     emit opened();
+}
+
+void OVNMediaViewer::showSoundOff()
+{
+    m_notice->setText(localized("Sound is off: no sound output could be started."));
+    // A movie with a picture gets the line as a band over the picture's top edge, for a while:
+    // the picture is what is wanted. Sound alone gets it in the middle, for good.
+    m_noticeOnTop = m_player.hasVideo();
+    m_notice->setStyleSheet(m_noticeOnTop ? QStringLiteral("color: white; background: rgba(0, 0, 0, 150); padding: 3px")
+                                          : QStringLiteral("color: white"));
+    if (m_noticeOnTop)
+        QTimer::singleShot(8000, m_notice, [notice = m_notice] { notice->hide(); });
+    m_notice->show();
+    m_notice->raise();
+    layoutWindow();
+}
+
+QString OVNMediaViewer::noticeText() const
+{
+    return m_notice->isVisible() ? m_notice->text() : QString();
 }
 
 void OVNMediaViewer::autostart()
@@ -302,7 +324,7 @@ void OVNMediaViewer::movieFailed(const QString &reason)
     m_zoomWhenOpened = false;
     m_clock->stop();
     emit loadFailed(reason);
-    Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
+    Alert alert{localized("The media file could not be loaded. Please check that it is still available and its "
                           "format is supported by Ostrevan."),
                 reason, {}, Alert::Style::Warning, Alert::Modality::Window, this};
     QPointer<OVNMediaViewer> self(this);

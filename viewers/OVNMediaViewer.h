@@ -48,6 +48,8 @@ public:
     void loadAndShowFile(const QString &path);
     QString path() const { return m_player.path(); }
     MoviePlayer *player() { return &m_player; }
+    // The line over the movie that says why nothing is heard; empty while hidden.
+    QString noticeText() const;
     OVNMovieView *movieView() const { return m_mediaView; }
     OVNMovieView *movieViewFS() const { return m_mediaViewFS; }
     OVNFullScreenWindow *fullScreenWindow() const { return m_mediaWindowFS.get(); }
@@ -127,6 +129,7 @@ private:
     void autostart();
     void movieOpened();
     void movieFailed(const QString &reason);
+    void showSoundOff();
     void showPlayState();
     void syncLoopMark();
     MoviePlayer *currentMovie();
@@ -135,6 +138,7 @@ private:
     QWidget *m_central = nullptr;
     OVNMovieView *m_mediaView = nullptr;
     QLabel *m_notice = nullptr;
+    bool m_noticeOnTop = false;
     Controller m_controller;
     Controller m_controllerFS;
     QPointer<OVNMovieView> m_mediaViewFS;

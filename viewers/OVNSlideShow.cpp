@@ -8,6 +8,7 @@
 #include "platform/ImageFileReader.h"
 #include "viewers/OVNSlideShowView.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -88,6 +89,8 @@ void OVNSlideShow::startSlideShow()
     }
     m_running = true;
     m_imageCounter = 0;
+    m_shownCount = 0;
+    m_skippedCount = 0;
     slideShowTimer();
     startTimer();
 }
@@ -114,6 +117,13 @@ void OVNSlideShow::stopSlideShow()
     m_loader->cancel();
     if (m_window)
         m_window->leave();
+    // Every slide it came to was a note: the show had nothing it could show.
+    if (m_shownCount == 0 && m_skippedCount > 0) {
+        Alerts::show({localized("The slideshow had nothing to show"),
+                      m_skippedCount == 1 ? localized("The file could not be read as a picture.")
+                                          : localized("None of the %1 files could be read as a picture.").arg(m_skippedCount),
+                      {}, Alert::Style::Informational, Alert::Modality::Application, {}});
+    }
     emit ended();
     deleteLater();
 }
@@ -130,43 +140,45 @@ void OVNSlideShow::slideShowTimer()
 }
 
 // Shows the slide at `index` when its picture is here, else waits for it; a slide that cannot be
-// read gives way to the next.
+// read shows a note in its place for its time.
 void OVNSlideShow::showIndex(int index)
 {
-    while (m_running) {
-        if (index >= m_files.size()) {
-            stopSlideShow();
-            return;
-        }
+    if (!m_running)
+        return;
+    if (index >= m_files.size()) {
+        stopSlideShow();
+        return;
+    }
+    if (m_view)
+        m_view->setStatus(QStringLiteral("[%1 of %2]").arg(index + 1).arg(m_files.size()));
+    if (m_readyIndex != index) {
+        m_waiting = index;
+        if (m_loadIndex != index)
+            startLoad(index);
+        return;
+    }
+    m_waiting = -1;
+    const QImage image = std::exchange(m_ready, QImage());
+    m_readyIndex = -1;
+    m_imageCounter = index + 1;
+    if (image.isNull()) {
+        ++m_skippedCount;
         if (m_view)
-            m_view->setStatus(QStringLiteral("[%1 of %2]").arg(index + 1).arg(m_files.size()));
-        if (m_readyIndex != index) {
-            m_waiting = index;
-            if (m_loadIndex != index)
-                startLoad(index);
-            return;
-        }
-        m_waiting = -1;
-        const QImage image = std::exchange(m_ready, QImage());
-        m_readyIndex = -1;
-        m_imageCounter = index + 1;
-        if (image.isNull()) {
-            emit slideSkipped(index, m_files[index].path);
-            ++index;
-            continue;
-        }
+            m_view->setNote(localized("\"%1\" cannot be shown as a picture.").arg(QFileInfo(m_files[index].path).fileName()));
+        emit slideSkipped(index, m_files[index].path);
+    } else {
+        ++m_shownCount;
         if (m_view)
             m_view->setImage(image);
         emit slideShown(index, m_files[index].path);
-        // The next picture is read while this one shows, but only once it is on screen: the
-        // decode's work (and Qt's scaling across every core) would otherwise hold up its paint.
-        // A window that does not paint (hidden) has it read a moment later all the same.
-        if (m_view)
-            QTimer::singleShot(prefetchDelay, this, &OVNSlideShow::loadNext);
-        else
-            loadNext();
-        return;
     }
+    // The next picture is read while this one shows, but only once it is on screen: the
+    // decode's work (and Qt's scaling across every core) would otherwise hold up its paint.
+    // A window that does not paint (hidden) has it read a moment later all the same.
+    if (m_view)
+        QTimer::singleShot(prefetchDelay, this, &OVNSlideShow::loadNext);
+    else
+        loadNext();
 }
 
 void OVNSlideShow::loadNext()

@@ -339,7 +339,7 @@ TEST_P(CatalogOutlineTest, MediaDroppedOntoCategoriesMoveAndLinkAndTheCountsFoll
     std::unique_ptr<OVNDatabaseAccess> second = openAnother();
     EXPECT_EQ(second->getMediaListEntryForMediaID(lisbon1, "categoryid"), studio);
     EXPECT_EQ(window->mediaView()->count(), 1);
-    EXPECT_EQ(window->statusText(), "1 Items");
+    EXPECT_EQ(window->statusText(), "1 Item");
     EXPECT_EQ(countOf(window, lisbon), "1");
     EXPECT_EQ(countOf(window, studio), "2");
     EXPECT_EQ(QString::number(second->getEntryCountForCategory(studio, "C")), countOf(window, studio));

@@ -2,6 +2,7 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "browser/OVNMediaView.h"
 #include "output/OVNOutputSheets.h"
+#include "platform/UserDefaults.h"
 #include "viewers/OVNSlideShow.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QFile>
 #include <QFileInfo>
+#include <QPrinter>
 #include <QTemporaryDir>
 
 // A collection "Shown" of three files on disk and a collection "Half" of one file on disk and
@@ -87,6 +89,32 @@ TEST_P(OutputActionsTest, HandOffRefusesMissingFilesAndTakesTheShownRecords)
     ASSERT_EQ(sheets<OVNPublishToWebSheet>(window).size(), 1);
     EXPECT_EQ(sheets<OVNPublishToWebSheet>(window)[0]->pageTitle(), QStringLiteral("Shown"));
     EXPECT_EQ(presenter->shown().size(), 2);
+}
+
+// A printed sheet's options and paper are where the next window's print starts.
+TEST_P(OutputActionsTest, TheNextPrintStartsWithTheLastOptionsAndPaper)
+{
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(shown));
+    OVNMediaView *view = window->mediaView();
+    view->setPrintImagesPerLine(3);
+    view->setPrintStyle(1);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(files.filePath(QStringLiteral("sheet.pdf")));
+    printer.setPageSize(QPageSize(QPageSize::A5));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    ASSERT_TRUE(window->printContactSheet(printer));
+
+    OVNAssetManager *next = loadWindow();
+    ASSERT_TRUE(next->selectCategory(shown));
+    EXPECT_EQ(next->mediaView()->printImagesPerLine(), 3);
+    EXPECT_EQ(next->mediaView()->printStyle(), 1);
+    EXPECT_FALSE(next->mediaView()->printSelectionOnly());
+    EXPECT_EQ(next->mediaView()->printInfo().pageSize().id(), QPageSize::A5);
+    EXPECT_EQ(next->mediaView()->printInfo().orientation(), QPageLayout::Landscape);
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
 }
 
 // The play action's slide show: the shown entries, or the selected ones in selection order, each

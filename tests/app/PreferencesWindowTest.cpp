@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
+#include <QTableView>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -103,10 +106,10 @@ TEST_F(PreferencesWindowTest, HandLoadedKeysRoundTripThroughClosingTheWindow)
         {"mysql kept", with(server, {{"DBVendor", "MySQL"}, {"MSAProtocol", "AFP"}, {"MSAAutomount", "YES"}}),
          {{"MSAAutomount", "0"}}, false},
         {"unknown vendor kept", with(server, {{"DBVendor", "Sybase"}, {"MSAAutomount", "0"}}),
-         {{"MSAProtocol", "AFP"}}, false},
+         {{"MSAProtocol", "SMB"}}, false},
         // Stored values win over the workgroup server's suggested user and database.
         {"workgroup", {{"DBVendor", "OstrevanWS"}, {"DBHost", ""}, {"DBUser", ""}, {"DBDatabase", ""}},
-         {{"DBPassword", ""}, {"MSAProtocol", "AFP"}, {"MSAAutomount", "0"}}, false},
+         {{"DBPassword", ""}, {"MSAProtocol", "SMB"}, {"MSAAutomount", "0"}}, false},
         // The local catalog's place is fixed; stale server settings go.
         {"integrated", {{"DBVendor", "Integrated"}, {"DBHost", "old"}, {"DBUser", "old"}},
          {{"DBHost", ""}, {"DBUser", ""}, {"DBPassword", ""}, {"DBDatabase", catalog}, {"MSAAutomount", "0"}},
@@ -289,6 +292,14 @@ TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
                                     {"exif", "0"}, {"iptc", "0"}}));
     EXPECT_EQ(OVNExtensionMapping().getProcessorForExtension("XYZ"), "RAW");
     EXPECT_EQ(window->selectedFileTypeRow(), 3);
+    // The stored viewer code reads as what it is; the sheet offers the viewers by those words.
+    EXPECT_EQ(window->fileTypeTable()->model()->index(3, 3).data().toString(), "Built-in image viewer");
+    window->editFileType();
+    EXPECT_EQ(window->sheetViewerPopUp()->currentText(), "Built-in image viewer");
+    window->sheetViewerPopUp()->setCurrentText("Built-in movie viewer");
+    ASSERT_TRUE(window->saveFileTypeSheet());
+    EXPECT_EQ(table.objectAtIndex(3).value("viewer").toString(), "QTInternal");
+    EXPECT_EQ(window->fileTypeTable()->model()->index(3, 3).data().toString(), "Built-in movie viewer");
     EXPECT_FALSE(window->fileTypeDownButton()->isEnabled());
 
     struct Step {

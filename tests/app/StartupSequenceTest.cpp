@@ -338,11 +338,23 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
               (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect", "Find...", "Find in Resultset"}));
     EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel",
                                                             "Express Panel", "Thumbnail Layouts...", "Minimize"}));
-    EXPECT_EQ(itemTitles(menus.at(5)->menu()), (QStringList{"Download Update...", "Online Manual", "Online Support"}));
-    // Without a help site there is no page to open.
+    EXPECT_EQ(itemTitles(menus.at(5)->menu()),
+              (QStringList{"Download Update...", "Online Manual", "Online Support", "About Ostrevan"}));
+    // Without an address each Help item says which preference sets it; About names the program.
+    const qsizetype shownBefore = alerts->shown().size();
     emit menus.at(5)->menu()->aboutToShow();
-    EXPECT_FALSE(controller->helpManualAction()->isEnabled());
-    EXPECT_FALSE(controller->helpSupportAction()->isEnabled());
+    for (QAction *item : menus.at(5)->menu()->actions()) {
+        if (item->isSeparator())
+            continue;
+        EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
+        item->trigger();
+    }
+    ASSERT_EQ(alerts->shown().size(), shownBefore + 4);
+    const char *named[] = {"UpdateCheckURL", "HelpSiteURL", "HelpSiteURL", "Version "};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(alerts->shown().at(shownBefore + i).informativeText.contains(named[i]))
+            << alerts->shown().at(shownBefore + i).informativeText.toStdString();
+    EXPECT_EQ(alerts->shown().last().message, "Ostrevan");
 
     // The Window menu brings the layout editor to the front.
     EXPECT_FALSE(controller->thumbnailLayoutEditor()->isVisible());

@@ -28,7 +28,7 @@ check() {
     pdfinfo "$dir/sheet.pdf" | grep -q '^Page size:.*(A4)' || { echo "not A4"; exit 1; }
     rm -f "$dir/sheet.pdf"
 }
-check 6 0 1 "6 Images per Line (1 pages)"     # cells 91 x 91, 8 lines a page, 3 lines
+check 6 0 1 "6 Images per Line (1 page)"      # cells 91 x 91, 8 lines a page, 3 lines
 check 2 0 4 "2 Images per Line (4 pages)"     # cells 283 x 283, 2 lines a page, 7 lines
 check 3 1 2 "3 Images per Line (2 pages)"     # cells 182 x 204, 3 lines a page, 5 lines
 check 1 3 13 "1 Image per Line (13 pages)"    # one cell a page

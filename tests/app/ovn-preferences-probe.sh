@@ -1,7 +1,7 @@
 #!/bin/bash
 # ovn-preferences in a fresh home folder: Connect to the integrated catalog makes it and saves;
 # a server without user or database is refused and nothing is saved; a file type typed with a dot
-# and capitals is stored as look-ups need it; AFP cannot be mounted here.
+# and capitals is stored as look-ups need it; new settings mount SMB, and AFP cannot be mounted here.
 set -u
 probe=$1
 home=$(mktemp -d)
@@ -22,6 +22,10 @@ out=$("$probe" --add-file-type .XYZ,RAW,NSIInternal,Image 2>/dev/null) || fail "
 [[ $out == saved ]] || fail "add: $out"
 grep -q '<string>xyz</string>' "$XDG_CONFIG_HOME/ostrevan/preferences.plist" || fail "extension not stored as xyz"
 
-out=$("$probe" --mount 2>/dev/null) && fail "AFP mount succeeded"
+# New settings name an SMB share, which needs a server; AFP, chosen, cannot be mounted here.
+out=$("$probe" --mount 2>/dev/null) && fail "mount without a server succeeded"
+[[ $out == *"Media Server Access settings"* ]] || fail "mount: $out"
+grep -q '<string>SMB</string>' "$XDG_CONFIG_HOME/ostrevan/preferences.plist" || fail "SMB not saved"
+out=$("$probe" --protocol AFP --mount 2>/dev/null) && fail "AFP mount succeeded"
 [[ $out == *"cannot be mounted on this system"* ]] || fail "mount: $out"
 echo "ok"

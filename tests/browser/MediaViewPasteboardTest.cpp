@@ -341,7 +341,7 @@ TEST_F(MediaViewPasteboard, TheContextMenuHasThreeVariantsAndOnlyRelinkingForAMi
     EXPECT_EQ(view.launchRow(), 1);
     EXPECT_EQ(titlesOf(*menu), (QStringList{"Refresh", "-", "Reveal in File Manager", "-", "Re-Import Media File",
                                             "Re-Link Media File...", "-", "Open with Media Viewer",
-                                            "Open with Creator", "-", "Rating", "-", "Picture Viewer"}));
+                                            "Open with Default Application", "-", "Rating", "-", "Picture Viewer"}));
     // Actions the delegate does not answer are shown disabled.
     EXPECT_FALSE(menu->actions().at(4)->isEnabled());
     EXPECT_TRUE(menu->actions().at(5)->isEnabled());
@@ -351,7 +351,7 @@ TEST_F(MediaViewPasteboard, TheContextMenuHasThreeVariantsAndOnlyRelinkingForAMi
 
     view.setMenuForEventType(1);
     EXPECT_EQ(titlesOf(*view.menuForEvent(second)),
-              (QStringList{"Refresh", "-", "Reveal in File Manager", "-", "Open with Media Viewer", "Open with Creator",
+              (QStringList{"Refresh", "-", "Reveal in File Manager", "-", "Open with Media Viewer", "Open with Default Application",
                            "-", "Rating", "-", "Picture Viewer"}));
     view.setMenuForEventType(2);
     EXPECT_EQ(titlesOf(*view.menuForEvent(second)), (QStringList{"Refresh", "-", "Rating"}));

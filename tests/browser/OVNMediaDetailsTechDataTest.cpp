@@ -36,6 +36,7 @@ protected:
         record->insert("imageheight", "2048");
         record->insert("cataloguedby", "Mara Vellin");
         record->insert("orientation", "6");
+        record->insert("filetype", "NSImage"); // as the catalog stores a plain picture
         source.selection = {0};
         pane.resize(320, 300);
         pane.show();
@@ -68,6 +69,7 @@ TEST_F(DetailsTableTest, FileInfoRows)
     EXPECT_EQ(values[5], "/photos/2008/Trip/beach.jpg");
     EXPECT_EQ(values[6], "1.00 MB");
     EXPECT_EQ(values[7], "3072x2048");
+    EXPECT_EQ(values[10], "Image");
     EXPECT_EQ(values[11], "6");
     EXPECT_EQ(pane.tableViewObjectValue("other", 1), "");
     EXPECT_EQ(pane.tableViewObjectValue("value", 12), "");

@@ -164,14 +164,57 @@ TEST(OVNThumbnailTest, BarFieldTexts)
 TEST(OVNThumbnailTest, RatingSquaresByAlignment)
 {
     const QRectF bar(20, 30, 60, 10);
-    // Side floor(10 / 2) = 5, hanging from the top; centred from the cell's left edge.
+    // Side floor(10 / 2) = 5, hanging from the top; placed within the bar, wherever it starts.
     EXPECT_EQ(OVNThumbnail::ratingSquare(bar, 0, 0), QRectF(20, 34, 5, 5));
     EXPECT_EQ(OVNThumbnail::ratingSquare(bar, 0, 2), QRectF(32, 34, 5, 5));
-    EXPECT_EQ(OVNThumbnail::ratingSquare(bar, 2, 0), QRectF(30 - 15, 34, 5, 5));
-    EXPECT_EQ(OVNThumbnail::ratingSquare(bar, 1, 0), QRectF(60 - 30, 34, 5, 5));
+    EXPECT_EQ(OVNThumbnail::ratingSquare(bar, 2, 0), QRectF(20 + 30 - 15, 34, 5, 5));
+    EXPECT_EQ(OVNThumbnail::ratingSquare(bar, 1, 0), QRectF(20 + 60 - 30, 34, 5, 5));
     EXPECT_EQ(OVNThumbnail::movieSymbolX(bar, 0), 20);
-    EXPECT_EQ(OVNThumbnail::movieSymbolX(bar, 2), 20);
-    EXPECT_EQ(OVNThumbnail::movieSymbolX(bar, 1), 40);
+    EXPECT_EQ(OVNThumbnail::movieSymbolX(bar, 2), 40);
+    EXPECT_EQ(OVNThumbnail::movieSymbolX(bar, 1), 60);
+}
+
+TEST(OVNThumbnailTest, SizeLabelIsUprightAndClearOfTheRating)
+{
+    struct Case {
+        const char *width, *height, *orientation, *shown;
+    };
+    const Case cases[] = {
+        {"4000", "3000", "1", "4000x3000"}, {"4000", "3000", "6", "3000x4000"}, {"4000", "3000", "8", "3000x4000"},
+        {"4000", "3000", "3", "4000x3000"}, {"4000", "3000", "5", "3000x4000"}, {"4000", "3000", "", "4000x3000"},
+        {"0", "0", "6", ""},
+    };
+    for (const Case &c : cases) {
+        const MediaRecord r = record({{"imagewidth", c.width}, {"imageheight", c.height}, {"orientation", c.orientation}});
+        EXPECT_EQ(OVNThumbnail::barFieldText(4, r), c.shown) << c.orientation;
+    }
+
+    // The bar over a narrow (portrait) picture starts well right of the cell's edge.
+    const QRectF bar(40, 30, 70, 12);
+    const std::pair<int, int> placements[] = {{0, 1}, {1, 0}, {2, 0}, {2, 1}, {0, 2}, {0, 0}};
+    for (const auto &[ratingAlignment, textAlignment] : placements) {
+        for (int rating = 1; rating <= 5; ++rating) {
+            const QRectF text = OVNThumbnail::textRectBesideRating(bar, textAlignment, ratingAlignment, rating);
+            EXPECT_TRUE(bar.contains(text)) << ratingAlignment << textAlignment << rating;
+            EXPECT_GT(text.width(), 0) << ratingAlignment << textAlignment << rating;
+            for (int i = 0; i < rating; ++i) {
+                const QRectF square = OVNThumbnail::ratingSquare(bar, ratingAlignment, i);
+                EXPECT_TRUE(bar.contains(square)) << ratingAlignment << rating << i;
+                EXPECT_FALSE(text.intersects(square)) << ratingAlignment << textAlignment << rating << i;
+            }
+        }
+    }
+    EXPECT_EQ(OVNThumbnail::textRectBesideRating(bar, 1, 0, 0), bar);
+
+    // A text that does not fit beside the squares sends them to a row of their own.
+    const struct {
+        int rating;
+        qreal textWidth;
+        bool ownRow;
+    } rows[] = {{5, 20, false}, {5, 60, true}, {1, 60, false}, {5, 90, true}, {0, 60, false}};
+    for (const auto &r : rows)
+        EXPECT_EQ(OVNThumbnail::ratingNeedsOwnRow(bar, 1, 0, r.rating, r.textWidth), r.ownRow)
+            << r.rating << " " << r.textWidth;
 }
 
 TEST(OVNThumbnailTest, CellPixels)

@@ -104,7 +104,10 @@ TEST_F(MediaServerTest, MountCommandEncodesTheUrlParts)
 
 TEST_F(MediaServerTest, AfpCannotBeMountedAndSaysSo)
 {
-    setMediaServer(QString()); // no protocol: AFP
+    // A media server without a chosen protocol is an SMB share; AFP only where it was chosen.
+    setMediaServer(QString());
+    EXPECT_EQ(MSASettings::fromDefaults().protocol, "SMB");
+    setMediaServer("AFP");
     OVNMSAHelper helper;
     EXPECT_FALSE(helper.automount());
     EXPECT_TRUE(m_runner->commands().isEmpty());

@@ -188,3 +188,42 @@ TEST(OVNPublishToWebTest, GalleryOfSevenPictures)
         EXPECT_TRUE(seen) << "picture " << i;
     }
 }
+
+TEST(OVNPublishToWebTest, PicturesThatCannotBeMadeLeaveNoDeadLinks)
+{
+    QTemporaryDir dir;
+    QList<MediaRecord> records = pictures(dir, 5);
+    records[1].setField(MediaRecord::AbsolutePath, dir.filePath(QStringLiteral("src/gone.jpg")));
+    writeText(dir.filePath(QStringLiteral("src/junk.jpg")), QByteArray(3000, 'x'));
+    records[3].setField(MediaRecord::AbsolutePath, dir.filePath(QStringLiteral("src/junk.jpg")));
+    records[3].setField(MediaRecord::DisplayTag, QString()); // named by its file then
+
+    const OVNPublishToWeb::Result result =
+        OVNPublishToWeb::createWebPages(records, sourceTheme, dir.filePath(QStringLiteral("web")), {});
+    ASSERT_FALSE(result.galleryPath.isEmpty());
+    EXPECT_EQ(result.pictures, 3);
+    ASSERT_EQ(result.failed.size(), 2);
+    EXPECT_TRUE(result.failed.at(0).startsWith(QStringLiteral("pic1.jpg: "))) << result.failed.at(0).toStdString();
+    EXPECT_TRUE(result.failed.at(1).startsWith(QStringLiteral("junk.jpg: "))) << result.failed.at(1).toStdString();
+    EXPECT_NE(result.failed.at(0).section(": ", 1), result.failed.at(1).section(": ", 1)) << "one reason for both";
+
+    // Every page's links and images lead to files that are there; the index shows the three.
+    const QDir gallery(result.galleryPath);
+    const QString index = readText(gallery.filePath(QStringLiteral("index.html")));
+    EXPECT_EQ(index.count(QStringLiteral("class=\"cell\"")), 3);
+    QStringList pages{QStringLiteral("index.html")};
+    for (const QFileInfo &page : gallery.entryInfoList({QStringLiteral("details*.html")}, QDir::Files))
+        pages << page.fileName();
+    EXPECT_EQ(pages.size(), 4);
+    const QRegularExpression link(QStringLiteral("(?:href|src)=\"([^\"#:]+)\""));
+    int links = 0;
+    for (const QString &page : pages) {
+        auto it = link.globalMatch(readText(gallery.filePath(page)));
+        while (it.hasNext()) {
+            const QString target = it.next().captured(1);
+            ++links;
+            EXPECT_TRUE(QFileInfo::exists(gallery.filePath(target))) << page.toStdString() << " -> " << target.toStdString();
+        }
+    }
+    EXPECT_GE(links, 3 * 3);
+}

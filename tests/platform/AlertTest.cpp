@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -109,4 +110,27 @@ TEST(MainThreadTest, RunAndWaitRunsOnMainThreadBeforeReturning)
     ASSERT_TRUE(processEventsUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_EQ(where, QCoreApplication::instance()->thread());
+}
+
+TEST(AlertTest, MessageBoxShowsNamesAsTheyAreNotAsMarkup)
+{
+    MessageBoxPresenter presenter;
+    Alert alert;
+    alert.message = QStringLiteral("Delete the preset \"My Sepia & <b>x</b>\"?");
+    alert.informativeText = QStringLiteral("/tmp/<img src=\"/etc/x.png\">.jpg");
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (box == nullptr || !box->isVisible())
+                continue;
+            for (QLabel *label : box->findChildren<QLabel *>())
+                if (label->textFormat() == Qt::PlainText)
+                    shown << label->text();
+            box->buttons().constFirst()->click();
+        }
+    });
+    presenter.run(alert);
+    EXPECT_TRUE(shown.contains(alert.message)) << shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(shown.contains(alert.informativeText)) << shown.join(QLatin1Char('|')).toStdString();
 }

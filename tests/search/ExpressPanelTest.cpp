@@ -171,7 +171,7 @@ TEST_P(ExpressPanelTest, SearchesRefusalsAndStops)
         finished.wait(50);
     QCoreApplication::processEvents();
     EXPECT_EQ(finished.size(), 1);
-    EXPECT_EQ(panel->statusText(), "1 Items");
+    EXPECT_EQ(panel->statusText(), "1 Item");
     EXPECT_EQ(db.getMediaListForSQL(OVNDBHelper::mediaSelect()).size(), 612);
 }
 

@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QSlider>
+#include <QFileDialog>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFile>
@@ -335,6 +337,26 @@ TEST(OVNCoreImageAdjustTest, ExportsReadBackAndFailuresLeaveNothing)
     EXPECT_EQ(QDir(f.dir.path()).entryList(QDir::Files).filter(QStringLiteral("x")).size(), 0);
     EXPECT_FALSE(QFile::exists(missing));
     w->close();
+
+    // The next window's export panel starts where the last export went, with its options; a
+    // failed export changed nothing.
+    QPointer<W> next = f.window();
+    next->setImage(image);
+    next->menuExportImage();
+    auto *panel = next->findChild<QFileDialog *>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(QFileInfo(panel->directory().absolutePath()).canonicalFilePath(), QFileInfo(f.dir.path()).canonicalFilePath());
+    QComboBox *format = nullptr;
+    for (QComboBox *popUp : panel->findChildren<QComboBox *>())
+        if (popUp->findText(QStringLiteral("JPEG")) >= 0)
+            format = popUp;
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(format->currentText(), QStringLiteral("TIFF"));
+    auto *quality = panel->findChild<QSlider *>();
+    ASSERT_NE(quality, nullptr);
+    EXPECT_EQ(quality->value(), 10);
+    panel->reject();
+    next->close();
 }
 
 TEST(OVNCoreImageAdjustTest, LoadsTurnedOrFailsWithTheSheet)

@@ -96,3 +96,19 @@ TEST(OVNImageViewTest, OrientationAgreesWithTheImport)
     // A quarter turn clockwise puts the top-left pixel at the top right.
     EXPECT_EQ(OVNOrientation::turned(source, 6).pixel(1, 0), source.pixel(0, 0));
 }
+
+TEST(OVNImageViewTest, LoadingTagStaysInTheShownPart)
+{
+    const QSizeF text(140, 18);
+    const QRectF shown[] = {
+        {0, 0, 800, 600},       // the whole view shows
+        {1200, 900, 600, 400},  // scrolled far into a large picture
+        {0, 0, 90, 20},         // a view smaller than the tag
+    };
+    for (const QRectF &part : shown) {
+        const QRectF box = OVNImageView::loadingTagBox(text, part);
+        EXPECT_TRUE(part.contains(box)) << part.x() << " " << part.width();
+        EXPECT_LE(std::abs(box.center().x() - part.center().x()), 1.0) << part.x();
+        EXPECT_LE(std::abs(box.center().y() - part.center().y()), 1.0) << part.y();
+    }
+}

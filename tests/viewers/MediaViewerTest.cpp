@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMediaPlayer>
 #include <QCoreApplication>
 #include <QPointer>
 #include <QProcess>
@@ -196,4 +197,24 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
         << "a movie that cannot play leaves its window";
     ASSERT_EQ(alerts->shown().size(), 1);
     EXPECT_FALSE(alerts->shown().first().informativeText.isEmpty()) << "the player's reason is missing";
+
+    // A movie with sound whose sound output fails plays on without it, says so, and blames nothing.
+    const QString sound = dir.filePath("sound.mp4");
+    p.start(ffmpeg, {"-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-f", "lavfi", "-i",
+                     "sine=frequency=440", "-t", "4", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", sound});
+    ASSERT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0);
+    QPointer<OVNMediaViewer> silent = new OVNMediaViewer;
+    opened = false;
+    QObject::connect(silent, &OVNMediaViewer::opened, [&] { opened = true; });
+    silent->loadAndShowFile(sound);
+    ASSERT_TRUE(processEventsUntil([&] { return opened; }, 30000));
+    auto *backend = silent->player()->findChild<QMediaPlayer *>();
+    ASSERT_NE(backend, nullptr);
+    emit backend->errorOccurred(QMediaPlayer::ResourceError, QStringLiteral("Internal data stream error."));
+    const qint64 before = silent->player()->currentTime().timeValue;
+    EXPECT_TRUE(processEventsUntil([&] { return !silent || silent->player()->currentTime().timeValue > before + 300; }, 30000));
+    ASSERT_TRUE(silent) << "the viewer closed over a sound fault";
+    EXPECT_TRUE(silent->noticeText().contains("Sound is off")) << silent->noticeText().toStdString();
+    EXPECT_EQ(alerts->shown().size(), 1) << alerts->shown().last().message.toStdString();
+    delete silent;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QMediaPlayer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -146,5 +147,50 @@ TEST(MoviePlayerTest, BadFilesFailWithAReason)
         QString error;
         EXPECT_FALSE(player.openAndWait(path, &error, 60000));
         EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+TEST(MoviePlayerTest, ASoundSystemFaultCostsTheSoundNotThePicture)
+{
+    REQUIRE_MOVIES();
+    // No sound server to be reached, as on a desktop without one.
+    qputenv("PULSE_SERVER", "unix:/nonexistent/pulse");
+    enum When { NoFault, BeforeOpening, WhilePlaying };
+    for (When when : {NoFault, BeforeOpening, WhilePlaying}) {
+        SCOPED_TRACE(int(when));
+        MoviePlayer player;
+        auto *backend = player.findChild<QMediaPlayer *>();
+        ASSERT_NE(backend, nullptr);
+        int opened = 0, turnedOff = 0;
+        QStringList failures;
+        QObject::connect(&player, &MoviePlayer::opened, [&] { ++opened; });
+        QObject::connect(&player, &MoviePlayer::failed, [&](const QString &reason) { failures << reason; });
+        QObject::connect(&player, &MoviePlayer::soundTurnedOff, [&] { ++turnedOff; });
+        // What GStreamer reports when its sound sink cannot start, told twice as it does.
+        const auto soundFault = [backend] {
+            for (int i = 0; i < 2; ++i)
+                emit backend->errorOccurred(QMediaPlayer::ResourceError, QStringLiteral("Internal data stream error."));
+        };
+
+        player.open(movies().sound);
+        if (when == BeforeOpening)
+            soundFault();
+        ASSERT_TRUE(processEventsUntil([&] { return opened > 0 || !failures.isEmpty(); }, 60000));
+        player.setRate(1);
+        ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 300; }, 30000));
+        qint64 before = player.currentTime().timeValue;
+        if (when == WhilePlaying) {
+            soundFault();
+            EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > before + 300; }, 30000))
+                << "the picture stopped with the sound";
+        }
+        EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(opened, 1);
+        EXPECT_EQ(turnedOff, when == WhilePlaying ? 1 : 0);
+        EXPECT_FALSE(player.currentImage().isNull());
+        EXPECT_EQ(player.rate(), 1.0);
+        if (when != NoFault || MoviePlayer::audioDeviceName().isEmpty()) {
+            EXPECT_TRUE(player.isSoundOff());
+        }
     }
 }

@@ -2,12 +2,12 @@
 // database settings and connects or creates the tables, adds a file type, mounts the media server.
 //
 //   ovn-preferences [--vendor N --host H --user U --password P --database D] [--connect|--create]
-//                   [--add-file-type EXT,PROCESSOR,VIEWER,TYPE] [--mount] [--grab DIR]
+//                   [--add-file-type EXT,PROCESSOR,VIEWER,TYPE] [--protocol AFP|SMB] [--mount] [--grab DIR]
 //
 // --vendor selects the database pop-up's item N (0 Integrated, 1 MySQL, 2 PostgreSQL, 3 OstrevanWS)
 // and the field options then replace what it fills in. --connect tests the entered settings,
-// --create creates the tables on the connection the saved settings give, --mount saves and mounts
-// the media server. Every alert is answered with its default button; each prints its title and
+// --create creates the tables on the connection the saved settings give, --protocol chooses the
+// media server's protocol, --mount saves and mounts the media server. Every alert is answered with its default button; each prints its title and
 // message. At the end "saved" or "not saved" says whether the actions wrote to the preferences;
 // the window's close-time save does not run. --grab writes a picture of each tab into DIR.
 // Exit status 0 when every action succeeded, 1 when one failed, 2 for a bad command line.
@@ -47,9 +47,12 @@ public:
     }
 };
 
+// By the item's title, or by the stored code an item carries (a viewer's "NSIInternal").
 bool selectByTitle(QComboBox *popUp, const QString &title)
 {
-    const int index = popUp->findText(title.trimmed());
+    int index = popUp->findText(title.trimmed());
+    if (index < 0)
+        index = popUp->findData(title.trimmed());
     if (index < 0)
         return false;
     popUp->setCurrentIndex(index);
@@ -77,9 +80,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption create(QStringLiteral("create"), QStringLiteral("Create the tables on the connection in use."));
     const QCommandLineOption addFileType(QStringLiteral("add-file-type"), QStringLiteral("Add a file type."),
                                          QStringLiteral("EXT,PROCESSOR,VIEWER,TYPE"));
+    const QCommandLineOption protocol(QStringLiteral("protocol"), QStringLiteral("Media server protocol."),
+                                      QStringLiteral("AFP|SMB"));
     const QCommandLineOption mount(QStringLiteral("mount"), QStringLiteral("Save and mount the media server."));
     const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("Write each tab as a PNG into DIR."), QStringLiteral("DIR"));
-    parser.addOptions({vendor, host, user, password, database, connectOption, create, addFileType, mount, grab});
+    parser.addOptions({vendor, host, user, password, database, connectOption, create, addFileType, protocol, mount, grab});
     ToolUsage::parseOrEnd(parser, app.arguments());
     QTextStream err(stderr);
     if (parser.isSet(connectOption) && parser.isSet(create)) {
@@ -153,6 +158,10 @@ int main(int argc, char *argv[])
             return 2;
         }
         ok = window.saveFileTypeSheet() && ok;
+    }
+    if (parser.isSet(protocol) && !selectByTitle(window.protocolPopUp(), parser.value(protocol))) {
+        err << "ovn-preferences: --protocol takes AFP or SMB" << Qt::endl;
+        return 2;
     }
     if (parser.isSet(mount))
         ok = window.prefMSAMountVolume() && ok;

@@ -86,5 +86,7 @@ int main(int argc, char **argv)
     if (result.galleryPath.isEmpty())
         return refuse(result.alertTitle + QStringLiteral(": ") + result.alertMessage);
     std::printf("gallery: %s\npictures: %d\n", qPrintable(result.galleryPath), result.pictures);
-    return result.pictures == records.size() ? 0 : 1;
+    for (const QString &failure : result.failed)
+        std::printf("failed: %s\n", qPrintable(failure));
+    return result.failed.isEmpty() && result.pictures == records.size() ? 0 : 1;
 }

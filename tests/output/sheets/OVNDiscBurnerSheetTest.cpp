@@ -102,6 +102,7 @@ public:
 };
 
 const QString verified = QStringLiteral("Disc verified. Click 'Burn Disc' to start.");
+const QString imageReady = QStringLiteral("Ready to write the disc image. Click 'Burn Disc' to start.");
 
 } // namespace
 
@@ -221,14 +222,14 @@ TEST(OVNDiscBurnerSheetTest, BurnsAnImageFile)
         sheet->setFiles(c.files);
         sheet->burn();
         sheet->useImageFile(image);
-        QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), imageReady, 30000);
         EXPECT_EQ(sheet->okButton()->text(), QStringLiteral("Burn Disc"));
         const qsizetype alerts = presenter->shown().size();
         sheet->okButton()->click();
         if (!c.written) {
             QTRY_COMPARE_WITH_TIMEOUT(presenter->shown().size(), alerts + 1, 30000);
             EXPECT_TRUE(presenter->shown().last().informativeText.contains(QStringLiteral("gone.bin")));
-            QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), imageReady, 30000);
             EXPECT_FALSE(QFile::exists(image));
             sheet->cancelButton()->click();
         }
@@ -236,7 +237,12 @@ TEST(OVNDiscBurnerSheetTest, BurnsAnImageFile)
         EXPECT_EQ(QFile::exists(image), c.written) << qPrintable(shown.join(" / "));
         if (c.written) {
             EXPECT_GT(QFileInfo(image).size(), 300000);
-            EXPECT_EQ(shown.last(), QStringLiteral("Disc successfully finished. Ejecting..."));
+            EXPECT_EQ(shown.last(), QStringLiteral("The disc image was written."));
+            ASSERT_EQ(presenter->shown().size(), alerts + 1);
+            EXPECT_TRUE(presenter->shown().last().informativeText.contains(image));
+        }
+        for (const QString &status : shown) {
+            EXPECT_FALSE(status.contains(QStringLiteral("verified"))) << qPrintable(status);
         }
     }
     Alerts::setPresenter(nullptr);
