@@ -398,6 +398,8 @@ void OVNAssetManager::restoreFrameAndSplitters()
     const int preview = std::max(200, total - category - std::max(0, int(m_frozenFrame2Width)));
     const int media = std::max(100, total - category - preview);
     m_splitterMedia->setSizes({category, media, preview});
+    // What the right column comes back to when it starts hidden.
+    m_savedMediaSizes = {category, media, preview};
     const int previewHeight = std::max(60, int(m_frozenVFrame1Height));
     m_splitterPreview->setSizes({previewHeight, std::max(60, height - previewHeight)});
 }

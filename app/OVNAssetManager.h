@@ -204,8 +204,14 @@ public:
     void reimport(const QStringList &mediaIds, const QString &categoryId);
     // Reveals the selected thumbnails' files in the file manager.
     void buttonRevealInFinderClick();
-    // Filled by their own work; until then their items are disabled.
+    // Smart add: asks for files and folders, then buttonAddSmartClickEndSheet() with the choice.
     void buttonAddSmartClick();
+    // Makes a folder named after the first path (when it is a folder, else "Smart Add") at the top
+    // level and smart-imports the paths into it; the new folder's id, "" when none was made.
+    QString buttonAddSmartClickEndSheet(const QStringList &paths);
+    static QString smartAddFolderName(const QStringList &paths);
+    // The Smart Add... command, the same in the File menu and the category menu.
+    QAction *smartAddAction() const { return m_smartAddAction; }
     void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
     void buttonImportCumulusClick();
     void menuAccessPrivileges();
@@ -266,6 +272,8 @@ public:
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
     void setTrackImportDidFinish(bool track) { m_trackImportDidFinish = track; }
+    // Drops the cached counts of the category and of the folders it lies in.
+    void invalidateCountWithParents(const QString &mid);
     bool trackImportDidFinish() const { return m_trackImportDidFinish; }
 
     // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
@@ -605,6 +613,7 @@ private:
     // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
     void setupCategoryActions();
     QString addTopLevelCategory(const QString &kind, const QString &name);
+    void startSmartImport(const QStringList &paths, const QString &folderId);
     // Runs `work` on a thread of its own with a connection of its own (none when the work needs
     // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
     enum class WorkerConnection { Own, None };
@@ -657,6 +666,7 @@ private:
     QToolBar *m_toolbar = nullptr;
     QHash<QString, QAction *> m_toolbarItems;
     QButtonGroup *m_viewselectionControl = nullptr;
+    QAction *m_smartAddAction = nullptr;
     QLineEdit *m_searchField = nullptr;
     QMenu *m_searchMenu = nullptr;
     int m_viewSearchFilterSelected = 0;

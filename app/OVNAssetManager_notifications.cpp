@@ -10,7 +10,6 @@
 namespace {
 const QString keySender = QStringLiteral("object");
 const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyCounter = QStringLiteral("counter");
 const QString keyMid = QStringLiteral("mid");
 } // namespace
 
@@ -27,28 +26,43 @@ const QObject *OVNAssetManager::notificationSender(const QVariantMap &userInfo)
 
 void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
 {
-    if (!m_trackImportDidFinish)
-        return;
     const QString categoryId = userInfo.value(keyCategoryId).toString();
-    const std::optional<CategoryNode> selected = selectedCategory();
-    for (OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
-        if (item->node.value(keyMid).toString() != categoryId || categoryId.isEmpty())
-            continue;
+    // Every window's count of the category (and of the folders it lies in) is stale now, whoever
+    // imported: a count drawn while the import ran would stay behind.
+    invalidateCountWithParents(categoryId);
+    if (!m_trackImportDidFinish || categoryId.isEmpty()) {
+        m_categoryList->viewport()->update();
+        return;
+    }
+    // The window's own import may have made the category (a smart add's collections): the tree is
+    // rebuilt to hold it. Nobody clicked since the import began, so no choice of the user's is lost.
+    if (!m_categoryModel->itemForMid(categoryId))
+        reloadCategoryList();
+    if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(categoryId)) {
         const QModelIndex index = m_categoryModel->indexForItem(item);
-        // Only rows the outline shows: inside closed folders nothing is visible.
-        bool shown = true;
-        for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
-            shown = shown && m_categoryList->isExpanded(m_categoryModel->indexForItem(up));
-        if (!shown)
-            continue;
-        item->node.remove(keyCounter);
-        if (m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent()) && selected)
+        const bool selectedAlone = selectedCategory()
+            && m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent());
+        if (selectedAlone)
             reloadMediaList();
         else
-            selectCategory(categoryId);
-        break;
+            selectCategory(categoryId); // opens the folders it lies in
     }
     m_categoryList->viewport()->update();
+}
+
+void OVNAssetManager::invalidateCountWithParents(const QString &mid)
+{
+    if (mid.isEmpty())
+        return;
+    QStringList mids{mid};
+    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid)) {
+        for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
+            mids.append(up->node.value(keyMid).toString());
+    }
+    for (const QString &each : std::as_const(mids)) {
+        if (!each.isEmpty())
+            m_categoryModel->invalidateCount(each);
+    }
 }
 
 void OVNAssetManager::ovnCategoryListDidChange(const QVariantMap &userInfo)
@@ -92,5 +106,6 @@ void OVNAssetManager::ovnCategoryListReload(const QVariantMap &userInfo)
         reloadMediaList();
         ovnMediaViewSelectionDidChange(m_mediaView);
     }
+    invalidateCountWithParents(categoryId);
     invalidateCountForCategory(categoryId);
 }

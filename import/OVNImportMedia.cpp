@@ -264,6 +264,11 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
             {{QStringLiteral("categoryid"), m_folderId.isEmpty() ? last : m_folderId}});
         NotificationCenter::defaultCenter().postNotification(QStringLiteral("OVNNotificationCategoryListDidChange"),
                                                              {{QStringLiteral("action"), QStringLiteral("add")}});
+        // Where the files went: the one collection made, else the folder that holds them all.
+        const QString target = summary.collections.size() == 1 ? last : (m_folderId.isEmpty() ? last : m_folderId);
+        if (!target.isEmpty())
+            NotificationCenter::defaultCenter().postNotification(importMediaDidFinishNotification(),
+                                                                 {{QStringLiteral("categoryid"), target}});
     } else {
         NotificationCenter::defaultCenter().postNotification(
             importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});

@@ -60,7 +60,8 @@ public:
 
     // Smart import into new collections under the folder `folderId` (see OVNImportWorker::runSmart),
     // with "SmartAddFilesPerCatalog" files per collection; returns at once. Its finish posts
-    // "OVNNotificationReloadCategory" for the folder and "OVNNotificationCategoryListDidChange".
+    // "OVNNotificationReloadCategory" for the folder, "OVNNotificationCategoryListDidChange", then
+    // "OVNNotificationImportMediaDidFinish" for the one collection made, else for the folder.
     void processFilesSmart(const QVariantList &files, const QString &folderId, QWidget *sheetParent);
     void setSmartMaximum(int files) { m_smartMaximum = files; }
 
