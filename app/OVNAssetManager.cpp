@@ -1,5 +1,6 @@
 // The catalog window document: its panes, preferences and the thumbnail area.
 #include "app/OVNAssetManager.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -310,6 +311,7 @@ void OVNAssetManager::makeWindowControllers()
     windowControllerDidLoadNib();
     setWindowTitle(displayName());
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
 }
 

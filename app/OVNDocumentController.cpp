@@ -16,12 +16,14 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "uikit/OVNWindowPlacement.h"
 #include "app/OVNExpressOpening.h"
 #include "search/OVNExpressPanel.h"
 #include "viewers/OVNZoomPanel.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 
 OVNDocumentController::OVNDocumentController(UserDefaults &defaults, Services services)
@@ -75,7 +77,17 @@ OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabase
     if (connection)
         document->setDatabaseConnection(std::move(connection));
     populateMenuBar(document->menuBar());
+    QPointer<OVNAssetManager> last;
+    for (const QPointer<OVNAssetManager> &open : std::as_const(m_documents)) {
+        if (open && open->isVisible())
+            last = open;
+    }
     document->makeWindowControllers();
+    // A new window steps down and right from the last one, so that both can be seen.
+    if (last) {
+        document->move(last->pos() + QPoint(24, 24));
+        OVNWindowPlacement::fitOnScreen(document);
+    }
     // Closed windows leave null entries behind.
     m_documents.removeIf([](const QPointer<OVNAssetManager> &open) { return open.isNull(); });
     m_documents.append(document);
