@@ -16,6 +16,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -315,6 +316,7 @@ void OVNPreferencesWindow::showPreferences()
     reloadPreferences();
     m_tabs->setCurrentIndex(0);
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
 }

@@ -4,6 +4,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -246,6 +247,7 @@ void OVNUDFThumbnails::setSamplePicture(const QImage &picture)
 void OVNUDFThumbnails::makeKeyAndOrderFront()
 {
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
 }

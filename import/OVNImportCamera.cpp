@@ -9,6 +9,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -832,6 +833,7 @@ void OVNImportCamera::makeKeyAndOrderFront()
 {
     m_wasShown = true;
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
 }

@@ -248,7 +248,10 @@ void OVNWorkflowPanel::saveLocation()
 
 void OVNWorkflowPanel::closeEvent(QCloseEvent *event)
 {
-    m_defaults.setString(QStringLiteral("0"), QStringLiteral("WorkflowPanelVisible"));
+    // Only the user's own close (the title bar's) puts it away for the next start; the program
+    // ending closes every window too, and then the panel is still meant to come back.
+    if (event->spontaneous())
+        m_defaults.setString(QStringLiteral("0"), QStringLiteral("WorkflowPanelVisible"));
     QWidget::closeEvent(event);
 }
 

@@ -7,6 +7,7 @@
 #include "platform/Workspace.h"
 #include "viewers/OVNCoreImageView.h"
 #include "viewers/OVNToolbarItems.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -184,6 +185,7 @@ OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow(UserDefaults &defaults, QWidg
     m_presets->setCurrentIndex(0);
     m_oldSelection = 0;
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
 }

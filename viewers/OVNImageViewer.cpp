@@ -7,6 +7,7 @@
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNToolbarItems.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -111,6 +112,7 @@ void OVNImageViewer::loadAndShowFile(const QString &path)
     m_view->setBackgroundColor(OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor")));
     refreshView();
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
     UserDefaults &defaults = UserDefaults::standard();

@@ -7,6 +7,7 @@
 #include "platform/Workspace.h"
 #include "viewers/OVNFullScreenWindow.h"
 #include "viewers/OVNMovieView.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -257,6 +258,7 @@ void OVNMediaViewer::loadAndShowFile(const QString &path)
     resize(320, 240 + spaceBottom);
     // Shown at once so that a failure's sheet has its window.
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     m_player.open(path);
 }
 
@@ -447,6 +449,7 @@ void OVNMediaViewer::resizeWithMagnification(double magnification)
     const QSize movie(int(std::lround(natural.width() * magnification)), int(std::lround(natural.height() * magnification)));
     resize(movie.width(), movie.height() + spaceBottom);
     show();
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
     if (wasPlaying)

@@ -336,6 +336,47 @@ TEST_P(CatalogWindowTest, AWindowResizeKeepsThePanesTheUserSized)
     window->hide();
 }
 
+TEST_P(CatalogWindowTest, TheHiddenRightColumnComesBackWithItsWidthAfterASavedWorkspace)
+{
+    const QStringList keys{"NSWindow Frame OVNAssetManager", "OVNAssetManagerCategoryWidth",
+                           "OVNAssetManagerMediaViewWidth", "OVNAssetManagerPreviewHeight", "MediaInfoCollapsed"};
+    const auto columnsOf = [](OVNAssetManager *window) {
+        for (OVNSplitView *split : window->findChildren<OVNSplitView *>()) {
+            if (split->orientation() == Qt::Horizontal)
+                return split;
+        }
+        return static_cast<OVNSplitView *>(nullptr);
+    };
+    {
+        OVNAssetManager *window = openWindow();
+        window->resize(780, 560);
+        window->show();
+        QApplication::processEvents();
+        OVNSplitView *columns = columnsOf(window);
+        ASSERT_NE(columns, nullptr);
+        const int total = columns->sizes().at(0) + columns->sizes().at(1) + columns->sizes().at(2);
+        columns->setSizes({170, total - 170 - 330, 330});
+        window->buttonToggleMediaInfoClick();
+        window->buttonSaveWorkspaceClick();
+        closeWindows();
+    }
+    // The next start: the column starts hidden, and Show brings it back as it was.
+    OVNAssetManager *window = openWindow();
+    window->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(window->isMediaInfoCollapsed());
+    window->buttonToggleMediaInfoClick();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->isMediaInfoCollapsed());
+    const QList<int> sizes = columnsOf(window)->sizes();
+    EXPECT_NEAR(sizes.at(0), 170, 4);
+    EXPECT_NEAR(sizes.at(2), 330, 4); // the handles are shared out again
+    EXPECT_GT(sizes.at(1), 0);
+    closeWindows();
+    for (const QString &key : keys)
+        UserDefaults::standard().removeObjectForKey(key);
+}
+
 TEST_P(CatalogWindowTest, ANewCategoryReachesAWindowWithoutSelectionButNotOneWithASelection)
 {
     OVNAssetManager *poster = openWindow();

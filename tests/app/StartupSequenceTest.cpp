@@ -13,8 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QtTest/qtestspontaneevent.h>
+
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
 #include <QApplication>
@@ -241,6 +244,34 @@ TEST_F(StartupSequenceTest, FirstRunSwitchesTheWorkflowPanelOnUnlessMarkedNO)
         EXPECT_EQ(defaults.stringForKey("WorkflowPanelVisible"), "1");
         EXPECT_EQ(defaults.stringForKey("FirstRun"), "NO");
         EXPECT_TRUE(controller->workflowPanel()->isVisible());
+    }
+}
+
+TEST_F(StartupSequenceTest, TheWorkflowPanelComesBackUnlessTheUserClosedIt)
+{
+    defaults.setString("NO", "FirstRun");
+    defaults.setString("1", "WorkflowPanelVisible");
+    struct Case {
+        const char *name;
+        bool byTheUser;  // the title bar's close, else the program's end closing every window
+        bool shownNext;
+    };
+    for (const Case &c : {Case{"the program ends", false, true}, Case{"the user closes it", true, false}}) {
+        SCOPED_TRACE(c.name);
+        {
+            auto controller = makeController({Outcome::Active});
+            controller->startUp();
+            ASSERT_TRUE(controller->workflowPanel()->isVisible());
+            QCloseEvent close;
+            if (c.byTheUser)
+                QSpontaneKeyEvent::setSpontaneous(&close);
+            // Delivered as the window system delivers it (sendEvent would clear the flag).
+            QApplication::instance()->notify(controller->workflowPanel(), &close);
+            controller->applicationWillTerminate();
+        }
+        auto next = makeController({Outcome::Active});
+        next->startUp();
+        EXPECT_EQ(next->workflowPanel()->isVisible(), c.shownNext);
     }
 }
 
