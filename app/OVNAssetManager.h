@@ -227,6 +227,8 @@ signals:
     void rescanFinished(int newFiles, int missingFiles, int changedFiles, const QString &refusal);
     // The end of a deletion: "" when it was done, else the failure.
     void deletionFinished(const QString &failure);
+    // The toolbar's Capture: the application shows its camera capture panel.
+    void capturePanelRequested();
 
 public:
 

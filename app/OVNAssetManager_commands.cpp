@@ -253,6 +253,7 @@ void OVNAssetManager::setupActions()
             [this] { buttonOpenWithMediaViewerFSClick(); });
     command(Action::OpenWithCreator, "Open with Default Application", QKeySequence(),
             [this] { openMedia(m_mediaView, 1, QString()); });
+    command(Action::ShowCapturePanel, "Camera Capture...", QKeySequence(), [this] { emit capturePanelRequested(); });
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
     command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { buttonUngroupClick(); });
@@ -516,10 +517,9 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
     } else if (name == QLatin1String("BurnDiscToolbarItemIdentifier")) {
         result = action(Action::BurnCD);
     } else {
-        // Capture: no command behind it yet.
-        result = new QAction(this);
+        // Capture: the application's capture panel, whatever the window shows.
+        result = action(Action::ShowCapturePanel);
         result->setIcon(commandIcon(text->icon));
-        result->setEnabled(false);
     }
     result->setIconText(localizedMenu(text->label));
     result->setToolTip(localizedMenu(text->tooltip));

@@ -77,6 +77,8 @@ OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabase
     if (connection)
         document->setDatabaseConnection(std::move(connection));
     populateMenuBar(document->menuBar());
+    connect(document, &OVNAssetManager::capturePanelRequested, this,
+            [this] { windowCapturePanelMakeKeyAndOrderFront(); });
     QPointer<OVNAssetManager> last;
     for (const QPointer<OVNAssetManager> &open : std::as_const(m_documents)) {
         if (open && open->isVisible())
