@@ -357,6 +357,7 @@ void OVNAssetManager::windowControllerDidLoadNib()
 
     initMediaViewWithTopView(nullptr);
     m_mediaView->resizeFrameToFitMediaContainer();
+    updateEmptyListHint();
     setStatus(QString(), false);
     refreshActions();
 }

@@ -566,6 +566,8 @@ private:
     void setStatus(const QString &text, bool busy);
     // "N Items" of the media view.
     void showItemCount();
+    // What the empty thumbnail area says: how media get into an empty catalog or collection.
+    void updateEmptyListHint();
     // Says in the footer why the category dragged over a row may not go there; an empty reason
     // brings back what the footer said before.
     void showDropRefusal(const QString &reason);

@@ -43,6 +43,7 @@ void OVNAssetManager::reload()
     updateCategoryList();
     initMediaViewWithTopView(nullptr);
     m_mediaView->resizeFrameToFitMediaContainer();
+    updateEmptyListHint();
 }
 
 void OVNAssetManager::reloadCategoryList()

@@ -112,6 +112,11 @@ void OVNMediaView::drawCenteredText(QPainter &painter, const QString &text)
     painter.restore();
 }
 
+QString OVNMediaView::emptySetMessage() const
+{
+    return m_emptysetmessage.isEmpty() ? localized("Empty Imageset") : m_emptysetmessage;
+}
+
 QRectF OVNMediaView::rubberBandRect() const
 {
     return m_isdragging ? getDragSelectionRectFrom(m_lastclickloc, m_lastdragloc) : QRectF();
@@ -132,7 +137,7 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
 
     if (m_mediaContainer.isEmpty()) {
         if (m_showemptysetmessage)
-            drawCenteredText(painter, localized("Empty Imageset"));
+            drawCenteredText(painter, emptySetMessage());
     } else if (m_frame.width() < m_thumbnailWidth + m_thumbnailDistance) {
         drawCenteredText(painter, localized("Thumbnails too large!"));
     } else if (m_thumbnailHeight > 0) {

@@ -166,6 +166,29 @@ TEST_P(ImportResultsTest, AnImportsEndRenewsTheCountItsCategoryShowsInEveryWindo
     EXPECT_EQ(window->mediaView()->count(), 1);
 }
 
+TEST_P(ImportResultsTest, AnEmptyCatalogOrCollectionSaysHowMediaGetIn)
+{
+    ASSERT_TRUE(db.deleteCategoryListEntry(studio));
+    const auto hint = [](OVNAssetManager *window) {
+        return window->mediaView()->showEmptySetMessage() ? window->mediaView()->emptySetMessage() : QString();
+    };
+    OVNAssetManager *window = openWindow();
+    EXPECT_TRUE(hint(window).contains("Smart Add...")) << qPrintable(hint(window));
+    ASSERT_TRUE(window->selectCategory(QString()));
+    EXPECT_TRUE(hint(window).contains("Smart Add..."));
+
+    const QString empty = category("Empty", "C");
+    const QString folder = category("Folder", "F");
+    window->reload();
+    ASSERT_TRUE(window->selectCategory(empty));
+    EXPECT_TRUE(hint(window).contains("Drop files")) << qPrintable(hint(window));
+    // Neither a folder nor the Database item of a catalog with categories claims a drop.
+    for (const QString &other : {folder, QString()}) {
+        ASSERT_TRUE(window->selectCategory(other));
+        EXPECT_FALSE(hint(window).contains("Drop files")) << qPrintable(hint(window));
+    }
+}
+
 OVN_CATALOG_VENDORS(ImportResultsTest);
 
 } // namespace
