@@ -29,7 +29,7 @@ protected:
         for (const char *key : {"ShowCountOnFilmRolls", "ShowCountOnLightTables", "LightTableShowThumbnails"})
             UserDefaults::standard().setBool(true, key);
         studio = category("Studio", "C");
-        entry(studio, "studio-1");
+        studio1 = entry(studio, "studio-1");
     }
     void TearDown() override
     {
@@ -78,7 +78,7 @@ protected:
         ASSERT_TRUE(image.save(path, "JPEG"));
     }
 
-    QString studio;
+    QString studio, studio1;
 };
 
 TEST_P(ImportResultsTest, SmartAddShowsItsFolderAndCollectionsAtOnceAndSelectsWhereTheFilesWent)
@@ -168,6 +168,7 @@ TEST_P(ImportResultsTest, AnImportsEndRenewsTheCountItsCategoryShowsInEveryWindo
 
 TEST_P(ImportResultsTest, AnEmptyCatalogOrCollectionSaysHowMediaGetIn)
 {
+    ASSERT_TRUE(db.deleteMediaListEntry(studio1));
     ASSERT_TRUE(db.deleteCategoryListEntry(studio));
     const auto hint = [](OVNAssetManager *window) {
         return window->mediaView()->showEmptySetMessage() ? window->mediaView()->emptySetMessage() : QString();
