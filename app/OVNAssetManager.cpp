@@ -310,8 +310,10 @@ void OVNAssetManager::makeWindowControllers()
 {
     windowControllerDidLoadNib();
     setWindowTitle(displayName());
-    show();
+    if (m_cascadePosition)
+        move(*m_cascadePosition);
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
 }
 

@@ -13,6 +13,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QPoint>
 #include <QPointer>
 #include <QVariantMap>
 
@@ -77,6 +78,8 @@ public:
     // ---- the document (OVNAssetManager.cpp) ----
     // Builds the window and shows it at the frame stored under "OVNAssetManager".
     void makeWindowControllers();
+    // Where the window opens instead of its stored place (a window opened beside another).
+    void setCascadePosition(const QPoint &topLeft) { m_cascadePosition = topLeft; }
     void windowControllerDidLoadNib();
     bool isDocumentEdited() const { return false; }
     QString displayName() const;
@@ -629,6 +632,7 @@ private:
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<DetailsDataSource> m_detailsDataSource;
+    std::optional<QPoint> m_cascadePosition;
     bool m_loaded = false;
 
     // tree

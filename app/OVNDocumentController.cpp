@@ -16,7 +16,6 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
-#include "uikit/OVNWindowPlacement.h"
 #include "app/OVNExpressOpening.h"
 #include "search/OVNExpressPanel.h"
 #include "viewers/OVNZoomPanel.h"
@@ -79,17 +78,15 @@ OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabase
     populateMenuBar(document->menuBar());
     connect(document, &OVNAssetManager::capturePanelRequested, this,
             [this] { windowCapturePanelMakeKeyAndOrderFront(); });
+    // A new window steps down and right from the last one, so that both can be seen.
     QPointer<OVNAssetManager> last;
     for (const QPointer<OVNAssetManager> &open : std::as_const(m_documents)) {
         if (open && open->isVisible())
             last = open;
     }
+    if (last)
+        document->setCascadePosition(last->pos() + QPoint(24, 24));
     document->makeWindowControllers();
-    // A new window steps down and right from the last one, so that both can be seen.
-    if (last) {
-        document->move(last->pos() + QPoint(24, 24));
-        OVNWindowPlacement::fitOnScreen(document);
-    }
     // Closed windows leave null entries behind.
     m_documents.removeIf([](const QPointer<OVNAssetManager> &open) { return open.isNull(); });
     m_documents.append(document);

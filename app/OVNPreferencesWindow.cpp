@@ -315,8 +315,8 @@ void OVNPreferencesWindow::showPreferences()
 {
     reloadPreferences();
     m_tabs->setCurrentIndex(0);
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
 }

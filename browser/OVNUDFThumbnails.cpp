@@ -246,8 +246,8 @@ void OVNUDFThumbnails::setSamplePicture(const QImage &picture)
 
 void OVNUDFThumbnails::makeKeyAndOrderFront()
 {
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
 }

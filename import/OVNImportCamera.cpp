@@ -832,8 +832,8 @@ void OVNImportCamera::finishDownload(const QVariantMap &summary)
 void OVNImportCamera::makeKeyAndOrderFront()
 {
     m_wasShown = true;
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
 }

@@ -9,6 +9,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -226,6 +227,7 @@ void OVNWorkflowPanel::loadWorkflowDefinitions()
 
 void OVNWorkflowPanel::makeKeyAndOrderFront()
 {
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

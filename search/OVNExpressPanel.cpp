@@ -230,8 +230,8 @@ QWidget *OVNExpressPanel::makeExpertTab()
 
 void OVNExpressPanel::makeKeyAndOrderFront()
 {
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
 }

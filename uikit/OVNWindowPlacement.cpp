@@ -27,17 +27,24 @@ void fitOnScreen(QWidget *window)
     const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    // Before the window is shown its frame is not known: the contents' size stands for it.
-    const QRect frame = window->frameGeometry();
-    const QRect inner = window->geometry();
-    const QMargins decoration(inner.left() - frame.left(), inner.top() - frame.top(),
-                              frame.right() - inner.right(), frame.bottom() - inner.bottom());
-    const QRect target = fitted(frame, screen->availableGeometry());
-    if (target == frame)
-        return;
+    const QRect available = screen->availableGeometry();
+    QRect frame = window->frameGeometry();
+    QMargins decoration(window->geometry().left() - frame.left(), window->geometry().top() - frame.top(),
+                        frame.right() - window->geometry().right(), frame.bottom() - window->geometry().bottom());
+    if (!window->isVisible()) {
+        // Not framed yet: its position is where the frame will go, and room is kept for a title
+        // bar and borders.
+        decoration = QMargins(4, 32, 4, 4);
+        frame = QRect(window->pos(), window->size().grownBy(decoration));
+        // A window nobody placed would go wherever the window manager likes: the middle it is.
+        if (!window->testAttribute(Qt::WA_Moved))
+            frame.moveCenter(available.center());
+    }
+    const QRect target = fitted(frame, available);
     if (target.size() != frame.size())
         window->resize(target.size().shrunkBy(decoration));
-    window->move(target.topLeft());
+    if (target.topLeft() != frame.topLeft() || !window->testAttribute(Qt::WA_Moved))
+        window->move(target.topLeft());
 }
 
 } // namespace OVNWindowPlacement

@@ -13,7 +13,9 @@ namespace OVNWindowPlacement {
 QRect fitted(const QRect &frame, const QRect &available);
 
 // Fits the top-level window onto the available area of the screen it is on (the primary screen
-// when it is on none), frame and title bar included. Call it before or after showing.
+// when it is on none), frame and title bar included; one that nobody placed goes to the middle.
+// Call it just before showing the window (a window just shown, not yet framed by the window
+// manager, would have its contents moved rather than its frame), or on a window long shown.
 void fitOnScreen(QWidget *window);
 
 } // namespace OVNWindowPlacement

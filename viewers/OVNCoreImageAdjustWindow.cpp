@@ -184,8 +184,8 @@ OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow(UserDefaults &defaults, QWidg
     setupPresets();
     m_presets->setCurrentIndex(0);
     m_oldSelection = 0;
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
 }

@@ -111,8 +111,8 @@ void OVNImageViewer::loadAndShowFile(const QString &path)
     setWindowTitle(QFileInfo(path).fileName());
     m_view->setBackgroundColor(OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor")));
     refreshView();
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
     UserDefaults &defaults = UserDefaults::standard();

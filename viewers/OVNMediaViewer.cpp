@@ -257,8 +257,8 @@ void OVNMediaViewer::loadAndShowFile(const QString &path)
     setWindowFilePath(path);
     resize(320, 240 + spaceBottom);
     // Shown at once so that a failure's sheet has its window.
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     m_player.open(path);
 }
 
@@ -448,8 +448,8 @@ void OVNMediaViewer::resizeWithMagnification(double magnification)
         natural = m_mediaView->size();
     const QSize movie(int(std::lround(natural.width() * magnification)), int(std::lround(natural.height() * magnification)));
     resize(movie.width(), movie.height() + spaceBottom);
-    show();
     OVNWindowPlacement::fitOnScreen(this);
+    show();
     raise();
     activateWindow();
     if (wasPlaying)
