@@ -318,7 +318,10 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
     if (selected)
         strokeInside(painter, picture.adjusted(-b, -b, b, b), m_selectioncolor, 2);
 
-    drawText(painter, up(cell, cell.x() + b, b, iw, th), name, m_textAttributes.expressCenteredTag,
+    // One line, cut in the middle where it is too long, so that the number and extension stay.
+    const QString shownName =
+        QFontMetricsF(m_textAttributes.expressCenteredTag.font).elidedText(name, Qt::ElideMiddle, iw);
+    drawText(painter, up(cell, cell.x() + b, b, iw, th), shownName, m_textAttributes.expressCenteredTag,
              DrawingKit::controlTextColor());
 
     const QColor band = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.3f);
