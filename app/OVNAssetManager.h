@@ -214,7 +214,7 @@ public:
     QString buttonAddSmartClickEndSheet(const QStringList &paths);
     static QString smartAddFolderName(const QStringList &paths);
     // The Smart Add... command, the same in the File menu and the category menu.
-    QAction *smartAddAction() const { return m_smartAddAction; }
+    QAction *smartAddAction() const { return action(OVNCatalogActions::Action::AddSmart); }
     void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
     void buttonImportCumulusClick();
     void menuAccessPrivileges();
@@ -674,7 +674,6 @@ private:
     QToolBar *m_toolbar = nullptr;
     QHash<QString, QAction *> m_toolbarItems;
     QButtonGroup *m_viewselectionControl = nullptr;
-    QAction *m_smartAddAction = nullptr;
     QLineEdit *m_searchField = nullptr;
     QMenu *m_searchMenu = nullptr;
     int m_viewSearchFilterSelected = 0;

@@ -74,8 +74,7 @@ void OVNAssetManager::setupCategoryActions()
     command(Action::RescanSurveillanceFolder, "Re-Scan Surveillance Folder",
             [this] { buttonRescanSurveillanceFolderClick(); });
     command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
-    m_smartAddAction = new QAction(localizedMenu("Smart Add..."), this);
-    connect(m_smartAddAction, &QAction::triggered, this, &OVNAssetManager::buttonAddSmartClick);
+    command(Action::AddSmart, "Smart Add...", [this] { buttonAddSmartClick(); });
     if (m_topviewsurveillance) {
         auto *rescan = new QToolButton(m_topviewsurveillance);
         rescan->setDefaultAction(action(Action::RescanSurveillanceFolder));
@@ -95,7 +94,7 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     menu->addAction(action(Action::RenameCatalog));
     menu->addAction(action(Action::DeleteCatalog));
     menu->addSeparator();
-    menu->addAction(m_smartAddAction);
+    menu->addAction(action(Action::AddSmart));
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
         menu->addAction(action(which));

@@ -106,6 +106,5 @@ void OVNAssetManager::ovnCategoryListReload(const QVariantMap &userInfo)
         reloadMediaList();
         ovnMediaViewSelectionDidChange(m_mediaView);
     }
-    invalidateCountWithParents(categoryId);
     invalidateCountForCategory(categoryId);
 }
