@@ -27,6 +27,17 @@ const QObject *OVNAssetManager::notificationSender(const QVariantMap &userInfo)
 void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
 {
     const QString categoryId = userInfo.value(keyCategoryId).toString();
+    // An import may have made its category (a smart add's collections, a card's download): the
+    // tree is rebuilt to hold it, keeping what the user has selected.
+    if (!categoryId.isEmpty() && !m_categoryModel->itemForMid(categoryId)) {
+        QStringList selected;
+        for (const CategoryNode &node : selectedCategoryNodes())
+            selected.append(node.value(keyMid).toString());
+        reloadCategoryList();
+        m_reloadingTree = true;
+        selectCategories(selected);
+        m_reloadingTree = false;
+    }
     // Every window's count of the category (and of the folders it lies in) is stale now, whoever
     // imported: a count drawn while the import ran would stay behind.
     invalidateCountWithParents(categoryId);
@@ -34,10 +45,6 @@ void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
         m_categoryList->viewport()->update();
         return;
     }
-    // The window's own import may have made the category (a smart add's collections): the tree is
-    // rebuilt to hold it. Nobody clicked since the import began, so no choice of the user's is lost.
-    if (!m_categoryModel->itemForMid(categoryId))
-        reloadCategoryList();
     if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(categoryId)) {
         const QModelIndex index = m_categoryModel->indexForItem(item);
         const bool selectedAlone = selectedCategory()

@@ -148,6 +148,16 @@ TEST_P(ImportResultsTest, AnImportsEndRenewsTheCountItsCategoryShowsInEveryWindo
     EXPECT_TRUE(shownRows(window).contains("  Card 3"));
     // Not this window's import: its selection stays as it was.
     EXPECT_FALSE(window->selectedCategory().has_value());
+    // A download into a collection made meanwhile shows it, and the selection stays.
+    ASSERT_TRUE(window->selectCategory(studio));
+    const QString later = category("Card 2", "C");
+    entry(later, "card-4");
+    NotificationCenter::defaultCenter().postNotification(OVNAssetManager::importMediaDidFinishNotification(),
+                                                         {{"categoryid", later}});
+    EXPECT_TRUE(shownRows(window).contains("  Card 2 1"));
+    ASSERT_TRUE(window->selectedCategory().has_value());
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), studio);
+    EXPECT_EQ(window->mediaView()->count(), 1);
 
     // A collection this window made (a record export's) is shown at once and selected at the end.
     const QString exported = db.addCategoryListEntry("export", "C");
