@@ -1,5 +1,6 @@
 // The catalog window document: its panes, preferences and the thumbnail area.
 #include "app/OVNAssetManager.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -311,6 +312,9 @@ void OVNAssetManager::makeWindowControllers()
 {
     windowControllerDidLoadNib();
     setWindowTitle(displayName());
+    if (m_cascadePosition)
+        move(*m_cascadePosition);
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
 }
@@ -357,6 +361,7 @@ void OVNAssetManager::windowControllerDidLoadNib()
 
     initMediaViewWithTopView(nullptr);
     m_mediaView->resizeFrameToFitMediaContainer();
+    updateEmptyListHint();
     setStatus(QString(), false);
     refreshActions();
 }
@@ -400,6 +405,8 @@ void OVNAssetManager::restoreFrameAndSplitters()
     const int preview = std::max(200, total - category - std::max(0, int(m_frozenFrame2Width)));
     const int media = std::max(100, total - category - preview);
     m_splitterMedia->setSizes({category, media, preview});
+    // What the right column comes back to when it starts hidden.
+    m_savedMediaSizes = {category, media, preview};
     const int previewHeight = std::max(60, int(m_frozenVFrame1Height));
     m_splitterPreview->setSizes({previewHeight, std::max(60, height - previewHeight)});
 }

@@ -14,6 +14,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QPoint>
 #include <QPointer>
 #include <QVariantMap>
 
@@ -80,6 +81,8 @@ public:
     // ---- the document (OVNAssetManager.cpp) ----
     // Builds the window and shows it at the frame stored under "OVNAssetManager".
     void makeWindowControllers();
+    // Where the window opens instead of its stored place (a window opened beside another).
+    void setCascadePosition(const QPoint &topLeft) { m_cascadePosition = topLeft; }
     void windowControllerDidLoadNib();
     bool isDocumentEdited() const { return false; }
     QString displayName() const;
@@ -207,8 +210,14 @@ public:
     void reimport(const QStringList &mediaIds, const QString &categoryId);
     // Reveals the selected thumbnails' files in the file manager.
     void buttonRevealInFinderClick();
-    // Filled by their own work; until then their items are disabled.
+    // Smart add: asks for files and folders, then buttonAddSmartClickEndSheet() with the choice.
     void buttonAddSmartClick();
+    // Makes a folder named after the first path (when it is a folder, else "Smart Add") at the top
+    // level and smart-imports the paths into it; the new folder's id, "" when none was made.
+    QString buttonAddSmartClickEndSheet(const QStringList &paths);
+    static QString smartAddFolderName(const QStringList &paths);
+    // The Smart Add... command, the same in the File menu and the category menu.
+    QAction *smartAddAction() const { return action(OVNCatalogActions::Action::AddSmart); }
     void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
     void buttonImportCumulusClick();
     // Imports the files of the record export at `path` into a new collection named after it, with
@@ -228,6 +237,8 @@ signals:
     void rescanFinished(int newFiles, int missingFiles, int changedFiles, const QString &refusal);
     // The end of a deletion: "" when it was done, else the failure.
     void deletionFinished(const QString &failure);
+    // The toolbar's Capture: the application shows its camera capture panel.
+    void capturePanelRequested();
 
 public:
 
@@ -283,6 +294,8 @@ public:
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
     void setTrackImportDidFinish(bool track) { m_trackImportDidFinish = track; }
+    // Drops the cached counts of the category and of the folders it lies in.
+    void invalidateCountWithParents(const QString &mid);
     bool trackImportDidFinish() const { return m_trackImportDidFinish; }
 
     // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
@@ -578,6 +591,8 @@ private:
     void setStatus(const QString &text, bool busy);
     // "N Items" of the media view.
     void showItemCount();
+    // What the empty thumbnail area says: how media get into an empty catalog or collection.
+    void updateEmptyListHint();
     // Says in the footer why the category dragged over a row may not go there; an empty reason
     // brings back what the footer said before.
     void showDropRefusal(const QString &reason);
@@ -629,6 +644,7 @@ private:
     // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
     void setupCategoryActions();
     QString addTopLevelCategory(const QString &kind, const QString &name);
+    void startSmartImport(const QStringList &paths, const QString &folderId);
     // Runs `work` on a thread of its own with a connection of its own (none when the work needs
     // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
     enum class WorkerConnection { Own, None };
@@ -640,6 +656,7 @@ private:
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<DetailsDataSource> m_detailsDataSource;
+    std::optional<QPoint> m_cascadePosition;
     bool m_loaded = false;
 
     // tree

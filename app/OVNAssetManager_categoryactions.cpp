@@ -17,6 +17,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -72,6 +74,7 @@ void OVNAssetManager::setupCategoryActions()
     command(Action::RescanSurveillanceFolder, "Re-Scan Surveillance Folder",
             [this] { buttonRescanSurveillanceFolderClick(); });
     command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
+    command(Action::AddSmart, "Smart Add...", [this] { buttonAddSmartClick(); });
     if (m_topviewsurveillance) {
         auto *rescan = new QToolButton(m_topviewsurveillance);
         rescan->setDefaultAction(action(Action::RescanSurveillanceFolder));
@@ -91,8 +94,7 @@ std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
     menu->addAction(action(Action::RenameCatalog));
     menu->addAction(action(Action::DeleteCatalog));
     menu->addSeparator();
-    connect(menu->addAction(localizedMenu("Smart Add...")), &QAction::triggered, this,
-            &OVNAssetManager::buttonAddSmartClick);
+    menu->addAction(action(Action::AddSmart));
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
         menu->addAction(action(which));
@@ -358,15 +360,85 @@ void OVNAssetManager::buttonRevealInFinderClick()
 
 // ---- smart import ----
 
-// A card or folder filed into new collections under the selected folder (or at the top level).
+namespace {
+
+// The open panel of smart add: several files and folders at once. With nothing chosen, the
+// folder it shows is the choice.
+class SmartAddPanel : public QFileDialog
+{
+public:
+    explicit SmartAddPanel(QWidget *parent) : QFileDialog(parent, localized("Smart Add"), QDir::homePath())
+    {
+        // Qt's own panel: the desktop's panels choose files or a folder, never both.
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::Directory);
+        setLabelText(QFileDialog::Accept, localized("Smart Add"));
+        for (const char *name : {"listView", "treeView"}) {
+            if (auto *view = findChild<QAbstractItemView *>(QLatin1String(name)))
+                view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        }
+    }
+    QStringList chosen() const { return m_chosen; }
+
+    void accept() override
+    {
+        QStringList paths;
+        for (const QString &path : selectedFiles()) {
+            if (QFileInfo::exists(path))
+                paths.append(path);
+        }
+        if (paths.isEmpty()) {
+            QFileDialog::accept();
+            return;
+        }
+        m_chosen = paths;
+        QDialog::accept();
+    }
+
+private:
+    QStringList m_chosen;
+};
+
+} // namespace
+
+// Files and folders filed into new collections inside a new folder named after what was added.
 void OVNAssetManager::buttonAddSmartClick()
 {
-    const std::optional<CategoryNode> node = selectedCategory();
-    const bool intoFolder = node && node->value(keyType).toString() == QLatin1String("F");
-    const QString source = QFileDialog::getExistingDirectory(this, localized("Smart Add"));
-    if (source.isEmpty())
+    if (!m_dbcon) {
+        QApplication::beep();
         return;
-    importSmartAddToFolder({source}, intoFolder ? node->value(QStringLiteral("mid")).toString() : QString());
+    }
+    auto *panel = new SmartAddPanel(this);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QDialog::accepted, this, [this, panel] { buttonAddSmartClickEndSheet(panel->chosen()); });
+    panel->open();
+}
+
+QString OVNAssetManager::smartAddFolderName(const QStringList &paths)
+{
+    const QFileInfo first(QDir::cleanPath(paths.value(0)));
+    if (!paths.isEmpty() && first.isDir() && !first.fileName().isEmpty())
+        return first.fileName();
+    return localized("Smart Add");
+}
+
+QString OVNAssetManager::buttonAddSmartClickEndSheet(const QStringList &paths)
+{
+    if (paths.isEmpty() || !m_dbcon)
+        return QString();
+    deselectAllCategories();
+    const QString folderId = m_dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
+    const QString failure = folderId.isEmpty() ? m_dbcon->getLastErrorMessage() : QString();
+    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    if (folderId.isEmpty()) {
+        Alerts::inform(localized("The folder for the files could not be created."), failure, this);
+        return QString();
+    }
+    // Open, so that its collections show as the import makes them.
+    setCategoryExpanded(folderId, true);
+    startSmartImport(paths, folderId);
+    return folderId;
 }
 
 void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
@@ -377,12 +449,18 @@ void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QSt
     }
     if (!folderId.isEmpty() && !isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folderId))
         return;
+    startSmartImport(paths, folderId);
+}
+
+void OVNAssetManager::startSmartImport(const QStringList &paths, const QString &folderId)
+{
     QVariantList files;
     for (const QString &path : paths)
         files.append(path);
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
     auto *import = new OVNImportMedia(this);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
+    m_trackImportDidFinish = true;
     import->processFilesSmart(files, folderId, this);
 }
 
@@ -415,8 +493,9 @@ QString OVNAssetManager::importRecordExport(const QString &path)
         OVNHelper::displayAlert(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
         return QString();
     }
-    NotificationCenter::defaultCenter().postNotification(categoryListDidChangeNotification(),
-                                                         {{QStringLiteral("action"), QStringLiteral("add")}});
+    // From this window: the tree is rebuilt with the new collection in it.
+    deselectAllCategories();
+    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
     auto *import = new OVNImportMedia(this);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });

@@ -3,6 +3,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNOutlineView.h"
+#include "app/OVNPaneGeometry.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
@@ -252,6 +253,7 @@ void OVNAssetManager::setupActions()
             [this] { buttonOpenWithMediaViewerFSClick(); });
     command(Action::OpenWithCreator, "Open with Default Application", QKeySequence(),
             [this] { openMedia(m_mediaView, 1, QString()); });
+    command(Action::ShowCapturePanel, "Camera Capture...", QKeySequence(), [this] { emit capturePanelRequested(); });
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
     command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { buttonUngroupClick(); });
@@ -515,10 +517,9 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
     } else if (name == QLatin1String("BurnDiscToolbarItemIdentifier")) {
         result = action(Action::BurnCD);
     } else {
-        // Capture: no command behind it yet.
-        result = new QAction(this);
+        // Capture: the application's capture panel, whatever the window shows.
+        result = action(Action::ShowCapturePanel);
         result->setIcon(commandIcon(text->icon));
-        result->setEnabled(false);
     }
     result->setIconText(localizedMenu(text->label));
     result->setToolTip(localizedMenu(text->tooltip));
@@ -1027,22 +1028,24 @@ void OVNAssetManager::buttonToggleMediaInfoClick()
         return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
     };
     if (!isMediaInfoCollapsed()) {
-        m_savedMediaSizes = m_splitterMedia->sizes();
+        // Before the window is laid out its panes have no sizes yet: the stored ones stand.
+        if (m_splitterMedia->isVisible())
+            m_savedMediaSizes = m_splitterMedia->sizes();
         m_splitterPreview->hide();
         m_previewToggleButton->setIcon(icon("CtrlPreviewExpandMini"));
         m_previewToggleButton->setChecked(true);
     } else {
         m_splitterPreview->show();
-        if (m_savedMediaSizes.size() == 3) {
-            // The right pane gets its width back; the thumbnails give it up.
-            const QList<int> now = m_splitterMedia->sizes();
-            int total = 0;
-            for (int size : now)
-                total += size;
-            const int category = m_savedMediaSizes.at(0);
-            const int right = m_savedMediaSizes.at(2);
-            m_splitterMedia->setSizes({category, std::max(0, total - category - right), right});
-        }
+        // The right pane gets its width back; the thumbnails give it up.
+        int total = 0;
+        for (int size : m_splitterMedia->sizes())
+            total += size;
+        if (total <= 0)
+            total = m_splitterMedia->width();
+        const OVNPaneGeometry::Columns before{double(m_savedMediaSizes.value(0)), 0,
+                                              double(m_savedMediaSizes.value(2))};
+        const OVNPaneGeometry::Columns after = OVNPaneGeometry::reopenedColumns(before, total);
+        m_splitterMedia->setSizes({int(after.w0), int(after.w1), int(after.w2)});
         m_previewToggleButton->setIcon(icon("CtrlPreviewCollapseMini"));
         m_previewToggleButton->setChecked(false);
     }

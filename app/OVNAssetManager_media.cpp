@@ -150,6 +150,7 @@ void OVNAssetManager::reloadMediaList()
         }
     }
 
+    updateEmptyListHint();
     if (!searched) {
         showItemCount();
         m_mediaList->update();
@@ -171,6 +172,26 @@ void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failures
                                                     "category again.")
                                         : m_dbcon->getLastErrorMessage(),
                             m_mediaView ? m_mediaView->window() : this);
+}
+
+void OVNAssetManager::updateEmptyListHint()
+{
+    const std::optional<CategoryNode> node = selectedCategory();
+    const QString kind = node ? node->value(keyType).toString() : QString();
+    const bool emptyCatalog = m_dbcon && m_internalCategoryList && m_internalCategoryList->isEmpty();
+    if ((!node || kind == QLatin1String("EXPANDABLE")) && emptyCatalog) {
+        m_mediaView->setShowEmptySetMessage(true);
+        m_mediaView->setEmptySetMessage(
+            localized("There are no media in this catalog yet.\nChoose File > Smart Add... to add files and folders,\n"
+                      "or make a collection and drop files onto it."));
+    } else if (node && (kind == QLatin1String("C") || kind.isEmpty()) && node->contains(keyMid)) {
+        m_mediaView->setEmptySetMessage(
+            localized("This collection is empty.\nDrop files or folders here to add them,\n"
+                      "or choose File > Smart Add... to file a folder into new collections."));
+    } else {
+        m_mediaView->setEmptySetMessage(QString());
+    }
+    m_mediaView->viewport()->update();
 }
 
 void OVNAssetManager::reloadMediaListWithFind(const QString &statement)

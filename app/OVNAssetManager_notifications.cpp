@@ -10,7 +10,6 @@
 namespace {
 const QString keySender = QStringLiteral("object");
 const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyCounter = QStringLiteral("counter");
 const QString keyMid = QStringLiteral("mid");
 } // namespace
 
@@ -27,28 +26,50 @@ const QObject *OVNAssetManager::notificationSender(const QVariantMap &userInfo)
 
 void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
 {
-    if (!m_trackImportDidFinish)
-        return;
     const QString categoryId = userInfo.value(keyCategoryId).toString();
-    const std::optional<CategoryNode> selected = selectedCategory();
-    for (OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
-        if (item->node.value(keyMid).toString() != categoryId || categoryId.isEmpty())
-            continue;
+    // An import may have made its category (a smart add's collections, a card's download): the
+    // tree is rebuilt to hold it, keeping what the user has selected.
+    if (!categoryId.isEmpty() && !m_categoryModel->itemForMid(categoryId)) {
+        QStringList selected;
+        for (const CategoryNode &node : selectedCategoryNodes())
+            selected.append(node.value(keyMid).toString());
+        reloadCategoryList();
+        m_reloadingTree = true;
+        selectCategories(selected);
+        m_reloadingTree = false;
+    }
+    // Every window's count of the category (and of the folders it lies in) is stale now, whoever
+    // imported: a count drawn while the import ran would stay behind.
+    invalidateCountWithParents(categoryId);
+    if (!m_trackImportDidFinish || categoryId.isEmpty()) {
+        m_categoryList->viewport()->update();
+        return;
+    }
+    if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(categoryId)) {
         const QModelIndex index = m_categoryModel->indexForItem(item);
-        // Only rows the outline shows: inside closed folders nothing is visible.
-        bool shown = true;
-        for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
-            shown = shown && m_categoryList->isExpanded(m_categoryModel->indexForItem(up));
-        if (!shown)
-            continue;
-        item->node.remove(keyCounter);
-        if (m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent()) && selected)
+        const bool selectedAlone = selectedCategory()
+            && m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent());
+        if (selectedAlone)
             reloadMediaList();
         else
-            selectCategory(categoryId);
-        break;
+            selectCategory(categoryId); // opens the folders it lies in
     }
     m_categoryList->viewport()->update();
+}
+
+void OVNAssetManager::invalidateCountWithParents(const QString &mid)
+{
+    if (mid.isEmpty())
+        return;
+    QStringList mids{mid};
+    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid)) {
+        for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
+            mids.append(up->node.value(keyMid).toString());
+    }
+    for (const QString &each : std::as_const(mids)) {
+        if (!each.isEmpty())
+            m_categoryModel->invalidateCount(each);
+    }
 }
 
 void OVNAssetManager::ovnCategoryListDidChange(const QVariantMap &userInfo)

@@ -91,7 +91,8 @@ void OVNAssetManager::buttonGroupClick()
 {
     m_mediaView->createGroupWithSelection();
     m_mediaView->deselectAll();
-    m_mediaView->update();
+    m_mediaView->notifySelectionDidChange();
+    refreshActions();
 }
 
 void OVNAssetManager::buttonAutoGroupClick()
@@ -100,11 +101,12 @@ void OVNAssetManager::buttonAutoGroupClick()
     setStatus(localized("Creating Groups..."), true);
     m_mediaView->createGroupsWithCurrentSorting();
     setStatus(kept, false);
-    m_mediaView->update();
+    m_mediaView->viewport()->update();
+    refreshActions();
 }
 
 void OVNAssetManager::buttonUngroupClick()
 {
     m_mediaView->ungroupSelection();
-    m_mediaView->update();
+    refreshActions();
 }

@@ -45,6 +45,7 @@ void OVNAssetManager::reload()
     updateCategoryList();
     initMediaViewWithTopView(nullptr);
     m_mediaView->resizeFrameToFitMediaContainer();
+    updateEmptyListHint();
 }
 
 void OVNAssetManager::reloadCategoryList()

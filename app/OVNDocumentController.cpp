@@ -22,6 +22,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 
 OVNDocumentController::OVNDocumentController(UserDefaults &defaults, Services services)
@@ -80,6 +81,16 @@ OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabase
     if (connection)
         document->setDatabaseConnection(std::move(connection));
     populateMenuBar(document->menuBar());
+    connect(document, &OVNAssetManager::capturePanelRequested, this,
+            [this] { windowCapturePanelMakeKeyAndOrderFront(); });
+    // A new window steps down and right from the last one, so that both can be seen.
+    QPointer<OVNAssetManager> last;
+    for (const QPointer<OVNAssetManager> &open : std::as_const(m_documents)) {
+        if (open && open->isVisible())
+            last = open;
+    }
+    if (last)
+        document->setCascadePosition(last->pos() + QPoint(24, 24));
     document->makeWindowControllers();
     // Closed windows leave null entries behind.
     m_documents.removeIf([](const QPointer<OVNAssetManager> &open) { return open.isNull(); });

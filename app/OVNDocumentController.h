@@ -187,6 +187,8 @@ private:
     void tellHowToSetAddress(const QString &title, const QString &key) const;
     void createActions();
     OVNAssetManager *makeDocument(std::shared_ptr<OVNDatabaseAccess> connection);
+    // Closes the front window (a catalog window or a viewer); beeps when a dialog is in front.
+    void closeFrontWindow();
     std::unique_ptr<OVNUpdateChecking> makeUpdateCheck() const;
 
     UserDefaults &m_defaults;
@@ -210,6 +212,7 @@ private:
     bool m_terminated = false;
 
     QAction *m_newAction = nullptr;
+    QAction *m_closeAction = nullptr;
     QAction *m_layoutEditorAction = nullptr;
     QAction *m_preferencesAction = nullptr;
     QAction *m_quitAction = nullptr;

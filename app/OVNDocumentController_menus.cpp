@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -28,6 +29,17 @@ void OVNDocumentController::createActions()
     m_newAction = new QAction(localizedMenu("New"), this);
     m_newAction->setShortcut(QKeySequence::New);
     connect(m_newAction, &QAction::triggered, this, [this] { fileNewViewerDocument(); });
+
+    // Every window that comes to the front gets it too, so that the viewers, which have no menus,
+    // close with the same keys.
+    m_closeAction = new QAction(localizedMenu("Close"), this);
+    m_closeAction->setShortcut(QKeySequence::Close);
+    connect(m_closeAction, &QAction::triggered, this, [this] { closeFrontWindow(); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        QWidget *front = now ? now->window() : nullptr;
+        if (front && !front->actions().contains(m_closeAction) && !qobject_cast<QDialog *>(front))
+            front->addAction(m_closeAction);
+    });
 
     m_preferencesAction = new QAction(localizedMenu("Preferences..."), this);
     m_preferencesAction->setShortcut(QKeySequence::Preferences);
@@ -65,9 +77,12 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     auto *file = new QMenu(localizedMenu("&File"), menuBar);
     menuBar->insertMenu(windowMenus, file);
     file->addAction(m_newAction);
+    QPointer<OVNAssetManager> document = qobject_cast<OVNAssetManager *>(menuBar->window());
+    if (document)
+        file->addAction(document->smartAddAction());
+    file->addAction(m_closeAction);
     file->addSeparator();
     // Print belongs to the window whose menu bar it is in.
-    QPointer<OVNAssetManager> document = qobject_cast<OVNAssetManager *>(menuBar->window());
     QAction *print = file->addAction(localizedMenu("Print..."));
     print->setShortcut(QKeySequence::Print);
     connect(print, &QAction::triggered, this, [document] {
@@ -100,6 +115,16 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
 void OVNDocumentController::fileNewViewerDocument()
 {
     applicationOpenUntitledFile();
+}
+
+void OVNDocumentController::closeFrontWindow()
+{
+    QWidget *front = QApplication::activeWindow();
+    if (!front || qobject_cast<QDialog *>(front) || front->isModal()) {
+        QApplication::beep();
+        return;
+    }
+    front->close();
 }
 
 void OVNDocumentController::showPreferences()

@@ -27,6 +27,7 @@
 #include "viewers/OVNZoomPanel.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -176,6 +177,12 @@ void OVNDocumentController::addMyselfToImageCapture2HotPlugActions()
 
 void OVNDocumentController::registerStartupDefaults(const QRectF &visibleFrame)
 {
+    // A first start without a preferences file opens the local catalog: nobody chose a server yet
+    // (that is done in Preferences). A file that exists keeps its meaning, with or without a vendor.
+    const bool noPreferencesFile = !m_defaults.filePath().isEmpty() && !QFileInfo::exists(m_defaults.filePath())
+        && m_defaults.persistentDomain().isEmpty();
+    if (noPreferencesFile && !m_defaults.argumentDomain().contains(QStringLiteral("DBVendor")))
+        m_defaults.setString(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
     const QVariant firstRun = m_defaults.objectForKey(QStringLiteral("FirstRun"));
     if (!firstRun.isValid() || UserDefaults::stringFromVariant(firstRun) != QLatin1String("NO")) {
         m_defaults.setString(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));

@@ -76,6 +76,19 @@ Columns restoredColumns(double frozenOutline, double frozenThumbnails, double wi
     return c;
 }
 
+Columns reopenedColumns(const Columns &before, double width)
+{
+    Columns c{std::max(before.w0, minimumOutline), 0, std::max(before.w2, minimumRightColumn)};
+    double lack = minimumThumbnails - (width - c.w0 - c.w2);
+    if (lack > 0) {
+        const double fromRight = std::min(lack, c.w2 - minimumRightColumn);
+        c.w2 -= fromRight;
+        lack -= fromRight;
+        c.w0 -= std::clamp(lack, 0.0, c.w0 - minimumOutline);
+    }
+    return fitted(c, width, 0);
+}
+
 Rows restoredRows(double frozenPreview, double height, double divider)
 {
     return fitted(Rows{frozenPreview, 0}, height, divider);

@@ -28,6 +28,11 @@ Rows afterHeightGrip(const Rows &now, double height, double divider, int tag, do
 // The layout from the frozen sizes: the right column and the details row take what is left.
 Columns restoredColumns(double frozenOutline, double frozenThumbnails, double width, double divider);
 Rows restoredRows(double frozenPreview, double height, double divider);
+// The columns when the hidden right column comes back into `width` (the sum of the panes): the
+// outline and the right column get the widths they had, each at least its minimum, the
+// thumbnails the rest; where that leaves the thumbnails too little, the right column and then
+// the outline give way down to their minimums.
+Columns reopenedColumns(const Columns &before, double width);
 // Divider drags: the smallest and largest positions. `preview` names the right column's split
 // view; `collapsed` the right column being hidden.
 double dividerMinimum();

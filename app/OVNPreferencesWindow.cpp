@@ -16,6 +16,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -314,6 +315,7 @@ void OVNPreferencesWindow::showPreferences()
 {
     reloadPreferences();
     m_tabs->setCurrentIndex(0);
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

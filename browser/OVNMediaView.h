@@ -105,6 +105,9 @@ public:
     void setUseBackgroundLoader(bool) {}
     void setShowEmptySetMessage(bool show) { m_showemptysetmessage = show; }
     bool showEmptySetMessage() const { return m_showemptysetmessage; }
+    // What an empty list says ("Empty Imageset" when none is given); lines apart by "\n".
+    void setEmptySetMessage(const QString &text) { m_emptysetmessage = text; }
+    QString emptySetMessage() const;
     void setBackgroundColor(const QColor &color) { m_backgroundcolor = color; }
     QColor backgroundColor() const { return m_backgroundcolor; }
     QColor selectionColor() const { return m_selectioncolor; }
@@ -466,6 +469,7 @@ private:
     int m_viewOrderBy = 0;
     bool m_viewOrderASC = true;
     bool m_showemptysetmessage = false;
+    QString m_emptysetmessage;
     int m_menuForEventType = 0;
     // mouse
     QPointF m_lastclickloc;

@@ -112,6 +112,11 @@ void OVNMediaView::drawCenteredText(QPainter &painter, const QString &text)
     painter.restore();
 }
 
+QString OVNMediaView::emptySetMessage() const
+{
+    return m_emptysetmessage.isEmpty() ? localized("Empty Imageset") : m_emptysetmessage;
+}
+
 QRectF OVNMediaView::rubberBandRect() const
 {
     return m_isdragging ? getDragSelectionRectFrom(m_lastclickloc, m_lastdragloc) : QRectF();
@@ -132,7 +137,7 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
 
     if (m_mediaContainer.isEmpty()) {
         if (m_showemptysetmessage)
-            drawCenteredText(painter, localized("Empty Imageset"));
+            drawCenteredText(painter, emptySetMessage());
     } else if (m_frame.width() < m_thumbnailWidth + m_thumbnailDistance) {
         drawCenteredText(painter, localized("Thumbnails too large!"));
     } else if (m_thumbnailHeight > 0) {
@@ -314,7 +319,10 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
     if (selected)
         strokeInside(painter, picture.adjusted(-b, -b, b, b), m_selectioncolor, 2);
 
-    drawText(painter, up(cell, cell.x() + b, b, iw, th), name, m_textAttributes.expressCenteredTag,
+    // One line, cut in the middle where it is too long, so that the number and extension stay.
+    const QString shownName =
+        QFontMetricsF(m_textAttributes.expressCenteredTag.font).elidedText(name, Qt::ElideMiddle, iw);
+    drawText(painter, up(cell, cell.x() + b, b, iw, th), shownName, m_textAttributes.expressCenteredTag,
              DrawingKit::controlTextColor());
 
     const QColor band = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.3f);

@@ -50,6 +50,8 @@ int OVNMediaView::createGroupWithItems(const QList<int> &rows)
             first = false;
         }
     }
+    draw.unlock();
+    viewport()->update();
     return id;
 }
 
@@ -66,13 +68,19 @@ bool OVNMediaView::isGroupCollapsed(int group) const
 
 int OVNMediaView::selectedGroup() const
 {
-    if (m_groupContainer.isEmpty() || numberOfSelectedRows() != 1)
+    // One item of a stack, or several that all belong to the same one.
+    if (m_groupContainer.isEmpty() || numberOfSelectedRows() == 0)
         return -1;
-    const MediaRecordRef record = objectForRow(selectedRow());
-    if (!record)
-        return -1;
+    int group = -1;
     QMutexLocker draw(&const_cast<OVNMediaView *>(this)->m_drawlock);
-    return groupOf(*record);
+    for (int row : selectedRows()) {
+        const MediaRecordRef record = row >= 0 && row < m_mediaContainer.size() ? m_mediaContainer.at(row) : nullptr;
+        const int own = record ? groupOf(*record) : -1;
+        if (own < 0 || (group >= 0 && own != group))
+            return -1;
+        group = own;
+    }
+    return group;
 }
 
 void OVNMediaView::collapseGroup(int group, int keyframeRow)
@@ -128,15 +136,18 @@ void OVNMediaView::ungroupSelection()
     if (group < 0 || !m_groupContainer.contains(group))
         return;
     if (isGroupCollapsed(group))
-        expandGroup(group, selectedRow());
+        expandGroup(group, selectedRows().value(0));
     {
         QMutexLocker draw(&m_drawlock);
         for (const MediaRecordRef &record : std::as_const(m_mediaContainer)) {
-            if (groupOf(*record) == group)
+            if (groupOf(*record) == group) {
                 record->remove(keyGroup);
+                record->remove(keyKeyframe);
+            }
         }
     }
     m_groupContainer.remove(group);
+    viewport()->update();
 }
 
 void OVNMediaView::scrollGroupToVisible(int group)

@@ -4,6 +4,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -245,6 +246,7 @@ void OVNUDFThumbnails::setSamplePicture(const QImage &picture)
 
 void OVNUDFThumbnails::makeKeyAndOrderFront()
 {
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

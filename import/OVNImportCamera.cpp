@@ -9,6 +9,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -639,6 +640,14 @@ void OVNImportCamera::rebuildDeviceList()
     reloadDeviceStatus();
 }
 
+void OVNImportCamera::fitInfoText()
+{
+    // A fixed-size window asks its wrapped labels for a height without their width, which cuts
+    // them: the label keeps the height its whole text needs at its width.
+    m_infoText->setMinimumHeight(m_infoText->heightForWidth(m_infoText->width()));
+    adjustSize();
+}
+
 void OVNImportCamera::reloadDeviceStatus()
 {
     const QString id = m_devicePopUp->currentData().toString();
@@ -646,6 +655,7 @@ void OVNImportCamera::reloadDeviceStatus()
         m_mainText->setText(localized("No capture device selected."));
         m_infoText->setText(localized("Plug-In a capture device (ie. a digital camera or memory card) and select the "
                                       "device with the device selection popup."));
+        fitInfoText();
         m_deviceView->setDefaultDeviceIcon();
         m_deviceView->update();
         m_devicePopUp->setEnabled(false);
@@ -658,6 +668,7 @@ void OVNImportCamera::reloadDeviceStatus()
     m_infoText->setText(count == m_fileCounts.end()
                             ? localized("Checking for media files...")
                             : localized("Contains %1 media files.").arg(count->second));
+    fitInfoText();
     m_deviceView->setDeviceIcon(QImage());
     m_devicePopUp->setEnabled(!m_downloading);
     m_downloadButton->setEnabled(!m_downloading);
@@ -838,6 +849,7 @@ void OVNImportCamera::finishDownload(const QVariantMap &summary)
 void OVNImportCamera::makeKeyAndOrderFront()
 {
     m_wasShown = true;
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

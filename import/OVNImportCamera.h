@@ -97,6 +97,7 @@ private:
     void devicesFound(const QList<CaptureDevices::Entry> &entries);
     void rebuildDeviceList();
     void reloadDeviceStatus();
+    void fitInfoText();
     void finishDownload(const QVariantMap &summary);
     void ejectSelected();
 

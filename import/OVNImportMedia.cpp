@@ -5,6 +5,7 @@
 #include "import/OVNImportResultSheet.h"
 
 #include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -218,14 +219,58 @@ void OVNImportMedia::btCancelClicked()
     hide();
 }
 
-QString OVNImportMedia::failureListText(const QList<OVNImportWorker::Failure> &failures, int maxLines)
+namespace {
+
+QString files(qsizetype count)
 {
-    QStringList lines;
-    for (qsizetype i = 0; i < failures.size() && i < maxLines; ++i)
-        lines.append(QStringLiteral("%1: %2").arg(QFileInfo(failures.at(i).path).fileName(), failures.at(i).reason));
-    if (failures.size() > maxLines)
-        lines.append(localized("... and %1 more.").arg(failures.size() - maxLines));
-    return lines.join(QLatin1Char('\n'));
+    return count == 1 ? localized("1 file") : localized("%1 files").arg(count);
+}
+
+} // namespace
+
+OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summary &summary)
+{
+    QStringList notImported;
+    QStringList notImportedPaths;
+    for (const OVNImportWorker::Failure &failure : summary.failures) {
+        if (failure.catalogued)
+            continue;
+        notImported.append(QStringLiteral("%1: %2").arg(failure.path, failure.reason));
+        notImportedPaths.append(failure.path);
+    }
+    // A stopped import names what it never reached, without a reason of its own.
+    for (const QString &path : summary.notImported) {
+        if (!notImportedPaths.contains(path)) {
+            notImported.append(path);
+            notImportedPaths.append(path);
+        }
+    }
+    QStringList catalogued;
+    for (const OVNImportWorker::Failure &failure : summary.failures) {
+        // A file that made a problem and was then refused counts once, as not imported.
+        if (failure.catalogued && !notImportedPaths.contains(failure.path))
+            catalogued.append(QStringLiteral("%1: %2").arg(failure.path, failure.reason));
+    }
+    Report report;
+    if (notImported.isEmpty() && catalogued.isEmpty())
+        return report;
+    report.message = notImported.isEmpty() ? localized("Some files were catalogued with an icon.")
+                                           : localized("Some files were not imported.");
+    QStringList counts{localized("Imported: %1").arg(files(summary.importedIds.size()))};
+    if (!notImported.isEmpty())
+        counts.append(localized("Not imported: %1").arg(files(notImported.size())));
+    if (!catalogued.isEmpty())
+        counts.append(localized("Catalogued with an icon or without some details: %1").arg(files(catalogued.size())));
+    report.informativeText = counts.join(QLatin1Char('\n'))
+        + QStringLiteral("\n\n") + localized("Show Details lists each file with its reason.");
+    QStringList sections;
+    if (!notImported.isEmpty())
+        sections.append(localized("Not imported:") + QLatin1Char('\n') + notImported.join(QLatin1Char('\n')));
+    if (!catalogued.isEmpty())
+        sections.append(localized("Catalogued with an icon or without some details:") + QLatin1Char('\n')
+                        + catalogued.join(QLatin1Char('\n')));
+    report.details = sections.join(QStringLiteral("\n\n"));
+    return report;
 }
 
 void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finished)
@@ -243,20 +288,7 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
     if (summary.connectionFailed) {
         OVNHelper::displayAlert(localized("Database connection failed"),
                                 localized("The import could not open its own connection to the catalog."), window);
-    } else if (!summary.abortTitle.isEmpty()) {
-        m_statusText->setText(localized(summary.abortStatus));
-        QString message = summary.abortMessage;
-        if (summary.catalogLost || summary.diskFull) {
-            constexpr qsizetype maxLines = 20;
-            QStringList names;
-            for (qsizetype i = 0; i < summary.notImported.size() && i < maxLines; ++i)
-                names.append(QFileInfo(summary.notImported.at(i)).fileName());
-            if (summary.notImported.size() > maxLines)
-                names.append(localized("... and %1 more.").arg(summary.notImported.size() - maxLines));
-            message += QStringLiteral("\n\n") + names.join(QLatin1Char('\n'));
-        }
-        OVNHelper::displayAlert(localized(summary.abortTitle), message, window);
-    } else if (m_showsResultSheet) {
+    } else if (m_showsResultSheet && summary.abortTitle.isEmpty()) {
         auto *result = new OVNImportResultSheet(window);
         result->setResult(summary);
         if (window) {
@@ -265,9 +297,28 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
         } else {
             result->show();
         }
-    } else if (!summary.failures.isEmpty()) {
-        OVNHelper::displayAlert(localized("Some files were not imported as they are."),
-                                failureListText(summary.failures), window);
+    } else {
+        const Report report = importReport(summary);
+        Alert alert;
+        alert.message = report.message;
+        alert.informativeText = report.informativeText;
+        alert.detailedText = report.details;
+        if (!summary.abortTitle.isEmpty()) {
+            // What stopped the import comes first; the lists follow as they do for any import.
+            m_statusText->setText(localized(summary.abortStatus));
+            alert.message = localized(summary.abortTitle);
+            alert.informativeText = summary.abortMessage
+                + (report.informativeText.isEmpty() ? QString() : QStringLiteral("\n\n") + report.informativeText);
+        }
+        if (!alert.message.isEmpty()) {
+            if (window) {
+                alert.window = window;
+                alert.modality = Alert::Modality::Window;
+                Alerts::show(alert);
+            } else {
+                Alerts::run(alert);
+            }
+        }
     }
     if (m_smart) {
         const QString last = summary.collections.isEmpty() ? QString() : summary.collections.constLast().id;
@@ -276,6 +327,11 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
             {{QStringLiteral("categoryid"), m_folderId.isEmpty() ? last : m_folderId}});
         NotificationCenter::defaultCenter().postNotification(QStringLiteral("OVNNotificationCategoryListDidChange"),
                                                              {{QStringLiteral("action"), QStringLiteral("add")}});
+        // Where the files went: the one collection made, else the folder that holds them all.
+        const QString target = summary.collections.size() == 1 ? last : (m_folderId.isEmpty() ? last : m_folderId);
+        if (!target.isEmpty())
+            NotificationCenter::defaultCenter().postNotification(importMediaDidFinishNotification(),
+                                                                 {{QStringLiteral("categoryid"), target}});
     } else {
         NotificationCenter::defaultCenter().postNotification(
             importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});

@@ -65,7 +65,8 @@ public:
 
     // Smart import into new collections under the folder `folderId` (see OVNImportWorker::runSmart),
     // with "SmartAddFilesPerCatalog" files per collection; returns at once. Its finish posts
-    // "OVNNotificationReloadCategory" for the folder and "OVNNotificationCategoryListDidChange".
+    // "OVNNotificationReloadCategory" for the folder, "OVNNotificationCategoryListDidChange", then
+    // "OVNNotificationImportMediaDidFinish" for the one collection made, else for the folder.
     void processFilesSmart(const QVariantList &files, const QString &folderId, QWidget *sheetParent);
     void setSmartMaximum(int files) { m_smartMaximum = files; }
 
@@ -82,9 +83,15 @@ public:
     // The film strip: [0] the newest thumbnail, [1] .. [5] the ones before it.
     QImage filmStripImage(int slot) const;
 
-    // The alert text that lists the files not catalogued: "name: reason" per line, at most
-    // `maxLines` of them and a count of the rest.
-    static QString failureListText(const QList<OVNImportWorker::Failure> &failures, int maxLines = 20);
+    // The alert at the end of an import with problems: the counts first, then in the details the
+    // whole of two lists, the files not imported and those catalogued with an icon or without
+    // some details, "path: reason" a line. No message when there was no problem.
+    struct Report {
+        QString message;
+        QString informativeText;
+        QString details;
+    };
+    static Report importReport(const OVNImportWorker::Summary &summary);
 
     static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }
 

@@ -347,7 +347,7 @@ private:
                 transaction.rollback();
                 return batchUndone() ? failBatch(&entry, error, full) : refusedEntry(entry, error, full);
             }
-            m_summary.failures.append({path, QStringLiteral("catalogued without its metadata: %1").arg(error)});
+            m_summary.failures.append({path, QStringLiteral("catalogued without its metadata: %1").arg(error), true});
         }
         // A field that could not be written (a price that is no number, say) leaves the record in
         // the catalog without it; the user hears which file lacks it.
@@ -378,7 +378,7 @@ private:
         }
         if (!prefillError.isEmpty())
             m_summary.failures.append(
-                {path, QStringLiteral("catalogued without all of the prepared fields: %1").arg(prefillError)});
+                {path, QStringLiteral("catalogued without all of the prepared fields: %1").arg(prefillError), true});
         m_pending.push_back(std::move(entry));
         return Outcome::Inserted;
     }
@@ -691,7 +691,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             summary.notImported.append(result.sourcePath);
         } else {
             if (!result.problem.isEmpty())
-                summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem)});
+                summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem), true});
             stopped = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
             if (stopped)
                 break;

@@ -63,6 +63,8 @@ public:
     struct Failure {
         QString path;
         QString reason;
+        // The file is in the catalog all the same (with an icon, or without some details).
+        bool catalogued = false;
     };
 
     struct Summary {

@@ -9,6 +9,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -227,6 +228,7 @@ void OVNWorkflowPanel::loadWorkflowDefinitions()
 
 void OVNWorkflowPanel::makeKeyAndOrderFront()
 {
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();
@@ -249,7 +251,10 @@ void OVNWorkflowPanel::saveLocation()
 
 void OVNWorkflowPanel::closeEvent(QCloseEvent *event)
 {
-    m_defaults.setString(QStringLiteral("0"), QStringLiteral("WorkflowPanelVisible"));
+    // Only the user's own close (the title bar's) puts it away for the next start; the program
+    // ending closes every window too, and then the panel is still meant to come back.
+    if (event->spontaneous())
+        m_defaults.setString(QStringLiteral("0"), QStringLiteral("WorkflowPanelVisible"));
     QWidget::closeEvent(event);
 }
 

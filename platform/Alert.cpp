@@ -19,6 +19,8 @@ public:
         std::fprintf(stderr, "Ostrevan: %s\n", qPrintable(alert.message));
         if (!alert.informativeText.isEmpty())
             std::fprintf(stderr, "  %s\n", qPrintable(alert.informativeText));
+        if (!alert.detailedText.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(alert.detailedText));
         return 0;
     }
 };

@@ -20,6 +20,8 @@ struct Alert {
     Modality modality = Modality::Application;
     // For a window-modal alert, the window (a QWidget) it is attached to.
     QPointer<QObject> window;
+    // A long list, in a scrolling box that the user opens (plain text).
+    QString detailedText;
 };
 
 // Shows alerts to the user. The application installs one that opens real message boxes; tests

@@ -27,6 +27,8 @@ QMessageBox *makeBox(const Alert &alert, QList<QAbstractButton *> *buttons)
     box->setInformativeText(alert.informativeText);
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
+    if (!alert.detailedText.isEmpty())
+        box->setDetailedText(alert.detailedText);
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{localized("OK")} : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
         // The first button is the default; the others keep the order they were given in.

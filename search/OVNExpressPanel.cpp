@@ -9,6 +9,7 @@
 #include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -230,6 +231,7 @@ QWidget *OVNExpressPanel::makeExpertTab()
 
 void OVNExpressPanel::makeKeyAndOrderFront()
 {
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

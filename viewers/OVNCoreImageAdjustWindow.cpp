@@ -7,6 +7,7 @@
 #include "platform/Workspace.h"
 #include "viewers/OVNCoreImageView.h"
 #include "viewers/OVNToolbarItems.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -188,6 +189,7 @@ OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow(UserDefaults &defaults, QWidg
     setupPresets();
     m_presets->setCurrentIndex(0);
     m_oldSelection = 0;
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

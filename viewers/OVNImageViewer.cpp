@@ -7,6 +7,7 @@
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNToolbarItems.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -110,6 +111,7 @@ void OVNImageViewer::loadAndShowFile(const QString &path)
     setWindowTitle(QFileInfo(path).fileName());
     m_view->setBackgroundColor(OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor")));
     refreshView();
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

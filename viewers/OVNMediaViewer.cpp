@@ -7,6 +7,7 @@
 #include "platform/Workspace.h"
 #include "viewers/OVNFullScreenWindow.h"
 #include "viewers/OVNMovieView.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -260,6 +261,7 @@ void OVNMediaViewer::loadAndShowFile(const QString &path)
     setWindowFilePath(path);
     resize(320, 240 + spaceBottom);
     // Shown at once so that a failure's sheet has its window.
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     m_player.open(path);
 }
@@ -468,6 +470,7 @@ void OVNMediaViewer::resizeWithMagnification(double magnification)
         natural = m_mediaView->size();
     const QSize movie(int(std::lround(natural.width() * magnification)), int(std::lround(natural.height() * magnification)));
     resize(movie.width(), movie.height() + spaceBottom);
+    OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();
     activateWindow();

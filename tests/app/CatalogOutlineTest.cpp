@@ -775,7 +775,7 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
     EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 5);
     ASSERT_EQ(presenter->shown().size(), alerts + 1);
-    EXPECT_TRUE(presenter->shown().last().informativeText.contains("https://example.org/three.jpg"));
+    EXPECT_TRUE(presenter->shown().last().detailedText.contains("https://example.org/three.jpg"));
 
     // Ids of another catalog dropped onto the outline move nothing, and the user is told.
     std::unique_ptr<QMimeData> foreign = media({"2001-01-01 00:00:00:000/Mother"}, lisbon, "C");

@@ -336,6 +336,47 @@ TEST_P(CatalogWindowTest, AWindowResizeKeepsThePanesTheUserSized)
     window->hide();
 }
 
+TEST_P(CatalogWindowTest, TheHiddenRightColumnComesBackWithItsWidthAfterASavedWorkspace)
+{
+    const QStringList keys{"NSWindow Frame OVNAssetManager", "OVNAssetManagerCategoryWidth",
+                           "OVNAssetManagerMediaViewWidth", "OVNAssetManagerPreviewHeight", "MediaInfoCollapsed"};
+    const auto columnsOf = [](OVNAssetManager *window) {
+        for (OVNSplitView *split : window->findChildren<OVNSplitView *>()) {
+            if (split->orientation() == Qt::Horizontal)
+                return split;
+        }
+        return static_cast<OVNSplitView *>(nullptr);
+    };
+    {
+        OVNAssetManager *window = openWindow();
+        window->resize(780, 560);
+        window->show();
+        QApplication::processEvents();
+        OVNSplitView *columns = columnsOf(window);
+        ASSERT_NE(columns, nullptr);
+        const int total = columns->sizes().at(0) + columns->sizes().at(1) + columns->sizes().at(2);
+        columns->setSizes({170, total - 170 - 330, 330});
+        window->buttonToggleMediaInfoClick();
+        window->buttonSaveWorkspaceClick();
+        closeWindows();
+    }
+    // The next start: the column starts hidden, and Show brings it back as it was.
+    OVNAssetManager *window = openWindow();
+    window->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(window->isMediaInfoCollapsed());
+    window->buttonToggleMediaInfoClick();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->isMediaInfoCollapsed());
+    const QList<int> sizes = columnsOf(window)->sizes();
+    EXPECT_NEAR(sizes.at(0), 170, 4);
+    EXPECT_NEAR(sizes.at(2), 330, 4); // the handles are shared out again
+    EXPECT_GT(sizes.at(1), 0);
+    closeWindows();
+    for (const QString &key : keys)
+        UserDefaults::standard().removeObjectForKey(key);
+}
+
 TEST_P(CatalogWindowTest, ANewCategoryReachesAWindowWithoutSelectionButNotOneWithASelection)
 {
     OVNAssetManager *poster = openWindow();
@@ -731,9 +772,86 @@ TEST_P(CatalogWindowTest, TheToolbarKeepsTheChosenItemsInTheirOrder)
     window->setToolbarItemIdentifiers({remove, "OVNAssetManager NoSuchItem", "NSToolbarSpaceItem", capture});
     const QStringList chosen{remove, "NSToolbarSpaceItem", capture};
     EXPECT_EQ(window->toolbarItemIdentifiers(), chosen);
-    // Capture's command comes later: its item stays disabled.
-    EXPECT_FALSE(window->toolbar()->actions().last()->isEnabled());
+    // Capture asks for the capture panel, whatever is selected or shown.
+    QAction *captureItem = window->toolbar()->actions().last();
+    int requests = 0;
+    QObject::connect(window, &OVNAssetManager::capturePanelRequested, [&requests] { ++requests; });
+    for (const QString &category : {QString(), studio}) {
+        window->selectCategory(category);
+        window->refreshActions();
+        EXPECT_TRUE(captureItem->isEnabled());
+    }
+    window->deselectAllCategories();
+    window->refreshActions();
+    EXPECT_TRUE(captureItem->isEnabled());
+    captureItem->trigger();
+    EXPECT_EQ(requests, 1);
     OVNAssetManager *second = openWindow();
     EXPECT_EQ(second->toolbarItemIdentifiers(), chosen);
     UserDefaults::standard().removeObjectForKey("NSToolbar Configuration " + OVNAssetManager::toolbarIdentifier());
+}
+
+TEST_P(CatalogWindowTest, GroupAndUngroupRedrawAtOnce)
+{
+    entriesWithThumbnail(studio, {"studio-2", "studio-3"}, filledJpeg(QSize(40, 30), Qt::red));
+    OVNAssetManager *window = openWindow();
+    window->resize(900, 600);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(window->selectCategory(studio));
+    OVNMediaView *view = window->mediaView();
+    ASSERT_EQ(view->count(), 3);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    view->viewport()->installEventFilter(&counter);
+    const auto paintedAfter = [&](OVNCatalogActions::Action which) {
+        QApplication::processEvents();
+        counter.paints = 0;
+        window->refreshActions();
+        window->action(which)->trigger();
+        QApplication::processEvents();
+        return counter.paints > 0;
+    };
+    const auto groups = [view] {
+        QStringList marks;
+        for (int row = 0; row < view->count(); ++row)
+            marks.append(view->mediaObject("group", row).toString());
+        return marks;
+    };
+
+    view->selectImage(0, false);
+    view->selectImage(1, false);
+    view->notifySelectionDidChange();
+    EXPECT_TRUE(paintedAfter(OVNCatalogActions::Action::Group));
+    const QString stack = groups().at(0);
+    EXPECT_EQ(groups(), (QStringList{stack, stack, ""}));
+
+    // Ungroup is for one stack: one of its items or several, nothing else with them.
+    const struct {
+        QList<int> rows;
+        bool enabled;
+    } selections[] = {{{1}, true}, {{0, 1}, true}, {{0, 2}, false}, {{2}, false}};
+    for (const auto &c : selections) {
+        view->deselectAll();
+        for (int row : c.rows)
+            view->selectImage(row, false);
+        view->notifySelectionDidChange();
+        window->refreshActions();
+        EXPECT_EQ(window->action(OVNCatalogActions::Action::Ungroup)->isEnabled(), c.enabled) << c.rows.size();
+    }
+    view->deselectAll();
+    view->selectImage(0, false);
+    view->selectImage(1, false);
+    view->notifySelectionDidChange();
+    window->refreshActions();
+    ASSERT_TRUE(window->action(OVNCatalogActions::Action::Ungroup)->isEnabled());
+    EXPECT_TRUE(paintedAfter(OVNCatalogActions::Action::Ungroup));
+    EXPECT_EQ(groups(), (QStringList{"", "", ""}));
+    EXPECT_TRUE(view->mediaObject("keyframe", 0).toString().isEmpty());
 }

@@ -57,3 +57,21 @@ TEST(PaneGeometry, GripsStopAtTheirLimitsAndEveryPaneStaysAtZeroOrMore)
     EXPECT_EQ(dividerMaximum(false, 1, false, 600), 280);
     EXPECT_EQ(dividerMaximum(false, 1, true, 600), 600);
 }
+
+TEST(PaneGeometry, AReopenedRightColumnGetsItsWidthBackAndNoPaneIsSqueezedAway)
+{
+    const struct {
+        const char *what;
+        Columns before; // w1 is not used
+        double width;
+        Columns expected;
+    } cases[] = {
+        {"room for all", {200, 0, 400}, 1000, {200, 400, 400}},
+        {"nothing known (a window that started hidden long ago)", {0, 0, 0}, 1000, {150, 530, 320}},
+        {"a squeezed outline and a sliver of a column", {50, 0, 1}, 1000, {150, 530, 320}},
+        {"a narrow window: the column gives way first", {200, 0, 600}, 800, {200, 120, 480}},
+        {"narrower still: then the outline, to its minimum", {300, 0, 320}, 560, {150, 90, 320}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(reopenedColumns(c.before, c.width), c.expected) << c.what;
+}

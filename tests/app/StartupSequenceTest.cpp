@@ -13,10 +13,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QtTest/qtestspontaneevent.h>
+
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -239,6 +247,34 @@ TEST_F(StartupSequenceTest, FirstRunSwitchesTheWorkflowPanelOnUnlessMarkedNO)
     }
 }
 
+TEST_F(StartupSequenceTest, TheWorkflowPanelComesBackUnlessTheUserClosedIt)
+{
+    defaults.setString("NO", "FirstRun");
+    defaults.setString("1", "WorkflowPanelVisible");
+    struct Case {
+        const char *name;
+        bool byTheUser;  // the title bar's close, else the program's end closing every window
+        bool shownNext;
+    };
+    for (const Case &c : {Case{"the program ends", false, true}, Case{"the user closes it", true, false}}) {
+        SCOPED_TRACE(c.name);
+        {
+            auto controller = makeController({Outcome::Active});
+            controller->startUp();
+            ASSERT_TRUE(controller->workflowPanel()->isVisible());
+            QCloseEvent close;
+            if (c.byTheUser)
+                QSpontaneKeyEvent::setSpontaneous(&close);
+            // Delivered as the window system delivers it (sendEvent would clear the flag).
+            QApplication::instance()->notify(controller->workflowPanel(), &close);
+            controller->applicationWillTerminate();
+        }
+        auto next = makeController({Outcome::Active});
+        next->startUp();
+        EXPECT_EQ(next->workflowPanel()->isVisible(), c.shownNext);
+    }
+}
+
 TEST_F(StartupSequenceTest, AnUpdateHidesTheSplashBeforeItsAlertAndRecordsTheCheck)
 {
     defaults.setString("1", "StartupUpdateCheck");
@@ -329,11 +365,15 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Edit", "&View", "&Media", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
     EXPECT_EQ(itemTitles(menus.at(0)->menu()),
-              (QStringList{"New", "Open...", "Open Recent", "Print...", "Preferences...", "Quit"}));
+              (QStringList{"New", "Open...", "Open Recent", "Smart Add...", "Close", "Print...", "Preferences...",
+                           "Quit"}));
     // Print needs thumbnails to print; the first window shows none.
     QMenu *file = menus.at(0)->menu();
     emit file->aboutToShow();
-    EXPECT_FALSE(file->actions().at(4)->isEnabled());
+    EXPECT_FALSE(file->actions().at(6)->isEnabled());
+    // Smart Add is the window's own command, the one its category menu holds.
+    EXPECT_EQ(file->actions().at(3), controller->documents().first()->smartAddAction());
+    EXPECT_EQ(file->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Close));
     EXPECT_EQ(itemTitles(menus.at(1)->menu()),
               (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect", "Find...", "Find in Resultset"}));
     EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel",
@@ -362,10 +402,25 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     EXPECT_TRUE(controller->thumbnailLayoutEditor()->isVisible());
 
     // New: a second window with a connection of its own.
+    controller->documents().first()->move(40, 40);
     menus.at(0)->menu()->actions().first()->trigger();
     ASSERT_EQ(controller->documents().size(), 2);
     EXPECT_NE(controller->documents().at(1)->databaseConnection(), controller->databaseConnection());
     EXPECT_TRUE(controller->documents().at(1)->databaseConnection()->isDBConnectionActive());
+    // It opens beside the first, not on top of it, and Close closes the window in front.
+    // (Moved no further than the screen's free area allows.)
+    const QWidget *first = controller->documents().at(0);
+    const QWidget *newer = controller->documents().at(1);
+    EXPECT_EQ(newer->pos().y() - first->pos().y(), 24);
+    EXPECT_TRUE(newer->screen()->availableGeometry().contains(newer->frameGeometry()));
+    const QPointer<OVNAssetManager> second = controller->documents().at(1);
+    QApplication::setActiveWindow(second);
+    file->actions().at(4)->trigger();
+    EXPECT_FALSE(second && second->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(controller->documents().size(), 1);
+    menus.at(0)->menu()->actions().first()->trigger();
+    ASSERT_EQ(controller->documents().size(), 2);
 
     // The workflow panel's toggle remembers its choice.
     controller->windowWorkflowPanel();
@@ -454,3 +509,47 @@ TEST_F(StartupSequenceTest, ExpressPanelConnectsUntilItWorksAndBuildsItsListOnce
 }
 
 } // namespace
+
+// Only a start without any preferences file takes the local catalog for granted; a file that
+// exists keeps its meaning (no vendor in it is the server), and a vendor given for this run is
+// not saved.
+TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
+{
+    struct Case {
+        const char *name;
+        const char *fileContent; // nullptr: no file
+        QStringList arguments;
+        QString vendor;          // in effect after the start-up defaults
+        QString saved;           // in the file afterwards
+    };
+    const char *withoutVendor = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>FirstRun</key><string>NO</string></dict></plist>)";
+    const char *withServer = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>DBVendor</key><string>PostgreSQL</string></dict></plist>)";
+    const QList<Case> cases{
+        {"no file", nullptr, {}, "Integrated", "Integrated"},
+        {"a file without a vendor", withoutVendor, {}, "OstrevanWS", ""},
+        {"a file naming a server", withServer, {}, "PostgreSQL", "PostgreSQL"},
+        {"no file, a vendor for this run", nullptr, {"ostrevan", "-DBVendor", "PostgreSQL"}, "PostgreSQL", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("ostrevan/preferences.plist");
+        if (c.fileContent) {
+            QDir().mkpath(dir.filePath("ostrevan"));
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(c.fileContent);
+        }
+        UserDefaults prefs(path);
+        prefs.setArguments(c.arguments);
+        OVNDocumentController::Services services;
+        services.connections = std::make_unique<FakeConnections>(std::make_shared<QStringList>(),
+                                                                 std::initializer_list<FakeConnections::Outcome>{});
+        OVNDocumentController controller(prefs, std::move(services));
+        controller.registerStartupDefaults(QRectF(0, 0, 1440, 878));
+        EXPECT_EQ(prefs.stringForKey("DBVendor"), c.vendor);
+        EXPECT_EQ(prefs.persistentDomain().value("DBVendor").toString(), c.saved);
+    }
+}

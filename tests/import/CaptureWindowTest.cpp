@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
+#include <QScreen>
 #include <QLineEdit>
 #include <QEventLoop>
 #include <QTimer>
@@ -133,6 +136,32 @@ TEST(CaptureWindowTest, ListsTheCameraDownloadsAndShowsTheStatus)
     }
     EXPECT_TRUE(defaults.contains("CapturePanelX"));
     EXPECT_FALSE(defaults.contains("WorkflowPanelX"));
+    qunsetenv("OVN_CAPTURE_DISK");
+    qunsetenv("OVN_VOLUME_ROOTS");
+}
+
+TEST(CaptureWindowTest, TheHelpTextIsWholeAndThePanelOnTheScreen)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("nothing"));
+    qunsetenv("OVN_CAPTURE_DISK"); // no camera: the help text shows
+    qputenv("OVN_VOLUME_ROOTS", dir.filePath("nothing").toUtf8());
+    UserDefaults defaults(dir.filePath("prefs.plist"));
+    // Stored where the screen no longer reaches.
+    defaults.setDouble(5000, "CapturePanelX");
+    defaults.setDouble(-3000, "CapturePanelY");
+    OVNImportCamera window(defaults);
+    window.refreshDevices(true);
+    window.makeKeyAndOrderFront();
+    QApplication::processEvents();
+    const QLabel *help = nullptr;
+    for (const QLabel *label : window.findChildren<QLabel *>()) {
+        if (label->text().startsWith("Plug-In"))
+            help = label;
+    }
+    ASSERT_NE(help, nullptr) << qPrintable(window.infoText());
+    EXPECT_GE(help->height(), help->heightForWidth(help->width()));
+    EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
     qunsetenv("OVN_CAPTURE_DISK");
     qunsetenv("OVN_VOLUME_ROOTS");
 }

@@ -291,9 +291,9 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
     EXPECT_TRUE(sheet.filmStripImage(5).isNull());
     EXPECT_EQ(sheet.summary().importedIds.size(), 5);
     ASSERT_EQ(alerts->shown().size(), 1);
-    EXPECT_TRUE(alerts->shown().first().informativeText.contains(QLatin1String("x.zzq")));
+    EXPECT_TRUE(alerts->shown().first().detailedText.contains(QLatin1String("x.zzq")));
     // A path the folder expansion leaves out is named too.
-    EXPECT_TRUE(alerts->shown().first().informativeText.contains(
+    EXPECT_TRUE(alerts->shown().first().detailedText.contains(
         QLatin1String("gone.jpg: a link to something that does not exist")));
 }
 

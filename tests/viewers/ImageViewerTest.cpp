@@ -94,18 +94,20 @@ TEST(OVNImageViewerTest, OpensTurnedAndZooms)
 {
     QTemporaryDir dir;
     const QString path = writeFile(dir, QStringLiteral("picture.jpg"), jpeg(QSize(400, 300)));
+    // Small enough for a window that fits the screen to show it at more than twice its size.
+    const QString small = writeFile(dir, QStringLiteral("small.jpg"), jpeg(QSize(200, 150)));
     const struct {
         int code;
         int rotation;
     } cases[] = {{0, 0}, {1, 0}, {3, 180}, {6, 90}, {8, 270}, {9, 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.code);
-        QPointer<OVNImageViewer> viewer = openViewer(path, c.code, QSize(1200, 1200));
+        QPointer<OVNImageViewer> viewer = openViewer(small, c.code, QSize(700, 520));
         EXPECT_TRUE(viewer->imageView()->showsLoadingTag());
         ASSERT_TRUE(waitForLoad(viewer));
         OVNImageView *view = viewer->imageView();
         EXPECT_EQ(view->rotation(), c.rotation);
-        EXPECT_EQ(view->image().size(), QSize(400, 300));
+        EXPECT_EQ(view->image().size(), QSize(200, 150));
         EXPECT_FALSE(view->showsLoadingTag());
         // An ordinary image is whole once loaded: nothing more to load.
         EXPECT_FALSE(viewer->toolbarAction(kFullRes)->isEnabled());

@@ -8,6 +8,7 @@
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //                      [--rate N] [--rotate left|right]...
 //                      [--filter TEXT [--filter-field TAG]] [--actions] [--wait-for PATH]
+//                      [--smart-add PATH...] [--outline]
 //
 // --wait-for prints "waiting" once the outline is loaded and carries out the other options only
 // once PATH exists: the window stands open meanwhile, as a user's does while someone else (an
@@ -32,10 +33,15 @@
 // program. The options that write (--rate, --rotate, --paste, --rescan, --delete-category) are
 // checked first as the window checks its commands: when the user may not, the tool prints
 // "refused: " and the window's privilege text, writes nothing and exits with status 1.
+// --smart-add runs the window's smart add on the paths after FILE, as if the open panel had
+// answered them, and waits for its import to end; --outline then prints the rows the outline
+// shows, one a line, indented two spaces per level: "NAME COUNT", or "NAME" where no count shows.
+// Either quits afterwards unless --stay or --grab keeps the window.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "app/OVNViewerDocuments.h"
 #include "browser/OVNMediaView.h"
@@ -65,6 +71,8 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeView>
+
+#include <functional>
 
 namespace {
 
@@ -154,6 +162,31 @@ int printPdf(OVNAssetManager *window, const QString &target, int perLine, int st
     }
     return 0;
 }
+
+// ---- outline: --smart-add, --outline ----
+// The rows the outline shows (inside open folders only), depth first.
+void printOutline(OVNAssetManager *window)
+{
+    QTextStream out(stdout);
+    const OVNCategoryTreeModel *model = window->categoryModel();
+    const QTreeView *outline = window->categoryList();
+    std::function<void(const QModelIndex &, int)> walk = [&](const QModelIndex &parent, int depth) {
+        for (int row = 0; row < model->rowCount(parent); ++row) {
+            const QModelIndex name = model->index(row, 0, parent);
+            const QString count = model->columnCount(parent) > 1
+                ? model->data(model->index(row, 1, parent)).toString()
+                : QString();
+            out << QString(depth * 2, QLatin1Char(' ')) << model->data(name).toString();
+            if (!count.isEmpty())
+                out << ' ' << count;
+            out << Qt::endl;
+            if (outline->isExpanded(name))
+                walk(name, depth + 1);
+        }
+    };
+    walk(QModelIndex(), 0);
+}
+// ---- end outline ----
 
 // ---- categories: --new-surveillance-folder, --rescan, --delete-category ----
 void waitForImports(OVNAssetManager *window)
@@ -323,6 +356,11 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("wait-for"),
                       QStringLiteral("after loading the outline, wait until PATH exists before the other options"),
                       QStringLiteral("path")});
+    // ---- outline ----
+    parser.addOption({QStringLiteral("smart-add"),
+                      QStringLiteral("smart-add the paths given after the file, wait for the import")});
+    parser.addOption({QStringLiteral("outline"), QStringLiteral("print the rows the outline shows")});
+    // ---- end outline ----
     parser.addHelpOption();
     ToolUsage::parseOrEnd(parser, app.arguments());
     if (parser.positionalArguments().isEmpty())
@@ -405,6 +443,25 @@ int main(int argc, char **argv)
         delete window.data();
         return ToolStart::refuse(refusal);
     }
+    // ---- outline ----
+    if (parser.isSet(QStringLiteral("smart-add")) || parser.isSet(QStringLiteral("outline"))) {
+        int status = 0;
+        if (parser.isSet(QStringLiteral("smart-add"))) {
+            const QStringList paths = parser.positionalArguments().mid(1);
+            if (window->buttonAddSmartClickEndSheet(paths).isEmpty()) {
+                QTextStream(stderr) << "ovn-catalog-window: nothing to smart-add" << Qt::endl;
+                status = 1;
+            }
+            waitForImports(window);
+        }
+        if (parser.isSet(QStringLiteral("outline")))
+            printOutline(window);
+        if (!parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))) {
+            delete window.data();
+            return status;
+        }
+    }
+    // ---- end outline ----
     // ---- categories ----
     if (const std::optional<int> status = runCategoryCommands(window, parser)) {
         delete window.data();

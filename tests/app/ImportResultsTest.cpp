@@ -1,0 +1,205 @@
+// What a catalog window shows when imports end: new categories in the outline with their counts,
+// the category the files went to selected, and count badges that follow their category.
+#include "CatalogWindowFixture.h"
+
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
+#include "import/OVNImportMedia.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+class ImportResultsTest : public CatalogWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        if (!setUpWithAlerts())
+            return;
+        for (const char *key : {"ShowCountOnFilmRolls", "ShowCountOnLightTables", "LightTableShowThumbnails"})
+            UserDefaults::standard().setBool(true, key);
+        studio = category("Studio", "C");
+        studio1 = entry(studio, "studio-1");
+    }
+    void TearDown() override
+    {
+        for (const char *key : {"ShowCountOnFilmRolls", "ShowCountOnLightTables", "LightTableShowThumbnails"})
+            UserDefaults::standard().removeObjectForKey(key);
+        tearDownWithAlerts();
+    }
+
+    OVNAssetManager *openWindow()
+    {
+        OVNAssetManager *window = loadWindow();
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        return window;
+    }
+
+    // The rows the outline shows, indented two spaces per level, with their counts.
+    static QStringList shownRows(OVNAssetManager *window)
+    {
+        QStringList rows;
+        const OVNCategoryTreeModel *model = window->categoryModel();
+        std::function<void(const QModelIndex &, int)> walk = [&](const QModelIndex &parent, int depth) {
+            for (int row = 0; row < model->rowCount(parent); ++row) {
+                const QModelIndex name = model->index(row, 0, parent);
+                const QString count = model->data(model->index(row, 1, parent)).toString();
+                rows.append(QString(depth * 2, ' ') + model->data(name).toString()
+                            + (count.isEmpty() ? QString() : ' ' + count));
+                if (window->categoryList()->isExpanded(name))
+                    walk(name, depth + 1);
+            }
+        };
+        walk(QModelIndex(), 0);
+        return rows;
+    }
+
+    static void waitForImport(OVNAssetManager *window)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(window->findChildren<OVNImportMedia *>().isEmpty(), 30000);
+    }
+
+    static void picture(const QString &path)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        ASSERT_TRUE(image.save(path, "JPEG"));
+    }
+
+    QString studio, studio1;
+};
+
+TEST_P(ImportResultsTest, SmartAddShowsItsFolderAndCollectionsAtOnceAndSelectsWhereTheFilesWent)
+{
+    struct Case {
+        const char *name;
+        QStringList files;  // made below the temporary folder
+        QStringList added;  // what is smart-added, below the temporary folder
+        QStringList rows;   // the outline afterwards
+        const char *selected;
+        int shown;          // thumbnails of the selected category
+    };
+    // In this order: the second starts from the catalog the first left.
+    const QList<Case> cases{
+        {"a folder with loose files and two sub-folders",
+         {"Holiday/a.jpg", "Holiday/b.jpg", "Holiday/Beach/c.jpg", "Holiday/Hills/d.jpg"},
+         {"Holiday"},
+         {"Database", "  Holiday 3", "    root 2", "    Beach 1", "    Hills 1", "  Studio 1"},
+         "Holiday", 4},
+        {"loose files",
+         {"x.jpg", "y.jpg"},
+         {"x.jpg", "y.jpg"},
+         // The first case's folder stays, closed in a new window.
+         {"Database", "  Holiday 3", "  Smart Add 1", "    root 2", "  Studio 1"},
+         "root", 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        for (const QString &file : c.files)
+            picture(dir.filePath(file));
+        QStringList paths;
+        for (const QString &path : c.added)
+            paths.append(dir.filePath(path));
+
+        OVNAssetManager *window = openWindow();
+        OVNAssetManager *other = openWindow();
+        ASSERT_TRUE(window->selectCategory(studio));
+        ASSERT_TRUE(other->selectCategory(studio));
+        const QString folder = window->buttonAddSmartClickEndSheet(paths);
+        ASSERT_FALSE(folder.isEmpty());
+        waitForImport(window);
+
+        EXPECT_EQ(shownRows(window), c.rows);
+        ASSERT_TRUE(window->selectedCategory().has_value());
+        EXPECT_EQ(window->selectedCategory()->value("displaytag").toString(), c.selected);
+        EXPECT_EQ(window->mediaView()->count(), c.shown);
+        // Another window keeps what its user chose.
+        EXPECT_EQ(other->selectedCategory()->value("mid").toString(), studio);
+        EXPECT_TRUE(presenter->shown().isEmpty());
+        closeWindows();
+    }
+}
+
+TEST_P(ImportResultsTest, AnImportsEndRenewsTheCountItsCategoryShowsInEveryWindow)
+{
+    // A download's collection, drawn while it was still empty.
+    const QString download = category("Card", "C");
+    OVNAssetManager *window = openWindow();
+    OVNOutlineView *outline = window->categoryList();
+    outline->viewport()->repaint();
+    EXPECT_TRUE(shownRows(window).contains("  Card 0"));
+    for (const char *name : {"card-1", "card-2", "card-3"})
+        entry(download, name);
+    NotificationCenter::defaultCenter().postNotification(OVNAssetManager::importMediaDidFinishNotification(),
+                                                         {{"categoryid", download}});
+    EXPECT_TRUE(shownRows(window).contains("  Card 3"));
+    // Not this window's import: its selection stays as it was.
+    EXPECT_FALSE(window->selectedCategory().has_value());
+    // A download into a collection made meanwhile shows it, and the selection stays.
+    ASSERT_TRUE(window->selectCategory(studio));
+    const QString later = category("Card 2", "C");
+    entry(later, "card-4");
+    NotificationCenter::defaultCenter().postNotification(OVNAssetManager::importMediaDidFinishNotification(),
+                                                         {{"categoryid", later}});
+    EXPECT_TRUE(shownRows(window).contains("  Card 2 1"));
+    ASSERT_TRUE(window->selectedCategory().has_value());
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), studio);
+    EXPECT_EQ(window->mediaView()->count(), 1);
+
+    // A collection this window made (a record export's) is shown at once and selected at the end.
+    const QString exported = db.addCategoryListEntry("export", "C");
+    ASSERT_TRUE(window->selectCategory(studio));
+    window->deselectAllCategories();
+    window->postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{"action", "add"}});
+    EXPECT_TRUE(shownRows(window).contains("  export 0"));
+    window->setTrackImportDidFinish(true);
+    entry(exported, "exported-1");
+    window->postNotification(OVNAssetManager::reloadCategoryNotification(), {{"categoryid", exported}});
+    EXPECT_TRUE(shownRows(window).contains("  export 1"));
+    NotificationCenter::defaultCenter().postNotification(OVNAssetManager::importMediaDidFinishNotification(),
+                                                         {{"categoryid", exported}});
+    ASSERT_TRUE(window->selectedCategory().has_value());
+    EXPECT_EQ(window->selectedCategory()->value("mid").toString(), exported);
+    EXPECT_EQ(window->mediaView()->count(), 1);
+}
+
+TEST_P(ImportResultsTest, AnEmptyCatalogOrCollectionSaysHowMediaGetIn)
+{
+    ASSERT_TRUE(db.deleteMediaListEntry(studio1));
+    ASSERT_TRUE(db.deleteCategoryListEntry(studio));
+    const auto hint = [](OVNAssetManager *window) {
+        return window->mediaView()->showEmptySetMessage() ? window->mediaView()->emptySetMessage() : QString();
+    };
+    OVNAssetManager *window = openWindow();
+    EXPECT_TRUE(hint(window).contains("Smart Add...")) << qPrintable(hint(window));
+    ASSERT_TRUE(window->selectCategory(QString()));
+    EXPECT_TRUE(hint(window).contains("Smart Add..."));
+
+    const QString empty = category("Empty", "C");
+    const QString folder = category("Folder", "F");
+    window->reload();
+    ASSERT_TRUE(window->selectCategory(empty));
+    EXPECT_TRUE(hint(window).contains("Drop files")) << qPrintable(hint(window));
+    // Neither a folder nor the Database item of a catalog with categories claims a drop.
+    for (const QString &other : {folder, QString()}) {
+        ASSERT_TRUE(window->selectCategory(other));
+        EXPECT_FALSE(hint(window).contains("Drop files")) << qPrintable(hint(window));
+    }
+}
+
+OVN_CATALOG_VENDORS(ImportResultsTest);
+
+} // namespace
