@@ -126,8 +126,9 @@ bool MoviePlayer::retryWithOtherSound()
         m_player->setSource(QUrl());
         attachAudioOutput(!hadOutput);
         m_resumeAt = resumeAt;
-        m_player->setSource(QUrl::fromLocalFile(path));
+        // From here on a failure is the new opening's own (it may come during setSource itself).
         m_retryPending = false;
+        m_player->setSource(QUrl::fromLocalFile(path));
     });
     if (m_open)
         emit soundTurnedOff();
