@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <cmath>
 #include <thread>
 
@@ -34,6 +35,58 @@ float linearToSrgb(float v)
     v = std::clamp(v, 0.0f, 1.0f);
     return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
 }
+
+// 8-bit sRGB to linear light, as every picture enters the chain.
+const std::array<float, 256> &linearTable()
+{
+    static const std::array<float, 256> lut = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i)
+            t[i] = srgbToLinear(i / 255.0f);
+        return t;
+    }();
+    return lut;
+}
+
+// Where red, green, blue and alpha are in a packed pixel's four bytes.
+struct ByteOrder
+{
+    int r, g, b, a;
+};
+
+ByteOrder byteOrderOf(QImage::Format format)
+{
+    if (format == QImage::Format_RGBA8888)
+        return {0, 1, 2, 3};
+    // 0xAARRGGBB in memory, least significant byte first.
+    return {2, 1, 0, 3};
+}
+
+inline void linearPixel(const uchar *s, ByteOrder o, const std::array<float, 256> &lut, float *d)
+{
+    const float a = s[o.a] / 255.0f;
+    d[0] = lut[s[o.r]] * a;
+    d[1] = lut[s[o.g]] * a;
+    d[2] = lut[s[o.b]] * a;
+    d[3] = a;
+}
+
+// A packed picture's pixels, read without asking the picture each time.
+struct PackedPixels
+{
+    const uchar *bits;
+    qsizetype bytesPerLine;
+    ByteOrder order;
+    const std::array<float, 256> *lut;
+
+    explicit PackedPixels(const QImage &image)
+        : bits(image.constBits()), bytesPerLine(image.bytesPerLine()), order(byteOrderOf(image.format())),
+          lut(&linearTable())
+    {
+    }
+    const uchar *at(int x, int y) const { return bits + y * bytesPerLine + std::size_t(x) * 4; }
+    void pixel(int x, int y, float *d) const { linearPixel(at(x, y), order, *lut, d); }
+};
 
 int threadCount(int threads)
 {
@@ -82,7 +135,9 @@ struct Affine
 
 // Pixel (x, y) of the picture whose pixel centres map through `map` into `src` (continuous
 // coordinates, pixel i covering [i, i + 1)), sampled bilinearly; transparent outside.
-inline void resamplePixel(const OVNLinearImage &src, const Affine &map, int x, int y, float *d)
+// `packed` reads src when it is packed.
+inline void resamplePixel(const OVNLinearImage &src, const PackedPixels *packedSrc, const Affine &map, int x, int y,
+                          float *d)
 {
     const double oy = y + 0.5;
     // The row's start and step in the source, less half a pixel for the pixel centres.
@@ -94,11 +149,12 @@ inline void resamplePixel(const OVNLinearImage &src, const Affine &map, int x, i
         const float fx = float(sx - x0), fy = float(sy - y0);
         float packed[16];
         const float *p0, *p1;
-        if (src.isPacked()) {
-            src.readPixel(x0, y0, packed);
-            src.readPixel(x0 + 1, y0, packed + 4);
-            src.readPixel(x0, y0 + 1, packed + 8);
-            src.readPixel(x0 + 1, y0 + 1, packed + 12);
+        if (packedSrc) {
+            const uchar *top = packedSrc->at(x0, y0), *bottom = packedSrc->at(x0, y0 + 1);
+            linearPixel(top, packedSrc->order, *packedSrc->lut, packed);
+            linearPixel(top + 4, packedSrc->order, *packedSrc->lut, packed + 4);
+            linearPixel(bottom, packedSrc->order, *packedSrc->lut, packed + 8);
+            linearPixel(bottom + 4, packedSrc->order, *packedSrc->lut, packed + 12);
             p0 = packed;
             p1 = packed + 8;
         } else {
@@ -117,10 +173,12 @@ inline void resamplePixel(const OVNLinearImage &src, const Affine &map, int x, i
 OVNLinearImage resample(const OVNLinearImage &src, int outW, int outH, const Affine &map, int threads)
 {
     OVNLinearImage out = OVNLinearImage::allocate(outW, outH);
+    const std::optional<PackedPixels> packed =
+        src.isPacked() ? std::optional<PackedPixels>(PackedPixels(src.packed)) : std::nullopt;
     forRows(outH, threads, [&](int y) {
         float *d = out.row(y);
         for (int x = 0; x < outW; ++x, d += 4)
-            resamplePixel(src, map, x, y, d);
+            resamplePixel(src, packed ? &*packed : nullptr, map, x, y, d);
     });
     return out;
 }
@@ -531,6 +589,8 @@ class GeometricRows
 public:
     GeometricRows(const OVNLinearImage &source, const OVNAdjustValues &v) : m_source(source), m_rotation(v.rotation)
     {
+        if (source.isPacked())
+            m_packed.emplace(source.packed);
         OVNAdjustValues straightenOnly;
         straightenOnly.straighten = v.straighten;
         m_straighten = v.straighten != 0;
@@ -566,7 +626,9 @@ public:
                 j = x;
             }
             if (m_straighten)
-                resamplePixel(m_source, m_map, i, j, out);
+                resamplePixel(m_source, m_packed ? &*m_packed : nullptr, m_map, i, j, out);
+            else if (m_packed)
+                m_packed->pixel(i, j, out);
             else
                 m_source.readPixel(i, j, out);
         }
@@ -574,6 +636,7 @@ public:
 
 private:
     const OVNLinearImage &m_source;
+    std::optional<PackedPixels> m_packed;
     int m_rotation;
     bool m_straighten = false;
     int m_sw = 0, m_sh = 0;
@@ -833,41 +896,6 @@ OVNLinearImage OVNLinearImage::allocate(int width, int height)
 
 namespace {
 
-// 8-bit sRGB to linear light, as every picture enters the chain.
-const std::array<float, 256> &linearTable()
-{
-    static const std::array<float, 256> lut = [] {
-        std::array<float, 256> t{};
-        for (int i = 0; i < 256; ++i)
-            t[i] = OVNAdjustChain::srgbToLinear(i / 255.0f);
-        return t;
-    }();
-    return lut;
-}
-
-// Where red, green, blue and alpha are in a packed pixel's four bytes.
-struct ByteOrder
-{
-    int r, g, b, a;
-};
-
-ByteOrder byteOrderOf(QImage::Format format)
-{
-    if (format == QImage::Format_RGBA8888)
-        return {0, 1, 2, 3};
-    // 0xAARRGGBB in memory, least significant byte first.
-    return {2, 1, 0, 3};
-}
-
-inline void linearPixel(const uchar *s, ByteOrder o, const std::array<float, 256> &lut, float *d)
-{
-    const float a = s[o.a] / 255.0f;
-    d[0] = lut[s[o.r]] * a;
-    d[1] = lut[s[o.g]] * a;
-    d[2] = lut[s[o.b]] * a;
-    d[3] = a;
-}
-
 // The picture in sRGB, in a format whose pixels linearPixel reads.
 QImage packedSource(const QImage &image)
 {
@@ -888,11 +916,10 @@ void OVNLinearImage::readRow(int y, float *out) const
         std::copy_n(row(y), std::size_t(width) * 4, out);
         return;
     }
-    const auto &lut = linearTable();
-    const ByteOrder order = byteOrderOf(packed.format());
-    const uchar *s = packed.constScanLine(y);
+    const OVNAdjustChain::PackedPixels pixels(packed);
+    const uchar *s = pixels.at(0, y);
     for (int x = 0; x < width; ++x, s += 4, out += 4)
-        linearPixel(s, order, lut, out);
+        OVNAdjustChain::linearPixel(s, pixels.order, *pixels.lut, out);
 }
 
 void OVNLinearImage::readPixel(int x, int y, float *out) const
@@ -901,7 +928,7 @@ void OVNLinearImage::readPixel(int x, int y, float *out) const
         std::copy_n(row(y) + std::size_t(x) * 4, 4, out);
         return;
     }
-    linearPixel(packed.constScanLine(y) + std::size_t(x) * 4, byteOrderOf(packed.format()), linearTable(), out);
+    OVNAdjustChain::PackedPixels(packed).pixel(x, y, out);
 }
 
 OVNLinearImage OVNLinearImage::unpacked() const
