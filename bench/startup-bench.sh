@@ -39,6 +39,8 @@ for n in 10000 100000 500000; do
     ln -sf "$file" "$scratch/home-$n/Documents/Ostrevan/MediaDB.sqlite"
     HOME=$scratch/home-$n XDG_CONFIG_HOME=$scratch/config-$n \
         "$build/app/ostrevan" -DBVendor Integrated -OVNQuitAfterStartup YES 2>/dev/null
+    # Written out, so that dropping it from the page cache leaves nothing of it there.
+    sync "$file"
 done
 
 start() { # entries, cold|warm: the shell line of one start

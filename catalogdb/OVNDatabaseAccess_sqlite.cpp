@@ -24,9 +24,12 @@ constexpr int busyTimeoutMsecs = 5000;
 // The layer's own statements with parameters are few and fixed; callers' literal SQL is not kept.
 constexpr int statementCacheLimit = 64;
 // Listing a large collection reads every row's pages: mapped, SQLite reads them in place instead
-// of copying each one out of the kernel's cache; a page cache of 8 MB (four times the default)
+// of copying each one out of the kernel's cache. Every mapped page read stays in the process's
+// resident size, so the map covers the first 256 MB of the file only: listing 100,000 entries
+// (a 430 MB file) is about as fast as with the whole file mapped and holds 400 MB at its peak,
+// not 550 (unmapped: 150 MB, a fifth slower). A page cache of 8 MB (four times the default)
 // keeps the indexes between listings.
-constexpr const char *connectionSettings = "pragma mmap_size=1073741824; pragma cache_size=-8192";
+constexpr const char *connectionSettings = "pragma mmap_size=268435456; pragma cache_size=-8192";
 
 struct StatementFinalizer {
     void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
