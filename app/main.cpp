@@ -120,9 +120,16 @@ int main(int argc, char *argv[])
                                  });
             }
             controller.openFiles(files);
-            if (quitAfterFirstPaint.awaitThumbnails && !controller.documents().isEmpty())
-                controller.documents().first()->selectCategory(startupCategory);
-            if (!defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup")))
+            bool selected = true;
+            if (quitAfterFirstPaint.awaitThumbnails) {
+                selected = !controller.documents().isEmpty()
+                    && controller.documents().first()->selectCategory(startupCategory);
+                if (!selected) {
+                    std::fprintf(stderr, "ostrevan: the catalog has no category %s\n", qPrintable(startupCategory));
+                    status = 1;
+                }
+            }
+            if (selected && !defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup")))
                 status = QApplication::exec();
             controller.applicationWillTerminate();
         }
