@@ -44,16 +44,6 @@ double medianMs(int runs, const std::function<bool()> &once)
     return times[times.size() / 2];
 }
 
-bool run(const QString &program, const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, args);
-    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 // A photograph-like 6000 × 4000 picture: smooth gradients with sensor-like noise, so that the
 // JPEG's entropy data is as heavy as a real photograph's.
 bool makeJpeg(const QString &path)
