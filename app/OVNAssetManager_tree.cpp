@@ -5,6 +5,7 @@
 #include "formats/OVNHelper.h"
 
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
@@ -191,7 +192,10 @@ QString OVNAssetManager::countTextFor(const CategoryNode &node)
         || (kind == QLatin1String("M") && m_viewShowCountOnSurveillanceFolders);
     if (!shown || !m_dbcon || !node.contains(keyMid))
         return QString();
-    return QString::number(m_dbcon->getEntryCountForCategory(node.value(keyMid).toString(), kind));
+    // A category the user may not read tells nothing of what it holds, not even how much.
+    if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node)))
+        return QString();
+    return QString::number(m_dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind));
 }
 
 QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive)

@@ -217,4 +217,12 @@ bool comparePrograms(const QString &benchPair, const QString &title, int pairs, 
     return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
+QString sameColumnsAsOurs(QString sql)
+{
+    sql = sql.trimmed();
+    if (sql.endsWith(QLatin1Char(';')))
+        sql.chop(1);
+    return QStringLiteral("select mid, displaytag from (%1)").arg(sql);
+}
+
 } // namespace BenchCatalog

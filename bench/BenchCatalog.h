@@ -66,4 +66,8 @@ QStringList makeCameraJpegs(const QDir &folder, int count);
 
 double median(std::vector<double> values);
 
+// The statement for a command-line peer that prints what our search tools print of each entry found:
+// its id and name, tab-separated.
+QString sameColumnsAsOurs(QString sql);
+
 } // namespace BenchCatalog

@@ -3,10 +3,11 @@
 // helper (bench_pair):
 //   1. A 256-pixel JPEG thumbnail file from a 24-megapixel JPEG, both programs on one CPU, beside
 //      `vipsthumbnail -s 256`.
-//   2. The frame at 40 % of a 1080p H.264 movie written as a BMP file, beside
-//      `ffmpeg -ss ... -frames:v 1` writing the same.
+//   2. The frame at 40 % of a 1080p H.264 movie as a camera records it (BenchMovie.h) written as a
+//      BMP file, beside `ffmpeg -ss ... -frames:v 1` writing the same.
 // Also the thumbnail's time inside one process, with nothing to compare it with.
 
+#include "BenchMovie.h"
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
 
@@ -41,16 +42,6 @@ double medianMs(int runs, const std::function<bool()> &once)
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
-}
-
-bool run(const QString &program, const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, args);
-    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // A photograph-like 6000 × 4000 picture: smooth gradients with sensor-like noise, so that the
@@ -128,9 +119,8 @@ int main(int argc, char **argv)
         std::printf("ffmpeg is not installed: no movie to measure\n");
         return ok ? 0 : 1;
     }
-    const QString movie = dir.filePath(QStringLiteral("1080p.mp4"));
-    if (!run(ffmpeg, {"-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=30", "-c:v", "libx264",
-                      "-preset", "veryfast", "-pix_fmt", "yuv420p", movie})) {
+    const QString movie = BenchMovie::cameraLikeClip(ffmpeg);
+    if (movie.isEmpty()) {
         std::fprintf(stderr, "cannot make the 1080p movie\n");
         return 1;
     }
@@ -140,7 +130,7 @@ int main(int argc, char **argv)
     const qint64 at = probe->duration().timeValue * 40 / 100;
     const QString seconds = QString::number(double(at) / probe->timeScale(), 'f', 3);
     std::printf("\n");
-    ok = comparePrograms(QStringLiteral("The frame at 40 %% (%1 s) of a 30 s 1080p H.264 movie (key frames every 250) "
+    ok = comparePrograms(QStringLiteral("The frame at 40 %% (%1 s) of a 10 s 1080p H.264 camera-like movie (key frames every 250) "
                                         "written as a BMP file").arg(seconds).replace(QStringLiteral("%%"), QStringLiteral("%")),
                          QString(),
                          {tool, movie, QStringLiteral("--time"), seconds, QStringLiteral("-o"), dir.filePath(QStringLiteral("ours.bmp"))},

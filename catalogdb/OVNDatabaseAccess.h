@@ -156,7 +156,13 @@ public:
     bool updateCategoryListComment(const QString &mid, const QString &comment);
     bool setCategoryListEntrySuperMID(const QString &mid, const QString &parentMid);
     bool deleteCategoryListEntry(const QString &mid);
+    // What the category holds, all of it: child categories of a folder, memberships of a set,
+    // owned entries of a collection or surveillance folder; 0 for other kinds.
     qint64 getEntryCountForCategory(const QString &mid, const QString &kind);
+    // The same, counting only what the catalog user may read: a folder's child categories other
+    // than NO ACCESS, a set's members whose owning category the user may read. Whether the user
+    // may read the category itself is the caller's question.
+    qint64 getReadableEntryCountForCategory(const QString &mid, const QString &kind);
 
     // ---- Media records (OVNDatabaseAccess_media.cpp) ----
     QStringList getMediaMIDListForCategory(const QString &categoryId);

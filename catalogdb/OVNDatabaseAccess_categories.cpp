@@ -137,13 +137,15 @@ bool OVNDatabaseAccess::deleteCategoryListEntry(const QString &mid)
 
 qint64 OVNDatabaseAccess::getEntryCountForCategory(const QString &mid, const QString &kind)
 {
+    // count(*) is answered from the index on the column alone; counting a column that is not in
+    // it would read every row, inline thumbnail and all.
     QString sql;
     if (kind == QLatin1String("F"))
-        sql = QStringLiteral("select count(mid) from strvcategory where supermid=$1");
+        sql = QStringLiteral("select count(*) from strvcategory where supermid=$1");
     else if (kind == QLatin1String("S"))
-        sql = QStringLiteral("select count(mid) from strvset where categorymid=$1");
+        sql = QStringLiteral("select count(*) from strvset where categorymid=$1");
     else if (kind == QLatin1String("C") || kind == QLatin1String("M"))
-        sql = QStringLiteral("select count(mid) from strvfile where categoryid=$1");
+        sql = QStringLiteral("select count(*) from strvfile where categoryid=$1");
     else
         return 0;
     qint64 count = 0;
@@ -151,5 +153,34 @@ qint64 OVNDatabaseAccess::getEntryCountForCategory(const QString &mid, const QSt
         count = row.text(0).toLongLong();
         return true;
     });
+    return count;
+}
+
+qint64 OVNDatabaseAccess::getReadableEntryCountForCategory(const QString &mid, const QString &kind)
+{
+    if (!useAuthentication() || (kind != QLatin1String("F") && kind != QLatin1String("S")))
+        return getEntryCountForCategory(mid, kind);
+    const auto readable = [this](const QString &comment) {
+        return getAccessPrivilegesForCurrentUser(comment) != QLatin1String("NO ACCESS");
+    };
+    qint64 count = 0;
+    if (kind == QLatin1String("F")) {
+        execute(QStringLiteral("select comment from strvcategory where supermid=$1"), {mid},
+                [&](const OVNResultRow &row) {
+                    count += readable(row.text(0)) ? 1 : 0;
+                    return true;
+                });
+        return count;
+    }
+    // One row per owning category: its comment (empty when it is gone, which reads as FULL ACCESS,
+    // as the media list treats it) and how many of the set's members it owns.
+    execute(QStringLiteral("select c.comment, count(*) from strvset s join strvfile f on f.mid=s.filemid "
+                           "left join strvcategory c on c.mid=f.categoryid where s.categorymid=$1 "
+                           "group by f.categoryid, c.comment"),
+            {mid}, [&](const OVNResultRow &row) {
+                if (readable(row.text(0)))
+                    count += row.text(1).toLongLong();
+                return true;
+            });
     return count;
 }

@@ -27,10 +27,12 @@ namespace {
 constexpr int busyTimeoutMsecs = 20000;
 // The layer's own statements with parameters are few and fixed; callers' literal SQL is not kept.
 constexpr int statementCacheLimit = 64;
-// Listing a large collection reads every row's pages: mapped, SQLite reads them in place instead
-// of copying each one out of the kernel's cache; a page cache of 8 MB (four times the default)
-// keeps the indexes between listings.
-constexpr const char *connectionSettings = "pragma mmap_size=1073741824; pragma cache_size=-8192";
+// No memory map of the file: every mapped page read stays in the process's resident size, and a
+// fault in a mapped file reads the kernel's whole read-ahead window around the page. Mapped, a cold
+// start on a 100,000-entry catalog read 148 MB to show its first collection (0.30 s; unmapped 40 MB,
+// 0.20 s), and listing 100,000 entries peaked at 550 MiB (unmapped 146 MiB, a fifth slower). A
+// page cache of 8 MB (four times the default) keeps the indexes between listings.
+constexpr const char *connectionSettings = "pragma cache_size=-8192";
 
 struct StatementFinalizer {
     void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <cmath>
 #include <thread>
 
@@ -35,6 +36,58 @@ float linearToSrgb(float v)
     return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
 }
 
+// 8-bit sRGB to linear light, as every picture enters the chain.
+const std::array<float, 256> &linearTable()
+{
+    static const std::array<float, 256> lut = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i)
+            t[i] = srgbToLinear(i / 255.0f);
+        return t;
+    }();
+    return lut;
+}
+
+// Where red, green, blue and alpha are in a packed pixel's four bytes.
+struct ByteOrder
+{
+    int r, g, b, a;
+};
+
+ByteOrder byteOrderOf(QImage::Format format)
+{
+    if (format == QImage::Format_RGBA8888)
+        return {0, 1, 2, 3};
+    // 0xAARRGGBB in memory, least significant byte first.
+    return {2, 1, 0, 3};
+}
+
+inline void linearPixel(const uchar *s, ByteOrder o, const std::array<float, 256> &lut, float *d)
+{
+    const float a = s[o.a] / 255.0f;
+    d[0] = lut[s[o.r]] * a;
+    d[1] = lut[s[o.g]] * a;
+    d[2] = lut[s[o.b]] * a;
+    d[3] = a;
+}
+
+// A packed picture's pixels, read without asking the picture each time.
+struct PackedPixels
+{
+    const uchar *bits;
+    qsizetype bytesPerLine;
+    ByteOrder order;
+    const std::array<float, 256> *lut;
+
+    explicit PackedPixels(const QImage &image)
+        : bits(image.constBits()), bytesPerLine(image.bytesPerLine()), order(byteOrderOf(image.format())),
+          lut(&linearTable())
+    {
+    }
+    const uchar *at(int x, int y) const { return bits + y * bytesPerLine + std::size_t(x) * 4; }
+    void pixel(int x, int y, float *d) const { linearPixel(at(x, y), order, *lut, d); }
+};
+
 int threadCount(int threads)
 {
     if (threads > 0)
@@ -60,7 +113,8 @@ void sample(const OVNLinearImage &img, double x, double y, float *out)
             if (xx < 0 || xx >= img.width)
                 continue;
             const float w = wy * (i ? fx : 1 - fx);
-            const float *p = img.row(yy) + std::size_t(xx) * 4;
+            float p[4];
+            img.readPixel(xx, yy, p);
             for (int c = 0; c < 4; ++c)
                 out[c] += w * p[c];
         }
@@ -79,30 +133,52 @@ struct Affine
     }
 };
 
-// A picture of outW x outH whose pixel centres map through `map` into `src` (continuous
+// Pixel (x, y) of the picture whose pixel centres map through `map` into `src` (continuous
 // coordinates, pixel i covering [i, i + 1)), sampled bilinearly; transparent outside.
+// `packed` reads src when it is packed.
+inline void resamplePixel(const OVNLinearImage &src, const PackedPixels *packedSrc, const Affine &map, int x, int y,
+                          float *d)
+{
+    const double oy = y + 0.5;
+    // The row's start and step in the source, less half a pixel for the pixel centres.
+    const double rowX = map.b * oy + map.c - 0.5 + map.a * 0.5, rowY = map.e * oy + map.f - 0.5 + map.d * 0.5;
+    const double sx = rowX + map.a * x, sy = rowY + map.d * x;
+    // Truncation floors above -1; anything further left or up is outside anyway.
+    const int x0 = int(sx + 1) - 1, y0 = int(sy + 1) - 1;
+    if (x0 >= 0 && y0 >= 0 && x0 + 1 < src.width && y0 + 1 < src.height) {
+        const float fx = float(sx - x0), fy = float(sy - y0);
+        float packed[16];
+        const float *p0, *p1;
+        if (packedSrc) {
+            const uchar *top = packedSrc->at(x0, y0), *bottom = packedSrc->at(x0, y0 + 1);
+            linearPixel(top, packedSrc->order, *packedSrc->lut, packed);
+            linearPixel(top + 4, packedSrc->order, *packedSrc->lut, packed + 4);
+            linearPixel(bottom, packedSrc->order, *packedSrc->lut, packed + 8);
+            linearPixel(bottom + 4, packedSrc->order, *packedSrc->lut, packed + 12);
+            p0 = packed;
+            p1 = packed + 8;
+        } else {
+            p0 = src.row(y0) + std::size_t(x0) * 4;
+            p1 = src.row(y0 + 1) + std::size_t(x0) * 4;
+        }
+        const float w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
+        for (int c = 0; c < 4; ++c)
+            d[c] = w00 * p0[c] + w10 * p0[4 + c] + w01 * p1[c] + w11 * p1[4 + c];
+    } else {
+        sample(src, sx + 0.5, sy + 0.5, d);
+    }
+}
+
+// A picture of outW x outH whose pixel centres map through `map` into `src`.
 OVNLinearImage resample(const OVNLinearImage &src, int outW, int outH, const Affine &map, int threads)
 {
     OVNLinearImage out = OVNLinearImage::allocate(outW, outH);
+    const std::optional<PackedPixels> packed =
+        src.isPacked() ? std::optional<PackedPixels>(PackedPixels(src.packed)) : std::nullopt;
     forRows(outH, threads, [&](int y) {
         float *d = out.row(y);
-        const double oy = y + 0.5;
-        // The row's start and step in the source, less half a pixel for the pixel centres.
-        const double rowX = map.b * oy + map.c - 0.5 + map.a * 0.5, rowY = map.e * oy + map.f - 0.5 + map.d * 0.5;
-        for (int x = 0; x < outW; ++x, d += 4) {
-            const double sx = rowX + map.a * x, sy = rowY + map.d * x;
-            // Truncation floors above -1; anything further left or up is outside anyway.
-            const int x0 = int(sx + 1) - 1, y0 = int(sy + 1) - 1;
-            if (x0 >= 0 && y0 >= 0 && x0 + 1 < src.width && y0 + 1 < src.height) {
-                const float fx = float(sx - x0), fy = float(sy - y0);
-                const float *p0 = src.row(y0) + std::size_t(x0) * 4, *p1 = src.row(y0 + 1) + std::size_t(x0) * 4;
-                const float w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
-                for (int c = 0; c < 4; ++c)
-                    d[c] = w00 * p0[c] + w10 * p0[4 + c] + w01 * p1[c] + w11 * p1[4 + c];
-            } else {
-                sample(src, sx + 0.5, sy + 0.5, d);
-            }
-        }
+        for (int x = 0; x < outW; ++x, d += 4)
+            resamplePixel(src, packed ? &*packed : nullptr, map, x, y, d);
     });
     return out;
 }
@@ -388,40 +464,29 @@ void forEach(int count, int threads, const std::function<void(int)> &fn)
     work();
 }
 
-// The colour stages from `in` to the rows `store(y, row)` receives; `work` (as large as `in`, or
-// `in`'s own storage) holds the rows after the stages before sharpening, and is not changed
-// afterwards. Sharpening: a luminance sharpen (the luma's detail against its 3x3 box added to every
-// channel), then an unsharp mask (Gaussian sigma 2.5 on the colour channels) with half the amount.
-// It runs by bands of rows, each with the rows around it that the blur needs, so that its
-// intermediate pictures stay small; every row comes out the same whatever the band.
-template<typename Store>
-void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v, int threads, Store store)
+// The colour stages over a picture of w x h whose rows `fetch(y, row)` writes (w * 4 floats, before
+// the stages), to the rows `store(y, row)` receives. Sharpening: a luminance sharpen (the luma's
+// detail against its 3x3 box added to every channel), then an unsharp mask (Gaussian sigma 2.5 on
+// the colour channels) with half the amount. The picture is cut into stripes of rows, each worked
+// through from top to bottom by one worker that keeps only the rows the blur reaches (rolling
+// buffers), so that the memory needed does not grow with the picture's height; every row comes out
+// the same whatever the stripe.
+template<typename Fetch, typename Store>
+void colourRows(int w, int h, const OVNAdjustValues &v, int threads, Fetch fetch, Store store)
 {
     const ColourParams k(v);
-    const int w = in.width, h = in.height;
     const std::size_t rowFloats = std::size_t(w) * 4;
-    auto firstStages = [&](int y) {
-        float *row = work + y * rowFloats;
-        if (row != in.row(y))
-            std::copy_n(in.row(y), rowFloats, row);
-        pointwise(k, true, row, w);
-        return row;
-    };
     if (!k.sharpen) {
         forRows(h, threads, [&](int y) {
-            float *row = firstStages(y);
-            if (k.anyAfter()) {
-                thread_local std::vector<float> out;
-                out.assign(row, row + rowFloats);
-                pointwise(k, false, out.data(), w);
-                store(y, out.data());
-            } else {
-                store(y, row);
-            }
+            thread_local std::vector<float> row;
+            row.resize(rowFloats);
+            fetch(y, row.data());
+            pointwise(k, true, row.data(), w);
+            pointwise(k, false, row.data(), w);
+            store(y, row.data());
         });
         return;
     }
-    forRows(h, threads, [&](int y) { firstStages(y); });
 
     constexpr double sigma = 2.5;
     constexpr int r = 8; // ceil(3 sigma)
@@ -436,33 +501,46 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
     }
     const float amount = k.sharpness, half = amount / 2;
     const std::size_t rgbFloats = std::size_t(w) * 3;
-    constexpr int band = 64;
-    const auto lumaOf = [&](int y, float *l) {
-        const float *row = work + std::size_t(y) * rowFloats;
-        for (int x = 0; x < w; ++x)
-            l[x] = kLumaR * row[x * 4] + kLumaG * row[x * 4 + 1] + kLumaB * row[x * 4 + 2];
-    };
-    forEach((h + band - 1) / band, threads, [&](int index) {
-        const int y0 = index * band, y1 = std::min(h, y0 + band);
-        const int lo = std::max(0, y0 - r), hi = std::min(h, y1 + r);
-        const int lumaLo = std::max(0, lo - 1), lumaHi = std::min(h, hi + 1);
-        auto luma = scratch<float>(std::size_t(lumaHi - lumaLo) * w);
-        for (int y = lumaLo; y < lumaHi; ++y)
-            lumaOf(y, luma.get() + std::size_t(y - lumaLo) * w);
-        auto lumaRow = [&](int y) { return luma.get() + std::size_t(std::clamp(y, 0, h - 1) - lumaLo) * w; };
-        // The luminance-sharpened colour of rows lo..hi, and its Gaussian across the row (as
-        // shifted whole-row sums over the row with its edge pixels repeated, which vectorise).
-        auto sharp = scratch<float>(std::size_t(hi - lo) * rgbFloats);
-        auto across = scratch<float>(std::size_t(hi - lo) * rgbFloats);
+    // Rows kept: the first stages and luma from the output row to r + 1 below it; the sharpened
+    // rows and their blur across from r above to r below.
+    constexpr int firstRing = 2 * r + 4, sharpRing = 2 * r + 2;
+    // Enough stripes to keep every worker busy; each costs the rows of its margins once more.
+    const int stripes = std::max(1, std::min(threadCount(threads) * 2, h / 64));
+    forEach(stripes, threads, [&](int index) {
+        const int y0 = int(std::int64_t(h) * index / stripes), y1 = int(std::int64_t(h) * (index + 1) / stripes);
+        if (y1 <= y0)
+            return;
+        auto first = scratch<float>(firstRing * rowFloats);
+        auto luma = scratch<float>(std::size_t(firstRing) * w);
+        auto sharp = scratch<float>(sharpRing * rgbFloats);
+        auto across = scratch<float>(sharpRing * rgbFloats);
+        const auto firstRow = [&](int y) { return first.get() + std::size_t(y % firstRing) * rowFloats; };
+        const auto lumaRow = [&](int y) { return luma.get() + std::size_t(std::clamp(y, 0, h - 1) % firstRing) * w; };
+        const auto sharpRow = [&](int y) { return sharp.get() + std::size_t(y % sharpRing) * rgbFloats; };
+        const auto acrossRow = [&](int y) { return across.get() + std::size_t(std::clamp(y, 0, h - 1) % sharpRing) * rgbFloats; };
+        int nextFirst = std::max(0, y0 - r - 1), nextAcross = std::max(0, y0 - r);
+        const auto firstStagesTo = [&](int last) {
+            for (; nextFirst <= last; ++nextFirst) {
+                float *row = firstRow(nextFirst);
+                fetch(nextFirst, row);
+                pointwise(k, true, row, w);
+                float *l = luma.get() + std::size_t(nextFirst % firstRing) * w;
+                for (int x = 0; x < w; ++x)
+                    l[x] = kLumaR * row[x * 4] + kLumaG * row[x * 4 + 1] + kLumaB * row[x * 4 + 2];
+            }
+        };
         std::vector<float> column(std::size_t(w) + 2), padded(rgbFloats + std::size_t(2 * r) * 3);
-        for (int y = lo; y < hi; ++y) {
+        // The luminance-sharpened colour of row y, and its Gaussian across the row (as shifted
+        // whole-row sums over the row with its edge pixels repeated, which vectorise).
+        const auto sharpenAcross = [&](int y) {
+            firstStagesTo(std::min(h - 1, y + 1));
             const float *up = lumaRow(y - 1), *mid = lumaRow(y), *down = lumaRow(y + 1);
             for (int x = 0; x < w; ++x)
                 column[x + 1] = up[x] + mid[x] + down[x];
             column[0] = column[1];
             column[w + 1] = column[w];
-            const float *row = work + std::size_t(y) * rowFloats;
-            float *rgb = sharp.get() + std::size_t(y - lo) * rgbFloats;
+            const float *row = firstRow(y);
+            float *rgb = sharpRow(y);
             for (int x = 0; x < w; ++x) {
                 const float box = column[x] + column[x + 1] + column[x + 2];
                 const float detail = amount * (mid[x] - box * (1.0f / 9));
@@ -476,22 +554,21 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
                     padded[std::size_t(i) * 3 + c] = rgb[c];
                     padded[rgbFloats + std::size_t(r + i) * 3 + c] = rgb[rgbFloats - 3 + c];
                 }
-            float *d = across.get() + std::size_t(y - lo) * rgbFloats;
+            float *d = across.get() + std::size_t(y % sharpRing) * rgbFloats;
             setScaled(d, padded.data(), kernel[0], rgbFloats);
             for (int i = 1; i <= 2 * r; ++i)
                 addScaled(d, padded.data() + std::size_t(i) * 3, kernel[i], rgbFloats);
-        }
+        };
         // The Gaussian down, the unsharp mask, the stages after sharpening, and the store.
         std::vector<float> blurred(rgbFloats), out(rowFloats);
         for (int y = y0; y < y1; ++y) {
-            auto acrossRow = [&](int i) {
-                return across.get() + std::size_t(std::clamp(y + i - r, 0, h - 1) - lo) * rgbFloats;
-            };
-            setScaled(blurred.data(), acrossRow(0), kernel[0], rgbFloats);
+            for (; nextAcross <= std::min(h - 1, y + r); ++nextAcross)
+                sharpenAcross(nextAcross);
+            setScaled(blurred.data(), acrossRow(y - r), kernel[0], rgbFloats);
             for (int i = 1; i <= 2 * r; ++i)
-                addScaled(blurred.data(), acrossRow(i), kernel[i], rgbFloats);
-            const float *row = work + std::size_t(y) * rowFloats;
-            const float *rgb = sharp.get() + std::size_t(y - lo) * rgbFloats;
+                addScaled(blurred.data(), acrossRow(y + i - r), kernel[i], rgbFloats);
+            const float *row = firstRow(y);
+            const float *rgb = sharpRow(y);
             for (int x = 0; x < w; ++x) {
                 const float alpha = row[x * 4 + 3];
                 for (int c = 0; c < 3; ++c) {
@@ -505,6 +582,66 @@ void colourRows(const OVNLinearImage &in, float *work, const OVNAdjustValues &v,
         }
     });
 }
+
+// Row y of geometric(source, v), made alone from the source: the same values, pixel for pixel.
+class GeometricRows
+{
+public:
+    GeometricRows(const OVNLinearImage &source, const OVNAdjustValues &v) : m_source(source), m_rotation(v.rotation)
+    {
+        if (source.isPacked())
+            m_packed.emplace(source.packed);
+        OVNAdjustValues straightenOnly;
+        straightenOnly.straighten = v.straighten;
+        m_straighten = v.straighten != 0;
+        m_sw = source.width;
+        m_sh = source.height;
+        if (m_straighten) {
+            geometricSize(source.width, source.height, straightenOnly, &m_sw, &m_sh);
+            m_map = geometricToSource(source.width, source.height, straightenOnly);
+        }
+        geometricSize(source.width, source.height, v, &width, &height);
+    }
+
+    int width = 0, height = 0;
+
+    void operator()(int y, float *out) const
+    {
+        const bool turned = m_rotation == 90 || m_rotation == 180 || m_rotation == 270;
+        if (!turned && !m_straighten) {
+            m_source.readRow(y, out);
+            return;
+        }
+        for (int x = 0; x < width; ++x, out += 4) {
+            // The pixel of the straightened picture that the turn puts here.
+            int i = x, j = y;
+            if (m_rotation == 90) {
+                i = y;
+                j = m_sh - 1 - x;
+            } else if (m_rotation == 180) {
+                i = m_sw - 1 - x;
+                j = m_sh - 1 - y;
+            } else if (m_rotation == 270) {
+                i = m_sw - 1 - y;
+                j = x;
+            }
+            if (m_straighten)
+                resamplePixel(m_source, m_packed ? &*m_packed : nullptr, m_map, i, j, out);
+            else if (m_packed)
+                m_packed->pixel(i, j, out);
+            else
+                m_source.readPixel(i, j, out);
+        }
+    }
+
+private:
+    const OVNLinearImage &m_source;
+    std::optional<PackedPixels> m_packed;
+    int m_rotation;
+    bool m_straighten = false;
+    int m_sw = 0, m_sh = 0;
+    Affine m_map;
+};
 
 } // namespace
 
@@ -618,7 +755,7 @@ OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v,
                     sx = img.width - 1 - y;
                     sy = x;
                 }
-                std::copy_n(img.row(sy) + std::size_t(sx) * 4, 4, d + std::size_t(x) * 4);
+                img.readPixel(sx, sy, d + std::size_t(x) * 4);
             }
         });
         return out;
@@ -637,7 +774,13 @@ OVNLinearImage scaleToFit(const OVNLinearImage &img, int maxWidth, int maxHeight
     const Taps tx = lanczosTaps(img.width, ow), ty = lanczosTaps(img.height, oh);
     OVNLinearImage tmp = OVNLinearImage::allocate(ow, img.height);
     forRows(img.height, threads, [&](int y) {
+        thread_local std::vector<float> unpacked;
         const float *s = img.row(y);
+        if (img.isPacked()) {
+            unpacked.resize(std::size_t(img.width) * 4);
+            img.readRow(y, unpacked.data());
+            s = unpacked.data();
+        }
         float *d = tmp.row(y);
         for (int x = 0; x < ow; ++x) {
             float acc[4] = {0, 0, 0, 0};
@@ -675,14 +818,14 @@ void colour(OVNLinearImage &img, const OVNAdjustValues &v, int threads)
 {
     if (img.isNull())
         return;
-    // The rows come out while others still read theirs around them: work on a copy.
-    OVNLinearImage copy = img;
+    // The rows come out while others still read theirs around them: work from a copy.
+    const OVNLinearImage copy = img.isPacked() ? img : img.unpacked();
+    if (img.isPacked())
+        img = img.unpacked();
     const std::size_t rowFloats = std::size_t(img.width) * 4;
-    colourRows(copy, copy.pixels.data(), v, threads, [&](int y, const float *row) {
-        float *target = img.row(y);
-        if (row != target)
-            std::copy_n(row, rowFloats, target);
-    });
+    colourRows(
+        img.width, img.height, v, threads, [&](int y, float *row) { copy.readRow(y, row); },
+        [&](int y, const float *row) { std::copy_n(row, rowFloats, img.row(y)); });
 }
 
 QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &v, int threads)
@@ -693,26 +836,24 @@ QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &v, int th
     if (out.isNull())
         return {};
     const auto &lut = srgbTable();
-    auto work = scratch<float>(img.pixels.size());
-    colourRows(img, work.get(), v, threads, [&](int y, const float *row) { storeRow8(row, out.scanLine(y), img.width, lut); });
+    colourRows(
+        img.width, img.height, v, threads, [&](int y, float *row) { img.readRow(y, row); },
+        [&](int y, const float *row) { storeRow8(row, out.scanLine(y), img.width, lut); });
     out.setColorSpace(QColorSpace::SRgb);
     return out;
 }
 
 QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, int threads)
 {
-    if (values.straighten == 0 && values.rotation != 90 && values.rotation != 180 && values.rotation != 270)
-        return colourToImage(source, values, threads);
-    // The turned picture is ours alone: the colour stages work in its storage.
-    OVNLinearImage turned = geometric(source, values, threads);
-    if (turned.isNull())
+    if (source.isNull())
         return {};
-    QImage out(turned.width, turned.height, QImage::Format_RGBA8888);
+    const GeometricRows rows(source, values);
+    QImage out(rows.width, rows.height, QImage::Format_RGBA8888);
     if (out.isNull())
         return {};
     const auto &lut = srgbTable();
-    colourRows(turned, turned.pixels.data(), values, threads,
-               [&](int y, const float *row) { storeRow8(row, out.scanLine(y), turned.width, lut); });
+    colourRows(rows.width, rows.height, values, threads, rows,
+               [&](int y, const float *row) { storeRow8(row, out.scanLine(y), rows.width, lut); });
     out.setColorSpace(QColorSpace::SRgb);
     return out;
 }
@@ -731,8 +872,14 @@ OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h)
     if (x1 <= x0 || y1 <= y0)
         return {};
     OVNLinearImage out = OVNLinearImage::allocate(x1 - x0, y1 - y0);
-    for (int r = 0; r < out.height; ++r)
-        std::copy_n(image.row(y0 + r) + std::size_t(x0) * 4, std::size_t(out.width) * 4, out.row(r));
+    for (int r = 0; r < out.height; ++r) {
+        if (!image.isPacked()) {
+            std::copy_n(image.row(y0 + r) + std::size_t(x0) * 4, std::size_t(out.width) * 4, out.row(r));
+            continue;
+        }
+        for (int x = 0; x < out.width; ++x)
+            image.readPixel(x0 + x, y0 + r, out.row(r) + std::size_t(x) * 4);
+    }
     return out;
 }
 
@@ -747,32 +894,67 @@ OVNLinearImage OVNLinearImage::allocate(int width, int height)
     return img;
 }
 
-OVNLinearImage OVNLinearImage::fromImage(const QImage &image)
+namespace {
+
+// The picture in sRGB, in a format whose pixels linearPixel reads.
+QImage packedSource(const QImage &image)
 {
-    if (image.isNull())
-        return {};
     QImage src = image;
     if (src.colorSpace().isValid() && src.colorSpace() != QColorSpace(QColorSpace::SRgb))
         src.convertToColorSpace(QColorSpace::SRgb);
-    src = src.convertToFormat(QImage::Format_RGBA8888);
-    static const std::array<float, 256> lut = [] {
-        std::array<float, 256> t{};
-        for (int i = 0; i < 256; ++i)
-            t[i] = OVNAdjustChain::srgbToLinear(i / 255.0f);
-        return t;
-    }();
-    OVNLinearImage img = allocate(src.width(), src.height());
-    OVNAdjustChain::forRows(img.height, 0, [&](int y) {
-        const uchar *s = src.constScanLine(y);
-        float *d = img.row(y);
-        for (int x = 0; x < img.width; ++x, s += 4, d += 4) {
-            const float a = s[3] / 255.0f;
-            d[0] = lut[s[0]] * a;
-            d[1] = lut[s[1]] * a;
-            d[2] = lut[s[2]] * a;
-            d[3] = a;
-        }
-    });
+    const QImage::Format format = src.format();
+    const bool readable = format == QImage::Format_RGBA8888
+        || (Q_BYTE_ORDER == Q_LITTLE_ENDIAN && (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32));
+    return readable ? src : src.convertToFormat(QImage::Format_RGBA8888);
+}
+
+} // namespace
+
+void OVNLinearImage::readRow(int y, float *out) const
+{
+    if (!isPacked()) {
+        std::copy_n(row(y), std::size_t(width) * 4, out);
+        return;
+    }
+    const OVNAdjustChain::PackedPixels pixels(packed);
+    const uchar *s = pixels.at(0, y);
+    for (int x = 0; x < width; ++x, s += 4, out += 4)
+        OVNAdjustChain::linearPixel(s, pixels.order, *pixels.lut, out);
+}
+
+void OVNLinearImage::readPixel(int x, int y, float *out) const
+{
+    if (!isPacked()) {
+        std::copy_n(row(y) + std::size_t(x) * 4, 4, out);
+        return;
+    }
+    OVNAdjustChain::PackedPixels(packed).pixel(x, y, out);
+}
+
+OVNLinearImage OVNLinearImage::unpacked() const
+{
+    if (!isPacked())
+        return *this;
+    OVNLinearImage img = allocate(width, height);
+    OVNAdjustChain::forRows(height, 0, [&](int y) { readRow(y, img.row(y)); });
+    return img;
+}
+
+OVNLinearImage OVNLinearImage::fromImage(const QImage &image)
+{
+    return fromImagePacked(image).unpacked();
+}
+
+OVNLinearImage OVNLinearImage::fromImagePacked(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    OVNLinearImage img;
+    img.packed = packedSource(image);
+    if (img.packed.isNull())
+        return {};
+    img.width = img.packed.width();
+    img.height = img.packed.height();
     return img;
 }
 
@@ -784,7 +966,16 @@ QImage OVNLinearImage::toImage() const
     if (out.isNull())
         return {};
     const auto &lut = OVNAdjustChain::srgbTable();
-    OVNAdjustChain::forRows(height, 0, [&](int y) { OVNAdjustChain::storeRow8(row(y), out.scanLine(y), width, lut); });
+    OVNAdjustChain::forRows(height, 0, [&](int y) {
+        thread_local std::vector<float> floats;
+        const float *s = row(y);
+        if (isPacked()) {
+            floats.resize(std::size_t(width) * 4);
+            readRow(y, floats.data());
+            s = floats.data();
+        }
+        OVNAdjustChain::storeRow8(s, out.scanLine(y), width, lut);
+    });
     out.setColorSpace(QColorSpace::SRgb);
     return out;
 }

@@ -38,19 +38,33 @@ struct OVNUninitialisedAllocator : std::allocator<T>
 // The adjustment window's filter chain, without widgets: pictures in float, premultiplied RGBA,
 // linear light. Geometric stages (straighten, turn, fit-to-view scaling) work on premultiplied
 // values; colour formulas see unpremultiplied ones.
+//
+// A picture may instead keep its 8-bit sRGB pixels (`packed`, with `pixels` empty), read into linear
+// light a row or a pixel at a time by the same table fromImage uses: the same values in a quarter of
+// the memory, for a camera's picture as the chain's source. row() is for float pictures only; the
+// chain reads either kind through readRow() and readPixel().
 struct OVNLinearImage
 {
     int width = 0;
     int height = 0;
     std::vector<float, OVNUninitialisedAllocator<float>> pixels; // width * height * 4, premultiplied linear RGBA
+    QImage packed; // or: 8-bit sRGB, straight alpha (RGBA8888, ARGB32 or RGB32)
 
     bool isNull() const { return width <= 0 || height <= 0; }
+    bool isPacked() const { return !packed.isNull(); }
     float *row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
     const float *row(int y) const { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
+    // Row y (width * 4 floats) or pixel (x, y) (4 floats) as premultiplied linear RGBA.
+    void readRow(int y, float *out) const;
+    void readPixel(int x, int y, float *out) const;
+    // A float picture of the same values.
+    OVNLinearImage unpacked() const;
 
     static OVNLinearImage allocate(int width, int height);
     // From the picture's own colour profile (sRGB when it has none).
     static OVNLinearImage fromImage(const QImage &image);
+    // The same values, kept packed.
+    static OVNLinearImage fromImagePacked(const QImage &image);
     // Back to 8-bit sRGB, clamped; straight alpha.
     QImage toImage() const;
 };
@@ -88,7 +102,9 @@ OVNLinearImage scaleToFit(const OVNLinearImage &image, int maxWidth, int maxHeig
 void colour(OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
 // The colour stages straight to 8-bit sRGB (what toImage() of colour() gives, without the float copy).
 QImage colourToImage(const OVNLinearImage &image, const OVNAdjustValues &values, int threads = 0);
-// The whole chain unscaled to 8-bit sRGB: what export writes.
+// The whole chain unscaled to 8-bit sRGB: what export writes. It works in bands of rows, each
+// made from the source as it is needed, so that besides the source and the result it holds a few
+// rows per worker; the bytes are those of toImage() of render().
 QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The whole chain unscaled: what export and crop use.
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);

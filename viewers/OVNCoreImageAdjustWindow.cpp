@@ -1,6 +1,7 @@
 #include "viewers/OVNCoreImageAdjustWindow.h"
 
 #include "formats/OVNExtensionMapping.h"
+#include "formats/OVNOrientation.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
@@ -324,29 +325,33 @@ void OVNCoreImageAdjustWindow::loadImage(const QString &path)
     setImageName(QFileInfo(path).fileName());
     m_preview->setShowLoadingTag(true);
     m_preview->repaint();
-    // Whole size: what is exported is the file itself, not a screen copy. The loader also makes
-    // it the chain's source, which takes long for a camera's picture.
-    m_loader->load({.path = absolute, .processor = OVNExtensionMapping().getProcessorForFile(absolute),
-                    .linear = true, .linearTurn = m_turn});
+    // Whole size: what is exported is the file itself, not a screen copy. The chain reads it as
+    // it comes, 8 bits a channel, a row at a time: a camera's picture in float would take four
+    // times its memory.
+    m_loader->load({.path = absolute, .processor = OVNExtensionMapping().getProcessorForFile(absolute)});
 }
 
 void OVNCoreImageAdjustWindow::loaded(const OVNImageLoader::Result &result)
 {
     if (m_failed)
         return;
-    if (result.image.isNull() || !result.linear || result.linear->isNull()) {
+    std::shared_ptr<const OVNLinearImage> source;
+    if (!result.image.isNull())
+        source = std::make_shared<const OVNLinearImage>(
+            OVNLinearImage::fromImagePacked(OVNOrientation::flippedBeforeTurn(result.image, m_turn)));
+    if (!source || source->isNull()) {
         m_failed = true;
         emit loadFailed();
         showLoadFailureAndClose(this);
         return;
     }
-    showSource(result.linear);
+    showSource(std::move(source));
     m_preview->setShowLoadingTag(false);
 }
 
 void OVNCoreImageAdjustWindow::setImage(const QImage &image)
 {
-    showSource(std::make_shared<const OVNLinearImage>(OVNLinearImage::fromImage(image)));
+    showSource(std::make_shared<const OVNLinearImage>(OVNLinearImage::fromImagePacked(image)));
 }
 
 void OVNCoreImageAdjustWindow::showSource(std::shared_ptr<const OVNLinearImage> source)

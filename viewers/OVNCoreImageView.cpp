@@ -115,7 +115,7 @@ OVNCoreImageView::~OVNCoreImageView() = default;
 
 void OVNCoreImageView::setCoreImage(const QImage &image)
 {
-    setCoreImage(std::make_shared<const OVNLinearImage>(OVNLinearImage::fromImage(image)));
+    setCoreImage(std::make_shared<const OVNLinearImage>(OVNLinearImage::fromImagePacked(image)));
 }
 
 void OVNCoreImageView::setCoreImage(std::shared_ptr<const OVNLinearImage> source)

@@ -546,6 +546,39 @@ TEST_P(ServerPrivilegesTest, AUserWithoutAccessSeesNoneOfACollectionsMedia)
     EXPECT_EQ(shownNames(window->mediaView()), linked);
 }
 
+TEST_P(ServerPrivilegesTest, CountsTellOnlyWhatTheUserMayRead)
+{
+    // Travel holds 2024, Alps, Picks and now Secret; Best links alps-1, studio-1, secret-1, open-1.
+    ASSERT_TRUE(db.setCategoryListEntrySuperMID(secret, travel));
+    for (const char *flag : {"ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets"})
+        UserDefaults::standard().setBool(true, flag);
+    OVNAssetManager *window = openWindow(connection);
+    window->categoryList()->expandAll();
+    const struct
+    {
+        QString mid;
+        QString count;
+    } cases[] = {
+        {secret, ""},   // NO ACCESS: no count at all
+        {open, "1"},    // READ ONLY: everything in it
+        {shared, "1"},
+        {best, "3"},    // secret-1 is not counted
+        {travel, "3"},  // nor is the Secret collection inside it
+        {studio, "1"},  // a category without privileges counts whole
+    };
+    for (const auto &c : cases) {
+        QModelIndex row;
+        for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems())
+            if (item->node.value("mid").toString() == c.mid)
+                row = window->categoryModel()->indexForItem(item, 1);
+        ASSERT_TRUE(row.isValid()) << qPrintable(c.mid);
+        EXPECT_EQ(window->categoryModel()->data(row).toString(), c.count) << qPrintable(c.mid);
+    }
+    // Deleting asks what is there, readable or not.
+    EXPECT_EQ(connection->getEntryCountForCategory(best, "S"), 4);
+    EXPECT_EQ(connection->getEntryCountForCategory(travel, "F"), 4);
+}
+
 TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
 {
     auto *presenter = new ScriptedAlertPresenter;

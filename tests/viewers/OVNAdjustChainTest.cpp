@@ -184,3 +184,44 @@ TEST(OVNAdjustDocument, CropAtAZoomClampsAndRevertKeepsTheFirstPicture)
     EXPECT_EQ(doc.values.rotation, 90);
     EXPECT_FALSE(doc.canRevert());
 }
+
+TEST(OVNAdjustChain, APictureKeptIn8BitsGivesWhatItsFloatCopyGives)
+{
+    QImage src(71, 203, QImage::Format_RGB32); // more rows than one stripe of the sharpening
+    for (int y = 0; y < src.height(); ++y)
+        for (int x = 0; x < src.width(); ++x)
+            src.setPixel(x, y, qRgb((x * 37 + y) % 256, (y * 53) % 256, (x * y) % 256));
+    QImage translucent = src.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < translucent.height(); ++y)
+        for (int x = 0; x < translucent.width(); ++x)
+            translucent.setPixelColor(x, y, QColor::fromRgba((translucent.pixel(x, y) & 0xffffff) | ((255 - x) << 24)));
+    const struct
+    {
+        const char *name;
+        OVNAdjustValues values;
+    } cases[] = {
+        {"neutral", {}},
+        {"colour only", with([](auto &v) { v.exposure = 0.5; v.gamma = 1.5; v.saturation = 150; v.sepia = 0.3; })},
+        {"sharpened", with([](auto &v) { v.sharpness = 1; v.contrast = 120; })},
+        {"turned", with([](auto &v) { v.rotation = 90; v.sharpness = 0.5; })},
+        {"straightened and turned", with([](auto &v) { v.straighten = -4; v.rotation = 180; v.sharpness = 1; })},
+    };
+    for (const QImage &image : {src, translucent}) {
+        const OVNLinearImage packed = OVNLinearImage::fromImagePacked(image);
+        const OVNLinearImage floats = OVNLinearImage::fromImage(image);
+        ASSERT_TRUE(packed.isPacked());
+        EXPECT_EQ(packed.unpacked().pixels, floats.pixels);
+        EXPECT_EQ(packed.toImage(), floats.toImage());
+        for (const auto &c : cases) {
+            EXPECT_EQ(OVNAdjustChain::renderImage(packed, c.values, 3), OVNAdjustChain::render(floats, c.values, 2).toImage())
+                << c.name;
+            EXPECT_EQ(OVNAdjustChain::render(packed, c.values, 1).pixels, OVNAdjustChain::render(floats, c.values, 1).pixels)
+                << c.name;
+            OVNAdjustPreviewCache a, b;
+            EXPECT_EQ(a.renderImage(std::make_shared<const OVNLinearImage>(packed), c.values, 40, 40),
+                      b.renderImage(std::make_shared<const OVNLinearImage>(floats), c.values, 40, 40))
+                << c.name;
+        }
+        EXPECT_EQ(OVNAdjustChain::crop(packed, 5, 7, 20, 30).pixels, OVNAdjustChain::crop(floats, 5, 7, 20, 30).pixels);
+    }
+}
