@@ -4,6 +4,7 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNCatalogActions.h"
+#include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -446,15 +447,6 @@ public:
     // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
     static std::optional<QString> searchKeyForField(int tag);
 
-    // ---- rating and rotation (OVNAssetManager_rating.cpp) ----
-    enum class QuarterTurn { Left, Right };
-    // The orientation code after a quarter turn: 1 6 3 8 to the right, 2 7 4 5 for the mirrored
-    // codes, the reverse to the left; 0 and codes outside 1 to 8 count as 1.
-    static int orientationAfterQuarterTurn(int code, QuarterTurn turn);
-    // JPEG thumbnail data turned a quarter and encoded again at full quality; empty when the data
-    // does not decode.
-    static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
-
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     // What the output actions hand on: the row set's records in order, and the page title (the
     // category's name, only with exactly one category selected). Nothing after a beep (no row
@@ -572,27 +564,14 @@ private:
     bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
     // Posts a reload for each category once, in order.
     void postReloadCategories(const QStringList &categoryIds);
-    // Rating and rotation: the entries to change, and what became of them.
-    struct EditTarget {
-        QString mid;
-        QString owner; // the entry's own category
-        int row = -1;  // in the thumbnail view, -1 when it does not show the entry
-    };
-    struct EditSummary {
-        int changed = 0;
-        int refused = 0;    // by privileges
-        int unreadable = 0; // a thumbnail that does not decode
-        int failed = 0;     // the catalog did not take the write
-        QString refusedLevel;
-    };
-    QList<EditTarget> selectedEditTargets() const;
-    std::optional<EditTarget> editTargetForMid(const QString &mid) const;
-    // Drops the targets whose category does not grant "READ & WRITE", counting them.
-    QList<EditTarget> writableTargets(const QList<EditTarget> &targets, EditSummary &summary);
-    EditSummary rateEntries(int rating, const QList<EditTarget> &targets);
-    EditSummary turnEntries(const QList<EditTarget> &targets, QuarterTurn turn);
-    void reportUnchangedEntries(const QString &title, const EditSummary &summary);
-    bool turnEntryWithMid(const QString &mid, QuarterTurn turn);
+    // Rating and turning (OVNAssetManager_rating.cpp): the entries to change, each tagged with its
+    // row (-1 when the view does not show it), and showing what the catalog took.
+    QList<OVNEntryEdits::Target> selectedEditTargets() const;
+    std::optional<OVNEntryEdits::Target> editTargetForMid(const QString &mid) const;
+    OVNEntryEdits::Summary rateEntries(int rating, const QList<OVNEntryEdits::Target> &targets);
+    OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);
+    void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
+    bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
     // Commands (OVNAssetManager_commands.cpp).
     void setupActions();
     void setupMenus();

@@ -66,15 +66,15 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
     const std::optional<QList<int>> rows = annotationRowSet();
     if (!rows || !m_dbcon)
         return summary;
-    QList<EditTarget> targets;
+    QList<OVNEntryEdits::Target> targets;
     targets.reserve(rows->size());
     for (int row : *rows) {
         if (const MediaRecordRef record = m_mediaView->objectForRow(row))
-            targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row});
+            targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row, {}, {}});
     }
     summary.entries = int(targets.size());
-    EditSummary privileges;
-    const QList<EditTarget> writable = writableTargets(targets, privileges);
+    OVNEntryEdits::Summary privileges;
+    const QList<OVNEntryEdits::Target> writable = OVNEntryEdits(m_dbcon.get()).writableTargets(targets, privileges);
     summary.refused = privileges.refused;
 
     std::unique_ptr<QProgressDialog> progress;
@@ -87,7 +87,7 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
 
     // One transaction for speed; a savepoint per write so that a refused one undoes itself alone.
     OVNDatabaseTransaction batch(*m_dbcon);
-    const auto write = [&](const EditTarget &target, Table table, const QString &column, const QString &value) {
+    const auto write = [&](const OVNEntryEdits::Target &target, Table table, const QString &column, const QString &value) {
         OVNDatabaseTransaction savepoint(*m_dbcon);
         const bool stored = (table == Table::Info
                                  ? m_dbcon->updateMediaListEntry(target.mid, column, value, OVNDatabaseAccess::QuotedValue)
@@ -102,14 +102,14 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
         }
         return stored;
     };
-    const auto fileWords = [&](const EditTarget &target, const QString &column, bool addFilename, int folders) {
-        const QString path = m_mediaView->mediaObject(keyAbsolutePath, target.row).toString();
-        const QString current = m_mediaView->mediaObject(column, target.row).toString();
+    const auto fileWords = [&](const OVNEntryEdits::Target &target, const QString &column, bool addFilename, int folders) {
+        const QString path = m_mediaView->mediaObject(keyAbsolutePath, target.tag).toString();
+        const QString current = m_mediaView->mediaObject(column, target.tag).toString();
         const std::optional<QString> value = AnnotationChanges::textWithFileWords(current, path, addFilename, folders);
         if (value && write(target, Table::Info, column, *value))
-            m_mediaView->setMediaObject(column, *value, target.row);
+            m_mediaView->setMediaObject(column, *value, target.tag);
     };
-    const auto licence = [&](const EditTarget &target, Table table) {
+    const auto licence = [&](const OVNEntryEdits::Target &target, Table table) {
         const QMap<QString, QString> &edits = changes.changes(table);
         if (edits.isEmpty())
             return;
@@ -138,11 +138,11 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
                 break;
             }
         }
-        const EditTarget &target = writable.at(i);
+        const OVNEntryEdits::Target &target = writable.at(i);
         const int failedBefore = summary.failed;
         for (auto edit = changes.info.cbegin(); edit != changes.info.cend(); ++edit) {
             const QVariant current = MediaRecord::fieldKeys().contains(edit.key())
-                ? m_mediaView->mediaObject(edit.key(), target.row)
+                ? m_mediaView->mediaObject(edit.key(), target.tag)
                 : QVariant(m_dbcon->getMediaListEntryForMediaID(target.mid, edit.key()));
             const std::optional<QString> existing =
                 current.isNull() ? std::nullopt : std::optional<QString>(current.toString());
@@ -150,7 +150,7 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
                 mode, AnnotationChanges::isFlagField(Table::Info, edit.key()), existing, edit.value(),
                 clearEmptyFields);
             if (value && write(target, Table::Info, edit.key(), *value))
-                m_mediaView->setMediaObject(edit.key(), *value, target.row);
+                m_mediaView->setMediaObject(edit.key(), *value, target.tag);
         }
         fileWords(target, QStringLiteral("keywords"), changes.keywordsAddFilename, changes.keywordsParseFolders);
         fileWords(target, QStringLiteral("shortdesc"), changes.shortDescriptionAddFilename,

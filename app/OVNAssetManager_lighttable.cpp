@@ -50,7 +50,7 @@ bool OVNAssetManager::lightTableSetRating(int rating, const QString &mid)
 
 bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, OVNLightTableDelegate::Turn turn)
 {
-    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? QuarterTurn::Left : QuarterTurn::Right))
+    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? OVNEntryEdits::QuarterTurn::Left : OVNEntryEdits::QuarterTurn::Right))
         return false;
     // The roll draws the stored thumbnail and code from now on.
     const int row = roll && m_dbcon ? roll->rowForMid(mid) : -1;

@@ -7,7 +7,6 @@
 #include "app/OVNRelink.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNImportHelper.h"
 #include "platform/Movie.h"
@@ -189,28 +188,13 @@ void OVNAssetManager::buttonSetThumbnailUsingClipboardClick()
     const QByteArray jpeg = OVNImportHelper::jpegData(OVNImportHelper::scaleImage(picture, QSize(256, 256), 2), 50);
     if (jpeg.isEmpty())
         return;
-    EditSummary summary;
-    const QList<EditTarget> targets = writableTargets(selectedEditTargets(), summary);
-    QList<int> stored;
-    {
-        OVNDatabaseTransaction batch(*m_dbcon);
-        for (int i = 0; i < targets.size(); ++i) {
-            OVNDatabaseTransaction savepoint(*m_dbcon);
-            if (m_dbcon->updateThumbnailForMediaID(targets.at(i).mid, jpeg) && (!savepoint.isActive() || savepoint.commit()))
-                stored.append(i);
-            else
-                ++summary.failed;
-        }
-        if (batch.isActive() && !batch.commit()) {
-            summary.failed += int(stored.size());
-            stored.clear();
-        }
+    OVNEntryEdits::Summary summary;
+    const QList<OVNEntryEdits::Stored> stored =
+        OVNEntryEdits(m_dbcon.get()).setThumbnail(selectedEditTargets(), jpeg, summary);
+    for (const OVNEntryEdits::Stored &entry : stored) {
+        if (entry.target.tag >= 0)
+            m_mediaView->replaceThumbnailForRow(entry.target.tag, jpeg);
     }
-    for (int i : stored) {
-        if (targets.at(i).row >= 0)
-            m_mediaView->replaceThumbnailForRow(targets.at(i).row, jpeg);
-    }
-    summary.changed = int(stored.size());
     if (summary.changed > 0)
         m_mediaView->viewport()->update();
     reportUnchangedEntries(localized("Thumbnail Not Changed"), summary);

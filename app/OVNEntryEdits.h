@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class OVNDatabaseAccess;
+
+// Rating, turning and thumbnail writes on catalog entries, without any window. Each entry answers
+// to its own category's level; the writes of one command go into one transaction, and an entry the
+// catalog refuses stays as it was while the others go on. The caller shows only what is stored.
+class OVNEntryEdits
+{
+public:
+    enum class QuarterTurn { Left, Right };
+
+    // An entry to change. `tag` is the caller's own mark (the window: the entry's row, -1 when it
+    // does not show it). What the caller already holds of the entry saves a catalog read: its
+    // thumbnail (empty: read it) and its orientation code (nothing: read it).
+    struct Target {
+        QString mid;
+        QString owner; // the entry's own category
+        int tag = -1;
+        QByteArray thumbnail;
+        std::optional<QString> orientation;
+    };
+    // What became of the targets of one command.
+    struct Summary {
+        int changed = 0;
+        int refused = 0;    // by privileges
+        int unreadable = 0; // a thumbnail that does not decode
+        int failed = 0;     // the catalog did not take the write
+        QString refusedLevel;
+    };
+    // A target the catalog now holds changed, with what it holds.
+    struct Stored {
+        Target target;
+        QByteArray thumbnail;
+        QString orientation;
+    };
+
+    explicit OVNEntryEdits(OVNDatabaseAccess *connection);
+
+    // The target for an entry by its id, its owner from the catalog; nothing for an unknown id.
+    std::optional<Target> targetForMid(const QString &mid) const;
+    // Drops the targets whose category does not grant "READ & WRITE", counting them.
+    QList<Target> writableTargets(const QList<Target> &targets, Summary &summary) const;
+
+    // Each write of a command: the writable targets it changed (a rating outside 0 to 5 changes
+    // nothing), with the values they now hold.
+    QList<Stored> rate(int rating, const QList<Target> &targets, Summary &summary);
+    // The stored thumbnail and the orientation code turn together or not at all.
+    QList<Stored> turn(const QList<Target> &targets, QuarterTurn turn, Summary &summary);
+    QList<Stored> setThumbnail(const QList<Target> &targets, const QByteArray &jpeg, Summary &summary);
+
+    // The text of the one alert about what stayed unchanged; empty when everything changed.
+    QString unchangedText(const Summary &summary) const;
+
+    // The orientation code after a quarter turn: 1 6 3 8 to the right, 2 7 4 5 for the mirrored
+    // codes, the reverse to the left; 0 and codes outside 1 to 8 count as 1.
+    static int orientationAfterQuarterTurn(int code, QuarterTurn turn);
+    // JPEG thumbnail data turned a quarter and encoded again at full quality; empty when the data
+    // does not decode.
+    static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
+
+private:
+    OVNDatabaseAccess *m_db;
+};
