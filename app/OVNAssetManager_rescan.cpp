@@ -30,14 +30,6 @@ QVariantList recordList(const QList<Record> &records)
         list.append(QVariantMap{{keyMid, record.mid}, {keyPath, record.absolutePath}});
     return list;
 }
-
-QString dateText(const QVariant &value)
-{
-    // A server gives its timestamps as dates, a local catalog as the text that was written.
-    if (value.typeId() == QMetaType::QDateTime)
-        return OVNDatabaseAccess::timestampText(value.toDateTime());
-    return value.toString();
-}
 } // namespace
 
 void OVNAssetManager::buttonRescanSurveillanceFolderClick()
@@ -74,9 +66,8 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
         std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
     // Every entry of the folder, whatever the thumbnail view's filter hides.
     QList<Record> records;
-    for (const OVNRow &row : m_dbcon->rowsForQuery(
-             QStringLiteral("select mid, absolutepath, dts from strvfile where categoryid=$1"), {folderId}))
-        records.append({row.value(0).toString(), row.value(1).toString(), dateText(row.value(2))});
+    for (const OVNDatabaseAccess::EntryFile &file : m_dbcon->getEntryFilesForCategory(folderId))
+        records.append({file.mid, file.absolutePath, file.importDate});
 
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),

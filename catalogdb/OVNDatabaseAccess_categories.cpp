@@ -153,3 +153,24 @@ qint64 OVNDatabaseAccess::getEntryCountForCategory(const QString &mid, const QSt
     });
     return count;
 }
+
+bool OVNDatabaseAccess::deleteEntriesOwnedByCategory(const QString &categoryId)
+{
+    static const QString ownedEntries = QStringLiteral("(select mid from strvfile where categoryid=$1)");
+    static const QStringList statements = {
+        QStringLiteral("delete from strvset where filemid in ") + ownedEntries,
+        QStringLiteral("delete from strvexif where mid in ") + ownedEntries,
+        QStringLiteral("delete from strvpurchased where mid in ") + ownedEntries,
+        QStringLiteral("delete from strvsold where mid in ") + ownedEntries,
+        QStringLiteral("delete from strvfile where categoryid=$1"),
+    };
+    for (const QString &sql : statements)
+        if (!runSQLCommand(sql, {categoryId}))
+            return false;
+    return true;
+}
+
+bool OVNDatabaseAccess::deleteSetMemberships(const QString &setId)
+{
+    return runSQLCommand(QStringLiteral("delete from strvset where categorymid=$1"), {setId});
+}
