@@ -3,6 +3,7 @@
 #include "browser/OVNAnnotationChanges.h"
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
+#include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
@@ -472,20 +473,9 @@ public:
     std::optional<QList<int>> annotationRowSet() const;
     // Opens the auto-fill sheet over the row set; beeps without one.
     void buttonAutoFillClick();
-    // What an auto-fill did: entries in the row set, fields written, entries refused by privileges,
-    // fields the catalog did not take (with their reasons), entries with a failed field.
-    struct AnnotationFailure {
-        QString mid, column, reason;
-    };
-    struct AnnotationSummary {
-        int entries = 0;
-        int written = 0;
-        int refused = 0;
-        int failed = 0;
-        int failedEntries = 0;
-        bool cancelled = false;
-        QList<AnnotationFailure> failures;
-    };
+    // What an auto-fill did (OVNAnnotationWrites).
+    using AnnotationFailure = OVNAnnotationWrites::Failure;
+    using AnnotationSummary = OVNAnnotationWrites::Summary;
     // Writes the changes into every entry of the row set whose own category grants "READ & WRITE",
     // in one transaction, each write in a savepoint; a record shows a value only once it is stored.
     // Above 500 entries a progress sheet can stop it (what was written stays). With `report` one
