@@ -7,6 +7,7 @@
 #include "app/OVNCatalogActions.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
+#include "app/OVNOutputHandOff.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "uikit/NTPopUpHeaderViewDelegate.h"
@@ -307,9 +308,6 @@ public:
     void paste();
     // Whether Paste can go anywhere: one collection the user may change, files on the clipboard.
     bool canPaste();
-    // A new collection inside the folder (at the top level without one); "" when it could not be
-    // made or placed, and then nothing of it stays.
-    QString addCollection(const QString &name, const QString &folder);
     void loadSelectionDetails();
     void loadPreviewImageForSelection();
     void loadMediaDetailsForSelection();
@@ -452,10 +450,7 @@ public:
     // What the output actions hand on: the row set's records in order, and the page title (the
     // category's name, only with exactly one category selected). Nothing after a beep (no row
     // set) or the one "Media file not found." alert (a file missing: no sheet at all).
-    struct OutputHandOff {
-        QList<MediaRecord> records;
-        QString pageTitle;
-    };
+    using OutputHandOff = OVNOutputHandOff;
     std::optional<OutputHandOff> outputHandOff();
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();

@@ -7,7 +7,6 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
-#include "catalogdb/OVNDatabaseTransaction.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
@@ -41,17 +40,6 @@ QStringList sortedKeys(const QVariantMap &map)
     std::stable_sort(keys.begin(), keys.end(),
                      [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     return keys;
-}
-
-// One write in a savepoint of its own: on a server a refused statement would otherwise undo the
-// whole transaction around it.
-template <typename Write>
-bool inSavepoint(OVNDatabaseAccess &connection, Write write)
-{
-    OVNDatabaseTransaction savepoint(connection);
-    if (!write())
-        return false;
-    return !savepoint.isActive() || savepoint.commit();
 }
 } // namespace
 
@@ -273,15 +261,10 @@ void OVNAssetManager::deleteSelectedMedia()
     if (!m_dbcon || !m_mediaView)
         return;
     m_deleteRefusedByDatabase = 0;
-    bool committed = true;
-    {
-        // One transaction for the whole selection, each entry in a savepoint of its own: an entry
-        // the catalog refuses stays, the others go together.
-        OVNDatabaseTransaction batch(*m_dbcon);
-        const bool deleted = m_mediaView->deleteSelectedRowsWithAutoReload(true);
-        if (batch.isActive())
-            committed = batch.commit() || !deleted;
-    }
+    // One transaction for the whole selection, each entry in a savepoint of its own: an entry
+    // the catalog refuses stays, the others go together.
+    const bool committed = OVNEntryEdits(m_dbcon.get()).inOneTransaction(
+        [this] { return m_mediaView->deleteSelectedRowsWithAutoReload(true); });
     if (!committed) {
         // Nothing of the batch was stored: show the entries again as the catalog has them.
         reloadMediaList();
@@ -322,7 +305,7 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
         const QString owner = view->mediaObject(keyCategoryId, row).toString();
         if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
             return false;
-        *databaseRefused = !inSavepoint(*m_dbcon, [&] { return m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row)); });
+        *databaseRefused = !OVNEntryEdits(m_dbcon.get()).deleteEntry(view->mediaIDForRow(row));
         return !*databaseRefused;
     }
     if (kind == QLatin1String("S")) {
@@ -332,7 +315,7 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
         const QString membership = view->entryMIDForRow(row);
         if (membership.isEmpty())
             return false;
-        *databaseRefused = !inSavepoint(*m_dbcon, [&] { return m_dbcon->deleteImageSetEntry(membership); });
+        *databaseRefused = !OVNEntryEdits(m_dbcon.get()).deleteMembership(membership);
         return !*databaseRefused;
     }
     return false;
@@ -408,7 +391,7 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
             return;
         const QFileInfo first(paths.first());
         const QString name = first.isDir() ? QDir(first.absoluteFilePath()).dirName() : QStringLiteral("drag");
-        collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder);
+        collection = OVNEntryEdits(m_dbcon.get()).addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder);
         postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
             OVNHelper::displayAlert(localized("The collection for the files could not be made."),
@@ -418,26 +401,6 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
     }
     m_trackImportDidFinish = true;
     importFiles(paths, collection, skipped);
-}
-
-QString OVNAssetManager::addCollection(const QString &name, const QString &folder)
-{
-    // Made and placed together: a collection that cannot go into its folder is not left behind
-    // at the top level.
-    OVNDatabaseTransaction transaction(*m_dbcon);
-    const QString collection = m_dbcon->addCategoryListEntry(name, QStringLiteral("C"));
-    if (collection.isEmpty())
-        return QString();
-    if (!folder.isEmpty() && !m_dbcon->setCategoryListEntrySuperMID(collection, folder)) {
-        if (transaction.isActive())
-            transaction.rollback();
-        else
-            m_dbcon->deleteCategoryListEntry(collection);
-        return QString();
-    }
-    if (transaction.isActive() && !transaction.commit())
-        return QString();
-    return collection;
 }
 
 void OVNAssetManager::postReloadCategories(const QStringList &categoryIds)
@@ -464,9 +427,7 @@ std::optional<QStringList> OVNAssetManager::ownersIfTargetAccepts(const QStringL
         return std::nullopt;
     if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
         return std::nullopt;
-    QStringList owners;
-    for (const QString &mid : mids)
-        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    const QStringList owners = OVNEntryEdits(m_dbcon.get()).ownersOf(mids);
     // Ids from a window on another catalog name no entry here: nothing is moved or linked.
     if (owners.contains(QString())) {
         OVNHelper::displayAlert(localized("The entries are not in this catalog."),
@@ -489,12 +450,7 @@ void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mi
         ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
     if (!owners)
         return;
-    int failed = 0;
-    for (const QString &mid : mids) {
-        if (!m_dbcon->updateMediaListEntry(mid, keyCategoryId, toCatalog, OVNDatabaseAccess::QuotedValue))
-            ++failed;
-    }
-    if (failed > 0)
+    if (OVNEntryEdits(m_dbcon.get()).moveEntries(mids, toCatalog) > 0)
         OVNHelper::displayAlert(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
@@ -507,12 +463,7 @@ void OVNAssetManager::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mi
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
-    int failed = 0;
-    for (const QString &mid : mids) {
-        if (m_dbcon->addEntryToImageSet(mid, toImageSet).isEmpty())
-            ++failed;
-    }
-    if (failed > 0)
+    if (OVNEntryEdits(m_dbcon.get()).linkEntries(mids, toImageSet) > 0)
         OVNHelper::displayAlert(localized("Some entries could not be added to the set."),
                                 m_dbcon->getLastErrorMessage(), this);
     postReloadCategories({toImageSet});

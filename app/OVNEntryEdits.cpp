@@ -288,3 +288,87 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::setThumbnail(const QList<Target> &ta
     summary.changed = int(stored.size());
     return result;
 }
+
+// ---- deleting, moving and linking ----
+
+namespace {
+// One write in a savepoint of its own: on a server a refused statement would otherwise undo the
+// whole transaction around it.
+template <typename Write>
+bool inSavepoint(OVNDatabaseAccess &connection, Write write)
+{
+    OVNDatabaseTransaction savepoint(connection);
+    if (!write())
+        return false;
+    return !savepoint.isActive() || savepoint.commit();
+}
+} // namespace
+
+bool OVNEntryEdits::deleteEntry(const QString &mid)
+{
+    return m_db && inSavepoint(*m_db, [&] { return m_db->deleteMediaListEntry(mid); });
+}
+
+bool OVNEntryEdits::deleteMembership(const QString &membershipId)
+{
+    return m_db && inSavepoint(*m_db, [&] { return m_db->deleteImageSetEntry(membershipId); });
+}
+
+bool OVNEntryEdits::inOneTransaction(const std::function<bool()> &work)
+{
+    if (!m_db)
+        return true;
+    OVNDatabaseTransaction batch(*m_db);
+    const bool changed = work();
+    return !batch.isActive() || batch.commit() || !changed;
+}
+
+QString OVNEntryEdits::addCollection(const QString &name, const QString &folder)
+{
+    if (!m_db)
+        return QString();
+    // Made and placed together: a collection that cannot go into its folder is not left behind
+    // at the top level.
+    OVNDatabaseTransaction transaction(*m_db);
+    const QString collection = m_db->addCategoryListEntry(name, QStringLiteral("C"));
+    if (collection.isEmpty())
+        return QString();
+    if (!folder.isEmpty() && !m_db->setCategoryListEntrySuperMID(collection, folder)) {
+        if (transaction.isActive())
+            transaction.rollback();
+        else
+            m_db->deleteCategoryListEntry(collection);
+        return QString();
+    }
+    if (transaction.isActive() && !transaction.commit())
+        return QString();
+    return collection;
+}
+
+QStringList OVNEntryEdits::ownersOf(const QStringList &mids) const
+{
+    QStringList owners;
+    for (const QString &mid : mids)
+        owners.append(m_db ? m_db->getMediaListEntryForMediaID(mid, keyCategoryId) : QString());
+    return owners;
+}
+
+int OVNEntryEdits::moveEntries(const QStringList &mids, const QString &collection)
+{
+    int failed = 0;
+    for (const QString &mid : mids) {
+        if (!m_db || !m_db->updateMediaListEntry(mid, keyCategoryId, collection, OVNDatabaseAccess::QuotedValue))
+            ++failed;
+    }
+    return failed;
+}
+
+int OVNEntryEdits::linkEntries(const QStringList &mids, const QString &setId)
+{
+    int failed = 0;
+    for (const QString &mid : mids) {
+        if (!m_db || m_db->addEntryToImageSet(mid, setId).isEmpty())
+            ++failed;
+    }
+    return failed;
+}

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class OVNDatabaseAccess;
@@ -54,6 +55,24 @@ public:
     // The stored thumbnail and the orientation code turn together or not at all.
     QList<Stored> turn(const QList<Target> &targets, QuarterTurn turn, Summary &summary);
     QList<Stored> setThumbnail(const QList<Target> &targets, const QByteArray &jpeg, Summary &summary);
+
+    // Deleting: an entry leaves the catalog with its memberships and metadata, or only a set
+    // membership goes. Each in a savepoint of its own, so that inside a transaction a refused one
+    // stays alone while the others go; false when the catalog refused it.
+    bool deleteEntry(const QString &mid);
+    bool deleteMembership(const QString &membershipId);
+    // Runs `work` (true when it changed something) in one transaction; false only when something
+    // changed and the catalog would not commit it (then nothing of it is stored).
+    bool inOneTransaction(const std::function<bool()> &work);
+
+    // A new collection, inside `folder` when one is given, made and placed together: its id, or ""
+    // when the catalog refused (no collection is left behind at the top level).
+    QString addCollection(const QString &name, const QString &folder);
+    // Each entry's own category ("" for an id the catalog does not know), in order.
+    QStringList ownersOf(const QStringList &mids) const;
+    // Moves the entries into a collection, or links them into a set: how many the catalog refused.
+    int moveEntries(const QStringList &mids, const QString &collection);
+    int linkEntries(const QStringList &mids, const QString &setId);
 
     // The text of the one alert about what stayed unchanged; empty when everything changed.
     QString unchangedText(const Summary &summary) const;

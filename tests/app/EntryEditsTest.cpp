@@ -187,3 +187,50 @@ TEST_P(ServerEntryEditsTest, ReadOnlyEntriesAreNeitherRatedNorTurnedNorGivenAThu
     EXPECT_EQ(stored(writable, "rating"), "1");
     EXPECT_EQ(stored(writable, "orientation"), "6");
 }
+
+// Deleting inside one transaction: a refused entry stays alone, the others go together; a set
+// loses only its membership. Moving and linking count what the catalog refused.
+TEST_P(EntryEditsTest, DeletesMovesAndLinksLeaveWhatTheCatalogRefused)
+{
+    const QString set = category("Set", "S");
+    const QString other = category("Other", "C");
+    const QString membership = db.addEntryToImageSet(mids[2], set);
+    ASSERT_FALSE(membership.isEmpty());
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "delete", "old.mid = '" + mids[1] + "'"));
+    OVNEntryEdits edits(&db);
+    EXPECT_EQ(edits.ownersOf({mids[0], "no-such-entry"}), QStringList({shots, QString()}));
+    QList<bool> deleted;
+    EXPECT_TRUE(edits.inOneTransaction([&] {
+        for (const QString &mid : {mids[0], mids[1]})
+            deleted.append(edits.deleteEntry(mid));
+        deleted.append(edits.deleteMembership(membership));
+        return true;
+    }));
+    EXPECT_EQ(deleted, QList<bool>({true, false, true}));
+    EXPECT_FALSE(db.mediaEntryExists(mids[0]));
+    EXPECT_TRUE(db.mediaEntryExists(mids[1]));
+    EXPECT_TRUE(db.getMediaList(set, "S").isEmpty());
+    EXPECT_TRUE(db.mediaEntryExists(mids[2]));
+
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update", "new.mid = '" + mids[1] + "'"));
+    EXPECT_EQ(edits.moveEntries({mids[1], mids[2]}, other), 1);
+    EXPECT_EQ(edits.ownersOf({mids[1], mids[2]}), QStringList({shots, other}));
+    EXPECT_EQ(edits.linkEntries({mids[1], mids[2]}, set), 0);
+    EXPECT_EQ(db.getMediaList(set, "S").size(), 2);
+}
+
+// A collection is made and placed together: one that cannot go into its folder is not left at
+// the top level.
+TEST_P(EntryEditsTest, CollectionsAreMadeAndPlacedTogether)
+{
+    const QString folder = category("Folder", "F");
+    OVNEntryEdits edits(&db);
+    const QString inside = edits.addCollection("Drag", folder);
+    ASSERT_FALSE(inside.isEmpty()) << qPrintable(db.getLastErrorMessage());
+    EXPECT_EQ(db.getCategoryListForMID(folder).size(), 1);
+    const qsizetype topLevel = db.getCategoryList().size();
+    ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "update", "new.supermid is not null"));
+    EXPECT_TRUE(edits.addCollection("Refused", folder).isEmpty());
+    EXPECT_EQ(db.getCategoryList().size(), topLevel);
+    EXPECT_FALSE(edits.addCollection("Top", QString()).isEmpty());
+}
