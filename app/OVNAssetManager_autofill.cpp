@@ -6,7 +6,6 @@
 #include "app/OVNOutlineView.h"
 #include "browser/OVNMediaDetailsAutoFill.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "viewers/OVNCoreImageAdjust.h"
@@ -109,7 +108,7 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
 
     const QString text = OVNAnnotationWrites::reportText(summary);
     if (report && !text.isEmpty())
-        OVNHelper::displayAlert(localized("Auto Fill"), text, m_mediaView ? m_mediaView->window() : this);
+        Alerts::display(localized("Auto Fill"), text, m_mediaView ? m_mediaView->window() : this);
     return summary;
 }
 
@@ -150,7 +149,7 @@ void OVNAssetManager::menuAdjust()
         }
     }
     if (missing) {
-        OVNHelper::displayAlert(localized("Media file not found."),
+        Alerts::display(localized("Media file not found."),
                                 localized("At least one media file could not be located. Please check the media "
                                           "file path for the selected files and make sure the original files are "
                                           "available."),

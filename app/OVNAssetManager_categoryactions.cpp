@@ -8,7 +8,6 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
 #include "import/OVNCumulusParser.h"
 #include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
@@ -398,12 +397,12 @@ void OVNAssetManager::buttonImportCumulusClick()
     // Refused files make no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
     if (parsed.refused()) {
-        OVNHelper::displayAlert(parsed.errorTitle, parsed.errorMessage, this);
+        Alerts::display(parsed.errorTitle, parsed.errorMessage, this);
         return;
     }
     const QString categoryId = m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {
-        OVNHelper::displayAlert(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::display(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
         return;
     }
     NotificationCenter::defaultCenter().postNotification(categoryListDidChangeNotification(),

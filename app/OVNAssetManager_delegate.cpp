@@ -10,7 +10,7 @@
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
@@ -268,7 +268,7 @@ void OVNAssetManager::deleteSelectedMedia()
     if (!committed) {
         // Nothing of the batch was stored: show the entries again as the catalog has them.
         reloadMediaList();
-        OVNHelper::displayAlert(localized("Delete Failed"),
+        Alerts::display(localized("Delete Failed"),
                                 localized("The selected entries could not be deleted from the catalog.")
                                     + QLatin1Char('\n') + m_dbcon->getLastErrorMessage(),
                                 this);
@@ -276,7 +276,7 @@ void OVNAssetManager::deleteSelectedMedia()
     }
     if (m_deleteRefusedByDatabase > 0) {
         // The entries stay where they were; say so rather than leave the user guessing.
-        OVNHelper::displayAlert(localized("Delete Failed"),
+        Alerts::display(localized("Delete Failed"),
                                 QCoreApplication::translate("Localizable",
                                                             "%n entries could not be deleted from the catalog.",
                                                             nullptr, m_deleteRefusedByDatabase)
@@ -394,7 +394,7 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
         collection = OVNEntryEdits(m_dbcon.get()).addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder);
         postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
-            OVNHelper::displayAlert(localized("The collection for the files could not be made."),
+            Alerts::display(localized("The collection for the files could not be made."),
                                     m_dbcon->getLastErrorMessage(), this);
             return;
         }
@@ -430,7 +430,7 @@ std::optional<QStringList> OVNAssetManager::ownersIfTargetAccepts(const QStringL
     const QStringList owners = OVNEntryEdits(m_dbcon.get()).ownersOf(mids);
     // Ids from a window on another catalog name no entry here: nothing is moved or linked.
     if (owners.contains(QString())) {
-        OVNHelper::displayAlert(localized("The entries are not in this catalog."),
+        Alerts::display(localized("The entries are not in this catalog."),
                                 localized("Drop them onto the thumbnails to add their files."), this);
         return std::nullopt;
     }
@@ -451,7 +451,7 @@ void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mi
     if (!owners)
         return;
     if (OVNEntryEdits(m_dbcon.get()).moveEntries(mids, toCatalog) > 0)
-        OVNHelper::displayAlert(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::display(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
 }
@@ -464,7 +464,7 @@ void OVNAssetManager::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mi
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
     if (OVNEntryEdits(m_dbcon.get()).linkEntries(mids, toImageSet) > 0)
-        OVNHelper::displayAlert(localized("Some entries could not be added to the set."),
+        Alerts::display(localized("Some entries could not be added to the set."),
                                 m_dbcon->getLastErrorMessage(), this);
     postReloadCategories({toImageSet});
 }
@@ -543,7 +543,7 @@ bool OVNAssetManager::writeDetailsValue(const QString &mediaId, const std::funct
         return false;
     if (write())
         return true;
-    OVNHelper::displayAlert(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
+    Alerts::display(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
                             m_mediaView ? m_mediaView->window() : this);
     // The pane shows what is stored again, not what was typed.
     if (m_mediaDetails)

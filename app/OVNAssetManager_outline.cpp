@@ -6,7 +6,7 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/PropertyList.h"
 
@@ -106,7 +106,7 @@ bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
     if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), item->node, true))
         return false;
     if (!m_dbcon->updateCategoryListEntry(mid, name)) {
-        OVNHelper::displayAlert(localized("The category could not be renamed."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::display(localized("The category could not be renamed."), m_dbcon->getLastErrorMessage(), this);
         return false;
     }
     renameInList(m_internalSectionList, mid, name);
@@ -207,7 +207,7 @@ bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *d
     const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
     const QString parent = folder ? folder->node.value(keyMid).toString() : QString();
     if (!m_dbcon->setCategoryListEntrySuperMID(mid, parent)) {
-        OVNHelper::displayAlert(localized("The category could not be moved."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::display(localized("The category could not be moved."), m_dbcon->getLastErrorMessage(), this);
         return false;
     }
     deselectAllCategories();

@@ -3,7 +3,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "output/OVNDiscBurnerSheet.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/Localized.h"
@@ -25,7 +25,7 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
         categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString() : QString();
     std::optional<OutputHandOff> handOff = OutputHandOff::gather(records, pageTitle);
     if (!handOff) {
-        OVNHelper::displayAlert(localized("Media file not found."),
+        Alerts::display(localized("Media file not found."),
                                 localized("At least one media file could not be located. Please check the media file "
                                           "path for the selected files and make sure the original files are available."),
                                 m_mediaView->window());

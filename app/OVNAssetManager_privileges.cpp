@@ -3,7 +3,7 @@
 
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 
 #include <QSet>
@@ -29,7 +29,7 @@ QString OVNAssetManager::authorizationMessage(const QString &requested, const QS
 
 void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
 {
-    OVNHelper::displayAlert(localized("Authorization Failed"), authorizationMessage(requested, own),
+    Alerts::display(localized("Authorization Failed"), authorizationMessage(requested, own),
                             m_mediaView ? m_mediaView->window() : this);
 }
 

@@ -4,7 +4,7 @@
 
 #include "app/OVNEntryEdits.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 
 namespace {
@@ -46,7 +46,7 @@ void OVNAssetManager::reportUnchangedEntries(const QString &title, const OVNEntr
 {
     const QString text = OVNEntryEdits(m_dbcon.get()).unchangedText(summary);
     if (!text.isEmpty())
-        OVNHelper::displayAlert(title, text, m_mediaView ? m_mediaView->window() : this);
+        Alerts::display(title, text, m_mediaView ? m_mediaView->window() : this);
 }
 
 // ---- rating ----

@@ -7,7 +7,7 @@
 #include "app/OVNRelink.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "import/OVNImportHelper.h"
 #include "platform/Movie.h"
 
@@ -93,7 +93,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
         mediaIds.append(record->field(MediaRecord::Mid));
     }
     if (refused > 0) {
-        OVNHelper::displayAlert(localized("Re-Import"),
+        Alerts::display(localized("Re-Import"),
                                 QCoreApplication::translate("Localizable", "%n entries were left out: your access privileges do not allow changing them.", nullptr, refused),
                                 window());
     }
@@ -167,10 +167,10 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         view->setMediaObject(QStringLiteral("absolutepath"), result.newPaths.at(i), rows.at(result.relinked.at(i)));
     if (!toFolder) {
         if (result.relinked.isEmpty())
-            OVNHelper::displayAlert(localized("Re-Link failed"), localized("Could not update file path to new location."),
+            Alerts::display(localized("Re-Link failed"), localized("Could not update file path to new location."),
                                     view->window());
     } else {
-        OVNHelper::displayAlert(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
+        Alerts::display(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
     }
     if (!result.relinked.isEmpty())
         loadSelectionDetails();

@@ -2,7 +2,7 @@
 
 #include "import/OVNImportMedia.h"
 
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -238,7 +238,7 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
     QWidget *window = parentWidget();
     hide();
     if (summary.connectionFailed) {
-        OVNHelper::displayAlert(localized("Database connection failed"),
+        Alerts::display(localized("Database connection failed"),
                                 localized("The import could not open its own connection to the catalog."), window);
     } else if (!summary.abortTitle.isEmpty()) {
         m_statusText->setText(localized(summary.abortStatus));
@@ -252,9 +252,9 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
                 names.append(localized("... and %1 more.").arg(summary.notImported.size() - maxLines));
             message += QStringLiteral("\n\n") + names.join(QLatin1Char('\n'));
         }
-        OVNHelper::displayAlert(localized(summary.abortTitle), message, window);
+        Alerts::display(localized(summary.abortTitle), message, window);
     } else if (!summary.failures.isEmpty()) {
-        OVNHelper::displayAlert(localized("Some files were not imported as they are."),
+        Alerts::display(localized("Some files were not imported as they are."),
                                 failureListText(summary.failures), window);
     }
     if (m_smart) {

@@ -1,6 +1,6 @@
 #include "output/OVNOutputSheets.h"
 
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "output/OVNExportImages.h"
 #include "output/OVNSendImagesAsMail.h"
 #include "platform/UserDefaults.h"
@@ -135,7 +135,7 @@ void OVNExportImagesSheet::runExport()
     QWidget *window = parentWidget();
     const QString folder = QFileInfo(m_folder->text()).absoluteFilePath();
     if (const QString problem = OVNExportImages::folderProblem(folder); !problem.isEmpty()) {
-        OVNHelper::displayAlert(localized("The export cannot be written."), problem, window);
+        Alerts::display(localized("The export cannot be written."), problem, window);
         deleteLater();
         return;
     }
@@ -172,7 +172,7 @@ void OVNExportImagesSheet::runExport()
                 failures.append(QStringLiteral("%1: %2").arg(QFileInfo(entry.source).fileName(), entry.reason));
         }
         if (!failures.isEmpty())
-            OVNHelper::displayAlert(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')),
+            Alerts::display(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')),
                                     window);
         if (reveal && !written.isEmpty())
             Workspace::revealFiles({written.first()});
@@ -271,11 +271,11 @@ void OVNSendImagesAsMailSheet::sendMail()
             QStringList names;
             for (const QString &source : std::as_const(prepared->failed))
                 names.append(QFileInfo(source).fileName());
-            OVNHelper::displayAlert(localized("Some files could not be converted and are not attached."),
+            Alerts::display(localized("Some files could not be converted and are not attached."),
                                     names.join(QLatin1Char('\n')), window);
         }
         if (!result->problem.isEmpty())
-            OVNHelper::displayAlert(localized("The e-mail could not be created."), result->problem, window);
+            Alerts::display(localized("The e-mail could not be created."), result->problem, window);
         deleteLater();
     });
     worker->start();
@@ -325,7 +325,7 @@ bool OVNPublishToWebSheet::publish(QWidget *window)
     const QString root = OVNPublishToWeb::themeRoot();
     const QList<OVNPublishToWeb::Theme> themes = OVNPublishToWeb::themes(root);
     if (themes.isEmpty()) {
-        OVNHelper::displayAlert(localized("Failed to locate templates"),
+        Alerts::display(localized("Failed to locate templates"),
                                 root.isEmpty() ? localized("The PublishToWeb template folder could not be found. Please "
                                                            "check your installation.")
                                                : localized("The PublishToWeb template folder does not seem to contain "
@@ -368,7 +368,7 @@ void OVNPublishToWebSheet::createWebPages()
         if (progress)
             progress->close();
         if (result->galleryPath.isEmpty())
-            OVNHelper::displayAlert(result->alertTitle, result->alertMessage, window);
+            Alerts::display(result->alertTitle, result->alertMessage, window);
         else if (!cancelled->load())
             Workspace::openUrl(QUrl::fromLocalFile(QDir(result->galleryPath).filePath(QStringLiteral("index.html"))).toString());
         deleteLater();
