@@ -4,12 +4,13 @@
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Localized.h"
 #include "platform/MediaRecord.h"
+#include "platform/CatalogNames.h"
 
 namespace {
 
 using Table = AnnotationChanges::Table;
 
-const QString keyAbsolutePath = QStringLiteral("absolutepath");
+using CatalogNames::keyAbsolutePath;
 constexpr int reasonsShown = 3;
 
 } // namespace

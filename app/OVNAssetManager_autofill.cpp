@@ -9,6 +9,7 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "viewers/OVNCoreImageAdjust.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -17,8 +18,8 @@
 
 namespace {
 
-const QString keyAbsolutePath = QStringLiteral("absolutepath");
-const QString keyOrientation = QStringLiteral("orientation");
+using CatalogNames::keyAbsolutePath;
+using CatalogNames::keyOrientation;
 constexpr int progressSheetThreshold = 500;
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,10 +31,10 @@ using Category = OVNCategoryMaintenance::Category;
 using Action = OVNCatalogActions::Action;
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
-const QString keyDisplayTag = QStringLiteral("displaytag");
-const QString keyComment = QStringLiteral("comment");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
+using CatalogNames::keyDisplayTag;
+using CatalogNames::keyComment;
 
 QString deletionText(const QString &kind)
 {

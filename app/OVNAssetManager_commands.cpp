@@ -14,6 +14,7 @@
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
 #include "viewers/OVNCoreImageAdjust.h"
+#include "platform/CatalogNames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,7 +45,7 @@ using OVNCatalogActions::Option;
 
 namespace {
 
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyType;
 const QString itemPrefix = QStringLiteral("OVNAssetManager ");
 const QString spaceItem = QStringLiteral("NSToolbarSpaceItem");
 const QString flexibleSpaceItem = QStringLiteral("NSToolbarFlexibleSpaceItem");

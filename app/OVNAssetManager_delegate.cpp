@@ -16,6 +16,7 @@
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "viewers/OVNZoomPanel.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QThread>
@@ -27,10 +28,10 @@
 #include <algorithm>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyRating = QStringLiteral("rating");
-const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyRating;
+using CatalogNames::keyCategoryId;
+using CatalogNames::keyType;
 const QString keyCounter = QStringLiteral("counter");
 
 // The metadata as the table shows it: rows in key order, ignoring case.

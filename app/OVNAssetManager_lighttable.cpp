@@ -4,11 +4,12 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
+#include "platform/CatalogNames.h"
 
 namespace {
-const QString keyOrientation = QStringLiteral("orientation");
-const QString keyType = QStringLiteral("type");
-const QString keyMid = QStringLiteral("mid");
+using CatalogNames::keyOrientation;
+using CatalogNames::keyType;
+using CatalogNames::keyMid;
 } // namespace
 
 void OVNAssetManager::buttonLightTableClick()

@@ -7,13 +7,14 @@
 #include "browser/OVNMediaView.h"
 #include "platform/Localized.h"
 #include "uikit/OVNBGView.h"
+#include "platform/CatalogNames.h"
 
 #include <QPushButton>
 #include <QSlider>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
 
 QString itemsText(int count)
 {

@@ -5,12 +5,13 @@
 #include "browser/OVNMediaView.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QSet>
 
 namespace {
-const QString keyPrivileges = QStringLiteral("MYPRIVILEGES");
-const QString keyCategoryId = QStringLiteral("categoryid");
+using CatalogNames::keyPrivileges;
+using CatalogNames::keyCategoryId;
 } // namespace
 
 QString OVNAssetManager::getMyPrivilegesForItem(const std::optional<CategoryNode> &node)

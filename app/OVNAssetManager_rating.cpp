@@ -6,12 +6,13 @@
 #include "browser/OVNMediaView.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 namespace {
-const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyRating = QStringLiteral("rating");
-const QString keyOrientation = QStringLiteral("orientation");
-const QString keyThumbImage = QStringLiteral("thumbimage");
+using CatalogNames::keyCategoryId;
+using CatalogNames::keyRating;
+using CatalogNames::keyOrientation;
+using CatalogNames::keyThumbImage;
 } // namespace
 
 // ---- targets ----

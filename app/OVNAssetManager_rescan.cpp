@@ -7,6 +7,7 @@
 #include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -17,9 +18,9 @@
 using OVNCategoryMaintenance::Record;
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
-const QString keyComment = QStringLiteral("comment");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
+using CatalogNames::keyComment;
 const QString keyPath = QStringLiteral("absolutepath");
 
 QVariantList recordList(const QList<Record> &records)

@@ -10,12 +10,13 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include "app/OVNOutlineView.h"
+#include "platform/CatalogNames.h"
 
 #include <functional>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
 const QString keyFolderItems = QStringLiteral("folderitems");
 // A stored tree nested deeper than this has a cycle.
 constexpr int maximumFolderDepth = 64;

@@ -4,6 +4,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -18,9 +19,9 @@
 #include <vector>
 
 namespace {
-const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyRating = QStringLiteral("rating");
-const QString keyOrientation = QStringLiteral("orientation");
+using CatalogNames::keyCategoryId;
+using CatalogNames::keyRating;
+using CatalogNames::keyOrientation;
 
 QString countedText(const char *text, int count)
 {

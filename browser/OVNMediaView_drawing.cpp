@@ -14,6 +14,7 @@
 #include "platform/Localized.h"
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
+#include "platform/CatalogNames.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -32,7 +33,7 @@ namespace {
 
 const QString keyGroup = QStringLiteral("group");
 const QString keyKeyframe = QStringLiteral("keyframe");
-const QString keyRating = QStringLiteral("rating");
+using CatalogNames::keyRating;
 
 QColor grey(float level)
 {

@@ -7,6 +7,7 @@
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
+#include "platform/CatalogNames.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -19,7 +20,7 @@
 
 namespace {
 
-const QString keyDisplayTag = QStringLiteral("displaytag");
+using CatalogNames::keyDisplayTag;
 
 int intValue(const QString &text)
 {

@@ -4,14 +4,15 @@
 
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 namespace {
 
-const QString keyMid = QStringLiteral("mid");
-const QString keyDisplayTag = QStringLiteral("displaytag");
-const QString keyComment = QStringLiteral("comment");
-const QString keyType = QStringLiteral("type");
-const QString keyPrivileges = QStringLiteral("MYPRIVILEGES");
+using CatalogNames::keyMid;
+using CatalogNames::keyDisplayTag;
+using CatalogNames::keyComment;
+using CatalogNames::keyType;
+using CatalogNames::keyPrivileges;
 const QString keyIcon = QStringLiteral("icon");
 
 bool isCategoryKind(const QString &kind)

@@ -9,6 +9,7 @@
 #include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "platform/CatalogNames.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -30,7 +31,7 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString keyRating = QStringLiteral("rating");
+using CatalogNames::keyRating;
 
 enum Road { Viewer = 0, Creator = 1, Application = 2 };
 
