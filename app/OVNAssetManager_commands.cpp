@@ -6,6 +6,7 @@
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
+#include "browser/OVNMediaViewSorting.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
@@ -962,7 +963,7 @@ void OVNAssetManager::buttonViewsortMenuClick(int tag)
     if (m_mediaView) {
         m_mediaView->setSortOrder(m_viewOrderBy);
         m_mediaView->setSortAscending(m_viewOrderASC);
-        if (m_viewOrderBy != 0)
+        if (m_viewOrderBy != OVNMediaViewSorting::SortNone)
             sortKeepingSelection(m_mediaView);
     }
     UserDefaults::standard().setInteger(m_viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));

@@ -166,7 +166,7 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
                 const QImage image = imageForDrawing(row, left, &deferred);
                 const MediaRecordRef record = m_mediaContainer.at(row);
                 const bool selected = isRowSelected(row);
-                if (m_displaytype == 1) {
+                if (m_displaytype == FilmRollDisplay) {
                     if (!image.isNull()) {
                         painter.save();
                         painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -219,11 +219,11 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
 void OVNMediaView::drawThumbnailInRect(QPainter &painter, const QRectF &cell, const QImage &image,
                                        const MediaRecord &record, bool selected)
 {
-    if (m_thumbnailStyle >= 0 && m_thumbnailStyle <= 3) {
+    if (m_thumbnailStyle >= ContactSheetStyle && m_thumbnailStyle <= ListStyle) {
         painter.drawImage(cell.topLeft(), renderedCell(image, record));
         if (selected)
             strokeInside(painter, cell, m_selectioncolor, 2);
-    } else if (m_thumbnailStyle == 4) {
+    } else if (m_thumbnailStyle == CompactStyle) {
         drawExpressCell(painter, cell, image, record, selected);
     }
 }

@@ -85,9 +85,9 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
     m_mediaView = new OVNMediaView(this);
     m_mediaView->setDelegate(this);
     m_mediaView->setThumbnailWidth(80);
-    m_mediaView->setThumbnailStyle(4);
+    m_mediaView->setThumbnailStyle(OVNMediaView::CompactStyle);
     m_mediaView->setThumbnailQuality(1);
-    m_mediaView->setDisplayType(0);
+    m_mediaView->setDisplayType(OVNMediaView::GridDisplay);
     m_mediaView->setSortOrder(1);
     m_mediaView->setSortAscending(true);
     m_mediaView->setMenuForEventType(1);
