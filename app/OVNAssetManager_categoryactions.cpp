@@ -239,12 +239,10 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
         root.kind = QStringLiteral("C");
     const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_dbcon, root);
     // Everything that goes needs "FULL ACCESS", not only the category clicked.
-    for (const Category &below : bottomUp) {
-        if (below.mid == root.mid || OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::fullAccess(), below.level))
-            continue;
+    if (const std::optional<Category> below = OVNCategoryMaintenance::firstUndeletable(bottomUp, root.mid)) {
         Alerts::inform(localized("Authorization Failed"),
-                       localized("\"%1\" inside it may not be deleted.\n\n").arg(below.name)
-                           + authorizationMessage(OVNPrivilegeLevel::fullAccess(), below.level),
+                       localized("\"%1\" inside it may not be deleted.\n\n").arg(below->name)
+                           + authorizationMessage(OVNPrivilegeLevel::fullAccess(), below->level),
                        this);
         return false;
     }

@@ -3,7 +3,6 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNClipboardPicture.h"
-#include "app/OVNPrivilegeLevel.h"
 #include "app/OVNRelink.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -16,7 +15,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHash>
 #include <QMimeData>
 #include <QTemporaryFile>
 
@@ -75,7 +73,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
     const QString categoryId = categories.size() == 1 ? categories.first().value(QStringLiteral("mid")).toString() : QString();
     if (categoryId.isEmpty())
         return;
-    QHash<QString, QString> levels;
+    const OVNEntryEdits edits(m_dbcon.get());
     QStringList mediaIds;
     int refused = 0;
     for (int row : m_mediaView->selectedRows()) {
@@ -83,10 +81,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
         if (!record || !QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
             continue; // a missing file is left out: there is nothing to read again
         const QString &owner = record->field(MediaRecord::CategoryId);
-        if (!levels.contains(owner))
-            levels.insert(owner, owner.isEmpty() || !m_dbcon ? OVNPrivilegeLevel::noAccess()
-                                                             : m_dbcon->getCategoryAccessPrivilegesForMID(owner));
-        if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levels.value(owner))) {
+        if (!edits.mayWrite(owner)) {
             ++refused;
             continue;
         }
@@ -150,16 +145,8 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         if (!toFolder)
             break;
     }
-    QHash<QString, bool> writable;
-    const auto mayWrite = [this, &writable](const QString &owner) {
-        auto known = writable.constFind(owner);
-        if (known == writable.constEnd()) {
-            const QString level = owner.isEmpty() ? OVNPrivilegeLevel::noAccess()
-                                                  : m_dbcon->getCategoryAccessPrivilegesForMID(owner);
-            known = writable.insert(owner, OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level));
-        }
-        return *known;
-    };
+    const OVNEntryEdits edits(m_dbcon.get());
+    const auto mayWrite = [&edits](const QString &owner) { return edits.mayWrite(owner); };
     const OVNRelink::Result result = toFolder ? OVNRelink::toFolder(*m_dbcon, entries, chosen, mayWrite)
                                               : OVNRelink::toFile(*m_dbcon, entries.value(0), chosen, mayWrite);
     // The records follow only what the catalog now holds.

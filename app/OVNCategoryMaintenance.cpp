@@ -1,6 +1,7 @@
 #include "app/OVNCategoryMaintenance.h"
 
 #include "app/OVNCategoryComment.h"
+#include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
@@ -53,6 +54,15 @@ QList<Category> subtreeBottomUp(OVNDatabaseAccess &db, const Category &root)
     QSet<QString> seen;
     collect(db, root, out, seen);
     return out;
+}
+
+std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const QString &rootMid)
+{
+    for (const Category &below : bottomUp) {
+        if (below.mid != rootMid && !OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::fullAccess(), below.level))
+            return below;
+    }
+    return std::nullopt;
 }
 
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,

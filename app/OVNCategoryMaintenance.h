@@ -25,6 +25,10 @@ struct Category {
 // that a folder is removed only after what it holds.
 QList<Category> subtreeBottomUp(OVNDatabaseAccess &db, const Category &root);
 
+// The first category of the subtree, other than the root, that the user may not delete: everything
+// that goes needs "FULL ACCESS", not only the category clicked. Nothing when all may go.
+std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const QString &rootMid);
+
 // Removes the categories in the order given with the entries that collections and surveillance
 // folders own (their set memberships, metadata, purchased and sold rows) and the memberships of
 // sets, all in one transaction: on a failure nothing is removed and `error` says why.

@@ -143,25 +143,35 @@ std::optional<OVNEntryEdits::Target> OVNEntryEdits::targetForMid(const QString &
     return Target{mid, owner, -1, {}, std::nullopt};
 }
 
+QString OVNEntryEdits::levelOf(const QString &categoryId) const
+{
+    auto level = m_levels.constFind(categoryId);
+    if (level == m_levels.constEnd()) {
+        const QString own = categoryId.isEmpty() || !m_db ? OVNPrivilegeLevel::noAccess()
+                                                          : m_db->getCategoryAccessPrivilegesForMID(categoryId);
+        level = m_levels.insert(categoryId, own);
+    }
+    return *level;
+}
+
+bool OVNEntryEdits::mayWrite(const QString &categoryId) const
+{
+    return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levelOf(categoryId));
+}
+
 QList<OVNEntryEdits::Target> OVNEntryEdits::writableTargets(const QList<Target> &targets, Summary &summary) const
 {
-    QHash<QString, QString> levels; // one look-up per category
     QList<Target> writable;
     writable.reserve(targets.size());
     for (const Target &target : targets) {
-        auto level = levels.constFind(target.owner);
-        if (level == levels.constEnd()) {
-            const QString own = target.owner.isEmpty() || !m_db ? OVNPrivilegeLevel::noAccess()
-                                                                : m_db->getCategoryAccessPrivilegesForMID(target.owner);
-            level = levels.insert(target.owner, own);
-        }
-        if (OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), *level)) {
+        const QString level = levelOf(target.owner);
+        if (OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level)) {
             writable.append(target);
         } else {
             ++summary.refused;
             summary.refusedLevel = summary.refusedLevel.isEmpty()
-                ? *level
-                : OVNPrivilegeLevel::lower(summary.refusedLevel, *level);
+                ? level
+                : OVNPrivilegeLevel::lower(summary.refusedLevel, level);
         }
     }
     return writable;

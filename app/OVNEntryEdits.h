@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -46,6 +47,10 @@ public:
 
     // The target for an entry by its id, its owner from the catalog; nothing for an unknown id.
     std::optional<Target> targetForMid(const QString &mid) const;
+    // The user's level on a category ("NO ACCESS" for none), asked once per category and object.
+    QString levelOf(const QString &categoryId) const;
+    // Whether that category's entries may be changed ("READ & WRITE").
+    bool mayWrite(const QString &categoryId) const;
     // Drops the targets whose category does not grant "READ & WRITE", counting them.
     QList<Target> writableTargets(const QList<Target> &targets, Summary &summary) const;
 
@@ -86,4 +91,5 @@ public:
 
 private:
     OVNDatabaseAccess *m_db;
+    mutable QHash<QString, QString> m_levels;
 };

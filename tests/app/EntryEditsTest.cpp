@@ -170,6 +170,10 @@ TEST_P(ServerEntryEditsTest, ReadOnlyEntriesAreNeitherRatedNorTurnedNorGivenAThu
     ASSERT_NO_FATAL_FAILURE(signInAsAnn(*ann));
     OVNEntryEdits edits(ann.get());
     const QList<OVNEntryEdits::Target> list = targets(edits, {mids[0], writable});
+    EXPECT_FALSE(edits.mayWrite(shots));
+    EXPECT_TRUE(edits.mayWrite(shared));
+    EXPECT_FALSE(edits.mayWrite(QString()));
+    EXPECT_EQ(edits.levelOf(shots), "READ ONLY");
     const QByteArray thumbnail = db.getThumbnailForMediaID(mids[0]);
 
     OVNEntryEdits::Summary rated, turned, replaced;
