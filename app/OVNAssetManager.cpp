@@ -10,6 +10,7 @@
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
+#include "browser/OVNMediaViewSorting.h"
 #include "output/OVNDiscBurnerSheet.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
@@ -482,7 +483,7 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);
-    if (m_viewOrderBy == 0)
+    if (m_viewOrderBy == OVNMediaViewSorting::SortNone)
         m_mediaView->setFilter(m_searchText.toLower(), searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
     else
         m_mediaView->sortMediaContainer();

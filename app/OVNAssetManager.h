@@ -3,9 +3,12 @@
 #include "browser/OVNAnnotationChanges.h"
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
+#include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
 #include "app/OVNCategoryAccess.h"
+#include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
+#include "app/OVNOutputHandOff.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "uikit/NTPopUpHeaderViewDelegate.h"
@@ -84,35 +87,17 @@ public:
     // Where the window opens instead of its stored place (a window opened beside another).
     void setCascadePosition(const QPoint &topLeft) { m_cascadePosition = topLeft; }
     void windowControllerDidLoadNib();
-    bool isDocumentEdited() const { return false; }
-    QString displayName() const;
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
     OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
-    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_dbcon; }
     // Names the catalog for the media formats of drags and the clipboard.
     QByteArray catalogIdentity() const;
-    void loadPreferences();
-    void initMediaView();
-    // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
-    void initMediaViewWithTopView(OVNBGView *topView);
 
     // The smart-folder search used by every catalog window (none: the find sheet's own).
     static void setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search);
-    static std::shared_ptr<const OVNSmartFolderSearch> smartFolderSearch();
 
     // ---- find sheet and smart folders (OVNAssetManager_find.cpp) ----
-    static std::shared_ptr<const OVNSmartFolderSearch> builtInSmartFolderSearch();
     // Opens the find sheet over the window: empty, or with the settings to edit.
     void buttonFindClick();
-    void initFindSheetWithSettings(const QVariantMap &settings);
-    // A find model with the window's search-in list and, when given, the settings (not shown).
-    OVNFind initFindWithSettings(const QVariantMap &settings) const;
-    // The search-in list: "All Entries", then the top-level folders, collections and surveillance
-    // folders, each with its own id and those below it, depth first.
-    QList<OVNSmartFolderSearch::Catalog> findCatalogs() const;
-    static QStringList subcategoriesForItem(const CategoryNode &node);
-    // The end of the find sheet: Search runs the search and keeps its settings.
-    void findDidEnd(OVNFindSheet *sheet, int returnCode);
     // Save (asks a name) and Edit of the search result bar; both beep without a last search.
     void tfFindSaveClick();
     void tfFindEditClick();
@@ -132,15 +117,9 @@ public:
     // Reloads the tree, then shows an empty thumbnail area; without a connection it says so.
     void reload();
     void reloadCategoryList();
-    void reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth = 0);
-    QStringList reloadCategoryListExpandedItems(const QList<CategoryNode> &nodes) const;
-    void reloadCategoryListExpandItems(const QStringList &mids);
-    void updateCategoryList();
     // The collection ids below the nodes (also below sub-folders when `recursive`), in tree order.
     static QStringList buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive);
     QStringList buildCatalogListForFolderItems(const QVariantList &nodes) const;
-    // Drops the cached count of the category and redraws the tree.
-    void invalidateCountForCategory(const QString &mid);
     // The root items: the "Database" section item, then the top-level category sets.
     QList<CategoryNode> internalSectionList() const { return m_internalSectionList; }
     // The section item's children; nothing before the first load.
@@ -162,6 +141,8 @@ public:
     void setCategoryExpanded(const QString &mid, bool expanded);
 
     // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
+    // Stores a name edited in place: refused when empty or without "FULL ACCESS" on the category.
+    bool renameCategory(const QString &mid, const QString &name);
     OVNOutlineViewDelegate::Capabilities outlineDelegateCapabilities() const override;
     bool ovnOutlineViewHandleReturnKeyEvent(OVNOutlineView *outline, QKeyEvent *event) override;
     bool ovnOutlineViewHandleDeleteKeyEvent(OVNOutlineView *outline, QKeyEvent *event) override;
@@ -178,32 +159,22 @@ public:
     void ovnOutlineViewMoveMids(OVNOutlineView *outline, const QStringList &mids, const QString &fromCatalog,
                                 const QString &toCatalog) override;
     void ovnOutlineViewLinkMids(OVNOutlineView *outline, const QStringList &mids, const QString &toImageSet) override;
-    // Stores a name edited in place: refused when empty or without "FULL ACCESS" on the category.
-    bool renameCategory(const QString &mid, const QString &name);
-    // The id of the dragged category when it may go onto the target (invalid: the top level);
-    // otherwise empty, with the reason for the user in `refusal` where there is one.
-    QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
-                            QString *refusal = nullptr);
 
     // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
+    // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
+    void buttonRenameCatalogClick();
     // A new folder, collection or category set named "untitled" at the top level; its id, or ""
     // when the catalog refused it (said in an alert).
     QString buttonAddFolderClick();
     QString buttonAddCatalogClick();
     QString buttonAddImageSetClick();
-    // Asks for a disk folder, then addSurveillanceFolder().
-    void buttonAddSurveillanceFolderClick();
     // A surveillance folder watching `path`, named after it, with the folder's import started;
     // "" when the folder cannot be watched or the catalog refused (said in an alert).
     QString addSurveillanceFolder(const QString &path);
-    // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
-    void buttonRenameCatalogClick();
     // Deletes the selected category with everything below it, after asking unless it is empty.
     void buttonDeleteCatalogClick();
     // The same for a given category; false when nothing was started (refused, cancelled).
     bool deleteCategory(const CategoryNode &node);
-    // Re-scans the selected surveillance folder against its disk folder.
-    void buttonRescanSurveillanceFolderClick();
     bool rescanSurveillanceFolder(const CategoryNode &node);
     // Re-processes the files of these entries of the category (thumbnail, orientation, import
     // date) on an import of its own over its own connection. Needs "READ & WRITE".
@@ -244,8 +215,6 @@ public:
 
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
-    void reloadMediaListWithFind(const QString &statement);
-    int numberOfSelectedItems() const;
     OVNMediaView *mediaView() const { return m_mediaView; }
     OVNMediaDetails *mediaDetails() const { return m_mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_mediaPreviewImage; }
@@ -257,17 +226,12 @@ public:
 
     // ---- privileges (OVNAssetManager_privileges.cpp) ----
     static QString getMyPrivilegesForItem(const std::optional<CategoryNode> &node);
-    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
-                                       bool showAlert);
     // The level for the current selection: the one selected category, else the one selected
     // entry's category, else "NO ACCESS".
     QString levelForCurrentSelection();
     // The access check of the thumbnail view and the details pane: while entries are selected,
     // every one of them must be granted by its own category; otherwise the selected category decides.
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert) override;
-    // Whether the entries may be changed at that level, each by the category that owns it.
-    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
-                                          bool showAlert, QString *lowestLevel = nullptr);
     static QString authorizationMessage(const QString &requested, const QString &own);
     // The check of a category-level action: the user's level on the category as the catalog holds
     // it now (within the action's transaction, where it has one); the outline's stored level only
@@ -288,11 +252,6 @@ public:
     static QString reloadCategoryNotification() { return QStringLiteral("OVNNotificationReloadCategory"); }
     // Posts with this window as the sender.
     void postNotification(const QString &name, QVariantMap userInfo);
-    // The sender a notification carries (null when none).
-    static const QObject *notificationSender(const QVariantMap &userInfo);
-    void ovnImportMediaDidFinish(const QVariantMap &userInfo);
-    void ovnCategoryListDidChange(const QVariantMap &userInfo);
-    void ovnCategoryListReload(const QVariantMap &userInfo);
     void setTrackImportDidFinish(bool track) { m_trackImportDidFinish = track; }
     // Drops the cached counts of the category and of the folders it lies in.
     void invalidateCountWithParents(const QString &mid);
@@ -314,13 +273,6 @@ public:
     void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                               const QString &toCatalog) override;
     void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
-    // The owning categories of the entries when the target accepts them (see the .cpp).
-    std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
-                                                     const QString &targetKind, const QString &ownerLevel);
-    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set)
-    // through the thumbnail view, in one transaction; an entry the catalog refuses stays, and one
-    // alert says how many.
-    void deleteSelectedMedia();
     // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
     // privileges or kind.
     bool deleteEntry(OVNMediaView *view, int row, bool *databaseRefused);
@@ -340,24 +292,10 @@ public:
     // a refusal is said in an alert and sets `refused`.
     QString addCollection(const QString &name, const QString &folder, bool *refused = nullptr);
     void loadSelectionDetails();
-    void loadPreviewImageForSelection();
-    void loadMediaDetailsForSelection();
     // Gives the visible zoom panel the thumbnail of the one selected entry, or nothing.
     void loadZoomPanelImage();
 
-    // ---- opening media (OVNAssetManager_open.cpp) ----
-    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
-    // desktop associates with the file, 2 `application` (1 when none is set).
-    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
-    // The view's selected entries to open: none (after a beep) when nothing is selected, none when
-    // the user declines opening many.
-    QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
-
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
-    // The selected entries whose files exist, re-read into the one selected category.
-    void buttonReimportSelectionClick();
-    // Asks for the new file (one entry) or the folder now holding the files (several).
-    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
     // Points the view's selected entries at the chosen file or at the same names in the chosen
     // folder, in one transaction; reports what failed.
     void relinkSelection(OVNMediaView *view, const QString &chosen, bool toFolder);
@@ -365,11 +303,8 @@ public:
     void buttonSetThumbnailUsingClipboardClick();
     void ovnMediaViewReimportSelection(OVNMediaView *view) override;
     void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
-    // Opens the selection with the desktop's default application.
-    void buttonOpenWithQuickTimeClick();
     // Opens the selection in the viewers, movies playing at once in full screen.
     void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_mediaView); }
-    void openMediaFullScreen(OVNMediaView *view);
 
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this
@@ -380,19 +315,11 @@ public:
     // The details pane's data source (answered by the window's methods below).
     OVNMediaDetailsDataSource *detailsDataSource() const;
     QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key);
-    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane);
-    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane);
-    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
     QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column);
-    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
     void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
                                        const QString &mediaId);
     void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,
                                                 const QString &mediaId);
-    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
-                                           const QString &mediaId);
-    // Reads the selected entry's metadata into the cache, once per selection.
-    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
     int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
     QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
     QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
@@ -424,15 +351,9 @@ public:
     QToolBar *toolbar() const { return m_toolbar; }
     QStringList toolbarItemIdentifiers() const;
     void setToolbarItemIdentifiers(const QStringList &identifiers);
-    // The customise dialog: the allowed items beside the shown ones, in their order.
-    void runToolbarCustomization();
-    // The window's own menus, Edit, View and Media, for the menu bar.
-    QList<QMenu *> windowMenus() const { return m_windowMenus; }
     // The item of a command (the one with that tag where items share it); null when the window
     // offers none.
     QAction *action(OVNCatalogActions::Action action, int tag = -1) const;
-    // What the commands are asked about, with the privilege answers of the shown list.
-    OVNCatalogActions::Snapshot actionSnapshot();
     // Enables and marks every item from one snapshot.
     void refreshActions();
     // A line per menu command: "menuSetRating 3 enabled checked".
@@ -446,11 +367,7 @@ public:
     // View options: each is stored the moment it changes.
     void toggleViewOption(OVNCatalogActions::Option option);
     bool viewOption(OVNCatalogActions::Option option) const;
-    void toggleUsesSmallIcons();
-    void setUsesSmallIcons(bool small);
     bool usesSmallIcons() const { return m_usesSmallIcons; }
-    // The slider runs from 48 to 256 while a list is shown.
-    void setThumbsizeSliderEnabled(bool enabled);
     void thumbsizeSliderMoved(double value);
     int thumbnailSize() const { return m_prefThumbnailSize; }
     void setThumbnailStyle(int style);
@@ -458,11 +375,8 @@ public:
     // The sort code (0 none, 1 import date, 2 name, 3 extension, 4 file date, 5 rating) and the
     // direction (100 ascending, any other tag descending).
     void buttonVieworderMenuClick(int code);
-    void buttonViewsortMenuClick(int tag);
     int sortOrder() const { return m_viewOrderBy; }
     bool sortAscending() const { return m_viewOrderASC; }
-    void buttonReloadCatalogListClick();
-    void buttonReloadCatalogClick();
     void buttonSaveWorkspaceClick();
     // Stores the frame, the pane sizes and whether the right pane is collapsed.
     void saveWindowPosition();
@@ -470,43 +384,20 @@ public:
     void buttonToggleMediaInfoClick();
     bool isMediaInfoCollapsed() const;
 
-    // The filter field: the text narrows the thumbnails to those whose chosen field holds it.
-    void menuSearch();
     void menuSetSearchFilter(int tag);
-    void menuActivateSearchFilter();
-    void updateSearchFieldPlaceholder();
-    void setSearchText(const QString &text);
     QLineEdit *searchField() const { return m_searchField; }
-    int searchFilterField() const { return m_viewSearchFilterSelected; }
-    // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
-    static std::optional<QString> searchKeyForField(int tag);
-
-    // ---- rating and rotation (OVNAssetManager_rating.cpp) ----
-    enum class QuarterTurn { Left, Right };
-    // The orientation code after a quarter turn: 1 6 3 8 to the right, 2 7 4 5 for the mirrored
-    // codes, the reverse to the left; 0 and codes outside 1 to 8 count as 1.
-    static int orientationAfterQuarterTurn(int code, QuarterTurn turn);
-    // JPEG thumbnail data turned a quarter and encoded again at full quality; empty when the data
-    // does not decode.
-    static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
 
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     // What the output actions hand on: the row set's records in order, and the page title (the
     // category's name, only with exactly one category selected). Nothing after a beep (no row
     // set) or the one "Media file not found." alert (a file missing: no sheet at all).
-    struct OutputHandOff {
-        QList<MediaRecord> records;
-        QString pageTitle;
-    };
+    using OutputHandOff = OVNOutputHandOff;
     std::optional<OutputHandOff> outputHandOff();
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
-    void buttonSendAsEmailClick();
-    void buttonBurnCDClick();
     void buttonPublishToWebClick();
     // Stacks on the thumbnail view.
     void buttonGroupClick();
-    void buttonAutoGroupClick();
     void buttonUngroupClick();
 
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
@@ -515,28 +406,15 @@ public:
     std::optional<QList<int>> annotationRowSet() const;
     // Opens the auto-fill sheet over the row set; beeps without one.
     void buttonAutoFillClick();
-    // What an auto-fill did: entries in the row set, fields written, entries refused by privileges,
-    // fields the catalog did not take (with their reasons), entries with a failed field.
-    struct AnnotationFailure {
-        QString mid, column, reason;
-    };
-    struct AnnotationSummary {
-        int entries = 0;
-        int written = 0;
-        int refused = 0;
-        int failed = 0;
-        int failedEntries = 0;
-        bool cancelled = false;
-        QList<AnnotationFailure> failures;
-    };
+    // What an auto-fill did (OVNAnnotationWrites).
+    using AnnotationFailure = OVNAnnotationWrites::Failure;
+    using AnnotationSummary = OVNAnnotationWrites::Summary;
     // Writes the changes into every entry of the row set whose own category grants "READ & WRITE",
     // in one transaction, each write in a savepoint; a record shows a value only once it is stored.
     // Above 500 entries a progress sheet can stop it (what was written stays). With `report` one
     // alert names what was refused or failed.
     AnnotationSummary applyAnnotationChanges(const AnnotationChanges &changes, AnnotationChanges::Mode mode,
                                              bool clearEmptyFields, bool report = true);
-    // Before opening one window per file: asks when there are more than three.
-    bool verifyActionWithMultipleItems(int count);
     // Opens an adjustment window per selected file that exists; one alert for those missing.
     void menuAdjust();
     // ---- end auto-fill and adjust ----
@@ -562,9 +440,6 @@ public:
     void headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta) override;
     void headerCellResizeViewByHeight(NTPopUpHeaderViewCell *cell, float delta) override;
     void recordFrozenSizes();
-    // Lays both split views out from the frozen sizes: the outline, the thumbnails and the preview
-    // keep theirs, the right column and the details row take what is left.
-    void restoreSplitterToFrozenPositions();
 
     // ---- the light table (OVNAssetManager_lighttable.cpp) ----
     // Opens a light table on the shown list with the selected category's kind ("C" without one)
@@ -584,6 +459,127 @@ protected:
 
 private:
     class DetailsDataSource;
+    // The window's own parts, by concern.
+    // ---- the document (OVNAssetManager.cpp) ----
+    bool isDocumentEdited() const { return false; }
+    QString displayName() const;
+    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_dbcon; }
+    void loadPreferences();
+    void initMediaView();
+    // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
+    void initMediaViewWithTopView(OVNBGView *topView);
+    static std::shared_ptr<const OVNSmartFolderSearch> smartFolderSearch();
+    // ---- find sheet and smart folders (OVNAssetManager_find.cpp) ----
+    static std::shared_ptr<const OVNSmartFolderSearch> builtInSmartFolderSearch();
+    void initFindSheetWithSettings(const QVariantMap &settings);
+    // A find model with the window's search-in list and, when given, the settings (not shown).
+    OVNFind initFindWithSettings(const QVariantMap &settings) const;
+    // The search-in list: "All Entries", then the top-level folders, collections and surveillance
+    // folders, each with its own id and those below it, depth first.
+    QList<OVNSmartFolderSearch::Catalog> findCatalogs() const;
+    static QStringList subcategoriesForItem(const CategoryNode &node);
+    // The end of the find sheet: Search runs the search and keeps its settings.
+    void findDidEnd(OVNFindSheet *sheet, int returnCode);
+    // ---- category tree (OVNAssetManager_tree.cpp) ----
+    void reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth = 0);
+    QStringList reloadCategoryListExpandedItems(const QList<CategoryNode> &nodes) const;
+    void reloadCategoryListExpandItems(const QStringList &mids);
+    void updateCategoryList();
+    // Drops the cached count of the category and redraws the tree.
+    void invalidateCountForCategory(const QString &mid);
+    // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
+    // The id of the dragged category when it may go onto the target (invalid: the top level);
+    // otherwise empty, with the reason for the user in `refusal` where there is one.
+    QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
+                            QString *refusal = nullptr);
+    // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
+    // Asks for a disk folder, then addSurveillanceFolder().
+    void buttonAddSurveillanceFolderClick();
+    // Re-scans the selected surveillance folder against its disk folder.
+    void buttonRescanSurveillanceFolderClick();
+    // ---- media list (OVNAssetManager_media.cpp) ----
+    void reloadMediaListWithFind(const QString &statement);
+    int numberOfSelectedItems() const;
+    // ---- privileges (OVNAssetManager_privileges.cpp) ----
+    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
+                                       bool showAlert);
+    // Whether the entries may be changed at that level, each by the category that owns it.
+    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
+                                          bool showAlert, QString *lowestLevel = nullptr);
+    // ---- notifications (OVNAssetManager_notifications.cpp) ----
+    // The sender a notification carries (null when none).
+    static const QObject *notificationSender(const QVariantMap &userInfo);
+    void ovnImportMediaDidFinish(const QVariantMap &userInfo);
+    void ovnCategoryListDidChange(const QVariantMap &userInfo);
+    void ovnCategoryListReload(const QVariantMap &userInfo);
+    // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
+    // The owning categories of the entries when the target accepts them (see the .cpp).
+    std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
+                                                     const QString &targetKind, const QString &ownerLevel);
+    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set)
+    // through the thumbnail view, in one transaction; an entry the catalog refuses stays, and one
+    // alert says how many.
+    void deleteSelectedMedia();
+    void loadPreviewImageForSelection();
+    void loadMediaDetailsForSelection();
+    // ---- opening media (OVNAssetManager_open.cpp) ----
+    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
+    // desktop associates with the file, 2 `application` (1 when none is set).
+    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
+    // The view's selected entries to open: none (after a beep) when nothing is selected, none when
+    // the user declines opening many.
+    QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
+    // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
+    // The selected entries whose files exist, re-read into the one selected category.
+    void buttonReimportSelectionClick();
+    // Asks for the new file (one entry) or the folder now holding the files (several).
+    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
+    // Opens the selection with the desktop's default application.
+    void buttonOpenWithQuickTimeClick();
+    void openMediaFullScreen(OVNMediaView *view);
+    // ---- details data source (OVNAssetManager_delegate.cpp) ----
+    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane);
+    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane);
+    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
+    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
+    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                           const QString &mediaId);
+    // Reads the selected entry's metadata into the cache, once per selection.
+    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
+    // ---- commands (OVNAssetManager_commands.cpp) ----
+    // The customise dialog: the allowed items beside the shown ones, in their order.
+    void runToolbarCustomization();
+    // The window's own menus, Edit, View and Media, for the menu bar.
+    QList<QMenu *> windowMenus() const { return m_windowMenus; }
+    // What the commands are asked about, with the privilege answers of the shown list.
+    OVNCatalogActions::Snapshot actionSnapshot();
+    void toggleUsesSmallIcons();
+    void setUsesSmallIcons(bool small);
+    // The slider runs from 48 to 256 while a list is shown.
+    void setThumbsizeSliderEnabled(bool enabled);
+    void buttonViewsortMenuClick(int tag);
+    void buttonReloadCatalogListClick();
+    void buttonReloadCatalogClick();
+    // The filter field: the text narrows the thumbnails to those whose chosen field holds it.
+    void menuSearch();
+    void menuActivateSearchFilter();
+    void updateSearchFieldPlaceholder();
+    void setSearchText(const QString &text);
+    int searchFilterField() const { return m_viewSearchFilterSelected; }
+    // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
+    static std::optional<QString> searchKeyForField(int tag);
+    // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
+    void buttonSendAsEmailClick();
+    void buttonBurnCDClick();
+    void buttonAutoGroupClick();
+    // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
+    // Before opening one window per file: asks when there are more than three.
+    bool verifyActionWithMultipleItems(int count);
+    // ---- panes (OVNAssetManager_panes.cpp) ----
+    // Lays both split views out from the frozen sizes: the outline, the thumbnails and the preview
+    // keep theirs, the right column and the details row take what is left.
+    void restoreSplitterToFrozenPositions();
+
     void buildWindow();
     void buildFooter(QWidget *footer);
     void restoreFrameAndSplitters();
@@ -611,27 +607,14 @@ private:
     bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
     // Posts a reload for each category once, in order.
     void postReloadCategories(const QStringList &categoryIds);
-    // Rating and rotation: the entries to change, and what became of them.
-    struct EditTarget {
-        QString mid;
-        QString owner; // the entry's own category
-        int row = -1;  // in the thumbnail view, -1 when it does not show the entry
-    };
-    struct EditSummary {
-        int changed = 0;
-        int refused = 0;    // by privileges
-        int unreadable = 0; // a thumbnail that does not decode
-        int failed = 0;     // the catalog did not take the write
-        QString refusedLevel;
-    };
-    QList<EditTarget> selectedEditTargets() const;
-    std::optional<EditTarget> editTargetForMid(const QString &mid) const;
-    // Drops the targets whose category does not grant "READ & WRITE", counting them.
-    QList<EditTarget> writableTargets(const QList<EditTarget> &targets, EditSummary &summary);
-    EditSummary rateEntries(int rating, const QList<EditTarget> &targets);
-    EditSummary turnEntries(const QList<EditTarget> &targets, QuarterTurn turn);
-    void reportUnchangedEntries(const QString &title, const EditSummary &summary);
-    bool turnEntryWithMid(const QString &mid, QuarterTurn turn);
+    // Rating and turning (OVNAssetManager_rating.cpp): the entries to change, each tagged with its
+    // row (-1 when the view does not show it), and showing what the catalog took.
+    QList<OVNEntryEdits::Target> selectedEditTargets() const;
+    std::optional<OVNEntryEdits::Target> editTargetForMid(const QString &mid) const;
+    OVNEntryEdits::Summary rateEntries(int rating, const QList<OVNEntryEdits::Target> &targets);
+    OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);
+    void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
+    bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
     // Commands (OVNAssetManager_commands.cpp).
     void setupActions();
     void setupMenus();

@@ -2,14 +2,14 @@
 // own category, and one adjustment window per selected file.
 #include "app/OVNAssetManager.h"
 
+#include "app/OVNAnnotationWrites.h"
 #include "app/OVNOutlineView.h"
 #include "browser/OVNMediaDetailsAutoFill.h"
 #include "browser/OVNMediaView.h"
-#include "catalogdb/OVNDatabaseTransaction.h"
-#include "formats/OVNHelper.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "viewers/OVNCoreImageAdjust.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -18,12 +18,9 @@
 
 namespace {
 
-using Table = AnnotationChanges::Table;
-
-const QString keyAbsolutePath = QStringLiteral("absolutepath");
-const QString keyOrientation = QStringLiteral("orientation");
+using CatalogNames::keyAbsolutePath;
+using CatalogNames::keyOrientation;
 constexpr int progressSheetThreshold = 500;
-constexpr int reasonsShown = 3;
 
 } // namespace
 
@@ -62,147 +59,57 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
                                                                            AnnotationChanges::Mode mode,
                                                                            bool clearEmptyFields, bool report)
 {
-    AnnotationSummary summary;
     const std::optional<QList<int>> rows = annotationRowSet();
     if (!rows || !m_dbcon)
-        return summary;
-    QList<EditTarget> targets;
+        return {};
+    QList<OVNEntryEdits::Target> targets;
     targets.reserve(rows->size());
     for (int row : *rows) {
         if (const MediaRecordRef record = m_mediaView->objectForRow(row))
-            targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row});
+            targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row, {}, {}});
     }
-    summary.entries = int(targets.size());
-    EditSummary privileges;
-    const QList<EditTarget> writable = writableTargets(targets, privileges);
-    summary.refused = privileges.refused;
 
     std::unique_ptr<QProgressDialog> progress;
-    if (writable.size() > progressSheetThreshold) {
-        progress = std::make_unique<QProgressDialog>(localized("Auto Fill..."), localized("Cancel"), 0,
-                                                     int(writable.size()), m_mediaView->window());
-        progress->setWindowModality(Qt::WindowModal);
-        progress->setMinimumDuration(0);
-    }
-
-    // One transaction for speed; a savepoint per write so that a refused one undoes itself alone.
-    OVNDatabaseTransaction batch(*m_dbcon);
-    const auto write = [&](const EditTarget &target, Table table, const QString &column, const QString &value) {
-        OVNDatabaseTransaction savepoint(*m_dbcon);
-        const bool stored = (table == Table::Info
-                                 ? m_dbcon->updateMediaListEntry(target.mid, column, value, OVNDatabaseAccess::QuotedValue)
-                             : table == Table::Purchased ? m_dbcon->updatePurchasedEntry(target.mid, column, value)
-                                                         : m_dbcon->updateSoldEntry(target.mid, column, value))
-            && (!savepoint.isActive() || savepoint.commit());
-        if (stored) {
-            ++summary.written;
-        } else {
-            ++summary.failed;
-            summary.failures.append({target.mid, column, m_dbcon->getLastErrorMessage()});
-        }
-        return stored;
+    OVNAnnotationWrites::Callbacks callbacks;
+    callbacks.value = [this](int row, const QString &key) { return m_mediaView->mediaObject(key, row); };
+    callbacks.show = [this](int row, const QString &key, const QString &value) {
+        m_mediaView->setMediaObject(key, value, row);
     };
-    const auto fileWords = [&](const EditTarget &target, const QString &column, bool addFilename, int folders) {
-        const QString path = m_mediaView->mediaObject(keyAbsolutePath, target.row).toString();
-        const QString current = m_mediaView->mediaObject(column, target.row).toString();
-        const std::optional<QString> value = AnnotationChanges::textWithFileWords(current, path, addFilename, folders);
-        if (value && write(target, Table::Info, column, *value))
-            m_mediaView->setMediaObject(column, *value, target.row);
+    callbacks.progress = [this, &progress](int done, int total) {
+        if (total <= progressSheetThreshold)
+            return true;
+        if (!progress) {
+            progress = std::make_unique<QProgressDialog>(localized("Auto Fill..."), localized("Cancel"), 0, total,
+                                                         m_mediaView->window());
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+        }
+        progress->setValue(done);
+        if (done == total) {
+            progress.reset();
+            return true;
+        }
+        return !progress->wasCanceled();
     };
-    const auto licence = [&](const EditTarget &target, Table table) {
-        const QMap<QString, QString> &edits = changes.changes(table);
-        if (edits.isEmpty())
-            return;
-        // Only overwrite without clearing can do without the stored row.
-        QVariantMap stored;
-        if (mode != AnnotationChanges::Mode::Overwrite || clearEmptyFields)
-            stored = table == Table::Purchased ? m_dbcon->getPurchasedForMediaID(target.mid)
-                                               : m_dbcon->getSoldForMediaID(target.mid);
-        for (auto edit = edits.cbegin(); edit != edits.cend(); ++edit) {
-            const auto found = stored.constFind(edit.key());
-            const std::optional<QString> existing =
-                found == stored.cend() ? std::nullopt : std::optional<QString>(found->toString());
-            const std::optional<QString> value = AnnotationChanges::valueToWrite(
-                mode, AnnotationChanges::isFlagField(table, edit.key()), existing, edit.value(), clearEmptyFields);
-            if (value)
-                write(target, table, edit.key(), *value);
-        }
-    };
+    const AnnotationSummary summary =
+        OVNAnnotationWrites(m_dbcon.get()).apply(targets, changes, mode, clearEmptyFields, callbacks);
 
-    bool purchasedWritten = false, soldWritten = false;
-    for (qsizetype i = 0; i < writable.size(); ++i) {
-        if (progress && i % 50 == 0) {
-            progress->setValue(int(i));
-            if (progress->wasCanceled()) {
-                summary.cancelled = true;
-                break;
-            }
-        }
-        const EditTarget &target = writable.at(i);
-        const int failedBefore = summary.failed;
-        for (auto edit = changes.info.cbegin(); edit != changes.info.cend(); ++edit) {
-            const QVariant current = MediaRecord::fieldKeys().contains(edit.key())
-                ? m_mediaView->mediaObject(edit.key(), target.row)
-                : QVariant(m_dbcon->getMediaListEntryForMediaID(target.mid, edit.key()));
-            const std::optional<QString> existing =
-                current.isNull() ? std::nullopt : std::optional<QString>(current.toString());
-            const std::optional<QString> value = AnnotationChanges::valueToWrite(
-                mode, AnnotationChanges::isFlagField(Table::Info, edit.key()), existing, edit.value(),
-                clearEmptyFields);
-            if (value && write(target, Table::Info, edit.key(), *value))
-                m_mediaView->setMediaObject(edit.key(), *value, target.row);
-        }
-        fileWords(target, QStringLiteral("keywords"), changes.keywordsAddFilename, changes.keywordsParseFolders);
-        fileWords(target, QStringLiteral("shortdesc"), changes.shortDescriptionAddFilename,
-                  changes.shortDescriptionParseFolders);
-        const int writtenBefore = summary.written;
-        licence(target, Table::Purchased);
-        purchasedWritten = purchasedWritten || summary.written > writtenBefore;
-        const int writtenBeforeSold = summary.written;
-        licence(target, Table::Sold);
-        soldWritten = soldWritten || summary.written > writtenBeforeSold;
-        if (summary.failed > failedBefore)
-            ++summary.failedEntries;
-    }
-    if (progress)
-        progress->setValue(int(writable.size()));
-    progress.reset();
-
-    if (batch.isActive() && !batch.commit()) {
+    if (!summary.committed) {
         // Nothing of it is stored: the list shows the catalog again.
-        summary.failed += summary.written;
-        summary.failedEntries = int(writable.size());
-        summary.failures.prepend({QString(), QString(), m_dbcon->getLastErrorMessage()});
-        summary.written = 0;
         reloadMediaList();
     } else {
-        if (purchasedWritten)
+        if (summary.purchasedWritten)
             m_internalPurchasedStorage.reset();
-        if (soldWritten)
+        if (summary.soldWritten)
             m_internalSoldStorage.reset();
         if (m_mediaView)
             m_mediaView->viewport()->update();
         loadSelectionDetails();
     }
 
-    if (report && (summary.refused > 0 || summary.failed > 0)) {
-        QStringList lines;
-        if (summary.refused > 0)
-            lines.append(localized("%1 entries were left unchanged: your access privileges do not allow it.")
-                             .arg(summary.refused)
-                         + QLatin1Char('\n') + localized("Your Privilege Level: ") + privileges.refusedLevel);
-        if (summary.failed > 0) {
-            QStringList reasons;
-            for (const AnnotationFailure &failure : std::as_const(summary.failures).first(
-                     std::min<qsizetype>(reasonsShown, summary.failures.size())))
-                reasons.append(failure.column.isEmpty() ? failure.reason
-                                                        : failure.column + QStringLiteral(": ") + failure.reason);
-            lines.append(localized("%1 entries could not be written completely.").arg(summary.failedEntries)
-                         + QLatin1Char('\n') + reasons.join(QLatin1Char('\n')));
-        }
-        OVNHelper::displayAlert(localized("Auto Fill"), lines.join(QStringLiteral("\n\n")),
-                                m_mediaView ? m_mediaView->window() : this);
-    }
+    const QString text = OVNAnnotationWrites::reportText(summary);
+    if (report && !text.isEmpty())
+        Alerts::display(localized("Auto Fill"), text, m_mediaView ? m_mediaView->window() : this);
     return summary;
 }
 
@@ -243,7 +150,7 @@ void OVNAssetManager::menuAdjust()
         }
     }
     if (missing) {
-        OVNHelper::displayAlert(localized("Media file not found."),
+        Alerts::display(localized("Media file not found."),
                                 localized("At least one media file could not be located. Please check the media "
                                           "file path for the selected files and make sure the original files are "
                                           "available."),

@@ -8,7 +8,6 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
 #include "import/OVNCumulusParser.h"
 #include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
@@ -16,6 +15,7 @@
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
+#include "platform/CatalogNames.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -33,10 +33,10 @@ using Category = OVNCategoryMaintenance::Category;
 using Action = OVNCatalogActions::Action;
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
-const QString keyDisplayTag = QStringLiteral("displaytag");
-const QString keyComment = QStringLiteral("comment");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
+using CatalogNames::keyDisplayTag;
+using CatalogNames::keyComment;
 
 QString deletionText(const QString &kind)
 {
@@ -241,12 +241,10 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
         root.kind = QStringLiteral("C");
     const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_dbcon, root);
     // Everything that goes needs "FULL ACCESS", not only the category clicked.
-    for (const Category &below : bottomUp) {
-        if (below.mid == root.mid || OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::fullAccess(), below.level))
-            continue;
+    if (const std::optional<Category> below = OVNCategoryMaintenance::firstUndeletable(bottomUp, root.mid)) {
         Alerts::inform(localized("Authorization Failed"),
-                       localized("\"%1\" inside it may not be deleted.\n\n").arg(below.name)
-                           + authorizationMessage(OVNPrivilegeLevel::fullAccess(), below.level),
+                       localized("\"%1\" inside it may not be deleted.\n\n").arg(below->name)
+                           + authorizationMessage(OVNPrivilegeLevel::fullAccess(), below->level),
                        this);
         return false;
     }
@@ -485,12 +483,12 @@ QString OVNAssetManager::importRecordExport(const QString &path)
     // Refused files make no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
     if (parsed.refused()) {
-        OVNHelper::displayAlert(parsed.errorTitle, parsed.errorMessage, this);
+        Alerts::display(parsed.errorTitle, parsed.errorMessage, this);
         return QString();
     }
     const QString categoryId = m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {
-        OVNHelper::displayAlert(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::display(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
         return QString();
     }
     // From this window: the tree is rebuilt with the new collection in it.

@@ -7,6 +7,7 @@
 #include "app/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
+#include "browser/OVNMediaViewSorting.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
@@ -15,6 +16,7 @@
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
 #include "viewers/OVNCoreImageAdjust.h"
+#include "platform/CatalogNames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,7 +47,7 @@ using OVNCatalogActions::Option;
 
 namespace {
 
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyType;
 const QString itemPrefix = QStringLiteral("OVNAssetManager ");
 const QString spaceItem = QStringLiteral("NSToolbarSpaceItem");
 const QString flexibleSpaceItem = QStringLiteral("NSToolbarFlexibleSpaceItem");
@@ -962,7 +964,7 @@ void OVNAssetManager::buttonViewsortMenuClick(int tag)
     if (m_mediaView) {
         m_mediaView->setSortOrder(m_viewOrderBy);
         m_mediaView->setSortAscending(m_viewOrderASC);
-        if (m_viewOrderBy != 0)
+        if (m_viewOrderBy != OVNMediaViewSorting::SortNone)
             sortKeepingSelection(m_mediaView);
     }
     UserDefaults::standard().setInteger(m_viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));

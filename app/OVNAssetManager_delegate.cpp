@@ -7,16 +7,16 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeLevel.h"
-#include "catalogdb/OVNDatabaseTransaction.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "viewers/OVNZoomPanel.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QThread>
@@ -28,10 +28,10 @@
 #include <algorithm>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyRating = QStringLiteral("rating");
-const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyRating;
+using CatalogNames::keyCategoryId;
+using CatalogNames::keyType;
 const QString keyCounter = QStringLiteral("counter");
 
 // The metadata as the table shows it: rows in key order, ignoring case.
@@ -41,17 +41,6 @@ QStringList sortedKeys(const QVariantMap &map)
     std::stable_sort(keys.begin(), keys.end(),
                      [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     return keys;
-}
-
-// One write in a savepoint of its own: on a server a refused statement would otherwise undo the
-// whole transaction around it.
-template <typename Write>
-bool inSavepoint(OVNDatabaseAccess &connection, Write write)
-{
-    OVNDatabaseTransaction savepoint(connection);
-    if (!write())
-        return false;
-    return !savepoint.isActive() || savepoint.commit();
 }
 } // namespace
 
@@ -273,19 +262,14 @@ void OVNAssetManager::deleteSelectedMedia()
     if (!m_dbcon || !m_mediaView)
         return;
     m_deleteRefusedByDatabase = 0;
-    bool committed = true;
-    {
-        // One transaction for the whole selection, each entry in a savepoint of its own: an entry
-        // the catalog refuses stays, the others go together.
-        OVNDatabaseTransaction batch(*m_dbcon);
-        const bool deleted = m_mediaView->deleteSelectedRowsWithAutoReload(true);
-        if (batch.isActive())
-            committed = batch.commit() || !deleted;
-    }
+    // One transaction for the whole selection, each entry in a savepoint of its own: an entry
+    // the catalog refuses stays, the others go together.
+    const bool committed = OVNEntryEdits(m_dbcon.get()).inOneTransaction(
+        [this] { return m_mediaView->deleteSelectedRowsWithAutoReload(true); });
     if (!committed) {
         // Nothing of the batch was stored: show the entries again as the catalog has them.
         reloadMediaList();
-        OVNHelper::displayAlert(localized("Delete Failed"),
+        Alerts::display(localized("Delete Failed"),
                                 localized("The selected entries could not be deleted from the catalog.")
                                     + QLatin1Char('\n') + m_dbcon->getLastErrorMessage(),
                                 this);
@@ -293,7 +277,7 @@ void OVNAssetManager::deleteSelectedMedia()
     }
     if (m_deleteRefusedByDatabase > 0) {
         // The entries stay where they were; say so rather than leave the user guessing.
-        OVNHelper::displayAlert(localized("Delete Failed"),
+        Alerts::display(localized("Delete Failed"),
                                 QCoreApplication::translate("Localizable",
                                                             "%n entries could not be deleted from the catalog.",
                                                             nullptr, m_deleteRefusedByDatabase)
@@ -322,7 +306,7 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
         const QString owner = view->mediaObject(keyCategoryId, row).toString();
         if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
             return false;
-        *databaseRefused = !inSavepoint(*m_dbcon, [&] { return m_dbcon->deleteMediaListEntry(view->mediaIDForRow(row)); });
+        *databaseRefused = !OVNEntryEdits(m_dbcon.get()).deleteEntry(view->mediaIDForRow(row));
         return !*databaseRefused;
     }
     if (kind == QLatin1String("S")) {
@@ -332,7 +316,7 @@ bool OVNAssetManager::deleteEntry(OVNMediaView *view, int row, bool *databaseRef
         const QString membership = view->entryMIDForRow(row);
         if (membership.isEmpty())
             return false;
-        *databaseRefused = !inSavepoint(*m_dbcon, [&] { return m_dbcon->deleteImageSetEntry(membership); });
+        *databaseRefused = !OVNEntryEdits(m_dbcon.get()).deleteMembership(membership);
         return !*databaseRefused;
     }
     return false;
@@ -422,27 +406,13 @@ void OVNAssetManager::addFiles(const QStringList &paths, const std::optional<Cat
 
 QString OVNAssetManager::addCollection(const QString &name, const QString &folder, bool *refused)
 {
-    // Made and placed together: a collection that cannot go into its folder is not left behind
-    // at the top level.
-    OVNDatabaseTransaction transaction(*m_dbcon);
-    if (!folder.isEmpty() && !isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction)) {
+    return OVNEntryEdits(m_dbcon.get()).addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
+        if (folder.isEmpty() || isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction))
+            return true;
         if (refused)
             *refused = true;
-        return QString();
-    }
-    const QString collection = m_dbcon->addCategoryListEntry(name, QStringLiteral("C"));
-    if (collection.isEmpty())
-        return QString();
-    if (!folder.isEmpty() && !m_dbcon->setCategoryListEntrySuperMID(collection, folder)) {
-        if (transaction.isActive())
-            transaction.rollback();
-        else
-            m_dbcon->deleteCategoryListEntry(collection);
-        return QString();
-    }
-    if (transaction.isActive() && !transaction.commit())
-        return QString();
-    return collection;
+        return false;
+    });
 }
 
 void OVNAssetManager::postReloadCategories(const QStringList &categoryIds)
@@ -469,12 +439,10 @@ std::optional<QStringList> OVNAssetManager::ownersIfTargetAccepts(const QStringL
         return std::nullopt;
     if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
         return std::nullopt;
-    QStringList owners;
-    for (const QString &mid : mids)
-        owners.append(m_dbcon->getMediaListEntryForMediaID(mid, keyCategoryId));
+    const QStringList owners = OVNEntryEdits(m_dbcon.get()).ownersOf(mids);
     // Ids from a window on another catalog name no entry here: nothing is moved or linked.
     if (owners.contains(QString())) {
-        OVNHelper::displayAlert(localized("The entries are not in this catalog."),
+        Alerts::display(localized("The entries are not in this catalog."),
                                 localized("Drop them onto the thumbnails to add their files."), this);
         return std::nullopt;
     }
@@ -494,13 +462,8 @@ void OVNAssetManager::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mi
         ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
     if (!owners)
         return;
-    int failed = 0;
-    for (const QString &mid : mids) {
-        if (!m_dbcon->updateMediaListEntry(mid, keyCategoryId, toCatalog, OVNDatabaseAccess::QuotedValue))
-            ++failed;
-    }
-    if (failed > 0)
-        OVNHelper::displayAlert(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
+    if (OVNEntryEdits(m_dbcon.get()).moveEntries(mids, toCatalog) > 0)
+        Alerts::display(localized("Some entries could not be moved."), m_dbcon->getLastErrorMessage(), this);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
 }
@@ -512,13 +475,8 @@ void OVNAssetManager::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mi
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
-    int failed = 0;
-    for (const QString &mid : mids) {
-        if (m_dbcon->addEntryToImageSet(mid, toImageSet).isEmpty())
-            ++failed;
-    }
-    if (failed > 0)
-        OVNHelper::displayAlert(localized("Some entries could not be added to the set."),
+    if (OVNEntryEdits(m_dbcon.get()).linkEntries(mids, toImageSet) > 0)
+        Alerts::display(localized("Some entries could not be added to the set."),
                                 m_dbcon->getLastErrorMessage(), this);
     postReloadCategories({toImageSet});
 }
@@ -617,7 +575,7 @@ bool OVNAssetManager::writeDetailsValue(const QString &mediaId, const std::funct
         return true;
     if (m_dbcon->failureCount() != failures && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return keepTyped();
-    OVNHelper::displayAlert(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
+    Alerts::display(localized("The change could not be stored."), m_dbcon->getLastErrorMessage(),
                             m_mediaView ? m_mediaView->window() : this);
     // The pane shows what is stored again, not what was typed.
     if (m_mediaDetails)

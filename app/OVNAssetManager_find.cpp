@@ -9,6 +9,7 @@
 #include "platform/Localized.h"
 #include "search/OVNFind.h"
 #include "search/OVNFindSheet.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -20,9 +21,9 @@
 
 namespace {
 
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
-const QString keyDisplayTag = QStringLiteral("displaytag");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
+using CatalogNames::keyDisplayTag;
 
 // The find model's compiler behind the smart-folder interface.
 class FindSmartFolderSearch : public OVNSmartFolderSearch

@@ -4,11 +4,12 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
+#include "platform/CatalogNames.h"
 
 namespace {
-const QString keyOrientation = QStringLiteral("orientation");
-const QString keyType = QStringLiteral("type");
-const QString keyMid = QStringLiteral("mid");
+using CatalogNames::keyOrientation;
+using CatalogNames::keyType;
+using CatalogNames::keyMid;
 } // namespace
 
 void OVNAssetManager::buttonLightTableClick()
@@ -50,7 +51,7 @@ bool OVNAssetManager::lightTableSetRating(int rating, const QString &mid)
 
 bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, OVNLightTableDelegate::Turn turn)
 {
-    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? QuarterTurn::Left : QuarterTurn::Right))
+    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? OVNEntryEdits::QuarterTurn::Left : OVNEntryEdits::QuarterTurn::Right))
         return false;
     // The roll draws the stored thumbnail and code from now on.
     const int row = roll && m_dbcon ? roll->rowForMid(mid) : -1;

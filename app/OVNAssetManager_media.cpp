@@ -6,15 +6,17 @@
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "uikit/OVNBGView.h"
+#include "platform/CatalogNames.h"
 
 #include <QPushButton>
 #include <QSlider>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
 
 QString itemsText(int count)
 {
@@ -166,7 +168,7 @@ void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failures
         && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
     const QString title = localized("The entries of “%1” could not be read.").arg(name);
     setStatus(title, false);
-    OVNHelper::displayAlert(title,
+    Alerts::display(title,
                             unreachable ? localized("The catalog server cannot be reached. Please check that it is "
                                                     "running and that this computer can reach it, then select the "
                                                     "category again.")

@@ -6,11 +6,13 @@
 #include "platform/NotificationCenter.h"
 
 #include "app/OVNOutlineView.h"
+#include "platform/CatalogNames.h"
 
 namespace {
 const QString keySender = QStringLiteral("object");
-const QString keyCategoryId = QStringLiteral("categoryid");
-const QString keyMid = QStringLiteral("mid");
+using CatalogNames::keyCategoryId;
+const QString keyCounter = QStringLiteral("counter");
+using CatalogNames::keyMid;
 } // namespace
 
 void OVNAssetManager::postNotification(const QString &name, QVariantMap userInfo)

@@ -8,17 +8,19 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/PropertyList.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QMimeData>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
-const QString keyDisplayTag = QStringLiteral("displaytag");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
+using CatalogNames::keyDisplayTag;
 const QString keyFolderItems = QStringLiteral("folderitems");
 constexpr int maximumDepth = 64;
 

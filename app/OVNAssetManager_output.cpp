@@ -3,7 +3,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "output/OVNDiscBurnerSheet.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/Localized.h"
@@ -17,27 +17,19 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
         QApplication::beep();
         return std::nullopt;
     }
-    OutputHandOff handOff;
-    bool missing = false;
-    for (int row : *rows) {
-        const MediaRecordRef record = m_mediaView->objectForRow(row);
-        if (!record)
-            continue;
-        if (OVNHelper::fileExistsAtPath(record->field(MediaRecord::AbsolutePath)))
-            handOff.records.append(*record);
-        else
-            missing = true;
-    }
-    if (missing) {
-        OVNHelper::displayAlert(localized("Media file not found."),
+    QList<MediaRecordRef> records;
+    for (int row : *rows)
+        records.append(m_mediaView->objectForRow(row));
+    const QList<CategoryNode> categories = selectedCategoryNodes();
+    const QString pageTitle =
+        categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString() : QString();
+    std::optional<OutputHandOff> handOff = OutputHandOff::gather(records, pageTitle);
+    if (!handOff) {
+        Alerts::display(localized("Media file not found."),
                                 localized("At least one media file could not be located. Please check the media file "
                                           "path for the selected files and make sure the original files are available."),
                                 m_mediaView->window());
-        return std::nullopt;
     }
-    const QList<CategoryNode> categories = selectedCategoryNodes();
-    if (categories.size() == 1)
-        handOff.pageTitle = categories.first().value(QStringLiteral("displaytag")).toString();
     return handOff;
 }
 

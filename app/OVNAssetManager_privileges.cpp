@@ -6,13 +6,15 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QSet>
 
 namespace {
-const QString keyPrivileges = QStringLiteral("MYPRIVILEGES");
-const QString keyCategoryId = QStringLiteral("categoryid");
+using CatalogNames::keyPrivileges;
+using CatalogNames::keyCategoryId;
 } // namespace
 
 QString OVNAssetManager::getMyPrivilegesForItem(const std::optional<CategoryNode> &node)
@@ -51,12 +53,12 @@ bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QStrin
 
 void OVNAssetManager::showCategoryRefusal(const OVNCategoryAccess::Refusal &refusal)
 {
-    OVNHelper::displayAlert(refusal.title, refusal.text, m_mediaView ? m_mediaView->window() : this);
+    Alerts::display(refusal.title, refusal.text, m_mediaView ? m_mediaView->window() : this);
 }
 
 void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
 {
-    OVNHelper::displayAlert(OVNPrivilegeLevel::refusalTitle(), authorizationMessage(requested, own),
+    Alerts::display(OVNPrivilegeLevel::refusalTitle(), authorizationMessage(requested, own),
                             m_mediaView ? m_mediaView->window() : this);
 }
 

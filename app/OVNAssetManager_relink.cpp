@@ -3,12 +3,10 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNClipboardPicture.h"
-#include "app/OVNPrivilegeLevel.h"
 #include "app/OVNRelink.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "catalogdb/OVNDatabaseTransaction.h"
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "import/OVNImportHelper.h"
 #include "platform/Movie.h"
 
@@ -17,7 +15,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHash>
 #include <QMimeData>
 #include <QTemporaryFile>
 
@@ -76,7 +73,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
     const QString categoryId = categories.size() == 1 ? categories.first().value(QStringLiteral("mid")).toString() : QString();
     if (categoryId.isEmpty())
         return;
-    QHash<QString, QString> levels;
+    const OVNEntryEdits edits(m_dbcon.get());
     QStringList mediaIds;
     int refused = 0;
     for (int row : m_mediaView->selectedRows()) {
@@ -84,17 +81,14 @@ void OVNAssetManager::buttonReimportSelectionClick()
         if (!record || !QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
             continue; // a missing file is left out: there is nothing to read again
         const QString &owner = record->field(MediaRecord::CategoryId);
-        if (!levels.contains(owner))
-            levels.insert(owner, owner.isEmpty() || !m_dbcon ? OVNPrivilegeLevel::noAccess()
-                                                             : m_dbcon->getCategoryAccessPrivilegesForMID(owner));
-        if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levels.value(owner))) {
+        if (!edits.mayWrite(owner)) {
             ++refused;
             continue;
         }
         mediaIds.append(record->field(MediaRecord::Mid));
     }
     if (refused > 0) {
-        OVNHelper::displayAlert(localized("Re-Import"),
+        Alerts::display(localized("Re-Import"),
                                 QCoreApplication::translate("Localizable", "%n entries were left out: your access privileges do not allow changing them.", nullptr, refused),
                                 window());
     }
@@ -151,16 +145,8 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         if (!toFolder)
             break;
     }
-    QHash<QString, bool> writable;
-    const auto mayWrite = [this, &writable](const QString &owner) {
-        auto known = writable.constFind(owner);
-        if (known == writable.constEnd()) {
-            const QString level = owner.isEmpty() ? OVNPrivilegeLevel::noAccess()
-                                                  : m_dbcon->getCategoryAccessPrivilegesForMID(owner);
-            known = writable.insert(owner, OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level));
-        }
-        return *known;
-    };
+    const OVNEntryEdits edits(m_dbcon.get());
+    const auto mayWrite = [&edits](const QString &owner) { return edits.mayWrite(owner); };
     const OVNRelink::Result result = toFolder ? OVNRelink::toFolder(*m_dbcon, entries, chosen, mayWrite)
                                               : OVNRelink::toFile(*m_dbcon, entries.value(0), chosen, mayWrite);
     // The records follow only what the catalog now holds.
@@ -168,10 +154,10 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         view->setMediaObject(QStringLiteral("absolutepath"), result.newPaths.at(i), rows.at(result.relinked.at(i)));
     if (!toFolder) {
         if (result.relinked.isEmpty())
-            OVNHelper::displayAlert(localized("Re-Link failed"), localized("Could not update file path to new location."),
+            Alerts::display(localized("Re-Link failed"), localized("Could not update file path to new location."),
                                     view->window());
     } else {
-        OVNHelper::displayAlert(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
+        Alerts::display(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
     }
     if (!result.relinked.isEmpty())
         loadSelectionDetails();
@@ -189,28 +175,13 @@ void OVNAssetManager::buttonSetThumbnailUsingClipboardClick()
     const QByteArray jpeg = OVNImportHelper::jpegData(OVNImportHelper::scaleImage(picture, QSize(256, 256), 2), 50);
     if (jpeg.isEmpty())
         return;
-    EditSummary summary;
-    const QList<EditTarget> targets = writableTargets(selectedEditTargets(), summary);
-    QList<int> stored;
-    {
-        OVNDatabaseTransaction batch(*m_dbcon);
-        for (int i = 0; i < targets.size(); ++i) {
-            OVNDatabaseTransaction savepoint(*m_dbcon);
-            if (m_dbcon->updateThumbnailForMediaID(targets.at(i).mid, jpeg) && (!savepoint.isActive() || savepoint.commit()))
-                stored.append(i);
-            else
-                ++summary.failed;
-        }
-        if (batch.isActive() && !batch.commit()) {
-            summary.failed += int(stored.size());
-            stored.clear();
-        }
+    OVNEntryEdits::Summary summary;
+    const QList<OVNEntryEdits::Stored> stored =
+        OVNEntryEdits(m_dbcon.get()).setThumbnail(selectedEditTargets(), jpeg, summary);
+    for (const OVNEntryEdits::Stored &entry : stored) {
+        if (entry.target.tag >= 0)
+            m_mediaView->replaceThumbnailForRow(entry.target.tag, jpeg);
     }
-    for (int i : stored) {
-        if (targets.at(i).row >= 0)
-            m_mediaView->replaceThumbnailForRow(targets.at(i).row, jpeg);
-    }
-    summary.changed = int(stored.size());
     if (summary.changed > 0)
         m_mediaView->viewport()->update();
     reportUnchangedEntries(localized("Thumbnail Not Changed"), summary);

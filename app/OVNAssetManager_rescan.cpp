@@ -7,6 +7,7 @@
 #include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -17,9 +18,9 @@
 using OVNCategoryMaintenance::Record;
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
-const QString keyComment = QStringLiteral("comment");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
+using CatalogNames::keyComment;
 const QString keyPath = QStringLiteral("absolutepath");
 
 QVariantList recordList(const QList<Record> &records)
@@ -29,14 +30,6 @@ QVariantList recordList(const QList<Record> &records)
     for (const Record &record : records)
         list.append(QVariantMap{{keyMid, record.mid}, {keyPath, record.absolutePath}});
     return list;
-}
-
-QString dateText(const QVariant &value)
-{
-    // A server gives its timestamps as dates, a local catalog as the text that was written.
-    if (value.typeId() == QMetaType::QDateTime)
-        return OVNDatabaseAccess::timestampText(value.toDateTime());
-    return value.toString();
 }
 } // namespace
 
@@ -74,9 +67,8 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
         std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
     // Every entry of the folder, whatever the thumbnail view's filter hides.
     QList<Record> records;
-    for (const OVNRow &row : m_dbcon->rowsForQuery(
-             QStringLiteral("select mid, absolutepath, dts from strvfile where categoryid=$1"), {folderId}))
-        records.append({row.value(0).toString(), row.value(1).toString(), dateText(row.value(2))});
+    for (const OVNDatabaseAccess::EntryFile &file : m_dbcon->getEntryFilesForCategory(folderId))
+        records.append({file.mid, file.absolutePath, file.importDate});
 
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),

@@ -13,12 +13,13 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include "app/OVNOutlineView.h"
+#include "platform/CatalogNames.h"
 
 #include <functional>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
 const QString keyFolderItems = QStringLiteral("folderitems");
 // A stored tree nested deeper than this has a cycle.
 constexpr int maximumFolderDepth = 64;
@@ -67,7 +68,7 @@ void OVNAssetManager::reloadCategoryList()
         // A tree with holes would pass for the catalog: the one shown stays, and the user hears why.
         const bool unreachable = m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
         const bool kept = m_internalCategoryList.has_value();
-        OVNHelper::displayAlert(
+        Alerts::display(
             localized("The category list could not be read completely."),
             (unreachable ? localized("The catalog server cannot be reached.") : m_dbcon->getLastErrorMessage())
                 + QStringLiteral("\n\n")

@@ -57,6 +57,15 @@ QList<Category> subtreeBottomUp(OVNDatabaseAccess &db, const Category &root)
     return out;
 }
 
+std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const QString &rootMid)
+{
+    for (const Category &below : bottomUp) {
+        if (below.mid != rootMid && !OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::fullAccess(), below.level))
+            return below;
+    }
+    return std::nullopt;
+}
+
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
                       const std::function<void(int, int)> &progress, Check check)
 {
@@ -68,15 +77,6 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
     OVNDatabaseTransaction transaction(db);
     if (!transaction.isActive())
         return fail();
-    // Set-wise per category: a folder of many thousand entries is a handful of statements.
-    static const QString ownedEntries = QStringLiteral("(select mid from strvfile where categoryid=$1)");
-    static const QStringList ownedStatements = {
-        QStringLiteral("delete from strvset where filemid in ") + ownedEntries,
-        QStringLiteral("delete from strvexif where mid in ") + ownedEntries,
-        QStringLiteral("delete from strvpurchased where mid in ") + ownedEntries,
-        QStringLiteral("delete from strvsold where mid in ") + ownedEntries,
-        QStringLiteral("delete from strvfile where categoryid=$1"),
-    };
     if (check == Check::LevelNow) {
         // Every category that goes is locked and asked before the first row is removed.
         for (const Category &category : bottomUp) {
@@ -92,15 +92,15 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
     }
     int done = 0;
     for (const Category &category : bottomUp) {
+        // Set-wise per category: a folder of many thousand entries is a handful of statements.
         if (category.kind == QLatin1String("C") || category.kind == QLatin1String("M")) {
-            for (const QString &sql : ownedStatements)
-                if (!db.runSQLCommand(sql, {category.mid}))
-                    return fail();
+            if (!db.deleteEntriesOwnedByCategory(category.mid))
+                return fail();
         } else if (category.kind == QLatin1String("S")) {
-            if (!db.runSQLCommand(QStringLiteral("delete from strvset where categorymid=$1"), {category.mid}))
+            if (!db.deleteSetMemberships(category.mid))
                 return fail();
         }
-        if (!db.runSQLCommand(QStringLiteral("delete from strvcategory where mid=$1"), {category.mid}))
+        if (!db.deleteCategoryListEntry(category.mid))
             return fail();
         if (progress)
             progress(++done, int(bottomUp.size()));
@@ -121,15 +121,10 @@ bool deleteEntries(OVNDatabaseAccess &db, const QStringList &mids, QString *erro
     OVNDatabaseTransaction transaction(db);
     if (!transaction.isActive())
         return fail();
-    static const QStringList statements = {
-        QStringLiteral("delete from strvset where filemid=$1"), QStringLiteral("delete from strvexif where mid=$1"),
-        QStringLiteral("delete from strvpurchased where mid=$1"), QStringLiteral("delete from strvsold where mid=$1"),
-        QStringLiteral("delete from strvfile where mid=$1")};
     int done = 0;
     for (const QString &mid : mids) {
-        for (const QString &sql : statements)
-            if (!db.runSQLCommand(sql, {mid}))
-                return fail();
+        if (!db.deleteEntryWithLicences(mid))
+            return fail();
         if (progress && (++done % 100 == 0 || done == int(mids.size())))
             progress(done, int(mids.size()));
     }

@@ -28,6 +28,9 @@ QList<Category> subtreeBottomUp(OVNDatabaseAccess &db, const Category &root);
 // Whether deleteCategories() asks the catalog for the user's level on each category within its
 // transaction ("FULL ACCESS" needed), or leaves the privileges to its caller.
 enum class Check { None, LevelNow };
+// The first category of the subtree, other than the root, that the user may not delete: everything
+// that goes needs "FULL ACCESS", not only the category clicked. Nothing when all may go.
+std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const QString &rootMid);
 
 // Removes the categories in the order given with the entries that collections and surveillance
 // folders own (their set memberships, metadata, purchased and sold rows) and the memberships of

@@ -1,12 +1,13 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "platform/PlainText.h"
+#include "platform/CatalogNames.h"
 
 #include <QImage>
 
 namespace {
 const QString keyFolderItems = QStringLiteral("folderitems");
 const QString keyCounter = QStringLiteral("counter");
-const QString keyMid = QStringLiteral("mid");
+using CatalogNames::keyMid;
 // Deeper nesting than this is a cycle in the stored tree.
 constexpr int maximumDepth = 64;
 } // namespace

@@ -16,7 +16,6 @@
 #include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"
-#include "formats/OVNHelper.h"
 #include "import/OVNImportCamera.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/Alert.h"
@@ -150,7 +149,7 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     }
 
     if (m_services.movieFrameworkVersion() <= kNewEnoughMovieFramework) {
-        OVNHelper::displayAlert(
+        Alerts::display(
             localized("Movie playback is not available"),
             localized("Ostrevan plays movies with Qt Multimedia and reads them with FFmpeg, and one of "
                       "them is missing or has no playback plugin.\nPlease be advised that some features "

@@ -4,6 +4,7 @@
 #include "app/OVNOutlineViewDelegate.h"
 #include "platform/PropertyList.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -20,8 +21,8 @@
 #include <cmath>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
-const QString keyType = QStringLiteral("type");
+using CatalogNames::keyMid;
+using CatalogNames::keyType;
 
 QString textOf(const QMimeData *data, const QString &format)
 {

@@ -8,7 +8,6 @@
 #include "app/OVNPreferenceBinding.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
-#include "formats/OVNHelper.h"
 #include "formats/OVNMSAHelper.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
@@ -692,5 +691,5 @@ bool OVNPreferencesWindow::confirm(const QString &message)
 
 void OVNPreferencesWindow::tell(const QString &title, const QString &message)
 {
-    OVNHelper::displayAlert(title, message, this);
+    Alerts::display(title, message, this);
 }

@@ -3,7 +3,7 @@
 OVNMediaRollView::OVNMediaRollView(QWidget *parent) : OVNMediaView(parent)
 {
     setBackgroundColor(Qt::gray);
-    setDisplayType(1);
+    setDisplayType(FilmRollDisplay);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }

@@ -93,7 +93,7 @@ void OVNMediaView::setDisplayType(int type)
     m_displaytype = type;
     m_thumbnailTitleHeight = 15;
     m_thumbnailTitleDistance = 5;
-    if (type == 1) {
+    if (type == FilmRollDisplay) {
         m_thumbnailWidth = 130;
         m_thumbnailHeight = 140;
         m_thumbnailDistance = 3;
@@ -115,7 +115,7 @@ void OVNMediaView::setThumbnailWidth(int width)
 {
     m_thumbnailWidth = float(width);
     m_thumbnailHeight = float(width);
-    if (m_thumbnailStyle == 3)
+    if (m_thumbnailStyle == ListStyle)
         m_thumbnailWidth += 300;
     m_thumbCreator->setWidth(m_thumbnailWidth);
     m_thumbCreator->setHeight(m_thumbnailHeight);
@@ -126,7 +126,7 @@ void OVNMediaView::setThumbnailWidth(int width)
 
 void OVNMediaView::setThumbnailStyle(int style)
 {
-    if (m_thumbnailStyle == 3 && m_thumbnailWidth > 300)
+    if (m_thumbnailStyle == ListStyle && m_thumbnailWidth > 300)
         m_thumbnailWidth -= 300;
     m_thumbnailStyle = style;
     setThumbnailWidth(int(m_thumbnailWidth));

@@ -83,7 +83,17 @@ public:
     ~OVNMediaView() override;
 
     // ---- configuration ----
-    // 0 grid, 1 film roll (cells 130 x 140, spacing 3).
+    // How the records are laid out: a grid, or a film roll (cells 130 x 140, spacing 3).
+    enum DisplayType : int { GridDisplay = 0, FilmRollDisplay = 1 };
+    // The thumbnail styles, by the numbers the "ThumbnailStyle" preference and the menu tags use:
+    // the layout list's four cell styles, and the express search's compact cells.
+    enum ThumbnailStyle : int {
+        ContactSheetStyle = 0,
+        LargeImagesStyle = 1,
+        DetailedCellsStyle = 2,
+        ListStyle = 3,
+        CompactStyle = 4,
+    };
     void setDisplayType(int type);
     int displayType() const { return m_displaytype; }
     // 0, 1, 2 give no, low and high interpolation; other values change nothing.

@@ -14,6 +14,7 @@
 #include "platform/Localized.h"
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
+#include "platform/CatalogNames.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -32,7 +33,7 @@ namespace {
 
 const QString keyGroup = QStringLiteral("group");
 const QString keyKeyframe = QStringLiteral("keyframe");
-const QString keyRating = QStringLiteral("rating");
+using CatalogNames::keyRating;
 
 QColor grey(float level)
 {
@@ -170,7 +171,7 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
                 const QImage image = imageForDrawing(row, left, &deferred);
                 const MediaRecordRef record = m_mediaContainer.at(row);
                 const bool selected = isRowSelected(row);
-                if (m_displaytype == 1) {
+                if (m_displaytype == FilmRollDisplay) {
                     if (!image.isNull()) {
                         painter.save();
                         painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -223,11 +224,11 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
 void OVNMediaView::drawThumbnailInRect(QPainter &painter, const QRectF &cell, const QImage &image,
                                        const MediaRecord &record, bool selected)
 {
-    if (m_thumbnailStyle >= 0 && m_thumbnailStyle <= 3) {
+    if (m_thumbnailStyle >= ContactSheetStyle && m_thumbnailStyle <= ListStyle) {
         painter.drawImage(cell.topLeft(), renderedCell(image, record));
         if (selected)
             strokeInside(painter, cell, m_selectioncolor, 2);
-    } else if (m_thumbnailStyle == 4) {
+    } else if (m_thumbnailStyle == CompactStyle) {
         drawExpressCell(painter, cell, image, record, selected);
     }
 }

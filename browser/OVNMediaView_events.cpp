@@ -28,7 +28,7 @@ QPointF OVNMediaView::documentPoint(const QPointF &viewportPoint) const
 
 QString OVNMediaView::toolTipAt(const QPointF &viewportPoint)
 {
-    if (m_thumbnailStyle < 0 || m_thumbnailStyle > 3 || m_displaytype == 1)
+    if (m_thumbnailStyle < ContactSheetStyle || m_thumbnailStyle > ListStyle || m_displaytype == FilmRollDisplay)
         return QString();
     const QPointF point = documentPoint(viewportPoint);
     const int row = rowAtDocumentPoint(point);

@@ -2,6 +2,7 @@
 #include "browser/OVNMediaView.h"
 
 #include "browser/OVNMediaViewSorting.h"
+#include "platform/CatalogNames.h"
 
 #include <QScrollBar>
 
@@ -13,7 +14,7 @@
 #include <vector>
 
 namespace {
-const QString keyMid = QStringLiteral("mid");
+using CatalogNames::keyMid;
 }
 
 void OVNMediaView::installContainer(const MediaListRef &list)

@@ -16,6 +16,7 @@
 #include "browser/OVNMediaView.h"
 
 #include "platform/UserDefaults.h"
+#include "platform/CatalogNames.h"
 
 #include <QScrollBar>
 #include <QThread>
@@ -25,8 +26,8 @@
 #include <exception>
 
 namespace {
-const QString keyThumbImage = QStringLiteral("thumbimage");
-const QString keyMid = QStringLiteral("mid");
+using CatalogNames::keyThumbImage;
+using CatalogNames::keyMid;
 constexpr int drawLockWaitMs = 10000;
 constexpr qsizetype unshownSliceSize = 64;
 

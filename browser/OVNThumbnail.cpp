@@ -8,6 +8,7 @@
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
 #include "uikit/OVNBezierPath.h"
+#include "platform/CatalogNames.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -20,7 +21,7 @@
 
 namespace {
 
-const QString keyDisplayTag = QStringLiteral("displaytag");
+using CatalogNames::keyDisplayTag;
 
 int intValue(const QString &text)
 {

@@ -1,6 +1,7 @@
 #include "browser/OVNThumbnailCache.h"
 
 #include "platform/JpegDecoder.h"
+#include "platform/CatalogNames.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const QString keyThumbImage = QStringLiteral("thumbimage");
+using CatalogNames::keyThumbImage;
 const QString keyPreloaded = QStringLiteral("preloaded");
 
 // The very buffer, not merely equal bytes: a record whose data was replaced is decoded again.

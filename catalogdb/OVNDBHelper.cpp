@@ -1,5 +1,7 @@
 #include "catalogdb/OVNDBHelper.h"
 
+#include "platform/CatalogNames.h"
+
 #include "platform/MediaRecord.h"
 
 #include <QRegularExpression>
@@ -174,23 +176,33 @@ const QStringList &OVNDBHelper::mediaRecordKeys()
     return MediaRecord::fieldKeys();
 }
 
+namespace {
+
+// The media select list: the record keys in their order, each a column of the files table under
+// `alias`, but for the set-membership slot, which is `membership`.
+QString mediaColumns(const QString &alias, const QString &membership)
+{
+    QStringList columns;
+    for (int field = 0; field < MediaRecord::fieldCount; ++field)
+        columns.append(field == MediaRecord::ImageSetMid ? membership : alias + MediaRecord::fieldKeys().at(field));
+    return columns.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 QString OVNDBHelper::mediaSelect()
 {
-    return QStringLiteral(
-        "select mid, displaytag, servername, serverpath, absolutepath, filesize, imagewidth, imageheight, "
-        "filedts, dts, keywords, shortdesc, fulldesc, pricetag, modrelavailable, modrelinfo, proprelavailable, "
-        "proprelinfo, cataloguedby, volumetype, volumename, rating, orientation, '0', filetype, categoryid "
-        "from strvfile mf");
+    static const QString select = QStringLiteral("select ") + mediaColumns(QString(), QStringLiteral("'0'"))
+        + QStringLiteral(" from ") + CatalogNames::mediaTable + QStringLiteral(" mf");
+    return select;
 }
 
 QString OVNDBHelper::mediaSetSelect()
 {
-    return QStringLiteral(
-        "select mf.mid, mf.displaytag, mf.servername, mf.serverpath, mf.absolutepath, mf.filesize, "
-        "mf.imagewidth, mf.imageheight, mf.filedts, mf.dts, mf.keywords, mf.shortdesc, mf.fulldesc, "
-        "mf.pricetag, mf.modrelavailable, mf.modrelinfo, mf.proprelavailable, mf.proprelinfo, "
-        "mf.cataloguedby, mf.volumetype, mf.volumename, mf.rating, mf.orientation, ms.mid, mf.filetype, "
-        "mf.categoryid from strvset ms, strvfile mf where ms.categorymid=$1 and ms.filemid=mf.mid");
+    static const QString select = QStringLiteral("select ") + mediaColumns(QStringLiteral("mf."), QStringLiteral("ms.mid"))
+        + QStringLiteral(" from ") + CatalogNames::setMembershipTable + QStringLiteral(" ms, ") + CatalogNames::mediaTable
+        + QStringLiteral(" mf where ms.categorymid=$1 and ms.filemid=mf.mid");
+    return select;
 }
 
 const QStringList &OVNDBHelper::privilegeLevels()

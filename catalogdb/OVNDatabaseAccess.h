@@ -156,6 +156,12 @@ public:
     bool updateCategoryListComment(const QString &mid, const QString &comment);
     bool setCategoryListEntrySuperMID(const QString &mid, const QString &parentMid);
     bool deleteCategoryListEntry(const QString &mid);
+    // Removes the entries a collection or surveillance folder owns with their set memberships,
+    // metadata, purchased and sold rows, set-wise (a few statements for any number of entries).
+    // No transaction of its own: the caller's keeps a whole deletion together.
+    bool deleteEntriesOwnedByCategory(const QString &categoryId);
+    // Removes a category set's memberships; the entries stay with their collections.
+    bool deleteSetMemberships(const QString &setId);
     // What the category holds, all of it: child categories of a folder, memberships of a set,
     // owned entries of a collection or surveillance folder; 0 for other kinds.
     qint64 getEntryCountForCategory(const QString &mid, const QString &kind);
@@ -188,6 +194,20 @@ public:
     QString addMediaListEntry(const QVariantMap &importRecord);
     // Removes the record with its set memberships and its metadata row.
     bool deleteMediaListEntry(const QString &mediaId);
+    // Removes the record with its set memberships, metadata, purchased and sold rows, without a
+    // transaction of its own (the caller's keeps many entries together).
+    bool deleteEntryWithLicences(const QString &mediaId);
+    // Whether a record has that id; false also when the catalog does not answer.
+    bool mediaEntryExists(const QString &mediaId);
+    // Every entry of a category, whatever a view's filter hides: its id, its file's path and its
+    // import date as written ("yyyy-MM-dd HH:mm:ss" and what followed it; a server's timestamps as
+    // timestampText() writes them).
+    struct EntryFile {
+        QString mid;
+        QString absolutePath;
+        QString importDate;
+    };
+    QList<EntryFile> getEntryFilesForCategory(const QString &categoryId);
     // The new membership id, or "" on failure.
     QString addEntryToImageSet(const QString &mediaId, const QString &setId);
     bool deleteImageSetEntry(const QString &membershipId);

@@ -4,14 +4,15 @@
 
 #include "catalogdb/OVNResultRow.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 namespace {
 
-const QString keyMid = QStringLiteral("mid");
-const QString keyDisplayTag = QStringLiteral("displaytag");
-const QString keyComment = QStringLiteral("comment");
-const QString keyType = QStringLiteral("type");
-const QString keyPrivileges = QStringLiteral("MYPRIVILEGES");
+using CatalogNames::keyMid;
+using CatalogNames::keyDisplayTag;
+using CatalogNames::keyComment;
+using CatalogNames::keyType;
+using CatalogNames::keyPrivileges;
 const QString keyIcon = QStringLiteral("icon");
 
 bool isCategoryKind(const QString &kind)
@@ -183,4 +184,25 @@ qint64 OVNDatabaseAccess::getReadableEntryCountForCategory(const QString &mid, c
                 return true;
             });
     return count;
+}
+
+bool OVNDatabaseAccess::deleteEntriesOwnedByCategory(const QString &categoryId)
+{
+    static const QString ownedEntries = QStringLiteral("(select mid from strvfile where categoryid=$1)");
+    static const QStringList statements = {
+        QStringLiteral("delete from strvset where filemid in ") + ownedEntries,
+        QStringLiteral("delete from strvexif where mid in ") + ownedEntries,
+        QStringLiteral("delete from strvpurchased where mid in ") + ownedEntries,
+        QStringLiteral("delete from strvsold where mid in ") + ownedEntries,
+        QStringLiteral("delete from strvfile where categoryid=$1"),
+    };
+    for (const QString &sql : statements)
+        if (!runSQLCommand(sql, {categoryId}))
+            return false;
+    return true;
+}
+
+bool OVNDatabaseAccess::deleteSetMemberships(const QString &setId)
+{
+    return runSQLCommand(QStringLiteral("delete from strvset where categorymid=$1"), {setId});
 }

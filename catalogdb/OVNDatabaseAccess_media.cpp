@@ -453,3 +453,33 @@ bool OVNDatabaseAccess::deleteImageSetEntry(const QString &membershipId)
 {
     return runSQLCommand(QStringLiteral("delete from strvset where mid=$1"), {membershipId});
 }
+
+bool OVNDatabaseAccess::deleteEntryWithLicences(const QString &mediaId)
+{
+    static const QStringList statements = {
+        QStringLiteral("delete from strvset where filemid=$1"), QStringLiteral("delete from strvexif where mid=$1"),
+        QStringLiteral("delete from strvpurchased where mid=$1"), QStringLiteral("delete from strvsold where mid=$1"),
+        QStringLiteral("delete from strvfile where mid=$1")};
+    for (const QString &sql : statements)
+        if (!runSQLCommand(sql, {mediaId}))
+            return false;
+    return true;
+}
+
+bool OVNDatabaseAccess::mediaEntryExists(const QString &mediaId)
+{
+    return affectedRowsForQuery(QStringLiteral("select mid from strvfile where mid=$1"), {mediaId}) > 0;
+}
+
+QList<OVNDatabaseAccess::EntryFile> OVNDatabaseAccess::getEntryFilesForCategory(const QString &categoryId)
+{
+    QList<EntryFile> files;
+    for (const OVNRow &row :
+         rowsForQuery(QStringLiteral("select mid, absolutepath, dts from strvfile where categoryid=$1"), {categoryId})) {
+        // A server gives its timestamps as dates, a local catalog as the text that was written.
+        const QVariant date = row.value(2);
+        files.append({row.value(0).toString(), row.value(1).toString(),
+                      date.typeId() == QMetaType::QDateTime ? timestampText(date.toDateTime()) : date.toString()});
+    }
+    return files;
+}

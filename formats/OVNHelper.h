@@ -13,14 +13,14 @@ class QDateTime;
 class QFont;
 class QObject;
 
-// The small services every subsystem uses: system versions, file existence with automount of the
-// media-server volume, the one alert helper, dated import folders, temporary file names, the
-// expansion of dropped files and folders, link resolution, the coding of colours and fonts as
-// property-list dictionaries, and the image loaders. Class-level functions only; nothing here
-// keeps state.
+// The small services the readers and the layers above share: system versions, file existence with
+// automount of the media-server volume, dated import folders, the expansion of dropped files and
+// folders, link resolution, the coding of colours and fonts as property-list dictionaries, and the
+// image loaders. Class-level functions only; nothing here keeps state. (Alerts are
+// platform/Alert.h's, temporary file names platform/TemporaryFiles.h's.)
 //
 // The implementation is split by concern: OVNHelper_versions.cpp, OVNHelper_files.cpp,
-// OVNHelper_alerts.cpp, OVNHelper_coding.cpp, OVNHelper_random.cpp, OVNHelper_loaders.cpp.
+// OVNHelper_coding.cpp, OVNHelper_loaders.cpp.
 class OVNHelper
 {
 public:
@@ -72,15 +72,6 @@ public:
     // Expands "~" and "~/..." to the home folder and cleans the path.
     static QString expandTilde(const QString &path);
 
-    // A path in the temporary folder at which nothing exists yet, named by the template with a
-    // random number from 0 to 100000 in place of its one integer conversion (%i or %d, with an
-    // optional width and "0" or "-" flag). The template is used for nothing else: "%%" is a
-    // percent sign and any other "%" stays as it is; "/" in it cannot reach another folder.
-    // Null when there is no temporary folder or no free name was found.
-    static QString tempfileWithTemplate(const QString &nameTemplate);
-    // The template with the number put in, as tempfileWithTemplate names its files.
-    static QString fileNameFromTemplate(const QString &nameTemplate, int number);
-
     // Expands dropped paths (strings) and dictionaries (with the path under "PATH") into a flat
     // list of files: folders are listed recursively, hidden entries included, in the order the
     // file system gives. Top-level dictionaries naming a file come back as they were; everything
@@ -103,13 +94,6 @@ public:
     // The target of a symbolic link (following chains of links), or the path unchanged when it is
     // no link or the target does not exist.
     static QString resolveAliasInPath(const QString &path);
-
-    // ---- Alerts ----------------------------------------------------------------------------
-
-    // Shows an alert with the title as its message and one OK button, always on the GUI thread.
-    // With a window, as a sheet on it: the call returns at once. Without one, application-modal:
-    // the call returns when the user dismissed it. Both texts are shown as given.
-    static void displayAlert(const QString &title, const QString &message, QObject *window = nullptr);
 
     // ---- Colour and font coding ------------------------------------------------------------
 
@@ -155,6 +139,3 @@ public:
     // The command the DCRAW loader runs, found on the PATH.
     static QString dcrawCommand() { return QStringLiteral("dcraw"); }
 };
-
-// A uniformly drawn integer between the two bounds, both included, in either order.
-int RandomIntBetween(int low, int high);

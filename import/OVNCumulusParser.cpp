@@ -5,6 +5,7 @@
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "platform/MacRoman.h"
+#include "platform/Alert.h"
 
 #include <QDir>
 #include <QFile>
@@ -158,7 +159,7 @@ bool OVNCumulusParser::importFile(const QString &path, const QString &categoryId
 {
     const Parsed parsed = readFile(path);
     if (parsed.refused()) {
-        OVNHelper::displayAlert(parsed.errorTitle, parsed.errorMessage, window);
+        Alerts::display(parsed.errorTitle, parsed.errorMessage, window);
         return false;
     }
     auto *import = new OVNImportMedia(window);

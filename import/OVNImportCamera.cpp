@@ -46,16 +46,16 @@ const char *const kManualSettings = "Manual Settings";
 
 enum class Kind { Text, Switch, PopUp, Digits };
 
-struct ControlSpec {
+struct ControlDescription {
     const char *key;
     const char *label;
     Kind kind;
     QStringList items;
 };
 
-const QList<ControlSpec> &controlSpecs()
+const QList<ControlDescription> &controlDescriptions()
 {
-    static const QList<ControlSpec> specs{
+    static const QList<ControlDescription> specs{
         {"svDestination1_", "Download to:", Kind::Text, {}},
         {"svDestination1AddTSFolder_", "Into a new dated folder", Kind::Switch, {}},
         {"svDestination2_", "Back up to:", Kind::Text, {}},
@@ -217,7 +217,7 @@ void OVNImportCamera::buildSettingsView()
     connect(m_svPresets, &QComboBox::currentIndexChanged, this, [this] { presetsChanged(m_svPresets); });
     form->addRow(localized("Preset:"), m_svPresets);
     int row = 0;
-    for (const ControlSpec &spec : controlSpecs()) {
+    for (const ControlDescription &spec : controlDescriptions()) {
         if (row == 16)
             form->addRow(new QLabel(localized("After a download without errors:"), m_settingsView));
         if (row == 20)

@@ -286,7 +286,7 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
     QWidget *window = parentWidget();
     hide();
     if (summary.connectionFailed) {
-        OVNHelper::displayAlert(localized("Database connection failed"),
+        Alerts::display(localized("Database connection failed"),
                                 localized("The import could not open its own connection to the catalog."), window);
     } else if (m_showsResultSheet && summary.abortTitle.isEmpty()) {
         auto *result = new OVNImportResultSheet(window);

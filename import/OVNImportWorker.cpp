@@ -504,7 +504,7 @@ private:
 
     bool isInCatalog(const QString &mid)
     {
-        return m_connection.affectedRowsForQuery(QStringLiteral("select mid from strvfile where mid=$1"), {mid}) > 0;
+        return m_connection.mediaEntryExists(mid);
     }
 
     void keepPending()

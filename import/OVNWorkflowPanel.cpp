@@ -10,6 +10,7 @@
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "uikit/OVNWindowPlacement.h"
+#include "platform/Alert.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -387,7 +388,7 @@ QString OVNWorkflowPanel::newCategory(const QString &name)
     m_connection = connection;
     const QString id = connection ? connection->addCategoryListEntry(name) : QString();
     if (id.isEmpty()) {
-        OVNHelper::displayAlert(localized("Failed to create category"),
+        Alerts::display(localized("Failed to create category"),
                                 localized("The category \"%1\" could not be added to the catalog.").arg(name), this);
         return {};
     }
@@ -422,7 +423,7 @@ void OVNWorkflowPanel::quickScan(const QStringList &files)
     const QString title = localized("File move failed");
     const QString message = localized("Could not move files from source location to local picture folder.");
     if (!QFileInfo(folder).isDir()) {
-        OVNHelper::displayAlert(title, message + QLatin1Char('\n') + folder, this);
+        Alerts::display(title, message + QLatin1Char('\n') + folder, this);
         return;
     }
     QStringList failed;
@@ -433,7 +434,7 @@ void OVNWorkflowPanel::quickScan(const QStringList &files)
             failed.append(source);
     }
     if (!failed.isEmpty())
-        OVNHelper::displayAlert(title, message + QLatin1Char('\n') + failed.join(QLatin1Char('\n')), this);
+        Alerts::display(title, message + QLatin1Char('\n') + failed.join(QLatin1Char('\n')), this);
 }
 
 void OVNWorkflowPanel::performDragWithFiles(const QStringList &files)
@@ -450,7 +451,7 @@ void OVNWorkflowPanel::performDragWithFiles(const QStringList &files)
     }
     if (action == QLatin1String("import2ms") && !OVNMSAHelper::isVolumeOnline()) {
         if (!OVNMSAHelper::isAutomountEnabled()) {
-            OVNHelper::displayAlert(
+            Alerts::display(
                 localized("Media Server not available"),
                 localized("The specified Media Server Volume could not be located and automount is turned off. "
                           "Please check that your Media Server is online and mount the specified Volume or turn "
@@ -485,7 +486,7 @@ void OVNWorkflowPanel::performDragWithFiles(const QStringList &files)
         // Made before the category, so that a server without room for it leaves no empty category.
         const QString destination = OVNHelper::createImportFolderAtLocation(OVNMSAHelper::msaPath());
         if (!QFileInfo(destination).isDir()) {
-            OVNHelper::displayAlert(localized("Failed to create import folder"),
+            Alerts::display(localized("Failed to create import folder"),
                                     localized("Could not create import folder on the specified Media Server."), this);
             return;
         }

@@ -1,6 +1,6 @@
 #include "output/OVNOutputSheets.h"
 
-#include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "output/OVNExportImages.h"
 #include "output/OVNSendImagesAsMail.h"
 #include "platform/Alert.h"
@@ -179,7 +179,7 @@ void OVNExportImagesSheet::runExport()
     saveSettings();
     const QString folder = QFileInfo(m_folder->text()).absoluteFilePath();
     if (const QString problem = OVNExportImages::folderProblem(folder); !problem.isEmpty()) {
-        OVNHelper::displayAlert(localized("The export cannot be written."), problem, window);
+        Alerts::display(localized("The export cannot be written."), problem, window);
         deleteLater();
         return;
     }
@@ -216,7 +216,7 @@ void OVNExportImagesSheet::runExport()
                 failures.append(QStringLiteral("%1: %2").arg(QFileInfo(entry.source).fileName(), entry.reason));
         }
         if (!failures.isEmpty())
-            OVNHelper::displayAlert(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')),
+            Alerts::display(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')),
                                     window);
         if (reveal && !written.isEmpty())
             Workspace::revealFiles({written.first()});
@@ -313,7 +313,7 @@ void OVNSendImagesAsMailSheet::sendMail()
             progress->close();
         const OVNSendImagesAsMail::Report report = OVNSendImagesAsMail::failureReport(*prepared, *result);
         if (!report.title.isEmpty())
-            OVNHelper::displayAlert(report.title, report.text, window);
+            Alerts::display(report.title, report.text, window);
         deleteLater();
     });
     worker->start();
@@ -363,7 +363,7 @@ bool OVNPublishToWebSheet::publish(QWidget *window)
     const QString root = OVNPublishToWeb::themeRoot();
     const QList<OVNPublishToWeb::Theme> themes = OVNPublishToWeb::themes(root);
     if (themes.isEmpty()) {
-        OVNHelper::displayAlert(localized("Failed to locate templates"),
+        Alerts::display(localized("Failed to locate templates"),
                                 root.isEmpty() ? localized("The PublishToWeb template folder could not be found. Please "
                                                            "check your installation.")
                                                : localized("The PublishToWeb template folder does not seem to contain "
@@ -435,7 +435,7 @@ void OVNPublishToWebSheet::createWebPages()
         if (progress)
             progress->close();
         if (result->galleryPath.isEmpty())
-            OVNHelper::displayAlert(result->alertTitle, result->alertMessage, window);
+            Alerts::display(result->alertTitle, result->alertMessage, window);
         else if (!stopped)
             announceGallery(*result, window);
         deleteLater();

@@ -1,6 +1,6 @@
 #include "output/OVNSendImagesAsMail.h"
 
-#include "formats/OVNHelper.h"
+#include "platform/TemporaryFiles.h"
 #include "output/OVNJpegWriter.h"
 #include "platform/Localized.h"
 
@@ -94,7 +94,7 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
         } else {
             QString target;
             for (int attempt = 0; attempt < 1000 && target.isEmpty(); ++attempt) {
-                const QString candidate = QDir(folder).filePath(OVNHelper::fileNameFromTemplate(
+                const QString candidate = QDir(folder).filePath(TemporaryFiles::fileNameFromTemplate(
                     nameTemplate(source), int(QRandomGenerator::global()->bounded(100001))));
                 const QFileInfo info(candidate);
                 if (!info.exists() && !info.isSymLink())

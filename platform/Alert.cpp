@@ -80,3 +80,19 @@ void Alerts::inform(const QString &title, const QString &message, QObject *windo
     }
     show(alert);
 }
+
+void Alerts::display(const QString &title, const QString &message, QObject *window)
+{
+    Alert alert;
+    alert.message = title;
+    alert.informativeText = message;
+    // No buttons: the presenter shows its single default OK button.
+    if (window != nullptr) {
+        alert.modality = Alert::Modality::Window;
+        alert.window = window;
+        Alerts::show(alert);
+    } else {
+        alert.modality = Alert::Modality::Application;
+        Alerts::run(alert);
+    }
+}

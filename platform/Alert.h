@@ -54,4 +54,8 @@ public:
 
     // A one-button alert with a title and a message.
     static void inform(const QString &title, const QString &message, QObject *window = nullptr);
+    // An alert with the title as its message and the presenter's one default OK button. With a
+    // window, as a sheet on it: the call returns at once. Without one, application-modal: the call
+    // returns when the user dismissed it. Both texts are shown as given.
+    static void display(const QString &title, const QString &message, QObject *window = nullptr);
 };

@@ -10,6 +10,7 @@
 #include "search/OVNFind.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNWindowPlacement.h"
+#include "platform/CatalogNames.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -31,7 +32,7 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString keyRating = QStringLiteral("rating");
+using CatalogNames::keyRating;
 
 enum Road { Viewer = 0, Creator = 1, Application = 2 };
 
@@ -85,9 +86,9 @@ OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
     m_mediaView = new OVNMediaView(this);
     m_mediaView->setDelegate(this);
     m_mediaView->setThumbnailWidth(80);
-    m_mediaView->setThumbnailStyle(4);
+    m_mediaView->setThumbnailStyle(OVNMediaView::CompactStyle);
     m_mediaView->setThumbnailQuality(1);
-    m_mediaView->setDisplayType(0);
+    m_mediaView->setDisplayType(OVNMediaView::GridDisplay);
     m_mediaView->setSortOrder(1);
     m_mediaView->setSortAscending(true);
     m_mediaView->setMenuForEventType(1);

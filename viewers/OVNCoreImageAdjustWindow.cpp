@@ -41,7 +41,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct ControlDescription {
     const char *key;
     const char *label;
     double minimum, maximum, start;
@@ -50,7 +50,7 @@ struct ControlSpec {
 };
 
 // In the order of OVNCoreImageAdjustWindow::Control and of the preset keys.
-const ControlSpec kControls[OVNCoreImageAdjustWindow::controlCount] = {
+const ControlDescription kControls[OVNCoreImageAdjustWindow::controlCount] = {
     {"ciexposure", "Exposure", -5.0, 5.0, 0, "0.0", 0.01},
     {"cigamma", "Gamma", 0.1, 3.0, 0.75, "0.75", 0.01},
     {"cibrightness", "Brightness", -100, 100, 0, "0.0", 0.1},
@@ -96,19 +96,19 @@ QString toolbarStateKey()
     return QStringLiteral("NSToolbar Configuration ") + QLatin1String(OVNCoreImageAdjustWindow::toolbarIdentifier);
 }
 
-int sliderSteps(const ControlSpec &spec)
+int sliderSteps(const ControlDescription &spec)
 {
     return int(std::lround((spec.maximum - spec.minimum) / spec.step));
 }
 
 // A slider position as the decimal it stands for (0.75, not 0.7500000000000001).
-double valueAtPosition(const ControlSpec &spec, int position)
+double valueAtPosition(const ControlDescription &spec, int position)
 {
     const int decimals = spec.step < 0.05 ? 2 : 1;
     return QString::number(spec.minimum + position * spec.step, 'f', decimals).toDouble();
 }
 
-int positionOf(const ControlSpec &spec, double value)
+int positionOf(const ControlDescription &spec, double value)
 {
     return std::clamp(int(std::lround((value - spec.minimum) / spec.step)), 0, sliderSteps(spec));
 }
@@ -206,7 +206,7 @@ void OVNCoreImageAdjustWindow::installFactory()
 QStringList OVNCoreImageAdjustWindow::settingsKeys()
 {
     QStringList keys;
-    for (const ControlSpec &spec : kControls)
+    for (const ControlDescription &spec : kControls)
         keys.append(QLatin1String(spec.key));
     return keys;
 }
@@ -227,7 +227,7 @@ void OVNCoreImageAdjustWindow::buildControls()
     connect(m_presets, &QComboBox::activated, this, &OVNCoreImageAdjustWindow::presetsChanged);
     form->addWidget(m_presets, 0, 0, 1, 3);
     for (int i = 0; i < controlCount; ++i) {
-        const ControlSpec &spec = kControls[i];
+        const ControlDescription &spec = kControls[i];
         auto *label = new QLabel(localized(spec.label), panel);
         auto *slider = new QSlider(Qt::Horizontal, panel);
         slider->setRange(0, sliderSteps(spec));
@@ -385,7 +385,7 @@ QLineEdit *OVNCoreImageAdjustWindow::field(Control control) const
 
 void OVNCoreImageAdjustWindow::moveSlider(Control control, double value)
 {
-    const ControlSpec &spec = kControls[control];
+    const ControlDescription &spec = kControls[control];
     m_values[control] = std::clamp(value, spec.minimum, spec.maximum);
     m_sliders[control]->setValue(positionOf(spec, m_values[control]));
     sliderMoved();
@@ -420,7 +420,7 @@ void OVNCoreImageAdjustWindow::valueChanged(Control control)
 {
     // The field keeps what was typed; the slider takes its number (0 for anything else), within
     // the slider's range.
-    const ControlSpec &spec = kControls[control];
+    const ControlDescription &spec = kControls[control];
     m_values[control] = std::clamp(numberFromText(m_fields[control]->text()), spec.minimum, spec.maximum);
     m_sliders[control]->setValue(positionOf(spec, m_values[control]));
     updateFilter();
@@ -429,7 +429,7 @@ void OVNCoreImageAdjustWindow::valueChanged(Control control)
 void OVNCoreImageAdjustWindow::resetSlider()
 {
     for (Control control : kResetOrder) {
-        const ControlSpec &spec = kControls[control];
+        const ControlDescription &spec = kControls[control];
         m_values[control] = spec.start;
         m_sliders[control]->setValue(positionOf(spec, spec.start));
         m_fields[control]->setText(QLatin1String(spec.startText));

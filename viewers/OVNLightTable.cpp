@@ -9,6 +9,7 @@
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNLightTableStatus.h"
 #include "viewers/OVNMovieView.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,9 +24,9 @@
 
 namespace {
 const QString keyPath = QStringLiteral("absolutepath");
-const QString keyMid = QStringLiteral("mid");
-const QString keyRating = QStringLiteral("rating");
-const QString keyOrientation = QStringLiteral("orientation");
+using CatalogNames::keyMid;
+using CatalogNames::keyRating;
+using CatalogNames::keyOrientation;
 const QString prefSplitStyle = QStringLiteral("LightTableSplitStyle");
 const QString prefRaw = QStringLiteral("RAWOpenWithLightTable");
 constexpr int statusHeight = 22;

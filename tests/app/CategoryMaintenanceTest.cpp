@@ -52,6 +52,28 @@ QDateTime utc(const char *text)
     return time;
 }
 
+// Everything that goes needs "FULL ACCESS"; the root's own level was checked before.
+TEST(CategoryMaintenanceTest, TheFirstCategoryBelowTheRootWithoutFullAccessStopsADeletion)
+{
+    const Category root{"root", "F", "Top", "READ ONLY"};
+    const Category full{"a", "C", "Shots", "FULL ACCESS"};
+    const Category readWrite{"b", "C", "Picks", "READ & WRITE"};
+    const Category none{"c", "S", "Set", "NO ACCESS"};
+    const struct {
+        QList<Category> bottomUp;
+        const char *refused; // "" when all may go
+    } cases[] = {
+        {{root}, ""},
+        {{full, root}, ""},
+        {{full, readWrite, none, root}, "b"},
+        {{none, readWrite, root}, "c"},
+    };
+    for (const auto &c : cases) {
+        const std::optional<Category> refused = firstUndeletable(c.bottomUp, root.mid);
+        EXPECT_EQ(refused ? refused->mid : QString(), QString::fromLatin1(c.refused)) << c.bottomUp.size();
+    }
+}
+
 TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareInWholeSeconds)
 {
     const struct {

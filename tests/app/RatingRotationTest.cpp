@@ -1,4 +1,5 @@
 #include "CatalogWindowFixture.h"
+#include "MarkedThumbnail.h"
 #include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
@@ -9,71 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-
-namespace {
-
-using Turn = OVNAssetManager::QuarterTurn;
-
-// 160 x 120, grey, with a red marker in its top-left corner.
-QByteArray markedThumbnail()
-{
-    QImage image(160, 120, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    for (int y = 0; y < 24; ++y)
-        for (int x = 0; x < 24; ++x)
-            image.setPixel(x, y, qRgb(255, 0, 0));
-    return jpegBytes(image, 95);
-}
-
-// The corner holding the red marker: 0 top left, 1 top right, 2 bottom right, 3 bottom left; -1 none.
-int markerCorner(const QByteArray &data, QSize *size = nullptr)
-{
-    const QImage image = QImage::fromData(data);
-    if (size)
-        *size = image.size();
-    const int w = image.width(), h = image.height();
-    const QPoint corners[4] = {{8, 8}, {w - 9, 8}, {w - 9, h - 9}, {8, h - 9}};
-    int found = -1;
-    for (int i = 0; i < 4; ++i) {
-        const QColor colour = image.pixelColor(corners[i]);
-        if (colour.red() > 200 && colour.green() < 60) {
-            if (found >= 0)
-                return -1;
-            found = i;
-        }
-    }
-    return found;
-}
-
-} // namespace
-
-// Right turns step the plain codes 1 6 3 8 and the mirrored 2 7 4 5, left turns walk them back;
-// 0 and anything outside 1 to 8 count as 1.
-TEST(RatingRotation, OrientationCodesStepWithEachQuarterTurn)
-{
-    struct Case {
-        int code, right, left;
-    };
-    const Case cases[] = {{1, 6, 8}, {6, 3, 1}, {3, 8, 6}, {8, 1, 3}, {2, 7, 5}, {7, 4, 2},
-                          {4, 5, 7}, {5, 2, 4}, {0, 6, 8}, {-1, 6, 8}, {9, 6, 8}, {255, 6, 8}};
-    for (const Case &c : cases) {
-        EXPECT_EQ(OVNAssetManager::orientationAfterQuarterTurn(c.code, Turn::Right), c.right) << c.code;
-        EXPECT_EQ(OVNAssetManager::orientationAfterQuarterTurn(c.code, Turn::Left), c.left) << c.code;
-    }
-}
-
-TEST(RatingRotation, ThumbnailsTurnAQuarterWithTheirPicture)
-{
-    const QByteArray thumbnail = markedThumbnail();
-    QSize size;
-    ASSERT_EQ(markerCorner(thumbnail), 0);
-    EXPECT_EQ(markerCorner(OVNAssetManager::turnedThumbnail(thumbnail, Turn::Right), &size), 1);
-    EXPECT_EQ(size, QSize(120, 160));
-    EXPECT_EQ(markerCorner(OVNAssetManager::turnedThumbnail(thumbnail, Turn::Left), &size), 3);
-    EXPECT_EQ(size, QSize(120, 160));
-    EXPECT_TRUE(OVNAssetManager::turnedThumbnail("not a picture", Turn::Right).isEmpty());
-    EXPECT_TRUE(OVNAssetManager::turnedThumbnail(thumbnail.left(40), Turn::Right).isEmpty());
-}
 
 // A collection "Shots" with three entries carrying the marked thumbnail, orientation 1 and rating 4.
 class RatingRotationTest : public CatalogWindowFixture

@@ -81,7 +81,6 @@ TEST(UpdateCheckTest, AServerThatNeverAnswersCountsAsNoUpdateAfterTheTimeOut)
     QElapsedTimer timer;
     timer.start();
     EXPECT_FALSE(check.checkForUpdateAvailable());
-    EXPECT_GE(timer.elapsed(), 350);
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_EQ(QRXUpdateCheck::defaultTimeoutMsecs, 5000);
 }

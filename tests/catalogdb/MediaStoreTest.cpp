@@ -340,3 +340,48 @@ TEST_P(MediaStoreTest, TextWithNulCharactersIsStoredWithoutThemOnBothVendors)
             << qPrintable(shown);
     }
 }
+
+// An entry goes with its memberships, metadata and licence rows, one entry or a whole collection,
+// and never another collection's; the re-scan reads every entry's path and import date as written.
+TEST_P(MediaStoreTest, EntriesAreRemovedWithEveryRowThatHangsOnThem)
+{
+    const QString other = db.addCategoryListEntry(QStringLiteral("Other"));
+    const QString set = db.addCategoryListEntry(QStringLiteral("Set"), QStringLiteral("S"));
+    QStringList mids;
+    for (const QString &category : {m_collection, m_collection, other}) {
+        const QString mid = db.addMediaListEntry(importRecord(category, QStringLiteral("a.jpg")));
+        ASSERT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        ASSERT_TRUE(db.setExifForMediaID(mid, {{QStringLiteral("Make"), QStringLiteral("Maker")}}));
+        ASSERT_TRUE(db.updatePurchasedEntry(mid, QStringLiteral("owner"), QStringLiteral("Ann")));
+        ASSERT_TRUE(db.updateSoldEntry(mid, QStringLiteral("customer"), QStringLiteral("ACME")));
+        ASSERT_FALSE(db.addEntryToImageSet(mid, set).isEmpty());
+        mids.append(mid);
+    }
+    const QList<OVNDatabaseAccess::EntryFile> files = db.getEntryFilesForCategory(m_collection);
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(QSet<QString>({files[0].mid, files[1].mid}), QSet<QString>({mids[0], mids[1]}));
+    EXPECT_EQ(files[0].absolutePath, importRecord(m_collection, QStringLiteral("a.jpg")).value("absolutepath"));
+    EXPECT_EQ(files[0].importDate, OVNDatabaseAccess::timestampText(QDateTime(QDate(2024, 6, 1), QTime(8, 0))));
+    EXPECT_TRUE(db.getEntryFilesForCategory(set).isEmpty());
+
+    const auto rowsOf = [this](const QString &mid) {
+        int rows = 0;
+        for (const char *sql : {"select mid from strvfile where mid=$1", "select mid from strvexif where mid=$1",
+                                "select mid from strvpurchased where mid=$1", "select mid from strvsold where mid=$1",
+                                "select mid from strvset where filemid=$1"})
+            rows += db.affectedRowsForQuery(QString::fromLatin1(sql), {mid});
+        return rows;
+    };
+    ASSERT_EQ(rowsOf(mids[0]), 5);
+    EXPECT_TRUE(db.mediaEntryExists(mids[0]));
+    ASSERT_TRUE(db.deleteEntryWithLicences(mids[0])) << qPrintable(db.getLastErrorMessage());
+    EXPECT_FALSE(db.mediaEntryExists(mids[0]));
+    EXPECT_EQ(rowsOf(mids[0]), 0);
+    EXPECT_EQ(rowsOf(mids[1]), 5);
+    ASSERT_TRUE(db.deleteEntriesOwnedByCategory(m_collection)) << qPrintable(db.getLastErrorMessage());
+    EXPECT_EQ(rowsOf(mids[1]), 0);
+    EXPECT_EQ(rowsOf(mids[2]), 5);
+    ASSERT_TRUE(db.deleteSetMemberships(set));
+    EXPECT_EQ(rowsOf(mids[2]), 4);
+    EXPECT_TRUE(db.mediaEntryExists(mids[2]));
+}

@@ -13,8 +13,8 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
-#include <QDir>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -464,6 +464,10 @@ public:
     }
     void importProgress(int position, int, const QString &, const QByteArray &) override
     {
+        // The first file is reported with its batch open; holding the import here is a file that
+        // takes long, for as long as the open-batch limit (half a second) and more.
+        if (position == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
         if (position == m_total)
             m_committed = m_other->affectedRowsForQuery(
                 QStringLiteral("select mid from strvfile where categoryid=$1"), {m_category});
@@ -484,35 +488,14 @@ private:
 TEST_P(ImportWorkerTest, SlowFilesDoNotKeepTheBatchOpen)
 {
     QVariantList items;
-    items.append(writeJpeg(files.filePath(QStringLiteral("first.jpg")), 1));
-    // Noise does not compress: a large picture that takes a while to decode and scale.
-    QImage noise(4000, 4000, QImage::Format_RGB32);
-    quint32 state = 12345;
-    for (int y = 0; y < noise.height(); ++y) {
-        auto *line = reinterpret_cast<quint32 *>(noise.scanLine(y));
-        for (int x = 0; x < noise.width(); ++x) {
-            state = state * 1664525u + 1013904223u;
-            line[x] = state;
-        }
-    }
-    const QString slow = files.filePath(QStringLiteral("slow0.png"));
-    ASSERT_TRUE(noise.save(slow, "PNG", 100));
-    items.append(slow);
-    for (int i = 1; i < 10; ++i) {
-        const QString copy = files.filePath(QStringLiteral("slow%1.png").arg(i));
-        ASSERT_TRUE(QFile::copy(slow, copy));
-        items.append(copy);
-    }
+    for (int i = 0; i < 4; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("file%1.jpg").arg(i)), i + 1));
     OVNImportWorker::Settings s = settings(1);
     s.batchSize = 100;
     OVNImportWorker worker(maker(), s);
     CommittedAtTheEnd observer(openAnother(), category, int(items.size()));
-    QElapsedTimer clock;
-    clock.start();
     const OVNImportWorker::Summary summary = worker.run(items, &observer);
     EXPECT_EQ(summary.importedIds.size(), items.size());
-    if (clock.elapsed() < 1000)
-        GTEST_SKIP() << "the files were read too fast to keep a batch waiting";
     EXPECT_GT(observer.committed(), 0);
 }
 

@@ -134,3 +134,43 @@ TEST(AlertTest, MessageBoxShowsNamesAsTheyAreNotAsMarkup)
     EXPECT_TRUE(shown.contains(alert.message)) << shown.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(shown.contains(alert.informativeText)) << shown.join(QLatin1Char('|')).toStdString();
 }
+
+TEST(DisplayAlert, AlwaysOnTheGuiThread)
+{
+    struct Recorder : AlertPresenter {
+        std::atomic<QThread *> thread{nullptr};
+        Alert last;
+        std::atomic<int> count{0};
+        int run(const Alert &alert) override
+        {
+            thread = QThread::currentThread();
+            last = alert;
+            ++count;
+            return 0;
+        }
+    };
+    auto owned = std::make_unique<Recorder>();
+    Recorder *recorder = owned.get();
+    Alerts::setPresenter(std::move(owned));
+
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        Alerts::display("Import failed", "The file could not be read.");
+        returned = true;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(recorder->thread.load(), QCoreApplication::instance()->thread());
+    EXPECT_EQ(recorder->last.message, "Import failed");
+    EXPECT_EQ(recorder->last.informativeText, "The file could not be read.");
+    EXPECT_TRUE(recorder->last.buttons.isEmpty());
+    EXPECT_EQ(recorder->last.modality, Alert::Modality::Application);
+
+    // On a window: a sheet, the call does not wait for it.
+    QObject window;
+    std::thread([&] { Alerts::display("Title", "Message", &window); }).join();
+    ASSERT_TRUE(processEventsUntil([&] { return recorder->count.load() == 2; }));
+    EXPECT_EQ(recorder->last.modality, Alert::Modality::Window);
+    EXPECT_EQ(recorder->last.window.data(), &window);
+    Alerts::setPresenter(nullptr);
+}

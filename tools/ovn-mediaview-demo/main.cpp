@@ -557,7 +557,7 @@ int main(int argc, char **argv)
     view.setDelegate(&delegate);
     view.setShowEmptySetMessage(true);
     if (o.filmRoll)
-        view.setDisplayType(1);
+        view.setDisplayType(OVNMediaView::FilmRollDisplay);
     view.show();
     QCoreApplication::processEvents();
 

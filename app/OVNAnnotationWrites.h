@@ -1,0 +1,58 @@
+#pragma once
+
+#include "app/OVNEntryEdits.h"
+#include "browser/OVNAnnotationChanges.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+
+class OVNDatabaseAccess;
+
+// Auto-fill's writes, without any window: the changes go into every entry whose own category
+// grants "READ & WRITE", in one transaction, each write in a savepoint so that a refused one
+// undoes itself alone. The values an entry holds now come from the caller (the thumbnail view's
+// records), which also shows each value once the catalog took it.
+class OVNAnnotationWrites
+{
+public:
+    // A field the catalog did not take, and why (no column: the whole transaction).
+    struct Failure {
+        QString mid, column, reason;
+    };
+    // Entries in the row set, fields written, entries refused by privileges, fields the catalog
+    // did not take (with their reasons), entries with a failed field.
+    struct Summary {
+        int entries = 0;
+        int written = 0;
+        int refused = 0;
+        int failed = 0;
+        int failedEntries = 0;
+        bool cancelled = false;
+        QList<Failure> failures;
+        QString refusedLevel;
+        bool committed = true;         // false: nothing of it is stored
+        bool purchasedWritten = false; // a purchased-licence field was written
+        bool soldWritten = false;
+    };
+    // The caller's side: the value it holds for a target's key (by the target's tag) and what it
+    // shows once a value is stored; `progress` (done, total) answers false to stop.
+    struct Callbacks {
+        std::function<QVariant(int tag, const QString &key)> value;
+        std::function<void(int tag, const QString &key, const QString &value)> show;
+        std::function<bool(int done, int total)> progress;
+    };
+
+    explicit OVNAnnotationWrites(OVNDatabaseAccess *connection);
+
+    Summary apply(const QList<OVNEntryEdits::Target> &targets, const AnnotationChanges &changes,
+                  AnnotationChanges::Mode mode, bool clearEmptyFields, const Callbacks &callbacks);
+
+    // The text of the one alert about what was refused or failed; empty when nothing was.
+    static QString reportText(const Summary &summary);
+
+private:
+    OVNDatabaseAccess *m_db;
+};

@@ -1,0 +1,388 @@
+#include "app/OVNEntryEdits.h"
+
+#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
+#include "platform/Localized.h"
+#include "platform/CatalogNames.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QHash>
+#include <QImage>
+#include <QImageWriter>
+#include <QThread>
+#include <QThreadPool>
+#include <QTransform>
+
+#include <atomic>
+#include <vector>
+
+namespace {
+using CatalogNames::keyCategoryId;
+using CatalogNames::keyRating;
+using CatalogNames::keyOrientation;
+
+QString countedText(const char *text, int count)
+{
+    return QCoreApplication::translate("Localizable", text, nullptr, count);
+}
+
+// Runs work(i) for i in [0, count) on the available cores; the calling thread takes part.
+template <typename Work>
+void forEachIndexInParallel(int count, Work work)
+{
+    const int threads = std::min(count, std::max(1, QThread::idealThreadCount()));
+    if (threads <= 1) {
+        for (int i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    std::atomic<int> next{0};
+    const auto drain = [&] {
+        for (int i = next++; i < count; i = next++)
+            work(i);
+    };
+    QThreadPool pool;
+    pool.setMaxThreadCount(threads - 1);
+    for (int t = 1; t < threads; ++t)
+        pool.start(drain);
+    drain();
+    pool.waitForDone();
+}
+
+// Writes entries 0 to count - 1 in one transaction and answers those the catalog took (all or none
+// of each entry's statements); `failed` counts the others. The first pass runs without savepoints
+// (two statements more per entry); when the catalog refuses an entry, that pass
+// is undone and the entries are written again, each in a savepoint of its own, because on a server
+// a refused statement spoils the whole transaction around it. Writes are idempotent.
+template <typename Write>
+QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed)
+{
+    for (const bool careful : {false, true}) {
+        QList<int> stored;
+        stored.reserve(count);
+        *failed = 0;
+        OVNDatabaseTransaction batch(connection);
+        if (!careful && !batch.isActive())
+            continue; // without a transaction only savepoints keep an entry whole
+        bool refused = false;
+        for (int i = 0; i < count && !(refused && !careful); ++i) {
+            bool written = false;
+            if (careful) {
+                OVNDatabaseTransaction savepoint(connection);
+                written = write(i) && (!savepoint.isActive() || savepoint.commit());
+            } else {
+                written = write(i);
+            }
+            if (written) {
+                stored.append(i);
+            } else {
+                refused = true;
+                ++*failed;
+            }
+        }
+        if (refused && !careful)
+            continue; // rolled back when `batch` goes
+        if (batch.isActive() && !batch.commit()) {
+            *failed += int(stored.size());
+            stored.clear();
+        }
+        return stored;
+    }
+    return {};
+}
+
+} // namespace
+
+OVNEntryEdits::OVNEntryEdits(OVNDatabaseAccess *connection) : m_db(connection) {}
+
+// ---- pure parts ----
+
+int OVNEntryEdits::orientationAfterQuarterTurn(int code, QuarterTurn turn)
+{
+    // Each cycle lists the codes a right turn steps through; a left turn walks it backwards.
+    static constexpr int plain[4] = {1, 6, 3, 8};
+    static constexpr int mirrored[4] = {2, 7, 4, 5};
+    const int step = turn == QuarterTurn::Right ? 1 : 3;
+    for (const int *cycle : {plain, mirrored}) {
+        for (int i = 0; i < 4; ++i) {
+            if (cycle[i] == code)
+                return cycle[(i + step) % 4];
+        }
+    }
+    return plain[step];
+}
+
+QByteArray OVNEntryEdits::turnedThumbnail(const QByteArray &data, QuarterTurn turn)
+{
+    QImage image;
+    if (data.isEmpty() || !image.loadFromData(data) || image.isNull())
+        return {};
+    // Quarter turns copy pixels exactly; no smoothing, no loss beyond the JPEG encoding.
+    const QImage turned = image.transformed(QTransform().rotate(turn == QuarterTurn::Right ? 90 : -90));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(100);
+    if (turned.isNull() || !writer.write(turned))
+        return {};
+    return jpeg;
+}
+
+// ---- targets and privileges ----
+
+std::optional<OVNEntryEdits::Target> OVNEntryEdits::targetForMid(const QString &mid) const
+{
+    if (mid.isEmpty() || !m_db)
+        return std::nullopt;
+    const QString owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId);
+    if (owner.isEmpty())
+        return std::nullopt;
+    return Target{mid, owner, -1, {}, std::nullopt};
+}
+
+QString OVNEntryEdits::levelOf(const QString &categoryId) const
+{
+    auto level = m_levels.constFind(categoryId);
+    if (level == m_levels.constEnd()) {
+        const QString own = categoryId.isEmpty() || !m_db ? OVNPrivilegeLevel::noAccess()
+                                                          : m_db->getCategoryAccessPrivilegesForMID(categoryId);
+        level = m_levels.insert(categoryId, own);
+    }
+    return *level;
+}
+
+bool OVNEntryEdits::mayWrite(const QString &categoryId) const
+{
+    return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levelOf(categoryId));
+}
+
+QList<OVNEntryEdits::Target> OVNEntryEdits::writableTargets(const QList<Target> &targets, Summary &summary) const
+{
+    QList<Target> writable;
+    writable.reserve(targets.size());
+    for (const Target &target : targets) {
+        const QString level = levelOf(target.owner);
+        if (OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level)) {
+            writable.append(target);
+        } else {
+            ++summary.refused;
+            summary.refusedLevel = summary.refusedLevel.isEmpty()
+                ? level
+                : OVNPrivilegeLevel::lower(summary.refusedLevel, level);
+        }
+    }
+    return writable;
+}
+
+QString OVNEntryEdits::unchangedText(const Summary &summary) const
+{
+    if (summary.refused == 0 && summary.unreadable == 0 && summary.failed == 0)
+        return {};
+    QStringList lines;
+    if (summary.refused > 0) {
+        lines.append(countedText("%n entries were left unchanged: your access privileges do not allow it.",
+                                 summary.refused)
+                     + QLatin1Char('\n') + localized("Requested Privilege: ") + OVNPrivilegeLevel::readWrite()
+                     + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
+    }
+    if (summary.unreadable > 0)
+        lines.append(countedText("%n thumbnails could not be read and were left unchanged.", summary.unreadable));
+    if (summary.failed > 0) {
+        lines.append(countedText("%n entries could not be written to the catalog.", summary.failed)
+                     + (m_db ? QString(QLatin1Char('\n') + m_db->getLastErrorMessage()) : QString()));
+    }
+    return lines.join(QStringLiteral("\n\n"));
+}
+
+// ---- writes ----
+
+QList<OVNEntryEdits::Stored> OVNEntryEdits::rate(int rating, const QList<Target> &targets, Summary &summary)
+{
+    if (rating < 0 || rating > 5)
+        return {};
+    const QList<Target> writable = writableTargets(targets, summary);
+    if (writable.isEmpty() || !m_db)
+        return {};
+    const QString value = QString::number(rating);
+    const QList<int> stored = writeEachEntry(
+        *m_db, int(writable.size()),
+        [&](int i) {
+            return m_db->updateMediaListEntry(writable.at(i).mid, keyRating, value, OVNDatabaseAccess::BareValue);
+        },
+        &summary.failed);
+    QList<Stored> result;
+    for (int i : stored)
+        result.append({writable.at(i), {}, {}});
+    summary.changed = int(stored.size());
+    return result;
+}
+
+QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, QuarterTurn turn, Summary &summary)
+{
+    const QList<Target> writable = writableTargets(targets, summary);
+    if (writable.isEmpty() || !m_db)
+        return {};
+
+    struct Job {
+        Target target;
+        QByteArray data;
+        int orientation = 1;
+    };
+    std::vector<Job> jobs;
+    jobs.reserve(size_t(writable.size()));
+    for (const Target &target : writable) {
+        Job job{target, target.thumbnail, 1};
+        const QString code = target.orientation ? *target.orientation
+                                                : m_db->getMediaListEntryForMediaID(target.mid, keyOrientation);
+        // The caller may not hold the thumbnail (never drawn, or dropped from its cache).
+        if (job.data.isEmpty())
+            job.data = m_db->getThumbnailForMediaID(target.mid);
+        job.orientation = orientationAfterQuarterTurn(code.toInt(), turn);
+        jobs.push_back(std::move(job));
+    }
+    // Decoding and encoding is the bulk of the work and touches nothing shared.
+    forEachIndexInParallel(int(jobs.size()), [&jobs, turn](int i) {
+        Job &job = jobs[size_t(i)];
+        job.data = turnedThumbnail(job.data, turn);
+    });
+
+    std::erase_if(jobs, [&summary](const Job &job) {
+        summary.unreadable += job.data.isEmpty() ? 1 : 0;
+        return job.data.isEmpty();
+    });
+    // The thumbnail and the code go together or not at all.
+    const QList<int> stored = writeEachEntry(
+        *m_db, int(jobs.size()),
+        [&](int i) {
+            const Job &job = jobs[size_t(i)];
+            return m_db->updateThumbnailForMediaID(job.target.mid, job.data)
+                && m_db->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
+                                              OVNDatabaseAccess::BareValue);
+        },
+        &summary.failed);
+    QList<Stored> result;
+    for (int i : stored) {
+        const Job &job = jobs[size_t(i)];
+        result.append({job.target, job.data, QString::number(job.orientation)});
+    }
+    summary.changed = int(stored.size());
+    return result;
+}
+
+QList<OVNEntryEdits::Stored> OVNEntryEdits::setThumbnail(const QList<Target> &targets, const QByteArray &jpeg,
+                                                         Summary &summary)
+{
+    const QList<Target> writable = writableTargets(targets, summary);
+    if (!m_db)
+        return {};
+    QList<int> stored;
+    {
+        OVNDatabaseTransaction batch(*m_db);
+        for (int i = 0; i < writable.size(); ++i) {
+            OVNDatabaseTransaction savepoint(*m_db);
+            if (m_db->updateThumbnailForMediaID(writable.at(i).mid, jpeg) && (!savepoint.isActive() || savepoint.commit()))
+                stored.append(i);
+            else
+                ++summary.failed;
+        }
+        if (batch.isActive() && !batch.commit()) {
+            summary.failed += int(stored.size());
+            stored.clear();
+        }
+    }
+    QList<Stored> result;
+    for (int i : stored)
+        result.append({writable.at(i), jpeg, {}});
+    summary.changed = int(stored.size());
+    return result;
+}
+
+// ---- deleting, moving and linking ----
+
+namespace {
+// One write in a savepoint of its own: on a server a refused statement would otherwise undo the
+// whole transaction around it.
+template <typename Write>
+bool inSavepoint(OVNDatabaseAccess &connection, Write write)
+{
+    OVNDatabaseTransaction savepoint(connection);
+    if (!write())
+        return false;
+    return !savepoint.isActive() || savepoint.commit();
+}
+} // namespace
+
+bool OVNEntryEdits::deleteEntry(const QString &mid)
+{
+    return m_db && inSavepoint(*m_db, [&] { return m_db->deleteMediaListEntry(mid); });
+}
+
+bool OVNEntryEdits::deleteMembership(const QString &membershipId)
+{
+    return m_db && inSavepoint(*m_db, [&] { return m_db->deleteImageSetEntry(membershipId); });
+}
+
+bool OVNEntryEdits::inOneTransaction(const std::function<bool()> &work)
+{
+    if (!m_db)
+        return true;
+    OVNDatabaseTransaction batch(*m_db);
+    const bool changed = work();
+    return !batch.isActive() || batch.commit() || !changed;
+}
+
+QString OVNEntryEdits::addCollection(const QString &name, const QString &folder,
+                                     const std::function<bool(OVNDatabaseTransaction &)> &allowed)
+{
+    if (!m_db)
+        return QString();
+    // Made and placed together: a collection that cannot go into its folder is not left behind
+    // at the top level.
+    OVNDatabaseTransaction transaction(*m_db);
+    if (allowed && !allowed(transaction))
+        return QString();
+    const QString collection = m_db->addCategoryListEntry(name, QStringLiteral("C"));
+    if (collection.isEmpty())
+        return QString();
+    if (!folder.isEmpty() && !m_db->setCategoryListEntrySuperMID(collection, folder)) {
+        if (transaction.isActive())
+            transaction.rollback();
+        else
+            m_db->deleteCategoryListEntry(collection);
+        return QString();
+    }
+    if (transaction.isActive() && !transaction.commit())
+        return QString();
+    return collection;
+}
+
+QStringList OVNEntryEdits::ownersOf(const QStringList &mids) const
+{
+    QStringList owners;
+    for (const QString &mid : mids)
+        owners.append(m_db ? m_db->getMediaListEntryForMediaID(mid, keyCategoryId) : QString());
+    return owners;
+}
+
+int OVNEntryEdits::moveEntries(const QStringList &mids, const QString &collection)
+{
+    int failed = 0;
+    for (const QString &mid : mids) {
+        if (!m_db || !m_db->updateMediaListEntry(mid, keyCategoryId, collection, OVNDatabaseAccess::QuotedValue))
+            ++failed;
+    }
+    return failed;
+}
+
+int OVNEntryEdits::linkEntries(const QStringList &mids, const QString &setId)
+{
+    int failed = 0;
+    for (const QString &mid : mids) {
+        if (!m_db || m_db->addEntryToImageSet(mid, setId).isEmpty())
+            ++failed;
+    }
+    return failed;
+}

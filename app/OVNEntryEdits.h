@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class OVNDatabaseAccess;
+class OVNDatabaseTransaction;
+
+// Rating, turning and thumbnail writes on catalog entries, without any window. Each entry answers
+// to its own category's level; the writes of one command go into one transaction, and an entry the
+// catalog refuses stays as it was while the others go on. The caller shows only what is stored.
+class OVNEntryEdits
+{
+public:
+    enum class QuarterTurn { Left, Right };
+
+    // An entry to change. `tag` is the caller's own mark (the window: the entry's row, -1 when it
+    // does not show it). What the caller already holds of the entry saves a catalog read: its
+    // thumbnail (empty: read it) and its orientation code (nothing: read it).
+    struct Target {
+        QString mid;
+        QString owner; // the entry's own category
+        int tag = -1;
+        QByteArray thumbnail;
+        std::optional<QString> orientation;
+    };
+    // What became of the targets of one command.
+    struct Summary {
+        int changed = 0;
+        int refused = 0;    // by privileges
+        int unreadable = 0; // a thumbnail that does not decode
+        int failed = 0;     // the catalog did not take the write
+        QString refusedLevel;
+    };
+    // A target the catalog now holds changed, with what it holds.
+    struct Stored {
+        Target target;
+        QByteArray thumbnail;
+        QString orientation;
+    };
+
+    explicit OVNEntryEdits(OVNDatabaseAccess *connection);
+
+    // The target for an entry by its id, its owner from the catalog; nothing for an unknown id.
+    std::optional<Target> targetForMid(const QString &mid) const;
+    // The user's level on a category ("NO ACCESS" for none), asked once per category and object.
+    QString levelOf(const QString &categoryId) const;
+    // Whether that category's entries may be changed ("READ & WRITE").
+    bool mayWrite(const QString &categoryId) const;
+    // Drops the targets whose category does not grant "READ & WRITE", counting them.
+    QList<Target> writableTargets(const QList<Target> &targets, Summary &summary) const;
+
+    // Each write of a command: the writable targets it changed (a rating outside 0 to 5 changes
+    // nothing), with the values they now hold.
+    QList<Stored> rate(int rating, const QList<Target> &targets, Summary &summary);
+    // The stored thumbnail and the orientation code turn together or not at all.
+    QList<Stored> turn(const QList<Target> &targets, QuarterTurn turn, Summary &summary);
+    QList<Stored> setThumbnail(const QList<Target> &targets, const QByteArray &jpeg, Summary &summary);
+
+    // Deleting: an entry leaves the catalog with its memberships and metadata, or only a set
+    // membership goes. Each in a savepoint of its own, so that inside a transaction a refused one
+    // stays alone while the others go; false when the catalog refused it.
+    bool deleteEntry(const QString &mid);
+    bool deleteMembership(const QString &membershipId);
+    // Runs `work` (true when it changed something) in one transaction; false only when something
+    // changed and the catalog would not commit it (then nothing of it is stored).
+    bool inOneTransaction(const std::function<bool()> &work);
+
+    // A new collection, inside `folder` when one is given, made and placed together: its id, or ""
+    // when the catalog refused (no collection is left behind at the top level). `allowed`, when
+    // given, is asked inside the transaction before anything is written, so that the level it
+    // reads holds for the write; when it refuses nothing is made.
+    QString addCollection(const QString &name, const QString &folder,
+                          const std::function<bool(OVNDatabaseTransaction &)> &allowed = {});
+    // Each entry's own category ("" for an id the catalog does not know), in order.
+    QStringList ownersOf(const QStringList &mids) const;
+    // Moves the entries into a collection, or links them into a set: how many the catalog refused.
+    int moveEntries(const QStringList &mids, const QString &collection);
+    int linkEntries(const QStringList &mids, const QString &setId);
+
+    // The text of the one alert about what stayed unchanged; empty when everything changed.
+    QString unchangedText(const Summary &summary) const;
+
+    // The orientation code after a quarter turn: 1 6 3 8 to the right, 2 7 4 5 for the mirrored
+    // codes, the reverse to the left; 0 and codes outside 1 to 8 count as 1.
+    static int orientationAfterQuarterTurn(int code, QuarterTurn turn);
+    // JPEG thumbnail data turned a quarter and encoded again at full quality; empty when the data
+    // does not decode.
+    static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
+
+private:
+    OVNDatabaseAccess *m_db;
+    mutable QHash<QString, QString> m_levels;
+};

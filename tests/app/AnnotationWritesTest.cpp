@@ -1,0 +1,95 @@
+#include "CatalogWindowFixture.h"
+#include "../support/RefusingTrigger.h"
+#include "app/OVNAnnotationWrites.h"
+
+#include <gtest/gtest.h>
+
+#include <QHash>
+
+using Mode = AnnotationChanges::Mode;
+
+// Auto-fill's writes without a window: a collection with two entries, the caller's records held
+// in a table by tag, as the thumbnail view holds them.
+class AnnotationWritesTest : public CatalogWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        const QString shoot = category("Shoot", "C");
+        for (const char *path : {"/Shoot/Day1/IMG_1.JPG", "/Shoot/IMG_2.JPG"}) {
+            QVariantMap record = importRecord(shoot, QString::fromLatin1(path).section('/', -1));
+            record.insert("absolutepath", path);
+            record.insert("keywords", "Beach");
+            const QString mid = db.addMediaListEntry(record);
+            ASSERT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+            targets.append({mid, shoot, int(targets.size()), {}, {}});
+            shown.insert(targets.last().tag, {{"absolutepath", path}, {"keywords", "Beach"}});
+        }
+        callbacks.value = [this](int tag, const QString &key) { return shown.value(tag).value(key); };
+        callbacks.show = [this](int tag, const QString &key, const QString &value) { shown[tag].insert(key, value); };
+    }
+
+    QList<OVNEntryEdits::Target> targets;
+    QHash<int, QVariantMap> shown;
+    OVNAnnotationWrites::Callbacks callbacks;
+};
+
+OVN_CATALOG_VENDORS(AnnotationWritesTest);
+
+// The current value comes from the caller; a refused field stays, is counted with its reason and is
+// not shown; the licence rows are made; the rest is stored and shown.
+TEST_P(AnnotationWritesTest, StoredValuesAreShownRefusedOnesCountedWithTheirReason)
+{
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update",
+                                   "new.mid = '" + targets[1].mid + "' and new.fulldesc = 'x'"));
+    shown[0].insert("keywords", "Sand"); // the caller's value wins over the stored one
+    AnnotationChanges changes;
+    changes.info = {{"keywords", "sunset"}, {"fulldesc", "x"}};
+    changes.keywordsAddFilename = true;
+    changes.keywordsParseFolders = 1;
+    changes.purchased = {{"owner", "Ann"}};
+    OVNAnnotationWrites writes(&db);
+    const OVNAnnotationWrites::Summary summary = writes.apply(targets, changes, Mode::Append, false, callbacks);
+    EXPECT_TRUE(summary.committed);
+    EXPECT_EQ(summary.entries, 2);
+    EXPECT_EQ(summary.written, 7);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_EQ(summary.failedEntries, 1);
+    EXPECT_TRUE(summary.purchasedWritten);
+    EXPECT_FALSE(summary.soldWritten);
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(summary.failures[0].mid, targets[1].mid);
+    EXPECT_EQ(summary.failures[0].column, "fulldesc");
+    const QStringList keywords = {"Sand sunset IMG_1 Day1", "Beach sunset IMG_2 Shoot"};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(stored(targets[i].mid, "keywords"), keywords[i]);
+        EXPECT_EQ(shown[i].value("keywords"), keywords[i]);
+        EXPECT_EQ(db.getPurchasedForMediaID(targets[i].mid).value("owner"), "Ann");
+    }
+    EXPECT_EQ(stored(targets[0].mid, "fulldesc"), "x");
+    EXPECT_FALSE(shown[1].contains("fulldesc"));
+    EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).contains("1 entries could not be written completely.\n"
+                                                                   "fulldesc: "));
+}
+
+// Stopped at once, nothing is written; the progress hears of the start and of the end.
+TEST_P(AnnotationWritesTest, AStoppedApplyWritesNothingMoreAndNothingIsReported)
+{
+    QList<int> heard;
+    callbacks.progress = [&heard](int done, int) {
+        heard.append(done);
+        return false;
+    };
+    AnnotationChanges changes;
+    changes.info = {{"keywords", "sunset"}};
+    const OVNAnnotationWrites::Summary summary =
+        OVNAnnotationWrites(&db).apply(targets, changes, Mode::Overwrite, false, callbacks);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.written, 0);
+    EXPECT_EQ(heard, QList<int>({0, 2}));
+    EXPECT_EQ(stored(targets[0].mid, "keywords"), "Beach");
+    EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).isEmpty());
+}

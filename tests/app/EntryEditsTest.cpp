@@ -1,0 +1,240 @@
+#include "CatalogWindowFixture.h"
+#include "MarkedThumbnail.h"
+#include "../support/CatalogUsers.h"
+#include "../support/RefusingTrigger.h"
+#include "app/OVNEntryEdits.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using Turn = OVNEntryEdits::QuarterTurn;
+} // namespace
+
+// Right turns step the plain codes 1 6 3 8 and the mirrored 2 7 4 5, left turns walk them back;
+// 0 and anything outside 1 to 8 count as 1.
+TEST(EntryEdits, OrientationCodesStepWithEachQuarterTurn)
+{
+    struct Case {
+        int code, right, left;
+    };
+    const Case cases[] = {{1, 6, 8}, {6, 3, 1}, {3, 8, 6}, {8, 1, 3}, {2, 7, 5}, {7, 4, 2},
+                          {4, 5, 7}, {5, 2, 4}, {0, 6, 8}, {-1, 6, 8}, {9, 6, 8}, {255, 6, 8}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(OVNEntryEdits::orientationAfterQuarterTurn(c.code, Turn::Right), c.right) << c.code;
+        EXPECT_EQ(OVNEntryEdits::orientationAfterQuarterTurn(c.code, Turn::Left), c.left) << c.code;
+    }
+}
+
+TEST(EntryEdits, ThumbnailsTurnAQuarterWithTheirPicture)
+{
+    const QByteArray thumbnail = markedThumbnail();
+    QSize size;
+    ASSERT_EQ(markerCorner(thumbnail), 0);
+    EXPECT_EQ(markerCorner(OVNEntryEdits::turnedThumbnail(thumbnail, Turn::Right), &size), 1);
+    EXPECT_EQ(size, QSize(120, 160));
+    EXPECT_EQ(markerCorner(OVNEntryEdits::turnedThumbnail(thumbnail, Turn::Left), &size), 3);
+    EXPECT_EQ(size, QSize(120, 160));
+    EXPECT_TRUE(OVNEntryEdits::turnedThumbnail("not a picture", Turn::Right).isEmpty());
+    EXPECT_TRUE(OVNEntryEdits::turnedThumbnail(thumbnail.left(40), Turn::Right).isEmpty());
+}
+
+// The writes without a window: a collection "Shots" with three entries carrying the marked
+// thumbnail, orientation 1 and rating 4, edited through the catalog alone.
+class EntryEditsTest : public CatalogWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        CatalogFixture::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        shots = category("Shots", "C");
+        mids = entriesWithThumbnail(shots, {"a", "b", "c"}, markedThumbnail());
+    }
+
+    QList<OVNEntryEdits::Target> targets(OVNEntryEdits &edits, const QStringList &ids)
+    {
+        QList<OVNEntryEdits::Target> list;
+        for (const QString &mid : ids) {
+            const std::optional<OVNEntryEdits::Target> target = edits.targetForMid(mid);
+            EXPECT_TRUE(target) << qPrintable(mid);
+            if (target)
+                list.append(*target);
+        }
+        return list;
+    }
+
+    QString shots;
+    QStringList mids;
+};
+
+OVN_CATALOG_VENDORS(EntryEditsTest);
+
+TEST_P(EntryEditsTest, RatingsZeroToFiveAreStoredOthersChangeNothing)
+{
+    OVNEntryEdits edits(&db);
+    EXPECT_FALSE(edits.targetForMid("no-such-entry"));
+    EXPECT_FALSE(edits.targetForMid(QString()));
+    const QList<OVNEntryEdits::Target> two = targets(edits, {mids[0], mids[1]});
+    ASSERT_EQ(two.size(), 2);
+    EXPECT_EQ(two[0].owner, shots);
+    struct Case {
+        int rating;
+        const char *expected;
+        int changed;
+    };
+    for (const Case &c : {Case{3, "3", 2}, Case{0, "0", 2}, Case{5, "5", 2}, Case{-1, "5", 0}, Case{6, "5", 0}}) {
+        OVNEntryEdits::Summary summary;
+        EXPECT_EQ(edits.rate(c.rating, two, summary).size(), c.changed) << c.rating;
+        EXPECT_EQ(summary.changed, c.changed) << c.rating;
+        EXPECT_TRUE(edits.unchangedText(summary).isEmpty()) << c.rating;
+        EXPECT_EQ(stored(mids[0], "rating"), c.expected) << c.rating;
+        EXPECT_EQ(stored(mids[1], "rating"), c.expected) << c.rating;
+    }
+    EXPECT_EQ(stored(mids[2], "rating"), "4");
+}
+
+// What the caller holds of an entry is used instead of the catalog's; what it does not hold is read.
+TEST_P(EntryEditsTest, TurnsWriteThumbnailAndCodeTogetherAndCountWhatStays)
+{
+    ASSERT_TRUE(db.updateThumbnailForMediaID(mids[0], "broken"));
+    // Only the orientation is refused: the thumbnail written before it must not stay either.
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update", "new.mid = '" + mids[1] + "' and new.orientation = 6"))
+        << qPrintable(db.getLastErrorMessage());
+    const QByteArray second = db.getThumbnailForMediaID(mids[1]);
+    OVNEntryEdits edits(&db);
+    QList<OVNEntryEdits::Target> list = targets(edits, mids);
+    ASSERT_EQ(list.size(), 3);
+    list[2].orientation = QStringLiteral("8"); // as a caller shows it
+    OVNEntryEdits::Summary summary;
+    const QList<OVNEntryEdits::Stored> done = edits.turn(list, Turn::Right, summary);
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done[0].target.mid, mids[2]);
+    EXPECT_EQ(done[0].orientation, "1");
+    EXPECT_EQ(done[0].thumbnail, db.getThumbnailForMediaID(mids[2]));
+    EXPECT_EQ(markerCorner(done[0].thumbnail), 1);
+    EXPECT_EQ(stored(mids[2], "orientation"), "1");
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[0]), QByteArray("broken"));
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[1]), second);
+    EXPECT_EQ(stored(mids[1], "orientation"), "1");
+    EXPECT_EQ(summary.changed, 1);
+    EXPECT_EQ(summary.unreadable, 1);
+    EXPECT_EQ(summary.failed, 1);
+    const QString text = edits.unchangedText(summary);
+    EXPECT_TRUE(text.contains("1 thumbnails could not be read")) << qPrintable(text);
+    EXPECT_TRUE(text.contains("1 entries could not be written")) << qPrintable(text);
+
+    // A thumbnail the caller holds is the one turned.
+    list = targets(edits, {mids[0]});
+    list[0].thumbnail = markedThumbnail();
+    summary = {};
+    ASSERT_EQ(edits.turn(list, Turn::Left, summary).size(), 1);
+    EXPECT_EQ(markerCorner(db.getThumbnailForMediaID(mids[0])), 3);
+    EXPECT_EQ(stored(mids[0], "orientation"), "8");
+}
+
+TEST_P(EntryEditsTest, ThumbnailsAreReplacedWhereTheCatalogTakesThem)
+{
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update", "new.mid = '" + mids[0] + "'"));
+    const QByteArray first = db.getThumbnailForMediaID(mids[0]);
+    const QByteArray picture = filledJpeg(QSize(64, 48), Qt::blue);
+    OVNEntryEdits edits(&db);
+    OVNEntryEdits::Summary summary;
+    const QList<OVNEntryEdits::Stored> done = edits.setThumbnail(targets(edits, mids), picture, summary);
+    ASSERT_EQ(done.size(), 2);
+    EXPECT_EQ(summary.changed, 2);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[0]), first);
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[1]), picture);
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[2]), picture);
+}
+
+// On a server catalog with users, "READ ONLY" on an entry's collection refuses every write to it;
+// entries of a writable collection go on, and the lowest level refused is named.
+class ServerEntryEditsTest : public EntryEditsTest
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerEntryEditsTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+TEST_P(ServerEntryEditsTest, ReadOnlyEntriesAreNeitherRatedNorTurnedNorGivenAThumbnail)
+{
+    QString staff;
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shots, staff, "READ ONLY"));
+    const QString shared = category("Shared", "C");
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shared, staff, "READ & WRITE"));
+    const QString writable = entriesWithThumbnail(shared, {"shared-1"}, markedThumbnail()).first();
+    const std::unique_ptr<OVNDatabaseAccess> ann = openAnother();
+    ASSERT_NO_FATAL_FAILURE(signInAsAnn(*ann));
+    OVNEntryEdits edits(ann.get());
+    const QList<OVNEntryEdits::Target> list = targets(edits, {mids[0], writable});
+    EXPECT_FALSE(edits.mayWrite(shots));
+    EXPECT_TRUE(edits.mayWrite(shared));
+    EXPECT_FALSE(edits.mayWrite(QString()));
+    EXPECT_EQ(edits.levelOf(shots), "READ ONLY");
+    const QByteArray thumbnail = db.getThumbnailForMediaID(mids[0]);
+
+    OVNEntryEdits::Summary rated, turned, replaced;
+    EXPECT_EQ(edits.rate(1, list, rated).size(), 1);
+    EXPECT_EQ(edits.turn(list, Turn::Right, turned).size(), 1);
+    EXPECT_EQ(edits.setThumbnail(list, filledJpeg(QSize(64, 48), Qt::blue), replaced).size(), 1);
+    for (const OVNEntryEdits::Summary &summary : {rated, turned, replaced}) {
+        EXPECT_EQ(summary.refused, 1);
+        EXPECT_EQ(summary.refusedLevel, "READ ONLY");
+        EXPECT_TRUE(edits.unchangedText(summary).contains("Your Privilege Level: READ ONLY"));
+    }
+    EXPECT_EQ(stored(mids[0], "rating"), "4");
+    EXPECT_EQ(stored(mids[0], "orientation"), "1");
+    EXPECT_EQ(db.getThumbnailForMediaID(mids[0]), thumbnail);
+    EXPECT_EQ(stored(writable, "rating"), "1");
+    EXPECT_EQ(stored(writable, "orientation"), "6");
+}
+
+// Deleting inside one transaction: a refused entry stays alone, the others go together; a set
+// loses only its membership. Moving and linking count what the catalog refused.
+TEST_P(EntryEditsTest, DeletesMovesAndLinksLeaveWhatTheCatalogRefused)
+{
+    const QString set = category("Set", "S");
+    const QString other = category("Other", "C");
+    const QString membership = db.addEntryToImageSet(mids[2], set);
+    ASSERT_FALSE(membership.isEmpty());
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "delete", "old.mid = '" + mids[1] + "'"));
+    OVNEntryEdits edits(&db);
+    EXPECT_EQ(edits.ownersOf({mids[0], "no-such-entry"}), QStringList({shots, QString()}));
+    QList<bool> deleted;
+    EXPECT_TRUE(edits.inOneTransaction([&] {
+        for (const QString &mid : {mids[0], mids[1]})
+            deleted.append(edits.deleteEntry(mid));
+        deleted.append(edits.deleteMembership(membership));
+        return true;
+    }));
+    EXPECT_EQ(deleted, QList<bool>({true, false, true}));
+    EXPECT_FALSE(db.mediaEntryExists(mids[0]));
+    EXPECT_TRUE(db.mediaEntryExists(mids[1]));
+    EXPECT_TRUE(db.getMediaList(set, "S").isEmpty());
+    EXPECT_TRUE(db.mediaEntryExists(mids[2]));
+
+    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update", "new.mid = '" + mids[1] + "'"));
+    EXPECT_EQ(edits.moveEntries({mids[1], mids[2]}, other), 1);
+    EXPECT_EQ(edits.ownersOf({mids[1], mids[2]}), QStringList({shots, other}));
+    EXPECT_EQ(edits.linkEntries({mids[1], mids[2]}, set), 0);
+    EXPECT_EQ(db.getMediaList(set, "S").size(), 2);
+}
+
+// A collection is made and placed together: one that cannot go into its folder is not left at
+// the top level.
+TEST_P(EntryEditsTest, CollectionsAreMadeAndPlacedTogether)
+{
+    const QString folder = category("Folder", "F");
+    OVNEntryEdits edits(&db);
+    const QString inside = edits.addCollection("Drag", folder);
+    ASSERT_FALSE(inside.isEmpty()) << qPrintable(db.getLastErrorMessage());
+    EXPECT_EQ(db.getCategoryListForMID(folder).size(), 1);
+    const qsizetype topLevel = db.getCategoryList().size();
+    ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "update", "new.supermid is not null"));
+    EXPECT_TRUE(edits.addCollection("Refused", folder).isEmpty());
+    EXPECT_EQ(db.getCategoryList().size(), topLevel);
+    EXPECT_FALSE(edits.addCollection("Top", QString()).isEmpty());
+}
