@@ -439,11 +439,18 @@ TEST_P(ImportWorkerTest, EntryKeptWhenItsBatchCouldNotBegin)
     const QString path = writeJpeg(files.filePath(QStringLiteral("busy.jpg")), 3);
     const std::unique_ptr<OVNDatabaseAccess> holder = openAnother();
     ASSERT_TRUE(holder->beginTransaction());
+    // The import's connection waits one second for a lock: the batch's begin gives up while the
+    // other writer holds on, and the entry's own insert then gets through once it lets go.
     std::thread release([&holder] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(7500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         holder->rollbackTransaction();
     });
-    OVNImportWorker worker(maker(), settings(1));
+    const OVNImportWorker::ConnectionMaker impatient = [this] {
+        std::unique_ptr<OVNDatabaseAccess> connection = openAnother();
+        connection->runSQLCommand(QStringLiteral("pragma busy_timeout = 1000"));
+        return connection;
+    };
+    OVNImportWorker worker(impatient, settings(1));
     const OVNImportWorker::Summary summary = worker.run({path});
     release.join();
     EXPECT_EQ(listedNames(db, category), QStringList{QStringLiteral("busy.jpg")});
