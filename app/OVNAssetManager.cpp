@@ -147,6 +147,7 @@ QByteArray OVNAssetManager::catalogIdentity() const
 
 void OVNAssetManager::buildWindow()
 {
+    m_commands = new OVNCatalogWindowCommands(*this);
     OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -257,10 +258,10 @@ void OVNAssetManager::buildWindow()
     layout->addWidget(footer);
     setCentralWidget(central);
 
-    setupActions();
-    setupSearchField();
-    setupMenus();
-    setupToolbar();
+    m_commands->setupActions();
+    m_commands->setupSearchField();
+    m_commands->setupMenus();
+    m_commands->setupToolbar();
 }
 
 void OVNAssetManager::buildFooter(QWidget *footer)
@@ -297,7 +298,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_thumbsizeSlider->setToolTip(localized("Thumbnail Size"));
     connect(m_thumbsizeSlider, &QSlider::valueChanged, this, [this](int value) {
         if (m_thumbsizeSlider->isEnabled())
-            thumbsizeSliderMoved(value);
+            m_commands->thumbsizeSliderMoved(value);
     });
     layout->addWidget(m_thumbsizeSlider);
     m_previewToggleButton = new QToolButton(footer);
@@ -305,7 +306,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_previewToggleButton->setIcon(iconFromSet(QStringLiteral("CtrlPreviewCollapseMini")));
     m_previewToggleButton->setToolTip(localized("Show or hide the preview"));
     m_previewToggleButton->setCheckable(true);
-    connect(m_previewToggleButton, &QToolButton::clicked, this, [this] { buttonToggleMediaInfoClick(); });
+    connect(m_previewToggleButton, &QToolButton::clicked, this, [this] { m_commands->buttonToggleMediaInfoClick(); });
     layout->addWidget(m_previewToggleButton);
 }
 
@@ -341,7 +342,7 @@ void OVNAssetManager::windowControllerDidLoadNib()
 
     restoreFrameAndSplitters();
     if (defaults.boolForKey(QStringLiteral("MediaInfoCollapsed")))
-        buttonToggleMediaInfoClick();
+        m_commands->buttonToggleMediaInfoClick();
     m_usesSmallIcons = defaults.boolForKey(QStringLiteral("UsesSmallCatalogIcons"));
     if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_categoryList->itemDelegateForColumn(0)))
         cell->setControlSize(m_usesSmallIcons ? 0 : 24);
@@ -480,11 +481,11 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
     m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
     restorePrintSettings();
-    setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
+    m_commands->setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);
     if (m_viewOrderBy == OVNMediaViewSorting::SortNone)
-        m_mediaView->setFilter(m_searchText.toLower(), searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
+        m_mediaView->setFilter(m_searchText.toLower(), OVNCatalogWindowCommands::searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
     else
         m_mediaView->sortMediaContainer();
     if (old && m_dbcon)

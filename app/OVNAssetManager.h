@@ -5,6 +5,7 @@
 #include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
+#include "app/OVNCatalogWindowCommands.h"
 #include "app/OVNCategoryAccess.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
@@ -67,8 +68,8 @@ class QToolButton;
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
 // area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp,
 // _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp,
-// _rating.cpp (rating and turning entries), _commands.cpp (menus, toolbar, their enabling, the
-// view options and the filter field).
+// _rating.cpp (rating and turning entries); the menus, toolbar, their enabling, the view
+// options and the filter field are OVNCatalogWindowCommands.
 class OVNAssetManager : public PolishedWindow,
                         public OVNMediaViewDelegate,
                         public OVNOutlineViewDelegate,
@@ -342,50 +343,28 @@ public:
     void restorePrintSettings();
     void rememberPrintSettings(const QPageLayout &paper) const;
 
-    // ---- commands (OVNAssetManager_commands.cpp) ----
-    // The toolbar: its identifier (its item order is stored under it), the item sets, and the
-    // items shown now. Setting the items shows and stores them; unknown identifiers are left out.
-    static QString toolbarIdentifier();
-    static QStringList toolbarDefaultItemIdentifiers();
-    static QStringList toolbarAllowedItemIdentifiers();
+    // ---- commands (OVNCatalogWindowCommands) ----
+    // The menus, the toolbar, the view options and the filter field; the window's own menus
+    // (Edit, View and Media) for the menu bar.
+    OVNCatalogWindowCommands &commands() const { return *m_commands; }
+    QList<QMenu *> windowMenus() const { return m_windowMenus; }
+    static QString toolbarIdentifier() { return OVNCatalogWindowCommands::toolbarIdentifier(); }
     QToolBar *toolbar() const { return m_toolbar; }
-    QStringList toolbarItemIdentifiers() const;
-    void setToolbarItemIdentifiers(const QStringList &identifiers);
-    // The item of a command (the one with that tag where items share it); null when the window
-    // offers none.
-    QAction *action(OVNCatalogActions::Action action, int tag = -1) const;
-    // Enables and marks every item from one snapshot.
-    void refreshActions();
-    // A line per menu command: "menuSetRating 3 enabled checked".
-    QStringList describeActions();
-
-    // Edit: each checks again what it may do, whatever the menu showed.
-    void deleteSelection();
-    void selectAll();
-    void deselect();
-
-    // View options: each is stored the moment it changes.
-    void toggleViewOption(OVNCatalogActions::Option option);
-    bool viewOption(OVNCatalogActions::Option option) const;
+    QStringList toolbarItemIdentifiers() const { return m_commands->toolbarItemIdentifiers(); }
+    void setToolbarItemIdentifiers(const QStringList &ids) { m_commands->setToolbarItemIdentifiers(ids); }
+    QAction *action(OVNCatalogActions::Action which, int tag = -1) const { return m_commands->action(which, tag); }
+    void refreshActions() { m_commands->refreshActions(); }
+    QStringList describeActions() { return m_commands->describeActions(); }
+    bool viewOption(OVNCatalogActions::Option option) const { return m_commands->viewOption(option); }
     bool usesSmallIcons() const { return m_usesSmallIcons; }
-    void thumbsizeSliderMoved(double value);
     int thumbnailSize() const { return m_prefThumbnailSize; }
-    void setThumbnailStyle(int style);
     int thumbnailStyle() const { return m_prefThumbnailType; }
-    // The sort code (0 none, 1 import date, 2 name, 3 extension, 4 file date, 5 rating) and the
-    // direction (100 ascending, any other tag descending).
-    void buttonVieworderMenuClick(int code);
     int sortOrder() const { return m_viewOrderBy; }
     bool sortAscending() const { return m_viewOrderASC; }
-    void buttonSaveWorkspaceClick();
-    // Stores the frame, the pane sizes and whether the right pane is collapsed.
-    void saveWindowPosition();
-    // Collapses the preview and details pane, or gives it back the width it had.
-    void buttonToggleMediaInfoClick();
-    bool isMediaInfoCollapsed() const;
-
-    void menuSetSearchFilter(int tag);
+    int searchFilterField() const { return m_viewSearchFilterSelected; }
     QLineEdit *searchField() const { return m_searchField; }
+    void saveWindowPosition() { m_commands->saveWindowPosition(); }
+    bool isMediaInfoCollapsed() const { return m_commands->isMediaInfoCollapsed(); }
 
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     // What the output actions hand on: the row set's records in order, and the page title (the
@@ -458,6 +437,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    friend class OVNCatalogWindowCommands;
     class DetailsDataSource;
     // The window's own parts, by concern.
     // ---- the document (OVNAssetManager.cpp) ----
@@ -546,28 +526,6 @@ private:
                                            const QString &mediaId);
     // Reads the selected entry's metadata into the cache, once per selection.
     void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
-    // ---- commands (OVNAssetManager_commands.cpp) ----
-    // The customise dialog: the allowed items beside the shown ones, in their order.
-    void runToolbarCustomization();
-    // The window's own menus, Edit, View and Media, for the menu bar.
-    QList<QMenu *> windowMenus() const { return m_windowMenus; }
-    // What the commands are asked about, with the privilege answers of the shown list.
-    OVNCatalogActions::Snapshot actionSnapshot();
-    void toggleUsesSmallIcons();
-    void setUsesSmallIcons(bool small);
-    // The slider runs from 48 to 256 while a list is shown.
-    void setThumbsizeSliderEnabled(bool enabled);
-    void buttonViewsortMenuClick(int tag);
-    void buttonReloadCatalogListClick();
-    void buttonReloadCatalogClick();
-    // The filter field: the text narrows the thumbnails to those whose chosen field holds it.
-    void menuSearch();
-    void menuActivateSearchFilter();
-    void updateSearchFieldPlaceholder();
-    void setSearchText(const QString &text);
-    int searchFilterField() const { return m_viewSearchFilterSelected; }
-    // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
-    static std::optional<QString> searchKeyForField(int tag);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     void buttonSendAsEmailClick();
     void buttonBurnCDClick();
@@ -615,15 +573,6 @@ private:
     OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);
     void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
     bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
-    // Commands (OVNAssetManager_commands.cpp).
-    void setupActions();
-    void setupMenus();
-    void setupToolbar();
-    void setupSearchField();
-    QAction *addCommand(OVNCatalogActions::Action action, int tag, const QString &title);
-    QAction *toolbarItem(const QString &identifier);
-    // "READ & WRITE" and "FULL ACCESS" on the selection, each owner asked once per shown list.
-    void selectionPrivileges(bool *mayWrite, bool *fullAccess);
     // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
     void setupCategoryActions();
     QString addTopLevelCategory(const QString &kind, const QString &name);
@@ -676,6 +625,7 @@ private:
     QToolButton *m_previewToggleButton = nullptr;
 
     // commands
+    OVNCatalogWindowCommands *m_commands = nullptr;
     QHash<QPair<int, int>, QAction *> m_actions;
     QList<QMenu *> m_windowMenus;
     QToolBar *m_toolbar = nullptr;

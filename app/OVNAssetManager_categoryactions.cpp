@@ -62,7 +62,7 @@ QString deletionText(const QString &kind)
 void OVNAssetManager::setupCategoryActions()
 {
     const auto command = [this](Action which, const char *title, std::function<void()> handler) {
-        QAction *item = addCommand(which, -1, localizedMenu(title));
+        QAction *item = m_commands->addCommand(which, -1, localizedMenu(title));
         connect(item, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
     };
     command(Action::RenameCatalog, "Rename...", [this] { buttonRenameCatalogClick(); });

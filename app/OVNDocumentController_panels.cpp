@@ -99,7 +99,7 @@ void OVNDocumentController::editSelectAll()
     if (!front && !documents().isEmpty())
         front = documents().last();
     if (front)
-        front->selectAll();
+        front->commands().selectAll();
 }
 
 QString OVNDocumentController::helpPage(const QString &root, const QString &query)

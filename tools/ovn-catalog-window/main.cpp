@@ -422,7 +422,7 @@ int main(int argc, char **argv)
     }
     // The filter comes before the selection: filtering clears it.
     if (parser.isSet(QStringLiteral("filter"))) {
-        window->menuSetSearchFilter(parser.value(QStringLiteral("filter-field")).toInt());
+        window->commands().menuSetSearchFilter(parser.value(QStringLiteral("filter-field")).toInt());
         window->searchField()->setText(parser.value(QStringLiteral("filter")));
         QTextStream(stdout) << "shown " << window->mediaView()->count() << Qt::endl;
     }
