@@ -33,6 +33,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QThread>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -145,9 +146,31 @@ QByteArray OVNAssetManager::catalogIdentity() const
     return OVNMediaPasteboard::catalogIdentity(m_dbcon->dbVendor() + QLatin1Char(':') + place);
 }
 
+OVNAssetManager::OVNAssetManager()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(displayName());
+    buildWindow();
+}
+
+OVNAssetManager::~OVNAssetManager()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_maintenanceThread)
+        m_maintenanceThread->wait();
+    // The view may still be preloading; it must not call back into a half-destroyed window.
+    if (m_mediaView) {
+        m_mediaView->setMediaContainer(nullptr);
+        m_mediaView->setDelegate(nullptr);
+    }
+    if (m_mediaDetails)
+        m_mediaDetails->setDataSource(nullptr);
+}
+
 void OVNAssetManager::buildWindow()
 {
     m_commands = new OVNCatalogWindowCommands(*this);
+    m_mediaDelegate = std::make_unique<OVNCatalogWindowMediaDelegate>(*this);
     OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -490,7 +513,7 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
         m_mediaView->sortMediaContainer();
     if (old && m_dbcon)
         m_dbcon->runGarbageCollection();
-    m_mediaView->setDelegate(this);
+    m_mediaView->setDelegate(m_mediaDelegate.get());
     layout->addWidget(m_mediaView, 1);
     m_mediaView->show();
 }

@@ -6,6 +6,7 @@
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
 #include "app/OVNCatalogWindowCommands.h"
+#include "app/OVNCatalogWindowMediaDelegate.h"
 #include "app/OVNCategoryAccess.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
@@ -59,19 +60,17 @@ class QToolButton;
 // selected category, right the preview above the details of the selected entry; a status line
 // and footer below.
 //
-// The window is the thumbnail view's delegate and, through a small adapter (both protocols name
-// their capability sets alike), the details pane's data source. It keeps the
-// tree in memory (every folder's children under "folderitems"), shows the media of the one
-// selected category by its kind, checks the user's privileges before changes, and follows the
-// three catalog notifications that other windows, imports and its own actions post.
+// The window keeps the tree in memory (every folder's children under "folderitems"), shows the
+// media of the one selected category by its kind, checks the user's privileges before changes,
+// and follows the three catalog notifications that other windows, imports and its own actions post.
 //
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
-// area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp,
-// _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp,
-// _rating.cpp (rating and turning entries); the menus, toolbar, their enabling, the view
-// options and the filter field are OVNCatalogWindowCommands.
+// area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _open.cpp
+// (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp, _rating.cpp
+// (rating and turning entries). OVNCatalogWindowCommands holds the menus, toolbar, their
+// enabling, the view options and the filter field; OVNCatalogWindowMediaDelegate is the thumbnail
+// view's delegate and the details pane's data source.
 class OVNAssetManager : public PolishedWindow,
-                        public OVNMediaViewDelegate,
                         public OVNOutlineViewDelegate,
                         public NTPopUpHeaderViewDelegate,
                         public OVNLightTableDelegate
@@ -232,7 +231,7 @@ public:
     QString levelForCurrentSelection();
     // The access check of the thumbnail view and the details pane: while entries are selected,
     // every one of them must be granted by its own category; otherwise the selected category decides.
-    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert) override;
+    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert);
     static QString authorizationMessage(const QString &requested, const QString &own);
     // The check of a category-level action: the user's level on the category as the catalog holds
     // it now (within the action's transaction, where it has one); the outline's stored level only
@@ -258,43 +257,15 @@ public:
     void invalidateCountWithParents(const QString &mid);
     bool trackImportDidFinish() const { return m_trackImportDidFinish; }
 
-    // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
-    OVNMediaViewDelegate::Capabilities capabilities() const override;
-    QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId) override;
-    void ovnMediaViewSelectionDidChange(OVNMediaView *view) override;
-    void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
-    void delete_(OVNMediaView *view) override;
-    void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
-    void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
-    bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row) override;
-    void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
-    // Drops and pastes go to the category the view shows, when the user may change it.
-    bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level) override;
-    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped) override;
-    void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
-                              const QString &toCatalog) override;
-    void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
-    // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
-    // privileges or kind.
-    bool deleteEntry(OVNMediaView *view, int row, bool *databaseRefused);
-    // Imports the files into the category: a collection takes them; for anything else (a folder,
-    // a set, no category) a new collection is made, inside the folder when it is one.
-    // `skipped` names what was offered but is no local file; the import's summary lists it.
-    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
-                  const QStringList &skipped = {});
-    // Edit > Copy and Paste: the selected thumbnails' files on the clipboard (answers how many);
-    // the clipboard's files added to the selected category.
-    int copy();
-    void paste();
-    // Whether Paste can go anywhere: one collection the user may change, files on the clipboard.
-    bool canPaste();
-    // A new collection inside the folder (at the top level without one); "" when it could not be
-    // made or placed, and then nothing of it stays. The folder's level is asked within the making;
-    // a refusal is said in an alert and sets `refused`.
-    QString addCollection(const QString &name, const QString &folder, bool *refused = nullptr);
-    void loadSelectionDetails();
-    // Gives the visible zoom panel the thumbnail of the one selected entry, or nothing.
-    void loadZoomPanelImage();
+    // ---- thumbnail view delegate and details data source (OVNCatalogWindowMediaDelegate) ----
+    OVNCatalogWindowMediaDelegate &mediaDelegate() const { return *m_mediaDelegate; }
+    OVNMediaDetailsDataSource *detailsDataSource() const { return m_mediaDelegate->detailsDataSource(); }
+    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {})
+    {
+        m_mediaDelegate->addFiles(paths, target, skipped);
+    }
+    void ovnMediaViewSelectionDidChange(OVNMediaView *view) { m_mediaDelegate->ovnMediaViewSelectionDidChange(view); }
+    void delete_(OVNMediaView *view) { m_mediaDelegate->delete_(view); }
 
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
     // Points the view's selected entries at the chosen file or at the same names in the chosen
@@ -302,8 +273,8 @@ public:
     void relinkSelection(OVNMediaView *view, const QString &chosen, bool toFolder);
     // Replaces the selected entries' thumbnails with the clipboard's picture.
     void buttonSetThumbnailUsingClipboardClick();
-    void ovnMediaViewReimportSelection(OVNMediaView *view) override;
-    void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
+    void ovnMediaViewReimportSelection(OVNMediaView *view);
+    void ovnMediaViewRelinkSelection(OVNMediaView *view);
     // Opens the selection in the viewers, movies playing at once in full screen.
     void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_mediaView); }
 
@@ -313,17 +284,6 @@ public:
     // "READ & WRITE" on the collection.
     void importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped = {});
 
-    // The details pane's data source (answered by the window's methods below).
-    OVNMediaDetailsDataSource *detailsDataSource() const;
-    QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key);
-    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column);
-    void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
-                                       const QString &mediaId);
-    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,
-                                                const QString &mediaId);
-    int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
-    QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
-    QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
 
     // ---- contact-sheet printing (OVNAssetManager_printing.cpp) ----
     // Whether there is anything to print: the thumbnail view shows at least one item.
@@ -438,7 +398,7 @@ protected:
 
 private:
     friend class OVNCatalogWindowCommands;
-    class DetailsDataSource;
+    friend class OVNCatalogWindowMediaDelegate;
     // The window's own parts, by concern.
     // ---- the document (OVNAssetManager.cpp) ----
     bool isDocumentEdited() const { return false; }
@@ -492,16 +452,6 @@ private:
     void ovnImportMediaDidFinish(const QVariantMap &userInfo);
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
-    // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
-    // The owning categories of the entries when the target accepts them (see the .cpp).
-    std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
-                                                     const QString &targetKind, const QString &ownerLevel);
-    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set)
-    // through the thumbnail view, in one transaction; an entry the catalog refuses stays, and one
-    // alert says how many.
-    void deleteSelectedMedia();
-    void loadPreviewImageForSelection();
-    void loadMediaDetailsForSelection();
     // ---- opening media (OVNAssetManager_open.cpp) ----
     // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
     // desktop associates with the file, 2 `application` (1 when none is set).
@@ -517,15 +467,6 @@ private:
     // Opens the selection with the desktop's default application.
     void buttonOpenWithQuickTimeClick();
     void openMediaFullScreen(OVNMediaView *view);
-    // ---- details data source (OVNAssetManager_delegate.cpp) ----
-    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane);
-    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane);
-    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
-    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
-    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
-                                           const QString &mediaId);
-    // Reads the selected entry's metadata into the cache, once per selection.
-    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     void buttonSendAsEmailClick();
     void buttonBurnCDClick();
@@ -558,13 +499,6 @@ private:
     QString countTextFor(const CategoryNode &node);
     QList<CategoryNode> nodesFromCatalog();
     void detachTopView();
-    // The row of the entry with that id in the thumbnail view, -1 when none.
-    int rowForMediaId(const QString &mediaId) const;
-    // Writes a value of the entry with that id (never another); a refusal or failure is shown and
-    // the pane shows the stored value again.
-    bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
-    // Posts a reload for each category once, in order.
-    void postReloadCategories(const QStringList &categoryIds);
     // Rating and turning (OVNAssetManager_rating.cpp): the entries to change, each tagged with its
     // row (-1 when the view does not show it), and showing what the catalog took.
     QList<OVNEntryEdits::Target> selectedEditTargets() const;
@@ -587,7 +521,7 @@ private:
                                 const QVariantList &changed);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
-    std::unique_ptr<DetailsDataSource> m_detailsDataSource;
+    std::unique_ptr<OVNCatalogWindowMediaDelegate> m_mediaDelegate;
     std::optional<QPoint> m_cascadePosition;
     bool m_loaded = false;
 

@@ -219,8 +219,8 @@ void OVNCatalogWindowCommands::setupActions()
         return item;
     };
     command(Action::Cut, "Cut", QKeySequence::Cut, [] {});
-    command(Action::Copy, "Copy", QKeySequence::Copy, [this] { w.copy(); });
-    command(Action::Paste, "Paste", QKeySequence::Paste, [this] { w.paste(); });
+    command(Action::Copy, "Copy", QKeySequence::Copy, [this] { w.m_mediaDelegate->copy(); });
+    command(Action::Paste, "Paste", QKeySequence::Paste, [this] { w.m_mediaDelegate->paste(); });
     command(Action::Delete, "Delete", QKeySequence(Qt::Key_Delete), [this] { deleteSelection(); });
     command(Action::SelectAll, "Select All", QKeySequence::SelectAll, [this] { selectAll(); });
     command(Action::Deselect, "Deselect", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { deselect(); });

@@ -81,7 +81,7 @@ int main(int argc, char **argv)
         window->mediaView()->mvselectAll();
         const double selectMs = milliseconds(timer);
         timer.restart();
-        window->loadSelectionDetails();
+        window->mediaDelegate().loadSelectionDetails();
         const double detailsMs = milliseconds(timer);
         // The first run warms the privilege cache and the allocator.
         if (run > 0) {

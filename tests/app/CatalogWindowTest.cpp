@@ -299,7 +299,7 @@ TEST_P(CatalogWindowTest, SelectingAThumbnailFillsThePreviewAndTheDetails)
     EXPECT_NE(window->mediaDetails()->dataSource(), nullptr);
 
     // An edit in the pane reaches the catalog and the shown record.
-    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "new title", "keywords", studio1);
+    window->mediaDelegate().ovnMediaDetailsSetStringForID(window->mediaDetails(), "new title", "keywords", studio1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(studio1, "keywords"), "new title");
     EXPECT_EQ(view->mediaObject("keywords", 0).toString(), "new title");
 
@@ -598,7 +598,7 @@ TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
     ASSERT_EQ(presenter->shown().size(), alertsBefore + 1);
     EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");
     EXPECT_TRUE(presenter->shown().last().informativeText.endsWith("Your Privilege Level: READ ONLY"));
-    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
+    window->mediaDelegate().ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "keywords"), "A title");
 
     // Shown through the Database item (full access there), the entry still answers to its own
@@ -607,7 +607,7 @@ TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
     view = window->mediaView();
     view->selectImage(view->rowForMid(open1));
     EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ & WRITE", false));
-    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
+    window->mediaDelegate().ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "keywords"), "A title");
 
     ASSERT_TRUE(window->selectCategory(shared));
@@ -717,7 +717,7 @@ TEST_P(ServerPrivilegesTest, AReadOnlyCollectionRefusesDeleteAndPasteAlsoByShort
     QTest::keyClick(view, Qt::Key_Delete);
     window->commands().deleteSelection();
     QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
-    window->paste();
+    window->mediaDelegate().paste();
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "displaytag"), "open-1");
     EXPECT_EQ(db.getEntryCountForCategory(open, "C"), 1);
     EXPECT_EQ(window->mediaView()->count(), 1);

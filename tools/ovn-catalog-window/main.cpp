@@ -499,7 +499,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (parser.isSet(QStringLiteral("copy")))
-        QTextStream(stdout) << "copied " << window->copy() << Qt::endl;
+        QTextStream(stdout) << "copied " << window->mediaDelegate().copy() << Qt::endl;
     if (parser.isSet(QStringLiteral("paste"))) {
         const std::optional<CategoryNode> category = window->selectedCategory();
         const QString target = category ? category->value(QStringLiteral("mid")).toString() : QString();
@@ -508,7 +508,7 @@ int main(int argc, char **argv)
             const qint64 after = connection->getEntryCountForCategory(target, QStringLiteral("C"));
             QTextStream(stdout) << "pasted " << std::max<qint64>(0, after - before) << Qt::endl;
         };
-        if (!window->canPaste()) {
+        if (!window->mediaDelegate().canPaste()) {
             QTextStream(stderr) << "ovn-catalog-window: nothing to paste, or no collection to paste into" << Qt::endl;
             report();
             return 1;
@@ -518,7 +518,7 @@ int main(int argc, char **argv)
                 report();
                 QTimer::singleShot(0, [] { QApplication::quit(); });
             });
-        window->paste();
+        window->mediaDelegate().paste();
     }
     if (parser.isSet(QStringLiteral("stay"))) {
         const int seconds = parser.value(QStringLiteral("stay")).toInt();
