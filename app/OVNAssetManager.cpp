@@ -170,6 +170,7 @@ OVNAssetManager::~OVNAssetManager()
 void OVNAssetManager::buildWindow()
 {
     m_commands = new OVNCatalogWindowCommands(*this);
+    m_categoryActions = new OVNCatalogWindowCategoryActions(*this);
     m_mediaDelegate = std::make_unique<OVNCatalogWindowMediaDelegate>(*this);
     OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
     auto *central = new QWidget(this);
@@ -299,7 +300,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_footerButtonAction->setToolTip(localized("Actions"));
     layout->addWidget(m_footerButtonAction);
     connect(m_footerButtonAction, &QToolButton::clicked, this, [this] {
-        if (std::unique_ptr<QMenu> menu = menuForContextButton(m_footerButtonAction))
+        if (std::unique_ptr<QMenu> menu = m_categoryActions->menuForContextButton(m_footerButtonAction))
             menu->exec(m_footerButtonAction->mapToGlobal(QPoint(0, m_footerButtonAction->height())));
     });
     m_statusText = new QLabel(footer);

@@ -5,6 +5,7 @@
 #include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
+#include "app/OVNCatalogWindowCategoryActions.h"
 #include "app/OVNCatalogWindowCommands.h"
 #include "app/OVNCatalogWindowMediaDelegate.h"
 #include "app/OVNCategoryAccess.h"
@@ -66,10 +67,11 @@ class QToolButton;
 //
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
 // area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _open.cpp
-// (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp, _rating.cpp
-// (rating and turning entries). OVNCatalogWindowCommands holds the menus, toolbar, their
+// (opening media in viewers), _import.cpp (adding files), _rating.cpp (rating and turning
+// entries). OVNCatalogWindowCommands holds the menus, toolbar, their
 // enabling, the view options and the filter field; OVNCatalogWindowMediaDelegate is the thumbnail
-// view's delegate and the details pane's data source.
+// view's delegate and the details pane's data source; OVNCatalogWindowCategoryActions makes,
+// renames, deletes and re-scans categories.
 class OVNAssetManager : public PolishedWindow,
                         public OVNOutlineViewDelegate,
                         public NTPopUpHeaderViewDelegate,
@@ -160,46 +162,14 @@ public:
                                 const QString &toCatalog) override;
     void ovnOutlineViewLinkMids(OVNOutlineView *outline, const QStringList &mids, const QString &toImageSet) override;
 
-    // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
-    // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
-    void buttonRenameCatalogClick();
-    // A new folder, collection or category set named "untitled" at the top level; its id, or ""
-    // when the catalog refused it (said in an alert).
-    QString buttonAddFolderClick();
-    QString buttonAddCatalogClick();
-    QString buttonAddImageSetClick();
-    // A surveillance folder watching `path`, named after it, with the folder's import started;
-    // "" when the folder cannot be watched or the catalog refused (said in an alert).
-    QString addSurveillanceFolder(const QString &path);
-    // Deletes the selected category with everything below it, after asking unless it is empty.
-    void buttonDeleteCatalogClick();
-    // The same for a given category; false when nothing was started (refused, cancelled).
-    bool deleteCategory(const CategoryNode &node);
-    bool rescanSurveillanceFolder(const CategoryNode &node);
-    // Re-processes the files of these entries of the category (thumbnail, orientation, import
-    // date) on an import of its own over its own connection. Needs "READ & WRITE".
-    void reimport(const QStringList &mediaIds, const QString &categoryId);
-    // Reveals the selected thumbnails' files in the file manager.
-    void buttonRevealInFinderClick();
-    // Smart add: asks for files and folders, then buttonAddSmartClickEndSheet() with the choice.
-    void buttonAddSmartClick();
-    // Makes a folder named after the first path (when it is a folder, else "Smart Add") at the top
-    // level and smart-imports the paths into it; the new folder's id, "" when none was made.
-    QString buttonAddSmartClickEndSheet(const QStringList &paths);
-    static QString smartAddFolderName(const QStringList &paths);
+    // ---- category actions (OVNCatalogWindowCategoryActions) ----
+    OVNCatalogWindowCategoryActions &categoryActions() const { return *m_categoryActions; }
+    void buttonDeleteCatalogClick() { m_categoryActions->buttonDeleteCatalogClick(); }
     // The Smart Add... command, the same in the File menu and the category menu.
     QAction *smartAddAction() const { return action(OVNCatalogActions::Action::AddSmart); }
-    void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
-    void buttonImportCumulusClick();
-    // Imports the files of the record export at `path` into a new collection named after it, with
-    // the import sheet and, at the end, the result sheet; answers the collection's id ("" when the
-    // export is refused or the collection cannot be made).
-    QString importRecordExport(const QString &path);
     void menuAccessPrivileges();
     void buttonPlayClick();
     void buttonLightTableClick();
-    // The category actions menu; `sender` is the pressed context button, none for the outline.
-    std::unique_ptr<QMenu> menuForContextButton(QObject *sender);
     // Whether a deletion or re-scan worker runs (the window does not close meanwhile).
     bool isMaintenanceRunning() const { return m_maintenanceRunning; }
 
@@ -399,6 +369,7 @@ protected:
 private:
     friend class OVNCatalogWindowCommands;
     friend class OVNCatalogWindowMediaDelegate;
+    friend class OVNCatalogWindowCategoryActions;
     // The window's own parts, by concern.
     // ---- the document (OVNAssetManager.cpp) ----
     bool isDocumentEdited() const { return false; }
@@ -432,11 +403,6 @@ private:
     // otherwise empty, with the reason for the user in `refusal` where there is one.
     QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
                             QString *refusal = nullptr);
-    // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
-    // Asks for a disk folder, then addSurveillanceFolder().
-    void buttonAddSurveillanceFolderClick();
-    // Re-scans the selected surveillance folder against its disk folder.
-    void buttonRescanSurveillanceFolderClick();
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaListWithFind(const QString &statement);
     int numberOfSelectedItems() const;
@@ -507,18 +473,6 @@ private:
     OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);
     void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
     bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
-    // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
-    void setupCategoryActions();
-    QString addTopLevelCategory(const QString &kind, const QString &name);
-    void startSmartImport(const QStringList &paths, const QString &folderId);
-    // Runs `work` on a thread of its own with a connection of its own (none when the work needs
-    // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
-    enum class WorkerConnection { Own, None };
-    void runMaintenance(const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
-                        std::function<void(const QVariant &)> done, WorkerConnection connection = WorkerConnection::Own);
-    void reimportRecords(const QVariantList &records, const QString &categoryId);
-    void removeMissingAndImport(const QString &folderId, const QVariantList &missing, const QStringList &newFiles,
-                                const QVariantList &changed);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
     std::unique_ptr<OVNCatalogWindowMediaDelegate> m_mediaDelegate;
@@ -560,6 +514,7 @@ private:
 
     // commands
     OVNCatalogWindowCommands *m_commands = nullptr;
+    OVNCatalogWindowCategoryActions *m_categoryActions = nullptr;
     QHash<QPair<int, int>, QAction *> m_actions;
     QList<QMenu *> m_windowMenus;
     QToolBar *m_toolbar = nullptr;

@@ -91,7 +91,7 @@ std::unique_ptr<QMenu> OVNAssetManager::ovnOutlineViewMenuForEvent(OVNOutlineVie
                                                                                | QItemSelectionModel::Rows);
     else
         deselectAllCategories();
-    return menuForContextButton(nullptr);
+    return m_categoryActions->menuForContextButton(nullptr);
 }
 
 // ---- renaming in place ----

@@ -93,7 +93,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
                                 window());
     }
     if (!mediaIds.isEmpty())
-        reimport(mediaIds, categoryId);
+        m_categoryActions->reimport(mediaIds, categoryId);
 }
 
 // ---- re-link ----

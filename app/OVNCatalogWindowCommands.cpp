@@ -312,7 +312,7 @@ void OVNCatalogWindowCommands::setupActions()
     for (int field = 0; field < 6; ++field)
         tagged(Action::SetSearchFilter, field, fields[field], [this](int tag) { menuSetSearchFilter(tag); });
 
-    w.setupCategoryActions();
+    w.m_categoryActions->setupCategoryActions();
 
     // Refreshed when something they depend on changes outside the window's own calls.
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshActions(); });

@@ -210,7 +210,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
 {
     QTextStream out(stdout);
     if (parser.isSet(QStringLiteral("new-surveillance-folder"))) {
-        const QString mid = window->addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
+        const QString mid = window->categoryActions().addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
         waitForImports(window);
         if (mid.isEmpty()) {
             out << "not created" << Qt::endl;
@@ -243,7 +243,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
                              loop.quit();
                          });
         // A refusal is reported before the call returns.
-        if (!window->rescanSurveillanceFolder(*node))
+        if (!window->categoryActions().rescanSurveillanceFolder(*node))
             return status == 0 ? 1 : status;
     } else {
         // No alert is answered here but by its default button, "Delete".
@@ -252,7 +252,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
             status = failure.isEmpty() ? 0 : 1;
             loop.quit();
         });
-        if (!window->deleteCategory(*node)) {
+        if (!window->categoryActions().deleteCategory(*node)) {
             out << "not deleted" << Qt::endl;
             return 1;
         }
@@ -448,7 +448,7 @@ int main(int argc, char **argv)
         int status = 0;
         if (parser.isSet(QStringLiteral("smart-add"))) {
             const QStringList paths = parser.positionalArguments().mid(1);
-            if (window->buttonAddSmartClickEndSheet(paths).isEmpty()) {
+            if (window->categoryActions().buttonAddSmartClickEndSheet(paths).isEmpty()) {
                 QTextStream(stderr) << "ovn-catalog-window: nothing to smart-add" << Qt::endl;
                 status = 1;
             }
