@@ -2,7 +2,6 @@
 
 #include "browser/OVNAnnotationChanges.h"
 #include "browser/OVNMediaDetailsDataSource.h"
-#include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
 #include "app/OVNCatalogWindowCategoryActions.h"
@@ -43,7 +42,6 @@ class OVNFindSheet;
 class QDialog;
 class OVNSplitView;
 class QAction;
-class QButtonGroup;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -277,9 +275,9 @@ public:
     // The menus, the toolbar, the view options and the filter field; the window's own menus
     // (Edit, View and Media) for the menu bar.
     OVNCatalogWindowCommands &commands() const { return *m_commands; }
-    QList<QMenu *> windowMenus() const { return m_windowMenus; }
+    QList<QMenu *> windowMenus() const { return m_commands->windowMenus(); }
     static QString toolbarIdentifier() { return OVNCatalogWindowCommands::toolbarIdentifier(); }
-    QToolBar *toolbar() const { return m_toolbar; }
+    QToolBar *toolbar() const { return m_commands->toolbar(); }
     QStringList toolbarItemIdentifiers() const { return m_commands->toolbarItemIdentifiers(); }
     void setToolbarItemIdentifiers(const QStringList &ids) { m_commands->setToolbarItemIdentifiers(ids); }
     QAction *action(OVNCatalogActions::Action which, int tag = -1) const { return m_commands->action(which, tag); }
@@ -292,7 +290,7 @@ public:
     int sortOrder() const { return m_viewOrderBy; }
     bool sortAscending() const { return m_viewOrderASC; }
     int searchFilterField() const { return m_viewSearchFilterSelected; }
-    QLineEdit *searchField() const { return m_searchField; }
+    QLineEdit *searchField() const { return m_commands->searchField(); }
     void saveWindowPosition() { m_commands->saveWindowPosition(); }
     bool isMediaInfoCollapsed() const { return m_commands->isMediaInfoCollapsed(); }
 
@@ -515,16 +513,8 @@ private:
     // commands
     OVNCatalogWindowCommands *m_commands = nullptr;
     OVNCatalogWindowCategoryActions *m_categoryActions = nullptr;
-    QHash<QPair<int, int>, QAction *> m_actions;
-    QList<QMenu *> m_windowMenus;
-    QToolBar *m_toolbar = nullptr;
-    QHash<QString, QAction *> m_toolbarItems;
-    QButtonGroup *m_viewselectionControl = nullptr;
-    QLineEdit *m_searchField = nullptr;
-    QMenu *m_searchMenu = nullptr;
     int m_viewSearchFilterSelected = 0;
     QList<int> m_savedMediaSizes; // the pane widths while the right pane is collapsed
-    bool m_refreshPending = false;
 
     // details caches (dropped at every selection change)
     std::optional<QVariantMap> m_internalExifStorage;

@@ -198,7 +198,7 @@ OVNCatalogWindowCommands::OVNCatalogWindowCommands(OVNAssetManager &window)
 QAction *OVNCatalogWindowCommands::addCommand(Action command, int tag, const QString &title)
 {
     auto *item = new QAction(title, &w);
-    w.m_actions.insert({int(command), tag}, item);
+    m_actions.insert({int(command), tag}, item);
     // Shortcuts reach the window whether or not its menu bar carries the item.
     w.addAction(item);
     return item;
@@ -206,7 +206,7 @@ QAction *OVNCatalogWindowCommands::addCommand(Action command, int tag, const QSt
 
 QAction *OVNCatalogWindowCommands::action(Action command, int tag) const
 {
-    return w.m_actions.value({int(command), tag});
+    return m_actions.value({int(command), tag});
 }
 
 void OVNCatalogWindowCommands::setupActions()
@@ -317,12 +317,12 @@ void OVNCatalogWindowCommands::setupActions()
     // Refreshed when something they depend on changes outside the window's own calls.
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshActions(); });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        if (!now || now->window() != &w || w.m_refreshPending)
+        if (!now || now->window() != &w || m_refreshPending)
             return;
         // Focus moves in bursts; one refresh after them is enough.
-        w.m_refreshPending = true;
+        m_refreshPending = true;
         QTimer::singleShot(0, this, [this] {
-            w.m_refreshPending = false;
+            m_refreshPending = false;
             refreshActions();
         });
     });
@@ -403,7 +403,7 @@ void OVNCatalogWindowCommands::setupMenus()
     media->addSeparator();
     for (Action which : {Action::SendAsEmail, Action::ExportImages, Action::PublishToWeb, Action::BurnCD})
         media->addAction(action(which));
-    w.m_windowMenus = {edit, view, media};
+    m_windowMenus = {edit, view, media};
 }
 
 // ---- the toolbar ----
@@ -470,7 +470,7 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
         auto *layout = new QHBoxLayout(segments);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
-        w.m_viewselectionControl = new QButtonGroup(segments);
+        m_viewselectionControl = new QButtonGroup(segments);
         const char *titles[] = {"Contact Sheet", "Large Images", "Detailed Cells"};
         const char *icons[] = {"ViewIconIPhoto", "ViewIconIPhoto2", "ViewIconList"};
         for (int style = 0; style < 3; ++style) {
@@ -479,10 +479,10 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
             button->setIconSize(QSize(22, 16));
             button->setToolTip(localizedMenu(titles[style]));
             button->setCheckable(true);
-            w.m_viewselectionControl->addButton(button, style);
+            m_viewselectionControl->addButton(button, style);
             layout->addWidget(button);
         }
-        connect(w.m_viewselectionControl, &QButtonGroup::idClicked, this, [this](int style) { setThumbnailStyle(style); });
+        connect(m_viewselectionControl, &QButtonGroup::idClicked, this, [this](int style) { setThumbnailStyle(style); });
         result = control(segments);
     } else if (name == QLatin1String("ViewOrderToolbarItemIdentifier")) {
         auto *menu = new QMenu(&w);
@@ -506,8 +506,8 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
         connect(menu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
         result = control(menuButton(applicationIcon("viewAction"), menu));
     } else if (name == QLatin1String("SearchToolbarItemIdentifier")) {
-        w.m_searchField->setFixedWidth(180);
-        result = control(w.m_searchField);
+        m_searchField->setFixedWidth(180);
+        result = control(m_searchField);
     } else if (name == QLatin1String("RotateLeftToolbarItemIdentifier")) {
         result = action(Action::RotateLeft);
     } else if (name == QLatin1String("RotateRightToolbarItemIdentifier")) {
@@ -536,23 +536,23 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
 
 void OVNCatalogWindowCommands::setupToolbar()
 {
-    w.m_toolbar = new QToolBar(localizedMenu("Toolbar"), &w);
-    w.m_toolbar->setObjectName(toolbarIdentifier());
-    w.m_toolbar->setMovable(false);
-    w.m_toolbar->setFloatable(false);
-    w.m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    w.m_toolbar->setIconSize(QSize(24, 24));
-    w.m_toolbar->toggleViewAction()->setVisible(false);
-    w.m_toolbar->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(w.m_toolbar, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
+    m_toolbar = new QToolBar(localizedMenu("Toolbar"), &w);
+    m_toolbar->setObjectName(toolbarIdentifier());
+    m_toolbar->setMovable(false);
+    m_toolbar->setFloatable(false);
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolbar->setIconSize(QSize(24, 24));
+    m_toolbar->toggleViewAction()->setVisible(false);
+    m_toolbar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_toolbar, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
         QMenu menu;
         menu.addAction(localizedMenu("Customize Toolbar..."), this, [this] { runToolbarCustomization(); });
-        menu.exec(w.m_toolbar->mapToGlobal(position));
+        menu.exec(m_toolbar->mapToGlobal(position));
     });
-    w.addToolBar(Qt::TopToolBarArea, w.m_toolbar);
+    w.addToolBar(Qt::TopToolBarArea, m_toolbar);
     for (const QString &identifier : toolbarAllowedItemIdentifiers()) {
         if (QAction *made = toolbarItem(identifier))
-            w.m_toolbarItems.insert(identifier, made);
+            m_toolbarItems.insert(identifier, made);
     }
     QStringList shown;
     for (const QVariant &identifier : UserDefaults::standard().arrayForKey(toolbarConfigurationKey()))
@@ -565,25 +565,25 @@ void OVNCatalogWindowCommands::setupToolbar()
 
 QStringList OVNCatalogWindowCommands::toolbarItemIdentifiers() const
 {
-    return w.m_toolbar ? w.m_toolbar->property("ovnItemIdentifiers").toStringList() : QStringList();
+    return m_toolbar ? m_toolbar->property("ovnItemIdentifiers").toStringList() : QStringList();
 }
 
 void OVNCatalogWindowCommands::setToolbarItemIdentifiers(const QStringList &identifiers)
 {
-    if (!w.m_toolbar)
+    if (!m_toolbar)
         return;
     // Spaces and separators are made per use; the items are the window's and stay.
-    const QList<QAction *> previous = w.m_toolbar->actions();
-    w.m_toolbar->clear();
+    const QList<QAction *> previous = m_toolbar->actions();
+    m_toolbar->clear();
     for (QAction *old : previous) {
         if (old->property("ovnPlacement").toBool())
             old->deleteLater();
     }
     const auto placement = [this](QWidget *widget) {
-        auto *holder = new QWidgetAction(w.m_toolbar);
+        auto *holder = new QWidgetAction(m_toolbar);
         holder->setDefaultWidget(widget);
         holder->setProperty("ovnPlacement", true);
-        w.m_toolbar->addAction(holder);
+        m_toolbar->addAction(holder);
     };
     QStringList kept;
     const QStringList allowed = toolbarAllowedItemIdentifiers();
@@ -599,26 +599,26 @@ void OVNCatalogWindowCommands::setToolbarItemIdentifiers(const QStringList &iden
             space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
             placement(space);
         } else if (identifier == separatorItem) {
-            w.m_toolbar->addSeparator()->setProperty("ovnPlacement", true);
+            m_toolbar->addSeparator()->setProperty("ovnPlacement", true);
         } else if (identifier == customizeItem) {
-            QAction *customize = w.m_toolbar->addAction(localizedMenu("Customize"), this,
+            QAction *customize = m_toolbar->addAction(localizedMenu("Customize"), this,
                                                       [this] { runToolbarCustomization(); });
             customize->setProperty("ovnPlacement", true);
-        } else if (QAction *made = w.m_toolbarItems.value(identifier)) {
+        } else if (QAction *made = m_toolbarItems.value(identifier)) {
             // An item is shown once; the View item shows the current style when it comes.
-            if (w.m_toolbar->actions().contains(made))
+            if (m_toolbar->actions().contains(made))
                 continue;
-            w.m_toolbar->addAction(made);
+            m_toolbar->addAction(made);
         } else {
             continue;
         }
         kept.append(identifier);
     }
-    if (w.m_viewselectionControl) {
-        if (QAbstractButton *segment = w.m_viewselectionControl->button(w.m_prefThumbnailType))
+    if (m_viewselectionControl) {
+        if (QAbstractButton *segment = m_viewselectionControl->button(w.m_prefThumbnailType))
             segment->setChecked(true);
     }
-    w.m_toolbar->setProperty("ovnItemIdentifiers", kept);
+    m_toolbar->setProperty("ovnItemIdentifiers", kept);
     UserDefaults::standard().setObject(QVariant(kept), toolbarConfigurationKey());
 }
 
@@ -750,7 +750,7 @@ OVNCatalogActions::Snapshot OVNCatalogWindowCommands::actionSnapshot()
                 s.selectedRating = record->field(MediaRecord::Rating).toInt();
         }
     }
-    s.filterActive = w.m_searchField && !w.m_searchField->text().isEmpty();
+    s.filterActive = m_searchField && !m_searchField->text().isEmpty();
     s.adjustAvailable = OVNCoreImageAdjust::factory() != nullptr;
     const QList<CategoryNode> categories = w.selectedCategoryNodes();
     s.selectedCategoryCount = int(categories.size());
@@ -781,13 +781,13 @@ OVNCatalogActions::Snapshot OVNCatalogWindowCommands::actionSnapshot()
 void OVNCatalogWindowCommands::refreshActions()
 {
     const OVNCatalogActions::Snapshot snapshot = actionSnapshot();
-    for (auto it = w.m_actions.cbegin(); it != w.m_actions.cend(); ++it) {
+    for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
         const OVNCatalogActions::State answer = OVNCatalogActions::state(Action(it.key().first), it.key().second, snapshot);
         it.value()->setEnabled(answer.enabled);
         if (answer.checked)
             it.value()->setChecked(*answer.checked);
     }
-    if (QAction *search = w.m_toolbarItems.value(item("SearchToolbarItemIdentifier")))
+    if (QAction *search = m_toolbarItems.value(item("SearchToolbarItemIdentifier")))
         search->setEnabled(OVNCatalogActions::state(Action::Search, -1, snapshot).enabled);
 }
 
@@ -933,15 +933,15 @@ void OVNCatalogWindowCommands::setThumbnailStyle(int style)
         w.m_mediaView->viewport()->update();
     }
     UserDefaults::standard().setInteger(style, QStringLiteral("ThumbnailStyle"));
-    if (w.m_viewselectionControl) {
+    if (m_viewselectionControl) {
         const int shown = w.m_mediaView ? w.m_mediaView->thumbnailStyle() : style;
-        if (QAbstractButton *segment = w.m_viewselectionControl->button(shown)) {
+        if (QAbstractButton *segment = m_viewselectionControl->button(shown)) {
             segment->setChecked(true);
-        } else if (QAbstractButton *checked = w.m_viewselectionControl->checkedButton()) {
+        } else if (QAbstractButton *checked = m_viewselectionControl->checkedButton()) {
             // A style without a segment (list, compact): none is marked.
-            w.m_viewselectionControl->setExclusive(false);
+            m_viewselectionControl->setExclusive(false);
             checked->setChecked(false);
-            w.m_viewselectionControl->setExclusive(true);
+            m_viewselectionControl->setExclusive(true);
         }
     }
     refreshActions();
@@ -1065,20 +1065,20 @@ void OVNCatalogWindowCommands::buttonToggleMediaInfoClick()
 
 void OVNCatalogWindowCommands::setupSearchField()
 {
-    w.m_searchField = new QLineEdit(&w);
-    w.m_searchField->setClearButtonEnabled(true);
-    w.m_searchMenu = new QMenu(localizedMenu("Search Menu"), &w);
+    m_searchField = new QLineEdit(&w);
+    m_searchField->setClearButtonEnabled(true);
+    m_searchMenu = new QMenu(localizedMenu("Search Menu"), &w);
     for (int field = 0; field < 6; ++field) {
-        w.m_searchMenu->addAction(action(Action::SetSearchFilter, field));
+        m_searchMenu->addAction(action(Action::SetSearchFilter, field));
         if (field == 0 || field == 4)
-            w.m_searchMenu->addSeparator();
+            m_searchMenu->addSeparator();
     }
-    connect(w.m_searchMenu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
-    QAction *menuButton = w.m_searchField->addAction(searchMenuIcon(), QLineEdit::LeadingPosition);
+    connect(m_searchMenu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
+    QAction *menuButton = m_searchField->addAction(searchMenuIcon(), QLineEdit::LeadingPosition);
     menuButton->setToolTip(localizedMenu("Search Menu"));
     connect(menuButton, &QAction::triggered, this,
-            [this] { w.m_searchMenu->popup(w.m_searchField->mapToGlobal(QPoint(0, w.m_searchField->height()))); });
-    connect(w.m_searchField, &QLineEdit::textChanged, this, [this] { menuSearch(); });
+            [this] { m_searchMenu->popup(m_searchField->mapToGlobal(QPoint(0, m_searchField->height()))); });
+    connect(m_searchField, &QLineEdit::textChanged, this, [this] { menuSearch(); });
     updateSearchFieldPlaceholder();
 }
 
@@ -1098,7 +1098,7 @@ std::optional<QString> OVNCatalogWindowCommands::searchKeyForField(int tag)
 
 void OVNCatalogWindowCommands::menuSearch()
 {
-    const QString text = w.m_searchField->text().toLower();
+    const QString text = m_searchField->text().toLower();
     const std::optional<QString> key = searchKeyForField(w.m_viewSearchFilterSelected);
     if (key && w.m_mediaView) {
         w.m_searchText = text;
@@ -1115,27 +1115,27 @@ void OVNCatalogWindowCommands::menuSetSearchFilter(int tag)
 {
     w.m_viewSearchFilterSelected = tag;
     updateSearchFieldPlaceholder();
-    if (!w.m_searchField->text().isEmpty())
+    if (!m_searchField->text().isEmpty())
         menuSearch();
     refreshActions();
 }
 
 void OVNCatalogWindowCommands::menuActivateSearchFilter()
 {
-    w.m_searchField->setFocus(Qt::ShortcutFocusReason);
-    w.m_searchField->selectAll();
+    m_searchField->setFocus(Qt::ShortcutFocusReason);
+    m_searchField->selectAll();
 }
 
 void OVNCatalogWindowCommands::updateSearchFieldPlaceholder()
 {
     if (QAction *chosen = action(Action::SetSearchFilter, w.m_viewSearchFilterSelected))
-        w.m_searchField->setPlaceholderText(chosen->text().remove(QLatin1Char('&')));
+        m_searchField->setPlaceholderText(chosen->text().remove(QLatin1Char('&')));
 }
 
 void OVNCatalogWindowCommands::setSearchText(const QString &text)
 {
-    const QSignalBlocker blocker(w.m_searchField);
-    w.m_searchField->setText(text);
+    const QSignalBlocker blocker(m_searchField);
+    m_searchField->setText(text);
     w.m_searchText = text.toLower();
     updateSearchFieldPlaceholder();
 }

@@ -2,6 +2,7 @@
 
 #include "app/OVNCatalogActions.h"
 
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 
@@ -9,6 +10,10 @@
 
 class OVNAssetManager;
 class QAction;
+class QButtonGroup;
+class QLineEdit;
+class QMenu;
+class QToolBar;
 
 // The catalog window's commands: the Edit, View and Media menus, the toolbar and its customise
 // dialog, the enabling of every item from one snapshot, the view options and the filter field.
@@ -32,6 +37,7 @@ public:
     static QString toolbarIdentifier();
     static QStringList toolbarDefaultItemIdentifiers();
     static QStringList toolbarAllowedItemIdentifiers();
+    QToolBar *toolbar() const { return m_toolbar; }
     QStringList toolbarItemIdentifiers() const;
     void setToolbarItemIdentifiers(const QStringList &identifiers);
     // The customise dialog: the allowed items beside the shown ones, in their order.
@@ -82,6 +88,9 @@ public:
     void setSearchText(const QString &text);
     // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
     static std::optional<QString> searchKeyForField(int tag);
+    QLineEdit *searchField() const { return m_searchField; }
+    // The window's own menus, Edit, View and Media, for the menu bar.
+    QList<QMenu *> windowMenus() const { return m_windowMenus; }
 
 private:
     QAction *toolbarItem(const QString &identifier);
@@ -89,4 +98,12 @@ private:
     void selectionPrivileges(bool *mayWrite, bool *fullAccess);
 
     OVNAssetManager &w;
+    QHash<QPair<int, int>, QAction *> m_actions;
+    QList<QMenu *> m_windowMenus;
+    QToolBar *m_toolbar = nullptr;
+    QHash<QString, QAction *> m_toolbarItems;
+    QButtonGroup *m_viewselectionControl = nullptr;
+    QLineEdit *m_searchField = nullptr;
+    QMenu *m_searchMenu = nullptr;
+    bool m_refreshPending = false;
 };
