@@ -33,6 +33,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QThread>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -145,8 +146,32 @@ QByteArray OVNAssetManager::catalogIdentity() const
     return OVNMediaPasteboard::catalogIdentity(m_dbcon->dbVendor() + QLatin1Char(':') + place);
 }
 
+OVNAssetManager::OVNAssetManager()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(displayName());
+    buildWindow();
+}
+
+OVNAssetManager::~OVNAssetManager()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_maintenanceThread)
+        m_maintenanceThread->wait();
+    // The view may still be preloading; it must not call back into a half-destroyed window.
+    if (m_mediaView) {
+        m_mediaView->setMediaContainer(nullptr);
+        m_mediaView->setDelegate(nullptr);
+    }
+    if (m_mediaDetails)
+        m_mediaDetails->setDataSource(nullptr);
+}
+
 void OVNAssetManager::buildWindow()
 {
+    m_commands = new OVNCatalogWindowCommands(*this);
+    m_categoryActions = new OVNCatalogWindowCategoryActions(*this);
+    m_mediaDelegate = std::make_unique<OVNCatalogWindowMediaDelegate>(*this);
     OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -257,10 +282,10 @@ void OVNAssetManager::buildWindow()
     layout->addWidget(footer);
     setCentralWidget(central);
 
-    setupActions();
-    setupSearchField();
-    setupMenus();
-    setupToolbar();
+    m_commands->setupActions();
+    m_commands->setupSearchField();
+    m_commands->setupMenus();
+    m_commands->setupToolbar();
 }
 
 void OVNAssetManager::buildFooter(QWidget *footer)
@@ -275,7 +300,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_footerButtonAction->setToolTip(localized("Actions"));
     layout->addWidget(m_footerButtonAction);
     connect(m_footerButtonAction, &QToolButton::clicked, this, [this] {
-        if (std::unique_ptr<QMenu> menu = menuForContextButton(m_footerButtonAction))
+        if (std::unique_ptr<QMenu> menu = m_categoryActions->menuForContextButton(m_footerButtonAction))
             menu->exec(m_footerButtonAction->mapToGlobal(QPoint(0, m_footerButtonAction->height())));
     });
     m_statusText = new QLabel(footer);
@@ -297,7 +322,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_thumbsizeSlider->setToolTip(localized("Thumbnail Size"));
     connect(m_thumbsizeSlider, &QSlider::valueChanged, this, [this](int value) {
         if (m_thumbsizeSlider->isEnabled())
-            thumbsizeSliderMoved(value);
+            m_commands->thumbsizeSliderMoved(value);
     });
     layout->addWidget(m_thumbsizeSlider);
     m_previewToggleButton = new QToolButton(footer);
@@ -305,7 +330,7 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_previewToggleButton->setIcon(iconFromSet(QStringLiteral("CtrlPreviewCollapseMini")));
     m_previewToggleButton->setToolTip(localized("Show or hide the preview"));
     m_previewToggleButton->setCheckable(true);
-    connect(m_previewToggleButton, &QToolButton::clicked, this, [this] { buttonToggleMediaInfoClick(); });
+    connect(m_previewToggleButton, &QToolButton::clicked, this, [this] { m_commands->buttonToggleMediaInfoClick(); });
     layout->addWidget(m_previewToggleButton);
 }
 
@@ -341,7 +366,7 @@ void OVNAssetManager::windowControllerDidLoadNib()
 
     restoreFrameAndSplitters();
     if (defaults.boolForKey(QStringLiteral("MediaInfoCollapsed")))
-        buttonToggleMediaInfoClick();
+        m_commands->buttonToggleMediaInfoClick();
     m_usesSmallIcons = defaults.boolForKey(QStringLiteral("UsesSmallCatalogIcons"));
     if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_categoryList->itemDelegateForColumn(0)))
         cell->setControlSize(m_usesSmallIcons ? 0 : 24);
@@ -480,16 +505,16 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
     m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
     restorePrintSettings();
-    setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
+    m_commands->setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);
     if (m_viewOrderBy == OVNMediaViewSorting::SortNone)
-        m_mediaView->setFilter(m_searchText.toLower(), searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
+        m_mediaView->setFilter(m_searchText.toLower(), OVNCatalogWindowCommands::searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
     else
         m_mediaView->sortMediaContainer();
     if (old && m_dbcon)
         m_dbcon->runGarbageCollection();
-    m_mediaView->setDelegate(this);
+    m_mediaView->setDelegate(m_mediaDelegate.get());
     layout->addWidget(m_mediaView, 1);
     m_mediaView->show();
 }

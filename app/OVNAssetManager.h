@@ -2,9 +2,11 @@
 
 #include "browser/OVNAnnotationChanges.h"
 #include "browser/OVNMediaDetailsDataSource.h"
-#include "browser/OVNMediaViewDelegate.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
+#include "app/OVNCatalogWindowCategoryActions.h"
+#include "app/OVNCatalogWindowCommands.h"
+#include "app/OVNCatalogWindowMediaDelegate.h"
 #include "app/OVNCategoryAccess.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
@@ -40,7 +42,6 @@ class OVNFindSheet;
 class QDialog;
 class OVNSplitView;
 class QAction;
-class QButtonGroup;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -58,19 +59,18 @@ class QToolButton;
 // selected category, right the preview above the details of the selected entry; a status line
 // and footer below.
 //
-// The window is the thumbnail view's delegate and, through a small adapter (both protocols name
-// their capability sets alike), the details pane's data source. It keeps the
-// tree in memory (every folder's children under "folderitems"), shows the media of the one
-// selected category by its kind, checks the user's privileges before changes, and follows the
-// three catalog notifications that other windows, imports and its own actions post.
+// The window keeps the tree in memory (every folder's children under "folderitems"), shows the
+// media of the one selected category by its kind, checks the user's privileges before changes,
+// and follows the three catalog notifications that other windows, imports and its own actions post.
 //
 // The implementation is split by concern: OVNAssetManager.cpp (set-up, preferences, the thumbnail
-// area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _delegate.cpp,
-// _open.cpp (opening media in viewers), _import.cpp (adding files), _categoryactions.cpp,
-// _rating.cpp (rating and turning entries), _commands.cpp (menus, toolbar, their enabling, the
-// view options and the filter field).
+// area), _tree.cpp, _outline.cpp, _media.cpp, _privileges.cpp, _notifications.cpp, _open.cpp
+// (opening media in viewers), _import.cpp (adding files), _rating.cpp (rating and turning
+// entries). OVNCatalogWindowCommands holds the menus, toolbar, their
+// enabling, the view options and the filter field; OVNCatalogWindowMediaDelegate is the thumbnail
+// view's delegate and the details pane's data source; OVNCatalogWindowCategoryActions makes,
+// renames, deletes and re-scans categories.
 class OVNAssetManager : public PolishedWindow,
-                        public OVNMediaViewDelegate,
                         public OVNOutlineViewDelegate,
                         public NTPopUpHeaderViewDelegate,
                         public OVNLightTableDelegate
@@ -160,46 +160,14 @@ public:
                                 const QString &toCatalog) override;
     void ovnOutlineViewLinkMids(OVNOutlineView *outline, const QStringList &mids, const QString &toImageSet) override;
 
-    // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
-    // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
-    void buttonRenameCatalogClick();
-    // A new folder, collection or category set named "untitled" at the top level; its id, or ""
-    // when the catalog refused it (said in an alert).
-    QString buttonAddFolderClick();
-    QString buttonAddCatalogClick();
-    QString buttonAddImageSetClick();
-    // A surveillance folder watching `path`, named after it, with the folder's import started;
-    // "" when the folder cannot be watched or the catalog refused (said in an alert).
-    QString addSurveillanceFolder(const QString &path);
-    // Deletes the selected category with everything below it, after asking unless it is empty.
-    void buttonDeleteCatalogClick();
-    // The same for a given category; false when nothing was started (refused, cancelled).
-    bool deleteCategory(const CategoryNode &node);
-    bool rescanSurveillanceFolder(const CategoryNode &node);
-    // Re-processes the files of these entries of the category (thumbnail, orientation, import
-    // date) on an import of its own over its own connection. Needs "READ & WRITE".
-    void reimport(const QStringList &mediaIds, const QString &categoryId);
-    // Reveals the selected thumbnails' files in the file manager.
-    void buttonRevealInFinderClick();
-    // Smart add: asks for files and folders, then buttonAddSmartClickEndSheet() with the choice.
-    void buttonAddSmartClick();
-    // Makes a folder named after the first path (when it is a folder, else "Smart Add") at the top
-    // level and smart-imports the paths into it; the new folder's id, "" when none was made.
-    QString buttonAddSmartClickEndSheet(const QStringList &paths);
-    static QString smartAddFolderName(const QStringList &paths);
+    // ---- category actions (OVNCatalogWindowCategoryActions) ----
+    OVNCatalogWindowCategoryActions &categoryActions() const { return *m_categoryActions; }
+    void buttonDeleteCatalogClick() { m_categoryActions->buttonDeleteCatalogClick(); }
     // The Smart Add... command, the same in the File menu and the category menu.
     QAction *smartAddAction() const { return action(OVNCatalogActions::Action::AddSmart); }
-    void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
-    void buttonImportCumulusClick();
-    // Imports the files of the record export at `path` into a new collection named after it, with
-    // the import sheet and, at the end, the result sheet; answers the collection's id ("" when the
-    // export is refused or the collection cannot be made).
-    QString importRecordExport(const QString &path);
     void menuAccessPrivileges();
     void buttonPlayClick();
     void buttonLightTableClick();
-    // The category actions menu; `sender` is the pressed context button, none for the outline.
-    std::unique_ptr<QMenu> menuForContextButton(QObject *sender);
     // Whether a deletion or re-scan worker runs (the window does not close meanwhile).
     bool isMaintenanceRunning() const { return m_maintenanceRunning; }
 
@@ -231,7 +199,7 @@ public:
     QString levelForCurrentSelection();
     // The access check of the thumbnail view and the details pane: while entries are selected,
     // every one of them must be granted by its own category; otherwise the selected category decides.
-    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert) override;
+    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert);
     static QString authorizationMessage(const QString &requested, const QString &own);
     // The check of a category-level action: the user's level on the category as the catalog holds
     // it now (within the action's transaction, where it has one); the outline's stored level only
@@ -257,43 +225,15 @@ public:
     void invalidateCountWithParents(const QString &mid);
     bool trackImportDidFinish() const { return m_trackImportDidFinish; }
 
-    // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
-    OVNMediaViewDelegate::Capabilities capabilities() const override;
-    QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId) override;
-    void ovnMediaViewSelectionDidChange(OVNMediaView *view) override;
-    void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
-    void delete_(OVNMediaView *view) override;
-    void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
-    void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
-    bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row) override;
-    void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
-    // Drops and pastes go to the category the view shows, when the user may change it.
-    bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level) override;
-    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped) override;
-    void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
-                              const QString &toCatalog) override;
-    void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
-    // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
-    // privileges or kind.
-    bool deleteEntry(OVNMediaView *view, int row, bool *databaseRefused);
-    // Imports the files into the category: a collection takes them; for anything else (a folder,
-    // a set, no category) a new collection is made, inside the folder when it is one.
-    // `skipped` names what was offered but is no local file; the import's summary lists it.
-    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
-                  const QStringList &skipped = {});
-    // Edit > Copy and Paste: the selected thumbnails' files on the clipboard (answers how many);
-    // the clipboard's files added to the selected category.
-    int copy();
-    void paste();
-    // Whether Paste can go anywhere: one collection the user may change, files on the clipboard.
-    bool canPaste();
-    // A new collection inside the folder (at the top level without one); "" when it could not be
-    // made or placed, and then nothing of it stays. The folder's level is asked within the making;
-    // a refusal is said in an alert and sets `refused`.
-    QString addCollection(const QString &name, const QString &folder, bool *refused = nullptr);
-    void loadSelectionDetails();
-    // Gives the visible zoom panel the thumbnail of the one selected entry, or nothing.
-    void loadZoomPanelImage();
+    // ---- thumbnail view delegate and details data source (OVNCatalogWindowMediaDelegate) ----
+    OVNCatalogWindowMediaDelegate &mediaDelegate() const { return *m_mediaDelegate; }
+    OVNMediaDetailsDataSource *detailsDataSource() const { return m_mediaDelegate->detailsDataSource(); }
+    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {})
+    {
+        m_mediaDelegate->addFiles(paths, target, skipped);
+    }
+    void ovnMediaViewSelectionDidChange(OVNMediaView *view) { m_mediaDelegate->ovnMediaViewSelectionDidChange(view); }
+    void delete_(OVNMediaView *view) { m_mediaDelegate->delete_(view); }
 
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
     // Points the view's selected entries at the chosen file or at the same names in the chosen
@@ -301,8 +241,8 @@ public:
     void relinkSelection(OVNMediaView *view, const QString &chosen, bool toFolder);
     // Replaces the selected entries' thumbnails with the clipboard's picture.
     void buttonSetThumbnailUsingClipboardClick();
-    void ovnMediaViewReimportSelection(OVNMediaView *view) override;
-    void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
+    void ovnMediaViewReimportSelection(OVNMediaView *view);
+    void ovnMediaViewRelinkSelection(OVNMediaView *view);
     // Opens the selection in the viewers, movies playing at once in full screen.
     void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_mediaView); }
 
@@ -312,17 +252,6 @@ public:
     // "READ & WRITE" on the collection.
     void importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped = {});
 
-    // The details pane's data source (answered by the window's methods below).
-    OVNMediaDetailsDataSource *detailsDataSource() const;
-    QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key);
-    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column);
-    void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
-                                       const QString &mediaId);
-    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,
-                                                const QString &mediaId);
-    int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
-    QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
-    QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
 
     // ---- contact-sheet printing (OVNAssetManager_printing.cpp) ----
     // Whether there is anything to print: the thumbnail view shows at least one item.
@@ -342,50 +271,28 @@ public:
     void restorePrintSettings();
     void rememberPrintSettings(const QPageLayout &paper) const;
 
-    // ---- commands (OVNAssetManager_commands.cpp) ----
-    // The toolbar: its identifier (its item order is stored under it), the item sets, and the
-    // items shown now. Setting the items shows and stores them; unknown identifiers are left out.
-    static QString toolbarIdentifier();
-    static QStringList toolbarDefaultItemIdentifiers();
-    static QStringList toolbarAllowedItemIdentifiers();
-    QToolBar *toolbar() const { return m_toolbar; }
-    QStringList toolbarItemIdentifiers() const;
-    void setToolbarItemIdentifiers(const QStringList &identifiers);
-    // The item of a command (the one with that tag where items share it); null when the window
-    // offers none.
-    QAction *action(OVNCatalogActions::Action action, int tag = -1) const;
-    // Enables and marks every item from one snapshot.
-    void refreshActions();
-    // A line per menu command: "menuSetRating 3 enabled checked".
-    QStringList describeActions();
-
-    // Edit: each checks again what it may do, whatever the menu showed.
-    void deleteSelection();
-    void selectAll();
-    void deselect();
-
-    // View options: each is stored the moment it changes.
-    void toggleViewOption(OVNCatalogActions::Option option);
-    bool viewOption(OVNCatalogActions::Option option) const;
+    // ---- commands (OVNCatalogWindowCommands) ----
+    // The menus, the toolbar, the view options and the filter field; the window's own menus
+    // (Edit, View and Media) for the menu bar.
+    OVNCatalogWindowCommands &commands() const { return *m_commands; }
+    QList<QMenu *> windowMenus() const { return m_commands->windowMenus(); }
+    static QString toolbarIdentifier() { return OVNCatalogWindowCommands::toolbarIdentifier(); }
+    QToolBar *toolbar() const { return m_commands->toolbar(); }
+    QStringList toolbarItemIdentifiers() const { return m_commands->toolbarItemIdentifiers(); }
+    void setToolbarItemIdentifiers(const QStringList &ids) { m_commands->setToolbarItemIdentifiers(ids); }
+    QAction *action(OVNCatalogActions::Action which, int tag = -1) const { return m_commands->action(which, tag); }
+    void refreshActions() { m_commands->refreshActions(); }
+    QStringList describeActions() { return m_commands->describeActions(); }
+    bool viewOption(OVNCatalogActions::Option option) const { return m_commands->viewOption(option); }
     bool usesSmallIcons() const { return m_usesSmallIcons; }
-    void thumbsizeSliderMoved(double value);
     int thumbnailSize() const { return m_prefThumbnailSize; }
-    void setThumbnailStyle(int style);
     int thumbnailStyle() const { return m_prefThumbnailType; }
-    // The sort code (0 none, 1 import date, 2 name, 3 extension, 4 file date, 5 rating) and the
-    // direction (100 ascending, any other tag descending).
-    void buttonVieworderMenuClick(int code);
     int sortOrder() const { return m_viewOrderBy; }
     bool sortAscending() const { return m_viewOrderASC; }
-    void buttonSaveWorkspaceClick();
-    // Stores the frame, the pane sizes and whether the right pane is collapsed.
-    void saveWindowPosition();
-    // Collapses the preview and details pane, or gives it back the width it had.
-    void buttonToggleMediaInfoClick();
-    bool isMediaInfoCollapsed() const;
-
-    void menuSetSearchFilter(int tag);
-    QLineEdit *searchField() const { return m_searchField; }
+    int searchFilterField() const { return m_viewSearchFilterSelected; }
+    QLineEdit *searchField() const { return m_commands->searchField(); }
+    void saveWindowPosition() { m_commands->saveWindowPosition(); }
+    bool isMediaInfoCollapsed() const { return m_commands->isMediaInfoCollapsed(); }
 
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     // What the output actions hand on: the row set's records in order, and the page title (the
@@ -458,7 +365,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    class DetailsDataSource;
+    friend class OVNCatalogWindowCommands;
+    friend class OVNCatalogWindowMediaDelegate;
+    friend class OVNCatalogWindowCategoryActions;
     // The window's own parts, by concern.
     // ---- the document (OVNAssetManager.cpp) ----
     bool isDocumentEdited() const { return false; }
@@ -492,11 +401,6 @@ private:
     // otherwise empty, with the reason for the user in `refusal` where there is one.
     QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
                             QString *refusal = nullptr);
-    // ---- category actions (OVNAssetManager_categoryactions.cpp) ----
-    // Asks for a disk folder, then addSurveillanceFolder().
-    void buttonAddSurveillanceFolderClick();
-    // Re-scans the selected surveillance folder against its disk folder.
-    void buttonRescanSurveillanceFolderClick();
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaListWithFind(const QString &statement);
     int numberOfSelectedItems() const;
@@ -512,16 +416,6 @@ private:
     void ovnImportMediaDidFinish(const QVariantMap &userInfo);
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
-    // ---- thumbnail view delegate and details data source (OVNAssetManager_delegate.cpp) ----
-    // The owning categories of the entries when the target accepts them (see the .cpp).
-    std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
-                                                     const QString &targetKind, const QString &ownerLevel);
-    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set)
-    // through the thumbnail view, in one transaction; an entry the catalog refuses stays, and one
-    // alert says how many.
-    void deleteSelectedMedia();
-    void loadPreviewImageForSelection();
-    void loadMediaDetailsForSelection();
     // ---- opening media (OVNAssetManager_open.cpp) ----
     // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
     // desktop associates with the file, 2 `application` (1 when none is set).
@@ -537,37 +431,6 @@ private:
     // Opens the selection with the desktop's default application.
     void buttonOpenWithQuickTimeClick();
     void openMediaFullScreen(OVNMediaView *view);
-    // ---- details data source (OVNAssetManager_delegate.cpp) ----
-    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane);
-    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane);
-    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
-    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
-    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
-                                           const QString &mediaId);
-    // Reads the selected entry's metadata into the cache, once per selection.
-    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
-    // ---- commands (OVNAssetManager_commands.cpp) ----
-    // The customise dialog: the allowed items beside the shown ones, in their order.
-    void runToolbarCustomization();
-    // The window's own menus, Edit, View and Media, for the menu bar.
-    QList<QMenu *> windowMenus() const { return m_windowMenus; }
-    // What the commands are asked about, with the privilege answers of the shown list.
-    OVNCatalogActions::Snapshot actionSnapshot();
-    void toggleUsesSmallIcons();
-    void setUsesSmallIcons(bool small);
-    // The slider runs from 48 to 256 while a list is shown.
-    void setThumbsizeSliderEnabled(bool enabled);
-    void buttonViewsortMenuClick(int tag);
-    void buttonReloadCatalogListClick();
-    void buttonReloadCatalogClick();
-    // The filter field: the text narrows the thumbnails to those whose chosen field holds it.
-    void menuSearch();
-    void menuActivateSearchFilter();
-    void updateSearchFieldPlaceholder();
-    void setSearchText(const QString &text);
-    int searchFilterField() const { return m_viewSearchFilterSelected; }
-    // The record key searched for a menu tag: none for 0 (all text fields); nothing outside 0 to 5.
-    static std::optional<QString> searchKeyForField(int tag);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     void buttonSendAsEmailClick();
     void buttonBurnCDClick();
@@ -600,13 +463,6 @@ private:
     QString countTextFor(const CategoryNode &node);
     QList<CategoryNode> nodesFromCatalog();
     void detachTopView();
-    // The row of the entry with that id in the thumbnail view, -1 when none.
-    int rowForMediaId(const QString &mediaId) const;
-    // Writes a value of the entry with that id (never another); a refusal or failure is shown and
-    // the pane shows the stored value again.
-    bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
-    // Posts a reload for each category once, in order.
-    void postReloadCategories(const QStringList &categoryIds);
     // Rating and turning (OVNAssetManager_rating.cpp): the entries to change, each tagged with its
     // row (-1 when the view does not show it), and showing what the catalog took.
     QList<OVNEntryEdits::Target> selectedEditTargets() const;
@@ -615,30 +471,9 @@ private:
     OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);
     void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
     bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
-    // Commands (OVNAssetManager_commands.cpp).
-    void setupActions();
-    void setupMenus();
-    void setupToolbar();
-    void setupSearchField();
-    QAction *addCommand(OVNCatalogActions::Action action, int tag, const QString &title);
-    QAction *toolbarItem(const QString &identifier);
-    // "READ & WRITE" and "FULL ACCESS" on the selection, each owner asked once per shown list.
-    void selectionPrivileges(bool *mayWrite, bool *fullAccess);
-    // Category actions (OVNAssetManager_categoryactions.cpp, _rescan.cpp).
-    void setupCategoryActions();
-    QString addTopLevelCategory(const QString &kind, const QString &name);
-    void startSmartImport(const QStringList &paths, const QString &folderId);
-    // Runs `work` on a thread of its own with a connection of its own (none when the work needs
-    // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
-    enum class WorkerConnection { Own, None };
-    void runMaintenance(const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
-                        std::function<void(const QVariant &)> done, WorkerConnection connection = WorkerConnection::Own);
-    void reimportRecords(const QVariantList &records, const QString &categoryId);
-    void removeMissingAndImport(const QString &folderId, const QVariantList &missing, const QStringList &newFiles,
-                                const QVariantList &changed);
 
     std::shared_ptr<OVNDatabaseAccess> m_dbcon;
-    std::unique_ptr<DetailsDataSource> m_detailsDataSource;
+    std::unique_ptr<OVNCatalogWindowMediaDelegate> m_mediaDelegate;
     std::optional<QPoint> m_cascadePosition;
     bool m_loaded = false;
 
@@ -676,16 +511,10 @@ private:
     QToolButton *m_previewToggleButton = nullptr;
 
     // commands
-    QHash<QPair<int, int>, QAction *> m_actions;
-    QList<QMenu *> m_windowMenus;
-    QToolBar *m_toolbar = nullptr;
-    QHash<QString, QAction *> m_toolbarItems;
-    QButtonGroup *m_viewselectionControl = nullptr;
-    QLineEdit *m_searchField = nullptr;
-    QMenu *m_searchMenu = nullptr;
+    OVNCatalogWindowCommands *m_commands = nullptr;
+    OVNCatalogWindowCategoryActions *m_categoryActions = nullptr;
     int m_viewSearchFilterSelected = 0;
     QList<int> m_savedMediaSizes; // the pane widths while the right pane is collapsed
-    bool m_refreshPending = false;
 
     // details caches (dropped at every selection change)
     std::optional<QVariantMap> m_internalExifStorage;

@@ -104,7 +104,7 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
             m_internalSoldStorage.reset();
         if (m_mediaView)
             m_mediaView->viewport()->update();
-        loadSelectionDetails();
+        m_mediaDelegate->loadSelectionDetails();
     }
 
     const QString text = OVNAnnotationWrites::reportText(summary);

@@ -64,12 +64,12 @@ bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, O
 
 void OVNAssetManager::lightTableDoubleClick(OVNMediaView *roll, Qt::KeyboardModifiers modifiers)
 {
-    ovnMediaViewDoubleClickWithModifierFlag(roll, modifiers);
+    m_mediaDelegate->ovnMediaViewDoubleClickWithModifierFlag(roll, modifiers);
 }
 
 QByteArray OVNAssetManager::lightTableThumbnailData(OVNMediaView *roll, const QString &mid)
 {
-    return ovnMediaViewThumbnailData(roll, mid);
+    return m_mediaDelegate->ovnMediaViewThumbnailData(roll, mid);
 }
 
 void OVNAssetManager::lightTableOpen(OVNMediaView *roll, int viewerType)

@@ -67,9 +67,9 @@ void OVNAssetManager::reloadMediaList()
 {
     setStatus(localized("Loading Media Preview List..."), true);
     loadPreferences();
-    setThumbsizeSliderEnabled(false);
+    m_commands->setThumbsizeSliderEnabled(false);
     // A new list is shown unfiltered; the privilege answers are asked afresh for it.
-    setSearchText(QString());
+    m_commands->setSearchText(QString());
     m_categoryLevels.clear();
 
     m_mediaView->setMediaContainer(nullptr);
@@ -95,7 +95,7 @@ void OVNAssetManager::reloadMediaList()
             showMediaList(records);
             m_mediaView->setMediaContainerMID(containerMid);
             m_mediaView->setMediaContainerType(containerKind);
-            setThumbsizeSliderEnabled(true);
+            m_commands->setThumbsizeSliderEnabled(true);
         };
 
         if (kind == QLatin1String("EXPANDABLE")) {
@@ -144,7 +144,7 @@ void OVNAssetManager::reloadMediaList()
             // A list that could not be read is no empty category: nothing is shown, and why.
             clear();
             m_mediaView->setShowEmptySetMessage(false);
-            setThumbsizeSliderEnabled(false);
+            m_commands->setThumbsizeSliderEnabled(false);
             reportUnreadableList(node->value(QStringLiteral("displaytag")).toString(), failures);
             m_mediaView->setFocus();
             refreshActions();
@@ -200,9 +200,9 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
 {
     setStatus(localized("Finding Media Preview List..."), true);
     loadPreferences();
-    setThumbsizeSliderEnabled(false);
+    m_commands->setThumbsizeSliderEnabled(false);
     // A new list is shown unfiltered; the privilege answers are asked afresh for it.
-    setSearchText(QString());
+    m_commands->setSearchText(QString());
     m_categoryLevels.clear();
     m_mediaView->setMediaContainer(nullptr);
     initMediaViewWithTopView(m_topviewfind);
@@ -212,7 +212,7 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
         m_mediaView->setMediaContainer(std::make_shared<MediaList>());
     m_mediaView->setMediaContainerMID(QString());
     m_mediaView->setMediaContainerType(QString());
-    setThumbsizeSliderEnabled(true);
+    m_commands->setThumbsizeSliderEnabled(true);
     showItemCount();
     m_tvfButtonSave->setEnabled(true);
     m_mediaView->setShowEmptySetMessage(true);

@@ -91,7 +91,7 @@ std::unique_ptr<QMenu> OVNAssetManager::ovnOutlineViewMenuForEvent(OVNOutlineVie
                                                                                | QItemSelectionModel::Rows);
     else
         deselectAllCategories();
-    return menuForContextButton(nullptr);
+    return m_categoryActions->menuForContextButton(nullptr);
 }
 
 // ---- renaming in place ----
@@ -242,10 +242,10 @@ void OVNAssetManager::ovnOutlineViewAddFiles(OVNOutlineView *outline, const QStr
 void OVNAssetManager::ovnOutlineViewMoveMids(OVNOutlineView *, const QStringList &mids, const QString &fromCatalog,
                                              const QString &toCatalog)
 {
-    ovnMediaViewMoveMids(m_mediaView, mids, fromCatalog, toCatalog);
+    m_mediaDelegate->ovnMediaViewMoveMids(m_mediaView, mids, fromCatalog, toCatalog);
 }
 
 void OVNAssetManager::ovnOutlineViewLinkMids(OVNOutlineView *, const QStringList &mids, const QString &toImageSet)
 {
-    ovnMediaViewLinkMids(m_mediaView, mids, toImageSet);
+    m_mediaDelegate->ovnMediaViewLinkMids(m_mediaView, mids, toImageSet);
 }

@@ -71,7 +71,7 @@ void OVNAssetManager::menuSetRating(int rating)
     const OVNEntryEdits::Summary summary = rateEntries(rating, selectedEditTargets());
     if (summary.changed > 0) {
         m_mediaView->viewport()->update();
-        loadSelectionDetails();
+        m_mediaDelegate->loadSelectionDetails();
     }
     reportUnchangedEntries(localized("Rating Failed"), summary);
 }
@@ -86,7 +86,7 @@ bool OVNAssetManager::setRating(int rating, const QString &mid)
     const OVNEntryEdits::Summary summary = rateEntries(rating, {*target});
     if (summary.changed > 0 && target->tag >= 0) {
         m_mediaView->setNeedsDisplayForRow(target->tag);
-        loadSelectionDetails();
+        m_mediaDelegate->loadSelectionDetails();
     }
     reportUnchangedEntries(localized("Rating Failed"), summary);
     return summary.changed > 0;
@@ -121,7 +121,7 @@ void OVNAssetManager::menuRotateLeft()
         return;
     const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), OVNEntryEdits::QuarterTurn::Left);
     if (summary.changed > 0)
-        loadPreviewImageForSelection();
+        m_mediaDelegate->loadPreviewImageForSelection();
     reportUnchangedEntries(localized("Rotation Failed"), summary);
 }
 
@@ -131,7 +131,7 @@ void OVNAssetManager::menuRotateRight()
         return;
     const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), OVNEntryEdits::QuarterTurn::Right);
     if (summary.changed > 0)
-        loadPreviewImageForSelection();
+        m_mediaDelegate->loadPreviewImageForSelection();
     reportUnchangedEntries(localized("Rotation Failed"), summary);
 }
 
@@ -142,7 +142,7 @@ bool OVNAssetManager::turnEntryWithMid(const QString &mid, OVNEntryEdits::Quarte
         return false;
     const OVNEntryEdits::Summary summary = turnEntries({*target}, turn);
     if (summary.changed > 0 && target->tag >= 0 && m_mediaView->isRowSelected(target->tag))
-        loadPreviewImageForSelection();
+        m_mediaDelegate->loadPreviewImageForSelection();
     reportUnchangedEntries(localized("Rotation Failed"), summary);
     return summary.changed > 0;
 }

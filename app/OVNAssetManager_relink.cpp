@@ -93,7 +93,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
                                 window());
     }
     if (!mediaIds.isEmpty())
-        reimport(mediaIds, categoryId);
+        m_categoryActions->reimport(mediaIds, categoryId);
 }
 
 // ---- re-link ----
@@ -160,7 +160,7 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         Alerts::display(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
     }
     if (!result.relinked.isEmpty())
-        loadSelectionDetails();
+        m_mediaDelegate->loadSelectionDetails();
 }
 
 // ---- thumbnail from the clipboard ----

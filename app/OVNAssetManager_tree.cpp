@@ -313,5 +313,5 @@ void OVNAssetManager::outlineSelectionDidChange()
         return;
     m_trackImportDidFinish = false;
     reloadMediaList();
-    loadSelectionDetails();
+    m_mediaDelegate->loadSelectionDetails();
 }

@@ -81,7 +81,7 @@ void OVNDocumentController::togglePanel(Panel panel)
     }
     m_defaults.setString(show ? QStringLiteral("1") : QStringLiteral("0"), panelVisibilityKey(panel));
     if (show && panel == Panel::Zoom && !documents().isEmpty())
-        documents().last()->loadZoomPanelImage();
+        documents().last()->mediaDelegate().loadZoomPanelImage();
 }
 
 void OVNDocumentController::windowCapturePanelMakeKeyAndOrderFront()
@@ -99,7 +99,7 @@ void OVNDocumentController::editSelectAll()
     if (!front && !documents().isEmpty())
         front = documents().last();
     if (front)
-        front->selectAll();
+        front->commands().selectAll();
 }
 
 QString OVNDocumentController::helpPage(const QString &root, const QString &query)

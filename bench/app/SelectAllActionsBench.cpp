@@ -66,22 +66,22 @@ int main(int argc, char **argv)
     std::vector<double> select;
     std::vector<double> details;
     for (int run = 0; run < 8; ++run) {
-        window->deselect();
+        window->commands().deselect();
         QApplication::processEvents();
         QElapsedTimer timer;
         timer.start();
-        window->selectAll();
+        window->commands().selectAll();
         const double ms = milliseconds(timer);
         timer.restart();
         window->refreshActions();
         const double refreshMs = milliseconds(timer);
         // Its parts: the view's selection, then preview and details.
-        window->deselect();
+        window->commands().deselect();
         timer.restart();
         window->mediaView()->mvselectAll();
         const double selectMs = milliseconds(timer);
         timer.restart();
-        window->loadSelectionDetails();
+        window->mediaDelegate().loadSelectionDetails();
         const double detailsMs = milliseconds(timer);
         // The first run warms the privilege cache and the allocator.
         if (run > 0) {

@@ -601,7 +601,7 @@ TEST_P(ReadOnlyUserTest, ReadOnlyIsRefusedOnEveryWritePath)
     before = presenter->shown().size();
     window->delete_(view);
     EXPECT_EQ(view->count(), 1);
-    EXPECT_FALSE(window->ovnMediaViewWillDeleteEntry(view, 0));
+    EXPECT_FALSE(window->mediaDelegate().ovnMediaViewWillDeleteEntry(view, 0));
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "displaytag"), "open-1");
     window->detailsDataSource()->ovnMediaDetailsSetStringForID(window->mediaDetails(), "mine", "keywords", open1);
     window->detailsDataSource()->ovnMediaDetailsSetStringForPurchasedID(window->mediaDetails(), "Ann", "owner", open1);
@@ -740,11 +740,11 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     }
     OVNAssetManager *from = openWindow();
     ASSERT_TRUE(from->selectCategory(studio));
-    EXPECT_EQ(from->copy(), 0);
+    EXPECT_EQ(from->mediaDelegate().copy(), 0);
     OVNMediaView *view = from->mediaView();
     view->selectImage(view->rowForMid(mids.at(1)), false);
     view->selectImage(view->rowForMid(mids.at(0)), false);
-    EXPECT_EQ(from->copy(), 2);
+    EXPECT_EQ(from->mediaDelegate().copy(), 2);
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(),
               (QList<QUrl>{QUrl::fromLocalFile(dir.filePath("two.jpg")), QUrl::fromLocalFile(dir.filePath("one.jpg"))}));
 
@@ -754,14 +754,14 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     EXPECT_EQ(to->catalogIdentity(), from->catalogIdentity());
     for (const QString &category : {travel, incoming, best}) {
         ASSERT_TRUE(to->selectCategory(category));
-        EXPECT_FALSE(to->canPaste());
+        EXPECT_FALSE(to->mediaDelegate().canPaste());
     }
     ASSERT_TRUE(to->selectCategory(lisbon));
-    EXPECT_TRUE(to->canPaste());
+    EXPECT_TRUE(to->mediaDelegate().canPaste());
     bool finished = false;
     NotificationCenter::defaultCenter().addObserver(to, OVNAssetManager::importMediaDidFinishNotification(),
                                                     [&finished](const QString &, const QVariantMap &) { finished = true; });
-    to->paste();
+    to->mediaDelegate().paste();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
     EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 4);
 
@@ -771,7 +771,7 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     QGuiApplication::clipboard()->setMimeData(mixed.release());
     finished = false;
     const qsizetype alerts = presenter->shown().size();
-    to->paste();
+    to->mediaDelegate().paste();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
     EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 5);
     ASSERT_EQ(presenter->shown().size(), alerts + 1);

@@ -155,11 +155,11 @@ TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCateg
         {"rename from the menu", &CatalogUserAccessTest::trip, "READ ONLY", full,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) {
              w->selectCategory(t.trip);
-             w->buttonRenameCatalogClick();
+             w->categoryActions().buttonRenameCatalogClick();
              EXPECT_EQ(w->categoryList()->focusWidget(), nullptr);
          }},
         {"delete", &CatalogUserAccessTest::trip, "READ & WRITE", full,
-         [](CatalogUserAccessTest &t, OVNAssetManager *w) { EXPECT_FALSE(w->deleteCategory(*t.node(w, t.trip))); }},
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { EXPECT_FALSE(w->categoryActions().deleteCategory(*t.node(w, t.trip))); }},
         {"move by drag, the target folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) {
              QMimeData data;
@@ -176,10 +176,10 @@ TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCateg
          [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->addFiles({t.picture}, t.node(w, t.shelf)); }},
         {"re-scan", &CatalogUserAccessTest::watched, "READ ONLY", readWrite,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) {
-             EXPECT_FALSE(w->rescanSurveillanceFolder(*t.node(w, t.watched)));
+             EXPECT_FALSE(w->categoryActions().rescanSurveillanceFolder(*t.node(w, t.watched)));
          }},
         {"smart add into a folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
-         [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->importSmartAddToFolder({t.picture}, t.shelf); }},
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->categoryActions().importSmartAddToFolder({t.picture}, t.shelf); }},
         {"import into a collection", &CatalogUserAccessTest::trip, "READ ONLY", readWrite,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->importFiles({t.picture}, t.trip); }},
     };

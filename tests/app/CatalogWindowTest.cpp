@@ -299,7 +299,7 @@ TEST_P(CatalogWindowTest, SelectingAThumbnailFillsThePreviewAndTheDetails)
     EXPECT_NE(window->mediaDetails()->dataSource(), nullptr);
 
     // An edit in the pane reaches the catalog and the shown record.
-    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "new title", "keywords", studio1);
+    window->mediaDelegate().ovnMediaDetailsSetStringForID(window->mediaDetails(), "new title", "keywords", studio1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(studio1, "keywords"), "new title");
     EXPECT_EQ(view->mediaObject("keywords", 0).toString(), "new title");
 
@@ -356,8 +356,8 @@ TEST_P(CatalogWindowTest, TheHiddenRightColumnComesBackWithItsWidthAfterASavedWo
         ASSERT_NE(columns, nullptr);
         const int total = columns->sizes().at(0) + columns->sizes().at(1) + columns->sizes().at(2);
         columns->setSizes({170, total - 170 - 330, 330});
-        window->buttonToggleMediaInfoClick();
-        window->buttonSaveWorkspaceClick();
+        window->commands().buttonToggleMediaInfoClick();
+        window->commands().buttonSaveWorkspaceClick();
         closeWindows();
     }
     // The next start: the column starts hidden, and Show brings it back as it was.
@@ -365,7 +365,7 @@ TEST_P(CatalogWindowTest, TheHiddenRightColumnComesBackWithItsWidthAfterASavedWo
     window->show();
     QApplication::processEvents();
     EXPECT_TRUE(window->isMediaInfoCollapsed());
-    window->buttonToggleMediaInfoClick();
+    window->commands().buttonToggleMediaInfoClick();
     QApplication::processEvents();
     EXPECT_FALSE(window->isMediaInfoCollapsed());
     const QList<int> sizes = columnsOf(window)->sizes();
@@ -598,7 +598,7 @@ TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
     ASSERT_EQ(presenter->shown().size(), alertsBefore + 1);
     EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");
     EXPECT_TRUE(presenter->shown().last().informativeText.endsWith("Your Privilege Level: READ ONLY"));
-    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
+    window->mediaDelegate().ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "keywords"), "A title");
 
     // Shown through the Database item (full access there), the entry still answers to its own
@@ -607,7 +607,7 @@ TEST_P(ServerPrivilegesTest, EntriesAreChangedOnlyWithTheirOwnCategorysLevel)
     view = window->mediaView();
     view->selectImage(view->rowForMid(open1));
     EXPECT_FALSE(window->isUserAuthorizedForAccessCurrentSelectionWithType("READ & WRITE", false));
-    window->ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
+    window->mediaDelegate().ovnMediaDetailsSetStringForID(window->mediaDetails(), "changed", "keywords", open1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "keywords"), "A title");
 
     ASSERT_TRUE(window->selectCategory(shared));
@@ -715,9 +715,9 @@ TEST_P(ServerPrivilegesTest, AReadOnlyCollectionRefusesDeleteAndPasteAlsoByShort
     // shortcut and the command itself: nothing is written, and the user is told why.
     const qsizetype alertsBefore = presenter->shown().size();
     QTest::keyClick(view, Qt::Key_Delete);
-    window->deleteSelection();
+    window->commands().deleteSelection();
     QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
-    window->paste();
+    window->mediaDelegate().paste();
     EXPECT_EQ(db.getMediaListEntryForMediaID(open1, "displaytag"), "open-1");
     EXPECT_EQ(db.getEntryCountForCategory(open, "C"), 1);
     EXPECT_EQ(window->mediaView()->count(), 1);
@@ -737,13 +737,13 @@ TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsIt
     for (int option = 0; option < OVNCatalogActions::OptionCount; ++option) {
         const auto which = OVNCatalogActions::Option(option);
         const bool before = window->viewOption(which);
-        window->toggleViewOption(which);
+        window->commands().toggleViewOption(which);
         EXPECT_NE(window->viewOption(which), before) << keys[option];
         EXPECT_EQ(stored(keys[option]), before ? "0" : "1") << keys[option];
     }
     window->action(Action::UsesSmallIcons)->trigger();
     EXPECT_EQ(stored("UsesSmallCatalogIcons"), window->usesSmallIcons() ? "1" : "0");
-    window->thumbsizeSliderMoved(100.9);
+    window->commands().thumbsizeSliderMoved(100.9);
     EXPECT_EQ(stored("ThumbnailSize"), "100");
     window->action(Action::ThumbnailStyle, 3)->trigger();
     EXPECT_EQ(stored("ThumbnailStyle"), "3");
@@ -752,25 +752,25 @@ TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsIt
     EXPECT_EQ(stored("ThumbnailArrangeBy"), "2");
     EXPECT_EQ(stored("ThumbnailOrderBy"), "0");
     EXPECT_TRUE(window->action(Action::ViewSort, 101)->isChecked());
-    window->buttonToggleMediaInfoClick();
-    window->buttonSaveWorkspaceClick();
+    window->commands().buttonToggleMediaInfoClick();
+    window->commands().buttonSaveWorkspaceClick();
     EXPECT_EQ(stored("MediaInfoCollapsed"), "1");
-    window->buttonToggleMediaInfoClick();
+    window->commands().buttonToggleMediaInfoClick();
     EXPECT_FALSE(window->isMediaInfoCollapsed());
 
     // The filter: the rating field, any text field without a key, case ignored; a new choice with
     // an empty field only renames the placeholder.
-    window->buttonVieworderMenuClick(0);
+    window->commands().buttonVieworderMenuClick(0);
     ASSERT_TRUE(window->selectCategory(lisbon));
     OVNMediaView *view = window->mediaView();
     ASSERT_EQ(view->count(), 2);
     // A new order keeps the selected entry selected where it moves to.
     ASSERT_EQ(view->mediaIDForRow(0), lisbon1);
     view->selectImage(0);
-    window->buttonVieworderMenuClick(2);
+    window->commands().buttonVieworderMenuClick(2);
     EXPECT_EQ(view->mediaIDForRow(1), lisbon1);
     EXPECT_EQ(view->selectedRows(), QList<int>{1});
-    window->buttonVieworderMenuClick(0);
+    window->commands().buttonVieworderMenuClick(0);
     EXPECT_EQ(view->mediaIDForRow(0), lisbon1);
     view->setMediaObject("rating", "3", view->rowForMid(lisbon1));
     window->action(Action::SetSearchFilter, 5)->trigger();
@@ -779,12 +779,12 @@ TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsIt
     window->searchField()->setText("3");
     ASSERT_EQ(view->count(), 1);
     EXPECT_EQ(view->mediaIDForRow(0), lisbon1);
-    window->menuSetSearchFilter(0);
+    window->commands().menuSetSearchFilter(0);
     window->searchField()->setText("LISBON-2");
     EXPECT_EQ(shownNames(view), QStringList{"lisbon-2"});
     window->searchField()->setText("SUN");
     EXPECT_EQ(view->count(), 2);
-    window->menuSetSearchFilter(1);
+    window->commands().menuSetSearchFilter(1);
     EXPECT_EQ(view->count(), 0);
     EXPECT_TRUE(window->toolbar()->actions().size() > 0);
     // Another category shows its whole list again.
@@ -796,12 +796,12 @@ TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsIt
 TEST_P(CatalogWindowTest, TheToolbarKeepsTheChosenItemsInTheirOrder)
 {
     OVNAssetManager *window = openWindow();
-    EXPECT_EQ(window->toolbarItemIdentifiers(), OVNAssetManager::toolbarDefaultItemIdentifiers());
-    const QStringList allowed = OVNAssetManager::toolbarAllowedItemIdentifiers();
+    EXPECT_EQ(window->toolbarItemIdentifiers(), OVNCatalogWindowCommands::toolbarDefaultItemIdentifiers());
+    const QStringList allowed = OVNCatalogWindowCommands::toolbarAllowedItemIdentifiers();
     const QString capture = "OVNAssetManager CaptureToolbarItemIdentifier";
     const QString remove = "OVNAssetManager DeleteToolbarItemIdentifier";
     EXPECT_TRUE(allowed.contains(capture) && allowed.contains(remove));
-    EXPECT_FALSE(OVNAssetManager::toolbarDefaultItemIdentifiers().contains(capture));
+    EXPECT_FALSE(OVNCatalogWindowCommands::toolbarDefaultItemIdentifiers().contains(capture));
     window->setToolbarItemIdentifiers({remove, "OVNAssetManager NoSuchItem", "NSToolbarSpaceItem", capture});
     const QStringList chosen{remove, "NSToolbarSpaceItem", capture};
     EXPECT_EQ(window->toolbarItemIdentifiers(), chosen);

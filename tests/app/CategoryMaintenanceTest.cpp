@@ -268,7 +268,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
         ASSERT_TRUE(file.setFileTime(now.addSecs(-7200), QFileDevice::FileModificationTime));
     }
     OVNAssetManager *window = loadWindow();
-    const QString mid = window->addSurveillanceFolder(shots);
+    const QString mid = window->categoryActions().addSurveillanceFolder(shots);
     ASSERT_FALSE(mid.isEmpty());
     waitForImports(window);
     EXPECT_EQ(watchedFolder(db.getCategoryForMID(mid)->value("comment").toString()), QDir::cleanPath(shots));
@@ -284,7 +284,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     touched.close();
 
     QSignalSpy finished(window, &OVNAssetManager::rescanFinished);
-    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_EQ(finished.first(), (QVariantList{1, 1, 1, QString()}));
     waitForImports(window);
@@ -295,21 +295,21 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
 
     // Nothing changed now: a second run finds nothing to do.
     finished.clear();
-    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
 
     // Re-importing an entry reads its file again: a new import date.
     const QString same = db.rowsForQuery("select mid from strvfile where absolutepath like '%same.jpg'").value(0).value(0).toString();
     ASSERT_TRUE(db.updateMediaListEntry(same, "dts", OVNDatabaseAccess::timestampText(now.addSecs(-3600))));
-    window->reimport({same}, mid);
+    window->categoryActions().reimport({same}, mid);
     waitForImports(window);
     EXPECT_TRUE(importDate(db.getMediaListEntryForMediaID(same, "dts"))->secsTo(now) < 600);
 
     // Moved away (as on a volume that is not mounted): refused, nothing removed.
     ASSERT_TRUE(QDir().rename(shots, disk.filePath("Elsewhere")));
     finished.clear();
-    EXPECT_FALSE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    EXPECT_FALSE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
     ASSERT_EQ(finished.size(), 1);
     EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
     EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
@@ -317,7 +317,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     // An empty folder in its place (a mount point without its volume) asks first; keeping is the default.
     ASSERT_TRUE(QDir().mkpath(shots));
     finished.clear();
-    ASSERT_TRUE(window->rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
     EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
@@ -330,13 +330,13 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     OVNAssetManager *window = loadWindow();
     ASSERT_TRUE(window->selectCategory(folder));
     const struct {
-        QString (OVNAssetManager::*add)();
+        QString (OVNCatalogWindowCategoryActions::*add)();
         const char *kind;
-    } cases[] = {{&OVNAssetManager::buttonAddFolderClick, "F"},
-                 {&OVNAssetManager::buttonAddCatalogClick, "C"},
-                 {&OVNAssetManager::buttonAddImageSetClick, "S"}};
+    } cases[] = {{&OVNCatalogWindowCategoryActions::buttonAddFolderClick, "F"},
+                 {&OVNCatalogWindowCategoryActions::buttonAddCatalogClick, "C"},
+                 {&OVNCatalogWindowCategoryActions::buttonAddImageSetClick, "S"}};
     for (const auto &test : cases) {
-        const QString mid = (window->*test.add)();
+        const QString mid = (window->categoryActions().*test.add)();
         ASSERT_FALSE(mid.isEmpty()) << test.kind;
         const QList<OVNRow> rows = db.rowsForQuery("select displaytag, type, supermid from strvcategory where mid=$1", {mid});
         ASSERT_EQ(rows.size(), 1);
@@ -350,7 +350,7 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     // The category menu: the window's items, those whose work is not built yet disabled.
     ASSERT_TRUE(window->selectCategory(folder));
     QStringList items;
-    const std::unique_ptr<QMenu> menu = window->menuForContextButton(nullptr);
+    const std::unique_ptr<QMenu> menu = window->categoryActions().menuForContextButton(nullptr);
     for (const QAction *item : menu->actions())
         if (!item->isSeparator())
             items.append(item->text() + (item->isEnabled() ? " +" : " -"));
@@ -360,8 +360,8 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
 
     ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
     QTemporaryDir disk;
-    EXPECT_TRUE(window->addSurveillanceFolder(disk.path()).isEmpty());
-    EXPECT_TRUE(window->addSurveillanceFolder(disk.filePath("missing")).isEmpty());
+    EXPECT_TRUE(window->categoryActions().addSurveillanceFolder(disk.path()).isEmpty());
+    EXPECT_TRUE(window->categoryActions().addSurveillanceFolder(disk.filePath("missing")).isEmpty());
     EXPECT_EQ(alerts->shown().size(), 2);
     EXPECT_EQ(count("select count(*) from strvcategory where type = 'M'"), 0);
 }

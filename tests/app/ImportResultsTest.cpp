@@ -118,7 +118,7 @@ TEST_P(ImportResultsTest, SmartAddShowsItsFolderAndCollectionsAtOnceAndSelectsWh
         OVNAssetManager *other = openWindow();
         ASSERT_TRUE(window->selectCategory(studio));
         ASSERT_TRUE(other->selectCategory(studio));
-        const QString folder = window->buttonAddSmartClickEndSheet(paths);
+        const QString folder = window->categoryActions().buttonAddSmartClickEndSheet(paths);
         ASSERT_FALSE(folder.isEmpty());
         waitForImport(window);
 

@@ -43,7 +43,7 @@ TEST_P(ZoomPanelFeedTest, TheSingleSelectedEntryOrNothing)
     select({0});
     EXPECT_TRUE(panel.image().isNull()) << "a hidden panel was fed";
     panel.makeKeyAndOrderFront();
-    window->loadZoomPanelImage();
+    window->mediaDelegate().loadZoomPanelImage();
     EXPECT_EQ(panel.image().size(), QSize(160, 120));
     const struct {
         std::initializer_list<int> selected;

@@ -132,7 +132,7 @@ TEST_P(CatalogWindowImportTest, RecordExportEndsWithTheResultSheet)
     window = new OVNAssetManager;
     window->setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess>(openAnother()));
     window->windowControllerDidLoadNib();
-    const QString collection = window->importRecordExport(exportPath);
+    const QString collection = window->categoryActions().importRecordExport(exportPath);
     ASSERT_FALSE(collection.isEmpty());
     ASSERT_TRUE(processEventsUntil([&] { return window->findChild<OVNImportResultSheet *>() != nullptr; }, 60000));
     const OVNImportResultSheet *sheet = window->findChild<OVNImportResultSheet *>();

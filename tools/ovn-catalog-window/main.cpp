@@ -210,7 +210,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
 {
     QTextStream out(stdout);
     if (parser.isSet(QStringLiteral("new-surveillance-folder"))) {
-        const QString mid = window->addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
+        const QString mid = window->categoryActions().addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
         waitForImports(window);
         if (mid.isEmpty()) {
             out << "not created" << Qt::endl;
@@ -243,7 +243,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
                              loop.quit();
                          });
         // A refusal is reported before the call returns.
-        if (!window->rescanSurveillanceFolder(*node))
+        if (!window->categoryActions().rescanSurveillanceFolder(*node))
             return status == 0 ? 1 : status;
     } else {
         // No alert is answered here but by its default button, "Delete".
@@ -252,7 +252,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
             status = failure.isEmpty() ? 0 : 1;
             loop.quit();
         });
-        if (!window->deleteCategory(*node)) {
+        if (!window->categoryActions().deleteCategory(*node)) {
             out << "not deleted" << Qt::endl;
             return 1;
         }
@@ -422,7 +422,7 @@ int main(int argc, char **argv)
     }
     // The filter comes before the selection: filtering clears it.
     if (parser.isSet(QStringLiteral("filter"))) {
-        window->menuSetSearchFilter(parser.value(QStringLiteral("filter-field")).toInt());
+        window->commands().menuSetSearchFilter(parser.value(QStringLiteral("filter-field")).toInt());
         window->searchField()->setText(parser.value(QStringLiteral("filter")));
         QTextStream(stdout) << "shown " << window->mediaView()->count() << Qt::endl;
     }
@@ -448,7 +448,7 @@ int main(int argc, char **argv)
         int status = 0;
         if (parser.isSet(QStringLiteral("smart-add"))) {
             const QStringList paths = parser.positionalArguments().mid(1);
-            if (window->buttonAddSmartClickEndSheet(paths).isEmpty()) {
+            if (window->categoryActions().buttonAddSmartClickEndSheet(paths).isEmpty()) {
                 QTextStream(stderr) << "ovn-catalog-window: nothing to smart-add" << Qt::endl;
                 status = 1;
             }
@@ -499,7 +499,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (parser.isSet(QStringLiteral("copy")))
-        QTextStream(stdout) << "copied " << window->copy() << Qt::endl;
+        QTextStream(stdout) << "copied " << window->mediaDelegate().copy() << Qt::endl;
     if (parser.isSet(QStringLiteral("paste"))) {
         const std::optional<CategoryNode> category = window->selectedCategory();
         const QString target = category ? category->value(QStringLiteral("mid")).toString() : QString();
@@ -508,7 +508,7 @@ int main(int argc, char **argv)
             const qint64 after = connection->getEntryCountForCategory(target, QStringLiteral("C"));
             QTextStream(stdout) << "pasted " << std::max<qint64>(0, after - before) << Qt::endl;
         };
-        if (!window->canPaste()) {
+        if (!window->mediaDelegate().canPaste()) {
             QTextStream(stderr) << "ovn-catalog-window: nothing to paste, or no collection to paste into" << Qt::endl;
             report();
             return 1;
@@ -518,7 +518,7 @@ int main(int argc, char **argv)
                 report();
                 QTimer::singleShot(0, [] { QApplication::quit(); });
             });
-        window->paste();
+        window->mediaDelegate().paste();
     }
     if (parser.isSet(QStringLiteral("stay"))) {
         const int seconds = parser.value(QStringLiteral("stay")).toInt();

@@ -1,4 +1,6 @@
 // Bringing a surveillance folder up to date with its disk folder, and re-processing entries.
+#include "app/OVNCatalogWindowCategoryActions.h"
+
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCategoryMaintenance.h"
@@ -33,9 +35,9 @@ QVariantList recordList(const QList<Record> &records)
 }
 } // namespace
 
-void OVNAssetManager::buttonRescanSurveillanceFolderClick()
+void OVNCatalogWindowCategoryActions::buttonRescanSurveillanceFolderClick()
 {
-    const std::optional<CategoryNode> node = selectedCategory();
+    const std::optional<CategoryNode> node = w.selectedCategory();
     if (!node) {
         QApplication::beep();
         return;
@@ -43,17 +45,17 @@ void OVNAssetManager::buttonRescanSurveillanceFolderClick()
     rescanSurveillanceFolder(*node);
 }
 
-bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
+bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNode &node)
 {
-    if (!m_dbcon || m_maintenanceRunning || node.value(keyType).toString() != QLatin1String("M"))
+    if (!w.m_dbcon || w.m_maintenanceRunning || node.value(keyType).toString() != QLatin1String("M"))
         return false;
-    if (!isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), node))
+    if (!w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), node))
         return false;
     const QString folderId = node.value(keyMid).toString();
     const QString folder = OVNCategoryMaintenance::watchedFolder(node.value(keyComment).toString());
     const auto refuse = [this](const QString &text) {
-        Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, this);
-        emit rescanFinished(0, 0, 0, text);
+        Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, &w);
+        emit w.rescanFinished(0, 0, 0, text);
         return false;
     };
     if (folder.isEmpty())
@@ -67,7 +69,7 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
         std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
     // Every entry of the folder, whatever the thumbnail view's filter hides.
     QList<Record> records;
-    for (const OVNDatabaseAccess::EntryFile &file : m_dbcon->getEntryFilesForCategory(folderId))
+    for (const OVNDatabaseAccess::EntryFile &file : w.m_dbcon->getEntryFilesForCategory(folderId))
         records.append({file.mid, file.absolutePath, file.importDate});
 
     runMaintenance(
@@ -94,8 +96,8 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
                 const QString text = plan.contains(QStringLiteral("usable"))
                     ? OVNCategoryMaintenance::refusalText(OVNCategoryMaintenance::watchedFolderState(folder), folder)
                     : answer.toString();
-                Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, this);
-                emit rescanFinished(0, 0, 0, text);
+                Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, &w);
+                emit w.rescanFinished(0, 0, 0, text);
                 return;
             }
             const QVariantList missing = plan.value(QStringLiteral("missing")).toList();
@@ -106,10 +108,10 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
                     localized("Remove all %1 entries of this surveillance folder from the catalog?").arg(missing.size());
                 alert.buttons = {localized("Keep Entries"), localized("Remove")};
                 alert.modality = Alert::Modality::Window;
-                alert.window = this;
+                alert.window = &w;
                 if (Alerts::run(alert) != 1) {
                     const QString text = localized("Nothing was changed.");
-                    emit rescanFinished(0, 0, 0, text);
+                    emit w.rescanFinished(0, 0, 0, text);
                     return;
                 }
             }
@@ -120,17 +122,17 @@ bool OVNAssetManager::rescanSurveillanceFolder(const CategoryNode &node)
     return true;
 }
 
-void OVNAssetManager::removeMissingAndImport(const QString &folderId, const QVariantList &missing,
+void OVNCatalogWindowCategoryActions::removeMissingAndImport(const QString &folderId, const QVariantList &missing,
                                              const QStringList &newFiles, const QVariantList &changed)
 {
     const auto importAll = [this, folderId, newFiles, changed, missingCount = int(missing.size())] {
         if (!newFiles.isEmpty())
-            importFiles(newFiles, folderId);
+            w.importFiles(newFiles, folderId);
         if (!changed.isEmpty())
             reimportRecords(changed, folderId);
         if (newFiles.isEmpty() && changed.isEmpty() && missingCount > 0)
-            reloadMediaList();
-        emit rescanFinished(int(newFiles.size()), missingCount, int(changed.size()), QString());
+            w.reloadMediaList();
+        emit w.rescanFinished(int(newFiles.size()), missingCount, int(changed.size()), QString());
     };
     if (missing.isEmpty()) {
         importAll();
@@ -151,36 +153,36 @@ void OVNAssetManager::removeMissingAndImport(const QString &folderId, const QVar
             const QString failure = answer.toString();
             if (!failure.isEmpty()) {
                 Alerts::inform(localized("The missing files' entries could not be removed. Nothing was removed."),
-                               failure, this);
-                emit rescanFinished(0, 0, 0, failure);
+                               failure, &w);
+                emit w.rescanFinished(0, 0, 0, failure);
                 return;
             }
             importAll();
         });
 }
 
-void OVNAssetManager::reimport(const QStringList &mediaIds, const QString &categoryId)
+void OVNCatalogWindowCategoryActions::reimport(const QStringList &mediaIds, const QString &categoryId)
 {
-    if (!m_dbcon || mediaIds.isEmpty())
+    if (!w.m_dbcon || mediaIds.isEmpty())
         return;
     QVariantList records;
     for (const QString &mid : mediaIds) {
-        const QString path = m_dbcon->getMediaListEntryForMediaID(mid, keyPath);
+        const QString path = w.m_dbcon->getMediaListEntryForMediaID(mid, keyPath);
         if (!path.isEmpty())
             records.append(QVariantMap{{keyMid, mid}, {keyPath, path}});
     }
     reimportRecords(records, categoryId);
 }
 
-void OVNAssetManager::reimportRecords(const QVariantList &records, const QString &categoryId)
+void OVNCatalogWindowCategoryActions::reimportRecords(const QVariantList &records, const QString &categoryId)
 {
-    if (!m_dbcon || records.isEmpty())
+    if (!w.m_dbcon || records.isEmpty())
         return;
-    if (!isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {categoryId}, true))
+    if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {categoryId}, true))
         return;
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
-    auto *import = new OVNImportMedia(this);
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    auto *import = new OVNImportMedia(&w);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
-    m_trackImportDidFinish = true;
-    import->reprocessFiles(records, categoryId, this);
+    w.m_trackImportDidFinish = true;
+    import->reprocessFiles(records, categoryId, &w);
 }

@@ -1,5 +1,5 @@
-// The catalog window's commands: the Edit, View and Media menus, the toolbar and its customise
-// dialog, the enabling of every item from one snapshot, the view options and the filter field.
+#include "app/OVNCatalogWindowCommands.h"
+
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNOutlineView.h"
@@ -161,7 +161,7 @@ QString preferenceKey(Option option)
 
 QString toolbarConfigurationKey()
 {
-    return QStringLiteral("NSToolbar Configuration ") + OVNAssetManager::toolbarIdentifier();
+    return QStringLiteral("NSToolbar Configuration ") + OVNCatalogWindowCommands::toolbarIdentifier();
 }
 
 // Sorts the shown list; the selected entries stay selected where they move to, so that a command
@@ -187,23 +187,29 @@ void sortKeepingSelection(OVNMediaView *view)
 
 } // namespace
 
+OVNCatalogWindowCommands::OVNCatalogWindowCommands(OVNAssetManager &window)
+    : QObject(&window)
+    , w(window)
+{
+}
+
 // ---- the items ----
 
-QAction *OVNAssetManager::addCommand(Action command, int tag, const QString &title)
+QAction *OVNCatalogWindowCommands::addCommand(Action command, int tag, const QString &title)
 {
-    auto *item = new QAction(title, this);
+    auto *item = new QAction(title, &w);
     m_actions.insert({int(command), tag}, item);
     // Shortcuts reach the window whether or not its menu bar carries the item.
-    addAction(item);
+    w.addAction(item);
     return item;
 }
 
-QAction *OVNAssetManager::action(Action command, int tag) const
+QAction *OVNCatalogWindowCommands::action(Action command, int tag) const
 {
     return m_actions.value({int(command), tag});
 }
 
-void OVNAssetManager::setupActions()
+void OVNCatalogWindowCommands::setupActions()
 {
     const auto command = [this](Action which, const char *title, const QKeySequence &keys,
                                 std::function<void()> handler) {
@@ -213,12 +219,12 @@ void OVNAssetManager::setupActions()
         return item;
     };
     command(Action::Cut, "Cut", QKeySequence::Cut, [] {});
-    command(Action::Copy, "Copy", QKeySequence::Copy, [this] { copy(); });
-    command(Action::Paste, "Paste", QKeySequence::Paste, [this] { paste(); });
+    command(Action::Copy, "Copy", QKeySequence::Copy, [this] { w.m_mediaDelegate->copy(); });
+    command(Action::Paste, "Paste", QKeySequence::Paste, [this] { w.m_mediaDelegate->paste(); });
     command(Action::Delete, "Delete", QKeySequence(Qt::Key_Delete), [this] { deleteSelection(); });
     command(Action::SelectAll, "Select All", QKeySequence::SelectAll, [this] { selectAll(); });
     command(Action::Deselect, "Deselect", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { deselect(); });
-    command(Action::Find, "Find...", QKeySequence::Find, [this] { buttonFindClick(); });
+    command(Action::Find, "Find...", QKeySequence::Find, [this] { w.buttonFindClick(); });
     command(Action::ActivateSearchFilter, "Find in Resultset", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F),
             [this] { menuActivateSearchFilter(); });
     command(Action::ReloadCatalogList, "Reload Category List", QKeySequence(),
@@ -229,36 +235,36 @@ void OVNAssetManager::setupActions()
     command(Action::UsesSmallIcons, "Small Category Icons", QKeySequence(), [this] { toggleUsesSmallIcons(); })
         ->setCheckable(true);
     command(Action::RotateLeft, "Rotate Left", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft),
-            [this] { menuRotateLeft(); })
+            [this] { w.menuRotateLeft(); })
         ->setIcon(applicationIcon("tbRotateLeft"));
     command(Action::RotateRight, "Rotate Right", QKeySequence(Qt::CTRL | Qt::Key_BracketRight),
-            [this] { menuRotateRight(); })
+            [this] { w.menuRotateRight(); })
         ->setIcon(applicationIcon("tbRotateRight"));
     action(Action::Delete)->setIcon(commandIcon("Delete"));
-    command(Action::AutoFill, "Auto Fill...", QKeySequence(), [this] { buttonAutoFillClick(); })
+    command(Action::AutoFill, "Auto Fill...", QKeySequence(), [this] { w.buttonAutoFillClick(); })
         ->setIcon(commandIcon("AutoFill"));
-    command(Action::Adjust, "Adjust...", QKeySequence(), [this] { menuAdjust(); })->setIcon(commandIcon("Adjust"));
-    command(Action::ReimportSelection, "Re-Import Media File", QKeySequence(), [this] { buttonReimportSelectionClick(); });
-    command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(), [this] { buttonRelinkSelectionClick(); });
+    command(Action::Adjust, "Adjust...", QKeySequence(), [this] { w.menuAdjust(); })->setIcon(commandIcon("Adjust"));
+    command(Action::ReimportSelection, "Re-Import Media File", QKeySequence(), [this] { w.buttonReimportSelectionClick(); });
+    command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(), [this] { w.buttonRelinkSelectionClick(); });
     command(Action::SetThumbnailUsingClipboard, "Set Thumbnail from Clipboard", QKeySequence(),
-            [this] { buttonSetThumbnailUsingClipboardClick(); });
+            [this] { w.buttonSetThumbnailUsingClipboardClick(); });
     command(Action::ExportImages, "Export...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
-            [this] { buttonExportImagesClick(); })
+            [this] { w.buttonExportImagesClick(); })
         ->setIcon(commandIcon("Export"));
-    command(Action::SendAsEmail, "Send as E-mail...", QKeySequence(), [this] { buttonSendAsEmailClick(); })
+    command(Action::SendAsEmail, "Send as E-mail...", QKeySequence(), [this] { w.buttonSendAsEmailClick(); })
         ->setIcon(commandIcon("Mail"));
-    command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { buttonPublishToWebClick(); });
-    command(Action::BurnCD, "Burn Disc...", QKeySequence(), [this] { buttonBurnCDClick(); })->setIcon(commandIcon("Burn"));
+    command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { w.buttonPublishToWebClick(); });
+    command(Action::BurnCD, "Burn Disc...", QKeySequence(), [this] { w.buttonBurnCDClick(); })->setIcon(commandIcon("Burn"));
     command(Action::OpenWithMediaViewer, "Open in Viewer", QKeySequence(Qt::CTRL | Qt::Key_Down),
-            [this] { openMedia(m_mediaView, 0, QString()); });
+            [this] { w.openMedia(w.m_mediaView, 0, QString()); });
     command(Action::OpenWithMediaViewerFS, "Open in Full Screen", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
-            [this] { buttonOpenWithMediaViewerFSClick(); });
+            [this] { w.buttonOpenWithMediaViewerFSClick(); });
     command(Action::OpenWithCreator, "Open with Default Application", QKeySequence(),
-            [this] { openMedia(m_mediaView, 1, QString()); });
-    command(Action::ShowCapturePanel, "Camera Capture...", QKeySequence(), [this] { emit capturePanelRequested(); });
-    command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { buttonGroupClick(); });
-    command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { buttonAutoGroupClick(); });
-    command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { buttonUngroupClick(); });
+            [this] { w.openMedia(w.m_mediaView, 1, QString()); });
+    command(Action::ShowCapturePanel, "Camera Capture...", QKeySequence(), [this] { emit w.capturePanelRequested(); });
+    command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { w.buttonGroupClick(); });
+    command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { w.buttonAutoGroupClick(); });
+    command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { w.buttonUngroupClick(); });
 
     const struct {
         Action which;
@@ -300,18 +306,18 @@ void OVNAssetManager::setupActions()
     tagged(Action::ViewSort, 101, "Descending", [this](int tag) { buttonViewsortMenuClick(tag); });
     const char *ratings[] = {"No Rating", "1 Star", "2 Stars", "3 Stars", "4 Stars", "5 Stars"};
     for (int rating = 0; rating < 6; ++rating)
-        tagged(Action::SetRating, rating, ratings[rating], [this](int tag) { menuSetRating(tag); })
+        tagged(Action::SetRating, rating, ratings[rating], [this](int tag) { w.menuSetRating(tag); })
             ->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + rating)));
     const char *fields[] = {"All", "Displaytag", "Keywords", "Short Description", "Full Description", "Rating"};
     for (int field = 0; field < 6; ++field)
         tagged(Action::SetSearchFilter, field, fields[field], [this](int tag) { menuSetSearchFilter(tag); });
 
-    setupCategoryActions();
+    w.m_categoryActions->setupCategoryActions();
 
     // Refreshed when something they depend on changes outside the window's own calls.
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshActions(); });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        if (!now || now->window() != this || m_refreshPending)
+        if (!now || now->window() != &w || m_refreshPending)
             return;
         // Focus moves in bursts; one refresh after them is enough.
         m_refreshPending = true;
@@ -322,9 +328,9 @@ void OVNAssetManager::setupActions()
     });
 }
 
-void OVNAssetManager::setupMenus()
+void OVNCatalogWindowCommands::setupMenus()
 {
-    QMenuBar *bar = menuBar();
+    QMenuBar *bar = w.menuBar();
     const auto refreshOnShow = [this](QMenu *menu) {
         connect(menu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
         return menu;
@@ -374,10 +380,10 @@ void OVNAssetManager::setupMenus()
     // The shown (or selected) media as a slide show or on a light table.
     QAction *play = media->addAction(localizedMenu("Slide Show"));
     play->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P));
-    connect(play, &QAction::triggered, this, [this] { buttonPlayClick(); });
+    connect(play, &QAction::triggered, this, [this] { w.buttonPlayClick(); });
     QAction *lightTable = media->addAction(localizedMenu("Light Table"));
     lightTable->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L));
-    connect(lightTable, &QAction::triggered, this, [this] { buttonLightTableClick(); });
+    connect(lightTable, &QAction::triggered, this, [this] { w.buttonLightTableClick(); });
     media->addSeparator();
     QMenu *rating = refreshOnShow(media->addMenu(localizedMenu("Rating")));
     for (int stars = 0; stars < 6; ++stars)
@@ -402,12 +408,12 @@ void OVNAssetManager::setupMenus()
 
 // ---- the toolbar ----
 
-QString OVNAssetManager::toolbarIdentifier()
+QString OVNCatalogWindowCommands::toolbarIdentifier()
 {
     return QStringLiteral("OVNAssetManager Toolbar Identifier 1.3.9");
 }
 
-QStringList OVNAssetManager::toolbarDefaultItemIdentifiers()
+QStringList OVNCatalogWindowCommands::toolbarDefaultItemIdentifiers()
 {
     return {item("ViewSelectionToolbarItemIdentifier"), item("ViewOrderToolbarItemIdentifier"),
             item("ViewActionToolbarItemIdentifier"), spaceItem, item("RotateLeftToolbarItemIdentifier"),
@@ -417,7 +423,7 @@ QStringList OVNAssetManager::toolbarDefaultItemIdentifiers()
             item("SearchToolbarItemIdentifier")};
 }
 
-QStringList OVNAssetManager::toolbarAllowedItemIdentifiers()
+QStringList OVNCatalogWindowCommands::toolbarAllowedItemIdentifiers()
 {
     return {item("ViewSelectionToolbarItemIdentifier"), item("ViewOrderToolbarItemIdentifier"),
             item("ViewActionToolbarItemIdentifier"), item("RotateLeftToolbarItemIdentifier"),
@@ -428,7 +434,7 @@ QStringList OVNAssetManager::toolbarAllowedItemIdentifiers()
             customizeItem, item("SearchToolbarItemIdentifier")};
 }
 
-QAction *OVNAssetManager::toolbarItem(const QString &identifier)
+QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
 {
     const ToolbarItemText *text = toolbarText(identifier);
     if (!text)
@@ -447,7 +453,7 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         font.setPointSizeF(font.pointSizeF() * 0.85);
         label->setFont(font);
         layout->addWidget(label, 0, Qt::AlignHCenter);
-        auto *holder = new QWidgetAction(this);
+        auto *holder = new QWidgetAction(&w);
         holder->setDefaultWidget(item);
         return holder;
     };
@@ -479,7 +485,7 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         connect(m_viewselectionControl, &QButtonGroup::idClicked, this, [this](int style) { setThumbnailStyle(style); });
         result = control(segments);
     } else if (name == QLatin1String("ViewOrderToolbarItemIdentifier")) {
-        auto *menu = new QMenu(this);
+        auto *menu = new QMenu(&w);
         for (int code = 0; code < 6; ++code)
             menu->addAction(action(Action::ViewOrder, code));
         menu->addSeparator();
@@ -488,7 +494,7 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
         connect(menu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
         result = control(menuButton(commandIcon("ViewOrder"), menu));
     } else if (name == QLatin1String("ViewActionToolbarItemIdentifier")) {
-        auto *menu = new QMenu(this);
+        auto *menu = new QMenu(&w);
         QMenu *rating = menu->addMenu(localizedMenu("Rating"));
         for (int stars = 0; stars < 6; ++stars)
             rating->addAction(action(Action::SetRating, stars));
@@ -528,9 +534,9 @@ QAction *OVNAssetManager::toolbarItem(const QString &identifier)
     return result;
 }
 
-void OVNAssetManager::setupToolbar()
+void OVNCatalogWindowCommands::setupToolbar()
 {
-    m_toolbar = new QToolBar(localizedMenu("Toolbar"), this);
+    m_toolbar = new QToolBar(localizedMenu("Toolbar"), &w);
     m_toolbar->setObjectName(toolbarIdentifier());
     m_toolbar->setMovable(false);
     m_toolbar->setFloatable(false);
@@ -543,7 +549,7 @@ void OVNAssetManager::setupToolbar()
         menu.addAction(localizedMenu("Customize Toolbar..."), this, [this] { runToolbarCustomization(); });
         menu.exec(m_toolbar->mapToGlobal(position));
     });
-    addToolBar(Qt::TopToolBarArea, m_toolbar);
+    w.addToolBar(Qt::TopToolBarArea, m_toolbar);
     for (const QString &identifier : toolbarAllowedItemIdentifiers()) {
         if (QAction *made = toolbarItem(identifier))
             m_toolbarItems.insert(identifier, made);
@@ -557,12 +563,12 @@ void OVNAssetManager::setupToolbar()
     setToolbarItemIdentifiers(shown.isEmpty() ? toolbarDefaultItemIdentifiers() : shown);
 }
 
-QStringList OVNAssetManager::toolbarItemIdentifiers() const
+QStringList OVNCatalogWindowCommands::toolbarItemIdentifiers() const
 {
     return m_toolbar ? m_toolbar->property("ovnItemIdentifiers").toStringList() : QStringList();
 }
 
-void OVNAssetManager::setToolbarItemIdentifiers(const QStringList &identifiers)
+void OVNCatalogWindowCommands::setToolbarItemIdentifiers(const QStringList &identifiers)
 {
     if (!m_toolbar)
         return;
@@ -609,16 +615,16 @@ void OVNAssetManager::setToolbarItemIdentifiers(const QStringList &identifiers)
         kept.append(identifier);
     }
     if (m_viewselectionControl) {
-        if (QAbstractButton *segment = m_viewselectionControl->button(m_prefThumbnailType))
+        if (QAbstractButton *segment = m_viewselectionControl->button(w.m_prefThumbnailType))
             segment->setChecked(true);
     }
     m_toolbar->setProperty("ovnItemIdentifiers", kept);
     UserDefaults::standard().setObject(QVariant(kept), toolbarConfigurationKey());
 }
 
-void OVNAssetManager::runToolbarCustomization()
+void OVNCatalogWindowCommands::runToolbarCustomization()
 {
-    QDialog dialog(this);
+    QDialog dialog(&w);
     dialog.setWindowTitle(localizedMenu("Customize Toolbar"));
     auto *layout = new QVBoxLayout(&dialog);
     auto *lists = new QHBoxLayout;
@@ -699,21 +705,21 @@ void OVNAssetManager::runToolbarCustomization()
 
 // ---- enabling ----
 
-void OVNAssetManager::selectionPrivileges(bool *mayWrite, bool *fullAccess)
+void OVNCatalogWindowCommands::selectionPrivileges(bool *mayWrite, bool *fullAccess)
 {
     const QString readWrite = OVNPrivilegeLevel::readWrite();
     const QString full = OVNPrivilegeLevel::fullAccess();
-    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0) {
-        const QString own = levelForCurrentSelection();
+    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() == 0) {
+        const QString own = w.levelForCurrentSelection();
         *mayWrite = OVNPrivilegeLevel::isGranted(readWrite, own);
         *fullAccess = OVNPrivilegeLevel::isGranted(full, own);
         return;
     }
     // Each entry answers to the category that owns it; neighbours mostly share one.
     QSet<QString> owners;
-    const MediaList &shown = m_mediaView->mediaContainer();
+    const MediaList &shown = w.m_mediaView->mediaContainer();
     const QString *last = nullptr;
-    for (int row : m_mediaView->selectedRows()) {
+    for (int row : w.m_mediaView->selectedRows()) {
         const QString &owner = shown.at(row)->field(MediaRecord::CategoryId);
         if (last && owner == *last)
             continue;
@@ -722,16 +728,16 @@ void OVNAssetManager::selectionPrivileges(bool *mayWrite, bool *fullAccess)
     }
     *mayWrite = *fullAccess = true;
     for (const QString &owner : std::as_const(owners)) {
-        const QString level = owner.isEmpty() ? QString() : cachedCategoryLevel(owner);
+        const QString level = owner.isEmpty() ? QString() : w.cachedCategoryLevel(owner);
         *mayWrite = *mayWrite && OVNPrivilegeLevel::isGranted(readWrite, level);
         *fullAccess = *fullAccess && OVNPrivilegeLevel::isGranted(full, level);
     }
 }
 
-OVNCatalogActions::Snapshot OVNAssetManager::actionSnapshot()
+OVNCatalogActions::Snapshot OVNCatalogWindowCommands::actionSnapshot()
 {
     OVNCatalogActions::Snapshot s;
-    OVNMediaView *view = m_mediaView;
+    OVNMediaView *view = w.m_mediaView;
     if (view) {
         s.selectedCount = view->numberOfSelectedRows();
         s.listCount = view->count();
@@ -746,13 +752,13 @@ OVNCatalogActions::Snapshot OVNAssetManager::actionSnapshot()
     }
     s.filterActive = m_searchField && !m_searchField->text().isEmpty();
     s.adjustAvailable = OVNCoreImageAdjust::factory() != nullptr;
-    const QList<CategoryNode> categories = selectedCategoryNodes();
+    const QList<CategoryNode> categories = w.selectedCategoryNodes();
     s.selectedCategoryCount = int(categories.size());
     if (categories.size() == 1) {
         const CategoryNode &node = categories.first();
         s.categoryHasType = node.contains(keyType);
         s.categoryKind = node.value(keyType).toString();
-        const QString own = getMyPrivilegesForItem(node);
+        const QString own = w.getMyPrivilegesForItem(node);
         s.categoryMayWrite = OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), own);
         s.categoryFullAccess = OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::fullAccess(), own);
     }
@@ -762,17 +768,17 @@ OVNCatalogActions::Snapshot OVNAssetManager::actionSnapshot()
             || data->hasFormat(QStringLiteral("application/pdf")) || data->hasImage();
     }
     selectionPrivileges(&s.mayWrite, &s.fullAccess);
-    s.thumbnailStyle = m_prefThumbnailType;
-    s.sortOrder = m_viewOrderBy;
-    s.sortAscending = m_viewOrderASC;
-    s.searchField = m_viewSearchFilterSelected;
-    s.smallIcons = m_usesSmallIcons;
+    s.thumbnailStyle = w.m_prefThumbnailType;
+    s.sortOrder = w.m_viewOrderBy;
+    s.sortAscending = w.m_viewOrderASC;
+    s.searchField = w.m_viewSearchFilterSelected;
+    s.smallIcons = w.m_usesSmallIcons;
     for (int option = 0; option < OVNCatalogActions::OptionCount; ++option)
         s.options[size_t(option)] = viewOption(Option(option));
     return s;
 }
 
-void OVNAssetManager::refreshActions()
+void OVNCatalogWindowCommands::refreshActions()
 {
     const OVNCatalogActions::Snapshot snapshot = actionSnapshot();
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
@@ -785,7 +791,7 @@ void OVNAssetManager::refreshActions()
         search->setEnabled(OVNCatalogActions::state(Action::Search, -1, snapshot).enabled);
 }
 
-QStringList OVNAssetManager::describeActions()
+QStringList OVNCatalogWindowCommands::describeActions()
 {
     const OVNCatalogActions::Snapshot snapshot = actionSnapshot();
     QStringList lines;
@@ -796,14 +802,14 @@ QStringList OVNAssetManager::describeActions()
 
 // ---- edit ----
 
-void OVNAssetManager::deleteSelection()
+void OVNCatalogWindowCommands::deleteSelection()
 {
-    const std::optional<CategoryNode> category = selectedCategory();
-    if (!m_mediaView || !category || !category->contains(keyType))
+    const std::optional<CategoryNode> category = w.selectedCategory();
+    if (!w.m_mediaView || !category || !category->contains(keyType))
         return;
-    if (m_mediaView->count() == 0 || m_mediaView->numberOfSelectedRows() == 0) {
-        if (isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), category, true))
-            buttonDeleteCatalogClick();
+    if (w.m_mediaView->count() == 0 || w.m_mediaView->numberOfSelectedRows() == 0) {
+        if (w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), category, true))
+            w.buttonDeleteCatalogClick();
         return;
     }
     const QString kind = category->value(keyType).toString();
@@ -813,122 +819,122 @@ void OVNAssetManager::deleteSelection()
         return;
     }
     // Asks again, with the alert: what the menu showed may be stale.
-    delete_(m_mediaView);
+    w.delete_(w.m_mediaView);
 }
 
-void OVNAssetManager::selectAll()
+void OVNCatalogWindowCommands::selectAll()
 {
-    if (!m_mediaView)
+    if (!w.m_mediaView)
         return;
-    m_mediaView->mvselectAll();
-    ovnMediaViewSelectionDidChange(m_mediaView);
+    w.m_mediaView->mvselectAll();
+    w.ovnMediaViewSelectionDidChange(w.m_mediaView);
 }
 
-void OVNAssetManager::deselect()
+void OVNCatalogWindowCommands::deselect()
 {
-    if (!m_mediaView)
+    if (!w.m_mediaView)
         return;
-    m_mediaView->deselectAll();
-    ovnMediaViewSelectionDidChange(m_mediaView);
-    m_mediaView->viewport()->update();
+    w.m_mediaView->deselectAll();
+    w.ovnMediaViewSelectionDidChange(w.m_mediaView);
+    w.m_mediaView->viewport()->update();
 }
 
 // ---- view options ----
 
-bool OVNAssetManager::viewOption(Option option) const
+bool OVNCatalogWindowCommands::viewOption(Option option) const
 {
     switch (option) {
-    case OVNCatalogActions::ShowCountOnLightTablesOption: return m_viewShowCountOnLightTables;
-    case OVNCatalogActions::ShowCountOnFilmRollsOption: return m_viewShowCountOnFilmRolls;
-    case OVNCatalogActions::ShowCountOnImageSetsOption: return m_viewShowCountOnImageSets;
-    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption: return m_viewShowCountOnSurveillanceFolders;
-    case OVNCatalogActions::DatabaseShowThumbnailsOption: return m_viewDatabaseShowThumbnails;
-    case OVNCatalogActions::LightTableShowThumbnailsOption: return m_viewLightTableShowThumbnails;
-    case OVNCatalogActions::LightTableShowRecursiveOption: return m_viewLightTableShowRecursive;
+    case OVNCatalogActions::ShowCountOnLightTablesOption: return w.m_viewShowCountOnLightTables;
+    case OVNCatalogActions::ShowCountOnFilmRollsOption: return w.m_viewShowCountOnFilmRolls;
+    case OVNCatalogActions::ShowCountOnImageSetsOption: return w.m_viewShowCountOnImageSets;
+    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption: return w.m_viewShowCountOnSurveillanceFolders;
+    case OVNCatalogActions::DatabaseShowThumbnailsOption: return w.m_viewDatabaseShowThumbnails;
+    case OVNCatalogActions::LightTableShowThumbnailsOption: return w.m_viewLightTableShowThumbnails;
+    case OVNCatalogActions::LightTableShowRecursiveOption: return w.m_viewLightTableShowRecursive;
     case OVNCatalogActions::OptionCount: break;
     }
     return false;
 }
 
-void OVNAssetManager::toggleViewOption(Option option)
+void OVNCatalogWindowCommands::toggleViewOption(Option option)
 {
     bool *flag = nullptr;
     switch (option) {
-    case OVNCatalogActions::ShowCountOnLightTablesOption: flag = &m_viewShowCountOnLightTables; break;
-    case OVNCatalogActions::ShowCountOnFilmRollsOption: flag = &m_viewShowCountOnFilmRolls; break;
-    case OVNCatalogActions::ShowCountOnImageSetsOption: flag = &m_viewShowCountOnImageSets; break;
-    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption: flag = &m_viewShowCountOnSurveillanceFolders; break;
-    case OVNCatalogActions::DatabaseShowThumbnailsOption: flag = &m_viewDatabaseShowThumbnails; break;
-    case OVNCatalogActions::LightTableShowThumbnailsOption: flag = &m_viewLightTableShowThumbnails; break;
-    case OVNCatalogActions::LightTableShowRecursiveOption: flag = &m_viewLightTableShowRecursive; break;
+    case OVNCatalogActions::ShowCountOnLightTablesOption: flag = &w.m_viewShowCountOnLightTables; break;
+    case OVNCatalogActions::ShowCountOnFilmRollsOption: flag = &w.m_viewShowCountOnFilmRolls; break;
+    case OVNCatalogActions::ShowCountOnImageSetsOption: flag = &w.m_viewShowCountOnImageSets; break;
+    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption: flag = &w.m_viewShowCountOnSurveillanceFolders; break;
+    case OVNCatalogActions::DatabaseShowThumbnailsOption: flag = &w.m_viewDatabaseShowThumbnails; break;
+    case OVNCatalogActions::LightTableShowThumbnailsOption: flag = &w.m_viewLightTableShowThumbnails; break;
+    case OVNCatalogActions::LightTableShowRecursiveOption: flag = &w.m_viewLightTableShowRecursive; break;
     case OVNCatalogActions::OptionCount: return;
     }
     *flag = !*flag;
     UserDefaults::standard().setString(*flag ? QStringLiteral("1") : QStringLiteral("0"), preferenceKey(option));
-    const std::optional<CategoryNode> category = selectedCategory();
+    const std::optional<CategoryNode> category = w.selectedCategory();
     const QString kind = category ? category->value(keyType).toString() : QString();
     if (option == OVNCatalogActions::DatabaseShowThumbnailsOption) {
         if (kind == QLatin1String("EXPANDABLE"))
-            reloadMediaList();
+            w.reloadMediaList();
     } else if (option == OVNCatalogActions::LightTableShowThumbnailsOption
                || option == OVNCatalogActions::LightTableShowRecursiveOption) {
         if (kind == QLatin1String("F"))
-            reloadMediaList();
+            w.reloadMediaList();
     } else {
-        updateCategoryList();
+        w.updateCategoryList();
     }
     refreshActions();
 }
 
-void OVNAssetManager::toggleUsesSmallIcons()
+void OVNCatalogWindowCommands::toggleUsesSmallIcons()
 {
-    setUsesSmallIcons(!m_usesSmallIcons);
+    setUsesSmallIcons(!w.m_usesSmallIcons);
 }
 
-void OVNAssetManager::setUsesSmallIcons(bool small)
+void OVNCatalogWindowCommands::setUsesSmallIcons(bool small)
 {
-    m_usesSmallIcons = small;
-    m_outlineIcons.clear();
-    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_categoryList->itemDelegateForColumn(0)))
+    w.m_usesSmallIcons = small;
+    w.m_outlineIcons.clear();
+    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(w.m_categoryList->itemDelegateForColumn(0)))
         cell->setControlSize(small ? 0 : 24);
     UserDefaults::standard().setString(small ? QStringLiteral("1") : QStringLiteral("0"),
                                        QStringLiteral("UsesSmallCatalogIcons"));
-    updateCategoryList();
-    m_categoryList->doItemsLayout();
+    w.updateCategoryList();
+    w.m_categoryList->doItemsLayout();
     refreshActions();
 }
 
-void OVNAssetManager::setThumbsizeSliderEnabled(bool enabled)
+void OVNCatalogWindowCommands::setThumbsizeSliderEnabled(bool enabled)
 {
-    const QSignalBlocker blocker(m_thumbsizeSlider);
+    const QSignalBlocker blocker(w.m_thumbsizeSlider);
     if (enabled)
-        m_thumbsizeSlider->setRange(48, 256);
-    m_thumbsizeSlider->setValue(m_prefThumbnailSize);
-    m_thumbsizeSlider->setEnabled(enabled);
+        w.m_thumbsizeSlider->setRange(48, 256);
+    w.m_thumbsizeSlider->setValue(w.m_prefThumbnailSize);
+    w.m_thumbsizeSlider->setEnabled(enabled);
 }
 
-void OVNAssetManager::thumbsizeSliderMoved(double value)
+void OVNCatalogWindowCommands::thumbsizeSliderMoved(double value)
 {
-    m_prefThumbnailSize = int(value);
-    if (m_mediaView) {
-        m_mediaView->setThumbnailWidth(m_prefThumbnailSize);
-        m_mediaView->resizeFrameToFitMediaContainer();
-        m_mediaView->viewport()->update();
+    w.m_prefThumbnailSize = int(value);
+    if (w.m_mediaView) {
+        w.m_mediaView->setThumbnailWidth(w.m_prefThumbnailSize);
+        w.m_mediaView->resizeFrameToFitMediaContainer();
+        w.m_mediaView->viewport()->update();
     }
-    UserDefaults::standard().setInteger(m_prefThumbnailSize, QStringLiteral("ThumbnailSize"));
+    UserDefaults::standard().setInteger(w.m_prefThumbnailSize, QStringLiteral("ThumbnailSize"));
 }
 
-void OVNAssetManager::setThumbnailStyle(int style)
+void OVNCatalogWindowCommands::setThumbnailStyle(int style)
 {
-    m_prefThumbnailType = style;
-    if (m_mediaView) {
-        m_mediaView->setThumbnailStyle(style);
-        m_mediaView->resizeFrameToFitMediaContainer();
-        m_mediaView->viewport()->update();
+    w.m_prefThumbnailType = style;
+    if (w.m_mediaView) {
+        w.m_mediaView->setThumbnailStyle(style);
+        w.m_mediaView->resizeFrameToFitMediaContainer();
+        w.m_mediaView->viewport()->update();
     }
     UserDefaults::standard().setInteger(style, QStringLiteral("ThumbnailStyle"));
     if (m_viewselectionControl) {
-        const int shown = m_mediaView ? m_mediaView->thumbnailStyle() : style;
+        const int shown = w.m_mediaView ? w.m_mediaView->thumbnailStyle() : style;
         if (QAbstractButton *segment = m_viewselectionControl->button(shown)) {
             segment->setChecked(true);
         } else if (QAbstractButton *checked = m_viewselectionControl->checkedButton()) {
@@ -941,61 +947,61 @@ void OVNAssetManager::setThumbnailStyle(int style)
     refreshActions();
 }
 
-void OVNAssetManager::buttonVieworderMenuClick(int code)
+void OVNCatalogWindowCommands::buttonVieworderMenuClick(int code)
 {
-    m_viewOrderBy = code;
-    if (m_mediaView) {
-        m_mediaView->setSortOrder(code);
-        m_mediaView->setSortAscending(m_viewOrderASC);
+    w.m_viewOrderBy = code;
+    if (w.m_mediaView) {
+        w.m_mediaView->setSortOrder(code);
+        w.m_mediaView->setSortAscending(w.m_viewOrderASC);
         if (code == 0) {
             // No order: the list as it was loaded, still filtered by the field.
             menuSearch();
         } else {
-            sortKeepingSelection(m_mediaView);
+            sortKeepingSelection(w.m_mediaView);
         }
     }
     UserDefaults::standard().setInteger(code, QStringLiteral("ThumbnailArrangeBy"));
     refreshActions();
 }
 
-void OVNAssetManager::buttonViewsortMenuClick(int tag)
+void OVNCatalogWindowCommands::buttonViewsortMenuClick(int tag)
 {
-    m_viewOrderASC = tag == 100;
-    if (m_mediaView) {
-        m_mediaView->setSortOrder(m_viewOrderBy);
-        m_mediaView->setSortAscending(m_viewOrderASC);
-        if (m_viewOrderBy != OVNMediaViewSorting::SortNone)
-            sortKeepingSelection(m_mediaView);
+    w.m_viewOrderASC = tag == 100;
+    if (w.m_mediaView) {
+        w.m_mediaView->setSortOrder(w.m_viewOrderBy);
+        w.m_mediaView->setSortAscending(w.m_viewOrderASC);
+        if (w.m_viewOrderBy != OVNMediaViewSorting::SortNone)
+            sortKeepingSelection(w.m_mediaView);
     }
-    UserDefaults::standard().setInteger(m_viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));
+    UserDefaults::standard().setInteger(w.m_viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));
     refreshActions();
 }
 
-void OVNAssetManager::buttonReloadCatalogListClick()
+void OVNCatalogWindowCommands::buttonReloadCatalogListClick()
 {
-    reloadCategoryList();
-    updateCategoryList();
+    w.reloadCategoryList();
+    w.updateCategoryList();
 }
 
-void OVNAssetManager::buttonReloadCatalogClick()
+void OVNCatalogWindowCommands::buttonReloadCatalogClick()
 {
-    reloadMediaList();
+    w.reloadMediaList();
 }
 
-void OVNAssetManager::buttonSaveWorkspaceClick()
+void OVNCatalogWindowCommands::buttonSaveWorkspaceClick()
 {
     saveWindowPosition();
     if (OVNZoomPanel *panel = OVNZoomPanel::instance())
         panel->saveWindowPosition();
 }
 
-void OVNAssetManager::saveWindowPosition()
+void OVNCatalogWindowCommands::saveWindowPosition()
 {
     UserDefaults &defaults = UserDefaults::standard();
     // "x y w h sx sy sw sh", measured upwards from the screen's bottom edge.
-    const QRect frame = geometry();
+    const QRect frame = w.geometry();
     QRect full(0, 0, 1280, 800);
-    if (const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+    if (const QScreen *screen = w.screen() ? w.screen() : QGuiApplication::primaryScreen())
         full = screen->geometry();
     const int bottom = full.y() + full.height() - (frame.y() + frame.height());
     const QList<int> values{frame.x() - full.x(), bottom, frame.width(), frame.height(), full.x(), 0,
@@ -1004,25 +1010,25 @@ void OVNAssetManager::saveWindowPosition()
     for (int value : values)
         text.append(QString::number(value));
     defaults.setString(text.join(QLatin1Char(' ')), QStringLiteral("NSWindow Frame OVNAssetManager"));
-    const QList<int> media = isMediaInfoCollapsed() && m_savedMediaSizes.size() == 3 ? m_savedMediaSizes
-                                                                                      : m_splitterMedia->sizes();
+    const QList<int> media = isMediaInfoCollapsed() && w.m_savedMediaSizes.size() == 3 ? w.m_savedMediaSizes
+                                                                                      : w.m_splitterMedia->sizes();
     if (media.size() >= 2) {
         defaults.setDouble(media.at(0), QStringLiteral("OVNAssetManagerCategoryWidth"));
         defaults.setDouble(media.at(1), QStringLiteral("OVNAssetManagerMediaViewWidth"));
     }
-    const QList<int> preview = m_splitterPreview->sizes();
+    const QList<int> preview = w.m_splitterPreview->sizes();
     if (!preview.isEmpty() && preview.first() > 0)
         defaults.setDouble(preview.first(), QStringLiteral("OVNAssetManagerPreviewHeight"));
     defaults.setString(isMediaInfoCollapsed() ? QStringLiteral("1") : QStringLiteral("0"),
                        QStringLiteral("MediaInfoCollapsed"));
 }
 
-bool OVNAssetManager::isMediaInfoCollapsed() const
+bool OVNCatalogWindowCommands::isMediaInfoCollapsed() const
 {
-    return m_splitterPreview->isHidden();
+    return w.m_splitterPreview->isHidden();
 }
 
-void OVNAssetManager::buttonToggleMediaInfoClick()
+void OVNCatalogWindowCommands::buttonToggleMediaInfoClick()
 {
     OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
     const auto icon = [&icons](const char *name) {
@@ -1031,37 +1037,37 @@ void OVNAssetManager::buttonToggleMediaInfoClick()
     };
     if (!isMediaInfoCollapsed()) {
         // Before the window is laid out its panes have no sizes yet: the stored ones stand.
-        if (m_splitterMedia->isVisible())
-            m_savedMediaSizes = m_splitterMedia->sizes();
-        m_splitterPreview->hide();
-        m_previewToggleButton->setIcon(icon("CtrlPreviewExpandMini"));
-        m_previewToggleButton->setChecked(true);
+        if (w.m_splitterMedia->isVisible())
+            w.m_savedMediaSizes = w.m_splitterMedia->sizes();
+        w.m_splitterPreview->hide();
+        w.m_previewToggleButton->setIcon(icon("CtrlPreviewExpandMini"));
+        w.m_previewToggleButton->setChecked(true);
     } else {
-        m_splitterPreview->show();
+        w.m_splitterPreview->show();
         // The right pane gets its width back; the thumbnails give it up.
         int total = 0;
-        for (int size : m_splitterMedia->sizes())
+        for (int size : w.m_splitterMedia->sizes())
             total += size;
         if (total <= 0)
-            total = m_splitterMedia->width();
-        const OVNPaneGeometry::Columns before{double(m_savedMediaSizes.value(0)), 0,
-                                              double(m_savedMediaSizes.value(2))};
+            total = w.m_splitterMedia->width();
+        const OVNPaneGeometry::Columns before{double(w.m_savedMediaSizes.value(0)), 0,
+                                              double(w.m_savedMediaSizes.value(2))};
         const OVNPaneGeometry::Columns after = OVNPaneGeometry::reopenedColumns(before, total);
-        m_splitterMedia->setSizes({int(after.w0), int(after.w1), int(after.w2)});
-        m_previewToggleButton->setIcon(icon("CtrlPreviewCollapseMini"));
-        m_previewToggleButton->setChecked(false);
+        w.m_splitterMedia->setSizes({int(after.w0), int(after.w1), int(after.w2)});
+        w.m_previewToggleButton->setIcon(icon("CtrlPreviewCollapseMini"));
+        w.m_previewToggleButton->setChecked(false);
     }
-    if (m_mediaView)
-        m_mediaView->viewport()->update();
+    if (w.m_mediaView)
+        w.m_mediaView->viewport()->update();
 }
 
 // ---- the filter field ----
 
-void OVNAssetManager::setupSearchField()
+void OVNCatalogWindowCommands::setupSearchField()
 {
-    m_searchField = new QLineEdit(this);
+    m_searchField = new QLineEdit(&w);
     m_searchField->setClearButtonEnabled(true);
-    m_searchMenu = new QMenu(localizedMenu("Search Menu"), this);
+    m_searchMenu = new QMenu(localizedMenu("Search Menu"), &w);
     for (int field = 0; field < 6; ++field) {
         m_searchMenu->addAction(action(Action::SetSearchFilter, field));
         if (field == 0 || field == 4)
@@ -1076,7 +1082,7 @@ void OVNAssetManager::setupSearchField()
     updateSearchFieldPlaceholder();
 }
 
-std::optional<QString> OVNAssetManager::searchKeyForField(int tag)
+std::optional<QString> OVNCatalogWindowCommands::searchKeyForField(int tag)
 {
     switch (tag) {
     case 0: return QString();
@@ -1090,46 +1096,46 @@ std::optional<QString> OVNAssetManager::searchKeyForField(int tag)
     }
 }
 
-void OVNAssetManager::menuSearch()
+void OVNCatalogWindowCommands::menuSearch()
 {
     const QString text = m_searchField->text().toLower();
-    const std::optional<QString> key = searchKeyForField(m_viewSearchFilterSelected);
-    if (key && m_mediaView) {
-        m_searchText = text;
-        m_mediaView->setFilter(text, *key);
-        if (m_mediaView->hasMediaContainer())
-            showItemCount();
+    const std::optional<QString> key = searchKeyForField(w.m_viewSearchFilterSelected);
+    if (key && w.m_mediaView) {
+        w.m_searchText = text;
+        w.m_mediaView->setFilter(text, *key);
+        if (w.m_mediaView->hasMediaContainer())
+            w.showItemCount();
         // The filter drops the selection: preview, details and commands follow.
-        ovnMediaViewSelectionDidChange(m_mediaView);
+        w.ovnMediaViewSelectionDidChange(w.m_mediaView);
     }
     updateSearchFieldPlaceholder();
 }
 
-void OVNAssetManager::menuSetSearchFilter(int tag)
+void OVNCatalogWindowCommands::menuSetSearchFilter(int tag)
 {
-    m_viewSearchFilterSelected = tag;
+    w.m_viewSearchFilterSelected = tag;
     updateSearchFieldPlaceholder();
     if (!m_searchField->text().isEmpty())
         menuSearch();
     refreshActions();
 }
 
-void OVNAssetManager::menuActivateSearchFilter()
+void OVNCatalogWindowCommands::menuActivateSearchFilter()
 {
     m_searchField->setFocus(Qt::ShortcutFocusReason);
     m_searchField->selectAll();
 }
 
-void OVNAssetManager::updateSearchFieldPlaceholder()
+void OVNCatalogWindowCommands::updateSearchFieldPlaceholder()
 {
-    if (QAction *chosen = action(Action::SetSearchFilter, m_viewSearchFilterSelected))
+    if (QAction *chosen = action(Action::SetSearchFilter, w.m_viewSearchFilterSelected))
         m_searchField->setPlaceholderText(chosen->text().remove(QLatin1Char('&')));
 }
 
-void OVNAssetManager::setSearchText(const QString &text)
+void OVNCatalogWindowCommands::setSearchText(const QString &text)
 {
     const QSignalBlocker blocker(m_searchField);
     m_searchField->setText(text);
-    m_searchText = text.toLower();
+    w.m_searchText = text.toLower();
     updateSearchFieldPlaceholder();
 }

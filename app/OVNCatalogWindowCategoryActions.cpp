@@ -1,5 +1,5 @@
-// Category actions of the catalog window: new categories, renaming, deleting a category with
-// everything below it, and the category menu of the outline and the footer's action button.
+#include "app/OVNCatalogWindowCategoryActions.h"
+
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCategoryComment.h"
@@ -57,12 +57,18 @@ QString deletionText(const QString &kind)
 }
 } // namespace
 
+OVNCatalogWindowCategoryActions::OVNCatalogWindowCategoryActions(OVNAssetManager &window)
+    : QObject(&window)
+    , w(window)
+{
+}
+
 // ---- the items ----
 
-void OVNAssetManager::setupCategoryActions()
+void OVNCatalogWindowCategoryActions::setupCategoryActions()
 {
     const auto command = [this](Action which, const char *title, std::function<void()> handler) {
-        QAction *item = addCommand(which, -1, localizedMenu(title));
+        QAction *item = w.m_commands->addCommand(which, -1, localizedMenu(title));
         connect(item, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
     };
     command(Action::RenameCatalog, "Rename...", [this] { buttonRenameCatalogClick(); });
@@ -75,85 +81,85 @@ void OVNAssetManager::setupCategoryActions()
             [this] { buttonRescanSurveillanceFolderClick(); });
     command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
     command(Action::AddSmart, "Smart Add...", [this] { buttonAddSmartClick(); });
-    if (m_topviewsurveillance) {
-        auto *rescan = new QToolButton(m_topviewsurveillance);
-        rescan->setDefaultAction(action(Action::RescanSurveillanceFolder));
+    if (w.m_topviewsurveillance) {
+        auto *rescan = new QToolButton(w.m_topviewsurveillance);
+        rescan->setDefaultAction(w.action(Action::RescanSurveillanceFolder));
         rescan->setText(localized("Re-Scan"));
-        m_topviewsurveillance->layout()->addWidget(rescan);
+        w.m_topviewsurveillance->layout()->addWidget(rescan);
     }
 }
 
-std::unique_ptr<QMenu> OVNAssetManager::menuForContextButton(QObject *sender)
+std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QObject *sender)
 {
-    refreshActions();
+    w.refreshActions();
     auto menu = std::make_unique<QMenu>();
-    if (sender && sender == m_footerButtonAction)
+    if (sender && sender == w.m_footerButtonAction)
         menu->addAction(localizedMenu("Action"))->setEnabled(false);
-    menu->addAction(action(Action::ReloadCatalogList));
+    menu->addAction(w.action(Action::ReloadCatalogList));
     menu->addSeparator();
-    menu->addAction(action(Action::RenameCatalog));
-    menu->addAction(action(Action::DeleteCatalog));
+    menu->addAction(w.action(Action::RenameCatalog));
+    menu->addAction(w.action(Action::DeleteCatalog));
     menu->addSeparator();
-    menu->addAction(action(Action::AddSmart));
+    menu->addAction(w.action(Action::AddSmart));
     menu->addSeparator();
     for (Action which : {Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder})
-        menu->addAction(action(which));
+        menu->addAction(w.action(which));
     // Smart folders are made from a search: the item opens the find sheet.
     QAction *smartFolder = menu->addAction(localizedMenu("New Smart Folder..."));
-    connect(smartFolder, &QAction::triggered, this, &OVNAssetManager::buttonFindClick);
-    smartFolder->setEnabled(action(Action::Find)->isEnabled());
+    connect(smartFolder, &QAction::triggered, &w, &OVNAssetManager::buttonFindClick);
+    smartFolder->setEnabled(w.action(Action::Find)->isEnabled());
     menu->addSeparator();
     QAction *privileges = menu->addAction(localizedMenu("Access Privileges..."));
-    connect(privileges, &QAction::triggered, this, &OVNAssetManager::menuAccessPrivileges);
-    privileges->setEnabled(selectedCategory().has_value());
+    connect(privileges, &QAction::triggered, &w, &OVNAssetManager::menuAccessPrivileges);
+    privileges->setEnabled(w.selectedCategory().has_value());
     return menu;
 }
 
 // ---- new categories ----
 
-QString OVNAssetManager::addTopLevelCategory(const QString &kind, const QString &name)
+QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind, const QString &name)
 {
-    if (!m_dbcon)
+    if (!w.m_dbcon)
         return QString();
     if (name.trimmed().isEmpty()) {
         QApplication::beep();
         return QString();
     }
-    const QString mid = m_dbcon->addCategoryListEntry(name, kind);
+    const QString mid = w.m_dbcon->addCategoryListEntry(name, kind);
     if (mid.isEmpty()) {
-        Alerts::inform(localized("The category could not be created."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::inform(localized("The category could not be created."), w.m_dbcon->getLastErrorMessage(), &w);
         return QString();
     }
     return mid;
 }
 
-QString OVNAssetManager::buttonAddFolderClick()
+QString OVNCatalogWindowCategoryActions::buttonAddFolderClick()
 {
     const QString mid = addTopLevelCategory(QStringLiteral("F"), localized("untitled"));
     if (!mid.isEmpty())
-        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }
 
-QString OVNAssetManager::buttonAddCatalogClick()
+QString OVNCatalogWindowCategoryActions::buttonAddCatalogClick()
 {
     const QString mid = addTopLevelCategory(QStringLiteral("C"), localized("untitled"));
     if (!mid.isEmpty())
-        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }
 
-QString OVNAssetManager::buttonAddImageSetClick()
+QString OVNCatalogWindowCategoryActions::buttonAddImageSetClick()
 {
     const QString mid = addTopLevelCategory(QStringLiteral("S"), localized("untitled"));
     if (!mid.isEmpty())
-        postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }
 
-void OVNAssetManager::buttonAddSurveillanceFolderClick()
+void OVNCatalogWindowCategoryActions::buttonAddSurveillanceFolderClick()
 {
-    auto *panel = new QFileDialog(this, localized("Select the Folder that will be monitored for changes."),
+    auto *panel = new QFileDialog(&w, localized("Select the Folder that will be monitored for changes."),
                                   QDir::homePath());
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setFileMode(QFileDialog::Directory);
@@ -167,15 +173,15 @@ void OVNAssetManager::buttonAddSurveillanceFolderClick()
     panel->open();
 }
 
-QString OVNAssetManager::addSurveillanceFolder(const QString &path)
+QString OVNCatalogWindowCategoryActions::addSurveillanceFolder(const QString &path)
 {
-    if (!m_dbcon)
+    if (!w.m_dbcon)
         return QString();
     const QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const OVNCategoryMaintenance::FolderState state = OVNCategoryMaintenance::watchedFolderState(folder);
     if (state != OVNCategoryMaintenance::FolderState::Usable) {
         Alerts::inform(localized("The folder cannot be watched."), OVNCategoryMaintenance::refusalText(state, folder),
-                       this);
+                       &w);
         return QString();
     }
     QString name = QFileInfo(folder).fileName();
@@ -185,23 +191,23 @@ QString OVNAssetManager::addSurveillanceFolder(const QString &path)
     if (mid.isEmpty())
         return QString();
     const QString comment = OVNCategoryComment::textForm({{QStringLiteral("SURVEILLANCEFOLDER"), folder}});
-    if (!m_dbcon->updateCategoryListComment(mid, comment)) {
+    if (!w.m_dbcon->updateCategoryListComment(mid, comment)) {
         // A surveillance folder that does not know its folder is of no use: it goes again.
-        const QString message = m_dbcon->getLastErrorMessage();
-        m_dbcon->deleteCategoryListEntry(mid);
-        Alerts::inform(localized("The surveillance folder could not be created."), message, this);
+        const QString message = w.m_dbcon->getLastErrorMessage();
+        w.m_dbcon->deleteCategoryListEntry(mid);
+        Alerts::inform(localized("The surveillance folder could not be created."), message, &w);
         return QString();
     }
-    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
-    importFiles({folder}, mid);
+    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    w.importFiles({folder}, mid);
     return mid;
 }
 
 // ---- renaming ----
 
-void OVNAssetManager::buttonRenameCatalogClick()
+void OVNCatalogWindowCategoryActions::buttonRenameCatalogClick()
 {
-    const std::optional<CategoryNode> node = selectedCategory();
+    const std::optional<CategoryNode> node = w.selectedCategory();
     if (!node) {
         QApplication::beep();
         return;
@@ -209,18 +215,18 @@ void OVNAssetManager::buttonRenameCatalogClick()
     // The Database item keeps its name.
     if (!node->contains(keyMid) || node->value(keyType).toString() == QLatin1String("EXPANDABLE"))
         return;
-    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
+    if (!w.isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return;
-    OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(node->value(keyMid).toString());
+    OVNCategoryTreeModel::Item *item = w.m_categoryModel->itemForMid(node->value(keyMid).toString());
     if (item)
-        m_categoryList->edit(m_categoryModel->indexForItem(item, 0));
+        w.m_categoryList->edit(w.m_categoryModel->indexForItem(item, 0));
 }
 
 // ---- deleting ----
 
-void OVNAssetManager::buttonDeleteCatalogClick()
+void OVNCatalogWindowCategoryActions::buttonDeleteCatalogClick()
 {
-    const std::optional<CategoryNode> node = selectedCategory();
+    const std::optional<CategoryNode> node = w.selectedCategory();
     if (!node) {
         QApplication::beep();
         return;
@@ -228,35 +234,35 @@ void OVNAssetManager::buttonDeleteCatalogClick()
     deleteCategory(*node);
 }
 
-bool OVNAssetManager::deleteCategory(const CategoryNode &node)
+bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
 {
-    if (!m_dbcon || m_maintenanceRunning || !node.contains(keyMid)
+    if (!w.m_dbcon || w.m_maintenanceRunning || !node.contains(keyMid)
         || node.value(keyType).toString() == QLatin1String("EXPANDABLE"))
         return false;
-    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
+    if (!w.isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return false;
     Category root{node.value(keyMid).toString(), node.value(keyType).toString(), node.value(keyDisplayTag).toString(),
-                  getMyPrivilegesForItem(node)};
+                  w.getMyPrivilegesForItem(node)};
     if (root.kind.isEmpty())
         root.kind = QStringLiteral("C");
-    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_dbcon, root);
+    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*w.m_dbcon, root);
     // Everything that goes needs "FULL ACCESS", not only the category clicked.
     if (const std::optional<Category> below = OVNCategoryMaintenance::firstUndeletable(bottomUp, root.mid)) {
         Alerts::inform(localized("Authorization Failed"),
                        localized("\"%1\" inside it may not be deleted.\n\n").arg(below->name)
-                           + authorizationMessage(OVNPrivilegeLevel::fullAccess(), below->level),
-                       this);
+                           + w.authorizationMessage(OVNPrivilegeLevel::fullAccess(), below->level),
+                       &w);
         return false;
     }
     const bool empty = root.kind != QLatin1String("I") && bottomUp.size() == 1
-        && m_dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
+        && w.m_dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
     if (!empty) {
         Alert alert;
         alert.message = localized("Do you really want to delete \"%1\"?").arg(root.name);
         alert.informativeText = deletionText(root.kind);
         alert.buttons = {localized("Delete"), localized("Cancel")};
         alert.modality = Alert::Modality::Window;
-        alert.window = this;
+        alert.window = &w;
         if (Alerts::run(alert) != 0)
             return false;
     }
@@ -280,25 +286,25 @@ bool OVNAssetManager::deleteCategory(const CategoryNode &node)
         [this, deleted, name = root.name](const QVariant &answer) {
             const QString failure = answer.toString();
             if (failure.isEmpty()) {
-                deselectAllCategories();
-                reloadCategoryList();
-                postNotification(categoryListDidChangeNotification(),
+                w.deselectAllCategories();
+                w.reloadCategoryList();
+                w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
                                  {{QStringLiteral("action"), QStringLiteral("delete")},
                                   {QStringLiteral("deleted"), deleted}});
             } else {
-                Alerts::inform(localized("\"%1\" could not be deleted. Nothing was removed.").arg(name), failure, this);
+                Alerts::inform(localized("\"%1\" could not be deleted. Nothing was removed.").arg(name), failure, &w);
             }
-            emit deletionFinished(failure);
+            emit w.deletionFinished(failure);
         });
     return true;
 }
 
-void OVNAssetManager::runMaintenance(const QString &title,
+void OVNCatalogWindowCategoryActions::runMaintenance(const QString &title,
                                      std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
                                      std::function<void(const QVariant &)> done, WorkerConnection connection)
 {
-    m_maintenanceRunning = true;
-    auto *progress = new QProgressDialog(title, QString(), 0, 0, this);
+    w.m_maintenanceRunning = true;
+    auto *progress = new QProgressDialog(title, QString(), 0, 0, &w);
     progress->setWindowModality(Qt::WindowModal);
     progress->setCancelButton(nullptr);
     progress->setMinimumDuration(0);
@@ -307,7 +313,7 @@ void OVNAssetManager::runMaintenance(const QString &title,
     progress->setLabelText(localized("Pre-Processing entries..."));
     progress->show();
     const QPointer<QProgressDialog> guardedProgress = progress;
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
     QThread *thread = QThread::create([this, windowConnection, connection, guardedProgress, work = std::move(work),
                                        done = std::move(done)] {
         QVariant answer = QStringLiteral("could not open a connection to the catalog");
@@ -333,24 +339,24 @@ void OVNAssetManager::runMaintenance(const QString &title,
                 guardedProgress->hide();
                 guardedProgress->deleteLater();
             }
-            m_maintenanceRunning = false;
+            w.m_maintenanceRunning = false;
             done(answer);
         }, Qt::QueuedConnection);
     });
-    m_maintenanceThread = thread;
+    w.m_maintenanceThread = thread;
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
 }
 
 // ---- revealing ----
 
-void OVNAssetManager::buttonRevealInFinderClick()
+void OVNCatalogWindowCategoryActions::buttonRevealInFinderClick()
 {
-    if (!m_mediaView)
+    if (!w.m_mediaView)
         return;
     QStringList paths;
-    for (int row : m_mediaView->selectedRows())
-        paths.append(m_mediaView->mediaObject(QStringLiteral("absolutepath"), row).toString());
+    for (int row : w.m_mediaView->selectedRows())
+        paths.append(w.m_mediaView->mediaObject(QStringLiteral("absolutepath"), row).toString());
     paths.removeAll(QString());
     if (paths.isEmpty() || Workspace::revealFiles(paths) == Workspace::RevealResult::Failed)
         QApplication::beep();
@@ -400,20 +406,20 @@ private:
 } // namespace
 
 // Files and folders filed into new collections inside a new folder named after what was added.
-void OVNAssetManager::buttonAddSmartClick()
+void OVNCatalogWindowCategoryActions::buttonAddSmartClick()
 {
-    if (!m_dbcon) {
+    if (!w.m_dbcon) {
         QApplication::beep();
         return;
     }
-    auto *panel = new SmartAddPanel(this);
+    auto *panel = new SmartAddPanel(&w);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QDialog::accepted, this, [this, panel] { buttonAddSmartClickEndSheet(panel->chosen()); });
     panel->open();
 }
 
-QString OVNAssetManager::smartAddFolderName(const QStringList &paths)
+QString OVNCatalogWindowCategoryActions::smartAddFolderName(const QStringList &paths)
 {
     const QFileInfo first(QDir::cleanPath(paths.value(0)));
     if (!paths.isEmpty() && first.isDir() && !first.fileName().isEmpty())
@@ -421,85 +427,85 @@ QString OVNAssetManager::smartAddFolderName(const QStringList &paths)
     return localized("Smart Add");
 }
 
-QString OVNAssetManager::buttonAddSmartClickEndSheet(const QStringList &paths)
+QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStringList &paths)
 {
-    if (paths.isEmpty() || !m_dbcon)
+    if (paths.isEmpty() || !w.m_dbcon)
         return QString();
-    deselectAllCategories();
-    const QString folderId = m_dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
-    const QString failure = folderId.isEmpty() ? m_dbcon->getLastErrorMessage() : QString();
-    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    w.deselectAllCategories();
+    const QString folderId = w.m_dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
+    const QString failure = folderId.isEmpty() ? w.m_dbcon->getLastErrorMessage() : QString();
+    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
     if (folderId.isEmpty()) {
-        Alerts::inform(localized("The folder for the files could not be created."), failure, this);
+        Alerts::inform(localized("The folder for the files could not be created."), failure, &w);
         return QString();
     }
     // Open, so that its collections show as the import makes them.
-    setCategoryExpanded(folderId, true);
+    w.setCategoryExpanded(folderId, true);
     startSmartImport(paths, folderId);
     return folderId;
 }
 
-void OVNAssetManager::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
+void OVNCatalogWindowCategoryActions::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
 {
-    if (paths.isEmpty() || !m_dbcon) {
+    if (paths.isEmpty() || !w.m_dbcon) {
         QApplication::beep();
         return;
     }
-    if (!folderId.isEmpty() && !isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folderId))
+    if (!folderId.isEmpty() && !w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folderId))
         return;
     startSmartImport(paths, folderId);
 }
 
-void OVNAssetManager::startSmartImport(const QStringList &paths, const QString &folderId)
+void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths, const QString &folderId)
 {
     QVariantList files;
     for (const QString &path : paths)
         files.append(path);
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
-    auto *import = new OVNImportMedia(this);
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    auto *import = new OVNImportMedia(&w);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
-    m_trackImportDidFinish = true;
-    import->processFilesSmart(files, folderId, this);
+    w.m_trackImportDidFinish = true;
+    import->processFilesSmart(files, folderId, &w);
 }
 
 // ---- record export ----
 
-void OVNAssetManager::buttonImportCumulusClick()
+void OVNCatalogWindowCategoryActions::buttonImportCumulusClick()
 {
-    if (!m_dbcon) {
+    if (!w.m_dbcon) {
         QApplication::beep();
         return;
     }
-    const QString path = QFileDialog::getOpenFileName(this, localized("Import Record Export"));
+    const QString path = QFileDialog::getOpenFileName(&w, localized("Import Record Export"));
     if (path.isEmpty())
         return;
     importRecordExport(path);
 }
 
-QString OVNAssetManager::importRecordExport(const QString &path)
+QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
 {
-    if (!m_dbcon)
+    if (!w.m_dbcon)
         return QString();
     // Refused files make no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
     if (parsed.refused()) {
-        Alerts::display(parsed.errorTitle, parsed.errorMessage, this);
+        Alerts::display(parsed.errorTitle, parsed.errorMessage, &w);
         return QString();
     }
-    const QString categoryId = m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
+    const QString categoryId = w.m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {
-        Alerts::display(localized("The collection could not be made."), m_dbcon->getLastErrorMessage(), this);
+        Alerts::display(localized("The collection could not be made."), w.m_dbcon->getLastErrorMessage(), &w);
         return QString();
     }
     // From this window: the tree is rebuilt with the new collection in it.
-    deselectAllCategories();
-    postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
-    auto *import = new OVNImportMedia(this);
+    w.deselectAllCategories();
+    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    auto *import = new OVNImportMedia(&w);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
     import->setSkippedItems(parsed.failed);
     import->setShowsResultSheet(true);
-    m_trackImportDidFinish = true;
-    import->processFiles(parsed.items, categoryId, this);
+    w.m_trackImportDidFinish = true;
+    import->processFiles(parsed.items, categoryId, &w);
     return categoryId;
 }

@@ -1,0 +1,655 @@
+#include "app/OVNCatalogWindowMediaDelegate.h"
+
+#include "app/OVNAssetManager.h"
+
+#include "browser/OVNMediaPreviewImage.h"
+#include "app/OVNCategoryTreeModel.h"
+#include "app/OVNOutlineView.h"
+#include "app/OVNPrivilegeLevel.h"
+#include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaPasteboard.h"
+#include "browser/OVNMediaView.h"
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
+#include "viewers/OVNZoomPanel.h"
+#include "platform/CatalogNames.h"
+
+#include <QApplication>
+#include <QThread>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QMimeData>
+
+#include <algorithm>
+
+namespace {
+using CatalogNames::keyMid;
+using CatalogNames::keyRating;
+using CatalogNames::keyCategoryId;
+using CatalogNames::keyType;
+const QString keyCounter = QStringLiteral("counter");
+
+// The metadata as the table shows it: rows in key order, ignoring case.
+QStringList sortedKeys(const QVariantMap &map)
+{
+    QStringList keys = map.keys();
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    return keys;
+}
+} // namespace
+
+// Both protocols call their capability set capabilities(); the pane gets this adapter.
+class OVNCatalogWindowMediaDelegate::DetailsSource : public OVNMediaDetailsDataSource
+{
+public:
+    explicit DetailsSource(OVNCatalogWindowMediaDelegate &owner) : d(owner) {}
+
+    Capabilities capabilities() const override
+    {
+        return Capability::StringForID | Capability::SelectionCount | Capability::Selections
+            | Capability::AccessCheck | Capability::AutoFill | Capability::BurnCD | Capability::SendAsEmail;
+    }
+    // The auto-fill area shown while several entries are selected.
+    void buttonAutoFillClick(QObject *) override { d.w.buttonAutoFillClick(); }
+    void buttonBurnCDClick(QObject *) override { d.w.buttonBurnCDClick(); }
+    void buttonSendAsEmailClick(QObject *) override { d.w.buttonSendAsEmailClick(); }
+    QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key) override
+    {
+        return d.ovnMediaDetailsStringForID(pane, key);
+    }
+    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane) override { return d.ovnMediaDetailsSelectionCount(pane); }
+    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane) override { return d.ovnMediaDetailsSelections(pane); }
+    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row) override
+    {
+        return d.ovnMediaDetailsStringForIDForRow(pane, key, row);
+    }
+    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &level, bool showAlert) override
+    {
+        return d.w.isUserAuthorizedForAccessCurrentSelectionWithType(level, showAlert);
+    }
+    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column) override
+    {
+        return d.ovnMediaDetailsPurchasedForID(pane, column);
+    }
+    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column) override
+    {
+        return d.ovnMediaDetailsSoldForID(pane, column);
+    }
+    void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
+                                       const QString &mediaId) override
+    {
+        d.ovnMediaDetailsSetStringForID(pane, value, key, mediaId);
+    }
+    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                                const QString &mediaId) override
+    {
+        d.ovnMediaDetailsSetStringForPurchasedID(pane, value, column, mediaId);
+    }
+    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                           const QString &mediaId) override
+    {
+        d.ovnMediaDetailsSetStringForSoldID(pane, value, column, mediaId);
+    }
+    int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane) override
+    {
+        return d.numberOfRowsInExifForOVNMediaDetails(pane);
+    }
+    QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row) override
+    {
+        return d.ovnMediaDetailsExifTagAtRow(pane, row);
+    }
+    QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row) override
+    {
+        return d.ovnMediaDetailsExifValueAtRow(pane, row);
+    }
+
+private:
+    OVNCatalogWindowMediaDelegate &d;
+};
+
+OVNCatalogWindowMediaDelegate::OVNCatalogWindowMediaDelegate(OVNAssetManager &window)
+    : w(window)
+    , m_details(std::make_unique<DetailsSource>(*this))
+{
+}
+
+OVNCatalogWindowMediaDelegate::~OVNCatalogWindowMediaDelegate() = default;
+
+OVNMediaDetailsDataSource *OVNCatalogWindowMediaDelegate::detailsDataSource() const
+{
+    return m_details.get();
+}
+
+// ---- thumbnail view delegate ----
+
+bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessCurrentSelectionWithType(const QString &level,
+                                                                                      bool showAlert)
+{
+    return w.isUserAuthorizedForAccessCurrentSelectionWithType(level, showAlert);
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewReimportSelection(OVNMediaView *view)
+{
+    w.ovnMediaViewReimportSelection(view);
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewRelinkSelection(OVNMediaView *view)
+{
+    w.ovnMediaViewRelinkSelection(view);
+}
+
+void OVNCatalogWindowMediaDelegate::menuSetRating(int rating)
+{
+    w.menuSetRating(rating);
+}
+
+OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities() const
+{
+    using D = OVNMediaViewDelegate;
+    return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
+        | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
+        | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
+        | D::RelinkSelection;
+}
+
+QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
+{
+    // May come from the thread that preloads; the connection serialises its statements.
+    return w.m_dbcon ? w.m_dbcon->getThumbnailForMediaID(mediaId) : QByteArray();
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewSelectionDidChange(OVNMediaView *)
+{
+    w.m_internalExifStorage.reset();
+    w.m_internalPurchasedStorage.reset();
+    w.m_internalSoldStorage.reset();
+    loadSelectionDetails();
+    w.refreshActions();
+}
+
+void OVNCatalogWindowMediaDelegate::loadSelectionDetails()
+{
+    loadPreviewImageForSelection();
+    loadMediaDetailsForSelection();
+}
+
+void OVNCatalogWindowMediaDelegate::loadPreviewImageForSelection()
+{
+    if (w.m_mediaView && w.m_mediaView->numberOfSelectedRows() == 1) {
+        const int row = w.m_mediaView->selectedRow();
+        const QVariant rating = w.m_mediaView->mediaObject(keyRating, row);
+        const QImage image = w.m_mediaView->imageForRow(row);
+        // A record without a rating shows the picture alone.
+        if (rating.isValid())
+            w.m_mediaPreviewImage->setImage(image, rating.toString().toInt());
+        else
+            w.m_mediaPreviewImage->setImage(image);
+    } else {
+        w.m_mediaPreviewImage->setImage(QImage());
+    }
+    w.m_mediaPreviewImage->repaint();
+    loadZoomPanelImage();
+}
+
+void OVNCatalogWindowMediaDelegate::loadZoomPanelImage()
+{
+    OVNZoomPanel *panel = OVNZoomPanel::instance();
+    if (!panel || !panel->isVisible())
+        return;
+    const bool single = w.m_mediaView && w.m_mediaView->numberOfSelectedRows() == 1;
+    panel->setImage(single ? w.m_mediaView->imageForRow(w.m_mediaView->selectedRow()) : QImage());
+}
+
+void OVNCatalogWindowMediaDelegate::loadMediaDetailsForSelection()
+{
+    const bool any = w.m_mediaView && w.m_mediaView->numberOfSelectedRows() > 0;
+    w.m_mediaDetails->setDataSource(any ? detailsDataSource() : nullptr);
+    w.m_mediaDetails->reloadData();
+    w.m_mediaDetails->update();
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers)
+{
+    // Read again, so that a viewer just chosen in the preferences opens.
+    w.loadPreferences();
+    const bool second = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const int type = second ? w.m_prefDefaultViewerType2 : w.m_prefDefaultViewerType1;
+    const QString application = second ? w.m_prefExternalViewer2 : w.m_prefExternalViewer1;
+    w.openMedia(view, type == 2 && application.isEmpty() ? 1 : type, application);
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view)
+{
+    w.openMedia(view, 0, QString());
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewOpenWithCreator(OVNMediaView *view)
+{
+    w.openMedia(view, 1, QString());
+}
+
+// ---- deleting ----
+
+void OVNCatalogWindowMediaDelegate::delete_(OVNMediaView *view)
+{
+    if (!view || view != w.m_mediaView)
+        return;
+    if (view->numberOfSelectedRows() == 0) {
+        w.buttonDeleteCatalogClick();
+        return;
+    }
+    // From a set only the memberships go: the set's level decides. Otherwise each entry's own
+    // category does.
+    const std::optional<CategoryNode> category = w.selectedCategory();
+    const bool fromSet = category && category->value(keyType).toString() == QLatin1String("S");
+    const bool granted = fromSet
+        ? w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, true)
+        : w.isUserAuthorizedForAccessCurrentSelectionWithType(OVNPrivilegeLevel::readWrite(), true);
+    if (granted)
+        deleteSelectedMedia();
+}
+
+void OVNCatalogWindowMediaDelegate::deleteSelectedMedia()
+{
+    if (!w.m_dbcon || !w.m_mediaView)
+        return;
+    w.m_deleteRefusedByDatabase = 0;
+    // One transaction for the whole selection, each entry in a savepoint of its own: an entry
+    // the catalog refuses stays, the others go together.
+    const bool committed = OVNEntryEdits(w.m_dbcon.get()).inOneTransaction(
+        [this] { return w.m_mediaView->deleteSelectedRowsWithAutoReload(true); });
+    if (!committed) {
+        // Nothing of the batch was stored: show the entries again as the catalog has them.
+        w.reloadMediaList();
+        Alerts::display(localized("Delete Failed"),
+                                localized("The selected entries could not be deleted from the catalog.")
+                                    + QLatin1Char('\n') + w.m_dbcon->getLastErrorMessage(),
+                                &w);
+        return;
+    }
+    if (w.m_deleteRefusedByDatabase > 0) {
+        // The entries stay where they were; say so rather than leave the user guessing.
+        Alerts::display(localized("Delete Failed"),
+                                QCoreApplication::translate("Localizable",
+                                                            "%n entries could not be deleted from the catalog.",
+                                                            nullptr, w.m_deleteRefusedByDatabase)
+                                    + QLatin1Char('\n') + w.m_dbcon->getLastErrorMessage(),
+                                &w);
+    }
+}
+
+bool OVNCatalogWindowMediaDelegate::ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row)
+{
+    bool databaseRefused = false;
+    const bool deleted = deleteEntry(view, row, &databaseRefused);
+    w.m_deleteRefusedByDatabase += databaseRefused ? 1 : 0;
+    return deleted;
+}
+
+bool OVNCatalogWindowMediaDelegate::deleteEntry(OVNMediaView *view, int row, bool *databaseRefused)
+{
+    *databaseRefused = false;
+    const std::optional<CategoryNode> category = w.selectedCategory();
+    if (!w.m_dbcon || !view || !category || row < 0 || row >= view->count())
+        return false;
+    const QString kind = category->contains(keyType) ? category->value(keyType).toString() : QStringLiteral("C");
+    if (kind == QLatin1String("C")) {
+        // The entry leaves the catalog: its own category must allow it.
+        const QString owner = view->mediaObject(keyCategoryId, row).toString();
+        if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
+            return false;
+        *databaseRefused = !OVNEntryEdits(w.m_dbcon.get()).deleteEntry(view->mediaIDForRow(row));
+        return !*databaseRefused;
+    }
+    if (kind == QLatin1String("S")) {
+        // Only the membership goes; the entry stays in its collection and other sets.
+        if (!w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
+            return false;
+        const QString membership = view->entryMIDForRow(row);
+        if (membership.isEmpty())
+            return false;
+        *databaseRefused = !OVNEntryEdits(w.m_dbcon.get()).deleteMembership(membership);
+        return !*databaseRefused;
+    }
+    return false;
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewDidDeleteEntry(OVNMediaView *view, int)
+{
+    if (const std::optional<CategoryNode> category = w.selectedCategory())
+        w.invalidateCountForCategory(category->value(keyMid).toString());
+    if (view == w.m_mediaView)
+        w.showItemCount();
+}
+
+// ---- adding, moving and linking ----
+
+bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level)
+{
+    // The view shows the selected category; drops and pastes go there.
+    if (!view || view != w.m_mediaView)
+        return false;
+    return w.isUserAuthorizedForAccessType(level, w.selectedCategory(), false);
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths, const QStringList &skipped)
+{
+    addFiles(paths, w.selectedCategory(), skipped);
+}
+
+int OVNCatalogWindowMediaDelegate::copy()
+{
+    return w.m_mediaView ? w.m_mediaView->filteredcopy() : 0;
+}
+
+bool OVNCatalogWindowMediaDelegate::canPaste()
+{
+    const std::optional<CategoryNode> category = w.selectedCategory();
+    if (!w.m_mediaView || !category || category->value(keyType).toString() != QLatin1String("C"))
+        return false;
+    if (!w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
+        return false;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    return !OVNMediaPasteboard::read(data, QByteArray()).paths.isEmpty();
+}
+
+void OVNCatalogWindowMediaDelegate::paste()
+{
+    if (!canPaste()) {
+        QApplication::beep();
+        return;
+    }
+    w.m_mediaView->filteredpaste();
+}
+
+void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
+                               const QStringList &skipped)
+{
+    if (!w.m_dbcon || paths.isEmpty())
+        return;
+    const QString kind = target ? target->value(keyType).toString() : QString();
+    QString collection;
+    QString folder;
+    if (kind == QLatin1String("C"))
+        collection = target->value(keyMid).toString();
+    else if (kind == QLatin1String("F"))
+        folder = target->value(keyMid).toString();
+
+    if (collection.isEmpty()) {
+        // A new collection for the files: inside the folder when the user may change it (asked
+        // within the collection's making).
+        const QFileInfo first(paths.first());
+        const QString name = first.isDir() ? QDir(first.absoluteFilePath()).dirName() : QStringLiteral("drag");
+        bool refused = false;
+        const quint64 failures = w.m_dbcon->failureCount();
+        collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder, &refused);
+        if (refused)
+            return;
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        if (collection.isEmpty()) {
+            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures,
+                                                                localized("The collection for the files could not be made.")));
+            return;
+        }
+    }
+    // Marks the import as this window's once it starts.
+    w.importFiles(paths, collection, skipped);
+}
+
+QString OVNCatalogWindowMediaDelegate::addCollection(const QString &name, const QString &folder, bool *refused)
+{
+    return OVNEntryEdits(w.m_dbcon.get()).addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
+        if (folder.isEmpty() || w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction))
+            return true;
+        if (refused)
+            *refused = true;
+        return false;
+    });
+}
+
+void OVNCatalogWindowMediaDelegate::postReloadCategories(const QStringList &categoryIds)
+{
+    QStringList posted;
+    for (const QString &id : categoryIds) {
+        if (id.isEmpty() || posted.contains(id))
+            continue;
+        posted.append(id);
+        w.postNotification(OVNAssetManager::reloadCategoryNotification(), {{keyCategoryId, id}});
+    }
+}
+
+std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
+                                                                 const QString &targetKind,
+                                                                 const QString &ownerLevel)
+{
+    // The target must be a category of that kind in this window's tree that the user may change,
+    // and every entry's own category must grant `ownerLevel`; refusals are shown.
+    std::optional<CategoryNode> target;
+    if (const OVNCategoryTreeModel::Item *item = w.m_categoryModel->itemForMid(targetMid))
+        target = item->node;
+    if (!target || target->value(keyType).toString() != targetKind)
+        return std::nullopt;
+    if (!w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
+        return std::nullopt;
+    const QStringList owners = OVNEntryEdits(w.m_dbcon.get()).ownersOf(mids);
+    // Ids from a window on another catalog name no entry here: nothing is moved or linked.
+    if (owners.contains(QString())) {
+        Alerts::display(localized("The entries are not in this catalog."),
+                                localized("Drop them onto the thumbnails to add their files."), &w);
+        return std::nullopt;
+    }
+    if (!w.isUserAuthorizedForMediaWithType(ownerLevel, owners, true))
+        return std::nullopt;
+    return owners;
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids, const QString &fromCatalog,
+                                           const QString &toCatalog)
+{
+    if (!w.m_dbcon || mids.isEmpty())
+        return;
+    // Entries go only into a collection of this catalog the user may change, and only out of
+    // categories the user may change.
+    const std::optional<QStringList> owners =
+        ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
+    if (!owners)
+        return;
+    if (OVNEntryEdits(w.m_dbcon.get()).moveEntries(mids, toCatalog) > 0)
+        Alerts::display(localized("Some entries could not be moved."), w.m_dbcon->getLastErrorMessage(), &w);
+    // The target, the category they were shown in, and every collection they left.
+    postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mids, const QString &toImageSet)
+{
+    if (!w.m_dbcon || mids.isEmpty())
+        return;
+    // Linking shows an entry in one more place: the user must be able to see it where it lives.
+    if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
+        return;
+    if (OVNEntryEdits(w.m_dbcon.get()).linkEntries(mids, toImageSet) > 0)
+        Alerts::display(localized("Some entries could not be added to the set."),
+                                w.m_dbcon->getLastErrorMessage(), &w);
+    postReloadCategories({toImageSet});
+}
+
+// ---- details data source ----
+
+int OVNCatalogWindowMediaDelegate::rowForMediaId(const QString &mediaId) const
+{
+    return w.m_mediaView ? w.m_mediaView->rowForMid(mediaId) : -1;
+}
+
+QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &key)
+{
+    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
+    return w.m_mediaView->mediaObject(key, w.m_mediaView->selectedRow()).toString();
+}
+
+int OVNCatalogWindowMediaDelegate::ovnMediaDetailsSelectionCount(OVNMediaDetails *)
+{
+    return w.numberOfSelectedItems();
+}
+
+QList<int> OVNCatalogWindowMediaDelegate::ovnMediaDetailsSelections(OVNMediaDetails *)
+{
+    return w.m_mediaView ? w.m_mediaView->selectedRows() : QList<int>();
+}
+
+QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, const QString &key, int row)
+{
+    if (!w.m_mediaView || row < 0 || row >= w.m_mediaView->count())
+        return QString();
+    // The list's own keys are kept as text and never changed by the preloader: read directly, as
+    // the pane sums the sizes of every selected entry.
+    static QString lastKey;
+    static int field = -1;
+    if (key != lastKey) {
+        lastKey = key;
+        field = MediaRecord::fieldIndex(key);
+    }
+    if (field >= 0)
+        return w.m_mediaView->mediaContainer().at(row)->field(MediaRecord::Field(field));
+    return w.m_mediaView->mediaObject(key, row).toString();
+}
+
+QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column)
+{
+    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
+    if (!w.m_internalPurchasedStorage) {
+        const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
+        w.m_internalPurchasedStorage = w.m_dbcon && !mid.isEmpty() ? w.m_dbcon->getPurchasedForMediaID(mid) : QVariantMap();
+    }
+    return w.m_internalPurchasedStorage->value(column).toString();
+}
+
+QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column)
+{
+    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+        return QString();
+    if (!w.m_internalSoldStorage) {
+        const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
+        w.m_internalSoldStorage = w.m_dbcon && !mid.isEmpty() ? w.m_dbcon->getSoldForMediaID(mid) : QVariantMap();
+    }
+    return w.m_internalSoldStorage->value(column).toString();
+}
+
+bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, const std::function<bool()> &write)
+{
+    if (!w.m_dbcon || mediaId.isEmpty())
+        return false;
+    const quint64 failures = w.m_dbcon->failureCount();
+    const auto keepTyped = [&] {
+        // The catalog was out of reach: what was typed stays in the pane, marked as not saved.
+        w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
+        if (w.m_mediaDetails)
+            w.m_mediaDetails->keepUnsavedEdit();
+        return false;
+    };
+    // The entry the edit began on, wherever the selection is now: its own category decides.
+    const QString owner = w.m_dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
+    if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return keepTyped();
+    // A refusal is shown once here; the pane's forms are already closed to this user.
+    QString level;
+    if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false, &level)) {
+        if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+            return keepTyped();
+        if (w.m_dbcon->failureCount() != failures)
+            w.showCategoryRefusal(OVNCategoryAccess::readFailure(*w.m_dbcon));
+        else
+            w.showAuthorizationFailure(OVNPrivilegeLevel::readWrite(), level);
+        return false;
+    }
+    if (write())
+        return true;
+    if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return keepTyped();
+    Alerts::display(localized("The change could not be stored."), w.m_dbcon->getLastErrorMessage(),
+                            w.m_mediaView ? w.m_mediaView->window() : &w);
+    // The pane shows what is stored again, not what was typed.
+    if (w.m_mediaDetails)
+        w.m_mediaDetails->reloadData();
+    return false;
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value, const QString &key,
+                                                    const QString &mediaId)
+{
+    if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updateMediaListEntry(mediaId, key, value); }))
+        return;
+    const int row = rowForMediaId(mediaId);
+    if (row >= 0)
+        w.m_mediaView->setMediaObject(key, value, row);
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *, const QString &value,
+                                                             const QString &column, const QString &mediaId)
+{
+    if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updatePurchasedEntry(mediaId, column, value); }))
+        return;
+    // The cache belongs to the one selected entry; an edit of another entry must not enter it.
+    if (w.m_internalPurchasedStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
+        w.m_internalPurchasedStorage->insert(column, value);
+    else
+        w.m_internalPurchasedStorage.reset();
+}
+
+void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value, const QString &column,
+                                                        const QString &mediaId)
+{
+    if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updateSoldEntry(mediaId, column, value); }))
+        return;
+    if (w.m_internalSoldStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
+        w.m_internalSoldStorage->insert(column, value);
+    else
+        w.m_internalSoldStorage.reset();
+}
+
+void OVNCatalogWindowMediaDelegate::cacheExifForOVNMediaDetails(OVNMediaDetails *pane)
+{
+    if (w.m_internalExifStorage || !w.m_dbcon || !w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+        return;
+    const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
+    if (mid.isEmpty())
+        return;
+    // The metadata the file was imported with, as one property-list dictionary; without one the
+    // cache stays empty and the next request asks again.
+    const QString text = w.m_dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
+    if (text.size() <= 2)
+        return;
+    const QVariant tags = PropertyList::read(text.toUtf8());
+    if (tags.typeId() == QMetaType::QVariantMap)
+        w.m_internalExifStorage = tags.toMap();
+}
+
+int OVNCatalogWindowMediaDelegate::numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane)
+{
+    cacheExifForOVNMediaDetails(pane);
+    return w.m_internalExifStorage ? int(w.m_internalExifStorage->size()) : 0;
+}
+
+QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row)
+{
+    if (row < 0 || row >= numberOfRowsInExifForOVNMediaDetails(pane))
+        return QString();
+    return sortedKeys(*w.m_internalExifStorage).at(row);
+}
+
+QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row)
+{
+    if (row < 0 || row >= numberOfRowsInExifForOVNMediaDetails(pane))
+        return QString();
+    const QVariant value = w.m_internalExifStorage->value(sortedKeys(*w.m_internalExifStorage).at(row));
+    // A list of values (keywords, several dates) shows as one line.
+    if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "catalogdb/OVNDatabaseAccess.h"
+#include "browser/OVNMediaDetailsDataSource.h"
+#include "browser/OVNMediaViewDelegate.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class OVNAssetManager;
+class OVNMediaDetails;
+
+// The catalog window's thumbnail view delegate and, through a small adapter (both protocols name
+// their capability sets alike), its details pane's data source: the thumbnails, the selection
+// shown in the preview and details, opening on a double-click, deleting, dropping and pasting
+// entries, and the stored values of the selected entry. Owned by the window; acts through it.
+class OVNCatalogWindowMediaDelegate : public OVNMediaViewDelegate
+{
+public:
+    explicit OVNCatalogWindowMediaDelegate(OVNAssetManager &window);
+    ~OVNCatalogWindowMediaDelegate() override;
+
+    // ---- thumbnail view delegate ----
+    OVNMediaViewDelegate::Capabilities capabilities() const override;
+    QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId) override;
+    void ovnMediaViewSelectionDidChange(OVNMediaView *view) override;
+    void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
+    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &level, bool showAlert) override;
+    void delete_(OVNMediaView *view) override;
+    void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
+    void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
+    void ovnMediaViewReimportSelection(OVNMediaView *view) override;
+    void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
+    void menuSetRating(int rating) override;
+    bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row) override;
+    void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
+    // Drops and pastes go to the category the view shows, when the user may change it.
+    bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level) override;
+    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped) override;
+    void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
+                              const QString &toCatalog) override;
+    void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
+
+    // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
+    // privileges or kind.
+    bool deleteEntry(OVNMediaView *view, int row, bool *databaseRefused);
+    // Deletes the selected thumbnails' entries (from a collection) or memberships (from a set)
+    // through the thumbnail view, in one transaction; an entry the catalog refuses stays, and one
+    // alert says how many.
+    void deleteSelectedMedia();
+    // Imports the files into the category: a collection takes them; for anything else (a folder,
+    // a set, no category) a new collection is made, inside the folder when it is one.
+    // `skipped` names what was offered but is no local file; the import's summary lists it.
+    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
+                  const QStringList &skipped = {});
+    // Edit > Copy and Paste: the selected thumbnails' files on the clipboard (answers how many);
+    // the clipboard's files added to the selected category.
+    int copy();
+    void paste();
+    // Whether Paste can go anywhere: one collection the user may change, files on the clipboard.
+    bool canPaste();
+    // A new collection inside the folder (at the top level without one); "" when it could not be
+    // made or placed, and then nothing of it stays. The folder's level is asked within the making;
+    // a refusal is said in an alert and sets `refused`.
+    QString addCollection(const QString &name, const QString &folder, bool *refused = nullptr);
+    // Posts a reload for each category once, in order.
+    void postReloadCategories(const QStringList &categoryIds);
+    void loadSelectionDetails();
+    void loadPreviewImageForSelection();
+    void loadMediaDetailsForSelection();
+    // Gives the visible zoom panel the thumbnail of the one selected entry, or nothing.
+    void loadZoomPanelImage();
+
+    // ---- details data source ----
+    OVNMediaDetailsDataSource *detailsDataSource() const;
+    QString ovnMediaDetailsStringForID(OVNMediaDetails *pane, const QString &key);
+    int ovnMediaDetailsSelectionCount(OVNMediaDetails *pane);
+    QList<int> ovnMediaDetailsSelections(OVNMediaDetails *pane);
+    QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
+    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column);
+    QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
+    void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
+                                       const QString &mediaId);
+    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                                const QString &mediaId);
+    void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                           const QString &mediaId);
+    // Reads the selected entry's metadata into the cache, once per selection.
+    void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
+    int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
+    QString ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row);
+    QString ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row);
+
+private:
+    class DetailsSource;
+    // The owning categories of the entries when the target accepts them (see the .cpp).
+    std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
+                                                     const QString &targetKind, const QString &ownerLevel);
+    // The row of the entry with that id in the thumbnail view, -1 when none.
+    int rowForMediaId(const QString &mediaId) const;
+    // Writes a value of the entry with that id (never another); a refusal or failure is shown and
+    // the pane shows the stored value again.
+    bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
+
+    OVNAssetManager &w;
+    std::unique_ptr<DetailsSource> m_details;
+};
