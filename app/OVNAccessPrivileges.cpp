@@ -14,7 +14,9 @@
 #include <QVBoxLayout>
 
 OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> connection, QWidget *parent)
-    : QDialog(parent), m_connection(std::move(connection)), m_editor(m_connection.get(), Alerts::presenter(), this)
+    : QDialog(parent),
+      m_connection(std::move(connection)),
+      m_editor(m_connection.get(), Alerts::presenter(), this)
 {
     setWindowTitle(tr("Access Privileges"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -48,10 +50,7 @@ OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> conn
 
 OVNAccessPrivileges::~OVNAccessPrivileges() = default;
 
-QString OVNAccessPrivileges::message() const
-{
-    return m_message->text();
-}
+QString OVNAccessPrivileges::message() const { return m_message->text(); }
 
 bool OVNAccessPrivileges::start(const QString &categoryMid)
 {

@@ -18,9 +18,8 @@ constexpr int reasonsShown = 3;
 OVNAnnotationWrites::OVNAnnotationWrites(OVNDatabaseAccess *connection) : m_db(connection) {}
 
 OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdits::Target> &targets,
-                                                        const AnnotationChanges &changes,
-                                                        AnnotationChanges::Mode mode, bool clearEmptyFields,
-                                                        const Callbacks &callbacks)
+                                                        const AnnotationChanges &changes, AnnotationChanges::Mode mode,
+                                                        bool clearEmptyFields, const Callbacks &callbacks)
 {
     Summary summary;
     if (!m_db)
@@ -40,7 +39,7 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                                  ? m_db->updateMediaListEntry(target.mid, column, value, OVNDatabaseAccess::QuotedValue)
                              : table == Table::Purchased ? m_db->updatePurchasedEntry(target.mid, column, value)
                                                          : m_db->updateSoldEntry(target.mid, column, value))
-            && (!savepoint.isActive() || savepoint.commit());
+                            && (!savepoint.isActive() || savepoint.commit());
         if (stored) {
             ++summary.written;
         } else {
@@ -68,8 +67,8 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                                                : m_db->getSoldForMediaID(target.mid);
         for (auto edit = edits.cbegin(); edit != edits.cend(); ++edit) {
             const auto found = stored.constFind(edit.key());
-            const std::optional<QString> existing =
-                found == stored.cend() ? std::nullopt : std::optional<QString>(found->toString());
+            const std::optional<QString> existing = found == stored.cend() ? std::nullopt
+                                                                           : std::optional<QString>(found->toString());
             const std::optional<QString> value = AnnotationChanges::valueToWrite(
                 mode, AnnotationChanges::isFlagField(table, edit.key()), existing, edit.value(), clearEmptyFields);
             if (value)
@@ -86,13 +85,13 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         const int failedBefore = summary.failed;
         for (auto edit = changes.info.cbegin(); edit != changes.info.cend(); ++edit) {
             const QVariant current = MediaRecord::fieldKeys().contains(edit.key())
-                ? callbacks.value(target.tag, edit.key())
-                : QVariant(m_db->getMediaListEntryForMediaID(target.mid, edit.key()));
-            const std::optional<QString> existing =
-                current.isNull() ? std::nullopt : std::optional<QString>(current.toString());
-            const std::optional<QString> value = AnnotationChanges::valueToWrite(
-                mode, AnnotationChanges::isFlagField(Table::Info, edit.key()), existing, edit.value(),
-                clearEmptyFields);
+                                         ? callbacks.value(target.tag, edit.key())
+                                         : QVariant(m_db->getMediaListEntryForMediaID(target.mid, edit.key()));
+            const std::optional<QString> existing = current.isNull() ? std::nullopt
+                                                                     : std::optional<QString>(current.toString());
+            const std::optional<QString> value =
+                AnnotationChanges::valueToWrite(mode, AnnotationChanges::isFlagField(Table::Info, edit.key()), existing,
+                                                edit.value(), clearEmptyFields);
             if (value && write(target, Table::Info, edit.key(), *value))
                 callbacks.show(target.tag, edit.key(), *value);
         }
@@ -128,9 +127,9 @@ QString OVNAnnotationWrites::reportText(const Summary &summary)
         return {};
     QStringList lines;
     if (summary.refused > 0)
-        lines.append(localized("%1 entries were left unchanged: your access privileges do not allow it.")
-                         .arg(summary.refused)
-                     + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
+        lines.append(
+            localized("%1 entries were left unchanged: your access privileges do not allow it.").arg(summary.refused)
+            + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
     if (summary.failed > 0) {
         QStringList reasons;
         for (const Failure &failure :

@@ -96,10 +96,7 @@ std::shared_ptr<const OVNSmartFolderSearch> OVNAssetManager::smartFolderSearch()
     return smartFolderSearchSlot() ? smartFolderSearchSlot() : builtInSmartFolderSearch();
 }
 
-QString OVNAssetManager::displayName() const
-{
-    return localized("Asset Manager");
-}
+QString OVNAssetManager::displayName() const { return localized("Asset Manager"); }
 
 void OVNAssetManager::closeEvent(QCloseEvent *event)
 {
@@ -215,8 +212,9 @@ void OVNAssetManager::buildWindow()
         return *found;
     });
     m_categoryModel->setCountProvider([this](const CategoryNode &node) { return countTextFor(node); });
-    m_categoryModel->setRenameHandler(
-        [this](const CategoryNode &node, const QString &name) { return renameCategory(node.value("mid").toString(), name); });
+    m_categoryModel->setRenameHandler([this](const CategoryNode &node, const QString &name) {
+        return renameCategory(node.value("mid").toString(), name);
+    });
     connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { outlineSelectionDidChange(); });
 
@@ -452,8 +450,8 @@ void OVNAssetManager::loadPreferences()
     m_prefThumbnailType = int(defaults.integerForKey(QStringLiteral("ThumbnailStyle")));
     m_viewOrderBy = int(defaults.integerForKey(QStringLiteral("ThumbnailArrangeBy")));
     m_viewOrderASC = defaults.contains(QStringLiteral("ThumbnailOrderBy"))
-        ? defaults.boolForKey(QStringLiteral("ThumbnailOrderBy"))
-        : true;
+                         ? defaults.boolForKey(QStringLiteral("ThumbnailOrderBy"))
+                         : true;
     m_prefThumbnailQuality = int(defaults.integerForKey(QStringLiteral("AssetThumbnailQuality")));
     m_prefBackgroundLoader = defaults.boolForKey(QStringLiteral("AssetBackgroundLoader"));
     m_prefDefaultViewerType1 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType")));
@@ -462,10 +460,7 @@ void OVNAssetManager::loadPreferences()
     m_prefExternalViewer2 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication2"));
 }
 
-void OVNAssetManager::initMediaView()
-{
-    initMediaViewWithTopView(nullptr);
-}
+void OVNAssetManager::initMediaView() { initMediaViewWithTopView(nullptr); }
 
 void OVNAssetManager::detachTopView()
 {
@@ -509,7 +504,9 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->setSortOrder(m_viewOrderBy);
     m_mediaView->setSortAscending(m_viewOrderASC);
     if (m_viewOrderBy == OVNMediaViewSorting::SortNone)
-        m_mediaView->setFilter(m_searchText.toLower(), OVNCatalogWindowCommands::searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
+        m_mediaView->setFilter(
+            m_searchText.toLower(),
+            OVNCatalogWindowCommands::searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
     else
         m_mediaView->sortMediaContainer();
     if (old && m_dbcon)
@@ -519,15 +516,9 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
     m_mediaView->show();
 }
 
-bool OVNAssetManager::thumbnailSizeSliderEnabled() const
-{
-    return m_thumbsizeSlider->isEnabled();
-}
+bool OVNAssetManager::thumbnailSizeSliderEnabled() const { return m_thumbsizeSlider->isEnabled(); }
 
-QString OVNAssetManager::statusText() const
-{
-    return m_statusText->text();
-}
+QString OVNAssetManager::statusText() const { return m_statusText->text(); }
 
 void OVNAssetManager::setStatus(const QString &text, bool busy)
 {

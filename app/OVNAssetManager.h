@@ -70,10 +70,11 @@ class QToolButton;
 // enabling, the view options and the filter field; OVNCatalogWindowMediaDelegate is the thumbnail
 // view's delegate and the details pane's data source; OVNCatalogWindowCategoryActions makes,
 // renames, deletes and re-scans categories.
-class OVNAssetManager : public PolishedWindow,
-                        public OVNOutlineViewDelegate,
-                        public NTPopUpHeaderViewDelegate,
-                        public OVNLightTableDelegate
+class OVNAssetManager
+    : public PolishedWindow
+    , public OVNOutlineViewDelegate
+    , public NTPopUpHeaderViewDelegate
+    , public OVNLightTableDelegate
 {
     Q_OBJECT
 
@@ -112,7 +113,6 @@ private:
     QPushButton *m_tvfButtonEdit = nullptr;
 
 public:
-
     // ---- category tree (OVNAssetManager_tree.cpp) ----
     // Reloads the tree, then shows an empty thumbnail area; without a connection it says so.
     void reload();
@@ -180,7 +180,6 @@ signals:
     void capturePanelRequested();
 
 public:
-
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
     OVNMediaView *mediaView() const { return m_mediaView; }
@@ -216,7 +215,10 @@ public:
 
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     static QString importMediaDidFinishNotification() { return QStringLiteral("OVNNotificationImportMediaDidFinish"); }
-    static QString categoryListDidChangeNotification() { return QStringLiteral("OVNNotificationCategoryListDidChange"); }
+    static QString categoryListDidChangeNotification()
+    {
+        return QStringLiteral("OVNNotificationCategoryListDidChange");
+    }
     static QString reloadCategoryNotification() { return QStringLiteral("OVNNotificationReloadCategory"); }
     // Posts with this window as the sender.
     void postNotification(const QString &name, QVariantMap userInfo);
@@ -251,7 +253,6 @@ public:
     // window, its worker on a connection of its own to this window's catalog. Needs
     // "READ & WRITE" on the collection.
     void importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped = {});
-
 
     // ---- contact-sheet printing (OVNAssetManager_printing.cpp) ----
     // Whether there is anything to print: the thumbnail view shows at least one item.
@@ -408,8 +409,8 @@ private:
     bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
                                        bool showAlert);
     // Whether the entries may be changed at that level, each by the category that owns it.
-    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
-                                          bool showAlert, QString *lowestLevel = nullptr);
+    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds, bool showAlert,
+                                          QString *lowestLevel = nullptr);
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     // The sender a notification carries (null when none).
     static const QObject *notificationSender(const QVariantMap &userInfo);

@@ -151,9 +151,9 @@ void OVNAssetManager::menuAdjust()
     }
     if (missing) {
         Alerts::display(localized("Media file not found."),
-                                localized("At least one media file could not be located. Please check the media "
-                                          "file path for the selected files and make sure the original files are "
-                                          "available."),
-                                m_mediaView->window());
+                        localized("At least one media file could not be located. Please check the media "
+                                  "file path for the selected files and make sure the original files are "
+                                  "available."),
+                        m_mediaView->window());
     }
 }

@@ -21,9 +21,9 @@
 
 namespace {
 
+using CatalogNames::keyDisplayTag;
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
-using CatalogNames::keyDisplayTag;
 
 // The find model's compiler behind the smart-folder interface.
 class FindSmartFolderSearch : public OVNSmartFolderSearch
@@ -85,10 +85,7 @@ OVNFind OVNAssetManager::initFindWithSettings(const QVariantMap &settings) const
     return find;
 }
 
-void OVNAssetManager::buttonFindClick()
-{
-    initFindSheetWithSettings(QVariantMap());
-}
+void OVNAssetManager::buttonFindClick() { initFindSheetWithSettings(QVariantMap()); }
 
 void OVNAssetManager::initFindSheetWithSettings(const QVariantMap &settings)
 {
@@ -172,12 +169,6 @@ void OVNAssetManager::tfFindEditClick()
     initFindSheetWithSettings(m_lastSearchSettings);
 }
 
-OVNFindSheet *OVNAssetManager::findSheet() const
-{
-    return m_findSheet;
-}
+OVNFindSheet *OVNAssetManager::findSheet() const { return m_findSheet; }
 
-QDialog *OVNAssetManager::smartFolderNameSheet() const
-{
-    return m_saveSmartFolderWindow;
-}
+QDialog *OVNAssetManager::smartFolderNameSheet() const { return m_saveSmartFolderWindow; }

@@ -17,11 +17,12 @@ void OVNAssetManager::importFiles(const QStringList &paths, const QString &categ
     // The worker opens its own connection to this window's catalog, on its own thread.
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
     auto *import = new OVNImportMedia(this);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
-    QList<OVNImportWorker::Failure> notLocal;
-    for (const QString &url : skipped)
-        notLocal.append({url, QStringLiteral("not a file on this computer (%1)").arg(url)});
-    import->setSkippedItems(notLocal);
-    m_trackImportDidFinish = true;
-    import->processFiles(files, categoryId, this);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
+});
+QList<OVNImportWorker::Failure> notLocal;
+for (const QString &url : skipped)
+    notLocal.append({url, QStringLiteral("not a file on this computer (%1)").arg(url)});
+import->setSkippedItems(notLocal);
+m_trackImportDidFinish = true;
+import->processFiles(files, categoryId, this);
 }

@@ -7,15 +7,12 @@
 #include "platform/CatalogNames.h"
 
 namespace {
+using CatalogNames::keyMid;
 using CatalogNames::keyOrientation;
 using CatalogNames::keyType;
-using CatalogNames::keyMid;
 } // namespace
 
-void OVNAssetManager::buttonLightTableClick()
-{
-    openLightTable();
-}
+void OVNAssetManager::buttonLightTableClick() { openLightTable(); }
 
 OVNLightTable *OVNAssetManager::openLightTable()
 {
@@ -41,17 +38,15 @@ OVNLightTable *OVNAssetManager::openLightTable()
 OVNLightTableDelegate::Capabilities OVNAssetManager::lightTableCapabilities() const
 {
     return OVNLightTableDelegate::SetRating | OVNLightTableDelegate::Rotate | OVNLightTableDelegate::DoubleClick
-        | OVNLightTableDelegate::ThumbnailData | OVNLightTableDelegate::Open;
+           | OVNLightTableDelegate::ThumbnailData | OVNLightTableDelegate::Open;
 }
 
-bool OVNAssetManager::lightTableSetRating(int rating, const QString &mid)
-{
-    return setRating(rating, mid);
-}
+bool OVNAssetManager::lightTableSetRating(int rating, const QString &mid) { return setRating(rating, mid); }
 
 bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, OVNLightTableDelegate::Turn turn)
 {
-    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? OVNEntryEdits::QuarterTurn::Left : OVNEntryEdits::QuarterTurn::Right))
+    if (!turnEntryWithMid(mid, turn == OVNLightTableDelegate::Turn::Left ? OVNEntryEdits::QuarterTurn::Left
+                                                                         : OVNEntryEdits::QuarterTurn::Right))
         return false;
     // The roll draws the stored thumbnail and code from now on.
     const int row = roll && m_dbcon ? roll->rowForMid(mid) : -1;

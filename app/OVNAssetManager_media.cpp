@@ -18,10 +18,7 @@ namespace {
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
 
-QString itemsText(int count)
-{
-    return countedText(count, "%1 Item", "%1 Items");
-}
+QString itemsText(int count) { return countedText(count, "%1 Item", "%1 Items"); }
 } // namespace
 
 void OVNAssetManager::showMediaList(const MediaList &records)
@@ -53,15 +50,9 @@ MediaList OVNAssetManager::readableMedia(MediaList records)
     return records;
 }
 
-void OVNAssetManager::showItemCount()
-{
-    setStatus(itemsText(m_mediaView->count()), false);
-}
+void OVNAssetManager::showItemCount() { setStatus(itemsText(m_mediaView->count()), false); }
 
-int OVNAssetManager::numberOfSelectedItems() const
-{
-    return m_mediaView ? m_mediaView->numberOfSelectedRows() : 0;
-}
+int OVNAssetManager::numberOfSelectedItems() const { return m_mediaView ? m_mediaView->numberOfSelectedRows() : 0; }
 
 void OVNAssetManager::reloadMediaList()
 {
@@ -120,9 +111,8 @@ void OVNAssetManager::reloadMediaList()
             if (OVNCategoryComment::holdsDictionary(comment) && search) {
                 const QVariantMap settings = OVNCategoryComment::dictionary(comment);
                 QString refusal;
-                const QString clause =
-                    search->searchClause(settings, findCatalogs(),
-                                         m_dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
+                const QString clause = search->searchClause(
+                    settings, findCatalogs(), m_dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
                 reloadMediaListWithFind(clause);
                 // Shows nothing, and says why (the stored search names a field or value we cannot use).
                 if (clause.isEmpty() && !refusal.isEmpty())
@@ -165,15 +155,15 @@ void OVNAssetManager::reloadMediaList()
 void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failuresBefore)
 {
     const bool unreachable = m_dbcon->failureCount() != failuresBefore
-        && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+                             && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
     const QString title = localized("The entries of “%1” could not be read.").arg(name);
     setStatus(title, false);
     Alerts::display(title,
-                            unreachable ? localized("The catalog server cannot be reached. Please check that it is "
-                                                    "running and that this computer can reach it, then select the "
-                                                    "category again.")
-                                        : m_dbcon->getLastErrorMessage(),
-                            m_mediaView ? m_mediaView->window() : this);
+                    unreachable ? localized("The catalog server cannot be reached. Please check that it is "
+                                            "running and that this computer can reach it, then select the "
+                                            "category again.")
+                                : m_dbcon->getLastErrorMessage(),
+                    m_mediaView ? m_mediaView->window() : this);
 }
 
 void OVNAssetManager::updateEmptyListHint()

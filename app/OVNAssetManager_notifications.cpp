@@ -50,7 +50,7 @@ void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
     if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(categoryId)) {
         const QModelIndex index = m_categoryModel->indexForItem(item);
         const bool selectedAlone = selectedCategory()
-            && m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent());
+                                   && m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent());
         if (selectedAlone)
             reloadMediaList();
         else

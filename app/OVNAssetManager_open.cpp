@@ -42,7 +42,7 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
         const QString &volume = record->field(MediaRecord::VolumeName);
         if (viewerType == 0) {
             OVNDocumentController::openFile(stored, volume, record->field(MediaRecord::Orientation).toInt(),
-                                           OVNViewerDocuments::shared());
+                                            OVNViewerDocuments::shared());
             continue;
         }
         OVNDocumentController::openWithDesktop(stored, volume, viewerType == 2 ? application : QString());

@@ -18,9 +18,9 @@
 #include <QMimeData>
 
 namespace {
+using CatalogNames::keyDisplayTag;
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
-using CatalogNames::keyDisplayTag;
 const QString keyFolderItems = QStringLiteral("folderitems");
 constexpr int maximumDepth = 64;
 
@@ -66,8 +66,8 @@ void renameInList(QList<CategoryNode> &nodes, const QString &mid, const QString 
 OVNOutlineViewDelegate::Capabilities OVNAssetManager::outlineDelegateCapabilities() const
 {
     using D = OVNOutlineViewDelegate;
-    return D::HandleReturnKey | D::HandleDeleteKey | D::MenuForEvent | D::WriteItems | D::ValidateDrop
-        | D::AcceptDrop | D::AddFiles | D::MoveMids | D::LinkMids;
+    return D::HandleReturnKey | D::HandleDeleteKey | D::MenuForEvent | D::WriteItems | D::ValidateDrop | D::AcceptDrop
+           | D::AddFiles | D::MoveMids | D::LinkMids;
 }
 
 bool OVNAssetManager::ovnOutlineViewHandleReturnKeyEvent(OVNOutlineView *, QKeyEvent *)
@@ -87,8 +87,8 @@ std::unique_ptr<QMenu> OVNAssetManager::ovnOutlineViewMenuForEvent(OVNOutlineVie
     // The menu acts on the row clicked, alone; below the last row it acts on nothing.
     const QModelIndex row = outline->indexAt(position);
     if (row.isValid())
-        outline->selectionModel()->setCurrentIndex(row.siblingAtColumn(0), QItemSelectionModel::ClearAndSelect
-                                                                               | QItemSelectionModel::Rows);
+        outline->selectionModel()->setCurrentIndex(row.siblingAtColumn(0),
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     else
         deselectAllCategories();
     return m_categoryActions->menuForContextButton(nullptr);
@@ -114,7 +114,8 @@ bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
     if (!m_dbcon->updateCategoryListEntry(mid, name) || (transaction.isActive() && !transaction.commit())) {
         if (transaction.isActive())
             transaction.rollback();
-        showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be renamed.")));
+        showCategoryRefusal(
+            OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be renamed.")));
         return false;
     }
     renameInList(m_internalSectionList, mid, name);
@@ -223,7 +224,8 @@ bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *d
     if (!m_dbcon->setCategoryListEntrySuperMID(mid, parent) || (transaction.isActive() && !transaction.commit())) {
         if (transaction.isActive())
             transaction.rollback();
-        showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be moved.")));
+        showCategoryRefusal(
+            OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be moved.")));
         return false;
     }
     deselectAllCategories();

@@ -21,14 +21,14 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
     for (int row : *rows)
         records.append(m_mediaView->objectForRow(row));
     const QList<CategoryNode> categories = selectedCategoryNodes();
-    const QString pageTitle =
-        categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString() : QString();
+    const QString pageTitle = categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString()
+                                                     : QString();
     std::optional<OutputHandOff> handOff = OutputHandOff::gather(records, pageTitle);
     if (!handOff) {
         Alerts::display(localized("Media file not found."),
-                                localized("At least one media file could not be located. Please check the media file "
-                                          "path for the selected files and make sure the original files are available."),
-                                m_mediaView->window());
+                        localized("At least one media file could not be located. Please check the media file "
+                                  "path for the selected files and make sure the original files are available."),
+                        m_mediaView->window());
     }
     return handOff;
 }

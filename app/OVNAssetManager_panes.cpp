@@ -60,16 +60,16 @@ void OVNAssetManager::restoreSplitterToFrozenPositions()
             const double outline = std::clamp(double(m_frozenFrame1Width), 0.0, room);
             m_splitterMedia->setSizes({qRound(outline), qRound(room - outline), 0});
         } else {
-            const OVNPaneGeometry::Columns c
-                = OVNPaneGeometry::restoredColumns(m_frozenFrame1Width, m_frozenFrame2Width, width, divider);
+            const OVNPaneGeometry::Columns c =
+                OVNPaneGeometry::restoredColumns(m_frozenFrame1Width, m_frozenFrame2Width, width, divider);
             m_splitterMedia->setSizes({qRound(c.w0), qRound(c.w1), qRound(c.w2)});
         }
     }
     if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible()
         && m_splitterPreview->height() > 0) {
         const double divider = m_splitterPreview->handleWidth();
-        const OVNPaneGeometry::Rows r
-            = OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_splitterPreview->height(), divider);
+        const OVNPaneGeometry::Rows r =
+            OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_splitterPreview->height(), divider);
         m_splitterPreview->setSizes({qRound(r.h0), qRound(r.h1)});
     }
 }

@@ -16,10 +16,7 @@ namespace {
 // The last sheet's options and paper, one dictionary of strings in the preferences.
 const QString kPrintSettingsKey = QStringLiteral("PrintSettings");
 
-void applyPrintSettings(QPrinter &printer)
-{
-    printer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Point);
-}
+void applyPrintSettings(QPrinter &printer) { printer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Point); }
 } // namespace
 
 void OVNAssetManager::restorePrintSettings()
@@ -27,10 +24,12 @@ void OVNAssetManager::restorePrintSettings()
     const QVariantMap last = UserDefaults::standard().dictionaryForKey(kPrintSettingsKey);
     if (last.isEmpty() || !m_mediaView)
         return;
-    const auto number = [&last](const char *key) { return UserDefaults::integerFromVariant(last.value(QLatin1String(key))); };
+    const auto number = [&last](const char *key) {
+        return UserDefaults::integerFromVariant(last.value(QLatin1String(key)));
+    };
     if (last.contains(QStringLiteral("ImagesPerLine")))
-        m_mediaView->setPrintImagesPerLine(int(std::clamp<qint64>(number("ImagesPerLine"), 1,
-                                                                  OVNPrintOptionsView::maximumImagesPerLine)));
+        m_mediaView->setPrintImagesPerLine(
+            int(std::clamp<qint64>(number("ImagesPerLine"), 1, OVNPrintOptionsView::maximumImagesPerLine)));
     if (last.contains(QStringLiteral("Style")))
         m_mediaView->setPrintStyle(int(std::clamp<qint64>(number("Style"), 0, 9)));
     m_mediaView->setPrintSelectionOnly(UserDefaults::boolFromVariant(last.value(QStringLiteral("SelectionOnly"))));
@@ -50,8 +49,8 @@ void OVNAssetManager::rememberPrintSettings(const QPageLayout &paper) const
     UserDefaults::standard().setObject(
         QVariantMap{{QStringLiteral("ImagesPerLine"), QString::number(m_mediaView->printImagesPerLine())},
                     {QStringLiteral("Style"), QString::number(m_mediaView->printStyle())},
-                    {QStringLiteral("SelectionOnly"), m_mediaView->printSelectionOnly() ? QStringLiteral("1")
-                                                                                         : QStringLiteral("0")},
+                    {QStringLiteral("SelectionOnly"),
+                     m_mediaView->printSelectionOnly() ? QStringLiteral("1") : QStringLiteral("0")},
                     {QStringLiteral("PageSize"), QString::number(int(paper.pageSize().id()))},
                     {QStringLiteral("Orientation"), paper.orientation() == QPageLayout::Landscape
                                                         ? QStringLiteral("Landscape")
@@ -59,15 +58,12 @@ void OVNAssetManager::rememberPrintSettings(const QPageLayout &paper) const
         kPrintSettingsKey);
 }
 
-bool OVNAssetManager::canPrint() const
-{
-    return m_mediaView && m_mediaView->count() > 0;
-}
+bool OVNAssetManager::canPrint() const { return m_mediaView && m_mediaView->count() > 0; }
 
 QString OVNAssetManager::printStatusText(int imagesPerLine, int pages)
 {
     return countedText(imagesPerLine, "%1 Image per Line", "%1 Images per Line")
-        + countedText(pages, " (%1 page)", " (%1 pages)");
+           + countedText(pages, " (%1 page)", " (%1 pages)");
 }
 
 QString OVNAssetManager::viewPrintOptionsRecalc()
@@ -106,8 +102,8 @@ void OVNAssetManager::printShowingPrintPanel()
 
     QPrintDialog dialog(&printer, this);
     auto *options = new OVNPrintOptionsView(&dialog);
-    options->setValues(m_mediaView->printImagesPerLine(), m_mediaView->printStyle(),
-                       m_mediaView->printSelectionOnly(), m_mediaView->numberOfSelectedRows() > 0);
+    options->setValues(m_mediaView->printImagesPerLine(), m_mediaView->printStyle(), m_mediaView->printSelectionOnly(),
+                       m_mediaView->numberOfSelectedRows() > 0);
     m_printOptions = options;
     connect(options, &OVNPrintOptionsView::optionsChanged, this, [this] { viewPrintOptionsRecalc(); });
     viewPrintOptionsRecalc();

@@ -13,8 +13,8 @@
 #include <QSet>
 
 namespace {
-using CatalogNames::keyPrivileges;
 using CatalogNames::keyCategoryId;
+using CatalogNames::keyPrivileges;
 } // namespace
 
 QString OVNAssetManager::getMyPrivilegesForItem(const std::optional<CategoryNode> &node)
@@ -59,7 +59,7 @@ void OVNAssetManager::showCategoryRefusal(const OVNCategoryAccess::Refusal &refu
 void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
 {
     Alerts::display(OVNPrivilegeLevel::refusalTitle(), authorizationMessage(requested, own),
-                            m_mediaView ? m_mediaView->window() : this);
+                    m_mediaView ? m_mediaView->window() : this);
 }
 
 bool OVNAssetManager::isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
@@ -99,7 +99,8 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
         if (seen.contains(owner))
             continue;
         seen.insert(owner);
-        const QString level = owner.isEmpty() || !m_dbcon ? QString() : m_dbcon->getCategoryAccessPrivilegesForMID(owner);
+        const QString level = owner.isEmpty() || !m_dbcon ? QString()
+                                                          : m_dbcon->getCategoryAccessPrivilegesForMID(owner);
         lowest = first ? level : OVNPrivilegeLevel::lower(lowest, level);
         first = false;
         if (!OVNPrivilegeLevel::isGranted(requested, level)) {

@@ -10,8 +10,8 @@
 
 namespace {
 using CatalogNames::keyCategoryId;
-using CatalogNames::keyRating;
 using CatalogNames::keyOrientation;
+using CatalogNames::keyRating;
 using CatalogNames::keyThumbImage;
 } // namespace
 

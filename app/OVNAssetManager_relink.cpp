@@ -20,10 +20,7 @@
 
 namespace {
 
-QString localized(const char *text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
+QString localized(const char *text) { return QCoreApplication::translate("Localizable", text); }
 
 } // namespace
 
@@ -32,7 +29,8 @@ QImage OVNClipboardPicture::fromMimeData(const QMimeData *data)
     if (!data)
         return {};
     QImage image;
-    if (data->hasFormat(QStringLiteral("image/tiff")) && image.loadFromData(data->data(QStringLiteral("image/tiff")), "TIFF"))
+    if (data->hasFormat(QStringLiteral("image/tiff"))
+        && image.loadFromData(data->data(QStringLiteral("image/tiff")), "TIFF"))
         return image;
     if (data->hasImage()) {
         image = qvariant_cast<QImage>(data->imageData());
@@ -70,7 +68,8 @@ void OVNAssetManager::buttonReimportSelectionClick()
         return;
     }
     const QList<CategoryNode> categories = selectedCategoryNodes();
-    const QString categoryId = categories.size() == 1 ? categories.first().value(QStringLiteral("mid")).toString() : QString();
+    const QString categoryId = categories.size() == 1 ? categories.first().value(QStringLiteral("mid")).toString()
+                                                      : QString();
     if (categoryId.isEmpty())
         return;
     const OVNEntryEdits edits(m_dbcon.get());
@@ -88,9 +87,12 @@ void OVNAssetManager::buttonReimportSelectionClick()
         mediaIds.append(record->field(MediaRecord::Mid));
     }
     if (refused > 0) {
-        Alerts::display(localized("Re-Import"),
-                                QCoreApplication::translate("Localizable", "%n entries were left out: your access privileges do not allow changing them.", nullptr, refused),
-                                window());
+        Alerts::display(
+            localized("Re-Import"),
+            QCoreApplication::translate("Localizable",
+                                        "%n entries were left out: your access privileges do not allow changing them.",
+                                        nullptr, refused),
+            window());
     }
     if (!mediaIds.isEmpty())
         m_categoryActions->reimport(mediaIds, categoryId);
@@ -98,10 +100,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
 
 // ---- re-link ----
 
-void OVNAssetManager::ovnMediaViewRelinkSelection(OVNMediaView *view)
-{
-    buttonRelinkSelectionClick(view);
-}
+void OVNAssetManager::ovnMediaViewRelinkSelection(OVNMediaView *view) { buttonRelinkSelectionClick(view); }
 
 void OVNAssetManager::buttonRelinkSelectionClick(OVNMediaView *view)
 {
@@ -112,9 +111,11 @@ void OVNAssetManager::buttonRelinkSelectionClick(OVNMediaView *view)
         return;
     }
     const bool toFolder = view->numberOfSelectedRows() > 1;
-    auto *panel = new QFileDialog(view->window(), toFolder
-        ? localized("Re-Link multiple files: Select the current folder that contains the selected files.")
-        : localized("Re-Link file: Select the new location of the selected file."), QDir::homePath());
+    auto *panel = new QFileDialog(
+        view->window(),
+        toFolder ? localized("Re-Link multiple files: Select the current folder that contains the selected files.")
+                 : localized("Re-Link file: Select the new location of the selected file."),
+        QDir::homePath());
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setFileMode(toFolder ? QFileDialog::Directory : QFileDialog::ExistingFile);
     if (toFolder)
@@ -155,7 +156,7 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
     if (!toFolder) {
         if (result.relinked.isEmpty())
             Alerts::display(localized("Re-Link failed"), localized("Could not update file path to new location."),
-                                    view->window());
+                            view->window());
     } else {
         Alerts::display(localized("Re-Link Status Report"), OVNRelink::statusReport(result), view->window());
     }

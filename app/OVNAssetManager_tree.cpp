@@ -24,10 +24,7 @@ const QString keyFolderItems = QStringLiteral("folderitems");
 // A stored tree nested deeper than this has a cycle.
 constexpr int maximumFolderDepth = 64;
 
-bool isFolder(const CategoryNode &node)
-{
-    return node.value(keyType).toString() == QLatin1String("F");
-}
+bool isFolder(const CategoryNode &node) { return node.value(keyType).toString() == QLatin1String("F"); }
 } // namespace
 
 void OVNAssetManager::reload()
@@ -157,7 +154,7 @@ void OVNAssetManager::reloadCategoryListExpandItems(const QStringList &mids)
 void OVNAssetManager::updateCategoryList()
 {
     const bool counts = m_viewShowCountOnLightTables || m_viewShowCountOnFilmRolls || m_viewShowCountOnImageSets
-        || m_viewShowCountOnSurveillanceFolders;
+                        || m_viewShowCountOnSurveillanceFolders;
     if (counts != m_categoryModel->showsCounts()) {
         const QStringList expanded = reloadCategoryListExpandedItems({});
         const bool sectionOpen = m_categoryList->isExpanded(m_categoryModel->index(0, 0));
@@ -188,9 +185,9 @@ QString OVNAssetManager::countTextFor(const CategoryNode &node)
 {
     const QString kind = node.value(keyType).toString();
     const bool shown = (kind == QLatin1String("F") && m_viewShowCountOnLightTables)
-        || (kind == QLatin1String("C") && m_viewShowCountOnFilmRolls)
-        || (kind == QLatin1String("S") && m_viewShowCountOnImageSets)
-        || (kind == QLatin1String("M") && m_viewShowCountOnSurveillanceFolders);
+                       || (kind == QLatin1String("C") && m_viewShowCountOnFilmRolls)
+                       || (kind == QLatin1String("S") && m_viewShowCountOnImageSets)
+                       || (kind == QLatin1String("M") && m_viewShowCountOnSurveillanceFolders);
     if (!shown || !m_dbcon || !node.contains(keyMid))
         return QString();
     // A category the user may not read tells nothing of what it holds, not even how much.
@@ -242,7 +239,8 @@ bool OVNAssetManager::selectCategory(const QString &mid)
         for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
             m_categoryList->expand(m_categoryModel->indexForItem(up));
         const QModelIndex index = m_categoryModel->indexForItem(item);
-        m_categoryList->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_categoryList->selectionModel()->select(index,
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_categoryList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
         return true;
     }
@@ -258,13 +256,11 @@ void OVNAssetManager::selectCategories(const QStringList &mids)
             selection.select(index, index);
         }
     }
-    m_categoryList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_categoryList->selectionModel()->select(selection,
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void OVNAssetManager::deselectAllCategories()
-{
-    m_categoryList->selectionModel()->clearSelection();
-}
+void OVNAssetManager::deselectAllCategories() { m_categoryList->selectionModel()->clearSelection(); }
 
 QList<CategoryNode> OVNAssetManager::selectedCategoryNodes() const
 {

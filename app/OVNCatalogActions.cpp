@@ -5,32 +5,17 @@ namespace OVNCatalogActions {
 
 namespace {
 
-State on(bool enabled)
-{
-    return State{enabled, std::nullopt};
-}
+State on(bool enabled) { return State{enabled, std::nullopt}; }
 
-State marked(bool enabled, bool checked)
-{
-    return State{enabled, checked};
-}
+State marked(bool enabled, bool checked) { return State{enabled, checked}; }
 
-bool oneCategory(const Snapshot &s)
-{
-    return s.selectedCategoryCount == 1;
-}
+bool oneCategory(const Snapshot &s) { return s.selectedCategoryCount == 1; }
 
-bool selection(const Snapshot &s)
-{
-    return s.selectedCount > 0;
-}
+bool selection(const Snapshot &s) { return s.selectedCount > 0; }
 
 // The thumbnails an output or annotation command acts on: the selected ones, or all of them when
 // none is selected and exactly one category is.
-bool rowSet(const Snapshot &s)
-{
-    return selection(s) || (oneCategory(s) && s.listCount > 0);
-}
+bool rowSet(const Snapshot &s) { return selection(s) || (oneCategory(s) && s.listCount > 0); }
 
 State deleteState(const Snapshot &s)
 {
@@ -47,10 +32,7 @@ State deleteState(const Snapshot &s)
     return on(false);
 }
 
-bool optionOn(const Snapshot &s, Option option)
-{
-    return s.options[size_t(option)];
-}
+bool optionOn(const Snapshot &s, Option option) { return s.options[size_t(option)]; }
 
 } // namespace
 
@@ -92,8 +74,7 @@ State state(Action action, int tag, const Snapshot &s)
     case Action::RevealInFinder:
         return on(selection(s));
     case Action::Paste:
-        return on(oneCategory(s) && s.categoryMayWrite && s.containerKind == QLatin1String("C")
-                  && s.clipboardHasFiles);
+        return on(oneCategory(s) && s.categoryMayWrite && s.containerKind == QLatin1String("C") && s.clipboardHasFiles);
     case Action::Delete:
         return deleteState(s);
     case Action::DeleteCatalog:
@@ -163,66 +144,126 @@ State state(Action action, int tag, const Snapshot &s)
 QString name(Action action)
 {
     switch (action) {
-    case Action::AddFolder: return QStringLiteral("buttonAddFolderClick");
-    case Action::AddCatalog: return QStringLiteral("buttonAddCatalogClick");
-    case Action::AddImageSet: return QStringLiteral("buttonAddImageSetClick");
-    case Action::AddSurveillanceFolder: return QStringLiteral("buttonAddSurveillanceFolderClick");
-    case Action::AddSmart: return QStringLiteral("buttonAddSmartClick");
-    case Action::Find: return QStringLiteral("buttonFindClick");
-    case Action::ActivateSearchFilter: return QStringLiteral("menuActivateSearchFilter");
-    case Action::AccessPrivileges: return QStringLiteral("menuAccessPrivileges");
-    case Action::PageLayout: return QStringLiteral("runPageLayout");
-    case Action::PrintDocument: return QStringLiteral("printDocument");
-    case Action::SaveWorkspace: return QStringLiteral("buttonSaveWorkspaceClick");
-    case Action::ReloadCatalogList: return QStringLiteral("buttonReloadCatalogListClick");
-    case Action::ReloadCatalog: return QStringLiteral("buttonReloadCatalogClick");
-    case Action::Cut: return QStringLiteral("cut");
-    case Action::Copy: return QStringLiteral("copy");
-    case Action::Deselect: return QStringLiteral("deselect");
-    case Action::Paste: return QStringLiteral("paste");
-    case Action::Delete: return QStringLiteral("delete");
-    case Action::SelectAll: return QStringLiteral("selectAll");
-    case Action::DeleteCatalog: return QStringLiteral("buttonDeleteCatalogClick");
-    case Action::RenameCatalog: return QStringLiteral("buttonRenameCatalogClick");
-    case Action::UsesSmallIcons: return QStringLiteral("toggleUsesSmallIcons");
-    case Action::ShowCountOnLightTables: return QStringLiteral("toggleShowCountOnLightTables");
-    case Action::ShowCountOnFilmRolls: return QStringLiteral("toggleShowCountOnFilmRolls");
-    case Action::ShowCountOnImageSets: return QStringLiteral("toggleShowCountOnImageSets");
-    case Action::ShowCountOnSurveillanceFolders: return QStringLiteral("toggleShowCountOnSurveillanceFolders");
-    case Action::DatabaseShowThumbnails: return QStringLiteral("toggleDatabaseShowThumbnails");
-    case Action::LightTableShowThumbnails: return QStringLiteral("toggleLightTableShowThumbnails");
-    case Action::LightTableShowRecursive: return QStringLiteral("toggleLightTableShowRecursive");
-    case Action::Adjust: return QStringLiteral("menuAdjust");
-    case Action::OpenWithMediaViewer: return QStringLiteral("buttonOpenWithMediaViewerClick");
-    case Action::OpenWithMediaViewerFS: return QStringLiteral("buttonOpenWithMediaViewerFSClick");
-    case Action::OpenWithCreator: return QStringLiteral("buttonOpenWithCreatorClick");
-    case Action::RevealInFinder: return QStringLiteral("buttonRevealInFinderClick");
-    case Action::RotateLeft: return QStringLiteral("menuRotateLeft");
-    case Action::RotateRight: return QStringLiteral("menuRotateRight");
-    case Action::ShowCapturePanel: return QStringLiteral("buttonShowCapturePanelClick");
-    case Action::ImportCumulus: return QStringLiteral("buttonImportCumulusClick");
-    case Action::SetThumbnailUsingClipboard: return QStringLiteral("buttonSetThumbnailUsingClipboardClick");
-    case Action::SetSearchFilter: return QStringLiteral("menuSetSearchFilter");
-    case Action::SetRating: return QStringLiteral("menuSetRating");
-    case Action::ViewOrder: return QStringLiteral("buttonVieworderMenuClick");
-    case Action::ViewSort: return QStringLiteral("buttonViewsortMenuClick");
-    case Action::ThumbnailStyle: return QStringLiteral("viewSetThumbnailStyle");
-    case Action::RescanSurveillanceFolder: return QStringLiteral("buttonRescanSurveillanceFolderClick");
-    case Action::AutoFill: return QStringLiteral("buttonAutoFillClick");
-    case Action::ReimportSelection: return QStringLiteral("buttonReimportSelectionClick");
-    case Action::RelinkSelection: return QStringLiteral("buttonRelinkSelectionClick");
-    case Action::Group: return QStringLiteral("buttonGroupClick");
-    case Action::AutoGroup: return QStringLiteral("buttonAutoGroupClick");
-    case Action::Ungroup: return QStringLiteral("buttonUngroupClick");
-    case Action::SendAsEmail: return QStringLiteral("buttonSendAsEmailClick");
-    case Action::ExportImages: return QStringLiteral("buttonExportImagesClick");
-    case Action::PublishToWeb: return QStringLiteral("buttonPublishToWebClick");
-    case Action::BurnCD: return QStringLiteral("buttonBurnCDClick");
-    case Action::Zoom: return QStringLiteral("performZoom");
-    case Action::Miniaturize: return QStringLiteral("performMiniaturize");
-    case Action::ZoomPanel: return QStringLiteral("windowZoomPanel");
-    case Action::PrintOptionsRecalc: return QStringLiteral("viewPrintOptionsRecalc");
-    case Action::Search: return QStringLiteral("menuSearch");
+    case Action::AddFolder:
+        return QStringLiteral("buttonAddFolderClick");
+    case Action::AddCatalog:
+        return QStringLiteral("buttonAddCatalogClick");
+    case Action::AddImageSet:
+        return QStringLiteral("buttonAddImageSetClick");
+    case Action::AddSurveillanceFolder:
+        return QStringLiteral("buttonAddSurveillanceFolderClick");
+    case Action::AddSmart:
+        return QStringLiteral("buttonAddSmartClick");
+    case Action::Find:
+        return QStringLiteral("buttonFindClick");
+    case Action::ActivateSearchFilter:
+        return QStringLiteral("menuActivateSearchFilter");
+    case Action::AccessPrivileges:
+        return QStringLiteral("menuAccessPrivileges");
+    case Action::PageLayout:
+        return QStringLiteral("runPageLayout");
+    case Action::PrintDocument:
+        return QStringLiteral("printDocument");
+    case Action::SaveWorkspace:
+        return QStringLiteral("buttonSaveWorkspaceClick");
+    case Action::ReloadCatalogList:
+        return QStringLiteral("buttonReloadCatalogListClick");
+    case Action::ReloadCatalog:
+        return QStringLiteral("buttonReloadCatalogClick");
+    case Action::Cut:
+        return QStringLiteral("cut");
+    case Action::Copy:
+        return QStringLiteral("copy");
+    case Action::Deselect:
+        return QStringLiteral("deselect");
+    case Action::Paste:
+        return QStringLiteral("paste");
+    case Action::Delete:
+        return QStringLiteral("delete");
+    case Action::SelectAll:
+        return QStringLiteral("selectAll");
+    case Action::DeleteCatalog:
+        return QStringLiteral("buttonDeleteCatalogClick");
+    case Action::RenameCatalog:
+        return QStringLiteral("buttonRenameCatalogClick");
+    case Action::UsesSmallIcons:
+        return QStringLiteral("toggleUsesSmallIcons");
+    case Action::ShowCountOnLightTables:
+        return QStringLiteral("toggleShowCountOnLightTables");
+    case Action::ShowCountOnFilmRolls:
+        return QStringLiteral("toggleShowCountOnFilmRolls");
+    case Action::ShowCountOnImageSets:
+        return QStringLiteral("toggleShowCountOnImageSets");
+    case Action::ShowCountOnSurveillanceFolders:
+        return QStringLiteral("toggleShowCountOnSurveillanceFolders");
+    case Action::DatabaseShowThumbnails:
+        return QStringLiteral("toggleDatabaseShowThumbnails");
+    case Action::LightTableShowThumbnails:
+        return QStringLiteral("toggleLightTableShowThumbnails");
+    case Action::LightTableShowRecursive:
+        return QStringLiteral("toggleLightTableShowRecursive");
+    case Action::Adjust:
+        return QStringLiteral("menuAdjust");
+    case Action::OpenWithMediaViewer:
+        return QStringLiteral("buttonOpenWithMediaViewerClick");
+    case Action::OpenWithMediaViewerFS:
+        return QStringLiteral("buttonOpenWithMediaViewerFSClick");
+    case Action::OpenWithCreator:
+        return QStringLiteral("buttonOpenWithCreatorClick");
+    case Action::RevealInFinder:
+        return QStringLiteral("buttonRevealInFinderClick");
+    case Action::RotateLeft:
+        return QStringLiteral("menuRotateLeft");
+    case Action::RotateRight:
+        return QStringLiteral("menuRotateRight");
+    case Action::ShowCapturePanel:
+        return QStringLiteral("buttonShowCapturePanelClick");
+    case Action::ImportCumulus:
+        return QStringLiteral("buttonImportCumulusClick");
+    case Action::SetThumbnailUsingClipboard:
+        return QStringLiteral("buttonSetThumbnailUsingClipboardClick");
+    case Action::SetSearchFilter:
+        return QStringLiteral("menuSetSearchFilter");
+    case Action::SetRating:
+        return QStringLiteral("menuSetRating");
+    case Action::ViewOrder:
+        return QStringLiteral("buttonVieworderMenuClick");
+    case Action::ViewSort:
+        return QStringLiteral("buttonViewsortMenuClick");
+    case Action::ThumbnailStyle:
+        return QStringLiteral("viewSetThumbnailStyle");
+    case Action::RescanSurveillanceFolder:
+        return QStringLiteral("buttonRescanSurveillanceFolderClick");
+    case Action::AutoFill:
+        return QStringLiteral("buttonAutoFillClick");
+    case Action::ReimportSelection:
+        return QStringLiteral("buttonReimportSelectionClick");
+    case Action::RelinkSelection:
+        return QStringLiteral("buttonRelinkSelectionClick");
+    case Action::Group:
+        return QStringLiteral("buttonGroupClick");
+    case Action::AutoGroup:
+        return QStringLiteral("buttonAutoGroupClick");
+    case Action::Ungroup:
+        return QStringLiteral("buttonUngroupClick");
+    case Action::SendAsEmail:
+        return QStringLiteral("buttonSendAsEmailClick");
+    case Action::ExportImages:
+        return QStringLiteral("buttonExportImagesClick");
+    case Action::PublishToWeb:
+        return QStringLiteral("buttonPublishToWebClick");
+    case Action::BurnCD:
+        return QStringLiteral("buttonBurnCDClick");
+    case Action::Zoom:
+        return QStringLiteral("performZoom");
+    case Action::Miniaturize:
+        return QStringLiteral("performMiniaturize");
+    case Action::ZoomPanel:
+        return QStringLiteral("windowZoomPanel");
+    case Action::PrintOptionsRecalc:
+        return QStringLiteral("viewPrintOptionsRecalc");
+    case Action::Search:
+        return QStringLiteral("menuSearch");
     }
     return QString();
 }
@@ -238,15 +279,44 @@ QList<Item> menuItems()
         for (int tag : tags)
             items.append({action, tag});
     };
-    add({Action::AddFolder, Action::AddCatalog, Action::AddImageSet, Action::AddSurveillanceFolder, Action::AddSmart,
-         Action::Find, Action::ActivateSearchFilter, Action::AccessPrivileges, Action::PageLayout,
-         Action::PrintDocument, Action::SaveWorkspace, Action::ReloadCatalogList, Action::ReloadCatalog, Action::Cut,
-         Action::Copy, Action::Deselect, Action::Paste, Action::Delete, Action::SelectAll, Action::DeleteCatalog,
-         Action::RenameCatalog, Action::UsesSmallIcons, Action::ShowCountOnLightTables, Action::ShowCountOnFilmRolls,
-         Action::ShowCountOnImageSets, Action::ShowCountOnSurveillanceFolders, Action::DatabaseShowThumbnails,
-         Action::LightTableShowThumbnails, Action::LightTableShowRecursive, Action::Adjust,
-         Action::OpenWithMediaViewer, Action::OpenWithMediaViewerFS, Action::OpenWithCreator, Action::RevealInFinder,
-         Action::RotateLeft, Action::RotateRight, Action::ShowCapturePanel, Action::ImportCumulus,
+    add({Action::AddFolder,
+         Action::AddCatalog,
+         Action::AddImageSet,
+         Action::AddSurveillanceFolder,
+         Action::AddSmart,
+         Action::Find,
+         Action::ActivateSearchFilter,
+         Action::AccessPrivileges,
+         Action::PageLayout,
+         Action::PrintDocument,
+         Action::SaveWorkspace,
+         Action::ReloadCatalogList,
+         Action::ReloadCatalog,
+         Action::Cut,
+         Action::Copy,
+         Action::Deselect,
+         Action::Paste,
+         Action::Delete,
+         Action::SelectAll,
+         Action::DeleteCatalog,
+         Action::RenameCatalog,
+         Action::UsesSmallIcons,
+         Action::ShowCountOnLightTables,
+         Action::ShowCountOnFilmRolls,
+         Action::ShowCountOnImageSets,
+         Action::ShowCountOnSurveillanceFolders,
+         Action::DatabaseShowThumbnails,
+         Action::LightTableShowThumbnails,
+         Action::LightTableShowRecursive,
+         Action::Adjust,
+         Action::OpenWithMediaViewer,
+         Action::OpenWithMediaViewerFS,
+         Action::OpenWithCreator,
+         Action::RevealInFinder,
+         Action::RotateLeft,
+         Action::RotateRight,
+         Action::ShowCapturePanel,
+         Action::ImportCumulus,
          Action::SetThumbnailUsingClipboard});
     tagged(Action::SetSearchFilter, {0, 1, 2, 3, 4, 5});
     tagged(Action::SetRating, {0, 1, 2, 3, 4, 5});

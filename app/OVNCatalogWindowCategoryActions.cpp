@@ -33,10 +33,10 @@ using Category = OVNCategoryMaintenance::Category;
 using Action = OVNCatalogActions::Action;
 
 namespace {
+using CatalogNames::keyComment;
+using CatalogNames::keyDisplayTag;
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
-using CatalogNames::keyDisplayTag;
-using CatalogNames::keyComment;
 
 QString deletionText(const QString &kind)
 {
@@ -57,11 +57,8 @@ QString deletionText(const QString &kind)
 }
 } // namespace
 
-OVNCatalogWindowCategoryActions::OVNCatalogWindowCategoryActions(OVNAssetManager &window)
-    : QObject(&window)
-    , w(window)
-{
-}
+OVNCatalogWindowCategoryActions::OVNCatalogWindowCategoryActions(OVNAssetManager &window) : QObject(&window), w(window)
+{}
 
 // ---- the items ----
 
@@ -76,7 +73,8 @@ void OVNCatalogWindowCategoryActions::setupCategoryActions()
     command(Action::AddFolder, "New Folder", [this] { buttonAddFolderClick(); });
     command(Action::AddCatalog, "New Collection", [this] { buttonAddCatalogClick(); });
     command(Action::AddImageSet, "New Category Set", [this] { buttonAddImageSetClick(); });
-    command(Action::AddSurveillanceFolder, "New Surveillance Folder...", [this] { buttonAddSurveillanceFolderClick(); });
+    command(Action::AddSurveillanceFolder, "New Surveillance Folder...",
+            [this] { buttonAddSurveillanceFolderClick(); });
     command(Action::RescanSurveillanceFolder, "Re-Scan Surveillance Folder",
             [this] { buttonRescanSurveillanceFolderClick(); });
     command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
@@ -137,7 +135,8 @@ QString OVNCatalogWindowCategoryActions::buttonAddFolderClick()
 {
     const QString mid = addTopLevelCategory(QStringLiteral("F"), localized("untitled"));
     if (!mid.isEmpty())
-        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                           {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }
 
@@ -145,7 +144,8 @@ QString OVNCatalogWindowCategoryActions::buttonAddCatalogClick()
 {
     const QString mid = addTopLevelCategory(QStringLiteral("C"), localized("untitled"));
     if (!mid.isEmpty())
-        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                           {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }
 
@@ -153,14 +153,15 @@ QString OVNCatalogWindowCategoryActions::buttonAddImageSetClick()
 {
     const QString mid = addTopLevelCategory(QStringLiteral("S"), localized("untitled"));
     if (!mid.isEmpty())
-        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                           {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }
 
 void OVNCatalogWindowCategoryActions::buttonAddSurveillanceFolderClick()
 {
-    auto *panel = new QFileDialog(&w, localized("Select the Folder that will be monitored for changes."),
-                                  QDir::homePath());
+    auto *panel =
+        new QFileDialog(&w, localized("Select the Folder that will be monitored for changes."), QDir::homePath());
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setFileMode(QFileDialog::Directory);
     panel->setOption(QFileDialog::ShowDirsOnly);
@@ -198,7 +199,8 @@ QString OVNCatalogWindowCategoryActions::addSurveillanceFolder(const QString &pa
         Alerts::inform(localized("The surveillance folder could not be created."), message, &w);
         return QString();
     }
-    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                       {{QStringLiteral("action"), QStringLiteral("add")}});
     w.importFiles({folder}, mid);
     return mid;
 }
@@ -255,7 +257,7 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
         return false;
     }
     const bool empty = root.kind != QLatin1String("I") && bottomUp.size() == 1
-        && w.m_dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
+                       && w.m_dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
     if (!empty) {
         Alert alert;
         alert.message = localized("Do you really want to delete \"%1\"?").arg(root.name);
@@ -288,9 +290,9 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
             if (failure.isEmpty()) {
                 w.deselectAllCategories();
                 w.reloadCategoryList();
-                w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
-                                 {{QStringLiteral("action"), QStringLiteral("delete")},
-                                  {QStringLiteral("deleted"), deleted}});
+                w.postNotification(
+                    OVNAssetManager::categoryListDidChangeNotification(),
+                    {{QStringLiteral("action"), QStringLiteral("delete")}, {QStringLiteral("deleted"), deleted}});
             } else {
                 Alerts::inform(localized("\"%1\" could not be deleted. Nothing was removed.").arg(name), failure, &w);
             }
@@ -299,9 +301,9 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
     return true;
 }
 
-void OVNCatalogWindowCategoryActions::runMaintenance(const QString &title,
-                                     std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
-                                     std::function<void(const QVariant &)> done, WorkerConnection connection)
+void OVNCatalogWindowCategoryActions::runMaintenance(
+    const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+    std::function<void(const QVariant &)> done, WorkerConnection connection)
 {
     w.m_maintenanceRunning = true;
     auto *progress = new QProgressDialog(title, QString(), 0, 0, &w);
@@ -314,35 +316,41 @@ void OVNCatalogWindowCategoryActions::runMaintenance(const QString &title,
     progress->show();
     const QPointer<QProgressDialog> guardedProgress = progress;
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
-    QThread *thread = QThread::create([this, windowConnection, connection, guardedProgress, work = std::move(work),
-                                       done = std::move(done)] {
-        QVariant answer = QStringLiteral("could not open a connection to the catalog");
-        std::unique_ptr<OVNDatabaseAccess> own;
-        if (connection == WorkerConnection::Own)
-            own = windowConnection->openSiblingConnection();
-        if (connection == WorkerConnection::None || (own && own->isDBConnectionActive())) {
-            answer = work(own.get(), [this, guardedProgress](int step, int total) {
-                QMetaObject::invokeMethod(this, [guardedProgress, step, total] {
-                    if (!guardedProgress)
-                        return;
-                    if (guardedProgress->maximum() != total) {
-                        guardedProgress->setLabelText(localized("Removing entries..."));
-                        guardedProgress->setRange(0, total);
-                    }
-                    guardedProgress->setValue(step);
-                }, Qt::QueuedConnection);
-            });
-        }
-        QMetaObject::invokeMethod(this, [this, guardedProgress, answer, done] {
-            // A modal progress dialog handles events inside setValue(): never delete it under it.
-            if (guardedProgress) {
-                guardedProgress->hide();
-                guardedProgress->deleteLater();
+    QThread *thread = QThread::create(
+        [this, windowConnection, connection, guardedProgress, work = std::move(work), done = std::move(done)] {
+            QVariant answer = QStringLiteral("could not open a connection to the catalog");
+            std::unique_ptr<OVNDatabaseAccess> own;
+            if (connection == WorkerConnection::Own)
+                own = windowConnection->openSiblingConnection();
+            if (connection == WorkerConnection::None || (own && own->isDBConnectionActive())) {
+                answer = work(own.get(), [this, guardedProgress](int step, int total) {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [guardedProgress, step, total] {
+                            if (!guardedProgress)
+                                return;
+                            if (guardedProgress->maximum() != total) {
+                                guardedProgress->setLabelText(localized("Removing entries..."));
+                                guardedProgress->setRange(0, total);
+                            }
+                            guardedProgress->setValue(step);
+                        },
+                        Qt::QueuedConnection);
+                });
             }
-            w.m_maintenanceRunning = false;
-            done(answer);
-        }, Qt::QueuedConnection);
-    });
+            QMetaObject::invokeMethod(
+                this,
+                [this, guardedProgress, answer, done] {
+                    // A modal progress dialog handles events inside setValue(): never delete it under it.
+                    if (guardedProgress) {
+                        guardedProgress->hide();
+                        guardedProgress->deleteLater();
+                    }
+                    w.m_maintenanceRunning = false;
+                    done(answer);
+                },
+                Qt::QueuedConnection);
+        });
     w.m_maintenanceThread = thread;
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
@@ -434,7 +442,8 @@ QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStri
     w.deselectAllCategories();
     const QString folderId = w.m_dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
     const QString failure = folderId.isEmpty() ? w.m_dbcon->getLastErrorMessage() : QString();
-    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                       {{QStringLiteral("action"), QStringLiteral("add")}});
     if (folderId.isEmpty()) {
         Alerts::inform(localized("The folder for the files could not be created."), failure, &w);
         return QString();
@@ -463,9 +472,10 @@ void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths,
         files.append(path);
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
-    w.m_trackImportDidFinish = true;
-    import->processFilesSmart(files, folderId, &w);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
+});
+w.m_trackImportDidFinish = true;
+import->processFilesSmart(files, folderId, &w);
 }
 
 // ---- record export ----
@@ -499,13 +509,15 @@ QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
     }
     // From this window: the tree is rebuilt with the new collection in it.
     w.deselectAllCategories();
-    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+    w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                       {{QStringLiteral("action"), QStringLiteral("add")}});
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
-    import->setSkippedItems(parsed.failed);
-    import->setShowsResultSheet(true);
-    w.m_trackImportDidFinish = true;
-    import->processFiles(parsed.items, categoryId, &w);
-    return categoryId;
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
+});
+import->setSkippedItems(parsed.failed);
+import->setShowsResultSheet(true);
+w.m_trackImportDidFinish = true;
+import->processFiles(parsed.items, categoryId, &w);
+return categoryId;
 }

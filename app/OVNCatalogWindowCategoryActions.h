@@ -73,7 +73,8 @@ private:
     enum class WorkerConnection { Own, None };
     void runMaintenance(const QString &title,
                         std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
-                        std::function<void(const QVariant &)> done, WorkerConnection connection = WorkerConnection::Own);
+                        std::function<void(const QVariant &)> done,
+                        WorkerConnection connection = WorkerConnection::Own);
     void reimportRecords(const QVariantList &records, const QString &categoryId);
     void removeMissingAndImport(const QString &folderId, const QVariantList &missing, const QStringList &newFiles,
                                 const QVariantList &changed);

@@ -54,10 +54,7 @@ const QString flexibleSpaceItem = QStringLiteral("NSToolbarFlexibleSpaceItem");
 const QString separatorItem = QStringLiteral("NSToolbarSeparatorItem");
 const QString customizeItem = QStringLiteral("NSToolbarCustomizeToolbarItem");
 
-QString item(const char *name)
-{
-    return itemPrefix + QLatin1String(name);
-}
+QString item(const char *name) { return itemPrefix + QLatin1String(name); }
 
 struct ToolbarItemText {
     const char *name;
@@ -146,15 +143,22 @@ QIcon searchMenuIcon()
 QString preferenceKey(Option option)
 {
     switch (option) {
-    case OVNCatalogActions::ShowCountOnLightTablesOption: return QStringLiteral("ShowCountOnLightTables");
-    case OVNCatalogActions::ShowCountOnFilmRollsOption: return QStringLiteral("ShowCountOnFilmRolls");
-    case OVNCatalogActions::ShowCountOnImageSetsOption: return QStringLiteral("ShowCountOnImageSets");
+    case OVNCatalogActions::ShowCountOnLightTablesOption:
+        return QStringLiteral("ShowCountOnLightTables");
+    case OVNCatalogActions::ShowCountOnFilmRollsOption:
+        return QStringLiteral("ShowCountOnFilmRolls");
+    case OVNCatalogActions::ShowCountOnImageSetsOption:
+        return QStringLiteral("ShowCountOnImageSets");
     case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption:
         return QStringLiteral("ShowCountOnSurveillanceFolders");
-    case OVNCatalogActions::DatabaseShowThumbnailsOption: return QStringLiteral("DatabaseShowThumbnails");
-    case OVNCatalogActions::LightTableShowThumbnailsOption: return QStringLiteral("LightTableShowThumbnails");
-    case OVNCatalogActions::LightTableShowRecursiveOption: return QStringLiteral("LightTableShowRecursive");
-    case OVNCatalogActions::OptionCount: break;
+    case OVNCatalogActions::DatabaseShowThumbnailsOption:
+        return QStringLiteral("DatabaseShowThumbnails");
+    case OVNCatalogActions::LightTableShowThumbnailsOption:
+        return QStringLiteral("LightTableShowThumbnails");
+    case OVNCatalogActions::LightTableShowRecursiveOption:
+        return QStringLiteral("LightTableShowRecursive");
+    case OVNCatalogActions::OptionCount:
+        break;
     }
     return QString();
 }
@@ -187,11 +191,7 @@ void sortKeepingSelection(OVNMediaView *view)
 
 } // namespace
 
-OVNCatalogWindowCommands::OVNCatalogWindowCommands(OVNAssetManager &window)
-    : QObject(&window)
-    , w(window)
-{
-}
+OVNCatalogWindowCommands::OVNCatalogWindowCommands(OVNAssetManager &window) : QObject(&window), w(window) {}
 
 // ---- the items ----
 
@@ -232,29 +232,36 @@ void OVNCatalogWindowCommands::setupActions()
     command(Action::ReloadCatalog, "Reload Media", QKeySequence(Qt::CTRL | Qt::Key_R),
             [this] { buttonReloadCatalogClick(); });
     command(Action::SaveWorkspace, "Save Workspace", QKeySequence(), [this] { buttonSaveWorkspaceClick(); });
-    command(Action::UsesSmallIcons, "Small Category Icons", QKeySequence(), [this] { toggleUsesSmallIcons(); })
-        ->setCheckable(true);
-    command(Action::RotateLeft, "Rotate Left", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft),
-            [this] { w.menuRotateLeft(); })
-        ->setIcon(applicationIcon("tbRotateLeft"));
-    command(Action::RotateRight, "Rotate Right", QKeySequence(Qt::CTRL | Qt::Key_BracketRight),
-            [this] { w.menuRotateRight(); })
-        ->setIcon(applicationIcon("tbRotateRight"));
+    command(Action::UsesSmallIcons, "Small Category Icons", QKeySequence(), [this] {
+        toggleUsesSmallIcons();
+    })->setCheckable(true);
+    command(Action::RotateLeft, "Rotate Left", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), [this] {
+        w.menuRotateLeft();
+    })->setIcon(applicationIcon("tbRotateLeft"));
+    command(Action::RotateRight, "Rotate Right", QKeySequence(Qt::CTRL | Qt::Key_BracketRight), [this] {
+        w.menuRotateRight();
+    })->setIcon(applicationIcon("tbRotateRight"));
     action(Action::Delete)->setIcon(commandIcon("Delete"));
-    command(Action::AutoFill, "Auto Fill...", QKeySequence(), [this] { w.buttonAutoFillClick(); })
-        ->setIcon(commandIcon("AutoFill"));
+    command(Action::AutoFill, "Auto Fill...", QKeySequence(), [this] {
+        w.buttonAutoFillClick();
+    })->setIcon(commandIcon("AutoFill"));
     command(Action::Adjust, "Adjust...", QKeySequence(), [this] { w.menuAdjust(); })->setIcon(commandIcon("Adjust"));
-    command(Action::ReimportSelection, "Re-Import Media File", QKeySequence(), [this] { w.buttonReimportSelectionClick(); });
-    command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(), [this] { w.buttonRelinkSelectionClick(); });
+    command(Action::ReimportSelection, "Re-Import Media File", QKeySequence(),
+            [this] { w.buttonReimportSelectionClick(); });
+    command(Action::RelinkSelection, "Re-Link Media File...", QKeySequence(),
+            [this] { w.buttonRelinkSelectionClick(); });
     command(Action::SetThumbnailUsingClipboard, "Set Thumbnail from Clipboard", QKeySequence(),
             [this] { w.buttonSetThumbnailUsingClipboardClick(); });
-    command(Action::ExportImages, "Export...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
-            [this] { w.buttonExportImagesClick(); })
-        ->setIcon(commandIcon("Export"));
-    command(Action::SendAsEmail, "Send as E-mail...", QKeySequence(), [this] { w.buttonSendAsEmailClick(); })
-        ->setIcon(commandIcon("Mail"));
+    command(Action::ExportImages, "Export...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] {
+        w.buttonExportImagesClick();
+    })->setIcon(commandIcon("Export"));
+    command(Action::SendAsEmail, "Send as E-mail...", QKeySequence(), [this] {
+        w.buttonSendAsEmailClick();
+    })->setIcon(commandIcon("Mail"));
     command(Action::PublishToWeb, "Publish to Web...", QKeySequence(), [this] { w.buttonPublishToWebClick(); });
-    command(Action::BurnCD, "Burn Disc...", QKeySequence(), [this] { w.buttonBurnCDClick(); })->setIcon(commandIcon("Burn"));
+    command(Action::BurnCD, "Burn Disc...", QKeySequence(), [this] {
+        w.buttonBurnCDClick();
+    })->setIcon(commandIcon("Burn"));
     command(Action::OpenWithMediaViewer, "Open in Viewer", QKeySequence(Qt::CTRL | Qt::Key_Down),
             [this] { w.openMedia(w.m_mediaView, 0, QString()); });
     command(Action::OpenWithMediaViewerFS, "Open in Full Screen", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
@@ -264,7 +271,8 @@ void OVNCatalogWindowCommands::setupActions()
     command(Action::ShowCapturePanel, "Camera Capture...", QKeySequence(), [this] { emit w.capturePanelRequested(); });
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { w.buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { w.buttonAutoGroupClick(); });
-    command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), [this] { w.buttonUngroupClick(); });
+    command(Action::Ungroup, "Ungroup", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G),
+            [this] { w.buttonUngroupClick(); });
 
     const struct {
         Action which;
@@ -306,8 +314,9 @@ void OVNCatalogWindowCommands::setupActions()
     tagged(Action::ViewSort, 101, "Descending", [this](int tag) { buttonViewsortMenuClick(tag); });
     const char *ratings[] = {"No Rating", "1 Star", "2 Stars", "3 Stars", "4 Stars", "5 Stars"};
     for (int rating = 0; rating < 6; ++rating)
-        tagged(Action::SetRating, rating, ratings[rating], [this](int tag) { w.menuSetRating(tag); })
-            ->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + rating)));
+        tagged(Action::SetRating, rating, ratings[rating], [this](int tag) {
+            w.menuSetRating(tag);
+        })->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + rating)));
     const char *fields[] = {"All", "Displaytag", "Keywords", "Short Description", "Full Description", "Rating"};
     for (int field = 0; field < 6; ++field)
         tagged(Action::SetSearchFilter, field, fields[field], [this](int tag) { menuSetSearchFilter(tag); });
@@ -356,8 +365,8 @@ void OVNCatalogWindowCommands::setupMenus()
     order->addAction(action(Action::ViewSort, 100));
     order->addAction(action(Action::ViewSort, 101));
     view->addSeparator();
-    for (Action which : {Action::DatabaseShowThumbnails, Action::LightTableShowThumbnails,
-                         Action::LightTableShowRecursive})
+    for (Action which :
+         {Action::DatabaseShowThumbnails, Action::LightTableShowThumbnails, Action::LightTableShowRecursive})
         view->addAction(action(which));
     view->addSeparator();
     for (Action which : {Action::ShowCountOnLightTables, Action::ShowCountOnFilmRolls, Action::ShowCountOnImageSets,
@@ -373,8 +382,8 @@ void OVNCatalogWindowCommands::setupMenus()
     connect(collapse, &QAction::triggered, this, [this] { buttonToggleMediaInfoClick(); });
 
     QMenu *media = refreshOnShow(bar->addMenu(localizedMenu("&Media")));
-    for (Action which : {Action::OpenWithMediaViewer, Action::OpenWithMediaViewerFS, Action::OpenWithCreator,
-                         Action::RevealInFinder})
+    for (Action which :
+         {Action::OpenWithMediaViewer, Action::OpenWithMediaViewerFS, Action::OpenWithCreator, Action::RevealInFinder})
         media->addAction(action(which));
     media->addSeparator();
     // The shown (or selected) media as a slide show or on a light table.
@@ -415,23 +424,42 @@ QString OVNCatalogWindowCommands::toolbarIdentifier()
 
 QStringList OVNCatalogWindowCommands::toolbarDefaultItemIdentifiers()
 {
-    return {item("ViewSelectionToolbarItemIdentifier"), item("ViewOrderToolbarItemIdentifier"),
-            item("ViewActionToolbarItemIdentifier"), spaceItem, item("RotateLeftToolbarItemIdentifier"),
-            item("RotateRightToolbarItemIdentifier"), spaceItem, item("AutoAnnotationsToolbarItemIdentifier"),
-            item("ExportToolbarItemIdentifier"), item("SendAsMailToolbarItemIdentifier"),
-            item("BurnDiscToolbarItemIdentifier"), spaceItem, item("AdjustToolbarItemIdentifier"), flexibleSpaceItem,
+    return {item("ViewSelectionToolbarItemIdentifier"),
+            item("ViewOrderToolbarItemIdentifier"),
+            item("ViewActionToolbarItemIdentifier"),
+            spaceItem,
+            item("RotateLeftToolbarItemIdentifier"),
+            item("RotateRightToolbarItemIdentifier"),
+            spaceItem,
+            item("AutoAnnotationsToolbarItemIdentifier"),
+            item("ExportToolbarItemIdentifier"),
+            item("SendAsMailToolbarItemIdentifier"),
+            item("BurnDiscToolbarItemIdentifier"),
+            spaceItem,
+            item("AdjustToolbarItemIdentifier"),
+            flexibleSpaceItem,
             item("SearchToolbarItemIdentifier")};
 }
 
 QStringList OVNCatalogWindowCommands::toolbarAllowedItemIdentifiers()
 {
-    return {item("ViewSelectionToolbarItemIdentifier"), item("ViewOrderToolbarItemIdentifier"),
-            item("ViewActionToolbarItemIdentifier"), item("RotateLeftToolbarItemIdentifier"),
-            item("RotateRightToolbarItemIdentifier"), item("AdjustToolbarItemIdentifier"), separatorItem,
-            item("AutoAnnotationsToolbarItemIdentifier"), item("ExportToolbarItemIdentifier"),
-            item("SendAsMailToolbarItemIdentifier"), item("BurnDiscToolbarItemIdentifier"),
-            item("CaptureToolbarItemIdentifier"), item("DeleteToolbarItemIdentifier"), spaceItem, flexibleSpaceItem,
-            customizeItem, item("SearchToolbarItemIdentifier")};
+    return {item("ViewSelectionToolbarItemIdentifier"),
+            item("ViewOrderToolbarItemIdentifier"),
+            item("ViewActionToolbarItemIdentifier"),
+            item("RotateLeftToolbarItemIdentifier"),
+            item("RotateRightToolbarItemIdentifier"),
+            item("AdjustToolbarItemIdentifier"),
+            separatorItem,
+            item("AutoAnnotationsToolbarItemIdentifier"),
+            item("ExportToolbarItemIdentifier"),
+            item("SendAsMailToolbarItemIdentifier"),
+            item("BurnDiscToolbarItemIdentifier"),
+            item("CaptureToolbarItemIdentifier"),
+            item("DeleteToolbarItemIdentifier"),
+            spaceItem,
+            flexibleSpaceItem,
+            customizeItem,
+            item("SearchToolbarItemIdentifier")};
 }
 
 QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
@@ -482,7 +510,8 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
             m_viewselectionControl->addButton(button, style);
             layout->addWidget(button);
         }
-        connect(m_viewselectionControl, &QButtonGroup::idClicked, this, [this](int style) { setThumbnailStyle(style); });
+        connect(m_viewselectionControl, &QButtonGroup::idClicked, this,
+                [this](int style) { setThumbnailStyle(style); });
         result = control(segments);
     } else if (name == QLatin1String("ViewOrderToolbarItemIdentifier")) {
         auto *menu = new QMenu(&w);
@@ -601,8 +630,8 @@ void OVNCatalogWindowCommands::setToolbarItemIdentifiers(const QStringList &iden
         } else if (identifier == separatorItem) {
             m_toolbar->addSeparator()->setProperty("ovnPlacement", true);
         } else if (identifier == customizeItem) {
-            QAction *customize = m_toolbar->addAction(localizedMenu("Customize"), this,
-                                                      [this] { runToolbarCustomization(); });
+            QAction *customize =
+                m_toolbar->addAction(localizedMenu("Customize"), this, [this] { runToolbarCustomization(); });
             customize->setProperty("ovnPlacement", true);
         } else if (QAction *made = m_toolbarItems.value(identifier)) {
             // An item is shown once; the View item shows the current style when it comes.
@@ -673,7 +702,8 @@ void OVNCatalogWindowCommands::runToolbarCustomization()
         if (!chosen)
             return;
         const QString identifier = chosen->data(Qt::UserRole).toString();
-        const bool repeatable = identifier == spaceItem || identifier == flexibleSpaceItem || identifier == separatorItem;
+        const bool repeatable = identifier == spaceItem || identifier == flexibleSpaceItem
+                                || identifier == separatorItem;
         if (!repeatable && shownIdentifiers().contains(identifier))
             return;
         const int at = shown->currentRow() < 0 ? shown->count() : shown->currentRow() + 1;
@@ -765,7 +795,7 @@ OVNCatalogActions::Snapshot OVNCatalogWindowCommands::actionSnapshot()
     if (const QMimeData *data = QGuiApplication::clipboard()->mimeData()) {
         s.clipboardHasFiles = data->hasUrls() && !OVNMediaPasteboard::read(data, QByteArray()).paths.isEmpty();
         s.clipboardHasImage = data->hasFormat(QStringLiteral("image/tiff"))
-            || data->hasFormat(QStringLiteral("application/pdf")) || data->hasImage();
+                              || data->hasFormat(QStringLiteral("application/pdf")) || data->hasImage();
     }
     selectionPrivileges(&s.mayWrite, &s.fullAccess);
     s.thumbnailStyle = w.m_prefThumbnailType;
@@ -782,7 +812,8 @@ void OVNCatalogWindowCommands::refreshActions()
 {
     const OVNCatalogActions::Snapshot snapshot = actionSnapshot();
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
-        const OVNCatalogActions::State answer = OVNCatalogActions::state(Action(it.key().first), it.key().second, snapshot);
+        const OVNCatalogActions::State answer =
+            OVNCatalogActions::state(Action(it.key().first), it.key().second, snapshot);
         it.value()->setEnabled(answer.enabled);
         if (answer.checked)
             it.value()->setChecked(*answer.checked);
@@ -844,14 +875,22 @@ void OVNCatalogWindowCommands::deselect()
 bool OVNCatalogWindowCommands::viewOption(Option option) const
 {
     switch (option) {
-    case OVNCatalogActions::ShowCountOnLightTablesOption: return w.m_viewShowCountOnLightTables;
-    case OVNCatalogActions::ShowCountOnFilmRollsOption: return w.m_viewShowCountOnFilmRolls;
-    case OVNCatalogActions::ShowCountOnImageSetsOption: return w.m_viewShowCountOnImageSets;
-    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption: return w.m_viewShowCountOnSurveillanceFolders;
-    case OVNCatalogActions::DatabaseShowThumbnailsOption: return w.m_viewDatabaseShowThumbnails;
-    case OVNCatalogActions::LightTableShowThumbnailsOption: return w.m_viewLightTableShowThumbnails;
-    case OVNCatalogActions::LightTableShowRecursiveOption: return w.m_viewLightTableShowRecursive;
-    case OVNCatalogActions::OptionCount: break;
+    case OVNCatalogActions::ShowCountOnLightTablesOption:
+        return w.m_viewShowCountOnLightTables;
+    case OVNCatalogActions::ShowCountOnFilmRollsOption:
+        return w.m_viewShowCountOnFilmRolls;
+    case OVNCatalogActions::ShowCountOnImageSetsOption:
+        return w.m_viewShowCountOnImageSets;
+    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption:
+        return w.m_viewShowCountOnSurveillanceFolders;
+    case OVNCatalogActions::DatabaseShowThumbnailsOption:
+        return w.m_viewDatabaseShowThumbnails;
+    case OVNCatalogActions::LightTableShowThumbnailsOption:
+        return w.m_viewLightTableShowThumbnails;
+    case OVNCatalogActions::LightTableShowRecursiveOption:
+        return w.m_viewLightTableShowRecursive;
+    case OVNCatalogActions::OptionCount:
+        break;
     }
     return false;
 }
@@ -860,14 +899,29 @@ void OVNCatalogWindowCommands::toggleViewOption(Option option)
 {
     bool *flag = nullptr;
     switch (option) {
-    case OVNCatalogActions::ShowCountOnLightTablesOption: flag = &w.m_viewShowCountOnLightTables; break;
-    case OVNCatalogActions::ShowCountOnFilmRollsOption: flag = &w.m_viewShowCountOnFilmRolls; break;
-    case OVNCatalogActions::ShowCountOnImageSetsOption: flag = &w.m_viewShowCountOnImageSets; break;
-    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption: flag = &w.m_viewShowCountOnSurveillanceFolders; break;
-    case OVNCatalogActions::DatabaseShowThumbnailsOption: flag = &w.m_viewDatabaseShowThumbnails; break;
-    case OVNCatalogActions::LightTableShowThumbnailsOption: flag = &w.m_viewLightTableShowThumbnails; break;
-    case OVNCatalogActions::LightTableShowRecursiveOption: flag = &w.m_viewLightTableShowRecursive; break;
-    case OVNCatalogActions::OptionCount: return;
+    case OVNCatalogActions::ShowCountOnLightTablesOption:
+        flag = &w.m_viewShowCountOnLightTables;
+        break;
+    case OVNCatalogActions::ShowCountOnFilmRollsOption:
+        flag = &w.m_viewShowCountOnFilmRolls;
+        break;
+    case OVNCatalogActions::ShowCountOnImageSetsOption:
+        flag = &w.m_viewShowCountOnImageSets;
+        break;
+    case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption:
+        flag = &w.m_viewShowCountOnSurveillanceFolders;
+        break;
+    case OVNCatalogActions::DatabaseShowThumbnailsOption:
+        flag = &w.m_viewDatabaseShowThumbnails;
+        break;
+    case OVNCatalogActions::LightTableShowThumbnailsOption:
+        flag = &w.m_viewLightTableShowThumbnails;
+        break;
+    case OVNCatalogActions::LightTableShowRecursiveOption:
+        flag = &w.m_viewLightTableShowRecursive;
+        break;
+    case OVNCatalogActions::OptionCount:
+        return;
     }
     *flag = !*flag;
     UserDefaults::standard().setString(*flag ? QStringLiteral("1") : QStringLiteral("0"), preferenceKey(option));
@@ -886,10 +940,7 @@ void OVNCatalogWindowCommands::toggleViewOption(Option option)
     refreshActions();
 }
 
-void OVNCatalogWindowCommands::toggleUsesSmallIcons()
-{
-    setUsesSmallIcons(!w.m_usesSmallIcons);
-}
+void OVNCatalogWindowCommands::toggleUsesSmallIcons() { setUsesSmallIcons(!w.m_usesSmallIcons); }
 
 void OVNCatalogWindowCommands::setUsesSmallIcons(bool small)
 {
@@ -983,10 +1034,7 @@ void OVNCatalogWindowCommands::buttonReloadCatalogListClick()
     w.updateCategoryList();
 }
 
-void OVNCatalogWindowCommands::buttonReloadCatalogClick()
-{
-    w.reloadMediaList();
-}
+void OVNCatalogWindowCommands::buttonReloadCatalogClick() { w.reloadMediaList(); }
 
 void OVNCatalogWindowCommands::buttonSaveWorkspaceClick()
 {
@@ -1004,14 +1052,14 @@ void OVNCatalogWindowCommands::saveWindowPosition()
     if (const QScreen *screen = w.screen() ? w.screen() : QGuiApplication::primaryScreen())
         full = screen->geometry();
     const int bottom = full.y() + full.height() - (frame.y() + frame.height());
-    const QList<int> values{frame.x() - full.x(), bottom, frame.width(), frame.height(), full.x(), 0,
-                            full.width(), full.height()};
+    const QList<int> values{frame.x() - full.x(), bottom,       frame.width(), frame.height(), full.x(), 0,
+                            full.width(),         full.height()};
     QStringList text;
     for (int value : values)
         text.append(QString::number(value));
     defaults.setString(text.join(QLatin1Char(' ')), QStringLiteral("NSWindow Frame OVNAssetManager"));
     const QList<int> media = isMediaInfoCollapsed() && w.m_savedMediaSizes.size() == 3 ? w.m_savedMediaSizes
-                                                                                      : w.m_splitterMedia->sizes();
+                                                                                       : w.m_splitterMedia->sizes();
     if (media.size() >= 2) {
         defaults.setDouble(media.at(0), QStringLiteral("OVNAssetManagerCategoryWidth"));
         defaults.setDouble(media.at(1), QStringLiteral("OVNAssetManagerMediaViewWidth"));
@@ -1023,10 +1071,7 @@ void OVNCatalogWindowCommands::saveWindowPosition()
                        QStringLiteral("MediaInfoCollapsed"));
 }
 
-bool OVNCatalogWindowCommands::isMediaInfoCollapsed() const
-{
-    return w.m_splitterPreview->isHidden();
-}
+bool OVNCatalogWindowCommands::isMediaInfoCollapsed() const { return w.m_splitterPreview->isHidden(); }
 
 void OVNCatalogWindowCommands::buttonToggleMediaInfoClick()
 {
@@ -1085,14 +1130,21 @@ void OVNCatalogWindowCommands::setupSearchField()
 std::optional<QString> OVNCatalogWindowCommands::searchKeyForField(int tag)
 {
     switch (tag) {
-    case 0: return QString();
-    case 1: return QStringLiteral("displaytag");
+    case 0:
+        return QString();
+    case 1:
+        return QStringLiteral("displaytag");
     // The column "shortdesc" holds the keywords and "keywords" the title.
-    case 2: return QStringLiteral("shortdesc");
-    case 3: return QStringLiteral("keywords");
-    case 4: return QStringLiteral("fulldesc");
-    case 5: return QStringLiteral("rating");
-    default: return std::nullopt;
+    case 2:
+        return QStringLiteral("shortdesc");
+    case 3:
+        return QStringLiteral("keywords");
+    case 4:
+        return QStringLiteral("fulldesc");
+    case 5:
+        return QStringLiteral("rating");
+    default:
+        return std::nullopt;
     }
 }
 

@@ -27,9 +27,9 @@
 #include <algorithm>
 
 namespace {
+using CatalogNames::keyCategoryId;
 using CatalogNames::keyMid;
 using CatalogNames::keyRating;
-using CatalogNames::keyCategoryId;
 using CatalogNames::keyType;
 const QString keyCounter = QStringLiteral("counter");
 
@@ -51,8 +51,8 @@ public:
 
     Capabilities capabilities() const override
     {
-        return Capability::StringForID | Capability::SelectionCount | Capability::Selections
-            | Capability::AccessCheck | Capability::AutoFill | Capability::BurnCD | Capability::SendAsEmail;
+        return Capability::StringForID | Capability::SelectionCount | Capability::Selections | Capability::AccessCheck
+               | Capability::AutoFill | Capability::BurnCD | Capability::SendAsEmail;
     }
     // The auto-fill area shown while several entries are selected.
     void buttonAutoFillClick(QObject *) override { d.w.buttonAutoFillClick(); }
@@ -113,17 +113,13 @@ private:
 };
 
 OVNCatalogWindowMediaDelegate::OVNCatalogWindowMediaDelegate(OVNAssetManager &window)
-    : w(window)
-    , m_details(std::make_unique<DetailsSource>(*this))
-{
-}
+    : w(window),
+      m_details(std::make_unique<DetailsSource>(*this))
+{}
 
 OVNCatalogWindowMediaDelegate::~OVNCatalogWindowMediaDelegate() = default;
 
-OVNMediaDetailsDataSource *OVNCatalogWindowMediaDelegate::detailsDataSource() const
-{
-    return m_details.get();
-}
+OVNMediaDetailsDataSource *OVNCatalogWindowMediaDelegate::detailsDataSource() const { return m_details.get(); }
 
 // ---- thumbnail view delegate ----
 
@@ -143,18 +139,15 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewRelinkSelection(OVNMediaView *vi
     w.ovnMediaViewRelinkSelection(view);
 }
 
-void OVNCatalogWindowMediaDelegate::menuSetRating(int rating)
-{
-    w.menuSetRating(rating);
-}
+void OVNCatalogWindowMediaDelegate::menuSetRating(int rating) { w.menuSetRating(rating); }
 
 OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities() const
 {
     using D = OVNMediaViewDelegate;
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
-        | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
-        | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
-        | D::RelinkSelection;
+           | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
+           | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
+           | D::RelinkSelection;
 }
 
 QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -213,7 +206,8 @@ void OVNCatalogWindowMediaDelegate::loadMediaDetailsForSelection()
     w.m_mediaDetails->update();
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers)
+void OVNCatalogWindowMediaDelegate::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view,
+                                                                            Qt::KeyboardModifiers modifiers)
 {
     // Read again, so that a viewer just chosen in the preferences opens.
     w.loadPreferences();
@@ -228,10 +222,7 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewOpenWithDefaultViewer(OVNMediaVi
     w.openMedia(view, 0, QString());
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaViewOpenWithCreator(OVNMediaView *view)
-{
-    w.openMedia(view, 1, QString());
-}
+void OVNCatalogWindowMediaDelegate::ovnMediaViewOpenWithCreator(OVNMediaView *view) { w.openMedia(view, 1, QString()); }
 
 // ---- deleting ----
 
@@ -247,9 +238,9 @@ void OVNCatalogWindowMediaDelegate::delete_(OVNMediaView *view)
     // category does.
     const std::optional<CategoryNode> category = w.selectedCategory();
     const bool fromSet = category && category->value(keyType).toString() == QLatin1String("S");
-    const bool granted = fromSet
-        ? w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, true)
-        : w.isUserAuthorizedForAccessCurrentSelectionWithType(OVNPrivilegeLevel::readWrite(), true);
+    const bool granted =
+        fromSet ? w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, true)
+                : w.isUserAuthorizedForAccessCurrentSelectionWithType(OVNPrivilegeLevel::readWrite(), true);
     if (granted)
         deleteSelectedMedia();
 }
@@ -261,25 +252,25 @@ void OVNCatalogWindowMediaDelegate::deleteSelectedMedia()
     w.m_deleteRefusedByDatabase = 0;
     // One transaction for the whole selection, each entry in a savepoint of its own: an entry
     // the catalog refuses stays, the others go together.
-    const bool committed = OVNEntryEdits(w.m_dbcon.get()).inOneTransaction(
-        [this] { return w.m_mediaView->deleteSelectedRowsWithAutoReload(true); });
+    const bool committed = OVNEntryEdits(w.m_dbcon.get()).inOneTransaction([this] {
+        return w.m_mediaView->deleteSelectedRowsWithAutoReload(true);
+    });
     if (!committed) {
         // Nothing of the batch was stored: show the entries again as the catalog has them.
         w.reloadMediaList();
         Alerts::display(localized("Delete Failed"),
-                                localized("The selected entries could not be deleted from the catalog.")
-                                    + QLatin1Char('\n') + w.m_dbcon->getLastErrorMessage(),
-                                &w);
+                        localized("The selected entries could not be deleted from the catalog.") + QLatin1Char('\n')
+                            + w.m_dbcon->getLastErrorMessage(),
+                        &w);
         return;
     }
     if (w.m_deleteRefusedByDatabase > 0) {
         // The entries stay where they were; say so rather than leave the user guessing.
         Alerts::display(localized("Delete Failed"),
-                                QCoreApplication::translate("Localizable",
-                                                            "%n entries could not be deleted from the catalog.",
-                                                            nullptr, w.m_deleteRefusedByDatabase)
-                                    + QLatin1Char('\n') + w.m_dbcon->getLastErrorMessage(),
-                                &w);
+                        QCoreApplication::translate("Localizable", "%n entries could not be deleted from the catalog.",
+                                                    nullptr, w.m_deleteRefusedByDatabase)
+                            + QLatin1Char('\n') + w.m_dbcon->getLastErrorMessage(),
+                        &w);
     }
 }
 
@@ -329,7 +320,8 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewDidDeleteEntry(OVNMediaView *vie
 
 // ---- adding, moving and linking ----
 
-bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level)
+bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view,
+                                                                                    const QString &level)
 {
     // The view shows the selected category; drops and pastes go there.
     if (!view || view != w.m_mediaView)
@@ -337,15 +329,13 @@ bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithT
     return w.isUserAuthorizedForAccessType(level, w.selectedCategory(), false);
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths, const QStringList &skipped)
+void OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths,
+                                                         const QStringList &skipped)
 {
     addFiles(paths, w.selectedCategory(), skipped);
 }
 
-int OVNCatalogWindowMediaDelegate::copy()
-{
-    return w.m_mediaView ? w.m_mediaView->filteredcopy() : 0;
-}
+int OVNCatalogWindowMediaDelegate::copy() { return w.m_mediaView ? w.m_mediaView->filteredcopy() : 0; }
 
 bool OVNCatalogWindowMediaDelegate::canPaste()
 {
@@ -368,7 +358,7 @@ void OVNCatalogWindowMediaDelegate::paste()
 }
 
 void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
-                               const QStringList &skipped)
+                                             const QStringList &skipped)
 {
     if (!w.m_dbcon || paths.isEmpty())
         return;
@@ -390,10 +380,11 @@ void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std
         collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder, &refused);
         if (refused)
             return;
-        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
+        w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
+                           {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
-            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures,
-                                                                localized("The collection for the files could not be made.")));
+            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(
+                *w.m_dbcon, failures, localized("The collection for the files could not be made.")));
             return;
         }
     }
@@ -423,9 +414,10 @@ void OVNCatalogWindowMediaDelegate::postReloadCategories(const QStringList &cate
     }
 }
 
-std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
-                                                                 const QString &targetKind,
-                                                                 const QString &ownerLevel)
+std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(const QStringList &mids,
+                                                                                const QString &targetMid,
+                                                                                const QString &targetKind,
+                                                                                const QString &ownerLevel)
 {
     // The target must be a category of that kind in this window's tree that the user may change,
     // and every entry's own category must grant `ownerLevel`; refusals are shown.
@@ -440,7 +432,7 @@ std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(
     // Ids from a window on another catalog name no entry here: nothing is moved or linked.
     if (owners.contains(QString())) {
         Alerts::display(localized("The entries are not in this catalog."),
-                                localized("Drop them onto the thumbnails to add their files."), &w);
+                        localized("Drop them onto the thumbnails to add their files."), &w);
         return std::nullopt;
     }
     if (!w.isUserAuthorizedForMediaWithType(ownerLevel, owners, true))
@@ -448,8 +440,8 @@ std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(
     return owners;
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids, const QString &fromCatalog,
-                                           const QString &toCatalog)
+void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids,
+                                                         const QString &fromCatalog, const QString &toCatalog)
 {
     if (!w.m_dbcon || mids.isEmpty())
         return;
@@ -465,7 +457,8 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const Q
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mids, const QString &toImageSet)
+void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mids,
+                                                         const QString &toImageSet)
 {
     if (!w.m_dbcon || mids.isEmpty())
         return;
@@ -473,8 +466,7 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const Q
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
     if (OVNEntryEdits(w.m_dbcon.get()).linkEntries(mids, toImageSet) > 0)
-        Alerts::display(localized("Some entries could not be added to the set."),
-                                w.m_dbcon->getLastErrorMessage(), &w);
+        Alerts::display(localized("Some entries could not be added to the set."), w.m_dbcon->getLastErrorMessage(), &w);
     postReloadCategories({toImageSet});
 }
 
@@ -525,7 +517,8 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsPurchasedForID(OVNMediaDet
         return QString();
     if (!w.m_internalPurchasedStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        w.m_internalPurchasedStorage = w.m_dbcon && !mid.isEmpty() ? w.m_dbcon->getPurchasedForMediaID(mid) : QVariantMap();
+        w.m_internalPurchasedStorage = w.m_dbcon && !mid.isEmpty() ? w.m_dbcon->getPurchasedForMediaID(mid)
+                                                                   : QVariantMap();
     }
     return w.m_internalPurchasedStorage->value(column).toString();
 }
@@ -548,7 +541,8 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
     const quint64 failures = w.m_dbcon->failureCount();
     const auto keepTyped = [&] {
         // The catalog was out of reach: what was typed stays in the pane, marked as not saved.
-        w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
+        w.showCategoryRefusal(
+            OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
         if (w.m_mediaDetails)
             w.m_mediaDetails->keepUnsavedEdit();
         return false;
@@ -560,7 +554,8 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
     // A refusal is shown once here; the pane's forms are already closed to this user.
     QString level;
     if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false, &level)) {
-        if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        if (w.m_dbcon->failureCount() != failures
+            && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
             return keepTyped();
         if (w.m_dbcon->failureCount() != failures)
             w.showCategoryRefusal(OVNCategoryAccess::readFailure(*w.m_dbcon));
@@ -573,15 +568,15 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
     if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return keepTyped();
     Alerts::display(localized("The change could not be stored."), w.m_dbcon->getLastErrorMessage(),
-                            w.m_mediaView ? w.m_mediaView->window() : &w);
+                    w.m_mediaView ? w.m_mediaView->window() : &w);
     // The pane shows what is stored again, not what was typed.
     if (w.m_mediaDetails)
         w.m_mediaDetails->reloadData();
     return false;
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value, const QString &key,
-                                                    const QString &mediaId)
+void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value,
+                                                                  const QString &key, const QString &mediaId)
 {
     if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updateMediaListEntry(mediaId, key, value); }))
         return;
@@ -591,7 +586,8 @@ void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetail
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *, const QString &value,
-                                                             const QString &column, const QString &mediaId)
+                                                                           const QString &column,
+                                                                           const QString &mediaId)
 {
     if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updatePurchasedEntry(mediaId, column, value); }))
         return;
@@ -602,8 +598,8 @@ void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForPurchasedID(OVNMe
         w.m_internalPurchasedStorage.reset();
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value, const QString &column,
-                                                        const QString &mediaId)
+void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value,
+                                                                      const QString &column, const QString &mediaId)
 {
     if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updateSoldEntry(mediaId, column, value); }))
         return;

@@ -52,8 +52,7 @@ public:
     // Imports the files into the category: a collection takes them; for anything else (a folder,
     // a set, no category) a new collection is made, inside the folder when it is one.
     // `skipped` names what was offered but is no local file; the import's summary lists it.
-    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
-                  const QStringList &skipped = {});
+    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {});
     // Edit > Copy and Paste: the selected thumbnails' files on the clipboard (answers how many);
     // the clipboard's files added to the selected category.
     int copy();

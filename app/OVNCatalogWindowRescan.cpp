@@ -20,9 +20,9 @@
 using OVNCategoryMaintenance::Record;
 
 namespace {
+using CatalogNames::keyComment;
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
-using CatalogNames::keyComment;
 const QString keyPath = QStringLiteral("absolutepath");
 
 QVariantList recordList(const QList<Record> &records)
@@ -77,8 +77,8 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
         [folder, records, listing](OVNDatabaseAccess *, std::function<void(int, int)>) -> QVariant {
             const OVNCategoryMaintenance::FolderListing &disk = listing.get();
             // A volume taken away while the folder was read must not look like deleted files.
-            const bool usable =
-                OVNCategoryMaintenance::watchedFolderState(folder) == OVNCategoryMaintenance::FolderState::Usable;
+            const bool usable = OVNCategoryMaintenance::watchedFolderState(folder)
+                                == OVNCategoryMaintenance::FolderState::Usable;
             const OVNCategoryMaintenance::RescanPlan plan =
                 OVNCategoryMaintenance::planRescan(disk.files, disk.modified, records);
             QStringList missing;
@@ -93,9 +93,9 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
         [this, folder, folderId](const QVariant &answer) {
             const QVariantMap plan = answer.toMap();
             if (!plan.value(QStringLiteral("usable")).toBool()) {
-                const QString text = plan.contains(QStringLiteral("usable"))
-                    ? OVNCategoryMaintenance::refusalText(OVNCategoryMaintenance::watchedFolderState(folder), folder)
-                    : answer.toString();
+                const QString text = plan.contains(QStringLiteral("usable")) ? OVNCategoryMaintenance::refusalText(
+                                         OVNCategoryMaintenance::watchedFolderState(folder), folder)
+                                                                             : answer.toString();
                 Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, &w);
                 emit w.rescanFinished(0, 0, 0, text);
                 return;
@@ -104,8 +104,8 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
             if (plan.value(QStringLiteral("empty")).toBool() && !missing.isEmpty()) {
                 Alert alert;
                 alert.message = localized("The folder \"%1\" holds no files.").arg(folder);
-                alert.informativeText =
-                    localized("Remove all %1 entries of this surveillance folder from the catalog?").arg(missing.size());
+                alert.informativeText = localized("Remove all %1 entries of this surveillance folder from the catalog?")
+                                            .arg(missing.size());
                 alert.buttons = {localized("Keep Entries"), localized("Remove")};
                 alert.modality = Alert::Modality::Window;
                 alert.window = &w;
@@ -123,7 +123,7 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
 }
 
 void OVNCatalogWindowCategoryActions::removeMissingAndImport(const QString &folderId, const QVariantList &missing,
-                                             const QStringList &newFiles, const QVariantList &changed)
+                                                             const QStringList &newFiles, const QVariantList &changed)
 {
     const auto importAll = [this, folderId, newFiles, changed, missingCount = int(missing.size())] {
         if (!newFiles.isEmpty())
@@ -182,7 +182,8 @@ void OVNCatalogWindowCategoryActions::reimportRecords(const QVariantList &record
         return;
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection(); });
-    w.m_trackImportDidFinish = true;
-    import->reprocessFiles(records, categoryId, &w);
+    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
+});
+w.m_trackImportDidFinish = true;
+import->reprocessFiles(records, categoryId, &w);
 }

@@ -6,10 +6,7 @@
 
 namespace OVNCategoryAccess {
 
-QString unreachableTitle()
-{
-    return localized("The catalog server cannot be reached: the change was not saved.");
-}
+QString unreachableTitle() { return localized("The catalog server cannot be reached: the change was not saved."); }
 
 namespace {
 

@@ -35,7 +35,8 @@ void collect(OVNDatabaseAccess &db, const Category &category, QList<Category> &o
     seen.insert(category.mid);
     if (category.kind == QLatin1String("F")) {
         for (const CategoryNode &child : db.getCategoryListForMID(category.mid)) {
-            Category below{child.value(QStringLiteral("mid")).toString(), child.value(QStringLiteral("type")).toString(),
+            Category below{child.value(QStringLiteral("mid")).toString(),
+                           child.value(QStringLiteral("type")).toString(),
                            child.value(QStringLiteral("displaytag")).toString(),
                            child.value(QStringLiteral("MYPRIVILEGES")).toString()};
             if (below.kind.isEmpty())
@@ -80,12 +81,11 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
     if (check == Check::LevelNow) {
         // Every category that goes is locked and asked before the first row is removed.
         for (const Category &category : bottomUp) {
-            if (const auto refusal =
-                    OVNCategoryAccess::refusalNow(db, category.mid, OVNPrivilegeLevel::fullAccess())) {
+            if (const auto refusal = OVNCategoryAccess::refusalNow(db, category.mid, OVNPrivilegeLevel::fullAccess())) {
                 if (error)
-                    *error = bottomUp.size() > 1 ? localized("\"%1\": %2\n\n%3").arg(category.name, refusal->title,
-                                                                                    refusal->text)
-                                                 : refusal->title + QStringLiteral("\n\n") + refusal->text;
+                    *error = bottomUp.size() > 1
+                                 ? localized("\"%1\": %2\n\n%3").arg(category.name, refusal->title, refusal->text)
+                                 : refusal->title + QStringLiteral("\n\n") + refusal->text;
                 return false;
             }
         }
@@ -153,12 +153,15 @@ FolderState watchedFolderState(const QString &path)
 QString refusalText(FolderState state, const QString &path)
 {
     switch (state) {
-    case FolderState::Usable: return QString();
+    case FolderState::Usable:
+        return QString();
     case FolderState::Missing:
         return localized("The folder \"%1\" is not there (perhaps its volume is not mounted). Nothing was changed.")
             .arg(path);
-    case FolderState::NotAFolder: return localized("\"%1\" is not a folder. Nothing was changed.").arg(path);
-    case FolderState::Unreadable: return localized("The folder \"%1\" cannot be read. Nothing was changed.").arg(path);
+    case FolderState::NotAFolder:
+        return localized("\"%1\" is not a folder. Nothing was changed.").arg(path);
+    case FolderState::Unreadable:
+        return localized("The folder \"%1\" cannot be read. Nothing was changed.").arg(path);
     }
     return QString();
 }
@@ -251,7 +254,8 @@ std::optional<qint64> importSeconds(const QString &dts, QHash<qint64, int> &loca
         const QDateTime local(parsed->date, parsed->time);
         if (!local.isValid())
             return std::nullopt;
-        found = localOffsets.insert(hourKey, int(wall - QDate(1970, 1, 1).toJulianDay() * 86400 - local.toSecsSinceEpoch()));
+        found = localOffsets.insert(hourKey,
+                                    int(wall - QDate(1970, 1, 1).toJulianDay() * 86400 - local.toSecsSinceEpoch()));
     }
     return wall - *found - QDate(1970, 1, 1).toJulianDay() * 86400;
 }

@@ -140,10 +140,7 @@ bool OVNCategoryTreeModel::hasChildren(const QModelIndex &parent) const
     return !item->children.empty() || kind == QLatin1String("F") || kind == QLatin1String("EXPANDABLE");
 }
 
-int OVNCategoryTreeModel::columnCount(const QModelIndex &) const
-{
-    return m_showsCounts ? 2 : 1;
-}
+int OVNCategoryTreeModel::columnCount(const QModelIndex &) const { return m_showsCounts ? 2 : 1; }
 
 QVariant OVNCategoryTreeModel::data(const QModelIndex &index, int role) const
 {

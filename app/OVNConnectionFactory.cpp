@@ -23,8 +23,7 @@ const QString kPostgreSQL = QStringLiteral("PostgreSQL");
 OVNConnectionFactory::OVNConnectionFactory(UserDefaults &defaults, const QString &catalogFolder)
     : m_defaults(defaults),
       m_catalogFolder(QDir::cleanPath(catalogFolder.isEmpty() ? defaultCatalogFolder() : catalogFolder))
-{
-}
+{}
 
 OVNConnectionFactory::~OVNConnectionFactory() = default;
 
@@ -33,20 +32,11 @@ QString OVNConnectionFactory::defaultCatalogFolder()
     return QDir::cleanPath(QDir::homePath() + QStringLiteral("/Documents/Ostrevan"));
 }
 
-QString OVNConnectionFactory::catalogFilePath() const
-{
-    return m_catalogFolder + QStringLiteral("/MediaDB.sqlite");
-}
+QString OVNConnectionFactory::catalogFilePath() const { return m_catalogFolder + QStringLiteral("/MediaDB.sqlite"); }
 
-void OVNConnectionFactory::setAlertWindow(QWidget *window)
-{
-    m_alertWindow = window;
-}
+void OVNConnectionFactory::setAlertWindow(QWidget *window) { m_alertWindow = window; }
 
-void OVNConnectionFactory::setBeforeAlert(std::function<void()> hook)
-{
-    m_beforeAlert = std::move(hook);
-}
+void OVNConnectionFactory::setBeforeAlert(std::function<void()> hook) { m_beforeAlert = std::move(hook); }
 
 std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnection()
 {
@@ -98,10 +88,10 @@ QString OVNConnectionFactory::logIn(OVNDatabaseAccess &connection, const QString
     return refusal;
 }
 
-std::unique_ptr<OVNDatabaseAccess>
-OVNConnectionFactory::createAndOpenPostgreSQLDBConnection(const QString &host, const QString &user,
-                                                          const QString &password,
-                                                          const QString &database)
+std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQLDBConnection(const QString &host,
+                                                                                             const QString &user,
+                                                                                             const QString &password,
+                                                                                             const QString &database)
 {
     auto connection = std::make_unique<OVNDatabaseAccess>();
     connection->setConnectionDetails(kPostgreSQL, host, user, password, database);
@@ -116,9 +106,10 @@ OVNConnectionFactory::createAndOpenPostgreSQLDBConnection(const QString &host, c
     return connection;
 }
 
-std::unique_ptr<OVNDatabaseAccess>
-OVNConnectionFactory::createAndOpenMySQLDBConnection(const QString &, const QString &, const QString &,
-                                                     const QString &)
+std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenMySQLDBConnection(const QString &,
+                                                                                        const QString &,
+                                                                                        const QString &,
+                                                                                        const QString &)
 {
     return nullptr;
 }
@@ -142,7 +133,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
     }
     // A vendor named on the command line is for this run: it replaces no choice the user saved.
     const bool vendorForThisRun = m_defaults.argumentDomain().contains(QStringLiteral("DBVendor"))
-        && m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
+                                  && m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
     // With no vendor saved at all, the local catalog opened now becomes the saved choice, new or not.
     const bool vendorSaved = m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
     if (ok && newCatalog && !vendorForThisRun) {

@@ -30,15 +30,12 @@ public:
     QString catalogFilePath() const;
 
     std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() override;
-    std::unique_ptr<OVNDatabaseAccess> createAndOpenPostgreSQLDBConnection(const QString &host,
-                                                                           const QString &user,
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenPostgreSQLDBConnection(const QString &host, const QString &user,
                                                                            const QString &password,
                                                                            const QString &database);
     // There is no MySQL connection: always null.
-    std::unique_ptr<OVNDatabaseAccess> createAndOpenMySQLDBConnection(const QString &host,
-                                                                      const QString &user,
-                                                                      const QString &password,
-                                                                      const QString &database);
+    std::unique_ptr<OVNDatabaseAccess> createAndOpenMySQLDBConnection(const QString &host, const QString &user,
+                                                                      const QString &password, const QString &database);
     std::unique_ptr<OVNDatabaseAccess> createAndOpenLocalDBConnection();
 
     // The preferences window: its failure alerts are attached to it while it is on screen.

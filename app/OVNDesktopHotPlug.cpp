@@ -10,18 +10,11 @@ const QString kDefault = QStringLiteral("Default Applications");
 
 OVNDesktopHotPlug::OVNDesktopHotPlug(QString listPath)
     : m_path(listPath.isEmpty() ? MimeAppsList::userListPath() : std::move(listPath))
-{
-}
+{}
 
-QString OVNDesktopHotPlug::contentType()
-{
-    return QStringLiteral("x-content/image-dcf");
-}
+QString OVNDesktopHotPlug::contentType() { return QStringLiteral("x-content/image-dcf"); }
 
-QString OVNDesktopHotPlug::ownEntryId()
-{
-    return QStringLiteral("ostrevan.desktop");
-}
+QString OVNDesktopHotPlug::ownEntryId() { return QStringLiteral("ostrevan.desktop"); }
 
 QStringList OVNDesktopHotPlug::applications() const
 {
@@ -48,7 +41,8 @@ void OVNDesktopHotPlug::setDefaultApplication(const QString &path)
     QByteArray edited = text;
     if (!path.isEmpty() && !MimeAppsList::values(edited, kAdded, contentType()).isEmpty())
         edited = MimeAppsList::withItemFirst(edited, kAdded, contentType(), path);
-    edited = MimeAppsList::withValue(edited, kDefault, contentType(), path.isEmpty() ? QString() : path + QLatin1Char(';'));
+    edited =
+        MimeAppsList::withValue(edited, kDefault, contentType(), path.isEmpty() ? QString() : path + QLatin1Char(';'));
     if (edited != text)
         MimeAppsList::write(m_path, edited);
 }

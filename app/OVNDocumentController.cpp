@@ -26,7 +26,8 @@
 #include <QScreen>
 
 OVNDocumentController::OVNDocumentController(UserDefaults &defaults, Services services)
-    : m_defaults(defaults), m_services(std::move(services))
+    : m_defaults(defaults),
+      m_services(std::move(services))
 {
     if (!m_services.connections)
         m_services.connections = std::make_unique<OVNConnectionFactory>(m_defaults);
@@ -40,8 +41,7 @@ OVNDocumentController::OVNDocumentController(UserDefaults &defaults, Services se
             const QRect full = screen->geometry();
             const QRect visible = screen->availableGeometry();
             // Measured upwards from the screen's bottom edge.
-            return QRectF(visible.x() - full.x(),
-                          (full.y() + full.height()) - (visible.y() + visible.height()),
+            return QRectF(visible.x() - full.x(), (full.y() + full.height()) - (visible.y() + visible.height()),
                           visible.width(), visible.height());
         };
     }
@@ -77,7 +77,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNDocumentController::createAndOpenDBConnect
 
 OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabaseAccess> connection)
 {
-    auto *document = new OVNAssetManager;  // deletes itself when closed
+    auto *document = new OVNAssetManager; // deletes itself when closed
     if (connection)
         document->setDatabaseConnection(std::move(connection));
     populateMenuBar(document->menuBar());
@@ -106,10 +106,7 @@ OVNAssetManager *OVNDocumentController::applicationOpenUntitledFile()
     return document;
 }
 
-OVNAssetManager *OVNDocumentController::openUntitledDocumentAndDisplay()
-{
-    return makeDocument(nullptr);
-}
+OVNAssetManager *OVNDocumentController::openUntitledDocumentAndDisplay() { return makeDocument(nullptr); }
 
 QList<OVNAssetManager *> OVNDocumentController::documents() const
 {

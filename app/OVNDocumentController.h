@@ -142,7 +142,7 @@ public:
         bool panelExists = false;
         bool panelVisible = false;
         bool hasDocument = false;
-        bool documentEnables = false;  // the front window's own answer
+        bool documentEnables = false; // the front window's own answer
     };
     struct MenuState {
         bool enabled = false;

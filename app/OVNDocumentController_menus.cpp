@@ -89,7 +89,8 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
         if (document)
             document->printShowingPrintPanel();
     });
-    connect(file, &QMenu::aboutToShow, this, [document, print] { print->setEnabled(document && document->canPrint()); });
+    connect(file, &QMenu::aboutToShow, this,
+            [document, print] { print->setEnabled(document && document->canPrint()); });
     file->addSeparator();
     file->addAction(m_preferencesAction);
     file->addSeparator();
@@ -112,10 +113,7 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     help->addAction(m_aboutAction);
 }
 
-void OVNDocumentController::fileNewViewerDocument()
-{
-    applicationOpenUntitledFile();
-}
+void OVNDocumentController::fileNewViewerDocument() { applicationOpenUntitledFile(); }
 
 void OVNDocumentController::closeFrontWindow()
 {

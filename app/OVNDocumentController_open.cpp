@@ -23,8 +23,11 @@ void alertForRoute(const OVNOpenRoute &route)
     const bool missing = route.kind == OVNOpenRoute::Kind::Missing;
     Alerts::run({missing ? OVNOpenRoute::missingFileMessage()
                          : QCoreApplication::translate("Localizable", "The file could not be opened."),
-                 route.alert, {QCoreApplication::translate("Localizable", "OK")}, Alert::Style::Warning,
-                 Alert::Modality::Application, {}});
+                 route.alert,
+                 {QCoreApplication::translate("Localizable", "OK")},
+                 Alert::Style::Warning,
+                 Alert::Modality::Application,
+                 {}});
 }
 } // namespace
 
@@ -42,14 +45,17 @@ bool OVNDocumentController::openWithDesktop(const QString &stored, const QString
     if (!application.isEmpty()) {
         // The chosen application is a desktop entry or a program: the path is one argument.
         if (application.endsWith(QLatin1String(".desktop")))
-            return Workspace::openFiles({path}, Workspace::readDesktopEntry(application, QFileInfo(application).fileName()));
+            return Workspace::openFiles({path},
+                                        Workspace::readDesktopEntry(application, QFileInfo(application).fileName()));
         return QProcess::startDetached(application, {path});
     }
     const OVNOpenRoute route = OVNOpenRoute::forDesktop(path);
     if (route.kind == OVNOpenRoute::Kind::Desktop && launch(route))
         return true;
     alertForRoute(route.kind == OVNOpenRoute::Kind::Desktop
-                      ? OVNOpenRoute{OVNOpenRoute::Kind::Refused, path, {},
+                      ? OVNOpenRoute{OVNOpenRoute::Kind::Refused,
+                                     path,
+                                     {},
                                      QCoreApplication::translate("Localizable", "\"%1\" could not be started.")
                                          .arg(route.application.name)}
                       : route);
@@ -74,7 +80,10 @@ void OVNDocumentController::reportMissingFiles(const QStringList &paths)
     Alerts::run({OVNOpenRoute::missingFileMessage(),
                  localized("Ostrevan was asked to open files that are not there:") + QLatin1Char('\n')
                      + names.join(QLatin1Char('\n')),
-                 {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+                 {},
+                 Alert::Style::Warning,
+                 Alert::Modality::Application,
+                 {}});
 }
 
 bool OVNDocumentController::launch(const OVNOpenRoute &route)
@@ -115,18 +124,30 @@ bool OVNDocumentController::openFile(const QString &path, const QString &volume,
     case OVNOpenRoute::Kind::Desktop:
         opened = launch(route);
         if (!opened) {
-            Alerts::run({QCoreApplication::translate("Localizable", "The file could not be opened."),
-                         QCoreApplication::translate("Localizable", "\"%1\" could not be started.").arg(route.application.name),
-                         {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+            Alerts::run(
+                {QCoreApplication::translate("Localizable", "The file could not be opened."),
+                 QCoreApplication::translate("Localizable", "\"%1\" could not be started.").arg(route.application.name),
+                 {},
+                 Alert::Style::Warning,
+                 Alert::Modality::Application,
+                 {}});
         }
         break;
     case OVNOpenRoute::Kind::Missing:
-        Alerts::run({OVNOpenRoute::missingFileMessage(), route.alert, {QCoreApplication::translate("Localizable", "OK")},
-                     Alert::Style::Warning, Alert::Modality::Application, {}});
+        Alerts::run({OVNOpenRoute::missingFileMessage(),
+                     route.alert,
+                     {QCoreApplication::translate("Localizable", "OK")},
+                     Alert::Style::Warning,
+                     Alert::Modality::Application,
+                     {}});
         break;
     case OVNOpenRoute::Kind::Refused:
-        Alerts::run({QCoreApplication::translate("Localizable", "The file could not be opened."), route.alert, {},
-                     Alert::Style::Warning, Alert::Modality::Application, {}});
+        Alerts::run({QCoreApplication::translate("Localizable", "The file could not be opened."),
+                     route.alert,
+                     {},
+                     Alert::Style::Warning,
+                     Alert::Modality::Application,
+                     {}});
         break;
     default:
         break;

@@ -24,17 +24,21 @@
 namespace {
 const QString kHelpSiteKey = QStringLiteral("HelpSiteURL");
 constexpr OVNDocumentController::Panel kPanels[] = {
-    OVNDocumentController::Panel::Workflow, OVNDocumentController::Panel::Capture,
-    OVNDocumentController::Panel::Zoom, OVNDocumentController::Panel::Express};
+    OVNDocumentController::Panel::Workflow, OVNDocumentController::Panel::Capture, OVNDocumentController::Panel::Zoom,
+    OVNDocumentController::Panel::Express};
 } // namespace
 
 QString OVNDocumentController::panelVisibilityKey(Panel panel)
 {
     switch (panel) {
-    case Panel::Workflow: return QStringLiteral("WorkflowPanelVisible");
-    case Panel::Capture: return QStringLiteral("CapturePanelVisible");
-    case Panel::Zoom: return QStringLiteral("ZoomPanelVisible");
-    case Panel::Express: return QStringLiteral("ExpressPanelVisible");
+    case Panel::Workflow:
+        return QStringLiteral("WorkflowPanelVisible");
+    case Panel::Capture:
+        return QStringLiteral("CapturePanelVisible");
+    case Panel::Zoom:
+        return QStringLiteral("ZoomPanelVisible");
+    case Panel::Express:
+        return QStringLiteral("ExpressPanelVisible");
     }
     return {};
 }
@@ -42,10 +46,14 @@ QString OVNDocumentController::panelVisibilityKey(Panel panel)
 QWidget *OVNDocumentController::panelWidget(Panel panel) const
 {
     switch (panel) {
-    case Panel::Workflow: return m_workflow.get();
-    case Panel::Capture: return m_capture.get();
-    case Panel::Zoom: return m_zoom.get();
-    case Panel::Express: return m_express.get();
+    case Panel::Workflow:
+        return m_workflow.get();
+    case Panel::Capture:
+        return m_capture.get();
+    case Panel::Zoom:
+        return m_zoom.get();
+    case Panel::Express:
+        return m_express.get();
     }
     return nullptr;
 }
@@ -56,10 +64,7 @@ bool OVNDocumentController::isPanelVisible(Panel panel) const
     return widget && widget->isVisible();
 }
 
-QAction *OVNDocumentController::panelAction(Panel panel) const
-{
-    return m_panelActions[int(panel)];
-}
+QAction *OVNDocumentController::panelAction(Panel panel) const { return m_panelActions[int(panel)]; }
 
 void OVNDocumentController::togglePanel(Panel panel)
 {
@@ -74,10 +79,18 @@ void OVNDocumentController::togglePanel(Panel panel)
         m_express->initSelections();
     }
     switch (panel) {
-    case Panel::Workflow: show ? m_workflow->makeKeyAndOrderFront() : m_workflow->orderOut(); break;
-    case Panel::Capture: show ? m_capture->makeKeyAndOrderFront() : m_capture->orderOut(); break;
-    case Panel::Zoom: show ? m_zoom->makeKeyAndOrderFront() : m_zoom->orderOut(); break;
-    case Panel::Express: show ? m_express->makeKeyAndOrderFront() : m_express->orderOut(); break;
+    case Panel::Workflow:
+        show ? m_workflow->makeKeyAndOrderFront() : m_workflow->orderOut();
+        break;
+    case Panel::Capture:
+        show ? m_capture->makeKeyAndOrderFront() : m_capture->orderOut();
+        break;
+    case Panel::Zoom:
+        show ? m_zoom->makeKeyAndOrderFront() : m_zoom->orderOut();
+        break;
+    case Panel::Express:
+        show ? m_express->makeKeyAndOrderFront() : m_express->orderOut();
+        break;
     }
     m_defaults.setString(show ? QStringLiteral("1") : QStringLiteral("0"), panelVisibilityKey(panel));
     if (show && panel == Panel::Zoom && !documents().isEmpty())
@@ -105,7 +118,8 @@ void OVNDocumentController::editSelectAll()
 QString OVNDocumentController::helpPage(const QString &root, const QString &query)
 {
     const QUrl url(root.trimmed());
-    if (root.trimmed().isEmpty() || !url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+    if (root.trimmed().isEmpty() || !url.isValid()
+        || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
         return {};
     QUrl page(url);
     page.setQuery(query);
@@ -118,7 +132,7 @@ void OVNDocumentController::helpAbout()
     alert.style = Alert::Style::Informational;
     alert.message = QStringLiteral("Ostrevan");
     alert.informativeText = localized("Digital Asset Manager") + QLatin1Char('\n')
-        + localized("Version %1").arg(QCoreApplication::applicationVersion());
+                            + localized("Version %1").arg(QCoreApplication::applicationVersion());
     Alerts::run(alert);
 }
 
@@ -168,11 +182,13 @@ OVNDocumentController::MenuState OVNDocumentController::validateMenuItem(const M
 void OVNDocumentController::createPanelActions()
 {
     const char *titles[] = {"Workflow Panel", "Camera Capture Panel", "Zoom Panel", "Express Panel"};
-    const QKeySequence keys[] = {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2),
-                                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_4)};
+    const QKeySequence keys[] = {
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2),
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_4)};
     for (Panel panel : kPanels) {
-        QAction *action = panel == Panel::Workflow && m_workflowAction ? m_workflowAction
-                                                                       : new QAction(localizedMenu(titles[int(panel)]), this);
+        QAction *action = panel == Panel::Workflow && m_workflowAction
+                              ? m_workflowAction
+                              : new QAction(localizedMenu(titles[int(panel)]), this);
         action->setCheckable(true);
         action->setShortcut(keys[int(panel)]);
         if (action != m_workflowAction)
@@ -203,7 +219,9 @@ void OVNDocumentController::populateDesktopMenus(QMenu *file, QMenu *window, QMe
     connect(recent, &QMenu::aboutToShow, this, [this, recent] {
         recent->clear();
         for (const QString &path : recentDocuments())
-            recent->addAction(menuItemText(QFileInfo(path).fileName()), this, [this, path] { openDocumentWithContentsOfFile(path); })
+            recent
+                ->addAction(menuItemText(QFileInfo(path).fileName()), this,
+                            [this, path] { openDocumentWithContentsOfFile(path); })
                 ->setToolTip(plainToolTip(path));
         recent->setEnabled(true);
     });

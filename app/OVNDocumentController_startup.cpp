@@ -39,11 +39,11 @@ Alert connectionRetryAlert()
 {
     Alert alert;
     alert.message = localized("Could not connect to database server");
-    alert.informativeText = localized(
-        "Please check that your database is up and running and click 'Retry'.\n\nIf you are accessing "
-        "a PostgreSQL server, check that it accepts connections from this computer and that its host, "
-        "user, database and password are right in Preferences.\n\nIf you want to change your database "
-        "settings click 'Preferences'. To end Ostrevan now click 'Quit'.");
+    alert.informativeText =
+        localized("Please check that your database is up and running and click 'Retry'.\n\nIf you are accessing "
+                  "a PostgreSQL server, check that it accepts connections from this computer and that its host, "
+                  "user, database and password are right in Preferences.\n\nIf you want to change your database "
+                  "settings click 'Preferences'. To end Ostrevan now click 'Quit'.");
     alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
     return alert;
 }
@@ -54,8 +54,8 @@ Alert loginRefusalAlert(const QString &refusal)
     Alert alert;
     alert.message = localized("You cannot use this catalog");
     alert.informativeText = refusal
-        + localized("\n\nClick 'Retry' once that is done. If you want to use another catalog click "
-                    "'Preferences'. To end Ostrevan now click 'Quit'.");
+                            + localized("\n\nClick 'Retry' once that is done. If you want to use another catalog click "
+                                        "'Preferences'. To end Ostrevan now click 'Quit'.");
     alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
     return alert;
 }
@@ -149,12 +149,11 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     }
 
     if (m_services.movieFrameworkVersion() <= kNewEnoughMovieFramework) {
-        Alerts::display(
-            localized("Movie playback is not available"),
-            localized("Ostrevan plays movies with Qt Multimedia and reads them with FFmpeg, and one of "
-                      "them is missing or has no playback plugin.\nPlease be advised that some features "
-                      "may not work without it. \n\nInstall the Qt Multimedia and FFmpeg packages of "
-                      "your distribution to work with movies in Ostrevan."));
+        Alerts::display(localized("Movie playback is not available"),
+                        localized("Ostrevan plays movies with Qt Multimedia and reads them with FFmpeg, and one of "
+                                  "them is missing or has no playback plugin.\nPlease be advised that some features "
+                                  "may not work without it. \n\nInstall the Qt Multimedia and FFmpeg packages of "
+                                  "your distribution to work with movies in Ostrevan."));
     }
     return StartupResult::Run;
 }
@@ -179,7 +178,7 @@ void OVNDocumentController::registerStartupDefaults(const QRectF &visibleFrame)
     // A first start without a preferences file opens the local catalog: nobody chose a server yet
     // (that is done in Preferences). A file that exists keeps its meaning, with or without a vendor.
     const bool noPreferencesFile = !m_defaults.filePath().isEmpty() && !QFileInfo::exists(m_defaults.filePath())
-        && m_defaults.persistentDomain().isEmpty();
+                                   && m_defaults.persistentDomain().isEmpty();
     if (noPreferencesFile && !m_defaults.argumentDomain().contains(QStringLiteral("DBVendor")))
         m_defaults.setString(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
     const QVariant firstRun = m_defaults.objectForKey(QStringLiteral("FirstRun"));

@@ -20,8 +20,8 @@
 
 namespace {
 using CatalogNames::keyCategoryId;
-using CatalogNames::keyRating;
 using CatalogNames::keyOrientation;
+using CatalogNames::keyRating;
 
 QString countedText(const char *text, int count)
 {
@@ -169,9 +169,8 @@ QList<OVNEntryEdits::Target> OVNEntryEdits::writableTargets(const QList<Target> 
             writable.append(target);
         } else {
             ++summary.refused;
-            summary.refusedLevel = summary.refusedLevel.isEmpty()
-                ? level
-                : OVNPrivilegeLevel::lower(summary.refusedLevel, level);
+            summary.refusedLevel =
+                summary.refusedLevel.isEmpty() ? level : OVNPrivilegeLevel::lower(summary.refusedLevel, level);
         }
     }
     return writable;
@@ -183,10 +182,10 @@ QString OVNEntryEdits::unchangedText(const Summary &summary) const
         return {};
     QStringList lines;
     if (summary.refused > 0) {
-        lines.append(countedText("%n entries were left unchanged: your access privileges do not allow it.",
-                                 summary.refused)
-                     + QLatin1Char('\n') + localized("Requested Privilege: ") + OVNPrivilegeLevel::readWrite()
-                     + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
+        lines.append(
+            countedText("%n entries were left unchanged: your access privileges do not allow it.", summary.refused)
+            + QLatin1Char('\n') + localized("Requested Privilege: ") + OVNPrivilegeLevel::readWrite()
+            + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
     }
     if (summary.unreadable > 0)
         lines.append(countedText("%n thumbnails could not be read and were left unchanged.", summary.unreadable));
@@ -259,8 +258,8 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, Q
         [&](int i) {
             const Job &job = jobs[size_t(i)];
             return m_db->updateThumbnailForMediaID(job.target.mid, job.data)
-                && m_db->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
-                                              OVNDatabaseAccess::BareValue);
+                   && m_db->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
+                                                 OVNDatabaseAccess::BareValue);
         },
         &summary.failed);
     QList<Stored> result;
@@ -283,7 +282,8 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::setThumbnail(const QList<Target> &ta
         OVNDatabaseTransaction batch(*m_db);
         for (int i = 0; i < writable.size(); ++i) {
             OVNDatabaseTransaction savepoint(*m_db);
-            if (m_db->updateThumbnailForMediaID(writable.at(i).mid, jpeg) && (!savepoint.isActive() || savepoint.commit()))
+            if (m_db->updateThumbnailForMediaID(writable.at(i).mid, jpeg)
+                && (!savepoint.isActive() || savepoint.commit()))
                 stored.append(i);
             else
                 ++summary.failed;

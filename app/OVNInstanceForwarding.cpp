@@ -39,8 +39,9 @@ QString OVNInstanceForwarding::socketPath()
     const QFileInfo folder(runtime);
     // Only a folder of the user's own that nobody else may enter: the socket takes file names.
     if (runtime.isEmpty() || !QDir::isAbsolutePath(runtime) || !folder.isDir() || folder.ownerId() != ::getuid()
-        || (folder.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
-                                    | QFile::WriteOther | QFile::ExeOther)))
+        || (folder.permissions()
+            & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
+               | QFile::ExeOther)))
         return {};
     return runtime + QStringLiteral("/ostrevan-open.socket");
 }

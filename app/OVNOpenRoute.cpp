@@ -7,26 +7,24 @@
 #include <QFileInfo>
 
 namespace {
-QString localized(const char *text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
+QString localized(const char *text) { return QCoreApplication::translate("Localizable", text); }
 } // namespace
 
-QString OVNOpenRoute::missingFileMessage()
-{
-    return localized("Media file not found.");
-}
+QString OVNOpenRoute::missingFileMessage() { return localized("Media file not found."); }
 
 QString OVNOpenRoute::missingFileText(const QString &volume, const QString &path)
 {
     if (volume.isEmpty() && path.isEmpty())
         return localized("File not found. Please check path.");
     if (volume.isEmpty())
-        return localized("The file '%1' was not found. Please make sure this volume is online and try again.").arg(path);
+        return localized("The file '%1' was not found. Please make sure this volume is online and try again.")
+            .arg(path);
     if (path.isEmpty())
-        return localized("The file was cataloged from volume '%1'. Please make sure this volume is online and try again.").arg(volume);
-    return localized("The file was cataloged from volume '%1' ('%2'). Please make sure this volume is online and try again.")
+        return localized(
+                   "The file was cataloged from volume '%1'. Please make sure this volume is online and try again.")
+            .arg(volume);
+    return localized(
+               "The file was cataloged from volume '%1' ('%2'). Please make sure this volume is online and try again.")
         .arg(volume, path);
 }
 
@@ -79,12 +77,18 @@ OVNOpenRoute OVNOpenRoute::forFile(const QString &path, const QString &volume, c
 QString OVNOpenRoute::describe() const
 {
     switch (kind) {
-    case Kind::ImageViewer: return QStringLiteral("viewer image ") + path;
-    case Kind::MovieViewer: return QStringLiteral("viewer movie ") + path;
-    case Kind::Desktop: return QStringLiteral("desktop ") + application.id + QLatin1Char(' ') + path;
-    case Kind::Refused: return QStringLiteral("refused ") + path + QStringLiteral(": ") + alert;
-    case Kind::Missing: return QStringLiteral("missing ") + path + QStringLiteral(": ") + alert;
-    case Kind::Nothing: break;
+    case Kind::ImageViewer:
+        return QStringLiteral("viewer image ") + path;
+    case Kind::MovieViewer:
+        return QStringLiteral("viewer movie ") + path;
+    case Kind::Desktop:
+        return QStringLiteral("desktop ") + application.id + QLatin1Char(' ') + path;
+    case Kind::Refused:
+        return QStringLiteral("refused ") + path + QStringLiteral(": ") + alert;
+    case Kind::Missing:
+        return QStringLiteral("missing ") + path + QStringLiteral(": ") + alert;
+    case Kind::Nothing:
+        break;
     }
     return QStringLiteral("nothing ") + path;
 }

@@ -9,8 +9,7 @@ class OVNExtensionMapping;
 // Where a media file goes when it is opened: one of our viewers by the file-type table, the
 // application the desktop opens it with, or nowhere with an alert saying why. A pure decision, so
 // that the program, tools/ovn-open and the tests take the same road.
-struct OVNOpenRoute
-{
+struct OVNOpenRoute {
     enum class Kind { ImageViewer, MovieViewer, Desktop, Refused, Missing, Nothing };
 
     Kind kind = Kind::Nothing;

@@ -24,10 +24,7 @@ namespace {
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
 
-QString textOf(const QMimeData *data, const QString &format)
-{
-    return QString::fromUtf8(data->data(format));
-}
+QString textOf(const QMimeData *data, const QString &format) { return QString::fromUtf8(data->data(format)); }
 
 QStringList midsOf(const QMimeData *data)
 {
@@ -82,10 +79,7 @@ OVNOutlineView::OVNOutlineView(QWidget *parent) : QTreeView(parent)
 
 OVNOutlineView::~OVNOutlineView() = default;
 
-void OVNOutlineView::setOutlineDelegate(OVNOutlineViewDelegate *delegate)
-{
-    m_delegate = delegate;
-}
+void OVNOutlineView::setOutlineDelegate(OVNOutlineViewDelegate *delegate) { m_delegate = delegate; }
 
 bool OVNOutlineView::delegateAnswers(unsigned capability) const
 {
@@ -298,16 +292,14 @@ void OVNOutlineView::dragEnterEvent(QDragEnterEvent *event)
     handleDragHover(event);
     // Keep receiving moves over other rows even when this one takes nothing.
     const QMimeData *data = event->mimeData();
-    if (!event->isAccepted() && (data->hasFormat(catalogItemType()) || data->hasFormat(mediaMidType()) || data->hasUrls())) {
+    if (!event->isAccepted()
+        && (data->hasFormat(catalogItemType()) || data->hasFormat(mediaMidType()) || data->hasUrls())) {
         event->setDropAction(Qt::IgnoreAction);
         event->accept();
     }
 }
 
-void OVNOutlineView::dragMoveEvent(QDragMoveEvent *event)
-{
-    handleDragHover(event);
-}
+void OVNOutlineView::dragMoveEvent(QDragMoveEvent *event) { handleDragHover(event); }
 
 void OVNOutlineView::dragLeaveEvent(QDragLeaveEvent *event)
 {
@@ -323,7 +315,8 @@ void OVNOutlineView::dropEvent(QDropEvent *event)
     bool done = false;
     Qt::DropAction action = Qt::MoveAction;
     if (data->hasFormat(catalogItemType())) {
-        done = delegateAnswers(OVNOutlineViewDelegate::AcceptDrop) && m_delegate->outlineViewAcceptDrop(this, data, row);
+        done = delegateAnswers(OVNOutlineViewDelegate::AcceptDrop)
+               && m_delegate->outlineViewAcceptDrop(this, data, row);
     } else {
         action = dragOperation(data, nodeForIndex(row));
         done = performMediaDrop(data, row);

@@ -4,15 +4,9 @@
 #include <QMimeData>
 #include <QModelIndex>
 
-bool OVNOutlineViewDelegate::ovnOutlineViewHandleReturnKeyEvent(OVNOutlineView *, QKeyEvent *)
-{
-    return false;
-}
+bool OVNOutlineViewDelegate::ovnOutlineViewHandleReturnKeyEvent(OVNOutlineView *, QKeyEvent *) { return false; }
 
-bool OVNOutlineViewDelegate::ovnOutlineViewHandleDeleteKeyEvent(OVNOutlineView *, QKeyEvent *)
-{
-    return false;
-}
+bool OVNOutlineViewDelegate::ovnOutlineViewHandleDeleteKeyEvent(OVNOutlineView *, QKeyEvent *) { return false; }
 
 std::unique_ptr<QMenu> OVNOutlineViewDelegate::ovnOutlineViewMenuForEvent(OVNOutlineView *, const QPoint &)
 {
@@ -38,7 +32,6 @@ void OVNOutlineViewDelegate::ovnOutlineViewAddFiles(OVNOutlineView *, const QStr
 
 void OVNOutlineViewDelegate::ovnOutlineViewMoveMids(OVNOutlineView *, const QStringList &, const QString &,
                                                     const QString &)
-{
-}
+{}
 
 void OVNOutlineViewDelegate::ovnOutlineViewLinkMids(OVNOutlineView *, const QStringList &, const QString &) {}

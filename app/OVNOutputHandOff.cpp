@@ -2,8 +2,7 @@
 
 #include "formats/OVNHelper.h"
 
-std::optional<OVNOutputHandOff> OVNOutputHandOff::gather(const QList<MediaRecordRef> &records,
-                                                         const QString &pageTitle)
+std::optional<OVNOutputHandOff> OVNOutputHandOff::gather(const QList<MediaRecordRef> &records, const QString &pageTitle)
 {
     OVNOutputHandOff handOff;
     bool missing = false;

@@ -94,10 +94,7 @@ Rows restoredRows(double frozenPreview, double height, double divider)
     return fitted(Rows{frozenPreview, 0}, height, divider);
 }
 
-double dividerMinimum()
-{
-    return 150;
-}
+double dividerMinimum() { return 150; }
 
 double dividerMaximum(bool preview, int divider, bool collapsed, double proposed)
 {

@@ -7,9 +7,9 @@
 #include <QLineEdit>
 
 OVNPreferenceBinding::OVNPreferenceBinding(UserDefaults &defaults, QObject *parent)
-    : QObject(parent), m_defaults(defaults)
-{
-}
+    : QObject(parent),
+      m_defaults(defaults)
+{}
 
 void OVNPreferenceBinding::bind(QComboBox *popUp, const QString &key)
 {

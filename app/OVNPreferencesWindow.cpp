@@ -49,8 +49,7 @@ const QStringList kDatabaseKeys = {QStringLiteral("DBHost"), QStringLiteral("DBU
 const QStringList kServerKeys = {QStringLiteral("MSAServer"), QStringLiteral("MSAUser"), QStringLiteral("MSAPassword"),
                                  QStringLiteral("MSAVolume"), QStringLiteral("MSAImportpath")};
 const QStringList kColorNames = {QStringLiteral("DBViewBackgroundColor"), QStringLiteral("PreviewBackgroundColor"),
-                                 QStringLiteral("DetailsBackgroundColor"),
-                                 QStringLiteral("LightTableBackgroundColor")};
+                                 QStringLiteral("DetailsBackgroundColor"), QStringLiteral("LightTableBackgroundColor")};
 constexpr qint64 kMaximumInfoFileSize = 1 << 20;
 
 QLineEdit *makeField(QWidget *parent, bool secret = false)
@@ -94,7 +93,10 @@ QString iconSetDisplayTag(const QString &folder)
 
 OVNPreferencesWindow::OVNPreferencesWindow(UserDefaults &defaults, OVNConnectionFactory &factory,
                                            OVNExtensionMapping &table, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_defaults(defaults), m_factory(factory), m_table(table)
+    : QWidget(parent, Qt::Window),
+      m_defaults(defaults),
+      m_factory(factory),
+      m_table(table)
 {
     setWindowTitle(localized("Preferences"));
     m_bindings = new OVNPreferenceBinding(m_defaults, this);
@@ -346,10 +348,8 @@ void OVNPreferencesWindow::reloadPreferences()
 
     const QString protocol = m_defaults.stringForKey(QStringLiteral("MSAProtocol"));
     // AFP only where it was chosen: new preferences take SMB, the share this system can mount.
-    m_msaProtocol->setCurrentIndex(protocol.trimmed().isEmpty()
-                                           || protocol.compare(QLatin1String("SMB"), Qt::CaseInsensitive) == 0
-                                       ? 1
-                                       : 0);
+    m_msaProtocol->setCurrentIndex(
+        protocol.trimmed().isEmpty() || protocol.compare(QLatin1String("SMB"), Qt::CaseInsensitive) == 0 ? 1 : 0);
     m_msaNote->setVisible(m_msaProtocol->currentIndex() == 0);
     QLineEdit *serverFields[] = {m_msaServer, m_msaUser, m_msaPassword, m_msaVolume, m_msaImportPath};
     for (int i = 0; i < 5; ++i)
@@ -456,7 +456,10 @@ void OVNPreferencesWindow::reloadIconSets()
 
 // ---- Viewers ----
 
-QComboBox *OVNPreferencesWindow::viewerPopUp(Viewer viewer) const { return m_viewerType[viewer == Viewer::First ? 0 : 1]; }
+QComboBox *OVNPreferencesWindow::viewerPopUp(Viewer viewer) const
+{
+    return m_viewerType[viewer == Viewer::First ? 0 : 1];
+}
 
 QPushButton *OVNPreferencesWindow::viewerChooser(Viewer viewer) const
 {
@@ -504,7 +507,7 @@ bool OVNPreferencesWindow::setViewerApplication(Viewer viewer, const QString &pa
 {
     const QFileInfo info(path);
     const bool desktopEntry = path.endsWith(QLatin1String(".desktop"))
-        && !Workspace::readDesktopEntry(path, info.fileName()).id.isEmpty();
+                              && !Workspace::readDesktopEntry(path, info.fileName()).id.isEmpty();
     if (!desktopEntry && !(info.isFile() && info.isExecutable())) {
         tell(localized("This is no application"),
              localized("Please choose an application's desktop entry (such as one in /usr/share/applications) "
@@ -598,7 +601,7 @@ OVNPreferencesWindow::ConnectResult OVNPreferencesWindow::prefDBConnect()
             return ConnectResult::Refused;
         }
         trial = m_factory.createAndOpenPostgreSQLDBConnection(m_dbHost->text().trimmed(), m_dbUser->text().trimmed(),
-                                                             m_dbPassword->text(), m_dbDatabase->text().trimmed());
+                                                              m_dbPassword->text(), m_dbDatabase->text().trimmed());
     } else {
         return ConnectResult::Refused;
     }
@@ -609,8 +612,8 @@ OVNPreferencesWindow::ConnectResult OVNPreferencesWindow::prefDBConnect()
     bool tables = trial->checkForDatabaseSetup();
     if (!tables) {
         tables = trial->vendor() == OVNDatabaseAccess::Vendor::Integrated
-            ? OVNDBHelper::prefDBCreateLocalDatabase(*trial)
-            : OVNDBHelper::prefDBCreatePostgreSQLDatabase(*trial);
+                     ? OVNDBHelper::prefDBCreateLocalDatabase(*trial)
+                     : OVNDBHelper::prefDBCreatePostgreSQLDatabase(*trial);
     }
     if (!tables) {
         tell(localized("Could not create Media Database"),
@@ -642,8 +645,8 @@ bool OVNPreferencesWindow::prefDBCreateDatabase()
         return false;
     }
     const bool tables = connection->vendor() == OVNDatabaseAccess::Vendor::Integrated
-        ? OVNDBHelper::prefDBCreateLocalDatabase(*connection)
-        : OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+                            ? OVNDBHelper::prefDBCreateLocalDatabase(*connection)
+                            : OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
     if (tables)
         tell(localized("Media Database tables are ready"),
              localized("The catalog Ostrevan is connected to has all of its tables."));
@@ -689,7 +692,4 @@ bool OVNPreferencesWindow::confirm(const QString &message)
     return Alerts::run(alert) == 0;
 }
 
-void OVNPreferencesWindow::tell(const QString &title, const QString &message)
-{
-    Alerts::display(title, message, this);
-}
+void OVNPreferencesWindow::tell(const QString &title, const QString &message) { Alerts::display(title, message, this); }

@@ -92,8 +92,8 @@ public:
     void addFileType();
     void editFileType();
     void duplicateFileType();
-    void deleteFileType();       // after a confirmation
-    void moveFileType(int delta); // -1 up, +1 down
+    void deleteFileType();                // after a confirmation
+    void moveFileType(int delta);         // -1 up, +1 down
     void resetFileTypes(bool olderTable); // after a confirmation
     int selectedFileTypeRow() const;
     void selectFileTypeRow(int row);

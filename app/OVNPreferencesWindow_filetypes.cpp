@@ -26,12 +26,12 @@ namespace {
 
 const QStringList kColumns = {QStringLiteral("extension"), QStringLiteral("description"), QStringLiteral("processor"),
                               QStringLiteral("viewer"), QStringLiteral("type")};
-const QStringList kProcessors = {QStringLiteral("Image"),          QStringLiteral("QuickTime"),
-                                 QStringLiteral("RAW"),            QStringLiteral("DCRAW"),
-                                 QStringLiteral("Adobe.Illustrator"), QStringLiteral("Document.Generic"),
-                                 QStringLiteral("Document.Webloc")};
+const QStringList kProcessors = {
+    QStringLiteral("Image"),          QStringLiteral("QuickTime"),         QStringLiteral("RAW"),
+    QStringLiteral("DCRAW"),          QStringLiteral("Adobe.Illustrator"), QStringLiteral("Document.Generic"),
+    QStringLiteral("Document.Webloc")};
 const QStringList kViewers = {QStringLiteral("NSIInternal"), QStringLiteral("QTInternal"), QStringLiteral("Creator")};
-const QStringList kTypes = {QStringLiteral("Image"), QStringLiteral("RAW"),   QStringLiteral("Movie"),
+const QStringList kTypes = {QStringLiteral("Image"),    QStringLiteral("RAW"),   QStringLiteral("Movie"),
                             QStringLiteral("Document"), QStringLiteral("Audio"), QStringLiteral("PDF")};
 constexpr int kMaximumTypeCodeLength = 4;
 
@@ -42,15 +42,21 @@ class OVNFileTypeTableModel : public QAbstractTableModel
 {
 public:
     explicit OVNFileTypeTableModel(OVNExtensionMapping &table, QObject *parent)
-        : QAbstractTableModel(parent), m_table(table) {}
+        : QAbstractTableModel(parent),
+          m_table(table)
+    {}
 
     int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_table.count(); }
-    int columnCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(kColumns.size()); }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(kColumns.size());
+    }
     QVariant data(const QModelIndex &index, int role) const override
     {
         if (role != Qt::DisplayRole || !index.isValid())
             return {};
-        return fileTypeCodeDisplayName(m_table.objectAtIndex(index.row()).value(kColumns.value(index.column())).toString());
+        return fileTypeCodeDisplayName(
+            m_table.objectAtIndex(index.row()).value(kColumns.value(index.column())).toString());
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
@@ -315,10 +321,11 @@ void OVNPreferencesWindow::moveFileType(int delta)
 
 void OVNPreferencesWindow::resetFileTypes(bool olderTable)
 {
-    const QString question = olderTable
-        ? localized("Do you really want to reset the file types to the older built-in table, which reads most "
-                    "camera RAW files with the built-in decoder?")
-        : localized("Do you really want to reset the file types to the built-in table?");
+    const QString question =
+        olderTable
+            ? localized("Do you really want to reset the file types to the older built-in table, which reads most "
+                        "camera RAW files with the built-in decoder?")
+            : localized("Do you really want to reset the file types to the built-in table?");
     if (!confirm(question))
         return;
     const bool written = olderTable ? m_table.resetExtensionMapToMacOSX10_3() : m_table.resetExtensionMapToMacOSX10_4();

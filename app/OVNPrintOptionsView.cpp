@@ -48,20 +48,11 @@ void OVNPrintOptionsView::setValues(int imagesPerLine, int style, bool selection
     m_selectionOnly->setEnabled(hasSelection);
 }
 
-int OVNPrintOptionsView::imagesPerLine() const
-{
-    return m_slider->value();
-}
+int OVNPrintOptionsView::imagesPerLine() const { return m_slider->value(); }
 
-int OVNPrintOptionsView::style() const
-{
-    return m_style->currentIndex();
-}
+int OVNPrintOptionsView::style() const { return m_style->currentIndex(); }
 
-bool OVNPrintOptionsView::selectionOnly() const
-{
-    return m_selectionOnly->isChecked();
-}
+bool OVNPrintOptionsView::selectionOnly() const { return m_selectionOnly->isChecked(); }
 
 void OVNPrintOptionsView::setStatus(const QString &text)
 {
@@ -69,7 +60,4 @@ void OVNPrintOptionsView::setStatus(const QString &text)
     m_status->repaint();
 }
 
-QString OVNPrintOptionsView::status() const
-{
-    return m_status->text();
-}
+QString OVNPrintOptionsView::status() const { return m_status->text(); }

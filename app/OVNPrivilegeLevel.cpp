@@ -28,19 +28,13 @@ bool OVNPrivilegeLevel::isGranted(const QString &requested, const QString &own)
     return false;
 }
 
-QString OVNPrivilegeLevel::lower(const QString &a, const QString &b)
-{
-    return rank(b) < rank(a) ? b : a;
-}
+QString OVNPrivilegeLevel::lower(const QString &a, const QString &b) { return rank(b) < rank(a) ? b : a; }
 
-QString OVNPrivilegeLevel::refusalTitle()
-{
-    return localized("Authorization Failed");
-}
+QString OVNPrivilegeLevel::refusalTitle() { return localized("Authorization Failed"); }
 
 QString OVNPrivilegeLevel::refusalMessage(const QString &requested, const QString &own)
 {
     return localized("Your access privileges do not allow you to complete the requested operation. \n\n")
-        + localized("Requested Privilege: ") + requested + QLatin1Char('\n') + localized("Your Privilege Level: ")
-        + own;
+           + localized("Requested Privilege: ") + requested + QLatin1Char('\n') + localized("Your Privilege Level: ")
+           + own;
 }

@@ -11,21 +11,18 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("OVNAccessPrivileges", text);
-}
+QString tr(const char *text) { return QCoreApplication::translate("OVNAccessPrivileges", text); }
 
-const QStringList levels{OVNPrivilegeLevel::fullAccess(), OVNPrivilegeLevel::readWrite(),
-                         OVNPrivilegeLevel::readOnly(), OVNPrivilegeLevel::noAccess()};
+const QStringList levels{OVNPrivilegeLevel::fullAccess(), OVNPrivilegeLevel::readWrite(), OVNPrivilegeLevel::readOnly(),
+                         OVNPrivilegeLevel::noAccess()};
 
 } // namespace
 
-OVNPrivilegeListEditor::OVNPrivilegeListEditor(OVNDatabaseAccess *connection, AlertPresenter &alerts,
-                                               QObject *window)
-    : m_connection(connection), m_alerts(alerts), m_window(window)
-{
-}
+OVNPrivilegeListEditor::OVNPrivilegeListEditor(OVNDatabaseAccess *connection, AlertPresenter &alerts, QObject *window)
+    : m_connection(connection),
+      m_alerts(alerts),
+      m_window(window)
+{}
 
 bool OVNPrivilegeListEditor::refuse(const QString &message, const QString &informative)
 {
@@ -131,8 +128,9 @@ bool OVNPrivilegeListEditor::save()
         return true;
     // The question about losing full access comes first: no lock is held while it is open.
     const std::optional<QString> before = m_connection->getCategoryCommentForMID(m_mid);
-    if (before && m_connection->getAccessPrivilegesForCurrentUser(OVNCategoryComment::withPrivileges(*before, m_entries))
-                      != OVNPrivilegeLevel::fullAccess()) {
+    if (before
+        && m_connection->getAccessPrivilegesForCurrentUser(OVNCategoryComment::withPrivileges(*before, m_entries))
+               != OVNPrivilegeLevel::fullAccess()) {
         Alert alert;
         alert.message = tr("You will lose full access to this item");
         alert.informativeText = tr("None of your groups keeps \"FULL ACCESS\" with these privileges, so you will "
@@ -154,7 +152,7 @@ bool OVNPrivilegeListEditor::save()
         // A category deleted meanwhile has no privileges left to keep, and a user who no longer
         // holds full access cannot save them ever: the window may close. An outage keeps it open.
         return refusal.reason == OVNCategoryAccess::Refusal::Reason::Missing
-            || refusal.reason == OVNCategoryAccess::Refusal::Reason::Privileges;
+               || refusal.reason == OVNCategoryAccess::Refusal::Reason::Privileges;
     };
     if (const auto refusal = OVNCategoryAccess::refusalNow(*m_connection, m_mid, OVNPrivilegeLevel::fullAccess()))
         return failed(*refusal);
@@ -164,8 +162,8 @@ bool OVNPrivilegeListEditor::save()
     const QString comment = OVNCategoryComment::withPrivileges(current.value_or(QString()), m_entries);
     if (!current || !m_connection->updateCategoryListComment(m_mid, comment)
         || (transaction.isActive() && !transaction.commit())) {
-        OVNCategoryAccess::Refusal refusal = OVNCategoryAccess::writeFailure(*m_connection, failures,
-                                                                             tr("The privileges were not saved"));
+        OVNCategoryAccess::Refusal refusal =
+            OVNCategoryAccess::writeFailure(*m_connection, failures, tr("The privileges were not saved"));
         if (refusal.reason == OVNCategoryAccess::Refusal::Reason::Failed)
             refusal.text = tr("The database did not take the changed privileges. The window stays open with your "
                               "changes; please check that the database server is online and close it again.");

@@ -71,7 +71,8 @@ Result toFile(OVNDatabaseAccess &db, const Entry &entry, const QString &file, co
 
 QString statusReport(const Result &result)
 {
-    QString text = localized("Successfully re-linked: %1\n").arg(countedText(result.relinked.size(), "%1 file", "%1 files"))
+    QString text =
+        localized("Successfully re-linked: %1\n").arg(countedText(result.relinked.size(), "%1 file", "%1 files"))
         + localized("Re-link failed with: %1\n\n").arg(countedText(result.failedNames.size(), "%1 file", "%1 files"));
     if (!result.failedNames.isEmpty())
         text += localized("Re-Link failed for:\n") + result.failedNames.join(QStringLiteral(", "));

@@ -15,15 +15,15 @@ namespace OVNRelink {
 
 struct Entry {
     QString mid;
-    QString path;        // the entry's "absolutepath"
-    QString categoryId;  // the category that owns it
+    QString path;       // the entry's "absolutepath"
+    QString categoryId; // the category that owns it
 };
 
 struct Result {
-    QList<int> relinked;      // indexes into the entries
-    QStringList newPaths;     // the written paths, one per relinked entry
-    QStringList failedNames;  // file names that could not be re-linked
-    bool ok = true;           // false when the transaction itself failed (then nothing changed)
+    QList<int> relinked;     // indexes into the entries
+    QStringList newPaths;    // the written paths, one per relinked entry
+    QStringList failedNames; // file names that could not be re-linked
+    bool ok = true;          // false when the transaction itself failed (then nothing changed)
 };
 
 using MayWrite = std::function<bool(const QString &categoryId)>;

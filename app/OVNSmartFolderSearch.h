@@ -11,8 +11,7 @@ class OVNSmartFolderSearch
 {
 public:
     // One item of the search-in list: its title and the category ids it stands for.
-    struct Catalog
-    {
+    struct Catalog {
         QString title;
         QStringList ids;
     };

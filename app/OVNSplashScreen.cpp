@@ -64,8 +64,7 @@ std::unique_ptr<QWidget> makeArtwork(QLabel **status)
     QFont subtitleFont = subtitle->font();
     subtitleFont.setPixelSize(18);
     subtitle->setFont(subtitleFont);
-    auto *version = new QLabel(localized("Version %1").arg(QCoreApplication::applicationVersion()),
-                               window.get());
+    auto *version = new QLabel(localized("Version %1").arg(QCoreApplication::applicationVersion()), window.get());
     for (QLabel *label : {name, subtitle, version})
         label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     titles->addStretch();
@@ -101,8 +100,8 @@ OVNSplashScreen::~OVNSplashScreen() = default;
 
 QRectF OVNSplashScreen::contentRect(const QSizeF &screen, const QSizeF &artwork)
 {
-    return QRectF((screen.width() - artwork.width()) / 2.0, (screen.height() - artwork.height()) / 1.5,
-                  artwork.width(), artwork.height());
+    return QRectF((screen.width() - artwork.width()) / 2.0, (screen.height() - artwork.height()) / 1.5, artwork.width(),
+                  artwork.height());
 }
 
 QPointF OVNSplashScreen::topLeftFor(const QSizeF &screen, const QSizeF &artwork)
@@ -119,10 +118,7 @@ void OVNSplashScreen::setStatus(const QString &status)
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-QString OVNSplashScreen::status() const
-{
-    return m_status->text();
-}
+QString OVNSplashScreen::status() const { return m_status->text(); }
 
 void OVNSplashScreen::makeKeyAndOrderFront()
 {
@@ -131,10 +127,7 @@ void OVNSplashScreen::makeKeyAndOrderFront()
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void OVNSplashScreen::orderOut()
-{
-    m_window->hide();
-}
+void OVNSplashScreen::orderOut() { m_window->hide(); }
 
 QImage OVNSplashScreen::artworkImage()
 {

@@ -14,20 +14,11 @@ const QString manageUsers = QStringLiteral("MANAGE USERS");
 const QString webAccess = QStringLiteral("WEB ACCESS");
 const QString selfManaged = QStringLiteral("SELF MANAGED");
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("OVNUserManager", text);
-}
+QString tr(const char *text) { return QCoreApplication::translate("OVNUserManager", text); }
 
-QVariantMap privilegeList(const QStringList &names)
-{
-    return {{QStringLiteral("PRIVILEGES"), QVariant(names)}};
-}
+QVariantMap privilegeList(const QStringList &names) { return {{QStringLiteral("PRIVILEGES"), QVariant(names)}}; }
 
-QString lockOutMessage()
-{
-    return tr("Nobody could manage users any more");
-}
+QString lockOutMessage() { return tr("Nobody could manage users any more"); }
 
 QString lockOutText()
 {
@@ -38,19 +29,14 @@ QString lockOutText()
 } // namespace
 
 OVNUserAdministration::OVNUserAdministration(OVNDatabaseAccess *connection, AlertPresenter &alerts, QObject *window)
-    : m_connection(connection), m_alerts(alerts), m_window(window)
-{
-}
+    : m_connection(connection),
+      m_alerts(alerts),
+      m_window(window)
+{}
 
-QString OVNUserAdministration::administratorName()
-{
-    return SystemInfo::fullName();
-}
+QString OVNUserAdministration::administratorName() { return SystemInfo::fullName(); }
 
-QString OVNUserAdministration::administratorLogin()
-{
-    return SystemInfo::accountName();
-}
+QString OVNUserAdministration::administratorLogin() { return SystemInfo::accountName(); }
 
 bool OVNUserAdministration::refuse(const QString &message, const QString &informative)
 {
@@ -96,20 +82,19 @@ bool OVNUserAdministration::firstRun(const QString &name, const QString &login, 
     OVNDatabaseAccess &db = *m_connection;
     bool done = db.beginTransaction() && OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db);
     if (done) {
-        const QString admin = db.addUserEntry(name, login, password, QString(),
-                                              privilegeList({selfManaged}));
+        const QString admin = db.addUserEntry(name, login, password, QString(), privilegeList({selfManaged}));
         const QString adminGroup = db.addGroupEntry(
             QStringLiteral("Admin"), tr("Administrative group to create and manage other users and privileges"),
             privilegeList({manageUsers}));
         const QString anonymous =
             db.addUserEntry(QStringLiteral("Anonymous"), QStringLiteral("anonymous"), QString(), QString(), {});
-        const QString anonymousGroup = db.addGroupEntry(
-            QStringLiteral("Anonymous"),
-            tr("Anonymous group to allow non-authenticated users (i.e. Web Access Users) to connect."),
-            privilegeList({webAccess}));
+        const QString anonymousGroup =
+            db.addGroupEntry(QStringLiteral("Anonymous"),
+                             tr("Anonymous group to allow non-authenticated users (i.e. Web Access Users) to connect."),
+                             privilegeList({webAccess}));
         done = !admin.isEmpty() && !adminGroup.isEmpty() && !anonymous.isEmpty() && !anonymousGroup.isEmpty()
-            && !db.addUserToGroup(admin, adminGroup).isEmpty()
-            && !db.addUserToGroup(anonymous, anonymousGroup).isEmpty();
+               && !db.addUserToGroup(admin, adminGroup).isEmpty()
+               && !db.addUserToGroup(anonymous, anonymousGroup).isEmpty();
     }
     if (done)
         done = db.commitTransaction();
@@ -148,15 +133,9 @@ bool OVNUserAdministration::login(const QString &login, const QString &password)
     return false;
 }
 
-QList<QVariantMap> OVNUserAdministration::groups() const
-{
-    return m_connection->getGroupList();
-}
+QList<QVariantMap> OVNUserAdministration::groups() const { return m_connection->getGroupList(); }
 
-QList<QVariantMap> OVNUserAdministration::users() const
-{
-    return m_connection->getUserList();
-}
+QList<QVariantMap> OVNUserAdministration::users() const { return m_connection->getUserList(); }
 
 QList<QVariantMap> OVNUserAdministration::members(const QString &groupMid) const
 {
@@ -257,7 +236,7 @@ bool OVNUserAdministration::setLogin(const QString &userMid, const QString &logi
 bool OVNUserAdministration::setSelfManaged(const QString &userMid, bool on)
 {
     return m_connection->setXMLForUser(privilegeList(on ? QStringList{selfManaged} : QStringList{}), userMid)
-        || writeFailed();
+           || writeFailed();
 }
 
 bool OVNUserAdministration::setPassword(const QString &userMid, const QString &password, const QString &repeated)
@@ -283,7 +262,8 @@ bool OVNUserAdministration::someoneCanManage() const
     return false;
 }
 
-template <typename Write> bool OVNUserAdministration::guarded(Write write)
+template <typename Write>
+bool OVNUserAdministration::guarded(Write write)
 {
     OVNDatabaseAccess &db = *m_connection;
     if (!db.beginTransaction())

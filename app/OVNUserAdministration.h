@@ -65,7 +65,8 @@ private:
     // True when some user with a password is in a group that holds "MANAGE USERS".
     bool someoneCanManage() const;
     // Runs the write in a transaction and keeps it only when someone can still manage users.
-    template <typename Write> bool guarded(Write write);
+    template <typename Write>
+    bool guarded(Write write);
     bool loginTaken(const QString &login, const QString &exceptUserMid) const;
 
     OVNDatabaseAccess *m_connection;

@@ -52,7 +52,9 @@ QPushButton *button(const QString &text, QBoxLayout *layout)
 } // namespace
 
 OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QWidget *parent)
-    : QDialog(parent), m_connection(std::move(connection)), m_admin(m_connection.get(), Alerts::presenter(), this)
+    : QDialog(parent),
+      m_connection(std::move(connection)),
+      m_admin(m_connection.get(), Alerts::presenter(), this)
 {
     setWindowTitle(tr("User Manager"));
     setAttribute(Qt::WA_DeleteOnClose);

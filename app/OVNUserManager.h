@@ -36,8 +36,8 @@ public:
 
 private:
     // A window-modal sheet with the given fields; answers whether OK was pressed.
-    bool runSheet(const QString &title, const QString &text, const QList<QWidget *> &fields,
-                  QLabel *failure = nullptr, const std::function<bool()> &accept = {});
+    bool runSheet(const QString &title, const QString &text, const QList<QWidget *> &fields, QLabel *failure = nullptr,
+                  const std::function<bool()> &accept = {});
     QString selectedMid(QTableWidget *table) const;
     void groupSelectionChanged();
     void userSelectionChanged();

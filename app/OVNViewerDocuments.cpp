@@ -7,15 +7,9 @@ namespace {
 OVNViewerDocuments *g_shared = nullptr;
 } // namespace
 
-OVNViewerDocuments *OVNViewerDocuments::shared()
-{
-    return g_shared;
-}
+OVNViewerDocuments *OVNViewerDocuments::shared() { return g_shared; }
 
-void OVNViewerDocuments::setShared(OVNViewerDocuments *viewers)
-{
-    g_shared = viewers;
-}
+void OVNViewerDocuments::setShared(OVNViewerDocuments *viewers) { g_shared = viewers; }
 
 bool OVNImageViewerDocuments::openImage(const QString &path, int orientation)
 {

@@ -17,9 +17,10 @@ constexpr qint64 kLongestReply = 16;
 } // namespace
 
 QRXUpdateCheck::QRXUpdateCheck(const QString &endpoint, const QString &buildNumber, int timeoutMsecs)
-    : m_endpoint(endpoint.trimmed()), m_buildNumber(buildNumber), m_timeoutMsecs(timeoutMsecs)
-{
-}
+    : m_endpoint(endpoint.trimmed()),
+      m_buildNumber(buildNumber),
+      m_timeoutMsecs(timeoutMsecs)
+{}
 
 QRXUpdateCheck::~QRXUpdateCheck() = default;
 
@@ -44,15 +45,11 @@ QUrl QRXUpdateCheck::checkURL(const QString &endpoint, const QString &buildNumbe
 {
     QUrl url = pageURL(endpoint, buildNumber);
     if (url.isValid())
-        url.setQuery(url.query(QUrl::FullyEncoded) + QStringLiteral("&replytype=application"),
-                     QUrl::StrictMode);
+        url.setQuery(url.query(QUrl::FullyEncoded) + QStringLiteral("&replytype=application"), QUrl::StrictMode);
     return url;
 }
 
-bool QRXUpdateCheck::isUpdateReply(const QByteArray &body)
-{
-    return body == "YES";
-}
+bool QRXUpdateCheck::isUpdateReply(const QByteArray &body) { return body == "YES"; }
 
 bool QRXUpdateCheck::isCheckDue(const QDateTime &lastCheck, qint64 period, const QDateTime &now)
 {
@@ -60,18 +57,22 @@ bool QRXUpdateCheck::isCheckDue(const QDateTime &lastCheck, qint64 period, const
         return true;
     qint64 seconds = 0;
     switch (period) {
-    case 0: seconds = 86400; break;
-    case 1: seconds = 604800; break;
-    case 2: seconds = 2592000; break;
-    default: return false;
+    case 0:
+        seconds = 86400;
+        break;
+    case 1:
+        seconds = 604800;
+        break;
+    case 2:
+        seconds = 2592000;
+        break;
+    default:
+        return false;
     }
     return lastCheck.secsTo(now) > seconds;
 }
 
-bool QRXUpdateCheck::isConfigured() const
-{
-    return checkURL(m_endpoint, m_buildNumber).isValid();
-}
+bool QRXUpdateCheck::isConfigured() const { return checkURL(m_endpoint, m_buildNumber).isValid(); }
 
 bool QRXUpdateCheck::checkForUpdateAvailable()
 {
@@ -82,8 +83,7 @@ bool QRXUpdateCheck::checkForUpdateAvailable()
     QNetworkAccessManager network;
     QNetworkRequest request(url);
     request.setTransferTimeout(m_timeoutMsecs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Ostrevan"));
     std::unique_ptr<QNetworkReply> reply(network.get(request));
 

@@ -16,8 +16,7 @@ class QRXUpdateCheck : public OVNUpdateChecking
 public:
     static constexpr int defaultTimeoutMsecs = 5000;
 
-    QRXUpdateCheck(const QString &endpoint, const QString &buildNumber,
-                   int timeoutMsecs = defaultTimeoutMsecs);
+    QRXUpdateCheck(const QString &endpoint, const QString &buildNumber, int timeoutMsecs = defaultTimeoutMsecs);
     ~QRXUpdateCheck() override;
 
     bool isConfigured() const override;

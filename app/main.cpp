@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     // create or time a catalog) always run on their own.
     const QStringList files = OVNInstanceForwarding::filesFromArguments(QApplication::arguments());
     const bool scripted = defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"))
-        || defaults.boolForKey(QStringLiteral("OVNQuitAfterFirstPaint"));
+                          || defaults.boolForKey(QStringLiteral("OVNQuitAfterFirstPaint"));
     // A file that is not there is named where the start was asked for; the program that opens
     // the others says so too.
     for (const QString &file : files) {
@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
             bool selected = true;
             if (quitAfterFirstPaint.awaitThumbnails) {
                 selected = !controller.documents().isEmpty()
-                    && controller.documents().first()->selectCategory(startupCategory);
+                           && controller.documents().first()->selectCategory(startupCategory);
                 if (!selected) {
                     std::fprintf(stderr, "ostrevan: the catalog has no category %s\n", qPrintable(startupCategory));
                     status = 1;

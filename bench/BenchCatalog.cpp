@@ -96,10 +96,8 @@ ThumbnailFiles addThumbnailFiles(OVNDatabaseAccess &connection, const QString &c
         made.bytes += data.size();
         made.files.append(path);
         QVariantMap record = {
-            {QStringLiteral("categoryid"), category},
-            {QStringLiteral("displaytag"), QFileInfo(path).fileName()},
-            {QStringLiteral("absolutepath"), path},
-            {QStringLiteral("filetype"), QStringLiteral("Image")},
+            {QStringLiteral("categoryid"), category}, {QStringLiteral("displaytag"), QFileInfo(path).fileName()},
+            {QStringLiteral("absolutepath"), path},   {QStringLiteral("filetype"), QStringLiteral("Image")},
             {QStringLiteral("thumbimage"), data},
         };
         for (auto field = extra.begin(); field != extra.end(); ++field)
@@ -135,8 +133,8 @@ bool comparePrograms(const QString &benchPair, const QString &title, const QStri
     std::fflush(stdout);
     QProcess pair;
     pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(benchPair,
-               QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    pair.start(benchPair, QStringList{QStringLiteral("--title"), title, QStringLiteral("--a")} + a
+                              + QStringList{QStringLiteral("--b")} + b);
     return pair.waitForFinished(-1) && pair.exitStatus() == QProcess::NormalExit && pair.exitCode() == 0;
 }
 
@@ -206,8 +204,10 @@ bool comparePrograms(const QString &benchPair, const QString &title, int pairs, 
                      const QStringList &b)
 {
     std::fflush(stdout);
-    QStringList arguments{QStringLiteral("--title"), title, QStringLiteral("--pairs"), QString::number(pairs),
-                          QStringLiteral("--items"), QString::number(files), QStringLiteral("--a")};
+    QStringList arguments{QStringLiteral("--title"), title,
+                          QStringLiteral("--pairs"), QString::number(pairs),
+                          QStringLiteral("--items"), QString::number(files),
+                          QStringLiteral("--a")};
     arguments += a;
     if (!b.isEmpty())
         arguments += QStringList{QStringLiteral("--b")} + b;

@@ -23,13 +23,26 @@ inline QString cameraLikeClip(const QString &ffmpeg)
     const QString partial = path + QStringLiteral(".part.mp4");
     QProcess make;
     make.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    make.start(ffmpeg, {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                        QStringLiteral("lavfi"), QStringLiteral("-i"),
+    make.start(ffmpeg, {QStringLiteral("-loglevel"),
+                        QStringLiteral("error"),
+                        QStringLiteral("-y"),
+                        QStringLiteral("-f"),
+                        QStringLiteral("lavfi"),
+                        QStringLiteral("-i"),
                         QStringLiteral("gradients=s=1920x1080:r=30:d=10:speed=0.03:n=5,noise=alls=10:allf=t+u"),
-                        QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"),
-                        QStringLiteral("veryfast"), QStringLiteral("-b:v"), QStringLiteral("25M"),
-                        QStringLiteral("-maxrate"), QStringLiteral("30M"), QStringLiteral("-bufsize"),
-                        QStringLiteral("30M"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), partial});
+                        QStringLiteral("-c:v"),
+                        QStringLiteral("libx264"),
+                        QStringLiteral("-preset"),
+                        QStringLiteral("veryfast"),
+                        QStringLiteral("-b:v"),
+                        QStringLiteral("25M"),
+                        QStringLiteral("-maxrate"),
+                        QStringLiteral("30M"),
+                        QStringLiteral("-bufsize"),
+                        QStringLiteral("30M"),
+                        QStringLiteral("-pix_fmt"),
+                        QStringLiteral("yuv420p"),
+                        partial});
     if (!make.waitForFinished(-1) || make.exitStatus() != QProcess::NormalExit || make.exitCode() != 0) {
         QFile::remove(partial);
         return QString();

@@ -196,7 +196,8 @@ void printHeader(const Settings &settings, const std::string &a, const std::stri
         std::printf("  B: %s%s\n", pin.c_str(), b.c_str());
     std::printf("  %s; %d warm-up %s, then %d %s%s\n", how, settings.warmups,
                 b.empty() ? (settings.warmups == 1 ? "run" : "runs") : (settings.warmups == 1 ? "pair" : "pairs"),
-                settings.pairs, b.empty() ? "runs" : "pairs A B A B", settings.cpus.empty() ? "" : ", pinned to those CPUs");
+                settings.pairs, b.empty() ? "runs" : "pairs A B A B",
+                settings.cpus.empty() ? "" : ", pinned to those CPUs");
 }
 
 void printOutcome(const Outcome &outcome, bool twoSides, bool memory, int items)
@@ -205,7 +206,9 @@ void printOutcome(const Outcome &outcome, bool twoSides, bool memory, int items)
     if (twoSides) {
         printSide("B", outcome.b, memory, items);
         std::printf("  A/B median pair ratio %.2f (%s)\n", outcome.ratio,
-                    outcome.ratio > 1.005 ? "A slower" : outcome.ratio < 0.995 ? "A faster" : "even");
+                    outcome.ratio > 1.005   ? "A slower"
+                    : outcome.ratio < 0.995 ? "A faster"
+                                            : "even");
     }
     std::fflush(stdout);
 }
@@ -218,8 +221,10 @@ std::string quoted(const Command &command)
     for (const std::string &word : command) {
         if (!line.empty())
             line += ' ';
-        const bool plain = !word.empty() && word.find_first_not_of(
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_./=:,+%@") == std::string::npos;
+        const bool plain =
+            !word.empty()
+            && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_./=:,+%@")
+                   == std::string::npos;
         if (plain) {
             line += word;
             continue;

@@ -17,23 +17,23 @@ namespace BenchPair {
 
 struct Settings {
     std::string title;
-    int pairs = 7;      // timed pairs, at least 5
-    int warmups = 1;    // untimed pairs first
-    std::string cpus;   // "3" or "0-3": both sides pinned there, as `taskset -c` would
-    int items = 0;      // when each run handles this many items (files, records): also items per second
+    int pairs = 7;    // timed pairs, at least 5
+    int warmups = 1;  // untimed pairs first
+    std::string cpus; // "3" or "0-3": both sides pinned there, as `taskset -c` would
+    int items = 0;    // when each run handles this many items (files, records): also items per second
 };
 
 struct Side {
-    std::vector<double> ms;  // the timed runs, in run order
+    std::vector<double> ms; // the timed runs, in run order
     double medianMs = 0;
-    double peakMiB = 0;      // the highest VmHWM of the timed runs; 0 when not read
-    double treePeakMiB = 0;  // the largest process of the run's process tree (wait4's ru_maxrss)
+    double peakMiB = 0;     // the highest VmHWM of the timed runs; 0 when not read
+    double treePeakMiB = 0; // the largest process of the run's process tree (wait4's ru_maxrss)
 };
 
 struct Outcome {
     bool ok = false;
     Side a, b;
-    double ratio = 0;  // median of a/b over the pairs; 0 with one side
+    double ratio = 0; // median of a/b over the pairs; 0 with one side
 };
 
 using Command = std::vector<std::string>;

@@ -17,8 +17,8 @@ void fileTypeLookups(benchmark::State &state)
 {
     const OVNExtensionMapping mapping(OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_4());
     // A spread of rows: early, late, and a miss that walks the whole table.
-    const QStringList files = {"/cards/DCIM/IMG_0001.JPG", "/cards/DCIM/DSC_0002.NEF",
-                               "/video/clip.mov", "/audio/take.aifc", "/notes/readme.unknown"};
+    const QStringList files = {"/cards/DCIM/IMG_0001.JPG", "/cards/DCIM/DSC_0002.NEF", "/video/clip.mov",
+                               "/audio/take.aifc", "/notes/readme.unknown"};
     for (auto _ : state) {
         for (const QString &file : files) {
             benchmark::DoNotOptimize(mapping.getProcessorForFile(file));

@@ -77,8 +77,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_metadata: no JPEG files under %s\n", qPrintable(root));
         return 2;
     }
-    std::printf("%d JPEG files x %d rounds per sample, %d pairs after a warm-up\n", int(files.size()),
-                rounds, pairs);
+    std::printf("%d JPEG files x %d rounds per sample, %d pairs after a warm-up\n", int(files.size()), rounds, pairs);
 
     // Ours: one parser per file, as the import does, each file read from disk.
     qint64 keys = 0;

@@ -72,7 +72,8 @@ bool comparePrograms(const QString &title, const QString &cpus, const QStringLis
         arguments += QStringList{QStringLiteral("--cpus"), cpus};
     QProcess pair;
     pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(QStringLiteral(OVN_BENCH_PAIR), arguments + QStringList{QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
+    pair.start(QStringLiteral(OVN_BENCH_PAIR),
+               arguments + QStringList{QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
     return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
@@ -110,9 +111,10 @@ int main(int argc, char **argv)
         ok = comparePrograms(QStringLiteral("A 256-pixel JPEG thumbnail file of the 24 MP JPEG, one CPU"), cpu,
                              {tool, jpeg, QStringLiteral("--size"), QStringLiteral("256"), QStringLiteral("-o"),
                               dir.filePath(QStringLiteral("ours.jpg"))},
-                             {QStringLiteral("env"), QStringLiteral("VIPS_CONCURRENCY=1"), vips, jpeg, QStringLiteral("-s"),
-                              QStringLiteral("256"), QStringLiteral("-o"), dir.filePath(QStringLiteral("vips.jpg"))})
-            && ok;
+                             {QStringLiteral("env"), QStringLiteral("VIPS_CONCURRENCY=1"), vips, jpeg,
+                              QStringLiteral("-s"), QStringLiteral("256"), QStringLiteral("-o"),
+                              dir.filePath(QStringLiteral("vips.jpg"))})
+             && ok;
 
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty()) {
@@ -130,13 +132,17 @@ int main(int argc, char **argv)
     const qint64 at = probe->duration().timeValue * 40 / 100;
     const QString seconds = QString::number(double(at) / probe->timeScale(), 'f', 3);
     std::printf("\n");
-    ok = comparePrograms(QStringLiteral("The frame at 40 %% (%1 s) of a 10 s 1080p H.264 camera-like movie (key frames every 250) "
-                                        "written as a BMP file").arg(seconds).replace(QStringLiteral("%%"), QStringLiteral("%")),
-                         QString(),
-                         {tool, movie, QStringLiteral("--time"), seconds, QStringLiteral("-o"), dir.filePath(QStringLiteral("ours.bmp"))},
-                         {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-ss"), seconds,
-                          QStringLiteral("-i"), movie, QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-y"),
-                          dir.filePath(QStringLiteral("ffmpeg.bmp"))})
-        && ok;
+    ok = comparePrograms(
+             QStringLiteral("The frame at 40 %% (%1 s) of a 10 s 1080p H.264 camera-like movie (key frames every 250) "
+                            "written as a BMP file")
+                 .arg(seconds)
+                 .replace(QStringLiteral("%%"), QStringLiteral("%")),
+             QString(),
+             {tool, movie, QStringLiteral("--time"), seconds, QStringLiteral("-o"),
+              dir.filePath(QStringLiteral("ours.bmp"))},
+             {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-ss"), seconds,
+              QStringLiteral("-i"), movie, QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-y"),
+              dir.filePath(QStringLiteral("ffmpeg.bmp"))})
+         && ok;
     return ok ? 0 : 1;
 }

@@ -19,8 +19,8 @@ QString trimmedBlanksAndTabs(const QString &text)
 
 bool AnnotationChanges::isEmpty() const
 {
-    return info.isEmpty() && purchased.isEmpty() && sold.isEmpty() && !keywordsAddFilename
-        && keywordsParseFolders == 0 && !shortDescriptionAddFilename && shortDescriptionParseFolders == 0;
+    return info.isEmpty() && purchased.isEmpty() && sold.isEmpty() && !keywordsAddFilename && keywordsParseFolders == 0
+           && !shortDescriptionAddFilename && shortDescriptionParseFolders == 0;
 }
 
 const QMap<QString, QString> &AnnotationChanges::changes(Table table) const
@@ -40,8 +40,9 @@ bool AnnotationChanges::isFlagField(Table table, const QString &key)
     return key == QLatin1String("licensetype");
 }
 
-std::optional<QString> AnnotationChanges::valueToWrite(Mode mode, bool flagField, const std::optional<QString> &existing,
-                                                       const QString &edited, bool clearEmptyFields)
+std::optional<QString> AnnotationChanges::valueToWrite(Mode mode, bool flagField,
+                                                       const std::optional<QString> &existing, const QString &edited,
+                                                       bool clearEmptyFields)
 {
     if (edited.isEmpty()) {
         if (clearEmptyFields && existing && !existing->isEmpty())
@@ -66,9 +67,8 @@ std::optional<QString> AnnotationChanges::textWithFileWords(const QString &curre
 {
     if (path.isEmpty() || (!addFilename && folderCount <= 0))
         return std::nullopt;
-    const QString result =
-        trimmedBlanksAndTabs(OVNMediaDetails::textWithFileWords(trimmedBlanksAndTabs(current), path, addFilename,
-                                                                folderCount));
+    const QString result = trimmedBlanksAndTabs(
+        OVNMediaDetails::textWithFileWords(trimmedBlanksAndTabs(current), path, addFilename, folderCount));
     if (result == current)
         return std::nullopt;
     return result;
@@ -103,8 +103,8 @@ void AnnotationBuffer::ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *,
     m_changes.purchased.insert(column, value.isNull() ? QString(QLatin1String("")) : value);
 }
 
-void AnnotationBuffer::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value,
-                                                         const QString &column, const QString &)
+void AnnotationBuffer::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value, const QString &column,
+                                                         const QString &)
 {
     m_changes.sold.insert(column, value.isNull() ? QString(QLatin1String("")) : value);
 }

@@ -5,7 +5,8 @@
 
 OVNContactSheetLayout::OVNContactSheetLayout(const QSizeF &printable, double scale, int imagesPerLine, int style,
                                              int itemCount)
-    : m_perLine(std::max(1, imagesPerLine)), m_style(style >= 0 && style <= 3 ? style : 0),
+    : m_perLine(std::max(1, imagesPerLine)),
+      m_style(style >= 0 && style <= 3 ? style : 0),
       m_itemCount(std::max(0, itemCount))
 {
     const double factor = scale > 0 ? scale : 1;
@@ -29,20 +30,11 @@ QList<int> OVNContactSheetLayout::printedRows(int visibleCount, const QList<int>
     return rows;
 }
 
-double OVNContactSheetLayout::spacing() const
-{
-    return showsTitles() ? 10 : 5;
-}
+double OVNContactSheetLayout::spacing() const { return showsTitles() ? 10 : 5; }
 
-double OVNContactSheetLayout::cellWidth() const
-{
-    return std::ceil(m_pageWidth / m_perLine) - spacing();
-}
+double OVNContactSheetLayout::cellWidth() const { return std::ceil(m_pageWidth / m_perLine) - spacing(); }
 
-double OVNContactSheetLayout::cellHeight() const
-{
-    return cellWidth() + (showsTitles() ? titleBand : 0);
-}
+double OVNContactSheetLayout::cellHeight() const { return cellWidth() + (showsTitles() ? titleBand : 0); }
 
 int OVNContactSheetLayout::linesPerPage() const
 {
@@ -53,10 +45,7 @@ int OVNContactSheetLayout::linesPerPage() const
     return std::max(1, int(std::floor(m_pageHeight / line)));
 }
 
-int OVNContactSheetLayout::lines() const
-{
-    return (m_itemCount + m_perLine - 1) / m_perLine;
-}
+int OVNContactSheetLayout::lines() const { return (m_itemCount + m_perLine - 1) / m_perLine; }
 
 int OVNContactSheetLayout::pages() const
 {

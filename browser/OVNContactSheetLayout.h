@@ -15,8 +15,8 @@ class OVNContactSheetLayout
 {
 public:
     struct Placement {
-        int page = 0;  // 0-based
-        QRectF cell;   // on that page
+        int page = 0; // 0-based
+        QRectF cell;  // on that page
     };
 
     // printable: the page's printable area in points; scale: the print scaling (1 when not
@@ -53,8 +53,8 @@ public:
     // The title's line under a picture's frame, inside the cell.
     QRectF titleRect(const QRectF &cell, const QRectF &frame) const;
 
-    static constexpr double border = 4;        // around the picture, inside the cell
-    static constexpr double titleBand = 22;    // added to a titled cell's height
+    static constexpr double border = 4;     // around the picture, inside the cell
+    static constexpr double titleBand = 22; // added to a titled cell's height
     static constexpr double titleHeight = 12;
 
 private:

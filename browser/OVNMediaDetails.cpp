@@ -23,10 +23,7 @@ QStringList normalTabs()
             localized("Meta Data")};
 }
 
-QStringList autoFillTabs()
-{
-    return {localized("Media Info"), localized("Purchased"), localized("Sold")};
-}
+QStringList autoFillTabs() { return {localized("Media Info"), localized("Purchased"), localized("Sold")}; }
 
 } // namespace
 
@@ -69,8 +66,7 @@ void OVNMediaDetails::setDataSource(OVNMediaDetailsDataSource *dataSource)
     commitPendingEdit();
     datasource_ = dataSource;
     using Capability = OVNMediaDetailsDataSource::Capability;
-    const auto capabilities = dataSource ? dataSource->capabilities()
-                                         : OVNMediaDetailsDataSource::Capabilities();
+    const auto capabilities = dataSource ? dataSource->capabilities() : OVNMediaDetailsDataSource::Capabilities();
     datasourceImplementsStringForID_ = capabilities.testFlag(Capability::StringForID);
     datasourceImplementsSelectionCount_ = capabilities.testFlag(Capability::SelectionCount);
     datasourceImplementsSelections_ = capabilities.testFlag(Capability::Selections);
@@ -90,8 +86,8 @@ void OVNMediaDetails::reloadData()
         selectionCount_ = count;
         const QList<int> rows = datasource_->ovnMediaDetailsSelections(this);
         for (int row : rows)
-            selectionSize_ += leadingDouble(
-                datasource_->ovnMediaDetailsStringForIDForRow(this, QStringLiteral("filesize"), row));
+            selectionSize_ +=
+                leadingDouble(datasource_->ovnMediaDetailsStringForIDForRow(this, QStringLiteral("filesize"), row));
     } else {
         selectionCount_ = 0;
     }
@@ -137,10 +133,14 @@ QWidget *OVNMediaDetails::shownTabView() const
 QScrollArea *OVNMediaDetails::scrollForTab(int index) const
 {
     switch (index) {
-    case MediaInfoTab: return vcScroll_;
-    case PurchasedTab: return vpScroll_;
-    case SoldTab: return vsScroll_;
-    default: return nullptr;
+    case MediaInfoTab:
+        return vcScroll_;
+    case PurchasedTab:
+        return vpScroll_;
+    case SoldTab:
+        return vsScroll_;
+    default:
+        return nullptr;
     }
 }
 
@@ -166,8 +166,7 @@ void OVNMediaDetails::tabPressed(int index)
     bool access = true;
     using Capability = OVNMediaDetailsDataSource::Capability;
     if (offers(unsigned(Capability::AccessCheck)))
-        access = datasource_->isUserAuthorizedForAccessCurrentSelectionWithType(
-            QStringLiteral("READ & WRITE"), true);
+        access = datasource_->isUserAuthorizedForAccessCurrentSelectionWithType(QStringLiteral("READ & WRITE"), true);
 
     if (QScrollArea *scroll = scrollForTab(index)) {
         scroll->setGeometry(viewContent_->rect());

@@ -35,7 +35,9 @@ class QTableView;
 // Geometry is the pane's own, origin top-left: a 20-point tab strip, then the content area where
 // the current tab's view is shown. While several entries are selected the content area shows the
 // count, their total size and three action areas (burn, auto-fill, e-mail) near the bottom edge.
-class OVNMediaDetails : public QWidget, public OVNContextButtonTarget
+class OVNMediaDetails
+    : public QWidget
+    , public OVNContextButtonTarget
 {
     Q_OBJECT
 
@@ -100,8 +102,7 @@ public:
 
     // `text` trimmed, then the file's name without extension (with `addFilename`) and the names of
     // up to `folderCount` enclosing folders, nearest first, each after a blank.
-    static QString textWithFileWords(const QString &text, const QString &path, bool addFilename,
-                                     int folderCount);
+    static QString textWithFileWords(const QString &text, const QString &path, bool addFilename, int folderCount);
     static QString fileNameWithoutExtension(const QString &path);
 
     // --- File Info and Meta Data table ----------------------------------------------------------
@@ -173,8 +174,7 @@ private:
     bool offers(unsigned capability) const;
 
     // Drawing and clicks (OVNMediaDetails_drawing.cpp).
-    void drawTabInRect(QPainter &painter, const QRectF &rect, const QString &title, bool selected,
-                       bool enabled);
+    void drawTabInRect(QPainter &painter, const QRectF &rect, const QString &title, bool selected, bool enabled);
     void drawActionAreas(QPainter &painter);
 
     // Keyword actions (OVNMediaDetails_keywords.cpp).
@@ -186,9 +186,9 @@ private:
     bool datasourceImplementsSelectionCount_ = false;
     bool datasourceImplementsSelections_ = false;
     QString editmid_;
-    QLineEdit *editingField_ = nullptr;   // the text field whose edit began and is not handed over yet
+    QLineEdit *editingField_ = nullptr;    // the text field whose edit began and is not handed over yet
     QLineEdit *handedOverField_ = nullptr; // the text field whose edit is being handed over now
-    QLineEdit *unsavedField_ = nullptr;   // the text field that keeps an edit the catalog did not take
+    QLineEdit *unsavedField_ = nullptr;    // the text field that keeps an edit the catalog did not take
     void markUnsaved(QLineEdit *field, bool unsaved);
     int selectionCount_ = 0;
     double selectionSize_ = 0.0;
@@ -236,7 +236,7 @@ private:
     QScrollArea *vcScroll_ = nullptr;
     QScrollArea *vpScroll_ = nullptr;
     QScrollArea *vsScroll_ = nullptr;
-    OVNMediaDetailsTableModel *tableModel_ = nullptr;   // a child of the pane
-    std::vector<Field> fields_;   // the sixteen form controls with their keys
-    QWidget *formBeingBuilt_ = nullptr;   // parent of the controls while a form is built
+    OVNMediaDetailsTableModel *tableModel_ = nullptr; // a child of the pane
+    std::vector<Field> fields_;                       // the sixteen form controls with their keys
+    QWidget *formBeingBuilt_ = nullptr;               // parent of the controls while a form is built
 };

@@ -22,8 +22,7 @@ void attachBuffer(OVNMediaDetails *pane, AnnotationBuffer *buffer)
 
 } // namespace
 
-OVNMediaDetailsAutoFill::OVNMediaDetailsAutoFill(QWidget *parent)
-    : QDialog(parent)
+OVNMediaDetailsAutoFill::OVNMediaDetailsAutoFill(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(localized("Auto Fill"));
     auto *layout = new QVBoxLayout(this);
@@ -81,25 +80,16 @@ void OVNMediaDetailsAutoFill::buttonBOKClick()
     done(1);
 }
 
-void OVNMediaDetailsAutoFill::buttonBCancelClick()
-{
-    done(0);
-}
+void OVNMediaDetailsAutoFill::buttonBCancelClick() { done(0); }
 
-AnnotationChanges OVNMediaDetailsAutoFill::changes() const
-{
-    return m_buffer.changes(mdafContent_);
-}
+AnnotationChanges OVNMediaDetailsAutoFill::changes() const { return m_buffer.changes(mdafContent_); }
 
 AnnotationChanges::Mode OVNMediaDetailsAutoFill::mode() const
 {
     return AnnotationChanges::Mode(std::clamp(mdafOverwrite_->currentIndex(), 0, 2));
 }
 
-bool OVNMediaDetailsAutoFill::changesShouldClearEmptyFields() const
-{
-    return mdafClearEmptyFields_->isChecked();
-}
+bool OVNMediaDetailsAutoFill::changesShouldClearEmptyFields() const { return mdafClearEmptyFields_->isChecked(); }
 
 // ---- the smart-add pane ----
 
@@ -124,7 +114,4 @@ OVNMediaDetailsSmartAdd::~OVNMediaDetailsSmartAdd()
         detailsview_->setDataSource(nullptr);
 }
 
-AnnotationChanges OVNMediaDetailsSmartAdd::changes() const
-{
-    return m_buffer.changes(detailsview_);
-}
+AnnotationChanges OVNMediaDetailsSmartAdd::changes() const { return m_buffer.changes(detailsview_); }

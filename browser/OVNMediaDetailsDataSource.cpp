@@ -2,17 +2,13 @@
 
 OVNMediaDetailsDataSource::~OVNMediaDetailsDataSource() = default;
 
-QString OVNMediaDetailsDataSource::ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &)
-{
-    return QString();
-}
+QString OVNMediaDetailsDataSource::ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &) { return QString(); }
 
 int OVNMediaDetailsDataSource::ovnMediaDetailsSelectionCount(OVNMediaDetails *) { return 0; }
 
 QList<int> OVNMediaDetailsDataSource::ovnMediaDetailsSelections(OVNMediaDetails *) { return {}; }
 
-QString OVNMediaDetailsDataSource::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, const QString &,
-                                                                    int)
+QString OVNMediaDetailsDataSource::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, const QString &, int)
 {
     return QString();
 }
@@ -30,7 +26,4 @@ int OVNMediaDetailsDataSource::numberOfRowsInExifForOVNMediaDetails(OVNMediaDeta
 
 QString OVNMediaDetailsDataSource::ovnMediaDetailsExifTagAtRow(OVNMediaDetails *, int) { return QString(); }
 
-QString OVNMediaDetailsDataSource::ovnMediaDetailsExifValueAtRow(OVNMediaDetails *, int)
-{
-    return QString();
-}
+QString OVNMediaDetailsDataSource::ovnMediaDetailsExifValueAtRow(OVNMediaDetails *, int) { return QString(); }

@@ -24,13 +24,13 @@ class OVNMediaDetailsDataSource
 {
 public:
     enum class Capability : unsigned {
-        StringForID = 1u << 0,      // ovnMediaDetailsStringForID
-        SelectionCount = 1u << 1,   // ovnMediaDetailsSelectionCount (and with it the selected rows)
-        Selections = 1u << 2,       // ovnMediaDetailsSelections
-        AccessCheck = 1u << 3,      // isUserAuthorizedForAccessCurrentSelectionWithType
-        BurnCD = 1u << 4,           // buttonBurnCDClick
-        AutoFill = 1u << 5,         // buttonAutoFillClick
-        SendAsEmail = 1u << 6,      // buttonSendAsEmailClick
+        StringForID = 1u << 0,    // ovnMediaDetailsStringForID
+        SelectionCount = 1u << 1, // ovnMediaDetailsSelectionCount (and with it the selected rows)
+        Selections = 1u << 2,     // ovnMediaDetailsSelections
+        AccessCheck = 1u << 3,    // isUserAuthorizedForAccessCurrentSelectionWithType
+        BurnCD = 1u << 4,         // buttonBurnCDClick
+        AutoFill = 1u << 5,       // buttonAutoFillClick
+        SendAsEmail = 1u << 6,    // buttonSendAsEmailClick
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -52,8 +52,7 @@ public:
 
     // Whether the current user holds `privilegeLevel` ("READ & WRITE", ...) for the selection; with
     // `showAlert` the data source tells the user itself when not.
-    virtual bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &privilegeLevel,
-                                                                   bool showAlert);
+    virtual bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &privilegeLevel, bool showAlert);
     // The actions of the three areas the pane shows while several entries are selected; `sender` is
     // the pane.
     virtual void buttonBurnCDClick(QObject *sender);
@@ -65,12 +64,12 @@ public:
     virtual QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column) = 0;
     // Store `value` for the entry `mediaId` (the "mid" the pane read when the edit began) and keep
     // later reads in step with it.
-    virtual void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value,
-                                               const QString &key, const QString &mediaId) = 0;
+    virtual void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
+                                               const QString &mediaId) = 0;
     virtual void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value,
                                                         const QString &column, const QString &mediaId) = 0;
-    virtual void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value,
-                                                   const QString &column, const QString &mediaId) = 0;
+    virtual void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
+                                                   const QString &mediaId) = 0;
 
     // The stored metadata of the one selected entry, row by row from 0 (required outside auto-fill
     // mode; the defaults answer an empty list).

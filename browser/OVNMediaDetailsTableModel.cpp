@@ -5,17 +5,17 @@
 
 #include <QBrush>
 
-OVNMediaDetailsTableModel::OVNMediaDetailsTableModel(OVNMediaDetails *pane)
-    : QAbstractTableModel(pane), m_pane(pane)
-{
-}
+OVNMediaDetailsTableModel::OVNMediaDetailsTableModel(OVNMediaDetails *pane) : QAbstractTableModel(pane), m_pane(pane) {}
 
 QString OVNMediaDetailsTableModel::columnIdentifier(int column)
 {
     switch (column) {
-    case 0: return QStringLiteral("id");
-    case 1: return QStringLiteral("value");
-    default: return QString();
+    case 0:
+        return QStringLiteral("id");
+    case 1:
+        return QStringLiteral("value");
+    default:
+        return QString();
     }
 }
 
@@ -30,10 +30,7 @@ int OVNMediaDetailsTableModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : m_pane->numberOfRowsInTableView();
 }
 
-int OVNMediaDetailsTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : 2;
-}
+int OVNMediaDetailsTableModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : 2; }
 
 QVariant OVNMediaDetailsTableModel::data(const QModelIndex &index, int role) const
 {

@@ -27,20 +27,15 @@ struct ActionAreaArt {
 
 const ActionAreaArt actionAreas[] = {
     {OVNMediaDetails::ActionArea::BurnCD, "Burn", "Burn", OVNMediaDetailsDataSource::Capability::BurnCD},
-    {OVNMediaDetails::ActionArea::AutoFill, "AutoFill", "Auto-Fill",
-     OVNMediaDetailsDataSource::Capability::AutoFill},
-    {OVNMediaDetails::ActionArea::SendAsEmail, "Mail", "E-Mail",
-     OVNMediaDetailsDataSource::Capability::SendAsEmail},
+    {OVNMediaDetails::ActionArea::AutoFill, "AutoFill", "Auto-Fill", OVNMediaDetailsDataSource::Capability::AutoFill},
+    {OVNMediaDetails::ActionArea::SendAsEmail, "Mail", "E-Mail", OVNMediaDetailsDataSource::Capability::SendAsEmail},
 };
 
 QColor controlBackgroundColor() { return DrawingKit::whiteColor(); }
 
 } // namespace
 
-QRectF OVNMediaDetails::tabRect(int index)
-{
-    return QRectF(tabStep * index, tabTop, tabWidth, tabHeight);
-}
+QRectF OVNMediaDetails::tabRect(int index) { return QRectF(tabStep * index, tabTop, tabWidth, tabHeight); }
 
 QRect OVNMediaDetails::tabHitRect(int index)
 {
@@ -50,9 +45,12 @@ QRect OVNMediaDetails::tabHitRect(int index)
 QRect OVNMediaDetails::actionAreaRect(ActionArea area, int paneHeight)
 {
     switch (area) {
-    case ActionArea::BurnCD: return QRect(5, paneHeight - 55, 50, 48);
-    case ActionArea::AutoFill: return QRect(60, paneHeight - 55, 50, 48);
-    case ActionArea::SendAsEmail: return QRect(115, paneHeight - 55, 42, 48);
+    case ActionArea::BurnCD:
+        return QRect(5, paneHeight - 55, 50, 48);
+    case ActionArea::AutoFill:
+        return QRect(60, paneHeight - 55, 50, 48);
+    case ActionArea::SendAsEmail:
+        return QRect(115, paneHeight - 55, 42, 48);
     }
     return QRect();
 }
@@ -73,8 +71,8 @@ QPainterPath OVNMediaDetails::tabPath(const QRectF &r, bool selected, qreal righ
     return path;
 }
 
-void OVNMediaDetails::drawTabInRect(QPainter &painter, const QRectF &rect, const QString &title,
-                                    bool selected, bool /*enabled*/)
+void OVNMediaDetails::drawTabInRect(QPainter &painter, const QRectF &rect, const QString &title, bool selected,
+                                    bool /*enabled*/)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -125,8 +123,7 @@ void OVNMediaDetails::paintEvent(QPaintEvent *)
     } else if (selectionCount_ >= 2) {
         painter.setFont(attrHeadline_);
         painter.drawText(headlineRect(w), Qt::AlignHCenter | Qt::AlignTop,
-                         localized("%d items selected").replace(QLatin1String("%d"),
-                                                                QString::number(selectionCount_)));
+                         localized("%d items selected").replace(QLatin1String("%d"), QString::number(selectionCount_)));
         painter.setFont(attrSizeInfo_);
         painter.drawText(sizeInfoRect(w), Qt::AlignHCenter | Qt::AlignTop, formatFileSize(selectionSize_));
         drawActionAreas(painter);
@@ -148,8 +145,8 @@ void OVNMediaDetails::drawActionAreas(QPainter &painter)
             painter.drawImage(iconRect, icon);
         }
         painter.setPen(DrawingKit::darkGrayColor());
-        painter.drawText(QRect(area.x() - 4, area.y() + 35, area.width() + 8, 12),
-                         Qt::AlignHCenter | Qt::AlignTop, localized(art.title));
+        painter.drawText(QRect(area.x() - 4, area.y() + 35, area.width() + 8, 12), Qt::AlignHCenter | Qt::AlignTop,
+                         localized(art.title));
     }
     painter.restore();
 }
@@ -174,9 +171,15 @@ void OVNMediaDetails::mousePressEvent(QMouseEvent *event)
             if (!offers(unsigned(art.capability)))
                 return;
             switch (art.area) {
-            case ActionArea::BurnCD: datasource_->buttonBurnCDClick(this); break;
-            case ActionArea::AutoFill: datasource_->buttonAutoFillClick(this); break;
-            case ActionArea::SendAsEmail: datasource_->buttonSendAsEmailClick(this); break;
+            case ActionArea::BurnCD:
+                datasource_->buttonBurnCDClick(this);
+                break;
+            case ActionArea::AutoFill:
+                datasource_->buttonAutoFillClick(this);
+                break;
+            case ActionArea::SendAsEmail:
+                datasource_->buttonSendAsEmailClick(this);
+                break;
             }
             return;
         }

@@ -22,15 +22,17 @@ QString OVNMediaDetails::readValue(Store store, const QString &key) const
         return QString();
     auto *self = const_cast<OVNMediaDetails *>(this);
     switch (store) {
-    case Store::Annotation: return stringForID(key);
-    case Store::Purchased: return datasource_->ovnMediaDetailsPurchasedForID(self, key);
-    case Store::Sold: return datasource_->ovnMediaDetailsSoldForID(self, key);
+    case Store::Annotation:
+        return stringForID(key);
+    case Store::Purchased:
+        return datasource_->ovnMediaDetailsPurchasedForID(self, key);
+    case Store::Sold:
+        return datasource_->ovnMediaDetailsSoldForID(self, key);
     }
     return QString();
 }
 
-void OVNMediaDetails::storeValue(Store store, const QString &value, const QString &key,
-                                 const QString &mediaId)
+void OVNMediaDetails::storeValue(Store store, const QString &value, const QString &key, const QString &mediaId)
 {
     if (!datasource_)
         return;
@@ -92,7 +94,7 @@ void OVNMediaDetails::controlTextDidChange(QLineEdit *field)
 void OVNMediaDetails::controlTextDidEndEditing(QLineEdit *field)
 {
     if (editingField_ != field)
-        return;   // focus left a field the user did not change
+        return; // focus left a field the user did not change
     commitPendingEdit();
 }
 
@@ -152,6 +154,6 @@ void OVNMediaDetails::formSwitchChanged(QCheckBox *checkBox)
     if (!binding)
         return;
     commitPendingEdit();
-    storeValue(Store::Annotation, checkBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"),
-               binding->key, stringForID(QStringLiteral("mid")));
+    storeValue(Store::Annotation, checkBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"), binding->key,
+               stringForID(QStringLiteral("mid")));
 }

@@ -113,8 +113,7 @@ QString OVNMediaDetails::fileNameWithoutExtension(const QString &path)
     return name;
 }
 
-QString OVNMediaDetails::textWithFileWords(const QString &text, const QString &path, bool addFilename,
-                                           int folderCount)
+QString OVNMediaDetails::textWithFileWords(const QString &text, const QString &path, bool addFilename, int folderCount)
 {
     QString result = text.trimmed();
     if (addFilename) {

@@ -128,8 +128,7 @@ QCheckBox *OVNMediaDetails::addCheckBox(const QString &key, const QString &title
     return box;
 }
 
-QComboBox *OVNMediaDetails::addLicensePopUp(Store store, Tab tab, const QStringList &titles,
-                                            const char *outlet)
+QComboBox *OVNMediaDetails::addLicensePopUp(Store store, Tab tab, const QStringList &titles, const char *outlet)
 {
     auto *popUp = new QComboBox(formBeingBuilt_);
     popUp->setObjectName(QString::fromLatin1(outlet));
@@ -163,34 +162,33 @@ QWidget *OVNMediaDetails::buildMediaInfoForm()
     vcKeywordsAction_->setObjectName(QStringLiteral("vcKeywordsAction_"));
     addLabelled(layout, localized("Title / Short Description"), withAction(vcKeywords_, vcKeywordsAction_), form);
 
-    vcShortDescription_ = addTextField(QStringLiteral("shortdesc"), Store::Annotation, MediaInfoTab,
-                                       "vcShortDescription_");
+    vcShortDescription_ =
+        addTextField(QStringLiteral("shortdesc"), Store::Annotation, MediaInfoTab, "vcShortDescription_");
     vcShortDescriptionAction_ = new OVNFlatButton(form);
     vcShortDescriptionAction_->setObjectName(QStringLiteral("vcShortDescriptionAction_"));
     addLabelled(layout, localized("Keywords"), withAction(vcShortDescription_, vcShortDescriptionAction_), form);
 
-    vcFullDescription_ = addTextField(QStringLiteral("fulldesc"), Store::Annotation, MediaInfoTab,
-                                      "vcFullDescription_");
+    vcFullDescription_ =
+        addTextField(QStringLiteral("fulldesc"), Store::Annotation, MediaInfoTab, "vcFullDescription_");
     addLabelled(layout, localized("Full Description"), vcFullDescription_, form);
 
-    vcModelReleaseFlag_ = addCheckBox(QStringLiteral("modrelavailable"), localized("Got Model Release"),
-                                      "vcModelReleaseFlag_");
+    vcModelReleaseFlag_ =
+        addCheckBox(QStringLiteral("modrelavailable"), localized("Got Model Release"), "vcModelReleaseFlag_");
     layout->addWidget(vcModelReleaseFlag_);
     layout->addSpacing(labelGap);
-    vcModelReleaseInfo_ = addTextField(QStringLiteral("modrelinfo"), Store::Annotation, MediaInfoTab,
-                                       "vcModelReleaseInfo_");
+    vcModelReleaseInfo_ =
+        addTextField(QStringLiteral("modrelinfo"), Store::Annotation, MediaInfoTab, "vcModelReleaseInfo_");
     addLabelled(layout, localized("Model Release"), vcModelReleaseInfo_, form);
 
-    vcPropertyReleaseFlag_ = addCheckBox(QStringLiteral("proprelavailable"),
-                                         localized("Got Property Release"), "vcPropertyReleaseFlag_");
+    vcPropertyReleaseFlag_ =
+        addCheckBox(QStringLiteral("proprelavailable"), localized("Got Property Release"), "vcPropertyReleaseFlag_");
     layout->addWidget(vcPropertyReleaseFlag_);
     layout->addSpacing(labelGap);
-    vcPropertyReleaseInfo_ = addTextField(QStringLiteral("proprelinfo"), Store::Annotation, MediaInfoTab,
-                                          "vcPropertyReleaseInfo_");
+    vcPropertyReleaseInfo_ =
+        addTextField(QStringLiteral("proprelinfo"), Store::Annotation, MediaInfoTab, "vcPropertyReleaseInfo_");
     addLabelled(layout, localized("Property Release"), vcPropertyReleaseInfo_, form);
 
-    vcVolumeName_ = addTextField(QStringLiteral("volumename"), Store::Annotation, MediaInfoTab,
-                                 "vcVolumeName_");
+    vcVolumeName_ = addTextField(QStringLiteral("volumename"), Store::Annotation, MediaInfoTab, "vcVolumeName_");
     addLabelled(layout, localized("Volume Name"), vcVolumeName_, form);
 
     finishForm(form, layout);
@@ -207,20 +205,20 @@ QWidget *OVNMediaDetails::buildPurchasedForm()
 
     // The titles and their order are those the search sheet lists, so the stored index means the
     // same thing in both places.
-    vpLicenseType_ = addLicensePopUp(
-        Store::Purchased, PurchasedTab,
-        {localized("Royalty Free"), localized("Rights Managed"), localized("No License")}, "vpLicenseType_");
+    vpLicenseType_ = addLicensePopUp(Store::Purchased, PurchasedTab,
+                                     {localized("Royalty Free"), localized("Rights Managed"), localized("No License")},
+                                     "vpLicenseType_");
     addLabelled(layout, localized("License Type"), vpLicenseType_, form);
-    vpLicenseRestrictions_ = addTextField(QStringLiteral("licenserestrictions"), Store::Purchased,
-                                          PurchasedTab, "vpLicenseRestrictions_");
+    vpLicenseRestrictions_ =
+        addTextField(QStringLiteral("licenserestrictions"), Store::Purchased, PurchasedTab, "vpLicenseRestrictions_");
     addLabelled(layout, localized("Allowed Usage"), vpLicenseRestrictions_, form);
     vpImageOwner_ = addTextField(QStringLiteral("owner"), Store::Purchased, PurchasedTab, "vpImageOwner_");
     addLabelled(layout, localized("Copyright Owner"), vpImageOwner_, form);
-    vpImageOrderNumber_ = addTextField(QStringLiteral("ordernumber"), Store::Purchased, PurchasedTab,
-                                       "vpImageOrderNumber_");
+    vpImageOrderNumber_ =
+        addTextField(QStringLiteral("ordernumber"), Store::Purchased, PurchasedTab, "vpImageOrderNumber_");
     addLabelled(layout, localized("Order Number"), vpImageOrderNumber_, form);
-    vpImagePhotographer_ = addTextField(QStringLiteral("photographer"), Store::Purchased, PurchasedTab,
-                                        "vpImagePhotographer_");
+    vpImagePhotographer_ =
+        addTextField(QStringLiteral("photographer"), Store::Purchased, PurchasedTab, "vpImagePhotographer_");
     addLabelled(layout, localized("Photographer"), vpImagePhotographer_, form);
 
     finishForm(form, layout);
@@ -235,13 +233,13 @@ QWidget *OVNMediaDetails::buildSoldForm()
     formBeingBuilt_ = form;
     QVBoxLayout *layout = formLayout(form);
 
-    vsLicenseType_ = addLicensePopUp(Store::Sold, SoldTab,
-                                     {localized("Exclusive"), localized("Royalty Free"),
-                                      localized("Rights Managed"), localized("Not Sold")},
-                                     "vsLicenseType_");
+    vsLicenseType_ = addLicensePopUp(
+        Store::Sold, SoldTab,
+        {localized("Exclusive"), localized("Royalty Free"), localized("Rights Managed"), localized("Not Sold")},
+        "vsLicenseType_");
     addLabelled(layout, localized("License Type"), vsLicenseType_, form);
-    vsLicenseRestrictions_ = addTextField(QStringLiteral("licenserestrictions"), Store::Sold, SoldTab,
-                                          "vsLicenseRestrictions_");
+    vsLicenseRestrictions_ =
+        addTextField(QStringLiteral("licenserestrictions"), Store::Sold, SoldTab, "vsLicenseRestrictions_");
     addLabelled(layout, localized("Allowed Usage"), vsLicenseRestrictions_, form);
     vsCustomer_ = addTextField(QStringLiteral("customer"), Store::Sold, SoldTab, "vsCustomer_");
     addLabelled(layout, localized("Customer"), vsCustomer_, form);

@@ -22,10 +22,10 @@ struct FileInfoRow {
 
 // Rows 6 and 7 are formatted from more than the plain value; see fileInfoValue().
 constexpr FileInfoRow fileInfoRows[fileInfoRowCount] = {
-    {"File Info", "displaytag"},    {"Catalogued By", "cataloguedby"}, {"Volume Type", "volumetype"},
-    {"Volume Name", "volumename"},  {"Server", "servername"},          {"File Path", "absolutepath"},
-    {"File Size", "filesize"},      {"Image Size", "imagewidth"},      {"File Date", "filedts"},
-    {"Import Date", "dts"},         {"Media Type", "filetype"},        {"Orientation", "orientation"},
+    {"File Info", "displaytag"},   {"Catalogued By", "cataloguedby"}, {"Volume Type", "volumetype"},
+    {"Volume Name", "volumename"}, {"Server", "servername"},          {"File Path", "absolutepath"},
+    {"File Size", "filesize"},     {"Image Size", "imagewidth"},      {"File Date", "filedts"},
+    {"Import Date", "dts"},        {"Media Type", "filetype"},        {"Orientation", "orientation"},
 };
 
 } // namespace
@@ -109,10 +109,7 @@ QString OVNMediaDetails::formatFileSize(double bytes)
     return QString::asprintf("%.2f %s", bytes, unit);
 }
 
-QString OVNMediaDetails::formatFileSizeString(const QString &bytes)
-{
-    return formatFileSize(leadingDouble(bytes));
-}
+QString OVNMediaDetails::formatFileSizeString(const QString &bytes) { return formatFileSize(leadingDouble(bytes)); }
 
 double OVNMediaDetails::leadingDouble(const QString &text)
 {
@@ -135,8 +132,7 @@ double OVNMediaDetails::leadingDouble(const QString &text)
     const double whole = text.toDouble(&plain);
     if (plain && std::isfinite(whole))
         return whole;
-    static const QRegularExpression number(
-        QStringLiteral("^\\s*([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)"));
+    static const QRegularExpression number(QStringLiteral("^\\s*([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)"));
     const QRegularExpressionMatch match = number.match(text);
     if (!match.hasMatch())
         return 0.0;

@@ -15,10 +15,7 @@ int halfHeight(QSize size) { return size.height() / 2; }
 int travel(QSize size) { return size.width() - 2 * halfHeight(size); }
 } // namespace
 
-OVNMediaNavigationView::OVNMediaNavigationView(QWidget *parent) : QWidget(parent)
-{
-    buildTimeScale();
-}
+OVNMediaNavigationView::OVNMediaNavigationView(QWidget *parent) : QWidget(parent) { buildTimeScale(); }
 
 void OVNMediaNavigationView::setMovie(MoviePlayer *movie)
 {
@@ -59,8 +56,8 @@ void OVNMediaNavigationView::buildTimeScale()
     m_scaleBuffer.fill(tint);
     QPainter painter(&m_scaleBuffer);
     painter.setRenderHint(QPainter::Antialiasing);
-    const OVNBezierPath bar = OVNBezierPath::bezierPathWithRoundedRect(
-        QRectF(1, 1, s.width() - 2, s.height() - 2), float(halfHeight(s)));
+    const OVNBezierPath bar =
+        OVNBezierPath::bezierPathWithRoundedRect(QRectF(1, 1, s.width() - 2, s.height() - 2), float(halfHeight(s)));
     painter.fillPath(bar, tint);
     painter.strokePath(bar, QPen(Qt::black, 2.0));
 }

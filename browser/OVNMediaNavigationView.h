@@ -8,7 +8,6 @@
 
 #include <optional>
 
-
 // The movie position strip: a knob running along a rounded translucent bar, and a click that moves
 // the movie to the clicked whole second. It never redraws itself while the movie plays: its owner
 // updates it on each tick of its controller.

@@ -81,8 +81,8 @@ OVNMediaPasteboard::Payload OVNMediaPasteboard::read(const QMimeData *data, cons
     }
 
     const bool complete = data->hasFormat(OVNPasteboardTypes::mediaMid())
-        && data->hasFormat(OVNPasteboardTypes::sourceCatalogMid())
-        && data->hasFormat(OVNPasteboardTypes::mediaContainerType());
+                          && data->hasFormat(OVNPasteboardTypes::sourceCatalogMid())
+                          && data->hasFormat(OVNPasteboardTypes::mediaContainerType());
     // Ids mean something only in the catalog they come from; an unnamed catalog is another one.
     if (!complete || catalog.isEmpty() || data->data(OVNPasteboardTypes::catalogIdentity()) != catalog)
         return payload;

@@ -17,13 +17,13 @@ class OVNMediaPasteboard
 public:
     // The selection, in selection order, as a drag or the clipboard carries it.
     struct Contents {
-        QStringList paths;      // file names; none leaves text/uri-list out
-        QStringList mids;       // with `withMedia`, the media formats
-        QString sourceMid;      // the category the view shows
-        QString sourceKind;     // its kind
-        QByteArray catalog;     // the catalog's identity
+        QStringList paths;  // file names; none leaves text/uri-list out
+        QStringList mids;   // with `withMedia`, the media formats
+        QString sourceMid;  // the category the view shows
+        QString sourceKind; // its kind
+        QByteArray catalog; // the catalog's identity
         bool withMedia = false;
-        QImage thumbnail;       // none leaves the image out
+        QImage thumbnail; // none leaves the image out
     };
     static std::unique_ptr<QMimeData> write(const Contents &contents);
 
@@ -34,16 +34,16 @@ public:
         QStringList mids;
         QString sourceMid;
         QString sourceKind;
-        QStringList paths;      // local files, in the order given
-        QStringList skipped;    // URLs that are not local files
+        QStringList paths;   // local files, in the order given
+        QStringList skipped; // URLs that are not local files
     };
     static Payload read(const QMimeData *data, const QByteArray &catalog);
 
     // The category a drop would go into.
     struct Target {
-        QString mid;            // empty: the view shows no category
-        QString kind;           // empty: the view was never given a kind
-        bool writable = true;   // the user may change it
+        QString mid;          // empty: the view shows no category
+        QString kind;         // empty: the view was never given a kind
+        bool writable = true; // the user may change it
     };
     enum class Operation { None, Copy, Link, Move };
     // The drop rules: moving between collections, linking into sets, files added. Media from a

@@ -11,10 +11,7 @@ namespace {
 constexpr qreal stripHeight = 16;
 }
 
-OVNMediaPreviewImage::OVNMediaPreviewImage(QWidget *parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
+OVNMediaPreviewImage::OVNMediaPreviewImage(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void OVNMediaPreviewImage::setImage(const QImage &image, int rating)
 {
@@ -23,10 +20,7 @@ void OVNMediaPreviewImage::setImage(const QImage &image, int rating)
     update();
 }
 
-void OVNMediaPreviewImage::setImage(const QImage &image)
-{
-    setImage(image, 0);
-}
+void OVNMediaPreviewImage::setImage(const QImage &image) { setImage(image, 0); }
 
 QRectF OVNMediaPreviewImage::imageRectFor(const QSizeF &image, const QSizeF &bounds)
 {

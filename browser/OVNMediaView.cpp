@@ -53,9 +53,9 @@ OVNMediaView::TextAttributeSets OVNMediaView::makeTextAttributeSets()
 }
 
 OVNMediaView::OVNMediaView(QWidget *parent)
-    : QAbstractScrollArea(parent)
-    , m_selectioncolor(QColor::fromRgbF(0.26f, 0.55f, 0.9f, 1.0f))
-    , m_textAttributes(makeTextAttributeSets())
+    : QAbstractScrollArea(parent),
+      m_selectioncolor(QColor::fromRgbF(0.26f, 0.55f, 0.9f, 1.0f)),
+      m_textAttributes(makeTextAttributeSets())
 {
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -191,11 +191,16 @@ void OVNMediaView::setDelegate(OVNMediaViewDelegate *delegate)
 bool OVNMediaView::delegateAnswers(OVNMediaViewDelegate::Capability capability) const
 {
     switch (capability) {
-    case OVNMediaViewDelegate::ThumbnailData: return m_delegateRespondsToThumbSelector;
-    case OVNMediaViewDelegate::SelectionDidChange: return m_delegateRespondsToSelectionDidChangeSelector;
-    case OVNMediaViewDelegate::DoubleClick: return m_delegateRespondsToDoubleClickSelector;
-    case OVNMediaViewDelegate::UserAuthorization: return m_delegateRespondsToUserAuthSelector;
-    default: return m_delegate && m_delegate->capabilities().testFlag(capability);
+    case OVNMediaViewDelegate::ThumbnailData:
+        return m_delegateRespondsToThumbSelector;
+    case OVNMediaViewDelegate::SelectionDidChange:
+        return m_delegateRespondsToSelectionDidChangeSelector;
+    case OVNMediaViewDelegate::DoubleClick:
+        return m_delegateRespondsToDoubleClickSelector;
+    case OVNMediaViewDelegate::UserAuthorization:
+        return m_delegateRespondsToUserAuthSelector;
+    default:
+        return m_delegate && m_delegate->capabilities().testFlag(capability);
     }
 }
 

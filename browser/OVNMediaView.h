@@ -319,8 +319,7 @@ public:
     int printPageCount() const { return contactSheetLayout().pages(); }
     // Draws one page of the sheet in the layout's coordinates (points of the scaled page): each
     // thumbnail as its own picture; a row whose thumbnail cannot be had leaves its cell blank.
-    void drawContactSheetPage(QPainter &painter, const OVNContactSheetLayout &layout, const QList<int> &rows,
-                              int page);
+    void drawContactSheetPage(QPainter &painter, const OVNContactSheetLayout &layout, const QList<int> &rows, int page);
     // Prints the sheet on the device's paper, one device page per sheet page. An empty sheet
     // starts no job and answers false, as does a device that cannot be painted on.
     bool printContactSheet(QPagedPaintDevice &device);

@@ -2,18 +2,12 @@
 
 // The defaults do nothing; the view only sends what capabilities() declares.
 
-QByteArray OVNMediaViewDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &)
-{
-    return QByteArray();
-}
+QByteArray OVNMediaViewDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &) { return QByteArray(); }
 
 void OVNMediaViewDelegate::ovnMediaViewSelectionDidChange(OVNMediaView *) {}
 void OVNMediaViewDelegate::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *, Qt::KeyboardModifiers) {}
 
-bool OVNMediaViewDelegate::isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool)
-{
-    return true;
-}
+bool OVNMediaViewDelegate::isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool) { return true; }
 
 void OVNMediaViewDelegate::ovnMediaViewEscape(OVNMediaView *) {}
 void OVNMediaViewDelegate::windowZoomPanel(OVNMediaView *) {}
@@ -24,10 +18,7 @@ void OVNMediaViewDelegate::ovnMediaViewReimportSelection(OVNMediaView *) {}
 void OVNMediaViewDelegate::ovnMediaViewRelinkSelection(OVNMediaView *) {}
 void OVNMediaViewDelegate::menuSetRating(int) {}
 
-bool OVNMediaViewDelegate::ovnMediaViewWillDeleteEntry(OVNMediaView *, int)
-{
-    return false;
-}
+bool OVNMediaViewDelegate::ovnMediaViewWillDeleteEntry(OVNMediaView *, int) { return false; }
 
 void OVNMediaViewDelegate::ovnMediaViewDidDeleteEntry(OVNMediaView *, int) {}
 bool OVNMediaViewDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *, const QString &)
@@ -36,6 +27,6 @@ bool OVNMediaViewDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMe
 }
 
 void OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &, const QStringList &) {}
-void OVNMediaViewDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &, const QString &,
-                                                const QString &) {}
+void OVNMediaViewDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &, const QString &, const QString &)
+{}
 void OVNMediaViewDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &, const QString &) {}

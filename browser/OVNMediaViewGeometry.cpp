@@ -23,10 +23,7 @@ int rowsFor(int itemCount, int columns)
 }
 
 // Rounds through single precision, as the band arithmetic has always done.
-double single(double value)
-{
-    return double(float(value));
-}
+double single(double value) { return double(float(value)); }
 
 void span(double a, double b, double c, double *low, double *high)
 {
@@ -75,12 +72,12 @@ QRectF cellRect(int row, int columns, const CellMetrics &metrics)
         columns = 1;
     const int line = row / columns;
     const int column = row % columns;
-    return QRectF(metrics.distance + (metrics.width + metrics.distance) * column, metrics.height * line,
-                  metrics.width, metrics.height);
+    return QRectF(metrics.distance + (metrics.width + metrics.distance) * column, metrics.height * line, metrics.width,
+                  metrics.height);
 }
 
-void rowsInSpan(double top, double bottom, int columns, int itemCount, const CellMetrics &metrics,
-                int *first, int *last)
+void rowsInSpan(double top, double bottom, int columns, int itemCount, const CellMetrics &metrics, int *first,
+                int *last)
 {
     *first = 0;
     *last = -1;
@@ -99,8 +96,8 @@ void rowsInSpan(double top, double bottom, int columns, int itemCount, const Cel
 
 QRectF dragSelectionRect(const QPointF &a, const QPointF &b)
 {
-    return QRectF(single(std::min(a.x(), b.x())), single(std::min(a.y(), b.y())),
-                  single(std::abs(b.x() - a.x())), single(std::abs(b.y() - a.y())));
+    return QRectF(single(std::min(a.x(), b.x())), single(std::min(a.y(), b.y())), single(std::abs(b.x() - a.x())),
+                  single(std::abs(b.y() - a.y())));
 }
 
 QRectF displaySelectionRect(const QPointF &a, const QPointF &b, const QPointF &oldTo)

@@ -10,9 +10,9 @@
 namespace OVNMediaViewGeometry {
 
 struct CellMetrics {
-    double width = 100;     // w: the cell, title band included
-    double height = 140;    // h
-    double distance = 10;   // d
+    double width = 100;   // w: the cell, title band included
+    double height = 140;  // h
+    double distance = 10; // d
 };
 
 struct Grid {
@@ -40,8 +40,8 @@ QRectF cellRect(int row, int columns, const CellMetrics &metrics);
 
 // The first and last row of the document lines that meet a vertical span [top, bottom), clamped
 // to the items; first > last when none.
-void rowsInSpan(double top, double bottom, int columns, int itemCount, const CellMetrics &metrics,
-                int *first, int *last);
+void rowsInSpan(double top, double bottom, int columns, int itemCount, const CellMetrics &metrics, int *first,
+                int *last);
 
 // The rubber band spanned by two points.
 QRectF dragSelectionRect(const QPointF &a, const QPointF &b);

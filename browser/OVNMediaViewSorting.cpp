@@ -11,17 +11,18 @@ namespace {
 MediaRecord::Field fieldForCode(int code)
 {
     switch (code) {
-    case SortImportDate: return MediaRecord::Dts;
-    case SortFileDate: return MediaRecord::FileDts;
-    case SortRating: return MediaRecord::Rating;
-    default: return MediaRecord::DisplayTag;
+    case SortImportDate:
+        return MediaRecord::Dts;
+    case SortFileDate:
+        return MediaRecord::FileDts;
+    case SortRating:
+        return MediaRecord::Rating;
+    default:
+        return MediaRecord::DisplayTag;
     }
 }
 
-int compareFolded(const QString &a, const QString &b)
-{
-    return QString::compare(a, b, Qt::CaseInsensitive);
-}
+int compareFolded(const QString &a, const QString &b) { return QString::compare(a, b, Qt::CaseInsensitive); }
 
 } // namespace
 
@@ -71,10 +72,7 @@ QString sortKey(const MediaRecord &record, int code)
     return record.field(fieldForCode(code)).toCaseFolded();
 }
 
-QString sortKeyForName(const MediaRecord &record)
-{
-    return record.field(MediaRecord::DisplayTag).toCaseFolded();
-}
+QString sortKeyForName(const MediaRecord &record) { return record.field(MediaRecord::DisplayTag).toCaseFolded(); }
 
 QString pathExtension(const QString &path)
 {
@@ -139,7 +137,10 @@ bool recordMatchesFilter(const MediaRecord &record, const QString &filter, const
         return lowerContains(record.string(key), filter);
     }
     static constexpr MediaRecord::Field searched[] = {
-        MediaRecord::DisplayTag, MediaRecord::Keywords, MediaRecord::ShortDesc, MediaRecord::FullDesc,
+        MediaRecord::DisplayTag,
+        MediaRecord::Keywords,
+        MediaRecord::ShortDesc,
+        MediaRecord::FullDesc,
     };
     for (MediaRecord::Field field : searched) {
         if (record.hasField(field) && lowerContains(record.field(field), filter))

@@ -35,10 +35,7 @@ const QString keyGroup = QStringLiteral("group");
 const QString keyKeyframe = QStringLiteral("keyframe");
 using CatalogNames::keyRating;
 
-QColor grey(float level)
-{
-    return QColor::fromRgbF(level, level, level, 1.0f);
-}
+QColor grey(float level) { return QColor::fromRgbF(level, level, level, 1.0f); }
 
 // A rectangle given from a cell's bottom edge upward (absolute x) in document coordinates.
 QRectF up(const QRectF &cell, qreal x, qreal yUp, qreal width, qreal height)
@@ -46,10 +43,7 @@ QRectF up(const QRectF &cell, qreal x, qreal yUp, qreal width, qreal height)
     return QRectF(x, cell.bottom() - yUp - height, width, height);
 }
 
-QPointF up(const QRectF &cell, qreal x, qreal yUp)
-{
-    return QPointF(x, cell.bottom() - yUp);
-}
+QPointF up(const QRectF &cell, qreal x, qreal yUp) { return QPointF(x, cell.bottom() - yUp); }
 
 // A frame `width` points wide inside a rectangle.
 void strokeInside(QPainter &painter, const QRectF &rect, const QColor &color, qreal width)
@@ -104,9 +98,9 @@ void OVNMediaView::drawCenteredText(QPainter &painter, const QString &text)
     const qreal ty = std::ceil((frame.height() - size.height()) / 2);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(OVNBezierPath::bezierPathWithRoundedRect(
-                         QRectF(tx - 10, ty - 6, size.width() + 20, size.height() + 12), 5),
-                     QColor::fromRgbF(0.6f, 0.67f, 0.77f, 1.0f));
+    painter.fillPath(
+        OVNBezierPath::bezierPathWithRoundedRect(QRectF(tx - 10, ty - 6, size.width() + 20, size.height() + 12), 5),
+        QColor::fromRgbF(0.6f, 0.67f, 0.77f, 1.0f));
     painter.setFont(font);
     painter.setPen(Qt::white);
     painter.drawText(QRectF(tx, ty, size.width(), size.height()), Qt::AlignCenter, text);
@@ -175,8 +169,7 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
                     if (!image.isNull()) {
                         painter.save();
                         painter.setCompositionMode(QPainter::CompositionMode_Source);
-                        painter.drawImage(cell.topLeft(),
-                                          makeRollImage(image, record->field(MediaRecord::DisplayTag)));
+                        painter.drawImage(cell.topLeft(), makeRollImage(image, record->field(MediaRecord::DisplayTag)));
                         painter.restore();
                         if (selected)
                             strokeInside(painter, cell, m_selectioncolor, 2);
@@ -188,7 +181,8 @@ void OVNMediaView::paintEvent(QPaintEvent *event)
                     }
                     const int value = intValue(rating);
                     if (value > 0)
-                        drawRatingMarker(painter, value, up(cell, cell.x() + 3, m_thumbnailHeight - 25, cell.width(), 12));
+                        drawRatingMarker(painter, value,
+                                         up(cell, cell.x() + 3, m_thumbnailHeight - 25, cell.width(), 12));
                     continue;
                 }
                 if (!image.isNull())
@@ -348,8 +342,8 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
         painter.setPen(Qt::NoPen);
         painter.setBrush(Qt::white);
         painter.drawPath(OVNBezierPath::bezierPathWithRoundedRect(up(cell, rx + 1, ry + 2, 12, 10), 2));
-        painter.drawPolygon(QPolygonF({up(cell, rx + 13, ry + 8), up(cell, rx + 17, ry + 11),
-                                       up(cell, rx + 17, ry + 3), up(cell, rx + 13, ry + 6)}));
+        painter.drawPolygon(QPolygonF({up(cell, rx + 13, ry + 8), up(cell, rx + 17, ry + 11), up(cell, rx + 17, ry + 3),
+                                       up(cell, rx + 13, ry + 6)}));
         painter.setRenderHint(QPainter::Antialiasing, false);
         drawText(painter, bottomText, duration, timeTag, white);
     } else if (processor == QLatin1String("RAW") || processor == QLatin1String("DCRAW")) {
@@ -368,9 +362,9 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
 QImage OVNMediaView::renderedCell(const QImage &image, const MediaRecord &record)
 {
     static const std::array<MediaRecord::Field, 9> shown = {
-        MediaRecord::DisplayTag, MediaRecord::Rating,  MediaRecord::ImageWidth, MediaRecord::ImageHeight,
-        MediaRecord::FileSize,   MediaRecord::FileType, MediaRecord::Dts,       MediaRecord::FileDts,
-        MediaRecord::Keywords};
+        MediaRecord::DisplayTag,  MediaRecord::Rating,   MediaRecord::ImageWidth,
+        MediaRecord::ImageHeight, MediaRecord::FileSize, MediaRecord::FileType,
+        MediaRecord::Dts,         MediaRecord::FileDts,  MediaRecord::Keywords};
     QMutexLocker draw(&m_drawlock);
     std::array<QString, 10> values;
     for (size_t i = 0; i < shown.size(); ++i)
@@ -420,10 +414,7 @@ void OVNMediaView::resizeEvent(QResizeEvent *event)
     resizeFrameToFitMediaContainer();
 }
 
-void OVNMediaView::scrollContentsBy(int, int)
-{
-    viewport()->update();
-}
+void OVNMediaView::scrollContentsBy(int, int) { viewport()->update(); }
 
 // ---- film roll ----
 

@@ -189,8 +189,8 @@ void OVNMediaView::mouseMoveEvent(QMouseEvent *event)
         m_isdragging = true;
         selectInRect(getDragSelectionRectFrom(m_lastclickloc, m_lastdragloc));
         const QRectF dirty = getDisplaySelectionRectFrom(m_lastclickloc, m_lastdragloc, old);
-        viewport()->update(dirty.translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value())
-                               .toAlignedRect());
+        viewport()->update(
+            dirty.translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value()).toAlignedRect());
         return;
     }
     // From a cell the selection is dragged out, once the mouse has gone far enough for a drag.

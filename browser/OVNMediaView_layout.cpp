@@ -52,14 +52,10 @@ void OVNMediaView::updateScrollBars()
 
 QRectF OVNMediaView::visibleDocumentRect() const
 {
-    return QRectF(QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value()),
-                  QSizeF(viewport()->size()));
+    return QRectF(QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value()), QSizeF(viewport()->size()));
 }
 
-QRectF OVNMediaView::imageRect(int row) const
-{
-    return OVNMediaViewGeometry::cellRect(row, m_grid.columns, metrics());
-}
+QRectF OVNMediaView::imageRect(int row) const { return OVNMediaViewGeometry::cellRect(row, m_grid.columns, metrics()); }
 
 QRectF OVNMediaView::imageRectInViewport(int row) const
 {
@@ -78,10 +74,7 @@ int OVNMediaView::rowAtDocumentPoint(const QPointF &point) const
     return -1;
 }
 
-void OVNMediaView::setNeedsDisplayForRow(int row)
-{
-    viewport()->update(imageRectInViewport(row).toAlignedRect());
-}
+void OVNMediaView::setNeedsDisplayForRow(int row) { viewport()->update(imageRectInViewport(row).toAlignedRect()); }
 
 void OVNMediaView::viewWillStartLiveResize()
 {
@@ -97,10 +90,7 @@ void OVNMediaView::viewDidEndLiveResize()
 
 // ---- selection ----
 
-QList<int> OVNMediaView::selectedRows() const
-{
-    return QList<int>(m_selectedRows.begin(), m_selectedRows.end());
-}
+QList<int> OVNMediaView::selectedRows() const { return QList<int>(m_selectedRows.begin(), m_selectedRows.end()); }
 
 QList<int> OVNMediaView::allRows() const
 {

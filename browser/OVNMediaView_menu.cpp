@@ -58,7 +58,8 @@ std::unique_ptr<QMenu> OVNMediaView::menuForEvent(const QPointF &point)
         menu->addSeparator();
         addDelegateAction("Open with Media Viewer", OVNMediaViewDelegate::OpenWithDefaultViewer,
                           &OVNMediaView::openWithDefaultViewer);
-        addDelegateAction("Open with Default Application", OVNMediaViewDelegate::OpenWithCreator, &OVNMediaView::openWithCreator);
+        addDelegateAction("Open with Default Application", OVNMediaViewDelegate::OpenWithCreator,
+                          &OVNMediaView::openWithCreator);
     }
 
     menu->addSeparator();
@@ -112,10 +113,7 @@ QStringList OVNMediaView::existingFilesOf(const QList<int> &rows) const
     return paths;
 }
 
-void OVNMediaView::refresh()
-{
-    viewport()->update();
-}
+void OVNMediaView::refresh() { viewport()->update(); }
 
 void OVNMediaView::revealInFinder()
 {

@@ -55,8 +55,8 @@ std::vector<char> filterMatches(const MediaList &all, const QString &filter, con
     constexpr qsizetype partSize = 16384;
     // Keys other than the list's fields live in a map the loading threads may write to.
     const bool fieldsOnly = key.isEmpty() || MediaRecord::fieldIndex(key) >= 0;
-    const int threads = int(std::min<qsizetype>(std::max(1u, std::thread::hardware_concurrency()),
-                                                (all.size() + partSize - 1) / partSize));
+    const int threads = int(
+        std::min<qsizetype>(std::max(1u, std::thread::hardware_concurrency()), (all.size() + partSize - 1) / partSize));
     if (!fieldsOnly || threads < 2) {
         search(0, all.size());
         return matches;
@@ -165,8 +165,8 @@ void OVNMediaView::sortMediaContainer()
     const qsizetype total = m_mediaContainer.size();
     std::vector<Entry> entries(static_cast<size_t>(total));
     constexpr qsizetype partSize = 16384;
-    const int parts = int(std::clamp<qsizetype>((total + partSize - 1) / partSize, 1,
-                                                 std::max(1u, std::thread::hardware_concurrency())));
+    const int parts = int(
+        std::clamp<qsizetype>((total + partSize - 1) / partSize, 1, std::max(1u, std::thread::hardware_concurrency())));
     const qsizetype step = (total + parts - 1) / parts;
     std::vector<std::string> buffers(static_cast<size_t>(parts));
     auto foldPart = [&](int part) {

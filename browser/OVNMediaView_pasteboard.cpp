@@ -25,10 +25,14 @@ namespace {
 Qt::DropAction dropActionOf(OVNMediaPasteboard::Operation operation)
 {
     switch (operation) {
-    case OVNMediaPasteboard::Operation::Copy: return Qt::CopyAction;
-    case OVNMediaPasteboard::Operation::Link: return Qt::LinkAction;
-    case OVNMediaPasteboard::Operation::Move: return Qt::MoveAction;
-    default: return Qt::IgnoreAction;
+    case OVNMediaPasteboard::Operation::Copy:
+        return Qt::CopyAction;
+    case OVNMediaPasteboard::Operation::Link:
+        return Qt::LinkAction;
+    case OVNMediaPasteboard::Operation::Move:
+        return Qt::MoveAction;
+    default:
+        return Qt::IgnoreAction;
     }
 }
 
@@ -105,10 +109,7 @@ void OVNMediaView::dragEnterEvent(QDragEnterEvent *event)
     viewport()->update();
 }
 
-void OVNMediaView::dragMoveEvent(QDragMoveEvent *event)
-{
-    acceptDrag(event);
-}
+void OVNMediaView::dragMoveEvent(QDragMoveEvent *event) { acceptDrag(event); }
 
 void OVNMediaView::dragLeaveEvent(QDragLeaveEvent *event)
 {
@@ -165,7 +166,7 @@ std::unique_ptr<QMimeData> OVNMediaView::dragContents(int row)
     const bool withThumbnail = defaults.integerForKey(QStringLiteral("DNDIncludeThumbnail")) != 0;
     // Entries leave a category only as far as its owner allows them to be changed.
     const bool authorised = !m_delegate || !m_delegateRespondsToUserAuthSelector
-        || m_delegate->isUserAuthorizedForAccessCurrentSelectionWithType(readWrite, false);
+                            || m_delegate->isUserAuthorizedForAccessCurrentSelectionWithType(readWrite, false);
 
     OVNMediaPasteboard::Contents contents;
     for (int selected : selectedRows()) {

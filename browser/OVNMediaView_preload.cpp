@@ -26,8 +26,8 @@
 #include <exception>
 
 namespace {
-using CatalogNames::keyThumbImage;
 using CatalogNames::keyMid;
+using CatalogNames::keyThumbImage;
 constexpr int drawLockWaitMs = 10000;
 constexpr qsizetype unshownSliceSize = 64;
 
@@ -38,7 +38,7 @@ qsizetype maxCacheEntries()
     const qint64 limit = UserDefaults::standard().integerForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
     return qsizetype(limit > 0 ? std::min<qint64>(limit, 1 << 20) : 1500);
 }
-}
+} // namespace
 
 bool OVNMediaView::setMediaContainer(const MediaListRef &list)
 {
@@ -99,9 +99,8 @@ void OVNMediaView::continuePreloadOnGuiThread(MediaListRef list, int generation,
             return;
     }
     if (index < list->size()) {
-        QTimer::singleShot(0, this, [this, list, generation, index] {
-            continuePreloadOnGuiThread(list, generation, index);
-        });
+        QTimer::singleShot(0, this,
+                           [this, list, generation, index] { continuePreloadOnGuiThread(list, generation, index); });
     }
 }
 

@@ -21,12 +21,12 @@ QList<int> OVNMediaView::printedRows() const
 
 OVNContactSheetLayout OVNMediaView::contactSheetLayout() const
 {
-    return OVNContactSheetLayout(m_printInfo.paintRect(QPageLayout::Point).size(), m_printScale,
-                                 m_printImagesPerLine, m_printImagesStyle, int(printedRows().size()));
+    return OVNContactSheetLayout(m_printInfo.paintRect(QPageLayout::Point).size(), m_printScale, m_printImagesPerLine,
+                                 m_printImagesStyle, int(printedRows().size()));
 }
 
-void OVNMediaView::drawContactSheetPage(QPainter &painter, const OVNContactSheetLayout &layout,
-                                        const QList<int> &rows, int page)
+void OVNMediaView::drawContactSheetPage(QPainter &painter, const OVNContactSheetLayout &layout, const QList<int> &rows,
+                                        int page)
 {
     const int perPage = layout.linesPerPage() * layout.imagesPerLine();
     const qsizetype first = qsizetype(page) * perPage;

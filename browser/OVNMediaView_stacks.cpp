@@ -12,7 +12,7 @@ int groupOf(const MediaRecord &record)
     const QVariant value = record.value(keyGroup);
     return value.isValid() ? value.toInt() : -1;
 }
-}
+} // namespace
 
 QSet<const MediaRecord *> OVNMediaView::hiddenStackMembers() const
 {
@@ -55,10 +55,7 @@ int OVNMediaView::createGroupWithItems(const QList<int> &rows)
     return id;
 }
 
-int OVNMediaView::createGroupWithSelection()
-{
-    return createGroupWithItems(selectedRows());
-}
+int OVNMediaView::createGroupWithSelection() { return createGroupWithItems(selectedRows()); }
 
 bool OVNMediaView::isGroupCollapsed(int group) const
 {

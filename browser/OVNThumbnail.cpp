@@ -29,21 +29,12 @@ int intValue(const QString &text)
     return int(std::clamp(value, -2147483648.0, 2147483647.0));
 }
 
-double floatValue(const QString &text)
-{
-    return OVNHelper::leadingDouble(text.trimmed());
-}
+double floatValue(const QString &text) { return OVNHelper::leadingDouble(text.trimmed()); }
 
 // A flag is on only when its integer value is exactly 1.
-bool flag(const QVariantMap &layout, const QString &key)
-{
-    return intValue(layout.value(key).toString()) == 1;
-}
+bool flag(const QVariantMap &layout, const QString &key) { return intValue(layout.value(key).toString()) == 1; }
 
-int code(const QVariantMap &layout, const QString &key)
-{
-    return intValue(layout.value(key).toString());
-}
+int code(const QVariantMap &layout, const QString &key) { return intValue(layout.value(key).toString()); }
 
 QColor colorOf(const QVariantMap &layout, const QString &key)
 {
@@ -51,18 +42,19 @@ QColor colorOf(const QVariantMap &layout, const QString &key)
 }
 
 // A bar's height: the line height of its font, with the row a descender's underline needs.
-qreal lineHeight(const QFont &font)
-{
-    return std::ceil(QFontMetricsF(font).height()) + 1;
-}
+qreal lineHeight(const QFont &font) { return std::ceil(QFontMetricsF(font).height()) + 1; }
 
 Qt::Alignment horizontalAlignment(int alignment)
 {
     switch (alignment) {
-    case 0: return Qt::AlignLeft;
-    case 1: return Qt::AlignRight;
-    case 2: return Qt::AlignHCenter;
-    default: return Qt::AlignLeft;
+    case 0:
+        return Qt::AlignLeft;
+    case 1:
+        return Qt::AlignRight;
+    case 2:
+        return Qt::AlignHCenter;
+    default:
+        return Qt::AlignLeft;
     }
 }
 
@@ -119,24 +111,19 @@ std::optional<std::pair<QRectF, QRectF>> listLineRects(const QRectF &panel, int 
 
 } // namespace
 
-OVNThumbnail::OVNThumbnail() : m_extensionMapper(std::make_unique<OVNExtensionMapping>())
-{
-    setLayout(QVariantMap());
-}
+OVNThumbnail::OVNThumbnail() : m_extensionMapper(std::make_unique<OVNExtensionMapping>()) { setLayout(QVariantMap()); }
 
 OVNThumbnail::~OVNThumbnail() = default;
 
-QVariantMap OVNThumbnail::builtInLayout(int index) const
-{
-    return OVNThumbnailHelper::getLayoutForThumbnail(index);
-}
+QVariantMap OVNThumbnail::builtInLayout(int index) const { return OVNThumbnailHelper::getLayoutForThumbnail(index); }
 
 void OVNThumbnail::setLayout(const QVariantMap &layout)
 {
     m_layout = layout;
     auto readBar = [&layout](Bar &bar, const QString &prefix, const QString &enableKey) {
         bar.enabled = flag(layout, enableKey);
-        bar.font = DrawingKit::withInstalledFamily(OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap()));
+        bar.font = DrawingKit::withInstalledFamily(
+            OVNHelper::decodeToFont(layout.value(prefix + QStringLiteral("Font")).toMap()));
         bar.height = lineHeight(bar.font);
         bar.background = colorOf(layout, prefix + QStringLiteral("BGColor"));
         bar.fontColor = colorOf(layout, prefix + QStringLiteral("FontColor"));
@@ -231,9 +218,12 @@ qreal OVNThumbnail::movieSymbolX(const QRectF &rect, int alignment)
 QString OVNThumbnail::barFieldText(int fieldCode, const MediaRecord &record)
 {
     switch (fieldCode) {
-    case 1: return record.string(QStringLiteral("displaytag"));
-    case 6: return record.string(QStringLiteral("dts"));
-    case 7: return record.string(QStringLiteral("filedts"));
+    case 1:
+        return record.string(QStringLiteral("displaytag"));
+    case 6:
+        return record.string(QStringLiteral("dts"));
+    case 7:
+        return record.string(QStringLiteral("filedts"));
     case 4:
         return OVNThumbnailHelper::uprightSizeText(record.string(QStringLiteral("imagewidth")),
                                                    record.string(QStringLiteral("imageheight")),
@@ -250,28 +240,38 @@ QString OVNThumbnail::barFieldText(int fieldCode, const MediaRecord &record)
             return QString();
         return OVNThumbnailHelper::durationText(OVNThumbnailHelper::movieDurationSeconds(type));
     }
-    default: return QString();
+    default:
+        return QString();
     }
 }
 
 QString OVNThumbnail::titleForTag(int fieldCode)
 {
     switch (fieldCode) {
-    case 1: return QStringLiteral("Name:");
-    case 2: return QStringLiteral("Processor:");
-    case 3: return QStringLiteral("Size:");
-    case 4: return QStringLiteral("File Date:");
-    case 5: return QStringLiteral("Catalog Date:");
-    case 6: return QStringLiteral("Keywords:");
-    case 7: return QStringLiteral("Description:");
-    default: return QStringLiteral("");
+    case 1:
+        return QStringLiteral("Name:");
+    case 2:
+        return QStringLiteral("Processor:");
+    case 3:
+        return QStringLiteral("Size:");
+    case 4:
+        return QStringLiteral("File Date:");
+    case 5:
+        return QStringLiteral("Catalog Date:");
+    case 6:
+        return QStringLiteral("Keywords:");
+    case 7:
+        return QStringLiteral("Description:");
+    default:
+        return QStringLiteral("");
     }
 }
 
 QString OVNThumbnail::infoForTag(int fieldCode, const MediaRecord &record) const
 {
     switch (fieldCode) {
-    case 1: return record.string(keyDisplayTag);
+    case 1:
+        return record.string(keyDisplayTag);
     case 2:
         return m_extensionMapper->getProcessorForExtension(
             OVNMediaViewSorting::pathExtension(record.string(keyDisplayTag)));
@@ -283,11 +283,16 @@ QString OVNThumbnail::infoForTag(int fieldCode, const MediaRecord &record) const
         return QString::asprintf("%.0f x %.0f, %.1f MB", width, height,
                                  floatValue(record.string(QStringLiteral("filesize"))) / 1048576.0);
     }
-    case 4: return record.string(QStringLiteral("filedts"));
-    case 5: return record.string(QStringLiteral("dts"));
-    case 6: return record.string(QStringLiteral("keywords"));
-    case 7: return record.string(QStringLiteral("fulldesc"));
-    default: return QStringLiteral("");
+    case 4:
+        return record.string(QStringLiteral("filedts"));
+    case 5:
+        return record.string(QStringLiteral("dts"));
+    case 6:
+        return record.string(QStringLiteral("keywords"));
+    case 7:
+        return record.string(QStringLiteral("fulldesc"));
+    default:
+        return QStringLiteral("");
     }
 }
 
@@ -304,8 +309,7 @@ void OVNThumbnail::drawRatingMarker(QPainter &painter, qreal cellHeight, int rat
 }
 
 void OVNThumbnail::drawInfoTag(QPainter &painter, qreal cellHeight, int fieldCode, const QRectF &rect,
-                               const MediaRecord &record, const QFont &font, int alignment,
-                               const QColor &color) const
+                               const MediaRecord &record, const QFont &font, int alignment, const QColor &color) const
 {
     switch (fieldCode) {
     case 3: {
@@ -324,8 +328,8 @@ void OVNThumbnail::drawInfoTag(QPainter &painter, qreal cellHeight, int fieldCod
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
-        painter.drawPath(
-            OVNBezierPath::bezierPathWithRoundedRect(DrawingKit::flippedRect(QRectF(x + 1, y + 2, 12, 10), cellHeight), 2));
+        painter.drawPath(OVNBezierPath::bezierPathWithRoundedRect(
+            DrawingKit::flippedRect(QRectF(x + 1, y + 2, 12, 10), cellHeight), 2));
         const QPolygonF lens({DrawingKit::flippedPoint(QPointF(x + 13, y + 8), cellHeight),
                               DrawingKit::flippedPoint(QPointF(x + 17, y + 11), cellHeight),
                               DrawingKit::flippedPoint(QPointF(x + 17, y + 3), cellHeight),
@@ -352,9 +356,12 @@ QRectF OVNThumbnail::textRectBesideRating(const QRectF &rect, int alignment, int
     const QRectF after(squaresRight + gap, rect.y(), std::max<qreal>(0, rect.right() - squaresRight - gap),
                        rect.height());
     switch (alignment) {
-    case 0: return before.width() > 0 ? before : after;
-    case 1: return after.width() > 0 ? after : before;
-    default: return before.width() >= after.width() ? before : after;
+    case 0:
+        return before.width() > 0 ? before : after;
+    case 1:
+        return after.width() > 0 ? after : before;
+    default:
+        return before.width() >= after.width() ? before : after;
     }
 }
 
@@ -368,7 +375,8 @@ void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, 
     for (const auto &[code, alignment] : fields)
         if (code == 3)
             ratingAlignment = alignment;
-    const int rating = ratingAlignment < 0 ? 0 : OVNThumbnailHelper::drawnRating(record.string(QStringLiteral("rating")));
+    const int rating = ratingAlignment < 0 ? 0
+                                           : OVNThumbnailHelper::drawnRating(record.string(QStringLiteral("rating")));
     // A bar over a narrow (portrait) picture may hold the squares or the text, not both: the
     // squares then get a row of their own, inside the picture, and the text the whole bar.
     QRectF ratingRow = rect;
@@ -379,7 +387,8 @@ void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, 
                 continue;
             const qreal width = metrics.horizontalAdvance(barFieldText(code, record));
             if (ratingNeedsOwnRow(rect, alignment, ratingAlignment, rating, width))
-                ratingRow = &bar == &m_bottomBar ? rect.translated(0, rect.height()) : rect.translated(0, -rect.height());
+                ratingRow = &bar == &m_bottomBar ? rect.translated(0, rect.height())
+                                                 : rect.translated(0, -rect.height());
         }
     }
     const bool ownRow = ratingRow != rect;
@@ -389,13 +398,14 @@ void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, 
         if (code == 0)
             continue;
         const QRectF area = code == 3 ? ratingRow
-            : ownRow                  ? rect
+                            : ownRow  ? rect
                                       : textRectBesideRating(rect, alignment, ratingAlignment, rating);
         drawInfoTag(painter, cellHeight, code, area, record, bar.font, alignment, bar.fontColor);
     }
 }
 
-bool OVNThumbnail::ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating, qreal textWidth)
+bool OVNThumbnail::ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating,
+                                     qreal textWidth)
 {
     return rating > 0 && textWidth > textRectBesideRating(rect, alignment, ratingAlignment, rating).width();
 }
@@ -438,8 +448,8 @@ QString OVNThumbnail::cutShortTextAt(const QPointF &point, const QSizeF &picture
                 return value;
         }
     }
-    const std::pair<const Bar *, QRectF> bars[] = {{&m_nameBar, g.nameBar}, {&m_topBar, g.topBar},
-                                                   {&m_bottomBar, g.bottomBar}};
+    const std::pair<const Bar *, QRectF> bars[] = {
+        {&m_nameBar, g.nameBar}, {&m_topBar, g.topBar}, {&m_bottomBar, g.bottomBar}};
     for (const auto &[bar, rect] : bars) {
         if (!bar->enabled)
             continue;

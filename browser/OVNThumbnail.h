@@ -28,13 +28,13 @@ class OVNThumbnail : public OVNThumbnailRenderer
 public:
     // The rectangles of one cell, y up from the cell's bottom edge.
     struct Geometry {
-        QRectF area;       // A: where the picture may go
-        QRectF fitted;     // F: the picture, fitted into A
-        QRectF frame;      // R: the frame line (A or F)
-        QRectF nameBar;    // N
+        QRectF area;    // A: where the picture may go
+        QRectF fitted;  // F: the picture, fitted into A
+        QRectF frame;   // R: the frame line (A or F)
+        QRectF nameBar; // N
         QRectF topBar;
         QRectF bottomBar;
-        QRectF listPanel;  // only for the list layout
+        QRectF listPanel; // only for the list layout
     };
 
     OVNThumbnail();

@@ -19,10 +19,7 @@ bool sameData(const QByteArray &a, const QByteArray &b)
     return !a.isNull() && a.constData() == b.constData() && a.size() == b.size();
 }
 
-QByteArray heldData(const MediaRecord &record)
-{
-    return record.value(keyThumbImage).toByteArray();
-}
+QByteArray heldData(const MediaRecord &record) { return record.value(keyThumbImage).toByteArray(); }
 
 } // namespace
 

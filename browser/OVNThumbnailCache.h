@@ -64,7 +64,7 @@ private:
     struct Entry {
         const MediaRecord *key = nullptr;
         std::weak_ptr<MediaRecord> record;
-        QByteArray data;     // what the record held when the entry was made
+        QByteArray data;      // what the record held when the entry was made
         bool fetched = false; // the view put `data` into the record
         QImage picture;
         QSize sourceSize;

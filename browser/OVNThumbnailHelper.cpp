@@ -11,10 +11,7 @@ struct Rgba {
     double r, g, b, a;
 };
 
-QVariantMap color(Rgba c)
-{
-    return OVNHelper::encodeColorR(c.r, c.g, c.b, c.a);
-}
+QVariantMap color(Rgba c) { return OVNHelper::encodeColorR(c.r, c.g, c.b, c.a); }
 
 // Values that differ between the four built-in layouts, in the order of the layouts.
 struct BuiltIn {
@@ -44,10 +41,7 @@ const BuiltIn builtIns[4] = {
     {"List View", white, 0, 1, 1, 1, 0, 2, 0, 3, 0, black, white, 0, 7, 0, 0, true},
 };
 
-QString number(int value)
-{
-    return QString::number(value);
-}
+QString number(int value) { return QString::number(value); }
 
 } // namespace
 

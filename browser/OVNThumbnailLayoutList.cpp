@@ -86,10 +86,7 @@ bool isScalar(const QVariant &value)
     }
 }
 
-bool isString(const QVariant &value)
-{
-    return value.typeId() == QMetaType::QString;
-}
+bool isString(const QVariant &value) { return value.typeId() == QMetaType::QString; }
 
 // How a value is named in a message: short, whatever its size.
 QString describe(const QVariant &value)
@@ -101,11 +98,16 @@ QString describe(const QVariant &value)
             return QStringLiteral("a text of %1 characters").arg(text.size());
         return QLatin1Char('"') + text + QLatin1Char('"');
     }
-    case QMetaType::QVariantMap: return QStringLiteral("a dictionary");
-    case QMetaType::QVariantList: return QStringLiteral("a list");
-    case QMetaType::QByteArray: return QStringLiteral("data");
-    case QMetaType::QDateTime: return QStringLiteral("a date");
-    case QMetaType::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::QVariantMap:
+        return QStringLiteral("a dictionary");
+    case QMetaType::QVariantList:
+        return QStringLiteral("a list");
+    case QMetaType::QByteArray:
+        return QStringLiteral("data");
+    case QMetaType::QDateTime:
+        return QStringLiteral("a date");
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     default:
         if (isScalar(value))
             return value.toString();
@@ -158,10 +160,7 @@ public:
     }
 
 private:
-    void note(const QString &key, const QString &reason)
-    {
-        m_problems.append({m_index, key, reason});
-    }
+    void note(const QString &key, const QString &reason) { m_problems.append({m_index, key, reason}); }
 
     // The value that stands in, or an invalid QVariant when the stored one stays.
     QVariant repairValue(const QString &key, Kind kind, const QVariant &value)
@@ -179,7 +178,7 @@ private:
             return QString();
         case Kind::Colour:
             if (value.typeId() == QMetaType::QVariantMap)
-                return QVariant();   // the colour decoding copes with any components
+                return QVariant(); // the colour decoding copes with any components
             note(key, describe(value) + QStringLiteral(" is no colour; transparent black stands in"));
             return OVNHelper::encodeColorR(0, 0, 0, 0);
         case Kind::Font:
@@ -288,15 +287,16 @@ OVNLayoutListReading OVNThumbnailLayoutList::read(const QVariant &stored)
     for (int i = 0; i < layoutCount; ++i) {
         if (i >= list.size()) {
             useBuiltIn(i);
-            reading.problems.append({i, wholeLayout, QStringLiteral("the stored list ends before it; ")
-                                                         + builtInStandsIn(i)});
+            reading.problems.append(
+                {i, wholeLayout, QStringLiteral("the stored list ends before it; ") + builtInStandsIn(i)});
             continue;
         }
         const QVariant &entry = list.at(i);
         if (entry.typeId() != QMetaType::QVariantMap) {
             useBuiltIn(i);
-            reading.problems.append({i, wholeLayout, QStringLiteral("stored as ") + describe(entry)
-                                                         + QStringLiteral(", not a layout; ") + builtInStandsIn(i)});
+            reading.problems.append({i, wholeLayout,
+                                     QStringLiteral("stored as ") + describe(entry) + QStringLiteral(", not a layout; ")
+                                         + builtInStandsIn(i)});
             continue;
         }
         Repairer repairer(i, reading.problems);

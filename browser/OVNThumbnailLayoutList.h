@@ -8,16 +8,16 @@ class UserDefaults;
 
 // One value of the stored layout list that could not be used as it was, and what is read instead.
 struct OVNLayoutProblem {
-    int layout = 0;   // index of the layout (the thumbnail style)
-    QString key;      // the layout key, or "(layout)" for the whole entry
-    QString reason;   // what was wrong and what stands in
+    int layout = 0; // index of the layout (the thumbnail style)
+    QString key;    // the layout key, or "(layout)" for the whole entry
+    QString reason; // what was wrong and what stands in
 };
 
 // The stored list as every reader sees it: always the four layouts of the thumbnail styles.
 struct OVNLayoutListReading {
-    QVariant stored;          // the preference as it was found, for keeping a copy
-    QVariantList layouts;     // four layouts, repaired where needed
-    QList<bool> fromStore;    // per layout: read from the stored list (else a built-in one)
+    QVariant stored;       // the preference as it was found, for keeping a copy
+    QVariantList layouts;  // four layouts, repaired where needed
+    QList<bool> fromStore; // per layout: read from the stored list (else a built-in one)
     QList<OVNLayoutProblem> problems;
 
     bool repaired() const { return !problems.isEmpty(); }
@@ -32,7 +32,7 @@ class OVNThumbnailLayoutList
 public:
     OVNThumbnailLayoutList() = delete;
 
-    static const QString preferenceKey;   // "ThumbnailLayoutList"
+    static const QString preferenceKey; // "ThumbnailLayoutList"
     static constexpr int layoutCount = 4;
 
     // Reads a stored value (invalid when the preference is absent).

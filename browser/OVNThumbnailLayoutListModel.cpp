@@ -19,10 +19,9 @@ constexpr int longestShownName = 200;
 } // namespace
 
 OVNThumbnailLayoutListModel::OVNThumbnailLayoutListModel(UserDefaults &defaults, QObject *parent)
-    : QAbstractListModel(parent)
-    , m_defaults(defaults)
-{
-}
+    : QAbstractListModel(parent),
+      m_defaults(defaults)
+{}
 
 OVNThumbnailLayoutListModel::~OVNThumbnailLayoutListModel() = default;
 
@@ -66,10 +65,7 @@ QVariantMap OVNThumbnailLayoutListModel::layout(int row) const
     return row >= 0 && row < m_layouts.size() ? m_layouts.at(row).toMap() : QVariantMap();
 }
 
-void OVNThumbnailLayoutListModel::setSelectedRows(const QList<int> &rows)
-{
-    m_selectedRows = rows;
-}
+void OVNThumbnailLayoutListModel::setSelectedRows(const QList<int> &rows) { m_selectedRows = rows; }
 
 int OVNThumbnailLayoutListModel::selectedRow() const
 {
@@ -79,8 +75,7 @@ int OVNThumbnailLayoutListModel::selectedRow() const
     return row >= 0 && row < m_layouts.size() ? row : -1;
 }
 
-OVNThumbnailLayoutListModel::EditResult OVNThumbnailLayoutListModel::setValue(const QString &key,
-                                                                                const QVariant &value)
+OVNThumbnailLayoutListModel::EditResult OVNThumbnailLayoutListModel::setValue(const QString &key, const QVariant &value)
 {
     const int row = selectedRow();
     if (row < 0)

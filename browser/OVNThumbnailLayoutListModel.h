@@ -23,9 +23,9 @@ class OVNThumbnailLayoutListModel : public QAbstractListModel
     Q_OBJECT
 public:
     enum class EditResult {
-        NoSingleSelection,   // nothing changed, nothing stored
+        NoSingleSelection, // nothing changed, nothing stored
         Saved,
-        NotSaved,            // the layout changed in memory; lastError() says why it is not stored
+        NotSaved, // the layout changed in memory; lastError() says why it is not stored
     };
 
     explicit OVNThumbnailLayoutListModel(UserDefaults &defaults, QObject *parent = nullptr);

@@ -31,10 +31,11 @@ namespace {
 
 constexpr int previewSide = 130;
 
-const char *const barFieldTitles[] = {"None", "File Name", "File Type", "Rating", "Size (Pixel)",
-                                      "File Size", "Asset Date/Time", "File Date/Time", "Movie length (Time)"};
-const char *const listFieldTitles[] = {"None", "File Name", "File Processor", "File Size",
-                                       "File Date", "Catalog Date", "Keywords", "Description"};
+const char *const barFieldTitles[] = {
+    "None",           "File Name",          "File Type", "Rating", "Size (Pixel)", "File Size", "Asset Date/Time",
+    "File Date/Time", "Movie length (Time)"};
+const char *const listFieldTitles[] = {"None",      "File Name",    "File Processor", "File Size",
+                                       "File Date", "Catalog Date", "Keywords",       "Description"};
 
 // A colour swatch over a checkerboard, so that a translucent colour shows as one.
 QIcon swatch(const QColor &color)
@@ -62,8 +63,8 @@ int codeOf(const QVariantMap &layout, const QString &key)
 } // namespace
 
 OVNUDFThumbnails::OVNUDFThumbnails(UserDefaults &defaults, QWidget *parent)
-    : QWidget(parent, Qt::Window)
-    , m_model(new OVNThumbnailLayoutListModel(defaults, this))
+    : QWidget(parent, Qt::Window),
+      m_model(new OVNThumbnailLayoutListModel(defaults, this))
 {
     setWindowTitle(localized("Thumbnail Layouts"));
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -93,10 +94,12 @@ OVNUDFThumbnails::OVNUDFThumbnails(UserDefaults &defaults, QWidget *parent)
     cellGrid->addWidget(makeColorButton(QStringLiteral("udfBackgroundColor"), localized("Background")), row++, 1);
     cellGrid->addWidget(makeCheckBox(QStringLiteral("udfEnableFrame"), localized("Frame")), row, 0);
     cellGrid->addWidget(makeColorButton(QStringLiteral("udfFrameColor"), localized("Frame")), row++, 1);
-    cellGrid->addWidget(makeCheckBox(QStringLiteral("udfFrameDrawBackground"), localized("Fill inside the frame")), row, 0);
+    cellGrid->addWidget(makeCheckBox(QStringLiteral("udfFrameDrawBackground"), localized("Fill inside the frame")), row,
+                        0);
     cellGrid->addWidget(makeColorButton(QStringLiteral("udfFrameBackgroundColor"), localized("Frame fill")), row++, 1);
-    cellGrid->addWidget(makeCheckBox(QStringLiteral("udfFrameFullSize"), localized("Frame and bars span the picture area")),
-                        row++, 0, 1, 2);
+    cellGrid->addWidget(
+        makeCheckBox(QStringLiteral("udfFrameFullSize"), localized("Frame and bars span the picture area")), row++, 0,
+        1, 2);
     cellGrid->addWidget(makeCheckBox(QStringLiteral("udfEnableShadow"), localized("Drop shadow")), row, 0);
     cellGrid->addWidget(makeColorButton(QStringLiteral("udfShadowColor"), localized("Shadow")), row++, 1);
     cellGrid->addWidget(makeCheckBox(QStringLiteral("udfEnableManualSpacing"), localized("Manual spacing")), row, 0);
@@ -121,10 +124,12 @@ OVNUDFThumbnails::OVNUDFThumbnails(UserDefaults &defaults, QWidget *parent)
     controls->addLayout(top);
 
     auto *bars = new QHBoxLayout;
-    bars->addWidget(makeBarGroup(localized("Name Bar"), QStringLiteral("udfNameBar"), QStringLiteral("udfEnableNameBar")));
-    bars->addWidget(makeBarGroup(localized("Top Bar"), QStringLiteral("udfTopBar"), QStringLiteral("udfEnableTopInfoBar")));
     bars->addWidget(
-        makeBarGroup(localized("Bottom Bar"), QStringLiteral("udfBottomBar"), QStringLiteral("udfEnableBottomInfoBar")));
+        makeBarGroup(localized("Name Bar"), QStringLiteral("udfNameBar"), QStringLiteral("udfEnableNameBar")));
+    bars->addWidget(
+        makeBarGroup(localized("Top Bar"), QStringLiteral("udfTopBar"), QStringLiteral("udfEnableTopInfoBar")));
+    bars->addWidget(makeBarGroup(localized("Bottom Bar"), QStringLiteral("udfBottomBar"),
+                                 QStringLiteral("udfEnableBottomInfoBar")));
     controls->addLayout(bars);
 
     // The page of the cell kind: the picture cell has nothing more to set, the list cell its lines.
@@ -252,10 +257,7 @@ void OVNUDFThumbnails::makeKeyAndOrderFront()
     activateWindow();
 }
 
-void OVNUDFThumbnails::orderOut()
-{
-    hide();
-}
+void OVNUDFThumbnails::orderOut() { hide(); }
 
 void OVNUDFThumbnails::showEvent(QShowEvent *event)
 {
@@ -369,9 +371,8 @@ void OVNUDFThumbnails::chooseColor(const QString &key)
                 return;
             const auto result = m_model->setColor(m_dialogKey, color);
             if (result != OVNThumbnailLayoutListModel::EditResult::NoSingleSelection)
-                showColor(m_dialogKey, OVNHelper::decodeToColor(m_model->layout(m_model->selectedRow())
-                                                                    .value(m_dialogKey)
-                                                                    .toMap()));
+                showColor(m_dialogKey,
+                          OVNHelper::decodeToColor(m_model->layout(m_model->selectedRow()).value(m_dialogKey).toMap()));
             applyResult(int(result));
         });
     }

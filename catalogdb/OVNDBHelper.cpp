@@ -110,14 +110,18 @@ QString OVNDBHelper::textValue(const QVariantMap &record, const QString &key)
 const QStringList &OVNDBHelper::fileColumns()
 {
     static const QStringList columns = {
-        QStringLiteral("mid"), QStringLiteral("categoryid"), QStringLiteral("displaytag"),
-        QStringLiteral("cataloguedby"), QStringLiteral("volumetype"), QStringLiteral("volumename"),
-        QStringLiteral("servername"), QStringLiteral("serverpath"), QStringLiteral("absolutepath"),
-        QStringLiteral("filetype"), QStringLiteral("filesize"), QStringLiteral("imagewidth"),
-        QStringLiteral("imageheight"), QStringLiteral("filedts"), QStringLiteral("dts"),
-        QStringLiteral("keywords"), QStringLiteral("shortdesc"), QStringLiteral("fulldesc"),
-        QStringLiteral("pricetag"), QStringLiteral("modrelavailable"), QStringLiteral("modrelinfo"),
-        QStringLiteral("proprelavailable"), QStringLiteral("proprelinfo"), QStringLiteral("rating"),
+        QStringLiteral("mid"),          QStringLiteral("categoryid"),
+        QStringLiteral("displaytag"),   QStringLiteral("cataloguedby"),
+        QStringLiteral("volumetype"),   QStringLiteral("volumename"),
+        QStringLiteral("servername"),   QStringLiteral("serverpath"),
+        QStringLiteral("absolutepath"), QStringLiteral("filetype"),
+        QStringLiteral("filesize"),     QStringLiteral("imagewidth"),
+        QStringLiteral("imageheight"),  QStringLiteral("filedts"),
+        QStringLiteral("dts"),          QStringLiteral("keywords"),
+        QStringLiteral("shortdesc"),    QStringLiteral("fulldesc"),
+        QStringLiteral("pricetag"),     QStringLiteral("modrelavailable"),
+        QStringLiteral("modrelinfo"),   QStringLiteral("proprelavailable"),
+        QStringLiteral("proprelinfo"),  QStringLiteral("rating"),
         QStringLiteral("orientation"),
     };
     return columns;
@@ -137,9 +141,9 @@ const QStringList &OVNDBHelper::writableFileColumns()
 const QStringList &OVNDBHelper::numericFileColumns()
 {
     static const QStringList columns = {
-        QStringLiteral("filesize"), QStringLiteral("imagewidth"), QStringLiteral("imageheight"),
+        QStringLiteral("filesize"), QStringLiteral("imagewidth"),      QStringLiteral("imageheight"),
         QStringLiteral("pricetag"), QStringLiteral("modrelavailable"), QStringLiteral("proprelavailable"),
-        QStringLiteral("rating"), QStringLiteral("orientation"),
+        QStringLiteral("rating"),   QStringLiteral("orientation"),
     };
     return columns;
 }
@@ -156,7 +160,9 @@ const QStringList &OVNDBHelper::purchasedColumns()
 const QStringList &OVNDBHelper::soldColumns()
 {
     static const QStringList columns = {
-        QStringLiteral("licensetype"), QStringLiteral("licenserestrictions"), QStringLiteral("customer"),
+        QStringLiteral("licensetype"),
+        QStringLiteral("licenserestrictions"),
+        QStringLiteral("customer"),
     };
     return columns;
 }
@@ -171,10 +177,7 @@ std::optional<QString> OVNDBHelper::columnFromList(const QStringList &columns, c
     return std::nullopt;
 }
 
-const QStringList &OVNDBHelper::mediaRecordKeys()
-{
-    return MediaRecord::fieldKeys();
-}
+const QStringList &OVNDBHelper::mediaRecordKeys() { return MediaRecord::fieldKeys(); }
 
 namespace {
 
@@ -193,22 +196,25 @@ QString mediaColumns(const QString &alias, const QString &membership)
 QString OVNDBHelper::mediaSelect()
 {
     static const QString select = QStringLiteral("select ") + mediaColumns(QString(), QStringLiteral("'0'"))
-        + QStringLiteral(" from ") + CatalogNames::mediaTable + QStringLiteral(" mf");
+                                  + QStringLiteral(" from ") + CatalogNames::mediaTable + QStringLiteral(" mf");
     return select;
 }
 
 QString OVNDBHelper::mediaSetSelect()
 {
-    static const QString select = QStringLiteral("select ") + mediaColumns(QStringLiteral("mf."), QStringLiteral("ms.mid"))
-        + QStringLiteral(" from ") + CatalogNames::setMembershipTable + QStringLiteral(" ms, ") + CatalogNames::mediaTable
-        + QStringLiteral(" mf where ms.categorymid=$1 and ms.filemid=mf.mid");
+    static const QString select =
+        QStringLiteral("select ") + mediaColumns(QStringLiteral("mf."), QStringLiteral("ms.mid"))
+        + QStringLiteral(" from ") + CatalogNames::setMembershipTable + QStringLiteral(" ms, ")
+        + CatalogNames::mediaTable + QStringLiteral(" mf where ms.categorymid=$1 and ms.filemid=mf.mid");
     return select;
 }
 
 const QStringList &OVNDBHelper::privilegeLevels()
 {
     static const QStringList levels = {
-        QStringLiteral("NO ACCESS"), QStringLiteral("READ ONLY"), QStringLiteral("READ & WRITE"),
+        QStringLiteral("NO ACCESS"),
+        QStringLiteral("READ ONLY"),
+        QStringLiteral("READ & WRITE"),
         QStringLiteral("FULL ACCESS"),
     };
     return levels;

@@ -44,11 +44,11 @@ public:
 
     // Column names that statements may carry, each list fixed. A lookup ignores case and answers
     // the stored spelling, or nothing for a name not in the list.
-    static const QStringList &fileColumns();          // every strvfile column but thumbimage
-    static const QStringList &writableFileColumns();  // strvfile columns an update may set
-    static const QStringList &numericFileColumns();   // the eight integer columns of strvfile
-    static const QStringList &purchasedColumns();     // strvpurchased columns an update may set
-    static const QStringList &soldColumns();          // strvsold columns an update may set
+    static const QStringList &fileColumns();         // every strvfile column but thumbimage
+    static const QStringList &writableFileColumns(); // strvfile columns an update may set
+    static const QStringList &numericFileColumns();  // the eight integer columns of strvfile
+    static const QStringList &purchasedColumns();    // strvpurchased columns an update may set
+    static const QStringList &soldColumns();         // strvsold columns an update may set
     static std::optional<QString> columnFromList(const QStringList &columns, const QString &name);
 
     // ---- Media select list (OVNDBHelper.cpp) ----
@@ -101,7 +101,6 @@ public:
     static QString wordsFromPath(const QString &path, bool addFilename, int folderCount);
     // Completes freshly inserted records ("mid", "absolutepath") with the prepared info fields,
     // path words and licence fields. Every write is tried; the answer is false when one failed.
-    static bool prefill(const QList<QVariantMap> &records, OVNDatabaseAccess &connection,
-                        const QVariantMap &mediaInfo, const QVariantMap &purchased,
-                        const QVariantMap &sold, const OVNPrefillWords &words);
+    static bool prefill(const QList<QVariantMap> &records, OVNDatabaseAccess &connection, const QVariantMap &mediaInfo,
+                        const QVariantMap &purchased, const QVariantMap &sold, const OVNPrefillWords &words);
 };

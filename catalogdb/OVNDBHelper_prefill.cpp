@@ -7,7 +7,6 @@
 
 #include <functional>
 
-
 namespace {
 
 // One write in a savepoint of its own: on PostgreSQL a refused statement undoes its whole
@@ -22,8 +21,8 @@ bool inSavepoint(OVNDatabaseAccess &connection, const std::function<bool()> &wri
 }
 
 // Appends the path's words to one column of the record.
-bool appendWords(OVNDatabaseAccess &connection, const QString &mid, const QString &column,
-                 const QString &path, bool addFilename, int folderCount)
+bool appendWords(OVNDatabaseAccess &connection, const QString &mid, const QString &column, const QString &path,
+                 bool addFilename, int folderCount)
 {
     const QString words = OVNDBHelper::wordsFromPath(path, addFilename, folderCount);
     if (words.isEmpty())
@@ -69,8 +68,8 @@ QString OVNDBHelper::wordsFromPath(const QString &path, bool addFilename, int fo
 }
 
 bool OVNDBHelper::prefill(const QList<QVariantMap> &records, OVNDatabaseAccess &connection,
-                          const QVariantMap &mediaInfo, const QVariantMap &purchased,
-                          const QVariantMap &sold, const OVNPrefillWords &words)
+                          const QVariantMap &mediaInfo, const QVariantMap &purchased, const QVariantMap &sold,
+                          const OVNPrefillWords &words)
 {
     // One transaction for the batch: many small writes per record.
     OVNDatabaseTransaction transaction(connection);

@@ -13,10 +13,10 @@
 namespace {
 
 struct Dialect {
-    const char *longText;  // long text columns
-    const char *binary;    // thumbnails
-    const char *autoId;    // the auto-increment key column
-    const char *autoKey;   // its primary key clause at the end of the column list, or ""
+    const char *longText; // long text columns
+    const char *binary;   // thumbnails
+    const char *autoId;   // the auto-increment key column
+    const char *autoKey;  // its primary key clause at the end of the column list, or ""
     // A server enforces declared widths: its files' sizes, paths and titles get room for what a
     // file system holds (files over 2 GiB, paths of any length). SQLite stores any size anyway,
     // and its script stays as catalogs of other clients have it.
@@ -29,10 +29,17 @@ struct Dialect {
     const char *keywordsIndex;
 };
 
-const Dialect sqliteDialect{"long varchar", "blob", "id integer not null primary key autoincrement", "",
-                            "int", "varchar(255)", "varchar(250)", "varchar(255)", "keywords"};
-const Dialect postgresDialect{"TEXT",   "BYTEA", "id SERIAL", ", PRIMARY KEY (id)", "bigint",
-                              "text",   "text",  "text",      "left(keywords, 255)"};
+const Dialect sqliteDialect{"long varchar",
+                            "blob",
+                            "id integer not null primary key autoincrement",
+                            "",
+                            "int",
+                            "varchar(255)",
+                            "varchar(250)",
+                            "varchar(255)",
+                            "keywords"};
+const Dialect postgresDialect{"TEXT", "BYTEA", "id SERIAL", ", PRIMARY KEY (id)", "bigint",
+                              "text", "text",  "text",      "left(keywords, 255)"};
 
 QStringList commonCatalogScript(const Dialect &d)
 {
@@ -43,7 +50,8 @@ QStringList commonCatalogScript(const Dialect &d)
     return {
         QStringLiteral("create table strvcategory (mid varchar(60) NOT NULL primary key, "
                        "supermid varchar(60), type char(1) not null default 'C', "
-                       "displaytag varchar(250) NOT NULL, comment %1)").arg(longText),
+                       "displaytag varchar(250) NOT NULL, comment %1)")
+            .arg(longText),
         QStringLiteral("create unique index idxcategorymid on strvcategory (mid)"),
 
         QStringLiteral("create table strvset (mid varchar(60) NOT NULL primary key, "
@@ -146,15 +154,9 @@ QString mysqlUse(const QString &databaseName)
 
 } // namespace
 
-QStringList OVNDBHelper::sqliteCatalogScript()
-{
-    return commonCatalogScript(sqliteDialect);
-}
+QStringList OVNDBHelper::sqliteCatalogScript() { return commonCatalogScript(sqliteDialect); }
 
-QStringList OVNDBHelper::postgresCatalogScript()
-{
-    return commonCatalogScript(postgresDialect);
-}
+QStringList OVNDBHelper::postgresCatalogScript() { return commonCatalogScript(postgresDialect); }
 
 QStringList OVNDBHelper::mysqlCatalogScript(const QString &databaseName)
 {

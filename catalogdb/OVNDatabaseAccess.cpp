@@ -14,9 +14,8 @@ OVNDatabaseAccess::Vendor OVNDatabaseAccess::vendorFromString(const QString &ven
     return Vendor::None;
 }
 
-void OVNDatabaseAccess::setConnectionDetails(const QString &vendor, const QString &host,
-                                             const QString &user, const QString &password,
-                                             const QString &database)
+void OVNDatabaseAccess::setConnectionDetails(const QString &vendor, const QString &host, const QString &user,
+                                             const QString &password, const QString &database)
 {
     std::lock_guard lock(m_mutex);
     m_dbVendor = vendor;
@@ -155,8 +154,7 @@ QString abortedMessage(const QString &reason)
 
 // ---- Dispatch ----
 
-OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql,
-                                                              const QVariantList &parameters,
+OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql, const QVariantList &parameters,
                                                               const RowHandler &onRow, RowDelivery delivery)
 {
     std::lock_guard lock(m_mutex);
@@ -167,8 +165,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::execute(const QString &sql
     return result;
 }
 
-OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QString &sql,
-                                                                    const QVariantList &parameters,
+OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QString &sql, const QVariantList &parameters,
                                                                     const RowHandler &onRow, RowDelivery delivery)
 {
     if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
@@ -250,8 +247,7 @@ QVariantMap OVNDatabaseAccess::rowDictionaryForQuery(const QString &sql, const Q
         const int columns = row.columnCount();
         for (int column = 0; column < columns; ++column) {
             const QVariant value = row.value(column);
-            dictionary.insert(row.columnName(column).toLower(),
-                              value.isValid() ? value : QVariant(QString()));
+            dictionary.insert(row.columnName(column).toLower(), value.isValid() ? value : QVariant(QString()));
         }
         return true;
     });
@@ -305,8 +301,8 @@ bool OVNDatabaseAccess::commitTransaction()
         return false;
     }
     const QString sql = m_transactionDepth > 1
-        ? QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1)
-        : QStringLiteral("COMMIT");
+                            ? QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1)
+                            : QStringLiteral("COMMIT");
     if (!executeTransactionControl(sql)) {
         // A commit that ended the transaction all the same leaves nothing to roll back, and its
         // own message (a full disk, say) is the one the user hears.
@@ -347,7 +343,8 @@ bool OVNDatabaseAccess::rollbackTransaction()
     } else if (m_abortedDepth == m_transactionDepth) {
         // Undone already when the statement failed; only the savepoint is left to let go.
         if (m_transactionDepth > 1 && m_vendor == Vendor::PostgreSQL)
-            ok = executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
+            ok =
+                executeTransactionControl(QStringLiteral("RELEASE SAVEPOINT ovn_level_%1").arg(m_transactionDepth - 1));
         m_abortedDepth = 0;
     } else if (m_transactionDepth > 1) {
         const QString name = QStringLiteral("ovn_level_%1").arg(m_transactionDepth - 1);

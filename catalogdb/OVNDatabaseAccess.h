@@ -61,8 +61,8 @@ public:
     // Stores the settings and clears the login state. Opens nothing. For a server the host may
     // carry a port ("db.example.org:5433", "/run/postgresql:5433"); an empty host is the local
     // socket. A server connection gives up after 5 seconds without an answer.
-    void setConnectionDetails(const QString &vendor, const QString &host, const QString &user,
-                              const QString &password, const QString &database);
+    void setConnectionDetails(const QString &vendor, const QString &host, const QString &user, const QString &password,
+                              const QString &database);
     // A new connection with this one's settings, opened (test it with isDBConnectionActive()):
     // workers of a window write to the same catalog as the window, whatever the preferences say
     // by now, and as the same catalog user (taken over as this one found it, not looked up again).
@@ -229,8 +229,7 @@ public:
     // `stop`, when given, is the caller's own stop request for this search, looked at throughout.
     // `fields` (bits of MediaRecord::Field) are the columns read into the records; the others are
     // left empty, for a caller that needs only a few of them.
-    ReadOnlySearch searchMediaListReadOnly(const QString &sql, int timeLimitMs,
-                                           const std::atomic<bool> *stop = nullptr,
+    ReadOnlySearch searchMediaListReadOnly(const QString &sql, int timeLimitMs, const std::atomic<bool> *stop = nullptr,
                                            std::uint32_t fields = MediaRecord::allFields);
     // From any thread: ends the read-only search running on this connection (at once on SQLite,
     // by a cancel request on a server). A search that starts later is not affected.
@@ -340,14 +339,13 @@ private:
     enum class RowDelivery { WholeResult, AsRowsArrive };
     // Runs one statement under the connection's lock and hands each result row to `onRow`, which
     // answers false to stop reading. The vendor dispatch of every primitive ends here.
-    StatementResult execute(const QString &sql, const QVariantList &parameters,
-                            const RowHandler &onRow, RowDelivery delivery = RowDelivery::WholeResult);
-    StatementResult executeLocked(const QString &sql, const QVariantList &parameters,
-                                  const RowHandler &onRow, RowDelivery delivery = RowDelivery::WholeResult);
-    StatementResult executeSqlite(const QString &sql, const QVariantList &parameters,
-                                  const RowHandler &onRow);
-    StatementResult executePostgres(const QString &sql, const QVariantList &parameters,
-                                    const RowHandler &onRow, RowDelivery delivery);
+    StatementResult execute(const QString &sql, const QVariantList &parameters, const RowHandler &onRow,
+                            RowDelivery delivery = RowDelivery::WholeResult);
+    StatementResult executeLocked(const QString &sql, const QVariantList &parameters, const RowHandler &onRow,
+                                  RowDelivery delivery = RowDelivery::WholeResult);
+    StatementResult executeSqlite(const QString &sql, const QVariantList &parameters, const RowHandler &onRow);
+    StatementResult executePostgres(const QString &sql, const QVariantList &parameters, const RowHandler &onRow,
+                                    RowDelivery delivery);
     // BEGIN, COMMIT, SAVEPOINT and their kin, which the transaction bookkeeping itself sends.
     bool executeTransactionControl(const QString &sql);
     // After a failed PostgreSQL statement: ends what the failure aborted, reconnects a lost session.
@@ -381,8 +379,8 @@ private:
     bool userTableWrite(const QString &sql, const QVariantList &parameters);
 
     MediaList mediaListForStatement(const QString &sql, const QVariantList &parameters);
-    bool updateLicenceEntry(const QString &table, const QStringList &columns,
-                            const QString &mediaId, const QString &column, const QString &value);
+    bool updateLicenceEntry(const QString &table, const QStringList &columns, const QString &mediaId,
+                            const QString &column, const QString &value);
     QVariantMap licenceRow(const QString &sql, const QString &mediaId);
     bool insertFailed(const StatementResult &result) const { return !result.ok || result.changedRows < 1; }
 

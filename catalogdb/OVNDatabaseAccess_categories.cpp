@@ -8,22 +8,16 @@
 
 namespace {
 
-using CatalogNames::keyMid;
-using CatalogNames::keyDisplayTag;
 using CatalogNames::keyComment;
-using CatalogNames::keyType;
+using CatalogNames::keyDisplayTag;
+using CatalogNames::keyMid;
 using CatalogNames::keyPrivileges;
+using CatalogNames::keyType;
 const QString keyIcon = QStringLiteral("icon");
 
-bool isCategoryKind(const QString &kind)
-{
-    return kind.size() == 1 && QStringLiteral("FCSMI").contains(kind);
-}
+bool isCategoryKind(const QString &kind) { return kind.size() == 1 && QStringLiteral("FCSMI").contains(kind); }
 
-bool hasSetIcon(const QString &kind)
-{
-    return kind == QLatin1String("S") || kind == QLatin1String("I");
-}
+bool hasSetIcon(const QString &kind) { return kind == QLatin1String("S") || kind == QLatin1String("I"); }
 
 } // namespace
 
@@ -52,8 +46,8 @@ QList<CategoryNode> OVNDatabaseAccess::getCategoryList(const QString &kind)
 QList<CategoryNode> OVNDatabaseAccess::getCategoryListForMID(const QString &parentMid)
 {
     QList<CategoryNode> nodes;
-    execute(QStringLiteral("select mid, displaytag, comment, type from strvcategory where supermid=$1"),
-            {parentMid}, [&](const OVNResultRow &row) {
+    execute(QStringLiteral("select mid, displaytag, comment, type from strvcategory where supermid=$1"), {parentMid},
+            [&](const OVNResultRow &row) {
                 CategoryNode node;
                 node.insert(keyMid, row.text(0));
                 node.insert(keyDisplayTag, row.text(1));
@@ -109,25 +103,22 @@ QString OVNDatabaseAccess::addCategoryListEntry(const QString &name, const QStri
 
 bool OVNDatabaseAccess::updateCategoryListEntry(const QString &mid, const QString &name)
 {
-    const StatementResult result =
-        execute(QStringLiteral("update strvcategory set displaytag=$1 where mid=$2"), {name, mid},
-                [](const OVNResultRow &) { return false; });
+    const StatementResult result = execute(QStringLiteral("update strvcategory set displaytag=$1 where mid=$2"),
+                                           {name, mid}, [](const OVNResultRow &) { return false; });
     return !insertFailed(result);
 }
 
 bool OVNDatabaseAccess::updateCategoryListComment(const QString &mid, const QString &comment)
 {
-    const StatementResult result =
-        execute(QStringLiteral("update strvcategory set comment=$1 where mid=$2"), {comment, mid},
-                [](const OVNResultRow &) { return false; });
+    const StatementResult result = execute(QStringLiteral("update strvcategory set comment=$1 where mid=$2"),
+                                           {comment, mid}, [](const OVNResultRow &) { return false; });
     return !insertFailed(result);
 }
 
 bool OVNDatabaseAccess::setCategoryListEntrySuperMID(const QString &mid, const QString &parentMid)
 {
-    const StatementResult result =
-        execute(QStringLiteral("update strvcategory set supermid=$1 where mid=$2"), {parentMid, mid},
-                [](const OVNResultRow &) { return false; });
+    const StatementResult result = execute(QStringLiteral("update strvcategory set supermid=$1 where mid=$2"),
+                                           {parentMid, mid}, [](const OVNResultRow &) { return false; });
     return !insertFailed(result);
 }
 

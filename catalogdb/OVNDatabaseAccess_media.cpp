@@ -61,23 +61,23 @@ bool OVNDatabaseAccess::fitsFileColumns(const QString &subject, const QList<std:
     if (!m_fileColumnLimits) {
         lock.unlock();
         QHash<QString, ColumnLimit> limits;
-        const StatementResult result = execute(
-            QStringLiteral("select a.attname, t.typname, a.atttypmod from pg_attribute a join pg_type t on "
-                           "t.oid = a.atttypid where a.attrelid = to_regclass('strvfile') and a.attnum > 0 "
-                           "and not a.attisdropped"),
-            {}, [&limits](const OVNResultRow &row) {
-                ColumnLimit limit;
-                const QString type = row.text(1);
-                const qint64 modifier = row.text(2).toLongLong();
-                if ((type == QLatin1String("varchar") || type == QLatin1String("bpchar")) && modifier > 4)
-                    limit.maxCharacters = modifier - 4;
-                else if (type == QLatin1String("int4"))
-                    limit.maxNumber = std::numeric_limits<qint32>::max();
-                else if (type == QLatin1String("int2"))
-                    limit.maxNumber = std::numeric_limits<qint16>::max();
-                limits.insert(row.text(0).toLower(), limit);
-                return true;
-            });
+        const StatementResult result =
+            execute(QStringLiteral("select a.attname, t.typname, a.atttypmod from pg_attribute a join pg_type t on "
+                                   "t.oid = a.atttypid where a.attrelid = to_regclass('strvfile') and a.attnum > 0 "
+                                   "and not a.attisdropped"),
+                    {}, [&limits](const OVNResultRow &row) {
+                        ColumnLimit limit;
+                        const QString type = row.text(1);
+                        const qint64 modifier = row.text(2).toLongLong();
+                        if ((type == QLatin1String("varchar") || type == QLatin1String("bpchar")) && modifier > 4)
+                            limit.maxCharacters = modifier - 4;
+                        else if (type == QLatin1String("int4"))
+                            limit.maxNumber = std::numeric_limits<qint32>::max();
+                        else if (type == QLatin1String("int2"))
+                            limit.maxNumber = std::numeric_limits<qint16>::max();
+                        limits.insert(row.text(0).toLower(), limit);
+                        return true;
+                    });
         lock.lock();
         // Unknown limits (a failed look-up) leave the check to the server.
         if (!result.ok)
@@ -154,8 +154,7 @@ MediaList OVNDatabaseAccess::getMediaList(const QString &categoryId, const QStri
     if (kind == QLatin1String("C") || kind == QLatin1String("M")) {
         if (categoryId == QLatin1String("0"))
             return mediaListForStatement(OVNDBHelper::mediaSelect(), {});
-        return mediaListForStatement(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1"),
-                                     {categoryId});
+        return mediaListForStatement(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1"), {categoryId});
     }
     if (kind == QLatin1String("S"))
         return mediaListForStatement(OVNDBHelper::mediaSetSelect(), {categoryId});
@@ -200,8 +199,8 @@ QString OVNDatabaseAccess::getMediaListEntryForMediaID(const QString &mediaId, c
     return value;
 }
 
-bool OVNDatabaseAccess::updateMediaListEntry(const QString &mediaId, const QString &column,
-                                             const QString &value, UpdateKind kind)
+bool OVNDatabaseAccess::updateMediaListEntry(const QString &mediaId, const QString &column, const QString &value,
+                                             UpdateKind kind)
 {
     const std::optional<QString> name = OVNDBHelper::columnFromList(OVNDBHelper::writableFileColumns(), column);
     if (!name) {
@@ -215,8 +214,8 @@ bool OVNDatabaseAccess::updateMediaListEntry(const QString &mediaId, const QStri
         // columns that must hold one.
         const bool required = *name == QLatin1String("rating") || *name == QLatin1String("orientation");
         const std::optional<QVariant> number = !value.trimmed().isEmpty() ? OVNDBHelper::numberValue(value)
-            : required                                                   ? std::optional<QVariant>(qint64(0))
-                                                                         : std::optional<QVariant>(QVariant());
+                                               : required                 ? std::optional<QVariant>(qint64(0))
+                                                                          : std::optional<QVariant>(QVariant());
         if (!number) {
             std::lock_guard lock(m_mutex);
             setLastError(localized("\"%1\" is not a number.").arg(value));
@@ -285,8 +284,7 @@ QVariantMap OVNDatabaseAccess::getSoldForMediaID(const QString &mediaId)
 
 bool OVNDatabaseAccess::updatePurchasedEntry(const QString &mediaId, const QString &column, const QString &value)
 {
-    return updateLicenceEntry(QStringLiteral("strvpurchased"), OVNDBHelper::purchasedColumns(), mediaId, column,
-                              value);
+    return updateLicenceEntry(QStringLiteral("strvpurchased"), OVNDBHelper::purchasedColumns(), mediaId, column, value);
 }
 
 bool OVNDatabaseAccess::updateSoldEntry(const QString &mediaId, const QString &column, const QString &value)
@@ -294,8 +292,8 @@ bool OVNDatabaseAccess::updateSoldEntry(const QString &mediaId, const QString &c
     return updateLicenceEntry(QStringLiteral("strvsold"), OVNDBHelper::soldColumns(), mediaId, column, value);
 }
 
-bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringList &columns,
-                                           const QString &mediaId, const QString &column, const QString &value)
+bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringList &columns, const QString &mediaId,
+                                           const QString &column, const QString &value)
 {
     if (mediaId.isEmpty())
         return false;
@@ -308,8 +306,8 @@ bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringLi
     QVariant parameter;
     if (*name == QLatin1String("licensetype")) {
         // A cleared type has no value (NULL), not the first type.
-        const std::optional<QVariant> number =
-            value.trimmed().isEmpty() ? std::optional<QVariant>(QVariant()) : OVNDBHelper::numberValue(value);
+        const std::optional<QVariant> number = value.trimmed().isEmpty() ? std::optional<QVariant>(QVariant())
+                                                                         : OVNDBHelper::numberValue(value);
         if (!number) {
             std::lock_guard lock(m_mutex);
             setLastError(localized("\"%1\" is not a number.").arg(value));
@@ -326,16 +324,17 @@ bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringLi
     // On a server, two clients writing the first field of one entry at once would each see no row
     // and each insert one: the writes of one entry take turns until their transactions end.
     if (m_vendor == Vendor::PostgreSQL
-        && !runSQLCommand(QStringLiteral("select pg_advisory_xact_lock(hashtext($1))"), {table + QLatin1Char('/') + mediaId}))
+        && !runSQLCommand(QStringLiteral("select pg_advisory_xact_lock(hashtext($1))"),
+                          {table + QLatin1Char('/') + mediaId}))
         return false;
-    const int rows = affectedRowsForQuery(QStringLiteral("select licensetype from %1 where mid=$1").arg(table),
-                                          {mediaId});
+    const int rows =
+        affectedRowsForQuery(QStringLiteral("select licensetype from %1 where mid=$1").arg(table), {mediaId});
     if (rows < 0)
         return false;
     StatementResult result;
     if (rows > 0)
-        result = execute(QStringLiteral("update %1 set %2=$1 where mid=$2").arg(table, *name),
-                         {parameter, mediaId}, noRows);
+        result =
+            execute(QStringLiteral("update %1 set %2=$1 where mid=$2").arg(table, *name), {parameter, mediaId}, noRows);
     else
         result = execute(QStringLiteral("insert into %1 (mid, %2) values ($1, $2)").arg(table, *name),
                          {mediaId, parameter}, noRows);
@@ -372,34 +371,18 @@ QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
         thumbnail.typeId() == QMetaType::QByteArray && !thumbnail.toByteArray().isEmpty() ? thumbnail : QVariant();
 
     const QVariantList parameters = {
-        text("categoryid"),
-        text("cataloguedby"),
-        text("volumetype"),
-        text("volumename"),
-        text("displaytag"),
-        text("servername"),
-        text("serverpath"),
-        text("absolutepath"),
-        number("filesize"),
-        number("imagewidth"),
-        number("imageheight"),
-        text("filedts"),
-        text("dts"),
-        text("keywords"),
-        number("Orientation"),
-        text("shortdesc"),
-        text("fulldesc"),
-        text("filetype"),
-        number("rating"),
-        thumbnailData,
+        text("categoryid"),    text("cataloguedby"), text("volumetype"),   text("volumename"), text("displaytag"),
+        text("servername"),    text("serverpath"),   text("absolutepath"), number("filesize"), number("imagewidth"),
+        number("imageheight"), text("filedts"),      text("dts"),          text("keywords"),   number("Orientation"),
+        text("shortdesc"),     text("fulldesc"),     text("filetype"),     number("rating"),   thumbnailData,
     };
     static const QStringList columns = {
         QStringLiteral("categoryid"), QStringLiteral("cataloguedby"), QStringLiteral("volumetype"),
-        QStringLiteral("volumename"), QStringLiteral("displaytag"), QStringLiteral("servername"),
+        QStringLiteral("volumename"), QStringLiteral("displaytag"),   QStringLiteral("servername"),
         QStringLiteral("serverpath"), QStringLiteral("absolutepath"), QStringLiteral("filesize"),
-        QStringLiteral("imagewidth"), QStringLiteral("imageheight"), QStringLiteral("filedts"),
-        QStringLiteral("dts"), QStringLiteral("keywords"), QStringLiteral("orientation"),
-        QStringLiteral("shortdesc"), QStringLiteral("fulldesc"), QStringLiteral("filetype"),
+        QStringLiteral("imagewidth"), QStringLiteral("imageheight"),  QStringLiteral("filedts"),
+        QStringLiteral("dts"),        QStringLiteral("keywords"),     QStringLiteral("orientation"),
+        QStringLiteral("shortdesc"),  QStringLiteral("fulldesc"),     QStringLiteral("filetype"),
         QStringLiteral("rating"),
     };
     QList<std::pair<QString, QVariant>> named;
@@ -435,12 +418,11 @@ QString OVNDatabaseAccess::addEntryToImageSet(const QString &mediaId, const QStr
 {
     // An entry is in a set once: linking it again answers the membership it has.
     QString existing;
-    const StatementResult found =
-        execute(QStringLiteral("select mid from strvset where categorymid=$1 and filemid=$2"), {setId, mediaId},
-                [&existing](const OVNResultRow &row) {
-                    existing = row.text(0);
-                    return false;
-                });
+    const StatementResult found = execute(QStringLiteral("select mid from strvset where categorymid=$1 and filemid=$2"),
+                                          {setId, mediaId}, [&existing](const OVNResultRow &row) {
+                                              existing = row.text(0);
+                                              return false;
+                                          });
     if (!found.ok)
         return QString();
     if (!existing.isEmpty())
@@ -474,8 +456,8 @@ bool OVNDatabaseAccess::mediaEntryExists(const QString &mediaId)
 QList<OVNDatabaseAccess::EntryFile> OVNDatabaseAccess::getEntryFilesForCategory(const QString &categoryId)
 {
     QList<EntryFile> files;
-    for (const OVNRow &row :
-         rowsForQuery(QStringLiteral("select mid, absolutepath, dts from strvfile where categoryid=$1"), {categoryId})) {
+    for (const OVNRow &row : rowsForQuery(
+             QStringLiteral("select mid, absolutepath, dts from strvfile where categoryid=$1"), {categoryId})) {
         // A server gives its timestamps as dates, a local catalog as the text that was written.
         const QVariant date = row.value(2);
         files.append({row.value(0).toString(), row.value(1).toString(),

@@ -189,10 +189,7 @@ std::optional<qint64> OVNDatabaseAccess::integerObjectFromBytes(QByteArrayView b
     }
 }
 
-QDateTime OVNDatabaseAccess::epochDate()
-{
-    return QDateTime(QDate(2000, 1, 1), QTime(0, 0));
-}
+QDateTime OVNDatabaseAccess::epochDate() { return QDateTime(QDate(2000, 1, 1), QTime(0, 0)); }
 
 std::optional<QDateTime> OVNDatabaseAccess::timestampFromBytes(QByteArrayView bytes, bool integerDateTimes)
 {
@@ -210,7 +207,9 @@ QString OVNDatabaseAccess::timestampText(const QDateTime &dateTime)
     const int offset = dateTime.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
     return dateTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + QLatin1Char(offset < 0 ? '-' : '+')
-        + QStringLiteral("%1%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+           + QStringLiteral("%1%2")
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 std::optional<QString> OVNDatabaseAccess::numericTextFromBytes(QByteArrayView bytes)
@@ -237,7 +236,9 @@ std::optional<QString> OVNDatabaseAccess::numericTextFromBytes(QByteArrayView by
         if (digits[size_t(i)] < 0 || digits[size_t(i)] > 9999)
             return std::nullopt;
     }
-    const auto group = [&digits](int index) { return index >= 0 && index < int(digits.size()) ? digits[size_t(index)] : 0; };
+    const auto group = [&digits](int index) {
+        return index >= 0 && index < int(digits.size()) ? digits[size_t(index)] : 0;
+    };
 
     QString text;
     if (sign == 0x4000)

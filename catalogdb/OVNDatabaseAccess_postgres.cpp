@@ -19,10 +19,7 @@ constexpr unsigned int byteaOid = 17;
 constexpr const char *diskFullState = "53100";
 
 // Types whose binary form is their UTF-8 text: text, varchar, char(n) and name.
-bool isTextType(unsigned int oid)
-{
-    return oid == 25 || oid == 1043 || oid == 1042 || oid == 19;
-}
+bool isTextType(unsigned int oid) { return oid == 25 || oid == 1043 || oid == 1042 || oid == 19; }
 
 // Reads one row of a result: the whole statement's, or, where rows are read as they arrive, one
 // of the one-row results that come with the same columns. Text values of a column repeat often in
@@ -32,8 +29,11 @@ class PostgresResultRow final : public OVNResultRow
 {
 public:
     PostgresResultRow(const PostgresResult &result, bool integerDateTimes)
-        : m_result(&result), m_integerDateTimes(integerDateTimes), m_columns(result.columnCount()),
-          m_types(size_t(m_columns)), m_recent(size_t(m_columns))
+        : m_result(&result),
+          m_integerDateTimes(integerDateTimes),
+          m_columns(result.columnCount()),
+          m_types(size_t(m_columns)),
+          m_recent(size_t(m_columns))
     {
         for (int column = 0; column < m_columns; ++column)
             m_types[size_t(column)] = result.columnType(column);
@@ -169,10 +169,7 @@ bool OVNDatabaseAccess::openPostgres()
     return true;
 }
 
-void OVNDatabaseAccess::closePostgres()
-{
-    m_pgcon.reset();
-}
+void OVNDatabaseAccess::closePostgres() { m_pgcon.reset(); }
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QString &sql,
                                                                       const QVariantList &parameters,
@@ -181,7 +178,8 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     // A session that the server ended while idle (a restart, a lost network) is found dead only
     // by the next statement. A read outside any transaction then runs once more in a new session:
     // it changed nothing, and nobody has seen a row of it yet.
-    const bool mayRepeat = m_transactionDepth == 0 && sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
+    const bool mayRepeat = m_transactionDepth == 0
+                           && sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
     for (int attempt = 0;; ++attempt) {
         bool delivered = false;
         const auto failed = [&](const PostgresResult &outcome) {
@@ -194,14 +192,14 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
         };
         if (delivery == RowDelivery::AsRowsArrive) {
             std::optional<PostgresResultRow> row;
-            const PostgresResult outcome = m_pgcon->executeRowByRow(
-                sql, postgresParameters(parameters), [&](const PostgresResult &result, int index) {
-                    if (!row)
-                        row.emplace(result, m_integerDateTimes);
-                    row->setRow(result, index);
-                    delivered = true;
-                    return onRow(*row);
-                });
+            const PostgresResult outcome = m_pgcon->executeRowByRow(sql, postgresParameters(parameters),
+                                                                    [&](const PostgresResult &result, int index) {
+                                                                        if (!row)
+                                                                            row.emplace(result, m_integerDateTimes);
+                                                                        row->setRow(result, index);
+                                                                        delivered = true;
+                                                                        return onRow(*row);
+                                                                    });
             if (!outcome.ok()) {
                 if (failed(outcome))
                     continue;

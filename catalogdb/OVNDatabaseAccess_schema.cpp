@@ -18,10 +18,10 @@ bool tableExists(OVNDatabaseAccess &connection, const QString &table)
         return connection.affectedRowsForQuery(
                    QStringLiteral("select relname from pg_class where relname=$1 and pg_table_is_visible(oid)"),
                    {table})
-            > 0;
+               > 0;
     case OVNDatabaseAccess::Vendor::Integrated:
-        return connection.affectedRowsForQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE name=$1"),
-                                               {table}) > 0;
+        return connection.affectedRowsForQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE name=$1"), {table})
+               > 0;
     case OVNDatabaseAccess::Vendor::None:
         break;
     }
@@ -49,10 +49,7 @@ qint64 lastRecordIdTime = std::numeric_limits<qint64>::min();
 
 } // namespace
 
-bool OVNDatabaseAccess::relationExists(const QString &name)
-{
-    return tableExists(*this, name);
-}
+bool OVNDatabaseAccess::relationExists(const QString &name) { return tableExists(*this, name); }
 
 bool OVNDatabaseAccess::checkForDatabaseSetup()
 {
@@ -62,16 +59,13 @@ bool OVNDatabaseAccess::checkForDatabaseSetup()
 bool OVNDatabaseAccess::checkForUserManagerSetup()
 {
     const bool present = tableExists(*this, QStringLiteral("strvgroups"))
-        && tableExists(*this, QStringLiteral("strvusers"));
+                         && tableExists(*this, QStringLiteral("strvusers"));
     std::lock_guard lock(m_mutex);
     m_useauthentication = present;
     return present;
 }
 
-QString OVNDatabaseAccess::getHWAddress()
-{
-    return SystemInfo::recordIdMachinePart();
-}
+QString OVNDatabaseAccess::getHWAddress() { return SystemInfo::recordIdMachinePart(); }
 
 QString OVNDatabaseAccess::recordIdFor(qint64 localWallMsecs, const QString &machinePart)
 {

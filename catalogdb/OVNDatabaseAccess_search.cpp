@@ -28,9 +28,9 @@ constexpr const char *readOnlyTransactionState = "25006";
 // nothing, no printf of a billion characters, no extension loading.
 constexpr const char *mediaTables[] = {"strvfile", "strvexif", "strvpurchased", "strvsold", "strvset", "strvcategory"};
 constexpr const char *searchFunctions[] = {
-    "upper", "lower", "like", "glob", "substr", "substring", "length", "trim", "ltrim", "rtrim", "instr",
-    "abs", "round", "coalesce", "ifnull", "nullif", "min", "max", "count", "sum", "avg", "total",
-    "date", "time", "datetime", "julianday", "strftime", "typeof", "cast"};
+    "upper", "lower", "like",  "glob",     "substr",   "substring", "length",   "trim",   "ltrim", "rtrim",
+    "instr", "abs",   "round", "coalesce", "ifnull",   "nullif",    "min",      "max",    "count", "sum",
+    "avg",   "total", "date",  "time",     "datetime", "julianday", "strftime", "typeof", "cast"};
 
 struct SqliteGuard {
     Clock::time_point deadline;
@@ -60,7 +60,8 @@ int searchAuthorizer(void *data, int action, const char *first, const char *seco
     case SQLITE_READ:
         if (inList(first, mediaTables))
             return SQLITE_OK;
-        guard->denied = localized("The search may read only the media tables, not \"%1\".").arg(QString::fromUtf8(first));
+        guard->denied =
+            localized("The search may read only the media tables, not \"%1\".").arg(QString::fromUtf8(first));
         return SQLITE_DENY;
     case SQLITE_FUNCTION:
         if (inList(second, searchFunctions))
@@ -94,10 +95,7 @@ QString failedMessage(const QString &detail)
     return localized("The search could not run.");
 }
 
-QString stoppedMessage()
-{
-    return localized("The search was stopped.");
-}
+QString stoppedMessage() { return localized("The search was stopped."); }
 
 QString timedOutMessage(int timeLimitMs)
 {

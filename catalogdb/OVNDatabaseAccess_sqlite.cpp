@@ -39,10 +39,7 @@ struct StatementFinalizer {
 };
 using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-QString sqliteMessage(sqlite3 *db)
-{
-    return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
-}
+QString sqliteMessage(sqlite3 *db) { return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory"); }
 
 // Reads the current row of a stepped statement. Each column remembers the last few texts it gave
 // and hands out the same shared string while a value repeats: listings repeat the category, the
@@ -51,9 +48,10 @@ class SqliteResultRow final : public OVNResultRow
 {
 public:
     explicit SqliteResultRow(sqlite3_stmt *statement)
-        : m_statement(statement), m_columns(sqlite3_column_count(statement)), m_recent(size_t(m_columns))
-    {
-    }
+        : m_statement(statement),
+          m_columns(sqlite3_column_count(statement)),
+          m_recent(size_t(m_columns))
+    {}
 
     int columnCount() const override { return m_columns; }
 
@@ -62,10 +60,7 @@ public:
         return QString::fromUtf8(sqlite3_column_name(m_statement, column));
     }
 
-    bool isNull(int column) const override
-    {
-        return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
-    }
+    bool isNull(int column) const override { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
 
     QString text(int column) const override
     {
@@ -161,15 +156,9 @@ public:
 // Made and destroyed here, where the statement cache (and the PostgreSQL session) are complete types.
 OVNDatabaseAccess::OVNDatabaseAccess() = default;
 
-OVNDatabaseAccess::~OVNDatabaseAccess()
-{
-    closeDBConnection();
-}
+OVNDatabaseAccess::~OVNDatabaseAccess() { closeDBConnection(); }
 
-void OVNDatabaseAccess::SqliteCloser::operator()(sqlite3 *db) const
-{
-    sqlite3_close_v2(db);
-}
+void OVNDatabaseAccess::SqliteCloser::operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
 
 bool OVNDatabaseAccess::openSqlite()
 {
@@ -187,8 +176,7 @@ bool OVNDatabaseAccess::openSqlite()
     const int rc = sqlite3_open_v2(m_dbDatabase.toUtf8().constData(), &db, flags, nullptr);
     std::unique_ptr<sqlite3, SqliteCloser> handle(db);
     if (rc != SQLITE_OK) {
-        setLastError(localized("The catalog file \"%1\" cannot be opened: %2")
-                         .arg(m_dbDatabase, sqliteMessage(db)));
+        setLastError(localized("The catalog file \"%1\" cannot be opened: %2").arg(m_dbDatabase, sqliteMessage(db)));
         return false;
     }
     sqlite3_busy_timeout(db, busyTimeoutMsecs);
@@ -216,8 +204,7 @@ void OVNDatabaseAccess::closeSqlite()
     m_sqlitecon.reset();
 }
 
-OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QString &sql,
-                                                                    const QVariantList &parameters,
+OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QString &sql, const QVariantList &parameters,
                                                                     const RowHandler &onRow)
 {
     sqlite3 *db = m_sqlitecon.get();
@@ -252,8 +239,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
             setLastError(localized("Only one statement can be run at a time."));
             return {};
         }
-        if (cacheable && m_statements->entries.size() < statementCacheLimit
-            && m_statements->entries.count(sql) == 0) {
+        if (cacheable && m_statements->entries.size() < statementCacheLimit && m_statements->entries.count(sql) == 0) {
             StatementCache::Entry &entry = m_statements->entries[sql];
             entry.statement = std::move(ownStatement);
             cached = &entry;
@@ -328,8 +314,8 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeSqlite(const QStrin
             break;
         default:
             texts.push_back(OVNDBHelper::storableText(value.toString()).toUtf8());
-            rc = sqlite3_bind_text64(statement, index, texts.back().constData(),
-                                     sqlite3_uint64(texts.back().size()), SQLITE_STATIC, SQLITE_UTF8);
+            rc = sqlite3_bind_text64(statement, index, texts.back().constData(), sqlite3_uint64(texts.back().size()),
+                                     SQLITE_STATIC, SQLITE_UTF8);
             break;
         }
         if (rc != SQLITE_OK) {

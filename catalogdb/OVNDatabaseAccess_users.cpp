@@ -33,7 +33,7 @@ const QString groupsOfLogin = QStringLiteral(
 } // namespace
 
 QList<QVariantMap> OVNDatabaseAccess::userTableRows(const QString &sql, const QVariantList &parameters,
-                                                   const QStringList &keys)
+                                                    const QStringList &keys)
 {
     QList<QVariantMap> rows;
     if (m_vendor != Vendor::PostgreSQL)
@@ -205,8 +205,8 @@ QList<QVariantMap> OVNDatabaseAccess::getUserListForGroup(const QString &groupMi
 QStringList OVNDatabaseAccess::getGroupListForUser(const QString &userMid)
 {
     QStringList mids;
-    for (const QVariantMap &row : userTableRows(QStringLiteral("select groupmid from strvgroupusers where usermid=$1"),
-                                                {userMid}, {"groupmid"}))
+    for (const QVariantMap &row :
+         userTableRows(QStringLiteral("select groupmid from strvgroupusers where usermid=$1"), {userMid}, {"groupmid"}))
         mids.append(row.value(QStringLiteral("groupmid")).toString());
     return mids;
 }

@@ -3,10 +3,10 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 
 OVNDatabaseTransaction::OVNDatabaseTransaction(OVNDatabaseAccess &connection)
-    : m_connection(connection), m_active(connection.beginTransaction()),
+    : m_connection(connection),
+      m_active(connection.beginTransaction()),
       m_level(m_active ? connection.transactionDepth() : 0)
-{
-}
+{}
 
 OVNDatabaseTransaction::~OVNDatabaseTransaction()
 {

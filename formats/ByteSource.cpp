@@ -12,17 +12,9 @@ constexpr qint64 alignment = 4096;
 
 } // namespace
 
-ByteSource::ByteSource(QByteArrayView memory)
-    : m_size(memory.size())
-    , m_current{0, memory.size(), memory.data()}
-{
-}
+ByteSource::ByteSource(QByteArrayView memory) : m_size(memory.size()), m_current{0, memory.size(), memory.data()} {}
 
-ByteSource::ByteSource(QFile &file, qint64 size)
-    : m_file(&file)
-    , m_size(std::max<qint64>(size, 0))
-{
-}
+ByteSource::ByteSource(QFile &file, qint64 size) : m_file(&file), m_size(std::max<qint64>(size, 0)) {}
 
 ByteSource::~ByteSource() = default;
 
@@ -30,9 +22,7 @@ const char *ByteSource::loadWindow(qint64 position, qint64 length)
 {
     if (!m_file)
         return nullptr;
-    auto covers = [&](const Window &w) {
-        return position >= w.start && position - w.start + length <= w.length;
-    };
+    auto covers = [&](const Window &w) { return position >= w.start && position - w.start + length <= w.length; };
     auto after = m_windows.upper_bound(position);
     if (after != m_windows.begin()) {
         const Window &before = std::prev(after)->second.window;

@@ -65,6 +65,6 @@ private:
     qint64 m_size = 0;
     qint64 m_bytesRead = 0;
     Window m_current;
-    std::map<qint64, Loaded> m_windows;                   // by start
+    std::map<qint64, Loaded> m_windows;                 // by start
     std::vector<std::unique_ptr<QByteArray>> m_retired; // replaced windows that views may still use
 };

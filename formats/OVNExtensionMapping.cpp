@@ -133,8 +133,7 @@ QString OVNExtensionMapping::getExtensionMapField(const QString &key, const QStr
     return getExtensionMapField(key, path, 0);
 }
 
-QString OVNExtensionMapping::getExtensionMapField(const QString &key, const QString &path,
-                                                  quint32 hfsTypeCode) const
+QString OVNExtensionMapping::getExtensionMapField(const QString &key, const QString &path, quint32 hfsTypeCode) const
 {
     if (path.isEmpty() || key.isEmpty())
         return none();

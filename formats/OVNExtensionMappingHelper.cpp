@@ -91,8 +91,8 @@ constexpr BuiltInRow kRows[] = {
     {"crw", "CCDR", "Canon raw image format", 9, true},
     {"cr2", nullptr, "Canon raw image format", 9, true},
     {"bay", nullptr, "Casio raw image format", 9, true},
-    {"raw", nullptr,
-     "Casio/Leica/Panasonic/Contax/Creative/Epson/Konica/Leaf/Leica/Logitech raw image format", 9, true},
+    {"raw", nullptr, "Casio/Leica/Panasonic/Contax/Creative/Epson/Konica/Leaf/Leica/Logitech raw image format", 9,
+     true},
     {"dcr", nullptr, "Kodak raw image format", 9, true},
     {"kdc", nullptr, "Kodak raw image format", 9, true},
     {"kqp", nullptr, "Konica raw image format", 9, true},
@@ -189,15 +189,9 @@ FileTypeTable buildTable(Generation generation)
 
 } // namespace
 
-FileTypeTable OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_4()
-{
-    return buildTable(Generation::Newer);
-}
+FileTypeTable OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_4() { return buildTable(Generation::Newer); }
 
-FileTypeTable OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_3()
-{
-    return buildTable(Generation::Older);
-}
+FileTypeTable OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_3() { return buildTable(Generation::Older); }
 
 FileTypeTable OVNExtensionMappingHelper::getDefaultMapping()
 {
@@ -229,8 +223,7 @@ FileTypeTable OVNExtensionMappingHelper::mappingFromPreferenceValue(const QVaria
     const QVariantList rows = value.toList();
     table.reserve(rows.size());
     for (const QVariant &row : rows) {
-        const bool isDictionary =
-            row.typeId() == QMetaType::QVariantMap || row.typeId() == QMetaType::QVariantHash;
+        const bool isDictionary = row.typeId() == QMetaType::QVariantMap || row.typeId() == QMetaType::QVariantHash;
         table.append(isDictionary ? row.toMap() : FileTypeEntry());
     }
     return table;

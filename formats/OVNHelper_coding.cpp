@@ -86,7 +86,9 @@ double OVNHelper::leadingDouble(const QString &text)
 
 QVariantMap OVNHelper::encodeColorR(double red, double green, double blue, double alpha)
 {
-    return {{kRed, fourDecimals(red)}, {kGreen, fourDecimals(green)}, {kBlue, fourDecimals(blue)},
+    return {{kRed, fourDecimals(red)},
+            {kGreen, fourDecimals(green)},
+            {kBlue, fourDecimals(blue)},
             {kAlpha, fourDecimals(alpha)}};
 }
 
@@ -99,10 +101,9 @@ QVariantMap OVNHelper::encodeColor(const QColor &color)
 
 QColor OVNHelper::decodeToColor(const QVariantMap &dictionary)
 {
-    return QColor::fromRgbF(static_cast<float>(colorComponent(dictionary, kRed)),
-                            static_cast<float>(colorComponent(dictionary, kGreen)),
-                            static_cast<float>(colorComponent(dictionary, kBlue)),
-                            static_cast<float>(colorComponent(dictionary, kAlpha)));
+    return QColor::fromRgbF(
+        static_cast<float>(colorComponent(dictionary, kRed)), static_cast<float>(colorComponent(dictionary, kGreen)),
+        static_cast<float>(colorComponent(dictionary, kBlue)), static_cast<float>(colorComponent(dictionary, kAlpha)));
 }
 
 QVariantMap OVNHelper::encodeFontWithName(const QString &name, double size)

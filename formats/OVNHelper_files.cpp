@@ -52,9 +52,7 @@ VolumeLocation volumeLocation(const QString &path)
         return {};
     }
     const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    auto rootOf = [&parts](qsizetype count) {
-        return QLatin1Char('/') + parts.mid(0, count).join(QLatin1Char('/'));
-    };
+    auto rootOf = [&parts](qsizetype count) { return QLatin1Char('/') + parts.mid(0, count).join(QLatin1Char('/')); };
 
     // gvfs: $XDG_RUNTIME_DIR/gvfs/ENTRY, or the usual /run/user/UID/gvfs/ENTRY.
     const QString gvfs = GioMountRunner::gvfsFolder() + QLatin1Char('/');
@@ -117,8 +115,7 @@ struct FileListExpansion {
         }
         const QFileInfo info(clean);
         const QString name = info.fileName();
-        if ((name == QLatin1String("Thumbs") || name == QLatin1String("Data"))
-            && isInsideFolder(clean, photoLibrary))
+        if ((name == QLatin1String("Thumbs") || name == QLatin1String("Data")) && isInsideFolder(clean, photoLibrary))
             return;
 
         if (kind == FileAccess::Kind::Folder) {
@@ -159,10 +156,7 @@ struct FileListExpansion {
 // Replaces what would let a file name leave its folder.
 } // namespace
 
-bool OVNHelper::fileExistsAtPath(const QString &path)
-{
-    return !existingFilePath(path).isEmpty();
-}
+bool OVNHelper::fileExistsAtPath(const QString &path) { return !existingFilePath(path).isEmpty(); }
 
 QString OVNHelper::existingFilePath(const QString &path)
 {
@@ -211,7 +205,7 @@ bool OVNHelper::isGvfsPath(const QString &path)
         return true;
     const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     return parts.size() >= 5 && parts[0] == QLatin1String("run") && parts[1] == QLatin1String("user")
-        && parts[3] == QLatin1String("gvfs");
+           && parts[3] == QLatin1String("gvfs");
 }
 
 QString OVNHelper::createPictureImportFolder()

@@ -43,10 +43,7 @@ bool isAllBlack(const QImage &image)
 
 } // namespace
 
-QImage OVNHelper::imageForRAWMediaFile(const QString &path)
-{
-    return imageForRAWMediaFile(path, 0);
-}
+QImage OVNHelper::imageForRAWMediaFile(const QString &path) { return imageForRAWMediaFile(path, 0); }
 
 QImage OVNHelper::imageForRAWMediaFile(const QString &path, int shrinkFactor)
 {
@@ -64,10 +61,7 @@ QImage OVNHelper::imageForRAWMediaFile(const QString &path, int shrinkFactor)
     }
 }
 
-QImage OVNHelper::imageForDCRAWMediaFile(const QString &path)
-{
-    return imageForDCRAWMediaFile(path, 0);
-}
+QImage OVNHelper::imageForDCRAWMediaFile(const QString &path) { return imageForDCRAWMediaFile(path, 0); }
 
 QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor*/)
 {

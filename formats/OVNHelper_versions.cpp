@@ -18,8 +18,7 @@ int OVNHelper::systemMajorVersion()
     return systemVersionNumber(QSysInfo::productType(), QSysInfo::productVersion(), QSysInfo::kernelType());
 }
 
-int OVNHelper::systemVersionNumber(const QString &productType, const QString &productVersion,
-                                   const QString &kernelType)
+int OVNHelper::systemVersionNumber(const QString &productType, const QString &productVersion, const QString &kernelType)
 {
     if (kernelType.isEmpty())
         return -1;

@@ -111,8 +111,8 @@ QString OVNImageTagParser::getString(QByteArrayView data, qint64 location, qint6
             bytes = QByteArray(data.data() + location, length);
     }
     // Cameras pad fixed-width fields ("E-P3            ") with blanks that are not part of the value.
-    while (!bytes.isEmpty() && (bytes.back() == ' ' || bytes.back() == '\t' || bytes.back() == '\n'
-                                || bytes.back() == '\r'))
+    while (!bytes.isEmpty()
+           && (bytes.back() == ' ' || bytes.back() == '\t' || bytes.back() == '\n' || bytes.back() == '\r'))
         bytes.chop(1);
     if (ascii)
         return QString::fromLatin1(bytes);
@@ -124,11 +124,10 @@ QString OVNImageTagParser::getString(QByteArrayView data, qint64 location, qint6
     return text;
 }
 
-QVariant OVNImageTagParser::getNumber(ByteSource &data, qint64 position, int fieldType,
-                                      ByteOrder order)
+QVariant OVNImageTagParser::getNumber(ByteSource &data, qint64 position, int fieldType, ByteOrder order)
 {
     switch (fieldType) {
-    case 1: // BYTE
+    case 1:   // BYTE
     case 7: { // UNDEFINED
         const char *byte = data.bytes(position, 1);
         return qint64(byte ? static_cast<quint8>(*byte) : 0);
@@ -146,8 +145,7 @@ QVariant OVNImageTagParser::getNumber(ByteSource &data, qint64 position, int fie
         return qint64(static_cast<qint32>(static_cast<quint32>(get4Bytes(data, position, order))));
     case 10: { // SRATIONAL
         const auto numerator = static_cast<qint32>(static_cast<quint32>(get4Bytes(data, position, order)));
-        const auto denominator =
-            static_cast<qint32>(static_cast<quint32>(get4Bytes(data, position + 4, order)));
+        const auto denominator = static_cast<qint32>(static_cast<quint32>(get4Bytes(data, position + 4, order)));
         return singlePrecision(static_cast<float>(numerator) / static_cast<float>(denominator));
     }
     default:
@@ -155,8 +153,7 @@ QVariant OVNImageTagParser::getNumber(ByteSource &data, qint64 position, int fie
     }
 }
 
-QVariant OVNImageTagParser::getNumber(QByteArrayView data, qint64 position, int fieldType,
-                                      ByteOrder order)
+QVariant OVNImageTagParser::getNumber(QByteArrayView data, qint64 position, int fieldType, ByteOrder order)
 {
     ByteSource source(data);
     return getNumber(source, position, fieldType, order);
@@ -169,8 +166,7 @@ QString OVNImageTagParser::textOfNumber(const QVariant &number)
     return QString::number(number.toLongLong());
 }
 
-OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(ByteSource &data, qint64 position,
-                                                            ByteOrder fallback)
+OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(ByteSource &data, qint64 position, ByteOrder fallback)
 {
     const char *b = data.bytes(position, 2);
     if (!b)
@@ -184,8 +180,7 @@ OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(ByteSource &data, qi
     return fallback;
 }
 
-OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(QByteArrayView data, qint64 position,
-                                                            ByteOrder fallback)
+OVNImageTagParser::ByteOrder OVNImageTagParser::byteOrderAt(QByteArrayView data, qint64 position, ByteOrder fallback)
 {
     ByteSource source(data);
     return byteOrderAt(source, position, fallback);
@@ -267,8 +262,7 @@ MetadataDictionary OVNImageTagParser::parseFileForExifInfo(const QString &path)
     return parse(source);
 }
 
-MetadataDictionary OVNImageTagParser::convertTagsToDictionary(QByteArrayView data, qint64 location,
-                                                              qint64 length)
+MetadataDictionary OVNImageTagParser::convertTagsToDictionary(QByteArrayView data, qint64 location, qint64 length)
 {
     beginWalk(data.size());
     ByteSource source(data);
@@ -277,8 +271,7 @@ MetadataDictionary OVNImageTagParser::convertTagsToDictionary(QByteArrayView dat
     return result;
 }
 
-void OVNImageTagParser::walkApp1(ByteSource &data, qint64 location, qint64 length,
-                                 MetadataDictionary &out)
+void OVNImageTagParser::walkApp1(ByteSource &data, qint64 location, qint64 length, MetadataDictionary &out)
 {
     if (location < 0 || location >= data.size() || length <= 0)
         return;
@@ -307,11 +300,9 @@ void OVNImageTagParser::walkApp1(ByteSource &data, qint64 location, qint64 lengt
     }
 }
 
-void OVNImageTagParser::mergeXmp(ByteSource &data, qint64 location, qint64 length,
-                                 MetadataDictionary &out)
+void OVNImageTagParser::mergeXmp(ByteSource &data, qint64 location, qint64 length, MetadataDictionary &out)
 {
-    if (length <= 0 || location < 0 || location > data.size() || length > data.size() - location
-        || !spend(length))
+    if (length <= 0 || location < 0 || location > data.size() || length > data.size() - location || !spend(length))
         return;
     const char *packet = data.bytes(location, length);
     if (!packet)

@@ -38,12 +38,12 @@ public:
     MetadataDictionary convertTagsToDictionary(QByteArrayView data, qint64 location, qint64 length);
     // The TIFF IFD at `ifdPosition`, its sub-IFDs and its successors; offsets are relative to
     // `tiffHeader`, nothing at or beyond `stopAt` is read.
-    MetadataDictionary convertExifToDictionary(QByteArrayView data, qint64 tiffHeader,
-                                               qint64 ifdPosition, qint64 stopAt, ByteOrder order);
+    MetadataDictionary convertExifToDictionary(QByteArrayView data, qint64 tiffHeader, qint64 ifdPosition,
+                                               qint64 stopAt, ByteOrder order);
     // The CRW heap whose block starts at `blockStartAt` with its directory at `directoryAt`
     // (relative to the block), with its sub-heaps.
-    MetadataDictionary convertCRWTagsToDictionary(QByteArrayView data, quint32 directoryAt,
-                                                  quint32 blockStartAt, ByteOrder order);
+    MetadataDictionary convertCRWTagsToDictionary(QByteArrayView data, quint32 directoryAt, quint32 blockStartAt,
+                                                  ByteOrder order);
 
     // Readers; a read that would pass the end of the data gives 0 / the empty string.
     static quint32 get2Bytes(QByteArrayView data, qint64 position, ByteOrder order);
@@ -87,38 +87,35 @@ private:
     static QVariant getNumber(ByteSource &data, qint64 position, int fieldType, ByteOrder order);
     static ByteOrder byteOrderAt(ByteSource &data, qint64 position, ByteOrder fallback);
     void walkApp1(ByteSource &data, qint64 location, qint64 length, MetadataDictionary &out);
-    void walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64 ifdPosition, qint64 stopAt,
-                      ByteOrder order, int depth, MetadataDictionary &out);
+    void walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64 ifdPosition, qint64 stopAt, ByteOrder order,
+                      int depth, MetadataDictionary &out);
     // Walks one IFD's entries; true when it ends with a link to read (left in m_nextIfdLink).
-    bool walkIfd(ByteSource &data, qint64 tiffHeader, qint64 position, qint64 end,
-                 ByteOrder order, int depth, MetadataDictionary &out);
+    bool walkIfd(ByteSource &data, qint64 tiffHeader, qint64 position, qint64 end, ByteOrder order, int depth,
+                 MetadataDictionary &out);
     // Adds the keys of `later` that `out` lacks (or holds only as the "n/a" preset).
     static void fillIn(MetadataDictionary &out, const MetadataDictionary &later);
-    void applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint64 entry, qint64 ifdPosition,
-                        qint64 stopAt, ByteOrder order, int depth, MetadataDictionary &out);
+    void applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint64 entry, qint64 ifdPosition, qint64 stopAt,
+                        ByteOrder order, int depth, MetadataDictionary &out);
     void mergeXmp(ByteSource &data, qint64 location, qint64 length, MetadataDictionary &out);
 
-    void walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 blockEnd, qint64 directory,
-                     ByteOrder order, int depth, MetadataDictionary &out);
-    void applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 value, qint64 size,
-                            ByteOrder order, MetadataDictionary &out);
-    void applyCrwInlineRecord(ByteSource &data, quint32 id, qint64 record, ByteOrder order,
-                              MetadataDictionary &out);
-    void applyCrwShotInfo(ByteSource &data, qint64 value, qint64 size, ByteOrder order,
-                          MetadataDictionary &out);
-    void applyCrwCameraSettings(ByteSource &data, qint64 value, qint64 size, ByteOrder order,
-                                MetadataDictionary &out);
+    void walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 blockEnd, qint64 directory, ByteOrder order, int depth,
+                     MetadataDictionary &out);
+    void applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 value, qint64 size, ByteOrder order,
+                            MetadataDictionary &out);
+    void applyCrwInlineRecord(ByteSource &data, quint32 id, qint64 record, ByteOrder order, MetadataDictionary &out);
+    void applyCrwShotInfo(ByteSource &data, qint64 value, qint64 size, ByteOrder order, MetadataDictionary &out);
+    void applyCrwCameraSettings(ByteSource &data, qint64 value, qint64 size, ByteOrder order, MetadataDictionary &out);
     void finishCrwFocalLength(MetadataDictionary &out) const;
 
     // Takes `cost` from the work budget; false once it is spent.
     bool spend(qint64 cost);
 
-    QSet<qint64> m_parsedIfds;                       // IFD positions walked in this parse
+    QSet<qint64> m_parsedIfds;                         // IFD positions walked in this parse
     std::set<std::pair<qint64, qint64>> m_parsedHeaps; // CRW (block, directory) pairs walked
     QString m_cameraMake;
     bool m_hasFNumber = false;
-    qint64 m_crwFocalLength = -1;  // raw focal length word of the CRW focal record
-    qint64 m_crwFocalUnits = 0;    // focal units per mm from the camera settings
+    qint64 m_crwFocalLength = -1; // raw focal length word of the CRW focal record
+    qint64 m_crwFocalUnits = 0;   // focal units per mm from the camera settings
     qint64 m_workLeft = 0;
     qint64 m_nextIfdLink = 0;
 };

@@ -30,39 +30,58 @@ constexpr ValueName shutterReleaseMethods[] = {{0, "Single Shot"}, {1, "Continuo
 constexpr ValueName shutterReleaseTimings[] = {{0, "Priority on Shutter"}, {1, "Priority on Focus"}};
 
 constexpr ValueName whiteBalances[] = {
-    {0, "Auto"},     {1, "Daylight"}, {2, "Cloudy"},        {3, "Tungsten"},
-    {4, "Fluorescent"}, {5, "Flash"}, {6, "Custom"},        {7, "Black & White"},
-    {8, "Shade"},    {9, "Manual temperature"}, {14, "Daylight Fluorescent"}, {17, "Underwater"},
+    {0, "Auto"},
+    {1, "Daylight"},
+    {2, "Cloudy"},
+    {3, "Tungsten"},
+    {4, "Fluorescent"},
+    {5, "Flash"},
+    {6, "Custom"},
+    {7, "Black & White"},
+    {8, "Shade"},
+    {9, "Manual temperature"},
+    {14, "Daylight Fluorescent"},
+    {17, "Underwater"},
 };
 constexpr ValueName aeBracketings[] = {{0, "Off"}, {0xFFFF, "On"}};
 
 constexpr ValueName macroModes[] = {{1, "Macro"}, {2, "Normal"}};
 constexpr ValueName qualities[] = {{2, "Normal"}, {3, "Fine"}, {4, "RAW"}, {5, "Superfine"}};
 constexpr ValueName flashModes[] = {
-    {0, "Flash Off"}, {1, "Auto Flash"}, {2, "Flash On"}, {3, "Red Eye Reduction"}, {4, "Slow Sync"},
-    {5, "Red Eye Reduction (Auto)"}, {6, "Red Eye Reduction (On)"}, {16, "External Flash"},
+    {0, "Flash Off"},
+    {1, "Auto Flash"},
+    {2, "Flash On"},
+    {3, "Red Eye Reduction"},
+    {4, "Slow Sync"},
+    {5, "Red Eye Reduction (Auto)"},
+    {6, "Red Eye Reduction (On)"},
+    {16, "External Flash"},
 };
 constexpr ValueName continuousDrives[] = {{1, "Single"}, {2, "Continuous"}};
 constexpr ValueName focusModes[] = {
-    {0, "One-shot AF"}, {1, "AI Servo AF"}, {2, "AI Focus AF"}, {3, "Manual Focus"},
+    {0, "One-shot AF"}, {1, "AI Servo AF"}, {2, "AI Focus AF"},  {3, "Manual Focus"},
     {4, "Single"},      {5, "Continuous"},  {6, "Manual Focus"},
 };
 constexpr ValueName imageSizes[] = {{1, "Large"}, {2, "Medium"}, {3, "Small"}};
 constexpr ValueName easyModes[] = {
-    {0, "Full Auto"}, {1, "Manual"}, {2, "Landscape"},      {3, "Fast Shutter"},
-    {4, "Slow Shutter"}, {5, "Night"}, {6, "Black & White"}, {7, "Sepia"},
-    {8, "Portrait"},  {9, "Sports"}, {10, "Macro"},         {11, "Pan focus"},
+    {0, "Full Auto"},     {1, "Manual"}, {2, "Landscape"}, {3, "Fast Shutter"}, {4, "Slow Shutter"}, {5, "Night"},
+    {6, "Black & White"}, {7, "Sepia"},  {8, "Portrait"},  {9, "Sports"},       {10, "Macro"},       {11, "Pan focus"},
 };
 constexpr ValueName digitalZooms[] = {{0, "None"}, {1, "x2"}, {2, "x3"}, {3, "Digital Zoom On"}};
 constexpr ValueName cameraIsos[] = {
     {15, "Auto"}, {16, "ISO 50"}, {17, "ISO 100"}, {18, "ISO 200"}, {19, "ISO 400"},
 };
 constexpr ValueName afPoints[] = {
-    {0x2005, "Manual AF point selection"}, {0x3000, "None (MF)"}, {0x3001, "Auto-selected"},
-    {0x3002, "Right"}, {0x3003, "Center"}, {0x3004, "Left"}, {0x4001, "Auto AF point selection"},
+    {0x2005, "Manual AF point selection"},
+    {0x3000, "None (MF)"},
+    {0x3001, "Auto-selected"},
+    {0x3002, "Right"},
+    {0x3003, "Center"},
+    {0x3004, "Left"},
+    {0x4001, "Auto AF point selection"},
 };
 constexpr ValueName exposureModes[] = {
-    {0, "Easy"}, {1, "Program AE"}, {2, "Shutter Speed Priority AE"}, {3, "Aperture Priority AE"},
+    {0, "Easy"},   {1, "Program AE"},        {2, "Shutter Speed Priority AE"}, {3, "Aperture Priority AE"},
     {4, "Manual"}, {5, "Depth-of-field AE"},
 };
 
@@ -110,7 +129,13 @@ constexpr ValueName lensTypes[] = {
 bool isSubHeap(quint32 id)
 {
     switch (id) {
-    case 0x2804: case 0x2807: case 0x3002: case 0x3003: case 0x3004: case 0x300A: case 0x300B:
+    case 0x2804:
+    case 0x2807:
+    case 0x3002:
+    case 0x3003:
+    case 0x3004:
+    case 0x300A:
+    case 0x300B:
         return true;
     default:
         return false;
@@ -149,18 +174,21 @@ std::pair<QString, QString> OVNImageTagParser::splitCanonMakeModel(QByteArrayVie
 int OVNImageTagParser::exifOrientationFromCanonAutoRotate(quint32 autoRotate)
 {
     switch (autoRotate) {
-    case 0: return 1; // none
-    case 1: return 6; // 90 degrees clockwise
-    case 2: return 3; // 180 degrees
-    case 3: return 8; // 270 degrees clockwise
-    default: return 0; // -1 "rotated by software", or garbage
+    case 0:
+        return 1; // none
+    case 1:
+        return 6; // 90 degrees clockwise
+    case 2:
+        return 3; // 180 degrees
+    case 3:
+        return 8; // 270 degrees clockwise
+    default:
+        return 0; // -1 "rotated by software", or garbage
     }
 }
 
-MetadataDictionary OVNImageTagParser::convertCRWTagsToDictionary(QByteArrayView data,
-                                                                 quint32 directoryAt,
-                                                                 quint32 blockStartAt,
-                                                                 ByteOrder order)
+MetadataDictionary OVNImageTagParser::convertCRWTagsToDictionary(QByteArrayView data, quint32 directoryAt,
+                                                                 quint32 blockStartAt, ByteOrder order)
 {
     beginWalk(data.size());
     m_parsedHeaps.clear();
@@ -170,9 +198,8 @@ MetadataDictionary OVNImageTagParser::convertCRWTagsToDictionary(QByteArrayView 
     return result;
 }
 
-void OVNImageTagParser::walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 blockEnd,
-                                    qint64 directory, ByteOrder order, int depth,
-                                    MetadataDictionary &out)
+void OVNImageTagParser::walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 blockEnd, qint64 directory,
+                                    ByteOrder order, int depth, MetadataDictionary &out)
 {
     // A heap that names itself (or an ancestor) as its sub-heap is walked once; the depth cap
     // ends any other nesting that a real file never has.
@@ -182,8 +209,7 @@ void OVNImageTagParser::walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 
     if (blockStart < 0 || directoryStart < blockStart || directoryStart + 2 > blockEnd)
         return;
     qint64 count = get2Bytes(data, directoryStart, order);
-    for (qint64 record = directoryStart + 2; count > 0 && record + 10 <= blockEnd;
-         --count, record += 10) {
+    for (qint64 record = directoryStart + 2; count > 0 && record + 10 <= blockEnd; --count, record += 10) {
         if (!spend(10))
             return;
         const quint32 tagWord = get2Bytes(data, record, order);
@@ -208,15 +234,17 @@ void OVNImageTagParser::walkCrwHeap(ByteSource &data, qint64 blockStart, qint64 
     }
 }
 
-void OVNImageTagParser::applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 value,
-                                           qint64 size, ByteOrder order, MetadataDictionary &out)
+void OVNImageTagParser::applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 value, qint64 size, ByteOrder order,
+                                           MetadataDictionary &out)
 {
     const auto string = [&](const char *key) {
         if (spend(size))
             out.insert(QString::fromLatin1(key), getString(data, value, size));
     };
     switch (id) {
-    case 0x0805: string("CanonFileDescription"); break;
+    case 0x0805:
+        string("CanonFileDescription");
+        break;
     case 0x080A: {
         // The make, a zero byte, the model, a zero byte, and padding.
         if (!spend(size))
@@ -233,30 +261,44 @@ void OVNImageTagParser::applyCrwHeapRecord(ByteSource &data, quint32 id, qint64 
         }
         break;
     }
-    case 0x080B: string("CanonFirmwareVersion"); break;
-    case 0x0810: string("OwnerName"); break;
-    case 0x0815: string("CanonImageType"); break;
-    case 0x0816: string("OriginalFileName"); break;
-    case 0x0817: string("ThumbnailFileName"); break;
+    case 0x080B:
+        string("CanonFirmwareVersion");
+        break;
+    case 0x0810:
+        string("OwnerName");
+        break;
+    case 0x0815:
+        string("CanonImageType");
+        break;
+    case 0x0816:
+        string("OriginalFileName");
+        break;
+    case 0x0817:
+        string("ThumbnailFileName");
+        break;
     case 0x1038: {
         const WordReader words{data.view(value, std::min<qint64>(size, wordArrayBytes)), order};
-        const std::pair<int, const char *> sizes[] = {{2, "ImageSizeWidth"}, {3, "ImageSizeHeight"},
-                                                      {4, "ImageSizeAsShotWidth"},
-                                                      {5, "ImageSizeAsShotHeight"}};
+        const std::pair<int, const char *> sizes[] = {
+            {2, "ImageSizeWidth"}, {3, "ImageSizeHeight"}, {4, "ImageSizeAsShotWidth"}, {5, "ImageSizeAsShotHeight"}};
         for (const auto &[n, key] : sizes) {
             if (words.has(n))
                 out.insert(QString::fromLatin1(key), qint64(words[n]));
         }
         break;
     }
-    case 0x102A: applyCrwShotInfo(data, value, size, order, out); break;
-    case 0x102D: applyCrwCameraSettings(data, value, size, order, out); break;
-    default: break; // 0x0032 and everything unknown
+    case 0x102A:
+        applyCrwShotInfo(data, value, size, order, out);
+        break;
+    case 0x102D:
+        applyCrwCameraSettings(data, value, size, order, out);
+        break;
+    default:
+        break; // 0x0032 and everything unknown
     }
 }
 
-void OVNImageTagParser::applyCrwInlineRecord(ByteSource &data, quint32 id, qint64 record,
-                                             ByteOrder order, MetadataDictionary &out)
+void OVNImageTagParser::applyCrwInlineRecord(ByteSource &data, quint32 id, qint64 record, ByteOrder order,
+                                             MetadataDictionary &out)
 {
     const qint64 value = record + 2;
     const auto word = [&](qint64 at) { return qint64(get2Bytes(data, at, order)); };
@@ -267,8 +309,12 @@ void OVNImageTagParser::applyCrwInlineRecord(ByteSource &data, quint32 id, qint6
     case 0x1011:
         insertLocalized(out, "ShutterReleaseTiming", nameFor(shutterReleaseTimings, word(value)));
         break;
-    case 0x1016: out.insert(QStringLiteral("ReleaseSetting"), word(value)); break;
-    case 0x101C: out.insert(QStringLiteral("BaseISO"), word(value)); break;
+    case 0x1016:
+        out.insert(QStringLiteral("ReleaseSetting"), word(value));
+        break;
+    case 0x101C:
+        out.insert(QStringLiteral("BaseISO"), word(value));
+        break;
     case 0x1029: {
         const qint64 focalLength = word(record + 4);
         out.insert(QStringLiteral("FocalLength"), focalLength);
@@ -278,17 +324,28 @@ void OVNImageTagParser::applyCrwInlineRecord(ByteSource &data, quint32 id, qint6
         m_crwFocalLength = focalLength;
         break;
     }
-    case 0x10AE: out.insert(QStringLiteral("ColorTemperature"), word(value)); break;
-    case 0x10B4: out.insert(QStringLiteral("ColorSpace"), word(value)); break;
-    case 0x1807: out.insert(QStringLiteral("TargetDistanceSetting"), get4Bytes(data, value, order)); break;
-    case 0x180B: out.insert(QStringLiteral("CameraSerialNumber"), get4Bytes(data, value, order)); break;
-    case 0x1817: out.insert(QStringLiteral("FileNumber"), get4Bytes(data, value, order)); break;
-    default: break;
+    case 0x10AE:
+        out.insert(QStringLiteral("ColorTemperature"), word(value));
+        break;
+    case 0x10B4:
+        out.insert(QStringLiteral("ColorSpace"), word(value));
+        break;
+    case 0x1807:
+        out.insert(QStringLiteral("TargetDistanceSetting"), get4Bytes(data, value, order));
+        break;
+    case 0x180B:
+        out.insert(QStringLiteral("CameraSerialNumber"), get4Bytes(data, value, order));
+        break;
+    case 0x1817:
+        out.insert(QStringLiteral("FileNumber"), get4Bytes(data, value, order));
+        break;
+    default:
+        break;
     }
 }
 
-void OVNImageTagParser::applyCrwShotInfo(ByteSource &data, qint64 value, qint64 size,
-                                         ByteOrder order, MetadataDictionary &out)
+void OVNImageTagParser::applyCrwShotInfo(ByteSource &data, qint64 value, qint64 size, ByteOrder order,
+                                         MetadataDictionary &out)
 {
     const WordReader words{data.view(value, std::min<qint64>(size, wordArrayBytes)), order};
     if (words.has(2))
@@ -313,8 +370,8 @@ void OVNImageTagParser::applyCrwShotInfo(ByteSource &data, qint64 value, qint64 
     }
 }
 
-void OVNImageTagParser::applyCrwCameraSettings(ByteSource &data, qint64 value, qint64 size,
-                                               ByteOrder order, MetadataDictionary &out)
+void OVNImageTagParser::applyCrwCameraSettings(ByteSource &data, qint64 value, qint64 size, ByteOrder order,
+                                               MetadataDictionary &out)
 {
     const WordReader words{data.view(value, std::min<qint64>(size, wordArrayBytes)), order};
     const auto named = [&](int n, const char *key, auto &table) {
@@ -369,6 +426,5 @@ void OVNImageTagParser::finishCrwFocalLength(MetadataDictionary &out) const
         return;
     const double millimetres = double(m_crwFocalLength) / double(m_crwFocalUnits);
     out.insert(QStringLiteral("FocalLength"), millimetres);
-    out.insert(QStringLiteral("ImageFocalLength"),
-               QStringLiteral("%1 mm").arg(qRound(millimetres)));
+    out.insert(QStringLiteral("ImageFocalLength"), QStringLiteral("%1 mm").arg(qRound(millimetres)));
 }

@@ -14,13 +14,21 @@ namespace {
 qint64 fieldTypeSize(quint32 fieldType)
 {
     switch (fieldType) {
-    case 1: case 2: case 6: case 7:
+    case 1:
+    case 2:
+    case 6:
+    case 7:
         return 1;
-    case 3: case 8:
+    case 3:
+    case 8:
         return 2;
-    case 4: case 9: case 11:
+    case 4:
+    case 9:
+    case 11:
         return 4;
-    case 5: case 10: case 12:
+    case 5:
+    case 10:
+    case 12:
         return 8;
     default:
         return 0;
@@ -85,8 +93,7 @@ const TagEntry *findTag(quint32 tag)
 } // namespace
 
 MetadataDictionary OVNImageTagParser::convertExifToDictionary(QByteArrayView data, qint64 tiffHeader,
-                                                              qint64 ifdPosition, qint64 stopAt,
-                                                              ByteOrder order)
+                                                              qint64 ifdPosition, qint64 stopAt, ByteOrder order)
 {
     beginWalk(data.size());
     ByteSource source(data);
@@ -95,9 +102,8 @@ MetadataDictionary OVNImageTagParser::convertExifToDictionary(QByteArrayView dat
     return result;
 }
 
-void OVNImageTagParser::walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64 ifdPosition,
-                                     qint64 stopAt, ByteOrder order, int depth,
-                                     MetadataDictionary &out)
+void OVNImageTagParser::walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64 ifdPosition, qint64 stopAt,
+                                     ByteOrder order, int depth, MetadataDictionary &out)
 {
     // Nothing beyond the data is ever read, whatever end the caller names.
     const qint64 end = std::min(stopAt, data.size());
@@ -125,8 +131,8 @@ void OVNImageTagParser::walkIfdChain(ByteSource &data, qint64 tiffHeader, qint64
     }
 }
 
-bool OVNImageTagParser::walkIfd(ByteSource &data, qint64 tiffHeader, qint64 position,
-                                qint64 end, ByteOrder order, int depth, MetadataDictionary &out)
+bool OVNImageTagParser::walkIfd(ByteSource &data, qint64 tiffHeader, qint64 position, qint64 end, ByteOrder order,
+                                int depth, MetadataDictionary &out)
 {
     m_parsedIfds.insert(position);
     if (position < 0 || position + 2 >= end || m_parsedIfds.size() > maximumIfdCount)
@@ -156,9 +162,8 @@ void OVNImageTagParser::fillIn(MetadataDictionary &out, const MetadataDictionary
     }
 }
 
-void OVNImageTagParser::applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint64 entry,
-                                       qint64 ifdPosition, qint64 stopAt, ByteOrder order, int depth,
-                                       MetadataDictionary &out)
+void OVNImageTagParser::applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint64 entry, qint64 ifdPosition,
+                                       qint64 stopAt, ByteOrder order, int depth, MetadataDictionary &out)
 {
     const quint32 tag = get2Bytes(data, entry, order);
     const quint32 fieldType = get2Bytes(data, entry + 2, order);
@@ -179,8 +184,7 @@ void OVNImageTagParser::applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint
         mergeXmp(data, tiffHeader + valueField, count, out);
         return;
     case 0x829D: // FNumber: the aperture of the shot
-        out.insert(QStringLiteral("ApertureFNumber"),
-                   textOfNumber(getNumber(data, value, int(fieldType), order)));
+        out.insert(QStringLiteral("ApertureFNumber"), textOfNumber(getNumber(data, value, int(fieldType), order)));
         m_hasFNumber = true;
         return;
     case 0x9202: { // ApertureValue (APEX), as an f-number, only for files that lack FNumber
@@ -188,8 +192,7 @@ void OVNImageTagParser::applyTiffEntry(ByteSource &data, qint64 tiffHeader, qint
             return;
         const double apex = getNumber(data, value, int(fieldType), order).toDouble();
         const auto fNumber = static_cast<float>(std::exp2(apex / 2.0));
-        out.insert(QStringLiteral("ApertureFNumber"),
-                   QString::number(static_cast<double>(fNumber), 'g', 7));
+        out.insert(QStringLiteral("ApertureFNumber"), QString::number(static_cast<double>(fNumber), 'g', 7));
         return;
     }
     default:

@@ -91,8 +91,7 @@ MSASettings MSASettings::fromDefaults()
 
 OVNMSAHelper::OVNMSAHelper(std::shared_ptr<MountRunner> runner)
     : m_runner(runner ? std::move(runner) : defaultMountRunner())
-{
-}
+{}
 
 bool OVNMSAHelper::isAutomountEnabled()
 {
@@ -104,8 +103,7 @@ bool OVNMSAHelper::isVolumeOnline()
     const MSASettings settings = MSASettings::fromDefaults();
     if (settings.volume.isEmpty())
         return false;
-    return !findMountedVolume(defaultMountRunner()->mountedVolumePaths(), settings.volume, settings.server)
-                .isEmpty();
+    return !findMountedVolume(defaultMountRunner()->mountedVolumePaths(), settings.volume, settings.server).isEmpty();
 }
 
 QString OVNMSAHelper::msaPath()
@@ -175,8 +173,8 @@ bool OVNMSAHelper::mountLocked(QString *problem)
         return false;
     }
 
-    const QString checkSettings = localized(
-        "Please check your Media Server Access settings and make sure your media server is online.");
+    const QString checkSettings =
+        localized("Please check your Media Server Access settings and make sure your media server is online.");
     const std::optional<MountCommand> command = mountCommandFor(settings);
     if (!command) {
         *problem = checkSettings;
@@ -251,8 +249,7 @@ std::optional<MountCommand> OVNMSAHelper::mountCommandFor(const MSASettings &set
     return command;
 }
 
-QString OVNMSAHelper::findMountedVolume(const QStringList &mountedPaths, const QString &volume,
-                                        const QString &server)
+QString OVNMSAHelper::findMountedVolume(const QStringList &mountedPaths, const QString &volume, const QString &server)
 {
     if (volume.isEmpty())
         return {};

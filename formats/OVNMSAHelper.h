@@ -44,7 +44,8 @@ public:
     // share=NAME), on the media server's own server when NAME is its volume. Any other path, or one
     // whose volume is not mounted, is given back as it is.
     static QString localPath(const QString &storedPath);
-    static QString localPathFor(const QString &storedPath, const QStringList &mountedPaths, const MSASettings &settings);
+    static QString localPathFor(const QString &storedPath, const QStringList &mountedPaths,
+                                const MSASettings &settings);
 
     // Alerts go to this window as sheets; without one they are application-modal.
     void setWindow(QObject *window);
@@ -71,8 +72,7 @@ public:
     static std::optional<MountCommand> mountCommandFor(const MSASettings &settings);
     // Among mounted folders, the one of the named share (gvfs mounts match the share name without
     // regard to case, and the server when one is given); empty when none.
-    static QString findMountedVolume(const QStringList &mountedPaths, const QString &volume,
-                                     const QString &server);
+    static QString findMountedVolume(const QStringList &mountedPaths, const QString &volume, const QString &server);
 
 private:
     // Mounts while holding the process-wide mount lock; sets the alert text when there is one.

@@ -10,14 +10,22 @@ namespace OVNOrientation {
 Turn turnFor(int code)
 {
     switch (code) {
-    case 2: return {0, true};
-    case 3: return {180, false};
-    case 4: return {180, true};
-    case 5: return {90, true};
-    case 6: return {90, false};
-    case 7: return {270, true};
-    case 8: return {270, false};
-    default: return {0, false};
+    case 2:
+        return {0, true};
+    case 3:
+        return {180, false};
+    case 4:
+        return {180, true};
+    case 5:
+        return {90, true};
+    case 6:
+        return {90, false};
+    case 7:
+        return {270, true};
+    case 8:
+        return {270, false};
+    default:
+        return {0, false};
     }
 }
 

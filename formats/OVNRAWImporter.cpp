@@ -3,10 +3,7 @@
 #include "formats/PBMImageRep.h"
 #include "platform/RawDecoder.h"
 
-OVNRAWImporter::OVNRAWImporter()
-    : m_decoder(std::make_unique<RawDecoder>())
-{
-}
+OVNRAWImporter::OVNRAWImporter() : m_decoder(std::make_unique<RawDecoder>()) {}
 
 OVNRAWImporter::~OVNRAWImporter() = default;
 
@@ -23,8 +20,8 @@ void OVNRAWImporter::processImageBufferWithShrinkFactor(int n)
         return;
     cleanup();
     n = std::clamp(n, 0, 8);
-    const auto decoded = m_decoder->decode(
-        {n, n > 0 ? RawDecoder::Interpolation::Quick : RawDecoder::Interpolation::Full});
+    const auto decoded =
+        m_decoder->decode({n, n > 0 ? RawDecoder::Interpolation::Quick : RawDecoder::Interpolation::Full});
     if (!decoded)
         return;
     m_width = decoded->width;
@@ -70,7 +67,4 @@ QByteArray OVNRAWImporter::composePpm(int width, int height, const QByteArray &r
     return ppm;
 }
 
-int OVNRAWImporter::exifOrientationForFlip(int flip)
-{
-    return flip <= 0 ? 0 : RawDecoder::exifOrientation(flip);
-}
+int OVNRAWImporter::exifOrientationForFlip(int flip) { return flip <= 0 ? 0 : RawDecoder::exifOrientation(flip); }

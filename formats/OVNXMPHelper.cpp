@@ -63,20 +63,17 @@ constexpr ElementKey elementKeys[] = {
     {"xmpRights:UsageTerms", "IPTC Rights Usage Terms"},
 };
 
-bool isListContainer(QStringView name)
-{
-    return name == u"rdf:Alt" || name == u"rdf:Bag" || name == u"rdf:Seq";
-}
+bool isListContainer(QStringView name) { return name == u"rdf:Alt" || name == u"rdf:Bag" || name == u"rdf:Seq"; }
 
 } // namespace
 
 QString OVNXMPHelper::displayKeyForElement(QStringView qualifiedName)
 {
     const auto *end = std::end(elementKeys);
-    const auto *it = std::lower_bound(std::begin(elementKeys), end, qualifiedName,
-                                      [](const ElementKey &entry, QStringView name) {
-                                          return QLatin1StringView(entry.element) < name;
-                                      });
+    const auto *it =
+        std::lower_bound(std::begin(elementKeys), end, qualifiedName, [](const ElementKey &entry, QStringView name) {
+            return QLatin1StringView(entry.element) < name;
+        });
     if (it == end || QLatin1StringView(it->element) != qualifiedName)
         return QString();
     return localizedMetadata(it->displayKey);

@@ -2,10 +2,7 @@
 
 #include <limits>
 
-PBMHeader::PBMHeader(const QByteArray &data)
-    : m_data(data)
-{
-}
+PBMHeader::PBMHeader(const QByteArray &data) : m_data(data) {}
 
 std::optional<PBMHeader> PBMHeader::initWithData(const QByteArray &data)
 {

@@ -19,8 +19,8 @@ public:
     int pnmType() const { return m_pnmType; }
     int width() const { return m_width; }
     int height() const { return m_height; }
-    int depth() const { return m_depth; }             // the largest sample value; 0 for P1 and P4
-    qsizetype inputIndex() const { return m_inputIndex; }   // the first pixel byte after a good parse
+    int depth() const { return m_depth; }                 // the largest sample value; 0 for P1 and P4
+    qsizetype inputIndex() const { return m_inputIndex; } // the first pixel byte after a good parse
     int errorNumber() const { return m_errNumber; }
     const QString &hdrDesc() const { return m_hdrDesc; }
     QString description() const { return m_hdrDesc; }

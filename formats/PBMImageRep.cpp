@@ -30,8 +30,8 @@ const bool ovn_pbm_image_rep_registered = (PBMImageRep::registerImageRepClass(),
 
 void PBMImageRep::registerImageRepClass()
 {
-    ImageFileReader::registerImageRepClass({imageUnfilteredFileTypes(), &PBMImageRep::canInitWithData,
-                                            &PBMImageRep::initWithData});
+    ImageFileReader::registerImageRepClass(
+        {imageUnfilteredFileTypes(), &PBMImageRep::canInitWithData, &PBMImageRep::initWithData});
 }
 
 const QStringList &PBMImageRep::imageUnfilteredFileTypes()

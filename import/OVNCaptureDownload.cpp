@@ -24,20 +24,11 @@
 
 namespace {
 
-QString text(const QVariantMap &settings, const char *key)
-{
-    return settings.value(QLatin1String(key)).toString();
-}
+QString text(const QVariantMap &settings, const char *key) { return settings.value(QLatin1String(key)).toString(); }
 
-bool on(const QVariantMap &settings, const char *key)
-{
-    return text(settings, key) == QLatin1String("1");
-}
+bool on(const QVariantMap &settings, const char *key) { return text(settings, key) == QLatin1String("1"); }
 
-int number(const QVariantMap &settings, const char *key)
-{
-    return text(settings, key).toInt();
-}
+int number(const QVariantMap &settings, const char *key) { return text(settings, key).toInt(); }
 
 // Descriptor of a file made exclusively in `folder` under `name`, or "-1", "-2"... before the
 // extension when that name is taken; -1 with `path` empty when none could be made.
@@ -47,8 +38,8 @@ int createExclusive(const QString &folder, const QString &name, QString *path, Q
     const QString base = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot) : QString();
     for (int attempt = 0; attempt < 10000; ++attempt) {
-        const QString candidate = folder + QLatin1Char('/')
-                                  + (attempt == 0 ? name : base + QStringLiteral("-%1").arg(attempt) + extension);
+        const QString candidate =
+            folder + QLatin1Char('/') + (attempt == 0 ? name : base + QStringLiteral("-%1").arg(attempt) + extension);
         const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             *path = candidate;
@@ -93,19 +84,30 @@ bool copyExclusive(const QString &source, const QString &folder)
 
 QStringList OVNCaptureDownload::settingsKeys()
 {
-    static const QStringList keys{
-        QStringLiteral("svDestination1_"), QStringLiteral("svDestination1AddTSFolder_"),
-        QStringLiteral("svDestination2_"), QStringLiteral("svDestination2AddTSFolder_"),
-        QStringLiteral("svCreatorSelection_"), QStringLiteral("svCreator_"),
-        QStringLiteral("svCatalogSelection_"), QStringLiteral("svCatalog_"),
-        QStringLiteral("svNamingSwitch_"), QStringLiteral("svNamingCaptureName_"),
-        QStringLiteral("svNamingPostfix_"), QStringLiteral("svNamingPrefix_"),
-        QStringLiteral("svNamingSample_"), QStringLiteral("svNamingSuffix_"),
-        QStringLiteral("svNamingCouterOptionsSelection_"), QStringLiteral("svNamingCounterDigits_"),
-        QStringLiteral("svPostSuccessDeleteAfterDLSwitch_"), QStringLiteral("svPostSuccessEjectAfterDLSwitch_"),
-        QStringLiteral("svPostSuccessShowStatusAfterDLSwitch_"), QStringLiteral("svPostSuccessRevealInFinder_"),
-        QStringLiteral("svPostErrorDeleteAfterDLSwitch_"), QStringLiteral("svPostErrorEjectAfterDLSwitch_"),
-        QStringLiteral("svPostErrorShowStatusAfterDLSwitch_"), QStringLiteral("svPostErrorRevealInFinder_")};
+    static const QStringList keys{QStringLiteral("svDestination1_"),
+                                  QStringLiteral("svDestination1AddTSFolder_"),
+                                  QStringLiteral("svDestination2_"),
+                                  QStringLiteral("svDestination2AddTSFolder_"),
+                                  QStringLiteral("svCreatorSelection_"),
+                                  QStringLiteral("svCreator_"),
+                                  QStringLiteral("svCatalogSelection_"),
+                                  QStringLiteral("svCatalog_"),
+                                  QStringLiteral("svNamingSwitch_"),
+                                  QStringLiteral("svNamingCaptureName_"),
+                                  QStringLiteral("svNamingPostfix_"),
+                                  QStringLiteral("svNamingPrefix_"),
+                                  QStringLiteral("svNamingSample_"),
+                                  QStringLiteral("svNamingSuffix_"),
+                                  QStringLiteral("svNamingCouterOptionsSelection_"),
+                                  QStringLiteral("svNamingCounterDigits_"),
+                                  QStringLiteral("svPostSuccessDeleteAfterDLSwitch_"),
+                                  QStringLiteral("svPostSuccessEjectAfterDLSwitch_"),
+                                  QStringLiteral("svPostSuccessShowStatusAfterDLSwitch_"),
+                                  QStringLiteral("svPostSuccessRevealInFinder_"),
+                                  QStringLiteral("svPostErrorDeleteAfterDLSwitch_"),
+                                  QStringLiteral("svPostErrorEjectAfterDLSwitch_"),
+                                  QStringLiteral("svPostErrorShowStatusAfterDLSwitch_"),
+                                  QStringLiteral("svPostErrorRevealInFinder_")};
     return keys;
 }
 

@@ -32,12 +32,12 @@ public:
     };
 
     struct Result {
-        QStringList files;     // the paths the files were saved under
-        QStringList failed;    // the device names of the files that failed
+        QStringList files;  // the paths the files were saved under
+        QStringList failed; // the device names of the files that failed
         QStringList catalogued;
-        QString collectionId;  // empty when none was made
-        QString destination;   // the download folder
-        QString alertTitle;    // set when the download stopped before its first file
+        QString collectionId; // empty when none was made
+        QString destination;  // the download folder
+        QString alertTitle;   // set when the download stopped before its first file
         QString alertMessage;
         bool cancelled = false;
         int processed() const { return int(files.size() + failed.size()); }
@@ -51,8 +51,8 @@ public:
 
     // Prefix, capture name and suffix, then the counter zero-filled to `digits` (none for 0), then
     // the postfix: ("A", "Trip", "-", 4, 7, "z") gives "ATrip-0007z".
-    static QString composeFileName(const QString &prefix, const QString &captureName, const QString &suffix,
-                                   int digits, qint64 value, const QString &postfix);
+    static QString composeFileName(const QString &prefix, const QString &captureName, const QString &suffix, int digits,
+                                   qint64 value, const QString &postfix);
     // A name that stays inside its folder: control characters trimmed from both ends, "/" and NUL
     // made "-", and an empty, "." or ".." name made "file-K" (K the file's position).
     static QString safeName(const QString &name, int position);

@@ -6,10 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-OVNDeviceSelectionView::OVNDeviceSelectionView(QWidget *parent) : QWidget(parent)
-{
-    setDefaultDeviceIcon();
-}
+OVNDeviceSelectionView::OVNDeviceSelectionView(QWidget *parent) : QWidget(parent) { setDefaultDeviceIcon(); }
 
 QImage OVNDeviceSelectionView::defaultPicture(QSize size)
 {
@@ -61,10 +58,7 @@ void OVNDeviceSelectionView::setDeviceIcon(const QImage &icon)
     update();
 }
 
-void OVNDeviceSelectionView::setDeviceIconWithPath(const QString &path)
-{
-    setDeviceIcon(QImage(path));
-}
+void OVNDeviceSelectionView::setDeviceIconWithPath(const QString &path) { setDeviceIcon(QImage(path)); }
 
 void OVNDeviceSelectionView::setDeviceCount(int count)
 {
@@ -93,7 +87,8 @@ void OVNDeviceSelectionView::paintEvent(QPaintEvent *)
 }
 
 OVNLastImportImageView::OVNLastImportImageView(QSize size, QWidget *parent)
-    : QWidget(parent), m_buffer(size, QImage::Format_RGB32)
+    : QWidget(parent),
+      m_buffer(size, QImage::Format_RGB32)
 {
     setFixedSize(size);
     m_buffer.fill(Qt::black);
@@ -145,7 +140,4 @@ void OVNLastImportImageView::setText(const QString &text, bool display)
         update();
 }
 
-void OVNLastImportImageView::paintEvent(QPaintEvent *)
-{
-    QPainter(this).drawImage(0, 0, m_buffer);
-}
+void OVNLastImportImageView::paintEvent(QPaintEvent *) { QPainter(this).drawImage(0, 0, m_buffer); }

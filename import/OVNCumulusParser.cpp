@@ -31,7 +31,7 @@ struct Columns {
     int folder = -1;
     int notes = -1;
     int keywords = -1;
-    int fields = 0;   // categories from here on
+    int fields = 0; // categories from here on
     int needed() const { return std::max({volume, asset, folder, notes, keywords}) + 1; }
 };
 
@@ -92,7 +92,8 @@ OVNCumulusParser::Parsed OVNCumulusParser::parse(const QByteArray &bytes)
                                 "is created with the Cumulus record export command."));
     const Columns columns = readHeader(lines.size() > 2 ? lines.at(2) : QString());
     if (columns.volume < 0 || columns.asset < 0)
-        return refuse(refusedTitle(), localized("The export has no volume name or asset name column on its third line."));
+        return refuse(refusedTitle(),
+                      localized("The export has no volume name or asset name column on its third line."));
 
     Parsed parsed;
     const QStringList roots = OVNHelper::volumeRoots();
@@ -104,8 +105,8 @@ OVNCumulusParser::Parsed OVNCumulusParser::parse(const QByteArray &bytes)
         const QString where = localized("line %1").arg(n + 1);
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (fields.size() < columns.needed()) {
-            parsed.failed.append({where, localized("the record has %1 fields, the header %2")
-                                             .arg(fields.size()).arg(columns.fields)});
+            parsed.failed.append(
+                {where, localized("the record has %1 fields, the header %2").arg(fields.size()).arg(columns.fields)});
             continue;
         }
         const QString volume = field(fields, columns.volume);
@@ -122,7 +123,7 @@ OVNCumulusParser::Parsed OVNCumulusParser::parse(const QByteArray &bytes)
         checked.prepend(volume);
         const bool unsafe = std::any_of(checked.cbegin(), checked.cend(), [](const QString &part) {
             return part == QLatin1String(".") || part == QLatin1String("..") || part.contains(QLatin1Char('/'))
-                || part.contains(QChar(0));
+                   || part.contains(QChar(0));
         });
         if (unsafe) {
             parsed.failed.append({volume + QLatin1Char('/') + relative, localized("unsafe path")});

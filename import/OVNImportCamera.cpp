@@ -62,7 +62,10 @@ const QList<ControlDescription> &controlDescriptions()
         {"svDestination2AddTSFolder_", "Into a new dated folder", Kind::Switch, {}},
         {"svCreatorSelection_", "Creator:", Kind::PopUp, {"Leave as it is", "Set application's creator"}},
         {"svCreator_", "Application:", Kind::Text, {}},
-        {"svCatalogSelection_", "Catalog:", Kind::PopUp, {"Do not catalog", "New collection: device and date", "New collection named:"}},
+        {"svCatalogSelection_",
+         "Catalog:",
+         Kind::PopUp,
+         {"Do not catalog", "New collection: device and date", "New collection named:"}},
         {"svCatalog_", "Collection name:", Kind::Text, {}},
         {"svNamingSwitch_", "Rename files", Kind::Switch, {}},
         {"svNamingCaptureName_", "Capture name:", Kind::Text, {}},
@@ -87,7 +90,9 @@ const QList<ControlDescription> &controlDescriptions()
 } // namespace
 
 OVNImportCamera::OVNImportCamera(UserDefaults &defaults)
-    : QWidget(nullptr, Qt::Tool), m_defaults(defaults), m_cancel(std::make_shared<std::atomic<bool>>(false))
+    : QWidget(nullptr, Qt::Tool),
+      m_defaults(defaults),
+      m_cancel(std::make_shared<std::atomic<bool>>(false))
 {
     setWindowTitle(localized("Camera Capture"));
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -119,8 +124,7 @@ OVNImportCamera::OVNImportCamera(UserDefaults &defaults)
     m_loadingPreset = false;
     m_oldSelection = m_svPresets->currentIndex();
 
-    if (m_defaults.contains(QStringLiteral("CapturePanelX")) && m_defaults.contains(QStringLiteral("CapturePanelY")))
-    {
+    if (m_defaults.contains(QStringLiteral("CapturePanelX")) && m_defaults.contains(QStringLiteral("CapturePanelY"))) {
         adjustSize();
         const QPointF origin(m_defaults.doubleForKey(QStringLiteral("CapturePanelX")),
                              m_defaults.doubleForKey(QStringLiteral("CapturePanelY")));
@@ -322,10 +326,7 @@ QWidget *OVNImportCamera::control(const QString &key) const
     return it == m_controls.end() ? nullptr : it->second;
 }
 
-QString OVNImportCamera::infoText() const
-{
-    return m_mainText->text() + QLatin1Char('\n') + m_infoText->text();
-}
+QString OVNImportCamera::infoText() const { return m_mainText->text() + QLatin1Char('\n') + m_infoText->text(); }
 
 QStringList OVNImportCamera::statusTexts() const
 {
@@ -408,8 +409,8 @@ void OVNImportCamera::validateSettings()
     control(QStringLiteral("svCreator_"))->setEnabled(false);
     control(QStringLiteral("svCatalog_"))->setEnabled(number("svCatalogSelection_") == 2);
     const bool renaming = on("svNamingSwitch_");
-    for (const char *key : {"svNamingCaptureName_", "svNamingCounterDigits_", "svNamingPrefix_", "svNamingSuffix_",
-                            "svNamingPostfix_"})
+    for (const char *key :
+         {"svNamingCaptureName_", "svNamingCounterDigits_", "svNamingPrefix_", "svNamingSuffix_", "svNamingPostfix_"})
         control(QLatin1String(key))->setEnabled(renaming);
     m_counterField->setEnabled(renaming);
     auto *style = qobject_cast<QComboBox *>(control(QStringLiteral("svNamingCouterOptionsSelection_")));
@@ -434,10 +435,9 @@ void OVNImportCamera::validateSettings()
         }
     }
     qobject_cast<QLineEdit *>(control(QStringLiteral("svNamingSample_")))
-        ->setText(OVNCaptureDownload::composeFileName(s.value("svNamingPrefix_").toString(),
-                                                      s.value("svNamingCaptureName_").toString(),
-                                                      s.value("svNamingSuffix_").toString(), digits, value,
-                                                      s.value("svNamingPostfix_").toString()));
+        ->setText(OVNCaptureDownload::composeFileName(
+            s.value("svNamingPrefix_").toString(), s.value("svNamingCaptureName_").toString(),
+            s.value("svNamingSuffix_").toString(), digits, value, s.value("svNamingPostfix_").toString()));
     syncCaptureName();
 }
 
@@ -665,9 +665,8 @@ void OVNImportCamera::reloadDeviceStatus()
     }
     m_mainText->setText(m_devicePopUp->currentText());
     const auto count = m_fileCounts.find(id);
-    m_infoText->setText(count == m_fileCounts.end()
-                            ? localized("Checking for media files...")
-                            : localized("Contains %1 media files.").arg(count->second));
+    m_infoText->setText(count == m_fileCounts.end() ? localized("Checking for media files...")
+                                                    : localized("Contains %1 media files.").arg(count->second));
     fitInfoText();
     m_deviceView->setDeviceIcon(QImage());
     m_devicePopUp->setEnabled(!m_downloading);
@@ -702,7 +701,10 @@ class GuiObserver : public OVNCaptureDownload::Observer
 public:
     explicit GuiObserver(QPointer<OVNImportCamera> window) : m_window(std::move(window)) {}
     void post(std::function<void(OVNImportCamera &)> work) { onGuiThread(m_window, std::move(work)); }
-    void started(int total) override { post([total](OVNImportCamera &w) { w.onDownloadStarted(total); }); }
+    void started(int total) override
+    {
+        post([total](OVNImportCamera &w) { w.onDownloadStarted(total); });
+    }
     void fileStarted(int k, const QString &name, qint64 size) override
     {
         post([k, name, size](OVNImportCamera &w) { w.onFileStarted(k, name, size); });
@@ -855,17 +857,13 @@ void OVNImportCamera::makeKeyAndOrderFront()
     activateWindow();
 }
 
-void OVNImportCamera::orderOut()
-{
-    hide();
-}
+void OVNImportCamera::orderOut() { hide(); }
 
 void OVNImportCamera::saveLocation()
 {
     if (!m_wasShown)
         return;
-    const QPointF origin = OVNPanelPosition::storedOrigin(frameGeometry(),
-                                                          OVNPanelPosition::primaryScreenBottom());
+    const QPointF origin = OVNPanelPosition::storedOrigin(frameGeometry(), OVNPanelPosition::primaryScreenBottom());
     m_defaults.setDouble(origin.x(), QStringLiteral("CapturePanelX"));
     m_defaults.setDouble(origin.y(), QStringLiteral("CapturePanelY"));
 }

@@ -24,22 +24,15 @@ namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
 
-int intPreference(const UserDefaults &defaults, const char *name)
-{
-    return int(defaults.integerForKey(key(name)));
-}
+int intPreference(const UserDefaults &defaults, const char *name) { return int(defaults.integerForKey(key(name))); }
 
 } // namespace
 
-OVNImportHelper::OVNImportHelper()
-    : m_mapping(std::make_shared<OVNExtensionMapping>())
-{
-}
+OVNImportHelper::OVNImportHelper() : m_mapping(std::make_shared<OVNExtensionMapping>()) {}
 
 OVNImportHelper::OVNImportHelper(std::shared_ptr<const OVNExtensionMapping> mapping)
     : m_mapping(mapping ? std::move(mapping) : std::make_shared<OVNExtensionMapping>())
-{
-}
+{}
 
 OVNImportHelper::~OVNImportHelper() = default;
 
@@ -61,10 +54,9 @@ OVNImportHelper::Preferences OVNImportHelper::readPreferences()
     prefs.parseIPTC = defaults.boolForKey(key("ImageScanForIPTC"));
     prefs.thumbnailQuality = intPreference(defaults, "ImageThumbnailQuality");
     prefs.movieThumbnailType = intPreference(defaults, "MovieThumbnailType");
-    prefs.movieThumbnailTimings = {intPreference(defaults, "MovieThumbnailTiming1"),
-                                   intPreference(defaults, "MovieThumbnailTiming2"),
-                                   intPreference(defaults, "MovieThumbnailTiming3"),
-                                   intPreference(defaults, "MovieThumbnailTiming4")};
+    prefs.movieThumbnailTimings = {
+        intPreference(defaults, "MovieThumbnailTiming1"), intPreference(defaults, "MovieThumbnailTiming2"),
+        intPreference(defaults, "MovieThumbnailTiming3"), intPreference(defaults, "MovieThumbnailTiming4")};
     prefs.pdfThumbnailType = intPreference(defaults, "PDFThumbnailType");
     prefs.noThumbnailAction = intPreference(defaults, "ImportGenericNoThumbnailAction");
     return prefs;
@@ -199,10 +191,18 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     } else if (fileSize > 0) {
         try {
             switch (loader) {
-            case Loader::Movie: picture = loadImageForQtMediaFile(path, record, box); break;
-            case Loader::Image: picture = loadImageForNSImageMediaFile(path, record, box); break;
-            case Loader::Raw: picture = loadImageForRAWMediaFile(path, record, box); break;
-            case Loader::Dcraw: picture = loadImageForDCRAWMediaFile(path, record); break;
+            case Loader::Movie:
+                picture = loadImageForQtMediaFile(path, record, box);
+                break;
+            case Loader::Image:
+                picture = loadImageForNSImageMediaFile(path, record, box);
+                break;
+            case Loader::Raw:
+                picture = loadImageForRAWMediaFile(path, record, box);
+                break;
+            case Loader::Dcraw:
+                picture = loadImageForDCRAWMediaFile(path, record);
+                break;
             case Loader::Illustrator:
                 picture = OVNImportParserAdobe::loadImageForIllustratorFile(path, record);
                 documentIcon = true;
@@ -211,7 +211,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                 picture = OVNImportParserGenericDocument::loadImageForFile(path, record);
                 documentIcon = true;
                 break;
-            case Loader::Webloc: break;
+            case Loader::Webloc:
+                break;
             }
         } catch (...) {
             picture = QImage();
@@ -223,7 +224,7 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
         // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
             m_lastProblem = !haveAttributes ? QStringLiteral("the file cannot be found")
-                          : fileSize == 0   ? QStringLiteral("the file is empty")
+                            : fileSize == 0 ? QStringLiteral("the file is empty")
                                             : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }

@@ -29,13 +29,13 @@ class OVNImportHelper
 public:
     // The preferences the processor reads.
     struct Preferences {
-        bool parseEXIF = true;           // "ImageScanForEXIF"
-        bool parseIPTC = false;          // "ImageScanForIPTC" (kept; IPTC is not read)
-        int thumbnailQuality = 1;        // "ImageThumbnailQuality": 0 none, 1 low, 2 high
-        int movieThumbnailType = 1;      // "MovieThumbnailType": 0 one frame, else four
+        bool parseEXIF = true;                                      // "ImageScanForEXIF"
+        bool parseIPTC = false;                                     // "ImageScanForIPTC" (kept; IPTC is not read)
+        int thumbnailQuality = 1;                                   // "ImageThumbnailQuality": 0 none, 1 low, 2 high
+        int movieThumbnailType = 1;                                 // "MovieThumbnailType": 0 one frame, else four
         std::array<int, 4> movieThumbnailTimings{{10, 40, 60, 90}}; // percent of the duration
-        int pdfThumbnailType = 0;        // "PDFThumbnailType": 0 one page, 1 two, else four
-        int noThumbnailAction = 0;       // "ImportGenericNoThumbnailAction"
+        int pdfThumbnailType = 0;                                   // "PDFThumbnailType": 0 one page, 1 two, else four
+        int noThumbnailAction = 0;                                  // "ImportGenericNoThumbnailAction"
     };
 
     // A helper over its own copy of the current file-type table.
@@ -47,7 +47,11 @@ public:
     // Registers this class's defaults and reads the preferences again.
     void loadPreferences();
     // Uses these preferences instead (the import reads them once and hands them to every file).
-    void setPreferences(const Preferences &preferences) { m_prefs = preferences; m_prefsLoaded = true; }
+    void setPreferences(const Preferences &preferences)
+    {
+        m_prefs = preferences;
+        m_prefsLoaded = true;
+    }
     const Preferences &preferences() const { return m_prefs; }
     static Preferences readPreferences();
 

@@ -187,7 +187,7 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
 
     const QSize natural = movie->naturalSize();
     const bool document = movie->kind() == Movie::Kind::Document
-        || m_mapping->getTypeForFile(path) == QLatin1String("PDF");
+                          || m_mapping->getTypeForFile(path) == QLatin1String("PDF");
     auto frameAt = [&](qint64 timeValue, QSize size) {
         MovieTime time = duration;
         time.timeValue = timeValue;
@@ -199,7 +199,8 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
         image = frameAt(0, ImageFileReader::fittedSize(natural, decodeBox(box)));
     } else if (document) {
         // A document's frames are its pages, one second each.
-        const int pageCount = int(std::max<qint64>(1, duration.timeScale > 0 ? duration.timeValue / duration.timeScale : 1));
+        const int pageCount =
+            int(std::max<qint64>(1, duration.timeScale > 0 ? duration.timeValue / duration.timeScale : 1));
         const std::array<int, 4> pages = documentPages(pageCount);
         const int count = m_prefs.pdfThumbnailType == 0 ? 1 : m_prefs.pdfThumbnailType == 1 ? 2 : 4;
         const QSize frameSize = ImageFileReader::fittedSize(natural, count == 1 ? decodeBox(box) : box);

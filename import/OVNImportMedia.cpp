@@ -31,30 +31,47 @@ public:
     void importStatus(const QString &text) override
     {
         QPointer<OVNImportMedia> sheet = m_guardedSheet;
-        MainThread::post([sheet, text] { if (sheet) sheet->m_statusText->setText(localized(text)); }, m_sheet);
+        MainThread::post(
+            [sheet, text] {
+                if (sheet)
+                    sheet->m_statusText->setText(localized(text));
+            },
+            m_sheet);
     }
     void importStarted(int total) override
     {
         QPointer<OVNImportMedia> sheet = m_guardedSheet;
-        MainThread::post([sheet, total] { if (sheet) sheet->setupProgressBarWithMax(total); }, m_sheet);
+        MainThread::post(
+            [sheet, total] {
+                if (sheet)
+                    sheet->setupProgressBarWithMax(total);
+            },
+            m_sheet);
     }
     void importProgress(int position, int total, const QString &path, const QByteArray &thumbnail) override
     {
         QPointer<OVNImportMedia> sheet = m_guardedSheet;
-        MainThread::post([sheet, position, total, path, thumbnail] {
-            if (!sheet)
-                return;
-            sheet->m_statusText->setText(path);
-            sheet->m_statusFileCount->setText(QStringLiteral("%1/%2").arg(position).arg(total));
-            sheet->m_statusIndicator->setValue(position);
-            if (!thumbnail.isEmpty())
-                sheet->queueImage(thumbnail);
-        }, m_sheet);
+        MainThread::post(
+            [sheet, position, total, path, thumbnail] {
+                if (!sheet)
+                    return;
+                sheet->m_statusText->setText(path);
+                sheet->m_statusFileCount->setText(QStringLiteral("%1/%2").arg(position).arg(total));
+                sheet->m_statusIndicator->setValue(position);
+                if (!thumbnail.isEmpty())
+                    sheet->queueImage(thumbnail);
+            },
+            m_sheet);
     }
     void importFinished(const OVNImportWorker::Summary &summary) override
     {
         QPointer<OVNImportMedia> sheet = m_guardedSheet;
-        MainThread::post([sheet, summary] { if (sheet) sheet->processFilesFinished(summary); }, m_sheet);
+        MainThread::post(
+            [sheet, summary] {
+                if (sheet)
+                    sheet->processFilesFinished(summary);
+            },
+            m_sheet);
     }
 
 private:
@@ -62,9 +79,7 @@ private:
     const QPointer<OVNImportMedia> m_guardedSheet;
 };
 
-OVNImportMedia::OVNImportMedia(QWidget *parent)
-    : QDialog(parent)
-    , m_relay(std::make_unique<Relay>(this))
+OVNImportMedia::OVNImportMedia(QWidget *parent) : QDialog(parent), m_relay(std::make_unique<Relay>(this))
 {
     setWindowTitle(localized("Import"));
     auto *layout = new QVBoxLayout(this);
@@ -139,8 +154,8 @@ void OVNImportMedia::processFilesSmart(const QVariantList &files, const QString 
     m_smart = true;
     m_folderId = folderId;
     const int maximum = m_smartMaximum >= 0
-        ? m_smartMaximum
-        : int(UserDefaults::standard().integerForKey(QStringLiteral("SmartAddFilesPerCatalog")));
+                            ? m_smartMaximum
+                            : int(UserDefaults::standard().integerForKey(QStringLiteral("SmartAddFilesPerCatalog")));
     initSheetOnWindow(sheetParent);
     m_worker = std::make_unique<OVNImportWorker>(m_connections, m_settings);
     m_worker->startSmart(files, folderId, OVNImportWorker::smartMaximum(maximum), m_relay.get());
@@ -191,9 +206,9 @@ void OVNImportMedia::queueImage(const QByteArray &jpeg)
     m_thumbImages[0] = QImage::fromData(jpeg, "JPEG");
     for (size_t n = 0; n < m_thumbImages.size(); ++n) {
         const QSize box = m_thumbs[n]->size();
-        m_thumbs[n]->setPixmap(m_thumbImages[n].isNull()
-                                   ? QPixmap()
-                                   : QPixmap::fromImage(m_thumbImages[n].scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        m_thumbs[n]->setPixmap(m_thumbImages[n].isNull() ? QPixmap()
+                                                         : QPixmap::fromImage(m_thumbImages[n].scaled(
+                                                             box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     }
 }
 
@@ -221,10 +236,7 @@ void OVNImportMedia::btCancelClicked()
 
 namespace {
 
-QString files(qsizetype count)
-{
-    return count == 1 ? localized("1 file") : localized("%1 files").arg(count);
-}
+QString files(qsizetype count) { return count == 1 ? localized("1 file") : localized("%1 files").arg(count); }
 
 } // namespace
 
@@ -261,8 +273,8 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
         counts.append(localized("Not imported: %1").arg(files(notImported.size())));
     if (!catalogued.isEmpty())
         counts.append(localized("Catalogued with an icon or without some details: %1").arg(files(catalogued.size())));
-    report.informativeText = counts.join(QLatin1Char('\n'))
-        + QStringLiteral("\n\n") + localized("Show Details lists each file with its reason.");
+    report.informativeText = counts.join(QLatin1Char('\n')) + QStringLiteral("\n\n")
+                             + localized("Show Details lists each file with its reason.");
     QStringList sections;
     if (!notImported.isEmpty())
         sections.append(localized("Not imported:") + QLatin1Char('\n') + notImported.join(QLatin1Char('\n')));
@@ -287,7 +299,7 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
     hide();
     if (summary.connectionFailed) {
         Alerts::display(localized("Database connection failed"),
-                                localized("The import could not open its own connection to the catalog."), window);
+                        localized("The import could not open its own connection to the catalog."), window);
     } else if (m_showsResultSheet && summary.abortTitle.isEmpty()) {
         auto *result = new OVNImportResultSheet(window);
         result->setResult(summary);
@@ -307,7 +319,8 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
             // What stopped the import comes first; the lists follow as they do for any import.
             m_statusText->setText(localized(summary.abortStatus));
             alert.message = localized(summary.abortTitle);
-            alert.informativeText = summary.abortMessage
+            alert.informativeText =
+                summary.abortMessage
                 + (report.informativeText.isEmpty() ? QString() : QStringLiteral("\n\n") + report.informativeText);
         }
         if (!alert.message.isEmpty()) {
@@ -333,8 +346,8 @@ void OVNImportMedia::processFilesFinished(const OVNImportWorker::Summary &finish
             NotificationCenter::defaultCenter().postNotification(importMediaDidFinishNotification(),
                                                                  {{QStringLiteral("categoryid"), target}});
     } else {
-        NotificationCenter::defaultCenter().postNotification(
-            importMediaDidFinishNotification(), {{QStringLiteral("categoryid"), m_settings.categoryId}});
+        NotificationCenter::defaultCenter().postNotification(importMediaDidFinishNotification(),
+                                                             {{QStringLiteral("categoryid"), m_settings.categoryId}});
         if (m_showsResultSheet)
             NotificationCenter::defaultCenter().postNotification(
                 QStringLiteral("OVNNotificationReloadCategory"),

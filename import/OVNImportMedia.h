@@ -40,10 +40,9 @@ public:
     void setProcessAsRemovable(bool removable) { m_settings.processAsRemovable = removable; }
     void setVolumeName(const QString &name) { m_settings.volumeName = name; }
     void setVolumeType(const QString &type) { m_settings.volumeType = type; }
-    void activatePrefillWithMediaInfo(const QVariantMap &info, const QVariantMap &purchased,
-                                      const QVariantMap &sold, bool keywordsAddFilename,
-                                      int keywordsParseFolders, bool shortDescriptionAddFilename,
-                                      int shortDescriptionParseFolders);
+    void activatePrefillWithMediaInfo(const QVariantMap &info, const QVariantMap &purchased, const QVariantMap &sold,
+                                      bool keywordsAddFilename, int keywordsParseFolders,
+                                      bool shortDescriptionAddFilename, int shortDescriptionParseFolders);
     // Worker tuning (tests, tools): threads (0 one per processor) and records per transaction.
     void setThreadCount(int count) { m_settings.threadCount = count; }
     void setBatchSize(int size) { m_settings.batchSize = size; }
@@ -114,7 +113,7 @@ private:
     bool m_smart = false;
     bool m_showsResultSheet = false;
     QString m_folderId;
-    int m_smartMaximum = -1;   // -1: the stored preference
+    int m_smartMaximum = -1; // -1: the stored preference
     QList<OVNImportWorker::Failure> m_skipped;
 
     QLabel *m_statusTitle = nullptr;
@@ -122,6 +121,6 @@ private:
     QProgressBar *m_statusIndicator = nullptr;
     QLabel *m_statusText = nullptr;
     QPushButton *m_importButton = nullptr;
-    std::array<QLabel *, 6> m_thumbs{};   // [0] large, newest
+    std::array<QLabel *, 6> m_thumbs{}; // [0] large, newest
     std::array<QImage, 6> m_thumbImages;
 };

@@ -38,8 +38,8 @@ QImage themeIcon(const QStringList &names)
         QImage square(size, size, QImage::Format_ARGB32_Premultiplied);
         square.fill(Qt::transparent);
         const QImage fitted = drawn.size() == square.size()
-            ? drawn
-            : drawn.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                                  ? drawn
+                                  : drawn.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         QPainter painter(&square);
         painter.drawImage((size - fitted.width()) / 2, (size - fitted.height()) / 2, fitted);
         painter.end();

@@ -56,8 +56,7 @@ OVNImportResultSheet::Lists OVNImportResultSheet::listsOf(const OVNImportWorker:
     return lists;
 }
 
-OVNImportResultSheet::OVNImportResultSheet(QWidget *parent)
-    : QDialog(parent)
+OVNImportResultSheet::OVNImportResultSheet(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(localized("Import Result"));
     setAttribute(Qt::WA_DeleteOnClose);

@@ -34,7 +34,7 @@ struct FileThreads {
 
 FileThreads &fileThreads()
 {
-    static FileThreads *threads = new FileThreads;   // never destroyed: a late thread may still leave
+    static FileThreads *threads = new FileThreads; // never destroyed: a late thread may still leave
     return *threads;
 }
 
@@ -66,15 +66,15 @@ constexpr int maxRecoveries = 5;
 
 struct Item {
     QString path;
-    QVariantMap meta;   // a dictionary item's values, empty for a path string
+    QVariantMap meta; // a dictionary item's values, empty for a path string
 };
 
 struct Result {
     enum class Kind { Skipped, TransferFailed, NotCatalogued, Ready };
     Kind kind = Kind::Skipped;
-    QString path;             // the path imported (the copy's, after a copy)
-    QString sourcePath;       // the path the list named
-    QString transferredTo;    // the copy or the moved file, to undo when the import stops early
+    QString path;          // the path imported (the copy's, after a copy)
+    QString sourcePath;    // the path the list named
+    QString transferredTo; // the copy or the moved file, to undo when the import stops early
     bool moved = false;
     QString problem;
     QVariantMap record;
@@ -127,8 +127,7 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
         const QString target = QDir(settings.destinationFolder).filePath(QFileInfo(path).fileName());
         const bool move = !settings.copyOnProcess;
         // Neither copy nor rename overwrites; an existing target is refused before trying.
-        const bool ok = !QFileInfo::exists(target)
-            && (move ? QFile::rename(path, target) : QFile::copy(path, target));
+        const bool ok = !QFileInfo::exists(target) && (move ? QFile::rename(path, target) : QFile::copy(path, target));
         if (!ok) {
             result.kind = Result::Kind::TransferFailed;
             result.moved = move;
@@ -177,10 +176,10 @@ struct Pipeline {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::optional<Result>> ready;
-    std::vector<char> busy;   // per thread: making a record
+    std::vector<char> busy; // per thread: making a record
     size_t next = 0;
     size_t consumed = 0;
-    bool stop = false;        // no file is started any more, and results that arrive are dropped
+    bool stop = false; // no file is started any more, and results that arrive are dropped
 
     void work(size_t slot)
     {
@@ -230,10 +229,12 @@ public:
     Inserter(OVNDatabaseAccess &connection, const OVNImportWorker::Settings &settings,
              OVNImportWorker::Summary &summary, std::function<void(const QString &)> status,
              const std::atomic<bool> &cancelled)
-        : m_connection(connection), m_settings(settings), m_summary(summary), m_status(std::move(status)),
+        : m_connection(connection),
+          m_settings(settings),
+          m_summary(summary),
+          m_status(std::move(status)),
           m_cancelled(cancelled)
-    {
-    }
+    {}
 
     // False when the import must stop: the catalog could not be reached again, or its disk is
     // full. What was not kept is in unkept().
@@ -442,8 +443,7 @@ private:
     // the whole transaction): nothing inserted in it since its begin is in the catalog.
     bool batchUndone() const
     {
-        return m_batchDepth > 0
-            && (m_connection.transactionDepth() < m_batchDepth || m_connection.transactionUndone());
+        return m_batchDepth > 0 && (m_connection.transactionDepth() < m_batchDepth || m_connection.transactionUndone());
     }
 
     // After a failed statement, once its savepoint has ended: whether the server session went
@@ -454,7 +454,7 @@ private:
         if (m_connection.vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
             return false;
         return m_connection.lastErrorLostConnection()
-            || (depthBefore >= 0 && m_connection.transactionDepth() < depthBefore) || !serverAnswers();
+               || (depthBefore >= 0 && m_connection.transactionDepth() < depthBefore) || !serverAnswers();
     }
 
     bool serverAnswers() { return m_connection.runSQLCommand(QStringLiteral("select 1")); }
@@ -472,8 +472,7 @@ private:
             if (back && isInCatalog(entry.mid)) {
                 m_summary.importedIds.append(entry.mid);
                 m_summary.importedPaths.append(entry.result.path);
-            }
-            else
+            } else
                 lost.push_back(std::move(entry));
         }
         m_pending.clear();
@@ -502,10 +501,7 @@ private:
         return false;
     }
 
-    bool isInCatalog(const QString &mid)
-    {
-        return m_connection.mediaEntryExists(mid);
-    }
+    bool isInCatalog(const QString &mid) { return m_connection.mediaEntryExists(mid); }
 
     void keepPending()
     {
@@ -526,10 +522,10 @@ private:
     const std::atomic<bool> &m_cancelled;
     std::unique_ptr<OVNDatabaseTransaction> m_batch;
     std::chrono::steady_clock::time_point m_batchOpened;
-    std::vector<Entry> m_pending;   // in the open batch
+    std::vector<Entry> m_pending; // in the open batch
     std::deque<Result> m_unkept;
     int m_recoveries = 0;
-    int m_batchDepth = 0;   // the connection's depth with the batch open; 0 without one
+    int m_batchDepth = 0; // the connection's depth with the batch open; 0 without one
     bool m_stop = false;
     bool m_lost = false;
     bool m_diskFull = false;
@@ -538,10 +534,9 @@ private:
 } // namespace
 
 OVNImportWorker::OVNImportWorker(ConnectionMaker connections, Settings settings)
-    : m_connections(std::move(connections))
-    , m_settings(std::move(settings))
-{
-}
+    : m_connections(std::move(connections)),
+      m_settings(std::move(settings))
+{}
 
 OVNImportWorker::~OVNImportWorker()
 {
@@ -628,8 +623,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     pipeline->cancelled = m_cancelled;
     pipeline->mapping = std::make_shared<const OVNExtensionMapping>();
     pipeline->prefs = OVNImportHelper::readPreferences();
-    const int threadCount = std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount
-                                                                    : QThread::idealThreadCount());
+    const int threadCount =
+        std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount : QThread::idealThreadCount());
     pipeline->maxAhead = size_t(threadCount) * 3;
     pipeline->ready.resize(total);
     pipeline->busy.assign(size_t(threadCount), 0);
@@ -642,8 +637,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         });
 
     Inserter inserter(*connection, m_settings, summary, status, *m_cancelled);
-    bool stopped = false;     // a copy failed, the catalog was lost or its disk is full
-    size_t rest = 0;          // the first item of the list that was not handled
+    bool stopped = false; // a copy failed, the catalog was lost or its disk is full
+    size_t rest = 0;      // the first item of the list that was not handled
     for (size_t index = 0; index < total && !stopped && !m_cancelled->load(); ++index) {
         rest = index;
         std::optional<Result> taken;
@@ -669,7 +664,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         rest = index + 1;
 
         if (result.kind == Result::Kind::TransferFailed) {
-            summary.abortTitle = result.moved ? QStringLiteral("File move failed.") : QStringLiteral("File copy failed.");
+            summary.abortTitle = result.moved ? QStringLiteral("File move failed.")
+                                              : QStringLiteral("File copy failed.");
             summary.abortStatus = result.moved ? QStringLiteral("Move failed.") : QStringLiteral("Copy failed.");
             summary.abortMessage = copyFailedMessage(result.moved, result.sourcePath, result.path);
             summary.failures.append({result.sourcePath, summary.abortMessage});
@@ -691,7 +687,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             summary.notImported.append(result.sourcePath);
         } else {
             if (!result.problem.isEmpty())
-                summary.failures.append({result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem), true});
+                summary.failures.append(
+                    {result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem), true});
             stopped = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
             if (stopped)
                 break;

@@ -44,7 +44,7 @@ public:
 
     struct Settings {
         QString categoryId;
-        QString destinationFolder;   // where files are copied or moved first; empty for none
+        QString destinationFolder; // where files are copied or moved first; empty for none
         bool copyOnProcess = false;
         bool moveOnProcess = false;
         bool processAsRemovable = false;
@@ -55,8 +55,8 @@ public:
         QVariantMap prefillPurchased;
         QVariantMap prefillSold;
         OVNPrefillWords prefillWords;
-        int threadCount = 0;         // 0: one per processor
-        int batchSize = 250;         // records per transaction
+        int threadCount = 0;           // 0: one per processor
+        int batchSize = 250;           // records per transaction
         int reconnectWaitSeconds = 30; // how long a catalog server that went away is waited for
     };
 
@@ -68,11 +68,11 @@ public:
     };
 
     struct Summary {
-        int total = 0;               // files in the expanded list
-        int processed = 0;           // files handled (inserted, skipped or failed)
-        QStringList importedIds;     // the new records, in list order
-        QStringList importedPaths;   // the file of each record of importedIds, in the same order
-        QList<Failure> failures;     // files not catalogued, or catalogued with a problem
+        int total = 0;             // files in the expanded list
+        int processed = 0;         // files handled (inserted, skipped or failed)
+        QStringList importedIds;   // the new records, in list order
+        QStringList importedPaths; // the file of each record of importedIds, in the same order
+        QList<Failure> failures;   // files not catalogued, or catalogued with a problem
         // The paths of the list that are not in the catalog at the end (leaving out those that a
         // cancel left unprocessed).
         QStringList notImported;
@@ -106,7 +106,10 @@ public:
         // After each file (position from 1), with its thumbnail when it got one.
         virtual void importProgress(int position, int total, const QString &path, const QByteArray &thumbnail)
         {
-            (void)position; (void)total; (void)path; (void)thumbnail;
+            (void)position;
+            (void)total;
+            (void)path;
+            (void)thumbnail;
         }
         virtual void importFinished(const Summary &summary) { (void)summary; }
     };

@@ -29,7 +29,7 @@ namespace {
 struct Reread {
     bool ready = false;
     bool present = false;
-    QVariantMap record;   // a fresh one for every file
+    QVariantMap record; // a fresh one for every file
     QByteArray thumbnail;
     QString problem;
 };
@@ -40,8 +40,8 @@ struct RereadPool {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<Reread> results;
-    size_t next = 0;       // the next record to read
-    size_t consumed = 0;   // records written
+    size_t next = 0;     // the next record to read
+    size_t consumed = 0; // records written
     size_t maxAhead = 0;
     bool stop = false;
 };
@@ -70,8 +70,8 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     const auto mapping = std::make_shared<const OVNExtensionMapping>();
     const OVNImportHelper::Preferences prefs = OVNImportHelper::readPreferences();
     const size_t total = size_t(records.size());
-    const int threadCount = std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount
-                                                                    : QThread::idealThreadCount());
+    const int threadCount =
+        std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount : QThread::idealThreadCount());
     RereadPool pool;
     pool.results.resize(total);
     pool.maxAhead = size_t(threadCount) * 3;
@@ -86,7 +86,8 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 {
                     std::unique_lock lock(pool.mutex);
                     pool.changed.wait(lock, [&] {
-                        return pool.stop || pool.next >= pool.results.size() || pool.next < pool.consumed + pool.maxAhead;
+                        return pool.stop || pool.next >= pool.results.size()
+                               || pool.next < pool.consumed + pool.maxAhead;
                     });
                     if (pool.stop || pool.next >= pool.results.size())
                         return;
@@ -113,7 +114,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
 
     std::unique_ptr<OVNDatabaseTransaction> batch;
     int inBatch = 0;
-    QStringList batchPaths;   // of the entries changed in the open batch
+    QStringList batchPaths; // of the entries changed in the open batch
     // A batch that could not be committed changed none of its entries: each is listed with the
     // cause and keeps what it had.
     const auto commitBatch = [&] {
@@ -156,7 +157,8 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 batch = std::make_unique<OVNDatabaseTransaction>(*connection);
             // The three go together or the entry keeps what it had.
             OVNDatabaseTransaction transaction(*connection);
-            const bool ok = connection->updateThumbnailForMediaID(mid, done.thumbnail)
+            const bool ok =
+                connection->updateThumbnailForMediaID(mid, done.thumbnail)
                 && (!done.record.contains(QStringLiteral("Orientation"))
                     || connection->updateMediaListEntry(mid, QStringLiteral("orientation"),
                                                         done.record.value(QStringLiteral("Orientation")).toString(),

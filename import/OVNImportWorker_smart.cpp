@@ -16,7 +16,10 @@ class PartObserver : public OVNImportWorker::Observer
 {
 public:
     PartObserver(OVNImportWorker::Observer *outer, int offset, int total)
-        : m_outer(outer), m_offset(offset), m_total(total) {}
+        : m_outer(outer),
+          m_offset(offset),
+          m_total(total)
+    {}
     void importStatus(const QString &text) override
     {
         if (m_outer)
@@ -56,7 +59,8 @@ void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part
 void OVNImportWorker::startSmart(const QVariantList &items, const QString &folderId, int maxFiles, Observer *observer)
 {
     wait();
-    m_thread = std::thread([this, items, folderId, maxFiles, observer] { runSmart(items, folderId, maxFiles, observer); });
+    m_thread =
+        std::thread([this, items, folderId, maxFiles, observer] { runSmart(items, folderId, maxFiles, observer); });
 }
 
 OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, const QString &folderId, int maxFiles,
@@ -85,8 +89,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     QStringList working;
     if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()) {
         const QDir folder(items.first().toString());
-        for (const QString &name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                    QDir::Name))
+        for (const QString &name :
+             folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
             if (name != QLatin1String(".DS_Store"))
                 working.append(folder.filePath(name));
     } else {
@@ -139,8 +143,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     const auto makeCollection = [&](const QString &name) -> QString {
         const QString id = connection->addCategoryListEntry(name, QStringLiteral("C"));
         if (id.isEmpty()) {
-            summary.failures.append({name, QStringLiteral("the collection could not be made: %1")
-                                               .arg(connection->getLastErrorMessage())});
+            summary.failures.append(
+                {name, QStringLiteral("the collection could not be made: %1").arg(connection->getLastErrorMessage())});
             return id;
         }
         if (!folderId.isEmpty())
@@ -152,8 +156,9 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     int offset = 0;
     for (qsizetype g = 0; g < groups.size() && !isCancelled() && summary.abortTitle.isEmpty(); ++g) {
         const Group &group = groups.at(g);
-        status(g < rootGroups ? QStringLiteral("Smart Import: Root Folder")
-                              : QStringLiteral("Smart Import: Folder %1 of %2").arg(g - rootGroups + 1).arg(folders.size()));
+        status(g < rootGroups
+                   ? QStringLiteral("Smart Import: Root Folder")
+                   : QStringLiteral("Smart Import: Folder %1 of %2").arg(g - rootGroups + 1).arg(folders.size()));
         // A folder's own collection is made even when the folder holds nothing.
         QString categoryId = makeCollection(group.name);
         if (categoryId.isEmpty()) {

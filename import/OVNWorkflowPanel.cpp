@@ -63,7 +63,8 @@ bool moveItem(const QString &source, const QString &target)
         return false;
     bool ok = true;
     const QDir dir(source);
-    for (const QFileInfo &entry : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    for (const QFileInfo &entry :
+         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
         ok = moveItem(entry.filePath(), target + QLatin1Char('/') + entry.fileName()) && ok;
     return ok && QDir().rmdir(source);
 }
@@ -138,8 +139,7 @@ void OVNWorkflowFileDump::dropEvent(QDropEvent *event)
 
 // ---- OVNWorkflowPanel ------------------------------------------------------------------------
 
-OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults)
-    : QWidget(nullptr, Qt::Tool), m_defaults(defaults)
+OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults) : QWidget(nullptr, Qt::Tool), m_defaults(defaults)
 {
     setWindowTitle(localized("Workflow"));
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -161,7 +161,7 @@ OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults)
     layout->addWidget(m_info);
 
     m_startViews = new QStackedWidget(this);
-    m_startViews->addWidget(new QWidget(m_startViews));   // nothing selected
+    m_startViews->addWidget(new QWidget(m_startViews)); // nothing selected
     m_fileDump = new OVNWorkflowFileDump(m_startViews);
     m_fileDump->setDelegate([this](const QStringList &files) { performDragWithFiles(files); });
     m_startViews->addWidget(m_fileDump);
@@ -186,8 +186,7 @@ OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults)
         && m_defaults.contains(QStringLiteral("WorkflowPanelY"))) {
         const QPointF origin(m_defaults.doubleForKey(QStringLiteral("WorkflowPanelX")),
                              m_defaults.doubleForKey(QStringLiteral("WorkflowPanelY")));
-        move(OVNPanelPosition::topLeftFor(origin, frameGeometry().height(),
-                                          OVNPanelPosition::primaryScreenBottom()));
+        move(OVNPanelPosition::topLeftFor(origin, frameGeometry().height(), OVNPanelPosition::primaryScreenBottom()));
     }
 }
 
@@ -237,15 +236,11 @@ void OVNWorkflowPanel::makeKeyAndOrderFront()
     selectWorkflow(selected.size() == 1 ? m_table->row(selected.first()) : -1);
 }
 
-void OVNWorkflowPanel::orderOut()
-{
-    hide();
-}
+void OVNWorkflowPanel::orderOut() { hide(); }
 
 void OVNWorkflowPanel::saveLocation()
 {
-    const QPointF origin = OVNPanelPosition::storedOrigin(frameGeometry(),
-                                                          OVNPanelPosition::primaryScreenBottom());
+    const QPointF origin = OVNPanelPosition::storedOrigin(frameGeometry(), OVNPanelPosition::primaryScreenBottom());
     m_defaults.setDouble(origin.x(), QStringLiteral("WorkflowPanelX"));
     m_defaults.setDouble(origin.y(), QStringLiteral("WorkflowPanelY"));
 }
@@ -286,10 +281,7 @@ void OVNWorkflowPanel::selectWorkflow(int row)
     }
 }
 
-QString OVNWorkflowPanel::descriptionText() const
-{
-    return m_info->text();
-}
+QString OVNWorkflowPanel::descriptionText() const { return m_info->text(); }
 
 QWidget *OVNWorkflowPanel::startView() const
 {
@@ -298,10 +290,7 @@ QWidget *OVNWorkflowPanel::startView() const
 
 // ---- The photo library ------------------------------------------------------------------------
 
-QString OVNWorkflowPanel::albumDataPath()
-{
-    return picturesFolder() + QStringLiteral("/iPhoto Library/AlbumData.xml");
-}
+QString OVNWorkflowPanel::albumDataPath() { return picturesFolder() + QStringLiteral("/iPhoto Library/AlbumData.xml"); }
 
 static QVariant readAlbumData()
 {
@@ -389,7 +378,7 @@ QString OVNWorkflowPanel::newCategory(const QString &name)
     const QString id = connection ? connection->addCategoryListEntry(name) : QString();
     if (id.isEmpty()) {
         Alerts::display(localized("Failed to create category"),
-                                localized("The category \"%1\" could not be added to the catalog.").arg(name), this);
+                        localized("The category \"%1\" could not be added to the catalog.").arg(name), this);
         return {};
     }
     NotificationCenter::defaultCenter().postNotification(QStringLiteral("OVNNotificationCategoryListDidChange"),
@@ -404,17 +393,18 @@ void OVNWorkflowPanel::startImport(const QVariantList &files, const QString &cat
     auto *import = new OVNImportMedia(this);
     // The worker opens its own connections to the catalog the category was made in, on its thread.
     const std::shared_ptr<OVNDatabaseAccess> connection = m_connection;
-    import->setConnectionMaker([connection] { return connection->openSiblingConnection(); });
-    if (!destination.isEmpty()) {
-        import->setDestinationFolder(destination);
-        import->setCopyOnProcess(true);
-    }
-    if (!volume.isEmpty()) {
-        import->setProcessAsRemovable(true);
-        import->setVolumeName(volume);
-        import->setVolumeType(QStringLiteral("removable"));
-    }
-    import->processFiles(files, categoryId, this);
+    import->setConnectionMaker([connection] { return connection->openSiblingConnection();
+});
+if (!destination.isEmpty()) {
+    import->setDestinationFolder(destination);
+    import->setCopyOnProcess(true);
+}
+if (!volume.isEmpty()) {
+    import->setProcessAsRemovable(true);
+    import->setVolumeName(volume);
+    import->setVolumeType(QStringLiteral("removable"));
+}
+import->processFiles(files, categoryId, this);
 }
 
 void OVNWorkflowPanel::quickScan(const QStringList &files)
@@ -487,7 +477,7 @@ void OVNWorkflowPanel::performDragWithFiles(const QStringList &files)
         const QString destination = OVNHelper::createImportFolderAtLocation(OVNMSAHelper::msaPath());
         if (!QFileInfo(destination).isDir()) {
             Alerts::display(localized("Failed to create import folder"),
-                                    localized("Could not create import folder on the specified Media Server."), this);
+                            localized("Could not create import folder on the specified Media Server."), this);
             return;
         }
         const QString categoryId = newCategory(name);

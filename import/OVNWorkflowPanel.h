@@ -95,7 +95,7 @@ private:
 
     UserDefaults &m_defaults;
     OVNImportWorker::ConnectionMaker m_connections;
-    std::shared_ptr<OVNDatabaseAccess> m_connection;   // of the last category made
+    std::shared_ptr<OVNDatabaseAccess> m_connection; // of the last category made
     QList<QVariantMap> m_definitions;
     QListWidget *m_table = nullptr;
     QLabel *m_info = nullptr;

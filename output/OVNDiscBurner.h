@@ -11,7 +11,6 @@ public:
         Media media = Media::Unknown;
         bool trayOpen = false;
         bool imageFile = false; // the pseudo drive that writes a disc image: nothing to check
-
     };
     struct Presentation {
         QString button; // empty: no button

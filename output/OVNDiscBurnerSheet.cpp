@@ -21,7 +21,7 @@
 
 namespace {
 
-std::atomic_int writingSheets {0};
+std::atomic_int writingSheets{0};
 
 // The image-file entry's data until a file is chosen.
 const QString chooseImageData = QStringLiteral("image");
@@ -31,11 +31,11 @@ constexpr int pollInterval = 3000;
 
 } // namespace
 
-OVNDiscDriveWatcher::OVNDiscDriveWatcher(std::shared_ptr<DiscDrives> drives, std::shared_ptr<std::atomic_bool> cancelled)
-    : m_drives(std::move(drives))
-    , m_cancelled(std::move(cancelled))
-{
-}
+OVNDiscDriveWatcher::OVNDiscDriveWatcher(std::shared_ptr<DiscDrives> drives,
+                                         std::shared_ptr<std::atomic_bool> cancelled)
+    : m_drives(std::move(drives)),
+      m_cancelled(std::move(cancelled))
+{}
 
 void OVNDiscDriveWatcher::start(int interval)
 {
@@ -95,8 +95,8 @@ void OVNDiscDriveWatcher::burn(const QString &address, const QString &discName, 
     m_drives->release();
     m_grabbed = false;
     const DiscBurn::Result result = m_drives->burn(
-        address, discName, files, mediumSize, [this](const QString &text, int percent) { emit burnStatus(text, percent); },
-        m_cancelled.get());
+        address, discName, files, mediumSize,
+        [this](const QString &text, int percent) { emit burnStatus(text, percent); }, m_cancelled.get());
     emit burnEnded(int(result.outcome), result.text);
     readSelected();
 }
@@ -112,15 +112,15 @@ void OVNDiscDriveWatcher::stop()
 }
 
 OVNDiscBurnerSheet::OVNDiscBurnerSheet(QWidget *parent, std::shared_ptr<DiscDrives> drives)
-    : QDialog(parent)
-    , m_deviceSelection(new QComboBox(this))
-    , m_mediumSelection(new QComboBox(this))
-    , m_discName(new QLineEdit(localized("Ostrevan Backup Disc"), this))
-    , m_progress(new QProgressBar(this))
-    , m_statusText(new QLabel(this))
-    , m_cancelButton(new QPushButton(localized("Cancel"), this))
-    , m_okButton(new QPushButton(localized("Burn Disc"), this))
-    , m_window(parent)
+    : QDialog(parent),
+      m_deviceSelection(new QComboBox(this)),
+      m_mediumSelection(new QComboBox(this)),
+      m_discName(new QLineEdit(localized("Ostrevan Backup Disc"), this)),
+      m_progress(new QProgressBar(this)),
+      m_statusText(new QLabel(this)),
+      m_cancelButton(new QPushButton(localized("Cancel"), this)),
+      m_okButton(new QPushButton(localized("Burn Disc"), this)),
+      m_window(parent)
 {
     setWindowTitle(localized("Burn Disc"));
     {
@@ -183,22 +183,23 @@ OVNDiscBurnerSheet::~OVNDiscBurnerSheet()
     }
     if (!m_ended) {
         OVNDiscDriveWatcher *watcher = m_watcher;
-        QMetaObject::invokeMethod(watcher, [watcher] { watcher->stop(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            watcher, [watcher] { watcher->stop(); }, Qt::QueuedConnection);
     }
 }
 
-bool OVNDiscBurnerSheet::anyWriting()
-{
-    return writingSheets.load() > 0;
-}
+bool OVNDiscBurnerSheet::anyWriting() { return writingSheets.load() > 0; }
 
 qint64 OVNDiscBurnerSheet::mediumSize(int index)
 {
     // Sectors of 2048 bytes on an 80-minute CD-R, a single-layer DVD+R and a single-layer BD-R.
     switch (index) {
-    case 0: return 360000LL * 2048;
-    case 2: return 12219392LL * 2048;
-    default: return 2295104LL * 2048;
+    case 0:
+        return 360000LL * 2048;
+    case 2:
+        return 12219392LL * 2048;
+    default:
+        return 2295104LL * 2048;
     }
 }
 
@@ -208,13 +209,15 @@ void OVNDiscBurnerSheet::burn()
     setStatus(localized("Looking for disc burners..."));
     open();
     OVNDiscDriveWatcher *watcher = m_watcher;
-    QMetaObject::invokeMethod(watcher, [watcher] { watcher->start(pollInterval); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        watcher, [watcher] { watcher->start(pollInterval); }, Qt::QueuedConnection);
 }
 
 void OVNDiscBurnerSheet::refresh()
 {
     OVNDiscDriveWatcher *watcher = m_watcher;
-    QMetaObject::invokeMethod(watcher, [watcher] { watcher->poll(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        watcher, [watcher] { watcher->poll(); }, Qt::QueuedConnection);
 }
 
 QString OVNDiscBurnerSheet::selectedAddress() const
@@ -236,7 +239,8 @@ void OVNDiscBurnerSheet::deviceChanged()
     m_okButton->setEnabled(false);
     setStatus(localized("Reading disc information..."));
     OVNDiscDriveWatcher *watcher = m_watcher;
-    QMetaObject::invokeMethod(watcher, [watcher, address] { watcher->select(address); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        watcher, [watcher, address] { watcher->select(address); }, Qt::QueuedConnection);
 }
 
 void OVNDiscBurnerSheet::chooseImageFile()
@@ -325,13 +329,21 @@ void OVNDiscBurnerSheet::stateRead(const QString &address, int media, bool trayO
     using Media = OVNDiscBurner::DriveState::Media;
     OVNDiscBurner::DriveState state;
     switch (DiscBurn::Media(media)) {
-    case DiscBurn::Media::Writable: state.media = Media::Writable; m_action = Action::Burn; break;
-    case DiscBurn::Media::Full: state.media = Media::Full; m_action = Action::Eject; break;
+    case DiscBurn::Media::Writable:
+        state.media = Media::Writable;
+        m_action = Action::Burn;
+        break;
+    case DiscBurn::Media::Full:
+        state.media = Media::Full;
+        m_action = Action::Eject;
+        break;
     case DiscBurn::Media::None:
         state.media = Media::None;
         m_action = trayOpen ? Action::CloseTray : Action::OpenTray;
         break;
-    case DiscBurn::Media::Unknown: m_action = Action::None; break;
+    case DiscBurn::Media::Unknown:
+        m_action = Action::None;
+        break;
     }
     state.trayOpen = trayOpen;
     state.imageFile = DiscBurn::isImageFile(address);
@@ -350,14 +362,21 @@ void OVNDiscBurnerSheet::burnOKClicked()
     OVNDiscDriveWatcher *watcher = m_watcher;
     auto perform = [&](OVNDiscDriveWatcher::Command command) {
         m_okButton->setEnabled(false);
-        QMetaObject::invokeMethod(watcher, [watcher, command, address] { watcher->perform(command, address); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            watcher, [watcher, command, address] { watcher->perform(command, address); }, Qt::QueuedConnection);
     };
     switch (m_action) {
-    case Action::OpenTray: perform(OVNDiscDriveWatcher::Command::OpenTray); break;
-    case Action::CloseTray: perform(OVNDiscDriveWatcher::Command::CloseTray); break;
-    case Action::Eject: perform(OVNDiscDriveWatcher::Command::Eject); break;
-    case Action::None: break;
+    case Action::OpenTray:
+        perform(OVNDiscDriveWatcher::Command::OpenTray);
+        break;
+    case Action::CloseTray:
+        perform(OVNDiscDriveWatcher::Command::CloseTray);
+        break;
+    case Action::Eject:
+        perform(OVNDiscDriveWatcher::Command::Eject);
+        break;
+    case Action::None:
+        break;
     case Action::Burn: {
         if (m_files.isEmpty())
             return;
@@ -402,8 +421,11 @@ void OVNDiscBurnerSheet::burnEnded(int outcome, const QString &text)
             setStatus(localized("The disc image was written."));
             QPointer<OVNDiscBurnerSheet> self(this);
             Alerts::show({localized("The disc image was written."),
-                          localized("It is in %1.").arg(QDir::toNativeSeparators(path)), {},
-                          Alert::Style::Informational, Alert::Modality::Window, this},
+                          localized("It is in %1.").arg(QDir::toNativeSeparators(path)),
+                          {},
+                          Alert::Style::Informational,
+                          Alert::Modality::Window,
+                          this},
                          [self](int) {
                              if (self)
                                  self->endSheet(QDialog::Accepted);
@@ -421,7 +443,9 @@ void OVNDiscBurnerSheet::burnEnded(int outcome, const QString &text)
         });
         break;
     }
-    case DiscBurn::Outcome::Cancelled: endSheet(QDialog::Rejected); break;
+    case DiscBurn::Outcome::Cancelled:
+        endSheet(QDialog::Rejected);
+        break;
     case DiscBurn::Outcome::Refused:
         Alerts::inform(localized("The disc cannot be burned."), text, this);
         refresh();
@@ -449,8 +473,8 @@ void OVNDiscBurnerSheet::burnCancelClicked()
     Alert alert;
     alert.message = localized("Stop burning the disc?");
     alert.informativeText = DiscBurn::isImageFile(selectedAddress())
-        ? localized("The image file written so far is removed.")
-        : localized("A disc stopped while it is written may not be usable afterwards.");
+                                ? localized("The image file written so far is removed.")
+                                : localized("A disc stopped while it is written may not be usable afterwards.");
     alert.buttons = {localized("Continue Burning"), localized("Stop Burning")};
     alert.modality = Alert::Modality::Window;
     alert.window = this;
@@ -499,6 +523,7 @@ void OVNDiscBurnerSheet::endSheet(int code)
         return;
     m_ended = true;
     OVNDiscDriveWatcher *watcher = m_watcher;
-    QMetaObject::invokeMethod(watcher, [watcher] { watcher->stop(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        watcher, [watcher] { watcher->stop(); }, Qt::QueuedConnection);
     done(code);
 }

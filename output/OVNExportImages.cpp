@@ -56,10 +56,10 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
     }
     const int box = OVNExportImages::boxSize(options.sizeIndex, options.customSize);
     const QString captionName = options.captionFilename ? lastPathComponent(source) : QString();
-    entry.written = OVNJpegWriter::scaleAndSaveAsJPEG(
-        source, box, box, options.quality, destination,
-        options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
-        options.caption ? options.author : QString(), captionName, orientation);
+    entry.written =
+        OVNJpegWriter::scaleAndSaveAsJPEG(source, box, box, options.quality, destination,
+                                          options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
+                                          options.caption ? options.author : QString(), captionName, orientation);
     if (entry.written)
         entry.size = QImageReader(destination).size();
     else
@@ -72,13 +72,20 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
 int OVNExportImages::boxSize(int sizeIndex, int customSize)
 {
     switch (sizeIndex) {
-    case 0: return 256;
-    case 1: return 320;
-    case 2: return 640;
-    case 3: return 1024;
-    case customSizeIndex: return customSize > 0 ? customSize : 256;
-    case unchangedCopyIndex: return 0;
-    default: return 256;
+    case 0:
+        return 256;
+    case 1:
+        return 320;
+    case 2:
+        return 640;
+    case 3:
+        return 1024;
+    case customSizeIndex:
+        return customSize > 0 ? customSize : 256;
+    case unchangedCopyIndex:
+        return 0;
+    default:
+        return 256;
     }
 }
 
@@ -93,7 +100,7 @@ QStringList OVNExportImages::destinationNames(const QStringList &sources, bool u
         QString name = (base.isEmpty() ? QStringLiteral("untitled") : base) + extension;
         for (int n = 1; given.contains(name); ++n)
             name = (base.isEmpty() ? QStringLiteral("untitled") : base) + QLatin1Char('-') + QString::number(n)
-                + extension;
+                   + extension;
         given.insert(name);
         names.append(name);
     }
@@ -110,8 +117,8 @@ QString OVNExportImages::folderProblem(const QString &folder)
     return {};
 }
 
-QList<OVNExportImages::Entry> OVNExportImages::exportRecords(const QList<MediaRecord> &records,
-                                                             const QString &folder, const Options &options,
+QList<OVNExportImages::Entry> OVNExportImages::exportRecords(const QList<MediaRecord> &records, const QString &folder,
+                                                             const Options &options,
                                                              const std::function<void(int)> &progress,
                                                              const std::atomic_bool *cancelled)
 {

@@ -31,11 +31,11 @@ public:
 
     struct Entry {
         QString source;
-        QString destination;  // empty when no name could be given
+        QString destination; // empty when no name could be given
         bool written = false;
-        bool copied = false;  // an unchanged copy rather than a JPEG
-        QSize size;           // the JPEG's pixels
-        QString reason;       // why it failed
+        bool copied = false; // an unchanged copy rather than a JPEG
+        QSize size;          // the JPEG's pixels
+        QString reason;      // why it failed
     };
 
     // The box side for a size index (the custom field's value for index 4, at least 1: 0 or
@@ -53,8 +53,7 @@ public:
 
     // Exports every record; `progress(done)` is called from the workers as each file ends;
     // `cancelled` stops files not yet started (written files stay).
-    static QList<Entry> exportRecords(const QList<MediaRecord> &records, const QString &folder,
-                                      const Options &options,
+    static QList<Entry> exportRecords(const QList<MediaRecord> &records, const QString &folder, const Options &options,
                                       const std::function<void(int done)> &progress = {},
                                       const std::atomic_bool *cancelled = nullptr);
 };

@@ -47,10 +47,7 @@ QWidget *folderRow(QLineEdit *field, QWidget *parent, const QString &title)
 // The export sheet's last choices, kept in the preferences as one dictionary of strings.
 const QString kExportSettingsKey = QStringLiteral("ExportSettings");
 
-QString flag(bool on)
-{
-    return on ? QStringLiteral("1") : QStringLiteral("0");
-}
+QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
 
 QProgressDialog *progressSheet(QWidget *window, const QString &status, int maximum)
 {
@@ -67,14 +64,14 @@ QProgressDialog *progressSheet(QWidget *window, const QString &status, int maxim
 } // namespace
 
 OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
-    : QDialog(parent)
-    , m_sizeselector(new QComboBox(this))
-    , m_sizefield(new QLineEdit(this))
-    , m_watermarkswitch(new QCheckBox(localized("Add caption"), this))
-    , m_watermarkauthor(new QLineEdit(this))
-    , m_watermarkimagename(new QCheckBox(localized("Include the file name"), this))
-    , m_revealafterexport(new QCheckBox(localized("Show the files when done"), this))
-    , m_folder(new QLineEdit(QDir::homePath(), this))
+    : QDialog(parent),
+      m_sizeselector(new QComboBox(this)),
+      m_sizefield(new QLineEdit(this)),
+      m_watermarkswitch(new QCheckBox(localized("Add caption"), this)),
+      m_watermarkauthor(new QLineEdit(this)),
+      m_watermarkimagename(new QCheckBox(localized("Include the file name"), this)),
+      m_revealafterexport(new QCheckBox(localized("Show the files when done"), this)),
+      m_folder(new QLineEdit(QDir::homePath(), this))
 {
     setWindowTitle(localized("Export images to"));
     for (const char *size : {"256 pixels", "320 pixels", "640 pixels", "1024 pixels", "Custom size"})
@@ -84,7 +81,8 @@ OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
     m_sizeselector->setCurrentIndex(2);
     m_sizefield->setValidator(new QIntValidator(0, 100000, m_sizefield));
     auto *form = new QFormLayout(this);
-    form->addRow(new QLabel(localized("Please select the destination folder and image settings for your export."), this));
+    form->addRow(
+        new QLabel(localized("Please select the destination folder and image settings for your export."), this));
     form->addRow(localized("Folder:"), folderRow(m_folder, this, localized("Export images to")));
     form->addRow(localized("Size:"), m_sizeselector);
     form->addRow(localized("Custom size:"), m_sizefield);
@@ -110,10 +108,7 @@ OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
 
 OVNExportImagesSheet::~OVNExportImagesSheet() = default;
 
-void OVNExportImagesSheet::setFiles(const QList<MediaRecord> &records)
-{
-    m_originalfiles = records;
-}
+void OVNExportImagesSheet::setFiles(const QList<MediaRecord> &records) { m_originalfiles = records; }
 
 void OVNExportImagesSheet::beginSheetModalForWindow(QWidget *window)
 {
@@ -145,7 +140,9 @@ void OVNExportImagesSheet::loadSettings()
     const QVariantMap last = UserDefaults::standard().dictionaryForKey(kExportSettingsKey);
     if (last.isEmpty())
         return;
-    const auto text = [&last](const char *key) { return UserDefaults::stringFromVariant(last.value(QLatin1String(key))); };
+    const auto text = [&last](const char *key) {
+        return UserDefaults::stringFromVariant(last.value(QLatin1String(key)));
+    };
     const auto on = [&last](const char *key) { return UserDefaults::boolFromVariant(last.value(QLatin1String(key))); };
     // A folder that has gone since is not offered again.
     if (QFileInfo(text("Folder")).isDir())
@@ -196,12 +193,18 @@ void OVNExportImagesSheet::runExport()
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto entries = std::make_shared<QList<OVNExportImages::Entry>>();
     QThread *worker = QThread::create([records = m_originalfiles, folder, options, cancelled, progress, entries] {
-        *entries = OVNExportImages::exportRecords(records, folder, options, [progress](int done) {
-            QMetaObject::invokeMethod(progress, [progress, done] {
-                if (progress)
-                    progress->setValue(done);
-            }, Qt::QueuedConnection);
-        }, cancelled.get());
+        *entries = OVNExportImages::exportRecords(
+            records, folder, options,
+            [progress](int done) {
+                QMetaObject::invokeMethod(
+                    progress,
+                    [progress, done] {
+                        if (progress)
+                            progress->setValue(done);
+                    },
+                    Qt::QueuedConnection);
+            },
+            cancelled.get());
     });
     connect(worker, &QThread::finished, this, [this, worker, progress, entries, reveal, window] {
         worker->deleteLater();
@@ -216,8 +219,7 @@ void OVNExportImagesSheet::runExport()
                 failures.append(QStringLiteral("%1: %2").arg(QFileInfo(entry.source).fileName(), entry.reason));
         }
         if (!failures.isEmpty())
-            Alerts::display(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')),
-                                    window);
+            Alerts::display(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')), window);
         if (reveal && !written.isEmpty())
             Workspace::revealFiles({written.first()});
         deleteLater();
@@ -226,11 +228,11 @@ void OVNExportImagesSheet::runExport()
 }
 
 OVNSendImagesAsMailSheet::OVNSendImagesAsMailSheet(QWidget *parent)
-    : QDialog(parent)
-    , m_sizeselector(new QComboBox(this))
-    , m_watermarkswitch(new QCheckBox(localized("Add caption"), this))
-    , m_watermarkauthor(new QLineEdit(this))
-    , m_watermarkimagename(new QCheckBox(localized("Include the file name"), this))
+    : QDialog(parent),
+      m_sizeselector(new QComboBox(this)),
+      m_watermarkswitch(new QCheckBox(localized("Add caption"), this)),
+      m_watermarkauthor(new QLineEdit(this)),
+      m_watermarkimagename(new QCheckBox(localized("Include the file name"), this))
 {
     setWindowTitle(localized("Send as E-mail"));
     for (const char *size : {"256 pixels", "320 pixels", "640 pixels", "1024 pixels"})
@@ -294,19 +296,25 @@ void OVNSendImagesAsMailSheet::sendMail()
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto prepared = std::make_shared<OVNSendImagesAsMail::Prepared>();
     auto result = std::make_shared<OVNSendImagesAsMail::Result>();
-    QThread *worker = QThread::create([records = m_originalfiles, options, command, cancelled, progress, prepared,
-                                       result] {
-        const QString folder = OVNSendImagesAsMail::attachmentFolder();
-        OVNSendImagesAsMail::removeOldAttachments(folder);
-        *prepared = OVNSendImagesAsMail::prepare(records, options, folder, [progress](int done) {
-            QMetaObject::invokeMethod(progress, [progress, done] {
-                if (progress)
-                    progress->setValue(done);
-            }, Qt::QueuedConnection);
-        }, cancelled.get());
-        if (!cancelled->load() && !prepared->files.isEmpty())
-            *result = OVNSendImagesAsMail::handOver(command, prepared->files);
-    });
+    QThread *worker =
+        QThread::create([records = m_originalfiles, options, command, cancelled, progress, prepared, result] {
+            const QString folder = OVNSendImagesAsMail::attachmentFolder();
+            OVNSendImagesAsMail::removeOldAttachments(folder);
+            *prepared = OVNSendImagesAsMail::prepare(
+                records, options, folder,
+                [progress](int done) {
+                    QMetaObject::invokeMethod(
+                        progress,
+                        [progress, done] {
+                            if (progress)
+                                progress->setValue(done);
+                        },
+                        Qt::QueuedConnection);
+                },
+                cancelled.get());
+            if (!cancelled->load() && !prepared->files.isEmpty())
+                *result = OVNSendImagesAsMail::handOver(command, prepared->files);
+        });
     connect(worker, &QThread::finished, this, [this, worker, progress, prepared, result, window] {
         worker->deleteLater();
         if (progress)
@@ -320,12 +328,12 @@ void OVNSendImagesAsMailSheet::sendMail()
 }
 
 OVNPublishToWebSheet::OVNPublishToWebSheet(QWidget *parent)
-    : QDialog(parent)
-    , m_pagetitle(new QLineEdit(this))
-    , m_pagesubtitle(new QLineEdit(this))
-    , m_pagecopyright(new QLineEdit(this))
-    , m_themeselection(new QComboBox(this))
-    , m_folder(new QLineEdit(QDir::home().filePath(QStringLiteral("Desktop")), this))
+    : QDialog(parent),
+      m_pagetitle(new QLineEdit(this)),
+      m_pagesubtitle(new QLineEdit(this)),
+      m_pagecopyright(new QLineEdit(this)),
+      m_themeselection(new QComboBox(this)),
+      m_folder(new QLineEdit(QDir::home().filePath(QStringLiteral("Desktop")), this))
 {
     setWindowTitle(localized("Publish to Web"));
     auto *form = new QFormLayout(this);
@@ -333,7 +341,8 @@ OVNPublishToWebSheet::OVNPublishToWebSheet(QWidget *parent)
     form->addRow(localized("Sub-title:"), m_pagesubtitle);
     form->addRow(localized("Copyright:"), m_pagecopyright);
     form->addRow(localized("Theme:"), m_themeselection);
-    form->addRow(localized("Save Web Publish Files to:"), folderRow(m_folder, this, localized("Save Web Publish Files to:")));
+    form->addRow(localized("Save Web Publish Files to:"),
+                 folderRow(m_folder, this, localized("Save Web Publish Files to:")));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(localized("Create Web Pages"));
     form->addRow(buttons);
@@ -353,10 +362,7 @@ void OVNPublishToWebSheet::setPageTitle(const QString &title)
         m_pagetitle->setText(title);
 }
 
-QString OVNPublishToWebSheet::pageTitle() const
-{
-    return m_pagetitle->text();
-}
+QString OVNPublishToWebSheet::pageTitle() const { return m_pagetitle->text(); }
 
 bool OVNPublishToWebSheet::publish(QWidget *window)
 {
@@ -364,11 +370,11 @@ bool OVNPublishToWebSheet::publish(QWidget *window)
     const QList<OVNPublishToWeb::Theme> themes = OVNPublishToWeb::themes(root);
     if (themes.isEmpty()) {
         Alerts::display(localized("Failed to locate templates"),
-                                root.isEmpty() ? localized("The PublishToWeb template folder could not be found. Please "
-                                                           "check your installation.")
-                                               : localized("The PublishToWeb template folder does not seem to contain "
-                                                           "any templates. Please check your installation."),
-                                window);
+                        root.isEmpty() ? localized("The PublishToWeb template folder could not be found. Please "
+                                                   "check your installation.")
+                                       : localized("The PublishToWeb template folder does not seem to contain "
+                                                   "any templates. Please check your installation."),
+                        window);
         deleteLater();
         return false;
     }
@@ -390,13 +396,14 @@ void OVNPublishToWebSheet::announceGallery(const OVNPublishToWeb::Result &result
     QString text = localized("It is in %1.").arg(QDir::toNativeSeparators(result.galleryPath));
     if (!result.failed.isEmpty()) {
         text += QStringLiteral("\n\n") + localized("These pictures could not be made and were left out:")
-            + QLatin1Char('\n') + result.failed.mid(0, 20).join(QLatin1Char('\n'));
+                + QLatin1Char('\n') + result.failed.mid(0, 20).join(QLatin1Char('\n'));
         if (result.failed.size() > 20)
             text += QLatin1Char('\n') + localized("and %1 more").arg(result.failed.size() - 20);
     }
     alert.informativeText = text;
     const bool canOpen = result.pictures > 0;
-    alert.buttons = canOpen ? QStringList{localized("Open Gallery"), localized("Close")} : QStringList{localized("Close")};
+    alert.buttons = canOpen ? QStringList{localized("Open Gallery"), localized("Close")}
+                            : QStringList{localized("Close")};
     if (window) {
         alert.modality = Alert::Modality::Window;
         alert.window = window;
@@ -419,14 +426,20 @@ void OVNPublishToWebSheet::createWebPages()
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto result = std::make_shared<OVNPublishToWeb::Result>();
     QThread *worker = QThread::create([records = m_files, theme, folder, texts, progress, cancelled, result] {
-        *result = OVNPublishToWeb::createWebPages(records, theme, folder, texts, [progress](int step, int steps) {
-            QMetaObject::invokeMethod(progress, [progress, step, steps] {
-                if (progress) {
-                    progress->setMaximum(steps);
-                    progress->setValue(step);
-                }
-            }, Qt::QueuedConnection);
-        }, cancelled.get());
+        *result = OVNPublishToWeb::createWebPages(
+            records, theme, folder, texts,
+            [progress](int step, int steps) {
+                QMetaObject::invokeMethod(
+                    progress,
+                    [progress, step, steps] {
+                        if (progress) {
+                            progress->setMaximum(steps);
+                            progress->setValue(step);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            },
+            cancelled.get());
     });
     connect(worker, &QThread::finished, this, [this, worker, progress, result, cancelled, window] {
         worker->deleteLater();

@@ -18,10 +18,7 @@
 
 namespace {
 
-bool isNameCharacter(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
+bool isNameCharacter(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
 
 QString readUtf8(const QString &path, bool *ok)
 {
@@ -55,8 +52,7 @@ bool cut(const QString &text, const QString &start, const QString &end, QString 
 bool copyFolder(const QString &from, const QString &to)
 {
     bool ok = QDir().mkpath(to);
-    QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
         const QString target = QDir(to).filePath(QDir(from).relativeFilePath(info.filePath()));
@@ -73,10 +69,7 @@ bool copyFolder(const QString &from, const QString &to)
     return ok;
 }
 
-QString numbered(const char *pattern, qsizetype n)
-{
-    return QString::asprintf(pattern, int(n));
-}
+QString numbered(const char *pattern, qsizetype n) { return QString::asprintf(pattern, int(n)); }
 
 } // namespace
 
@@ -121,21 +114,29 @@ QString OVNPublishToWeb::htmlEscaped(const QString &text)
     out.reserve(text.size());
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        case '\'': out += QLatin1String("&#39;"); break;
-        default: out += c;
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&#39;");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
 }
 
-QString OVNPublishToWeb::themeRoot()
-{
-    return Resources::pathFor(QStringLiteral("PublishToWeb"));
-}
+QString OVNPublishToWeb::themeRoot() { return Resources::pathFor(QStringLiteral("PublishToWeb")); }
 
 QList<OVNPublishToWeb::Theme> OVNPublishToWeb::themes(const QString &root)
 {
@@ -181,22 +182,27 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
 
     // Everything the theme must give is checked before anything is written.
     bool indexRead = false, detailsRead = false;
-    const QString index = themePath.isEmpty() ? QString()
-                                              : readUtf8(QDir(themePath).filePath(QStringLiteral("index.html")), &indexRead);
+    const QString index =
+        themePath.isEmpty() ? QString() : readUtf8(QDir(themePath).filePath(QStringLiteral("index.html")), &indexRead);
     const QString details = themePath.isEmpty()
-        ? QString() : readUtf8(QDir(themePath).filePath(QStringLiteral("details.html")), &detailsRead);
+                                ? QString()
+                                : readUtf8(QDir(themePath).filePath(QStringLiteral("details.html")), &detailsRead);
     QString page[3], row[3];
     if (!indexRead || !detailsRead || !cut(index, QStringLiteral("%%ROWSTART%%"), QStringLiteral("%%ROWEND%%"), page)
         || !cut(page[1], QStringLiteral("%%COLSTART%%"), QStringLiteral("%%COLEND%%"), row))
-        return refuse("Failed to locate template", "The selected template could not be found. Please check your installation.");
+        return refuse("Failed to locate template",
+                      "The selected template could not be found. Please check your installation.");
 
     const QString base = folder.isEmpty() ? QDir::home().filePath(QStringLiteral("Desktop")) : folder;
     const QString gallery = createFolder(QDir(base).filePath(QStringLiteral("Ostrevan PublishToWeb")));
-    const QString thumbnails = gallery.isEmpty() ? QString() : createFolder(QDir(gallery).filePath(QStringLiteral("thumbnails")));
-    const QString photos = gallery.isEmpty() ? QString() : createFolder(QDir(gallery).filePath(QStringLiteral("photos")));
+    const QString thumbnails = gallery.isEmpty() ? QString()
+                                                 : createFolder(QDir(gallery).filePath(QStringLiteral("thumbnails")));
+    const QString photos = gallery.isEmpty() ? QString()
+                                             : createFolder(QDir(gallery).filePath(QStringLiteral("photos")));
     if (gallery.isEmpty() || thumbnails.isEmpty() || photos.isEmpty())
-        return refuse("Failed to create destination folder",
-                      "The destination folder could not be created. Please check your access privileges and disc space.");
+        return refuse(
+            "Failed to create destination folder",
+            "The destination folder could not be created. Please check your access privileges and disc space.");
 
     const qsizetype rows = (records.size() + imagesPerRow - 1) / imagesPerRow;
     const int steps = int(1 + rows * imagesPerRow);
@@ -230,8 +236,10 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
             if (!(cancelled && cancelled->load())) {
                 const bool photoWritten = OVNJpegWriter::scaleAndSaveAsJPEG(
                     source, 512, 512, 0.9f, photo, OVNJpegWriter::Caption::Off, {}, {}, orientation);
-                const bool thumbWritten = photoWritten && OVNJpegWriter::scaleAndSaveAsJPEG(
-                    source, 256, 256, 0.9f, thumb, OVNJpegWriter::Caption::Off, {}, {}, orientation);
+                const bool thumbWritten = photoWritten
+                                          && OVNJpegWriter::scaleAndSaveAsJPEG(source, 256, 256, 0.9f, thumb,
+                                                                               OVNJpegWriter::Caption::Off, {}, {},
+                                                                               orientation);
                 if (photoWritten && !thumbWritten)
                     QFile::remove(photo); // half a picture is no picture
                 made[size_t(n)] = thumbWritten ? 1 : 0;
@@ -269,7 +277,8 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
             values.insert(QStringLiteral("IMAGEDESCRIPTION"), htmlEscaped(record.field(MediaRecord::Keywords)));
             values.insert(QStringLiteral("IMAGETITLE2"), QString());
             values.insert(QStringLiteral("DETAILSIMAGELINK"), QLatin1String("photos/") + numbered("photo%04d.jpg", n));
-            values.insert(QStringLiteral("THUMBIMAGELINK"), QLatin1String("thumbnails/") + numbered("thumb%04d.jpg", n));
+            values.insert(QStringLiteral("THUMBIMAGELINK"),
+                          QLatin1String("thumbnails/") + numbered("thumb%04d.jpg", n));
             values.insert(QStringLiteral("DETAILSLINK"), detailsName);
             writeUtf8(QDir(gallery).filePath(detailsName), detailsPage.fill(values));
             html += cell.fill(values);

@@ -24,10 +24,10 @@ public:
         QString title, subtitle, copyright;
     };
     struct Result {
-        QString galleryPath;   // empty when nothing was built
-        int pictures = 0;      // pictures written (thumbnail and photo)
-        QStringList failed;    // "NAME: REASON" of each picture left out of the gallery
-        QString alertTitle;    // why nothing was built
+        QString galleryPath; // empty when nothing was built
+        int pictures = 0;    // pictures written (thumbnail and photo)
+        QStringList failed;  // "NAME: REASON" of each picture left out of the gallery
+        QString alertTitle;  // why nothing was built
         QString alertMessage;
     };
 

@@ -29,12 +29,18 @@ QString lastPathComponent(const QString &path)
 int OVNSendImagesAsMail::boxSize(int sizeIndex)
 {
     switch (sizeIndex) {
-    case 0: return 256;
-    case 1: return 320;
-    case 2: return 640;
-    case 3: return 1024;
-    case originalIndex: return 0;
-    default: return 256;
+    case 0:
+        return 256;
+    case 1:
+        return 320;
+    case 2:
+        return 640;
+    case 3:
+        return 1024;
+    case originalIndex:
+        return 0;
+    default:
+        return 256;
     }
 }
 
@@ -101,14 +107,13 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
                     target = candidate;
             }
             const int box = boxSize(options.sizeIndex);
-            const bool written =
-                !folder.isEmpty() && !target.isEmpty()
-                && OVNJpegWriter::scaleAndSaveAsJPEG(
-                    source, box, box, 0.9f, target,
-                    options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
-                    options.caption ? options.author : QString(),
-                    options.captionFilename ? lastPathComponent(source) : QString(),
-                    record.field(MediaRecord::Orientation).toInt());
+            const bool written = !folder.isEmpty() && !target.isEmpty()
+                                 && OVNJpegWriter::scaleAndSaveAsJPEG(
+                                     source, box, box, 0.9f, target,
+                                     options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
+                                     options.caption ? options.author : QString(),
+                                     options.captionFilename ? lastPathComponent(source) : QString(),
+                                     record.field(MediaRecord::Orientation).toInt());
             if (written)
                 prepared.files.append(target);
             else
@@ -152,8 +157,8 @@ OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &p
     if (parts.isEmpty())
         return report;
     report.title = !result.problem.isEmpty() || prepared.files.isEmpty()
-        ? localized("The e-mail could not be created.")
-        : localized("Some files could not be converted and are not attached.");
+                       ? localized("The e-mail could not be created.")
+                       : localized("Some files could not be converted and are not attached.");
     report.text = parts.join(QStringLiteral("\n\n"));
     return report;
 }
@@ -161,12 +166,18 @@ OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &p
 QString OVNSendImagesAsMail::exitReason(int status)
 {
     switch (status) {
-    case 1: return localized("The mail command was given wrong arguments.");
-    case 2: return localized("One of the files to attach does not exist.");
-    case 3: return localized("A tool the mail command needs could not be found.");
-    case 4: return localized("The mail program could not be started.");
-    case 5: return localized("One of the files to attach could not be read.");
-    default: return {};
+    case 1:
+        return localized("The mail command was given wrong arguments.");
+    case 2:
+        return localized("One of the files to attach does not exist.");
+    case 3:
+        return localized("A tool the mail command needs could not be found.");
+    case 4:
+        return localized("The mail program could not be started.");
+    case 5:
+        return localized("One of the files to attach could not be read.");
+    default:
+        return {};
     }
 }
 
@@ -199,9 +210,10 @@ OVNSendImagesAsMail::Result OVNSendImagesAsMail::handOver(const QString &command
     result.exitCode = process.exitCode();
     if (result.exitCode != 0) {
         const QString reason = exitReason(result.exitCode);
-        result.problem = reason.isEmpty()
-            ? localized("The mail command \"%1\" failed with status %2.").arg(result.program).arg(result.exitCode)
-            : reason;
+        result.problem =
+            reason.isEmpty()
+                ? localized("The mail command \"%1\" failed with status %2.").arg(result.program).arg(result.exitCode)
+                : reason;
     }
     return result;
 }

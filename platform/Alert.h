@@ -13,8 +13,8 @@ struct Alert {
     enum class Style { Informational, Warning, Critical };
     enum class Modality { Application, Window };
 
-    QString message;          // the bold first line
-    QString informativeText;  // the smaller text below it
+    QString message;         // the bold first line
+    QString informativeText; // the smaller text below it
     QStringList buttons;
     Style style = Style::Warning;
     Modality modality = Modality::Application;

@@ -23,10 +23,7 @@ void sortFiles(QList<CaptureFile> &files)
     });
 }
 
-QString gpError(int code)
-{
-    return QString::fromUtf8(gp_result_as_string(code));
-}
+QString gpError(int code) { return QString::fromUtf8(gp_result_as_string(code)); }
 
 // ---- Cameras through libgphoto2 ----
 
@@ -34,9 +31,10 @@ class GPhotoCamera final : public CaptureDevice
 {
 public:
     GPhotoCamera(QString model, QString port, QString name)
-        : m_model(std::move(model)), m_port(std::move(port)), m_name(std::move(name))
-    {
-    }
+        : m_model(std::move(model)),
+          m_port(std::move(port)),
+          m_name(std::move(name))
+    {}
     ~GPhotoCamera() override { close(); }
 
     QString id() const override { return m_port; }

@@ -50,7 +50,10 @@ public:
     // libgphoto2's autodetection finds. Sorted by nothing but this order.
     static std::vector<std::unique_ptr<CaptureDevice>> attached();
     // The id and name of each attached device, without opening any (cheap enough to poll).
-    struct Entry { QString id; QString name; };
+    struct Entry {
+        QString id;
+        QString name;
+    };
     static QList<Entry> attachedEntries();
     // The device of that id, or null when it is gone.
     static std::unique_ptr<CaptureDevice> open(const QString &id);

@@ -6,10 +6,9 @@
 #include <utility>
 
 DecodeMemoryBudget::Reservation::Reservation(Reservation &&other) noexcept
-    : m_budget(std::exchange(other.m_budget, nullptr))
-    , m_bytes(std::exchange(other.m_bytes, 0))
-{
-}
+    : m_budget(std::exchange(other.m_budget, nullptr)),
+      m_bytes(std::exchange(other.m_bytes, 0))
+{}
 
 DecodeMemoryBudget::Reservation &DecodeMemoryBudget::Reservation::operator=(Reservation &&other) noexcept
 {
@@ -21,10 +20,7 @@ DecodeMemoryBudget::Reservation &DecodeMemoryBudget::Reservation::operator=(Rese
     return *this;
 }
 
-DecodeMemoryBudget::Reservation::~Reservation()
-{
-    release();
-}
+DecodeMemoryBudget::Reservation::~Reservation() { release(); }
 
 void DecodeMemoryBudget::Reservation::release()
 {
@@ -34,10 +30,7 @@ void DecodeMemoryBudget::Reservation::release()
     m_bytes = 0;
 }
 
-DecodeMemoryBudget::DecodeMemoryBudget(qint64 capacity)
-    : m_capacity(std::max<qint64>(1, capacity))
-{
-}
+DecodeMemoryBudget::DecodeMemoryBudget(qint64 capacity) : m_capacity(std::max<qint64>(1, capacity)) {}
 
 DecodeMemoryBudget &DecodeMemoryBudget::shared()
 {

@@ -24,15 +24,22 @@ namespace {
 QString statusText(burn::burn_drive_status status)
 {
     switch (status) {
-    case BURN_DRIVE_SPAWNING: return QStringLiteral("Preparing to burn disc...");
+    case BURN_DRIVE_SPAWNING:
+        return QStringLiteral("Preparing to burn disc...");
     case BURN_DRIVE_WRITING_LEADIN:
-    case BURN_DRIVE_WRITING_PREGAP: return QStringLiteral("Opening Track...");
-    case BURN_DRIVE_WRITING: return QStringLiteral("Writing Track...");
+    case BURN_DRIVE_WRITING_PREGAP:
+        return QStringLiteral("Opening Track...");
+    case BURN_DRIVE_WRITING:
+        return QStringLiteral("Writing Track...");
     case BURN_DRIVE_WRITING_LEADOUT:
-    case BURN_DRIVE_CLOSING_TRACK: return QStringLiteral("Closing Track...");
-    case BURN_DRIVE_CLOSING_SESSION: return QStringLiteral("Closing Session...");
-    case BURN_DRIVE_WRITING_SYNC: return QStringLiteral("Finishing Disc...");
-    default: return QStringLiteral("Burning disc...");
+    case BURN_DRIVE_CLOSING_TRACK:
+        return QStringLiteral("Closing Track...");
+    case BURN_DRIVE_CLOSING_SESSION:
+        return QStringLiteral("Closing Session...");
+    case BURN_DRIVE_WRITING_SYNC:
+        return QStringLiteral("Finishing Disc...");
+    default:
+        return QStringLiteral("Burning disc...");
     }
 }
 
@@ -47,7 +54,8 @@ struct BurnLibrary {
         // No signal handlers of libburn's own: the application keeps its default reactions.
         burn_set_signal_handling(nullptr, nullptr, 1);
         // Its complaints are queued for the burn's result, not printed.
-        burn_msgs_set_severities(const_cast<char *>("SORRY"), const_cast<char *>("NEVER"), const_cast<char *>("libburn: "));
+        burn_msgs_set_severities(const_cast<char *>("SORRY"), const_cast<char *>("NEVER"),
+                                 const_cast<char *>("libburn: "));
     }
     ~BurnLibrary()
     {
@@ -78,10 +86,14 @@ DiscBurn::Media mediaOf(burn::burn_drive *drive)
 {
     switch (burn_disc_get_status(drive)) {
     case BURN_DISC_BLANK:
-    case BURN_DISC_APPENDABLE: return DiscBurn::Media::Writable;
-    case BURN_DISC_FULL: return DiscBurn::Media::Full;
-    case BURN_DISC_EMPTY: return DiscBurn::Media::None;
-    default: return DiscBurn::Media::Unknown;
+    case BURN_DISC_APPENDABLE:
+        return DiscBurn::Media::Writable;
+    case BURN_DISC_FULL:
+        return DiscBurn::Media::Full;
+    case BURN_DISC_EMPTY:
+        return DiscBurn::Media::None;
+    default:
+        return DiscBurn::Media::Unknown;
     }
 }
 
@@ -90,8 +102,7 @@ struct DeviceFile {
     int fd = -1;
     explicit DeviceFile(const QString &path)
         : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
-    {
-    }
+    {}
     ~DeviceFile()
     {
         if (fd >= 0)
@@ -120,10 +131,13 @@ public:
         if (device.fd < 0)
             return Tray::Unknown;
         switch (::ioctl(device.fd, CDROM_DRIVE_STATUS, CDSL_CURRENT)) {
-        case CDS_TRAY_OPEN: return Tray::Open;
+        case CDS_TRAY_OPEN:
+            return Tray::Open;
         case CDS_NO_DISC:
-        case CDS_DISC_OK: return Tray::Closed;
-        default: return Tray::Unknown;
+        case CDS_DISC_OK:
+            return Tray::Closed;
+        default:
+            return Tray::Unknown;
         }
     }
 
@@ -169,8 +183,8 @@ public:
         return true;
     }
 
-    DiscBurn::Result burn(const QString &address, const QString &discName, const QStringList &files,
-                          qint64 mediumSize, const std::function<void(const QString &, int)> &status,
+    DiscBurn::Result burn(const QString &address, const QString &discName, const QStringList &files, qint64 mediumSize,
+                          const std::function<void(const QString &, int)> &status,
                           const std::atomic_bool *cancelled) override
     {
         release();
@@ -193,10 +207,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<DiscDrives> DiscDrives::system()
-{
-    return std::make_unique<SystemDrives>();
-}
+std::unique_ptr<DiscDrives> DiscDrives::system() { return std::make_unique<SystemDrives>(); }
 
 QStringList DiscBurn::scanDrives()
 {
@@ -254,10 +265,7 @@ QStringList DiscBurn::rootNames(const QStringList &files)
     return names;
 }
 
-bool DiscBurn::isImageFile(const QString &address)
-{
-    return address.startsWith(QLatin1String("stdio:"));
-}
+bool DiscBurn::isImageFile(const QString &address) { return address.startsWith(QLatin1String("stdio:")); }
 
 DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QString &discName, const QStringList &files,
                                            qint64 mediumSize, const std::function<void(const QString &, int)> &status,
@@ -343,7 +351,8 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     if (mediumSize > 0 && imageSize > mediumSize) {
         burn_source_free(source);
         result.outcome = Outcome::Refused;
-        result.text = QStringLiteral("The files need %1 bytes, the disc has %2 bytes free.").arg(imageSize).arg(mediumSize);
+        result.text =
+            QStringLiteral("The files need %1 bytes, the disc has %2 bytes free.").arg(imageSize).arg(mediumSize);
         return result;
     }
 
@@ -377,7 +386,8 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
             burn_disc_free(disc);
             releaseDrive();
             result.outcome = Outcome::Refused;
-            result.text = QStringLiteral("The files need %1 bytes, the disc has %2 bytes free.").arg(imageSize).arg(available);
+            result.text =
+                QStringLiteral("The files need %1 bytes, the disc has %2 bytes free.").arg(imageSize).arg(available);
             return result;
         }
     }
@@ -393,7 +403,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
         // libburn then refuses the write at once, with a complaint: try again a moment later.
         for (int attempt = 0; attempt < 250 && !started; ++attempt) {
             burn_disc_write(write, disc);
-            burn::burn_progress begun {};
+            burn::burn_progress begun{};
             complaints = burn_drive_get_status(drive, &begun) == BURN_DRIVE_IDLE ? takeComplaints() : QString();
             started = complaints.isEmpty();
             if (!started)
@@ -401,7 +411,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
         }
         QString lastText;
         int lastPercent = -1;
-        burn::burn_progress progress {};
+        burn::burn_progress progress{};
         for (;;) {
             const burn::burn_drive_status state = burn_drive_get_status(drive, &progress);
             if (state == BURN_DRIVE_IDLE)
@@ -413,8 +423,9 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
                 lastText = text;
                 lastPercent = percent;
             }
-            if (!wasCancelled && ((cancelAtPercent >= 0 && percent >= cancelAtPercent && state == BURN_DRIVE_WRITING)
-                                  || (cancelled && cancelled->load()))) {
+            if (!wasCancelled
+                && ((cancelAtPercent >= 0 && percent >= cancelAtPercent && state == BURN_DRIVE_WRITING)
+                    || (cancelled && cancelled->load()))) {
                 burn_drive_cancel(drive);
                 wasCancelled = true;
             }
@@ -437,9 +448,9 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     } else if (!wroteWell) {
         if (imageFile)
             QFile::remove(imagePath);
-        result.text = !writable               ? QString::fromLocal8Bit(reasons)
-            : complaints.isEmpty()                 ? QStringLiteral("Failed to burn disc.")
-                                                   : complaints;
+        result.text = !writable              ? QString::fromLocal8Bit(reasons)
+                      : complaints.isEmpty() ? QStringLiteral("Failed to burn disc.")
+                                             : complaints;
     } else {
         report(QStringLiteral("Disc successfully finished. Ejecting..."), 100);
         result.outcome = Outcome::Done;

@@ -50,7 +50,8 @@ QSize jpegDecodeSize(QImageReader &reader, QSize size, QSize target)
         return target;
     int factor = 1;
     auto reduced = [&](int f) { return QSize((size.width() + f - 1) / f, (size.height() + f - 1) / f); };
-    while (factor < 8 && reduced(factor * 2).width() >= target.width() && reduced(factor * 2).height() >= target.height())
+    while (factor < 8 && reduced(factor * 2).width() >= target.width()
+           && reduced(factor * 2).height() >= target.height())
         factor *= 2;
     if (factor == 1)
         return target;
@@ -81,7 +82,7 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
             const QSize decoded = jpegDecodeSize(reader, size, target);
             reader.setScaledSize(decoded);
             held = (reader.supportsOption(QImageIOHandler::ScaledSize) ? pixelBytes(decoded) : held)
-                + pixelBytes(decoded) + pixelBytes(target);
+                   + pixelBytes(decoded) + pixelBytes(target);
         }
     }
     DecodeMemoryBudget::Reservation reservation;
@@ -202,7 +203,8 @@ QImage decodeRaw(RawDecoder &decoder, QSize maxSize, ImageFileReader::Facts *fac
             buffer.open(QIODevice::ReadOnly);
             QImageReader reader(&buffer, "jpeg");
             const QSize preview = reader.size();
-            const bool sameShape = preview.isValid() && !preview.isEmpty()
+            const bool sameShape =
+                preview.isValid() && !preview.isEmpty()
                 && std::abs(double(preview.width()) / preview.height() - double(full.width()) / full.height()) < 0.02;
             if (sameShape && preview.width() >= target.width() && preview.height() >= target.height()) {
                 QImage image = readWithQt(reader, maxSize, Budget::AlreadyHeld);

@@ -14,7 +14,7 @@ class ImageFileReader
 public:
     // A reader registered by another module; it is asked first for files of its types.
     struct ImageRepClass {
-        QStringList fileTypes;                              // lower-case extensions
+        QStringList fileTypes; // lower-case extensions
         bool (*canInitWithData)(const QByteArray &data) = nullptr;
         QImage (*imageWithData)(const QByteArray &data) = nullptr;
     };
@@ -22,9 +22,9 @@ public:
 
     // What a read learnt of the file beside its picture.
     struct Facts {
-        QSize size;           // the full picture's size, as stored
-        int orientation = 0;  // how to turn it, in the EXIF numbering, when the reader knows (camera
-                              // RAW files); 0 when the file's metadata is to say
+        QSize size;          // the full picture's size, as stored
+        int orientation = 0; // how to turn it, in the EXIF numbering, when the reader knows (camera
+                             // RAW files); 0 when the file's metadata is to say
     };
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its

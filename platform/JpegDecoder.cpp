@@ -21,10 +21,7 @@ struct ErrorManager {
 };
 
 // Every error of the library ends the decode here; the library's own handler would exit().
-[[noreturn]] void leave(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
-}
+[[noreturn]] void leave(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1); }
 
 // Warnings (a file cut short, a corrupt stretch) and traces are not printed.
 void ignoreMessage(j_common_ptr, int) {}
@@ -40,9 +37,9 @@ void limitScans(j_common_ptr common)
 // The decode's state lives on the heap, made before setjmp: after a longjmp nothing in it is
 // left in a register or skipped by a destructor.
 struct State {
-    jpeg_decompress_struct info {};
-    ErrorManager error {};
-    jpeg_progress_mgr progress {};
+    jpeg_decompress_struct info{};
+    ErrorManager error{};
+    jpeg_progress_mgr progress{};
     bool created = false;
     JpegDecoder::Result result;
 
@@ -90,8 +87,9 @@ int JpegDecoder::scaleEighths(QSize full, QSize box)
         return 8;
     const QSize target = fitted(full, box);
     int eighths = 1;
-    while (eighths < 8
-           && (scaledSide(full.width(), eighths) < target.width() || scaledSide(full.height(), eighths) < target.height()))
+    while (
+        eighths < 8
+        && (scaledSide(full.width(), eighths) < target.width() || scaledSide(full.height(), eighths) < target.height()))
         ++eighths;
     return eighths;
 }
@@ -104,7 +102,7 @@ qint64 JpegDecoder::decodeBytes(QSize full, QSize box)
     // The picture, and at most a progressive file's coefficients: two bytes a sample, three
     // components at full resolution.
     return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
-        + qint64(full.width()) * full.height() * 6;
+           + qint64(full.width()) * full.height() * 6;
 }
 
 QSize JpegDecoder::size(const void *data, std::size_t size)

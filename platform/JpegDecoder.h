@@ -19,10 +19,10 @@ public:
     };
     struct Result {
         Status status = Status::Failed;
-        QImage image;      // RGB32 or Grayscale8, at least as large as the box asked for when the
-                           // picture is (its aspect kept), never larger than it needs to be by more
-                           // than one DCT step
-        QSize fullSize;    // the picture's stored size, when the header was read
+        QImage image;   // RGB32 or Grayscale8, at least as large as the box asked for when the
+                        // picture is (its aspect kept), never larger than it needs to be by more
+                        // than one DCT step
+        QSize fullSize; // the picture's stored size, when the header was read
     };
 
     // Pictures whose decode would hold more than this are refused.

@@ -5,20 +5,11 @@
 
 // The user-visible strings, looked up with the English text as the key. The default table is
 // "Localizable"; menus and toolbars use "Menu", metadata names and values "Metadata".
-inline QString localized(const char *english)
-{
-    return QCoreApplication::translate("Localizable", english);
-}
+inline QString localized(const char *english) { return QCoreApplication::translate("Localizable", english); }
 
-inline QString localizedMenu(const char *english)
-{
-    return QCoreApplication::translate("Menu", english);
-}
+inline QString localizedMenu(const char *english) { return QCoreApplication::translate("Menu", english); }
 
-inline QString localizedMetadata(const char *english)
-{
-    return QCoreApplication::translate("Metadata", english);
-}
+inline QString localizedMetadata(const char *english) { return QCoreApplication::translate("Metadata", english); }
 
 // For keys known only at run time (metadata names read from a table, stored titles).
 inline QString localized(const QString &english)

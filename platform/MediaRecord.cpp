@@ -88,15 +88,15 @@ void releaseInBackground(std::shared_ptr<MediaList> list)
 const QStringList &MediaRecord::fieldKeys()
 {
     static const QStringList keys = {
-        QStringLiteral("mid"), QStringLiteral("displaytag"), QStringLiteral("servername"),
-        QStringLiteral("serverpath"), QStringLiteral("absolutepath"), QStringLiteral("filesize"),
-        QStringLiteral("imagewidth"), QStringLiteral("imageheight"), QStringLiteral("filedts"),
-        QStringLiteral("dts"), QStringLiteral("keywords"), QStringLiteral("shortdesc"),
-        QStringLiteral("fulldesc"), QStringLiteral("pricetag"), QStringLiteral("modrelavailable"),
-        QStringLiteral("modrelinfo"), QStringLiteral("proprelavailable"), QStringLiteral("proprelinfo"),
-        QStringLiteral("cataloguedby"), QStringLiteral("volumetype"), QStringLiteral("volumename"),
-        QStringLiteral("rating"), QStringLiteral("orientation"), QStringLiteral("imagesetmid"),
-        QStringLiteral("filetype"), QStringLiteral("categoryid"),
+        QStringLiteral("mid"),          QStringLiteral("displaytag"),       QStringLiteral("servername"),
+        QStringLiteral("serverpath"),   QStringLiteral("absolutepath"),     QStringLiteral("filesize"),
+        QStringLiteral("imagewidth"),   QStringLiteral("imageheight"),      QStringLiteral("filedts"),
+        QStringLiteral("dts"),          QStringLiteral("keywords"),         QStringLiteral("shortdesc"),
+        QStringLiteral("fulldesc"),     QStringLiteral("pricetag"),         QStringLiteral("modrelavailable"),
+        QStringLiteral("modrelinfo"),   QStringLiteral("proprelavailable"), QStringLiteral("proprelinfo"),
+        QStringLiteral("cataloguedby"), QStringLiteral("volumetype"),       QStringLiteral("volumename"),
+        QStringLiteral("rating"),       QStringLiteral("orientation"),      QStringLiteral("imagesetmid"),
+        QStringLiteral("filetype"),     QStringLiteral("categoryid"),
     };
     return keys;
 }
@@ -117,8 +117,11 @@ MediaRecord MediaRecord::fromVariantMap(const QVariantMap &map)
 }
 
 MediaRecord::MediaRecord(const MediaRecord &other)
-    : m_present(other.m_present), m_filled(other.m_filled), m_emptyNotNull(other.m_emptyNotNull),
-      m_inline(other.m_inline), m_extra(other.m_extra)
+    : m_present(other.m_present),
+      m_filled(other.m_filled),
+      m_emptyNotNull(other.m_emptyNotNull),
+      m_inline(other.m_inline),
+      m_extra(other.m_extra)
 {
     const int beyond = countBits(m_filled) - inlineCount;
     if (beyond > 0) {
@@ -152,8 +155,8 @@ std::array<QString, MediaRecord::fieldCount> MediaRecord::takeTexts()
     int index = 0;
     for (int i = 0; i < fieldCount; ++i) {
         if (m_filled & (1u << i)) {
-            texts[size_t(i)] = std::move(index < inlineCount ? m_inline[size_t(index)]
-                                                             : m_overflow[size_t(index - inlineCount)]);
+            texts[size_t(i)] =
+                std::move(index < inlineCount ? m_inline[size_t(index)] : m_overflow[size_t(index - inlineCount)]);
             ++index;
         }
     }
@@ -179,10 +182,7 @@ void MediaRecord::placeTexts(std::uint32_t filled, std::array<QString, fieldCoun
     m_filled = filled;
 }
 
-void MediaRecord::setField(Field field, const QString &value)
-{
-    setField(field, QString(value));
-}
+void MediaRecord::setField(Field field, const QString &value) { setField(field, QString(value)); }
 
 void MediaRecord::setField(Field field, QString &&value)
 {

@@ -27,10 +27,32 @@ class MediaRecord
 {
 public:
     enum Field : std::uint8_t {
-        Mid, DisplayTag, ServerName, ServerPath, AbsolutePath, FileSize, ImageWidth, ImageHeight,
-        FileDts, Dts, Keywords, ShortDesc, FullDesc, PriceTag, ModRelAvailable, ModRelInfo,
-        PropRelAvailable, PropRelInfo, CataloguedBy, VolumeType, VolumeName, Rating, Orientation,
-        ImageSetMid, FileType, CategoryId,
+        Mid,
+        DisplayTag,
+        ServerName,
+        ServerPath,
+        AbsolutePath,
+        FileSize,
+        ImageWidth,
+        ImageHeight,
+        FileDts,
+        Dts,
+        Keywords,
+        ShortDesc,
+        FullDesc,
+        PriceTag,
+        ModRelAvailable,
+        ModRelInfo,
+        PropRelAvailable,
+        PropRelInfo,
+        CataloguedBy,
+        VolumeType,
+        VolumeName,
+        Rating,
+        Orientation,
+        ImageSetMid,
+        FileType,
+        CategoryId,
     };
     static constexpr int fieldCount = 26;
     static constexpr std::uint32_t allFields = (1u << fieldCount) - 1u;
@@ -99,11 +121,11 @@ private:
     }
 
     // The bits first: a look-up reads them and the first texts from the same cache line.
-    std::uint32_t m_present = 0;                  // the set keys
-    std::uint32_t m_filled = 0;                   // the set keys with a non-empty text
-    std::uint32_t m_emptyNotNull = 0;             // the set keys whose text is "" rather than null
-    std::array<QString, inlineCount> m_inline;   // the non-empty texts, in key order
-    std::unique_ptr<QString[]> m_overflow;        // the ones beyond
+    std::uint32_t m_present = 0;               // the set keys
+    std::uint32_t m_filled = 0;                // the set keys with a non-empty text
+    std::uint32_t m_emptyNotNull = 0;          // the set keys whose text is "" rather than null
+    std::array<QString, inlineCount> m_inline; // the non-empty texts, in key order
+    std::unique_ptr<QString[]> m_overflow;     // the ones beyond
     QVariantMap m_extra;
 };
 
@@ -115,10 +137,7 @@ inline const QString &MediaRecord::field(Field field) const
     return m_emptyNotNull & bit ? emptyText() : nullText();
 }
 
-inline int MediaRecord::textIndex(Field field) const
-{
-    return countBits(m_filled & ((1u << field) - 1u));
-}
+inline int MediaRecord::textIndex(Field field) const { return countBits(m_filled & ((1u << field) - 1u)); }
 
 using MediaRecordRef = std::shared_ptr<MediaRecord>;
 using MediaList = QList<MediaRecordRef>;

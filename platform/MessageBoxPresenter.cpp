@@ -17,9 +17,15 @@ QMessageBox *makeBox(const Alert &alert, QList<QAbstractButton *> *buttons)
         parent = parent->window();
     auto *box = new QMessageBox(parent);
     switch (alert.style) {
-    case Alert::Style::Informational: box->setIcon(QMessageBox::Information); break;
-    case Alert::Style::Warning: box->setIcon(QMessageBox::Warning); break;
-    case Alert::Style::Critical: box->setIcon(QMessageBox::Critical); break;
+    case Alert::Style::Informational:
+        box->setIcon(QMessageBox::Information);
+        break;
+    case Alert::Style::Warning:
+        box->setIcon(QMessageBox::Warning);
+        break;
+    case Alert::Style::Critical:
+        box->setIcon(QMessageBox::Critical);
+        break;
     }
     // Alerts carry names, titles and paths from users and files: shown as they are, never as markup.
     box->setTextFormat(Qt::PlainText);
@@ -32,15 +38,13 @@ QMessageBox *makeBox(const Alert &alert, QList<QAbstractButton *> *buttons)
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{localized("OK")} : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
         // The first button is the default; the others keep the order they were given in.
-        QPushButton *button = box->addButton(titles.at(i), i == 0 ? QMessageBox::AcceptRole
-                                                                   : QMessageBox::ActionRole);
+        QPushButton *button = box->addButton(titles.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
         if (i == 0)
             box->setDefaultButton(button);
         buttons->append(button);
     }
-    box->setWindowModality(alert.modality == Alert::Modality::Window && parent != nullptr
-                               ? Qt::WindowModal
-                               : Qt::ApplicationModal);
+    box->setWindowModality(alert.modality == Alert::Modality::Window && parent != nullptr ? Qt::WindowModal
+                                                                                          : Qt::ApplicationModal);
     return box;
 }
 

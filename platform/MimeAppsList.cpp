@@ -10,10 +10,7 @@ namespace {
 
 constexpr qint64 kMaximumSize = 4 * 1024 * 1024;
 
-QByteArray trimmedLine(const QByteArray &line)
-{
-    return line.trimmed();
-}
+QByteArray trimmedLine(const QByteArray &line) { return line.trimmed(); }
 
 bool isGroupHeader(const QByteArray &line)
 {
@@ -166,7 +163,8 @@ bool write(const QString &path, const QByteArray &text)
     // Through a link the file it points to is replaced, not the link.
     const QString target = QFileInfo(path).isSymLink() ? QFileInfo(path).canonicalFilePath() : path;
     const QFile::Permissions permissions = QFile::exists(target) ? QFile::permissions(target)
-                                                                 : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+                                                                 : QFile::ReadOwner | QFile::WriteOwner
+                                                                       | QFile::ReadGroup | QFile::ReadOther;
     QSaveFile file(target.isEmpty() ? path : target);
     if (!file.open(QIODevice::WriteOnly))
         return false;

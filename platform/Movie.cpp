@@ -47,10 +47,7 @@ const MovieReaders *movieReaders(QString *error)
     return readers;
 }
 
-bool looksLikePdf(const QByteArray &head)
-{
-    return head.left(1024).contains("%PDF-");
-}
+bool looksLikePdf(const QByteArray &head) { return head.left(1024).contains("%PDF-"); }
 
 std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
 {
@@ -72,33 +69,17 @@ std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
     return std::unique_ptr<Movie>(new Movie(path, std::move(source)));
 }
 
-Movie::Movie(QString path, std::unique_ptr<Source> source)
-    : m_path(std::move(path))
-    , m_source(std::move(source))
-{
-}
+Movie::Movie(QString path, std::unique_ptr<Source> source) : m_path(std::move(path)), m_source(std::move(source)) {}
 
 Movie::~Movie() = default;
 
-Movie::Kind Movie::kind() const
-{
-    return m_source->kind();
-}
+Movie::Kind Movie::kind() const { return m_source->kind(); }
 
-MovieTime Movie::duration() const
-{
-    return m_source->duration();
-}
+MovieTime Movie::duration() const { return m_source->duration(); }
 
-int Movie::rotationAngle() const
-{
-    return m_source->rotationAngle();
-}
+int Movie::rotationAngle() const { return m_source->rotationAngle(); }
 
-QSize Movie::naturalSize() const
-{
-    return m_source->naturalSize();
-}
+QSize Movie::naturalSize() const { return m_source->naturalSize(); }
 
 QImage Movie::frameImageAtTime(MovieTime time, QSize size)
 {

@@ -42,7 +42,7 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
             if (!retryWithOtherSound())
                 fail(m_player->errorString());
         } else if (!m_open && !m_failed
-                 && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
+                   && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
             m_open = true;
             m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
             // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read
@@ -166,7 +166,10 @@ bool MoviePlayer::openAndWait(const QString &path, QString *error, int timeoutMs
     QEventLoop loop;
     QString reason;
     auto a = connect(this, &MoviePlayer::opened, &loop, &QEventLoop::quit);
-    auto b = connect(this, &MoviePlayer::failed, &loop, [&](const QString &r) { reason = r; loop.quit(); });
+    auto b = connect(this, &MoviePlayer::failed, &loop, [&](const QString &r) {
+        reason = r;
+        loop.quit();
+    });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     open(path);
     if (!m_open && !m_failed)

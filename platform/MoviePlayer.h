@@ -91,7 +91,7 @@ private:
     bool m_open = false;
     bool m_looping = false;
     bool m_failed = false;
-    bool m_retried = false;     // the other sound set-up was tried for this file
+    bool m_retried = false; // the other sound set-up was tried for this file
     bool m_retryPending = false;
     bool m_soundFailed = false; // opened again without working sound
     qint64 m_resumeAt = -1;     // where playing stood when the retry began, in ms

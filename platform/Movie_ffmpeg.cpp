@@ -100,7 +100,7 @@ private:
     int m_streamIndex = -1;
     bool m_still = false;
     int m_rotation = 0;
-    QSize m_pictureSize;   // after the pixel aspect, before the rotation
+    QSize m_pictureSize; // after the pixel aspect, before the rotation
     QSize m_naturalSize;
     MovieTime m_duration;
     FramePtr m_stillFrame;
@@ -167,8 +167,8 @@ bool FfmpegSource::open(const QString &path, QString *error)
         // One picture, shown for a second.
         m_duration = MovieTime{Movie::movieTimeScale, Movie::movieTimeScale};
     } else {
-        m_duration = MovieTime{qint64(std::llround(std::min(seconds, 1.0e9) * Movie::movieTimeScale)),
-                               Movie::movieTimeScale};
+        m_duration =
+            MovieTime{qint64(std::llround(std::min(seconds, 1.0e9) * Movie::movieTimeScale)), Movie::movieTimeScale};
     }
     if (m_still) {
         m_stillFrame.reset(av_frame_alloc());
@@ -235,8 +235,8 @@ QImage FfmpegSource::frameImageAtTime(MovieTime time, QSize size)
 {
     if (m_still)
         return toImage(m_stillFrame.get(), size);
-    int64_t target = av_rescale_q(std::max<qint64>(time.timeValue, 0), AVRational{1, time.timeScale},
-                                  m_stream->time_base);
+    int64_t target =
+        av_rescale_q(std::max<qint64>(time.timeValue, 0), AVRational{1, time.timeScale}, m_stream->time_base);
     if (m_stream->start_time != AV_NOPTS_VALUE)
         target += m_stream->start_time;
     FramePtr frame(av_frame_alloc());

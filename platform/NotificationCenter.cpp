@@ -32,9 +32,8 @@ void NotificationCenter::removeObserver(int token)
 void NotificationCenter::removeObserver(QObject *receiver)
 {
     QMutexLocker locker(&m_mutex);
-    std::erase_if(m_observers, [receiver](const Observer &o) {
-        return o.bound && (o.receiver == receiver || o.receiver.isNull());
-    });
+    std::erase_if(m_observers,
+                  [receiver](const Observer &o) { return o.bound && (o.receiver == receiver || o.receiver.isNull()); });
 }
 
 void NotificationCenter::postNotification(const QString &name, const QVariantMap &userInfo)

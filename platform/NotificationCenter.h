@@ -38,7 +38,7 @@ public:
 private:
     struct Observer {
         int token = 0;
-        bool bound = false;  // tied to a receiver's lifetime
+        bool bound = false; // tied to a receiver's lifetime
         QPointer<QObject> receiver;
         QString name;
         std::shared_ptr<Handler> handler;

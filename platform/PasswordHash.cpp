@@ -18,15 +18,9 @@ QByteArray passwordBytes(const QString &password)
 
 } // namespace
 
-std::optional<QByteArray> PasswordHash::toMacRoman(const QString &text)
-{
-    return MacRoman::encode(text);
-}
+std::optional<QByteArray> PasswordHash::toMacRoman(const QString &text) { return MacRoman::encode(text); }
 
-QString PasswordHash::fromMacRoman(const QByteArray &bytes)
-{
-    return MacRoman::decode(bytes);
-}
+QString PasswordHash::fromMacRoman(const QByteArray &bytes) { return MacRoman::decode(bytes); }
 
 QString PasswordHash::hash(const QString &password, const QString &setting)
 {

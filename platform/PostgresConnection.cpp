@@ -11,32 +11,32 @@ namespace {
 
 // libpq is loaded at the first server connection: a program on a catalog file never loads it, nor
 // the thirty libraries it brings along (TLS, Kerberos, LDAP), and starts that much sooner.
-#define OVN_LIBPQ_FUNCTIONS \
-    OVN_LIBPQ_FUNCTION(PQcancel) \
-    OVN_LIBPQ_FUNCTION(PQclear) \
-    OVN_LIBPQ_FUNCTION(PQcmdTuples) \
-    OVN_LIBPQ_FUNCTION(PQconnectdbParams) \
-    OVN_LIBPQ_FUNCTION(PQerrorMessage) \
-    OVN_LIBPQ_FUNCTION(PQexecParams) \
-    OVN_LIBPQ_FUNCTION(PQfinish) \
-    OVN_LIBPQ_FUNCTION(PQfname) \
-    OVN_LIBPQ_FUNCTION(PQfreeCancel) \
-    OVN_LIBPQ_FUNCTION(PQftype) \
-    OVN_LIBPQ_FUNCTION(PQgetCancel) \
-    OVN_LIBPQ_FUNCTION(PQgetResult) \
-    OVN_LIBPQ_FUNCTION(PQgetisnull) \
-    OVN_LIBPQ_FUNCTION(PQgetlength) \
-    OVN_LIBPQ_FUNCTION(PQgetvalue) \
-    OVN_LIBPQ_FUNCTION(PQnfields) \
-    OVN_LIBPQ_FUNCTION(PQntuples) \
-    OVN_LIBPQ_FUNCTION(PQparameterStatus) \
-    OVN_LIBPQ_FUNCTION(PQresultErrorField) \
-    OVN_LIBPQ_FUNCTION(PQresultErrorMessage) \
-    OVN_LIBPQ_FUNCTION(PQresultStatus) \
-    OVN_LIBPQ_FUNCTION(PQsendQueryParams) \
-    OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor) \
-    OVN_LIBPQ_FUNCTION(PQsetSingleRowMode) \
-    OVN_LIBPQ_FUNCTION(PQstatus) \
+#define OVN_LIBPQ_FUNCTIONS                                                                                            \
+    OVN_LIBPQ_FUNCTION(PQcancel)                                                                                       \
+    OVN_LIBPQ_FUNCTION(PQclear)                                                                                        \
+    OVN_LIBPQ_FUNCTION(PQcmdTuples)                                                                                    \
+    OVN_LIBPQ_FUNCTION(PQconnectdbParams)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQerrorMessage)                                                                                 \
+    OVN_LIBPQ_FUNCTION(PQexecParams)                                                                                   \
+    OVN_LIBPQ_FUNCTION(PQfinish)                                                                                       \
+    OVN_LIBPQ_FUNCTION(PQfname)                                                                                        \
+    OVN_LIBPQ_FUNCTION(PQfreeCancel)                                                                                   \
+    OVN_LIBPQ_FUNCTION(PQftype)                                                                                        \
+    OVN_LIBPQ_FUNCTION(PQgetCancel)                                                                                    \
+    OVN_LIBPQ_FUNCTION(PQgetResult)                                                                                    \
+    OVN_LIBPQ_FUNCTION(PQgetisnull)                                                                                    \
+    OVN_LIBPQ_FUNCTION(PQgetlength)                                                                                    \
+    OVN_LIBPQ_FUNCTION(PQgetvalue)                                                                                     \
+    OVN_LIBPQ_FUNCTION(PQnfields)                                                                                      \
+    OVN_LIBPQ_FUNCTION(PQntuples)                                                                                      \
+    OVN_LIBPQ_FUNCTION(PQparameterStatus)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQresultErrorField)                                                                             \
+    OVN_LIBPQ_FUNCTION(PQresultErrorMessage)                                                                           \
+    OVN_LIBPQ_FUNCTION(PQresultStatus)                                                                                 \
+    OVN_LIBPQ_FUNCTION(PQsendQueryParams)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor)                                                                           \
+    OVN_LIBPQ_FUNCTION(PQsetSingleRowMode)                                                                             \
+    OVN_LIBPQ_FUNCTION(PQstatus)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQtransactionStatus)
 
 struct LibPq {
@@ -57,8 +57,8 @@ const LibPq &libpq()
             return loaded;
         }
         bool complete = true;
-#define OVN_LIBPQ_FUNCTION(name)                                                                    \
-    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                       \
+#define OVN_LIBPQ_FUNCTION(name)                                                                                       \
+    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                                           \
     complete = complete && loaded.name;
         OVN_LIBPQ_FUNCTIONS
 #undef OVN_LIBPQ_FUNCTION
@@ -79,19 +79,13 @@ void ignoreNotice(void *, const char *) {}
 
 // libpq's messages run over several lines with tab-indented hints; the user sees them in an alert,
 // where one flowing paragraph reads better.
-QString trimmedMessage(const char *message)
-{
-    return QString::fromUtf8(message ? message : "").simplified();
-}
+QString trimmedMessage(const char *message) { return QString::fromUtf8(message ? message : "").simplified(); }
 
 } // namespace
 
 // ---- PostgresResult ----
 
-void PostgresResult::Clear::operator()(pg_result *result) const
-{
-    libpq().PQclear(result);
-}
+void PostgresResult::Clear::operator()(pg_result *result) const { libpq().PQclear(result); }
 
 PostgresResult::PostgresResult() = default;
 PostgresResult::~PostgresResult() = default;
@@ -105,15 +99,9 @@ qint64 PostgresResult::changedRows() const
     return QByteArray(libpq().PQcmdTuples(m_result.get())).toLongLong();
 }
 
-int PostgresResult::rowCount() const
-{
-    return m_result ? libpq().PQntuples(m_result.get()) : 0;
-}
+int PostgresResult::rowCount() const { return m_result ? libpq().PQntuples(m_result.get()) : 0; }
 
-int PostgresResult::columnCount() const
-{
-    return m_result ? libpq().PQnfields(m_result.get()) : 0;
-}
+int PostgresResult::columnCount() const { return m_result ? libpq().PQnfields(m_result.get()) : 0; }
 
 QString PostgresResult::columnName(int column) const
 {
@@ -134,20 +122,15 @@ QByteArrayView PostgresResult::value(int row, int column) const
 {
     if (isNull(row, column))
         return {};
-    return QByteArrayView(libpq().PQgetvalue(m_result.get(), row, column), libpq().PQgetlength(m_result.get(), row, column));
+    return QByteArrayView(libpq().PQgetvalue(m_result.get(), row, column),
+                          libpq().PQgetlength(m_result.get(), row, column));
 }
 
 // ---- PostgresConnection ----
 
-void PostgresConnection::Finish::operator()(pg_conn *connection) const
-{
-    libpq().PQfinish(connection);
-}
+void PostgresConnection::Finish::operator()(pg_conn *connection) const { libpq().PQfinish(connection); }
 
-void PostgresConnection::FreeCancel::operator()(pg_cancel *cancel) const
-{
-    libpq().PQfreeCancel(cancel);
-}
+void PostgresConnection::FreeCancel::operator()(pg_cancel *cancel) const { libpq().PQfreeCancel(cancel); }
 
 PostgresConnection::PostgresConnection() = default;
 PostgresConnection::~PostgresConnection() = default;
@@ -323,8 +306,10 @@ PostgresConnection::TransactionState PostgresConnection::transactionState() cons
 // A statement's parameters as libpq takes them; the values point into the parameters' bytes.
 struct PostgresConnection::BoundParameters {
     explicit BoundParameters(const QList<PostgresParameter> &parameters)
-        : types(size_t(parameters.size()), 0), values(size_t(parameters.size()), nullptr),
-          lengths(size_t(parameters.size()), 0), formats(size_t(parameters.size()), 0)
+        : types(size_t(parameters.size()), 0),
+          values(size_t(parameters.size()), nullptr),
+          lengths(size_t(parameters.size()), 0),
+          formats(size_t(parameters.size()), 0)
     {
         for (size_t i = 0; i < types.size(); ++i) {
             const PostgresParameter &parameter = parameters.at(qsizetype(i));
@@ -375,8 +360,8 @@ PostgresResult PostgresConnection::execute(const QString &sql, const QList<Postg
     const BoundParameters bound(parameters);
     // The extended protocol that PQexecParams speaks refuses a second statement in the text.
     result.m_result.reset(libpq().PQexecParams(m_connection.get(), text.constData(), bound.count(), bound.types.data(),
-                                       bound.values.data(), bound.lengths.data(), bound.formats.data(),
-                                       binaryFormat));
+                                               bound.values.data(), bound.lengths.data(), bound.formats.data(),
+                                               binaryFormat));
     const ExecStatusType status = result.m_result ? libpq().PQresultStatus(result.m_result.get()) : PGRES_FATAL_ERROR;
     result.m_ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
     if (!result.m_ok)
@@ -396,7 +381,7 @@ PostgresResult PostgresConnection::executeRowByRow(const QString &sql, const QLi
     const QByteArray text = sql.toUtf8();
     const BoundParameters bound(parameters);
     if (libpq().PQsendQueryParams(m_connection.get(), text.constData(), bound.count(), bound.types.data(),
-                          bound.values.data(), bound.lengths.data(), bound.formats.data(), binaryFormat)
+                                  bound.values.data(), bound.lengths.data(), bound.formats.data(), binaryFormat)
         != 1) {
         takeFailureLocked(outcome);
         return outcome;

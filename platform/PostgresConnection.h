@@ -73,8 +73,8 @@ class PostgresConnection
 {
 public:
     struct Settings {
-        QString host;      // name, address or socket folder; empty for the local default socket
-        int port = 0;      // 0 for the default port
+        QString host; // name, address or socket folder; empty for the local default socket
+        int port = 0; // 0 for the default port
         QString user;
         QString password;
         QString database;

@@ -161,15 +161,9 @@ QVariant parseInteger(QStringView text)
     return QVariant::fromValue(qint64(magnitude));
 }
 
-QDateTime earliestDate()
-{
-    return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
-}
+QDateTime earliestDate() { return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC); }
 
-QDateTime latestDate()
-{
-    return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
-}
+QDateTime latestDate() { return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC); }
 
 QByteArray formatDate(const QDateTime &date)
 {
@@ -180,8 +174,8 @@ QByteArray formatDate(const QDateTime &date)
     const QTime time = utc.time();
     if (day.year() < 1 || day.year() > 9999)
         return {};
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", day.year(), day.month(), day.day(),
-                             time.hour(), time.minute(), time.second())
+    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", day.year(), day.month(), day.day(), time.hour(),
+                             time.minute(), time.second())
         .toLatin1();
 }
 
@@ -192,8 +186,7 @@ QDateTime parseDate(QStringView text)
         return {};
     const QByteArray &s = *ascii;
     // YYYY-MM-DDTHH:MM:SS[.fff]Z
-    if (s.size() < 20 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':'
-        || s[16] != ':' || !s.endsWith('Z'))
+    if (s.size() < 20 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' || s[16] != ':' || !s.endsWith('Z'))
         return {};
     auto field = [&s](int from, int length) -> int {
         int value = 0;
@@ -246,8 +239,7 @@ QVariant PropertyList::read(const QByteArray &data, QString *errorMessage, Forma
     QString head;
     const QByteArray start = data.left(256);
     if (start.startsWith("\xfe\xff") || start.startsWith("\xff\xfe")) {
-        QStringDecoder decoder(start.startsWith("\xfe\xff") ? QStringConverter::Utf16BE
-                                                            : QStringConverter::Utf16LE);
+        QStringDecoder decoder(start.startsWith("\xfe\xff") ? QStringConverter::Utf16BE : QStringConverter::Utf16LE);
         head = decoder.decode(start.mid(2));
     } else {
         head = QString::fromLatin1(start.startsWith("\xef\xbb\xbf") ? start.mid(3) : start);

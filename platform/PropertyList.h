@@ -20,8 +20,7 @@ public:
 
     // Reads any of the three forms, recognised by their first bytes. `format`, when given, tells
     // which one was read.
-    static QVariant read(const QByteArray &data, QString *errorMessage = nullptr,
-                         Format *format = nullptr);
+    static QVariant read(const QByteArray &data, QString *errorMessage = nullptr, Format *format = nullptr);
 
     static QVariant readXml(const QByteArray &data, QString *errorMessage = nullptr);
     static QVariant readOpenStep(const QByteArray &data, QString *errorMessage = nullptr);

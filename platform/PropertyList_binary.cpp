@@ -18,14 +18,15 @@ using namespace PropertyListDetail;
 
 namespace {
 
-constexpr quint64 headerSize = 8;  // "bplist00"
+constexpr quint64 headerSize = 8; // "bplist00"
 constexpr quint64 trailerSize = 32;
 
 class BinaryReader
 {
 public:
     explicit BinaryReader(const QByteArray &data)
-        : m_data(reinterpret_cast<const uchar *>(data.constData())), m_size(quint64(data.size()))
+        : m_data(reinterpret_cast<const uchar *>(data.constData())),
+          m_size(quint64(data.size()))
     {
         // Shared objects may be referenced many times; bound what the references expand to, so
         // that a small file cannot ask for an exponential amount of values or text. Without
@@ -185,16 +186,15 @@ QVariant BinaryReader::readContainer(quint64 index, quint64 pos, uchar type, uch
         const quint64 valuesStart = pos + *count * m_referenceSize;
         for (quint64 i = 0; i < *count; ++i) {
             const std::optional<quint64> keyIndex = readReference(pos + i * m_referenceSize);
-            const std::optional<quint64> valueIndex =
-                keyIndex ? readReference(valuesStart + i * m_referenceSize) : std::nullopt;
+            const std::optional<quint64> valueIndex = keyIndex ? readReference(valuesStart + i * m_referenceSize)
+                                                               : std::nullopt;
             if (!valueIndex)
                 break;
             const QVariant key = readObject(*keyIndex, depth + 1);
             if (!key.isValid())
                 break;
             if (key.typeId() != QMetaType::QString) {
-                fail(QStringLiteral("a dictionary key that is not a string (object %1)")
-                         .arg(*keyIndex));
+                fail(QStringLiteral("a dictionary key that is not a string (object %1)").arg(*keyIndex));
                 break;
             }
             QVariant value = readObject(*valueIndex, depth + 1);
@@ -360,9 +360,7 @@ QVariant BinaryReader::readDocument()
         return {};
     }
     if (m_objectCount == 0 || topObject >= m_objectCount) {
-        fail(QStringLiteral("the top object %1 is not among the %2 objects")
-                 .arg(topObject)
-                 .arg(m_objectCount));
+        fail(QStringLiteral("the top object %1 is not among the %2 objects").arg(topObject).arg(m_objectCount));
         return {};
     }
     if (m_offsetTable <= headerSize || m_offsetTable > trailer
@@ -383,9 +381,7 @@ QVariant PropertyList::readBinary(const QByteArray &data, QString *errorMessage)
     QVariant value = reader.readDocument();
     if (!value.isValid()) {
         const QString message = reader.errorMessage();
-        setError(errorMessage,
-                 message.isEmpty() ? QStringLiteral("the binary property list is malformed")
-                                   : message);
+        setError(errorMessage, message.isEmpty() ? QStringLiteral("the binary property list is malformed") : message);
         return {};
     }
     return value;

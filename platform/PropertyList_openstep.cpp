@@ -16,8 +16,8 @@ namespace {
 bool isWordCharacter(QChar c)
 {
     const char16_t u = c.unicode();
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_'
-        || u == '$' || u == '+' || u == '/' || u == ':' || u == '.' || u == '-';
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' || u == '$'
+           || u == '+' || u == '/' || u == ':' || u == '.' || u == '-';
 }
 
 int hexValue(QChar c)
@@ -73,12 +73,10 @@ bool OpenStepReader::skipSpace()
         const QChar c = current();
         if (c.isSpace()) {
             ++m_pos;
-        } else if (c == QLatin1Char('/') && m_pos + 1 < m_text.size()
-                   && m_text.at(m_pos + 1) == QLatin1Char('/')) {
+        } else if (c == QLatin1Char('/') && m_pos + 1 < m_text.size() && m_text.at(m_pos + 1) == QLatin1Char('/')) {
             const qsizetype end = m_text.indexOf(QLatin1Char('\n'), m_pos);
             m_pos = end < 0 ? m_text.size() : end + 1;
-        } else if (c == QLatin1Char('/') && m_pos + 1 < m_text.size()
-                   && m_text.at(m_pos + 1) == QLatin1Char('*')) {
+        } else if (c == QLatin1Char('/') && m_pos + 1 < m_text.size() && m_text.at(m_pos + 1) == QLatin1Char('*')) {
             const qsizetype end = m_text.indexOf(QLatin1String("*/"), m_pos + 2);
             if (end < 0)
                 return fail(QStringLiteral("comment without an end"));
@@ -107,13 +105,27 @@ std::optional<QString> OpenStepReader::readQuoted()
             break;
         const QChar e = m_text.at(m_pos++);
         switch (e.unicode()) {
-        case 'a': text += QChar(0x07); break;
-        case 'b': text += QChar(0x08); break;
-        case 'f': text += QChar(0x0c); break;
-        case 'n': text += QChar(0x0a); break;
-        case 'r': text += QChar(0x0d); break;
-        case 't': text += QChar(0x09); break;
-        case 'v': text += QChar(0x0b); break;
+        case 'a':
+            text += QChar(0x07);
+            break;
+        case 'b':
+            text += QChar(0x08);
+            break;
+        case 'f':
+            text += QChar(0x0c);
+            break;
+        case 'n':
+            text += QChar(0x0a);
+            break;
+        case 'r':
+            text += QChar(0x0d);
+            break;
+        case 't':
+            text += QChar(0x09);
+            break;
+        case 'v':
+            text += QChar(0x0b);
+            break;
         case 'U': {
             // Up to four hexadecimal digits: one UTF-16 code unit.
             char16_t unit = 0;
@@ -131,9 +143,8 @@ std::optional<QString> OpenStepReader::readQuoted()
             if (e >= QLatin1Char('0') && e <= QLatin1Char('7')) {
                 // Up to three octal digits; values above 127 are taken as Latin-1.
                 int value = e.unicode() - '0';
-                for (int digits = 1; digits < 3 && !atEnd() && current() >= QLatin1Char('0')
-                     && current() <= QLatin1Char('7');
-                     ++digits)
+                for (int digits = 1;
+                     digits < 3 && !atEnd() && current() >= QLatin1Char('0') && current() <= QLatin1Char('7'); ++digits)
                     value = value * 8 + (m_text.at(m_pos++).unicode() - '0');
                 text += QChar(char16_t(value));
             } else {
@@ -365,8 +376,7 @@ bool OpenStepWriter::fail(const QString &message)
 void OpenStepWriter::writeString(const QString &text)
 {
     // Words go out bare, except those a reader could take for the start of a comment.
-    bool bare = !text.isEmpty() && !text.contains(QLatin1String("//"))
-        && !text.contains(QLatin1String("/*"));
+    bool bare = !text.isEmpty() && !text.contains(QLatin1String("//")) && !text.contains(QLatin1String("/*"));
     for (qsizetype i = 0; bare && i < text.size(); ++i)
         bare = isWordCharacter(text.at(i));
     if (bare) {
@@ -379,16 +389,35 @@ void OpenStepWriter::writeString(const QString &text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         switch (c.unicode()) {
-        case '"': quoted += QLatin1String("\\\""); continue;
-        case '\\': quoted += QLatin1String("\\\\"); continue;
-        case 0x07: quoted += QLatin1String("\\a"); continue;
-        case 0x08: quoted += QLatin1String("\\b"); continue;
-        case 0x09: quoted += QLatin1String("\\t"); continue;
-        case 0x0a: quoted += QLatin1String("\\n"); continue;
-        case 0x0b: quoted += QLatin1String("\\v"); continue;
-        case 0x0c: quoted += QLatin1String("\\f"); continue;
-        case 0x0d: quoted += QLatin1String("\\r"); continue;
-        default: break;
+        case '"':
+            quoted += QLatin1String("\\\"");
+            continue;
+        case '\\':
+            quoted += QLatin1String("\\\\");
+            continue;
+        case 0x07:
+            quoted += QLatin1String("\\a");
+            continue;
+        case 0x08:
+            quoted += QLatin1String("\\b");
+            continue;
+        case 0x09:
+            quoted += QLatin1String("\\t");
+            continue;
+        case 0x0a:
+            quoted += QLatin1String("\\n");
+            continue;
+        case 0x0b:
+            quoted += QLatin1String("\\v");
+            continue;
+        case 0x0c:
+            quoted += QLatin1String("\\f");
+            continue;
+        case 0x0d:
+            quoted += QLatin1String("\\r");
+            continue;
+        default:
+            break;
         }
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             quoted += c;

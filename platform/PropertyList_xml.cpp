@@ -47,8 +47,7 @@ bool XmlReader::checkDtd()
     const QXmlStreamEntityDeclarations entities = m_xml.entityDeclarations();
     for (const QXmlStreamEntityDeclaration &entity : entities) {
         if (!entity.systemId().isEmpty() || !entity.publicId().isEmpty())
-            return fail(QStringLiteral("external entity '%1' is not allowed")
-                            .arg(entity.name().toString()));
+            return fail(QStringLiteral("external entity '%1' is not allowed").arg(entity.name().toString()));
     }
     return true;
 }
@@ -64,8 +63,7 @@ bool XmlReader::nextMarkupToken()
             return true;
         case QXmlStreamReader::Characters:
             if (!m_xml.isWhitespace())
-                return fail(QStringLiteral("unexpected text \"%1\"")
-                                .arg(m_xml.text().left(40).toString()));
+                return fail(QStringLiteral("unexpected text \"%1\"").arg(m_xml.text().left(40).toString()));
             break;
         case QXmlStreamReader::EntityReference:
             return fail(QStringLiteral("entity '%1' is not declared").arg(m_xml.name().toString()));
@@ -103,8 +101,7 @@ std::optional<QString> XmlReader::readText()
         case QXmlStreamReader::ProcessingInstruction:
             break;
         case QXmlStreamReader::StartElement:
-            fail(QStringLiteral("unexpected <%1> inside <%2>")
-                     .arg(m_xml.name().toString(), element));
+            fail(QStringLiteral("unexpected <%1> inside <%2>").arg(m_xml.name().toString(), element));
             return std::nullopt;
         case QXmlStreamReader::EntityReference:
             fail(QStringLiteral("entity '%1' is not declared").arg(m_xml.name().toString()));
@@ -167,8 +164,7 @@ QVariant XmlReader::readValue(int depth)
         QByteArray base64 = text->toLatin1();
         base64.removeIf([](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
         // Non-Latin-1 characters became '?', which the strict decoder refuses as well.
-        const auto decoded =
-            QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+        const auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded) {
             fail(QStringLiteral("<data> is not valid base64"));
             return {};
@@ -299,8 +295,8 @@ bool XmlWriter::fail(const QString &message)
 // Characters XML 1.0 cannot carry at all, not even as a character reference.
 static bool isXmlCharacter(char32_t c)
 {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
-        || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+           || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 bool XmlWriter::writeText(const QString &element, const QString &text)
@@ -319,8 +315,7 @@ bool XmlWriter::writeText(const QString &element, const QString &text)
     m_xml.writeStartElement(element);
     // A literal carriage return would come back as a line feed: XML normalises line ends.
     qsizetype from = 0;
-    for (qsizetype cr = text.indexOf(QLatin1Char('\r')); cr >= 0;
-         cr = text.indexOf(QLatin1Char('\r'), from)) {
+    for (qsizetype cr = text.indexOf(QLatin1Char('\r')); cr >= 0; cr = text.indexOf(QLatin1Char('\r'), from)) {
         if (cr > from)
             m_xml.writeCharacters(text.mid(from, cr - from));
         m_xml.writeEntityReference(QStringLiteral("#13"));
@@ -347,8 +342,7 @@ bool XmlWriter::writeValue(const QVariant &value, int depth)
         m_xml.writeTextElement(QStringLiteral("integer"), QString::number(value.toULongLong()));
         return true;
     case Kind::Real:
-        m_xml.writeTextElement(QStringLiteral("real"),
-                               QString::fromLatin1(formatReal(value.toDouble())));
+        m_xml.writeTextElement(QStringLiteral("real"), QString::fromLatin1(formatReal(value.toDouble())));
         return true;
     case Kind::Date: {
         const QByteArray text = formatDate(value.toDateTime());

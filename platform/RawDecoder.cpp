@@ -172,13 +172,13 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
             return std::nullopt;
         m_spent = true;
         libraw_output_params_t &p = m_raw->imgdata.params;
-        p.user_flip = 0;                 // keep the sensor's orientation; callers turn by `flip`
+        p.user_flip = 0; // keep the sensor's orientation; callers turn by `flip`
         p.use_camera_wb = 1;
         p.use_auto_wb = 0;
         p.use_camera_matrix = 1;
         p.four_color_rgb = 1;
         p.half_size = options.shrink > 0 ? 1 : 0;
-        p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0;   // VNG, or bilinear
+        p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0; // VNG, or bilinear
         p.output_bps = 8;
         p.bright = 1.0f;
         if (m_raw->unpack() != LIBRAW_SUCCESS) {
@@ -199,9 +199,8 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         ProcessedImage processed(m_raw->dcraw_make_mem_image(&error));
         // The work buffers are no longer needed; free them before the copy below.
         m_raw->free_image();
-        if (!processed || error != LIBRAW_SUCCESS || processed->type != LIBRAW_IMAGE_BITMAP
-            || processed->bits != 8 || (processed->colors != 3 && processed->colors != 1)
-            || processed->width == 0 || processed->height == 0)
+        if (!processed || error != LIBRAW_SUCCESS || processed->type != LIBRAW_IMAGE_BITMAP || processed->bits != 8
+            || (processed->colors != 3 && processed->colors != 1) || processed->width == 0 || processed->height == 0)
             return std::nullopt;
         const qsizetype w = processed->width, h = processed->height, colors = processed->colors;
         if (qint64(processed->data_size) < qint64(w) * h * colors)

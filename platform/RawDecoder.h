@@ -22,9 +22,9 @@ public:
         QByteArray model;
         int rawWidth = 0;
         int rawHeight = 0;
-        int width = 0;   // the picture a full decode gives, before any turning
+        int width = 0; // the picture a full decode gives, before any turning
         int height = 0;
-        int flip = 0;    // the decoder's rotation code (0 none, 3 180°, 5 90° left, 6 90° right)
+        int flip = 0; // the decoder's rotation code (0 none, 3 180°, 5 90° left, 6 90° right)
     };
 
     enum class Interpolation { Full, Quick };

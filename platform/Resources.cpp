@@ -40,8 +40,7 @@ QString Resources::locate(const QString &environmentValue, const QString &applic
 QString Resources::resourcesPath()
 {
     // Not cached: tests change the environment between cases, and the look-up is a few stat calls.
-    const QString applicationDir =
-        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    const QString applicationDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
     return locate(qEnvironmentVariable(environmentVariable), applicationDir);
 }
 

@@ -9,10 +9,11 @@
 
 SettingsPresetStore::SettingsPresetStore(UserDefaults &defaults, QString resourceName, QString userKey,
                                          QStringList keys)
-    : m_defaults(defaults), m_resourceName(std::move(resourceName)), m_userKey(std::move(userKey)),
+    : m_defaults(defaults),
+      m_resourceName(std::move(resourceName)),
+      m_userKey(std::move(userKey)),
       m_keys(std::move(keys))
-{
-}
+{}
 
 QVariantList SettingsPresetStore::usable(const QVariantList &presets)
 {

@@ -63,10 +63,7 @@ QString SystemInfo::fullName()
     return name.isEmpty() ? login : name;
 }
 
-QString SystemInfo::hostName()
-{
-    return QSysInfo::machineHostName();
-}
+QString SystemInfo::hostName() { return QSysInfo::machineHostName(); }
 
 QString SystemInfo::recordIdMachinePart()
 {

@@ -57,8 +57,9 @@ QString TemporaryFiles::fileNameFromTemplate(const QString &nameTemplate, int nu
         while (j < length && QStringLiteral("hlqjzt").contains(nameTemplate.at(j)))
             ++j;
         const bool integerConversion = j < length
-            && (nameTemplate.at(j) == QLatin1Char('d') || nameTemplate.at(j) == QLatin1Char('i')
-                || nameTemplate.at(j) == QLatin1Char('u'));
+                                       && (nameTemplate.at(j) == QLatin1Char('d')
+                                           || nameTemplate.at(j) == QLatin1Char('i')
+                                           || nameTemplate.at(j) == QLatin1Char('u'));
         if (!integerConversion || numberPlaced) {
             name.append(c);
             continue;

@@ -64,13 +64,12 @@ class BlockAverager
 {
 public:
     BlockAverager(QSize source, int factor)
-        : m_source(source)
-        , m_factor(factor)
-        , m_image((source.width() + factor - 1) / factor, (source.height() + factor - 1) / factor,
-                  QImage::Format_ARGB32_Premultiplied)
-        , m_sums(size_t(m_image.width()) * 4, 0)
-    {
-    }
+        : m_source(source),
+          m_factor(factor),
+          m_image((source.width() + factor - 1) / factor, (source.height() + factor - 1) / factor,
+                  QImage::Format_ARGB32_Premultiplied),
+          m_sums(size_t(m_image.width()) * 4, 0)
+    {}
 
     bool isNull() const { return m_image.isNull(); }
 
@@ -109,7 +108,8 @@ private:
             auto average = [&](int c) { return int((sum[c] + count / 2) / count); };
             const int alpha = average(3);
             m_opaque = m_opaque && alpha == 255;
-            line[ox] = qRgba(std::min(average(0), alpha), std::min(average(1), alpha), std::min(average(2), alpha), alpha);
+            line[ox] =
+                qRgba(std::min(average(0), alpha), std::min(average(1), alpha), std::min(average(2), alpha), alpha);
             std::fill(sum, sum + 4, 0);
         }
         m_rowsInBlock = 0;
@@ -155,12 +155,22 @@ public:
         }
         switch (photometric) {
         case PHOTOMETRIC_MINISWHITE:
-        case PHOTOMETRIC_MINISBLACK: c.m_colours = 1; c.m_inverted = photometric == PHOTOMETRIC_MINISWHITE; break;
-        case PHOTOMETRIC_RGB: c.m_colours = 3; break;
-        case PHOTOMETRIC_PALETTE: c.m_colours = 1; c.m_palette = true; break;
-        default: return std::nullopt;
+        case PHOTOMETRIC_MINISBLACK:
+            c.m_colours = 1;
+            c.m_inverted = photometric == PHOTOMETRIC_MINISWHITE;
+            break;
+        case PHOTOMETRIC_RGB:
+            c.m_colours = 3;
+            break;
+        case PHOTOMETRIC_PALETTE:
+            c.m_colours = 1;
+            c.m_palette = true;
+            break;
+        default:
+            return std::nullopt;
         }
-        if (samples < c.m_colours || (bits != 8 && bits != 16 && !(bits < 8 && samples == 1 && (bits == 1 || bits == 2 || bits == 4))))
+        if (samples < c.m_colours
+            || (bits != 8 && bits != 16 && !(bits < 8 && samples == 1 && (bits == 1 || bits == 2 || bits == 4))))
             return std::nullopt;
         if (c.m_palette) {
             if (bits > 8)
@@ -317,15 +327,16 @@ QImage readDirectory(TIFF *tiff, QSize target)
     const QSize size = directorySize(tiff);
     if (!size.isValid())
         return {};
-    const int factor = std::max(1, std::min(size.width() / std::max(1, target.width()),
-                                            size.height() / std::max(1, target.height())));
+    const int factor =
+        std::max(1, std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
     const std::optional<ScanlineConverter> converter = ScanlineConverter::forDirectory(tiff);
     // What the read holds: the result, a row or a band of rows, and libtiff's compressed data (read
     // in parts of up to 10 MB from a long strip) or its decoded band.
     const qint64 rowBytes = qint64(size.width()) * 4;
     const qint64 result = qint64((size.width() + factor - 1) / factor) * ((size.height() + factor - 1) / factor) * 4;
-    const qint64 held = result + (converter ? converter->lineBytes() + rowBytes + (qint64(10) << 20)
-                                            : 2 * rowBytes * bandRows(tiff, size));
+    const qint64 held =
+        result
+        + (converter ? converter->lineBytes() + rowBytes + (qint64(10) << 20) : 2 * rowBytes * bandRows(tiff, size));
     const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
     BlockAverager averager(size, factor);
     if (averager.isNull())
@@ -344,7 +355,8 @@ QSize fitted(QSize size, QSize box)
     if (size.width() <= box.width() && size.height() <= box.height())
         return size;
     const double scale = std::min(double(box.width()) / size.width(), double(box.height()) / size.height());
-    return QSize(std::max(1, int(std::lround(size.width() * scale))), std::max(1, int(std::lround(size.height() * scale))));
+    return QSize(std::max(1, int(std::lround(size.width() * scale))),
+                 std::max(1, int(std::lround(size.height() * scale))));
 }
 
 } // namespace
@@ -391,7 +403,9 @@ QImage TiffReader::readReduced(const QString &path, QSize box)
         if (TIFFSetSubDirectory(tiff.get(), offset))
             consider(true, offset);
 
-    if (best && (best->sub ? TIFFSetSubDirectory(tiff.get(), best->where) : TIFFSetDirectory(tiff.get(), tdir_t(best->where)))) {
+    if (best
+        && (best->sub ? TIFFSetSubDirectory(tiff.get(), best->where)
+                      : TIFFSetDirectory(tiff.get(), tdir_t(best->where)))) {
         QImage image = readDirectory(tiff.get(), target);
         if (!image.isNull())
             return image;

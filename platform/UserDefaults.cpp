@@ -169,7 +169,7 @@ double leadingDecimalNumber(const QString &text)
         ++i;
     }
     int mantissaDigits = 0;
-    int integerDigits = 0;          // significant digits before the point
+    int integerDigits = 0; // significant digits before the point
     for (; i < text.size() && isAsciiDigit(text.at(i)); ++i, ++mantissaDigits) {
         if (integerDigits > 0 || text.at(i) != QLatin1Char('0'))
             ++integerDigits;
@@ -214,8 +214,8 @@ double leadingDecimalNumber(const QString &text)
     }
 
     double result = 0.0;
-    const auto [end, error] = std::from_chars(number.constData(), number.constData() + number.size(),
-                                              result, std::chars_format::general);
+    const auto [end, error] =
+        std::from_chars(number.constData(), number.constData() + number.size(), result, std::chars_format::general);
     Q_UNUSED(end);
     if (error == std::errc::result_out_of_range) {
         // Too large is infinite and too small is zero, as strtod would answer.
@@ -267,12 +267,12 @@ QVariantMap UserDefaults::argumentsFromCommandLine(const QStringList &arguments)
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &word = arguments.at(i);
         if (!isArgumentKey(word))
-            continue;                 // a stray word
+            continue; // a stray word
         if (i + 1 >= arguments.size())
-            break;                    // a key with nothing after it
+            break; // a key with nothing after it
         const QString &next = arguments.at(i + 1);
         if (isArgumentKey(next))
-            continue;                 // a key without a value; the next word starts a pair
+            continue; // a key without a value; the next word starts a pair
         result.insert(word.mid(1), argumentValue(next));
         ++i;
     }
@@ -350,9 +350,8 @@ bool UserDefaults::setObject(const QVariant &value, const QString &key)
     if (stored && PropertyList::writeXml(QVariantMap{{key, *stored}}, &writeError).isEmpty())
         stored.reset();
     if (!stored) {
-        qWarning("UserDefaults: the value for \"%s\" (%s) cannot be stored in a property list%s%s",
-                 qUtf8Printable(key), value.typeName(), writeError.isEmpty() ? "" : ": ",
-                 qUtf8Printable(writeError));
+        qWarning("UserDefaults: the value for \"%s\" (%s) cannot be stored in a property list%s%s", qUtf8Printable(key),
+                 value.typeName(), writeError.isEmpty() ? "" : ": ", qUtf8Printable(writeError));
         return false;
     }
 
@@ -361,10 +360,9 @@ bool UserDefaults::setObject(const QVariant &value, const QString &key)
     // Windows write back values they have not changed; a plain value that is already there (same
     // type and same value) needs no new file. Containers are always written, since QVariant's
     // comparison takes 1 and true for equal inside them.
-    const bool isContainer =
-        stored->typeId() == QMetaType::QVariantList || stored->typeId() == QMetaType::QVariantMap;
-    if (!m_dirty && !isContainer && existing != m_persistent.cend()
-        && existing->typeId() == stored->typeId() && *existing == *stored)
+    const bool isContainer = stored->typeId() == QMetaType::QVariantList || stored->typeId() == QMetaType::QVariantMap;
+    if (!m_dirty && !isContainer && existing != m_persistent.cend() && existing->typeId() == stored->typeId()
+        && *existing == *stored)
         return true;
     m_persistent.insert(key, std::move(*stored));
     return saveLocked();
@@ -490,8 +488,8 @@ QString UserDefaults::stringFromVariant(const QVariant &value)
         return value.toString();
     if (type == QMetaType::Bool)
         return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    if (type == QMetaType::ULongLong || type == QMetaType::ULong || type == QMetaType::UInt
-        || type == QMetaType::UShort || type == QMetaType::UChar)
+    if (type == QMetaType::ULongLong || type == QMetaType::ULong || type == QMetaType::UInt || type == QMetaType::UShort
+        || type == QMetaType::UChar)
         return QString::number(value.toULongLong());
     if (isIntegerType(type))
         return QString::number(value.toLongLong());
@@ -499,8 +497,8 @@ QString UserDefaults::stringFromVariant(const QVariant &value)
         // The shortest text that reads back as the same number, never with a locale's comma.
         char buffer[64];
         const auto [end, error] = type == QMetaType::Float
-            ? std::to_chars(buffer, buffer + sizeof buffer, value.toFloat())
-            : std::to_chars(buffer, buffer + sizeof buffer, value.toDouble());
+                                      ? std::to_chars(buffer, buffer + sizeof buffer, value.toFloat())
+                                      : std::to_chars(buffer, buffer + sizeof buffer, value.toDouble());
         if (error != std::errc())
             return QString();
         return QString::fromLatin1(buffer, end - buffer);
@@ -514,7 +512,7 @@ void UserDefaults::load()
         return;
     QFileInfo info(m_filePath);
     if (!info.exists() && !info.isSymLink())
-        return;   // a first start
+        return; // a first start
 
     QFile file(m_filePath);
     const bool opened = file.open(QIODevice::ReadOnly);
@@ -544,21 +542,18 @@ void UserDefaults::load()
     // Keep the broken file for the user (or for us) to look at, and start afresh. rename(2)
     // replaces an older copy in one step.
     const QString asidePath = m_filePath + QStringLiteral(".corrupt");
-    if (std::rename(QFile::encodeName(m_filePath).constData(),
-                    QFile::encodeName(asidePath).constData()) != 0) {
+    if (std::rename(QFile::encodeName(m_filePath).constData(), QFile::encodeName(asidePath).constData()) != 0) {
         // It could not be moved; then it must not be overwritten either.
         m_saveBlocked = true;
         m_loadProblem = localized("Your preferences file “%1” is damaged (%2) and could not be "
                                   "moved aside to “%3”. Ostrevan starts with the default settings "
                                   "and leaves the file as it is; settings you change are not saved.")
-                            .arg(QDir::toNativeSeparators(m_filePath), parseError,
-                                 QDir::toNativeSeparators(asidePath));
+                            .arg(QDir::toNativeSeparators(m_filePath), parseError, QDir::toNativeSeparators(asidePath));
         return;
     }
     m_loadProblem = localized("Your preferences file “%1” is damaged (%2). It was kept as “%3”, "
                               "and Ostrevan starts with the default settings.")
-                        .arg(QDir::toNativeSeparators(m_filePath), parseError,
-                             QDir::toNativeSeparators(asidePath));
+                        .arg(QDir::toNativeSeparators(m_filePath), parseError, QDir::toNativeSeparators(asidePath));
 }
 
 bool UserDefaults::saveLocked()
@@ -585,13 +580,11 @@ bool UserDefaults::saveLocked()
     // one only once it is complete.
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly)) {
-        qWarning("UserDefaults: cannot write %s: %s", qUtf8Printable(m_filePath),
-                 qUtf8Printable(file.errorString()));
+        qWarning("UserDefaults: cannot write %s: %s", qUtf8Printable(m_filePath), qUtf8Printable(file.errorString()));
         return false;
     }
     if (!file.setPermissions(kFilePermissions) || file.write(xml) != xml.size() || !file.commit()) {
-        qWarning("UserDefaults: cannot write %s: %s", qUtf8Printable(m_filePath),
-                 qUtf8Printable(file.errorString()));
+        qWarning("UserDefaults: cannot write %s: %s", qUtf8Printable(m_filePath), qUtf8Printable(file.errorString()));
         file.cancelWriting();
         return false;
     }

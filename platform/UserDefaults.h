@@ -50,13 +50,13 @@ public:
     static QVariantMap argumentsFromCommandLine(const QStringList &arguments);
 
     QVariant objectForKey(const QString &key) const;
-    QString stringForKey(const QString &key) const;           // "" when missing or not text-like
+    QString stringForKey(const QString &key) const; // "" when missing or not text-like
     bool boolForKey(const QString &key) const;
     qint64 integerForKey(const QString &key) const;
     double doubleForKey(const QString &key) const;
-    QVariantList arrayForKey(const QString &key) const;        // empty unless an array
-    QVariantMap dictionaryForKey(const QString &key) const;    // empty unless a dictionary
-    QByteArray dataForKey(const QString &key) const;           // empty unless data
+    QVariantList arrayForKey(const QString &key) const;     // empty unless an array
+    QVariantMap dictionaryForKey(const QString &key) const; // empty unless a dictionary
+    QByteArray dataForKey(const QString &key) const;        // empty unless data
     // True when some layer holds the key.
     bool contains(const QString &key) const;
     // The user's file layer alone.
@@ -94,6 +94,6 @@ private:
     QVariantMap m_arguments;
     QVariantMap m_persistent;
     QVariantMap m_registered;
-    bool m_dirty = false;         // the file layer has changes the file does not hold yet
-    bool m_saveBlocked = false;   // the file exists but could not be read: never replace it
+    bool m_dirty = false;       // the file layer has changes the file does not hold yet
+    bool m_saveBlocked = false; // the file exists but could not be read: never replace it
 };

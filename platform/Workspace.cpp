@@ -35,15 +35,9 @@ QStringList folders(const char *name, const QString &fallback)
     return result;
 }
 
-QString configHome()
-{
-    return environment("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
-}
+QString configHome() { return environment("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")); }
 
-QString dataHome()
-{
-    return environment("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
-}
+QString dataHome() { return environment("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share")); }
 
 QStringList applicationFolders()
 {
@@ -57,7 +51,8 @@ QStringList applicationFolders()
 QStringList mimeappsLists()
 {
     QStringList desktops;
-    for (const QString &desktop : qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+    for (const QString &desktop :
+         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'), Qt::SkipEmptyParts))
         desktops.append(desktop.toLower());
     QStringList places{configHome()};
     places += folders("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg"));
@@ -84,11 +79,21 @@ QString unescape(const QString &value)
         }
         const QChar next = value.at(++i);
         switch (next.unicode()) {
-        case 's': result.append(QLatin1Char(' ')); break;
-        case 'n': result.append(QLatin1Char('\n')); break;
-        case 't': result.append(QLatin1Char('\t')); break;
-        case 'r': result.append(QLatin1Char('\r')); break;
-        default: result.append(next); break;
+        case 's':
+            result.append(QLatin1Char(' '));
+            break;
+        case 'n':
+            result.append(QLatin1Char('\n'));
+            break;
+        case 't':
+            result.append(QLatin1Char('\t'));
+            break;
+        case 'r':
+            result.append(QLatin1Char('\r'));
+            break;
+        default:
+            result.append(next);
+            break;
         }
     }
     return result;
@@ -138,7 +143,8 @@ bool ownApplication(const Workspace::Application &application)
 {
     if (application.id.startsWith(QLatin1String("ostrevan"), Qt::CaseInsensitive))
         return true;
-    const QString program = QFileInfo(Workspace::commandLines(application, {QStringLiteral("file")}).value(0).value(0)).fileName();
+    const QString program =
+        QFileInfo(Workspace::commandLines(application, {QStringLiteral("file")}).value(0).value(0)).fileName();
     const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     return program == QLatin1String("ostrevan") || (!self.isEmpty() && program == self);
 }
@@ -209,10 +215,7 @@ QList<Workspace::Application> Workspace::applicationsForMimeType(const QString &
     return applicationsFor(mimeType, false);
 }
 
-bool Workspace::isOwnApplication(const Application &application)
-{
-    return ownApplication(application);
-}
+bool Workspace::isOwnApplication(const Application &application) { return ownApplication(application); }
 
 Workspace::DefaultApplication Workspace::defaultApplicationForFile(const QString &path)
 {
@@ -378,12 +381,23 @@ QList<QStringList> Workspace::commandLines(const Application &application, const
                     continue;
                 }
                 switch (argument.at(++k).unicode()) {
-                case '%': expanded.append(QLatin1Char('%')); break;
-                case 'f': expanded.append(paths.value(run)); break;
-                case 'u': expanded.append(perFile ? urlOf(paths.value(run)) : QString()); break;
-                case 'c': expanded.append(application.name); break;
-                case 'k': expanded.append(application.desktopFile); break;
-                default: break; // the deprecated codes and unknown ones go
+                case '%':
+                    expanded.append(QLatin1Char('%'));
+                    break;
+                case 'f':
+                    expanded.append(paths.value(run));
+                    break;
+                case 'u':
+                    expanded.append(perFile ? urlOf(paths.value(run)) : QString());
+                    break;
+                case 'c':
+                    expanded.append(application.name);
+                    break;
+                case 'k':
+                    expanded.append(application.desktopFile);
+                    break;
+                default:
+                    break; // the deprecated codes and unknown ones go
                 }
             }
             if (!expanded.isEmpty() || quoted.at(i))
@@ -431,9 +445,8 @@ Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
     const QString service = QStringLiteral("org.freedesktop.FileManager1");
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QDBusConnectionInterface *names = bus.isConnected() ? bus.interface() : nullptr;
-    const bool fileManager = names
-        && (names->isServiceRegistered(service)
-            || names->activatableServiceNames().value().contains(service));
+    const bool fileManager =
+        names && (names->isServiceRegistered(service) || names->activatableServiceNames().value().contains(service));
     if (!fileManager)
         return openFolders(paths) ? RevealResult::Folder : RevealResult::Failed;
 

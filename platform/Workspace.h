@@ -12,9 +12,9 @@ class Workspace
 {
 public:
     struct Application {
-        QString id;            // the desktop file id, as mimeapps.list names it
+        QString id; // the desktop file id, as mimeapps.list names it
         QString name;
-        QString exec;          // the Exec line, unescaped
+        QString exec; // the Exec line, unescaped
         QString icon;
         QString desktopFile;   // where the entry was read from
         QStringList mimeTypes; // the types the entry says it opens

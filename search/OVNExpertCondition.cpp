@@ -21,32 +21,58 @@ struct Table {
 
 // The tables an expert search joins, with their columns as the create scripts make them.
 const Table searchedTables[] = {
-    {"strvfile",
-     {"mid", "categoryid", "displaytag", "cataloguedby", "volumetype", "volumename", "servername", "serverpath",
-      "absolutepath", "thumbimage", "filetype", "filesize", "imagewidth", "imageheight", "filedts", "dts", "keywords",
-      "shortdesc", "fulldesc", "pricetag", "modrelavailable", "modrelinfo", "proprelavailable", "proprelinfo", "rating",
-      "orientation"}},
+    {"strvfile", {"mid",        "categoryid",  "displaytag",      "cataloguedby", "volumetype",       "volumename",
+                  "servername", "serverpath",  "absolutepath",    "thumbimage",   "filetype",         "filesize",
+                  "imagewidth", "imageheight", "filedts",         "dts",          "keywords",         "shortdesc",
+                  "fulldesc",   "pricetag",    "modrelavailable", "modrelinfo",   "proprelavailable", "proprelinfo",
+                  "rating",     "orientation"}},
     {"strvexif",
-     {"id", "mid", "cameramake", "cameramodel", "datetime", "height", "width", "orientation", "iscolor", "process",
-      "flashused", "focallength", "exposuretime", "aperturefnumber", "distance", "ccdwidth", "exposurebias",
-      "digitalzoomratio", "focallength35mmequiv", "whitebalance", "meteringmode", "exposureprogram", "exposuremode",
-      "isoequivalent", "lightsource", "comments", "thumbnail", "exiftags", "iptctags", "addtags"}},
+     {"id",
+      "mid",
+      "cameramake",
+      "cameramodel",
+      "datetime",
+      "height",
+      "width",
+      "orientation",
+      "iscolor",
+      "process",
+      "flashused",
+      "focallength",
+      "exposuretime",
+      "aperturefnumber",
+      "distance",
+      "ccdwidth",
+      "exposurebias",
+      "digitalzoomratio",
+      "focallength35mmequiv",
+      "whitebalance",
+      "meteringmode",
+      "exposureprogram",
+      "exposuremode",
+      "isoequivalent",
+      "lightsource",
+      "comments",
+      "thumbnail",
+      "exiftags",
+      "iptctags",
+      "addtags"}},
     {"strvpurchased", {"id", "mid", "licensetype", "licenserestrictions", "owner", "ordernumber", "photographer"}},
     {"strvsold", {"id", "mid", "licensetype", "licenserestrictions", "customer"}},
 };
 
 // Plain text, number and date work, with no side effect and no way to run text as a statement.
-constexpr const char *functions[] = {"upper",    "lower",  "length", "substr",   "substring", "trim",
-                                     "ltrim",    "rtrim",  "coalesce", "abs",    "round",     "date",
+constexpr const char *functions[] = {"upper",    "lower",     "length",   "substr",    "substring", "trim",
+                                     "ltrim",    "rtrim",     "coalesce", "abs",       "round",     "date",
                                      "datetime", "julianday", "strftime", "date_part", "date_trunc"};
 
 // The types a value may be converted to.
-constexpr const char *plainTypes[] = {"int",     "integer", "bigint", "smallint", "real",      "float",
-                                      "numeric", "decimal", "text",   "varchar",  "char",      "character",
-                                      "date",    "time",    "timestamp", "boolean", "double"};
+constexpr const char *plainTypes[] = {"int",     "integer", "bigint",    "smallint", "real",  "float",
+                                      "numeric", "decimal", "text",      "varchar",  "char",  "character",
+                                      "date",    "time",    "timestamp", "boolean",  "double"};
 
 // The condition's own words; none of them names a column.
-constexpr const char *keywords[] = {"and",  "or",   "not",  "like", "escape", "between", "in", "is",  "null",
+constexpr const char *keywords[] = {"and",  "or",    "not",  "like", "escape", "between", "in",  "is",   "null",
                                     "true", "false", "case", "when", "then",   "else",    "end", "cast", "as"};
 
 // Words that begin a statement of their own.
@@ -60,7 +86,8 @@ constexpr qsizetype maximumWordShown = 40;
 
 bool listed(const QString &word, const auto &list)
 {
-    return std::any_of(std::begin(list), std::end(list), [&word](const char *entry) { return word == QLatin1String(entry); });
+    return std::any_of(std::begin(list), std::end(list),
+                       [&word](const char *entry) { return word == QLatin1String(entry); });
 }
 
 const Table *searchedTable(const QString &lower)
@@ -78,10 +105,7 @@ bool isColumn(const QString &lower)
                        [&lower](const Table &table) { return listed(lower, table.columns); });
 }
 
-bool isCatalogTable(const QString &lower)
-{
-    return lower.startsWith(QLatin1String("strv"));
-}
+bool isCatalogTable(const QString &lower) { return lower.startsWith(QLatin1String("strv")); }
 
 // ---- words ----
 
@@ -99,16 +123,10 @@ bool isLetter(QChar c)
     return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_';
 }
 
-bool isDigit(QChar c)
-{
-    return c.unicode() >= '0' && c.unicode() <= '9';
-}
+bool isDigit(QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; }
 
 // The server reads "$" inside a name as part of it.
-bool isWordCharacter(QChar c)
-{
-    return isLetter(c) || isDigit(c) || c == QLatin1Char('$');
-}
+bool isWordCharacter(QChar c) { return isLetter(c) || isDigit(c) || c == QLatin1Char('$'); }
 
 // Only the blanks both vendors read as blanks; any other character outside quotes is refused.
 bool isBlank(QChar c)
@@ -128,10 +146,7 @@ QString shown(const QString &word)
     return word.size() > maximumWordShown ? word.left(maximumWordShown) + QStringLiteral("...") : word;
 }
 
-Refusal refusal(const QString &word, const char *format)
-{
-    return {word, localized(format).arg(shown(word))};
-}
+Refusal refusal(const QString &word, const char *format) { return {word, localized(format).arg(shown(word))}; }
 
 QString characterName(QChar c)
 {
@@ -186,10 +201,12 @@ std::optional<Refusal> tokenize(const QString &text, QList<Token> &tokens)
             const QString word = text.mid(i, j - i).toLower();
             const QChar after = at(j);
             if (after == QLatin1Char('\'') && word.size() == 1 && QStringLiteral("ebxn").contains(word))
-                return refusal(text.mid(i, j + 1 - i), "A search condition cannot hold the special form of text \"%1\".");
+                return refusal(text.mid(i, j + 1 - i),
+                               "A search condition cannot hold the special form of text \"%1\".");
             if (word == QLatin1String("u") && after == QLatin1Char('&')
                 && (at(j + 1) == QLatin1Char('\'') || at(j + 1) == QLatin1Char('"')))
-                return refusal(text.mid(i, j + 2 - i), "A search condition cannot hold the special form of text \"%1\".");
+                return refusal(text.mid(i, j + 2 - i),
+                               "A search condition cannot hold the special form of text \"%1\".");
             tokens.append({Kind::Word, text.mid(i, j - i)});
             i = j;
             continue;
@@ -228,21 +245,23 @@ std::optional<Refusal> tokenize(const QString &text, QList<Token> &tokens)
             if (j > i + 1 && at(j) == QLatin1Char('#'))
                 return refusal(text.mid(i, j + 1 - i), "The search knows no field \"%1\".");
         }
-        if ((c == QLatin1Char('-') && at(i + 1) == QLatin1Char('-')) || (c == QLatin1Char('/') && at(i + 1) == QLatin1Char('*')))
+        if ((c == QLatin1Char('-') && at(i + 1) == QLatin1Char('-'))
+            || (c == QLatin1Char('/') && at(i + 1) == QLatin1Char('*')))
             return refusal(text.mid(i, 2), "A search condition cannot hold comments (\"%1\").");
         if (isOperatorCharacter(c)) {
             // The longest run, as the server reads it: up to a comment's start, and without a
             // last "+" or "-" unless the run holds a character that only operators of its own use.
             qsizetype j = i;
             while (j < size && isOperatorCharacter(text.at(j))) {
-                if (j > i && ((text.at(j) == QLatin1Char('-') && at(j + 1) == QLatin1Char('-'))
-                              || (text.at(j) == QLatin1Char('/') && at(j + 1) == QLatin1Char('*'))))
+                if (j > i
+                    && ((text.at(j) == QLatin1Char('-') && at(j + 1) == QLatin1Char('-'))
+                        || (text.at(j) == QLatin1Char('/') && at(j + 1) == QLatin1Char('*'))))
                     break;
                 ++j;
             }
             QString op = text.mid(i, j - i);
-            const bool special = std::any_of(op.cbegin(), op.cend(),
-                                             [](QChar o) { return QStringLiteral("~!@#%^&|`?").contains(o); });
+            const bool special =
+                std::any_of(op.cbegin(), op.cend(), [](QChar o) { return QStringLiteral("~!@#%^&|`?").contains(o); });
             while (!special && op.size() > 1 && (op.endsWith(QLatin1Char('+')) || op.endsWith(QLatin1Char('-'))))
                 op.chop(1);
             if (!listed(op, operators))
@@ -322,10 +341,7 @@ private:
         ++m_position;
         return true;
     }
-    bool expectWord(const char *word)
-    {
-        return acceptWord(word) || fail(refuseAt(m_position));
-    }
+    bool expectWord(const char *word) { return acceptWord(word) || fail(refuseAt(m_position)); }
     bool expect(Kind kind)
     {
         if (peek().kind != kind)
@@ -333,10 +349,7 @@ private:
         ++m_position;
         return true;
     }
-    bool isOperator(const auto &list) const
-    {
-        return peek().kind == Kind::Operator && listed(peek().text, list);
-    }
+    bool isOperator(const auto &list) const { return peek().kind == Kind::Operator && listed(peek().text, list); }
     bool fail(const Refusal &refusal)
     {
         m_refusal = refusal;
@@ -440,15 +453,17 @@ private:
         if (!expect(Kind::Open))
             return false;
         do {
-            if (peek().kind == Kind::Operator && (peek().text == QLatin1String("-") || peek().text == QLatin1String("+"))
+            if (peek().kind == Kind::Operator
+                && (peek().text == QLatin1String("-") || peek().text == QLatin1String("+"))
                 && peek(1).kind == Kind::Number) {
                 m_position += 2;
             } else if (peek().kind == Kind::Number || peek().kind == Kind::String || isWord("null")) {
                 ++m_position;
             } else {
-                return fail(peek().kind == Kind::End ? refuseAt(m_position)
-                                                     : refusal(peek().text, "The list after \"in\" may hold only "
-                                                                            "numbers and texts in quotes, not \"%1\"."));
+                return fail(peek().kind == Kind::End
+                                ? refuseAt(m_position)
+                                : refusal(peek().text, "The list after \"in\" may hold only "
+                                                       "numbers and texts in quotes, not \"%1\"."));
             }
         } while (peek().kind == Kind::Comma && ++m_position);
         return expect(Kind::Close);
@@ -459,7 +474,8 @@ private:
         if (!product(depth))
             return false;
         while (peek().kind == Kind::Operator
-               && (peek().text == QLatin1String("+") || peek().text == QLatin1String("-") || peek().text == QLatin1String("||"))) {
+               && (peek().text == QLatin1String("+") || peek().text == QLatin1String("-")
+                   || peek().text == QLatin1String("||"))) {
             ++m_position;
             if (!product(depth))
                 return false;
@@ -472,7 +488,8 @@ private:
         if (!unary(depth))
             return false;
         while (peek().kind == Kind::Operator
-               && (peek().text == QLatin1String("*") || peek().text == QLatin1String("/") || peek().text == QLatin1String("%"))) {
+               && (peek().text == QLatin1String("*") || peek().text == QLatin1String("/")
+                   || peek().text == QLatin1String("%"))) {
             ++m_position;
             if (!unary(depth))
                 return false;
@@ -564,8 +581,9 @@ private:
         if (const Table *table = searchedTable(lower); table && peek(1).kind == Kind::Dot) {
             const Token &column = peek(2);
             if (column.kind != Kind::Word || !listed(column.lower(), table->columns))
-                return fail(column.kind == Kind::Word ? refusal(column.text, "The searched entries have no field \"%1\".")
-                                                      : refuseAt(m_position + 2));
+                return fail(column.kind == Kind::Word
+                                ? refusal(column.text, "The searched entries have no field \"%1\".")
+                                : refuseAt(m_position + 2));
             m_position += 3;
             return true;
         }

@@ -36,10 +36,7 @@ using CatalogNames::keyRating;
 
 enum Road { Viewer = 0, Creator = 1, Application = 2 };
 
-QString itemsText(qsizetype count)
-{
-    return countedText(count, "%1 Item", "%1 Items");
-}
+QString itemsText(qsizetype count) { return countedText(count, "%1 Item", "%1 Items"); }
 } // namespace
 
 OVNExpressPanel::OVNExpressPanel() : QWidget(nullptr, Qt::Tool)
@@ -176,7 +173,8 @@ QWidget *OVNExpressPanel::makeQuickTab()
                 menu->addSeparator();
                 continue;
             }
-            QAction *action = menu->addAction(localizedMenu(item.title), this, [this, i, tag = item.tag] { setFieldTag(i, tag); });
+            QAction *action =
+                menu->addAction(localizedMenu(item.title), this, [this, i, tag = item.tag] { setFieldTag(i, tag); });
             action->setCheckable(true);
             action->setData(item.tag);
             choices->addAction(action);
@@ -223,7 +221,8 @@ QWidget *OVNExpressPanel::makeExpertTab()
     row->addWidget(hint, 1);
     box->addLayout(row);
     m_expertText = new QPlainTextEdit(tab);
-    m_expertText->setPlaceholderText(localized("A condition, e.g. upper(#keywords#) like upper('%beach%') and #rating# >= 3"));
+    m_expertText->setPlaceholderText(
+        localized("A condition, e.g. upper(#keywords#) like upper('%beach%') and #rating# >= 3"));
     m_expertText->setTabChangesFocus(true);
     m_expertText->setFixedHeight(m_expertText->fontMetrics().lineSpacing() * 5 + 12);
     box->addWidget(m_expertText);
@@ -238,10 +237,7 @@ void OVNExpressPanel::makeKeyAndOrderFront()
     activateWindow();
 }
 
-void OVNExpressPanel::orderOut()
-{
-    hide();
-}
+void OVNExpressPanel::orderOut() { hide(); }
 
 void OVNExpressPanel::closeEvent(QCloseEvent *event)
 {
@@ -269,8 +265,11 @@ void OVNExpressPanel::initSelections()
     if (!m_connection || !m_connection->isDBConnectionActive()) {
         Alerts::run({localized("Ostrevan failed to connect to the media database. Please check your database "
                                "settings (preferences)."),
-                     localized("No database connection"), {localized("Close")}, Alert::Style::Critical,
-                     Alert::Modality::Application, {}});
+                     localized("No database connection"),
+                     {localized("Close")},
+                     Alert::Style::Critical,
+                     Alert::Modality::Application,
+                     {}});
         return;
     }
     m_catalogs = OVNExpressSearch::catalogsOf(*m_connection);
@@ -307,15 +306,9 @@ void OVNExpressPanel::insertFieldClause(int fieldMenuIndex)
     m_expertText->setFocus();
 }
 
-QString OVNExpressPanel::statusText() const
-{
-    return m_status->text();
-}
+QString OVNExpressPanel::statusText() const { return m_status->text(); }
 
-void OVNExpressPanel::setStatus(const QString &text)
-{
-    m_status->setText(text);
-}
+void OVNExpressPanel::setStatus(const QString &text) { m_status->setText(text); }
 
 void OVNExpressPanel::setSearching(bool searching)
 {
@@ -351,7 +344,8 @@ QString OVNExpressPanel::currentStatement(QString *refusal) const
         quick.categoryIds = ids;
         quick.restricted = restricted;
         why = quick.refusal();
-        const OVNFindLine::Dialect dialect = m_connection ? OVNFind::dialectOf(*m_connection) : OVNFindLine::Dialect::SQLite;
+        const OVNFindLine::Dialect dialect = m_connection ? OVNFind::dialectOf(*m_connection)
+                                                          : OVNFindLine::Dialect::SQLite;
         sql = quick.statement(dialect);
     } else {
         const OVNExpress::ExpertSearch expert = expertSearch();
@@ -443,10 +437,7 @@ void OVNExpressPanel::showOutcome(int generation, const OVNExpressSearch::Outcom
     emit searchFinished();
 }
 
-void OVNExpressPanel::findStopClicked()
-{
-    stopRunningSearch();
-}
+void OVNExpressPanel::findStopClicked() { stopRunningSearch(); }
 
 void OVNExpressPanel::findClearClicked()
 {
@@ -467,10 +458,7 @@ void OVNExpressPanel::findClearClicked()
 
 // ---- the results ----
 
-QList<int> OVNExpressPanel::selectedRows() const
-{
-    return m_mediaView->selectedRows();
-}
+QList<int> OVNExpressPanel::selectedRows() const { return m_mediaView->selectedRows(); }
 
 bool OVNExpressPanel::openSelected(int road, const QString &application)
 {
@@ -486,18 +474,21 @@ bool OVNExpressPanel::openSelected(int road, const QString &application)
         const QString &path = record->field(MediaRecord::AbsolutePath);
         const QString &volume = record->field(MediaRecord::VolumeName);
         switch (road) {
-        case Viewer: m_opening->openInViewer(path, volume, record->field(MediaRecord::Orientation).toInt()); break;
-        case Creator: m_opening->openWithCreator(path, volume); break;
-        default: m_opening->openWithApplication(path, volume, application); break;
+        case Viewer:
+            m_opening->openInViewer(path, volume, record->field(MediaRecord::Orientation).toInt());
+            break;
+        case Creator:
+            m_opening->openWithCreator(path, volume);
+            break;
+        default:
+            m_opening->openWithApplication(path, volume, application);
+            break;
         }
     }
     return true;
 }
 
-bool OVNExpressPanel::buttonOpenWithMediaViewerClick()
-{
-    return openSelected(Viewer, QString());
-}
+bool OVNExpressPanel::buttonOpenWithMediaViewerClick() { return openSelected(Viewer, QString()); }
 
 bool OVNExpressPanel::buttonOpenWithMediaViewerFSClick()
 {
@@ -512,20 +503,11 @@ bool OVNExpressPanel::buttonOpenWithMediaViewerFSClick()
     return true;
 }
 
-bool OVNExpressPanel::buttonOpenWithCreatorClick()
-{
-    return openSelected(Creator, QString());
-}
+bool OVNExpressPanel::buttonOpenWithCreatorClick() { return openSelected(Creator, QString()); }
 
-bool OVNExpressPanel::openWithApplication(const QString &application)
-{
-    return openSelected(Application, application);
-}
+bool OVNExpressPanel::openWithApplication(const QString &application) { return openSelected(Application, application); }
 
-void OVNExpressPanel::buttonRevealInFinderClick()
-{
-    m_mediaView->revealInFinder();
-}
+void OVNExpressPanel::buttonRevealInFinderClick() { m_mediaView->revealInFinder(); }
 
 OVNMediaViewDelegate::Capabilities OVNExpressPanel::capabilities() const
 {
@@ -542,27 +524,28 @@ void OVNExpressPanel::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *, Qt
     // Read on every double-click, so that a viewer just chosen in the preferences opens.
     const UserDefaults &defaults = UserDefaults::standard();
     const bool second = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    const int type = int(defaults.integerForKey(second ? QStringLiteral("DefaultViewerType2")
-                                                       : QStringLiteral("DefaultViewerType")));
+    const int type = int(
+        defaults.integerForKey(second ? QStringLiteral("DefaultViewerType2") : QStringLiteral("DefaultViewerType")));
     const QString application = defaults.stringForKey(second ? QStringLiteral("DefaultViewerApplication2")
                                                              : QStringLiteral("DefaultViewerApplication"));
     switch (type) {
-    case Viewer: buttonOpenWithMediaViewerClick(); break;
-    case Creator: buttonOpenWithCreatorClick(); break;
-    case Application: application.isEmpty() ? buttonOpenWithCreatorClick() : openWithApplication(application); break;
-    default: break;
+    case Viewer:
+        buttonOpenWithMediaViewerClick();
+        break;
+    case Creator:
+        buttonOpenWithCreatorClick();
+        break;
+    case Application:
+        application.isEmpty() ? buttonOpenWithCreatorClick() : openWithApplication(application);
+        break;
+    default:
+        break;
     }
 }
 
-void OVNExpressPanel::ovnMediaViewOpenWithDefaultViewer(OVNMediaView *)
-{
-    buttonOpenWithMediaViewerClick();
-}
+void OVNExpressPanel::ovnMediaViewOpenWithDefaultViewer(OVNMediaView *) { buttonOpenWithMediaViewerClick(); }
 
-void OVNExpressPanel::ovnMediaViewOpenWithCreator(OVNMediaView *)
-{
-    buttonOpenWithCreatorClick();
-}
+void OVNExpressPanel::ovnMediaViewOpenWithCreator(OVNMediaView *) { buttonOpenWithCreatorClick(); }
 
 void OVNExpressPanel::menuSetRating(int rating)
 {
@@ -576,8 +559,8 @@ void OVNExpressPanel::menuSetRating(int rating)
         auto level = levels.constFind(owner);
         if (level == levels.constEnd()) {
             const QString own = !m_connection->useAuthentication() ? QStringLiteral("FULL ACCESS")
-                                : owner.isEmpty()                   ? QStringLiteral("NO ACCESS")
-                                                                    : m_connection->getCategoryAccessPrivilegesForMID(owner);
+                                : owner.isEmpty()                  ? QStringLiteral("NO ACCESS")
+                                                  : m_connection->getCategoryAccessPrivilegesForMID(owner);
             level = levels.insert(owner, own);
         }
         if (!OVNExpressSearch::mayWrite(*level)) {
@@ -585,7 +568,10 @@ void OVNExpressPanel::menuSetRating(int rating)
                          localized("Your access privileges do not allow you to complete the requested operation. \n\n")
                              + localized("Requested Privilege: ") + QStringLiteral("READ & WRITE") + QLatin1Char('\n')
                              + localized("Your Privilege Level: ") + *level,
-                         {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+                         {},
+                         Alert::Style::Warning,
+                         Alert::Modality::Application,
+                         {}});
             return;
         }
     }
@@ -609,7 +595,10 @@ void OVNExpressPanel::menuSetRating(int rating)
         Alerts::run({localized("Rating Failed"),
                      localized("The rating could not be written to the catalog; the entries keep their rating.")
                          + QStringLiteral("\n\n") + error,
-                     {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+                     {},
+                     Alert::Style::Warning,
+                     Alert::Modality::Application,
+                     {}});
         return;
     }
     for (int row : rows)

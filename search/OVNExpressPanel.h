@@ -32,7 +32,9 @@ class QToolButton;
 // search runs on a worker thread over a second connection kept for searching, so that a slow or
 // runaway condition never holds up the window: Stop ends it, and a search started meanwhile
 // replaces it (the older result is dropped when it arrives).
-class OVNExpressPanel : public QWidget, public OVNMediaViewDelegate
+class OVNExpressPanel
+    : public QWidget
+    , public OVNMediaViewDelegate
 {
     Q_OBJECT
 public:

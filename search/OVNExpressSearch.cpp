@@ -6,10 +6,7 @@
 
 namespace OVNExpressSearch {
 
-bool mayRead(const QString &level)
-{
-    return level == QLatin1String("READ ONLY") || mayWrite(level);
-}
+bool mayRead(const QString &level) { return level == QLatin1String("READ ONLY") || mayWrite(level); }
 
 bool mayWrite(const QString &level)
 {
@@ -31,7 +28,8 @@ Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, 
         const QString owner = record->field(MediaRecord::CategoryId);
         auto known = readable.constFind(owner);
         if (known == readable.constEnd())
-            known = readable.insert(owner, !owner.isEmpty() && mayRead(connection.getCategoryAccessPrivilegesForMID(owner)));
+            known = readable.insert(owner,
+                                    !owner.isEmpty() && mayRead(connection.getCategoryAccessPrivilegesForMID(owner)));
         if (*known)
             kept.append(std::move(record));
     }

@@ -45,9 +45,13 @@ QString withCondition(QString sql, const QString &condition, bool restricted, bo
 const std::vector<TagItem> &tagMenu()
 {
     static const std::vector<TagItem> menu = {
-        {"All", All},           {"", -1},
-        {"Displaytag", DisplayTag}, {"Keywords", Keywords}, {"Short Description", ShortDescription},
-        {"Full Description", FullDescription}, {"", -1},
+        {"All", All},
+        {"", -1},
+        {"Displaytag", DisplayTag},
+        {"Keywords", Keywords},
+        {"Short Description", ShortDescription},
+        {"Full Description", FullDescription},
+        {"", -1},
         {"Rating", Rating},
     };
     return menu;
@@ -69,20 +73,26 @@ QString QuickSearch::clauseFor(const QString &value, int tag, Dialect)
         return number ? QStringLiteral(" rating=") + *number : QString();
     }
     // The value matches character for character, anywhere in the column.
-    const QString like = QStringLiteral(") like upper(")
-                         + OVNDBHelper::quotedText(QLatin1Char('%') + OVNFindLine::likeLiteral(value) + QLatin1Char('%'))
-                         + QLatin1Char(')') + OVNFindLine::likeEscape();
+    const QString like =
+        QStringLiteral(") like upper(")
+        + OVNDBHelper::quotedText(QLatin1Char('%') + OVNFindLine::likeLiteral(value) + QLatin1Char('%'))
+        + QLatin1Char(')') + OVNFindLine::likeEscape();
     // The keywords live in "shortdesc" and the title in "keywords": the menu names the contents.
     switch (tag) {
     case All:
         return QStringLiteral(" (upper(displaytag") + like + QStringLiteral(" or upper(keywords") + like
                + QStringLiteral(" or upper(shortdesc") + like + QStringLiteral(" or upper(fulldesc") + like
                + QLatin1Char(')');
-    case DisplayTag: return QStringLiteral(" upper(displaytag") + like;
-    case Keywords: return QStringLiteral(" upper(shortdesc") + like;
-    case ShortDescription: return QStringLiteral(" upper(keywords") + like;
-    case FullDescription: return QStringLiteral(" upper(fulldesc") + like;
-    default: return QString();
+    case DisplayTag:
+        return QStringLiteral(" upper(displaytag") + like;
+    case Keywords:
+        return QStringLiteral(" upper(shortdesc") + like;
+    case ShortDescription:
+        return QStringLiteral(" upper(keywords") + like;
+    case FullDescription:
+        return QStringLiteral(" upper(fulldesc") + like;
+    default:
+        return QString();
     }
 }
 
@@ -107,7 +117,8 @@ QString QuickSearch::statement(Dialect dialect) const
     if (!fields[0].text.isEmpty()) {
         condition = clauseFor(fields[0].text, fields[0].tag, dialect);
         for (size_t i = 1; i < fields.size(); ++i) {
-            const QString clause = fields[i].text.isEmpty() ? QString() : clauseFor(fields[i].text, fields[i].tag, dialect);
+            const QString clause = fields[i].text.isEmpty() ? QString()
+                                                            : clauseFor(fields[i].text, fields[i].tag, dialect);
             if (clause.isEmpty())
                 continue;
             if (condition.isEmpty())
@@ -174,12 +185,17 @@ const std::vector<FieldItem> &fieldMenu()
 QString clauseTemplate(int operatorType, const QString &tag)
 {
     switch (operatorType) {
-    case 1: return QStringLiteral(" upper(") + tag + QStringLiteral(") like upper('%VALUE%')");
-    case 2: return QLatin1Char(' ') + tag + QStringLiteral(" = 99");
-    case 3: return QLatin1Char(' ') + tag + QStringLiteral(" > '2005-03-29 00:00:00'");
+    case 1:
+        return QStringLiteral(" upper(") + tag + QStringLiteral(") like upper('%VALUE%')");
+    case 2:
+        return QLatin1Char(' ') + tag + QStringLiteral(" = 99");
+    case 3:
+        return QLatin1Char(' ') + tag + QStringLiteral(" > '2005-03-29 00:00:00'");
     case 4:
-    case 5: return QLatin1Char(' ') + tag + QStringLiteral(" = 1");
-    default: return QLatin1Char(' ') + tag;
+    case 5:
+        return QLatin1Char(' ') + tag + QStringLiteral(" = 1");
+    default:
+        return QLatin1Char(' ') + tag;
     }
 }
 
@@ -196,16 +212,40 @@ const std::vector<std::pair<QString, QString>> &placeholders()
                                    QLatin1String(table) + QLatin1Char('.') + QLatin1String(name));
         };
         add("", "strvfile",
-            {"displaytag", "servername", "serverpath", "absolutepath", "filesize", "imagewidth", "imageheight", "filedts",
-             "dts", "fulldesc", "pricetag", "modrelavailable", "modrelinfo", "proprelavailable", "proprelinfo",
-             "cataloguedby", "volumetype", "volumename", "rating", "orientation", "filetype"});
+            {"displaytag",  "servername",       "serverpath",  "absolutepath", "filesize",   "imagewidth",
+             "imageheight", "filedts",          "dts",         "fulldesc",     "pricetag",   "modrelavailable",
+             "modrelinfo",  "proprelavailable", "proprelinfo", "cataloguedby", "volumetype", "volumename",
+             "rating",      "orientation",      "filetype"});
         add("p.", "strvpurchased", {"licensetype", "licenserestrictions", "owner", "ordernumber", "photographer"});
         add("s.", "strvsold", {"licensetype", "licenserestrictions", "customer"});
         add("exif.", "strvexif",
-            {"cameramake", "cameramodel", "datetime", "height", "width", "orientation", "iscolor", "process",
-             "flashused", "focallength", "exposuretime", "aperturefnumber", "distance", "ccdwidth", "exposurebias",
-             "digitalzoomratio", "focallength35mmequiv", "whitebalance", "meteringmode", "exposureprogram",
-             "exposuremode", "isoequivalent", "lightsource", "comments", "exiftags", "iptctags", "addtags"});
+            {"cameramake",
+             "cameramodel",
+             "datetime",
+             "height",
+             "width",
+             "orientation",
+             "iscolor",
+             "process",
+             "flashused",
+             "focallength",
+             "exposuretime",
+             "aperturefnumber",
+             "distance",
+             "ccdwidth",
+             "exposurebias",
+             "digitalzoomratio",
+             "focallength35mmequiv",
+             "whitebalance",
+             "meteringmode",
+             "exposureprogram",
+             "exposuremode",
+             "isoequivalent",
+             "lightsource",
+             "comments",
+             "exiftags",
+             "iptctags",
+             "addtags"});
         return pairs;
     }();
     return list;
@@ -239,10 +279,7 @@ QString ExpertSearch::refusalFor(const QString &condition)
     return refused ? refused->message : QString();
 }
 
-QString ExpertSearch::refusal() const
-{
-    return refusalFor(replacedClause(clause));
-}
+QString ExpertSearch::refusal() const { return refusalFor(replacedClause(clause)); }
 
 QString ExpertSearch::statement() const
 {

@@ -58,8 +58,8 @@ public:
 struct FieldItem {
     const char *group; // the header above it, "" within a group
     const char *title;
-    const char *tag;   // the placeholder text inserted
-    int operatorType;  // 1 text, 2 number, 3 date, 4 selection, 5 switch
+    const char *tag;  // the placeholder text inserted
+    int operatorType; // 1 text, 2 number, 3 date, 4 selection, 5 switch
 };
 const std::vector<FieldItem> &fieldMenu();
 // The ready-made clause a field item inserts.

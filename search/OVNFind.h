@@ -19,8 +19,7 @@ class OVNFind
 public:
     using Dialect = OVNFindLine::Dialect;
 
-    struct Catalog
-    {
+    struct Catalog {
         QString title;
         QStringList ids; // empty for "All Entries"
     };

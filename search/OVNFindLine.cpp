@@ -11,10 +11,14 @@ namespace {
 using Kind = OVNFindLine::Kind;
 
 OVNFindLine::Field makeField(const char *group, const char *title, const char *table, const char *column, Kind kind,
-                         QStringList selections = {})
+                             QStringList selections = {})
 {
-    return {QString::fromLatin1(group), QString::fromLatin1(title), QString::fromLatin1(table),
-            QString::fromLatin1(column), kind, std::move(selections)};
+    return {QString::fromLatin1(group),
+            QString::fromLatin1(title),
+            QString::fromLatin1(table),
+            QString::fromLatin1(column),
+            kind,
+            std::move(selections)};
 }
 
 } // namespace
@@ -34,14 +38,14 @@ const std::vector<OVNFindLine::Field> &OVNFindLine::fields()
         makeField("", "Rating", "strvfile", "rating", Kind::Number),
         makeField("", "Volume Name", "strvfile", "volumename", Kind::Text),
         makeField("Purchased", "License Type", "strvpurchased", "licensetype", Kind::Choice,
-              {QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"), QStringLiteral("No License")}),
+                  {QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"), QStringLiteral("No License")}),
         makeField("", "Allowed Usage", "strvpurchased", "licenserestrictions", Kind::Text),
         makeField("", "Copyright Owner", "strvpurchased", "owner", Kind::Text),
         makeField("", "Order Number", "strvpurchased", "ordernumber", Kind::Text),
         makeField("", "Photographer", "strvpurchased", "photographer", Kind::Text),
         makeField("Sold", "License Type", "strvsold", "licensetype", Kind::Choice,
-              {QStringLiteral("Exclusive"), QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"),
-               QStringLiteral("Not Sold")}),
+                  {QStringLiteral("Exclusive"), QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"),
+                   QStringLiteral("Not Sold")}),
         makeField("", "Allowed Usage", "strvsold", "licenserestrictions", Kind::Text),
         makeField("", "Customer", "strvsold", "customer", Kind::Text),
         makeField("File Info", "Name", "strvfile", "displaytag", Kind::Text),
@@ -112,11 +116,21 @@ QStringList OVNFindLine::operatorTitles(int field)
     const Field &f = fields().at(size_t(field));
     QStringList titles;
     switch (f.kind) {
-    case Kind::Text: titles = {"contains", "starts with", "ends with", "is", "is empty"}; break;
-    case Kind::Number: titles = {"equals", "is larger than", "is smaller than"}; break;
-    case Kind::Date: titles = {"equals", "is after", "is before"}; break;
-    case Kind::Choice: titles = f.selections; break;
-    case Kind::YesNo: titles = {"YES", "NO"}; break;
+    case Kind::Text:
+        titles = {"contains", "starts with", "ends with", "is", "is empty"};
+        break;
+    case Kind::Number:
+        titles = {"equals", "is larger than", "is smaller than"};
+        break;
+    case Kind::Date:
+        titles = {"equals", "is after", "is before"};
+        break;
+    case Kind::Choice:
+        titles = f.selections;
+        break;
+    case Kind::YesNo:
+        titles = {"YES", "NO"};
+        break;
     }
     for (QString &title : titles)
         title = localized(title);
@@ -142,10 +156,7 @@ void OVNFindLine::chooseField(int field)
     m_value = presetValue(kind());
 }
 
-OVNFindLine::Kind OVNFindLine::kind() const
-{
-    return hasField() ? fields().at(size_t(m_field)).kind : Kind::Text;
-}
+OVNFindLine::Kind OVNFindLine::kind() const { return hasField() ? fields().at(size_t(m_field)).kind : Kind::Text; }
 
 bool OVNFindLine::takesValue() const
 {
@@ -160,15 +171,11 @@ QString OVNFindLine::combinationOperator() const
     return m_or ? QStringLiteral("OR") : QStringLiteral("AND");
 }
 
-QString OVNFindLine::searchTable() const
-{
-    return hasField() ? fields().at(size_t(m_field)).table : QString();
-}
+QString OVNFindLine::searchTable() const { return hasField() ? fields().at(size_t(m_field)).table : QString(); }
 
 std::optional<QString> OVNFindLine::completedDate(const QString &value)
 {
-    static const QRegularExpression form(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?: (\\d{2}:\\d{2})(:\\d{2})?)?$"));
+    static const QRegularExpression form(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?: (\\d{2}:\\d{2})(:\\d{2})?)?$"));
     const QRegularExpressionMatch match = form.match(value.trimmed());
     if (!match.hasMatch())
         return std::nullopt;
@@ -192,10 +199,7 @@ QString OVNFindLine::likeLiteral(const QString &text)
     return literal;
 }
 
-QString OVNFindLine::likeEscape()
-{
-    return QStringLiteral(" escape '") + likeEscapeCharacter + QLatin1Char('\'');
-}
+QString OVNFindLine::likeEscape() { return QStringLiteral(" escape '") + likeEscapeCharacter + QLatin1Char('\''); }
 
 QString OVNFindLine::datedCondition(const Field &field, Dialect dialect)
 {

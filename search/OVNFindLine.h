@@ -17,8 +17,7 @@ public:
     enum class Kind { Text = 1, Number = 2, Date = 3, Choice = 4, YesNo = 5 };
     enum class Dialect { SQLite, PostgreSQL };
 
-    struct Field
-    {
+    struct Field {
         QString group; // the header above the field in the menu ("" within a group)
         QString title;
         QString table;

@@ -47,7 +47,10 @@ void rememberField(int field)
 } // namespace
 
 OVNFindLineView::OVNFindLineView(QWidget *parent)
-    : QWidget(parent), m_join(new QComboBox(this)), m_fields(new QComboBox(this)), m_operator(new QComboBox(this)),
+    : QWidget(parent),
+      m_join(new QComboBox(this)),
+      m_fields(new QComboBox(this)),
+      m_operator(new QComboBox(this)),
       m_value(new QLineEdit(this))
 {
     setObjectName(QStringLiteral("findSearchLineView_"));
@@ -62,8 +65,8 @@ OVNFindLineView::OVNFindLineView(QWidget *parent)
     const std::vector<OVNFindLine::Field> &fields = OVNFindLine::fields();
     for (size_t i = 0; i < fields.size(); ++i) {
         if (!fields[i].group.isEmpty()) {
-            auto *header = new QStandardItem(fields[i].group == QLatin1String("Media Info") ? fields[i].group
-                                                                                              : localized(fields[i].group));
+            auto *header = new QStandardItem(
+                fields[i].group == QLatin1String("Media Info") ? fields[i].group : localized(fields[i].group));
             header->setFlags(Qt::NoItemFlags);
             QFont font = header->font();
             font.setBold(true);
@@ -91,8 +94,8 @@ OVNFindLineView::OVNFindLineView(QWidget *parent)
     m_join->setSizePolicy(keepPlace);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (QWidget *widget : {static_cast<QWidget *>(m_join), static_cast<QWidget *>(m_fields),
-                            static_cast<QWidget *>(m_operator)})
+    for (QWidget *widget :
+         {static_cast<QWidget *>(m_join), static_cast<QWidget *>(m_fields), static_cast<QWidget *>(m_operator)})
         layout->addWidget(widget);
     m_value->setMinimumWidth(180);
     layout->addWidget(m_value, 1);
@@ -136,7 +139,10 @@ void OVNFindLineView::readInto(OVNFindLine &line) const
 }
 
 OVNFindSheet::OVNFindSheet(OVNFind find, QWidget *parent)
-    : QDialog(parent), m_find(std::move(find)), m_searchIn(new QComboBox(this)), m_linesLayout(new QVBoxLayout)
+    : QDialog(parent),
+      m_find(std::move(find)),
+      m_searchIn(new QComboBox(this)),
+      m_linesLayout(new QVBoxLayout)
 {
     setObjectName(QStringLiteral("findWindow_"));
     setWindowTitle(localized("Find"));

@@ -14,7 +14,7 @@ namespace {
 constexpr qreal svgRenderRatio = 2.0;
 // A drawing larger than this in points is refused rather than rendered.
 constexpr int maximumSvgSide = 4096;
-}
+} // namespace
 
 QImage loadImageFile(const QString &path)
 {

@@ -5,10 +5,7 @@
 
 CustomView::CustomView(QWidget *parent) : QWidget(parent) {}
 
-QColor CustomView::fillColor()
-{
-    return QColor::fromRgbF(206.0f / 255.0f, 207.0f / 255.0f, 205.0f / 255.0f, 1.0f);
-}
+QColor CustomView::fillColor() { return QColor::fromRgbF(206.0f / 255.0f, 207.0f / 255.0f, 205.0f / 255.0f, 1.0f); }
 
 void CustomView::paintEvent(QPaintEvent *event)
 {

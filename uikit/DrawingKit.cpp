@@ -95,8 +95,8 @@ std::vector<QColor> steppedGradientRows(const QColor &start, const QColor &end, 
     return result;
 }
 
-void fillSteppedGradient(QPainter &painter, const QRectF &bounds, const QColor &start,
-                         const QColor &end, RowOrder order)
+void fillSteppedGradient(QPainter &painter, const QRectF &bounds, const QColor &start, const QColor &end,
+                         RowOrder order)
 {
     const int rows = static_cast<int>(bounds.height());
     const std::vector<QColor> colors = steppedGradientRows(start, end, rows);
@@ -109,8 +109,7 @@ void fillSteppedGradient(QPainter &painter, const QRectF &bounds, const QColor &
     painter.restore();
 }
 
-void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor &edge,
-                          const QColor &middle)
+void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor &edge, const QColor &middle)
 {
     const int rows = static_cast<int>(bounds.height() / 2.0);
     const std::vector<QColor> colors = steppedGradientRows(edge, middle, rows);
@@ -118,8 +117,7 @@ void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor 
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     for (int i = 0; i < rows; ++i) {
         painter.fillRect(QRectF(bounds.x(), bounds.y() + i, bounds.width(), 1.0), colors[size_t(i)]);
-        painter.fillRect(QRectF(bounds.x(), bounds.bottom() - i - 1, bounds.width(), 1.0),
-                         colors[size_t(i)]);
+        painter.fillRect(QRectF(bounds.x(), bounds.bottom() - i - 1, bounds.width(), 1.0), colors[size_t(i)]);
     }
     painter.restore();
 }

@@ -24,13 +24,13 @@ void installApplicationStyle();
 QColor whiteColor();
 QColor blackColor();
 QColor clearColor();
-QColor lightGrayColor();            // 2/3 white
-QColor grayColor();                 // 1/2 white
-QColor darkGrayColor();             // 1/3 white
-QColor controlShadowColor();        // the hairlines and frames of controls
+QColor lightGrayColor();     // 2/3 white
+QColor grayColor();          // 1/2 white
+QColor darkGrayColor();      // 1/3 white
+QColor controlShadowColor(); // the hairlines and frames of controls
 QColor controlTextColor();
 QColor disabledControlTextColor();
-QColor selectedControlColor();      // the light selection blue
+QColor selectedControlColor(); // the light selection blue
 
 // Fonts: an N-point font is N device-independent pixels high. DejaVu Sans stands in for the
 // platform's system and label faces, DejaVu Sans Condensed for Helvetica.
@@ -53,19 +53,18 @@ QFont labelFont(int pixelSize);
 std::vector<QColor> steppedGradientRows(const QColor &start, const QColor &end, int rows);
 
 enum class RowOrder {
-    TopDown,    // row 0 is the top row (flipped views)
-    BottomUp,   // row 0 is the bottom row (views whose origin is the bottom-left corner)
+    TopDown,  // row 0 is the top row (flipped views)
+    BottomUp, // row 0 is the bottom row (views whose origin is the bottom-left corner)
 };
 
 // Fills `bounds` one 1-point row at a time, replacing the pixels (alpha included), with
 // int(bounds.height()) rows from `start` to `end`.
-void fillSteppedGradient(QPainter &painter, const QRectF &bounds, const QColor &start,
-                         const QColor &end, RowOrder order);
+void fillSteppedGradient(QPainter &painter, const QRectF &bounds, const QColor &start, const QColor &end,
+                         RowOrder order);
 
 // The mirrored variant: int(height / 2) rows stepped from `edge` towards `middle`, each drawn at the
 // same distance from the top and from the bottom. An odd middle row is left alone.
-void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor &edge,
-                          const QColor &middle);
+void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor &edge, const QColor &middle);
 
 // A one-point frame drawn inside `rect`.
 void frameRect(QPainter &painter, const QRectF &rect, const QColor &color);

@@ -8,8 +8,7 @@
 
 #include <cmath>
 
-void NTDrawShadow::drawWithShadow(QPainter &painter, const QRectF &area,
-                                  const std::function<void(QPainter &)> &paint)
+void NTDrawShadow::drawWithShadow(QPainter &painter, const QRectF &area, const std::function<void(QPainter &)> &paint)
 {
     const QRectF bounds = area.toAlignedRect();
     if (bounds.isEmpty()) {

@@ -17,6 +17,5 @@ public:
 
     // Runs `paint` twice: once into an offscreen mask covering `area` (in the painter's
     // coordinates), from which the shadow is drawn, and once onto the painter itself.
-    static void drawWithShadow(QPainter &painter, const QRectF &area,
-                               const std::function<void(QPainter &)> &paint);
+    static void drawWithShadow(QPainter &painter, const QRectF &area, const std::function<void(QPainter &)> &paint);
 };

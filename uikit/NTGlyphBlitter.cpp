@@ -9,37 +9,37 @@
 #include <QPainterPath>
 #include <QTextLayout>
 
-std::unique_ptr<NTGlyphBlitter>
-NTGlyphBlitter::blitterWithString(const QString &string, const QSizeF &size, int numLines,
-                                  bool verticallyCenter, const NTTextAttributes &attributes,
-                                  const std::optional<QColor> &backColor, bool ovalBackground,
-                                  bool antialias, bool shadow)
+std::unique_ptr<NTGlyphBlitter> NTGlyphBlitter::blitterWithString(const QString &string, const QSizeF &size,
+                                                                  int numLines, bool verticallyCenter,
+                                                                  const NTTextAttributes &attributes,
+                                                                  const std::optional<QColor> &backColor,
+                                                                  bool ovalBackground, bool antialias, bool shadow)
 {
-    return std::make_unique<NTGlyphBlitter>(string, size, numLines, verticallyCenter, attributes,
-                                            backColor, ovalBackground, antialias, shadow);
+    return std::make_unique<NTGlyphBlitter>(string, size, numLines, verticallyCenter, attributes, backColor,
+                                            ovalBackground, antialias, shadow);
 }
 
-NTGlyphBlitter::NTGlyphBlitter(const QString &string, const QSizeF &size, int numLines,
-                               bool verticallyCenter, const NTTextAttributes &attributes,
-                               const std::optional<QColor> &backColor, bool ovalBackground,
-                               bool antialias, bool shadow)
-    : m_verticallyCenter(verticallyCenter), m_size(size), m_ovalBackground(ovalBackground)
+NTGlyphBlitter::NTGlyphBlitter(const QString &string, const QSizeF &size, int numLines, bool verticallyCenter,
+                               const NTTextAttributes &attributes, const std::optional<QColor> &backColor,
+                               bool ovalBackground, bool antialias, bool shadow)
+    : m_verticallyCenter(verticallyCenter),
+      m_size(size),
+      m_ovalBackground(ovalBackground)
 {
     const qreal layoutWidth = size.width() - (ovalBackground ? 2 * endcapWidth : 0);
     if (string.isEmpty())
         return;
     NTTextStorageStore &pool = NTTextStorageStore::sharedInstance();
     std::unique_ptr<NTTextStorage> storage = pool.checkOutForString(string, attributes);
-    m_segments = buildSegments(*storage, &m_minRect, layoutWidth, size.height(), numLines, backColor,
-                               antialias, shadow);
+    m_segments =
+        buildSegments(*storage, &m_minRect, layoutWidth, size.height(), numLines, backColor, antialias, shadow);
     pool.checkIn(std::move(storage));
 }
 
-std::vector<NTGlyphSegment> NTGlyphBlitter::buildSegments(NTTextStorage &storage, QRectF *outMinRect,
-                                                          qreal layoutWidth, qreal height,
-                                                          int maxLines,
-                                                          const std::optional<QColor> &backColor,
-                                                          bool antialias, bool shadow)
+std::vector<NTGlyphSegment> NTGlyphBlitter::buildSegments(NTTextStorage &storage, QRectF *outMinRect, qreal layoutWidth,
+                                                          qreal height, int maxLines,
+                                                          const std::optional<QColor> &backColor, bool antialias,
+                                                          bool shadow)
 {
     std::vector<NTGlyphSegment> result;
     QRectF minRect;
@@ -59,7 +59,7 @@ std::vector<NTGlyphSegment> NTGlyphBlitter::buildSegments(NTTextStorage &storage
     layout.setFont(attributes.font);
     QTextOption option(attributes.alignment);
     option.setWrapMode(attributes.truncation != Qt::ElideNone ? QTextOption::NoWrap
-                                                             : QTextOption::WrapAtWordBoundaryOrAnywhere);
+                                                              : QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
 
     // Lay out as many lines as the container's height holds.
@@ -90,9 +90,8 @@ std::vector<NTGlyphSegment> NTGlyphBlitter::buildSegments(NTTextStorage &storage
         ++lineCount;
         const QList<QGlyphRun> runs = line.glyphRuns();
         for (const QGlyphRun &run : runs) {
-            result.push_back(NTGlyphSegment::segmentWithGlyphRun(run, used, line.textStart(),
-                                                                 line.textLength(), attributes,
-                                                                 backColor, antialias, shadow));
+            result.push_back(NTGlyphSegment::segmentWithGlyphRun(run, used, line.textStart(), line.textLength(),
+                                                                 attributes, backColor, antialias, shadow));
         }
         if (maxLines != 0 && lineCount >= maxLines)
             break;
@@ -118,10 +117,8 @@ QRectF NTGlyphBlitter::textRectForRect(const QRectF &rect) const
     return result;
 }
 
-void NTGlyphBlitter::drawRect(QPainter &painter, const QRectF &rect,
-                              const std::optional<QColor> &textColor,
-                              const std::optional<QColor> &backColor,
-                              const std::optional<QColor> &labelColor) const
+void NTGlyphBlitter::drawRect(QPainter &painter, const QRectF &rect, const std::optional<QColor> &textColor,
+                              const std::optional<QColor> &backColor, const std::optional<QColor> &labelColor) const
 {
     if (m_segments.empty())
         return;

@@ -31,14 +31,14 @@ public:
     static constexpr qreal labelOutlineWidth = 3.0;
 
     // numLines 0 means no limit. The text storage for the layout is borrowed from the shared pool.
-    static std::unique_ptr<NTGlyphBlitter>
-    blitterWithString(const QString &string, const QSizeF &size, int numLines, bool verticallyCenter,
-                      const NTTextAttributes &attributes, const std::optional<QColor> &backColor,
-                      bool ovalBackground, bool antialias, bool shadow);
+    static std::unique_ptr<NTGlyphBlitter> blitterWithString(const QString &string, const QSizeF &size, int numLines,
+                                                             bool verticallyCenter, const NTTextAttributes &attributes,
+                                                             const std::optional<QColor> &backColor,
+                                                             bool ovalBackground, bool antialias, bool shadow);
 
     NTGlyphBlitter(const QString &string, const QSizeF &size, int numLines, bool verticallyCenter,
-                   const NTTextAttributes &attributes, const std::optional<QColor> &backColor,
-                   bool ovalBackground, bool antialias, bool shadow);
+                   const NTTextAttributes &attributes, const std::optional<QColor> &backColor, bool ovalBackground,
+                   bool antialias, bool shadow);
 
     // The size the blitter was made for, as given.
     QSizeF size() const { return m_size; }
@@ -48,8 +48,7 @@ public:
     QRectF minRect() const { return m_minRect; }
 
     void drawRect(QPainter &painter, const QRectF &rect, const std::optional<QColor> &textColor,
-                  const std::optional<QColor> &backColor,
-                  const std::optional<QColor> &labelColor = std::nullopt) const;
+                  const std::optional<QColor> &backColor, const std::optional<QColor> &labelColor = std::nullopt) const;
 
     // Where the lines are drawn for `rect`: at its left edge, as wide as the laid-out text (plus
     // the end caps for an oval), and at its top or, when vertically centred, centred on it.
@@ -59,9 +58,8 @@ public:
 
     // The layout walk over a borrowed storage: lines of at most `layoutWidth`, each taken while its
     // bottom stays within `height` (the first always), at most `maxLines` when that is not 0.
-    static std::vector<NTGlyphSegment> buildSegments(NTTextStorage &storage, QRectF *outMinRect,
-                                                     qreal layoutWidth, qreal height, int maxLines,
-                                                     const std::optional<QColor> &backColor,
+    static std::vector<NTGlyphSegment> buildSegments(NTTextStorage &storage, QRectF *outMinRect, qreal layoutWidth,
+                                                     qreal height, int maxLines, const std::optional<QColor> &backColor,
                                                      bool antialias, bool shadow);
 
 private:

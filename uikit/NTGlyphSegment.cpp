@@ -6,11 +6,9 @@
 #include <QGlyphRun>
 #include <QPainter>
 
-NTGlyphSegment NTGlyphSegment::segmentWithGlyphRun(const QGlyphRun &run, const QRectF &lineRect,
-                                                   int textStart, int textLength,
-                                                   const NTTextAttributes &attributes,
-                                                   const std::optional<QColor> &backColor,
-                                                   bool antialias, bool shadow)
+NTGlyphSegment NTGlyphSegment::segmentWithGlyphRun(const QGlyphRun &run, const QRectF &lineRect, int textStart,
+                                                   int textLength, const NTTextAttributes &attributes,
+                                                   const std::optional<QColor> &backColor, bool antialias, bool shadow)
 {
     NTGlyphSegment segment;
     segment.m_font = run.rawFont();
@@ -50,8 +48,7 @@ std::vector<QPointF> NTGlyphSegment::advances() const
 
 QRectF NTGlyphSegment::backgroundRect(const QRectF &frame) const
 {
-    return QRectF(frame.x() + m_lineRect.x(), frame.y() + m_lineRect.y(), m_lineRect.width(),
-                  m_lineRect.height());
+    return QRectF(frame.x() + m_lineRect.x(), frame.y() + m_lineRect.y(), m_lineRect.width(), m_lineRect.height());
 }
 
 QPainterPath NTGlyphSegment::backgroundBezierPathForRect(const QRectF &rect)
@@ -78,8 +75,8 @@ QPainterPath NTGlyphSegment::backgroundPath(const QRectF &frame, bool ovalBackgr
     return path;
 }
 
-bool NTGlyphSegment::drawBackColor(QPainter &painter, const std::optional<QColor> &color,
-                                   const QRectF &frame, bool ovalBackground) const
+bool NTGlyphSegment::drawBackColor(QPainter &painter, const std::optional<QColor> &color, const QRectF &frame,
+                                   bool ovalBackground) const
 {
     const std::optional<QColor> fill = color ? color : m_backColor;
     if (!fill)
@@ -95,13 +92,12 @@ bool NTGlyphSegment::drawBackColor(QPainter &painter, const std::optional<QColor
     return true;
 }
 
-void NTGlyphSegment::drawRect(QPainter &painter, const QRectF &frame,
-                              const std::optional<QColor> &textColor) const
+void NTGlyphSegment::drawRect(QPainter &painter, const QRectF &frame, const std::optional<QColor> &textColor) const
 {
     if (m_glyphs.empty() || !m_font.isValid())
         return;
     const QGlyphRun &run = m_run;
-    const QColor color = textColor ? *textColor
+    const QColor color = textColor                      ? *textColor
                          : m_attributes.foregroundColor ? *m_attributes.foregroundColor
                                                         : DrawingKit::blackColor();
     const QPointF origin(frame.x(), frame.y() + m_lineRect.y());

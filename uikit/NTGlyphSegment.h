@@ -22,11 +22,9 @@ class NTGlyphSegment
 public:
     // Builds a segment from a run of a laid-out line. `lineRect` is the line's used rectangle in
     // layout coordinates (already one point taller than the layout reports); glyph id 0 is skipped.
-    static NTGlyphSegment segmentWithGlyphRun(const QGlyphRun &run, const QRectF &lineRect,
-                                              int textStart, int textLength,
-                                              const NTTextAttributes &attributes,
-                                              const std::optional<QColor> &backColor,
-                                              bool antialias, bool shadow);
+    static NTGlyphSegment segmentWithGlyphRun(const QGlyphRun &run, const QRectF &lineRect, int textStart,
+                                              int textLength, const NTTextAttributes &attributes,
+                                              const std::optional<QColor> &backColor, bool antialias, bool shadow);
 
     int numGlyphs() const { return int(m_glyphs.size()); }
     const std::vector<quint32> &glyphs() const { return m_glyphs; }

@@ -7,7 +7,8 @@
 #include <QPainter>
 
 NTPopUpHeaderView::NTPopUpHeaderView(QWidget *parent)
-    : QWidget(parent), m_cell(std::make_unique<NTPopUpHeaderViewCell>())
+    : QWidget(parent),
+      m_cell(std::make_unique<NTPopUpHeaderViewCell>())
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFont(DrawingKit::systemFont(13));
@@ -15,8 +16,7 @@ NTPopUpHeaderView::NTPopUpHeaderView(QWidget *parent)
 
 NTPopUpHeaderView::~NTPopUpHeaderView() = default;
 
-NTPopUpHeaderView *NTPopUpHeaderView::viewWithFrame(const QRect &frame, const QString &title,
-                                                    QWidget *parent)
+NTPopUpHeaderView *NTPopUpHeaderView::viewWithFrame(const QRect &frame, const QString &title, QWidget *parent)
 {
     auto *view = new NTPopUpHeaderView(parent);
     view->setGeometry(frame);

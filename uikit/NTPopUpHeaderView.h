@@ -20,8 +20,7 @@ public:
     explicit NTPopUpHeaderView(QWidget *parent = nullptr);
     ~NTPopUpHeaderView() override;
 
-    static NTPopUpHeaderView *viewWithFrame(const QRect &frame, const QString &title,
-                                            QWidget *parent = nullptr);
+    static NTPopUpHeaderView *viewWithFrame(const QRect &frame, const QString &title, QWidget *parent = nullptr);
     static float defaultHeight() { return 17.0f; }
 
     NTPopUpHeaderViewCell *cell() const { return m_cell.get(); }

@@ -85,9 +85,8 @@ QRectF NTPopUpHeaderViewCell::gripImageRectForSlice(const QRectF &slice)
     return QRectF(slice.x() + 1.0, bottom - gripImageSide, gripImageSide, gripImageSide);
 }
 
-NTPopUpHeaderViewCell::GripHit NTPopUpHeaderViewCell::gripHitAt(const QPointF &point,
-                                                                const QSizeF &viewSize, int leftGrip,
-                                                                int rightGrip)
+NTPopUpHeaderViewCell::GripHit NTPopUpHeaderViewCell::gripHitAt(const QPointF &point, const QSizeF &viewSize,
+                                                                int leftGrip, int rightGrip)
 {
     // Half-open zones, so that a point on the zone's far edge is outside it.
     auto inZone = [&point](const QRectF &zone) {
@@ -110,19 +109,17 @@ const NTGlyphBlitter *NTPopUpHeaderViewCell::glyphBlitter(const QString &title, 
         _glyphBlitter.reset();
     if (!_glyphBlitter) {
         _drawnTitle = title;
-        _glyphBlitter = NTGlyphBlitter::blitterWithString(title, size, 1, true, attributes(m_font),
-                                                          std::nullopt, false, true, false);
+        _glyphBlitter = NTGlyphBlitter::blitterWithString(title, size, 1, true, attributes(m_font), std::nullopt, false,
+                                                          true, false);
     }
     return _glyphBlitter.get();
 }
 
-void NTPopUpHeaderViewCell::drawInteriorWithFrame(QPainter &painter, const QRectF &cellFrame,
-                                                  const QRectF &viewBounds)
+void NTPopUpHeaderViewCell::drawInteriorWithFrame(QPainter &painter, const QRectF &cellFrame, const QRectF &viewBounds)
 {
     DrawingKit::fillSteppedGradient(painter, viewBounds, headerTopColor, headerBottomColor,
                                     DrawingKit::RowOrder::TopDown);
-    painter.fillRect(QRectF(viewBounds.x(), viewBounds.y(), viewBounds.width(), 1.0),
-                     DrawingKit::lightGrayColor());
+    painter.fillRect(QRectF(viewBounds.x(), viewBounds.y(), viewBounds.width(), 1.0), DrawingKit::lightGrayColor());
 
     const Slices slices = slicesForCellFrame(cellFrame);
     if (const NTGlyphBlitter *blitter = glyphBlitter(m_title, slices.title.size()))
@@ -138,8 +135,7 @@ void NTPopUpHeaderViewCell::drawInteriorWithFrame(QPainter &painter, const QRect
     drawGrip(rightgrip_, slices.right);
 }
 
-bool NTPopUpHeaderViewCell::startTracking(const QPointF &point, const QSizeF &viewSize,
-                                          const QPointF &mouseLocation)
+bool NTPopUpHeaderViewCell::startTracking(const QPointF &point, const QSizeF &viewSize, const QPointF &mouseLocation)
 {
     trackinggrip_ = 0;
     const GripHit hit = gripHitAt(point, viewSize, leftgrip_, rightgrip_);
@@ -161,12 +157,10 @@ bool NTPopUpHeaderViewCell::continueTracking(const QPointF &mouseLocation)
         const NTPopUpHeaderViewDelegate::Capabilities answers = delegate_->headerDelegateCapabilities();
         if (trackingdirection_ == VerticalGrip) {
             if (answers & NTPopUpHeaderViewDelegate::ResizeByWidth)
-                delegate_->headerCellResizeViewByWidth(
-                    this, static_cast<float>(mouseLocation.x() - lpoint_.x()));
+                delegate_->headerCellResizeViewByWidth(this, static_cast<float>(mouseLocation.x() - lpoint_.x()));
         } else if (answers & NTPopUpHeaderViewDelegate::ResizeByHeight) {
             // Screen y grows downward; the delegate counts upward movement as positive.
-            delegate_->headerCellResizeViewByHeight(
-                this, static_cast<float>(lpoint_.y() - mouseLocation.y()));
+            delegate_->headerCellResizeViewByHeight(this, static_cast<float>(lpoint_.y() - mouseLocation.y()));
         }
     }
     lpoint_ = mouseLocation;

@@ -5,7 +5,7 @@
 namespace {
 // The pool's containers are as large as any label can need.
 constexpr qreal unboundedContainerSide = 1000000.0;
-}
+} // namespace
 
 NTTextStorage::NTTextStorage(const QString &string, const NTTextAttributes &attributes)
     : m_containerSize(unboundedContainerSide, unboundedContainerSide)
@@ -22,7 +22,4 @@ void NTTextStorage::replaceContents(const QString &string, const NTTextAttribute
     m_layout.setFont(attributes.font);
 }
 
-qreal NTTextStorage::lineFragmentPadding() const
-{
-    return NTTextStorageStore::defaultLineFragmentPadding();
-}
+qreal NTTextStorage::lineFragmentPadding() const { return NTTextStorageStore::defaultLineFragmentPadding(); }

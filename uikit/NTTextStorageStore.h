@@ -26,8 +26,7 @@ public:
 
     // A stack holding exactly `string` with `attributes`: the most recently returned idle one,
     // refilled, or a new one. The borrower owns it until it hands it back with checkIn().
-    std::unique_ptr<NTTextStorage> checkOutForString(const QString &string,
-                                                     const NTTextAttributes &attributes);
+    std::unique_ptr<NTTextStorage> checkOutForString(const QString &string, const NTTextAttributes &attributes);
     void checkIn(std::unique_ptr<NTTextStorage> storage);
 
     int idleCount() const;

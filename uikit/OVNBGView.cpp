@@ -52,8 +52,7 @@ QRectF OVNBGView::mainTextRect(const QSizeF &size)
 
 QRectF OVNBGView::optionTextRect(const QSizeF &size)
 {
-    return DrawingKit::flippedRect(QRectF(size.width() - 110, size.height() - 25, 100, 14),
-                                   size.height());
+    return DrawingKit::flippedRect(QRectF(size.width() - 110, size.height() - 25, 100, 14), size.height());
 }
 
 QRectF OVNBGView::infoTextRect(const QSizeF &size)
@@ -71,8 +70,8 @@ std::vector<qreal> OVNBGView::tileOffsets(qreal x, qreal width, qreal imageWidth
     return offsets;
 }
 
-void OVNBGView::drawText(QPainter &painter, const QString &text, const QRectF &rect,
-                         const NTTextAttributes &attributes, bool wrap) const
+void OVNBGView::drawText(QPainter &painter, const QString &text, const QRectF &rect, const NTTextAttributes &attributes,
+                         bool wrap) const
 {
     if (text.isNull() || rect.width() <= 0 || rect.height() <= 0)
         return;
@@ -120,8 +119,7 @@ void OVNBGView::paintEvent(QPaintEvent *event)
         for (qreal x : tileOffsets(bounds.x(), w, imageWidth))
             painter.drawImage(QRectF(x, bounds.y(), imageWidth, h), m_tileImage);
         // The frame's bottom edge lies below the view: only the top and the sides show.
-        DrawingKit::frameRect(painter, QRectF(bounds.x(), bounds.y(), w, h + 1),
-                              DrawingKit::controlShadowColor());
+        DrawingKit::frameRect(painter, QRectF(bounds.x(), bounds.y(), w, h + 1), DrawingKit::controlShadowColor());
         break;
     }
     default:

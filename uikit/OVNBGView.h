@@ -47,8 +47,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void drawText(QPainter &painter, const QString &text, const QRectF &rect,
-                  const NTTextAttributes &attributes, bool wrap) const;
+    void drawText(QPainter &painter, const QString &text, const QRectF &rect, const NTTextAttributes &attributes,
+                  bool wrap) const;
 
     std::optional<QColor> backgroundColor_;
     std::optional<QColor> backgroundColor2_;

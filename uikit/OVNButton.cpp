@@ -6,10 +6,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 
-OVNButton::OVNButton(QWidget *parent)
-    : QPushButton(parent), m_menuHolder(std::make_unique<OVNContextMenuHolder>())
-{
-}
+OVNButton::OVNButton(QWidget *parent) : QPushButton(parent), m_menuHolder(std::make_unique<OVNContextMenuHolder>()) {}
 
 OVNButton::~OVNButton() = default;
 

@@ -8,8 +8,7 @@ OVNButtonBGView::OVNButtonBGView(QWidget *parent)
     : QWidget(parent),
       backgroundColor_(QColor::fromRgbF(0.78f, 0.78f, 0.78f, 1.0f)),
       backgroundColor2_(QColor::fromRgbF(0.96f, 0.96f, 0.96f, 1.0f))
-{
-}
+{}
 
 void OVNButtonBGView::paintEvent(QPaintEvent *)
 {

@@ -12,9 +12,9 @@
 #include <cmath>
 
 OVNButtonFooter::OVNButtonFooter(QWidget *parent)
-    : QPushButton(parent), m_menuHolder(std::make_unique<OVNContextMenuHolder>())
-{
-}
+    : QPushButton(parent),
+      m_menuHolder(std::make_unique<OVNContextMenuHolder>())
+{}
 
 OVNButtonFooter::~OVNButtonFooter() = default;
 
@@ -45,15 +45,13 @@ QRectF OVNButtonFooter::titleRect(const QSizeF &size, qreal titleHeight)
     return DrawingKit::flippedRect(QRectF(0, y, size.width(), titleHeight), size.height());
 }
 
-void OVNButtonFooter::drawFooterBackground(QPainter &painter, const QSizeF &size, bool highlighted,
-                                           const QImage &image)
+void OVNButtonFooter::drawFooterBackground(QPainter &painter, const QSizeF &size, bool highlighted, const QImage &image)
 {
     const QRectF bounds(QPointF(0, 0), size);
     if (highlighted)
         painter.fillRect(bounds, lightColor());
     else
-        DrawingKit::fillSteppedGradient(painter, bounds, darkColor(), lightColor(),
-                                        DrawingKit::RowOrder::BottomUp);
+        DrawingKit::fillSteppedGradient(painter, bounds, darkColor(), lightColor(), DrawingKit::RowOrder::BottomUp);
     if (!image.isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(imageRect(size, image.deviceIndependentSize()), image);

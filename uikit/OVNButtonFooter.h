@@ -37,8 +37,7 @@ public:
     // Where a title `titleHeight` high is drawn.
     static QRectF titleRect(const QSizeF &size, qreal titleHeight);
     // The shared background: gradient, or the light fill while pressed, then the image.
-    static void drawFooterBackground(QPainter &painter, const QSizeF &size, bool highlighted,
-                                     const QImage &image);
+    static void drawFooterBackground(QPainter &painter, const QSizeF &size, bool highlighted, const QImage &image);
     static void drawHairline(QPainter &painter, const QSizeF &size);
 
     QSize sizeHint() const override;

@@ -24,10 +24,7 @@ bool OVNContextMenuHolder::fetchMenu(QAbstractButton *button)
     return true;
 }
 
-void OVNContextMenuHolder::setMenu(std::unique_ptr<QMenu> menu)
-{
-    m_menu.reset(menu.release());
-}
+void OVNContextMenuHolder::setMenu(std::unique_ptr<QMenu> menu) { m_menu.reset(menu.release()); }
 
 bool OVNContextMenuHolder::popUpBelow(QAbstractButton *button, bool pullsDown) const
 {

@@ -11,10 +11,7 @@ OVNControllerBGView::OVNControllerBGView(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
-QRectF OVNControllerBGView::panelRect(const QSizeF &size)
-{
-    return QRectF(3, 3, size.width() - 6, size.height() - 6);
-}
+QRectF OVNControllerBGView::panelRect(const QSizeF &size) { return QRectF(3, 3, size.width() - 6, size.height() - 6); }
 
 float OVNControllerBGView::panelRadius(const QSizeF &size)
 {

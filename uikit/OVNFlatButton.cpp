@@ -11,9 +11,9 @@
 #include <cmath>
 
 OVNFlatButton::OVNFlatButton(QWidget *parent)
-    : QPushButton(parent), m_menuHolder(std::make_unique<OVNContextMenuHolder>())
-{
-}
+    : QPushButton(parent),
+      m_menuHolder(std::make_unique<OVNContextMenuHolder>())
+{}
 
 OVNFlatButton::~OVNFlatButton() = default;
 
@@ -47,8 +47,7 @@ QRectF OVNFlatButton::imageRect(const QSizeF &size, const QSizeF &imageSize)
 {
     const float dx = std::ceil(static_cast<float>(size.width() - imageSize.width()) / 2.0f);
     const float dy = std::ceil(static_cast<float>(size.height() - imageSize.height()) / 2.0f);
-    return DrawingKit::flippedRect(QRectF(dx, dy, size.width() - 2 * dx, imageSize.height()),
-                                   size.height());
+    return DrawingKit::flippedRect(QRectF(dx, dy, size.width() - 2 * dx, imageSize.height()), size.height());
 }
 
 QSize OVNFlatButton::sizeHint() const { return QSize(32, 21); }

@@ -13,17 +13,15 @@
 namespace {
 // An info.xml larger than this is not a colour table; it is not read.
 constexpr qint64 maximumInfoFileSize = 1 << 20;
-}
+} // namespace
 
 OVNIconSetHelper::OVNIconSetHelper()
     : OVNIconSetHelper(UserDefaults::standard().stringForKey(QStringLiteral("ColorScheme")))
-{
-}
+{}
 
 OVNIconSetHelper::OVNIconSetHelper(const QString &colorScheme)
     : defaultIconSet_(resolveIconSet(colorScheme, iconSetsFolder()))
-{
-}
+{}
 
 OVNIconSetHelper &OVNIconSetHelper::sharedIconSet()
 {
@@ -38,8 +36,7 @@ QString OVNIconSetHelper::resolveIconSet(const QString &colorScheme, const QStri
     // A name is a folder name: nothing that climbs out of IconSets or into a subfolder.
     const bool plainName = !colorScheme.isEmpty() && !colorScheme.contains(QLatin1Char('/'))
                            && colorScheme != QLatin1String(".") && colorScheme != QLatin1String("..");
-    if (plainName && !iconSetsFolder.isEmpty()
-        && QFileInfo(QDir(iconSetsFolder).filePath(colorScheme)).isDir())
+    if (plainName && !iconSetsFolder.isEmpty() && QFileInfo(QDir(iconSetsFolder).filePath(colorScheme)).isDir())
         return colorScheme;
     return QString::fromLatin1(defaultIconSetName);
 }
@@ -82,10 +79,7 @@ QImage OVNIconSetHelper::toolbarIconFor(const QString &iconName, const QString &
     return BundleImage::loadImageFile(iconFilePath(iconName, iconSetName));
 }
 
-QColor OVNIconSetHelper::colorFor(const QString &colorName) const
-{
-    return colorFor(colorName, defaultIconSet_);
-}
+QColor OVNIconSetHelper::colorFor(const QString &colorName) const { return colorFor(colorName, defaultIconSet_); }
 
 QColor OVNIconSetHelper::colorFor(const QString &colorName, const QString &iconSetName) const
 {

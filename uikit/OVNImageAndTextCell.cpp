@@ -16,13 +16,13 @@ constexpr qreal textGap = 2.0;
 constexpr qreal editorGapWithIcon = 5.0;
 constexpr qreal editorGapWithoutIcon = 2.0;
 constexpr qsizetype maximumRowIcons = 64;
-}
+} // namespace
 
 OVNImageAndTextCell::OVNImageAndTextCell(QObject *parent)
-    : QStyledItemDelegate(parent), textcolor_(DrawingKit::controlTextColor()),
+    : QStyledItemDelegate(parent),
+      textcolor_(DrawingKit::controlTextColor()),
       m_font(DrawingKit::labelFont(12))
-{
-}
+{}
 
 float OVNImageAndTextCell::controlHeightForControlSize(unsigned controlSize)
 {
@@ -98,8 +98,7 @@ void OVNImageAndTextCell::setTextColor(const QColor &color)
     textcolor_ = color.isValid() ? color : DrawingKit::controlTextColor();
 }
 
-QRectF OVNImageAndTextCell::imageFrameForCellFrame(const QRectF &cellFrame, bool hasImage,
-                                                   const QSizeF &imageSize)
+QRectF OVNImageAndTextCell::imageFrameForCellFrame(const QRectF &cellFrame, bool hasImage, const QSizeF &imageSize)
 {
     if (!hasImage)
         return QRectF();
@@ -111,12 +110,10 @@ QRectF OVNImageAndTextCell::iconDrawRect(const QRectF &cellFrame, const QSizeF &
 {
     // In a flipped view the icon's bottom edge lies at y + ceil((height + icon height) / 2).
     const qreal bottom = cellFrame.y() + std::ceil((cellFrame.height() + imageSize.height()) / 2);
-    return QRectF(cellFrame.x() + iconInset, bottom - imageSize.height(), imageSize.width(),
-                  imageSize.height());
+    return QRectF(cellFrame.x() + iconInset, bottom - imageSize.height(), imageSize.width(), imageSize.height());
 }
 
-QRectF OVNImageAndTextCell::textFrameForCellFrame(const QRectF &cellFrame, bool hasImage,
-                                                  const QSizeF &imageSize)
+QRectF OVNImageAndTextCell::textFrameForCellFrame(const QRectF &cellFrame, bool hasImage, const QSizeF &imageSize)
 {
     if (!hasImage)
         return cellFrame;
@@ -126,8 +123,7 @@ QRectF OVNImageAndTextCell::textFrameForCellFrame(const QRectF &cellFrame, bool 
     return text;
 }
 
-QRectF OVNImageAndTextCell::editFrameForCellFrame(const QRectF &cellFrame, bool hasImage,
-                                                  const QSizeF &imageSize)
+QRectF OVNImageAndTextCell::editFrameForCellFrame(const QRectF &cellFrame, bool hasImage, const QSizeF &imageSize)
 {
     const qreal cut = hasImage ? imageSize.width() + editorGapWithIcon : editorGapWithoutIcon;
     return cellFrame.adjusted(cut, 0, 0, 0);
@@ -143,8 +139,8 @@ QRectF OVNImageAndTextCell::centeredTextRect(const QRectF &textFrame, qreal text
     return textFrame.translated(0, std::ceil((textFrame.height() - textHeight) / 2));
 }
 
-void OVNImageAndTextCell::drawCell(QPainter &painter, const QRectF &cellFrame, const QString &text,
-                                   bool highlighted, const ScaledIcon &icon) const
+void OVNImageAndTextCell::drawCell(QPainter &painter, const QRectF &cellFrame, const QString &text, bool highlighted,
+                                   const ScaledIcon &icon) const
 {
     painter.save();
     if (icon.present && !icon.image.isNull()) {
@@ -163,8 +159,8 @@ void OVNImageAndTextCell::drawCell(QPainter &painter, const QRectF &cellFrame, c
     painter.restore();
 }
 
-void OVNImageAndTextCell::drawInteriorWithFrame(QPainter &painter, const QRectF &cellFrame,
-                                                const QString &text, bool highlighted) const
+void OVNImageAndTextCell::drawInteriorWithFrame(QPainter &painter, const QRectF &cellFrame, const QString &text,
+                                                bool highlighted) const
 {
     drawCell(painter, cellFrame, text, highlighted, ScaledIcon{m_hasImage, m_image, m_imageSize});
 }
@@ -192,8 +188,7 @@ OVNImageAndTextCell::ScaledIcon OVNImageAndTextCell::iconForIndex(const QModelIn
     return icon;
 }
 
-void OVNImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                                const QModelIndex &index) const
+void OVNImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const bool highlighted = option.state & QStyle::State_Selected;
     if (highlighted) {
@@ -204,8 +199,7 @@ void OVNImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &o
         QStyle *style = widget ? widget->style() : QApplication::style();
         style->drawPrimitive(QStyle::PE_PanelItemViewItem, &panel, painter, widget);
     }
-    drawCell(*painter, QRectF(option.rect), index.data(Qt::DisplayRole).toString(), highlighted,
-             iconForIndex(index));
+    drawCell(*painter, QRectF(option.rect), index.data(Qt::DisplayRole).toString(), highlighted, iconForIndex(index));
 }
 
 QSize OVNImageAndTextCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const

@@ -53,15 +53,13 @@ public:
     // The text rectangle moved down to centre a text `textHeight` high; its height stays.
     static QRectF centeredTextRect(const QRectF &textFrame, qreal textHeight);
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
                               const QModelIndex &index) const override;
 
     // Draws icon and text of one cell; `highlighted` turns the text white.
-    void drawInteriorWithFrame(QPainter &painter, const QRectF &cellFrame, const QString &text,
-                               bool highlighted) const;
+    void drawInteriorWithFrame(QPainter &painter, const QRectF &cellFrame, const QString &text, bool highlighted) const;
 
 private:
     struct ScaledIcon {

@@ -20,10 +20,7 @@ std::pair<QColor, QColor> OVNMembraneButton::gradientColors(bool highlighted)
     return {QColor::fromRgbF(0.93f, 0.93f, 0.93f, 1.0f), QColor::fromRgbF(0.8f, 0.8f, 0.8f, 1.0f)};
 }
 
-float OVNMembraneButton::capsuleRadius(qreal height)
-{
-    return std::ceil(static_cast<float>(height) / 2.0f);
-}
+float OVNMembraneButton::capsuleRadius(qreal height) { return std::ceil(static_cast<float>(height) / 2.0f); }
 
 QRectF OVNMembraneButton::titleRect(const QSizeF &size, qreal titleHeight)
 {
@@ -40,8 +37,7 @@ void OVNMembraneButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QRectF bounds(rect());
-    const QPainterPath capsule =
-        OVNBezierPath::bezierPathWithRoundedRect(bounds, capsuleRadius(bounds.height()));
+    const QPainterPath capsule = OVNBezierPath::bezierPathWithRoundedRect(bounds, capsuleRadius(bounds.height()));
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setClipPath(capsule);
     const auto [top, bottom] = gradientColors(isDown());

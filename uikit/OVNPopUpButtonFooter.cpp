@@ -8,9 +8,9 @@
 #include <QPainter>
 
 OVNPopUpButtonFooter::OVNPopUpButtonFooter(QWidget *parent)
-    : QPushButton(parent), m_menuHolder(std::make_unique<OVNContextMenuHolder>())
-{
-}
+    : QPushButton(parent),
+      m_menuHolder(std::make_unique<OVNContextMenuHolder>())
+{}
 
 OVNPopUpButtonFooter::~OVNPopUpButtonFooter() = default;
 

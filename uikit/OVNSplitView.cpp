@@ -21,8 +21,7 @@ protected:
 };
 } // namespace
 
-OVNSplitView::OVNSplitView(Qt::Orientation orientation, QWidget *parent)
-    : QSplitter(orientation, parent)
+OVNSplitView::OVNSplitView(Qt::Orientation orientation, QWidget *parent) : QSplitter(orientation, parent)
 {
     setHandleWidth(int(dividerThickness()));
     setChildrenCollapsible(false);
@@ -30,7 +29,4 @@ OVNSplitView::OVNSplitView(Qt::Orientation orientation, QWidget *parent)
 
 OVNSplitView::OVNSplitView(QWidget *parent) : OVNSplitView(Qt::Horizontal, parent) {}
 
-QSplitterHandle *OVNSplitView::createHandle()
-{
-    return new OVNSplitViewHandle(orientation(), this);
-}
+QSplitterHandle *OVNSplitView::createHandle() { return new OVNSplitViewHandle(orientation(), this); }

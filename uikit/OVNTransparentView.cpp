@@ -45,8 +45,7 @@ std::array<QRectF, 5> OVNTransparentView::ratingMarkerSquares(const QRectF &rect
     const qreal y = rect.y() + rect.height() - 1 - side;
     std::array<QRectF, 5> squares;
     for (int i = 0; i < 5; ++i)
-        squares[size_t(i)] =
-            DrawingKit::flippedRect(QRectF(x0 + i * (side + 1.0f), y, side, side), viewHeight);
+        squares[size_t(i)] = DrawingKit::flippedRect(QRectF(x0 + i * (side + 1.0f), y, side, side), viewHeight);
     return squares;
 }
 
@@ -56,8 +55,7 @@ std::array<QLineF, 4> OVNTransparentView::gripLines(const QSizeF &viewSize)
     auto line = [h](qreal x1, qreal y1, qreal x2, qreal y2) {
         return QLineF(DrawingKit::flippedPoint(QPointF(x1, y1), h), DrawingKit::flippedPoint(QPointF(x2, y2), h));
     };
-    return {line(w - 6, 4, w - 4, 6), line(w - 9, 4, w - 4, 9), line(w - 12, 4, w - 4, 12),
-            line(w - 15, 4, w - 4, 15)};
+    return {line(w - 6, 4, w - 4, 6), line(w - 9, 4, w - 4, 9), line(w - 12, 4, w - 4, 12), line(w - 15, 4, w - 4, 15)};
 }
 
 void OVNTransparentView::drawRatingMarker(QPainter &painter, int rating, const QRectF &rect) const

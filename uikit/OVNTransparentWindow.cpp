@@ -8,8 +8,7 @@
 #include <algorithm>
 
 OVNTransparentWindow::OVNTransparentWindow(const QRect &contentRect, QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                          | Qt::WindowDoesNotAcceptFocus)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -44,8 +43,7 @@ QSizeF OVNTransparentWindow::dragOffsetFor(const QPointF &point, const QSizeF &s
     return QSizeF(size.width() - point.x(), size.height() - point.y());
 }
 
-QPointF OVNTransparentWindow::movedOrigin(const QPointF &cursor, const QPointF &initialLocation,
-                                          const QRectF &screen)
+QPointF OVNTransparentWindow::movedOrigin(const QPointF &cursor, const QPointF &initialLocation, const QRectF &screen)
 {
     QPointF origin = cursor - initialLocation;
     if (origin.y() < screen.top())
@@ -53,8 +51,7 @@ QPointF OVNTransparentWindow::movedOrigin(const QPointF &cursor, const QPointF &
     return origin;
 }
 
-QRectF OVNTransparentWindow::resizedFrame(const QPointF &cursor, const QSizeF &dragOffset,
-                                          const QRectF &frame)
+QRectF OVNTransparentWindow::resizedFrame(const QPointF &cursor, const QSizeF &dragOffset, const QRectF &frame)
 {
     const qreal width = std::max(minimumSide, dragOffset.width() + (cursor.x() - frame.x()));
     const float newBottom = static_cast<float>(cursor.y() + dragOffset.height());

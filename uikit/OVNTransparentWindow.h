@@ -29,8 +29,7 @@ public:
     static QSizeF dragOffsetFor(const QPointF &point, const QSizeF &size);
     // The top-left corner for a move: the cursor less where the drag began, relative to the
     // window; kept from rising above `screen`'s top.
-    static QPointF movedOrigin(const QPointF &cursor, const QPointF &initialLocation,
-                               const QRectF &screen);
+    static QPointF movedOrigin(const QPointF &cursor, const QPointF &initialLocation, const QRectF &screen);
     // The frame for a resize that keeps the top-left corner: the width follows the cursor (at
     // least 150); the height follows only while it would stay above 150.
     static QRectF resizedFrame(const QPointF &cursor, const QSizeF &dragOffset, const QRectF &frame);

@@ -17,10 +17,7 @@ PolishedWindow::PolishedWindow(QWidget *parent, bool flat) : QMainWindow(parent)
 
 PolishedWindow::~PolishedWindow() = default;
 
-QColor PolishedWindow::sizedPolishedBackground()
-{
-    return QColor::fromRgbF(0.843f, 0.843f, 0.843f, 1.0f);
-}
+QColor PolishedWindow::sizedPolishedBackground() { return QColor::fromRgbF(0.843f, 0.843f, 0.843f, 1.0f); }
 
 QSize PolishedWindow::clampedMinSize(const QSize &size)
 {

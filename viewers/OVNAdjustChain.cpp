@@ -25,10 +25,7 @@ namespace {
 
 constexpr float kLumaR = 0.2126f, kLumaG = 0.7152f, kLumaB = 0.0722f;
 
-float srgbToLinear(float v)
-{
-    return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
-}
+float srgbToLinear(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
 
 float linearToSrgb(float v)
 {
@@ -49,8 +46,7 @@ const std::array<float, 256> &linearTable()
 }
 
 // Where red, green, blue and alpha are in a packed pixel's four bytes.
-struct ByteOrder
-{
+struct ByteOrder {
     int r, g, b, a;
 };
 
@@ -72,18 +68,18 @@ inline void linearPixel(const uchar *s, ByteOrder o, const std::array<float, 256
 }
 
 // A packed picture's pixels, read without asking the picture each time.
-struct PackedPixels
-{
+struct PackedPixels {
     const uchar *bits;
     qsizetype bytesPerLine;
     ByteOrder order;
     const std::array<float, 256> *lut;
 
     explicit PackedPixels(const QImage &image)
-        : bits(image.constBits()), bytesPerLine(image.bytesPerLine()), order(byteOrderOf(image.format())),
+        : bits(image.constBits()),
+          bytesPerLine(image.bytesPerLine()),
+          order(byteOrderOf(image.format())),
           lut(&linearTable())
-    {
-    }
+    {}
     const uchar *at(int x, int y) const { return bits + y * bytesPerLine + std::size_t(x) * 4; }
     void pixel(int x, int y, float *d) const { linearPixel(at(x, y), order, *lut, d); }
 };
@@ -122,8 +118,7 @@ void sample(const OVNLinearImage &img, double x, double y, float *out)
 }
 
 // x' = a x + b y + c, y' = d x + e y + f.
-struct Affine
-{
+struct Affine {
     double a = 1, b = 0, c = 0, d = 0, e = 1, f = 0;
     // This map applied after `first`.
     Affine after(const Affine &first) const
@@ -173,8 +168,8 @@ inline void resamplePixel(const OVNLinearImage &src, const PackedPixels *packedS
 OVNLinearImage resample(const OVNLinearImage &src, int outW, int outH, const Affine &map, int threads)
 {
     OVNLinearImage out = OVNLinearImage::allocate(outW, outH);
-    const std::optional<PackedPixels> packed =
-        src.isPacked() ? std::optional<PackedPixels>(PackedPixels(src.packed)) : std::nullopt;
+    const std::optional<PackedPixels> packed = src.isPacked() ? std::optional<PackedPixels>(PackedPixels(src.packed))
+                                                              : std::nullopt;
     forRows(outH, threads, [&](int y) {
         float *d = out.row(y);
         for (int x = 0; x < outW; ++x, d += 4)
@@ -216,8 +211,7 @@ double lanczos3(double x)
     return 3 * std::sin(px) * std::sin(px / 3) / (px * px);
 }
 
-struct Taps
-{
+struct Taps {
     std::vector<int> first;
     std::vector<int> count;
     std::vector<float> weights; // count[i] weights per output, at offset i * maxTaps
@@ -265,14 +259,15 @@ inline float fastLog2(float x)
     std::memcpy(&m, &bits, 4);
     // log2(m) = 2/ln 2 * atanh((m - 1) / (m + 1)), m in [1, 2).
     const float t = (m - 1) / (m + 1), t2 = t * t;
-    const float series = t * (1 + t2 * (1.0f / 3 + t2 * (1.0f / 5 + t2 * (1.0f / 7 + t2 * (1.0f / 9 + t2 * (1.0f / 11))))));
+    const float series =
+        t * (1 + t2 * (1.0f / 3 + t2 * (1.0f / 5 + t2 * (1.0f / 7 + t2 * (1.0f / 9 + t2 * (1.0f / 11))))));
     return e + 2.8853900817779268f * series;
 }
 
 inline float fastExp2(float y)
 {
     y = std::min(std::max(y, -126.0f), 126.0f);
-    const int n = int(y + 127.5f) - 127; // rounded; the sum is positive, so truncation floors it
+    const int n = int(y + 127.5f) - 127;                  // rounded; the sum is positive, so truncation floors it
     const float f = (y - float(n)) * 0.6931471805599453f; // |f| <= ln2 / 2
     const float poly =
         1 + f * (1 + f * (0.5f + f * (1.0f / 6 + f * (1.0f / 24 + f * (1.0f / 120 + f * (1.0f / 720))))));
@@ -289,8 +284,7 @@ inline float fastPow(float x, float p)
 }
 
 // The colour stages' constants, worked out once per run.
-struct ColourParams
-{
+struct ColourParams {
     bool exposure, gamma, controls, hue, whitePoint, sepia, sharpen;
     float gain, power, sat, bri, con, sepiaAmount, sharpness;
     float m[9];
@@ -315,9 +309,15 @@ struct ColourParams
         // Rotation about the grey axis (Rodrigues).
         const float c = float(std::cos(v.tint)), s = float(std::sin(v.tint)), k = 1 / std::sqrt(3.0f);
         const float t = 1 - c;
-        m[0] = c + k * k * t;     m[1] = k * k * t - k * s; m[2] = k * k * t + k * s;
-        m[3] = k * k * t + k * s; m[4] = c + k * k * t;     m[5] = k * k * t - k * s;
-        m[6] = k * k * t - k * s; m[7] = k * k * t + k * s; m[8] = c + k * k * t;
+        m[0] = c + k * k * t;
+        m[1] = k * k * t - k * s;
+        m[2] = k * k * t + k * s;
+        m[3] = k * k * t + k * s;
+        m[4] = c + k * k * t;
+        m[5] = k * k * t - k * s;
+        m[6] = k * k * t - k * s;
+        m[7] = k * k * t + k * s;
+        m[8] = c + k * k * t;
         for (int i = 0; i < 3; ++i)
             wp[i] = whitePoint ? float((*v.whitePoint)[i]) : 1.0f;
     }
@@ -365,7 +365,9 @@ OVN_VECTOR_CLONES void pointwise(const ColourParams &k, bool before, float *p, i
     if (before) {
         if (k.exposure)
             for (int x = 0; x < n; ++x) {
-                R[x] *= k.gain; G[x] *= k.gain; B[x] *= k.gain;
+                R[x] *= k.gain;
+                G[x] *= k.gain;
+                B[x] *= k.gain;
             }
         if (k.gamma)
             for (int x = 0; x < n; ++x) {
@@ -390,7 +392,9 @@ OVN_VECTOR_CLONES void pointwise(const ColourParams &k, bool before, float *p, i
     } else {
         if (k.whitePoint)
             for (int x = 0; x < n; ++x) {
-                R[x] *= k.wp[0]; G[x] *= k.wp[1]; B[x] *= k.wp[2];
+                R[x] *= k.wp[0];
+                G[x] *= k.wp[1];
+                B[x] *= k.wp[2];
             }
         if (k.sepia)
             for (int x = 0; x < n; ++x) {
@@ -437,7 +441,7 @@ void storeRow8(const float *s, uchar *d, int n, const std::array<uchar, 65536> &
     }
 }
 
-template<typename T>
+template <typename T>
 std::unique_ptr<T[]> scratch(std::size_t n)
 {
     return std::make_unique_for_overwrite<T[]>(n);
@@ -471,7 +475,7 @@ void forEach(int count, int threads, const std::function<void(int)> &fn)
 // through from top to bottom by one worker that keeps only the rows the blur reaches (rolling
 // buffers), so that the memory needed does not grow with the picture's height; every row comes out
 // the same whatever the stripe.
-template<typename Fetch, typename Store>
+template <typename Fetch, typename Store>
 void colourRows(int w, int h, const OVNAdjustValues &v, int threads, Fetch fetch, Store store)
 {
     const ColourParams k(v);
@@ -517,7 +521,9 @@ void colourRows(int w, int h, const OVNAdjustValues &v, int threads, Fetch fetch
         const auto firstRow = [&](int y) { return first.get() + std::size_t(y % firstRing) * rowFloats; };
         const auto lumaRow = [&](int y) { return luma.get() + std::size_t(std::clamp(y, 0, h - 1) % firstRing) * w; };
         const auto sharpRow = [&](int y) { return sharp.get() + std::size_t(y % sharpRing) * rgbFloats; };
-        const auto acrossRow = [&](int y) { return across.get() + std::size_t(std::clamp(y, 0, h - 1) % sharpRing) * rgbFloats; };
+        const auto acrossRow = [&](int y) {
+            return across.get() + std::size_t(std::clamp(y, 0, h - 1) % sharpRing) * rgbFloats;
+        };
         int nextFirst = std::max(0, y0 - r - 1), nextAcross = std::max(0, y0 - r);
         const auto firstStagesTo = [&](int last) {
             for (; nextFirst <= last; ++nextFirst) {
@@ -733,8 +739,8 @@ OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v,
         straightenOnly.straighten = v.straighten;
         int ow = 0, oh = 0;
         geometricSize(source.width, source.height, straightenOnly, &ow, &oh);
-        OVNLinearImage out = resample(source, ow, oh, geometricToSource(source.width, source.height, straightenOnly),
-                                      threads);
+        OVNLinearImage out =
+            resample(source, ow, oh, geometricToSource(source.width, source.height, straightenOnly), threads);
         straightened = std::move(out);
     }
     const OVNLinearImage &img = v.straighten != 0 ? straightened : source;
@@ -903,7 +909,8 @@ QImage packedSource(const QImage &image)
     if (src.colorSpace().isValid() && src.colorSpace() != QColorSpace(QColorSpace::SRgb))
         src.convertToColorSpace(QColorSpace::SRgb);
     const QImage::Format format = src.format();
-    const bool readable = format == QImage::Format_RGBA8888
+    const bool readable =
+        format == QImage::Format_RGBA8888
         || (Q_BYTE_ORDER == Q_LITTLE_ENDIAN && (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32));
     return readable ? src : src.convertToFormat(QImage::Format_RGBA8888);
 }
@@ -940,10 +947,7 @@ OVNLinearImage OVNLinearImage::unpacked() const
     return img;
 }
 
-OVNLinearImage OVNLinearImage::fromImage(const QImage &image)
-{
-    return fromImagePacked(image).unpacked();
-}
+OVNLinearImage OVNLinearImage::fromImage(const QImage &image) { return fromImagePacked(image).unpacked(); }
 
 OVNLinearImage OVNLinearImage::fromImagePacked(const QImage &image)
 {
@@ -981,8 +985,8 @@ QImage OVNLinearImage::toImage() const
 }
 
 const OVNLinearImage &OVNAdjustPreviewCache::geometricAtSize(const std::shared_ptr<const OVNLinearImage> &source,
-                                                             const OVNAdjustValues &values, int maxWidth,
-                                                             int maxHeight, int threads)
+                                                             const OVNAdjustValues &values, int maxWidth, int maxHeight,
+                                                             int threads)
 {
     // The source is shrunk once for the box (enough for either orientation); straighten and turn
     // then resample only the display-size picture, so that they follow the slider too.
@@ -1006,10 +1010,10 @@ const OVNLinearImage &OVNAdjustPreviewCache::geometricAtSize(const std::shared_p
         zoom_ = OVNAdjustChain::fitZoom(gw, gh, maxWidth, maxHeight, &dw, &dh);
         // Display pixels to the whole picture's geometric result, to the source, to the shrunk source.
         const OVNAdjustChain::Affine toGeometric{double(gw) / dw, 0, 0, 0, double(gh) / dh, 0};
-        const OVNAdjustChain::Affine toPrescaled{double(prescaled_.width) / source->width, 0, 0, 0,
+        const OVNAdjustChain::Affine toPrescaled{double(prescaled_.width) / source->width,   0, 0, 0,
                                                  double(prescaled_.height) / source->height, 0};
         const bool plain = values.straighten == 0 && values.rotation != 90 && values.rotation != 180
-            && values.rotation != 270;
+                           && values.rotation != 270;
         if (plain && dw == prescaled_.width && dh == prescaled_.height)
             cached_ = prescaled_;
         else

@@ -10,25 +10,22 @@
 
 // Leaves new elements uninitialised: every stage writes all of its output, and zero-filling
 // hundreds of megabytes first would cost more than some stages.
-template<typename T>
-struct OVNUninitialisedAllocator : std::allocator<T>
-{
-    template<typename U>
-    struct rebind
-    {
+template <typename T>
+struct OVNUninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
         using other = OVNUninitialisedAllocator<U>;
     };
     OVNUninitialisedAllocator() = default;
-    template<typename U>
+    template <typename U>
     OVNUninitialisedAllocator(const OVNUninitialisedAllocator<U> &) noexcept
-    {
-    }
-    template<typename U>
+    {}
+    template <typename U>
     void construct(U *p) noexcept
     {
         ::new (static_cast<void *>(p)) U;
     }
-    template<typename U, typename... Args>
+    template <typename U, typename... Args>
     void construct(U *p, Args &&...args)
     {
         ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
@@ -43,8 +40,7 @@ struct OVNUninitialisedAllocator : std::allocator<T>
 // light a row or a pixel at a time by the same table fromImage uses: the same values in a quarter of
 // the memory, for a camera's picture as the chain's source. row() is for float pictures only; the
 // chain reads either kind through readRow() and readPixel().
-struct OVNLinearImage
-{
+struct OVNLinearImage {
     int width = 0;
     int height = 0;
     std::vector<float, OVNUninitialisedAllocator<float>> pixels; // width * height * 4, premultiplied linear RGBA
@@ -69,18 +65,17 @@ struct OVNLinearImage
     QImage toImage() const;
 };
 
-struct OVNAdjustValues
-{
-    double exposure = 0;    // EV
-    double gamma = 0.75;    // power; 0.75 is the slider's start and skips the stage
+struct OVNAdjustValues {
+    double exposure = 0;     // EV
+    double gamma = 0.75;     // power; 0.75 is the slider's start and skips the stage
     double saturation = 100; // percent
-    double brightness = 0;  // percent
-    double contrast = 100;  // percent
+    double brightness = 0;   // percent
+    double contrast = 100;   // percent
     double sharpness = 0;
-    double tint = 0;        // hue angle in radians
-    double straighten = 0;  // degrees, positive counter-clockwise
-    double sepia = 0;       // 0..1
-    int rotation = 0;       // 0, 90, 180 or 270 clockwise
+    double tint = 0;                                 // hue angle in radians
+    double straighten = 0;                           // degrees, positive counter-clockwise
+    double sepia = 0;                                // 0..1
+    int rotation = 0;                                // 0, 90, 180 or 270 clockwise
     std::optional<std::array<double, 3>> whitePoint; // linear RGB; none skips the stage
 };
 
@@ -127,8 +122,8 @@ public:
                           int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
 
     // The same as 8-bit sRGB, for the screen.
-    QImage renderImage(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values,
-                       int maxWidth, int maxHeight, double *zoom = nullptr, int threads = 0);
+    QImage renderImage(const std::shared_ptr<const OVNLinearImage> &source, const OVNAdjustValues &values, int maxWidth,
+                       int maxHeight, double *zoom = nullptr, int threads = 0);
 
 private:
     const OVNLinearImage &geometricAtSize(const std::shared_ptr<const OVNLinearImage> &source,
@@ -181,8 +176,7 @@ public:
 
 private:
     std::shared_ptr<const OVNLinearImage> source_;
-    struct Revert
-    {
+    struct Revert {
         std::shared_ptr<const OVNLinearImage> image;
         int rotation;
         double straighten;

@@ -11,12 +11,6 @@ std::shared_ptr<OVNCoreImageAdjust::Factory> &installedFactory()
 OVNCoreImageAdjust::~OVNCoreImageAdjust() = default;
 OVNCoreImageAdjust::Factory::~Factory() = default;
 
-void OVNCoreImageAdjust::setFactory(std::shared_ptr<Factory> factory)
-{
-    installedFactory() = std::move(factory);
-}
+void OVNCoreImageAdjust::setFactory(std::shared_ptr<Factory> factory) { installedFactory() = std::move(factory); }
 
-OVNCoreImageAdjust::Factory *OVNCoreImageAdjust::factory()
-{
-    return installedFactory().get();
-}
+OVNCoreImageAdjust::Factory *OVNCoreImageAdjust::factory() { return installedFactory().get(); }

@@ -64,9 +64,9 @@ const ControlDescription kControls[OVNCoreImageAdjustWindow::controlCount] = {
 };
 // The order in which the sliders are reset.
 constexpr OVNCoreImageAdjustWindow::Control kResetOrder[] = {
-    OVNCoreImageAdjustWindow::Exposure,   OVNCoreImageAdjustWindow::Gamma,     OVNCoreImageAdjustWindow::Brightness,
-    OVNCoreImageAdjustWindow::Contrast,   OVNCoreImageAdjustWindow::Sepia,     OVNCoreImageAdjustWindow::Saturation,
-    OVNCoreImageAdjustWindow::Sharpness,  OVNCoreImageAdjustWindow::Straighten, OVNCoreImageAdjustWindow::Temperature,
+    OVNCoreImageAdjustWindow::Exposure,  OVNCoreImageAdjustWindow::Gamma,      OVNCoreImageAdjustWindow::Brightness,
+    OVNCoreImageAdjustWindow::Contrast,  OVNCoreImageAdjustWindow::Sepia,      OVNCoreImageAdjustWindow::Saturation,
+    OVNCoreImageAdjustWindow::Sharpness, OVNCoreImageAdjustWindow::Straighten, OVNCoreImageAdjustWindow::Temperature,
     OVNCoreImageAdjustWindow::Tint};
 
 enum PresetKind { ManualItem, BuiltInItem, UserItem, DeleteItem, SaveItem, SeparatorItem };
@@ -96,10 +96,7 @@ QString toolbarStateKey()
     return QStringLiteral("NSToolbar Configuration ") + QLatin1String(OVNCoreImageAdjustWindow::toolbarIdentifier);
 }
 
-int sliderSteps(const ControlDescription &spec)
-{
-    return int(std::lround((spec.maximum - spec.minimum) / spec.step));
-}
+int sliderSteps(const ControlDescription &spec) { return int(std::lround((spec.maximum - spec.minimum) / spec.step)); }
 
 // A slider position as the decimal it stands for (0.75, not 0.7500000000000001).
 double valueAtPosition(const ControlDescription &spec, int position)
@@ -173,7 +170,8 @@ const QString kExportSettingsKey = QStringLiteral("AdjustExportSettings");
 OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow() : OVNCoreImageAdjustWindow(UserDefaults::standard()) {}
 
 OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow(UserDefaults &defaults, QWidget *parent)
-    : QMainWindow(parent), m_defaults(defaults),
+    : QMainWindow(parent),
+      m_defaults(defaults),
       m_presetStore(defaults, QStringLiteral("CoreImageAdjustPresets"), QStringLiteral("CoreImageAdjustUserPresets"),
                     settingsKeys().mid(0, controlCount - 1))
 {
@@ -198,10 +196,7 @@ OVNCoreImageAdjustWindow::OVNCoreImageAdjustWindow(UserDefaults &defaults, QWidg
 
 OVNCoreImageAdjustWindow::~OVNCoreImageAdjustWindow() = default;
 
-void OVNCoreImageAdjustWindow::installFactory()
-{
-    OVNCoreImageAdjust::setFactory(std::make_shared<WindowFactory>());
-}
+void OVNCoreImageAdjustWindow::installFactory() { OVNCoreImageAdjust::setFactory(std::make_shared<WindowFactory>()); }
 
 QStringList OVNCoreImageAdjustWindow::settingsKeys()
 {
@@ -244,10 +239,13 @@ void OVNCoreImageAdjustWindow::buildControls()
         connect(slider, &QSlider::actionTriggered, this, [this, control, slider](int action) {
             if (action == QAbstractSlider::SliderMove)
                 return;
-            QMetaObject::invokeMethod(this, [this, control, slider] {
-                m_values[control] = valueAtPosition(kControls[control], slider->value());
-                sliderMoved();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, control, slider] {
+                    m_values[control] = valueAtPosition(kControls[control], slider->value());
+                    sliderMoved();
+                },
+                Qt::QueuedConnection);
         });
         connect(field, &QLineEdit::editingFinished, this, [this, control] { valueChanged(control); });
         m_sliders[i] = slider;
@@ -303,19 +301,14 @@ QAction *OVNCoreImageAdjustWindow::toolbarAction(const QString &identifier) cons
     return nullptr;
 }
 
-void OVNCoreImageAdjustWindow::setOnLoadOrientation(int code)
-{
-    m_turn = OVNOrientation::turnFor(code);
-}
+void OVNCoreImageAdjustWindow::setOnLoadOrientation(int code) { m_turn = OVNOrientation::turnFor(code); }
 
-void OVNCoreImageAdjustWindow::setOnLoadRotation(int degrees)
-{
-    m_turn = {degrees, false};
-}
+void OVNCoreImageAdjustWindow::setOnLoadRotation(int degrees) { m_turn = {degrees, false}; }
 
 void OVNCoreImageAdjustWindow::setImageName(const QString &name)
 {
-    setWindowTitle(name.isEmpty() ? localized("Adjust Image") : localized("Adjust Image") + QStringLiteral(" - ") + name);
+    setWindowTitle(name.isEmpty() ? localized("Adjust Image")
+                                  : localized("Adjust Image") + QStringLiteral(" - ") + name);
     m_fileName = name;
 }
 
@@ -363,25 +356,13 @@ void OVNCoreImageAdjustWindow::showSource(std::shared_ptr<const OVNLinearImage> 
     emit imageLoaded();
 }
 
-double OVNCoreImageAdjustWindow::sliderValue(Control control) const
-{
-    return m_values[control];
-}
+double OVNCoreImageAdjustWindow::sliderValue(Control control) const { return m_values[control]; }
 
-QString OVNCoreImageAdjustWindow::fieldText(Control control) const
-{
-    return m_fields[control]->text();
-}
+QString OVNCoreImageAdjustWindow::fieldText(Control control) const { return m_fields[control]->text(); }
 
-QSlider *OVNCoreImageAdjustWindow::slider(Control control) const
-{
-    return m_sliders[control];
-}
+QSlider *OVNCoreImageAdjustWindow::slider(Control control) const { return m_sliders[control]; }
 
-QLineEdit *OVNCoreImageAdjustWindow::field(Control control) const
-{
-    return m_fields[control];
-}
+QLineEdit *OVNCoreImageAdjustWindow::field(Control control) const { return m_fields[control]; }
 
 void OVNCoreImageAdjustWindow::moveSlider(Control control, double value)
 {
@@ -404,10 +385,7 @@ void OVNCoreImageAdjustWindow::setWhitePointColour(const QColor &colour)
     updateFilter();
 }
 
-void OVNCoreImageAdjustWindow::setShowGrid(bool on)
-{
-    m_showGrid->setChecked(on);
-}
+void OVNCoreImageAdjustWindow::setShowGrid(bool on) { m_showGrid->setChecked(on); }
 
 void OVNCoreImageAdjustWindow::sliderMoved()
 {
@@ -553,13 +531,16 @@ bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat for
         Alerts::show({localized("Failed to save file"),
                       localized("The image file could not be saved. Please check your file name, path and available "
                                 "disk space."),
-                      {}, Alert::Style::Warning, Alert::Modality::Window, this});
+                      {},
+                      Alert::Style::Warning,
+                      Alert::Modality::Window,
+                      this});
         return false;
     }
     // The next export, here or in another adjustment window, starts from these choices.
     m_defaults.setObject(QVariantMap{{QStringLiteral("Folder"), QFileInfo(target).absolutePath()},
-                                     {QStringLiteral("Format"), format == ExportFormat::Jpeg ? QStringLiteral("JPEG")
-                                                                                             : QStringLiteral("TIFF")},
+                                     {QStringLiteral("Format"),
+                                      format == ExportFormat::Jpeg ? QStringLiteral("JPEG") : QStringLiteral("TIFF")},
                                      {QStringLiteral("Quality"), QString::number(std::clamp(quality, 0, 100))},
                                      {QStringLiteral("Reveal"), reveal ? QStringLiteral("1") : QStringLiteral("0")}},
                          kExportSettingsKey);
@@ -582,11 +563,11 @@ void OVNCoreImageAdjustWindow::menuExportImage()
     panel->setDirectory(!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir() ? lastFolder : QDir::homePath());
     if (!last.isEmpty()) {
         m_exportFormat = UserDefaults::stringFromVariant(last.value(QStringLiteral("Format"))) == QLatin1String("TIFF")
-            ? ExportFormat::Tiff
-            : ExportFormat::Jpeg;
+                             ? ExportFormat::Tiff
+                             : ExportFormat::Jpeg;
         if (last.contains(QStringLiteral("Quality")))
-            m_exportQuality =
-                int(std::clamp<qint64>(UserDefaults::integerFromVariant(last.value(QStringLiteral("Quality"))), 0, 100));
+            m_exportQuality = int(
+                std::clamp<qint64>(UserDefaults::integerFromVariant(last.value(QStringLiteral("Quality"))), 0, 100));
         m_exportReveal = UserDefaults::boolFromVariant(last.value(QStringLiteral("Reveal")));
     }
     panel->setWindowModality(Qt::WindowModal);
@@ -594,8 +575,8 @@ void OVNCoreImageAdjustWindow::menuExportImage()
     // The export options below the file chooser.
     auto *options = new QWidget(panel);
     auto *form = new QFormLayout(options);
-    form->addRow(new QLabel(localized("Please select the destination folder and image settings for your export."),
-                            options));
+    form->addRow(
+        new QLabel(localized("Please select the destination folder and image settings for your export."), options));
     auto *format = new QComboBox(options);
     format->addItems({QStringLiteral("TIFF"), QStringLiteral("JPEG")});
     format->setCurrentIndex(m_exportFormat == ExportFormat::Jpeg ? 1 : 0);
@@ -624,8 +605,9 @@ void OVNCoreImageAdjustWindow::menuExportImage()
         const bool jpeg = m_exportFormat == ExportFormat::Jpeg;
         quality->setEnabled(jpeg);
         qualityValue->setEnabled(jpeg);
-        panel->setNameFilters(jpeg ? QStringList{QStringLiteral("JPEG (*.jpg *.jpeg)"), QStringLiteral("TIFF (*.tif *.tiff)")}
-                                   : QStringList{QStringLiteral("TIFF (*.tif *.tiff)"), QStringLiteral("JPEG (*.jpg *.jpeg)")});
+        panel->setNameFilters(
+            jpeg ? QStringList{QStringLiteral("JPEG (*.jpg *.jpeg)"), QStringLiteral("TIFF (*.tif *.tiff)")}
+                 : QStringList{QStringLiteral("TIFF (*.tif *.tiff)"), QStringLiteral("JPEG (*.jpg *.jpeg)")});
         panel->setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("tif"));
     };
     applyFormat();
@@ -635,8 +617,7 @@ void OVNCoreImageAdjustWindow::menuExportImage()
         applyFormat();
         // The proposed name follows the format.
         const QStringList chosen = panel->selectedFiles();
-        if (!chosen.isEmpty() && !QFileInfo(chosen.first()).fileName().isEmpty()
-            && !QFileInfo(chosen.first()).isDir())
+        if (!chosen.isEmpty() && !QFileInfo(chosen.first()).fileName().isEmpty() && !QFileInfo(chosen.first()).isDir())
             panel->selectFile(QFileInfo(exportPath(chosen.first(), m_exportFormat)).fileName());
     });
     connect(quality, &QSlider::valueChanged, panel, [this, qualityValue](int value) {
@@ -644,9 +625,8 @@ void OVNCoreImageAdjustWindow::menuExportImage()
         qualityValue->setText(QString::number(value));
     });
     connect(reveal, &QCheckBox::toggled, panel, [this](bool on) { m_exportReveal = on; });
-    connect(panel, &QFileDialog::fileSelected, this, [this](const QString &file) {
-        exportImage(file, m_exportFormat, m_exportQuality, m_exportReveal);
-    });
+    connect(panel, &QFileDialog::fileSelected, this,
+            [this](const QString &file) { exportImage(file, m_exportFormat, m_exportQuality, m_exportReveal); });
     panel->open();
 }
 
@@ -697,13 +677,16 @@ void OVNCoreImageAdjustWindow::presetsChanged(int index)
         const int old = m_oldSelection;
         if (presetKind(old) == UserItem) {
             const int userIndex = m_presets->itemData(old, kIndexRole).toInt();
-            const QString title = m_presetStore.user().value(userIndex).toMap().value(QStringLiteral("Title")).toString();
+            const QString title =
+                m_presetStore.user().value(userIndex).toMap().value(QStringLiteral("Title")).toString();
             m_oldSelection = index;
             QPointer<OVNCoreImageAdjustWindow> self(this);
             Alerts::show({localized("Delete Preset: ") + title,
                           localized("Do you really want to delete the selected preset? This action cannot be undone."),
-                          {localized("Delete Preset"), localized("Cancel")}, Alert::Style::Warning,
-                          Alert::Modality::Window, this},
+                          {localized("Delete Preset"), localized("Cancel")},
+                          Alert::Style::Warning,
+                          Alert::Modality::Window,
+                          this},
                          [self, userIndex, old](int button) {
                              if (self)
                                  self->removeAlertDidEnd(button, userIndex, old);
@@ -712,7 +695,10 @@ void OVNCoreImageAdjustWindow::presetsChanged(int index)
         }
         Alerts::show({localized("Cannot delete preset"),
                       localized("You can only delete user defined presets. Please select a user defined preset first."),
-                      {}, Alert::Style::Warning, Alert::Modality::Window, this});
+                      {},
+                      Alert::Style::Warning,
+                      Alert::Modality::Window,
+                      this});
         m_presets->setCurrentIndex(old);
     }
     m_oldSelection = m_presets->currentIndex();

@@ -24,7 +24,9 @@ class UserDefaults;
 // The adjustment window: ten sliders with their value fields, a white-point colour, a grid switch,
 // quarter turns, crop and revert, presets, and export as JPEG or TIFF. One window per picture; it
 // deletes itself when closed, and nobody keeps a reference to it.
-class OVNCoreImageAdjustWindow : public QMainWindow, public OVNCoreImageAdjust
+class OVNCoreImageAdjustWindow
+    : public QMainWindow
+    , public OVNCoreImageAdjust
 {
     Q_OBJECT
 

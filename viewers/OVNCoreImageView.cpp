@@ -19,15 +19,9 @@ namespace {
 
 constexpr int kGridStep = 20;
 
-float srgbToLinear(double v)
-{
-    return float(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-}
+float srgbToLinear(double v) { return float(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)); }
 
-QColor selectionColour()
-{
-    return QColor(56, 117, 215);
-}
+QColor selectionColour() { return QColor(56, 117, 215); }
 
 } // namespace
 
@@ -81,8 +75,8 @@ private:
                 m_pending.reset();
             }
             double zoom = 1;
-            const QImage image = cache.renderImage(request.source, request.values, request.box.width(),
-                                                   request.box.height(), &zoom);
+            const QImage image =
+                cache.renderImage(request.source, request.values, request.box.width(), request.box.height(), &zoom);
             std::lock_guard lock(m_mutex);
             if (!m_view)
                 return;
@@ -126,10 +120,7 @@ void OVNCoreImageView::setCoreImage(std::shared_ptr<const OVNLinearImage> source
     updateFilter();
 }
 
-QImage OVNCoreImageView::renderedImage() const
-{
-    return m_document.renderImage();
-}
+QImage OVNCoreImageView::renderedImage() const { return m_document.renderImage(); }
 
 std::function<QImage()> OVNCoreImageView::renderJob() const
 {
@@ -160,10 +151,7 @@ void OVNCoreImageView::setShowLoadingTag(bool on)
     update();
 }
 
-void OVNCoreImageView::setRotation(int degrees)
-{
-    m_document.values.rotation = degrees;
-}
+void OVNCoreImageView::setRotation(int degrees) { m_document.values.rotation = degrees; }
 
 void OVNCoreImageView::rotateLeft()
 {
@@ -237,8 +225,8 @@ bool OVNCoreImageView::cropImage()
     m_busy = true;
     QEventLoop loop;
     std::thread worker([&, source = m_document.sharedSource(), values = m_document.values, a = m_first, b = m_second] {
-        cropped = OVNAdjustDocument::croppedToView(*source, values, a.x(), a.y(), b.x(), b.y(), origin.x(), origin.y(),
-                                                   zoom);
+        cropped =
+            OVNAdjustDocument::croppedToView(*source, values, a.x(), a.y(), b.x(), b.y(), origin.x(), origin.y(), zoom);
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -303,7 +291,8 @@ void OVNCoreImageView::paintEvent(QPaintEvent *)
         path.addRoundedRect(box, 5, 5);
         painter.fillPath(path, QColor(128, 128, 128, 77));
         painter.setPen(Qt::white);
-        painter.drawText(box, Qt::AlignCenter, painter.fontMetrics().elidedText(text, Qt::ElideRight, int(box.width()) - 20));
+        painter.drawText(box, Qt::AlignCenter,
+                         painter.fontMetrics().elidedText(text, Qt::ElideRight, int(box.width()) - 20));
         return;
     }
     if (!m_displayed.isNull()) {
@@ -368,10 +357,18 @@ void OVNCoreImageView::mouseMoveEvent(QMouseEvent *event)
     if (m_draggedBy) {
         QRectF r = QRectF(m_first, m_second).normalized();
         switch (m_draggedBy) {
-        case 1: r.setLeft(p.x()); break;
-        case 2: r.setRight(p.x()); break;
-        case 3: r.setTop(p.y()); break;
-        case 4: r.setBottom(p.y()); break;
+        case 1:
+            r.setLeft(p.x());
+            break;
+        case 2:
+            r.setRight(p.x());
+            break;
+        case 3:
+            r.setTop(p.y());
+            break;
+        case 4:
+            r.setBottom(p.y());
+            break;
         }
         // Dragged past the opposite edge: the edge in hand is now the other one.
         if (r.width() < 0)

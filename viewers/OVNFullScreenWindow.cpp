@@ -22,10 +22,7 @@ void OVNFullScreenWindow::releaseMainDisplay()
         --g_capturedDisplays;
 }
 
-int OVNFullScreenWindow::capturedDisplayCount()
-{
-    return g_capturedDisplays;
-}
+int OVNFullScreenWindow::capturedDisplayCount() { return g_capturedDisplays; }
 
 OVNFullScreenWindow::OVNFullScreenWindow(Opacity opacity)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
@@ -66,10 +63,7 @@ std::unique_ptr<OVNFullScreenWindow> OVNFullScreenWindow::enter(QWidget *content
     return window;
 }
 
-OVNFullScreenWindow::~OVNFullScreenWindow()
-{
-    leave();
-}
+OVNFullScreenWindow::~OVNFullScreenWindow() { leave(); }
 
 QWidget *OVNFullScreenWindow::takeContentView()
 {

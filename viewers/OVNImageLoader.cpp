@@ -52,8 +52,10 @@ struct OVNImageLoader::Link {
     OVNImageLoader *loader = nullptr;
 };
 
-OVNImageLoader::OVNImageLoader(QObject *parent) : QObject(parent), m_decoder(&OVNImageLoader::decode),
-    m_link(std::make_shared<Link>())
+OVNImageLoader::OVNImageLoader(QObject *parent)
+    : QObject(parent),
+      m_decoder(&OVNImageLoader::decode),
+      m_link(std::make_shared<Link>())
 {
     m_link->loader = this;
 }
@@ -73,8 +75,8 @@ quint64 OVNImageLoader::load(const Request &request)
             return;
         // Posted under the lock: the loader cannot be deleted before the call is queued, and Qt
         // drops the queued call if it is deleted afterwards.
-        QMetaObject::invokeMethod(link->loader, [loader = link->loader, result] { loader->deliver(result); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            link->loader, [loader = link->loader, result] { loader->deliver(result); }, Qt::QueuedConnection);
     };
     // The reduced picture decodes beside the whole one, so that the whole one is not delayed.
     if (request.processor == QLatin1String("Image") && request.previewSize.isValid()) {
@@ -112,10 +114,7 @@ QImage OVNImageLoader::reducedToFit(const QImage &image, QSize box)
     return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-void OVNImageLoader::cancel()
-{
-    ++m_generation;
-}
+void OVNImageLoader::cancel() { ++m_generation; }
 
 void OVNImageLoader::deliver(const Result &result)
 {
@@ -137,16 +136,17 @@ QImage OVNImageLoader::decode(const Request &request, bool preview)
     return {};
 }
 
-void OVNImageLoader::waitForAll()
-{
-    pool().waitForDone();
-}
+void OVNImageLoader::waitForAll() { pool().waitForDone(); }
 
 void showLoadFailureAndClose(QWidget *window)
 {
     Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
                           "format is supported by Ostrevan."),
-                localized("Failed to load media file"), {}, Alert::Style::Warning, Alert::Modality::Window, window};
+                localized("Failed to load media file"),
+                {},
+                Alert::Style::Warning,
+                Alert::Modality::Window,
+                window};
     QPointer<QWidget> guarded(window);
     Alerts::show(alert, [guarded](int) {
         if (guarded)

@@ -11,20 +11,11 @@
 
 namespace {
 
-bool isQuarterTurn(int rotation)
-{
-    return rotation == 90 || rotation == 270;
-}
+bool isQuarterTurn(int rotation) { return rotation == 90 || rotation == 270; }
 
-bool isKnownRotation(int rotation)
-{
-    return rotation == 0 || rotation == 90 || rotation == 180 || rotation == 270;
-}
+bool isKnownRotation(int rotation) { return rotation == 0 || rotation == 90 || rotation == 180 || rotation == 270; }
 
-QSizeF turnedSize(QSizeF size, int rotation)
-{
-    return isQuarterTurn(rotation) ? size.transposed() : size;
-}
+QSizeF turnedSize(QSizeF size, int rotation) { return isQuarterTurn(rotation) ? size.transposed() : size; }
 
 // A large reduction in one smooth pass costs the GUI thread too much on a camera's picture: a fast
 // pass to twice the size first leaves the smooth one little to do.
@@ -87,23 +78,17 @@ void OVNImageView::setSelected(bool selected)
     update();
 }
 
-int OVNImageView::rotatedLeft(int degrees)
-{
-    return isKnownRotation(degrees) ? (degrees + 270) % 360 : degrees;
-}
+int OVNImageView::rotatedLeft(int degrees) { return isKnownRotation(degrees) ? (degrees + 270) % 360 : degrees; }
 
-int OVNImageView::rotatedRight(int degrees)
-{
-    return isKnownRotation(degrees) ? (degrees + 90) % 360 : degrees;
-}
+int OVNImageView::rotatedRight(int degrees) { return isKnownRotation(degrees) ? (degrees + 90) % 360 : degrees; }
 
 float OVNImageView::fitFactor(QSizeF imageSize, int rotation, QSizeF visible)
 {
     const QSizeF turned = turnedSize(imageSize, rotation);
     if (turned.isEmpty())
         return 1.0f;
-    const float factor = std::min(float(visible.width()) / float(turned.width()),
-                                  float(visible.height()) / float(turned.height()));
+    const float factor =
+        std::min(float(visible.width()) / float(turned.width()), float(visible.height()) / float(turned.height()));
     return std::min(factor, maximumFitFactor);
 }
 
@@ -135,9 +120,12 @@ QRectF OVNImageView::pictureRect(QSizeF imageSize, int rotation, float factor, Q
 float OVNImageView::effectiveFactor() const
 {
     switch (m_zoom) {
-    case ActualSize: return 1.0f;
-    case Fit: return m_image.isNull() ? m_zoomFactor : fitFactor(m_image.size(), m_rotation, m_visibleSize);
-    default: return m_zoomFactor;
+    case ActualSize:
+        return 1.0f;
+    case Fit:
+        return m_image.isNull() ? m_zoomFactor : fitFactor(m_image.size(), m_rotation, m_visibleSize);
+    default:
+        return m_zoomFactor;
     }
 }
 
@@ -166,8 +154,8 @@ void OVNImageView::paintEvent(QPaintEvent *event)
             const QSize unturned = isQuarterTurn(turn) ? pixels.transposed() : pixels;
             const QSize slack = m_screen.size() - unturned;
             QImage scaled = !m_screen.isNull() && std::abs(slack.width()) <= 1 && std::abs(slack.height()) <= 1
-                ? m_screen
-                : scaledForScreen(m_image, unturned);
+                                ? m_screen
+                                : scaledForScreen(m_image, unturned);
             if (turn)
                 scaled = scaled.transformed(QTransform().rotate(turn));
             m_scaled = QPixmap::fromImage(scaled);

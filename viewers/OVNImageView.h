@@ -50,7 +50,10 @@ public:
     void setRepresentedObject(const QVariantMap &object) { m_represented = object; }
     QVariantMap representedObject() const { return m_represented; }
     // Told after a click made the view selected (the light table's panes); the viewer sets none.
-    void setSelectionDidChange(std::function<void(OVNImageView *)> callback) { m_selectionDidChange = std::move(callback); }
+    void setSelectionDidChange(std::function<void(OVNImageView *)> callback)
+    {
+        m_selectionDidChange = std::move(callback);
+    }
 
     // The loading tag around a text of `textSize`: centred in the part of the view that shows,
     // never beyond it.

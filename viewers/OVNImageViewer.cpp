@@ -75,7 +75,8 @@ OVNImageViewer::OVNImageViewer(QWidget *parent) : QMainWindow(parent)
     connect(m_loader, &OVNImageLoader::loaded, this, &OVNImageViewer::loaded);
 
     m_actions = addViewerToolbar(this, toolbarIdentifier, kItems);
-    const QByteArray state = QByteArray::fromBase64(UserDefaults::standard().stringForKey(toolbarStateKey()).toLatin1());
+    const QByteArray state =
+        QByteArray::fromBase64(UserDefaults::standard().stringForKey(toolbarStateKey()).toLatin1());
     if (!state.isEmpty())
         restoreState(state);
     validateToolbar();

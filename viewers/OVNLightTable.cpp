@@ -25,8 +25,8 @@
 namespace {
 const QString keyPath = QStringLiteral("absolutepath");
 using CatalogNames::keyMid;
-using CatalogNames::keyRating;
 using CatalogNames::keyOrientation;
+using CatalogNames::keyRating;
 const QString prefSplitStyle = QStringLiteral("LightTableSplitStyle");
 const QString prefRaw = QStringLiteral("RAWOpenWithLightTable");
 constexpr int statusHeight = 22;
@@ -52,12 +52,17 @@ QList<QRectF> OVNLightTable::paneFrames(int style, const QRectF &bounds)
     const double x = bounds.x(), y = bounds.y(), W = bounds.width(), H = bounds.height();
     const double w1 = std::ceil(W / 2), h1 = std::ceil(H / 2);
     switch (style) {
-    case 1: return {bounds};
-    case 2: return {{x, y, w1, H}, {x + w1, y, W - w1 - 2, H}};
-    case 3: return {{x, y, W, h1}, {x, y + h1, W, H - h1}};
+    case 1:
+        return {bounds};
+    case 2:
+        return {{x, y, w1, H}, {x + w1, y, W - w1 - 2, H}};
+    case 3:
+        return {{x, y, W, h1}, {x, y + h1, W, H - h1}};
     case 4:
-        return {{x, y, w1, h1}, {x + w1, y, W - w1 - 2, h1}, {x, y + h1, w1, H - h1}, {x + w1, y + h1, W - w1 - 2, H - h1}};
-    default: return {};
+        return {
+            {x, y, w1, h1}, {x + w1, y, W - w1 - 2, h1}, {x, y + h1, w1, H - h1}, {x + w1, y + h1, W - w1 - 2, H - h1}};
+    default:
+        return {};
     }
 }
 
@@ -66,15 +71,9 @@ QRectF OVNLightTable::toWidget(const QRectF &frame, double areaHeight)
     return {frame.x(), areaHeight - frame.y() - frame.height(), frame.width(), frame.height()};
 }
 
-int OVNLightTable::splitStyleFromPreference(int stored)
-{
-    return stored == 0 ? 2 : stored;
-}
+int OVNLightTable::splitStyleFromPreference(int stored) { return stored == 0 ? 2 : stored; }
 
-int OVNLightTable::shrinkFactorFromPreference(int stored)
-{
-    return stored == 1 ? 0 : 2;
-}
+int OVNLightTable::shrinkFactorFromPreference(int stored) { return stored == 1 ? 0 : 2; }
 
 // ---- opening ----
 
@@ -83,8 +82,7 @@ OVNLightTable::OVNLightTable(QWidget *parent) : QMainWindow(parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(localized("Light Table"));
     resize(1000, 760);
-    const QColor background =
-        OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor"));
+    const QColor background = OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor"));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, background);
     setPalette(palette);
@@ -126,8 +124,8 @@ OVNLightTable::OVNLightTable(QWidget *parent) : QMainWindow(parent)
     m_mediaMenu->addSeparator();
     const char *ratings[] = {"No Rating", "1 Star", "2 Stars", "3 Stars", "4 Stars", "5 Stars"};
     for (int rating = 0; rating < 6; ++rating) {
-        QAction *item = m_mediaMenu->addAction(localizedMenu(ratings[rating]), this,
-                                               [this, rating] { rateSelection(rating); });
+        QAction *item =
+            m_mediaMenu->addAction(localizedMenu(ratings[rating]), this, [this, rating] { rateSelection(rating); });
         item->setCheckable(true);
         item->setData(rating);
         item->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + rating)));
@@ -222,8 +220,7 @@ void OVNLightTable::initZoomView()
     ++m_selectionGeneration;
     releaseZoomViewAssets();
     releaseAssetViews();
-    const QColor background =
-        OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor"));
+    const QColor background = OVNIconSetHelper::sharedIconSet().colorFor(QStringLiteral("LightTableBackgroundColor"));
     const int count = int(paneFrames(m_splitScreenType, QRectF(0, 0, 100, 100)).size());
     for (int i = 0; i < count; ++i) {
         Pane pane;
@@ -359,7 +356,8 @@ void OVNLightTable::loadSelection()
         m_mediastatus->setStatus(QString());
         return;
     }
-    m_pending = {true, 0, m_selectedPane, row, mid, OVNOrientation::turnFor(record->field(MediaRecord::Orientation).toInt())};
+    m_pending = {true, 0,   m_selectedPane,
+                 row,  mid, OVNOrientation::turnFor(record->field(MediaRecord::Orientation).toInt())};
     const QString extension = OVNExtensionMapping::pathExtension(path);
     const bool image = m_extensionmap.getViewerForExtension(extension) == QLatin1String("NSIInternal");
     setSelectedMediaViewType(!image);
@@ -386,7 +384,8 @@ void OVNLightTable::loadSelection()
 void OVNLightTable::startImageLoad()
 {
     OVNImageView *view = m_panes[size_t(m_pending.pane)].image.get();
-    OVNImageLoader::Request request{m_mediapath, m_extensionmap.getProcessorForFile(m_mediapath), m_onLoadShrinkFactor, {}};
+    OVNImageLoader::Request request{
+        m_mediapath, m_extensionmap.getProcessorForFile(m_mediapath), m_onLoadShrinkFactor, {}};
     // A reduced picture fills the pane first; both come fitted to it (unturned).
     const QSize box = view->size() * view->devicePixelRatio();
     if (!box.isEmpty()) {
@@ -427,7 +426,7 @@ void OVNLightTable::startMovie(const QString &path, const QString &type)
     const int index = m_pending.pane;
     const auto current = [this, player, generation, index] {
         return generation == m_selectionGeneration && m_pending.active && index < paneCount()
-            && m_panes[size_t(index)].player.get() == player;
+               && m_panes[size_t(index)].player.get() == player;
     };
     connect(player, &MoviePlayer::opened, this, [this, player, current, index, type] {
         if (!current())
@@ -476,7 +475,11 @@ void OVNLightTable::loadFullResolution()
     m_mediastatus->repaint();
     const MediaRecordRef record = m_mediaroll->objectForRow(m_mediaroll->selectedRow());
     m_loader->cancel();
-    m_pending = {true, 0, m_selectedPane, m_mediaroll->selectedRow(), record ? record->field(MediaRecord::Mid) : QString(),
+    m_pending = {true,
+                 0,
+                 m_selectedPane,
+                 m_mediaroll->selectedRow(),
+                 record ? record->field(MediaRecord::Mid) : QString(),
                  OVNOrientation::turnFor(record ? record->field(MediaRecord::Orientation).toInt() : 0)};
     startImageLoad();
 }
@@ -492,12 +495,23 @@ void OVNLightTable::statusStripClicked(const QPointF &point)
         else
             gotoFullscreenMode();
         break;
-    case OVNLightTableStatus::Command::RotateLeft: rotateSelectedPane(OVNLightTableDelegate::Turn::Left); break;
-    case OVNLightTableStatus::Command::RotateRight: rotateSelectedPane(OVNLightTableDelegate::Turn::Right); break;
-    case OVNLightTableStatus::Command::SlideShow: toggleAdvance(); break;
-    case OVNLightTableStatus::Command::FullResolution: loadFullResolution(); break;
-    case OVNLightTableStatus::Command::SplitStyle: setSplitStyle(OVNLightTableStatus::viewStyleForPoint(point)); break;
-    case OVNLightTableStatus::Command::None: break;
+    case OVNLightTableStatus::Command::RotateLeft:
+        rotateSelectedPane(OVNLightTableDelegate::Turn::Left);
+        break;
+    case OVNLightTableStatus::Command::RotateRight:
+        rotateSelectedPane(OVNLightTableDelegate::Turn::Right);
+        break;
+    case OVNLightTableStatus::Command::SlideShow:
+        toggleAdvance();
+        break;
+    case OVNLightTableStatus::Command::FullResolution:
+        loadFullResolution();
+        break;
+    case OVNLightTableStatus::Command::SplitStyle:
+        setSplitStyle(OVNLightTableStatus::viewStyleForPoint(point));
+        break;
+    case OVNLightTableStatus::Command::None:
+        break;
     }
 }
 
@@ -659,7 +673,7 @@ void OVNLightTable::exitFullscreenMode()
 OVNMediaViewDelegate::Capabilities OVNLightTable::capabilities() const
 {
     return ThumbnailData | SelectionDidChange | DoubleClick | Escape | OpenWithDefaultViewer | OpenWithCreator
-        | MenuSetRating;
+           | MenuSetRating;
 }
 
 QByteArray OVNLightTable::ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId)
@@ -668,10 +682,7 @@ QByteArray OVNLightTable::ovnMediaViewThumbnailData(OVNMediaView *view, const QS
     return delegate ? delegate->lightTableThumbnailData(view, mediaId) : QByteArray();
 }
 
-void OVNLightTable::ovnMediaViewSelectionDidChange(OVNMediaView *)
-{
-    loadSelection();
-}
+void OVNLightTable::ovnMediaViewSelectionDidChange(OVNMediaView *) { loadSelection(); }
 
 void OVNLightTable::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers)
 {
@@ -679,10 +690,7 @@ void OVNLightTable::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, 
         delegate->lightTableDoubleClick(view, modifiers);
 }
 
-void OVNLightTable::ovnMediaViewEscape(OVNMediaView *)
-{
-    exitFullscreenMode();
-}
+void OVNLightTable::ovnMediaViewEscape(OVNMediaView *) { exitFullscreenMode(); }
 
 void OVNLightTable::ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view)
 {
@@ -700,10 +708,7 @@ void OVNLightTable::ovnMediaViewOpenWithCreator(OVNMediaView *view)
         QApplication::beep();
 }
 
-void OVNLightTable::menuSetRating(int rating)
-{
-    rateSelection(rating);
-}
+void OVNLightTable::menuSetRating(int rating) { rateSelection(rating); }
 
 // ---- events ----
 

@@ -62,7 +62,10 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(OVNLightTableDelegate::Capabilities)
 // picture (through the background loader, one generation per selection) or as a looping movie.
 // Ratings and turns go to the delegate. A window without a file: it deletes itself when closed,
 // and whoever opened it keeps no reference.
-class OVNLightTable : public QMainWindow, public OVNMediaViewDelegate, public OVNFullScreenWindowDelegate
+class OVNLightTable
+    : public QMainWindow
+    , public OVNMediaViewDelegate
+    , public OVNFullScreenWindowDelegate
 {
     Q_OBJECT
 

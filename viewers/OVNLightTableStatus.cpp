@@ -31,12 +31,18 @@ QPolygonF arc(QPointF centre, double radius, double from, double sweep)
 QRectF OVNLightTableStatus::regionRect(Region region, double w)
 {
     switch (region) {
-    case Region::FullResolution: return {w - 160, 3, 16, 16};
-    case Region::SlideShow: return {w - 124, 3, 16, 16};
-    case Region::RotateLeft: return {w - 91, 3, 20, 16};
-    case Region::RotateRight: return {w - 67, 3, 20, 16};
-    case Region::FullScreen: return {w - 32, 3, 16, 16};
-    case Region::StyleStrip: return {4, 3, 63, 16};
+    case Region::FullResolution:
+        return {w - 160, 3, 16, 16};
+    case Region::SlideShow:
+        return {w - 124, 3, 16, 16};
+    case Region::RotateLeft:
+        return {w - 91, 3, 20, 16};
+    case Region::RotateRight:
+        return {w - 67, 3, 20, 16};
+    case Region::FullScreen:
+        return {w - 32, 3, 16, 16};
+    case Region::StyleStrip:
+        return {4, 3, 63, 16};
     }
     return {};
 }
@@ -44,18 +50,22 @@ QRectF OVNLightTableStatus::regionRect(Region region, double w)
 QRectF OVNLightTableStatus::styleRect(int style)
 {
     switch (style) {
-    case 1: return {4, 3, 17, 16};
-    case 2: return {22, 3, 14, 16};
-    case 3: return {37, 3, 14, 16};
-    case 4: return {52, 3, 17, 16};
-    default: return {};
+    case 1:
+        return {4, 3, 17, 16};
+    case 2:
+        return {22, 3, 14, 16};
+    case 3:
+        return {37, 3, 14, 16};
+    case 4:
+        return {52, 3, 17, 16};
+    default:
+        return {};
     }
 }
 
 bool OVNLightTableStatus::contains(const QRectF &rect, const QPointF &point)
 {
-    return point.x() >= rect.left() && point.x() < rect.right() && point.y() >= rect.top()
-        && point.y() < rect.bottom();
+    return point.x() >= rect.left() && point.x() < rect.right() && point.y() >= rect.top() && point.y() < rect.bottom();
 }
 
 bool OVNLightTableStatus::isPointIn(Region region, const QPointF &point, double width)
@@ -90,20 +100,14 @@ OVNLightTableStatus::Command OVNLightTableStatus::commandAt(const QPointF &point
     return Command::None;
 }
 
-QPointF OVNLightTableStatus::fromWidget(const QPointF &point, double height)
-{
-    return {point.x(), height - point.y()};
-}
+QPointF OVNLightTableStatus::fromWidget(const QPointF &point, double height) { return {point.x(), height - point.y()}; }
 
 QRectF OVNLightTableStatus::toWidget(const QRectF &rect, double height)
 {
     return {rect.x(), height - rect.y() - rect.height(), rect.width(), rect.height()};
 }
 
-OVNLightTableStatus::OVNLightTableStatus(QWidget *parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
+OVNLightTableStatus::OVNLightTableStatus(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void OVNLightTableStatus::setStatus(const QString &status)
 {

@@ -302,10 +302,7 @@ void OVNMediaViewer::showSoundOff()
     layoutWindow();
 }
 
-QString OVNMediaViewer::noticeText() const
-{
-    return m_notice->isVisible() ? m_notice->text() : QString();
-}
+QString OVNMediaViewer::noticeText() const { return m_notice->isVisible() ? m_notice->text() : QString(); }
 
 void OVNMediaViewer::autostart()
 {
@@ -328,7 +325,11 @@ void OVNMediaViewer::movieFailed(const QString &reason)
     emit loadFailed(reason);
     Alert alert{localized("The media file could not be loaded. Please check that it is still available and its "
                           "format is supported by Ostrevan."),
-                reason, {}, Alert::Style::Warning, Alert::Modality::Window, this};
+                reason,
+                {},
+                Alert::Style::Warning,
+                Alert::Modality::Window,
+                this};
     QPointer<OVNMediaViewer> self(this);
     Alerts::show(alert, [self](int) {
         if (self)
@@ -468,7 +469,8 @@ void OVNMediaViewer::resizeWithMagnification(double magnification)
     QSize natural = m_player.naturalSize();
     if (natural.isEmpty())
         natural = m_mediaView->size();
-    const QSize movie(int(std::lround(natural.width() * magnification)), int(std::lround(natural.height() * magnification)));
+    const QSize movie(int(std::lround(natural.width() * magnification)),
+                      int(std::lround(natural.height() * magnification)));
     resize(movie.width(), movie.height() + spaceBottom);
     OVNWindowPlacement::fitOnScreen(this);
     show();
@@ -545,10 +547,7 @@ void OVNMediaViewer::setFSAspectRatio(double ratio)
     layoutFullScreen();
 }
 
-void OVNMediaViewer::setFSAspectRatioToZoom()
-{
-    setFSAspectRatio(0.0);
-}
+void OVNMediaViewer::setFSAspectRatioToZoom() { setFSAspectRatio(0.0); }
 
 // ---- events ----
 

@@ -9,10 +9,7 @@
 #include <QStyle>
 #include <QToolButton>
 
-OVNMovieView::OVNMovieView(QWidget *parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
+OVNMovieView::OVNMovieView(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void OVNMovieView::setMovie(MoviePlayer *player)
 {
@@ -105,7 +102,8 @@ void OVNMovieView::setShowsController(bool shows)
         });
         connect(position, &QSlider::sliderMoved, this, [this](int knob) {
             if (m_player && m_player->duration().timeValue > 0)
-                m_player->setCurrentTime({m_player->duration().timeValue * knob / 1000, m_player->duration().timeScale});
+                m_player->setCurrentTime(
+                    {m_player->duration().timeValue * knob / 1000, m_player->duration().timeScale});
         });
     }
     if (m_bar) {

@@ -22,11 +22,19 @@ public:
     qint64 paintedFrames() const { return m_painted; }
     QImage currentImage() const { return m_image; }
     // Kept (fitted on black) by default; full screen may stretch it to an aspect of its own.
-    void setAspectRatioMode(Qt::AspectRatioMode mode) { m_aspectMode = mode; update(); }
+    void setAspectRatioMode(Qt::AspectRatioMode mode)
+    {
+        m_aspectMode = mode;
+        update();
+    }
 
     // ---- as a light-table pane ----
     // The picture turned clockwise by quarter turns (0, 90, 180, 270); the movie itself is not.
-    void setRotation(int degrees) { m_rotation = ((degrees % 360) + 360) % 360; update(); }
+    void setRotation(int degrees)
+    {
+        m_rotation = ((degrees % 360) + 360) % 360;
+        update();
+    }
     int rotation() const { return m_rotation; }
     void rotateLeft() { setRotation(m_rotation + 270); }
     void rotateRight() { setRotation(m_rotation + 90); }
@@ -36,12 +44,27 @@ public:
     // Off: the picture fills the view, stretched.
     void setPreservesAspectRatio(bool keep) { setAspectRatioMode(keep ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio); }
     bool preservesAspectRatio() const { return m_aspectMode == Qt::KeepAspectRatio; }
-    void setInset(float inset) { m_inset = inset; update(); }
-    void setBackgroundColor(const QColor &color) { m_background = color; update(); }
+    void setInset(float inset)
+    {
+        m_inset = inset;
+        update();
+    }
+    void setBackgroundColor(const QColor &color)
+    {
+        m_background = color;
+        update();
+    }
     // Selected panes draw a white frame; a click selects the view and tells the callback.
-    void setSelected(bool selected) { m_selected = selected; update(); }
+    void setSelected(bool selected)
+    {
+        m_selected = selected;
+        update();
+    }
     bool isSelected() const { return m_selected; }
-    void setSelectionDidChange(std::function<void(OVNMovieView *)> callback) { m_selectionDidChange = std::move(callback); }
+    void setSelectionDidChange(std::function<void(OVNMovieView *)> callback)
+    {
+        m_selectionDidChange = std::move(callback);
+    }
     void setRepresentedObject(const QVariantMap &object) { m_represented = object; }
     QVariantMap representedObject() const { return m_represented; }
 

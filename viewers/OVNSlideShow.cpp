@@ -36,10 +36,7 @@ void OVNSlideShow::setFiles(const QStringList &paths)
     setSlides(slides);
 }
 
-void OVNSlideShow::setSlides(const QList<Slide> &slides)
-{
-    m_files = slides;
-}
+void OVNSlideShow::setSlides(const QList<Slide> &slides) { m_files = slides; }
 
 int OVNSlideShow::orientationOfFile(const QString &path)
 {
@@ -66,8 +63,11 @@ void OVNSlideShow::startSlideShow()
 {
     if (m_files.isEmpty()) {
         Alerts::show({localized("Slideshow cannot start"),
-                      localized("Please select a section or images before starting the slideshow."), {},
-                      Alert::Style::Informational, Alert::Modality::Application, {}});
+                      localized("Please select a section or images before starting the slideshow."),
+                      {},
+                      Alert::Style::Informational,
+                      Alert::Modality::Application,
+                      {}});
         deleteLater();
         return;
     }
@@ -95,10 +95,7 @@ void OVNSlideShow::startSlideShow()
     startTimer();
 }
 
-void OVNSlideShow::startTimer()
-{
-    m_clock->start(m_interval);
-}
+void OVNSlideShow::startTimer() { m_clock->start(m_interval); }
 
 void OVNSlideShow::restartTimer()
 {
@@ -120,9 +117,13 @@ void OVNSlideShow::stopSlideShow()
     // Every slide it came to was a note: the show had nothing it could show.
     if (m_shownCount == 0 && m_skippedCount > 0) {
         Alerts::show({localized("The slideshow had nothing to show"),
-                      m_skippedCount == 1 ? localized("The file could not be read as a picture.")
-                                          : localized("None of the %1 files could be read as a picture.").arg(m_skippedCount),
-                      {}, Alert::Style::Informational, Alert::Modality::Application, {}});
+                      m_skippedCount == 1
+                          ? localized("The file could not be read as a picture.")
+                          : localized("None of the %1 files could be read as a picture.").arg(m_skippedCount),
+                      {},
+                      Alert::Style::Informational,
+                      Alert::Modality::Application,
+                      {}});
     }
     emit ended();
     deleteLater();
@@ -164,7 +165,8 @@ void OVNSlideShow::showIndex(int index)
     if (image.isNull()) {
         ++m_skippedCount;
         if (m_view)
-            m_view->setNote(localized("\"%1\" cannot be shown as a picture.").arg(QFileInfo(m_files[index].path).fileName()));
+            m_view->setNote(
+                localized("\"%1\" cannot be shown as a picture.").arg(QFileInfo(m_files[index].path).fileName()));
         emit slideSkipped(index, m_files[index].path);
     } else {
         ++m_shownCount;
@@ -238,7 +240,4 @@ bool OVNSlideShow::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void OVNSlideShow::ovnFullScreenWindowMouseDown(QMouseEvent *)
-{
-    stopSlideShow();
-}
+void OVNSlideShow::ovnFullScreenWindowMouseDown(QMouseEvent *) { stopSlideShow(); }

@@ -18,7 +18,9 @@ class QTimer;
 // Escape or a click ends it. Pictures decode on the image loaders' workers, fitted to the screen,
 // and the next one is read while the current one shows; unreadable files are skipped. The show
 // owns itself: it deletes itself when it ends.
-class OVNSlideShow : public QObject, public OVNFullScreenWindowDelegate
+class OVNSlideShow
+    : public QObject
+    , public OVNFullScreenWindowDelegate
 {
     Q_OBJECT
 public:

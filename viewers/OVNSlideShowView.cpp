@@ -48,8 +48,8 @@ void OVNSlideShowView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const QRectF slide = m_imageBuffer.isNull()
-        ? QRectF()
-        : slideRect(QSizeF(m_imageBuffer.size()) / m_imageBuffer.devicePixelRatio(), size());
+                             ? QRectF()
+                             : slideRect(QSizeF(m_imageBuffer.size()) / m_imageBuffer.devicePixelRatio(), size());
     // Black only around an opaque slide: filling the whole screen first costs a step as much
     // memory traffic again as drawing the slide.
     QRegion black(event->rect());
@@ -79,7 +79,8 @@ void OVNSlideShowView::paintEvent(QPaintEvent *event)
         painter.setFont(font);
         painter.setPen(Qt::white);
         const QRect text = painter.fontMetrics().boundingRect(m_status);
-        painter.drawText(QRect(QPoint(5, height() - 5 - text.height()), text.size()), Qt::AlignLeft | Qt::AlignBottom, m_status);
+        painter.drawText(QRect(QPoint(5, height() - 5 - text.height()), text.size()), Qt::AlignLeft | Qt::AlignBottom,
+                         m_status);
     }
     if (m_newSlide) {
         m_newSlide = false;

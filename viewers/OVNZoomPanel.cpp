@@ -53,10 +53,7 @@ OVNZoomPanel::~OVNZoomPanel()
         g_panel = nullptr;
 }
 
-OVNZoomPanel *OVNZoomPanel::instance()
-{
-    return g_panel;
-}
+OVNZoomPanel *OVNZoomPanel::instance() { return g_panel; }
 
 void OVNZoomPanel::makeKeyAndOrderFront()
 {
@@ -65,25 +62,13 @@ void OVNZoomPanel::makeKeyAndOrderFront()
     activateWindow();
 }
 
-void OVNZoomPanel::orderOut()
-{
-    hide();
-}
+void OVNZoomPanel::orderOut() { hide(); }
 
-void OVNZoomPanel::setImage(const QImage &image)
-{
-    m_contentView->setImage(image, 0);
-}
+void OVNZoomPanel::setImage(const QImage &image) { m_contentView->setImage(image, 0); }
 
-void OVNZoomPanel::setImage(const QImage &image, int rating)
-{
-    m_contentView->setImage(image, rating);
-}
+void OVNZoomPanel::setImage(const QImage &image, int rating) { m_contentView->setImage(image, rating); }
 
-QImage OVNZoomPanel::image() const
-{
-    return m_contentView->image();
-}
+QImage OVNZoomPanel::image() const { return m_contentView->image(); }
 
 void OVNZoomPanel::transparencySliderAction(double alpha)
 {
@@ -94,14 +79,11 @@ void OVNZoomPanel::transparencySliderAction(double alpha)
     UserDefaults::standard().setDouble(alpha, kAlphaKey);
 }
 
-double OVNZoomPanel::alpha() const
-{
-    return double(m_slider->value()) / kSliderSteps;
-}
+double OVNZoomPanel::alpha() const { return double(m_slider->value()) / kSliderSteps; }
 
 void OVNZoomPanel::saveWindowPosition()
 {
     const QRect frame = geometry();
-    UserDefaults::standard().setString(QStringLiteral("%1 %2 %3 %4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()),
-                                       kFrameKey);
+    UserDefaults::standard().setString(
+        QStringLiteral("%1 %2 %3 %4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()), kFrameKey);
 }

@@ -123,9 +123,8 @@ int main(int argc, char **argv)
     settings.title = "append of 3 record fields and 1 purchased field to every entry of one collection";
     settings.pairs = pairs;
     settings.items = count;
-    const BenchPair::Outcome outcome =
-        BenchPair::compareCalls("catalog window apply", apply, "sqlite3 " + theirs.toStdString() + " < append.sql",
-                                cli, settings);
+    const BenchPair::Outcome outcome = BenchPair::compareCalls(
+        "catalog window apply", apply, "sqlite3 " + theirs.toStdString() + " < append.sql", cli, settings);
     std::printf("apply median %.3f s (goal: under 1.5 s); sqlite3 median %.3f s; median ratio %.2f (goal: at most 3)\n",
                 outcome.a.medianMs / 1000, outcome.b.medianMs / 1000, outcome.ratio);
     const QString sample = connection->getMediaListEntryForMediaID(mids.value(1), QStringLiteral("keywords"));

@@ -96,8 +96,8 @@ int main(int argc, char **argv)
     make.start(QStringLiteral(OVN_CATALOG_LIST), {QStringLiteral("make"), path, QString::number(count)});
     make.waitForFinished(-1);
     const QString made = QString::fromUtf8(make.readAllStandardOutput());
-    const QString big = QRegularExpression(QStringLiteral("^Bench (.*)$"), QRegularExpression::MultilineOption)
-                            .match(made).captured(1);
+    const QString big =
+        QRegularExpression(QStringLiteral("^Bench (.*)$"), QRegularExpression::MultilineOption).match(made).captured(1);
     if (make.exitCode() != 0 || big.isEmpty()) {
         std::fprintf(stderr, "cannot make the catalog: %s\n", make.readAllStandardError().constData());
         return 1;
@@ -114,7 +114,8 @@ int main(int argc, char **argv)
         const QString line = QString::fromUtf8(once.readAllStandardOutput()).trimmed();
         const QStringList words = line.split(QLatin1Char(' '));
         if (once.exitCode() != 0 || words.size() < 6) {
-            std::fprintf(stderr, "run %d failed: %s\n%s\n", run + 1, qPrintable(line), once.readAllStandardError().constData());
+            std::fprintf(stderr, "run %d failed: %s\n%s\n", run + 1, qPrintable(line),
+                         once.readAllStandardError().constData());
             return 1;
         }
         runs.push_back(words.at(1).toDouble());
@@ -122,9 +123,9 @@ int main(int argc, char **argv)
                     "(%s thumbnails) painted %.1f ms after the open began\n",
                     run + 1, qPrintable(words.at(5)), qPrintable(words.at(3)), runs.back());
     }
-    std::printf("cold open of the catalog, select a collection of %d entries -> first thumbnails painted: median %.1f ms, "
-                "best %.1f ms, worst %.1f ms (goal: under 300 ms)\n",
-                count, median(runs), *std::min_element(runs.begin(), runs.end()),
-                *std::max_element(runs.begin(), runs.end()));
+    std::printf(
+        "cold open of the catalog, select a collection of %d entries -> first thumbnails painted: median %.1f ms, "
+        "best %.1f ms, worst %.1f ms (goal: under 300 ms)\n",
+        count, median(runs), *std::min_element(runs.begin(), runs.end()), *std::max_element(runs.begin(), runs.end()));
     return 0;
 }

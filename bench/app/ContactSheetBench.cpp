@@ -45,13 +45,24 @@ int main(int argc, char **argv)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), scratch.filePath(QStringLiteral("config")));
     const QString pdf = scratch.filePath(QStringLiteral("sheet.pdf"));
-    const QStringList ours = {catalog, QStringLiteral("--category"), QStringLiteral("Sheet"),
-                              QStringLiteral("--print-pdf"), pdf, QStringLiteral("--per-line"), QStringLiteral("6"),
-                              QStringLiteral("--print-style"), QStringLiteral("0")};
+    const QStringList ours = {catalog,
+                              QStringLiteral("--category"),
+                              QStringLiteral("Sheet"),
+                              QStringLiteral("--print-pdf"),
+                              pdf,
+                              QStringLiteral("--per-line"),
+                              QStringLiteral("6"),
+                              QStringLiteral("--print-style"),
+                              QStringLiteral("0")};
     const QString montagePages = scratch.filePath(QStringLiteral("montage-%02d.jpg"));
     const QStringList montage = files
-        + QStringList{QStringLiteral("-tile"), QStringLiteral("6x8"), QStringLiteral("-geometry"),
-                      QStringLiteral("256x256+14+14"), QStringLiteral("-quality"), QStringLiteral("90"), montagePages};
+                                + QStringList{QStringLiteral("-tile"),
+                                              QStringLiteral("6x8"),
+                                              QStringLiteral("-geometry"),
+                                              QStringLiteral("256x256+14+14"),
+                                              QStringLiteral("-quality"),
+                                              QStringLiteral("90"),
+                                              montagePages};
     const QString tool = QStringLiteral(OVN_CATALOG_WINDOW_TOOL);
     const QString magick = QStringLiteral("/usr/bin/montage");
 

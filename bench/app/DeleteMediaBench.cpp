@@ -47,7 +47,8 @@ int main(int argc, char **argv)
                 {QStringLiteral("filetype"), QStringLiteral("Image")},
                 {QStringLiteral("thumbimage"), thumbnail},
             });
-            if (mid.isEmpty() || !connection->setExifForMediaID(mid, {{QStringLiteral("CameraMake"), QStringLiteral("Test")}})) {
+            if (mid.isEmpty()
+                || !connection->setExifForMediaID(mid, {{QStringLiteral("CameraMake"), QStringLiteral("Test")}})) {
                 std::fprintf(stderr, "insert failed: %s\n", qPrintable(connection->getLastErrorMessage()));
                 std::exit(1);
             }

@@ -95,9 +95,12 @@ int main(int argc, char *argv[])
     const QString camera = scratch.filePath(QStringLiteral("camera.jpg"));
     saveCameraPicture(camera);
     const QString single = connection->addCategoryListEntry(QStringLiteral("Camera"), QStringLiteral("C"));
-    addEntry(*connection, {{QStringLiteral("categoryid"), single}, {QStringLiteral("displaytag"), QStringLiteral("camera.jpg")},
-                           {QStringLiteral("absolutepath"), camera}, {QStringLiteral("filetype"), QStringLiteral("Image")},
-                           {QStringLiteral("Orientation"), 1}, {QStringLiteral("thumbimage"), QByteArray()}});
+    addEntry(*connection, {{QStringLiteral("categoryid"), single},
+                           {QStringLiteral("displaytag"), QStringLiteral("camera.jpg")},
+                           {QStringLiteral("absolutepath"), camera},
+                           {QStringLiteral("filetype"), QStringLiteral("Image")},
+                           {QStringLiteral("Orientation"), 1},
+                           {QStringLiteral("thumbimage"), QByteArray()}});
 
     QPointer<OVNAssetManager> window = BenchWindow::openWindow(connection);
     window->show();
@@ -133,8 +136,8 @@ int main(int argc, char *argv[])
         clock.restart();
         QPointer<OVNImageViewer> viewer = new OVNImageViewer;
         viewer->resize(1600, 1000);
-        const double b = firstPicture(viewer.data(), &OVNImageViewer::pictureShown, clock,
-                                      [&] { viewer->loadAndShowFile(camera); });
+        const double b =
+            firstPicture(viewer.data(), &OVNImageViewer::pictureShown, clock, [&] { viewer->loadAndShowFile(camera); });
         viewer->close();
         settle();
         if (a < 0 || b < 0) {

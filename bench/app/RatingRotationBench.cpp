@@ -70,8 +70,8 @@ void benchTurning(const QTemporaryDir &scratch, int count, int pairs)
                               QStringLiteral("--rotate"),
                               QStringLiteral("right")};
     const QString magick = QStringLiteral("/usr/bin/mogrify");
-    const QStringList mogrify = QStringList{QStringLiteral("-rotate"), QStringLiteral("90"), QStringLiteral("-quality"),
-                                            QStringLiteral("100")}
+    const QStringList mogrify =
+        QStringList{QStringLiteral("-rotate"), QStringLiteral("90"), QStringLiteral("-quality"), QStringLiteral("100")}
         + files;
 
     runSeconds(tool, ours, environment, true);
@@ -96,8 +96,8 @@ void benchTurning(const QTemporaryDir &scratch, int count, int pairs)
     });
     std::printf("%d thumbnails turned: catalog window median %.3f s, mogrify median %.3f s, median ratio "
                 "window/mogrify %.2f (goal: at most 1); %lld of %lld entries at orientation %s after %d turns\n",
-                count, median(oursRuns), median(magickRuns), median(ratios), qlonglong(right),
-                qlonglong(turned.size()), qPrintable(expected), runs);
+                count, median(oursRuns), median(magickRuns), median(ratios), qlonglong(right), qlonglong(turned.size()),
+                qPrintable(expected), runs);
 }
 
 void benchRating(const QTemporaryDir &scratch, int count)
@@ -137,8 +137,8 @@ void benchRating(const QTemporaryDir &scratch, int count)
         std::printf("run %d: %d selected entries rated %d in %.0f ms (%lld stored with that rating)\n", run + 1,
                     view->numberOfSelectedRows(), rating, ms, qlonglong(stored));
     }
-    std::printf("rate %d selected entries: median %.0f ms, best %.0f ms (goal: under 1000 ms)\n", count,
-                median(runs), *std::min_element(runs.begin(), runs.end()));
+    std::printf("rate %d selected entries: median %.0f ms, best %.0f ms (goal: under 1000 ms)\n", count, median(runs),
+                *std::min_element(runs.begin(), runs.end()));
     delete window.data();
 }
 

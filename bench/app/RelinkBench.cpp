@@ -31,7 +31,8 @@ int relinkSide(const QString &catalog, const QString &folder)
     if (!db.openDBConnection())
         return 1;
     QList<OVNRelink::Entry> entries;
-    for (const OVNRow &row : db.rowsForQuery(QStringLiteral("SELECT mid, absolutepath, categoryid FROM strvfile ORDER BY mid")))
+    for (const OVNRow &row :
+         db.rowsForQuery(QStringLiteral("SELECT mid, absolutepath, categoryid FROM strvfile ORDER BY mid")))
         entries.append({row.value(0).toString(), row.value(1).toString(), row.value(2).toString()});
     QHash<QString, bool> writable;
     const auto mayWrite = [&](const QString &owner) {
@@ -75,10 +76,11 @@ int main(int argc, char **argv)
         QString sql = QStringLiteral("BEGIN;\n");
         for (int i = 0; i < count; ++i) {
             const QString name = QStringLiteral("IMG_%1.jpg").arg(i, 5, 10, QLatin1Char('0'));
-            const QString mid = db.addMediaListEntry({{QStringLiteral("categoryid"), collection},
-                                                      {QStringLiteral("displaytag"), name},
-                                                      {QStringLiteral("absolutepath"), QStringLiteral("/photos/") + name},
-                                                      {QStringLiteral("filetype"), QStringLiteral("Image")}});
+            const QString mid =
+                db.addMediaListEntry({{QStringLiteral("categoryid"), collection},
+                                      {QStringLiteral("displaytag"), name},
+                                      {QStringLiteral("absolutepath"), QStringLiteral("/photos/") + name},
+                                      {QStringLiteral("filetype"), QStringLiteral("Image")}});
             QFile file(folder + QLatin1Char('/') + name);
             if (mid.isEmpty() || !file.open(QIODevice::WriteOnly)) {
                 std::fprintf(stderr, "cannot fill the catalog\n");
@@ -96,7 +98,8 @@ int main(int argc, char **argv)
 
     BenchPair::Settings settings;
     settings.title = QStringLiteral("re-link %1 entries to a folder: Ostrevan against sqlite3 with the same updates")
-                         .arg(count).toStdString();
+                         .arg(count)
+                         .toStdString();
     settings.items = count;
     const BenchPair::Outcome outcome = BenchPair::comparePrograms(
         {arguments.first().toStdString(), "--relink", catalog.toStdString(), folder.toStdString()},

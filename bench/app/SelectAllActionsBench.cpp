@@ -20,10 +20,7 @@ using BenchCatalog::median;
 
 namespace {
 
-double milliseconds(const QElapsedTimer &timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
+double milliseconds(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
 } // namespace
 
@@ -92,11 +89,12 @@ int main(int argc, char **argv)
         }
     }
     const bool deletable = window->describeActions().contains(QStringLiteral("delete enabled"));
-    std::printf("select all over %d entries, preview, details and every action refreshed: median %.1f ms, "
-                "best %.1f ms (goal: under 50 ms)\n  of which: selecting in the view %.1f ms, preview and details %.1f ms, "
-                "refreshing every action %.1f ms (delete %s)\n",
-                count, median(selectAll), *std::min_element(selectAll.begin(), selectAll.end()), median(select),
-                median(details), median(refresh), deletable ? "enabled" : "disabled");
+    std::printf(
+        "select all over %d entries, preview, details and every action refreshed: median %.1f ms, "
+        "best %.1f ms (goal: under 50 ms)\n  of which: selecting in the view %.1f ms, preview and details %.1f ms, "
+        "refreshing every action %.1f ms (delete %s)\n",
+        count, median(selectAll), *std::min_element(selectAll.begin(), selectAll.end()), median(select),
+        median(details), median(refresh), deletable ? "enabled" : "disabled");
     delete window.data();
     return 0;
 }

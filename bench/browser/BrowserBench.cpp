@@ -89,7 +89,8 @@ MediaListRef makeListing(int count)
         texts[MediaRecord::DisplayTag] = name;
         texts[MediaRecord::ServerName] = server;
         texts[MediaRecord::ServerPath] = serverPath;
-        texts[MediaRecord::AbsolutePath] = QStringLiteral("/Volumes/Photos/2024/Shoot_%1/").arg(n / 500, 3, 10, QLatin1Char('0')) + name;
+        texts[MediaRecord::AbsolutePath] =
+            QStringLiteral("/Volumes/Photos/2024/Shoot_%1/").arg(n / 500, 3, 10, QLatin1Char('0')) + name;
         texts[MediaRecord::FileSize] = QString::number(2000000 + (n * 7919) % 9000000);
         texts[MediaRecord::ImageWidth] = widthText;
         texts[MediaRecord::ImageHeight] = heightText;
@@ -148,8 +149,8 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 100000;
-    UserDefaults::standard().registerDefaults({{"AssetBackgroundLoader", "1"},
-                                               {"AssetBackgroundLoaderMaxCache", "1500"}});
+    UserDefaults::standard().registerDefaults(
+        {{"AssetBackgroundLoader", "1"}, {"AssetBackgroundLoaderMaxCache", "1500"}});
     constexpr int runs = 7;
 
     BenchDelegate delegate;

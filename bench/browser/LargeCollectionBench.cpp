@@ -82,7 +82,8 @@ bool fill(const QString &path, const QString &category, int count)
                        -1, &insert, nullptr);
     bool ok = insert != nullptr;
     for (int i = 0; ok && i < count; ++i) {
-        const QByteArray mid = QStringLiteral("2024-06-02 09:30:00:%1/M0123456789AB").arg(i, 7, 10, QLatin1Char('0')).toUtf8();
+        const QByteArray mid =
+            QStringLiteral("2024-06-02 09:30:00:%1/M0123456789AB").arg(i, 7, 10, QLatin1Char('0')).toUtf8();
         const QByteArray name = QStringLiteral("IMG_%1.JPG").arg(i, 7, 10, QLatin1Char('0')).toUtf8();
         const QByteArray file = "/home/ann/Pictures/2024/" + name;
         sqlite3_bind_text(insert, 1, mid.constData(), int(mid.size()), SQLITE_TRANSIENT);
@@ -141,8 +142,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : folder.filePath(QStringLiteral("large.sqlite"));
     const int count = argc > 2 ? std::max(1, atoi(argv[2])) : 500000;
-    UserDefaults::standard().registerDefaults({{"AssetBackgroundLoader", "1"},
-                                               {"AssetBackgroundLoaderMaxCache", "1500"}});
+    UserDefaults::standard().registerDefaults(
+        {{"AssetBackgroundLoader", "1"}, {"AssetBackgroundLoaderMaxCache", "1500"}});
 
     const bool exists = QFileInfo::exists(path);
     OVNDatabaseAccess db;

@@ -31,11 +31,10 @@ namespace {
 
 constexpr int batchSize = 1000;
 
-const char *insertSql =
-    "insert into strvfile (mid, categoryid, cataloguedby, volumetype, volumename, displaytag, "
-    "servername, serverpath, absolutepath, filesize, imagewidth, imageheight, filedts, dts, "
-    "keywords, orientation, shortdesc, fulldesc, filetype, rating, thumbimage) values ($1, $2, "
-    "$3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)";
+const char *insertSql = "insert into strvfile (mid, categoryid, cataloguedby, volumetype, volumename, displaytag, "
+                        "servername, serverpath, absolutepath, filesize, imagewidth, imageheight, filedts, dts, "
+                        "keywords, orientation, shortdesc, fulldesc, filetype, rating, thumbimage) values ($1, $2, "
+                        "$3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)";
 
 struct Sample {
     QString name, path, filedts, keywords, shortdesc;
@@ -47,11 +46,17 @@ Sample sample(int i)
     const QString name = QStringLiteral("IMG_%1.JPG").arg(i, 6, 10, QLatin1Char('0'));
     return {name,
             QStringLiteral("/home/ann/Pictures/2024/Holiday in Brittany/day %1/").arg(i / 500) + name,
-            QStringLiteral("2024-05-%1 10:%2:%3 +0200").arg(1 + i % 28, 2, 10, QLatin1Char('0'))
-                .arg(i % 60, 2, 10, QLatin1Char('0')).arg((i / 60) % 60, 2, 10, QLatin1Char('0')),
+            QStringLiteral("2024-05-%1 10:%2:%3 +0200")
+                .arg(1 + i % 28, 2, 10, QLatin1Char('0'))
+                .arg(i % 60, 2, 10, QLatin1Char('0'))
+                .arg((i / 60) % 60, 2, 10, QLatin1Char('0')),
             QStringLiteral("Beach walk number %1").arg(i),
             QStringLiteral("sea, sand, holiday, family, %1").arg(i % 97),
-            1000000 + i, 6000, 4000, i % 2 ? 1 : 6, i % 6};
+            1000000 + i,
+            6000,
+            4000,
+            i % 2 ? 1 : 6,
+            i % 6};
 }
 
 QVariantMap importRecord(const QString &category, int i, const QByteArray &thumbnail)
@@ -211,14 +216,18 @@ int main(int argc, char **argv)
     for (int i = 0; i < count; ++i)
         ids.append(db.createNewMID());
 
-    std::printf("Catalog layer benchmark, %d media records in one collection (%d-record transactions, "
-                "thumbnails of %lld bytes on average, SQLite %s; freed heap kept for reuse, as the application runs)\n\n",
-                count, batchSize, thumbnailBytes / thumbnails.size(), sqlite3_libversion());
+    std::printf(
+        "Catalog layer benchmark, %d media records in one collection (%d-record transactions, "
+        "thumbnails of %lld bytes on average, SQLite %s; freed heap kept for reuse, as the application runs)\n\n",
+        count, batchSize, thumbnailBytes / thumbnails.size(), sqlite3_libversion());
 
     // Eight runs a side (a warm-up pair and seven timed pairs), an eighth of the records each, both
     // tables growing alike.
     BenchPair::Settings settings;
-    settings.title = QStringLiteral("Insert %1 records a run, in %2-record transactions").arg(count / 8).arg(batchSize).toStdString();
+    settings.title = QStringLiteral("Insert %1 records a run, in %2-record transactions")
+                         .arg(count / 8)
+                         .arg(batchSize)
+                         .toStdString();
     int layerNext = 0, rawNext = 0, failed = 0;
     const int slice = count / 8;
     const BenchPair::Outcome inserts = BenchPair::compareCalls(
@@ -258,11 +267,15 @@ int main(int argc, char **argv)
         listed = list.size();
         return listed == listedCount;
     };
-    settings.title = QStringLiteral("List %1 records of one collection, against stepping the statement alone").arg(listedCount).toStdString();
-    BenchPair::compareCalls("OVNDatabaseAccess::getMediaList (MediaRecords made)", layerList,
-                            "sqlite3_step to the end, no column read", [&] { return rawList(raw, category, false); },
-                            settings);
-    settings.title = QStringLiteral("List %1 records, against stepping and reading every column as text").arg(listedCount).toStdString();
+    settings.title = QStringLiteral("List %1 records of one collection, against stepping the statement alone")
+                         .arg(listedCount)
+                         .toStdString();
+    BenchPair::compareCalls(
+        "OVNDatabaseAccess::getMediaList (MediaRecords made)", layerList, "sqlite3_step to the end, no column read",
+        [&] { return rawList(raw, category, false); }, settings);
+    settings.title = QStringLiteral("List %1 records, against stepping and reading every column as text")
+                         .arg(listedCount)
+                         .toStdString();
     const BenchPair::Outcome text = BenchPair::compareCalls(
         "OVNDatabaseAccess::getMediaList (MediaRecords made)", layerList,
         "sqlite3_step + sqlite3_column_text of the 26 columns", [&] { return rawList(raw, category, true); }, settings);
@@ -284,7 +297,8 @@ int main(int argc, char **argv)
     sqlite3_close(raw);
 
     // ---- Listing as whole programs ----
-    const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
+    const QString sql =
+        OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
     comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(listedCount),
                     {QStringLiteral(OVN_CATALOG_TOOL), layerPath, QStringLiteral("list"), category},
                     {QStringLiteral("sqlite3"), layerPath, sql});

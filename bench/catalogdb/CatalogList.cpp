@@ -92,7 +92,6 @@ int make(const QString &file, int count)
     return 0;
 }
 
-
 // A prepared statement run once per row of values (text, or blob when the value is a byte array).
 class Insert
 {
@@ -148,7 +147,8 @@ int startup(const QString &file, int count)
     sqlite3_exec(db, "pragma journal_mode=off; pragma synchronous=off; begin", nullptr, nullptr, nullptr);
     bool ok = true;
     {
-        Insert category(db, "insert into strvcategory (mid, supermid, type, displaytag, comment) values (?, ?, ?, ?, '')");
+        Insert category(db,
+                        "insert into strvcategory (mid, supermid, type, displaytag, comment) values (?, ?, ?, ?, '')");
         Insert file(db, "insert into strvfile (mid, categoryid, displaytag, cataloguedby, volumetype, volumename, "
                         "servername, serverpath, absolutepath, thumbimage, filetype, filesize, imagewidth, "
                         "imageheight, filedts, dts, keywords, shortdesc, fulldesc, rating, orientation) "
@@ -162,14 +162,19 @@ int startup(const QString &file, int count)
         QList<QByteArray> thumbnails;
         for (int i = 0; i < 97; ++i)
             thumbnails.append(BenchThumbnails::photoThumbnail(i));
-        const auto id = [](char kind, int n) { return QStringLiteral("2024-06-01 08:00:00:%1/M%2BENCH").arg(n, 7, 10, QLatin1Char('0')).arg(QLatin1Char(kind)); };
+        const auto id = [](char kind, int n) {
+            return QStringLiteral("2024-06-01 08:00:00:%1/M%2BENCH")
+                .arg(n, 7, 10, QLatin1Char('0'))
+                .arg(QLatin1Char(kind));
+        };
         constexpr int perCollection = 1000, atTop = 10, perFolder = 20;
         const int collections = (count + perCollection - 1) / perCollection;
         for (int f = 0; ok && f * perFolder < collections - atTop; ++f)
             ok = category.run({id('F', f), QString(), QStringLiteral("F"), QStringLiteral("Year %1").arg(2000 + f)});
         for (int c = 0; ok && c < collections; ++c) {
             const QString parent = c < atTop ? QString() : id('F', (c - atTop) / perFolder);
-            ok = category.run({id('C', c), parent, QStringLiteral("C"), QStringLiteral("Roll %1").arg(c + 1, 5, 10, QLatin1Char('0'))});
+            ok = category.run({id('C', c), parent, QStringLiteral("C"),
+                               QStringLiteral("Roll %1").arg(c + 1, 5, 10, QLatin1Char('0'))});
         }
         for (int s = 0; ok && s < 3; ++s)
             ok = category.run({id('S', s), QString(), QStringLiteral("S"), QStringLiteral("Selection %1").arg(s + 1)});
@@ -180,11 +185,12 @@ int startup(const QString &file, int count)
                                      .arg(i % 60, 2, 10, QLatin1Char('0'))
                                      .arg((i / 60) % 60, 2, 10, QLatin1Char('0'));
             ok = file.run({id('E', i), id('C', i / perCollection), name,
-                           QStringLiteral("/home/ann/Pictures/%1/Roll %2/").arg(2000 + i / 20000).arg(i / perCollection) + name,
+                           QStringLiteral("/home/ann/Pictures/%1/Roll %2/").arg(2000 + i / 20000).arg(i / perCollection)
+                               + name,
                            thumbnails.at(i % thumbnails.size()), QString::number(1000000 + i), date,
                            QStringLiteral("Beach walk number %1").arg(i),
                            QStringLiteral("sea, sand, holiday, family, %1").arg(i % 97), i % 6, i % 2 ? 1 : 6})
-                && exif.run({id('E', i), date.left(19), i % 2 ? 1 : 6});
+                 && exif.run({id('E', i), date.left(19), i % 2 ? 1 : 6});
             // Each set links every count/1000-th entry, so its members come from every collection.
             if (ok && i % std::max(1, count / perCollection) == 0)
                 for (int s = 0; ok && s < 3; ++s)

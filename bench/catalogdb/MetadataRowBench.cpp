@@ -41,14 +41,22 @@ QVariantMap cameraMetadata(int i)
     return {{QStringLiteral("CameraMake"), QStringLiteral("Canon")},
             {QStringLiteral("CameraModel"), QStringLiteral("Canon EOS 7D")},
             {QStringLiteral("DateTime"), QStringLiteral("2024:05:01 10:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'))},
-            {QStringLiteral("Width"), qint64(5184)}, {QStringLiteral("Height"), qint64(3456)},
-            {QStringLiteral("Orientation"), qint64(1)}, {QStringLiteral("ExposureTime"), QStringLiteral("0.008")},
-            {QStringLiteral("ApertureFNumber"), QStringLiteral("11")}, {QStringLiteral("ISOequivalent"), qint64(200)},
-            {QStringLiteral("FocalLength"), QStringLiteral("28")}, {QStringLiteral("FlashUsed"), qint64(16)},
-            {QStringLiteral("MeteringMode"), qint64(5)}, {QStringLiteral("ExposureProgram"), qint64(3)},
-            {QStringLiteral("ExposureBias"), QStringLiteral("0")}, {QStringLiteral("Whitebalance"), qint64(0)},
-            {QStringLiteral("ExifVersion"), QStringLiteral("0221")}, {QStringLiteral("Software"), QStringLiteral("1.2.5")},
-            {QStringLiteral("ResolutionWidth"), qint64(72)}, {QStringLiteral("ResolutionHeight"), qint64(72)}};
+            {QStringLiteral("Width"), qint64(5184)},
+            {QStringLiteral("Height"), qint64(3456)},
+            {QStringLiteral("Orientation"), qint64(1)},
+            {QStringLiteral("ExposureTime"), QStringLiteral("0.008")},
+            {QStringLiteral("ApertureFNumber"), QStringLiteral("11")},
+            {QStringLiteral("ISOequivalent"), qint64(200)},
+            {QStringLiteral("FocalLength"), QStringLiteral("28")},
+            {QStringLiteral("FlashUsed"), qint64(16)},
+            {QStringLiteral("MeteringMode"), qint64(5)},
+            {QStringLiteral("ExposureProgram"), qint64(3)},
+            {QStringLiteral("ExposureBias"), QStringLiteral("0")},
+            {QStringLiteral("Whitebalance"), qint64(0)},
+            {QStringLiteral("ExifVersion"), QStringLiteral("0221")},
+            {QStringLiteral("Software"), QStringLiteral("1.2.5")},
+            {QStringLiteral("ResolutionWidth"), qint64(72)},
+            {QStringLiteral("ResolutionHeight"), qint64(72)}};
 }
 
 double batchSeconds(OVNDatabaseAccess &db, const QString &category, int first, int count, bool withRow)
@@ -79,8 +87,9 @@ void run(const char *label, OVNDatabaseAccess &db, int count, int pairs)
     settings.title = QStringLiteral("%1: batches of %2 entries").arg(QLatin1String(label)).arg(count).toStdString();
     settings.pairs = pairs;
     settings.items = count;
-    BenchPair::compareCalls("addMediaListEntry + setExifForMediaID, a savepoint each", [&] { return batch(true); },
-                            "addMediaListEntry alone, a savepoint each", [&] { return batch(false); }, settings);
+    BenchPair::compareCalls(
+        "addMediaListEntry + setExifForMediaID, a savepoint each", [&] { return batch(true); },
+        "addMediaListEntry alone, a savepoint each", [&] { return batch(false); }, settings);
 }
 
 } // namespace

@@ -90,8 +90,7 @@ int main(int argc, char **argv)
     }
     const QString database = QStringLiteral("ovn_bench_%1").arg(QCoreApplication::applicationPid());
     OVNDatabaseAccess admin;
-    if (!open(admin, server, server.database)
-        || !admin.runSQLCommand(QStringLiteral("create database ") + database)) {
+    if (!open(admin, server, server.database) || !admin.runSQLCommand(QStringLiteral("create database ") + database)) {
         std::fprintf(stderr, "cannot make the database: %s\n", qPrintable(admin.getLastErrorMessage()));
         return 1;
     }
@@ -137,14 +136,16 @@ int main(int argc, char **argv)
         const bool syncs = setting("fsync") == QLatin1String("on");
         std::printf("Catalog layer on PostgreSQL %s over the local socket, %d media records in one collection\n\n",
                     qPrintable(setting("server_version")), count);
-        std::printf("Insert   layer %9.0f records/s (%.3f s, %d-record transactions, thumbnails of %lld bytes on average)%s\n"
-                    "         server fsync=%s, synchronous_commit=%s, full_page_writes=%s%s\n\n",
-                    count / insertSeconds, insertSeconds, batchSize, thumbnailBytes / thumbnails.size(),
-                    failed ? "  (SOME INSERTS FAILED)" : "", qPrintable(setting("fsync")),
-                    qPrintable(setting("synchronous_commit")), qPrintable(setting("full_page_writes")),
-                    syncs ? "" : ": commits are not durable, and a server that syncs inserts more slowly");
+        std::printf(
+            "Insert   layer %9.0f records/s (%.3f s, %d-record transactions, thumbnails of %lld bytes on average)%s\n"
+            "         server fsync=%s, synchronous_commit=%s, full_page_writes=%s%s\n\n",
+            count / insertSeconds, insertSeconds, batchSize, thumbnailBytes / thumbnails.size(),
+            failed ? "  (SOME INSERTS FAILED)" : "", qPrintable(setting("fsync")),
+            qPrintable(setting("synchronous_commit")), qPrintable(setting("full_page_writes")),
+            syncs ? "" : ": commits are not durable, and a server that syncs inserts more slowly");
 
-        const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
+        const QString sql =
+            OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
         PostgresConnection raw;
         raw.open(PostgresConnection::settingsFor(server.host(), server.user, server.password, database));
         qsizetype listed = 0;
@@ -173,8 +174,9 @@ int main(int argc, char **argv)
         qputenv("PGUSER", server.user.toUtf8());
         qputenv("PGPASSWORD", server.password.toUtf8());
         comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(count),
-                        {QStringLiteral(OVN_CATALOG_TOOL), QStringLiteral("postgresql:%1/%2").arg(server.host(), database),
-                         QStringLiteral("list"), category},
+                        {QStringLiteral(OVN_CATALOG_TOOL),
+                         QStringLiteral("postgresql:%1/%2").arg(server.host(), database), QStringLiteral("list"),
+                         category},
                         {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
                          server.socketDir, QStringLiteral("-p"), server.port, QStringLiteral("-U"), server.user,
                          QStringLiteral("-d"), database, QStringLiteral("-c"), sql});

@@ -20,8 +20,10 @@ namespace {
 bool comparePrograms(const QString &title, int pairs, int files, const QStringList &a, const QStringList &b)
 {
     std::fflush(stdout);
-    QStringList arguments{QStringLiteral("--title"), title, QStringLiteral("--pairs"), QString::number(pairs),
-                          QStringLiteral("--items"), QString::number(files), QStringLiteral("--a")};
+    QStringList arguments{QStringLiteral("--title"), title,
+                          QStringLiteral("--pairs"), QString::number(pairs),
+                          QStringLiteral("--items"), QString::number(files),
+                          QStringLiteral("--a")};
     arguments += a;
     arguments += QStringList{QStringLiteral("--b")} + b;
     QProcess pair;
@@ -30,10 +32,7 @@ bool comparePrograms(const QString &title, int pairs, int files, const QStringLi
     return pair.waitForFinished(-1) && pair.exitCode() == 0;
 }
 
-QStringList shell(const QString &script)
-{
-    return {QStringLiteral("sh"), QStringLiteral("-c"), script};
-}
+QStringList shell(const QString &script) { return {QStringLiteral("sh"), QStringLiteral("-c"), script}; }
 
 } // namespace
 
@@ -42,7 +41,7 @@ int main(int argc, char *argv[])
     const int count = argc > 1 ? std::max(4, atoi(argv[1])) : 200;
     const int pairs = argc > 2 ? std::max(5, atoi(argv[2])) : 5;
     const QString base = qEnvironmentVariableIsEmpty("OVN_BENCH_DIR") ? QStringLiteral("/tmp/ovn-import-bench")
-                                                                     : qEnvironmentVariable("OVN_BENCH_DIR");
+                                                                      : qEnvironmentVariable("OVN_BENCH_DIR");
     QDir pictures(base + QStringLiteral("/pictures"));
     if (pictures.entryList({QStringLiteral("photo*.jpg")}, QDir::Files).size() < count) {
         QProcess make;
@@ -71,19 +70,20 @@ int main(int argc, char *argv[])
                                            "--set svDestination2_= --set 'svDestination1_=%4' ")
                                 .arg(env, QStringLiteral(OVN_CAPTURE_TOOL), camera, out + QStringLiteral("/dl"));
     const QString fresh = QStringLiteral("rm -rf '%1' && mkdir -p '%1/dl' && ").arg(out);
-    bool ok = comparePrograms(
-        QStringLiteral("Download of %1 files (%2 MB) against cp -r; MB/s = items/s x %3")
-            .arg(count)
-            .arg(double(bytes) / 1e6, 0, 'f', 1)
-            .arg(double(bytes) / 1e6 / count, 0, 'f', 2),
-        pairs, count, shell(fresh + capture + QStringLiteral("--set svCatalogSelection_=0 >/dev/null")),
-        shell(fresh + QStringLiteral("exec cp -r '%1' '%2/dl/'").arg(camera, out)));
+    bool ok = comparePrograms(QStringLiteral("Download of %1 files (%2 MB) against cp -r; MB/s = items/s x %3")
+                                  .arg(count)
+                                  .arg(double(bytes) / 1e6, 0, 'f', 1)
+                                  .arg(double(bytes) / 1e6 / count, 0, 'f', 2),
+                              pairs, count,
+                              shell(fresh + capture + QStringLiteral("--set svCatalogSelection_=0 >/dev/null")),
+                              shell(fresh + QStringLiteral("exec cp -r '%1' '%2/dl/'").arg(camera, out)));
     std::printf("\n");
-    ok = comparePrograms(QStringLiteral("Download and cataloguing of %1 files against ovn-import of the same files").arg(count),
-                         pairs, count,
-                         shell(fresh + capture + QStringLiteral("--catalog '%1/c.sqlite' >/dev/null").arg(out)),
-                         shell(fresh + QStringLiteral("exec '%1' --quiet '%2/c.sqlite' Bench '%3' >/dev/null")
-                                           .arg(QStringLiteral(OVN_IMPORT_TOOL), out, camera)))
+    ok = comparePrograms(
+             QStringLiteral("Download and cataloguing of %1 files against ovn-import of the same files").arg(count),
+             pairs, count, shell(fresh + capture + QStringLiteral("--catalog '%1/c.sqlite' >/dev/null").arg(out)),
+             shell(fresh
+                   + QStringLiteral("exec '%1' --quiet '%2/c.sqlite' Bench '%3' >/dev/null")
+                         .arg(QStringLiteral(OVN_IMPORT_TOOL), out, camera)))
          && ok;
     QDir(out).removeRecursively();
     return ok ? 0 : 1;

@@ -1,8 +1,8 @@
 // Import speed: 1,000 distinct 12-megapixel JPEGs imported into a new catalog file with 256-pixel
 // thumbnails, by `ovn-import` with all cores, beside `vipsthumbnail -s 256` over the same files
 // through `xargs -P$(nproc)`, one thread a process (VIPS_CONCURRENCY=1: one process a core, as
-// vips's users run it over many files; its own threads would put 8 a core) (thumbnails only: no metadata, no catalog), the two whole programs
-// timed in turn by the timing helper (bench_pair), each with its peak memory (VmHWM). A quarter
+// vips's users run it over many files; its own threads would put 8 a core) (thumbnails only: no metadata, no catalog),
+// the two whole programs timed in turn by the timing helper (bench_pair), each with its peak memory (VmHWM). A quarter
 // of the files goes through ovn-import alone too, which shows that memory does not grow with the
 // number of files.
 //
@@ -31,10 +31,7 @@ namespace {
 using BenchCatalog::pictureHeight;
 using BenchCatalog::pictureWidth;
 
-QStringList makePictures(const QDir &folder, int count)
-{
-    return BenchCatalog::makeCameraJpegs(folder, count);
-}
+QStringList makePictures(const QDir &folder, int count) { return BenchCatalog::makeCameraJpegs(folder, count); }
 
 bool comparePrograms(const QString &title, int pairs, int files, const QStringList &a, const QStringList &b = {})
 {
@@ -61,7 +58,8 @@ QDir folderOf(const QStringList &paths, const QString &path)
 QStringList importCommand(const QString &catalog, const QString &folder)
 {
     return {QStringLiteral("sh"), QStringLiteral("-c"),
-            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'").arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
+            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'")
+                .arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
 }
 
 } // namespace
@@ -73,7 +71,7 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const int count = argc > 1 ? std::max(4, atoi(argv[1])) : 1000;
     const QString base = qEnvironmentVariableIsEmpty("OVN_BENCH_DIR") ? QStringLiteral("/tmp/ovn-import-bench")
-                                                                     : qEnvironmentVariable("OVN_BENCH_DIR");
+                                                                      : qEnvironmentVariable("OVN_BENCH_DIR");
     const QDir pictures(base + QStringLiteral("/pictures"));
     const QStringList paths = makePictures(pictures, count);
 
@@ -92,13 +90,21 @@ int main(int argc, char *argv[])
     QDir().mkpath(out);
     // Up to 16 files a vipsthumbnail, and every core busy with few files too.
     const int perProcess = std::clamp(count / QThread::idealThreadCount(), 1, 16);
-    ok = comparePrograms(QStringLiteral("Import of %1 files into a new catalog file, against VIPS_CONCURRENCY=1 vipsthumbnail -s 256 on all "
-                                        "%2 cores (thumbnails only)").arg(count).arg(QThread::idealThreadCount()),
-                         pairs, count, importCommand(base + QStringLiteral("/all.sqlite"), all.path()),
-                         {QStringLiteral("sh"), QStringLiteral("-c"),
-                          QStringLiteral("cd '%1' && ls photo*.jpg | VIPS_CONCURRENCY=1 xargs -P%2 -n %3 vipsthumbnail -s 256 -o '%4/%s.jpg'")
-                              .arg(all.path()).arg(QThread::idealThreadCount()).arg(perProcess).arg(out)})
-        && ok;
+    ok = comparePrograms(
+             QStringLiteral(
+                 "Import of %1 files into a new catalog file, against VIPS_CONCURRENCY=1 vipsthumbnail -s 256 on all "
+                 "%2 cores (thumbnails only)")
+                 .arg(count)
+                 .arg(QThread::idealThreadCount()),
+             pairs, count, importCommand(base + QStringLiteral("/all.sqlite"), all.path()),
+             {QStringLiteral("sh"), QStringLiteral("-c"),
+              QStringLiteral(
+                  "cd '%1' && ls photo*.jpg | VIPS_CONCURRENCY=1 xargs -P%2 -n %3 vipsthumbnail -s 256 -o '%4/%s.jpg'")
+                  .arg(all.path())
+                  .arg(QThread::idealThreadCount())
+                  .arg(perProcess)
+                  .arg(out)})
+         && ok;
     const int made = int(QDir(out).entryList({QStringLiteral("*.jpg")}, QDir::Files).size());
     std::printf("  vipsthumbnail made %d thumbnails\n", made);
     return ok && made == count ? 0 : 1;

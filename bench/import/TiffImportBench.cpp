@@ -78,7 +78,8 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const int copies = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     const int side = argc > 2 ? std::max(300, atoi(argv[2])) : 12000;
-    const QString base = qEnvironmentVariableIsEmpty("OVN_BENCH_DIR") ? QDir::tempPath() : qEnvironmentVariable("OVN_BENCH_DIR");
+    const QString base = qEnvironmentVariableIsEmpty("OVN_BENCH_DIR") ? QDir::tempPath()
+                                                                      : qEnvironmentVariable("OVN_BENCH_DIR");
     QTemporaryDir dir(base + QStringLiteral("/ovn-tiff-import-XXXXXX"));
     if (!dir.isValid()) {
         std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(base));
@@ -119,7 +120,7 @@ int main(int argc, char *argv[])
     for (const OVNImportWorker::Failure &failure : summary.failures)
         std::printf("not as it is: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
     std::printf("imported %lld of %d in %.2f s (%.2f files/s); peak resident memory (VmHWM) %ld MiB (limit 1536)\n",
-                static_cast<long long>(summary.importedIds.size()), summary.total, seconds,
-                summary.total / seconds, peakMiB);
+                static_cast<long long>(summary.importedIds.size()), summary.total, seconds, summary.total / seconds,
+                peakMiB);
     return summary.importedIds.size() == copies && summary.failures.isEmpty() && peakMiB < 1536 ? 0 : 1;
 }

@@ -147,8 +147,8 @@ void guiThreadGaps(const QString &catalog)
         std::printf("GUI thread, %s: longest gap while searching %.1f ms (median of 5; longest %.1f); showing the "
                     "result (%s) %.1f ms (median; longest %.1f)\n",
                     title, BenchCatalog::median(gaps), *std::max_element(gaps.begin(), gaps.end()),
-                    qPrintable(panel.statusText()),
-                    BenchCatalog::median(shows), *std::max_element(shows.begin(), shows.end()));
+                    qPrintable(panel.statusText()), BenchCatalog::median(shows),
+                    *std::max_element(shows.begin(), shows.end()));
         std::fflush(stdout);
     };
     measure("quick search All \"k3\"", [&panel] {
@@ -167,7 +167,8 @@ void guiThreadGaps(const QString &catalog)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 100000;
     QTemporaryDir temporary;
@@ -183,13 +184,14 @@ int main(int argc, char **argv)
         OVNExpress::QuickSearch quick;
         quick.fields[0].text = QString::fromLatin1(word);
         const QString sql = quick.statement(OVNExpress::Dialect::SQLite);
-        const QString title = QStringLiteral("Quick search All \"%1\" on %2 records").arg(QLatin1String(word)).arg(count);
+        const QString title =
+            QStringLiteral("Quick search All \"%1\" on %2 records").arg(QLatin1String(word)).arg(count);
         std::printf("%s\nsql: %s\n", qPrintable(title), qPrintable(sql));
         BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), title,
                                       {QStringLiteral(OVN_EXPRESS), catalog, QStringLiteral("--quick"),
                                        QStringLiteral("All:") + QLatin1String(word)},
-                                      {QStringLiteral("sqlite3"), QStringLiteral("-separator"), QStringLiteral("\t"), catalog,
-                                       BenchCatalog::sameColumnsAsOurs(sql)});
+                                      {QStringLiteral("sqlite3"), QStringLiteral("-separator"), QStringLiteral("\t"),
+                                       catalog, BenchCatalog::sameColumnsAsOurs(sql)});
         std::printf("\n");
     }
 

@@ -1,7 +1,7 @@
 // Times ovn-find (the find sheet's statement compiled from stored settings and run through the
 // catalog layer, every entry's id and name printed) against the sqlite3 command-line program
-// running the same statement and printing the same two columns, whole process against whole process through bench_pair (output to /dev/null), on a
-// catalog of 100,000 records with their metadata rows:
+// running the same statement and printing the same two columns, whole process against whole process through bench_pair
+// (output to /dev/null), on a catalog of 100,000 records with their metadata rows:
 //   - one line "Keywords" contains a word that 10% of the records hold;
 //   - three AND/OR lines inside a folder;
 //   - one line on the metadata table (the join);
@@ -87,8 +87,8 @@ int main(int argc, char **argv)
         std::printf("%s: %s of %d records\nsql: %s\n", search.title, qPrintable(found), count, qPrintable(sql));
         BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), QString::fromUtf8(search.title),
                                       {QStringLiteral(OVN_FIND), catalog, settings},
-                                      {QStringLiteral("sqlite3"), QStringLiteral("-separator"), QStringLiteral("\t"), catalog,
-                                       BenchCatalog::sameColumnsAsOurs(sql)});
+                                      {QStringLiteral("sqlite3"), QStringLiteral("-separator"), QStringLiteral("\t"),
+                                       catalog, BenchCatalog::sameColumnsAsOurs(sql)});
         std::printf("\n");
     }
     return 0;

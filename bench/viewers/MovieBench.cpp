@@ -1,5 +1,6 @@
 // Movies and slides on screen, each beside what it must keep up with:
-//   1. open to first frame of a 10 s 1080p H.264 movie as a camera records it (BenchMovie.h), ovn-movie as a whole process
+//   1. open to first frame of a 10 s 1080p H.264 movie as a camera records it (BenchMovie.h), ovn-movie as a whole
+//   process
 //      beside `ffmpeg -i F -frames:v 1 -f null -`, alternating (bench_pair);
 //   2. 10 s of 1080p at 30 fps played in a 1280 × 720 movie view: frames painted of those in the
 //      movie (at least 95 % wanted);
@@ -172,18 +173,20 @@ int main(int argc, char **argv)
     }
     std::printf("backend %s\n", qPrintable(backend));
     bool ok = BenchCatalog::comparePrograms(
-        QStringLiteral(OVN_BENCH_PAIR), QStringLiteral("1. Open to first frame of a 10 s 1080p H.264 camera-like movie (1.5x wanted)"),
+        QStringLiteral(OVN_BENCH_PAIR),
+        QStringLiteral("1. Open to first frame of a 10 s 1080p H.264 camera-like movie (1.5x wanted)"),
         {QStringLiteral(OVN_MOVIE_TOOL), movie},
-        {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), movie, QStringLiteral("-frames:v"),
-         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+        {ffmpeg, QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), movie,
+         QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("null"),
+         QStringLiteral("-")});
     ok = paintRate(movie) && ok;
 
     QStringList slides;
     for (int i = 0; i < 5; ++i) {
         slides << dir.filePath(QStringLiteral("24mp-%1.jpg").arg(i));
         if (!run(ffmpeg, {"-loglevel", "error", "-f", "lavfi", "-i",
-                          QStringLiteral("testsrc2=size=6000x4000:rate=1:duration=1,hue=h=%1").arg(i * 60),
-                          "-frames:v", "1", "-q:v", "2", slides.last()})) {
+                          QStringLiteral("testsrc2=size=6000x4000:rate=1:duration=1,hue=h=%1").arg(i * 60), "-frames:v",
+                          "1", "-q:v", "2", slides.last()})) {
             std::fprintf(stderr, "cannot make the slides\n");
             return 1;
         }

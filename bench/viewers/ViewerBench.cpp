@@ -99,11 +99,12 @@ int main(int argc, char *argv[])
     double stall = 0;
     for (int i = 0; i <= pairs; ++i) {
         const ViewerRun run = runViewer(path);
-        const double t = runProcess(QStringLiteral("vipsthumbnail"), {QStringLiteral("-s"), QStringLiteral("1600x1000"), path,
-                                                                      QStringLiteral("-o"), thumbnail});
+        const double t = runProcess(QStringLiteral("vipsthumbnail"), {QStringLiteral("-s"), QStringLiteral("1600x1000"),
+                                                                      path, QStringLiteral("-o"), thumbnail});
         const double a = runProcess(QStringLiteral("vips"), {QStringLiteral("avg"), path});
         if (run.fullMs < 0 || t < 0 || a < 0) {
-            std::fprintf(stderr, "a run failed (viewer %g ms, vipsthumbnail %g ms, vips avg %g ms)\n", run.fullMs, t, a);
+            std::fprintf(stderr, "a run failed (viewer %g ms, vipsthumbnail %g ms, vips avg %g ms)\n", run.fullMs, t,
+                         a);
             return 1;
         }
         if (i == 0)
@@ -119,8 +120,8 @@ int main(int argc, char *argv[])
     std::printf("viewer 6000x4000 JPEG in 1600x1000, fit, %d pairs after a warm-up (medians)\n", pairs);
     std::printf("  first picture %.0f ms   vipsthumbnail -s 1600x1000 %.0f ms   median pair ratio %.2f\n",
                 median(first), median(thumb), median(firstRatio));
-    std::printf("  full picture  %.0f ms   vips avg %.0f ms                  median pair ratio %.2f\n",
-                median(full), median(avg), median(fullRatio));
+    std::printf("  full picture  %.0f ms   vips avg %.0f ms                  median pair ratio %.2f\n", median(full),
+                median(avg), median(fullRatio));
     std::printf("  longest GUI-thread stall during the loads %.1f ms\n", stall);
     return 0;
 }

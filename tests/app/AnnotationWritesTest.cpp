@@ -43,8 +43,8 @@ OVN_CATALOG_VENDORS(AnnotationWritesTest);
 // not shown; the licence rows are made; the rest is stored and shown.
 TEST_P(AnnotationWritesTest, StoredValuesAreShownRefusedOnesCountedWithTheirReason)
 {
-    ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update",
-                                   "new.mid = '" + targets[1].mid + "' and new.fulldesc = 'x'"));
+    ASSERT_TRUE(
+        addRefusingTrigger(db, "strvfile", "update", "new.mid = '" + targets[1].mid + "' and new.fulldesc = 'x'"));
     shown[0].insert("keywords", "Sand"); // the caller's value wins over the stored one
     AnnotationChanges changes;
     changes.info = {{"keywords", "sunset"}, {"fulldesc", "x"}};
@@ -72,7 +72,7 @@ TEST_P(AnnotationWritesTest, StoredValuesAreShownRefusedOnesCountedWithTheirReas
     EXPECT_EQ(stored(targets[0].mid, "fulldesc"), "x");
     EXPECT_FALSE(shown[1].contains("fulldesc"));
     EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).contains("1 entries could not be written completely.\n"
-                                                                   "fulldesc: "));
+                                                                  "fulldesc: "));
 }
 
 // Stopped at once, nothing is written; the progress hears of the start and of the end.

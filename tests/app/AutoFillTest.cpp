@@ -109,16 +109,24 @@ TEST_P(AutoFillTest, EachModeLandsWhereItSays)
     clearing.info = {{"fulldesc", ""}, {"keywords", "It's"}};
     const QString walk = "Sandy Beach Walk", ann = "Ann O'Neil", longText = "A long description";
     const Step steps[] = {
-        {Mode::Append, appendWords, false,
+        {Mode::Append,
+         appendWords,
+         false,
          {{"keywords", {"Beach sunset IMG_0001 Day1 Shoot", "Beach sunset IMG Shoot", "Beach sunset"}},
           {"modrelavailable", {"", "", ""}}}},
         {Mode::Merge, mergeBeach, false, {{"shortdesc", {walk, walk, walk}}, {"modrelavailable", {"1", "1", "1"}}}},
         {Mode::Merge, mergeDune, false, {{"shortdesc", {walk + " dune", walk + " dune", walk + " dune"}}}},
-        {Mode::Append, licences, false,
-         {{"purchased.owner", {ann, ann, ann}}, {"purchased.licensetype", {"", "", ""}},
+        {Mode::Append,
+         licences,
+         false,
+         {{"purchased.owner", {ann, ann, ann}},
+          {"purchased.licensetype", {"", "", ""}},
           {"sold.customer", {"Bob", "Bob", "Bob"}}}},
-        {Mode::Merge, licences, false,
-         {{"purchased.owner", {ann, ann, ann}}, {"purchased.licensetype", {"2", "2", "2"}},
+        {Mode::Merge,
+         licences,
+         false,
+         {{"purchased.owner", {ann, ann, ann}},
+          {"purchased.licensetype", {"2", "2", "2"}},
           {"sold.customer", {"Bob", "Bob", "Bob"}}}},
         {Mode::Append, licences, false, {{"sold.customer", {"Bob Bob", "Bob Bob", "Bob Bob"}}}},
         {Mode::Overwrite, clearing, false, {{"fulldesc", {longText, longText, longText}}}},
@@ -264,8 +272,7 @@ TEST_P(AutoFillTest, AdjustOpensOneWindowPerFile)
 // On a server with users, an entry whose collection grants only "READ ONLY" is skipped and counted,
 // whichever category shows it; the writable collection's entry is written.
 class ServerAutoFillTest : public AutoFillTest
-{
-};
+{};
 INSTANTIATE_TEST_SUITE_P(Server, ServerAutoFillTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
                          catalogVendorName);
 

@@ -191,10 +191,9 @@ TEST_P(CatalogOutlineTest, RenamingInPlaceStoresTheNameAndRefusesAnEmptyOne)
     other->deselectAllCategories();
     QStringList actions;
     QObject observer;
-    NotificationCenter::defaultCenter().addObserver(&observer, OVNAssetManager::categoryListDidChangeNotification(),
-                                                    [&](const QString &, const QVariantMap &info) {
-                                                        actions.append(info.value("action").toString());
-                                                    });
+    NotificationCenter::defaultCenter().addObserver(
+        &observer, OVNAssetManager::categoryListDidChangeNotification(),
+        [&](const QString &, const QVariantMap &info) { actions.append(info.value("action").toString()); });
     ASSERT_TRUE(window->selectCategory(alps));
     renameSelected(window->categoryList(), "Dolomites");
     NotificationCenter::defaultCenter().removeObserver(&observer);
@@ -300,10 +299,18 @@ TEST(OutlineDropTest, TheOperationFollowsTheKindsOfSourceAndTarget)
         Qt::DropAction expected;
     };
     const Case cases[] = {
-        {"C", "C", Qt::MoveAction}, {"C", "S", Qt::LinkAction}, {"C", "M", Qt::IgnoreAction},
-        {"C", "F", Qt::IgnoreAction}, {"S", "C", Qt::IgnoreAction}, {"S", "S", Qt::LinkAction},
-        {"M", "S", Qt::LinkAction}, {"M", "C", Qt::IgnoreAction}, {"F", "C", Qt::MoveAction},
-        {"F", "S", Qt::LinkAction}, {"EXPANDABLE", "C", Qt::IgnoreAction}, {"", "S", Qt::IgnoreAction},
+        {"C", "C", Qt::MoveAction},
+        {"C", "S", Qt::LinkAction},
+        {"C", "M", Qt::IgnoreAction},
+        {"C", "F", Qt::IgnoreAction},
+        {"S", "C", Qt::IgnoreAction},
+        {"S", "S", Qt::LinkAction},
+        {"M", "S", Qt::LinkAction},
+        {"M", "C", Qt::IgnoreAction},
+        {"F", "C", Qt::MoveAction},
+        {"F", "S", Qt::LinkAction},
+        {"EXPANDABLE", "C", Qt::IgnoreAction},
+        {"", "S", Qt::IgnoreAction},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(OVNOutlineView::dragOperation(mediaFrom(c.source).get(), target(c.target)), c.expected)
@@ -442,7 +449,8 @@ TEST_P(CatalogOutlineTest, FilesDroppedOntoAFolderGetANewCollectionInsideIt)
 class TestCatalogConnections : public OVNConnectionSource
 {
 public:
-    explicit TestCatalogConnections(std::function<std::unique_ptr<OVNDatabaseAccess>()> open) : m_open(std::move(open)) {}
+    explicit TestCatalogConnections(std::function<std::unique_ptr<OVNDatabaseAccess>()> open) : m_open(std::move(open))
+    {}
     std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() override { return m_open(); }
 
 private:
@@ -456,7 +464,9 @@ TEST_P(CatalogOutlineTest, QuitStoresTheTextBeingTypedBeforeTheConnectionCloses)
     OVNDocumentController::Services services;
     services.connections = std::make_unique<TestCatalogConnections>([this] { return openAnother(); });
     services.makeSplash = [] { return std::make_unique<FakeSplash>(std::make_shared<QStringList>()); };
-    services.makeUpdateCheck = [] { return std::make_unique<FakeUpdateCheck>(std::make_shared<QStringList>(), false, false); };
+    services.makeUpdateCheck = [] {
+        return std::make_unique<FakeUpdateCheck>(std::make_shared<QStringList>(), false, false);
+    };
     services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
     services.movieFrameworkVersion = [] { return 0x07000000; };
     OVNDocumentController controller(defaults, std::move(services));
@@ -703,9 +713,9 @@ TEST_P(CatalogOutlineTest, ADeleteTheCatalogRefusesKeepsTheEntryAndSaysSo)
         ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile when old.mid = '" + studio2
                                      + "' begin select raise(abort, 'entries are kept'); end"));
     } else {
-        ASSERT_TRUE(db.runSQLCommand("create function keepfiles() returns trigger as $$ begin if old.mid = '"
-                                     + studio2 + "' then raise exception 'entries are kept'; end if; "
-                                     "return old; end $$ language plpgsql"));
+        ASSERT_TRUE(db.runSQLCommand("create function keepfiles() returns trigger as $$ begin if old.mid = '" + studio2
+                                     + "' then raise exception 'entries are kept'; end if; "
+                                       "return old; end $$ language plpgsql"));
         ASSERT_TRUE(db.runSQLCommand("create trigger keepfiles before delete on strvfile "
                                      "for each row execute function keepfiles()"));
     }
@@ -745,8 +755,9 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     view->selectImage(view->rowForMid(mids.at(1)), false);
     view->selectImage(view->rowForMid(mids.at(0)), false);
     EXPECT_EQ(from->mediaDelegate().copy(), 2);
-    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(),
-              (QList<QUrl>{QUrl::fromLocalFile(dir.filePath("two.jpg")), QUrl::fromLocalFile(dir.filePath("one.jpg"))}));
+    EXPECT_EQ(
+        QGuiApplication::clipboard()->mimeData()->urls(),
+        (QList<QUrl>{QUrl::fromLocalFile(dir.filePath("two.jpg")), QUrl::fromLocalFile(dir.filePath("one.jpg"))}));
 
     // Another window on the same catalog names it alike; Paste goes only into a collection.
     OVNAssetManager *to = openWindow();
@@ -759,8 +770,9 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     ASSERT_TRUE(to->selectCategory(lisbon));
     EXPECT_TRUE(to->mediaDelegate().canPaste());
     bool finished = false;
-    NotificationCenter::defaultCenter().addObserver(to, OVNAssetManager::importMediaDidFinishNotification(),
-                                                    [&finished](const QString &, const QVariantMap &) { finished = true; });
+    NotificationCenter::defaultCenter().addObserver(
+        to, OVNAssetManager::importMediaDidFinishNotification(),
+        [&finished](const QString &, const QVariantMap &) { finished = true; });
     to->mediaDelegate().paste();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
     EXPECT_EQ(db.getEntryCountForCategory(lisbon, "C"), 4);

@@ -85,10 +85,10 @@ public:
     QStringList catalogState()
     {
         QStringList state;
-        for (const OVNRow &row : db.rowsForQuery(
-                 "select mid, displaytag, coalesce(supermid, ''), coalesce(comment, '') from strvcategory order by mid"))
-            state.append(row.value(0).toString() + '|' + row.value(1).toString() + '|' + row.value(2).toString()
-                         + '|' + row.value(3).toString());
+        for (const OVNRow &row : db.rowsForQuery("select mid, displaytag, coalesce(supermid, ''), coalesce(comment, "
+                                                 "'') from strvcategory order by mid"))
+            state.append(row.value(0).toString() + '|' + row.value(1).toString() + '|' + row.value(2).toString() + '|'
+                         + row.value(3).toString());
         for (const OVNRow &row : db.rowsForQuery("select mid, categoryid from strvfile order by mid"))
             state.append(row.value(0).toString() + '>' + row.value(1).toString());
         return state;
@@ -159,7 +159,9 @@ TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCateg
              EXPECT_EQ(w->categoryList()->focusWidget(), nullptr);
          }},
         {"delete", &CatalogUserAccessTest::trip, "READ & WRITE", full,
-         [](CatalogUserAccessTest &t, OVNAssetManager *w) { EXPECT_FALSE(w->categoryActions().deleteCategory(*t.node(w, t.trip))); }},
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             EXPECT_FALSE(w->categoryActions().deleteCategory(*t.node(w, t.trip)));
+         }},
         {"move by drag, the target folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) {
              QMimeData data;
@@ -179,7 +181,9 @@ TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCateg
              EXPECT_FALSE(w->categoryActions().rescanSurveillanceFolder(*t.node(w, t.watched)));
          }},
         {"smart add into a folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
-         [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->categoryActions().importSmartAddToFolder({t.picture}, t.shelf); }},
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             w->categoryActions().importSmartAddToFolder({t.picture}, t.shelf);
+         }},
         {"import into a collection", &CatalogUserAccessTest::trip, "READ ONLY", readWrite,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->importFiles({t.picture}, t.trip); }},
     };
@@ -198,8 +202,8 @@ TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCateg
         EXPECT_EQ(catalogState(), before);
         ASSERT_EQ(presenter->shown().size(), alerts + 1) << qPrintable(alertTitles().join('\n'));
         EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");
-        EXPECT_TRUE(presenter->shown().last().informativeText.endsWith(
-            "Requested Privilege: " + c.requested + "\nYour Privilege Level: " + c.level))
+        EXPECT_TRUE(presenter->shown().last().informativeText.endsWith("Requested Privilege: " + c.requested
+                                                                       + "\nYour Privilege Level: " + c.level))
             << qPrintable(presenter->shown().last().informativeText);
         closeWindows();
     }
@@ -216,7 +220,7 @@ TEST_P(CatalogUserAccessTest, SavingPrivilegesAsksForFullAccessThen)
     ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ ONLY"));
     const QString stored = *db.getCategoryCommentForMID(trip);
 
-    editor.setLevel(0, 0); // the group back to FULL ACCESS
+    editor.setLevel(0, 0);      // the group back to FULL ACCESS
     EXPECT_TRUE(editor.save()); // refused: nothing to keep the window open for
     EXPECT_EQ(*db.getCategoryCommentForMID(trip), stored);
     EXPECT_EQ(presenter->shown().last().message, "Authorization Failed");

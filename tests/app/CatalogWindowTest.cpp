@@ -35,8 +35,8 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
 
 namespace {
 
-const QStringList viewFlags = {"DatabaseShowThumbnails", "LightTableShowThumbnails", "LightTableShowRecursive",
-                               "ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets",
+const QStringList viewFlags = {"DatabaseShowThumbnails",        "LightTableShowThumbnails", "LightTableShowRecursive",
+                               "ShowCountOnLightTables",        "ShowCountOnFilmRolls",     "ShowCountOnImageSets",
                                "ShowCountOnSurveillanceFolders"};
 
 QStringList names(const QList<CategoryNode> &nodes)
@@ -148,8 +148,8 @@ TEST_P(CatalogWindowTest, AnEmptyCatalogShowsTheDatabaseItemAlone)
 
 TEST_P(CatalogWindowTest, WithEveryCountOffThereIsNoCountColumn)
 {
-    for (const char *flag : {"ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets",
-                             "ShowCountOnSurveillanceFolders"})
+    for (const char *flag :
+         {"ShowCountOnLightTables", "ShowCountOnFilmRolls", "ShowCountOnImageSets", "ShowCountOnSurveillanceFolders"})
         UserDefaults::standard().setBool(false, flag);
     OVNAssetManager *window = openWindow();
     EXPECT_EQ(window->categoryModel()->columnCount(), 1);
@@ -463,7 +463,7 @@ TEST(PrivilegeLevelTest, AHigherLevelGrantsOnlyTheTwoLowerRequests)
     EXPECT_EQ(OVNPrivilegeLevel::lower(full, ro), ro);
     EXPECT_EQ(OVNPrivilegeLevel::lower("bogus", rw), "bogus");
     EXPECT_TRUE(OVNAssetManager::authorizationMessage(rw, ro).endsWith("Requested Privilege: READ & WRITE\n"
-                                                                      "Your Privilege Level: READ ONLY"));
+                                                                       "Your Privilege Level: READ ONLY"));
 }
 
 TEST_P(CatalogWindowTest, WithoutUserTablesEverySelectionHasFullAccess)
@@ -554,17 +554,15 @@ TEST_P(ServerPrivilegesTest, CountsTellOnlyWhatTheUserMayRead)
         UserDefaults::standard().setBool(true, flag);
     OVNAssetManager *window = openWindow(connection);
     window->categoryList()->expandAll();
-    const struct
-    {
+    const struct {
         QString mid;
         QString count;
     } cases[] = {
-        {secret, ""},   // NO ACCESS: no count at all
-        {open, "1"},    // READ ONLY: everything in it
-        {shared, "1"},
-        {best, "3"},    // secret-1 is not counted
-        {travel, "3"},  // nor is the Secret collection inside it
-        {studio, "1"},  // a category without privileges counts whole
+        {secret, ""},               // NO ACCESS: no count at all
+        {open, "1"},                // READ ONLY: everything in it
+        {shared, "1"}, {best, "3"}, // secret-1 is not counted
+        {travel, "3"},              // nor is the Secret collection inside it
+        {studio, "1"},              // a category without privileges counts whole
     };
     for (const auto &c : cases) {
         QModelIndex row;
@@ -673,10 +671,7 @@ void focusThumbnails(OVNAssetManager *window)
     window->refreshActions();
 }
 
-bool enabled(OVNAssetManager *window, OVNCatalogActions::Action action)
-{
-    return window->action(action)->isEnabled();
-}
+bool enabled(OVNAssetManager *window, OVNCatalogActions::Action action) { return window->action(action)->isEnabled(); }
 
 } // namespace
 
@@ -731,7 +726,7 @@ TEST_P(CatalogWindowTest, ViewOptionsAreStoredAtOnceAndTheFilterKeepsWhatHoldsIt
     using OVNCatalogActions::Action;
     const QString file = UserDefaults::standard().filePath();
     const auto stored = [&file](const char *key) { return UserDefaults(file).objectForKey(key).toString(); };
-    const char *keys[] = {"ShowCountOnLightTables", "ShowCountOnFilmRolls",     "ShowCountOnImageSets",
+    const char *keys[] = {"ShowCountOnLightTables",         "ShowCountOnFilmRolls",   "ShowCountOnImageSets",
                           "ShowCountOnSurveillanceFolders", "DatabaseShowThumbnails", "LightTableShowThumbnails",
                           "LightTableShowRecursive"};
     for (int option = 0; option < OVNCatalogActions::OptionCount; ++option) {

@@ -103,15 +103,18 @@ TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareI
     };
     for (const auto &test : cases) {
         const ZoneScope zone(test.zone);
-        const QList<Record> records = {{QStringLiteral("m1"), QStringLiteral("/w/a.jpg"), QString::fromLatin1(test.dts)}};
-        const RescanPlan plan = planRescan({QStringLiteral("/w/a.jpg")}, {utc(test.modifiedUtc).toSecsSinceEpoch()}, records);
+        const QList<Record> records = {
+            {QStringLiteral("m1"), QStringLiteral("/w/a.jpg"), QString::fromLatin1(test.dts)}};
+        const RescanPlan plan =
+            planRescan({QStringLiteral("/w/a.jpg")}, {utc(test.modifiedUtc).toSecsSinceEpoch()}, records);
         EXPECT_EQ(plan.changed.size(), test.changed ? 1 : 0) << test.zone << " " << test.dts << " " << test.modifiedUtc;
         EXPECT_TRUE(plan.newFiles.isEmpty());
         EXPECT_TRUE(plan.missing.isEmpty());
     }
 
     // New and missing by exact path; the first record of a path counts.
-    const QList<Record> records = {{"a1", "/w/a.jpg", "2026-01-01 00:00:00"}, {"a2", "/w/a.jpg", "2026-01-01 00:00:00"},
+    const QList<Record> records = {{"a1", "/w/a.jpg", "2026-01-01 00:00:00"},
+                                   {"a2", "/w/a.jpg", "2026-01-01 00:00:00"},
                                    {"b", "/w/B.jpg", "2026-01-01 00:00:00"}};
     const qint64 later = utc("2030-01-01T00:00:00").toSecsSinceEpoch();
     const RescanPlan plan = planRescan({"/w/a.jpg", "/w/b.jpg"}, {later, later}, records);
@@ -220,8 +223,7 @@ TEST_P(CategoryMaintenanceCatalogTest, DeletingAFolderRemovesItsWholeSubtreeInOn
         EXPECT_EQ(count("select count(*) from strvexif"), 1);
         EXPECT_EQ(count("select count(*) from strvpurchased"), 1);
         EXPECT_EQ(count("select count(*) from strvsold"), 1);
-        EXPECT_EQ(db.rowsForQuery("select categorymid, filemid from strvset"),
-                  (QList<OVNRow>{{favourites, kept}}));
+        EXPECT_EQ(db.rowsForQuery("select categorymid, filemid from strvset"), (QList<OVNRow>{{favourites, kept}}));
         ASSERT_TRUE(deleteCategories(db, {{keep, "C", "Keep", ""}, {favourites, "S", "Favourites", ""}}, &error));
         ASSERT_EQ(tableCounts(), (QList<qint64>{0, 0, 0, 0, 0, 0}));
     }
@@ -300,7 +302,8 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
 
     // Re-importing an entry reads its file again: a new import date.
-    const QString same = db.rowsForQuery("select mid from strvfile where absolutepath like '%same.jpg'").value(0).value(0).toString();
+    const QString same =
+        db.rowsForQuery("select mid from strvfile where absolutepath like '%same.jpg'").value(0).value(0).toString();
     ASSERT_TRUE(db.updateMediaListEntry(same, "dts", OVNDatabaseAccess::timestampText(now.addSecs(-3600))));
     window->categoryActions().reimport({same}, mid);
     waitForImports(window);
@@ -338,7 +341,8 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     for (const auto &test : cases) {
         const QString mid = (window->categoryActions().*test.add)();
         ASSERT_FALSE(mid.isEmpty()) << test.kind;
-        const QList<OVNRow> rows = db.rowsForQuery("select displaytag, type, supermid from strvcategory where mid=$1", {mid});
+        const QList<OVNRow> rows =
+            db.rowsForQuery("select displaytag, type, supermid from strvcategory where mid=$1", {mid});
         ASSERT_EQ(rows.size(), 1);
         EXPECT_EQ(rows.first().value(0).toString(), "untitled");
         EXPECT_EQ(rows.first().value(1).toString(), test.kind);

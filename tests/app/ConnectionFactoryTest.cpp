@@ -31,10 +31,7 @@ protected:
         folder = home.filePath(QStringLiteral("Documents/Ostrevan"));
     }
 
-    void useVendor(const QString &vendor)
-    {
-        defaults.setString(vendor, QStringLiteral("DBVendor"));
-    }
+    void useVendor(const QString &vendor) { defaults.setString(vendor, QStringLiteral("DBVendor")); }
 
     QTemporaryDir home;
     QString folder;
@@ -200,9 +197,9 @@ TEST_F(ConnectionFactoryTest, AWorkerThreadIsNotHeldUpByTheAlert)
 
     bool active = true;
     std::thread worker([&] { active = factory.createAndOpenDBConnection()->isDBConnectionActive(); });
-    worker.join();  // returns without anyone answering the alert
+    worker.join(); // returns without anyone answering the alert
     EXPECT_FALSE(active);
-    EXPECT_FALSE(hookCalled);  // the hook touches windows: GUI thread only
+    EXPECT_FALSE(hookCalled); // the hook touches windows: GUI thread only
     EXPECT_TRUE(processEventsUntil([&] { return alerts->shown().size() == 1; }));
     EXPECT_EQ(alerts->shown().first().message, QStringLiteral("Database connection failed"));
 }

@@ -17,7 +17,7 @@ TEST(EntryEdits, OrientationCodesStepWithEachQuarterTurn)
     struct Case {
         int code, right, left;
     };
-    const Case cases[] = {{1, 6, 8}, {6, 3, 1}, {3, 8, 6}, {8, 1, 3}, {2, 7, 5}, {7, 4, 2},
+    const Case cases[] = {{1, 6, 8}, {6, 3, 1}, {3, 8, 6}, {8, 1, 3},  {2, 7, 5}, {7, 4, 2},
                           {4, 5, 7}, {5, 2, 4}, {0, 6, 8}, {-1, 6, 8}, {9, 6, 8}, {255, 6, 8}};
     for (const Case &c : cases) {
         EXPECT_EQ(OVNEntryEdits::orientationAfterQuarterTurn(c.code, Turn::Right), c.right) << c.code;
@@ -152,8 +152,7 @@ TEST_P(EntryEditsTest, ThumbnailsAreReplacedWhereTheCatalogTakesThem)
 // On a server catalog with users, "READ ONLY" on an entry's collection refuses every write to it;
 // entries of a writable collection go on, and the lowest level refused is named.
 class ServerEntryEditsTest : public EntryEditsTest
-{
-};
+{};
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerEntryEditsTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
                          catalogVendorName);

@@ -85,11 +85,11 @@ TEST_P(ImportResultsTest, SmartAddShowsItsFolderAndCollectionsAtOnceAndSelectsWh
 {
     struct Case {
         const char *name;
-        QStringList files;  // made below the temporary folder
-        QStringList added;  // what is smart-added, below the temporary folder
-        QStringList rows;   // the outline afterwards
+        QStringList files; // made below the temporary folder
+        QStringList added; // what is smart-added, below the temporary folder
+        QStringList rows;  // the outline afterwards
         const char *selected;
-        int shown;          // thumbnails of the selected category
+        int shown; // thumbnails of the selected category
     };
     // In this order: the second starts from the catalog the first left.
     const QList<Case> cases{
@@ -97,13 +97,15 @@ TEST_P(ImportResultsTest, SmartAddShowsItsFolderAndCollectionsAtOnceAndSelectsWh
          {"Holiday/a.jpg", "Holiday/b.jpg", "Holiday/Beach/c.jpg", "Holiday/Hills/d.jpg"},
          {"Holiday"},
          {"Database", "  Holiday 3", "    root 2", "    Beach 1", "    Hills 1", "  Studio 1"},
-         "Holiday", 4},
+         "Holiday",
+         4},
         {"loose files",
          {"x.jpg", "y.jpg"},
          {"x.jpg", "y.jpg"},
          // The first case's folder stays, closed in a new window.
          {"Database", "  Holiday 3", "  Smart Add 1", "    root 2", "  Studio 1"},
-         "root", 2},
+         "root",
+         2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

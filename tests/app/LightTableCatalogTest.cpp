@@ -74,8 +74,9 @@ TEST_P(LightTableCatalogTest, RatingAndTurningReachTheCatalog)
         const char *code;
         int rotation;
     };
-    for (const Case &c : {Case{OVNLightTableDelegate::Turn::Right, "6", 90}, Case{OVNLightTableDelegate::Turn::Right, "3", 180},
-                          Case{OVNLightTableDelegate::Turn::Left, "6", 90}}) {
+    for (const Case &c :
+         {Case{OVNLightTableDelegate::Turn::Right, "6", 90}, Case{OVNLightTableDelegate::Turn::Right, "3", 180},
+          Case{OVNLightTableDelegate::Turn::Left, "6", 90}}) {
         table->rotateSelectedPane(c.turn);
         EXPECT_EQ(stored(mids[1], "orientation"), c.code);
         EXPECT_EQ(table->roll()->mediaObject("orientation", row).toString(), c.code);
@@ -106,8 +107,7 @@ TEST_P(LightTableCatalogTest, RatingAndTurningReachTheCatalog)
 // On a server catalog, "READ ONLY" on the entry's own collection refuses both writes even where the
 // Database item shows it: the refusal is said, and neither the roll nor the pane changes.
 class ServerLightTableCatalogTest : public LightTableCatalogTest
-{
-};
+{};
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerLightTableCatalogTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
                          catalogVendorName);
@@ -163,10 +163,13 @@ TEST_P(LightTableCatalogTest, OpeningFromTheRollGoesTheWindowsWay)
     };
     const Case cases[] = {
         {"", "", "File not found. Please check path."},
-        {"", "/gone/a.jpg", "The file '/gone/a.jpg' was not found. Please make sure this volume is online and try again."},
-        {"Disk", "", "The file was cataloged from volume 'Disk'. Please make sure this volume is online and try again."},
+        {"", "/gone/a.jpg",
+         "The file '/gone/a.jpg' was not found. Please make sure this volume is online and try again."},
+        {"Disk", "",
+         "The file was cataloged from volume 'Disk'. Please make sure this volume is online and try again."},
         {"Disk", "/gone/a.jpg",
-         "The file was cataloged from volume 'Disk' ('/gone/a.jpg'). Please make sure this volume is online and try again."},
+         "The file was cataloged from volume 'Disk' ('/gone/a.jpg'). Please make sure this volume is online and try "
+         "again."},
     };
     for (const Case &c : cases) {
         roll->setMediaObject("volumename", QString::fromUtf8(c.volume), row);

@@ -52,7 +52,8 @@ protected:
         record.insert("Orientation", orientation);
         ASSERT_FALSE(db.addMediaListEntry(record).isEmpty()) << qPrintable(db.getLastErrorMessage());
     }
-    template <typename Sheet> QList<Sheet *> sheets(OVNAssetManager *window)
+    template <typename Sheet>
+    QList<Sheet *> sheets(OVNAssetManager *window)
     {
         return window->mediaView()->window()->findChildren<Sheet *>();
     }
@@ -178,8 +179,8 @@ TEST(OutputSheetsTest, SizeChoiceSetsWhichControlsServe)
         bool caption;
         bool sizeField, author, captionSwitch;
     } cases[] = {
-        {6, true, false, false, false}, {4, true, true, true, true}, {4, false, true, false, true},
-        {2, true, false, true, true},  {0, false, false, false, true},
+        {6, true, false, false, false}, {4, true, true, true, true},    {4, false, true, false, true},
+        {2, true, false, true, true},   {0, false, false, false, true},
     };
     for (const auto &c : cases) {
         sheet.watermarkSwitch()->setChecked(c.caption);

@@ -31,16 +31,33 @@
 
 namespace {
 
-const QStringList kHandKeys = {"DBVendor",  "DBHost",    "DBUser",   "DBPassword",    "DBDatabase",
-                               "MSAProtocol", "MSAServer", "MSAUser", "MSAPassword",   "MSAVolume",
-                               "MSAImportpath", "MSAAutomount", "ColorScheme", "FileTypeMapping",
-                               "DefaultViewerApplication", "DefaultViewerApplication2"};
+const QStringList kHandKeys = {"DBVendor",
+                               "DBHost",
+                               "DBUser",
+                               "DBPassword",
+                               "DBDatabase",
+                               "MSAProtocol",
+                               "MSAServer",
+                               "MSAUser",
+                               "MSAPassword",
+                               "MSAVolume",
+                               "MSAImportpath",
+                               "MSAAutomount",
+                               "ColorScheme",
+                               "FileTypeMapping",
+                               "DefaultViewerApplication",
+                               "DefaultViewerApplication2"};
 
 FileTypeEntry row(const QString &extension, const QString &processor = "Image")
 {
-    return {{"extension", extension}, {"hfstype", ""},     {"description", extension.toUpper()},
-            {"processor", processor}, {"viewer", "NSIInternal"}, {"type", "Image"},
-            {"exif", "1"},            {"iptc", "0"}};
+    return {{"extension", extension},
+            {"hfstype", ""},
+            {"description", extension.toUpper()},
+            {"processor", processor},
+            {"viewer", "NSIInternal"},
+            {"type", "Image"},
+            {"exif", "1"},
+            {"iptc", "0"}};
 }
 
 class PreferencesWindowTest : public testing::Test
@@ -77,7 +94,7 @@ protected:
 
     QVariant stored(const QString &key) const { return defaults.persistentDomain().value(key); }
 
-    UserDefaults &defaults = UserDefaults::standard();  // in the test run's own XDG folder
+    UserDefaults &defaults = UserDefaults::standard(); // in the test run's own XDG folder
     QTemporaryDir home;
     OVNConnectionFactory factory{defaults, home.filePath("Documents/Ostrevan")};
     OVNExtensionMapping table{FileTypeTable{row("aaa"), row("bbb"), row("ccc")}};
@@ -91,27 +108,34 @@ TEST_F(PreferencesWindowTest, HandLoadedKeysRoundTripThroughClosingTheWindow)
     struct Case {
         const char *name;
         QVariantMap stored;
-        QVariantMap written;  // keys not named here are written as stored
+        QVariantMap written; // keys not named here are written as stored
         bool automountShown;
     };
-    const QVariantMap server = {{"DBHost", "db.example.org:5433"}, {"DBUser", "anna"}, {"DBPassword", " pw "},
-                                {"DBDatabase", "media"}, {"MSAServer", "nas"}, {"MSAUser", "bob"},
-                                {"MSAPassword", "x:y@z"}, {"MSAVolume", "Media"}, {"MSAImportpath", "In/Box"}};
+    const QVariantMap server = {{"DBHost", "db.example.org:5433"}, {"DBUser", "anna"},     {"DBPassword", " pw "},
+                                {"DBDatabase", "media"},           {"MSAServer", "nas"},   {"MSAUser", "bob"},
+                                {"MSAPassword", "x:y@z"},          {"MSAVolume", "Media"}, {"MSAImportpath", "In/Box"}};
     const auto with = [](QVariantMap map, const QVariantMap &more) {
         map.insert(more);
         return map;
     };
     const Case cases[] = {
         {"server", with(server, {{"DBVendor", "PostgreSQL"}, {"MSAProtocol", "SMB"}, {"MSAAutomount", "1"}}), {}, true},
-        {"mysql kept", with(server, {{"DBVendor", "MySQL"}, {"MSAProtocol", "AFP"}, {"MSAAutomount", "YES"}}),
-         {{"MSAAutomount", "0"}}, false},
-        {"unknown vendor kept", with(server, {{"DBVendor", "Sybase"}, {"MSAAutomount", "0"}}),
-         {{"MSAProtocol", "SMB"}}, false},
+        {"mysql kept",
+         with(server, {{"DBVendor", "MySQL"}, {"MSAProtocol", "AFP"}, {"MSAAutomount", "YES"}}),
+         {{"MSAAutomount", "0"}},
+         false},
+        {"unknown vendor kept",
+         with(server, {{"DBVendor", "Sybase"}, {"MSAAutomount", "0"}}),
+         {{"MSAProtocol", "SMB"}},
+         false},
         // Stored values win over the workgroup server's suggested user and database.
-        {"workgroup", {{"DBVendor", "OstrevanWS"}, {"DBHost", ""}, {"DBUser", ""}, {"DBDatabase", ""}},
-         {{"DBPassword", ""}, {"MSAProtocol", "SMB"}, {"MSAAutomount", "0"}}, false},
+        {"workgroup",
+         {{"DBVendor", "OstrevanWS"}, {"DBHost", ""}, {"DBUser", ""}, {"DBDatabase", ""}},
+         {{"DBPassword", ""}, {"MSAProtocol", "SMB"}, {"MSAAutomount", "0"}},
+         false},
         // The local catalog's place is fixed; stale server settings go.
-        {"integrated", {{"DBVendor", "Integrated"}, {"DBHost", "old"}, {"DBUser", "old"}},
+        {"integrated",
+         {{"DBVendor", "Integrated"}, {"DBHost", "old"}, {"DBUser", "old"}},
          {{"DBHost", ""}, {"DBUser", ""}, {"DBPassword", ""}, {"DBDatabase", catalog}, {"MSAAutomount", "0"}},
          false},
     };
@@ -137,7 +161,7 @@ TEST_F(PreferencesWindowTest, FieldStatesFollowTheVendor)
     struct Case {
         int item;
         bool fieldsEnabled;
-        QStringList texts;  // host, user, password, database
+        QStringList texts; // host, user, password, database
         bool connectEnabled;
     };
     const Case cases[] = {
@@ -287,9 +311,14 @@ TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
     ASSERT_TRUE(window->saveFileTypeSheet());
     EXPECT_FALSE(window->fileTypeSheet()->isVisible());
     const FileTypeEntry added = table.objectAtIndex(3);
-    EXPECT_EQ(added, (FileTypeEntry{{"extension", "xyz"}, {"hfstype", "XYZ"}, {"description", "untitled"},
-                                    {"processor", "RAW"}, {"viewer", "NSIInternal"}, {"type", "Image"},
-                                    {"exif", "0"}, {"iptc", "0"}}));
+    EXPECT_EQ(added, (FileTypeEntry{{"extension", "xyz"},
+                                    {"hfstype", "XYZ"},
+                                    {"description", "untitled"},
+                                    {"processor", "RAW"},
+                                    {"viewer", "NSIInternal"},
+                                    {"type", "Image"},
+                                    {"exif", "0"},
+                                    {"iptc", "0"}}));
     EXPECT_EQ(OVNExtensionMapping().getProcessorForExtension("XYZ"), "RAW");
     EXPECT_EQ(window->selectedFileTypeRow(), 3);
     // The stored viewer code reads as what it is; the sheet offers the viewers by those words.
@@ -310,28 +339,40 @@ TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
     };
     const Step steps[] = {
         {"up", [this] { window->moveFileType(-1); }, {"aaa", "bbb", "xyz", "ccc"}, 2},
-        {"edit", [this] {
+        {"edit",
+         [this] {
              window->editFileType();
              EXPECT_EQ(window->sheetProcessorPopUp()->currentText(), "RAW");
              window->sheetExtensionField()->setText("Raw2");
              window->saveFileTypeSheet();
-         }, {"aaa", "bbb", "raw2", "ccc"}, 2},
-        {"edit cancelled", [this] {
+         },
+         {"aaa", "bbb", "raw2", "ccc"},
+         2},
+        {"edit cancelled",
+         [this] {
              window->editFileType();
              window->sheetExtensionField()->setText("nope");
              window->fileTypeSheet()->reject();
-         }, {"aaa", "bbb", "raw2", "ccc"}, 2},
+         },
+         {"aaa", "bbb", "raw2", "ccc"},
+         2},
         {"duplicate", [this] { window->duplicateFileType(); }, {"aaa", "bbb", "raw2", "raw2", "ccc"}, 2},
         {"down", [this] { window->moveFileType(1); }, {"aaa", "bbb", "raw2", "raw2", "ccc"}, 3},
-        {"delete answered No", [this] {
+        {"delete answered No",
+         [this] {
              alerts->enqueueAnswers({1});
              window->deleteFileType();
-         }, {"aaa", "bbb", "raw2", "raw2", "ccc"}, 3},
+         },
+         {"aaa", "bbb", "raw2", "raw2", "ccc"},
+         3},
         {"delete", [this] { window->deleteFileType(); }, {"aaa", "bbb", "raw2", "ccc"}, 3},
-        {"first row up does nothing", [this] {
+        {"first row up does nothing",
+         [this] {
              window->selectFileTypeRow(0);
              window->moveFileType(-1);
-         }, {"aaa", "bbb", "raw2", "ccc"}, 0},
+         },
+         {"aaa", "bbb", "raw2", "ccc"},
+         0},
     };
     for (const Step &step : steps) {
         SCOPED_TRACE(step.name);
@@ -348,11 +389,12 @@ TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
     window->resetFileTypes(true);
     EXPECT_EQ(table.getExtensionMap(), OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_3());
     EXPECT_EQ(defaults.arrayForKey("FileTypeMapping").size(), OVNExtensionMappingHelper::kBuiltInRowCount);
-    EXPECT_EQ(alertTitles(), (QStringList{"The type code is too long", "Do you really want to delete the selected item?",
-                                          "Do you really want to delete the selected item?",
-                                          "Do you really want to reset the file types to the built-in table?",
-                                          "Do you really want to reset the file types to the built-in table?",
-                                          alerts->shown().last().message}));
+    EXPECT_EQ(alertTitles(),
+              (QStringList{"The type code is too long", "Do you really want to delete the selected item?",
+                           "Do you really want to delete the selected item?",
+                           "Do you really want to reset the file types to the built-in table?",
+                           "Do you really want to reset the file types to the built-in table?",
+                           alerts->shown().last().message}));
 }
 
 TEST_F(PreferencesWindowTest, IconSetsAreListedByTheirTitlesFromTheResources)
@@ -369,8 +411,8 @@ TEST_F(PreferencesWindowTest, IconSetsAreListedByTheirTitlesFromTheResources)
     const auto tagged = [](const char *tag) { return PropertyList::writeXml(QVariantMap{{"displaytag", tag}}); };
     makeSet("A", tagged("Alpha"));
     makeSet("B", tagged("Beta"));
-    makeSet("C", tagged("Alpha"));  // the same title: the later set takes the item
-    makeSet("D", QByteArray());      // no info.xml
+    makeSet("C", tagged("Alpha")); // the same title: the later set takes the item
+    makeSet("D", QByteArray());    // no info.xml
     makeSet("E", PropertyList::writeXml(QVariantList{"not a dictionary"}));
     makeSet("F", tagged(""));
     qputenv(Resources::environmentVariable, resources.path().toUtf8());

@@ -22,10 +22,7 @@ protected:
         shots = category("Shots", "C");
         mids = entriesWithThumbnail(shots, {"a", "b", "c"}, markedThumbnail());
     }
-    void TearDown() override
-    {
-        tearDownWithAlerts();
-    }
+    void TearDown() override { tearDownWithAlerts(); }
 
     // The window showing "Shots" with the entries of these ids selected.
     OVNAssetManager *windowSelecting(const QStringList &selected)

@@ -4,9 +4,9 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 
 FakeConnections::FakeConnections(EventLog log, std::initializer_list<Outcome> outcomes)
-    : m_log(std::move(log)), m_outcomes(outcomes)
-{
-}
+    : m_log(std::move(log)),
+      m_outcomes(outcomes)
+{}
 
 std::unique_ptr<OVNDatabaseAccess> FakeConnections::createAndOpenDBConnection()
 {
@@ -20,9 +20,8 @@ std::unique_ptr<OVNDatabaseAccess> FakeConnections::createAndOpenDBConnection()
 
     auto connection = std::make_unique<OVNDatabaseAccess>();
     // The temporary folder itself stands where the file should be: the open fails.
-    const QString path = outcome == Outcome::Active
-                             ? m_dir.filePath(QStringLiteral("catalog-%1.sqlite").arg(m_calls))
-                             : m_dir.path();
+    const QString path = outcome == Outcome::Active ? m_dir.filePath(QStringLiteral("catalog-%1.sqlite").arg(m_calls))
+                                                    : m_dir.path();
     connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
     if (connection->openDBConnection()) {
         OVNDBHelper::prefDBCreateLocalDatabase(*connection);

@@ -52,7 +52,10 @@ class FakeUpdateCheck : public OVNUpdateChecking
 {
 public:
     FakeUpdateCheck(EventLog log, bool configured, bool answer)
-        : m_log(std::move(log)), m_configured(configured), m_answer(answer) {}
+        : m_log(std::move(log)),
+          m_configured(configured),
+          m_answer(answer)
+    {}
     bool isConfigured() const override { return m_configured; }
     bool checkForUpdateAvailable() override
     {

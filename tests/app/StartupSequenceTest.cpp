@@ -87,7 +87,7 @@ protected:
     }
 
     EventLog log = std::make_shared<QStringList>();
-    UserDefaults defaults;  // in memory
+    UserDefaults defaults; // in memory
     LoggingPresenter *alerts = nullptr;
     FakeConnections *connections = nullptr;
     bool updateConfigured = false;
@@ -100,8 +100,8 @@ TEST_F(StartupSequenceTest, AnOpenCatalogGivesTheFirstWindowTheControllersConnec
     ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
 
     EXPECT_EQ(*log, (QStringList{"status Starting up...", "status Loading defaults...",
-                                 "status Checking for updates...", "status Creating database connection...",
-                                 "connect", "status Startup finished.", "splash hidden"}));
+                                 "status Checking for updates...", "status Creating database connection...", "connect",
+                                 "status Startup finished.", "splash hidden"}));
     EXPECT_TRUE(alerts->shown().isEmpty());
 
     // The tool objects exist; the workflow panel is up on a first run.
@@ -137,14 +137,11 @@ TEST_F(StartupSequenceTest, RetryConnectsAgainUntilTheCatalogOpens)
     EXPECT_EQ(connections->calls(), 3);
     const QStringList afterStartup = log->mid(log->indexOf("status Creating database connection..."));
     EXPECT_EQ(afterStartup,
-              (QStringList{"status Creating database connection...", "connect", "splash hidden",
-                           "factory alert", "status Startup finished.", "splash hidden",
-                           "alert Could not connect to database server",
-                           "status Creating database connection...", "splash shown", "connect",
-                           "splash hidden", "factory alert", "splash hidden",
-                           "alert Could not connect to database server",
-                           "status Creating database connection...", "splash shown", "connect",
-                           "splash hidden"}));
+              (QStringList{"status Creating database connection...", "connect", "splash hidden", "factory alert",
+                           "status Startup finished.", "splash hidden", "alert Could not connect to database server",
+                           "status Creating database connection...", "splash shown", "connect", "splash hidden",
+                           "factory alert", "splash hidden", "alert Could not connect to database server",
+                           "status Creating database connection...", "splash shown", "connect", "splash hidden"}));
 
     const Alert retry = alerts->shown().first();
     EXPECT_EQ(retry.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
@@ -253,7 +250,7 @@ TEST_F(StartupSequenceTest, TheWorkflowPanelComesBackUnlessTheUserClosedIt)
     defaults.setString("1", "WorkflowPanelVisible");
     struct Case {
         const char *name;
-        bool byTheUser;  // the title bar's close, else the program's end closing every window
+        bool byTheUser; // the title bar's close, else the program's end closing every window
         bool shownNext;
     };
     for (const Case &c : {Case{"the program ends", false, true}, Case{"the user closes it", true, false}}) {
@@ -287,8 +284,8 @@ TEST_F(StartupSequenceTest, AnUpdateHidesTheSplashBeforeItsAlertAndRecordsTheChe
 
     const qsizetype check = log->indexOf("update check");
     ASSERT_GE(check, 0);
-    EXPECT_EQ(log->mid(check, 4), (QStringList{"update check", "splash hidden", "alert Update available",
-                                               "download page"}));
+    EXPECT_EQ(log->mid(check, 4),
+              (QStringList{"update check", "splash hidden", "alert Update available", "download page"}));
     EXPECT_EQ(alerts->shown().first().buttons, (QStringList{"Cancel", "Download Update"}));
     EXPECT_GE(defaults.objectForKey("StartupUpdateCheckDate").toDateTime(), before);
 
@@ -364,9 +361,8 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     // The window's own menus stand between the application's.
     EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Edit", "&View", "&Media", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
-    EXPECT_EQ(itemTitles(menus.at(0)->menu()),
-              (QStringList{"New", "Open...", "Open Recent", "Smart Add...", "Close", "Print...", "Preferences...",
-                           "Quit"}));
+    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Open...", "Open Recent", "Smart Add...", "Close",
+                                                            "Print...", "Preferences...", "Quit"}));
     // Print needs thumbnails to print; the first window shows none.
     QMenu *file = menus.at(0)->menu();
     emit file->aboutToShow();
@@ -374,8 +370,8 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     // Smart Add is the window's own command, the one its category menu holds.
     EXPECT_EQ(file->actions().at(3), controller->documents().first()->smartAddAction());
     EXPECT_EQ(file->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Close));
-    EXPECT_EQ(itemTitles(menus.at(1)->menu()),
-              (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect", "Find...", "Find in Resultset"}));
+    EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect",
+                                                            "Find...", "Find in Resultset"}));
     EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel",
                                                             "Express Panel", "Thumbnail Layouts...", "Minimize"}));
     EXPECT_EQ(itemTitles(menus.at(5)->menu()),
@@ -519,8 +515,8 @@ TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
         const char *name;
         const char *fileContent; // nullptr: no file
         QStringList arguments;
-        QString vendor;          // in effect after the start-up defaults
-        QString saved;           // in the file afterwards
+        QString vendor; // in effect after the start-up defaults
+        QString saved;  // in the file afterwards
     };
     const char *withoutVendor = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>FirstRun</key><string>NO</string></dict></plist>)";

@@ -24,7 +24,7 @@ public:
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     m_request += socket->readAll();
                     if (!m_request.contains("\r\n\r\n") || m_response.isEmpty())
-                        return;  // an empty response: keep the client waiting
+                        return; // an empty response: keep the client waiting
                     socket->write(m_response);
                     socket->disconnectFromHost();
                 });
@@ -87,8 +87,8 @@ TEST(UpdateCheckTest, AServerThatNeverAnswersCountsAsNoUpdateAfterTheTimeOut)
 
 TEST(UpdateCheckTest, NoEndpointNoRequest)
 {
-    for (const char *endpoint : {"", "   ", "not a url", "file:///etc/passwd", "ftp://example.org/x",
-                                 "http:///nohost"}) {
+    for (const char *endpoint :
+         {"", "   ", "not a url", "file:///etc/passwd", "ftp://example.org/x", "http:///nohost"}) {
         QRXUpdateCheck check(QString::fromLatin1(endpoint), QStringLiteral("0.1.0"));
         EXPECT_FALSE(check.isConfigured()) << endpoint;
         EXPECT_FALSE(check.checkForUpdateAvailable()) << endpoint;
@@ -100,8 +100,7 @@ TEST(UpdateCheckTest, NoEndpointNoRequest)
 TEST(UpdateCheckTest, PageAndCheckAddresses)
 {
     const QString base = QStringLiteral("http://updates.example.org/support/updatecheck/index.php");
-    EXPECT_EQ(QRXUpdateCheck::pageURL(base, "0.1.0").toString(),
-              base + QStringLiteral("?build=0.1.0&Application=OSV"));
+    EXPECT_EQ(QRXUpdateCheck::pageURL(base, "0.1.0").toString(), base + QStringLiteral("?build=0.1.0&Application=OSV"));
     EXPECT_EQ(QRXUpdateCheck::checkURL(base + QStringLiteral("?"), "0.1.0").toString(),
               base + QStringLiteral("?build=0.1.0&Application=OSV&replytype=application"));
     // A query of the endpoint's own is kept; a build number cannot add parameters.
@@ -117,7 +116,7 @@ TEST(UpdateCheckTest, ACheckIsDueOncePerPeriod)
 {
     const QDateTime now = QDateTime::currentDateTime();
     EXPECT_TRUE(QRXUpdateCheck::isCheckDue(QDateTime(), 1, now));
-    EXPECT_TRUE(QRXUpdateCheck::isCheckDue(QDateTime(), 7, now));  // first check, any period
+    EXPECT_TRUE(QRXUpdateCheck::isCheckDue(QDateTime(), 7, now)); // first check, any period
     EXPECT_FALSE(QRXUpdateCheck::isCheckDue(now.addSecs(-86400 * 365), 7, now));
     EXPECT_FALSE(QRXUpdateCheck::isCheckDue(now.addSecs(-86400), 0, now));
     EXPECT_TRUE(QRXUpdateCheck::isCheckDue(now.addSecs(-86401), 0, now));

@@ -231,9 +231,7 @@ TEST_P(UserManagerTest, PrivilegesReplaceOnlyTheirKeyAndAskBeforeLockingOneselfO
     EXPECT_TRUE(editor.entries().isEmpty() && editor.hasList());
     ASSERT_TRUE(db.runSQLCommand("drop trigger refuse_strvcategory_update on strvcategory"));
     EXPECT_TRUE(editor.save());
-    EXPECT_EQ(OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(folder))
-                  .value("PRIVILEGES")
-                  .toList(),
+    EXPECT_EQ(OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(folder)).value("PRIVILEGES").toList(),
               QVariantList());
 }
 

@@ -70,10 +70,10 @@ TEST(AnnotationChanges, FileWordsWalkTheFoldersInward)
         {"Beach", deep, true, 4, "Beach IMG_0001 Day1 Shoot Disk Volumes"},
         {"", "/Shoot/IMG.JPG", false, 2, "Shoot"},
         {"\t Beach ", "/Shoot/IMG.JPG", false, 4, "Beach Shoot"},
-        {"Beach", "", true, 4, none},          // no file
-        {"Beach", deep, false, 0, none},       // nothing asked for
+        {"Beach", "", true, 4, none},              // no file
+        {"Beach", deep, false, 0, none},           // nothing asked for
         {" Beach", "/IMG.JPG", false, 1, "Beach"}, // only trimmed
-        {"Beach", "/IMG.JPG", false, 1, none}, // nothing changes
+        {"Beach", "/IMG.JPG", false, 1, none},     // nothing changes
     };
     for (const Case &c : cases)
         EXPECT_EQ(AnnotationChanges::textWithFileWords(c.current, c.path, c.addFilename, c.folders), c.expected)

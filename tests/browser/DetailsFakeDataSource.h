@@ -26,15 +26,15 @@ public:
         bool operator==(const Write &) const = default;
         friend void PrintTo(const Write &write, std::ostream *out)
         {
-            *out << int(write.store) << " \"" << write.value.toStdString() << "\" " << write.key.toStdString()
-                 << " " << write.mid.toStdString();
+            *out << int(write.store) << " \"" << write.value.toStdString() << "\" " << write.key.toStdString() << " "
+                 << write.mid.toStdString();
         }
     };
 
     static Capabilities catalogCapabilities()
     {
-        return Capability::StringForID | Capability::SelectionCount | Capability::Selections
-               | Capability::AccessCheck | Capability::BurnCD | Capability::AutoFill | Capability::SendAsEmail;
+        return Capability::StringForID | Capability::SelectionCount | Capability::Selections | Capability::AccessCheck
+               | Capability::BurnCD | Capability::AutoFill | Capability::SendAsEmail;
     }
 
     Capabilities capabilities() const override { return declared; }
@@ -146,11 +146,11 @@ inline void pressReturn(QLineEdit *field)
 
 inline void click(QWidget *widget, const QPoint &at)
 {
-    QMouseEvent down(QEvent::MouseButtonPress, QPointF(at), widget->mapToGlobal(QPointF(at)),
-                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent down(QEvent::MouseButtonPress, QPointF(at), widget->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                     Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &down);
-    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(at), widget->mapToGlobal(QPointF(at)),
-                   Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(at), widget->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                   Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &up);
 }
 

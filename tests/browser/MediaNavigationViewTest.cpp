@@ -8,21 +8,29 @@ TEST(MediaNavigationViewTest, KnobAndClicksStayOnTheMovie)
 {
     const QSize strip(200, 14); // a half height of 7 at each end: a travel of 186
     const MovieTime minute{36000, 600};
-    struct Knob { MovieTime time; MovieTime duration; double x; };
+    struct Knob {
+        MovieTime time;
+        MovieTime duration;
+        double x;
+    };
     const Knob knobs[] = {
         {{0, 600}, minute, 0},
         {{18000, 600}, minute, 93},
-        {{30, 1}, minute, 93},                 // another time scale, through seconds
-        {{40000, 600}, minute, 186},           // past the end: kept on the travel
+        {{30, 1}, minute, 93},       // another time scale, through seconds
+        {{40000, 600}, minute, 186}, // past the end: kept on the travel
         {{-60, 600}, minute, 0},
-        {{150, 600}, {300, 600}, 93},          // a sub-second movie, by its exact length
-        {{0, 600}, {0, 600}, 0},               // no length at all
+        {{150, 600}, {300, 600}, 93}, // a sub-second movie, by its exact length
+        {{0, 600}, {0, 600}, 0},      // no length at all
         {{qint64(1) << 40, 600}, {qint64(1) << 41, 600}, 93},
     };
     for (const Knob &k : knobs)
         EXPECT_DOUBLE_EQ(OVNMediaNavigationView::knobX(k.time, k.duration, strip), k.x) << k.time.timeValue;
 
-    struct Click { double x; MovieTime duration; qint64 value; };
+    struct Click {
+        double x;
+        MovieTime duration;
+        qint64 value;
+    };
     const qint64 big = qint64(1) << 41; // 3,665,038,759 whole seconds at 600
     const Click clicks[] = {
         {7, minute, 0},                          // the travel's start

@@ -30,7 +30,8 @@ TEST(MediaRollViewTest, OneRowAsWideAsItsItems)
         {5, {0, 143}, {0, 0}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(OVNMediaRollView::documentSizeFor(c.viewport, c.items), c.document) << c.items << " " << c.viewport.width();
+        EXPECT_EQ(OVNMediaRollView::documentSizeFor(c.viewport, c.items), c.document)
+            << c.items << " " << c.viewport.width();
 
     OVNMediaRollView roll;
     for (int width : {300, 900, 2000}) {

@@ -97,7 +97,7 @@ TEST(MediaViewDelegate, FilmRollCellsComeFromTheThumbnail)
     const QImage roll = view.rollimageForRow(0, false);
     ASSERT_FALSE(roll.isNull());
     EXPECT_EQ(roll.size(), QSize(130, 140));
-    EXPECT_EQ(roll.pixelColor(3, 4), QColor(Qt::white));     // a sprocket hole
+    EXPECT_EQ(roll.pixelColor(3, 4), QColor(Qt::white));      // a sprocket hole
     EXPECT_EQ(roll.pixelColor(8, 4), view.backgroundColor()); // between holes
     EXPECT_GT(roll.pixelColor(65, 70).green(), 200);          // the picture
 }

@@ -203,8 +203,8 @@ TEST_F(MediaViewDrawing, ACutNameIsTheTooltipOfItsCell)
     shot();
     const auto *renderer = dynamic_cast<OVNThumbnail *>(view.thumbnailRenderer());
     ASSERT_NE(renderer, nullptr);
-    const QRectF nameBar = DrawingKit::flippedRect(renderer->geometryForPicture(QSizeF(16, 12)).nameBar,
-                                                   renderer->height());
+    const QRectF nameBar =
+        DrawingKit::flippedRect(renderer->geometryForPicture(QSizeF(16, 12)).nameBar, renderer->height());
     const QString expected[] = {longName, QString()};
     for (int row = 0; row < 2; ++row)
         EXPECT_EQ(view.toolTipAt(view.imageRectInViewport(row).topLeft() + nameBar.center()), expected[row]) << row;

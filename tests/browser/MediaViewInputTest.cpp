@@ -12,8 +12,7 @@ class RecordingDelegate : public CountingDelegate
 public:
     RecordingDelegate()
         : CountingDelegate(ThumbnailData | SelectionDidChange | DoubleClick | Delete | WindowZoomPanel | Escape)
-    {
-    }
+    {}
     void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *, Qt::KeyboardModifiers modifiers) override
     {
         ++doubleClicks;
@@ -78,7 +77,8 @@ TEST_F(MediaViewInput, ClickCommandClickAndEmptySpace)
 
     // In the gap between two cells: nothing is hit, the selection goes.
     const QRectF cell = view.imageRectInViewport(1);
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(int(cell.left()) - 5, int(cell.center().y())));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(int(cell.left()) - 5, int(cell.center().y())));
     EXPECT_EQ(view.numberOfSelectedRows(), 0);
     EXPECT_EQ(delegate.selectionChanges, 4);
 }

@@ -118,7 +118,8 @@ TEST(MediaViewModel, SortCodesAndDirection)
 TEST(MediaViewModel, SortingKeepsTheSelectedItemsSelected)
 {
     OVNMediaView view;
-    view.setMediaContainer(listOf({QStringLiteral("d"), QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}));
+    view.setMediaContainer(
+        listOf({QStringLiteral("d"), QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}));
     view.selectRow(0); // d
     view.selectRow(2); // a
     view.setSortOrder(2);
@@ -151,9 +152,11 @@ TEST(MediaViewModel, SortByDatesAndRatingAsText)
 {
     OVNMediaView view;
     auto list = std::make_shared<MediaList>();
-    list->append(makeRecord(QStringLiteral("x"), QStringLiteral("1"), {{"dts", "2024-05-01 10:00:00"}, {"rating", "3"}}));
+    list->append(
+        makeRecord(QStringLiteral("x"), QStringLiteral("1"), {{"dts", "2024-05-01 10:00:00"}, {"rating", "3"}}));
     list->append(makeRecord(QStringLiteral("y"), QStringLiteral("2"), {{"dts", "2023-01-01 09:00:00"}}));
-    list->append(makeRecord(QStringLiteral("z"), QStringLiteral("3"), {{"dts", "2024-05-01 08:00:00"}, {"rating", "5"}}));
+    list->append(
+        makeRecord(QStringLiteral("z"), QStringLiteral("3"), {{"dts", "2024-05-01 08:00:00"}, {"rating", "5"}}));
     view.setMediaContainer(list);
     view.setSortOrder(1);
     view.sortMediaContainer();

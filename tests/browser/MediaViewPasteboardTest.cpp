@@ -28,7 +28,7 @@ const QByteArray twoIds = PropertyList::writeXml(QVariantList{"m1", "m2"});
 
 // A drag as the view writes it (or a hostile one, by hand).
 struct Drag {
-    const char *kind = nullptr;      // source kind; none: no media formats
+    const char *kind = nullptr; // source kind; none: no media formats
     const char *source = "source";
     QByteArray catalog = ourCatalog;
     QByteArray ids = twoIds;
@@ -69,29 +69,59 @@ TEST(MediaDropTest, TheOperationFollowsTheKindsThePrivilegesAndTheCatalog)
         {"collection onto collection", {"C"}, collection, Operation::Move},
         {"collection onto set", {"C"}, set, Operation::Link},
         {"collection onto surveillance folder", {"C"}, {"target", "M", true}, Operation::None},
-        {"collection onto folder, with files", {"C", "source", ourCatalog, twoIds, files}, {"target", "F", true}, Operation::None},
+        {"collection onto folder, with files",
+         {"C", "source", ourCatalog, twoIds, files},
+         {"target", "F", true},
+         Operation::None},
         {"set onto collection", {"S"}, collection, Operation::None},
         {"set onto set", {"S"}, set, Operation::Link},
         {"onto the category they come from", {"C", "target", ourCatalog, twoIds, files}, collection, Operation::None},
-        {"onto a view without a category", {"C", "source", ourCatalog, twoIds, files}, {"", "C", true}, Operation::None},
-        {"onto a view never given a kind", {"C", "source", ourCatalog, twoIds, files}, {"target", "", true}, Operation::None},
-        {"onto a category the user may not change", {nullptr, "", {}, {}, files}, {"target", "C", false}, Operation::None},
+        {"onto a view without a category",
+         {"C", "source", ourCatalog, twoIds, files},
+         {"", "C", true},
+         Operation::None},
+        {"onto a view never given a kind",
+         {"C", "source", ourCatalog, twoIds, files},
+         {"target", "", true},
+         Operation::None},
+        {"onto a category the user may not change",
+         {nullptr, "", {}, {}, files},
+         {"target", "C", false},
+         Operation::None},
         {"files from a file manager", {nullptr, "", {}, {}, files}, collection, Operation::Copy},
         {"files onto a set", {nullptr, "", {}, {}, files}, set, Operation::Copy},
-        {"nothing but a web address", {nullptr, "", {}, {}, {QUrl("https://example.org/a.jpg")}}, collection, Operation::None},
-        {"the whole catalog's media with files", {"EXPANDABLE", "", ourCatalog, twoIds, files}, collection, Operation::Copy},
+        {"nothing but a web address",
+         {nullptr, "", {}, {}, {QUrl("https://example.org/a.jpg")}},
+         collection,
+         Operation::None},
+        {"the whole catalog's media with files",
+         {"EXPANDABLE", "", ourCatalog, twoIds, files},
+         collection,
+         Operation::Copy},
         {"a folder's media with files", {"F", "source", ourCatalog, twoIds, files}, set, Operation::Copy},
         {"the whole catalog's media without files", {"EXPANDABLE", ""}, collection, Operation::None},
         // Ids of another catalog are never moved or linked: their files are added, or nothing.
-        {"another catalog's collection with files", {"C", "source", otherCatalog, twoIds, files}, collection, Operation::Copy},
+        {"another catalog's collection with files",
+         {"C", "source", otherCatalog, twoIds, files},
+         collection,
+         Operation::Copy},
         {"another catalog's set with files", {"S", "source", otherCatalog, twoIds, files}, set, Operation::Copy},
         {"another catalog's collection without files", {"C", "source", otherCatalog}, collection, Operation::None},
         {"a catalog not named, with files", {"C", "source", QByteArray(), twoIds, files}, collection, Operation::Copy},
-        {"a catalog not named, its own category", {"C", "target", QByteArray(), twoIds, files}, collection, Operation::Copy},
+        {"a catalog not named, its own category",
+         {"C", "target", QByteArray(), twoIds, files},
+         collection,
+         Operation::Copy},
         // Hostile id lists count as no media at all.
         {"an id too long", {"C", "source", ourCatalog, tooLong, files}, collection, Operation::Copy},
-        {"ids that are no list", {"C", "source", ourCatalog, PropertyList::writeXml(QString("m1"))}, collection, Operation::None},
-        {"ids that are no property list", {"C", "source", ourCatalog, "<plist><array><string>m1"}, collection, Operation::None},
+        {"ids that are no list",
+         {"C", "source", ourCatalog, PropertyList::writeXml(QString("m1"))},
+         collection,
+         Operation::None},
+        {"ids that are no property list",
+         {"C", "source", ourCatalog, "<plist><array><string>m1"},
+         collection,
+         Operation::None},
         {"an empty id list", {"C", "source", ourCatalog, PropertyList::writeXml(QVariantList{})}, set, Operation::None},
     };
     for (const Case &c : cases) {
@@ -108,7 +138,8 @@ TEST(MediaDropTest, TheOperationFollowsTheKindsThePrivilegesAndTheCatalog)
     EXPECT_TRUE(payload.media);
     EXPECT_EQ(payload.mids, (QStringList{"m1", "m2"}));
     EXPECT_EQ(payload.paths, (QStringList{"/m/a.jpg", "/m/c d.jpg"}));
-    EXPECT_EQ(payload.skipped, (QStringList{"https://example.org/b.jpg", "file://elsewhere/x.jpg", "file:relative.jpg"}));
+    EXPECT_EQ(payload.skipped,
+              (QStringList{"https://example.org/b.jpg", "file://elsewhere/x.jpg", "file:relative.jpg"}));
 
     // Files as GNOME's file managers copy them.
     QMimeData copied;
@@ -124,8 +155,7 @@ public:
     DropDelegate()
         : CountingDelegate(ThumbnailData | SelectionDidChange | UserAuthorization | ContainerAccess | AddFiles
                            | MoveMids | LinkMids | RelinkSelection)
-    {
-    }
+    {}
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool) override { return entriesWritable; }
     bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *, const QString &level) override
     {
@@ -223,7 +253,8 @@ QStringList titlesOf(const QMenu &menu)
 TEST_F(MediaViewPasteboard, DropsMoveLinkOrAddAndAskTheTargetOncePerDrag)
 {
     // From another collection of this catalog: moved, the target asked once for the whole drag.
-    EXPECT_TRUE(drop(mimeOf({"C", "elsewhere", ourCatalog, PropertyList::writeXml(QVariantList{"x1", "x2"}), files}).get()));
+    EXPECT_TRUE(
+        drop(mimeOf({"C", "elsewhere", ourCatalog, PropertyList::writeXml(QVariantList{"x1", "x2"}), files}).get()));
     EXPECT_EQ(delegate.containerChecks, 1);
     EXPECT_EQ(delegate.moved, (QList<QStringList>{{"x1,x2", "elsewhere", "here"}}));
     EXPECT_TRUE(delegate.added.isEmpty());
@@ -351,8 +382,8 @@ TEST_F(MediaViewPasteboard, TheContextMenuHasThreeVariantsAndOnlyRelinkingForAMi
 
     view.setMenuForEventType(1);
     EXPECT_EQ(titlesOf(*view.menuForEvent(second)),
-              (QStringList{"Refresh", "-", "Reveal in File Manager", "-", "Open with Media Viewer", "Open with Default Application",
-                           "-", "Rating", "-", "Picture Viewer"}));
+              (QStringList{"Refresh", "-", "Reveal in File Manager", "-", "Open with Media Viewer",
+                           "Open with Default Application", "-", "Rating", "-", "Picture Viewer"}));
     view.setMenuForEventType(2);
     EXPECT_EQ(titlesOf(*view.menuForEvent(second)), (QStringList{"Refresh", "-", "Rating"}));
 

@@ -16,8 +16,8 @@ class MediaViewPreload : public ::testing::Test
 protected:
     void SetUp() override
     {
-        UserDefaults::standard().registerDefaults({{"AssetBackgroundLoader", "1"},
-                                                   {"AssetBackgroundLoaderMaxCache", "1500"}});
+        UserDefaults::standard().registerDefaults(
+            {{"AssetBackgroundLoader", "1"}, {"AssetBackgroundLoaderMaxCache", "1500"}});
         UserDefaults::standard().removeObjectForKey(QStringLiteral("AssetBackgroundLoader"));
         UserDefaults::standard().removeObjectForKey(QStringLiteral("AssetBackgroundLoaderMaxCache"));
     }

@@ -15,7 +15,7 @@
 
 // A record with the given name and id (and any further keys).
 inline MediaRecordRef makeRecord(const QString &name, const QString &mid = QString(),
-                                  const QVariantMap &extra = QVariantMap())
+                                 const QVariantMap &extra = QVariantMap())
 {
     auto record = std::make_shared<MediaRecord>();
     record->insert(QStringLiteral("displaytag"), name);
@@ -62,9 +62,10 @@ class CountingDelegate : public OVNMediaViewDelegate
 {
 public:
     explicit CountingDelegate(Capabilities answers = ThumbnailData | SelectionDidChange, bool answerNil = false)
-        : m_answers(answers), m_answerNil(answerNil), m_data(smallJpeg())
-    {
-    }
+        : m_answers(answers),
+          m_answerNil(answerNil),
+          m_data(smallJpeg())
+    {}
     Capabilities capabilities() const override { return m_answers; }
     QByteArray ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId) override
     {

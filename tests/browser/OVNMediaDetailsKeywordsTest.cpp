@@ -135,7 +135,7 @@ TEST_F(DetailsKeywordsTest, AutoFillModeOnlySetsOptions)
     addFilename->trigger();
     EXPECT_TRUE(pane.keywordsAddFilename());
     pane.keywordsAction(item(menu.get(), "Add Filename"));
-    EXPECT_FALSE(pane.keywordsAddFilename());   // twice: as it was
+    EXPECT_FALSE(pane.keywordsAddFilename()); // twice: as it was
     pane.keywordsAction(item(menu.get(), "Add Filename"));
 
     menu = pane.menuForContextButton(descriptionButton);

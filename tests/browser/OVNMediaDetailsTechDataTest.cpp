@@ -60,9 +60,9 @@ TEST_F(DetailsTableTest, FileInfoRows)
 {
     pane.tabPressed(OVNMediaDetails::FileInfoTab);
     ASSERT_EQ(pane.numberOfRowsInTableView(), 12);
-    EXPECT_EQ(column("id"), (QStringList{"File Info", "Catalogued By", "Volume Type", "Volume Name", "Server",
-                                         "File Path", "File Size", "Image Size", "File Date", "Import Date",
-                                         "Media Type", "Orientation"}));
+    EXPECT_EQ(column("id"),
+              (QStringList{"File Info", "Catalogued By", "Volume Type", "Volume Name", "Server", "File Path",
+                           "File Size", "Image Size", "File Date", "Import Date", "Media Type", "Orientation"}));
     const QStringList values = column("value");
     EXPECT_EQ(values[0], "beach.jpg");
     EXPECT_EQ(values[1], "Mara Vellin");
@@ -83,7 +83,7 @@ TEST_F(DetailsTableTest, FileInfoRows)
 TEST_F(DetailsTableTest, MetaDataRowsFollowTheDataSource)
 {
     pane.tabPressed(OVNMediaDetails::MetaDataTab);
-    EXPECT_EQ(column("id"), QStringList{"Meta Data"});   // no metadata: the title row alone
+    EXPECT_EQ(column("id"), QStringList{"Meta Data"}); // no metadata: the title row alone
     EXPECT_EQ(column("value"), QStringList{"beach.jpg"});
 
     source.exifTags = {"CameraMake", "ExposureTime"};

@@ -38,7 +38,11 @@ protected:
         pane.reloadData();
     }
 
-    template <typename T> T *control(const char *outlet) { return pane.findChild<T *>(QString::fromLatin1(outlet)); }
+    template <typename T>
+    T *control(const char *outlet)
+    {
+        return pane.findChild<T *>(QString::fromLatin1(outlet));
+    }
     QWidget *shown() { return pane.shownTabView(); }
 
     DetailsFakeDataSource source;
@@ -131,9 +135,9 @@ TEST_F(DetailsPaneTest, LicenceFormsReadAndWriteTheirTables)
     EXPECT_EQ(control<QComboBox>("vpLicenseType_")->currentIndex(), 2);
     EXPECT_EQ(control<QLineEdit>("vpImageOwner_")->text(), "Halden");
     pane.tabPressed(OVNMediaDetails::SoldTab);
-    EXPECT_EQ(control<QComboBox>("vsLicenseType_")->currentIndex(), 0);   // not a number
+    EXPECT_EQ(control<QComboBox>("vsLicenseType_")->currentIndex(), 0); // not a number
     EXPECT_EQ(control<QLineEdit>("vsCustomer_")->text(), "Coastline");
-    source.sold["mid-a"]["licensetype"] = "9";   // out of range
+    source.sold["mid-a"]["licensetype"] = "9"; // out of range
     pane.tabPressed(OVNMediaDetails::SoldTab);
     EXPECT_EQ(control<QComboBox>("vsLicenseType_")->currentIndex(), 0);
 
@@ -163,7 +167,7 @@ TEST_F(DetailsPaneTest, TextEditGoesToTheEntryOnWhichItBegan)
     QLineEdit *title = control<QLineEdit>("vcKeywords_");
     title->end(false);
     userInput::type(title, " at dusk");
-    EXPECT_TRUE(source.writes.empty());   // normal mode stores when the edit ends
+    EXPECT_TRUE(source.writes.empty()); // normal mode stores when the edit ends
 
     // The selection moves while the field is still being edited: the text goes to the old entry
     // before the new entry's values are shown.
@@ -212,7 +216,7 @@ TEST_F(DetailsPaneTest, ActionAreasOnlyWithSeveralEntriesAndOnlyWhenOffered)
     // The capability is asked at each click, not once.
     source.declared &= ~DetailsFakeDataSource::Capabilities(DetailsFakeDataSource::Capability::AutoFill);
     userInput::click(&pane, OVNMediaDetails::actionAreaRect(OVNMediaDetails::ActionArea::AutoFill, h).center());
-    userInput::click(&pane, QPoint(57, h - 30));   // between two areas
+    userInput::click(&pane, QPoint(57, h - 30)); // between two areas
     EXPECT_EQ(source.actions.size(), 3);
 }
 
@@ -257,7 +261,7 @@ TEST_F(DetailsPaneTest, ShortPaneShowsOnlyItsDisabledTabStrip)
     EXPECT_EQ(shown(), nullptr);
     pane.resize(320, 300);
     QCoreApplication::processEvents();
-    EXPECT_FALSE(pane.tabsEnabled());   // until the next reload
+    EXPECT_FALSE(pane.tabsEnabled()); // until the next reload
     pane.reloadData();
     EXPECT_TRUE(pane.tabsEnabled());
     EXPECT_NE(shown(), nullptr);
@@ -272,15 +276,14 @@ TEST_F(DetailsPaneTest, NoDataSourceReadsNothing)
     EXPECT_EQ(shown(), nullptr);
     pane.tabPressed(OVNMediaDetails::MediaInfoTab);
     EXPECT_EQ(shown(), nullptr);
-    EXPECT_TRUE(source.accessChecks.size() == 1);   // only the one from the first selection
+    EXPECT_TRUE(source.accessChecks.size() == 1); // only the one from the first selection
 }
 
 TEST(DetailsPaneGeometry, TabsAndActionAreas)
 {
     EXPECT_EQ(OVNMediaDetails::tabRect(2), QRectF(120, 3, 80, 17));
     EXPECT_EQ(OVNMediaDetails::tabHitRect(4), QRect(240, 0, 60, 20));
-    EXPECT_EQ(OVNMediaDetails::actionAreaRect(OVNMediaDetails::ActionArea::SendAsEmail, 300),
-              QRect(115, 245, 42, 48));
+    EXPECT_EQ(OVNMediaDetails::actionAreaRect(OVNMediaDetails::ActionArea::SendAsEmail, 300), QRect(115, 245, 42, 48));
     const QPainterPath selected = OVNMediaDetails::tabPath(QRectF(0, 3, 80, 17), true, 320);
     EXPECT_EQ(selected.currentPosition(), QPointF(320, 20));
     const QPainterPath plain = OVNMediaDetails::tabPath(QRectF(60, 3, 80, 17), false, 320);
@@ -312,10 +315,9 @@ TEST(DetailsPaneLifetime, ClosingHandsOverTheEditAndDeletingCallsNothing)
     pane->close();
     QCoreApplication::processEvents();
     ASSERT_EQ(source.writes.size(), 1u);
-    EXPECT_EQ(source.writes[0], (DetailsFakeDataSource::Write{OVNMediaDetails::Store::Annotation,
-                                                               QStringLiteral("Disk 2"),
-                                                               QStringLiteral("volumename"),
-                                                               QStringLiteral("mid-a")}));
+    EXPECT_EQ(source.writes[0],
+              (DetailsFakeDataSource::Write{OVNMediaDetails::Store::Annotation, QStringLiteral("Disk 2"),
+                                            QStringLiteral("volumename"), QStringLiteral("mid-a")}));
 
     pane->show();
     pane->activateWindow();

@@ -29,10 +29,7 @@ QImage picture(int w, int h, QColor color = Qt::red)
 }
 
 // A pixel at a point given y up from the cell's bottom edge.
-QColor pixelUp(const QImage &cell, int x, int yUp)
-{
-    return cell.pixelColor(x, cell.height() - 1 - yUp);
-}
+QColor pixelUp(const QImage &cell, int x, int yUp) { return cell.pixelColor(x, cell.height() - 1 - yUp); }
 
 } // namespace
 
@@ -114,8 +111,8 @@ TEST(OVNThumbnailTest, NameBarFollowsThePictureWhenTheFrameDoes)
     const OVNThumbnail::Geometry g = renderer.geometryForPicture(QSizeF(256, 128));
     EXPECT_EQ(g.frame, g.fitted);
     EXPECT_EQ(g.nameBar.y(), g.fitted.y() - nh - 2);
-    EXPECT_EQ(g.topBar, QRectF(g.frame.x() + 1, g.frame.bottom() - renderer.topBarHeight() - 1,
-                               g.frame.width() - 2, renderer.topBarHeight()));
+    EXPECT_EQ(g.topBar, QRectF(g.frame.x() + 1, g.frame.bottom() - renderer.topBarHeight() - 1, g.frame.width() - 2,
+                               renderer.topBarHeight()));
     EXPECT_EQ(g.bottomBar, QRectF(g.frame.x() + 1, g.frame.y() + 1, g.frame.width() - 2, renderer.bottomBarHeight()));
 }
 
@@ -137,8 +134,11 @@ TEST(OVNThumbnailTest, ListPanelAndItsLines)
     EXPECT_EQ(OVNThumbnail::titleForTag(5), "Catalog Date:");
     EXPECT_EQ(OVNThumbnail::titleForTag(0), "");
     EXPECT_EQ(OVNThumbnail::titleForTag(9), "");
-    const MediaRecord r = record({{"displaytag", "a.jpg"}, {"imagewidth", "1024"}, {"imageheight", "768"},
-                                  {"filesize", "584774"}, {"fulldesc", "Low tide"}});
+    const MediaRecord r = record({{"displaytag", "a.jpg"},
+                                  {"imagewidth", "1024"},
+                                  {"imageheight", "768"},
+                                  {"filesize", "584774"},
+                                  {"fulldesc", "Low tide"}});
     EXPECT_EQ(renderer.infoForTag(3, r), "1024 x 768, 0.6 MB");
     EXPECT_EQ(renderer.infoForTag(7, r), "Low tide");
     EXPECT_EQ(renderer.infoForTag(6, r), "");
@@ -147,14 +147,19 @@ TEST(OVNThumbnailTest, ListPanelAndItsLines)
 
 TEST(OVNThumbnailTest, BarFieldTexts)
 {
-    const MediaRecord r = record({{"displaytag", "IMG_1.JPG"}, {"imagewidth", "1024"}, {"imageheight", "768"},
-                                  {"filesize", "584774"}, {"filetype", "Movie;23788"}, {"dts", "2024-06-01"}});
+    const MediaRecord r = record({{"displaytag", "IMG_1.JPG"},
+                                  {"imagewidth", "1024"},
+                                  {"imageheight", "768"},
+                                  {"filesize", "584774"},
+                                  {"filetype", "Movie;23788"},
+                                  {"dts", "2024-06-01"}});
     EXPECT_EQ(OVNThumbnail::barFieldText(1, r), "IMG_1.JPG");
     EXPECT_EQ(OVNThumbnail::barFieldText(4, r), "1024x768");
     EXPECT_EQ(OVNThumbnail::barFieldText(5, r), "0.6MB");
     EXPECT_EQ(OVNThumbnail::barFieldText(6, r), "2024-06-01");
     EXPECT_EQ(OVNThumbnail::barFieldText(8, r), "06:36:28");
-    const MediaRecord none = record({{"imagewidth", "0"}, {"imageheight", "0"}, {"filesize", "0"}, {"filetype", "Mov"}});
+    const MediaRecord none =
+        record({{"imagewidth", "0"}, {"imageheight", "0"}, {"filesize", "0"}, {"filetype", "Mov"}});
     EXPECT_EQ(OVNThumbnail::barFieldText(4, none), "");
     EXPECT_EQ(OVNThumbnail::barFieldText(5, none), "");
     EXPECT_EQ(OVNThumbnail::barFieldText(8, none), "");
@@ -180,12 +185,17 @@ TEST(OVNThumbnailTest, SizeLabelIsUprightAndClearOfTheRating)
         const char *width, *height, *orientation, *shown;
     };
     const Case cases[] = {
-        {"4000", "3000", "1", "4000x3000"}, {"4000", "3000", "6", "3000x4000"}, {"4000", "3000", "8", "3000x4000"},
-        {"4000", "3000", "3", "4000x3000"}, {"4000", "3000", "5", "3000x4000"}, {"4000", "3000", "", "4000x3000"},
+        {"4000", "3000", "1", "4000x3000"},
+        {"4000", "3000", "6", "3000x4000"},
+        {"4000", "3000", "8", "3000x4000"},
+        {"4000", "3000", "3", "4000x3000"},
+        {"4000", "3000", "5", "3000x4000"},
+        {"4000", "3000", "", "4000x3000"},
         {"0", "0", "6", ""},
     };
     for (const Case &c : cases) {
-        const MediaRecord r = record({{"imagewidth", c.width}, {"imageheight", c.height}, {"orientation", c.orientation}});
+        const MediaRecord r =
+            record({{"imagewidth", c.width}, {"imageheight", c.height}, {"orientation", c.orientation}});
         EXPECT_EQ(OVNThumbnail::barFieldText(4, r), c.shown) << c.orientation;
     }
 
@@ -306,7 +316,8 @@ TEST(OVNThumbnailTest, CutNamesAnswerTheirWholeTextAndUnderscoresShow)
         QString name;
         bool cut;
     };
-    const Case cases[] = {{2, "IMG_0003.JPG", false}, {2, longName, true}, {3, "100_0306.AVI", false}, {3, longName, true}};
+    const Case cases[] = {
+        {2, "IMG_0003.JPG", false}, {2, longName, true}, {3, "100_0306.AVI", false}, {3, longName, true}};
     for (const Case &c : cases) {
         OVNThumbnail renderer;
         renderer.setWidth(c.layout == 3 ? 400 : 128);

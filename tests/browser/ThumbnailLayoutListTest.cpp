@@ -23,10 +23,7 @@ namespace {
 
 const QString listKey = QStringLiteral("ThumbnailLayoutList");
 
-QVariantMap builtIn(int index)
-{
-    return OVNThumbnailHelper::getLayoutForThumbnail(index);
-}
+QVariantMap builtIn(int index) { return OVNThumbnailHelper::getLayoutForThumbnail(index); }
 
 QVariantMap with(QVariantMap layout, const QVariantMap &changes)
 {
@@ -35,10 +32,7 @@ QVariantMap with(QVariantMap layout, const QVariantMap &changes)
     return layout;
 }
 
-QVariantMap fontOfSize(const QVariant &size)
-{
-    return {{"NAME", "Helvetica-Bold"}, {"SIZE", size}};
-}
+QVariantMap fontOfSize(const QVariant &size) { return {{"NAME", "Helvetica-Bold"}, {"SIZE", size}}; }
 
 QStringList problemKeys(const OVNLayoutListReading &reading)
 {
@@ -64,23 +58,36 @@ TEST(ThumbnailLayoutList, HostileListsReadAsUsableLayouts)
     for (int i = 0; i < 100000; ++i)
         hundredThousand.append(builtIns.at(i % 4));
     const QVariantMap badValues = with(builtIn(3), {
-        {"udfBottomBarLeft", "9"}, {"udfTopBarRight", "-1"}, {"udfNameBarMiddle", 1e308},
-        {"udfListLine1", "8"}, {"udfListLine2", QVariantList{1}}, {"udfLayoutSelection", "2"},
-        {"udfEnableFrame", QVariantMap()}, {"udfEnableShadow", nan}, {"udfBackgroundColor", "red"},
-        {"udfTopBarFont", QVariantList()}, {"udfNameBarFont", fontOfSize(nan)},
-        {"udfBottomBarFont", fontOfSize("1e308")}, {"NAME", QVariantMap()},
-        {"udfManualSpacing", QByteArray("x")}, {"udfFutureKey", QVariantMap{{"a", "b"}}},
-    });
+                                                       {"udfBottomBarLeft", "9"},
+                                                       {"udfTopBarRight", "-1"},
+                                                       {"udfNameBarMiddle", 1e308},
+                                                       {"udfListLine1", "8"},
+                                                       {"udfListLine2", QVariantList{1}},
+                                                       {"udfLayoutSelection", "2"},
+                                                       {"udfEnableFrame", QVariantMap()},
+                                                       {"udfEnableShadow", nan},
+                                                       {"udfBackgroundColor", "red"},
+                                                       {"udfTopBarFont", QVariantList()},
+                                                       {"udfNameBarFont", fontOfSize(nan)},
+                                                       {"udfBottomBarFont", fontOfSize("1e308")},
+                                                       {"NAME", QVariantMap()},
+                                                       {"udfManualSpacing", QByteArray("x")},
+                                                       {"udfFutureKey", QVariantMap{{"a", "b"}}},
+                                                   });
     const QVariantMap goodValues = with(builtIn(1), {
-        {"udfTopBarFont", fontOfSize("200")}, {"udfBottomBarFont", fontOfSize(1)}, {"udfEnableFrame", 1},
-        {"udfManualSpacing", "ten"}, {"udfListLine7", "7"}, {"udfEnableShadow", "5"},
-    });
+                                                        {"udfTopBarFont", fontOfSize("200")},
+                                                        {"udfBottomBarFont", fontOfSize(1)},
+                                                        {"udfEnableFrame", 1},
+                                                        {"udfManualSpacing", "ten"},
+                                                        {"udfListLine7", "7"},
+                                                        {"udfEnableShadow", "5"},
+                                                    });
 
     struct Case {
         const char *name;
         QVariant stored;
         QList<bool> fromStore;
-        QStringList problems;   // "layout key" of each problem, in order
+        QStringList problems; // "layout key" of each problem, in order
     };
     const QList<bool> none{false, false, false, false};
     const QStringList everyLayout{"0 (layout)", "1 (layout)", "2 (layout)", "3 (layout)"};
@@ -92,14 +99,19 @@ TEST(ThumbnailLayoutList, HostileListsReadAsUsableLayouts)
         {"dictionary", QVariantMap{{"NAME", "x"}}, none, everyLayout},
         {"entries of every wrong kind",
          QVariantList{"s", 5, QByteArray("d"), QDateTime::currentDateTimeUtc(), QVariantList{builtIn(0)}, true},
-         none, {"0 (layout)", "1 (layout)", "2 (layout)", "3 (layout)", "4 (layout)"}},
-        {"short list", QVariantList{goodValues}, {true, false, false, false},
+         none,
+         {"0 (layout)", "1 (layout)", "2 (layout)", "3 (layout)", "4 (layout)"}},
+        {"short list",
+         QVariantList{goodValues},
+         {true, false, false, false},
          {"1 (layout)", "2 (layout)", "3 (layout)"}},
         {"100,000 entries", hundredThousand, {true, true, true, true}, {"4 (layout)"}},
-        {"bad values", QVariantList{builtIn(0), goodValues, builtIn(2), badValues}, {true, true, true, true},
+        {"bad values",
+         QVariantList{builtIn(0), goodValues, builtIn(2), badValues},
+         {true, true, true, true},
          {"3 NAME", "3 udfBackgroundColor", "3 udfEnableFrame", "3 udfEnableShadow", "3 udfManualSpacing",
-          "3 udfLayoutSelection", "3 udfBottomBarFont", "3 udfBottomBarLeft", "3 udfNameBarFont",
-          "3 udfNameBarMiddle", "3 udfTopBarFont", "3 udfTopBarRight", "3 udfListLine1", "3 udfListLine2"}},
+          "3 udfLayoutSelection", "3 udfBottomBarFont", "3 udfBottomBarLeft", "3 udfNameBarFont", "3 udfNameBarMiddle",
+          "3 udfTopBarFont", "3 udfTopBarRight", "3 udfListLine1", "3 udfListLine2"}},
     };
 
     for (const Case &c : cases) {
@@ -147,7 +159,8 @@ TEST(ThumbnailLayoutList, HostileListsReadAsUsableLayouts)
     EXPECT_EQ(repaired.value("udfManualSpacing"), QVariant(QString()));
     EXPECT_EQ(repaired.value("udfFutureKey"), badValues.value("udfFutureKey"));
     EXPECT_EQ(repaired.value("udfListLine3"), QVariant("3"));
-    EXPECT_TRUE(OVNThumbnailLayoutList::message(reading, QString()).contains("udfBottomBarLeft: \"9\" is no bar field"));
+    EXPECT_TRUE(
+        OVNThumbnailLayoutList::message(reading, QString()).contains("udfBottomBarLeft: \"9\" is no bar field"));
 }
 
 TEST(ThumbnailLayoutList, EditorModelKeepsTheStoredListBeforeItsFirstSave)
@@ -223,7 +236,8 @@ TEST(ThumbnailLayoutList, ThumbnailViewDrawsARepairedList)
 {
     UserDefaults &defaults = UserDefaults::standard();
     const QVariantMap blueCell = with(builtIn(1), {{"udfBackgroundColor", OVNHelper::encodeColorR(0, 0, 1, 1)},
-                                                   {"udfBottomBarLeft", "12"}, {"udfEnableBottomInfoBar", "1"},
+                                                   {"udfBottomBarLeft", "12"},
+                                                   {"udfEnableBottomInfoBar", "1"},
                                                    {"udfBottomBarFont", fontOfSize(1e308)}});
     ASSERT_TRUE(defaults.setObject(QVariantList{42, blueCell}, listKey));
 

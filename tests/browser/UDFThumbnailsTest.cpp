@@ -147,7 +147,8 @@ TEST(UDFThumbnails, RepairedListIsAnnouncedOnceWhenTheEditorOpens)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     UserDefaults defaults(dir.filePath("preferences.plist"));
-    ASSERT_TRUE(defaults.setObject(QVariantList{QVariantMap{{"NAME", "Mine"}, {"udfListLine4", "40"}, {"udfEnableFrame", "1e308"}}}, listKey));
+    ASSERT_TRUE(defaults.setObject(
+        QVariantList{QVariantMap{{"NAME", "Mine"}, {"udfListLine4", "40"}, {"udfEnableFrame", "1e308"}}}, listKey));
     OVNUDFThumbnails editor(defaults);
     EXPECT_TRUE(alerts->shown().isEmpty());
     editor.makeKeyAndOrderFront();

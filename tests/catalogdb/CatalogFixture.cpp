@@ -15,8 +15,9 @@ std::atomic<int> databaseCounter{0};
 bool runOnServerDatabase(const PgTestServer &server, const QString &sql, QString *error = nullptr)
 {
     OVNDatabaseAccess admin;
-    admin.setConnectionDetails(QStringLiteral("PostgreSQL"), server.host + QLatin1Char(':') + QString::number(server.port),
-                               server.user, server.password, server.database);
+    admin.setConnectionDetails(QStringLiteral("PostgreSQL"),
+                               server.host + QLatin1Char(':') + QString::number(server.port), server.user,
+                               server.password, server.database);
     const bool ok = admin.openDBConnection() && admin.runSQLCommand(sql);
     if (error)
         *error = admin.getLastErrorMessage();
@@ -62,8 +63,8 @@ void CatalogFixture::setDetails(OVNDatabaseAccess &connection) const
         const std::optional<PgTestServer> server = pgTestServer();
         // Over the socket, as a workstation beside the server would connect.
         connection.setConnectionDetails(QStringLiteral("PostgreSQL"),
-                                        server->host + QLatin1Char(':') + QString::number(server->port),
-                                        server->user, server->password, m_pgDatabase);
+                                        server->host + QLatin1Char(':') + QString::number(server->port), server->user,
+                                        server->password, m_pgDatabase);
     } else {
         connection.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), catalogPath());
     }

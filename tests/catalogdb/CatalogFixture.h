@@ -47,8 +47,7 @@ inline void PrintTo(OVNDatabaseAccess::Vendor vendor, std::ostream *out)
 // "Integrated" and "PostgreSQL" as test name suffixes.
 std::string catalogVendorName(const testing::TestParamInfo<OVNDatabaseAccess::Vendor> &info);
 
-#define OVN_CATALOG_VENDORS(suite)                                                                  \
-    INSTANTIATE_TEST_SUITE_P(Vendors, suite,                                                        \
-                             testing::Values(OVNDatabaseAccess::Vendor::Integrated,                 \
-                                             OVNDatabaseAccess::Vendor::PostgreSQL),                \
-                             catalogVendorName)
+#define OVN_CATALOG_VENDORS(suite)                                                                                     \
+    INSTANTIATE_TEST_SUITE_P(                                                                                          \
+        Vendors, suite, testing::Values(OVNDatabaseAccess::Vendor::Integrated, OVNDatabaseAccess::Vendor::PostgreSQL), \
+        catalogVendorName)

@@ -58,7 +58,8 @@ TEST_P(CatalogFixture, NamesAndCommentsAreStoredAndReadBackUnchanged)
     const CategoryNode node = *db.getCategoryForMID(mid);
     EXPECT_EQ(node.value(QStringLiteral("comment")).toString(), comment);
     EXPECT_EQ(node.value(QStringLiteral("displaytag")).toString(), trickyName + QStringLiteral(" 2"));
-    EXPECT_EQ(db.getCategoryList().at(0).value(QStringLiteral("displaytag")).toString(), trickyName + QStringLiteral(" 2"));
+    EXPECT_EQ(db.getCategoryList().at(0).value(QStringLiteral("displaytag")).toString(),
+              trickyName + QStringLiteral(" 2"));
 }
 
 TEST_P(CatalogFixture, UpdatesOfAMissingItemAndBadKindsAreFailures)
@@ -77,8 +78,8 @@ TEST_P(CatalogFixture, UpdatesOfAMissingItemAndBadKindsAreFailures)
 TEST_P(CatalogFixture, AnInsertThatFailsAnswersAnEmptyIdAndLeavesNoRow)
 {
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table strvset")));
-    const QString media = db.addMediaListEntry(importRecord(db.addCategoryListEntry(QStringLiteral("c")),
-                                                            QStringLiteral("a.jpg")));
+    const QString media =
+        db.addMediaListEntry(importRecord(db.addCategoryListEntry(QStringLiteral("c")), QStringLiteral("a.jpg")));
     ASSERT_FALSE(media.isEmpty());
     EXPECT_TRUE(db.addEntryToImageSet(media, QStringLiteral("set")).isEmpty());
     EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
@@ -123,17 +124,20 @@ TEST_P(CatalogFixture, WithoutUserTablesEveryLevelIsFullAccess)
 {
     EXPECT_TRUE(db.authenticateUser(QStringLiteral("ann")));
     EXPECT_FALSE(db.useAuthentication());
-    EXPECT_EQ(db.getAccessPrivilegesForCurrentUser(QStringLiteral("not a property list")), QStringLiteral("FULL ACCESS"));
+    EXPECT_EQ(db.getAccessPrivilegesForCurrentUser(QStringLiteral("not a property list")),
+              QStringLiteral("FULL ACCESS"));
     const QString mid = db.addCategoryListEntry(QStringLiteral("x"));
     db.updateCategoryListComment(mid, QStringLiteral("<plist><dict><key>PRIVILEGES</key><array><dict>"
                                                      "<key>group</key><string>g</string><key>privilege</key>"
                                                      "<string>NO ACCESS</string></dict></array></dict></plist>"));
     EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(mid), QStringLiteral("FULL ACCESS"));
-    EXPECT_EQ(db.getCategoryForMID(mid)->value(QStringLiteral("MYPRIVILEGES")).toString(), QStringLiteral("FULL ACCESS"));
+    EXPECT_EQ(db.getCategoryForMID(mid)->value(QStringLiteral("MYPRIVILEGES")).toString(),
+              QStringLiteral("FULL ACCESS"));
     if (!isPostgres()) {
         // The integrated catalog keeps no users: user management answers nothing.
         EXPECT_TRUE(db.getUserList().isEmpty());
-        EXPECT_TRUE(db.addUserEntry(QStringLiteral("Ann"), QStringLiteral("ann"), QStringLiteral("pw"), {}, {}).isEmpty());
+        EXPECT_TRUE(
+            db.addUserEntry(QStringLiteral("Ann"), QStringLiteral("ann"), QStringLiteral("pw"), {}, {}).isEmpty());
         EXPECT_TRUE(db.addGroupEntry(QStringLiteral("Staff"), {}, {}).isEmpty());
         EXPECT_TRUE(db.getGroupPrivilegesForUser(QStringLiteral("ann"), QStringLiteral("pw")).isEmpty());
         EXPECT_FALSE(db.setPasswordForUser(QStringLiteral("pw"), QStringLiteral("u")));
@@ -146,8 +150,10 @@ TEST_P(CatalogFixture, TheUsersGroupsDecideTheLevelOnceUserTablesExist)
 {
     for (const QString &statement : OVNDBHelper::postgresUserManagerScript())
         ASSERT_TRUE(db.runSQLCommand(statement));
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvusers (mid, name, login) values ('u1', 'Ann', 'ann')")));
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvgroups (mid, name) values ('g1', 'Staff'), ('g2', 'Editors')")));
+    ASSERT_TRUE(
+        db.runSQLCommand(QStringLiteral("insert into strvusers (mid, name, login) values ('u1', 'Ann', 'ann')")));
+    ASSERT_TRUE(db.runSQLCommand(
+        QStringLiteral("insert into strvgroups (mid, name) values ('g1', 'Staff'), ('g2', 'Editors')")));
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvgroupusers (mid, groupmid, usermid) values "
                                                 "('m1', 'g1', 'u1'), ('m2', 'g2', 'u1')")));
     EXPECT_FALSE(db.authenticateUser(QStringLiteral("bob")));
@@ -160,9 +166,9 @@ TEST_P(CatalogFixture, TheUsersGroupsDecideTheLevelOnceUserTablesExist)
 
     const auto comment = [](const QString &group, const QString &level) {
         const QVariantMap pair = {{QStringLiteral("group"), group}, {QStringLiteral("privilege"), level}};
-        return QString::fromUtf8(PropertyList::writeXml(
-            QVariantMap{{QStringLiteral("PRIVILEGES"), QVariantList{pair}},
-                        {QStringLiteral("SURVEILLANCEFOLDER"), QStringLiteral("/srv/in")}}));
+        return QString::fromUtf8(
+            PropertyList::writeXml(QVariantMap{{QStringLiteral("PRIVILEGES"), QVariantList{pair}},
+                                               {QStringLiteral("SURVEILLANCEFOLDER"), QStringLiteral("/srv/in")}}));
     };
     const QString hidden = db.addCategoryListEntry(QStringLiteral("Hidden"));
     const QString editable = db.addCategoryListEntry(QStringLiteral("Editable"));

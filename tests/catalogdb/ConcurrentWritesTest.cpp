@@ -35,8 +35,7 @@ QStringList allRecordIds(OVNDatabaseAccess &db)
 } // namespace
 
 class ServerImportTest : public CatalogFixture
-{
-};
+{};
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerImportTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
                          catalogVendorName);
@@ -117,7 +116,8 @@ TEST_P(CatalogFixture, EightClientsEditingLicencesOfTheSameEntriesLeaveOneRowPer
             while (waiting.load() > 0)
                 std::this_thread::yield();
             for (const QString &entry : media) {
-                if (!connection.updatePurchasedEntry(entry, purchasedColumns.at(c % 4), QStringLiteral("client %1").arg(c))
+                if (!connection.updatePurchasedEntry(entry, purchasedColumns.at(c % 4),
+                                                     QStringLiteral("client %1").arg(c))
                     || !connection.updateSoldEntry(entry, soldColumns.at(c % 2), QStringLiteral("client %1").arg(c)))
                     ++failed;
             }
@@ -142,8 +142,11 @@ TEST_P(CatalogFixture, DuplicateLicenceRowsReadAsOneAndAreUpdatedTogether)
 {
     const QString collection = db.addCategoryListEntry(QStringLiteral("Roll"));
     const QString media = db.addMediaListEntry(importRecord(collection, QStringLiteral("a.jpg")));
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvpurchased (mid, owner, photographer) values ($1, 'Old owner', 'Pat')"), {media}));
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into strvpurchased (mid, owner, licensetype) values ($1, 'New owner', 2)"), {media}));
+    ASSERT_TRUE(db.runSQLCommand(
+        QStringLiteral("insert into strvpurchased (mid, owner, photographer) values ($1, 'Old owner', 'Pat')"),
+        {media}));
+    ASSERT_TRUE(db.runSQLCommand(
+        QStringLiteral("insert into strvpurchased (mid, owner, licensetype) values ($1, 'New owner', 2)"), {media}));
     QVariantMap purchased = db.getPurchasedForMediaID(media);
     EXPECT_EQ(purchased.value(QStringLiteral("owner")).toString(), QStringLiteral("New owner"));
     EXPECT_EQ(purchased.value(QStringLiteral("photographer")).toString(), QStringLiteral("Pat"));
@@ -152,10 +155,11 @@ TEST_P(CatalogFixture, DuplicateLicenceRowsReadAsOneAndAreUpdatedTogether)
 
     ASSERT_TRUE(db.updatePurchasedEntry(media, QStringLiteral("photographer"), QStringLiteral("Sam")));
     ASSERT_TRUE(db.updatePurchasedEntry(media, QStringLiteral("owner"), QStringLiteral("Third owner")));
-    EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvpurchased where mid=$1 and owner='Third owner' "
-                                                     "and photographer='Sam'"),
-                                      {media}),
-              2);
+    EXPECT_EQ(
+        db.affectedRowsForQuery(QStringLiteral("select id from strvpurchased where mid=$1 and owner='Third owner' "
+                                               "and photographer='Sam'"),
+                                {media}),
+        2);
     purchased = db.getPurchasedForMediaID(media);
     EXPECT_EQ(purchased.value(QStringLiteral("owner")).toString(), QStringLiteral("Third owner"));
     EXPECT_EQ(purchased.value(QStringLiteral("photographer")).toString(), QStringLiteral("Sam"));
@@ -212,9 +216,11 @@ TEST_P(CatalogFixture, AnInsertThatMeetsATakenIdTakesAnotherOne)
         QVariantList taken;
         for (int ms = 1; ms <= 5000; ++ms) {
             taken.append(OVNDatabaseAccess::recordIdFor(lastTime + ms, machinePart));
-            rows.append(QStringLiteral("($%1, %2)").arg(ms).arg(QString::fromLatin1(test.takenRow).replace("CAT", collection)));
+            rows.append(
+                QStringLiteral("($%1, %2)").arg(ms).arg(QString::fromLatin1(test.takenRow).replace("CAT", collection)));
         }
-        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into %1 values %2").arg(table, rows.join(QLatin1Char(','))), taken))
+        ASSERT_TRUE(
+            db.runSQLCommand(QStringLiteral("insert into %1 values %2").arg(table, rows.join(QLatin1Char(','))), taken))
             << qPrintable(db.getLastErrorMessage());
 
         const QString id = test.insert(*client);

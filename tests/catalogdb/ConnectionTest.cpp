@@ -45,7 +45,8 @@ TEST(ConnectionTest, AFileThatIsNoDatabaseLeavesTheConnectionInactive)
     db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
     EXPECT_FALSE(db.openDBConnection());
     EXPECT_FALSE(db.isDBConnectionActive());
-    EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("not a database"))) << qPrintable(db.getLastErrorMessage());
+    EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("not a database")))
+        << qPrintable(db.getLastErrorMessage());
 
     db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
                             dir.filePath(QStringLiteral("missing/folder/MediaDB.sqlite")));
@@ -83,7 +84,8 @@ TEST_P(PrimitivesTest, AffectedRowsCountsTheRowsASelectReturns)
 TEST_P(PrimitivesTest, RowDictionaryKeepsTheLastRowWithNullsAsEmptyText)
 {
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (n, a) values (1, 'first')")));
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("insert into t (n, a, b) values (2, NULL, $1)"), {QByteArray(1, '\0')}));
+    ASSERT_TRUE(
+        db.runSQLCommand(QStringLiteral("insert into t (n, a, b) values (2, NULL, $1)"), {QByteArray(1, '\0')}));
     const QVariantMap row = db.rowDictionaryForQuery(QStringLiteral("select a as Name, b from t order by n"));
     ASSERT_EQ(row.size(), 2);
     EXPECT_EQ(row.value(QStringLiteral("name")).toString(), QString());
@@ -129,9 +131,9 @@ TEST_P(PrimitivesTest, ASecondStatementInOneTextIsRefusedAndNotRun)
 
 TEST_P(PrimitivesTest, ParametersAreBoundByNumberWhateverTheirOrderInTheText)
 {
-    const QList<OVNRow> rows = db.rowsForQuery(QStringLiteral("select $2, $1, $3, $4, $5"),
-                                               {QStringLiteral("one"), qint64(2), QVariant(), 2.5,
-                                                QByteArray("\0\x27\x5c", 3)});
+    const QList<OVNRow> rows =
+        db.rowsForQuery(QStringLiteral("select $2, $1, $3, $4, $5"),
+                        {QStringLiteral("one"), qint64(2), QVariant(), 2.5, QByteArray("\0\x27\x5c", 3)});
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows.at(0).at(0).toString(), QStringLiteral("2"));
     EXPECT_EQ(rows.at(0).at(1).toString(), QStringLiteral("one"));

@@ -21,10 +21,7 @@ struct BudgetFile {
     sqlite3_file *real;
 };
 
-sqlite3_file *real(sqlite3_file *file)
-{
-    return reinterpret_cast<BudgetFile *>(file)->real;
-}
+sqlite3_file *real(sqlite3_file *file) { return reinterpret_cast<BudgetFile *>(file)->real; }
 
 int budgetClose(sqlite3_file *f) { return real(f)->pMethods->xClose(real(f)); }
 int budgetRead(sqlite3_file *f, void *b, int n, sqlite3_int64 o) { return real(f)->pMethods->xRead(real(f), b, n, o); }
@@ -50,9 +47,25 @@ int budgetSectorSize(sqlite3_file *f) { return real(f)->pMethods->xSectorSize(re
 int budgetDevice(sqlite3_file *f) { return real(f)->pMethods->xDeviceCharacteristics(real(f)); }
 
 const sqlite3_io_methods budgetMethods = {
-    1, budgetClose, budgetRead, budgetWrite, budgetTruncate, budgetSync, budgetFileSize, budgetLock,
-    budgetUnlock, budgetCheckReserved, budgetFileControl, budgetSectorSize, budgetDevice,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    1,
+    budgetClose,
+    budgetRead,
+    budgetWrite,
+    budgetTruncate,
+    budgetSync,
+    budgetFileSize,
+    budgetLock,
+    budgetUnlock,
+    budgetCheckReserved,
+    budgetFileControl,
+    budgetSectorSize,
+    budgetDevice,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 int budgetOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *file, int flags, int *outFlags)
@@ -117,8 +130,7 @@ void FullDisk::fillLeaving(qint64 bytes)
     }
     filler.open(QIODevice::WriteOnly | QIODevice::Append);
     const QByteArray block(4096, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
+    while (filler.write(block) == block.size() && filler.flush()) {}
     filler.close();
     filler.resize(qMax<qint64>(0, filler.size() - bytes));
 }

@@ -36,7 +36,8 @@ TEST(FullDiskTest, ACatalogOnAFullDiskSaysSoAndKeepsNothingHalfWritten)
             disk.fillLeaving(8192);
             ASSERT_TRUE(openCatalog(db, disk.folder())) << qPrintable(db.getLastErrorMessage());
             EXPECT_FALSE(OVNDBHelper::prefDBCreateLocalDatabase(db));
-            EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("full"))) << qPrintable(db.getLastErrorMessage());
+            EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("full")))
+                << qPrintable(db.getLastErrorMessage());
             EXPECT_EQ(db.transactionDepth(), 0);
             EXPECT_FALSE(db.relationExists(QStringLiteral("strvcategory")));
         }

@@ -159,7 +159,8 @@ TEST_P(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
     const QString mid = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
     ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("rating"), QStringLiteral("3")));
     EXPECT_EQ(db.rowsForQuery(isPostgres() ? QStringLiteral("select pg_typeof(rating)::text, rating from strvfile")
-                                           : QStringLiteral("select typeof(rating), rating from strvfile")).at(0),
+                                           : QStringLiteral("select typeof(rating), rating from strvfile"))
+                  .at(0),
               OVNRow({QStringLiteral("integer"), QStringLiteral("3")}));
 
     ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("keywords"), trickyText));
@@ -169,8 +170,8 @@ TEST_P(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
 
     // A number column takes no text, whatever the kind.
     EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("rating"), QStringLiteral("3; drop table strvfile")));
-    EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("keywords"), QStringLiteral("x"),
-                                         OVNDatabaseAccess::BareValue));
+    EXPECT_FALSE(
+        db.updateMediaListEntry(mid, QStringLiteral("keywords"), QStringLiteral("x"), OVNDatabaseAccess::BareValue));
     EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("rating")), QStringLiteral("3"));
     // A cleared number is no value (NULL, listed empty), except in the two columns that need one.
     const struct {
@@ -193,7 +194,8 @@ TEST_P(MediaStoreTest, SingleFieldsAreWrittenAsTextOrValidatedNumbers)
     EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("mid=mid, keywords"), QStringLiteral("x")));
     EXPECT_FALSE(db.updateMediaListEntry(mid, QStringLiteral("thumbimage"), QStringLiteral("x")));
     EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("1); --")), QString());
-    EXPECT_FALSE(db.updateMediaListEntry(QStringLiteral("no such id"), QStringLiteral("keywords"), QStringLiteral("x")));
+    EXPECT_FALSE(
+        db.updateMediaListEntry(QStringLiteral("no such id"), QStringLiteral("keywords"), QStringLiteral("x")));
     // Moving a record to another category is a field update too.
     const QString other = db.addCategoryListEntry(QStringLiteral("Other"));
     ASSERT_TRUE(db.updateMediaListEntry(mid, QStringLiteral("categoryid"), other));
@@ -208,8 +210,8 @@ TEST_P(MediaStoreTest, TheFirstLicenceFieldMakesTheRowAndLaterOnesUpdateIt)
     ASSERT_TRUE(db.updatePurchasedEntry(mid, QStringLiteral("licensetype"), QStringLiteral("2")));
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvpurchased")), 1);
     const QVariantMap purchased = db.getPurchasedForMediaID(mid);
-    EXPECT_EQ(purchased.keys(), QStringList({"id", "licenserestrictions", "licensetype", "ordernumber", "owner",
-                                             "photographer"}));
+    EXPECT_EQ(purchased.keys(),
+              QStringList({"id", "licenserestrictions", "licensetype", "ordernumber", "owner", "photographer"}));
     EXPECT_EQ(purchased.value(QStringLiteral("owner")).toString(), trickyText);
     EXPECT_EQ(purchased.value(QStringLiteral("licensetype")).toString(), QStringLiteral("2"));
     EXPECT_EQ(purchased.value(QStringLiteral("photographer")).toString(), QString());
@@ -247,17 +249,17 @@ TEST(ExifRowTest, DictionaryItemsFillTheColumnsTheyNameAndTheTagsTextHoldsThemAl
 {
     const QVariantMap metadata = {
         {QStringLiteral("CameraMake"), QStringLiteral("Canon")},
-        {QStringLiteral("CameraModel"), QString(50, QLatin1Char('m'))},   // wider than the column
+        {QStringLiteral("CameraModel"), QString(50, QLatin1Char('m'))}, // wider than the column
         {QStringLiteral("DateTime"), QStringLiteral("n/a")},
-        {QStringLiteral("ISOequivalent"), qint64(200)},                    // keys match without case
+        {QStringLiteral("ISOequivalent"), qint64(200)}, // keys match without case
         {QStringLiteral("Whitebalance"), qint64(1)},
-        {QStringLiteral("Width"), QStringLiteral("3000")},                 // a number as text
+        {QStringLiteral("Width"), QStringLiteral("3000")}, // a number as text
         {QStringLiteral("ExposureTime"), QStringLiteral("0.008")},
         {QStringLiteral("ApertureFNumber"), 2.8},
-        {QStringLiteral("Orientation"), 6.5},                              // no integer
+        {QStringLiteral("Orientation"), 6.5}, // no integer
         {QStringLiteral("FlashUsed"), QStringLiteral("n/a")},
-        {QStringLiteral("Distance"), 1e12},                                // beyond decimal(20,10)
-        {QStringLiteral("Height"), qint64(1) << 40},                       // beyond int
+        {QStringLiteral("Distance"), 1e12},          // beyond decimal(20,10)
+        {QStringLiteral("Height"), qint64(1) << 40}, // beyond int
         {QStringLiteral("DC Title"), QStringLiteral("Harbour \"at\" dawn")},
     };
     QVariantMap row;
@@ -289,7 +291,7 @@ TEST_P(MediaStoreTest, TheMetadataRowIsWrittenOncePerEntryAndGoesWithIt)
                                   {QStringLiteral("FocalLength"), QStringLiteral("18")}};
     ASSERT_TRUE(db.setExifForMediaID(mid, {{QStringLiteral("CameraMake"), QStringLiteral("first")}}));
     ASSERT_TRUE(db.setExifForMediaID(mid, metadata)) << qPrintable(db.getLastErrorMessage());
-    ASSERT_TRUE(db.setExifForMediaID(mid, {}));   // nothing read: nothing changes
+    ASSERT_TRUE(db.setExifForMediaID(mid, {})); // nothing read: nothing changes
     EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select id from strvexif where mid=$1"), {mid}), 1);
     const QVariantMap exif = db.getExifForMediaID(mid);
     EXPECT_EQ(exif.value(QStringLiteral("cameramake")).toString(), QStringLiteral("NIKON"));
@@ -297,8 +299,8 @@ TEST_P(MediaStoreTest, TheMetadataRowIsWrittenOncePerEntryAndGoesWithIt)
     EXPECT_EQ(exif.value(QStringLiteral("focallength")).toDouble(), 18.0);
     // The date in the form the search compares it with: after the 29th, also as text.
     EXPECT_EQ(exif.value(QStringLiteral("datetime")).toString(), QStringLiteral("2005-03-30 08:15:00"));
-    EXPECT_EQ(db.affectedRowsForQuery(
-                  QStringLiteral("select id from strvexif where datetime >= '2005-03-29 00:00:00'")), 1);
+    EXPECT_EQ(
+        db.affectedRowsForQuery(QStringLiteral("select id from strvexif where datetime >= '2005-03-29 00:00:00'")), 1);
     EXPECT_EQ(PropertyList::read(exif.value(QStringLiteral("exiftags")).toString().toUtf8()).toMap().keys(),
               metadata.keys());
     ASSERT_TRUE(db.deleteMediaListEntry(mid));
@@ -328,11 +330,13 @@ TEST_P(MediaStoreTest, TextWithNulCharactersIsStoredWithoutThemOnBothVendors)
         ASSERT_TRUE(db.updateMediaListEntry(media, QStringLiteral("keywords"), written)) << qPrintable(shown);
         EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("keywords")), stored) << qPrintable(shown);
         ASSERT_TRUE(db.updatePurchasedEntry(media, QStringLiteral("owner"), written)) << qPrintable(shown);
-        EXPECT_EQ(db.getPurchasedForMediaID(media).value(QStringLiteral("owner")).toString(), stored) << qPrintable(shown);
+        EXPECT_EQ(db.getPurchasedForMediaID(media).value(QStringLiteral("owner")).toString(), stored)
+            << qPrintable(shown);
 
         const QString category = db.addCategoryListEntry(written);
         ASSERT_FALSE(category.isEmpty()) << qPrintable(shown);
-        EXPECT_EQ(db.getCategoryForMID(category)->value(QStringLiteral("displaytag")).toString(), stored) << qPrintable(shown);
+        EXPECT_EQ(db.getCategoryForMID(category)->value(QStringLiteral("displaytag")).toString(), stored)
+            << qPrintable(shown);
         // A literal made by the quoting helper finds the stored text.
         EXPECT_EQ(db.affectedRowsForQuery(QStringLiteral("select mid from strvcategory where displaytag=")
                                           + OVNDBHelper::quotedText(written)),

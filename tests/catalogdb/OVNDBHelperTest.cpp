@@ -34,8 +34,7 @@ TEST(OVNDBHelperTest, IntegerValueReadsLeadingDigitsLikeImportRecords)
     EXPECT_EQ(OVNDBHelper::integerValue(QStringLiteral("abc")), 0);
     EXPECT_EQ(OVNDBHelper::integerValue(6), 6);
     EXPECT_EQ(OVNDBHelper::integerValue(7.9), 7);
-    EXPECT_EQ(OVNDBHelper::integerValue(QStringLiteral("99999999999999999999999")),
-              std::numeric_limits<qint64>::max());
+    EXPECT_EQ(OVNDBHelper::integerValue(QStringLiteral("99999999999999999999999")), std::numeric_limits<qint64>::max());
 }
 
 TEST(OVNDBHelperTest, ColumnNamesComeOnlyFromTheFixedLists)
@@ -44,8 +43,7 @@ TEST(OVNDBHelperTest, ColumnNamesComeOnlyFromTheFixedLists)
               QStringLiteral("keywords"));
     EXPECT_FALSE(OVNDBHelper::columnFromList(OVNDBHelper::writableFileColumns(), QStringLiteral("mid")));
     EXPECT_FALSE(OVNDBHelper::columnFromList(OVNDBHelper::writableFileColumns(), QStringLiteral("thumbimage")));
-    EXPECT_FALSE(OVNDBHelper::columnFromList(OVNDBHelper::fileColumns(),
-                                             QStringLiteral("keywords from strvfile; --")));
+    EXPECT_FALSE(OVNDBHelper::columnFromList(OVNDBHelper::fileColumns(), QStringLiteral("keywords from strvfile; --")));
     EXPECT_EQ(OVNDBHelper::columnFromList(OVNDBHelper::soldColumns(), QStringLiteral("customer")),
               QStringLiteral("customer"));
     EXPECT_FALSE(OVNDBHelper::columnFromList(OVNDBHelper::soldColumns(), QStringLiteral("owner")));
@@ -76,10 +74,12 @@ TEST(OVNDBHelperTest, PrivilegeLevelIsTheHighestOfTheUsersGroups)
                                                      entry(QStringLiteral("g3"), QStringLiteral("FULL ACCESS"))},
                                                     groups),
               QStringLiteral("READ & WRITE"));
-    EXPECT_EQ(OVNDBHelper::privilegeLevelForEntries({entry(QStringLiteral("g3"), QStringLiteral("FULL ACCESS"))}, groups),
-              QStringLiteral("NO ACCESS"));
-    EXPECT_EQ(OVNDBHelper::privilegeLevelForEntries({entry(QStringLiteral("g1"), QStringLiteral("EVERYTHING"))}, groups),
-              QStringLiteral("NO ACCESS"));
+    EXPECT_EQ(
+        OVNDBHelper::privilegeLevelForEntries({entry(QStringLiteral("g3"), QStringLiteral("FULL ACCESS"))}, groups),
+        QStringLiteral("NO ACCESS"));
+    EXPECT_EQ(
+        OVNDBHelper::privilegeLevelForEntries({entry(QStringLiteral("g1"), QStringLiteral("EVERYTHING"))}, groups),
+        QStringLiteral("NO ACCESS"));
     // "mid" names the group before "group" does.
     const QVariant byMid = QVariantMap{{QStringLiteral("mid"), QStringLiteral("g2")},
                                        {QStringLiteral("group"), QStringLiteral("g9")},
@@ -123,8 +123,9 @@ TEST(OVNDBHelperTest, MySqlScriptsAreTheThirdDialect)
     EXPECT_EQ(catalog.at(0), QStringLiteral("USE mediadb"));
     EXPECT_EQ(OVNDBHelper::mysqlCatalogScript(QString()).at(0), QStringLiteral("USE "));
     EXPECT_EQ(OVNDBHelper::mysqlCatalogScript(QStringLiteral("a`b; x")).at(0), QStringLiteral("USE `a``b; x`"));
-    const QStringList tables = {QStringLiteral("strvcategory"), QStringLiteral("strvset"), QStringLiteral("strvfile"),
-                                QStringLiteral("strvexif"), QStringLiteral("strvpurchased"), QStringLiteral("strvsold")};
+    const QStringList tables = {QStringLiteral("strvcategory"),  QStringLiteral("strvset"),
+                                QStringLiteral("strvfile"),      QStringLiteral("strvexif"),
+                                QStringLiteral("strvpurchased"), QStringLiteral("strvsold")};
     for (int i = 0; i < 6; ++i) {
         const QString &statement = catalog.at(i + 1);
         EXPECT_TRUE(statement.startsWith(QStringLiteral("CREATE TABLE `%1`").arg(tables.at(i)))) << i;

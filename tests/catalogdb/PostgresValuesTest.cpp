@@ -52,10 +52,7 @@ QByteArray numeric(int weight, int sign, int scale, std::initializer_list<int> g
     return data;
 }
 
-QString text(const std::optional<QVariant> &value)
-{
-    return value ? value->toString() : QStringLiteral("<none>");
-}
+QString text(const std::optional<QVariant> &value) { return value ? value->toString() : QStringLiteral("<none>"); }
 
 } // namespace
 
@@ -66,9 +63,9 @@ TEST(PostgresValuesTest, IntegersAreBigEndianAndOnlyOfThreeWidths)
     EXPECT_EQ(OVNDatabaseAccess::integerObjectFromBytes(bigEndian64(-1234567890123LL)), -1234567890123LL);
     EXPECT_FALSE(OVNDatabaseAccess::integerObjectFromBytes(bytes({1, 2, 3})));
     EXPECT_FALSE(OVNDatabaseAccess::integerObjectFromBytes(QByteArrayView()));
-    EXPECT_EQ(OVNDatabaseAccess::float64FromBytes(
-                  reinterpret_cast<const unsigned char *>(doubleBytes(-2.5).constData())),
-              -2.5);
+    EXPECT_EQ(
+        OVNDatabaseAccess::float64FromBytes(reinterpret_cast<const unsigned char *>(doubleBytes(-2.5).constData())),
+        -2.5);
     // A value of the wrong width for its type is malformed, not read short.
     EXPECT_FALSE(OVNDatabaseAccess::postgresBinaryValue(23, bytes({0, 0, 0, 0, 0, 0, 0, 1}), true));
     EXPECT_EQ(text(OVNDatabaseAccess::postgresBinaryValue(23, bytes({0, 0, 1, 0}), true)), QStringLiteral("256"));
@@ -111,7 +108,8 @@ TEST(PostgresValuesTest, TimestampTextsOfListingsMatchTheDecodedDates)
         const auto decoded = OVNDatabaseAccess::timestampFromBytes(bigEndian64(micros), true);
         ASSERT_TRUE(decoded);
         EXPECT_EQ(text(OVNDatabaseAccess::postgresBinaryValue(1114, bigEndian64(micros), true)),
-                  OVNDatabaseAccess::timestampText(*decoded)) << micros;
+                  OVNDatabaseAccess::timestampText(*decoded))
+            << micros;
     };
     const qint64 hour = 3600LL * 1000000;
     const qint64 start2024 = (QDate(2024, 1, 1).toJulianDay() - QDate(2000, 1, 1).toJulianDay()) * 24 * hour;
@@ -152,20 +150,22 @@ TEST(PostgresValuesTest, DecodesTheServersBinaryResults)
     const QByteArray port = QByteArray::number(server->port);
     const QByteArray host = server->host.toUtf8(), user = server->user.toUtf8(), name = server->database.toUtf8();
     const char *keys[] = {"host", "port", "user", "dbname", "options", nullptr};
-    const char *values[] = {host.constData(), port.constData(), user.constData(), name.constData(),
-                            "-c standard_conforming_strings=on -c client_encoding=UTF8", nullptr};
+    const char *values[] = {host.constData(),
+                            port.constData(),
+                            user.constData(),
+                            name.constData(),
+                            "-c standard_conforming_strings=on -c client_encoding=UTF8",
+                            nullptr};
     std::unique_ptr<PGconn, void (*)(PGconn *)> connection(PQconnectdbParams(keys, values, 0), PQfinish);
     ASSERT_EQ(PQstatus(connection.get()), CONNECTION_OK) << PQerrorMessage(connection.get());
-    const bool integerDateTimes =
-        QByteArray(PQparameterStatus(connection.get(), "integer_datetimes")) == "on";
+    const bool integerDateTimes = QByteArray(PQparameterStatus(connection.get(), "integer_datetimes")) == "on";
 
     const QByteArray statement =
         "select 42::int2, -7::int4, 9000000000::int8, 'Grüße ''x'' \\ %1'::text, "
         "'\\x00275c'::bytea, 12.5::numeric(20,10), 0.1::float8, '2024-05-01 10:11:12'::timestamp, true, "
-        "'1999-12-31'::date, " + OVNDatabaseAccess::quotedStringFromData(QByteArray("\0'\\A\xff", 5)).toUtf8()
-        + "::bytea";
-    PGresult *result = PQexecParams(connection.get(), statement.constData(), 0, nullptr, nullptr, nullptr,
-                                    nullptr, 1);
+        "'1999-12-31'::date, "
+        + OVNDatabaseAccess::quotedStringFromData(QByteArray("\0'\\A\xff", 5)).toUtf8() + "::bytea";
+    PGresult *result = PQexecParams(connection.get(), statement.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1);
     ASSERT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << PQresultErrorMessage(result);
     QVariantList row;
     for (int column = 0; column < PQnfields(result); ++column) {
@@ -183,7 +183,8 @@ TEST(PostgresValuesTest, DecodesTheServersBinaryResults)
     EXPECT_EQ(row.at(4).toByteArray(), QByteArray("\0'\\", 3));
     EXPECT_EQ(row.at(5).toString(), QStringLiteral("12.5000000000"));
     EXPECT_EQ(row.at(6).toString(), QStringLiteral("0.1"));
-    EXPECT_TRUE(row.at(7).toString().startsWith(QStringLiteral("2024-05-01 10:11:12 "))) << qPrintable(row.at(7).toString());
+    EXPECT_TRUE(row.at(7).toString().startsWith(QStringLiteral("2024-05-01 10:11:12 ")))
+        << qPrintable(row.at(7).toString());
     EXPECT_EQ(row.at(8).toString(), QStringLiteral("t"));
     EXPECT_EQ(row.at(9).toString(), QStringLiteral("1999-12-31"));
     EXPECT_EQ(row.at(10).toByteArray(), QByteArray("\0'\\A\xff", 5));

@@ -70,11 +70,12 @@ TEST_P(PrefillTest, InfoWordsAndLicencesAreWrittenIntoTheNewRecord)
 TEST_P(PrefillTest, WithoutPathOrWordOptionsTheInfoValuesStay)
 {
     const QVariantMap info = {{QStringLiteral("keywords"), QStringLiteral("From info")}};
-    EXPECT_TRUE(OVNDBHelper::prefill({{{QStringLiteral("mid"), m_mid}}}, db, info, {}, {}, OVNPrefillWords{true, 2, true, 2}));
+    EXPECT_TRUE(
+        OVNDBHelper::prefill({{{QStringLiteral("mid"), m_mid}}}, db, info, {}, {}, OVNPrefillWords{true, 2, true, 2}));
     EXPECT_EQ(field(QStringLiteral("keywords")), QStringLiteral("From info"));
-    EXPECT_TRUE(OVNDBHelper::prefill({{{QStringLiteral("mid"), m_mid},
-                                       {QStringLiteral("absolutepath"), QStringLiteral("/x/pic.jpg")}}},
-                                     db, info, {}, {}, OVNPrefillWords{}));
+    EXPECT_TRUE(OVNDBHelper::prefill(
+        {{{QStringLiteral("mid"), m_mid}, {QStringLiteral("absolutepath"), QStringLiteral("/x/pic.jpg")}}}, db, info,
+        {}, {}, OVNPrefillWords{}));
     EXPECT_EQ(field(QStringLiteral("keywords")), QStringLiteral("From info"));
     EXPECT_EQ(field(QStringLiteral("shortdesc")), QStringLiteral("beach"));
 }

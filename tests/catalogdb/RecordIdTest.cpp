@@ -49,15 +49,15 @@ TEST(RecordIdTest, IdHasTheLocalTimeAndTheMachinePart)
 {
     OVNDatabaseAccess db;
     const QString id = db.createNewMID();
-    const QRegularExpression form(
-        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}/M[0-9A-F]{12}$"));
+    const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}/M[0-9A-F]{12}$"));
     EXPECT_TRUE(form.match(id).hasMatch()) << qPrintable(id);
     EXPECT_LE(id.size(), 60);
     EXPECT_TRUE(id.endsWith(QLatin1Char('/') + SystemInfo::recordIdMachinePart()));
     EXPECT_EQ(OVNDatabaseAccess::getHWAddress(), SystemInfo::recordIdMachinePart());
 
     const qint64 wall = QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 7), QTimeZone::utc()).toMSecsSinceEpoch();
-    EXPECT_EQ(OVNDatabaseAccess::recordIdFor(wall, QStringLiteral("MABC")), QStringLiteral("2024-02-29 23:59:58:007/MABC"));
+    EXPECT_EQ(OVNDatabaseAccess::recordIdFor(wall, QStringLiteral("MABC")),
+              QStringLiteral("2024-02-29 23:59:58:007/MABC"));
     // A second later differs in the seconds field and sorts after.
     EXPECT_LT(OVNDatabaseAccess::recordIdFor(wall, QStringLiteral("M")),
               OVNDatabaseAccess::recordIdFor(wall + 1000, QStringLiteral("M")));

@@ -44,10 +44,10 @@ TEST_P(CatalogFixture, TheFileHoldsTheSixCatalogTablesAndTheirIndexes)
                                                             "('table', 'index') and name not like 'sqlite_%' "
                                                             "order by name")))
         names.append(row.at(0).toString());
-    EXPECT_EQ(names, QStringList({"idxcategorymid", "idxexifid", "idxexifmid", "idxfilecatid", "idxfiledistag",
+    EXPECT_EQ(names, QStringList({"idxcategorymid",  "idxexifid",  "idxexifmid",     "idxfilecatid",    "idxfiledistag",
                                   "idxfilekeywords", "idxfilemid", "idxpurchasedid", "idxpurchasedmid", "idxset1mid",
-                                  "idxset2mid", "idxset3mid", "idxsoldid", "idxsoldmid", "strvcategory", "strvexif",
-                                  "strvfile", "strvpurchased", "strvset", "strvsold"}));
+                                  "idxset2mid",      "idxset3mid", "idxsoldid",      "idxsoldmid",      "strvcategory",
+                                  "strvexif",        "strvfile",   "strvpurchased",  "strvset",         "strvsold"}));
 }
 
 // The statements that list media, categories and set members search through an index.
@@ -67,7 +67,8 @@ TEST_P(CatalogFixture, ListingQueriesUseTheIndexes)
     EXPECT_TRUE(byId.contains(QStringLiteral("USING INDEX"))) << qPrintable(byId);
     const QString members = plan(OVNDBHelper::mediaSetSelect());
     EXPECT_TRUE(members.contains(QStringLiteral("USING INDEX idxset2mid"))) << qPrintable(members);
-    const QString categoryById = plan(QStringLiteral("select mid, displaytag, comment, type from strvcategory where mid=$1"));
+    const QString categoryById =
+        plan(QStringLiteral("select mid, displaytag, comment, type from strvcategory where mid=$1"));
     for (const QString &statement : {byCategory, byId, members, categoryById})
         EXPECT_FALSE(statement.contains(QStringLiteral("SCAN"))) << qPrintable(statement);
 }
@@ -100,7 +101,8 @@ TEST(SchemaTest, PostgresScriptsRunOnAServer)
         EXPECT_TRUE(ok) << qPrintable(statement) << qPrintable(message);
     }
     EXPECT_FALSE(run(QStringLiteral("insert into strvfile (mid, categoryid, displaytag, absolutepath, filedts, dts) "
-                                    "values ('m', 'nowhere', 'n', '/p', now(), now())")).first);
+                                    "values ('m', 'nowhere', 'n', '/p', now(), now())"))
+                     .first);
     EXPECT_TRUE(run(QStringLiteral("insert into strvexif (mid) values ('m')")).first);
     run(QStringLiteral("drop schema %1 cascade").arg(schema));
 }

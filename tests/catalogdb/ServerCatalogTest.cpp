@@ -39,15 +39,16 @@ TEST(ServerConnectionTest, AServerThatIsDownOrRefusesTheLoginAnswersNoWithLibpqs
     EXPECT_FALSE(db.runSQLCommand(QStringLiteral("select 1")));
     EXPECT_TRUE(db.getMediaList(QStringLiteral("0")).isEmpty());
 
-    db.setConnectionDetails(QStringLiteral("PostgreSQL"), serverHost(*server, true), server->user,
-                            server->password, server->database);
+    db.setConnectionDetails(QStringLiteral("PostgreSQL"), serverHost(*server, true), server->user, server->password,
+                            server->database);
     ASSERT_TRUE(db.openDBConnection()) << qPrintable(db.getLastErrorMessage());
     EXPECT_TRUE(db.isDBConnectionActive());
 
     db.setConnectionDetails(QStringLiteral("PostgreSQL"), serverHost(*server), server->user, server->password,
                             QStringLiteral("no_such_catalog"));
     EXPECT_FALSE(db.openDBConnection());
-    EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("does not exist"))) << qPrintable(db.getLastErrorMessage());
+    EXPECT_TRUE(db.getLastErrorMessage().contains(QStringLiteral("does not exist")))
+        << qPrintable(db.getLastErrorMessage());
 
     // Nothing listens on the port.
     QTcpServer probe;
@@ -101,12 +102,16 @@ TEST_P(ServerCatalogTest, TheSessionTakesBackslashesLiterallyAndSpeaksIsoDates)
 {
     EXPECT_EQ(db.rowsForQuery(QStringLiteral("show standard_conforming_strings")).value(0).value(0).toString(),
               QStringLiteral("on"));
-    EXPECT_TRUE(db.rowsForQuery(QStringLiteral("show DateStyle")).value(0).value(0).toString().startsWith(
-        QStringLiteral("ISO")));
+    EXPECT_TRUE(db.rowsForQuery(QStringLiteral("show DateStyle"))
+                    .value(0)
+                    .value(0)
+                    .toString()
+                    .startsWith(QStringLiteral("ISO")));
     // A literal made by the one quoting helper keeps its backslashes after a reconnect too.
     const QString name = QStringLiteral("C:\\new\\ O'Brien");
     db.revalidateDBConnection();
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("update strvcategory set displaytag=") + OVNDBHelper::quotedText(name)));
+    ASSERT_TRUE(
+        db.runSQLCommand(QStringLiteral("update strvcategory set displaytag=") + OVNDBHelper::quotedText(name)));
     EXPECT_EQ(db.getCategoryForMID(m_collection)->value(QStringLiteral("displaytag")).toString(), name);
 }
 
@@ -214,8 +219,9 @@ TEST_P(ServerCatalogTest, LargeFilesAndLongPathsFitANewCatalogAndAreRefusedClear
     EXPECT_EQ(db.getMediaListEntryForMediaID(media, QStringLiteral("keywords")), longKeywords);
     ASSERT_TRUE(db.deleteMediaListEntry(media));
 
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("alter table strvfile alter column filesize type int, alter column "
-                                                "absolutepath type varchar(255), alter column keywords type varchar(255)")));
+    ASSERT_TRUE(
+        db.runSQLCommand(QStringLiteral("alter table strvfile alter column filesize type int, alter column "
+                                        "absolutepath type varchar(255), alter column keywords type varchar(255)")));
     std::unique_ptr<OVNDatabaseAccess> old = openAnother();
     const QString fits = old->addMediaListEntry(importRecord(m_collection, QStringLiteral("small.jpg")));
     ASSERT_FALSE(fits.isEmpty());
@@ -321,7 +327,8 @@ TEST_P(ServerCatalogTest, ListingsFromTwoConnectionsAndFromTwoThreadsOnOneConnec
     };
     const auto listCategories = [&](OVNDatabaseAccess &connection) {
         for (int round = 0; round < 100; ++round) {
-            if (connection.getCategoryList().size() != 6 || connection.getEntryCountForCategory(m_collection, "C") != mediaCount)
+            if (connection.getCategoryList().size() != 6
+                || connection.getEntryCountForCategory(m_collection, "C") != mediaCount)
                 ++wrong;
         }
     };
@@ -467,8 +474,9 @@ TEST_P(UserManagerTest, UsersGroupsAndMembershipsAreListedChangedAndRemoved)
     EXPECT_EQ(users.at(0).value(QStringLiteral("login")).toString(), QStringLiteral("ann"));
     EXPECT_EQ(users.at(0).keys(), QStringList({"comment", "login", "mid", "name", "xml"}));
     EXPECT_EQ(users.at(1).value(QStringLiteral("login")).toString(), QString());
-    EXPECT_TRUE(PropertyList::read(users.at(1).value(QStringLiteral("xml")).toString().toUtf8()).toMap().contains(
-        QStringLiteral("PRIVILEGES")));
+    EXPECT_TRUE(PropertyList::read(users.at(1).value(QStringLiteral("xml")).toString().toUtf8())
+                    .toMap()
+                    .contains(QStringLiteral("PRIVILEGES")));
     EXPECT_EQ(db.getUserForLogin(QStringLiteral("ann")).value(QStringLiteral("mid")).toString(), m_ann);
     EXPECT_TRUE(db.getUserForLogin(QStringLiteral("nobody")).isEmpty());
 
@@ -477,7 +485,8 @@ TEST_P(UserManagerTest, UsersGroupsAndMembershipsAreListedChangedAndRemoved)
     ASSERT_TRUE(db.setXMLForUser({}, bob));
     EXPECT_EQ(db.getUserForLogin(QStringLiteral("bob")).value(QStringLiteral("xml")).toString(), QString());
     ASSERT_TRUE(db.setNameForGroup(QStringLiteral("All staff"), m_staff));
-    ASSERT_TRUE(db.setXMLForGroup({{QStringLiteral("PRIVILEGES"), QVariantList{QStringLiteral("WEB ACCESS")}}}, m_staff));
+    ASSERT_TRUE(
+        db.setXMLForGroup({{QStringLiteral("PRIVILEGES"), QVariantList{QStringLiteral("WEB ACCESS")}}}, m_staff));
     EXPECT_FALSE(db.setNameForGroup(QStringLiteral("x"), QStringLiteral("no such group")));
     const QList<QVariantMap> groups = db.getGroupList();
     ASSERT_EQ(groups.size(), 2);
@@ -515,7 +524,8 @@ TEST_P(UserManagerTest, TheLevelOfACategoryIsTheHighestOfTheUsersGroups)
         return QVariantMap{{QStringLiteral("group"), group}, {QStringLiteral("privilege"), QString::fromLatin1(level)}};
     };
     ASSERT_TRUE(db.updateCategoryListComment(
-        m_collection, comment({entry(m_staff, "READ ONLY"), entry(m_editors, "READ & WRITE"), entry("g9", "FULL ACCESS")})));
+        m_collection,
+        comment({entry(m_staff, "READ ONLY"), entry(m_editors, "READ & WRITE"), entry("g9", "FULL ACCESS")})));
     EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(m_collection), QStringLiteral("READ & WRITE"));
     EXPECT_EQ(db.getCategoryForMID(m_collection)->value(QStringLiteral("MYPRIVILEGES")).toString(),
               QStringLiteral("READ & WRITE"));
@@ -523,4 +533,3 @@ TEST_P(UserManagerTest, TheLevelOfACategoryIsTheHighestOfTheUsersGroups)
     EXPECT_EQ(db.getCategoryAccessPrivilegesForMID(m_collection), QStringLiteral("NO ACCESS"));
     EXPECT_TRUE(db.getCategoryForMID(m_collection)->isEmpty());
 }
-

@@ -60,7 +60,8 @@ const char *const kNewerSet[] = {
     "crw|CCDR|Canon raw image format|Image|NSIInternal|1|1|RAW",
     "cr2|-|Canon raw image format|Image|NSIInternal|1|1|RAW",
     "bay|-|Casio raw image format|Image|NSIInternal|1|1|RAW",
-    "raw|-|Casio/Leica/Panasonic/Contax/Creative/Epson/Konica/Leaf/Leica/Logitech raw image format|Image|NSIInternal|1|1|RAW",
+    "raw|-|Casio/Leica/Panasonic/Contax/Creative/Epson/Konica/Leaf/Leica/Logitech raw image "
+    "format|Image|NSIInternal|1|1|RAW",
     "dcr|-|Kodak raw image format|Image|NSIInternal|1|1|RAW",
     "kdc|-|Kodak raw image format|Image|NSIInternal|1|1|RAW",
     "kqp|-|Konica raw image format|Image|NSIInternal|1|1|RAW",
@@ -131,9 +132,8 @@ const char *const kNewerSet[] = {
 FileTypeEntry expectedRow(const char *line)
 {
     const QStringList f = QString::fromLatin1(line).split(QLatin1Char('|'));
-    FileTypeEntry row{{"extension", f[0]}, {"description", f[2]}, {"processor", f[3]},
-                      {"viewer", f[4]},    {"exif", f[5]},        {"iptc", f[6]},
-                      {"type", f[7]}};
+    FileTypeEntry row{{"extension", f[0]}, {"description", f[2]}, {"processor", f[3]}, {"viewer", f[4]},
+                      {"exif", f[5]},      {"iptc", f[6]},        {"type", f[7]}};
     if (f[1] != QLatin1String("-"))
         row.insert(QStringLiteral("hfstype"), f[1]);
     return row;
@@ -150,17 +150,21 @@ FileTypeTable expectedNewerSet()
 constexpr quint32 code(const char (&text)[5])
 {
     return (quint32(quint8(text[0])) << 24) | (quint32(quint8(text[1])) << 16) | (quint32(quint8(text[2])) << 8)
-        | quint32(quint8(text[3]));
+           | quint32(quint8(text[3]));
 }
 
 FileTypeEntry row(const QString &extension, const QString &type, const QString &processor = "Image")
 {
-    return {{"extension", extension}, {"description", extension}, {"processor", processor},
-            {"viewer", "NSIInternal"}, {"exif", "0"}, {"iptc", "0"}, {"type", type}};
+    return {{"extension", extension},
+            {"description", extension},
+            {"processor", processor},
+            {"viewer", "NSIInternal"},
+            {"exif", "0"},
+            {"iptc", "0"},
+            {"type", type}};
 }
 
-const QStringList kPreferences = {"FileTypeMapping", "PDFThumbnailSize", "MovieThumbnailSize",
-                                  "ImageThumbnailSize"};
+const QStringList kPreferences = {"FileTypeMapping", "PDFThumbnailSize", "MovieThumbnailSize", "ImageThumbnailSize"};
 
 } // namespace
 
@@ -209,7 +213,8 @@ TEST(BuiltInFileTypeTables, TheSystemVersionPicksTheSet)
     EXPECT_EQ(OVNExtensionMappingHelper::defaultMappingForSystemVersion(0x1040)[40]["processor"], "Image");
     EXPECT_EQ(OVNExtensionMappingHelper::defaultMappingForSystemVersion(-1)[40]["processor"], "Image");
     // Here the system is never 10.3: the newer set is the default.
-    EXPECT_EQ(OVNExtensionMappingHelper::getDefaultMapping(), OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_4());
+    EXPECT_EQ(OVNExtensionMappingHelper::getDefaultMapping(),
+              OVNExtensionMappingHelper::getDefaultMappingForMacOSX10_4());
 }
 
 TEST(BuiltInFileTypeTables, OnlyAnArrayPreferenceReplacesTheBuiltInSet)
@@ -223,7 +228,8 @@ TEST(BuiltInFileTypeTables, OnlyAnArrayPreferenceReplacesTheBuiltInSet)
     EXPECT_TRUE(H::mappingFromPreferenceValue(QVariantList(), 0x1050).isEmpty());
 
     // A stray element keeps its place as an empty row.
-    const FileTypeTable mixed = H::mappingFromPreferenceValue(QVariantList{QVariant(row("jpg", "Image")), "junk"}, 0x1050);
+    const FileTypeTable mixed =
+        H::mappingFromPreferenceValue(QVariantList{QVariant(row("jpg", "Image")), "junk"}, 0x1050);
     ASSERT_EQ(mixed.size(), 2);
     EXPECT_TRUE(mixed[1].isEmpty());
 }
@@ -255,8 +261,8 @@ TEST(FileTypeTable, ThePreferenceIsReadWhenAnInstanceIsMade)
 TEST(FileTypeTable, EditsSaveTheWholeTable)
 {
     PreferenceKeys keys(kPreferences);
-    OVNExtensionMapping mapping(FileTypeTable{row("a", "Image"), row("b", "Image"), row("c", "Image"),
-                                              row("d", "Image"), row("e", "Image")});
+    OVNExtensionMapping mapping(
+        FileTypeTable{row("a", "Image"), row("b", "Image"), row("c", "Image"), row("d", "Image"), row("e", "Image")});
     ASSERT_TRUE(mapping.duplicateObjectAtIndex(3));
     ASSERT_EQ(mapping.count(), 6);
     EXPECT_EQ(mapping.objectAtIndex(3)["extension"], "d");

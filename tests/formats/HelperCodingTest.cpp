@@ -43,8 +43,8 @@ private:
         static const bool built = [] {
             if (!folder.isValid())
                 return false;
-            const int status = QProcess::execute(
-                "localedef", {"-i", "de_DE", "-f", "UTF-8", folder.filePath("de_DE.UTF-8")});
+            const int status =
+                QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", folder.filePath("de_DE.UTF-8")});
             if (status != 0)
                 return false;
             qputenv("LOCPATH", folder.path().toUtf8());
@@ -91,8 +91,8 @@ TEST(ColourCoding, MissingAndOddValues)
 {
     const QColor empty = OVNHelper::decodeToColor({});
     EXPECT_EQ(empty.rgba(), qRgba(0, 0, 0, 0)); // transparent black
-    const QColor odd = OVNHelper::decodeToColor(
-        {{"RED", "2.5"}, {"GREEN", "-1"}, {"BLUE", "nan"}, {"ALPHA", QVariantList{1}}});
+    const QColor odd =
+        OVNHelper::decodeToColor({{"RED", "2.5"}, {"GREEN", "-1"}, {"BLUE", "nan"}, {"ALPHA", QVariantList{1}}});
     EXPECT_EQ(odd.redF(), 1.0f);
     EXPECT_EQ(odd.greenF(), 0.0f);
     EXPECT_EQ(odd.blueF(), 0.0f);

@@ -21,8 +21,8 @@
 
 namespace {
 
-const QStringList kMediaServerKeys = {"MSAProtocol", "MSAServer", "MSAUser", "MSAPassword",
-                                      "MSAVolume", "MSAImportpath", "MSAAutomount"};
+const QStringList kMediaServerKeys = {"MSAProtocol", "MSAServer",     "MSAUser",     "MSAPassword",
+                                      "MSAVolume",   "MSAImportpath", "MSAAutomount"};
 
 void setMediaServer(const QString &protocol, const QString &password = "s3cr3t pass:@/")
 {
@@ -185,7 +185,8 @@ TEST_F(MediaServerTest, VolumeOnlineAndImportPath)
 
     m_runner->setMounted({"/run/user/1000/gvfs/smb-share:server=nas.example,share=media,user=bob"});
     EXPECT_TRUE(OVNMSAHelper::isVolumeOnline());
-    EXPECT_EQ(OVNMSAHelper::msaPath(), "/run/user/1000/gvfs/smb-share:server=nas.example,share=media,user=bob/Incoming");
+    EXPECT_EQ(OVNMSAHelper::msaPath(),
+              "/run/user/1000/gvfs/smb-share:server=nas.example,share=media,user=bob/Incoming");
     defaults.setString("other-server", "MSAServer");
     EXPECT_FALSE(OVNMSAHelper::isVolumeOnline());
 }
@@ -342,11 +343,14 @@ TEST(GioMountRunner, AnswersDefaultsAndTypesThePasswordAtItsPrompt)
     QTemporaryDir dir;
     const QString log = dir.filePath("answers");
     const QString script = writeScript(dir, "fake-gio",
-        "printf 'Authentication Required\\nEnter user and password for share \\342\\200\\234Media\\342\\200\\235 on \\342\\200\\234nas\\342\\200\\235:\\n'\n"
-        "printf 'Domain [WORKGROUP]: '\nread domain\n"
-        "printf 'Password: '\nread password\n"
-        "printf 'args=%s|domain=%s|password=%s\\n' \"$*\" \"$domain\" \"$password\" > '" + log + "'\n"
-        "exit 0\n");
+                                       "printf 'Authentication Required\\nEnter user and password for share "
+                                       "\\342\\200\\234Media\\342\\200\\235 on \\342\\200\\234nas\\342\\200\\235:\\n'\n"
+                                       "printf 'Domain [WORKGROUP]: '\nread domain\n"
+                                       "printf 'Password: '\nread password\n"
+                                       "printf 'args=%s|domain=%s|password=%s\\n' \"$*\" \"$domain\" \"$password\" > '"
+                                           + log
+                                           + "'\n"
+                                             "exit 0\n");
     ASSERT_FALSE(script.isEmpty());
 
     GioMountRunner runner;
@@ -358,8 +362,8 @@ TEST(GioMountRunner, AnswersDefaultsAndTypesThePasswordAtItsPrompt)
 TEST(GioMountRunner, ARefusedPasswordEndsTheCommand)
 {
     QTemporaryDir dir;
-    const QString script = writeScript(dir, "fake-gio",
-        "while true; do printf 'Password: '; read password || exit 2; done\n");
+    const QString script =
+        writeScript(dir, "fake-gio", "while true; do printf 'Password: '; read password || exit 2; done\n");
     GioMountRunner runner(20000);
     const MountResult result = runner.run({script, {"mount", "smb://nas/Media"}, "wrong"});
     EXPECT_TRUE(result.started);

@@ -21,15 +21,9 @@ void put32(QByteArray &bytes, qsizetype at, quint32 value, Order order)
     }
 }
 
-void append16(QByteArray &bytes, quint32 value, Order order)
-{
-    put16(bytes, bytes.size(), value, order);
-}
+void append16(QByteArray &bytes, quint32 value, Order order) { put16(bytes, bytes.size(), value, order); }
 
-void append32(QByteArray &bytes, quint32 value, Order order)
-{
-    put32(bytes, bytes.size(), value, order);
-}
+void append32(QByteArray &bytes, quint32 value, Order order) { put32(bytes, bytes.size(), value, order); }
 
 IfdEntry shortEntry(quint16 tag, quint16 value, Order order)
 {
@@ -60,8 +54,8 @@ IfdEntry rationalEntry(quint16 tag, quint32 numerator, quint32 denominator, Orde
     return {tag, 5, 1, v};
 }
 
-qsizetype appendIfd(QByteArray &bytes, qsizetype tiffHeader, const QList<IfdEntry> &entries,
-                    Order order, qsizetype *linkAt)
+qsizetype appendIfd(QByteArray &bytes, qsizetype tiffHeader, const QList<IfdEntry> &entries, Order order,
+                    qsizetype *linkAt)
 {
     const qsizetype ifd = bytes.size();
     append16(bytes, quint32(entries.size()), order);
@@ -110,15 +104,9 @@ QByteArray jpeg(const QList<QPair<quint8, QByteArray>> &segments, qsizetype mini
     return bytes;
 }
 
-QByteArray exifPayload(const QByteArray &tiffBytes)
-{
-    return QByteArray("Exif\0\0", 6) + tiffBytes;
-}
+QByteArray exifPayload(const QByteArray &tiffBytes) { return QByteArray("Exif\0\0", 6) + tiffBytes; }
 
-QByteArray xmpPayload(const QByteArray &packet)
-{
-    return QByteArray("http://ns.adobe.com/xap/1.0/", 29) + packet;
-}
+QByteArray xmpPayload(const QByteArray &packet) { return QByteArray("http://ns.adobe.com/xap/1.0/", 29) + packet; }
 
 QByteArray padded(QByteArray bytes, qsizetype size)
 {

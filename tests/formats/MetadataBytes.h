@@ -30,8 +30,8 @@ IfdEntry rationalEntry(quint16 tag, quint32 numerator, quint32 denominator, Orde
 // Appends an IFD with its out-of-line values at the end of `bytes` (offsets relative to
 // `tiffHeader`); answers the IFD's position. Its next-IFD link is 0; `linkAt` receives the
 // position of that link so that tests can point it elsewhere.
-qsizetype appendIfd(QByteArray &bytes, qsizetype tiffHeader, const QList<IfdEntry> &entries,
-                    Order order, qsizetype *linkAt = nullptr);
+qsizetype appendIfd(QByteArray &bytes, qsizetype tiffHeader, const QList<IfdEntry> &entries, Order order,
+                    qsizetype *linkAt = nullptr);
 
 // A TIFF header ("II*\0" or "MM\0*") with IFD0 at offset 8 holding `entries`.
 QByteArray tiff(const QList<IfdEntry> &entries, Order order, qsizetype *linkAt = nullptr);

@@ -113,7 +113,8 @@ public:
             EXPECT_FALSE(m_ours.contains(key)) << where(key) << " = " << m_ours.value(key).toString().toStdString();
             return;
         }
-        ASSERT_TRUE(m_ours.contains(key)) << where(key) << " expected " << expected.toVariant().toString().toStdString();
+        ASSERT_TRUE(m_ours.contains(key))
+            << where(key) << " expected " << expected.toVariant().toString().toStdString();
         bool ok = false;
         const double got = m_ours.value(key).toString().toDouble(&ok);
         ASSERT_TRUE(ok) << where(key);
@@ -122,10 +123,7 @@ public:
     }
 
 private:
-    std::string where(const QString &key) const
-    {
-        return (m_sample.relative + ": " + key).toStdString();
-    }
+    std::string where(const QString &key) const { return (m_sample.relative + ": " + key).toStdString(); }
 
     const Sample &m_sample;
     const MetadataDictionary &m_ours;
@@ -168,7 +166,7 @@ TEST(MetadataRealFiles, CameraFilesMatchExiftool)
             check.number("Orientation", rotate.isUndefined()
                                             ? rotate
                                             : QJsonValue(OVNImageTagParser::exifOrientationFromCanonAutoRotate(
-                                                  quint32(rotate.toInt()))));
+                                                quint32(rotate.toInt()))));
             check.number("ImageSizeWidth", t.value("CanonImageWidth"));
             check.number("ImageSizeHeight", t.value("CanonImageHeight"));
             check.number("FocalLength", t.value("FocalLength"));
@@ -264,11 +262,11 @@ TEST(MetadataRealFiles, EveryFileThroughEveryReader)
             parser.parseDataForExifInfo(data);
             parser.convertTagsToDictionary(data, 0, data.size());
             for (const ByteOrder order : {ByteOrder::LittleEndian, ByteOrder::BigEndian}) {
-                parser.convertExifToDictionary(data, 0, OVNImageTagParser::get4Bytes(data, 4, order),
-                                               data.size(), order);
-                parser.convertCRWTagsToDictionary(
-                    data, quint32(OVNImageTagParser::get4Bytes(data, data.size() - 4, order)),
-                    quint32(OVNImageTagParser::get4Bytes(data, 2, order)), order);
+                parser.convertExifToDictionary(data, 0, OVNImageTagParser::get4Bytes(data, 4, order), data.size(),
+                                               order);
+                parser.convertCRWTagsToDictionary(data,
+                                                  quint32(OVNImageTagParser::get4Bytes(data, data.size() - 4, order)),
+                                                  quint32(OVNImageTagParser::get4Bytes(data, 2, order)), order);
             }
             OVNXMPHelper().parseXMP(data);
         }

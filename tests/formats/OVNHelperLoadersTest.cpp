@@ -39,11 +39,27 @@ QString makeColourMovie(const QTemporaryDir &dir)
         return {};
     const QString path = dir.filePath(QStringLiteral("colours.mov"));
     QProcess process;
-    process.start(ffmpeg, {"-v", "quiet", "-y",
-                           "-f", "lavfi", "-i", "color=c=red:s=64x48:r=25:d=1",
-                           "-f", "lavfi", "-i", "color=c=lime:s=64x48:r=25:d=1",
-                           "-f", "lavfi", "-i", "color=c=blue:s=64x48:r=25:d=1",
-                           "-filter_complex", "[0][1][2]concat=n=3:v=1", "-c:v", "mpeg4", "-q:v", "2",
+    process.start(ffmpeg, {"-v",
+                           "quiet",
+                           "-y",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "color=c=red:s=64x48:r=25:d=1",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "color=c=lime:s=64x48:r=25:d=1",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "color=c=blue:s=64x48:r=25:d=1",
+                           "-filter_complex",
+                           "[0][1][2]concat=n=3:v=1",
+                           "-c:v",
+                           "mpeg4",
+                           "-q:v",
+                           "2",
                            path});
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
         return {};
@@ -147,10 +163,14 @@ TEST(OVNHelperLoadersTest, MoviesOfTheTestDataGiveFramesAtStartAndMiddle)
     OVN_REQUIRE_TESTDATA();
     const QString base = testDataDir();
     const QStringList movies = {
-        "/exiv2-test-data/movies/flame.avi", "/exiv2-test-data/movies/sample_640x360.mov",
-        "/exiv2-test-data/movies/small_video.mp4", "/metadata-extractor-images/movies/100_0306.AVI",
-        "/metadata-extractor-images/movies/sample.3gp", "/metadata-extractor-images/movies/sample_mpeg4.mp4",
-        "/metadata-extractor-images/movies/with-gps.mov", "/metadata-extractor-images/movies/with-gps.mp4",
+        "/exiv2-test-data/movies/flame.avi",
+        "/exiv2-test-data/movies/sample_640x360.mov",
+        "/exiv2-test-data/movies/small_video.mp4",
+        "/metadata-extractor-images/movies/100_0306.AVI",
+        "/metadata-extractor-images/movies/sample.3gp",
+        "/metadata-extractor-images/movies/sample_mpeg4.mp4",
+        "/metadata-extractor-images/movies/with-gps.mov",
+        "/metadata-extractor-images/movies/with-gps.mp4",
         "/metadata-extractor-images/movies/xmp480qt.mov",
     };
     for (const QString &name : movies) {

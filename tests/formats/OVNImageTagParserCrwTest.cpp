@@ -10,7 +10,7 @@ namespace {
 
 struct Record {
     quint16 tag;
-    QByteArray value;   // heap records: the value bytes; inline records: 8 bytes
+    QByteArray value; // heap records: the value bytes; inline records: 8 bytes
     bool isHeap = true;
 };
 
@@ -50,8 +50,7 @@ QByteArray heap(const QList<Record> &records, Order order)
 
 QByteArray crw(const QList<Record> &records, Order order, const QByteArray &orderMark = {})
 {
-    QByteArray bytes = orderMark.isEmpty() ? (order == Order::Little ? QByteArray("II") : QByteArray("MM"))
-                                           : orderMark;
+    QByteArray bytes = orderMark.isEmpty() ? (order == Order::Little ? QByteArray("II") : QByteArray("MM")) : orderMark;
     append32(bytes, 26, order);
     bytes.append("HEAPCCDR");
     append32(bytes, 0x00010002, order);
@@ -67,10 +66,10 @@ QList<int> cameraSettings(int iso, int lensType, int longFocal, int shortFocal, 
 {
     QList<int> w(30, 0);
     w[0] = 60;
-    w[1] = 2;   // Normal
-    w[3] = 4;   // RAW
+    w[1] = 2; // Normal
+    w[3] = 4; // RAW
     w[16] = iso;
-    w[20] = 3;  // Aperture Priority AE
+    w[20] = 3; // Aperture Priority AE
     w[22] = lensType;
     w[23] = longFocal;
     w[24] = shortFocal;
@@ -103,15 +102,14 @@ TEST(OVNImageTagParserCrw, RecordsOfARealLayout)
         const QByteArray makeModel("Canon\0Canon EOS 10D\0\0\0\0\0", 25);
         const QByteArray settings = words(cameraSettings(15, 231, 40, 17, 1), o);
         const QByteArray subHeap = heap({{0x080A, makeModel}, {0x102D, settings}}, o);
-        const QByteArray file = crw(
-            {{0x300A, subHeap},
-             {0x0805, QByteArray("EOS 10D CMOS RAW\0", 17)},
-             {0x1038, words({0, 0, 3072, 2048, 3072, 2048}, o)},
-             {0x102A, words(shotInfo(3), o)},
-             {0x5029, focal, false},
-             {0x5010, words({1}, o), false},
-             {0x580B, serial, false}},
-            o);
+        const QByteArray file = crw({{0x300A, subHeap},
+                                     {0x0805, QByteArray("EOS 10D CMOS RAW\0", 17)},
+                                     {0x1038, words({0, 0, 3072, 2048, 3072, 2048}, o)},
+                                     {0x102A, words(shotInfo(3), o)},
+                                     {0x5029, focal, false},
+                                     {0x5010, words({1}, o), false},
+                                     {0x580B, serial, false}},
+                                    o);
         const MetadataDictionary m = OVNImageTagParser().parseDataForExifInfo(file);
         EXPECT_EQ(m.value("CameraMake"), "Canon");
         EXPECT_EQ(m.value("CameraModel"), "Canon EOS 10D");
@@ -143,9 +141,7 @@ TEST(OVNImageTagParserCrw, ValuesWithoutANameSetNothing)
 {
     const Order o = Order::Little;
     const MetadataDictionary m = OVNImageTagParser().parseDataForExifInfo(
-        crw({{0x102D, words(cameraSettings(20, 5, 55, 18, 0), o)},
-             {0x080A, QByteArray("Canon\0\0\0\0", 9)}},
-            o));
+        crw({{0x102D, words(cameraSettings(20, 5, 55, 18, 0), o)}, {0x080A, QByteArray("Canon\0\0\0\0", 9)}}, o));
     EXPECT_FALSE(m.contains("CameraISO"));
     EXPECT_FALSE(m.contains("LensType"));
     EXPECT_EQ(m.value("Lens"), "18 - 55"); // the range does not depend on the lens table
@@ -169,8 +165,8 @@ TEST(OVNImageTagParserCrw, UnreadableStringsAndFocalUnits)
     append16(focal, 2, o);
     append16(focal, 227, o);
     const auto compact = [&](int longFocal, int shortFocal, int units) {
-        return crw({{0x5029, focal, false},
-                    {0x102D, words(cameraSettings(17, 0, longFocal, shortFocal, units), o)}}, o);
+        return crw({{0x5029, focal, false}, {0x102D, words(cameraSettings(17, 0, longFocal, shortFocal, units), o)}},
+                   o);
     };
     const struct {
         const char *what;
@@ -203,10 +199,13 @@ TEST(OVNImageTagParserCrw, AutoRotateToExifOrientation)
     EXPECT_EQ(OVNImageTagParser::exifOrientationFromCanonAutoRotate(0xFFFF), 0);
 
     const Order o = Order::Big;
-    EXPECT_EQ(OVNImageTagParser().parseDataForExifInfo(crw({{0x102A, words(shotInfo(1), o)}}, o))
-                  .value("Orientation").toLongLong(),
+    EXPECT_EQ(OVNImageTagParser()
+                  .parseDataForExifInfo(crw({{0x102A, words(shotInfo(1), o)}}, o))
+                  .value("Orientation")
+                  .toLongLong(),
               6);
-    EXPECT_FALSE(OVNImageTagParser().parseDataForExifInfo(crw({{0x102A, words(shotInfo(0xFFFF), o)}}, o))
+    EXPECT_FALSE(OVNImageTagParser()
+                     .parseDataForExifInfo(crw({{0x102A, words(shotInfo(0xFFFF), o)}}, o))
                      .contains("Orientation"));
 }
 

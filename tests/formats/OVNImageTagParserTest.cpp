@@ -44,8 +44,7 @@ TEST(OVNImageTagParser, ReadersStayInsideTheDataAndFollowTheByteOrder)
     EXPECT_EQ(OVNImageTagParser::get2Bytes(bytes, 3, ByteOrder::BigEndian), 0u);
     EXPECT_EQ(OVNImageTagParser::get4Bytes(bytes, 1, ByteOrder::BigEndian), 0);
     EXPECT_EQ(OVNImageTagParser::get4Bytes(bytes, -1, ByteOrder::BigEndian), 0);
-    EXPECT_EQ(OVNImageTagParser::get4Bytes(QByteArray("\xFF\xFF\xFF\xFF", 4), 0, ByteOrder::BigEndian),
-              0xFFFFFFFFll);
+    EXPECT_EQ(OVNImageTagParser::get4Bytes(QByteArray("\xFF\xFF\xFF\xFF", 4), 0, ByteOrder::BigEndian), 0xFFFFFFFFll);
 }
 
 TEST(OVNImageTagParser, StringsEndAtTheFirstZeroByteAndKeepTheirEncoding)
@@ -69,12 +68,11 @@ TEST(OVNImageTagParser, NumbersByFieldType)
     QByteArray signedRational;
     append32(signedRational, quint32(-2), Order::Little);
     append32(signedRational, 3, Order::Little);
-    EXPECT_EQ(OVNImageTagParser::textOfNumber(
-                  OVNImageTagParser::getNumber(signedRational, 0, 10, ByteOrder::LittleEndian)),
-              "-0.6666667");
+    EXPECT_EQ(
+        OVNImageTagParser::textOfNumber(OVNImageTagParser::getNumber(signedRational, 0, 10, ByteOrder::LittleEndian)),
+        "-0.6666667");
     EXPECT_EQ(OVNImageTagParser::getNumber(signedRational, 0, 9, ByteOrder::LittleEndian).toLongLong(), -2);
-    EXPECT_EQ(OVNImageTagParser::getNumber(signedRational, 0, 4, ByteOrder::LittleEndian).toLongLong(),
-              0xFFFFFFFEll);
+    EXPECT_EQ(OVNImageTagParser::getNumber(signedRational, 0, 4, ByteOrder::LittleEndian).toLongLong(), 0xFFFFFFFEll);
     EXPECT_EQ(OVNImageTagParser::getNumber(signedRational, 0, 3, ByteOrder::LittleEndian).toLongLong(), 0xFFFE);
     EXPECT_EQ(OVNImageTagParser::getNumber(signedRational, 0, 1, ByteOrder::LittleEndian).toLongLong(), 0xFE);
     EXPECT_EQ(OVNImageTagParser::getNumber(signedRational, 0, 2, ByteOrder::LittleEndian).toLongLong(), 0);
@@ -100,9 +98,8 @@ TEST(OVNImageTagParser, TiffOfEitherByteOrderWithTheTableForms)
         const MetadataDictionary m = parseTiff(
             {asciiEntry(0x010F, "Canon"), asciiEntry(0x0110, "Canon EOS 10D"), shortEntry(0x0112, 6, order),
              rationalEntry(0x011A, 72, 1, order), asciiEntry(0x0132, "2004:01:02 03:04:05"),
-             rationalEntry(0x829A, 1, 250, order), rationalEntry(0x829D, 28, 10, order),
-             shortEntry(0x8827, 400, order), rationalEntry(0x920A, 50, 1, order),
-             longEntry(0xA002, 3072, order), longEntry(0xA003, 2048, order)},
+             rationalEntry(0x829A, 1, 250, order), rationalEntry(0x829D, 28, 10, order), shortEntry(0x8827, 400, order),
+             rationalEntry(0x920A, 50, 1, order), longEntry(0xA002, 3072, order), longEntry(0xA003, 2048, order)},
             order);
         EXPECT_EQ(m.value("CameraMake"), "Canon");
         EXPECT_EQ(m.value("CameraModel"), "Canon EOS 10D");
@@ -142,12 +139,13 @@ TEST(OVNImageTagParser, ExifIfdDateWinsAndTheMakerNoteIsNotRead)
                             longEntry(0x8769, 0, o)};
     qsizetype link = 0;
     appendIfd(bytes, 0, ifd0, o, &link);
-    const qsizetype exifIfd = appendIfd(
-        bytes, 0,
-        {rationalEntry(0x829D, 8, 1, o), asciiEntry(0x9003, "2003:12:31 23:59:59"),
-         rationalEntry(0x9202, 6, 1, o), rationalEntry(0x9205, 3, 1, o),
-         {0x927C, 7, 12, QByteArray("Canon\0\0\0\0\0\0\0", 12)}},
-        o);
+    const qsizetype exifIfd = appendIfd(bytes, 0,
+                                        {rationalEntry(0x829D, 8, 1, o),
+                                         asciiEntry(0x9003, "2003:12:31 23:59:59"),
+                                         rationalEntry(0x9202, 6, 1, o),
+                                         rationalEntry(0x9205, 3, 1, o),
+                                         {0x927C, 7, 12, QByteArray("Canon\0\0\0\0\0\0\0", 12)}},
+                                        o);
     // Point the Exif IFD entry (third entry of IFD0) at it.
     put32(bytes, 8 + 2 + 2 * 12 + 8, quint32(exifIfd), o);
     const MetadataDictionary m = parse(padded(bytes, 2048));
@@ -161,15 +159,15 @@ TEST(OVNImageTagParser, ExifIfdDateWinsAndTheMakerNoteIsNotRead)
 
 TEST(OVNImageTagParser, ApertureValueGivesTheFNumberWhenFNumberIsMissing)
 {
-    const MetadataDictionary m = parseTiff({rationalEntry(0x9202, 4, 1, Order::Little),
-                                            rationalEntry(0x9205, 3, 1, Order::Little)});
+    const MetadataDictionary m =
+        parseTiff({rationalEntry(0x9202, 4, 1, Order::Little), rationalEntry(0x9205, 3, 1, Order::Little)});
     EXPECT_EQ(m.value("ApertureFNumber"), "4"); // APEX 4 = f/4
 }
 
 TEST(OVNImageTagParser, ExposureIndexFollowsIsoSpeed)
 {
-    const MetadataDictionary m = parseTiff({shortEntry(0x8827, 100, Order::Little),
-                                            rationalEntry(0xA215, 125, 1, Order::Little)});
+    const MetadataDictionary m =
+        parseTiff({shortEntry(0x8827, 100, Order::Little), rationalEntry(0xA215, 125, 1, Order::Little)});
     EXPECT_DOUBLE_EQ(m.value("ISOequivalent").toDouble(), 125.0);
 }
 
@@ -178,10 +176,9 @@ TEST(OVNImageTagParser, LaterIfdsFillInButDoNotReplaceTheImagesValues)
     const Order o = Order::Little;
     qsizetype link = 0;
     QByteArray bytes = tiff({shortEntry(0x0112, 1, o), asciiEntry(0x0132, "2010:01:01 10:00:00")}, o, &link);
-    const qsizetype ifd1 = appendIfd(bytes, 0,
-                                     {shortEntry(0x0112, 6, o), asciiEntry(0x0110, "Thumbnail"),
-                                      asciiEntry(0x0132, "1999:09:09 09:09:09")},
-                                     o);
+    const qsizetype ifd1 = appendIfd(
+        bytes, 0,
+        {shortEntry(0x0112, 6, o), asciiEntry(0x0110, "Thumbnail"), asciiEntry(0x0132, "1999:09:09 09:09:09")}, o);
     put32(bytes, link, quint32(ifd1), o);
     const MetadataDictionary m = parse(padded(bytes, 2048));
     EXPECT_EQ(m.value("Orientation").toLongLong(), 1);

@@ -32,14 +32,8 @@ QByteArray sceneDng(int orientation = 1, int width = 64, int height = 48)
     return syntheticdng::make(o);
 }
 
-bool isReddish(QRgb c)
-{
-    return qRed(c) > qGreen(c) + 60 && qRed(c) > qBlue(c) + 60;
-}
-bool isBluish(QRgb c)
-{
-    return qBlue(c) > qRed(c) + 60 && qBlue(c) > qGreen(c) + 60;
-}
+bool isReddish(QRgb c) { return qRed(c) > qGreen(c) + 60 && qRed(c) > qBlue(c) + 60; }
+bool isBluish(QRgb c) { return qBlue(c) > qRed(c) + 60 && qBlue(c) > qGreen(c) + 60; }
 bool isGreyish(QRgb c)
 {
     return std::abs(qRed(c) - qGreen(c)) < 25 && std::abs(qBlue(c) - qGreen(c)) < 25 && qGreen(c) > 40;
@@ -165,11 +159,18 @@ TEST(OVNRAWImporterTest, RawFilesOfTheTestDataAreIdentifiedOrRefused)
     OVN_REQUIRE_TESTDATA();
     const QString base = testDataDir();
     const QStringList files = {
-        "/exiftool-t-images/CanonRaw.cr2",  "/exiftool-t-images/CanonRaw.crw", "/exiftool-t-images/DNG.dng",
-        "/exiftool-t-images/FujiFilm.raf",  "/exiftool-t-images/Minolta.mrw",  "/exiftool-t-images/Nikon.nef",
-        "/exiftool-t-images/Panasonic.rw2", "/exiv2-test-data/raw/Canon-R6-pruned.CR3",
-        "/exiv2-test-data/raw/IMG_1361.dng", "/exiv2-test-data/raw/exiv2-canon-powershot-s40.crw",
-        "/metadata-extractor-images/raw/Issue 419.rw2", "/metadata-extractor-images/raw/Issue 247-1.nef",
+        "/exiftool-t-images/CanonRaw.cr2",
+        "/exiftool-t-images/CanonRaw.crw",
+        "/exiftool-t-images/DNG.dng",
+        "/exiftool-t-images/FujiFilm.raf",
+        "/exiftool-t-images/Minolta.mrw",
+        "/exiftool-t-images/Nikon.nef",
+        "/exiftool-t-images/Panasonic.rw2",
+        "/exiv2-test-data/raw/Canon-R6-pruned.CR3",
+        "/exiv2-test-data/raw/IMG_1361.dng",
+        "/exiv2-test-data/raw/exiv2-canon-powershot-s40.crw",
+        "/metadata-extractor-images/raw/Issue 419.rw2",
+        "/metadata-extractor-images/raw/Issue 247-1.nef",
     };
     for (const QString &name : files) {
         SCOPED_TRACE(qPrintable(name));

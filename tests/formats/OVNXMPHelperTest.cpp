@@ -18,17 +18,15 @@ QByteArray packet(const QByteArray &properties)
     xmlns:Iptc4xmpCore="http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/"
     xmlns:xapRights="http://ns.adobe.com/xap/1.0/rights/"
     xmlns:xmp="http://ns.adobe.com/xap/1.0/">
-)" + properties + R"(
+)" + properties
+           + R"(
   </rdf:Description>
  </rdf:RDF>
 </x:xmpmeta>
 <?xpacket end="w"?>)";
 }
 
-MetadataDictionary read(const QByteArray &bytes)
-{
-    return OVNXMPHelper().parseXMP(bytes);
-}
+MetadataDictionary read(const QByteArray &bytes) { return OVNXMPHelper().parseXMP(bytes); }
 
 } // namespace
 
@@ -116,7 +114,8 @@ TEST(OVNXMPHelper, NoExternalEntitiesAndNoEntityExplosion)
 
     QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">";
     for (char c = 'b'; c <= 'k'; ++c)
-        laughs += QByteArray("<!ENTITY ") + c + " \"" + QByteArray(10, '&').replace("&", QByteArray("&") + char(c - 1) + ";") + "\">";
+        laughs += QByteArray("<!ENTITY ") + c + " \""
+                  + QByteArray(10, '&').replace("&", QByteArray("&") + char(c - 1) + ";") + "\">";
     laughs += "]><r><dc:title>&k;</dc:title></r>";
     QElapsedTimer timer;
     timer.start();

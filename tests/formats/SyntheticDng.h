@@ -18,7 +18,7 @@ struct Rgb {
 struct Options {
     int width = 64;
     int height = 48;
-    int orientation = 1;   // EXIF numbering
+    int orientation = 1; // EXIF numbering
     QByteArray make = "Ostrevan";
     QByteArray model = "Test Sensor";
     // False for a file cut off after its header: the picture's data is named but not there.
@@ -50,7 +50,8 @@ public:
     }
     void bytes(quint16 tag, std::vector<quint8> values)
     {
-        add(tag, 1, quint32(values.size()), QByteArray(reinterpret_cast<const char *>(values.data()), qsizetype(values.size())));
+        add(tag, 1, quint32(values.size()),
+            QByteArray(reinterpret_cast<const char *>(values.data()), qsizetype(values.size())));
     }
     void ascii(quint16 tag, QByteArray text)
     {

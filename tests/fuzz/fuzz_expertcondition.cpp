@@ -33,9 +33,9 @@ int authorizer(void *, int action, const char *first, const char *second, const 
             __builtin_trap();
         return SQLITE_OK;
     case SQLITE_FUNCTION:
-        if (!named(second, {"upper", "lower", "length", "substr", "substring", "trim", "ltrim", "rtrim", "coalesce",
-                            "abs", "round", "date", "datetime", "julianday", "strftime", "date_part", "date_trunc",
-                            "like"}))
+        if (!named(second,
+                   {"upper", "lower", "length", "substr", "substring", "trim", "ltrim", "rtrim", "coalesce", "abs",
+                    "round", "date", "datetime", "julianday", "strftime", "date_part", "date_trunc", "like"}))
             __builtin_trap();
         return SQLITE_OK;
     default:
@@ -80,10 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
         return 0;
     }
-    const QByteArray sql = "select strvfile.mid from strvfile left outer join strvpurchased on strvfile.mid=strvpurchased.mid "
-                           "left outer join strvsold on strvfile.mid=strvsold.mid left outer join strvexif on "
-                           "strvfile.mid=strvexif.mid where ("
-                           + condition.toUtf8() + ")";
+    const QByteArray sql =
+        "select strvfile.mid from strvfile left outer join strvpurchased on strvfile.mid=strvpurchased.mid "
+        "left outer join strvsold on strvfile.mid=strvsold.mid left outer join strvexif on "
+        "strvfile.mid=strvexif.mid where ("
+        + condition.toUtf8() + ")";
     sqlite3_stmt *statement = nullptr;
     const char *tail = nullptr;
     sqlite3_prepare_v2(catalog(), sql.constData(), int(sql.size()), &statement, &tail);

@@ -49,21 +49,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     static const char *const names[] = {"a", "b", "Thumbs", "Data", ".DS_Store", ".hidden", "c d", "e"};
     QStringList folders{root};
-    QStringList files;      // real files
+    QStringList files; // real files
     int made = 0;
     for (size_t i = 0; i + 3 <= size && i < 3 * 48; i += 3) {
         const QString parent = folders[data[i + 1] % folders.size()];
         // ".DS_Store" keeps its exact name (and may clash); the others are made unique.
         const QString name = QString::fromLatin1(names[data[i] >> 5]);
         const QString path = parent + QLatin1Char('/') + name
-            + (name == QLatin1String(".DS_Store") ? QString() : QString::number(made++));
+                             + (name == QLatin1String(".DS_Store") ? QString() : QString::number(made++));
         const int target = data[i + 2];
         switch (data[i] & 7) {
-        case 0: case 1:
+        case 0:
+        case 1:
             if (QDir().mkdir(path))
                 folders.append(path);
             break;
-        case 2: case 3: {
+        case 2:
+        case 3: {
             // Never opens what is there already: it may be a pipe.
             const int fd = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
             if (fd >= 0) {
@@ -81,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 6: // a link to a file, or dangling
-            link(files.isEmpty() || target % 4 == 0 ? path + QStringLiteral("-missing")
-                                                    : files[target % files.size()],
+            link(files.isEmpty() || target % 4 == 0 ? path + QStringLiteral("-missing") : files[target % files.size()],
                  path);
             break;
         default: // a pipe: reading it would block for good
@@ -93,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QVariantList listed = OVNHelper::parseFileList({root});
 
-    QSet<QString> entries;  // folder (canonical) + name: each entry of the tree at most once
-    QSet<QString> reached;  // canonical paths of the files listed
+    QSet<QString> entries; // folder (canonical) + name: each entry of the tree at most once
+    QSet<QString> reached; // canonical paths of the files listed
     for (const QVariant &element : listed) {
         const QString path = element.toString();
         const QFileInfo info(path);

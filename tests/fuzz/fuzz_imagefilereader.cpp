@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool raw = data[0] & 0x80;
     const QImage image = raw ? ImageFileReader::readRaw(bytes, box) : ImageFileReader::read(path, box);
     if (!image.isNull() && box.isValid() && (image.width() > box.width() || image.height() > box.height())) {
-        std::fprintf(stderr, "%dx%d picture for a %dx%d box\n", image.width(), image.height(),
-                     box.width(), box.height());
+        std::fprintf(stderr, "%dx%d picture for a %dx%d box\n", image.width(), image.height(), box.width(),
+                     box.height());
         std::abort();
     }
     return 0;

@@ -89,8 +89,7 @@ QVariant asOpenStepText(const QVariant &value)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data),
-                                                     qsizetype(size));
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     QString error;
     const QVariant value = PropertyList::read(input, &error);
     if (!value.isValid()) {
@@ -103,8 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The text form takes every value, with numbers, booleans and dates as their text.
     const QByteArray text = PropertyList::writeOpenStep(value, &error);
     if (text.isEmpty() || PropertyList::readOpenStep(text, &error) != asOpenStepText(value)) {
-        std::fprintf(stderr, "text form round trip changed the value: %s\n%s\n",
-                     qPrintable(error), text.constData());
+        std::fprintf(stderr, "text form round trip changed the value: %s\n%s\n", qPrintable(error), text.constData());
         std::abort();
     }
     // Strings with characters XML cannot carry are refused by the writer, with a message.
@@ -113,8 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QVariant back = PropertyList::readXml(xml, &error);
     if (!sameValue(value, back)) {
-        std::fprintf(stderr, "XML round trip changed the value: %s\n%s\n",
-                     qPrintable(error), xml.constData());
+        std::fprintf(stderr, "XML round trip changed the value: %s\n%s\n", qPrintable(error), xml.constData());
         std::abort();
     }
     return 0;

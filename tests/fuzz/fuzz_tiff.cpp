@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     // The same bytes as one APP1 payload, and as a bare TIFF in both byte orders, so that small
     // inputs reach the IFD walk too.
     parser.convertTagsToDictionary(data, 0, data.size());
-    for (const auto order : {OVNImageTagParser::ByteOrder::LittleEndian,
-                             OVNImageTagParser::ByteOrder::BigEndian}) {
+    for (const auto order : {OVNImageTagParser::ByteOrder::LittleEndian, OVNImageTagParser::ByteOrder::BigEndian}) {
         const qint64 firstIfd = OVNImageTagParser::get4Bytes(data, 4, order);
         parser.convertExifToDictionary(data, 0, firstIfd, data.size(), order);
     }

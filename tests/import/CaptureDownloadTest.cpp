@@ -35,8 +35,16 @@ public:
     std::function<void(int)> after;
     QStringList backups;
     QString collectionName;
-    void fileDownloaded(int k, const QString &, const QString &) override { if (after) after(k); }
-    void fileFailed(int k, const QString &, const QString &) override { if (after) after(k); }
+    void fileDownloaded(int k, const QString &, const QString &) override
+    {
+        if (after)
+            after(k);
+    }
+    void fileFailed(int k, const QString &, const QString &) override
+    {
+        if (after)
+            after(k);
+    }
     void backupFolderMade(const QString &folder) override { backups.append(folder); }
     void collectionMade(const QString &name, const QString &) override { collectionName = name; }
 };
@@ -49,10 +57,18 @@ TEST(CaptureDownloadTest, NamesAreComposedAndKeptInsideTheFolder)
     EXPECT_EQ(OVNCaptureDownload::composeFileName("", "", "", 10, 1, ""), "0000000001");
     EXPECT_EQ(OVNCaptureDownload::composeFileName("x", "", "", 0, 5, "y"), "xy");
     EXPECT_EQ(OVNCaptureDownload::composeFileName("", "", "", 2, 12345, ""), "12345");
-    const struct { QString in; QString out; } names[] = {
-        {"IMG_1.JPG", "IMG_1.JPG"}, {"\t\nIMG.JPG\r", "IMG.JPG"}, {"../../etc/x", "..-..-etc-x"},
-        {"a/b", "a-b"}, {QString("a") + QChar(0) + "b", "a-b"}, {"", "file-3"}, {".", "file-3"},
-        {"..", "file-3"}, {"\x01", "file-3"}};
+    const struct {
+        QString in;
+        QString out;
+    } names[] = {{"IMG_1.JPG", "IMG_1.JPG"},
+                 {"\t\nIMG.JPG\r", "IMG.JPG"},
+                 {"../../etc/x", "..-..-etc-x"},
+                 {"a/b", "a-b"},
+                 {QString("a") + QChar(0) + "b", "a-b"},
+                 {"", "file-3"},
+                 {".", "file-3"},
+                 {"..", "file-3"},
+                 {"\x01", "file-3"}};
     for (const auto &name : names)
         EXPECT_EQ(OVNCaptureDownload::safeName(name.in, 3), name.out) << name.in.toStdString();
 }
@@ -70,29 +86,86 @@ TEST(CaptureDownloadTest, DownloadsFromACameraAndACard)
         QStringList expectNames;
         int downloaded, errors, catalogued;
     };
-    const QVariantMap rename{{"svNamingSwitch_", "1"}, {"svNamingPrefix_", "A"}, {"svNamingSuffix_", "-"},
+    const QVariantMap rename{{"svNamingSwitch_", "1"},        {"svNamingPrefix_", "A"},  {"svNamingSuffix_", "-"},
                              {"svNamingCounterDigits_", "4"}, {"svNamingPostfix_", "z"}, {"svCatalogSelection_", "1"}};
     const Case cases[] = {
-        {"renamed, catalogued, backed up", false,
-         rename, {}, {},
-         {"ATrip-0000z.JPG", "ATrip-0001z.JPG", "ATrip-0002z.JPG"}, 3, 0, 3},
+        {"renamed, catalogued, backed up",
+         false,
+         rename,
+         {},
+         {},
+         {"ATrip-0000z.JPG", "ATrip-0001z.JPG", "ATrip-0002z.JPG"},
+         3,
+         0,
+         3},
         {"own names, not catalogued", false, {}, {}, {}, {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}, 3, 0, 0},
-        {"a card", true, {{"svCatalogSelection_", "2"}, {"svCatalog_", "Card"}}, {}, {},
-         {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}, 3, 0, 3},
-        {"a name clash adds -1", false, {},
-         [](const QString &, const QString &dest) { QFile f(dest + "/IMG_0002.JPG"); f.open(QIODevice::WriteOnly); f.write("mine"); },
-         {}, {"IMG_0001.JPG", "IMG_0002-1.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}, 3, 0, 0},
-        {"a ../ prefix stays inside", false, {{"svNamingSwitch_", "1"}, {"svNamingPrefix_", "../"}, {"svNamingCounterDigits_", "1"}},
-         {}, {}, {"..-Trip0.JPG", "..-Trip1.JPG", "..-Trip2.JPG"}, 3, 0, 0},
-        {"an unreadable file is an error", false, {{"svCatalogSelection_", "1"}}, {},
-         [](int k, const QString &device, std::atomic<bool> &) { if (k == 0) QFile::remove(device + "/100/IMG_0002.JPG"); },
-         {"IMG_0001.JPG", "IMG_0003.JPG"}, 2, 1, 2},
-        {"cancel after file 1", false, {{"svCatalogSelection_", "1"}}, {},
-         [](int k, const QString &, std::atomic<bool> &cancel) { if (k == 1) cancel = true; },
-         {"IMG_0001.JPG", "IMG_0002.JPG"}, 2, 0, 1},
-        {"the device goes away", false, {}, {},
-         [](int k, const QString &device, std::atomic<bool> &) { if (k == 0) QDir(device).removeRecursively(); },
-         {"IMG_0001.JPG"}, 1, 2, 0},
+        {"a card",
+         true,
+         {{"svCatalogSelection_", "2"}, {"svCatalog_", "Card"}},
+         {},
+         {},
+         {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"},
+         3,
+         0,
+         3},
+        {"a name clash adds -1",
+         false,
+         {},
+         [](const QString &, const QString &dest) {
+             QFile f(dest + "/IMG_0002.JPG");
+             f.open(QIODevice::WriteOnly);
+             f.write("mine");
+         },
+         {},
+         {"IMG_0001.JPG", "IMG_0002-1.JPG", "IMG_0002.JPG", "IMG_0003.JPG"},
+         3,
+         0,
+         0},
+        {"a ../ prefix stays inside",
+         false,
+         {{"svNamingSwitch_", "1"}, {"svNamingPrefix_", "../"}, {"svNamingCounterDigits_", "1"}},
+         {},
+         {},
+         {"..-Trip0.JPG", "..-Trip1.JPG", "..-Trip2.JPG"},
+         3,
+         0,
+         0},
+        {"an unreadable file is an error",
+         false,
+         {{"svCatalogSelection_", "1"}},
+         {},
+         [](int k, const QString &device, std::atomic<bool> &) {
+             if (k == 0)
+                 QFile::remove(device + "/100/IMG_0002.JPG");
+         },
+         {"IMG_0001.JPG", "IMG_0003.JPG"},
+         2,
+         1,
+         2},
+        {"cancel after file 1",
+         false,
+         {{"svCatalogSelection_", "1"}},
+         {},
+         [](int k, const QString &, std::atomic<bool> &cancel) {
+             if (k == 1)
+                 cancel = true;
+         },
+         {"IMG_0001.JPG", "IMG_0002.JPG"},
+         2,
+         0,
+         1},
+        {"the device goes away",
+         false,
+         {},
+         {},
+         [](int k, const QString &device, std::atomic<bool> &) {
+             if (k == 0)
+                 QDir(device).removeRecursively();
+         },
+         {"IMG_0001.JPG"},
+         1,
+         2,
+         0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -107,8 +180,10 @@ TEST(CaptureDownloadTest, DownloadsFromACameraAndACard)
         QDir().mkpath(dest);
         if (c.before)
             c.before(device, dest);
-        QVariantMap settings{{"svDestination1_", dest}, {"svDestination2_", dir.filePath("backup")},
-                             {"svDestination2AddTSFolder_", "1"}, {"svNamingCaptureName_", "ignored"}};
+        QVariantMap settings{{"svDestination1_", dest},
+                             {"svDestination2_", dir.filePath("backup")},
+                             {"svDestination2AddTSFolder_", "1"},
+                             {"svNamingCaptureName_", "ignored"}};
         for (auto it = c.settings.cbegin(); it != c.settings.cend(); ++it)
             settings.insert(it.key(), it.value());
 
@@ -127,7 +202,10 @@ TEST(CaptureDownloadTest, DownloadsFromACameraAndACard)
         ASSERT_TRUE(camera);
         std::atomic<bool> cancel{false};
         Hook hook;
-        hook.after = [&](int k) { if (c.after) c.after(k, device, cancel); };
+        hook.after = [&](int k) {
+            if (c.after)
+                c.after(k, device, cancel);
+        };
         const auto result = OVNCaptureDownload::run(*camera, settings, "Trip", connections, cancel, &hook);
 
         EXPECT_TRUE(result.alertTitle.isEmpty()) << result.alertMessage.toStdString();
@@ -167,9 +245,13 @@ TEST(CaptureDownloadTest, StopsWithAnAlertAndAnEmptyDeviceEndsWithNoFiles)
     auto result = OVNCaptureDownload::run(*camera, {{"svDestination1_", dir.filePath("dest")}}, "", {}, cancel);
     EXPECT_TRUE(result.alertTitle.isEmpty());
     EXPECT_EQ(result.processed(), 0);
-    const struct { QVariantMap settings; const char *alert; } stops[] = {
+    const struct {
+        QVariantMap settings;
+        const char *alert;
+    } stops[] = {
         {{{"svDestination1_", dir.filePath("missing")}}, "Failed to create download folder"},
-        {{{"svDestination1_", dir.filePath("dest")}, {"svDestination2_", dir.filePath("missing")}}, "Failed to create backup folder"},
+        {{{"svDestination1_", dir.filePath("dest")}, {"svDestination2_", dir.filePath("missing")}},
+         "Failed to create backup folder"},
         {{{"svDestination1_", dir.filePath("dest")}, {"svCatalogSelection_", "1"}}, "Failed to create catalog"},
     };
     for (const auto &stop : stops) {

@@ -18,22 +18,25 @@
 
 namespace {
 
-QImage grab(QWidget &view)
-{
-    return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
+QImage grab(QWidget &view) { return view.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 } // namespace
 
 TEST(CaptureWindowTest, PicturesAreFittedAndCaptionsDrawn)
 {
-    const struct { QSizeF picture; QSizeF bounds; QRectF fitted; } devices[] = {
-        {{200, 100}, {100, 100}, {0, 25, 100, 50}}, {{25, 50}, {100, 100}, {25, 0, 50, 100}},
-        {{100, 100}, {100, 100}, {0, 0, 100, 100}}};
+    const struct {
+        QSizeF picture;
+        QSizeF bounds;
+        QRectF fitted;
+    } devices[] = {{{200, 100}, {100, 100}, {0, 25, 100, 50}},
+                   {{25, 50}, {100, 100}, {25, 0, 50, 100}},
+                   {{100, 100}, {100, 100}, {0, 0, 100, 100}}};
     for (const auto &c : devices)
         EXPECT_EQ(OVNDeviceSelectionView::fittedRect(c.picture, c.bounds), c.fitted);
-    const struct { QSizeF image; QRectF dest; } thumbs[] = {
-        {{100, 50}, {0, 0, 200, 200}}, {{400, 200}, {0, 50, 200, 100}}, {{200, 400}, {50, 0, 100, 200}}};
+    const struct {
+        QSizeF image;
+        QRectF dest;
+    } thumbs[] = {{{100, 50}, {0, 0, 200, 200}}, {{400, 200}, {0, 50, 200, 100}}, {{200, 400}, {50, 0, 100, 200}}};
     for (const auto &c : thumbs)
         EXPECT_EQ(OVNLastImportImageView::destinationRect(c.image, {200, 200}), c.dest);
 
@@ -122,7 +125,10 @@ TEST(CaptureWindowTest, ListsTheCameraDownloadsAndShowsTheStatus)
 
         QEventLoop loop;
         bool finished = false;
-        QObject::connect(&window, &OVNImportCamera::downloadFinished, &loop, [&] { finished = true; loop.quit(); });
+        QObject::connect(&window, &OVNImportCamera::downloadFinished, &loop, [&] {
+            finished = true;
+            loop.quit();
+        });
         QTimer::singleShot(10000, &loop, &QEventLoop::quit);
         window.downloadFiles();
         EXPECT_TRUE(window.progressView()->isVisibleTo(&window));

@@ -93,10 +93,10 @@ TEST(ImportHelper, PostScriptStringsOfACommentLine)
 
 TEST(ImportHelper, WebLocationAddressFromPlistOrLink)
 {
-    EXPECT_EQ(OVNImportParserWeblocDocument::urlFromData(
-                  "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>URL</key>"
-                  "<string>https://example.org/</string></dict></plist>"),
-              QStringLiteral("https://example.org/"));
+    EXPECT_EQ(
+        OVNImportParserWeblocDocument::urlFromData("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>URL</key>"
+                                                   "<string>https://example.org/</string></dict></plist>"),
+        QStringLiteral("https://example.org/"));
     EXPECT_EQ(OVNImportParserWeblocDocument::urlFromData("[InternetShortcut]\nURL=https://x.test/a\n"),
               QStringLiteral("https://x.test/a"));
     EXPECT_EQ(OVNImportParserWeblocDocument::urlFromData("\x01\x02garbage"), QString());
@@ -107,7 +107,8 @@ TEST(ImportHelper, ImageFileGivesSizesTypeAndScaledThumbnail)
     QTemporaryDir dir;
     OVNImportHelper helper;
     for (const char *format : {"jpg", "tif", "png"}) {
-        const QString path = writeImage(dir.filePath(QStringLiteral("pic.") + QLatin1String(format)), {900, 600}, format);
+        const QString path =
+            writeImage(dir.filePath(QStringLiteral("pic.") + QLatin1String(format)), {900, 600}, format);
         QVariantMap record;
         const QByteArray jpeg = helper.thumbnailForMediaFile(path, record);
         ASSERT_FALSE(jpeg.isEmpty()) << format;
@@ -168,9 +169,9 @@ TEST(ImportHelper, DocumentsWithoutAPictureTakeTheDesktopIconOrTheTypeIcon)
     index.write("[Icon Theme]\nName=ovn-test-theme\nDirectories=128x128/mimetypes\n\n"
                 "[128x128/mimetypes]\nSize=128\nContext=MimeTypes\nType=Fixed\n");
     index.close();
-    for (const auto &[name, color] : {std::pair{"text-plain", QColor(Qt::red)},
-                                      std::pair{"application-pdf", QColor(Qt::blue)},
-                                      std::pair{"application-rtf", QColor(Qt::green)}}) {
+    for (const auto &[name, color] :
+         {std::pair{"text-plain", QColor(Qt::red)}, std::pair{"application-pdf", QColor(Qt::blue)},
+          std::pair{"application-rtf", QColor(Qt::green)}}) {
         QImage icon(128, 128, QImage::Format_RGB32);
         icon.fill(color);
         ASSERT_TRUE(icon.save(icons + QStringLiteral("/128x128/mimetypes/%1.png").arg(QLatin1String(name))));
@@ -194,8 +195,8 @@ TEST(ImportHelper, DocumentsWithoutAPictureTakeTheDesktopIconOrTheTypeIcon)
         int action;
         QColor desktop; // the theme's icon's colour; invalid: the type icon
     } cases[] = {
-        {text, 0, Qt::red}, {pdf, 0, Qt::blue}, {text, 1, QColor()}, {pdf, 1, QColor()}, {pdf, 7, QColor()},
-        {doc, 0, QColor()}, // a type the theme has no icon for
+        {text, 0, Qt::red}, {pdf, 0, Qt::blue}, {text, 1, QColor()},
+        {pdf, 1, QColor()}, {pdf, 7, QColor()}, {doc, 0, QColor()}, // a type the theme has no icon for
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(qPrintable(QFileInfo(c.path).fileName() + QStringLiteral(" action %1").arg(c.action)));
@@ -211,8 +212,8 @@ TEST(ImportHelper, DocumentsWithoutAPictureTakeTheDesktopIconOrTheTypeIcon)
         if (c.desktop.isValid())
             expected.fill(c.desktop);
         else
-            expected = decoded(OVNImportHelper::jpegData(
-                OVNImportParserGenericDocument::typeIcon(QFileInfo(c.path).suffix())));
+            expected = decoded(
+                OVNImportHelper::jpegData(OVNImportParserGenericDocument::typeIcon(QFileInfo(c.path).suffix())));
         EXPECT_LT(meanDifference(thumb, expected), 6.0);
     }
 
@@ -307,7 +308,7 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
     struct Case {
         int orientation;
         bool portrait;
-        QPoint red;     // where the red half lies in the upright thumbnail, in eighths of its sides
+        QPoint red; // where the red half lies in the upright thumbnail, in eighths of its sides
         QPoint other;
     };
     const Case cases[] = {
@@ -328,7 +329,8 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
             o.scene = [](int, int y) {
                 return y < 32 ? syntheticdng::Rgb{50000, 3000, 3000} : syntheticdng::Rgb{3000, 3000, 50000};
             };
-            const QString path = dir.filePath(QStringLiteral("turned%1.%2").arg(c.orientation).arg(QLatin1String(extension)));
+            const QString path =
+                dir.filePath(QStringLiteral("turned%1.%2").arg(c.orientation).arg(QLatin1String(extension)));
             QFile file(path);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write(syntheticdng::make(o));

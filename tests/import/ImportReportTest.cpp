@@ -15,8 +15,8 @@ TEST(ImportReportTest, CountsComeFirstAndBothListsAreWhole)
         QList<Failure> failures;
         QStringList stoppedBefore; // paths the import never reached
         QString message;
-        QStringList counts;        // the informative text's lines before the blank line
-        QStringList details;       // lines of the details
+        QStringList counts;  // the informative text's lines before the blank line
+        QStringList details; // lines of the details
     };
     QList<Failure> many;
     QStringList manyLines{"Not imported:"};
@@ -61,8 +61,13 @@ TEST(ImportReportTest, CountsComeFirstAndBothListsAreWhole)
          "Some files were not imported.",
          {"Imported: 0 files", "Not imported: 2 files"},
          {"Not imported:", "/in/x.jpg", "/in/y.jpg"}},
-        {"a long list is not cut", 0, many, {}, "Some files were not imported.",
-         {"Imported: 0 files", "Not imported: 25 files"}, manyLines},
+        {"a long list is not cut",
+         0,
+         many,
+         {},
+         "Some files were not imported.",
+         {"Imported: 0 files", "Not imported: 25 files"},
+         manyLines},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -150,10 +150,12 @@ TEST_P(ImportWorkerTest, MixedFolderGivesOneRowPerFile)
     EXPECT_EQ(rows[QStringLiteral("turned.jpg")].field(MediaRecord::ImageWidth), QStringLiteral("1200"));
     EXPECT_EQ(rows[QStringLiteral("ExifTool.jpg")].field(MediaRecord::FileSize),
               QString::number(QFileInfo(folder.filePath(QStringLiteral("ExifTool.jpg"))).size()));
-    const QImage turned = QImage::fromData(db.getThumbnailForMediaID(rows[QStringLiteral("turned.jpg")].field(MediaRecord::Mid)));
+    const QImage turned =
+        QImage::fromData(db.getThumbnailForMediaID(rows[QStringLiteral("turned.jpg")].field(MediaRecord::Mid)));
     EXPECT_EQ(turned.size(), QSize(256, 171));
     for (const MediaRecord &row : rows)
-        EXPECT_FALSE(db.getThumbnailForMediaID(row.field(MediaRecord::Mid)).isEmpty()) << qPrintable(row.field(MediaRecord::DisplayTag));
+        EXPECT_FALSE(db.getThumbnailForMediaID(row.field(MediaRecord::Mid)).isEmpty())
+            << qPrintable(row.field(MediaRecord::DisplayTag));
 }
 
 // A portrait camera RAW file is catalogued with its orientation and an upright thumbnail; one cut
@@ -247,7 +249,8 @@ TEST_P(ImportWorkerTest, CopyWithANameClashOverwritesNothingAndStops)
     OVNImportWorker worker(maker(), s);
     const OVNImportWorker::Summary summary = worker.run({a, b, c});
     EXPECT_EQ(summary.abortTitle, QStringLiteral("File copy failed."));
-    EXPECT_EQ(summary.abortMessage, OVNImportWorker::copyFailedMessage(false, b, destination.filePath(QStringLiteral("b.jpg"))));
+    EXPECT_EQ(summary.abortMessage,
+              OVNImportWorker::copyFailedMessage(false, b, destination.filePath(QStringLiteral("b.jpg"))));
     ASSERT_EQ(summary.importedIds.size(), 1);
     EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("absolutepath")),
               destination.filePath(QStringLiteral("a.jpg")));
@@ -275,10 +278,10 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
 
     QStringList finished;
     QObject receiver;
-    NotificationCenter::defaultCenter().addObserver(&receiver, OVNImportMedia::importMediaDidFinishNotification(),
-                                                    [&](const QString &, const QVariantMap &info) {
-                                                        finished.append(info.value(QStringLiteral("categoryid")).toString());
-                                                    });
+    NotificationCenter::defaultCenter().addObserver(
+        &receiver, OVNImportMedia::importMediaDidFinishNotification(), [&](const QString &, const QVariantMap &info) {
+            finished.append(info.value(QStringLiteral("categoryid")).toString());
+        });
     OVNImportMedia sheet;
     sheet.setDeleteOnFinish(false);
     sheet.setConnectionMaker(maker());
@@ -312,9 +315,9 @@ TEST_P(ImportWorkerTest, RefusedInsertIsListedAndTheOthersStay)
             "create trigger refuse_bad before insert on strvfile for each row execute function refuse_bad()")))
             << qPrintable(db.getLastErrorMessage());
     } else {
-        ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
-            "create trigger refuse_bad before insert on strvfile when new.displaytag = 'bad.jpg' "
-            "begin select raise(abort, 'refused'); end")))
+        ASSERT_TRUE(db.runSQLCommand(
+            QStringLiteral("create trigger refuse_bad before insert on strvfile when new.displaytag = 'bad.jpg' "
+                           "begin select raise(abort, 'refused'); end")))
             << qPrintable(db.getLastErrorMessage());
     }
     QVariantList items;
@@ -327,8 +330,8 @@ TEST_P(ImportWorkerTest, RefusedInsertIsListedAndTheOthersStay)
     EXPECT_EQ(summary.importedIds.size(), 3);
     ASSERT_EQ(summary.failures.size(), 1);
     EXPECT_EQ(QFileInfo(summary.failures.first().path).fileName(), QStringLiteral("bad.jpg"));
-    EXPECT_EQ(listedNames(db, category), (QStringList{QStringLiteral("one.jpg"), QStringLiteral("two.jpg"),
-                                                      QStringLiteral("three.jpg")}));
+    EXPECT_EQ(listedNames(db, category),
+              (QStringList{QStringLiteral("one.jpg"), QStringLiteral("two.jpg"), QStringLiteral("three.jpg")}));
 }
 
 // Pre-fill writes the prepared fields and the path words into each new record.
@@ -344,7 +347,8 @@ TEST_P(ImportWorkerTest, PrefillCompletesEachRecord)
     OVNImportWorker worker(maker(), s);
     const OVNImportWorker::Summary summary = worker.run({path});
     ASSERT_EQ(summary.importedIds.size(), 1);
-    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")), QStringLiteral("holiday"));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")),
+              QStringLiteral("holiday"));
     const QString keywords = db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("shortdesc"));
     EXPECT_TRUE(keywords.contains(QLatin1String("sunset"))) << qPrintable(keywords);
     EXPECT_TRUE(keywords.contains(QLatin1String("Beach"))) << qPrintable(keywords);
@@ -466,9 +470,10 @@ class CommittedAtTheEnd : public OVNImportWorker::Observer
 {
 public:
     CommittedAtTheEnd(std::unique_ptr<OVNDatabaseAccess> other, QString categoryId, int total)
-        : m_other(std::move(other)), m_category(std::move(categoryId)), m_total(total)
-    {
-    }
+        : m_other(std::move(other)),
+          m_category(std::move(categoryId)),
+          m_total(total)
+    {}
     void importProgress(int position, int, const QString &, const QByteArray &) override
     {
         // The first file is reported with its batch open; holding the import here is a file that
@@ -476,8 +481,8 @@ public:
         if (position == 1)
             std::this_thread::sleep_for(std::chrono::milliseconds(700));
         if (position == m_total)
-            m_committed = m_other->affectedRowsForQuery(
-                QStringLiteral("select mid from strvfile where categoryid=$1"), {m_category});
+            m_committed = m_other->affectedRowsForQuery(QStringLiteral("select mid from strvfile where categoryid=$1"),
+                                                        {m_category});
     }
     int committed() const { return m_committed; }
 
@@ -514,7 +519,8 @@ TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
     OVNImportWorker worker(maker(), settings(1));
     const OVNImportWorker::Summary summary = worker.run({QVariant(item)});
     ASSERT_EQ(summary.importedIds.size(), 1);
-    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("rating")), QStringLiteral("4"));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("rating")),
+              QStringLiteral("4"));
 }
 
 // A pre-fill field the catalog refuses leaves the record without it, and the file is listed.
@@ -528,10 +534,12 @@ TEST_P(ImportWorkerTest, RefusedPrefillFieldIsListed)
     OVNImportWorker worker(maker(), s);
     const OVNImportWorker::Summary summary = worker.run({path});
     ASSERT_EQ(summary.importedIds.size(), 1);
-    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")), QStringLiteral("market"));
+    EXPECT_EQ(db.getMediaListEntryForMediaID(summary.importedIds.first(), QStringLiteral("fulldesc")),
+              QStringLiteral("market"));
     ASSERT_EQ(summary.failures.size(), 1);
     EXPECT_EQ(summary.failures.first().path, path);
-    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("12,50"))) << qPrintable(summary.failures.first().reason);
+    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("12,50")))
+        << qPrintable(summary.failures.first().reason);
 }
 
 // Each entry gets its metadata row from the file's camera tags; a row the catalog refuses costs
@@ -573,12 +581,13 @@ namespace {
 class CatalogOutage : public OVNImportWorker::Observer
 {
 public:
-    enum Refusal { None = 0, ForGood = -1 };   // or the seconds until sessions are let in again
+    enum Refusal { None = 0, ForGood = -1 }; // or the seconds until sessions are let in again
 
     CatalogOutage(OVNDatabaseAccess &db, QString database, int refusal)
-        : m_db(db), m_database(std::move(database)), m_refusal(refusal)
-    {
-    }
+        : m_db(db),
+          m_database(std::move(database)),
+          m_refusal(refusal)
+    {}
     ~CatalogOutage() override
     {
         if (m_letIn.joinable())
@@ -675,7 +684,6 @@ TEST_P(ImportWorkerTest, ImportWaitsForACatalogServerThatWentAway)
     }
 }
 
-
 // A batch whose commit the server refuses (a check it makes only at commit) is no lost server:
 // its files are listed with the catalog's message at once, and the batches after it go in.
 TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
@@ -686,9 +694,9 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
         "create function refuse_marked() returns trigger as $body$ begin if new.displaytag = 'o09.jpg' then "
         "raise exception 'marked entries are refused'; end if; return new; end $body$ language plpgsql")))
         << qPrintable(db.getLastErrorMessage());
-    ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
-        "create constraint trigger refuse_marked after insert on strvfile deferrable initially deferred "
-        "for each row execute function refuse_marked()")))
+    ASSERT_TRUE(db.runSQLCommand(
+        QStringLiteral("create constraint trigger refuse_marked after insert on strvfile deferrable initially deferred "
+                       "for each row execute function refuse_marked()")))
         << qPrintable(db.getLastErrorMessage());
     QVariantList items;
     QStringList names;
@@ -715,7 +723,8 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
     EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
     ASSERT_EQ(summary.failures.size(), 7);
     for (const OVNImportWorker::Failure &failure : summary.failures)
-        EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused"))) << qPrintable(failure.reason);
+        EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused")))
+            << qPrintable(failure.reason);
     EXPECT_LT(clock.elapsed(), 20000);
 }
 
@@ -732,7 +741,12 @@ TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
     sheet->setThreadCount(2);
     sheet->setConnectionMaker(maker());
     sheet->processFiles(items, category, nullptr);
-    ASSERT_TRUE(processEventsUntil([] { std::lock_guard lock(slowfile::mutex); return slowfile::reading == 1; }, 30000));
+    ASSERT_TRUE(processEventsUntil(
+        [] {
+            std::lock_guard lock(slowfile::mutex);
+            return slowfile::reading == 1;
+        },
+        30000));
     sheet->btCancelClicked();
     EXPECT_FALSE(sheet->isVisible());
     // Finished and deleted while the slow file is still being read.
@@ -763,11 +777,12 @@ public:
     SmallDisk(const QString &folder, const char *size) : m_folder(folder)
     {
         QDir().mkpath(folder);
-        m_mounted = ::geteuid() == 0
+        m_mounted =
+            ::geteuid() == 0
             && QProcess::execute(QStringLiteral("mount"),
                                  {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
                                   QStringLiteral("size=") + QLatin1String(size), QStringLiteral("tmpfs"), folder})
-                == 0;
+                   == 0;
     }
     ~SmallDisk()
     {
@@ -803,7 +818,7 @@ TEST(ImportOntoAFullDisk, EveryFileIsAccountedForAndTheDiskNamed)
     }
     const struct {
         const char *name;
-        bool smallDisk;   // else a page limit
+        bool smallDisk; // else a page limit
         int batchSize;
     } cases[] = {{"small file system", true, 250}, {"page limit", false, 7}, {"page limit, large batches", false, 250}};
     for (const auto &c : cases) {
@@ -854,8 +869,8 @@ TEST(ImportOntoAFullDisk, EveryFileIsAccountedForAndTheDiskNamed)
         EXPECT_EQ(after.rowsForQuery(QStringLiteral("pragma integrity_check")).value(0).value(0).toString(),
                   QStringLiteral("ok"));
         QStringList catalogued;
-        for (const QList<QVariant> &row : after.rowsForQuery(
-                 QStringLiteral("select absolutepath from strvfile where categoryid=$1"), {category}))
+        for (const QList<QVariant> &row :
+             after.rowsForQuery(QStringLiteral("select absolutepath from strvfile where categoryid=$1"), {category}))
             catalogued.append(row.value(0).toString());
         EXPECT_EQ(catalogued.size(), summary.importedIds.size());
         // A failed insert may take its whole batch with it: with small batches, earlier ones stay.
@@ -888,8 +903,7 @@ TEST(ImportOntoAFullDisk, EveryFileIsAccountedForAndTheDiskNamed)
         QFile filler(folder + QStringLiteral("/filler"));
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
         const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
+        while (filler.write(block) == block.size() && filler.flush()) {}
         QVariantList records;
         for (const QString &mid : summary.importedIds)
             records.append(QVariantMap{{QStringLiteral("mid"), mid},

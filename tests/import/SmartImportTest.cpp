@@ -97,13 +97,15 @@ TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
     const struct {
         const char *name;
         QVariantList items;
-        int cancelAt;   // 0: no cancel
+        int cancelAt; // 0: no cancel
         QStringList collections;
     } cases[] = {
         // A single folder stands for its entries; ".DS_Store" is left out.
         {"card", {card}, 0, {"root:3", "root-1:3", "root-2:1", "empty:0", "trip:2"}},
         {"exact multiple", sixFiles, 0, {"root:3", "root-1:3"}},
-        {"folders and loose files", {card + "/trip", sixFiles.at(0), card + "/empty", sixFiles.at(1)}, 0,
+        {"folders and loose files",
+         {card + "/trip", sixFiles.at(0), card + "/empty", sixFiles.at(1)},
+         0,
          {"root:2", "trip:2", "empty:0"}},
         {"cancel", sixFiles, 2, {"root:2"}},
     };
@@ -133,11 +135,12 @@ TEST_P(SmartImportTest, SheetCancelGivesTheSmartFinishOnce)
         items.append(writeJpeg(files.filePath(QStringLiteral("s%1.jpg").arg(i)), i, QSize(1600, 1200)));
     QStringList posted;
     QObject receiver;
-    NotificationCenter::defaultCenter().addObserver(&receiver, QString(), [&](const QString &name, const QVariantMap &info) {
-        if (name.startsWith(QLatin1String("OVNNotification")))
-            posted.append(name + QLatin1Char(' ') + info.value(QStringLiteral("categoryid")).toString()
-                          + info.value(QStringLiteral("action")).toString());
-    });
+    NotificationCenter::defaultCenter().addObserver(
+        &receiver, QString(), [&](const QString &name, const QVariantMap &info) {
+            if (name.startsWith(QLatin1String("OVNNotification")))
+                posted.append(name + QLatin1Char(' ') + info.value(QStringLiteral("categoryid")).toString()
+                              + info.value(QStringLiteral("action")).toString());
+        });
     OVNImportMedia sheet;
     sheet.setDeleteOnFinish(false);
     sheet.setThreadCount(1);
@@ -150,8 +153,9 @@ TEST_P(SmartImportTest, SheetCancelGivesTheSmartFinishOnce)
     processEventsUntil([] { return false; }, 200);
     // The end names where the files went: the one collection made, or else the folder.
     const QString target = sheet.summary().collections.size() == 1 ? sheet.summary().collections.first().id : folder;
-    EXPECT_EQ(posted, (QStringList{"OVNNotificationReloadCategory " + folder, "OVNNotificationCategoryListDidChange add",
-                                   "OVNNotificationImportMediaDidFinish " + target}));
+    EXPECT_EQ(posted,
+              (QStringList{"OVNNotificationReloadCategory " + folder, "OVNNotificationCategoryListDidChange add",
+                           "OVNNotificationImportMediaDidFinish " + target}));
     EXPECT_LT(sheet.summary().importedIds.size(), 40);
 }
 
@@ -173,8 +177,8 @@ TEST_P(SmartImportTest, RescanRefreshesChangedFilesAndKeepsMissingOnes)
 
     QVariantList records;
     for (int i = 0; i < 2; ++i)
-        records.append(QVariantMap{{QStringLiteral("mid"), ids[i]},
-                                   {QStringLiteral("absolutepath"), i == 0 ? changed : deleted}});
+        records.append(
+            QVariantMap{{QStringLiteral("mid"), ids[i]}, {QStringLiteral("absolutepath"), i == 0 ? changed : deleted}});
     OVNImportWorker rescanner([this] { return openAnother(); }, s);
     const OVNImportWorker::Summary summary = rescanner.reprocess(records);
     EXPECT_EQ(summary.processed, 2);
@@ -193,8 +197,8 @@ TEST_P(SmartImportTest, RecordExportImportsItsFilesAndListsTheRest)
     qputenv("OVN_VOLUME_ROOTS", (files.filePath(QStringLiteral("nothing")) + QLatin1Char(':') + roots).toUtf8());
     const auto exported = [](const QString &first, const QString &header, const QStringList &records) {
         const QString text = first + QStringLiteral("\r\nTab\tbefore\tdata\r\n") + header
-            + QStringLiteral("\r\nsrv\tCard\tShoots:Day 1:\ta.jpg\r\n%Data\r\n") + records.join(QStringLiteral("\r\n"))
-            + QStringLiteral("\r\n");
+                             + QStringLiteral("\r\nsrv\tCard\tShoots:Day 1:\ta.jpg\r\n%Data\r\n")
+                             + records.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
         return *MacRoman::encode(text);
     };
     const QString german = QStringLiteral("Server-Name\tVolume-Name\tOrdnername\tAsset-Name\tSchlagwörter");
@@ -205,14 +209,17 @@ TEST_P(SmartImportTest, RecordExportImportsItsFilesAndListsTheRest)
         QStringLiteral("srv\tNoVolume\tShoots\tc.jpg\t"),
         QStringLiteral("srv\tCard\tShoots:Day 1\tgone.jpg\t"),
     };
-    const OVNCumulusParser::Parsed parsed = OVNCumulusParser::parse(exported(OVNCumulusParser::identifier(), german, records));
+    const OVNCumulusParser::Parsed parsed =
+        OVNCumulusParser::parse(exported(OVNCumulusParser::identifier(), german, records));
     ASSERT_FALSE(parsed.refused()) << qPrintable(parsed.errorMessage);
     QStringList failed;
     for (const auto &failure : parsed.failed)
         failed.append(failure.path + QStringLiteral(": ") + failure.reason);
-    EXPECT_EQ(failed, (QStringList{QStringLiteral("line 7: the record has 2 fields, the header 5"),
-                                   QStringLiteral("Card/Shoots/../b.jpg: unsafe path"),
-                                   files.filePath(QStringLiteral("nothing")) + QStringLiteral("/NoVolume/Shoots/c.jpg: the volume NoVolume is not mounted")}));
+    EXPECT_EQ(failed,
+              (QStringList{QStringLiteral("line 7: the record has 2 fields, the header 5"),
+                           QStringLiteral("Card/Shoots/../b.jpg: unsafe path"),
+                           files.filePath(QStringLiteral("nothing"))
+                               + QStringLiteral("/NoVolume/Shoots/c.jpg: the volume NoVolume is not mounted")}));
     ASSERT_EQ(parsed.items.size(), 2);
     EXPECT_EQ(parsed.items.at(0).toMap().value(QStringLiteral("PATH")).toString(),
               roots + QStringLiteral("/Card/Shoots/Day 1/a.jpg"));
@@ -224,14 +231,16 @@ TEST_P(SmartImportTest, RecordExportImportsItsFilesAndListsTheRest)
     const OVNImportWorker::Summary summary = worker.run(parsed.items);
     ASSERT_EQ(summary.importedIds.size(), 1);
     EXPECT_EQ(summary.notImported, QStringList{roots + QStringLiteral("/Card/Shoots/Day 1/gone.jpg")});
-    EXPECT_TRUE(db.getMediaListEntryForMediaID(summary.importedIds.at(0), QStringLiteral("keywords")).endsWith(QStringLiteral("Sonne")));
+    EXPECT_TRUE(db.getMediaListEntryForMediaID(summary.importedIds.at(0), QStringLiteral("keywords"))
+                    .endsWith(QStringLiteral("Sonne")));
     EXPECT_TRUE(db.getMediaListEntryForMediaID(summary.importedIds.at(0), QStringLiteral("shortdesc"))
                     .endsWith(QStringLiteral("Urlaub\nMeer\n")));
 
     const QString noAsset = QStringLiteral("Volume Name\tFolder Name\tNotes");
-    for (const auto &[first, header, title] :
-         {std::tuple{QStringLiteral("v5.0 Canto(r) Cumulus(r) Record Exporx"), german, QStringLiteral("Format not recognized")},
-          std::tuple{OVNCumulusParser::identifier(), noAsset, QStringLiteral("The record export cannot be imported")}}) {
+    for (const auto &[first, header, title] : {std::tuple{QStringLiteral("v5.0 Canto(r) Cumulus(r) Record Exporx"),
+                                                          german, QStringLiteral("Format not recognized")},
+                                               std::tuple{OVNCumulusParser::identifier(), noAsset,
+                                                          QStringLiteral("The record export cannot be imported")}}) {
         const OVNCumulusParser::Parsed refused = OVNCumulusParser::parse(exported(first, header, records));
         EXPECT_EQ(refused.errorTitle, title);
         EXPECT_TRUE(refused.items.isEmpty() && refused.failed.isEmpty());

@@ -86,17 +86,19 @@ TEST(WorkflowPanelAlbumTest, AlbumsAndTheirItems)
     TempHome home;
     const QVariantMap library{
         {"List of Albums", QVariantList{album("Trip", {"1", "2", "3", "9"}), album("Empty", {})}},
-        {"Master Image List",
-         QVariantMap{{"1", QVariantMap{{"OriginalPath", "/p/1.jpg"}, {"ImagePath", "/p/1-edit.jpg"},
-                                       {"Caption", "one"}, {"Rating", 3}, {"Keywords", QVariantList{"k1", "k9", "k2"}}}},
-                     {"2", QVariantMap{{"ImagePath", "/p/2.jpg"}, {"Comment", "two"}}},
-                     {"3", QVariantMap{{"Caption", "no file"}}}}},
+        {"Master Image List", QVariantMap{{"1", QVariantMap{{"OriginalPath", "/p/1.jpg"},
+                                                            {"ImagePath", "/p/1-edit.jpg"},
+                                                            {"Caption", "one"},
+                                                            {"Rating", 3},
+                                                            {"Keywords", QVariantList{"k1", "k9", "k2"}}}},
+                                          {"2", QVariantMap{{"ImagePath", "/p/2.jpg"}, {"Comment", "two"}}},
+                                          {"3", QVariantMap{{"Caption", "no file"}}}}},
         {"List of Keywords", QVariantMap{{"k1", "sea"}, {"k2", "sun"}}}};
     EXPECT_EQ(OVNWorkflowPanel::albumNames(library), QStringList({"Trip", "Empty"}));
     const QVariantList items = OVNWorkflowPanel::albumItems(library, 0, "Trip");
     ASSERT_EQ(items.size(), 2);
-    EXPECT_EQ(items[0].toMap(), QVariantMap({{"PATH", "/p/1.jpg"}, {"CAPTION", "one"}, {"RATING", 3},
-                                             {"KEYWORDS", "sea sun "}}));
+    EXPECT_EQ(items[0].toMap(),
+              QVariantMap({{"PATH", "/p/1.jpg"}, {"CAPTION", "one"}, {"RATING", 3}, {"KEYWORDS", "sea sun "}}));
     EXPECT_EQ(items[1].toMap(), QVariantMap({{"PATH", "/p/2.jpg"}, {"COMMENT", "two"}, {"KEYWORDS", ""}}));
     EXPECT_TRUE(OVNWorkflowPanel::albumItems(library, 1, "Trip").isEmpty());
     EXPECT_TRUE(OVNWorkflowPanel::albumItems(library, 5, "Trip").isEmpty());
@@ -105,7 +107,7 @@ TEST(WorkflowPanelAlbumTest, AlbumsAndTheirItems)
     UserDefaults defaults(home.path("prefs.plist"));
     OVNWorkflowPanel panel(defaults);
     panel.selectWorkflow(3);
-    EXPECT_EQ(panel.albumSelection()->count(), 0);   // no library yet
+    EXPECT_EQ(panel.albumSelection()->count(), 0); // no library yet
     QDir().mkpath(QFileInfo(OVNWorkflowPanel::albumDataPath()).absolutePath());
     QFile file(OVNWorkflowPanel::albumDataPath());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -120,8 +122,7 @@ TEST(WorkflowPanelAlbumTest, AlbumsAndTheirItems)
 }
 
 class WorkflowPanelTest : public CatalogFixture
-{
-};
+{};
 
 // Drops on each workflow: the category made, where the files are catalogued, what was moved, and
 // the alerts.
@@ -142,8 +143,9 @@ TEST_P(WorkflowPanelTest, DropsRunTheSelectedWorkflow)
     OVNWorkflowPanel panel(defaults);
     panel.setConnectionMaker([this] { return openAnother(); });
     int finished = 0;
-    const int token = NotificationCenter::defaultCenter().addObserver(
-        nullptr, QStringLiteral("OVNNotificationImportMediaDidFinish"), [&](const QString &, const QVariantMap &) { ++finished; });
+    const int token =
+        NotificationCenter::defaultCenter().addObserver(nullptr, QStringLiteral("OVNNotificationImportMediaDidFinish"),
+                                                        [&](const QString &, const QVariantMap &) { ++finished; });
     const QString privateStore = home.pictures() + "/Ostrevan/";
     EXPECT_TRUE(panel.workflowDefinition(0).value("description").toString().contains(privateStore));
 
@@ -155,8 +157,12 @@ TEST_P(WorkflowPanelTest, DropsRunTheSelectedWorkflow)
         QStringList catalogued; // "volumetype|volumename|path", path relative to the home folder
         int alerts;
     } cases[] = {
-        {"card on CD/DVD", 2, {card}, "CARD",
-         {"removable|CARD|volumes/CARD/DCIM/IMG_1.jpg", "removable|CARD|volumes/CARD/DCIM/IMG_2.jpg"}, 0},
+        {"card on CD/DVD",
+         2,
+         {card},
+         "CARD",
+         {"removable|CARD|volumes/CARD/DCIM/IMG_1.jpg", "removable|CARD|volumes/CARD/DCIM/IMG_2.jpg"},
+         0},
         {"folder on media files", 4, {trip}, "Trip", {"||Desktop/Trip/a.jpg"}, 0},
         {"file on media files", 4, {loose}, "drag", {"||Desktop/loose.jpg"}, 0},
         {"folder to private store", 0, {trip}, "Trip", {"||Pictures/Ostrevan/*/a.jpg"}, 0},
@@ -175,22 +181,23 @@ TEST_P(WorkflowPanelTest, DropsRunTheSelectedWorkflow)
         if (!c.category.isEmpty()) {
             ASSERT_TRUE(processEventsUntil([&] { return finished > finishedBefore; }, 30000));
         }
-        const auto categories = db.rowsForQuery(
-            QStringLiteral("select displaytag from strvcategory order by mid"));
+        const auto categories = db.rowsForQuery(QStringLiteral("select displaytag from strvcategory order by mid"));
         EXPECT_EQ(categories.size(), categoriesBefore + (c.category.isEmpty() ? 0 : 1));
         if (!c.category.isEmpty() && !categories.isEmpty()) {
             EXPECT_EQ(categories.last().value(0).toString(), c.category);
         }
         QStringList catalogued;
-        for (const auto &row : db.rowsForQuery(QStringLiteral(
-                 "select volumetype, volumename, absolutepath from strvfile order by absolutepath")))
-            catalogued.append(QStringLiteral("%1|%2|%3").arg(row.value(0).toString(), row.value(1).toString(),
-                                                             QDir(home.path("")).relativeFilePath(row.value(2).toString())));
+        for (const auto &row : db.rowsForQuery(
+                 QStringLiteral("select volumetype, volumename, absolutepath from strvfile order by absolutepath")))
+            catalogued.append(QStringLiteral("%1|%2|%3")
+                                  .arg(row.value(0).toString(), row.value(1).toString(),
+                                       QDir(home.path("")).relativeFilePath(row.value(2).toString())));
         ASSERT_EQ(catalogued.size(), c.catalogued.size()) << catalogued.join(", ").toStdString();
         for (int i = 0; i < catalogued.size(); ++i)
             EXPECT_TRUE(QRegularExpression(QRegularExpression::wildcardToRegularExpression(
-                            c.catalogued[i], QRegularExpression::UnanchoredWildcardConversion))
-                            .match(catalogued[i]).hasMatch())
+                                               c.catalogued[i], QRegularExpression::UnanchoredWildcardConversion))
+                            .match(catalogued[i])
+                            .hasMatch())
                 << catalogued[i].toStdString();
         ASSERT_EQ(alerts->shown().size(), alertsBefore + c.alerts);
     }

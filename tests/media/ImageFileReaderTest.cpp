@@ -66,7 +66,9 @@ TEST(ImageFileReaderTest, CameraRawFilesGoToTheRawDecoder)
     syntheticdng::Options o;
     o.width = 128;
     o.height = 96;
-    o.scene = [](int x, int) { return x < 64 ? syntheticdng::Rgb{50000, 3000, 3000} : syntheticdng::Rgb{3000, 3000, 50000}; };
+    o.scene = [](int x, int) {
+        return x < 64 ? syntheticdng::Rgb{50000, 3000, 3000} : syntheticdng::Rgb{3000, 3000, 50000};
+    };
     QTemporaryDir dir;
     const QString path = writeFile(dir, QStringLiteral("scene.dng"), syntheticdng::make(o));
     const QImage full = ImageFileReader::read(path);
@@ -94,9 +96,9 @@ TEST(ImageFileReaderTest, RawFilesOfTheTestDataReadOrAreRefused)
     OVN_REQUIRE_TESTDATA();
     // The iPhone DNG is cut short: its preview and data are gone, but the header is sound.
     const QString base = testDataDir();
-    for (const char *name : {"/exiftool-t-images/CanonRaw.cr2", "/exiftool-t-images/CanonRaw.crw",
-                             "/exiftool-t-images/FujiFilm.raf", "/exiv2-test-data/raw/Canon-R6-pruned.CR3",
-                             "/metadata-extractor-images/raw/Issue 419.rw2"}) {
+    for (const char *name :
+         {"/exiftool-t-images/CanonRaw.cr2", "/exiftool-t-images/CanonRaw.crw", "/exiftool-t-images/FujiFilm.raf",
+          "/exiv2-test-data/raw/Canon-R6-pruned.CR3", "/metadata-extractor-images/raw/Issue 419.rw2"}) {
         SCOPED_TRACE(name);
         (void)ImageFileReader::read(base + QLatin1String(name), QSize(256, 256));
     }

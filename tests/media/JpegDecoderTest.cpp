@@ -39,8 +39,8 @@ QImage directThumbnail(const QByteArray &data, QSize box)
     const JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), box);
     const QSize target = fittedTo(result.fullSize, box);
     return result.image.isNull() || result.image.size() == target
-        ? result.image
-        : result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+               ? result.image
+               : result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 // The mean difference of the colour channels, in levels of 255.
@@ -54,7 +54,7 @@ double meanDifference(const QImage &a, const QImage &b)
         const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
         for (int column = 0; column < x.width(); ++column)
             sum += std::abs(qRed(p[column]) - qRed(q[column])) + std::abs(qGreen(p[column]) - qGreen(q[column]))
-                + std::abs(qBlue(p[column]) - qBlue(q[column]));
+                   + std::abs(qBlue(p[column]) - qBlue(q[column]));
     }
     return sum / (3.0 * x.width() * x.height());
 }
@@ -125,8 +125,10 @@ TEST(JpegDecoderTest, BrokenFilesGiveNoPicture)
     QByteArray huge = good;
     const qsizetype sof = huge.indexOf(QByteArray("\xFF\xC0", 2));
     ASSERT_GT(sof, 0);
-    huge[sof + 5] = char(0xFF); huge[sof + 6] = char(0xDC);
-    huge[sof + 7] = char(0xFF); huge[sof + 8] = char(0xDC);
+    huge[sof + 5] = char(0xFF);
+    huge[sof + 6] = char(0xDC);
+    huge[sof + 7] = char(0xFF);
+    huge[sof + 8] = char(0xDC);
     huge.truncate(huge.indexOf(QByteArray("\xFF\xDA", 2)) + 20);
 
     QByteArray manyScans = QByteArray("\xFF\xD8", 2);
@@ -176,7 +178,8 @@ TEST(JpegDecoderTest, BrokenFilesGiveNoPicture)
     for (qsizetype i = good.indexOf(QByteArray("\xFF\xDA", 2)) + 40; i < scrambled.size() - 2; i += 37) {
         scrambled[i] = char(scrambled[i] ^ 0x55);
         if (i % 5 == 0) {
-            EXPECT_EQ(directThumbnail(scrambled, QSize(64, 64)).isNull(), qtThumbnail(scrambled, QSize(64, 64)).isNull())
+            EXPECT_EQ(directThumbnail(scrambled, QSize(64, 64)).isNull(),
+                      qtThumbnail(scrambled, QSize(64, 64)).isNull())
                 << "overwritten up to " << i;
         }
     }

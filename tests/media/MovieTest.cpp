@@ -72,8 +72,10 @@ TEST(MovieTest, FilesWithoutPicturesDoNotOpen)
     const QString wav = dir.filePath(QStringLiteral("tone.wav"));
     QFile sound(wav);
     ASSERT_TRUE(sound.open(QIODevice::WriteOnly));
-    QByteArray header("RIFF\x24\x08\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\x3e\x00\x00\x02\x00\x10\x00"
-                      "data\x00\x08\x00\x00", 44);
+    QByteArray header(
+        "RIFF\x24\x08\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\x3e\x00\x00\x02\x00\x10\x00"
+        "data\x00\x08\x00\x00",
+        44);
     sound.write(header + QByteArray(2048, '\0'));
     sound.close();
     error.clear();

@@ -20,7 +20,7 @@ struct Layout {
     const char *name;
     quint16 photometric;
     quint16 bits;
-    quint16 samples;     // with the alpha sample, when there is one
+    quint16 samples; // with the alpha sample, when there is one
     quint16 compression;
     quint32 rowsPerStrip; // 0: 32 × 32 tiles
 };
@@ -64,9 +64,19 @@ std::vector<uchar> encodeRow(const Layout &l, int y, QSize size, const std::func
             if (l.samples == 4)
                 putSample(row, base + 3, l.bits, qAlpha(c));
             break;
-        case PHOTOMETRIC_MINISBLACK: putSample(row, base, l.bits, qGray(c)); break;
-        case PHOTOMETRIC_MINISWHITE: putSample(row, base, l.bits, 255 - qGray(c)); break;
-        case PHOTOMETRIC_PALETTE: putSample(row, base, l.bits, c == qRgb(220, 30, 30) ? 0 : c == qRgb(30, 200, 40) ? 1 : c == qRgb(20, 40, 210) ? 2 : 3); break;
+        case PHOTOMETRIC_MINISBLACK:
+            putSample(row, base, l.bits, qGray(c));
+            break;
+        case PHOTOMETRIC_MINISWHITE:
+            putSample(row, base, l.bits, 255 - qGray(c));
+            break;
+        case PHOTOMETRIC_PALETTE:
+            putSample(row, base, l.bits,
+                      c == qRgb(220, 30, 30)   ? 0
+                      : c == qRgb(30, 200, 40) ? 1
+                      : c == qRgb(20, 40, 210) ? 2
+                                               : 3);
+            break;
         case PHOTOMETRIC_SEPARATED:
             putSample(row, base, l.bits, 255 - qRed(c));
             putSample(row, base + 1, l.bits, 255 - qGreen(c));
@@ -134,7 +144,7 @@ double meanDifference(const QImage &a, const QImage &b)
         for (int col = 0; col < x.width(); ++col) {
             const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
             sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))
-                + std::abs(qAlpha(p) - qAlpha(q));
+                   + std::abs(qAlpha(p) - qAlpha(q));
         }
     return sum / (4.0 * x.width() * x.height());
 }
@@ -163,7 +173,8 @@ TEST(TiffReaderTest, LayoutsReadReducedMatchTheScaledPicture)
         {
             TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
             ASSERT_TRUE(tiff);
-            writeDirectory(tiff, l, size, [&](int x, int y) { return scene(l, x, y, size); }, false);
+            writeDirectory(
+                tiff, l, size, [&](int x, int y) { return scene(l, x, y, size); }, false);
             TIFFClose(tiff);
         }
         QImage reference(size, QImage::Format_ARGB32);
@@ -185,10 +196,14 @@ TEST(TiffReaderTest, LayoutsReadReducedMatchTheScaledPicture)
     const QString pyramid = dir.filePath(QStringLiteral("pyramid.tif"));
     TIFF *tiff = TIFFOpen(QFile::encodeName(pyramid).constData(), "w");
     ASSERT_TRUE(tiff);
-    writeDirectory(tiff, rgb, size, [&](int x, int y) { return scene(rgb, x, y, size); }, false);
-    writeDirectory(tiff, rgb, QSize(90, 60), [](int, int) { return qRgb(0, 255, 0); }, false);
-    writeDirectory(tiff, rgb, QSize(150, 100), [](int, int) { return qRgb(0, 0, 255); }, true);
-    writeDirectory(tiff, rgb, QSize(30, 20), [](int, int) { return qRgb(255, 0, 255); }, true);
+    writeDirectory(
+        tiff, rgb, size, [&](int x, int y) { return scene(rgb, x, y, size); }, false);
+    writeDirectory(
+        tiff, rgb, QSize(90, 60), [](int, int) { return qRgb(0, 255, 0); }, false);
+    writeDirectory(
+        tiff, rgb, QSize(150, 100), [](int, int) { return qRgb(0, 0, 255); }, true);
+    writeDirectory(
+        tiff, rgb, QSize(30, 20), [](int, int) { return qRgb(255, 0, 255); }, true);
     TIFFClose(tiff);
     const QImage fromReduced = TiffReader::readReduced(pyramid, box);
     EXPECT_EQ(fromReduced.size(), QSize(75, 50));

@@ -31,19 +31,19 @@ QString writePicture(const QString &path, QSize size)
 
 TEST(OVNExportImagesTest, BoxSizesAndDestinationNames)
 {
-    const int boxes[][3] = {{0, 0, 256}, {1, 0, 320}, {2, 0, 640}, {3, 0, 1024}, {4, 1600, 1600},
-                            {4, 0, 256},  {4, -5, 256}, {5, 0, 256}, {6, 0, 0},     {9, 0, 256}};
+    const int boxes[][3] = {{0, 0, 256}, {1, 0, 320},  {2, 0, 640}, {3, 0, 1024}, {4, 1600, 1600},
+                            {4, 0, 256}, {4, -5, 256}, {5, 0, 256}, {6, 0, 0},    {9, 0, 256}};
     for (const auto &b : boxes)
         EXPECT_EQ(OVNExportImages::boxSize(b[0], b[1]), b[2]) << b[0] << " " << b[1];
 
-    const QStringList sources = {"/a.jpg", "/one/a.jpg", "/two/A.jpg", "/x/IMG_0001.CR2", "/y/IMG_0001.jpg",
-                                 "/z/a-1.jpg", "/noext", "/w/.hidden"};
+    const QStringList sources = {"/a.jpg",          "/one/a.jpg", "/two/A.jpg", "/x/IMG_0001.CR2",
+                                 "/y/IMG_0001.jpg", "/z/a-1.jpg", "/noext",     "/w/.hidden"};
     EXPECT_EQ(OVNExportImages::destinationNames(sources, false),
               QStringList({"a.jpg", "a-1.jpg", "A.jpg", "IMG_0001.jpg", "IMG_0001-1.jpg", "a-1-1.jpg", "noext.jpg",
                            ".hidden.jpg"}));
-    EXPECT_EQ(OVNExportImages::destinationNames(sources, true),
-              QStringList({"a.jpg", "a-1.jpg", "A.jpg", "IMG_0001.CR2", "IMG_0001.jpg", "a-1-1.jpg", "noext",
-                           ".hidden"}));
+    EXPECT_EQ(
+        OVNExportImages::destinationNames(sources, true),
+        QStringList({"a.jpg", "a-1.jpg", "A.jpg", "IMG_0001.CR2", "IMG_0001.jpg", "a-1-1.jpg", "noext", ".hidden"}));
 }
 
 TEST(OVNExportImagesTest, ExportKeepsWhatItWroteAndListsFailures)
@@ -78,8 +78,11 @@ TEST(OVNExportImagesTest, ExportKeepsWhatItWroteAndListsFailures)
         const char *name;
         bool written;
         QSize size;
-    } jpegs[] = {{"same.jpg", true, {256, 192}}, {"same-1.jpg", true, {256, 192}}, {"junk.jpg", false, {}},
-                 {"vanished.jpg", false, {}},   {"old.jpg", true, {100, 50}}};
+    } jpegs[] = {{"same.jpg", true, {256, 192}},
+                 {"same-1.jpg", true, {256, 192}},
+                 {"junk.jpg", false, {}},
+                 {"vanished.jpg", false, {}},
+                 {"old.jpg", true, {100, 50}}};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(QFileInfo(entries[i].destination).fileName(), QLatin1String(jpegs[i].name));
         EXPECT_EQ(entries[i].written, jpegs[i].written) << i;

@@ -47,12 +47,9 @@ TEST(OVNJpegWriterTest, FitsIntoTheBoxTruncatedAndNeverEnlarged)
     const struct {
         QSize source, box, expected;
     } cases[] = {
-        {{4000, 3000}, {640, 640}, {640, 480}},
-        {{3000, 4000}, {640, 640}, {480, 640}},
-        {{300, 200}, {640, 640}, {300, 200}},
-        {{3000, 2000}, {640, 640}, {640, 426}},
-        {{1000, 1000}, {640, 320}, {320, 320}},
-        {{1000, 1000}, {500, 500}, {500, 500}},
+        {{4000, 3000}, {640, 640}, {640, 480}}, {{3000, 4000}, {640, 640}, {480, 640}},
+        {{300, 200}, {640, 640}, {300, 200}},   {{3000, 2000}, {640, 640}, {640, 426}},
+        {{1000, 1000}, {640, 320}, {320, 320}}, {{1000, 1000}, {500, 500}, {500, 500}},
         {{10000, 10}, {640, 640}, {640, 1}},
     };
     for (const auto &c : cases)
@@ -67,7 +64,8 @@ TEST(OVNJpegWriterTest, FitsIntoTheBoxTruncatedAndNeverEnlarged)
 
     // A 300-dpi picture is measured in pixels, not points.
     const QString dense = writePicture(dir, QStringLiteral("dense.jpg"), filled(1000, 800, Qt::gray), 300);
-    ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(dense, 2000, 2000, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
+    ASSERT_TRUE(
+        OVNJpegWriter::scaleAndSaveAsJPEG(dense, 2000, 2000, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
     EXPECT_EQ(written(out).size(), QSize(1000, 800));
 }
 
@@ -84,13 +82,13 @@ TEST(OVNJpegWriterTest, TurnsByTheOrientationCode)
         QSize size;
         QPoint corner; // where the marker lands
     } cases[] = {
-        {1, {64, 48}, {3, 3}},   {0, {64, 48}, {3, 3}},   {9, {64, 48}, {3, 3}},
-        {3, {64, 48}, {60, 44}}, {6, {48, 64}, {44, 3}},  {8, {48, 64}, {3, 60}},
+        {1, {64, 48}, {3, 3}},   {0, {64, 48}, {3, 3}},  {9, {64, 48}, {3, 3}},
+        {3, {64, 48}, {60, 44}}, {6, {48, 64}, {44, 3}}, {8, {48, 64}, {3, 60}},
     };
     for (const auto &c : cases) {
         const QString out = dir.filePath(QStringLiteral("turned-%1.jpg").arg(c.code));
-        ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 1.0f, out, OVNJpegWriter::Caption::Off, {},
-                                                      {}, c.code));
+        ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 1.0f, out, OVNJpegWriter::Caption::Off, {}, {},
+                                                      c.code));
         const QImage image = written(out);
         EXPECT_EQ(image.size(), c.size) << c.code;
         EXPECT_TRUE(isRed(image.pixel(c.corner))) << "code " << c.code;
@@ -113,8 +111,8 @@ TEST(OVNJpegWriterTest, QualityOutOfRangeIsMadeDefaultOrFull)
     const QString source = writePicture(dir, QStringLiteral("noise.png"), noise);
     auto bytesAt = [&](float quality) {
         const QString out = dir.filePath(QStringLiteral("q.jpg"));
-        EXPECT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, quality, out, OVNJpegWriter::Caption::Off,
-                                                      {}, {}, 0));
+        EXPECT_TRUE(
+            OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, quality, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
         QFile file(out);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         return file.readAll();
@@ -165,8 +163,8 @@ TEST(OVNJpegWriterTest, WhatCannotBeLoadedWritesNothing)
     other.close();
     for (const QString &source : {junk.fileName(), other.fileName(), dir.filePath(QStringLiteral("gone.jpg"))}) {
         const QString out = dir.filePath(QStringLiteral("out.jpg"));
-        EXPECT_FALSE(OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 0.9f, out, OVNJpegWriter::Caption::Off, {},
-                                                       {}, 0))
+        EXPECT_FALSE(
+            OVNJpegWriter::scaleAndSaveAsJPEG(source, 640, 640, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0))
             << qPrintable(source);
         EXPECT_FALSE(QFile::exists(out));
     }
@@ -182,8 +180,8 @@ TEST(OVNJpegWriterTest, RawAndMovieSources)
     dng.write(syntheticdng::make(o));
     dng.close();
     const QString out = dir.filePath(QStringLiteral("out.jpg"));
-    ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(dng.fileName(), 32, 32, 0.9f, out, OVNJpegWriter::Caption::Off, {},
-                                                  {}, 0));
+    ASSERT_TRUE(
+        OVNJpegWriter::scaleAndSaveAsJPEG(dng.fileName(), 32, 32, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
     EXPECT_EQ(written(out).size(), QSize(32, 24));
     EXPECT_TRUE(isRed(written(out).pixel(16, 12)));
 

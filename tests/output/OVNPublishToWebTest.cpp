@@ -56,14 +56,15 @@ TEST(OVNPublishToWebTest, TemplatesAreFilledOnceAndEscaped)
         const char *text;
         const char *filled;
     } cases[] = {
-        {"<h1>%%TITLE%%</h1>", "<h1>%%HEADER1%%</h1>"},  // a value is never scanned again
+        {"<h1>%%TITLE%%</h1>", "<h1>%%HEADER1%%</h1>"}, // a value is never scanned again
         {"%%title%% and %%Title%%", "%%HEADER1%% and %%HEADER1%%"},
         {"%%UNKNOWN%% %% 50%%", "%%UNKNOWN%% %% 50%%"},
         {"%%%TITLE%%%", "%%%HEADER1%%%"},
         {"", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(OVNPublishToWeb::Template(QString::fromUtf8(c.text)).fill({{QStringLiteral("TITLE"), QStringLiteral("%%HEADER1%%")}}),
+        EXPECT_EQ(OVNPublishToWeb::Template(QString::fromUtf8(c.text))
+                      .fill({{QStringLiteral("TITLE"), QStringLiteral("%%HEADER1%%")}}),
                   QString::fromUtf8(c.filled))
             << c.text;
     EXPECT_EQ(OVNPublishToWeb::htmlEscaped(QStringLiteral("<img src=x onerror=\"a('1')\">&")),
@@ -120,8 +121,10 @@ TEST(OVNPublishToWebTest, GalleryOfSevenPictures)
     QList<std::pair<int, int>> steps;
     const OVNPublishToWeb::Texts texts{QStringLiteral("<img src=x onerror=alert(1)>"), QStringLiteral("Sub & title"),
                                        QStringLiteral("© 2026")};
-    const OVNPublishToWeb::Result result = OVNPublishToWeb::createWebPages(
-        records, sourceTheme, out, texts, [&](int step, int of) { steps.append({step, of}); });
+    const OVNPublishToWeb::Result result =
+        OVNPublishToWeb::createWebPages(records, sourceTheme, out, texts, [&](int step, int of) {
+            steps.append({step, of});
+        });
     ASSERT_EQ(result.galleryPath, out + QStringLiteral("/Ostrevan PublishToWeb-1"));
     EXPECT_EQ(result.pictures, 7);
     ASSERT_FALSE(steps.isEmpty());
@@ -138,7 +141,8 @@ TEST(OVNPublishToWebTest, GalleryOfSevenPictures)
     EXPECT_TRUE(index.contains(QStringLiteral("Tom &amp; Jerry&#39;s")));
     EXPECT_TRUE(index.contains(QStringLiteral("thumbnails/thumb0006.jpg")));
     EXPECT_FALSE(index.contains(QStringLiteral("<script")));
-    EXPECT_TRUE(readText(gallery.filePath(QStringLiteral("details0006.html"))).contains(QStringLiteral("photos/photo0006.jpg")));
+    EXPECT_TRUE(readText(gallery.filePath(QStringLiteral("details0006.html")))
+                    .contains(QStringLiteral("photos/photo0006.jpg")));
     EXPECT_NE(readText(gallery.filePath(QStringLiteral("assets/gallery.css"))), QStringLiteral("old"));
     EXPECT_EQ(QImageReader(gallery.filePath(QStringLiteral("photos/photo0000.jpg"))).size(), QSize(512, 341));
     EXPECT_EQ(QImageReader(gallery.filePath(QStringLiteral("thumbnails/thumb0002.jpg"))).size(), QSize(170, 256));
@@ -154,8 +158,8 @@ TEST(OVNPublishToWebTest, GalleryOfSevenPictures)
     auto dumpDom = [&](const QString &page) {
         QProcess browser;
         browser.start(chromium, {"--headless", "--no-sandbox", "--disable-gpu", "--allow-file-access-from-files",
-                                 "--virtual-time-budget=5000", "--run-all-compositor-stages-before-draw",
-                                 "--dump-dom", QUrl::fromLocalFile(gallery.filePath(page)).toString()});
+                                 "--virtual-time-budget=5000", "--run-all-compositor-stages-before-draw", "--dump-dom",
+                                 QUrl::fromLocalFile(gallery.filePath(page)).toString()});
         EXPECT_TRUE(browser.waitForFinished(60000));
         return QString::fromUtf8(browser.readAllStandardOutput());
     };
@@ -183,7 +187,8 @@ TEST(OVNPublishToWebTest, GalleryOfSevenPictures)
             for (int x = 0; x < screen.width() && !seen; x += 4) {
                 const QColor got = screen.pixelColor(x, y);
                 seen = std::abs(got.red() - want.red()) + std::abs(got.green() - want.green())
-                        + std::abs(got.blue() - want.blue()) < 24;
+                           + std::abs(got.blue() - want.blue())
+                       < 24;
             }
         EXPECT_TRUE(seen) << "picture " << i;
     }
@@ -222,7 +227,8 @@ TEST(OVNPublishToWebTest, PicturesThatCannotBeMadeLeaveNoDeadLinks)
         while (it.hasNext()) {
             const QString target = it.next().captured(1);
             ++links;
-            EXPECT_TRUE(QFileInfo::exists(gallery.filePath(target))) << page.toStdString() << " -> " << target.toStdString();
+            EXPECT_TRUE(QFileInfo::exists(gallery.filePath(target)))
+                << page.toStdString() << " -> " << target.toStdString();
         }
     }
     EXPECT_GE(links, 3 * 3);

@@ -128,13 +128,15 @@ TEST(OVNSendImagesAsMailTest, FailedHandOversGiveTheirReasons)
     reasons.removeDuplicates();
     EXPECT_EQ(reasons.size(), 5);
 
-    const auto missing = OVNSendImagesAsMail::handOver(QStringLiteral("\"%1\"").arg(dir.filePath(QStringLiteral("no such mailer"))), {file});
+    const auto missing = OVNSendImagesAsMail::handOver(
+        QStringLiteral("\"%1\"").arg(dir.filePath(QStringLiteral("no such mailer"))), {file});
     EXPECT_LT(missing.exitCode, 0);
     EXPECT_TRUE(missing.problem.contains(QStringLiteral("no such mailer"))) << missing.problem.toStdString();
     // One report for everything that went wrong; a failed hand-over names its program and the
     // preference that chooses it.
     const auto failedStatus = OVNSendImagesAsMail::handOver(stub + QStringLiteral(" 4"), {file});
-    const OVNSendImagesAsMail::Prepared attached{{file}, {}}, partly{{file}, {"/src/bad.cr2"}}, none{{}, {"/src/bad.cr2"}};
+    const OVNSendImagesAsMail::Prepared attached{{file}, {}}, partly{{file}, {"/src/bad.cr2"}},
+        none{{}, {"/src/bad.cr2"}};
     const struct {
         const char *name;
         OVNSendImagesAsMail::Prepared prepared;
@@ -146,7 +148,10 @@ TEST(OVNSendImagesAsMailTest, FailedHandOversGiveTheirReasons)
         {"a file not converted", partly, {}, "Some files could not be converted and are not attached.", {"bad.cr2"}},
         {"nothing converted", none, {}, "The e-mail could not be created.", {"bad.cr2"}},
         {"the program failed", attached, failedStatus, "The e-mail could not be created.", {stub, "MailCommand"}},
-        {"the program is missing", partly, missing, "The e-mail could not be created.",
+        {"the program is missing",
+         partly,
+         missing,
+         "The e-mail could not be created.",
          {"no such mailer", "MailCommand", "bad.cr2"}},
     };
     for (const auto &r : reports) {

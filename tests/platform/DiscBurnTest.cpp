@@ -45,8 +45,8 @@ TEST(DiscBurnTest, ImageFileGivesEveryFileBackUnderItsName)
 
     QStringList texts;
     const QString image = dir.filePath("disc.iso");
-    const auto result = DiscBurn::burnToImageFile(image, "Backup", files, 0,
-                                                  [&](const QString &text, int) { texts.append(text); });
+    const auto result =
+        DiscBurn::burnToImageFile(image, "Backup", files, 0, [&](const QString &text, int) { texts.append(text); });
     ASSERT_EQ(result.outcome, DiscBurn::Outcome::Done) << result.text.toStdString();
     EXPECT_EQ(result.files, 3);
     EXPECT_EQ(texts.last(), QStringLiteral("Disc successfully finished. Ejecting..."));

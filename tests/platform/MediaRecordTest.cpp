@@ -12,7 +12,7 @@ TEST(MediaRecordTest, ListKeysAndOtherKeysBehaveLikeADictionaryOfStrings)
     EXPECT_FALSE(record.contains(QStringLiteral("rating")));
     EXPECT_FALSE(record.value(QStringLiteral("rating")).isValid());
 
-    record.insert(QStringLiteral("rating"), 4);  // a list key keeps the value's text
+    record.insert(QStringLiteral("rating"), 4); // a list key keeps the value's text
     record.insert(QStringLiteral("displaytag"), QStringLiteral("IMG_0001.JPG"));
     record.insert(QStringLiteral("thumbimage"), QByteArray("\xff\xd8", 2));
     record.insert(QStringLiteral("group"), 3);
@@ -63,10 +63,18 @@ TEST(MediaRecordTest, EveryFieldKeepsItsTextThroughEditsAndCopies)
         std::array<QString, MediaRecord::fieldCount> texts;
         for (int i = 0; i < MediaRecord::fieldCount; ++i) {
             switch (allFilled ? 2 + i % 2 : i % 4) {
-            case 0: texts[size_t(i)] = QString(); break;                       // SQL NULL
-            case 1: texts[size_t(i)] = QStringLiteral(""); break;
-            case 2: texts[size_t(i)] = QStringLiteral("Ærø, Straße %1 \u65e5\u672c \U0001F600").arg(i); break;
-            default: texts[size_t(i)] = QString::number(i); break;
+            case 0:
+                texts[size_t(i)] = QString();
+                break; // SQL NULL
+            case 1:
+                texts[size_t(i)] = QStringLiteral("");
+                break;
+            case 2:
+                texts[size_t(i)] = QStringLiteral("Ærø, Straße %1 \u65e5\u672c \U0001F600").arg(i);
+                break;
+            default:
+                texts[size_t(i)] = QString::number(i);
+                break;
             }
         }
         auto expectTexts = [](const MediaRecord &record, const std::array<QString, MediaRecord::fieldCount> &expected) {
@@ -80,7 +88,7 @@ TEST(MediaRecordTest, EveryFieldKeepsItsTextThroughEditsAndCopies)
         MediaRecord listed;
         listed.setAllFields(std::array<QString, MediaRecord::fieldCount>(texts));
         MediaRecord oneByOne;
-        for (int i = MediaRecord::fieldCount - 1; i >= 0; --i)   // out of order: texts go in between
+        for (int i = MediaRecord::fieldCount - 1; i >= 0; --i) // out of order: texts go in between
             oneByOne.setField(MediaRecord::Field(i), texts[size_t(i)]);
         expectTexts(listed, texts);
         expectTexts(oneByOne, texts);
@@ -92,11 +100,16 @@ TEST(MediaRecordTest, EveryFieldKeepsItsTextThroughEditsAndCopies)
         const MediaRecord before = listed;
         const std::array<QString, MediaRecord::fieldCount> original = texts;
         const std::pair<MediaRecord::Field, QString> edits[] = {
-            {MediaRecord::Mid, QStringLiteral("first")},   {MediaRecord::CategoryId, QStringLiteral("")},
-            {MediaRecord::FileSize, QString()},           {MediaRecord::DisplayTag, QStringLiteral("név.jpg")},
-            {MediaRecord::Keywords, QStringLiteral("")},  {MediaRecord::ImageSetMid, QStringLiteral("x")},
-            {MediaRecord::Mid, QString()},                {MediaRecord::FileType, QStringLiteral("JPEG")},
-            {MediaRecord::Keywords, QStringLiteral("k")}, {MediaRecord::CategoryId, QStringLiteral("c")},
+            {MediaRecord::Mid, QStringLiteral("first")},
+            {MediaRecord::CategoryId, QStringLiteral("")},
+            {MediaRecord::FileSize, QString()},
+            {MediaRecord::DisplayTag, QStringLiteral("név.jpg")},
+            {MediaRecord::Keywords, QStringLiteral("")},
+            {MediaRecord::ImageSetMid, QStringLiteral("x")},
+            {MediaRecord::Mid, QString()},
+            {MediaRecord::FileType, QStringLiteral("JPEG")},
+            {MediaRecord::Keywords, QStringLiteral("k")},
+            {MediaRecord::CategoryId, QStringLiteral("c")},
         };
         for (const auto &[field, text] : edits) {
             listed.setField(field, text);

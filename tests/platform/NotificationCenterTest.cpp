@@ -42,9 +42,8 @@ TEST(NotificationCenterTest, EmptyNameObservesEverything)
 {
     NotificationCenter center;
     QStringList names;
-    const int token = center.addObserver(nullptr, QString(), [&](const QString &name, const QVariantMap &) {
-        names << name;
-    });
+    const int token =
+        center.addObserver(nullptr, QString(), [&](const QString &name, const QVariantMap &) { names << name; });
     center.postNotification(QStringLiteral("A"));
     center.postNotification(QStringLiteral("B"));
     center.removeObserver(token);
@@ -99,7 +98,8 @@ TEST(NotificationCenterTest, ObserverMayRemoveItselfAndOthersDuringDelivery)
         center.removeObserver(firstToken);
         center.removeObserver(secondToken);
     });
-    secondToken = center.addObserver(nullptr, QStringLiteral("N"), [&](const QString &, const QVariantMap &) { ++second; });
+    secondToken =
+        center.addObserver(nullptr, QStringLiteral("N"), [&](const QString &, const QVariantMap &) { ++second; });
     center.postNotification(QStringLiteral("N"));
     center.postNotification(QStringLiteral("N"));
     EXPECT_EQ(first, 1);

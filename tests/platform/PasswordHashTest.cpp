@@ -33,8 +33,11 @@ TEST(PasswordHashTest, EmptyAndStarHashesAndEmptyPasswordsNeverMatch)
 
 TEST(PasswordHashTest, PasswordsAreHashedAsMacRomanBytes)
 {
-    EXPECT_EQ(PasswordHash::toMacRoman(QStringLiteral("Grüße")), QByteArray("Gr\x9f\xa7" "e"));
-    EXPECT_EQ(PasswordHash::fromMacRoman(QByteArray("Gr\x9f\xa7" "e \xdb")), QStringLiteral("Grüße €"));
+    EXPECT_EQ(PasswordHash::toMacRoman(QStringLiteral("Grüße")), QByteArray("Gr\x9f\xa7"
+                                                                            "e"));
+    EXPECT_EQ(PasswordHash::fromMacRoman(QByteArray("Gr\x9f\xa7"
+                                                    "e \xdb")),
+              QStringLiteral("Grüße €"));
     EXPECT_FALSE(PasswordHash::toMacRoman(QStringLiteral("東京")));
     for (int byte = 0; byte < 256; ++byte) {
         const QByteArray one(1, char(byte));

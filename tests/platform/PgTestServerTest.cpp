@@ -19,8 +19,8 @@ std::unique_ptr<PGconn, ConnectionCloser> connect(const QByteArray &host, const 
     const QByteArray password = server.password.toUtf8();
     const QByteArray database = server.database.toUtf8();
     const char *keys[] = {"host", "port", "user", "password", "dbname", "connect_timeout", nullptr};
-    const char *values[] = {host.constData(), port.constData(), user.constData(), password.constData(),
-                            database.constData(), "5", nullptr};
+    const char *values[] = {
+        host.constData(), port.constData(), user.constData(), password.constData(), database.constData(), "5", nullptr};
     return std::unique_ptr<PGconn, ConnectionCloser>(PQconnectdbParams(keys, values, 0));
 }
 

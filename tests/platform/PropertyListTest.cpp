@@ -15,10 +15,7 @@
 
 namespace {
 
-QString fromUtf8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
+QString fromUtf8(const char *text) { return QString::fromUtf8(text); }
 
 // Strings that trip up escaping in one form or another.
 QStringList awkwardStrings()
@@ -51,9 +48,8 @@ QVariantMap sampleDocument()
     QVariantMap inner;
     inner.insert(QStringLiteral("empty array"), QVariantList());
     inner.insert(QStringLiteral("empty dict"), QVariantMap());
-    inner.insert(QStringLiteral("nested"),
-                 QVariantList{QVariantList{QVariantList{QStringLiteral("deep")}},
-                              QVariantMap{{QStringLiteral("k"), QStringLiteral("v")}}});
+    inner.insert(QStringLiteral("nested"), QVariantList{QVariantList{QVariantList{QStringLiteral("deep")}},
+                                                        QVariantMap{{QStringLiteral("k"), QStringLiteral("v")}}});
 
     QVariantMap map;
     map.insert(QStringLiteral("strings"), QVariant(awkwardStrings()).toList());
@@ -107,8 +103,8 @@ TEST(PropertyList, XmlRoundTripsNestedDocument)
 
 TEST(PropertyList, XmlWritesStandardHeaderAndTabs)
 {
-    const QByteArray xml = PropertyList::writeXml(QVariantMap{
-        {QStringLiteral("a"), QVariantList{QStringLiteral("b")}}});
+    const QByteArray xml =
+        PropertyList::writeXml(QVariantMap{{QStringLiteral("a"), QVariantList{QStringLiteral("b")}}});
     const QList<QByteArray> lines = xml.split('\n');
     ASSERT_GE(lines.size(), 5);
     EXPECT_EQ(lines[0], "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
@@ -125,9 +121,9 @@ TEST(PropertyList, OpenStepRoundTripsNestedDocument)
 
 TEST(PropertyList, OpenStepQuotesOnlyWhatNeedsIt)
 {
-    const QByteArray text = PropertyList::writeOpenStep(QVariantList{
-        QStringLiteral("bare_word/1.0:x-y$+"), QString(), QStringLiteral("two words"),
-        QStringLiteral("//x"), fromUtf8("é")});
+    const QByteArray text =
+        PropertyList::writeOpenStep(QVariantList{QStringLiteral("bare_word/1.0:x-y$+"), QString(),
+                                                 QStringLiteral("two words"), QStringLiteral("//x"), fromUtf8("é")});
     EXPECT_TRUE(text.contains("\tbare_word/1.0:x-y$+,\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\t\"\",\n"));
     EXPECT_TRUE(text.contains("\"two words\""));
@@ -191,9 +187,7 @@ TEST(PropertyList, RealsRoundTripExactly)
         const QVariant back = roundTripXml(value);
         EXPECT_EQ(back.typeId(), QMetaType::Double);
         EXPECT_EQ(back.toDouble(), value) << PropertyListDetail::formatReal(value).toStdString();
-        EXPECT_EQ(PropertyListDetail::parseReal(
-                      QString::fromLatin1(PropertyListDetail::formatReal(value))),
-                  value);
+        EXPECT_EQ(PropertyListDetail::parseReal(QString::fromLatin1(PropertyListDetail::formatReal(value))), value);
     }
     const double negativeZero = roundTripXml(-0.0).toDouble();
     EXPECT_TRUE(negativeZero == 0.0 && std::signbit(negativeZero));
@@ -209,9 +203,7 @@ TEST(PropertyList, NumbersIgnoreTheLocale)
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QVariantMap value{{QStringLiteral("r"), 0.88},
-                            {QStringLiteral("i"), 1234567},
-                            {QStringLiteral("b"), true}};
+    const QVariantMap value{{QStringLiteral("r"), 0.88}, {QStringLiteral("i"), 1234567}, {QStringLiteral("b"), true}};
     const QByteArray xml = PropertyList::writeXml(value);
     const QByteArray text = PropertyList::writeOpenStep(value);
     const QVariant back = PropertyList::readXml(xml);
@@ -246,8 +238,7 @@ TEST(PropertyList, DatesAreWrittenInUtcToTheSecond)
               utc.addMSecs(250));
 
     QString error;
-    EXPECT_TRUE(PropertyList::writeXml(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC), &error)
-                    .isEmpty());
+    EXPECT_TRUE(PropertyList::writeXml(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC), &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());
     expectXmlError(xmlDocument("<date>2023-02-29T00:00:00Z</date>"), "no such day");
     expectXmlError(xmlDocument("<date>2024-01-01 00:00:00</date>"), "not ISO 8601");
@@ -255,8 +246,8 @@ TEST(PropertyList, DatesAreWrittenInUtcToTheSecond)
 
 TEST(PropertyList, WritersRefuseWhatAPropertyListCannotHold)
 {
-    for (const QVariant &value : {QVariant(), QVariant(QPoint(1, 2)),
-                                  QVariant(QVariantList{QVariant(QStringLiteral("ok")), QVariant()})}) {
+    for (const QVariant &value :
+         {QVariant(), QVariant(QPoint(1, 2)), QVariant(QVariantList{QVariant(QStringLiteral("ok")), QVariant()})}) {
         QString error;
         EXPECT_TRUE(PropertyList::writeXml(value, &error).isEmpty());
         EXPECT_FALSE(error.isEmpty());
@@ -268,16 +259,15 @@ TEST(PropertyList, WritersRefuseWhatAPropertyListCannotHold)
 
 TEST(PropertyList, XmlReaderAcceptsUsualVariations)
 {
-    const QByteArray document =
-        "\xef\xbb\xbf  <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist [ <!ENTITY who \"world\"> ]>\n"
-        "<!-- a comment -->\n"
-        "<plist version=\"1.0\"><dict>\n"
-        "  <key>greeting</key> <!-- between key and value --> <string>hello &who; &amp; "
-        "&#x263A;<![CDATA[<raw>]]></string>\n"
-        "  <key>bytes</key><data>\n  AP8=\n  </data>\n"
-        "  <key>flags</key><array><true/><false></false></array>\n"
-        "</dict></plist>\n";
+    const QByteArray document = "\xef\xbb\xbf  <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<!DOCTYPE plist [ <!ENTITY who \"world\"> ]>\n"
+                                "<!-- a comment -->\n"
+                                "<plist version=\"1.0\"><dict>\n"
+                                "  <key>greeting</key> <!-- between key and value --> <string>hello &who; &amp; "
+                                "&#x263A;<![CDATA[<raw>]]></string>\n"
+                                "  <key>bytes</key><data>\n  AP8=\n  </data>\n"
+                                "  <key>flags</key><array><true/><false></false></array>\n"
+                                "</dict></plist>\n";
     QString error;
     PropertyList::Format format = PropertyList::Format::Binary;
     const QVariantMap map = PropertyList::read(document, &error, &format).toMap();
@@ -315,11 +305,10 @@ TEST(PropertyList, XmlReaderRefusesMalformedDocuments)
 
 TEST(PropertyList, XmlReaderNeverLoadsExternalEntities)
 {
-    for (const QByteArray &declaration :
-         {QByteArray("<!ENTITY x SYSTEM \"file:///etc/passwd\">"),
-          QByteArray("<!ENTITY x PUBLIC \"-//X//EN\" \"file:///etc/passwd\">")}) {
+    for (const QByteArray &declaration : {QByteArray("<!ENTITY x SYSTEM \"file:///etc/passwd\">"),
+                                          QByteArray("<!ENTITY x PUBLIC \"-//X//EN\" \"file:///etc/passwd\">")}) {
         const QByteArray document = "<?xml version=\"1.0\"?>\n<!DOCTYPE plist [" + declaration
-            + "]>\n<plist version=\"1.0\"><string>before &x; after</string></plist>";
+                                    + "]>\n<plist version=\"1.0\"><string>before &x; after</string></plist>";
         QString error;
         const QVariant value = PropertyList::read(document, &error);
         EXPECT_FALSE(value.isValid()) << value.toString().toStdString();
@@ -368,8 +357,8 @@ TEST(PropertyList, OpenStepReaderHandlesTheTextForm)
     EXPECT_EQ(map.value(QStringLiteral("name")).toString(), fromUtf8("Zoë \"q\" A\t\n"));
     EXPECT_EQ(map.value(QStringLiteral("single")).toString(), QStringLiteral("bare.word/with:chars-$_+"));
     EXPECT_EQ(map.value(QStringLiteral("list")),
-              QVariant(QVariantList{QStringLiteral("one"), QStringLiteral("two"),
-                                    QByteArray("\x00\x01\x02\xff", 4), QVariantList(), QVariantMap()}));
+              QVariant(QVariantList{QStringLiteral("one"), QStringLiteral("two"), QByteArray("\x00\x01\x02\xff", 4),
+                                    QVariantList(), QVariantMap()}));
     EXPECT_EQ(map.value(QStringLiteral("last")).toString(), QStringLiteral("x"));
 
     // UTF-16 with a byte order mark.
@@ -512,19 +501,18 @@ TEST(PropertyList, BinaryReaderReadsEveryObjectKind)
     const int kName = b.add(B::ascii("name"));
     const int name = b.add(B::utf16(fromUtf8("Zoë 東京 ✓")));
     const int kNumbers = b.add(B::ascii("numbers"));
-    const int small = b.add(QByteArray("\x10\xff", 2));                    // 255, unsigned
-    const int medium = b.add(QByteArray("\x11\x01\x2c", 3));               // 300
+    const int small = b.add(QByteArray("\x10\xff", 2));      // 255, unsigned
+    const int medium = b.add(QByteArray("\x11\x01\x2c", 3)); // 300
     const int negative = b.add(QByteArray("\x13") + B::bigEndian(quint64(-5), 8));
     const int wide = b.add(QByteArray("\x14") + B::bigEndian(0, 8) + B::bigEndian(~quint64(0), 8));
-    const int wideNegative =
-        b.add(QByteArray("\x14") + B::bigEndian(~quint64(0), 8) + B::bigEndian(quint64(-7), 8));
+    const int wideNegative = b.add(QByteArray("\x14") + B::bigEndian(~quint64(0), 8) + B::bigEndian(quint64(-7), 8));
     const int uid = b.add(QByteArray("\x80\x07", 2));
     const int numbers = b.add(B::refs(0xa, {small, medium, negative, wide, wideNegative, uid}));
     const int kMisc = b.add(B::ascii("misc"));
     const int yes = b.add(QByteArray("\x09"));
     const int no = b.add(QByteArray("\x08"));
     const int half = b.add(B::real(0.5));
-    const int single = b.add(QByteArray("\x22\x3f\xc0\x00\x00", 5)); // 1.5f
+    const int single = b.add(QByteArray("\x22\x3f\xc0\x00\x00", 5));                     // 1.5f
     const int date = b.add(QByteArray("\x33") + B::bigEndian(0x41d2b371f0000000ull, 8)); // 1255000000 s
     const int bytes = b.add(QByteArray("\x42\x00\xff", 3));
     const int longText = b.add(B::ascii("a string of more than fifteen characters"));
@@ -556,8 +544,7 @@ TEST(PropertyList, BinaryReaderReadsEveryObjectKind)
     EXPECT_EQ(m[1], QVariant(false));
     EXPECT_EQ(m[2].toDouble(), 0.5);
     EXPECT_EQ(m[3].toDouble(), 1.5);
-    EXPECT_EQ(m[4].toDateTime(),
-              QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addSecs(1255000000));
+    EXPECT_EQ(m[4].toDateTime(), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addSecs(1255000000));
     EXPECT_EQ(m[5].toByteArray(), QByteArray("\x00\xff", 2));
     EXPECT_EQ(m[6].toString(), QStringLiteral("a string of more than fifteen characters"));
     EXPECT_EQ(m[7], QVariant(QVariantList{true, false}));
@@ -690,7 +677,6 @@ TEST(PropertyList, ReadDetectsTheForm)
     QByteArray utf16("\xff\xfe");
     utf16.append(reinterpret_cast<const char *>(xml.utf16()), xml.size() * 2);
     QString error;
-    EXPECT_EQ(PropertyList::read(utf16, &error, &format).toString(), fromUtf8("東京"))
-        << error.toStdString();
+    EXPECT_EQ(PropertyList::read(utf16, &error, &format).toString(), fromUtf8("東京")) << error.toStdString();
     EXPECT_EQ(format, PropertyList::Format::Xml);
 }

@@ -19,8 +19,8 @@ TEST(SystemInfoTest, MachinePartIsAHashNeverTheRawId)
 
 TEST(SystemInfoTest, ThisMachineAndAccount)
 {
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^M[0-9A-F]{12}$"))
-                    .match(SystemInfo::recordIdMachinePart()).hasMatch());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^M[0-9A-F]{12}$")).match(SystemInfo::recordIdMachinePart()).hasMatch());
     // One part for the whole process; a fresh one differs from it.
     EXPECT_EQ(SystemInfo::recordIdMachinePart(), SystemInfo::recordIdMachinePart());
     EXPECT_NE(SystemInfo::newRecordIdMachinePart(), SystemInfo::recordIdMachinePart());

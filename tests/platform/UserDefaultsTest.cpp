@@ -46,10 +46,7 @@ mode_t modeOf(const QString &path)
 }
 
 // The file's settings as a fresh reader sees them.
-QVariantMap fileContents(const QString &path)
-{
-    return PropertyList::readXml(readFile(path)).toMap();
-}
+QVariantMap fileContents(const QString &path) { return PropertyList::readXml(readFile(path)).toMap(); }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
 
@@ -107,10 +104,10 @@ TEST(UserDefaultsTest, LaterRegistrationWinsAndMerges)
 TEST(UserDefaultsTest, ArgumentPairs)
 {
     const QVariantMap parsed = UserDefaults::argumentsFromCommandLine(
-        {"/usr/bin/ostrevan", "stray", "-DBVendor", "Integrated", "-Offset", "-5", "-Scale", "-0.5",
-         "-NoValue", "-Port", "5432", "-Empty", "", "--Odd", "x", "-", "y", "-Last"});
+        {"/usr/bin/ostrevan", "stray", "-DBVendor", "Integrated", "-Offset", "-5", "-Scale", "-0.5", "-NoValue",
+         "-Port", "5432", "-Empty", "", "--Odd", "x", "-", "y", "-Last"});
     const QVariantMap expected{{"DBVendor", "Integrated"}, {"Offset", "-5"}, {"Scale", "-0.5"},
-                               {"Port", "5432"},          {"Empty", ""},     {"-Odd", "x"}};
+                               {"Port", "5432"},           {"Empty", ""},    {"-Odd", "x"}};
     EXPECT_EQ(parsed, expected);
 
     // The first word is the program, even when it looks like a key.
@@ -128,8 +125,8 @@ TEST(UserDefaultsTest, ArgumentPairs)
 TEST(UserDefaultsTest, ArgumentArraysAndDictionaries)
 {
     UserDefaults defaults;
-    defaults.setArguments({"ostrevan", "-List", "(a, \"b c\")", "-Map", " { Key = Value; } ", "-Broken",
-                           "(a, ", "-Word", "plain"});
+    defaults.setArguments(
+        {"ostrevan", "-List", "(a, \"b c\")", "-Map", " { Key = Value; } ", "-Broken", "(a, ", "-Word", "plain"});
     EXPECT_EQ(defaults.arrayForKey("List"), (QVariantList{"a", "b c"}));
     EXPECT_EQ(defaults.dictionaryForKey("Map"), (QVariantMap{{"Key", "Value"}}));
     EXPECT_EQ(defaults.objectForKey("Broken"), QVariant(QStringLiteral("(a, ")));
@@ -166,19 +163,43 @@ TEST(UserDefaultsTest, BoolCoercion)
         QVariant value;
         bool expected;
     } cases[] = {
-        {true, true},          {false, false},       {1, true},          {0, false},
-        {qint64(-3), true},    {0.5, true},          {0.0, false},       {"YES", true},
-        {"yes", true},         {"Y", true},          {"true", true},     {"T", true},
-        {"1", true},           {"  1", true},        {"\t\nyes", true},  {"+7", true},
-        {"-1", true},          {"007", true},        {"12abc", true},    {"NO", false},
-        {"no", false},         {"0", false},         {"", false},        {"false", false},
-        {"000", false},        {"0.5", false},       {"-0", false},      {"abc", false},
-        {" ", false},          {"+", false},         {QByteArray("1"), false},
-        {QVariantList{1}, false}, {QVariant(), false},
+        {true, true},
+        {false, false},
+        {1, true},
+        {0, false},
+        {qint64(-3), true},
+        {0.5, true},
+        {0.0, false},
+        {"YES", true},
+        {"yes", true},
+        {"Y", true},
+        {"true", true},
+        {"T", true},
+        {"1", true},
+        {"  1", true},
+        {"\t\nyes", true},
+        {"+7", true},
+        {"-1", true},
+        {"007", true},
+        {"12abc", true},
+        {"NO", false},
+        {"no", false},
+        {"0", false},
+        {"", false},
+        {"false", false},
+        {"000", false},
+        {"0.5", false},
+        {"-0", false},
+        {"abc", false},
+        {" ", false},
+        {"+", false},
+        {QByteArray("1"), false},
+        {QVariantList{1}, false},
+        {QVariant(), false},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(UserDefaults::boolFromVariant(c.value), c.expected) << qPrintable(c.value.toString())
-                                                                     << " " << c.value.typeName();
+        EXPECT_EQ(UserDefaults::boolFromVariant(c.value), c.expected)
+            << qPrintable(c.value.toString()) << " " << c.value.typeName();
 }
 
 TEST(UserDefaultsTest, IntegerCoercion)
@@ -227,11 +248,28 @@ TEST(UserDefaultsTest, DoubleCoercion)
         QVariant value;
         double expected;
     } cases[] = {
-        {"0.8800", 0.88}, {"1e3", 1000.0},  {"3.5kg", 3.5},  {"abc", 0.0},     {" -2.5", -2.5},
-        {"+.5", 0.5},     {"5.", 5.0},      {".", 0.0},      {"1e", 1.0},      {"1e+", 1.0},
-        {"2E-2x", 0.02},  {"1,5", 1.0},     {"", 0.0},       {"-", 0.0},       {"0x10", 0.0},
-        {"1e400", std::numeric_limits<double>::infinity()},  {"-1e400", -std::numeric_limits<double>::infinity()},
-        {"1e-400", 0.0},  {0.25, 0.25},     {7, 7.0},        {true, 1.0},      {QByteArray("1"), 0.0},
+        {"0.8800", 0.88},
+        {"1e3", 1000.0},
+        {"3.5kg", 3.5},
+        {"abc", 0.0},
+        {" -2.5", -2.5},
+        {"+.5", 0.5},
+        {"5.", 5.0},
+        {".", 0.0},
+        {"1e", 1.0},
+        {"1e+", 1.0},
+        {"2E-2x", 0.02},
+        {"1,5", 1.0},
+        {"", 0.0},
+        {"-", 0.0},
+        {"0x10", 0.0},
+        {"1e400", std::numeric_limits<double>::infinity()},
+        {"-1e400", -std::numeric_limits<double>::infinity()},
+        {"1e-400", 0.0},
+        {0.25, 0.25},
+        {7, 7.0},
+        {true, 1.0},
+        {QByteArray("1"), 0.0},
         {QVariant(), 0.0},
     };
     for (const auto &c : cases)
@@ -430,7 +468,7 @@ TEST_F(UserDefaultsFileTest, UnreadableFileIsNeverOverwritten)
     UserDefaults defaults(m_path);
     EXPECT_TRUE(defaults.loadProblem().contains(m_path)) << qPrintable(defaults.loadProblem());
     EXPECT_FALSE(defaults.setString("new", "DBPassword"));
-    EXPECT_EQ(defaults.stringForKey("DBPassword"), "new");   // kept for this run
+    EXPECT_EQ(defaults.stringForKey("DBPassword"), "new"); // kept for this run
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_FALSE(QFileInfo::exists(m_path + ".corrupt"));
 

@@ -42,8 +42,8 @@ class XdgFolders
 public:
     XdgFolders()
     {
-        for (const char *name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
-                                 "XDG_CURRENT_DESKTOP"})
+        for (const char *name :
+             {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP"})
             m_saved.append({name, qgetenv(name)});
         qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
         qputenv("XDG_DATA_DIRS", dir.filePath("system").toUtf8());
@@ -97,10 +97,9 @@ TEST(WorkspaceTest, ApplicationsComeFromDesktopEntriesAndMimeappsListsWithoutOur
     writeFile(apps + "hidden.desktop", "[Desktop Entry]\nType=Application\nHidden=true\n");
     writeFile(system + "added.desktop", "[Desktop Entry]\nType=Application\nName=Added\nExec=added %F\n");
     writeFile(xdg.dir.filePath("config/test-mimeapps.list"), "[Default Applications]\nimage/jpeg=sub-editor.desktop\n");
-    writeFile(xdg.dir.filePath("config/mimeapps.list"),
-              "[Default Applications]\nimage/jpeg=viewer.desktop\n"
-              "[Added Associations]\nimage/jpeg=added.desktop;gone.desktop;\n"
-              "[Removed Associations]\nimage/jpeg=removed.desktop;\n");
+    writeFile(xdg.dir.filePath("config/mimeapps.list"), "[Default Applications]\nimage/jpeg=viewer.desktop\n"
+                                                        "[Added Associations]\nimage/jpeg=added.desktop;gone.desktop;\n"
+                                                        "[Removed Associations]\nimage/jpeg=removed.desktop;\n");
 
     const QList<Workspace::Application> found = Workspace::applicationsForMimeType("image/jpeg");
     EXPECT_EQ(idsOf(found), (QStringList{"sub-editor.desktop", "added.desktop", "viewer.desktop"}));
@@ -122,17 +121,20 @@ TEST(WorkspaceTest, ExecFieldCodesMakeTheCommandLines)
         QList<QStringList> expected;
     };
     const Case cases[] = {
-        {"viewer --title %c %f", {{"viewer", "--title", "My App", "/p/a b.jpg"}, {"viewer", "--title", "My App", "/p/c.jpg"}}},
+        {"viewer --title %c %f",
+         {{"viewer", "--title", "My App", "/p/a b.jpg"}, {"viewer", "--title", "My App", "/p/c.jpg"}}},
         {"viewer %F", {{"viewer", "/p/a b.jpg", "/p/c.jpg"}}},
         {"browser %U", {{"browser", "file:///p/a%20b.jpg", "file:///p/c.jpg"}}},
         {"browser --open=%u", {{"browser", "--open=file:///p/a%20b.jpg"}, {"browser", "--open=file:///p/c.jpg"}}},
-        {"\"/opt/my app/run\" --x=%f 100%%", {{"/opt/my app/run", "--x=/p/a b.jpg", "100%"}, {"/opt/my app/run", "--x=/p/c.jpg", "100%"}}},
+        {"\"/opt/my app/run\" --x=%f 100%%",
+         {{"/opt/my app/run", "--x=/p/a b.jpg", "100%"}, {"/opt/my app/run", "--x=/p/c.jpg", "100%"}}},
         {"tool %i %k %d %F", {{"tool", "--icon", "pic", "/apps/my.desktop", "/p/a b.jpg", "/p/c.jpg"}}},
         {"sh -c \"echo \\\"%f\\\"\"", {{"sh", "-c", "echo \"%f\"", "/p/a b.jpg", "/p/c.jpg"}}},
         {"plain", {{"plain", "/p/a b.jpg", "/p/c.jpg"}}},
     };
     for (const Case &c : cases) {
-        Workspace::Application application{"my.desktop", "My App", QString::fromUtf8(c.exec), "pic", "/apps/my.desktop"};
+        Workspace::Application application{"my.desktop", "My App", QString::fromUtf8(c.exec), "pic",
+                                           "/apps/my.desktop"};
         EXPECT_EQ(Workspace::commandLines(application, files), c.expected) << c.exec;
     }
 }

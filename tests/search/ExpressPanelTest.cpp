@@ -200,7 +200,9 @@ TEST_P(ExpressPanelTest, OpeningAndRatingResults)
     } cases[] = {
         {Qt::NoModifier, "", {"viewer " + first + " 6", "viewer " + second + " 6"}},
         {Qt::AltModifier, "", {"creator " + first, "creator " + second}},
-        {Qt::ControlModifier, "/usr/bin/viewer", {"application /usr/bin/viewer " + first, "application /usr/bin/viewer " + second}},
+        {Qt::ControlModifier,
+         "/usr/bin/viewer",
+         {"application /usr/bin/viewer " + first, "application /usr/bin/viewer " + second}},
     };
     for (const auto &c : cases) {
         opening.opened.clear();

@@ -27,7 +27,8 @@ QuickSearch quick(std::initializer_list<QuickSearch::Field> fields, QStringList 
 
 QString like(const char *column, const char *pattern)
 {
-    return QStringLiteral(" upper(%1) like upper('%2') escape '\\'").arg(QLatin1String(column), QString::fromUtf8(pattern));
+    return QStringLiteral(" upper(%1) like upper('%2') escape '\\'")
+        .arg(QLatin1String(column), QString::fromUtf8(pattern));
 }
 
 // Conditions that could read, change or wait on more than the searched entries, each with the
@@ -36,8 +37,10 @@ const struct {
     const char *clause;
     const char *word;
 } hostileClauses[] = {
-    {"exists(select 1 from ts_stat('select to_tsvector(''simple'', login) from strvusers') where word='root')", "exists"},
-    {"ts_rewrite(to_tsquery('a'), 'select to_tsquery(login), to_tsquery(''b'') from strvusers') is not null", "ts_rewrite"},
+    {"exists(select 1 from ts_stat('select to_tsvector(''simple'', login) from strvusers') where word='root')",
+     "exists"},
+    {"ts_rewrite(to_tsquery('a'), 'select to_tsquery(login), to_tsquery(''b'') from strvusers') is not null",
+     "ts_rewrite"},
     {"exists(select 1 from strvfile f2 where f2.keywords like 'TOPSECRET-x%')", "exists"},
     {"query_to_xml('select * from strvusers', true, true, '') is not null", "query_to_xml"},
     {"xpath('/row', '<row/>') is not null", "xpath"},
@@ -155,7 +158,8 @@ TEST(ExpressStatementsTest, QuickSearchStatements)
         {quick({}, {"c1", "c'2"}, true), head + " where  categoryid in ('c1', 'c''2')", ""},
         {quick({}, {}, true), head + " where  categoryid in ('')", ""},
         {quick({{"", 0, false}, {"beach", 0, true}}), head, ""},
-        {quick({{"sun", Keywords, false}, {"beach", All, true}}), head + " where " + like("shortdesc", "%sun%") + " OR " + all, ""},
+        {quick({{"sun", Keywords, false}, {"beach", All, true}}),
+         head + " where " + like("shortdesc", "%sun%") + " OR " + all, ""},
         {quick({{"sun", ShortDescription, false}, {"", Rating, true}, {"x", FullDescription, false}}),
          head + " where " + like("keywords", "%sun%") + " AND " + like("fulldesc", "%x%"), ""},
         {quick({{"3", Rating, false}}), head + " where  rating=3", ""},
@@ -192,7 +196,8 @@ TEST(ExpressStatementsTest, ExpertSearchStatements)
                   column + " = 1 and 2 < " + column);
         EXPECT_TRUE(column.startsWith("strv"));
     }
-    EXPECT_EQ(ExpertSearch::replacedClause("#keywords# #shortdesc# #nosuch#"), "strvfile.shortdesc strvfile.keywords #nosuch#");
+    EXPECT_EQ(ExpertSearch::replacedClause("#keywords# #shortdesc# #nosuch#"),
+              "strvfile.shortdesc strvfile.keywords #nosuch#");
 
     const QString head = OVNFind::selectList();
     const QString purchased = " left outer join strvpurchased on strvfile.mid=strvpurchased.mid";
@@ -222,11 +227,14 @@ TEST(ExpressStatementsTest, ExpertSearchStatements)
     ExpertSearch gated;
     gated.clause = "#rating# > 2 or 1=1";
     gated.readableCategoryIds = QStringList{"c1", "c'2"};
-    EXPECT_EQ(gated.statement(), head + " where (case when strvfile.categoryid in ('c1', 'c''2') then (strvfile.rating > 2 or "
-                                        "1=1) else false end)");
+    EXPECT_EQ(gated.statement(),
+              head
+                  + " where (case when strvfile.categoryid in ('c1', 'c''2') then (strvfile.rating > 2 or "
+                    "1=1) else false end)");
     gated.readableCategoryIds = QStringList();
-    EXPECT_TRUE(gated.statement().endsWith(" where (case when strvfile.categoryid in ('') then (strvfile.rating > 2 or 1=1) "
-                                           "else false end)"));
+    EXPECT_TRUE(
+        gated.statement().endsWith(" where (case when strvfile.categoryid in ('') then (strvfile.rating > 2 or 1=1) "
+                                   "else false end)"));
     EXPECT_EQ(clauseTemplate(2, "#imagewidth# * #imageheight#"), " #imagewidth# * #imageheight# = 99");
     EXPECT_EQ(clauseTemplate(1, "#p.owner#"), " upper(#p.owner#) like upper('%VALUE%')");
     EXPECT_EQ(clauseTemplate(3, "#dts#"), " #dts# > '2005-03-29 00:00:00'");
@@ -305,7 +313,8 @@ protected:
     {
         QStringList state;
         for (const MediaRecordRef &entry : db.getMediaListForSQL(OVNDBHelper::mediaSelect()))
-            state << entry->value("mid").toString() + entry->value("rating").toString() + entry->value("shortdesc").toString();
+            state << entry->value("mid").toString() + entry->value("rating").toString()
+                         + entry->value("shortdesc").toString();
         state.sort();
         return state;
     }
@@ -313,8 +322,9 @@ protected:
     // within any limit.
     static QString runaway()
     {
-        return OVNFind::selectList() + " where (select count(*) from strvfile a, strvfile b, strvfile c, strvfile d, "
-                                       "strvfile e, strvfile f, strvfile g, strvfile h) > 0";
+        return OVNFind::selectList()
+               + " where (select count(*) from strvfile a, strvfile b, strvfile c, strvfile d, "
+                 "strvfile e, strvfile f, strvfile g, strvfile h) > 0";
     }
 
     QString travel, lisbon, studio;
@@ -330,8 +340,9 @@ TEST_P(ExpressCatalogTest, SearchesFindAndHostileClausesAreRefusedOrStopped)
     EXPECT_EQ(run(quick({{"SUNSET 1", DisplayTag, false}}).statement(dialect)).records.size(), 11);
     EXPECT_EQ(run(quick({{"beach", Keywords, false}, {"5", Rating, false}}).statement(dialect)).records.size(), 3);
     // A caller reading only the titles gets them and the owning category, which decides what it may see.
-    const OVNExpressSearch::Outcome titles = OVNExpressSearch::run(
-        *searching, quick({{"SUNSET 1", DisplayTag, false}}).statement(dialect), 20000, nullptr, 1u << MediaRecord::DisplayTag);
+    const OVNExpressSearch::Outcome titles =
+        OVNExpressSearch::run(*searching, quick({{"SUNSET 1", DisplayTag, false}}).statement(dialect), 20000, nullptr,
+                              1u << MediaRecord::DisplayTag);
     ASSERT_EQ(titles.records.size(), 11);
     for (const MediaRecordRef &entry : titles.records) {
         EXPECT_TRUE(entry->field(MediaRecord::DisplayTag).startsWith("Sunset 1"));
@@ -350,7 +361,8 @@ TEST_P(ExpressCatalogTest, SearchesFindAndHostileClausesAreRefusedOrStopped)
 
     // Every template of the field menu and every placeholder runs.
     for (const FieldItem &item : fieldMenu()) {
-        const OVNExpressSearch::Outcome outcome = runExpert(clauseTemplate(item.operatorType, QString::fromLatin1(item.tag)));
+        const OVNExpressSearch::Outcome outcome =
+            runExpert(clauseTemplate(item.operatorType, QString::fromLatin1(item.tag)));
         EXPECT_EQ(outcome.status, Status::Found) << item.tag << " -> " << qPrintable(outcome.message);
     }
     for (const auto &[placeholder, column] : placeholders())
@@ -388,9 +400,11 @@ TEST_P(ExpressCatalogTest, SearchesFindAndHostileClausesAreRefusedOrStopped)
          isPostgres() ? Status::TimedOut : Status::Failed,
          isPostgres() ? "The search took longer than 0.4 seconds and was stopped." : "The search could not run."},
         {runaway(), Status::TimedOut, "The search took longer than 0.4 seconds and was stopped."},
-        {OVNFind::selectList() + (isPostgres() ? " where wipe() > 0" : " where 1 = (select count(*) from sqlite_master)"),
+        {OVNFind::selectList()
+             + (isPostgres() ? " where wipe() > 0" : " where 1 = (select count(*) from sqlite_master)"),
          Status::Refused,
-         isPostgres() ? "The statement would change the catalog." : "The search may read only the media tables, not \"sqlite_master\"."},
+         isPostgres() ? "The statement would change the catalog."
+                      : "The search may read only the media tables, not \"sqlite_master\"."},
         {OVNFind::selectList() + " where strvfile.nosuchcolumn = 1", Status::Failed, "The search could not run."},
         {OVNFind::selectList() + " where upper() = 'x'", Status::Failed, "The search could not run."},
     };
@@ -484,7 +498,8 @@ TEST_P(ServerExpressTest, NoAccessEntriesTellNothingThroughAnyCondition)
     ASSERT_FALSE(secretEntry.isEmpty());
     const char *const probes[] = {
         "exists(select 1 from strvfile f2 where f2.keywords like 'TOPSECRET-x%')",
-        "exists(select 1 from ts_stat('select to_tsvector(''simple'', keywords) from strvfile') where word like 'topsecret%')",
+        "exists(select 1 from ts_stat('select to_tsvector(''simple'', keywords) from strvfile') where word like "
+        "'topsecret%')",
         "ts_rewrite(to_tsquery('a'), 'select to_tsquery(''topsecret''), to_tsquery(''b'') from strvfile') is not null",
         "strvfile.keywords like 'TOPSECRET%'",
         "case when strvfile.keywords like 'TOPSECRET%' then 1 / (#rating# - #rating#) else 1 end = 1",
@@ -496,8 +511,10 @@ TEST_P(ServerExpressTest, NoAccessEntriesTellNothingThroughAnyCondition)
         QStringList seen;
         for (const char *clause : probes) {
             const OVNExpressSearch::Outcome outcome = runExpert(QString::fromUtf8(clause));
-            seen << QStringLiteral("%1 %2 %3").arg(int(outcome.status)).arg(outcome.records.size()).arg(outcome.message);
-            EXPECT_FALSE(outcome.message.contains("ERROR") || outcome.message.contains("LINE")) << qPrintable(outcome.message);
+            seen
+                << QStringLiteral("%1 %2 %3").arg(int(outcome.status)).arg(outcome.records.size()).arg(outcome.message);
+            EXPECT_FALSE(outcome.message.contains("ERROR") || outcome.message.contains("LINE"))
+                << qPrintable(outcome.message);
         }
         return seen;
     };
@@ -505,8 +522,8 @@ TEST_P(ServerExpressTest, NoAccessEntriesTellNothingThroughAnyCondition)
     ASSERT_TRUE(db.updateMediaListEntry(secretEntry, "keywords", "TOPSECRET-x1"));
     const QStringList with = answers();
     EXPECT_EQ(with, without);
-    EXPECT_EQ(with.value(3), "0 0 ");   // found, nothing
-    EXPECT_EQ(with.value(4), "0 8 ");   // the studio's entries only
+    EXPECT_EQ(with.value(3), "0 0 "); // found, nothing
+    EXPECT_EQ(with.value(4), "0 8 "); // the studio's entries only
 }
 
 OVN_CATALOG_VENDORS(ExpressCatalogTest);

@@ -68,7 +68,10 @@ QByteArray cameraJpeg(const QByteArray &dateTime)
     if (!dateTime.isNull())
         entries.emplace_back(0x0132, dateTime + '\0');
     const auto u16 = [](QByteArray &out, quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
-    const auto u32 = [&u16](QByteArray &out, quint32 v) { u16(out, quint16(v & 0xffff)); u16(out, quint16(v >> 16)); };
+    const auto u32 = [&u16](QByteArray &out, quint32 v) {
+        u16(out, quint16(v & 0xffff));
+        u16(out, quint16(v >> 16));
+    };
     QByteArray tiff("II*\0", 4);
     u32(tiff, 8);
     u16(tiff, quint16(entries.size()));
@@ -100,29 +103,37 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
         const char *sqlite;
         const char *server; // nullptr: as on SQLite
     } cases[] = {
-        {line("strvfile", "shortdesc", 0, "sun"), " upper(strvfile.shortdesc) like upper('%%sun%%') escape '\\'", nullptr},
+        {line("strvfile", "shortdesc", 0, "sun"), " upper(strvfile.shortdesc) like upper('%%sun%%') escape '\\'",
+         nullptr},
         {line("strvfile", "shortdesc", 0, ""), " upper(strvfile.shortdesc) like upper('%%%%') escape '\\'", nullptr},
-        {line("strvfile", "displaytag", 1, "IMG"), " upper(strvfile.displaytag) like upper('IMG%%') escape '\\'", nullptr},
-        {line("strvfile", "displaytag", 2, ".jpg"), " upper(strvfile.displaytag) like upper('%%.jpg') escape '\\'", nullptr},
+        {line("strvfile", "displaytag", 1, "IMG"), " upper(strvfile.displaytag) like upper('IMG%%') escape '\\'",
+         nullptr},
+        {line("strvfile", "displaytag", 2, ".jpg"), " upper(strvfile.displaytag) like upper('%%.jpg') escape '\\'",
+         nullptr},
         {line("strvfile", "displaytag", 3, "a\\b%_"), " upper(strvfile.displaytag) = upper('a\\b%_')", nullptr},
         // The wildcards and the escape character typed are matched as themselves.
-        {line("strvfile", "shortdesc", 0, "a\\b"), " upper(strvfile.shortdesc) like upper('%%a\\\\b%%') escape '\\'", nullptr},
-        {line("strvfile", "displaytag", 1, "pure_fun%"), " upper(strvfile.displaytag) like upper('pure\\_fun\\%%%') escape '\\'",
+        {line("strvfile", "shortdesc", 0, "a\\b"), " upper(strvfile.shortdesc) like upper('%%a\\\\b%%') escape '\\'",
          nullptr},
-        {line("strvfile", "shortdesc", 0, "O'Brien"), " upper(strvfile.shortdesc) like upper('%%O''Brien%%') escape '\\'", nullptr},
+        {line("strvfile", "displaytag", 1, "pure_fun%"),
+         " upper(strvfile.displaytag) like upper('pure\\_fun\\%%%') escape '\\'", nullptr},
+        {line("strvfile", "shortdesc", 0, "O'Brien"),
+         " upper(strvfile.shortdesc) like upper('%%O''Brien%%') escape '\\'", nullptr},
         {line("strvfile", "keywords", 4, "ignored"), "(strvfile.keywords is null or strvfile.keywords='')", nullptr},
         {line("strvfile", "rating", 1, "3"), "strvfile.rating>=3", nullptr},
         {line("strvfile", "rating", 2, " +4 "), "strvfile.rating<=4", nullptr},
         {line("strvfile", "imagewidth*imageheight", 0, "100"), "strvfile.imagewidth*imageheight=100", nullptr},
         // Date lines take part only where the value is a date (the server's timestamps always are).
         {line("strvfile", "dts", 2, "2005-03-29 00:00:00"),
-         "(strvfile.dts glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and date(substr(strvfile.dts,1,10)) is not null"
+         "(strvfile.dts glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and date(substr(strvfile.dts,1,10)) is not "
+         "null"
          " and substr(strvfile.dts,1,19) <= '2005-03-29 00:00:00')",
          "strvfile.dts <= '2005-03-29 00:00:00'"},
         {line("strvexif", "datetime", 0, "2024-05-01"),
-         "(strvexif.datetime glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and date(substr(strvexif.datetime,1,10)) is not "
+         "(strvexif.datetime glob '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' and "
+         "date(substr(strvexif.datetime,1,10)) is not "
          "null and substr(strvexif.datetime,1,19) = '2024-05-01 00:00:00')",
-         "(strvexif.datetime ~ '^[0-9]{4}-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01])' and strvexif.datetime = '2024-05-01 00:00:00')"},
+         "(strvexif.datetime ~ '^[0-9]{4}-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01])' and strvexif.datetime = "
+         "'2024-05-01 00:00:00')"},
         {line("strvpurchased", "licensetype", 0), "strvpurchased.licensetype = 0", nullptr},
         {line("strvsold", "licensetype", 3), "strvsold.licensetype = 3", nullptr},
         // A yes/no line never carries its value.
@@ -140,8 +151,9 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
     const QString sun = " upper(strvfile.shortdesc) like upper('%%sun%%') escape '\\'";
     EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}).searchClause(Dialect::SQLite),
               select + " where   " + sun);
-    EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}, {{"Lisbon", {"c1"}}}, 1).searchClause(Dialect::SQLite),
-              select + " where  categoryid in ('c1') and (  " + sun + ")");
+    EXPECT_EQ(
+        findWith({line("strvfile", "shortdesc", 0, "sun")}, {{"Lisbon", {"c1"}}}, 1).searchClause(Dialect::SQLite),
+        select + " where  categoryid in ('c1') and (  " + sun + ")");
     EXPECT_EQ(findWith({}, {{"Travel", {"f1", "c1", "c'2"}}}, 1).searchClause(Dialect::SQLite),
               select + " where  categoryid in ('f1', 'c1', 'c''2')");
     EXPECT_EQ(findWith({}).searchClause(Dialect::SQLite), select);
@@ -149,9 +161,10 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
     const QString joined = findWith({line("strvexif", "cameramake", 0, "x"), line("strvsold", "customer", 0, "y"),
                                      line("strvexif", "width", 0, "1"), line("strvpurchased", "owner", 0, "z", true)})
                                .searchClause(Dialect::SQLite);
-    EXPECT_TRUE(joined.startsWith(select + " left outer join strvpurchased on strvfile.mid=strvpurchased.mid"
-                                           " left outer join strvsold on strvfile.mid=strvsold.mid"
-                                           " left outer join strvexif on strvfile.mid=strvexif.mid where    upper("))
+    EXPECT_TRUE(joined.startsWith(select
+                                  + " left outer join strvpurchased on strvfile.mid=strvpurchased.mid"
+                                    " left outer join strvsold on strvfile.mid=strvsold.mid"
+                                    " left outer join strvexif on strvfile.mid=strvexif.mid where    upper("))
         << qPrintable(joined);
     EXPECT_TRUE(joined.contains(" AND strvexif.width=1 OR  upper(strvpurchased.owner)"));
 }
@@ -208,13 +221,14 @@ TEST(FindTest, BadValuesAndUnknownFieldsAreRefused)
 // hand reads too.
 TEST(FindTest, SettingsSurviveTheStoredForms)
 {
-    OVNFind find = findWith({line("strvfile", "rating", 1, "3"), line("strvexif", "datetime", 2, "2024-05-01 10:11", true),
-                             line("strvpurchased", "licensetype", 2), line("strvfile", "shortdesc", 0, "Café \"x\" ;{}")},
-                            {{"Travel", {"f1", "c1"}}}, 1);
+    OVNFind find =
+        findWith({line("strvfile", "rating", 1, "3"), line("strvexif", "datetime", 2, "2024-05-01 10:11", true),
+                  line("strvpurchased", "licensetype", 2), line("strvfile", "shortdesc", 0, "Café \"x\" ;{}")},
+                 {{"Travel", {"f1", "c1"}}}, 1);
     const QString sql = find.searchClause(Dialect::SQLite);
     ASSERT_FALSE(sql.isEmpty());
-    for (const QString &text : {OVNCategoryComment::textForm(find.searchSettings()),
-                                OVNCategoryComment::xmlForm(find.searchSettings())}) {
+    for (const QString &text :
+         {OVNCategoryComment::textForm(find.searchSettings()), OVNCategoryComment::xmlForm(find.searchSettings())}) {
         const QVariantMap read = OVNCategoryComment::dictionary(text);
         ASSERT_FALSE(read.isEmpty()) << qPrintable(text);
         OVNFind again = findWith({}, {{"Travel", {"f1", "c1"}}});
@@ -232,8 +246,9 @@ TEST(FindTest, SettingsSurviveTheStoredForms)
     OVNFind hand = findWith({}, {{"Travel", {"f1"}}});
     hand.setSearchSettings(OVNCategoryComment::dictionary(handWritten));
     EXPECT_EQ(hand.searchClause(Dialect::SQLite),
-              OVNFind::selectList() + QStringLiteral(" where  categoryid in ('f1') and (   upper(strvfile.displaytag) = "
-                                                     "upper('Café.jpg') OR strvfile.rating>=4)"));
+              OVNFind::selectList()
+                  + QStringLiteral(" where  categoryid in ('f1') and (   upper(strvfile.displaytag) = "
+                                   "upper('Café.jpg') OR strvfile.rating>=4)"));
 }
 
 class FindCatalogTest : public CatalogFixture
@@ -258,7 +273,8 @@ protected:
         const QString mid = db.addMediaListEntry(values);
         EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
         if (release.isValid()) {
-            EXPECT_TRUE(db.updateMediaListEntry(mid, "modrelavailable", release.toString(), OVNDatabaseAccess::BareValue));
+            EXPECT_TRUE(
+                db.updateMediaListEntry(mid, "modrelavailable", release.toString(), OVNDatabaseAccess::BareValue));
         }
         return mid;
     }
@@ -303,7 +319,8 @@ TEST_P(FindCatalogTest, SearchesFindTheirEntries)
     const QString a1 = record(alps, "a1", {{"rating", 2}, {"shortdesc", "snow"}});
     const QString s1 = record(studio, "s1", {{"rating", 4}, {"shortdesc", "studio"}});
     ASSERT_FALSE(db.addEntryToImageSet(s1, setMid).isEmpty());
-    ASSERT_TRUE(db.setExifForMediaID(a1, {{"CameraMake", "Canon"}, {"DateTime", "2024-05-01 10:11:12"}, {"Width", 640}}));
+    ASSERT_TRUE(
+        db.setExifForMediaID(a1, {{"CameraMake", "Canon"}, {"DateTime", "2024-05-01 10:11:12"}, {"Width", 640}}));
     ASSERT_TRUE(db.updatePurchasedEntry(s1, "licensetype", "0"));
 
     const std::vector<OVNFind::Catalog> catalogs = {{"Travel", {travel, year, lisbon, alps}}, {"Studio", {studio}}};
@@ -326,7 +343,9 @@ TEST_P(FindCatalogTest, SearchesFindTheirEntries)
         // OR stays inside the chosen folder.
         {{line("strvfile", "rating", 0, "5"), line("strvfile", "shortdesc", 0, "studio", true)}, 1, {"l2"}},
         {{line("strvfile", "rating", 0, "5"), line("strvfile", "keywords", 4, "", true)}, 2, {}},
-        {{line("strvexif", "cameramake", 3, "canon"), line("strvexif", "datetime", 0, "2024-05-01 10:11:12")}, 0, {"a1"}},
+        {{line("strvexif", "cameramake", 3, "canon"), line("strvexif", "datetime", 0, "2024-05-01 10:11:12")},
+         0,
+         {"a1"}},
         {{line("strvexif", "datetime", 2, "2024-05-01 10:11:12"), line("strvexif", "width", 1, "640")}, 1, {"a1"}},
         {{line("strvpurchased", "licensetype", 0)}, 0, {"s1"}},
         {{line("strvsold", "licensetype", 0), line("strvfile", "rating", 1, "0", true)}, 2, {"s1"}},
@@ -340,8 +359,16 @@ TEST_P(FindCatalogTest, SearchesFindTheirEntries)
 // (% and _ as typed), or refused; nothing else happens to the catalog.
 TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
 {
-    const QStringList corpus = {"O'Brien", "x' or '1'='1", "\\", "a\\b", "100%", "_", QString("nul") + QChar(0) + "x",
-                                QString(5000, 'w'), "Ünïcødé 日本", "\");drop table strvfile;--"};
+    const QStringList corpus = {"O'Brien",
+                                "x' or '1'='1",
+                                "\\",
+                                "a\\b",
+                                "100%",
+                                "_",
+                                QString("nul") + QChar(0) + "x",
+                                QString(5000, 'w'),
+                                "Ünïcødé 日本",
+                                "\");drop table strvfile;--"};
     const QString plain = collection("Plain");
     record(plain, "plain", {{"shortdesc", "nothing special"}});
     QHash<QString, QString> stored; // entry name -> its keywords as stored
@@ -443,12 +470,14 @@ TEST_P(FindCatalogTest, DateLinesPassOverUndatedEntries)
     };
     for (const auto &c : cases) {
         const char *table = QByteArray(c.column) == "datetime" ? "strvexif" : "strvfile";
-        EXPECT_EQ(names(findWith({line(table, c.column, c.op, QString::fromLatin1(c.value))})).join('|'), c.found.join('|'))
+        EXPECT_EQ(names(findWith({line(table, c.column, c.op, QString::fromLatin1(c.value))})).join('|'),
+                  c.found.join('|'))
             << c.column << " " << c.op << " " << c.value;
     }
     // Joined with OR to another line, an undated entry still takes no part through the date.
-    EXPECT_EQ(names(findWith({line("strvfile", "rating", 0, "9"), line("strvexif", "datetime", 2, "2030-01-01", true)})),
-              QStringList({"dated.jpg", "old.jpg"}));
+    EXPECT_EQ(
+        names(findWith({line("strvfile", "rating", 0, "9"), line("strvexif", "datetime", 2, "2030-01-01", true)})),
+        QStringList({"dated.jpg", "old.jpg"}));
     EXPECT_EQ(catalogState(), before);
     const QStringList stored = {"2024-05-01 10:11:12", "n/a", "0000-00-00 00:00:00", "2003-07-04 08:00:00", "n/a", ""};
     QStringList dates;

@@ -15,8 +15,9 @@ inline bool addRefusingTrigger(OVNDatabaseAccess &db, const QString &table, cons
                                                "if tg_op = 'DELETE' then return old; end if; return new; end $body$ "
                                                "language plpgsql")
                                     .arg(name, condition))
-            && db.runSQLCommand(QStringLiteral("create trigger %1 before %2 on %3 for each row execute function %1()")
-                                    .arg(name, event, table));
+               && db.runSQLCommand(
+                   QStringLiteral("create trigger %1 before %2 on %3 for each row execute function %1()")
+                       .arg(name, event, table));
     }
     return db.runSQLCommand(QStringLiteral("create trigger %1 before %2 on %3 when %4 begin "
                                            "select raise(abort, 'refused'); end")

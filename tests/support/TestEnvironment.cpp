@@ -17,10 +17,7 @@ QString testDataDir()
     return QString();
 }
 
-bool testDataIsRequired()
-{
-    return qEnvironmentVariable("CI") == QLatin1String("true");
-}
+bool testDataIsRequired() { return qEnvironmentVariable("CI") == QLatin1String("true"); }
 
 std::optional<PgTestServer> pgTestServer()
 {
@@ -37,10 +34,7 @@ std::optional<PgTestServer> pgTestServer()
     return server;
 }
 
-bool pgTestServerIsRequired()
-{
-    return qEnvironmentVariable("OVN_TEST_PG_REQUIRED") == QLatin1String("1");
-}
+bool pgTestServerIsRequired() { return qEnvironmentVariable("OVN_TEST_PG_REQUIRED") == QLatin1String("1"); }
 
 bool processEventsUntil(const std::function<bool()> &done, int timeoutMs)
 {

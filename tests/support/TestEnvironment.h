@@ -10,21 +10,21 @@
 QString testDataDir();
 
 // Skips the calling test when the shared test data is absent; fails it in CI, which always has it.
-#define OVN_REQUIRE_TESTDATA()                                                                      \
-    do {                                                                                            \
-        if (testDataDir().isEmpty()) {                                                              \
-            if (testDataIsRequired())                                                               \
-                FAIL() << "the shared test data is missing (../shared/testdata)";                    \
-            GTEST_SKIP() << "the shared test data (../shared/testdata) is not here";                \
-        }                                                                                           \
+#define OVN_REQUIRE_TESTDATA()                                                                                         \
+    do {                                                                                                               \
+        if (testDataDir().isEmpty()) {                                                                                 \
+            if (testDataIsRequired())                                                                                  \
+                FAIL() << "the shared test data is missing (../shared/testdata)";                                      \
+            GTEST_SKIP() << "the shared test data (../shared/testdata) is not here";                                   \
+        }                                                                                                              \
     } while (false)
 
 bool testDataIsRequired();
 
 // The throwaway PostgreSQL server that scripts/test starts (scripts/pg-test-server).
 struct PgTestServer {
-    QString host;      // the Unix socket folder
-    QString tcpHost;   // 127.0.0.1
+    QString host;    // the Unix socket folder
+    QString tcpHost; // 127.0.0.1
     int port = 0;
     QString user;
     QString password;
@@ -36,13 +36,13 @@ std::optional<PgTestServer> pgTestServer();
 // True when scripts/test started the server, so that a missing one is a failure, not a skip.
 bool pgTestServerIsRequired();
 
-#define OVN_REQUIRE_PG_SERVER(server)                                                               \
-    do {                                                                                            \
-        if (!(server)) {                                                                            \
-            if (pgTestServerIsRequired())                                                           \
-                FAIL() << "scripts/test started a PostgreSQL server but its facts are missing";     \
-            GTEST_SKIP() << "no test PostgreSQL server (run scripts/test, or scripts/pg-test-server)"; \
-        }                                                                                           \
+#define OVN_REQUIRE_PG_SERVER(server)                                                                                  \
+    do {                                                                                                               \
+        if (!(server)) {                                                                                               \
+            if (pgTestServerIsRequired())                                                                              \
+                FAIL() << "scripts/test started a PostgreSQL server but its facts are missing";                        \
+            GTEST_SKIP() << "no test PostgreSQL server (run scripts/test, or scripts/pg-test-server)";                 \
+        }                                                                                                              \
     } while (false)
 
 // Runs the event loop until `done` answers true or `timeoutMs` passes; answers `done()`.

@@ -105,7 +105,8 @@ TEST(OVNImageAndTextCellTest, HighlightedTextIsWhite)
         QPainter painter(&image);
         cell.drawInteriorWithFrame(painter, QRectF(0, 0, 120, 20), QStringLiteral("MMMM"), true);
     }
-    EXPECT_GT(countColour(image, [](const QColor &c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }), 10);
+    EXPECT_GT(countColour(image, [](const QColor &c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }),
+              10);
     EXPECT_EQ(countColour(image, [](const QColor &c) { return c.red() > 100 && c.green() < 50; }), 0);
     cell.setTextColor(QColor());
     EXPECT_EQ(cell.textColor(), DrawingKit::controlTextColor());
@@ -174,11 +175,11 @@ TEST(OVNTransparentViewTest, RatingSquaresAlongTheBottom)
     view.resize(300, 200);
     view.setImage(solidImage(300, 200, Qt::darkGreen), 3);
     QImage image = renderWidget(view);
-    EXPECT_TRUE(sameColor(pixelAt(image, 132, 189), DrawingKit::selectedControlColor()));  // third filled
+    EXPECT_TRUE(sameColor(pixelAt(image, 132, 189), DrawingKit::selectedControlColor())); // third filled
     EXPECT_TRUE(sameColor(pixelAt(image, 150, 189), DrawingKit::selectedControlColor()));
-    EXPECT_TRUE(sameColor(pixelAt(image, 159, 189), Qt::darkGreen));  // fourth: framed only
-    EXPECT_TRUE(sameColor(pixelAt(image, 155, 185), Qt::white));      // its frame
-    EXPECT_TRUE(sameColor(pixelAt(image, 0, 0), Qt::darkGreen));       // the image replaces the panel
+    EXPECT_TRUE(sameColor(pixelAt(image, 159, 189), Qt::darkGreen)); // fourth: framed only
+    EXPECT_TRUE(sameColor(pixelAt(image, 155, 185), Qt::white));     // its frame
+    EXPECT_TRUE(sameColor(pixelAt(image, 0, 0), Qt::darkGreen));     // the image replaces the panel
 
     view.setImage(solidImage(300, 200, Qt::darkGreen)); // clears the rating
     EXPECT_EQ(view.rating(), 0);

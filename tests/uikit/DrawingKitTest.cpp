@@ -31,10 +31,14 @@ TEST(DrawingKitTest, NamedFacesDrawWithTheInstalledDejaVuFamilies)
         const char *named;
         const char *installed;
     } cases[] = {
-        {"Helvetica", "DejaVu Sans Condensed"},    {"Helvetica-Bold", "DejaVu Sans Condensed"},
-        {"helvetica neue", "DejaVu Sans Condensed"}, {"Arial", "DejaVu Sans Condensed"},
-        {"Lucida Grande", "DejaVu Sans"},          {"Geneva", "DejaVu Sans"},
-        {"", "DejaVu Sans"},                       {"DejaVu Sans Mono", "DejaVu Sans Mono"},
+        {"Helvetica", "DejaVu Sans Condensed"},
+        {"Helvetica-Bold", "DejaVu Sans Condensed"},
+        {"helvetica neue", "DejaVu Sans Condensed"},
+        {"Arial", "DejaVu Sans Condensed"},
+        {"Lucida Grande", "DejaVu Sans"},
+        {"Geneva", "DejaVu Sans"},
+        {"", "DejaVu Sans"},
+        {"DejaVu Sans Mono", "DejaVu Sans Mono"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(DrawingKit::installedFamily(QString::fromLatin1(c.named)), QLatin1String(c.installed)) << c.named;
@@ -115,8 +119,8 @@ TEST(OVNBezierPathTest, ShapesFromPlainRectangleToCapsuleAndCircle)
     // 40 x 20 with radius 50: a capsule of radius 10.
     const QPainterPath capsule = OVNBezierPath::bezierPathWithRoundedRect(QRectF(0, 0, 40, 20), 50);
     EXPECT_FALSE(capsule.contains(QPointF(1, 1)));
-    EXPECT_TRUE(capsule.contains(QPointF(10, 1)));    // on the top edge where the arc ends
-    EXPECT_TRUE(capsule.contains(QPointF(0.5, 10)));  // the end cap's middle reaches the edge
+    EXPECT_TRUE(capsule.contains(QPointF(10, 1)));   // on the top edge where the arc ends
+    EXPECT_TRUE(capsule.contains(QPointF(0.5, 10))); // the end cap's middle reaches the edge
     EXPECT_EQ(capsule.boundingRect(), QRectF(0, 0, 40, 20));
 
     // A 30 x 30 square with radius 15 or more is a circle.

@@ -35,8 +35,8 @@ QImage blank(int w, int h, const QColor &fill = Qt::white)
 
 TEST(NTGlyphBlitterTest, EmptyStringDrawsNothingAtAll)
 {
-    NTGlyphBlitter blitter(QString(), QSizeF(100, 20), 1, true, labelAttributes(), QColor(Qt::green),
-                           true, true, false);
+    NTGlyphBlitter blitter(QString(), QSizeF(100, 20), 1, true, labelAttributes(), QColor(Qt::green), true, true,
+                           false);
     EXPECT_TRUE(blitter.segments().empty());
     EXPECT_TRUE(blitter.minRect().isEmpty());
     QImage image = blank(100, 20);
@@ -55,8 +55,8 @@ TEST(NTGlyphBlitterTest, LinesThatPassTheHeightAreDropped)
     NTGlyphBlitter all(threeLines, QSizeF(120, 500), 0, false, attributes, std::nullopt, false, true, false);
     ASSERT_GE(all.minRect().height(), 3 * lineHeight - 1);
     // Room for two lines.
-    NTGlyphBlitter two(threeLines, QSizeF(120, 2 * lineHeight + 2), 0, false, attributes, std::nullopt,
-                       false, true, false);
+    NTGlyphBlitter two(threeLines, QSizeF(120, 2 * lineHeight + 2), 0, false, attributes, std::nullopt, false, true,
+                       false);
     EXPECT_NEAR(two.minRect().height(), 2 * lineHeight, 1.0);
     // Not even room for one: the first line is kept anyway.
     NTGlyphBlitter tiny(threeLines, QSizeF(120, 3), 0, false, attributes, std::nullopt, false, true, false);
@@ -69,8 +69,7 @@ TEST(NTGlyphBlitterTest, LinesThatPassTheHeightAreDropped)
 
 TEST(NTGlyphBlitterTest, VerticalCentringMovesTallTextUpByHalfTheExcess)
 {
-    NTGlyphBlitter blitter(threeLines, QSizeF(120, 500), 0, true, labelAttributes(), std::nullopt, false,
-                           true, false);
+    NTGlyphBlitter blitter(threeLines, QSizeF(120, 500), 0, true, labelAttributes(), std::nullopt, false, true, false);
     const QRectF rect(10, 50, 120, 20);
     const QRectF drawn = blitter.drawRectForRect(rect);
     EXPECT_DOUBLE_EQ(drawn.y(), 50 - (blitter.minRect().height() - 20) / 2);
@@ -105,8 +104,8 @@ TEST(NTGlyphBlitterTest, OvalEndCapsBulgeThreeAndThreeQuarterPoints)
 TEST(NTGlyphBlitterTest, LabelColourTintsOrOutlinesTheBackground)
 {
     const QRectF rect(0, 0, 120, 20);
-    NTGlyphBlitter bare(QStringLiteral("x"), rect.size(), 1, false, labelAttributes(), std::nullopt,
-                        false, true, false);
+    NTGlyphBlitter bare(QStringLiteral("x"), rect.size(), 1, false, labelAttributes(), std::nullopt, false, true,
+                        false);
     QImage tinted = blank(120, 20);
     {
         QPainter painter(&tinted);
@@ -117,8 +116,8 @@ TEST(NTGlyphBlitterTest, LabelColourTintsOrOutlinesTheBackground)
     EXPECT_TRUE(sameColor(pixelAt(tinted, int(line.right()) - 1, int(line.center().y())), QColor(255, 153, 153), 2))
         << qPrintable(describe(pixelAt(tinted, int(line.right()) - 1, int(line.center().y()))));
 
-    NTGlyphBlitter backed(QStringLiteral("x"), rect.size(), 1, false, labelAttributes(), QColor(Qt::yellow),
-                          false, true, false);
+    NTGlyphBlitter backed(QStringLiteral("x"), rect.size(), 1, false, labelAttributes(), QColor(Qt::yellow), false,
+                          true, false);
     QImage outlined = blank(120, 20);
     {
         QPainter painter(&outlined);
@@ -137,8 +136,7 @@ TEST(NTGlyphBlitterTest, TextColourOverridesRunsAndSuppressesTheShadow)
     NTTextAttributes attributes = labelAttributes();
     attributes.foregroundColor = QColor(Qt::blue);
     const QRectF rect(0, 0, 120, 30);
-    NTGlyphBlitter shadowed(QStringLiteral("MMMM"), rect.size(), 1, true, attributes, std::nullopt,
-                            false, true, true);
+    NTGlyphBlitter shadowed(QStringLiteral("MMMM"), rect.size(), 1, true, attributes, std::nullopt, false, true, true);
     QImage withShadow = blank(120, 30);
     QImage overridden = blank(120, 30);
     {
@@ -161,8 +159,8 @@ TEST(NTGlyphBlitterTest, TextColourOverridesRunsAndSuppressesTheShadow)
     };
     auto bluish = [](const QColor &c) { return c.blue() > 150 && c.red() < 100; };
     auto reddish = [](const QColor &c) { return c.red() > 150 && c.blue() < 100; };
-    EXPECT_GT(count(withShadow, greyish), 20);   // the soft shadow
-    EXPECT_GT(count(withShadow, bluish), 10);    // the run's own colour
+    EXPECT_GT(count(withShadow, greyish), 20); // the soft shadow
+    EXPECT_GT(count(withShadow, bluish), 10);  // the run's own colour
     EXPECT_EQ(count(overridden, greyish), 0);
     EXPECT_EQ(count(overridden, bluish), 0);
     EXPECT_GT(count(overridden, reddish), 10);
@@ -178,8 +176,8 @@ TEST(NTGlyphSegmentTest, GlyphZeroIsSkippedAndTakesNoAdvance)
     run.setRawFont(font);
     run.setGlyphIndexes({glyphs[0], 0, glyphs[1]});
     run.setPositions({QPointF(0, 12), QPointF(8, 12), QPointF(20, 12)});
-    const NTGlyphSegment segment = NTGlyphSegment::segmentWithGlyphRun(
-        run, QRectF(0, 0, 30, 15), 0, 3, labelAttributes(), std::nullopt, true, false);
+    const NTGlyphSegment segment = NTGlyphSegment::segmentWithGlyphRun(run, QRectF(0, 0, 30, 15), 0, 3,
+                                                                       labelAttributes(), std::nullopt, true, false);
     ASSERT_EQ(segment.numGlyphs(), 2);
     const auto advances = segment.advances();
     EXPECT_DOUBLE_EQ(advances[0].x(), 20.0);
@@ -189,8 +187,8 @@ TEST(NTGlyphSegmentTest, GlyphZeroIsSkippedAndTakesNoAdvance)
     empty.setRawFont(font);
     empty.setGlyphIndexes({0, 0});
     empty.setPositions({QPointF(0, 12), QPointF(8, 12)});
-    const NTGlyphSegment nothing = NTGlyphSegment::segmentWithGlyphRun(
-        empty, QRectF(0, 0, 30, 15), 0, 2, labelAttributes(), std::nullopt, true, false);
+    const NTGlyphSegment nothing = NTGlyphSegment::segmentWithGlyphRun(empty, QRectF(0, 0, 30, 15), 0, 2,
+                                                                       labelAttributes(), std::nullopt, true, false);
     EXPECT_EQ(nothing.numGlyphs(), 0);
     QImage image = blank(30, 15);
     {
@@ -227,8 +225,8 @@ TEST(NTTextStorageStoreTest, BlittersMayBeBuiltOnSeveralThreads)
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back(QThread::create([&built] {
             for (int i = 0; i < 50; ++i) {
-                NTGlyphBlitter blitter(QStringLiteral("label %1").arg(i), QSizeF(100, 20), 1, true,
-                                       labelAttributes(), std::nullopt, false, true, false);
+                NTGlyphBlitter blitter(QStringLiteral("label %1").arg(i), QSizeF(100, 20), 1, true, labelAttributes(),
+                                       std::nullopt, false, true, false);
                 if (!blitter.segments().empty())
                     ++built;
             }

@@ -40,8 +40,8 @@ private:
     Capabilities m_answers;
 };
 
-const NTPopUpHeaderViewDelegate::Capabilities both =
-    NTPopUpHeaderViewDelegate::ResizeByWidth | NTPopUpHeaderViewDelegate::ResizeByHeight;
+const NTPopUpHeaderViewDelegate::Capabilities both = NTPopUpHeaderViewDelegate::ResizeByWidth
+                                                     | NTPopUpHeaderViewDelegate::ResizeByHeight;
 
 void sendMouse(QWidget &widget, QEvent::Type type, const QPointF &local, const QPointF &global)
 {
@@ -69,10 +69,10 @@ TEST(NTPopUpHeaderViewCellTest, GripHitZones)
     EXPECT_EQ(Cell::gripHitAt(QPointF(5, 8), wide, 0, 0).grip, 0);
     EXPECT_EQ(Cell::gripHitAt(QPointF(5, 8), wide, 2, 1).grip, 1);
     EXPECT_EQ(Cell::gripHitAt(QPointF(5, 8), wide, 2, 1).direction, 2);
-    EXPECT_EQ(Cell::gripHitAt(QPointF(16, 8), wide, 2, 1).grip, 0);   // just outside the left zone
+    EXPECT_EQ(Cell::gripHitAt(QPointF(16, 8), wide, 2, 1).grip, 0); // just outside the left zone
     EXPECT_EQ(Cell::gripHitAt(QPointF(190, 8), wide, 2, 1).direction, 1);
     EXPECT_EQ(Cell::gripHitAt(QPointF(100, 8), wide, 2, 2).grip, 0);
-    EXPECT_EQ(Cell::gripHitAt(QPointF(190, 8), wide, 2, 0).grip, 0);  // no right grip
+    EXPECT_EQ(Cell::gripHitAt(QPointF(190, 8), wide, 2, 0).grip, 0); // no right grip
     // Narrower than 32 points with both grips: where the zones overlap the right grip wins.
     const auto overlap = Cell::gripHitAt(QPointF(12, 8), QSizeF(24, 17), 1, 2);
     EXPECT_EQ(overlap.grip, 2);

@@ -93,7 +93,8 @@ TEST_F(IconSetFixture, ColoursComeFromInfoXmlOrAreWhite)
     EXPECT_NEAR(preview.blueF(), 0.6, 1e-3);
     EXPECT_EQ(helper.colorFor(QStringLiteral("DetailsBackgroundColor")), QColor(Qt::white));
     EXPECT_EQ(helper.colorFor(QStringLiteral("DBViewBackgroundColor")), QColor(Qt::white));
-    EXPECT_EQ(helper.colorFor(QStringLiteral("PreviewBackgroundColor"), QStringLiteral("Velmor Aqua")), QColor(Qt::white));
+    EXPECT_EQ(helper.colorFor(QStringLiteral("PreviewBackgroundColor"), QStringLiteral("Velmor Aqua")),
+              QColor(Qt::white));
     writeFile(QStringLiteral("IconSets/Night/info.xml"), "<plist><array><string>x</string></array></plist>");
     EXPECT_EQ(helper.colorFor(QStringLiteral("PreviewBackgroundColor")), QColor(Qt::white));
     writeFile(QStringLiteral("IconSets/Night/info.xml"), "<plist><dict><key>unterminated");
@@ -120,11 +121,20 @@ TEST(OVNIconSetHelperTest, VelmorAquaIsComplete)
     qputenv(Resources::environmentVariable, QByteArrayLiteral(OVN_SOURCE_DIR "/resources"));
     const OVNIconSetHelper helper{QString()};
     EXPECT_EQ(helper.defaultIconSet(), QStringLiteral("Velmor Aqua"));
-    const QStringList names = {
-        QStringLiteral("Adjust"), QStringLiteral("AutoFill"), QStringLiteral("Export"), QStringLiteral("Mail"),
-        QStringLiteral("Burn"), QStringLiteral("Capture"), QStringLiteral("Delete"), QStringLiteral("ViewIconOSV"),
-        QStringLiteral("ViewIconIPhoto"), QStringLiteral("ViewIconIPhoto2"), QStringLiteral("ViewIconList"),
-        QStringLiteral("ViewOrder"), QStringLiteral("CtrlPreviewCollapseMini"), QStringLiteral("CtrlPreviewExpandMini")};
+    const QStringList names = {QStringLiteral("Adjust"),
+                               QStringLiteral("AutoFill"),
+                               QStringLiteral("Export"),
+                               QStringLiteral("Mail"),
+                               QStringLiteral("Burn"),
+                               QStringLiteral("Capture"),
+                               QStringLiteral("Delete"),
+                               QStringLiteral("ViewIconOSV"),
+                               QStringLiteral("ViewIconIPhoto"),
+                               QStringLiteral("ViewIconIPhoto2"),
+                               QStringLiteral("ViewIconList"),
+                               QStringLiteral("ViewOrder"),
+                               QStringLiteral("CtrlPreviewCollapseMini"),
+                               QStringLiteral("CtrlPreviewExpandMini")};
     for (const QString &name : names)
         EXPECT_FALSE(helper.toolbarIconFor(name).isNull()) << qPrintable(name);
     for (const char *kind : {"EXPANDABLE", "F", "C", "M", "I", "S"}) {
@@ -134,8 +144,8 @@ TEST(OVNIconSetHelperTest, VelmorAquaIsComplete)
             EXPECT_EQ(icon.deviceIndependentSize().height(), height > 16 ? 32 : 16) << kind;
         }
     }
-    for (const char *color : {"DBViewBackgroundColor", "PreviewBackgroundColor", "DetailsBackgroundColor",
-                              "LightTableBackgroundColor"})
+    for (const char *color :
+         {"DBViewBackgroundColor", "PreviewBackgroundColor", "DetailsBackgroundColor", "LightTableBackgroundColor"})
         EXPECT_NE(helper.colorFor(QLatin1String(color)), QColor(Qt::white)) << color;
     if (previous.isNull())
         qunsetenv(Resources::environmentVariable);

@@ -180,8 +180,8 @@ TEST(OVNMembraneButtonTest, CapsuleAndPressedGradient)
     const QImage image = renderWidget(button);
     EXPECT_TRUE(sameColor(pixelAt(image, 40, 1), QColor::fromRgbF(0.7f, 0.7f, 0.7f), 2))
         << qPrintable(describe(pixelAt(image, 40, 1)));
-    const auto rows = DrawingKit::steppedGradientRows(QColor::fromRgbF(0.7f, 0.7f, 0.7f),
-                                                      QColor::fromRgbF(0.8f, 0.8f, 0.8f), 20);
+    const auto rows =
+        DrawingKit::steppedGradientRows(QColor::fromRgbF(0.7f, 0.7f, 0.7f), QColor::fromRgbF(0.8f, 0.8f, 0.8f), 20);
     EXPECT_TRUE(sameColor(pixelAt(image, 40, 18), rows[18], 2));
     EXPECT_EQ(pixelAt(image, 0, 0).alpha(), 0); // outside the capsule
 }

@@ -40,8 +40,8 @@ QImage picture(int w, int h)
 void mouse(QWidget *view, QEvent::Type type, QPointF at)
 {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, view->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      held, Qt::NoModifier);
+    QMouseEvent event(type, at, view->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                      Qt::NoModifier);
     QApplication::sendEvent(view, &event);
 }
 
@@ -113,9 +113,9 @@ TEST(OVNCoreImageAdjustTest, SlidersFieldsAndTurns)
         W::Control control;
         double value;
         const char *text;
-    } starts[] = {{W::Exposure, 0, "0.0"},   {W::Gamma, 0.75, "0.75"},   {W::Brightness, 0, "0.0"},
+    } starts[] = {{W::Exposure, 0, "0.0"},   {W::Gamma, 0.75, "0.75"},    {W::Brightness, 0, "0.0"},
                   {W::Contrast, 100, "100"}, {W::Saturation, 100, "100"}, {W::Temperature, 100, "100"},
-                  {W::Tint, 0, "0.0"},       {W::Sepia, 0, "0.0"},       {W::Sharpness, 0, "0.0"},
+                  {W::Tint, 0, "0.0"},       {W::Sepia, 0, "0.0"},        {W::Sharpness, 0, "0.0"},
                   {W::Straighten, 0, "0.0"}};
     for (const auto &s : starts) {
         EXPECT_EQ(w->sliderValue(s.control), s.value) << s.text;
@@ -133,8 +133,8 @@ TEST(OVNCoreImageAdjustTest, SlidersFieldsAndTurns)
         W::Control control;
         const char *typed;
         double value;
-    } typed[] = {{W::Exposure, "-0.5", -0.5},     {W::Exposure, "abc", 0},      {W::Exposure, "1,5", 0},
-                 {W::Exposure, "99", 5},          {W::Tint, " 2.0 ", 2.0},      {W::Gamma, "x", 0.1},
+    } typed[] = {{W::Exposure, "-0.5", -0.5},     {W::Exposure, "abc", 0},        {W::Exposure, "1,5", 0},
+                 {W::Exposure, "99", 5},          {W::Tint, " 2.0 ", 2.0},        {W::Gamma, "x", 0.1},
                  {W::Contrast, "150.25", 150.25}, {W::Straighten, "-12.5", -12.5}};
     for (const auto &t : typed) {
         w->typeValue(t.control, QLatin1String(t.typed));
@@ -236,7 +236,7 @@ TEST(OVNCoreImageAdjustTest, PresetsPopUpSaveApplyDelete)
     QPointer<W> w = f.window();
     QComboBox *popUp = w->presetPopUp();
     EXPECT_EQ(popUpTitles(popUp), (QStringList{"Manual Adjustment", "-", "Straight", "Sparse", "-",
-                                                "Delete selected preset...", "Save settings as..."}));
+                                               "Delete selected preset...", "Save settings as..."}));
     EXPECT_EQ(popUp->currentIndex(), 0);
 
     // A built-in preset sets straighten too; a missing key or -9999 leaves the slider alone.
@@ -260,8 +260,8 @@ TEST(OVNCoreImageAdjustTest, PresetsPopUpSaveApplyDelete)
         w->saveTitleField()->setText(QStringLiteral("Mine"));
         w->saveSettingsButtonPressed(true);
     }
-    EXPECT_EQ(popUpTitles(popUp), (QStringList{"Manual Adjustment", "-", "Straight", "Sparse", "-", "Mine", "Mine",
-                                                "-", "Delete selected preset...", "Save settings as..."}));
+    EXPECT_EQ(popUpTitles(popUp), (QStringList{"Manual Adjustment", "-", "Straight", "Sparse", "-", "Mine", "Mine", "-",
+                                               "Delete selected preset...", "Save settings as..."}));
     EXPECT_EQ(popUp->currentIndex(), 6);
     UserDefaults reread(f.dir.filePath(QStringLiteral("prefs.plist")));
     const QVariantList stored = reread.arrayForKey(QStringLiteral("CoreImageAdjustUserPresets"));
@@ -282,7 +282,9 @@ TEST(OVNCoreImageAdjustTest, PresetsPopUpSaveApplyDelete)
     EXPECT_EQ(popUp->currentIndex(), 0);
     EXPECT_EQ(popUpTitles(popUp).count(QStringLiteral("Mine")), 1);
     EXPECT_EQ(UserDefaults(f.dir.filePath(QStringLiteral("prefs.plist")))
-                  .arrayForKey(QStringLiteral("CoreImageAdjustUserPresets")).size(), 1);
+                  .arrayForKey(QStringLiteral("CoreImageAdjustUserPresets"))
+                  .size(),
+              1);
     // A built-in preset cannot be deleted, and stays selected.
     w->presetsChanged(2);
     w->presetsChanged(popUp->count() - 2);
@@ -317,8 +319,8 @@ TEST(OVNCoreImageAdjustTest, ExportsReadBackAndFailuresLeaveNothing)
     const QImage jpeg(f.dir.filePath(QStringLiteral("out.jpg")));
     ASSERT_EQ(jpeg.size(), QSize(40, 30));
     EXPECT_FALSE(QFile::exists(f.dir.filePath(QStringLiteral("out.tiff"))));
-    EXPECT_LT(qGray(jpeg.pixel(0, 0)), 40);  // over black
-    EXPECT_GT(qGray(jpeg.pixel(1, 0)), 90);  // half white over black, in sRGB
+    EXPECT_LT(qGray(jpeg.pixel(0, 0)), 40); // over black
+    EXPECT_GT(qGray(jpeg.pixel(1, 0)), 90); // half white over black, in sRGB
     EXPECT_LT(qGray(jpeg.pixel(1, 0)), 225);
 
     ASSERT_TRUE(w->exportImage(f.dir.filePath(QStringLiteral("out")), W::ExportFormat::Tiff, 10));
@@ -345,7 +347,8 @@ TEST(OVNCoreImageAdjustTest, ExportsReadBackAndFailuresLeaveNothing)
     next->menuExportImage();
     auto *panel = next->findChild<QFileDialog *>();
     ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(QFileInfo(panel->directory().absolutePath()).canonicalFilePath(), QFileInfo(f.dir.path()).canonicalFilePath());
+    EXPECT_EQ(QFileInfo(panel->directory().absolutePath()).canonicalFilePath(),
+              QFileInfo(f.dir.path()).canonicalFilePath());
     QComboBox *format = nullptr;
     for (QComboBox *popUp : panel->findChildren<QComboBox *>())
         if (popUp->findText(QStringLiteral("JPEG")) >= 0)

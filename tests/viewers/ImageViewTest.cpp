@@ -101,9 +101,9 @@ TEST(OVNImageViewTest, LoadingTagStaysInTheShownPart)
 {
     const QSizeF text(140, 18);
     const QRectF shown[] = {
-        {0, 0, 800, 600},       // the whole view shows
-        {1200, 900, 600, 400},  // scrolled far into a large picture
-        {0, 0, 90, 20},         // a view smaller than the tag
+        {0, 0, 800, 600},      // the whole view shows
+        {1200, 900, 600, 400}, // scrolled far into a large picture
+        {0, 0, 90, 20},        // a view smaller than the tag
     };
     for (const QRectF &part : shown) {
         const QRectF box = OVNImageView::loadingTagBox(text, part);

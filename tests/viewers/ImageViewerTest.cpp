@@ -156,8 +156,8 @@ TEST(OVNImageViewerTest, AFileOutsideTheCatalogTurnsAsItsOwnMetadataSays)
         {upside, "Image", OVNOrientation::codeFromFile, 180},
         {plain, "Image", OVNOrientation::codeFromFile, 0},
         {camera, "RAW", OVNOrientation::codeFromFile, 270},
-        {turned, "Image", 1, 0},  // turned back by hand in the catalog
-        {turned, "Image", 0, 0},  // catalogued without its metadata
+        {turned, "Image", 1, 0}, // turned back by hand in the catalog
+        {turned, "Image", 0, 0}, // catalogued without its metadata
         {plain, "Image", 8, 270},
     };
     for (const auto &c : cases) {
@@ -286,7 +286,7 @@ TEST(OVNImageLoaderTest, MakesTheAdjustmentSourceOnTheWorker)
     });
     const auto same = [](const OVNLinearImage &a, const OVNLinearImage &b) {
         return a.width == b.width && a.height == b.height
-            && std::equal(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), b.pixels.end());
+               && std::equal(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), b.pixels.end());
     };
     const struct {
         const char *path;
@@ -301,11 +301,17 @@ TEST(OVNImageLoaderTest, MakesTheAdjustmentSourceOnTheWorker)
         {"bad", true, {}, {}},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(QStringLiteral("%1 %2 %3").arg(QLatin1String(c.path)).arg(c.turn.degrees).arg(c.turn.mirrored).toStdString());
+        SCOPED_TRACE(QStringLiteral("%1 %2 %3")
+                         .arg(QLatin1String(c.path))
+                         .arg(c.turn.degrees)
+                         .arg(c.turn.mirrored)
+                         .toStdString());
         std::optional<OVNImageLoader::Result> result;
-        QMetaObject::Connection connection = QObject::connect(
-            &loader, &OVNImageLoader::loaded, [&](const OVNImageLoader::Result &r) { result = r; });
-        loader.load({.path = QLatin1String(c.path), .processor = QStringLiteral("Image"), .linear = c.linear,
+        QMetaObject::Connection connection =
+            QObject::connect(&loader, &OVNImageLoader::loaded, [&](const OVNImageLoader::Result &r) { result = r; });
+        loader.load({.path = QLatin1String(c.path),
+                     .processor = QStringLiteral("Image"),
+                     .linear = c.linear,
                      .linearTurn = c.turn});
         OVNImageLoader::waitForAll();
         QCoreApplication::processEvents();

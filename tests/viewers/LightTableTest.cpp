@@ -55,7 +55,8 @@ TEST(LightTableTest, PaneFramesOfEachSplitStyle)
         {-1, {}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(OVNLightTable::paneFrames(OVNLightTable::splitStyleFromPreference(c.stored), b), c.frames) << c.stored;
+        EXPECT_EQ(OVNLightTable::paneFrames(OVNLightTable::splitStyleFromPreference(c.stored), b), c.frames)
+            << c.stored;
     // Converted once into the pane area's y-down coordinates: the bottom pane lands below.
     EXPECT_EQ(OVNLightTable::toWidget({0, 0, 101, 31}, 61), QRectF(0, 30, 101, 31));
     EXPECT_EQ(OVNLightTable::toWidget({0, 31, 101, 30}, 61), QRectF(0, 0, 101, 30));
@@ -74,21 +75,35 @@ TEST(LightTableTest, StatusStripHitsAndClickOrder)
         int style;
     };
     const Case cases[] = {
-        {500 - 32, 3, 500, Command::ToggleFullScreen, 0},  {500 - 17, 18, 500, Command::ToggleFullScreen, 0},
-        {500 - 16, 10, 500, Command::None, 0},             {500 - 20, 19, 500, Command::None, 0},
-        {500 - 20, 2.9, 500, Command::None, 0},            {500 - 91, 3, 500, Command::RotateLeft, 0},
-        {500 - 67, 10, 500, Command::RotateRight, 0},      {500 - 71, 10, 500, Command::None, 0},      {500 - 72, 10, 500, Command::RotateLeft, 0},
-        {500 - 124, 10, 500, Command::SlideShow, 0},       {500 - 160, 10, 500, Command::FullResolution, 0},
-        {4, 3, 500, Command::SplitStyle, 1},               {20.9, 10, 500, Command::SplitStyle, 1},
-        {21, 10, 500, Command::SplitStyle, 0},             {22, 10, 500, Command::SplitStyle, 2},
-        {36, 10, 500, Command::SplitStyle, 0},             {50, 18, 500, Command::SplitStyle, 3},
-        {66.9, 10, 500, Command::SplitStyle, 4},           {67, 10, 500, Command::None, 4},
-        {3.9, 10, 500, Command::None, 0},                  {10, 10, 100, Command::RotateLeft, 1},
-        {40, 10, 100, Command::RotateRight, 3},            {70, 10, 100, Command::ToggleFullScreen, 0},
-        {60, 10, 100, Command::SplitStyle, 4}, {10, 10, 10, Command::SplitStyle, 1},
+        {500 - 32, 3, 500, Command::ToggleFullScreen, 0},
+        {500 - 17, 18, 500, Command::ToggleFullScreen, 0},
+        {500 - 16, 10, 500, Command::None, 0},
+        {500 - 20, 19, 500, Command::None, 0},
+        {500 - 20, 2.9, 500, Command::None, 0},
+        {500 - 91, 3, 500, Command::RotateLeft, 0},
+        {500 - 67, 10, 500, Command::RotateRight, 0},
+        {500 - 71, 10, 500, Command::None, 0},
+        {500 - 72, 10, 500, Command::RotateLeft, 0},
+        {500 - 124, 10, 500, Command::SlideShow, 0},
+        {500 - 160, 10, 500, Command::FullResolution, 0},
+        {4, 3, 500, Command::SplitStyle, 1},
+        {20.9, 10, 500, Command::SplitStyle, 1},
+        {21, 10, 500, Command::SplitStyle, 0},
+        {22, 10, 500, Command::SplitStyle, 2},
+        {36, 10, 500, Command::SplitStyle, 0},
+        {50, 18, 500, Command::SplitStyle, 3},
+        {66.9, 10, 500, Command::SplitStyle, 4},
+        {67, 10, 500, Command::None, 4},
+        {3.9, 10, 500, Command::None, 0},
+        {10, 10, 100, Command::RotateLeft, 1},
+        {40, 10, 100, Command::RotateRight, 3},
+        {70, 10, 100, Command::ToggleFullScreen, 0},
+        {60, 10, 100, Command::SplitStyle, 4},
+        {10, 10, 10, Command::SplitStyle, 1},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(OVNLightTableStatus::commandAt({c.x, c.y}, c.width), c.command) << c.x << "," << c.y << " w " << c.width;
+        EXPECT_EQ(OVNLightTableStatus::commandAt({c.x, c.y}, c.width), c.command)
+            << c.x << "," << c.y << " w " << c.width;
         EXPECT_EQ(OVNLightTableStatus::viewStyleForPoint({c.x, c.y}), c.style) << c.x << "," << c.y;
     }
     EXPECT_EQ(OVNLightTableStatus::fromWidget({5, 2}, 22), QPointF(5, 20));
@@ -132,13 +147,13 @@ protected:
         ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
         broken.write("not a picture at all");
         broken.close();
-        add(broken.fileName(), "1");                 // row 4
-        add(dir.filePath("gone.jpg"), "1");          // row 5, missing
+        add(broken.fileName(), "1");        // row 4
+        add(dir.filePath("gone.jpg"), "1"); // row 5, missing
         QFile clip(dir.filePath("clip.mp4"));
         ASSERT_TRUE(clip.open(QIODevice::WriteOnly));
         clip.write(QByteArray(4096, 'x'));
         clip.close();
-        add(clip.fileName(), "1");                   // row 6, a movie that does not play
+        add(clip.fileName(), "1"); // row 6, a movie that does not play
     }
     void TearDown() override
     {
@@ -331,13 +346,14 @@ TEST_F(LightTableFixture, EscapeLeavesFullScreenOnly)
     };
     key(Qt::Key_Escape, QStringLiteral("\x1b")); // windowed: nothing
     EXPECT_FALSE(table->isFullscreen());
-    table->statusStripClicked(OVNLightTableStatus::regionRect(OVNLightTableStatus::Region::FullScreen,
-                                                              table->statusStrip()->width()).center());
+    table->statusStripClicked(
+        OVNLightTableStatus::regionRect(OVNLightTableStatus::Region::FullScreen, table->statusStrip()->width())
+            .center());
     ASSERT_TRUE(table->isFullscreen());
     EXPECT_NE(content->window(), table.data());
     EXPECT_EQ(table->roll()->menuForEventType(), 2);
     EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured + 1);
-    key(Qt::Key_Left, QString());          // a key without characters
+    key(Qt::Key_Left, QString()); // a key without characters
     key(Qt::Key_A, QStringLiteral("a"));
     EXPECT_TRUE(table->isFullscreen());
     key(Qt::Key_Escape, QStringLiteral("\x1b"));

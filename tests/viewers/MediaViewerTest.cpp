@@ -20,10 +20,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 TEST(MediaViewerTest, WindowSizeKeepsAspectAndFitsBothWays)
 {
-    struct Case { QSize natural; QSize visible; QSize expected; };
+    struct Case {
+        QSize natural;
+        QSize visible;
+        QSize expected;
+    };
     const Case cases[] = {
         {{320, 240}, {1280, 778}, {320, 282}},    // fits: natural size plus the title and the band
         {{1920, 1080}, {1600, 778}, {1308, 778}}, // too tall: the aspect times the 736 left
@@ -32,13 +35,18 @@ TEST(MediaViewerTest, WindowSizeKeepsAspectAndFitsBothWays)
         {{0, 0}, {1920, 1080}, {320, 282}},       // no picture yet (sound): a small window
     };
     for (const Case &c : cases)
-        EXPECT_EQ(OVNMediaViewer::windowSizeFor(c.natural, c.visible), c.expected) << c.natural.width() << "x"
-                                                                                    << c.natural.height();
+        EXPECT_EQ(OVNMediaViewer::windowSizeFor(c.natural, c.visible), c.expected)
+            << c.natural.width() << "x" << c.natural.height();
 }
 
 TEST(MediaViewerTest, ControllerPlacesTimesRatesAndAspectBounds)
 {
-    struct Place { QSize client; QRect movie; QSize controller; QPoint expected; };
+    struct Place {
+        QSize client;
+        QRect movie;
+        QSize controller;
+        QPoint expected;
+    };
     const Place places[] = {
         {{320, 260}, {0, 0, 320, 240}, {300, 40}, {10, 190}}, // centred, 10 above the movie's bottom
         {{200, 260}, {0, 0, 200, 240}, {300, 40}, {0, 190}},  // narrower than the controller: at the movie's left
@@ -47,7 +55,11 @@ TEST(MediaViewerTest, ControllerPlacesTimesRatesAndAspectBounds)
     for (const Place &p : places)
         EXPECT_EQ(OVNMediaViewer::controllerPosition(p.client, p.movie, p.controller), p.expected) << p.client.width();
 
-    struct Bounds { QSizeF screen; double ratio; QRectF expected; };
+    struct Bounds {
+        QSizeF screen;
+        double ratio;
+        QRectF expected;
+    };
     const Bounds bounds[] = {
         {{1024, 768}, 16.0 / 9.0, {0, 96, 1024, 576}},
         {{1920, 1080}, 4.0 / 3.0, {240, 0, 1440, 1080}},
@@ -56,15 +68,23 @@ TEST(MediaViewerTest, ControllerPlacesTimesRatesAndAspectBounds)
     for (const Bounds &b : bounds)
         EXPECT_EQ(OVNMediaViewer::fullScreenBounds(b.screen, b.ratio), b.expected) << b.ratio;
 
-    struct Time { qint64 value; qint64 scale; const char *text; };
+    struct Time {
+        qint64 value;
+        qint64 scale;
+        const char *text;
+    };
     const Time times[] = {
-        {45000, 600, "00:01:15"}, {599, 600, "00:00:00"}, {600LL * 3600 * 100 + 600 * 61, 600, "100:01:01"},
-        {75, 0, "00:01:15"}, {-600, 600, "00:00:00"},
+        {45000, 600, "00:01:15"}, {599, 600, "00:00:00"},  {600LL * 3600 * 100 + 600 * 61, 600, "100:01:01"},
+        {75, 0, "00:01:15"},      {-600, 600, "00:00:00"},
     };
     for (const Time &t : times)
         EXPECT_EQ(OVNMediaViewer::timeValueToDisplay(t.value, t.scale), QLatin1String(t.text)) << t.value;
 
-    struct Rate { double rate; double rewind; double forward; };
+    struct Rate {
+        double rate;
+        double rewind;
+        double forward;
+    };
     const Rate rates[] = {{0.0, 1.0, 1.0}, {1.0, -2.0, 2.0}, {-2.0, 1.0, 1.0}, {2.0, 1.0, 1.0}, {0.5, 1.0, 1.0}};
     for (const Rate &r : rates) {
         EXPECT_EQ(OVNMediaViewer::rateAfterRewind(r.rate), r.rewind) << r.rate;
@@ -80,8 +100,8 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     QTemporaryDir dir;
     const QString good = dir.filePath("m.mp4");
     QProcess p;
-    p.start(ffmpeg, {"-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "2",
-                     "-c:v", "libx264", "-pix_fmt", "yuv420p", good});
+    p.start(ffmpeg, {"-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "2", "-c:v",
+                     "libx264", "-pix_fmt", "yuv420p", good});
     ASSERT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0);
 
     // Started at once (the preference's default), looping, and the Loop mark says so.
@@ -99,7 +119,10 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     EXPECT_FALSE(viewer->player()->isLooping());
     EXPECT_FALSE(viewer->loopAction()->isChecked()) << "the Loop check mark does not show the player's state";
     EXPECT_EQ(viewer->centralWidget()->size(), QSize(320, 240 + OVNMediaViewer::spaceBottom));
-    struct Magnified { void (OVNMediaViewer::*command)(); QSize client; };
+    struct Magnified {
+        void (OVNMediaViewer::*command)();
+        QSize client;
+    };
     const Magnified sizes[] = {
         {&OVNMediaViewer::buttonDoubleSizeClick, {640, 500}}, // a window 640 × 522 with its title bar
         {&OVNMediaViewer::buttonHalfSizeClick, {160, 140}},
@@ -147,7 +170,8 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     EXPECT_EQ(viewer->movieView()->movie(), nullptr);
     const QSize screen = viewer->fullScreenWindow()->contentView()->size();
     viewer->setFSAspectRatioTo4by3();
-    EXPECT_EQ(QRectF(viewer->movieViewFS()->geometry()), OVNMediaViewer::fullScreenBounds(screen, 4.0 / 3.0).toAlignedRect());
+    EXPECT_EQ(QRectF(viewer->movieViewFS()->geometry()),
+              OVNMediaViewer::fullScreenBounds(screen, 4.0 / 3.0).toAlignedRect());
     viewer->showController();
     ASSERT_TRUE(viewer->controllerFS());
     EXPECT_TRUE(viewer->controllerFS()->view->isVisible());
@@ -212,7 +236,8 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     ASSERT_NE(backend, nullptr);
     emit backend->errorOccurred(QMediaPlayer::ResourceError, QStringLiteral("Internal data stream error."));
     const qint64 before = silent->player()->currentTime().timeValue;
-    EXPECT_TRUE(processEventsUntil([&] { return !silent || silent->player()->currentTime().timeValue > before + 300; }, 30000));
+    EXPECT_TRUE(
+        processEventsUntil([&] { return !silent || silent->player()->currentTime().timeValue > before + 300; }, 30000));
     ASSERT_TRUE(silent) << "the viewer closed over a sound fault";
     EXPECT_TRUE(silent->noticeText().contains("Sound is off")) << silent->noticeText().toStdString();
     EXPECT_EQ(alerts->shown().size(), 1) << alerts->shown().last().message.toStdString();

@@ -10,7 +10,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-
 namespace {
 
 // Makes a small movie with ffmpeg; empty when ffmpeg is not there or fails.
@@ -56,8 +55,8 @@ const Movies &movies()
     return m;
 }
 
-#define REQUIRE_MOVIES()                                                                        \
-    if (movies().plain.isEmpty())                                                               \
+#define REQUIRE_MOVIES()                                                                                               \
+    if (movies().plain.isEmpty())                                                                                      \
     GTEST_SKIP() << "ffmpeg cannot make test movies here"
 
 } // namespace
@@ -66,7 +65,11 @@ TEST(MoviePlayerTest, OpensWithDurationSizeAndRotation)
 {
     REQUIRE_MOVIES();
     EXPECT_EQ(MoviePlayer::chooseBackend(), QStringLiteral("gstreamer"));
-    struct Case { QString path; QSize natural; bool audio; };
+    struct Case {
+        QString path;
+        QSize natural;
+        bool audio;
+    };
     const Case cases[] = {
         {movies().plain, {320, 240}, false},
         {movies().sound, {320, 240}, true},
@@ -123,13 +126,15 @@ TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
     looping.setRate(1);
     qint64 highest = 0;
     bool wrapped = false;
-    processEventsUntil([&] {
-        const qint64 now = looping.currentTime().timeValue;
-        if (now + 150 < highest)
-            wrapped = true;
-        highest = std::max(highest, now);
-        return wrapped;
-    }, 30000);
+    processEventsUntil(
+        [&] {
+            const qint64 now = looping.currentTime().timeValue;
+            if (now + 150 < highest)
+                wrapped = true;
+            highest = std::max(highest, now);
+            return wrapped;
+        },
+        30000);
     EXPECT_TRUE(wrapped) << "looping movie did not start over";
     EXPECT_EQ(looping.rate(), 1.0);
 }

@@ -29,8 +29,7 @@ OVNAdjustValues with(std::function<void(OVNAdjustValues &)> set)
 
 TEST(OVNAdjustChain, EachColourStageOnOnePixel)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         std::array<float, 3> in;
         OVNAdjustValues values;
@@ -42,12 +41,23 @@ TEST(OVNAdjustChain, EachColourStageOnOnePixel)
         {"gamma 2 squares", {0.5f, 0.3f, 0.9f}, with([](auto &v) { v.gamma = 2; }), {0.25f, 0.09f, 0.81f}},
         {"gamma 1 is identity", {0.5f, 0.3f, 0.9f}, with([](auto &v) { v.gamma = 1; }), {0.5f, 0.3f, 0.9f}},
         {"saturation 0 keeps luma", {0.8f, 0.2f, 0.1f}, with([](auto &v) { v.saturation = 0; }), {l, l, l}},
-        {"contrast 2 stretches about the middle", {0.25f, 0.75f, 0.5f}, with([](auto &v) { v.contrast = 200; }), {0, 1, 0.5f}},
+        {"contrast 2 stretches about the middle",
+         {0.25f, 0.75f, 0.5f},
+         with([](auto &v) { v.contrast = 200; }),
+         {0, 1, 0.5f}},
         {"brightness adds", {0.25f, 0.5f, 0.0f}, with([](auto &v) { v.brightness = 10; }), {0.35f, 0.6f, 0.1f}},
         {"hue 2pi/3 turns red to green", {1, 0, 0}, with([](auto &v) { v.tint = 2 * M_PI / 3; }), {0, 1, 0}},
-        {"white point white is identity", {0.3f, 0.6f, 0.9f}, with([](auto &v) { v.whitePoint = std::array<double, 3>{1, 1, 1}; }), {0.3f, 0.6f, 0.9f}},
+        {"white point white is identity",
+         {0.3f, 0.6f, 0.9f},
+         with([](auto &v) {
+             v.whitePoint = std::array<double, 3>{1, 1, 1};
+         }),
+         {0.3f, 0.6f, 0.9f}},
         {"sepia 1 on white", {1, 1, 1}, with([](auto &v) { v.sepia = 1; }), {1.351f, 1.203f, 0.937f}},
-        {"sharpening a flat field changes nothing", {0.4f, 0.4f, 0.4f}, with([](auto &v) { v.sharpness = 2; }), {0.4f, 0.4f, 0.4f}},
+        {"sharpening a flat field changes nothing",
+         {0.4f, 0.4f, 0.4f},
+         with([](auto &v) { v.sharpness = 2; }),
+         {0.4f, 0.4f, 0.4f}},
     };
     for (const Case &c : cases) {
         for (float alpha : {1.0f, 0.5f}) {
@@ -56,7 +66,8 @@ TEST(OVNAdjustChain, EachColourStageOnOnePixel)
             for (int ch = 0; ch < 3; ++ch) {
                 // Colour formulas see straight values; partly transparent ones stay within [0, 1].
                 const float want = alpha < 1 ? std::clamp(c.expected[ch], 0.0f, 1.0f) : c.expected[ch];
-                EXPECT_NEAR(img.pixels[2 * 20 + 8 + ch] / alpha, want, 1e-4) << c.name << " alpha " << alpha << " channel " << ch;
+                EXPECT_NEAR(img.pixels[2 * 20 + 8 + ch] / alpha, want, 1e-4)
+                    << c.name << " alpha " << alpha << " channel " << ch;
             }
             EXPECT_FLOAT_EQ(img.pixels[2 * 20 + 8 + 3], alpha) << c.name;
         }
@@ -72,19 +83,25 @@ TEST(OVNAdjustChain, NeutralValuesSkipStages)
     EXPECT_EQ(stagesFor(with([](auto &v) { v.contrast = 101; }), false), std::vector<Stage>{ColorControls});
     EXPECT_EQ(stagesFor(with([](auto &v) { v.rotation = 45; }), false), std::vector<Stage>{});
     const auto all = with([](auto &v) {
-        v.straighten = 1; v.rotation = 90; v.exposure = 1; v.gamma = 1; v.brightness = 1; v.tint = 1;
-        v.sharpness = 1; v.whitePoint = std::array<double, 3>{1, 1, 1}; v.sepia = 1;
+        v.straighten = 1;
+        v.rotation = 90;
+        v.exposure = 1;
+        v.gamma = 1;
+        v.brightness = 1;
+        v.tint = 1;
+        v.sharpness = 1;
+        v.whitePoint = std::array<double, 3>{1, 1, 1};
+        v.sepia = 1;
     });
     EXPECT_EQ(stagesFor(all, true), (std::vector<Stage>{Straighten, Turn, Scale, Exposure, Gamma, ColorControls, Hue,
-                                                         Sharpen, WhitePoint, Sepia}));
+                                                        Sharpen, WhitePoint, Sepia}));
 }
 
 TEST(OVNAdjustChain, ExtentsOfGeometricStages)
 {
     OVNLinearImage img = solid(30, 20, {0.5f, 0.5f, 0.5f});
     img.pixels[0] = 1; // top-left red channel marks the corner
-    struct Case
-    {
+    struct Case {
         int rotation;
         double straighten;
         int w, h;
@@ -127,8 +144,14 @@ TEST(OVNAdjustChain, SameResultForAnyThreadCountAndRoundTrip)
         ASSERT_EQ(0, std::memcmp(back.constScanLine(y), src.constScanLine(y), std::size_t(src.width()) * 4)) << y;
 
     const auto v = with([](auto &v) {
-        v.straighten = 3; v.exposure = 0.5; v.gamma = 1.5; v.saturation = 150; v.contrast = 120;
-        v.sharpness = 1; v.sepia = 0.3; v.rotation = 270;
+        v.straighten = 3;
+        v.exposure = 0.5;
+        v.gamma = 1.5;
+        v.saturation = 150;
+        v.contrast = 120;
+        v.sharpness = 1;
+        v.sepia = 0.3;
+        v.rotation = 270;
     });
     const OVNLinearImage one = OVNAdjustChain::render(linear, v, 1);
     const OVNLinearImage many = OVNAdjustChain::render(linear, v, 5);
@@ -150,7 +173,8 @@ TEST(OVNAdjustChain, SameResultForAnyThreadCountAndRoundTrip)
                 << power << " at " << x;
     }
     double z1 = 0, z5 = 0;
-    EXPECT_EQ(OVNAdjustChain::scaleToFit(one, 20, 20, &z1, 1).pixels, OVNAdjustChain::scaleToFit(one, 20, 20, &z5, 5).pixels);
+    EXPECT_EQ(OVNAdjustChain::scaleToFit(one, 20, 20, &z1, 1).pixels,
+              OVNAdjustChain::scaleToFit(one, 20, 20, &z5, 5).pixels);
 }
 
 TEST(OVNAdjustDocument, CropAtAZoomClampsAndRevertKeepsTheFirstPicture)
@@ -195,16 +219,30 @@ TEST(OVNAdjustChain, APictureKeptIn8BitsGivesWhatItsFloatCopyGives)
     for (int y = 0; y < translucent.height(); ++y)
         for (int x = 0; x < translucent.width(); ++x)
             translucent.setPixelColor(x, y, QColor::fromRgba((translucent.pixel(x, y) & 0xffffff) | ((255 - x) << 24)));
-    const struct
-    {
+    const struct {
         const char *name;
         OVNAdjustValues values;
     } cases[] = {
         {"neutral", {}},
-        {"colour only", with([](auto &v) { v.exposure = 0.5; v.gamma = 1.5; v.saturation = 150; v.sepia = 0.3; })},
-        {"sharpened", with([](auto &v) { v.sharpness = 1; v.contrast = 120; })},
-        {"turned", with([](auto &v) { v.rotation = 90; v.sharpness = 0.5; })},
-        {"straightened and turned", with([](auto &v) { v.straighten = -4; v.rotation = 180; v.sharpness = 1; })},
+        {"colour only", with([](auto &v) {
+             v.exposure = 0.5;
+             v.gamma = 1.5;
+             v.saturation = 150;
+             v.sepia = 0.3;
+         })},
+        {"sharpened", with([](auto &v) {
+             v.sharpness = 1;
+             v.contrast = 120;
+         })},
+        {"turned", with([](auto &v) {
+             v.rotation = 90;
+             v.sharpness = 0.5;
+         })},
+        {"straightened and turned", with([](auto &v) {
+             v.straighten = -4;
+             v.rotation = 180;
+             v.sharpness = 1;
+         })},
     };
     for (const QImage &image : {src, translucent}) {
         const OVNLinearImage packed = OVNLinearImage::fromImagePacked(image);
@@ -213,9 +251,11 @@ TEST(OVNAdjustChain, APictureKeptIn8BitsGivesWhatItsFloatCopyGives)
         EXPECT_EQ(packed.unpacked().pixels, floats.pixels);
         EXPECT_EQ(packed.toImage(), floats.toImage());
         for (const auto &c : cases) {
-            EXPECT_EQ(OVNAdjustChain::renderImage(packed, c.values, 3), OVNAdjustChain::render(floats, c.values, 2).toImage())
+            EXPECT_EQ(OVNAdjustChain::renderImage(packed, c.values, 3),
+                      OVNAdjustChain::render(floats, c.values, 2).toImage())
                 << c.name;
-            EXPECT_EQ(OVNAdjustChain::render(packed, c.values, 1).pixels, OVNAdjustChain::render(floats, c.values, 1).pixels)
+            EXPECT_EQ(OVNAdjustChain::render(packed, c.values, 1).pixels,
+                      OVNAdjustChain::render(floats, c.values, 1).pixels)
                 << c.name;
             OVNAdjustPreviewCache a, b;
             EXPECT_EQ(a.renderImage(std::make_shared<const OVNLinearImage>(packed), c.values, 40, 40),

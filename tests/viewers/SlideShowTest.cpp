@@ -65,7 +65,10 @@ struct Journal {
 
 TEST(SlideShowTest, SlideSizeIsCappedAtTwoAndAHalf)
 {
-    struct Case { QSizeF image; QRectF expected; };
+    struct Case {
+        QSizeF image;
+        QRectF expected;
+    };
     const Case cases[] = {
         {{960, 540}, {0, 0, 1920, 1080}},        // half the screen: twice as large
         {{192, 108}, {720, 405, 480, 270}},      // a tenth: 2.5 times, not 10
@@ -104,7 +107,11 @@ TEST(SlideShowTest, StepsKeysAndSkips)
         {"three slides then the end", good, {Step, Step, Step}, {"1", "2", "3", "end"}, "[3 of 3]"},
         // A slide that cannot be read holds its place with a note; a show of nothing but notes
         // says so at its end.
-        {"an unreadable second slide", {good[0], bad, good[2]}, {Step, Step, Step}, {"1", "-2", "3", "end"}, "[3 of 3]"},
+        {"an unreadable second slide",
+         {good[0], bad, good[2]},
+         {Step, Step, Step},
+         {"1", "-2", "3", "end"},
+         "[3 of 3]"},
         {"nothing readable", {bad, bad}, {Step, Step}, {"-1", "-2", "end"}, "", 1},
         {"right on the last slide ends", good, {Step, Step, Right}, {"1", "2", "3", "end"}, "[3 of 3]"},
         {"left on the second shows the first", good, {Step, Left}, {"1", "2", "1"}, "[1 of 3]"},
@@ -122,9 +129,7 @@ TEST(SlideShowTest, StepsKeysAndSkips)
         Journal journal;
         journal.attach(show);
         show->startSlideShow();
-        auto settle = [&](qsizetype count) {
-            return waitUntil([&] { return journal.events.size() >= count; });
-        };
+        auto settle = [&](qsizetype count) { return waitUntil([&] { return journal.events.size() >= count; }); };
         // Each action waits for what it shows (loads run on workers).
         int expectedSoFar = 0;
         auto advance = [&] {
@@ -144,7 +149,10 @@ TEST(SlideShowTest, StepsKeysAndSkips)
                                   Qt::LeftButton, Qt::NoModifier);
                 show->ovnFullScreenWindowMouseDown(&click);
             } else {
-                const Qt::Key key = a == Left ? Qt::Key_Left : a == Right ? Qt::Key_Right : a == Home ? Qt::Key_Home : Qt::Key_A;
+                const Qt::Key key = a == Left    ? Qt::Key_Left
+                                    : a == Right ? Qt::Key_Right
+                                    : a == Home  ? Qt::Key_Home
+                                                 : Qt::Key_A;
                 QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
                 QApplication::sendEvent(show->window(), &event);
             }
@@ -230,7 +238,10 @@ TEST(SlideShowTest, SlidesTurnByTheirOrientation)
     const QString landscape6 = data + QStringLiteral("/exif-orientation-examples/Landscape_6.jpg");
     if (!QFile::exists(landscape6))
         GTEST_SKIP() << "no orientation examples";
-    struct Case { int orientation; bool wide; };
+    struct Case {
+        int orientation;
+        bool wide;
+    };
     const Case cases[] = {
         {OVNSlideShow::fileOrientation, true}, // the file's own 6: upright, landscape
         {6, true},                             // the catalog's code

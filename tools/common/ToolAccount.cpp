@@ -21,8 +21,8 @@ QString refusal(OVNDatabaseAccess &connection, const QString &requested, const Q
         if (seen.contains(owner))
             continue;
         seen.insert(owner);
-        const QString own =
-            owner.isEmpty() ? OVNPrivilegeLevel::noAccess() : connection.getCategoryAccessPrivilegesForMID(owner);
+        const QString own = owner.isEmpty() ? OVNPrivilegeLevel::noAccess()
+                                            : connection.getCategoryAccessPrivilegesForMID(owner);
         if (!OVNPrivilegeLevel::isGranted(requested, own))
             return (OVNPrivilegeLevel::refusalTitle() + QStringLiteral(": ")
                     + OVNPrivilegeLevel::refusalMessage(requested, own))

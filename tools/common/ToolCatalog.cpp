@@ -16,8 +16,9 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
     const QUrl url(catalog);
     if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
         if (!url.password().isEmpty())
-            std::fprintf(stderr, "%s: warning: a password in the catalog URL can be read by every user of "
-                                 "this computer; set PGPASSWORD or use ~/.pgpass instead\n",
+            std::fprintf(stderr,
+                         "%s: warning: a password in the catalog URL can be read by every user of "
+                         "this computer; set PGPASSWORD or use ~/.pgpass instead\n",
                          tool);
         QString host = url.host();
         if (url.port() > 0)
@@ -28,8 +29,7 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
         connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
                                          QFileInfo(catalog).absoluteFilePath());
     }
-    if (connection->openDBConnection() && tables == Tables::CreateWhenMissing
-        && !connection->checkForDatabaseSetup()) {
+    if (connection->openDBConnection() && tables == Tables::CreateWhenMissing && !connection->checkForDatabaseSetup()) {
         if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
             OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
         else

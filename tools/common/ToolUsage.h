@@ -14,8 +14,8 @@
 namespace ToolUsage {
 
 // An option the tool takes: its name ("--size"; a name ending in "*" stands for every option that
-// begins with what comes before it, followed by anything but another "-") and how many arguments follow it (-1: every argument up to the
-// next one that begins with "--").
+// begins with what comes before it, followed by anything but another "-") and how many arguments follow it (-1: every
+// argument up to the next one that begins with "--").
 struct Option {
     const char *name;
     int values = 0;

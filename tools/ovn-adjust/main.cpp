@@ -60,12 +60,24 @@ int listPresets()
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(
-            argc, argv, usageText,
-            {{"--list-presets"}, {"--orientation", 1}, {"--quality", 1}, {"--save-preset", 1}, {"--grab", 1},
-             {"--revert"}, {"--rotate", 1}, {"--crop", 1}, {"--exposure", 1}, {"--gamma", 1}, {"--brightness", 1},
-             {"--contrast", 1}, {"--saturation", 1}, {"--sharpness", 1}, {"--straighten", 1}, {"--sepia", 1},
-             {"--tint", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText,
+                                                        {{"--list-presets"},
+                                                         {"--orientation", 1},
+                                                         {"--quality", 1},
+                                                         {"--save-preset", 1},
+                                                         {"--grab", 1},
+                                                         {"--revert"},
+                                                         {"--rotate", 1},
+                                                         {"--crop", 1},
+                                                         {"--exposure", 1},
+                                                         {"--gamma", 1},
+                                                         {"--brightness", 1},
+                                                         {"--contrast", 1},
+                                                         {"--saturation", 1},
+                                                         {"--sharpness", 1},
+                                                         {"--straighten", 1},
+                                                         {"--sepia", 1},
+                                                         {"--tint", 1}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
@@ -77,12 +89,15 @@ int main(int argc, char *argv[])
         return usage();
     const QString in = args[0], out = args[1];
     using Control = OVNCoreImageAdjustWindow::Control;
-    const QMap<QString, Control> sliders{
-        {QStringLiteral("exposure"), Control::Exposure},     {QStringLiteral("gamma"), Control::Gamma},
-        {QStringLiteral("brightness"), Control::Brightness}, {QStringLiteral("contrast"), Control::Contrast},
-        {QStringLiteral("saturation"), Control::Saturation}, {QStringLiteral("sharpness"), Control::Sharpness},
-        {QStringLiteral("straighten"), Control::Straighten}, {QStringLiteral("sepia"), Control::Sepia},
-        {QStringLiteral("tint"), Control::Tint}};
+    const QMap<QString, Control> sliders{{QStringLiteral("exposure"), Control::Exposure},
+                                         {QStringLiteral("gamma"), Control::Gamma},
+                                         {QStringLiteral("brightness"), Control::Brightness},
+                                         {QStringLiteral("contrast"), Control::Contrast},
+                                         {QStringLiteral("saturation"), Control::Saturation},
+                                         {QStringLiteral("sharpness"), Control::Sharpness},
+                                         {QStringLiteral("straighten"), Control::Straighten},
+                                         {QStringLiteral("sepia"), Control::Sepia},
+                                         {QStringLiteral("tint"), Control::Tint}};
 
     // The window's steps, in the order given.
     std::vector<std::function<bool(OVNCoreImageAdjustWindow &)>> steps;

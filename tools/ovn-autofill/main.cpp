@@ -98,8 +98,8 @@ int main(int argc, char **argv)
             const int count = args.isEmpty() ? -1 : args.takeFirst().toInt(&number);
             if (!isTextColumn(column) || !number || count < 0 || count > 4)
                 return usage(QStringLiteral("--folders takes keywords or shortdesc and a count from 0 to 4"));
-            (column == QLatin1String("keywords") ? changes.keywordsParseFolders : changes.shortDescriptionParseFolders) =
-                count;
+            (column == QLatin1String("keywords") ? changes.keywordsParseFolders
+                                                 : changes.shortDescriptionParseFolders) = count;
         } else if (arg.contains(QLatin1Char('=')) && !arg.startsWith(QLatin1Char('-'))) {
             const qsizetype equals = arg.indexOf(QLatin1Char('='));
             QString field = arg.left(equals);

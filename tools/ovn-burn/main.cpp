@@ -21,7 +21,8 @@ constexpr const char *usageText = "usage: ovn-burn IMAGE [--name DISC-NAME] [--m
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--name", 1}, {"--medium-size", 1}, {"--cancel-at", 1}}))
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText, {{"--name", 1}, {"--medium-size", 1}, {"--cancel-at", 1}}))
         return *end;
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
@@ -52,10 +53,17 @@ int main(int argc, char **argv)
     // The sheet's view of the selected drive first: its status line and action button.
     OVNDiscBurner::DriveState state;
     switch (DiscBurn::mediaAt(QStringLiteral("stdio:") + image)) {
-    case DiscBurn::Media::Writable: state.media = OVNDiscBurner::DriveState::Media::Writable; break;
-    case DiscBurn::Media::Full: state.media = OVNDiscBurner::DriveState::Media::Full; break;
-    case DiscBurn::Media::None: state.media = OVNDiscBurner::DriveState::Media::None; break;
-    case DiscBurn::Media::Unknown: break;
+    case DiscBurn::Media::Writable:
+        state.media = OVNDiscBurner::DriveState::Media::Writable;
+        break;
+    case DiscBurn::Media::Full:
+        state.media = OVNDiscBurner::DriveState::Media::Full;
+        break;
+    case DiscBurn::Media::None:
+        state.media = OVNDiscBurner::DriveState::Media::None;
+        break;
+    case DiscBurn::Media::Unknown:
+        break;
     }
     const OVNDiscBurner::Presentation shown = OVNDiscBurner::present(state);
     std::printf("%s\n%s\n", qPrintable(shown.status), qPrintable(shown.button));
@@ -77,9 +85,15 @@ int main(int argc, char **argv)
     case DiscBurn::Outcome::Done:
         std::printf("done: %d files, %lld bytes\n", result.files, static_cast<long long>(result.bytes));
         return 0;
-    case DiscBurn::Outcome::Refused: std::printf("refused: %s\n", qPrintable(result.text)); break;
-    case DiscBurn::Outcome::Failed: std::printf("failed: %s\n", qPrintable(result.text)); break;
-    case DiscBurn::Outcome::Cancelled: std::printf("cancelled: %s\n", qPrintable(result.text)); break;
+    case DiscBurn::Outcome::Refused:
+        std::printf("refused: %s\n", qPrintable(result.text));
+        break;
+    case DiscBurn::Outcome::Failed:
+        std::printf("failed: %s\n", qPrintable(result.text));
+        break;
+    case DiscBurn::Outcome::Cancelled:
+        std::printf("cancelled: %s\n", qPrintable(result.text));
+        break;
     }
     return 1;
 }

@@ -23,18 +23,15 @@
 namespace {
 
 constexpr const char *usageText =
-                 "usage: ovn-capture --list\n"
-                 "       ovn-capture [--device ID] [--catalog CATALOG] [--set KEY=VALUE]... [--cancel-after K]\n"
-                 "       ovn-capture --screenshot PREFIX [--set KEY=VALUE]...  (the capture window and, after a\n"
-                 "       download from the first device, its status view, as PREFIX-window.png, PREFIX-status.png)\n"
-                 "  Devices: cards under the volume roots ($OVN_VOLUME_ROOTS), directory-browse cameras over\n"
-                 "  the folders of $OVN_CAPTURE_DISK (DIR[:DIR]) and the cameras libgphoto2 detects.\n"
-                 "  CATALOG is a catalog file (made when missing); without it nothing is catalogued.\n";
+    "usage: ovn-capture --list\n"
+    "       ovn-capture [--device ID] [--catalog CATALOG] [--set KEY=VALUE]... [--cancel-after K]\n"
+    "       ovn-capture --screenshot PREFIX [--set KEY=VALUE]...  (the capture window and, after a\n"
+    "       download from the first device, its status view, as PREFIX-window.png, PREFIX-status.png)\n"
+    "  Devices: cards under the volume roots ($OVN_VOLUME_ROOTS), directory-browse cameras over\n"
+    "  the folders of $OVN_CAPTURE_DISK (DIR[:DIR]) and the cameras libgphoto2 detects.\n"
+    "  CATALOG is a catalog file (made when missing); without it nothing is catalogued.\n";
 
-void usage()
-{
-    std::fputs(usageText, stderr);
-}
+void usage() { std::fputs(usageText, stderr); }
 
 class Printer : public OVNCaptureDownload::Observer
 {
@@ -83,7 +80,9 @@ std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &path)
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--list"}, {"--device", 1}, {"--screenshot", 1}, {"--catalog", 1}, {"--cancel-after", 1}, {"--set", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText,
+            {{"--list"}, {"--device", 1}, {"--screenshot", 1}, {"--catalog", 1}, {"--cancel-after", 1}, {"--set", 1}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);

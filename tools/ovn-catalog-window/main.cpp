@@ -173,9 +173,8 @@ void printOutline(OVNAssetManager *window)
     std::function<void(const QModelIndex &, int)> walk = [&](const QModelIndex &parent, int depth) {
         for (int row = 0; row < model->rowCount(parent); ++row) {
             const QModelIndex name = model->index(row, 0, parent);
-            const QString count = model->columnCount(parent) > 1
-                ? model->data(model->index(row, 1, parent)).toString()
-                : QString();
+            const QString count = model->columnCount(parent) > 1 ? model->data(model->index(row, 1, parent)).toString()
+                                                                 : QString();
             out << QString(depth * 2, QLatin1Char(' ')) << model->data(name).toString();
             if (!count.isEmpty())
                 out << ' ' << count;
@@ -198,7 +197,8 @@ void waitForImports(OVNAssetManager *window)
 std::optional<CategoryNode> categoryNamed(OVNAssetManager *window, const QString &name)
 {
     for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
-        if (item->node.value(QStringLiteral("displaytag")).toString() == name && item->node.contains(QStringLiteral("mid")))
+        if (item->node.value(QStringLiteral("displaytag")).toString() == name
+            && item->node.contains(QStringLiteral("mid")))
             return window->databaseConnection()->getCategoryForMID(item->node.value(QStringLiteral("mid")).toString());
     }
     return std::nullopt;
@@ -210,7 +210,8 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
 {
     QTextStream out(stdout);
     if (parser.isSet(QStringLiteral("new-surveillance-folder"))) {
-        const QString mid = window->categoryActions().addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
+        const QString mid =
+            window->categoryActions().addSurveillanceFolder(parser.value(QStringLiteral("new-surveillance-folder")));
         waitForImports(window);
         if (mid.isEmpty()) {
             out << "not created" << Qt::endl;
@@ -317,14 +318,15 @@ int main(int argc, char **argv)
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("the catalog file"));
     parser.addOption({QStringLiteral("category"), QStringLiteral("category to select"), QStringLiteral("name")});
     parser.addOption({QStringLiteral("row"), QStringLiteral("thumbnail to select"), QStringLiteral("row")});
-    parser.addOption({QStringLiteral("grab"), QStringLiteral("write the window to a PNG and quit"), QStringLiteral("png")});
+    parser.addOption(
+        {QStringLiteral("grab"), QStringLiteral("write the window to a PNG and quit"), QStringLiteral("png")});
     parser.addOption({QStringLiteral("show-database"), QStringLiteral("the Database item shows every entry")});
-    parser.addOption({QStringLiteral("select"), QStringLiteral("thumbnails to select, by name, in order"),
-                      QStringLiteral("names")});
+    parser.addOption(
+        {QStringLiteral("select"), QStringLiteral("thumbnails to select, by name, in order"), QStringLiteral("names")});
     parser.addOption({QStringLiteral("print-pdf"), QStringLiteral("print a contact sheet to a PDF and quit"),
                       QStringLiteral("pdf")});
-    parser.addOption({QStringLiteral("per-line"), QStringLiteral("images per line"), QStringLiteral("n"),
-                      QStringLiteral("6")});
+    parser.addOption(
+        {QStringLiteral("per-line"), QStringLiteral("images per line"), QStringLiteral("n"), QStringLiteral("6")});
     parser.addOption({QStringLiteral("print-style"),
                       QStringLiteral("0 plain, 1 titled, 2 shadowed, 3 shadowed and titled"), QStringLiteral("s"),
                       QStringLiteral("0")});
@@ -332,13 +334,14 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("copy"), QStringLiteral("copy the selected thumbnails")});
     parser.addOption({QStringLiteral("paste"), QStringLiteral("paste the clipboard's files and quit")});
     // ---- rating and rotation ----
-    parser.addOption({QStringLiteral("rate"), QStringLiteral("rate the selected thumbnails 0 to 5 and quit"),
-                      QStringLiteral("n")});
+    parser.addOption(
+        {QStringLiteral("rate"), QStringLiteral("rate the selected thumbnails 0 to 5 and quit"), QStringLiteral("n")});
     parser.addOption({QStringLiteral("rotate"),
                       QStringLiteral("turn the selected thumbnails left or right (repeatable, in order) and quit"),
                       QStringLiteral("left|right")});
     // ---- end rating and rotation ----
-    parser.addOption({QStringLiteral("stay"), QStringLiteral("quit after that many seconds"), QStringLiteral("seconds")});
+    parser.addOption(
+        {QStringLiteral("stay"), QStringLiteral("quit after that many seconds"), QStringLiteral("seconds")});
     // ---- commands: the filter field and the enabling of the menu commands ----
     parser.addOption({QStringLiteral("filter"), QStringLiteral("text for the filter field"), QStringLiteral("text")});
     parser.addOption({QStringLiteral("filter-field"), QStringLiteral("the filter menu's tag (0 to 5)"),
@@ -347,7 +350,8 @@ int main(int argc, char **argv)
     // ---- end commands ----
     // ---- categories ----
     parser.addOption({QStringLiteral("new-surveillance-folder"),
-                      QStringLiteral("add a surveillance folder watching PATH, import it and quit"), QStringLiteral("path")});
+                      QStringLiteral("add a surveillance folder watching PATH, import it and quit"),
+                      QStringLiteral("path")});
     parser.addOption({QStringLiteral("rescan"), QStringLiteral("re-scan the surveillance folder NAME and quit"),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("delete-category"), QStringLiteral("delete the category NAME and all below it"),
@@ -357,8 +361,8 @@ int main(int argc, char **argv)
                       QStringLiteral("after loading the outline, wait until PATH exists before the other options"),
                       QStringLiteral("path")});
     // ---- outline ----
-    parser.addOption({QStringLiteral("smart-add"),
-                      QStringLiteral("smart-add the paths given after the file, wait for the import")});
+    parser.addOption(
+        {QStringLiteral("smart-add"), QStringLiteral("smart-add the paths given after the file, wait for the import")});
     parser.addOption({QStringLiteral("outline"), QStringLiteral("print the rows the outline shows")});
     // ---- end outline ----
     parser.addHelpOption();
@@ -415,8 +419,8 @@ int main(int argc, char **argv)
             timer.start();
             window->selectCategory(item->node.value(QStringLiteral("mid")).toString());
             window->mediaView()->repaint();
-            QTextStream(stdout) << name << ": " << window->mediaView()->count() << " items shown in "
-                                << timer.elapsed() << " ms" << Qt::endl;
+            QTextStream(stdout) << name << ": " << window->mediaView()->count() << " items shown in " << timer.elapsed()
+                                << " ms" << Qt::endl;
             break;
         }
     }
@@ -477,24 +481,24 @@ int main(int argc, char **argv)
             QTextStream(stdout) << line << Qt::endl;
     }
     const bool commandsOnly = (parser.isSet(QStringLiteral("filter")) || parser.isSet(QStringLiteral("actions")))
-        && !parser.isSet(QStringLiteral("print-pdf")) && !parser.isSet(QStringLiteral("paste"))
-        && !parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))
-        && !parser.isSet(QStringLiteral("rate")) && !parser.isSet(QStringLiteral("rotate"))
-        && !parser.isSet(QStringLiteral("copy"));
+                              && !parser.isSet(QStringLiteral("print-pdf")) && !parser.isSet(QStringLiteral("paste"))
+                              && !parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))
+                              && !parser.isSet(QStringLiteral("rate")) && !parser.isSet(QStringLiteral("rotate"))
+                              && !parser.isSet(QStringLiteral("copy"));
     if (commandsOnly) {
         delete window.data();
         return 0;
     }
     // ---- end commands ----
     if (parser.isSet(QStringLiteral("print-pdf"))) {
-        const int status = printPdf(window, parser.value(QStringLiteral("print-pdf")),
-                                    parser.value(QStringLiteral("per-line")).toInt(),
-                                    parser.value(QStringLiteral("print-style")).toInt(),
-                                    parser.isSet(QStringLiteral("selection-only")));
+        const int status = printPdf(
+            window, parser.value(QStringLiteral("print-pdf")), parser.value(QStringLiteral("per-line")).toInt(),
+            parser.value(QStringLiteral("print-style")).toInt(), parser.isSet(QStringLiteral("selection-only")));
         delete window.data();
         return status;
     }
-    if (rateAndRotate(window, parser) && !parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))) {
+    if (rateAndRotate(window, parser) && !parser.isSet(QStringLiteral("stay"))
+        && !parser.isSet(QStringLiteral("grab"))) {
         delete window.data();
         return 0;
     }
@@ -513,11 +517,11 @@ int main(int argc, char **argv)
             report();
             return 1;
         }
-        NotificationCenter::defaultCenter().addObserver(
-            window, OVNAssetManager::importMediaDidFinishNotification(), [report](const QString &, const QVariantMap &) {
-                report();
-                QTimer::singleShot(0, [] { QApplication::quit(); });
-            });
+        NotificationCenter::defaultCenter().addObserver(window, OVNAssetManager::importMediaDidFinishNotification(),
+                                                        [report](const QString &, const QVariantMap &) {
+                                                            report();
+                                                            QTimer::singleShot(0, [] { QApplication::quit(); });
+                                                        });
         window->mediaDelegate().paste();
     }
     if (parser.isSet(QStringLiteral("stay"))) {

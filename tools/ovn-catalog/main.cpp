@@ -58,15 +58,14 @@ int fail(const QString &message)
     return 1;
 }
 
-constexpr const char *usageText =
-           "usage: ovn-catalog FILE create\n"
-           "       ovn-catalog FILE add-category NAME [KIND [PARENT-ID]]\n"
-           "       ovn-catalog FILE add-media CATEGORY-ID PATH [THUMBNAIL-JPEG]\n"
-           "       ovn-catalog FILE link MEDIA-ID SET-ID\n"
-           "       ovn-catalog FILE categories\n"
-           "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n"
-           "       ovn-catalog FILE list CATEGORY-ID\n"
-           "       ovn-catalog FILE seed [IMAGE...]\n";
+constexpr const char *usageText = "usage: ovn-catalog FILE create\n"
+                                  "       ovn-catalog FILE add-category NAME [KIND [PARENT-ID]]\n"
+                                  "       ovn-catalog FILE add-media CATEGORY-ID PATH [THUMBNAIL-JPEG]\n"
+                                  "       ovn-catalog FILE link MEDIA-ID SET-ID\n"
+                                  "       ovn-catalog FILE categories\n"
+                                  "       ovn-catalog FILE media [CATEGORY-ID [KIND]]\n"
+                                  "       ovn-catalog FILE list CATEGORY-ID\n"
+                                  "       ovn-catalog FILE seed [IMAGE...]\n";
 
 int usage()
 {
@@ -109,8 +108,8 @@ int listCategories(OVNDatabaseAccess &db)
 int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
 {
     const MediaList records = arguments.isEmpty()
-        ? db.getMediaList(QStringLiteral("0"), QStringLiteral("EXPANDABLE"))
-        : db.getMediaList(arguments.at(0), arguments.value(1, QStringLiteral("C")));
+                                  ? db.getMediaList(QStringLiteral("0"), QStringLiteral("EXPANDABLE"))
+                                  : db.getMediaList(arguments.at(0), arguments.value(1, QStringLiteral("C")));
     for (const MediaRecordRef &entry : records) {
         const MediaRecord &record = *entry;
         out() << record.value(QStringLiteral("mid")).toString() << '\t'
@@ -212,7 +211,6 @@ int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
     return 0;
 }
 
-
 QByteArray jpegData(const QImage &image)
 {
     QByteArray data;
@@ -270,8 +268,9 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
     const QString print = category(QStringLiteral("For Print"), "S");
     if (best.isEmpty() || print.isEmpty())
         return fail(db.getLastErrorMessage());
-    db.updateCategoryListComment(incoming, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
-                                               {QStringLiteral("SURVEILLANCEFOLDER"), QDir::homePath() + QStringLiteral("/Incoming")}})));
+    db.updateCategoryListComment(
+        incoming, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
+                      {QStringLiteral("SURVEILLANCEFOLDER"), QDir::homePath() + QStringLiteral("/Incoming")}})));
     // "Rating" "equals" 5 over all entries, stored as the find sheet stores a smart folder.
     OVNFind fiveStars;
     fiveStars.addCatalog(QStringLiteral("All Entries"), {});
@@ -296,7 +295,8 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
             reader.setAutoTransform(true);
             picture = reader.read();
             if (picture.isNull()) {
-                QTextStream(stderr) << "ovn-catalog: skipped " << images.at(i) << ": " << reader.errorString() << Qt::endl;
+                QTextStream(stderr) << "ovn-catalog: skipped " << images.at(i) << ": " << reader.errorString()
+                                    << Qt::endl;
                 continue;
             }
             const QFileInfo file(images.at(i));

@@ -30,9 +30,8 @@ class DemoDataSource : public OVNMediaDetailsDataSource
 public:
     Capabilities capabilities() const override
     {
-        return Capability::StringForID | Capability::SelectionCount | Capability::Selections
-               | Capability::AccessCheck | Capability::BurnCD | Capability::AutoFill
-               | Capability::SendAsEmail;
+        return Capability::StringForID | Capability::SelectionCount | Capability::Selections | Capability::AccessCheck
+               | Capability::BurnCD | Capability::AutoFill | Capability::SendAsEmail;
     }
 
     QString ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &key) override
@@ -45,10 +44,7 @@ public:
     {
         return row >= 0 && row < records.size() ? records.at(row)->string(key) : QString();
     }
-    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool) override
-    {
-        return writable;
-    }
+    bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool) override { return writable; }
     QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column) override
     {
         return purchased.value(ovnMediaDetailsStringForID(pane, QStringLiteral("mid"))).value(column);
@@ -65,8 +61,8 @@ public:
                 record->insert(key, value);
         }
     }
-    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *, const QString &value,
-                                                const QString &column, const QString &mid) override
+    void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *, const QString &value, const QString &column,
+                                                const QString &mid) override
     {
         purchased[mid][column] = value;
     }
@@ -110,17 +106,10 @@ class DemoBuffer : public OVNMediaDetailsDataSource
 {
 public:
     Capabilities capabilities() const override { return Capability::StringForID; }
-    QString ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &key) override
-    {
-        return values.value(key);
-    }
-    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *, const QString &c) override
-    {
-        return purchased.value(c);
-    }
+    QString ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &key) override { return values.value(key); }
+    QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *, const QString &c) override { return purchased.value(c); }
     QString ovnMediaDetailsSoldForID(OVNMediaDetails *, const QString &c) override { return sold.value(c); }
-    void ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &v, const QString &k,
-                                       const QString &) override
+    void ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &v, const QString &k, const QString &) override
     {
         values[k] = v;
     }
@@ -215,8 +204,8 @@ int main(int argc, char **argv)
                QStringLiteral("/srv/photos/2008/Trip/IMG_0412.JPG"), QStringLiteral("2483177"),
                QStringLiteral("North beach at low tide"), QStringLiteral("beach tide Trip 2008")),
         record(QStringLiteral("2008-08-02 09:15:32:020/M3f2a"), QStringLiteral("IMG_0413.JPG"),
-               QStringLiteral("/srv/photos/2008/Trip/IMG_0413.JPG"), QStringLiteral("2611904"),
-               QStringLiteral("Dunes"), QStringLiteral("dunes Trip")),
+               QStringLiteral("/srv/photos/2008/Trip/IMG_0413.JPG"), QStringLiteral("2611904"), QStringLiteral("Dunes"),
+               QStringLiteral("dunes Trip")),
     };
     const QString firstMid = catalog.records.first()->string(QStringLiteral("mid"));
     catalog.purchased[firstMid] = {{QStringLiteral("licensetype"), QStringLiteral("1")},
@@ -254,7 +243,10 @@ int main(int argc, char **argv)
         pane.reloadData();
     };
     state(QStringLiteral("details-no-selection"), [&] { select({}); });
-    state(QStringLiteral("details-one-media-info"), [&] { select({0}); pane.tabPressed(OVNMediaDetails::MediaInfoTab); });
+    state(QStringLiteral("details-one-media-info"), [&] {
+        select({0});
+        pane.tabPressed(OVNMediaDetails::MediaInfoTab);
+    });
     state(QStringLiteral("details-one-purchased"), [&] { pane.tabPressed(OVNMediaDetails::PurchasedTab); });
     state(QStringLiteral("details-one-sold"), [&] { pane.tabPressed(OVNMediaDetails::SoldTab); });
     state(QStringLiteral("details-one-file-info"), [&] { pane.tabPressed(OVNMediaDetails::FileInfoTab); });
@@ -262,16 +254,19 @@ int main(int argc, char **argv)
     // The keyword action menu as its pull-down button shows it: without its title item.
     pane.tabPressed(OVNMediaDetails::MediaInfoTab);
     QApplication::processEvents();
-    ok = writePng(pane, folder, QStringLiteral("details-keyword-menu"), [&](QPainter &painter) {
-        auto *button = pane.findChild<QAbstractButton *>(QStringLiteral("vcShortDescriptionAction_"));
-        std::unique_ptr<QMenu> menu = button ? pane.menuForContextButton(button) : nullptr;
-        if (!menu)
-            return;
-        menu->actions().first()->setVisible(false);
-        menu->adjustSize();
-        const QPoint below = button->mapTo(&pane, QPoint(button->width() - menu->width(), button->height()));
-        menu->render(&painter, below, QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
-    }) && ok;
+    ok = writePng(pane, folder, QStringLiteral("details-keyword-menu"),
+                  [&](QPainter &painter) {
+                      auto *button = pane.findChild<QAbstractButton *>(QStringLiteral("vcShortDescriptionAction_"));
+                      std::unique_ptr<QMenu> menu = button ? pane.menuForContextButton(button) : nullptr;
+                      if (!menu)
+                          return;
+                      menu->actions().first()->setVisible(false);
+                      menu->adjustSize();
+                      const QPoint below =
+                          button->mapTo(&pane, QPoint(button->width() - menu->width(), button->height()));
+                      menu->render(&painter, below, QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+                  })
+         && ok;
     state(QStringLiteral("details-two-entries"), [&] { select({0, 1}); });
     state(QStringLiteral("details-read-only"), [&] {
         catalog.writable = false;

@@ -37,7 +37,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--custom", 1}, {"--caption", 1}, {"--filename"}}))
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--custom", 1}, {"--caption", 1}, {"--filename"}}))
         return *end;
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
@@ -68,8 +69,7 @@ int main(int argc, char **argv)
     if (positional.size() != 3)
         return usage();
 
-    ToolCatalog::CategoryInCatalog opened =
-        ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-export");
+    ToolCatalog::CategoryInCatalog opened = ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-export");
     if (!opened.refusal.isEmpty())
         return refuse(opened.refusal);
     const std::optional<QList<MediaRecord>> found =
@@ -89,11 +89,9 @@ int main(int argc, char **argv)
         if (entry.written && entry.copied)
             std::printf("copied: %s\n", qPrintable(entry.destination));
         else if (entry.written)
-            std::printf("wrote: %s %dx%d\n", qPrintable(entry.destination), entry.size.width(),
-                        entry.size.height());
+            std::printf("wrote: %s %dx%d\n", qPrintable(entry.destination), entry.size.width(), entry.size.height());
         else
-            std::printf("failed: %s: %s\n", qPrintable(QFileInfo(entry.source).fileName()),
-                        qPrintable(entry.reason));
+            std::printf("failed: %s: %s\n", qPrintable(QFileInfo(entry.source).fileName()), qPrintable(entry.reason));
         written += entry.written ? 1 : 0;
     }
     std::printf("exported: %d of %d\n", written, int(entries.size()));

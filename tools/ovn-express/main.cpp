@@ -67,7 +67,9 @@ int tagFor(const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--quick", -1}, {"--login", 1}, {"--in", 1}, {"--time-limit", 1}, {"--rate", 1}, {"--expert", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText,
+            {{"--quick", -1}, {"--login", 1}, {"--in", 1}, {"--time-limit", 1}, {"--rate", 1}, {"--expert", 1}}))
         return *end;
     HeapTuning::keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
@@ -196,7 +198,8 @@ int main(int argc, char *argv[])
     // The panel searches on a connection of its own so that its window stays free; here nothing
     // else waits, and the one connection holds the same catalog user.
     // Only what is printed and what rating needs is read into the entries.
-    const std::uint32_t fields = (1u << MediaRecord::Mid) | (1u << MediaRecord::DisplayTag) | (1u << MediaRecord::CategoryId);
+    const std::uint32_t fields = (1u << MediaRecord::Mid) | (1u << MediaRecord::DisplayTag)
+                                 | (1u << MediaRecord::CategoryId);
     const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000), nullptr, fields);
     using Status = OVNExpressSearch::Outcome::Status;
     if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)

@@ -11,9 +11,8 @@
 
 namespace {
 
-constexpr const char *usageText =
-    "usage: ovn-filetype FILE...\n"
-    "Prints each file's processor, viewer, type, metadata flags and thumbnail size.\n";
+constexpr const char *usageText = "usage: ovn-filetype FILE...\n"
+                                  "Prints each file's processor, viewer, type, metadata flags and thumbnail size.\n";
 
 } // namespace
 
@@ -36,8 +35,8 @@ int main(int argc, char **argv)
         out << file << '\t' << "processor=" << mapping.getProcessorForFile(file)
             << " viewer=" << mapping.getViewerForFile(file) << " type=" << mapping.getTypeForFile(file)
             << " exif=" << (mapping.getParseEXIFForFile(file) ? 1 : 0)
-            << " iptc=" << (mapping.getParseIPTCForFile(file) ? 1 : 0) << " thumbnail=" << thumb.width()
-            << 'x' << thumb.height() << (QFileInfo::exists(file) ? "" : " (missing)") << '\n';
+            << " iptc=" << (mapping.getParseIPTCForFile(file) ? 1 : 0) << " thumbnail=" << thumb.width() << 'x'
+            << thumb.height() << (QFileInfo::exists(file) ? "" : " (missing)") << '\n';
     }
     return 0;
 }

@@ -37,7 +37,6 @@ int usage()
     return 2;
 }
 
-
 // A category comment's dictionary (XML or text form); empty for anything else.
 QVariantMap commentDictionary(const QString &comment)
 {
@@ -61,8 +60,7 @@ int main(int argc, char *argv[])
     QVariantMap settings;
     QString saveName;
     bool save = false;
-    std::unique_ptr<OVNDatabaseAccess> db =
-        ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-find");
+    std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-find");
     if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup()) {
         std::fprintf(stderr, "ovn-find: cannot open the catalog %s\n", qPrintable(catalog));
         return 2;
@@ -119,7 +117,8 @@ int main(int argc, char *argv[])
         const QString mid = db->addCategoryListEntry(saveName, QStringLiteral("I"));
         if (mid.isEmpty())
             return refuse(QStringLiteral("The smart folder could not be made."));
-        if (!db->updateCategoryListComment(mid, QString::fromUtf8(PropertyList::writeOpenStep(find.searchSettings())))) {
+        if (!db->updateCategoryListComment(mid,
+                                           QString::fromUtf8(PropertyList::writeOpenStep(find.searchSettings())))) {
             db->deleteCategoryListEntry(mid);
             return refuse(QStringLiteral("The search could not be stored in the smart folder."));
         }

@@ -22,11 +22,11 @@
 namespace {
 
 constexpr const char *usageText =
-                 "usage: ovn-imgload FILE [--shrink N] [--size N] [--time SECONDS] [--processor P] -o OUT.png\n"
-                 "  --shrink N   RAW decoding at about 1/2^N a side (processor RAW; Image reads at 1/2^N too)\n"
-                 "  --size N     for processor Image: fit the picture into N x N, decoding at a reduced size\n"
-                 "  --time T     for movies and PDF documents: the picture at T seconds (default 0)\n"
-                 "  --processor P  Image, RAW, DCRAW or QuickTime instead of the file-type table's\n";
+    "usage: ovn-imgload FILE [--shrink N] [--size N] [--time SECONDS] [--processor P] -o OUT.png\n"
+    "  --shrink N   RAW decoding at about 1/2^N a side (processor RAW; Image reads at 1/2^N too)\n"
+    "  --size N     for processor Image: fit the picture into N x N, decoding at a reduced size\n"
+    "  --time T     for movies and PDF documents: the picture at T seconds (default 0)\n"
+    "  --processor P  Image, RAW, DCRAW or QuickTime instead of the file-type table's\n";
 
 int usage()
 {
@@ -38,7 +38,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"-o", 1}, {"--shrink", 1}, {"--size", 1}, {"--time", 1}, {"--processor", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText, {{"-o", 1}, {"--shrink", 1}, {"--size", 1}, {"--time", 1}, {"--processor", 1}}))
         return *end;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
@@ -80,9 +81,8 @@ int main(int argc, char **argv)
         if (movie) {
             const qint64 value = std::llround(seconds * movie->timeScale());
             image = OVNHelper::imageForMovie(*movie, value);
-            std::printf("movie: %dx%d, duration %lld/%d\n", movie->naturalSize().width(),
-                        movie->naturalSize().height(), static_cast<long long>(movie->duration().timeValue),
-                        movie->timeScale());
+            std::printf("movie: %dx%d, duration %lld/%d\n", movie->naturalSize().width(), movie->naturalSize().height(),
+                        static_cast<long long>(movie->duration().timeValue), movie->timeScale());
         }
     } else if (processor == QLatin1String("Image")) {
         QSize box;
@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s: %s\n", qPrintable(output), qPrintable(writer.errorString()));
         return 1;
     }
-    std::printf("%s: processor %s, %dx%d, %lld ms -> %s\n", qPrintable(input), qPrintable(processor),
-                image.width(), image.height(), static_cast<long long>(ms), qPrintable(output));
+    std::printf("%s: processor %s, %dx%d, %lld ms -> %s\n", qPrintable(input), qPrintable(processor), image.width(),
+                image.height(), static_cast<long long>(ms), qPrintable(output));
     return 0;
 }

@@ -10,8 +10,8 @@
 // ovn-import --smart [--max N] CATALOG FOLDER PATH...: files the paths into new collections under
 // FOLDER (a folder id, or the name of a top-level folder, made when missing), printing
 // "collection NAME ID COUNT" for each collection made, then the summary.
-// ovn-import --rescan CATALOG CATEGORY (an id or a collection's name): reads the files of a category's records again (thumbnail,
-// orientation, import date), printing "rescanned N of M".
+// ovn-import --rescan CATALOG CATEGORY (an id or a collection's name): reads the files of a category's records again
+// (thumbnail, orientation, import date), printing "rescanned N of M".
 //
 // The catalog user is the one whose login is this account's name, as in the program; importing
 // into an existing category, folder or re-scanned category needs READ & WRITE on it, as in the
@@ -41,20 +41,15 @@
 
 namespace {
 
-constexpr const char *usageText =
-                 "usage: ovn-import [--threads N] [--batch N] [--quiet] CATALOG CATEGORY PATH...\n"
-                 "       ovn-import --smart [--max N] [--threads N] CATALOG FOLDER PATH...\n"
-                 "       ovn-import --rescan CATALOG CATEGORY\n"
-                 "  CATALOG   a catalog file, or postgresql://USER@HOST[:PORT]/DATABASE\n"
-                 "            (the password from PGPASSWORD or ~/.pgpass)\n"
-                 "  CATEGORY  a category id, or a collection name (made when missing)\n"
-                 "Exits with 1 when any file was not imported.\n";
+constexpr const char *usageText = "usage: ovn-import [--threads N] [--batch N] [--quiet] CATALOG CATEGORY PATH...\n"
+                                  "       ovn-import --smart [--max N] [--threads N] CATALOG FOLDER PATH...\n"
+                                  "       ovn-import --rescan CATALOG CATEGORY\n"
+                                  "  CATALOG   a catalog file, or postgresql://USER@HOST[:PORT]/DATABASE\n"
+                                  "            (the password from PGPASSWORD or ~/.pgpass)\n"
+                                  "  CATEGORY  a category id, or a collection name (made when missing)\n"
+                                  "Exits with 1 when any file was not imported.\n";
 
-void usage()
-{
-    std::fputs(usageText, stderr);
-}
-
+void usage() { std::fputs(usageText, stderr); }
 
 class Printer : public OVNImportWorker::Observer
 {
@@ -88,7 +83,6 @@ long peakRssKiB()
     }
     return 0;
 }
-
 
 // A category id, or the top-level category of that kind and name; empty when there is neither.
 QString existing(OVNDatabaseAccess &connection, const QString &category, const QString &kind)
@@ -139,7 +133,9 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--quiet"}, {"--smart"}, {"--rescan"}, {"--max", 1}, {"--threads", 1}, {"--batch", 1}}))
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText,
+                             {{"--quiet"}, {"--smart"}, {"--rescan"}, {"--max", 1}, {"--threads", 1}, {"--batch", 1}}))
         return *end;
     // As the program does: the files' buffers are reused from one file to the next.
     HeapTuning::keepFreedMemoryForReuse();

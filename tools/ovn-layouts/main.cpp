@@ -60,7 +60,8 @@ QVariant valueForKey(const QString &key, const QString &text, QString *error)
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--set", 3}, {"--render", 1}, {"-*", 1}}))
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText, {{"--set", 3}, {"--render", 1}, {"-*", 1}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);

@@ -101,7 +101,8 @@ void click(OVNLightTableStatus *strip, const QRectF &regionUp)
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--select", 1}, {"--click", 1}, {"--rate", 1}, {"--wait", 1}, {"--grab", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText, {{"--select", 1}, {"--click", 1}, {"--rate", 1}, {"--wait", 1}, {"--grab", 1}}))
         return *end;
     ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);
@@ -160,7 +161,12 @@ int main(int argc, char **argv)
     std::printf("panes %d\n", table->paneCount());
     QObject::connect(table, &OVNLightTable::panesBuilt, [&](int count) { out(QStringLiteral("panes %1").arg(count)); });
     QObject::connect(table, &OVNLightTable::itemLoaded, [&](int row, const QString &mid, QSize size, int rotation) {
-        out(QStringLiteral("loaded %1 %2 %3x%4 rotation %5").arg(row).arg(mid).arg(size.width()).arg(size.height()).arg(rotation));
+        out(QStringLiteral("loaded %1 %2 %3x%4 rotation %5")
+                .arg(row)
+                .arg(mid)
+                .arg(size.width())
+                .arg(size.height())
+                .arg(rotation));
     });
     QObject::connect(table, &OVNLightTable::itemFailed, [](int row, const QString &mid, const QString &reason) {
         std::fprintf(stderr, "ovn-lighttable: %d %s not loaded: %s\n", row, qPrintable(mid), qPrintable(reason));
@@ -212,7 +218,8 @@ int main(int argc, char **argv)
         } else if (option == QLatin1String("--click")) {
             const std::optional<QRectF> rect = regionFor(value);
             if (!rect)
-                return usage("--click takes full-screen, rotate-left, rotate-right, slideshow, full-res or style1 to style4");
+                return usage(
+                    "--click takes full-screen, rotate-left, rotate-right, slideshow, full-res or style1 to style4");
             click(table->statusStrip(), *rect);
             QCoreApplication::processEvents();
             waitForLoad(table);

@@ -35,7 +35,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--caption", 1}, {"--filename"}, {"--command", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText, {{"--size", 1}, {"--caption", 1}, {"--filename"}, {"--command", 1}}))
         return *end;
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
@@ -64,8 +65,7 @@ int main(int argc, char **argv)
     }
     if (positional.size() != 2)
         return usage();
-    ToolCatalog::CategoryInCatalog opened =
-        ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-mail");
+    ToolCatalog::CategoryInCatalog opened = ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-mail");
     if (!opened.refusal.isEmpty())
         return refuse(opened.refusal);
     const std::optional<QList<MediaRecord>> found =

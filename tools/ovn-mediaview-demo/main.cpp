@@ -7,9 +7,9 @@
 //                      [--scroll-bench] [--document-thumbnails] [--scroll-through]
 //
 // With 100,000 items or more it also prints the paint time of the whole view with the thumbnails
-// cached (a screen's worth only at a screen's size: --width 1920 --height 1080 or 2560 x 1440). --scroll-bench (with --catalog, which it creates with 100,000 entries when the file does
-// not exist) scrolls one screen at a time while the thumbnails load from the SQLite catalog and
-// prints the longest time the GUI thread was kept from its events.
+// cached (a screen's worth only at a screen's size: --width 1920 --height 1080 or 2560 x 1440). --scroll-bench (with
+// --catalog, which it creates with 100,000 entries when the file does not exist) scrolls one screen at a time while the
+// thumbnails load from the SQLite catalog and prints the longest time the GUI thread was kept from its events.
 //
 // --document-thumbnails hands out document pages (724 x 1024 JPEG thumbnails) instead of the small
 // landscapes, each request in a fresh buffer as a catalog query gives. --scroll-through scrolls the
@@ -86,9 +86,9 @@ QImage makePicture(int index)
     painter.drawEllipse(QPointF(size.width() * 0.7, size.height() * 0.3), size.height() * 0.12, size.height() * 0.12);
     painter.setBrush(QColor::fromHsv((hue + 90) % 360, 180, 110));
     QPolygonF hills;
-    hills << QPointF(0, size.height()) << QPointF(0, size.height() * 0.7) << QPointF(size.width() * 0.35, size.height() * 0.5)
-          << QPointF(size.width() * 0.6, size.height() * 0.72) << QPointF(size.width(), size.height() * 0.55)
-          << QPointF(size.width(), size.height());
+    hills << QPointF(0, size.height()) << QPointF(0, size.height() * 0.7)
+          << QPointF(size.width() * 0.35, size.height() * 0.5) << QPointF(size.width() * 0.6, size.height() * 0.72)
+          << QPointF(size.width(), size.height() * 0.55) << QPointF(size.width(), size.height());
     painter.drawPolygon(hills);
     painter.end();
     return image;
@@ -160,7 +160,8 @@ QVariantMap recordFields(int i)
     fields.insert(QStringLiteral("filesize"), QString::number(1200000 + (i * 7919) % 9000000));
     fields.insert(QStringLiteral("imagewidth"), QString::number(portrait ? 3000 : 4500));
     fields.insert(QStringLiteral("imageheight"), QString::number(portrait ? 4500 : 3000));
-    fields.insert(QStringLiteral("filedts"), QStringLiteral("2024-05-%1 10:%2:00").arg(1 + i % 28, 2, 10, QLatin1Char('0'))
+    fields.insert(QStringLiteral("filedts"), QStringLiteral("2024-05-%1 10:%2:00")
+                                                 .arg(1 + i % 28, 2, 10, QLatin1Char('0'))
                                                  .arg(i % 60, 2, 10, QLatin1Char('0')));
     fields.insert(QStringLiteral("dts"), QStringLiteral("2024-06-01 08:00:00"));
     fields.insert(QStringLiteral("keywords"), QStringLiteral("Beach walk %1").arg(i));
@@ -345,7 +346,8 @@ void printPaintFigures(OVNMediaView &view)
     const QSize box(int(view.thumbnailWidth()), int(view.thumbnailHeight()));
     QList<QImage> pictures;
     for (int row = rows.first; row <= rows.second; ++row)
-        pictures.append(OVNThumbnailCache::decodeToFit(view.mediaObject(QStringLiteral("thumbimage"), row).toByteArray(), box));
+        pictures.append(
+            OVNThumbnailCache::decodeToFit(view.mediaObject(QStringLiteral("thumbimage"), row).toByteArray(), box));
     QElapsedTimer rendererTimer;
     rendererTimer.start();
     for (int row = rows.first; row <= rows.second; ++row)
@@ -354,12 +356,12 @@ void printPaintFigures(OVNMediaView &view)
                 rendererTimer.nsecsElapsed() / 1e6, int(pictures.first().format()), pictures.first().width(),
                 pictures.first().height());
     std::printf("repaint of the whole view with every cell drawn afresh (thumbnails decoded): median %.2f ms, worst "
-                "%.2f ms\n", fresh[fresh.size() / 2], fresh.back());
+                "%.2f ms\n",
+                fresh[fresh.size() / 2], fresh.back());
     std::printf("repaint of the whole view, %dx%d, %d-pixel cells, style %d, %d items, %d cells shown, thumbnails "
                 "and cells cached: median %.2f ms, best %.2f ms, worst %.2f ms (target < 8 ms)\n",
-                view.viewport()->width(), view.viewport()->height(), int(view.thumbnailHeight()),
-                view.thumbnailStyle(), view.count(), rows.second - rows.first + 1, times[times.size() / 2],
-                times.front(), times.back());
+                view.viewport()->width(), view.viewport()->height(), int(view.thumbnailHeight()), view.thumbnailStyle(),
+                view.count(), rows.second - rows.first + 1, times[times.size() / 2], times.front(), times.back());
 }
 
 int scrollBench(OVNMediaView &view, DemoDelegate &delegate)
@@ -521,7 +523,23 @@ QString outFor(const Options &o, int style)
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--thumbnail-style", 1}, {"--all-styles"}, {"--size", 1}, {"--items", 1}, {"--film-roll"}, {"--width", 1}, {"--height", 1}, {"--select", 1}, {"--stacks"}, {"--rubber-band"}, {"--catalog", 1}, {"--out", 1}, {"--preview", 1}, {"--scroll-bench"}, {"--document-thumbnails"}, {"--scroll-through"}}))
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText,
+                                                        {{"--thumbnail-style", 1},
+                                                         {"--all-styles"},
+                                                         {"--size", 1},
+                                                         {"--items", 1},
+                                                         {"--film-roll"},
+                                                         {"--width", 1},
+                                                         {"--height", 1},
+                                                         {"--select", 1},
+                                                         {"--stacks"},
+                                                         {"--rubber-band"},
+                                                         {"--catalog", 1},
+                                                         {"--out", 1},
+                                                         {"--preview", 1},
+                                                         {"--scroll-bench"},
+                                                         {"--document-thumbnails"},
+                                                         {"--scroll-through"}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
@@ -578,8 +596,9 @@ int main(int argc, char **argv)
         for (int row : o.select)
             view.selectImage(row, false, false);
         if (o.rubberBand) {
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(o.width - 30, 30), view.viewport()->mapToGlobal(QPointF(o.width - 30, 30)),
-                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(o.width - 30, 30),
+                              view.viewport()->mapToGlobal(QPointF(o.width - 30, 30)), Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
             QCoreApplication::sendEvent(view.viewport(), &press);
             QMouseEvent move(QEvent::MouseMove, QPointF(o.width / 2.0, o.height / 3.0),
                              view.viewport()->mapToGlobal(QPointF(o.width / 2.0, o.height / 3.0)), Qt::NoButton,

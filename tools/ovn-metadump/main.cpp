@@ -19,8 +19,7 @@ constexpr const char *usageText = "usage: ovn-metadump FILE...\n"
 // One value on one line: line breaks inside XMP texts are shown as \n.
 QString printable(const QVariant &value)
 {
-    QString text = value.typeId() == QMetaType::Double ? OVNImageTagParser::textOfNumber(value)
-                                                        : value.toString();
+    QString text = value.typeId() == QMetaType::Double ? OVNImageTagParser::textOfNumber(value) : value.toString();
     text.replace(u'\\', QStringLiteral("\\\\"));
     text.replace(u'\n', QStringLiteral("\\n"));
     text.replace(u'\r', QStringLiteral("\\r"));

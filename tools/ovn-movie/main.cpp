@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr const char *usageText = "usage: ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]\n";
+constexpr const char *usageText =
+    "usage: ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]\n";
 
 int usage()
 {
@@ -44,7 +45,8 @@ void waitForFrame(MoviePlayer &player, int ms)
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--play", 1}, {"--rate", 1}, {"--seek", 1}, {"--grab", 1}}))
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText, {{"--play", 1}, {"--rate", 1}, {"--seek", 1}, {"--grab", 1}}))
         return *end;
     // The backend must be chosen before Qt Multimedia starts.
     const QString backend = MoviePlayer::chooseBackend();

@@ -7,10 +7,10 @@
 // --vendor selects the database pop-up's item N (0 Integrated, 1 MySQL, 2 PostgreSQL, 3 OstrevanWS)
 // and the field options then replace what it fills in. --connect tests the entered settings,
 // --create creates the tables on the connection the saved settings give, --protocol chooses the
-// media server's protocol, --mount saves and mounts the media server. Every alert is answered with its default button; each prints its title and
-// message. At the end "saved" or "not saved" says whether the actions wrote to the preferences;
-// the window's close-time save does not run. --grab writes a picture of each tab into DIR.
-// Exit status 0 when every action succeeded, 1 when one failed, 2 for a bad command line.
+// media server's protocol, --mount saves and mounts the media server. Every alert is answered with its default button;
+// each prints its title and message. At the end "saved" or "not saved" says whether the actions wrote to the
+// preferences; the window's close-time save does not run. --grab writes a picture of each tab into DIR. Exit status 0
+// when every action succeeded, 1 when one failed, 2 for a bad command line.
 
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNPreferencesWindow.h"
@@ -71,20 +71,27 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Drives the preferences window without a display."));
     parser.addHelpOption();
-    const QCommandLineOption vendor(QStringLiteral("vendor"), QStringLiteral("Database pop-up item."), QStringLiteral("N"));
+    const QCommandLineOption vendor(QStringLiteral("vendor"), QStringLiteral("Database pop-up item."),
+                                    QStringLiteral("N"));
     const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Database host."), QStringLiteral("H"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Database user."), QStringLiteral("U"));
-    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Database password."), QStringLiteral("P"));
-    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("Database name."), QStringLiteral("D"));
-    const QCommandLineOption connectOption(QStringLiteral("connect"), QStringLiteral("Connect with the entered settings."));
-    const QCommandLineOption create(QStringLiteral("create"), QStringLiteral("Create the tables on the connection in use."));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Database password."),
+                                      QStringLiteral("P"));
+    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("Database name."),
+                                      QStringLiteral("D"));
+    const QCommandLineOption connectOption(QStringLiteral("connect"),
+                                           QStringLiteral("Connect with the entered settings."));
+    const QCommandLineOption create(QStringLiteral("create"),
+                                    QStringLiteral("Create the tables on the connection in use."));
     const QCommandLineOption addFileType(QStringLiteral("add-file-type"), QStringLiteral("Add a file type."),
                                          QStringLiteral("EXT,PROCESSOR,VIEWER,TYPE"));
     const QCommandLineOption protocol(QStringLiteral("protocol"), QStringLiteral("Media server protocol."),
                                       QStringLiteral("AFP|SMB"));
     const QCommandLineOption mount(QStringLiteral("mount"), QStringLiteral("Save and mount the media server."));
-    const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("Write each tab as a PNG into DIR."), QStringLiteral("DIR"));
-    parser.addOptions({vendor, host, user, password, database, connectOption, create, addFileType, protocol, mount, grab});
+    const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("Write each tab as a PNG into DIR."),
+                                  QStringLiteral("DIR"));
+    parser.addOptions(
+        {vendor, host, user, password, database, connectOption, create, addFileType, protocol, mount, grab});
     ToolUsage::parseOrEnd(parser, app.arguments());
     QTextStream err(stderr);
     if (parser.isSet(connectOption) && parser.isSet(create)) {
@@ -113,7 +120,8 @@ int main(int argc, char *argv[])
         for (int i = 0; i < window.tabs()->count(); ++i) {
             window.tabs()->setCurrentIndex(i);
             const QString name = window.tabs()->tabText(i).remove(QLatin1Char(' ')).toLower();
-            window.grab().save(QDir(parser.value(grab)).filePath(QStringLiteral("preferences-%1-%2.png").arg(i).arg(name)));
+            window.grab().save(
+                QDir(parser.value(grab)).filePath(QStringLiteral("preferences-%1-%2.png").arg(i).arg(name)));
         }
         window.tabs()->setCurrentIndex(0);
     }
@@ -132,9 +140,10 @@ int main(int argc, char *argv[])
         }
         window.vendorPopUp()->setCurrentIndex(index);
     }
-    const std::pair<const QCommandLineOption *, QLineEdit *> fields[] = {
-        {&host, window.hostField()}, {&user, window.userField()},
-        {&password, window.passwordField()}, {&database, window.databaseField()}};
+    const std::pair<const QCommandLineOption *, QLineEdit *> fields[] = {{&host, window.hostField()},
+                                                                         {&user, window.userField()},
+                                                                         {&password, window.passwordField()},
+                                                                         {&database, window.databaseField()}};
     for (const auto &[option, field] : fields) {
         if (parser.isSet(*option))
             field->setText(parser.value(*option));
@@ -152,7 +161,8 @@ int main(int argc, char *argv[])
         }
         window.addFileType();
         window.sheetExtensionField()->setText(parts.at(0));
-        if (!selectByTitle(window.sheetProcessorPopUp(), parts.at(1)) || !selectByTitle(window.sheetViewerPopUp(), parts.at(2))
+        if (!selectByTitle(window.sheetProcessorPopUp(), parts.at(1))
+            || !selectByTitle(window.sheetViewerPopUp(), parts.at(2))
             || !selectByTitle(window.sheetTypePopUp(), parts.at(3))) {
             err << "ovn-preferences: unknown processor, viewer or type in " << parser.value(addFileType) << Qt::endl;
             return 2;

@@ -35,7 +35,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--title", 1}, {"--subtitle", 1}, {"--copyright", 1}}))
+    if (const std::optional<int> end =
+            ToolUsage::check(argc, argv, usageText, {{"--title", 1}, {"--subtitle", 1}, {"--copyright", 1}}))
         return *end;
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();

@@ -22,10 +22,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 namespace {
 

@@ -73,13 +73,19 @@ int main(int argc, char **argv)
                 status = 1;
             }
         }
-        QTimer::singleShot(0, show, [&] { if (show) show->slideShowTimer(); });
+        QTimer::singleShot(0, show, [&] {
+            if (show)
+                show->slideShowTimer();
+        });
     });
     QObject::connect(show, &OVNSlideShow::slideSkipped, &app, [&](int, const QString &path) {
         std::printf("skipped %s\n", qPrintable(path));
         std::fflush(stdout);
         // Its note holds the place like a slide; the next step comes from here too.
-        QTimer::singleShot(0, show, [&] { if (show) show->slideShowTimer(); });
+        QTimer::singleShot(0, show, [&] {
+            if (show)
+                show->slideShowTimer();
+        });
     });
     QObject::connect(show, &OVNSlideShow::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     show->startSlideShow();

@@ -144,7 +144,10 @@ QImage samplePhoto()
 
 bool renderHeaders(Gallery &gallery)
 {
-    struct Row { QString title; int tag, left, right; };
+    struct Row {
+        QString title;
+        int tag, left, right;
+    };
     const QList<Row> rows = {{QStringLiteral("Databases"), 0, 0, 2},
                              {QStringLiteral("Preview"), 1, 2, 0},
                              {QStringLiteral("Asset Details"), 2, 2, 1},
@@ -192,20 +195,27 @@ bool renderGlyphBlitter(Gallery &gallery)
         };
         const QColor green = QColor::fromRgbF(0.55f, 0.82f, 0.45f);
         const QList<Sample> samples = {
-            {QStringLiteral("Plain label"), QStringLiteral("plain"), attributes, std::nullopt, std::nullopt, false, false, 1},
-            {QStringLiteral("Oval label"), QStringLiteral("oval background"), attributes, green, std::nullopt, true, false, 1},
-            {QStringLiteral("Label colour tint"), QStringLiteral("label colour, no back colour (40 %)"), attributes, std::nullopt, QColor(Qt::red), false, false, 1},
-            {QStringLiteral("Label colour outline"), QStringLiteral("label colour over an oval back colour"), attributes, QColor(255, 240, 150), QColor(Qt::red), true, false, 1},
-            {QStringLiteral("Shadowed text"), QStringLiteral("shadow"), attributes, std::nullopt, std::nullopt, false, true, 1},
-            {QStringLiteral("Middle-truncated title that is much too long"), QStringLiteral("centred, cut in the middle"), centred, std::nullopt, std::nullopt, false, false, 1},
-            {QStringLiteral("Two lines of wrapped text that do not fit on one line"), QStringLiteral("two lines, each with its own background"), attributes, QColor(210, 225, 250), std::nullopt, false, false, 2},
+            {QStringLiteral("Plain label"), QStringLiteral("plain"), attributes, std::nullopt, std::nullopt, false,
+             false, 1},
+            {QStringLiteral("Oval label"), QStringLiteral("oval background"), attributes, green, std::nullopt, true,
+             false, 1},
+            {QStringLiteral("Label colour tint"), QStringLiteral("label colour, no back colour (40 %)"), attributes,
+             std::nullopt, QColor(Qt::red), false, false, 1},
+            {QStringLiteral("Label colour outline"), QStringLiteral("label colour over an oval back colour"),
+             attributes, QColor(255, 240, 150), QColor(Qt::red), true, false, 1},
+            {QStringLiteral("Shadowed text"), QStringLiteral("shadow"), attributes, std::nullopt, std::nullopt, false,
+             true, 1},
+            {QStringLiteral("Middle-truncated title that is much too long"),
+             QStringLiteral("centred, cut in the middle"), centred, std::nullopt, std::nullopt, false, false, 1},
+            {QStringLiteral("Two lines of wrapped text that do not fit on one line"),
+             QStringLiteral("two lines, each with its own background"), attributes, QColor(210, 225, 250), std::nullopt,
+             false, false, 2},
         };
         qreal y = 22;
         for (const Sample &sample : samples) {
             const QSizeF size(200, sample.lines == 2 ? 36 : 18);
-            auto blitter = NTGlyphBlitter::blitterWithString(sample.text, size, sample.lines, true,
-                                                             sample.attributes, sample.back, sample.oval,
-                                                             true, sample.shadow);
+            auto blitter = NTGlyphBlitter::blitterWithString(sample.text, size, sample.lines, true, sample.attributes,
+                                                             sample.back, sample.oval, true, sample.shadow);
             const QRectF rect(QPointF(20, y), size);
             caption(painter, QPointF(20, y - 3), sample.label);
             frameOf(rect);
@@ -231,7 +241,9 @@ bool renderButtons(Gallery &gallery, const OVNIconSetHelper &icons)
             button.setDown(state == 1);
             button.setEnabled(state != 2);
             place(painter, button, QPoint(x, 30),
-                  state == 0 ? QStringLiteral("image") : state == 1 ? QStringLiteral("image, pressed") : QStringLiteral("title, disabled"));
+                  state == 0   ? QStringLiteral("image")
+                  : state == 1 ? QStringLiteral("image, pressed")
+                               : QStringLiteral("title, disabled"));
             x += 110;
         }
         x = 20;
@@ -240,7 +252,8 @@ bool renderButtons(Gallery &gallery, const OVNIconSetHelper &icons)
             popUp.setGeometry(0, 0, 34, 22);
             popUp.setImage(icons.toolbarIconFor(QStringLiteral("ViewOrder")));
             popUp.setDown(state == 1);
-            place(painter, popUp, QPoint(x, 80), state == 0 ? QStringLiteral("pop-up footer") : QStringLiteral("pressed"));
+            place(painter, popUp, QPoint(x, 80),
+                  state == 0 ? QStringLiteral("pop-up footer") : QStringLiteral("pressed"));
             x += 110;
         }
     });
@@ -252,7 +265,9 @@ bool renderButtons(Gallery &gallery, const OVNIconSetHelper &icons)
             button.setDown(state == 1);
             button.setEnabled(state != 2);
             place(painter, button, QPoint(x, 30),
-                  state == 0 ? QStringLiteral("normal") : state == 1 ? QStringLiteral("pressed") : QStringLiteral("disabled (70 %)"));
+                  state == 0   ? QStringLiteral("normal")
+                  : state == 1 ? QStringLiteral("pressed")
+                               : QStringLiteral("disabled (70 %)"));
             x += 110;
         }
     });
@@ -265,7 +280,9 @@ bool renderButtons(Gallery &gallery, const OVNIconSetHelper &icons)
             button.setDown(state == 1);
             button.setEnabled(state != 2);
             place(painter, button, QPoint(x, 30),
-                  state == 0 ? QStringLiteral("normal") : state == 1 ? QStringLiteral("pressed") : QStringLiteral("disabled"));
+                  state == 0   ? QStringLiteral("normal")
+                  : state == 1 ? QStringLiteral("pressed")
+                               : QStringLiteral("disabled"));
             x += 110;
         }
     });
@@ -319,9 +336,8 @@ bool renderBackgrounds(Gallery &gallery)
     });
     ok &= gallery.sheet(QStringLiteral("rounded-paths"), QSize(420, 110), [](QPainter &painter) {
         painter.setRenderHint(QPainter::Antialiasing);
-        const QList<std::pair<QRectF, float>> shapes = {{QRectF(20, 30, 80, 50), 10.0f},
-                                                        {QRectF(120, 40, 80, 30), 50.0f},
-                                                        {QRectF(220, 30, 50, 50), 40.0f}};
+        const QList<std::pair<QRectF, float>> shapes = {
+            {QRectF(20, 30, 80, 50), 10.0f}, {QRectF(120, 40, 80, 30), 50.0f}, {QRectF(220, 30, 50, 50), 40.0f}};
         for (const auto &[rect, radius] : shapes) {
             painter.fillPath(OVNBezierPath::bezierPathWithRoundedRect(rect, radius), QColor(74, 168, 234));
             painter.strokePath(OVNBezierPath::bezierPathWithRoundedRect(rect, radius), QPen(QColor(27, 74, 120), 1));
@@ -405,50 +421,69 @@ bool renderWindow(Gallery &gallery, const OVNIconSetHelper &icons)
 
 bool renderIconSet(Gallery &gallery, const OVNIconSetHelper &icons)
 {
-    const QStringList names = {QStringLiteral("Adjust"), QStringLiteral("AutoFill"), QStringLiteral("Export"),
-                               QStringLiteral("Mail"), QStringLiteral("Burn"), QStringLiteral("Capture"),
-                               QStringLiteral("Delete"), QStringLiteral("DB"), QStringLiteral("Folder"),
-                               QStringLiteral("Collection"), QStringLiteral("SurveillanceFolder"),
-                               QStringLiteral("Category"), QStringLiteral("SmartFolder"),
-                               QStringLiteral("DBMini"), QStringLiteral("FolderMini"), QStringLiteral("CollectionMini"),
-                               QStringLiteral("SurveillanceFolderMini"), QStringLiteral("CategoryMini"),
-                               QStringLiteral("SmartFolderMini"), QStringLiteral("ViewIconOSV"),
-                               QStringLiteral("ViewIconIPhoto"), QStringLiteral("ViewIconIPhoto2"),
-                               QStringLiteral("ViewIconList"), QStringLiteral("ViewOrder"),
-                               QStringLiteral("CtrlPreviewCollapseMini"), QStringLiteral("CtrlPreviewExpandMini")};
+    const QStringList names = {QStringLiteral("Adjust"),
+                               QStringLiteral("AutoFill"),
+                               QStringLiteral("Export"),
+                               QStringLiteral("Mail"),
+                               QStringLiteral("Burn"),
+                               QStringLiteral("Capture"),
+                               QStringLiteral("Delete"),
+                               QStringLiteral("DB"),
+                               QStringLiteral("Folder"),
+                               QStringLiteral("Collection"),
+                               QStringLiteral("SurveillanceFolder"),
+                               QStringLiteral("Category"),
+                               QStringLiteral("SmartFolder"),
+                               QStringLiteral("DBMini"),
+                               QStringLiteral("FolderMini"),
+                               QStringLiteral("CollectionMini"),
+                               QStringLiteral("SurveillanceFolderMini"),
+                               QStringLiteral("CategoryMini"),
+                               QStringLiteral("SmartFolderMini"),
+                               QStringLiteral("ViewIconOSV"),
+                               QStringLiteral("ViewIconIPhoto"),
+                               QStringLiteral("ViewIconIPhoto2"),
+                               QStringLiteral("ViewIconList"),
+                               QStringLiteral("ViewOrder"),
+                               QStringLiteral("CtrlPreviewCollapseMini"),
+                               QStringLiteral("CtrlPreviewExpandMini")};
     const int columns = 7;
     const int rows = int((names.size() + columns - 1) / columns);
     bool allFound = true;
-    const bool written = gallery.sheet(QStringLiteral("icon-set"), QSize(columns * 90 + 20, rows * 70 + 60), [&](QPainter &painter) {
-        caption(painter, QPointF(10, 16), QStringLiteral("Icon set \"%1\"").arg(icons.defaultIconSet()));
-        int i = 0;
-        for (const QString &name : names) {
-            const QImage icon = icons.toolbarIconFor(name);
-            const QPointF cellOrigin(10 + (i % columns) * 90, 30 + (i / columns) * 70);
-            if (icon.isNull()) {
-                allFound = false;
-                caption(painter, cellOrigin + QPointF(0, 20), QStringLiteral("missing"));
-            } else {
-                const QSizeF size = icon.deviceIndependentSize();
-                painter.drawImage(QRectF(cellOrigin + QPointF((90 - size.width()) / 2, 32 - size.height()), size), icon);
+    const bool written =
+        gallery.sheet(QStringLiteral("icon-set"), QSize(columns * 90 + 20, rows * 70 + 60), [&](QPainter &painter) {
+            caption(painter, QPointF(10, 16), QStringLiteral("Icon set \"%1\"").arg(icons.defaultIconSet()));
+            int i = 0;
+            for (const QString &name : names) {
+                const QImage icon = icons.toolbarIconFor(name);
+                const QPointF cellOrigin(10 + (i % columns) * 90, 30 + (i / columns) * 70);
+                if (icon.isNull()) {
+                    allFound = false;
+                    caption(painter, cellOrigin + QPointF(0, 20), QStringLiteral("missing"));
+                } else {
+                    const QSizeF size = icon.deviceIndependentSize();
+                    painter.drawImage(QRectF(cellOrigin + QPointF((90 - size.width()) / 2, 32 - size.height()), size),
+                                      icon);
+                }
+                painter.save();
+                painter.setFont(DrawingKit::pixelFont(8));
+                painter.setPen(QColor(60, 60, 60));
+                painter.drawText(QRectF(cellOrigin + QPointF(0, 36), QSizeF(90, 24)),
+                                 Qt::AlignHCenter | Qt::TextWordWrap, name);
+                painter.restore();
+                ++i;
             }
-            painter.save();
-            painter.setFont(DrawingKit::pixelFont(8));
-            painter.setPen(QColor(60, 60, 60));
-            painter.drawText(QRectF(cellOrigin + QPointF(0, 36), QSizeF(90, 24)), Qt::AlignHCenter | Qt::TextWordWrap, name);
-            painter.restore();
-            ++i;
-        }
-        // The set's colours along the bottom.
-        const QStringList colorNames = {QStringLiteral("DBViewBackgroundColor"), QStringLiteral("PreviewBackgroundColor"),
-                                        QStringLiteral("DetailsBackgroundColor"), QStringLiteral("LightTableBackgroundColor")};
-        int x = 10;
-        for (const QString &colorName : colorNames) {
-            painter.fillRect(QRectF(x, rows * 70 + 36, 18, 14), icons.colorFor(colorName));
-            caption(painter, QPointF(x + 22, rows * 70 + 47), colorName);
-            x += 160;
-        }
-    });
+            // The set's colours along the bottom.
+            const QStringList colorNames = {
+                QStringLiteral("DBViewBackgroundColor"), QStringLiteral("PreviewBackgroundColor"),
+                QStringLiteral("DetailsBackgroundColor"), QStringLiteral("LightTableBackgroundColor")};
+            int x = 10;
+            for (const QString &colorName : colorNames) {
+                painter.fillRect(QRectF(x, rows * 70 + 36, 18, 14), icons.colorFor(colorName));
+                caption(painter, QPointF(x + 22, rows * 70 + 47), colorName);
+                x += 160;
+            }
+        });
     if (!allFound)
         QTextStream(stderr) << "some icons of the set are missing\n";
     return written && allFound;
@@ -466,7 +501,8 @@ bool renderCells(Gallery &gallery, const OVNIconSetHelper &icons)
             cell.setControlSize(controlSize);
             const qreal rowHeight = controlSize == 24 ? 28 : 20;
             const qreal x = controlSize == 24 ? 230 : 20;
-            caption(painter, QPointF(x, 20), controlSize == 24 ? QStringLiteral("large icons (24)") : QStringLiteral("small icons (16)"));
+            caption(painter, QPointF(x, 20),
+                    controlSize == 24 ? QStringLiteral("large icons (24)") : QStringLiteral("small icons (16)"));
             qreal y = 28;
             for (const auto &[kind, title, selected] : rows) {
                 const QRectF frame(x, y, 190, rowHeight);

@@ -55,17 +55,14 @@ public:
 };
 
 constexpr const char *usageText =
-                 "usage: ovn-users CATALOG [--login LOGIN] ACTION ARG...\n"
-                 "  first-run LOGIN NAME | login LOGIN | add-user LOGIN | password LOGIN\n"
-                 "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
-                 "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
-                 "A password is read as one line from standard input; a change of users, groups or\n"
-                 "memberships first reads the password of LOGIN (a user who may manage users).\n";
+    "usage: ovn-users CATALOG [--login LOGIN] ACTION ARG...\n"
+    "  first-run LOGIN NAME | login LOGIN | add-user LOGIN | password LOGIN\n"
+    "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
+    "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
+    "A password is read as one line from standard input; a change of users, groups or\n"
+    "memberships first reads the password of LOGIN (a user who may manage users).\n";
 
-void usage()
-{
-    std::fputs(usageText, stderr);
-}
+void usage() { std::fputs(usageText, stderr); }
 
 std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
@@ -113,10 +110,10 @@ int main(int argc, char *argv[])
         managerLogin = args.takeFirst();
     }
     const QString action = args.takeFirst();
-    static const QMap<QString, int> arity{{"first-run", 2},    {"login", 1},         {"add-user", 1},
-                                          {"password", 1},     {"add-member", 2},    {"remove-member", 2},
-                                          {"delete-user", 1},  {"delete-group", 1},  {"group-privileges", -1},
-                                          {"grant", 3},        {"level", 2}};
+    static const QMap<QString, int> arity{{"first-run", 2},   {"login", 1},        {"add-user", 1},
+                                          {"password", 1},    {"add-member", 2},   {"remove-member", 2},
+                                          {"delete-user", 1}, {"delete-group", 1}, {"group-privileges", -1},
+                                          {"grant", 3},       {"level", 2}};
     const int wanted = arity.value(action, 0);
     if (wanted == 0 || (wanted > 0 && args.size() != wanted) || (wanted < 0 && args.isEmpty())) {
         usage();
@@ -154,8 +151,9 @@ int main(int argc, char *argv[])
         editor.setLevel(editor.rowForGroup(groupMid), OVNPrivilegeListEditor::levelIndex(args.at(2)));
         if (!editor.save())
             return refuse(alerts.last.isEmpty() ? QStringLiteral("not saved") : alerts.last);
-        return ok(QStringLiteral("%1 has %2").arg(args.at(1), OVNPrivilegeListEditor::levelForIndex(
-                                                                   OVNPrivilegeListEditor::levelIndex(args.at(2)))));
+        return ok(QStringLiteral("%1 has %2")
+                      .arg(args.at(1),
+                           OVNPrivilegeListEditor::levelForIndex(OVNPrivilegeListEditor::levelIndex(args.at(2)))));
     }
 
     const OVNUserAdministration::Opening opening = users.open();
@@ -165,7 +163,7 @@ int main(int argc, char *argv[])
         if (opening != OVNUserAdministration::Opening::FirstRun)
             return refuse(QStringLiteral("user management is already set up"));
         return users.firstRun(args.at(1), args.at(0), readPassword()) ? ok(QStringLiteral("user management set up"))
-                                                                       : refuse(alerts.last);
+                                                                      : refuse(alerts.last);
     }
     if (opening != OVNUserAdministration::Opening::Login)
         return refuse(QStringLiteral("user management is not set up"));

@@ -51,7 +51,8 @@ bool waitForPicture(OVNImageViewer *viewer, qint64 *firstMs, qint64 *fullMs, con
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--orientation", 1}, {"--size", 1}, {"--zoom", 1}, {"--full-res"}, {"--grab", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(
+            argc, argv, usageText, {{"--orientation", 1}, {"--size", 1}, {"--zoom", 1}, {"--full-res"}, {"--grab", 1}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);

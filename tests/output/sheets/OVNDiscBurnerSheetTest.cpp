@@ -125,34 +125,47 @@ TEST(OVNDiscBurnerSheetTest, OnlyTheSelectedDriveIsHeldAndSpeaks)
         const char *button;
         QSet<QString> held;
     } steps[] = {
-        {"select the other drive", [&] { sheet->deviceSelection()->setCurrentIndex(1); },
-         "Cannot write to inserted disc.", "Eject Disc", {sr1}},
+        {"select the other drive",
+         [&] { sheet->deviceSelection()->setCurrentIndex(1); },
+         "Cannot write to inserted disc.",
+         "Eject Disc",
+         {sr1}},
         {"a change on the drive not selected",
          [&] {
              drives->set(sr0, Media::None);
              drives->set(sr1, Media::Writable);
              sheet->refresh();
          },
-         "Disc verified. Click 'Burn Disc' to start.", "Burn Disc", {sr1}},
+         "Disc verified. Click 'Burn Disc' to start.",
+         "Burn Disc",
+         {sr1}},
         {"tray opened: read from the drive, not held",
          [&] {
              drives->set(sr1, Media::None, Tray::Open);
              sheet->refresh();
          },
-         "Please insert an empty disc.", "Close Tray", {}},
+         "Please insert an empty disc.",
+         "Close Tray",
+         {}},
         {"Close Tray clicked", [&] { sheet->okButton()->click(); }, "Please insert an empty disc.", "Open Tray", {sr1}},
-        {"selected drive gone: the first one", [&] {
+        {"selected drive gone: the first one",
+         [&] {
              drives->remove(sr1);
              sheet->refresh();
          },
-         "Please insert an empty disc.", "Open Tray", {sr0}},
-        {"held by another program", [&] {
+         "Please insert an empty disc.",
+         "Open Tray",
+         {sr0}},
+        {"held by another program",
+         [&] {
              QMutexLocker locker(&drives->mutex);
              drives->takenElsewhere.insert(sr0);
              locker.unlock();
              sheet->refresh();
          },
-         "The drive cannot be used now. Another program may be using it.", "", {}},
+         "The drive cannot be used now. Another program may be using it.",
+         "",
+         {}},
     };
     for (const auto &s : steps) {
         s.change();

@@ -74,7 +74,8 @@ TEST(OVNSendImagesAsMailSheetTest, SizeAndCaptionChoicesReachTheAttachments)
             EXPECT_EQ(attached, picture);
             continue;
         }
-        EXPECT_TRUE(QFileInfo(attached).fileName().startsWith(QStringLiteral("Ostrevan pic.jpg "))) << qPrintable(attached);
+        EXPECT_TRUE(QFileInfo(attached).fileName().startsWith(QStringLiteral("Ostrevan pic.jpg ")))
+            << qPrintable(attached);
         const QImage sent(attached);
         EXPECT_EQ(sent.width(), c.side) << c.index;
         EXPECT_EQ(captioned(sent), c.captionDrawn) << c.index;
