@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
+#include "platform/CatalogNames.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -99,7 +100,7 @@ void OVNAccessPrivileges::chooseGroup()
     auto *choice = new QComboBox;
     for (const QVariantMap &group : m_editor.groups())
         if (!group.value(QStringLiteral("name")).toString().isEmpty())
-            choice->addItem(group.value(QStringLiteral("name")).toString(), group.value(QStringLiteral("mid")));
+            choice->addItem(group.value(QStringLiteral("name")).toString(), group.value(CatalogNames::keyMid));
     layout->addWidget(choice);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     layout->addWidget(buttons);

@@ -32,7 +32,7 @@ QString OVNAssetManager::authorizationMessage(const QString &requested, const QS
 bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const std::optional<CategoryNode> &node,
                                           OVNDatabaseTransaction *within)
 {
-    return isUserAuthorizedNow(requested, node ? node->value(QStringLiteral("mid")).toString() : QString(), within);
+    return isUserAuthorizedNow(requested, node ? node->value(CatalogNames::keyMid).toString() : QString(), within);
 }
 
 bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QString &categoryMid,

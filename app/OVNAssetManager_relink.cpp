@@ -9,6 +9,7 @@
 #include "platform/Alert.h"
 #include "import/OVNImportHelper.h"
 #include "platform/Movie.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -68,7 +69,7 @@ void OVNAssetManager::buttonReimportSelectionClick()
         return;
     }
     const QList<CategoryNode> categories = selectedCategoryNodes();
-    const QString categoryId = categories.size() == 1 ? categories.first().value(QStringLiteral("mid")).toString()
+    const QString categoryId = categories.size() == 1 ? categories.first().value(CatalogNames::keyMid).toString()
                                                       : QString();
     if (categoryId.isEmpty())
         return;

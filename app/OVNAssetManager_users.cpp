@@ -4,13 +4,14 @@
 #include "app/OVNAssetManager.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 
 #include <QApplication>
 
 void OVNAssetManager::menuAccessPrivileges()
 {
     const std::optional<CategoryNode> node = selectedCategory();
-    const QString mid = node ? node->value(QStringLiteral("mid")).toString() : QString();
+    const QString mid = node ? node->value(CatalogNames::keyMid).toString() : QString();
     if (mid.isEmpty() || !m_dbcon) {
         QApplication::beep();
         return;

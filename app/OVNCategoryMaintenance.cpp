@@ -8,6 +8,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,8 +36,7 @@ void collect(OVNDatabaseAccess &db, const Category &category, QList<Category> &o
     seen.insert(category.mid);
     if (category.kind == QLatin1String("F")) {
         for (const CategoryNode &child : db.getCategoryListForMID(category.mid)) {
-            Category below{child.value(QStringLiteral("mid")).toString(),
-                           child.value(QStringLiteral("type")).toString(),
+            Category below{child.value(CatalogNames::keyMid).toString(), child.value(QStringLiteral("type")).toString(),
                            child.value(QStringLiteral("displaytag")).toString(),
                            child.value(QStringLiteral("MYPRIVILEGES")).toString()};
             if (below.kind.isEmpty())

@@ -6,6 +6,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Alert.h"
+#include "platform/CatalogNames.h"
 
 #include <QCoreApplication>
 
@@ -87,7 +88,7 @@ QString OVNPrivilegeListEditor::levelForIndex(int index)
 int OVNPrivilegeListEditor::rowForGroup(const QString &groupMid) const
 {
     for (int row = 0; row < m_entries.size(); ++row)
-        if (m_entries.at(row).toMap().value(QStringLiteral("mid")).toString() == groupMid)
+        if (m_entries.at(row).toMap().value(CatalogNames::keyMid).toString() == groupMid)
             return row;
     return -1;
 }
@@ -102,7 +103,7 @@ bool OVNPrivilegeListEditor::addGroup(const QString &groupMid, const QString &na
                          "to the same privilege list. Please modify the existing entry instead."));
     m_hasList = true;
     m_entries.append(QVariantMap{{QStringLiteral("group"), name},
-                                 {QStringLiteral("mid"), groupMid},
+                                 {CatalogNames::keyMid, groupMid},
                                  {QStringLiteral("privilege"), OVNPrivilegeLevel::fullAccess()}});
     return true;
 }

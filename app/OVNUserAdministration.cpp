@@ -5,6 +5,7 @@
 #include "platform/Alert.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemInfo.h"
+#include "platform/CatalogNames.h"
 
 #include <QCoreApplication>
 
@@ -159,7 +160,7 @@ bool OVNUserAdministration::loginTaken(const QString &login, const QString &exce
 {
     for (const QVariantMap &user : users())
         if (user.value(QStringLiteral("login")).toString() == login
-            && user.value(QStringLiteral("mid")).toString() != exceptUserMid)
+            && user.value(CatalogNames::keyMid).toString() != exceptUserMid)
             return true;
     return false;
 }
@@ -255,7 +256,7 @@ bool OVNUserAdministration::someoneCanManage() const
     for (const QVariantMap &group : groups()) {
         if (!privilegesContain(group.value(QStringLiteral("xml")).toString(), manageUsers))
             continue;
-        for (const QVariantMap &member : members(group.value(QStringLiteral("mid")).toString()))
+        for (const QVariantMap &member : members(group.value(CatalogNames::keyMid).toString()))
             if (m_connection->userHasPassword(member.value(QStringLiteral("usermid")).toString()))
                 return true;
     }

@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
+#include "platform/CatalogNames.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,7 +35,7 @@ void fill(QTableWidget *table, const QList<QVariantMap> &rows, const QStringList
     for (int row = 0; row < rows.size(); ++row) {
         for (int column = 0; column < keys.size(); ++column) {
             auto *item = new QTableWidgetItem(rows.at(row).value(keys.at(column)).toString());
-            item->setData(Qt::UserRole, rows.at(row).value(QStringLiteral("mid")));
+            item->setData(Qt::UserRole, rows.at(row).value(CatalogNames::keyMid));
             if (!(editableName && column == 0))
                 item->setFlags(item->flags() & ~Qt::ItemIsEditable);
             table->setItem(row, column, item);
@@ -236,7 +237,7 @@ void OVNUserManager::groupSelectionChanged()
     const QString group = selectedMid(m_groups);
     QString xml;
     for (const QVariantMap &row : group.isEmpty() ? QList<QVariantMap>() : m_admin.groups())
-        if (row.value(QStringLiteral("mid")).toString() == group)
+        if (row.value(CatalogNames::keyMid).toString() == group)
             xml = row.value(QStringLiteral("xml")).toString();
     m_filling = true;
     fill(m_members, group.isEmpty() ? QList<QVariantMap>() : m_admin.members(group),
@@ -255,7 +256,7 @@ void OVNUserManager::userSelectionChanged()
     const QString user = selectedMid(m_users);
     QVariantMap row;
     for (const QVariantMap &candidate : user.isEmpty() ? QList<QVariantMap>() : m_admin.users())
-        if (candidate.value(QStringLiteral("mid")).toString() == user)
+        if (candidate.value(CatalogNames::keyMid).toString() == user)
             row = candidate;
     for (QWidget *widget : {static_cast<QWidget *>(m_login), static_cast<QWidget *>(m_selfManaged),
                             static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_deleteUser)})
@@ -320,7 +321,7 @@ void OVNUserManager::addMember()
     QComboBox choice;
     for (const QVariantMap &user : m_admin.users())
         if (!user.value(QStringLiteral("name")).toString().isEmpty())
-            choice.addItem(user.value(QStringLiteral("name")).toString(), user.value(QStringLiteral("mid")));
+            choice.addItem(user.value(QStringLiteral("name")).toString(), user.value(CatalogNames::keyMid));
     if (runSheet(tr("Add Group Member"), tr("User Selection"), {&choice})
         && !m_admin.addMember(choice.currentData().toString(), group).isEmpty())
         groupSelectionChanged();

@@ -3,6 +3,7 @@
 #include "browser/OVNMediaDetails.h"
 
 #include "browser/OVNMediaDetailsDataSource.h"
+#include "platform/CatalogNames.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,7 +75,7 @@ void OVNMediaDetails::fillField(const Field &field)
 void OVNMediaDetails::controlTextDidBeginEditing(QLineEdit *field)
 {
     editingField_ = field;
-    editmid_ = stringForID(QStringLiteral("mid"));
+    editmid_ = stringForID(CatalogNames::keyMid);
 }
 
 void OVNMediaDetails::controlTextDidChange(QLineEdit *field)
@@ -144,8 +145,7 @@ void OVNMediaDetails::formSelectionChanged(QComboBox *popUp)
     if (!binding)
         return;
     commitPendingEdit();
-    storeValue(binding->store, QString::number(popUp->currentIndex()), binding->key,
-               stringForID(QStringLiteral("mid")));
+    storeValue(binding->store, QString::number(popUp->currentIndex()), binding->key, stringForID(CatalogNames::keyMid));
 }
 
 void OVNMediaDetails::formSwitchChanged(QCheckBox *checkBox)
@@ -155,5 +155,5 @@ void OVNMediaDetails::formSwitchChanged(QCheckBox *checkBox)
         return;
     commitPendingEdit();
     storeValue(Store::Annotation, checkBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"), binding->key,
-               stringForID(QStringLiteral("mid")));
+               stringForID(CatalogNames::keyMid));
 }

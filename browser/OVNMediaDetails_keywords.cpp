@@ -6,6 +6,7 @@
 
 #include "platform/Localized.h"
 #include "uikit/OVNFlatButton.h"
+#include "platform/CatalogNames.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -97,7 +98,7 @@ void OVNMediaDetails::fieldAction(QObject *sender, bool keywordsField)
     const QString text = textWithFileWords(field->text(), path, addFilename, addFilename ? 0 : folders);
     field->setText(text);
     storeValue(Store::Annotation, text, keywordsField ? QStringLiteral("keywords") : QStringLiteral("shortdesc"),
-               stringForID(QStringLiteral("mid")));
+               stringForID(CatalogNames::keyMid));
 }
 
 QString OVNMediaDetails::fileNameWithoutExtension(const QString &path)

@@ -110,7 +110,7 @@ QString OVNDBHelper::textValue(const QVariantMap &record, const QString &key)
 const QStringList &OVNDBHelper::fileColumns()
 {
     static const QStringList columns = {
-        QStringLiteral("mid"),          QStringLiteral("categoryid"),
+        CatalogNames::keyMid,           QStringLiteral("categoryid"),
         QStringLiteral("displaytag"),   QStringLiteral("cataloguedby"),
         QStringLiteral("volumetype"),   QStringLiteral("volumename"),
         QStringLiteral("servername"),   QStringLiteral("serverpath"),
@@ -132,7 +132,7 @@ const QStringList &OVNDBHelper::writableFileColumns()
     // The record id keys the row and the thumbnail has its own update.
     static const QStringList columns = [] {
         QStringList list = fileColumns();
-        list.removeAll(QStringLiteral("mid"));
+        list.removeAll(CatalogNames::keyMid);
         return list;
     }();
     return columns;
@@ -234,7 +234,7 @@ QString OVNDBHelper::privilegeLevelForEntries(const QVariantList &entries, const
     for (const QVariant &entry : entries) {
         const QVariantMap pair = entry.toMap();
         // Entries written by the privileges window name the group by "mid"; older ones by "group".
-        QString group = pair.value(QStringLiteral("mid")).toString();
+        QString group = pair.value(CatalogNames::keyMid).toString();
         if (group.isEmpty())
             group = pair.value(QStringLiteral("group")).toString();
         if (group.isEmpty() || !groupMids.contains(group))

@@ -4,6 +4,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "platform/CatalogNames.h"
 
 #include <functional>
 
@@ -75,7 +76,7 @@ bool OVNDBHelper::prefill(const QList<QVariantMap> &records, OVNDatabaseAccess &
     OVNDatabaseTransaction transaction(connection);
     bool allWritten = true;
     for (const QVariantMap &record : records) {
-        const QString mid = textValue(record, QStringLiteral("mid"));
+        const QString mid = textValue(record, CatalogNames::keyMid);
         if (mid.isEmpty()) {
             allWritten = false;
             continue;

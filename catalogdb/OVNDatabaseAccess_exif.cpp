@@ -4,6 +4,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "platform/CatalogNames.h"
 
 bool OVNDatabaseAccess::setExifForMediaID(const QString &mediaId, const QVariantMap &metadata)
 {
@@ -12,7 +13,7 @@ bool OVNDatabaseAccess::setExifForMediaID(const QString &mediaId, const QVariant
     if (metadata.isEmpty())
         return true;
     const QList<std::pair<QString, QVariant>> values = OVNDBHelper::exifRowValues(metadata);
-    QStringList columns{QStringLiteral("mid")};
+    QStringList columns{CatalogNames::keyMid};
     QStringList placeholders{QStringLiteral("$1")};
     QVariantList parameters{mediaId};
     for (const auto &[column, value] : values) {

@@ -6,6 +6,7 @@
 #include "catalogdb/OVNResultRow.h"
 #include "platform/PasswordHash.h"
 #include "platform/PropertyList.h"
+#include "platform/CatalogNames.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ bool OVNDatabaseAccess::authenticateWebUser(const QString &login, const QString 
     for (const QVariantMap &row : rows) {
         if (!PasswordHash::matches(password, row.value(QStringLiteral("s1pass")).toString()))
             continue;
-        m_authgroupmids.append(row.value(QStringLiteral("mid")).toString());
+        m_authgroupmids.append(row.value(CatalogNames::keyMid).toString());
         m_authusermid = row.value(QStringLiteral("usermid")).toString();
         m_authusername = login;
         found = true;

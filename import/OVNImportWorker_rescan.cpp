@@ -9,6 +9,7 @@
 #include "formats/PBMImageRep.h"
 #include "import/OVNImportHelper.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -96,7 +97,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 Reread done;
                 const QVariantMap item = records.at(qsizetype(index)).toMap();
                 const QString path = item.value(QStringLiteral("absolutepath")).toString();
-                if (!cancelled->load() && !item.value(QStringLiteral("mid")).toString().isEmpty() && !path.isEmpty()
+                if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty() && !path.isEmpty()
                     && QFileInfo(path).isFile()) {
                     done.present = true;
                     done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
@@ -148,7 +149,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         }
         pool.changed.notify_all();
         const QVariantMap item = records.at(qsizetype(index)).toMap();
-        const QString mid = item.value(QStringLiteral("mid")).toString();
+        const QString mid = item.value(CatalogNames::keyMid).toString();
         const QString path = item.value(QStringLiteral("absolutepath")).toString();
         if (done.present && done.thumbnail.isEmpty()) {
             summary.failures.append({path, done.problem});

@@ -1,4 +1,5 @@
 #include "platform/MediaRecord.h"
+#include "platform/CatalogNames.h"
 
 #include <QHash>
 #include <QLocale>
@@ -88,7 +89,7 @@ void releaseInBackground(std::shared_ptr<MediaList> list)
 const QStringList &MediaRecord::fieldKeys()
 {
     static const QStringList keys = {
-        QStringLiteral("mid"),          QStringLiteral("displaytag"),       QStringLiteral("servername"),
+        CatalogNames::keyMid,           QStringLiteral("displaytag"),       QStringLiteral("servername"),
         QStringLiteral("serverpath"),   QStringLiteral("absolutepath"),     QStringLiteral("filesize"),
         QStringLiteral("imagewidth"),   QStringLiteral("imageheight"),      QStringLiteral("filedts"),
         QStringLiteral("dts"),          QStringLiteral("keywords"),         QStringLiteral("shortdesc"),

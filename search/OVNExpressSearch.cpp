@@ -1,6 +1,7 @@
 #include "search/OVNExpressSearch.h"
 
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 #include <QHash>
 
@@ -76,7 +77,7 @@ void appendSubtree(OVNDatabaseAccess &connection, const QString &mid, QStringLis
         return;
     for (const CategoryNode &child : connection.getCategoryListForMID(mid)) {
         if (mayRead(child.value(QStringLiteral("MYPRIVILEGES")).toString()))
-            appendSubtree(connection, child.value(QStringLiteral("mid")).toString(), ids, depth + 1);
+            appendSubtree(connection, child.value(CatalogNames::keyMid).toString(), ids, depth + 1);
     }
 }
 
@@ -88,7 +89,7 @@ std::vector<Catalog> catalogsOf(OVNDatabaseAccess &connection)
     for (const char *kind : {"F", "C", "M"}) {
         for (const CategoryNode &node : connection.getCategoryList(QString::fromLatin1(kind))) {
             const QString title = node.value(QStringLiteral("displaytag")).toString();
-            const QString mid = node.value(QStringLiteral("mid")).toString();
+            const QString mid = node.value(CatalogNames::keyMid).toString();
             if (title.isEmpty() || mid.isEmpty() || !mayRead(node.value(QStringLiteral("MYPRIVILEGES")).toString()))
                 continue;
             Catalog catalog{title, QString::fromLatin1(kind), {}};

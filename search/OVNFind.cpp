@@ -3,6 +3,7 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Localized.h"
+#include "platform/CatalogNames.h"
 
 OVNFind::OVNFind() = default;
 
@@ -157,7 +158,7 @@ void appendSubtree(OVNDatabaseAccess &db, const QString &mid, QStringList &ids, 
     if (depth > 64) // a loop in the stored tree ends here
         return;
     for (const CategoryNode &child : db.getCategoryListForMID(mid))
-        appendSubtree(db, child.value(QStringLiteral("mid")).toString(), ids, depth + 1);
+        appendSubtree(db, child.value(CatalogNames::keyMid).toString(), ids, depth + 1);
 }
 
 } // namespace
@@ -169,7 +170,7 @@ std::vector<OVNFind::Catalog> OVNFind::catalogsOf(OVNDatabaseAccess &db)
     for (const char *kind : {"F", "C", "M"}) {
         for (const CategoryNode &node : db.getCategoryList(QString::fromLatin1(kind))) {
             QStringList ids;
-            appendSubtree(db, node.value(QStringLiteral("mid")).toString(), ids, 0);
+            appendSubtree(db, node.value(CatalogNames::keyMid).toString(), ids, 0);
             find.addCatalog(node.value(QStringLiteral("displaytag")).toString(), ids);
         }
     }
