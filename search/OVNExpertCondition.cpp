@@ -626,3 +626,15 @@ std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QStri
         return refused;
     return Parser(tokens).run();
 }
+
+QStringList OVNExpertCondition::columnsOf(const QString &table)
+{
+    QStringList columns;
+    for (const Table &searched : searchedTables) {
+        if (table == QLatin1String(searched.name)) {
+            for (const char *column : searched.columns)
+                columns.append(QLatin1String(column));
+        }
+    }
+    return columns;
+}

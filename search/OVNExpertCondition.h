@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -24,4 +25,7 @@ public:
 
     // Nothing when the condition may run.
     static std::optional<Refusal> check(const QString &condition);
+    // The columns of a table the search joins, in the order its create script makes them; none
+    // for another table.
+    static QStringList columnsOf(const QString &table);
 };

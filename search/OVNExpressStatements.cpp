@@ -206,46 +206,22 @@ const std::vector<std::pair<QString, QString>> &placeholders()
             {QStringLiteral("#keywords#"), QStringLiteral("strvfile.shortdesc")},
             {QStringLiteral("#shortdesc#"), QStringLiteral("strvfile.keywords")},
         };
-        const auto add = [&pairs](const char *prefix, const char *table, std::initializer_list<const char *> names) {
-            for (const char *name : names)
-                pairs.emplace_back(QLatin1Char('#') + QLatin1String(prefix) + QLatin1String(name) + QLatin1Char('#'),
-                                   QLatin1String(table) + QLatin1Char('.') + QLatin1String(name));
+        // Every column of the joined tables but the ids, the thumbnails and the two above.
+        static const QStringList unnamed = {QStringLiteral("id"),         QStringLiteral("mid"),
+                                            QStringLiteral("categoryid"), QStringLiteral("thumbimage"),
+                                            QStringLiteral("thumbnail"),  QStringLiteral("keywords"),
+                                            QStringLiteral("shortdesc")};
+        const auto add = [&pairs](const QString &prefix, const QString &table) {
+            for (const QString &name : OVNExpertCondition::columnsOf(table)) {
+                if (!unnamed.contains(name))
+                    pairs.emplace_back(QLatin1Char('#') + prefix + name + QLatin1Char('#'),
+                                       table + QLatin1Char('.') + name);
+            }
         };
-        add("", "strvfile",
-            {"displaytag",  "servername",       "serverpath",  "absolutepath", "filesize",   "imagewidth",
-             "imageheight", "filedts",          "dts",         "fulldesc",     "pricetag",   "modrelavailable",
-             "modrelinfo",  "proprelavailable", "proprelinfo", "cataloguedby", "volumetype", "volumename",
-             "rating",      "orientation",      "filetype"});
-        add("p.", "strvpurchased", {"licensetype", "licenserestrictions", "owner", "ordernumber", "photographer"});
-        add("s.", "strvsold", {"licensetype", "licenserestrictions", "customer"});
-        add("exif.", "strvexif",
-            {"cameramake",
-             "cameramodel",
-             "datetime",
-             "height",
-             "width",
-             "orientation",
-             "iscolor",
-             "process",
-             "flashused",
-             "focallength",
-             "exposuretime",
-             "aperturefnumber",
-             "distance",
-             "ccdwidth",
-             "exposurebias",
-             "digitalzoomratio",
-             "focallength35mmequiv",
-             "whitebalance",
-             "meteringmode",
-             "exposureprogram",
-             "exposuremode",
-             "isoequivalent",
-             "lightsource",
-             "comments",
-             "exiftags",
-             "iptctags",
-             "addtags"});
+        add(QString(), QStringLiteral("strvfile"));
+        add(QStringLiteral("p."), QStringLiteral("strvpurchased"));
+        add(QStringLiteral("s."), QStringLiteral("strvsold"));
+        add(QStringLiteral("exif."), QStringLiteral("strvexif"));
         return pairs;
     }();
     return list;
