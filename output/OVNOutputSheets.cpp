@@ -8,6 +8,7 @@
 #include "platform/Localized.h"
 #include "platform/Workspace.h"
 
+#include <functional>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -59,6 +60,20 @@ QProgressDialog *progressSheet(QWidget *window, const QString &status, int maxim
     progress->setMinimumDuration(0);
     progress->setValue(0);
     return progress;
+}
+
+// A worker's count of done items, shown on the sheet from the GUI thread (while it is still open).
+std::function<void(int)> progressTo(const QPointer<QProgressDialog> &progress)
+{
+    return [progress](int done) {
+        QMetaObject::invokeMethod(
+            progress,
+            [progress, done] {
+                if (progress)
+                    progress->setValue(done);
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 } // namespace
@@ -193,18 +208,7 @@ void OVNExportImagesSheet::runExport()
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto entries = std::make_shared<QList<OVNExportImages::Entry>>();
     QThread *worker = QThread::create([records = m_originalfiles, folder, options, cancelled, progress, entries] {
-        *entries = OVNExportImages::exportRecords(
-            records, folder, options,
-            [progress](int done) {
-                QMetaObject::invokeMethod(
-                    progress,
-                    [progress, done] {
-                        if (progress)
-                            progress->setValue(done);
-                    },
-                    Qt::QueuedConnection);
-            },
-            cancelled.get());
+        *entries = OVNExportImages::exportRecords(records, folder, options, progressTo(progress), cancelled.get());
     });
     connect(worker, &QThread::finished, this, [this, worker, progress, entries, reveal, window] {
         worker->deleteLater();
@@ -300,18 +304,7 @@ void OVNSendImagesAsMailSheet::sendMail()
         QThread::create([records = m_originalfiles, options, command, cancelled, progress, prepared, result] {
             const QString folder = OVNSendImagesAsMail::attachmentFolder();
             OVNSendImagesAsMail::removeOldAttachments(folder);
-            *prepared = OVNSendImagesAsMail::prepare(
-                records, options, folder,
-                [progress](int done) {
-                    QMetaObject::invokeMethod(
-                        progress,
-                        [progress, done] {
-                            if (progress)
-                                progress->setValue(done);
-                        },
-                        Qt::QueuedConnection);
-                },
-                cancelled.get());
+            *prepared = OVNSendImagesAsMail::prepare(records, options, folder, progressTo(progress), cancelled.get());
             if (!cancelled->load() && !prepared->files.isEmpty())
                 *result = OVNSendImagesAsMail::handOver(command, prepared->files);
         });
