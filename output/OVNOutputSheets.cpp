@@ -3,12 +3,10 @@
 #include "platform/Alert.h"
 #include "output/OVNExportImages.h"
 #include "output/OVNSendImagesAsMail.h"
-#include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "platform/Localized.h"
 #include "platform/Workspace.h"
 
-#include <functional>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -25,6 +23,8 @@
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
+
+#include <functional>
 
 namespace {
 

@@ -57,8 +57,6 @@
 #include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 
-#include "tools/common/ToolCatalog.h"
-
 #include <QApplication>
 #include <QPrinter>
 #include <QCommandLineParser>
