@@ -69,8 +69,8 @@ inline std::optional<qint64> integer(const char *option, const QString &text, qi
 {
     const std::optional<qint64> value = parseInteger(text, minimum, maximum);
     if (!value)
-        detail::complain(option, detail::rangeText("a whole number", double(minimum), double(maximum), maximum == noLimit),
-                         text);
+        detail::complain(
+            option, detail::rangeText("a whole number", double(minimum), double(maximum), maximum == noLimit), text);
     return value;
 }
 
@@ -81,10 +81,9 @@ inline std::optional<int> integer32(const char *option, const QString &text, int
 {
     const std::optional<qint64> value = parseInteger(text, minimum, maximum);
     if (!value)
-        detail::complain(option,
-                         detail::rangeText("a whole number", minimum, maximum,
-                                           maximum == std::numeric_limits<int>::max()),
-                         text);
+        detail::complain(
+            option, detail::rangeText("a whole number", minimum, maximum, maximum == std::numeric_limits<int>::max()),
+            text);
     return value ? std::optional<int>(int(*value)) : std::nullopt;
 }
 
