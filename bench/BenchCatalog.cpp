@@ -200,6 +200,19 @@ QStringList makeCameraJpegs(const QDir &folder, int count)
     return paths;
 }
 
+bool compareListings(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b,
+                     const QString &field)
+{
+    std::fflush(stdout);
+    QProcess pair;
+    pair.setProcessChannelMode(QProcess::ForwardedChannels);
+    pair.start(benchPair, QStringList{QStringLiteral("--title"), title, QStringLiteral("--same-fields"),
+                                      QStringLiteral("--fields-a"), field, QStringLiteral("--fields-b"), field,
+                                      QStringLiteral("--a")}
+                              + a + QStringList{QStringLiteral("--b")} + b);
+    return pair.waitForFinished(-1) && pair.exitStatus() == QProcess::NormalExit && pair.exitCode() == 0;
+}
+
 bool comparePrograms(const QString &benchPair, const QString &title, int pairs, int files, const QStringList &a,
                      const QStringList &b)
 {

@@ -53,6 +53,11 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
 // standard output; whether it ran to a successful end.
 bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
 
+// The same for two programs that list the same data: it fails unless each prints at least one line
+// that `field` matches (a regular expression; every non-empty line when empty), as many as the other.
+bool compareListings(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b,
+                     const QString &field = {});
+
 // The same with `pairs` pairs, each side handling `files` items (for per-item rates); `b` may be
 // empty to time one program alone.
 bool comparePrograms(const QString &benchPair, const QString &title, int pairs, int files, const QStringList &a,

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace BenchPair {
@@ -82,8 +83,27 @@ std::string tail(const std::string &path, size_t bytes)
     return all.size() > bytes ? all.substr(all.size() - bytes) : all;
 }
 
-// One whole run: fork, pin, exec under ptrace (stopped once at exec and once at exit), reap.
-Run runOnce(const Command &command, const Settings &settings, const std::string &errorFile)
+// The fields in a run's standard output: lines that `pattern` matches (every non-empty line when
+// it is empty); -1 when the pattern is not a regular expression.
+long countFields(const std::string &outputFile, const std::string &pattern)
+{
+    std::ifstream output(outputFile, std::ios::binary);
+    std::regex field;
+    try {
+        field = std::regex(pattern.empty() ? std::string(".") : pattern);
+    } catch (const std::regex_error &) {
+        return -1;
+    }
+    long count = 0;
+    for (std::string line; std::getline(output, line);)
+        count += std::regex_search(line, field) ? 1 : 0;
+    return count;
+}
+
+// One whole run: fork, pin, exec under ptrace (stopped once at exec and once at exit), reap. Its
+// standard output goes to `outputFile`, or nowhere when that is empty.
+Run runOnce(const Command &command, const Settings &settings, const std::string &errorFile,
+            const std::string &outputFile = {})
 {
     Run run;
     std::vector<char *> argv;
@@ -103,9 +123,10 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
         // Only async-signal-safe calls from here to exec.
         const int null = open("/dev/null", O_RDWR);
         const int errors = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int output = outputFile.empty() ? -1 : open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
+            dup2(output >= 0 ? output : null, STDOUT_FILENO);
         }
         if (errors >= 0)
             dup2(errors, STDERR_FILENO);
@@ -255,12 +276,24 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
     close(errorFd);
     const std::string errorFile = errorTemplate;
 
+    std::string outputA, outputB;
+    if (settings.sameFields) {
+        char outputTemplate[] = "/tmp/bench-pair-stdout.XXXXXX";
+        const int outputFd = mkstemp(outputTemplate);
+        if (outputFd < 0)
+            return outcome;
+        close(outputFd);
+        outputA = outputTemplate;
+        outputB = outputA + ".b";
+    }
+
     std::vector<Run> runsA, runsB;
     bool ok = true;
-    auto once = [&](const Command &command, std::vector<Run> *keep, const char *name) {
+    auto once = [&](const Command &command, std::vector<Run> *keep, const char *name,
+                    const std::string &outputFile = {}) {
         if (!ok)
             return;
-        Run run = runOnce(command, settings, errorFile);
+        Run run = runOnce(command, settings, errorFile, outputFile);
         if (!run.ok) {
             std::printf("  %s failed: %s\n", name, run.failure.c_str());
             ok = false;
@@ -269,9 +302,24 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
         }
     };
     for (int i = 0; i < settings.warmups; ++i) {
-        once(a, nullptr, "A");
+        once(a, nullptr, "A", i == 0 ? outputA : std::string());
         if (twoSides)
-            once(b, nullptr, "B");
+            once(b, nullptr, "B", i == 0 ? outputB : std::string());
+    }
+    if (ok && settings.sameFields && twoSides) {
+        // A timing means nothing unless the peer printed what ours prints.
+        const long fieldsA = countFields(outputA, settings.fieldsA), fieldsB = countFields(outputB, settings.fieldsB);
+        if (fieldsA <= 0 || fieldsB != fieldsA) {
+            std::printf("  the outputs differ: A printed %ld fields, B %ld (each must print the same, at least one)\n",
+                        fieldsA, fieldsB);
+            ok = false;
+        } else {
+            std::printf("  both printed %ld fields\n", fieldsA);
+        }
+    }
+    if (!outputA.empty()) {
+        unlink(outputA.c_str());
+        unlink(outputB.c_str());
     }
     for (int i = 0; i < settings.pairs; ++i) {
         once(a, &runsA, "A");

@@ -21,6 +21,12 @@ struct Settings {
     int warmups = 1;  // untimed pairs first
     std::string cpus; // "3" or "0-3": both sides pinned there, as `taskset -c` would
     int items = 0;    // when each run handles this many items (files, records): also items per second
+    // For two programs that print the same data: what each prints on standard output in its
+    // warm-up run is counted, and the comparison fails unless both printed something and the same
+    // number of fields. A field is a line that matches fieldsA (for A) or fieldsB (for B), an
+    // ECMAScript regular expression searched in the line; every non-empty line when empty.
+    bool sameFields = false;
+    std::string fieldsA, fieldsB;
 };
 
 struct Side {

@@ -3,10 +3,12 @@
 // With only --a, it times the one program the same way.
 //
 //   bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] [--items N]
-//              --a PROGRAM ARG... [--b PROGRAM ARG...]
+//              [--same-fields [--fields-a REGEX] [--fields-b REGEX]] --a PROGRAM ARG... [--b PROGRAM ARG...]
 //
 // --pairs is at least 5 (default 7), --warmups at least 1; --cpus pins both sides to the CPUs as
-// `taskset -c LIST` does; --items N (files or records a run) adds items per second. Commands run
+// `taskset -c LIST` does; --items N (files or records a run) adds items per second. --same-fields
+// fails the comparison unless both printed something and as many fields (lines that the regular
+// expressions match; every non-empty line by default) in their first warm-up run. Commands run
 // without a shell: write `sh -c '...'` (with `exec` before the measured program) where one is
 // needed. Exits 1 when a run fails, 2 on a wrong command line.
 #include "BenchPair.h"
@@ -21,8 +23,9 @@ int main(int argc, char **argv)
     BenchPair::Command a, b;
     BenchPair::Command *into = nullptr;
     auto usage = [] {
-        std::fprintf(stderr, "usage: bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] "
-                             "--a PROGRAM ARG... [--b PROGRAM ARG...]\n");
+        std::fprintf(stderr,
+                     "usage: bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] "
+                     "[--same-fields [--fields-a REGEX] [--fields-b REGEX]] --a PROGRAM ARG... [--b PROGRAM ARG...]\n");
         return 2;
     };
     for (int i = 1; i < argc; ++i) {
@@ -43,6 +46,12 @@ int main(int argc, char **argv)
             settings.items = std::max(0, std::atoi(argv[++i]));
         } else if (i + 1 < argc && word == "--cpus") {
             settings.cpus = argv[++i];
+        } else if (word == "--same-fields") {
+            settings.sameFields = true;
+        } else if (i + 1 < argc && word == "--fields-a") {
+            settings.fieldsA = argv[++i];
+        } else if (i + 1 < argc && word == "--fields-b") {
+            settings.fieldsB = argv[++i];
         } else {
             return usage();
         }

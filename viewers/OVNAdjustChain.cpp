@@ -611,14 +611,23 @@ public:
 
     int width = 0, height = 0;
 
-    void operator()(int y, float *out) const
+    void operator()(int y, float *out) const { range(y, 0, width, out); }
+
+    // Pixels x0 .. x0 + n - 1 of row y.
+    void range(int y, int x0, int n, float *out) const
     {
         const bool turned = m_rotation == 90 || m_rotation == 180 || m_rotation == 270;
         if (!turned && !m_straighten) {
-            m_source.readRow(y, out);
+            if (x0 == 0 && n == width)
+                m_source.readRow(y, out);
+            else if (m_packed)
+                for (int x = x0; x < x0 + n; ++x, out += 4)
+                    m_packed->pixel(x, y, out);
+            else
+                std::copy_n(m_source.row(y) + std::size_t(x0) * 4, std::size_t(n) * 4, out);
             return;
         }
-        for (int x = 0; x < width; ++x, out += 4) {
+        for (int x = x0; x < x0 + n; ++x, out += 4) {
             // The pixel of the straightened picture that the turn puts here.
             int i = x, j = y;
             if (m_rotation == 90) {
@@ -675,8 +684,26 @@ void forRows(int height, int threads, const std::function<void(int)> &fn)
     work();
 }
 
-std::vector<Stage> stagesFor(const OVNAdjustValues &v, bool scaled)
+OVNAdjustValues finiteValues(const OVNAdjustValues &values)
 {
+    const OVNAdjustValues neutral;
+    OVNAdjustValues v = values;
+    for (auto [value, start] : {std::pair{&v.exposure, neutral.exposure}, std::pair{&v.gamma, neutral.gamma},
+                                std::pair{&v.saturation, neutral.saturation},
+                                std::pair{&v.brightness, neutral.brightness}, std::pair{&v.contrast, neutral.contrast},
+                                std::pair{&v.sharpness, neutral.sharpness}, std::pair{&v.tint, neutral.tint},
+                                std::pair{&v.straighten, neutral.straighten}, std::pair{&v.sepia, neutral.sepia}})
+        if (!std::isfinite(*value))
+            *value = start;
+    if (v.whitePoint
+        && !std::all_of(v.whitePoint->begin(), v.whitePoint->end(), [](double c) { return std::isfinite(c); }))
+        v.whitePoint.reset();
+    return v;
+}
+
+std::vector<Stage> stagesFor(const OVNAdjustValues &values, bool scaled)
+{
+    const OVNAdjustValues v = finiteValues(values);
     std::vector<Stage> s;
     if (v.straighten != 0)
         s.push_back(Straighten);
@@ -701,8 +728,9 @@ std::vector<Stage> stagesFor(const OVNAdjustValues &v, bool scaled)
     return s;
 }
 
-void geometricSize(int width, int height, const OVNAdjustValues &v, int *outWidth, int *outHeight)
+void geometricSize(int width, int height, const OVNAdjustValues &values, int *outWidth, int *outHeight)
 {
+    const OVNAdjustValues v = finiteValues(values);
     int w = width, h = height;
     if (v.straighten != 0 && w > 0 && h > 0) {
         const double a = v.straighten * M_PI / 180, c = std::cos(a), s = std::sin(a);
@@ -727,10 +755,11 @@ double fitZoom(int width, int height, int maxWidth, int maxHeight, int *outWidth
     return z;
 }
 
-OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &v, int threads)
+OVNLinearImage geometric(const OVNLinearImage &source, const OVNAdjustValues &values, int threads)
 {
     if (source.isNull())
         return {};
+    const OVNAdjustValues v = finiteValues(values);
     // Each stage reads the one before without copying the source first.
     OVNLinearImage straightened;
     if (v.straighten != 0) {
@@ -820,10 +849,11 @@ OVNLinearImage scaleToFit(const OVNLinearImage &img, int maxWidth, int maxHeight
     return out;
 }
 
-void colour(OVNLinearImage &img, const OVNAdjustValues &v, int threads)
+void colour(OVNLinearImage &img, const OVNAdjustValues &values, int threads)
 {
     if (img.isNull())
         return;
+    const OVNAdjustValues v = finiteValues(values);
     // The rows come out while others still read theirs around them: work from a copy.
     const OVNLinearImage copy = img.isPacked() ? img : img.unpacked();
     if (img.isPacked())
@@ -834,10 +864,11 @@ void colour(OVNLinearImage &img, const OVNAdjustValues &v, int threads)
         [&](int y, const float *row) { std::copy_n(row, rowFloats, img.row(y)); });
 }
 
-QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &v, int threads)
+QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &values, int threads)
 {
     if (img.isNull())
         return {};
+    const OVNAdjustValues v = finiteValues(values);
     QImage out(img.width, img.height, QImage::Format_RGBA8888);
     if (out.isNull())
         return {};
@@ -849,10 +880,11 @@ QImage colourToImage(const OVNLinearImage &img, const OVNAdjustValues &v, int th
     return out;
 }
 
-QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, int threads)
+QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &adjustments, int threads)
 {
     if (source.isNull())
         return {};
+    const OVNAdjustValues values = finiteValues(adjustments);
     const GeometricRows rows(source, values);
     QImage out(rows.width, rows.height, QImage::Format_RGBA8888);
     if (out.isNull())
@@ -886,6 +918,35 @@ OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h)
         for (int x = 0; x < out.width; ++x)
             image.readPixel(x0 + x, y0 + r, out.row(r) + std::size_t(x) * 4);
     }
+    return out;
+}
+
+OVNLinearImage cropGeometric(const OVNLinearImage &source, const OVNAdjustValues &values, int x, int y, int w, int h,
+                             int threads)
+{
+    if (source.isNull())
+        return {};
+    const GeometricRows rows(source, finiteValues(values));
+    const auto clamped = [](std::int64_t v, int most) { return int(std::clamp<std::int64_t>(v, 0, most)); };
+    const int x0 = clamped(x, rows.width), y0 = clamped(y, rows.height);
+    const int x1 = clamped(std::int64_t(x) + std::max(w, 0), rows.width);
+    const int y1 = clamped(std::int64_t(y) + std::max(h, 0), rows.height);
+    if (x1 <= x0 || y1 <= y0)
+        return {};
+    OVNLinearImage out;
+    out.packed = QImage(x1 - x0, y1 - y0, QImage::Format_RGBA8888);
+    if (out.packed.isNull())
+        return {};
+    out.width = x1 - x0;
+    out.height = y1 - y0;
+    const auto &lut = srgbTable();
+    forRows(out.height, threads, [&](int r) {
+        thread_local std::vector<float> row;
+        row.resize(std::size_t(out.width) * 4);
+        rows.range(y0 + r, x0, out.width, row.data());
+        storeRow8(row.data(), out.packed.scanLine(r), out.width, lut);
+    });
+    out.packed.setColorSpace(QColorSpace::SRgb);
     return out;
 }
 
@@ -1029,11 +1090,12 @@ const OVNLinearImage &OVNAdjustPreviewCache::geometricAtSize(const std::shared_p
 }
 
 OVNLinearImage OVNAdjustPreviewCache::render(const std::shared_ptr<const OVNLinearImage> &source,
-                                             const OVNAdjustValues &values, int maxWidth, int maxHeight, double *zoom,
-                                             int threads)
+                                             const OVNAdjustValues &adjustments, int maxWidth, int maxHeight,
+                                             double *zoom, int threads)
 {
     if (!source)
         return {};
+    const OVNAdjustValues values = OVNAdjustChain::finiteValues(adjustments);
     OVNLinearImage out = geometricAtSize(source, values, maxWidth, maxHeight, threads);
     if (zoom)
         *zoom = zoom_;
@@ -1042,11 +1104,12 @@ OVNLinearImage OVNAdjustPreviewCache::render(const std::shared_ptr<const OVNLine
 }
 
 QImage OVNAdjustPreviewCache::renderImage(const std::shared_ptr<const OVNLinearImage> &source,
-                                          const OVNAdjustValues &values, int maxWidth, int maxHeight, double *zoom,
+                                          const OVNAdjustValues &adjustments, int maxWidth, int maxHeight, double *zoom,
                                           int threads)
 {
     if (!source)
         return {};
+    const OVNAdjustValues values = OVNAdjustChain::finiteValues(adjustments);
     const OVNLinearImage &geometric = geometricAtSize(source, values, maxWidth, maxHeight, threads);
     if (zoom)
         *zoom = zoom_;
@@ -1075,7 +1138,7 @@ std::optional<OVNLinearImage> OVNAdjustDocument::croppedToView(const OVNLinearIm
                                                                double x2, double y2, double originX, double originY,
                                                                double zoom)
 {
-    if (zoom <= 0 || source.isNull())
+    if (!(zoom > 0) || source.isNull() || !std::isfinite(x1 + y1 + x2 + y2 + originX + originY + zoom))
         return std::nullopt;
     const double left = std::max(0.0, std::min(x1, x2) - originX), top = std::max(0.0, std::min(y1, y2) - originY);
     const double right = std::max(x1, x2) - originX, bottom = std::max(y1, y2) - originY;
@@ -1083,9 +1146,11 @@ std::optional<OVNLinearImage> OVNAdjustDocument::croppedToView(const OVNLinearIm
         return std::nullopt;
     // A hair of slack, so that a rectangle given in picture pixels times the zoom maps back exactly.
     constexpr double slack = 1e-6;
-    const int x = int(std::floor(left / zoom + slack)), y = int(std::floor(top / zoom + slack));
-    const int r = int(std::ceil(right / zoom - slack)), b = int(std::ceil(bottom / zoom - slack));
-    OVNLinearImage cropped = OVNAdjustChain::crop(OVNAdjustChain::geometric(source, values), x, y, r - x, b - y);
+    // Anything beyond the largest picture is outside it anyway; the limit keeps the ints whole.
+    const auto pixel = [](double v) { return int(std::clamp(v, -1e9, 1e9)); };
+    const int x = pixel(std::floor(left / zoom + slack)), y = pixel(std::floor(top / zoom + slack));
+    const int r = pixel(std::ceil(right / zoom - slack)), b = pixel(std::ceil(bottom / zoom - slack));
+    OVNLinearImage cropped = OVNAdjustChain::cropGeometric(source, values, x, y, r - x, b - y);
     if (cropped.isNull())
         return std::nullopt;
     return cropped;

@@ -81,6 +81,11 @@ struct OVNAdjustValues {
 
 namespace OVNAdjustChain {
 
+// The values with every one that is not a finite number (NaN, infinity) at its neutral value, so
+// that a value from anywhere never reaches the pixels as NaN or turns a size into nonsense. Every
+// function here reads its values through this.
+OVNAdjustValues finiteValues(const OVNAdjustValues &values);
+
 // Which stages run for these values, in chain order (for tests and diagnostics).
 enum Stage { Straighten, Turn, Scale, Exposure, Gamma, ColorControls, Hue, Sharpen, WhitePoint, Sepia };
 std::vector<Stage> stagesFor(const OVNAdjustValues &values, bool scaled);
@@ -105,6 +110,11 @@ QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, 
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The pixels of rect (x, y, w, h) of image, clamped to it; empty when nothing is left.
 OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h);
+// crop(geometric(source, values), x, y, w, h), made a row at a time and kept as 8-bit sRGB (what
+// toImage() gives of it), so that it never holds the turned picture in floats. Read back, it is
+// the same as that crop where no straighten resamples it, and gives the same 8-bit rendering.
+OVNLinearImage cropGeometric(const OVNLinearImage &source, const OVNAdjustValues &values, int x, int y, int w, int h,
+                             int threads = 0);
 
 // Runs fn(y) for every row, on `threads` workers (0: the machine's cores). Each row is computed
 // alone, so the result is the same for any thread count.

@@ -364,9 +364,15 @@ QSlider *OVNCoreImageAdjustWindow::slider(Control control) const { return m_slid
 
 QLineEdit *OVNCoreImageAdjustWindow::field(Control control) const { return m_fields[control]; }
 
+double OVNCoreImageAdjustWindow::minimumOf(Control control) { return kControls[control].minimum; }
+
+double OVNCoreImageAdjustWindow::maximumOf(Control control) { return kControls[control].maximum; }
+
 void OVNCoreImageAdjustWindow::moveSlider(Control control, double value)
 {
     const ControlDescription &spec = kControls[control];
+    if (!std::isfinite(value)) // no position stands for it: the slider stays
+        return;
     m_values[control] = std::clamp(value, spec.minimum, spec.maximum);
     m_sliders[control]->setValue(positionOf(spec, m_values[control]));
     sliderMoved();

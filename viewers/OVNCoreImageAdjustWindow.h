@@ -59,6 +59,9 @@ public:
 
     // The settings keys, in control order ("ciexposure" ... "cistraighten").
     static QStringList settingsKeys();
+    // The range a control's slider takes.
+    static double minimumOf(Control control);
+    static double maximumOf(Control control);
     double sliderValue(Control control) const;
     QString fieldText(Control control) const;
     QSlider *slider(Control control) const;

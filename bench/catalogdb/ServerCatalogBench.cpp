@@ -70,9 +70,10 @@ bool open(OVNDatabaseAccess &db, const Server &server, const QString &database)
     return db.openDBConnection();
 }
 
-void comparePrograms(const QString &title, const QStringList &a, const QStringList &b)
+// Both list the records, a line each.
+bool compareListings(const QString &title, const QStringList &a, const QStringList &b)
 {
-    BenchCatalog::comparePrograms(QStringLiteral(OVN_BENCH_PAIR), title, a, b);
+    return BenchCatalog::compareListings(QStringLiteral(OVN_BENCH_PAIR), title, a, b);
 }
 
 } // namespace
@@ -173,13 +174,14 @@ int main(int argc, char **argv)
         // ovn-catalog takes the login as every PostgreSQL client does.
         qputenv("PGUSER", server.user.toUtf8());
         qputenv("PGPASSWORD", server.password.toUtf8());
-        comparePrograms(QStringLiteral("List %1 records as a whole program, every column written out").arg(count),
-                        {QStringLiteral(OVN_CATALOG_TOOL),
-                         QStringLiteral("postgresql:%1/%2").arg(server.host(), database), QStringLiteral("list"),
-                         category},
-                        {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
-                         server.socketDir, QStringLiteral("-p"), server.port, QStringLiteral("-U"), server.user,
-                         QStringLiteral("-d"), database, QStringLiteral("-c"), sql});
+        if (!compareListings(QStringLiteral("List %1 records as a whole program, every column written out").arg(count),
+                             {QStringLiteral(OVN_CATALOG_TOOL),
+                              QStringLiteral("postgresql:%1/%2").arg(server.host(), database), QStringLiteral("list"),
+                              category},
+                             {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
+                              server.socketDir, QStringLiteral("-p"), server.port, QStringLiteral("-U"), server.user,
+                              QStringLiteral("-d"), database, QStringLiteral("-c"), sql}))
+            status = 1;
         if (listed != count)
             status = 1;
     }

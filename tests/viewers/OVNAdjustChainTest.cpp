@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSize>
+
 #include <cmath>
 #include <cstring>
 
@@ -199,7 +201,9 @@ TEST(OVNAdjustDocument, CropAtAZoomClampsAndRevertKeepsTheFirstPicture)
     EXPECT_EQ(doc.source().width, 40);
     EXPECT_EQ(doc.source().height, 80);
     EXPECT_EQ(doc.values.rotation, 0);
-    EXPECT_NEAR(doc.render().pixels[0], 1.0f, 1e-4); // colour stays live, not baked in
+    // Colour stays live, not baked in (baked, the second stop would give 2); the crop keeps the
+    // picture in 8 bits, so 0.5 comes back to within a step of sRGB.
+    EXPECT_NEAR(doc.render().pixels[0], 1.0f, 1e-2);
     ASSERT_TRUE(doc.cropToView(0, 0, 5, 5, 0, 0, 1));
     EXPECT_EQ(doc.source().width, 5);
 
@@ -263,5 +267,97 @@ TEST(OVNAdjustChain, APictureKeptIn8BitsGivesWhatItsFloatCopyGives)
                 << c.name;
         }
         EXPECT_EQ(OVNAdjustChain::crop(packed, 5, 7, 20, 30).pixels, OVNAdjustChain::crop(floats, 5, 7, 20, 30).pixels);
+    }
+}
+
+// The picture with the colour of wholly transparent pixels cleared: 8 bits keep no colour under an
+// alpha that rounds to 0, where the float picture still had a trace of it.
+QImage visible(QImage image)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) == 0)
+                image.setPixel(x, y, 0);
+    return image;
+}
+
+TEST(OVNAdjustChain, ACropKeeps8BitsAndRendersAsTheFloatCropDid)
+{
+    // Every byte value with every alpha (straight), so that each survives the trip through 8 bits.
+    QImage src(256, 96, QImage::Format_ARGB32);
+    for (int y = 0; y < src.height(); ++y)
+        for (int x = 0; x < src.width(); ++x)
+            src.setPixel(x, y, qRgba(x, (x * 7 + y) % 256, (y * 31) % 256, y < 32 ? 255 : (x * 3 + y * 5) % 256));
+    const OVNLinearImage source = OVNLinearImage::fromImagePacked(src);
+    const auto colour = [](OVNAdjustValues &v) {
+        v.exposure = 0.7;
+        v.contrast = 180;
+        v.sharpness = 1;
+        v.sepia = 0.2;
+    };
+    const struct {
+        const char *name;
+        OVNAdjustValues values;
+        bool straightened; // resampled: the same 8-bit rendering, not the same floats
+    } cases[] = {
+        {"plain, colour live", with(colour), false},
+        {"turned, colour live", with([&](auto &v) {
+             colour(v);
+             v.rotation = 270;
+         }),
+         false},
+        {"straightened", with([](auto &v) { v.straighten = 7.5; }), true},
+        {"straightened and turned", with([](auto &v) {
+             v.straighten = -3;
+             v.rotation = 90;
+         }),
+         true},
+    };
+    for (const auto &c : cases) {
+        const OVNLinearImage before = OVNAdjustChain::crop(OVNAdjustChain::geometric(source, c.values), 9, 4, 60, 80);
+        const OVNLinearImage after = OVNAdjustChain::cropGeometric(source, c.values, 9, 4, 60, 80, 3);
+        ASSERT_FALSE(before.isNull()) << c.name;
+        EXPECT_TRUE(after.isPacked() && after.pixels.empty()) << c.name;
+        EXPECT_EQ(after.width, before.width) << c.name;
+        EXPECT_EQ(after.height, before.height) << c.name;
+        if (!c.straightened) {
+            EXPECT_EQ(after.unpacked().pixels, before.pixels) << c.name;
+        }
+        OVNAdjustValues live = c.values; // what the cropped picture is rendered with
+        live.rotation = 0;
+        live.straighten = 0;
+        EXPECT_EQ(visible(OVNAdjustChain::renderImage(after, live)), visible(OVNAdjustChain::renderImage(before, live)))
+            << c.name;
+    }
+    EXPECT_TRUE(OVNAdjustChain::cropGeometric(source, {}, 300, 0, 10, 10).isNull());
+    EXPECT_EQ(OVNAdjustChain::cropGeometric(source, {}, -5, -5, 10, 10).width, 5);
+}
+
+TEST(OVNAdjustChain, ValuesThatAreNoNumbersActAsNeutral)
+{
+    const OVNLinearImage source = solid(40, 30, {0.2f, 0.4f, 0.6f}, 0.8f);
+    const double bad[] = {std::nan(""), HUGE_VAL, -HUGE_VAL};
+    double OVNAdjustValues::*const fields[] = {
+        &OVNAdjustValues::exposure,   &OVNAdjustValues::gamma,      &OVNAdjustValues::saturation,
+        &OVNAdjustValues::brightness, &OVNAdjustValues::contrast,   &OVNAdjustValues::sharpness,
+        &OVNAdjustValues::tint,       &OVNAdjustValues::straighten, &OVNAdjustValues::sepia};
+    const QImage neutral = OVNAdjustChain::renderImage(source, {});
+    for (double value : bad) {
+        for (std::size_t f = 0; f < std::size(fields); ++f) {
+            OVNAdjustValues v;
+            v.*fields[f] = value;
+            int w = 0, h = 0;
+            OVNAdjustChain::geometricSize(40, 30, v, &w, &h);
+            EXPECT_EQ(QSize(w, h), QSize(40, 30)) << f << " " << value;
+            EXPECT_EQ(OVNAdjustChain::stagesFor(v, false), OVNAdjustChain::stagesFor({}, false)) << f << " " << value;
+            EXPECT_EQ(OVNAdjustChain::renderImage(source, v), neutral) << f << " " << value;
+            OVNAdjustPreviewCache cache;
+            EXPECT_FALSE(cache.renderImage(std::make_shared<const OVNLinearImage>(source), v, 20, 20).isNull());
+        }
+        OVNAdjustValues white;
+        white.whitePoint = std::array<double, 3>{1, value, 1};
+        EXPECT_EQ(OVNAdjustChain::renderImage(source, white), neutral) << value;
+        EXPECT_FALSE(OVNAdjustDocument::croppedToView(source, {}, 0, 0, 10, 10, 0, 0, value)) << value;
+        EXPECT_FALSE(OVNAdjustDocument::croppedToView(source, {}, 0, 0, value, 10, 0, 0, 1)) << value;
     }
 }

@@ -10,6 +10,7 @@
 #include "platform/UserDefaults.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNCoreImageView.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -109,10 +110,15 @@ int main(int argc, char *argv[])
         const bool hasValue = i + 1 < args.size();
         bool ok = true;
         if (arg == QLatin1String("--orientation") && hasValue) {
-            orientation = args[++i].toInt(&ok);
+            const std::optional<int> code = ToolNumber::integer32("--orientation", args[++i], 0, 8);
+            if (!code)
+                return 2;
+            orientation = *code;
         } else if (arg == QLatin1String("--quality") && hasValue) {
-            quality = args[++i].toInt(&ok);
-            ok = ok && quality >= 0 && quality <= 100;
+            const std::optional<int> q = ToolNumber::integer32("--quality", args[++i], 0, 100);
+            if (!q)
+                return 2;
+            quality = *q;
         } else if (arg == QLatin1String("--save-preset") && hasValue) {
             presetTitle = args[++i];
             havePreset = true;
@@ -135,8 +141,14 @@ int main(int argc, char *argv[])
             const QStringList parts = args[++i].split(QLatin1Char(','));
             double r[4] = {0, 0, 0, 0};
             ok = parts.size() == 4;
-            for (int k = 0; ok && k < 4; ++k)
-                r[k] = parts[k].toDouble(&ok);
+            // Pixels of the picture as shown: a place may lie outside it, a size is not negative.
+            constexpr double far = 1e6;
+            for (int k = 0; ok && k < 4; ++k) {
+                const std::optional<double> v = ToolNumber::real("--crop", parts[k], k < 2 ? -far : 0, far);
+                if (!v)
+                    return 2;
+                r[k] = *v;
+            }
             steps.push_back([r](OVNCoreImageAdjustWindow &w) {
                 // From pixels of the picture as shown to the view, where the user would drag.
                 OVNCoreImageView *view = w.preview();
@@ -155,7 +167,12 @@ int main(int argc, char *argv[])
             });
         } else if (arg.startsWith(QLatin1String("--")) && sliders.contains(arg.mid(2)) && hasValue) {
             const Control control = sliders.value(arg.mid(2));
-            const double value = args[++i].toDouble(&ok);
+            const std::optional<double> number = ToolNumber::real(qPrintable(arg), args[++i],
+                                                                  OVNCoreImageAdjustWindow::minimumOf(control),
+                                                                  OVNCoreImageAdjustWindow::maximumOf(control));
+            if (!number)
+                return 2;
+            const double value = *number;
             steps.push_back([control, value](OVNCoreImageAdjustWindow &w) {
                 w.moveSlider(control, value);
                 return true;

@@ -23,6 +23,7 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolAccount.h"
 #include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolStart.h"
@@ -94,12 +95,12 @@ int main(int argc, char **argv)
                 true;
         } else if (arg == QLatin1String("--folders")) {
             const QString column = args.isEmpty() ? QString() : args.takeFirst();
-            bool number = false;
-            const int count = args.isEmpty() ? -1 : args.takeFirst().toInt(&number);
-            if (!isTextColumn(column) || !number || count < 0 || count > 4)
+            const std::optional<qint64> count = args.isEmpty() ? std::nullopt
+                                                               : ToolNumber::parseInteger(args.takeFirst(), 0, 4);
+            if (!isTextColumn(column) || !count)
                 return usage(QStringLiteral("--folders takes keywords or shortdesc and a count from 0 to 4"));
             (column == QLatin1String("keywords") ? changes.keywordsParseFolders
-                                                 : changes.shortDescriptionParseFolders) = count;
+                                                 : changes.shortDescriptionParseFolders) = int(*count);
         } else if (arg.contains(QLatin1Char('=')) && !arg.startsWith(QLatin1Char('-'))) {
             const qsizetype equals = arg.indexOf(QLatin1Char('='));
             QString field = arg.left(equals);

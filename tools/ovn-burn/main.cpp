@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolUsage.h"
 
 namespace {
@@ -35,11 +36,17 @@ int main(int argc, char **argv)
         const bool hasValue = i + 1 < args.size();
         if (arg == QLatin1String("--name") && hasValue)
             name = args.at(++i);
-        else if (arg == QLatin1String("--medium-size") && hasValue)
-            mediumSize = args.at(++i).toLongLong();
-        else if (arg == QLatin1String("--cancel-at") && hasValue)
-            cancelAt = args.at(++i).toInt();
-        else if (arg.startsWith(QLatin1String("--"))) {
+        else if (arg == QLatin1String("--medium-size") && hasValue) {
+            const std::optional<qint64> bytes = ToolNumber::integer("--medium-size", args.at(++i), 0);
+            if (!bytes)
+                return 2;
+            mediumSize = *bytes;
+        } else if (arg == QLatin1String("--cancel-at") && hasValue) {
+            const std::optional<int> percent = ToolNumber::integer32("--cancel-at", args.at(++i), 0, 100);
+            if (!percent)
+                return 2;
+            cancelAt = *percent;
+        } else if (arg.startsWith(QLatin1String("--"))) {
             std::fputs(usageText, stderr);
             return 2;
         } else

@@ -8,6 +8,7 @@
 #include "platform/CaptureDevice.h"
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -103,9 +104,12 @@ int main(int argc, char *argv[])
             screenshot = args.takeFirst();
         else if (option == QLatin1String("--catalog") && !args.isEmpty())
             catalog = args.takeFirst();
-        else if (option == QLatin1String("--cancel-after") && !args.isEmpty())
-            cancelAfter = args.takeFirst().toInt();
-        else if (option == QLatin1String("--set") && !args.isEmpty() && args.first().contains(QLatin1Char('='))) {
+        else if (option == QLatin1String("--cancel-after") && !args.isEmpty()) {
+            const std::optional<int> n = ToolNumber::integer32("--cancel-after", args.takeFirst(), 0);
+            if (!n)
+                return 2;
+            cancelAfter = *n;
+        } else if (option == QLatin1String("--set") && !args.isEmpty() && args.first().contains(QLatin1Char('='))) {
             const QString pair = args.takeFirst();
             const qsizetype equals = pair.indexOf(QLatin1Char('='));
             overrides.insert(pair.left(equals), pair.mid(equals + 1));

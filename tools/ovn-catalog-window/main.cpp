@@ -51,6 +51,7 @@
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolUsage.h"
 
 #include "tools/common/ToolAccount.h"
@@ -367,6 +368,21 @@ int main(int argc, char **argv)
     ToolUsage::parseOrEnd(parser, app.arguments());
     if (parser.positionalArguments().isEmpty())
         parser.showHelp(2);
+    // The numbers are checked before the window opens; they are read where they are used.
+    const struct {
+        const char *name;
+        int minimum, maximum;
+    } numbers[] = {{"row", 0, std::numeric_limits<int>::max()},
+                   {"per-line", 1, 100},
+                   {"print-style", 0, 3},
+                   {"rate", 0, 5},
+                   {"stay", 0, 86400},
+                   {"filter-field", 0, 5}};
+    for (const auto &number : numbers)
+        if (parser.isSet(QLatin1String(number.name))
+            && !ToolNumber::integer32(qPrintable(QStringLiteral("--") + QLatin1String(number.name)),
+                                      parser.value(QLatin1String(number.name)), number.minimum, number.maximum))
+            return 2;
 
     UserDefaults &defaults = UserDefaults::standard();
     QRectF visible(0, 0, 1280, 800);

@@ -10,6 +10,7 @@
 #include "output/OVNExportImages.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -50,11 +51,17 @@ int main(int argc, char **argv)
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
-        if (arg == QLatin1String("--size") && hasValue)
-            options.sizeIndex = args.at(++i).toInt();
-        else if (arg == QLatin1String("--custom") && hasValue) {
+        if (arg == QLatin1String("--size") && hasValue) {
+            const std::optional<int> index = ToolNumber::integer32("--size", args.at(++i), 0, 6);
+            if (!index)
+                return 2;
+            options.sizeIndex = *index;
+        } else if (arg == QLatin1String("--custom") && hasValue) {
+            const std::optional<int> box = ToolNumber::integer32("--custom", args.at(++i), 1, 65535);
+            if (!box)
+                return 2;
             options.sizeIndex = OVNExportImages::customSizeIndex;
-            options.customSize = args.at(++i).toInt();
+            options.customSize = *box;
         } else if (arg == QLatin1String("--caption") && hasValue) {
             options.caption = true;
             options.author = args.at(++i);

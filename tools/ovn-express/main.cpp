@@ -20,6 +20,7 @@
 
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolUsage.h"
 #include "platform/SystemInfo.h"
 
@@ -52,10 +53,9 @@ int finish(const char *kind, const QString &message)
 // A column tag by number or by its menu title (any case); -1 when it is neither.
 int tagFor(const QString &text)
 {
-    bool number = false;
-    const int tag = text.toInt(&number);
-    if (number)
-        return tag >= 0 && tag <= 5 ? tag : -1;
+    if (const std::optional<qint64> tag =
+            ToolNumber::parseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()))
+        return *tag >= 0 && *tag <= 5 ? int(*tag) : -1;
     for (const OVNExpress::TagItem &item : OVNExpress::tagMenu()) {
         if (item.tag >= 0 && text.compare(QLatin1String(item.title), Qt::CaseInsensitive) == 0)
             return item.tag;
@@ -99,15 +99,15 @@ int main(int argc, char *argv[])
         } else if (option == QLatin1String("--in")) {
             inTitle = args.takeFirst();
         } else if (option == QLatin1String("--time-limit")) {
-            bool ok = false;
-            timeLimit = args.takeFirst().toDouble(&ok);
-            if (!ok || timeLimit <= 0)
-                return usage();
+            const std::optional<double> seconds = ToolNumber::real("--time-limit", args.takeFirst(), 0.001, 1e6);
+            if (!seconds)
+                return 2;
+            timeLimit = *seconds;
         } else if (option == QLatin1String("--rate")) {
-            bool ok = false;
-            rate = args.takeFirst().toInt(&ok);
-            if (!ok || rate < 0 || rate > 5)
-                return usage();
+            const std::optional<int> rating = ToolNumber::integer32("--rate", args.takeFirst(), 0, 5);
+            if (!rating)
+                return 2;
+            rate = *rating;
         } else if (option == QLatin1String("--expert")) {
             expert = true;
             clause = args.takeFirst();

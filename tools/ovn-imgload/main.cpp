@@ -8,6 +8,7 @@
 #include "formats/OVNHelper.h"
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -52,13 +53,22 @@ int main(int argc, char **argv)
         const bool hasValue = i + 1 < args.size();
         if (a == QLatin1String("-o") && hasValue)
             output = args[++i];
-        else if (a == QLatin1String("--shrink") && hasValue)
-            shrink = args[++i].toInt();
-        else if (a == QLatin1String("--size") && hasValue)
-            size = args[++i].toInt();
-        else if (a == QLatin1String("--time") && hasValue)
-            seconds = args[++i].toDouble();
-        else if (a == QLatin1String("--processor") && hasValue)
+        else if (a == QLatin1String("--shrink") && hasValue) {
+            const std::optional<int> n = ToolNumber::integer32("--shrink", args[++i], 0, 16);
+            if (!n)
+                return 2;
+            shrink = *n;
+        } else if (a == QLatin1String("--size") && hasValue) {
+            const std::optional<int> n = ToolNumber::integer32("--size", args[++i], 0, 65535);
+            if (!n)
+                return 2;
+            size = *n;
+        } else if (a == QLatin1String("--time") && hasValue) {
+            const std::optional<double> t = ToolNumber::real("--time", args[++i], 0, 1e9);
+            if (!t)
+                return 2;
+            seconds = *t;
+        } else if (a == QLatin1String("--processor") && hasValue)
             forced = args[++i];
         else if (!a.startsWith(QLatin1Char('-')) && input.isEmpty())
             input = a;

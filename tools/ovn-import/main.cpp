@@ -27,6 +27,7 @@
 
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -156,13 +157,22 @@ int main(int argc, char *argv[])
             smart = true;
         else if (option == QLatin1String("--rescan"))
             rescan = true;
-        else if (option == QLatin1String("--max") && !args.isEmpty())
-            maxFiles = args.takeFirst().toInt();
-        else if (option == QLatin1String("--threads") && !args.isEmpty())
-            settings.threadCount = args.takeFirst().toInt();
-        else if (option == QLatin1String("--batch") && !args.isEmpty())
-            settings.batchSize = args.takeFirst().toInt();
-        else {
+        else if (option == QLatin1String("--max") && !args.isEmpty()) {
+            const std::optional<int> n = ToolNumber::integer32("--max", args.takeFirst(), 0);
+            if (!n)
+                return 2;
+            maxFiles = *n;
+        } else if (option == QLatin1String("--threads") && !args.isEmpty()) {
+            const std::optional<int> n = ToolNumber::integer32("--threads", args.takeFirst(), 0, 1024);
+            if (!n)
+                return 2;
+            settings.threadCount = *n;
+        } else if (option == QLatin1String("--batch") && !args.isEmpty()) {
+            const std::optional<int> n = ToolNumber::integer32("--batch", args.takeFirst(), 1, 1000000);
+            if (!n)
+                return 2;
+            settings.batchSize = *n;
+        } else {
             usage();
             return 2;
         }

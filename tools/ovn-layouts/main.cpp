@@ -14,6 +14,7 @@
 #include "browser/OVNThumbnailLayoutListModel.h"
 #include "formats/OVNHelper.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -45,13 +46,13 @@ QVariant valueForKey(const QString &key, const QString &text, QString *error)
     }
     if (key.endsWith(QLatin1String("Font"))) {
         const qsizetype comma = text.lastIndexOf(QLatin1Char(','));
-        bool ok = false;
-        const double size = comma > 0 ? text.mid(comma + 1).trimmed().toDouble(&ok) : 0.0;
-        if (!ok) {
-            *error = QStringLiteral("a font is NAME,SIZE: %1").arg(text);
+        const std::optional<double> size = comma > 0 ? ToolNumber::parseReal(text.mid(comma + 1), 1, 1000)
+                                                     : std::nullopt;
+        if (!size) {
+            *error = QStringLiteral("a font is NAME,SIZE with a size from 1 to 1000: %1").arg(text);
             return QVariant();
         }
-        return OVNHelper::encodeFontWithName(text.left(comma).trimmed(), size);
+        return OVNHelper::encodeFontWithName(text.left(comma).trimmed(), *size);
     }
     return text;
 }
@@ -108,19 +109,18 @@ int main(int argc, char **argv)
 
     int status = 0;
     if (!set.isEmpty()) {
-        bool ok = false;
-        const int index = set.at(0).toInt(&ok);
-        if (!ok || index < 0 || index >= model.rowCount())
-            return usage();
+        const std::optional<int> index = ToolNumber::integer32("--set", set.at(0), 0, int(model.rowCount()) - 1);
+        if (!index)
+            return 2;
         QString error;
         const QVariant value = valueForKey(set.at(1), set.at(2), &error);
         if (!value.isValid()) {
             QTextStream(stderr) << "ovn-layouts: " << error << Qt::endl;
             return 2;
         }
-        model.setSelectedRows({index});
+        model.setSelectedRows({*index});
         if (model.setValue(set.at(1), value) == OVNThumbnailLayoutListModel::EditResult::Saved) {
-            out << "set: layout " << index << ' ' << set.at(1) << " stored in " << defaults.filePath() << '\n';
+            out << "set: layout " << *index << ' ' << set.at(1) << " stored in " << defaults.filePath() << '\n';
             if (model.storedListKept() && !model.keptCopyPath().isEmpty())
                 out << "kept: " << model.keptCopyPath() << '\n';
         } else {

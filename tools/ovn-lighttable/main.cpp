@@ -25,6 +25,7 @@
 #include "viewers/OVNImageLoader.h"
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNLightTableStatus.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -116,6 +117,12 @@ int main(int argc, char **argv)
         static const QStringList known{"--select", "--click", "--rate", "--wait", "--grab"};
         if (!known.contains(args[i]) || i + 1 >= args.size())
             return usage("unknown option or missing value");
+        // The numbers before anything opens: a row from 0, a rating from 0 to 5, up to ten minutes.
+        const int most = args[i] == QLatin1String("--rate") ? 5 : args[i] == QLatin1String("--wait") ? 600000 : -1;
+        if (most != -1 || args[i] == QLatin1String("--select"))
+            if (!ToolNumber::integer32(qPrintable(args[i]), args[i + 1], 0,
+                                       most == -1 ? std::numeric_limits<int>::max() : most))
+                return 2;
     }
 
     UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
@@ -242,7 +249,7 @@ int main(int argc, char **argv)
                 return usage("the roll's menu has no such rating");
             chosen->trigger();
         } else if (option == QLatin1String("--wait")) {
-            spin(value.toInt());
+            spin(*ToolNumber::parseInteger(value, 0, 600000));
         } else if (option == QLatin1String("--grab")) {
             QWidget *shown = table->centralWidget() ? static_cast<QWidget *>(table) : table->roll()->window();
             QCoreApplication::processEvents();

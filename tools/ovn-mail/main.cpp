@@ -8,6 +8,7 @@
 #include "output/OVNSendImagesAsMail.h"
 
 #include "ToolCatalog.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -48,9 +49,12 @@ int main(int argc, char **argv)
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
-        if (arg == QLatin1String("--size") && hasValue)
-            options.sizeIndex = args.at(++i).toInt();
-        else if (arg == QLatin1String("--caption") && hasValue) {
+        if (arg == QLatin1String("--size") && hasValue) {
+            const std::optional<int> index = ToolNumber::integer32("--size", args.at(++i), 0, 5);
+            if (!index)
+                return 2;
+            options.sizeIndex = *index;
+        } else if (arg == QLatin1String("--caption") && hasValue) {
             options.caption = true;
             options.author = args.at(++i);
         } else if (arg == QLatin1String("--filename")) {

@@ -27,6 +27,7 @@
 #include "platform/MediaRecord.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -469,23 +470,33 @@ Options parse(const QStringList &args)
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args.at(i);
         auto next = [&] { return i + 1 < args.size() ? args.at(++i) : QString(); };
+        const auto number = [&](int minimum, int maximum) {
+            const std::optional<int> value = ToolNumber::integer32(qPrintable(a), next(), minimum, maximum);
+            if (!value)
+                std::exit(2);
+            return *value;
+        };
         if (a == QLatin1String("--thumbnail-style"))
-            o.style = next().toInt();
+            o.style = number(0, 4);
         else if (a == QLatin1String("--all-styles"))
             o.allStyles = true;
         else if (a == QLatin1String("--size"))
-            o.size = next().toInt();
+            o.size = number(16, 1024);
         else if (a == QLatin1String("--items"))
-            o.items = next().toInt();
+            o.items = number(0, 10000000);
         else if (a == QLatin1String("--film-roll"))
             o.filmRoll = true;
         else if (a == QLatin1String("--width"))
-            o.width = next().toInt();
+            o.width = number(1, 16384);
         else if (a == QLatin1String("--height"))
-            o.height = next().toInt();
+            o.height = number(1, 16384);
         else if (a == QLatin1String("--select")) {
-            for (const QString &row : next().split(QLatin1Char(','), Qt::SkipEmptyParts))
-                o.select.append(row.toInt());
+            for (const QString &row : next().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                const std::optional<int> value = ToolNumber::integer32("--select", row, 0);
+                if (!value)
+                    std::exit(2);
+                o.select.append(*value);
+            }
         } else if (a == QLatin1String("--stacks"))
             o.stacks = true;
         else if (a == QLatin1String("--rubber-band"))

@@ -2,6 +2,7 @@
 //   ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]
 #include "platform/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -58,21 +59,22 @@ int main(int argc, char **argv)
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == QLatin1String("--play") && hasValue)
-            play = args[++i].toDouble(&ok);
-        else if (a == QLatin1String("--rate") && hasValue)
-            rate = args[++i].toDouble(&ok);
-        else if (a == QLatin1String("--seek") && hasValue)
-            seek = args[++i].toDouble(&ok);
-        else if (a == QLatin1String("--grab") && hasValue)
+        if (a == QLatin1String("--play") || a == QLatin1String("--rate") || a == QLatin1String("--seek")) {
+            if (!hasValue)
+                return usage();
+            // Seconds from 0 to a day; a rate, negative for backwards, up to 16 times either way.
+            const bool isRate = a == QLatin1String("--rate");
+            const std::optional<double> value =
+                ToolNumber::real(qPrintable(a), args[++i], isRate ? -16 : 0, isRate ? 16 : 86400);
+            if (!value)
+                return 2;
+            (a == QLatin1String("--play") ? play : isRate ? rate : seek) = *value;
+        } else if (a == QLatin1String("--grab") && hasValue)
             grab = args[++i];
         else if (a.startsWith(QLatin1String("--")) || !file.isEmpty())
             return usage();
         else
             file = a;
-        if (!ok)
-            return usage();
     }
     if (file.isEmpty())
         return usage();

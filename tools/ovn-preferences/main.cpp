@@ -20,6 +20,7 @@
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -132,13 +133,11 @@ int main(int argc, char *argv[])
     bool ok = true;
 
     if (parser.isSet(vendor)) {
-        bool number = false;
-        const int index = parser.value(vendor).toInt(&number);
-        if (!number || index < 0 || index > OVNPreferencesWindow::OstrevanWS) {
-            err << "ovn-preferences: --vendor takes 0 to 3" << Qt::endl;
+        const std::optional<int> index =
+            ToolNumber::integer32("--vendor", parser.value(vendor), 0, OVNPreferencesWindow::OstrevanWS);
+        if (!index)
             return 2;
-        }
-        window.vendorPopUp()->setCurrentIndex(index);
+        window.vendorPopUp()->setCurrentIndex(*index);
     }
     const std::pair<const QCommandLineOption *, QLineEdit *> fields[] = {{&host, window.hostField()},
                                                                          {&user, window.userField()},

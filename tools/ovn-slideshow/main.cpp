@@ -5,6 +5,7 @@
 // --grab, the screen of slide N is written to DIR/slide-N.png.
 #include "viewers/OVNSlideShow.h"
 #include "viewers/OVNSlideShowView.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -40,9 +41,13 @@ int main(int argc, char **argv)
         const QString &a = args[i];
         if (a == QLatin1String("--size") && i + 1 < args.size()) {
             const auto m = QRegularExpression(QStringLiteral("^(\\d+)x(\\d+)$")).match(args[++i]);
-            if (!m.hasMatch() || m.captured(1).toInt() <= 0 || m.captured(2).toInt() <= 0)
+            if (!m.hasMatch())
                 return usage();
-            size = QSize(m.captured(1).toInt(), m.captured(2).toInt());
+            const std::optional<int> w = ToolNumber::integer32("--size", m.captured(1), 1, 16384);
+            const std::optional<int> h = w ? ToolNumber::integer32("--size", m.captured(2), 1, 16384) : std::nullopt;
+            if (!h)
+                return 2;
+            size = QSize(*w, *h);
         } else if (a == QLatin1String("--grab") && i + 1 < args.size()) {
             grabDir = args[++i];
         } else if (a.startsWith(QLatin1String("--"))) {

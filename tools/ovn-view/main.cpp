@@ -3,6 +3,7 @@
 //   ovn-view FILE [--orientation N] [--size WxH] [--zoom fit|actual|in|out]... [--full-res] [--grab OUT.png]
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
+#include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
 
@@ -66,15 +67,19 @@ int main(int argc, char *argv[])
         const QString &arg = args[i];
         const bool hasValue = i + 1 < args.size();
         if (arg == QLatin1String("--orientation") && hasValue) {
-            bool ok = false;
-            orientation = args[++i].toInt(&ok);
-            if (!ok)
-                return usage();
+            const std::optional<int> code = ToolNumber::integer32("--orientation", args[++i], 0, 8);
+            if (!code)
+                return 2;
+            orientation = *code;
         } else if (arg == QLatin1String("--size") && hasValue) {
             const QStringList parts = args[++i].split(QLatin1Char('x'));
-            if (parts.size() != 2 || parts[0].toInt() <= 0 || parts[1].toInt() <= 0)
+            if (parts.size() != 2)
                 return usage();
-            size = QSize(parts[0].toInt(), parts[1].toInt());
+            const std::optional<int> w = ToolNumber::integer32("--size", parts[0], 1, 16384);
+            const std::optional<int> h = w ? ToolNumber::integer32("--size", parts[1], 1, 16384) : std::nullopt;
+            if (!h)
+                return 2;
+            size = QSize(*w, *h);
         } else if (arg == QLatin1String("--zoom") && hasValue) {
             const QString zoom = args[++i];
             if (!QStringList{"fit", "actual", "in", "out"}.contains(zoom))
