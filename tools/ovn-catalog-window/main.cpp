@@ -309,6 +309,7 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
 
 int main(int argc, char **argv)
 {
+    ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
     DrawingKit::installApplicationStyle();
