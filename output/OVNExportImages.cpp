@@ -1,6 +1,7 @@
 #include "output/OVNExportImages.h"
 
 #include "output/OVNJpegWriter.h"
+#include "output/OVNOutputSizes.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -12,6 +13,9 @@
 #include <QThreadPool>
 
 #include <memory>
+
+// The custom size follows the shared sizes in the pop-up.
+static_assert(OVNExportImages::customSizeIndex == int(OVNOutputSizes::scaled.size()));
 
 namespace {
 
@@ -72,20 +76,12 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
 int OVNExportImages::boxSize(int sizeIndex, int customSize)
 {
     switch (sizeIndex) {
-    case 0:
-        return 256;
-    case 1:
-        return 320;
-    case 2:
-        return 640;
-    case 3:
-        return 1024;
     case customSizeIndex:
-        return customSize > 0 ? customSize : 256;
+        return customSize > 0 ? customSize : OVNOutputSizes::boxSide(0);
     case unchangedCopyIndex:
         return 0;
     default:
-        return 256;
+        return OVNOutputSizes::boxSide(sizeIndex);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Alert.h"
 #include "output/OVNExportImages.h"
+#include "output/OVNOutputSizes.h"
 #include "output/OVNSendImagesAsMail.h"
 #include "platform/UserDefaults.h"
 #include "platform/Localized.h"
@@ -89,9 +90,10 @@ OVNExportImagesSheet::OVNExportImagesSheet(QWidget *parent)
       m_folder(new QLineEdit(QDir::homePath(), this))
 {
     setWindowTitle(localized("Export images to"));
-    for (const char *size : {"256 pixels", "320 pixels", "640 pixels", "1024 pixels", "Custom size"})
-        m_sizeselector->addItem(localized(size));
-    m_sizeselector->insertSeparator(5);
+    for (const OVNOutputSizes::Size &size : OVNOutputSizes::scaled)
+        m_sizeselector->addItem(localized(size.title));
+    m_sizeselector->addItem(localized("Custom size"));
+    m_sizeselector->insertSeparator(OVNExportImages::customSizeIndex + 1);
     m_sizeselector->addItem(localized("Original file"));
     m_sizeselector->setCurrentIndex(2);
     m_sizefield->setValidator(new QIntValidator(0, 100000, m_sizefield));
@@ -239,9 +241,9 @@ OVNSendImagesAsMailSheet::OVNSendImagesAsMailSheet(QWidget *parent)
       m_watermarkimagename(new QCheckBox(localized("Include the file name"), this))
 {
     setWindowTitle(localized("Send as E-mail"));
-    for (const char *size : {"256 pixels", "320 pixels", "640 pixels", "1024 pixels"})
-        m_sizeselector->addItem(localized(size));
-    m_sizeselector->insertSeparator(4);
+    for (const OVNOutputSizes::Size &size : OVNOutputSizes::scaled)
+        m_sizeselector->addItem(localized(size.title));
+    m_sizeselector->insertSeparator(int(OVNOutputSizes::scaled.size()));
     m_sizeselector->addItem(localized("Original file"));
     auto *form = new QFormLayout(this);
     form->addRow(localized("Size:"), m_sizeselector);

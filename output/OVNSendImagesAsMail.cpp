@@ -2,6 +2,7 @@
 
 #include "platform/TemporaryFiles.h"
 #include "output/OVNJpegWriter.h"
+#include "output/OVNOutputSizes.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -16,6 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The originals follow the shared sizes and a separator in the pop-up.
+static_assert(OVNSendImagesAsMail::originalIndex == int(OVNOutputSizes::scaled.size()) + 1);
+
 namespace {
 
 QString lastPathComponent(const QString &path)
@@ -28,20 +32,7 @@ QString lastPathComponent(const QString &path)
 
 int OVNSendImagesAsMail::boxSize(int sizeIndex)
 {
-    switch (sizeIndex) {
-    case 0:
-        return 256;
-    case 1:
-        return 320;
-    case 2:
-        return 640;
-    case 3:
-        return 1024;
-    case originalIndex:
-        return 0;
-    default:
-        return 256;
-    }
+    return sizeIndex == originalIndex ? 0 : OVNOutputSizes::boxSide(sizeIndex);
 }
 
 QString OVNSendImagesAsMail::attachmentFolder()

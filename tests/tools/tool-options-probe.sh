@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tool-options-probe.sh COUNT TOOL...: each tool, run in an empty folder, answers --help and -h with
 # its usage on standard output (status 0) and refuses an unknown option with its usage on standard
-# error (status 2); none of these runs leaves anything behind. COUNT is how many tools the source
+# error (status 2); none of these runs leaves anything behind, and none needs a display: they run
+# with no DISPLAY or WAYLAND_DISPLAY and no Qt platform named. COUNT is how many tools the source
 # tree has: every one of them must be here.
 set -u
 expected=$1
@@ -20,7 +21,7 @@ for tool in "$@"; do
         dir="$work/$name-$status-$RANDOM"
         mkdir "$dir"
         # shellcheck disable=SC2086
-        (cd "$dir" && timeout 60 "$tool" $args >"$work/out" 2>"$work/err" </dev/null)
+        (cd "$dir" && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tool" $args >"$work/out" 2>"$work/err" </dev/null)
         got=$?
         [ "$got" -eq "$status" ] || fail "$name $args: status $got, not $status ($(head -c 200 "$work/err"))"
         grep -qi "usage" "$work/$stream" || fail "$name $args: no usage on std$stream"

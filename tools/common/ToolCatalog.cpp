@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -43,8 +44,8 @@ QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName)
     if (connection.getCategoryForMID(idOrName))
         return idOrName;
     for (const CategoryNode &node : connection.getCategoryList(QStringLiteral("C"))) {
-        if (node.value(QStringLiteral("displaytag")).toString() == idOrName)
-            return node.value(QStringLiteral("mid")).toString();
+        if (node.value(CatalogNames::keyDisplayTag).toString() == idOrName)
+            return node.value(CatalogNames::keyMid).toString();
     }
     return QString();
 }

@@ -22,6 +22,7 @@
 #include "browser/OVNAnnotationChanges.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 #include "platform/UserDefaults.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolAccount.h"
@@ -136,13 +137,13 @@ int main(int argc, char **argv)
     // An id first; a name only names a collection.
     QString categoryId;
     for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
-        if (item->node.value(QStringLiteral("mid")).toString() == categoryName) {
+        if (item->node.value(CatalogNames::keyMid).toString() == categoryName) {
             categoryId = categoryName;
             break;
         }
-        if (categoryId.isEmpty() && item->node.value(QStringLiteral("type")).toString() == QLatin1String("C")
-            && item->node.value(QStringLiteral("displaytag")).toString() == categoryName)
-            categoryId = item->node.value(QStringLiteral("mid")).toString();
+        if (categoryId.isEmpty() && item->node.value(CatalogNames::keyType).toString() == QLatin1String("C")
+            && item->node.value(CatalogNames::keyDisplayTag).toString() == categoryName)
+            categoryId = item->node.value(CatalogNames::keyMid).toString();
     }
     if (categoryId.isEmpty() || !window->selectCategory(categoryId)) {
         QTextStream(stderr) << "ovn-autofill: no category " << categoryName << " in " << catalog << Qt::endl;
@@ -153,7 +154,7 @@ int main(int argc, char **argv)
     // Every entry answers to the category that owns it.
     QStringList owners;
     for (int row : window->mediaView()->allRows())
-        owners.append(window->mediaView()->mediaObject(QStringLiteral("categoryid"), row).toString());
+        owners.append(window->mediaView()->mediaObject(CatalogNames::keyCategoryId, row).toString());
     if (!owners.isEmpty()) {
         const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), owners);
         if (!refusal.isEmpty()) {

@@ -47,6 +47,7 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportMedia.h"
+#include "platform/CatalogNames.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
@@ -83,7 +84,7 @@ QStringList selectByName(OVNMediaView *view, const QStringList &names)
     // The first row of each name, looked up once: selections of thousands stay quick.
     QHash<QString, int> rows;
     for (int candidate = view->count() - 1; candidate >= 0; --candidate)
-        rows.insert(view->mediaObject(QStringLiteral("displaytag"), candidate).toString(), candidate);
+        rows.insert(view->mediaObject(CatalogNames::keyDisplayTag, candidate).toString(), candidate);
     for (const QString &name : names) {
         const int row = rows.value(name, -1);
         if (row >= 0)
@@ -122,11 +123,11 @@ bool rateAndRotate(OVNAssetManager *window, const QCommandLineParser &parser)
         window->menuSetRating(rating);
         int rated = 0;
         for (int row : rows)
-            rated += view->mediaObject(QStringLiteral("rating"), row).toString() == QString::number(rating) ? 1 : 0;
+            rated += view->mediaObject(CatalogNames::keyRating, row).toString() == QString::number(rating) ? 1 : 0;
         QTextStream(stdout) << "rated " << rated << Qt::endl;
     }
     for (const QString &turn : turns) {
-        const QStringList before = values(QStringLiteral("orientation"));
+        const QStringList before = values(CatalogNames::keyOrientation);
         if (turn == QLatin1String("left")) {
             window->menuRotateLeft();
         } else if (turn == QLatin1String("right")) {
@@ -135,7 +136,7 @@ bool rateAndRotate(OVNAssetManager *window, const QCommandLineParser &parser)
             QTextStream(stderr) << "ovn-catalog-window: --rotate takes left or right, not " << turn << Qt::endl;
             continue;
         }
-        QTextStream(stdout) << "turned " << turn << ' ' << changedRows(QStringLiteral("orientation"), before)
+        QTextStream(stdout) << "turned " << turn << ' ' << changedRows(CatalogNames::keyOrientation, before)
                             << Qt::endl;
     }
     return true;
@@ -196,9 +197,9 @@ void waitForImports(OVNAssetManager *window)
 std::optional<CategoryNode> categoryNamed(OVNAssetManager *window, const QString &name)
 {
     for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
-        if (item->node.value(QStringLiteral("displaytag")).toString() == name
-            && item->node.contains(QStringLiteral("mid")))
-            return window->databaseConnection()->getCategoryForMID(item->node.value(QStringLiteral("mid")).toString());
+        if (item->node.value(CatalogNames::keyDisplayTag).toString() == name
+            && item->node.contains(CatalogNames::keyMid))
+            return window->databaseConnection()->getCategoryForMID(item->node.value(CatalogNames::keyMid).toString());
     }
     return std::nullopt;
 }
@@ -272,7 +273,7 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
         // Each selected entry answers to the category that owns it.
         QStringList owners;
         for (int row : window->mediaView()->selectedRows())
-            owners.append(window->mediaView()->mediaObject(QStringLiteral("categoryid"), row).toString());
+            owners.append(window->mediaView()->mediaObject(CatalogNames::keyCategoryId, row).toString());
         if (!owners.isEmpty()) {
             if (const QString refusal = ToolAccount::refusal(connection, readWrite, owners); !refusal.isEmpty())
                 return refusal;
@@ -280,9 +281,9 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
     }
     if (parser.isSet(QStringLiteral("paste"))) {
         const std::optional<CategoryNode> category = window->selectedCategory();
-        if (category && category->contains(QStringLiteral("mid"))) {
+        if (category && category->contains(CatalogNames::keyMid)) {
             const QString refusal =
-                ToolAccount::refusal(connection, readWrite, {category->value(QStringLiteral("mid")).toString()});
+                ToolAccount::refusal(connection, readWrite, {category->value(CatalogNames::keyMid).toString()});
             if (!refusal.isEmpty())
                 return refusal;
         }
@@ -298,7 +299,7 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
         if (!node || node->isEmpty())
             continue;
         const QString refusal = ToolAccount::refusal(connection, QLatin1String(option.level),
-                                                     {node->value(QStringLiteral("mid")).toString()});
+                                                     {node->value(CatalogNames::keyMid).toString()});
         if (!refusal.isEmpty())
             return refusal;
     }
@@ -309,6 +310,7 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
 
 int main(int argc, char **argv)
 {
+    ToolStart::offscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
     DrawingKit::installApplicationStyle();
@@ -427,11 +429,11 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("category"))) {
         const QString name = parser.value(QStringLiteral("category"));
         for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
-            if (item->node.value(QStringLiteral("displaytag")).toString() != name)
+            if (item->node.value(CatalogNames::keyDisplayTag).toString() != name)
                 continue;
             QElapsedTimer timer;
             timer.start();
-            window->selectCategory(item->node.value(QStringLiteral("mid")).toString());
+            window->selectCategory(item->node.value(CatalogNames::keyMid).toString());
             window->mediaView()->repaint();
             QTextStream(stdout) << name << ": " << window->mediaView()->count() << " items shown in " << timer.elapsed()
                                 << " ms" << Qt::endl;
@@ -520,7 +522,7 @@ int main(int argc, char **argv)
         QTextStream(stdout) << "copied " << window->mediaDelegate().copy() << Qt::endl;
     if (parser.isSet(QStringLiteral("paste"))) {
         const std::optional<CategoryNode> category = window->selectedCategory();
-        const QString target = category ? category->value(QStringLiteral("mid")).toString() : QString();
+        const QString target = category ? category->value(CatalogNames::keyMid).toString() : QString();
         const qint64 before = connection->getEntryCountForCategory(target, QStringLiteral("C"));
         const auto report = [connection, target, before] {
             const qint64 after = connection->getEntryCountForCategory(target, QStringLiteral("C"));

@@ -20,6 +20,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 #include "platform/HeapTuning.h"
 #include "platform/SystemInfo.h"
 
@@ -75,10 +76,9 @@ int usage()
 
 void printCategory(const CategoryNode &node, int depth)
 {
-    out() << QString(depth * 2, QLatin1Char(' ')) << node.value(QStringLiteral("mid")).toString() << '\t'
-          << node.value(QStringLiteral("type")).toString() << '\t'
-          << node.value(QStringLiteral("displaytag")).toString() << '\t'
-          << node.value(QStringLiteral("MYPRIVILEGES")).toString() << '\n';
+    out() << QString(depth * 2, QLatin1Char(' ')) << node.value(CatalogNames::keyMid).toString() << '\t'
+          << node.value(CatalogNames::keyType).toString() << '\t' << node.value(CatalogNames::keyDisplayTag).toString()
+          << '\t' << node.value(CatalogNames::keyPrivileges).toString() << '\n';
 }
 
 void printChildren(OVNDatabaseAccess &db, const QString &parent, int depth)
@@ -87,8 +87,8 @@ void printChildren(OVNDatabaseAccess &db, const QString &parent, int depth)
         return; // a cycle in the stored tree
     for (const CategoryNode &child : db.getCategoryListForMID(parent)) {
         printCategory(child, depth);
-        if (child.value(QStringLiteral("type")).toString() == QLatin1String("F"))
-            printChildren(db, child.value(QStringLiteral("mid")).toString(), depth + 1);
+        if (child.value(CatalogNames::keyType).toString() == QLatin1String("F"))
+            printChildren(db, child.value(CatalogNames::keyMid).toString(), depth + 1);
     }
 }
 
@@ -97,8 +97,8 @@ int listCategories(OVNDatabaseAccess &db)
     for (const char *kind : {"F", "C", "M", "I", "S"}) {
         for (const CategoryNode &node : db.getCategoryList(QString::fromLatin1(kind))) {
             printCategory(node, 0);
-            if (node.value(QStringLiteral("type")).toString() == QLatin1String("F"))
-                printChildren(db, node.value(QStringLiteral("mid")).toString(), 1);
+            if (node.value(CatalogNames::keyType).toString() == QLatin1String("F"))
+                printChildren(db, node.value(CatalogNames::keyMid).toString(), 1);
         }
     }
     out().flush();
@@ -112,13 +112,13 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
                                   : db.getMediaList(arguments.at(0), arguments.value(1, QStringLiteral("C")));
     for (const MediaRecordRef &entry : records) {
         const MediaRecord &record = *entry;
-        out() << record.value(QStringLiteral("mid")).toString() << '\t'
-              << record.value(QStringLiteral("displaytag")).toString() << '\t'
-              << record.value(QStringLiteral("absolutepath")).toString() << '\t'
+        out() << record.value(CatalogNames::keyMid).toString() << '\t'
+              << record.value(CatalogNames::keyDisplayTag).toString() << '\t'
+              << record.value(CatalogNames::keyAbsolutePath).toString() << '\t'
               << record.value(QStringLiteral("filesize")).toString() << '\t'
-              << record.value(QStringLiteral("categoryid")).toString() << '\t'
+              << record.value(CatalogNames::keyCategoryId).toString() << '\t'
               << record.value(QStringLiteral("imagesetmid")).toString() << '\t'
-              << db.getThumbnailForMediaID(record.value(QStringLiteral("mid")).toString()).size() << '\n';
+              << db.getThumbnailForMediaID(record.value(CatalogNames::keyMid).toString()).size() << '\n';
     }
     out().flush();
     return 0;
@@ -190,19 +190,19 @@ int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
         thumbnail = jpeg.readAll();
     }
     const QVariantMap record = {
-        {QStringLiteral("categoryid"), arguments.at(0)},
+        {CatalogNames::keyCategoryId, arguments.at(0)},
         {QStringLiteral("cataloguedby"), SystemInfo::fullName()},
         {QStringLiteral("volumetype"), QStringLiteral("local")},
         {QStringLiteral("volumename"), QString()},
-        {QStringLiteral("displaytag"), file.fileName()},
+        {CatalogNames::keyDisplayTag, file.fileName()},
         {QStringLiteral("servername"), SystemInfo::hostName()},
         {QStringLiteral("serverpath"), QString()},
-        {QStringLiteral("absolutepath"), file.absoluteFilePath()},
+        {CatalogNames::keyAbsolutePath, file.absoluteFilePath()},
         {QStringLiteral("filesize"), file.size()},
         {QStringLiteral("filedts"), OVNDatabaseAccess::timestampText(file.lastModified())},
         {QStringLiteral("dts"), OVNDatabaseAccess::timestampText(QDateTime::currentDateTime())},
         {QStringLiteral("filetype"), file.suffix().toLower()},
-        {QStringLiteral("thumbimage"), thumbnail},
+        {CatalogNames::keyThumbImage, thumbnail},
     };
     const QString mid = db.addMediaListEntry(record);
     if (mid.isEmpty())
@@ -275,7 +275,7 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
     OVNFind fiveStars;
     fiveStars.addCatalog(QStringLiteral("All Entries"), {});
     OVNFindLine &line = fiveStars.lines()[size_t(fiveStars.addLine())];
-    line.chooseField(*OVNFindLine::fieldFor(QStringLiteral("strvfile"), QStringLiteral("rating")));
+    line.chooseField(*OVNFindLine::fieldFor(CatalogNames::mediaTable, CatalogNames::keyRating));
     line.setValue(QStringLiteral("5"));
     db.updateCategoryListComment(stars, QString::fromUtf8(PropertyList::writeOpenStep(fiveStars.searchSettings())));
 
@@ -306,14 +306,14 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
         const QImage thumbnail = picture.scaled(256, 256, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         const QString owner = collections.at(i % collections.size());
         const QVariantMap record = {
-            {QStringLiteral("categoryid"), owner},
+            {CatalogNames::keyCategoryId, owner},
             {QStringLiteral("cataloguedby"), SystemInfo::fullName()},
             {QStringLiteral("volumetype"), QStringLiteral("local")},
             {QStringLiteral("volumename"), QString()},
-            {QStringLiteral("displaytag"), name},
+            {CatalogNames::keyDisplayTag, name},
             {QStringLiteral("servername"), SystemInfo::hostName()},
             {QStringLiteral("serverpath"), QString()},
-            {QStringLiteral("absolutepath"), path},
+            {CatalogNames::keyAbsolutePath, path},
             {QStringLiteral("filesize"), QFileInfo(path).exists() ? QFileInfo(path).size() : qint64(150000 + i * 7919)},
             {QStringLiteral("imagewidth"), picture.width()},
             {QStringLiteral("imageheight"), picture.height()},
@@ -323,8 +323,8 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
             {QStringLiteral("shortdesc"), QStringLiteral("demo, sample")},
             {QStringLiteral("fulldesc"), QString()},
             {QStringLiteral("filetype"), QStringLiteral("Image")},
-            {QStringLiteral("rating"), i % 6},
-            {QStringLiteral("thumbimage"), jpegData(thumbnail)},
+            {CatalogNames::keyRating, i % 6},
+            {CatalogNames::keyThumbImage, jpegData(thumbnail)},
         };
         const QString mid = db.addMediaListEntry(record);
         if (mid.isEmpty())

@@ -4,6 +4,7 @@
 
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaDetailsDataSource.h"
+#include "platform/CatalogNames.h"
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolStart.h"
@@ -47,17 +48,17 @@ public:
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool) override { return writable; }
     QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column) override
     {
-        return purchased.value(ovnMediaDetailsStringForID(pane, QStringLiteral("mid"))).value(column);
+        return purchased.value(ovnMediaDetailsStringForID(pane, CatalogNames::keyMid)).value(column);
     }
     QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column) override
     {
-        return sold.value(ovnMediaDetailsStringForID(pane, QStringLiteral("mid"))).value(column);
+        return sold.value(ovnMediaDetailsStringForID(pane, CatalogNames::keyMid)).value(column);
     }
     void ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value, const QString &key,
                                        const QString &mid) override
     {
         for (const MediaRecordRef &record : records) {
-            if (record->string(QStringLiteral("mid")) == mid)
+            if (record->string(CatalogNames::keyMid) == mid)
                 record->insert(key, value);
         }
     }
@@ -84,7 +85,7 @@ public:
 
     QMap<QString, QString> currentExif() const
     {
-        return selection.size() == 1 ? exif.value(records.at(selection.first())->string(QStringLiteral("mid")))
+        return selection.size() == 1 ? exif.value(records.at(selection.first())->string(CatalogNames::keyMid))
                                      : QMap<QString, QString>();
     }
     QStringList exifKeys() const
@@ -130,9 +131,9 @@ MediaRecordRef record(const QString &mid, const QString &name, const QString &pa
                       const QString &title, const QString &keywords)
 {
     auto entry = std::make_shared<MediaRecord>();
-    entry->insert(QStringLiteral("mid"), mid);
-    entry->insert(QStringLiteral("displaytag"), name);
-    entry->insert(QStringLiteral("absolutepath"), path);
+    entry->insert(CatalogNames::keyMid, mid);
+    entry->insert(CatalogNames::keyDisplayTag, name);
+    entry->insert(CatalogNames::keyAbsolutePath, path);
     entry->insert(QStringLiteral("filesize"), size);
     entry->insert(QStringLiteral("keywords"), title);
     entry->insert(QStringLiteral("shortdesc"), keywords);
@@ -150,7 +151,7 @@ MediaRecordRef record(const QString &mid, const QString &name, const QString &pa
     entry->insert(QStringLiteral("filedts"), QStringLiteral("2008-07-19 17:42:10"));
     entry->insert(QStringLiteral("dts"), QStringLiteral("2008-08-02 09:15:31"));
     entry->insert(QStringLiteral("filetype"), QStringLiteral("Image"));
-    entry->insert(QStringLiteral("orientation"), QStringLiteral("1"));
+    entry->insert(CatalogNames::keyOrientation, QStringLiteral("1"));
     return entry;
 }
 
@@ -207,7 +208,7 @@ int main(int argc, char **argv)
                QStringLiteral("/srv/photos/2008/Trip/IMG_0413.JPG"), QStringLiteral("2611904"), QStringLiteral("Dunes"),
                QStringLiteral("dunes Trip")),
     };
-    const QString firstMid = catalog.records.first()->string(QStringLiteral("mid"));
+    const QString firstMid = catalog.records.first()->string(CatalogNames::keyMid);
     catalog.purchased[firstMid] = {{QStringLiteral("licensetype"), QStringLiteral("1")},
                                    {QStringLiteral("licenserestrictions"), QStringLiteral("Print and web, Europe")},
                                    {QStringLiteral("owner"), QStringLiteral("Halden Picture Agency")},

@@ -13,6 +13,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "platform/CatalogNames.h"
 #include "platform/HeapTuning.h"
 #include "search/OVNExpressSearch.h"
 #include "search/OVNExpressStatements.h"
@@ -231,7 +232,7 @@ int main(int argc, char *argv[])
     }
     OVNDatabaseTransaction batch(*db);
     for (const MediaRecordRef &record : outcome.records) {
-        if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), QStringLiteral("rating"), QString::number(rate),
+        if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), CatalogNames::keyRating, QString::number(rate),
                                       OVNDatabaseAccess::BareValue))
             return finish("refused", QStringLiteral("Rating Failed: %1").arg(db->getLastErrorMessage()));
     }

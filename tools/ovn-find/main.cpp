@@ -7,6 +7,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 #include "platform/HeapTuning.h"
 #include "platform/PropertyList.h"
 #include "search/OVNFind.h"
@@ -69,9 +70,9 @@ int main(int argc, char *argv[])
         if (args.size() != 2)
             return usage();
         const std::optional<CategoryNode> node = db->getCategoryForMID(args.at(1));
-        if (!node || node->value(QStringLiteral("type")).toString() != QLatin1String("I"))
+        if (!node || node->value(CatalogNames::keyType).toString() != QLatin1String("I"))
             return refuse(QStringLiteral("No smart folder has the id %1.").arg(args.at(1)));
-        settings = commentDictionary(node->value(QStringLiteral("comment")).toString());
+        settings = commentDictionary(node->value(CatalogNames::keyComment).toString());
         if (settings.isEmpty())
             return refuse(QStringLiteral("The smart folder holds no search."));
     } else {

@@ -23,6 +23,7 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportWorker.h"
+#include "platform/CatalogNames.h"
 #include "platform/HeapTuning.h"
 
 #include "ToolAccount.h"
@@ -91,8 +92,8 @@ QString existing(OVNDatabaseAccess &connection, const QString &category, const Q
     if (connection.getCategoryForMID(category))
         return category;
     for (const CategoryNode &node : connection.getCategoryList(kind))
-        if (node.value(QStringLiteral("displaytag")).toString() == category)
-            return node.value(QStringLiteral("mid")).toString();
+        if (node.value(CatalogNames::keyDisplayTag).toString() == category)
+            return node.value(CatalogNames::keyMid).toString();
     return QString();
 }
 
@@ -109,9 +110,9 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
         return ToolStart::refuse(refusal);
     QVariantList records;
     for (const QString &mid : connection.getMediaMIDListForCategory(categoryId))
-        records.append(QVariantMap{{QStringLiteral("mid"), mid},
-                                   {QStringLiteral("absolutepath"),
-                                    connection.getMediaListEntryForMediaID(mid, QStringLiteral("absolutepath"))}});
+        records.append(QVariantMap{{CatalogNames::keyMid, mid},
+                                   {CatalogNames::keyAbsolutePath,
+                                    connection.getMediaListEntryForMediaID(mid, CatalogNames::keyAbsolutePath)}});
     OVNDatabaseAccess *shared = &connection;
     OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
     Printer printer(quiet);

@@ -24,6 +24,7 @@
 #include "browser/OVNThumbnailRenderer.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 #include "platform/MediaRecord.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
@@ -156,8 +157,8 @@ QVariantMap recordFields(int i)
     }
     const QSize picture = makePicture(i).size();
     const bool portrait = picture.height() > picture.width();
-    fields.insert(QStringLiteral("displaytag"), name);
-    fields.insert(QStringLiteral("absolutepath"), QStringLiteral("/home/ann/Pictures/Brittany/") + name);
+    fields.insert(CatalogNames::keyDisplayTag, name);
+    fields.insert(CatalogNames::keyAbsolutePath, QStringLiteral("/home/ann/Pictures/Brittany/") + name);
     fields.insert(QStringLiteral("filesize"), QString::number(1200000 + (i * 7919) % 9000000));
     fields.insert(QStringLiteral("imagewidth"), QString::number(portrait ? 3000 : 4500));
     fields.insert(QStringLiteral("imageheight"), QString::number(portrait ? 4500 : 3000));
@@ -169,8 +170,8 @@ QVariantMap recordFields(int i)
     fields.insert(QStringLiteral("shortdesc"), QStringLiteral("sea, sand, holiday"));
     fields.insert(QStringLiteral("fulldesc"), QStringLiteral("Low tide, early in the morning."));
     // Every rating, and now and then a stored value out of range.
-    fields.insert(QStringLiteral("rating"), i % 23 == 22 ? QStringLiteral("9") : QString::number(i % 6));
-    fields.insert(QStringLiteral("orientation"), QStringLiteral("1"));
+    fields.insert(CatalogNames::keyRating, i % 23 == 22 ? QStringLiteral("9") : QString::number(i % 6));
+    fields.insert(CatalogNames::keyOrientation, QStringLiteral("1"));
     fields.insert(QStringLiteral("filetype"), type);
     return fields;
 }
@@ -184,7 +185,7 @@ MediaListRef generatedList(int count)
         const QVariantMap fields = recordFields(i);
         for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
             record->insert(it.key(), it.value());
-        record->insert(QStringLiteral("mid"), QString::number(i));
+        record->insert(CatalogNames::keyMid, QString::number(i));
         record->insert(QStringLiteral("imagesetmid"), QStringLiteral("0"));
         list->append(record);
     }
@@ -244,14 +245,14 @@ bool fillCatalog(OVNDatabaseAccess &db, int count)
         if (i % 1000 == 0)
             db.beginTransaction();
         QVariantMap record = recordFields(i);
-        record.insert(QStringLiteral("categoryid"), category);
+        record.insert(CatalogNames::keyCategoryId, category);
         record.insert(QStringLiteral("cataloguedby"), QStringLiteral("Ann Example"));
         record.insert(QStringLiteral("volumetype"), QStringLiteral("local"));
         record.insert(QStringLiteral("volumename"), QStringLiteral("Data"));
         record.insert(QStringLiteral("servername"), QStringLiteral("workstation"));
         record.insert(QStringLiteral("serverpath"), QStringLiteral("/home/ann"));
         record.insert(QStringLiteral("Orientation"), 1);
-        record.insert(QStringLiteral("thumbimage"), thumbnails.at(i % thumbnails.size()));
+        record.insert(CatalogNames::keyThumbImage, thumbnails.at(i % thumbnails.size()));
         db.addMediaListEntry(record);
         if (i % 1000 == 999 || i == count - 1)
             db.commitTransaction();
@@ -265,7 +266,7 @@ MediaListRef catalogList(OVNDatabaseAccess &db)
     const QList<CategoryNode> categories = db.getCategoryList(QStringLiteral("C"));
     auto list = std::make_shared<MediaList>();
     for (const CategoryNode &category : categories)
-        list->append(db.getMediaList(category.value(QStringLiteral("mid")).toString(), QStringLiteral("C")));
+        list->append(db.getMediaList(category.value(CatalogNames::keyMid).toString(), QStringLiteral("C")));
     return list;
 }
 
@@ -348,7 +349,7 @@ void printPaintFigures(OVNMediaView &view)
     QList<QImage> pictures;
     for (int row = rows.first; row <= rows.second; ++row)
         pictures.append(
-            OVNThumbnailCache::decodeToFit(view.mediaObject(QStringLiteral("thumbimage"), row).toByteArray(), box));
+            OVNThumbnailCache::decodeToFit(view.mediaObject(CatalogNames::keyThumbImage, row).toByteArray(), box));
     QElapsedTimer rendererTimer;
     rendererTimer.start();
     for (int row = rows.first; row <= rows.second; ++row)
@@ -385,7 +386,7 @@ int scrollBench(OVNMediaView &view, DemoDelegate &delegate)
         runEventsUntil(
             [&] {
                 for (int row = firstRow; row <= lastRow; ++row) {
-                    if (!view.mediaObject(QStringLiteral("thumbimage"), row).isValid())
+                    if (!view.mediaObject(CatalogNames::keyThumbImage, row).isValid())
                         return false;
                 }
                 return true;
@@ -448,7 +449,7 @@ int scrollThrough(OVNMediaView &view, DemoDelegate &delegate)
     }
     qsizetype holding = 0;
     for (int row = 0; row < view.count(); ++row)
-        holding += view.mediaObject(QStringLiteral("thumbimage"), row).isValid() ? 1 : 0;
+        holding += view.mediaObject(CatalogNames::keyThumbImage, row).isValid() ? 1 : 0;
     std::printf("scrolled %d entries (%d screens, %d thumbnails of %lld bytes on average fetched) in %.1f s; %lld "
                 "records still hold their thumbnail data, cache %.0f MiB of %.0f MiB\n",
                 view.count(), screens, delegate.requests, qlonglong(delegate.averageSize()), timer.elapsed() / 1000.0,

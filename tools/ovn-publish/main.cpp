@@ -5,6 +5,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "output/OVNPublishToWeb.h"
+#include "platform/CatalogNames.h"
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
@@ -70,7 +71,7 @@ int main(int argc, char **argv)
     if (!category)
         return refuse(QStringLiteral("no category %1").arg(positional.at(1)));
     if (texts.title.isEmpty())
-        texts.title = category->value(QStringLiteral("displaytag")).toString();
+        texts.title = category->value(CatalogNames::keyDisplayTag).toString();
 
     const std::optional<QList<MediaRecord>> found = ToolCatalog::recordsWithFiles(connection, opened.categoryId);
     if (!found)

@@ -18,6 +18,7 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
+#include "platform/CatalogNames.h"
 #include "platform/SystemInfo.h"
 
 #include "ToolAccount.h"
@@ -145,7 +146,7 @@ int main(int argc, char *argv[])
         const QVariantMap group = users.groupNamed(args.at(1));
         if (group.isEmpty())
             return refuse(QStringLiteral("no group is named ") + args.at(1));
-        const QString groupMid = group.value(QStringLiteral("mid")).toString();
+        const QString groupMid = group.value(CatalogNames::keyMid).toString();
         if (editor.rowForGroup(groupMid) < 0 && !editor.addGroup(groupMid, args.at(1)))
             return refuse(alerts.last);
         editor.setLevel(editor.rowForGroup(groupMid), OVNPrivilegeListEditor::levelIndex(args.at(2)));
@@ -191,7 +192,7 @@ int main(int argc, char *argv[])
                 return ok(QStringLiteral("group ") + mid);
             return refuse(alerts.last);
         }
-        const QString mid = group.value(QStringLiteral("mid")).toString();
+        const QString mid = group.value(CatalogNames::keyMid).toString();
         if (action == QLatin1String("delete-group"))
             return users.deleteGroup(mid) ? ok(QStringLiteral("deleted")) : refuse(alerts.last);
         return users.setGroupPrivileges(mid, args.mid(1)) ? ok(QStringLiteral("group ") + mid) : refuse(alerts.last);
@@ -200,7 +201,7 @@ int main(int argc, char *argv[])
     const QVariantMap user = users.userForLogin(args.at(0));
     if (user.isEmpty())
         return refuse(QStringLiteral("no user has the login ") + args.at(0));
-    const QString userMid = user.value(QStringLiteral("mid")).toString();
+    const QString userMid = user.value(CatalogNames::keyMid).toString();
     if (action == QLatin1String("password")) {
         const QString password = readPassword();
         return users.setPassword(userMid, password, password) ? ok(QStringLiteral("password set"))
@@ -212,14 +213,14 @@ int main(int argc, char *argv[])
     const QVariantMap group = users.groupNamed(args.at(1));
     if (group.isEmpty())
         return refuse(QStringLiteral("no group is named ") + args.at(1));
-    const QString groupMid = group.value(QStringLiteral("mid")).toString();
+    const QString groupMid = group.value(CatalogNames::keyMid).toString();
     if (action == QLatin1String("add-member")) {
         const QString mid = users.addMember(userMid, groupMid);
         return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("member ") + mid);
     }
     for (const QVariantMap &member : users.members(groupMid))
         if (member.value(QStringLiteral("usermid")).toString() == userMid)
-            return users.removeMember(member.value(QStringLiteral("mid")).toString()) ? ok(QStringLiteral("removed"))
-                                                                                      : refuse(alerts.last);
+            return users.removeMember(member.value(CatalogNames::keyMid).toString()) ? ok(QStringLiteral("removed"))
+                                                                                     : refuse(alerts.last);
     return refuse(args.at(0) + QStringLiteral(" is not a member of ") + args.at(1));
 }
