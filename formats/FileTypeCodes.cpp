@@ -1,6 +1,7 @@
 #include "formats/FileTypeCodes.h"
 
 #include "formats/FileTypeEntry.h"
+#include "platform/Localized.h"
 
 namespace {
 
@@ -61,3 +62,14 @@ const ViewerCode &viewer(QStringView code)
 }
 
 } // namespace FileTypeCodes
+
+QString fileTypeCodeDisplayName(const QString &code)
+{
+    // The catalog's file type of a picture the image reading read.
+    if (code == QLatin1String("NSImage"))
+        return localized("Image");
+    const ViewerCode &viewer = FileTypeCodes::viewer(code);
+    if (viewer.window != ViewerCode::Window::None)
+        return localized(viewer.title);
+    return code;
+}
