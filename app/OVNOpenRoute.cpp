@@ -1,5 +1,6 @@
 #include "app/OVNOpenRoute.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 
@@ -64,12 +65,18 @@ OVNOpenRoute OVNOpenRoute::forFile(const QString &path, const QString &volume, c
         return route;
     }
     const QString viewer = mapping.getViewerForExtension(OVNExtensionMapping::pathExtension(existing));
-    if (viewer == QLatin1String("NSIInternal"))
+    switch (FileTypeCodes::viewer(viewer).window) {
+    case ViewerCode::Window::ImageViewer:
         route.kind = Kind::ImageViewer;
-    else if (viewer == QLatin1String("QTInternal"))
+        break;
+    case ViewerCode::Window::MovieViewer:
         route.kind = Kind::MovieViewer;
-    else if (viewer == QLatin1String("Creator"))
+        break;
+    case ViewerCode::Window::Desktop:
         return forDesktop(existing);
+    case ViewerCode::Window::None:
+        break;
+    }
     route.path = existing;
     return route;
 }

@@ -19,7 +19,8 @@ struct OVNOpenRoute {
 
     // The route for a file catalogued from that volume (empty when unknown).
     static OVNOpenRoute forFile(const QString &path, const QString &volume, const OVNExtensionMapping &mapping);
-    // The desktop's road alone (the "Creator" viewer value and the open-with-default commands).
+    // The desktop's road alone (the viewer that hands files to the desktop, and the open-with-default
+    // commands).
     static OVNOpenRoute forDesktop(const QString &path);
     // The informative text of "Media file not found." for the volume and the path, either empty.
     static QString missingFileText(const QString &volume, const QString &path);

@@ -2,6 +2,7 @@
 // change goes through the controller's OVNExtensionMapping, which saves the whole table at once.
 #include "app/OVNPreferencesWindow.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "platform/Localized.h"
 
@@ -26,11 +27,6 @@ namespace {
 
 const QStringList kColumns = {QStringLiteral("extension"), QStringLiteral("description"), QStringLiteral("processor"),
                               QStringLiteral("viewer"), QStringLiteral("type")};
-const QStringList kProcessors = {
-    QStringLiteral("Image"),          QStringLiteral("QuickTime"),         QStringLiteral("RAW"),
-    QStringLiteral("DCRAW"),          QStringLiteral("Adobe.Illustrator"), QStringLiteral("Document.Generic"),
-    QStringLiteral("Document.Webloc")};
-const QStringList kViewers = {QStringLiteral("NSIInternal"), QStringLiteral("QTInternal"), QStringLiteral("Creator")};
 const QStringList kTypes = {QStringLiteral("Image"),    QStringLiteral("RAW"),   QStringLiteral("Movie"),
                             QStringLiteral("Document"), QStringLiteral("Audio"), QStringLiteral("PDF")};
 constexpr int kMaximumTypeCodeLength = 4;
@@ -140,10 +136,15 @@ void OVNPreferencesWindow::makeFileTypeSheet()
     m_sheetTypeCode = new QLineEdit(m_sheet);
     m_sheetTypeCode->setPlaceholderText(localized("optional, up to four characters"));
     m_sheetProcessor = new QComboBox(m_sheet);
-    m_sheetProcessor->addItems(kProcessors);
+    // Every known code in the codes' own order: a processor by its code (the text is what is
+    // stored), a viewer by its title.
+    for (const ProcessorCode &processor : FileTypeCodes::processors())
+        m_sheetProcessor->addItem(QString::fromLatin1(processor.code));
     m_sheetViewer = new QComboBox(m_sheet);
-    for (const QString &viewer : kViewers)
-        m_sheetViewer->addItem(fileTypeCodeDisplayName(viewer), viewer);
+    for (const ViewerCode &viewer : FileTypeCodes::viewers()) {
+        const QString code = QString::fromLatin1(viewer.code);
+        m_sheetViewer->addItem(fileTypeCodeDisplayName(code), code);
+    }
     m_sheetType = new QComboBox(m_sheet);
     m_sheetType->addItems(kTypes);
     m_sheetExif = new QCheckBox(localized("Read EXIF and XMP metadata"), m_sheet);

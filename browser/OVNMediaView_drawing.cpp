@@ -9,6 +9,7 @@
 #include "browser/OVNMediaViewSorting.h"
 #include "browser/OVNThumbnailHelper.h"
 #include "browser/OVNThumbnailRenderer.h"
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
@@ -346,7 +347,7 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
                                        up(cell, rx + 13, ry + 6)}));
         painter.setRenderHint(QPainter::Antialiasing, false);
         drawText(painter, bottomText, duration, timeTag, white);
-    } else if (processor == QLatin1String("RAW") || processor == QLatin1String("DCRAW")) {
+    } else if (FileTypeCodes::processor(processor).badged) {
         painter.fillRect(up(cell, rx, ry, rw, 14), QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.15f));
         const NTTextAttributes &infoTag = m_textAttributes.expressInfoTag;
         drawText(painter, bottomText, processor, infoTag, infoTag.foregroundColor.value_or(Qt::white));

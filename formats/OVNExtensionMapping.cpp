@@ -2,7 +2,6 @@
 
 #include "formats/OVNExtensionMappingHelper.h"
 
-#include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -263,21 +262,4 @@ QString OVNExtensionMapping::fieldForExtension(const QString &key, const QString
     if (row == m_firstRowByExtension.constEnd())
         return none();
     return valueOrNone(m_extensionMap.at(*row), key);
-}
-
-QString fileTypeCodeDisplayName(const QString &code)
-{
-    static const struct {
-        const char *code;
-        const char *shown;
-    } names[] = {
-        {"NSImage", "Image"},
-        {"NSIInternal", "Built-in image viewer"},
-        {"QTInternal", "Built-in movie viewer"},
-        {"Creator", "Default application"},
-    };
-    for (const auto &name : names)
-        if (code == QLatin1String(name.code))
-            return localized(name.shown);
-    return code;
 }

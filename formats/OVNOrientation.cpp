@@ -1,5 +1,6 @@
 #include "formats/OVNOrientation.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNImageTagParser.h"
 #include "platform/RawDecoder.h"
 
@@ -48,7 +49,7 @@ QImage flippedBeforeTurn(const QImage &image, Turn turn)
 
 int codeInFile(const QString &path, const QString &processor)
 {
-    if (processor == QLatin1String("RAW") || processor == QLatin1String("DCRAW")) {
+    if (FileTypeCodes::processor(processor).turn == ProcessorCode::Turn::Decoder) {
         if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path))
             return RawDecoder::exifOrientation(info->flip);
     }

@@ -29,9 +29,9 @@ QImage turned(const QImage &image, int code);
 // turns by degrees itself applies the flip once when the picture arrives.
 QImage flippedBeforeTurn(const QImage &image, Turn turn);
 
-// The file's own code, read as the import reads it: a camera RAW file's (the "RAW" and "DCRAW"
-// processors) from its decoder, whose turn its pixels need; any other's from its metadata. 0 when
-// the file says nothing.
+// The file's own code, read as the import reads it: from the RAW decoder for a processor whose turn
+// is the decoder's (the turn its pixels need), from the metadata for any other. 0 when the file says
+// nothing.
 int codeInFile(const QString &path, const QString &processor);
 
 } // namespace OVNOrientation

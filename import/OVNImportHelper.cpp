@@ -3,6 +3,7 @@
 #include "import/OVNImportHelper.h"
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNOrientation.h"
 #include "import/OVNImportParserAdobe.h"
@@ -157,28 +158,14 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     if (!m_prefsLoaded)
         loadPreferences();
 
-    const QString processor = m_mapping->getProcessorForFile(path);
+    const ProcessorCode &processor = FileTypeCodes::processor(m_mapping->getProcessorForFile(path));
     const QString type = m_mapping->getTypeForFile(path);
     const QSize box = m_mapping->getThumbSizeForFile(path);
     record.insert(key("filetype"), type);
 
-    enum class Loader { Movie, Image, Raw, Dcraw, Illustrator, Generic, Webloc };
-    Loader loader;
-    if (processor == QLatin1String("QuickTime"))
-        loader = Loader::Movie;
-    else if (processor == QLatin1String("Image"))
-        loader = Loader::Image;
-    else if (processor == QLatin1String("RAW"))
-        loader = Loader::Raw;
-    else if (processor == QLatin1String("DCRAW"))
-        loader = Loader::Dcraw;
-    else if (processor == QLatin1String("Adobe.Illustrator"))
-        loader = Loader::Illustrator;
-    else if (processor == QLatin1String("Document.Generic"))
-        loader = Loader::Generic;
-    else if (processor == QLatin1String("Document.Webloc"))
-        loader = Loader::Webloc;
-    else {
+    using Loader = ProcessorCode::Loader;
+    const Loader loader = processor.loader;
+    if (loader == Loader::None) {
         m_lastProblem = QStringLiteral("unsupported file type");
         return {};
     }
@@ -197,7 +184,7 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
             case Loader::Image:
                 picture = loadImageForNSImageMediaFile(path, record, box);
                 break;
-            case Loader::Raw:
+            case Loader::CameraRaw:
                 picture = loadImageForRAWMediaFile(path, record, box);
                 break;
             case Loader::Dcraw:
@@ -207,11 +194,12 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                 picture = OVNImportParserAdobe::loadImageForIllustratorFile(path, record);
                 documentIcon = true;
                 break;
-            case Loader::Generic:
+            case Loader::Document:
                 picture = OVNImportParserGenericDocument::loadImageForFile(path, record);
                 documentIcon = true;
                 break;
             case Loader::Webloc:
+            case Loader::None:
                 break;
             }
         } catch (...) {
@@ -250,8 +238,7 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                 record.insert(key("fulldesc"), exif.value(key("DC Description")).toString());
         }
         int orientation = 0;
-        if ((loader == Loader::Image || loader == Loader::Raw || loader == Loader::Dcraw)
-            && exif.contains(key("Orientation")))
+        if (processor.turn != ProcessorCode::Turn::None && exif.contains(key("Orientation")))
             orientation = exif.value(key("Orientation")).toString().toInt();
         record.insert(key("Orientation"), orientation);
         thumbnail = turnedForOrientation(thumbnail, orientation);

@@ -1,5 +1,6 @@
 #include "output/OVNJpegWriter.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
@@ -49,16 +50,21 @@ QImage readImage(const QString &source, int maxwidth, int maxheight)
 
 QImage loadSource(const QString &source, int maxwidth, int maxheight)
 {
-    const QString processor = OVNExtensionMapping().getProcessorForFile(source);
-    if (processor == QLatin1String("Image"))
+    const ProcessorCode &processor = FileTypeCodes::processor(OVNExtensionMapping().getProcessorForFile(source));
+    if (!processor.writable)
+        return {};
+    switch (processor.loader) {
+    case ProcessorCode::Loader::Image:
         return readImage(source, maxwidth, maxheight);
-    if (processor == QLatin1String("RAW"))
+    case ProcessorCode::Loader::CameraRaw:
         return OVNHelper::imageForRAWMediaFile(source);
-    if (processor == QLatin1String("DCRAW"))
+    case ProcessorCode::Loader::Dcraw:
         return OVNHelper::imageForDCRAWMediaFile(source);
-    if (processor == QLatin1String("QuickTime"))
+    case ProcessorCode::Loader::Movie:
         return OVNHelper::imageForQTMediaFile(source);
-    return {};
+    default:
+        return {};
+    }
 }
 
 } // namespace

@@ -13,7 +13,7 @@ class OVNJpegWriter
 public:
     enum class Caption { Off, On };
 
-    // Loads `source` by the loader its processor names ("Image", "RAW", "DCRAW", "QuickTime"),
+    // Loads `source` by the loader its processor names (those the file-type codes call writable),
     // fits it into maxwidth × maxheight pixels (never enlarged), turns it by the EXIF
     // `orientation`, stamps the caption (author line, then file name) when asked, and writes it
     // to `saveTo` at round(quality × 100) (0 or less means 0.85, above 1 means 1). True exactly

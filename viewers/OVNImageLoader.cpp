@@ -1,5 +1,6 @@
 #include "viewers/OVNImageLoader.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
 #include "platform/Alert.h"
@@ -79,7 +80,7 @@ quint64 OVNImageLoader::load(const Request &request)
             link->loader, [loader = link->loader, result] { loader->deliver(result); }, Qt::QueuedConnection);
     };
     // The reduced picture decodes beside the whole one, so that the whole one is not delayed.
-    if (request.processor == QLatin1String("Image") && request.previewSize.isValid()) {
+    if (FileTypeCodes::processor(request.processor).decodesAtAnySize && request.previewSize.isValid()) {
         pool().start([post, decoder = m_decoder, request, generation] {
             Request asStored = request;
             const int orientation = readOrientation(asStored);
@@ -127,13 +128,17 @@ void OVNImageLoader::deliver(const Result &result)
 
 QImage OVNImageLoader::decode(const Request &request, bool preview)
 {
-    if (request.processor == QLatin1String("Image"))
+    switch (FileTypeCodes::processor(request.processor).loader) {
+    case ProcessorCode::Loader::Image:
         return ImageFileReader::read(request.path, preview ? request.previewSize : QSize());
-    if (request.processor == QLatin1String("RAW"))
+    case ProcessorCode::Loader::CameraRaw:
         return OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor);
-    if (request.processor == QLatin1String("DCRAW"))
+    case ProcessorCode::Loader::Dcraw:
         return OVNHelper::imageForDCRAWMediaFile(request.path, request.shrinkFactor);
-    return {};
+    default:
+        // Movies and documents open in windows of their own.
+        return {};
+    }
 }
 
 void OVNImageLoader::waitForAll() { pool().waitForDone(); }

@@ -24,9 +24,9 @@ class OVNImageLoader : public QObject
 public:
     struct Request {
         QString path;
-        QString processor;    // the file-type table's: "Image", "RAW" or "DCRAW"; others fail
-        int shrinkFactor = 0; // for "RAW": 1/2^n a side, 0 the whole picture
-        QSize previewSize;    // valid: an "Image" first comes reduced to fit it, then whole
+        QString processor;    // the file-type table's; those of the picture loaders decode, others fail
+        int shrinkFactor = 0; // for the RAW decoder: 1/2^n a side, 0 the whole picture
+        QSize previewSize;    // valid: one that decodes at any size first comes reduced to fit it
         // The file's own orientation is read too; the preview size is then the box for the picture
         // turned upright.
         bool orientationFromFile = false;
@@ -58,7 +58,8 @@ public:
 
     // `image` reduced to fit `box` (its aspect kept), as cheaply as looks well.
     static QImage reducedToFit(const QImage &image, QSize box);
-    // The program's decoding of a request: ImageFileReader for "Image", the RAW loaders otherwise.
+    // The program's decoding of a request by its processor's loader: the image reading, the RAW
+    // decoder or dcraw; a null picture for any other.
     static QImage decode(const Request &request, bool preview);
     // Waits for every load of every loader to end (tests, and before the program exits).
     static void waitForAll();

@@ -1,5 +1,6 @@
 #include "viewers/OVNImageViewer.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
@@ -159,7 +160,8 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
     m_view->setImage(image, result.preview ? image : OVNOrientation::flippedBeforeTurn(result.screen, m_turn));
     if (!result.preview) {
         m_view->setShowLoadingTag(false);
-        if (m_processor == QLatin1String("Image"))
+        // Its first whole picture is the full one: nothing left to ask for.
+        if (FileTypeCodes::processor(m_processor).decodesAtAnySize)
             m_shrinkFactor = 0;
         m_loaded = true;
     } else {

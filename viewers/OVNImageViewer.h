@@ -33,7 +33,7 @@ public:
     // The start rotation in degrees, unchanged.
     void setOnLoadRotation(int degrees);
     int onLoadRotation() const { return m_turn.degrees; }
-    // The loader to use ("Image", "RAW", "DCRAW"); by default the file-type table's for the file.
+    // The processor code to load with; by default the file-type table's for the file.
     void setProcessor(const QString &processor) { m_processor = processor; }
     // Shows the window with the loading tag and starts the loader.
     void loadAndShowFile(const QString &path);

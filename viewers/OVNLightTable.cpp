@@ -1,6 +1,7 @@
 #include "viewers/OVNLightTable.h"
 
 #include "browser/OVNMediaRollView.h"
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
 #include "platform/MoviePlayer.h"
@@ -359,7 +360,8 @@ void OVNLightTable::loadSelection()
     m_pending = {true, 0,   m_selectedPane,
                  row,  mid, OVNOrientation::turnFor(record->field(MediaRecord::Orientation).toInt())};
     const QString extension = OVNExtensionMapping::pathExtension(path);
-    const bool image = m_extensionmap.getViewerForExtension(extension) == QLatin1String("NSIInternal");
+    const bool image = FileTypeCodes::viewer(m_extensionmap.getViewerForExtension(extension)).window
+                       == ViewerCode::Window::ImageViewer;
     setSelectedMediaViewType(!image);
     setSelectedRepresentedObject({{keyPath, path}, {keyMid, mid}});
     const QString existing = path.isEmpty() ? QString() : OVNHelper::existingFilePath(path);

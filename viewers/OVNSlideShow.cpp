@@ -1,5 +1,6 @@
 #include "viewers/OVNSlideShow.h"
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNImageTagParser.h"
 #include "formats/OVNOrientation.h"
@@ -50,8 +51,11 @@ QImage OVNSlideShow::slideImage(const QString &path, const QString &processor, i
     const OVNOrientation::Turn turn = OVNOrientation::turnFor(orientation);
     // Decoded to fit the box as it stands once turned.
     const QSize fit = box.isValid() && turn.degrees % 180 ? box.transposed() : box;
-    OVNImageLoader::Request request{path, processor.isEmpty() ? QStringLiteral("Image") : processor, 1, fit};
-    QImage image = OVNImageLoader::decode(request, request.processor == QLatin1String("Image") && fit.isValid());
+    // A slide handed no processor is read as a plain image.
+    const OVNImageLoader::Request request{
+        path, processor.isEmpty() ? QString::fromLatin1(FileTypeCodes::plainImage().code) : processor, 1, fit};
+    QImage image =
+        OVNImageLoader::decode(request, FileTypeCodes::processor(request.processor).decodesAtAnySize && fit.isValid());
     if (image.isNull())
         return {};
     if (fit.isValid() && (image.width() > fit.width() || image.height() > fit.height()))

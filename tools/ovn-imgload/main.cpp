@@ -4,6 +4,7 @@
 // the user's "FileTypeMapping" preference or the built-in table; --processor overrides it) and
 // writes the picture, so that a person can look at what the loaders make of a file.
 
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "platform/ImageFileReader.h"
@@ -82,11 +83,12 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     QImage image;
-    if (processor == QLatin1String("RAW")) {
+    const ProcessorCode::Loader loader = FileTypeCodes::processor(processor).loader;
+    if (loader == ProcessorCode::Loader::CameraRaw) {
         image = OVNHelper::imageForRAWMediaFile(input, shrink);
-    } else if (processor == QLatin1String("DCRAW")) {
+    } else if (loader == ProcessorCode::Loader::Dcraw) {
         image = OVNHelper::imageForDCRAWMediaFile(input, shrink);
-    } else if (processor == QLatin1String("QuickTime")) {
+    } else if (loader == ProcessorCode::Loader::Movie) {
         const std::unique_ptr<Movie> movie = Movie::open(input);
         if (movie) {
             const qint64 value = std::llround(seconds * movie->timeScale());
@@ -94,7 +96,7 @@ int main(int argc, char **argv)
             std::printf("movie: %dx%d, duration %lld/%d\n", movie->naturalSize().width(), movie->naturalSize().height(),
                         static_cast<long long>(movie->duration().timeValue), movie->timeScale());
         }
-    } else if (processor == QLatin1String("Image")) {
+    } else if (loader == ProcessorCode::Loader::Image) {
         QSize box;
         if (size > 0)
             box = QSize(size, size);

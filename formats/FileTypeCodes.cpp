@@ -1,0 +1,75 @@
+#include "formats/FileTypeCodes.h"
+
+#include "formats/FileTypeEntry.h"
+#include "platform/Localized.h"
+
+namespace {
+
+using Loader = ProcessorCode::Loader;
+using Turn = ProcessorCode::Turn;
+using Window = ViewerCode::Window;
+
+// Code, loader, decodes at any size, badged, turn, writable.
+constexpr ProcessorCode kProcessors[] = {
+    {"Image", Loader::Image, true, false, Turn::Metadata, true},
+    {"QuickTime", Loader::Movie, false, false, Turn::None, true},
+    {"RAW", Loader::CameraRaw, false, true, Turn::Decoder, true},
+    {"DCRAW", Loader::Dcraw, false, true, Turn::Decoder, true},
+    {"Adobe.Illustrator", Loader::Illustrator, false, false, Turn::None, false},
+    {"Document.Generic", Loader::Document, false, false, Turn::None, false},
+    {"Document.Webloc", Loader::Webloc, false, false, Turn::None, false},
+};
+// What a code no row names does: nothing. The file-type table's miss answer lands here too.
+constexpr ProcessorCode kUnknownProcessor{kFileTypeNone, Loader::None, false, false, Turn::None, false};
+
+constexpr ViewerCode kViewers[] = {
+    {"NSIInternal", Window::ImageViewer, "Built-in image viewer"},
+    {"QTInternal", Window::MovieViewer, "Built-in movie viewer"},
+    {"Creator", Window::Desktop, "Default application"},
+};
+constexpr ViewerCode kUnknownViewer{kFileTypeNone, Window::None, kFileTypeNone};
+
+} // namespace
+
+namespace FileTypeCodes {
+
+std::span<const ProcessorCode> processors() { return kProcessors; }
+
+const ProcessorCode &processor(QStringView code)
+{
+    for (const ProcessorCode &row : kProcessors)
+        if (code == QLatin1StringView(row.code))
+            return row;
+    return kUnknownProcessor;
+}
+
+const ProcessorCode &plainImage()
+{
+    for (const ProcessorCode &row : kProcessors)
+        if (row.loader == Loader::Image)
+            return row;
+    return kUnknownProcessor;
+}
+
+std::span<const ViewerCode> viewers() { return kViewers; }
+
+const ViewerCode &viewer(QStringView code)
+{
+    for (const ViewerCode &row : kViewers)
+        if (code == QLatin1StringView(row.code))
+            return row;
+    return kUnknownViewer;
+}
+
+} // namespace FileTypeCodes
+
+QString fileTypeCodeDisplayName(const QString &code)
+{
+    // The catalog's file type of a picture the image reading read.
+    if (code == QLatin1String("NSImage"))
+        return localized("Image");
+    const ViewerCode &viewer = FileTypeCodes::viewer(code);
+    if (viewer.window != ViewerCode::Window::None)
+        return localized(viewer.title);
+    return code;
+}
