@@ -4,6 +4,8 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Localized.h"
 
+#include <QHash>
+
 namespace OVNCategoryAccess {
 
 QString unreachableTitle() { return localized("The catalog server cannot be reached: the change was not saved."); }
@@ -45,6 +47,34 @@ std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &category
     if (db.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return unreachable();
     return readFailure(db);
+}
+
+std::optional<MediaList> readableNow(OVNDatabaseAccess &db, MediaList records)
+{
+    if (!db.useAuthentication())
+        return records;
+    QHash<QString, bool> readable; // one question per owning category
+    bool failed = false;
+    records.removeIf([&](const MediaRecordRef &record) {
+        if (failed)
+            return true;
+        const QString owner = record->field(MediaRecord::CategoryId);
+        auto known = readable.constFind(owner);
+        if (known == readable.constEnd()) {
+            bool may = false;
+            if (!owner.isEmpty()) {
+                const OVNDatabaseAccess::CategoryAccess access = db.categoryAccessNow(owner);
+                failed = access.status == OVNDatabaseAccess::CategoryAccess::Status::Failed;
+                may = access.status == OVNDatabaseAccess::CategoryAccess::Status::Found
+                      && OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), access.level);
+            }
+            known = readable.insert(owner, may);
+        }
+        return !*known;
+    });
+    if (failed)
+        return std::nullopt;
+    return records;
 }
 
 Refusal readFailure(const OVNDatabaseAccess &db)

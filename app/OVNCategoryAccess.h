@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/MediaRecord.h"
+
 #include <QString>
 
 #include <optional>
@@ -24,6 +26,12 @@ struct Refusal {
 // privilege alert's words with both levels, the server out of reach, the category deleted
 // meanwhile, or the privileges not readable. An empty id (the "Database" item) grants everything.
 std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &categoryMid, const QString &requested);
+
+// The entries of `records` the user may read at this moment, each judged by the category that owns
+// it as the catalog holds it now: READ ONLY or more. An entry of no category, or of one deleted
+// meanwhile, is left out; on a catalog without users all are kept. Nothing when the privileges
+// could not be read (readFailure() says why).
+std::optional<MediaList> readableNow(OVNDatabaseAccess &db, MediaList records);
 
 // Why a write to a category failed, in the program's words: the server out of reach, the category
 // deleted meanwhile (also when no statement failed but none found the category: compare with the

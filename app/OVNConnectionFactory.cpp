@@ -72,9 +72,15 @@ QString OVNConnectionFactory::logIn(OVNDatabaseAccess &connection, const QString
         return QString();
     QString refusal;
     if (connection.failureCount() != failures) {
-        // The user list could not be read: nobody is let in on a guess.
-        refusal = localized("The catalog's user list could not be read, so the account “%1” cannot be let in: %2")
-                      .arg(login, connection.getLastErrorMessage());
+        // The user list could not be read: nobody is let in on a guess. The server's own text,
+        // which may quote the statement, goes to the log.
+        const bool unreachable = connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+        if (!unreachable)
+            qWarning("Login: the user list could not be read: %s", qUtf8Printable(connection.getLastErrorMessage()));
+        refusal =
+            localized("The catalog's user list could not be read, so the account “%1” cannot be let in.").arg(login);
+        if (unreachable)
+            refusal += QLatin1Char(' ') + localized("The catalog server cannot be reached.");
     } else if (connection.getUserForLogin(login).isEmpty()) {
         refusal = localized("The account “%1” is not a user of this catalog. This catalog lets in only its own users: "
                             "ask its administrator to add a catalog user with the login “%1”.")

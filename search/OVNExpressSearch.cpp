@@ -60,6 +60,14 @@ Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search
     return run(connection, search.statement(), timeLimitMs, stop, fields);
 }
 
+QString failureText(const OVNDatabaseAccess &connection)
+{
+    if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return localized("The catalog cannot be reached.");
+    qWarning("Search failed: %s", qUtf8Printable(connection.getLastErrorMessage()));
+    return localized("The search could not run.");
+}
+
 std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main)
 {
     std::unique_ptr<OVNDatabaseAccess> search = main.openSiblingConnection();

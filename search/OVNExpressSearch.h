@@ -35,6 +35,10 @@ std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection);
 Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search, int timeLimitMs = defaultTimeLimitMs,
                   const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
 
+// What the user reads when a search failed on the connection: the catalog out of reach, or that the
+// search could not run. The catalog's own text goes to the log: it may quote the statement.
+QString failureText(const OVNDatabaseAccess &connection);
+
 // A connection like `main` for a search thread: same catalog, same catalog user.
 std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess &main);
 

@@ -77,8 +77,9 @@ check "refused: Authorization Failed" "" grant "$category" Admin "FULL ACCESS"
 check "ok:" "$admin_pw" add-member bob Admin
 check "ok:" "$bob_pw" --login bob delete-user "$me"
 check "ok:" "$bob_pw" login bob
-# Without a catalog user of its own, the account holds nothing on a category that names groups.
-check "refused: Authorization Failed" "" grant "$category" Staff "READ & WRITE"
+# Without a catalog user of its own, the account is refused as the program refuses it at start-up.
+check "refused: The account “$me” is not a user of this catalog" "" grant "$category" Staff "READ & WRITE"
+check "refused: The account “$me” is not a user of this catalog" "" level "$category" bob
 comment=$(as_owner "$bindir/psql" -h "$OVN_TEST_PG_SOCKET_DIR" -p "$OVN_TEST_PG_PORT" -U postgres \
     -d "$OVN_TEST_PG_DB" -qAt -c "select comment from strvcategory where mid='probe-1'")
 case "$comment" in

@@ -1,5 +1,8 @@
 #include "ToolCatalog.h"
 
+#include "ToolAccount.h"
+
+#include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
@@ -13,6 +16,8 @@ namespace ToolCatalog {
 
 std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, const char *tool)
 {
+    // The catalog layer's messages may quote the server: they go to the log, never to the terminal.
+    ToolAccount::logMessages();
     auto connection = std::make_unique<OVNDatabaseAccess>();
     const QUrl url(catalog);
     if (url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("pgsql")) {
@@ -58,16 +63,26 @@ CategoryInCatalog openCategory(const QString &catalog, const QString &category, 
         opened.refusal = QStringLiteral("cannot open the catalog %1").arg(catalog);
         return opened;
     }
+    opened.refusal = ToolAccount::logIn(*opened.connection);
+    if (!opened.refusal.isEmpty())
+        return opened;
     opened.categoryId = categoryId(*opened.connection, category);
     if (opened.categoryId.isEmpty())
         opened.refusal = QStringLiteral("no category %1").arg(category);
+    else
+        opened.refusal = ToolAccount::refusal(*opened.connection, OVNPrivilegeLevel::readOnly(), {opened.categoryId});
     return opened;
 }
 
-std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId)
+std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId,
+                                                   QString *refusal)
 {
+    const std::optional<MediaList> readable =
+        ToolAccount::readable(connection, connection.getMediaList(categoryId), refusal);
+    if (!readable)
+        return std::nullopt;
     QList<MediaRecord> records;
-    for (const MediaRecordRef &record : connection.getMediaList(categoryId)) {
+    for (const MediaRecordRef &record : *readable) {
         if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
             return std::nullopt;
         records.append(*record);

@@ -17,16 +17,19 @@ namespace ToolCatalog {
 enum class Tables { AsTheyAre, CreateWhenMissing };
 
 // Opens the catalog; the connection is inactive (with its error message) when it could not be
-// opened. A password written into the URL still works, with a warning on standard error naming
-// `tool`, since every user of the computer can read a program's command line.
+// opened. From here on Qt's messages go to the system log (ToolAccount::logMessages()). A password written into the URL
+// still works, with a warning on standard error naming `tool`, since every user of the computer can read a program's
+// command line.
 std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, const char *tool);
 
 // The category a tool is given: an existing category's id, else the id of the first collection of
 // that name; empty when there is neither.
 QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName);
 
-// An existing catalog (tables as they are) and the category in it, for the output tools; when
-// either is missing, `refusal` says which ("cannot open the catalog X", "no category Y").
+// An existing catalog (tables as they are), logged in as the account's catalog user, and the
+// category in it, for the output tools; when either is missing, or the user may not read the
+// category, `refusal` says why ("cannot open the catalog X", the program's start-up refusal, "no
+// category Y", the program's privilege refusal).
 struct CategoryInCatalog {
     std::unique_ptr<OVNDatabaseAccess> connection;
     QString categoryId;
@@ -34,7 +37,9 @@ struct CategoryInCatalog {
 };
 CategoryInCatalog openCategory(const QString &catalog, const QString &category, const char *tool);
 
-// The category's entries, null when one of their files is missing.
-std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId);
+// The category's entries the user may read, null when one of their files is missing; `refusal`
+// says why when the privileges could not be read (and the answer is then null as well).
+std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId,
+                                                   QString *refusal);
 
 } // namespace ToolCatalog

@@ -129,7 +129,8 @@ int main(int argc, char **argv)
         QTextStream(stderr) << "ovn-autofill: no catalog at " << catalog << Qt::endl;
         return 2;
     }
-    ToolAccount::bind(*connection);
+    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+        return ToolStart::refuse(refusal);
     QPointer<OVNAssetManager> window = new OVNAssetManager;
     window->setDatabaseConnection(connection);
     window->windowControllerDidLoadNib();

@@ -1,6 +1,8 @@
 // ovn-capture: lists the attached cameras and cards, or runs one download from one of them with the
 // first built-in capture preset and the settings given, printing what happened to each file.
 
+#include "ToolAccount.h"
+
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCaptureDownload.h"
@@ -74,7 +76,14 @@ std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &path)
         return nullptr;
     if (!connection->checkForDatabaseSetup())
         OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    return connection->checkForDatabaseSetup() ? std::move(connection) : nullptr;
+    if (!connection->checkForDatabaseSetup())
+        return nullptr;
+    // As the program: the account's own catalog user; one the catalog does not let in catalogues nothing.
+    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty()) {
+        std::fprintf(stderr, "ovn-capture: %s\n", qPrintable(refusal));
+        return nullptr;
+    }
+    return connection;
 }
 
 } // namespace

@@ -39,7 +39,6 @@
 // Either quits afterwards unless --stay or --grab keeps the window.
 
 #include "app/OVNAssetManager.h"
-#include "app/OVNConnectionFactory.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNRegisteredDefaults.h"
@@ -49,7 +48,6 @@
 #include "import/OVNImportMedia.h"
 #include "platform/CatalogNames.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolNumber.h"
@@ -402,8 +400,7 @@ int main(int argc, char **argv)
         return 1;
     }
     // As the program does: only a catalog user in a group is let in.
-    if (const QString refusal = OVNConnectionFactory::logIn(*connection, SystemInfo::accountName());
-        !refusal.isEmpty()) {
+    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty()) {
         QTextStream(stderr) << "ovn-catalog-window: " << refusal << Qt::endl;
         return 1;
     }

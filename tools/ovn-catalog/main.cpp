@@ -17,7 +17,14 @@
 // a name), with the user and password from $PGUSER and $PGPASSWORD.
 //
 // Lists are tab-separated, one item a line. Failures go to standard error with the exit status 1.
+//
+// On a catalog with users the tool is the account's own catalog user, as the program is: an account
+// that is no catalog user, or in no group, is refused; lists leave out what that user may not read,
+// and each change needs the level the catalog window asks for.
 
+#include "ToolAccount.h"
+
+#include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
@@ -59,6 +66,26 @@ int fail(const QString &message)
     return 1;
 }
 
+// What the catalog did not do, on standard error.
+int failed(const OVNDatabaseAccess &db, const QString &what) { return fail(ToolAccount::failure(db, what)); }
+
+bool mayRead(const CategoryNode &node)
+{
+    return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(),
+                                        node.value(QStringLiteral("MYPRIVILEGES")).toString());
+}
+
+// The entries of a list the catalog user may read; the program's refusal on standard error when the
+// privileges could not be read.
+std::optional<MediaList> readable(OVNDatabaseAccess &db, MediaList records)
+{
+    QString why;
+    std::optional<MediaList> kept = ToolAccount::readable(db, std::move(records), &why);
+    if (!kept)
+        fail(why);
+    return kept;
+}
+
 constexpr const char *usageText = "usage: ovn-catalog FILE create\n"
                                   "       ovn-catalog FILE add-category NAME [KIND [PARENT-ID]]\n"
                                   "       ovn-catalog FILE add-media CATEGORY-ID PATH [THUMBNAIL-JPEG]\n"
@@ -86,6 +113,8 @@ void printChildren(OVNDatabaseAccess &db, const QString &parent, int depth)
     if (depth > 64)
         return; // a cycle in the stored tree
     for (const CategoryNode &child : db.getCategoryListForMID(parent)) {
+        if (!mayRead(child))
+            continue;
         printCategory(child, depth);
         if (child.value(CatalogNames::keyType).toString() == QLatin1String("F"))
             printChildren(db, child.value(CatalogNames::keyMid).toString(), depth + 1);
@@ -96,6 +125,8 @@ int listCategories(OVNDatabaseAccess &db)
 {
     for (const char *kind : {"F", "C", "M", "I", "S"}) {
         for (const CategoryNode &node : db.getCategoryList(QString::fromLatin1(kind))) {
+            if (!mayRead(node))
+                continue;
             printCategory(node, 0);
             if (node.value(CatalogNames::keyType).toString() == QLatin1String("F"))
                 printChildren(db, node.value(CatalogNames::keyMid).toString(), 1);
@@ -107,10 +138,17 @@ int listCategories(OVNDatabaseAccess &db)
 
 int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
 {
-    const MediaList records = arguments.isEmpty()
-                                  ? db.getMediaList(QStringLiteral("0"), QStringLiteral("EXPANDABLE"))
-                                  : db.getMediaList(arguments.at(0), arguments.value(1, QStringLiteral("C")));
-    for (const MediaRecordRef &entry : records) {
+    if (!arguments.isEmpty()) {
+        if (const QString refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readOnly(), {arguments.at(0)});
+            !refusal.isEmpty())
+            return fail(refusal);
+    }
+    const std::optional<MediaList> records =
+        readable(db, arguments.isEmpty() ? db.getMediaList(QStringLiteral("0"), QStringLiteral("EXPANDABLE"))
+                                         : db.getMediaList(arguments.at(0), arguments.value(1, QStringLiteral("C"))));
+    if (!records)
+        return 1;
+    for (const MediaRecordRef &entry : *records) {
         const MediaRecord &record = *entry;
         out() << record.value(CatalogNames::keyMid).toString() << '\t'
               << record.value(CatalogNames::keyDisplayTag).toString() << '\t'
@@ -148,13 +186,18 @@ int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
 {
     if (arguments.isEmpty())
         return usage();
-    const MediaList records = db.getMediaList(arguments.at(0), QStringLiteral("C"));
+    if (const QString refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readOnly(), {arguments.at(0)});
+        !refusal.isEmpty())
+        return fail(refusal);
+    const std::optional<MediaList> records = readable(db, db.getMediaList(arguments.at(0), QStringLiteral("C")));
+    if (!records)
+        return 1;
     QFile output;
     if (!output.open(stdout, QIODevice::WriteOnly))
         return fail(QStringLiteral("cannot write to standard output"));
     QByteArray text;
     text.reserve(1 << 17);
-    for (const MediaRecordRef &entry : records) {
+    for (const MediaRecordRef &entry : *records) {
         for (int field = 0; field < MediaRecord::fieldCount; ++field) {
             if (field > 0)
                 text += '|';
@@ -189,6 +232,9 @@ int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
             return fail(QStringLiteral("cannot read %1").arg(arguments.at(2)));
         thumbnail = jpeg.readAll();
     }
+    if (const QString refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readWrite(), {arguments.at(0)});
+        !refusal.isEmpty())
+        return fail(refusal);
     const QVariantMap record = {
         {CatalogNames::keyCategoryId, arguments.at(0)},
         {QStringLiteral("cataloguedby"), SystemInfo::fullName()},
@@ -206,7 +252,7 @@ int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
     };
     const QString mid = db.addMediaListEntry(record);
     if (mid.isEmpty())
-        return fail(db.getLastErrorMessage());
+        return failed(db, QStringLiteral("the entry could not be added"));
     out() << mid << Qt::endl;
     return 0;
 }
@@ -267,7 +313,7 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
     const QString best = category(QStringLiteral("Best Of"), "S");
     const QString print = category(QStringLiteral("For Print"), "S");
     if (best.isEmpty() || print.isEmpty())
-        return fail(db.getLastErrorMessage());
+        return failed(db, QStringLiteral("the categories could not be added"));
     db.updateCategoryListComment(
         incoming, QString::fromUtf8(PropertyList::writeOpenStep(QVariantMap{
                       {QStringLiteral("SURVEILLANCEFOLDER"), QDir::homePath() + QStringLiteral("/Incoming")}})));
@@ -328,7 +374,7 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
         };
         const QString mid = db.addMediaListEntry(record);
         if (mid.isEmpty())
-            return fail(db.getLastErrorMessage());
+            return failed(db, QStringLiteral("the entry could not be added"));
         added.append(mid);
     }
     for (int i = 0; i < added.size(); i += 3)
@@ -370,19 +416,23 @@ int main(int argc, char **argv)
     } else {
         db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
     }
+    // From here on the catalog's own messages go to the log, not to the terminal.
+    ToolAccount::logMessages();
     if (!db.openDBConnection())
-        return fail(db.getLastErrorMessage());
+        return failed(db, QStringLiteral("cannot open the catalog %1").arg(path));
+    if (const QString refusal = ToolAccount::logIn(db); !refusal.isEmpty())
+        return fail(refusal);
 
     if (command == QLatin1String("seed")) {
         if (!db.checkForDatabaseSetup() && !OVNDBHelper::prefDBCreateLocalDatabase(db))
-            return fail(db.getLastErrorMessage());
+            return failed(db, QStringLiteral("the catalog could not be made"));
         return seedCatalog(db, rest);
     }
     if (command == QLatin1String("create")) {
         if (db.checkForDatabaseSetup())
             return fail(QStringLiteral("%1 already holds a catalog").arg(path));
         if (!(onServer ? OVNDBHelper::prefDBCreatePostgreSQLDatabase(db) : OVNDBHelper::prefDBCreateLocalDatabase(db)))
-            return fail(db.getLastErrorMessage());
+            return failed(db, QStringLiteral("the catalog could not be made"));
         return 0;
     }
     if (!db.checkForDatabaseSetup())
@@ -390,11 +440,17 @@ int main(int argc, char **argv)
     if (command == QLatin1String("add-category")) {
         if (rest.isEmpty())
             return usage();
+        // Into a folder as a category is dropped onto one: with the right to change the folder.
+        if (rest.size() > 2) {
+            if (const QString refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readWrite(), {rest.at(2)});
+                !refusal.isEmpty())
+                return fail(refusal);
+        }
         const QString mid = db.addCategoryListEntry(rest.at(0), rest.value(1, QStringLiteral("C")));
         if (mid.isEmpty())
-            return fail(db.getLastErrorMessage());
+            return failed(db, QStringLiteral("the category could not be added"));
         if (rest.size() > 2 && !db.setCategoryListEntrySuperMID(mid, rest.at(2)))
-            return fail(db.getLastErrorMessage());
+            return failed(db, QStringLiteral("the category could not be put into its folder"));
         out() << mid << Qt::endl;
         return 0;
     }
@@ -403,9 +459,16 @@ int main(int argc, char **argv)
     if (command == QLatin1String("link")) {
         if (rest.size() < 2)
             return usage();
+        // As a link made in the catalog window: the set may be changed, the entry read.
+        QString refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readWrite(), {rest.at(1)});
+        if (refusal.isEmpty())
+            refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readOnly(),
+                                           {db.getMediaListEntryForMediaID(rest.at(0), QStringLiteral("categoryid"))});
+        if (!refusal.isEmpty())
+            return fail(refusal);
         const QString mid = db.addEntryToImageSet(rest.at(0), rest.at(1));
         if (mid.isEmpty())
-            return fail(db.getLastErrorMessage());
+            return failed(db, QStringLiteral("the entry could not be linked"));
         out() << mid << Qt::endl;
         return 0;
     }

@@ -79,10 +79,11 @@ int main(int argc, char **argv)
     ToolCatalog::CategoryInCatalog opened = ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-export");
     if (!opened.refusal.isEmpty())
         return refuse(opened.refusal);
+    QString unreadable;
     const std::optional<QList<MediaRecord>> found =
-        ToolCatalog::recordsWithFiles(*opened.connection, opened.categoryId);
+        ToolCatalog::recordsWithFiles(*opened.connection, opened.categoryId, &unreadable);
     if (!found)
-        return refuse(QStringLiteral("Media file not found."));
+        return refuse(unreadable.isEmpty() ? QStringLiteral("Media file not found.") : unreadable);
     const QList<MediaRecord> &records = *found;
     if (records.isEmpty())
         return refuse(QStringLiteral("nothing to export"));

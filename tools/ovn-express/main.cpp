@@ -5,12 +5,15 @@
 // Rating) or an expert condition, over the whole catalog or the search-in item TITLE, read-only,
 // then only entries the catalog user may read. The catalog user is the account's own (its name in
 // the system's user database, as in the program; never $USER), or with --login the one whose
-// password is read as one line from standard input. Prints "found: N", then
+// password is read as one line from standard input; an account the catalog does not let in is
+// refused as the program refuses it, and reads nothing. Prints "found: N", then
 // "MID<TAB>DISPLAYTAG" per entry; --rate N then rates every entry found as the panel's rating
 // menu does and prints "rated: N", or, when the user may not change one of them, "refused: " and
 // the program's privilege text, writing nothing. A refused search prints "refused: MESSAGE", a stopped one
 // "stopped: MESSAGE"; both exit 1.
 
+#include "app/OVNCategoryAccess.h"
+#include "app/OVNUserAdministration.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/CatalogNames.h"
@@ -23,7 +26,6 @@
 #include "ToolCatalog.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolUsage.h"
-#include "platform/SystemInfo.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -49,6 +51,16 @@ int finish(const char *kind, const QString &message)
 {
     std::printf("%s: %s\n", kind, qPrintable(message));
     return 1;
+}
+
+// A rating the catalog did not take, in the program's words; the server's own text goes to the log.
+QString ratingFailed(const OVNDatabaseAccess &db)
+{
+    if (db.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+        return OVNCategoryAccess::unreachableTitle();
+    qWarning("Rating failed: %s", qUtf8Printable(db.getLastErrorMessage()));
+    return QStringLiteral("Rating Failed: The rating could not be written to the catalog; the entries keep their "
+                          "rating.");
 }
 
 // A column tag by number or by its menu title (any case); -1 when it is neither.
@@ -124,20 +136,17 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ovn-express: cannot open the catalog %s\n", qPrintable(catalog));
         return 2;
     }
-    if (db->checkForUserManagerSetup()) {
-        // As the program does: the account's own name without a password, or a login with one.
-        bool loggedIn = false;
-        if (login.isEmpty()) {
-            loggedIn = db->authenticateUser(SystemInfo::accountName());
-        } else {
+    if (login.isEmpty()) {
+        // As the program does: the account's own catalog user, without a password.
+        if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
+            return finish("refused", refusal);
+    } else {
+        ToolAccount::logMessages();
+        if (db->checkForUserManagerSetup()) {
             std::string password;
             std::getline(std::cin, password);
-            loggedIn = db->authenticateWebUser(login, QString::fromStdString(password));
-        }
-        if (!loggedIn) {
-            std::fprintf(stderr, "ovn-express: no catalog user %s (with that password)\n",
-                         qPrintable(login.isEmpty() ? SystemInfo::accountName() : login));
-            return 2;
+            if (!db->authenticateWebUser(login, QString::fromStdString(password)))
+                return finish("refused", OVNUserAdministration::loginFailedText());
         }
     }
 
@@ -225,19 +234,20 @@ int main(int argc, char *argv[])
     QStringList owners;
     for (const MediaRecordRef &record : outcome.records)
         owners.append(record->field(MediaRecord::CategoryId));
+    // Asked inside the transaction that writes, so that the answer holds until the ratings are in.
+    OVNDatabaseTransaction batch(*db);
     if (!outcome.records.empty()) {
         const QString refusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners);
         if (!refusal.isEmpty())
             return finish("refused", refusal);
     }
-    OVNDatabaseTransaction batch(*db);
     for (const MediaRecordRef &record : outcome.records) {
         if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), CatalogNames::keyRating, QString::number(rate),
                                       OVNDatabaseAccess::BareValue))
-            return finish("refused", QStringLiteral("Rating Failed: %1").arg(db->getLastErrorMessage()));
+            return finish("refused", ratingFailed(*db));
     }
     if (batch.isActive() && !batch.commit())
-        return finish("refused", QStringLiteral("Rating Failed: %1").arg(db->getLastErrorMessage()));
+        return finish("refused", ratingFailed(*db));
     std::printf("rated: %lld\n", static_cast<long long>(outcome.records.size()));
     return 0;
 }

@@ -3,15 +3,19 @@
 // SETTINGS a property-list file (XML or text form) of {"CATALOG", "LINES"}; the search-in list is
 // the catalog window's. Prints "sql: STATEMENT", "found: N", then "MID<TAB>DISPLAYTAG" per entry;
 // --save stores the search as a smart folder and prints "saved: ID"; a refused search prints
-// "refused: MESSAGE" and exits 1.
+// "refused: MESSAGE" and exits 1. The search runs as the account's catalog user and finds only
+// entries that user may read; an account the catalog does not let in is refused, as the program
+// refuses it, and reads nothing.
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
 #include "platform/HeapTuning.h"
 #include "platform/PropertyList.h"
+#include "search/OVNExpressSearch.h"
 #include "search/OVNFind.h"
 
+#include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
@@ -66,12 +70,17 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ovn-find: cannot open the catalog %s\n", qPrintable(catalog));
         return 2;
     }
+    if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
+        return refuse(refusal);
     if (args.first() == QLatin1String("--smart-folder")) {
         if (args.size() != 2)
             return usage();
         const std::optional<CategoryNode> node = db->getCategoryForMID(args.at(1));
         if (!node || node->value(CatalogNames::keyType).toString() != QLatin1String("I"))
             return refuse(QStringLiteral("No smart folder has the id %1.").arg(args.at(1)));
+        if (const QString refusal = ToolAccount::refusal(*db, QStringLiteral("READ ONLY"), {args.at(1)});
+            !refusal.isEmpty())
+            return refuse(refusal);
         settings = commentDictionary(node->value(CatalogNames::keyComment).toString());
         if (settings.isEmpty())
             return refuse(QStringLiteral("The smart folder holds no search."));
@@ -102,7 +111,15 @@ int main(int argc, char *argv[])
         return refuse(refusal);
     const QString sql = find.searchClause(OVNFind::dialectOf(*db));
     std::printf("sql: %s\n", qPrintable(sql));
-    const MediaList found = db->getMediaListForSQL(sql);
+    const quint64 failures = db->failureCount();
+    MediaList all = db->getMediaListForSQL(sql);
+    if (db->failureCount() != failures)
+        return refuse(OVNExpressSearch::failureText(*db));
+    QString unreadable;
+    const std::optional<MediaList> readable = ToolAccount::readable(*db, std::move(all), &unreadable);
+    if (!readable)
+        return refuse(unreadable);
+    const MediaList &found = *readable;
     std::printf("found: %lld\n", static_cast<long long>(found.size()));
     QByteArray lines;
     for (const MediaRecordRef &record : found) {

@@ -13,9 +13,10 @@
 // ovn-import --rescan CATALOG CATEGORY (an id or a collection's name): reads the files of a category's records again
 // (thumbnail, orientation, import date), printing "rescanned N of M".
 //
-// The catalog user is the one whose login is this account's name, as in the program; importing
+// The catalog user is the one whose login is this account's name, as in the program: an account
+// that is no catalog user, or in no group, is refused with the program's start-up words. Importing
 // into an existing category, folder or re-scanned category needs READ & WRITE on it, as in the
-// catalog window. A refusal prints "refused: " and the window's privilege text, and writes nothing.
+// catalog window. A refusal prints "refused: " and the program's text, and writes nothing.
 //
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
 // error), the catalog could not be used or the user may not write there, 2 on a wrong command line.
@@ -188,15 +189,17 @@ int main(int argc, char *argv[])
     std::unique_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-import");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        std::fprintf(stderr, "ovn-import: cannot open the catalog %s: %s\n", qPrintable(catalog),
-                     qPrintable(connection->getLastErrorMessage()));
+        std::fprintf(
+            stderr, "ovn-import: %s\n",
+            qPrintable(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog)));
         return 1;
     }
-    ToolAccount::bind(*connection);
+    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+        return ToolStart::refuse(refusal);
     if (rescan)
         return rescanCategory(*connection, category, settings, quiet);
     // Into a category that is there only with the right to change it; a new one is made at the top
-    // level, which anyone may do.
+    // level, which every user of the catalog may do.
     const QString kind = smart ? QStringLiteral("F") : QStringLiteral("C");
     QString categoryId = existing(*connection, category, kind);
     if (!categoryId.isEmpty()) {
@@ -207,8 +210,11 @@ int main(int argc, char *argv[])
         categoryId = connection->addCategoryListEntry(category, kind);
     }
     if (categoryId.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: cannot make the %s %s: %s\n", smart ? "folder" : "collection",
-                     qPrintable(category), qPrintable(connection->getLastErrorMessage()));
+        std::fprintf(
+            stderr, "ovn-import: %s\n",
+            qPrintable(ToolAccount::failure(
+                *connection, QStringLiteral("cannot make the %1 %2")
+                                 .arg(smart ? QStringLiteral("folder") : QStringLiteral("collection"), category))));
         return 1;
     }
     std::printf("%s %s\n", smart ? "folder" : "category", qPrintable(categoryId));

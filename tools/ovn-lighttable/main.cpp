@@ -12,7 +12,9 @@
 // Prints "panes N" whenever the panes are built, "loaded ROW MID WxH rotation R" per finished load,
 // "advance ROW" per automatic step, "rating ROW MID N" and "turned ROW MID CODE" per write that
 // succeeded, and "failed: MESSAGE" for a refused or failed one (exit status 1). A load that fails
-// is told on standard error. Exit status 2 on bad arguments or a catalog or category not there.
+// is told on standard error. Exit status 2 on bad arguments or a catalog or category not there;
+// an account the catalog does not let in prints "refused: " and the program's words (status 1).
+#include "ToolAccount.h"
 #include "ToolCatalog.h"
 
 #include "app/OVNAssetManager.h"
@@ -132,6 +134,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "ovn-lighttable: cannot open the catalog %s\n", qPrintable(catalog));
         return 2;
     }
+    // As the program: the account's own catalog user, with its privileges.
+    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+        return ToolStart::refuse(refusal);
     const QString categoryId = ToolCatalog::categoryId(*connection, category);
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-lighttable: no category %s\n", qPrintable(category));

@@ -16,6 +16,8 @@
 // whole list one screen at a time, every screen drawn complete, and prints the resident memory
 // (VmRSS, and its peak VmHWM) before and after; for example:
 //   ovn-mediaview-demo --items 100000 --width 1920 --height 1080 --document-thumbnails --scroll-through
+#include "ToolAccount.h"
+
 #include "browser/OVNMediaPreviewImage.h"
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewDelegate.h"
@@ -224,10 +226,15 @@ private:
     QList<QByteArray> m_thumbnails;
 };
 
-bool openCatalog(OVNDatabaseAccess &db, const QString &path)
+// The catalog as the account's own catalog user, as the program opens it; `refusal` says why an
+// account the catalog does not let in is turned away.
+bool openCatalog(OVNDatabaseAccess &db, const QString &path, QString &refusal)
 {
     db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
-    return db.openDBConnection() && OVNDBHelper::prefDBCreateLocalDatabase(db);
+    if (!db.openDBConnection() || !OVNDBHelper::prefDBCreateLocalDatabase(db))
+        return false;
+    refusal = ToolAccount::logIn(db);
+    return refusal.isEmpty();
 }
 
 // Fills a new catalog with `count` generated entries in one collection.
@@ -264,10 +271,11 @@ bool fillCatalog(OVNDatabaseAccess &db, int count)
 MediaListRef catalogList(OVNDatabaseAccess &db)
 {
     const QList<CategoryNode> categories = db.getCategoryList(QStringLiteral("C"));
-    auto list = std::make_shared<MediaList>();
+    MediaList all;
     for (const CategoryNode &category : categories)
-        list->append(db.getMediaList(category.value(CatalogNames::keyMid).toString(), QStringLiteral("C")));
-    return list;
+        all.append(db.getMediaList(category.value(CatalogNames::keyMid).toString(), QStringLiteral("C")));
+    // Only what the catalog user may read, as the catalog window shows it.
+    return std::make_shared<MediaList>(ToolAccount::readable(db, std::move(all), nullptr).value_or(MediaList()));
 }
 
 // VmRSS and VmHWM of this process, in MiB.
@@ -565,7 +573,10 @@ int main(int argc, char **argv)
     MediaListRef list;
     if (!o.catalog.isEmpty()) {
         const bool exists = QFileInfo::exists(o.catalog);
-        if (!openCatalog(db, o.catalog)) {
+        QString refusal;
+        if (!openCatalog(db, o.catalog, refusal)) {
+            if (!refusal.isEmpty())
+                return ToolStart::refuse(refusal);
             std::fprintf(stderr, "cannot open the catalog %s\n", qPrintable(o.catalog));
             return 1;
         }

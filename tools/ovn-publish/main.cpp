@@ -73,9 +73,11 @@ int main(int argc, char **argv)
     if (texts.title.isEmpty())
         texts.title = category->value(CatalogNames::keyDisplayTag).toString();
 
-    const std::optional<QList<MediaRecord>> found = ToolCatalog::recordsWithFiles(connection, opened.categoryId);
+    QString unreadable;
+    const std::optional<QList<MediaRecord>> found =
+        ToolCatalog::recordsWithFiles(connection, opened.categoryId, &unreadable);
     if (!found)
-        return refuse(QStringLiteral("Media file not found."));
+        return refuse(unreadable.isEmpty() ? QStringLiteral("Media file not found.") : unreadable);
     const QList<MediaRecord> &records = *found;
     if (records.isEmpty())
         return refuse(QStringLiteral("nothing to publish"));

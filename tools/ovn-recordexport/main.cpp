@@ -4,12 +4,15 @@
 //
 // CATALOG is a catalog file (made when missing) or postgresql://USER@HOST[:PORT]/DATABASE with the
 // password from PGPASSWORD or ~/.pgpass. A refused export exits with 1 and the reason on standard
-// error; so does a catalog that cannot be used; 2 for a wrong command line.
+// error; so does a catalog that cannot be used; 2 for a wrong command line. An account the catalog
+// does not let in, or a collection the user may not change, prints "refused: " and the program's
+// words and exits with 1.
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCumulusParser.h"
 
+#include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolUsage.h"
@@ -51,17 +54,28 @@ int main(int argc, char *argv[])
     std::unique_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(args.at(0), ToolCatalog::Tables::CreateWhenMissing, "ovn-recordexport");
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        std::fprintf(stderr, "ovn-recordexport: cannot open the catalog %s: %s\n", qPrintable(args.at(0)),
-                     qPrintable(connection->getLastErrorMessage()));
+        std::fprintf(
+            stderr, "ovn-recordexport: %s\n",
+            qPrintable(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + args.at(0))));
         return 1;
     }
+    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+        return ToolStart::refuse(refusal);
+    // Into a collection that is there only with the right to change it; a new one is made at the
+    // top level, which every user of the catalog may do.
     const QString &name = args.at(1);
     QString categoryId = ToolCatalog::categoryId(*connection, name);
-    if (categoryId.isEmpty())
+    if (!categoryId.isEmpty()) {
+        if (const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), {categoryId});
+            !refusal.isEmpty())
+            return ToolStart::refuse(refusal);
+    } else {
         categoryId = connection->addCategoryListEntry(name, QStringLiteral("C"));
+    }
     if (categoryId.isEmpty()) {
-        std::fprintf(stderr, "ovn-recordexport: cannot make the collection %s: %s\n", qPrintable(name),
-                     qPrintable(connection->getLastErrorMessage()));
+        std::fprintf(
+            stderr, "ovn-recordexport: %s\n",
+            qPrintable(ToolAccount::failure(*connection, QStringLiteral("cannot make the collection ") + name)));
         return 1;
     }
 

@@ -2,14 +2,13 @@
 // operations from the command line, through the same code as the windows.
 //
 // CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DATABASE (the password from PGPASSWORD
-// or ~/.pgpass), opened as the program opens its catalog: as the catalog user whose login is this
-// account's name in the system's user database. A password is read as one line from standard
-// input, never from the command line.
+// or ~/.pgpass). A password is read as one line from standard input, never from the command line.
 //
 // As in the program, a change of users, groups or memberships needs a login as a user in a group
 // with "MANAGE USERS": LOGIN (this account's name without --login) and its password, read first;
-// "password" then reads the new password. "grant" needs FULL ACCESS on the category, as the
-// privileges window does, for the account's own catalog user.
+// "password" then reads the new password. "grant" and "level" log in as the program does, as the
+// catalog user whose login is this account's name in the system's user database, which must be in
+// a group; "grant" then needs FULL ACCESS on the category, as the privileges window does.
 // Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
@@ -67,9 +66,7 @@ void usage() { std::fputs(usageText, stderr); }
 
 std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
-    auto connection = ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-users");
-    ToolAccount::bind(*connection);
-    return connection;
+    return ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-users");
 }
 
 QString readPassword()
@@ -126,20 +123,22 @@ int main(int argc, char *argv[])
     OVNUserAdministration users(connection.get(), alerts);
 
     if (action == QLatin1String("grant") || action == QLatin1String("level")) {
+        // Both ask about categories as the account's own catalog user: as the program refuses it at
+        // start-up, an account that is no catalog user, or is in no group, reads and changes nothing.
+        if (!connection->isDBConnectionActive())
+            return refuse(QStringLiteral("cannot open the catalog %1").arg(catalog));
+        if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+            return refuse(refusal);
         if (action == QLatin1String("level")) {
-            if (!connection->isDBConnectionActive())
-                return refuse(connection->getLastErrorMessage());
             connection->checkForUserManagerSetup();
             connection->authenticateUser(args.at(1));
             std::printf("level: %s\n", qPrintable(connection->getCategoryAccessPrivilegesForMID(args.at(0))));
             return 0;
         }
         // As the catalog window opens the privileges window: with full access to the category.
-        if (connection->isDBConnectionActive()) {
-            const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("FULL ACCESS"), {args.at(0)});
-            if (!refusal.isEmpty())
-                return refuse(refusal);
-        }
+        if (const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("FULL ACCESS"), {args.at(0)});
+            !refusal.isEmpty())
+            return refuse(refusal);
         OVNPrivilegeListEditor editor(connection.get(), alerts);
         if (!editor.open(args.at(0)))
             return refuse(alerts.last);
