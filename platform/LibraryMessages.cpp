@@ -17,7 +17,10 @@ void toLog(const char *kind, const char *module, const char *format, va_list arg
     qCInfo(lcDecoding, "libtiff %s: %s: %s", kind, module ? module : "", text);
 }
 
-void tiffWarning(const char *module, const char *format, va_list arguments) { toLog("warning", module, format, arguments); }
+void tiffWarning(const char *module, const char *format, va_list arguments)
+{
+    toLog("warning", module, format, arguments);
+}
 
 void tiffError(const char *module, const char *format, va_list arguments) { toLog("error", module, format, arguments); }
 

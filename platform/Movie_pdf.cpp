@@ -70,12 +70,13 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
             *error = QString::fromLatin1(why);
         return QImage();
     };
+    constexpr const char *outOfTime = "the page could not be drawn in time";
     static const QString program = rendererPath();
     if (program.isEmpty() || !QFileInfo(program).isExecutable())
         return fail("the page renderer cannot be found");
     const Clock::time_point start = Clock::now();
     if (limits.deadline <= start || (limits.shouldStop && limits.shouldStop()))
-        return fail("the page was not drawn in time");
+        return fail(outOfTime);
     const long long milliseconds =
         std::max<long long>(1, std::chrono::duration_cast<std::chrono::milliseconds>(limits.deadline - start).count());
 
@@ -138,8 +139,8 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
     reading.reset();
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
-    if (stopped)
-        return fail("the page could not be drawn in time");
+    if (stopped || (WIFEXITED(status) && WEXITSTATUS(status) == PdfPage::exitOutOfTime))
+        return fail(outOfTime);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || received != expected)
         return fail(WIFSIGNALED(status) ? "drawing the page needed more than its share of time or memory"
                                         : "the page cannot be drawn");

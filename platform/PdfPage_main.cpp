@@ -1,6 +1,7 @@
 // ovn-pdf-page FILE PAGE WIDTH HEIGHT MILLISECONDS: draws one page of a PDF document at WIDTH x
 // HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document reader,
-// never by people. Exits 0 with the page written, 1 when the page cannot be drawn in time.
+// never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
+// not drawn in time.
 
 #include "platform/PdfPage_p.h"
 
@@ -76,7 +77,9 @@ int main(int argc, char **argv)
     QImage image = page->renderToImage(
         xres, yres, -1, -1, -1, -1, Poppler::Page::Rotate0, nullptr, nullptr,
         [](const QVariant &) { return Clock::now() >= deadline; }, QVariant());
-    if (image.isNull() || Clock::now() >= deadline)
+    if (Clock::now() >= deadline)
+        return PdfPage::exitOutOfTime;
+    if (image.isNull())
         return 1;
     if (image.size() != size)
         image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

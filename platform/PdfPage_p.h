@@ -22,7 +22,10 @@ inline bool isDrawableSize(QSize size)
 
 // The child's address space: its libraries, poppler's own buffers for the page's fonts and
 // images, and the page drawn twice (poppler's bitmap and the picture made of it).
-inline qint64 childMemoryLimit(QSize size) { return (qint64(768) << 20) + qint64(size.width()) * size.height() * 4 * 3; }
+inline qint64 childMemoryLimit(QSize size)
+{
+    return (qint64(768) << 20) + qint64(size.width()) * size.height() * 4 * 3;
+}
 
 // The child writes this header and then the page's rows, 4 bytes a pixel (QImage::Format_RGB32).
 struct Header {
@@ -32,5 +35,8 @@ struct Header {
 };
 
 constexpr const char *programName = "ovn-pdf-page";
+
+// The child's exit status when it stopped at its own deadline.
+constexpr int exitOutOfTime = 3;
 
 } // namespace PdfPage

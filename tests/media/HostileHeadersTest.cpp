@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-
 using hostilefiles::Ink;
 using hostilefiles::jpegClaiming;
 using hostilefiles::pdfWithHugeImage;
