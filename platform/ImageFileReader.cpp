@@ -316,16 +316,15 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         if (facts)
             *facts = Facts{};
     }
+    QImage image;
     // A large TIFF is read a band of rows at a time rather than whole.
     if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
-        const QImage reduced = TiffReader::readReduced(path, maxSize);
-        if (!reduced.isNull()) {
-            if (facts)
-                facts->size = reader.size();
-            return fitted(reduced, maxSize);
-        }
+        image = fitted(TiffReader::readReduced(path, maxSize), maxSize);
+        if (!image.isNull() && facts)
+            facts->size = reader.size();
     }
-    QImage image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+    if (image.isNull())
+        image = readWithQt(reader, maxSize, Budget::Reserve, facts);
     // A camera RAW file whose raw data could not be decoded shows the picture its TIFF structure
     // leads with: the camera's preview.
     if (raw && !image.isNull() && facts) {
