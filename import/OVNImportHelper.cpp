@@ -9,6 +9,7 @@
 #include "import/OVNImportParserAdobe.h"
 #include "import/OVNImportParserGenericDocument.h"
 #include "import/OVNImportParserWeblocDocument.h"
+#include "platform/DecodeInterrupt.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 
@@ -149,9 +150,26 @@ QByteArray OVNImportHelper::jpegData(const QImage &image, int quality)
     return data;
 }
 
+namespace {
+
+std::atomic<qint64> decodeTimeLimitMs{OVNImportHelper::defaultDecodeTimeLimit.count()};
+
+} // namespace
+
+void OVNImportHelper::setDecodeTimeLimit(std::chrono::milliseconds limit) { decodeTimeLimitMs.store(limit.count()); }
+
+std::chrono::milliseconds OVNImportHelper::decodeTimeLimit()
+{
+    return std::chrono::milliseconds(decodeTimeLimitMs.load());
+}
+
 QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantMap &record)
 {
     m_lastProblem.clear();
+    m_loaderProblem.clear();
+    m_lastProblemKeptPicture = false;
+    // One hostile file costs its own time limit at most, and Cancel reaches its decoding.
+    const DecodeInterrupt::Scope interrupt(m_cancelled.get(), decodeTimeLimit());
     const QFileInfo info(path);
     const bool haveAttributes = info.exists();
     const qint64 fileSize = haveAttributes ? info.size() : 0;
@@ -211,9 +229,10 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     if (picture.isNull() || documentIcon) {
         // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
-            m_lastProblem = !haveAttributes ? QStringLiteral("the file cannot be found")
-                            : fileSize == 0 ? QStringLiteral("the file is empty")
-                                            : QStringLiteral("the picture cannot be read");
+            m_lastProblem = !haveAttributes              ? QStringLiteral("the file cannot be found")
+                            : fileSize == 0              ? QStringLiteral("the file is empty")
+                            : !m_loaderProblem.isEmpty() ? m_loaderProblem
+                                                         : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }
         // "ImportGenericNoThumbnailAction" 0: the desktop's icon for the type where it has one.
@@ -227,6 +246,10 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     } else {
         thumbnail = scaleImage(picture, box, m_prefs.thumbnailQuality);
         picture = QImage();
+        if (!m_loaderProblem.isEmpty()) {
+            m_lastProblem = m_loaderProblem;
+            m_lastProblemKeptPicture = true;
+        }
         const QVariantMap exif = record.value(key("exif")).toMap();
         if (!exif.isEmpty()) {
             const QString subject = exif.value(key("DC Subject and Keywords")).toString();

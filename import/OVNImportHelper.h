@@ -9,6 +9,8 @@
 #include <QVariantMap>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <memory>
 
 class OVNExtensionMapping;
@@ -61,8 +63,19 @@ public:
     QByteArray thumbnailForMediaFile(const QString &path, QVariantMap &record);
 
     // Why the last call made no picture of the file's own (it took the icon instead), or made
-    // no thumbnail at all; empty when it went well.
+    // no thumbnail at all, or made it of less than the file (lastProblemKeptPicture()); empty
+    // when it went well.
     QString lastProblem() const { return m_lastProblem; }
+    // True when the last call's problem left the thumbnail a picture of the file's own.
+    bool lastProblemKeptPicture() const { return m_lastProblemKeptPicture; }
+
+    // The flag the import's Cancel sets: a file being decoded when it is set ends at once, with
+    // its icon. Null for none.
+    void setCancelFlag(std::shared_ptr<const std::atomic<bool>> cancelled) { m_cancelled = std::move(cancelled); }
+    // The longest one file's decoding may take before the file gets its icon and a problem.
+    static constexpr std::chrono::milliseconds defaultDecodeTimeLimit{60'000};
+    static void setDecodeTimeLimit(std::chrono::milliseconds limit);
+    static std::chrono::milliseconds decodeTimeLimit();
 
     // ---- Pure pieces ----
     // The size of a picture of `picture` fitted to `box`: a picture higher than wide takes the
@@ -101,4 +114,7 @@ private:
     Preferences m_prefs;
     bool m_prefsLoaded = false;
     QString m_lastProblem;
+    QString m_loaderProblem; // a loader's: the picture it gave is less than the file's
+    bool m_lastProblemKeptPicture = false;
+    std::shared_ptr<const std::atomic<bool>> m_cancelled;
 };

@@ -30,6 +30,8 @@ bool hasNumber(const QVariantMap &map, const char *name)
     return value.isValid() && value.toString().toDouble(&ok) > 0 && ok;
 }
 
+QString previewOnlyProblem() { return QStringLiteral("only the embedded preview could be read"); }
+
 // The box a picture is decoded into: the thumbnail's own (the readers decode at the smallest
 // reduced size that still covers it, then scale smoothly).
 QSize decodeBox(QSize box) { return box; }
@@ -42,6 +44,8 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
     QImage image = ImageFileReader::read(path, decodeBox(box), &facts);
     if (image.isNull())
         return {};
+    if (facts.previewOnly)
+        m_loaderProblem = previewOnlyProblem();
     QSize fullSize = facts.size;
     if (!fullSize.isValid() || fullSize.isEmpty()) {
         // A reader that cannot tell the size without decoding the whole picture.
@@ -91,6 +95,8 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
     const QImage image = ImageFileReader::readRaw(data, decodeBox(box), &facts);
     if (image.isNull())
         return {};
+    if (facts.previewOnly)
+        m_loaderProblem = previewOnlyProblem();
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
         const MetadataDictionary exif = OVNImageTagParser().parseDataForExifInfo(data);
         for (auto it = exif.begin(); it != exif.end(); ++it)
@@ -217,8 +223,10 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
             frames.append(frameAt(times[size_t(i)], frameSize));
         image = count == 1 ? frames.first() : composeFrames(frames, 2, m_prefs.thumbnailQuality);
     }
-    if (image.isNull())
+    if (image.isNull()) {
+        m_loaderProblem = movie->frameError();
         return {};
+    }
     record.insert(key("imagewidth"), sizeText(natural.width()));
     record.insert(key("imageheight"), sizeText(natural.height()));
     record.insert(key("exif"), metadata);

@@ -77,6 +77,7 @@ struct Result {
     QString transferredTo; // the copy or the moved file, to undo when the import stops early
     bool moved = false;
     QString problem;
+    bool problemKeptPicture = false; // catalogued with a picture of its own all the same
     QVariantMap record;
     QByteArray thumbnail;
 };
@@ -146,6 +147,7 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
 
     result.thumbnail = helper.thumbnailForMediaFile(path, result.record);
     result.problem = helper.lastProblem();
+    result.problemKeptPicture = helper.lastProblemKeptPicture();
     result.kind = result.thumbnail.isEmpty() ? Result::Kind::NotCatalogued : Result::Kind::Ready;
     if (result.kind == Result::Kind::Ready)
         completeRecord(result.record, item.meta, settings);
@@ -185,6 +187,7 @@ struct Pipeline {
     {
         OVNImportHelper helper(mapping);
         helper.setPreferences(prefs);
+        helper.setCancelFlag(cancelled);
         for (;;) {
             size_t index;
             {
@@ -687,8 +690,11 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             summary.notImported.append(result.sourcePath);
         } else {
             if (!result.problem.isEmpty())
-                summary.failures.append(
-                    {result.path, QStringLiteral("catalogued with an icon: %1").arg(result.problem), true});
+                summary.failures.append({result.path,
+                                         (result.problemKeptPicture ? QStringLiteral("catalogued: %1")
+                                                                    : QStringLiteral("catalogued with an icon: %1"))
+                                             .arg(result.problem),
+                                         true});
             stopped = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
             if (stopped)
                 break;

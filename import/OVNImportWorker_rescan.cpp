@@ -82,6 +82,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         threads.emplace_back([&pool, &records, mapping, prefs, cancelled] {
             OVNImportHelper helper(mapping);
             helper.setPreferences(prefs);
+            helper.setCancelFlag(cancelled);
             for (;;) {
                 size_t index;
                 {

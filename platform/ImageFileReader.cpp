@@ -3,6 +3,7 @@
 #include "platform/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
 #include "platform/JpegDecoder.h"
+#include "platform/LibraryMessages.h"
 #include "platform/RawDecoder.h"
 #include "platform/TiffReader.h"
 
@@ -69,8 +70,10 @@ enum class Budget { Reserve, AlreadyHeld };
 QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileReader::Facts *facts = nullptr)
 {
     reader.setAutoTransform(false);
-    // Qt refuses pictures above 128 MB by default; a camera's full picture may be larger.
-    reader.setAllocationLimit(1024);
+    // Qt refuses pictures above 128 MB by default; a camera's full picture may be larger, but no
+    // picture may take more than the whole decoding budget.
+    const qint64 capacity = DecodeMemoryBudget::shared().capacity();
+    reader.setAllocationLimit(int(std::max<qint64>(1, capacity >> 20)));
     const QSize size = reader.size();
     if (facts)
         facts->size = size;
@@ -85,6 +88,9 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
                    + pixelBytes(decoded) + pixelBytes(target);
         }
     }
+    // Whatever the header claims: a read that would hold more than the whole budget is refused.
+    if (held > capacity)
+        return {};
     DecodeMemoryBudget::Reservation reservation;
     if (budget == Budget::Reserve)
         reservation = DecodeMemoryBudget::shared().reserve(held);
@@ -134,11 +140,11 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
         return QImage();
     // A file that grows while it is read stops at the cap all the same.
     const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
-    const QSize full = JpegDecoder::size(data.constData(), size_t(data.size()));
-    if (!full.isValid())
+    const qint64 held = JpegDecoder::decodeBytes(data.constData(), size_t(data.size()), maxSize);
+    // Nothing is held for a picture the decoder would refuse: more than the whole budget.
+    if (held <= 0 || held > DecodeMemoryBudget::shared().capacity())
         return QImage();
-    const DecodeMemoryBudget::Reservation reservation =
-        DecodeMemoryBudget::shared().reserve(data.size() + JpegDecoder::decodeBytes(full, maxSize));
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(data.size() + held);
     JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), maxSize);
     if (result.status == JpegDecoder::Status::Unsupported)
         return std::nullopt;
@@ -213,10 +219,21 @@ QImage decodeRaw(RawDecoder &decoder, QSize maxSize, ImageFileReader::Facts *fac
             }
         }
     }
-    const auto rgb = decoder.decode(rawOptions(rawShrink(full, maxSize)));
-    if (!rgb)
+    if (const auto rgb = decoder.decode(rawOptions(rawShrink(full, maxSize))))
+        return fitted(rgbToImage(*rgb), maxSize);
+    // The raw data cannot be decoded (a file cut short): the camera's preview, whatever its size,
+    // is all there is of the picture.
+    const QByteArray jpeg = decoder.embeddedJpeg();
+    if (jpeg.isEmpty())
         return {};
-    return fitted(rgbToImage(*rgb), maxSize);
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    QImage image = readWithQt(reader, maxSize, Budget::AlreadyHeld);
+    if (!image.isNull() && facts)
+        facts->previewOnly = true;
+    return image;
 }
 
 } // namespace
@@ -232,6 +249,7 @@ QByteArray ImageFileReader::readWholeFile(const QString &path)
 
 QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *facts)
 {
+    LibraryMessages::install();
     RawDecoder decoder;
     if (!decoder.open(data))
         return {};
@@ -246,6 +264,7 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     // Devices and pipes behind a picture's name would be read for ever, or block.
     if (QFile file; !FileAccess::openRegularFile(file, path))
         return {};
+    LibraryMessages::install();
     const QString suffix = QFileInfo(path).suffix().toLower();
     {
         std::vector<ImageRepClass> classes;
@@ -279,10 +298,11 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     const QByteArray format = reader.format();
     // Most camera RAW files are TIFF inside, and Qt would show their small first-page thumbnail;
     // others Qt does not know at all. Both go to the RAW decoder first.
+    std::optional<RawDecoder::Info> raw;
     if (format.isEmpty() || (format == "tiff" && !isTiffName(path))) {
         QImage image;
         // The header tells what the decode will hold; the file is read whole once that is free.
-        if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path)) {
+        if (const std::optional<RawDecoder::Info> info = (raw = RawDecoder::identifyFile(path))) {
             const QSize full(info->width, info->height);
             const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
                 QFileInfo(path).size() + RawDecoder::decodeBytes(*info, rawOptions(rawShrink(full, maxSize))));
@@ -296,14 +316,20 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         if (facts)
             *facts = Facts{};
     }
+    QImage image;
     // A large TIFF is read a band of rows at a time rather than whole.
     if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
-        const QImage reduced = TiffReader::readReduced(path, maxSize);
-        if (!reduced.isNull()) {
-            if (facts)
-                facts->size = reader.size();
-            return fitted(reduced, maxSize);
-        }
+        image = fitted(TiffReader::readReduced(path, maxSize), maxSize);
+        if (!image.isNull() && facts)
+            facts->size = reader.size();
     }
-    return readWithQt(reader, maxSize, Budget::Reserve, facts);
+    if (image.isNull())
+        image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+    // A camera RAW file whose raw data could not be decoded shows the picture its TIFF structure
+    // leads with: the camera's preview.
+    if (raw && !image.isNull() && facts) {
+        facts->size = QSize(raw->width, raw->height);
+        facts->previewOnly = true;
+    }
+    return image;
 }

@@ -22,9 +22,11 @@ public:
 
     // What a read learnt of the file beside its picture.
     struct Facts {
-        QSize size;          // the full picture's size, as stored
-        int orientation = 0; // how to turn it, in the EXIF numbering, when the reader knows (camera
-                             // RAW files); 0 when the file's metadata is to say
+        QSize size;               // the full picture's size, as stored
+        int orientation = 0;      // how to turn it, in the EXIF numbering, when the reader knows (camera
+                                  // RAW files); 0 when the file's metadata is to say
+        bool previewOnly = false; // a camera RAW file whose raw data could not be decoded: the
+                                  // picture is its embedded preview (`size` is still the RAW's)
     };
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its

@@ -1,11 +1,15 @@
 #include "platform/JpegDecoder.h"
 
+#include "platform/DecodeInterrupt.h"
+#include "platform/DecodeMemoryBudget.h"
+
 #include <QSysInfo>
 
 #include <csetjmp>
 #include <cstdio>
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -27,11 +31,29 @@ struct ErrorManager {
 void ignoreMessage(j_common_ptr, int) {}
 void ignoreOutput(j_common_ptr) {}
 
+// Also where a decode past its deadline, or cancelled, ends.
 void limitScans(j_common_ptr common)
 {
     const auto *info = reinterpret_cast<j_decompress_ptr>(common);
-    if (info->is_decompressor && info->input_scan_number > maxScans)
+    if ((info->is_decompressor && info->input_scan_number > maxScans) || DecodeInterrupt::shouldStop())
         leave(common);
+}
+
+// The most a decode may hold: the process's decoding budget, and never more than maxDecodeBytes.
+qint64 decodeLimit() { return std::min(JpegDecoder::maxDecodeBytes, DecodeMemoryBudget::shared().capacity()); }
+
+// Adobe's CMYK JPEGs store the inks inverted; others plainly. Either way the colour is the ink
+// taken off white, each channel darkened by the black.
+void cmykToRgb32(const uchar *cmyk, uchar *out, int width, bool inverted)
+{
+    auto *pixel = reinterpret_cast<quint32 *>(out);
+    for (int x = 0; x < width; ++x, cmyk += 4) {
+        const int c = inverted ? cmyk[0] : 255 - cmyk[0];
+        const int m = inverted ? cmyk[1] : 255 - cmyk[1];
+        const int y = inverted ? cmyk[2] : 255 - cmyk[2];
+        const int k = inverted ? cmyk[3] : 255 - cmyk[3];
+        pixel[x] = qRgb(c * k / 255, m * k / 255, y * k / 255);
+    }
 }
 
 // The decode's state lives on the heap, made before setjmp: after a longjmp nothing in it is
@@ -60,7 +82,7 @@ void begin(State &state, const void *data, std::size_t size)
     state.created = true;
     state.progress.progress_monitor = limitScans;
     state.info.progress = &state.progress;
-    state.info.mem->max_memory_to_use = long(JpegDecoder::maxDecodeBytes);
+    state.info.mem->max_memory_to_use = long(decodeLimit());
     jpeg_mem_src(&state.info, static_cast<const unsigned char *>(data), static_cast<unsigned long>(size));
 }
 
@@ -94,15 +116,28 @@ int JpegDecoder::scaleEighths(QSize full, QSize box)
     return eighths;
 }
 
-qint64 JpegDecoder::decodeBytes(QSize full, QSize box)
+qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components)
 {
     if (full.isEmpty())
         return 0;
     const int eighths = scaleEighths(full, box);
-    // The picture, and at most a progressive file's coefficients: two bytes a sample, three
-    // components at full resolution.
+    // The picture, and at most a progressive file's coefficients: two bytes a sample, every
+    // component at full resolution.
     return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
-           + qint64(full.width()) * full.height() * 6;
+           + qint64(full.width()) * full.height() * 2 * std::max(components, 1);
+}
+
+qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
+{
+    if (!looksLikeJpeg(data, size))
+        return 0;
+    const auto state = std::make_unique<State>();
+    if (setjmp(state->error.jump))
+        return 0;
+    begin(*state, data, size);
+    jpeg_read_header(&state->info, TRUE);
+    const jpeg_decompress_struct &info = state->info;
+    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
 }
 
 QSize JpegDecoder::size(const void *data, std::size_t size)
@@ -132,17 +167,20 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
     jpeg_read_header(&info, TRUE);
     const QSize full(int(info.image_width), int(info.image_height));
     state->result.fullSize = full;
-    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    const bool gray = info.num_components == 1;
+    if (!cmyk && !gray && info.num_components != 3) {
         state->result.status = Status::Unsupported;
         return state->result;
     }
-    if (decodeBytes(full, box) > maxDecodeBytes)
+    // Whatever the header claims, the decode holds no more than the budget allows.
+    if (decodeBytes(full, box, info.num_components) > decodeLimit())
         return {Status::Failed, {}, full};
 
-    const bool gray = info.num_components == 1;
     // RGB32's fourth byte must be opaque; the X forms leave it undefined.
-    info.out_color_space = gray ? JCS_GRAYSCALE
-                                : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
+    info.out_color_space = cmyk   ? JCS_CMYK
+                           : gray ? JCS_GRAYSCALE
+                                  : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
     info.scale_num = unsigned(scaleEighths(full, box));
     info.scale_denom = 8;
     // A picture that is reduced further after decoding shows nothing of the finer IDCT or of
@@ -159,14 +197,18 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
     QImage &image = state->result.image;
     if (image.isNull())
         return {Status::Failed, {}, full};
+    // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.
+    std::vector<uchar> inks(cmyk ? size_t(image.width()) * 4 : 0);
     JSAMPROW rows[8];
     while (info.output_scanline < info.output_height) {
         const int first = int(info.output_scanline);
-        const int count = std::min<int>(std::min<int>(info.rec_outbuf_height, 8), image.height() - first);
+        const int count = cmyk ? 1 : std::min<int>(std::min<int>(info.rec_outbuf_height, 8), image.height() - first);
         for (int i = 0; i < count; ++i)
-            rows[i] = image.scanLine(first + i);
+            rows[i] = cmyk ? inks.data() : image.scanLine(first + i);
         if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
             break; // not reached with a memory source, which pads a short file
+        if (cmyk)
+            cmykToRgb32(inks.data(), image.scanLine(first), image.width(), info.saw_Adobe_marker);
     }
     jpeg_finish_decompress(&info);
     state->result.status = Status::Decoded;

@@ -7,15 +7,17 @@
 
 // JPEG decoding straight through libjpeg-turbo, for thumbnails: the decoder reduces the picture
 // by the largest of its DCT scales (1/8 to 1) that still covers the box, with its fastest
-// settings, into the picture's own rows. Any error of the library gives a null picture; nothing
-// the bytes say can crash the process or make it hold more than `maxDecodeBytes`.
+// settings, into the picture's own rows (CMYK pictures turned into RGB as they are read). Any
+// error of the library gives a null picture; nothing the bytes say can crash the process or make
+// it hold more than the process's decoding budget (DecodeMemoryBudget) or `maxDecodeBytes`. A
+// decode past the deadline of its thread's DecodeInterrupt scope, or cancelled, fails.
 class JpegDecoder
 {
 public:
     enum class Status {
         Decoded,     // the picture (also a file cut short: its missing part stays grey)
         Failed,      // not a JPEG, or broken: no picture
-        Unsupported, // a JPEG of a kind left to Qt's reader (CMYK)
+        Unsupported, // a JPEG of a kind left to Qt's reader (neither grey, three-colour nor CMYK)
     };
     struct Result {
         Status status = Status::Failed;
@@ -41,6 +43,9 @@ public:
     // The DCT scale (in eighths, 1..8) for a picture of `full` pixels wanted in `box`.
     static int scaleEighths(QSize full, QSize box);
 
-    // What decode() will hold for these: the decoded picture and libjpeg's own buffers.
-    static qint64 decodeBytes(QSize full, QSize box);
+    // What decode() will hold for these at most: the decoded picture and libjpeg's own buffers
+    // (CMYK has four components). The default answers for any JPEG of that size.
+    static qint64 decodeBytes(QSize full, QSize box, int components = 4);
+    // The same for the picture these bytes hold, from their header; 0 when it cannot be read.
+    static qint64 decodeBytes(const void *data, std::size_t size, QSize box);
 };

@@ -1,5 +1,6 @@
 #include "platform/Movie.h"
 
+#include "platform/DecodeInterrupt.h"
 #include "platform/MovieSource_p.h"
 
 #include <QCoreApplication>
@@ -83,9 +84,11 @@ QSize Movie::naturalSize() const { return m_source->naturalSize(); }
 
 QImage Movie::frameImageAtTime(MovieTime time, QSize size)
 {
+    m_frameError.clear();
     if (time.timeScale <= 0)
         return {};
     if (!size.isValid() || size.isEmpty())
         size = QSize();
-    return m_source->frameImageAtTime(time, size);
+    const FrameLimits limits{&DecodeInterrupt::shouldStop, DecodeInterrupt::deadlineWithin(pageTimeLimit)};
+    return m_source->frameImageAtTime(time, size, limits, &m_frameError);
 }

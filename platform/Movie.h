@@ -4,6 +4,7 @@
 #include <QSize>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // A point or span of a movie's time line: a count of units of which `timeScale` make one second.
@@ -44,8 +45,13 @@ public:
     int rotationAngle() const;
 
     // The picture shown at `time` (any time scale), at `size` or else the natural size. A time
-    // past the end gives the last picture, a negative one the first. Null when nothing decodes.
+    // past the end gives the last picture, a negative one the first. Null when nothing decodes,
+    // and also when the decode outlasts its time (a document's page at most `pageTimeLimit`, less
+    // within a DecodeInterrupt scope) or the scope is cancelled; frameError() then says why.
     QImage frameImageAtTime(MovieTime time, QSize size = {});
+    QString frameError() const { return m_frameError; }
+
+    static constexpr std::chrono::milliseconds pageTimeLimit{30'000};
 
     class Source;
 
@@ -54,4 +60,5 @@ private:
 
     QString m_path;
     std::unique_ptr<Source> m_source;
+    QString m_frameError;
 };

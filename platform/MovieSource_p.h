@@ -6,6 +6,16 @@
 
 #include <QByteArray>
 
+#include <chrono>
+
+// What ends a frame's decode early: the caller's cancel or deadline (asked through `shouldStop`,
+// which reads the calling thread's state, so it is called on that thread) and the reader's own
+// deadline for this frame.
+struct FrameLimits {
+    bool (*shouldStop)() = nullptr;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
 class Movie::Source
 {
 public:
@@ -13,7 +23,8 @@ public:
     virtual Movie::Kind kind() const = 0;
     virtual MovieTime duration() const = 0;
     virtual QSize naturalSize() const = 0;
-    virtual QImage frameImageAtTime(MovieTime time, QSize size) = 0;
+    // Null with `error` set when the frame cannot be decoded within the limits.
+    virtual QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error) = 0;
     virtual int rotationAngle() const { return 0; }
 };
 

@@ -87,7 +87,7 @@ public:
     MovieTime duration() const override { return m_duration; }
     QSize naturalSize() const override { return m_naturalSize; }
     int rotationAngle() const override { return m_rotation; }
-    QImage frameImageAtTime(MovieTime time, QSize size) override;
+    QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error) override;
 
 private:
     bool decodeFrameAt(int64_t target, AVFrame *out);
@@ -231,7 +231,7 @@ bool FfmpegSource::decodeFrameAt(int64_t target, AVFrame *out)
     return have && out->width > 0 && out->height > 0;
 }
 
-QImage FfmpegSource::frameImageAtTime(MovieTime time, QSize size)
+QImage FfmpegSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &, QString *)
 {
     if (m_still)
         return toImage(m_stillFrame.get(), size);

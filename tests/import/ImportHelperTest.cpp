@@ -6,12 +6,14 @@
 #include "formats/OVNHelper.h"
 
 #include "../formats/SyntheticDng.h"
+#include "../support/HostileFiles.h"
 #include "../support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QImage>
 #include <QPainter>
@@ -368,4 +370,64 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
         EXPECT_EQ(icon.size(), QSize(128, 128));
         EXPECT_EQ(record.value(QStringLiteral("imagewidth")), QStringLiteral("0"));
     }
+}
+
+// Files that give less than their picture, beside good ones: each is catalogued, with the
+// problem named; a document whose image claims tera-pixels ends at the file's time limit, and the
+// files after it are made as usual. The cut camera RAW is a DNG whose raw data cannot be decoded,
+// so that only the small preview its TIFF structure leads with can be read.
+TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
+{
+    QTemporaryDir dir;
+    auto write = [&](const char *name, const QByteArray &data) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return path;
+    };
+    const QString before = writeImage(dir.filePath(QStringLiteral("before.jpg")), QSize(40, 30), "JPEG");
+    const QString hostile = write("hostile.pdf", hostilefiles::pdfWithHugeImage());
+    const QString claiming =
+        write("claiming.jpg", hostilefiles::jpegClaiming({65500, 65500}, hostilefiles::Ink::Cmyk, true));
+    const QString after = writeImage(dir.filePath(QStringLiteral("after.png")), QSize(40, 30), "PNG");
+    const QString rawSource = testDataDir() + QStringLiteral("/exiftool-t-images/DNG.dng");
+
+    struct Case {
+        QString path;
+        QString problem; // empty: none
+        bool keptPicture;
+    };
+    std::vector<Case> cases{
+        {before, {}, false},
+        {hostile, QStringLiteral("the page could not be drawn in time"), false},
+        {claiming, QStringLiteral("the picture cannot be read"), false},
+        {after, {}, false},
+    };
+    if (QFileInfo::exists(rawSource))
+        cases.push_back({rawSource, QStringLiteral("only the embedded preview could be read"), true});
+    else
+        std::fprintf(stderr, "skipping the damaged camera RAW: %s is absent\n", qPrintable(rawSource));
+
+    const std::chrono::milliseconds limit = OVNImportHelper::decodeTimeLimit();
+    OVNImportHelper::setDecodeTimeLimit(std::chrono::seconds(2));
+    OVNImportHelper helper;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(QFileInfo(c.path).fileName()));
+        QVariantMap record;
+        EXPECT_FALSE(helper.thumbnailForMediaFile(c.path, record).isEmpty());
+        EXPECT_EQ(helper.lastProblem(), c.problem);
+        EXPECT_EQ(helper.lastProblemKeptPicture(), c.keptPicture);
+        // The RAW's own size, not its preview's.
+        if (c.keptPicture) {
+            EXPECT_GT(record.value(QStringLiteral("imagewidth")).toInt(), 8);
+        }
+    }
+    // Cancel reaches a document being drawn.
+    auto cancelled = std::make_shared<std::atomic<bool>>(true);
+    helper.setCancelFlag(cancelled);
+    QVariantMap record;
+    EXPECT_FALSE(helper.thumbnailForMediaFile(hostile, record).isEmpty());
+    EXPECT_FALSE(helper.lastProblem().isEmpty());
+    OVNImportHelper::setDecodeTimeLimit(limit);
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// What the decoding libraries say about the files they read (libtiff's warnings on a damaged
+// camera file, a dozen a file) goes to the program's log under "ovn.decoding", at the info level,
+// never to the terminal: set QT_LOGGING_RULES="ovn.decoding.info=true" to read it.
+Q_DECLARE_LOGGING_CATEGORY(lcDecoding)
+
+namespace LibraryMessages {
+
+// Routes libtiff's process-wide warning and error handlers (also those of Qt's TIFF reader) to
+// the log; once per process, from any thread.
+void install();
+
+} // namespace LibraryMessages
