@@ -152,9 +152,14 @@ inline void resamplePixel(const OVNLinearImage &src, const PackedPixels *packedS
             linearPixel(bottom + 4, packedSrc->order, *packedSrc->lut, packed + 12);
             p0 = packed;
             p1 = packed + 8;
-        } else {
+        } else if (src.hasFloats()) {
             p0 = src.row(y0) + std::size_t(x0) * 4;
             p1 = src.row(y0 + 1) + std::size_t(x0) * 4;
+        } else {
+            src.readPixels(x0, y0, 2, packed);
+            src.readPixels(x0, y0 + 1, 2, packed + 8);
+            p0 = packed;
+            p1 = packed + 8;
         }
         const float w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
         for (int c = 0; c < 4; ++c)
@@ -618,13 +623,7 @@ public:
     {
         const bool turned = m_rotation == 90 || m_rotation == 180 || m_rotation == 270;
         if (!turned && !m_straighten) {
-            if (x0 == 0 && n == width)
-                m_source.readRow(y, out);
-            else if (m_packed)
-                for (int x = x0; x < x0 + n; ++x, out += 4)
-                    m_packed->pixel(x, y, out);
-            else
-                std::copy_n(m_source.row(y) + std::size_t(x0) * 4, std::size_t(n) * 4, out);
+            m_source.readPixels(x0, y, n, out);
             return;
         }
         for (int x = x0; x < x0 + n; ++x, out += 4) {
@@ -659,6 +658,28 @@ private:
 };
 
 } // namespace
+
+// The pixels from (x0, y0) on of geometric(*source, values), made when they are read.
+class CropView
+{
+public:
+    CropView(std::shared_ptr<const OVNLinearImage> source, const OVNAdjustValues &values, int x0, int y0)
+        : source(std::move(source)),
+          values(values),
+          x0(x0),
+          y0(y0),
+          m_rows(*this->source, values)
+    {}
+
+    void read(int x, int y, int n, float *out) const { m_rows.range(y0 + y, x0 + x, n, out); }
+
+    const std::shared_ptr<const OVNLinearImage> source;
+    const OVNAdjustValues values;
+    const int x0, y0;
+
+private:
+    const GeometricRows m_rows;
+};
 
 void forRows(int height, int threads, const std::function<void(int)> &fn)
 {
@@ -811,7 +832,7 @@ OVNLinearImage scaleToFit(const OVNLinearImage &img, int maxWidth, int maxHeight
     forRows(img.height, threads, [&](int y) {
         thread_local std::vector<float> unpacked;
         const float *s = img.row(y);
-        if (img.isPacked()) {
+        if (!img.hasFloats()) {
             unpacked.resize(std::size_t(img.width) * 4);
             img.readRow(y, unpacked.data());
             s = unpacked.data();
@@ -855,8 +876,9 @@ void colour(OVNLinearImage &img, const OVNAdjustValues &values, int threads)
         return;
     const OVNAdjustValues v = finiteValues(values);
     // The rows come out while others still read theirs around them: work from a copy.
-    const OVNLinearImage copy = img.isPacked() ? img : img.unpacked();
-    if (img.isPacked())
+    const bool floats = img.hasFloats();
+    const OVNLinearImage copy = floats ? img.unpacked() : img;
+    if (!floats)
         img = img.unpacked();
     const std::size_t rowFloats = std::size_t(img.width) * 4;
     colourRows(
@@ -911,7 +933,7 @@ OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h)
         return {};
     OVNLinearImage out = OVNLinearImage::allocate(x1 - x0, y1 - y0);
     for (int r = 0; r < out.height; ++r) {
-        if (!image.isPacked()) {
+        if (image.hasFloats()) {
             std::copy_n(image.row(y0 + r) + std::size_t(x0) * 4, std::size_t(out.width) * 4, out.row(r));
             continue;
         }
@@ -921,32 +943,35 @@ OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h)
     return out;
 }
 
-OVNLinearImage cropGeometric(const OVNLinearImage &source, const OVNAdjustValues &values, int x, int y, int w, int h,
-                             int threads)
+OVNLinearImage cropGeometric(std::shared_ptr<const OVNLinearImage> source, const OVNAdjustValues &adjustments, int x,
+                             int y, int w, int h)
 {
-    if (source.isNull())
+    if (!source || source->isNull())
         return {};
-    const GeometricRows rows(source, finiteValues(values));
+    OVNAdjustValues values = finiteValues(adjustments);
+    int width = 0, height = 0;
+    geometricSize(source->width, source->height, values, &width, &height);
     const auto clamped = [](std::int64_t v, int most) { return int(std::clamp<std::int64_t>(v, 0, most)); };
-    const int x0 = clamped(x, rows.width), y0 = clamped(y, rows.height);
-    const int x1 = clamped(std::int64_t(x) + std::max(w, 0), rows.width);
-    const int y1 = clamped(std::int64_t(y) + std::max(h, 0), rows.height);
+    int x0 = clamped(x, width), y0 = clamped(y, height);
+    const int x1 = clamped(std::int64_t(x) + std::max(w, 0), width);
+    const int y1 = clamped(std::int64_t(y) + std::max(h, 0), height);
     if (x1 <= x0 || y1 <= y0)
         return {};
     OVNLinearImage out;
-    out.packed = QImage(x1 - x0, y1 - y0, QImage::Format_RGBA8888);
-    if (out.packed.isNull())
-        return {};
     out.width = x1 - x0;
     out.height = y1 - y0;
-    const auto &lut = srgbTable();
-    forRows(out.height, threads, [&](int r) {
-        thread_local std::vector<float> row;
-        row.resize(std::size_t(out.width) * 4);
-        rows.range(y0 + r, x0, out.width, row.data());
-        storeRow8(row.data(), out.packed.scanLine(r), out.width, lut);
-    });
-    out.packed.setColorSpace(QColorSpace::SRgb);
+    // A plain crop of a crop view is a smaller rectangle of what that view shows: taken from its
+    // source, so that cropping again and again adds no step to every pixel read.
+    const bool plain = values.straighten == 0 && values.rotation != 90 && values.rotation != 180
+                       && values.rotation != 270;
+    if (plain && source->isCropView()) {
+        const CropView &inner = *source->cropView;
+        x0 += inner.x0;
+        y0 += inner.y0;
+        values = inner.values;
+        source = inner.source;
+    }
+    out.cropView = std::make_shared<const CropView>(std::move(source), values, x0, y0);
     return out;
 }
 
@@ -978,30 +1003,25 @@ QImage packedSource(const QImage &image)
 
 } // namespace
 
-void OVNLinearImage::readRow(int y, float *out) const
+void OVNLinearImage::readPixels(int x, int y, int n, float *out) const
 {
+    if (cropView) {
+        cropView->read(x, y, n, out);
+        return;
+    }
     if (!isPacked()) {
-        std::copy_n(row(y), std::size_t(width) * 4, out);
+        std::copy_n(row(y) + std::size_t(x) * 4, std::size_t(n) * 4, out);
         return;
     }
     const OVNAdjustChain::PackedPixels pixels(packed);
-    const uchar *s = pixels.at(0, y);
-    for (int x = 0; x < width; ++x, s += 4, out += 4)
+    const uchar *s = pixels.at(x, y);
+    for (int i = 0; i < n; ++i, s += 4, out += 4)
         OVNAdjustChain::linearPixel(s, pixels.order, *pixels.lut, out);
-}
-
-void OVNLinearImage::readPixel(int x, int y, float *out) const
-{
-    if (!isPacked()) {
-        std::copy_n(row(y) + std::size_t(x) * 4, 4, out);
-        return;
-    }
-    OVNAdjustChain::PackedPixels(packed).pixel(x, y, out);
 }
 
 OVNLinearImage OVNLinearImage::unpacked() const
 {
-    if (!isPacked())
+    if (hasFloats())
         return *this;
     OVNLinearImage img = allocate(width, height);
     OVNAdjustChain::forRows(height, 0, [&](int y) { readRow(y, img.row(y)); });
@@ -1034,7 +1054,7 @@ QImage OVNLinearImage::toImage() const
     OVNAdjustChain::forRows(height, 0, [&](int y) {
         thread_local std::vector<float> floats;
         const float *s = row(y);
-        if (isPacked()) {
+        if (!hasFloats()) {
             floats.resize(std::size_t(width) * 4);
             readRow(y, floats.data());
             s = floats.data();
@@ -1133,12 +1153,12 @@ const OVNLinearImage &OVNAdjustDocument::source() const
     return source_ ? *source_ : empty;
 }
 
-std::optional<OVNLinearImage> OVNAdjustDocument::croppedToView(const OVNLinearImage &source,
+std::optional<OVNLinearImage> OVNAdjustDocument::croppedToView(const std::shared_ptr<const OVNLinearImage> &source,
                                                                const OVNAdjustValues &values, double x1, double y1,
                                                                double x2, double y2, double originX, double originY,
                                                                double zoom)
 {
-    if (!(zoom > 0) || source.isNull() || !std::isfinite(x1 + y1 + x2 + y2 + originX + originY + zoom))
+    if (!(zoom > 0) || !source || source->isNull() || !std::isfinite(x1 + y1 + x2 + y2 + originX + originY + zoom))
         return std::nullopt;
     const double left = std::max(0.0, std::min(x1, x2) - originX), top = std::max(0.0, std::min(y1, y2) - originY);
     const double right = std::max(x1, x2) - originX, bottom = std::max(y1, y2) - originY;
@@ -1168,7 +1188,7 @@ void OVNAdjustDocument::takeCrop(OVNLinearImage cropped)
 bool OVNAdjustDocument::cropToView(double x1, double y1, double x2, double y2, double originX, double originY,
                                    double zoom)
 {
-    std::optional<OVNLinearImage> cropped = croppedToView(source(), values, x1, y1, x2, y2, originX, originY, zoom);
+    std::optional<OVNLinearImage> cropped = croppedToView(source_, values, x1, y1, x2, y2, originX, originY, zoom);
     if (!cropped)
         return false;
     takeCrop(std::move(*cropped));

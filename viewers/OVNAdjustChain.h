@@ -32,27 +32,42 @@ struct OVNUninitialisedAllocator : std::allocator<T> {
     }
 };
 
+namespace OVNAdjustChain {
+class CropView;
+}
+
 // The adjustment window's filter chain, without widgets: pictures in float, premultiplied RGBA,
 // linear light. Geometric stages (straighten, turn, fit-to-view scaling) work on premultiplied
 // values; colour formulas see unpremultiplied ones.
 //
 // A picture may instead keep its 8-bit sRGB pixels (`packed`, with `pixels` empty), read into linear
 // light a row or a pixel at a time by the same table fromImage uses: the same values in a quarter of
-// the memory, for a camera's picture as the chain's source. row() is for float pictures only; the
-// chain reads either kind through readRow() and readPixel().
+// the memory, for a camera's picture as the chain's source.
+//
+// Or it may be a crop view (`cropView`, with neither pixels nor packed): a rectangle of another picture after
+// that picture's straighten and turn, each pixel worked out from it again whenever it is read. It
+// holds nothing but the other picture, and reads exactly as the same crop made in floats would.
+//
+// row() is for float pictures only; the chain reads every kind through readRow() and readPixel().
 struct OVNLinearImage {
     int width = 0;
     int height = 0;
     std::vector<float, OVNUninitialisedAllocator<float>> pixels; // width * height * 4, premultiplied linear RGBA
     QImage packed; // or: 8-bit sRGB, straight alpha (RGBA8888, ARGB32 or RGB32)
+    std::shared_ptr<const OVNAdjustChain::CropView> cropView; // or: made from another picture when read
 
     bool isNull() const { return width <= 0 || height <= 0; }
     bool isPacked() const { return !packed.isNull(); }
+    bool isCropView() const { return bool(cropView); }
+    // Whether `pixels` holds the picture.
+    bool hasFloats() const { return !isPacked() && !isCropView(); }
     float *row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
     const float *row(int y) const { return pixels.data() + std::size_t(y) * std::size_t(width) * 4; }
-    // Row y (width * 4 floats) or pixel (x, y) (4 floats) as premultiplied linear RGBA.
-    void readRow(int y, float *out) const;
-    void readPixel(int x, int y, float *out) const;
+    // Row y (width * 4 floats), pixel (x, y) (4 floats), or the n pixels of row y from x on, as
+    // premultiplied linear RGBA.
+    void readRow(int y, float *out) const { readPixels(0, y, width, out); }
+    void readPixel(int x, int y, float *out) const { readPixels(x, y, 1, out); }
+    void readPixels(int x, int y, int n, float *out) const;
     // A float picture of the same values.
     OVNLinearImage unpacked() const;
 
@@ -110,11 +125,11 @@ QImage renderImage(const OVNLinearImage &source, const OVNAdjustValues &values, 
 OVNLinearImage render(const OVNLinearImage &source, const OVNAdjustValues &values, int threads = 0);
 // The pixels of rect (x, y, w, h) of image, clamped to it; empty when nothing is left.
 OVNLinearImage crop(const OVNLinearImage &image, int x, int y, int w, int h);
-// crop(geometric(source, values), x, y, w, h), made a row at a time and kept as 8-bit sRGB (what
-// toImage() gives of it), so that it never holds the turned picture in floats. Read back, it is
-// the same as that crop where no straighten resamples it, and gives the same 8-bit rendering.
-OVNLinearImage cropGeometric(const OVNLinearImage &source, const OVNAdjustValues &values, int x, int y, int w, int h,
-                             int threads = 0);
+// crop(geometric(*source, values), x, y, w, h) as a crop view (see OVNLinearImage): the same
+// values, pixel for pixel, without ever holding the turned picture or the crop. Empty when
+// nothing is left.
+OVNLinearImage cropGeometric(std::shared_ptr<const OVNLinearImage> source, const OVNAdjustValues &values, int x, int y,
+                             int w, int h);
 
 // Runs fn(y) for every row, on `threads` workers (0: the machine's cores). Each row is computed
 // alone, so the result is the same for any thread count.
@@ -177,9 +192,9 @@ public:
     bool cropToView(double x1, double y1, double x2, double y2, double originX, double originY, double zoom);
     // The two halves of that, so that the first can run on another thread: the new source for the
     // rectangle (none when it is empty), then taking it.
-    static std::optional<OVNLinearImage> croppedToView(const OVNLinearImage &source, const OVNAdjustValues &values,
-                                                       double x1, double y1, double x2, double y2, double originX,
-                                                       double originY, double zoom);
+    static std::optional<OVNLinearImage> croppedToView(const std::shared_ptr<const OVNLinearImage> &source,
+                                                       const OVNAdjustValues &values, double x1, double y1, double x2,
+                                                       double y2, double originX, double originY, double zoom);
     void takeCrop(OVNLinearImage cropped);
     // Back to the picture before the first crop, with the turn and straighten it had then.
     void revert();

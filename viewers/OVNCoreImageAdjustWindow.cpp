@@ -766,7 +766,7 @@ void OVNCoreImageAdjustWindow::loadSettingsFromDictionary(const QVariantMap &set
 
 void OVNCoreImageAdjustWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_busy || m_preview->isBusy()) { // an export is being written or a crop made
+    if (m_busy) { // an export is being written
         event->ignore();
         return;
     }

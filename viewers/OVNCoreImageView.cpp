@@ -213,25 +213,17 @@ QPointF OVNCoreImageView::imageOrigin() const
 
 bool OVNCoreImageView::cropImage()
 {
-    if (!hasSelection() || !hasImage() || m_busy)
+    if (!hasSelection() || !hasImage())
         return false;
     int w = 0, h = 0;
     OVNAdjustChain::geometricSize(m_document.source().width, m_document.source().height, m_document.values, &w, &h);
     const double zoom = OVNAdjustChain::fitZoom(w, h, width(), height());
     const QPointF origin = imageOrigin();
-    // The crop turns the whole picture: on a worker, while the view keeps drawing what it shows
-    // and leaves the picture alone until it is done.
-    std::optional<OVNLinearImage> cropped;
-    m_busy = true;
-    QEventLoop loop;
-    std::thread worker([&, source = m_document.sharedSource(), values = m_document.values, a = m_first, b = m_second] {
-        cropped =
-            OVNAdjustDocument::croppedToView(*source, values, a.x(), a.y(), b.x(), b.y(), origin.x(), origin.y(), zoom);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
-    m_busy = false;
+    // The crop only names the rectangle of the picture it cuts: its pixels are made from that
+    // picture when the preview or an export reads them, on their workers.
+    std::optional<OVNLinearImage> cropped =
+        OVNAdjustDocument::croppedToView(m_document.sharedSource(), m_document.values, m_first.x(), m_first.y(),
+                                         m_second.x(), m_second.y(), origin.x(), origin.y(), zoom);
     if (!cropped)
         return false;
     m_document.takeCrop(std::move(*cropped));

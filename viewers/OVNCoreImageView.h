@@ -63,8 +63,6 @@ public:
     // Back to the picture before the first crop, with its turn and straighten.
     void revertCropImage();
     bool canRevert() const { return m_document.canRevert(); }
-    // A crop is being made (the event loop runs meanwhile).
-    bool isBusy() const { return m_busy; }
 
     // The selection's two corners in view coordinates; equal corners mean none.
     void setSelection(QPointF first, QPointF second);
@@ -107,5 +105,4 @@ private:
     QPointF m_first, m_second;
     bool m_dragging = false;
     int m_draggedBy = 0; // the edge a drag moves, decided when the button went down
-    bool m_busy = false; // a crop is being made on a worker
 };
