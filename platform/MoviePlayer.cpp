@@ -38,11 +38,14 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
     attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
     connect(m_sink.get(), &QVideoSink::videoFrameChanged, this, &MoviePlayer::onFrame);
     connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::InvalidMedia) {
+        const bool loaded = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia;
+        if (status == QMediaPlayer::InvalidMedia
+            || (loaded && !m_open && !m_failed && !m_player->hasVideo() && !m_player->hasAudio())) {
+            // GStreamer now and then calls a file it could not read loaded, with no track at all:
+            // nothing to play is a failure, not an empty movie.
             if (!retryWithOtherSound())
                 fail(m_player->errorString());
-        } else if (!m_open && !m_failed
-                   && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
+        } else if (!m_open && !m_failed && loaded) {
             m_open = true;
             m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
             // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read
@@ -53,8 +56,7 @@ MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
                     m_rotation = angle;
             }
             emit opened();
-        } else if (m_open && m_resumeAt >= 0
-                   && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
+        } else if (m_open && m_resumeAt >= 0 && loaded) {
             // Opened again without the failed sound: on from where it stood.
             const qint64 at = std::exchange(m_resumeAt, -1);
             m_player->setPosition(std::min(at, m_player->duration()));
