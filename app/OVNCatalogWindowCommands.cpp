@@ -216,12 +216,17 @@ QString OVNCatalogWindowCommands::menuPath(Action command, int tag) const
     if (!item)
         return {};
     QStringList path{plain(item->text())};
-    // Up through the menus that hold the item, to the menu bar's.
+    // Up through the menus that hold the item, to the menu bar's (untitled menus, such as a
+    // button's, are no step of the path).
     for (const QAction *step = item; step;) {
         const QMenu *menu = nullptr;
-        for (QObject *holder : step->associatedObjects())
-            if ((menu = qobject_cast<const QMenu *>(holder)))
+        for (QObject *holder : step->associatedObjects()) {
+            const auto *candidate = qobject_cast<const QMenu *>(holder);
+            if (candidate && !candidate->title().isEmpty()) {
+                menu = candidate;
                 break;
+            }
+        }
         if (!menu)
             break;
         path.prepend(plain(menu->title()));

@@ -214,11 +214,15 @@ TEST_P(ImportResultsTest, TheDatabaseItemNamesTheMenuItemThatListsEveryEntry)
     entry(studio, "studio-2");
     OVNAssetManager *window = openWindow();
     ASSERT_TRUE(window->selectCategory(QString()));
+    // The path as the menus spell it, from the menu bar down.
+    EXPECT_EQ(window->commands().menuPath(OVNCatalogActions::Action::DatabaseShowThumbnails),
+              "View > Database Lists All Media");
     for (const bool on : {false, true, false}) {
         if (window->commands().viewOption(option) != on)
             window->commands().toggleViewOption(option);
         EXPECT_EQ(window->mediaView()->count(), on ? 2 : 0) << on;
-        EXPECT_EQ(hint(window).contains("View > Database Lists All Media is checked"), !on) << qPrintable(hint(window));
+        EXPECT_EQ(hint(window).contains("\nView > Database Lists All Media is checked"), !on)
+            << qPrintable(hint(window));
     }
 }
 
