@@ -47,7 +47,6 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPrinter;
-class QPageLayout;
 class QPushButton;
 class QSlider;
 class QToolBar;
@@ -267,10 +266,13 @@ public:
     QString viewPrintOptionsRecalc();
     // "6 Images per Line (2 pages)"; "1 Image per Line (1 page)".
     static QString printStatusText(int imagesPerLine, int pages);
-    // The last printed sheet's options and paper (kept in the preferences), for a new thumbnail
-    // view and after a print.
+    // The printer for the Print command as the last sheet left it: its paper, and the file it was
+    // printed to when it went to a file.
+    void setUpPrinter(QPrinter &printer) const;
+    // The last printed sheet's options, paper and file (kept in the preferences), for a new
+    // thumbnail view and after a print.
     void restorePrintSettings();
-    void rememberPrintSettings(const QPageLayout &paper) const;
+    void rememberPrintSettings(const QPrinter &printer) const;
 
     // ---- commands (OVNCatalogWindowCommands) ----
     // The menus, the toolbar, the view options and the filter field; the window's own menus

@@ -176,6 +176,11 @@ void OVNAssetManager::updateEmptyListHint()
         m_mediaView->setEmptySetMessage(
             localized("There are no media in this catalog yet.\nChoose File > Smart Add... to add files and folders,\n"
                       "or make a collection and drop files onto it."));
+    } else if (node && kind == QLatin1String("EXPANDABLE") && !m_viewDatabaseShowThumbnails) {
+        m_mediaView->setEmptySetMessage(
+            localized("The Database item lists the catalog's entries only while\n%1 is checked.\n"
+                      "Choose it to see every entry here.")
+                .arg(m_commands->menuPath(OVNCatalogActions::Action::DatabaseShowThumbnails)));
     } else if (node && (kind == QLatin1String("C") || kind.isEmpty()) && node->contains(keyMid)) {
         m_mediaView->setEmptySetMessage(
             localized("This collection is empty.\nDrop files or folders here to add them,\n"

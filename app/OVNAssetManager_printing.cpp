@@ -7,6 +7,8 @@
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -15,6 +17,8 @@
 namespace {
 // The last sheet's options and paper, one dictionary of strings in the preferences.
 const QString kPrintSettingsKey = QStringLiteral("PrintSettings");
+const QString kOutputFileKey = QStringLiteral("OutputFile");
+const QString kToFileKey = QStringLiteral("ToFile");
 
 void applyPrintSettings(QPrinter &printer) { printer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Point); }
 } // namespace
@@ -44,8 +48,14 @@ void OVNAssetManager::restorePrintSettings()
     m_mediaView->setPrintInfo(paper);
 }
 
-void OVNAssetManager::rememberPrintSettings(const QPageLayout &paper) const
+void OVNAssetManager::rememberPrintSettings(const QPrinter &printer) const
 {
+    const QPageLayout paper = printer.pageLayout();
+    // A sheet printed on paper keeps the file of the last sheet printed to a file.
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
+    const QString outputFile =
+        toFile ? QFileInfo(printer.outputFileName()).absoluteFilePath()
+               : UserDefaults::standard().dictionaryForKey(kPrintSettingsKey).value(kOutputFileKey).toString();
     UserDefaults::standard().setObject(
         QVariantMap{{QStringLiteral("ImagesPerLine"), QString::number(m_mediaView->printImagesPerLine())},
                     {QStringLiteral("Style"), QString::number(m_mediaView->printStyle())},
@@ -54,8 +64,24 @@ void OVNAssetManager::rememberPrintSettings(const QPageLayout &paper) const
                     {QStringLiteral("PageSize"), QString::number(int(paper.pageSize().id()))},
                     {QStringLiteral("Orientation"), paper.orientation() == QPageLayout::Landscape
                                                         ? QStringLiteral("Landscape")
-                                                        : QStringLiteral("Portrait")}},
+                                                        : QStringLiteral("Portrait")},
+                    {kOutputFileKey, outputFile},
+                    {kToFileKey, toFile ? QStringLiteral("1") : QStringLiteral("0")}},
         kPrintSettingsKey);
+}
+
+void OVNAssetManager::setUpPrinter(QPrinter &printer) const
+{
+    // The paper chosen for the last sheet stays this window's paper.
+    printer.setPageLayout(m_mediaView->printInfo());
+    // The print panel proposes the file the last sheet went to, unless that sheet went on paper or
+    // the file's folder is gone (the panel then proposes its own).
+    const QVariantMap last = UserDefaults::standard().dictionaryForKey(kPrintSettingsKey);
+    const QString file = UserDefaults::stringFromVariant(last.value(kOutputFileKey));
+    if (UserDefaults::boolFromVariant(last.value(kToFileKey)) && !file.isEmpty()
+        && QFileInfo(file).absoluteDir().exists())
+        printer.setOutputFileName(file);
+    applyPrintSettings(printer);
 }
 
 bool OVNAssetManager::canPrint() const { return m_mediaView && m_mediaView->count() > 0; }
@@ -86,7 +112,7 @@ bool OVNAssetManager::printContactSheet(QPrinter &printer)
     applyPrintSettings(printer);
     if (!m_mediaView->printContactSheet(printer))
         return false;
-    rememberPrintSettings(printer.pageLayout());
+    rememberPrintSettings(printer);
     return true;
 }
 
@@ -95,9 +121,7 @@ void OVNAssetManager::printShowingPrintPanel()
     if (!canPrint())
         return;
     QPrinter printer(QPrinter::HighResolution);
-    // The paper chosen for the last sheet stays this window's paper.
-    printer.setPageLayout(m_mediaView->printInfo());
-    applyPrintSettings(printer);
+    setUpPrinter(printer);
     m_mediaView->setPrintInfo(printer.pageLayout());
 
     QPrintDialog dialog(&printer, this);

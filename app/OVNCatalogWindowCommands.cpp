@@ -209,6 +209,32 @@ QAction *OVNCatalogWindowCommands::action(Action command, int tag) const
     return m_actions.value({int(command), tag});
 }
 
+QString OVNCatalogWindowCommands::menuPath(Action command, int tag) const
+{
+    const auto plain = [](QString title) { return title.remove(QLatin1Char('&')); };
+    const QAction *item = action(command, tag);
+    if (!item)
+        return {};
+    QStringList path{plain(item->text())};
+    // Up through the menus that hold the item, to the menu bar's (untitled menus, such as a
+    // button's, are no step of the path).
+    for (const QAction *step = item; step;) {
+        const QMenu *menu = nullptr;
+        for (QObject *holder : step->associatedObjects()) {
+            const auto *candidate = qobject_cast<const QMenu *>(holder);
+            if (candidate && !candidate->title().isEmpty()) {
+                menu = candidate;
+                break;
+            }
+        }
+        if (!menu)
+            break;
+        path.prepend(plain(menu->title()));
+        step = menu->menuAction();
+    }
+    return path.join(QStringLiteral(" > "));
+}
+
 void OVNCatalogWindowCommands::setupActions()
 {
     const auto command = [this](Action which, const char *title, const QKeySequence &keys,

@@ -46,6 +46,8 @@ public:
     // The item of a command (the one with that tag where items share it); null when the window
     // offers none.
     QAction *action(OVNCatalogActions::Action action, int tag = -1) const;
+    // Where the user finds a command, as a message names it: "View > Database Lists All Media".
+    QString menuPath(OVNCatalogActions::Action action, int tag = -1) const;
     // What the commands are asked about, with the privilege answers of the shown list.
     OVNCatalogActions::Snapshot actionSnapshot();
     // Enables and marks every item from one snapshot.

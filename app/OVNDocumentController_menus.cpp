@@ -171,7 +171,7 @@ void OVNDocumentController::windowWorkflowPanel()
         m_workflow->orderOut();
         m_defaults.setString(QStringLiteral("0"), QStringLiteral("WorkflowPanelVisible"));
     } else {
-        m_workflow->makeKeyAndOrderFront();
+        orderPanelFront(Panel::Workflow);
         m_defaults.setString(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
     }
 }

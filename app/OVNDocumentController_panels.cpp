@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "search/OVNExpressPanel.h"
+#include "uikit/OVNWindowPlacement.h"
 #include "viewers/OVNZoomPanel.h"
 
 #include <QAction>
@@ -78,30 +79,64 @@ void OVNDocumentController::togglePanel(Panel panel)
             m_express->setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess>(createAndOpenDBConnection()));
         m_express->initSelections();
     }
-    switch (panel) {
-    case Panel::Workflow:
-        show ? m_workflow->makeKeyAndOrderFront() : m_workflow->orderOut();
-        break;
-    case Panel::Capture:
-        show ? m_capture->makeKeyAndOrderFront() : m_capture->orderOut();
-        break;
-    case Panel::Zoom:
-        show ? m_zoom->makeKeyAndOrderFront() : m_zoom->orderOut();
-        break;
-    case Panel::Express:
-        show ? m_express->makeKeyAndOrderFront() : m_express->orderOut();
-        break;
+    if (show) {
+        orderPanelFront(panel);
+    } else {
+        switch (panel) {
+        case Panel::Workflow:
+            m_workflow->orderOut();
+            break;
+        case Panel::Capture:
+            m_capture->orderOut();
+            break;
+        case Panel::Zoom:
+            m_zoom->orderOut();
+            break;
+        case Panel::Express:
+            m_express->orderOut();
+            break;
+        }
     }
     m_defaults.setString(show ? QStringLiteral("1") : QStringLiteral("0"), panelVisibilityKey(panel));
     if (show && panel == Panel::Zoom && !documents().isEmpty())
         documents().last()->mediaDelegate().loadZoomPanelImage();
 }
 
+void OVNDocumentController::orderPanelFront(Panel panel)
+{
+    QWidget *widget = panelWidget(panel);
+    if (!widget)
+        return;
+    // A panel the user (or a stored place) put somewhere stays there; a new one must not open
+    // over the window's menus or wherever the window manager drops it.
+    if (!widget->isVisible() && !widget->testAttribute(Qt::WA_Moved)) {
+        auto *served = qobject_cast<OVNAssetManager *>(QApplication::activeWindow());
+        if (!served && !documents().isEmpty())
+            served = documents().last();
+        if (served && served->isVisible())
+            OVNWindowPlacement::placeBeside(widget, served);
+    }
+    switch (panel) {
+    case Panel::Workflow:
+        m_workflow->makeKeyAndOrderFront();
+        break;
+    case Panel::Capture:
+        m_capture->makeKeyAndOrderFront();
+        break;
+    case Panel::Zoom:
+        m_zoom->makeKeyAndOrderFront();
+        break;
+    case Panel::Express:
+        m_express->makeKeyAndOrderFront();
+        break;
+    }
+}
+
 void OVNDocumentController::windowCapturePanelMakeKeyAndOrderFront()
 {
     if (!m_capture)
         return;
-    m_capture->makeKeyAndOrderFront();
+    orderPanelFront(Panel::Capture);
     m_defaults.setString(QStringLiteral("1"), panelVisibilityKey(Panel::Capture));
 }
 

@@ -90,8 +90,6 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     splash->setStatus(localized("Loading defaults..."));
     registerStartupDefaults(m_services.visibleFrame());
 
-    if (m_defaults.boolForKey(QStringLiteral("WorkflowPanelVisible")))
-        m_workflow->makeKeyAndOrderFront();
     m_extensionmapping = std::make_unique<OVNExtensionMapping>();
 
     runPeriodicUpdateCheck(*splash);
@@ -147,6 +145,9 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
             document->reload();
         }
     }
+    // After the catalog window, so that it opens beside that window and in front of it.
+    if (m_defaults.boolForKey(QStringLiteral("WorkflowPanelVisible")))
+        orderPanelFront(Panel::Workflow);
 
     if (m_services.movieFrameworkVersion() <= kNewEnoughMovieFramework) {
         Alerts::display(localized("Movie playback is not available"),

@@ -18,4 +18,17 @@ QRect fitted(const QRect &frame, const QRect &available);
 // manager, would have its contents moved rather than its frame), or on a window long shown.
 void fitOnScreen(QWidget *window);
 
+// The frame of a tool panel (`panel`: its size, frame included) opened beside the window it
+// serves (`window`: that window's frame), `gap` apart, inside `available`: to the right of the
+// window with the top edges in line, else to its left, else below or above it with the right
+// edges in line. Where no side has room the panel must cover part of the window: it goes to the
+// screen's edge on the side with the most room, below `headerBottom` (the lowest row of the
+// window's title bar, menus and toolbar), so that it hides the least of the window and none of
+// its commands. The answer always lies inside `available` (an empty area is not consulted).
+QRect besideWindow(const QRect &window, const QSize &panel, const QRect &available, int headerBottom, int gap = 8);
+
+// Moves the top-level `panel` beside the top-level `window` (besideWindow on the free area of
+// the window's screen). Call it before showing the panel.
+void placeBeside(QWidget *panel, const QWidget *window);
+
 } // namespace OVNWindowPlacement

@@ -35,6 +35,7 @@ protected:
     {
         for (const char *key : {"ShowCountOnFilmRolls", "ShowCountOnLightTables", "LightTableShowThumbnails"})
             UserDefaults::standard().removeObjectForKey(key);
+        UserDefaults::standard().removeObjectForKey("DatabaseShowThumbnails");
         tearDownWithAlerts();
     }
 
@@ -63,6 +64,12 @@ protected:
         };
         walk(QModelIndex(), 0);
         return rows;
+    }
+
+    // What the thumbnail view says while it is empty.
+    static QString hint(OVNAssetManager *window)
+    {
+        return window->mediaView()->showEmptySetMessage() ? window->mediaView()->emptySetMessage() : QString();
     }
 
     static void waitForImport(OVNAssetManager *window)
@@ -182,9 +189,6 @@ TEST_P(ImportResultsTest, AnEmptyCatalogOrCollectionSaysHowMediaGetIn)
 {
     ASSERT_TRUE(db.deleteMediaListEntry(studio1));
     ASSERT_TRUE(db.deleteCategoryListEntry(studio));
-    const auto hint = [](OVNAssetManager *window) {
-        return window->mediaView()->showEmptySetMessage() ? window->mediaView()->emptySetMessage() : QString();
-    };
     OVNAssetManager *window = openWindow();
     EXPECT_TRUE(hint(window).contains("Smart Add...")) << qPrintable(hint(window));
     ASSERT_TRUE(window->selectCategory(QString()));
@@ -199,6 +203,26 @@ TEST_P(ImportResultsTest, AnEmptyCatalogOrCollectionSaysHowMediaGetIn)
     for (const QString &other : {folder, QString()}) {
         ASSERT_TRUE(window->selectCategory(other));
         EXPECT_FALSE(hint(window).contains("Drop files")) << qPrintable(hint(window));
+    }
+}
+
+// With its option off the Database item shows no entry of a catalog that has some, and says
+// which menu item lists them; the option lists them at once.
+TEST_P(ImportResultsTest, TheDatabaseItemNamesTheMenuItemThatListsEveryEntry)
+{
+    const auto option = OVNCatalogActions::DatabaseShowThumbnailsOption;
+    entry(studio, "studio-2");
+    OVNAssetManager *window = openWindow();
+    ASSERT_TRUE(window->selectCategory(QString()));
+    // The path as the menus spell it, from the menu bar down.
+    EXPECT_EQ(window->commands().menuPath(OVNCatalogActions::Action::DatabaseShowThumbnails),
+              "View > Database Lists All Media");
+    for (const bool on : {false, true, false}) {
+        if (window->commands().viewOption(option) != on)
+            window->commands().toggleViewOption(option);
+        EXPECT_EQ(window->mediaView()->count(), on ? 2 : 0) << on;
+        EXPECT_EQ(hint(window).contains("\nView > Database Lists All Media is checked"), !on)
+            << qPrintable(hint(window));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QFile>
 #include <QFileInfo>
@@ -115,6 +116,44 @@ TEST_P(OutputActionsTest, TheNextPrintStartsWithTheLastOptionsAndPaper)
     EXPECT_FALSE(next->mediaView()->printSelectionOnly());
     EXPECT_EQ(next->mediaView()->printInfo().pageSize().id(), QPageSize::A5);
     EXPECT_EQ(next->mediaView()->printInfo().orientation(), QPageLayout::Landscape);
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
+}
+
+// The print panel proposes the file the last sheet was printed to, unless its folder has gone.
+TEST_P(OutputActionsTest, ThePrintPanelProposesTheLastOutputFileWhileItsFolderIsThere)
+{
+    struct Case {
+        const char *name;
+        QString folder;    // where the sheet is printed, under the test's folder
+        bool removeFolder; // the folder is gone before the next print
+        bool proposed;
+    };
+    const QList<Case> cases{
+        {"the test's folder", QString(), false, true},
+        {"a folder of its own", QStringLiteral("sheets"), false, true},
+        {"a folder removed since", QStringLiteral("gone"), true, false},
+    };
+    for (const Case &c : cases) {
+        UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
+        const QString folder = files.filePath(c.folder);
+        ASSERT_TRUE(QDir().mkpath(folder)) << c.name;
+        const QString file = QDir(folder).filePath(QStringLiteral("contact sheet.pdf"));
+        OVNAssetManager *window = loadWindow();
+        ASSERT_TRUE(window->selectCategory(shown)) << c.name;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file);
+        ASSERT_TRUE(window->printContactSheet(printer)) << c.name;
+        if (c.removeFolder) {
+            ASSERT_TRUE(QDir(folder).removeRecursively()) << c.name;
+        }
+
+        OVNAssetManager *next = loadWindow();
+        ASSERT_TRUE(next->selectCategory(shown)) << c.name;
+        QPrinter again(QPrinter::HighResolution);
+        next->setUpPrinter(again);
+        EXPECT_EQ(again.outputFileName(), c.proposed ? file : QString()) << c.name;
+    }
     UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
 }
 
