@@ -1,5 +1,7 @@
 #include "app/OVNConnectionFactory.h"
 
+#include "app/OVNCategoryAccess.h"
+
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
@@ -70,20 +72,12 @@ QString OVNConnectionFactory::logIn(OVNDatabaseAccess &connection, const QString
     const quint64 failures = connection.failureCount();
     if (connection.authenticateUser(login))
         return QString();
-    QString refusal;
-    if (connection.failureCount() != failures) {
-        // The user list could not be read: nobody is let in on a guess.
-        refusal = localized("The catalog's user list could not be read, so the account “%1” cannot be let in: %2")
-                      .arg(login, connection.getLastErrorMessage());
-    } else if (connection.getUserForLogin(login).isEmpty()) {
-        refusal = localized("The account “%1” is not a user of this catalog. This catalog lets in only its own users: "
-                            "ask its administrator to add a catalog user with the login “%1”.")
-                      .arg(login);
-    } else {
-        refusal = localized("The catalog user “%1” belongs to no group, and only members of a group may use this "
-                            "catalog. Ask its administrator to add “%1” to a group.")
-                      .arg(login);
-    }
+    // The reason in the words every later refusal of this user repeats.
+    const QString refusal = connection.failureCount() != failures
+                                ? localized("The catalog's user list could not be read, so the account “%1” cannot "
+                                            "be let in: %2")
+                                      .arg(login, connection.getLastErrorMessage())
+                                : OVNCategoryAccess::loginRefusalText(connection, login);
     connection.closeDBConnection();
     return refusal;
 }
