@@ -72,7 +72,8 @@ fi
 # What an open window lists once the administrator has changed something meanwhile: the entry of
 # a collection it could read, then none once the collection is granted only to another group, then
 # it again once the privileges are gone.
-sql "insert into strvfile (mid, categoryid, displaytag, absolutepath) values ('probe-e1', 'probe-1', 'harbour.jpg', '/nowhere/harbour.jpg')" \
+sql "insert into strvfile (mid, categoryid, displaytag, absolutepath, filedts, dts)
+     values ('probe-e1', 'probe-1', 'harbour.jpg', '/nowhere/harbour.jpg', now(), now())" \
     || fail "no entry"
 sql "insert into strvgroups (mid, name, comment, xml) values ('probe-g2', 'Others', '', '')" || fail "no second group"
 others='<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>PRIVILEGES</key><array><dict><key>group</key><string>Others</string><key>mid</key><string>probe-g2</string><key>privilege</key><string>FULL ACCESS</string></dict></array></dict></plist>'
