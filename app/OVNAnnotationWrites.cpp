@@ -29,6 +29,13 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     const QList<OVNEntryEdits::Target> writable = OVNEntryEdits(m_db).writableTargets(targets, privileges);
     summary.refused = privileges.refused;
     summary.refusedLevel = privileges.refusedLevel;
+    if (privileges.unchecked > 0) {
+        // Not refused by a level: the level could not be asked (an outage, a category deleted).
+        summary.failed += privileges.unchecked;
+        summary.failedEntries += privileges.unchecked;
+        summary.failures.append(
+            {QString(), QString(), privileges.uncheckedTitle + QLatin1Char(' ') + privileges.uncheckedText});
+    }
 
     // One transaction for speed; a savepoint per write so that a refused one undoes itself alone.
     OVNDatabaseTransaction batch(*m_db);

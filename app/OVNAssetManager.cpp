@@ -12,6 +12,7 @@
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewSorting.h"
 #include "output/OVNDiscBurnerSheet.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -116,9 +117,36 @@ void OVNAssetManager::closeEvent(QCloseEvent *event)
             return;
         }
     }
+    if (!confirmUnsavedEdits()) {
+        event->ignore();
+        return;
+    }
     if (m_mediaDetails)
         m_mediaDetails->setDataSource(nullptr);
     event->accept();
+}
+
+bool OVNAssetManager::confirmUnsavedEdits()
+{
+    if (!m_mediaDetails)
+        return true;
+    // A text still being typed is handed over first; only what the catalog did not take counts.
+    m_mediaDetails->endEditing();
+    const int count = m_mediaDetails->unsavedEditCount();
+    if (count == 0)
+        return true;
+    Alert alert;
+    alert.message = countedText(count, "%1 text you typed in the details is not saved.",
+                                "%1 texts you typed in the details are not saved.");
+    alert.informativeText = localized("The catalog server could not be reached when you typed them. To save them, "
+                                      "click Cancel and end editing each field marked as not saved once the server "
+                                      "can be reached again. Close Without Saving gives them up.");
+    alert.buttons = {localized("Cancel"), localized("Close Without Saving")};
+    alert.window = this;
+    if (Alerts::run(alert) != 1)
+        return false;
+    m_mediaDetails->discardUnsavedEdits();
+    return true;
 }
 
 void OVNAssetManager::setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection)

@@ -89,6 +89,9 @@ public:
     void windowControllerDidLoadNib();
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
     OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
+    // Whether the window may close (or the program quit) while texts typed in its details pane are
+    // kept unsaved (the catalog was out of reach): asks; giving them up forgets them.
+    bool confirmUnsavedEdits();
     // Names the catalog for the media formats of drags and the clipboard.
     QByteArray catalogIdentity() const;
 
@@ -402,8 +405,13 @@ private:
     // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
     // The id of the dragged category when it may go onto the target (invalid: the top level);
     // otherwise empty, with the reason for the user in `refusal` where there is one.
-    QString movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
-                            QString *refusal = nullptr);
+    // `catalogRefusal` receives the catalog's own refusal (privileges, outage, deletion) when it is
+    // the reason.
+    QString movableCategory(const QMimeData *data, const QModelIndex &target, QString *refusal = nullptr,
+                            std::optional<OVNCategoryAccess::Refusal> *catalogRefusal = nullptr);
+    // Whether the user holds `requested` on the category now, asked of the catalog once per row a
+    // drag hovers over.
+    std::optional<OVNCategoryAccess::Refusal> dropRefusal(const QString &mid, const QString &requested);
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaListWithFind(const QString &statement);
     int numberOfSelectedItems() const;
@@ -462,6 +470,14 @@ private:
     // Says in the status line and an alert that the list of the category could not be read.
     void reportUnreadableList(const QString &name, quint64 failuresBefore);
     MediaList readableMedia(MediaList records);
+    // Before a list is shown: the user's groups read afresh. False when the user can no longer
+    // use the catalog (he is told once, and m_excludedText says why); an outage is left to the
+    // list's own read, which says so.
+    bool refreshGroupsForList();
+    // Why the category shows no entries whatever it holds (the user may not read it, it was
+    // deleted meanwhile, the user is in no group any more); nothing when it may be listed. Asks
+    // the catalog and notes the level found in the tree.
+    std::optional<QString> categoryListRefusal(const CategoryNode &node);
     QString cachedCategoryLevel(const QString &categoryId);
     QString countTextFor(const CategoryNode &node);
     QList<CategoryNode> nodesFromCatalog();
@@ -486,6 +502,8 @@ private:
     OVNOutlineView *m_categoryList = nullptr;
     OVNCategoryTreeModel *m_categoryModel = nullptr;
     bool m_reloadingTree = false;
+    QHash<QString, std::optional<OVNCategoryAccess::Refusal>> m_dropAnswers; // for the row hovered
+    QString m_dropAnswersRow;
     QHash<QString, QImage> m_outlineIcons;
 
     // panes
@@ -524,6 +542,8 @@ private:
     std::optional<QVariantMap> m_internalPurchasedStorage;
     std::optional<QVariantMap> m_internalSoldStorage;
     QHash<QString, QString> m_categoryLevels;
+    QString m_listRefusal;  // why the shown list is empty whatever the category holds; "" for none
+    QString m_excludedText; // the refusal last said to a user no longer let in; "" while he is
 
     float m_frozenFrame1Width = 0;
     float m_frozenFrame2Width = 0;

@@ -2,6 +2,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCategoryComment.h"
+#include "app/OVNCategoryTreeModel.h"
 #include "app/OVNPrivilegeLevel.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaView.h"
@@ -70,18 +71,31 @@ void OVNAssetManager::reloadMediaList()
     m_mediaView->setShowEmptySetMessage(false);
 
     bool searched = false;
-    const std::optional<CategoryNode> node = selectedCategory();
+    m_listRefusal.clear();
+    std::optional<CategoryNode> node = selectedCategory();
     const quint64 failures = m_dbcon ? m_dbcon->failureCount() : 0;
+    const auto clear = [this] {
+        m_mediaView->setMediaContainer(nullptr);
+        m_mediaView->setMediaContainerMID(QString());
+        m_mediaView->setMediaContainerType(QStringLiteral(""));
+    };
+    if (node && m_dbcon) {
+        // The catalog's answer of this moment decides what the category shows: a level raised or
+        // lowered since the tree was loaded, or a category deleted meanwhile, counts at once.
+        const std::optional<QString> refusal = categoryListRefusal(*node);
+        if (refusal) {
+            clear();
+            m_listRefusal = *refusal;
+            node.reset();
+        } else {
+            node = selectedCategory();
+        }
+    }
     if (node && m_dbcon) {
         m_mediaView->setShowEmptySetMessage(true);
         const QString kind = node->contains(keyType) ? node->value(keyType).toString() : QStringLiteral("C");
         const QString mid = node->value(keyMid).toString();
         const bool readable = OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node));
-        const auto clear = [this] {
-            m_mediaView->setMediaContainer(nullptr);
-            m_mediaView->setMediaContainerMID(QString());
-            m_mediaView->setMediaContainerType(QStringLiteral(""));
-        };
         const auto show = [&](const MediaList &records, const QString &containerMid, const QString &containerKind) {
             showMediaList(records);
             m_mediaView->setMediaContainerMID(containerMid);
@@ -143,6 +157,12 @@ void OVNAssetManager::reloadMediaList()
     }
 
     updateEmptyListHint();
+    if (!m_listRefusal.isEmpty()) {
+        setStatus(m_listRefusal.section(QLatin1Char('\n'), 0, 0), false);
+        m_mediaView->setFocus();
+        refreshActions();
+        return;
+    }
     if (!searched) {
         showItemCount();
         m_mediaList->update();
@@ -150,6 +170,36 @@ void OVNAssetManager::reloadMediaList()
     }
     m_mediaView->setFocus();
     refreshActions();
+}
+
+std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &node)
+{
+    if (!refreshGroupsForList())
+        return m_excludedText;
+    const QString mid = node.value(keyMid).toString();
+    if (mid.isEmpty())
+        return std::nullopt;
+    const QString name = node.value(QStringLiteral("displaytag")).toString();
+    const OVNDatabaseAccess::CategoryAccess access = m_dbcon->categoryAccessNow(mid);
+    switch (access.status) {
+    case OVNDatabaseAccess::CategoryAccess::Status::Found:
+        break;
+    case OVNDatabaseAccess::CategoryAccess::Status::Missing:
+        return localized("“%1” no longer exists.\nAnother user has deleted it from the catalog. Reload the category "
+                         "list to see the catalog as it is now.")
+            .arg(name);
+    case OVNDatabaseAccess::CategoryAccess::Status::Failed:
+        // The list's own read fails too and says why.
+        return std::nullopt;
+    }
+    // The tree shows and enables by this level until it is loaded again.
+    if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid))
+        item->node.insert(CatalogNames::keyPrivileges, access.level);
+    if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), access.level))
+        return localized("You may not see the entries of “%1”.\nYour access privileges for it are “%2”. Ask the "
+                         "catalog's administrator if you need to see them.")
+            .arg(name, access.level);
+    return std::nullopt;
 }
 
 void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failuresBefore)
@@ -168,6 +218,13 @@ void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failures
 
 void OVNAssetManager::updateEmptyListHint()
 {
+    if (!m_listRefusal.isEmpty()) {
+        // Why nothing is shown: no empty collection to drop files on.
+        m_mediaView->setShowEmptySetMessage(true);
+        m_mediaView->setEmptySetMessage(m_listRefusal);
+        m_mediaView->viewport()->update();
+        return;
+    }
     const std::optional<CategoryNode> node = selectedCategory();
     const QString kind = node ? node->value(keyType).toString() : QString();
     const bool emptyCatalog = m_dbcon && m_internalCategoryList && m_internalCategoryList->isEmpty();
@@ -201,6 +258,16 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
     m_categoryLevels.clear();
     m_mediaView->setMediaContainer(nullptr);
     initMediaViewWithTopView(m_topviewfind);
+    m_listRefusal.clear();
+    if (m_dbcon && !refreshGroupsForList()) {
+        // Nobody who can no longer use the catalog sees search results of it.
+        m_listRefusal = m_excludedText;
+        m_mediaView->setMediaContainer(std::make_shared<MediaList>());
+        updateEmptyListHint();
+        setStatus(m_listRefusal.section(QLatin1Char('\n'), 0, 0), false);
+        refreshActions();
+        return;
+    }
     if (m_dbcon && !statement.trimmed().isEmpty())
         showMediaList(m_dbcon->getMediaListForSQL(statement));
     else

@@ -145,13 +145,30 @@ std::unique_ptr<QMimeData> OVNAssetManager::outlineViewWriteItems(OVNOutlineView
     return data;
 }
 
-QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelIndex &target, bool showAlert,
-                                         QString *refusal)
+std::optional<OVNCategoryAccess::Refusal> OVNAssetManager::dropRefusal(const QString &mid, const QString &requested)
+{
+    if (!m_dbcon)
+        return std::nullopt;
+    // A drag asks again for each row it reaches; while it stays over one, the answer holds.
+    const QString key = mid + QLatin1Char('\n') + requested;
+    auto found = m_dropAnswers.constFind(key);
+    if (found == m_dropAnswers.constEnd())
+        found = m_dropAnswers.insert(key, OVNCategoryAccess::refusalNow(*m_dbcon, mid, requested));
+    return *found;
+}
+
+QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelIndex &target, QString *refusal,
+                                         std::optional<OVNCategoryAccess::Refusal> *catalogRefusal)
 {
     const auto refuse = [refusal](const QString &reason) {
         if (refusal)
             *refusal = reason;
         return QString();
+    };
+    const auto refuseFor = [&](const OVNCategoryAccess::Refusal &no, const QString &reason) {
+        if (catalogRefusal)
+            *catalogRefusal = no;
+        return refuse(no.reason == OVNCategoryAccess::Refusal::Reason::Privileges ? reason : no.title);
     };
     if (!data || !data->hasFormat(OVNOutlineView::catalogItemType()))
         return QString();
@@ -168,11 +185,14 @@ QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelInde
     const QString folderName = folder ? folder->node.value(keyDisplayTag).toString() : QString();
     if (folder && folder->node.value(keyType).toString() != QLatin1String("F"))
         return refuse(localized("“%1” is not a folder: categories move only into folders.").arg(folderName));
-    if (folder && !isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), folder->node, showAlert))
-        return refuse(localized("You may not change the folder “%1”.").arg(folderName));
+    // The catalog answers, not the levels the tree was loaded with: a level raised since counts.
+    if (folder) {
+        if (const auto no = dropRefusal(folder->node.value(keyMid).toString(), OVNPrivilegeLevel::readWrite()))
+            return refuseFor(*no, localized("You may not change the folder “%1”.").arg(folderName));
+    }
     // Moving a category changes it as much as renaming it does.
-    if (!isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), dragged->node, showAlert))
-        return refuse(localized("You may not move “%1”.").arg(name));
+    if (const auto no = dropRefusal(mid, OVNPrivilegeLevel::fullAccess()))
+        return refuseFor(*no, localized("You may not move “%1”.").arg(name));
     // A folder never goes into itself or below itself: it and its subtree would leave the tree.
     for (const OVNCategoryTreeModel::Item *up = folder; up; up = up->parent) {
         if (up->node.value(keyMid).toString() == mid) {
@@ -200,17 +220,31 @@ void OVNAssetManager::showDropRefusal(const QString &reason)
 Qt::DropAction OVNAssetManager::outlineViewValidateDrop(OVNOutlineView *, const QMimeData *data,
                                                         const QModelIndex &target)
 {
+    const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    const QString hovered = item ? item->node.value(keyMid).toString() : QString();
+    if (hovered != m_dropAnswersRow) {
+        m_dropAnswers.clear();
+        m_dropAnswersRow = hovered;
+    }
     QString refusal;
-    const bool movable = !movableCategory(data, target, false, &refusal).isEmpty();
+    const bool movable = !movableCategory(data, target, &refusal).isEmpty();
     showDropRefusal(refusal);
     return movable ? Qt::MoveAction : Qt::IgnoreAction;
 }
 
 bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *data, const QModelIndex &target)
 {
+    // The drop asks the catalog afresh.
+    m_dropAnswers.clear();
+    m_dropAnswersRow.clear();
     QString refusal;
-    const QString mid = movableCategory(data, target, false, &refusal);
+    std::optional<OVNCategoryAccess::Refusal> catalogRefusal;
+    const QString mid = movableCategory(data, target, &refusal, &catalogRefusal);
+    m_dropAnswers.clear();
     showDropRefusal(refusal);
+    // The catalog's refusal at the drop is said as the menu actions say it.
+    if (catalogRefusal)
+        showCategoryRefusal(*catalogRefusal);
     if (mid.isEmpty() || !m_dbcon)
         return false;
     const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));

@@ -65,12 +65,11 @@ void OVNAssetManager::showAuthorizationFailure(const QString &requested, const Q
 bool OVNAssetManager::isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
                                                     bool showAlert)
 {
-    const QString own = getMyPrivilegesForItem(node);
-    if (OVNPrivilegeLevel::isGranted(requested, own))
-        return true;
+    // A check that tells the user is one an action makes before it acts: the catalog answers,
+    // with the user's groups as they are now. A silent one only decides what is shown enabled.
     if (showAlert)
-        showAuthorizationFailure(requested, own);
-    return false;
+        return isUserAuthorizedNow(requested, node);
+    return OVNPrivilegeLevel::isGranted(requested, getMyPrivilegesForItem(node));
 }
 
 QString OVNAssetManager::levelForCurrentSelection()
@@ -89,6 +88,16 @@ QString OVNAssetManager::levelForCurrentSelection()
 bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds,
                                                        bool showAlert, QString *lowestLevel)
 {
+    if (showAlert && !lowestLevel) {
+        // Before an action: each owner's level and the user's groups as the catalog holds them now.
+        if (!m_dbcon)
+            return false;
+        if (const auto refusal = OVNCategoryAccess::entriesRefusalNow(*m_dbcon, requested, categoryIds)) {
+            showCategoryRefusal(*refusal);
+            return false;
+        }
+        return true;
+    }
     // Each entry is judged by the category that owns it; an entry without one grants nothing.
     const quint64 failures = m_dbcon ? m_dbcon->failureCount() : 0;
     QString lowest;
@@ -133,10 +142,30 @@ bool OVNAssetManager::isUserAuthorizedForAccessCurrentSelectionWithType(const QS
             owners.append(m_mediaView->mediaObject(keyCategoryId, row).toString());
         return isUserAuthorizedForMediaWithType(requested, owners, showAlert);
     }
+    if (showAlert && selectedCategory())
+        return isUserAuthorizedNow(requested, selectedCategory());
     const QString own = levelForCurrentSelection();
     if (OVNPrivilegeLevel::isGranted(requested, own))
         return true;
     if (showAlert)
         showAuthorizationFailure(requested, own);
+    return false;
+}
+
+bool OVNAssetManager::refreshGroupsForList()
+{
+    if (!m_dbcon)
+        return false;
+    const std::optional<OVNCategoryAccess::Refusal> refusal = OVNCategoryAccess::membershipRefusalNow(*m_dbcon);
+    // An outage is said by the list's own read.
+    if (!refusal || refusal->reason != OVNCategoryAccess::Refusal::Reason::Excluded) {
+        m_excludedText.clear();
+        return true;
+    }
+    // Said once, not at every list the user asks for.
+    const QString text = refusal->title + QLatin1Char('\n') + refusal->text;
+    if (text != m_excludedText)
+        showCategoryRefusal(*refusal);
+    m_excludedText = text;
     return false;
 }

@@ -55,12 +55,19 @@ void OVNAssetManager::reloadCategoryList()
     if (m_internalCategoryList)
         expanded = reloadCategoryListExpandedItems(*m_internalCategoryList);
 
+    // The user's groups as they are now decide the levels the tree is loaded with; a user left in
+    // no group sees no category at all.
+    const bool excluded = !refreshGroupsForList();
     const quint64 failures = m_dbcon->failureCount();
-    QList<CategoryNode> categories = m_dbcon->getCategoryList(QStringLiteral("F"));
-    reloadCategoryListParseFolder(categories);
-    for (const char *kind : {"C", "M", "I"})
-        categories.append(m_dbcon->getCategoryList(QString::fromLatin1(kind)));
-    const QList<CategoryNode> sets = m_dbcon->getCategoryList(QStringLiteral("S"));
+    QList<CategoryNode> categories;
+    QList<CategoryNode> sets;
+    if (!excluded) {
+        categories = m_dbcon->getCategoryList(QStringLiteral("F"));
+        reloadCategoryListParseFolder(categories);
+        for (const char *kind : {"C", "M", "I"})
+            categories.append(m_dbcon->getCategoryList(QString::fromLatin1(kind)));
+        sets = m_dbcon->getCategoryList(QStringLiteral("S"));
+    }
     if (m_dbcon->failureCount() != failures) {
         // A tree with holes would pass for the catalog: the one shown stays, and the user hears why.
         const bool unreachable = m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;

@@ -70,7 +70,13 @@ public:
     }
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &level, bool showAlert) override
     {
-        return d.w.isUserAuthorizedForAccessCurrentSelectionWithType(level, showAlert);
+        OVNDatabaseAccess *db = d.w.m_dbcon.get();
+        const quint64 failures = db ? db->failureCount() : 0;
+        if (d.w.isUserAuthorizedForAccessCurrentSelectionWithType(level, showAlert))
+            return true;
+        // Privileges that cannot be read while the server is away leave the fields open: what is
+        // typed is kept, and judged when it is handed over once the server answers again.
+        return db && db->failureCount() != failures && db->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
     }
     QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column) override
     {
@@ -323,10 +329,12 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewDidDeleteEntry(OVNMediaView *vie
 bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view,
                                                                                     const QString &level)
 {
-    // The view shows the selected category; drops and pastes go there.
-    if (!view || view != w.m_mediaView)
+    // The view shows the selected category; drops go there. Whether the user may change it is
+    // asked of the catalog at the drop, which says why when not: a level raised since the tree
+    // was loaded counts, and a refused drop is never silently ignored.
+    if (!view || view != w.m_mediaView || level.isEmpty())
         return false;
-    return w.isUserAuthorizedForAccessType(level, w.selectedCategory(), false);
+    return w.selectedCategory().has_value();
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths,
@@ -539,40 +547,32 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
     if (!w.m_dbcon || mediaId.isEmpty())
         return false;
     const quint64 failures = w.m_dbcon->failureCount();
-    const auto keepTyped = [&] {
-        // The catalog was out of reach: what was typed stays in the pane, marked as not saved.
-        w.showCategoryRefusal(
-            OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
-        if (w.m_mediaDetails)
-            w.m_mediaDetails->keepUnsavedEdit();
+    const auto refuse = [&](const OVNCategoryAccess::Refusal &refusal) {
+        if (refusal.reason == OVNCategoryAccess::Refusal::Reason::Unreachable) {
+            // The catalog was out of reach: what was typed is kept in the pane, marked as not
+            // saved, and handed over again later.
+            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, QString()));
+            if (w.m_mediaDetails)
+                w.m_mediaDetails->keepUnsavedEdit();
+        } else {
+            // Refused: the pane shows what is stored again, not what was typed.
+            w.showCategoryRefusal(refusal);
+            if (w.m_mediaDetails)
+                w.m_mediaDetails->refuseHandedOverEdit();
+        }
         return false;
     };
-    // The entry the edit began on, wherever the selection is now: its own category decides.
+    // The entry the edit began on, wherever the selection is now: its own category decides, with
+    // the user's groups as they are now.
     const QString owner = w.m_dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
-    if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
-        return keepTyped();
-    // A refusal is shown once here; the pane's forms are already closed to this user.
-    QString level;
-    if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false, &level)) {
-        if (w.m_dbcon->failureCount() != failures
-            && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
-            return keepTyped();
-        if (w.m_dbcon->failureCount() != failures)
-            w.showCategoryRefusal(OVNCategoryAccess::readFailure(*w.m_dbcon));
-        else
-            w.showAuthorizationFailure(OVNPrivilegeLevel::readWrite(), level);
-        return false;
-    }
+    if (w.m_dbcon->failureCount() != failures)
+        return refuse(
+            OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
+    if (const auto refusal = OVNCategoryAccess::entriesRefusalNow(*w.m_dbcon, OVNPrivilegeLevel::readWrite(), {owner}))
+        return refuse(*refusal);
     if (write())
         return true;
-    if (w.m_dbcon->failureCount() != failures && w.m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
-        return keepTyped();
-    Alerts::display(localized("The change could not be stored."), w.m_dbcon->getLastErrorMessage(),
-                    w.m_mediaView ? w.m_mediaView->window() : &w);
-    // The pane shows what is stored again, not what was typed.
-    if (w.m_mediaDetails)
-        w.m_mediaDetails->reloadData();
-    return false;
+    return refuse(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value,

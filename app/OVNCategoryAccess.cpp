@@ -26,15 +26,93 @@ Refusal missing()
                       "list to see the catalog as it is now.")};
 }
 
+Refusal entryMissing()
+{
+    return {Refusal::Reason::Missing, localized("The entry no longer exists."),
+            localized("Another user has deleted it, or the category that held it, from the catalog; the change was "
+                      "not saved. Reload the category list to see the catalog as it is now.")};
+}
+
+Refusal excluded(OVNDatabaseAccess &db)
+{
+    return {Refusal::Reason::Excluded, localized("You can no longer use this catalog"),
+            loginRefusalText(db, db.boundLogin()) + QStringLiteral("\n\n")
+                + localized("Nothing was changed in the catalog.")};
+}
+
+bool hasNoGroup(const OVNDatabaseAccess &db) { return db.useAuthentication() && db.authGroupMids().isEmpty(); }
+
 } // namespace
+
+QString loginRefusalTitle() { return localized("You cannot use this catalog"); }
+
+QString loginRefusalText(OVNDatabaseAccess &db, const QString &login)
+{
+    const quint64 failures = db.failureCount();
+    const bool known = !db.getUserForLogin(login).isEmpty();
+    if (db.failureCount() != failures) {
+        // The user list could not be read: nobody is let in on a guess.
+        if (db.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
+            return localized("The catalog's user list could not be read, so the account “%1” cannot be let in: the "
+                             "catalog server cannot be reached.")
+                .arg(login);
+        // The server's own text, which may quote the statement, goes to the log.
+        qWarning("Login: the user list could not be read: %s", qUtf8Printable(db.getLastErrorMessage()));
+        return localized("The catalog's user list could not be read, so the account “%1” cannot be let in.").arg(login);
+    }
+    if (!known)
+        return localized("The account “%1” is not a user of this catalog. This catalog lets in only its own users: "
+                         "ask its administrator to add a catalog user with the login “%1”.")
+            .arg(login);
+    return localized("The catalog user “%1” belongs to no group, and only members of a group may use this "
+                     "catalog. Ask its administrator to add “%1” to a group.")
+        .arg(login);
+}
+
+std::optional<Refusal> membershipRefusalNow(OVNDatabaseAccess &db)
+{
+    switch (db.refreshUserGroups()) {
+    case OVNDatabaseAccess::Membership::Member:
+        return std::nullopt;
+    case OVNDatabaseAccess::Membership::NoGroup:
+        return excluded(db);
+    case OVNDatabaseAccess::Membership::Failed:
+        break;
+    }
+    return readFailure(db);
+}
+
+std::optional<Refusal> entriesRefusalNow(OVNDatabaseAccess &db, const QString &requested, const QStringList &owners)
+{
+    if (owners.isEmpty())
+        return Refusal{Refusal::Reason::Privileges, OVNPrivilegeLevel::refusalTitle(),
+                       OVNPrivilegeLevel::refusalMessage(requested, OVNPrivilegeLevel::noAccess())};
+    QStringList asked;
+    for (const QString &owner : owners) {
+        if (asked.contains(owner))
+            continue;
+        asked.append(owner);
+        if (owner.isEmpty()) {
+            if (auto refusal = membershipRefusalNow(db))
+                return refusal;
+            return entryMissing();
+        }
+        if (auto refusal = refusalNow(db, owner, requested))
+            return refusal;
+    }
+    return std::nullopt;
+}
 
 std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &categoryMid, const QString &requested)
 {
     if (categoryMid.isEmpty())
-        return std::nullopt;
+        return membershipRefusalNow(db);
     const OVNDatabaseAccess::CategoryAccess access = db.categoryAccessNow(categoryMid);
     switch (access.status) {
     case OVNDatabaseAccess::CategoryAccess::Status::Found:
+        // A user left in no group may use nothing, also where a category names no groups at all.
+        if (hasNoGroup(db))
+            return excluded(db);
         if (OVNPrivilegeLevel::isGranted(requested, access.level))
             return std::nullopt;
         return Refusal{Refusal::Reason::Privileges, localized("Authorization Failed"),

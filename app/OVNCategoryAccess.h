@@ -16,7 +16,8 @@ namespace OVNCategoryAccess {
 
 // Why an action may not go on, for an alert: its title and its text.
 struct Refusal {
-    enum class Reason { Privileges, Unreachable, Missing, Failed };
+    // Excluded: the user is no catalog user any more, or in no group: he cannot use the catalog.
+    enum class Reason { Privileges, Unreachable, Missing, Failed, Excluded };
     Reason reason = Reason::Failed;
     QString title;
     QString text;
@@ -24,7 +25,8 @@ struct Refusal {
 
 // Nothing when the user holds `requested` (or more) on the category now; otherwise why not: the
 // privilege alert's words with both levels, the server out of reach, the category deleted
-// meanwhile, or the privileges not readable. An empty id (the "Database" item) grants everything.
+// meanwhile, the privileges not readable, or the user left in no group. An empty id (the
+// "Database" item) grants everything to a member of a group.
 std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &categoryMid, const QString &requested);
 
 // The entries of `records` the user may read at this moment, each judged by the category that owns
@@ -32,6 +34,26 @@ std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &category
 // meanwhile, is left out; on a catalog without users all are kept. Nothing when the privileges
 // could not be read (readFailure() says why).
 std::optional<MediaList> readableNow(OVNDatabaseAccess &db, MediaList records);
+
+// The user's groups read afresh (and whether the catalog has users at all): nothing while the
+// user is a member of a group, or the catalog has no users; otherwise that he can no longer use the
+// catalog, in the words the start-up refuses with, or that his groups could not be read. Every
+// list the window shows and every write asks this first, so that an administrator's change of
+// memberships counts at once; refusalNow() and entriesRefusalNow() include it.
+std::optional<Refusal> membershipRefusalNow(OVNDatabaseAccess &db);
+
+// For a change of entries: nothing when each category that owns one (`owners`, one per entry,
+// repeated ids asked once) grants `requested` now; otherwise the first refusal, as refusalNow()
+// gives it. An empty owner is an entry the catalog no longer holds (deleted meanwhile, with its
+// category perhaps), which is said so; no owners at all grant nothing.
+std::optional<Refusal> entriesRefusalNow(OVNDatabaseAccess &db, const QString &requested, const QStringList &owners);
+
+// Why the login may not use the catalog, in the start-up refusal's words: no catalog user with
+// that login, a catalog user in no group, or the user list not readable.
+QString loginRefusalText(OVNDatabaseAccess &db, const QString &login);
+
+// The title of the start-up refusal ("You cannot use this catalog").
+QString loginRefusalTitle();
 
 // Why a write to a category failed, in the program's words: the server out of reach, the category
 // deleted meanwhile (also when no statement failed but none found the category: compare with the

@@ -1,5 +1,7 @@
 #include "app/OVNConnectionFactory.h"
 
+#include "app/OVNCategoryAccess.h"
+
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
@@ -67,29 +69,10 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
 
 QString OVNConnectionFactory::logIn(OVNDatabaseAccess &connection, const QString &login)
 {
-    const quint64 failures = connection.failureCount();
     if (connection.authenticateUser(login))
         return QString();
-    QString refusal;
-    if (connection.failureCount() != failures) {
-        // The user list could not be read: nobody is let in on a guess. The server's own text,
-        // which may quote the statement, goes to the log.
-        const bool unreachable = connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
-        if (!unreachable)
-            qWarning("Login: the user list could not be read: %s", qUtf8Printable(connection.getLastErrorMessage()));
-        refusal =
-            localized("The catalog's user list could not be read, so the account “%1” cannot be let in.").arg(login);
-        if (unreachable)
-            refusal += QLatin1Char(' ') + localized("The catalog server cannot be reached.");
-    } else if (connection.getUserForLogin(login).isEmpty()) {
-        refusal = localized("The account “%1” is not a user of this catalog. This catalog lets in only its own users: "
-                            "ask its administrator to add a catalog user with the login “%1”.")
-                      .arg(login);
-    } else {
-        refusal = localized("The catalog user “%1” belongs to no group, and only members of a group may use this "
-                            "catalog. Ask its administrator to add “%1” to a group.")
-                      .arg(login);
-    }
+    // The reason in the words every later refusal of this user repeats.
+    const QString refusal = OVNCategoryAccess::loginRefusalText(connection, login);
     connection.closeDBConnection();
     return refusal;
 }

@@ -151,6 +151,11 @@ void OVNDocumentController::terminate()
                        localized("Stop the burn in its window, or wait until it is finished, before quitting."));
         return;
     }
+    // Texts the catalog did not take are given up only when the user says so.
+    for (const QPointer<OVNAssetManager> &document : std::as_const(m_documents)) {
+        if (document && !document->confirmUnsavedEdits())
+            return;
+    }
     applicationWillTerminate();
     QCoreApplication::quit();
 }

@@ -1,5 +1,7 @@
 #include "app/OVNEntryEdits.h"
 
+#include "app/OVNCategoryAccess.h"
+
 #include "app/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -146,12 +148,22 @@ std::optional<OVNEntryEdits::Target> OVNEntryEdits::targetForMid(const QString &
 QString OVNEntryEdits::levelOf(const QString &categoryId) const
 {
     auto level = m_levels.constFind(categoryId);
-    if (level == m_levels.constEnd()) {
-        const QString own = categoryId.isEmpty() || !m_db ? OVNPrivilegeLevel::noAccess()
-                                                          : m_db->getCategoryAccessPrivilegesForMID(categoryId);
-        level = m_levels.insert(categoryId, own);
-    }
-    return *level;
+    if (level != m_levels.constEnd())
+        return *level;
+    if (categoryId.isEmpty() || !m_db)
+        return *m_levels.insert(categoryId, OVNPrivilegeLevel::noAccess());
+    const OVNDatabaseAccess::CategoryAccess access = m_db->categoryAccessNow(categoryId);
+    const bool excluded = m_db->useAuthentication() && m_db->authGroupMids().isEmpty();
+    if (access.status == OVNDatabaseAccess::CategoryAccess::Status::Found && !excluded)
+        return *m_levels.insert(categoryId, access.level);
+    // No level to judge by: why, in the words the category actions use.
+    const std::optional<OVNCategoryAccess::Refusal> refusal =
+        OVNCategoryAccess::refusalNow(*m_db, categoryId, OVNPrivilegeLevel::readWrite());
+    if (refusal && refusal->reason != OVNCategoryAccess::Refusal::Reason::Privileges)
+        m_unchecked.insert(categoryId, {refusal->title, refusal->text});
+    else if (!refusal)
+        return *m_levels.insert(categoryId, OVNPrivilegeLevel::readWrite());
+    return *m_levels.insert(categoryId, QString());
 }
 
 bool OVNEntryEdits::mayWrite(const QString &categoryId) const
@@ -167,6 +179,10 @@ QList<OVNEntryEdits::Target> OVNEntryEdits::writableTargets(const QList<Target> 
         const QString level = levelOf(target.owner);
         if (OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level)) {
             writable.append(target);
+        } else if (const auto why = m_unchecked.constFind(target.owner); why != m_unchecked.constEnd()) {
+            ++summary.unchecked;
+            summary.uncheckedTitle = why->value(0);
+            summary.uncheckedText = why->value(1);
         } else {
             ++summary.refused;
             summary.refusedLevel =
@@ -178,9 +194,12 @@ QList<OVNEntryEdits::Target> OVNEntryEdits::writableTargets(const QList<Target> 
 
 QString OVNEntryEdits::unchangedText(const Summary &summary) const
 {
-    if (summary.refused == 0 && summary.unreadable == 0 && summary.failed == 0)
+    if (summary.refused == 0 && summary.unreadable == 0 && summary.failed == 0 && summary.unchecked == 0)
         return {};
     QStringList lines;
+    if (summary.unchecked > 0)
+        lines.append(countedText("%n entries were left unchanged.", summary.unchecked) + QLatin1Char(' ')
+                     + summary.uncheckedTitle + QLatin1Char('\n') + summary.uncheckedText);
     if (summary.refused > 0) {
         lines.append(
             countedText("%n entries were left unchanged: your access privileges do not allow it.", summary.refused)

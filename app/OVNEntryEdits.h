@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -36,6 +37,11 @@ public:
         int unreadable = 0; // a thumbnail that does not decode
         int failed = 0;     // the catalog did not take the write
         QString refusedLevel;
+        // Left unchanged because their category's level could not be asked (the server out of
+        // reach, the category deleted meanwhile, the user in no group any more), and why.
+        int unchecked = 0;
+        QString uncheckedTitle;
+        QString uncheckedText;
     };
     // A target the catalog now holds changed, with what it holds.
     struct Stored {
@@ -48,7 +54,9 @@ public:
 
     // The target for an entry by its id, its owner from the catalog; nothing for an unknown id.
     std::optional<Target> targetForMid(const QString &mid) const;
-    // The user's level on a category ("NO ACCESS" for none), asked once per category and object.
+    // The user's level on a category ("NO ACCESS" for none), asked of the catalog once per
+    // category and object, with the user's groups as they are then; "" when it could not be asked
+    // (see writableTargets()).
     QString levelOf(const QString &categoryId) const;
     // Whether that category's entries may be changed ("READ & WRITE").
     bool mayWrite(const QString &categoryId) const;
@@ -96,4 +104,6 @@ public:
 private:
     OVNDatabaseAccess *m_db;
     mutable QHash<QString, QString> m_levels;
+    // Why a category's level could not be asked, by category, as {title, text}.
+    mutable QHash<QString, QStringList> m_unchecked;
 };

@@ -166,7 +166,8 @@ void OVNMediaDetails::tabPressed(int index)
     bool access = true;
     using Capability = OVNMediaDetailsDataSource::Capability;
     if (offers(unsigned(Capability::AccessCheck)))
-        access = datasource_->isUserAuthorizedForAccessCurrentSelectionWithType(QStringLiteral("READ & WRITE"), true);
+        // Showing an entry only greys what may not be changed; the refusal is said on a change.
+        access = datasource_->isUserAuthorizedForAccessCurrentSelectionWithType(QStringLiteral("READ & WRITE"), false);
 
     if (QScrollArea *scroll = scrollForTab(index)) {
         scroll->setGeometry(viewContent_->rect());

@@ -4,11 +4,13 @@
 
 #include <QColor>
 #include <QFont>
+#include <QHash>
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class OVNFlatButton;
@@ -61,11 +63,22 @@ public:
     // Re-reads the selection and shows the current tab (or the multi-selection summary).
     void reloadData();
     // Called by the data source when the edit just handed to it could not be stored (the catalog
-    // out of reach): the field keeps what was typed, says that it is not saved, and hands it over
-    // again when editing ends next; showing another entry drops it.
+    // out of reach): the text is kept for that entry and field until it is stored or discarded.
+    // Whenever the field shows that entry again it shows the kept text, marked as not saved, and
+    // hands it over again when the user ends editing there, changed or not. Escape in the field
+    // discards it.
     void keepUnsavedEdit();
-    // The text field whose edit is kept unsaved, or none.
-    QLineEdit *unsavedField() const { return unsavedField_; }
+    // Called by the data source when it refused the edit just handed to it (and said why): the
+    // field shows the stored value again, and nothing is kept.
+    void refuseHandedOverEdit();
+    // The first shown text field that holds a kept text, or none.
+    QLineEdit *unsavedField() const;
+    // How many texts are kept unsaved, over all entries.
+    int unsavedEditCount() const { return int(keptTexts_.size()); }
+    // Hands an edit in progress to the data source now.
+    void endEditing() { commitPendingEdit(); }
+    // Forgets every kept text; the fields show the stored values again.
+    void discardUnsavedEdits();
 
     bool autoFillMode() const { return autofill_; }
     void setAutoFillMode(bool autoFill);
@@ -130,6 +143,7 @@ public:
     static QRect sizeInfoRect(int width) { return QRect(0, 60, width, 20); }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -188,7 +202,17 @@ private:
     QString editmid_;
     QLineEdit *editingField_ = nullptr;    // the text field whose edit began and is not handed over yet
     QLineEdit *handedOverField_ = nullptr; // the text field whose edit is being handed over now
-    QLineEdit *unsavedField_ = nullptr;    // the text field that keeps an edit the catalog did not take
+    bool handedOverKept_ = false;          // the data source kept the edit being handed over
+    bool handedOverRefused_ = false;       // the data source refused it
+    bool handingOverChoice_ = false;       // a check box or pop-up choice is being handed over
+    // Hands a check box or pop-up choice over; one the data source did not store shows the
+    // stored value again.
+    void storeChoice(const Field &binding, const QString &value);
+    // Texts the catalog did not take, by entry and field (keptKey()), until stored or discarded.
+    QHash<QString, QString> keptTexts_;
+    static QString keptKey(const QString &mediaId, const Field &field);
+    // The kept text of the field for the entry shown, when there is one.
+    std::optional<QString> keptTextShown(const Field &field) const;
     void markUnsaved(QLineEdit *field, bool unsaved);
     int selectionCount_ = 0;
     double selectionSize_ = 0.0;

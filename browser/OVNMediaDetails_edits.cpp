@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPalette>
 
@@ -50,17 +51,44 @@ void OVNMediaDetails::storeValue(Store store, const QString &value, const QStrin
     }
 }
 
+QString OVNMediaDetails::keptKey(const QString &mediaId, const Field &field)
+{
+    return mediaId + QLatin1Char('\n') + QString::number(int(field.store)) + QLatin1Char('\n') + field.key;
+}
+
+std::optional<QString> OVNMediaDetails::keptTextShown(const Field &field) const
+{
+    if (keptTexts_.isEmpty() || autofill_)
+        return std::nullopt;
+    const QString mediaId = stringForID(CatalogNames::keyMid);
+    if (mediaId.isEmpty())
+        return std::nullopt;
+    const auto kept = keptTexts_.constFind(keptKey(mediaId, field));
+    if (kept == keptTexts_.constEnd())
+        return std::nullopt;
+    return *kept;
+}
+
+QLineEdit *OVNMediaDetails::unsavedField() const
+{
+    for (const Field &field : fields_) {
+        auto *text = qobject_cast<QLineEdit *>(field.control);
+        if (text && field.tab == selectedtab_ && text->property("ovnUnsaved").toBool())
+            return text;
+    }
+    return nullptr;
+}
+
 void OVNMediaDetails::fillField(const Field &field)
 {
     const QString value = readValue(field.store, field.key);
     if (auto *text = qobject_cast<QLineEdit *>(field.control)) {
-        if (text == unsavedField_) {
-            // Showing the stored value again ends the kept edit, so it never lands on another entry.
-            markUnsaved(text, false);
-            if (editingField_ == text)
-                editingField_ = nullptr;
-        }
-        text->setText(value);
+        if (editingField_ == text)
+            editingField_ = nullptr;
+        // A text the catalog did not take is shown for its entry until it is stored or discarded.
+        const std::optional<QString> kept = keptTextShown(field);
+        markUnsaved(text, kept.has_value());
+        text->setText(kept.value_or(value));
         text->setCursorPosition(0);
     } else if (auto *box = qobject_cast<QCheckBox *>(field.control)) {
         box->setChecked(leadingInt(value) != 0);
@@ -94,9 +122,37 @@ void OVNMediaDetails::controlTextDidChange(QLineEdit *field)
 
 void OVNMediaDetails::controlTextDidEndEditing(QLineEdit *field)
 {
-    if (editingField_ != field)
-        return; // focus left a field the user did not change
+    if (editingField_ && editingField_ != field)
+        commitPendingEdit();
+    if (editingField_ != field) {
+        // A kept text is handed over again whenever the user ends editing it, changed or not.
+        const Field *binding = fieldFor(field);
+        if (!binding || !keptTextShown(*binding))
+            return; // focus left a field the user did not change
+        controlTextDidBeginEditing(field);
+    }
     commitPendingEdit();
+}
+
+bool OVNMediaDetails::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *field = qobject_cast<QLineEdit *>(watched);
+    const Field *binding = field ? fieldFor(field) : nullptr;
+    if (!binding)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::FocusOut && editingField_ != field && keptTextShown(*binding)) {
+        // Unchanged since it was shown: QLineEdit reports no end of editing for it.
+        controlTextDidEndEditing(field);
+    } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+               && keptTextShown(*binding)) {
+        // Escape gives up the kept text: the field shows what the catalog holds.
+        keptTexts_.remove(keptKey(stringForID(CatalogNames::keyMid), *binding));
+        if (editingField_ == field)
+            editingField_ = nullptr;
+        fillField(*binding);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void OVNMediaDetails::commitPendingEdit()
@@ -105,36 +161,78 @@ void OVNMediaDetails::commitPendingEdit()
     if (!field)
         return;
     editingField_ = nullptr;
-    if (field == unsavedField_)
-        markUnsaved(field, false);
+    const Field *binding = fieldFor(field);
+    if (!binding)
+        return;
+    const QString mediaId = editmid_;
+    const QString text = field->text();
     handedOverField_ = field;
-    if (const Field *binding = fieldFor(field))
-        storeValue(binding->store, field->text(), binding->key, editmid_);
+    handedOverKept_ = false;
+    handedOverRefused_ = false;
+    storeValue(binding->store, text, binding->key, mediaId);
     handedOverField_ = nullptr;
+    if (autofill_)
+        return;
+    if (handedOverKept_)
+        keptTexts_.insert(keptKey(mediaId, *binding), text);
+    else
+        keptTexts_.remove(keptKey(mediaId, *binding));
+    // The field may show another entry by now; it is filled for that one when it is shown.
+    if (stringForID(CatalogNames::keyMid) != mediaId)
+        return;
+    if (handedOverRefused_)
+        fillField(*binding);
+    else
+        markUnsaved(field, handedOverKept_);
 }
 
 void OVNMediaDetails::keepUnsavedEdit()
 {
-    if (!handedOverField_)
-        return;
-    // The edit stays open for the same entry: the next end of editing hands it over again.
-    editingField_ = handedOverField_;
-    markUnsaved(handedOverField_, true);
+    if (handedOverField_)
+        handedOverKept_ = true;
+    else if (handingOverChoice_)
+        handedOverRefused_ = true; // a choice is not kept: it shows what is stored again
+}
+
+void OVNMediaDetails::refuseHandedOverEdit()
+{
+    if (handedOverField_ || handingOverChoice_)
+        handedOverRefused_ = true;
+}
+
+void OVNMediaDetails::storeChoice(const Field &binding, const QString &value)
+{
+    handingOverChoice_ = true;
+    handedOverRefused_ = false;
+    storeValue(binding.store, value, binding.key, stringForID(CatalogNames::keyMid));
+    handingOverChoice_ = false;
+    if (handedOverRefused_)
+        fillField(binding);
+}
+
+void OVNMediaDetails::discardUnsavedEdits()
+{
+    editingField_ = nullptr;
+    keptTexts_.clear();
+    for (const Field &field : fields_) {
+        if (auto *text = qobject_cast<QLineEdit *>(field.control); text && text->property("ovnUnsaved").toBool())
+            fillField(field);
+    }
 }
 
 void OVNMediaDetails::markUnsaved(QLineEdit *field, bool unsaved)
 {
+    if (field->property("ovnUnsaved").toBool() == unsaved)
+        return;
+    field->setProperty("ovnUnsaved", unsaved);
     if (unsaved) {
-        unsavedField_ = field;
         QPalette palette = field->palette();
         palette.setColor(QPalette::Base, QColor(255, 228, 225));
         field->setPalette(palette);
-        field->setToolTip(tr("Not saved: the catalog could not be reached. The change is saved when you "
-                             "finish editing the field again."));
+        field->setToolTip(tr("Not saved: the catalog could not be reached. The change is saved when you finish "
+                             "editing the field once the catalog can be reached again; Escape gives it up."));
         return;
     }
-    if (unsavedField_ == field)
-        unsavedField_ = nullptr;
     field->setPalette(QPalette());
     field->setToolTip(QString());
 }
@@ -145,7 +243,7 @@ void OVNMediaDetails::formSelectionChanged(QComboBox *popUp)
     if (!binding)
         return;
     commitPendingEdit();
-    storeValue(binding->store, QString::number(popUp->currentIndex()), binding->key, stringForID(CatalogNames::keyMid));
+    storeChoice(*binding, QString::number(popUp->currentIndex()));
 }
 
 void OVNMediaDetails::formSwitchChanged(QCheckBox *checkBox)
@@ -154,6 +252,5 @@ void OVNMediaDetails::formSwitchChanged(QCheckBox *checkBox)
     if (!binding)
         return;
     commitPendingEdit();
-    storeValue(Store::Annotation, checkBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"), binding->key,
-               stringForID(CatalogNames::keyMid));
+    storeChoice(*binding, checkBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }

@@ -115,6 +115,8 @@ QLineEdit *OVNMediaDetails::addTextField(const QString &key, Store store, Tab ta
     // Only what the user does starts, changes and ends an edit; the pane's own setText() does not.
     connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
     connect(field, &QLineEdit::editingFinished, this, [this, field] { controlTextDidEndEditing(field); });
+    // Leaving a field unchanged ends no edit for QLineEdit; a kept text needs it (eventFilter).
+    field->installEventFilter(this);
     fields_.push_back({field, key, store, tab});
     return field;
 }

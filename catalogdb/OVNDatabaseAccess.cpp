@@ -27,6 +27,7 @@ void OVNDatabaseAccess::setConnectionDetails(const QString &vendor, const QStrin
     m_authusername.clear();
     m_authusermid.clear();
     m_authgroupmids.clear();
+    m_boundlogin.clear();
 }
 
 std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() const
@@ -40,6 +41,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() co
         sibling->m_authusername = m_authusername;
         sibling->m_authusermid = m_authusermid;
         sibling->m_authgroupmids = m_authgroupmids;
+        sibling->m_boundlogin = m_boundlogin;
     }
     sibling->openDBConnection();
     return sibling;

@@ -254,6 +254,15 @@ public:
         QString level;
     };
     CategoryAccess categoryAccessNow(const QString &categoryMid);
+    // The user's groups as the catalog holds them at this moment, read afresh for the login this
+    // connection was bound to (also when the user tables were made after the binding); they then
+    // serve this connection's checks and lists. Member also without user tables; NoGroup when the
+    // login is no catalog user (any more) or belongs to no group; Failed: lastFailure() says why,
+    // and the groups read before stay.
+    enum class Membership { Member, NoGroup, Failed };
+    Membership refreshUserGroups();
+    // The login this connection was bound to by authenticateUser(), whether or not it was let in.
+    QString boundLogin() const;
     // The category's comment whatever the user may see (the privileges window edits it); nothing
     // when there is no such category or the query failed.
     std::optional<QString> getCategoryCommentForMID(const QString &categoryMid);
@@ -411,6 +420,7 @@ private:
     QString m_authusername;
     QString m_authusermid;
     QStringList m_authgroupmids;
+    QString m_boundlogin;
     int m_transactionDepth = 0;
     // The transaction level that a failed statement undid (on SQLite, an I/O error such as a full
     // disk undoes the whole transaction); 0 when none. The failure's message goes with it.

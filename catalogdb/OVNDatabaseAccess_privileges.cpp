@@ -10,6 +10,9 @@ bool OVNDatabaseAccess::authenticateUser(const QString &login)
     {
         std::lock_guard lock(m_mutex);
         m_authgroupmids.clear();
+        // Kept also when user management is off or the login fails: the groups are read again
+        // by this login later, and an administrator may set up users or groups meanwhile.
+        m_boundlogin = login;
     }
     if (!checkForUserManagerSetup())
         return true;
@@ -77,21 +80,43 @@ OVNDatabaseAccess::CategoryAccess OVNDatabaseAccess::categoryAccessNow(const QSt
         return {Status::Failed, QString()};
     if (rows.isEmpty())
         return {Status::Missing, QString()};
-    if (useAuthentication()) {
-        // An administrator may have changed the user's groups since the login, too.
-        const QList<OVNRow> groupRows = rowsForQuery(
-            QStringLiteral("select mgu.groupmid from strvgroupusers mgu join strvusers mu on mgu.usermid=mu.mid "
-                           "where mu.login=$1"),
-            {authUserName()});
-        if (failureCount() != failures)
-            return {Status::Failed, QString()};
-        QStringList groups;
-        for (const OVNRow &row : groupRows)
-            groups.append(row.value(0).toString());
-        std::lock_guard lock(m_mutex);
-        m_authgroupmids = groups;
-    }
+    // An administrator may have changed the user's groups since the login, or set up users at all.
+    if (refreshUserGroups() == Membership::Failed)
+        return {Status::Failed, QString()};
     return {Status::Found, getAccessPrivilegesForCurrentUser(rows.first().value(0).toString())};
+}
+
+QString OVNDatabaseAccess::boundLogin() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_boundlogin;
+}
+
+OVNDatabaseAccess::Membership OVNDatabaseAccess::refreshUserGroups()
+{
+    if (m_vendor != Vendor::PostgreSQL)
+        return Membership::Member;
+    const quint64 failures = failureCount();
+    // Once there, user tables stay; before that, each look asks whether they have been made.
+    if (!useAuthentication() && !checkForUserManagerSetup())
+        return failureCount() != failures ? Membership::Failed : Membership::Member;
+    const QString login = boundLogin();
+    const QList<OVNRow> rows = rowsForQuery(
+        QStringLiteral("select mgu.groupmid, mu.mid from strvgroupusers mgu join strvusers mu on mgu.usermid=mu.mid "
+                       "where mu.login=$1"),
+        {login});
+    if (failureCount() != failures)
+        return Membership::Failed;
+    QStringList groups;
+    for (const OVNRow &row : rows)
+        groups.append(row.value(0).toString());
+    std::lock_guard lock(m_mutex);
+    m_authgroupmids = groups;
+    if (!rows.isEmpty()) {
+        m_authusermid = rows.first().value(1).toString();
+        m_authusername = login;
+    }
+    return groups.isEmpty() ? Membership::NoGroup : Membership::Member;
 }
 
 std::optional<QString> OVNDatabaseAccess::getCategoryCommentForMID(const QString &categoryMid)

@@ -20,7 +20,11 @@
 #include "platform/UserDefaults.h"
 #include "../support/TestEnvironment.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
@@ -411,6 +415,235 @@ TEST_P(CatalogUserAccessTest, StartUpRefusesAnAccountThatIsNoCatalogUser)
             EXPECT_EQ(alert.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
         }
     }
+}
+
+// An administrator takes Ann out of a group while her window stays open: the next list and the next
+// write count without it, and once she is in no group at all she is told so in the start-up's
+// words, sees no category and writes nothing.
+TEST_P(CatalogUserAccessTest, ARemovalFromAGroupCountsInTheOpenWindowAtOnce)
+{
+    const QString crew = db.addGroupEntry("Crew", QString(), {});
+    const QString ann = db.getUserForLogin("ann").value("mid").toString();
+    ASSERT_FALSE(db.addUserToGroup(ann, crew).isEmpty());
+    const QVariantList staffWrites{QVariantMap{{"group", "Staff"}, {"mid", staff}, {"privilege", "READ & WRITE"}}};
+    ASSERT_TRUE(db.updateCategoryListComment(trip, OVNCategoryComment::withPrivileges(QString(), staffWrites)));
+    ASSERT_TRUE(db.updateCategoryListComment(
+        loose,
+        OVNCategoryComment::withPrivileges(
+            QString(),
+            staffWrites + QVariantList{QVariantMap{{"group", "Crew"}, {"mid", crew}, {"privilege", "READ ONLY"}}})));
+    const QString looseEntry = entry(loose, "l1");
+    OVNAssetManager *window = annsWindow(trip);
+    ASSERT_EQ(shownNames(window->mediaView()), QStringList{"t1"});
+    const auto leave = [&](const QString &group) {
+        ASSERT_TRUE(db.runSQLCommand("delete from strvgroupusers where groupmid=$1 and usermid=$2", {group, ann}));
+    };
+    const auto edit = [&](const QString &mid, const QString &text) {
+        window->detailsDataSource()->ovnMediaDetailsSetStringForID(window->mediaDetails(), text, "shortdesc", mid);
+    };
+
+    const QString looseTitle = stored(looseEntry, "shortdesc");
+    ASSERT_NO_FATAL_FAILURE(leave(staff));
+    window->reloadCategoryList();
+    ASSERT_TRUE(window->selectCategory(trip));
+    EXPECT_TRUE(shownNames(window->mediaView()).isEmpty());
+    EXPECT_TRUE(window->statusText().startsWith("You may not see the entries of “Trip”."))
+        << qPrintable(window->statusText());
+    ASSERT_TRUE(window->selectCategory(loose));
+    EXPECT_EQ(shownNames(window->mediaView()), QStringList{"l1"});
+    edit(looseEntry, "through Crew");
+    EXPECT_EQ(stored(looseEntry, "shortdesc"), looseTitle);
+    EXPECT_TRUE(lastAlertText().endsWith("Your Privilege Level: READ ONLY")) << qPrintable(lastAlertText());
+
+    ASSERT_NO_FATAL_FAILURE(leave(crew));
+    const QStringList before = catalogState();
+    edit(looseEntry, "in no group");
+    EXPECT_FALSE(window->renameCategory(loose, "Mine"));
+    window->importFiles({picture}, loose);
+    EXPECT_TRUE(window->findChildren<OVNImportMedia *>().isEmpty());
+    EXPECT_EQ(catalogState(), before);
+    EXPECT_EQ(stored(looseEntry, "shortdesc"), looseTitle);
+    for (const Alert &alert : presenter->shown().mid(presenter->shown().size() - 3)) {
+        EXPECT_EQ(alert.message, "You can no longer use this catalog");
+        EXPECT_TRUE(alert.informativeText.contains("The catalog user “ann” belongs to no group"));
+    }
+    window->reloadCategoryList();
+    EXPECT_EQ(window->categoryModel()->itemForMid(loose), nullptr);
+    EXPECT_EQ(window->categoryModel()->itemForMid(trip), nullptr);
+}
+
+// Levels raised after the window loaded its tree count where the user acts: files dropped on the
+// thumbnails of a collection now writable, a category dragged into a folder now fully accessible,
+// and a collection that was NO ACCESS shows its entries when it is selected.
+TEST_P(CatalogUserAccessTest, RaisedLevelsCountForDropsDragsAndTheList)
+{
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, loose, staff, "READ ONLY"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shelf, staff, "READ ONLY"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "NO ACCESS"));
+    OVNAssetManager *window = annsWindow(loose);
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, loose, staff, "FULL ACCESS"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, shelf, staff, "FULL ACCESS"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ ONLY"));
+
+    // Files onto the thumbnails of the collection.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(picture)});
+    QWidget *thumbnails = window->mediaView()->viewport();
+    const QPoint at = thumbnails->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(thumbnails, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(thumbnails, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
+    EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), 1);
+
+    // The collection that was NO ACCESS.
+    ASSERT_TRUE(window->selectCategory(trip));
+    EXPECT_EQ(shownNames(window->mediaView()), QStringList{"t1"});
+
+    // The collection into the folder, by drag.
+    QMimeData dragged;
+    dragged.setData(OVNOutlineView::catalogItemType(), PropertyList::writeXml(QVariantList{*node(window, loose)}));
+    QWidget *outline = window->categoryList()->viewport();
+    const QPoint onShelf = window->categoryList()->visualRect(rowOf(window, shelf)).center();
+    QDragEnterEvent over(onShelf, Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(outline, &over);
+    QDragMoveEvent move(onShelf, Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(outline, &move);
+    EXPECT_TRUE(move.isAccepted() && move.dropAction() == Qt::MoveAction) << qPrintable(window->statusText());
+    QDropEvent onto(onShelf, Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(outline, &onto);
+    EXPECT_EQ(db.rowsForQuery("select supermid from strvcategory where mid=$1", {loose}).value(0).value(0).toString(),
+              shelf);
+
+    EXPECT_TRUE(presenter->shown().isEmpty()) << qPrintable(alertTitles().join('\n'));
+}
+
+// The server goes away while Ann types in the details of several entries and moves on between
+// them, to another collection and through a reload: every text is kept, shown as not saved when
+// she comes back, and saved once the server is back and she ends editing, changed or not.
+// Quitting meanwhile asks.
+TEST_P(CatalogUserAccessTest, TextsTypedDuringAnOutageAreKeptUntilSaved)
+{
+    const QString second = entry(trip, "t2");
+    OVNAssetManager *window = annsWindow(trip);
+    OVNMediaDetails *pane = window->mediaDetails();
+    const auto show = [&](const QString &category, const QString &mid) {
+        if (window->selectedCategory().value_or(CategoryNode()).value("mid").toString() != category) {
+            ASSERT_TRUE(window->selectCategory(category));
+        }
+        window->mediaView()->selectImage(window->mediaView()->rowForMid(mid));
+        window->mediaView()->notifySelectionDidChange();
+    };
+    const auto fieldFor = [&](const char *outlet) { return pane->findChild<QLineEdit *>(outlet); };
+    // Each text is ended by Return or by the selection that the next one makes.
+    const struct {
+        const char *name;
+        QString mid;
+        const char *outlet, *column, *text;
+        bool endWithReturn;
+    } typed[] = {
+        {"title, Return", tripEntry, "vcKeywords_", "keywords", "Harbour", true},
+        {"keywords, then another entry", tripEntry, "vcShortDescription_", "shortdesc", "boats", false},
+        {"description, then another entry", second, "vcFullDescription_", "fulldesc", "Low tide", false},
+        {"volume, then another collection", tripEntry, "vcVolumeName_", "volumename", "Disc 4", false},
+    };
+    ASSERT_NO_FATAL_FAILURE(takeServerAway());
+    for (const auto &t : typed) {
+        SCOPED_TRACE(t.name);
+        ASSERT_NO_FATAL_FAILURE(show(trip, t.mid));
+        QLineEdit *field = fieldFor(t.outlet);
+        ASSERT_NE(field, nullptr);
+        ASSERT_TRUE(field->isEnabled());
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, t.text);
+        if (t.endWithReturn)
+            QTest::keyClick(field, Qt::Key_Return);
+    }
+    ASSERT_TRUE(window->selectCategory(loose));
+    window->reloadCategoryList();
+    EXPECT_EQ(pane->unsavedEditCount(), 4);
+    for (const Alert &alert : presenter->shown()) {
+        EXPECT_NE(alert.message, "Authorization Failed");
+        EXPECT_FALSE(alert.informativeText.contains("Your Privilege Level"));
+    }
+    presenter->enqueueAnswers({0}); // Cancel
+    EXPECT_FALSE(window->confirmUnsavedEdits());
+    EXPECT_TRUE(presenter->shown().last().message.startsWith("4 texts you typed")) << qPrintable(lastAlertText());
+
+    letIn();
+    for (const auto &t : typed) {
+        SCOPED_TRACE(t.name);
+        ASSERT_NO_FATAL_FAILURE(show(trip, t.mid));
+        QLineEdit *field = fieldFor(t.outlet);
+        EXPECT_EQ(field->text(), t.text);
+        EXPECT_NE(pane->unsavedField(), nullptr);
+        EXPECT_NE(stored(t.mid, t.column), t.text);
+        // Into the field and out again, unchanged.
+        QFocusEvent in(QEvent::FocusIn);
+        QApplication::sendEvent(field, &in);
+        QFocusEvent out(QEvent::FocusOut);
+        QApplication::sendEvent(field, &out);
+        EXPECT_EQ(stored(t.mid, t.column), t.text);
+    }
+    EXPECT_EQ(pane->unsavedEditCount(), 0);
+    EXPECT_TRUE(window->confirmUnsavedEdits());
+}
+
+// What the window says: a write during an outage that the server cannot be reached, an edit of an
+// entry deleted with its collection that it was deleted, a category the user may not read or that
+// was deleted why it shows nothing, and no alert at all for merely selecting an entry.
+TEST_P(CatalogUserAccessTest, TheWindowSaysWhyInEachCase)
+{
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ ONLY"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, watched, staff, "NO ACCESS"));
+    const QString looseEntry = entry(loose, "l1");
+    OVNAssetManager *window = annsWindow(trip);
+
+    // Selecting an entry of a READ ONLY collection: its fields are closed, nothing is said.
+    for (int i = 0; i < 2; ++i) {
+        window->mediaView()->selectImage(window->mediaView()->rowForMid(tripEntry));
+        window->mediaView()->notifySelectionDidChange();
+    }
+    EXPECT_TRUE(presenter->shown().isEmpty()) << qPrintable(alertTitles().join('\n'));
+    EXPECT_FALSE(window->mediaDetails()->findChild<QLineEdit *>("vcKeywords_")->isEnabled());
+
+    const struct {
+        const char *name;
+        QString selected;
+        bool deleteFirst;
+        const char *says;
+    } lists[] = {
+        {"no access", watched, false, "You may not see the entries of “Watched”."},
+        {"deleted", loose, true, "“Loose” no longer exists."},
+    };
+    for (const auto &c : lists) {
+        SCOPED_TRACE(c.name);
+        if (c.deleteFirst) {
+            ASSERT_TRUE(db.deleteEntriesOwnedByCategory(c.selected) && db.deleteCategoryListEntry(c.selected));
+        }
+        ASSERT_TRUE(window->selectCategory(c.selected));
+        EXPECT_TRUE(window->statusText().startsWith(c.says)) << qPrintable(window->statusText());
+        EXPECT_EQ(window->mediaView()->count(), 0);
+    }
+    EXPECT_TRUE(presenter->shown().isEmpty()) << qPrintable(alertTitles().join('\n'));
+
+    // The edit of an entry deleted meanwhile with its collection.
+    window->detailsDataSource()->ovnMediaDetailsSetStringForID(window->mediaDetails(), "x", "shortdesc", looseEntry);
+    EXPECT_EQ(presenter->shown().last().message, "The entry no longer exists.");
+
+    // Rating during an outage.
+    ASSERT_TRUE(db.updateCategoryListComment(trip, QString()));
+    ASSERT_TRUE(window->selectCategory(trip));
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(tripEntry));
+    window->mediaView()->notifySelectionDidChange();
+    ASSERT_NO_FATAL_FAILURE(takeServerAway());
+    window->menuSetRating(3);
+    EXPECT_TRUE(lastAlertText().contains("cannot be reached")) << qPrintable(lastAlertText());
+    EXPECT_FALSE(lastAlertText().contains("Your Privilege Level")) << qPrintable(lastAlertText());
 }
 
 } // namespace

@@ -69,6 +69,27 @@ if start_window "$out/go2" --category Trip --stay 0; then
         || fail "the server did not start again"
 fi
 
+# What an open window lists once the administrator has changed something meanwhile: the entry of
+# a collection it could read, then none once the collection is granted only to another group, then
+# it again once the privileges are gone.
+sql "insert into strvfile (mid, categoryid, displaytag, absolutepath, filedts, dts)
+     values ('probe-e1', 'probe-1', 'harbour.jpg', '/nowhere/harbour.jpg', now(), now())" \
+    || fail "no entry"
+sql "insert into strvgroups (mid, name, comment, xml) values ('probe-g2', 'Others', '', '')" || fail "no second group"
+others='<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>PRIVILEGES</key><array><dict><key>group</key><string>Others</string><key>mid</key><string>probe-g2</string><key>privilege</key><string>FULL ACCESS</string></dict></array></dict></plist>'
+changes=("update strvcategory set comment='$others' where mid='probe-1'"
+    "update strvcategory set comment='' where mid='probe-1'")
+lists=("listed 0 " "listed 1 harbour.jpg ")
+for i in 0 1; do
+    if start_window "$out/list$i" --category Trip --list; then
+        sql "${changes[$i]}"
+        touch "$out/list$i"
+        wait "$pid"
+        listed=$(sed -n '/^listed /,$p' "$out/stdout" | tr '\n' ' ')
+        [ "$listed" = "${lists[$i]}" ] || fail "after \"${changes[$i]}\" the window listed \"$listed\""
+    fi
+done
+
 # The program's scripted start: let in while in a group; refused, with status 1 and the reason,
 # once in no group and once no catalog user at all.
 start_program() {

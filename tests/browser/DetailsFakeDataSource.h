@@ -67,9 +67,18 @@ public:
     {
         return sold.value(currentMid()).value(column);
     }
-    void ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value, const QString &key,
+    void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
                                        const QString &mid) override
     {
+        // As the catalog window answers a write it could not store, or that it refused.
+        if (answer == Answer::Unreachable) {
+            pane->keepUnsavedEdit();
+            return;
+        }
+        if (answer == Answer::Refused) {
+            pane->refuseHandedOverEdit();
+            return;
+        }
         writes.push_back({OVNMediaDetails::Store::Annotation, value, key, mid});
         for (const MediaRecordRef &record : records) {
             if (record->string(QStringLiteral("mid")) == mid)
@@ -118,6 +127,7 @@ public:
     MediaList records;
     QList<int> selection;
     bool writable = true;
+    enum class Answer { Stored, Unreachable, Refused } answer = Answer::Stored; // of annotation writes
     QMap<QString, QMap<QString, QString>> purchased, sold;
     QStringList exifTags, exifValues;
 

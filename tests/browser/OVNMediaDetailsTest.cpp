@@ -7,6 +7,9 @@
 #include <QPainterPath>
 #include <QScrollArea>
 #include <QTableView>
+#include <QTest>
+#include <QApplication>
+#include <QFocusEvent>
 
 namespace {
 
@@ -105,7 +108,8 @@ TEST_F(DetailsPaneTest, RefusedAccessLeavesValuesVisibleAndControlsDisabled)
 {
     source.writable = false;
     select({0});
-    EXPECT_EQ(source.accessChecks, QStringList{"READ & WRITE/alert"});
+    // Merely showing an entry says nothing; a refusal is said when a change is handed over.
+    EXPECT_EQ(source.accessChecks, QStringList{"READ & WRITE/quiet"});
     EXPECT_EQ(control<QLineEdit>("vcKeywords_")->text(), "Beach");
     EXPECT_FALSE(control<QLineEdit>("vcKeywords_")->isEnabled());
     EXPECT_FALSE(control<QCheckBox>("vcModelReleaseFlag_")->isEnabled());
@@ -159,6 +163,63 @@ TEST_F(DetailsPaneTest, LicenceFormsReadAndWriteTheirTables)
     userInput::type(photographer, "Orrin");
     userInput::pressReturn(photographer);
     EXPECT_EQ(source.writes.back(), (Write{Store::Purchased, "Orrin", "photographer", "mid-a"}));
+}
+
+// A text the catalog could not take is kept for its entry and field: it comes back with its entry,
+// marked, is handed over again when editing ends there (changed or not), and Escape gives it up.
+// A refused text, and a choice that could not be stored, show the stored value again.
+TEST_F(DetailsPaneTest, AnEditTheCatalogDidNotTakeIsKeptPerEntryUntilStoredOrGivenUp)
+{
+    using Answer = DetailsFakeDataSource::Answer;
+    QLineEdit *title = control<QLineEdit>("vcKeywords_");
+    const auto typeInto = [&](QLineEdit *field, const char *text, bool withReturn) {
+        field->end(false);
+        userInput::type(field, text);
+        if (withReturn)
+            userInput::pressReturn(field);
+    };
+    const auto leave = [](QLineEdit *field) {
+        QFocusEvent out(QEvent::FocusOut);
+        QApplication::sendEvent(field, &out);
+    };
+    source.answer = Answer::Unreachable;
+    select({0});
+    typeInto(title, " at dusk", true);
+    EXPECT_EQ(pane.unsavedField(), title);
+    select({1}); // another entry shows its own value
+    EXPECT_EQ(title->text(), "Dunes");
+    EXPECT_EQ(pane.unsavedField(), nullptr);
+    typeInto(title, "!", false);
+    select({0}); // ends the edit of the other entry, kept too
+    EXPECT_EQ(title->text(), "Beach at dusk");
+    EXPECT_EQ(pane.unsavedField(), title);
+    EXPECT_EQ(pane.unsavedEditCount(), 2);
+    EXPECT_TRUE(source.writes.empty());
+
+    source.answer = Answer::Stored;
+    leave(title); // unchanged since it was shown
+    ASSERT_EQ(source.writes.size(), 1u);
+    EXPECT_EQ(source.writes[0], (Write{Store::Annotation, "Beach at dusk", "keywords", "mid-a"}));
+    EXPECT_EQ(pane.unsavedField(), nullptr);
+    leave(title); // nothing kept any more: nothing handed over again
+    EXPECT_EQ(source.writes.size(), 1u);
+
+    select({1});
+    EXPECT_EQ(title->text(), "Dunes!");
+    QTest::keyClick(title, Qt::Key_Escape);
+    EXPECT_EQ(title->text(), "Dunes");
+    EXPECT_EQ(pane.unsavedEditCount(), 0);
+
+    source.answer = Answer::Refused;
+    typeInto(title, " refused", true);
+    EXPECT_EQ(title->text(), "Dunes");
+    EXPECT_EQ(pane.unsavedEditCount(), 0);
+    source.answer = Answer::Unreachable;
+    QCheckBox *release = control<QCheckBox>("vcModelReleaseFlag_");
+    const bool before = release->isChecked();
+    release->click();
+    EXPECT_EQ(release->isChecked(), before);
+    EXPECT_EQ(source.writes.size(), 1u);
 }
 
 TEST_F(DetailsPaneTest, TextEditGoesToTheEntryOnWhichItBegan)

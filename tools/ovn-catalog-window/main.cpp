@@ -8,7 +8,7 @@
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //                      [--rate N] [--rotate left|right]...
 //                      [--filter TEXT [--filter-field TAG]] [--actions] [--wait-for PATH]
-//                      [--smart-add PATH...] [--outline]
+//                      [--smart-add PATH...] [--outline] [--list]
 //
 // --wait-for prints "waiting" once the outline is loaded and carries out the other options only
 // once PATH exists: the window stands open meanwhile, as a user's does while someone else (an
@@ -36,7 +36,10 @@
 // --smart-add runs the window's smart add on the paths after FILE, as if the open panel had
 // answered them, and waits for its import to end; --outline then prints the rows the outline
 // shows, one a line, indented two spaces per level: "NAME COUNT", or "NAME" where no count shows.
-// Either quits afterwards unless --stay or --grab keeps the window.
+// Either quits afterwards unless --stay or --grab keeps the window. --list prints "listed N" and
+// then the names of the thumbnails the window shows, one a line in its order, once the category is
+// selected (after --wait-for: what an open window lists after another user's change), and quits
+// afterwards as --filter does.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -356,6 +359,7 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("delete-category"), QStringLiteral("delete the category NAME and all below it"),
                       QStringLiteral("name")});
     // ---- end categories ----
+    parser.addOption({QStringLiteral("list"), QStringLiteral("print the names of the thumbnails shown, then quit")});
     parser.addOption({QStringLiteral("wait-for"),
                       QStringLiteral("after loading the outline, wait until PATH exists before the other options"),
                       QStringLiteral("path")});
@@ -456,6 +460,16 @@ int main(int argc, char **argv)
             QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
         QTextStream(stdout) << "selected " << window->mediaView()->numberOfSelectedRows() << Qt::endl;
     }
+    // ---- list ----
+    if (parser.isSet(QStringLiteral("list"))) {
+        // What the window shows for the category now, in its order, after any --wait-for.
+        OVNMediaView *view = window->mediaView();
+        QTextStream out(stdout);
+        out << "listed " << view->count() << Qt::endl;
+        for (int row = 0; row < view->count(); ++row)
+            out << view->mediaObject(QStringLiteral("displaytag"), row).toString() << Qt::endl;
+    }
+    // ---- end list ----
     if (const QString refusal = writeRefusal(window, parser); !refusal.isEmpty()) {
         delete window.data();
         return ToolStart::refuse(refusal);
@@ -493,7 +507,8 @@ int main(int argc, char **argv)
         for (const QString &line : window->describeActions())
             QTextStream(stdout) << line << Qt::endl;
     }
-    const bool commandsOnly = (parser.isSet(QStringLiteral("filter")) || parser.isSet(QStringLiteral("actions")))
+    const bool commandsOnly = (parser.isSet(QStringLiteral("filter")) || parser.isSet(QStringLiteral("actions"))
+                               || parser.isSet(QStringLiteral("list")))
                               && !parser.isSet(QStringLiteral("print-pdf")) && !parser.isSet(QStringLiteral("paste"))
                               && !parser.isSet(QStringLiteral("stay")) && !parser.isSet(QStringLiteral("grab"))
                               && !parser.isSet(QStringLiteral("rate")) && !parser.isSet(QStringLiteral("rotate"))
