@@ -26,6 +26,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include <unistd.h>
@@ -511,6 +512,39 @@ TEST_P(ImportWorkerTest, SlowFilesDoNotKeepTheBatchOpen)
     EXPECT_GT(observer.committed(), 0);
 }
 
+// A file that takes long holds back only its own record: the other threads make every other file
+// meanwhile, and the records still go in in list order.
+TEST_P(ImportWorkerTest, SlowFileDoesNotHoldTheOthersBack)
+{
+    QVariantList items;
+    QStringList names;
+    for (int i = 0; i < 16; ++i) {
+        names.append(QStringLiteral("s%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        items.append(writeJpeg(files.filePath(names.last()), i));
+    }
+    std::mutex mutex;
+    std::condition_variable started;
+    int others = 0;
+    bool othersStartedMeanwhile = false;
+    OVNImportWorker::Settings s = settings(2);
+    s.fileStarted = [&](const QString &path) {
+        std::unique_lock lock(mutex);
+        if (!path.endsWith(QLatin1String("s00.jpg"))) {
+            ++others;
+            started.notify_all();
+            return;
+        }
+        // The slow file ends only once every other file has been started (or, when the others are
+        // held back, after a minute, and the test fails).
+        othersStartedMeanwhile = started.wait_for(lock, std::chrono::minutes(1), [&] { return others == 15; });
+    };
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_TRUE(othersStartedMeanwhile);
+    EXPECT_EQ(summary.importedIds.size(), 16);
+    EXPECT_EQ(listedNames(db, category), names);
+}
+
 // A dictionary item given as a hash is imported with its values, as a map is.
 TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
 {
@@ -726,6 +760,147 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
         EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused")))
             << qPrintable(failure.reason);
     EXPECT_LT(clock.elapsed(), 20000);
+}
+
+namespace {
+
+// Ends the import's server sessions: from the import itself after some files (right after a batch
+// of seven was committed, and in the middle of one), and from a side thread every 0.2 to 0.3
+// seconds, at most `sideCuts` times. After file `goneAfter` (when > 0) no new session is let in.
+class SessionCutter : public OVNImportWorker::Observer
+{
+public:
+    SessionCutter(OVNDatabaseAccess &db, std::unique_ptr<OVNDatabaseAccess> side, QString database, int sideCuts,
+                  int goneAfter)
+        : m_db(db),
+          m_database(std::move(database)),
+          m_goneAfter(goneAfter)
+    {
+        const QString ownPid = db.rowsForQuery(QStringLiteral("select pg_backend_pid()")).value(0).value(0).toString();
+        m_side = std::thread([this, side = std::move(side), sideCuts, ownPid] {
+            std::mt19937 random(51);
+            for (int cut = 0; cut < sideCuts && !m_done.load(); ++cut) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 + random() % 100));
+                side->runSQLCommand(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity "
+                                                   "where datname=$1 and pid<>pg_backend_pid() and pid<>$2"),
+                                    {m_database, ownPid});
+            }
+        });
+    }
+    ~SessionCutter() override
+    {
+        m_done = true;
+        m_side.join();
+        m_db.runSQLCommand(QStringLiteral("grant connect on database %1 to public").arg(m_database));
+    }
+    void importProgress(int position, int, const QString &, const QByteArray &) override
+    {
+        if (position == m_goneAfter) {
+            EXPECT_TRUE(m_db.runSQLCommand(
+                QStringLiteral("revoke connect on database %1 from public, current_user").arg(m_database)));
+        }
+        if (position % 7 == 0 || position % 7 == 3 || position == m_goneAfter)
+            m_db.runSQLCommand(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity "
+                                              "where datname=$1 and pid<>pg_backend_pid()"),
+                               {m_database});
+    }
+
+private:
+    OVNDatabaseAccess &m_db;
+    QString m_database;
+    int m_goneAfter;
+    std::atomic<bool> m_done{false};
+    std::thread m_side;
+};
+
+} // namespace
+
+// Sessions ended again and again during an import: every file is either in the catalog once or
+// named as not imported, never both, never twice. The import goes on as long as new sessions
+// open, and when it stops it says why: a server that could not be reached, or one that answered
+// but ended every session before anything was kept.
+TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    const struct {
+        const char *name;
+        int sideCuts;
+        int goneAfter;       // 0: the server stays
+        const char *endsAll; // the file whose insert ends its own session, every time
+        int waitSeconds;
+        const char *cause; // in the stop's message; nullptr: the import does not stop
+    } cases[] = {
+        {"ended again and again", 40, 0, nullptr, 30, nullptr},
+        {"ended, then gone", 40, 25, nullptr, 2, "could not be reached for 2 seconds"},
+        {"ended at every try", 0, 0, "c20.jpg", 2, "ended the import's connection"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = files.filePath(QLatin1String(c.name));
+        QDir().mkpath(folder);
+        QVariantList items;
+        QStringList names;
+        for (int i = 0; i < 50; ++i) {
+            names.append(QStringLiteral("c%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+            items.append(writeJpeg(folder + QLatin1Char('/') + names.last(), i));
+        }
+        if (c.endsAll) {
+            ASSERT_TRUE(db.runSQLCommand(
+                QStringLiteral("create or replace function end_own_session() returns trigger as $body$ begin "
+                               "if new.displaytag = '%1' then perform pg_terminate_backend(pg_backend_pid()); end if; "
+                               "return new; end $body$ language plpgsql")
+                    .arg(QLatin1String(c.endsAll))))
+                << qPrintable(db.getLastErrorMessage());
+            ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create trigger end_own_session before insert on strvfile "
+                                                        "for each row execute function end_own_session()")));
+        }
+        const QString target = db.addCategoryListEntry(QLatin1String(c.name), QStringLiteral("C"));
+        OVNImportWorker::Settings s = settings(2);
+        s.categoryId = target;
+        s.reconnectWaitSeconds = c.waitSeconds;
+        // Paced, so that the side thread's cuts fall during the import.
+        s.fileStarted = [](const QString &) { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
+        OVNImportWorker::Summary summary;
+        {
+            SessionCutter cutter(db, openAnother(), m_pgDatabase, c.sideCuts, c.goneAfter);
+            OVNImportWorker worker(maker(), s);
+            summary = worker.run(items, &cutter);
+        }
+        if (c.endsAll)
+            db.runSQLCommand(QStringLiteral("drop trigger end_own_session on strvfile"));
+
+        const QStringList rows = listedNames(db, target);
+        QStringList notImported;
+        for (const QString &path : summary.notImported)
+            notImported.append(QFileInfo(path).fileName());
+        QStringList uncertain;
+        for (const OVNImportWorker::Failure &failure : summary.failures)
+            if (failure.reason.contains(QLatin1String("may be in the catalog")))
+                uncertain.append(QFileInfo(failure.path).fileName());
+        for (const QString &name : rows) {
+            EXPECT_EQ(rows.count(name), 1) << qPrintable(name);
+            EXPECT_FALSE(notImported.contains(name)) << qPrintable(name);
+        }
+        for (const QString &name : uncertain)
+            EXPECT_FALSE(notImported.contains(name)) << qPrintable(name);
+        QStringList accounted = rows + notImported + uncertain;
+        accounted.removeDuplicates();
+        accounted.sort();
+        EXPECT_EQ(accounted, names);
+        EXPECT_EQ(summary.importedIds.size(), rows.size());
+        EXPECT_EQ(summary.catalogLost, c.cause != nullptr);
+        if (c.cause) {
+            EXPECT_TRUE(summary.abortMessage.contains(QLatin1String(c.cause))) << qPrintable(summary.abortMessage);
+            EXPECT_FALSE(notImported.isEmpty());
+        } else {
+            EXPECT_EQ(rows, names);
+            EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
+        }
+        if (c.endsAll) {
+            EXPECT_EQ(rows, names.mid(0, 20));
+        }
+    }
 }
 
 // Cancel closes the sheet and finishes the import while a file is still being read; that file
