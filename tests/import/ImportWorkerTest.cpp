@@ -29,6 +29,10 @@
 #include <random>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -813,6 +817,119 @@ private:
     std::thread m_side;
 };
 
+// Stands between the import and the server on 127.0.0.1. Every second COMMIT reaches the server,
+// which commits, but its answer is lost with the connection; the next two look-ups of entries
+// after that lose their connection before they reach the server.
+class CommitAnswerThief
+{
+public:
+    explicit CommitAnswerThief(int serverPort) : m_serverPort(serverPort)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+        EXPECT_EQ(::listen(m_listener, 16), 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_acceptor = std::thread([this] { accept(); });
+    }
+    ~CommitAnswerThief()
+    {
+        m_done = true;
+        m_acceptor.join();
+        for (std::thread &relay : m_relays)
+            relay.join();
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+    int answersStolen() const { return m_stolen.load(); }
+
+private:
+    enum class Cut { No, BeforeServer, AfterAnswer };
+
+    void accept()
+    {
+        while (!m_done) {
+            pollfd incoming{m_listener, POLLIN, 0};
+            if (::poll(&incoming, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(quint16(m_serverPort));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+                ::close(client);
+                ::close(server);
+                continue;
+            }
+            m_relays.emplace_back([this, client, server] { relay(client, server); });
+        }
+    }
+
+    Cut decide(QByteArrayView bytes)
+    {
+        std::lock_guard lock(m_mutex);
+        if (bytes.contains(QByteArrayView("\0COMMIT\0", 8)) && ++m_commits % 2 == 0) {
+            m_lookupsToCut = 2;
+            ++m_stolen;
+            return Cut::AfterAnswer;
+        }
+        if (bytes.contains(QByteArrayView("from strvfile where mid")) && m_lookupsToCut > 0) {
+            --m_lookupsToCut;
+            return Cut::BeforeServer;
+        }
+        return Cut::No;
+    }
+
+    void relay(int client, int server)
+    {
+        QByteArray buffer(1 << 16, Qt::Uninitialized);
+        const auto pass = [&](int from, int to) {
+            const ssize_t read = ::read(from, buffer.data(), size_t(buffer.size()));
+            return read > 0 && ::send(to, buffer.constData(), size_t(read), MSG_NOSIGNAL) == read;
+        };
+        while (!m_done) {
+            pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(ends, 2, 50) < 0)
+                break;
+            if (ends[1].revents && !pass(server, client))
+                break;
+            if (!ends[0].revents)
+                continue;
+            const ssize_t read = ::read(client, buffer.data(), size_t(buffer.size()));
+            if (read <= 0)
+                break;
+            const Cut cut = decide(QByteArrayView(buffer.constData(), read));
+            if (cut == Cut::BeforeServer || ::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL) != read)
+                break;
+            if (cut == Cut::AfterAnswer) {
+                // The server has answered once its first bytes come: it committed.
+                pollfd answer{server, POLLIN, 0};
+                ::poll(&answer, 1, 10000);
+                break;
+            }
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    int m_serverPort;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_done{false};
+    std::atomic<int> m_stolen{0};
+    std::mutex m_mutex;
+    int m_commits = 0;
+    int m_lookupsToCut = 0;
+    std::thread m_acceptor;
+    std::vector<std::thread> m_relays; // used by the acceptor only, until it is joined
+};
+
 } // namespace
 
 // Sessions ended again and again during an import: every file is either in the catalog once or
@@ -829,11 +946,13 @@ TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
         int goneAfter;       // 0: the server stays
         const char *endsAll; // the file whose insert ends its own session, every time
         int waitSeconds;
-        const char *cause; // in the stop's message; nullptr: the import does not stop
+        const char *cause;        // in the stop's message; nullptr: the import does not stop
+        bool answersLost = false; // commits that went through lose their answer, look-ups their session
     } cases[] = {
         {"ended again and again", 40, 0, nullptr, 30, nullptr},
         {"ended, then gone", 40, 25, nullptr, 2, "could not be reached for 2 seconds"},
         {"ended at every try", 0, 0, "c20.jpg", 2, "ended the import's connection"},
+        {"commit answers lost", 0, 0, nullptr, 30, nullptr, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -863,9 +982,24 @@ TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
         s.fileStarted = [](const QString &) { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
         OVNImportWorker::Summary summary;
         {
+            const PgTestServer server = *pgTestServer();
+            CommitAnswerThief thief(server.port);
+            OVNImportWorker::ConnectionMaker connections = maker();
+            if (c.answersLost)
+                connections = [&] {
+                    auto connection = std::make_unique<OVNDatabaseAccess>();
+                    connection->setConnectionDetails(QStringLiteral("PostgreSQL"),
+                                                     QStringLiteral("127.0.0.1:%1").arg(thief.port()), server.user,
+                                                     server.password, m_pgDatabase);
+                    connection->openDBConnection();
+                    return connection;
+                };
             SessionCutter cutter(db, openAnother(), m_pgDatabase, c.sideCuts, c.goneAfter);
-            OVNImportWorker worker(maker(), s);
-            summary = worker.run(items, &cutter);
+            OVNImportWorker worker(connections, s);
+            summary = worker.run(items, c.answersLost ? nullptr : &cutter);
+            if (c.answersLost) {
+                EXPECT_GE(thief.answersStolen(), 3);
+            }
         }
         if (c.endsAll)
             db.runSQLCommand(QStringLiteral("drop trigger end_own_session on strvfile"));
