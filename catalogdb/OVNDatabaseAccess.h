@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -199,6 +200,9 @@ public:
     bool deleteEntryWithLicences(const QString &mediaId);
     // Whether a record has that id; false also when the catalog does not answer.
     bool mediaEntryExists(const QString &mediaId);
+    // Which of the ids name a record. Nothing when the catalog did not answer (its session was
+    // lost, say): an unanswered question is no "none of them".
+    std::optional<QSet<QString>> mediaEntriesPresent(const QStringList &mediaIds);
     // Every entry of a category, whatever a view's filter hides: its id, its file's path and its
     // import date as written ("yyyy-MM-dd HH:mm:ss" and what followed it; a server's timestamps as
     // timestampText() writes them).

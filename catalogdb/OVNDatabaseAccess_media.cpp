@@ -453,6 +453,31 @@ bool OVNDatabaseAccess::mediaEntryExists(const QString &mediaId)
     return affectedRowsForQuery(QStringLiteral("select mid from strvfile where mid=$1"), {mediaId}) > 0;
 }
 
+std::optional<QSet<QString>> OVNDatabaseAccess::mediaEntriesPresent(const QStringList &mediaIds)
+{
+    QSet<QString> present;
+    // A few hundred placeholders a statement, well within what either vendor takes.
+    constexpr qsizetype chunk = 200;
+    for (qsizetype start = 0; start < mediaIds.size(); start += chunk) {
+        const QStringList ids = mediaIds.mid(start, chunk);
+        QStringList placeholders;
+        QVariantList parameters;
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            placeholders.append(QStringLiteral("$%1").arg(i + 1));
+            parameters.append(ids.at(i));
+        }
+        const StatementResult result = execute(
+            QStringLiteral("select mid from strvfile where mid in (%1)").arg(placeholders.join(QLatin1Char(','))),
+            parameters, [&present](const OVNResultRow &row) {
+                present.insert(row.text(0));
+                return true;
+            });
+        if (!result.ok)
+            return std::nullopt;
+    }
+    return present;
+}
+
 QList<OVNDatabaseAccess::EntryFile> OVNDatabaseAccess::getEntryFilesForCategory(const QString &categoryId)
 {
     QList<EntryFile> files;

@@ -7,6 +7,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <optional>
+
 class Movie;
 class QColor;
 class QDateTime;
@@ -90,6 +92,10 @@ public:
     // exist, links to nothing, special files, unreadable names and folders. (".DS_Store" and the
     // photo library's own folders are left out without a word.)
     static QVariantList parseFileList(const QVariantList &list, QList<SkippedFile> *skipped);
+    // The entries of one folder as paths ("." and ".." left out), in the order the file system
+    // gives; nothing when the folder cannot be listed. Names in `skipped`, as the expansion does,
+    // a folder that cannot be read and each entry whose name is not valid UTF-8.
+    static std::optional<QStringList> folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped);
 
     // The target of a symbolic link (following chains of links), or the path unchanged when it is
     // no link or the target does not exist.

@@ -128,17 +128,11 @@ struct FileListExpansion {
             if (canonical.isEmpty() || expandedFolders.contains(canonical))
                 return;
             expandedFolders.insert(canonical);
-            QStringList undecodable;
-            QString why;
-            const std::optional<QStringList> entries = FileAccess::folderEntries(clean, &undecodable, &why);
-            if (!entries) {
-                skip(path, QStringLiteral("the folder cannot be read: %1").arg(why));
+            const std::optional<QStringList> entries = OVNHelper::folderEntryPaths(clean, skipped);
+            if (!entries)
                 return;
-            }
-            for (const QString &entry : undecodable)
-                skip(joinPath(clean, entry), QStringLiteral("the name is not valid UTF-8"));
             for (const QString &entry : *entries)
-                expand(joinPath(clean, entry), QVariant(), depth + 1);
+                expand(entry, QVariant(), depth + 1);
             return;
         }
 
@@ -249,6 +243,26 @@ QString OVNHelper::expandTilde(const QString &path)
 }
 
 QVariantList OVNHelper::parseFileList(const QVariantList &list) { return parseFileList(list, nullptr); }
+
+std::optional<QStringList> OVNHelper::folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped)
+{
+    QStringList undecodable;
+    QString why;
+    const std::optional<QStringList> entries = FileAccess::folderEntries(folder, &undecodable, &why);
+    if (!entries) {
+        if (skipped)
+            skipped->append({folder, QStringLiteral("the folder cannot be read: %1").arg(why)});
+        return std::nullopt;
+    }
+    if (skipped)
+        for (const QString &entry : undecodable)
+            skipped->append({joinPath(folder, entry), QStringLiteral("the name is not valid UTF-8")});
+    QStringList paths;
+    paths.reserve(entries->size());
+    for (const QString &entry : *entries)
+        paths.append(joinPath(folder, entry));
+    return paths;
+}
 
 QVariantList OVNHelper::parseFileList(const QVariantList &list, QList<SkippedFile> *skipped)
 {

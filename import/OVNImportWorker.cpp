@@ -8,6 +8,7 @@
 #include "formats/OVNHelper.h"
 #include "formats/PBMImageRep.h"
 #include "import/OVNImportHelper.h"
+#include "import/OVNImportWorker_p.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -61,9 +62,6 @@ QString key(const char *text) { return QString::fromLatin1(text); }
 // also while it waits for a file that takes long (a large picture, a movie).
 constexpr std::chrono::milliseconds maxBatchOpenTime(500);
 
-// Losses of the connection without a commit in between after which the import gives up.
-constexpr int maxRecoveries = 5;
-
 struct Item {
     QString path;
     QVariantMap meta; // a dictionary item's values, empty for a path string
@@ -80,7 +78,14 @@ struct Result {
     bool problemKeptPicture = false; // catalogued with a picture of its own all the same
     QVariantMap record;
     QByteArray thumbnail;
+    qint64 weight = 0; // about the bytes it holds, while it waits for its turn
 };
+
+qint64 weightOf(const Result &result)
+{
+    return 256 + result.thumbnail.size() + OVNImportHandOut::weightOf(QVariant(result.record))
+           + 2 * (result.path.size() + result.sourcePath.size() + result.problem.size());
+}
 
 void completeRecord(QVariantMap &record, const QVariantMap &meta, const OVNImportWorker::Settings &settings)
 {
@@ -154,6 +159,11 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
     return result;
 }
 
+QString uncertainReason()
+{
+    return localized("the catalog server went away while it stored the entry: it may be in the catalog");
+}
+
 void undoTransfer(const Result &result)
 {
     if (result.transferredTo.isEmpty())
@@ -173,15 +183,24 @@ struct Pipeline {
     std::vector<Item> list;
     std::shared_ptr<const OVNExtensionMapping> mapping;
     OVNImportHelper::Preferences prefs;
-    size_t maxAhead = 1;
 
     std::mutex mutex;
     std::condition_variable changed;
+    OVNImportHandOut::Window window;
     std::vector<std::optional<Result>> ready;
     std::vector<char> busy; // per thread: making a record
-    size_t next = 0;
-    size_t consumed = 0;
-    bool stop = false; // no file is started any more, and results that arrive are dropped
+    bool stop = false;      // no file is started any more, and results that arrive are dropped
+
+    // Takes the record at `index` (under the lock).
+    std::optional<Result> take(size_t index)
+    {
+        std::optional<Result> taken;
+        taken.swap(ready[index]);
+        if (taken)
+            window.waiting -= taken->weight;
+        window.consumed = index + 1;
+        return taken;
+    }
 
     void work(size_t slot)
     {
@@ -192,12 +211,14 @@ struct Pipeline {
             size_t index;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || next >= list.size() || next < consumed + maxAhead; });
-                if (stop || next >= list.size() || cancelled->load())
+                changed.wait(lock, [&] { return stop || window.next >= list.size() || window.mayStartNext(); });
+                if (stop || window.next >= list.size() || cancelled->load())
                     return;
-                index = next++;
+                index = window.next++;
                 busy[slot] = 1;
             }
+            if (settings.fileStarted)
+                settings.fileStarted(list[index].path);
             Result result;
             try {
                 result = processItem(list[index], helper, settings, *cancelled);
@@ -206,13 +227,16 @@ struct Pipeline {
                 result.path = result.sourcePath = list[index].path;
                 result.problem = QStringLiteral("the file could not be processed");
             }
+            result.weight = weightOf(result);
             bool dropped;
             {
                 std::lock_guard lock(mutex);
                 busy[slot] = 0;
                 dropped = stop;
-                if (!dropped)
+                if (!dropped) {
+                    window.waiting += result.weight;
                     ready[index] = std::move(result);
+                }
             }
             if (dropped)
                 undoTransfer(result);
@@ -239,51 +263,37 @@ public:
           m_cancelled(cancelled)
     {}
 
-    // False when the import must stop: the catalog could not be reached again, or its disk is
-    // full. What was not kept is in unkept().
+    // Inserts the record, and commits the batch when it is due. False when the import must stop:
+    // the catalog could not be reached again, or its disk is full. What was not kept is in
+    // unkept(), what may or may not have been kept in uncertain().
     bool insert(Result result)
     {
         std::deque<Entry> queue;
         queue.push_back({std::move(result), {}});
-        return insertAll(queue);
+        return work(queue, false);
     }
 
     // Commits the open batch; false as insert().
     bool commit()
     {
-        if (!m_batch)
-            return !m_stop;
-        // A batch whose begin failed protected nothing: its entries stand on their own, and are
-        // in the catalog already.
-        if (!m_batch->isActive() || m_batch->commit()) {
-            keepPending();
-            return !m_stop;
-        }
-        if (!sessionLost(-1)) {
-            failBatch(nullptr, m_connection.getLastErrorMessage(), m_connection.lastErrorWasDiskFull());
-            return !m_stop;
-        }
         std::deque<Entry> queue;
-        if (!recover(queue)) {
-            for (Entry &unkept : queue)
-                m_unkept.push_back(std::move(unkept.result));
-            return false;
-        }
-        return insertAll(queue) && commit();
+        return work(queue, true);
     }
 
-    bool commitIsDue() const
-    {
-        return qsizetype(m_pending.size()) >= std::max(1, m_settings.batchSize) || batchOpenTooLong();
-    }
     bool batchOpenTooLong() const
     {
         return m_batch && std::chrono::steady_clock::now() - m_batchOpened >= maxBatchOpenTime;
     }
 
     const std::deque<Result> &unkept() const { return m_unkept; }
+    // Entries of a batch whose commit went unanswered when the server could not be asked any
+    // more whether it took them: they may be in the catalog or not.
+    const std::deque<Result> &uncertain() const { return m_uncertain; }
     // Why the import stopped, when it did.
-    bool connectionLost() const { return m_lost; }
+    bool connectionLost() const { return m_lost != LostCause::No; }
+    // The server answered all along, but its sessions kept ending before anything was kept.
+    bool sessionsKeptEnding() const { return m_lost == LostCause::SessionsKeptEnding; }
+    int sessionLosses() const { return m_losses; }
     bool diskFull() const { return m_diskFull; }
 
 private:
@@ -292,24 +302,56 @@ private:
         QString mid;
     };
     enum class Outcome { Inserted, Refused, Lost, BatchFailed };
+    enum class Committed { Yes, Failed, Lost };
+    enum class LostCause { No, Unreachable, SessionsKeptEnding };
 
-    bool insertAll(std::deque<Entry> &queue)
+    // Inserts the entries of `queue` in order, committing each batch when it is due (and the
+    // last one, when `commitAtEnd`). A lost session puts the entries the catalog did not keep
+    // back in front of the queue once the server answers again.
+    bool work(std::deque<Entry> &queue, bool commitAtEnd)
     {
-        while (!queue.empty() && !m_stop) {
-            Entry entry = std::move(queue.front());
-            queue.pop_front();
-            if (insertEntry(entry) != Outcome::Lost)
-                continue;
-            queue.push_front(std::move(entry));
-            if (!recover(queue)) {
-                m_lost = m_stop = true;
+        // Time spent waiting for files between two calls is no time of sessions that kept ending.
+        if (m_troubleSince)
+            *m_troubleSince += std::chrono::steady_clock::now() - m_lastWork;
+        while (!m_stop) {
+            if (!queue.empty()) {
+                Entry entry = std::move(queue.front());
+                queue.pop_front();
+                const Outcome outcome = insertEntry(entry);
+                if (outcome == Outcome::Lost) {
+                    queue.push_front(std::move(entry));
+                    recover(queue, false);
+                    continue;
+                }
+                if (outcome != Outcome::Inserted || !commitIsDue())
+                    continue;
+            } else if (!commitAtEnd || !m_batch) {
                 break;
             }
+            if (commitBatch() == Committed::Lost)
+                recover(queue, true);
         }
         for (Entry &unkept : queue)
             m_unkept.push_back(std::move(unkept.result));
+        m_lastWork = std::chrono::steady_clock::now();
         return !m_stop;
     }
+
+    Committed commitBatch()
+    {
+        // A batch whose begin failed protected nothing: its entries stand on their own, and are
+        // in the catalog already.
+        if (!m_batch->isActive() || m_batch->commit()) {
+            keepPending();
+            return Committed::Yes;
+        }
+        if (sessionLost(-1))
+            return Committed::Lost;
+        failBatch(nullptr, m_connection.getLastErrorMessage(), m_connection.lastErrorWasDiskFull());
+        return Committed::Failed;
+    }
+
+    bool commitIsDue() const { return qsizetype(m_pending.size()) >= m_batchLimit || batchOpenTooLong(); }
 
     Outcome insertEntry(Entry &entry)
     {
@@ -317,6 +359,12 @@ private:
             m_batch = std::make_unique<OVNDatabaseTransaction>(m_connection);
             m_batchOpened = std::chrono::steady_clock::now();
             m_batchDepth = m_batch->isActive() ? m_connection.transactionDepth() : 0;
+            // Without its batch an insert would stand alone, and a lost answer to it could not
+            // be told from a refusal: after a lost session the batch begins again.
+            if (!m_batch->isActive() && sessionLost(0)) {
+                m_batch.reset();
+                return Outcome::Lost;
+            }
         }
         const QString &path = entry.result.path;
         const int depth = m_connection.transactionDepth();
@@ -462,49 +510,92 @@ private:
 
     bool serverAnswers() { return m_connection.runSQLCommand(QStringLiteral("select 1")); }
 
-    // The connection was lost: waits for the server, and puts the lost batch's entries in front
-    // of `queue`, except those that are in the catalog after all (a commit that got through with
-    // only its answer lost). False when the server does not come back.
-    bool recover(std::deque<Entry> &queue)
+    // The session was lost, and the open batch with it: waits for the server, and puts the
+    // batch's entries back in front of `queue`. A batch lost before its commit is not in the
+    // catalog (the server undoes a transaction whose session ends); one whose commit went
+    // unanswered may be, and each of its entries is looked up first: those found are kept, the
+    // others go in again. When the server cannot be reached for the stated time, the import
+    // stops: the batch's entries are not imported, or, when its commit went unanswered and
+    // nobody could say, uncertain.
+    void recover(std::deque<Entry> &queue, bool commitSent)
     {
         m_batch.reset();
         m_batchDepth = 0;
-        const bool back = ++m_recoveries <= maxRecoveries && waitForServer();
+        ++m_losses;
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_troubleSince)
+            m_troubleSince = now;
+        // Smaller batches until one is kept again: sessions that end every few moments still let
+        // a batch of one through.
+        if (!m_pending.empty())
+            m_batchLimit = std::max<qsizetype>(1, std::min<qsizetype>(m_batchLimit, qsizetype(m_pending.size())) / 2);
+
+        bool back = waitForServer();
+        std::optional<QSet<QString>> present;
+        if (commitSent && !m_pending.empty()) {
+            QStringList mids;
+            for (const Entry &entry : m_pending)
+                mids.append(entry.mid);
+            // An unanswered look-up is asked again, never taken for "not there".
+            present = m_connection.mediaEntriesPresent(mids);
+            while (!present && back && (back = waitForServer()))
+                present = m_connection.mediaEntriesPresent(mids);
+        }
+        if (!back)
+            m_stop = true;
         std::vector<Entry> lost;
         for (Entry &entry : m_pending) {
-            if (back && isInCatalog(entry.mid)) {
+            if (present && present->contains(entry.mid)) {
                 m_summary.importedIds.append(entry.mid);
                 m_summary.importedPaths.append(entry.result.path);
-            } else
+            } else if (back) {
                 lost.push_back(std::move(entry));
+            } else if (present || !commitSent) {
+                m_unkept.push_back(std::move(entry.result));
+            } else {
+                m_uncertain.push_back(std::move(entry.result));
+            }
         }
         m_pending.clear();
         for (auto entry = lost.rbegin(); entry != lost.rend(); ++entry)
             queue.push_front({std::move(entry->result), {}});
-        if (!back)
-            m_lost = m_stop = true;
-        return back;
     }
 
+    // Whether the server answers, waiting for it up to the stated time when it does not. False
+    // (with the cause noted) when it did not, when its sessions have kept ending for that long
+    // while it answered without a batch being kept, and at cancel.
     bool waitForServer()
     {
+        const auto limit = std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds));
+        if (m_cancelled.load())
+            return false;
+        if (m_troubleSince && std::chrono::steady_clock::now() - *m_troubleSince >= limit) {
+            m_lost = LostCause::SessionsKeptEnding;
+            return false;
+        }
         if (serverAnswers())
             return true;
         m_status(QStringLiteral("Waiting for the catalog server..."));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_settings.reconnectWaitSeconds);
-        while (std::chrono::steady_clock::now() < deadline) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto deadline = start + limit;
+        bool answered = false;
+        while (!answered && std::chrono::steady_clock::now() < deadline) {
             for (int tick = 0; tick < 10; ++tick) {
                 if (m_cancelled.load())
                     return false;
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
-            if (serverAnswers())
-                return true;
+            answered = serverAnswers();
         }
-        return false;
+        if (!answered) {
+            m_lost = LostCause::Unreachable;
+            return false;
+        }
+        // Time spent without a server is no time of sessions that kept ending.
+        if (m_troubleSince)
+            *m_troubleSince += std::chrono::steady_clock::now() - start;
+        return true;
     }
-
-    bool isInCatalog(const QString &mid) { return m_connection.mediaEntryExists(mid); }
 
     void keepPending()
     {
@@ -515,8 +606,11 @@ private:
         m_pending.clear();
         m_batch.reset();
         m_batchDepth = 0;
-        m_recoveries = 0;
+        m_troubleSince.reset();
+        m_batchLimit = std::min(m_batchLimit * 2, fullBatch());
     }
+
+    qsizetype fullBatch() const { return std::max(1, m_settings.batchSize); }
 
     OVNDatabaseAccess &m_connection;
     const OVNImportWorker::Settings &m_settings;
@@ -527,10 +621,15 @@ private:
     std::chrono::steady_clock::time_point m_batchOpened;
     std::vector<Entry> m_pending; // in the open batch
     std::deque<Result> m_unkept;
-    int m_recoveries = 0;
+    std::deque<Result> m_uncertain;
+    qsizetype m_batchLimit = fullBatch();
+    // Since when sessions have been lost without a batch kept in between; none while all is well.
+    std::optional<std::chrono::steady_clock::time_point> m_troubleSince;
+    std::chrono::steady_clock::time_point m_lastWork;
+    int m_losses = 0;
     int m_batchDepth = 0; // the connection's depth with the batch open; 0 without one
     bool m_stop = false;
-    bool m_lost = false;
+    LostCause m_lost = LostCause::No;
     bool m_diskFull = false;
 };
 
@@ -628,7 +727,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     pipeline->prefs = OVNImportHelper::readPreferences();
     const int threadCount =
         std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount : QThread::idealThreadCount());
-    pipeline->maxAhead = size_t(threadCount) * 3;
+    pipeline->window.maxAhead = size_t(threadCount) * 3;
     pipeline->ready.resize(total);
     pipeline->busy.assign(size_t(threadCount), 0);
 
@@ -659,8 +758,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             }
             if (stopped || !pipeline->ready[index])
                 break;
-            taken.swap(pipeline->ready[index]);
-            pipeline->consumed = index + 1;
+            taken = pipeline->take(index);
         }
         pipeline->changed.notify_all();
         Result result = std::move(*taken);
@@ -695,7 +793,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                                                                     : QStringLiteral("catalogued with an icon: %1"))
                                              .arg(result.problem),
                                          true});
-            stopped = !inserter.insert(std::move(result)) || (inserter.commitIsDue() && !inserter.commit());
+            stopped = !inserter.insert(std::move(result));
             if (stopped)
                 break;
         }
@@ -736,6 +834,9 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         undoTransfer(unkept);
         summary.notImported.append(unkept.sourcePath);
     }
+    // Neither named as not imported nor taken back: the catalog may hold them.
+    for (const Result &uncertain : inserter.uncertain())
+        summary.failures.append({uncertain.path, uncertainReason()});
     summary.cancelled = m_cancelled->load();
     if (stopped && !summary.cancelled) {
         for (size_t later = rest; later < total; ++later)
@@ -752,10 +853,22 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         summary.catalogLost = true;
         summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
         summary.abortStatus = summary.abortTitle;
-        summary.abortMessage = localized("The catalog did not answer again within %1 seconds, so the import stopped. "
-                                         "%2 files were not imported.")
-                                   .arg(m_settings.reconnectWaitSeconds)
-                                   .arg(summary.notImported.size());
+        summary.abortMessage =
+            inserter.sessionsKeptEnding()
+                ? localized("The catalog server answered, but it ended the import's connection %1 times, and for %2 "
+                            "seconds nothing could be stored, so the import stopped. %3 files were not imported.")
+                      .arg(inserter.sessionLosses())
+                      .arg(m_settings.reconnectWaitSeconds)
+                      .arg(summary.notImported.size())
+                : localized("The catalog server could not be reached for %1 seconds, so the import stopped. "
+                            "%2 files were not imported.")
+                      .arg(m_settings.reconnectWaitSeconds)
+                      .arg(summary.notImported.size());
+        if (!inserter.uncertain().empty())
+            summary.abortMessage += QLatin1Char(' ')
+                                    + localized("%1 files may be in the catalog: the server's answer to storing them "
+                                                "was lost.")
+                                          .arg(inserter.uncertain().size());
     }
     return finish();
 }

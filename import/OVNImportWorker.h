@@ -20,18 +20,22 @@ class OVNDatabaseAccess;
 // moves each file when asked, makes its record and thumbnail, inserts the records into one
 // category and pre-fills them.
 //
-// Files are processed in parallel on a bounded pool of threads, no further ahead of the inserts
-// than a few files per thread (so memory stays bounded whatever the number of files), while the
-// records are inserted in the order of the list, in transactions of a few hundred (or of half a
+// Files are processed in parallel on a bounded pool of threads, while the records are inserted in
+// the order of the list. The threads keep going past a file that takes long, for as long as the
+// records finished behind it stay small in all (so memory stays bounded whatever the number of
+// files); the records are inserted in transactions of a few hundred (or of half a
 // second, so that other writers are not locked out of a SQLite catalog for long). Every insert
 // has a savepoint of its own: one refused insert loses no other. A file that cannot be catalogued
 // is listed with its reason and the import goes on; so are the paths the folder expansion leaves
 // out (pipes, devices, links to nothing, unreadable names and folders). A failed copy or move ends
 // the import (files already copied for the files after it are taken back).
 //
-// When the catalog server goes away, the import waits for it (a while, trying again every
-// second) and then goes on, putting in again what the lost connection took with it; when it does
-// not come back, the import stops and lists what was not imported.
+// When the catalog server goes away or ends the import's session, the import waits for it (trying
+// again every second), opens a new session and goes on, putting in again what the lost session
+// took with it; a batch whose commit went unanswered is looked up first, so that nothing is
+// stored twice. It goes on however often that happens; it stops only when the server cannot be
+// reached for the stated time (or answers, but for that long nothing can be stored), and then
+// lists what was not imported.
 //
 // Cancel keeps everything inserted so far and ends the import at once: files still being made
 // are not waited for; their threads finish them in the background and drop them.
@@ -58,6 +62,8 @@ public:
         int threadCount = 0;           // 0: one per processor
         int batchSize = 250;           // records per transaction
         int reconnectWaitSeconds = 30; // how long a catalog server that went away is waited for
+        // Called on the processing thread as each file is started (tests stand in a slow file).
+        std::function<void(const QString &path)> fileStarted;
     };
 
     struct Failure {

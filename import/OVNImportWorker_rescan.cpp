@@ -8,6 +8,7 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/PBMImageRep.h"
 #include "import/OVNImportHelper.h"
+#include "import/OVNImportWorker_p.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
 
@@ -33,17 +34,16 @@ struct Reread {
     QVariantMap record; // a fresh one for every file
     QByteArray thumbnail;
     QString problem;
+    qint64 weight = 0;
 };
 
-// The files are read on a pool of threads, a bounded number ahead of the writes, which follow the
-// list's order on the worker's own connection.
+// The files are read on a pool of threads, ahead of the writes, which follow the list's order on
+// the worker's own connection.
 struct RereadPool {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<Reread> results;
-    size_t next = 0;     // the next record to read
-    size_t consumed = 0; // records written
-    size_t maxAhead = 0;
+    OVNImportHandOut::Window window;
     bool stop = false;
 };
 
@@ -75,7 +75,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount : QThread::idealThreadCount());
     RereadPool pool;
     pool.results.resize(total);
-    pool.maxAhead = size_t(threadCount) * 3;
+    pool.window.maxAhead = size_t(threadCount) * 3;
     const auto cancelled = m_cancelled;
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount && size_t(t) < total; ++t)
@@ -88,12 +88,11 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 {
                     std::unique_lock lock(pool.mutex);
                     pool.changed.wait(lock, [&] {
-                        return pool.stop || pool.next >= pool.results.size()
-                               || pool.next < pool.consumed + pool.maxAhead;
+                        return pool.stop || pool.window.next >= pool.results.size() || pool.window.mayStartNext();
                     });
-                    if (pool.stop || pool.next >= pool.results.size())
+                    if (pool.stop || pool.window.next >= pool.results.size())
                         return;
-                    index = pool.next++;
+                    index = pool.window.next++;
                 }
                 Reread done;
                 const QVariantMap item = records.at(qsizetype(index)).toMap();
@@ -106,8 +105,10 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                         done.problem = helper.lastProblem();
                 }
                 done.ready = true;
+                done.weight = 256 + done.thumbnail.size() + OVNImportHandOut::weightOf(QVariant(done.record));
                 {
                     std::lock_guard lock(pool.mutex);
+                    pool.window.waiting += done.weight;
                     pool.results[index] = std::move(done);
                 }
                 pool.changed.notify_all();
@@ -146,7 +147,8 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             }
             done = std::move(pool.results[index]);
             pool.results[index] = Reread();
-            pool.consumed = index + 1;
+            pool.window.waiting -= done.weight;
+            pool.window.consumed = index + 1;
         }
         pool.changed.notify_all();
         const QVariantMap item = records.at(qsizetype(index)).toMap();

@@ -85,14 +85,21 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     }
     status(QStringLiteral("Smart Pre-Processing..."));
 
-    // A single folder stands for its entries.
+    // A single folder stands for its entries. What the import cannot take is named as the plain
+    // import names it: a folder that cannot be read, names that are not valid UTF-8.
     QStringList working;
     if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()) {
-        const QDir folder(items.first().toString());
-        for (const QString &name :
-             folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
-            if (name != QLatin1String(".DS_Store"))
-                working.append(folder.filePath(name));
+        QList<OVNHelper::SkippedFile> skipped;
+        const QString folder = QDir::cleanPath(items.first().toString());
+        QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped).value_or(QStringList());
+        entries.sort();
+        for (const QString &path : std::as_const(entries))
+            if (QFileInfo(path).fileName() != QLatin1String(".DS_Store"))
+                working.append(path);
+        for (const OVNHelper::SkippedFile &file : skipped) {
+            summary.failures.append({file.path, file.reason});
+            summary.notImported.append(file.path);
+        }
     } else {
         for (const QVariant &item : items)
             working.append(item.toString());
@@ -104,11 +111,13 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     QList<Group> groups;
     Group root{QStringLiteral("root"), {}};
     QStringList folders;
+    // Anything not a folder goes with the loose files, whose expansion names what does not exist
+    // or cannot be read.
     for (const QString &path : working) {
         const QFileInfo info(path);
         if (info.isDir())
             folders.append(info.absoluteFilePath());
-        else if (info.exists() || info.isSymLink())
+        else if (!path.isEmpty())
             root.files.append(info.absoluteFilePath());
     }
     // The expansion of each group up front, so that the progress has its whole count and a

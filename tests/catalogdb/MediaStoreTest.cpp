@@ -380,6 +380,13 @@ TEST_P(MediaStoreTest, EntriesAreRemovedWithEveryRowThatHangsOnThem)
     EXPECT_TRUE(db.mediaEntryExists(mids[0]));
     ASSERT_TRUE(db.deleteEntryWithLicences(mids[0])) << qPrintable(db.getLastErrorMessage());
     EXPECT_FALSE(db.mediaEntryExists(mids[0]));
+    // Many ids at once, more than one statement takes: those present, and only those.
+    QStringList asked{mids[0], mids[1]};
+    for (int i = 0; i < 450; ++i)
+        asked.append(QStringLiteral("nobody-%1").arg(i));
+    asked.append(mids[2]);
+    EXPECT_EQ(db.mediaEntriesPresent(asked), std::optional(QSet<QString>({mids[1], mids[2]})));
+    EXPECT_EQ(db.mediaEntriesPresent({}), std::optional(QSet<QString>()));
     EXPECT_EQ(rowsOf(mids[0]), 0);
     EXPECT_EQ(rowsOf(mids[1]), 5);
     ASSERT_TRUE(db.deleteEntriesOwnedByCategory(m_collection)) << qPrintable(db.getLastErrorMessage());

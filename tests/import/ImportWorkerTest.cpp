@@ -26,8 +26,13 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -230,6 +235,8 @@ TEST_P(ImportWorkerTest, CancelKeepsWhatWasImported)
     EXPECT_GE(summary.importedIds.size(), 10);
     EXPECT_LT(summary.importedIds.size(), 60);
     EXPECT_EQ(listedNames(db, category).size(), summary.importedIds.size());
+    // As the program does before it ends: the files the cancel left being made finish first.
+    EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
 }
 
 TEST_P(ImportWorkerTest, CopyWithANameClashOverwritesNothingAndStops)
@@ -511,6 +518,39 @@ TEST_P(ImportWorkerTest, SlowFilesDoNotKeepTheBatchOpen)
     EXPECT_GT(observer.committed(), 0);
 }
 
+// A file that takes long holds back only its own record: the other threads make every other file
+// meanwhile, and the records still go in in list order.
+TEST_P(ImportWorkerTest, SlowFileDoesNotHoldTheOthersBack)
+{
+    QVariantList items;
+    QStringList names;
+    for (int i = 0; i < 16; ++i) {
+        names.append(QStringLiteral("s%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        items.append(writeJpeg(files.filePath(names.last()), i));
+    }
+    std::mutex mutex;
+    std::condition_variable started;
+    int others = 0;
+    bool othersStartedMeanwhile = false;
+    OVNImportWorker::Settings s = settings(2);
+    s.fileStarted = [&](const QString &path) {
+        std::unique_lock lock(mutex);
+        if (!path.endsWith(QLatin1String("s00.jpg"))) {
+            ++others;
+            started.notify_all();
+            return;
+        }
+        // The slow file ends only once every other file has been started (or, when the others are
+        // held back, after a minute, and the test fails).
+        othersStartedMeanwhile = started.wait_for(lock, std::chrono::minutes(1), [&] { return others == 15; });
+    };
+    OVNImportWorker worker(maker(), s);
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_TRUE(othersStartedMeanwhile);
+    EXPECT_EQ(summary.importedIds.size(), 16);
+    EXPECT_EQ(listedNames(db, category), names);
+}
+
 // A dictionary item given as a hash is imported with its values, as a map is.
 TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
 {
@@ -726,6 +766,277 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
         EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused")))
             << qPrintable(failure.reason);
     EXPECT_LT(clock.elapsed(), 20000);
+}
+
+namespace {
+
+// Ends the import's server sessions: from the import itself after some files (right after a batch
+// of seven was committed, and in the middle of one), and from a side thread every 0.2 to 0.3
+// seconds, at most `sideCuts` times. After file `goneAfter` (when > 0) no new session is let in.
+class SessionCutter : public OVNImportWorker::Observer
+{
+public:
+    SessionCutter(OVNDatabaseAccess &db, std::unique_ptr<OVNDatabaseAccess> side, QString database, int sideCuts,
+                  int goneAfter)
+        : m_db(db),
+          m_database(std::move(database)),
+          m_goneAfter(goneAfter)
+    {
+        const QString ownPid = db.rowsForQuery(QStringLiteral("select pg_backend_pid()")).value(0).value(0).toString();
+        m_side = std::thread([this, side = std::move(side), sideCuts, ownPid] {
+            std::mt19937 random(51);
+            for (int cut = 0; cut < sideCuts && !m_done.load(); ++cut) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 + random() % 100));
+                side->runSQLCommand(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity "
+                                                   "where datname=$1 and pid<>pg_backend_pid() and pid<>$2"),
+                                    {m_database, ownPid});
+            }
+        });
+    }
+    ~SessionCutter() override
+    {
+        m_done = true;
+        m_side.join();
+        m_db.runSQLCommand(QStringLiteral("grant connect on database %1 to public").arg(m_database));
+    }
+    void importProgress(int position, int, const QString &, const QByteArray &) override
+    {
+        if (position == m_goneAfter) {
+            EXPECT_TRUE(m_db.runSQLCommand(
+                QStringLiteral("revoke connect on database %1 from public, current_user").arg(m_database)));
+        }
+        if (position % 7 == 0 || position % 7 == 3 || position == m_goneAfter)
+            m_db.runSQLCommand(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity "
+                                              "where datname=$1 and pid<>pg_backend_pid()"),
+                               {m_database});
+    }
+
+private:
+    OVNDatabaseAccess &m_db;
+    QString m_database;
+    int m_goneAfter;
+    std::atomic<bool> m_done{false};
+    std::thread m_side;
+};
+
+// Stands between the import and the server on 127.0.0.1. Every second COMMIT reaches the server,
+// which commits, but its answer is lost with the connection; the next two look-ups of entries
+// after that lose their connection before they reach the server.
+class CommitAnswerThief
+{
+public:
+    explicit CommitAnswerThief(int serverPort) : m_serverPort(serverPort)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+        EXPECT_EQ(::listen(m_listener, 16), 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_acceptor = std::thread([this] { accept(); });
+    }
+    ~CommitAnswerThief()
+    {
+        m_done = true;
+        m_acceptor.join();
+        for (std::thread &relay : m_relays)
+            relay.join();
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+    int answersStolen() const { return m_stolen.load(); }
+
+private:
+    enum class Cut { No, BeforeServer, AfterAnswer };
+
+    void accept()
+    {
+        while (!m_done) {
+            pollfd incoming{m_listener, POLLIN, 0};
+            if (::poll(&incoming, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(quint16(m_serverPort));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+                ::close(client);
+                ::close(server);
+                continue;
+            }
+            m_relays.emplace_back([this, client, server] { relay(client, server); });
+        }
+    }
+
+    Cut decide(QByteArrayView bytes)
+    {
+        std::lock_guard lock(m_mutex);
+        if (bytes.contains(QByteArrayView("\0COMMIT\0", 8)) && ++m_commits % 2 == 0) {
+            m_lookupsToCut = 2;
+            ++m_stolen;
+            return Cut::AfterAnswer;
+        }
+        if (bytes.contains(QByteArrayView("from strvfile where mid")) && m_lookupsToCut > 0) {
+            --m_lookupsToCut;
+            return Cut::BeforeServer;
+        }
+        return Cut::No;
+    }
+
+    void relay(int client, int server)
+    {
+        QByteArray buffer(1 << 16, Qt::Uninitialized);
+        const auto pass = [&](int from, int to) {
+            const ssize_t read = ::read(from, buffer.data(), size_t(buffer.size()));
+            return read > 0 && ::send(to, buffer.constData(), size_t(read), MSG_NOSIGNAL) == read;
+        };
+        while (!m_done) {
+            pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(ends, 2, 50) < 0)
+                break;
+            if (ends[1].revents && !pass(server, client))
+                break;
+            if (!ends[0].revents)
+                continue;
+            const ssize_t read = ::read(client, buffer.data(), size_t(buffer.size()));
+            if (read <= 0)
+                break;
+            const Cut cut = decide(QByteArrayView(buffer.constData(), read));
+            if (cut == Cut::BeforeServer || ::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL) != read)
+                break;
+            if (cut == Cut::AfterAnswer) {
+                // The server has answered once its first bytes come: it committed.
+                pollfd answer{server, POLLIN, 0};
+                ::poll(&answer, 1, 10000);
+                break;
+            }
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    int m_serverPort;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_done{false};
+    std::atomic<int> m_stolen{0};
+    std::mutex m_mutex;
+    int m_commits = 0;
+    int m_lookupsToCut = 0;
+    std::thread m_acceptor;
+    std::vector<std::thread> m_relays; // used by the acceptor only, until it is joined
+};
+
+} // namespace
+
+// Sessions ended again and again during an import: every file is either in the catalog once or
+// named as not imported, never both, never twice. The import goes on as long as new sessions
+// open, and when it stops it says why: a server that could not be reached, or one that answered
+// but ended every session before anything was kept.
+TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    const struct {
+        const char *name;
+        int sideCuts;
+        int goneAfter;       // 0: the server stays
+        const char *endsAll; // the file whose insert ends its own session, every time
+        int waitSeconds;
+        const char *cause;        // in the stop's message; nullptr: the import does not stop
+        bool answersLost = false; // commits that went through lose their answer, look-ups their session
+    } cases[] = {
+        {"ended again and again", 40, 0, nullptr, 30, nullptr},
+        {"ended, then gone", 40, 25, nullptr, 2, "could not be reached for 2 seconds"},
+        {"ended at every try", 0, 0, "c20.jpg", 2, "ended the import's connection"},
+        {"commit answers lost", 0, 0, nullptr, 30, nullptr, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = files.filePath(QLatin1String(c.name));
+        QDir().mkpath(folder);
+        QVariantList items;
+        QStringList names;
+        for (int i = 0; i < 50; ++i) {
+            names.append(QStringLiteral("c%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+            items.append(writeJpeg(folder + QLatin1Char('/') + names.last(), i));
+        }
+        if (c.endsAll) {
+            ASSERT_TRUE(db.runSQLCommand(
+                QStringLiteral("create or replace function end_own_session() returns trigger as $body$ begin "
+                               "if new.displaytag = '%1' then perform pg_terminate_backend(pg_backend_pid()); end if; "
+                               "return new; end $body$ language plpgsql")
+                    .arg(QLatin1String(c.endsAll))))
+                << qPrintable(db.getLastErrorMessage());
+            ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create trigger end_own_session before insert on strvfile "
+                                                        "for each row execute function end_own_session()")));
+        }
+        const QString target = db.addCategoryListEntry(QLatin1String(c.name), QStringLiteral("C"));
+        OVNImportWorker::Settings s = settings(2);
+        s.categoryId = target;
+        s.reconnectWaitSeconds = c.waitSeconds;
+        // Paced, so that the side thread's cuts fall during the import.
+        s.fileStarted = [](const QString &) { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
+        OVNImportWorker::Summary summary;
+        {
+            const PgTestServer server = *pgTestServer();
+            CommitAnswerThief thief(server.port);
+            OVNImportWorker::ConnectionMaker connections = maker();
+            if (c.answersLost)
+                connections = [&] {
+                    auto connection = std::make_unique<OVNDatabaseAccess>();
+                    connection->setConnectionDetails(QStringLiteral("PostgreSQL"),
+                                                     QStringLiteral("127.0.0.1:%1").arg(thief.port()), server.user,
+                                                     server.password, m_pgDatabase);
+                    connection->openDBConnection();
+                    return connection;
+                };
+            SessionCutter cutter(db, openAnother(), m_pgDatabase, c.sideCuts, c.goneAfter);
+            OVNImportWorker worker(connections, s);
+            summary = worker.run(items, c.answersLost ? nullptr : &cutter);
+            if (c.answersLost) {
+                EXPECT_GE(thief.answersStolen(), 3);
+            }
+        }
+        if (c.endsAll)
+            db.runSQLCommand(QStringLiteral("drop trigger end_own_session on strvfile"));
+
+        const QStringList rows = listedNames(db, target);
+        QStringList notImported;
+        for (const QString &path : summary.notImported)
+            notImported.append(QFileInfo(path).fileName());
+        QStringList uncertain;
+        for (const OVNImportWorker::Failure &failure : summary.failures)
+            if (failure.reason.contains(QLatin1String("may be in the catalog")))
+                uncertain.append(QFileInfo(failure.path).fileName());
+        for (const QString &name : rows) {
+            EXPECT_EQ(rows.count(name), 1) << qPrintable(name);
+            EXPECT_FALSE(notImported.contains(name)) << qPrintable(name);
+        }
+        for (const QString &name : uncertain)
+            EXPECT_FALSE(notImported.contains(name)) << qPrintable(name);
+        QStringList accounted = rows + notImported + uncertain;
+        accounted.removeDuplicates();
+        accounted.sort();
+        EXPECT_EQ(accounted, names);
+        EXPECT_EQ(summary.importedIds.size(), rows.size());
+        EXPECT_EQ(summary.catalogLost, c.cause != nullptr);
+        if (c.cause) {
+            EXPECT_TRUE(summary.abortMessage.contains(QLatin1String(c.cause))) << qPrintable(summary.abortMessage);
+            EXPECT_FALSE(notImported.isEmpty());
+        } else {
+            EXPECT_EQ(rows, names);
+            EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
+        }
+        if (c.endsAll) {
+            EXPECT_EQ(rows, names.mid(0, 20));
+        }
+    }
 }
 
 // Cancel closes the sheet and finishes the import while a file is still being read; that file

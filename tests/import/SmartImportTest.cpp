@@ -16,6 +16,9 @@
 
 #include <tuple>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QString writeJpeg(const QString &path, int seed, QSize size = QSize(320, 240))
@@ -124,6 +127,47 @@ TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
         EXPECT_EQ(summary.cancelled, c.cancelAt > 0);
     }
     EXPECT_EQ(OVNImportWorker::smartMaximum(0), 1000);
+}
+
+// What a smart import cannot catalogue is named with its reason, as the plain import names it: a
+// name that is not valid UTF-8 (inside the one folder given, or given itself) and a path that names
+// nothing. The window's summary lists it.
+TEST_P(SmartImportTest, FilesItCannotTakeAreNamed)
+{
+    const QString card = files.filePath(QStringLiteral("latin"));
+    writeJpeg(card + QStringLiteral("/ok.jpg"), 1);
+    const QByteArray latin1Name = QFile::encodeName(card) + "/f\xeate.jpg";
+    const int fd = ::open(latin1Name.constData(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    // As a program's argument reaches the import.
+    const QString latin1Argument = QFile::decodeName(latin1Name);
+    const QString missing = card + QStringLiteral("/missing.jpg");
+
+    const struct {
+        const char *name;
+        QVariantList items;
+        QStringList named; // "path: reason"
+    } cases[] = {
+        {"the folder alone", {card}, {card + "/f\\xEAte.jpg: the name is not valid UTF-8"}},
+        {"the files given",
+         {card + "/ok.jpg", latin1Argument, missing},
+         {latin1Argument + ": the name is not valid UTF-8", missing + ": does not exist"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        OVNImportWorker worker([this] { return openAnother(); }, settings());
+        const OVNImportWorker::Summary summary = worker.runSmart(c.items, folder, 0);
+        EXPECT_EQ(summary.importedIds.size(), 1);
+        QStringList named;
+        for (const OVNImportWorker::Failure &failure : summary.failures)
+            named.append(failure.path + QStringLiteral(": ") + failure.reason);
+        EXPECT_EQ(named, c.named);
+        EXPECT_EQ(summary.notImported.size(), c.named.size());
+        EXPECT_EQ(OVNImportMedia::importReport(summary).message, QStringLiteral("Some files were not imported."));
+    }
+    // A name the temporary folder cannot remove through a QString path.
+    ::unlink(latin1Name.constData());
 }
 
 // The sheet's cancel gives one finish, the smart one: a reload of the folder and a list change.

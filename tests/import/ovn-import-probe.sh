@@ -48,6 +48,14 @@ smart=$("$tool" --smart --max 2 --quiet "$dir/cat.sqlite" Shoots "$dir/card")
 [ "$(sed -n 's/^collection \([^ ]*\) .* \([0-9]*\)$/\1 \2/p' <<<"$smart" | tr '\n' ' ')" = "root 2 root-1 1 " ] \
     || { echo "wrong smart collections: $smart"; exit 1; }
 grep -q "^imported 3 of 3 files" <<<"$smart" || { echo "wrong smart summary: $smart"; exit 1; }
+# A name that is not valid UTF-8 is named, and the exit status tells that a file was not imported.
+mkdir "$dir/latin"
+cp "$dir/card/img1.ppm" "$dir/latin/ok.ppm"
+cp "$dir/card/img2.ppm" "$dir/latin/f$(printf '\xea')te.ppm"
+status=0
+latin=$("$tool" --smart "$dir/cat.sqlite" Latin "$dir/latin" 2>/dev/null) || status=$?
+[ "$status" = 1 ] || { echo "smart import: exit status $status with a name that is not UTF-8"; exit 1; }
+grep -q "the name is not valid UTF-8" <<<"$latin" || { echo "smart import did not name the file: $latin"; exit 1; }
 rm "$dir/card/img3.ppm"
 rescan=$("$tool" --rescan --quiet "$dir/cat.sqlite" "$category") || true
 grep -q "^rescanned 3 of 4$" <<<"$rescan" || { echo "wrong rescan: $rescan"; exit 1; }
