@@ -87,6 +87,9 @@ bool OVNDatabaseAccess::authenticateWebUser(const QString &login, const QString 
         m_authusername = login;
         found = true;
     }
+    // Later checks read this login's groups afresh, as for a login by account.
+    if (found)
+        m_boundlogin = login;
     return found;
 }
 
