@@ -7,6 +7,7 @@
 #include "app/OVNCatalogWindowCategoryActions.h"
 #include "app/OVNCatalogWindowCommands.h"
 #include "app/OVNCatalogWindowMediaDelegate.h"
+#include "app/OVNCatalogWindowState.h"
 #include "app/OVNCategoryAccess.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
@@ -18,7 +19,6 @@
 #include "viewers/OVNLightTable.h"
 
 #include <QHash>
-#include <QImage>
 #include <QPoint>
 #include <QPointer>
 #include <QVariantMap>
@@ -40,7 +40,6 @@ class OVNSmartFolderSearch;
 class OVNFind;
 class OVNFindSheet;
 class QDialog;
-class OVNSplitView;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -48,10 +47,7 @@ class QMenu;
 class QProgressBar;
 class QPrinter;
 class QPushButton;
-class QSlider;
 class QToolBar;
-class QThread;
-class QToolButton;
 
 // A catalog window: a document without a file (never edited, never saved, never asks to save)
 // over its own catalog connection. Left the category tree, in the middle the thumbnails of the
@@ -88,7 +84,7 @@ public:
     void setCascadePosition(const QPoint &topLeft) { m_cascadePosition = topLeft; }
     void windowControllerDidLoadNib();
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
-    OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
+    OVNDatabaseAccess *databaseConnection() const { return m_state.dbcon.get(); }
     // Whether the window may close (or the program quit) while texts typed in its details pane are
     // kept unsaved (the catalog was out of reach): asks; giving them up forgets them.
     bool confirmUnsavedEdits();
@@ -128,8 +124,8 @@ public:
     std::optional<QList<CategoryNode>> internalCategoryList() const { return m_internalCategoryList; }
 
     // ---- outline selection (OVNAssetManager_tree.cpp) ----
-    OVNOutlineView *categoryList() const { return m_categoryList; }
-    OVNCategoryTreeModel *categoryModel() const { return m_categoryModel; }
+    OVNOutlineView *categoryList() const { return m_state.categoryList; }
+    OVNCategoryTreeModel *categoryModel() const { return m_state.categoryModel; }
     // Selects the first item with that id ("" for the "Database" item) alone; false when none.
     bool selectCategory(const QString &mid);
     // Selects the items with these ids together.
@@ -171,7 +167,7 @@ public:
     void buttonPlayClick();
     void buttonLightTableClick();
     // Whether a deletion or re-scan worker runs (the window does not close meanwhile).
-    bool isMaintenanceRunning() const { return m_maintenanceRunning; }
+    bool isMaintenanceRunning() const { return m_state.maintenanceRunning; }
 
 signals:
     // The end of a re-scan: the counts, or the reason nothing was done.
@@ -184,9 +180,9 @@ signals:
 public:
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
-    OVNMediaView *mediaView() const { return m_mediaView; }
-    OVNMediaDetails *mediaDetails() const { return m_mediaDetails; }
-    OVNMediaPreviewImage *mediaPreviewImage() const { return m_mediaPreviewImage; }
+    OVNMediaView *mediaView() const { return m_state.mediaView; }
+    OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
+    OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
     QVariantMap lastSearchSettings() const { return m_lastSearchSettings; }
     // The top bar shown above the thumbnails (none, or that of a set, surveillance or search).
@@ -224,10 +220,10 @@ public:
     static QString reloadCategoryNotification() { return QStringLiteral("OVNNotificationReloadCategory"); }
     // Posts with this window as the sender.
     void postNotification(const QString &name, QVariantMap userInfo);
-    void setTrackImportDidFinish(bool track) { m_trackImportDidFinish = track; }
+    void setTrackImportDidFinish(bool track) { m_state.trackImportDidFinish = track; }
     // Drops the cached counts of the category and of the folders it lies in.
     void invalidateCountWithParents(const QString &mid);
-    bool trackImportDidFinish() const { return m_trackImportDidFinish; }
+    bool trackImportDidFinish() const { return m_state.trackImportDidFinish; }
 
     // ---- thumbnail view delegate and details data source (OVNCatalogWindowMediaDelegate) ----
     OVNCatalogWindowMediaDelegate &mediaDelegate() const { return *m_mediaDelegate; }
@@ -248,7 +244,7 @@ public:
     void ovnMediaViewReimportSelection(OVNMediaView *view);
     void ovnMediaViewRelinkSelection(OVNMediaView *view);
     // Opens the selection in the viewers, movies playing at once in full screen.
-    void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_mediaView); }
+    void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_state.mediaView); }
 
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this
@@ -290,12 +286,12 @@ public:
     void refreshActions() { m_commands->refreshActions(); }
     QStringList describeActions() { return m_commands->describeActions(); }
     bool viewOption(OVNCatalogActions::Option option) const { return m_commands->viewOption(option); }
-    bool usesSmallIcons() const { return m_usesSmallIcons; }
-    int thumbnailSize() const { return m_prefThumbnailSize; }
-    int thumbnailStyle() const { return m_prefThumbnailType; }
-    int sortOrder() const { return m_viewOrderBy; }
-    bool sortAscending() const { return m_viewOrderASC; }
-    int searchFilterField() const { return m_viewSearchFilterSelected; }
+    bool usesSmallIcons() const { return m_state.usesSmallIcons; }
+    int thumbnailSize() const { return m_state.prefThumbnailSize; }
+    int thumbnailStyle() const { return m_state.prefThumbnailType; }
+    int sortOrder() const { return m_state.viewOrderBy; }
+    bool sortAscending() const { return m_state.viewOrderASC; }
+    int searchFilterField() const { return m_state.viewSearchFilterSelected; }
     QLineEdit *searchField() const { return m_commands->searchField(); }
     void saveWindowPosition() { m_commands->saveWindowPosition(); }
     bool isMediaInfoCollapsed() const { return m_commands->isMediaInfoCollapsed(); }
@@ -378,7 +374,7 @@ private:
     // ---- the document (OVNAssetManager.cpp) ----
     bool isDocumentEdited() const { return false; }
     QString displayName() const;
-    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_dbcon; }
+    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_state.dbcon; }
     void loadPreferences();
     void initMediaView();
     // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
@@ -491,7 +487,8 @@ private:
     void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
     bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
 
-    std::shared_ptr<OVNDatabaseAccess> m_dbcon;
+    // What the window shares with its presentation classes, each of which holds a reference.
+    OVNCatalogWindowState m_state;
     std::unique_ptr<OVNCatalogWindowMediaDelegate> m_mediaDelegate;
     std::optional<QPoint> m_cascadePosition;
     bool m_loaded = false;
@@ -499,25 +496,16 @@ private:
     // tree
     QList<CategoryNode> m_internalSectionList;
     std::optional<QList<CategoryNode>> m_internalCategoryList;
-    OVNOutlineView *m_categoryList = nullptr;
-    OVNCategoryTreeModel *m_categoryModel = nullptr;
     bool m_reloadingTree = false;
     QHash<QString, std::optional<OVNCategoryAccess::Refusal>> m_dropAnswers; // for the row hovered
     QString m_dropAnswersRow;
-    QHash<QString, QImage> m_outlineIcons;
 
     // panes
-    OVNSplitView *m_splitterMedia = nullptr;
-    OVNSplitView *m_splitterPreview = nullptr;
     QWidget *m_categoryHeader1 = nullptr;
     QWidget *m_mediaList = nullptr;
     QWidget *m_mediaPreview1 = nullptr;
     QWidget *m_mediaPreview2 = nullptr;
-    OVNMediaView *m_mediaView = nullptr;
-    OVNMediaPreviewImage *m_mediaPreviewImage = nullptr;
-    OVNMediaDetails *m_mediaDetails = nullptr;
     OVNBGView *m_topviewfind = nullptr;
-    OVNBGView *m_topviewsurveillance = nullptr;
     OVNBGView *m_topviewset = nullptr;
     OVNBGView *m_currentTopView = nullptr;
     QPushButton *m_tvfButtonSave = nullptr;
@@ -527,20 +515,12 @@ private:
     QString m_statusBeforeDropRefusal;
     bool m_showsDropRefusal = false;
     QProgressBar *m_statusIndicator = nullptr;
-    QSlider *m_thumbsizeSlider = nullptr;
-    QToolButton *m_footerButtonAction = nullptr;
-    QToolButton *m_previewToggleButton = nullptr;
 
     // commands
     OVNCatalogWindowCommands *m_commands = nullptr;
     OVNCatalogWindowCategoryActions *m_categoryActions = nullptr;
-    int m_viewSearchFilterSelected = 0;
-    QList<int> m_savedMediaSizes; // the pane widths while the right pane is collapsed
 
-    // details caches (dropped at every selection change)
-    std::optional<QVariantMap> m_internalExifStorage;
-    std::optional<QVariantMap> m_internalPurchasedStorage;
-    std::optional<QVariantMap> m_internalSoldStorage;
+    // the levels of the shown entries' categories, asked once per shown list
     QHash<QString, QString> m_categoryLevels;
     QString m_listRefusal;  // why the shown list is empty whatever the category holds; "" for none
     QString m_excludedText; // the refusal last said to a user no longer let in; "" while he is
@@ -548,30 +528,9 @@ private:
     float m_frozenFrame1Width = 0;
     float m_frozenFrame2Width = 0;
     float m_frozenVFrame1Height = 0;
-    bool m_trackImportDidFinish = false;
-    bool m_maintenanceRunning = false;
-    QPointer<QThread> m_maintenanceThread;
-    int m_deleteRefusedByDatabase = 0;
     QPointer<OVNPrintOptionsView> m_printOptions; // while the print panel is open
 
-    int m_prefThumbnailSize = 0;
-    int m_prefThumbnailType = 0;
     int m_prefThumbnailQuality = 0;
     bool m_prefBackgroundLoader = false;
-    int m_prefDefaultViewerType1 = 0;
-    int m_prefDefaultViewerType2 = 0;
-    QString m_prefExternalViewer1;
-    QString m_prefExternalViewer2;
-    bool m_viewDatabaseShowThumbnails = false;
-    bool m_viewLightTableShowThumbnails = false;
-    bool m_viewLightTableShowRecursive = false;
-    bool m_viewShowCountOnLightTables = false;
-    bool m_viewShowCountOnFilmRolls = false;
-    bool m_viewShowCountOnImageSets = false;
-    bool m_viewShowCountOnSurveillanceFolders = false;
-    bool m_usesSmallIcons = false;
-    int m_viewOrderBy = 0;
-    bool m_viewOrderASC = true;
-    QString m_searchText;
     QVariantMap m_lastSearchSettings;
 };
