@@ -90,6 +90,8 @@ public:
     bool confirmUnsavedEdits();
     // Names the catalog for the media formats of drags and the clipboard.
     QByteArray catalogIdentity() const;
+    // Reads the preferences and view options again (thumbnails, viewers, counts, sorting).
+    void loadPreferences();
 
     // The smart-folder search used by every catalog window (none: the find sheet's own).
     static void setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search);
@@ -118,6 +120,10 @@ public:
     // The collection ids below the nodes (also below sub-folders when `recursive`), in tree order.
     static QStringList buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive);
     QStringList buildCatalogListForFolderItems(const QVariantList &nodes) const;
+    // Shows the tree as the count options say: the count column, its width, the rows redrawn.
+    void updateCategoryList();
+    // Drops the cached count of the category and redraws the tree.
+    void invalidateCountForCategory(const QString &mid);
     // The root items: the "Database" section item, then the top-level category sets.
     QList<CategoryNode> internalSectionList() const { return m_internalSectionList; }
     // The section item's children; nothing before the first load.
@@ -184,6 +190,11 @@ public:
     OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
+    // "N Items" of the media view in the status line.
+    void showItemCount();
+    int numberOfSelectedItems() const;
+    // The user's level on a category, asked of the catalog once per shown list.
+    QString cachedCategoryLevel(const QString &categoryId);
     QVariantMap lastSearchSettings() const { return m_lastSearchSettings; }
     // The top bar shown above the thumbnails (none, or that of a set, surveillance or search).
     OVNBGView *currentTopView() const { return m_currentTopView; }
@@ -191,6 +202,12 @@ public:
 
     // ---- privileges (OVNAssetManager_privileges.cpp) ----
     static QString getMyPrivilegesForItem(const std::optional<CategoryNode> &node);
+    // Whether the category's stored level grants `requested`; a refusal is said when `showAlert`.
+    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
+                                       bool showAlert);
+    // Whether the entries may be changed at that level, each by the category that owns it.
+    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds, bool showAlert,
+                                          QString *lowestLevel = nullptr);
     // The level for the current selection: the one selected category, else the one selected
     // entry's category, else "NO ACCESS".
     QString levelForCurrentSelection();
@@ -243,6 +260,13 @@ public:
     void buttonSetThumbnailUsingClipboardClick();
     void ovnMediaViewReimportSelection(OVNMediaView *view);
     void ovnMediaViewRelinkSelection(OVNMediaView *view);
+    // The selected entries whose files exist, re-read into the one selected category.
+    void buttonReimportSelectionClick();
+    // Asks for the new file (one entry) or the folder now holding the files (several).
+    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
+    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
+    // desktop associates with the file, 2 `application` (1 when none is set).
+    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
     // Opens the selection in the viewers, movies playing at once in full screen.
     void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_state.mediaView); }
 
@@ -305,9 +329,14 @@ public:
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
     void buttonPublishToWebClick();
+    // The e-mail and disc sheets over the output hand-off (nothing for an empty list).
+    void buttonSendAsEmailClick();
+    void buttonBurnCDClick();
     // Stacks on the thumbnail view.
     void buttonGroupClick();
     void buttonUngroupClick();
+    // Stacks each run of neighbours that share the key of the current sort.
+    void buttonAutoGroupClick();
 
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
     // The rows auto-fill acts on: the selected thumbnails, else every thumbnail while exactly one
@@ -367,15 +396,11 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    friend class OVNCatalogWindowCommands;
-    friend class OVNCatalogWindowMediaDelegate;
-    friend class OVNCatalogWindowCategoryActions;
     // The window's own parts, by concern.
     // ---- the document (OVNAssetManager.cpp) ----
     bool isDocumentEdited() const { return false; }
     QString displayName() const;
     std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_state.dbcon; }
-    void loadPreferences();
     void initMediaView();
     // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
     void initMediaViewWithTopView(OVNBGView *topView);
@@ -395,9 +420,6 @@ private:
     void reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth = 0);
     QStringList reloadCategoryListExpandedItems(const QList<CategoryNode> &nodes) const;
     void reloadCategoryListExpandItems(const QStringList &mids);
-    void updateCategoryList();
-    // Drops the cached count of the category and redraws the tree.
-    void invalidateCountForCategory(const QString &mid);
     // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
     // The id of the dragged category when it may go onto the target (invalid: the top level);
     // otherwise empty, with the reason for the user in `refusal` where there is one.
@@ -410,13 +432,7 @@ private:
     std::optional<OVNCategoryAccess::Refusal> dropRefusal(const QString &mid, const QString &requested);
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaListWithFind(const QString &statement);
-    int numberOfSelectedItems() const;
     // ---- privileges (OVNAssetManager_privileges.cpp) ----
-    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
-                                       bool showAlert);
-    // Whether the entries may be changed at that level, each by the category that owns it.
-    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds, bool showAlert,
-                                          QString *lowestLevel = nullptr);
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     // The sender a notification carries (null when none).
     static const QObject *notificationSender(const QVariantMap &userInfo);
@@ -424,24 +440,14 @@ private:
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
     // ---- opening media (OVNAssetManager_open.cpp) ----
-    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
-    // desktop associates with the file, 2 `application` (1 when none is set).
-    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
     // The view's selected entries to open: none (after a beep) when nothing is selected, none when
     // the user declines opening many.
     QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
-    // The selected entries whose files exist, re-read into the one selected category.
-    void buttonReimportSelectionClick();
-    // Asks for the new file (one entry) or the folder now holding the files (several).
-    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
     // Opens the selection with the desktop's default application.
     void buttonOpenWithQuickTimeClick();
     void openMediaFullScreen(OVNMediaView *view);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
-    void buttonSendAsEmailClick();
-    void buttonBurnCDClick();
-    void buttonAutoGroupClick();
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
     // Before opening one window per file: asks when there are more than three.
     bool verifyActionWithMultipleItems(int count);
@@ -455,8 +461,6 @@ private:
     void restoreFrameAndSplitters();
     void outlineSelectionDidChange();
     void setStatus(const QString &text, bool busy);
-    // "N Items" of the media view.
-    void showItemCount();
     // What the empty thumbnail area says: how media get into an empty catalog or collection.
     void updateEmptyListHint();
     // Says in the footer why the category dragged over a row may not go there; an empty reason
@@ -474,7 +478,6 @@ private:
     // deleted meanwhile, the user is in no group any more); nothing when it may be listed. Asks
     // the catalog and notes the level found in the tree.
     std::optional<QString> categoryListRefusal(const CategoryNode &node);
-    QString cachedCategoryLevel(const QString &categoryId);
     QString countTextFor(const CategoryNode &node);
     QList<CategoryNode> nodesFromCatalog();
     void detachTopView();
