@@ -64,7 +64,8 @@ class QToolBar;
 // entries). OVNCatalogWindowCommands holds the menus, toolbar, their
 // enabling, the view options and the filter field; OVNCatalogWindowMediaDelegate is the thumbnail
 // view's delegate and the details pane's data source; OVNCatalogWindowCategoryActions makes,
-// renames, deletes and re-scans categories.
+// renames, deletes and re-scans categories. They get what they share with the window as one
+// OVNCatalogWindowState at construction and call its public methods.
 class OVNAssetManager
     : public PolishedWindow
     , public OVNOutlineViewDelegate
