@@ -104,7 +104,7 @@ void OVNAssetManager::closeEvent(QCloseEvent *event)
     // Never edited: closing never asks to save. A text still being typed in the details pane goes
     // to the catalog now, while the connection is open.
     // A deletion or re-scan under way finishes first: its end reports to this window.
-    if (m_maintenanceRunning) {
+    if (m_state.maintenanceRunning) {
         QApplication::beep();
         event->ignore();
         return;
@@ -121,18 +121,18 @@ void OVNAssetManager::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_mediaDetails)
-        m_mediaDetails->setDataSource(nullptr);
+    if (m_state.mediaDetails)
+        m_state.mediaDetails->setDataSource(nullptr);
     event->accept();
 }
 
 bool OVNAssetManager::confirmUnsavedEdits()
 {
-    if (!m_mediaDetails)
+    if (!m_state.mediaDetails)
         return true;
     // A text still being typed is handed over first; only what the catalog did not take counts.
-    m_mediaDetails->endEditing();
-    const int count = m_mediaDetails->unsavedEditCount();
+    m_state.mediaDetails->endEditing();
+    const int count = m_state.mediaDetails->unsavedEditCount();
     if (count == 0)
         return true;
     Alert alert;
@@ -145,30 +145,30 @@ bool OVNAssetManager::confirmUnsavedEdits()
     alert.window = this;
     if (Alerts::run(alert) != 1)
         return false;
-    m_mediaDetails->discardUnsavedEdits();
+    m_state.mediaDetails->discardUnsavedEdits();
     return true;
 }
 
 void OVNAssetManager::setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection)
 {
-    m_dbcon = std::move(connection);
-    if (m_mediaView)
-        m_mediaView->setCatalogIdentity(catalogIdentity());
+    m_state.dbcon = std::move(connection);
+    if (m_state.mediaView)
+        m_state.mediaView->setCatalogIdentity(catalogIdentity());
 }
 
 QByteArray OVNAssetManager::catalogIdentity() const
 {
-    if (!m_dbcon)
+    if (!m_state.dbcon)
         return QByteArray();
     // Two windows on one catalog file or one server database share it, however they were opened.
-    QString place = m_dbcon->dbDatabase();
-    if (m_dbcon->vendor() == OVNDatabaseAccess::Vendor::Integrated) {
+    QString place = m_state.dbcon->dbDatabase();
+    if (m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::Integrated) {
         const QFileInfo file(place);
         place = file.canonicalFilePath().isEmpty() ? file.absoluteFilePath() : file.canonicalFilePath();
     } else {
-        place = m_dbcon->dbHost() + QLatin1Char('/') + place;
+        place = m_state.dbcon->dbHost() + QLatin1Char('/') + place;
     }
-    return OVNMediaPasteboard::catalogIdentity(m_dbcon->dbVendor() + QLatin1Char(':') + place);
+    return OVNMediaPasteboard::catalogIdentity(m_state.dbcon->dbVendor() + QLatin1Char(':') + place);
 }
 
 OVNAssetManager::OVNAssetManager()
@@ -181,69 +181,69 @@ OVNAssetManager::OVNAssetManager()
 OVNAssetManager::~OVNAssetManager()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
-    if (m_maintenanceThread)
-        m_maintenanceThread->wait();
+    if (m_state.maintenanceThread)
+        m_state.maintenanceThread->wait();
     // The view may still be preloading; it must not call back into a half-destroyed window.
-    if (m_mediaView) {
-        m_mediaView->setMediaContainer(nullptr);
-        m_mediaView->setDelegate(nullptr);
+    if (m_state.mediaView) {
+        m_state.mediaView->setMediaContainer(nullptr);
+        m_state.mediaView->setDelegate(nullptr);
     }
-    if (m_mediaDetails)
-        m_mediaDetails->setDataSource(nullptr);
+    if (m_state.mediaDetails)
+        m_state.mediaDetails->setDataSource(nullptr);
 }
 
 void OVNAssetManager::buildWindow()
 {
-    m_commands = new OVNCatalogWindowCommands(*this);
-    m_categoryActions = new OVNCatalogWindowCategoryActions(*this);
-    m_mediaDelegate = std::make_unique<OVNCatalogWindowMediaDelegate>(*this);
+    m_commands = new OVNCatalogWindowCommands(*this, m_state);
+    m_categoryActions = new OVNCatalogWindowCategoryActions(*this, m_state);
+    m_mediaDelegate = std::make_unique<OVNCatalogWindowMediaDelegate>(*this, m_state);
     OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    m_splitterMedia = new OVNSplitView(Qt::Horizontal, central);
-    m_splitterMedia->setChildrenCollapsible(false);
+    m_state.splitterMedia = new OVNSplitView(Qt::Horizontal, central);
+    m_state.splitterMedia->setChildrenCollapsible(false);
 
     // The outline with its pane header.
-    m_categoryList = new OVNOutlineView;
-    m_categoryList->setOutlineDelegate(this);
-    m_categoryModel = new OVNCategoryTreeModel(this);
-    m_categoryList->setModel(m_categoryModel);
-    m_categoryList->setHeaderHidden(true);
-    m_categoryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_categoryList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
-    m_categoryList->setFrameShape(QFrame::NoFrame);
-    m_categoryList->setUniformRowHeights(true);
-    m_categoryList->setIndentation(12);
-    m_categoryList->header()->setStretchLastSection(false);
-    auto *cell = new OVNImageAndTextCell(m_categoryList);
+    m_state.categoryList = new OVNOutlineView;
+    m_state.categoryList->setOutlineDelegate(this);
+    m_state.categoryModel = new OVNCategoryTreeModel(this);
+    m_state.categoryList->setModel(m_state.categoryModel);
+    m_state.categoryList->setHeaderHidden(true);
+    m_state.categoryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_state.categoryList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    m_state.categoryList->setFrameShape(QFrame::NoFrame);
+    m_state.categoryList->setUniformRowHeights(true);
+    m_state.categoryList->setIndentation(12);
+    m_state.categoryList->header()->setStretchLastSection(false);
+    auto *cell = new OVNImageAndTextCell(m_state.categoryList);
     cell->setApplyFormat(true);
     cell->setControlSize(0);
-    QFont labelFont = m_categoryList->font();
+    QFont labelFont = m_state.categoryList->font();
     labelFont.setPixelSize(12);
     cell->setFont(labelFont);
-    m_categoryList->setItemDelegateForColumn(0, cell);
-    m_categoryList->setItemDelegateForColumn(1, new OVNCountBadgeCell(m_categoryList));
-    QPalette outlinePalette = m_categoryList->palette();
+    m_state.categoryList->setItemDelegateForColumn(0, cell);
+    m_state.categoryList->setItemDelegateForColumn(1, new OVNCountBadgeCell(m_state.categoryList));
+    QPalette outlinePalette = m_state.categoryList->palette();
     outlinePalette.setColor(QPalette::Base, icons.colorFor(QStringLiteral("DBViewBackgroundColor")));
-    m_categoryList->setPalette(outlinePalette);
-    m_categoryModel->setIconProvider([this](const CategoryNode &node) {
+    m_state.categoryList->setPalette(outlinePalette);
+    m_state.categoryModel->setIconProvider([this](const CategoryNode &node) {
         // Read once per kind and size: the icon set reads its files on every request.
         const QString kind = node.value(QStringLiteral("type")).toString();
-        const QString key = (kind.isEmpty() ? QStringLiteral("C") : kind) + (m_usesSmallIcons ? u'-' : u'+');
-        auto found = m_outlineIcons.constFind(key);
-        if (found == m_outlineIcons.constEnd())
-            found = m_outlineIcons.insert(key, OVNIconSetHelper::sharedIconSet().outlineIconForType(
-                                                   key.chopped(1), m_usesSmallIcons ? 16.0f : 20.0f));
+        const QString key = (kind.isEmpty() ? QStringLiteral("C") : kind) + (m_state.usesSmallIcons ? u'-' : u'+');
+        auto found = m_state.outlineIcons.constFind(key);
+        if (found == m_state.outlineIcons.constEnd())
+            found = m_state.outlineIcons.insert(key, OVNIconSetHelper::sharedIconSet().outlineIconForType(
+                                                         key.chopped(1), m_state.usesSmallIcons ? 16.0f : 20.0f));
         return *found;
     });
-    m_categoryModel->setCountProvider([this](const CategoryNode &node) { return countTextFor(node); });
-    m_categoryModel->setRenameHandler([this](const CategoryNode &node, const QString &name) {
+    m_state.categoryModel->setCountProvider([this](const CategoryNode &node) { return countTextFor(node); });
+    m_state.categoryModel->setRenameHandler([this](const CategoryNode &node, const QString &name) {
         return renameCategory(node.value("mid").toString(), name);
     });
-    connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(m_state.categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { outlineSelectionDidChange(); });
 
     auto *categoryPane = new QWidget;
@@ -252,7 +252,7 @@ void OVNAssetManager::buildWindow()
     categoryHeader->setTag(0);
     categoryHeader->setRightGrip(2);
     m_categoryHeader1 = categoryHeader;
-    paneWithHeader(categoryPane, categoryHeader, m_categoryList);
+    paneWithHeader(categoryPane, categoryHeader, m_state.categoryList);
 
     // The thumbnail area and its three top bars.
     m_mediaList = new QWidget;
@@ -266,42 +266,42 @@ void OVNAssetManager::buildWindow()
     m_topviewfind->layout()->addWidget(m_tvfButtonEdit);
     connect(m_tvfButtonSave, &QPushButton::clicked, this, &OVNAssetManager::tfFindSaveClick);
     connect(m_tvfButtonEdit, &QPushButton::clicked, this, &OVNAssetManager::tfFindEditClick);
-    m_topviewsurveillance = makeTopView(this, localized("Surveillance Folder"));
+    m_state.topviewsurveillance = makeTopView(this, localized("Surveillance Folder"));
     m_topviewset = makeTopView(this, localized("Category Set"));
 
     // Preview and details.
     m_mediaPreview1 = new QWidget;
-    m_mediaPreviewImage = new OVNMediaPreviewImage;
-    m_mediaPreviewImage->setBackgroundColor(icons.colorFor(QStringLiteral("DetailsBackgroundColor")));
+    m_state.mediaPreviewImage = new OVNMediaPreviewImage;
+    m_state.mediaPreviewImage->setBackgroundColor(icons.colorFor(QStringLiteral("DetailsBackgroundColor")));
     auto *previewHeader = NTPopUpHeaderView::viewWithFrame(QRect(0, 0, 256, 17), localized("Preview"));
     previewHeader->setDelegate(this);
     previewHeader->setTag(1);
     previewHeader->setLeftGrip(2);
-    paneWithHeader(m_mediaPreview1, previewHeader, m_mediaPreviewImage);
+    paneWithHeader(m_mediaPreview1, previewHeader, m_state.mediaPreviewImage);
 
     m_mediaPreview2 = new QWidget;
-    m_mediaDetails = new OVNMediaDetails;
-    m_mediaDetails->setBackgroundColor(icons.colorFor(QStringLiteral("PreviewBackgroundColor")));
+    m_state.mediaDetails = new OVNMediaDetails;
+    m_state.mediaDetails->setBackgroundColor(icons.colorFor(QStringLiteral("PreviewBackgroundColor")));
     auto *detailsHeader = NTPopUpHeaderView::viewWithFrame(QRect(0, 0, 400, 17), localized("Asset Details"));
     detailsHeader->setDelegate(this);
     detailsHeader->setTag(2);
     detailsHeader->setLeftGrip(2);
     detailsHeader->setRightGrip(1);
-    paneWithHeader(m_mediaPreview2, detailsHeader, m_mediaDetails);
+    paneWithHeader(m_mediaPreview2, detailsHeader, m_state.mediaDetails);
 
-    m_splitterPreview = new OVNSplitView(Qt::Vertical);
-    m_splitterPreview->setChildrenCollapsible(false);
-    m_splitterPreview->addWidget(m_mediaPreview1);
-    m_splitterPreview->addWidget(m_mediaPreview2);
+    m_state.splitterPreview = new OVNSplitView(Qt::Vertical);
+    m_state.splitterPreview->setChildrenCollapsible(false);
+    m_state.splitterPreview->addWidget(m_mediaPreview1);
+    m_state.splitterPreview->addWidget(m_mediaPreview2);
 
-    m_splitterMedia->addWidget(categoryPane);
-    m_splitterMedia->addWidget(m_mediaList);
-    m_splitterMedia->addWidget(m_splitterPreview);
-    m_splitterMedia->setStretchFactor(1, 1);
+    m_state.splitterMedia->addWidget(categoryPane);
+    m_state.splitterMedia->addWidget(m_mediaList);
+    m_state.splitterMedia->addWidget(m_state.splitterPreview);
+    m_state.splitterMedia->setStretchFactor(1, 1);
     // A divider dragged by hand sets the sizes later layouts keep.
-    connect(m_splitterMedia, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
-    connect(m_splitterPreview, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
-    layout->addWidget(m_splitterMedia, 1);
+    connect(m_state.splitterMedia, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
+    connect(m_state.splitterPreview, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
+    layout->addWidget(m_state.splitterMedia, 1);
 
     auto *footer = new QWidget(central);
     buildFooter(footer);
@@ -320,14 +320,14 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     auto *layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 2, 8, 2);
     layout->setSpacing(8);
-    m_footerButtonAction = new QToolButton(footer);
-    m_footerButtonAction->setAutoRaise(true);
-    m_footerButtonAction->setIcon(iconFromSet(QStringLiteral("Adjust")));
-    m_footerButtonAction->setToolTip(localized("Actions"));
-    layout->addWidget(m_footerButtonAction);
-    connect(m_footerButtonAction, &QToolButton::clicked, this, [this] {
-        if (std::unique_ptr<QMenu> menu = m_categoryActions->menuForContextButton(m_footerButtonAction))
-            menu->exec(m_footerButtonAction->mapToGlobal(QPoint(0, m_footerButtonAction->height())));
+    m_state.footerButtonAction = new QToolButton(footer);
+    m_state.footerButtonAction->setAutoRaise(true);
+    m_state.footerButtonAction->setIcon(iconFromSet(QStringLiteral("Adjust")));
+    m_state.footerButtonAction->setToolTip(localized("Actions"));
+    layout->addWidget(m_state.footerButtonAction);
+    connect(m_state.footerButtonAction, &QToolButton::clicked, this, [this] {
+        if (std::unique_ptr<QMenu> menu = m_categoryActions->menuForContextButton(m_state.footerButtonAction))
+            menu->exec(m_state.footerButtonAction->mapToGlobal(QPoint(0, m_state.footerButtonAction->height())));
     });
     m_statusText = new QLabel(footer);
     m_statusText->setTextFormat(Qt::PlainText);
@@ -341,23 +341,24 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     m_statusIndicator->setTextVisible(false);
     m_statusIndicator->hide();
     layout->addWidget(m_statusIndicator);
-    m_thumbsizeSlider = new QSlider(Qt::Horizontal, footer);
-    m_thumbsizeSlider->setRange(48, 256);
-    m_thumbsizeSlider->setFixedWidth(110);
-    m_thumbsizeSlider->setEnabled(false);
-    m_thumbsizeSlider->setToolTip(localized("Thumbnail Size"));
-    connect(m_thumbsizeSlider, &QSlider::valueChanged, this, [this](int value) {
-        if (m_thumbsizeSlider->isEnabled())
+    m_state.thumbsizeSlider = new QSlider(Qt::Horizontal, footer);
+    m_state.thumbsizeSlider->setRange(48, 256);
+    m_state.thumbsizeSlider->setFixedWidth(110);
+    m_state.thumbsizeSlider->setEnabled(false);
+    m_state.thumbsizeSlider->setToolTip(localized("Thumbnail Size"));
+    connect(m_state.thumbsizeSlider, &QSlider::valueChanged, this, [this](int value) {
+        if (m_state.thumbsizeSlider->isEnabled())
             m_commands->thumbsizeSliderMoved(value);
     });
-    layout->addWidget(m_thumbsizeSlider);
-    m_previewToggleButton = new QToolButton(footer);
-    m_previewToggleButton->setAutoRaise(true);
-    m_previewToggleButton->setIcon(iconFromSet(QStringLiteral("CtrlPreviewCollapseMini")));
-    m_previewToggleButton->setToolTip(localized("Show or hide the preview"));
-    m_previewToggleButton->setCheckable(true);
-    connect(m_previewToggleButton, &QToolButton::clicked, this, [this] { m_commands->buttonToggleMediaInfoClick(); });
-    layout->addWidget(m_previewToggleButton);
+    layout->addWidget(m_state.thumbsizeSlider);
+    m_state.previewToggleButton = new QToolButton(footer);
+    m_state.previewToggleButton->setAutoRaise(true);
+    m_state.previewToggleButton->setIcon(iconFromSet(QStringLiteral("CtrlPreviewCollapseMini")));
+    m_state.previewToggleButton->setToolTip(localized("Show or hide the preview"));
+    m_state.previewToggleButton->setCheckable(true);
+    connect(m_state.previewToggleButton, &QToolButton::clicked, this,
+            [this] { m_commands->buttonToggleMediaInfoClick(); });
+    layout->addWidget(m_state.previewToggleButton);
 }
 
 void OVNAssetManager::makeWindowControllers()
@@ -377,25 +378,25 @@ void OVNAssetManager::windowControllerDidLoadNib()
         return;
     m_loaded = true;
     initMediaView();
-    if (m_dbcon)
+    if (m_state.dbcon)
         reloadCategoryList();
     loadPreferences();
 
     UserDefaults &defaults = UserDefaults::standard();
-    m_viewDatabaseShowThumbnails = defaults.boolForKey(QStringLiteral("DatabaseShowThumbnails"));
-    m_viewLightTableShowThumbnails = defaults.boolForKey(QStringLiteral("LightTableShowThumbnails"));
-    m_viewLightTableShowRecursive = defaults.boolForKey(QStringLiteral("LightTableShowRecursive"));
-    m_viewShowCountOnLightTables = defaults.boolForKey(QStringLiteral("ShowCountOnLightTables"));
-    m_viewShowCountOnFilmRolls = defaults.boolForKey(QStringLiteral("ShowCountOnFilmRolls"));
-    m_viewShowCountOnImageSets = defaults.boolForKey(QStringLiteral("ShowCountOnImageSets"));
-    m_viewShowCountOnSurveillanceFolders = defaults.boolForKey(QStringLiteral("ShowCountOnSurveillanceFolders"));
+    m_state.viewDatabaseShowThumbnails = defaults.boolForKey(QStringLiteral("DatabaseShowThumbnails"));
+    m_state.viewLightTableShowThumbnails = defaults.boolForKey(QStringLiteral("LightTableShowThumbnails"));
+    m_state.viewLightTableShowRecursive = defaults.boolForKey(QStringLiteral("LightTableShowRecursive"));
+    m_state.viewShowCountOnLightTables = defaults.boolForKey(QStringLiteral("ShowCountOnLightTables"));
+    m_state.viewShowCountOnFilmRolls = defaults.boolForKey(QStringLiteral("ShowCountOnFilmRolls"));
+    m_state.viewShowCountOnImageSets = defaults.boolForKey(QStringLiteral("ShowCountOnImageSets"));
+    m_state.viewShowCountOnSurveillanceFolders = defaults.boolForKey(QStringLiteral("ShowCountOnSurveillanceFolders"));
 
     restoreFrameAndSplitters();
     if (defaults.boolForKey(QStringLiteral("MediaInfoCollapsed")))
         m_commands->buttonToggleMediaInfoClick();
-    m_usesSmallIcons = defaults.boolForKey(QStringLiteral("UsesSmallCatalogIcons"));
-    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_categoryList->itemDelegateForColumn(0)))
-        cell->setControlSize(m_usesSmallIcons ? 0 : 24);
+    m_state.usesSmallIcons = defaults.boolForKey(QStringLiteral("UsesSmallCatalogIcons"));
+    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_state.categoryList->itemDelegateForColumn(0)))
+        cell->setControlSize(m_state.usesSmallIcons ? 0 : 24);
 
     NotificationCenter &center = NotificationCenter::defaultCenter();
     center.addObserver(this, importMediaDidFinishNotification(),
@@ -404,15 +405,15 @@ void OVNAssetManager::windowControllerDidLoadNib()
                        [this](const QString &, const QVariantMap &info) { ovnCategoryListDidChange(info); });
     center.addObserver(this, reloadCategoryNotification(),
                        [this](const QString &, const QVariantMap &info) { ovnCategoryListReload(info); });
-    m_trackImportDidFinish = false;
+    m_state.trackImportDidFinish = false;
 
-    m_categoryList->setIndentation(12);
+    m_state.categoryList->setIndentation(12);
     if (!m_internalSectionList.isEmpty())
-        m_categoryList->expand(m_categoryModel->index(0, 0));
+        m_state.categoryList->expand(m_state.categoryModel->index(0, 0));
     updateCategoryList();
 
     initMediaViewWithTopView(nullptr);
-    m_mediaView->resizeFrameToFitMediaContainer();
+    m_state.mediaView->resizeFrameToFitMediaContainer();
     updateEmptyListHint();
     setStatus(QString(), false);
     refreshActions();
@@ -456,11 +457,11 @@ void OVNAssetManager::restoreFrameAndSplitters()
     const int category = std::clamp(int(m_frozenFrame1Width), 80, std::max(80, total / 2));
     const int preview = std::max(200, total - category - std::max(0, int(m_frozenFrame2Width)));
     const int media = std::max(100, total - category - preview);
-    m_splitterMedia->setSizes({category, media, preview});
+    m_state.splitterMedia->setSizes({category, media, preview});
     // What the right column comes back to when it starts hidden.
-    m_savedMediaSizes = {category, media, preview};
+    m_state.savedMediaSizes = {category, media, preview};
     const int previewHeight = std::max(60, int(m_frozenVFrame1Height));
-    m_splitterPreview->setSizes({previewHeight, std::max(60, height - previewHeight)});
+    m_state.splitterPreview->setSizes({previewHeight, std::max(60, height - previewHeight)});
 }
 
 void OVNAssetManager::loadPreferences()
@@ -474,18 +475,18 @@ void OVNAssetManager::loadPreferences()
         {QStringLiteral("AutostartMoviesWithViewer"), QStringLiteral("1")},
         {QStringLiteral("MediaInfoCollapsed"), QStringLiteral("0")},
     });
-    m_prefThumbnailSize = int(defaults.integerForKey(QStringLiteral("ThumbnailSize")));
-    m_prefThumbnailType = int(defaults.integerForKey(QStringLiteral("ThumbnailStyle")));
-    m_viewOrderBy = int(defaults.integerForKey(QStringLiteral("ThumbnailArrangeBy")));
-    m_viewOrderASC = defaults.contains(QStringLiteral("ThumbnailOrderBy"))
-                         ? defaults.boolForKey(QStringLiteral("ThumbnailOrderBy"))
-                         : true;
+    m_state.prefThumbnailSize = int(defaults.integerForKey(QStringLiteral("ThumbnailSize")));
+    m_state.prefThumbnailType = int(defaults.integerForKey(QStringLiteral("ThumbnailStyle")));
+    m_state.viewOrderBy = int(defaults.integerForKey(QStringLiteral("ThumbnailArrangeBy")));
+    m_state.viewOrderASC = defaults.contains(QStringLiteral("ThumbnailOrderBy"))
+                               ? defaults.boolForKey(QStringLiteral("ThumbnailOrderBy"))
+                               : true;
     m_prefThumbnailQuality = int(defaults.integerForKey(QStringLiteral("AssetThumbnailQuality")));
     m_prefBackgroundLoader = defaults.boolForKey(QStringLiteral("AssetBackgroundLoader"));
-    m_prefDefaultViewerType1 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType")));
-    m_prefExternalViewer1 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication"));
-    m_prefDefaultViewerType2 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType2")));
-    m_prefExternalViewer2 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication2"));
+    m_state.prefDefaultViewerType1 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType")));
+    m_state.prefExternalViewer1 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication"));
+    m_state.prefDefaultViewerType2 = int(defaults.integerForKey(QStringLiteral("DefaultViewerType2")));
+    m_state.prefExternalViewer2 = defaults.stringForKey(QStringLiteral("DefaultViewerApplication2"));
 }
 
 void OVNAssetManager::initMediaView() { initMediaViewWithTopView(nullptr); }
@@ -502,7 +503,7 @@ void OVNAssetManager::detachTopView()
 
 void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
 {
-    OVNMediaView *old = m_mediaView;
+    OVNMediaView *old = m_state.mediaView;
     auto *layout = static_cast<QVBoxLayout *>(m_mediaList->layout());
     detachTopView();
     if (old) {
@@ -521,30 +522,30 @@ void OVNAssetManager::initMediaViewWithTopView(OVNBGView *topView)
         m_currentTopView = topView;
     }
 
-    m_mediaView = new OVNMediaView(m_mediaList);
-    m_mediaView->setCatalogIdentity(catalogIdentity());
-    m_mediaView->setThumbnailWidth(m_prefThumbnailSize > 0 ? m_prefThumbnailSize : 100);
-    m_mediaView->setThumbnailStyle(m_prefThumbnailType);
-    m_mediaView->setThumbnailQuality(m_prefThumbnailQuality);
-    m_mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
+    m_state.mediaView = new OVNMediaView(m_mediaList);
+    m_state.mediaView->setCatalogIdentity(catalogIdentity());
+    m_state.mediaView->setThumbnailWidth(m_state.prefThumbnailSize > 0 ? m_state.prefThumbnailSize : 100);
+    m_state.mediaView->setThumbnailStyle(m_state.prefThumbnailType);
+    m_state.mediaView->setThumbnailQuality(m_prefThumbnailQuality);
+    m_state.mediaView->setUseBackgroundLoader(m_prefBackgroundLoader);
     restorePrintSettings();
-    m_commands->setThumbsizeSliderEnabled(m_thumbsizeSlider->isEnabled());
-    m_mediaView->setSortOrder(m_viewOrderBy);
-    m_mediaView->setSortAscending(m_viewOrderASC);
-    if (m_viewOrderBy == OVNMediaViewSorting::SortNone)
-        m_mediaView->setFilter(
-            m_searchText.toLower(),
-            OVNCatalogWindowCommands::searchKeyForField(m_viewSearchFilterSelected).value_or(QString()));
+    m_commands->setThumbsizeSliderEnabled(m_state.thumbsizeSlider->isEnabled());
+    m_state.mediaView->setSortOrder(m_state.viewOrderBy);
+    m_state.mediaView->setSortAscending(m_state.viewOrderASC);
+    if (m_state.viewOrderBy == OVNMediaViewSorting::SortNone)
+        m_state.mediaView->setFilter(
+            m_state.searchText.toLower(),
+            OVNCatalogWindowCommands::searchKeyForField(m_state.viewSearchFilterSelected).value_or(QString()));
     else
-        m_mediaView->sortMediaContainer();
-    if (old && m_dbcon)
-        m_dbcon->runGarbageCollection();
-    m_mediaView->setDelegate(m_mediaDelegate.get());
-    layout->addWidget(m_mediaView, 1);
-    m_mediaView->show();
+        m_state.mediaView->sortMediaContainer();
+    if (old && m_state.dbcon)
+        m_state.dbcon->runGarbageCollection();
+    m_state.mediaView->setDelegate(m_mediaDelegate.get());
+    layout->addWidget(m_state.mediaView, 1);
+    m_state.mediaView->show();
 }
 
-bool OVNAssetManager::thumbnailSizeSliderEnabled() const { return m_thumbsizeSlider->isEnabled(); }
+bool OVNAssetManager::thumbnailSizeSliderEnabled() const { return m_state.thumbsizeSlider->isEnabled(); }
 
 QString OVNAssetManager::statusText() const { return m_statusText->text(); }
 

@@ -7,6 +7,7 @@
 #include "app/OVNCatalogWindowCategoryActions.h"
 #include "app/OVNCatalogWindowCommands.h"
 #include "app/OVNCatalogWindowMediaDelegate.h"
+#include "app/OVNCatalogWindowState.h"
 #include "app/OVNCategoryAccess.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
@@ -18,7 +19,6 @@
 #include "viewers/OVNLightTable.h"
 
 #include <QHash>
-#include <QImage>
 #include <QPoint>
 #include <QPointer>
 #include <QVariantMap>
@@ -40,7 +40,6 @@ class OVNSmartFolderSearch;
 class OVNFind;
 class OVNFindSheet;
 class QDialog;
-class OVNSplitView;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -48,10 +47,7 @@ class QMenu;
 class QProgressBar;
 class QPrinter;
 class QPushButton;
-class QSlider;
 class QToolBar;
-class QThread;
-class QToolButton;
 
 // A catalog window: a document without a file (never edited, never saved, never asks to save)
 // over its own catalog connection. Left the category tree, in the middle the thumbnails of the
@@ -68,7 +64,8 @@ class QToolButton;
 // entries). OVNCatalogWindowCommands holds the menus, toolbar, their
 // enabling, the view options and the filter field; OVNCatalogWindowMediaDelegate is the thumbnail
 // view's delegate and the details pane's data source; OVNCatalogWindowCategoryActions makes,
-// renames, deletes and re-scans categories.
+// renames, deletes and re-scans categories. They get what they share with the window as one
+// OVNCatalogWindowState at construction and call its public methods.
 class OVNAssetManager
     : public PolishedWindow
     , public OVNOutlineViewDelegate
@@ -88,12 +85,14 @@ public:
     void setCascadePosition(const QPoint &topLeft) { m_cascadePosition = topLeft; }
     void windowControllerDidLoadNib();
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
-    OVNDatabaseAccess *databaseConnection() const { return m_dbcon.get(); }
+    OVNDatabaseAccess *databaseConnection() const { return m_state.dbcon.get(); }
     // Whether the window may close (or the program quit) while texts typed in its details pane are
     // kept unsaved (the catalog was out of reach): asks; giving them up forgets them.
     bool confirmUnsavedEdits();
     // Names the catalog for the media formats of drags and the clipboard.
     QByteArray catalogIdentity() const;
+    // Reads the preferences and view options again (thumbnails, viewers, counts, sorting).
+    void loadPreferences();
 
     // The smart-folder search used by every catalog window (none: the find sheet's own).
     static void setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search);
@@ -122,14 +121,18 @@ public:
     // The collection ids below the nodes (also below sub-folders when `recursive`), in tree order.
     static QStringList buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive);
     QStringList buildCatalogListForFolderItems(const QVariantList &nodes) const;
+    // Shows the tree as the count options say: the count column, its width, the rows redrawn.
+    void updateCategoryList();
+    // Drops the cached count of the category and redraws the tree.
+    void invalidateCountForCategory(const QString &mid);
     // The root items: the "Database" section item, then the top-level category sets.
     QList<CategoryNode> internalSectionList() const { return m_internalSectionList; }
     // The section item's children; nothing before the first load.
     std::optional<QList<CategoryNode>> internalCategoryList() const { return m_internalCategoryList; }
 
     // ---- outline selection (OVNAssetManager_tree.cpp) ----
-    OVNOutlineView *categoryList() const { return m_categoryList; }
-    OVNCategoryTreeModel *categoryModel() const { return m_categoryModel; }
+    OVNOutlineView *categoryList() const { return m_state.categoryList; }
+    OVNCategoryTreeModel *categoryModel() const { return m_state.categoryModel; }
     // Selects the first item with that id ("" for the "Database" item) alone; false when none.
     bool selectCategory(const QString &mid);
     // Selects the items with these ids together.
@@ -171,7 +174,7 @@ public:
     void buttonPlayClick();
     void buttonLightTableClick();
     // Whether a deletion or re-scan worker runs (the window does not close meanwhile).
-    bool isMaintenanceRunning() const { return m_maintenanceRunning; }
+    bool isMaintenanceRunning() const { return m_state.maintenanceRunning; }
 
 signals:
     // The end of a re-scan: the counts, or the reason nothing was done.
@@ -184,10 +187,15 @@ signals:
 public:
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
-    OVNMediaView *mediaView() const { return m_mediaView; }
-    OVNMediaDetails *mediaDetails() const { return m_mediaDetails; }
-    OVNMediaPreviewImage *mediaPreviewImage() const { return m_mediaPreviewImage; }
+    OVNMediaView *mediaView() const { return m_state.mediaView; }
+    OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
+    OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
+    // "N Items" of the media view in the status line.
+    void showItemCount();
+    int numberOfSelectedItems() const;
+    // The user's level on a category, asked of the catalog once per shown list.
+    QString cachedCategoryLevel(const QString &categoryId);
     QVariantMap lastSearchSettings() const { return m_lastSearchSettings; }
     // The top bar shown above the thumbnails (none, or that of a set, surveillance or search).
     OVNBGView *currentTopView() const { return m_currentTopView; }
@@ -195,6 +203,12 @@ public:
 
     // ---- privileges (OVNAssetManager_privileges.cpp) ----
     static QString getMyPrivilegesForItem(const std::optional<CategoryNode> &node);
+    // Whether the category's stored level grants `requested`; a refusal is said when `showAlert`.
+    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
+                                       bool showAlert);
+    // Whether the entries may be changed at that level, each by the category that owns it.
+    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds, bool showAlert,
+                                          QString *lowestLevel = nullptr);
     // The level for the current selection: the one selected category, else the one selected
     // entry's category, else "NO ACCESS".
     QString levelForCurrentSelection();
@@ -224,10 +238,10 @@ public:
     static QString reloadCategoryNotification() { return QStringLiteral("OVNNotificationReloadCategory"); }
     // Posts with this window as the sender.
     void postNotification(const QString &name, QVariantMap userInfo);
-    void setTrackImportDidFinish(bool track) { m_trackImportDidFinish = track; }
+    void setTrackImportDidFinish(bool track) { m_state.trackImportDidFinish = track; }
     // Drops the cached counts of the category and of the folders it lies in.
     void invalidateCountWithParents(const QString &mid);
-    bool trackImportDidFinish() const { return m_trackImportDidFinish; }
+    bool trackImportDidFinish() const { return m_state.trackImportDidFinish; }
 
     // ---- thumbnail view delegate and details data source (OVNCatalogWindowMediaDelegate) ----
     OVNCatalogWindowMediaDelegate &mediaDelegate() const { return *m_mediaDelegate; }
@@ -247,8 +261,15 @@ public:
     void buttonSetThumbnailUsingClipboardClick();
     void ovnMediaViewReimportSelection(OVNMediaView *view);
     void ovnMediaViewRelinkSelection(OVNMediaView *view);
+    // The selected entries whose files exist, re-read into the one selected category.
+    void buttonReimportSelectionClick();
+    // Asks for the new file (one entry) or the folder now holding the files (several).
+    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
+    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
+    // desktop associates with the file, 2 `application` (1 when none is set).
+    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
     // Opens the selection in the viewers, movies playing at once in full screen.
-    void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_mediaView); }
+    void buttonOpenWithMediaViewerFSClick() { openMediaFullScreen(m_state.mediaView); }
 
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this
@@ -290,12 +311,12 @@ public:
     void refreshActions() { m_commands->refreshActions(); }
     QStringList describeActions() { return m_commands->describeActions(); }
     bool viewOption(OVNCatalogActions::Option option) const { return m_commands->viewOption(option); }
-    bool usesSmallIcons() const { return m_usesSmallIcons; }
-    int thumbnailSize() const { return m_prefThumbnailSize; }
-    int thumbnailStyle() const { return m_prefThumbnailType; }
-    int sortOrder() const { return m_viewOrderBy; }
-    bool sortAscending() const { return m_viewOrderASC; }
-    int searchFilterField() const { return m_viewSearchFilterSelected; }
+    bool usesSmallIcons() const { return m_state.usesSmallIcons; }
+    int thumbnailSize() const { return m_state.prefThumbnailSize; }
+    int thumbnailStyle() const { return m_state.prefThumbnailType; }
+    int sortOrder() const { return m_state.viewOrderBy; }
+    bool sortAscending() const { return m_state.viewOrderASC; }
+    int searchFilterField() const { return m_state.viewSearchFilterSelected; }
     QLineEdit *searchField() const { return m_commands->searchField(); }
     void saveWindowPosition() { m_commands->saveWindowPosition(); }
     bool isMediaInfoCollapsed() const { return m_commands->isMediaInfoCollapsed(); }
@@ -309,9 +330,14 @@ public:
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
     void buttonPublishToWebClick();
+    // The e-mail and disc sheets over the output hand-off (nothing for an empty list).
+    void buttonSendAsEmailClick();
+    void buttonBurnCDClick();
     // Stacks on the thumbnail view.
     void buttonGroupClick();
     void buttonUngroupClick();
+    // Stacks each run of neighbours that share the key of the current sort.
+    void buttonAutoGroupClick();
 
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
     // The rows auto-fill acts on: the selected thumbnails, else every thumbnail while exactly one
@@ -371,15 +397,11 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    friend class OVNCatalogWindowCommands;
-    friend class OVNCatalogWindowMediaDelegate;
-    friend class OVNCatalogWindowCategoryActions;
     // The window's own parts, by concern.
     // ---- the document (OVNAssetManager.cpp) ----
     bool isDocumentEdited() const { return false; }
     QString displayName() const;
-    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_dbcon; }
-    void loadPreferences();
+    std::shared_ptr<OVNDatabaseAccess> sharedDatabaseConnection() const { return m_state.dbcon; }
     void initMediaView();
     // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
     void initMediaViewWithTopView(OVNBGView *topView);
@@ -399,9 +421,6 @@ private:
     void reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth = 0);
     QStringList reloadCategoryListExpandedItems(const QList<CategoryNode> &nodes) const;
     void reloadCategoryListExpandItems(const QStringList &mids);
-    void updateCategoryList();
-    // Drops the cached count of the category and redraws the tree.
-    void invalidateCountForCategory(const QString &mid);
     // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
     // The id of the dragged category when it may go onto the target (invalid: the top level);
     // otherwise empty, with the reason for the user in `refusal` where there is one.
@@ -414,13 +433,7 @@ private:
     std::optional<OVNCategoryAccess::Refusal> dropRefusal(const QString &mid, const QString &requested);
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaListWithFind(const QString &statement);
-    int numberOfSelectedItems() const;
     // ---- privileges (OVNAssetManager_privileges.cpp) ----
-    bool isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
-                                       bool showAlert);
-    // Whether the entries may be changed at that level, each by the category that owns it.
-    bool isUserAuthorizedForMediaWithType(const QString &requested, const QStringList &categoryIds, bool showAlert,
-                                          QString *lowestLevel = nullptr);
     // ---- notifications (OVNAssetManager_notifications.cpp) ----
     // The sender a notification carries (null when none).
     static const QObject *notificationSender(const QVariantMap &userInfo);
@@ -428,24 +441,14 @@ private:
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
     // ---- opening media (OVNAssetManager_open.cpp) ----
-    // Opens the view's selected entries: viewer type 0 the internal viewer, 1 the application the
-    // desktop associates with the file, 2 `application` (1 when none is set).
-    void openMedia(OVNMediaView *view, int viewerType, const QString &application);
     // The view's selected entries to open: none (after a beep) when nothing is selected, none when
     // the user declines opening many.
     QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
-    // The selected entries whose files exist, re-read into the one selected category.
-    void buttonReimportSelectionClick();
-    // Asks for the new file (one entry) or the folder now holding the files (several).
-    void buttonRelinkSelectionClick(OVNMediaView *view = nullptr);
     // Opens the selection with the desktop's default application.
     void buttonOpenWithQuickTimeClick();
     void openMediaFullScreen(OVNMediaView *view);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
-    void buttonSendAsEmailClick();
-    void buttonBurnCDClick();
-    void buttonAutoGroupClick();
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
     // Before opening one window per file: asks when there are more than three.
     bool verifyActionWithMultipleItems(int count);
@@ -459,8 +462,6 @@ private:
     void restoreFrameAndSplitters();
     void outlineSelectionDidChange();
     void setStatus(const QString &text, bool busy);
-    // "N Items" of the media view.
-    void showItemCount();
     // What the empty thumbnail area says: how media get into an empty catalog or collection.
     void updateEmptyListHint();
     // Says in the footer why the category dragged over a row may not go there; an empty reason
@@ -478,7 +479,6 @@ private:
     // deleted meanwhile, the user is in no group any more); nothing when it may be listed. Asks
     // the catalog and notes the level found in the tree.
     std::optional<QString> categoryListRefusal(const CategoryNode &node);
-    QString cachedCategoryLevel(const QString &categoryId);
     QString countTextFor(const CategoryNode &node);
     QList<CategoryNode> nodesFromCatalog();
     void detachTopView();
@@ -491,7 +491,8 @@ private:
     void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
     bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
 
-    std::shared_ptr<OVNDatabaseAccess> m_dbcon;
+    // What the window shares with its presentation classes, each of which holds a reference.
+    OVNCatalogWindowState m_state;
     std::unique_ptr<OVNCatalogWindowMediaDelegate> m_mediaDelegate;
     std::optional<QPoint> m_cascadePosition;
     bool m_loaded = false;
@@ -499,25 +500,16 @@ private:
     // tree
     QList<CategoryNode> m_internalSectionList;
     std::optional<QList<CategoryNode>> m_internalCategoryList;
-    OVNOutlineView *m_categoryList = nullptr;
-    OVNCategoryTreeModel *m_categoryModel = nullptr;
     bool m_reloadingTree = false;
     QHash<QString, std::optional<OVNCategoryAccess::Refusal>> m_dropAnswers; // for the row hovered
     QString m_dropAnswersRow;
-    QHash<QString, QImage> m_outlineIcons;
 
     // panes
-    OVNSplitView *m_splitterMedia = nullptr;
-    OVNSplitView *m_splitterPreview = nullptr;
     QWidget *m_categoryHeader1 = nullptr;
     QWidget *m_mediaList = nullptr;
     QWidget *m_mediaPreview1 = nullptr;
     QWidget *m_mediaPreview2 = nullptr;
-    OVNMediaView *m_mediaView = nullptr;
-    OVNMediaPreviewImage *m_mediaPreviewImage = nullptr;
-    OVNMediaDetails *m_mediaDetails = nullptr;
     OVNBGView *m_topviewfind = nullptr;
-    OVNBGView *m_topviewsurveillance = nullptr;
     OVNBGView *m_topviewset = nullptr;
     OVNBGView *m_currentTopView = nullptr;
     QPushButton *m_tvfButtonSave = nullptr;
@@ -527,20 +519,12 @@ private:
     QString m_statusBeforeDropRefusal;
     bool m_showsDropRefusal = false;
     QProgressBar *m_statusIndicator = nullptr;
-    QSlider *m_thumbsizeSlider = nullptr;
-    QToolButton *m_footerButtonAction = nullptr;
-    QToolButton *m_previewToggleButton = nullptr;
 
     // commands
     OVNCatalogWindowCommands *m_commands = nullptr;
     OVNCatalogWindowCategoryActions *m_categoryActions = nullptr;
-    int m_viewSearchFilterSelected = 0;
-    QList<int> m_savedMediaSizes; // the pane widths while the right pane is collapsed
 
-    // details caches (dropped at every selection change)
-    std::optional<QVariantMap> m_internalExifStorage;
-    std::optional<QVariantMap> m_internalPurchasedStorage;
-    std::optional<QVariantMap> m_internalSoldStorage;
+    // the levels of the shown entries' categories, asked once per shown list
     QHash<QString, QString> m_categoryLevels;
     QString m_listRefusal;  // why the shown list is empty whatever the category holds; "" for none
     QString m_excludedText; // the refusal last said to a user no longer let in; "" while he is
@@ -548,30 +532,9 @@ private:
     float m_frozenFrame1Width = 0;
     float m_frozenFrame2Width = 0;
     float m_frozenVFrame1Height = 0;
-    bool m_trackImportDidFinish = false;
-    bool m_maintenanceRunning = false;
-    QPointer<QThread> m_maintenanceThread;
-    int m_deleteRefusedByDatabase = 0;
     QPointer<OVNPrintOptionsView> m_printOptions; // while the print panel is open
 
-    int m_prefThumbnailSize = 0;
-    int m_prefThumbnailType = 0;
     int m_prefThumbnailQuality = 0;
     bool m_prefBackgroundLoader = false;
-    int m_prefDefaultViewerType1 = 0;
-    int m_prefDefaultViewerType2 = 0;
-    QString m_prefExternalViewer1;
-    QString m_prefExternalViewer2;
-    bool m_viewDatabaseShowThumbnails = false;
-    bool m_viewLightTableShowThumbnails = false;
-    bool m_viewLightTableShowRecursive = false;
-    bool m_viewShowCountOnLightTables = false;
-    bool m_viewShowCountOnFilmRolls = false;
-    bool m_viewShowCountOnImageSets = false;
-    bool m_viewShowCountOnSurveillanceFolders = false;
-    bool m_usesSmallIcons = false;
-    int m_viewOrderBy = 0;
-    bool m_viewOrderASC = true;
-    QString m_searchText;
     QVariantMap m_lastSearchSettings;
 };

@@ -26,12 +26,12 @@ constexpr int progressSheetThreshold = 500;
 
 std::optional<QList<int>> OVNAssetManager::annotationRowSet() const
 {
-    if (!m_mediaView)
+    if (!m_state.mediaView)
         return std::nullopt;
-    if (m_mediaView->numberOfSelectedRows() > 0)
-        return m_mediaView->selectedRows();
+    if (m_state.mediaView->numberOfSelectedRows() > 0)
+        return m_state.mediaView->selectedRows();
     if (selectedCategoryNodes().size() == 1)
-        return m_mediaView->allRows();
+        return m_state.mediaView->allRows();
     return std::nullopt;
 }
 
@@ -46,10 +46,10 @@ void OVNAssetManager::buttonAutoFillClick()
         return;
     // The sheet goes when it has ended; the row set is taken again then, as the user may have
     // changed the selection behind a window-modal sheet on another window.
-    auto *sheet = new OVNMediaDetailsAutoFill(m_mediaView->window());
+    auto *sheet = new OVNMediaDetailsAutoFill(m_state.mediaView->window());
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<OVNMediaDetailsAutoFill> guard(sheet);
-    sheet->beginSheetModalForWindow(m_mediaView->window(), [this, guard](int code) {
+    sheet->beginSheetModalForWindow(m_state.mediaView->window(), [this, guard](int code) {
         if (code == 1 && guard)
             applyAnnotationChanges(guard->changes(), guard->mode(), guard->changesShouldClearEmptyFields());
     });
@@ -60,27 +60,27 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
                                                                            bool clearEmptyFields, bool report)
 {
     const std::optional<QList<int>> rows = annotationRowSet();
-    if (!rows || !m_dbcon)
+    if (!rows || !m_state.dbcon)
         return {};
     QList<OVNEntryEdits::Target> targets;
     targets.reserve(rows->size());
     for (int row : *rows) {
-        if (const MediaRecordRef record = m_mediaView->objectForRow(row))
+        if (const MediaRecordRef record = m_state.mediaView->objectForRow(row))
             targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row, {}, {}});
     }
 
     std::unique_ptr<QProgressDialog> progress;
     OVNAnnotationWrites::Callbacks callbacks;
-    callbacks.value = [this](int row, const QString &key) { return m_mediaView->mediaObject(key, row); };
+    callbacks.value = [this](int row, const QString &key) { return m_state.mediaView->mediaObject(key, row); };
     callbacks.show = [this](int row, const QString &key, const QString &value) {
-        m_mediaView->setMediaObject(key, value, row);
+        m_state.mediaView->setMediaObject(key, value, row);
     };
     callbacks.progress = [this, &progress](int done, int total) {
         if (total <= progressSheetThreshold)
             return true;
         if (!progress) {
             progress = std::make_unique<QProgressDialog>(localized("Auto Fill..."), localized("Cancel"), 0, total,
-                                                         m_mediaView->window());
+                                                         m_state.mediaView->window());
             progress->setWindowModality(Qt::WindowModal);
             progress->setMinimumDuration(0);
         }
@@ -92,24 +92,24 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
         return !progress->wasCanceled();
     };
     const AnnotationSummary summary =
-        OVNAnnotationWrites(m_dbcon.get()).apply(targets, changes, mode, clearEmptyFields, callbacks);
+        OVNAnnotationWrites(m_state.dbcon.get()).apply(targets, changes, mode, clearEmptyFields, callbacks);
 
     if (!summary.committed) {
         // Nothing of it is stored: the list shows the catalog again.
         reloadMediaList();
     } else {
         if (summary.purchasedWritten)
-            m_internalPurchasedStorage.reset();
+            m_mediaDelegate->forgetPurchaseValues();
         if (summary.soldWritten)
-            m_internalSoldStorage.reset();
-        if (m_mediaView)
-            m_mediaView->viewport()->update();
+            m_mediaDelegate->forgetSaleValues();
+        if (m_state.mediaView)
+            m_state.mediaView->viewport()->update();
         m_mediaDelegate->loadSelectionDetails();
     }
 
     const QString text = OVNAnnotationWrites::reportText(summary);
     if (report && !text.isEmpty())
-        Alerts::display(localized("Auto Fill"), text, m_mediaView ? m_mediaView->window() : this);
+        Alerts::display(localized("Auto Fill"), text, m_state.mediaView ? m_state.mediaView->window() : this);
     return summary;
 }
 
@@ -127,25 +127,25 @@ bool OVNAssetManager::verifyActionWithMultipleItems(int count)
 
 void OVNAssetManager::menuAdjust()
 {
-    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0) {
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0) {
         QApplication::beep();
         return;
     }
     OVNCoreImageAdjust::Factory *factory = OVNCoreImageAdjust::factory();
     if (!factory)
         return; // the command is disabled until there is an adjustment window
-    const QList<int> rows = m_mediaView->selectedRows();
+    const QList<int> rows = m_state.mediaView->selectedRows();
     if (!verifyActionWithMultipleItems(int(rows.size())))
         return;
     bool missing = false;
     for (int row : rows) {
-        const QString path = m_mediaView->mediaObject(keyAbsolutePath, row).toString();
+        const QString path = m_state.mediaView->mediaObject(keyAbsolutePath, row).toString();
         if (path.isEmpty() || !QFileInfo(path).isFile()) {
             missing = true;
             continue;
         }
         if (OVNCoreImageAdjust *adjust = factory->create()) {
-            adjust->setOnLoadOrientation(m_mediaView->mediaObject(keyOrientation, row).toInt());
+            adjust->setOnLoadOrientation(m_state.mediaView->mediaObject(keyOrientation, row).toInt());
             adjust->loadImage(path);
         }
     }
@@ -154,6 +154,6 @@ void OVNAssetManager::menuAdjust()
                         localized("At least one media file could not be located. Please check the media "
                                   "file path for the selected files and make sure the original files are "
                                   "available."),
-                        m_mediaView->window());
+                        m_state.mediaView->window());
     }
 }

@@ -104,14 +104,14 @@ void OVNAssetManager::findDidEnd(OVNFindSheet *sheet, int returnCode)
         return;
     if (!selectedCategoryNodes().isEmpty()) {
         deselectAllCategories();
-        m_mediaView->setMediaContainer(nullptr);
-        m_mediaView->setMediaContainerMID(QString());
-        m_mediaView->setMediaContainerType(QString());
+        m_state.mediaView->setMediaContainer(nullptr);
+        m_state.mediaView->setMediaContainerMID(QString());
+        m_state.mediaView->setMediaContainerType(QString());
     }
     const OVNFind &find = sheet->find();
-    const QString statement = find.searchClause(m_dbcon && m_dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL
-                                                    ? OVNFind::Dialect::PostgreSQL
-                                                    : OVNFind::Dialect::SQLite);
+    const QString statement = find.searchClause(
+        m_state.dbcon && m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL ? OVNFind::Dialect::PostgreSQL
+                                                                                          : OVNFind::Dialect::SQLite);
     const QVariantMap settings = find.searchSettings();
     reloadMediaListWithFind(statement);
     m_lastSearchSettings = settings;
@@ -144,14 +144,14 @@ void OVNAssetManager::tfFindSaveClick()
 
 QString OVNAssetManager::saveSmartFolder(const QString &name)
 {
-    if (m_lastSearchSettings.isEmpty() || name.trimmed().isEmpty() || !m_dbcon)
+    if (m_lastSearchSettings.isEmpty() || name.trimmed().isEmpty() || !m_state.dbcon)
         return QString();
-    const QString mid = m_dbcon->addCategoryListEntry(name, QStringLiteral("I"));
+    const QString mid = m_state.dbcon->addCategoryListEntry(name, QStringLiteral("I"));
     if (mid.isEmpty())
         return QString();
-    if (!m_dbcon->updateCategoryListComment(mid, OVNCategoryComment::textForm(m_lastSearchSettings))) {
+    if (!m_state.dbcon->updateCategoryListComment(mid, OVNCategoryComment::textForm(m_lastSearchSettings))) {
         // A smart folder without its search would only ever show nothing.
-        m_dbcon->deleteCategoryListEntry(mid);
+        m_state.dbcon->deleteCategoryListEntry(mid);
         Alerts::inform(localized("The smart folder could not be saved."),
                        localized("Its search could not be stored in the catalog. Please try again."), this);
         return QString();

@@ -7,7 +7,7 @@
 
 void OVNAssetManager::importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped)
 {
-    if (paths.isEmpty() || categoryId.isEmpty() || !m_dbcon)
+    if (paths.isEmpty() || categoryId.isEmpty() || !m_state.dbcon)
         return;
     if (!isUserAuthorizedNow(QStringLiteral("READ & WRITE"), categoryId))
         return;
@@ -15,7 +15,7 @@ void OVNAssetManager::importFiles(const QStringList &paths, const QString &categ
     for (const QString &path : paths)
         files.append(path);
     // The worker opens its own connection to this window's catalog, on its own thread.
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_dbcon;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(this);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
 });
@@ -23,6 +23,6 @@ QList<OVNImportWorker::Failure> notLocal;
 for (const QString &url : skipped)
     notLocal.append({url, QStringLiteral("not a file on this computer (%1)").arg(url)});
 import->setSkippedItems(notLocal);
-m_trackImportDidFinish = true;
+m_state.trackImportDidFinish = true;
 import->processFiles(files, categoryId, this);
 }

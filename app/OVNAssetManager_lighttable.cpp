@@ -19,8 +19,8 @@ OVNLightTable *OVNAssetManager::openLightTable()
     MediaList list;
     QString kind;
     QString mid;
-    if (m_mediaView && m_mediaView->count() > 0) {
-        list = m_mediaView->mediaContainer();
+    if (m_state.mediaView && m_state.mediaView->count() > 0) {
+        list = m_state.mediaView->mediaContainer();
         const std::optional<CategoryNode> node = selectedCategory();
         kind = node ? node->value(keyType).toString() : QStringLiteral("C");
         if (kind.isEmpty())
@@ -49,10 +49,10 @@ bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, O
                                                                          : OVNEntryEdits::QuarterTurn::Right))
         return false;
     // The roll draws the stored thumbnail and code from now on.
-    const int row = roll && m_dbcon ? roll->rowForMid(mid) : -1;
+    const int row = roll && m_state.dbcon ? roll->rowForMid(mid) : -1;
     if (row >= 0) {
-        roll->setMediaObject(keyOrientation, m_dbcon->getMediaListEntryForMediaID(mid, keyOrientation), row);
-        roll->replaceThumbnailForRow(row, m_dbcon->getThumbnailForMediaID(mid));
+        roll->setMediaObject(keyOrientation, m_state.dbcon->getMediaListEntryForMediaID(mid, keyOrientation), row);
+        roll->replaceThumbnailForRow(row, m_state.dbcon->getThumbnailForMediaID(mid));
     }
     return true;
 }

@@ -24,7 +24,7 @@ QString itemsText(int count) { return countedText(count, "%1 Item", "%1 Items");
 
 void OVNAssetManager::showMediaList(const MediaList &records)
 {
-    m_mediaView->setMediaContainer(std::make_shared<MediaList>(readableMedia(records)));
+    m_state.mediaView->setMediaContainer(std::make_shared<MediaList>(readableMedia(records)));
 }
 
 QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
@@ -32,7 +32,7 @@ QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
     auto found = m_categoryLevels.constFind(categoryId);
     if (found != m_categoryLevels.constEnd())
         return *found;
-    const QString level = m_dbcon ? m_dbcon->getCategoryAccessPrivilegesForMID(categoryId) : QString();
+    const QString level = m_state.dbcon ? m_state.dbcon->getCategoryAccessPrivilegesForMID(categoryId) : QString();
     m_categoryLevels.insert(categoryId, level);
     return level;
 }
@@ -41,7 +41,7 @@ MediaList OVNAssetManager::readableMedia(MediaList records)
 {
     // On a catalog with users, an entry is shown only to whoever may read the category that owns
     // it, whichever list it arrives in (all entries, a folder's, a set's or a search's).
-    if (!m_dbcon || !m_dbcon->useAuthentication())
+    if (!m_state.dbcon || !m_state.dbcon->useAuthentication())
         return records;
     m_categoryLevels.clear();
     records.removeIf([this](const MediaRecordRef &record) {
@@ -51,9 +51,12 @@ MediaList OVNAssetManager::readableMedia(MediaList records)
     return records;
 }
 
-void OVNAssetManager::showItemCount() { setStatus(itemsText(m_mediaView->count()), false); }
+void OVNAssetManager::showItemCount() { setStatus(itemsText(m_state.mediaView->count()), false); }
 
-int OVNAssetManager::numberOfSelectedItems() const { return m_mediaView ? m_mediaView->numberOfSelectedRows() : 0; }
+int OVNAssetManager::numberOfSelectedItems() const
+{
+    return m_state.mediaView ? m_state.mediaView->numberOfSelectedRows() : 0;
+}
 
 void OVNAssetManager::reloadMediaList()
 {
@@ -64,22 +67,22 @@ void OVNAssetManager::reloadMediaList()
     m_commands->setSearchText(QString());
     m_categoryLevels.clear();
 
-    m_mediaView->setMediaContainer(nullptr);
+    m_state.mediaView->setMediaContainer(nullptr);
     initMediaView();
-    m_mediaView->resizeFrameToFitMediaContainer();
+    m_state.mediaView->resizeFrameToFitMediaContainer();
     m_lastSearchSettings.clear();
-    m_mediaView->setShowEmptySetMessage(false);
+    m_state.mediaView->setShowEmptySetMessage(false);
 
     bool searched = false;
     m_listRefusal.clear();
     std::optional<CategoryNode> node = selectedCategory();
-    const quint64 failures = m_dbcon ? m_dbcon->failureCount() : 0;
+    const quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
     const auto clear = [this] {
-        m_mediaView->setMediaContainer(nullptr);
-        m_mediaView->setMediaContainerMID(QString());
-        m_mediaView->setMediaContainerType(QStringLiteral(""));
+        m_state.mediaView->setMediaContainer(nullptr);
+        m_state.mediaView->setMediaContainerMID(QString());
+        m_state.mediaView->setMediaContainerType(QStringLiteral(""));
     };
-    if (node && m_dbcon) {
+    if (node && m_state.dbcon) {
         // The catalog's answer of this moment decides what the category shows: a level raised or
         // lowered since the tree was loaded, or a category deleted meanwhile, counts at once.
         const std::optional<QString> refusal = categoryListRefusal(*node);
@@ -91,21 +94,21 @@ void OVNAssetManager::reloadMediaList()
             node = selectedCategory();
         }
     }
-    if (node && m_dbcon) {
-        m_mediaView->setShowEmptySetMessage(true);
+    if (node && m_state.dbcon) {
+        m_state.mediaView->setShowEmptySetMessage(true);
         const QString kind = node->contains(keyType) ? node->value(keyType).toString() : QStringLiteral("C");
         const QString mid = node->value(keyMid).toString();
         const bool readable = OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node));
         const auto show = [&](const MediaList &records, const QString &containerMid, const QString &containerKind) {
             showMediaList(records);
-            m_mediaView->setMediaContainerMID(containerMid);
-            m_mediaView->setMediaContainerType(containerKind);
+            m_state.mediaView->setMediaContainerMID(containerMid);
+            m_state.mediaView->setMediaContainerType(containerKind);
             m_commands->setThumbsizeSliderEnabled(true);
         };
 
         if (kind == QLatin1String("EXPANDABLE")) {
-            if (m_viewDatabaseShowThumbnails)
-                show(m_dbcon->getMediaList(QString(), kind), mid, kind);
+            if (m_state.viewDatabaseShowThumbnails)
+                show(m_state.dbcon->getMediaList(QString(), kind), mid, kind);
             else
                 clear();
         } else if (!node->contains(keyMid) || !readable) {
@@ -113,10 +116,10 @@ void OVNAssetManager::reloadMediaList()
             clear();
         } else if (kind == QLatin1String("F")) {
             QStringList collections;
-            if (m_viewLightTableShowThumbnails && node->contains(QStringLiteral("folderitems")))
+            if (m_state.viewLightTableShowThumbnails && node->contains(QStringLiteral("folderitems")))
                 collections = buildCatalogListForFolderItems(node->value(QStringLiteral("folderitems")).toList());
             if (!collections.isEmpty())
-                show(m_dbcon->getMediaListForArray(collections), mid, kind);
+                show(m_state.dbcon->getMediaListForArray(collections), mid, kind);
             else
                 clear();
         } else if (kind == QLatin1String("I")) {
@@ -125,8 +128,9 @@ void OVNAssetManager::reloadMediaList()
             if (OVNCategoryComment::holdsDictionary(comment) && search) {
                 const QVariantMap settings = OVNCategoryComment::dictionary(comment);
                 QString refusal;
-                const QString clause = search->searchClause(
-                    settings, findCatalogs(), m_dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
+                const QString clause =
+                    search->searchClause(settings, findCatalogs(),
+                                         m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
                 reloadMediaListWithFind(clause);
                 // Shows nothing, and says why (the stored search names a field or value we cannot use).
                 if (clause.isEmpty() && !refusal.isEmpty())
@@ -138,19 +142,19 @@ void OVNAssetManager::reloadMediaList()
                 clear();
             }
         } else if (kind == QLatin1String("S") || kind == QLatin1String("M")) {
-            initMediaViewWithTopView(kind == QLatin1String("S") ? m_topviewset : m_topviewsurveillance);
-            m_mediaView->setShowEmptySetMessage(true);
-            show(m_dbcon->getMediaList(mid, kind), mid, kind);
+            initMediaViewWithTopView(kind == QLatin1String("S") ? m_topviewset : m_state.topviewsurveillance);
+            m_state.mediaView->setShowEmptySetMessage(true);
+            show(m_state.dbcon->getMediaList(mid, kind), mid, kind);
         } else {
-            show(m_dbcon->getMediaList(mid, kind), mid, kind);
+            show(m_state.dbcon->getMediaList(mid, kind), mid, kind);
         }
-        if (!searched && m_dbcon->failureCount() != failures) {
+        if (!searched && m_state.dbcon->failureCount() != failures) {
             // A list that could not be read is no empty category: nothing is shown, and why.
             clear();
-            m_mediaView->setShowEmptySetMessage(false);
+            m_state.mediaView->setShowEmptySetMessage(false);
             m_commands->setThumbsizeSliderEnabled(false);
             reportUnreadableList(node->value(QStringLiteral("displaytag")).toString(), failures);
-            m_mediaView->setFocus();
+            m_state.mediaView->setFocus();
             refreshActions();
             return;
         }
@@ -159,16 +163,16 @@ void OVNAssetManager::reloadMediaList()
     updateEmptyListHint();
     if (!m_listRefusal.isEmpty()) {
         setStatus(m_listRefusal.section(QLatin1Char('\n'), 0, 0), false);
-        m_mediaView->setFocus();
+        m_state.mediaView->setFocus();
         refreshActions();
         return;
     }
     if (!searched) {
         showItemCount();
         m_mediaList->update();
-        m_mediaView->viewport()->update();
+        m_state.mediaView->viewport()->update();
     }
-    m_mediaView->setFocus();
+    m_state.mediaView->setFocus();
     refreshActions();
 }
 
@@ -180,7 +184,7 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
     if (mid.isEmpty())
         return std::nullopt;
     const QString name = node.value(QStringLiteral("displaytag")).toString();
-    const OVNDatabaseAccess::CategoryAccess access = m_dbcon->categoryAccessNow(mid);
+    const OVNDatabaseAccess::CategoryAccess access = m_state.dbcon->categoryAccessNow(mid);
     switch (access.status) {
     case OVNDatabaseAccess::CategoryAccess::Status::Found:
         break;
@@ -193,7 +197,7 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
         return std::nullopt;
     }
     // The tree shows and enables by this level until it is loaded again.
-    if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid))
+    if (OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(mid))
         item->node.insert(CatalogNames::keyPrivileges, access.level);
     if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), access.level))
         return localized("You may not see the entries of “%1”.\nYour access privileges for it are “%2”. Ask the "
@@ -204,48 +208,48 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
 
 void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failuresBefore)
 {
-    const bool unreachable = m_dbcon->failureCount() != failuresBefore
-                             && m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+    const bool unreachable = m_state.dbcon->failureCount() != failuresBefore
+                             && m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
     const QString title = localized("The entries of “%1” could not be read.").arg(name);
     setStatus(title, false);
     Alerts::display(title,
                     unreachable ? localized("The catalog server cannot be reached. Please check that it is "
                                             "running and that this computer can reach it, then select the "
                                             "category again.")
-                                : m_dbcon->getLastErrorMessage(),
-                    m_mediaView ? m_mediaView->window() : this);
+                                : m_state.dbcon->getLastErrorMessage(),
+                    m_state.mediaView ? m_state.mediaView->window() : this);
 }
 
 void OVNAssetManager::updateEmptyListHint()
 {
     if (!m_listRefusal.isEmpty()) {
         // Why nothing is shown: no empty collection to drop files on.
-        m_mediaView->setShowEmptySetMessage(true);
-        m_mediaView->setEmptySetMessage(m_listRefusal);
-        m_mediaView->viewport()->update();
+        m_state.mediaView->setShowEmptySetMessage(true);
+        m_state.mediaView->setEmptySetMessage(m_listRefusal);
+        m_state.mediaView->viewport()->update();
         return;
     }
     const std::optional<CategoryNode> node = selectedCategory();
     const QString kind = node ? node->value(keyType).toString() : QString();
-    const bool emptyCatalog = m_dbcon && m_internalCategoryList && m_internalCategoryList->isEmpty();
+    const bool emptyCatalog = m_state.dbcon && m_internalCategoryList && m_internalCategoryList->isEmpty();
     if ((!node || kind == QLatin1String("EXPANDABLE")) && emptyCatalog) {
-        m_mediaView->setShowEmptySetMessage(true);
-        m_mediaView->setEmptySetMessage(
+        m_state.mediaView->setShowEmptySetMessage(true);
+        m_state.mediaView->setEmptySetMessage(
             localized("There are no media in this catalog yet.\nChoose File > Smart Add... to add files and folders,\n"
                       "or make a collection and drop files onto it."));
-    } else if (node && kind == QLatin1String("EXPANDABLE") && !m_viewDatabaseShowThumbnails) {
-        m_mediaView->setEmptySetMessage(
+    } else if (node && kind == QLatin1String("EXPANDABLE") && !m_state.viewDatabaseShowThumbnails) {
+        m_state.mediaView->setEmptySetMessage(
             localized("The Database item lists the catalog's entries only while\n%1 is checked.\n"
                       "Choose it to see every entry here.")
                 .arg(m_commands->menuPath(OVNCatalogActions::Action::DatabaseShowThumbnails)));
     } else if (node && (kind == QLatin1String("C") || kind.isEmpty()) && node->contains(keyMid)) {
-        m_mediaView->setEmptySetMessage(
+        m_state.mediaView->setEmptySetMessage(
             localized("This collection is empty.\nDrop files or folders here to add them,\n"
                       "or choose File > Smart Add... to file a folder into new collections."));
     } else {
-        m_mediaView->setEmptySetMessage(QString());
+        m_state.mediaView->setEmptySetMessage(QString());
     }
-    m_mediaView->viewport()->update();
+    m_state.mediaView->viewport()->update();
 }
 
 void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
@@ -256,29 +260,29 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
     // A new list is shown unfiltered; the privilege answers are asked afresh for it.
     m_commands->setSearchText(QString());
     m_categoryLevels.clear();
-    m_mediaView->setMediaContainer(nullptr);
+    m_state.mediaView->setMediaContainer(nullptr);
     initMediaViewWithTopView(m_topviewfind);
     m_listRefusal.clear();
-    if (m_dbcon && !refreshGroupsForList()) {
+    if (m_state.dbcon && !refreshGroupsForList()) {
         // Nobody who can no longer use the catalog sees search results of it.
         m_listRefusal = m_excludedText;
-        m_mediaView->setMediaContainer(std::make_shared<MediaList>());
+        m_state.mediaView->setMediaContainer(std::make_shared<MediaList>());
         updateEmptyListHint();
         setStatus(m_listRefusal.section(QLatin1Char('\n'), 0, 0), false);
         refreshActions();
         return;
     }
-    if (m_dbcon && !statement.trimmed().isEmpty())
-        showMediaList(m_dbcon->getMediaListForSQL(statement));
+    if (m_state.dbcon && !statement.trimmed().isEmpty())
+        showMediaList(m_state.dbcon->getMediaListForSQL(statement));
     else
-        m_mediaView->setMediaContainer(std::make_shared<MediaList>());
-    m_mediaView->setMediaContainerMID(QString());
-    m_mediaView->setMediaContainerType(QString());
+        m_state.mediaView->setMediaContainer(std::make_shared<MediaList>());
+    m_state.mediaView->setMediaContainerMID(QString());
+    m_state.mediaView->setMediaContainerType(QString());
     m_commands->setThumbsizeSliderEnabled(true);
     showItemCount();
     m_tvfButtonSave->setEnabled(true);
-    m_mediaView->setShowEmptySetMessage(true);
+    m_state.mediaView->setShowEmptySetMessage(true);
     m_topviewfind->update();
-    m_mediaView->setFocus();
+    m_state.mediaView->setFocus();
     refreshActions();
 }

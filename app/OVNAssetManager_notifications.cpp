@@ -31,7 +31,7 @@ void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
     const QString categoryId = userInfo.value(keyCategoryId).toString();
     // An import may have made its category (a smart add's collections, a card's download): the
     // tree is rebuilt to hold it, keeping what the user has selected.
-    if (!categoryId.isEmpty() && !m_categoryModel->itemForMid(categoryId)) {
+    if (!categoryId.isEmpty() && !m_state.categoryModel->itemForMid(categoryId)) {
         QStringList selected;
         for (const CategoryNode &node : selectedCategoryNodes())
             selected.append(node.value(keyMid).toString());
@@ -43,20 +43,20 @@ void OVNAssetManager::ovnImportMediaDidFinish(const QVariantMap &userInfo)
     // Every window's count of the category (and of the folders it lies in) is stale now, whoever
     // imported: a count drawn while the import ran would stay behind.
     invalidateCountWithParents(categoryId);
-    if (!m_trackImportDidFinish || categoryId.isEmpty()) {
-        m_categoryList->viewport()->update();
+    if (!m_state.trackImportDidFinish || categoryId.isEmpty()) {
+        m_state.categoryList->viewport()->update();
         return;
     }
-    if (OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(categoryId)) {
-        const QModelIndex index = m_categoryModel->indexForItem(item);
-        const bool selectedAlone = selectedCategory()
-                                   && m_categoryList->selectionModel()->isRowSelected(index.row(), index.parent());
+    if (OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(categoryId)) {
+        const QModelIndex index = m_state.categoryModel->indexForItem(item);
+        const bool selectedAlone =
+            selectedCategory() && m_state.categoryList->selectionModel()->isRowSelected(index.row(), index.parent());
         if (selectedAlone)
             reloadMediaList();
         else
             selectCategory(categoryId); // opens the folders it lies in
     }
-    m_categoryList->viewport()->update();
+    m_state.categoryList->viewport()->update();
 }
 
 void OVNAssetManager::invalidateCountWithParents(const QString &mid)
@@ -64,13 +64,13 @@ void OVNAssetManager::invalidateCountWithParents(const QString &mid)
     if (mid.isEmpty())
         return;
     QStringList mids{mid};
-    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid)) {
+    if (const OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(mid)) {
         for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
             mids.append(up->node.value(keyMid).toString());
     }
     for (const QString &each : std::as_const(mids)) {
         if (!each.isEmpty())
-            m_categoryModel->invalidateCount(each);
+            m_state.categoryModel->invalidateCount(each);
     }
 }
 
@@ -106,14 +106,14 @@ void OVNAssetManager::ovnCategoryListReload(const QVariantMap &userInfo)
     const QString categoryId = userInfo.value(keyCategoryId).toString();
     if (const std::optional<CategoryNode> node = selectedCategory()) {
         if (node->contains(keyMid) && node->value(keyMid).toString() == categoryId) {
-            m_mediaView->deselectAll();
-            ovnMediaViewSelectionDidChange(m_mediaView);
+            m_state.mediaView->deselectAll();
+            ovnMediaViewSelectionDidChange(m_state.mediaView);
             reloadMediaList();
         }
     } else {
         reloadCategoryList();
         reloadMediaList();
-        ovnMediaViewSelectionDidChange(m_mediaView);
+        ovnMediaViewSelectionDidChange(m_state.mediaView);
     }
     invalidateCountForCategory(categoryId);
 }

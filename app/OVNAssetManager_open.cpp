@@ -62,5 +62,5 @@ void OVNAssetManager::openMediaFullScreen(OVNMediaView *view)
 void OVNAssetManager::buttonOpenWithQuickTimeClick()
 {
     // The movie player of the design is the desktop's default application here.
-    openMedia(m_mediaView, 1, QString());
+    openMedia(m_state.mediaView, 1, QString());
 }

@@ -98,8 +98,8 @@ std::unique_ptr<QMenu> OVNAssetManager::ovnOutlineViewMenuForEvent(OVNOutlineVie
 
 bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
 {
-    OVNCategoryTreeModel::Item *item = m_categoryModel->itemForMid(mid);
-    if (!m_dbcon || !item)
+    OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(mid);
+    if (!m_state.dbcon || !item)
         return false;
     // A category always keeps a name to be found by.
     if (name.trimmed().isEmpty()) {
@@ -107,15 +107,15 @@ bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
         return false;
     }
     // Asked and written in one transaction: the privileges cannot change in between.
-    OVNDatabaseTransaction transaction(*m_dbcon);
+    OVNDatabaseTransaction transaction(*m_state.dbcon);
     if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), mid, &transaction))
         return false;
-    const quint64 failures = m_dbcon->failureCount();
-    if (!m_dbcon->updateCategoryListEntry(mid, name) || (transaction.isActive() && !transaction.commit())) {
+    const quint64 failures = m_state.dbcon->failureCount();
+    if (!m_state.dbcon->updateCategoryListEntry(mid, name) || (transaction.isActive() && !transaction.commit())) {
         if (transaction.isActive())
             transaction.rollback();
         showCategoryRefusal(
-            OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be renamed.")));
+            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The category could not be renamed.")));
         return false;
     }
     renameInList(m_internalSectionList, mid, name);
@@ -147,13 +147,13 @@ std::unique_ptr<QMimeData> OVNAssetManager::outlineViewWriteItems(OVNOutlineView
 
 std::optional<OVNCategoryAccess::Refusal> OVNAssetManager::dropRefusal(const QString &mid, const QString &requested)
 {
-    if (!m_dbcon)
+    if (!m_state.dbcon)
         return std::nullopt;
     // A drag asks again for each row it reaches; while it stays over one, the answer holds.
     const QString key = mid + QLatin1Char('\n') + requested;
     auto found = m_dropAnswers.constFind(key);
     if (found == m_dropAnswers.constEnd())
-        found = m_dropAnswers.insert(key, OVNCategoryAccess::refusalNow(*m_dbcon, mid, requested));
+        found = m_dropAnswers.insert(key, OVNCategoryAccess::refusalNow(*m_state.dbcon, mid, requested));
     return *found;
 }
 
@@ -177,11 +177,11 @@ QString OVNAssetManager::movableCategory(const QMimeData *data, const QModelInde
     if (nodes.isEmpty())
         return QString();
     const QString mid = nodes.first().toMap().value(keyMid).toString();
-    const OVNCategoryTreeModel::Item *dragged = m_categoryModel->itemForMid(mid);
+    const OVNCategoryTreeModel::Item *dragged = m_state.categoryModel->itemForMid(mid);
     if (!dragged)
         return QString();
     const QString name = dragged->node.value(keyDisplayTag).toString();
-    const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    const OVNCategoryTreeModel::Item *folder = m_state.categoryModel->itemForIndex(target.siblingAtColumn(0));
     const QString folderName = folder ? folder->node.value(keyDisplayTag).toString() : QString();
     if (folder && folder->node.value(keyType).toString() != QLatin1String("F"))
         return refuse(localized("“%1” is not a folder: categories move only into folders.").arg(folderName));
@@ -220,7 +220,7 @@ void OVNAssetManager::showDropRefusal(const QString &reason)
 Qt::DropAction OVNAssetManager::outlineViewValidateDrop(OVNOutlineView *, const QMimeData *data,
                                                         const QModelIndex &target)
 {
-    const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    const OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForIndex(target.siblingAtColumn(0));
     const QString hovered = item ? item->node.value(keyMid).toString() : QString();
     if (hovered != m_dropAnswersRow) {
         m_dropAnswers.clear();
@@ -245,21 +245,22 @@ bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *d
     // The catalog's refusal at the drop is said as the menu actions say it.
     if (catalogRefusal)
         showCategoryRefusal(*catalogRefusal);
-    if (mid.isEmpty() || !m_dbcon)
+    if (mid.isEmpty() || !m_state.dbcon)
         return false;
-    const OVNCategoryTreeModel::Item *folder = m_categoryModel->itemForIndex(target.siblingAtColumn(0));
+    const OVNCategoryTreeModel::Item *folder = m_state.categoryModel->itemForIndex(target.siblingAtColumn(0));
     const QString parent = folder ? folder->node.value(keyMid).toString() : QString();
     // The outline's levels let the drag begin; the catalog's levels now decide, within the move.
-    OVNDatabaseTransaction transaction(*m_dbcon);
+    OVNDatabaseTransaction transaction(*m_state.dbcon);
     if (!isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), parent, &transaction)
         || !isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), mid, &transaction))
         return false;
-    const quint64 failures = m_dbcon->failureCount();
-    if (!m_dbcon->setCategoryListEntrySuperMID(mid, parent) || (transaction.isActive() && !transaction.commit())) {
+    const quint64 failures = m_state.dbcon->failureCount();
+    if (!m_state.dbcon->setCategoryListEntrySuperMID(mid, parent)
+        || (transaction.isActive() && !transaction.commit())) {
         if (transaction.isActive())
             transaction.rollback();
         showCategoryRefusal(
-            OVNCategoryAccess::writeFailure(*m_dbcon, failures, localized("The category could not be moved.")));
+            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The category could not be moved.")));
         return false;
     }
     deselectAllCategories();
@@ -278,10 +279,10 @@ void OVNAssetManager::ovnOutlineViewAddFiles(OVNOutlineView *outline, const QStr
 void OVNAssetManager::ovnOutlineViewMoveMids(OVNOutlineView *, const QStringList &mids, const QString &fromCatalog,
                                              const QString &toCatalog)
 {
-    m_mediaDelegate->ovnMediaViewMoveMids(m_mediaView, mids, fromCatalog, toCatalog);
+    m_mediaDelegate->ovnMediaViewMoveMids(m_state.mediaView, mids, fromCatalog, toCatalog);
 }
 
 void OVNAssetManager::ovnOutlineViewLinkMids(OVNOutlineView *, const QStringList &mids, const QString &toImageSet)
 {
-    m_mediaDelegate->ovnMediaViewLinkMids(m_mediaView, mids, toImageSet);
+    m_mediaDelegate->ovnMediaViewLinkMids(m_state.mediaView, mids, toImageSet);
 }

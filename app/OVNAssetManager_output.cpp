@@ -19,7 +19,7 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
     }
     QList<MediaRecordRef> records;
     for (int row : *rows)
-        records.append(m_mediaView->objectForRow(row));
+        records.append(m_state.mediaView->objectForRow(row));
     const QList<CategoryNode> categories = selectedCategoryNodes();
     const QString pageTitle = categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString()
                                                      : QString();
@@ -28,7 +28,7 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
         Alerts::display(localized("Media file not found."),
                         localized("At least one media file could not be located. Please check the media file "
                                   "path for the selected files and make sure the original files are available."),
-                        m_mediaView->window());
+                        m_state.mediaView->window());
     }
     return handOff;
 }
@@ -38,9 +38,9 @@ void OVNAssetManager::buttonExportImagesClick()
     const std::optional<OutputHandOff> handOff = outputHandOff();
     if (!handOff)
         return;
-    auto *sheet = new OVNExportImagesSheet(m_mediaView->window());
+    auto *sheet = new OVNExportImagesSheet(m_state.mediaView->window());
     sheet->setFiles(handOff->records);
-    sheet->beginSheetModalForWindow(m_mediaView->window());
+    sheet->beginSheetModalForWindow(m_state.mediaView->window());
 }
 
 void OVNAssetManager::buttonSendAsEmailClick()
@@ -48,9 +48,9 @@ void OVNAssetManager::buttonSendAsEmailClick()
     const std::optional<OutputHandOff> handOff = outputHandOff();
     if (!handOff || handOff->records.isEmpty())
         return;
-    auto *sheet = new OVNSendImagesAsMailSheet(m_mediaView->window());
+    auto *sheet = new OVNSendImagesAsMailSheet(m_state.mediaView->window());
     sheet->setFiles(handOff->records);
-    sheet->beginSheetModalForWindow(m_mediaView->window());
+    sheet->beginSheetModalForWindow(m_state.mediaView->window());
 }
 
 void OVNAssetManager::buttonPublishToWebClick()
@@ -58,11 +58,11 @@ void OVNAssetManager::buttonPublishToWebClick()
     const std::optional<OutputHandOff> handOff = outputHandOff();
     if (!handOff || handOff->records.isEmpty())
         return;
-    auto *sheet = new OVNPublishToWebSheet(m_mediaView->window());
+    auto *sheet = new OVNPublishToWebSheet(m_state.mediaView->window());
     sheet->setFiles(handOff->records);
     if (!handOff->pageTitle.isEmpty())
         sheet->setPageTitle(handOff->pageTitle);
-    sheet->publish(m_mediaView->window());
+    sheet->publish(m_state.mediaView->window());
 }
 
 void OVNAssetManager::buttonBurnCDClick()
@@ -73,17 +73,17 @@ void OVNAssetManager::buttonBurnCDClick()
     QStringList paths;
     for (const MediaRecord &record : handOff->records)
         paths.append(record.field(MediaRecord::AbsolutePath));
-    auto *sheet = new OVNDiscBurnerSheet(m_mediaView->window());
+    auto *sheet = new OVNDiscBurnerSheet(m_state.mediaView->window());
     sheet->setFiles(paths);
-    sheet->setWindow(m_mediaView->window());
+    sheet->setWindow(m_state.mediaView->window());
     sheet->burn();
 }
 
 void OVNAssetManager::buttonGroupClick()
 {
-    m_mediaView->createGroupWithSelection();
-    m_mediaView->deselectAll();
-    m_mediaView->notifySelectionDidChange();
+    m_state.mediaView->createGroupWithSelection();
+    m_state.mediaView->deselectAll();
+    m_state.mediaView->notifySelectionDidChange();
     refreshActions();
 }
 
@@ -91,14 +91,14 @@ void OVNAssetManager::buttonAutoGroupClick()
 {
     const QString kept = statusText();
     setStatus(localized("Creating Groups..."), true);
-    m_mediaView->createGroupsWithCurrentSorting();
+    m_state.mediaView->createGroupsWithCurrentSorting();
     setStatus(kept, false);
-    m_mediaView->viewport()->update();
+    m_state.mediaView->viewport()->update();
     refreshActions();
 }
 
 void OVNAssetManager::buttonUngroupClick()
 {
-    m_mediaView->ungroupSelection();
+    m_state.mediaView->ungroupSelection();
     refreshActions();
 }

@@ -9,68 +9,68 @@
 
 void OVNAssetManager::headerCellResizeViewByWidth(NTPopUpHeaderViewCell *cell, float delta)
 {
-    if (!cell || !m_splitterMedia || m_splitterMedia->count() != 3)
+    if (!cell || !m_state.splitterMedia || m_state.splitterMedia->count() != 3)
         return;
-    const QList<int> sizes = m_splitterMedia->sizes();
-    const double divider = m_splitterMedia->handleWidth();
+    const QList<int> sizes = m_state.splitterMedia->sizes();
+    const double divider = m_state.splitterMedia->handleWidth();
     const double width = sizes.at(0) + sizes.at(1) + sizes.at(2) + 2 * divider;
     const OVNPaneGeometry::Columns now{double(sizes.at(0)), double(sizes.at(1)), double(sizes.at(2))};
     const OVNPaneGeometry::Columns next = OVNPaneGeometry::afterWidthGrip(now, width, divider, cell->tag(), delta);
     if (next == now)
         return;
-    m_splitterMedia->setSizes({qRound(next.w0), qRound(next.w1), qRound(next.w2)});
+    m_state.splitterMedia->setSizes({qRound(next.w0), qRound(next.w1), qRound(next.w2)});
     recordFrozenSizes();
 }
 
 void OVNAssetManager::headerCellResizeViewByHeight(NTPopUpHeaderViewCell *cell, float delta)
 {
-    if (!cell || !m_splitterPreview || m_splitterPreview->count() != 2)
+    if (!cell || !m_state.splitterPreview || m_state.splitterPreview->count() != 2)
         return;
-    const QList<int> sizes = m_splitterPreview->sizes();
-    const double divider = m_splitterPreview->handleWidth();
+    const QList<int> sizes = m_state.splitterPreview->sizes();
+    const double divider = m_state.splitterPreview->handleWidth();
     const double height = sizes.at(0) + sizes.at(1) + divider;
     const OVNPaneGeometry::Rows now{double(sizes.at(0)), double(sizes.at(1))};
     const OVNPaneGeometry::Rows next = OVNPaneGeometry::afterHeightGrip(now, height, divider, cell->tag(), delta);
     if (next == now)
         return;
-    m_splitterPreview->setSizes({qRound(next.h0), qRound(next.h1)});
+    m_state.splitterPreview->setSizes({qRound(next.h0), qRound(next.h1)});
     recordFrozenSizes();
 }
 
 void OVNAssetManager::recordFrozenSizes()
 {
-    if (m_splitterMedia && m_splitterMedia->count() == 3) {
-        const QList<int> sizes = m_splitterMedia->sizes();
+    if (m_state.splitterMedia && m_state.splitterMedia->count() == 3) {
+        const QList<int> sizes = m_state.splitterMedia->sizes();
         m_frozenFrame1Width = float(sizes.at(0));
         m_frozenFrame2Width = float(sizes.at(1));
     }
-    if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible())
-        m_frozenVFrame1Height = float(m_splitterPreview->sizes().at(0));
+    if (m_state.splitterPreview && m_state.splitterPreview->count() == 2 && m_state.splitterPreview->isVisible())
+        m_frozenVFrame1Height = float(m_state.splitterPreview->sizes().at(0));
 }
 
 void OVNAssetManager::restoreSplitterToFrozenPositions()
 {
     // Measured from the split views themselves: before the first layout their panes have no sizes yet.
-    if (m_splitterMedia && m_splitterMedia->count() == 3 && m_splitterMedia->width() > 0) {
-        const double divider = m_splitterMedia->handleWidth();
-        const double width = m_splitterMedia->width();
+    if (m_state.splitterMedia && m_state.splitterMedia->count() == 3 && m_state.splitterMedia->width() > 0) {
+        const double divider = m_state.splitterMedia->handleWidth();
+        const double width = m_state.splitterMedia->width();
         if (isMediaInfoCollapsed()) {
             // The right column is folded away: only the outline keeps its width.
             const double room = std::max(0.0, width - divider);
             const double outline = std::clamp(double(m_frozenFrame1Width), 0.0, room);
-            m_splitterMedia->setSizes({qRound(outline), qRound(room - outline), 0});
+            m_state.splitterMedia->setSizes({qRound(outline), qRound(room - outline), 0});
         } else {
             const OVNPaneGeometry::Columns c =
                 OVNPaneGeometry::restoredColumns(m_frozenFrame1Width, m_frozenFrame2Width, width, divider);
-            m_splitterMedia->setSizes({qRound(c.w0), qRound(c.w1), qRound(c.w2)});
+            m_state.splitterMedia->setSizes({qRound(c.w0), qRound(c.w1), qRound(c.w2)});
         }
     }
-    if (m_splitterPreview && m_splitterPreview->count() == 2 && m_splitterPreview->isVisible()
-        && m_splitterPreview->height() > 0) {
-        const double divider = m_splitterPreview->handleWidth();
+    if (m_state.splitterPreview && m_state.splitterPreview->count() == 2 && m_state.splitterPreview->isVisible()
+        && m_state.splitterPreview->height() > 0) {
+        const double divider = m_state.splitterPreview->handleWidth();
         const OVNPaneGeometry::Rows r =
-            OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_splitterPreview->height(), divider);
-        m_splitterPreview->setSizes({qRound(r.h0), qRound(r.h1)});
+            OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_state.splitterPreview->height(), divider);
+        m_state.splitterPreview->setSizes({qRound(r.h0), qRound(r.h1)});
     }
 }
 

@@ -26,18 +26,19 @@ void applyPrintSettings(QPrinter &printer) { printer.setPageMargins(QMarginsF(10
 void OVNAssetManager::restorePrintSettings()
 {
     const QVariantMap last = UserDefaults::standard().dictionaryForKey(kPrintSettingsKey);
-    if (last.isEmpty() || !m_mediaView)
+    if (last.isEmpty() || !m_state.mediaView)
         return;
     const auto number = [&last](const char *key) {
         return UserDefaults::integerFromVariant(last.value(QLatin1String(key)));
     };
     if (last.contains(QStringLiteral("ImagesPerLine")))
-        m_mediaView->setPrintImagesPerLine(
+        m_state.mediaView->setPrintImagesPerLine(
             int(std::clamp<qint64>(number("ImagesPerLine"), 1, OVNPrintOptionsView::maximumImagesPerLine)));
     if (last.contains(QStringLiteral("Style")))
-        m_mediaView->setPrintStyle(int(std::clamp<qint64>(number("Style"), 0, 9)));
-    m_mediaView->setPrintSelectionOnly(UserDefaults::boolFromVariant(last.value(QStringLiteral("SelectionOnly"))));
-    QPageLayout paper = m_mediaView->printInfo();
+        m_state.mediaView->setPrintStyle(int(std::clamp<qint64>(number("Style"), 0, 9)));
+    m_state.mediaView->setPrintSelectionOnly(
+        UserDefaults::boolFromVariant(last.value(QStringLiteral("SelectionOnly"))));
+    QPageLayout paper = m_state.mediaView->printInfo();
     const QPageSize size(QPageSize::PageSizeId(std::clamp<qint64>(number("PageSize"), 0, QPageSize::LastPageSize)));
     if (last.contains(QStringLiteral("PageSize")) && size.isValid())
         paper.setPageSize(size);
@@ -45,7 +46,7 @@ void OVNAssetManager::restorePrintSettings()
                                  == QLatin1String("Landscape")
                              ? QPageLayout::Landscape
                              : QPageLayout::Portrait);
-    m_mediaView->setPrintInfo(paper);
+    m_state.mediaView->setPrintInfo(paper);
 }
 
 void OVNAssetManager::rememberPrintSettings(const QPrinter &printer) const
@@ -57,10 +58,10 @@ void OVNAssetManager::rememberPrintSettings(const QPrinter &printer) const
         toFile ? QFileInfo(printer.outputFileName()).absoluteFilePath()
                : UserDefaults::standard().dictionaryForKey(kPrintSettingsKey).value(kOutputFileKey).toString();
     UserDefaults::standard().setObject(
-        QVariantMap{{QStringLiteral("ImagesPerLine"), QString::number(m_mediaView->printImagesPerLine())},
-                    {QStringLiteral("Style"), QString::number(m_mediaView->printStyle())},
+        QVariantMap{{QStringLiteral("ImagesPerLine"), QString::number(m_state.mediaView->printImagesPerLine())},
+                    {QStringLiteral("Style"), QString::number(m_state.mediaView->printStyle())},
                     {QStringLiteral("SelectionOnly"),
-                     m_mediaView->printSelectionOnly() ? QStringLiteral("1") : QStringLiteral("0")},
+                     m_state.mediaView->printSelectionOnly() ? QStringLiteral("1") : QStringLiteral("0")},
                     {QStringLiteral("PageSize"), QString::number(int(paper.pageSize().id()))},
                     {QStringLiteral("Orientation"), paper.orientation() == QPageLayout::Landscape
                                                         ? QStringLiteral("Landscape")
@@ -73,7 +74,7 @@ void OVNAssetManager::rememberPrintSettings(const QPrinter &printer) const
 void OVNAssetManager::setUpPrinter(QPrinter &printer) const
 {
     // The paper chosen for the last sheet stays this window's paper.
-    printer.setPageLayout(m_mediaView->printInfo());
+    printer.setPageLayout(m_state.mediaView->printInfo());
     // The print panel proposes the file the last sheet went to, unless that sheet went on paper or
     // the file's folder is gone (the panel then proposes its own).
     const QVariantMap last = UserDefaults::standard().dictionaryForKey(kPrintSettingsKey);
@@ -84,7 +85,7 @@ void OVNAssetManager::setUpPrinter(QPrinter &printer) const
     applyPrintSettings(printer);
 }
 
-bool OVNAssetManager::canPrint() const { return m_mediaView && m_mediaView->count() > 0; }
+bool OVNAssetManager::canPrint() const { return m_state.mediaView && m_state.mediaView->count() > 0; }
 
 QString OVNAssetManager::printStatusText(int imagesPerLine, int pages)
 {
@@ -95,11 +96,11 @@ QString OVNAssetManager::printStatusText(int imagesPerLine, int pages)
 QString OVNAssetManager::viewPrintOptionsRecalc()
 {
     if (m_printOptions) {
-        m_mediaView->setPrintImagesPerLine(m_printOptions->imagesPerLine());
-        m_mediaView->setPrintStyle(m_printOptions->style());
-        m_mediaView->setPrintSelectionOnly(m_printOptions->selectionOnly());
+        m_state.mediaView->setPrintImagesPerLine(m_printOptions->imagesPerLine());
+        m_state.mediaView->setPrintStyle(m_printOptions->style());
+        m_state.mediaView->setPrintSelectionOnly(m_printOptions->selectionOnly());
     }
-    const QString text = printStatusText(m_mediaView->printImagesPerLine(), m_mediaView->printPageCount());
+    const QString text = printStatusText(m_state.mediaView->printImagesPerLine(), m_state.mediaView->printPageCount());
     if (m_printOptions)
         m_printOptions->setStatus(text);
     return text;
@@ -110,7 +111,7 @@ bool OVNAssetManager::printContactSheet(QPrinter &printer)
     if (!canPrint())
         return false;
     applyPrintSettings(printer);
-    if (!m_mediaView->printContactSheet(printer))
+    if (!m_state.mediaView->printContactSheet(printer))
         return false;
     rememberPrintSettings(printer);
     return true;
@@ -122,12 +123,12 @@ void OVNAssetManager::printShowingPrintPanel()
         return;
     QPrinter printer(QPrinter::HighResolution);
     setUpPrinter(printer);
-    m_mediaView->setPrintInfo(printer.pageLayout());
+    m_state.mediaView->setPrintInfo(printer.pageLayout());
 
     QPrintDialog dialog(&printer, this);
     auto *options = new OVNPrintOptionsView(&dialog);
-    options->setValues(m_mediaView->printImagesPerLine(), m_mediaView->printStyle(), m_mediaView->printSelectionOnly(),
-                       m_mediaView->numberOfSelectedRows() > 0);
+    options->setValues(m_state.mediaView->printImagesPerLine(), m_state.mediaView->printStyle(),
+                       m_state.mediaView->printSelectionOnly(), m_state.mediaView->numberOfSelectedRows() > 0);
     m_printOptions = options;
     connect(options, &OVNPrintOptionsView::optionsChanged, this, [this] { viewPrintOptionsRecalc(); });
     viewPrintOptionsRecalc();

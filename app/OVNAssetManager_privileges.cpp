@@ -38,10 +38,10 @@ bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const std::o
 bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QString &categoryMid,
                                           OVNDatabaseTransaction *within)
 {
-    if (!m_dbcon)
+    if (!m_state.dbcon)
         return false;
     const std::optional<OVNCategoryAccess::Refusal> refusal =
-        OVNCategoryAccess::refusalNow(*m_dbcon, categoryMid, requested);
+        OVNCategoryAccess::refusalNow(*m_state.dbcon, categoryMid, requested);
     if (!refusal)
         return true;
     // No lock is held while the user reads the alert.
@@ -53,13 +53,13 @@ bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QStrin
 
 void OVNAssetManager::showCategoryRefusal(const OVNCategoryAccess::Refusal &refusal)
 {
-    Alerts::display(refusal.title, refusal.text, m_mediaView ? m_mediaView->window() : this);
+    Alerts::display(refusal.title, refusal.text, m_state.mediaView ? m_state.mediaView->window() : this);
 }
 
 void OVNAssetManager::showAuthorizationFailure(const QString &requested, const QString &own)
 {
     Alerts::display(OVNPrivilegeLevel::refusalTitle(), authorizationMessage(requested, own),
-                    m_mediaView ? m_mediaView->window() : this);
+                    m_state.mediaView ? m_state.mediaView->window() : this);
 }
 
 bool OVNAssetManager::isUserAuthorizedForAccessType(const QString &requested, const std::optional<CategoryNode> &node,
@@ -76,11 +76,12 @@ QString OVNAssetManager::levelForCurrentSelection()
 {
     if (const std::optional<CategoryNode> node = selectedCategory())
         return getMyPrivilegesForItem(node);
-    if (m_mediaView && m_mediaView->numberOfSelectedRows() == 1) {
-        const QString owner = m_mediaView->mediaObject(keyCategoryId, m_mediaView->selectedRow()).toString();
-        if (owner.isEmpty() || !m_dbcon)
+    if (m_state.mediaView && m_state.mediaView->numberOfSelectedRows() == 1) {
+        const QString owner =
+            m_state.mediaView->mediaObject(keyCategoryId, m_state.mediaView->selectedRow()).toString();
+        if (owner.isEmpty() || !m_state.dbcon)
             return QString();
-        return m_dbcon->getCategoryAccessPrivilegesForMID(owner);
+        return m_state.dbcon->getCategoryAccessPrivilegesForMID(owner);
     }
     return OVNPrivilegeLevel::noAccess();
 }
@@ -90,16 +91,16 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
 {
     if (showAlert && !lowestLevel) {
         // Before an action: each owner's level and the user's groups as the catalog holds them now.
-        if (!m_dbcon)
+        if (!m_state.dbcon)
             return false;
-        if (const auto refusal = OVNCategoryAccess::entriesRefusalNow(*m_dbcon, requested, categoryIds)) {
+        if (const auto refusal = OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, requested, categoryIds)) {
             showCategoryRefusal(*refusal);
             return false;
         }
         return true;
     }
     // Each entry is judged by the category that owns it; an entry without one grants nothing.
-    const quint64 failures = m_dbcon ? m_dbcon->failureCount() : 0;
+    const quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
     QString lowest;
     bool granted = !categoryIds.isEmpty();
     bool first = true;
@@ -108,8 +109,8 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
         if (seen.contains(owner))
             continue;
         seen.insert(owner);
-        const QString level = owner.isEmpty() || !m_dbcon ? QString()
-                                                          : m_dbcon->getCategoryAccessPrivilegesForMID(owner);
+        const QString level =
+            owner.isEmpty() || !m_state.dbcon ? QString() : m_state.dbcon->getCategoryAccessPrivilegesForMID(owner);
         lowest = first ? level : OVNPrivilegeLevel::lower(lowest, level);
         first = false;
         if (!OVNPrivilegeLevel::isGranted(requested, level)) {
@@ -124,8 +125,8 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
         *lowestLevel = lowest;
     if (!granted && showAlert) {
         // Privileges that could not be read refuse, but say why: no privilege alert for an outage.
-        if (m_dbcon && m_dbcon->failureCount() != failures)
-            showCategoryRefusal(OVNCategoryAccess::readFailure(*m_dbcon));
+        if (m_state.dbcon && m_state.dbcon->failureCount() != failures)
+            showCategoryRefusal(OVNCategoryAccess::readFailure(*m_state.dbcon));
         else
             showAuthorizationFailure(requested, lowest);
     }
@@ -136,10 +137,10 @@ bool OVNAssetManager::isUserAuthorizedForAccessCurrentSelectionWithType(const QS
 {
     // Changes to entries are judged by the categories that own them, whatever category is
     // selected: an entry shown in a set, a folder or the whole catalog belongs to its collection.
-    if (m_mediaView && m_mediaView->numberOfSelectedRows() > 0) {
+    if (m_state.mediaView && m_state.mediaView->numberOfSelectedRows() > 0) {
         QStringList owners;
-        for (int row : m_mediaView->selectedRows())
-            owners.append(m_mediaView->mediaObject(keyCategoryId, row).toString());
+        for (int row : m_state.mediaView->selectedRows())
+            owners.append(m_state.mediaView->mediaObject(keyCategoryId, row).toString());
         return isUserAuthorizedForMediaWithType(requested, owners, showAlert);
     }
     if (showAlert && selectedCategory())
@@ -154,9 +155,9 @@ bool OVNAssetManager::isUserAuthorizedForAccessCurrentSelectionWithType(const QS
 
 bool OVNAssetManager::refreshGroupsForList()
 {
-    if (!m_dbcon)
+    if (!m_state.dbcon)
         return false;
-    const std::optional<OVNCategoryAccess::Refusal> refusal = OVNCategoryAccess::membershipRefusalNow(*m_dbcon);
+    const std::optional<OVNCategoryAccess::Refusal> refusal = OVNCategoryAccess::membershipRefusalNow(*m_state.dbcon);
     // An outage is said by the list's own read.
     if (!refusal || refusal->reason != OVNCategoryAccess::Refusal::Reason::Excluded) {
         m_excludedText.clear();

@@ -20,12 +20,12 @@ using CatalogNames::keyThumbImage;
 QList<OVNEntryEdits::Target> OVNAssetManager::selectedEditTargets() const
 {
     QList<OVNEntryEdits::Target> targets;
-    if (!m_mediaView)
+    if (!m_state.mediaView)
         return targets;
-    const QList<int> rows = m_mediaView->selectedRows();
+    const QList<int> rows = m_state.mediaView->selectedRows();
     targets.reserve(rows.size());
     for (int row : rows) {
-        const MediaRecordRef record = m_mediaView->objectForRow(row);
+        const MediaRecordRef record = m_state.mediaView->objectForRow(row);
         if (record)
             targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row, {}, {}});
     }
@@ -34,20 +34,20 @@ QList<OVNEntryEdits::Target> OVNAssetManager::selectedEditTargets() const
 
 std::optional<OVNEntryEdits::Target> OVNAssetManager::editTargetForMid(const QString &mid) const
 {
-    if (mid.isEmpty() || !m_dbcon)
+    if (mid.isEmpty() || !m_state.dbcon)
         return std::nullopt;
-    const int row = m_mediaView ? m_mediaView->rowForMid(mid) : -1;
+    const int row = m_state.mediaView ? m_state.mediaView->rowForMid(mid) : -1;
     if (row >= 0)
-        return OVNEntryEdits::Target{mid, m_mediaView->mediaObject(keyCategoryId, row).toString(), row, {}, {}};
+        return OVNEntryEdits::Target{mid, m_state.mediaView->mediaObject(keyCategoryId, row).toString(), row, {}, {}};
     // An entry this window does not show (the light table's, say): the catalog knows its owner.
-    return OVNEntryEdits(m_dbcon.get()).targetForMid(mid);
+    return OVNEntryEdits(m_state.dbcon.get()).targetForMid(mid);
 }
 
 void OVNAssetManager::reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary)
 {
-    const QString text = OVNEntryEdits(m_dbcon.get()).unchangedText(summary);
+    const QString text = OVNEntryEdits(m_state.dbcon.get()).unchangedText(summary);
     if (!text.isEmpty())
-        Alerts::display(title, text, m_mediaView ? m_mediaView->window() : this);
+        Alerts::display(title, text, m_state.mediaView ? m_state.mediaView->window() : this);
 }
 
 // ---- rating ----
@@ -55,22 +55,22 @@ void OVNAssetManager::reportUnchangedEntries(const QString &title, const OVNEntr
 OVNEntryEdits::Summary OVNAssetManager::rateEntries(int rating, const QList<OVNEntryEdits::Target> &targets)
 {
     OVNEntryEdits::Summary summary;
-    const QList<OVNEntryEdits::Stored> stored = OVNEntryEdits(m_dbcon.get()).rate(rating, targets, summary);
+    const QList<OVNEntryEdits::Stored> stored = OVNEntryEdits(m_state.dbcon.get()).rate(rating, targets, summary);
     // Only what the catalog holds now is shown.
     for (const OVNEntryEdits::Stored &entry : stored) {
         if (entry.target.tag >= 0)
-            m_mediaView->setMediaObject(keyRating, QString::number(rating), entry.target.tag);
+            m_state.mediaView->setMediaObject(keyRating, QString::number(rating), entry.target.tag);
     }
     return summary;
 }
 
 void OVNAssetManager::menuSetRating(int rating)
 {
-    if (rating < 0 || rating > 5 || !m_mediaView || m_mediaView->numberOfSelectedRows() == 0)
+    if (rating < 0 || rating > 5 || !m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return;
     const OVNEntryEdits::Summary summary = rateEntries(rating, selectedEditTargets());
     if (summary.changed > 0) {
-        m_mediaView->viewport()->update();
+        m_state.mediaView->viewport()->update();
         m_mediaDelegate->loadSelectionDetails();
     }
     reportUnchangedEntries(localized("Rating Failed"), summary);
@@ -85,7 +85,7 @@ bool OVNAssetManager::setRating(int rating, const QString &mid)
         return false;
     const OVNEntryEdits::Summary summary = rateEntries(rating, {*target});
     if (summary.changed > 0 && target->tag >= 0) {
-        m_mediaView->setNeedsDisplayForRow(target->tag);
+        m_state.mediaView->setNeedsDisplayForRow(target->tag);
         m_mediaDelegate->loadSelectionDetails();
     }
     reportUnchangedEntries(localized("Rating Failed"), summary);
@@ -101,23 +101,23 @@ OVNEntryEdits::Summary OVNAssetManager::turnEntries(QList<OVNEntryEdits::Target>
     for (OVNEntryEdits::Target &target : targets) {
         if (target.tag < 0)
             continue;
-        target.thumbnail = m_mediaView->mediaObject(keyThumbImage, target.tag).toByteArray();
-        target.orientation = m_mediaView->mediaObject(keyOrientation, target.tag).toString();
+        target.thumbnail = m_state.mediaView->mediaObject(keyThumbImage, target.tag).toByteArray();
+        target.orientation = m_state.mediaView->mediaObject(keyOrientation, target.tag).toString();
     }
     OVNEntryEdits::Summary summary;
-    const QList<OVNEntryEdits::Stored> stored = OVNEntryEdits(m_dbcon.get()).turn(targets, turn, summary);
+    const QList<OVNEntryEdits::Stored> stored = OVNEntryEdits(m_state.dbcon.get()).turn(targets, turn, summary);
     for (const OVNEntryEdits::Stored &entry : stored) {
         if (entry.target.tag < 0)
             continue;
-        m_mediaView->setMediaObject(keyOrientation, entry.orientation, entry.target.tag);
-        m_mediaView->replaceThumbnailForRow(entry.target.tag, entry.thumbnail);
+        m_state.mediaView->setMediaObject(keyOrientation, entry.orientation, entry.target.tag);
+        m_state.mediaView->replaceThumbnailForRow(entry.target.tag, entry.thumbnail);
     }
     return summary;
 }
 
 void OVNAssetManager::menuRotateLeft()
 {
-    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0)
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return;
     const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), OVNEntryEdits::QuarterTurn::Left);
     if (summary.changed > 0)
@@ -127,7 +127,7 @@ void OVNAssetManager::menuRotateLeft()
 
 void OVNAssetManager::menuRotateRight()
 {
-    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0)
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return;
     const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), OVNEntryEdits::QuarterTurn::Right);
     if (summary.changed > 0)
@@ -141,7 +141,7 @@ bool OVNAssetManager::turnEntryWithMid(const QString &mid, OVNEntryEdits::Quarte
     if (!target)
         return false;
     const OVNEntryEdits::Summary summary = turnEntries({*target}, turn);
-    if (summary.changed > 0 && target->tag >= 0 && m_mediaView->isRowSelected(target->tag))
+    if (summary.changed > 0 && target->tag >= 0 && m_state.mediaView->isRowSelected(target->tag))
         m_mediaDelegate->loadPreviewImageForSelection();
     reportUnchangedEntries(localized("Rotation Failed"), summary);
     return summary.changed > 0;

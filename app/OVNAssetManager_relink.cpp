@@ -58,13 +58,13 @@ QImage OVNClipboardPicture::fromMimeData(const QMimeData *data)
 
 void OVNAssetManager::ovnMediaViewReimportSelection(OVNMediaView *view)
 {
-    if (view == m_mediaView)
+    if (view == m_state.mediaView)
         buttonReimportSelectionClick();
 }
 
 void OVNAssetManager::buttonReimportSelectionClick()
 {
-    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0) {
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0) {
         QApplication::beep();
         return;
     }
@@ -73,11 +73,11 @@ void OVNAssetManager::buttonReimportSelectionClick()
                                                       : QString();
     if (categoryId.isEmpty())
         return;
-    const OVNEntryEdits edits(m_dbcon.get());
+    const OVNEntryEdits edits(m_state.dbcon.get());
     QStringList mediaIds;
     int refused = 0;
-    for (int row : m_mediaView->selectedRows()) {
-        const MediaRecordRef record = m_mediaView->objectForRow(row);
+    for (int row : m_state.mediaView->selectedRows()) {
+        const MediaRecordRef record = m_state.mediaView->objectForRow(row);
         if (!record || !QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
             continue; // a missing file is left out: there is nothing to read again
         const QString &owner = record->field(MediaRecord::CategoryId);
@@ -106,7 +106,7 @@ void OVNAssetManager::ovnMediaViewRelinkSelection(OVNMediaView *view) { buttonRe
 void OVNAssetManager::buttonRelinkSelectionClick(OVNMediaView *view)
 {
     if (!view)
-        view = m_mediaView;
+        view = m_state.mediaView;
     if (!view || view->numberOfSelectedRows() == 0) {
         QApplication::beep();
         return;
@@ -134,7 +134,7 @@ void OVNAssetManager::buttonRelinkSelectionClick(OVNMediaView *view)
 
 void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen, bool toFolder)
 {
-    if (!view || view->numberOfSelectedRows() == 0 || !m_dbcon)
+    if (!view || view->numberOfSelectedRows() == 0 || !m_state.dbcon)
         return;
     QList<OVNRelink::Entry> entries;
     QList<int> rows;
@@ -147,10 +147,10 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         if (!toFolder)
             break;
     }
-    const OVNEntryEdits edits(m_dbcon.get());
+    const OVNEntryEdits edits(m_state.dbcon.get());
     const auto mayWrite = [&edits](const QString &owner) { return edits.mayWrite(owner); };
-    const OVNRelink::Result result = toFolder ? OVNRelink::toFolder(*m_dbcon, entries, chosen, mayWrite)
-                                              : OVNRelink::toFile(*m_dbcon, entries.value(0), chosen, mayWrite);
+    const OVNRelink::Result result = toFolder ? OVNRelink::toFolder(*m_state.dbcon, entries, chosen, mayWrite)
+                                              : OVNRelink::toFile(*m_state.dbcon, entries.value(0), chosen, mayWrite);
     // The records follow only what the catalog now holds.
     for (qsizetype i = 0; i < result.relinked.size(); ++i)
         view->setMediaObject(QStringLiteral("absolutepath"), result.newPaths.at(i), rows.at(result.relinked.at(i)));
@@ -169,7 +169,7 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
 
 void OVNAssetManager::buttonSetThumbnailUsingClipboardClick()
 {
-    if (!m_mediaView || m_mediaView->numberOfSelectedRows() == 0 || !m_dbcon)
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0 || !m_state.dbcon)
         return;
     const QImage picture = OVNClipboardPicture::fromMimeData(QGuiApplication::clipboard()->mimeData());
     if (picture.isNull())
@@ -179,12 +179,12 @@ void OVNAssetManager::buttonSetThumbnailUsingClipboardClick()
         return;
     OVNEntryEdits::Summary summary;
     const QList<OVNEntryEdits::Stored> stored =
-        OVNEntryEdits(m_dbcon.get()).setThumbnail(selectedEditTargets(), jpeg, summary);
+        OVNEntryEdits(m_state.dbcon.get()).setThumbnail(selectedEditTargets(), jpeg, summary);
     for (const OVNEntryEdits::Stored &entry : stored) {
         if (entry.target.tag >= 0)
-            m_mediaView->replaceThumbnailForRow(entry.target.tag, jpeg);
+            m_state.mediaView->replaceThumbnailForRow(entry.target.tag, jpeg);
     }
     if (summary.changed > 0)
-        m_mediaView->viewport()->update();
+        m_state.mediaView->viewport()->update();
     reportUnchangedEntries(localized("Thumbnail Not Changed"), summary);
 }

@@ -10,14 +10,14 @@ void OVNAssetManager::buttonPlayClick()
     // The selected entries in selection order, or every entry shown when none is selected; only
     // with exactly one category selected. An empty list gets the show's own alert.
     QList<OVNSlideShow::Slide> slides;
-    if (m_mediaView && selectedCategoryNodes().size() == 1) {
-        QList<int> rows = m_mediaView->selectedRows();
+    if (m_state.mediaView && selectedCategoryNodes().size() == 1) {
+        QList<int> rows = m_state.mediaView->selectedRows();
         if (rows.isEmpty()) {
-            for (int row = 0; row < m_mediaView->count(); ++row)
+            for (int row = 0; row < m_state.mediaView->count(); ++row)
                 rows.append(row);
         }
         for (int row : rows) {
-            const MediaRecordRef record = m_mediaView->objectForRow(row);
+            const MediaRecordRef record = m_state.mediaView->objectForRow(row);
             if (!record)
                 continue;
             const QString &stored = record->field(MediaRecord::AbsolutePath);

@@ -29,7 +29,7 @@ bool isFolder(const CategoryNode &node) { return node.value(keyType).toString() 
 
 void OVNAssetManager::reload()
 {
-    if (!m_dbcon || !m_dbcon->isDBConnectionActive()) {
+    if (!m_state.dbcon || !m_state.dbcon->isDBConnectionActive()) {
         Alert alert;
         alert.style = Alert::Style::Critical;
         alert.message = localized("Ostrevan failed to connect to the media database. Please check your database "
@@ -43,13 +43,13 @@ void OVNAssetManager::reload()
     reloadCategoryList();
     updateCategoryList();
     initMediaViewWithTopView(nullptr);
-    m_mediaView->resizeFrameToFitMediaContainer();
+    m_state.mediaView->resizeFrameToFitMediaContainer();
     updateEmptyListHint();
 }
 
 void OVNAssetManager::reloadCategoryList()
 {
-    if (!m_dbcon)
+    if (!m_state.dbcon)
         return;
     QStringList expanded;
     if (m_internalCategoryList)
@@ -58,29 +58,29 @@ void OVNAssetManager::reloadCategoryList()
     // The user's groups as they are now decide the levels the tree is loaded with; a user left in
     // no group sees no category at all.
     const bool excluded = !refreshGroupsForList();
-    const quint64 failures = m_dbcon->failureCount();
+    const quint64 failures = m_state.dbcon->failureCount();
     QList<CategoryNode> categories;
     QList<CategoryNode> sets;
     if (!excluded) {
-        categories = m_dbcon->getCategoryList(QStringLiteral("F"));
+        categories = m_state.dbcon->getCategoryList(QStringLiteral("F"));
         reloadCategoryListParseFolder(categories);
         for (const char *kind : {"C", "M", "I"})
-            categories.append(m_dbcon->getCategoryList(QString::fromLatin1(kind)));
-        sets = m_dbcon->getCategoryList(QStringLiteral("S"));
+            categories.append(m_state.dbcon->getCategoryList(QString::fromLatin1(kind)));
+        sets = m_state.dbcon->getCategoryList(QStringLiteral("S"));
     }
-    if (m_dbcon->failureCount() != failures) {
+    if (m_state.dbcon->failureCount() != failures) {
         // A tree with holes would pass for the catalog: the one shown stays, and the user hears why.
-        const bool unreachable = m_dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+        const bool unreachable = m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
         const bool kept = m_internalCategoryList.has_value();
         Alerts::display(
             localized("The category list could not be read completely."),
-            (unreachable ? localized("The catalog server cannot be reached.") : m_dbcon->getLastErrorMessage())
+            (unreachable ? localized("The catalog server cannot be reached.") : m_state.dbcon->getLastErrorMessage())
                 + QStringLiteral("\n\n")
                 + (kept ? localized("The list shown is the one read before. Reload it once the catalog can be "
                                     "reached again.")
                         : localized("Categories may be missing from the list. Reload it once the catalog can be "
                                     "reached again.")),
-            m_mediaView ? m_mediaView->window() : this);
+            m_state.mediaView ? m_state.mediaView->window() : this);
         if (kept)
             return;
     }
@@ -97,12 +97,12 @@ void OVNAssetManager::reloadCategoryList()
 
     // Rebuilding the model drops the selection; that is no selection change of the user's.
     m_reloadingTree = true;
-    m_categoryModel->setTree(m_internalSectionList, *m_internalCategoryList);
+    m_state.categoryModel->setTree(m_internalSectionList, *m_internalCategoryList);
     m_reloadingTree = false;
-    m_categoryList->expand(m_categoryModel->index(0, 0));
+    m_state.categoryList->expand(m_state.categoryModel->index(0, 0));
     if (!expanded.isEmpty())
         reloadCategoryListExpandItems(expanded);
-    m_categoryList->viewport()->update();
+    m_state.categoryList->viewport()->update();
 }
 
 void OVNAssetManager::reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth)
@@ -112,7 +112,7 @@ void OVNAssetManager::reloadCategoryListParseFolder(QList<CategoryNode> &nodes, 
             continue;
         QList<CategoryNode> children;
         if (depth < maximumFolderDepth) {
-            children = m_dbcon->getCategoryListForMID(node.value(keyMid).toString());
+            children = m_state.dbcon->getCategoryListForMID(node.value(keyMid).toString());
             reloadCategoryListParseFolder(children, depth + 1);
         }
         QVariantList items;
@@ -127,12 +127,12 @@ QStringList OVNAssetManager::reloadCategoryListExpandedItems(const QList<Categor
 {
     // The outline's items mirror the nodes; the section item's own state is not kept.
     QStringList mids;
-    const QList<OVNCategoryTreeModel::Item *> roots = m_categoryModel->rootItems();
+    const QList<OVNCategoryTreeModel::Item *> roots = m_state.categoryModel->rootItems();
     if (roots.isEmpty())
         return mids;
     std::function<void(const OVNCategoryTreeModel::Item *)> walk = [&](const OVNCategoryTreeModel::Item *item) {
         for (const auto &child : item->children) {
-            if (m_categoryList->isExpanded(m_categoryModel->indexForItem(child.get())))
+            if (m_state.categoryList->isExpanded(m_state.categoryModel->indexForItem(child.get())))
                 mids.append(child->node.value(keyMid).toString());
             if (isFolder(child->node))
                 walk(child.get());
@@ -144,13 +144,13 @@ QStringList OVNAssetManager::reloadCategoryListExpandedItems(const QList<Categor
 
 void OVNAssetManager::reloadCategoryListExpandItems(const QStringList &mids)
 {
-    const QList<OVNCategoryTreeModel::Item *> roots = m_categoryModel->rootItems();
+    const QList<OVNCategoryTreeModel::Item *> roots = m_state.categoryModel->rootItems();
     if (roots.isEmpty())
         return;
     std::function<void(const OVNCategoryTreeModel::Item *)> walk = [&](const OVNCategoryTreeModel::Item *item) {
         for (const auto &child : item->children) {
             if (mids.contains(child->node.value(keyMid).toString()))
-                m_categoryList->expand(m_categoryModel->indexForItem(child.get()));
+                m_state.categoryList->expand(m_state.categoryModel->indexForItem(child.get()));
             if (isFolder(child->node))
                 walk(child.get());
         }
@@ -160,11 +160,11 @@ void OVNAssetManager::reloadCategoryListExpandItems(const QStringList &mids)
 
 void OVNAssetManager::updateCategoryList()
 {
-    const bool counts = m_viewShowCountOnLightTables || m_viewShowCountOnFilmRolls || m_viewShowCountOnImageSets
-                        || m_viewShowCountOnSurveillanceFolders;
-    if (counts != m_categoryModel->showsCounts()) {
+    const bool counts = m_state.viewShowCountOnLightTables || m_state.viewShowCountOnFilmRolls
+                        || m_state.viewShowCountOnImageSets || m_state.viewShowCountOnSurveillanceFolders;
+    if (counts != m_state.categoryModel->showsCounts()) {
         const QStringList expanded = reloadCategoryListExpandedItems({});
-        const bool sectionOpen = m_categoryList->isExpanded(m_categoryModel->index(0, 0));
+        const bool sectionOpen = m_state.categoryList->isExpanded(m_state.categoryModel->index(0, 0));
         const QStringList selected = [this] {
             QStringList mids;
             for (const CategoryNode &node : selectedCategoryNodes())
@@ -172,35 +172,35 @@ void OVNAssetManager::updateCategoryList()
             return mids;
         }();
         m_reloadingTree = true;
-        m_categoryModel->setShowsCounts(counts);
+        m_state.categoryModel->setShowsCounts(counts);
         if (sectionOpen)
-            m_categoryList->expand(m_categoryModel->index(0, 0));
+            m_state.categoryList->expand(m_state.categoryModel->index(0, 0));
         reloadCategoryListExpandItems(expanded);
         selectCategories(selected);
         m_reloadingTree = false;
     }
-    QHeaderView *header = m_categoryList->header();
+    QHeaderView *header = m_state.categoryList->header();
     header->setSectionResizeMode(0, QHeaderView::Stretch);
     if (counts) {
         header->setSectionResizeMode(1, QHeaderView::Fixed);
         header->resizeSection(1, 28);
     }
-    m_categoryList->viewport()->update();
+    m_state.categoryList->viewport()->update();
 }
 
 QString OVNAssetManager::countTextFor(const CategoryNode &node)
 {
     const QString kind = node.value(keyType).toString();
-    const bool shown = (kind == QLatin1String("F") && m_viewShowCountOnLightTables)
-                       || (kind == QLatin1String("C") && m_viewShowCountOnFilmRolls)
-                       || (kind == QLatin1String("S") && m_viewShowCountOnImageSets)
-                       || (kind == QLatin1String("M") && m_viewShowCountOnSurveillanceFolders);
-    if (!shown || !m_dbcon || !node.contains(keyMid))
+    const bool shown = (kind == QLatin1String("F") && m_state.viewShowCountOnLightTables)
+                       || (kind == QLatin1String("C") && m_state.viewShowCountOnFilmRolls)
+                       || (kind == QLatin1String("S") && m_state.viewShowCountOnImageSets)
+                       || (kind == QLatin1String("M") && m_state.viewShowCountOnSurveillanceFolders);
+    if (!shown || !m_state.dbcon || !node.contains(keyMid))
         return QString();
     // A category the user may not read tells nothing of what it holds, not even how much.
     if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node)))
         return QString();
-    return QString::number(m_dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind));
+    return QString::number(m_state.dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind));
 }
 
 QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive)
@@ -225,30 +225,30 @@ QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &
 
 QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes) const
 {
-    return buildCatalogListForFolderItems(nodes, m_viewLightTableShowRecursive);
+    return buildCatalogListForFolderItems(nodes, m_state.viewLightTableShowRecursive);
 }
 
 void OVNAssetManager::invalidateCountForCategory(const QString &mid)
 {
-    m_categoryModel->invalidateCount(mid);
-    m_categoryList->viewport()->update();
+    m_state.categoryModel->invalidateCount(mid);
+    m_state.categoryList->viewport()->update();
 }
 
 // ---- outline selection ----
 
 bool OVNAssetManager::selectCategory(const QString &mid)
 {
-    for (OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+    for (OVNCategoryTreeModel::Item *item : m_state.categoryModel->allItems()) {
         const bool match = mid.isEmpty() ? !item->parent && item->row == 0 && !item->node.contains(keyMid)
                                          : item->node.value(keyMid).toString() == mid;
         if (!match)
             continue;
         for (const OVNCategoryTreeModel::Item *up = item->parent; up; up = up->parent)
-            m_categoryList->expand(m_categoryModel->indexForItem(up));
-        const QModelIndex index = m_categoryModel->indexForItem(item);
-        m_categoryList->selectionModel()->select(index,
-                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        m_categoryList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            m_state.categoryList->expand(m_state.categoryModel->indexForItem(up));
+        const QModelIndex index = m_state.categoryModel->indexForItem(item);
+        m_state.categoryList->selectionModel()->select(index,
+                                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_state.categoryList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
         return true;
     }
     return false;
@@ -257,27 +257,27 @@ bool OVNAssetManager::selectCategory(const QString &mid)
 void OVNAssetManager::selectCategories(const QStringList &mids)
 {
     QItemSelection selection;
-    for (OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+    for (OVNCategoryTreeModel::Item *item : m_state.categoryModel->allItems()) {
         if (item->node.contains(keyMid) && mids.contains(item->node.value(keyMid).toString())) {
-            const QModelIndex index = m_categoryModel->indexForItem(item);
+            const QModelIndex index = m_state.categoryModel->indexForItem(item);
             selection.select(index, index);
         }
     }
-    m_categoryList->selectionModel()->select(selection,
-                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_state.categoryList->selectionModel()->select(selection,
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void OVNAssetManager::deselectAllCategories() { m_categoryList->selectionModel()->clearSelection(); }
+void OVNAssetManager::deselectAllCategories() { m_state.categoryList->selectionModel()->clearSelection(); }
 
 QList<CategoryNode> OVNAssetManager::selectedCategoryNodes() const
 {
     // In tree order, also for rows inside closed folders.
     QList<CategoryNode> nodes;
-    const QItemSelectionModel *selection = m_categoryList->selectionModel();
+    const QItemSelectionModel *selection = m_state.categoryList->selectionModel();
     if (!selection->hasSelection())
         return nodes;
-    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
-        if (selection->isSelected(m_categoryModel->indexForItem(item)))
+    for (const OVNCategoryTreeModel::Item *item : m_state.categoryModel->allItems()) {
+        if (selection->isSelected(m_state.categoryModel->indexForItem(item)))
             nodes.append(item->node);
     }
     return nodes;
@@ -285,28 +285,28 @@ QList<CategoryNode> OVNAssetManager::selectedCategoryNodes() const
 
 std::optional<CategoryNode> OVNAssetManager::selectedCategory() const
 {
-    const QModelIndexList rows = m_categoryList->selectionModel()->selectedRows(0);
+    const QModelIndexList rows = m_state.categoryList->selectionModel()->selectedRows(0);
     if (rows.size() != 1)
         return std::nullopt;
-    if (const OVNCategoryTreeModel::Item *item = m_categoryModel->itemForIndex(rows.first()))
+    if (const OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForIndex(rows.first()))
         return item->node;
     return std::nullopt;
 }
 
 bool OVNAssetManager::isCategoryExpanded(const QString &mid) const
 {
-    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+    for (const OVNCategoryTreeModel::Item *item : m_state.categoryModel->allItems()) {
         if (item->node.value(keyMid).toString() == mid)
-            return m_categoryList->isExpanded(m_categoryModel->indexForItem(item));
+            return m_state.categoryList->isExpanded(m_state.categoryModel->indexForItem(item));
     }
     return false;
 }
 
 void OVNAssetManager::setCategoryExpanded(const QString &mid, bool expanded)
 {
-    for (const OVNCategoryTreeModel::Item *item : m_categoryModel->allItems()) {
+    for (const OVNCategoryTreeModel::Item *item : m_state.categoryModel->allItems()) {
         if (item->node.value(keyMid).toString() == mid)
-            m_categoryList->setExpanded(m_categoryModel->indexForItem(item), expanded);
+            m_state.categoryList->setExpanded(m_state.categoryModel->indexForItem(item), expanded);
     }
 }
 
@@ -314,7 +314,7 @@ void OVNAssetManager::outlineSelectionDidChange()
 {
     if (m_reloadingTree)
         return;
-    m_trackImportDidFinish = false;
+    m_state.trackImportDidFinish = false;
     reloadMediaList();
     m_mediaDelegate->loadSelectionDetails();
 }

@@ -12,14 +12,14 @@ void OVNAssetManager::menuAccessPrivileges()
 {
     const std::optional<CategoryNode> node = selectedCategory();
     const QString mid = node ? node->value(CatalogNames::keyMid).toString() : QString();
-    if (mid.isEmpty() || !m_dbcon) {
+    if (mid.isEmpty() || !m_state.dbcon) {
         QApplication::beep();
         return;
     }
     if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return;
     // A connection of its own, bound to the same catalog user as the window's.
-    std::unique_ptr<OVNDatabaseAccess> connection = m_dbcon->openSiblingConnection();
+    std::unique_ptr<OVNDatabaseAccess> connection = m_state.dbcon->openSiblingConnection();
     auto *window = new OVNAccessPrivileges(std::move(connection), this);
     window->start(mid);
 }

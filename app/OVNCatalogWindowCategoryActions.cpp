@@ -57,7 +57,10 @@ QString deletionText(const QString &kind)
 }
 } // namespace
 
-OVNCatalogWindowCategoryActions::OVNCatalogWindowCategoryActions(OVNAssetManager &window) : QObject(&window), w(window)
+OVNCatalogWindowCategoryActions::OVNCatalogWindowCategoryActions(OVNAssetManager &window, OVNCatalogWindowState &state)
+    : QObject(&window),
+      w(window),
+      m_state(state)
 {}
 
 // ---- the items ----
@@ -65,7 +68,7 @@ OVNCatalogWindowCategoryActions::OVNCatalogWindowCategoryActions(OVNAssetManager
 void OVNCatalogWindowCategoryActions::setupCategoryActions()
 {
     const auto command = [this](Action which, const char *title, std::function<void()> handler) {
-        QAction *item = w.m_commands->addCommand(which, -1, localizedMenu(title));
+        QAction *item = w.commands().addCommand(which, -1, localizedMenu(title));
         connect(item, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
     };
     command(Action::RenameCatalog, "Rename...", [this] { buttonRenameCatalogClick(); });
@@ -79,11 +82,11 @@ void OVNCatalogWindowCategoryActions::setupCategoryActions()
             [this] { buttonRescanSurveillanceFolderClick(); });
     command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
     command(Action::AddSmart, "Smart Add...", [this] { buttonAddSmartClick(); });
-    if (w.m_topviewsurveillance) {
-        auto *rescan = new QToolButton(w.m_topviewsurveillance);
+    if (m_state.topviewsurveillance) {
+        auto *rescan = new QToolButton(m_state.topviewsurveillance);
         rescan->setDefaultAction(w.action(Action::RescanSurveillanceFolder));
         rescan->setText(localized("Re-Scan"));
-        w.m_topviewsurveillance->layout()->addWidget(rescan);
+        m_state.topviewsurveillance->layout()->addWidget(rescan);
     }
 }
 
@@ -91,7 +94,7 @@ std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QOb
 {
     w.refreshActions();
     auto menu = std::make_unique<QMenu>();
-    if (sender && sender == w.m_footerButtonAction)
+    if (sender && sender == m_state.footerButtonAction)
         menu->addAction(localizedMenu("Action"))->setEnabled(false);
     menu->addAction(w.action(Action::ReloadCatalogList));
     menu->addSeparator();
@@ -117,15 +120,15 @@ std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QOb
 
 QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind, const QString &name)
 {
-    if (!w.m_dbcon)
+    if (!m_state.dbcon)
         return QString();
     if (name.trimmed().isEmpty()) {
         QApplication::beep();
         return QString();
     }
-    const QString mid = w.m_dbcon->addCategoryListEntry(name, kind);
+    const QString mid = m_state.dbcon->addCategoryListEntry(name, kind);
     if (mid.isEmpty()) {
-        Alerts::inform(localized("The category could not be created."), w.m_dbcon->getLastErrorMessage(), &w);
+        Alerts::inform(localized("The category could not be created."), m_state.dbcon->getLastErrorMessage(), &w);
         return QString();
     }
     return mid;
@@ -176,7 +179,7 @@ void OVNCatalogWindowCategoryActions::buttonAddSurveillanceFolderClick()
 
 QString OVNCatalogWindowCategoryActions::addSurveillanceFolder(const QString &path)
 {
-    if (!w.m_dbcon)
+    if (!m_state.dbcon)
         return QString();
     const QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const OVNCategoryMaintenance::FolderState state = OVNCategoryMaintenance::watchedFolderState(folder);
@@ -192,10 +195,10 @@ QString OVNCatalogWindowCategoryActions::addSurveillanceFolder(const QString &pa
     if (mid.isEmpty())
         return QString();
     const QString comment = OVNCategoryComment::textForm({{QStringLiteral("SURVEILLANCEFOLDER"), folder}});
-    if (!w.m_dbcon->updateCategoryListComment(mid, comment)) {
+    if (!m_state.dbcon->updateCategoryListComment(mid, comment)) {
         // A surveillance folder that does not know its folder is of no use: it goes again.
-        const QString message = w.m_dbcon->getLastErrorMessage();
-        w.m_dbcon->deleteCategoryListEntry(mid);
+        const QString message = m_state.dbcon->getLastErrorMessage();
+        m_state.dbcon->deleteCategoryListEntry(mid);
         Alerts::inform(localized("The surveillance folder could not be created."), message, &w);
         return QString();
     }
@@ -219,9 +222,9 @@ void OVNCatalogWindowCategoryActions::buttonRenameCatalogClick()
         return;
     if (!w.isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
         return;
-    OVNCategoryTreeModel::Item *item = w.m_categoryModel->itemForMid(node->value(keyMid).toString());
+    OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(node->value(keyMid).toString());
     if (item)
-        w.m_categoryList->edit(w.m_categoryModel->indexForItem(item, 0));
+        m_state.categoryList->edit(m_state.categoryModel->indexForItem(item, 0));
 }
 
 // ---- deleting ----
@@ -238,7 +241,7 @@ void OVNCatalogWindowCategoryActions::buttonDeleteCatalogClick()
 
 bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
 {
-    if (!w.m_dbcon || w.m_maintenanceRunning || !node.contains(keyMid)
+    if (!m_state.dbcon || m_state.maintenanceRunning || !node.contains(keyMid)
         || node.value(keyType).toString() == QLatin1String("EXPANDABLE"))
         return false;
     if (!w.isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), node))
@@ -247,7 +250,7 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
                   w.getMyPrivilegesForItem(node)};
     if (root.kind.isEmpty())
         root.kind = QStringLiteral("C");
-    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*w.m_dbcon, root);
+    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_state.dbcon, root);
     // Everything that goes needs "FULL ACCESS", not only the category clicked.
     if (const std::optional<Category> below = OVNCategoryMaintenance::firstUndeletable(bottomUp, root.mid)) {
         Alerts::inform(localized("Authorization Failed"),
@@ -257,7 +260,7 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
         return false;
     }
     const bool empty = root.kind != QLatin1String("I") && bottomUp.size() == 1
-                       && w.m_dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
+                       && m_state.dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
     if (!empty) {
         Alert alert;
         alert.message = localized("Do you really want to delete \"%1\"?").arg(root.name);
@@ -305,7 +308,7 @@ void OVNCatalogWindowCategoryActions::runMaintenance(
     const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
     std::function<void(const QVariant &)> done, WorkerConnection connection)
 {
-    w.m_maintenanceRunning = true;
+    m_state.maintenanceRunning = true;
     auto *progress = new QProgressDialog(title, QString(), 0, 0, &w);
     progress->setWindowModality(Qt::WindowModal);
     progress->setCancelButton(nullptr);
@@ -315,7 +318,7 @@ void OVNCatalogWindowCategoryActions::runMaintenance(
     progress->setLabelText(localized("Pre-Processing entries..."));
     progress->show();
     const QPointer<QProgressDialog> guardedProgress = progress;
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     QThread *thread = QThread::create(
         [this, windowConnection, connection, guardedProgress, work = std::move(work), done = std::move(done)] {
             QVariant answer = QStringLiteral("could not open a connection to the catalog");
@@ -346,12 +349,12 @@ void OVNCatalogWindowCategoryActions::runMaintenance(
                         guardedProgress->hide();
                         guardedProgress->deleteLater();
                     }
-                    w.m_maintenanceRunning = false;
+                    m_state.maintenanceRunning = false;
                     done(answer);
                 },
                 Qt::QueuedConnection);
         });
-    w.m_maintenanceThread = thread;
+    m_state.maintenanceThread = thread;
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
 }
@@ -360,11 +363,11 @@ void OVNCatalogWindowCategoryActions::runMaintenance(
 
 void OVNCatalogWindowCategoryActions::buttonRevealInFinderClick()
 {
-    if (!w.m_mediaView)
+    if (!m_state.mediaView)
         return;
     QStringList paths;
-    for (int row : w.m_mediaView->selectedRows())
-        paths.append(w.m_mediaView->mediaObject(QStringLiteral("absolutepath"), row).toString());
+    for (int row : m_state.mediaView->selectedRows())
+        paths.append(m_state.mediaView->mediaObject(QStringLiteral("absolutepath"), row).toString());
     paths.removeAll(QString());
     if (paths.isEmpty() || Workspace::revealFiles(paths) == Workspace::RevealResult::Failed)
         QApplication::beep();
@@ -416,7 +419,7 @@ private:
 // Files and folders filed into new collections inside a new folder named after what was added.
 void OVNCatalogWindowCategoryActions::buttonAddSmartClick()
 {
-    if (!w.m_dbcon) {
+    if (!m_state.dbcon) {
         QApplication::beep();
         return;
     }
@@ -437,11 +440,11 @@ QString OVNCatalogWindowCategoryActions::smartAddFolderName(const QStringList &p
 
 QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStringList &paths)
 {
-    if (paths.isEmpty() || !w.m_dbcon)
+    if (paths.isEmpty() || !m_state.dbcon)
         return QString();
     w.deselectAllCategories();
-    const QString folderId = w.m_dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
-    const QString failure = folderId.isEmpty() ? w.m_dbcon->getLastErrorMessage() : QString();
+    const QString folderId = m_state.dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
+    const QString failure = folderId.isEmpty() ? m_state.dbcon->getLastErrorMessage() : QString();
     w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
                        {{QStringLiteral("action"), QStringLiteral("add")}});
     if (folderId.isEmpty()) {
@@ -456,7 +459,7 @@ QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStri
 
 void OVNCatalogWindowCategoryActions::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
 {
-    if (paths.isEmpty() || !w.m_dbcon) {
+    if (paths.isEmpty() || !m_state.dbcon) {
         QApplication::beep();
         return;
     }
@@ -470,11 +473,11 @@ void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths,
     QVariantList files;
     for (const QString &path : paths)
         files.append(path);
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
 });
-w.m_trackImportDidFinish = true;
+m_state.trackImportDidFinish = true;
 import->processFilesSmart(files, folderId, &w);
 }
 
@@ -482,7 +485,7 @@ import->processFilesSmart(files, folderId, &w);
 
 void OVNCatalogWindowCategoryActions::buttonImportCumulusClick()
 {
-    if (!w.m_dbcon) {
+    if (!m_state.dbcon) {
         QApplication::beep();
         return;
     }
@@ -494,7 +497,7 @@ void OVNCatalogWindowCategoryActions::buttonImportCumulusClick()
 
 QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
 {
-    if (!w.m_dbcon)
+    if (!m_state.dbcon)
         return QString();
     // Refused files make no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(path);
@@ -502,22 +505,23 @@ QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
         Alerts::display(parsed.errorTitle, parsed.errorMessage, &w);
         return QString();
     }
-    const QString categoryId = w.m_dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
+    const QString categoryId =
+        m_state.dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {
-        Alerts::display(localized("The collection could not be made."), w.m_dbcon->getLastErrorMessage(), &w);
+        Alerts::display(localized("The collection could not be made."), m_state.dbcon->getLastErrorMessage(), &w);
         return QString();
     }
     // From this window: the tree is rebuilt with the new collection in it.
     w.deselectAllCategories();
     w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
                        {{QStringLiteral("action"), QStringLiteral("add")}});
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
 });
 import->setSkippedItems(parsed.failed);
 import->setShowsResultSheet(true);
-w.m_trackImportDidFinish = true;
+m_state.trackImportDidFinish = true;
 import->processFiles(parsed.items, categoryId, &w);
 return categoryId;
 }

@@ -10,18 +10,19 @@
 #include <memory>
 
 class OVNAssetManager;
+struct OVNCatalogWindowState;
 class QMenu;
 
 // The catalog window's category actions: new categories, renaming, deleting a category with
 // everything below it, surveillance folders and their re-scan, smart add, record exports, and the
-// category menu of the outline and the footer's action button. Owned by the window; acts on its
-// tree and connection.
+// category menu of the outline and the footer's action button. Owned by the window; acts on the
+// tree and connection of the state the window hands it, and through the window's public methods.
 class OVNCatalogWindowCategoryActions : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit OVNCatalogWindowCategoryActions(OVNAssetManager &window);
+    OVNCatalogWindowCategoryActions(OVNAssetManager &window, OVNCatalogWindowState &state);
 
     // Makes the category items (among the window's commands) and the re-scan button.
     void setupCategoryActions();
@@ -80,4 +81,5 @@ private:
                                 const QVariantList &changed);
 
     OVNAssetManager &w;
+    OVNCatalogWindowState &m_state; // the window's, shared with it
 };

@@ -191,7 +191,11 @@ void sortKeepingSelection(OVNMediaView *view)
 
 } // namespace
 
-OVNCatalogWindowCommands::OVNCatalogWindowCommands(OVNAssetManager &window) : QObject(&window), w(window) {}
+OVNCatalogWindowCommands::OVNCatalogWindowCommands(OVNAssetManager &window, OVNCatalogWindowState &state)
+    : QObject(&window),
+      w(window),
+      m_state(state)
+{}
 
 // ---- the items ----
 
@@ -245,8 +249,8 @@ void OVNCatalogWindowCommands::setupActions()
         return item;
     };
     command(Action::Cut, "Cut", QKeySequence::Cut, [] {});
-    command(Action::Copy, "Copy", QKeySequence::Copy, [this] { w.m_mediaDelegate->copy(); });
-    command(Action::Paste, "Paste", QKeySequence::Paste, [this] { w.m_mediaDelegate->paste(); });
+    command(Action::Copy, "Copy", QKeySequence::Copy, [this] { w.mediaDelegate().copy(); });
+    command(Action::Paste, "Paste", QKeySequence::Paste, [this] { w.mediaDelegate().paste(); });
     command(Action::Delete, "Delete", QKeySequence(Qt::Key_Delete), [this] { deleteSelection(); });
     command(Action::SelectAll, "Select All", QKeySequence::SelectAll, [this] { selectAll(); });
     command(Action::Deselect, "Deselect", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { deselect(); });
@@ -289,11 +293,11 @@ void OVNCatalogWindowCommands::setupActions()
         w.buttonBurnCDClick();
     })->setIcon(commandIcon("Burn"));
     command(Action::OpenWithMediaViewer, "Open in Viewer", QKeySequence(Qt::CTRL | Qt::Key_Down),
-            [this] { w.openMedia(w.m_mediaView, 0, QString()); });
+            [this] { w.openMedia(m_state.mediaView, 0, QString()); });
     command(Action::OpenWithMediaViewerFS, "Open in Full Screen", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
             [this] { w.buttonOpenWithMediaViewerFSClick(); });
     command(Action::OpenWithCreator, "Open with Default Application", QKeySequence(),
-            [this] { w.openMedia(w.m_mediaView, 1, QString()); });
+            [this] { w.openMedia(m_state.mediaView, 1, QString()); });
     command(Action::ShowCapturePanel, "Camera Capture...", QKeySequence(), [this] { emit w.capturePanelRequested(); });
     command(Action::Group, "Group", QKeySequence(Qt::CTRL | Qt::Key_G), [this] { w.buttonGroupClick(); });
     command(Action::AutoGroup, "Group by Sorting", QKeySequence(), [this] { w.buttonAutoGroupClick(); });
@@ -347,7 +351,7 @@ void OVNCatalogWindowCommands::setupActions()
     for (int field = 0; field < 6; ++field)
         tagged(Action::SetSearchFilter, field, fields[field], [this](int tag) { menuSetSearchFilter(tag); });
 
-    w.m_categoryActions->setupCategoryActions();
+    w.categoryActions().setupCategoryActions();
 
     // Refreshed when something they depend on changes outside the window's own calls.
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshActions(); });
@@ -670,7 +674,7 @@ void OVNCatalogWindowCommands::setToolbarItemIdentifiers(const QStringList &iden
         kept.append(identifier);
     }
     if (m_viewselectionControl) {
-        if (QAbstractButton *segment = m_viewselectionControl->button(w.m_prefThumbnailType))
+        if (QAbstractButton *segment = m_viewselectionControl->button(m_state.prefThumbnailType))
             segment->setChecked(true);
     }
     m_toolbar->setProperty("ovnItemIdentifiers", kept);
@@ -765,7 +769,7 @@ void OVNCatalogWindowCommands::selectionPrivileges(bool *mayWrite, bool *fullAcc
 {
     const QString readWrite = OVNPrivilegeLevel::readWrite();
     const QString full = OVNPrivilegeLevel::fullAccess();
-    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() == 0) {
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0) {
         const QString own = w.levelForCurrentSelection();
         *mayWrite = OVNPrivilegeLevel::isGranted(readWrite, own);
         *fullAccess = OVNPrivilegeLevel::isGranted(full, own);
@@ -773,9 +777,9 @@ void OVNCatalogWindowCommands::selectionPrivileges(bool *mayWrite, bool *fullAcc
     }
     // Each entry answers to the category that owns it; neighbours mostly share one.
     QSet<QString> owners;
-    const MediaList &shown = w.m_mediaView->mediaContainer();
+    const MediaList &shown = m_state.mediaView->mediaContainer();
     const QString *last = nullptr;
-    for (int row : w.m_mediaView->selectedRows()) {
+    for (int row : m_state.mediaView->selectedRows()) {
         const QString &owner = shown.at(row)->field(MediaRecord::CategoryId);
         if (last && owner == *last)
             continue;
@@ -793,7 +797,7 @@ void OVNCatalogWindowCommands::selectionPrivileges(bool *mayWrite, bool *fullAcc
 OVNCatalogActions::Snapshot OVNCatalogWindowCommands::actionSnapshot()
 {
     OVNCatalogActions::Snapshot s;
-    OVNMediaView *view = w.m_mediaView;
+    OVNMediaView *view = m_state.mediaView;
     if (view) {
         s.selectedCount = view->numberOfSelectedRows();
         s.listCount = view->count();
@@ -824,11 +828,11 @@ OVNCatalogActions::Snapshot OVNCatalogWindowCommands::actionSnapshot()
                               || data->hasFormat(QStringLiteral("application/pdf")) || data->hasImage();
     }
     selectionPrivileges(&s.mayWrite, &s.fullAccess);
-    s.thumbnailStyle = w.m_prefThumbnailType;
-    s.sortOrder = w.m_viewOrderBy;
-    s.sortAscending = w.m_viewOrderASC;
-    s.searchField = w.m_viewSearchFilterSelected;
-    s.smallIcons = w.m_usesSmallIcons;
+    s.thumbnailStyle = m_state.prefThumbnailType;
+    s.sortOrder = m_state.viewOrderBy;
+    s.sortAscending = m_state.viewOrderASC;
+    s.searchField = m_state.viewSearchFilterSelected;
+    s.smallIcons = m_state.usesSmallIcons;
     for (int option = 0; option < OVNCatalogActions::OptionCount; ++option)
         s.options[size_t(option)] = viewOption(Option(option));
     return s;
@@ -862,9 +866,9 @@ QStringList OVNCatalogWindowCommands::describeActions()
 void OVNCatalogWindowCommands::deleteSelection()
 {
     const std::optional<CategoryNode> category = w.selectedCategory();
-    if (!w.m_mediaView || !category || !category->contains(keyType))
+    if (!m_state.mediaView || !category || !category->contains(keyType))
         return;
-    if (w.m_mediaView->count() == 0 || w.m_mediaView->numberOfSelectedRows() == 0) {
+    if (m_state.mediaView->count() == 0 || m_state.mediaView->numberOfSelectedRows() == 0) {
         if (w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::fullAccess(), category, true))
             w.buttonDeleteCatalogClick();
         return;
@@ -876,24 +880,24 @@ void OVNCatalogWindowCommands::deleteSelection()
         return;
     }
     // Asks again, with the alert: what the menu showed may be stale.
-    w.delete_(w.m_mediaView);
+    w.delete_(m_state.mediaView);
 }
 
 void OVNCatalogWindowCommands::selectAll()
 {
-    if (!w.m_mediaView)
+    if (!m_state.mediaView)
         return;
-    w.m_mediaView->mvselectAll();
-    w.ovnMediaViewSelectionDidChange(w.m_mediaView);
+    m_state.mediaView->mvselectAll();
+    w.ovnMediaViewSelectionDidChange(m_state.mediaView);
 }
 
 void OVNCatalogWindowCommands::deselect()
 {
-    if (!w.m_mediaView)
+    if (!m_state.mediaView)
         return;
-    w.m_mediaView->deselectAll();
-    w.ovnMediaViewSelectionDidChange(w.m_mediaView);
-    w.m_mediaView->viewport()->update();
+    m_state.mediaView->deselectAll();
+    w.ovnMediaViewSelectionDidChange(m_state.mediaView);
+    m_state.mediaView->viewport()->update();
 }
 
 // ---- view options ----
@@ -902,19 +906,19 @@ bool OVNCatalogWindowCommands::viewOption(Option option) const
 {
     switch (option) {
     case OVNCatalogActions::ShowCountOnLightTablesOption:
-        return w.m_viewShowCountOnLightTables;
+        return m_state.viewShowCountOnLightTables;
     case OVNCatalogActions::ShowCountOnFilmRollsOption:
-        return w.m_viewShowCountOnFilmRolls;
+        return m_state.viewShowCountOnFilmRolls;
     case OVNCatalogActions::ShowCountOnImageSetsOption:
-        return w.m_viewShowCountOnImageSets;
+        return m_state.viewShowCountOnImageSets;
     case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption:
-        return w.m_viewShowCountOnSurveillanceFolders;
+        return m_state.viewShowCountOnSurveillanceFolders;
     case OVNCatalogActions::DatabaseShowThumbnailsOption:
-        return w.m_viewDatabaseShowThumbnails;
+        return m_state.viewDatabaseShowThumbnails;
     case OVNCatalogActions::LightTableShowThumbnailsOption:
-        return w.m_viewLightTableShowThumbnails;
+        return m_state.viewLightTableShowThumbnails;
     case OVNCatalogActions::LightTableShowRecursiveOption:
-        return w.m_viewLightTableShowRecursive;
+        return m_state.viewLightTableShowRecursive;
     case OVNCatalogActions::OptionCount:
         break;
     }
@@ -926,25 +930,25 @@ void OVNCatalogWindowCommands::toggleViewOption(Option option)
     bool *flag = nullptr;
     switch (option) {
     case OVNCatalogActions::ShowCountOnLightTablesOption:
-        flag = &w.m_viewShowCountOnLightTables;
+        flag = &m_state.viewShowCountOnLightTables;
         break;
     case OVNCatalogActions::ShowCountOnFilmRollsOption:
-        flag = &w.m_viewShowCountOnFilmRolls;
+        flag = &m_state.viewShowCountOnFilmRolls;
         break;
     case OVNCatalogActions::ShowCountOnImageSetsOption:
-        flag = &w.m_viewShowCountOnImageSets;
+        flag = &m_state.viewShowCountOnImageSets;
         break;
     case OVNCatalogActions::ShowCountOnSurveillanceFoldersOption:
-        flag = &w.m_viewShowCountOnSurveillanceFolders;
+        flag = &m_state.viewShowCountOnSurveillanceFolders;
         break;
     case OVNCatalogActions::DatabaseShowThumbnailsOption:
-        flag = &w.m_viewDatabaseShowThumbnails;
+        flag = &m_state.viewDatabaseShowThumbnails;
         break;
     case OVNCatalogActions::LightTableShowThumbnailsOption:
-        flag = &w.m_viewLightTableShowThumbnails;
+        flag = &m_state.viewLightTableShowThumbnails;
         break;
     case OVNCatalogActions::LightTableShowRecursiveOption:
-        flag = &w.m_viewLightTableShowRecursive;
+        flag = &m_state.viewLightTableShowRecursive;
         break;
     case OVNCatalogActions::OptionCount:
         return;
@@ -966,52 +970,52 @@ void OVNCatalogWindowCommands::toggleViewOption(Option option)
     refreshActions();
 }
 
-void OVNCatalogWindowCommands::toggleUsesSmallIcons() { setUsesSmallIcons(!w.m_usesSmallIcons); }
+void OVNCatalogWindowCommands::toggleUsesSmallIcons() { setUsesSmallIcons(!m_state.usesSmallIcons); }
 
 void OVNCatalogWindowCommands::setUsesSmallIcons(bool small)
 {
-    w.m_usesSmallIcons = small;
-    w.m_outlineIcons.clear();
-    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(w.m_categoryList->itemDelegateForColumn(0)))
+    m_state.usesSmallIcons = small;
+    m_state.outlineIcons.clear();
+    if (auto *cell = qobject_cast<OVNImageAndTextCell *>(m_state.categoryList->itemDelegateForColumn(0)))
         cell->setControlSize(small ? 0 : 24);
     UserDefaults::standard().setString(small ? QStringLiteral("1") : QStringLiteral("0"),
                                        QStringLiteral("UsesSmallCatalogIcons"));
     w.updateCategoryList();
-    w.m_categoryList->doItemsLayout();
+    m_state.categoryList->doItemsLayout();
     refreshActions();
 }
 
 void OVNCatalogWindowCommands::setThumbsizeSliderEnabled(bool enabled)
 {
-    const QSignalBlocker blocker(w.m_thumbsizeSlider);
+    const QSignalBlocker blocker(m_state.thumbsizeSlider);
     if (enabled)
-        w.m_thumbsizeSlider->setRange(48, 256);
-    w.m_thumbsizeSlider->setValue(w.m_prefThumbnailSize);
-    w.m_thumbsizeSlider->setEnabled(enabled);
+        m_state.thumbsizeSlider->setRange(48, 256);
+    m_state.thumbsizeSlider->setValue(m_state.prefThumbnailSize);
+    m_state.thumbsizeSlider->setEnabled(enabled);
 }
 
 void OVNCatalogWindowCommands::thumbsizeSliderMoved(double value)
 {
-    w.m_prefThumbnailSize = int(value);
-    if (w.m_mediaView) {
-        w.m_mediaView->setThumbnailWidth(w.m_prefThumbnailSize);
-        w.m_mediaView->resizeFrameToFitMediaContainer();
-        w.m_mediaView->viewport()->update();
+    m_state.prefThumbnailSize = int(value);
+    if (m_state.mediaView) {
+        m_state.mediaView->setThumbnailWidth(m_state.prefThumbnailSize);
+        m_state.mediaView->resizeFrameToFitMediaContainer();
+        m_state.mediaView->viewport()->update();
     }
-    UserDefaults::standard().setInteger(w.m_prefThumbnailSize, QStringLiteral("ThumbnailSize"));
+    UserDefaults::standard().setInteger(m_state.prefThumbnailSize, QStringLiteral("ThumbnailSize"));
 }
 
 void OVNCatalogWindowCommands::setThumbnailStyle(int style)
 {
-    w.m_prefThumbnailType = style;
-    if (w.m_mediaView) {
-        w.m_mediaView->setThumbnailStyle(style);
-        w.m_mediaView->resizeFrameToFitMediaContainer();
-        w.m_mediaView->viewport()->update();
+    m_state.prefThumbnailType = style;
+    if (m_state.mediaView) {
+        m_state.mediaView->setThumbnailStyle(style);
+        m_state.mediaView->resizeFrameToFitMediaContainer();
+        m_state.mediaView->viewport()->update();
     }
     UserDefaults::standard().setInteger(style, QStringLiteral("ThumbnailStyle"));
     if (m_viewselectionControl) {
-        const int shown = w.m_mediaView ? w.m_mediaView->thumbnailStyle() : style;
+        const int shown = m_state.mediaView ? m_state.mediaView->thumbnailStyle() : style;
         if (QAbstractButton *segment = m_viewselectionControl->button(shown)) {
             segment->setChecked(true);
         } else if (QAbstractButton *checked = m_viewselectionControl->checkedButton()) {
@@ -1026,15 +1030,15 @@ void OVNCatalogWindowCommands::setThumbnailStyle(int style)
 
 void OVNCatalogWindowCommands::buttonVieworderMenuClick(int code)
 {
-    w.m_viewOrderBy = code;
-    if (w.m_mediaView) {
-        w.m_mediaView->setSortOrder(code);
-        w.m_mediaView->setSortAscending(w.m_viewOrderASC);
+    m_state.viewOrderBy = code;
+    if (m_state.mediaView) {
+        m_state.mediaView->setSortOrder(code);
+        m_state.mediaView->setSortAscending(m_state.viewOrderASC);
         if (code == 0) {
             // No order: the list as it was loaded, still filtered by the field.
             menuSearch();
         } else {
-            sortKeepingSelection(w.m_mediaView);
+            sortKeepingSelection(m_state.mediaView);
         }
     }
     UserDefaults::standard().setInteger(code, QStringLiteral("ThumbnailArrangeBy"));
@@ -1043,14 +1047,14 @@ void OVNCatalogWindowCommands::buttonVieworderMenuClick(int code)
 
 void OVNCatalogWindowCommands::buttonViewsortMenuClick(int tag)
 {
-    w.m_viewOrderASC = tag == 100;
-    if (w.m_mediaView) {
-        w.m_mediaView->setSortOrder(w.m_viewOrderBy);
-        w.m_mediaView->setSortAscending(w.m_viewOrderASC);
-        if (w.m_viewOrderBy != OVNMediaViewSorting::SortNone)
-            sortKeepingSelection(w.m_mediaView);
+    m_state.viewOrderASC = tag == 100;
+    if (m_state.mediaView) {
+        m_state.mediaView->setSortOrder(m_state.viewOrderBy);
+        m_state.mediaView->setSortAscending(m_state.viewOrderASC);
+        if (m_state.viewOrderBy != OVNMediaViewSorting::SortNone)
+            sortKeepingSelection(m_state.mediaView);
     }
-    UserDefaults::standard().setInteger(w.m_viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));
+    UserDefaults::standard().setInteger(m_state.viewOrderASC ? 1 : 0, QStringLiteral("ThumbnailOrderBy"));
     refreshActions();
 }
 
@@ -1084,20 +1088,21 @@ void OVNCatalogWindowCommands::saveWindowPosition()
     for (int value : values)
         text.append(QString::number(value));
     defaults.setString(text.join(QLatin1Char(' ')), QStringLiteral("NSWindow Frame OVNAssetManager"));
-    const QList<int> media = isMediaInfoCollapsed() && w.m_savedMediaSizes.size() == 3 ? w.m_savedMediaSizes
-                                                                                       : w.m_splitterMedia->sizes();
+    const QList<int> media = isMediaInfoCollapsed() && m_state.savedMediaSizes.size() == 3
+                                 ? m_state.savedMediaSizes
+                                 : m_state.splitterMedia->sizes();
     if (media.size() >= 2) {
         defaults.setDouble(media.at(0), QStringLiteral("OVNAssetManagerCategoryWidth"));
         defaults.setDouble(media.at(1), QStringLiteral("OVNAssetManagerMediaViewWidth"));
     }
-    const QList<int> preview = w.m_splitterPreview->sizes();
+    const QList<int> preview = m_state.splitterPreview->sizes();
     if (!preview.isEmpty() && preview.first() > 0)
         defaults.setDouble(preview.first(), QStringLiteral("OVNAssetManagerPreviewHeight"));
     defaults.setString(isMediaInfoCollapsed() ? QStringLiteral("1") : QStringLiteral("0"),
                        QStringLiteral("MediaInfoCollapsed"));
 }
 
-bool OVNCatalogWindowCommands::isMediaInfoCollapsed() const { return w.m_splitterPreview->isHidden(); }
+bool OVNCatalogWindowCommands::isMediaInfoCollapsed() const { return m_state.splitterPreview->isHidden(); }
 
 void OVNCatalogWindowCommands::buttonToggleMediaInfoClick()
 {
@@ -1108,28 +1113,28 @@ void OVNCatalogWindowCommands::buttonToggleMediaInfoClick()
     };
     if (!isMediaInfoCollapsed()) {
         // Before the window is laid out its panes have no sizes yet: the stored ones stand.
-        if (w.m_splitterMedia->isVisible())
-            w.m_savedMediaSizes = w.m_splitterMedia->sizes();
-        w.m_splitterPreview->hide();
-        w.m_previewToggleButton->setIcon(icon("CtrlPreviewExpandMini"));
-        w.m_previewToggleButton->setChecked(true);
+        if (m_state.splitterMedia->isVisible())
+            m_state.savedMediaSizes = m_state.splitterMedia->sizes();
+        m_state.splitterPreview->hide();
+        m_state.previewToggleButton->setIcon(icon("CtrlPreviewExpandMini"));
+        m_state.previewToggleButton->setChecked(true);
     } else {
-        w.m_splitterPreview->show();
+        m_state.splitterPreview->show();
         // The right pane gets its width back; the thumbnails give it up.
         int total = 0;
-        for (int size : w.m_splitterMedia->sizes())
+        for (int size : m_state.splitterMedia->sizes())
             total += size;
         if (total <= 0)
-            total = w.m_splitterMedia->width();
-        const OVNPaneGeometry::Columns before{double(w.m_savedMediaSizes.value(0)), 0,
-                                              double(w.m_savedMediaSizes.value(2))};
+            total = m_state.splitterMedia->width();
+        const OVNPaneGeometry::Columns before{double(m_state.savedMediaSizes.value(0)), 0,
+                                              double(m_state.savedMediaSizes.value(2))};
         const OVNPaneGeometry::Columns after = OVNPaneGeometry::reopenedColumns(before, total);
-        w.m_splitterMedia->setSizes({int(after.w0), int(after.w1), int(after.w2)});
-        w.m_previewToggleButton->setIcon(icon("CtrlPreviewCollapseMini"));
-        w.m_previewToggleButton->setChecked(false);
+        m_state.splitterMedia->setSizes({int(after.w0), int(after.w1), int(after.w2)});
+        m_state.previewToggleButton->setIcon(icon("CtrlPreviewCollapseMini"));
+        m_state.previewToggleButton->setChecked(false);
     }
-    if (w.m_mediaView)
-        w.m_mediaView->viewport()->update();
+    if (m_state.mediaView)
+        m_state.mediaView->viewport()->update();
 }
 
 // ---- the filter field ----
@@ -1177,21 +1182,21 @@ std::optional<QString> OVNCatalogWindowCommands::searchKeyForField(int tag)
 void OVNCatalogWindowCommands::menuSearch()
 {
     const QString text = m_searchField->text().toLower();
-    const std::optional<QString> key = searchKeyForField(w.m_viewSearchFilterSelected);
-    if (key && w.m_mediaView) {
-        w.m_searchText = text;
-        w.m_mediaView->setFilter(text, *key);
-        if (w.m_mediaView->hasMediaContainer())
+    const std::optional<QString> key = searchKeyForField(m_state.viewSearchFilterSelected);
+    if (key && m_state.mediaView) {
+        m_state.searchText = text;
+        m_state.mediaView->setFilter(text, *key);
+        if (m_state.mediaView->hasMediaContainer())
             w.showItemCount();
         // The filter drops the selection: preview, details and commands follow.
-        w.ovnMediaViewSelectionDidChange(w.m_mediaView);
+        w.ovnMediaViewSelectionDidChange(m_state.mediaView);
     }
     updateSearchFieldPlaceholder();
 }
 
 void OVNCatalogWindowCommands::menuSetSearchFilter(int tag)
 {
-    w.m_viewSearchFilterSelected = tag;
+    m_state.viewSearchFilterSelected = tag;
     updateSearchFieldPlaceholder();
     if (!m_searchField->text().isEmpty())
         menuSearch();
@@ -1206,7 +1211,7 @@ void OVNCatalogWindowCommands::menuActivateSearchFilter()
 
 void OVNCatalogWindowCommands::updateSearchFieldPlaceholder()
 {
-    if (QAction *chosen = action(Action::SetSearchFilter, w.m_viewSearchFilterSelected))
+    if (QAction *chosen = action(Action::SetSearchFilter, m_state.viewSearchFilterSelected))
         m_searchField->setPlaceholderText(chosen->text().remove(QLatin1Char('&')));
 }
 
@@ -1214,6 +1219,6 @@ void OVNCatalogWindowCommands::setSearchText(const QString &text)
 {
     const QSignalBlocker blocker(m_searchField);
     m_searchField->setText(text);
-    w.m_searchText = text.toLower();
+    m_state.searchText = text.toLower();
     updateSearchFieldPlaceholder();
 }

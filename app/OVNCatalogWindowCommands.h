@@ -9,6 +9,7 @@
 #include <optional>
 
 class OVNAssetManager;
+struct OVNCatalogWindowState;
 class QAction;
 class QButtonGroup;
 class QLineEdit;
@@ -17,13 +18,14 @@ class QToolBar;
 
 // The catalog window's commands: the Edit, View and Media menus, the toolbar and its customise
 // dialog, the enabling of every item from one snapshot, the view options and the filter field.
-// Owned by the window; the items call the window's own actions.
+// Owned by the window; the items call the window's public actions and read and set the view
+// options and widgets of the state the window hands it.
 class OVNCatalogWindowCommands : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit OVNCatalogWindowCommands(OVNAssetManager &window);
+    OVNCatalogWindowCommands(OVNAssetManager &window, OVNCatalogWindowState &state);
 
     // Builds the items (with the category actions), the filter field, the menus and the toolbar.
     void setupActions();
@@ -100,6 +102,7 @@ private:
     void selectionPrivileges(bool *mayWrite, bool *fullAccess);
 
     OVNAssetManager &w;
+    OVNCatalogWindowState &m_state; // the window's, shared with it
     QHash<QPair<int, int>, QAction *> m_actions;
     QList<QMenu *> m_windowMenus;
     QToolBar *m_toolbar = nullptr;

@@ -70,7 +70,7 @@ public:
     }
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &level, bool showAlert) override
     {
-        OVNDatabaseAccess *db = d.w.m_dbcon.get();
+        OVNDatabaseAccess *db = d.m_state.dbcon.get();
         const quint64 failures = db ? db->failureCount() : 0;
         if (d.w.isUserAuthorizedForAccessCurrentSelectionWithType(level, showAlert))
             return true;
@@ -118,8 +118,9 @@ private:
     OVNCatalogWindowMediaDelegate &d;
 };
 
-OVNCatalogWindowMediaDelegate::OVNCatalogWindowMediaDelegate(OVNAssetManager &window)
+OVNCatalogWindowMediaDelegate::OVNCatalogWindowMediaDelegate(OVNAssetManager &window, OVNCatalogWindowState &state)
     : w(window),
+      m_state(state),
       m_details(std::make_unique<DetailsSource>(*this))
 {}
 
@@ -159,14 +160,14 @@ OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities()
 QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
 {
     // May come from the thread that preloads; the connection serialises its statements.
-    return w.m_dbcon ? w.m_dbcon->getThumbnailForMediaID(mediaId) : QByteArray();
+    return m_state.dbcon ? m_state.dbcon->getThumbnailForMediaID(mediaId) : QByteArray();
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaViewSelectionDidChange(OVNMediaView *)
 {
-    w.m_internalExifStorage.reset();
-    w.m_internalPurchasedStorage.reset();
-    w.m_internalSoldStorage.reset();
+    m_internalExifStorage.reset();
+    m_internalPurchasedStorage.reset();
+    m_internalSoldStorage.reset();
     loadSelectionDetails();
     w.refreshActions();
 }
@@ -179,19 +180,19 @@ void OVNCatalogWindowMediaDelegate::loadSelectionDetails()
 
 void OVNCatalogWindowMediaDelegate::loadPreviewImageForSelection()
 {
-    if (w.m_mediaView && w.m_mediaView->numberOfSelectedRows() == 1) {
-        const int row = w.m_mediaView->selectedRow();
-        const QVariant rating = w.m_mediaView->mediaObject(keyRating, row);
-        const QImage image = w.m_mediaView->imageForRow(row);
+    if (m_state.mediaView && m_state.mediaView->numberOfSelectedRows() == 1) {
+        const int row = m_state.mediaView->selectedRow();
+        const QVariant rating = m_state.mediaView->mediaObject(keyRating, row);
+        const QImage image = m_state.mediaView->imageForRow(row);
         // A record without a rating shows the picture alone.
         if (rating.isValid())
-            w.m_mediaPreviewImage->setImage(image, rating.toString().toInt());
+            m_state.mediaPreviewImage->setImage(image, rating.toString().toInt());
         else
-            w.m_mediaPreviewImage->setImage(image);
+            m_state.mediaPreviewImage->setImage(image);
     } else {
-        w.m_mediaPreviewImage->setImage(QImage());
+        m_state.mediaPreviewImage->setImage(QImage());
     }
-    w.m_mediaPreviewImage->repaint();
+    m_state.mediaPreviewImage->repaint();
     loadZoomPanelImage();
 }
 
@@ -200,16 +201,16 @@ void OVNCatalogWindowMediaDelegate::loadZoomPanelImage()
     OVNZoomPanel *panel = OVNZoomPanel::instance();
     if (!panel || !panel->isVisible())
         return;
-    const bool single = w.m_mediaView && w.m_mediaView->numberOfSelectedRows() == 1;
-    panel->setImage(single ? w.m_mediaView->imageForRow(w.m_mediaView->selectedRow()) : QImage());
+    const bool single = m_state.mediaView && m_state.mediaView->numberOfSelectedRows() == 1;
+    panel->setImage(single ? m_state.mediaView->imageForRow(m_state.mediaView->selectedRow()) : QImage());
 }
 
 void OVNCatalogWindowMediaDelegate::loadMediaDetailsForSelection()
 {
-    const bool any = w.m_mediaView && w.m_mediaView->numberOfSelectedRows() > 0;
-    w.m_mediaDetails->setDataSource(any ? detailsDataSource() : nullptr);
-    w.m_mediaDetails->reloadData();
-    w.m_mediaDetails->update();
+    const bool any = m_state.mediaView && m_state.mediaView->numberOfSelectedRows() > 0;
+    m_state.mediaDetails->setDataSource(any ? detailsDataSource() : nullptr);
+    m_state.mediaDetails->reloadData();
+    m_state.mediaDetails->update();
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view,
@@ -218,8 +219,8 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewDoubleClickWithModifierFlag(OVNM
     // Read again, so that a viewer just chosen in the preferences opens.
     w.loadPreferences();
     const bool second = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    const int type = second ? w.m_prefDefaultViewerType2 : w.m_prefDefaultViewerType1;
-    const QString application = second ? w.m_prefExternalViewer2 : w.m_prefExternalViewer1;
+    const int type = second ? m_state.prefDefaultViewerType2 : m_state.prefDefaultViewerType1;
+    const QString application = second ? m_state.prefExternalViewer2 : m_state.prefExternalViewer1;
     w.openMedia(view, type == 2 && application.isEmpty() ? 1 : type, application);
 }
 
@@ -234,7 +235,7 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewOpenWithCreator(OVNMediaView *vi
 
 void OVNCatalogWindowMediaDelegate::delete_(OVNMediaView *view)
 {
-    if (!view || view != w.m_mediaView)
+    if (!view || view != m_state.mediaView)
         return;
     if (view->numberOfSelectedRows() == 0) {
         w.buttonDeleteCatalogClick();
@@ -253,29 +254,29 @@ void OVNCatalogWindowMediaDelegate::delete_(OVNMediaView *view)
 
 void OVNCatalogWindowMediaDelegate::deleteSelectedMedia()
 {
-    if (!w.m_dbcon || !w.m_mediaView)
+    if (!m_state.dbcon || !m_state.mediaView)
         return;
-    w.m_deleteRefusedByDatabase = 0;
+    m_deleteRefusedByDatabase = 0;
     // One transaction for the whole selection, each entry in a savepoint of its own: an entry
     // the catalog refuses stays, the others go together.
-    const bool committed = OVNEntryEdits(w.m_dbcon.get()).inOneTransaction([this] {
-        return w.m_mediaView->deleteSelectedRowsWithAutoReload(true);
+    const bool committed = OVNEntryEdits(m_state.dbcon.get()).inOneTransaction([this] {
+        return m_state.mediaView->deleteSelectedRowsWithAutoReload(true);
     });
     if (!committed) {
         // Nothing of the batch was stored: show the entries again as the catalog has them.
         w.reloadMediaList();
         Alerts::display(localized("Delete Failed"),
                         localized("The selected entries could not be deleted from the catalog.") + QLatin1Char('\n')
-                            + w.m_dbcon->getLastErrorMessage(),
+                            + m_state.dbcon->getLastErrorMessage(),
                         &w);
         return;
     }
-    if (w.m_deleteRefusedByDatabase > 0) {
+    if (m_deleteRefusedByDatabase > 0) {
         // The entries stay where they were; say so rather than leave the user guessing.
         Alerts::display(localized("Delete Failed"),
                         QCoreApplication::translate("Localizable", "%n entries could not be deleted from the catalog.",
-                                                    nullptr, w.m_deleteRefusedByDatabase)
-                            + QLatin1Char('\n') + w.m_dbcon->getLastErrorMessage(),
+                                                    nullptr, m_deleteRefusedByDatabase)
+                            + QLatin1Char('\n') + m_state.dbcon->getLastErrorMessage(),
                         &w);
     }
 }
@@ -284,7 +285,7 @@ bool OVNCatalogWindowMediaDelegate::ovnMediaViewWillDeleteEntry(OVNMediaView *vi
 {
     bool databaseRefused = false;
     const bool deleted = deleteEntry(view, row, &databaseRefused);
-    w.m_deleteRefusedByDatabase += databaseRefused ? 1 : 0;
+    m_deleteRefusedByDatabase += databaseRefused ? 1 : 0;
     return deleted;
 }
 
@@ -292,7 +293,7 @@ bool OVNCatalogWindowMediaDelegate::deleteEntry(OVNMediaView *view, int row, boo
 {
     *databaseRefused = false;
     const std::optional<CategoryNode> category = w.selectedCategory();
-    if (!w.m_dbcon || !view || !category || row < 0 || row >= view->count())
+    if (!m_state.dbcon || !view || !category || row < 0 || row >= view->count())
         return false;
     const QString kind = category->contains(keyType) ? category->value(keyType).toString() : QStringLiteral("C");
     if (kind == QLatin1String("C")) {
@@ -300,7 +301,7 @@ bool OVNCatalogWindowMediaDelegate::deleteEntry(OVNMediaView *view, int row, boo
         const QString owner = view->mediaObject(keyCategoryId, row).toString();
         if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {owner}, false))
             return false;
-        *databaseRefused = !OVNEntryEdits(w.m_dbcon.get()).deleteEntry(view->mediaIDForRow(row));
+        *databaseRefused = !OVNEntryEdits(m_state.dbcon.get()).deleteEntry(view->mediaIDForRow(row));
         return !*databaseRefused;
     }
     if (kind == QLatin1String("S")) {
@@ -310,7 +311,7 @@ bool OVNCatalogWindowMediaDelegate::deleteEntry(OVNMediaView *view, int row, boo
         const QString membership = view->entryMIDForRow(row);
         if (membership.isEmpty())
             return false;
-        *databaseRefused = !OVNEntryEdits(w.m_dbcon.get()).deleteMembership(membership);
+        *databaseRefused = !OVNEntryEdits(m_state.dbcon.get()).deleteMembership(membership);
         return !*databaseRefused;
     }
     return false;
@@ -320,7 +321,7 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewDidDeleteEntry(OVNMediaView *vie
 {
     if (const std::optional<CategoryNode> category = w.selectedCategory())
         w.invalidateCountForCategory(category->value(keyMid).toString());
-    if (view == w.m_mediaView)
+    if (view == m_state.mediaView)
         w.showItemCount();
 }
 
@@ -332,7 +333,7 @@ bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithT
     // The view shows the selected category; drops go there. Whether the user may change it is
     // asked of the catalog at the drop, which says why when not: a level raised since the tree
     // was loaded counts, and a refused drop is never silently ignored.
-    if (!view || view != w.m_mediaView || level.isEmpty())
+    if (!view || view != m_state.mediaView || level.isEmpty())
         return false;
     return w.selectedCategory().has_value();
 }
@@ -343,12 +344,12 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const Q
     addFiles(paths, w.selectedCategory(), skipped);
 }
 
-int OVNCatalogWindowMediaDelegate::copy() { return w.m_mediaView ? w.m_mediaView->filteredcopy() : 0; }
+int OVNCatalogWindowMediaDelegate::copy() { return m_state.mediaView ? m_state.mediaView->filteredcopy() : 0; }
 
 bool OVNCatalogWindowMediaDelegate::canPaste()
 {
     const std::optional<CategoryNode> category = w.selectedCategory();
-    if (!w.m_mediaView || !category || category->value(keyType).toString() != QLatin1String("C"))
+    if (!m_state.mediaView || !category || category->value(keyType).toString() != QLatin1String("C"))
         return false;
     if (!w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), category, false))
         return false;
@@ -362,13 +363,13 @@ void OVNCatalogWindowMediaDelegate::paste()
         QApplication::beep();
         return;
     }
-    w.m_mediaView->filteredpaste();
+    m_state.mediaView->filteredpaste();
 }
 
 void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
                                              const QStringList &skipped)
 {
-    if (!w.m_dbcon || paths.isEmpty())
+    if (!m_state.dbcon || paths.isEmpty())
         return;
     const QString kind = target ? target->value(keyType).toString() : QString();
     QString collection;
@@ -384,7 +385,7 @@ void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std
         const QFileInfo first(paths.first());
         const QString name = first.isDir() ? QDir(first.absoluteFilePath()).dirName() : QStringLiteral("drag");
         bool refused = false;
-        const quint64 failures = w.m_dbcon->failureCount();
+        const quint64 failures = m_state.dbcon->failureCount();
         collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder, &refused);
         if (refused)
             return;
@@ -392,7 +393,7 @@ void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std
                            {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
             w.showCategoryRefusal(OVNCategoryAccess::writeFailure(
-                *w.m_dbcon, failures, localized("The collection for the files could not be made.")));
+                *m_state.dbcon, failures, localized("The collection for the files could not be made.")));
             return;
         }
     }
@@ -402,7 +403,7 @@ void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std
 
 QString OVNCatalogWindowMediaDelegate::addCollection(const QString &name, const QString &folder, bool *refused)
 {
-    return OVNEntryEdits(w.m_dbcon.get()).addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
+    return OVNEntryEdits(m_state.dbcon.get()).addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
         if (folder.isEmpty() || w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction))
             return true;
         if (refused)
@@ -430,13 +431,13 @@ std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(
     // The target must be a category of that kind in this window's tree that the user may change,
     // and every entry's own category must grant `ownerLevel`; refusals are shown.
     std::optional<CategoryNode> target;
-    if (const OVNCategoryTreeModel::Item *item = w.m_categoryModel->itemForMid(targetMid))
+    if (const OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(targetMid))
         target = item->node;
     if (!target || target->value(keyType).toString() != targetKind)
         return std::nullopt;
     if (!w.isUserAuthorizedForAccessType(OVNPrivilegeLevel::readWrite(), target, true))
         return std::nullopt;
-    const QStringList owners = OVNEntryEdits(w.m_dbcon.get()).ownersOf(mids);
+    const QStringList owners = OVNEntryEdits(m_state.dbcon.get()).ownersOf(mids);
     // Ids from a window on another catalog name no entry here: nothing is moved or linked.
     if (owners.contains(QString())) {
         Alerts::display(localized("The entries are not in this catalog."),
@@ -451,7 +452,7 @@ std::optional<QStringList> OVNCatalogWindowMediaDelegate::ownersIfTargetAccepts(
 void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids,
                                                          const QString &fromCatalog, const QString &toCatalog)
 {
-    if (!w.m_dbcon || mids.isEmpty())
+    if (!m_state.dbcon || mids.isEmpty())
         return;
     // Entries go only into a collection of this catalog the user may change, and only out of
     // categories the user may change.
@@ -459,8 +460,8 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const Q
         ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
     if (!owners)
         return;
-    if (OVNEntryEdits(w.m_dbcon.get()).moveEntries(mids, toCatalog) > 0)
-        Alerts::display(localized("Some entries could not be moved."), w.m_dbcon->getLastErrorMessage(), &w);
+    if (OVNEntryEdits(m_state.dbcon.get()).moveEntries(mids, toCatalog) > 0)
+        Alerts::display(localized("Some entries could not be moved."), m_state.dbcon->getLastErrorMessage(), &w);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
 }
@@ -468,13 +469,14 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const Q
 void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &mids,
                                                          const QString &toImageSet)
 {
-    if (!w.m_dbcon || mids.isEmpty())
+    if (!m_state.dbcon || mids.isEmpty())
         return;
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
-    if (OVNEntryEdits(w.m_dbcon.get()).linkEntries(mids, toImageSet) > 0)
-        Alerts::display(localized("Some entries could not be added to the set."), w.m_dbcon->getLastErrorMessage(), &w);
+    if (OVNEntryEdits(m_state.dbcon.get()).linkEntries(mids, toImageSet) > 0)
+        Alerts::display(localized("Some entries could not be added to the set."), m_state.dbcon->getLastErrorMessage(),
+                        &w);
     postReloadCategories({toImageSet});
 }
 
@@ -482,14 +484,14 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const Q
 
 int OVNCatalogWindowMediaDelegate::rowForMediaId(const QString &mediaId) const
 {
-    return w.m_mediaView ? w.m_mediaView->rowForMid(mediaId) : -1;
+    return m_state.mediaView ? m_state.mediaView->rowForMid(mediaId) : -1;
 }
 
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForID(OVNMediaDetails *, const QString &key)
 {
-    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() != 1)
         return QString();
-    return w.m_mediaView->mediaObject(key, w.m_mediaView->selectedRow()).toString();
+    return m_state.mediaView->mediaObject(key, m_state.mediaView->selectedRow()).toString();
 }
 
 int OVNCatalogWindowMediaDelegate::ovnMediaDetailsSelectionCount(OVNMediaDetails *)
@@ -499,12 +501,12 @@ int OVNCatalogWindowMediaDelegate::ovnMediaDetailsSelectionCount(OVNMediaDetails
 
 QList<int> OVNCatalogWindowMediaDelegate::ovnMediaDetailsSelections(OVNMediaDetails *)
 {
-    return w.m_mediaView ? w.m_mediaView->selectedRows() : QList<int>();
+    return m_state.mediaView ? m_state.mediaView->selectedRows() : QList<int>();
 }
 
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForIDForRow(OVNMediaDetails *, const QString &key, int row)
 {
-    if (!w.m_mediaView || row < 0 || row >= w.m_mediaView->count())
+    if (!m_state.mediaView || row < 0 || row >= m_state.mediaView->count())
         return QString();
     // The list's own keys are kept as text and never changed by the preloader: read directly, as
     // the pane sums the sizes of every selected entry.
@@ -515,135 +517,137 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForIDForRow(OVNMedia
         field = MediaRecord::fieldIndex(key);
     }
     if (field >= 0)
-        return w.m_mediaView->mediaContainer().at(row)->field(MediaRecord::Field(field));
-    return w.m_mediaView->mediaObject(key, row).toString();
+        return m_state.mediaView->mediaContainer().at(row)->field(MediaRecord::Field(field));
+    return m_state.mediaView->mediaObject(key, row).toString();
 }
 
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column)
 {
-    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() != 1)
         return QString();
-    if (!w.m_internalPurchasedStorage) {
+    if (!m_internalPurchasedStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        w.m_internalPurchasedStorage = w.m_dbcon && !mid.isEmpty() ? w.m_dbcon->getPurchasedForMediaID(mid)
-                                                                   : QVariantMap();
+        m_internalPurchasedStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getPurchasedForMediaID(mid)
+                                                                     : QVariantMap();
     }
-    return w.m_internalPurchasedStorage->value(column).toString();
+    return m_internalPurchasedStorage->value(column).toString();
 }
 
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column)
 {
-    if (!w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() != 1)
         return QString();
-    if (!w.m_internalSoldStorage) {
+    if (!m_internalSoldStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        w.m_internalSoldStorage = w.m_dbcon && !mid.isEmpty() ? w.m_dbcon->getSoldForMediaID(mid) : QVariantMap();
+        m_internalSoldStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getSoldForMediaID(mid) : QVariantMap();
     }
-    return w.m_internalSoldStorage->value(column).toString();
+    return m_internalSoldStorage->value(column).toString();
 }
 
 bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, const std::function<bool()> &write)
 {
-    if (!w.m_dbcon || mediaId.isEmpty())
+    if (!m_state.dbcon || mediaId.isEmpty())
         return false;
-    const quint64 failures = w.m_dbcon->failureCount();
+    const quint64 failures = m_state.dbcon->failureCount();
     const auto refuse = [&](const OVNCategoryAccess::Refusal &refusal) {
         if (refusal.reason == OVNCategoryAccess::Refusal::Reason::Unreachable) {
             // The catalog was out of reach: what was typed is kept in the pane, marked as not
             // saved, and handed over again later.
-            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, QString()));
-            if (w.m_mediaDetails)
-                w.m_mediaDetails->keepUnsavedEdit();
+            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, QString()));
+            if (m_state.mediaDetails)
+                m_state.mediaDetails->keepUnsavedEdit();
         } else {
             // Refused: the pane shows what is stored again, not what was typed.
             w.showCategoryRefusal(refusal);
-            if (w.m_mediaDetails)
-                w.m_mediaDetails->refuseHandedOverEdit();
+            if (m_state.mediaDetails)
+                m_state.mediaDetails->refuseHandedOverEdit();
         }
         return false;
     };
     // The entry the edit began on, wherever the selection is now: its own category decides, with
     // the user's groups as they are now.
-    const QString owner = w.m_dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
-    if (w.m_dbcon->failureCount() != failures)
+    const QString owner = m_state.dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
+    if (m_state.dbcon->failureCount() != failures)
         return refuse(
-            OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
-    if (const auto refusal = OVNCategoryAccess::entriesRefusalNow(*w.m_dbcon, OVNPrivilegeLevel::readWrite(), {owner}))
+            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
+    if (const auto refusal =
+            OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, OVNPrivilegeLevel::readWrite(), {owner}))
         return refuse(*refusal);
     if (write())
         return true;
-    return refuse(OVNCategoryAccess::writeFailure(*w.m_dbcon, failures, localized("The change could not be stored.")));
+    return refuse(
+        OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value,
                                                                   const QString &key, const QString &mediaId)
 {
-    if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updateMediaListEntry(mediaId, key, value); }))
+    if (!writeDetailsValue(mediaId, [&] { return m_state.dbcon->updateMediaListEntry(mediaId, key, value); }))
         return;
     const int row = rowForMediaId(mediaId);
     if (row >= 0)
-        w.m_mediaView->setMediaObject(key, value, row);
+        m_state.mediaView->setMediaObject(key, value, row);
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *, const QString &value,
                                                                            const QString &column,
                                                                            const QString &mediaId)
 {
-    if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updatePurchasedEntry(mediaId, column, value); }))
+    if (!writeDetailsValue(mediaId, [&] { return m_state.dbcon->updatePurchasedEntry(mediaId, column, value); }))
         return;
     // The cache belongs to the one selected entry; an edit of another entry must not enter it.
-    if (w.m_internalPurchasedStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
-        w.m_internalPurchasedStorage->insert(column, value);
+    if (m_internalPurchasedStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
+        m_internalPurchasedStorage->insert(column, value);
     else
-        w.m_internalPurchasedStorage.reset();
+        m_internalPurchasedStorage.reset();
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *, const QString &value,
                                                                       const QString &column, const QString &mediaId)
 {
-    if (!writeDetailsValue(mediaId, [&] { return w.m_dbcon->updateSoldEntry(mediaId, column, value); }))
+    if (!writeDetailsValue(mediaId, [&] { return m_state.dbcon->updateSoldEntry(mediaId, column, value); }))
         return;
-    if (w.m_internalSoldStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
-        w.m_internalSoldStorage->insert(column, value);
+    if (m_internalSoldStorage && ovnMediaDetailsStringForID(nullptr, keyMid) == mediaId)
+        m_internalSoldStorage->insert(column, value);
     else
-        w.m_internalSoldStorage.reset();
+        m_internalSoldStorage.reset();
 }
 
 void OVNCatalogWindowMediaDelegate::cacheExifForOVNMediaDetails(OVNMediaDetails *pane)
 {
-    if (w.m_internalExifStorage || !w.m_dbcon || !w.m_mediaView || w.m_mediaView->numberOfSelectedRows() != 1)
+    if (m_internalExifStorage || !m_state.dbcon || !m_state.mediaView || m_state.mediaView->numberOfSelectedRows() != 1)
         return;
     const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
     if (mid.isEmpty())
         return;
     // The metadata the file was imported with, as one property-list dictionary; without one the
     // cache stays empty and the next request asks again.
-    const QString text = w.m_dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
+    const QString text = m_state.dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
     if (text.size() <= 2)
         return;
     const QVariant tags = PropertyList::read(text.toUtf8());
     if (tags.typeId() == QMetaType::QVariantMap)
-        w.m_internalExifStorage = tags.toMap();
+        m_internalExifStorage = tags.toMap();
 }
 
 int OVNCatalogWindowMediaDelegate::numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane)
 {
     cacheExifForOVNMediaDetails(pane);
-    return w.m_internalExifStorage ? int(w.m_internalExifStorage->size()) : 0;
+    return m_internalExifStorage ? int(m_internalExifStorage->size()) : 0;
 }
 
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsExifTagAtRow(OVNMediaDetails *pane, int row)
 {
     if (row < 0 || row >= numberOfRowsInExifForOVNMediaDetails(pane))
         return QString();
-    return sortedKeys(*w.m_internalExifStorage).at(row);
+    return sortedKeys(*m_internalExifStorage).at(row);
 }
 
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsExifValueAtRow(OVNMediaDetails *pane, int row)
 {
     if (row < 0 || row >= numberOfRowsInExifForOVNMediaDetails(pane))
         return QString();
-    const QVariant value = w.m_internalExifStorage->value(sortedKeys(*w.m_internalExifStorage).at(row));
+    const QVariant value = m_internalExifStorage->value(sortedKeys(*m_internalExifStorage).at(row));
     // A list of values (keywords, several dates) shows as one line.
     if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QStringLiteral(", "));

@@ -4,21 +4,25 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
 
+#include <QVariantMap>
+
 #include <functional>
 #include <memory>
 #include <optional>
 
 class OVNAssetManager;
+struct OVNCatalogWindowState;
 class OVNMediaDetails;
 
 // The catalog window's thumbnail view delegate and, through a small adapter (both protocols name
 // their capability sets alike), its details pane's data source: the thumbnails, the selection
 // shown in the preview and details, opening on a double-click, deleting, dropping and pasting
-// entries, and the stored values of the selected entry. Owned by the window; acts through it.
+// entries, and the stored values of the selected entry. Owned by the window; acts through its
+// public methods and on the state it hands over, and keeps the selected entry's values itself.
 class OVNCatalogWindowMediaDelegate : public OVNMediaViewDelegate
 {
 public:
-    explicit OVNCatalogWindowMediaDelegate(OVNAssetManager &window);
+    OVNCatalogWindowMediaDelegate(OVNAssetManager &window, OVNCatalogWindowState &state);
     ~OVNCatalogWindowMediaDelegate() override;
 
     // ---- thumbnail view delegate ----
@@ -85,6 +89,10 @@ public:
                                                 const QString &mediaId);
     void ovnMediaDetailsSetStringForSoldID(OVNMediaDetails *pane, const QString &value, const QString &column,
                                            const QString &mediaId);
+    // Drops the purchase or sale values read for the selected entry, so that the pane reads them
+    // again (after they were written elsewhere, as by auto-fill).
+    void forgetPurchaseValues() { m_internalPurchasedStorage.reset(); }
+    void forgetSaleValues() { m_internalSoldStorage.reset(); }
     // Reads the selected entry's metadata into the cache, once per selection.
     void cacheExifForOVNMediaDetails(OVNMediaDetails *pane);
     int numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *pane);
@@ -103,5 +111,12 @@ private:
     bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
 
     OVNAssetManager &w;
+    OVNCatalogWindowState &m_state; // the window's, shared with it
     std::unique_ptr<DetailsSource> m_details;
+    // The selected entry's metadata, purchase and sale values as read for the pane; dropped at
+    // every selection change.
+    std::optional<QVariantMap> m_internalExifStorage;
+    std::optional<QVariantMap> m_internalPurchasedStorage;
+    std::optional<QVariantMap> m_internalSoldStorage;
+    int m_deleteRefusedByDatabase = 0; // the deletes of one deleteSelectedMedia() the catalog refused
 };

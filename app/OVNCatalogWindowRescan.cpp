@@ -47,7 +47,7 @@ void OVNCatalogWindowCategoryActions::buttonRescanSurveillanceFolderClick()
 
 bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNode &node)
 {
-    if (!w.m_dbcon || w.m_maintenanceRunning || node.value(keyType).toString() != QLatin1String("M"))
+    if (!m_state.dbcon || m_state.maintenanceRunning || node.value(keyType).toString() != QLatin1String("M"))
         return false;
     if (!w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), node))
         return false;
@@ -69,7 +69,7 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
         std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
     // Every entry of the folder, whatever the thumbnail view's filter hides.
     QList<Record> records;
-    for (const OVNDatabaseAccess::EntryFile &file : w.m_dbcon->getEntryFilesForCategory(folderId))
+    for (const OVNDatabaseAccess::EntryFile &file : m_state.dbcon->getEntryFilesForCategory(folderId))
         records.append({file.mid, file.absolutePath, file.importDate});
 
     runMaintenance(
@@ -163,11 +163,11 @@ void OVNCatalogWindowCategoryActions::removeMissingAndImport(const QString &fold
 
 void OVNCatalogWindowCategoryActions::reimport(const QStringList &mediaIds, const QString &categoryId)
 {
-    if (!w.m_dbcon || mediaIds.isEmpty())
+    if (!m_state.dbcon || mediaIds.isEmpty())
         return;
     QVariantList records;
     for (const QString &mid : mediaIds) {
-        const QString path = w.m_dbcon->getMediaListEntryForMediaID(mid, keyPath);
+        const QString path = m_state.dbcon->getMediaListEntryForMediaID(mid, keyPath);
         if (!path.isEmpty())
             records.append(QVariantMap{{keyMid, mid}, {keyPath, path}});
     }
@@ -176,14 +176,14 @@ void OVNCatalogWindowCategoryActions::reimport(const QStringList &mediaIds, cons
 
 void OVNCatalogWindowCategoryActions::reimportRecords(const QVariantList &records, const QString &categoryId)
 {
-    if (!w.m_dbcon || records.isEmpty())
+    if (!m_state.dbcon || records.isEmpty())
         return;
     if (!w.isUserAuthorizedForMediaWithType(OVNPrivilegeLevel::readWrite(), {categoryId}, true))
         return;
-    const std::shared_ptr<OVNDatabaseAccess> windowConnection = w.m_dbcon;
+    const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
     import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
 });
-w.m_trackImportDidFinish = true;
+m_state.trackImportDidFinish = true;
 import->reprocessFiles(records, categoryId, &w);
 }
