@@ -40,15 +40,13 @@ QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
 MediaList OVNAssetManager::readableMedia(MediaList records)
 {
     // On a catalog with users, an entry is shown only to whoever may read the category that owns
-    // it, whichever list it arrives in (all entries, a folder's, a set's or a search's).
-    if (!m_state.dbcon || !m_state.dbcon->useAuthentication())
+    // it now, whichever list it arrives in (all entries, a folder's, a set's or a search's); the
+    // tools judge what they list by the same rule. A list whose privileges could not be read shows
+    // nothing.
+    if (!m_state.dbcon)
         return records;
     m_categoryLevels.clear();
-    records.removeIf([this](const MediaRecordRef &record) {
-        const QString owner = record->field(MediaRecord::CategoryId);
-        return !OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), cachedCategoryLevel(owner));
-    });
-    return records;
+    return OVNCategoryAccess::readableNow(*m_state.dbcon, std::move(records)).value_or(MediaList());
 }
 
 void OVNAssetManager::showItemCount() { setStatus(itemsText(m_state.mediaView->count()), false); }

@@ -143,7 +143,7 @@ std::optional<MediaList> readableNow(OVNDatabaseAccess &db, MediaList records)
             if (!owner.isEmpty()) {
                 const OVNDatabaseAccess::CategoryAccess access = db.categoryAccessNow(owner);
                 failed = access.status == OVNDatabaseAccess::CategoryAccess::Status::Failed;
-                may = access.status == OVNDatabaseAccess::CategoryAccess::Status::Found
+                may = access.status == OVNDatabaseAccess::CategoryAccess::Status::Found && !hasNoGroup(db)
                       && OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), access.level);
             }
             known = readable.insert(owner, may);
