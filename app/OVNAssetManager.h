@@ -8,7 +8,7 @@
 #include "app/OVNCatalogWindowCommands.h"
 #include "app/OVNCatalogWindowMediaDelegate.h"
 #include "app/OVNCatalogWindowState.h"
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineViewDelegate.h"
 #include "app/OVNOutputHandOff.h"

@@ -3,7 +3,7 @@
 
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"

@@ -4,7 +4,7 @@
 
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"

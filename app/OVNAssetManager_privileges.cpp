@@ -1,8 +1,8 @@
 // Privilege checks before the catalog window changes a category or an entry.
 #include "app/OVNAssetManager.h"
 
-#include "app/OVNCategoryAccess.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNCategoryAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"

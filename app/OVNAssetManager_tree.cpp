@@ -5,7 +5,7 @@
 #include "formats/OVNHelper.h"
 
 #include "app/OVNCategoryTreeModel.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"

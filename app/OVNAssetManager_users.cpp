@@ -2,7 +2,7 @@
 
 #include "app/OVNAccessPrivileges.h"
 #include "app/OVNAssetManager.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
 

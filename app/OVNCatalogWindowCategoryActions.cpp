@@ -6,7 +6,7 @@
 #include "app/OVNCategoryMaintenance.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "import/OVNCumulusParser.h"
 #include "import/OVNImportMedia.h"

@@ -4,7 +4,7 @@
 
 #include "app/OVNOutlineView.h"
 #include "app/OVNPaneGeometry.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewSorting.h"

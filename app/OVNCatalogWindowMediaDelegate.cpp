@@ -5,7 +5,7 @@
 #include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"

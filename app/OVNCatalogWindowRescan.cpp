@@ -4,7 +4,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCategoryMaintenance.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNImportMedia.h"
 #include "platform/Alert.h"

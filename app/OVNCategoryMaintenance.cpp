@@ -1,8 +1,8 @@
 #include "app/OVNCategoryMaintenance.h"
 
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryComment.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"

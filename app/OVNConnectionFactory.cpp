@@ -1,6 +1,6 @@
 #include "app/OVNConnectionFactory.h"
 
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"

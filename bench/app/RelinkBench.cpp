@@ -5,7 +5,7 @@
 //
 //   bench_relink [count]                  (default 10000)
 //   bench_relink --relink CATALOG FOLDER  (one side: re-links and prints its own time)
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "app/OVNRelink.h"
 #include "BenchCatalog.h"
 #include "BenchPair.h"

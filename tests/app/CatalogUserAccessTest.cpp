@@ -7,7 +7,7 @@
 #include "StartupFakes.h"
 
 #include "app/OVNAccessPrivileges.h"
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNDocumentController.h"

@@ -1,11 +1,11 @@
-// Which entries a catalog user may read at this moment, as every list of entries outside the
-// catalog window (the tools' searches, exports and listings) filters them: each entry by the
-// category that owns it, with the privileges and the user's groups as the catalog holds them now.
+// Which entries a catalog user may read at this moment, as every list of entries filters them (the
+// catalog window's, the express panel's and the tools'): each entry by the category that owns it,
+// with the privileges and the user's groups as the catalog holds them now.
 
 #include "../catalogdb/CatalogFixture.h"
 #include "../support/CatalogUsers.h"
 
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 #include "ToolAccount.h"
 
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNConnectionFactory.h"
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/SystemInfo.h"
 

@@ -12,7 +12,7 @@
 // the program's privilege text, writing nothing. A refused search prints "refused: MESSAGE", a stopped one
 // "stopped: MESSAGE"; both exit 1.
 
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNUserAdministration.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"

@@ -1,6 +1,6 @@
-#include "app/OVNCategoryAccess.h"
+#include "catalogdb/OVNCategoryAccess.h"
 
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Localized.h"
 

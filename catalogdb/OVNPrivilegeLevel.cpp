@@ -1,4 +1,4 @@
-#include "app/OVNPrivilegeLevel.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 
 #include "platform/Localized.h"
 
