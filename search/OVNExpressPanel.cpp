@@ -1,7 +1,9 @@
 #include "search/OVNExpressPanel.h"
 
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
@@ -552,34 +554,22 @@ void OVNExpressPanel::menuSetRating(int rating)
     const QList<int> rows = selectedRows();
     if (rows.isEmpty() || rating < 0 || rating > 5 || !m_connection)
         return;
-    // Every entry answers to the category that owns it; one refused entry refuses the command.
-    QHash<QString, QString> levels;
-    for (int row : rows) {
-        const QString owner = m_mediaView->mediaObject(QStringLiteral("categoryid"), row).toString();
-        auto level = levels.constFind(owner);
-        if (level == levels.constEnd()) {
-            const QString own = !m_connection->useAuthentication() ? QStringLiteral("FULL ACCESS")
-                                : owner.isEmpty()                  ? QStringLiteral("NO ACCESS")
-                                                  : m_connection->getCategoryAccessPrivilegesForMID(owner);
-            level = levels.insert(owner, own);
-        }
-        if (!OVNExpressSearch::mayWrite(*level)) {
-            Alerts::run({localized("Authorization Failed"),
-                         localized("Your access privileges do not allow you to complete the requested operation. \n\n")
-                             + localized("Requested Privilege: ") + QStringLiteral("READ & WRITE") + QLatin1Char('\n')
-                             + localized("Your Privilege Level: ") + *level,
-                         {},
-                         Alert::Style::Warning,
-                         Alert::Modality::Application,
-                         {}});
-            return;
-        }
-    }
     const QString value = QString::number(rating);
     bool written = true;
     QString error;
     {
         OVNDatabaseTransaction batch(*m_connection);
+        // Every entry answers to the category that owns it, as the catalog holds it now (the
+        // user's groups read afresh); one refused entry refuses the command.
+        QStringList owners;
+        for (int row : rows)
+            owners.append(m_mediaView->mediaObject(CatalogNames::keyCategoryId, row).toString());
+        if (const auto refusal =
+                OVNCategoryAccess::entriesRefusalNow(*m_connection, OVNPrivilegeLevel::readWrite(), owners)) {
+            batch.rollback();
+            Alerts::run({refusal->title, refusal->text, {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+            return;
+        }
         for (int row : rows) {
             written = m_connection->updateMediaListEntry(m_mediaView->mediaIDForRow(row), keyRating, value,
                                                          OVNDatabaseAccess::BareValue);

@@ -1,5 +1,7 @@
 #include "search/OVNExpressSearch.h"
 
+#include "catalogdb/OVNCategoryAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
 
@@ -7,12 +9,9 @@
 
 namespace OVNExpressSearch {
 
-bool mayRead(const QString &level) { return level == QLatin1String("READ ONLY") || mayWrite(level); }
+bool mayRead(const QString &level) { return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), level); }
 
-bool mayWrite(const QString &level)
-{
-    return level == QLatin1String("READ & WRITE") || level == QLatin1String("FULL ACCESS");
-}
+bool mayWrite(const QString &level) { return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), level); }
 
 Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, const std::atomic<bool> *stop,
             std::uint32_t fields)
@@ -22,19 +21,11 @@ Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, 
     Outcome outcome = connection.searchMediaListReadOnly(sql, timeLimitMs, stop, read);
     if (outcome.status != Outcome::Status::Found || !connection.useAuthentication())
         return outcome;
-    QHash<QString, bool> readable; // one look-up per category
-    MediaList kept;
-    kept.reserve(outcome.records.size());
-    for (MediaRecordRef &record : outcome.records) {
-        const QString owner = record->field(MediaRecord::CategoryId);
-        auto known = readable.constFind(owner);
-        if (known == readable.constEnd())
-            known = readable.insert(owner,
-                                    !owner.isEmpty() && mayRead(connection.getCategoryAccessPrivilegesForMID(owner)));
-        if (*known)
-            kept.append(std::move(record));
-    }
-    outcome.records = std::move(kept);
+    // Each entry by the category that owns it, as every list of entries is filtered.
+    std::optional<MediaList> readable = OVNCategoryAccess::readableNow(connection, std::move(outcome.records));
+    if (!readable)
+        return {Outcome::Status::Failed, {}, failureText(connection)};
+    outcome.records = std::move(*readable);
     return outcome;
 }
 
@@ -42,7 +33,10 @@ std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection)
 {
     if (!connection.useAuthentication())
         return std::nullopt;
+    // The user's groups as the catalog holds them now; a user left in no group reads nothing.
     QStringList ids;
+    if (connection.refreshUserGroups() != OVNDatabaseAccess::Membership::Member)
+        return ids;
     for (const OVNRow &row : connection.rowsForQuery(QStringLiteral("select mid, comment from strvcategory"))) {
         if (row.size() >= 2 && mayRead(connection.getAccessPrivilegesForCurrentUser(row.at(1).toString())))
             ids << row.at(0).toString();

@@ -262,7 +262,8 @@ TEST_P(ExpressPanelTest, FailedConnectionRetries)
 }
 
 // On a server with users: "NO ACCESS" entries are never offered or found; "READ ONLY" ones are
-// never rated (one alert, nothing written, also for the writable entries selected with them).
+// never rated (one alert, nothing written, also for the writable entries selected with them); a
+// user taken out of every group rates nothing.
 class ServerExpressPanelTest : public ExpressPanelTest
 {
 protected:
@@ -311,6 +312,13 @@ TEST_P(ServerExpressPanelTest, NoAccessIsNeverListedAndReadOnlyNeverRated)
     panel->menuSetRating(5);
     EXPECT_EQ(stored(writable), "5");
     EXPECT_EQ(alerts->shown().size(), 1);
+
+    // Taken out of her group while the panel is open: the next rating asks the catalog as it is now.
+    db.rowsForQuery(QStringLiteral("delete from strvgroupusers"));
+    panel->menuSetRating(3);
+    ASSERT_EQ(alerts->shown().size(), 2);
+    EXPECT_EQ(alerts->shown().last().message, "You can no longer use this catalog");
+    EXPECT_EQ(stored(writable), "5");
 }
 
 OVN_CATALOG_VENDORS(ExpressPanelTest);
