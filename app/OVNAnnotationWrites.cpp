@@ -134,16 +134,18 @@ QString OVNAnnotationWrites::reportText(const Summary &summary)
         return {};
     QStringList lines;
     if (summary.refused > 0)
-        lines.append(
-            localized("%1 entries were left unchanged: your access privileges do not allow it.").arg(summary.refused)
-            + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
+        lines.append(countedText(summary.refused,
+                                 "%1 entry was left unchanged: your access privileges do not allow it.",
+                                 "%1 entries were left unchanged: your access privileges do not allow it.")
+                     + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
     if (summary.failed > 0) {
         QStringList reasons;
         for (const Failure &failure :
              std::as_const(summary.failures).first(std::min<qsizetype>(reasonsShown, summary.failures.size())))
             reasons.append(failure.column.isEmpty() ? failure.reason
                                                     : failure.column + QStringLiteral(": ") + failure.reason);
-        lines.append(localized("%1 entries could not be written completely.").arg(summary.failedEntries)
+        lines.append(countedText(summary.failedEntries, "%1 entry could not be written completely.",
+                                 "%1 entries could not be written completely.")
                      + QLatin1Char('\n') + reasons.join(QLatin1Char('\n')));
     }
     return lines.join(QStringLiteral("\n\n"));

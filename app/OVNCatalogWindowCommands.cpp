@@ -1062,6 +1062,9 @@ void OVNCatalogWindowCommands::buttonReloadCatalogListClick()
 {
     w.reloadCategoryList();
     w.updateCategoryList();
+    // The thumbnails shown came with the list before: they are read again by the privileges as the
+    // catalog holds them now (none while no category is selected).
+    w.reloadMediaList();
 }
 
 void OVNCatalogWindowCommands::buttonReloadCatalogClick() { w.reloadMediaList(); }

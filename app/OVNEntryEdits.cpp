@@ -9,7 +9,6 @@
 #include "platform/CatalogNames.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QHash>
 #include <QImage>
 #include <QImageWriter>
@@ -24,11 +23,6 @@ namespace {
 using CatalogNames::keyCategoryId;
 using CatalogNames::keyOrientation;
 using CatalogNames::keyRating;
-
-QString countedText(const char *text, int count)
-{
-    return QCoreApplication::translate("Localizable", text, nullptr, count);
-}
 
 // Runs work(i) for i in [0, count) on the available cores; the calling thread takes part.
 template <typename Work>
@@ -198,18 +192,21 @@ QString OVNEntryEdits::unchangedText(const Summary &summary) const
         return {};
     QStringList lines;
     if (summary.unchecked > 0)
-        lines.append(countedText("%n entries were left unchanged.", summary.unchecked) + QLatin1Char(' ')
-                     + summary.uncheckedTitle + QLatin1Char('\n') + summary.uncheckedText);
+        lines.append(countedText(summary.unchecked, "%1 entry was left unchanged.", "%1 entries were left unchanged.")
+                     + QLatin1Char(' ') + summary.uncheckedTitle + QLatin1Char('\n') + summary.uncheckedText);
     if (summary.refused > 0) {
-        lines.append(
-            countedText("%n entries were left unchanged: your access privileges do not allow it.", summary.refused)
-            + QLatin1Char('\n') + localized("Requested Privilege: ") + OVNPrivilegeLevel::readWrite()
-            + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
+        lines.append(countedText(summary.refused,
+                                 "%1 entry was left unchanged: your access privileges do not allow it.",
+                                 "%1 entries were left unchanged: your access privileges do not allow it.")
+                     + QLatin1Char('\n') + localized("Requested Privilege: ") + OVNPrivilegeLevel::readWrite()
+                     + QLatin1Char('\n') + localized("Your Privilege Level: ") + summary.refusedLevel);
     }
     if (summary.unreadable > 0)
-        lines.append(countedText("%n thumbnails could not be read and were left unchanged.", summary.unreadable));
+        lines.append(countedText(summary.unreadable, "%1 thumbnail could not be read and was left unchanged.",
+                                 "%1 thumbnails could not be read and were left unchanged."));
     if (summary.failed > 0) {
-        lines.append(countedText("%n entries could not be written to the catalog.", summary.failed)
+        lines.append(countedText(summary.failed, "%1 entry could not be written to the catalog.",
+                                 "%1 entries could not be written to the catalog.")
                      + (m_db ? QString(QLatin1Char('\n') + m_db->getLastErrorMessage()) : QString()));
     }
     return lines.join(QStringLiteral("\n\n"));

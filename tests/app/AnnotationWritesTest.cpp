@@ -71,7 +71,7 @@ TEST_P(AnnotationWritesTest, StoredValuesAreShownRefusedOnesCountedWithTheirReas
     }
     EXPECT_EQ(stored(targets[0].mid, "fulldesc"), "x");
     EXPECT_FALSE(shown[1].contains("fulldesc"));
-    EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).contains("1 entries could not be written completely.\n"
+    EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).contains("1 entry could not be written completely.\n"
                                                                   "fulldesc: "));
 }
 

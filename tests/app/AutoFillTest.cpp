@@ -183,7 +183,7 @@ TEST_P(AutoFillTest, RefusedWritesAreReportedTheRestStored)
     EXPECT_EQ(stored(mids[1], "fulldesc"), "A long description");
     EXPECT_EQ(shown(window, mids[1], "fulldesc"), "A long description");
     ASSERT_EQ(presenter->shown().size(), 1);
-    EXPECT_TRUE(presenter->shown()[0].informativeText.contains("1 entries could not be written"));
+    EXPECT_TRUE(presenter->shown()[0].informativeText.contains("1 entry could not be written"));
     EXPECT_TRUE(presenter->shown()[0].informativeText.contains("fulldesc: "));
 
     // Licence writes are checked too.

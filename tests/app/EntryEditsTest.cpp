@@ -121,8 +121,8 @@ TEST_P(EntryEditsTest, TurnsWriteThumbnailAndCodeTogetherAndCountWhatStays)
     EXPECT_EQ(summary.unreadable, 1);
     EXPECT_EQ(summary.failed, 1);
     const QString text = edits.unchangedText(summary);
-    EXPECT_TRUE(text.contains("1 thumbnails could not be read")) << qPrintable(text);
-    EXPECT_TRUE(text.contains("1 entries could not be written")) << qPrintable(text);
+    EXPECT_TRUE(text.contains("1 thumbnail could not be read")) << qPrintable(text);
+    EXPECT_TRUE(text.contains("1 entry could not be written")) << qPrintable(text);
 
     // A thumbnail the caller holds is the one turned.
     list = targets(edits, {mids[0]});

@@ -108,8 +108,8 @@ TEST_P(RatingRotationTest, EntriesThatCannotBeTurnedStayAndAreCounted)
     EXPECT_EQ(stored(mids[2], "orientation"), "6");
     EXPECT_EQ(shown(window, mids[2], "orientation"), "6");
     ASSERT_EQ(presenter->shown().size(), 1);
-    EXPECT_TRUE(presenter->shown().last().informativeText.contains("1 thumbnails could not be read"));
-    EXPECT_TRUE(presenter->shown().last().informativeText.contains("1 entries could not be written"));
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("1 thumbnail could not be read"));
+    EXPECT_TRUE(presenter->shown().last().informativeText.contains("1 entry could not be written"));
 
     // A refused rating likewise keeps the shown value.
     window->menuSetRating(1);
