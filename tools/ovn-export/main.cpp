@@ -76,6 +76,9 @@ int main(int argc, char **argv)
     if (positional.size() != 3)
         return usage();
 
+    // Opens the catalog logged in as the account's catalog user (ToolAccount::logIn: strangers and
+    // users in no group are refused) and needs READ ONLY on the category at this moment; only the
+    // entries the user may read are handed on.
     ToolCatalog::CategoryInCatalog opened = ToolCatalog::openCategory(positional.at(0), positional.at(1), "ovn-export");
     if (!opened.refusal.isEmpty())
         return refuse(opened.refusal);
