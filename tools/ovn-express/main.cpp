@@ -13,7 +13,6 @@
 // "stopped: MESSAGE"; both exit 1.
 
 #include "catalogdb/OVNCategoryAccess.h"
-#include "app/OVNUserAdministration.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/CatalogNames.h"
@@ -61,6 +60,13 @@ QString ratingFailed(const OVNDatabaseAccess &db)
     qWarning("Rating failed: %s", qUtf8Printable(db.getLastErrorMessage()));
     return QStringLiteral("Rating Failed: The rating could not be written to the catalog; the entries keep their "
                           "rating.");
+}
+
+// A login with a password that did not hold: what a search needs of it.
+QString loginFailedText()
+{
+    return QStringLiteral("Wrong login or password, or the user is in no group: a search needs the login and "
+                          "password of a catalog user who belongs to a group.");
 }
 
 // A column tag by number or by its menu title (any case); -1 when it is neither.
@@ -146,7 +152,7 @@ int main(int argc, char *argv[])
             std::string password;
             std::getline(std::cin, password);
             if (!db->authenticateWebUser(login, QString::fromStdString(password)))
-                return finish("refused", OVNUserAdministration::loginFailedText());
+                return finish("refused", loginFailedText());
         }
     }
 
