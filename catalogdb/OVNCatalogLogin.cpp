@@ -3,6 +3,7 @@
 #include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
+#include "platform/Localized.h"
 #include "platform/SystemInfo.h"
 #include "platform/SystemLog.h"
 
@@ -66,6 +67,12 @@ QString failure(const OVNDatabaseAccess &connection, const QString &what)
 {
     if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return what + QStringLiteral(": ") + connection.getLastErrorMessage();
+    // A catalog that could not be opened at all: the words of the program's own alert, whose text
+    // is the connection's (where the server was looked for and why it did not answer, or the file's
+    // problem); no statement has run that it could quote.
+    if (!connection.isDBConnectionActive() && !connection.getLastErrorMessage().isEmpty())
+        return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
+               + connection.getLastErrorMessage().simplified();
     qWarning("%s: %s", qUtf8Printable(what), qUtf8Printable(connection.getLastErrorMessage()));
     return what;
 }

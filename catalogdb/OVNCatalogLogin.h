@@ -38,7 +38,9 @@ QString refusal(OVNDatabaseAccess &connection, const QString &requested, const Q
 std::optional<MediaList> readable(OVNDatabaseAccess &connection, MediaList records, QString *why);
 
 // What a tool tells when the catalog did not do what it asked: `what`, and that the server cannot
-// be reached when that is why. The catalog's own text, which may quote the statement, goes to the log.
+// be reached when that is why, or, for a catalog that could not be opened, "Database connection
+// failed" and the connection's reason, as the program's alert says. The catalog's own text, which
+// may quote a statement, goes to the log.
 QString failure(const OVNDatabaseAccess &connection, const QString &what);
 
 // Qt's messages to the system log from now on (for the tools that open a catalog without logging in).
