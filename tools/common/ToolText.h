@@ -14,9 +14,7 @@ namespace ToolText {
 // terminal: output sent to a file or a pipe is read on a terminal later. All else is left as it is.
 inline QString printable(const QString &text)
 {
-    const auto control = [](QChar c) {
-        return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0);
-    };
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0); };
     if (std::none_of(text.cbegin(), text.cend(), control))
         return text;
     QString out;

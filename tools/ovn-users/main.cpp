@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
         // Both ask about categories as the account's own catalog user: as the program refuses it at
         // start-up, an account that is no catalog user, or is in no group, reads and changes nothing.
         if (!connection->isDBConnectionActive())
-            return refuse(QStringLiteral("cannot open the catalog %1").arg(catalog));
+            return refuse(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog %1").arg(catalog)));
         if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
             return refuse(refusal);
         if (action == QLatin1String("level")) {
