@@ -52,6 +52,8 @@ secret=$(sql "select mid from strvcategory where displaytag='Secret'")
 open=$(sql "select mid from strvcategory where displaytag='Open'")
 # A title that would turn the terminal red and clear it.
 sql "update strvfile set displaytag=E'evil\\x1b[31m\\x1b[2Jred' where displaytag='img1.ppm' and categoryid='$shots'"
+# And one that would forge a line and a column of the tools' output.
+sql "update strvfile set displaytag=E'two\\nlines\\tand\\u009bcsi' where displaytag='img2.ppm' and categoryid='$shots'"
 
 # An administrator who is not this account; this account's user in Viewers, an editor in Editors.
 users=$tools/ovn-users
@@ -99,9 +101,10 @@ cases() {
 2|-||ovn-users|$catalog|level|$shots
 1|refused: No category "Secret" can be searched in.||ovn-find|$catalog|$dir/secret.plist
 0|evil\x1b[31m\x1b[2Jred||ovn-find|$catalog|$dir/shots.plist
-0|found: 4||ovn-find|$catalog|$dir/all.plist
+0|found: 3||ovn-find|$catalog|$dir/all.plist
 2|-||ovn-find|$catalog
 0|evil\x1b[31m\x1b[2Jred||ovn-express|$catalog|--quick|All:evil
+0|two\x0alines\x09and\u009bcsi||ovn-express|$catalog|--quick|All:two
 1|$refused Requested Privilege: READ ONLY Your Privilege Level: NO ACCESS||ovn-export|$catalog|Secret|$dir/dest
 2|-||ovn-export|$catalog|Shots
 1|$refused Requested Privilege: READ ONLY Your Privilege Level: NO ACCESS||ovn-mail|$catalog|Secret|--command|true
@@ -129,6 +132,19 @@ run_cases() {
 run_cases
 [ "$(sql "select count(*) from strvfile where categoryid='$open'")" = 2 ] \
     || fail "the record export did not keep the record that was there"
+
+# The same on a catalog file: the escape character written out by each tool that lists titles.
+if command -v sqlite3 >/dev/null; then
+    file="$dir/local.sqlite"
+    "$tools/ovn-import" --quiet "$file" Shots "$dir/files" >/dev/null 2>&1 || fail "the import into a file failed"
+    sqlite3 "$file" "update strvfile set displaytag='evil' || char(27) || '[2Jred' where displaytag='img1.ppm'"
+    for run in "ovn-find|$file|$dir/shots.plist" "ovn-express|$file|--quick|All:evil" "ovn-catalog|$file|media"; do
+        IFS='|' read -r -a line <<<"$run"
+        "$tools/${line[0]}" "${line[@]:1}" </dev/null >"$dir/out" 2>&1 || fail "file: ${line[*]}: status $?"
+        grep -qF 'evil\x1b[2Jred' "$dir/out" || fail "file: ${line[*]}: the title is not written out: $(head -c 400 "$dir/out")"
+        grep -q $'\x1b' "$dir/out" && fail "file: ${line[*]}: a raw escape character reached the output"
+    done
+fi
 
 # The server stopped: every tool says why in the program's words, with status 1, never 2.
 "$server" stop "$OVN_TEST_PG_DIR" >/dev/null 2>&1
