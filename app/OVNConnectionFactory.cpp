@@ -1,6 +1,6 @@
 #include "app/OVNConnectionFactory.h"
 
-#include "catalogdb/OVNCategoryAccess.h"
+#include "catalogdb/OVNCatalogLogin.h"
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -61,20 +61,10 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
 
     m_loginRefusal.clear();
     if (connection && connection->isDBConnectionActive())
-        m_loginRefusal = logIn(*connection, SystemInfo::accountName());
+        m_loginRefusal = OVNCatalogLogin::logIn(*connection, SystemInfo::accountName());
     else if (connection)
         connection->authenticateUser(SystemInfo::accountName());
     return connection;
-}
-
-QString OVNConnectionFactory::logIn(OVNDatabaseAccess &connection, const QString &login)
-{
-    if (connection.authenticateUser(login))
-        return QString();
-    // The reason in the words every later refusal of this user repeats.
-    const QString refusal = OVNCategoryAccess::loginRefusalText(connection, login);
-    connection.closeDBConnection();
-    return refusal;
 }
 
 std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQLDBConnection(const QString &host,

@@ -42,10 +42,6 @@ public:
     void setAlertWindow(QWidget *window);
     void setBeforeAlert(std::function<void()> hook) override;
     QString loginRefusal() const override { return m_loginRefusal; }
-    // Binds an open connection to the catalog user with that login; on a catalog with users, an
-    // account that is no catalog user or belongs to no group is refused: the connection is closed
-    // and the answer says why (empty when the login holds).
-    static QString logIn(OVNDatabaseAccess &connection, const QString &login);
 
 private:
     // Shows the failure alert with the layer's message.

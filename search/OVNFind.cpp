@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
 
@@ -152,13 +153,22 @@ bool OVNFind::setSearchSettings(const QVariantMap &settings)
 
 namespace {
 
+bool mayRead(const CategoryNode &node)
+{
+    return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(),
+                                        node.value(CatalogNames::keyPrivileges).toString());
+}
+
+// The category and the sub-categories the user may read, as the express search gathers them.
 void appendSubtree(OVNDatabaseAccess &db, const QString &mid, QStringList &ids, int depth)
 {
     ids << mid;
     if (depth > 64) // a loop in the stored tree ends here
         return;
-    for (const CategoryNode &child : db.getCategoryListForMID(mid))
-        appendSubtree(db, child.value(CatalogNames::keyMid).toString(), ids, depth + 1);
+    for (const CategoryNode &child : db.getCategoryListForMID(mid)) {
+        if (mayRead(child))
+            appendSubtree(db, child.value(CatalogNames::keyMid).toString(), ids, depth + 1);
+    }
 }
 
 } // namespace
@@ -169,6 +179,9 @@ std::vector<OVNFind::Catalog> OVNFind::catalogsOf(OVNDatabaseAccess &db)
     find.addCatalog(localized("All Entries"), {});
     for (const char *kind : {"F", "C", "M"}) {
         for (const CategoryNode &node : db.getCategoryList(QString::fromLatin1(kind))) {
+            // A category the user may not read is no place to search: neither offered nor named.
+            if (!mayRead(node))
+                continue;
             QStringList ids;
             appendSubtree(db, node.value(CatalogNames::keyMid).toString(), ids, 0);
             find.addCatalog(node.value(QStringLiteral("displaytag")).toString(), ids);

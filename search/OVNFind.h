@@ -53,8 +53,8 @@ public:
     bool setSearchSettings(const QVariantMap &settings);
 
     // The search-in list the catalog window gives: "All Entries", then every top-level folder,
-    // collection and surveillance folder (smart folders and sets are not searched in), each with
-    // its own id and those of every category below it, depth first.
+    // collection and surveillance folder the user may read (smart folders and sets are not searched
+    // in), each with its own id and those of every category below it the user may read, depth first.
     static std::vector<Catalog> catalogsOf(OVNDatabaseAccess &db);
     // The dialect of a connection.
     static Dialect dialectOf(const OVNDatabaseAccess &db);

@@ -7,6 +7,7 @@
 #include "StartupFakes.h"
 
 #include "app/OVNAccessPrivileges.h"
+#include "catalogdb/OVNCatalogLogin.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNConnectionFactory.h"
@@ -360,7 +361,7 @@ TEST_P(CatalogUserAccessTest, OnlyACatalogUserInAGroupIsLetIn)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.login);
         auto connection = openAnother();
-        const QString refusal = OVNConnectionFactory::logIn(*connection, c.login);
+        const QString refusal = OVNCatalogLogin::logIn(*connection, c.login);
         if (!c.refusal) {
             EXPECT_TRUE(refusal.isEmpty()) << qPrintable(refusal);
             EXPECT_TRUE(connection->isDBConnectionActive());

@@ -67,10 +67,13 @@ check "refused: Wrong login" "$bob_pw" --login bob group-privileges Staff "MANAG
 category=$(make_category)
 check "ok:" "" grant "$category" Admin "FULL ACCESS"
 check "ok:" "" grant "$category" Staff "READ ONLY"
-check "level: READ ONLY" "" level "$category" bob
+# Another login's level is for a manager, logged in with his password.
+check "level: READ ONLY" "$admin_pw" level "$category" bob
+check "refused: Wrong login" "wrong" level "$category" bob
+check "level: FULL ACCESS" "" level "$category" "$me"
 check "ok:" "" grant "$category" Staff "NO ACCESS"
-check "level: NO ACCESS" "" level "$category" bob
-check "level: NO ACCESS" "" level "$category" anonymous
+check "level: NO ACCESS" "$admin_pw" level "$category" bob
+check "level: NO ACCESS" "$admin_pw" level "$category" anonymous
 # Giving away one's own full access is asked about (and confirmed here); after it, nothing more.
 check "ok:" "" grant "$category" Admin "READ ONLY"
 check "refused: Authorization Failed" "" grant "$category" Admin "FULL ACCESS"

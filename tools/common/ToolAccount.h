@@ -1,43 +1,7 @@
-// Who a command-line tool reads and writes as, and what that user may do: the catalog user and the
-// privilege checks of the program itself.
+// The catalog user a command-line tool reads and writes as, and the privilege checks it asks before
+// it does: the catalog layer's login (catalogdb/OVNCatalogLogin.h) under the tools' name.
 #pragma once
 
-#include "platform/MediaRecord.h"
+#include "catalogdb/OVNCatalogLogin.h"
 
-#include <QString>
-#include <QStringList>
-
-#include <optional>
-
-class OVNDatabaseAccess;
-
-namespace ToolAccount {
-
-// Logs an open connection in as the catalog user whose login is the name of the account running
-// the tool in the system's user database (never $USER), as the program's start-up does: on a
-// catalog with users, an account that is no catalog user or belongs to no group is refused. Empty
-// when the account may use the catalog; otherwise the start-up refusal's words, and the connection
-// is closed: the tool then reads and writes nothing. A connection that is not open is left as it is.
-// From here on Qt's messages (the catalog layer's may quote the server's own text) go to the
-// system log, never to the terminal.
-QString logIn(OVNDatabaseAccess &connection);
-
-// Empty when the logged-in user holds `requested` on each of the categories as the catalog holds
-// them at this moment (groups and privileges read afresh), as the catalog window judges an entry by
-// the category that owns it (no category grants nothing); otherwise the program's refusal, title
-// and text on one line: "Authorization Failed: ... Requested Privilege: READ & WRITE Your Privilege
-// Level: READ ONLY", or why the privileges could not be read (the server's own text goes to the log).
-QString refusal(OVNDatabaseAccess &connection, const QString &requested, const QStringList &categoryIds);
-
-// The records whose owning category the user may read at this moment; nothing, with `why` set,
-// when the privileges could not be read.
-std::optional<MediaList> readable(OVNDatabaseAccess &connection, MediaList records, QString *why);
-
-// What a tool tells when the catalog did not do what it asked: `what`, and that the server cannot
-// be reached when that is why. The catalog's own text, which may quote the statement, goes to the log.
-QString failure(const OVNDatabaseAccess &connection, const QString &what);
-
-// Qt's messages to the system log from now on (for the tools that open a catalog without logging in).
-void logMessages();
-
-} // namespace ToolAccount
+namespace ToolAccount = OVNCatalogLogin;

@@ -60,7 +60,8 @@ CategoryInCatalog openCategory(const QString &catalog, const QString &category, 
     CategoryInCatalog opened;
     opened.connection = open(catalog, Tables::AsTheyAre, tool);
     if (!opened.connection->isDBConnectionActive() || !opened.connection->checkForDatabaseSetup()) {
-        opened.refusal = QStringLiteral("cannot open the catalog %1").arg(catalog);
+        opened.refusal =
+            ToolAccount::failure(*opened.connection, QStringLiteral("cannot open the catalog %1").arg(catalog));
         return opened;
     }
     opened.refusal = ToolAccount::logIn(*opened.connection);

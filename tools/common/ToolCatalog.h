@@ -28,8 +28,8 @@ QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName);
 
 // An existing catalog (tables as they are), logged in as the account's catalog user, and the
 // category in it, for the output tools; when either is missing, or the user may not read the
-// category, `refusal` says why ("cannot open the catalog X", the program's start-up refusal, "no
-// category Y", the program's privilege refusal).
+// category, `refusal` says why ("cannot open the catalog X" with ToolAccount::failure's reason, the
+// program's start-up refusal, "no category Y", the program's privilege refusal).
 struct CategoryInCatalog {
     std::unique_ptr<OVNDatabaseAccess> connection;
     QString categoryId;

@@ -1,6 +1,8 @@
 // What the command-line tools share when they start and when they answer.
 #pragma once
 
+#include "ToolText.h"
+
 #include <QEventLoop>
 #include <QString>
 #include <QtGlobal>
@@ -26,10 +28,11 @@ inline void offscreenWithoutDisplay()
         offscreenUnlessNamed();
 }
 
-// The answer to a request the tool turns down: "refused: TEXT" on standard output, status 1.
+// The answer to a request the tool turns down: "refused: TEXT" on standard output, status 1. The
+// text may name a category or a user: its control characters are written out (ToolText).
 inline int refuse(const QString &text)
 {
-    std::printf("refused: %s\n", qPrintable(text));
+    std::printf("refused: %s\n", ToolText::utf8(text).constData());
     return 1;
 }
 

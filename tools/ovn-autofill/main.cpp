@@ -6,15 +6,17 @@
 //
 // CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DATABASE (the password from PGPASSWORD
 // or ~/.pgpass), opened as the program opens it: as the catalog user whose login is this account's
-// name. When that user may not change every entry of the category (READ & WRITE on the category
-// that owns it), nothing is written: "refused: " and the program's privilege text, status 1.
+// name. When that user may not change the category, or every entry of it (READ & WRITE on the
+// category and on the category that owns each entry), nothing is written: "refused: " and the
+// program's privilege text, status 1. An account the catalog does not let in, a category that is not
+// there and a catalog that cannot be opened are refused alike (the catalog's words), status 1.
 // CATEGORY is a category id or a collection's name; MODE overwrite, append
 // or merge. FIELD is a media record key ("keywords", "modrelavailable", ...), purchased.COLUMN or
 // sold.COLUMN; an empty VALUE empties the field (written only with --clear-empty). --filename adds
 // the file's name to COLUMN (keywords or shortdesc), --folders the names of N enclosing folders.
 // Prints "entries: N", "written: W" (fields), "refused: R" (entries), "failed: F" (fields), a line
 // "failed: MID COLUMN: reason" per failed field, and "time: S s". Exit status 1 when something
-// was refused or failed, 2 on bad arguments or when the catalog or category is not there.
+// was refused or failed, 2 on a wrong command line.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -28,6 +30,7 @@
 #include "tools/common/ToolAccount.h"
 #include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -125,10 +128,9 @@ int main(int argc, char **argv)
     UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
     std::shared_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-autofill");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        QTextStream(stderr) << "ovn-autofill: no catalog at " << catalog << Qt::endl;
-        return 2;
-    }
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
+        return ToolStart::refuse(
+            ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog));
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
         return ToolStart::refuse(refusal);
     QPointer<OVNAssetManager> window = new OVNAssetManager;
@@ -147,21 +149,19 @@ int main(int argc, char **argv)
             categoryId = item->node.value(CatalogNames::keyMid).toString();
     }
     if (categoryId.isEmpty() || !window->selectCategory(categoryId)) {
-        QTextStream(stderr) << "ovn-autofill: no category " << categoryName << " in " << catalog << Qt::endl;
         delete window.data();
-        return 2;
+        return ToolStart::refuse(QStringLiteral("no category %1").arg(categoryName));
     }
     window->mediaView()->deselectAll();
-    // Every entry answers to the category that owns it.
-    QStringList owners;
+    // As the catalog window asks before its auto-fill: the selected category first (also when it
+    // shows no entry the user may read), then the category that owns each entry.
+    QStringList owners{categoryId};
     for (int row : window->mediaView()->allRows())
         owners.append(window->mediaView()->mediaObject(CatalogNames::keyCategoryId, row).toString());
-    if (!owners.isEmpty()) {
-        const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), owners);
-        if (!refusal.isEmpty()) {
-            delete window.data();
-            return ToolStart::refuse(refusal);
-        }
+    if (const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), owners);
+        !refusal.isEmpty()) {
+        delete window.data();
+        return ToolStart::refuse(refusal);
     }
 
     QElapsedTimer timer;
@@ -175,7 +175,8 @@ int main(int argc, char **argv)
         << "refused: " << summary.refused << '\n'
         << "failed: " << summary.failed << '\n';
     for (const OVNAssetManager::AnnotationFailure &failure : summary.failures)
-        out << "failed: " << failure.mid << ' ' << failure.column << ": " << failure.reason << '\n';
+        out << "failed: " << ToolText::printable(failure.mid) << ' ' << ToolText::printable(failure.column) << ": "
+            << ToolText::printable(failure.reason) << '\n';
     out << "time: " << QString::number(seconds, 'f', 3) << " s" << Qt::endl;
     delete window.data();
     return summary.refused > 0 || summary.failed > 0 ? 1 : 0;

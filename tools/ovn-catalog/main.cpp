@@ -16,13 +16,16 @@
 // FILE may name a server catalog instead: postgresql:HOST:PORT/DATABASE (HOST a socket folder or
 // a name), with the user and password from $PGUSER and $PGPASSWORD.
 //
-// Lists are tab-separated, one item a line. Failures go to standard error with the exit status 1.
+// Lists are tab-separated, one item a line, control characters of the catalog's text written as
+// \xHH (but "list" prints the fields as they are, as the sqlite3 shell does). Failures go to standard error with the
+// exit status 1.
 //
 // On a catalog with users the tool is the account's own catalog user, as the program is: an account
 // that is no catalog user, or in no group, is refused; lists leave out what that user may not read,
 // and each change needs the level the catalog window asks for.
 
 #include "ToolAccount.h"
+#include "ToolText.h"
 
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDBHelper.h"
@@ -62,7 +65,7 @@ QTextStream &out()
 
 int fail(const QString &message)
 {
-    QTextStream(stderr) << "ovn-catalog: " << message << Qt::endl;
+    QTextStream(stderr) << "ovn-catalog: " << ToolText::printable(message) << Qt::endl;
     return 1;
 }
 
@@ -103,9 +106,11 @@ int usage()
 
 void printCategory(const CategoryNode &node, int depth)
 {
-    out() << QString(depth * 2, QLatin1Char(' ')) << node.value(CatalogNames::keyMid).toString() << '\t'
-          << node.value(CatalogNames::keyType).toString() << '\t' << node.value(CatalogNames::keyDisplayTag).toString()
-          << '\t' << node.value(CatalogNames::keyPrivileges).toString() << '\n';
+    using ToolText::printable;
+    out() << QString(depth * 2, QLatin1Char(' ')) << printable(node.value(CatalogNames::keyMid).toString()) << '\t'
+          << printable(node.value(CatalogNames::keyType).toString()) << '\t'
+          << printable(node.value(CatalogNames::keyDisplayTag).toString()) << '\t'
+          << printable(node.value(CatalogNames::keyPrivileges).toString()) << '\n';
 }
 
 void printChildren(OVNDatabaseAccess &db, const QString &parent, int depth)
@@ -150,12 +155,13 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
         return 1;
     for (const MediaRecordRef &entry : *records) {
         const MediaRecord &record = *entry;
-        out() << record.value(CatalogNames::keyMid).toString() << '\t'
-              << record.value(CatalogNames::keyDisplayTag).toString() << '\t'
-              << record.value(CatalogNames::keyAbsolutePath).toString() << '\t'
-              << record.value(QStringLiteral("filesize")).toString() << '\t'
-              << record.value(CatalogNames::keyCategoryId).toString() << '\t'
-              << record.value(QStringLiteral("imagesetmid")).toString() << '\t'
+        using ToolText::printable;
+        out() << printable(record.value(CatalogNames::keyMid).toString()) << '\t'
+              << printable(record.value(CatalogNames::keyDisplayTag).toString()) << '\t'
+              << printable(record.value(CatalogNames::keyAbsolutePath).toString()) << '\t'
+              << printable(record.value(QStringLiteral("filesize")).toString()) << '\t'
+              << printable(record.value(CatalogNames::keyCategoryId).toString()) << '\t'
+              << printable(record.value(QStringLiteral("imagesetmid")).toString()) << '\t'
               << db.getThumbnailForMediaID(record.value(CatalogNames::keyMid).toString()).size() << '\n';
     }
     out().flush();

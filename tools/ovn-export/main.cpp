@@ -12,6 +12,7 @@
 #include "ToolCatalog.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
@@ -98,11 +99,13 @@ int main(int argc, char **argv)
     int written = 0;
     for (const OVNExportImages::Entry &entry : entries) {
         if (entry.written && entry.copied)
-            std::printf("copied: %s\n", qPrintable(entry.destination));
+            std::printf("copied: %s\n", ToolText::utf8(entry.destination).constData());
         else if (entry.written)
-            std::printf("wrote: %s %dx%d\n", qPrintable(entry.destination), entry.size.width(), entry.size.height());
+            std::printf("wrote: %s %dx%d\n", ToolText::utf8(entry.destination).constData(), entry.size.width(),
+                        entry.size.height());
         else
-            std::printf("failed: %s: %s\n", qPrintable(QFileInfo(entry.source).fileName()), qPrintable(entry.reason));
+            std::printf("failed: %s: %s\n", ToolText::utf8(QFileInfo(entry.source).fileName()).constData(),
+                        ToolText::utf8(entry.reason).constData());
         written += entry.written ? 1 : 0;
     }
     std::printf("exported: %d of %d\n", written, int(entries.size()));

@@ -10,10 +10,10 @@
 // "MID<TAB>DISPLAYTAG" per entry; --rate N then rates every entry found as the panel's rating
 // menu does and prints "rated: N", or, when the user may not change one of them, "refused: " and
 // the program's privilege text, writing nothing. A refused search prints "refused: MESSAGE", a stopped one
-// "stopped: MESSAGE"; both exit 1.
+// "stopped: MESSAGE"; both exit 1, as does a catalog that cannot be opened; 2 is a wrong command
+// line. Control characters of the catalog's text are printed as \xHH.
 
 #include "catalogdb/OVNCategoryAccess.h"
-#include "app/OVNUserAdministration.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/CatalogNames.h"
@@ -25,6 +25,7 @@
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolNumber.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -49,7 +50,7 @@ int usage()
 
 int finish(const char *kind, const QString &message)
 {
-    std::printf("%s: %s\n", kind, qPrintable(message));
+    std::printf("%s: %s\n", kind, ToolText::utf8(message).constData());
     return 1;
 }
 
@@ -61,6 +62,13 @@ QString ratingFailed(const OVNDatabaseAccess &db)
     qWarning("Rating failed: %s", qUtf8Printable(db.getLastErrorMessage()));
     return QStringLiteral("Rating Failed: The rating could not be written to the catalog; the entries keep their "
                           "rating.");
+}
+
+// A login with a password that did not hold: what a search needs of it.
+QString loginFailedText()
+{
+    return QStringLiteral("Wrong login or password, or the user is in no group: a search needs the login and "
+                          "password of a catalog user who belongs to a group.");
 }
 
 // A column tag by number or by its menu title (any case); -1 when it is neither.
@@ -132,10 +140,8 @@ int main(int argc, char *argv[])
         return usage();
 
     std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-express");
-    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup()) {
-        std::fprintf(stderr, "ovn-express: cannot open the catalog %s\n", qPrintable(catalog));
-        return 2;
-    }
+    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup())
+        return finish("refused", ToolAccount::failure(*db, QStringLiteral("cannot open the catalog ") + catalog));
     if (login.isEmpty()) {
         // As the program does: the account's own catalog user, without a password.
         if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
@@ -146,7 +152,7 @@ int main(int argc, char *argv[])
             std::string password;
             std::getline(std::cin, password);
             if (!db->authenticateWebUser(login, QString::fromStdString(password)))
-                return finish("refused", OVNUserAdministration::loginFailedText());
+                return finish("refused", loginFailedText());
         }
     }
 
@@ -220,9 +226,9 @@ int main(int argc, char *argv[])
     std::printf("found: %lld\n", static_cast<long long>(outcome.records.size()));
     QByteArray lines;
     for (const MediaRecordRef &record : outcome.records) {
-        lines += record->field(MediaRecord::Mid).toUtf8();
+        lines += ToolText::utf8(record->field(MediaRecord::Mid));
         lines += '\t';
-        lines += record->field(MediaRecord::DisplayTag).toUtf8();
+        lines += ToolText::utf8(record->field(MediaRecord::DisplayTag));
         lines += '\n';
     }
     std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);

@@ -3,9 +3,11 @@
 // SETTINGS a property-list file (XML or text form) of {"CATALOG", "LINES"}; the search-in list is
 // the catalog window's. Prints "sql: STATEMENT", "found: N", then "MID<TAB>DISPLAYTAG" per entry;
 // --save stores the search as a smart folder and prints "saved: ID"; a refused search prints
-// "refused: MESSAGE" and exits 1. The search runs as the account's catalog user and finds only
-// entries that user may read; an account the catalog does not let in is refused, as the program
-// refuses it, and reads nothing.
+// "refused: MESSAGE" and exits 1, as does a catalog that cannot be opened; 2 is a wrong command
+// line. The search-in list holds only categories the user may read; a search in another is refused.
+// Control characters of the catalog's text are printed as \xHH. The search runs as the account's
+// catalog user and finds only entries that user may read; an account the catalog does not let in
+// is refused, as the program refuses it, and reads nothing.
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
@@ -18,6 +20,7 @@
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -25,6 +28,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -66,10 +70,8 @@ int main(int argc, char *argv[])
     QString saveName;
     bool save = false;
     std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-find");
-    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup()) {
-        std::fprintf(stderr, "ovn-find: cannot open the catalog %s\n", qPrintable(catalog));
-        return 2;
-    }
+    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup())
+        return refuse(ToolAccount::failure(*db, QStringLiteral("cannot open the catalog ") + catalog));
     if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
         return refuse(refusal);
     if (args.first() == QLatin1String("--smart-folder")) {
@@ -105,12 +107,21 @@ int main(int argc, char *argv[])
     OVNFind find;
     for (const OVNFind::Catalog &item : OVNFind::catalogsOf(*db))
         find.addCatalog(item.title, item.ids);
+    // Only the places the user may read are offered; a search in any other is refused rather than
+    // widened to every entry.
+    if (settings.contains(QStringLiteral("CATALOG"))) {
+        const QString place = settings.value(QStringLiteral("CATALOG")).toString();
+        const std::vector<OVNFind::Catalog> &offered = find.catalogs();
+        if (std::none_of(offered.begin(), offered.end(),
+                         [&place](const OVNFind::Catalog &item) { return item.title == place; }))
+            return refuse(QStringLiteral("No category \"%1\" can be searched in.").arg(place));
+    }
     find.setSearchSettings(settings);
     const QString refusal = find.refusal();
     if (!refusal.isEmpty())
         return refuse(refusal);
     const QString sql = find.searchClause(OVNFind::dialectOf(*db));
-    std::printf("sql: %s\n", qPrintable(sql));
+    std::printf("sql: %s\n", ToolText::utf8(sql).constData());
     const quint64 failures = db->failureCount();
     MediaList all = db->getMediaListForSQL(sql);
     if (db->failureCount() != failures)
@@ -123,9 +134,9 @@ int main(int argc, char *argv[])
     std::printf("found: %lld\n", static_cast<long long>(found.size()));
     QByteArray lines;
     for (const MediaRecordRef &record : found) {
-        lines += record->field(MediaRecord::Mid).toUtf8();
+        lines += ToolText::utf8(record->field(MediaRecord::Mid));
         lines += '\t';
-        lines += record->field(MediaRecord::DisplayTag).toUtf8();
+        lines += ToolText::utf8(record->field(MediaRecord::DisplayTag));
         lines += '\n';
     }
     std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
@@ -140,7 +151,7 @@ int main(int argc, char *argv[])
             db->deleteCategoryListEntry(mid);
             return refuse(QStringLiteral("The search could not be stored in the smart folder."));
         }
-        std::printf("saved: %s\n", qPrintable(mid));
+        std::printf("saved: %s\n", ToolText::utf8(mid).constData());
         return 0;
     }
     // Only read: the system takes the memory and the connection back at once, without freeing

@@ -10,6 +10,7 @@
 #include "ToolCatalog.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
@@ -90,17 +91,17 @@ int main(int argc, char **argv)
     OVNSendImagesAsMail::removeOldAttachments(folder);
     const OVNSendImagesAsMail::Prepared prepared = OVNSendImagesAsMail::prepare(records, options, folder);
     for (const QString &source : prepared.failed)
-        std::printf("failed: %s could not be converted\n", qPrintable(QFileInfo(source).fileName()));
+        std::printf("failed: %s could not be converted\n", ToolText::utf8(QFileInfo(source).fileName()).constData());
     for (const QString &file : prepared.files)
-        std::printf("attached: %s\n", qPrintable(file));
+        std::printf("attached: %s\n", ToolText::utf8(file).constData());
     if (prepared.files.isEmpty())
         return refuse(QStringLiteral("nothing to attach"));
     const OVNSendImagesAsMail::Result result = OVNSendImagesAsMail::handOver(command, prepared.files);
     if (result.exitCode < 0)
-        std::printf("failed: %s\n", qPrintable(result.problem));
+        std::printf("failed: %s\n", ToolText::utf8(result.problem).constData());
     else
-        std::printf("handed to: %s, exit %d\n", qPrintable(result.program), result.exitCode);
+        std::printf("handed to: %s, exit %d\n", ToolText::utf8(result.program).constData(), result.exitCode);
     if (result.exitCode > 0)
-        std::printf("failed: %s\n", qPrintable(result.problem));
+        std::printf("failed: %s\n", ToolText::utf8(result.problem).constData());
     return result.exitCode == 0 && prepared.failed.isEmpty() ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
@@ -92,8 +93,8 @@ int main(int argc, char **argv)
         records, themes.first().path, QFileInfo(positional.at(2)).absoluteFilePath(), texts);
     if (result.galleryPath.isEmpty())
         return refuse(result.alertTitle + QStringLiteral(": ") + result.alertMessage);
-    std::printf("gallery: %s\npictures: %d\n", qPrintable(result.galleryPath), result.pictures);
+    std::printf("gallery: %s\npictures: %d\n", ToolText::utf8(result.galleryPath).constData(), result.pictures);
     for (const QString &failure : result.failed)
-        std::printf("failed: %s\n", qPrintable(failure));
+        std::printf("failed: %s\n", ToolText::utf8(failure).constData());
     return result.failed.isEmpty() && result.pictures == records.size() ? 0 : 1;
 }

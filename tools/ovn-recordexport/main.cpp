@@ -1,6 +1,6 @@
 // ovn-recordexport CATALOG COLLECTION FILE: imports the files a Cumulus record export lists into a
 // collection (an id, or a name, made when missing), printing "imported N", "failed M" and a
-// "failed: PATH: REASON" line for each record not imported.
+// "failed: PATH: REASON" line for each record not imported; exit status 1 when a record failed.
 //
 // CATALOG is a catalog file (made when missing) or postgresql://USER@HOST[:PORT]/DATABASE with the
 // password from PGPASSWORD or ~/.pgpass. A refused export exits with 1 and the reason on standard
@@ -15,6 +15,7 @@
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
@@ -24,8 +25,6 @@
 
 #include <cstdio>
 #include <memory>
-
-namespace {} // namespace
 
 namespace {
 
@@ -48,7 +47,8 @@ int main(int argc, char *argv[])
     // The export is read before the catalog is touched: a refused file makes no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(args.at(2));
     if (parsed.refused()) {
-        std::fprintf(stderr, "%s\n%s\n", qPrintable(parsed.errorTitle), qPrintable(parsed.errorMessage));
+        std::fprintf(stderr, "%s\n%s\n", ToolText::utf8(parsed.errorTitle).constData(),
+                     ToolText::utf8(parsed.errorMessage).constData());
         return 1;
     }
     std::unique_ptr<OVNDatabaseAccess> connection =
@@ -56,7 +56,8 @@ int main(int argc, char *argv[])
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
         std::fprintf(
             stderr, "ovn-recordexport: %s\n",
-            qPrintable(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + args.at(0))));
+            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + args.at(0)))
+                .constData());
         return 1;
     }
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
@@ -75,7 +76,8 @@ int main(int argc, char *argv[])
     if (categoryId.isEmpty()) {
         std::fprintf(
             stderr, "ovn-recordexport: %s\n",
-            qPrintable(ToolAccount::failure(*connection, QStringLiteral("cannot make the collection ") + name)));
+            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot make the collection ") + name))
+                .constData());
         return 1;
     }
 
@@ -104,6 +106,7 @@ int main(int argc, char *argv[])
     std::printf("imported %lld\nfailed %lld\n", static_cast<long long>(summary.importedIds.size()),
                 static_cast<long long>(failed.size()));
     for (const OVNImportWorker::Failure &failure : failed)
-        std::printf("failed: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
-    return 0;
+        std::printf("failed: %s: %s\n", ToolText::utf8(failure.path).constData(),
+                    ToolText::utf8(failure.reason).constData());
+    return failed.isEmpty() ? 0 : 1;
 }

@@ -8,7 +8,9 @@
 // with "MANAGE USERS": LOGIN (this account's name without --login) and its password, read first;
 // "password" then reads the new password. "grant" and "level" log in as the program does, as the
 // catalog user whose login is this account's name in the system's user database, which must be in
-// a group; "grant" then needs FULL ACCESS on the category, as the privileges window does.
+// a group; "grant" then needs FULL ACCESS on the category, as the privileges window does. "level"
+// of another login than this account's also needs the password of LOGIN, a user who may manage
+// users; a member may ask his own level without one.
 // Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
@@ -23,6 +25,7 @@
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -60,7 +63,8 @@ constexpr const char *usageText =
     "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
     "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
     "A password is read as one line from standard input; a change of users, groups or\n"
-    "memberships first reads the password of LOGIN (a user who may manage users).\n";
+    "memberships, and the level of another login, first read the password of LOGIN (a user who\n"
+    "may manage users).\n";
 
 void usage() { std::fputs(usageText, stderr); }
 
@@ -80,7 +84,7 @@ QString readPassword()
 
 int ok(const QString &text)
 {
-    std::printf("ok: %s\n", qPrintable(text));
+    std::printf("ok: %s\n", ToolText::utf8(text).constData());
     return 0;
 }
 
@@ -126,13 +130,20 @@ int main(int argc, char *argv[])
         // Both ask about categories as the account's own catalog user: as the program refuses it at
         // start-up, an account that is no catalog user, or is in no group, reads and changes nothing.
         if (!connection->isDBConnectionActive())
-            return refuse(QStringLiteral("cannot open the catalog %1").arg(catalog));
+            return refuse(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog %1").arg(catalog)));
         if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
             return refuse(refusal);
         if (action == QLatin1String("level")) {
+            // A member may ask his own level; another user's is for someone who may manage users,
+            // logged in with his password, as the User Manager shows users only after that login.
+            if (connection->useAuthentication() && args.at(1) != SystemInfo::accountName()
+                && (users.open() != OVNUserAdministration::Opening::Login
+                    || !users.login(managerLogin, readPassword())))
+                return refuse(OVNUserAdministration::loginFailedText());
             connection->checkForUserManagerSetup();
             connection->authenticateUser(args.at(1));
-            std::printf("level: %s\n", qPrintable(connection->getCategoryAccessPrivilegesForMID(args.at(0))));
+            std::printf("level: %s\n",
+                        ToolText::utf8(connection->getCategoryAccessPrivilegesForMID(args.at(0))).constData());
             return 0;
         }
         // As the catalog window opens the privileges window: with full access to the category.

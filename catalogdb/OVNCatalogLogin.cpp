@@ -1,44 +1,17 @@
-#include "ToolAccount.h"
+#include "catalogdb/OVNCatalogLogin.h"
 
 #include "catalogdb/OVNCategoryAccess.h"
-#include "app/OVNConnectionFactory.h"
-#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
+#include "platform/Localized.h"
 #include "platform/SystemInfo.h"
+#include "platform/SystemLog.h"
 
 #include <QSet>
 
-#include <cstdlib>
-#include <syslog.h>
-
-namespace ToolAccount {
+namespace OVNCatalogLogin {
 
 namespace {
-
-void toSystemLog(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    int priority = LOG_DEBUG;
-    switch (type) {
-    case QtDebugMsg:
-        priority = LOG_DEBUG;
-        break;
-    case QtInfoMsg:
-        priority = LOG_INFO;
-        break;
-    case QtWarningMsg:
-        priority = LOG_WARNING;
-        break;
-    case QtCriticalMsg:
-        priority = LOG_ERR;
-        break;
-    case QtFatalMsg:
-        priority = LOG_CRIT;
-        break;
-    }
-    syslog(priority, "%s", qUtf8Printable(message));
-    if (type == QtFatalMsg)
-        std::abort();
-}
 
 // One line for the terminal; the server's own text, which may quote the statement, goes to the log.
 QString told(const OVNCategoryAccess::Refusal &refusal)
@@ -52,11 +25,16 @@ QString told(const OVNCategoryAccess::Refusal &refusal)
 
 } // namespace
 
-void logMessages()
+void logMessages() { SystemLog::takeQtMessages(); }
+
+QString logIn(OVNDatabaseAccess &connection, const QString &login)
 {
-    // The program's name tags each line, as the system's own programs do.
-    openlog(nullptr, LOG_PID, LOG_USER);
-    qInstallMessageHandler(toSystemLog);
+    if (connection.authenticateUser(login))
+        return QString();
+    // The reason in the words every later refusal of this user repeats.
+    const QString refusal = OVNCategoryAccess::loginRefusalText(connection, login);
+    connection.closeDBConnection();
+    return refusal;
 }
 
 QString logIn(OVNDatabaseAccess &connection)
@@ -64,7 +42,7 @@ QString logIn(OVNDatabaseAccess &connection)
     logMessages();
     if (!connection.isDBConnectionActive())
         return QString();
-    return OVNConnectionFactory::logIn(connection, SystemInfo::accountName());
+    return logIn(connection, SystemInfo::accountName());
 }
 
 QString refusal(OVNDatabaseAccess &connection, const QString &requested, const QStringList &categoryIds)
@@ -89,6 +67,12 @@ QString failure(const OVNDatabaseAccess &connection, const QString &what)
 {
     if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return what + QStringLiteral(": ") + connection.getLastErrorMessage();
+    // A catalog that could not be opened at all: the words of the program's own alert, whose text
+    // is the connection's (where the server was looked for and why it did not answer, or the file's
+    // problem); no statement has run that it could quote.
+    if (!connection.isDBConnectionActive() && !connection.getLastErrorMessage().isEmpty())
+        return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
+               + connection.getLastErrorMessage().simplified();
     qWarning("%s: %s", qUtf8Printable(what), qUtf8Printable(connection.getLastErrorMessage()));
     return what;
 }
@@ -101,4 +85,4 @@ std::optional<MediaList> readable(OVNDatabaseAccess &connection, MediaList recor
     return kept;
 }
 
-} // namespace ToolAccount
+} // namespace OVNCatalogLogin

@@ -1,0 +1,37 @@
+// Text from a catalog (titles, names, keywords, paths, the messages that quote them) as the tools
+// print it.
+#pragma once
+
+#include <QString>
+
+#include <algorithm>
+
+namespace ToolText {
+
+// The text with every control character written out, so that a title holding an escape sequence
+// cannot drive the terminal or a log's reader, nor a newline or tab forge a line or a column of the
+// tools' output: C0 controls and DEL as \xHH ("\x1b"), C1 controls as \uHHHH. Always, not only on a
+// terminal: output sent to a file or a pipe is read on a terminal later. All else is left as it is.
+inline QString printable(const QString &text)
+{
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0); };
+    if (std::none_of(text.cbegin(), text.cend(), control))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!control(c))
+            out += c;
+        else if (u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+// printable() as UTF-8, for printf's "%s".
+inline QByteArray utf8(const QString &text) { return printable(text).toUtf8(); }
+
+} // namespace ToolText
