@@ -10,6 +10,7 @@
 #include "import/OVNImportParserGenericDocument.h"
 #include "import/OVNImportParserWeblocDocument.h"
 #include "platform/DecodeInterrupt.h"
+#include "platform/DecodeReport.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 
@@ -25,6 +26,22 @@
 namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
+
+// A file whose decoder read past damage: catalogued with what could be read.
+QString damagedProblem(const QString &damage) { return QStringLiteral("the file is damaged (%1)").arg(damage); }
+
+// A file whose decoder met damage and gave nothing: catalogued with its icon.
+QString unreadableProblem(const QString &damage)
+{
+    return QStringLiteral("the picture cannot be read (%1)").arg(damage);
+}
+
+// Why a file gave no picture when its decoding was stopped: its time limit or the import's Cancel.
+QString stoppedProblem()
+{
+    return DecodeInterrupt::cancelled() ? QStringLiteral("reading the file was cancelled")
+                                        : QStringLiteral("the picture could not be read in time");
+}
 
 int intPreference(const UserDefaults &defaults, const char *name) { return int(defaults.integerForKey(key(name))); }
 
@@ -170,6 +187,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     m_lastProblemKeptPicture = false;
     // One hostile file costs its own time limit at most, and Cancel reaches its decoding.
     const DecodeInterrupt::Scope interrupt(m_cancelled.get(), decodeTimeLimit());
+    // What the decoders read past on the way.
+    const DecodeReport::Scope report;
     const QFileInfo info(path);
     const bool haveAttributes = info.exists();
     const qint64 fileSize = haveAttributes ? info.size() : 0;
@@ -229,10 +248,12 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     if (picture.isNull() || documentIcon) {
         // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
-            m_lastProblem = !haveAttributes              ? QStringLiteral("the file cannot be found")
-                            : fileSize == 0              ? QStringLiteral("the file is empty")
-                            : !m_loaderProblem.isEmpty() ? m_loaderProblem
-                                                         : QStringLiteral("the picture cannot be read");
+            m_lastProblem = !haveAttributes                 ? QStringLiteral("the file cannot be found")
+                            : fileSize == 0                 ? QStringLiteral("the file is empty")
+                            : !m_loaderProblem.isEmpty()    ? m_loaderProblem
+                            : DecodeInterrupt::shouldStop() ? stoppedProblem()
+                            : !report.damage().isEmpty()    ? unreadableProblem(report.damage())
+                                                            : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }
         // "ImportGenericNoThumbnailAction" 0: the desktop's icon for the type where it has one.
@@ -246,8 +267,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     } else {
         thumbnail = scaleImage(picture, box, m_prefs.thumbnailQuality);
         picture = QImage();
-        if (!m_loaderProblem.isEmpty()) {
-            m_lastProblem = m_loaderProblem;
+        if (!m_loaderProblem.isEmpty() || !report.damage().isEmpty()) {
+            m_lastProblem = !m_loaderProblem.isEmpty() ? m_loaderProblem : damagedProblem(report.damage());
             m_lastProblemKeptPicture = true;
         }
         const QVariantMap exif = record.value(key("exif")).toMap();

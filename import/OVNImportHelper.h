@@ -63,8 +63,9 @@ public:
     QByteArray thumbnailForMediaFile(const QString &path, QVariantMap &record);
 
     // Why the last call made no picture of the file's own (it took the icon instead), or made
-    // no thumbnail at all, or made it of less than the file (lastProblemKeptPicture()); empty
-    // when it went well.
+    // no thumbnail at all, or made it of less than the file or of a damaged file's readable part
+    // (lastProblemKeptPicture()); empty when it went well. A decode stopped at the time limit or
+    // by Cancel gives the icon and says so; a damaged file says "the file is damaged (WHY)".
     QString lastProblem() const { return m_lastProblem; }
     // True when the last call's problem left the thumbnail a picture of the file's own.
     bool lastProblemKeptPicture() const { return m_lastProblemKeptPicture; }

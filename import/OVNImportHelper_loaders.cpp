@@ -7,6 +7,7 @@
 #include "formats/OVNHelper.h"
 #include "formats/OVNImageTagParser.h"
 #include "formats/OVNRAWImporter.h"
+#include "platform/DecodeInterrupt.h"
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
 #include "platform/RawDecoder.h"
@@ -177,9 +178,14 @@ QImage OVNImportHelper::composeFrames(const QList<QImage> &frames, int columns, 
 
 QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
-    const std::unique_ptr<Movie> movie = Movie::open(path);
-    if (!movie)
+    QString openError;
+    const std::unique_ptr<Movie> movie = Movie::open(path, &openError);
+    if (!movie) {
+        // Stopped at the limits: say so; other failures are the file's type that cannot be read.
+        if (DecodeInterrupt::shouldStop())
+            m_loaderProblem = openError;
         return {};
+    }
     const MovieTime duration = movie->duration();
     const qint64 seconds = duration.timeScale > 0 ? duration.timeValue / duration.timeScale : duration.timeValue;
     QVariantMap metadata{
@@ -194,10 +200,16 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
     const QSize natural = movie->naturalSize();
     const bool document = movie->kind() == Movie::Kind::Document
                           || m_mapping->getTypeForFile(path) == QLatin1String("PDF");
+    // Why a frame is missing, for a picture made of the others.
+    QString missingFrame;
     auto frameAt = [&](qint64 timeValue, QSize size) {
         MovieTime time = duration;
         time.timeValue = timeValue;
-        return movie->frameImageAtTime(time, size);
+        QImage frame = movie->frameImageAtTime(time, size);
+        if (frame.isNull() && missingFrame.isEmpty())
+            missingFrame = movie->frameError().isEmpty() ? QStringLiteral("the frame cannot be decoded")
+                                                         : movie->frameError();
+        return frame;
     };
 
     QImage image;
@@ -224,9 +236,11 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
         image = count == 1 ? frames.first() : composeFrames(frames, 2, m_prefs.thumbnailQuality);
     }
     if (image.isNull()) {
-        m_loaderProblem = movie->frameError();
+        m_loaderProblem = missingFrame;
         return {};
     }
+    if (!missingFrame.isEmpty())
+        m_loaderProblem = QStringLiteral("not every frame could be read: %1").arg(missingFrame);
     record.insert(key("imagewidth"), sizeText(natural.width()));
     record.insert(key("imageheight"), sizeText(natural.height()));
     record.insert(key("exif"), metadata);

@@ -32,6 +32,8 @@ DecodeInterrupt::Scope::~Scope()
 
 bool DecodeInterrupt::cancelled() { return isSet(state.cancel); }
 
+const std::atomic<bool> *DecodeInterrupt::cancelFlag() { return state.cancel; }
+
 bool DecodeInterrupt::shouldStop() { return cancelled() || (state.deadline && Clock::now() >= *state.deadline); }
 
 std::optional<DecodeInterrupt::Clock::time_point> DecodeInterrupt::deadline() { return state.deadline; }

@@ -32,6 +32,9 @@ public:
     // True when this thread's decodes were cancelled or are past their deadline.
     static bool shouldStop();
     static bool cancelled();
+    // This thread's Cancel flag, for a thread that watches a decode on this one's behalf; null
+    // when there is none.
+    static const std::atomic<bool> *cancelFlag();
     static std::optional<Clock::time_point> deadline();
     // The earlier of this thread's deadline and `from` + `limit`.
     static Clock::time_point deadlineWithin(Clock::duration limit, Clock::time_point from = Clock::now());

@@ -2,6 +2,8 @@
 
 #include "platform/DecodeInterrupt.h"
 #include "platform/DecodeMemoryBudget.h"
+#include "platform/DecodeReport.h"
+#include "platform/LibraryMessages.h"
 
 #include <QSysInfo>
 
@@ -12,6 +14,8 @@
 #include <vector>
 
 #include <jpeglib.h>
+// After jpeglib.h, which it needs.
+#include <jerror.h>
 
 namespace {
 
@@ -19,16 +23,47 @@ namespace {
 // files have about ten.
 constexpr int maxScans = 500;
 
+// What the warnings of a decode said of the data it read past.
+enum class Damage { None, Corrupt, EndsEarly };
+
 struct ErrorManager {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
+    Damage damage = Damage::None;
 };
 
 // Every error of the library ends the decode here; the library's own handler would exit().
 [[noreturn]] void leave(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1); }
 
-// Warnings (a file cut short, a corrupt stretch) and traces are not printed.
-void ignoreMessage(j_common_ptr, int) {}
+// Warnings (a file cut short, a corrupt stretch) go to the log and are remembered as damage; the
+// library reads on past them (a file cut short reads as grey from where its data ends). Traces
+// are dropped; nothing is printed.
+void noteMessage(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return;
+    auto *error = reinterpret_cast<ErrorManager *>(info->err);
+    char text[JMSG_LENGTH_MAX];
+    error->manager.format_message(info, text);
+    qCInfo(lcDecoding, "libjpeg warning: %s", text);
+    switch (error->manager.msg_code) {
+    case JWRN_JPEG_EOF:
+        error->damage = Damage::EndsEarly;
+        break;
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+        if (error->damage == Damage::None)
+            error->damage = Damage::Corrupt;
+        break;
+    default:
+        break; // not about the data: an unknown colour transform, a JFIF revision
+    }
+}
 void ignoreOutput(j_common_ptr) {}
 
 // Also where a decode past its deadline, or cancelled, ends.
@@ -76,7 +111,7 @@ void begin(State &state, const void *data, std::size_t size)
 {
     state.info.err = jpeg_std_error(&state.error.manager);
     state.error.manager.error_exit = leave;
-    state.error.manager.emit_message = ignoreMessage;
+    state.error.manager.emit_message = noteMessage;
     state.error.manager.output_message = ignoreOutput;
     jpeg_create_decompress(&state.info);
     state.created = true;
@@ -212,5 +247,16 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
     }
     jpeg_finish_decompress(&info);
     state->result.status = Status::Decoded;
+    switch (state->error.damage) {
+    case Damage::None:
+        break;
+    case Damage::EndsEarly:
+        state->result.damage = QStringLiteral("the data ends early");
+        break;
+    case Damage::Corrupt:
+        state->result.damage = QStringLiteral("the data is corrupt");
+        break;
+    }
+    DecodeReport::damaged(state->result.damage);
     return state->result;
 }

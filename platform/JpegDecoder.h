@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <QString>
 
 #include <cstddef>
 
@@ -10,12 +11,13 @@
 // settings, into the picture's own rows (CMYK pictures turned into RGB as they are read). Any
 // error of the library gives a null picture; nothing the bytes say can crash the process or make
 // it hold more than the process's decoding budget (DecodeMemoryBudget) or `maxDecodeBytes`. A
-// decode past the deadline of its thread's DecodeInterrupt scope, or cancelled, fails.
+// decode past the deadline of its thread's DecodeInterrupt scope, or cancelled, fails. The
+// library's warnings go to the log ("ovn.decoding").
 class JpegDecoder
 {
 public:
     enum class Status {
-        Decoded,     // the picture (also a file cut short: its missing part stays grey)
+        Decoded,     // the picture (also a damaged file: what it holds, a missing part grey)
         Failed,      // not a JPEG, or broken: no picture
         Unsupported, // a JPEG of a kind left to Qt's reader (neither grey, three-colour nor CMYK)
     };
@@ -25,6 +27,8 @@ public:
                         // picture is (its aspect kept), never larger than it needs to be by more
                         // than one DCT step
         QSize fullSize; // the picture's stored size, when the header was read
+        QString damage; // what the decoder read past, in a few words ("the data ends early"); empty
+                        // for a whole file. Also noted to the thread's DecodeReport scope.
     };
 
     // Pictures whose decode would hold more than this are refused.

@@ -1,6 +1,7 @@
 #include "platform/Movie.h"
 
 #include "platform/DecodeInterrupt.h"
+#include "platform/DecodeReport.h"
 #include "platform/MovieSource_p.h"
 
 #include <QCoreApplication>
@@ -63,10 +64,15 @@ std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
     const MovieReaders *readers = movieReaders(error);
     if (!readers)
         return nullptr;
+    const FrameLimits limits{&DecodeInterrupt::shouldStop,
+                             DecodeInterrupt::deadline().value_or(DecodeInterrupt::Clock::time_point::max())};
     std::unique_ptr<Source> source = looksLikePdf(head) ? readers->openPdf(path, error)
-                                                        : readers->openFfmpeg(path, error);
-    if (!source)
+                                                        : readers->openFfmpeg(path, limits, error);
+    if (!source) {
+        if (error && DecodeInterrupt::cancelled())
+            *error = QStringLiteral("opening the movie was cancelled");
         return nullptr;
+    }
     return std::unique_ptr<Movie>(new Movie(path, std::move(source)));
 }
 
@@ -85,10 +91,17 @@ QSize Movie::naturalSize() const { return m_source->naturalSize(); }
 QImage Movie::frameImageAtTime(MovieTime time, QSize size)
 {
     m_frameError.clear();
+    m_frameDamage.clear();
     if (time.timeScale <= 0)
         return {};
     if (!size.isValid() || size.isEmpty())
         size = QSize();
     const FrameLimits limits{&DecodeInterrupt::shouldStop, DecodeInterrupt::deadlineWithin(pageTimeLimit)};
-    return m_source->frameImageAtTime(time, size, limits, &m_frameError);
+    QImage image = m_source->frameImageAtTime(time, size, limits, &m_frameError, &m_frameDamage);
+    // The readers tell a stop, not whether it was the deadline or Cancel.
+    if (image.isNull() && DecodeInterrupt::cancelled())
+        m_frameError = kind() == Kind::Document ? QStringLiteral("drawing the page was cancelled")
+                                                : QStringLiteral("decoding the frame was cancelled");
+    DecodeReport::damaged(m_frameDamage);
+    return image;
 }

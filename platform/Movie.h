@@ -29,7 +29,8 @@ public:
     // Every movie counts its time in units of 1/600 s, the movie framework's usual scale.
     static constexpr qint32 movieTimeScale = 600;
 
-    // Opens the file, or answers null with the reason in `error` when it holds nothing to show.
+    // Opens the file, or answers null with the reason in `error` when it holds nothing to show or
+    // its opening outlasts the deadline of its thread's DecodeInterrupt scope, or is cancelled.
     static std::unique_ptr<Movie> open(const QString &path, QString *error = nullptr);
     ~Movie();
     Movie(const Movie &) = delete;
@@ -47,9 +48,12 @@ public:
     // The picture shown at `time` (any time scale), at `size` or else the natural size. A time
     // past the end gives the last picture, a negative one the first. Null when nothing decodes,
     // and also when the decode outlasts its time (a document's page at most `pageTimeLimit`, less
-    // within a DecodeInterrupt scope) or the scope is cancelled; frameError() then says why.
+    // within a DecodeInterrupt scope; a movie's frame its scope's deadline, asked per packet) or
+    // the scope is cancelled; frameError() then says why. A frame read from damaged data (or the
+    // want of one) is noted in frameDamage() and to the thread's DecodeReport scope.
     QImage frameImageAtTime(MovieTime time, QSize size = {});
     QString frameError() const { return m_frameError; }
+    QString frameDamage() const { return m_frameDamage; }
 
     static constexpr std::chrono::milliseconds pageTimeLimit{30'000};
 
@@ -61,4 +65,5 @@ private:
     QString m_path;
     std::unique_ptr<Source> m_source;
     QString m_frameError;
+    QString m_frameDamage;
 };

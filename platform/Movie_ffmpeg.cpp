@@ -2,6 +2,7 @@
 
 #include "platform/MovieSource_p.h"
 
+#include <QLoggingCategory>
 #include <QTransform>
 
 extern "C" {
@@ -14,10 +15,17 @@ extern "C" {
 }
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 namespace {
+
+// The program's category for what the decoding libraries say (see LibraryMessages.h); the module
+// has a category object of its own, ruled by the same name.
+Q_LOGGING_CATEGORY(lcFfmpeg, "ovn.decoding", QtWarningMsg)
+
+constexpr const char *outOfTime = "the frame could not be decoded in time";
 
 // Larger pictures than this are refused rather than allocated (a damaged header can claim any size).
 constexpr qint64 maxPicturePixels = qint64(16384) * 16384;
@@ -50,10 +58,32 @@ QString ffmpegError(int code)
     return QString::fromUtf8(text);
 }
 
-void silenceFfmpeg()
+// FFmpeg's warnings and errors go to the log, never to the terminal; its chatter is dropped. Called
+// from any of FFmpeg's threads.
+void logFfmpeg(void *object, int level, const char *format, va_list arguments)
+{
+    if (level > AV_LOG_WARNING)
+        return;
+    char line[1024];
+    int printPrefix = 1;
+    va_list copy;
+    va_copy(copy, arguments);
+    av_log_format_line2(object, level, format, copy, line, sizeof line, &printPrefix);
+    va_end(copy);
+    size_t length = std::strlen(line);
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+        line[--length] = '\0';
+    if (length > 0)
+        qCInfo(lcFfmpeg, "FFmpeg: %s", line);
+}
+
+void routeFfmpegMessages()
 {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] {
+        av_log_set_level(AV_LOG_WARNING);
+        av_log_set_callback(logFfmpeg);
+    });
 }
 
 // The track's rotation in degrees clockwise, a multiple of 90.
@@ -81,18 +111,41 @@ bool isStillFormat(const AVFormatContext *format)
 class FfmpegSource final : public Movie::Source
 {
 public:
-    bool open(const QString &path, QString *error);
+    bool open(const QString &path, const FrameLimits &limits, QString *error);
 
     Movie::Kind kind() const override { return m_still ? Movie::Kind::Still : Movie::Kind::Video; }
     MovieTime duration() const override { return m_duration; }
     QSize naturalSize() const override { return m_naturalSize; }
     int rotationAngle() const override { return m_rotation; }
-    QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error) override;
+    QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
+                            QString *damage) override;
 
 private:
-    bool decodeFrameAt(int64_t target, AVFrame *out);
+    // How a search for a frame ended.
+    struct Decoded {
+        bool have = false;    // a picture is in the frame
+        bool stopped = false; // the limits were reached
+        QString damage;       // what was wrong with the data on the way
+    };
+    Decoded decodeFrameAt(int64_t target, AVFrame *out);
     QImage toImage(const AVFrame *frame, QSize size);
 
+    // The limits in force while the source works for a caller; FFmpeg's blocking I/O asks them too.
+    class Working
+    {
+    public:
+        Working(FfmpegSource &source, const FrameLimits &limits) : m_source(source) { source.m_limits = &limits; }
+        ~Working() { m_source.m_limits = nullptr; }
+        Working(const Working &) = delete;
+        Working &operator=(const Working &) = delete;
+
+    private:
+        FfmpegSource &m_source;
+    };
+    static int interrupted(void *source);
+    bool limitsReached() const { return m_limits && m_limits->reached(); }
+
+    const FrameLimits *m_limits = nullptr;
     FormatPtr m_format;
     CodecPtr m_codec;
     SwsPtr m_sws;
@@ -104,23 +157,34 @@ private:
     QSize m_naturalSize;
     MovieTime m_duration;
     FramePtr m_stillFrame;
+    QString m_stillDamage;
 };
 
-bool FfmpegSource::open(const QString &path, QString *error)
+int FfmpegSource::interrupted(void *source) { return static_cast<const FfmpegSource *>(source)->limitsReached(); }
+
+bool FfmpegSource::open(const QString &path, const FrameLimits &limits, QString *error)
 {
-    silenceFfmpeg();
-    auto fail = [error](const QString &why) {
+    routeFfmpegMessages();
+    const Working working(*this, limits);
+    auto fail = [this, error](const QString &why) {
         if (error)
-            *error = why;
+            *error = limitsReached() ? QStringLiteral("the movie could not be opened in time") : why;
         return false;
     };
+    if (limitsReached())
+        return fail({});
     AVDictionary *options = nullptr;
     // Local files only: a playlist or reference movie must not make us open network streams or
     // other files, and a name with % in it is not a numbered picture sequence.
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "pattern_type", "none", 0);
     const QByteArray url = "file:" + path.toUtf8();
-    AVFormatContext *raw = nullptr;
+    AVFormatContext *raw = avformat_alloc_context();
+    if (raw == nullptr)
+        return fail(QStringLiteral("out of memory"));
+    // Reading, probing and finding the streams end at the limits.
+    raw->interrupt_callback = AVIOInterruptCB{&FfmpegSource::interrupted, this};
+    // On failure the context is freed and `raw` set to null.
     const int opened = avformat_open_input(&raw, url.constData(), nullptr, &options);
     av_dict_free(&options);
     if (opened < 0)
@@ -172,17 +236,23 @@ bool FfmpegSource::open(const QString &path, QString *error)
     }
     if (m_still) {
         m_stillFrame.reset(av_frame_alloc());
-        if (!m_stillFrame || !decodeFrameAt(0, m_stillFrame.get()))
+        if (!m_stillFrame)
+            return fail(QStringLiteral("out of memory"));
+        const Decoded still = decodeFrameAt(0, m_stillFrame.get());
+        if (!still.have)
             return fail(QStringLiteral("the picture does not decode"));
+        m_stillDamage = still.damage;
     }
     return true;
 }
 
 // Decodes from the key frame before `target` (in stream time) and keeps the picture that is
 // showing at `target`: the last one that starts at or before it, or the first one after it
-// when none does.
-bool FfmpegSource::decodeFrameAt(int64_t target, AVFrame *out)
+// when none does. The limits (the caller's DecodeInterrupt scope and the reader's own deadline)
+// are asked before every packet, and by FFmpeg's I/O while it waits.
+FfmpegSource::Decoded FfmpegSource::decodeFrameAt(int64_t target, AVFrame *out)
 {
+    Decoded result;
     avcodec_flush_buffers(m_codec.get());
     if (!m_still && av_seek_frame(m_format.get(), m_streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0)
         av_seek_frame(m_format.get(), m_streamIndex, INT64_MIN, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
@@ -190,27 +260,32 @@ bool FfmpegSource::decodeFrameAt(int64_t target, AVFrame *out)
     PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     if (!packet || !frame)
-        return false;
-    bool have = false;
+        return result;
+    bool corruptPacket = false;
     // Answers true when the search is over.
     auto takeFrames = [&]() {
         while (avcodec_receive_frame(m_codec.get(), frame.get()) >= 0) {
             const int64_t pts = frame->best_effort_timestamp;
-            if (have && pts != AV_NOPTS_VALUE && pts > target) {
+            if (result.have && pts != AV_NOPTS_VALUE && pts > target) {
                 av_frame_unref(frame.get());
                 return true;
             }
             av_frame_unref(out);
             av_frame_move_ref(out, frame.get());
-            have = true;
+            result.have = true;
             if (m_still || pts == AV_NOPTS_VALUE || pts >= target)
                 return true;
         }
         return false;
     };
     bool done = false;
+    int read = 0;
     while (!done) {
-        const int read = av_read_frame(m_format.get(), packet.get());
+        if (limitsReached()) {
+            result.stopped = true;
+            break;
+        }
+        read = av_read_frame(m_format.get(), packet.get());
         if (read < 0)
             break;
         if (packet->stream_index == m_streamIndex) {
@@ -221,27 +296,54 @@ bool FfmpegSource::decodeFrameAt(int64_t target, AVFrame *out)
                 if (!done)
                     sent = avcodec_send_packet(m_codec.get(), packet.get());
             }
+            if (sent == AVERROR_INVALIDDATA)
+                corruptPacket = true;
             if (!done && sent >= 0)
                 done = takeFrames();
         }
         av_packet_unref(packet.get());
     }
+    if (result.stopped)
+        return Decoded{false, true, {}};
     if (!done && avcodec_send_packet(m_codec.get(), nullptr) >= 0)
         takeFrames();
-    return have && out->width > 0 && out->height > 0;
+    result.have = result.have && out->width > 0 && out->height > 0;
+    if (result.have && (out->decode_error_flags != 0 || (out->flags & AV_FRAME_FLAG_CORRUPT)))
+        result.damage = QStringLiteral("the frame's data is corrupt");
+    else if (!result.have && read < 0 && read != AVERROR_EOF)
+        result.damage = QStringLiteral("the data cannot be read: %1").arg(ffmpegError(read));
+    else if (!result.have && read == AVERROR_EOF && !m_still)
+        result.damage = QStringLiteral("the data ends early");
+    else if (!result.have && corruptPacket)
+        result.damage = QStringLiteral("the data is corrupt");
+    return result;
 }
 
-QImage FfmpegSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &, QString *)
+QImage FfmpegSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
+                                      QString *damage)
 {
-    if (m_still)
+    if (m_still) {
+        *damage = m_stillDamage;
         return toImage(m_stillFrame.get(), size);
+    }
+    const Working working(*this, limits);
     int64_t target =
         av_rescale_q(std::max<qint64>(time.timeValue, 0), AVRational{1, time.timeScale}, m_stream->time_base);
     if (m_stream->start_time != AV_NOPTS_VALUE)
         target += m_stream->start_time;
     FramePtr frame(av_frame_alloc());
-    if (!frame || !decodeFrameAt(target, frame.get()))
+    if (!frame)
         return {};
+    const Decoded decoded = decodeFrameAt(target, frame.get());
+    *damage = decoded.damage;
+    if (decoded.stopped) {
+        *error = QString::fromLatin1(outOfTime);
+        return {};
+    }
+    if (!decoded.have) {
+        *error = decoded.damage.isEmpty() ? QStringLiteral("the frame cannot be decoded") : decoded.damage;
+        return {};
+    }
     return toImage(frame.get(), size);
 }
 
@@ -282,10 +384,10 @@ QImage FfmpegSource::toImage(const AVFrame *frame, QSize size)
 
 } // namespace
 
-std::unique_ptr<Movie::Source> openFfmpegMovieSource(const QString &path, QString *error)
+std::unique_ptr<Movie::Source> openFfmpegMovieSource(const QString &path, const FrameLimits &limits, QString *error)
 {
     auto source = std::make_unique<FfmpegSource>();
-    if (!source->open(path, error))
+    if (!source->open(path, limits, error))
         return nullptr;
     return source;
 }

@@ -169,7 +169,8 @@ public:
         return MovieTime{qint64(m_document->numPages()) * Movie::movieTimeScale, Movie::movieTimeScale};
     }
     QSize naturalSize() const override { return m_naturalSize; }
-    QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error) override;
+    QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
+                            QString *damage) override;
 
 private:
     QString m_path;
@@ -201,7 +202,7 @@ bool PdfSource::open(const QString &path, QString *error)
     return true;
 }
 
-QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error)
+QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error, QString *)
 {
     const int pages = m_document->numPages();
     const double second = std::floor(time.seconds());

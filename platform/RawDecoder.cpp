@@ -1,12 +1,18 @@
 #include "platform/RawDecoder.h"
 
+#include "platform/DecodeInterrupt.h"
+#include "platform/DecodeReport.h"
+#include "platform/LibraryMessages.h"
+
 #include <QFile>
 
 #include <libraw/libraw.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -14,6 +20,96 @@ struct ProcessedImageFree {
     void operator()(libraw_processed_image_t *image) const { LibRaw::dcraw_clear_mem(image); }
 };
 using ProcessedImage = std::unique_ptr<libraw_processed_image_t, ProcessedImageFree>;
+
+// LibRaw's default callbacks print to the error stream; ours go to the log. A data error is damage
+// in the file being decoded.
+void memoryError(void *, const char *, const char *where)
+{
+    qCInfo(lcDecoding, "LibRaw: out of memory in %s", where ? where : "");
+}
+
+void dataError(void *, const char *, const int offset)
+{
+    if (offset < 0) {
+        qCInfo(lcDecoding, "LibRaw: unexpected end of file");
+        DecodeReport::damaged(QStringLiteral("the raw data ends early"));
+    } else {
+        qCInfo(lcDecoding, "LibRaw: data corrupted at %d", offset);
+        DecodeReport::damaged(QStringLiteral("the raw data is corrupt"));
+    }
+}
+
+// Between its processing steps LibRaw asks whether to go on; it stops at the thread's deadline
+// or Cancel.
+int progress(void *, enum LibRaw_progress, int, int) { return DecodeInterrupt::shouldStop() ? 1 : 0; }
+
+std::unique_ptr<LibRaw> makeLibRaw()
+{
+    auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+    raw->set_memerror_handler(memoryError, nullptr);
+    raw->set_dataerror_handler(dataError, nullptr);
+    raw->set_progress_handler(progress, nullptr);
+    return raw;
+}
+
+// Ends LibRaw's work at the deadline or Cancel of the thread that decodes. LibRaw asks the program
+// only between its steps (the progress handler above), but asks its own cancel flag row by row in
+// its loaders and in its processing: a thread of its own sets that flag the moment the limit is
+// reached, and LibRaw ends with LIBRAW_CANCELLED_BY_CALLBACK.
+class StopWatch
+{
+public:
+    explicit StopWatch(LibRaw &raw)
+        : m_raw(raw),
+          m_deadline(DecodeInterrupt::deadline()),
+          m_cancel(DecodeInterrupt::cancelFlag())
+    {
+        m_raw.clearCancelFlag();
+        if (m_deadline || m_cancel)
+            m_thread = std::thread([this] { watch(); });
+    }
+    ~StopWatch()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        // A flag set after LibRaw's last look would stop the next decode at once.
+        m_raw.clearCancelFlag();
+    }
+    StopWatch(const StopWatch &) = delete;
+    StopWatch &operator=(const StopWatch &) = delete;
+
+private:
+    void watch()
+    {
+        using Clock = DecodeInterrupt::Clock;
+        std::unique_lock lock(m_mutex);
+        while (!m_done) {
+            const Clock::time_point now = Clock::now();
+            if ((m_cancel && m_cancel->load(std::memory_order_relaxed)) || (m_deadline && now >= *m_deadline)) {
+                m_raw.setCancelFlag();
+                return;
+            }
+            // Cancel is looked at ten times a second.
+            Clock::time_point next = now + std::chrono::milliseconds(100);
+            if (m_deadline && *m_deadline < next)
+                next = *m_deadline;
+            m_wake.wait_until(lock, next);
+        }
+    }
+
+    LibRaw &m_raw;
+    const std::optional<DecodeInterrupt::Clock::time_point> m_deadline;
+    const std::atomic<bool> *const m_cancel;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 QByteArray cameraString(const char *text, size_t capacity)
 {
@@ -67,6 +163,11 @@ bool hasNoSamples(const LibRaw &raw)
     return bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0;
 }
 
+void logFailure(const char *step, int code)
+{
+    qCInfo(lcDecoding, "LibRaw: %s failed: %s", step, libraw_strerror(code));
+}
+
 } // namespace
 
 RawDecoder::RawDecoder() = default;
@@ -89,11 +190,11 @@ bool RawDecoder::open(const QByteArray &data)
     m_spent = false;
     m_info = Info{};
     m_data = data;
-    if (m_data.isEmpty())
+    // A decode whose time is over starts nothing more.
+    if (m_data.isEmpty() || DecodeInterrupt::shouldStop())
         return false;
     try {
-        // LibRaw's default callbacks print to the error stream; we want no output at all.
-        m_raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+        m_raw = makeLibRaw();
         if (m_raw->open_buffer(const_cast<char *>(m_data.constData()), size_t(m_data.size())) != LIBRAW_SUCCESS)
             return false;
     } catch (...) {
@@ -125,10 +226,12 @@ bool RawDecoder::readInfo(LibRaw &raw, Info &info)
 std::optional<RawDecoder::Info> RawDecoder::identifyFile(const QString &path)
 {
     std::lock_guard lock(decodingLock());
+    if (DecodeInterrupt::shouldStop())
+        return std::nullopt;
     try {
-        LibRaw raw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+        const std::unique_ptr<LibRaw> raw = makeLibRaw();
         Info info;
-        if (raw.open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS || !readInfo(raw, info))
+        if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS || !readInfo(*raw, info))
             return std::nullopt;
         return info;
     } catch (...) {
@@ -164,13 +267,14 @@ bool RawDecoder::reidentify()
 std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
 {
     std::lock_guard lock(decodingLock());
-    if (!m_open)
+    if (!m_open || DecodeInterrupt::shouldStop())
         return std::nullopt;
     Image image;
     try {
         if (!reidentify())
             return std::nullopt;
         m_spent = true;
+        const StopWatch watch(*m_raw);
         libraw_output_params_t &p = m_raw->imgdata.params;
         p.user_flip = 0; // keep the sensor's orientation; callers turn by `flip`
         p.use_camera_wb = 1;
@@ -181,17 +285,21 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0; // VNG, or bilinear
         p.output_bps = 8;
         p.bright = 1.0f;
-        if (m_raw->unpack() != LIBRAW_SUCCESS) {
+        if (const int unpacked = m_raw->unpack(); unpacked != LIBRAW_SUCCESS) {
+            logFailure("unpack", unpacked);
             m_raw->recycle();
             return std::nullopt;
         }
         // A file whose sensor data is mostly missing or unreadable gives no picture; a few bad
-        // reads (a file cut short near its end) still give the rest.
+        // reads (a file cut short near its end) still give the rest, noted as damage.
         if (qint64(m_raw->error_count()) > qint64(m_info.rawWidth) * m_info.rawHeight / 100 || hasNoSamples(*m_raw)) {
             m_raw->recycle();
             return std::nullopt;
         }
-        if (m_raw->dcraw_process() != LIBRAW_SUCCESS) {
+        if (m_raw->error_count() > 0)
+            DecodeReport::damaged(QStringLiteral("the raw data is corrupt"));
+        if (const int processed = m_raw->dcraw_process(); processed != LIBRAW_SUCCESS) {
+            logFailure("processing", processed);
             m_raw->recycle();
             return std::nullopt;
         }
@@ -227,7 +335,8 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
 QByteArray RawDecoder::embeddedJpeg()
 {
     std::lock_guard lock(decodingLock());
-    if (!m_open)
+    // A decode stopped at its limit gives nothing, not even the preview.
+    if (!m_open || DecodeInterrupt::shouldStop())
         return {};
     try {
         if (!reidentify())

@@ -14,6 +14,11 @@ class LibRaw;
 // identification and decode takes one process-wide lock: two files are never decoded at once.
 //
 // The pixels are left in the sensor's orientation; `Info::flip` says how to turn them.
+//
+// A decode ends at the deadline or Cancel of its thread's DecodeInterrupt scope (within about a
+// tenth of a second of LibRaw's rows), and once they are reached nothing more is read: no preview,
+// no decode. Data errors that LibRaw reads past are noted to the thread's DecodeReport scope; what
+// LibRaw says goes to the log ("ovn.decoding").
 class RawDecoder
 {
 public:
@@ -55,7 +60,7 @@ public:
     const Info &info() const { return m_info; }
 
     // The decoded picture, or nothing when the data is damaged, holds no picture (its samples are
-    // all zero: a header without its data) or memory runs out.
+    // all zero: a header without its data), memory runs out, or the decode is stopped.
     std::optional<Image> decode(const Options &options);
 
     // The camera's embedded preview when it is a JPEG stream (starts with FF D8), else empty.

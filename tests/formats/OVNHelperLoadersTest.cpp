@@ -185,6 +185,11 @@ TEST(OVNHelperLoadersTest, MoviesOfTheTestDataGiveFramesAtStartAndMiddle)
         ASSERT_FALSE(middle.isNull());
         EXPECT_EQ(start.size(), movie->naturalSize());
         EXPECT_EQ(middle.size(), movie->naturalSize());
+        // Whole files: no frame of the four a thumbnail shows is taken for damaged.
+        for (const qint64 percent : {10, 40, 60, 90}) {
+            (void)movie->frameImageAtTime(MovieTime{movie->duration().timeValue * percent / 100, movie->timeScale()});
+            EXPECT_EQ(movie->frameDamage(), QString()) << percent;
+        }
     }
     // The phone held upright: the track turns the 568 × 320 picture.
     const std::unique_ptr<Movie> phone = Movie::open(base + "/metadata-extractor-images/movies/with-gps.mov");

@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -350,7 +351,8 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
         }
     }
 
-    // A file cut off after its header decodes to nothing but zeros: unreadable, with the icon.
+    // A file cut off after its header decodes to nothing but zeros: unreadable, with the icon, and
+    // the decoder's reason where it gives one.
     syntheticdng::Options cut;
     cut.width = 400;
     cut.height = 300;
@@ -366,7 +368,10 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
         file.close();
         QVariantMap record;
         const QImage icon = decoded(helper.thumbnailForMediaFile(path, record));
-        EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read"));
+        EXPECT_TRUE(helper.lastProblem() == QStringLiteral("the picture cannot be read (the raw data ends early)")
+                    || (QLatin1String(extension) == QLatin1String("x3f")
+                        && helper.lastProblem() == QStringLiteral("the picture cannot be read")))
+            << qPrintable(helper.lastProblem());
         EXPECT_EQ(icon.size(), QSize(128, 128));
         EXPECT_EQ(record.value(QStringLiteral("imagewidth")), QStringLiteral("0"));
     }
@@ -392,6 +397,15 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
         write("claiming.jpg", hostilefiles::jpegClaiming({65500, 65500}, hostilefiles::Ink::Cmyk, true));
     const QString after = writeImage(dir.filePath(QStringLiteral("after.png")), QSize(40, 30), "PNG");
     const QString rawSource = testDataDir() + QStringLiteral("/exiftool-t-images/DNG.dng");
+    // A JPEG cut at half, as a card pulled out while it was written leaves it.
+    auto cutAtHalf = [&](const char *name, const QString &source) {
+        QFile file(source);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        return write(name, whole.left(whole.size() / 2));
+    };
+    const QString cut = cutAtHalf("cut.jpg", writeImage(dir.filePath(QStringLiteral("whole.jpg")), {900, 600}, "JPEG"));
+    const QString cameraSource = testDataDir() + QStringLiteral("/exif-orientation-examples/Landscape_1.jpg");
 
     struct Case {
         QString path;
@@ -403,7 +417,12 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
         {hostile, QStringLiteral("the page could not be drawn in time"), false},
         {claiming, QStringLiteral("the picture cannot be read"), false},
         {after, {}, false},
+        {dir.filePath(QStringLiteral("whole.jpg")), {}, false},
+        {cut, QStringLiteral("the file is damaged (the data ends early)"), true},
     };
+    if (QFileInfo::exists(cameraSource))
+        cases.push_back({cutAtHalf("camera-cut.jpg", cameraSource),
+                         QStringLiteral("the file is damaged (the data ends early)"), true});
     if (QFileInfo::exists(rawSource))
         cases.push_back({rawSource, QStringLiteral("only the embedded preview could be read"), true});
     else
@@ -429,5 +448,65 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
     QVariantMap record;
     EXPECT_FALSE(helper.thumbnailForMediaFile(hostile, record).isEmpty());
     EXPECT_FALSE(helper.lastProblem().isEmpty());
+    OVNImportHelper::setDecodeTimeLimit(limit);
+}
+
+// A file whose decoding is stopped, at its time limit or by Cancel, is catalogued with its icon and
+// the reason, whatever decoder it was in.
+TEST(ImportHelper, FilesStoppedAtTheirLimitGetTheirIconAndTheReason)
+{
+    QTemporaryDir dir;
+    auto write = [&](const char *name, const QByteArray &data) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return path;
+    };
+    struct File {
+        QString path;
+        QString outOfTime; // the reason at the time limit
+        QString cancelled; // the reason on Cancel
+    };
+    std::vector<File> files{
+        {writeImage(dir.filePath(QStringLiteral("picture.jpg")), {900, 600}, "JPEG"),
+         QStringLiteral("the picture could not be read in time"), QStringLiteral("reading the file was cancelled")},
+        {write("sensor.dng", syntheticdng::make({})), QStringLiteral("the picture could not be read in time"),
+         QStringLiteral("reading the file was cancelled")},
+    };
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    const QString movie = dir.filePath(QStringLiteral("clip.mp4"));
+    if (!ffmpeg.isEmpty()
+        && QProcess::execute(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t",
+                                      "2", "-c:v", "mpeg4", movie})
+               == 0)
+        files.push_back({movie, QStringLiteral("the movie could not be opened in time"),
+                         QStringLiteral("opening the movie was cancelled")});
+    else
+        std::fprintf(stderr, "skipping the movie: ffmpeg cannot make one here\n");
+
+    const std::chrono::milliseconds limit = OVNImportHelper::decodeTimeLimit();
+    for (const File &file : files) {
+        SCOPED_TRACE(qPrintable(QFileInfo(file.path).fileName()));
+        struct Stop {
+            bool cancelled;
+            std::chrono::milliseconds limit;
+            QString problem;
+        };
+        for (const Stop &stop : {Stop{false, OVNImportHelper::defaultDecodeTimeLimit, {}},
+                                 Stop{false, std::chrono::milliseconds(0), file.outOfTime},
+                                 Stop{true, OVNImportHelper::defaultDecodeTimeLimit, file.cancelled}}) {
+            SCOPED_TRACE(stop.problem.isEmpty() ? "not stopped" : qPrintable(stop.problem));
+            OVNImportHelper::setDecodeTimeLimit(stop.limit);
+            OVNImportHelper helper;
+            helper.setCancelFlag(std::make_shared<std::atomic<bool>>(stop.cancelled));
+            QVariantMap record;
+            EXPECT_FALSE(helper.thumbnailForMediaFile(file.path, record).isEmpty());
+            EXPECT_EQ(helper.lastProblem(), stop.problem);
+            EXPECT_FALSE(helper.lastProblemKeptPicture());
+            // The icon stands for the picture: no size is known.
+            EXPECT_EQ(record.value(QStringLiteral("imagewidth")) == QStringLiteral("0"), !stop.problem.isEmpty());
+        }
+    }
     OVNImportHelper::setDecodeTimeLimit(limit);
 }

@@ -307,6 +307,35 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
         QLatin1String("gone.jpg: a link to something that does not exist")));
 }
 
+// A JPEG cut at half is catalogued with what could be read and listed as damaged with the reason;
+// the whole one beside it is not listed.
+TEST_P(ImportWorkerTest, ACutJpegIsCataloguedAndListedAsDamaged)
+{
+    const QString whole = writeJpeg(files.filePath(QStringLiteral("whole.jpg")), 3);
+    QFile source(whole);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    QFile cut(files.filePath(QStringLiteral("cut.jpg")));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes.left(bytes.size() / 2));
+    cut.close();
+
+    OVNImportWorker worker(maker(), settings());
+    const OVNImportWorker::Summary summary = worker.run({files.path()});
+    EXPECT_EQ(summary.importedIds.size(), 2);
+    ASSERT_EQ(summary.failures.size(), 1);
+    EXPECT_EQ(QFileInfo(summary.failures.first().path).fileName(), QStringLiteral("cut.jpg"));
+    EXPECT_EQ(summary.failures.first().reason, QStringLiteral("catalogued: the file is damaged (the data ends early)"));
+    EXPECT_TRUE(summary.failures.first().catalogued);
+    // Its thumbnail is the picture's upper half as it was read, not an icon.
+    for (const auto &record : db.getMediaList(category)) {
+        if (record->field(MediaRecord::DisplayTag) != QLatin1String("cut.jpg"))
+            continue;
+        EXPECT_EQ(record->field(MediaRecord::ImageWidth), QStringLiteral("640"));
+        const QImage thumb = QImage::fromData(db.getThumbnailForMediaID(record->field(MediaRecord::Mid)));
+        EXPECT_EQ(thumb.size(), QSize(256, 192));
+    }
+}
 OVN_CATALOG_VENDORS(ImportWorkerTest);
 
 // A refused insert is listed with the file's name; the files around it, in the same transaction,

@@ -1,3 +1,4 @@
+#include "platform/DecodeReport.h"
 #include "platform/JpegDecoder.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -101,6 +102,8 @@ TEST(JpegDecoderTest, GivesQtsPictureForEveryRealJpeg)
             EXPECT_GE(result.image.width(), target.width()) << qPrintable(path);
             EXPECT_GE(result.image.height(), target.height()) << qPrintable(path);
             EXPECT_LT(result.image.width(), target.width() + result.fullSize.width() / 8 + 1) << qPrintable(path);
+            // The cameras' own files are whole.
+            EXPECT_EQ(result.damage, QString()) << qPrintable(path);
             const QImage actual = directThumbnail(data, box);
             ASSERT_EQ(actual.size(), expected.size()) << qPrintable(path);
             EXPECT_LT(meanDifference(actual, expected), 3.0) << qPrintable(path);
@@ -184,4 +187,43 @@ TEST(JpegDecoderTest, BrokenFilesGiveNoPicture)
         }
     }
     EXPECT_EQ(JpegDecoder::decode(good.constData(), size_t(good.size())).image.size(), QSize(640, 480));
+}
+
+// A file whose data is damaged still gives what could be read, and says what was wrong beside it,
+// also to the thread's report; a whole file says nothing.
+TEST(JpegDecoderTest, DamagedFilesGiveWhatCouldBeReadAndSayWhy)
+{
+    QImage picture(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+    const QByteArray whole = jpegOf(picture);
+    const qsizetype scan = whole.indexOf(QByteArray("\xFF\xDA", 2));
+    ASSERT_GT(scan, 0);
+    // A marker in the middle of the entropy-coded data: the decoder meets it early.
+    QByteArray marker = whole;
+    marker.replace(scan + (whole.size() - scan) / 2, 2, QByteArray("\xFF\xD3", 2));
+
+    struct Case {
+        const char *name;
+        QByteArray data;
+        QString damage;
+    };
+    const Case cases[] = {
+        {"whole", whole, {}},
+        {"cut at half", whole.left(whole.size() / 2), QStringLiteral("the data ends early")},
+        // Every row is there, but nothing says the file ends there rather than was cut.
+        {"cut before its end marker", whole.left(whole.size() - 2), QStringLiteral("the data ends early")},
+        {"a marker inside the data", marker, QStringLiteral("the data is corrupt")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeReport::Scope report;
+        const JpegDecoder::Result result =
+            JpegDecoder::decode(c.data.constData(), size_t(c.data.size()), QSize(64, 64));
+        EXPECT_EQ(result.status, JpegDecoder::Status::Decoded);
+        EXPECT_EQ(result.image.size(), QSize(80, 60));
+        EXPECT_EQ(result.damage, c.damage);
+        EXPECT_EQ(report.damage(), c.damage);
+    }
 }
