@@ -29,6 +29,7 @@
 #include "viewers/OVNLightTableStatus.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -167,7 +168,7 @@ int main(int argc, char **argv)
     }
     int status = 0;
     const auto out = [](const QString &line) {
-        std::printf("%s\n", qPrintable(line));
+        std::printf("%s\n", ToolText::utf8(line).constData());
         std::fflush(stdout);
     };
     std::printf("panes %d\n", table->paneCount());
@@ -181,7 +182,8 @@ int main(int argc, char **argv)
                 .arg(rotation));
     });
     QObject::connect(table, &OVNLightTable::itemFailed, [](int row, const QString &mid, const QString &reason) {
-        std::fprintf(stderr, "ovn-lighttable: %d %s not loaded: %s\n", row, qPrintable(mid), qPrintable(reason));
+        std::fprintf(stderr, "ovn-lighttable: %d %s not loaded: %s\n", row, qPrintable(mid),
+                     ToolText::utf8(reason).constData());
     });
     QObject::connect(table, &OVNLightTable::advanced, [&](int row) { out(QStringLiteral("advance %1").arg(row)); });
     QObject::connect(table, &OVNLightTable::rated, [&](int row, const QString &mid, int rating) {
