@@ -43,8 +43,11 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
 {
     ImageFileReader::Facts facts;
     QImage image = ImageFileReader::read(path, decodeBox(box), &facts);
-    if (image.isNull())
+    if (image.isNull()) {
+        // A picture too large for decoding, or stopped at its time limit, is listed with why.
+        m_loaderProblem = ImageFileReader::refusalText(facts.refusal);
         return {};
+    }
     if (facts.previewOnly)
         m_loaderProblem = previewOnlyProblem();
     QSize fullSize = facts.size;

@@ -72,3 +72,24 @@ void DecodeMemoryBudget::give(qint64 bytes)
     }
     m_changed.notify_all();
 }
+
+qint64 DecodeMemoryBudget::product(std::initializer_list<qint64> factors)
+{
+    qint64 result = 1;
+    for (const qint64 factor : factors) {
+        if (factor <= 0)
+            return 0;
+        if (__builtin_mul_overflow(result, factor, &result))
+            result = unbounded;
+    }
+    return result;
+}
+
+qint64 DecodeMemoryBudget::sum(std::initializer_list<qint64> terms)
+{
+    qint64 result = 0;
+    for (const qint64 term : terms)
+        if (term > 0 && __builtin_add_overflow(result, term, &result))
+            return unbounded;
+    return result;
+}

@@ -3,6 +3,8 @@
 #include <QtGlobal>
 
 #include <condition_variable>
+#include <initializer_list>
+#include <limits>
 #include <mutex>
 
 // Bounds the memory that picture decodes on all threads hold at once. A decode reserves what it
@@ -43,6 +45,13 @@ public:
 
     qint64 capacity() const { return m_capacity; }
     qint64 inUse() const;
+
+    // Estimates from the sizes a file claims, which may be anything: the product or sum of the
+    // terms, or `unbounded` when it does not fit in 63 bits (a negative term counts as 0). An
+    // unbounded estimate exceeds every budget rather than wrapping round to a small one.
+    static constexpr qint64 unbounded = std::numeric_limits<qint64>::max();
+    static qint64 product(std::initializer_list<qint64> factors);
+    static qint64 sum(std::initializer_list<qint64> terms);
 
 private:
     void give(qint64 bytes);

@@ -1,9 +1,11 @@
 #include "platform/ImageFileReader.h"
 
+#include "platform/DecodeInterrupt.h"
 #include "platform/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
 #include "platform/JpegDecoder.h"
 #include "platform/LibraryMessages.h"
+#include "platform/PngReader.h"
 #include "platform/RawDecoder.h"
 #include "platform/TiffReader.h"
 
@@ -12,6 +14,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMutex>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -60,7 +63,53 @@ QSize jpegDecodeSize(QImageReader &reader, QSize size, QSize target)
     return reduced(factor);
 }
 
-qint64 pixelBytes(QSize size) { return size.isValid() ? qint64(size.width()) * size.height() * 4 : 0; }
+qint64 pixelBytes(QSize size, qint64 bytesPerPixel = 4)
+{
+    return size.isValid() ? DecodeMemoryBudget::product({size.width(), size.height(), bytesPerPixel}) : 0;
+}
+
+// A file as Qt's readers see it: every read first asks whether this thread's decodes must stop
+// and fails when they must, so a reader ends at its next read of the file.
+class InterruptibleFile : public QIODevice
+{
+public:
+    explicit InterruptibleFile(const QString &path)
+    {
+        if (FileAccess::openRegularFile(m_file, path))
+            open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return m_file.size(); }
+    bool seek(qint64 position) override { return QIODevice::seek(position) && m_file.seek(position); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (DecodeInterrupt::shouldStop())
+            return -1;
+        return m_file.read(data, maxSize);
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QFile m_file;
+};
+
+QSize gifScreen(QIODevice *device)
+{
+    char head[10];
+    if (!device || device->peek(head, sizeof head) != qint64(sizeof head) || std::memcmp(head, "GIF", 3) != 0)
+        return {};
+    return QSize(qFromLittleEndian<quint16>(head + 6), qFromLittleEndian<quint16>(head + 8));
+}
+
+// No picture, because the thread's decodes must stop.
+QImage stopped(ImageFileReader::Facts *facts)
+{
+    if (facts)
+        facts->refusal = DecodeInterrupt::cancelled() ? ImageFileReader::Facts::Refusal::Cancelled
+                                                      : ImageFileReader::Facts::Refusal::OutOfTime;
+    return {};
+}
 
 // Whether a read takes its share of the decoding budget, or runs within one its caller holds (a
 // thread that holds a share never waits for another: that could wait for ever).
@@ -74,27 +123,51 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
     // picture may take more than the whole decoding budget.
     const qint64 capacity = DecodeMemoryBudget::shared().capacity();
     reader.setAllocationLimit(int(std::max<qint64>(1, capacity >> 20)));
+    // Reading the header may hold the file's bytes (some readers read it whole), no more.
+    const qint64 fileBytes = reader.device() ? std::max<qint64>(0, reader.device()->size()) : 0;
+    DecodeMemoryBudget::Reservation reservation;
+    if (budget == Budget::Reserve)
+        reservation = DecodeMemoryBudget::shared().reserve(fileBytes);
     const QSize size = reader.size();
     if (facts)
         facts->size = size;
+    if (DecodeInterrupt::shouldStop())
+        return stopped(facts);
     // Readers that cannot decode at a reduced size decode the whole picture, then scale it.
     qint64 held = pixelBytes(size);
+    if (reader.format() == "gif") {
+        // A GIF's frames are drawn on its screen, of the size its header gives whatever the
+        // frames' own, over a copy of it.
+        const QSize screen = gifScreen(reader.device());
+        held = DecodeMemoryBudget::product({std::max(pixelBytes(size), pixelBytes(screen)), 2});
+    }
     if (maxSize.isValid() && !maxSize.isEmpty() && size.isValid() && !size.isEmpty()) {
         const QSize target = ImageFileReader::fittedSize(size, maxSize);
         if (target != size) {
             const QSize decoded = jpegDecodeSize(reader, size, target);
             reader.setScaledSize(decoded);
-            held = (reader.supportsOption(QImageIOHandler::ScaledSize) ? pixelBytes(decoded) : held)
-                   + pixelBytes(decoded) + pixelBytes(target);
+            held = DecodeMemoryBudget::sum(
+                {reader.supportsOption(QImageIOHandler::ScaledSize) ? pixelBytes(decoded) : held, pixelBytes(decoded),
+                 pixelBytes(target)});
         }
     }
+    held = DecodeMemoryBudget::sum({held, fileBytes});
     // Whatever the header claims: a read that would hold more than the whole budget is refused.
-    if (held > capacity)
+    if (held > capacity) {
+        if (facts)
+            facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
         return {};
-    DecodeMemoryBudget::Reservation reservation;
-    if (budget == Budget::Reserve)
+    }
+    if (budget == Budget::Reserve) {
+        // Given back before waiting for the whole share: a thread that holds a share never waits.
+        reservation.release();
         reservation = DecodeMemoryBudget::shared().reserve(held);
-    return fitted(reader.read(), maxSize);
+    }
+    QImage image = reader.read();
+    // What a reader stopped on its way gave is not the picture.
+    if (DecodeInterrupt::shouldStop())
+        return stopped(facts);
+    return fitted(std::move(image), maxSize);
 }
 
 // The reduction of a camera RAW decode for a picture of `full` pixels wanted in `maxSize`.
@@ -142,6 +215,8 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
     const qint64 held = JpegDecoder::decodeBytes(data.constData(), size_t(data.size()), maxSize);
     // Nothing is held for a picture the decoder would refuse: more than the whole budget.
+    if (held > DecodeMemoryBudget::shared().capacity() && facts)
+        facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
     if (held <= 0 || held > DecodeMemoryBudget::shared().capacity())
         return QImage();
     const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(data.size() + held);
@@ -174,6 +249,21 @@ void ImageFileReader::registerImageRepClass(const ImageRepClass &repClass)
         if (known.imageWithData == repClass.imageWithData)
             return;
     registry().push_back(repClass);
+}
+
+QString ImageFileReader::refusalText(Facts::Refusal refusal)
+{
+    switch (refusal) {
+    case Facts::Refusal::None:
+        break;
+    case Facts::Refusal::TooLarge:
+        return QStringLiteral("the picture needs more memory than decoding may use");
+    case Facts::Refusal::OutOfTime:
+        return QStringLiteral("the picture could not be read in time");
+    case Facts::Refusal::Cancelled:
+        return QStringLiteral("reading the file was cancelled");
+    }
+    return {};
 }
 
 QSize ImageFileReader::fittedSize(QSize size, QSize box)
@@ -262,9 +352,12 @@ QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *fa
 QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
 {
     // Devices and pipes behind a picture's name would be read for ever, or block.
-    if (QFile file; !FileAccess::openRegularFile(file, path))
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
         return {};
     LibraryMessages::install();
+    if (DecodeInterrupt::shouldStop())
+        return stopped(facts);
     const QString suffix = QFileInfo(path).suffix().toLower();
     {
         std::vector<ImageRepClass> classes;
@@ -277,7 +370,7 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
                 continue;
             // The file and, about, its picture.
             const DecodeMemoryBudget::Reservation reservation =
-                DecodeMemoryBudget::shared().reserve(QFileInfo(path).size() * 3);
+                DecodeMemoryBudget::shared().reserve(DecodeMemoryBudget::product({QFileInfo(path).size(), 3}));
             const QByteArray data = readWholeFile(path);
             if (!repClass.canInitWithData(data))
                 break;
@@ -290,10 +383,24 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
 
     if (maxSize.isValid() && !maxSize.isEmpty()) {
         if (std::optional<QImage> jpeg = readJpegReduced(path, maxSize, facts))
-            return std::move(*jpeg);
+            return jpeg->isNull() && DecodeInterrupt::shouldStop() ? stopped(facts) : std::move(*jpeg);
     }
 
-    QImageReader reader(path);
+    if (char head[8];
+        file.peek(head, sizeof head) == qint64(sizeof head) && PngReader::looksLikePng(head, sizeof head)) {
+        PngReader::Result png = PngReader::read(path, maxSize);
+        if (facts) {
+            facts->size = png.size;
+            if (png.tooLarge)
+                facts->refusal = Facts::Refusal::TooLarge;
+        }
+        if (png.image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        return std::move(png.image);
+    }
+
+    InterruptibleFile device(path);
+    QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
     // Most camera RAW files are TIFF inside, and Qt would show their small first-page thumbnail;
@@ -311,6 +418,8 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             if (decoder.open(data))
                 image = decodeRaw(decoder, maxSize, facts);
         }
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
         if (!image.isNull() || format.isEmpty())
             return image;
         if (facts)
@@ -319,9 +428,12 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     QImage image;
     // A large TIFF is read a band of rows at a time rather than whole.
     if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
-        image = fitted(TiffReader::readReduced(path, maxSize), maxSize);
-        if (!image.isNull() && facts)
-            facts->size = reader.size();
+        QSize full;
+        image = fitted(TiffReader::readReduced(path, maxSize, &full), maxSize);
+        if (facts && full.isValid())
+            facts->size = full;
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
     }
     if (image.isNull())
         image = readWithQt(reader, maxSize, Budget::Reserve, facts);

@@ -27,14 +27,25 @@ public:
                                   // RAW files); 0 when the file's metadata is to say
         bool previewOnly = false; // a camera RAW file whose raw data could not be decoded: the
                                   // picture is its embedded preview (`size` is still the RAW's)
+        // Why a file that may hold a picture gave none: its picture needs more than the whole
+        // decoding budget, or its decode ended at the deadline or Cancel of the thread's
+        // DecodeInterrupt scope.
+        enum class Refusal { None, TooLarge, OutOfTime, Cancelled };
+        Refusal refusal = Refusal::None;
     };
+    // The refusal as the import lists it; empty for None.
+    static QString refusalText(Facts::Refusal refusal);
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
     // decoding, a TIFF's reduced image or its rows averaged as they are read, a camera's
     // embedded preview, or a half-size RAW decode. Only regular files are read: a device, a pipe
-    // or a socket, also behind a link, gives null at once. Decodes that hold much memory wait for
-    // their share of the process's decoding budget (DecodeMemoryBudget).
+    // or a socket, also behind a link, gives null at once. Every decode waits for its share of
+    // the process's decoding budget (DecodeMemoryBudget), estimated from the header before the
+    // decoder reserves anything, and a picture whose share would exceed the whole budget is
+    // refused. Decodes end at the deadline or Cancel of the thread's DecodeInterrupt scope
+    // (asked at every read of the file and every row or band): the picture is then null and
+    // `facts` says why.
     static QImage read(const QString &path, QSize maxSize = QSize(), Facts *facts = nullptr);
 
     // A camera RAW file's picture from its bytes, as read() does it for RAW files.

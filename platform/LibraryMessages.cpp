@@ -2,8 +2,10 @@
 
 #include <tiffio.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcDecoding, "ovn.decoding", QtWarningMsg)
@@ -24,6 +26,29 @@ void tiffWarning(const char *module, const char *format, va_list arguments)
 
 void tiffError(const char *module, const char *format, va_list arguments) { toLog("error", module, format, arguments); }
 
+std::atomic<QtMessageHandler> previousHandler{nullptr};
+
+// Qt's image readers and their plugins log under these categories.
+bool fromImageReaders(const char *category)
+{
+    return category
+           && (std::strncmp(category, "qt.gui.imageio", 14) == 0 || std::strncmp(category, "qt.imageformats", 15) == 0);
+}
+
+void routeMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (fromImageReaders(context.category)) {
+        if (type != QtFatalMsg) {
+            qCInfo(lcDecoding, "%s: %s", context.category, qUtf8Printable(message));
+            return;
+        }
+    }
+    if (const QtMessageHandler previous = previousHandler.load())
+        previous(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qUtf8Printable(qFormatLogMessage(type, context, message)));
+}
+
 } // namespace
 
 void LibraryMessages::install()
@@ -32,5 +57,6 @@ void LibraryMessages::install()
     std::call_once(once, [] {
         TIFFSetWarningHandler(tiffWarning);
         TIFFSetErrorHandler(tiffError);
+        previousHandler.store(qInstallMessageHandler(routeMessage));
     });
 }

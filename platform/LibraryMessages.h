@@ -9,8 +9,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcDecoding)
 
 namespace LibraryMessages {
 
-// Routes libtiff's process-wide warning and error handlers (also those of Qt's TIFF reader) to
-// the log; once per process, from any thread.
+// Routes libtiff's process-wide warning and error handlers (also those of Qt's TIFF reader), and
+// the messages Qt's image readers and format plugins log, to the log; once per process, from any
+// thread. Other messages go on to the handler installed before.
 void install();
 
 } // namespace LibraryMessages

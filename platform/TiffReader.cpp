@@ -1,8 +1,10 @@
 #include "platform/TiffReader.h"
 
+#include "platform/DecodeInterrupt.h"
 #include "platform/DecodeMemoryBudget.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <tiffio.h>
 
@@ -30,6 +32,8 @@ constexpr quint32 maxSide = 1u << 20;
 // A band of RGBA rows at most this large; libtiff's own largest single allocation likewise.
 constexpr qint64 maxBandBytes = qint64(64) << 20;
 constexpr qint64 maxDirectories = 64;
+
+using Budget = DecodeMemoryBudget;
 
 TiffHandle openTiff(const QString &path)
 {
@@ -257,7 +261,8 @@ bool readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, B
     std::vector<uchar> line(size_t(converter.lineBytes()));
     std::vector<uchar> rgba(size_t(size.width()) * 4);
     for (int y = 0; y < size.height(); ++y) {
-        if (TIFFReadScanline(tiff, line.data(), quint32(y), 0) < 0)
+        // A long compressed strip is decoded a row at a time: each row is a place to stop.
+        if (DecodeInterrupt::shouldStop() || TIFFReadScanline(tiff, line.data(), quint32(y), 0) < 0)
             return false;
         converter.convert(line.data(), size.width(), rgba.data());
         averager.addRow(rgba.data());
@@ -302,6 +307,8 @@ bool readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
     std::vector<uchar> rgba(static_cast<size_t>(rowBytes));
     for (int top = 0; top < size.height(); top += band) {
         const int rows = std::min(band, size.height() - top);
+        if (DecodeInterrupt::shouldStop())
+            return false;
         image.row_offset = top;
         image.col_offset = 0;
         if (!TIFFRGBAImageGet(&image, raster.data(), quint32(size.width()), quint32(rows)))
@@ -321,8 +328,9 @@ bool readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
     return true;
 }
 
-// The picture of the current directory averaged down to no less than `target`.
-QImage readDirectory(TIFF *tiff, QSize target)
+// The picture of the current directory averaged down to no less than `target`. `reservation`
+// holds libtiff's share of the budget (`libraryBytes`) and is made to hold the read's as well.
+QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &reservation, qint64 libraryBytes)
 {
     const QSize size = directorySize(tiff);
     if (!size.isValid())
@@ -332,12 +340,19 @@ QImage readDirectory(TIFF *tiff, QSize target)
     const std::optional<ScanlineConverter> converter = ScanlineConverter::forDirectory(tiff);
     // What the read holds: the result, a row or a band of rows, and libtiff's compressed data (read
     // in parts of up to 10 MB from a long strip) or its decoded band.
-    const qint64 rowBytes = qint64(size.width()) * 4;
-    const qint64 result = qint64((size.width() + factor - 1) / factor) * ((size.height() + factor - 1) / factor) * 4;
-    const qint64 held =
-        result
-        + (converter ? converter->lineBytes() + rowBytes + (qint64(10) << 20) : 2 * rowBytes * bandRows(tiff, size));
-    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
+    const qint64 rowBytes = Budget::product({size.width(), 4});
+    const qint64 result =
+        Budget::product({(size.width() + factor - 1) / factor, (size.height() + factor - 1) / factor, 4});
+    const qint64 reading = converter ? Budget::sum({converter->lineBytes(), rowBytes, qint64(10) << 20})
+                                     : Budget::product({2, rowBytes, bandRows(tiff, size)});
+    const qint64 held = Budget::sum({libraryBytes, result, reading});
+    if (held > Budget::shared().capacity())
+        return {};
+    // Given back before waiting for the whole share: a thread that holds a share never waits.
+    reservation.release();
+    reservation = Budget::shared().reserve(held);
+    if (DecodeInterrupt::shouldStop())
+        return {};
     BlockAverager averager(size, factor);
     if (averager.isNull())
         return {};
@@ -361,14 +376,20 @@ QSize fitted(QSize size, QSize box)
 
 } // namespace
 
-QImage TiffReader::readReduced(const QString &path, QSize box)
+QImage TiffReader::readReduced(const QString &path, QSize box, QSize *fullSize)
 {
-    if (!box.isValid() || box.isEmpty())
+    if (!box.isValid() || box.isEmpty() || DecodeInterrupt::shouldStop())
         return {};
+    // libtiff reads a directory's arrays as far as the file holds them, and any one strip, tile
+    // or buffer up to its single allocation bound.
+    const qint64 libraryBytes = Budget::sum({std::min(QFileInfo(path).size(), maxBandBytes), maxBandBytes});
+    DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
     const TiffHandle tiff = openTiff(path);
     if (!tiff)
         return {};
     const QSize size = directorySize(tiff.get());
+    if (fullSize)
+        *fullSize = size;
     if (!size.isValid())
         return {};
     const QSize target = fitted(size, box);
@@ -397,20 +418,21 @@ QImage TiffReader::readReduced(const QString &path, QSize box)
             && (!best || qint64(reduced.width()) * reduced.height() < qint64(best->size.width()) * best->size.height()))
             best = Candidate{sub, where, reduced};
     };
-    for (tdir_t index = 1; index < maxDirectories && TIFFReadDirectory(tiff.get()); ++index)
+    for (tdir_t index = 1; index < maxDirectories && !DecodeInterrupt::shouldStop() && TIFFReadDirectory(tiff.get());
+         ++index)
         consider(false, index);
     for (quint64 offset : subImages)
-        if (TIFFSetSubDirectory(tiff.get(), offset))
+        if (!DecodeInterrupt::shouldStop() && TIFFSetSubDirectory(tiff.get(), offset))
             consider(true, offset);
 
     if (best
         && (best->sub ? TIFFSetSubDirectory(tiff.get(), best->where)
                       : TIFFSetDirectory(tiff.get(), tdir_t(best->where)))) {
-        QImage image = readDirectory(tiff.get(), target);
-        if (!image.isNull())
+        QImage image = readDirectory(tiff.get(), target, reservation, libraryBytes);
+        if (!image.isNull() || DecodeInterrupt::shouldStop())
             return image;
     }
     if (!TIFFSetDirectory(tiff.get(), 0))
         return {};
-    return readDirectory(tiff.get(), target);
+    return readDirectory(tiff.get(), target, reservation, libraryBytes);
 }

@@ -12,7 +12,13 @@ namespace TiffReader {
 
 // The picture of the file's first image, reduced by a whole factor to no less than fittedSize()
 // of `box` (the caller scales the rest of the way); null when libtiff cannot read it or the
-// picture is no larger than the box.
-QImage readReduced(const QString &path, QSize box);
+// picture is no larger than the box. `fullSize`, when given, gets the first image's size.
+//
+// What libtiff may hold (its directories, within the size of the file, and its strip, tile and
+// row buffers, each within a fixed bound) and what the reading holds are one share of the
+// process's decoding budget (DecodeMemoryBudget), taken before each stage allocates; sizes come
+// from the header without overflow. The read ends, null, at the deadline or Cancel of the
+// thread's DecodeInterrupt scope, asked at every row or band and between directories.
+QImage readReduced(const QString &path, QSize box, QSize *fullSize = nullptr);
 
 } // namespace TiffReader

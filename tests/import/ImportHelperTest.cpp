@@ -396,6 +396,7 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
     const QString claiming =
         write("claiming.jpg", hostilefiles::jpegClaiming({65500, 65500}, hostilefiles::Ink::Cmyk, true));
     const QString after = writeImage(dir.filePath(QStringLiteral("after.png")), QSize(40, 30), "PNG");
+    const QString strip = write("strip.tif", hostilefiles::tiffOfZerosInOneStrip(1 << 20, 1024));
     const QString rawSource = testDataDir() + QStringLiteral("/exiftool-t-images/DNG.dng");
     // A JPEG cut at half, as a card pulled out while it was written leaves it.
     auto cutAtHalf = [&](const char *name, const QString &source) {
@@ -415,7 +416,8 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
     std::vector<Case> cases{
         {before, {}, false},
         {hostile, QStringLiteral("the page could not be drawn in time"), false},
-        {claiming, QStringLiteral("the picture cannot be read"), false},
+        {claiming, QStringLiteral("the picture needs more memory than decoding may use"), false},
+        {strip, QStringLiteral("the picture could not be read in time"), false},
         {after, {}, false},
         {dir.filePath(QStringLiteral("whole.jpg")), {}, false},
         {cut, QStringLiteral("the file is damaged (the data ends early)"), true},
@@ -509,4 +511,31 @@ TEST(ImportHelper, FilesStoppedAtTheirLimitGetTheirIconAndTheReason)
         }
     }
     OVNImportHelper::setDecodeTimeLimit(limit);
+}
+
+// PNGs whose text or profile chunk claims 2 GB, the file ending after its header, imported on
+// four threads at once: each is catalogued with its icon and why.
+TEST(ImportHelper, PngsClaimingGigabyteChunksAreCataloguedAtOnce)
+{
+    QTemporaryDir dir;
+    const char *types[] = {"tEXt", "zTXt", "iTXt", "iCCP"};
+    std::vector<std::thread> threads;
+    std::atomic<int> catalogued{0};
+    for (const char *type : types) {
+        const QString path = dir.filePath(QString::fromLatin1(type) + QStringLiteral(".png"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(hostilefiles::pngClaimingChunk(type, 0x7ffffff0));
+        file.close();
+        threads.emplace_back([path, &catalogued] {
+            OVNImportHelper helper;
+            QVariantMap record;
+            if (!helper.thumbnailForMediaFile(path, record).isEmpty()
+                && helper.lastProblem() == QLatin1String("the picture cannot be read"))
+                ++catalogued;
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(catalogued.load(), 4);
 }

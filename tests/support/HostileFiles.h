@@ -7,9 +7,14 @@
 #include <QList>
 #include <QSize>
 
+#include <QtEndian>
+
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <iterator>
 #include <jpeglib.h>
+#include <zlib.h>
 
 namespace hostilefiles {
 
@@ -93,6 +98,125 @@ inline QByteArray pdfWithHugeImage()
     pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
            + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
+}
+
+// `count` zero bytes deflated as a zlib stream, made a megabyte at a time.
+inline QByteArray deflatedZeros(qint64 count)
+{
+    z_stream stream{};
+    deflateInit(&stream, Z_BEST_SPEED);
+    const QByteArray zeros(1 << 20, '\0');
+    QByteArray out;
+    char buffer[1 << 16];
+    qint64 left = count;
+    int flush = Z_NO_FLUSH;
+    do {
+        if (stream.avail_in == 0 && flush == Z_NO_FLUSH) {
+            const qint64 part = std::min<qint64>(left, zeros.size());
+            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+            stream.avail_in = uInt(part);
+            left -= part;
+            if (left == 0)
+                flush = Z_FINISH;
+        }
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        const int status = deflate(&stream, flush);
+        out.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
+        if (status == Z_STREAM_END)
+            break;
+    } while (true);
+    deflateEnd(&stream);
+    return out;
+}
+
+inline QByteArray bigEndian32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+// A PNG chunk; a `claimed` length other than the data's gives only the header, as in a file that
+// ends there.
+inline QByteArray pngChunk(const char *type, const QByteArray &data, qint64 claimed = -1)
+{
+    if (claimed >= 0)
+        return bigEndian32(quint32(claimed)) + QByteArray(type, 4);
+    const QByteArray typed = QByteArray(type, 4) + data;
+    return bigEndian32(quint32(data.size())) + typed
+           + bigEndian32(quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size()))));
+}
+
+inline QByteArray pngHeader(quint32 width, quint32 height, int depth = 8, int colour = 6)
+{
+    QByteArray ihdr = bigEndian32(width) + bigEndian32(height);
+    ihdr += char(depth);
+    ihdr += char(colour);
+    ihdr += QByteArray(3, '\0');
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr);
+}
+
+// A 4 × 4 RGBA PNG header followed by the header of a `type` chunk claiming `claimed` bytes; the
+// file ends there.
+inline QByteArray pngClaimingChunk(const char *type, quint32 claimed)
+{
+    return pngHeader(4, 4) + pngChunk(type, {}, claimed);
+}
+
+// A PNG of `width` × `height` black 8-bit grey pixels, whole.
+inline QByteArray pngOfZeros(quint32 width, quint32 height)
+{
+    return pngHeader(width, height, 8, 0) + pngChunk("IDAT", deflatedZeros(qint64(height) * (qint64(width) + 1)))
+           + pngChunk("IEND", {});
+}
+
+// A little-endian TIFF of `width` × `height` 8-bit grey pixels in one Deflate strip.
+inline QByteArray tiffWithOneStrip(quint32 width, quint32 height, const QByteArray &strip)
+{
+    QByteArray tiff("II*\0", 4);
+    auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const quint32 stripOffset = 8;
+    tiff += u32(stripOffset + quint32(strip.size()));
+    tiff += strip;
+    const struct {
+        quint16 tag, type;
+        quint32 value;
+    } entries[] = {
+        {256, 4, width}, {257, 4, height}, {258, 3, 8},
+        {259, 3, 8},     {262, 3, 1},      {273, 4, stripOffset},
+        {277, 3, 1},     {278, 4, height}, {279, 4, quint32(strip.size())},
+        {284, 3, 1},
+    };
+    tiff += u16(quint16(std::size(entries)));
+    for (const auto &e : entries)
+        tiff += u16(e.tag) + u16(e.type) + u32(1) + (e.type == 3 ? u16(quint16(e.value)) + u16(0) : u32(e.value));
+    tiff += u32(0);
+    return tiff;
+}
+
+// The same whole, its pixels black.
+inline QByteArray tiffOfZerosInOneStrip(quint32 width, quint32 height)
+{
+    return tiffWithOneStrip(width, height, deflatedZeros(qint64(width) * height));
+}
+
+// A GIF whose screen is `screen` and whose one 1 × 1 image is black.
+inline QByteArray gifClaiming(QSize screen)
+{
+    QByteArray gif("GIF89a");
+    auto u16 = [](int v) { return QByteArray(1, char(v & 0xff)) + char((v >> 8) & 0xff); };
+    gif += u16(screen.width()) + u16(screen.height());
+    gif += char(0x80); // a global table of two colours
+    gif += QByteArray(2, '\0');
+    gif += QByteArray(3, '\0') + QByteArray(3, '\xff');
+    gif += ',' + u16(0) + u16(0) + u16(1) + u16(1) + char(0);
+    // LZW, minimum code size 2: clear, index 0, end.
+    gif += char(2);
+    gif += char(2) + QByteArray("\x44\x01", 2) + char(0);
+    gif += ';';
+    return gif;
 }
 
 } // namespace hostilefiles

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// PNG files read through libpng under the program's own limits, rather than Qt's reader, which
+// lets libpng hold whatever a chunk claims. The picture and everything libpng allocates for the
+// file (its chunk buffers, the colour profile, its rows) are estimated from the header and held
+// as one share of the process's decoding budget (DecodeMemoryBudget) before the decode starts;
+// libpng's allocations are counted, and one beyond that share fails. Text and other chunks the
+// program does not use are skipped unread. The decode ends at the deadline or Cancel of the
+// thread's DecodeInterrupt scope, asked at every read of the file and every row of every pass.
+// libpng's messages go to the "ovn.decoding" log.
+namespace PngReader {
+
+// Whether the bytes begin with the PNG signature.
+bool looksLikePng(const char *data, qint64 size);
+
+struct Result {
+    QImage image;            // ARGB32 or RGB32; null when it could not be read (or was stopped)
+    QSize size;              // the size the header claims, when it could be read
+    bool tooLarge = false;   // the header claims more than the whole decoding budget: nothing was read
+    qint64 libraryBytes = 0; // the most libpng held at once for this file
+    qint64 reserved = 0;     // the share of the budget the decode held
+};
+
+// The picture of a PNG file; with a valid `box` fitted into it (ImageFileReader::fittedSize), the
+// reduced copy held in the same share.
+Result read(const QString &path, QSize box = QSize());
+
+// What libpng may hold beside the picture for a picture `width` pixels wide.
+qint64 libraryAllowance(qint64 width);
+
+} // namespace PngReader
