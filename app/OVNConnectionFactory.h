@@ -48,8 +48,8 @@ public:
     static QString logIn(OVNDatabaseAccess &connection, const QString &login);
 
 private:
-    // Shows the failure alert with the layer's message.
-    void reportFailure(const OVNDatabaseAccess &connection);
+    // Shows the failure alert with the layer's message, after the cause when one is known.
+    void reportFailure(const OVNDatabaseAccess &connection, const QString &cause = QString());
 
     UserDefaults &m_defaults;
     QString m_catalogFolder;

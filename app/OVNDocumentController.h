@@ -57,8 +57,9 @@ public:
         std::function<int()> movieFrameworkVersion;
     };
 
-    // Refused: the account may not use the catalog and the start-up was scripted
-    // (-OVNQuitAfterStartup YES): the reason went to standard error, the program ends with status 1.
+    // Refused: the start-up was scripted (-OVNQuitAfterStartup YES) and there is no catalog to use
+    // (no connection, or the account may not use it): instead of asking, the reason went to
+    // standard error, and the program ends with status 1.
     enum class StartupResult { Run, Quit, Refused };
 
     explicit OVNDocumentController(UserDefaults &defaults, Services services = {});
