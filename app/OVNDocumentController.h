@@ -231,6 +231,7 @@ private:
     void populateDesktopMenus(QMenu *file, QMenu *window, QMenu *help);
     QWidget *panelWidget(Panel panel) const;
     // Shows the panel in front; one that has no place of its own yet opens beside the catalog
-    // window it serves (the one in front, else the one used last).
-    void orderPanelFront(Panel panel);
+    // window it serves (the one in front, else the one used last). Without `activate` the workflow
+    // panel leaves the keyboard focus where it is.
+    void orderPanelFront(Panel panel, bool activate = true);
 };

@@ -162,9 +162,10 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
             document->reload();
         }
     }
-    // After the catalog window, so that it opens beside that window and in front of it.
+    // After the catalog window, so that it opens beside that window and in front of it, leaving
+    // that window the keyboard focus (its menus' shortcuts work at once).
     if (m_defaults.boolForKey(QStringLiteral("WorkflowPanelVisible")))
-        orderPanelFront(Panel::Workflow);
+        orderPanelFront(Panel::Workflow, false);
 
     if (m_services.movieFrameworkVersion() <= kNewEnoughMovieFramework) {
         Alerts::display(localized("Movie playback is not available"),
