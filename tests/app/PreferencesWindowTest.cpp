@@ -360,14 +360,27 @@ TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
     EXPECT_EQ(window->selectedFileTypeRow(), 0);
     EXPECT_FALSE(window->fileTypeUpButton()->isEnabled());
 
-    // Add: the sheet's row, the extension as look-ups need it; a long type code is refused.
+    // Add: the sheet's row, the extension as look-ups need it; a long type code is refused. A new
+    // row starts with the first processor and viewer the pop-ups offer: the movie ones.
     window->addFileType();
+    EXPECT_EQ(window->sheetProcessorPopUp()->currentText(), "QuickTime");
+    EXPECT_EQ(window->sheetViewerPopUp()->currentData().toString(), "QTInternal");
+    QStringList processors;
+    for (int i = 0; i < window->sheetProcessorPopUp()->count(); ++i)
+        processors.append(window->sheetProcessorPopUp()->itemText(i));
+    EXPECT_EQ(processors, (QStringList{"QuickTime", "Image", "RAW", "DCRAW", "Adobe.Illustrator", "Document.Generic",
+                                       "Document.Webloc"}));
+    QStringList viewers;
+    for (int i = 0; i < window->sheetViewerPopUp()->count(); ++i)
+        viewers.append(window->sheetViewerPopUp()->itemData(i).toString());
+    EXPECT_EQ(viewers, (QStringList{"QTInternal", "NSIInternal", "Creator"}));
     window->sheetExtensionField()->setText(" .XYZ ");
     window->sheetTypeCodeField()->setText("TOOLONG");
     EXPECT_FALSE(window->saveFileTypeSheet());
     EXPECT_TRUE(window->fileTypeSheet()->isVisible());
     window->sheetTypeCodeField()->setText("XYZ ");
     window->sheetProcessorPopUp()->setCurrentText("RAW");
+    window->sheetViewerPopUp()->setCurrentText("Built-in image viewer");
     ASSERT_TRUE(window->saveFileTypeSheet());
     EXPECT_FALSE(window->fileTypeSheet()->isVisible());
     const FileTypeEntry added = table.objectAtIndex(3);
