@@ -96,7 +96,10 @@ std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QOb
     auto menu = std::make_unique<QMenu>();
     if (sender && sender == m_state.footerButtonAction)
         menu->addAction(localizedMenu("Action"))->setEnabled(false);
-    menu->addAction(w.action(Action::ReloadCatalogList));
+    // The View menu's "Reload Category List", under the category menu's own title.
+    QAction *reload = w.action(Action::ReloadCatalogList);
+    QAction *reloadDatabase = menu->addAction(localizedMenu("Reload Database"), reload, &QAction::trigger);
+    reloadDatabase->setEnabled(reload->isEnabled());
     menu->addSeparator();
     menu->addAction(w.action(Action::RenameCatalog));
     menu->addAction(w.action(Action::DeleteCatalog));

@@ -101,8 +101,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
 
     // With its parents: a new account may not have a Documents folder yet. A failure shows as a
     // failed open below.
-    if (!QFileInfo(m_catalogFolder).isDir())
-        QDir().mkpath(m_catalogFolder);
+    const bool folderThere = QFileInfo(m_catalogFolder).isDir() || QDir().mkpath(m_catalogFolder);
 
     const bool newCatalog = !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
     bool ok = connection->openDBConnection();
@@ -123,7 +122,11 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
         m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
     }
     if (!ok) {
-        reportFailure(*connection);
+        reportFailure(
+            *connection,
+            folderThere
+                ? QString()
+                : localized("The catalog folder %1 cannot be created.").arg(QDir::toNativeSeparators(m_catalogFolder)));
         connection->closeDBConnection();
         // A catalog that could not be made (on a full disk, say) leaves no empty file behind that
         // would pass for one next time.
@@ -135,11 +138,12 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
     return connection;
 }
 
-void OVNConnectionFactory::reportFailure(const OVNDatabaseAccess &connection)
+void OVNConnectionFactory::reportFailure(const OVNDatabaseAccess &connection, const QString &cause)
 {
     Alert alert;
     alert.message = localized("Database connection failed");
-    alert.informativeText = connection.getLastErrorMessage();
+    alert.informativeText = cause.isEmpty() ? connection.getLastErrorMessage()
+                                            : cause + QStringLiteral("\n\n") + connection.getLastErrorMessage();
     alert.buttons = {localized("OK")};
     if (!MainThread::isCurrent()) {
         // A worker is not held up by a person reading the message.

@@ -44,8 +44,8 @@ public:
     QString loginRefusal() const override { return m_loginRefusal; }
 
 private:
-    // Shows the failure alert with the layer's message.
-    void reportFailure(const OVNDatabaseAccess &connection);
+    // Shows the failure alert with the layer's message, after the cause when one is known.
+    void reportFailure(const OVNDatabaseAccess &connection, const QString &cause = QString());
 
     UserDefaults &m_defaults;
     QString m_catalogFolder;

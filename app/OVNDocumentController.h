@@ -57,8 +57,9 @@ public:
         std::function<int()> movieFrameworkVersion;
     };
 
-    // Refused: the account may not use the catalog and the start-up was scripted
-    // (-OVNQuitAfterStartup YES): the reason went to standard error, the program ends with status 1.
+    // Refused: the start-up was scripted (-OVNQuitAfterStartup YES) and there is no catalog to use
+    // (no connection, or the account may not use it): instead of asking, the reason went to
+    // standard error, and the program ends with status 1.
     enum class StartupResult { Run, Quit, Refused };
 
     explicit OVNDocumentController(UserDefaults &defaults, Services services = {});
@@ -230,6 +231,7 @@ private:
     void populateDesktopMenus(QMenu *file, QMenu *window, QMenu *help);
     QWidget *panelWidget(Panel panel) const;
     // Shows the panel in front; one that has no place of its own yet opens beside the catalog
-    // window it serves (the one in front, else the one used last).
-    void orderPanelFront(Panel panel);
+    // window it serves (the one in front, else the one used last). Without `activate` the workflow
+    // panel leaves the keyboard focus where it is.
+    void orderPanelFront(Panel panel, bool activate = true);
 };

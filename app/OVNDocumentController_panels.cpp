@@ -102,7 +102,7 @@ void OVNDocumentController::togglePanel(Panel panel)
         documents().last()->mediaDelegate().loadZoomPanelImage();
 }
 
-void OVNDocumentController::orderPanelFront(Panel panel)
+void OVNDocumentController::orderPanelFront(Panel panel, bool activate)
 {
     QWidget *widget = panelWidget(panel);
     if (!widget)
@@ -118,7 +118,10 @@ void OVNDocumentController::orderPanelFront(Panel panel)
     }
     switch (panel) {
     case Panel::Workflow:
-        m_workflow->makeKeyAndOrderFront();
+        if (activate)
+            m_workflow->makeKeyAndOrderFront();
+        else
+            m_workflow->orderFrontWithoutActivating();
         break;
     case Panel::Capture:
         m_capture->makeKeyAndOrderFront();

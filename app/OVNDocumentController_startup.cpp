@@ -60,6 +60,18 @@ Alert loginRefusalAlert(const QString &refusal)
     return alert;
 }
 
+// Why there is no catalog, in one line for standard error. A connection that failed has had its
+// alert, with the database's own words, already.
+QString connectionFailureText(const OVNDatabaseAccess *connection, const QString &vendor)
+{
+    if (!connection) {
+        return localized("Could not connect to database server: the database vendor \"%1\" is none Ostrevan "
+                         "connects to (Integrated, PostgreSQL or OstrevanWS).")
+            .arg(vendor);
+    }
+    return localized("Could not connect to database server.");
+}
+
 bool isActive(const std::shared_ptr<OVNDatabaseAccess> &connection)
 {
     return connection && connection->isDBConnectionActive();
@@ -108,11 +120,16 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     // user can correct the setting instead of seeing the program vanish.
     bool active = isActive(m_dbcon);
     m_showprefsonload = false;
+    const bool scripted = m_defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"));
     while (!active && !m_showprefsonload) {
         const QString refusal = m_services.connections->loginRefusal();
-        if (!refusal.isEmpty() && m_defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"))) {
-            // A scripted start has nobody to answer the alert.
-            std::fprintf(stderr, "%s\n", qPrintable(refusal));
+        if (scripted) {
+            // A scripted start has nobody to answer the alert: the reason it would give, and the end.
+            const QString reason =
+                refusal.isEmpty()
+                    ? connectionFailureText(m_dbcon.get(), m_defaults.stringForKey(QStringLiteral("DBVendor")))
+                    : refusal;
+            std::fprintf(stderr, "%s\n", qPrintable(reason));
             m_startingUp = false;
             m_services.connections->setBeforeAlert(nullptr);
             terminate();
@@ -145,9 +162,10 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
             document->reload();
         }
     }
-    // After the catalog window, so that it opens beside that window and in front of it.
+    // After the catalog window, so that it opens beside that window and in front of it, leaving
+    // that window the keyboard focus (its menus' shortcuts work at once).
     if (m_defaults.boolForKey(QStringLiteral("WorkflowPanelVisible")))
-        orderPanelFront(Panel::Workflow);
+        orderPanelFront(Panel::Workflow, false);
 
     if (m_services.movieFrameworkVersion() <= kNewEnoughMovieFramework) {
         Alerts::display(localized("Movie playback is not available"),

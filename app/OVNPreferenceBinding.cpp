@@ -39,14 +39,14 @@ void OVNPreferenceBinding::reload()
     m_reloading = true;
     for (const auto &[control, key] : std::as_const(m_bound)) {
         if (auto *popUp = qobject_cast<QComboBox *>(control)) {
-            const qint64 index = m_defaults.integerForKey(key);
+            const qint64 index = UserDefaults::integerFromVariant(m_defaults.storedObjectForKey(key));
             // A stored value the pop-up has no item for leaves its selection as it is.
             if (index >= 0 && index < popUp->count())
                 popUp->setCurrentIndex(int(index));
         } else if (auto *checkBox = qobject_cast<QCheckBox *>(control)) {
-            checkBox->setChecked(m_defaults.boolForKey(key));
+            checkBox->setChecked(UserDefaults::boolFromVariant(m_defaults.storedObjectForKey(key)));
         } else if (auto *field = qobject_cast<QLineEdit *>(control)) {
-            field->setText(m_defaults.stringForKey(key));
+            field->setText(m_defaults.storedStringForKey(key));
         }
     }
     m_reloading = false;

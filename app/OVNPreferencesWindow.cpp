@@ -329,33 +329,34 @@ void OVNPreferencesWindow::reloadPreferences()
     const QString applicationKeys[2] = {QStringLiteral("DefaultViewerApplication"),
                                         QStringLiteral("DefaultViewerApplication2")};
     for (int i = 0; i < 2; ++i) {
-        const QString path = m_defaults.stringForKey(applicationKeys[i]);
+        const QString path = m_defaults.storedStringForKey(applicationKeys[i]);
         if (!path.isEmpty())
             m_viewerApplication[i]->setText(applicationDisplayName(path));
     }
 
     {
         const QSignalBlocker blocker(m_dbVendor);
-        m_dbVendor->setCurrentIndex(vendorIndexFor(m_defaults.stringForKey(kVendorKey)));
+        m_dbVendor->setCurrentIndex(vendorIndexFor(m_defaults.storedStringForKey(kVendorKey)));
     }
     prefDBSelectionChanged();
     // Stored values win over the vendor's suggestions; the integrated catalog's place is fixed.
     if (m_dbVendor->currentIndex() != Integrated) {
         QLineEdit *fields[] = {m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase};
         for (int i = 0; i < 4; ++i)
-            fields[i]->setText(m_defaults.stringForKey(kDatabaseKeys.at(i)));
+            fields[i]->setText(m_defaults.storedStringForKey(kDatabaseKeys.at(i)));
     }
 
-    const QString protocol = m_defaults.stringForKey(QStringLiteral("MSAProtocol"));
+    const QString protocol = m_defaults.storedStringForKey(QStringLiteral("MSAProtocol"));
     // AFP only where it was chosen: new preferences take SMB, the share this system can mount.
     m_msaProtocol->setCurrentIndex(
         protocol.trimmed().isEmpty() || protocol.compare(QLatin1String("SMB"), Qt::CaseInsensitive) == 0 ? 1 : 0);
     m_msaNote->setVisible(m_msaProtocol->currentIndex() == 0);
     QLineEdit *serverFields[] = {m_msaServer, m_msaUser, m_msaPassword, m_msaVolume, m_msaImportPath};
     for (int i = 0; i < 5; ++i)
-        serverFields[i]->setText(m_defaults.stringForKey(kServerKeys.at(i)));
+        serverFields[i]->setText(m_defaults.storedStringForKey(kServerKeys.at(i)));
     // On only for exactly 1: "YES" and the like count as off, as the mount check reads it.
-    m_msaAutomount->setChecked(m_defaults.integerForKey(QStringLiteral("MSAAutomount")) == 1);
+    m_msaAutomount->setChecked(
+        UserDefaults::integerFromVariant(m_defaults.storedObjectForKey(QStringLiteral("MSAAutomount"))) == 1);
 
     reloadIconSets();
     for (int i = 0; i < m_colorWells.size(); ++i) {
@@ -446,8 +447,8 @@ void OVNPreferencesWindow::reloadIconSets()
         else
             m_iconSet->addItem(tag, name);
     }
-    QString wanted = m_defaults.stringForKey(QStringLiteral("ColorScheme"));
-    if (!m_defaults.contains(QStringLiteral("ColorScheme")))
+    QString wanted = m_defaults.storedStringForKey(QStringLiteral("ColorScheme"));
+    if (!m_defaults.storedObjectForKey(QStringLiteral("ColorScheme")).isValid())
         wanted = QString::fromLatin1(OVNIconSetHelper::defaultIconSetName);
     const int index = m_iconSet->findData(wanted);
     if (index >= 0)

@@ -34,7 +34,9 @@ class UserDefaults;
 // Keys loaded and saved by hand: "DBVendor", "DBHost", "DBUser", "DBPassword", "DBDatabase",
 // "MSAProtocol", "MSAServer", "MSAUser", "MSAPassword", "MSAVolume", "MSAImportpath",
 // "MSAAutomount" and "ColorScheme"; the application choosers store "DefaultViewerApplication" and
-// "DefaultViewerApplication2" when an application is chosen.
+// "DefaultViewerApplication2" when an application is chosen. The window shows the stored values,
+// not those given as "-Key Value" on the command line for one run, so that closing it stores
+// nothing the user did not choose in it.
 class OVNPreferencesWindow : public QWidget
 {
     Q_OBJECT

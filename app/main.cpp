@@ -79,11 +79,14 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(OVNApplicationIcon::icon());
     DrawingKit::installApplicationStyle();
 
-    Alerts::setPresenter(std::make_unique<MessageBoxPresenter>());
     OVNCoreImageAdjustWindow::installFactory();
 
     UserDefaults &defaults = UserDefaults::standard();
     defaults.setArguments(QApplication::arguments());
+    // A start that ends after start-up has nobody to answer an alert: each goes to standard error
+    // and takes its default button, and start-up ends the program where it would ask.
+    if (!defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup")))
+        Alerts::setPresenter(std::make_unique<MessageBoxPresenter>());
     if (!defaults.loadProblem().isEmpty())
         Alerts::inform(localized("Your preferences could not be read"), defaults.loadProblem());
 

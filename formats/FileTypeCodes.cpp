@@ -9,10 +9,11 @@ using Loader = ProcessorCode::Loader;
 using Turn = ProcessorCode::Turn;
 using Window = ViewerCode::Window;
 
-// Code, loader, decodes at any size, badged, turn, writable.
+// Code, loader, decodes at any size, badged, turn, writable. The file-type editor offers them in
+// this order, and a new row starts with the first.
 constexpr ProcessorCode kProcessors[] = {
-    {"Image", Loader::Image, true, false, Turn::Metadata, true},
     {"QuickTime", Loader::Movie, false, false, Turn::None, true},
+    {"Image", Loader::Image, true, false, Turn::Metadata, true},
     {"RAW", Loader::CameraRaw, false, true, Turn::Decoder, true},
     {"DCRAW", Loader::Dcraw, false, true, Turn::Decoder, true},
     {"Adobe.Illustrator", Loader::Illustrator, false, false, Turn::None, false},
@@ -22,9 +23,10 @@ constexpr ProcessorCode kProcessors[] = {
 // What a code no row names does: nothing. The file-type table's miss answer lands here too.
 constexpr ProcessorCode kUnknownProcessor{kFileTypeNone, Loader::None, false, false, Turn::None, false};
 
+// In the file-type editor's order, as the processors.
 constexpr ViewerCode kViewers[] = {
-    {"NSIInternal", Window::ImageViewer, "Built-in image viewer"},
     {"QTInternal", Window::MovieViewer, "Built-in movie viewer"},
+    {"NSIInternal", Window::ImageViewer, "Built-in image viewer"},
     {"Creator", Window::Desktop, "Default application"},
 };
 constexpr ViewerCode kUnknownViewer{kFileTypeNone, Window::None, kFileTypeNone};

@@ -23,10 +23,12 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
@@ -186,7 +188,13 @@ OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults) : QWidget(nullptr, Qt
         && m_defaults.contains(QStringLiteral("WorkflowPanelY"))) {
         const QPointF origin(m_defaults.doubleForKey(QStringLiteral("WorkflowPanelX")),
                              m_defaults.doubleForKey(QStringLiteral("WorkflowPanelY")));
-        move(OVNPanelPosition::topLeftFor(origin, frameGeometry().height(), OVNPanelPosition::primaryScreenBottom()));
+        const QRect placed =
+            OVNPanelPosition::contentGeometryFor(origin, size(), OVNPanelPosition::primaryScreenBottom());
+        const QScreen *screen = QGuiApplication::screenAt(placed.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        setGeometry(screen ? OVNWindowPlacement::fittedContents(placed, screen->availableGeometry()) : placed);
+        m_placedByContents = true;
     }
 }
 
@@ -228,10 +236,34 @@ void OVNWorkflowPanel::loadWorkflowDefinitions()
 
 void OVNWorkflowPanel::makeKeyAndOrderFront()
 {
-    OVNWindowPlacement::fitOnScreen(this);
-    show();
+    orderFront();
     raise();
     activateWindow();
+}
+
+void OVNWorkflowPanel::orderFrontWithoutActivating()
+{
+    // The window system reads the window's property when it maps the window; the attribute sets
+    // it only when the window is made, and never clears it, so both are set for this showing alone.
+    setAttribute(Qt::WA_ShowWithoutActivating, true);
+    winId();
+    QWindow *window = windowHandle();
+    if (window)
+        window->setProperty("_q_showWithoutActivating", true);
+    orderFront();
+    if (window)
+        window->setProperty("_q_showWithoutActivating", false);
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+}
+
+void OVNWorkflowPanel::orderFront()
+{
+    // Placed from where it was left, it was fitted then, by its contents; fitOnScreen would take
+    // their corner for the frame's and move it by the title bar's height.
+    if (!m_placedByContents || isVisible())
+        OVNWindowPlacement::fitOnScreen(this);
+    m_placedByContents = false;
+    show();
     const QList<QListWidgetItem *> selected = m_table->selectedItems();
     selectWorkflow(selected.size() == 1 ? m_table->row(selected.first()) : -1);
 }
@@ -240,7 +272,8 @@ void OVNWorkflowPanel::orderOut() { hide(); }
 
 void OVNWorkflowPanel::saveLocation()
 {
-    const QPointF origin = OVNPanelPosition::storedOrigin(frameGeometry(), OVNPanelPosition::primaryScreenBottom());
+    // By its contents, as it is placed: the title bar's height must not move it at each start.
+    const QPointF origin = OVNPanelPosition::storedOrigin(geometry(), OVNPanelPosition::primaryScreenBottom());
     m_defaults.setDouble(origin.x(), QStringLiteral("WorkflowPanelX"));
     m_defaults.setDouble(origin.y(), QStringLiteral("WorkflowPanelY"));
 }

@@ -58,8 +58,12 @@ public:
 
     bool isVisible() const { return QWidget::isVisible(); }
     void makeKeyAndOrderFront();
+    // Shows the panel without taking the keyboard focus from the window that has it (the catalog
+    // window the panel opens beside at start-up).
+    void orderFrontWithoutActivating();
     void orderOut();
-    // Stores the panel's frame origin under "WorkflowPanelX" and "WorkflowPanelY" (numbers).
+    // Stores the panel's origin (the lower-left corner of its contents, measured upwards from the
+    // primary screen's bottom) under "WorkflowPanelX" and "WorkflowPanelY" (numbers).
     void saveLocation();
 
     int workflowCount() const { return m_definitions.size(); }
@@ -85,6 +89,8 @@ public:
     static QVariantList albumItems(const QVariant &library, int index, const QString &title);
 
 private:
+    // Shows the panel, on screen, and its selected workflow's start view.
+    void orderFront();
     void loadWorkflowDefinitions();
     void fillAlbumSelection();
     void quickScan(const QStringList &files);
@@ -104,4 +110,6 @@ private:
     QWidget *m_albumView = nullptr;
     QComboBox *m_albumSelection = nullptr;
     QPushButton *m_importButton = nullptr;
+    // Placed from its stored origin and not shown since.
+    bool m_placedByContents = false;
 };

@@ -333,6 +333,15 @@ QVariantMap UserDefaults::persistentDomain() const
     return m_persistent;
 }
 
+QVariant UserDefaults::storedObjectForKey(const QString &key) const
+{
+    QReadLocker locker(&m_lock);
+    const auto it = m_persistent.constFind(key);
+    if (it != m_persistent.cend())
+        return *it;
+    return m_registered.value(key);
+}
+
 QVariantMap UserDefaults::argumentDomain() const
 {
     QReadLocker locker(&m_lock);

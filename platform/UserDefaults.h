@@ -59,6 +59,11 @@ public:
     QByteArray dataForKey(const QString &key) const;        // empty unless data
     // True when some layer holds the key.
     bool contains(const QString &key) const;
+    // The value without the command line's: the user's file, then the registered defaults. What a
+    // settings window shows and saves back, so that a "-Key Value" given for one run is never
+    // stored by it. Invalid when neither layer holds the key.
+    QVariant storedObjectForKey(const QString &key) const;
+    QString storedStringForKey(const QString &key) const { return stringFromVariant(storedObjectForKey(key)); }
     // The user's file layer alone.
     QVariantMap persistentDomain() const;
     // The command line's pairs alone (never saved).

@@ -31,6 +31,11 @@ QRect fitted(const QRect &frame, const QRect &available)
     return QRect(x, y, width, height);
 }
 
+QRect fittedContents(const QRect &contents, const QRect &available)
+{
+    return fitted(contents.marginsAdded(kUnframedDecoration), available).marginsRemoved(kUnframedDecoration);
+}
+
 void fitOnScreen(QWidget *window)
 {
     if (!window)

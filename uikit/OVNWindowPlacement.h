@@ -12,6 +12,11 @@ namespace OVNWindowPlacement {
 // area leaves it as it is.
 QRect fitted(const QRect &frame, const QRect &available);
 
+// The contents of a window not framed yet and placed by its contents (setGeometry), moved (and
+// shrunk) so that its frame, with the room a window manager's title bar and borders usually take,
+// lies inside `available`.
+QRect fittedContents(const QRect &contents, const QRect &available);
+
 // Fits the top-level window onto the available area of the screen it is on (the primary screen
 // when it is on none), frame and title bar included; one that nobody placed goes to the middle.
 // Call it just before showing the window (a window just shown, not yet framed by the window

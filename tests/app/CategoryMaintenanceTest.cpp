@@ -358,9 +358,13 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     for (const QAction *item : menu->actions())
         if (!item->isSeparator())
             items.append(item->text() + (item->isEnabled() ? " +" : " -"));
-    EXPECT_EQ(items, (QStringList{"Reload Category List +", "Rename... +", "Delete... +", "Smart Add... +",
-                                  "New Folder +", "New Collection +", "New Category Set +",
-                                  "New Surveillance Folder... +", "New Smart Folder... +", "Access Privileges... +"}));
+    EXPECT_EQ(items, (QStringList{"Reload Database +", "Rename... +", "Delete... +", "Smart Add... +", "New Folder +",
+                                  "New Collection +", "New Category Set +", "New Surveillance Folder... +",
+                                  "New Smart Folder... +", "Access Privileges... +"}));
+    // Its first item is the View menu's reload of the category list.
+    QSignalSpy reloads(window->action(OVNCatalogActions::Action::ReloadCatalogList), &QAction::triggered);
+    menu->actions().first()->trigger();
+    EXPECT_EQ(reloads.count(), 1);
 
     ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
     QTemporaryDir disk;

@@ -72,6 +72,7 @@ protected:
     void TearDown() override
     {
         window.reset();
+        defaults.setArguments({});
         for (const QString &key : kHandKeys)
             defaults.removeObjectForKey(key);
         Alerts::setPresenter(nullptr);
@@ -152,6 +153,65 @@ TEST_F(PreferencesWindowTest, HandLoadedKeysRoundTripThroughClosingTheWindow)
         const QVariantMap expected = with(c.stored, c.written);
         for (auto it = expected.begin(); it != expected.end(); ++it)
             EXPECT_EQ(stored(it.key()).toString(), it.value().toString()) << qPrintable(it.key());
+    }
+}
+
+TEST_F(PreferencesWindowTest, SettingsGivenOnTheCommandLineAreNeitherShownNorStored)
+{
+    enum class End { Close, Connect };
+    struct Case {
+        const char *name;
+        QVariantMap stored;
+        QStringList arguments;
+        End end;
+        int vendorShown;
+        QString hostShown;
+    };
+    const QVariantMap server = {{"DBVendor", "PostgreSQL"},
+                                {"DBHost", "stored.example.org"},
+                                {"DBUser", "anna"},
+                                {"DBDatabase", "media"},
+                                {"MSAServer", "nas"}};
+    const Case cases[] = {
+        {"server stored, others given",
+         server,
+         {"-DBVendor", "Integrated", "-DBHost", "given.example.org", "-DBUser", "given", "-MSAServer", "given-nas"},
+         End::Close,
+         OVNPreferencesWindow::PostgreSQL,
+         "stored.example.org"},
+        {"local catalog stored, a server given",
+         {{"DBVendor", "Integrated"}},
+         {"-DBVendor", "PostgreSQL", "-DBHost", "given.example.org", "-DBDatabase", "given", "-ColorScheme", "Given"},
+         End::Close,
+         OVNPreferencesWindow::Integrated,
+         ""},
+        {"local catalog stored, a server given, Connect",
+         {{"DBVendor", "Integrated"}},
+         {"-DBVendor", "PostgreSQL", "-DBHost", "given.example.org", "-DBUser", "given"},
+         End::Connect,
+         OVNPreferencesWindow::Integrated,
+         ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString &key : kHandKeys)
+            defaults.removeObjectForKey(key);
+        for (auto it = c.stored.begin(); it != c.stored.end(); ++it)
+            defaults.setObject(it.value(), it.key());
+        defaults.setArguments(QStringList{"ostrevan"} + c.arguments);
+        makeWindow();
+        EXPECT_EQ(window->vendorPopUp()->currentIndex(), c.vendorShown);
+        EXPECT_EQ(window->hostField()->text(), c.hostShown);
+        if (c.end == End::Connect) {
+            EXPECT_EQ(window->prefDBConnect(), OVNPreferencesWindow::ConnectResult::Saved);
+        }
+        window->close();
+        const QVariantMap given = defaults.argumentDomain();
+        defaults.setArguments({"ostrevan"});
+        for (auto it = c.stored.begin(); it != c.stored.end(); ++it)
+            EXPECT_EQ(stored(it.key()).toString(), it.value().toString()) << qPrintable(it.key());
+        for (auto it = given.begin(); it != given.end(); ++it)
+            EXPECT_NE(stored(it.key()).toString(), it.value().toString()) << qPrintable(it.key());
     }
 }
 
@@ -300,14 +360,27 @@ TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
     EXPECT_EQ(window->selectedFileTypeRow(), 0);
     EXPECT_FALSE(window->fileTypeUpButton()->isEnabled());
 
-    // Add: the sheet's row, the extension as look-ups need it; a long type code is refused.
+    // Add: the sheet's row, the extension as look-ups need it; a long type code is refused. A new
+    // row starts with the first processor and viewer the pop-ups offer: the movie ones.
     window->addFileType();
+    EXPECT_EQ(window->sheetProcessorPopUp()->currentText(), "QuickTime");
+    EXPECT_EQ(window->sheetViewerPopUp()->currentData().toString(), "QTInternal");
+    QStringList processors;
+    for (int i = 0; i < window->sheetProcessorPopUp()->count(); ++i)
+        processors.append(window->sheetProcessorPopUp()->itemText(i));
+    EXPECT_EQ(processors, (QStringList{"QuickTime", "Image", "RAW", "DCRAW", "Adobe.Illustrator", "Document.Generic",
+                                       "Document.Webloc"}));
+    QStringList viewers;
+    for (int i = 0; i < window->sheetViewerPopUp()->count(); ++i)
+        viewers.append(window->sheetViewerPopUp()->itemData(i).toString());
+    EXPECT_EQ(viewers, (QStringList{"QTInternal", "NSIInternal", "Creator"}));
     window->sheetExtensionField()->setText(" .XYZ ");
     window->sheetTypeCodeField()->setText("TOOLONG");
     EXPECT_FALSE(window->saveFileTypeSheet());
     EXPECT_TRUE(window->fileTypeSheet()->isVisible());
     window->sheetTypeCodeField()->setText("XYZ ");
     window->sheetProcessorPopUp()->setCurrentText("RAW");
+    window->sheetViewerPopUp()->setCurrentText("Built-in image viewer");
     ASSERT_TRUE(window->saveFileTypeSheet());
     EXPECT_FALSE(window->fileTypeSheet()->isVisible());
     const FileTypeEntry added = table.objectAtIndex(3);

@@ -200,6 +200,38 @@ TEST_F(StartupSequenceTest, QuitEndsStartUpAndRunsTermination)
     EXPECT_EQ(alerts->shown().size(), 1);
 }
 
+TEST_F(StartupSequenceTest, AScriptedStartEndsInsteadOfAskingWhenThereIsNoCatalog)
+{
+    struct Case {
+        const char *name;
+        Outcome outcome;
+    };
+    for (const Case &c :
+         {Case{"failed connection", Outcome::Failed}, Case{"no connection for the vendor", Outcome::None}}) {
+        SCOPED_TRACE(c.name);
+        UserDefaults scripted;
+        scripted.setString(QStringLiteral("0"), QStringLiteral("StartupUpdateCheck"));
+        scripted.setArguments({"ostrevan", "-OVNQuitAfterStartup", "YES"});
+        OVNDocumentController::Services services;
+        auto source =
+            std::make_unique<FakeConnections>(log, std::initializer_list<Outcome>{c.outcome, Outcome::Active});
+        FakeConnections *made = source.get();
+        services.connections = std::move(source);
+        services.makeSplash = [this] { return std::make_unique<FakeSplash>(log); };
+        services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
+        services.movieFrameworkVersion = [] { return kPlaybackAvailable; };
+        OVNDocumentController controller(scripted, std::move(services));
+        const qsizetype shown = alerts->shown().size();
+        alerts->enqueueAnswers({0}); // Retry, were the question asked
+
+        EXPECT_EQ(controller.startUp(), OVNDocumentController::StartupResult::Refused);
+        EXPECT_EQ(alerts->shown().size(), shown);
+        EXPECT_EQ(made->calls(), 1);
+        EXPECT_TRUE(controller.isTerminated());
+        EXPECT_TRUE(controller.documents().isEmpty());
+    }
+}
+
 TEST_F(StartupSequenceTest, TerminationClosesTheConnectionThenSavesWorkflowThenCapturePositions)
 {
     auto controller = makeController({Outcome::Active});
@@ -215,7 +247,7 @@ TEST_F(StartupSequenceTest, TerminationClosesTheConnectionThenSavesWorkflowThenC
     EXPECT_FALSE(controller->databaseConnection()->isDBConnectionActive());
     EXPECT_EQ(defaults.stringForKey("MSAAutomount"), "1");
     // Each keeps its own place.
-    EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->workflowPanel()->frameGeometry().x());
+    EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->workflowPanel()->geometry().x());
     EXPECT_EQ(defaults.doubleForKey("CapturePanelX"), controller->capturePanel()->frameGeometry().x());
 
     // A second termination (the event loop's end after Quit) changes nothing.

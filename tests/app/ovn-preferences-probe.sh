@@ -28,4 +28,14 @@ out=$("$probe" --mount 2>/dev/null) && fail "mount without a server succeeded"
 grep -q '<string>SMB</string>' "$XDG_CONFIG_HOME/ostrevan/preferences.plist" || fail "SMB not saved"
 out=$("$probe" --protocol AFP --mount 2>/dev/null) && fail "AFP mount succeeded"
 [[ $out == *"cannot be mounted on this system"* ]] || fail "mount: $out"
+# Settings given for one run on the command line are neither shown nor stored, whether the window
+# is closed or its settings are connected to (the local catalog stored above).
+prefs=$XDG_CONFIG_HOME/ostrevan/preferences.plist
+for end in --close "--connect --close"; do
+    # shellcheck disable=SC2086 # the words of $end are options
+    out=$("$probe" --given DBVendor=PostgreSQL --given DBHost=given.example.org --given DBUser=given $end 2>/dev/null) \
+        || fail "$end with settings given: $out"
+    grep -q 'given' "$prefs" && fail "$end stored a setting given for one run"
+    grep -A1 '<key>DBVendor</key>' "$prefs" | grep -q '<string>Integrated</string>' || fail "$end: vendor not kept"
+done
 echo "ok"

@@ -13,9 +13,11 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -77,6 +79,42 @@ void dropOn(QWidget *target, const QStringList &paths)
 }
 
 } // namespace
+
+// The panel opens where it was left, start after start: its place is stored and restored by the
+// same corner, whatever the window frame adds around it. Shown at start-up beside the catalog
+// window, it leaves that window the keyboard focus.
+TEST(WorkflowPanelPlacementTest, OpensWhereItWasLeftStartAfterStart)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Case {
+        const char *name;
+        QPointF origin;
+    };
+    const Case cases[] = {
+        {"low left", QPointF(screen.x() + 10, 20)},
+        {"middle", QPointF(screen.x() + screen.width() / 3, screen.height() / 3)},
+        {"fractional", QPointF(screen.x() + 40.5, 60.25)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        UserDefaults defaults;
+        defaults.setDouble(c.origin.x(), "WorkflowPanelX");
+        defaults.setDouble(c.origin.y(), "WorkflowPanelY");
+        QPointF expected(qRound(c.origin.x()), qRound(c.origin.y()));
+        for (int start = 0; start < 3; ++start) {
+            SCOPED_TRACE(start);
+            OVNWorkflowPanel panel(defaults);
+            if (start % 2 == 0)
+                panel.orderFrontWithoutActivating();
+            else
+                panel.makeKeyAndOrderFront();
+            QCoreApplication::processEvents();
+            panel.saveLocation();
+            EXPECT_EQ(QPointF(defaults.doubleForKey("WorkflowPanelX"), defaults.doubleForKey("WorkflowPanelY")),
+                      expected);
+        }
+    }
+}
 
 // The album reader: file order of albums, "ImagePath" when "OriginalPath" is missing, images with
 // neither skipped, keywords named by the keyword list each followed by a blank; the panel's pop-up

@@ -1,16 +1,19 @@
 // ovn-preferences: drives the preferences window without a display, as a user would: enters
 // database settings and connects or creates the tables, adds a file type, mounts the media server.
 //
-//   ovn-preferences [--vendor N --host H --user U --password P --database D] [--connect|--create]
-//                   [--add-file-type EXT,PROCESSOR,VIEWER,TYPE] [--protocol AFP|SMB] [--mount] [--grab DIR]
+//   ovn-preferences [--given KEY=VALUE]... [--vendor N --host H --user U --password P --database D]
+//                   [--connect|--create] [--add-file-type EXT,PROCESSOR,VIEWER,TYPE] [--protocol AFP|SMB]
+//                   [--mount] [--close] [--grab DIR]
 //
+// --given sets a preference for this run only, as "-KEY VALUE" on the program's command line does.
 // --vendor selects the database pop-up's item N (0 Integrated, 1 MySQL, 2 PostgreSQL, 3 OstrevanWS)
 // and the field options then replace what it fills in. --connect tests the entered settings,
 // --create creates the tables on the connection the saved settings give, --protocol chooses the
-// media server's protocol, --mount saves and mounts the media server. Every alert is answered with its default button;
-// each prints its title and message. At the end "saved" or "not saved" says whether the actions wrote to the
-// preferences; the window's close-time save does not run. --grab writes a picture of each tab into DIR. Exit status 0
-// when every action succeeded, 1 when one failed, 2 for a bad command line.
+// media server's protocol, --mount saves and mounts the media server, --close (last) closes the
+// window as the user does, which saves it. Every alert is answered with its default button; each
+// prints its title and message. At the end "saved" or "not saved" says whether the actions wrote
+// to the preferences. --grab writes a picture of each tab into DIR. Exit status 0 when every action
+// succeeded, 1 when one failed, 2 for a bad command line.
 
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNPreferencesWindow.h"
@@ -89,10 +92,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption protocol(QStringLiteral("protocol"), QStringLiteral("Media server protocol."),
                                       QStringLiteral("AFP|SMB"));
     const QCommandLineOption mount(QStringLiteral("mount"), QStringLiteral("Save and mount the media server."));
+    const QCommandLineOption given(QStringLiteral("given"),
+                                   QStringLiteral("A preference for this run only, as -KEY VALUE on the command line."),
+                                   QStringLiteral("KEY=VALUE"));
+    const QCommandLineOption closeOption(QStringLiteral("close"), QStringLiteral("Close the window at the end."));
     const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("Write each tab as a PNG into DIR."),
                                   QStringLiteral("DIR"));
-    parser.addOptions(
-        {vendor, host, user, password, database, connectOption, create, addFileType, protocol, mount, grab});
+    parser.addOptions({given, vendor, host, user, password, database, connectOption, create, addFileType, protocol,
+                       mount, closeOption, grab});
     ToolUsage::parseOrEnd(parser, app.arguments());
     QTextStream err(stderr);
     if (parser.isSet(connectOption) && parser.isSet(create)) {
@@ -102,6 +109,16 @@ int main(int argc, char *argv[])
 
     Alerts::setPresenter(std::make_unique<PrintingPresenter>());
     UserDefaults &defaults = UserDefaults::standard();
+    QStringList commandLine = {QApplication::applicationName()};
+    for (const QString &pair : parser.values(given)) {
+        const qsizetype equals = pair.indexOf(QLatin1Char('='));
+        if (equals <= 0) {
+            err << "ovn-preferences: --given takes KEY=VALUE" << Qt::endl;
+            return 2;
+        }
+        commandLine << QLatin1Char('-') + pair.left(equals) << pair.mid(equals + 1);
+    }
+    defaults.setArguments(commandLine);
     defaults.registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1440, 878)));
     OVNConnectionFactory factory(defaults);
     OVNExtensionMapping table;
@@ -174,6 +191,8 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(mount))
         ok = window.prefMSAMountVolume() && ok;
+    if (parser.isSet(closeOption))
+        window.close();
 
     QTextStream(stdout) << (written || defaults.persistentDomain() != before ? "saved" : "not saved") << Qt::endl;
     return ok ? 0 : 1;
