@@ -246,9 +246,9 @@ public:
     // ---- thumbnail view delegate and details data source (OVNCatalogWindowMediaDelegate) ----
     OVNCatalogWindowMediaDelegate &mediaDelegate() const { return *m_mediaDelegate; }
     OVNMediaDetailsDataSource *detailsDataSource() const { return m_mediaDelegate->detailsDataSource(); }
-    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {})
+    bool addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {})
     {
-        m_mediaDelegate->addFiles(paths, target, skipped);
+        return m_mediaDelegate->addFiles(paths, target, skipped);
     }
     void ovnMediaViewSelectionDidChange(OVNMediaView *view) { m_mediaDelegate->ovnMediaViewSelectionDidChange(view); }
     void delete_(OVNMediaView *view) { m_mediaDelegate->delete_(view); }
@@ -274,8 +274,8 @@ public:
     // ---- import (OVNAssetManager_import.cpp) ----
     // Imports files and folders into the collection with that id: the import sheet on this
     // window, its worker on a connection of its own to this window's catalog. Needs
-    // "READ & WRITE" on the collection.
-    void importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped = {});
+    // "READ & WRITE" on the collection; false when refused (said in an alert).
+    bool importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped = {});
 
     // ---- contact-sheet printing (OVNAssetManager_printing.cpp) ----
     // Whether there is anything to print: the thumbnail view shows at least one item.
@@ -327,6 +327,9 @@ public:
     // set) or the one "Media file not found." alert (a file missing: no sheet at all).
     using OutputHandOff = OVNOutputHandOff;
     std::optional<OutputHandOff> outputHandOff();
+    // The records the user may still read, as the catalog answers now; those left out are named
+    // in one alert (their ids in `leftOut`). Nothing, after the alert, when nothing may go out.
+    std::optional<MediaList> readableForOutput(const MediaList &records, QSet<QString> *leftOut = nullptr);
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
     void buttonPublishToWebClick();
@@ -441,8 +444,8 @@ private:
     void ovnCategoryListDidChange(const QVariantMap &userInfo);
     void ovnCategoryListReload(const QVariantMap &userInfo);
     // ---- opening media (OVNAssetManager_open.cpp) ----
-    // The view's selected entries to open: none (after a beep) when nothing is selected, none when
-    // the user declines opening many.
+    // The view's selected entries to open that the user may still read: none after a beep (no
+    // selection), when the user declines opening many, or when none may be read.
     QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
     // Opens the selection with the desktop's default application.

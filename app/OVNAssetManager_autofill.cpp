@@ -18,8 +18,6 @@
 
 namespace {
 
-using CatalogNames::keyAbsolutePath;
-using CatalogNames::keyOrientation;
 constexpr int progressSheetThreshold = 500;
 
 } // namespace
@@ -137,15 +135,19 @@ void OVNAssetManager::menuAdjust()
     const QList<int> rows = m_state.mediaView->selectedRows();
     if (!verifyActionWithMultipleItems(int(rows.size())))
         return;
+    // The adjustment window exports what it opens: only entries the user may still read.
+    MediaList records;
+    for (int row : rows)
+        records.append(m_state.mediaView->objectForRow(row));
     bool missing = false;
-    for (int row : rows) {
-        const QString path = m_state.mediaView->mediaObject(keyAbsolutePath, row).toString();
+    for (const MediaRecordRef &record : readableForOutput(records).value_or(MediaList())) {
+        const QString path = record->field(MediaRecord::AbsolutePath);
         if (path.isEmpty() || !QFileInfo(path).isFile()) {
             missing = true;
             continue;
         }
         if (OVNCoreImageAdjust *adjust = factory->create()) {
-            adjust->setOnLoadOrientation(m_state.mediaView->mediaObject(keyOrientation, row).toInt());
+            adjust->setOnLoadOrientation(record->field(MediaRecord::Orientation).toInt());
             adjust->loadImage(path);
         }
     }

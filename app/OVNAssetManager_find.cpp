@@ -144,7 +144,8 @@ void OVNAssetManager::tfFindSaveClick()
 
 QString OVNAssetManager::saveSmartFolder(const QString &name)
 {
-    if (m_lastSearchSettings.isEmpty() || name.trimmed().isEmpty() || !m_state.dbcon)
+    if (m_lastSearchSettings.isEmpty() || name.trimmed().isEmpty() || !m_state.dbcon
+        || !categoryActions().mayAddTopLevelCategory())
         return QString();
     const QString mid = m_state.dbcon->addCategoryListEntry(name, QStringLiteral("I"));
     if (mid.isEmpty())

@@ -5,12 +5,11 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportMedia.h"
 
-void OVNAssetManager::importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped)
+bool OVNAssetManager::importFiles(const QStringList &paths, const QString &categoryId, const QStringList &skipped)
 {
-    if (paths.isEmpty() || categoryId.isEmpty() || !m_state.dbcon)
-        return;
-    if (!isUserAuthorizedNow(QStringLiteral("READ & WRITE"), categoryId))
-        return;
+    if (paths.isEmpty() || categoryId.isEmpty() || !m_state.dbcon
+        || !isUserAuthorizedNow(QStringLiteral("READ & WRITE"), categoryId))
+        return false;
     QVariantList files;
     for (const QString &path : paths)
         files.append(path);
@@ -25,4 +24,5 @@ for (const QString &url : skipped)
 import->setSkippedItems(notLocal);
 m_state.trackImportDidFinish = true;
 import->processFiles(files, categoryId, this);
+return true;
 }

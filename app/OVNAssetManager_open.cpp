@@ -25,12 +25,11 @@ QList<MediaRecordRef> OVNAssetManager::selectedRecordsToOpen(OVNMediaView *view)
     }
     if (!verifyActionWithMultipleItems(int(rows.size())))
         return {};
-    QList<MediaRecordRef> records;
-    for (int row : rows) {
-        if (MediaRecordRef record = view->objectForRow(row))
-            records.append(std::move(record));
-    }
-    return records;
+    MediaList records;
+    for (int row : rows)
+        records.append(view->objectForRow(row));
+    // Files leave the catalog's reach here: only those the user may still read.
+    return readableForOutput(records).value_or(MediaList());
 }
 
 void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QString &application)

@@ -17,13 +17,16 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
         QApplication::beep();
         return std::nullopt;
     }
-    QList<MediaRecordRef> records;
+    MediaList records;
     for (int row : *rows)
         records.append(m_state.mediaView->objectForRow(row));
+    const std::optional<MediaList> readable = readableForOutput(records);
+    if (!readable || (readable->isEmpty() && !records.isEmpty()))
+        return std::nullopt;
     const QList<CategoryNode> categories = selectedCategoryNodes();
     const QString pageTitle = categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString()
                                                      : QString();
-    std::optional<OutputHandOff> handOff = OutputHandOff::gather(records, pageTitle);
+    std::optional<OutputHandOff> handOff = OutputHandOff::gather(*readable, pageTitle);
     if (!handOff) {
         Alerts::display(localized("Media file not found."),
                         localized("At least one media file could not be located. Please check the media file "
@@ -31,6 +34,20 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
                         m_state.mediaView->window());
     }
     return handOff;
+}
+
+std::optional<MediaList> OVNAssetManager::readableForOutput(const MediaList &records, QSet<QString> *leftOut)
+{
+    OVNOutputHandOff::Readable readable = OVNOutputHandOff::readableNow(m_state.dbcon.get(), records);
+    if (readable.refusal) {
+        showCategoryRefusal(*readable.refusal);
+        return std::nullopt;
+    }
+    if (!readable.leftOutNames.isEmpty())
+        showCategoryRefusal(OVNOutputHandOff::leftOutAlert(readable.leftOutNames));
+    if (leftOut)
+        *leftOut = readable.leftOutMids;
+    return readable.records;
 }
 
 void OVNAssetManager::buttonExportImagesClick()

@@ -110,8 +110,17 @@ bool OVNAssetManager::printContactSheet(QPrinter &printer)
 {
     if (!canPrint())
         return false;
+    MediaList records;
+    for (int row : m_state.mediaView->printedRows())
+        records.append(m_state.mediaView->objectForRow(row));
+    QSet<QString> leftOut;
+    if (!readableForOutput(records, &leftOut))
+        return false;
     applyPrintSettings(printer);
-    if (!m_state.mediaView->printContactSheet(printer))
+    m_state.mediaView->setPrintLeftOut(leftOut);
+    const bool printed = m_state.mediaView->printContactSheet(printer);
+    m_state.mediaView->setPrintLeftOut({});
+    if (!printed)
         return false;
     rememberPrintSettings(printer);
     return true;

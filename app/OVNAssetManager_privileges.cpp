@@ -10,8 +10,6 @@
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
 
-#include <QSet>
-
 namespace {
 using CatalogNames::keyCategoryId;
 using CatalogNames::keyPrivileges;
@@ -99,38 +97,17 @@ bool OVNAssetManager::isUserAuthorizedForMediaWithType(const QString &requested,
         }
         return true;
     }
-    // Each entry is judged by the category that owns it; an entry without one grants nothing.
-    const quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
-    QString lowest;
-    bool granted = !categoryIds.isEmpty();
-    bool first = true;
-    QSet<QString> seen;
-    for (const QString &owner : categoryIds) {
-        if (seen.contains(owner))
-            continue;
-        seen.insert(owner);
-        const QString level =
-            owner.isEmpty() || !m_state.dbcon ? QString() : m_state.dbcon->getCategoryAccessPrivilegesForMID(owner);
-        lowest = first ? level : OVNPrivilegeLevel::lower(lowest, level);
-        first = false;
-        if (!OVNPrivilegeLevel::isGranted(requested, level)) {
-            granted = false;
-            lowest = level;
-            break;
-        }
-    }
-    if (categoryIds.isEmpty())
-        lowest = OVNPrivilegeLevel::noAccess();
+    const OVNEntryEdits::OwnersLevel answer = OVNEntryEdits(m_state.dbcon.get()).ownersLevel(requested, categoryIds);
     if (lowestLevel)
-        *lowestLevel = lowest;
-    if (!granted && showAlert) {
+        *lowestLevel = answer.lowest;
+    if (!answer.granted && showAlert) {
         // Privileges that could not be read refuse, but say why: no privilege alert for an outage.
-        if (m_state.dbcon && m_state.dbcon->failureCount() != failures)
+        if (answer.unreadable)
             showCategoryRefusal(OVNCategoryAccess::readFailure(*m_state.dbcon));
         else
-            showAuthorizationFailure(requested, lowest);
+            showAuthorizationFailure(requested, answer.lowest);
     }
-    return granted;
+    return answer.granted;
 }
 
 bool OVNAssetManager::isUserAuthorizedForAccessCurrentSelectionWithType(const QString &requested, bool showAlert)

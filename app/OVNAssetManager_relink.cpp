@@ -8,7 +8,6 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
 #include "import/OVNImportHelper.h"
-#include "platform/Movie.h"
 #include "platform/CatalogNames.h"
 
 #include <QApplication>
@@ -16,43 +15,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMimeData>
-#include <QTemporaryFile>
 
 namespace {
 
 QString localized(const char *text) { return QCoreApplication::translate("Localizable", text); }
 
 } // namespace
-
-QImage OVNClipboardPicture::fromMimeData(const QMimeData *data)
-{
-    if (!data)
-        return {};
-    QImage image;
-    if (data->hasFormat(QStringLiteral("image/tiff"))
-        && image.loadFromData(data->data(QStringLiteral("image/tiff")), "TIFF"))
-        return image;
-    if (data->hasImage()) {
-        image = qvariant_cast<QImage>(data->imageData());
-        if (!image.isNull())
-            return image;
-    }
-    for (const QString &format : data->formats()) {
-        if (format.startsWith(QLatin1String("image/")) && image.loadFromData(data->data(format)))
-            return image;
-    }
-    if (data->hasFormat(QStringLiteral("application/pdf"))) {
-        // The PDF reader takes files: the document goes through a private temporary one.
-        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ostrevan-clipboard-XXXXXX.pdf"));
-        const QByteArray pdf = data->data(QStringLiteral("application/pdf"));
-        if (file.open() && file.write(pdf) == pdf.size() && file.flush()) {
-            if (const std::unique_ptr<Movie> document = Movie::open(file.fileName()))
-                image = document->frameImageAtTime(MovieTime{0, Movie::movieTimeScale});
-        }
-    }
-    return image;
-}
 
 // ---- re-import ----
 

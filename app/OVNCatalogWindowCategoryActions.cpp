@@ -121,6 +121,13 @@ std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QOb
 
 // ---- new categories ----
 
+bool OVNCatalogWindowCategoryActions::mayAddTopLevelCategory()
+{
+    // The top level is the Database item's: every member of a group may add there, as the tools
+    // let him, and nobody once he is in no group (asked now, said in an alert).
+    return w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), QString());
+}
+
 QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind, const QString &name)
 {
     if (!m_state.dbcon)
@@ -129,6 +136,8 @@ QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind
         QApplication::beep();
         return QString();
     }
+    if (!mayAddTopLevelCategory())
+        return QString();
     const QString mid = m_state.dbcon->addCategoryListEntry(name, kind);
     if (mid.isEmpty()) {
         Alerts::inform(localized("The category could not be created."), m_state.dbcon->getLastErrorMessage(), &w);
@@ -146,9 +155,9 @@ QString OVNCatalogWindowCategoryActions::buttonAddFolderClick()
     return mid;
 }
 
-QString OVNCatalogWindowCategoryActions::buttonAddCatalogClick()
+QString OVNCatalogWindowCategoryActions::buttonAddCatalogClick(const QString &name)
 {
-    const QString mid = addTopLevelCategory(QStringLiteral("C"), localized("untitled"));
+    const QString mid = addTopLevelCategory(QStringLiteral("C"), name.isEmpty() ? localized("untitled") : name);
     if (!mid.isEmpty())
         w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
                            {{QStringLiteral("action"), QStringLiteral("add")}});
@@ -443,7 +452,7 @@ QString OVNCatalogWindowCategoryActions::smartAddFolderName(const QStringList &p
 
 QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStringList &paths)
 {
-    if (paths.isEmpty() || !m_state.dbcon)
+    if (paths.isEmpty() || !m_state.dbcon || !mayAddTopLevelCategory())
         return QString();
     w.deselectAllCategories();
     const QString folderId = m_state.dbcon->addCategoryListEntry(smartAddFolderName(paths), QStringLiteral("F"));
@@ -508,6 +517,8 @@ QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
         Alerts::display(parsed.errorTitle, parsed.errorMessage, &w);
         return QString();
     }
+    if (!mayAddTopLevelCategory())
+        return QString();
     const QString categoryId =
         m_state.dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {

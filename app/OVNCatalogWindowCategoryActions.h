@@ -31,10 +31,10 @@ public:
 
     // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
     void buttonRenameCatalogClick();
-    // A new folder, collection or category set named "untitled" at the top level; its id, or ""
-    // when the catalog refused it (said in an alert).
+    // A new folder, collection or category set named "untitled" (the collection: `name` when given)
+    // at the top level; its id, or "" when the catalog refused it (said in an alert).
     QString buttonAddFolderClick();
-    QString buttonAddCatalogClick();
+    QString buttonAddCatalogClick(const QString &name = QString());
     QString buttonAddImageSetClick();
     // Asks for a disk folder, then addSurveillanceFolder().
     void buttonAddSurveillanceFolderClick();
@@ -65,6 +65,9 @@ public:
     // the import sheet and, at the end, the result sheet; answers the collection's id ("" when the
     // export is refused or the collection cannot be made).
     QString importRecordExport(const QString &path);
+
+    // Whether the user may add a category at the top level now (any member of a group); says why not.
+    bool mayAddTopLevelCategory();
 
 private:
     QString addTopLevelCategory(const QString &kind, const QString &name);

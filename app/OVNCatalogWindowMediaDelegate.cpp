@@ -52,7 +52,7 @@ public:
     Capabilities capabilities() const override
     {
         return Capability::StringForID | Capability::SelectionCount | Capability::Selections | Capability::AccessCheck
-               | Capability::AutoFill | Capability::BurnCD | Capability::SendAsEmail;
+               | Capability::AutoFill | Capability::BurnCD | Capability::SendAsEmail | Capability::StoredValue;
     }
     // The auto-fill area shown while several entries are selected.
     void buttonAutoFillClick(QObject *) override { d.w.buttonAutoFillClick(); }
@@ -68,9 +68,23 @@ public:
     {
         return d.ovnMediaDetailsStringForIDForRow(pane, key, row);
     }
+    std::optional<QString> ovnMediaDetailsStoredValue(OVNMediaDetails *, Table table, const QString &key,
+                                                      const QString &mediaId) override
+    {
+        return d.storedValueNow(table, key, mediaId);
+    }
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &level, bool showAlert) override
     {
         OVNDatabaseAccess *db = d.m_state.dbcon.get();
+        OVNMediaView *view = d.m_state.mediaView;
+        if (!showAlert && db && view && view->numberOfSelectedRows() == 1) {
+            // The fields open by the user's groups and the owner's privileges as they are now,
+            // not as they were when the list was loaded. While the server is away they stay
+            // open: what is typed is kept, and judged when it is handed over again.
+            const QString owner = view->mediaObject(keyCategoryId, view->selectedRow()).toString();
+            const auto refusal = OVNCategoryAccess::entriesRefusalNow(*db, level, {owner});
+            return !refusal || refusal->reason == OVNCategoryAccess::Refusal::Reason::Unreachable;
+        }
         const quint64 failures = db ? db->failureCount() : 0;
         if (d.w.isUserAuthorizedForAccessCurrentSelectionWithType(level, showAlert))
             return true;
@@ -338,13 +352,26 @@ bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithT
     return w.selectedCategory().has_value();
 }
 
-void OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths,
+bool OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths,
                                                          const QStringList &skipped)
 {
-    addFiles(paths, w.selectedCategory(), skipped);
+    return addFiles(paths, w.selectedCategory(), skipped);
 }
 
-int OVNCatalogWindowMediaDelegate::copy() { return m_state.mediaView ? m_state.mediaView->filteredcopy() : 0; }
+int OVNCatalogWindowMediaDelegate::copy()
+{
+    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
+        return 0;
+    // What goes on the clipboard leaves the catalog: only entries the user may still read.
+    MediaList records;
+    for (int row : m_state.mediaView->selectedRows())
+        records.append(m_state.mediaView->objectForRow(row));
+    QSet<QString> leftOut;
+    const std::optional<MediaList> readable = w.readableForOutput(records, &leftOut);
+    if (!readable || readable->isEmpty())
+        return 0;
+    return m_state.mediaView->filteredcopy(leftOut);
+}
 
 bool OVNCatalogWindowMediaDelegate::canPaste()
 {
@@ -366,11 +393,11 @@ void OVNCatalogWindowMediaDelegate::paste()
     m_state.mediaView->filteredpaste();
 }
 
-void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
+bool OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std::optional<CategoryNode> &target,
                                              const QStringList &skipped)
 {
     if (!m_state.dbcon || paths.isEmpty())
-        return;
+        return false;
     const QString kind = target ? target->value(keyType).toString() : QString();
     QString collection;
     QString folder;
@@ -388,23 +415,24 @@ void OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std
         const quint64 failures = m_state.dbcon->failureCount();
         collection = addCollection(name.isEmpty() ? QStringLiteral("drag") : name, folder, &refused);
         if (refused)
-            return;
+            return false;
         w.postNotification(OVNAssetManager::categoryListDidChangeNotification(),
                            {{QStringLiteral("action"), QStringLiteral("add")}});
         if (collection.isEmpty()) {
             w.showCategoryRefusal(OVNCategoryAccess::writeFailure(
                 *m_state.dbcon, failures, localized("The collection for the files could not be made.")));
-            return;
+            return false;
         }
     }
     // Marks the import as this window's once it starts.
-    w.importFiles(paths, collection, skipped);
+    return w.importFiles(paths, collection, skipped);
 }
 
 QString OVNCatalogWindowMediaDelegate::addCollection(const QString &name, const QString &folder, bool *refused)
 {
     return OVNEntryEdits(m_state.dbcon.get()).addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
-        if (folder.isEmpty() || w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction))
+        // At the top level (no folder) the user's membership of a group decides.
+        if (w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction))
             return true;
         if (refused)
             *refused = true;
@@ -542,6 +570,32 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsSoldForID(OVNMediaDetails 
         m_internalSoldStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getSoldForMediaID(mid) : QVariantMap();
     }
     return m_internalSoldStorage->value(column).toString();
+}
+
+std::optional<QString> OVNCatalogWindowMediaDelegate::storedValueNow(OVNMediaDetailsDataSource::Table table,
+                                                                     const QString &key, const QString &mediaId)
+{
+    if (!m_state.dbcon || mediaId.isEmpty())
+        return std::nullopt;
+    OVNDatabaseAccess &db = *m_state.dbcon;
+    const quint64 failures = db.failureCount();
+    using Table = OVNMediaDetailsDataSource::Table;
+    // An entry deleted meanwhile has no value to weigh: the write says it is gone.
+    if (db.getMediaListEntryForMediaID(mediaId, keyCategoryId).isEmpty())
+        return std::nullopt;
+    const QString value = table == Table::Purchased ? db.getPurchasedForMediaID(mediaId).value(key).toString()
+                          : table == Table::Sold    ? db.getSoldForMediaID(mediaId).value(key).toString()
+                                                    : db.getMediaListEntryForMediaID(mediaId, key);
+    if (db.failureCount() != failures)
+        return std::nullopt;
+    if (table == Table::Media) {
+        if (const int row = rowForMediaId(mediaId); row >= 0)
+            m_state.mediaView->setMediaObject(key, value, row);
+    } else {
+        m_internalPurchasedStorage.reset();
+        m_internalSoldStorage.reset();
+    }
+    return value;
 }
 
 bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, const std::function<bool()> &write)

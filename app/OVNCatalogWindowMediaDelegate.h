@@ -41,7 +41,7 @@ public:
     void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
     // Drops and pastes go to the category the view shows, when the user may change it.
     bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level) override;
-    void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped) override;
+    bool ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped) override;
     void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                               const QString &toCatalog) override;
     void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
@@ -56,7 +56,7 @@ public:
     // Imports the files into the category: a collection takes them; for anything else (a folder,
     // a set, no category) a new collection is made, inside the folder when it is one.
     // `skipped` names what was offered but is no local file; the import's summary lists it.
-    void addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {});
+    bool addFiles(const QStringList &paths, const std::optional<CategoryNode> &target, const QStringList &skipped = {});
     // Edit > Copy and Paste: the selected thumbnails' files on the clipboard (answers how many);
     // the clipboard's files added to the selected category.
     int copy();
@@ -83,6 +83,10 @@ public:
     QString ovnMediaDetailsStringForIDForRow(OVNMediaDetails *pane, const QString &key, int row);
     QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column);
     QString ovnMediaDetailsSoldForID(OVNMediaDetails *pane, const QString &column);
+    // The value the catalog holds now for the entry's field, read afresh; the thumbnail view's
+    // record and the licence caches follow it. Nothing when it cannot be read, or the entry is gone.
+    std::optional<QString> storedValueNow(OVNMediaDetailsDataSource::Table table, const QString &key,
+                                          const QString &mediaId);
     void ovnMediaDetailsSetStringForID(OVNMediaDetails *pane, const QString &value, const QString &key,
                                        const QString &mediaId);
     void ovnMediaDetailsSetStringForPurchasedID(OVNMediaDetails *pane, const QString &value, const QString &column,

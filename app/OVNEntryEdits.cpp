@@ -1,5 +1,7 @@
 #include "app/OVNEntryEdits.h"
 
+#include <QSet>
+
 #include "catalogdb/OVNCategoryAccess.h"
 
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -12,6 +14,7 @@
 #include <QHash>
 #include <QImage>
 #include <QImageWriter>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 #include <QTransform>
@@ -163,6 +166,32 @@ QString OVNEntryEdits::levelOf(const QString &categoryId) const
 bool OVNEntryEdits::mayWrite(const QString &categoryId) const
 {
     return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levelOf(categoryId));
+}
+
+OVNEntryEdits::OwnersLevel OVNEntryEdits::ownersLevel(const QString &requested, const QStringList &owners) const
+{
+    OwnersLevel answer;
+    if (owners.isEmpty()) {
+        answer.lowest = OVNPrivilegeLevel::noAccess();
+        return answer;
+    }
+    const quint64 failures = m_db ? m_db->failureCount() : 0;
+    answer.granted = true;
+    QSet<QString> asked; // once per owning category, also over thousands of entries
+    for (const QString &owner : owners) {
+        if (asked.contains(owner))
+            continue;
+        asked.insert(owner);
+        const QString level = owner.isEmpty() || !m_db ? QString() : m_db->getCategoryAccessPrivilegesForMID(owner);
+        answer.lowest = asked.size() == 1 ? level : OVNPrivilegeLevel::lower(answer.lowest, level);
+        if (!OVNPrivilegeLevel::isGranted(requested, level)) {
+            answer.granted = false;
+            answer.lowest = level;
+            break;
+        }
+    }
+    answer.unreadable = m_db && m_db->failureCount() != failures;
+    return answer;
 }
 
 QList<OVNEntryEdits::Target> OVNEntryEdits::writableTargets(const QList<Target> &targets, Summary &summary) const

@@ -60,6 +60,16 @@ public:
     QString levelOf(const QString &categoryId) const;
     // Whether that category's entries may be changed ("READ & WRITE").
     bool mayWrite(const QString &categoryId) const;
+    // What the window shows enabled: each entry judged by its owner's level as the connection last
+    // read the user's groups (no fresh read, no alert). Granted when every owner grants `requested`
+    // (no owners grant nothing); the lowest level met, the refusing one when one refuses;
+    // `unreadable` when a level could not be read.
+    struct OwnersLevel {
+        bool granted = false;
+        QString lowest;
+        bool unreadable = false;
+    };
+    OwnersLevel ownersLevel(const QString &requested, const QStringList &owners) const;
     // Drops the targets whose category does not grant "READ & WRITE", counting them.
     QList<Target> writableTargets(const QList<Target> &targets, Summary &summary) const;
 

@@ -177,7 +177,11 @@ void OVNMediaDetails::tabPressed(int index)
             if (field.tab != index)
                 continue;
             fillField(field);
-            field.control->setEnabled(access);
+            // A kept text stays reachable where the user may no longer change the entry, read
+            // only, so that Escape can give it up.
+            if (auto *text = qobject_cast<QLineEdit *>(field.control))
+                text->setReadOnly(!access);
+            field.control->setEnabled(access || keptTextShown(field).has_value());
         }
         if (index == MediaInfoTab) {
             // The actions write the fields too, so they follow the same access.

@@ -69,7 +69,8 @@ public:
     // discards it.
     void keepUnsavedEdit();
     // Called by the data source when it refused the edit just handed to it (and said why): the
-    // field shows the stored value again, and nothing is kept.
+    // field shows the stored value again, and nothing is kept; a text kept before stays kept (it
+    // goes only when it is stored, by Escape or by discardUnsavedEdits()).
     void refuseHandedOverEdit();
     // The first shown text field that holds a kept text, or none.
     QLineEdit *unsavedField() const;
@@ -208,8 +209,18 @@ private:
     // Hands a check box or pop-up choice over; one the data source did not store shows the
     // stored value again.
     void storeChoice(const Field &binding, const QString &value);
-    // Texts the catalog did not take, by entry and field (keptKey()), until stored or discarded.
-    QHash<QString, QString> keptTexts_;
+    // Texts the catalog did not take, by entry and field (keptKey()), until stored or discarded,
+    // each with the stored value it was typed over.
+    struct Kept {
+        QString text;
+        QString base;
+    };
+    QHash<QString, Kept> keptTexts_;
+    QString editBase_; // the stored value the field showed when the edit in progress began
+    // Before a kept text is handed over: when the stored value is no longer the one it was typed
+    // over (someone saved another since), the user chooses. False when he takes the stored value:
+    // the kept text is then given up and nothing is handed over.
+    bool keepsKeptTextOver(const Field &binding, const QString &mediaId, const Kept &kept, const QString &text);
     static QString keptKey(const QString &mediaId, const Field &field);
     // The kept text of the field for the entry shown, when there is one.
     std::optional<QString> keptTextShown(const Field &field) const;

@@ -22,6 +22,12 @@ void OVNMediaDetailsDataSource::buttonBurnCDClick(QObject *) {}
 void OVNMediaDetailsDataSource::buttonAutoFillClick(QObject *) {}
 void OVNMediaDetailsDataSource::buttonSendAsEmailClick(QObject *) {}
 
+std::optional<QString> OVNMediaDetailsDataSource::ovnMediaDetailsStoredValue(OVNMediaDetails *, Table, const QString &,
+                                                                             const QString &)
+{
+    return std::nullopt;
+}
+
 int OVNMediaDetailsDataSource::numberOfRowsInExifForOVNMediaDetails(OVNMediaDetails *) { return 0; }
 
 QString OVNMediaDetailsDataSource::ovnMediaDetailsExifTagAtRow(OVNMediaDetails *, int) { return QString(); }

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class OVNMediaDetails;
 class QObject;
 
@@ -31,7 +33,10 @@ public:
         BurnCD = 1u << 4,         // buttonBurnCDClick
         AutoFill = 1u << 5,       // buttonAutoFillClick
         SendAsEmail = 1u << 6,    // buttonSendAsEmailClick
+        StoredValue = 1u << 7,    // ovnMediaDetailsStoredValue
     };
+    // Where a field's value is stored: the media record, the purchased or the sold licence.
+    enum class Table { Media, Purchased, Sold };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
     virtual ~OVNMediaDetailsDataSource();
@@ -58,6 +63,11 @@ public:
     virtual void buttonBurnCDClick(QObject *sender);
     virtual void buttonAutoFillClick(QObject *sender);
     virtual void buttonSendAsEmailClick(QObject *sender);
+    // The value the store holds now for `key` of the entry `mediaId` in `table`, read afresh, with
+    // later reads of the data source in step with it; nothing when it cannot be read. The pane asks
+    // before it hands over a text it kept, to find whether someone else changed the value since.
+    virtual std::optional<QString> ovnMediaDetailsStoredValue(OVNMediaDetails *pane, Table table, const QString &key,
+                                                              const QString &mediaId);
 
     // --- required --------------------------------------------------------------------------------
     virtual QString ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column) = 0;

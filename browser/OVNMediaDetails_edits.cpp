@@ -3,6 +3,7 @@
 #include "browser/OVNMediaDetails.h"
 
 #include "browser/OVNMediaDetailsDataSource.h"
+#include "platform/Alert.h"
 #include "platform/CatalogNames.h"
 
 #include <QCheckBox>
@@ -66,7 +67,7 @@ std::optional<QString> OVNMediaDetails::keptTextShown(const Field &field) const
     const auto kept = keptTexts_.constFind(keptKey(mediaId, field));
     if (kept == keptTexts_.constEnd())
         return std::nullopt;
-    return *kept;
+    return kept->text;
 }
 
 QLineEdit *OVNMediaDetails::unsavedField() const
@@ -104,6 +105,8 @@ void OVNMediaDetails::controlTextDidBeginEditing(QLineEdit *field)
 {
     editingField_ = field;
     editmid_ = stringForID(CatalogNames::keyMid);
+    const Field *binding = fieldFor(field);
+    editBase_ = binding ? readValue(binding->store, binding->key) : QString();
 }
 
 void OVNMediaDetails::controlTextDidChange(QLineEdit *field)
@@ -140,7 +143,8 @@ bool OVNMediaDetails::eventFilter(QObject *watched, QEvent *event)
     const Field *binding = field ? fieldFor(field) : nullptr;
     if (!binding)
         return QWidget::eventFilter(watched, event);
-    if (event->type() == QEvent::FocusOut && editingField_ != field && keptTextShown(*binding)) {
+    if (event->type() == QEvent::FocusOut && editingField_ != field && !field->isReadOnly()
+        && keptTextShown(*binding)) {
         // Unchanged since it was shown: QLineEdit reports no end of editing for it.
         controlTextDidEndEditing(field);
     } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
@@ -150,6 +154,9 @@ bool OVNMediaDetails::eventFilter(QObject *watched, QEvent *event)
         if (editingField_ == field)
             editingField_ = nullptr;
         fillField(*binding);
+        // A field the user may no longer change stayed open only for the kept text.
+        if (field->isReadOnly())
+            field->setEnabled(false);
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -166,6 +173,12 @@ void OVNMediaDetails::commitPendingEdit()
         return;
     const QString mediaId = editmid_;
     const QString text = field->text();
+    const QString key = keptKey(mediaId, *binding);
+    // A text kept before keeps the stored value it was first typed over.
+    const std::optional<Kept> before = keptTexts_.contains(key) ? std::optional<Kept>(keptTexts_.value(key))
+                                                                : std::nullopt;
+    if (before && !autofill_ && !keepsKeptTextOver(*binding, mediaId, *before, text))
+        return;
     handedOverField_ = field;
     handedOverKept_ = false;
     handedOverRefused_ = false;
@@ -173,17 +186,47 @@ void OVNMediaDetails::commitPendingEdit()
     handedOverField_ = nullptr;
     if (autofill_)
         return;
-    if (handedOverKept_)
-        keptTexts_.insert(keptKey(mediaId, *binding), text);
+    // A refusal never drops a kept text: it waits for a later save, Escape or discarding.
+    const bool keep = handedOverKept_ || (handedOverRefused_ && before);
+    if (keep)
+        keptTexts_.insert(key, {text, before ? before->base : editBase_});
     else
-        keptTexts_.remove(keptKey(mediaId, *binding));
+        keptTexts_.remove(key);
     // The field may show another entry by now; it is filled for that one when it is shown.
     if (stringForID(CatalogNames::keyMid) != mediaId)
         return;
-    if (handedOverRefused_)
+    if (handedOverRefused_ && !keep)
         fillField(*binding);
     else
-        markUnsaved(field, handedOverKept_);
+        markUnsaved(field, keep);
+}
+
+bool OVNMediaDetails::keepsKeptTextOver(const Field &binding, const QString &mediaId, const Kept &kept,
+                                        const QString &text)
+{
+    using Capability = OVNMediaDetailsDataSource::Capability;
+    if (!offers(unsigned(Capability::StoredValue)))
+        return true;
+    using Table = OVNMediaDetailsDataSource::Table;
+    const Table table = binding.store == Store::Purchased ? Table::Purchased
+                        : binding.store == Store::Sold    ? Table::Sold
+                                                          : Table::Media;
+    const std::optional<QString> now = datasource_->ovnMediaDetailsStoredValue(this, table, binding.key, mediaId);
+    // Not readable (the server still away): handed over, it is kept again.
+    if (!now || *now == kept.base || *now == text)
+        return true;
+    Alert alert;
+    alert.message = tr("Someone else changed this text meanwhile.");
+    alert.informativeText = tr("While the catalog could not be reached you typed “%1” over “%2”. Since then "
+                               "another user has saved “%3”.")
+                                .arg(text, kept.base, *now);
+    alert.buttons = {tr("Keep Mine"), tr("Take the Stored One")};
+    if (Alerts::run(alert) == 0)
+        return true;
+    keptTexts_.remove(keptKey(mediaId, binding));
+    if (stringForID(CatalogNames::keyMid) == mediaId)
+        fillField(binding);
+    return false;
 }
 
 void OVNMediaDetails::keepUnsavedEdit()

@@ -312,6 +312,9 @@ public:
     int printStyle() const { return m_printImagesStyle; }
     void setPrintSelectionOnly(bool selectionOnly) { m_printSelectionOnly = selectionOnly; }
     bool printSelectionOnly() const { return m_printSelectionOnly; }
+    // Entries (by id) that the sheet leaves out, whatever the other options say: those the user
+    // may no longer see. Set by the owner just before it prints.
+    void setPrintLeftOut(const QSet<QString> &mids) { m_printLeftOut = mids; }
     // The rows the sheet shows (all, or the selected ones in selection order) and their pages.
     QList<int> printedRows() const;
     OVNContactSheetLayout contactSheetLayout() const;
@@ -330,8 +333,9 @@ public:
     void setCatalogIdentity(const QByteArray &identity) { m_catalogIdentity = identity; }
     QByteArray catalogIdentity() const { return m_catalogIdentity; }
     // Copy: the selected files in selection order, with the media formats, on the clipboard;
-    // answers how many files. Nothing changes without a selection.
-    int filteredcopy();
+    // answers how many files. Nothing changes without a selection. The entries of `leftOut` (ids)
+    // are not copied.
+    int filteredcopy(const QSet<QString> &leftOut = {});
     // Paste: the clipboard's files go to the delegate to be added.
     void filteredpaste();
     // What a drag of the selection from a row carries: the thumbnail and the file names as the
@@ -500,4 +504,5 @@ private:
     int m_printImagesPerLine = 6;
     int m_printImagesStyle = 0;
     bool m_printSelectionOnly = false;
+    QSet<QString> m_printLeftOut;
 };

@@ -26,7 +26,10 @@ bool OVNMediaViewDelegate::isUserAuthorizedForAccessMediaContainerWithType(OVNMe
     return true;
 }
 
-void OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &, const QStringList &) {}
+bool OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringList &, const QStringList &)
+{
+    return false;
+}
 void OVNMediaViewDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &, const QString &, const QString &)
 {}
 void OVNMediaViewDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &, const QString &) {}

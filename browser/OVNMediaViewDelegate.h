@@ -75,7 +75,8 @@ public:
     // Whether the user holds the level for the category the view shows (drops go there).
     virtual bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *view, const QString &level);
     // Files dropped or pasted, to be added; `skipped` names what was offered but is no local file.
-    virtual void ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped);
+    // True when they are being catalogued, false when the delegate refused them (and said why).
+    virtual bool ovnMediaViewAddFiles(OVNMediaView *view, const QStringList &paths, const QStringList &skipped);
     virtual void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                                       const QString &toCatalog);
     virtual void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet);

@@ -41,9 +41,11 @@ const QString readWrite = QStringLiteral("READ & WRITE");
 
 // ---- copy and paste ----
 
-int OVNMediaView::filteredcopy()
+int OVNMediaView::filteredcopy(const QSet<QString> &leftOut)
 {
-    const QList<int> rows = selectedRows();
+    QList<int> rows = selectedRows();
+    if (!leftOut.isEmpty())
+        rows.removeIf([&](int row) { return leftOut.contains(mediaIDForRow(row)); });
     if (rows.isEmpty())
         return 0;
     OVNMediaPasteboard::Contents contents;
@@ -126,10 +128,17 @@ void OVNMediaView::dropEvent(QDropEvent *event)
     m_currentDragOperation = OVNMediaPasteboard::Operation::None;
     m_dragPayload = {};
     viewport()->update();
-    if (performDrop(payload, operation)) {
+    const bool done = performDrop(payload, operation);
+    // Files are catalogued where they are: the source is told a copy, never a move, which would
+    // invite it to delete them. Qt answers only an action the source offered, so a source that
+    // offers only a move is told nothing was dropped, as when the drop was refused.
+    const bool filesNotCopied = operation == OVNMediaPasteboard::Operation::Copy
+                                && !(event->possibleActions() & Qt::CopyAction);
+    if (done && !filesNotCopied) {
         event->setDropAction(dropActionOf(operation));
         event->accept();
     } else {
+        event->setDropAction(Qt::IgnoreAction);
         event->ignore();
     }
 }
@@ -146,9 +155,9 @@ bool OVNMediaView::performDrop(const OVNMediaPasteboard::Payload &payload, OVNMe
             m_delegate->ovnMediaViewLinkMids(this, payload.mids, m_currentmid);
         return true;
     case OVNMediaPasteboard::Operation::Copy:
-        if (delegateAnswers(OVNMediaViewDelegate::AddFiles))
-            m_delegate->ovnMediaViewAddFiles(this, payload.paths, payload.skipped);
-        return true;
+        // Done only when the delegate catalogues them; it may refuse at the drop.
+        return delegateAnswers(OVNMediaViewDelegate::AddFiles)
+               && m_delegate->ovnMediaViewAddFiles(this, payload.paths, payload.skipped);
     default:
         return false;
     }

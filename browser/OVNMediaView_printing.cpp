@@ -16,7 +16,11 @@ void OVNMediaView::setPrintInfo(const QPageLayout &layout, double scale)
 
 QList<int> OVNMediaView::printedRows() const
 {
-    return OVNContactSheetLayout::printedRows(m_hasVisibleList ? count() : 0, selectedRows(), m_printSelectionOnly);
+    QList<int> rows =
+        OVNContactSheetLayout::printedRows(m_hasVisibleList ? count() : 0, selectedRows(), m_printSelectionOnly);
+    if (!m_printLeftOut.isEmpty())
+        rows.removeIf([this](int row) { return m_printLeftOut.contains(mediaIDForRow(row)); });
+    return rows;
 }
 
 OVNContactSheetLayout OVNMediaView::contactSheetLayout() const

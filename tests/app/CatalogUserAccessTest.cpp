@@ -15,6 +15,7 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeListEditor.h"
 #include "browser/OVNMediaDetails.h"
+#include "output/OVNOutputSheets.h"
 #include "import/OVNImportMedia.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemInfo.h"
@@ -28,6 +29,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPrinter>
 #include <QTest>
 
 namespace {
@@ -130,8 +132,40 @@ public:
         away = false;
     }
 
+    // Ann out of every group, as an administrator takes her out.
+    void leaveEveryGroup()
+    {
+        ASSERT_TRUE(db.runSQLCommand("delete from strvgroupusers where usermid=$1",
+                                     {db.getUserForLogin("ann").value("mid").toString()}));
+    }
+    // Ann back in Staff alone.
+    void backInStaff()
+    {
+        ASSERT_NO_FATAL_FAILURE(leaveEveryGroup());
+        ASSERT_FALSE(db.addUserToGroup(db.getUserForLogin("ann").value("mid").toString(), staff).isEmpty());
+    }
+    // The entry selected alone in the window (the collection shown first).
+    void selectEntry(OVNAssetManager *window, const QString &category, const QString &mid)
+    {
+        ASSERT_TRUE(window->selectCategory(category));
+        window->mediaView()->selectImage(window->mediaView()->rowForMid(mid));
+        window->mediaView()->notifySelectionDidChange();
+    }
+    // Typed into the field while the server is away, ended with Return: kept, not saved.
+    void typeDuringAnOutage(OVNAssetManager *window, QLineEdit *field, const char *text)
+    {
+        ASSERT_NO_FATAL_FAILURE(takeServerAway());
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+        ASSERT_EQ(window->mediaDetails()->unsavedField(), field);
+        letIn();
+    }
+
     QString staff, shelf, trip, loose, watched, tripEntry, picture;
     bool away = false;
+    RecordingViewers viewers;
 };
 
 INSTANTIATE_TEST_SUITE_P(Server, CatalogUserAccessTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
@@ -645,6 +679,255 @@ TEST_P(CatalogUserAccessTest, TheWindowSaysWhyInEachCase)
     window->menuSetRating(3);
     EXPECT_TRUE(lastAlertText().contains("cannot be reached")) << qPrintable(lastAlertText());
     EXPECT_FALSE(lastAlertText().contains("Your Privilege Level")) << qPrintable(lastAlertText());
+}
+
+// Taken out of every group while his window stays open, a user makes no category at the top level
+// and hands nothing on: each action says so in the start-up's words, and the catalog is as it was.
+TEST_P(CatalogUserAccessTest, InNoGroupAnOpenWindowMakesNoCategoryAndHandsNothingOn)
+{
+    OVNViewerDocuments::setShared(&viewers);
+    OVNAssetManager *window = annsWindow();
+    ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, tripEntry));
+    ASSERT_NO_FATAL_FAILURE(leaveEveryGroup());
+    const QStringList before = catalogState();
+    // Each answers whether something was made or handed on.
+    using Act = std::function<bool(CatalogUserAccessTest &, OVNAssetManager *)>;
+    const struct {
+        const char *name;
+        Act act;
+    } cases[] = {
+        {"new folder",
+         [](auto &, OVNAssetManager *w) { return !w->categoryActions().buttonAddFolderClick().isEmpty(); }},
+        {"new collection",
+         [](auto &, OVNAssetManager *w) { return !w->categoryActions().buttonAddCatalogClick("Mine").isEmpty(); }},
+        {"new category set",
+         [](auto &, OVNAssetManager *w) { return !w->categoryActions().buttonAddImageSetClick().isEmpty(); }},
+        {"new surveillance folder",
+         [this](CatalogUserAccessTest &, OVNAssetManager *w) {
+             return !w->categoryActions().addSurveillanceFolder(m_dir.filePath("watched")).isEmpty();
+         }},
+        {"smart add",
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             return !w->categoryActions().buttonAddSmartClickEndSheet({t.picture}).isEmpty();
+         }},
+        {"files dropped outside any category",
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) { return w->addFiles({t.picture}, std::nullopt); }},
+        {"export", [](auto &, OVNAssetManager *w) { return w->outputHandOff().has_value(); }},
+        {"copy", [](auto &, OVNAssetManager *w) { return w->mediaDelegate().copy() > 0; }},
+        {"open",
+         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
+             w->openMedia(w->mediaView(), 0, QString());
+             return !t.viewers.calls.isEmpty();
+         }},
+        {"print",
+         [this](CatalogUserAccessTest &, OVNAssetManager *w) {
+             QPrinter printer(QPrinter::HighResolution);
+             printer.setOutputFormat(QPrinter::PdfFormat);
+             printer.setOutputFileName(m_dir.filePath("sheet.pdf"));
+             return w->printContactSheet(printer);
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype alerts = presenter->shown().size();
+        EXPECT_FALSE(c.act(*this, window));
+        ASSERT_EQ(presenter->shown().size(), alerts + 1) << qPrintable(alertTitles().join('\n'));
+        EXPECT_EQ(presenter->shown().last().message, "You can no longer use this catalog");
+        EXPECT_TRUE(presenter->shown().last().informativeText.contains("The catalog user “ann” belongs to no group"))
+            << qPrintable(lastAlertText());
+        EXPECT_TRUE(window->findChildren<OVNImportMedia *>().isEmpty());
+        EXPECT_EQ(catalogState(), before);
+    }
+    window->buttonExportImagesClick();
+    EXPECT_TRUE(window->findChildren<OVNExportImagesSheet *>().isEmpty());
+    OVNViewerDocuments::setShared(nullptr);
+}
+
+// Output leaves out, and names in one alert, the entries whose collection the user may no longer
+// read; the others go on.
+TEST_P(CatalogUserAccessTest, OutputLeavesOutAndNamesTheEntriesNoLongerReadable)
+{
+    const QString looseEntry = entry(loose, "l1");
+    OVNAssetManager *window = annsWindow();
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "NO ACCESS"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, loose, staff, "READ ONLY"));
+    MediaList records;
+    for (const auto &[mid, owner, name] : {std::tuple{tripEntry, trip, "t1"}, std::tuple{looseEntry, loose, "l1"}}) {
+        auto record = std::make_shared<MediaRecord>();
+        record->setField(MediaRecord::Mid, mid);
+        record->setField(MediaRecord::CategoryId, owner);
+        record->setField(MediaRecord::DisplayTag, name);
+        records.append(record);
+    }
+    QSet<QString> leftOut;
+    const std::optional<MediaList> readable = window->readableForOutput(records, &leftOut);
+    ASSERT_TRUE(readable);
+    ASSERT_EQ(readable->size(), 1);
+    EXPECT_EQ(readable->first()->field(MediaRecord::Mid), looseEntry);
+    EXPECT_EQ(leftOut, QSet<QString>{tripEntry});
+    ASSERT_EQ(presenter->shown().size(), 1);
+    EXPECT_EQ(presenter->shown().last().message, "1 entry was left out.");
+    EXPECT_TRUE(presenter->shown().last().informativeText.endsWith("\n\nt1")) << qPrintable(lastAlertText());
+}
+
+// A text kept through an outage meets a value another user saved after the server came back: the
+// user chooses; an unchanged value, or his own, asks nothing.
+TEST_P(CatalogUserAccessTest, AKeptTextOverAValueChangedMeanwhileAsks)
+{
+    const struct {
+        const char *name;
+        const char *meanwhile; // saved by another user after the outage; nullptr: nothing
+        int answer;            // 0 keep mine, 1 take the stored one
+        const char *stored;
+        bool asked;
+    } cases[] = {
+        {"changed, keep mine", "theirs", 0, "typed", true},
+        {"changed, take the stored one", "theirs", 1, "theirs", true},
+        {"unchanged", nullptr, 0, "typed", false},
+        {"changed to the same text", "typed", 0, "typed", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(db.updateMediaListEntry(tripEntry, "shortdesc", "before"));
+        OVNAssetManager *window = annsWindow();
+        ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, tripEntry));
+        auto *field = window->mediaDetails()->findChild<QLineEdit *>("vcShortDescription_");
+        ASSERT_NE(field, nullptr);
+        ASSERT_NO_FATAL_FAILURE(typeDuringAnOutage(window, field, "typed"));
+        if (c.meanwhile) {
+            ASSERT_TRUE(db.updateMediaListEntry(tripEntry, "shortdesc", c.meanwhile));
+        }
+        const qsizetype alerts = presenter->shown().size();
+        presenter->enqueueAnswers({c.answer});
+
+        QTest::keyClick(field, Qt::Key_Return);
+
+        EXPECT_EQ(stored(tripEntry, "shortdesc"), c.stored);
+        EXPECT_EQ(field->text(), c.stored);
+        EXPECT_EQ(window->mediaDetails()->unsavedEditCount(), 0);
+        ASSERT_EQ(presenter->shown().size(), alerts + (c.asked ? 1 : 0)) << qPrintable(alertTitles().join('\n'));
+        if (c.asked) {
+            EXPECT_EQ(presenter->shown().last().message, "Someone else changed this text meanwhile.");
+            EXPECT_TRUE(presenter->shown().last().informativeText.contains("“typed” over “before”"))
+                << qPrintable(lastAlertText());
+        }
+        closeWindows();
+    }
+}
+
+// A kept text whose save is refused stays kept, in a field the user may no longer change too, until
+// he gives it up with Escape; the field then closes. The pane opens and closes its fields by the
+// groups read when an entry is selected.
+TEST_P(CatalogUserAccessTest, ARefusedKeptTextStaysUntilGivenUp)
+{
+    const struct {
+        const char *name;
+        std::function<void(CatalogUserAccessTest &)> withdraw;
+        const char *says;
+    } cases[] = {
+        {"taken out of every group", [](CatalogUserAccessTest &t) { t.leaveEveryGroup(); },
+         "You can no longer use this catalog"},
+        {"lowered to READ ONLY",
+         [this](CatalogUserAccessTest &) { ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ ONLY")); },
+         "Authorization Failed"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(backInStaff());
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "FULL ACCESS"));
+        const QString before = stored(tripEntry, "shortdesc");
+        OVNAssetManager *window = annsWindow();
+        ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, tripEntry));
+        OVNMediaDetails *pane = window->mediaDetails();
+        auto *field = pane->findChild<QLineEdit *>("vcShortDescription_");
+        ASSERT_NE(field, nullptr);
+        ASSERT_NO_FATAL_FAILURE(typeDuringAnOutage(window, field, "typed"));
+        c.withdraw(*this);
+
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(presenter->shown().last().message, c.says);
+        EXPECT_EQ(stored(tripEntry, "shortdesc"), before);
+        EXPECT_EQ(pane->unsavedEditCount(), 1);
+        EXPECT_EQ(field->text(), "typed");
+
+        // Shown again: closed to typing, open to Escape.
+        ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, tripEntry));
+        EXPECT_EQ(field->text(), "typed");
+        EXPECT_TRUE(field->isEnabled());
+        EXPECT_TRUE(field->isReadOnly());
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Escape);
+        EXPECT_EQ(pane->unsavedEditCount(), 0);
+        EXPECT_EQ(field->text(), before);
+        EXPECT_FALSE(field->isEnabled());
+        EXPECT_EQ(stored(tripEntry, "shortdesc"), before);
+        closeWindows();
+    }
+}
+
+// The details pane follows the groups as they are when an entry is selected: taken into a group
+// that may change the collection after the window loaded, the user finds the fields open.
+TEST_P(CatalogUserAccessTest, TheDetailsPaneOpensByTheGroupsReadAtSelection)
+{
+    const QString crew = db.addGroupEntry("Crew", QString(), {});
+    const QVariantList crewWrites{QVariantMap{{"group", "Crew"}, {"mid", crew}, {"privilege", "READ & WRITE"}}};
+    ASSERT_TRUE(db.updateCategoryListComment(trip, OVNCategoryComment::withPrivileges(QString(), crewWrites)));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, loose, staff, "READ ONLY"));
+    const QString looseEntry = entry(loose, "l1");
+    OVNAssetManager *window = annsWindow();
+    ASSERT_NO_FATAL_FAILURE(selectEntry(window, loose, looseEntry));
+    auto *field = window->mediaDetails()->findChild<QLineEdit *>("vcShortDescription_");
+    ASSERT_NE(field, nullptr);
+    EXPECT_FALSE(field->isEnabled());
+
+    ASSERT_FALSE(db.addUserToGroup(db.getUserForLogin("ann").value("mid").toString(), crew).isEmpty());
+    window->reloadCategoryList();
+    ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, tripEntry));
+    EXPECT_TRUE(field->isEnabled());
+    EXPECT_FALSE(field->isReadOnly());
+}
+
+// Files dropped on the thumbnails: the source hears a copy when they are catalogued, nothing when
+// the drop is refused (taken out of every group meanwhile), and never a move.
+TEST_P(CatalogUserAccessTest, AFileDropAnswersCopyOrNothing)
+{
+    const struct {
+        const char *name;
+        bool member;
+        Qt::DropActions offered;
+        Qt::DropAction answered;
+        int imported; // entries the collection gains
+    } cases[] = {
+        {"member, copy offered", true, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction, 1},
+        {"member, only a move offered", true, Qt::MoveAction, Qt::IgnoreAction, 1},
+        {"in no group, copy offered", false, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction, 0},
+        {"in no group, only a move offered", false, Qt::MoveAction, Qt::IgnoreAction, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        OVNAssetManager *window = annsWindow(loose);
+        if (!c.member) {
+            ASSERT_NO_FATAL_FAILURE(leaveEveryGroup());
+        }
+        const qint64 before = db.getEntryCountForCategory(loose, "C");
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(picture)});
+        QWidget *thumbnails = window->mediaView()->viewport();
+        const QPoint at = thumbnails->rect().center();
+        QDragEnterEvent enter(at, c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(thumbnails, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(at, c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+        drop.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(thumbnails, &drop);
+        EXPECT_EQ(drop.dropAction(), c.answered);
+        EXPECT_EQ(drop.isAccepted(), c.answered != Qt::IgnoreAction);
+        processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
+        EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), before + c.imported);
+        EXPECT_TRUE(QFileInfo::exists(picture));
+        closeWindows();
+        ASSERT_NO_FATAL_FAILURE(backInStaff());
+    }
 }
 
 } // namespace

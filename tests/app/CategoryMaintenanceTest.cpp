@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -332,14 +333,15 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     const QString folder = category("Folder", "F");
     OVNAssetManager *window = loadWindow();
     ASSERT_TRUE(window->selectCategory(folder));
+    using Actions = OVNCatalogWindowCategoryActions;
     const struct {
-        QString (OVNCatalogWindowCategoryActions::*add)();
+        std::function<QString(Actions &)> add;
         const char *kind;
-    } cases[] = {{&OVNCatalogWindowCategoryActions::buttonAddFolderClick, "F"},
-                 {&OVNCatalogWindowCategoryActions::buttonAddCatalogClick, "C"},
-                 {&OVNCatalogWindowCategoryActions::buttonAddImageSetClick, "S"}};
+    } cases[] = {{[](Actions &a) { return a.buttonAddFolderClick(); }, "F"},
+                 {[](Actions &a) { return a.buttonAddCatalogClick(); }, "C"},
+                 {[](Actions &a) { return a.buttonAddImageSetClick(); }, "S"}};
     for (const auto &test : cases) {
-        const QString mid = (window->categoryActions().*test.add)();
+        const QString mid = test.add(window->categoryActions());
         ASSERT_FALSE(mid.isEmpty()) << test.kind;
         const QList<OVNRow> rows =
             db.rowsForQuery("select displaytag, type, supermid from strvcategory where mid=$1", {mid});

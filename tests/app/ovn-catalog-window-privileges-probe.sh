@@ -90,6 +90,26 @@ for i in 0 1; do
     fi
 done
 
+# Taken out of every group while the window stands open: its New Collection and its Export of the
+# collection's entry are refused in the start-up's words; no collection is made, no file written.
+sql "create table probe_members as select * from strvgroupusers" || fail "memberships not kept"
+options=("--new-collection Mine" "--export $out/exported")
+for i in 0 1; do
+    # shellcheck disable=SC2086
+    if start_window "$out/left$i" --category Trip ${options[$i]}; then
+        sql "delete from strvgroupusers"
+        touch "$out/left$i"
+        wait "$pid"
+        status=$?
+        [ "$status" = 1 ] || fail "${options[$i]} in no group: status $status"
+        grep -q '^refused: You can no longer use this catalog: The catalog user .* belongs to no group' "$out/stdout" \
+            || fail "${options[$i]} in no group: $(cat "$out/stdout")"
+        sql "insert into strvgroupusers select * from probe_members"
+    fi
+done
+[ "$(sql "select count(*) from strvcategory where displaytag='Mine'")" = 0 ] || fail "a collection was made"
+[ -z "$(ls -A "$out/exported" 2>/dev/null)" ] || fail "files were exported"
+
 # The program's scripted start: let in while in a group; refused, with status 1 and the reason,
 # once in no group and once no catalog user at all.
 start_program() {

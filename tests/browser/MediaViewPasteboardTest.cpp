@@ -163,10 +163,11 @@ public:
         EXPECT_EQ(level, "READ & WRITE");
         return containerWritable;
     }
-    void ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths, const QStringList &skipped) override
+    bool ovnMediaViewAddFiles(OVNMediaView *, const QStringList &paths, const QStringList &skipped) override
     {
         added.append(paths);
         skippedUrls.append(skipped);
+        return catalogues;
     }
     void ovnMediaViewMoveMids(OVNMediaView *, const QStringList &mids, const QString &from, const QString &to) override
     {
@@ -178,6 +179,7 @@ public:
     }
     bool entriesWritable = true;
     bool containerWritable = true;
+    bool catalogues = true; // what the delegate answers for added files
     int containerChecks = 0;
     QList<QStringList> added;
     QList<QStringList> skippedUrls;
@@ -281,6 +283,40 @@ TEST_F(MediaViewPasteboard, DropsMoveLinkOrAddAndAskTheTargetOncePerDrag)
     view.setMediaContainerType("S");
     EXPECT_TRUE(drop(mimeOf({"C", "elsewhere"}).get()));
     EXPECT_EQ(delegate.linked, (QList<QStringList>{{"m1,m2", "here"}}));
+}
+
+// Files are catalogued where they are: the source hears a copy when they are, nothing when the
+// delegate refuses them at the drop, and never a move, which would let it delete the files.
+TEST_F(MediaViewPasteboard, AFileDropAnswersCopyWhenCataloguedAndNothingOtherwise)
+{
+    const struct {
+        const char *name;
+        Qt::DropActions offered;
+        Qt::DropAction proposed;
+        bool catalogues;
+        Qt::DropAction answered;
+    } cases[] = {
+        {"copy offered, catalogued", Qt::CopyAction | Qt::MoveAction, Qt::MoveAction, true, Qt::CopyAction},
+        {"copy offered, refused", Qt::CopyAction | Qt::MoveAction, Qt::MoveAction, false, Qt::IgnoreAction},
+        {"move only, catalogued", Qt::MoveAction, Qt::MoveAction, true, Qt::IgnoreAction},
+        {"move only, refused", Qt::MoveAction, Qt::MoveAction, false, Qt::IgnoreAction},
+    };
+    const QPoint at = view.viewport()->rect().center();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate.catalogues = c.catalogues;
+        delegate.added.clear();
+        const std::unique_ptr<QMimeData> data = mimeOf({nullptr, "", {}, {}, files});
+        QDragEnterEvent enter(at, c.offered, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent dropped(at, c.offered, data.get(), Qt::LeftButton, Qt::NoModifier);
+        dropped.setDropAction(c.proposed);
+        QCoreApplication::sendEvent(view.viewport(), &dropped);
+        EXPECT_EQ(delegate.added.size(), 1); // handed on either way: the delegate decides
+        EXPECT_EQ(dropped.dropAction(), c.answered);
+        EXPECT_EQ(dropped.isAccepted(), c.answered != Qt::IgnoreAction);
+    }
 }
 
 TEST_F(MediaViewPasteboard, CopyWritesTheSelectionInSelectionOrderAndPasteAddsLocalFiles)

@@ -40,6 +40,12 @@
 // then the names of the thumbnails the window shows, one a line in its order, once the category is
 // selected (after --wait-for: what an open window lists after another user's change), and quits
 // afterwards as --filter does.
+// --new-collection NAME makes a collection at the top level as the category menu's New Collection
+// does ("created NAME"); --export DIR exports the selection (or the selected category's entries)
+// as the Export command hands them on, at the export sheet's first size ("exported N of M", and
+// "left out: NAME" for each entry the user may no longer see). Either, refused, prints "refused: "
+// and the window's alert on one line and exits with status 1; both quit afterwards. With
+// --wait-for they act after the wait, as an open window does after an administrator's change.
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
@@ -49,6 +55,8 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportMedia.h"
+#include "output/OVNExportImages.h"
+#include "platform/Alert.h"
 #include "platform/CatalogNames.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -307,6 +315,68 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
     return QString();
 }
 
+// ---- writes and output after a wait: --new-collection, --export ----
+// Keeps the last alert on one line and shows it on standard error, as alerts are without a display.
+class LastAlertPresenter : public AlertPresenter
+{
+public:
+    explicit LastAlertPresenter(QString *last) : m_last(last) {}
+    int run(const Alert &alert) override
+    {
+        QString text = alert.message;
+        if (!alert.informativeText.isEmpty())
+            text += QStringLiteral(": ") + alert.informativeText;
+        *m_last = text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
+        QTextStream(stderr) << "Ostrevan: " << *m_last << Qt::endl;
+        return 0;
+    }
+
+private:
+    QString *m_last;
+};
+
+// Nothing when neither option is given; otherwise the exit status.
+std::optional<int> runWindowWrites(OVNAssetManager *window, const QCommandLineParser &parser)
+{
+    const bool collection = parser.isSet(QStringLiteral("new-collection"));
+    const bool exporting = parser.isSet(QStringLiteral("export"));
+    if (!collection && !exporting)
+        return std::nullopt;
+    QString lastAlert;
+    Alerts::setPresenter(std::make_unique<LastAlertPresenter>(&lastAlert));
+    QTextStream out(stdout);
+    int status = 0;
+    if (collection) {
+        const QString name = parser.value(QStringLiteral("new-collection"));
+        if (window->categoryActions().buttonAddCatalogClick(name).isEmpty())
+            status = ToolStart::refuse(lastAlert);
+        else
+            out << "created " << name << Qt::endl;
+    }
+    if (exporting && status == 0) {
+        const std::optional<OVNAssetManager::OutputHandOff> handOff = window->outputHandOff();
+        const QString folder = QFileInfo(parser.value(QStringLiteral("export"))).absoluteFilePath();
+        if (!handOff) {
+            status = ToolStart::refuse(lastAlert);
+        } else {
+            if (!lastAlert.isEmpty()) // the entries left out, named in the one alert
+                out << "left out: " << lastAlert << Qt::endl;
+            OVNExportImages::Options options;
+            options.sizeIndex = 0;
+            const QList<OVNExportImages::Entry> entries =
+                OVNExportImages::exportRecords(handOff->records, folder, options);
+            int written = 0;
+            for (const OVNExportImages::Entry &entry : entries)
+                written += entry.written ? 1 : 0;
+            out << "exported " << written << " of " << entries.size() << Qt::endl;
+            status = written == entries.size() ? 0 : 1;
+        }
+    }
+    Alerts::setPresenter(nullptr);
+    return status;
+}
+// ---- end writes and output ----
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -359,6 +429,12 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("delete-category"), QStringLiteral("delete the category NAME and all below it"),
                       QStringLiteral("name")});
     // ---- end categories ----
+    parser.addOption({QStringLiteral("new-collection"),
+                      QStringLiteral("make a collection NAME at the top level as New Collection does, then quit"),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("export"),
+                      QStringLiteral("export the selection as the Export command does, at its first size, then quit"),
+                      QStringLiteral("dir")});
     parser.addOption({QStringLiteral("list"), QStringLiteral("print the names of the thumbnails shown, then quit")});
     parser.addOption({QStringLiteral("wait-for"),
                       QStringLiteral("after loading the outline, wait until PATH exists before the other options"),
@@ -493,6 +569,10 @@ int main(int argc, char **argv)
         }
     }
     // ---- end outline ----
+    if (const std::optional<int> status = runWindowWrites(window, parser)) {
+        delete window.data();
+        return *status;
+    }
     // ---- categories ----
     if (const std::optional<int> status = runCategoryCommands(window, parser)) {
         delete window.data();
