@@ -18,8 +18,7 @@ bool lost(OVNDatabaseAccess &db, int depthBefore)
 {
     if (db.vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
         return false;
-    return db.lastErrorLostConnection() || (depthBefore >= 0 && db.transactionDepth() < depthBefore)
-           || !answers(db);
+    return db.lastErrorLostConnection() || (depthBefore >= 0 && db.transactionDepth() < depthBefore) || !answers(db);
 }
 
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status)
@@ -64,7 +63,8 @@ QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &
             OVNDatabaseTransaction transaction(db);
             if (transaction.isActive() || !lost(db, depth)) {
                 made = db.addCategoryListEntryWithMID(mid, name, kind);
-                const bool ok = !made.isEmpty() && (parentId.isEmpty() || db.setCategoryListEntrySuperMID(made, parentId));
+                const bool ok = !made.isEmpty()
+                                && (parentId.isEmpty() || db.setCategoryListEntrySuperMID(made, parentId));
                 if (ok) {
                     commitSent = true;
                     if (!transaction.isActive() || transaction.commit())
