@@ -152,6 +152,9 @@ public:
     // The new item's id, or "" when the insert failed or the kind is not one of F, C, S, M, I
     // (an empty kind makes a collection).
     QString addCategoryListEntry(const QString &name, const QString &kind = QStringLiteral("C"));
+    // The same with the id `mid` (from createNewMID()) when no record has it yet, so that a writer
+    // whose answer was lost can look the item up; another new id when it is taken.
+    QString addCategoryListEntryWithMID(const QString &mid, const QString &name, const QString &kind);
     // The four updates answer false when the statement failed or no item has that id.
     bool updateCategoryListEntry(const QString &mid, const QString &name);
     bool updateCategoryListComment(const QString &mid, const QString &comment);
@@ -193,6 +196,10 @@ public:
     bool updateThumbnailForMediaID(const QString &mediaId, const QByteArray &jpegData);
     // Inserts a record from an import record (with its "thumbimage"); the new id, or "" on failure.
     QString addMediaListEntry(const QVariantMap &importRecord);
+    // The same with the id `mid` (from createNewMID()) when no record has it yet, another new id
+    // when it is taken: an import gives its files ids in the order of its list, whatever order they
+    // are stored in.
+    QString addMediaListEntry(const QVariantMap &importRecord, const QString &mid);
     // Removes the record with its set memberships and its metadata row.
     bool deleteMediaListEntry(const QString &mediaId);
     // Removes the record with its set memberships, metadata, purchased and sold rows, without a
@@ -377,7 +384,7 @@ private:
     // Runs an insert whose $1 is a new record id. An id that another client has taken already is
     // no failure: this connection takes a new machine part and the insert runs again with a new
     // id. The id, or "" when the insert failed.
-    QString insertWithNewMID(const QString &sql, QVariantList parameters);
+    QString insertWithNewMID(const QString &sql, QVariantList parameters, const QString &firstMid = QString());
     // True when every value fits its strvfile column on this catalog; otherwise false, with a
     // message that names `subject` (the file), the column and its limit. Only a server catalog
     // has limits; they are read once per session.

@@ -91,6 +91,11 @@ std::optional<CategoryNode> OVNDatabaseAccess::getCategoryForMID(const QString &
 
 QString OVNDatabaseAccess::addCategoryListEntry(const QString &name, const QString &kind)
 {
+    return addCategoryListEntryWithMID(QString(), name, kind);
+}
+
+QString OVNDatabaseAccess::addCategoryListEntryWithMID(const QString &mid, const QString &name, const QString &kind)
+{
     const QString type = kind.isEmpty() ? QStringLiteral("C") : kind;
     if (!isCategoryKind(type)) {
         std::lock_guard lock(m_mutex);
@@ -98,7 +103,7 @@ QString OVNDatabaseAccess::addCategoryListEntry(const QString &name, const QStri
         return QString();
     }
     return insertWithNewMID(QStringLiteral("insert into strvcategory (mid, type, displaytag) values ($1, $2, $3)"),
-                            {type, name});
+                            {type, name}, mid);
 }
 
 bool OVNDatabaseAccess::updateCategoryListEntry(const QString &mid, const QString &name)

@@ -29,14 +29,14 @@ const auto noRows = [](const OVNResultRow &) { return false; };
 
 } // namespace
 
-QString OVNDatabaseAccess::insertWithNewMID(const QString &sql, QVariantList parameters)
+QString OVNDatabaseAccess::insertWithNewMID(const QString &sql, QVariantList parameters, const QString &firstMid)
 {
     // "on conflict do nothing" answers a taken id with no row instead of an error, which on a
     // server would undo the transaction the insert runs in.
     const QString statement = sql + QStringLiteral(" on conflict do nothing");
     parameters.prepend(QVariant());
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const QString mid = createNewMID();
+        const QString mid = attempt == 0 && !firstMid.isEmpty() ? firstMid : createNewMID();
         parameters[0] = mid;
         const StatementResult result = execute(statement, parameters, noRows);
         if (!result.ok)
@@ -359,6 +359,11 @@ bool OVNDatabaseAccess::updateThumbnailForMediaID(const QString &mediaId, const 
 
 QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
 {
+    return addMediaListEntry(importRecord, {});
+}
+
+QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord, const QString &mid)
+{
     const auto text = [&importRecord](const char *key) {
         return OVNDBHelper::textValue(importRecord, QLatin1String(key));
     };
@@ -396,7 +401,7 @@ QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord)
                        "servername, serverpath, absolutepath, filesize, imagewidth, imageheight, filedts, dts, "
                        "keywords, orientation, shortdesc, fulldesc, filetype, rating, thumbimage) values ($1, $2, "
                        "$3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)"),
-        parameters);
+        parameters, mid);
 }
 
 bool OVNDatabaseAccess::deleteMediaListEntry(const QString &mediaId)

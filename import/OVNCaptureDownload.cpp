@@ -3,6 +3,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
+#include "import/OVNCatalogSession.h"
 #include "import/OVNImportHelper.h"
 #include "platform/CaptureDevice.h"
 #include "platform/Localized.h"
@@ -17,6 +18,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <optional>
 #include <mutex>
 #include <vector>
 #include <fcntl.h>
@@ -162,7 +164,8 @@ QString OVNCaptureDownload::collectionName(const QString &deviceName)
 
 OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const QVariantMap &settings,
                                                    const QString &captureName, const ConnectionFactory &connections,
-                                                   const std::atomic<bool> &cancel, Observer *observer)
+                                                   const std::atomic<bool> &cancel, Observer *observer,
+                                                   int reconnectWaitSeconds)
 {
     Observer none;
     Observer &report = observer ? *observer : none;
@@ -209,8 +212,10 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     if (catalogChoice != 0) {
         const QString name = catalogChoice == 1 ? collectionName(device.name()) : text(settings, "svCatalog_");
         connection = connections ? connections() : nullptr;
+        // Through a session the server ends meanwhile, as the import makes its collections.
         if (connection)
-            result.collectionId = connection->addCategoryListEntry(name, QStringLiteral("C"));
+            result.collectionId = OVNCatalogSession::makeCategory(*connection, name, QStringLiteral("C"), QString(),
+                                                                  reconnectWaitSeconds, &cancel, nullptr, nullptr);
         if (result.collectionId.isEmpty())
             return stop("Failed to create catalog",
                         localized("The catalog for your images could not be created. Please check that your "
@@ -243,21 +248,75 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         preferences = OVNImportHelper::readPreferences();
     }
     // Records go in by transactions of up to a second's worth: one commit per record would make the
-    // catalog file wait for the disk at every file.
-    QList<QPair<QString, QByteArray>> pending;
+    // catalog file wait for the disk at every file. Before each commit the user's right to write
+    // into the collection is read afresh; when it is gone, cataloguing stops (the files stay
+    // downloaded). A session the server ends takes the open batch with it: the server is waited
+    // for and the entries it did not keep are put in again under the ids chosen for them.
+    struct Pending {
+        QString path;
+        QByteArray thumbnail;
+        QVariantMap record;
+        QString mid;
+    };
+    QList<Pending> pending;
     QElapsedTimer batchAge;
-    auto commit = [&] {
-        if (pending.isEmpty())
-            return;
-        if (connection->commitTransaction()) {
-            for (const auto &[path, thumbnail] : pending) {
-                result.catalogued.append(path);
-                report.fileCatalogued(path, thumbnail);
-            }
-        } else {
-            connection->rollbackTransaction();
-        }
+    bool stopped = false; // writing was refused, or the server stayed away
+    auto stopCataloguing = [&](const QString &title, const QString &message) {
+        stopped = true;
+        result.alertTitle = title;
+        result.alertMessage = message;
         pending.clear();
+    };
+    auto commit = [&] {
+        if (pending.isEmpty() || stopped)
+            return;
+        for (;;) {
+            if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, result.collectionId)) {
+                connection->rollbackTransaction();
+                stopCataloguing(refusal->title, refusal->text);
+                return;
+            }
+            if (connection->commitTransaction()) {
+                for (const Pending &entry : pending) {
+                    result.catalogued.append(entry.path);
+                    report.fileCatalogued(entry.path, entry.thumbnail);
+                }
+                pending.clear();
+                return;
+            }
+            const bool lost = OVNCatalogSession::lost(*connection);
+            connection->rollbackTransaction();
+            if (!lost) {
+                pending.clear();
+                return;
+            }
+            if (!OVNCatalogSession::waitForServer(*connection, reconnectWaitSeconds, &cancel, nullptr)) {
+                stopCataloguing(localized("The connection to the catalog was lost."),
+                                localized("The catalog server could not be reached for %1 seconds: the files "
+                                          "downloaded from now on are not catalogued.")
+                                    .arg(reconnectWaitSeconds));
+                return;
+            }
+            QStringList mids;
+            for (const Pending &entry : pending)
+                mids.append(entry.mid);
+            const std::optional<QSet<QString>> present = connection->mediaEntriesPresent(mids);
+            connection->beginTransaction();
+            QList<Pending> again;
+            for (Pending &entry : pending) {
+                if (present && present->contains(entry.mid)) {
+                    result.catalogued.append(entry.path);
+                    report.fileCatalogued(entry.path, entry.thumbnail);
+                } else if (!present || !connection->addMediaListEntry(entry.record, entry.mid).isEmpty()) {
+                    again.append(std::move(entry));
+                }
+            }
+            pending = std::move(again);
+            if (pending.isEmpty()) {
+                connection->commitTransaction();
+                return;
+            }
+        }
     };
     auto insertDone = [&](std::size_t keepInFlight) {
         while (inserted < jobs.size()) {
@@ -268,14 +327,17 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                     return;
                 ready.wait(lock, [&job] { return job.done; });
             }
-            if (!job.thumbnail.isEmpty()) {
+            if (!job.thumbnail.isEmpty() && !stopped) {
                 if (pending.isEmpty()) {
                     connection->beginTransaction();
                     batchAge.start();
                 }
                 job.record.insert(QStringLiteral("categoryid"), result.collectionId);
-                if (!connection->addMediaListEntry(job.record).isEmpty())
-                    pending.append({job.path, job.thumbnail});
+                const QString mid = connection->createNewMID();
+                // An insert that failed with the session is put in again after the commit finds the
+                // session gone.
+                if (!connection->addMediaListEntry(job.record, mid).isEmpty() || OVNCatalogSession::lost(*connection))
+                    pending.append({job.path, job.thumbnail, job.record, mid});
                 if (batchAge.elapsed() > 1000)
                     commit();
             }

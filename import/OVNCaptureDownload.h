@@ -37,7 +37,7 @@ public:
         QStringList catalogued;
         QString collectionId; // empty when none was made
         QString destination;  // the download folder
-        QString alertTitle;   // set when the download stopped before its first file
+        QString alertTitle;   // set when the download stopped, or its cataloguing did
         QString alertMessage;
         bool cancelled = false;
         int processed() const { return int(files.size() + failed.size()); }
@@ -65,7 +65,9 @@ public:
     // Downloads every file of `device` (opened here and always closed again). `captureName` is the
     // device panel's field; `cancel` stops the chain after the file in flight, which is kept but
     // not catalogued.
+    // Cataloguing stops, with the reason in the alert's fields, when the user may no longer write
+    // into the collection, or the catalog server stays away for `reconnectWaitSeconds`.
     static Result run(CaptureDevice &device, const QVariantMap &settings, const QString &captureName,
                       const ConnectionFactory &connections, const std::atomic<bool> &cancel,
-                      Observer *observer = nullptr);
+                      Observer *observer = nullptr, int reconnectWaitSeconds = 30);
 };

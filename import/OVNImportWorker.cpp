@@ -1,4 +1,4 @@
-// The import's pipeline: parallel per-file processing, inserts in list order.
+// The import's pipeline: parallel per-file processing, each record stored as soon as it is made.
 
 #include "import/OVNImportWorker.h"
 
@@ -7,6 +7,7 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "formats/PBMImageRep.h"
+#include "import/OVNCatalogSession.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker_p.h"
 #include "platform/Localized.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -70,6 +72,9 @@ struct Item {
 struct Result {
     enum class Kind { Skipped, TransferFailed, NotCatalogued, Ready };
     Kind kind = Kind::Skipped;
+    size_t index = 0; // the item's place in the list
+    QString mid;      // the record id kept for it: ids follow the list's order
+
     QString path;          // the path imported (the copy's, after a copy)
     QString sourcePath;    // the path the list named
     QString transferredTo; // the copy or the moved file, to undo when the import stops early
@@ -119,14 +124,18 @@ void completeRecord(QVariantMap &record, const QVariantMap &meta, const OVNImpor
     }
 }
 
+// `passed` is called once the file is where it is imported from (copied or moved there, or as it
+// is without a destination folder).
 Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWorker::Settings &settings,
-                   const std::atomic<bool> &cancelled)
+                   const std::atomic<bool> &cancelled, const std::function<void()> &passed)
 {
     Result result;
     result.sourcePath = item.path;
     QString path = item.path;
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        passed();
         return result;
+    }
 
     const bool transfer = !settings.destinationFolder.isEmpty() && (settings.copyOnProcess || settings.moveOnProcess);
     if (transfer && QFileInfo::exists(path)) {
@@ -145,6 +154,9 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
         path = target;
     }
 
+    passed();
+    if (settings.fileStarted)
+        settings.fileStarted(item.path);
     path = QDir::cleanPath(OVNHelper::resolveAliasInPath(path));
     result.path = path;
     if (cancelled.load())
@@ -188,8 +200,14 @@ struct Pipeline {
     std::condition_variable changed;
     OVNImportHandOut::Window window;
     std::vector<std::optional<Result>> ready;
-    std::vector<char> busy; // per thread: making a record
-    bool stop = false;      // no file is started any more, and results that arrive are dropped
+    std::deque<size_t> finished; // the items of `ready`, in the order they were finished
+    std::vector<char> busy;      // per thread: making a record
+    // Per item: it is where it is imported from. A record is stored only when every item before
+    // it got there, so that a failed copy or move ends the import with nothing after it stored.
+    std::vector<char> placed;
+    size_t placedPrefix = 0; // the items from the start that are placed
+    size_t limit = 0;        // no item from here on is started (a failed copy stops the list there)
+    bool stop = false;       // no file is started any more, and results that arrive are dropped
 
     // Takes the record at `index` (under the lock).
     std::optional<Result> take(size_t index)
@@ -198,8 +216,19 @@ struct Pipeline {
         taken.swap(ready[index]);
         if (taken)
             window.waiting -= taken->weight;
-        window.consumed = index + 1;
+        ++window.consumed;
         return taken;
+    }
+
+    void place(size_t index)
+    {
+        {
+            std::lock_guard lock(mutex);
+            placed[index] = 1;
+            while (placedPrefix < placed.size() && placed[placedPrefix])
+                ++placedPrefix;
+        }
+        changed.notify_all();
     }
 
     void work(size_t slot)
@@ -211,22 +240,22 @@ struct Pipeline {
             size_t index;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || window.next >= list.size() || window.mayStartNext(); });
-                if (stop || window.next >= list.size() || cancelled->load())
+                changed.wait(lock, [&] { return stop || window.next >= limit || window.mayStartNext(); });
+                if (stop || window.next >= limit || cancelled->load())
                     return;
                 index = window.next++;
                 busy[slot] = 1;
             }
-            if (settings.fileStarted)
-                settings.fileStarted(list[index].path);
             Result result;
             try {
-                result = processItem(list[index], helper, settings, *cancelled);
+                result = processItem(list[index], helper, settings, *cancelled, [this, index] { place(index); });
             } catch (...) {
+                place(index);
                 result.kind = Result::Kind::NotCatalogued;
                 result.path = result.sourcePath = list[index].path;
                 result.problem = QStringLiteral("the file could not be processed");
             }
+            result.index = index;
             result.weight = weightOf(result);
             bool dropped;
             {
@@ -236,6 +265,7 @@ struct Pipeline {
                 if (!dropped) {
                     window.waiting += result.weight;
                     ready[index] = std::move(result);
+                    finished.push_back(index);
                 }
             }
             if (dropped)
@@ -245,7 +275,9 @@ struct Pipeline {
     }
 };
 
-// Puts the records into the catalog in list order, in batches with a savepoint per entry. A lost
+// Puts the records into the catalog as they come, in batches with a savepoint per entry. Before
+// each batch is committed it asks whether the user may still write into the category (membership
+// and level read afresh): when not, the batch is undone and the import stops. A lost
 // connection takes the open batch with it: the inserter waits for the server and puts the
 // batch's entries in again (unless its commit reached the server after all). A batch that the
 // catalog undid for any other reason (its commit failed, or a full disk rolled it back) loses its
@@ -286,6 +318,15 @@ public:
     }
 
     const std::deque<Result> &unkept() const { return m_unkept; }
+    // The records kept, each with its place in the list, in the order they were stored.
+    struct Kept {
+        size_t index;
+        QString mid;
+        QString path;
+    };
+    const std::vector<Kept> &kept() const { return m_kept; }
+    // Why the user may no longer write where the import writes, when that stopped it.
+    const std::optional<OVNCategoryAccess::Refusal> &refusal() const { return m_refusal; }
     // Entries of a batch whose commit went unanswered when the server could not be asked any
     // more whether it took them: they may be in the catalog or not.
     const std::deque<Result> &uncertain() const { return m_uncertain; }
@@ -339,6 +380,18 @@ private:
 
     Committed commitBatch()
     {
+        // The privileges are read inside the batch, which holds the category's row until its end.
+        if (m_batch->isActive() && !m_pending.empty()) {
+            for (const QString &category : {m_settings.categoryId, m_settings.folderId}) {
+                if (category.isEmpty())
+                    continue;
+                if (std::optional<OVNCategoryAccess::Refusal> refusal =
+                        OVNCatalogSession::writeRefusal(m_connection, category)) {
+                    refuseBatch(std::move(*refusal));
+                    return Committed::Failed;
+                }
+            }
+        }
         // A batch whose begin failed protected nothing: its entries stand on their own, and are
         // in the catalog already.
         if (!m_batch->isActive() || m_batch->commit()) {
@@ -376,7 +429,7 @@ private:
             if (batchUndone())
                 return failBatch(&entry, m_connection.getLastErrorMessage(), m_connection.lastErrorWasDiskFull());
         }
-        entry.mid = m_connection.addMediaListEntry(entry.result.record);
+        entry.mid = m_connection.addMediaListEntry(entry.result.record, entry.result.mid);
         if (entry.mid.isEmpty()) {
             const QString error = m_connection.getLastErrorMessage();
             const bool full = m_connection.lastErrorWasDiskFull();
@@ -469,6 +522,21 @@ private:
         return Outcome::Refused;
     }
 
+    void keep(const Entry &entry) { m_kept.push_back({entry.result.index, entry.mid, entry.result.path}); }
+
+    // The user may no longer write there: the open batch is undone, its entries and those still to
+    // come are not imported, and the import stops.
+    void refuseBatch(OVNCategoryAccess::Refusal refusal)
+    {
+        m_batch.reset();
+        m_batchDepth = 0;
+        for (Entry &entry : m_pending)
+            m_unkept.push_back(std::move(entry.result));
+        m_pending.clear();
+        m_refusal = std::move(refusal);
+        m_stop = true;
+    }
+
     // The open batch is gone with every entry in it (and `current`, when given): each is listed
     // with the cause and is not imported; their copies and moves are taken back with the unkept.
     Outcome failBatch(Entry *current, const QString &error, bool diskFull)
@@ -546,8 +614,7 @@ private:
         std::vector<Entry> lost;
         for (Entry &entry : m_pending) {
             if (present && present->contains(entry.mid)) {
-                m_summary.importedIds.append(entry.mid);
-                m_summary.importedPaths.append(entry.result.path);
+                keep(entry);
             } else if (back) {
                 lost.push_back(std::move(entry));
             } else if (present || !commitSent) {
@@ -599,10 +666,8 @@ private:
 
     void keepPending()
     {
-        for (const Entry &entry : m_pending) {
-            m_summary.importedIds.append(entry.mid);
-            m_summary.importedPaths.append(entry.result.path);
-        }
+        for (const Entry &entry : m_pending)
+            keep(entry);
         m_pending.clear();
         m_batch.reset();
         m_batchDepth = 0;
@@ -622,6 +687,8 @@ private:
     std::vector<Entry> m_pending; // in the open batch
     std::deque<Result> m_unkept;
     std::deque<Result> m_uncertain;
+    std::vector<Kept> m_kept;
+    std::optional<OVNCategoryAccess::Refusal> m_refusal;
     qsizetype m_batchLimit = fullBatch();
     // Since when sessions have been lost without a batch kept in between; none while all is well.
     std::optional<std::chrono::steady_clock::time_point> m_troubleSince;
@@ -674,6 +741,20 @@ QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, con
 
 OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observer *observer)
 {
+    std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
+    if (!connection || !connection->isDBConnectionActive()) {
+        Summary summary;
+        summary.connectionFailed = true;
+        if (observer)
+            observer->importFinished(summary);
+        return summary;
+    }
+    return runOn(*connection, items, observer);
+}
+
+OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, const QVariantList &items,
+                                                Observer *observer)
+{
     Summary summary;
     auto status = [observer](const QString &text) {
         if (observer)
@@ -684,12 +765,6 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             observer->importFinished(summary);
         return summary;
     };
-
-    std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
-    if (!connection || !connection->isDBConnectionActive()) {
-        summary.connectionFailed = true;
-        return finish();
-    }
 
     PBMImageRep::registerImageRepClass();
     status(QStringLiteral("Pre-Processing file list..."));
@@ -729,6 +804,8 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount : QThread::idealThreadCount());
     pipeline->window.maxAhead = size_t(threadCount) * 3;
     pipeline->ready.resize(total);
+    pipeline->limit = total;
+    pipeline->placed.assign(total, 0);
     pipeline->busy.assign(size_t(threadCount), 0);
 
     std::vector<std::thread> pool;
@@ -738,16 +815,31 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             pipeline->work(slot);
         });
 
-    Inserter inserter(*connection, m_settings, summary, status, *m_cancelled);
-    bool stopped = false; // a copy failed, the catalog was lost or its disk is full
-    size_t rest = 0;      // the first item of the list that was not handled
-    for (size_t index = 0; index < total && !stopped && !m_cancelled->load(); ++index) {
-        rest = index;
+    Inserter inserter(connection, m_settings, summary, status, *m_cancelled);
+    bool stopped = false;                // a copy failed, the catalog was lost, its disk is full or writing refused
+    std::vector<char> handled(total, 0); // per item: taken from the threads
+    size_t handledCount = 0;
+    // A failed copy or move ends the list at its item: the items before it are still stored as
+    // they finish, those after it are not imported.
+    size_t end = total;
+    size_t toHandle = total; // items before `end` not taken yet
+    // Record ids are given out in list order up to the furthest item taken, so that the ids keep
+    // the list's order although each record is stored as soon as it is made.
+    std::vector<QString> ids(total);
+    size_t idsGiven = 0;
+    while (toHandle > 0 && !stopped && !m_cancelled->load()) {
         std::optional<Result> taken;
         {
             std::unique_lock lock(pipeline->mutex);
             // cancel() does not signal: look again now and then.
-            while (!pipeline->ready[index] && !m_cancelled->load() && !stopped) {
+            // The first finished record whose items before it are all placed; a failed copy at once.
+            const auto next = [&] {
+                return std::find_if(pipeline->finished.begin(), pipeline->finished.end(), [&](size_t index) {
+                    return index < pipeline->placedPrefix
+                           || pipeline->ready[index]->kind == Result::Kind::TransferFailed;
+                });
+            };
+            while (next() == pipeline->finished.end() && !m_cancelled->load() && !stopped) {
                 if (inserter.batchOpenTooLong()) {
                     lock.unlock();
                     stopped = !inserter.commit();
@@ -756,13 +848,26 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
                 }
                 pipeline->changed.wait_for(lock, std::chrono::milliseconds(50));
             }
-            if (stopped || !pipeline->ready[index])
+            const auto found = next();
+            if (stopped || found == pipeline->finished.end())
                 break;
+            const size_t index = *found;
+            pipeline->finished.erase(found);
             taken = pipeline->take(index);
         }
         pipeline->changed.notify_all();
         Result result = std::move(*taken);
-        rest = index + 1;
+        const size_t index = result.index;
+        if (index >= end) {
+            undoTransfer(result);
+            continue;
+        }
+        handled[index] = 1;
+        ++handledCount;
+        --toHandle;
+        while (idsGiven <= index)
+            ids[idsGiven++] = connection.createNewMID();
+        result.mid = ids[index];
 
         if (result.kind == Result::Kind::TransferFailed) {
             summary.abortTitle = result.moved ? QStringLiteral("File move failed.")
@@ -772,8 +877,17 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
             summary.failures.append({result.sourcePath, summary.abortMessage});
             summary.notImported.append(result.sourcePath);
             ++summary.processed;
-            stopped = true;
-            break;
+            {
+                std::lock_guard lock(pipeline->mutex);
+                pipeline->limit = std::min(pipeline->limit, index);
+            }
+            // The items after it that were taken already stay in the catalog; those before it are
+            // still waited for.
+            end = index;
+            toHandle = 0;
+            for (size_t before = 0; before < end; ++before)
+                toHandle += handled[before] ? 0 : 1;
+            continue;
         }
         const QString path = result.path;
         const QByteArray thumbnail = result.thumbnail;
@@ -799,7 +913,7 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
         }
         ++summary.processed;
         if (observer)
-            observer->importProgress(int(index + 1), summary.total, path, thumbnail);
+            observer->importProgress(int(handledCount), summary.total, path, thumbnail);
     }
     // What stands in the open batch is kept, also when a full disk ends the import.
     if (!inserter.connectionLost() && !inserter.commit())
@@ -837,12 +951,34 @@ OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observe
     // Neither named as not imported nor taken back: the catalog may hold them.
     for (const Result &uncertain : inserter.uncertain())
         summary.failures.append({uncertain.path, uncertainReason()});
-    summary.cancelled = m_cancelled->load();
-    if (stopped && !summary.cancelled) {
-        for (size_t later = rest; later < total; ++later)
-            summary.notImported.append(list[later].path);
+    // The records kept, in list order.
+    std::vector<Inserter::Kept> kept = inserter.kept();
+    std::sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) { return a.index < b.index; });
+    for (const Inserter::Kept &record : kept) {
+        summary.importedIds.append(record.mid);
+        summary.importedPaths.append(record.path);
     }
-    if (inserter.diskFull() && !summary.cancelled && summary.abortTitle.isEmpty()) {
+    summary.cancelled = m_cancelled->load();
+    if ((stopped || end < total) && !summary.cancelled) {
+        for (size_t item = 0; item < total; ++item)
+            if (!handled[item])
+                summary.notImported.append(list[item].path);
+    }
+    // What was not imported, in the list's order (the paths the expansion left out first).
+    QHash<QString, qsizetype> place;
+    for (size_t item = 0; item < total; ++item)
+        place.insert(list[item].path, qsizetype(item));
+    std::stable_sort(summary.notImported.begin(), summary.notImported.end(),
+                     [&](const QString &a, const QString &b) { return place.value(a, -1) < place.value(b, -1); });
+    if (inserter.refusal() && !summary.cancelled && summary.abortTitle.isEmpty()) {
+        summary.writeRefused = true;
+        summary.abortTitle = inserter.refusal()->title;
+        summary.abortStatus = summary.abortTitle;
+        summary.abortMessage = inserter.refusal()->text + QLatin1Char(' ')
+                               + localized("The import stopped: what was stored before stays in the catalog, %1 "
+                                           "files were not imported.")
+                                     .arg(summary.notImported.size());
+    } else if (inserter.diskFull() && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.diskFull = true;
         summary.abortTitle = localized("The disk is full.");
         summary.abortStatus = summary.abortTitle;

@@ -20,11 +20,13 @@ class OVNDatabaseAccess;
 // moves each file when asked, makes its record and thumbnail, inserts the records into one
 // category and pre-fills them.
 //
-// Files are processed in parallel on a bounded pool of threads, while the records are inserted in
-// the order of the list. The threads keep going past a file that takes long, for as long as the
-// records finished behind it stay small in all (so memory stays bounded whatever the number of
-// files); the records are inserted in transactions of a few hundred (or of half a
-// second, so that other writers are not locked out of a SQLite catalog for long). Every insert
+// Files are processed in parallel on a bounded pool of threads, and each record is stored as soon
+// as it is made: a file that takes long holds back no other, and a cancel or a crash keeps what was
+// finished before it. The record ids follow the order of the list all the same (each item's id is
+// given out before any later one's). The threads keep going for as long as the records not yet
+// stored stay small in all (so memory stays bounded whatever the number of files); the records are
+// inserted in transactions of a few hundred (or of half a second, so that other writers are not
+// locked out of a SQLite catalog for long). Every insert
 // has a savepoint of its own: one refused insert loses no other. A file that cannot be catalogued
 // is listed with its reason and the import goes on; so are the paths the folder expansion leaves
 // out (pipes, devices, links to nothing, unreadable names and folders). A failed copy or move ends
@@ -37,6 +39,10 @@ class OVNDatabaseAccess;
 // reached for the stated time (or answers, but for that long nothing can be stored), and then
 // lists what was not imported.
 //
+// Before each transaction is committed the user's membership and level on the category are read
+// afresh: when he may no longer write there, that transaction is undone and the import stops; what
+// was stored before stays, the rest is listed as not imported, with the reason.
+//
 // Cancel keeps everything inserted so far and ends the import at once: files still being made
 // are not waited for; their threads finish them in the background and drop them.
 //
@@ -48,6 +54,8 @@ public:
 
     struct Settings {
         QString categoryId;
+        // The folder a smart import files its collections into: it must stay writable too.
+        QString folderId;
         QString destinationFolder; // where files are copied or moved first; empty for none
         bool copyOnProcess = false;
         bool moveOnProcess = false;
@@ -62,7 +70,8 @@ public:
         int threadCount = 0;           // 0: one per processor
         int batchSize = 250;           // records per transaction
         int reconnectWaitSeconds = 30; // how long a catalog server that went away is waited for
-        // Called on the processing thread as each file is started (tests stand in a slow file).
+        // Called on the processing thread as each file's reading starts, once it is copied or moved
+        // where it is imported from (tests stand in a slow file).
         std::function<void(const QString &path)> fileStarted;
     };
 
@@ -88,8 +97,10 @@ public:
         bool catalogLost = false;
         // The disk that holds the catalog is full and the import stopped.
         bool diskFull = false;
-        // Set when a copy or move failed, the catalog was lost or its disk is full, and that ended
-        // the import.
+        // The user may no longer write where the import writes, and it stopped.
+        bool writeRefused = false;
+        // Set when a copy or move failed, the catalog was lost, its disk is full or the user may no
+        // longer write there, and that ended the import.
         QString abortTitle;
         QString abortMessage;
         QString abortStatus;
@@ -158,6 +169,9 @@ public:
     static bool waitForAbandonedFiles(int timeoutMs);
 
 private:
+    // The import on a connection of the caller's (smart import uses one for all its parts).
+    Summary runOn(OVNDatabaseAccess &connection, const QVariantList &items, Observer *observer);
+
     ConnectionMaker m_connections;
     Settings m_settings;
     // Shared with the threads that make records, which may outlive a cancelled import.

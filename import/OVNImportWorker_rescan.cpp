@@ -7,6 +7,7 @@
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/PBMImageRep.h"
+#include "import/OVNCatalogSession.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker_p.h"
 #include "platform/Localized.h"
@@ -16,8 +17,10 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 void OVNImportWorker::startReprocess(const QVariantList &records, Observer *observer)
 {
@@ -115,25 +118,130 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             }
         });
 
-    std::unique_ptr<OVNDatabaseTransaction> batch;
-    int inBatch = 0;
-    QStringList batchPaths; // of the entries changed in the open batch
-    // A batch that could not be committed changed none of its entries: each is listed with the
-    // cause and keeps what it had.
-    const auto commitBatch = [&] {
-        const bool kept = !batch->isActive() || batch->commit();
-        batch.reset();
-        inBatch = 0;
-        if (!kept) {
-            const QString cause = connection->lastErrorWasDiskFull() ? localized("the disk is full")
-                                                                     : connection->getLastErrorMessage();
-            summary.importedIds.resize(summary.importedIds.size() - batchPaths.size());
-            summary.importedPaths.resize(summary.importedPaths.size() - batchPaths.size());
-            for (const QString &path : std::as_const(batchPaths))
-                summary.failures.append({path, QStringLiteral("not changed in the catalog: %1").arg(cause)});
-        }
-        batchPaths.clear();
+    // The changes of the open batch, kept until it is committed: when the server ends the session,
+    // the batch is made again in a new one (the changes are the same whether they ran before or not).
+    struct Change {
+        QString mid;
+        QString path;
+        QByteArray thumbnail;
+        QString orientation; // empty: the processor gave none
+        QString dts;
     };
+    std::vector<Change> changes;
+    std::unique_ptr<OVNDatabaseTransaction> batch;
+    size_t applied = 0; // the changes made in the open batch
+    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    enum class Lost { No, Unreachable, SessionsKeptEnding } lost = Lost::No;
+    const auto status = [observer](const QString &text) {
+        if (observer)
+            observer->importStatus(text);
+    };
+    // Waits for the server after a lost session; false when the re-scan must stop.
+    const auto recover = [&] {
+        batch.reset();
+        applied = 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (!troubleSince) {
+            troubleSince = now;
+        } else if (now - *troubleSince >= std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds))) {
+            lost = Lost::SessionsKeptEnding;
+            return false;
+        }
+        if (!OVNCatalogSession::waitForServer(*connection, m_settings.reconnectWaitSeconds, m_cancelled.get(),
+                                              status)) {
+            lost = isCancelled() ? Lost::No : Lost::Unreachable;
+            return false;
+        }
+        *troubleSince += std::chrono::steady_clock::now() - now;
+        return true;
+    };
+    const auto failure = [&] {
+        return connection->lastErrorWasDiskFull() ? localized("the disk is full") : connection->getLastErrorMessage();
+    };
+    // Makes the changes not yet made in the open batch (opening one when needed), and commits it
+    // with `commit`. False when the re-scan must stop: the server did not come back, or the user may
+    // no longer write there; the changes not committed then stay in `changes`.
+    const auto store = [&](bool commit) {
+        for (;;) {
+            if (!batch) {
+                const int depth = connection->transactionDepth();
+                batch = std::make_unique<OVNDatabaseTransaction>(*connection);
+                applied = 0;
+                if (!batch->isActive() && OVNCatalogSession::lost(*connection, depth)) {
+                    if (!recover())
+                        return false;
+                    continue;
+                }
+            }
+            bool again = false;
+            while (applied < changes.size()) {
+                const Change &change = changes[applied];
+                const int depth = connection->transactionDepth();
+                // The three go together or the entry keeps what it had.
+                OVNDatabaseTransaction transaction(*connection);
+                const bool ok =
+                    (transaction.isActive() || !OVNCatalogSession::lost(*connection, depth))
+                    && connection->updateThumbnailForMediaID(change.mid, change.thumbnail)
+                    && (change.orientation.isEmpty()
+                        || connection->updateMediaListEntry(change.mid, QStringLiteral("orientation"),
+                                                            change.orientation, OVNDatabaseAccess::BareValue))
+                    && connection->updateMediaListEntry(change.mid, QStringLiteral("dts"), change.dts)
+                    && (!transaction.isActive() || transaction.commit());
+                if (ok) {
+                    ++applied;
+                    continue;
+                }
+                const QString error = failure();
+                transaction.rollback();
+                if (OVNCatalogSession::lost(*connection, depth)) {
+                    if (!recover())
+                        return false;
+                    again = true;
+                    break;
+                }
+                summary.failures.append({change.path, error});
+                changes.erase(changes.begin() + qsizetype(applied));
+            }
+            if (again)
+                continue;
+            if (!commit)
+                return true;
+            if (batch->isActive() && !changes.empty()) {
+                if (!m_settings.categoryId.isEmpty())
+                    refusal = OVNCatalogSession::writeRefusal(*connection, m_settings.categoryId);
+                if (refusal) {
+                    batch.reset();
+                    return false;
+                }
+            }
+            if (!batch->isActive() || batch->commit()) {
+                for (const Change &change : changes) {
+                    summary.importedIds.append(change.mid);
+                    summary.importedPaths.append(change.path);
+                }
+                changes.clear();
+                batch.reset();
+                troubleSince.reset();
+                return true;
+            }
+            if (OVNCatalogSession::lost(*connection)) {
+                if (!recover())
+                    return false;
+                continue;
+            }
+            // A batch that could not be committed changed none of its entries: each is listed with
+            // the cause and keeps what it had.
+            const QString cause = failure();
+            for (const Change &change : changes)
+                summary.failures.append({change.path, QStringLiteral("not changed in the catalog: %1").arg(cause)});
+            changes.clear();
+            batch.reset();
+            return true;
+        }
+    };
+    bool stopped = false;
+    size_t rest = total; // the first record not handled, when the re-scan stopped
     for (size_t index = 0; index < total; ++index) {
         Reread done;
         {
@@ -157,38 +265,52 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         if (done.present && done.thumbnail.isEmpty()) {
             summary.failures.append({path, done.problem});
         } else if (done.present) {
-            if (!batch)
-                batch = std::make_unique<OVNDatabaseTransaction>(*connection);
-            // The three go together or the entry keeps what it had.
-            OVNDatabaseTransaction transaction(*connection);
-            const bool ok =
-                connection->updateThumbnailForMediaID(mid, done.thumbnail)
-                && (!done.record.contains(QStringLiteral("Orientation"))
-                    || connection->updateMediaListEntry(mid, QStringLiteral("orientation"),
-                                                        done.record.value(QStringLiteral("Orientation")).toString(),
-                                                        OVNDatabaseAccess::BareValue))
-                && connection->updateMediaListEntry(mid, QStringLiteral("dts"),
-                                                    done.record.value(QStringLiteral("dts")).toString())
-                && (!transaction.isActive() || transaction.commit());
-            if (ok) {
-                summary.importedIds.append(mid);
-                summary.importedPaths.append(path);
-                batchPaths.append(path);
-            } else {
-                const QString error = connection->lastErrorWasDiskFull() ? localized("the disk is full")
-                                                                         : connection->getLastErrorMessage();
-                transaction.rollback();
-                summary.failures.append({path, error});
+            changes.push_back({mid, path, done.thumbnail,
+                               done.record.contains(QStringLiteral("Orientation"))
+                                   ? done.record.value(QStringLiteral("Orientation")).toString()
+                                   : QString(),
+                               done.record.value(QStringLiteral("dts")).toString()});
+            if (!store(qsizetype(changes.size()) >= std::max(1, m_settings.batchSize))) {
+                stopped = true;
+                rest = index + 1;
+                break;
             }
-            if (++inBatch >= std::max(1, m_settings.batchSize))
-                commitBatch();
         }
         ++summary.processed;
         if (observer)
             observer->importProgress(int(index + 1), summary.total, path, done.thumbnail);
     }
-    if (batch)
-        commitBatch();
+    if (!stopped && !store(true))
+        stopped = true;
+    if (stopped) {
+        // What was not committed keeps what it had, as does every record after it.
+        for (const Change &change : changes)
+            summary.notImported.append(change.path);
+        for (size_t later = rest; later < total; ++later) {
+            const QVariantMap item = records.at(qsizetype(later)).toMap();
+            summary.notImported.append(item.value(QStringLiteral("absolutepath")).toString());
+        }
+        if (refusal) {
+            summary.writeRefused = true;
+            summary.abortTitle = refusal->title;
+            summary.abortStatus = refusal->title;
+            summary.abortMessage = refusal->text + QLatin1Char(' ')
+                                   + localized("The re-scan stopped: what was stored before stays in the catalog, "
+                                               "%1 entries were left as they were.")
+                                         .arg(summary.notImported.size());
+        } else if (lost != Lost::No) {
+            summary.catalogLost = true;
+            summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
+            summary.abortStatus = summary.abortTitle;
+            summary.abortMessage =
+                (lost == Lost::SessionsKeptEnding
+                     ? localized("The catalog server answered, but it ended the re-scan's connection again and again, "
+                                 "and for %1 seconds nothing could be stored, so the re-scan stopped.")
+                     : localized("The catalog server could not be reached for %1 seconds, so the re-scan stopped."))
+                    .arg(m_settings.reconnectWaitSeconds)
+                + QLatin1Char(' ') + localized("%1 entries were left as they were.").arg(summary.notImported.size());
+        }
+    }
     {
         std::lock_guard lock(pool.mutex);
         pool.stop = true;

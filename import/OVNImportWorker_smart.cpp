@@ -5,6 +5,8 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNHelper.h"
+#include "import/OVNCatalogSession.h"
+#include "platform/Localized.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,6 +49,7 @@ void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part
     into.connectionFailed = into.connectionFailed || part.connectionFailed;
     into.catalogLost = into.catalogLost || part.catalogLost;
     into.diskFull = into.diskFull || part.diskFull;
+    into.writeRefused = into.writeRefused || part.writeRefused;
     if (into.abortTitle.isEmpty()) {
         into.abortTitle = part.abortTitle;
         into.abortMessage = part.abortMessage;
@@ -149,15 +152,32 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     if (observer)
         observer->importStarted(summary.total);
 
+    // Each collection is made with its place under the folder in one go, through ended sessions;
+    // when the server stays away, or the user may no longer write into the folder, the import stops.
     const auto makeCollection = [&](const QString &name) -> QString {
-        const QString id = connection->addCategoryListEntry(name, QStringLiteral("C"));
+        if (!folderId.isEmpty()) {
+            if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, folderId)) {
+                summary.writeRefused = true;
+                summary.abortTitle = refusal->title;
+                summary.abortStatus = refusal->title;
+                summary.abortMessage = refusal->text;
+                return QString();
+            }
+        }
+        QString error;
+        const QString id = OVNCatalogSession::makeCategory(*connection, name, QStringLiteral("C"), folderId,
+                                                           m_settings.reconnectWaitSeconds, m_cancelled.get(), status,
+                                                           &error);
         if (id.isEmpty()) {
-            summary.failures.append(
-                {name, QStringLiteral("the collection could not be made: %1").arg(connection->getLastErrorMessage())});
+            summary.failures.append({name, QStringLiteral("the collection could not be made: %1").arg(error)});
+            if (!isCancelled() && OVNCatalogSession::lost(*connection)) {
+                summary.catalogLost = true;
+                summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
+                summary.abortStatus = summary.abortTitle;
+                summary.abortMessage = localized("The collection “%1” could not be made: %2").arg(name, error);
+            }
             return id;
         }
-        if (!folderId.isEmpty())
-            connection->setCategoryListEntrySuperMID(id, folderId);
         summary.collections.append({name, id, 0});
         return id;
     };
@@ -171,6 +191,9 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         // A folder's own collection is made even when the folder holds nothing.
         QString categoryId = makeCollection(group.name);
         if (categoryId.isEmpty()) {
+            // Stopped: the files of this group and after are listed below.
+            if (!summary.abortTitle.isEmpty())
+                break;
             for (const QString &file : group.files)
                 summary.notImported.append(file);
             offset += int(group.files.size());
@@ -182,6 +205,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             if (start > 0) {
                 // A continuation that cannot be made leaves the files in the collection filled so far.
                 const QString next = makeCollection(QStringLiteral("%1-%2").arg(group.name).arg(++number));
+                if (!summary.abortTitle.isEmpty())
+                    break;
                 if (!next.isEmpty())
                     categoryId = next;
             }
@@ -190,8 +215,9 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             for (const QString &file : part)
                 partItems.append(file);
             m_settings.categoryId = categoryId;
+            m_settings.folderId = folderId;
             PartObserver partObserver(observer, offset, summary.total);
-            const Summary done = run(partItems, &partObserver);
+            const Summary done = runOn(*connection, partItems, &partObserver);
             append(summary, done);
             for (Summary::Collection &collection : summary.collections)
                 if (collection.id == categoryId)

@@ -1,5 +1,6 @@
 #include "CatalogFixture.h"
 
+#include "import/OVNCatalogSession.h"
 #include "import/OVNCumulusParser.h"
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportWorker.h"
@@ -230,6 +231,131 @@ TEST_P(SmartImportTest, RescanRefreshesChangedFilesAndKeepsMissingOnes)
     EXPECT_NE(db.getThumbnailForMediaID(ids[0]), before[0]);
     EXPECT_EQ(db.getThumbnailForMediaID(ids[1]), before[1]);
     EXPECT_EQ(db.getMediaListEntryForMediaID(ids[1], QStringLiteral("dts")), deletedDate);
+}
+
+// The server ends the writer's session once, in the middle of its work (a trigger ends its own
+// session at the first row it names; the sequence counts outside the transaction that the end
+// undoes): smart import, re-scan and the collection a tool makes at its start go on in a new
+// session, with nothing lost and nothing twice. When the server does not let the writer in again,
+// the server is blamed.
+TEST_P(SmartImportTest, WritersGoOnAfterTheServerEndsTheirSession)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    const QString card = files.filePath(QStringLiteral("cut"));
+    for (int i = 0; i < 5; ++i)
+        writeJpeg(QStringLiteral("%1/loose%2.jpg").arg(card).arg(i), i);
+    for (int i = 0; i < 4; ++i) {
+        writeJpeg(QStringLiteral("%1/first/f%2.jpg").arg(card).arg(i), 10 + i);
+        writeJpeg(QStringLiteral("%1/second/s%2.jpg").arg(card).arg(i), 20 + i);
+    }
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create sequence cut_once")));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create table cut_where (tablename text, name text)")));
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral(
+        "create function end_once() returns trigger as $body$ begin if exists (select 1 from cut_where where "
+        "tablename = tg_table_name and name = new.displaytag) and nextval('cut_once') = 1 then perform "
+        "pg_terminate_backend(pg_backend_pid()); end if; return new; end $body$ language plpgsql")))
+        << qPrintable(db.getLastErrorMessage());
+    for (const char *table : {"strvcategory", "strvfile"})
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create trigger end_once before insert or update on %1 for each "
+                                                    "row execute function end_once()")
+                                         .arg(QLatin1String(table))));
+    const auto cutAt = [&](const char *table, const char *name) {
+        EXPECT_TRUE(db.runSQLCommand(QStringLiteral("delete from cut_where")));
+        EXPECT_TRUE(db.runSQLCommand(QStringLiteral("insert into cut_where values ($1, $2)"),
+                                     {QLatin1String(table), QLatin1String(name)}));
+        EXPECT_TRUE(db.runSQLCommand(QStringLiteral("select setval('cut_once', 1, false)")));
+    };
+    const auto cutsLeft = [&] {
+        return db.rowsForQuery(QStringLiteral("select case when is_called then 0 else 1 end from cut_once"))
+                   .value(0)
+                   .value(0)
+                   .toInt()
+               == 1;
+    };
+
+    // Smart import: the session ends as a collection is made, and as a file of a folder is stored.
+    const struct {
+        const char *name;
+        const char *table;
+        const char *row;
+    } smartCases[] = {
+        {"as the first folder's collection is made", "strvcategory", "first"},
+        {"as a continued collection is made", "strvcategory", "root-1"},
+        {"while the first folder is filled", "strvfile", "f1.jpg"},
+    };
+    for (const auto &c : smartCases) {
+        SCOPED_TRACE(c.name);
+        db.runSQLCommand(QStringLiteral("delete from strvfile"));
+        db.affectedRowsForQuery(QStringLiteral("delete from strvcategory where supermid=$1"), {folder});
+        cutAt(c.table, c.row);
+        OVNImportWorker worker([this] { return openAnother(); }, settings());
+        const OVNImportWorker::Summary summary = worker.runSmart({card}, folder, 3);
+        EXPECT_FALSE(cutsLeft());
+        EXPECT_EQ(collectionsUnderFolder(),
+                  (QStringList{"root:3", "root-1:2", "first:3", "first-1:1", "second:3", "second-1:1"}));
+        EXPECT_EQ(summary.importedIds.size(), 13);
+        EXPECT_TRUE(summary.failures.isEmpty()) << qPrintable(summary.failures.value(0).reason);
+        EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
+    }
+
+    // Re-scan: the session ends as an entry is changed; every entry is changed once all the same.
+    {
+        const QString category = db.addCategoryListEntry(QStringLiteral("Rescanned"), QStringLiteral("C"));
+        OVNImportWorker::Settings s = settings();
+        s.categoryId = category;
+        QVariantList paths;
+        for (int i = 0; i < 5; ++i)
+            paths.append(QStringLiteral("%1/loose%2.jpg").arg(card).arg(i));
+        OVNImportWorker importer([this] { return openAnother(); }, s);
+        const QStringList ids = importer.run(paths).importedIds;
+        ASSERT_EQ(ids.size(), 5);
+        QVariantList records;
+        for (int i = 0; i < 5; ++i) {
+            writeJpeg(paths.at(i).toString(), 50 + i, QSize(100, 300));
+            records.append(
+                QVariantMap{{QStringLiteral("mid"), ids.at(i)}, {QStringLiteral("absolutepath"), paths.at(i)}});
+        }
+        cutAt("strvfile", "loose2.jpg");
+        OVNImportWorker rescanner([this] { return openAnother(); }, s);
+        const OVNImportWorker::Summary summary = rescanner.reprocess(records);
+        EXPECT_FALSE(cutsLeft());
+        EXPECT_EQ(summary.importedIds, ids);
+        EXPECT_TRUE(summary.failures.isEmpty()) << qPrintable(summary.failures.value(0).reason);
+        EXPECT_TRUE(summary.notImported.isEmpty());
+        for (const QString &id : ids)
+            EXPECT_GT(QImage::fromData(db.getThumbnailForMediaID(id)).height(),
+                      QImage::fromData(db.getThumbnailForMediaID(id)).width());
+    }
+
+    // The collection a tool makes when it opens the catalog: made once through an ended session;
+    // when the server lets nobody in any more, it is the server that is named.
+    const struct {
+        const char *name;
+        bool serverAway;
+    } openingCases[] = {{"Opened", false}, {"Away", true}};
+    for (const auto &c : openingCases) {
+        SCOPED_TRACE(c.name);
+        cutAt("strvcategory", c.name);
+        std::unique_ptr<OVNDatabaseAccess> tool = openAnother();
+        if (c.serverAway) {
+            ASSERT_TRUE(db.runSQLCommand(
+                QStringLiteral("revoke connect on database %1 from public, current_user").arg(m_pgDatabase)));
+        }
+        QString error;
+        const QString made = OVNCatalogSession::makeCategory(*tool, QLatin1String(c.name), QStringLiteral("C"),
+                                                             QString(), 1, nullptr, nullptr, &error);
+        if (c.serverAway) {
+            ASSERT_TRUE(db.runSQLCommand(QStringLiteral("grant connect on database %1 to public").arg(m_pgDatabase)));
+        }
+        const int rows = db.affectedRowsForQuery(QStringLiteral("select mid from strvcategory where displaytag=$1"),
+                                                 {QLatin1String(c.name)});
+        EXPECT_EQ(made.isEmpty(), c.serverAway);
+        EXPECT_EQ(rows, c.serverAway ? 0 : 1);
+        if (c.serverAway) {
+            EXPECT_EQ(error, QStringLiteral("The catalog server cannot be reached."));
+        }
+    }
 }
 
 // A record export in Mac OS Roman with a German header and CRLF lines: the good record is imported

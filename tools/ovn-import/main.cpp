@@ -16,13 +16,19 @@
 // The catalog user is the one whose login is this account's name, as in the program: an account
 // that is no catalog user, or in no group, is refused with the program's start-up words. Importing
 // into an existing category, folder or re-scanned category needs READ & WRITE on it, as in the
-// catalog window. A refusal prints "refused: " and the program's text, and writes nothing.
+// catalog window. A refusal prints "refused: " and the program's text, and writes nothing. The
+// privilege is asked again before each batch is stored: when the user may no longer write there,
+// the import stops, keeps what it stored, and names the files it did not import.
+//
+// A server session that ends meanwhile (also while the collection is being made) is opened again;
+// the tool gives up only when the server does not answer for 30 seconds.
 //
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
 // error), the catalog could not be used or the user may not write there, 2 on a wrong command line.
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "import/OVNCatalogSession.h"
 #include "import/OVNImportWorker.h"
 #include "platform/CatalogNames.h"
 #include "platform/HeapTuning.h"
@@ -37,6 +43,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QThread>
 #include <QUrl>
 
 #include <cstdio>
@@ -98,6 +105,23 @@ QString existing(OVNDatabaseAccess &connection, const QString &category, const Q
     return QString();
 }
 
+// The worker's own connections, each opened as the tool's: a server that is away for a moment
+// (a session ended, a restart) is waited for, up to `seconds`.
+OVNImportWorker::ConnectionMaker siblings(OVNDatabaseAccess &connection, int seconds)
+{
+    OVNDatabaseAccess *shared = &connection;
+    return [shared, seconds] {
+        QElapsedTimer waited;
+        waited.start();
+        std::unique_ptr<OVNDatabaseAccess> sibling = shared->openSiblingConnection();
+        while (!sibling->isDBConnectionActive() && waited.elapsed() < qint64(seconds) * 1000) {
+            QThread::sleep(1);
+            sibling->openDBConnection();
+        }
+        return sibling;
+    };
+}
+
 int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
                    bool quiet)
 {
@@ -114,8 +138,9 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
         records.append(QVariantMap{{CatalogNames::keyMid, mid},
                                    {CatalogNames::keyAbsolutePath,
                                     connection.getMediaListEntryForMediaID(mid, CatalogNames::keyAbsolutePath)}});
-    OVNDatabaseAccess *shared = &connection;
-    OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
+    OVNImportWorker::Settings rescanSettings = settings;
+    rescanSettings.categoryId = categoryId;
+    OVNImportWorker worker(siblings(connection, settings.reconnectWaitSeconds), rescanSettings);
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
@@ -129,7 +154,15 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
         std::printf("not as it is: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
     std::printf("rescanned %lld of %d\n", static_cast<long long>(summary.importedIds.size()), summary.total);
     std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
-    return summary.failures.isEmpty() ? 0 : 1;
+    if (!summary.abortMessage.isEmpty())
+        std::fprintf(stderr, "ovn-import: %s\n", qPrintable(summary.abortMessage));
+    if (!summary.notImported.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: %lld entries were left as they were:\n",
+                     static_cast<long long>(summary.notImported.size()));
+        for (const QString &path : summary.notImported)
+            std::fprintf(stderr, "  %s\n", qPrintable(path));
+    }
+    return summary.failures.isEmpty() && summary.abortMessage.isEmpty() ? 0 : 1;
 }
 
 } // namespace
@@ -207,7 +240,9 @@ int main(int argc, char *argv[])
         if (!refusal.isEmpty())
             return ToolStart::refuse(refusal);
     } else {
-        categoryId = connection->addCategoryListEntry(category, kind);
+        // Through a session the server ends meanwhile; the server is blamed only when it stays away.
+        categoryId = OVNCatalogSession::makeCategory(*connection, category, kind, QString(),
+                                                     settings.reconnectWaitSeconds, nullptr, nullptr, nullptr);
     }
     if (categoryId.isEmpty()) {
         std::fprintf(
@@ -220,8 +255,7 @@ int main(int argc, char *argv[])
     std::printf("%s %s\n", smart ? "folder" : "category", qPrintable(categoryId));
 
     settings.categoryId = categoryId;
-    OVNDatabaseAccess *shared = connection.get();
-    OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
+    OVNImportWorker worker(siblings(*connection, settings.reconnectWaitSeconds), settings);
     QVariantList items;
     for (const QString &path : args)
         items.append(QFileInfo(path).absoluteFilePath());
