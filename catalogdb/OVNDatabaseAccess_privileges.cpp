@@ -74,7 +74,7 @@ OVNDatabaseAccess::CategoryAccess OVNDatabaseAccess::categoryAccessNow(const QSt
     // transaction holds the whole file already.
     QString sql = QStringLiteral("select comment from strvcategory where mid=$1");
     if (vendor() == Vendor::PostgreSQL && transactionDepth() > 0)
-        sql += QStringLiteral(" for update");
+        sql += QStringLiteral(" for no key update");
     const QList<OVNRow> rows = rowsForQuery(sql, {categoryMid});
     if (failureCount() != failures)
         return {Status::Failed, QString()};

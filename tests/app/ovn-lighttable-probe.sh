@@ -7,7 +7,8 @@ media=${OVN_TESTDATA:-$(dirname "$0")/../../../shared/testdata}/exif-orientation
 [ -f "$media/Landscape_6.jpg" ] || { echo "no test media"; exit 77; }
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen
-"$import" "$work/c.sqlite" Shots "$media/Landscape_1.jpg" "$media/Landscape_6.jpg" "$media/Landscape_8.jpg" >/dev/null 2>&1 || exit 1
+# One thread, so that the files are stored in the order given: the rows below are that order.
+"$import" --threads 1 "$work/c.sqlite" Shots "$media/Landscape_1.jpg" "$media/Landscape_6.jpg" "$media/Landscape_8.jpg" >/dev/null 2>&1 || exit 1
 out=$("$lighttable" "$work/c.sqlite" Shots --select 1 --click rotate-right --rate 5 --click style1 \
       --click slideshow --select 2 --wait 3500 2>/dev/null); status=$?
 mid='[^ ]+( [^ ]+)?'

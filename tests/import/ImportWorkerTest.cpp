@@ -712,7 +712,10 @@ TEST_P(ImportWorkerTest, ImportStopsAtTheNextBatchWhenWritingIsWithdrawn)
         QStringList notImported;
         for (const QString &path : summary.notImported)
             notImported.append(QFileInfo(path).fileName());
-        EXPECT_EQ(rows + notImported, names);
+        // Stored as they finished: each file is either in the catalog or named, once.
+        QStringList accounted = rows + notImported;
+        accounted.sort();
+        EXPECT_EQ(accounted, names);
     }
 }
 
@@ -882,8 +885,12 @@ TEST_P(ImportWorkerTest, ImportWaitsForACatalogServerThatWentAway)
             QStringList notImported;
             for (const QString &path : summary.notImported)
                 notImported.append(QFileInfo(path).fileName());
+            // Files are stored as they finish: a later file may be in the catalog and an earlier
+            // one named.
             EXPECT_GE(rows.size(), 7);
-            EXPECT_EQ(rows + notImported, names);
+            QStringList accounted = rows + notImported;
+            accounted.sort();
+            EXPECT_EQ(accounted, names);
             EXPECT_EQ(summary.importedIds.size(), rows.size());
         }
     }
@@ -1203,7 +1210,13 @@ TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
             EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
         }
         if (c.endsAll) {
-            EXPECT_EQ(rows, names.mid(0, 20));
+            // Files are stored as they finish, so a neighbour of the file that ends every session
+            // may be on either side of the stop; that file itself never is, nor what follows far
+            // after it.
+            EXPECT_FALSE(rows.contains(QLatin1String(c.endsAll)));
+            EXPECT_GE(rows.size(), 15);
+            for (const QString &name : rows)
+                EXPECT_TRUE(names.mid(0, 25).contains(name)) << qPrintable(name);
         }
     }
 }
