@@ -125,10 +125,8 @@ OVNImportCamera::OVNImportCamera(UserDefaults &defaults)
     m_oldSelection = m_svPresets->currentIndex();
 
     if (m_defaults.contains(QStringLiteral("CapturePanelX")) && m_defaults.contains(QStringLiteral("CapturePanelY"))) {
-        adjustSize();
-        const QPointF origin(m_defaults.doubleForKey(QStringLiteral("CapturePanelX")),
-                             m_defaults.doubleForKey(QStringLiteral("CapturePanelY")));
-        move(OVNPanelPosition::topLeftFor(origin, frameGeometry().height(), OVNPanelPosition::primaryScreenBottom()));
+        m_storedOrigin = QPointF(m_defaults.doubleForKey(QStringLiteral("CapturePanelX")),
+                                 m_defaults.doubleForKey(QStringLiteral("CapturePanelY")));
     }
 
     rebuildDeviceList();
@@ -851,7 +849,16 @@ void OVNImportCamera::finishDownload(const QVariantMap &summary)
 void OVNImportCamera::makeKeyAndOrderFront()
 {
     m_wasShown = true;
-    OVNWindowPlacement::fitOnScreen(this);
+    // Shown the first time, it goes where it was left, placed by its contents at their size now
+    // (the device list has filled them since it was made): fitOnScreen would take their corner for
+    // the frame's and move it by the title bar's height.
+    if (m_storedOrigin && !isVisible()) {
+        adjustSize();
+        setGeometry(OVNPanelPosition::restoredContents(*m_storedOrigin, size()));
+    } else {
+        OVNWindowPlacement::fitOnScreen(this);
+    }
+    m_storedOrigin.reset();
     show();
     raise();
     activateWindow();
@@ -863,7 +870,8 @@ void OVNImportCamera::saveLocation()
 {
     if (!m_wasShown)
         return;
-    const QPointF origin = OVNPanelPosition::storedOrigin(frameGeometry(), OVNPanelPosition::primaryScreenBottom());
+    // By its contents, as it is placed: the title bar's height must not move it at each start.
+    const QPointF origin = OVNPanelPosition::storedOrigin(geometry(), OVNPanelPosition::primaryScreenBottom());
     m_defaults.setDouble(origin.x(), QStringLiteral("CapturePanelX"));
     m_defaults.setDouble(origin.y(), QStringLiteral("CapturePanelY"));
 }

@@ -2,6 +2,7 @@
 
 #include "platform/CaptureDevice.h"
 
+#include <QPointF>
 #include <QThreadPool>
 #include <QVariantMap>
 #include <QWidget>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class OVNDatabaseAccess;
 class OVNDeviceSelectionView;
@@ -104,6 +106,7 @@ private:
     UserDefaults &m_defaults;
     ConnectionFactory m_connections;
     bool m_wasShown = false;
+    std::optional<QPointF> m_storedOrigin; // where it was left, until it is first shown
 
     OVNDeviceSelectionView *m_deviceView = nullptr;
     QComboBox *m_devicePopUp = nullptr;

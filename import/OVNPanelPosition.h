@@ -1,5 +1,7 @@
 #pragma once
 
+#include "uikit/OVNWindowPlacement.h"
+
 #include <QGuiApplication>
 #include <QPoint>
 #include <QRect>
@@ -32,10 +34,15 @@ inline QRect contentGeometryFor(const QPointF &origin, const QSize &size, int sc
     return QRect(QPoint(qRound(origin.x()), qRound(screenBottom - origin.y()) - size.height()), size);
 }
 
-// The top-left corner, in Qt's coordinates, of a frame of that height at a stored origin.
-inline QPoint topLeftFor(const QPointF &origin, int frameHeight, int screenBottom)
+// Where a panel whose contents have that size comes back to from a stored origin: its contents'
+// geometry, fitted on the screen it falls on (the primary screen when none).
+inline QRect restoredContents(const QPointF &origin, const QSize &size)
 {
-    return QPoint(qRound(origin.x()), qRound(screenBottom - origin.y()) - frameHeight);
+    const QRect placed = contentGeometryFor(origin, size, primaryScreenBottom());
+    const QScreen *screen = QGuiApplication::screenAt(placed.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? OVNWindowPlacement::fittedContents(placed, screen->availableGeometry()) : placed;
 }
 
 } // namespace OVNPanelPosition

@@ -188,12 +188,7 @@ OVNWorkflowPanel::OVNWorkflowPanel(UserDefaults &defaults) : QWidget(nullptr, Qt
         && m_defaults.contains(QStringLiteral("WorkflowPanelY"))) {
         const QPointF origin(m_defaults.doubleForKey(QStringLiteral("WorkflowPanelX")),
                              m_defaults.doubleForKey(QStringLiteral("WorkflowPanelY")));
-        const QRect placed =
-            OVNPanelPosition::contentGeometryFor(origin, size(), OVNPanelPosition::primaryScreenBottom());
-        const QScreen *screen = QGuiApplication::screenAt(placed.center());
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        setGeometry(screen ? OVNWindowPlacement::fittedContents(placed, screen->availableGeometry()) : placed);
+        setGeometry(OVNPanelPosition::restoredContents(origin, size()));
         m_placedByContents = true;
     }
 }

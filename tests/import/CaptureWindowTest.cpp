@@ -171,3 +171,34 @@ TEST(CaptureWindowTest, TheHelpTextIsWholeAndThePanelOnTheScreen)
     qunsetenv("OVN_CAPTURE_DISK");
     qunsetenv("OVN_VOLUME_ROOTS");
 }
+
+// The capture panel opens where it was left, start after start: stored and restored by the same
+// corner of its contents, whatever the window frame adds around them.
+TEST(CaptureWindowTest, OpensWhereItWasLeftStartAfterStart)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("nothing"));
+    qunsetenv("OVN_CAPTURE_DISK");
+    qputenv("OVN_VOLUME_ROOTS", dir.filePath("nothing").toUtf8());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPointF origins[] = {QPointF(screen.x() + 10, 20),
+                               QPointF(screen.x() + screen.width() / 4, screen.height() / 4),
+                               QPointF(screen.x() + 40.5, 60.25)};
+    for (const QPointF &origin : origins) {
+        SCOPED_TRACE(origin.x());
+        UserDefaults defaults(dir.filePath("prefs.plist"));
+        defaults.setDouble(origin.x(), "CapturePanelX");
+        defaults.setDouble(origin.y(), "CapturePanelY");
+        const QPointF expected(qRound(origin.x()), qRound(origin.y()));
+        for (int start = 0; start < 3; ++start) {
+            SCOPED_TRACE(start);
+            OVNImportCamera window(defaults);
+            window.makeKeyAndOrderFront();
+            QApplication::processEvents();
+            window.saveLocation();
+            EXPECT_EQ(QPointF(defaults.doubleForKey("CapturePanelX"), defaults.doubleForKey("CapturePanelY")),
+                      expected);
+        }
+    }
+    qunsetenv("OVN_VOLUME_ROOTS");
+}
