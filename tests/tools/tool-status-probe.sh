@@ -138,12 +138,22 @@ if command -v sqlite3 >/dev/null; then
     file="$dir/local.sqlite"
     "$tools/ovn-import" --quiet "$file" Shots "$dir/files" >/dev/null 2>&1 || fail "the import into a file failed"
     sqlite3 "$file" "update strvfile set displaytag='evil' || char(27) || '[2Jred' where displaytag='img1.ppm'"
-    for run in "ovn-find|$file|$dir/shots.plist" "ovn-express|$file|--quick|All:evil" "ovn-catalog|$file|media"; do
+    for run in "ovn-find|$file|$dir/shots.plist" "ovn-express|$file|--quick|All:evil" "ovn-catalog|$file|media" \
+        "ovn-catalog-window|$file|--category|Shots|--list"; do
         IFS='|' read -r -a line <<<"$run"
         "$tools/${line[0]}" "${line[@]:1}" </dev/null >"$dir/out" 2>&1 || fail "file: ${line[*]}: status $?"
         grep -qF 'evil\x1b[2Jred' "$dir/out" || fail "file: ${line[*]}: the title is not written out: $(head -c 400 "$dir/out")"
         grep -q $'\x1b' "$dir/out" && fail "file: ${line[*]}: a raw escape character reached the output"
     done
+    # A collection and a file whose names hold an escape character, as a hostile card may bring:
+    # the import's lines write them out too.
+    mkdir -p "$dir/card"
+    cp "$dir/files/img2.ppm" "$dir/card/bad"$'\x1b'"[2J.ppm"
+    "$tools/ovn-import" "$file" "Card"$'\x1b'"[31m" "$dir/card" >"$dir/out" 2>&1 || fail "import of a hostile name: status $?"
+    grep -qF 'bad\x1b[2J.ppm' "$dir/out" || fail "import: the file name is not written out: $(head -c 400 "$dir/out")"
+    grep -q $'\x1b' "$dir/out" && fail "import: a raw escape character reached the output"
+    "$tools/ovn-catalog-window" "$file" --outline </dev/null >"$dir/out" 2>&1 || fail "outline: status $?"
+    grep -qF 'Card\x1b[31m' "$dir/out" || fail "outline: the collection's name is not written out: $(head -c 400 "$dir/out")"
 fi
 
 # The server stopped: every tool says why in the program's words, with status 1, never 2.
@@ -158,6 +168,9 @@ while IFS='|' read -r -a line; do
 done <<CASES
 ovn-autofill||$catalog|Shots|append|keywords=x
 ovn-recordexport||$catalog|Open|$dir/export.txt
+ovn-import||$catalog|Shots|$dir/files
+ovn-import||--rescan|$catalog|Shots
+ovn-import||--smart|$catalog|Top|$dir/files
 ovn-express||$catalog|--quick|All:ppm
 ovn-express|$editor_pw|$catalog|--login|editor|--quick|All:ppm
 ovn-find||$catalog|$dir/all.plist

@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QFileInfo>
@@ -42,18 +43,22 @@ public:
     Printer(int cancelAfter, std::atomic<bool> &cancel) : m_cancelAfter(cancelAfter), m_cancel(cancel) {}
     void fileDownloaded(int position, const QString &name, const QString &path) override
     {
-        std::printf("file %d %s -> %s\n", position, qPrintable(name), qPrintable(path));
+        std::printf("file %d %s -> %s\n", position, ToolText::utf8(name).constData(), ToolText::utf8(path).constData());
         maybeCancel(position);
     }
     void fileFailed(int position, const QString &name, const QString &reason) override
     {
-        std::printf("failed %d %s: %s\n", position, qPrintable(name), qPrintable(reason));
+        std::printf("failed %d %s: %s\n", position, ToolText::utf8(name).constData(),
+                    ToolText::utf8(reason).constData());
         maybeCancel(position);
     }
-    void backupFolderMade(const QString &folder) override { std::printf("backup %s\n", qPrintable(folder)); }
+    void backupFolderMade(const QString &folder) override
+    {
+        std::printf("backup %s\n", ToolText::utf8(folder).constData());
+    }
     void collectionMade(const QString &name, const QString &id) override
     {
-        std::printf("collection %s %s\n", qPrintable(name), qPrintable(id));
+        std::printf("collection %s %s\n", ToolText::utf8(name).constData(), ToolText::utf8(id).constData());
     }
 
 private:
@@ -80,7 +85,7 @@ std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &path)
         return nullptr;
     // As the program: the account's own catalog user; one the catalog does not let in catalogues nothing.
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty()) {
-        std::fprintf(stderr, "ovn-capture: %s\n", qPrintable(refusal));
+        std::fprintf(stderr, "ovn-capture: %s\n", ToolText::utf8(refusal).constData());
         return nullptr;
     }
     return connection;
@@ -135,7 +140,8 @@ int main(int argc, char *argv[])
             const int count = device ? int(device->files(&error).size()) : 0;
             if (device)
                 device->close();
-            std::printf("device %s\t%s\t%d files\n", qPrintable(entry.id), qPrintable(entry.name), count);
+            std::printf("device %s\t%s\t%d files\n", ToolText::utf8(entry.id).constData(),
+                        ToolText::utf8(entry.name).constData(), count);
         }
         return 0;
     }
@@ -201,7 +207,8 @@ int main(int argc, char *argv[])
         OVNCaptureDownload::run(*device, settings, settings.value(QStringLiteral("svNamingCaptureName_")).toString(),
                                 connections, cancel, &printer);
     if (!result.alertTitle.isEmpty()) {
-        std::fprintf(stderr, "ovn-capture: %s: %s\n", qPrintable(result.alertTitle), qPrintable(result.alertMessage));
+        std::fprintf(stderr, "ovn-capture: %s: %s\n", ToolText::utf8(result.alertTitle).constData(),
+                     ToolText::utf8(result.alertMessage).constData());
         return 1;
     }
     std::printf("processed %d downloaded %lld errors %lld catalogued %lld\n", result.processed(),

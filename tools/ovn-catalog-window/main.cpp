@@ -67,6 +67,7 @@
 #include "tools/common/ToolAccount.h"
 #include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 
 #include <QApplication>
 #include <QPrinter>
@@ -184,7 +185,7 @@ void printOutline(OVNAssetManager *window)
             const QModelIndex name = model->index(row, 0, parent);
             const QString count = model->columnCount(parent) > 1 ? model->data(model->index(row, 1, parent)).toString()
                                                                  : QString();
-            out << QString(depth * 2, QLatin1Char(' ')) << model->data(name).toString();
+            out << QString(depth * 2, QLatin1Char(' ')) << ToolText::printable(model->data(name).toString());
             if (!count.isEmpty())
                 out << ' ' << count;
             out << Qt::endl;
@@ -327,7 +328,7 @@ public:
         if (!alert.informativeText.isEmpty())
             text += QStringLiteral(": ") + alert.informativeText;
         *m_last = text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
-        QTextStream(stderr) << "Ostrevan: " << *m_last << Qt::endl;
+        QTextStream(stderr) << "Ostrevan: " << ToolText::printable(*m_last) << Qt::endl;
         return 0;
     }
 
@@ -351,7 +352,7 @@ std::optional<int> runWindowWrites(OVNAssetManager *window, const QCommandLinePa
         if (window->categoryActions().buttonAddCatalogClick(name).isEmpty())
             status = ToolStart::refuse(lastAlert);
         else
-            out << "created " << name << Qt::endl;
+            out << "created " << ToolText::printable(name) << Qt::endl;
     }
     if (exporting && status == 0) {
         const std::optional<OVNAssetManager::OutputHandOff> handOff = window->outputHandOff();
@@ -543,7 +544,7 @@ int main(int argc, char **argv)
         QTextStream out(stdout);
         out << "listed " << view->count() << Qt::endl;
         for (int row = 0; row < view->count(); ++row)
-            out << view->mediaObject(QStringLiteral("displaytag"), row).toString() << Qt::endl;
+            out << ToolText::printable(view->mediaObject(QStringLiteral("displaytag"), row).toString()) << Qt::endl;
     }
     // ---- end list ----
     if (const QString refusal = writeRefusal(window, parser); !refusal.isEmpty()) {

@@ -37,6 +37,7 @@
 #include "ToolCatalog.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QElapsedTimer>
@@ -73,7 +74,7 @@ public:
     void importProgress(int position, int total, const QString &path, const QByteArray &) override
     {
         if (!m_quiet)
-            std::printf("%d/%d %s\n", position, total, qPrintable(path));
+            std::printf("%d/%d %s\n", position, total, ToolText::utf8(path).constData());
     }
 
 private:
@@ -151,16 +152,17 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
         return 1;
     }
     for (const OVNImportWorker::Failure &failure : summary.failures)
-        std::printf("not as it is: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
+        std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
+                    ToolText::utf8(failure.reason).constData());
     std::printf("rescanned %lld of %d\n", static_cast<long long>(summary.importedIds.size()), summary.total);
     std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
     if (!summary.abortMessage.isEmpty())
-        std::fprintf(stderr, "ovn-import: %s\n", qPrintable(summary.abortMessage));
+        std::fprintf(stderr, "ovn-import: %s\n", ToolText::utf8(summary.abortMessage).constData());
     if (!summary.notImported.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %lld entries were left as they were:\n",
                      static_cast<long long>(summary.notImported.size()));
         for (const QString &path : summary.notImported)
-            std::fprintf(stderr, "  %s\n", qPrintable(path));
+            std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
     return summary.failures.isEmpty() && summary.abortMessage.isEmpty() ? 0 : 1;
 }
@@ -267,7 +269,8 @@ int main(int argc, char *argv[])
         summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer) : worker.run(items, &printer);
     });
     for (const OVNImportWorker::Summary::Collection &made : summary.collections)
-        std::printf("collection %s %s %d\n", qPrintable(made.name), qPrintable(made.id), made.count);
+        std::printf("collection %s %s %d\n", ToolText::utf8(made.name).constData(), ToolText::utf8(made.id).constData(),
+                    made.count);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     if (summary.connectionFailed) {
@@ -275,18 +278,19 @@ int main(int argc, char *argv[])
         return 1;
     }
     for (const OVNImportWorker::Failure &failure : summary.failures)
-        std::printf("not as it is: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
+        std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
+                    ToolText::utf8(failure.reason).constData());
     std::printf("imported %lld of %d files in %.2f s (%.1f files/s), %lld listed with problems, peak RSS %ld MiB\n",
                 static_cast<long long>(summary.importedIds.size()), summary.total, seconds,
                 seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
                 static_cast<long long>(summary.failures.size()), peakRssKiB() / 1024);
     if (!summary.abortMessage.isEmpty())
-        std::fprintf(stderr, "ovn-import: %s\n", qPrintable(summary.abortMessage));
+        std::fprintf(stderr, "ovn-import: %s\n", ToolText::utf8(summary.abortMessage).constData());
     if (!summary.notImported.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %lld files were not imported:\n",
                      static_cast<long long>(summary.notImported.size()));
         for (const QString &path : summary.notImported)
-            std::fprintf(stderr, "  %s\n", qPrintable(path));
+            std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
     return summary.abortMessage.isEmpty() && summary.notImported.isEmpty() ? 0 : 1;
 }
