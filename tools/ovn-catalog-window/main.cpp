@@ -66,6 +66,7 @@
 
 #include "tools/common/ToolAccount.h"
 #include "tools/common/ToolCatalog.h"
+#include "tools/common/ToolAlerts.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
 
@@ -317,25 +318,6 @@ QString writeRefusal(OVNAssetManager *window, const QCommandLineParser &parser)
 }
 
 // ---- writes and output after a wait: --new-collection, --export ----
-// Keeps the last alert on one line and shows it on standard error, as alerts are without a display.
-class LastAlertPresenter : public AlertPresenter
-{
-public:
-    explicit LastAlertPresenter(QString *last) : m_last(last) {}
-    int run(const Alert &alert) override
-    {
-        QString text = alert.message;
-        if (!alert.informativeText.isEmpty())
-            text += QStringLiteral(": ") + alert.informativeText;
-        *m_last = text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
-        QTextStream(stderr) << "Ostrevan: " << ToolText::printable(*m_last) << Qt::endl;
-        return 0;
-    }
-
-private:
-    QString *m_last;
-};
-
 // Nothing when neither option is given; otherwise the exit status.
 std::optional<int> runWindowWrites(OVNAssetManager *window, const QCommandLineParser &parser)
 {
@@ -344,7 +326,8 @@ std::optional<int> runWindowWrites(OVNAssetManager *window, const QCommandLinePa
     if (!collection && !exporting)
         return std::nullopt;
     QString lastAlert;
-    Alerts::setPresenter(std::make_unique<LastAlertPresenter>(&lastAlert));
+    Alerts::setPresenter(
+        std::make_unique<ToolAlerts::LastAlert>(&lastAlert, ToolAlerts::LastAlert::Echo::StandardError));
     QTextStream out(stdout);
     int status = 0;
     if (collection) {

@@ -28,6 +28,7 @@
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNLightTableStatus.h"
 #include "tools/common/ToolNumber.h"
+#include "tools/common/ToolAlerts.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
@@ -56,24 +57,6 @@ int usage(const char *problem)
     std::fputs(usageText, stderr);
     return 2;
 }
-
-// Keeps the last alert's text for the "failed:" line; alerts need no answer here.
-class RecordingPresenter : public AlertPresenter
-{
-public:
-    explicit RecordingPresenter(QString *last) : m_last(last) {}
-    int run(const Alert &alert) override
-    {
-        QString text = alert.message;
-        if (!alert.informativeText.isEmpty())
-            text += QStringLiteral(": ") + alert.informativeText;
-        *m_last = text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        return 0;
-    }
-
-private:
-    QString *m_last;
-};
 
 void spin(int ms)
 {
@@ -144,7 +127,7 @@ int main(int argc, char **argv)
         return 2;
     }
     QString lastAlert;
-    Alerts::setPresenter(std::make_unique<RecordingPresenter>(&lastAlert));
+    Alerts::setPresenter(std::make_unique<ToolAlerts::LastAlert>(&lastAlert));
     static OVNImageViewerDocuments viewers;
     OVNViewerDocuments::setShared(&viewers);
 
