@@ -2,6 +2,7 @@
 
 #include "platform/DecodeInterrupt.h"
 #include "platform/DecodeMemoryBudget.h"
+#include "platform/DecodeReport.h"
 #include "platform/FileAccess.h"
 #include "platform/ImageFileReader.h"
 #include "platform/LibraryMessages.h"
@@ -82,6 +83,9 @@ struct State {
     png_infop info = nullptr;
     QImage image;
     QColorSpace space;
+    int passes = 0;
+    png_uint_32 rowsDone = 0; // rows of the first pass read whole
+    bool endedEarly = false;  // the file ended before libpng had what it asked for
 
     ~State()
     {
@@ -95,8 +99,10 @@ void readFromFile(png_structp png, png_bytep data, size_t length)
     auto *state = static_cast<State *>(png_get_io_ptr(png));
     if (DecodeInterrupt::shouldStop())
         png_error(png, "decoding stopped");
-    if (state->file.read(reinterpret_cast<char *>(data), qint64(length)) != qint64(length))
+    if (state->file.read(reinterpret_cast<char *>(data), qint64(length)) != qint64(length)) {
+        state->endedEarly = true;
         png_error(png, "Read Error");
+    }
 }
 
 QColorSpace colourSpace(png_structp png, png_infop info)
@@ -117,13 +123,32 @@ QColorSpace colourSpace(png_structp png, png_infop info)
     return {};
 }
 
-// Decodes into state.image; false on any error of libpng's and when the decode was stopped.
+// What can be shown of a picture whose data failed part of the way: the rows read whole of one
+// that is not interlaced, the rest grey, as a cut JPEG shows; noted as damage. False when nothing
+// of it can be (no row read yet, an interlaced picture's partial passes, a stopped decode).
+bool keepRowsRead(State &state)
+{
+    if (state.passes != 1 || state.rowsDone == 0 || state.image.isNull() || DecodeInterrupt::shouldStop())
+        return false;
+    for (int y = int(state.rowsDone); y < state.image.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(state.image.scanLine(y));
+        std::fill(row, row + state.image.width(), 0xff808080u);
+    }
+    if (state.space.isValid())
+        state.image.setColorSpace(state.space);
+    DecodeReport::damaged(state.endedEarly ? QStringLiteral("the data ends early")
+                                           : QStringLiteral("the data is corrupt"));
+    return true;
+}
+
+// Decodes into state.image; false on any error of libpng's before a row could be read and when
+// the decode was stopped.
 bool decode(State &state)
 {
     png_structp png = state.png;
     png_infop info = state.info;
     if (setjmp(png_jmpbuf(png)))
-        return false;
+        return keepRowsRead(state);
     png_set_read_fn(png, &state, readFromFile);
     // The budget, not libpng's defaults, bounds the sides.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
@@ -152,6 +177,7 @@ bool decode(State &state)
             png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
     }
     const int passes = png_set_interlace_handling(png);
+    state.passes = passes;
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(width) * 4)
         return false;
@@ -163,6 +189,8 @@ bool decode(State &state)
             if (DecodeInterrupt::shouldStop())
                 return false;
             png_read_row(png, state.image.scanLine(int(y)), nullptr);
+            if (pass == 0)
+                state.rowsDone = y + 1;
         }
     }
     if (state.space.isValid())

@@ -407,6 +407,17 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
     };
     const QString cut = cutAtHalf("cut.jpg", writeImage(dir.filePath(QStringLiteral("whole.jpg")), {900, 600}, "JPEG"));
     const QString cameraSource = testDataDir() + QStringLiteral("/exif-orientation-examples/Landscape_1.jpg");
+    // A PNG cut at half: of pixels that do not compress away, so that the cut falls among its rows.
+    const QString cutPng = [&] {
+        QImage noise(300, 200, QImage::Format_RGB32);
+        quint32 seed = 12345;
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, (seed = seed * 1664525u + 1013904223u) | 0xff000000u);
+        const QString whole = dir.filePath(QStringLiteral("noise.png"));
+        EXPECT_TRUE(noise.save(whole, "PNG"));
+        return cutAtHalf("noise-cut.png", whole);
+    }();
 
     struct Case {
         QString path;
@@ -421,6 +432,8 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
         {after, {}, false},
         {dir.filePath(QStringLiteral("whole.jpg")), {}, false},
         {cut, QStringLiteral("the file is damaged (the data ends early)"), true},
+        {dir.filePath(QStringLiteral("noise.png")), {}, false},
+        {cutPng, QStringLiteral("the file is damaged (the data ends early)"), true},
     };
     if (QFileInfo::exists(cameraSource))
         cases.push_back({cutAtHalf("camera-cut.jpg", cameraSource),
