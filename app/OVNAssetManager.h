@@ -330,6 +330,8 @@ public:
     // The records the user may still read, as the catalog answers now; those left out are named
     // in one alert (their ids in `leftOut`). Nothing, after the alert, when nothing may go out.
     std::optional<MediaList> readableForOutput(const MediaList &records, QSet<QString> *leftOut = nullptr);
+    // readableForOutput as the question the sheets and adjustment windows ask when output starts.
+    OVNOutputCheck::Question outputCheck();
     // The export sheet (also with an empty list) and the web-gallery sheet (not for an empty list).
     void buttonExportImagesClick();
     void buttonPublishToWebClick();

@@ -140,6 +140,7 @@ void OVNAssetManager::menuAdjust()
     for (int row : rows)
         records.append(m_state.mediaView->objectForRow(row));
     bool missing = false;
+    const OVNOutputCheck::Question check = outputCheck();
     for (const MediaRecordRef &record : readableForOutput(records).value_or(MediaList())) {
         const QString path = record->field(MediaRecord::AbsolutePath);
         if (path.isEmpty() || !QFileInfo(path).isFile()) {
@@ -147,15 +148,11 @@ void OVNAssetManager::menuAdjust()
             continue;
         }
         if (OVNCoreImageAdjust *adjust = factory->create()) {
+            adjust->setExportCheck(OVNOutputHandOff::checkForRecord(check, *record));
             adjust->setOnLoadOrientation(record->field(MediaRecord::Orientation).toInt());
             adjust->loadImage(path);
         }
     }
-    if (missing) {
-        Alerts::display(localized("Media file not found."),
-                        localized("At least one media file could not be located. Please check the media "
-                                  "file path for the selected files and make sure the original files are "
-                                  "available."),
-                        m_state.mediaView->window());
-    }
+    if (missing)
+        OVNOutputHandOff::showMissingFiles(m_state.mediaView->window());
 }

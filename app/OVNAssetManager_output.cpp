@@ -3,7 +3,6 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
-#include "platform/Alert.h"
 #include "output/OVNDiscBurnerSheet.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/Localized.h"
@@ -21,33 +20,29 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
     for (int row : *rows)
         records.append(m_state.mediaView->objectForRow(row));
     const std::optional<MediaList> readable = readableForOutput(records);
-    if (!readable || (readable->isEmpty() && !records.isEmpty()))
+    if (!readable)
         return std::nullopt;
     const QList<CategoryNode> categories = selectedCategoryNodes();
     const QString pageTitle = categories.size() == 1 ? categories.first().value(QStringLiteral("displaytag")).toString()
                                                      : QString();
     std::optional<OutputHandOff> handOff = OutputHandOff::gather(*readable, pageTitle);
-    if (!handOff) {
-        Alerts::display(localized("Media file not found."),
-                        localized("At least one media file could not be located. Please check the media file "
-                                  "path for the selected files and make sure the original files are available."),
-                        m_state.mediaView->window());
-    }
+    if (handOff)
+        handOff->check = OVNOutputCheck(outputCheck());
+    else
+        OVNOutputHandOff::showMissingFiles(m_state.mediaView->window());
     return handOff;
 }
 
 std::optional<MediaList> OVNAssetManager::readableForOutput(const MediaList &records, QSet<QString> *leftOut)
 {
-    OVNOutputHandOff::Readable readable = OVNOutputHandOff::readableNow(m_state.dbcon.get(), records);
-    if (readable.refusal) {
-        showCategoryRefusal(*readable.refusal);
-        return std::nullopt;
-    }
-    if (!readable.leftOutNames.isEmpty())
-        showCategoryRefusal(OVNOutputHandOff::leftOutAlert(readable.leftOutNames));
-    if (leftOut)
-        *leftOut = readable.leftOutMids;
-    return readable.records;
+    QObject *on = m_state.mediaView ? m_state.mediaView->window() : this;
+    return OVNOutputHandOff::readableSaid(m_state.dbcon.get(), records, on, leftOut);
+}
+
+OVNOutputCheck::Question OVNAssetManager::outputCheck()
+{
+    return OVNOutputHandOff::checkAtOutput(this,
+                                           [this](const MediaList &records) { return readableForOutput(records); });
 }
 
 void OVNAssetManager::buttonExportImagesClick()
@@ -57,6 +52,7 @@ void OVNAssetManager::buttonExportImagesClick()
         return;
     auto *sheet = new OVNExportImagesSheet(m_state.mediaView->window());
     sheet->setFiles(handOff->records);
+    sheet->setOutputCheck(handOff->check);
     sheet->beginSheetModalForWindow(m_state.mediaView->window());
 }
 
@@ -67,6 +63,7 @@ void OVNAssetManager::buttonSendAsEmailClick()
         return;
     auto *sheet = new OVNSendImagesAsMailSheet(m_state.mediaView->window());
     sheet->setFiles(handOff->records);
+    sheet->setOutputCheck(handOff->check);
     sheet->beginSheetModalForWindow(m_state.mediaView->window());
 }
 
@@ -77,6 +74,7 @@ void OVNAssetManager::buttonPublishToWebClick()
         return;
     auto *sheet = new OVNPublishToWebSheet(m_state.mediaView->window());
     sheet->setFiles(handOff->records);
+    sheet->setOutputCheck(handOff->check);
     if (!handOff->pageTitle.isEmpty())
         sheet->setPageTitle(handOff->pageTitle);
     sheet->publish(m_state.mediaView->window());
@@ -87,11 +85,8 @@ void OVNAssetManager::buttonBurnCDClick()
     const std::optional<OutputHandOff> handOff = outputHandOff();
     if (!handOff || handOff->records.isEmpty())
         return;
-    QStringList paths;
-    for (const MediaRecord &record : handOff->records)
-        paths.append(record.field(MediaRecord::AbsolutePath));
     auto *sheet = new OVNDiscBurnerSheet(m_state.mediaView->window());
-    sheet->setFiles(paths);
+    sheet->setRecords(handOff->records, handOff->check);
     sheet->setWindow(m_state.mediaView->window());
     sheet->burn();
 }

@@ -168,7 +168,7 @@ OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities()
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
            | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
            | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
-           | D::RelinkSelection;
+           | D::RelinkSelection | D::DragOut;
 }
 
 QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -358,19 +358,33 @@ bool OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const Q
     return addFiles(paths, w.selectedCategory(), skipped);
 }
 
+std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::leftOutOfSelection()
+{
+    MediaList records;
+    for (int row : m_state.mediaView->selectedRows())
+        records.append(m_state.mediaView->objectForRow(row));
+    QSet<QString> leftOut;
+    if (!w.readableForOutput(records, &leftOut))
+        return std::nullopt;
+    return leftOut;
+}
+
 int OVNCatalogWindowMediaDelegate::copy()
 {
     if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return 0;
     // What goes on the clipboard leaves the catalog: only entries the user may still read.
-    MediaList records;
-    for (int row : m_state.mediaView->selectedRows())
-        records.append(m_state.mediaView->objectForRow(row));
-    QSet<QString> leftOut;
-    const std::optional<MediaList> readable = w.readableForOutput(records, &leftOut);
-    if (!readable || readable->isEmpty())
-        return 0;
-    return m_state.mediaView->filteredcopy(leftOut);
+    const std::optional<QSet<QString>> leftOut = leftOutOfSelection();
+    return leftOut ? m_state.mediaView->filteredcopy(*leftOut) : 0;
+}
+
+std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::ovnMediaViewLeftOutOfDrag(OVNMediaView *view)
+{
+    // A drag hands the files to whatever program takes the drop: only entries the user may still
+    // read, asked now.
+    if (!view || view != m_state.mediaView)
+        return std::nullopt;
+    return leftOutOfSelection();
 }
 
 bool OVNCatalogWindowMediaDelegate::canPaste()

@@ -45,6 +45,9 @@ public:
     void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                               const QString &toCatalog) override;
     void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
+    // A drag of the selection leaves out the entries the user may no longer read (named in one
+    // alert); nothing is dragged when he may read none, or is in no group.
+    std::optional<QSet<QString>> ovnMediaViewLeftOutOfDrag(OVNMediaView *view) override;
 
     // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
     // privileges or kind.
@@ -105,6 +108,9 @@ public:
 
 private:
     class DetailsSource;
+    // The selected entries the user may no longer read (their ids), asked of the catalog now and
+    // named in one alert; nothing when none may go out.
+    std::optional<QSet<QString>> leftOutOfSelection();
     // The owning categories of the entries when the target accepts them (see the .cpp).
     std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
                                                      const QString &targetKind, const QString &ownerLevel);

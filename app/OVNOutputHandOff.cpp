@@ -2,7 +2,10 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNHelper.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
+
+#include <QPointer>
 
 std::optional<OVNOutputHandOff> OVNOutputHandOff::gather(const QList<MediaRecordRef> &records, const QString &pageTitle)
 {
@@ -59,6 +62,14 @@ OVNOutputHandOff::Readable OVNOutputHandOff::readableNow(OVNDatabaseAccess *db, 
     return answer;
 }
 
+void OVNOutputHandOff::showMissingFiles(QObject *window)
+{
+    Alerts::display(localized("Media file not found."),
+                    localized("At least one media file could not be located. Please check the media file path for "
+                              "the selected files and make sure the original files are available."),
+                    window);
+}
+
 OVNCategoryAccess::Refusal OVNOutputHandOff::leftOutAlert(const QStringList &names)
 {
     const QString title = names.size() == 1 ? localized("1 entry was left out.")
@@ -66,4 +77,51 @@ OVNCategoryAccess::Refusal OVNOutputHandOff::leftOutAlert(const QStringList &nam
     return {OVNCategoryAccess::Refusal::Reason::Privileges, title,
             localized("Your access privileges no longer let you see these entries, so they are not handed on:")
                 + QStringLiteral("\n\n") + names.join(QLatin1Char('\n'))};
+}
+
+std::optional<MediaList> OVNOutputHandOff::readableSaid(OVNDatabaseAccess *db, const MediaList &records,
+                                                        QObject *window, QSet<QString> *leftOut)
+{
+    Readable readable = readableNow(db, records);
+    if (readable.refusal) {
+        Alerts::display(readable.refusal->title, readable.refusal->text, window);
+        return std::nullopt;
+    }
+    if (!readable.leftOutNames.isEmpty()) {
+        const OVNCategoryAccess::Refusal alert = leftOutAlert(readable.leftOutNames);
+        Alerts::display(alert.title, alert.text, window);
+    }
+    if (leftOut)
+        *leftOut = readable.leftOutMids;
+    if (readable.records.isEmpty() && !records.isEmpty())
+        return std::nullopt;
+    return readable.records;
+}
+
+OVNOutputCheck::Question OVNOutputHandOff::checkAtOutput(QObject *window, ReadRule readable)
+{
+    return [window = QPointer<QObject>(window),
+            readable = std::move(readable)](const QList<MediaRecord> &records) -> std::optional<QList<MediaRecord>> {
+        if (!window) {
+            Alerts::display(localized("Nothing was handed on."),
+                            localized("The catalog window these entries came from was closed, so your access "
+                                      "privileges cannot be asked any more. Open them again from a catalog window."));
+            return std::nullopt;
+        }
+        MediaList given;
+        for (const MediaRecord &record : records)
+            given.append(std::make_shared<MediaRecord>(record));
+        const std::optional<MediaList> answer = readable(given);
+        if (!answer)
+            return std::nullopt;
+        QList<MediaRecord> kept;
+        for (const MediaRecordRef &record : *answer)
+            kept.append(*record);
+        return kept;
+    };
+}
+
+std::function<bool()> OVNOutputHandOff::checkForRecord(OVNOutputCheck::Question question, const MediaRecord &record)
+{
+    return [check = OVNOutputCheck(std::move(question)), record] { return check.now({record}).has_value(); };
 }

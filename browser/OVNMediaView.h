@@ -340,7 +340,8 @@ public:
     void filteredpaste();
     // What a drag of the selection from a row carries: the thumbnail and the file names as the
     // "DNDIncludeThumbnail" and "DNDIncludeFilename" preferences say, the media formats only
-    // when the delegate grants "READ & WRITE" on every dragged entry. Null when there is nothing.
+    // when the delegate grants "READ & WRITE" on every dragged entry. Entries the delegate leaves
+    // out of the drag are not in it (nor their thumbnail). Null when there is nothing.
     std::unique_ptr<QMimeData> dragContents(int row);
     // The answer for the drag over the view, none outside a drag.
     OVNMediaPasteboard::Operation currentDragOperation() const { return m_currentDragOperation; }

@@ -33,3 +33,4 @@ bool OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringLis
 void OVNMediaViewDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &, const QString &, const QString &)
 {}
 void OVNMediaViewDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &, const QString &) {}
+std::optional<QSet<QString>> OVNMediaViewDelegate::ovnMediaViewLeftOutOfDrag(OVNMediaView *) { return QSet<QString>(); }

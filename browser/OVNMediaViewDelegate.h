@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QFlags>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class OVNMediaView;
 
@@ -41,6 +44,7 @@ public:
         MoveMids = 1u << 15,
         LinkMids = 1u << 16,
         ContainerAccess = 1u << 17,
+        DragOut = 1u << 18,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -80,6 +84,10 @@ public:
     virtual void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                                       const QString &toCatalog);
     virtual void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet);
+    // Asked as a drag of the selection starts, before anything is handed on: the ids of the
+    // selected entries that may not be dragged (the delegate says why); nothing when none may go,
+    // and then nothing is dragged.
+    virtual std::optional<QSet<QString>> ovnMediaViewLeftOutOfDrag(OVNMediaView *view);
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(OVNMediaViewDelegate::Capabilities)

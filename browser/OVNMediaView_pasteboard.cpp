@@ -176,9 +176,21 @@ std::unique_ptr<QMimeData> OVNMediaView::dragContents(int row)
     // Entries leave a category only as far as its owner allows them to be changed.
     const bool authorised = !m_delegate || !m_delegateRespondsToUserAuthSelector
                             || m_delegate->isUserAuthorizedForAccessCurrentSelectionWithType(readWrite, false);
+    // The files go to whatever takes the drop: the delegate may keep some, or all, of them back.
+    QList<int> rows = selectedRows();
+    if (delegateAnswers(OVNMediaViewDelegate::DragOut)) {
+        const std::optional<QSet<QString>> leftOut = m_delegate->ovnMediaViewLeftOutOfDrag(this);
+        if (!leftOut)
+            return nullptr;
+        rows.removeIf([&](int selected) { return leftOut->contains(mediaIDForRow(selected)); });
+        if (rows.isEmpty())
+            return nullptr;
+        if (leftOut->contains(mediaIDForRow(row)))
+            row = rows.first();
+    }
 
     OVNMediaPasteboard::Contents contents;
-    for (int selected : selectedRows()) {
+    for (int selected : std::as_const(rows)) {
         const QString path = filenameForRow(selected);
         if (withFileNames && !path.isEmpty())
             contents.paths.append(path);

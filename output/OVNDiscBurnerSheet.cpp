@@ -203,6 +203,13 @@ qint64 OVNDiscBurnerSheet::mediumSize(int index)
     }
 }
 
+void OVNDiscBurnerSheet::setRecords(const QList<MediaRecord> &records, OVNOutputCheck check)
+{
+    m_records = records;
+    m_files = OVNOutputCheck::paths(records);
+    m_check = std::move(check);
+}
+
 void OVNDiscBurnerSheet::burn()
 {
     setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
@@ -378,7 +385,17 @@ void OVNDiscBurnerSheet::burnOKClicked()
     case Action::None:
         break;
     case Action::Burn: {
-        if (m_files.isEmpty())
+        QStringList files = m_files;
+        if (m_check.isSet()) {
+            // The sheet may have stood open for minutes: what goes out is asked again now.
+            const std::optional<QList<MediaRecord>> records = m_check.now(m_records);
+            if (!records) {
+                endSheet(QDialog::Rejected);
+                return;
+            }
+            files = OVNOutputCheck::paths(*records);
+        }
+        if (files.isEmpty())
             return;
         QString name = m_discName->text().trimmed();
         if (name.isEmpty())
@@ -389,7 +406,7 @@ void OVNDiscBurnerSheet::burnOKClicked()
         m_progress->setValue(0);
         setStatus(localized("Preparing disc..."));
         QMetaObject::invokeMethod(
-            watcher, [watcher, address, name, files = m_files, size] { watcher->burn(address, name, files, size); },
+            watcher, [watcher, address, name, files, size] { watcher->burn(address, name, files, size); },
             Qt::QueuedConnection);
         break;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/OVNOutputCheck.h"
+
 #include <QDialog>
 #include <QObject>
 #include <QPointer>
@@ -69,6 +71,9 @@ public:
     ~OVNDiscBurnerSheet() override;
 
     void setFiles(const QStringList &paths) { m_files = paths; }
+    // The records' files; with a check, it is asked over the records when the burn starts, and
+    // only the files of those it answers are written (none answered: the sheet ends, unburnt).
+    void setRecords(const QList<MediaRecord> &records, OVNOutputCheck check = {});
     const QStringList &files() const { return m_files; }
     void setWindow(QWidget *window) { m_window = window; }
     // Opens the sheet on the window and starts watching the drives.
@@ -124,6 +129,8 @@ private:
     QPushButton *m_okButton;
     QPointer<QWidget> m_window;
     QStringList m_files;
+    QList<MediaRecord> m_records;
+    OVNOutputCheck m_check;
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
     QThread *m_thread = nullptr;
     OVNDiscDriveWatcher *m_watcher = nullptr;

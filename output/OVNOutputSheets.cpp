@@ -197,6 +197,12 @@ void OVNExportImagesSheet::runExport()
         deleteLater();
         return;
     }
+    // The sheet may have stood open for minutes: what goes out is asked again now.
+    const std::optional<QList<MediaRecord>> records = m_check.now(m_originalfiles);
+    if (!records) {
+        deleteLater();
+        return;
+    }
     OVNExportImages::Options options;
     options.sizeIndex = m_sizeselector->currentIndex();
     options.customSize = m_sizefield->text().toInt();
@@ -205,11 +211,11 @@ void OVNExportImagesSheet::runExport()
     options.captionFilename = m_watermarkimagename->isChecked();
     const bool reveal = m_revealafterexport->isChecked();
 
-    QPointer<QProgressDialog> progress = progressSheet(window, localized("Exporting..."), int(m_originalfiles.size()));
+    QPointer<QProgressDialog> progress = progressSheet(window, localized("Exporting..."), int(records->size()));
     const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto entries = std::make_shared<QList<OVNExportImages::Entry>>();
-    QThread *worker = QThread::create([records = m_originalfiles, folder, options, cancelled, progress, entries] {
+    QThread *worker = QThread::create([records = *records, folder, options, cancelled, progress, entries] {
         *entries = OVNExportImages::exportRecords(records, folder, options, progressTo(progress), cancelled.get());
     });
     connect(worker, &QThread::finished, this, [this, worker, progress, entries, reveal, window] {
@@ -287,6 +293,12 @@ void OVNSendImagesAsMailSheet::sizeChanged()
 void OVNSendImagesAsMailSheet::sendMail()
 {
     QWidget *window = parentWidget();
+    // The sheet may have stood open for minutes: what goes out is asked again now.
+    const std::optional<QList<MediaRecord>> records = m_check.now(m_originalfiles);
+    if (!records) {
+        deleteLater();
+        return;
+    }
     OVNSendImagesAsMail::Options options;
     options.sizeIndex = m_sizeselector->currentIndex();
     options.caption = m_watermarkswitch->isChecked();
@@ -297,19 +309,18 @@ void OVNSendImagesAsMailSheet::sendMail()
         command = OVNSendImagesAsMail::defaultCommand();
 
     QPointer<QProgressDialog> progress =
-        progressSheet(window, localized("Preparing the e-mail..."), int(m_originalfiles.size()));
+        progressSheet(window, localized("Preparing the e-mail..."), int(records->size()));
     const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto prepared = std::make_shared<OVNSendImagesAsMail::Prepared>();
     auto result = std::make_shared<OVNSendImagesAsMail::Result>();
-    QThread *worker =
-        QThread::create([records = m_originalfiles, options, command, cancelled, progress, prepared, result] {
-            const QString folder = OVNSendImagesAsMail::attachmentFolder();
-            OVNSendImagesAsMail::removeOldAttachments(folder);
-            *prepared = OVNSendImagesAsMail::prepare(records, options, folder, progressTo(progress), cancelled.get());
-            if (!cancelled->load() && !prepared->files.isEmpty())
-                *result = OVNSendImagesAsMail::handOver(command, prepared->files);
-        });
+    QThread *worker = QThread::create([records = *records, options, command, cancelled, progress, prepared, result] {
+        const QString folder = OVNSendImagesAsMail::attachmentFolder();
+        OVNSendImagesAsMail::removeOldAttachments(folder);
+        *prepared = OVNSendImagesAsMail::prepare(records, options, folder, progressTo(progress), cancelled.get());
+        if (!cancelled->load() && !prepared->files.isEmpty())
+            *result = OVNSendImagesAsMail::handOver(command, prepared->files);
+    });
     connect(worker, &QThread::finished, this, [this, worker, progress, prepared, result, window] {
         worker->deleteLater();
         if (progress)
@@ -413,6 +424,12 @@ void OVNPublishToWebSheet::announceGallery(const OVNPublishToWeb::Result &result
 void OVNPublishToWebSheet::createWebPages()
 {
     QWidget *window = parentWidget();
+    // The sheet may have stood open for minutes: what goes out is asked again now.
+    const std::optional<QList<MediaRecord>> records = m_check.now(m_files);
+    if (!records) {
+        deleteLater();
+        return;
+    }
     const OVNPublishToWeb::Texts texts{m_pagetitle->text(), m_pagesubtitle->text(), m_pagecopyright->text()};
     const QString theme = m_themeselection->currentData().toString();
     const QString folder = m_folder->text();
@@ -420,7 +437,7 @@ void OVNPublishToWebSheet::createWebPages()
     auto cancelled = std::make_shared<std::atomic_bool>(false);
     connect(progress, &QProgressDialog::canceled, this, [cancelled] { cancelled->store(true); });
     auto result = std::make_shared<OVNPublishToWeb::Result>();
-    QThread *worker = QThread::create([records = m_files, theme, folder, texts, progress, cancelled, result] {
+    QThread *worker = QThread::create([records = *records, theme, folder, texts, progress, cancelled, result] {
         *result = OVNPublishToWeb::createWebPages(
             records, theme, folder, texts,
             [progress](int step, int steps) {

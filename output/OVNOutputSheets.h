@@ -1,5 +1,6 @@
 #pragma once
 
+#include "output/OVNOutputCheck.h"
 #include "output/OVNPublishToWeb.h"
 #include "platform/MediaRecord.h"
 
@@ -26,6 +27,8 @@ public:
 
     void setFiles(const QList<MediaRecord> &records);
     const QList<MediaRecord> &files() const { return m_originalfiles; }
+    // Asked when the user confirms the sheet: only what it answers is exported.
+    void setOutputCheck(OVNOutputCheck check) { m_check = std::move(check); }
     void beginSheetModalForWindow(QWidget *window);
     // Which controls the size pop-up leaves usable.
     void sizeChanged();
@@ -51,6 +54,7 @@ private:
     QCheckBox *m_revealafterexport;
     QLineEdit *m_folder;
     QList<MediaRecord> m_originalfiles;
+    OVNOutputCheck m_check;
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
 };
 
@@ -64,6 +68,8 @@ public:
     explicit OVNSendImagesAsMailSheet(QWidget *parent = nullptr);
 
     void setFiles(const QList<MediaRecord> &records) { m_originalfiles = records; }
+    // Asked when the user confirms the sheet: only what it answers is sent.
+    void setOutputCheck(OVNOutputCheck check) { m_check = std::move(check); }
     void beginSheetModalForWindow(QWidget *window);
     void sizeChanged();
 
@@ -80,6 +86,7 @@ private:
     QLineEdit *m_watermarkauthor;
     QCheckBox *m_watermarkimagename;
     QList<MediaRecord> m_originalfiles;
+    OVNOutputCheck m_check;
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
 };
 
@@ -92,6 +99,8 @@ public:
     explicit OVNPublishToWebSheet(QWidget *parent = nullptr);
 
     void setFiles(const QList<MediaRecord> &records) { m_files = records; }
+    // Asked when the user confirms the sheet: only what it answers is published.
+    void setOutputCheck(OVNOutputCheck check) { m_check = std::move(check); }
     void setPageTitle(const QString &title);
     QString pageTitle() const;
     const QList<MediaRecord> &files() const { return m_files; }
@@ -109,4 +118,5 @@ private:
     QComboBox *m_themeselection;
     QLineEdit *m_folder;
     QList<MediaRecord> m_files;
+    OVNOutputCheck m_check;
 };

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The image adjustment window, as the catalog window opens it: one per file, turned by the entry's
@@ -15,6 +16,11 @@ public:
     virtual void setOnLoadOrientation(int orientation) = 0;
     // Loads the file and shows the window.
     virtual void loadImage(const QString &path) = 0;
+    // Asked at each export, before anything is written (the window may stay open long after it
+    // was opened): false stops the export, and the check has said why. Without one every export
+    // goes.
+    using ExportCheck = std::function<bool()>;
+    virtual void setExportCheck(ExportCheck check) = 0;
 
     class Factory
     {

@@ -490,6 +490,10 @@ QString OVNCoreImageAdjustWindow::exportPath(const QString &path, ExportFormat f
 
 bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat format, int quality, bool reveal)
 {
+    // Whoever opened the window may ask whether the picture may still leave: asked now, at the
+    // export itself. A refusal writes nothing and is said by the check.
+    if (m_exportCheck && !m_exportCheck())
+        return false;
     const QString target = exportPath(path, format);
     bool ok = m_preview->hasImage() && !path.isEmpty();
     if (ok) {

@@ -50,6 +50,7 @@ public:
     int onLoadRotation() const { return m_turn.degrees; }
     // Titles the window after the file and loads it in the background at full size.
     void loadImage(const QString &path) override;
+    void setExportCheck(ExportCheck check) override { m_exportCheck = std::move(check); }
     // A picture in hand (from the image viewer): shown with the start turn, sliders reset.
     void setImage(const QImage &image);
     void setImageName(const QString &name);
@@ -83,6 +84,7 @@ public:
     void menuExportImage();
     // Writes the picture as it is adjusted, at full size. The extension follows the format. On
     // failure the "Failed to save file" sheet shows, nothing is left at the target, and false.
+    // The export check is asked first; its refusal writes nothing either (false, its words only).
     bool exportImage(const QString &path, ExportFormat format, int quality, bool reveal = false);
     // `path` with an extension that fits the format: kept when it fits, the other format's replaced,
     // anything else appended to.
@@ -142,4 +144,5 @@ private:
     ExportFormat m_exportFormat = ExportFormat::Jpeg;
     int m_exportQuality = 90;
     bool m_exportReveal = false;
+    ExportCheck m_exportCheck;
 };

@@ -27,6 +27,7 @@ struct RecordingFactory : OVNCoreImageAdjust::Factory {
         QString path;
         void setOnLoadOrientation(int code) override { orientation = code; }
         void loadImage(const QString &file) override { path = file; }
+        void setExportCheck(ExportCheck) override {}
     };
     OVNCoreImageAdjust *create() override
     {

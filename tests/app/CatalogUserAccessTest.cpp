@@ -15,21 +15,30 @@
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeListEditor.h"
 #include "browser/OVNMediaDetails.h"
+#include "browser/OVNMediaPasteboard.h"
+#include "output/OVNDiscBurnerSheet.h"
+#include "output/OVNExportImages.h"
 #include "output/OVNOutputSheets.h"
+#include "output/OVNSendImagesAsMail.h"
 #include "import/OVNImportMedia.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
+#include "viewers/OVNCoreImageAdjustWindow.h"
+#include "viewers/OVNCoreImageView.h"
 #include "../support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPrinter>
+#include <QPushButton>
 #include <QTest>
 
 namespace {
@@ -61,6 +70,8 @@ public:
     {
         letIn();
         tearDownWithAlerts();
+        for (const char *key : {"LightTableShowThumbnails", "MailCommand", "ExportSettings", "AdjustExportSettings"})
+            UserDefaults::standard().removeObjectForKey(QString::fromLatin1(key));
     }
 
     void grantAll(const char *level)
@@ -163,7 +174,82 @@ public:
         letIn();
     }
 
+    // A picture entry whose file holds its name past the picture's end, so that any copy of the
+    // file, and any page or list naming it, shows where it went. Its id.
+    QString markedEntry(const QString &categoryId, const char *name)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("pictures/%1.jpg").arg(QLatin1String(name)));
+        QDir().mkpath(QFileInfo(path).path());
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(jpegBytes(image) + name) > 0);
+        QVariantMap record = importRecord(categoryId, QString::fromLatin1(name));
+        record.insert("absolutepath", path);
+        record.insert("Orientation", 1);
+        const QString mid = db.addMediaListEntry(record);
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        return mid;
+    }
+    // "tripsecret" in Secret and "loosefine" in Beside, two collections of the folder Desk.
+    void twoMarkedEntries()
+    {
+        desk = category("Desk", "F");
+        secret = category("Secret", "C", desk);
+        markedEntry(secret, "tripsecret");
+        markedEntry(category("Beside", "C", desk), "loosefine");
+    }
+    // Ann's window on Desk, showing both entries, both selected.
+    OVNAssetManager *bothSelected()
+    {
+        UserDefaults::standard().setBool(true, QStringLiteral("LightTableShowThumbnails"));
+        OVNAssetManager *window = annsWindow(desk);
+        OVNMediaView *view = window->mediaView();
+        EXPECT_EQ(shownNames(view), (QStringList{"loosefine", "tripsecret"}));
+        view->selectRow(0);
+        view->selectRow(1);
+        return window;
+    }
+    // The names and contents of every file below the folder, one after the other.
+    static QByteArray everythingBelow(const QString &folder)
+    {
+        QByteArray all;
+        QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile file(files.next());
+            all += file.fileName().toUtf8();
+            if (file.open(QIODevice::ReadOnly))
+                all += file.readAll();
+        }
+        return all;
+    }
+    // What an administrator does to Ann meanwhile, with whether "loosefine" may still go out.
+    struct Change {
+        const char *name;
+        std::function<void(CatalogUserAccessTest &)> make;
+        bool looseGoes;
+        const char *alert; // the alert the output gives then
+    };
+    static std::vector<Change> changes()
+    {
+        return {
+            {"Secret made NO ACCESS",
+             [](CatalogUserAccessTest &t) { grantPrivilege(t.db, t.secret, t.staff, "NO ACCESS"); }, true,
+             "1 entry was left out."},
+            {"taken out of every group", [](CatalogUserAccessTest &t) { t.leaveEveryGroup(); }, false,
+             "You can no longer use this catalog"},
+        };
+    }
+    // Ann back in Staff with Secret as it was, and no window open.
+    void undo()
+    {
+        closeWindows();
+        ASSERT_NO_FATAL_FAILURE(backInStaff());
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, secret, staff, "FULL ACCESS"));
+    }
+
     QString staff, shelf, trip, loose, watched, tripEntry, picture;
+    QString desk, secret;
     bool away = false;
     RecordingViewers viewers;
 };
@@ -927,6 +1013,188 @@ TEST_P(CatalogUserAccessTest, AFileDropAnswersCopyOrNothing)
         EXPECT_TRUE(QFileInfo::exists(picture));
         closeWindows();
         ASSERT_NO_FATAL_FAILURE(backInStaff());
+    }
+}
+
+// A sheet stands open while an administrator changes Ann's groups, then she confirms it: what goes
+// out is asked then, and nothing of an entry she may no longer read is written anywhere.
+TEST_P(CatalogUserAccessTest, ASheetConfirmedAfterAChangeHandsOnOnlyWhatIsStillReadable)
+{
+    twoMarkedEntries();
+    // A mail program that lists what it was given in the case's folder.
+    const QString stub = m_dir.filePath("stub-mail");
+    const auto writeStub = [&stub](const QString &folder) {
+        QFile script(stub);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + folder.toUtf8() + "/args'\n");
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    };
+    UserDefaults::standard().setString(stub, QStringLiteral("MailCommand"));
+    // Each opens its sheet from the window (the sheet, or none), and later fills it in to write
+    // below the folder and confirms it.
+    const struct {
+        const char *name;
+        std::function<QDialog *(OVNAssetManager *)> open;
+        std::function<void(QDialog *, const QString &folder)> confirm;
+        QList<int> answers; // to the sheet's own alerts after the confirmation, when something goes
+    } sheets[] = {
+        {"export",
+         [](OVNAssetManager *w) -> QDialog * {
+             w->buttonExportImagesClick();
+             return w->mediaView()->window()->findChild<OVNExportImagesSheet *>();
+         },
+         [](QDialog *dialog, const QString &folder) {
+             auto *sheet = static_cast<OVNExportImagesSheet *>(dialog);
+             sheet->folderField()->setText(folder);
+             sheet->sizeSelector()->setCurrentIndex(OVNExportImages::unchangedCopyIndex);
+             sheet->accept();
+         },
+         {}},
+        {"e-mail",
+         [](OVNAssetManager *w) -> QDialog * {
+             w->buttonSendAsEmailClick();
+             return w->mediaView()->window()->findChild<OVNSendImagesAsMailSheet *>();
+         },
+         [&writeStub](QDialog *dialog, const QString &folder) {
+             writeStub(folder);
+             static_cast<OVNSendImagesAsMailSheet *>(dialog)->sizeSelector()->setCurrentIndex(
+                 OVNSendImagesAsMail::originalIndex);
+             dialog->accept();
+         },
+         {}},
+        {"web gallery",
+         [](OVNAssetManager *w) -> QDialog * {
+             w->buttonPublishToWebClick();
+             return w->mediaView()->window()->findChild<OVNPublishToWebSheet *>();
+         },
+         [](QDialog *dialog, const QString &folder) {
+             static_cast<OVNPublishToWebSheet *>(dialog)->folderField()->setText(folder);
+             dialog->accept();
+         },
+         {1}}, // "Close" on the gallery's alert: no browser in a test
+        {"disc image",
+         [](OVNAssetManager *w) -> QDialog * {
+             w->buttonBurnCDClick();
+             return w->mediaView()->window()->findChild<OVNDiscBurnerSheet *>();
+         },
+         [](QDialog *dialog, const QString &folder) {
+             QPointer<OVNDiscBurnerSheet> sheet = static_cast<OVNDiscBurnerSheet *>(dialog);
+             sheet->useImageFile(QDir(folder).filePath("disc.iso"));
+             ASSERT_TRUE(processEventsUntil([&] { return sheet && sheet->okButton()->isEnabled(); }, 30000));
+             sheet->okButton()->click();
+         },
+         {}},
+    };
+    int run = 0;
+    for (const auto &sheet : sheets) {
+        for (const Change &change : changes()) {
+            SCOPED_TRACE(std::string(sheet.name) + ", " + change.name);
+            const QString folder = m_dir.filePath(QStringLiteral("out%1").arg(++run));
+            ASSERT_TRUE(QDir().mkpath(folder));
+            OVNAssetManager *window = bothSelected();
+            QPointer<QDialog> opened = sheet.open(window);
+            ASSERT_TRUE(opened) << qPrintable(alertTitles().join('\n'));
+            // The change comes while the sheet stands open with both entries.
+            ASSERT_NO_FATAL_FAILURE(change.make(*this));
+            const qsizetype alerts = presenter->shown().size();
+            // The left-out alert takes the first answer (its one button), the sheet's own the rest.
+            if (change.looseGoes && !sheet.answers.isEmpty()) {
+                presenter->enqueueAnswers({0});
+                for (int answer : sheet.answers)
+                    presenter->enqueueAnswers({answer});
+            }
+            ASSERT_NO_FATAL_FAILURE(sheet.confirm(opened, folder));
+            // A sheet ends with deleteLater, also straight from the confirmation.
+            ASSERT_TRUE(processEventsUntil(
+                [&] {
+                    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                    return opened.isNull();
+                },
+                60000));
+            const QByteArray written = everythingBelow(folder);
+            EXPECT_FALSE(written.contains("tripsecret"));
+            EXPECT_EQ(written.contains("loosefine"), change.looseGoes) << written.size() << " bytes";
+            ASSERT_GT(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+            EXPECT_EQ(presenter->shown().at(alerts).message, change.alert) << qPrintable(alertTitles().join('\n'));
+            ASSERT_NO_FATAL_FAILURE(undo());
+        }
+    }
+}
+
+// The adjustment window asks at its export, not only when it opened; once the catalog window it
+// came from is closed, nothing can be asked and nothing is exported.
+TEST_P(CatalogUserAccessTest, TheAdjustmentWindowsExportAsksAtTheExport)
+{
+    twoMarkedEntries();
+    OVNCoreImageAdjustWindow::installFactory();
+    std::vector<Change> cases = changes();
+    cases.insert(cases.begin(), {"nothing changed", [](CatalogUserAccessTest &) {}, true, ""});
+    cases.push_back({"its catalog window closed", [this](CatalogUserAccessTest &) { closeWindows(); }, false,
+                     "Nothing was handed on."});
+    int run = 0;
+    for (const Change &change : cases) {
+        SCOPED_TRACE(change.name);
+        OVNAssetManager *window = annsWindow(secret);
+        window->mediaView()->selectRow(0);
+        window->menuAdjust();
+        QPointer<OVNCoreImageAdjustWindow> adjust;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<OVNCoreImageAdjustWindow *>(widget))
+                adjust = found;
+        ASSERT_TRUE(adjust);
+        ASSERT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, 30000));
+        ASSERT_NO_FATAL_FAILURE(change.make(*this));
+        const qsizetype alerts = presenter->shown().size();
+        const QString target = m_dir.filePath(QStringLiteral("adjusted%1.jpg").arg(++run));
+        // The picture is the one in Secret: it goes only while nothing changed.
+        const bool goes = !*change.alert;
+        EXPECT_EQ(adjust->exportImage(target, OVNCoreImageAdjustWindow::ExportFormat::Jpeg, 90), goes);
+        EXPECT_EQ(QFileInfo::exists(target), goes);
+        if (!goes) {
+            ASSERT_EQ(presenter->shown().size(), alerts + 1) << qPrintable(alertTitles().join('\n'));
+            EXPECT_EQ(presenter->shown().last().message, change.alert);
+        }
+        delete adjust.data();
+        ASSERT_NO_FATAL_FAILURE(undo());
+    }
+    OVNCoreImageAdjust::setFactory(nullptr);
+}
+
+// A drag of the selection to another program carries only the files Ann may still read, asked as
+// the drag starts; nothing is dragged when she may read none of them.
+TEST_P(CatalogUserAccessTest, ADragOutCarriesOnlyWhatIsStillReadable)
+{
+    twoMarkedEntries();
+    std::vector<Change> cases = changes();
+    cases.insert(cases.begin(), {"nothing changed", [](CatalogUserAccessTest &) {}, true, ""});
+    for (const Change &change : cases) {
+        SCOPED_TRACE(change.name);
+        OVNAssetManager *window = bothSelected();
+        ASSERT_NO_FATAL_FAILURE(change.make(*this));
+        const qsizetype alerts = presenter->shown().size();
+        // From the row of the entry that goes first, then from the other.
+        for (int row : {0, 1}) {
+            const std::unique_ptr<QMimeData> data = window->mediaView()->dragContents(row);
+            QStringList names;
+            if (data) {
+                for (const QString &path : OVNMediaPasteboard::read(data.get(), QByteArray()).paths)
+                    names.append(QFileInfo(path).completeBaseName());
+                names.sort();
+            }
+            const QStringList expected = QString::fromLatin1(change.alert).isEmpty()
+                                             ? QStringList{"loosefine", "tripsecret"}
+                                             : (change.looseGoes ? QStringList{"loosefine"} : QStringList());
+            EXPECT_EQ(names, expected) << row;
+            EXPECT_EQ(bool(data), !expected.isEmpty()) << row;
+        }
+        if (*change.alert) {
+            ASSERT_EQ(presenter->shown().size(), alerts + 2) << qPrintable(alertTitles().join('\n'));
+            EXPECT_EQ(presenter->shown().last().message, change.alert);
+        } else {
+            EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        }
+        ASSERT_NO_FATAL_FAILURE(undo());
     }
 }
 
