@@ -202,6 +202,8 @@ private:
     std::unique_ptr<OVNExpressOpening> m_expressOpening;
     std::unique_ptr<OVNUDFThumbnails> m_udfThumbnails;
     std::unique_ptr<OVNExtensionMapping> m_extensionmapping;
+    // The stored table the preferences window edits while the command line gives another.
+    std::unique_ptr<OVNExtensionMapping> m_storedExtensionMapping;
     QPointer<OVNPreferencesWindow> m_prefWindow;
     // Trial connections for the preferences when the connections come from elsewhere (tests).
     std::unique_ptr<OVNConnectionFactory> m_trialConnections;

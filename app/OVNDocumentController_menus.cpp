@@ -11,6 +11,8 @@
 #include "app/OVNUserManager.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "formats/OVNExtensionMapping.h"
+#include "formats/OVNExtensionMappingHelper.h"
+#include "formats/OVNHelper.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
@@ -135,8 +137,17 @@ void OVNDocumentController::showPreferences()
         }
         if (!m_extensionmapping)
             m_extensionmapping = std::make_unique<OVNExtensionMapping>();
+        // A table given on the command line counts for this run only: the window then shows and
+        // edits the stored one, so that saving an edit never writes the given table to the file.
+        OVNExtensionMapping *edited = m_extensionmapping.get();
+        if (m_defaults.argumentDomain().contains(QStringLiteral("FileTypeMapping"))) {
+            m_storedExtensionMapping =
+                std::make_unique<OVNExtensionMapping>(OVNExtensionMappingHelper::mappingFromPreferenceValue(
+                    m_defaults.storedObjectForKey(QStringLiteral("FileTypeMapping")), OVNHelper::systemMajorVersion()));
+            edited = m_storedExtensionMapping.get();
+        }
         // Made once; closing it hides it.
-        m_prefWindow = new OVNPreferencesWindow(m_defaults, *factory, *m_extensionmapping);
+        m_prefWindow = new OVNPreferencesWindow(m_defaults, *factory, *edited);
         m_prefWindow->setConnectionInUse([this] { return m_dbcon.get(); });
         // Each use makes a window of its own on a new connection.
         m_prefWindow->setUserManagerOpener([this] {

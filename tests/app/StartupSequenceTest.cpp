@@ -7,6 +7,7 @@
 #include "app/OVNPreferencesWindow.h"
 #include "browser/OVNUDFThumbnails.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "formats/OVNExtensionMapping.h"
 #include "import/OVNImportCamera.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/UserDefaults.h"
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QScreen>
 #include <QFile>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -580,4 +582,50 @@ TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
         EXPECT_EQ(prefs.stringForKey("DBVendor"), c.vendor);
         EXPECT_EQ(prefs.persistentDomain().value("DBVendor").toString(), c.saved);
     }
+}
+
+// A file-type table given on the command line counts for the run: the program reads its files by
+// it, while the preferences window shows and edits the stored table and never saves the given one.
+TEST_F(StartupSequenceTest, AFileTypeTableGivenOnTheCommandLineIsNeitherShownNorSaved)
+{
+    UserDefaults &standard = UserDefaults::standard(); // where the file-type table lives
+    const auto entry = [](const char *extension) {
+        return QVariantMap{{"extension", extension},
+                           {"hfstype", ""},
+                           {"description", extension},
+                           {"processor", "Image"},
+                           {"viewer", "NSIInternal"},
+                           {"type", "Image"},
+                           {"exif", "0"},
+                           {"iptc", "0"}};
+    };
+    standard.setObject(QVariantList{entry("aaa")}, "FileTypeMapping");
+    standard.setArguments(
+        {"ostrevan", "-FileTypeMapping", "({extension = zzz; processor = Image; viewer = NSIInternal;})"});
+    {
+        OVNDocumentController::Services services;
+        services.connections = std::make_unique<FakeConnections>(log, std::initializer_list<Outcome>{});
+        services.makeSplash = [this] { return std::make_unique<FakeSplash>(log); };
+        services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
+        OVNDocumentController controller(standard, std::move(services));
+        controller.showPreferences();
+        OVNPreferencesWindow *window = controller.preferencesWindow();
+        ASSERT_NE(window, nullptr);
+        const QAbstractItemModel *shown = window->fileTypeTable()->model();
+        ASSERT_EQ(shown->rowCount(), 1);
+        EXPECT_EQ(shown->index(0, 0).data().toString(), "aaa");
+        ASSERT_NE(controller.extensionMapping(), nullptr);
+        EXPECT_EQ(controller.extensionMapping()->getProcessorForExtension("zzz"), "Image");
+
+        window->addFileType();
+        window->sheetExtensionField()->setText("xyz");
+        ASSERT_TRUE(window->saveFileTypeSheet());
+        window->close();
+    }
+    QStringList saved;
+    for (const QVariant &row : standard.persistentDomain().value("FileTypeMapping").toList())
+        saved.append(row.toMap().value("extension").toString());
+    EXPECT_EQ(saved, (QStringList{"aaa", "xyz"}));
+    standard.setArguments({});
+    standard.removeObjectForKey("FileTypeMapping");
 }
