@@ -250,7 +250,7 @@ TEST_F(StartupSequenceTest, TerminationClosesTheConnectionThenSavesWorkflowThenC
     EXPECT_EQ(defaults.stringForKey("MSAAutomount"), "1");
     // Each keeps its own place.
     EXPECT_EQ(defaults.doubleForKey("WorkflowPanelX"), controller->workflowPanel()->geometry().x());
-    EXPECT_EQ(defaults.doubleForKey("CapturePanelX"), controller->capturePanel()->frameGeometry().x());
+    EXPECT_EQ(defaults.doubleForKey("CapturePanelX"), controller->capturePanel()->geometry().x());
 
     // A second termination (the event loop's end after Quit) changes nothing.
     defaults.setDouble(-1, "WorkflowPanelX");
