@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 
@@ -381,7 +382,8 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         report.fileDownloaded(k, file.name, path);
         if (!backup.isEmpty())
             copyExclusive(path, backup);
-        if (connection && !cancel) {
+        // Once cataloguing stopped, no thumbnail is made for a file that will not be catalogued.
+        if (connection && !cancel && !stopped) {
             auto job = std::make_shared<Job>();
             job->path = path;
             jobs.push_back(job);
@@ -403,5 +405,13 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     insertDone(0);
     if (connection)
         commit();
+    if (stopped) {
+        const QSet<QString> catalogued(result.catalogued.cbegin(), result.catalogued.cend());
+        for (const QString &path : std::as_const(result.files))
+            if (!catalogued.contains(path))
+                result.notCatalogued.append(path);
+        result.alertMessage +=
+            QLatin1Char(' ') + localized("%1 downloaded files were not catalogued.").arg(result.notCatalogued.size());
+    }
     return result;
 }

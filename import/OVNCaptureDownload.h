@@ -35,6 +35,8 @@ public:
         QStringList files;  // the paths the files were saved under
         QStringList failed; // the device names of the files that failed
         QStringList catalogued;
+        // When cataloguing stopped: the files downloaded that are not in the catalog.
+        QStringList notCatalogued;
         QString collectionId; // empty when none was made
         QString destination;  // the download folder
         QString alertTitle;   // set when the download stopped, or its cataloguing did
@@ -66,7 +68,9 @@ public:
     // device panel's field; `cancel` stops the chain after the file in flight, which is kept but
     // not catalogued.
     // Cataloguing stops, with the reason in the alert's fields, when the user may no longer write
-    // into the collection, or the catalog server stays away for `reconnectWaitSeconds`.
+    // into the collection, or the catalog server stays away for `reconnectWaitSeconds`; what was
+    // stored stays, the download goes on, and the files left out of the catalog are named and
+    // counted in the alert.
     static Result run(CaptureDevice &device, const QVariantMap &settings, const QString &captureName,
                       const ConnectionFactory &connections, const std::atomic<bool> &cancel,
                       Observer *observer = nullptr, int reconnectWaitSeconds = 30);

@@ -739,6 +739,42 @@ QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, con
         .arg(source, target);
 }
 
+QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) const
+{
+    switch (stop.kind) {
+    case Stop::Kind::None:
+        break;
+    case Stop::Kind::Refused:
+        return stop.cause + QLatin1Char(' ')
+               + localized("The import stopped: what was stored before stays in the catalog, %1 files were not "
+                           "imported.")
+                     .arg(notImported);
+    case Stop::Kind::DiskFull:
+        return localized("The disk that holds the catalog is full, so the import stopped. %1 files were not imported.")
+            .arg(notImported);
+    case Stop::Kind::Unreachable:
+    case Stop::Kind::SessionsKeptEnding: {
+        QString message =
+            stop.kind == Stop::Kind::SessionsKeptEnding
+                ? localized("The catalog server answered, but it ended the import's connection %1 times, and for %2 "
+                            "seconds nothing could be stored, so the import stopped. %3 files were not imported.")
+                      .arg(stop.sessionLosses)
+                      .arg(m_settings.reconnectWaitSeconds)
+                      .arg(notImported)
+                : localized("The catalog server could not be reached for %1 seconds, so the import stopped. "
+                            "%2 files were not imported.")
+                      .arg(m_settings.reconnectWaitSeconds)
+                      .arg(notImported);
+        if (stop.uncertain > 0)
+            message += QLatin1Char(' ')
+                       + localized("%1 files may be in the catalog: the server's answer to storing them was lost.")
+                             .arg(stop.uncertain);
+        return message;
+    }
+    }
+    return QString();
+}
+
 OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observer *observer)
 {
     std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
@@ -970,41 +1006,24 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         place.insert(list[item].path, qsizetype(item));
     std::stable_sort(summary.notImported.begin(), summary.notImported.end(),
                      [&](const QString &a, const QString &b) { return place.value(a, -1) < place.value(b, -1); });
+    m_stop = Stop();
     if (inserter.refusal() && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.writeRefused = true;
         summary.abortTitle = inserter.refusal()->title;
-        summary.abortStatus = summary.abortTitle;
-        summary.abortMessage = inserter.refusal()->text + QLatin1Char(' ')
-                               + localized("The import stopped: what was stored before stays in the catalog, %1 "
-                                           "files were not imported.")
-                                     .arg(summary.notImported.size());
+        m_stop = {Stop::Kind::Refused, inserter.refusal()->text, 0, 0};
     } else if (inserter.diskFull() && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.diskFull = true;
         summary.abortTitle = localized("The disk is full.");
-        summary.abortStatus = summary.abortTitle;
-        summary.abortMessage = localized("The disk that holds the catalog is full, so the import stopped. "
-                                         "%1 files were not imported.")
-                                   .arg(summary.notImported.size());
+        m_stop.kind = Stop::Kind::DiskFull;
     } else if (lost && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.catalogLost = true;
         summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
+        m_stop = {inserter.sessionsKeptEnding() ? Stop::Kind::SessionsKeptEnding : Stop::Kind::Unreachable, QString(),
+                  inserter.sessionLosses(), qsizetype(inserter.uncertain().size())};
+    }
+    if (m_stop.kind != Stop::Kind::None) {
         summary.abortStatus = summary.abortTitle;
-        summary.abortMessage =
-            inserter.sessionsKeptEnding()
-                ? localized("The catalog server answered, but it ended the import's connection %1 times, and for %2 "
-                            "seconds nothing could be stored, so the import stopped. %3 files were not imported.")
-                      .arg(inserter.sessionLosses())
-                      .arg(m_settings.reconnectWaitSeconds)
-                      .arg(summary.notImported.size())
-                : localized("The catalog server could not be reached for %1 seconds, so the import stopped. "
-                            "%2 files were not imported.")
-                      .arg(m_settings.reconnectWaitSeconds)
-                      .arg(summary.notImported.size());
-        if (!inserter.uncertain().empty())
-            summary.abortMessage += QLatin1Char(' ')
-                                    + localized("%1 files may be in the catalog: the server's answer to storing them "
-                                                "was lost.")
-                                          .arg(inserter.uncertain().size());
+        summary.abortMessage = stopMessage(m_stop, summary.notImported.size());
     }
     return finish();
 }

@@ -172,8 +172,21 @@ private:
     // The import on a connection of the caller's (smart import uses one for all its parts).
     Summary runOn(OVNDatabaseAccess &connection, const QVariantList &items, Observer *observer);
 
+    // Why the last import stopped, kept so that a smart import can say how many files of its whole
+    // list were not imported.
+    struct Stop {
+        enum class Kind { None, Refused, DiskFull, Unreachable, SessionsKeptEnding };
+        Kind kind = Kind::None;
+        QString cause; // the refusal's text
+        int sessionLosses = 0;
+        qsizetype uncertain = 0; // files the catalog may hold
+    };
+    // The stop's message, naming the count of files not imported.
+    QString stopMessage(const Stop &stop, qsizetype notImported) const;
+
     ConnectionMaker m_connections;
     Settings m_settings;
+    Stop m_stop;
     // Shared with the threads that make records, which may outlive a cancelled import.
     std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
     std::thread m_thread;

@@ -81,6 +81,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             observer->importStatus(text);
     };
     const int maximum = smartMaximum(maxFiles);
+    m_stop = Stop();
     std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
     if (!connection || !connection->isDBConnectionActive()) {
         summary.connectionFailed = true;
@@ -160,7 +161,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
                 summary.writeRefused = true;
                 summary.abortTitle = refusal->title;
                 summary.abortStatus = refusal->title;
-                summary.abortMessage = refusal->text;
+                m_stop = {Stop::Kind::Refused, refusal->text, 0, 0};
                 return QString();
             }
         }
@@ -227,13 +228,16 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
                 break;
         }
     }
-    // A failed copy, a lost catalog or a full disk ended the import: what came after it was not imported.
+    // A failed copy, a lost catalog, a full disk or a refusal ended the import: what came after it
+    // was not imported, and the stop's message counts it.
     if (!summary.abortTitle.isEmpty() && !isCancelled()) {
         int position = 0;
         for (const Group &group : groups)
             for (const QString &file : group.files)
                 if (position++ >= offset)
                     summary.notImported.append(file);
+        if (m_stop.kind != Stop::Kind::None)
+            summary.abortMessage = stopMessage(m_stop, summary.notImported.size());
     }
     return finish();
 }

@@ -1,3 +1,5 @@
+#include "CatalogFixture.h"
+
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCaptureDownload.h"
@@ -5,14 +7,19 @@
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
 
+#include "../support/CatalogUsers.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <chrono>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -291,3 +298,117 @@ TEST(CaptureDownloadTest, PresetsLoadSaveAndDelete)
     EXPECT_EQ(SettingsPresetStore::initialItem(1), 0);
     qunsetenv("OVN_RESOURCES_DIR");
 }
+
+namespace {
+
+// A card that takes its time for every file, as a camera on a slow cable does: the download's
+// batches (a second's worth each) are then committed while files are still coming.
+class SlowCard : public CaptureDevice
+{
+public:
+    explicit SlowCard(const QString &volume) : m_card(CaptureDevices::card(volume)) {}
+    QString id() const override { return m_card->id(); }
+    QString name() const override { return m_card->name(); }
+    bool open(QString *error) override { return m_card->open(error); }
+    QList<CaptureFile> files(QString *error) override { return m_card->files(error); }
+    bool download(const CaptureFile &file, int fd, QString *error) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return m_card->download(file, fd, error);
+    }
+    void close() override { m_card->close(); }
+    bool eject(QString *) override { return false; }
+
+private:
+    std::unique_ptr<CaptureDevice> m_card;
+};
+
+} // namespace
+
+class CaptureDownloadUsersTest : public CatalogFixture
+{};
+
+// A catalog user taken out of his only group, or lowered to READ ONLY on the download's collection,
+// right after a batch went in: the next batch is not stored, the entries stored before stay, every
+// file is downloaded all the same, and those not catalogued are named and counted in the alert.
+TEST_P(CaptureDownloadUsersTest, CataloguingStopsAtTheNextBatchWhenWritingIsWithdrawn)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server catalog has users";
+    QString staff;
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    const QString ann = db.getUserForLogin("ann").value("mid").toString();
+    const struct {
+        const char *name;
+        const char *change; // run by the administrator after the first batch
+        const char *reason; // in the alert
+    } cases[] = {
+        {"taken out of his only group", "delete from strvgroupusers", "belongs to no group"},
+        {"lowered to READ ONLY", nullptr, "READ ONLY"},
+    };
+    // Enough files for a batch to end with files still to come, however many are in flight.
+    const int count = 2 * std::max(1, QThread::idealThreadCount()) + 40;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (db.rowsForQuery("select 1 from strvgroupusers").isEmpty()) {
+            ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        }
+        QTemporaryDir dir;
+        const QString card = dir.filePath("vol/CARD");
+        QDir().mkpath(card + "/DCIM/100");
+        for (int k = 0; k < count; ++k)
+            writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
+        const QString dest = dir.filePath("dest");
+        QDir().mkpath(dest);
+        const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", c.name}};
+        const auto asAnn = [this] {
+            std::unique_ptr<OVNDatabaseAccess> connection = openAnother();
+            signInAsAnn(*connection);
+            return connection;
+        };
+        struct Administrator : OVNCaptureDownload::Observer {
+            std::function<void()> change;
+            QString collection;
+            bool changed = false;
+            void collectionMade(const QString &, const QString &id) override { collection = id; }
+            void fileCatalogued(const QString &, const QByteArray &) override
+            {
+                if (!changed)
+                    change();
+                changed = true;
+            }
+        } administrator;
+        int storedBeforeTheChange = -1;
+        administrator.change = [&] {
+            storedBeforeTheChange = int(db.getMediaMIDListForCategory(administrator.collection).size());
+            if (c.change)
+                EXPECT_TRUE(db.runSQLCommand(c.change));
+            else
+                grantPrivilege(db, administrator.collection, staff, "READ ONLY");
+        };
+        SlowCard device(card);
+        std::atomic<bool> cancel{false};
+        const OVNCaptureDownload::Result result =
+            OVNCaptureDownload::run(device, settings, QString(), asAnn, cancel, &administrator);
+
+        ASSERT_TRUE(administrator.changed);
+        EXPECT_GE(storedBeforeTheChange, 1);
+        EXPECT_EQ(db.getMediaMIDListForCategory(result.collectionId).size(), storedBeforeTheChange);
+        EXPECT_EQ(result.catalogued.size(), storedBeforeTheChange);
+        EXPECT_EQ(result.files.size(), count);
+        EXPECT_TRUE(result.failed.isEmpty());
+        for (const QString &path : result.files)
+            EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
+        // The files downloaded but not catalogued, in download order.
+        QStringList rest = result.files;
+        for (const QString &path : result.catalogued)
+            rest.removeOne(path);
+        EXPECT_FALSE(rest.isEmpty());
+        EXPECT_EQ(result.notCatalogued, rest);
+        EXPECT_TRUE(result.alertMessage.contains(c.reason)) << result.alertMessage.toStdString();
+        EXPECT_TRUE(result.alertMessage.contains(QString(" %1 downloaded files").arg(rest.size())))
+            << result.alertMessage.toStdString();
+    }
+}
+
+OVN_CATALOG_VENDORS(CaptureDownloadUsersTest);

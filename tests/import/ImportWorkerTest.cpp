@@ -719,6 +719,99 @@ TEST_P(ImportWorkerTest, ImportStopsAtTheNextBatchWhenWritingIsWithdrawn)
     }
 }
 
+// The same for a re-scan: the entries re-read before the change keep their new thumbnails, the
+// batch open at the change and every entry after it are left as they were and named.
+TEST_P(ImportWorkerTest, RescanStopsAtTheNextBatchWhenWritingIsWithdrawn)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server catalog has users";
+    QString staff;
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    const QString ann = db.getUserForLogin(QStringLiteral("ann")).value(QStringLiteral("mid")).toString();
+    const struct {
+        const char *name;
+        const char *change; // run by the administrator after the sixth entry
+        const char *reason; // in the stop's words
+    } cases[] = {
+        {"taken out of his only group", "delete from strvgroupusers", "belongs to no group"},
+        {"lowered to READ ONLY", nullptr, "READ ONLY"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = files.filePath(QLatin1String(c.name));
+        QDir().mkpath(folder);
+        QVariantList items;
+        QStringList paths;
+        for (int i = 0; i < 20; ++i) {
+            paths.append(writeJpeg(folder + QStringLiteral("/r%1.jpg").arg(i, 2, 10, QLatin1Char('0')), i));
+            items.append(paths.last());
+        }
+        const QString target = db.addCategoryListEntry(QLatin1String(c.name), QStringLiteral("C"));
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, target, staff, "READ & WRITE"));
+        if (db.rowsForQuery(QStringLiteral("select 1 from strvgroupusers")).isEmpty()) {
+            ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        }
+        const auto asAnn = [this] {
+            std::unique_ptr<OVNDatabaseAccess> connection = openAnother();
+            signInAsAnn(*connection);
+            return connection;
+        };
+        OVNImportWorker::Settings s = settings(2);
+        s.categoryId = target;
+        s.batchSize = 4;
+        const OVNImportWorker::Summary imported = OVNImportWorker(asAnn, s).run(items);
+        ASSERT_EQ(imported.importedIds.size(), 20);
+        // A re-read entry gets its thumbnail back.
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("update strvfile set thumbimage=null")));
+        const auto reread = [&] {
+            QStringList mids;
+            for (const QList<QVariant> &row :
+                 db.rowsForQuery(QStringLiteral("select mid from strvfile where categoryid=$1 and thumbimage is not "
+                                                "null order by mid"),
+                                 {target}))
+                mids.append(row.value(0).toString());
+            return mids;
+        };
+        QVariantList records;
+        for (qsizetype i = 0; i < imported.importedIds.size(); ++i)
+            records.append(QVariantMap{{QStringLiteral("mid"), imported.importedIds.at(i)},
+                                       {QStringLiteral("absolutepath"), imported.importedPaths.at(i)}});
+
+        int rereadBeforeTheChange = -1;
+        struct Administrator : OVNImportWorker::Observer {
+            std::function<void()> change;
+            void importProgress(int position, int, const QString &, const QByteArray &) override
+            {
+                if (position == 6)
+                    change();
+            }
+        } administrator;
+        administrator.change = [&] {
+            rereadBeforeTheChange = int(reread().size());
+            if (c.change)
+                EXPECT_TRUE(db.runSQLCommand(QLatin1String(c.change)));
+            else
+                grantPrivilege(db, target, staff, "READ ONLY");
+        };
+        OVNImportWorker rescanner(asAnn, s);
+        const OVNImportWorker::Summary summary = rescanner.reprocess(records, &administrator);
+        const QStringList rows = reread();
+        EXPECT_GE(rereadBeforeTheChange, 4);
+        EXPECT_EQ(rows.size(), rereadBeforeTheChange);
+        QStringList reported = summary.importedIds;
+        reported.sort();
+        EXPECT_EQ(reported, rows);
+        EXPECT_TRUE(summary.writeRefused);
+        EXPECT_TRUE(summary.abortMessage.contains(QLatin1String(c.reason))) << qPrintable(summary.abortMessage);
+        EXPECT_TRUE(summary.abortMessage.contains(QString::number(summary.notImported.size())))
+            << qPrintable(summary.abortMessage);
+        // Each entry is either re-read or named, once.
+        QStringList accounted = summary.importedPaths + summary.notImported;
+        accounted.sort();
+        EXPECT_EQ(accounted, paths);
+    }
+}
+
 // A dictionary item given as a hash is imported with its values, as a map is.
 TEST_P(ImportWorkerTest, HashItemsAreImportedLikeMaps)
 {

@@ -7,6 +7,7 @@
 #include "platform/MacRoman.h"
 #include "platform/NotificationCenter.h"
 
+#include "../support/CatalogUsers.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
@@ -172,6 +173,106 @@ TEST_P(SmartImportTest, FilesItCannotTakeAreNamed)
     }
     // A name the temporary folder cannot remove through a QString path.
     ::unlink(latin1Name.constData());
+}
+
+// A catalog user whose right to write is withdrawn while his smart import runs, on the collection
+// being filled, on the folder, or everywhere: the import stops at its next batch or collection;
+// the collections and entries made before the change stay, nothing is made after it, and every
+// other file is named as not imported.
+TEST_P(SmartImportTest, StopsAtTheNextBatchWhenWritingIsWithdrawn)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server catalog has users";
+    QString staff;
+    ASSERT_NO_FATAL_FAILURE(addStaffWithAnn(db, staff));
+    const QString ann = db.getUserForLogin(QStringLiteral("ann")).value(QStringLiteral("mid")).toString();
+    // "alpha" fills "alpha" (files 1-5) and "alpha-1" (6-8), then "beta" (9-12).
+    QVariantList items;
+    QStringList paths;
+    for (const char *name : {"alpha", "beta"})
+        for (int i = 0; i < (qstrcmp(name, "alpha") == 0 ? 8 : 4); ++i) {
+            paths.append(writeJpeg(files.filePath(QStringLiteral("%1/%2.jpg").arg(QLatin1String(name)).arg(i)), i));
+            if (i == 0)
+                items.append(files.filePath(QLatin1String(name)));
+        }
+    enum class Change { NoGroup, Collection, Folder };
+    const struct {
+        const char *name;
+        Change change; // made by the administrator after file `at`
+        int at;
+        int batch;
+        const char *reason; // in the stop's words
+        QStringList collections;
+    } cases[] = {
+        {"taken out of his only group", Change::NoGroup, 7, 2, "belongs to no group", {"alpha:5", "alpha-1:2"}},
+        {"its collection lowered to READ ONLY", Change::Collection, 7, 2, "READ ONLY", {"alpha:5", "alpha-1:2"}},
+        {"its folder lowered to READ ONLY", Change::Folder, 7, 2, "READ ONLY", {"alpha:5", "alpha-1:2"}},
+        {"a part's last batch", Change::Collection, 5, 2, "READ ONLY", {"alpha:4"}},
+        // Every file of "alpha-1" stored when the folder is lowered: "beta" is not made.
+        {"before the next collection", Change::Folder, 8, 1, "READ ONLY", {"alpha:5", "alpha-1:3"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        db.runSQLCommand(QStringLiteral("delete from strvfile"));
+        db.affectedRowsForQuery(QStringLiteral("delete from strvcategory where supermid=$1"), {folder});
+        if (db.rowsForQuery(QStringLiteral("select 1 from strvgroupusers")).isEmpty()) {
+            ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+        }
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, folder, staff, "READ & WRITE"));
+        OVNImportWorker::Settings s = settings();
+        s.batchSize = c.batch;
+        OVNImportWorker worker(
+            [this] {
+                std::unique_ptr<OVNDatabaseAccess> connection = openAnother();
+                signInAsAnn(*connection);
+                return connection;
+            },
+            s);
+        QStringList beforeTheChange;
+        struct Administrator : OVNImportWorker::Observer {
+            std::function<void(int)> after;
+            void importProgress(int position, int, const QString &, const QByteArray &) override { after(position); }
+        } administrator;
+        administrator.after = [&](int position) {
+            if (position != c.at)
+                return;
+            beforeTheChange = collectionsUnderFolder();
+            switch (c.change) {
+            case Change::NoGroup:
+                EXPECT_TRUE(db.runSQLCommand(QStringLiteral("delete from strvgroupusers")));
+                break;
+            case Change::Collection: {
+                const QList<QList<QVariant>> last =
+                    db.rowsForQuery(QStringLiteral("select max(mid) from strvcategory where supermid=$1"), {folder});
+                grantPrivilege(db, last.value(0).value(0).toString(), staff, "READ ONLY");
+                break;
+            }
+            case Change::Folder:
+                grantPrivilege(db, folder, staff, "READ ONLY");
+                break;
+            }
+        };
+        const OVNImportWorker::Summary summary = worker.runSmart(items, folder, 5, &administrator);
+        EXPECT_EQ(beforeTheChange, c.collections);
+        EXPECT_EQ(collectionsUnderFolder(), c.collections);
+        EXPECT_TRUE(summary.writeRefused);
+        EXPECT_TRUE(summary.abortMessage.contains(QLatin1String(c.reason))) << qPrintable(summary.abortMessage);
+        EXPECT_TRUE(summary.abortMessage.contains(QStringLiteral(" %1 files").arg(summary.notImported.size())))
+            << qPrintable(summary.abortMessage);
+        // Each file is either in the catalog or named, once.
+        QStringList stored;
+        for (const QList<QVariant> &row : db.rowsForQuery(QStringLiteral("select absolutepath from strvfile")))
+            stored.append(row.value(0).toString());
+        stored.sort();
+        QStringList reported = summary.importedPaths;
+        reported.sort();
+        EXPECT_EQ(reported, stored);
+        QStringList accounted = stored + summary.notImported;
+        accounted.sort();
+        QStringList expected = paths;
+        expected.sort();
+        EXPECT_EQ(accounted, expected);
+    }
 }
 
 // The sheet's cancel gives one finish, the smart one: a reload of the folder and a list change.
