@@ -53,6 +53,16 @@ QString writeImage(const QString &path, QSize size, const char *format)
     return path;
 }
 
+// Writes `data` as the file `name` in `dir`; its path.
+QString writeFile(const QTemporaryDir &dir, const char *name, const QByteArray &data)
+{
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+    return path;
+}
+
 } // namespace
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
@@ -384,13 +394,7 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
 TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
 {
     QTemporaryDir dir;
-    auto write = [&](const char *name, const QByteArray &data) {
-        const QString path = dir.filePath(QString::fromLatin1(name));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return path;
-    };
+    auto write = [&](const char *name, const QByteArray &data) { return writeFile(dir, name, data); };
     const QString before = writeImage(dir.filePath(QStringLiteral("before.jpg")), QSize(40, 30), "JPEG");
     const QString hostile = write("hostile.pdf", hostilefiles::pdfWithHugeImage());
     const QString claiming =
@@ -471,13 +475,7 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
 TEST(ImportHelper, FilesStoppedAtTheirLimitGetTheirIconAndTheReason)
 {
     QTemporaryDir dir;
-    auto write = [&](const char *name, const QByteArray &data) {
-        const QString path = dir.filePath(QString::fromLatin1(name));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return path;
-    };
+    auto write = [&](const char *name, const QByteArray &data) { return writeFile(dir, name, data); };
     struct File {
         QString path;
         QString outOfTime; // the reason at the time limit

@@ -21,6 +21,15 @@ inline void addStaffWithAnn(OVNDatabaseAccess &db, QString &staff)
     ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
 }
 
+// Ann back in "Staff" after a case before took her out of every group.
+inline void putAnnBackInStaff(OVNDatabaseAccess &db, const QString &staff)
+{
+    if (!db.rowsForQuery(QStringLiteral("select 1 from strvgroupusers")).isEmpty())
+        return;
+    const QString ann = db.getUserForLogin(QStringLiteral("ann")).value(QStringLiteral("mid")).toString();
+    ASSERT_FALSE(db.addUserToGroup(ann, staff).isEmpty());
+}
+
 // The category's comment grants `group` the privilege `level`, and nothing else.
 inline void grantPrivilege(OVNDatabaseAccess &db, const QString &categoryId, const QString &group, const char *level)
 {
