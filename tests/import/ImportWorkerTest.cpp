@@ -1009,21 +1009,23 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
     QElapsedTimer clock;
     clock.start();
     const OVNImportWorker::Summary summary = worker.run(items);
-    // The batch that held o09 (the seven files stored with it, in the order they were finished)
-    // went with it; the other batches are in.
+    // The batch that held o09 (the files stored with it, in the order they were finished: seven,
+    // or fewer when half a second ended the batch first on a busy machine) went with it; the other
+    // batches are in.
     QStringList notImported;
     for (const QString &path : summary.notImported)
         notImported.append(QFileInfo(path).fileName());
-    EXPECT_EQ(notImported.size(), 7);
+    EXPECT_GE(notImported.size(), 1);
+    EXPECT_LE(notImported.size(), 7);
     EXPECT_TRUE(notImported.contains(QStringLiteral("o09.jpg")));
     const QStringList rows = listedNames(db, category);
     QStringList accounted = rows + notImported;
     accounted.sort();
     EXPECT_EQ(accounted, names);
-    EXPECT_EQ(summary.importedIds.size(), 13);
+    EXPECT_EQ(summary.importedIds.size(), 20 - notImported.size());
     EXPECT_FALSE(summary.catalogLost);
     EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
-    ASSERT_EQ(summary.failures.size(), 7);
+    ASSERT_EQ(summary.failures.size(), notImported.size());
     for (const OVNImportWorker::Failure &failure : summary.failures)
         EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused")))
             << qPrintable(failure.reason);
