@@ -6,6 +6,7 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNCountBadgeCell.h"
 #include "app/OVNOutlineView.h"
+#include "app/OVNPaneGeometry.h"
 #include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
@@ -289,8 +290,11 @@ void OVNAssetManager::buildWindow()
     detailsHeader->setRightGrip(1);
     paneWithHeader(m_mediaPreview2, detailsHeader, m_state.mediaDetails);
 
+    // Either row folds away when its divider is dragged past the row's minimum; the columns never do.
+    m_mediaPreview1->setMinimumHeight(int(OVNPaneGeometry::minimumPreview));
+    m_mediaPreview2->setMinimumHeight(int(OVNPaneGeometry::minimumDetails));
     m_state.splitterPreview = new OVNSplitView(Qt::Vertical);
-    m_state.splitterPreview->setChildrenCollapsible(false);
+    m_state.splitterPreview->setChildrenCollapsible(true);
     m_state.splitterPreview->addWidget(m_mediaPreview1);
     m_state.splitterPreview->addWidget(m_mediaPreview2);
 

@@ -44,8 +44,12 @@ void OVNAssetManager::recordFrozenSizes()
         m_frozenFrame1Width = float(sizes.at(0));
         m_frozenFrame2Width = float(sizes.at(1));
     }
-    if (m_state.splitterPreview && m_state.splitterPreview->count() == 2 && m_state.splitterPreview->isVisible())
-        m_frozenVFrame1Height = float(m_state.splitterPreview->sizes().at(0));
+    if (m_state.splitterPreview && m_state.splitterPreview->count() == 2 && m_state.splitterPreview->isVisible()) {
+        // A collapsed row keeps the preview height it had for when it opens again.
+        const QList<int> rows = m_state.splitterPreview->sizes();
+        if (rows.at(0) > 0 && rows.at(1) > 0)
+            m_frozenVFrame1Height = float(rows.at(0));
+    }
 }
 
 void OVNAssetManager::restoreSplitterToFrozenPositions()
@@ -68,8 +72,13 @@ void OVNAssetManager::restoreSplitterToFrozenPositions()
     if (m_state.splitterPreview && m_state.splitterPreview->count() == 2 && m_state.splitterPreview->isVisible()
         && m_state.splitterPreview->height() > 0) {
         const double divider = m_state.splitterPreview->handleWidth();
+        const QList<int> rows = m_state.splitterPreview->sizes();
+        // A collapsed row stays collapsed; the other fills the column.
         const OVNPaneGeometry::Rows r =
-            OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_state.splitterPreview->height(), divider);
+            rows.at(0) == 0 || rows.at(1) == 0
+                ? OVNPaneGeometry::resizedRows({double(rows.at(0)), double(rows.at(1))},
+                                               m_state.splitterPreview->height(), divider)
+                : OVNPaneGeometry::restoredRows(m_frozenVFrame1Height, m_state.splitterPreview->height(), divider);
         m_state.splitterPreview->setSizes({qRound(r.h0), qRound(r.h1)});
     }
 }

@@ -529,9 +529,10 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
         m_viewselectionControl = new QButtonGroup(segments);
-        const char *titles[] = {"Contact Sheet", "Large Images", "Detailed Cells"};
-        const char *icons[] = {"ViewIconIPhoto", "ViewIconIPhoto2", "ViewIconList"};
-        for (int style = 0; style < 3; ++style) {
+        // One segment per cell style of the layout list, in the styles' order.
+        const char *titles[] = {"Contact Sheet", "Large Images", "Detailed Cells", "List"};
+        const char *icons[] = {"ViewIconOSV", "ViewIconIPhoto", "ViewIconIPhoto2", "ViewIconList"};
+        for (int style = 0; style < 4; ++style) {
             auto *button = new QToolButton(segments);
             button->setIcon(commandIcon(icons[style]));
             button->setIconSize(QSize(22, 16));
@@ -1019,7 +1020,7 @@ void OVNCatalogWindowCommands::setThumbnailStyle(int style)
         if (QAbstractButton *segment = m_viewselectionControl->button(shown)) {
             segment->setChecked(true);
         } else if (QAbstractButton *checked = m_viewselectionControl->checkedButton()) {
-            // A style without a segment (list, compact): none is marked.
+            // A style without a segment (compact): none is marked.
             m_viewselectionControl->setExclusive(false);
             checked->setChecked(false);
             m_viewselectionControl->setExclusive(true);

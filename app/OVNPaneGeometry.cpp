@@ -94,6 +94,22 @@ Rows restoredRows(double frozenPreview, double height, double divider)
     return fitted(Rows{frozenPreview, 0}, height, divider);
 }
 
+Rows resizedRows(const Rows &now, double height, double divider)
+{
+    const double room = std::max(0.0, height - divider);
+    if (now.h1 <= 0 && now.h0 > 0)
+        return Rows{room, 0};
+    if (now.h0 <= 0 && now.h1 > 0)
+        return Rows{0, room};
+    Rows r{std::clamp(now.h0, 0.0, room), 0};
+    r.h1 = room - r.h0;
+    if (r.h1 < minimumDetails) {
+        r.h1 = std::min(minimumDetails, room);
+        r.h0 = room - r.h1;
+    }
+    return r;
+}
+
 double dividerMinimum() { return 150; }
 
 double dividerMaximum(bool preview, int divider, bool collapsed, double proposed)

@@ -28,6 +28,10 @@ Rows afterHeightGrip(const Rows &now, double height, double divider, int tag, do
 // The layout from the frozen sizes: the right column and the details row take what is left.
 Columns restoredColumns(double frozenOutline, double frozenThumbnails, double width, double divider);
 Rows restoredRows(double frozenPreview, double height, double divider);
+// The rows when the right column's height changes: a collapsed row (0) stays collapsed and the
+// other takes the whole height; otherwise the preview keeps its height and the details take the
+// change, keeping at least their minimum (the preview gives way, down to 0).
+Rows resizedRows(const Rows &now, double height, double divider);
 // The columns when the hidden right column comes back into `width` (the sum of the panes): the
 // outline and the right column get the widths they had, each at least its minimum, the
 // thumbnails the rest; where that leaves the thumbnails too little, the right column and then

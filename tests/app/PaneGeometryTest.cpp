@@ -75,3 +75,22 @@ TEST(PaneGeometry, AReopenedRightColumnGetsItsWidthBackAndNoPaneIsSqueezedAway)
     for (const auto &c : cases)
         EXPECT_EQ(reopenedColumns(c.before, c.width), c.expected) << c.what;
 }
+
+TEST(PaneGeometry, AResizedColumnKeepsACollapsedRowCollapsed)
+{
+    const double d = 1;
+    const struct {
+        const char *what;
+        Rows now;
+        double height;
+        Rows expected;
+    } rows[] = {
+        {"preview collapsed: details fill the column", {0, 600}, 801, {0, 800}},
+        {"details collapsed: preview fills the column", {600, 0}, 401, {400, 0}},
+        {"both open: the details take the change", {180, 420}, 801, {180, 620}},
+        {"details keep their minimum, the preview gives way", {300, 300}, 401, {200, 200}},
+        {"a column shorter than the details' minimum", {300, 300}, 101, {0, 100}},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(resizedRows(r.now, r.height, d), r.expected) << r.what;
+}
