@@ -69,7 +69,7 @@ QList<OVNSmartFolderSearch::Catalog> OVNAssetManager::findCatalogs() const
         const QString kind = node.value(keyType).toString();
         if (!node.contains(keyDisplayTag) || kind.isEmpty() || kind == QLatin1String("I"))
             continue;
-        catalogs.append({node.value(keyDisplayTag).toString(), subcategoriesForItem(node)});
+        catalogs.append({node.value(keyDisplayTag).toString(), subcategoriesForItem(node), kind});
     }
     return catalogs;
 }
@@ -79,7 +79,7 @@ OVNFind OVNAssetManager::initFindWithSettings(const QVariantMap &settings) const
     OVNFind find;
     find.clearCatalogs();
     for (const OVNSmartFolderSearch::Catalog &catalog : findCatalogs())
-        find.addCatalog(catalog.title, catalog.ids);
+        find.addCatalog(catalog.title, catalog.ids, catalog.kind);
     if (!settings.isEmpty())
         find.setSearchSettings(settings);
     return find;

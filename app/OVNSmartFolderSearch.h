@@ -14,6 +14,7 @@ public:
     struct Catalog {
         QString title;
         QStringList ids;
+        QString kind; // the category's kind, whose outline icon the find sheet shows; empty for "All Entries"
     };
 
     virtual ~OVNSmartFolderSearch() = default;

@@ -14,7 +14,7 @@ void OVNFind::clearCatalogs()
     m_selected = -1;
 }
 
-void OVNFind::addCatalog(const QString &title, const QStringList &ids)
+void OVNFind::addCatalog(const QString &title, const QStringList &ids, const QString &kind)
 {
     for (auto it = m_catalogs.begin(); it != m_catalogs.end(); ++it) {
         if (it->title == title) {
@@ -22,7 +22,7 @@ void OVNFind::addCatalog(const QString &title, const QStringList &ids)
             break;
         }
     }
-    m_catalogs.push_back({title, ids});
+    m_catalogs.push_back({title, ids, kind});
     if (m_selected < 0 || m_selected >= int(m_catalogs.size()))
         m_selected = 0;
 }
@@ -184,7 +184,7 @@ std::vector<OVNFind::Catalog> OVNFind::catalogsOf(OVNDatabaseAccess &db)
                 continue;
             QStringList ids;
             appendSubtree(db, node.value(CatalogNames::keyMid).toString(), ids, 0);
-            find.addCatalog(node.value(QStringLiteral("displaytag")).toString(), ids);
+            find.addCatalog(node.value(QStringLiteral("displaytag")).toString(), ids, QString::fromLatin1(kind));
         }
     }
     return find.catalogs();

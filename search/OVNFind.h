@@ -22,6 +22,7 @@ public:
     struct Catalog {
         QString title;
         QStringList ids; // empty for "All Entries"
+        QString kind;    // the category's kind ("F", "C", "M"); empty for "All Entries"
     };
 
     OVNFind();
@@ -29,7 +30,7 @@ public:
     // ---- where to search ----
     void clearCatalogs();
     // Appends an item; an earlier item of the same title goes (titles stay unique).
-    void addCatalog(const QString &title, const QStringList &ids);
+    void addCatalog(const QString &title, const QStringList &ids, const QString &kind = QString());
     const std::vector<Catalog> &catalogs() const { return m_catalogs; }
     int selectedCatalogIndex() const { return m_selected; }
     void setSelectedCatalogIndex(int index);

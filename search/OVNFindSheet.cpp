@@ -3,8 +3,11 @@
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "uikit/OVNIconSetHelper.h"
 
 #include <QComboBox>
+#include <QIcon>
+#include <QPixmap>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -42,6 +45,19 @@ void rememberField(int field)
     defaults.setString(localized(chosen.title), lastFindSelection);
     defaults.setString(chosen.table, lastFindTableSelection);
     defaults.setString(chosen.column, lastFindFieldSelection);
+}
+
+// "All Entries" shows the catalog's icon, a category the outline icon of its kind, at the size of
+// the express panel's list.
+QIcon searchInIcon(const OVNFind::Catalog &catalog)
+{
+    const OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
+    QImage icon;
+    if (!catalog.kind.isEmpty())
+        icon = icons.outlineIconForType(catalog.kind, 10);
+    else if (catalog.ids.isEmpty())
+        icon = icons.toolbarIconFor(QStringLiteral("DBMini"));
+    return icon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(icon));
 }
 
 } // namespace
@@ -149,7 +165,7 @@ OVNFindSheet::OVNFindSheet(OVNFind find, QWidget *parent)
     setWindowModality(Qt::WindowModal);
     m_searchIn->setObjectName(QStringLiteral("findSearchIn_"));
     for (const OVNFind::Catalog &catalog : m_find.catalogs())
-        m_searchIn->addItem(catalog.title);
+        m_searchIn->addItem(searchInIcon(catalog), catalog.title);
     m_searchIn->setCurrentIndex(m_find.selectedCatalogIndex());
     if (m_find.lines().empty())
         chooseRememberedField(m_find.lines()[size_t(m_find.addLine())]);

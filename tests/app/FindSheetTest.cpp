@@ -7,11 +7,15 @@
 #include "platform/UserDefaults.h"
 #include "search/OVNFindLine.h"
 #include "search/OVNFindSheet.h"
+#include "uikit/OVNIconSetHelper.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QIcon>
+#include <QImage>
+#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -157,6 +161,42 @@ TEST(FindLicenceTest, ChoicesFollowTheDetailsPane)
             shown << popUp->itemText(i);
         EXPECT_EQ(OVNFindLine::operatorTitles(*OVNFindLine::fieldFor(table, "licensetype")), shown);
     }
+}
+
+// Each search-in item shows the icon the express panel shows for it: the catalog's for "All
+// Entries", the outline icon of the category's kind for every other.
+TEST_P(FindSheetTest, EachSearchInItemCarriesTheIconOfItsKind)
+{
+    category("Incoming", "M");
+    OVNAssetManager *window = loadWindow();
+    window->buttonFindClick();
+    QPointer<OVNFindSheet> sheet = window->findSheet();
+    ASSERT_TRUE(sheet);
+    auto *searchIn = sheet->findChild<QComboBox *>("findSearchIn_");
+    const OVNIconSetHelper &icons = OVNIconSetHelper::sharedIconSet();
+    const struct {
+        const char *title;
+        QImage icon;
+    } rows[] = {
+        {"All Entries", icons.toolbarIconFor("DBMini")},
+        {"Travel", icons.outlineIconForType("F", 10)},
+        {"Studio", icons.outlineIconForType("C", 10)},
+        {"Incoming", icons.outlineIconForType("M", 10)},
+    };
+    const auto pixels = [](const QImage &image) { return image.convertToFormat(QImage::Format_ARGB32); };
+    ASSERT_EQ(searchIn->count(), int(std::size(rows)));
+    for (const auto &row : rows) {
+        const int index = searchIn->findText(row.title);
+        ASSERT_GE(index, 0) << row.title;
+        ASSERT_FALSE(row.icon.isNull()) << row.title;
+        const QIcon shown = searchIn->itemIcon(index);
+        ASSERT_FALSE(shown.isNull()) << row.title;
+        EXPECT_EQ(pixels(shown.pixmap(shown.availableSizes().first()).toImage()), pixels(row.icon)) << row.title;
+    }
+    // The kinds are told apart, not one icon for all.
+    EXPECT_NE(pixels(rows[1].icon), pixels(rows[2].icon));
+    EXPECT_NE(pixels(rows[2].icon), pixels(rows[3].icon));
+    sheet->reject();
 }
 
 OVN_CATALOG_VENDORS(FindSheetTest);
