@@ -74,6 +74,13 @@ void OVNTransparentWindow::mousePressEvent(QMouseEvent *event)
     m_dragging = true;
 }
 
+void OVNTransparentWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_dragging = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
 void OVNTransparentWindow::mouseMoveEvent(QMouseEvent *event)
 {
     if (!m_dragging || !(event->buttons() & Qt::LeftButton))

@@ -39,6 +39,9 @@ public:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    // Ends the drag, so that the moves of a press that a child kept (the zoom panel's slider)
+    // never move or resize the window with an old drag's state.
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     QPointF initialLocation_;

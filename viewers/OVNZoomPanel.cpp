@@ -18,19 +18,22 @@ constexpr int kSliderSteps = 100;
 OVNZoomPanel *g_panel = nullptr;
 } // namespace
 
-OVNZoomPanel::OVNZoomPanel() : QWidget(nullptr, Qt::Tool)
+OVNZoomPanel::OVNZoomPanel() : OVNTransparentWindow(QRect(0, 0, 320, 340))
 {
     setWindowTitle(localized("Zoom"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 4, 4, 4);
-    m_contentView = new OVNTransparentView(this);
-    m_contentView->setMinimumSize(200, 200);
-    layout->addWidget(m_contentView, 1);
-    m_slider = new QSlider(Qt::Horizontal, this);
+    m_contentView = new OVNTransparentView;
+    m_contentView->setMinimumSize(int(minimumSide), int(minimumSide));
+    // The slider lies along the panel's bottom edge, clear of the resize grip in the corner; a
+    // press anywhere else in the panel reaches the window and moves it.
+    auto *layout = new QVBoxLayout(m_contentView);
+    layout->setContentsMargins(12, 8, 12 + int(resizeCornerSide), 6);
+    layout->addStretch(1);
+    m_slider = new QSlider(Qt::Horizontal, m_contentView);
     m_slider->setRange(0, kSliderSteps);
+    m_slider->setToolTip(localized("Transparency"));
     layout->addWidget(m_slider);
-    resize(320, 340);
+    setContentView(m_contentView);
 
     // Stored as "x y width height".
     const QStringList frame = UserDefaults::standard().stringForKey(kFrameKey).split(QLatin1Char(' '));

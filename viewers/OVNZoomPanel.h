@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QWidget>
+#include "uikit/OVNTransparentWindow.h"
 
 class OVNTransparentView;
 class QImage;
 class QSlider;
 
 // The floating zoom panel: a larger picture of the one entry selected in the catalog window, in a
-// tool window whose transparency the user sets with its slider. One lives for the whole run.
-class OVNZoomPanel : public QWidget
+// frameless window moved by dragging anywhere in it and resized by its bottom-right corner, whose
+// transparency the user sets with its slider. One lives for the whole run.
+class OVNZoomPanel : public OVNTransparentWindow
 {
     Q_OBJECT
 public:
@@ -33,6 +34,8 @@ public:
     QSlider *transparencySlider() const { return m_slider; }
     // Stores the frame under "OVNZoomPanel"; nothing else stores it.
     void saveWindowPosition();
+
+    OVNTransparentView *contentView() const { return m_contentView; }
 
 private:
     OVNTransparentView *m_contentView = nullptr;

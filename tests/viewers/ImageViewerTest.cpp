@@ -6,8 +6,11 @@
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
 #include "viewers/OVNZoomPanel.h"
+#include "uikit/OVNTransparentView.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
@@ -357,4 +360,54 @@ TEST(OVNZoomPanelTest, AlphaPositionAndImage)
     OVNZoomPanel panel;
     EXPECT_DOUBLE_EQ(panel.alpha(), 0.7);
     EXPECT_EQ(panel.geometry(), QRect(40, 50, 300, 320));
+}
+
+// The panel is a frameless floating window: a drag anywhere on its picture moves it, a drag from
+// its bottom-right corner resizes it, a drag on its slider only moves the slider.
+TEST(OVNZoomPanelTest, FramelessMovedByAnyDragAndResizedByItsCorner)
+{
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("NSWindow Frame OVNZoomPanel"));
+    OVNZoomPanel panel;
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_EQ(qobject_cast<OVNTransparentWindow *>(&panel), &panel);
+    const QRect start(100, 120, 320, 340);
+    panel.setGeometry(start);
+    panel.show();
+    QApplication::processEvents();
+    const QPoint slider = panel.transparencySlider()->geometry().center();
+    ASSERT_GT(slider.y(), 250); // along the bottom edge
+    // The drags run on the hidden panel, whose frame changes at once (a shown one's follows the
+    // window system); its panes keep the places they were laid out in.
+    panel.hide();
+    const struct {
+        const char *what;
+        QPoint press; // in the panel's picture
+        QPoint by;
+        QRect expected;
+    } drags[] = {
+        {"a press in the middle moves", {160, 100}, {90, 40}, start.translated(90, 40)},
+        {"a press near the top-left corner moves", {3, 3}, {-50, 30}, start.translated(-50, 30)},
+        {"the corner grip resizes, the top-left stays", {315, 335}, {100, 60}, QRect(100, 120, 420, 400)},
+        {"the grip keeps 150 points", {315, 335}, {-400, -400}, QRect(100, 120, 150, 340)},
+        {"the slider keeps its drags", slider, {60, 0}, start},
+    };
+    for (const auto &drag : drags) {
+        panel.setGeometry(start);
+        QWidget *target = panel.contentView()->childAt(drag.press);
+        if (!target)
+            target = panel.contentView();
+        const QPoint local = target->mapFrom(panel.contentView(), drag.press);
+        const QPoint global = start.topLeft() + drag.press;
+        QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+        QMouseEvent move(QEvent::MouseMove, local + drag.by, global + drag.by, Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, local + drag.by, global + drag.by, Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(target, &release);
+        EXPECT_EQ(panel.geometry(), drag.expected) << drag.what;
+    }
+    UserDefaults::standard().removeObjectForKey(QStringLiteral("zoomPanelAlpha"));
 }
