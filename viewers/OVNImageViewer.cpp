@@ -4,6 +4,7 @@
 #include "formats/OVNExtensionMapping.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNImageView.h"
@@ -11,7 +12,11 @@
 #include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QToolBar>
 #include <QFileInfo>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -84,6 +89,28 @@ OVNImageViewer::OVNImageViewer(QWidget *parent) : QMainWindow(parent)
 }
 
 OVNImageViewer::~OVNImageViewer() = default;
+
+void OVNImageViewer::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Over the toolbar the window's own menu (which toolbars show) stays.
+    for (QWidget *under = childAt(event->pos()); under; under = under->parentWidget()) {
+        if (qobject_cast<QToolBar *>(under)) {
+            QMainWindow::contextMenuEvent(event);
+            return;
+        }
+    }
+    QMenu menu(this);
+    QAction *reveal =
+        menu.addAction(localizedMenu("Reveal in File Manager"), this, &OVNImageViewer::buttonRevealInFinderClick);
+    reveal->setEnabled(!m_path.isEmpty());
+    menu.exec(event->globalPos());
+}
+
+void OVNImageViewer::buttonRevealInFinderClick()
+{
+    if (m_path.isEmpty() || Workspace::revealFiles({m_path}) == Workspace::RevealResult::Failed)
+        QApplication::beep();
+}
 
 QAction *OVNImageViewer::toolbarAction(const QString &identifier) const
 {

@@ -54,6 +54,8 @@ public:
     void menuFullResolution();
     // Opens an adjustment window on the picture as shown, turned as shown.
     void menuAdjust();
+    // Shows the file in the file manager; the window's context menu offers it.
+    void buttonRevealInFinderClick();
     // Sizes the image view and the scroll bars for the zoom, the picture and the window.
     void refreshView();
 
@@ -66,6 +68,7 @@ signals:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void startLoad();

@@ -7,6 +7,7 @@
 #include "platform/Workspace.h"
 #include "viewers/OVNFullScreenWindow.h"
 #include "viewers/OVNMovieView.h"
+#include "uikit/BundleImage.h"
 #include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPixmap>
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
@@ -152,6 +154,7 @@ OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool 
     }
     c.rewind = button(QStyle::SP_MediaSeekBackward, "Rewind", &OVNMediaViewer::controllerRewind);
     c.play = button(QStyle::SP_MediaPlay, "Play", &OVNMediaViewer::controllerPlay);
+    c.play->setIcon(playStateIcon(false));
     c.forward = button(QStyle::SP_MediaSeekForward, "Fast Forward", &OVNMediaViewer::controllerForward);
     c.elapsed = new QLabel(timeValueToDisplay(0, Movie::movieTimeScale), c.view);
     row->addWidget(c.elapsed);
@@ -401,9 +404,18 @@ void OVNMediaViewer::mediaWindowTimer()
     }
 }
 
+QIcon OVNMediaViewer::playStateIcon(bool playing) const
+{
+    // The program's own "ctrlPlay" and "ctrlPause"; the style's where they are missing.
+    const QImage image = BundleImage::imageNamed(playing ? QStringLiteral("ctrlPause") : QStringLiteral("ctrlPlay"));
+    if (!image.isNull())
+        return QIcon(QPixmap::fromImage(image));
+    return style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay);
+}
+
 void OVNMediaViewer::showPlayState()
 {
-    const QIcon icon = style()->standardIcon(m_player.rate() != 0.0 ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay);
+    const QIcon icon = playStateIcon(m_player.rate() != 0.0);
     for (const Controller *c : {&m_controller, &m_controllerFS}) {
         if (c->play)
             c->play->setIcon(icon);

@@ -2,6 +2,7 @@
 
 #include "platform/MoviePlayer.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -131,6 +132,8 @@ private:
     void movieFailed(const QString &reason);
     void showSoundOff();
     void showPlayState();
+    // The play button's picture: "ctrlPause" while playing, else "ctrlPlay".
+    QIcon playStateIcon(bool playing) const;
     void syncLoopMark();
     MoviePlayer *currentMovie();
 

@@ -1,5 +1,6 @@
 #include "formats/SyntheticDng.h"
 #include "platform/UserDefaults.h"
+#include "uikit/BundleImage.h"
 #include "support/ScriptedAlertPresenter.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNCoreImageView.h"
@@ -20,6 +21,8 @@
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
+#include <QHash>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -445,4 +448,61 @@ TEST(OVNCoreImageAdjustTest, ImageViewerAdjustOpensTheShownPicture)
     opened->close();
     viewer->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Every item of the image viewer's and the adjustment window's toolbars shows its own image.
+TEST(OVNCoreImageAdjustTest, EveryToolbarItemOfBothWindowsShowsItsImage)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.plist")));
+    QPointer<W> adjust = new W(defaults);
+    QPointer<OVNImageViewer> viewer = new OVNImageViewer;
+    const struct {
+        QMainWindow *window;
+        const char *identifier;
+        const char *image;
+    } items[] = {
+        {viewer, "OVNImageViewer RotateLeftToolbarItemIdentifier", "tbRotateLeft"},
+        {viewer, "OVNImageViewer RotateRightToolbarItemIdentifier", "tbRotateRight"},
+        {viewer, "OVNImageViewer ActualSizeToolbarItemIdentifier", "tbActualSize"},
+        {viewer, "OVNImageViewer ZoomToFitToolbarItemIdentifier", "tbZoomToFit"},
+        {viewer, "OVNImageViewer FullResolutionToolbarItemIdentifier", "tbFullRes"},
+        {viewer, "OVNImageViewer ZoomInToolbarItemIdentifier", "tbZoomIn"},
+        {viewer, "OVNImageViewer ZoomOutToolbarItemIdentifier", "tbZoomOut"},
+        {viewer, "OVNImageViewer AdjustToolbarItemIdentifier", "tbAdjust"},
+        {adjust, "OVNCoreImageAdjust ExportToolbarItemIdentifier", "tbExport"},
+        {adjust, "OVNCoreImageAdjust RotateLeftToolbarItemIdentifier", "tbRotateLeft"},
+        {adjust, "OVNCoreImageAdjust RotateRightToolbarItemIdentifier", "tbRotateRight"},
+        {adjust, "OVNCoreImageAdjust CropToolbarItemIdentifier", "tbCrop"},
+        {adjust, "OVNCoreImageAdjust RevertCropToolbarItemIdentifier", "tbCrop"},
+    };
+    const auto pixels = [](const QImage &image) { return image.convertToFormat(QImage::Format_ARGB32); };
+    QHash<QMainWindow *, int> counted;
+    QHash<QString, QImage> byName;
+    for (const auto &item : items) {
+        const QString id = QString::fromLatin1(item.identifier);
+        QAction *action = item.window == viewer.data() ? viewer->toolbarAction(id) : adjust->toolbarAction(id);
+        ASSERT_TRUE(action) << item.identifier;
+        const QImage image = BundleImage::imageNamed(QString::fromLatin1(item.image));
+        ASSERT_FALSE(image.isNull()) << item.image;
+        const QIcon icon = action->icon();
+        ASSERT_FALSE(icon.isNull()) << item.identifier;
+        EXPECT_EQ(pixels(icon.pixmap(icon.availableSizes().first()).toImage()), pixels(image)) << item.identifier;
+        ++counted[item.window];
+        byName.insert(QString::fromLatin1(item.image), pixels(image));
+    }
+    // The table names every item of both toolbars, and no two images are the same drawing.
+    for (QMainWindow *window : {static_cast<QMainWindow *>(viewer.data()), static_cast<QMainWindow *>(adjust.data())}) {
+        int shown = 0;
+        for (QAction *action : window->findChild<QToolBar *>()->actions())
+            shown += action->isSeparator() ? 0 : 1;
+        EXPECT_EQ(shown, counted.value(window));
+    }
+    const QList<QImage> drawings = byName.values();
+    for (qsizetype i = 0; i < drawings.size(); ++i)
+        for (qsizetype j = i + 1; j < drawings.size(); ++j)
+            EXPECT_NE(drawings[i], drawings[j])
+                << byName.keys().at(i).toStdString() << byName.keys().at(j).toStdString();
+    delete viewer.data();
+    delete adjust.data();
 }

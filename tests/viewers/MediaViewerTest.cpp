@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 #include "viewers/OVNFullScreenWindow.h"
+#include "uikit/BundleImage.h"
 
 #include "support/ScriptedAlertPresenter.h"
 #include "support/TestEnvironment.h"
@@ -10,6 +11,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
+#include <QToolButton>
 #include <QKeyEvent>
 #include <QMediaPlayer>
 #include <QCoreApplication>
@@ -152,12 +156,24 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
         QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
         QApplication::sendEvent(w, &down);
     };
+    // The play button shows the program's "ctrlPlay" while paused and "ctrlPause" while playing.
+    const auto playButtonShows = [&](const char *name) {
+        const QIcon icon = viewer->controller().play->icon();
+        const QImage expected = BundleImage::imageNamed(QLatin1String(name));
+        return !icon.isNull() && !expected.isNull()
+               && icon.pixmap(icon.availableSizes().first()).toImage().convertToFormat(QImage::Format_ARGB32)
+                      == expected.convertToFormat(QImage::Format_ARGB32);
+    };
     press(viewer->movieView(), Qt::Key_Space);
     EXPECT_EQ(viewer->player()->rate(), 0.0);
+    viewer->mediaWindowTimer();
+    EXPECT_TRUE(playButtonShows("ctrlPlay"));
     press(viewer->movieView(), Qt::Key_Escape);
     EXPECT_FALSE(viewer->isFullscreen());
     press(viewer->movieView(), Qt::Key_Space);
     EXPECT_EQ(viewer->player()->rate(), 1.0);
+    viewer->mediaWindowTimer();
+    EXPECT_TRUE(playButtonShows("ctrlPause"));
 
     // Full screen: the movie moves into the full-screen view; Escape there brings it back.
     const int captured = OVNFullScreenWindow::capturedDisplayCount();
