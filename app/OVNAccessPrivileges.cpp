@@ -3,16 +3,37 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
 #include "platform/CatalogNames.h"
+#include "uikit/BundleImage.h"
+#include "uikit/OVNIconSetHelper.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+// The icon set's picture of a category kind: the catalog's for none, nothing for an unknown kind.
+QString kindIconName(const QString &kind)
+{
+    static const QHash<QString, QString> names{{QString(), QStringLiteral("DB")},
+                                               {QStringLiteral("F"), QStringLiteral("Folder")},
+                                               {QStringLiteral("C"), QStringLiteral("Collection")},
+                                               {QStringLiteral("M"), QStringLiteral("SurveillanceFolder")},
+                                               {QStringLiteral("S"), QStringLiteral("Category")},
+                                               {QStringLiteral("I"), QStringLiteral("SmartFolder")}};
+    return names.value(kind);
+}
+
+} // namespace
 
 OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> connection, QWidget *parent)
     : QDialog(parent),
@@ -22,18 +43,24 @@ OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> conn
     setWindowTitle(tr("Access Privileges"));
     setAttribute(Qt::WA_DeleteOnClose);
     auto *layout = new QVBoxLayout(this);
+    m_icon = new QLabel;
     m_title = new QLabel;
     m_message = new QLabel;
     m_title->setTextFormat(Qt::PlainText);
     m_message->setTextFormat(Qt::PlainText);
-    m_table = new QTableWidget(0, 2);
-    m_table->setHorizontalHeaderLabels({tr("Group"), tr("Privilege")});
+    m_table = new QTableWidget(0, 3);
+    m_table->setHorizontalHeaderLabels({QString(), tr("Group"), tr("Privilege")});
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
-    layout->addWidget(m_title);
+    m_table->horizontalHeader()->setSectionResizeMode(iconColumn, QHeaderView::Fixed);
+    m_table->setColumnWidth(iconColumn, 24);
+    auto *heading = new QHBoxLayout;
+    heading->addWidget(m_icon);
+    heading->addWidget(m_title, 1);
+    layout->addLayout(heading);
     layout->addWidget(m_table);
     layout->addWidget(m_message);
     auto *buttons = new QHBoxLayout;
@@ -62,6 +89,9 @@ bool OVNAccessPrivileges::start(const QString &categoryMid)
         return false;
     }
     m_opened = true;
+    const QImage kind = OVNIconSetHelper::sharedIconSet().toolbarIconFor(
+        kindIconName(m_editor.category().value(CatalogNames::keyType).toString()));
+    m_icon->setPixmap(kind.isNull() ? QPixmap() : QPixmap::fromImage(kind));
     m_title->setText(m_editor.category().value(QStringLiteral("displaytag")).toString());
     refresh();
     return true;
@@ -70,16 +100,21 @@ bool OVNAccessPrivileges::start(const QString &categoryMid)
 void OVNAccessPrivileges::refresh()
 {
     const QVariantList entries = m_editor.entries();
+    const QImage groupImage = BundleImage::imageNamed(QStringLiteral("usergroup"));
     m_table->setRowCount(int(entries.size()));
     for (int row = 0; row < entries.size(); ++row) {
         const QVariantMap entry = entries.at(row).toMap();
-        m_table->setItem(row, 0, new QTableWidgetItem(entry.value(QStringLiteral("group")).toString()));
+        auto *icon = new QTableWidgetItem;
+        if (!groupImage.isNull())
+            icon->setData(Qt::DecorationRole, QPixmap::fromImage(groupImage));
+        m_table->setItem(row, iconColumn, icon);
+        m_table->setItem(row, groupColumn, new QTableWidgetItem(entry.value(QStringLiteral("group")).toString()));
         auto *level = new QComboBox;
         for (int index = 0; index < 4; ++index)
             level->addItem(OVNPrivilegeListEditor::levelForIndex(index));
         level->setCurrentIndex(OVNPrivilegeListEditor::levelIndex(entry.value(QStringLiteral("privilege")).toString()));
         connect(level, &QComboBox::activated, this, [this, row](int index) { m_editor.setLevel(row, index); });
-        m_table->setCellWidget(row, 1, level);
+        m_table->setCellWidget(row, privilegeColumn, level);
     }
     m_message->setText(m_editor.message());
     m_remove->setEnabled(false);
@@ -116,7 +151,7 @@ void OVNAccessPrivileges::removeSelected()
     if (items.isEmpty())
         return;
     Alert alert;
-    alert.message = tr("Remove privileges for Group: ") + m_table->item(items.first()->row(), 0)->text();
+    alert.message = tr("Remove privileges for Group: ") + m_table->item(items.first()->row(), groupColumn)->text();
     alert.informativeText =
         tr("Do you really want to remove the privileges for the selected group? \n\nThis means the group has no "
            "longer access to any data unless you remove all groups and allow access for everyone. This action "

@@ -23,7 +23,11 @@ public:
     // Shows the window for the category; false (and the window closes) after a refusal.
     bool start(const QString &categoryMid);
     OVNPrivilegeListEditor &editor() { return m_editor; }
+    // The table's columns: the group picture, the group's name, its level.
+    enum Column { iconColumn = 0, groupColumn = 1, privilegeColumn = 2 };
     QTableWidget *table() const { return m_table; }
+    // The picture of the category's kind beside its name.
+    QLabel *kindIcon() const { return m_icon; }
     QString message() const;
     // Adds a group as the add-group sheet does.
     void addGroup(const QString &groupMid, const QString &name);
@@ -39,6 +43,7 @@ private:
 
     std::unique_ptr<OVNDatabaseAccess> m_connection;
     OVNPrivilegeListEditor m_editor;
+    QLabel *m_icon;
     QLabel *m_title;
     QLabel *m_message;
     QTableWidget *m_table;

@@ -35,7 +35,9 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QMimeData>
 #include <QPrinter>
 #include <QPushButton>
@@ -398,6 +400,11 @@ TEST_P(CatalogUserAccessTest, AServerThatWentAwayIsReportedAndLosesNothingTyped)
     auto *privileges = new OVNAccessPrivileges(std::move(privilegesConnection));
     ASSERT_TRUE(privileges->start(trip));
     privileges->addGroup(staff, "Staff");
+    // The category's kind beside its name, the group picture in each row.
+    EXPECT_FALSE(privileges->kindIcon()->pixmap().isNull());
+    ASSERT_EQ(privileges->table()->rowCount(), 1);
+    EXPECT_EQ(privileges->table()->item(0, OVNAccessPrivileges::groupColumn)->text(), "Staff");
+    EXPECT_FALSE(privileges->table()->item(0, OVNAccessPrivileges::iconColumn)->data(Qt::DecorationRole).isNull());
 
     ASSERT_NO_FATAL_FAILURE(takeServerAway());
     const QString unreachable = OVNCategoryAccess::unreachableTitle();
