@@ -16,9 +16,11 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -48,6 +50,8 @@ QWidget *folderRow(QLineEdit *field, QWidget *parent, const QString &title)
 
 // The export sheet's last choices, kept in the preferences as one dictionary of strings.
 const QString kExportSettingsKey = QStringLiteral("ExportSettings");
+// The theme preview of the web-gallery sheet, in points.
+constexpr QSize themePreviewSize(240, 160);
 
 QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
 
@@ -339,6 +343,7 @@ OVNPublishToWebSheet::OVNPublishToWebSheet(QWidget *parent)
       m_pagesubtitle(new QLineEdit(this)),
       m_pagecopyright(new QLineEdit(this)),
       m_themeselection(new QComboBox(this)),
+      m_themepreview(new QLabel(this)),
       m_folder(new QLineEdit(QDir::home().filePath(QStringLiteral("Desktop")), this))
 {
     setWindowTitle(localized("Publish to Web"));
@@ -347,6 +352,11 @@ OVNPublishToWebSheet::OVNPublishToWebSheet(QWidget *parent)
     form->addRow(localized("Sub-title:"), m_pagesubtitle);
     form->addRow(localized("Copyright:"), m_pagecopyright);
     form->addRow(localized("Theme:"), m_themeselection);
+    m_themepreview->setFixedSize(themePreviewSize);
+    m_themepreview->setAlignment(Qt::AlignCenter);
+    m_themepreview->setFrameShape(QFrame::StyledPanel);
+    form->addRow(QString(), m_themepreview);
+    connect(m_themeselection, &QComboBox::currentIndexChanged, this, [this] { themeselectionChanged(); });
     form->addRow(localized("Save Web Publish Files to:"),
                  folderRow(m_folder, this, localized("Save Web Publish Files to:")));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -369,6 +379,20 @@ void OVNPublishToWebSheet::setPageTitle(const QString &title)
 }
 
 QString OVNPublishToWebSheet::pageTitle() const { return m_pagetitle->text(); }
+
+void OVNPublishToWebSheet::themeselectionChanged()
+{
+    // A theme without a picture shows none: the one before belongs to another theme.
+    const QString theme = m_themeselection->currentData().toString();
+    const QImage preview = theme.isEmpty() ? QImage() : QImage(QDir(theme).filePath(QStringLiteral("preview.jpg")));
+    if (preview.isNull()) {
+        m_themepreview->setPixmap(QPixmap());
+        m_themepreview->setText(localized("No preview"));
+        return;
+    }
+    const QSize room = m_themepreview->contentsRect().size();
+    m_themepreview->setPixmap(QPixmap::fromImage(preview.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
 
 bool OVNPublishToWebSheet::publish(QWidget *window)
 {

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QProgressDialog;
 
@@ -107,6 +108,11 @@ public:
     // Lists the themes and opens the sheet; an alert instead when there are none.
     bool publish(QWidget *window);
     QLineEdit *folderField() const { return m_folder; }
+    QComboBox *themeSelection() const { return m_themeselection; }
+    // The chosen theme's "preview.jpg"; empty when the theme has none.
+    QLabel *themePreview() const { return m_themepreview; }
+    // Shows the preview of the theme chosen in the pop-up.
+    void themeselectionChanged();
 
 private:
     void createWebPages();
@@ -116,6 +122,7 @@ private:
     QLineEdit *m_pagesubtitle;
     QLineEdit *m_pagecopyright;
     QComboBox *m_themeselection;
+    QLabel *m_themepreview;
     QLineEdit *m_folder;
     QList<MediaRecord> m_files;
     OVNOutputCheck m_check;
