@@ -4,7 +4,9 @@
 #include "platform/UserDefaults.h"
 #include "uikit/OVNTransparentView.h"
 
+#include <QGuiApplication>
 #include <QImage>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -37,8 +39,14 @@ OVNZoomPanel::OVNZoomPanel() : OVNTransparentWindow(QRect(0, 0, 320, 340))
 
     // Stored as "x y width height".
     const QStringList frame = UserDefaults::standard().stringForKey(kFrameKey).split(QLatin1Char(' '));
-    if (frame.size() == 4 && frame[2].toInt() > 0 && frame[3].toInt() > 0)
+    if (frame.size() == 4 && frame[2].toInt() > 0 && frame[3].toInt() > 0) {
         setGeometry(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
+    } else if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        // Never placed yet: the window manager does not place a frameless window, so the panel
+        // starts near the screen's top-right corner rather than over the menus at its origin.
+        const QRect room = screen->availableGeometry();
+        move(std::max(room.left(), room.right() - width() - 40), room.top() + 60);
+    }
     // A stored 0 would make the panel invisible for good.
     double alpha = UserDefaults::standard().doubleForKey(kAlphaKey);
     if (!(alpha > 0 && alpha <= 1))
