@@ -56,7 +56,8 @@ OVNAccessPrivileges::OVNAccessPrivileges(std::unique_ptr<OVNDatabaseAccess> conn
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->horizontalHeader()->setSectionResizeMode(iconColumn, QHeaderView::Fixed);
-    m_table->setColumnWidth(iconColumn, 24);
+    m_table->setIconSize(QSize(18, 18));
+    m_table->setColumnWidth(iconColumn, 28);
     auto *heading = new QHBoxLayout;
     heading->addWidget(m_icon);
     heading->addWidget(m_title, 1);
