@@ -30,6 +30,8 @@ public:
     QString catalogFilePath() const;
 
     std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() override;
+    // An empty password leaves it to PGPASSWORD and ~/.pgpass; the registered "DBPassword" is sent
+    // only when the server asks for a password that neither of them gave.
     std::unique_ptr<OVNDatabaseAccess> createAndOpenPostgreSQLDBConnection(const QString &host, const QString &user,
                                                                            const QString &password,
                                                                            const QString &database);
@@ -42,6 +44,10 @@ public:
     void setAlertWindow(QWidget *window);
     void setBeforeAlert(std::function<void()> hook) override;
     QString loginRefusal() const override { return m_loginRefusal; }
+
+    // The server password the user gave: this run's "-DBPassword", else the preferences file's;
+    // "" when neither holds one (the registered default is no password the user gave).
+    QString givenPassword() const;
 
 private:
     // Shows the failure alert with the layer's message, after the cause when one is known.
