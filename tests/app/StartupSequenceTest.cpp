@@ -560,7 +560,12 @@ TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
         {"no file", nullptr, {}, "Integrated", "Integrated"},
         {"a file without a vendor", withoutVendor, {}, "OstrevanWS", ""},
         {"a file naming a server", withServer, {}, "PostgreSQL", "PostgreSQL"},
-        {"no file, a vendor for this run", nullptr, {"ostrevan", "-DBVendor", "PostgreSQL"}, "PostgreSQL", ""},
+        // The run's vendor is never saved: the next start without it opens the local catalog.
+        {"no file, a vendor for this run",
+         nullptr,
+         {"ostrevan", "-DBVendor", "PostgreSQL"},
+         "PostgreSQL",
+         "Integrated"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
