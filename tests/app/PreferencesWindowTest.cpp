@@ -413,6 +413,36 @@ TEST_F(PreferencesWindowTest, ConnectInARunWithCommandLineSettingsGivesNewWindow
     }
 }
 
+// Where no password is stored the field shows the registered one; saved back unchanged it would be
+// sent before PGPASSWORD and ~/.pgpass are asked, so it stays unsaved. What the user types is saved,
+// an emptied field too.
+TEST_F(PreferencesWindowTest, TheRegisteredPasswordShownIsNotSavedBack)
+{
+    defaults.registerDefaults({{"DBPassword", "registered-pw"}});
+    defaults.setString("OstrevanWS", "DBVendor");
+    struct Case {
+        const char *name;
+        const char *typed; // nullptr: left as shown
+        QVariant stored;
+    };
+    const Case cases[] = {
+        {"left as shown", nullptr, QVariant()},
+        {"typed", "own", "own"},
+        {"emptied", "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.removeObjectForKey("DBPassword");
+        makeWindow();
+        EXPECT_EQ(window->passwordField()->text(), "registered-pw");
+        if (c.typed)
+            window->passwordField()->setText(QString::fromUtf8(c.typed));
+        ASSERT_TRUE(window->savePreferences());
+        EXPECT_EQ(stored("DBPassword"), c.stored);
+    }
+    defaults.registerDefaults({{"DBPassword", ""}});
+}
+
 TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)
 {
     makeWindow();
