@@ -204,8 +204,10 @@ void OVNDocumentController::registerStartupDefaults(const QRectF &visibleFrame)
         m_defaults.setStoredObject(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
     const QVariant firstRun = m_defaults.objectForKey(QStringLiteral("FirstRun"));
     if (!firstRun.isValid() || UserDefaults::stringFromVariant(firstRun) != QLatin1String("NO")) {
-        m_defaults.setString(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
-        m_defaults.setString(QStringLiteral("NO"), QStringLiteral("FirstRun"));
+        // The program's own first-run values for the file: one given on the command line still
+        // counts for this run.
+        m_defaults.setStoredObject(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
+        m_defaults.setStoredObject(QStringLiteral("NO"), QStringLiteral("FirstRun"));
     }
     m_defaults.registerDefaults(OVNRegisteredDefaults::startupDefaults(visibleFrame));
 }

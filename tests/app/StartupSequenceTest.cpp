@@ -589,6 +589,27 @@ TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
     }
 }
 
+// The first start's own values go to the file; a value given on the command line for the same key
+// still counts for that run and is not saved.
+TEST(FirstStartTest, FirstRunValuesLeaveTheCommandLineValuesOfTheRun)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ostrevan/preferences.plist");
+    UserDefaults prefs(path);
+    prefs.setArguments({"ostrevan", "-WorkflowPanelVisible", "0", "-DBVendor", "PostgreSQL"});
+    OVNDocumentController::Services services;
+    services.connections = std::make_unique<FakeConnections>(std::make_shared<QStringList>(),
+                                                             std::initializer_list<FakeConnections::Outcome>{});
+    OVNDocumentController controller(prefs, std::move(services));
+    controller.registerStartupDefaults(QRectF(0, 0, 1440, 878));
+    EXPECT_EQ(prefs.stringForKey("WorkflowPanelVisible"), "0");
+    EXPECT_EQ(prefs.stringForKey("DBVendor"), "PostgreSQL");
+    const UserDefaults file(path);
+    EXPECT_EQ(file.persistentDomain().value("WorkflowPanelVisible").toString(), "1");
+    EXPECT_EQ(file.persistentDomain().value("FirstRun").toString(), "NO");
+    EXPECT_EQ(file.persistentDomain().value("DBVendor").toString(), "Integrated");
+}
+
 // A file-type table given on the command line counts for the run: the program reads its files by
 // it, while the preferences window shows and edits the stored table and never saves the given one.
 TEST_F(StartupSequenceTest, AFileTypeTableGivenOnTheCommandLineIsNeitherShownNorSaved)
