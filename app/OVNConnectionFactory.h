@@ -11,7 +11,9 @@ class UserDefaults;
 // Makes and opens catalog connections as the preferences say ("DBVendor", "DBHost", "DBUser",
 // "DBPassword", "DBDatabase"): "Integrated" is the SQLite catalog in the catalog folder, "PostgreSQL"
 // and "OstrevanWS" (also a missing or empty vendor) a PostgreSQL server. Missing catalog tables are
-// created. Each connection is bound to the catalog user whose login is the account's name.
+// created. Each connection is bound to the catalog user whose login is the account's name. A
+// server password is sent only when the user gave one (givenPassword()); otherwise libpq takes it
+// from PGPASSWORD or ~/.pgpass, and the registered default is the last resort.
 //
 // A failed open shows "Database connection failed" with the database layer's message and hands the
 // unopened connection back; the caller tests isDBConnectionActive(). Alerts always open on the GUI

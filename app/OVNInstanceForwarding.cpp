@@ -98,7 +98,7 @@ QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList
             continue;
         }
         if (files.size() >= kMaximumFiles)
-            break;
+            continue; // setting names may follow
         if (path.isEmpty() || line.contains('\0') || !QDir::isAbsolutePath(path))
             continue;
         if (QFileInfo::exists(path))
