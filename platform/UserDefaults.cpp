@@ -362,7 +362,11 @@ bool UserDefaults::setObject(const QVariant &value, const QString &key)
         // writes (a panel moved, a size chosen), and the file keeps what it held.
         const auto given = m_arguments.find(key);
         if (given != m_arguments.end()) {
-            *given = value;
+            // Refused as the file would refuse it.
+            std::optional<QVariant> stored = storableValue(value, 1);
+            if (!stored)
+                return false;
+            *given = std::move(*stored);
             return true;
         }
     }

@@ -133,6 +133,11 @@ TEST(UserDefaultsTest, CommandLineKeysAreNeverSaved)
         EXPECT_TRUE(run.setObject(c.written, c.key));
         EXPECT_EQ(UserDefaults(path).objectForKey(c.key), c.written);
     }
+    // What the file could not carry is refused for the run as well.
+    UserDefaults run;
+    run.setArguments({"ostrevan", "-Place", "given"});
+    EXPECT_FALSE(run.setObject(QPoint(1, 2), "Place"));
+    EXPECT_EQ(run.stringForKey("Place"), "given");
 }
 
 TEST(UserDefaultsTest, LaterRegistrationWinsAndMerges)
