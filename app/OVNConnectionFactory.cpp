@@ -48,7 +48,10 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
         vendor = QStringLiteral("OstrevanWS");
     const QString host = m_defaults.stringForKey(QStringLiteral("DBHost"));
     const QString user = m_defaults.stringForKey(QStringLiteral("DBUser"));
-    const QString password = m_defaults.stringForKey(QStringLiteral("DBPassword"));
+    // Only a password the user gave (the preferences file, or this run's command line) is sent
+    // as it stands; without one the server's password comes from PGPASSWORD or ~/.pgpass, and the
+    // registered default only when neither of them has one.
+    const QString password = givenPassword();
     const QString database = m_defaults.stringForKey(QStringLiteral("DBDatabase"));
 
     std::unique_ptr<OVNDatabaseAccess> connection;
@@ -67,6 +70,15 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
     return connection;
 }
 
+QString OVNConnectionFactory::givenPassword() const
+{
+    const QString key = QStringLiteral("DBPassword");
+    const QString fromCommandLine = UserDefaults::stringFromVariant(m_defaults.argumentDomain().value(key));
+    if (!fromCommandLine.isEmpty())
+        return fromCommandLine;
+    return UserDefaults::stringFromVariant(m_defaults.persistentDomain().value(key));
+}
+
 std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQLDBConnection(const QString &host,
                                                                                              const QString &user,
                                                                                              const QString &password,
@@ -74,6 +86,9 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQL
 {
     auto connection = std::make_unique<OVNDatabaseAccess>();
     connection->setConnectionDetails(kPostgreSQL, host, user, password, database);
+    if (password.isEmpty())
+        connection->setFallbackPassword(
+            UserDefaults::stringFromVariant(m_defaults.registeredDomain().value(QStringLiteral("DBPassword"))));
     bool ok = connection->openDBConnection();
     if (ok && !connection->checkForDatabaseSetup())
         ok = OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
@@ -109,16 +124,15 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
         // A new file, or one whose tables were never made.
         ok = OVNDBHelper::prefDBCreateLocalDatabase(*connection);
     }
-    // A vendor named on the command line is for this run: it replaces no choice the user saved.
-    const bool vendorForThisRun = m_defaults.argumentDomain().contains(QStringLiteral("DBVendor"))
-                                  && m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
+    // A vendor named on the command line is for this run: nothing of it is saved.
+    const bool vendorForThisRun = m_defaults.argumentDomain().contains(QStringLiteral("DBVendor"));
     // With no vendor saved at all, the local catalog opened now becomes the saved choice, new or not.
     const bool vendorSaved = m_defaults.persistentDomain().contains(QStringLiteral("DBVendor"));
     if (ok && newCatalog && !vendorForThisRun) {
         m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
         for (const char *key : {"DBHost", "DBUser", "DBPassword", "DBDatabase"})
             m_defaults.setString(QString(), QString::fromLatin1(key));
-    } else if (ok && !vendorSaved) {
+    } else if (ok && !vendorSaved && !vendorForThisRun) {
         m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
     }
     if (!ok) {

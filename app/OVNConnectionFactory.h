@@ -11,7 +11,9 @@ class UserDefaults;
 // Makes and opens catalog connections as the preferences say ("DBVendor", "DBHost", "DBUser",
 // "DBPassword", "DBDatabase"): "Integrated" is the SQLite catalog in the catalog folder, "PostgreSQL"
 // and "OstrevanWS" (also a missing or empty vendor) a PostgreSQL server. Missing catalog tables are
-// created. Each connection is bound to the catalog user whose login is the account's name.
+// created. Each connection is bound to the catalog user whose login is the account's name. A
+// server password is sent only when the user gave one (givenPassword()); otherwise libpq takes it
+// from PGPASSWORD or ~/.pgpass, and the registered default is the last resort.
 //
 // A failed open shows "Database connection failed" with the database layer's message and hands the
 // unopened connection back; the caller tests isDBConnectionActive(). Alerts always open on the GUI
@@ -30,6 +32,8 @@ public:
     QString catalogFilePath() const;
 
     std::unique_ptr<OVNDatabaseAccess> createAndOpenDBConnection() override;
+    // An empty password leaves it to PGPASSWORD and ~/.pgpass; the registered "DBPassword" is sent
+    // only when the server asks for a password that neither of them gave.
     std::unique_ptr<OVNDatabaseAccess> createAndOpenPostgreSQLDBConnection(const QString &host, const QString &user,
                                                                            const QString &password,
                                                                            const QString &database);
@@ -42,6 +46,10 @@ public:
     void setAlertWindow(QWidget *window);
     void setBeforeAlert(std::function<void()> hook) override;
     QString loginRefusal() const override { return m_loginRefusal; }
+
+    // The server password the user gave: this run's "-DBPassword", else the preferences file's;
+    // "" when neither holds one (the registered default is no password the user gave).
+    QString givenPassword() const;
 
 private:
     // Shows the failure alert with the layer's message, after the cause when one is known.

@@ -198,12 +198,16 @@ void OVNDocumentController::registerStartupDefaults(const QRectF &visibleFrame)
     // (that is done in Preferences). A file that exists keeps its meaning, with or without a vendor.
     const bool noPreferencesFile = !m_defaults.filePath().isEmpty() && !QFileInfo::exists(m_defaults.filePath())
                                    && m_defaults.persistentDomain().isEmpty();
-    if (noPreferencesFile && !m_defaults.argumentDomain().contains(QStringLiteral("DBVendor")))
-        m_defaults.setString(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
+    // Also in a first start given another vendor on the command line: that one counts for the run
+    // and is never saved, so the file gets the program's own first choice.
+    if (noPreferencesFile)
+        m_defaults.setStoredObject(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
     const QVariant firstRun = m_defaults.objectForKey(QStringLiteral("FirstRun"));
     if (!firstRun.isValid() || UserDefaults::stringFromVariant(firstRun) != QLatin1String("NO")) {
-        m_defaults.setString(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
-        m_defaults.setString(QStringLiteral("NO"), QStringLiteral("FirstRun"));
+        // The program's own first-run values for the file: one given on the command line still
+        // counts for this run.
+        m_defaults.setStoredObject(QStringLiteral("1"), QStringLiteral("WorkflowPanelVisible"));
+        m_defaults.setStoredObject(QStringLiteral("NO"), QStringLiteral("FirstRun"));
     }
     m_defaults.registerDefaults(OVNRegisteredDefaults::startupDefaults(visibleFrame));
 }

@@ -1,5 +1,7 @@
 #include "app/OVNInstanceForwarding.h"
 
+#include "platform/Localized.h"
+
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
@@ -7,11 +9,30 @@
 #include <QLocalSocket>
 #include <QtEndian>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
 constexpr int kHeaderBytes = 4;
 constexpr qsizetype kMaximumFiles = 10000;
+constexpr qsizetype kMaximumSettings = 100;
+constexpr qsizetype kMaximumSettingLength = 200;
+
+bool isSettingName(const QString &name)
+{
+    if (name.isEmpty() || name.size() > kMaximumSettingLength)
+        return false;
+    return std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+QString settingList(const QStringList &settings)
+{
+    QStringList named;
+    for (const QString &setting : settings)
+        named.append(QLatin1Char('-') + setting);
+    return named.join(QStringLiteral(", "));
+}
 } // namespace
 
 OVNInstanceForwarding::OVNInstanceForwarding() = default;
@@ -46,15 +67,20 @@ QString OVNInstanceForwarding::socketPath()
     return runtime + QStringLiteral("/ostrevan-open.socket");
 }
 
-QByteArray OVNInstanceForwarding::encode(const QStringList &files)
+QByteArray OVNInstanceForwarding::encode(const QStringList &files, const QStringList &settings)
 {
-    const QByteArray body = files.join(QLatin1Char('\n')).toUtf8();
+    QStringList lines = files;
+    for (const QString &setting : settings) {
+        if (isSettingName(setting) && !setting.contains(QLatin1Char('\n')))
+            lines.append(QLatin1Char('-') + setting);
+    }
+    const QByteArray body = lines.join(QLatin1Char('\n')).toUtf8();
     QByteArray message(kHeaderBytes, '\0');
     qToBigEndian<quint32>(quint32(body.size()), message.data());
     return message + body;
 }
 
-QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList *missing)
+QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList *missing, QStringList *settings)
 {
     if (message.size() < kHeaderBytes || message.size() > maximumMessageBytes)
         return {};
@@ -64,8 +90,15 @@ QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList
     QStringList files;
     for (const QByteArray &line : message.mid(kHeaderBytes).split('\n')) {
         const QString path = QString::fromUtf8(line);
+        if (line.startsWith('-')) {
+            const QString name = path.mid(1);
+            if (settings && settings->size() < kMaximumSettings && !line.contains('\0') && isSettingName(name)
+                && !settings->contains(name))
+                settings->append(name);
+            continue;
+        }
         if (files.size() >= kMaximumFiles)
-            break;
+            continue; // setting names may follow
         if (path.isEmpty() || line.contains('\0') || !QDir::isAbsolutePath(path))
             continue;
         if (QFileInfo::exists(path))
@@ -76,12 +109,12 @@ QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList
     return files;
 }
 
-bool OVNInstanceForwarding::forward(const QStringList &files, int timeoutMs)
+bool OVNInstanceForwarding::forward(const QStringList &files, const QStringList &settings, int timeoutMs)
 {
     const QString path = socketPath();
     if (path.isEmpty() || !QFileInfo::exists(path))
         return false;
-    const QByteArray message = encode(files);
+    const QByteArray message = encode(files, settings);
     if (message.size() > maximumMessageBytes)
         return false;
     QLocalSocket socket;
@@ -97,6 +130,25 @@ bool OVNInstanceForwarding::forward(const QStringList &files, int timeoutMs)
             return false;
     }
     return socket.read(1) == "1";
+}
+
+QString OVNInstanceForwarding::forwardedNotice(const QStringList &files, const QStringList &settings)
+{
+    QString text = files.isEmpty()
+                       ? localized("Ostrevan is already running: its windows were brought to the front.")
+                       : localized("Ostrevan is already running: the files were handed to it, and its windows "
+                                   "were brought to the front.");
+    text += QLatin1Char(' ') + localized("Look for it in the task bar or on another workspace if you do not see it.");
+    if (!settings.isEmpty())
+        text += QLatin1Char(' ') + settingsNotAppliedText(settings);
+    return text;
+}
+
+QString OVNInstanceForwarding::settingsNotAppliedText(const QStringList &settings)
+{
+    return localized("The settings given on the command line (%1) were not applied: they count only for a "
+                     "start of Ostrevan. Quit the running Ostrevan and start it again with them.")
+        .arg(settingList(settings));
 }
 
 bool OVNInstanceForwarding::listen()
@@ -133,11 +185,12 @@ bool OVNInstanceForwarding::listen()
                 }
                 socket->setProperty("ovnMessage", QByteArray());
                 QStringList missing;
-                const QStringList files = decode(buffered, &missing);
+                QStringList settings;
+                const QStringList files = decode(buffered, &missing, &settings);
                 socket->write("1");
                 socket->flush();
                 socket->disconnectFromServer();
-                emit filesReceived(files, missing);
+                emit filesReceived(files, missing, settings);
             });
         }
     });

@@ -10,7 +10,9 @@ class QLocalServer;
 
 // One running program per user: a second start hands its files to the first over a local socket
 // in $XDG_RUNTIME_DIR (the user's own, mode 0700) and ends. Messages are bounded, and only
-// existing absolute paths are taken from them.
+// existing absolute paths are taken from them. The "-Key Value" settings of a second start count
+// only for a program that starts with them: their names go along, so that the running program can
+// say they were not applied, never their values.
 class OVNInstanceForwarding : public QObject
 {
     Q_OBJECT
@@ -23,22 +25,33 @@ public:
     static QStringList filesFromArguments(const QStringList &arguments);
     // The socket's path; empty without a runtime folder of the user's.
     static QString socketPath();
-    // Sends the files to a running program; true when it took them.
-    static bool forward(const QStringList &files, int timeoutMs = 2000);
+    // Sends the files (and the names of the settings given with them) to a running program; true
+    // when it took them.
+    static bool forward(const QStringList &files, int timeoutMs = 2000) { return forward(files, {}, timeoutMs); }
+    static bool forward(const QStringList &files, const QStringList &settings, int timeoutMs = 2000);
+
+    // What the second start says on standard error once the running program took its message.
+    static QString forwardedNotice(const QStringList &files, const QStringList &settings);
+    // What the running program tells the user about settings a second start was given.
+    static QString settingsNotAppliedText(const QStringList &settings);
 
     // The message's bytes, and the files read back from one (existing absolute paths only; the
     // absolute paths of files that are not there go to `missing`, to be named, never opened).
-    static QByteArray encode(const QStringList &files);
-    static QStringList decode(const QByteArray &message, QStringList *missing = nullptr);
+    // Setting names are lines that start with "-"; bounded in number and length, without control
+    // characters, they go to `settings`.
+    static QByteArray encode(const QStringList &files, const QStringList &settings = {});
+    static QStringList decode(const QByteArray &message, QStringList *missing = nullptr,
+                              QStringList *settings = nullptr);
     static constexpr int maximumMessageBytes = 1024 * 1024;
 
     // Starts taking files from later starts; false when the socket could not be made.
     bool listen();
 
 signals:
-    // Files a later start asked for (both empty: it was started without files); `missing` are
-    // the ones it named that are not there.
-    void filesReceived(const QStringList &files, const QStringList &missing);
+    // Files a later start asked for (all empty: it was started without files or settings);
+    // `missing` are the ones it named that are not there, `settings` the names of the "-Key Value"
+    // settings it was given, which this program does not apply.
+    void filesReceived(const QStringList &files, const QStringList &missing, const QStringList &settings);
 
 private:
     std::unique_ptr<QLocalServer> m_server;

@@ -56,6 +56,6 @@ void OVNPreferenceBinding::write(const QString &value, const QString &key)
 {
     if (m_reloading)
         return;
-    m_defaults.setString(value, key);
+    m_defaults.setStoredObject(value, key);
     emit valueChanged(key);
 }

@@ -374,13 +374,23 @@ void OVNPreferencesWindow::reloadPreferences()
 bool OVNPreferencesWindow::savePreferences()
 {
     bool ok = true;
-    const auto store = [&](const QString &value, const QString &key) { ok = m_defaults.setString(value, key) && ok; };
+    // The window shows and saves the stored settings, also for keys this run took from the command
+    // line: those stay this run's.
+    const auto store = [&](const QString &value, const QString &key) {
+        ok = m_defaults.setStoredObject(value, key) && ok;
+    };
     const QString vendor = vendorForIndex(m_dbVendor->currentIndex());
     if (!vendor.isNull())
         store(vendor, kVendorKey);
     const QLineEdit *fields[] = {m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase};
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
+        // The registered password shown where none is stored is no password of the user's: saved,
+        // it would be sent before PGPASSWORD and ~/.pgpass are asked.
+        if (fields[i] == m_dbPassword && !m_defaults.persistentDomain().contains(kDatabaseKeys.at(i))
+            && fields[i]->text() == m_defaults.registeredDomain().value(kDatabaseKeys.at(i)).toString())
+            continue;
         store(fields[i]->text(), kDatabaseKeys.at(i));
+    }
 
     store(m_msaProtocol->currentIndex() == 1 ? QStringLiteral("SMB") : QStringLiteral("AFP"),
           QStringLiteral("MSAProtocol"));
@@ -517,7 +527,7 @@ bool OVNPreferencesWindow::setViewerApplication(Viewer viewer, const QString &pa
     }
     const QString key = viewer == Viewer::First ? QStringLiteral("DefaultViewerApplication")
                                                 : QStringLiteral("DefaultViewerApplication2");
-    const bool written = m_defaults.setString(info.absoluteFilePath(), key);
+    const bool written = m_defaults.setStoredObject(info.absoluteFilePath(), key);
     viewerApplicationField(viewer)->setText(applicationDisplayName(path));
     emit preferencesWritten();
     return written;
@@ -629,6 +639,9 @@ OVNPreferencesWindow::ConnectResult OVNPreferencesWindow::prefDBConnect()
         tell(localized("The settings could not be saved"), localized("Your preferences file could not be written."));
         return ConnectResult::Refused;
     }
+    // Settings given on the command line for this run give way to the ones just tested and saved,
+    // so that each new window uses them, as the message says.
+    m_defaults.forgetArguments(QStringList{kVendorKey} + kDatabaseKeys);
     tell(localized("Media Database connection changed"),
          localized("Database connection was established. Catalog windows that are open keep working with "
                    "the old connection; each new window uses the new one."));

@@ -101,8 +101,13 @@ int main(int argc, char *argv[])
         if (!QFileInfo::exists(file))
             std::fprintf(stderr, "ostrevan: %s: no such file\n", qPrintable(QDir::toNativeSeparators(file)));
     }
-    if (!scripted && OVNInstanceForwarding::forward(files))
-        return 0;
+    // Its "-Key Value" settings are not handed over: they would change the running program's
+    // catalog or windows under its user's feet. Both programs say so, and this one ends with 1.
+    const QStringList settings = defaults.argumentDomain().keys();
+    if (!scripted && OVNInstanceForwarding::forward(files, settings)) {
+        std::fprintf(stderr, "ostrevan: %s\n", qPrintable(OVNInstanceForwarding::forwardedNotice(files, settings)));
+        return settings.isEmpty() ? 0 : 1;
+    }
 
     int status = 0;
     {
@@ -125,7 +130,15 @@ int main(int argc, char *argv[])
             OVNInstanceForwarding forwarding;
             if (!scripted && forwarding.listen()) {
                 QObject::connect(&forwarding, &OVNInstanceForwarding::filesReceived, &controller,
-                                 [&controller](const QStringList &received, const QStringList &missing) {
+                                 [&controller](const QStringList &received, const QStringList &missing,
+                                               const QStringList &notApplied) {
+                                     if (!notApplied.isEmpty()) {
+                                         Alert alert;
+                                         alert.message = localized("Ostrevan is already running");
+                                         alert.informativeText =
+                                             OVNInstanceForwarding::settingsNotAppliedText(notApplied);
+                                         Alerts::show(alert);
+                                     }
                                      if (received.isEmpty() && missing.isEmpty()) {
                                          controller.activateIgnoringOtherApps();
                                          return;

@@ -23,11 +23,18 @@ void OVNDatabaseAccess::setConnectionDetails(const QString &vendor, const QStrin
     m_dbHost = host;
     m_dbUser = user;
     m_dbPassword = password;
+    m_dbFallbackPassword.clear();
     m_dbDatabase = database;
     m_authusername.clear();
     m_authusermid.clear();
     m_authgroupmids.clear();
     m_boundlogin.clear();
+}
+
+void OVNDatabaseAccess::setFallbackPassword(const QString &password)
+{
+    std::lock_guard lock(m_mutex);
+    m_dbFallbackPassword = password;
 }
 
 std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() const
@@ -36,6 +43,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() co
     {
         std::lock_guard lock(m_mutex);
         sibling->setConnectionDetails(m_dbVendor, m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
+        sibling->m_dbFallbackPassword = m_dbFallbackPassword;
         // A worker checks privileges as the user of the window that started it.
         sibling->m_useauthentication = m_useauthentication.load();
         sibling->m_authusername = m_authusername;

@@ -64,6 +64,10 @@ public:
     // socket. A server connection gives up after 5 seconds without an answer.
     void setConnectionDetails(const QString &vendor, const QString &host, const QString &user, const QString &password,
                               const QString &database);
+    // For a server connection set up without a password: the one sent when the server asks for
+    // a password that neither PGPASSWORD nor ~/.pgpass gave. Kept until the next
+    // setConnectionDetails().
+    void setFallbackPassword(const QString &password);
     // A new connection with this one's settings, opened (test it with isDBConnectionActive()):
     // workers of a window write to the same catalog as the window, whatever the preferences say
     // by now, and as the same catalog user (taken over as this one found it, not looked up again).
@@ -420,6 +424,7 @@ private:
     QString m_dbHost;
     QString m_dbUser;
     QString m_dbPassword;
+    QString m_dbFallbackPassword;
     QString m_dbDatabase;
     QString m_lastErrorMessage;
     Failure m_lastFailure = Failure::None;

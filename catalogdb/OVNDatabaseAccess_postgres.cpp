@@ -160,7 +160,10 @@ bool OVNDatabaseAccess::openPostgres()
     m_transactionDepth = 0;
     m_abortedDepth = 0;
     auto connection = std::make_unique<PostgresConnection>();
-    if (!connection->open(PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase))) {
+    PostgresConnection::Settings settings =
+        PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
+    settings.fallbackPassword = m_dbFallbackPassword;
+    if (!connection->open(settings)) {
         setLastError(connection->errorMessage());
         return false;
     }

@@ -123,7 +123,8 @@ bool OVNExtensionMapping::saveExtensionMap()
     for (const FileTypeEntry &row : std::as_const(m_extensionMap))
         rows.append(row);
     UserDefaults &defaults = UserDefaults::standard();
-    const bool written = defaults.setObject(rows, kPreferenceKey);
+    // The table the preferences edit is the stored one, also in a run given another on the command line.
+    const bool written = defaults.setStoredObject(rows, kPreferenceKey);
     return defaults.synchronize() && written;
 }
 

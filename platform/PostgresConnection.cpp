@@ -16,6 +16,7 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQclear)                                                                                        \
     OVN_LIBPQ_FUNCTION(PQcmdTuples)                                                                                    \
     OVN_LIBPQ_FUNCTION(PQconnectdbParams)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQconnectionNeedsPassword)                                                                      \
     OVN_LIBPQ_FUNCTION(PQerrorMessage)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQexecParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQfinish)                                                                                       \
@@ -167,21 +168,12 @@ bool PostgresConnection::open(const Settings &settings)
     return openLocked();
 }
 
-bool PostgresConnection::openLocked()
+std::unique_ptr<pg_conn, PostgresConnection::Finish> PostgresConnection::connectWith(const QString &password) const
 {
-    if (!libpq().loaded) {
-        m_error = QStringLiteral("The PostgreSQL client library cannot be loaded: ") + libpq().error;
-        return false;
-    }
-    {
-        std::lock_guard cancelLock(m_cancelMutex);
-        m_cancel.reset();
-    }
-    m_connection.reset();
     const QByteArray host = m_settings.host.toUtf8();
     const QByteArray port = m_settings.port > 0 ? QByteArray::number(m_settings.port) : QByteArray();
     const QByteArray user = m_settings.user.toUtf8();
-    const QByteArray password = m_settings.password.toUtf8();
+    const QByteArray passwordBytes = password.toUtf8();
     const QByteArray database = m_settings.database.toUtf8();
     const QByteArray timeout = QByteArray::number(qMax(1, m_settings.connectTimeoutSeconds));
     const QByteArray encoding("UTF8");
@@ -199,7 +191,7 @@ bool PostgresConnection::openLocked()
     add("host", host); // none: libpq's default socket
     add("port", port);
     add("user", user);
-    add("password", password);
+    add("password", passwordBytes); // none: libpq asks PGPASSWORD, then ~/.pgpass
     add("dbname", database);
     add("connect_timeout", timeout);
     add("client_encoding", encoding);
@@ -209,7 +201,26 @@ bool PostgresConnection::openLocked()
     values.push_back(nullptr);
 
     // expand_dbname 0: a database name is only a name, never a connection string.
-    std::unique_ptr<pg_conn, Finish> connection(libpq().PQconnectdbParams(keys.data(), values.data(), 0));
+    return std::unique_ptr<pg_conn, Finish>(libpq().PQconnectdbParams(keys.data(), values.data(), 0));
+}
+
+bool PostgresConnection::openLocked()
+{
+    if (!libpq().loaded) {
+        m_error = QStringLiteral("The PostgreSQL client library cannot be loaded: ") + libpq().error;
+        return false;
+    }
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        m_cancel.reset();
+    }
+    m_connection.reset();
+    std::unique_ptr<pg_conn, Finish> connection = connectWith(m_settings.password);
+    // Without a password of its own the session asked PGPASSWORD and ~/.pgpass; the fallback is
+    // for a server that wants one that neither of them gave.
+    if (connection && libpq().PQstatus(connection.get()) != CONNECTION_OK && m_settings.password.isEmpty()
+        && !m_settings.fallbackPassword.isEmpty() && libpq().PQconnectionNeedsPassword(connection.get()) == 1)
+        connection = connectWith(m_settings.fallbackPassword);
     if (!connection) {
         m_error = QStringLiteral("out of memory");
         return false;

@@ -76,7 +76,11 @@ public:
         QString host; // name, address or socket folder; empty for the local default socket
         int port = 0; // 0 for the default port
         QString user;
+        // Sent as it stands when not empty. When empty, libpq takes the password from PGPASSWORD or
+        // ~/.pgpass (PGPASSFILE), and `fallbackPassword` is sent only when the server asks for one
+        // that neither of them gave.
         QString password;
+        QString fallbackPassword;
         QString database;
         int connectTimeoutSeconds = 5;
     };
@@ -133,6 +137,8 @@ private:
     };
     struct BoundParameters;
     bool openLocked();
+    // One attempt with the settings and that password (none when empty).
+    std::unique_ptr<pg_conn, Finish> connectWith(const QString &password) const;
     // Takes a failed result's message and SQLSTATE.
     void takeFailureLocked(PostgresResult &result);
 

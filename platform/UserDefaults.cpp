@@ -348,7 +348,32 @@ QVariantMap UserDefaults::argumentDomain() const
     return m_arguments;
 }
 
+QVariantMap UserDefaults::registeredDomain() const
+{
+    QReadLocker locker(&m_lock);
+    return m_registered;
+}
+
 bool UserDefaults::setObject(const QVariant &value, const QString &key)
+{
+    if (value.isValid() && !value.isNull()) {
+        QWriteLocker locker(&m_lock);
+        // A key the command line gave belongs to this run: the run goes on with what the program
+        // writes (a panel moved, a size chosen), and the file keeps what it held.
+        const auto given = m_arguments.find(key);
+        if (given != m_arguments.end()) {
+            // Refused as the file would refuse it.
+            std::optional<QVariant> stored = storableValue(value, 1);
+            if (!stored)
+                return false;
+            *given = std::move(*stored);
+            return true;
+        }
+    }
+    return setStoredObject(value, key);
+}
+
+bool UserDefaults::setStoredObject(const QVariant &value, const QString &key)
 {
     if (!value.isValid() || value.isNull())
         return removeObjectForKey(key);
@@ -375,6 +400,13 @@ bool UserDefaults::setObject(const QVariant &value, const QString &key)
         return true;
     m_persistent.insert(key, std::move(*stored));
     return saveLocked();
+}
+
+void UserDefaults::forgetArguments(const QStringList &keys)
+{
+    QWriteLocker locker(&m_lock);
+    for (const QString &key : keys)
+        m_arguments.remove(key);
 }
 
 bool UserDefaults::removeObjectForKey(const QString &key)

@@ -68,12 +68,23 @@ public:
     QVariantMap persistentDomain() const;
     // The command line's pairs alone (never saved).
     QVariantMap argumentDomain() const;
+    // The registered defaults alone.
+    QVariantMap registeredDomain() const;
 
     // Writes go to the user's file layer and are saved at once. They answer false (and keep the
     // value in memory) when the file could not be written. A value a property list cannot carry
     // (a QPoint, a string with control characters) is refused with false and changes nothing; an
     // invalid or null QVariant removes the key.
+    //
+    // A key given on the command line counts for that run only and is never saved: writing it
+    // changes this run's value and leaves the file as it is (removing acts on the file alone). A
+    // settings window that shows and saves the stored values writes with setStoredObject().
     bool setObject(const QVariant &value, const QString &key);
+    // Writes the user's file layer whatever the command line gave; the run keeps the command
+    // line's value for the key until forgetArguments().
+    bool setStoredObject(const QVariant &value, const QString &key);
+    // Drops the command line's values of these keys for the rest of the run: the file's count.
+    void forgetArguments(const QStringList &keys);
     bool setString(const QString &value, const QString &key) { return setObject(value, key); }
     bool setBool(bool value, const QString &key) { return setObject(value, key); }
     bool setInteger(qint64 value, const QString &key) { return setObject(value, key); }

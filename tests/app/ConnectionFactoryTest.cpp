@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <libpq-fe.h>
@@ -91,16 +92,15 @@ TEST_F(ConnectionFactoryTest, AVendorFromTheCommandLineKeepsTheSavedServerSettin
     EXPECT_EQ(next.stringForKey(QStringLiteral("DBVendor")), QStringLiteral("PostgreSQL"));
     EXPECT_EQ(next.stringForKey(QStringLiteral("DBHost")), QStringLiteral("db.example.org"));
 
-    // With no choice saved, the local catalog named on the command line becomes the choice, also
-    // when its file was there before (made by the import tool, say): a start without the argument
-    // opens it again instead of a server nobody chose.
+    // Also with no choice saved: the vendor of the command line counts for its run only and is
+    // never saved (a first start stores the program's own choice, the local catalog, before).
     QTemporaryDir fresh;
     const QString freshFile = fresh.filePath(QStringLiteral("preferences.plist"));
     UserDefaults first(freshFile);
     first.setArguments({QStringLiteral("ostrevan"), QStringLiteral("-DBVendor"), QStringLiteral("Integrated")});
     OVNConnectionFactory again(first, folder);
     ASSERT_TRUE(again.createAndOpenDBConnection());
-    EXPECT_EQ(UserDefaults(freshFile).stringForKey(QStringLiteral("DBVendor")), QStringLiteral("Integrated"));
+    EXPECT_FALSE(UserDefaults(freshFile).persistentDomain().contains(QStringLiteral("DBVendor")));
 }
 
 TEST_F(ConnectionFactoryTest, AnEmptyCatalogFileGetsItsTables)
@@ -293,6 +293,124 @@ TEST_F(ConnectionFactoryTest, OneStartCreatesTheTablesOnAServer)
 
     qunsetenv("PGPORT");
     runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+}
+
+// Sets an environment variable for the test's time, or removes it; restores it afterwards.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const char *name, const QByteArray &value, bool set)
+        : m_name(name),
+          m_had(qEnvironmentVariableIsSet(name)),
+          m_old(qgetenv(name))
+    {
+        if (set)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    }
+    ~ScopedEnvironment()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnvironment(const ScopedEnvironment &) = delete;
+    ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// The server password: one in the preferences file (or this run's command line) wins; without
+// one, PGPASSWORD and then ~/.pgpass are asked; the registered default is sent only when neither
+// of them gives one. A role of the test's own, whose password is not the registered one, logs in
+// over TCP, where the server asks for a password.
+TEST_F(ConnectionFactoryTest, TheServerPasswordComesFromThePreferencesThenTheClientLibraryThenTheDefault)
+{
+    const std::optional<PgTestServer> server = pgTestServer();
+    OVN_REQUIRE_PG_SERVER(server);
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    const QByteArray role = "ovn_pw_" + pid;
+    const QByteArray right = "right-" + pid;
+    runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + role);
+    runAsSuperuser(*server, "DROP ROLE IF EXISTS " + role);
+    ASSERT_TRUE(runAsSuperuser(*server, "CREATE ROLE " + role + " LOGIN PASSWORD '" + right + "'"));
+    ASSERT_TRUE(runAsSuperuser(*server, "CREATE DATABASE " + role + " OWNER " + role));
+    const auto cleanUp = qScopeGuard([&] {
+        runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + role);
+        runAsSuperuser(*server, "DROP ROLE IF EXISTS " + role);
+    });
+    const QString host = server->tcpHost + QLatin1Char(':') + QString::number(server->port);
+    const QString pgpassPath = home.filePath(QStringLiteral("pgpass"));
+
+    const QString none;                       // a null string: the key is absent
+    const QString empty = QStringLiteral(""); // stored empty: the field was cleared
+    const QString good = QString::fromUtf8(right);
+    const QString bad = QStringLiteral("wrong");
+    struct Case {
+        const char *name;
+        QString stored;      // the preferences file's "DBPassword"
+        QString commandLine; // "-DBPassword"
+        QString environment; // PGPASSWORD
+        QString pgpass;      // the password line of the pgpass file
+        QString registered;  // the registered "DBPassword"
+        bool connects;
+    };
+    const Case cases[] = {
+        {"preferences win", good, none, bad, bad, bad, true},
+        {"a wrong one in the preferences is not replaced", bad, none, good, good, good, false},
+        {"the command line wins for its run", bad, good, bad, bad, bad, true},
+        {"PGPASSWORD", none, none, good, bad, bad, true},
+        {"pgpass", none, none, none, good, bad, true},
+        {"pgpass after a cleared field", empty, none, none, good, bad, true},
+        {"the default when neither gives one", none, none, none, none, good, true},
+        {"the default after a cleared field", empty, none, none, none, good, true},
+        {"PGPASSWORD gave one: no default", none, none, bad, none, good, false},
+        {"pgpass gave one: no default", none, none, none, bad, good, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        UserDefaults run;
+        run.registerDefaults({{QStringLiteral("DBPassword"), c.registered}});
+        run.setString(QStringLiteral("PostgreSQL"), QStringLiteral("DBVendor"));
+        run.setString(host, QStringLiteral("DBHost"));
+        run.setString(QString::fromUtf8(role), QStringLiteral("DBUser"));
+        run.setString(QString::fromUtf8(role), QStringLiteral("DBDatabase"));
+        if (!c.stored.isNull())
+            run.setString(c.stored, QStringLiteral("DBPassword"));
+        if (!c.commandLine.isNull())
+            run.setArguments({QStringLiteral("ostrevan"), QStringLiteral("-DBPassword"), c.commandLine});
+        QFile::remove(pgpassPath);
+        if (!c.pgpass.isNull()) {
+            QFile file(pgpassPath);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QStringLiteral("%1:%2:*:%3:%4\n")
+                           .arg(server->tcpHost, QString::number(server->port), QString::fromUtf8(role), c.pgpass)
+                           .toUtf8());
+            file.close();
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        }
+        const ScopedEnvironment environment("PGPASSWORD", c.environment.toUtf8(), !c.environment.isNull());
+        const ScopedEnvironment pgpass("PGPASSFILE", pgpassPath.toUtf8(), true);
+
+        OVNConnectionFactory factory(run, folder);
+        auto connection = factory.createAndOpenDBConnection();
+        ASSERT_NE(connection, nullptr);
+        EXPECT_EQ(connection->isDBConnectionActive(), c.connects) << qPrintable(connection->getLastErrorMessage());
+        connection.reset();
+
+        // The preferences' trial connection with the same password field follows the same order.
+        if (c.commandLine.isNull()) {
+            auto trial = factory.createAndOpenPostgreSQLDBConnection(host, QString::fromUtf8(role), c.stored,
+                                                                     QString::fromUtf8(role));
+            ASSERT_NE(trial, nullptr);
+            EXPECT_EQ(trial->isDBConnectionActive(), c.connects);
+        }
+    }
 }
 
 } // namespace

@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -340,6 +341,106 @@ TEST_F(PreferencesWindowTest, ConnectToANewServerDatabaseCreatesTheTablesAndAWro
     EXPECT_TRUE(check.checkForDatabaseSetup());
     check.closeDBConnection();
     runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+}
+
+// A run started with server settings on the command line that fail: Connect with other settings
+// saves them and, as its message says, each new window uses them: the command line's settings give
+// way for the rest of the run and are never written to the file. Its other settings stay.
+TEST_F(PreferencesWindowTest, ConnectInARunWithCommandLineSettingsGivesNewWindowsTheTestedOnes)
+{
+    const std::optional<PgTestServer> server = pgTestServer();
+    const QByteArray database = "ovn_prefs_cmd_" + QByteArray::number(QCoreApplication::applicationPid());
+    if (server) {
+        runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+        ASSERT_TRUE(runAsSuperuser(*server, "CREATE DATABASE " + database + " OWNER " + server->user.toUtf8()));
+    }
+    const auto dropDatabase = qScopeGuard([&] {
+        if (server)
+            runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+    });
+    struct Case {
+        const char *name;
+        OVNPreferencesWindow::VendorItem vendor;
+        bool needsServer;
+    };
+    const Case cases[] = {
+        {"integrated", OVNPreferencesWindow::Integrated, false},
+        {"server", OVNPreferencesWindow::PostgreSQL, true},
+    };
+    const QStringList commandLine = {"ostrevan", "-DBVendor",      "PostgreSQL",  "-DBHost",        "127.0.0.1:9",
+                                     "-DBUser",  "given",          "-DBPassword", "given-password", "-DBDatabase",
+                                     "given-db", "-ThumbnailSize", "77"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsServer && !server) {
+            if (pgTestServerIsRequired())
+                ADD_FAILURE() << "scripts/test started a PostgreSQL server but its facts are missing";
+            continue;
+        }
+        for (const QString &key : kHandKeys)
+            defaults.removeObjectForKey(key);
+        defaults.setArguments(commandLine);
+        const qsizetype before = alerts->shown().size();
+        // The start's own settings fail.
+        EXPECT_FALSE(factory.createAndOpenDBConnection()->isDBConnectionActive());
+
+        makeWindow();
+        window->vendorPopUp()->setCurrentIndex(c.vendor);
+        if (c.needsServer) {
+            window->hostField()->setText(server->tcpHost + ":" + QString::number(server->port));
+            window->userField()->setText(server->user);
+            window->passwordField()->setText(server->password);
+            window->databaseField()->setText(QString::fromUtf8(database));
+        }
+        ASSERT_EQ(window->prefDBConnect(), OVNPreferencesWindow::ConnectResult::Saved);
+
+        // A new window's connection: the tested settings, without a further alert.
+        const std::unique_ptr<OVNDatabaseAccess> next = factory.createAndOpenDBConnection();
+        ASSERT_NE(next, nullptr);
+        EXPECT_TRUE(next->isDBConnectionActive());
+        EXPECT_EQ(next->vendor(),
+                  c.needsServer ? OVNDatabaseAccess::Vendor::PostgreSQL : OVNDatabaseAccess::Vendor::Integrated);
+        EXPECT_EQ(alertTitles().mid(before),
+                  (QStringList{"Database connection failed", "Media Database connection changed"}));
+
+        // The file holds what was tested, nothing of the command line's.
+        UserDefaults file(defaults.filePath());
+        EXPECT_EQ(file.persistentDomain().value("DBVendor").toString(), c.needsServer ? "PostgreSQL" : "Integrated");
+        for (const char *value : {"127.0.0.1:9", "given", "given-password", "given-db", "77"})
+            EXPECT_FALSE(file.persistentDomain().values().contains(QVariant(QString::fromLatin1(value)))) << value;
+        EXPECT_EQ(defaults.argumentDomain().keys(), QStringList{"ThumbnailSize"});
+        window.reset();
+    }
+}
+
+// Where no password is stored the field shows the registered one; saved back unchanged it would be
+// sent before PGPASSWORD and ~/.pgpass are asked, so it stays unsaved. What the user types is saved,
+// an emptied field too.
+TEST_F(PreferencesWindowTest, TheRegisteredPasswordShownIsNotSavedBack)
+{
+    defaults.registerDefaults({{"DBPassword", "registered-pw"}});
+    defaults.setString("OstrevanWS", "DBVendor");
+    struct Case {
+        const char *name;
+        const char *typed; // nullptr: left as shown
+        QVariant stored;
+    };
+    const Case cases[] = {
+        {"left as shown", nullptr, QVariant()},
+        {"typed", "own", "own"},
+        {"emptied", "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.removeObjectForKey("DBPassword");
+        makeWindow();
+        EXPECT_EQ(window->passwordField()->text(), "registered-pw");
+        if (c.typed)
+            window->passwordField()->setText(QString::fromUtf8(c.typed));
+        ASSERT_TRUE(window->savePreferences());
+        EXPECT_EQ(stored("DBPassword"), c.stored);
+    }
+    defaults.registerDefaults({{"DBPassword", ""}});
 }
 
 TEST_F(PreferencesWindowTest, EveryFileTypeOperationIsSavedAtOnce)

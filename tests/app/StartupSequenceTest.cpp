@@ -560,7 +560,12 @@ TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
         {"no file", nullptr, {}, "Integrated", "Integrated"},
         {"a file without a vendor", withoutVendor, {}, "OstrevanWS", ""},
         {"a file naming a server", withServer, {}, "PostgreSQL", "PostgreSQL"},
-        {"no file, a vendor for this run", nullptr, {"ostrevan", "-DBVendor", "PostgreSQL"}, "PostgreSQL", ""},
+        // The run's vendor is never saved: the next start without it opens the local catalog.
+        {"no file, a vendor for this run",
+         nullptr,
+         {"ostrevan", "-DBVendor", "PostgreSQL"},
+         "PostgreSQL",
+         "Integrated"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -582,6 +587,27 @@ TEST(FirstStartTest, WithoutAPreferencesFileTheLocalCatalogIsTheChoice)
         EXPECT_EQ(prefs.stringForKey("DBVendor"), c.vendor);
         EXPECT_EQ(prefs.persistentDomain().value("DBVendor").toString(), c.saved);
     }
+}
+
+// The first start's own values go to the file; a value given on the command line for the same key
+// still counts for that run and is not saved.
+TEST(FirstStartTest, FirstRunValuesLeaveTheCommandLineValuesOfTheRun)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ostrevan/preferences.plist");
+    UserDefaults prefs(path);
+    prefs.setArguments({"ostrevan", "-WorkflowPanelVisible", "0", "-DBVendor", "PostgreSQL"});
+    OVNDocumentController::Services services;
+    services.connections = std::make_unique<FakeConnections>(std::make_shared<QStringList>(),
+                                                             std::initializer_list<FakeConnections::Outcome>{});
+    OVNDocumentController controller(prefs, std::move(services));
+    controller.registerStartupDefaults(QRectF(0, 0, 1440, 878));
+    EXPECT_EQ(prefs.stringForKey("WorkflowPanelVisible"), "0");
+    EXPECT_EQ(prefs.stringForKey("DBVendor"), "PostgreSQL");
+    const UserDefaults file(path);
+    EXPECT_EQ(file.persistentDomain().value("WorkflowPanelVisible").toString(), "1");
+    EXPECT_EQ(file.persistentDomain().value("FirstRun").toString(), "NO");
+    EXPECT_EQ(file.persistentDomain().value("DBVendor").toString(), "Integrated");
 }
 
 // A file-type table given on the command line counts for the run: the program reads its files by

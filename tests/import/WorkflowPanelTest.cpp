@@ -1,5 +1,6 @@
 #include "CatalogFixture.h"
 
+#include "import/OVNImportCamera.h"
 #include "import/OVNWorkflowPanel.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
@@ -21,6 +22,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -112,6 +116,75 @@ TEST(WorkflowPanelPlacementTest, OpensWhereItWasLeftStartAfterStart)
             panel.saveLocation();
             EXPECT_EQ(QPointF(defaults.doubleForKey("WorkflowPanelX"), defaults.doubleForKey("WorkflowPanelY")),
                       expected);
+        }
+    }
+}
+
+// A panel's place given on the command line ("-WorkflowPanelX 200 -WorkflowPanelY 300") counts for
+// that run only: the file keeps the place it held, whether or not the panel was moved, while the
+// run follows the panel. Without the command line's place a moved panel's place is saved.
+TEST(PanelPlacementTest, PlacesGivenOnTheCommandLineAreNeverSaved)
+{
+    struct Panel {
+        const char *name;
+        QString x;
+        QString y;
+        std::function<std::unique_ptr<QWidget>(UserDefaults &)> show;
+        std::function<void(QWidget &)> save;
+    };
+    const Panel panels[] = {
+        {"workflow panel", "WorkflowPanelX", "WorkflowPanelY",
+         [](UserDefaults &defaults) {
+             auto panel = std::make_unique<OVNWorkflowPanel>(defaults);
+             panel->makeKeyAndOrderFront();
+             return std::unique_ptr<QWidget>(std::move(panel));
+         },
+         [](QWidget &panel) { static_cast<OVNWorkflowPanel &>(panel).saveLocation(); }},
+        {"capture window", "CapturePanelX", "CapturePanelY",
+         [](UserDefaults &defaults) {
+             auto window = std::make_unique<OVNImportCamera>(defaults);
+             window->makeKeyAndOrderFront();
+             return std::unique_ptr<QWidget>(std::move(window));
+         },
+         [](QWidget &window) { static_cast<OVNImportCamera &>(window).saveLocation(); }},
+    };
+    struct Case {
+        const char *name;
+        bool givenOnCommandLine;
+        bool moved;
+    };
+    const Case cases[] = {
+        {"given, left where it was", true, false},
+        {"given, moved", true, true},
+        {"stored only, moved", false, true},
+    };
+    for (const Panel &p : panels) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(p.name) + ": " + c.name);
+            QTemporaryDir dir;
+            const QString path = dir.filePath("preferences.plist");
+            {
+                UserDefaults saved(path);
+                saved.setDouble(30, p.x);
+                saved.setDouble(40, p.y);
+            }
+            UserDefaults run(path);
+            if (c.givenOnCommandLine)
+                run.setArguments({"ostrevan", "-" + p.x, "200", "-" + p.y, "300"});
+            std::unique_ptr<QWidget> panel = p.show(run);
+            QCoreApplication::processEvents();
+            if (c.moved) {
+                panel->move(panel->pos() + QPoint(50, 60));
+                QCoreApplication::processEvents();
+            }
+            p.save(*panel);
+            const QPointF place(run.doubleForKey(p.x), run.doubleForKey(p.y));
+            const UserDefaults file(path);
+            const QPointF saved(file.doubleForKey(p.x), file.doubleForKey(p.y));
+            EXPECT_EQ(saved, c.givenOnCommandLine ? QPointF(30, 40) : place);
+            if (c.moved) {
+                EXPECT_NE(place, c.givenOnCommandLine ? QPointF(200, 300) : QPointF(30, 40));
+            }
         }
     }
 }

@@ -90,6 +90,56 @@ TEST(UserDefaultsTest, ArgumentBeatsFileBeatsRegistered)
     EXPECT_FALSE(defaults.persistentDomain().contains("A"));
 }
 
+// A key given on the command line counts for that run only: what the program writes under it
+// changes the run's value and never reaches the file, whatever kind of value it is; a settings
+// window writes the file with setStoredObject(); forgetting the run's values uncovers the file's.
+TEST(UserDefaultsTest, CommandLineKeysAreNeverSaved)
+{
+    struct Case {
+        const char *name;
+        QString key;
+        QVariant written;
+    };
+    const Case cases[] = {
+        {"string", "DBHost", QStringLiteral("db.example.org")},
+        {"position", "WorkflowPanelX", 321.5},
+        {"number", "ThumbnailSize", qint64(200)},
+        {"array", "RecentSearches", QVariantList{"a", "b"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("preferences.plist"));
+        {
+            UserDefaults saved(path);
+            ASSERT_TRUE(saved.setString(QStringLiteral("stored"), c.key));
+        }
+        UserDefaults run(path);
+        run.setArguments({"ostrevan", "-" + c.key, "given"});
+        EXPECT_TRUE(run.setObject(c.written, c.key));
+        EXPECT_EQ(run.objectForKey(c.key), c.written);
+        EXPECT_EQ(UserDefaults(path).objectForKey(c.key).toString(), "stored");
+
+        // What a settings window saves goes to the file; the run keeps its own value.
+        EXPECT_TRUE(run.setStoredObject(QStringLiteral("chosen"), c.key));
+        EXPECT_EQ(run.objectForKey(c.key), c.written);
+        EXPECT_EQ(run.storedStringForKey(c.key), "chosen");
+        EXPECT_EQ(UserDefaults(path).stringForKey(c.key), "chosen");
+
+        run.forgetArguments({c.key, QStringLiteral("NotGiven")});
+        EXPECT_FALSE(run.argumentDomain().contains(c.key));
+        EXPECT_EQ(run.stringForKey(c.key), "chosen");
+        // From now on the key is the file's again.
+        EXPECT_TRUE(run.setObject(c.written, c.key));
+        EXPECT_EQ(UserDefaults(path).objectForKey(c.key), c.written);
+    }
+    // What the file could not carry is refused for the run as well.
+    UserDefaults run;
+    run.setArguments({"ostrevan", "-Place", "given"});
+    EXPECT_FALSE(run.setObject(QPoint(1, 2), "Place"));
+    EXPECT_EQ(run.stringForKey("Place"), "given");
+}
+
 TEST(UserDefaultsTest, LaterRegistrationWinsAndMerges)
 {
     UserDefaults defaults;

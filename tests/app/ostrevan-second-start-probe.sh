@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Starts the program, then starts it again while it runs: each second start must end by itself and
+# say that the program is already running. Files go to the running program (status 0); "-Key Value"
+# settings cannot be applied to it: the second start names them and ends with status 1, and nothing
+# of them reaches the preferences file.
+set -u
+program=$1
+work=$(mktemp -d)
+first=""
+cleanup() {
+    if [ -n "$first" ]; then
+        kill "$first" 2>/dev/null
+        wait "$first" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export QT_QPA_PLATFORM=offscreen
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+fail=0
+
+"$program" -DBVendor Integrated >"$work/first.out" 2>"$work/first.err" &
+first=$!
+socket=$XDG_RUNTIME_DIR/ostrevan-open.socket
+for _ in $(seq 1 300); do
+    [ -S "$socket" ] && break
+    kill -0 "$first" 2>/dev/null || break
+    sleep 0.1
+done
+if [ ! -S "$socket" ]; then
+    echo "FAIL: the first program did not start listening" >&2
+    cat "$work/first.err" >&2
+    exit 1
+fi
+printf 'a picture' >"$work/picture.jpg"
+
+# name | arguments | status expected | text expected on standard error
+cases=(
+    "no arguments||0|Ostrevan is already running"
+    "a file|$work/picture.jpg|0|the files were handed to it"
+    "settings|-DBHost elsewhere.example.org -ThumbnailSize 99|1|(-DBHost, -ThumbnailSize) were not applied"
+    "a file and settings|$work/picture.jpg -WorkflowPanelX 4321|1|Quit the running Ostrevan"
+)
+for row in "${cases[@]}"; do
+    IFS='|' read -r name arguments expected_status expected <<<"$row"
+    # shellcheck disable=SC2086 # the arguments are words on purpose
+    timeout -k 5 30 "$program" $arguments >/dev/null 2>"$work/second.err"
+    status=$?
+    if [ "$status" -ne "$expected_status" ]; then
+        echo "FAIL: $name: status $status, expected $expected_status" >&2
+        cat "$work/second.err" >&2
+        fail=1
+    elif ! grep -qF -- "$expected" "$work/second.err"; then
+        echo "FAIL: $name: standard error lacks \"$expected\":" >&2
+        cat "$work/second.err" >&2
+        fail=1
+    fi
+    if ! kill -0 "$first" 2>/dev/null; then
+        echo "FAIL: $name: the running program ended" >&2
+        exit 1
+    fi
+done
+
+kill "$first"
+wait "$first" 2>/dev/null
+first=""
+prefs=$XDG_CONFIG_HOME/ostrevan/preferences.plist
+for value in elsewhere.example.org 4321; do
+    if grep -q "$value" "$prefs"; then
+        echo "FAIL: a second start's setting ($value) reached the preferences file" >&2
+        fail=1
+    fi
+done
+[ "$fail" -eq 0 ] && echo "second starts as expected"
+exit "$fail"
