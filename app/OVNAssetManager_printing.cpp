@@ -9,10 +9,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 // The last sheet's options and paper, one dictionary of strings in the preferences.
@@ -148,4 +150,21 @@ void OVNAssetManager::printShowingPrintPanel()
     m_printOptions = nullptr;
     if (accepted)
         printContactSheet(printer);
+}
+
+QDialog *OVNAssetManager::runPageLayout()
+{
+    if (!m_state.mediaView)
+        return nullptr;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    setUpPrinter(*printer);
+    auto *panel = new QPageSetupDialog(printer.get(), this);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QDialog::accepted, this, [this, printer] {
+        if (m_state.mediaView)
+            m_state.mediaView->setPrintInfo(printer->pageLayout());
+    });
+    panel->open();
+    return panel;
 }
