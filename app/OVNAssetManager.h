@@ -283,9 +283,9 @@ public:
     // The Print command: the print panel, with the sheet's options on a tab of its own, then the
     // sheet on the printer chosen.
     void printShowingPrintPanel();
-    // The Page Setup command: the page panel, window-modal; its paper and orientation become the
-    // paper of this window's next sheet. Answers the panel (it closes itself).
-    QDialog *runPageLayout();
+    // The Page Setup command: the page panel; its paper and orientation become the paper of this
+    // window's next sheet. False when cancelled.
+    bool runPageLayout();
     // Prints the thumbnail view's sheet with its current options on the printer as it is set up
     // (10-point margins), without a panel. False when nothing was printed (an empty sheet).
     bool printContactSheet(QPrinter &printer);

@@ -14,7 +14,6 @@
 #include <QPrinter>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 // The last sheet's options and paper, one dictionary of strings in the preferences.
@@ -152,19 +151,16 @@ void OVNAssetManager::printShowingPrintPanel()
         printContactSheet(printer);
 }
 
-QDialog *OVNAssetManager::runPageLayout()
+bool OVNAssetManager::runPageLayout()
 {
     if (!m_state.mediaView)
-        return nullptr;
-    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-    setUpPrinter(*printer);
-    auto *panel = new QPageSetupDialog(printer.get(), this);
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setWindowModality(Qt::WindowModal);
-    connect(panel, &QDialog::accepted, this, [this, printer] {
-        if (m_state.mediaView)
-            m_state.mediaView->setPrintInfo(printer->pageLayout());
-    });
-    panel->open();
-    return panel;
+        return false;
+    QPrinter printer(QPrinter::HighResolution);
+    setUpPrinter(printer);
+    // Run as the print panel runs: only a run to its end hands the panel's choice to the printer.
+    QPageSetupDialog panel(&printer, this);
+    if (panel.exec() != QDialog::Accepted)
+        return false;
+    m_state.mediaView->setPrintInfo(printer.pageLayout());
+    return true;
 }

@@ -90,8 +90,11 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     file->addAction(m_newAction);
     QPointer<OVNAssetManager> document = qobject_cast<OVNAssetManager *>(menuBar->window());
     if (document) {
+        // What brings media in, between opening and closing.
+        file->addSeparator();
         file->addAction(document->smartAddAction());
         file->addAction(document->action(OVNCatalogActions::Action::ImportCumulus));
+        file->addSeparator();
     }
     file->addAction(m_closeAction);
     file->addSeparator();

@@ -9,6 +9,8 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 
+#include <algorithm>
+
 OVNSmartAddPanel::OVNSmartAddPanel(QWidget *parent)
     : QFileDialog(parent, localized("Smart Add"), QDir::homePath()),
       m_pane(this)
@@ -28,6 +30,8 @@ OVNSmartAddPanel::OVNSmartAddPanel(QWidget *parent)
         grid->addWidget(view, grid->rowCount(), 0, 1, grid->columnCount());
     else if (layout())
         layout()->addWidget(view);
+    // Room for the file list above the pane.
+    resize(std::max(width(), 760), std::max(height(), 640));
     // A key a field leaves to its parents reaches the pane before the panel's default button.
     view->installEventFilter(this);
 }

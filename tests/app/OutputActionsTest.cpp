@@ -15,7 +15,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPrinter>
+#include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 // A collection "Shown" of three files on disk and a collection "Half" of one file on disk and
 // one that is gone.
@@ -117,6 +119,34 @@ TEST_P(OutputActionsTest, TheNextPrintStartsWithTheLastOptionsAndPaper)
     EXPECT_EQ(next->mediaView()->printInfo().pageSize().id(), QPageSize::A5);
     EXPECT_EQ(next->mediaView()->printInfo().orientation(), QPageLayout::Landscape);
     UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
+}
+
+// Page Setup's choice is the paper of the window's next sheet; Cancel leaves the paper as it was.
+TEST_P(OutputActionsTest, PageSetupChoosesThePaperOfTheNextSheet)
+{
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(shown));
+    const QPageLayout::Orientation before = window->mediaView()->printInfo().orientation();
+    const QPageLayout::Orientation other = before == QPageLayout::Landscape ? QPageLayout::Portrait
+                                                                            : QPageLayout::Landscape;
+    for (const bool ok : {false, true}) {
+        bool clicked = false;
+        // The user, once the panel is up: the other orientation, then OK or Cancel.
+        QTimer::singleShot(0, window, [&] {
+            auto *panel = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!panel)
+                return;
+            if (auto *button =
+                    panel->findChild<QRadioButton *>(other == QPageLayout::Landscape ? "landscape" : "portrait")) {
+                button->click();
+                clicked = true;
+            }
+            ok ? panel->accept() : panel->reject();
+        });
+        EXPECT_EQ(window->runPageLayout(), ok);
+        EXPECT_TRUE(clicked);
+        EXPECT_EQ(window->mediaView()->printInfo().orientation(), ok ? other : before) << ok;
+    }
 }
 
 // The print panel proposes the file the last sheet was printed to, unless its folder has gone.
