@@ -374,8 +374,6 @@ public slots:
     // Turns the selected thumbnails (the stored thumbnail and the orientation code, together).
     void menuRotateLeft();
     void menuRotateRight();
-    bool menuRotateLeftUsingMid(const QString &mid);
-    bool menuRotateRightUsingMid(const QString &mid);
 
 public:
     // Header grips resize the panes (OVNAssetManager_panes.cpp); the sizes they leave are kept as
@@ -453,8 +451,7 @@ private:
     // selection), when the user declines opening many, or when none may be read.
     QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
-    // Opens the selection with the desktop's default application.
-    void buttonOpenWithQuickTimeClick();
+    // Opens the selection in the program's viewers, in full screen.
     void openMediaFullScreen(OVNMediaView *view);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----
