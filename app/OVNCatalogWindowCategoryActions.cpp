@@ -452,21 +452,21 @@ void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths,
         files.append(path);
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
-});
-if (!changes.isEmpty()) {
-    const auto values = [](const QMap<QString, QString> &fields) {
-        QVariantMap map;
-        for (auto it = fields.cbegin(); it != fields.cend(); ++it)
-            map.insert(it.key(), it.value());
-        return map;
-    };
-    import->activatePrefillWithMediaInfo(values(changes.info), values(changes.purchased), values(changes.sold),
-                                         changes.keywordsAddFilename, changes.keywordsParseFolders,
-                                         changes.shortDescriptionAddFilename, changes.shortDescriptionParseFolders);
-}
-m_state.trackImportDidFinish = true;
-import->processFilesSmart(files, folderId, &w);
+    const auto ownConnection = [windowConnection] { return windowConnection->openSiblingConnection(); };
+    import->setConnectionMaker(ownConnection);
+    if (!changes.isEmpty()) {
+        const auto values = [](const QMap<QString, QString> &fields) {
+            QVariantMap map;
+            for (auto it = fields.cbegin(); it != fields.cend(); ++it)
+                map.insert(it.key(), it.value());
+            return map;
+        };
+        import->activatePrefillWithMediaInfo(values(changes.info), values(changes.purchased), values(changes.sold),
+                                             changes.keywordsAddFilename, changes.keywordsParseFolders,
+                                             changes.shortDescriptionAddFilename, changes.shortDescriptionParseFolders);
+    }
+    m_state.trackImportDidFinish = true;
+    import->processFilesSmart(files, folderId, &w);
 }
 
 // ---- record export ----
@@ -515,11 +515,11 @@ QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
                        {{QStringLiteral("action"), QStringLiteral("add")}});
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
-});
-import->setSkippedItems(parsed.failed);
-import->setShowsResultSheet(true);
-m_state.trackImportDidFinish = true;
-import->processFiles(parsed.items, categoryId, &w);
-return categoryId;
+    const auto ownConnection = [windowConnection] { return windowConnection->openSiblingConnection(); };
+    import->setConnectionMaker(ownConnection);
+    import->setSkippedItems(parsed.failed);
+    import->setShowsResultSheet(true);
+    m_state.trackImportDidFinish = true;
+    import->processFiles(parsed.items, categoryId, &w);
+    return categoryId;
 }
