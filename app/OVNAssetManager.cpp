@@ -19,6 +19,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/NTPopUpHeaderView.h"
 #include "uikit/OVNBGView.h"
+#include "uikit/OVNMembraneButton.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNImageAndTextCell.h"
 #include "uikit/OVNSplitView.h"
@@ -261,14 +262,32 @@ void OVNAssetManager::buildWindow()
     mediaLayout->setContentsMargins(0, 0, 0, 0);
     mediaLayout->setSpacing(0);
     m_topviewfind = makeTopView(this, localized("Search Results"));
-    m_tvfButtonSave = new QPushButton(localized("Save"), m_topviewfind);
-    m_topviewfind->layout()->addWidget(m_tvfButtonSave);
-    m_tvfButtonEdit = new QPushButton(localized("Edit"), m_topviewfind);
-    m_topviewfind->layout()->addWidget(m_tvfButtonEdit);
+    // The bars' buttons are membrane buttons, small enough for a 25-point bar.
+    const auto barButton = [](OVNBGView *bar, const QString &title) {
+        auto *button = new OVNMembraneButton(bar);
+        button->setText(title);
+        bar->layout()->addWidget(button);
+        return button;
+    };
+    m_tvfButtonSave = barButton(m_topviewfind, localized("Save"));
+    m_tvfButtonEdit = barButton(m_topviewfind, localized("Edit"));
     connect(m_tvfButtonSave, &QPushButton::clicked, this, &OVNAssetManager::tfFindSaveClick);
     connect(m_tvfButtonEdit, &QPushButton::clicked, this, &OVNAssetManager::tfFindEditClick);
     m_state.topviewsurveillance = makeTopView(this, localized("Surveillance Folder"));
     m_topviewset = makeTopView(this, localized("Category Set"));
+    // A category set's own commands: its category menu, and publishing or burning what it holds.
+    QPushButton *setAction = barButton(m_topviewset, localized("Action"));
+    setAction->setObjectName(QStringLiteral("tvsetButtonAction_"));
+    connect(setAction, &QPushButton::clicked, this, [this, setAction] {
+        const std::unique_ptr<QMenu> menu = m_categoryActions->menuForContextButton(setAction);
+        menu->exec(setAction->mapToGlobal(QPoint(0, setAction->height())));
+    });
+    QPushButton *setPublish = barButton(m_topviewset, localized("Publish"));
+    setPublish->setObjectName(QStringLiteral("tvsetButtonPublish_"));
+    connect(setPublish, &QPushButton::clicked, this, [this] { buttonPublishToWebClick(); });
+    QPushButton *setBurn = barButton(m_topviewset, localized("Burn"));
+    setBurn->setObjectName(QStringLiteral("tvsetButtonBurn_"));
+    connect(setBurn, &QPushButton::clicked, this, [this] { buttonBurnCDClick(); });
 
     // Preview and details.
     m_mediaPreview1 = new QWidget;

@@ -283,6 +283,9 @@ public:
     // The Print command: the print panel, with the sheet's options on a tab of its own, then the
     // sheet on the printer chosen.
     void printShowingPrintPanel();
+    // The Page Setup command: the page panel; its paper and orientation become the paper of this
+    // window's next sheet. False when cancelled.
+    bool runPageLayout();
     // Prints the thumbnail view's sheet with its current options on the printer as it is set up
     // (10-point margins), without a panel. False when nothing was printed (an empty sheet).
     bool printContactSheet(QPrinter &printer);
@@ -371,8 +374,6 @@ public slots:
     // Turns the selected thumbnails (the stored thumbnail and the orientation code, together).
     void menuRotateLeft();
     void menuRotateRight();
-    bool menuRotateLeftUsingMid(const QString &mid);
-    bool menuRotateRightUsingMid(const QString &mid);
 
 public:
     // Header grips resize the panes (OVNAssetManager_panes.cpp); the sizes they leave are kept as
@@ -450,8 +451,7 @@ private:
     // selection), when the user declines opening many, or when none may be read.
     QList<MediaRecordRef> selectedRecordsToOpen(OVNMediaView *view);
     // ---- re-import, re-link, clipboard thumbnail (OVNAssetManager_relink.cpp) ----
-    // Opens the selection with the desktop's default application.
-    void buttonOpenWithQuickTimeClick();
+    // Opens the selection in the program's viewers, in full screen.
     void openMediaFullScreen(OVNMediaView *view);
     // ---- output actions and stacks (OVNAssetManager_output.cpp) ----
     // ---- auto-fill and adjust (OVNAssetManager_autofill.cpp) ----

@@ -57,9 +57,3 @@ void OVNAssetManager::openMediaFullScreen(OVNMediaView *view)
                                         OVNDocumentController::OpenMode::FullScreen);
     }
 }
-
-void OVNAssetManager::buttonOpenWithQuickTimeClick()
-{
-    // The movie player of the design is the desktop's default application here.
-    openMedia(m_state.mediaView, 1, QString());
-}

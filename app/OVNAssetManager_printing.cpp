@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -148,4 +149,18 @@ void OVNAssetManager::printShowingPrintPanel()
     m_printOptions = nullptr;
     if (accepted)
         printContactSheet(printer);
+}
+
+bool OVNAssetManager::runPageLayout()
+{
+    if (!m_state.mediaView)
+        return false;
+    QPrinter printer(QPrinter::HighResolution);
+    setUpPrinter(printer);
+    // Run as the print panel runs: only a run to its end hands the panel's choice to the printer.
+    QPageSetupDialog panel(&printer, this);
+    if (panel.exec() != QDialog::Accepted)
+        return false;
+    m_state.mediaView->setPrintInfo(printer.pageLayout());
+    return true;
 }

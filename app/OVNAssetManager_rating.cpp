@@ -146,13 +146,3 @@ bool OVNAssetManager::turnEntryWithMid(const QString &mid, OVNEntryEdits::Quarte
     reportUnchangedEntries(localized("Rotation Failed"), summary);
     return summary.changed > 0;
 }
-
-bool OVNAssetManager::menuRotateLeftUsingMid(const QString &mid)
-{
-    return turnEntryWithMid(mid, OVNEntryEdits::QuarterTurn::Left);
-}
-
-bool OVNAssetManager::menuRotateRightUsingMid(const QString &mid)
-{
-    return turnEntryWithMid(mid, OVNEntryEdits::QuarterTurn::Right);
-}

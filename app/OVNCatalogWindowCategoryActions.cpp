@@ -6,6 +6,7 @@
 #include "app/OVNCategoryMaintenance.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
+#include "app/OVNSmartAddPanel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "import/OVNCumulusParser.h"
@@ -82,6 +83,7 @@ void OVNCatalogWindowCategoryActions::setupCategoryActions()
             [this] { buttonRescanSurveillanceFolderClick(); });
     command(Action::RevealInFinder, "Reveal in File Manager", [this] { buttonRevealInFinderClick(); });
     command(Action::AddSmart, "Smart Add...", [this] { buttonAddSmartClick(); });
+    command(Action::ImportCumulus, "Import Record Export...", [this] { buttonImportCumulusClick(); });
     if (m_state.topviewsurveillance) {
         auto *rescan = new QToolButton(m_state.topviewsurveillance);
         rescan->setDefaultAction(w.action(Action::RescanSurveillanceFolder));
@@ -387,59 +389,20 @@ void OVNCatalogWindowCategoryActions::buttonRevealInFinderClick()
 
 // ---- smart import ----
 
-namespace {
-
-// The open panel of smart add: several files and folders at once. With nothing chosen, the
-// folder it shows is the choice.
-class SmartAddPanel : public QFileDialog
-{
-public:
-    explicit SmartAddPanel(QWidget *parent) : QFileDialog(parent, localized("Smart Add"), QDir::homePath())
-    {
-        // Qt's own panel: the desktop's panels choose files or a folder, never both.
-        setOption(QFileDialog::DontUseNativeDialog);
-        setFileMode(QFileDialog::Directory);
-        setLabelText(QFileDialog::Accept, localized("Smart Add"));
-        for (const char *name : {"listView", "treeView"}) {
-            if (auto *view = findChild<QAbstractItemView *>(QLatin1String(name)))
-                view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        }
-    }
-    QStringList chosen() const { return m_chosen; }
-
-    void accept() override
-    {
-        QStringList paths;
-        for (const QString &path : selectedFiles()) {
-            if (QFileInfo::exists(path))
-                paths.append(path);
-        }
-        if (paths.isEmpty()) {
-            QFileDialog::accept();
-            return;
-        }
-        m_chosen = paths;
-        QDialog::accept();
-    }
-
-private:
-    QStringList m_chosen;
-};
-
-} // namespace
-
 // Files and folders filed into new collections inside a new folder named after what was added.
-void OVNCatalogWindowCategoryActions::buttonAddSmartClick()
+OVNSmartAddPanel *OVNCatalogWindowCategoryActions::buttonAddSmartClick()
 {
     if (!m_state.dbcon) {
         QApplication::beep();
-        return;
+        return nullptr;
     }
-    auto *panel = new SmartAddPanel(&w);
+    auto *panel = new OVNSmartAddPanel(&w);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowModality(Qt::WindowModal);
-    connect(panel, &QDialog::accepted, this, [this, panel] { buttonAddSmartClickEndSheet(panel->chosen()); });
+    connect(panel, &QDialog::accepted, this,
+            [this, panel] { buttonAddSmartClickEndSheet(panel->chosen(), panel->changes()); });
     panel->open();
+    return panel;
 }
 
 QString OVNCatalogWindowCategoryActions::smartAddFolderName(const QStringList &paths)
@@ -450,7 +413,8 @@ QString OVNCatalogWindowCategoryActions::smartAddFolderName(const QStringList &p
     return localized("Smart Add");
 }
 
-QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStringList &paths)
+QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStringList &paths,
+                                                                     const AnnotationChanges &changes)
 {
     if (paths.isEmpty() || !m_state.dbcon || !mayAddTopLevelCategory())
         return QString();
@@ -465,7 +429,7 @@ QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStri
     }
     // Open, so that its collections show as the import makes them.
     w.setCategoryExpanded(folderId, true);
-    startSmartImport(paths, folderId);
+    startSmartImport(paths, folderId, changes);
     return folderId;
 }
 
@@ -477,20 +441,32 @@ void OVNCatalogWindowCategoryActions::importSmartAddToFolder(const QStringList &
     }
     if (!folderId.isEmpty() && !w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folderId))
         return;
-    startSmartImport(paths, folderId);
+    startSmartImport(paths, folderId, {});
 }
 
-void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths, const QString &folderId)
+void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths, const QString &folderId,
+                                                       const AnnotationChanges &changes)
 {
     QVariantList files;
     for (const QString &path : paths)
         files.append(path);
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
-});
-m_state.trackImportDidFinish = true;
-import->processFilesSmart(files, folderId, &w);
+    const auto ownConnection = [windowConnection] { return windowConnection->openSiblingConnection(); };
+    import->setConnectionMaker(ownConnection);
+    if (!changes.isEmpty()) {
+        const auto values = [](const QMap<QString, QString> &fields) {
+            QVariantMap map;
+            for (auto it = fields.cbegin(); it != fields.cend(); ++it)
+                map.insert(it.key(), it.value());
+            return map;
+        };
+        import->activatePrefillWithMediaInfo(values(changes.info), values(changes.purchased), values(changes.sold),
+                                             changes.keywordsAddFilename, changes.keywordsParseFolders,
+                                             changes.shortDescriptionAddFilename, changes.shortDescriptionParseFolders);
+    }
+    m_state.trackImportDidFinish = true;
+    import->processFilesSmart(files, folderId, &w);
 }
 
 // ---- record export ----
@@ -501,10 +477,19 @@ void OVNCatalogWindowCategoryActions::buttonImportCumulusClick()
         QApplication::beep();
         return;
     }
-    const QString path = QFileDialog::getOpenFileName(&w, localized("Import Record Export"));
-    if (path.isEmpty())
-        return;
-    importRecordExport(path);
+    auto *panel = new QFileDialog(&w, localized("Import Record Export"), QDir::homePath());
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setNameFilter(localized("Record Exports (*.cre)"));
+    connect(panel, &QFileDialog::filesSelected, this, [this](const QStringList &paths) {
+        if (paths.size() != 1) {
+            QApplication::beep();
+            return;
+        }
+        importRecordExport(paths.first());
+    });
+    panel->open();
 }
 
 QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
@@ -519,8 +504,7 @@ QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
     }
     if (!mayAddTopLevelCategory())
         return QString();
-    const QString categoryId =
-        m_state.dbcon->addCategoryListEntry(QFileInfo(path).completeBaseName(), QStringLiteral("C"));
+    const QString categoryId = m_state.dbcon->addCategoryListEntry(QFileInfo(path).fileName(), QStringLiteral("C"));
     if (categoryId.isEmpty()) {
         Alerts::display(localized("The collection could not be made."), m_state.dbcon->getLastErrorMessage(), &w);
         return QString();
@@ -531,11 +515,11 @@ QString OVNCatalogWindowCategoryActions::importRecordExport(const QString &path)
                        {{QStringLiteral("action"), QStringLiteral("add")}});
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
     auto *import = new OVNImportMedia(&w);
-    import->setConnectionMaker([windowConnection] { return windowConnection->openSiblingConnection();
-});
-import->setSkippedItems(parsed.failed);
-import->setShowsResultSheet(true);
-m_state.trackImportDidFinish = true;
-import->processFiles(parsed.items, categoryId, &w);
-return categoryId;
+    const auto ownConnection = [windowConnection] { return windowConnection->openSiblingConnection(); };
+    import->setConnectionMaker(ownConnection);
+    import->setSkippedItems(parsed.failed);
+    import->setShowsResultSheet(true);
+    m_state.trackImportDidFinish = true;
+    import->processFiles(parsed.items, categoryId, &w);
+    return categoryId;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/OVNAnnotationChanges.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 
 class OVNAssetManager;
 struct OVNCatalogWindowState;
+class OVNSmartAddPanel;
 class QMenu;
 
 // The catalog window's category actions: new categories, renaming, deleting a category with
@@ -53,15 +55,18 @@ public:
     void reimport(const QStringList &mediaIds, const QString &categoryId);
     // Reveals the selected thumbnails' files in the file manager.
     void buttonRevealInFinderClick();
-    // Smart add: asks for files and folders, then buttonAddSmartClickEndSheet() with the choice.
-    void buttonAddSmartClick();
+    // Smart add: opens its panel window-modal (none without a catalog), then
+    // buttonAddSmartClickEndSheet() with the choice and what was filled in the panel's pane.
+    OVNSmartAddPanel *buttonAddSmartClick();
     // Makes a folder named after the first path (when it is a folder, else "Smart Add") at the top
-    // level and smart-imports the paths into it; the new folder's id, "" when none was made.
-    QString buttonAddSmartClickEndSheet(const QStringList &paths);
+    // level and smart-imports the paths into it, every entry given `changes`; the new folder's id,
+    // "" when none was made.
+    QString buttonAddSmartClickEndSheet(const QStringList &paths, const AnnotationChanges &changes = {});
     static QString smartAddFolderName(const QStringList &paths);
     void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
+    // Asks for one record export (".cre" files offered first), then importRecordExport().
     void buttonImportCumulusClick();
-    // Imports the files of the record export at `path` into a new collection named after it, with
+    // Imports the files of the record export at `path` into a new collection named after the file, with
     // the import sheet and, at the end, the result sheet; answers the collection's id ("" when the
     // export is refused or the collection cannot be made).
     QString importRecordExport(const QString &path);
@@ -71,7 +76,7 @@ public:
 
 private:
     QString addTopLevelCategory(const QString &kind, const QString &name);
-    void startSmartImport(const QStringList &paths, const QString &folderId);
+    void startSmartImport(const QStringList &paths, const QString &folderId, const AnnotationChanges &changes);
     // Runs `work` on a thread of its own with a connection of its own (none when the work needs
     // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
     enum class WorkerConnection { Own, None };

@@ -222,6 +222,7 @@ private:
     // Edit > Copy and Paste act on the catalog window in front.
     QAction *m_workflowAction = nullptr;
     QAction *m_minimizeAction = nullptr;
+    QAction *m_zoomAction = nullptr;
     QAction *m_downloadUpdateAction = nullptr;
     QAction *m_panelActions[4] = {};
     QAction *m_helpManualAction = nullptr;

@@ -67,6 +67,15 @@ void OVNDocumentController::createActions()
             window->showMinimized();
     });
 
+    // The front window between its full size and the size it had.
+    m_zoomAction = new QAction(localizedMenu("Zoom"), this);
+    connect(m_zoomAction, &QAction::triggered, this, [] {
+        QWidget *window = QApplication::activeWindow();
+        if (!window || qobject_cast<QDialog *>(window))
+            return;
+        window->isMaximized() ? window->showNormal() : window->showMaximized();
+    });
+
     m_downloadUpdateAction = new QAction(localizedMenu("Download Update..."), this);
     connect(m_downloadUpdateAction, &QAction::triggered, this, [this] { prefStartupUpdateCheck(); });
     createPanelActions();
@@ -80,11 +89,22 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     menuBar->insertMenu(windowMenus, file);
     file->addAction(m_newAction);
     QPointer<OVNAssetManager> document = qobject_cast<OVNAssetManager *>(menuBar->window());
-    if (document)
+    if (document) {
+        // What brings media in, between opening and closing.
+        file->addSeparator();
         file->addAction(document->smartAddAction());
+        file->addAction(document->action(OVNCatalogActions::Action::ImportCumulus));
+        file->addSeparator();
+    }
     file->addAction(m_closeAction);
     file->addSeparator();
-    // Print belongs to the window whose menu bar it is in.
+    // Page Setup and Print belong to the window whose menu bar they are in.
+    QAction *pageSetup = file->addAction(localizedMenu("Page Setup..."));
+    pageSetup->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    connect(pageSetup, &QAction::triggered, this, [document] {
+        if (document)
+            document->runPageLayout();
+    });
     QAction *print = file->addAction(localizedMenu("Print..."));
     print->setShortcut(QKeySequence::Print);
     connect(print, &QAction::triggered, this, [document] {
@@ -103,6 +123,7 @@ void OVNDocumentController::populateMenuBar(QMenuBar *menuBar)
     window->addAction(m_layoutEditorAction);
     window->addSeparator();
     window->addAction(m_minimizeAction);
+    window->addAction(m_zoomAction);
     connect(window, &QMenu::aboutToShow, this, [this] {
         m_workflowAction->setEnabled(m_workflow != nullptr);
         m_workflowAction->setChecked(m_workflow && m_workflow->isVisible());

@@ -153,6 +153,18 @@ const OVNMediaDetails::Field *OVNMediaDetails::fieldFor(const QWidget *control) 
     return nullptr;
 }
 
+QWidget *OVNMediaDetails::showField(Store store, const QString &key)
+{
+    for (const Field &field : fields_) {
+        if (field.store != store || field.key != key)
+            continue;
+        if (selectedtab_ != field.tab || !field.control->isVisible())
+            tabPressed(field.tab);
+        return field.control;
+    }
+    return nullptr;
+}
+
 void OVNMediaDetails::tabPressed(int index)
 {
     commitPendingEdit();

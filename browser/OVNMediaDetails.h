@@ -98,6 +98,9 @@ public:
 
     // Shows a tab: its form filled from the data source and enabled as the access check allows.
     void tabPressed(int index);
+    // Shows the tab of the form control that edits `key` in `store` and answers that control (a
+    // text field, check box or licence pop-up); none when no form has the key.
+    QWidget *showField(Store store, const QString &key);
     void setButtonsEnabled(bool enabled);
     // Disables the tabs and removes the shown tab view.
     void deselectButtons();

@@ -115,3 +115,9 @@ OVNMediaDetailsSmartAdd::~OVNMediaDetailsSmartAdd()
 }
 
 AnnotationChanges OVNMediaDetailsSmartAdd::changes() const { return m_buffer.changes(detailsview_); }
+
+void OVNMediaDetailsSmartAdd::endEditing()
+{
+    if (detailsview_)
+        detailsview_->endEditing();
+}

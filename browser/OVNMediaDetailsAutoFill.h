@@ -61,6 +61,8 @@ public:
 
     OVNMediaDetails *view() const { return detailsview_; }
     AnnotationChanges changes() const;
+    // Hands a field still being edited to the buffers; the panel does so before it reads them.
+    void endEditing();
 
 private:
     AnnotationBuffer m_buffer;

@@ -4,13 +4,20 @@
 
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
+#include "app/OVNSmartAddPanel.h"
+#include "browser/OVNMediaDetails.h"
 #include "import/OVNImportMedia.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -140,6 +147,102 @@ TEST_P(ImportResultsTest, SmartAddShowsItsFolderAndCollectionsAtOnceAndSelectsWh
         EXPECT_TRUE(presenter->shown().isEmpty());
         closeWindows();
     }
+}
+
+// What the user fills in on the smart add panel's pane reaches every entry the smart add makes,
+// in each collection it files them into: typed texts (the last one still being typed when the
+// panel ends), the licence pop-ups, the release box and the keywords' file-name choice.
+TEST_P(ImportResultsTest, SmartAddGivesEveryEntryWhatItsPaneWasFilledWith)
+{
+    QTemporaryDir dir;
+    for (const char *file : {"Trip/a.jpg", "Trip/b.jpg", "Trip/Harbour/c.jpg"})
+        picture(dir.filePath(file));
+    const QString earlierKeywords = db.getMediaListEntryForMediaID(studio1, "keywords");
+    OVNAssetManager *window = openWindow();
+    QPointer<OVNSmartAddPanel> panel = window->categoryActions().buttonAddSmartClick();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->isVisible());
+    OVNMediaDetails *pane = panel->pane().view();
+    EXPECT_TRUE(panel->isAncestorOf(pane));
+    EXPECT_TRUE(pane->autoFillMode());
+
+    using Store = OVNMediaDetails::Store;
+    struct Field {
+        Store store;
+        const char *key;
+        const char *typed;    // into a text field; a pop-up's item index; "1" for a check box
+        const char *expected; // per entry; "%1" stands for the file's name without extension
+    };
+    const QList<Field> fields{
+        {Store::Annotation, "keywords", "Harbour at dusk", "Harbour at dusk %1"},
+        {Store::Annotation, "shortdesc", "boats", "boats"},
+        {Store::Annotation, "fulldesc", "Evening light over the quay", "Evening light over the quay"},
+        {Store::Annotation, "modrelavailable", "1", "1"},
+        {Store::Annotation, "modrelinfo", "signed in May", "signed in May"},
+        {Store::Purchased, "licensetype", "1", "1"},
+        {Store::Purchased, "owner", "Ann Example", "Ann Example"},
+        {Store::Purchased, "photographer", "Bo", "Bo"},
+        {Store::Sold, "licensetype", "2", "2"},
+        {Store::Sold, "customer", "Harbour Office", "Harbour Office"},
+        {Store::Sold, "licenserestrictions", "web only", "web only"},
+    };
+    for (const Field &field : fields) {
+        QWidget *control = pane->showField(field.store, field.key);
+        ASSERT_NE(control, nullptr) << field.key;
+        EXPECT_TRUE(control->isEnabled()) << field.key;
+        if (auto *text = qobject_cast<QLineEdit *>(control)) {
+            text->setFocus();
+            for (const QChar c : QString::fromUtf8(field.typed)) {
+                QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+                QCoreApplication::sendEvent(text, &press);
+            }
+            // Return ends the field's edit, never the panel (which would take the folder shown).
+            if (field.store == Store::Annotation) {
+                QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QCoreApplication::sendEvent(text, &enter);
+                ASSERT_TRUE(panel && panel->isVisible()) << field.key;
+            }
+        } else if (auto *box = qobject_cast<QCheckBox *>(control)) {
+            box->click();
+        } else if (auto *popUp = qobject_cast<QComboBox *>(control)) {
+            popUp->setCurrentIndex(QByteArray(field.typed).toInt());
+            emit popUp->activated(popUp->currentIndex());
+        }
+    }
+    QAction addFilename("Add Filename");
+    pane->keywordsAction(&addFilename);
+    panel->choose({dir.filePath("Trip")});
+    waitForImport(window);
+
+    QStringList seen;
+    for (const CategoryNode &folder : db.getCategoryList("F")) {
+        if (folder.value("displaytag").toString() != "Trip")
+            continue;
+        for (const CategoryNode &collection : db.getCategoryListForMID(folder.value("mid").toString())) {
+            for (const auto &entry : db.getMediaList(collection.value("mid").toString())) {
+                const QString mid = entry->value("mid").toString();
+                const QString name = entry->value("displaytag").toString();
+                seen.append(name);
+                const QVariantMap purchased = db.getPurchasedForMediaID(mid);
+                const QVariantMap sold = db.getSoldForMediaID(mid);
+                for (const Field &field : fields) {
+                    const QString key = QString::fromLatin1(field.key);
+                    const QString stored = field.store == Store::Annotation  ? db.getMediaListEntryForMediaID(mid, key)
+                                           : field.store == Store::Purchased ? purchased.value(key).toString()
+                                                                             : sold.value(key).toString();
+                    QString expected = QString::fromUtf8(field.expected);
+                    if (expected.contains("%1"))
+                        expected = expected.arg(QFileInfo(name).completeBaseName());
+                    EXPECT_EQ(stored, expected) << qPrintable(name) << ' ' << field.key;
+                }
+            }
+        }
+    }
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
+    // The entry that was there before is left alone.
+    EXPECT_EQ(db.getMediaListEntryForMediaID(studio1, "keywords"), earlierKeywords);
+    EXPECT_TRUE(presenter->shown().isEmpty());
 }
 
 TEST_P(ImportResultsTest, AnImportsEndRenewsTheCountItsCategoryShowsInEveryWindow)

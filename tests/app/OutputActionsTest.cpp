@@ -1,6 +1,7 @@
 #include "CatalogWindowFixture.h"
 #include "../support/ScriptedAlertPresenter.h"
 #include "browser/OVNMediaView.h"
+#include "output/OVNDiscBurnerSheet.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/UserDefaults.h"
 #include "viewers/OVNSlideShow.h"
@@ -15,7 +16,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 // A collection "Shown" of three files on disk and a collection "Half" of one file on disk and
 // one that is gone.
@@ -117,6 +121,60 @@ TEST_P(OutputActionsTest, TheNextPrintStartsWithTheLastOptionsAndPaper)
     EXPECT_EQ(next->mediaView()->printInfo().pageSize().id(), QPageSize::A5);
     EXPECT_EQ(next->mediaView()->printInfo().orientation(), QPageLayout::Landscape);
     UserDefaults::standard().removeObjectForKey(QStringLiteral("PrintSettings"));
+}
+
+// The bar above a category set's thumbnails: its buttons publish and burn what the set holds, and
+// its action button pops up the category menu.
+TEST_P(OutputActionsTest, TheCategorySetBarPublishesAndBurnsTheSet)
+{
+    const QString set = category("Best", "S");
+    for (const auto &entry : db.getMediaList(shown))
+        ASSERT_FALSE(db.addEntryToImageSet(entry->value("mid").toString(), set).isEmpty());
+    OVNAssetManager *window = loadWindow();
+    window->show();
+    ASSERT_TRUE(window->selectCategory(set));
+    ASSERT_EQ(window->mediaView()->count(), 3);
+    for (const char *name : {"tvsetButtonAction_", "tvsetButtonPublish_", "tvsetButtonBurn_"}) {
+        auto *button = window->findChild<QPushButton *>(name);
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_TRUE(button->isVisible()) << name;
+    }
+    window->findChild<QPushButton *>("tvsetButtonPublish_")->click();
+    ASSERT_EQ(sheets<OVNPublishToWebSheet>(window).size(), 1);
+    EXPECT_EQ(sheets<OVNPublishToWebSheet>(window)[0]->pageTitle(), QStringLiteral("Best"));
+    window->findChild<QPushButton *>("tvsetButtonBurn_")->click();
+    EXPECT_EQ(sheets<OVNDiscBurnerSheet>(window).size(), 1);
+    // The bar goes with the set.
+    ASSERT_TRUE(window->selectCategory(shown));
+    EXPECT_FALSE(window->findChild<QPushButton *>("tvsetButtonPublish_")->isVisible());
+}
+
+// Page Setup's choice is the paper of the window's next sheet; Cancel leaves the paper as it was.
+TEST_P(OutputActionsTest, PageSetupChoosesThePaperOfTheNextSheet)
+{
+    OVNAssetManager *window = loadWindow();
+    ASSERT_TRUE(window->selectCategory(shown));
+    const QPageLayout::Orientation before = window->mediaView()->printInfo().orientation();
+    const QPageLayout::Orientation other = before == QPageLayout::Landscape ? QPageLayout::Portrait
+                                                                            : QPageLayout::Landscape;
+    for (const bool ok : {false, true}) {
+        bool clicked = false;
+        // The user, once the panel is up: the other orientation, then OK or Cancel.
+        QTimer::singleShot(0, window, [&] {
+            auto *panel = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!panel)
+                return;
+            if (auto *button =
+                    panel->findChild<QRadioButton *>(other == QPageLayout::Landscape ? "landscape" : "portrait")) {
+                button->click();
+                clicked = true;
+            }
+            ok ? panel->accept() : panel->reject();
+        });
+        EXPECT_EQ(window->runPageLayout(), ok);
+        EXPECT_TRUE(clicked);
+        EXPECT_EQ(window->mediaView()->printInfo().orientation(), ok ? other : before) << ok;
+    }
 }
 
 // The print panel proposes the file the last sheet was printed to, unless its folder has gone.

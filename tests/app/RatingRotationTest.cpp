@@ -78,13 +78,15 @@ TEST_P(RatingRotationTest, FourRightTurnsGiveBackTheFirstThumbnailAndCode)
     EXPECT_EQ(stored(mids[0], "orientation"), "1");
     EXPECT_NE(db.getThumbnailForMediaID(mids[0]), first); // encoded again, same picture
     EXPECT_EQ(stored(mids[1], "orientation"), "1");
-    // By id a left turn undoes a right one.
-    EXPECT_TRUE(window->menuRotateLeftUsingMid(mids[1]));
+    // By id, as a light table opened from the window turns: a left turn undoes a right one.
+    OVNLightTableDelegate *lightTable = window;
+    const auto left = OVNLightTableDelegate::Turn::Left, right = OVNLightTableDelegate::Turn::Right;
+    EXPECT_TRUE(lightTable->lightTableRotate(mids[1], nullptr, left));
     EXPECT_EQ(stored(mids[1], "orientation"), "8");
     EXPECT_EQ(markerCorner(db.getThumbnailForMediaID(mids[1])), 3);
-    EXPECT_TRUE(window->menuRotateRightUsingMid(mids[1]));
+    EXPECT_TRUE(lightTable->lightTableRotate(mids[1], nullptr, right));
     EXPECT_EQ(stored(mids[1], "orientation"), "1");
-    EXPECT_FALSE(window->menuRotateRightUsingMid("no-such-entry"));
+    EXPECT_FALSE(lightTable->lightTableRotate("no-such-entry", nullptr, right));
     EXPECT_TRUE(presenter->shown().isEmpty());
 }
 
@@ -173,8 +175,9 @@ TEST_P(ServerRatingRotationTest, ReadOnlyEntriesAreNeitherRatedNorTurned)
     EXPECT_TRUE(presenter->shown().last().informativeText.contains("Your Privilege Level: READ ONLY"));
 
     EXPECT_FALSE(window->setRating(3, mids[1]));
-    EXPECT_FALSE(window->menuRotateLeftUsingMid(mids[1]));
-    EXPECT_FALSE(window->menuRotateRightUsingMid(mids[1]));
+    OVNLightTableDelegate *lightTable = window;
+    EXPECT_FALSE(lightTable->lightTableRotate(mids[1], nullptr, OVNLightTableDelegate::Turn::Left));
+    EXPECT_FALSE(lightTable->lightTableRotate(mids[1], nullptr, OVNLightTableDelegate::Turn::Right));
     EXPECT_EQ(stored(mids[1], "rating"), "4");
     EXPECT_EQ(stored(mids[1], "orientation"), "1");
     EXPECT_EQ(presenter->shown().size(), 5);

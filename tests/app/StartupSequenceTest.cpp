@@ -395,19 +395,31 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     // The window's own menus stand between the application's.
     EXPECT_EQ(menuTitles(menuBar), (QStringList{"&File", "&Edit", "&View", "&Media", "&Window", "&Help"}));
     const QList<QAction *> menus = menuBar->actions();
-    EXPECT_EQ(itemTitles(menus.at(0)->menu()), (QStringList{"New", "Open...", "Open Recent", "Smart Add...", "Close",
-                                                            "Print...", "Preferences...", "Quit"}));
-    // Print needs thumbnails to print; the first window shows none.
+    EXPECT_EQ(itemTitles(menus.at(0)->menu()),
+              (QStringList{"New", "Open...", "Open Recent", "Smart Add...", "Import Record Export...", "Close",
+                           "Page Setup...", "Print...", "Preferences...", "Quit"}));
     QMenu *file = menus.at(0)->menu();
+    const auto fileItem = [file](const QString &title) -> QAction * {
+        for (QAction *item : file->actions())
+            if (item->text() == title)
+                return item;
+        return nullptr;
+    };
+    // Print needs thumbnails to print; the first window shows none. Page Setup is always there.
     emit file->aboutToShow();
-    EXPECT_FALSE(file->actions().at(6)->isEnabled());
-    // Smart Add is the window's own command, the one its category menu holds.
-    EXPECT_EQ(file->actions().at(3), controller->documents().first()->smartAddAction());
-    EXPECT_EQ(file->actions().at(4)->shortcut(), QKeySequence(QKeySequence::Close));
+    ASSERT_NE(fileItem("Print..."), nullptr);
+    EXPECT_FALSE(fileItem("Print...")->isEnabled());
+    EXPECT_TRUE(fileItem("Page Setup...")->isEnabled());
+    // Smart Add and the record export are the window's own commands.
+    OVNAssetManager *document = controller->documents().first();
+    EXPECT_EQ(fileItem("Smart Add..."), document->smartAddAction());
+    EXPECT_EQ(fileItem("Import Record Export..."), document->action(OVNCatalogActions::Action::ImportCumulus));
+    EXPECT_EQ(fileItem("Close")->shortcut(), QKeySequence(QKeySequence::Close));
     EXPECT_EQ(itemTitles(menus.at(1)->menu()), (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "Deselect",
                                                             "Find...", "Find in Resultset"}));
-    EXPECT_EQ(itemTitles(menus.at(4)->menu()), (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel",
-                                                            "Express Panel", "Thumbnail Layouts...", "Minimize"}));
+    EXPECT_EQ(itemTitles(menus.at(4)->menu()),
+              (QStringList{"Workflow Panel", "Camera Capture Panel", "Zoom Panel", "Express Panel",
+                           "Thumbnail Layouts...", "Minimize", "Zoom"}));
     EXPECT_EQ(itemTitles(menus.at(5)->menu()),
               (QStringList{"Download Update...", "Online Manual", "Online Support", "About Ostrevan"}));
     // Without an address each Help item says which preference sets it; About names the program.
@@ -445,7 +457,7 @@ TEST_F(StartupSequenceTest, TheCatalogWindowCarriesTheApplicationMenus)
     EXPECT_TRUE(newer->screen()->availableGeometry().contains(newer->frameGeometry()));
     const QPointer<OVNAssetManager> second = controller->documents().at(1);
     QApplication::setActiveWindow(second);
-    file->actions().at(4)->trigger();
+    fileItem("Close")->trigger();
     EXPECT_FALSE(second && second->isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(controller->documents().size(), 1);

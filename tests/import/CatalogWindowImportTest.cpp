@@ -1,18 +1,23 @@
 #include "CatalogFixture.h"
 
 #include "app/OVNAssetManager.h"
+#include "app/OVNDocumentController.h"
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaView.h"
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportResultSheet.h"
 #include "platform/Alert.h"
 #include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QImage>
 #include <QPointer>
 
@@ -163,6 +168,75 @@ TEST_P(CatalogWindowImportTest, RecordExportEndsWithTheResultSheet)
     names.sort();
     EXPECT_EQ(names, (QStringList{QString::fromUtf8("Café.jpg|Trip"), QStringLiteral("a.jpg|")}));
     NotificationCenter::defaultCenter().removeObserver(&observer);
+}
+
+// The record export reached as a user does, from the File menu of a catalog window: its panel
+// offers ".cre" files, and the new collection is named after the whole file name.
+TEST_P(CatalogWindowImportTest, RecordExportFromTheFileMenuMakesACollectionNamedAfterTheFile)
+{
+    ScriptedAlertPresenter::install();
+    QTemporaryDir files;
+    const QString picture = files.filePath(QStringLiteral("vols/Card/Shoots/a.jpg"));
+    QDir().mkpath(QFileInfo(picture).absolutePath());
+    QImage image(120, 80, QImage::Format_RGB32);
+    image.fill(Qt::darkBlue);
+    ASSERT_TRUE(image.save(picture, "JPEG"));
+    qputenv("OVN_VOLUME_ROOTS", files.filePath(QStringLiteral("vols")).toUtf8());
+
+    window = new OVNAssetManager;
+    window->setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess>(openAnother()));
+    OVNDocumentController controller(UserDefaults::standard());
+    controller.populateMenuBar(window->menuBar());
+    window->windowControllerDidLoadNib();
+    QAction *item = nullptr;
+    for (QAction *top : window->menuBar()->actions()) {
+        if (top->menu() && top->menu()->title().remove(QLatin1Char('&')) == QLatin1String("File")) {
+            for (QAction *candidate : top->menu()->actions())
+                item = candidate->text() == QLatin1String("Import Record Export...") ? candidate : item;
+        }
+    }
+    ASSERT_NE(item, nullptr);
+
+    const struct {
+        const char *file;
+        const char *collection;
+    } cases[] = {{"export.cre", "export.cre"}, {"Harbour 2024.v2.cre", "Harbour 2024.v2.cre"}, {"plain", "plain"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString exportPath = files.filePath(QString::fromUtf8(c.file));
+        QFile exportFile(exportPath);
+        ASSERT_TRUE(exportFile.open(QIODevice::WriteOnly));
+        exportFile.write(
+            "v5.0 Canto(r) Cumulus(r) Record Export\r\r"
+            "Server Name\tVolume Name\tFolder Name\tAsset Name\tNotes\r%Data\rsrv\tCard\tShoots\ta.jpg\tnote\r");
+        exportFile.close();
+
+        window->refreshActions();
+        EXPECT_TRUE(item->isEnabled());
+        item->trigger();
+        QFileDialog *panel = nullptr;
+        for (QFileDialog *candidate : window->findChildren<QFileDialog *>())
+            panel = candidate->isVisible() ? candidate : panel;
+        ASSERT_NE(panel, nullptr);
+        EXPECT_EQ(panel->nameFilters(), QStringList{QStringLiteral("Record Exports (*.cre)")});
+        EXPECT_EQ(panel->fileMode(), QFileDialog::ExistingFile);
+        // What choosing the file and pressing Open hands on.
+        emit panel->filesSelected({exportPath});
+        panel->close();
+        ASSERT_TRUE(processEventsUntil([&] { return window->findChild<OVNImportMedia *>() == nullptr; }, 60000));
+        delete window->findChild<OVNImportResultSheet *>();
+
+        QStringList named;
+        for (const CategoryNode &collection : db.getCategoryList(QStringLiteral("C"))) {
+            if (collection.value(QStringLiteral("displaytag")).toString() == QLatin1String(c.collection))
+                named.append(collection.value(QStringLiteral("mid")).toString());
+        }
+        ASSERT_EQ(named.size(), 1);
+        const auto entries = db.getMediaList(named.first());
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_EQ(entries.first()->value(QStringLiteral("fulldesc")).toString().trimmed(), QStringLiteral("note"));
+    }
+    qunsetenv("OVN_VOLUME_ROOTS");
 }
 
 OVN_CATALOG_VENDORS(CatalogWindowImportTest);

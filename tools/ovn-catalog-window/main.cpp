@@ -8,7 +8,8 @@
 //                      [--print-pdf PDF [--per-line N] [--print-style S] [--selection-only]]
 //                      [--rate N] [--rotate left|right]...
 //                      [--filter TEXT [--filter-field TAG]] [--actions] [--wait-for PATH]
-//                      [--smart-add PATH...] [--outline] [--list]
+//                      [--smart-add PATH... [--prefill FIELD=VALUE]...] [--outline] [--list]
+//                      [--menus]
 //
 // --wait-for prints "waiting" once the outline is loaded and carries out the other options only
 // once PATH exists: the window stands open meanwhile, as a user's does while someone else (an
@@ -36,7 +37,14 @@
 // --smart-add runs the window's smart add on the paths after FILE, as if the open panel had
 // answered them, and waits for its import to end; --outline then prints the rows the outline
 // shows, one a line, indented two spaces per level: "NAME COUNT", or "NAME" where no count shows.
-// Either quits afterwards unless --stay or --grab keeps the window. --list prints "listed N" and
+// Either quits afterwards unless --stay or --grab keeps the window. --smart-add goes through the
+// smart add's open panel: each --prefill types VALUE into FIELD of the panel's smart-add pane first
+// (FIELD a record key such as keywords, shortdesc, fulldesc, modrelinfo, or purchased.KEY and
+// sold.KEY for the licence fields: purchased.owner, sold.customer; a check box takes 1 or 0, a
+// licence type the index or the title of its item). --menus prints every item of the window's menus
+// (the application's among them) and of its toolbar, one a line as "MENU > ITEM" (submenus and
+// the toolbar's menus as further steps, the toolbar as "Toolbar"), with " (disabled)" after the
+// items the window disables now, and quits. --list prints "listed N" and
 // then the names of the thumbnails the window shows, one a line in its order, once the category is
 // selected (after --wait-for: what an open window lists after another user's change), and quits
 // afterwards as --filter does.
@@ -49,6 +57,9 @@
 
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNDocumentController.h"
+#include "app/OVNSmartAddPanel.h"
+#include "browser/OVNMediaDetails.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNRegisteredDefaults.h"
 #include "app/OVNViewerDocuments.h"
@@ -70,7 +81,16 @@
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWidgetAction>
 #include <QPrinter>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -197,6 +217,126 @@ void printOutline(OVNAssetManager *window)
     walk(QModelIndex(), 0);
 }
 // ---- end outline ----
+
+// ---- smart add's pane: --prefill ----
+// Types `value` into the control as a user does: key presses into a text field ended with Return,
+// a click on a check box that does not show the value yet, the item of a licence pop-up.
+bool typeInto(QWidget *control, const QString &value)
+{
+    if (auto *text = qobject_cast<QLineEdit *>(control)) {
+        text->setFocus();
+        text->selectAll();
+        if (value.isEmpty()) {
+            QKeyEvent erase(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+            QApplication::sendEvent(text, &erase);
+        }
+        for (const QChar character : value) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+            QApplication::sendEvent(text, &press);
+        }
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(text, &enter);
+        return true;
+    }
+    if (auto *box = qobject_cast<QCheckBox *>(control)) {
+        if (value != QLatin1String("1") && value != QLatin1String("0"))
+            return false;
+        if (box->isChecked() != (value == QLatin1String("1")))
+            box->click();
+        return true;
+    }
+    if (auto *popUp = qobject_cast<QComboBox *>(control)) {
+        bool number = false;
+        int index = value.toInt(&number);
+        if (!number)
+            index = popUp->findText(value);
+        if (index < 0 || index >= popUp->count())
+            return false;
+        popUp->setCurrentIndex(index);
+        emit popUp->activated(index);
+        return true;
+    }
+    return false;
+}
+
+// Types each FIELD=VALUE into the pane; answers the first that cannot be typed ("" when all went).
+QString prefillPane(OVNMediaDetails *pane, const QStringList &assignments)
+{
+    for (const QString &assignment : assignments) {
+        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return assignment;
+        QString field = assignment.left(equals);
+        OVNMediaDetails::Store store = OVNMediaDetails::Store::Annotation;
+        for (const auto &[prefix, table] : {std::pair{QStringLiteral("purchased."), OVNMediaDetails::Store::Purchased},
+                                            std::pair{QStringLiteral("sold."), OVNMediaDetails::Store::Sold}}) {
+            if (field.startsWith(prefix)) {
+                store = table;
+                field.remove(0, prefix.size());
+            }
+        }
+        QWidget *control = pane->showField(store, field);
+        if (!control || !typeInto(control, assignment.mid(equals + 1)))
+            return assignment;
+    }
+    return QString();
+}
+// ---- end smart add's pane ----
+
+// ---- menus: --menus ----
+QString plainTitle(QString title) { return title.remove(QLatin1Char('&')); }
+
+void printMenu(QTextStream &out, const QString &path, QMenu *menu)
+{
+    // What the window shows when the menu opens: its items refreshed first.
+    emit menu->aboutToShow();
+    for (QAction *item : menu->actions()) {
+        if (item->isSeparator() || !item->isVisible())
+            continue;
+        const QString step = path + QStringLiteral(" > ") + ToolText::printable(plainTitle(item->text()));
+        // A submenu's items; an empty one (Open Recent at first) is an item of its own.
+        if (item->menu() && !item->menu()->isEmpty()) {
+            printMenu(out, step, item->menu());
+            continue;
+        }
+        out << step << (item->isEnabled() ? "" : " (disabled)") << Qt::endl;
+    }
+}
+
+void printMenus(OVNAssetManager *window)
+{
+    QTextStream out(stdout);
+    for (QAction *top : window->menuBar()->actions()) {
+        if (top->menu() && top->isVisible())
+            printMenu(out, plainTitle(top->menu()->title()), top->menu());
+    }
+    const QToolBar *toolbar = window->findChild<QToolBar *>();
+    if (!toolbar)
+        return;
+    const QString bar = QStringLiteral("Toolbar");
+    for (QAction *item : toolbar->actions()) {
+        if (item->isSeparator() || !item->isVisible())
+            continue;
+        QString label = plainTitle(item->iconText());
+        const auto *holder = qobject_cast<QWidgetAction *>(item);
+        const QWidget *control = holder ? holder->defaultWidget() : nullptr;
+        if (label.isEmpty())
+            continue; // a space
+        const QString step = bar + QStringLiteral(" > ") + ToolText::printable(label);
+        out << step << (item->isEnabled() ? "" : " (disabled)") << Qt::endl;
+        if (!control)
+            continue;
+        // A control's own choices: a pop-up button's menu, a segment's name.
+        for (QToolButton *button : control->findChildren<QToolButton *>()) {
+            if (button->menu())
+                printMenu(out, step, button->menu());
+            else if (button->isCheckable())
+                out << step << " > " << ToolText::printable(plainTitle(button->toolTip()))
+                    << (button->isEnabled() ? "" : " (disabled)") << Qt::endl;
+        }
+    }
+}
+// ---- end menus ----
 
 // ---- categories: --new-surveillance-folder, --rescan, --delete-category ----
 void waitForImports(OVNAssetManager *window)
@@ -427,11 +567,20 @@ int main(int argc, char **argv)
     parser.addOption(
         {QStringLiteral("smart-add"), QStringLiteral("smart-add the paths given after the file, wait for the import")});
     parser.addOption({QStringLiteral("outline"), QStringLiteral("print the rows the outline shows")});
+    parser.addOption({QStringLiteral("prefill"),
+                      QStringLiteral("with --smart-add: type VALUE into FIELD of the smart-add pane (repeatable)"),
+                      QStringLiteral("field=value")});
+    parser.addOption(
+        {QStringLiteral("menus"), QStringLiteral("print every item of the window's menus and toolbar, then quit")});
     // ---- end outline ----
     parser.addHelpOption();
     ToolUsage::parseOrEnd(parser, app.arguments());
     if (parser.positionalArguments().isEmpty())
         parser.showHelp(2);
+    if (parser.isSet(QStringLiteral("prefill")) && !parser.isSet(QStringLiteral("smart-add"))) {
+        QTextStream(stderr) << "ovn-catalog-window: --prefill needs --smart-add" << Qt::endl;
+        return 2;
+    }
     // The numbers are checked before the window opens; they are read where they are used.
     const struct {
         const char *name;
@@ -539,7 +688,20 @@ int main(int argc, char **argv)
         int status = 0;
         if (parser.isSet(QStringLiteral("smart-add"))) {
             const QStringList paths = parser.positionalArguments().mid(1);
-            if (window->categoryActions().buttonAddSmartClickEndSheet(paths).isEmpty()) {
+            // Through the panel, as the user goes: what is typed in its pane reaches every entry.
+            QPointer<OVNSmartAddPanel> panel = window->categoryActions().buttonAddSmartClick();
+            const QString untyped = panel ? prefillPane(panel->pane().view(), parser.values(QStringLiteral("prefill")))
+                                          : QString();
+            if (!untyped.isEmpty()) {
+                QTextStream(stderr) << "ovn-catalog-window: cannot type " << untyped << " into the smart-add pane"
+                                    << Qt::endl;
+                delete window.data();
+                return 2;
+            }
+            if (panel)
+                panel->choose(paths);
+            // The import object stands until its finish has been handled.
+            if (!panel || window->findChild<OVNImportMedia *>() == nullptr) {
                 QTextStream(stderr) << "ovn-catalog-window: nothing to smart-add" << Qt::endl;
                 status = 1;
             }
@@ -563,6 +725,19 @@ int main(int argc, char **argv)
         return *status;
     }
     // ---- end categories ----
+    // ---- menus ----
+    if (parser.isSet(QStringLiteral("menus"))) {
+        // The application's menus join the window's, as the program gives every catalog window.
+        OVNDocumentController controller(defaults);
+        controller.populateMenuBar(window->menuBar());
+        window->activateWindow();
+        window->mediaView()->setFocus();
+        QApplication::processEvents();
+        printMenus(window);
+        delete window.data();
+        return 0;
+    }
+    // ---- end menus ----
     // ---- commands ----
     if (parser.isSet(QStringLiteral("actions"))) {
         window->activateWindow();
