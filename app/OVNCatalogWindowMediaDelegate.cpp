@@ -5,10 +5,13 @@
 #include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
+#include "formats/FileTypeCodes.h"
+#include "formats/OVNExtensionMapping.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
@@ -168,7 +171,7 @@ OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities()
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
            | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
            | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
-           | D::RelinkSelection | D::DragOut;
+           | D::RelinkSelection | D::HandOn | D::TakesFiles;
 }
 
 QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -358,10 +361,10 @@ bool OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const Q
     return addFiles(paths, w.selectedCategory(), skipped);
 }
 
-std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::leftOutOfSelection()
+std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::leftOutOf(const QList<int> &rows)
 {
     MediaList records;
-    for (int row : m_state.mediaView->selectedRows())
+    for (int row : rows)
         records.append(m_state.mediaView->objectForRow(row));
     QSet<QString> leftOut;
     if (!w.readableForOutput(records, &leftOut))
@@ -374,17 +377,40 @@ int OVNCatalogWindowMediaDelegate::copy()
     if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return 0;
     // What goes on the clipboard leaves the catalog: only entries the user may still read.
-    const std::optional<QSet<QString>> leftOut = leftOutOfSelection();
+    const std::optional<QSet<QString>> leftOut = leftOutOf(m_state.mediaView->selectedRows());
     return leftOut ? m_state.mediaView->filteredcopy(*leftOut) : 0;
 }
 
-std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::ovnMediaViewLeftOutOfDrag(OVNMediaView *view)
+std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::ovnMediaViewLeftOutOfHandOn(OVNMediaView *view,
+                                                                                        const QList<int> &rows)
 {
-    // A drag hands the files to whatever program takes the drop: only entries the user may still
-    // read, asked now.
+    // The files go to whatever program takes them: only entries the user may still read, asked now.
     if (!view || view != m_state.mediaView)
         return std::nullopt;
-    return leftOutOfSelection();
+    return leftOutOf(rows);
+}
+
+bool OVNCatalogWindowMediaDelegate::ovnMediaViewTakesFiles(OVNMediaView *view, const QStringList &paths)
+{
+    if (!view || view != m_state.mediaView || !m_state.dbcon || paths.isEmpty())
+        return false;
+    // Where addFiles would put them: the collection shown, or a new collection inside the folder
+    // shown, or at the top level.
+    const std::optional<CategoryNode> target = w.selectedCategory();
+    const QString kind = target ? target->value(keyType).toString() : QString();
+    const QString where = kind == QLatin1String("C") || kind == QLatin1String("F") ? target->value(keyMid).toString()
+                                                                                   : QString();
+    if (OVNCategoryAccess::refusalNow(*m_state.dbcon, where, OVNPrivilegeLevel::readWrite()))
+        return false;
+    // A folder is looked into by the import; a file counts only when the table gives it a loader.
+    const OVNExtensionMapping mapping;
+    return std::any_of(paths.cbegin(), paths.cend(), [&](const QString &path) {
+        const QFileInfo info(path);
+        if (info.isDir())
+            return true;
+        return info.isFile()
+               && FileTypeCodes::processor(mapping.getProcessorForFile(path)).loader != ProcessorCode::Loader::None;
+    });
 }
 
 bool OVNCatalogWindowMediaDelegate::canPaste()
