@@ -130,7 +130,13 @@ while IFS='|' read -r collection change offer extension answer catalogued; do
     for step in 1 2 3 4 5 6 7 8; do
         xdotool mousemove \$((sx + (tx - sx) * step / 8)) \$((sy + (ty - sy) * step / 8)) sleep 0.15
     done
-    for step in 1 2 3 4 5 6; do xdotool mousemove \$((tx + step * 3)) \$((ty + step * 2)) sleep 0.3; done
+    for step in 1 2 3 4 5 6; do xdotool mousemove \$((tx + step * 3)) \$((ty + step * 2)) sleep 0.2; done
+    # The window has been told of the last place (its answer follows at once) before the button
+    # comes up, however loaded the machine is.
+    positions=\$(grep -c '^position' "$dir/window.\$w")
+    xdotool mousemove \$((tx + 1)) \$((ty + 1))
+    for i in \$(seq 300); do [ "\$(grep -c '^position' "$dir/window.\$w")" -gt "\$positions" ] && break; sleep 0.1; done
+    sleep 1
     xdotool mouseup 1
     await "$dir/source.\$n" '^exec ' 60 || echo "case \$n: the drag did not end" >> "$dir/errors"
     wait \$sourcepid

@@ -41,8 +41,8 @@
 // selected (after --wait-for: what an open window lists after another user's change), and quits
 // afterwards as --filter does. --drops PATH shows the window on the display and takes drops from
 // other programs until PATH exists: it prints "thumbnails X Y" (the centre of the thumbnails on the
-// screen) once the window is there and "imported" as each import ends, and quits once the imports
-// under way have ended.
+// screen) once the window is there, "position" for each place of a drag over the window it is told
+// of, and "imported" as each import ends, and quits once the imports under way have ended.
 // --new-collection NAME makes a collection at the top level as the category menu's New Collection
 // does ("created NAME"); --export DIR exports the selection (or the selected category's entries)
 // as the Export command hands them on, at the export sheet's first size ("exported N of M", and
@@ -210,6 +210,22 @@ void waitForImports(OVNAssetManager *window)
 }
 
 // ---- drops ----
+// Says "position" for each place of a drag over the window the window system reports (the answer
+// goes back right after it), so that whoever drives the pointer knows it has been answered.
+class DragPositions : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)
+            QTextStream(stdout) << "position" << Qt::endl;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 // The window on screen, taking drops from other programs until `donePath` exists: prints where the
 // thumbnails are ("thumbnails X Y", their centre on the screen) once the window manager has put it
 // there, and "imported" as each import ends. Waits for the imports under way before it answers.
@@ -236,6 +252,7 @@ int watchDrops(OVNAssetManager *window, const QString &donePath)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     if (!alive)
         return 1;
+    window->windowHandle()->installEventFilter(new DragPositions(window));
     QWidget *thumbnails = window->mediaView()->viewport();
     const QPoint centre = thumbnails->mapToGlobal(thumbnails->rect().center());
     QTextStream(stdout) << "thumbnails " << centre.x() << ' ' << centre.y() << Qt::endl;
