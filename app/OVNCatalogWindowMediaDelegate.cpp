@@ -348,8 +348,9 @@ bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithT
                                                                                     const QString &level)
 {
     // The view shows the selected category; drops go there. Whether the user may change it is
-    // asked of the catalog at the drop, which says why when not: a level raised since the tree
-    // was loaded counts, and a refused drop is never silently ignored.
+    // asked of the catalog, never of the tree as it was loaded (a level raised since counts): for
+    // files while they are dragged over the view (ovnMediaViewTakesFiles), for entries moved or
+    // linked at the drop, which says why when not.
     if (!view || view != m_state.mediaView || level.isEmpty())
         return false;
     return w.selectedCategory().has_value();
