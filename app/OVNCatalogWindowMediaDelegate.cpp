@@ -24,6 +24,7 @@
 #include <QThread>
 #include <QClipboard>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QMimeData>
 
@@ -403,15 +404,45 @@ bool OVNCatalogWindowMediaDelegate::ovnMediaViewTakesFiles(OVNMediaView *view, c
                                                                                    : QString();
     if (OVNCategoryAccess::refusalNow(*m_state.dbcon, where, OVNPrivilegeLevel::readWrite()))
         return false;
-    // A folder is looked into by the import; a file counts only when the table gives it a loader.
+    // The same files are asked about again and again while the drag moves: looked at once for
+    // as long as the questions keep coming (a later drag looks again).
+    constexpr qint64 sameDragMs = 5000;
+    if (paths != m_draggedPaths || !m_draggedPathsAsked.isValid() || m_draggedPathsAsked.elapsed() > sameDragMs) {
+        m_draggedPaths = paths;
+        m_draggedPathsImported = importsSomething(paths);
+    }
+    m_draggedPathsAsked.start();
+    return m_draggedPathsImported;
+}
+
+bool OVNCatalogWindowMediaDelegate::importsSomething(const QStringList &paths)
+{
+    // A file counts when the table gives it a loader; a folder when the import would find one
+    // inside it. A folder too large to look through here, or one that links elsewhere, counts
+    // (its import lists what it does not take).
     const OVNExtensionMapping mapping;
-    return std::any_of(paths.cbegin(), paths.cend(), [&](const QString &path) {
+    const auto imported = [&](const QString &path) {
+        return FileTypeCodes::processor(mapping.getProcessorForFile(path)).loader != ProcessorCode::Loader::None;
+    };
+    constexpr int entriesLookedAt = 20000;
+    int looked = 0;
+    for (const QString &path : paths) {
         const QFileInfo info(path);
-        if (info.isDir())
+        if (info.isFile() && imported(path))
             return true;
-        return info.isFile()
-               && FileTypeCodes::processor(mapping.getProcessorForFile(path)).loader != ProcessorCode::Loader::None;
-    });
+        if (!info.isDir())
+            continue;
+        QDirIterator entries(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        while (entries.hasNext()) {
+            const QFileInfo entry(entries.next());
+            if (++looked > entriesLookedAt || (entry.isSymLink() && entry.isDir()))
+                return true;
+            if (entry.isFile() && imported(entry.filePath()))
+                return true;
+        }
+    }
+    return false;
 }
 
 bool OVNCatalogWindowMediaDelegate::canPaste()

@@ -4,6 +4,8 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
 
+#include <QElapsedTimer>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
@@ -133,5 +135,11 @@ private:
     std::optional<QVariantMap> m_internalExifStorage;
     std::optional<QVariantMap> m_internalPurchasedStorage;
     std::optional<QVariantMap> m_internalSoldStorage;
+    // Whether the import would find something to catalogue among the files of a drag (asked of
+    // the file-type table, looking into folders).
+    static bool importsSomething(const QStringList &paths);
+    QStringList m_draggedPaths; // the files last dragged over the view
+    bool m_draggedPathsImported = false;
+    QElapsedTimer m_draggedPathsAsked;
     int m_deleteRefusedByDatabase = 0; // the deletes of one deleteSelectedMedia() the catalog refused
 };

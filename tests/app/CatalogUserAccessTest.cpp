@@ -1012,6 +1012,13 @@ TEST_P(CatalogUserAccessTest, AFileDropAnswersCopyOrNothing)
         QFile file(untyped);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
     }
+    // A folder of such files, and one that holds a picture deep inside.
+    const QString untypedFolder = m_dir.filePath("notes");
+    const QString pictureFolder = m_dir.filePath("shoot");
+    ASSERT_TRUE(QDir().mkpath(untypedFolder + "/more") && QDir().mkpath(pictureFolder + "/day/raw"));
+    for (const QString &copy : {untypedFolder + "/a.xyz", untypedFolder + "/more/b.xyz"})
+        ASSERT_TRUE(QFile::copy(untyped, copy));
+    ASSERT_TRUE(QFile::copy(picture, pictureFolder + "/day/raw/d.jpg"));
     using Change = std::function<void()>;
     const Change none = [] {};
     const struct {
@@ -1025,6 +1032,9 @@ TEST_P(CatalogUserAccessTest, AFileDropAnswersCopyOrNothing)
         {"member, only a copy offered", none, picture, Qt::CopyAction, Qt::CopyAction},
         {"member, only a move offered", none, picture, Qt::MoveAction, Qt::IgnoreAction},
         {"a type the table does not import", none, untyped, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
+        {"a folder of types the table does not import", none, untypedFolder, Qt::CopyAction | Qt::MoveAction,
+         Qt::IgnoreAction},
+        {"a folder holding a picture", none, pictureFolder, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction},
         {"READ ONLY", [this] { grantPrivilege(db, loose, staff, "READ ONLY"); }, picture,
          Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
         {"in no group", [this] { leaveEveryGroup(); }, picture, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
