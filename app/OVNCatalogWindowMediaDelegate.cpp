@@ -424,7 +424,8 @@ bool OVNCatalogWindowMediaDelegate::importsSomething(const QStringList &paths)
     const auto imported = [&](const QString &path) {
         return FileTypeCodes::processor(mapping.getProcessorForFile(path)).loader != ProcessorCode::Loader::None;
     };
-    constexpr int entriesLookedAt = 20000;
+    // Enough for any folder of pictures, few enough to answer at once while the pointer moves.
+    constexpr int entriesLookedAt = 5000;
     int looked = 0;
     for (const QString &path : paths) {
         const QFileInfo info(path);
@@ -435,7 +436,8 @@ bool OVNCatalogWindowMediaDelegate::importsSomething(const QStringList &paths)
         QDirIterator entries(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                              QDirIterator::Subdirectories);
         while (entries.hasNext()) {
-            const QFileInfo entry(entries.next());
+            entries.next();
+            const QFileInfo entry = entries.fileInfo();
             if (++looked > entriesLookedAt || (entry.isSymLink() && entry.isDir()))
                 return true;
             if (entry.isFile() && imported(entry.filePath()))
