@@ -20,7 +20,12 @@ OVNLightTable *OVNAssetManager::openLightTable()
     QString kind;
     QString mid;
     if (m_state.mediaView && m_state.mediaView->count() > 0) {
-        list = m_state.mediaView->mediaContainer();
+        // The roll shows every entry it is given: only those the user may still read, asked now.
+        // Those left out are named in one alert; when none may be shown, no light table opens.
+        const std::optional<MediaList> readable = readableForOutput(m_state.mediaView->mediaContainer());
+        if (!readable)
+            return nullptr;
+        list = *readable;
         const std::optional<CategoryNode> node = selectedCategory();
         kind = node ? node->value(keyType).toString() : QStringLiteral("C");
         if (kind.isEmpty())
@@ -31,6 +36,8 @@ OVNLightTable *OVNAssetManager::openLightTable()
     auto *table = new OVNLightTable;
     table->setDelegate(this);
     table->setMediaContainer(list, kind, mid);
+    // Asked again whenever an entry is shown whole or leaves through the roll.
+    table->setReadRule(outputCheck());
     table->showLightTable();
     return table;
 }

@@ -5,6 +5,7 @@
 
 #include "app/OVNDocumentController.h"
 #include "app/OVNOpenRoute.h"
+#include "app/OVNOutputHandOff.h"
 #include "app/OVNViewerDocuments.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
@@ -36,12 +37,16 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
 {
     if (!view || viewerType < 0 || viewerType > 2)
         return;
-    for (const MediaRecordRef &record : selectedRecordsToOpen(view)) {
+    const QList<MediaRecordRef> records = selectedRecordsToOpen(view);
+    // An adjustment window opened from the viewer exports the entry: the read rule is asked then.
+    const OVNOutputCheck::Question check = records.isEmpty() ? OVNOutputCheck::Question() : outputCheck();
+    for (const MediaRecordRef &record : records) {
         const QString &stored = record->field(MediaRecord::AbsolutePath);
         const QString &volume = record->field(MediaRecord::VolumeName);
         if (viewerType == 0) {
             OVNDocumentController::openFile(stored, volume, record->field(MediaRecord::Orientation).toInt(),
-                                            OVNViewerDocuments::shared());
+                                            OVNViewerDocuments::shared(), OVNDocumentController::OpenMode::Window,
+                                            OVNOutputHandOff::checkForRecord(check, *record));
             continue;
         }
         OVNDocumentController::openWithDesktop(stored, volume, viewerType == 2 ? application : QString());
@@ -50,10 +55,12 @@ void OVNAssetManager::openMedia(OVNMediaView *view, int viewerType, const QStrin
 
 void OVNAssetManager::openMediaFullScreen(OVNMediaView *view)
 {
-    for (const MediaRecordRef &record : selectedRecordsToOpen(view)) {
-        OVNDocumentController::openFile(record->field(MediaRecord::AbsolutePath),
-                                        record->field(MediaRecord::VolumeName),
-                                        record->field(MediaRecord::Orientation).toInt(), OVNViewerDocuments::shared(),
-                                        OVNDocumentController::OpenMode::FullScreen);
+    const QList<MediaRecordRef> records = selectedRecordsToOpen(view);
+    const OVNOutputCheck::Question check = records.isEmpty() ? OVNOutputCheck::Question() : outputCheck();
+    for (const MediaRecordRef &record : records) {
+        OVNDocumentController::openFile(
+            record->field(MediaRecord::AbsolutePath), record->field(MediaRecord::VolumeName),
+            record->field(MediaRecord::Orientation).toInt(), OVNViewerDocuments::shared(),
+            OVNDocumentController::OpenMode::FullScreen, OVNOutputHandOff::checkForRecord(check, *record));
     }
 }

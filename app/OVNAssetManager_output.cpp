@@ -41,8 +41,9 @@ std::optional<MediaList> OVNAssetManager::readableForOutput(const MediaList &rec
 
 OVNOutputCheck::Question OVNAssetManager::outputCheck()
 {
-    return OVNOutputHandOff::checkAtOutput(this,
-                                           [this](const MediaList &records) { return readableForOutput(records); });
+    return OVNOutputHandOff::checkAtOutput(
+        this, [this](const MediaList &records) { return readableForOutput(records); },
+        OVNOutputHandOff::catalogHasUsers(m_state.dbcon.get()));
 }
 
 void OVNAssetManager::buttonExportImagesClick()

@@ -16,10 +16,20 @@ void OVNAssetManager::buttonPlayClick()
             for (int row = 0; row < m_state.mediaView->count(); ++row)
                 rows.append(row);
         }
+        MediaList records;
         for (int row : rows) {
-            const MediaRecordRef record = m_state.mediaView->objectForRow(row);
-            if (!record)
-                continue;
+            if (const MediaRecordRef record = m_state.mediaView->objectForRow(row))
+                records.append(record);
+        }
+        // The show puts each picture on the whole screen: only entries the user may still read,
+        // asked now. Those left out are named in one alert; when none may be shown, no show starts.
+        if (!records.isEmpty()) {
+            const std::optional<MediaList> readable = readableForOutput(records);
+            if (!readable)
+                return;
+            records = *readable;
+        }
+        for (const MediaRecordRef &record : std::as_const(records)) {
             const QString &stored = record->field(MediaRecord::AbsolutePath);
             // A file of the media server may be in the folder its share is mounted on.
             const QString found = stored.isEmpty() ? QString() : OVNHelper::existingFilePath(stored);

@@ -379,9 +379,16 @@ void OVNCatalogWindowCategoryActions::buttonRevealInFinderClick()
 {
     if (!m_state.mediaView)
         return;
-    QStringList paths;
+    MediaList records;
     for (int row : m_state.mediaView->selectedRows())
-        paths.append(m_state.mediaView->mediaObject(QStringLiteral("absolutepath"), row).toString());
+        records.append(m_state.mediaView->objectForRow(row));
+    // The file manager shows the files to whoever sits at the screen: only entries the user may
+    // still read, asked now (the others are named in one alert).
+    QStringList paths;
+    if (!records.isEmpty()) {
+        for (const MediaRecordRef &record : w.readableForOutput(records).value_or(MediaList()))
+            paths.append(record->field(MediaRecord::AbsolutePath));
+    }
     paths.removeAll(QString());
     if (paths.isEmpty() || Workspace::revealFiles(paths) == Workspace::RevealResult::Failed)
         QApplication::beep();

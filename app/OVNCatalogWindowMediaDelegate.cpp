@@ -5,10 +5,13 @@
 #include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
+#include "formats/FileTypeCodes.h"
+#include "formats/OVNExtensionMapping.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
@@ -21,6 +24,7 @@
 #include <QThread>
 #include <QClipboard>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QMimeData>
 
@@ -168,7 +172,7 @@ OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities()
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
            | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
            | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
-           | D::RelinkSelection | D::DragOut;
+           | D::RelinkSelection | D::HandOn | D::TakesFiles;
 }
 
 QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -345,8 +349,9 @@ bool OVNCatalogWindowMediaDelegate::isUserAuthorizedForAccessMediaContainerWithT
                                                                                     const QString &level)
 {
     // The view shows the selected category; drops go there. Whether the user may change it is
-    // asked of the catalog at the drop, which says why when not: a level raised since the tree
-    // was loaded counts, and a refused drop is never silently ignored.
+    // asked of the catalog, never of the tree as it was loaded (a level raised since counts): for
+    // files while they are dragged over the view (ovnMediaViewTakesFiles), for entries moved or
+    // linked at the drop, which says why when not.
     if (!view || view != m_state.mediaView || level.isEmpty())
         return false;
     return w.selectedCategory().has_value();
@@ -358,10 +363,10 @@ bool OVNCatalogWindowMediaDelegate::ovnMediaViewAddFiles(OVNMediaView *, const Q
     return addFiles(paths, w.selectedCategory(), skipped);
 }
 
-std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::leftOutOfSelection()
+std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::leftOutOf(const QList<int> &rows)
 {
     MediaList records;
-    for (int row : m_state.mediaView->selectedRows())
+    for (int row : rows)
         records.append(m_state.mediaView->objectForRow(row));
     QSet<QString> leftOut;
     if (!w.readableForOutput(records, &leftOut))
@@ -374,17 +379,72 @@ int OVNCatalogWindowMediaDelegate::copy()
     if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return 0;
     // What goes on the clipboard leaves the catalog: only entries the user may still read.
-    const std::optional<QSet<QString>> leftOut = leftOutOfSelection();
+    const std::optional<QSet<QString>> leftOut = leftOutOf(m_state.mediaView->selectedRows());
     return leftOut ? m_state.mediaView->filteredcopy(*leftOut) : 0;
 }
 
-std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::ovnMediaViewLeftOutOfDrag(OVNMediaView *view)
+std::optional<QSet<QString>> OVNCatalogWindowMediaDelegate::ovnMediaViewLeftOutOfHandOn(OVNMediaView *view,
+                                                                                        const QList<int> &rows)
 {
-    // A drag hands the files to whatever program takes the drop: only entries the user may still
-    // read, asked now.
+    // The files go to whatever program takes them: only entries the user may still read, asked now.
     if (!view || view != m_state.mediaView)
         return std::nullopt;
-    return leftOutOfSelection();
+    return leftOutOf(rows);
+}
+
+bool OVNCatalogWindowMediaDelegate::ovnMediaViewTakesFiles(OVNMediaView *view, const QStringList &paths)
+{
+    if (!view || view != m_state.mediaView || !m_state.dbcon || paths.isEmpty())
+        return false;
+    // Where addFiles would put them: the collection shown, or a new collection inside the folder
+    // shown, or at the top level.
+    const std::optional<CategoryNode> target = w.selectedCategory();
+    const QString kind = target ? target->value(keyType).toString() : QString();
+    const QString where = kind == QLatin1String("C") || kind == QLatin1String("F") ? target->value(keyMid).toString()
+                                                                                   : QString();
+    if (OVNCategoryAccess::refusalNow(*m_state.dbcon, where, OVNPrivilegeLevel::readWrite()))
+        return false;
+    // The same files are asked about again and again while the drag moves: looked at once for
+    // as long as the questions keep coming (a later drag looks again).
+    constexpr qint64 sameDragMs = 5000;
+    if (paths != m_draggedPaths || !m_draggedPathsAsked.isValid() || m_draggedPathsAsked.elapsed() > sameDragMs) {
+        m_draggedPaths = paths;
+        m_draggedPathsImported = importsSomething(paths);
+    }
+    m_draggedPathsAsked.start();
+    return m_draggedPathsImported;
+}
+
+bool OVNCatalogWindowMediaDelegate::importsSomething(const QStringList &paths)
+{
+    // A file counts when the table gives it a loader; a folder when the import would find one
+    // inside it. A folder too large to look through here, or one that links elsewhere, counts
+    // (its import lists what it does not take).
+    const OVNExtensionMapping mapping;
+    const auto imported = [&](const QString &path) {
+        return FileTypeCodes::processor(mapping.getProcessorForFile(path)).loader != ProcessorCode::Loader::None;
+    };
+    // Enough for any folder of pictures, few enough to answer at once while the pointer moves.
+    constexpr int entriesLookedAt = 5000;
+    int looked = 0;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isFile() && imported(path))
+            return true;
+        if (!info.isDir())
+            continue;
+        QDirIterator entries(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        while (entries.hasNext()) {
+            entries.next();
+            const QFileInfo entry = entries.fileInfo();
+            if (++looked > entriesLookedAt || (entry.isSymLink() && entry.isDir()))
+                return true;
+            if (entry.isFile() && imported(entry.filePath()))
+                return true;
+        }
+    }
+    return false;
 }
 
 bool OVNCatalogWindowMediaDelegate::canPaste()

@@ -4,6 +4,8 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaViewDelegate.h"
 
+#include <QElapsedTimer>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
@@ -45,9 +47,14 @@ public:
     void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                               const QString &toCatalog) override;
     void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet) override;
-    // A drag of the selection leaves out the entries the user may no longer read (named in one
-    // alert); nothing is dragged when he may read none, or is in no group.
-    std::optional<QSet<QString>> ovnMediaViewLeftOutOfDrag(OVNMediaView *view) override;
+    // A drag of the selection, Reveal in File Manager and opening in another program leave out the
+    // entries the user may no longer read (named in one alert); nothing goes when he may read
+    // none, or is in no group.
+    std::optional<QSet<QString>> ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows) override;
+    // Files dragged over the thumbnails are taken only when a drop would catalogue them now: the
+    // user may add to the selected category (or make a collection where the drop would make
+    // one), it is still there, and the file-type table imports some of them. Asked silently.
+    bool ovnMediaViewTakesFiles(OVNMediaView *view, const QStringList &paths) override;
 
     // The delete of one row; `databaseRefused` tells a write the catalog refused from a refusal by
     // privileges or kind.
@@ -108,9 +115,9 @@ public:
 
 private:
     class DetailsSource;
-    // The selected entries the user may no longer read (their ids), asked of the catalog now and
-    // named in one alert; nothing when none may go out.
-    std::optional<QSet<QString>> leftOutOfSelection();
+    // The entries of the rows the user may no longer read (their ids), asked of the catalog now
+    // and named in one alert; nothing when none may go out.
+    std::optional<QSet<QString>> leftOutOf(const QList<int> &rows);
     // The owning categories of the entries when the target accepts them (see the .cpp).
     std::optional<QStringList> ownersIfTargetAccepts(const QStringList &mids, const QString &targetMid,
                                                      const QString &targetKind, const QString &ownerLevel);
@@ -128,5 +135,11 @@ private:
     std::optional<QVariantMap> m_internalExifStorage;
     std::optional<QVariantMap> m_internalPurchasedStorage;
     std::optional<QVariantMap> m_internalSoldStorage;
+    // Whether the import would find something to catalogue among the files of a drag (asked of
+    // the file-type table, looking into folders).
+    static bool importsSomething(const QStringList &paths);
+    QStringList m_draggedPaths; // the files last dragged over the view
+    bool m_draggedPathsImported = false;
+    QElapsedTimer m_draggedPathsAsked;
     int m_deleteRefusedByDatabase = 0; // the deletes of one deleteSelectedMedia() the catalog refused
 };

@@ -167,8 +167,10 @@ public:
     // given, else the desktop, with the alerts.
     // In full screen, movies play at once in full screen; other files open as they would in a window.
     enum class OpenMode { Window, FullScreen };
+    // `adjustCheck` goes with a catalog's entry to its image viewer: the adjustment window opened
+    // from it asks it at each export (see OVNViewerDocuments::openImage).
     static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers,
-                         OpenMode mode = OpenMode::Window);
+                         OpenMode mode = OpenMode::Window, const std::function<bool()> &adjustCheck = {});
     // Opens a catalogued file with the named application (a desktop entry or a program), or with
     // the desktop's default one when none is named; a missing file gets the "Media file not
     // found." alert for its volume and path. True when something was started.

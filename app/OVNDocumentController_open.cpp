@@ -100,7 +100,8 @@ bool OVNDocumentController::openDocumentWithContentsOfFile(const QString &path, 
 }
 
 bool OVNDocumentController::openFile(const QString &path, const QString &volume, int orientation,
-                                     OVNViewerDocuments *viewers, OpenMode mode)
+                                     OVNViewerDocuments *viewers, OpenMode mode,
+                                     const std::function<bool()> &adjustCheck)
 {
     // A fresh table each time: the preferences may have changed it since the last open.
     const OVNExtensionMapping mapping;
@@ -111,7 +112,7 @@ bool OVNDocumentController::openFile(const QString &path, const QString &volume,
     case OVNOpenRoute::Kind::MovieViewer:
         // A kind of file the program has no viewer for yet takes the desktop's road.
         if (viewers
-            && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation)
+            && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation, adjustCheck)
                 : mode == OpenMode::FullScreen                ? viewers->openMovieFullScreen(route.path)
                                                               : viewers->openMovie(route.path)))
             return true;

@@ -98,10 +98,23 @@ std::optional<MediaList> OVNOutputHandOff::readableSaid(OVNDatabaseAccess *db, c
     return readable.records;
 }
 
-OVNOutputCheck::Question OVNOutputHandOff::checkAtOutput(QObject *window, ReadRule readable)
+bool OVNOutputHandOff::catalogHasUsers(OVNDatabaseAccess *db)
 {
-    return [window = QPointer<QObject>(window),
-            readable = std::move(readable)](const QList<MediaRecord> &records) -> std::optional<QList<MediaRecord>> {
+    if (!db)
+        return false;
+    // Only a server's catalog has user tables; whether it has them now is asked afresh.
+    if (db->vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
+        return false;
+    const quint64 failures = db->failureCount();
+    return db->useAuthentication() || db->checkForUserManagerSetup() || db->failureCount() != failures;
+}
+
+OVNOutputCheck::Question OVNOutputHandOff::checkAtOutput(QObject *window, ReadRule readable, bool withUsers)
+{
+    return [window = QPointer<QObject>(window), readable = std::move(readable),
+            withUsers](const QList<MediaRecord> &records) -> std::optional<QList<MediaRecord>> {
+        if (!window && !withUsers)
+            return records;
         if (!window) {
             Alerts::display(localized("Nothing was handed on."),
                             localized("The catalog window these entries came from was closed, so your access "

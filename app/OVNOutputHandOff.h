@@ -52,14 +52,19 @@ struct OVNOutputHandOff {
     // The one alert that names the entries left out: its title and its text.
     static OVNCategoryAccess::Refusal leftOutAlert(const QStringList &names);
 
-    // The question an output sheet, or an adjustment window, asks when its output starts, which
-    // may be long after the window handed the records on: `readable` (the window's read rule with
-    // its words, as readableSaid) over the records as they are then, for as long as `window` is
-    // there. Once it is closed nothing goes out, and an alert says why: its connection, the user
-    // it was bound to and its alerts went with it, and an output nobody can ask about is one the
-    // rule would not have let through.
+    // The question an output sheet, a light table or an adjustment window asks when it shows or
+    // hands on entries, which may be long after the window handed the records on: `readable` (the
+    // window's read rule with its words, as readableSaid) over the records as they are then, for
+    // as long as `window` is there. Once it is closed, on a catalog with users nothing goes out,
+    // and an alert says why: its connection, the user it was bound to and its alerts went with
+    // it, and an output nobody can ask about is one the rule would not have let through. On a
+    // catalog without users (`withUsers` false) there is no rule to ask: everything goes, as the
+    // window that handed them on would have let it.
     using ReadRule = std::function<std::optional<MediaList>(const MediaList &records)>;
-    static OVNOutputCheck::Question checkAtOutput(QObject *window, ReadRule readable);
+    static OVNOutputCheck::Question checkAtOutput(QObject *window, ReadRule readable, bool withUsers = true);
+    // Whether the catalog behind the connection has users, so that a read rule applies (asked of
+    // the catalog now); true when it cannot be told, which is the careful answer.
+    static bool catalogHasUsers(OVNDatabaseAccess *db);
     // The adjustment window's form of it for the one record it shows: whether it may go out now.
     static std::function<bool()> checkForRecord(OVNOutputCheck::Question question, const MediaRecord &record);
 };

@@ -11,11 +11,12 @@ OVNViewerDocuments *OVNViewerDocuments::shared() { return g_shared; }
 
 void OVNViewerDocuments::setShared(OVNViewerDocuments *viewers) { g_shared = viewers; }
 
-bool OVNImageViewerDocuments::openImage(const QString &path, int orientation)
+bool OVNImageViewerDocuments::openImage(const QString &path, int orientation, const std::function<bool()> &adjustCheck)
 {
     // The window owns itself: it is deleted when closed.
     auto *viewer = new OVNImageViewer;
     viewer->setOnLoadOrientation(orientation);
+    viewer->setAdjustExportCheck(adjustCheck);
     viewer->loadAndShowFile(path);
     m_documents.removeAll(nullptr);
     m_documents.append(viewer);

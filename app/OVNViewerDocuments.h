@@ -17,8 +17,9 @@ class OVNViewerDocuments
 {
 public:
     virtual ~OVNViewerDocuments() = default;
-    // True when a viewer document was made for the file.
-    virtual bool openImage(const QString &path, int orientation) = 0;
+    // True when a viewer document was made for the file. `adjustCheck`, when given (a catalog's
+    // entry), is asked at each export of an adjustment window opened from the viewer.
+    virtual bool openImage(const QString &path, int orientation, const std::function<bool()> &adjustCheck) = 0;
     virtual bool openMovie(const QString &path) = 0;
     // A movie played at once in full screen (it goes there when it has opened).
     virtual bool openMovieFullScreen(const QString &path) { return openMovie(path); }
@@ -34,7 +35,7 @@ public:
 class OVNImageViewerDocuments : public OVNViewerDocuments
 {
 public:
-    bool openImage(const QString &path, int orientation) override;
+    bool openImage(const QString &path, int orientation, const std::function<bool()> &adjustCheck) override;
     bool openMovie(const QString &path) override;
     bool openMovieFullScreen(const QString &path) override;
     // The viewer windows still open, oldest first.

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QCache>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMap>
 #include <QMutex>
@@ -426,9 +427,12 @@ private:
     void removeVisibleRow(int row);
     void startDrag(int row);
     void acceptDrag(QDragMoveEvent *event);
+    OVNMediaPasteboard::Operation dragOperationNow(Qt::DropActions offered);
     QImage dragImage(const QImage &thumbnail) const;
     // The selected rows, or the row of the last context menu when none is selected.
     QList<int> actionRows() const;
+    // actionRows() without the entries the delegate keeps back (HandOn); none when it refuses all.
+    QList<int> rowsToHandOn();
     QStringList existingFilesOf(const QList<int> &rows) const;
     QSet<const MediaRecord *> hiddenStackMembers() const;
 
@@ -494,6 +498,12 @@ private:
     QByteArray m_catalogIdentity;
     OVNMediaPasteboard::Payload m_dragPayload;
     OVNMediaPasteboard::Operation m_currentDragOperation = OVNMediaPasteboard::Operation::None;
+    // The drop rules' answer for the drag, decided as it entered; files need the delegate's word
+    // as well, asked again after this interval while the drag moves.
+    OVNMediaPasteboard::Operation m_dragRuleOperation = OVNMediaPasteboard::Operation::None;
+    static constexpr qint64 dragFilesAskedIntervalMs = 1000;
+    QElapsedTimer m_dragFilesAsked;
+    bool m_dragFilesTaken = false;
     int m_launchrow = 0;
     QList<Workspace::Application> m_launchapps;
     TextAttributeSets m_textAttributes;

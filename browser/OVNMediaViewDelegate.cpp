@@ -33,4 +33,8 @@ bool OVNMediaViewDelegate::ovnMediaViewAddFiles(OVNMediaView *, const QStringLis
 void OVNMediaViewDelegate::ovnMediaViewMoveMids(OVNMediaView *, const QStringList &, const QString &, const QString &)
 {}
 void OVNMediaViewDelegate::ovnMediaViewLinkMids(OVNMediaView *, const QStringList &, const QString &) {}
-std::optional<QSet<QString>> OVNMediaViewDelegate::ovnMediaViewLeftOutOfDrag(OVNMediaView *) { return QSet<QString>(); }
+std::optional<QSet<QString>> OVNMediaViewDelegate::ovnMediaViewLeftOutOfHandOn(OVNMediaView *, const QList<int> &)
+{
+    return QSet<QString>();
+}
+bool OVNMediaViewDelegate::ovnMediaViewTakesFiles(OVNMediaView *, const QStringList &) { return true; }

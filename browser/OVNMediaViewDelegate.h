@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFlags>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -44,7 +45,8 @@ public:
         MoveMids = 1u << 15,
         LinkMids = 1u << 16,
         ContainerAccess = 1u << 17,
-        DragOut = 1u << 18,
+        HandOn = 1u << 18,
+        TakesFiles = 1u << 19,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -84,10 +86,16 @@ public:
     virtual void ovnMediaViewMoveMids(OVNMediaView *view, const QStringList &mids, const QString &fromCatalog,
                                       const QString &toCatalog);
     virtual void ovnMediaViewLinkMids(OVNMediaView *view, const QStringList &mids, const QString &toImageSet);
-    // Asked as a drag of the selection starts, before anything is handed on: the ids of the
-    // selected entries that may not be dragged (the delegate says why); nothing when none may go,
-    // and then nothing is dragged.
-    virtual std::optional<QSet<QString>> ovnMediaViewLeftOutOfDrag(OVNMediaView *view);
+    // Asked each time entries leave through the view (a drag of the selection as it starts, Reveal
+    // in File Manager, opening in another program), before anything is handed on: the ids of the
+    // entries of `rows` that may not go (the delegate says why); nothing when none may go, and
+    // then nothing is handed on.
+    virtual std::optional<QSet<QString>> ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows);
+    // Asked while files are dragged over the view (as the drag enters, and again now and then
+    // while it moves), without a word to the user: whether a drop of them would be catalogued
+    // now. A drag the delegate would refuse is not taken, so the program it comes from hears
+    // nothing.
+    virtual bool ovnMediaViewTakesFiles(OVNMediaView *view, const QStringList &paths);
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(OVNMediaViewDelegate::Capabilities)

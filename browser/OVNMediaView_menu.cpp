@@ -115,16 +115,29 @@ QStringList OVNMediaView::existingFilesOf(const QList<int> &rows) const
 
 void OVNMediaView::refresh() { viewport()->update(); }
 
+QList<int> OVNMediaView::rowsToHandOn()
+{
+    QList<int> rows = actionRows();
+    if (rows.isEmpty() || !delegateAnswers(OVNMediaViewDelegate::HandOn))
+        return rows;
+    // The delegate keeps back what may not leave, and says why.
+    const std::optional<QSet<QString>> leftOut = m_delegate->ovnMediaViewLeftOutOfHandOn(this, rows);
+    if (!leftOut)
+        return {};
+    rows.removeIf([&](int row) { return leftOut->contains(mediaIDForRow(row)); });
+    return rows;
+}
+
 void OVNMediaView::revealInFinder()
 {
-    const QStringList paths = existingFilesOf(actionRows());
+    const QStringList paths = existingFilesOf(rowsToHandOn());
     if (!paths.isEmpty())
         Workspace::revealFiles(paths);
 }
 
 void OVNMediaView::launchExternalViewer(const Workspace::Application &application)
 {
-    const QStringList paths = existingFilesOf(actionRows());
+    const QStringList paths = existingFilesOf(rowsToHandOn());
     if (!paths.isEmpty())
         Workspace::openFiles(paths, application);
     m_launchapps.clear();

@@ -1,6 +1,6 @@
 // The thumbnail view's clipboard and drags: Copy and Paste, drops of media and files onto the
 // view, and dragging the selection out. What a drop does is the delegate's; the view decides only
-// whether it takes the drag, once when the drag enters.
+// whether it takes the drag, as it enters and while it moves.
 #include "browser/OVNMediaView.h"
 
 #include "browser/OVNPasteboardTypes.h"
@@ -92,9 +92,34 @@ OVNMediaPasteboard::Target OVNMediaView::dropTarget()
     return target;
 }
 
+OVNMediaPasteboard::Operation OVNMediaView::dragOperationNow(Qt::DropActions offered)
+{
+    if (m_dragRuleOperation != OVNMediaPasteboard::Operation::Copy)
+        return m_dragRuleOperation;
+    // Files are catalogued where they are: the source may only hear a copy, never a move, which
+    // would invite it to delete them. A source that offers no copy is not taken at all.
+    if (!(offered & Qt::CopyAction))
+        return OVNMediaPasteboard::Operation::None;
+    // Whether they would be catalogued is the delegate's, asked as the drag enters and again now
+    // and then while it moves (a privilege may change while the pointer rests over the view).
+    if (!m_dragFilesAsked.isValid() || m_dragFilesAsked.elapsed() >= dragFilesAskedIntervalMs) {
+        m_dragFilesTaken = !delegateAnswers(OVNMediaViewDelegate::TakesFiles)
+                           || m_delegate->ovnMediaViewTakesFiles(this, m_dragPayload.paths);
+        m_dragFilesAsked.start();
+    }
+    return m_dragFilesTaken ? OVNMediaPasteboard::Operation::Copy : OVNMediaPasteboard::Operation::None;
+}
+
 void OVNMediaView::acceptDrag(QDragMoveEvent *event)
 {
+    // The answer given here is the one the source hears while the pointer is over the view (a
+    // drag source of another program may end with it before the drop's own answer arrives).
+    const OVNMediaPasteboard::Operation before = m_currentDragOperation;
+    m_currentDragOperation = dragOperationNow(event->possibleActions());
+    if (before != m_currentDragOperation)
+        viewport()->update();
     if (m_currentDragOperation == OVNMediaPasteboard::Operation::None) {
+        event->setDropAction(Qt::IgnoreAction);
         event->ignore();
         return;
     }
@@ -106,7 +131,9 @@ void OVNMediaView::acceptDrag(QDragMoveEvent *event)
 void OVNMediaView::dragEnterEvent(QDragEnterEvent *event)
 {
     m_dragPayload = OVNMediaPasteboard::read(event->mimeData(), m_catalogIdentity);
-    m_currentDragOperation = OVNMediaPasteboard::dropOperation(m_dragPayload, dropTarget());
+    m_dragRuleOperation = OVNMediaPasteboard::dropOperation(m_dragPayload, dropTarget());
+    m_dragFilesAsked.invalidate();
+    m_currentDragOperation = OVNMediaPasteboard::Operation::None;
     acceptDrag(event);
     viewport()->update();
 }
@@ -116,6 +143,7 @@ void OVNMediaView::dragMoveEvent(QDragMoveEvent *event) { acceptDrag(event); }
 void OVNMediaView::dragLeaveEvent(QDragLeaveEvent *event)
 {
     m_currentDragOperation = OVNMediaPasteboard::Operation::None;
+    m_dragRuleOperation = OVNMediaPasteboard::Operation::None;
     m_dragPayload = {};
     viewport()->update();
     event->accept();
@@ -126,15 +154,14 @@ void OVNMediaView::dropEvent(QDropEvent *event)
     const OVNMediaPasteboard::Operation operation = m_currentDragOperation;
     const OVNMediaPasteboard::Payload payload = std::move(m_dragPayload);
     m_currentDragOperation = OVNMediaPasteboard::Operation::None;
+    m_dragRuleOperation = OVNMediaPasteboard::Operation::None;
     m_dragPayload = {};
     viewport()->update();
-    const bool done = performDrop(payload, operation);
-    // Files are catalogued where they are: the source is told a copy, never a move, which would
-    // invite it to delete them. Qt answers only an action the source offered, so a source that
-    // offers only a move is told nothing was dropped, as when the drop was refused.
-    const bool filesNotCopied = operation == OVNMediaPasteboard::Operation::Copy
-                                && !(event->possibleActions() & Qt::CopyAction);
-    if (done && !filesNotCopied) {
+    // Files go only to a source that offered a copy (it may have changed its offer with the last
+    // move); the source is told a copy when they are catalogued and nothing otherwise.
+    const bool noCopyOffered = operation == OVNMediaPasteboard::Operation::Copy
+                               && !(event->possibleActions() & Qt::CopyAction);
+    if (!noCopyOffered && performDrop(payload, operation)) {
         event->setDropAction(dropActionOf(operation));
         event->accept();
     } else {
@@ -178,8 +205,8 @@ std::unique_ptr<QMimeData> OVNMediaView::dragContents(int row)
                             || m_delegate->isUserAuthorizedForAccessCurrentSelectionWithType(readWrite, false);
     // The files go to whatever takes the drop: the delegate may keep some, or all, of them back.
     QList<int> rows = selectedRows();
-    if (delegateAnswers(OVNMediaViewDelegate::DragOut)) {
-        const std::optional<QSet<QString>> leftOut = m_delegate->ovnMediaViewLeftOutOfDrag(this);
+    if (delegateAnswers(OVNMediaViewDelegate::HandOn)) {
+        const std::optional<QSet<QString>> leftOut = m_delegate->ovnMediaViewLeftOutOfHandOn(this, rows);
         if (!leftOut)
             return nullptr;
         rows.removeIf([&](int selected) { return leftOut->contains(mediaIDForRow(selected)); });

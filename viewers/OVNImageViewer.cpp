@@ -215,6 +215,7 @@ void OVNImageViewer::menuAdjust()
     // The picture as shown (a RAW file opened reduced stays reduced) and its current turn. The
     // window lives on its own.
     auto *adjust = new OVNCoreImageAdjustWindow;
+    adjust->setExportCheck(m_adjustExportCheck);
     adjust->setOnLoadRotation(m_view->rotation());
     adjust->setImage(m_view->image());
 }

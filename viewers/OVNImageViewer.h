@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <functional>
+
 class OVNImageView;
 class QAction;
 class QScrollArea;
@@ -52,10 +54,12 @@ public:
     void menuZoomIn();
     void menuZoomOut();
     void menuFullResolution();
-    // Opens an adjustment window on the picture as shown, turned as shown.
+    // Opens an adjustment window on the picture as shown, turned as shown; it asks the check (a
+    // catalog's read rule for the entry shown) at each export.
     void menuAdjust();
     // Shows the file in the file manager; the window's context menu offers it.
     void buttonRevealInFinderClick();
+    void setAdjustExportCheck(std::function<bool()> check) { m_adjustExportCheck = std::move(check); }
     // Sizes the image view and the scroll bars for the zoom, the picture and the window.
     void refreshView();
 
@@ -80,6 +84,7 @@ private:
     OVNImageLoader *m_loader = nullptr;
     QList<QAction *> m_actions;
     OVNOrientation::Turn m_turn;
+    std::function<bool()> m_adjustExportCheck;
     bool m_turnFromFile = false; // m_turn comes with the first picture loaded
     QString m_path;
     QString m_processor;

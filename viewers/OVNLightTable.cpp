@@ -352,6 +352,19 @@ void OVNLightTable::loadSelection()
         return;
     const QString path = record->field(MediaRecord::AbsolutePath);
     const QString mid = record->field(MediaRecord::Mid);
+    // The pane shows the whole picture: only an entry the user may still read, asked now. The
+    // rule has said why not; the automatic advance stops there.
+    if (m_selectedPane >= 0 && leftOutOf({row}) != QSet<QString>()) {
+        if (m_slideshow)
+            toggleAdvance();
+        emptyPane(m_panes[size_t(m_selectedPane)]);
+        setSelectedRepresentedObject({});
+        refreshPanes();
+        m_mediapath.clear();
+        m_mediastatus->setStatus(localized("This entry may not be shown."));
+        emit itemFailed(row, mid, localized("This entry may not be shown."));
+        return;
+    }
     m_mediapath = path;
     if (m_selectedPane < 0) {
         m_mediastatus->setStatus(QString());
@@ -675,7 +688,34 @@ void OVNLightTable::exitFullscreenMode()
 OVNMediaViewDelegate::Capabilities OVNLightTable::capabilities() const
 {
     return ThumbnailData | SelectionDidChange | DoubleClick | Escape | OpenWithDefaultViewer | OpenWithCreator
-           | MenuSetRating;
+           | MenuSetRating | HandOn;
+}
+
+std::optional<QSet<QString>> OVNLightTable::leftOutOf(const QList<int> &rows)
+{
+    QList<MediaRecord> records;
+    for (int row : rows) {
+        if (const MediaRecordRef record = m_mediaroll->objectForRow(row))
+            records.append(*record);
+    }
+    if (!m_readRule || records.isEmpty())
+        return QSet<QString>();
+    const std::optional<QList<MediaRecord>> kept = m_readRule(records);
+    if (!kept || kept->isEmpty())
+        return std::nullopt;
+    QSet<QString> leftOut;
+    for (const MediaRecord &record : std::as_const(records))
+        leftOut.insert(record.field(MediaRecord::Mid));
+    for (const MediaRecord &record : *kept)
+        leftOut.remove(record.field(MediaRecord::Mid));
+    return leftOut;
+}
+
+std::optional<QSet<QString>> OVNLightTable::ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows)
+{
+    if (view != m_mediaroll)
+        return std::nullopt;
+    return leftOutOf(rows);
 }
 
 QByteArray OVNLightTable::ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId)

@@ -11,9 +11,12 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QRectF>
+#include <QSet>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class MoviePlayer;
@@ -91,6 +94,12 @@ public:
     void setDelegate(OVNLightTableDelegate *delegate);
     // The items (their records shared with the caller), the category's kind (null stays null) and id.
     void setMediaContainer(const MediaList &list, const QString &type, const QString &mid);
+    // The question asked each time an entry is shown in a pane or leaves through the roll (a drag
+    // out, Reveal in File Manager, opening in another program): which of the records may go now,
+    // in their order; nothing when none may. The rule says itself why anything is left out.
+    // Without one, everything goes.
+    using ReadRule = std::function<std::optional<QList<MediaRecord>>(const QList<MediaRecord> &records)>;
+    void setReadRule(ReadRule rule) { m_readRule = std::move(rule); }
     void showLightTable();
 
     // ---- what is on show ----
@@ -148,6 +157,7 @@ public:
     void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
     void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
     void menuSetRating(int rating) override;
+    std::optional<QSet<QString>> ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows) override;
 
     // ---- events of the window and of the full-screen window ----
     void ovnFullScreenWindowKeyDown(QKeyEvent *event) override;
@@ -207,6 +217,8 @@ private:
     void loadFinished(bool ok, QSize size, int rotation, const QString &reason);
     void refreshPanes();
     OVNLightTableDelegate *liveDelegate(OVNLightTableDelegate::Capability capability) const;
+    // The ids of the roll's rows the read rule keeps back now; nothing when it lets none go.
+    std::optional<QSet<QString>> leftOutOf(const QList<int> &rows);
 
     QWidget *m_content = nullptr;
     OVNMediaRollView *m_mediaroll = nullptr;
@@ -219,6 +231,7 @@ private:
     OVNExtensionMapping m_extensionmap;
     QString m_mediapath;
     OVNLightTableDelegate *m_delegate = nullptr;
+    ReadRule m_readRule;
     QPointer<QObject> m_delegateObject; // the delegate's lifetime, when it is a QObject
     bool m_delegateIsObject = false;
     bool m_isFullscreen = false;

@@ -26,11 +26,18 @@
 #include "platform/UserDefaults.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNCoreImageView.h"
+#include "viewers/OVNFullScreenWindow.h"
+#include "viewers/OVNImageViewer.h"
+#include "viewers/OVNLightTable.h"
+#include "viewers/OVNSlideShow.h"
+#include "browser/OVNMediaRollView.h"
+#include "platform/Workspace.h"
 #include "../support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDesktopServices>
 #include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -44,6 +51,25 @@
 #include <QTest>
 
 namespace {
+
+// The folders the desktop is asked to open (Reveal in File Manager without a file manager on the
+// session bus opens the files' folders).
+class FolderRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList names() const
+    {
+        QStringList names;
+        for (const QUrl &url : opened)
+            names.append(QFileInfo(url.toLocalFile()).fileName());
+        names.sort();
+        return names;
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
 
 const QString full = QStringLiteral("FULL ACCESS");
 const QString readWrite = QStringLiteral("READ & WRITE");
@@ -180,7 +206,8 @@ public:
     // file, and any page or list naming it, shows where it went. Its id.
     QString markedEntry(const QString &categoryId, const char *name)
     {
-        const QString path = m_dir.filePath(QStringLiteral("pictures/%1.jpg").arg(QLatin1String(name)));
+        // A folder of its own, so that a file manager shown it names the entry.
+        const QString path = m_dir.filePath(QStringLiteral("pictures/%1/%1.jpg").arg(QLatin1String(name)));
         QDir().mkpath(QFileInfo(path).path());
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(Qt::darkCyan);
@@ -980,46 +1007,94 @@ TEST_P(CatalogUserAccessTest, TheDetailsPaneOpensByTheGroupsReadAtSelection)
     EXPECT_FALSE(field->isReadOnly());
 }
 
-// Files dropped on the thumbnails: the source hears a copy when they are catalogued, nothing when
-// the drop is refused (taken out of every group meanwhile), and never a move.
+// Files dropped on the thumbnails: the source hears a copy, while the pointer is over them and at
+// the drop, when they are catalogued; nothing when it offered no copy or when a drop would be
+// refused (READ ONLY, the collection deleted meanwhile, taken out of every group meanwhile, a type
+// the file-type table does not import), and never a move. A drop refused over the view is refused
+// without a word, as the window system shows it.
 TEST_P(CatalogUserAccessTest, AFileDropAnswersCopyOrNothing)
 {
+    const QString untyped = m_dir.filePath("notes.xyz");
+    {
+        QFile file(untyped);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
+    }
+    // A folder of such files, and one that holds a picture deep inside.
+    const QString untypedFolder = m_dir.filePath("notes");
+    const QString pictureFolder = m_dir.filePath("shoot");
+    ASSERT_TRUE(QDir().mkpath(untypedFolder + "/more") && QDir().mkpath(pictureFolder + "/day/raw"));
+    for (const QString &copy : {untypedFolder + "/a.xyz", untypedFolder + "/more/b.xyz"})
+        ASSERT_TRUE(QFile::copy(untyped, copy));
+    ASSERT_TRUE(QFile::copy(picture, pictureFolder + "/day/raw/d.jpg"));
+    using Change = std::function<void()>;
+    const Change none = [] {};
     const struct {
         const char *name;
-        bool member;
+        Change change;
+        QString file;
         Qt::DropActions offered;
         Qt::DropAction answered;
-        int imported; // entries the collection gains
     } cases[] = {
-        {"member, copy offered", true, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction, 1},
-        {"member, only a move offered", true, Qt::MoveAction, Qt::IgnoreAction, 1},
-        {"in no group, copy offered", false, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction, 0},
-        {"in no group, only a move offered", false, Qt::MoveAction, Qt::IgnoreAction, 0},
+        {"member, copy and move offered", none, picture, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction},
+        {"member, only a copy offered", none, picture, Qt::CopyAction, Qt::CopyAction},
+        {"member, only a move offered", none, picture, Qt::MoveAction, Qt::IgnoreAction},
+        {"a type the table does not import", none, untyped, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
+        {"a folder of types the table does not import", none, untypedFolder, Qt::CopyAction | Qt::MoveAction,
+         Qt::IgnoreAction},
+        {"a folder holding a picture", none, pictureFolder, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction},
+        {"READ ONLY", [this] { grantPrivilege(db, loose, staff, "READ ONLY"); }, picture,
+         Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
+        {"in no group", [this] { leaveEveryGroup(); }, picture, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
+        // Last: the collection is gone for good.
+        {"the collection deleted meanwhile",
+         [this] {
+             // Its entries first: the catalog keeps no entry without its collection.
+             ASSERT_TRUE(db.runSQLCommand("delete from strvfile where categoryid=$1", {loose}));
+             ASSERT_TRUE(db.deleteCategoryListEntry(loose));
+         },
+         picture, Qt::CopyAction | Qt::MoveAction, Qt::IgnoreAction},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         OVNAssetManager *window = annsWindow(loose);
-        if (!c.member) {
-            ASSERT_NO_FATAL_FAILURE(leaveEveryGroup());
-        }
+        ASSERT_NO_FATAL_FAILURE(c.change());
         const qint64 before = db.getEntryCountForCategory(loose, "C");
+        const qsizetype alerts = presenter->shown().size();
         QMimeData files;
-        files.setUrls({QUrl::fromLocalFile(picture)});
+        files.setUrls({QUrl::fromLocalFile(c.file)});
         QWidget *thumbnails = window->mediaView()->viewport();
         const QPoint at = thumbnails->rect().center();
+        const bool taken = c.answered != Qt::IgnoreAction;
+        // What the source hears while the pointer is over the thumbnails.
         QDragEnterEvent enter(at, c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+        enter.setDropAction(c.offered & Qt::MoveAction ? Qt::MoveAction : Qt::CopyAction);
         QApplication::sendEvent(thumbnails, &enter);
-        ASSERT_TRUE(enter.isAccepted());
-        QDropEvent drop(at, c.offered, &files, Qt::LeftButton, Qt::NoModifier);
-        drop.setDropAction(Qt::MoveAction);
-        QApplication::sendEvent(thumbnails, &drop);
-        EXPECT_EQ(drop.dropAction(), c.answered);
-        EXPECT_EQ(drop.isAccepted(), c.answered != Qt::IgnoreAction);
+        EXPECT_EQ(enter.isAccepted(), taken);
+        EXPECT_EQ(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction, c.answered);
+        // Moves reach the thumbnails only after they took the enter, and the drop only after an
+        // accepted move, as the window system sends them.
+        if (enter.isAccepted()) {
+            QDragMoveEvent move(at + QPoint(3, 3), c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+            move.setDropAction(enter.dropAction());
+            move.accept();
+            QApplication::sendEvent(thumbnails, &move);
+            EXPECT_TRUE(move.isAccepted());
+            EXPECT_EQ(move.dropAction(), c.answered);
+            QDropEvent drop(at, c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+            drop.setDropAction(move.dropAction());
+            QApplication::sendEvent(thumbnails, &drop);
+            EXPECT_EQ(drop.dropAction(), c.answered);
+            EXPECT_TRUE(drop.isAccepted());
+        }
         processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
-        EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), before + c.imported);
-        EXPECT_TRUE(QFileInfo::exists(picture));
+        EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), before + (taken ? 1 : 0));
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        EXPECT_TRUE(QFileInfo::exists(c.file));
         closeWindows();
         ASSERT_NO_FATAL_FAILURE(backInStaff());
+        if (db.getCategoryForMID(loose)) {
+            ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, loose, staff, "FULL ACCESS"));
+        }
     }
 }
 
@@ -1205,4 +1280,212 @@ TEST_P(CatalogUserAccessTest, ADragOutCarriesOnlyWhatIsStillReadable)
     }
 }
 
+// Every window that shows entries or hands them on asks the read rule at that moment, through the
+// output roads' own question: the light table (what its roll shows when it opens, a drag out of the
+// roll, the whole picture in its pane, its Reveal in File Manager), the slide show, Reveal in File
+// Manager, and the adjustment window opened from the catalog window or from the image viewer. An
+// entry no longer readable is left out and named in one alert; a user in no group gets the
+// start-up words and nothing is shown or handed on. Each road answers the names it showed or
+// handed on; `asks` is how many questions it asks (each may alert when nothing may go).
+TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMoment)
+{
+    twoMarkedEntries();
+    OVNCoreImageAdjustWindow::installFactory();
+    OVNImageViewerDocuments imageViewers;
+    OVNViewerDocuments::setShared(&imageViewers);
+    FolderRecorder folders;
+    QDesktopServices::setUrlHandler("file", &folders, "open");
+    // A file manager on the session bus is asked instead of opening folders: not watched here.
+    const bool foldersOpen = Workspace::revealFiles({m_dir.filePath("pictures/x.jpg")})
+                             == Workspace::RevealResult::Folder;
+    const auto cleanUp = qScopeGuard([] {
+        QDesktopServices::unsetUrlHandler("file");
+        OVNViewerDocuments::setShared(nullptr);
+        OVNCoreImageAdjust::setFactory(nullptr);
+    });
+
+    using Make = std::function<void()>;
+    using Road = std::function<QStringList(CatalogUserAccessTest &, OVNAssetManager *, const Make &)>;
+    const auto sorted = [](QStringList names) {
+        names.sort();
+        return names;
+    };
+    const auto rollNames = [](OVNLightTable *table) {
+        QStringList names;
+        for (int row = 0; row < table->roll()->count(); ++row)
+            names.append(table->roll()->mediaObject("displaytag", row).toString());
+        return names;
+    };
+    const auto openTable = [](OVNAssetManager *w) {
+        QPointer<OVNLightTable> table = w->openLightTable();
+        if (table) {
+            table->roll()->selectRow(0);
+            table->roll()->selectRow(1);
+        }
+        return table;
+    };
+    // Exports each adjustment window after the change; the names of those that wrote a file.
+    const auto exported = [this](const QList<QPair<QString, QPointer<OVNCoreImageAdjustWindow>>> &windows) {
+        QStringList names;
+        int n = 0;
+        for (const auto &[name, adjust] : windows) {
+            if (!adjust)
+                continue;
+            const QString target = m_dir.filePath(QStringLiteral("out/%1-%2.jpg").arg(name).arg(++n));
+            QDir().mkpath(QFileInfo(target).path());
+            if (adjust->exportImage(target, OVNCoreImageAdjustWindow::ExportFormat::Jpeg, 90)
+                && QFileInfo::exists(target))
+                names.append(name);
+            delete adjust.data();
+        }
+        names.sort();
+        return names;
+    };
+    const auto adjustWindows = [] {
+        QList<QPointer<OVNCoreImageAdjustWindow>> found;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *adjust = qobject_cast<OVNCoreImageAdjustWindow *>(widget))
+                found.append(adjust);
+        return found;
+    };
+    const struct {
+        const char *name;
+        int asks;
+        Road road;
+    } roads[] = {
+        {"light table, its roll as it opens", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             change();
+             QPointer<OVNLightTable> table = w->openLightTable();
+             const QStringList names = table ? rollNames(table) : QStringList();
+             delete table.data();
+             return sorted(names);
+         }},
+        {"light table, a drag out of its roll", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             QPointer<OVNLightTable> table = openTable(w);
+             EXPECT_EQ(rollNames(table).size(), 2);
+             change();
+             QStringList names;
+             if (const std::unique_ptr<QMimeData> data = table->roll()->dragContents(0)) {
+                 for (const QString &path : OVNMediaPasteboard::read(data.get(), QByteArray()).paths)
+                     names.append(QFileInfo(path).completeBaseName());
+             }
+             delete table.data();
+             return sorted(names);
+         }},
+        {"light table, the picture in its pane", 2,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             QPointer<OVNLightTable> table = openTable(w);
+             EXPECT_GE(table->selectedPane(), 0);
+             change();
+             QStringList names;
+             for (int row = 0; row < table->roll()->count(); ++row) {
+                 table->roll()->selectImage(row, true, false);
+                 table->ovnMediaViewSelectionDidChange(table->roll());
+                 if (!table->mediaPath().isEmpty())
+                     names.append(table->roll()->mediaObject("displaytag", row).toString());
+             }
+             OVNImageLoader::waitForAll();
+             delete table.data();
+             return sorted(names);
+         }},
+        {"light table, Reveal in File Manager", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             QPointer<OVNLightTable> table = openTable(w);
+             change();
+             folders.opened.clear();
+             table->roll()->revealInFinder();
+             delete table.data();
+             return folders.names();
+         }},
+        {"slide show", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             change();
+             w->buttonPlayClick();
+             QStringList names;
+             for (QWidget *widget : QApplication::topLevelWidgets()) {
+                 auto *screen = qobject_cast<OVNFullScreenWindow *>(widget);
+                 auto *show = screen ? dynamic_cast<OVNSlideShow *>(screen->delegate()) : nullptr;
+                 if (!show || !show->isRunning())
+                     continue;
+                 for (const OVNSlideShow::Slide &slide : show->slides())
+                     names.append(QFileInfo(slide.path).completeBaseName());
+                 show->stopSlideShow();
+             }
+             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+             return sorted(names);
+         }},
+        {"Reveal in File Manager", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             change();
+             folders.opened.clear();
+             w->categoryActions().buttonRevealInFinderClick();
+             return folders.names();
+         }},
+        {"adjustment window from the catalog window", 2,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             w->menuAdjust();
+             QList<QPair<QString, QPointer<OVNCoreImageAdjustWindow>>> windows;
+             for (const QPointer<OVNCoreImageAdjustWindow> &adjust : adjustWindows()) {
+                 EXPECT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, 30000));
+                 windows.append({QFileInfo(adjust->fileName()).completeBaseName(), adjust});
+             }
+             EXPECT_EQ(windows.size(), 2);
+             change();
+             return exported(windows);
+         }},
+        {"adjustment window from the image viewer", 2,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             w->openMedia(w->mediaView(), 0, QString());
+             QList<QPair<QString, QPointer<OVNCoreImageAdjustWindow>>> windows;
+             for (OVNImageViewer *viewer : imageViewers.documents()) {
+                 EXPECT_TRUE(processEventsUntil([&] { return viewer->isLoaded(); }, 30000));
+                 const QList<QPointer<OVNCoreImageAdjustWindow>> before = adjustWindows();
+                 viewer->menuAdjust();
+                 for (const QPointer<OVNCoreImageAdjustWindow> &adjust : adjustWindows())
+                     if (!before.contains(adjust))
+                         windows.append({QFileInfo(viewer->path()).completeBaseName(), adjust});
+                 delete viewer;
+             }
+             EXPECT_EQ(windows.size(), 2);
+             change();
+             return exported(windows);
+         }},
+    };
+    std::vector<Change> cases = changes();
+    cases.insert(cases.begin(), {"nothing changed", [](CatalogUserAccessTest &) {}, true, ""});
+    for (const auto &road : roads) {
+        const bool reveals = QString::fromLatin1(road.name).contains("Reveal");
+        if (reveals && !foldersOpen)
+            continue;
+        for (const Change &change : cases) {
+            SCOPED_TRACE(std::string(road.name) + ", " + change.name);
+            OVNAssetManager *window = bothSelected();
+            const qsizetype alerts = presenter->shown().size();
+            const QStringList names = road.road(*this, window, [&] { change.make(*this); });
+            const bool nothingChanged = !*change.alert;
+            const QStringList expected = nothingChanged     ? QStringList{"loosefine", "tripsecret"}
+                                         : change.looseGoes ? QStringList{"loosefine"}
+                                                            : QStringList();
+            EXPECT_EQ(names, expected);
+            const qsizetype said = nothingChanged ? 0 : change.looseGoes ? 1 : road.asks;
+            ASSERT_EQ(presenter->shown().size(), alerts + said) << qPrintable(alertTitles().join('\n'));
+            if (said > 0) {
+                EXPECT_EQ(presenter->shown().last().message, change.alert);
+                if (!change.looseGoes) {
+                    EXPECT_TRUE(presenter->shown().last().informativeText.contains("belongs to no group"))
+                        << qPrintable(lastAlertText());
+                } else {
+                    EXPECT_TRUE(presenter->shown().last().informativeText.endsWith("tripsecret"))
+                        << qPrintable(lastAlertText());
+                }
+            }
+            ASSERT_NO_FATAL_FAILURE(undo());
+        }
+    }
+}
+
 } // namespace
+
+#include "CatalogUserAccessTest.moc"

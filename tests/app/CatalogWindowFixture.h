@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // The display names a thumbnail view holds, sorted.
@@ -50,8 +51,9 @@ inline QByteArray filledJpeg(QSize size, Qt::GlobalColor color, int quality = -1
 class RecordingViewers : public OVNViewerDocuments
 {
 public:
-    bool openImage(const QString &path, int orientation) override
+    bool openImage(const QString &path, int orientation, const std::function<bool()> &check) override
     {
+        adjustCheck = check;
         calls.append(QStringLiteral("image %1 %2").arg(QFileInfo(path).fileName()).arg(orientation));
         return true;
     }
@@ -61,6 +63,7 @@ public:
         return true;
     }
     QStringList calls;
+    std::function<bool()> adjustCheck; // the last image's
 };
 
 // Catalog windows over a test catalog on each vendor: adds categories and entries, and opens

@@ -1,9 +1,14 @@
 #include "CatalogWindowFixture.h"
 #include "../support/ScriptedAlertPresenter.h"
+#include "app/OVNViewerDocuments.h"
 #include "browser/OVNMediaView.h"
 #include "output/OVNDiscBurnerSheet.h"
+#include "../support/TestEnvironment.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/UserDefaults.h"
+#include "viewers/OVNCoreImageAdjustWindow.h"
+#include "viewers/OVNCoreImageView.h"
+#include "viewers/OVNImageViewer.h"
 #include "viewers/OVNSlideShow.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +20,8 @@
 #include <QLineEdit>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -249,6 +256,65 @@ TEST_P(OutputActionsTest, PlayShowsTheShownOrSelectedEntriesWithTheirOrientation
     EXPECT_TRUE(startedShow().isEmpty());
     ASSERT_EQ(presenter->shown().size(), 1);
     EXPECT_EQ(presenter->shown()[0].message, QStringLiteral("Slideshow cannot start"));
+}
+
+// On a catalog without users an adjustment window lives as long as its own window: it exports after
+// the catalog window it came from was closed, opened from that window or from the image viewer,
+// without an alert.
+TEST_P(OutputActionsTest, AnAdjustmentWindowWithoutUsersExportsAfterItsCatalogWindowClosed)
+{
+    const QString pictures = category("Pictures", "C");
+    const QString path = files.filePath("picture.jpg");
+    QImage image(48, 32, QImage::Format_RGB32);
+    image.fill(Qt::darkYellow);
+    ASSERT_TRUE(image.save(path, "JPEG"));
+    QVariantMap record = importRecord(pictures, "picture.jpg");
+    record.insert("absolutepath", path);
+    ASSERT_FALSE(db.addMediaListEntry(record).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    OVNCoreImageAdjustWindow::installFactory();
+    OVNImageViewerDocuments viewers;
+    OVNViewerDocuments::setShared(&viewers);
+    const auto adjustWindow = []() -> QPointer<OVNCoreImageAdjustWindow> {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *adjust = qobject_cast<OVNCoreImageAdjustWindow *>(widget))
+                return adjust;
+        return nullptr;
+    };
+    using Open = std::function<void(OVNAssetManager *)>;
+    const struct {
+        const char *name;
+        Open open;
+    } cases[] = {
+        {"from the catalog window", [](OVNAssetManager *w) { w->menuAdjust(); }},
+        {"from the image viewer",
+         [&](OVNAssetManager *w) {
+             w->openMedia(w->mediaView(), 0, QString());
+             ASSERT_EQ(viewers.documents().size(), 1);
+             OVNImageViewer *viewer = viewers.documents().first();
+             ASSERT_TRUE(processEventsUntil([&] { return viewer->isLoaded(); }, 30000));
+             viewer->menuAdjust();
+             delete viewer;
+         }},
+    };
+    int run = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        OVNAssetManager *window = loadWindow();
+        ASSERT_TRUE(window->selectCategory(pictures));
+        window->mediaView()->selectRow(0);
+        ASSERT_NO_FATAL_FAILURE(c.open(window));
+        const QPointer<OVNCoreImageAdjustWindow> adjust = adjustWindow();
+        ASSERT_TRUE(adjust);
+        ASSERT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, 30000));
+        closeWindows();
+        const QString target = files.filePath(QStringLiteral("adjusted%1.jpg").arg(++run));
+        EXPECT_TRUE(adjust->exportImage(target, OVNCoreImageAdjustWindow::ExportFormat::Jpeg, 90));
+        EXPECT_TRUE(QFileInfo::exists(target));
+        EXPECT_TRUE(presenter->shown().isEmpty()) << qPrintable(presenter->shown().value(0).message);
+        delete adjust.data();
+    }
+    OVNViewerDocuments::setShared(nullptr);
+    OVNCoreImageAdjust::setFactory(nullptr);
 }
 
 TEST_P(OutputActionsTest, GroupAndUngroup)

@@ -1,8 +1,10 @@
 #include "app/OVNOutputHandOff.h"
+#include "../support/ScriptedAlertPresenter.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QObject>
 #include <QTemporaryDir>
 
 namespace {
@@ -34,4 +36,47 @@ TEST(OutputHandOff, TakesExistingFilesInOrderAndRefusesAMissingOne)
     EXPECT_TRUE(OVNOutputHandOff::gather({}, QString()).has_value());
     EXPECT_FALSE(OVNOutputHandOff::gather({recordFor(a), recordFor(dir.filePath("gone.jpg"))}, "Shown"));
     EXPECT_FALSE(OVNOutputHandOff::gather({recordFor(QString())}, QString()));
+}
+
+// The question asked when output starts: the window's rule while its window is there; once it is
+// closed, nothing on a catalog with users (said in one alert), everything on one without.
+TEST(OutputHandOff, TheQuestionAtOutputOutlivesItsWindowOnlyWithoutUsers)
+{
+    ScriptedAlertPresenter *presenter = ScriptedAlertPresenter::install();
+    const struct {
+        const char *name;
+        bool windowOpen;
+        bool withUsers;
+        int kept; // -1: nothing goes
+        int alerts;
+    } cases[] = {
+        {"window open, with users", true, true, 1, 0},
+        {"window open, without users", true, false, 1, 0},
+        {"window closed, with users", false, true, -1, 1},
+        {"window closed, without users", false, false, 2, 0},
+    };
+    MediaRecord first, second;
+    first.setField(MediaRecord::Mid, "m1");
+    second.setField(MediaRecord::Mid, "m2");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto window = std::make_unique<QObject>();
+        int asked = 0;
+        // The window's rule keeps the first record only.
+        const OVNOutputCheck check(OVNOutputHandOff::checkAtOutput(
+            window.get(),
+            [&](const MediaList &records) {
+                ++asked;
+                return std::optional<MediaList>(records.mid(0, 1));
+            },
+            c.withUsers));
+        if (!c.windowOpen)
+            window.reset();
+        const qsizetype alerts = presenter->shown().size();
+        const std::optional<QList<MediaRecord>> kept = check.now({first, second});
+        EXPECT_EQ(kept ? int(kept->size()) : -1, c.kept);
+        EXPECT_EQ(asked, c.windowOpen ? 1 : 0);
+        EXPECT_EQ(presenter->shown().size(), alerts + c.alerts);
+    }
+    Alerts::setPresenter(nullptr);
 }

@@ -154,7 +154,7 @@ class DropDelegate : public CountingDelegate
 public:
     DropDelegate()
         : CountingDelegate(ThumbnailData | SelectionDidChange | UserAuthorization | ContainerAccess | AddFiles
-                           | MoveMids | LinkMids | RelinkSelection)
+                           | MoveMids | LinkMids | RelinkSelection | TakesFiles)
     {}
     bool isUserAuthorizedForAccessCurrentSelectionWithType(const QString &, bool) override { return entriesWritable; }
     bool isUserAuthorizedForAccessMediaContainerWithType(OVNMediaView *, const QString &level) override
@@ -177,7 +177,14 @@ public:
     {
         linked.append({mids.join(','), to});
     }
+    bool ovnMediaViewTakesFiles(OVNMediaView *, const QStringList &paths) override
+    {
+        asked.append(paths);
+        return takes;
+    }
     bool entriesWritable = true;
+    bool takes = true; // what the delegate answers while files are dragged over the view
+    QList<QStringList> asked;
     bool containerWritable = true;
     bool catalogues = true; // what the delegate answers for added files
     int containerChecks = 0;
@@ -285,36 +292,65 @@ TEST_F(MediaViewPasteboard, DropsMoveLinkOrAddAndAskTheTargetOncePerDrag)
     EXPECT_EQ(delegate.linked, (QList<QStringList>{{"m1,m2", "here"}}));
 }
 
-// Files are catalogued where they are: the source hears a copy when they are, nothing when the
-// delegate refuses them at the drop, and never a move, which would let it delete the files.
+// Files are catalogued where they are: the source hears a copy while the pointer is over the view
+// and at the drop when they are catalogued, and nothing when the delegate refuses them, over the
+// view or at the drop; never a move, which would let it delete the files. A source that offers no
+// copy is not taken at all.
 TEST_F(MediaViewPasteboard, AFileDropAnswersCopyWhenCataloguedAndNothingOtherwise)
 {
     const struct {
         const char *name;
         Qt::DropActions offered;
-        Qt::DropAction proposed;
-        bool catalogues;
+        bool takes;      // the delegate's answer over the view
+        bool catalogues; // its answer at the drop
+        Qt::DropAction over;
         Qt::DropAction answered;
     } cases[] = {
-        {"copy offered, catalogued", Qt::CopyAction | Qt::MoveAction, Qt::MoveAction, true, Qt::CopyAction},
-        {"copy offered, refused", Qt::CopyAction | Qt::MoveAction, Qt::MoveAction, false, Qt::IgnoreAction},
-        {"move only, catalogued", Qt::MoveAction, Qt::MoveAction, true, Qt::IgnoreAction},
-        {"move only, refused", Qt::MoveAction, Qt::MoveAction, false, Qt::IgnoreAction},
+        {"copy and move offered, catalogued", Qt::CopyAction | Qt::MoveAction, true, true, Qt::CopyAction,
+         Qt::CopyAction},
+        {"copy offered, catalogued", Qt::CopyAction, true, true, Qt::CopyAction, Qt::CopyAction},
+        {"copy offered, refused at the drop", Qt::CopyAction | Qt::MoveAction, true, false, Qt::CopyAction,
+         Qt::IgnoreAction},
+        {"copy offered, refused over the view", Qt::CopyAction | Qt::MoveAction, false, true, Qt::IgnoreAction,
+         Qt::IgnoreAction},
+        {"move only, would be catalogued", Qt::MoveAction, true, true, Qt::IgnoreAction, Qt::IgnoreAction},
+        {"move only, refused", Qt::MoveAction, false, false, Qt::IgnoreAction, Qt::IgnoreAction},
+        {"link only", Qt::LinkAction, true, true, Qt::IgnoreAction, Qt::IgnoreAction},
     };
     const QPoint at = view.viewport()->rect().center();
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
+        delegate.takes = c.takes;
         delegate.catalogues = c.catalogues;
         delegate.added.clear();
+        delegate.asked.clear();
         const std::unique_ptr<QMimeData> data = mimeOf({nullptr, "", {}, {}, files});
+        // As a window system delivers it: the proposed action is the source's own (a move first).
         QDragEnterEvent enter(at, c.offered, data.get(), Qt::LeftButton, Qt::NoModifier);
+        enter.setDropAction(c.offered & Qt::MoveAction ? Qt::MoveAction : Qt::CopyAction);
         QCoreApplication::sendEvent(view.viewport(), &enter);
-        ASSERT_TRUE(enter.isAccepted());
+        EXPECT_EQ(enter.isAccepted(), c.over != Qt::IgnoreAction);
+        EXPECT_EQ(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction, c.over);
+        // Moves reach the view only after it took the enter, pre-accepted with its last answer.
+        if (enter.isAccepted()) {
+            QDragMoveEvent move(at + QPoint(2, 2), c.offered, data.get(), Qt::LeftButton, Qt::NoModifier);
+            move.setDropAction(enter.dropAction());
+            move.accept();
+            QCoreApplication::sendEvent(view.viewport(), &move);
+            EXPECT_TRUE(move.isAccepted());
+            EXPECT_EQ(move.dropAction(), c.over);
+        }
+        // The delegate is asked only about a source that offers a copy (again only now and then).
+        EXPECT_EQ(delegate.asked.isEmpty(), !(c.offered & Qt::CopyAction));
+        if (!delegate.asked.isEmpty()) {
+            EXPECT_EQ(delegate.asked.first(), (QStringList{"/m/a.jpg", "/m/b.jpg"}));
+        }
+        // A drop after a refusal over the view (a window system would not send one) does nothing.
         QDropEvent dropped(at, c.offered, data.get(), Qt::LeftButton, Qt::NoModifier);
-        dropped.setDropAction(c.proposed);
+        dropped.setDropAction(Qt::MoveAction);
         QCoreApplication::sendEvent(view.viewport(), &dropped);
-        EXPECT_EQ(delegate.added.size(), 1); // handed on either way: the delegate decides
-        EXPECT_EQ(dropped.dropAction(), c.answered);
+        EXPECT_EQ(delegate.added.size(), c.over != Qt::IgnoreAction ? 1 : 0);
+        EXPECT_EQ(dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction, c.answered);
         EXPECT_EQ(dropped.isAccepted(), c.answered != Qt::IgnoreAction);
     }
 }

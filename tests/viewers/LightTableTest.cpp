@@ -15,11 +15,13 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 namespace {
 
@@ -333,6 +335,63 @@ TEST_F(LightTableFixture, AdvanceWrapsRecoversFromSeveralSelectedAndIgnoresALate
     EXPECT_EQ(table->roll()->numberOfSelectedRows(), 0);
     EXPECT_FALSE(table->isLoading());
     EXPECT_FALSE(table->isAdvanceTimerActive());
+}
+
+// The read rule its opener gives is asked whenever an entry is shown whole or leaves through the
+// roll: a refused one empties the pane (the automatic advance stops there) and stays out of a drag.
+TEST_F(LightTableFixture, TheReadRuleDecidesWhatIsShownAndWhatLeaves)
+{
+    open(MediaList(list.begin(), list.begin() + 3));
+    int asked = 0;
+    bool refuseAll = false;
+    // Keeps everything but m1; nothing at all when refusing all or when only m1 was asked about.
+    table->setReadRule([&](const QList<MediaRecord> &records) -> std::optional<QList<MediaRecord>> {
+        ++asked;
+        QList<MediaRecord> kept;
+        for (const MediaRecord &record : records)
+            if (record.field(MediaRecord::Mid) != QLatin1String("m1"))
+                kept.append(record);
+        if (refuseAll || kept.isEmpty())
+            return std::nullopt;
+        return kept;
+    });
+    QSignalSpy failed(table, &OVNLightTable::itemFailed);
+    const struct {
+        int row;
+        bool shown;
+    } selections[] = {{0, true}, {1, false}, {2, true}, {1, false}};
+    for (const auto &s : selections) {
+        SCOPED_TRACE(s.row);
+        const int before = asked;
+        select({s.row});
+        EXPECT_EQ(asked, before + 1);
+        EXPECT_EQ(table->mediaPath().isEmpty(), !s.shown);
+        EXPECT_EQ(table->imageView(table->selectedPane())->image().isNull(), !s.shown);
+        if (!s.shown) {
+            ASSERT_FALSE(failed.isEmpty());
+            EXPECT_EQ(failed.last().at(1).toString(), "m1");
+        }
+    }
+
+    // The automatic advance stops at the entry it may not show.
+    select({0});
+    table->toggleAdvance();
+    waitForLoad(table);
+    EXPECT_EQ(table->roll()->selectedRows(), QList<int>{1});
+    EXPECT_FALSE(table->isAdvancing());
+    EXPECT_FALSE(table->isAdvanceTimerActive());
+
+    // A drag out of the roll carries only what may leave, from whichever row it starts.
+    table->roll()->deselectAll();
+    table->roll()->selectRow(0);
+    table->roll()->selectRow(1);
+    for (int row : {0, 1}) {
+        const std::unique_ptr<QMimeData> data = table->roll()->dragContents(row);
+        ASSERT_TRUE(data) << row;
+        EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(list[0]->field(MediaRecord::AbsolutePath))}) << row;
+    }
+    refuseAll = true;
+    EXPECT_EQ(table->roll()->dragContents(0), nullptr);
 }
 
 TEST_F(LightTableFixture, EscapeLeavesFullScreenOnly)

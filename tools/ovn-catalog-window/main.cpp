@@ -47,7 +47,10 @@
 // items the window disables now, and quits. --list prints "listed N" and
 // then the names of the thumbnails the window shows, one a line in its order, once the category is
 // selected (after --wait-for: what an open window lists after another user's change), and quits
-// afterwards as --filter does.
+// afterwards as --filter does. --drops PATH shows the window on the display and takes drops from
+// other programs until PATH exists: it prints "thumbnails X Y" (the centre of the thumbnails on the
+// screen) once the window is there, "position" for each place of a drag over the window it is told
+// of, and "imported" as each import ends, and quits once the imports under way have ended.
 // --new-collection NAME makes a collection at the top level as the category menu's New Collection
 // does ("created NAME"); --export DIR exports the selection (or the selected category's entries)
 // as the Export command hands them on, at the export sheet's first size ("exported N of M", and
@@ -102,6 +105,7 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeView>
+#include <QWindow>
 
 #include <functional>
 
@@ -345,6 +349,65 @@ void waitForImports(OVNAssetManager *window)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
+// ---- drops ----
+// Says "position" for each place of a drag over the window the window system reports (the answer
+// goes back right after it), so that whoever drives the pointer knows it has been answered.
+class DragPositions : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)
+            QTextStream(stdout) << "position" << Qt::endl;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// The window on screen, taking drops from other programs until `donePath` exists: prints where the
+// thumbnails are ("thumbnails X Y", their centre on the screen) once the window manager has put it
+// there, and "imported" as each import ends. Waits for the imports under way before it answers.
+int watchDrops(OVNAssetManager *window, const QString &donePath)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    const QPointer<OVNAssetManager> alive(window);
+    NotificationCenter::defaultCenter().addObserver(
+        window, OVNAssetManager::importMediaDidFinishNotification(),
+        [](const QString &, const QVariantMap &) { QTextStream(stdout) << "imported" << Qt::endl; });
+    QElapsedTimer shown;
+    shown.start();
+    while (alive && !(window->windowHandle() && window->windowHandle()->isExposed())) {
+        if (shown.elapsed() > 60000)
+            return 1;
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    // The window manager's frame settles before the place is read.
+    QElapsedTimer settle;
+    settle.start();
+    while (alive && settle.elapsed() < 500)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (!alive)
+        return 1;
+    window->windowHandle()->installEventFilter(new DragPositions(window));
+    QWidget *thumbnails = window->mediaView()->viewport();
+    const QPoint centre = thumbnails->mapToGlobal(thumbnails->rect().center());
+    QTextStream(stdout) << "thumbnails " << centre.x() << ' ' << centre.y() << Qt::endl;
+    while (alive && !QFileInfo::exists(donePath))
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    // A drop sent just before is taken before the imports are waited for.
+    settle.restart();
+    while (alive && settle.elapsed() < 1500)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (!alive)
+        return 1;
+    waitForImports(window);
+    return 0;
+}
+
 std::optional<CategoryNode> categoryNamed(OVNAssetManager *window, const QString &name)
 {
     for (const OVNCategoryTreeModel::Item *item : window->categoryModel()->allItems()) {
@@ -560,6 +623,9 @@ int main(int argc, char **argv)
                       QStringLiteral("export the selection as the Export command does, at its first size, then quit"),
                       QStringLiteral("dir")});
     parser.addOption({QStringLiteral("list"), QStringLiteral("print the names of the thumbnails shown, then quit")});
+    parser.addOption({QStringLiteral("drops"),
+                      QStringLiteral("show the window and take drops until PATH exists, then quit"),
+                      QStringLiteral("path")});
     parser.addOption({QStringLiteral("wait-for"),
                       QStringLiteral("after loading the outline, wait until PATH exists before the other options"),
                       QStringLiteral("path")});
@@ -790,6 +856,11 @@ int main(int argc, char **argv)
                                                             QTimer::singleShot(0, [] { QApplication::quit(); });
                                                         });
         window->mediaDelegate().paste();
+    }
+    if (parser.isSet(QStringLiteral("drops"))) {
+        const int status = watchDrops(window, parser.value(QStringLiteral("drops")));
+        delete window.data();
+        return status;
     }
     if (parser.isSet(QStringLiteral("stay"))) {
         const int seconds = parser.value(QStringLiteral("stay")).toInt();
