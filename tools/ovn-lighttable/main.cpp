@@ -12,7 +12,8 @@
 // Prints "panes N" whenever the panes are built, "loaded ROW MID WxH rotation R" per finished load,
 // "advance ROW" per automatic step, "rating ROW MID N" and "turned ROW MID CODE" per write that
 // succeeded, and "failed: MESSAGE" for a refused or failed one (exit status 1). A load that fails
-// is told on standard error. Exit status 2 on bad arguments or a catalog or category not there;
+// is told on standard error. A catalog that cannot be opened is told on standard error with the
+// reason (exit status 1, as every tool); exit status 2 on bad arguments or a category not there;
 // an account the catalog does not let in prints "refused: " and the program's words (status 1).
 #include "ToolAccount.h"
 #include "ToolCatalog.h"

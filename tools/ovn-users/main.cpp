@@ -10,7 +10,8 @@
 // catalog user whose login is this account's name in the system's user database, which must be in
 // a group; "grant" then needs FULL ACCESS on the category, as the privileges window does. "level"
 // of another login than this account's also needs the password of LOGIN, a user who may manage
-// users; a member may ask his own level without one.
+// users; a member may ask his own level without one. The level of a category that is not there is
+// refused ("no category ID"). A catalog file that is not there is refused, never made.
 // Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
