@@ -209,13 +209,20 @@ std::optional<bool> literalMatches(const Pattern &pattern, const unsigned char *
         return literalAt(pattern, text, bytes - length);
     if (length == 0)
         return true;
+    // The places where the literal's first byte stands (in either case for a letter when caseless),
+    // found by memchr, are the only ones tried.
     const unsigned char first = static_cast<unsigned char>(pattern.literal.at(0));
     const bool foldFirst = pattern.caseless && first >= 'a' && first <= 'z';
+    const unsigned char *end = text + bytes - length + 1; // candidates lie before it
+    const auto find = [end](const unsigned char *from, unsigned char c) {
+        return from < end ? static_cast<const unsigned char *>(std::memchr(from, c, size_t(end - from))) : nullptr;
+    };
+    const unsigned char *lower = find(text, first);
+    const unsigned char *upper = foldFirst ? find(text, static_cast<unsigned char>(first - 32)) : nullptr;
     int work = 0;
-    for (int at = 0; at + length <= bytes; ++at) {
-        const unsigned char c = text[at];
-        if (c != first && !(foldFirst && c == first - 32))
-            continue;
+    while (lower || upper) {
+        const bool takeLower = lower && (!upper || lower < upper);
+        const unsigned char *candidate = takeLower ? lower : upper;
         work += length;
         if (work >= matchSteps) {
             work = 0;
@@ -223,8 +230,12 @@ std::optional<bool> literalMatches(const Pattern &pattern, const unsigned char *
                 return std::nullopt;
         }
         // A match cannot start inside a character: the literal starts with a whole one.
-        if (literalAt(pattern, text, at))
+        if (literalAt(pattern, text, int(candidate - text)))
             return true;
+        if (takeLower)
+            lower = find(candidate + 1, first);
+        else
+            upper = find(candidate + 1, static_cast<unsigned char>(first - 32));
     }
     return false;
 }
