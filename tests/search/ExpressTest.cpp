@@ -456,8 +456,10 @@ TEST_P(ExpressCatalogTest, TheTimeLimitStopsOneLongPatternMatch)
     // SQLite's own: the server keeps its statement timeout itself.
     QStringList slow;
     if (!isPostgres())
-        slow << "strvfile.fulldesc like '%" + word + "%'" << "strvfile.fulldesc like '%" + likeWild + "b%'"
-             << "strvfile.fulldesc glob '*" + word + "*'" << "strvfile.fulldesc glob '*" + globWild + "b*'";
+        slow << "strvfile.fulldesc like '%" + word + "%'"
+             << "strvfile.fulldesc like '%" + likeWild + "b%'"
+             << "strvfile.fulldesc glob '*" + word + "*'"
+             << "strvfile.fulldesc glob '*" + globWild + "b*'";
     for (const QString &condition : slow) {
         const OVNExpressSearch::Outcome outcome = run(OVNFind::selectList() + " where " + condition, 300);
         EXPECT_EQ(outcome.status, Status::TimedOut) << qPrintable(condition.left(60));
