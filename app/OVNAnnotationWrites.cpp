@@ -17,6 +17,11 @@ constexpr int reasonsShown = 3;
 
 OVNAnnotationWrites::OVNAnnotationWrites(OVNDatabaseAccess *connection) : m_db(connection) {}
 
+QString OVNAnnotationWrites::notOfferedText(const QString &field)
+{
+    return localized("Auto-fill does not fill in the field \"%1\".").arg(field);
+}
+
 OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdits::Target> &targets,
                                                         const AnnotationChanges &changes, AnnotationChanges::Mode mode,
                                                         bool clearEmptyFields, const Callbacks &callbacks)
@@ -25,6 +30,16 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     if (!m_db)
         return summary;
     summary.entries = int(targets.size());
+    // Auto-fill fills in annotations, the fields its pane offers, and nothing else: a change of any
+    // other column (the entry's category, its file, type or cataloguer) would move entries past
+    // the privilege rule or point them at another user's file. Nothing is written then.
+    if (const std::optional<QString> other = changes.firstFieldNotOffered()) {
+        summary.failed = 1;
+        summary.failedEntries = summary.entries;
+        summary.failures.append({QString(), QString(), notOfferedText(*other)});
+        summary.committed = false;
+        return summary;
+    }
     OVNEntryEdits::Summary privileges;
     const QList<OVNEntryEdits::Target> writable = OVNEntryEdits(m_db).writableTargets(targets, privileges);
     summary.refused = privileges.refused;

@@ -50,6 +50,10 @@ public:
     Summary apply(const QList<OVNEntryEdits::Target> &targets, const AnnotationChanges &changes,
                   AnnotationChanges::Mode mode, bool clearEmptyFields, const Callbacks &callbacks);
 
+    // Why a change of a field the pane does not offer is refused ("purchased.KEY", "sold.KEY" or
+    // the record's key): apply() then writes nothing.
+    static QString notOfferedText(const QString &field);
+
     // The text of the one alert about what was refused or failed; empty when nothing was.
     static QString reportText(const Summary &summary);
 

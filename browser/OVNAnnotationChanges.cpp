@@ -2,6 +2,10 @@
 
 #include "browser/OVNMediaDetails.h"
 
+#include <QStringList>
+
+#include <utility>
+
 namespace {
 
 QString trimmedBlanksAndTabs(const QString &text)
@@ -31,6 +35,41 @@ const QMap<QString, QString> &AnnotationChanges::changes(Table table) const
 QMap<QString, QString> &AnnotationChanges::changes(Table table)
 {
     return table == Table::Info ? info : table == Table::Purchased ? purchased : sold;
+}
+
+bool AnnotationChanges::isOfferedField(Table table, const QString &key)
+{
+    static const QStringList info{QStringLiteral("keywords"),        QStringLiteral("shortdesc"),
+                                  QStringLiteral("fulldesc"),        QStringLiteral("modrelinfo"),
+                                  QStringLiteral("proprelinfo"),     QStringLiteral("volumename"),
+                                  QStringLiteral("modrelavailable"), QStringLiteral("proprelavailable")};
+    static const QStringList purchased{QStringLiteral("licensetype"), QStringLiteral("licenserestrictions"),
+                                       QStringLiteral("owner"), QStringLiteral("ordernumber"),
+                                       QStringLiteral("photographer")};
+    static const QStringList sold{QStringLiteral("licensetype"), QStringLiteral("licenserestrictions"),
+                                  QStringLiteral("customer")};
+    switch (table) {
+    case Table::Info:
+        return info.contains(key);
+    case Table::Purchased:
+        return purchased.contains(key);
+    case Table::Sold:
+        return sold.contains(key);
+    }
+    return false;
+}
+
+std::optional<QString> AnnotationChanges::firstFieldNotOffered() const
+{
+    for (const auto &[table, prefix] :
+         {std::pair{Table::Info, QString()}, std::pair{Table::Purchased, QStringLiteral("purchased.")},
+          std::pair{Table::Sold, QStringLiteral("sold.")}}) {
+        for (const QString &key : changes(table).keys()) {
+            if (!isOfferedField(table, key))
+                return prefix + key;
+        }
+    }
+    return std::nullopt;
 }
 
 bool AnnotationChanges::isFlagField(Table table, const QString &key)

@@ -31,6 +31,18 @@ public:
     const QMap<QString, QString> &changes(Table table) const;
     QMap<QString, QString> &changes(Table table);
 
+    // Whether the auto-fill sheet's pane offers the field: of the record "keywords", "shortdesc",
+    // "fulldesc", "modrelinfo", "proprelinfo", "volumename", "modrelavailable" and
+    // "proprelavailable"; of the purchased licence "licensetype", "licenserestrictions", "owner",
+    // "ordernumber" and "photographer"; of the sold licence "licensetype", "licenserestrictions"
+    // and "customer". Nothing else is ever written from a buffer: neither the record's category,
+    // file, type or cataloguing fields nor its id.
+    static bool isOfferedField(Table table, const QString &key);
+
+    // The first edited field that the pane does not offer, as "purchased.KEY", "sold.KEY" or the
+    // record's key; nothing when every one is offered.
+    std::optional<QString> firstFieldNotOffered() const;
+
     // Codes rather than text ("modrelavailable", "proprelavailable", "licensetype"): never joined
     // with a stored value, and left alone by an append.
     static bool isFlagField(Table table, const QString &key);

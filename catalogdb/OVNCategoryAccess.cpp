@@ -2,9 +2,11 @@
 
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "platform/CatalogNames.h"
 #include "platform/Localized.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace OVNCategoryAccess {
 
@@ -178,6 +180,35 @@ Refusal writeFailure(const OVNDatabaseAccess &db, quint64 failuresBefore, const 
         break;
     }
     return {Refusal::Reason::Failed, what, db.getLastErrorMessage()};
+}
+
+namespace {
+
+void appendReadableBelow(OVNDatabaseAccess &db, const QString &mid, QStringList &ids, QSet<QString> &visited, int depth)
+{
+    if (depth > 64) // a loop in the stored tree ends here
+        return;
+    for (const CategoryNode &child : db.getCategoryListForMID(mid)) {
+        const QString childMid = child.value(CatalogNames::keyMid).toString();
+        if (childMid.isEmpty() || visited.contains(childMid))
+            continue;
+        visited.insert(childMid);
+        // An unreadable folder is passed through, never searched itself.
+        if (OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(),
+                                         child.value(CatalogNames::keyPrivileges).toString()))
+            ids << childMid;
+        appendReadableBelow(db, childMid, ids, visited, depth + 1);
+    }
+}
+
+} // namespace
+
+QStringList readableSubtree(OVNDatabaseAccess &db, const QString &mid)
+{
+    QStringList ids{mid};
+    QSet<QString> visited{mid};
+    appendReadableBelow(db, mid, ids, visited, 0);
+    return ids;
 }
 
 } // namespace OVNCategoryAccess

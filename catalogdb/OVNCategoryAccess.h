@@ -65,6 +65,13 @@ Refusal writeFailure(const OVNDatabaseAccess &db, quint64 failuresBefore, const 
 // message): nothing that needs them can be done for now.
 Refusal readFailure(const OVNDatabaseAccess &db);
 
+// The category `mid` and every category below it that the user may read (READ ONLY or more), as the
+// catalog's tree holds it now: the places a search in a folder covers (the find sheet, smart
+// folders, the express search). An unreadable category is left out, but the readable ones inside
+// it are not: a readable collection in a NO ACCESS folder is still searched. A loop in the stored
+// tree ends 64 levels down.
+QStringList readableSubtree(OVNDatabaseAccess &db, const QString &mid);
+
 // The title of every alert about a change lost to an unreachable server.
 QString unreachableTitle();
 

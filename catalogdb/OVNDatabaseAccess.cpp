@@ -44,6 +44,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() co
         std::lock_guard lock(m_mutex);
         sibling->setConnectionDetails(m_dbVendor, m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
         sibling->m_dbFallbackPassword = m_dbFallbackPassword;
+        sibling->m_createsMissingFile = m_createsMissingFile;
         // A worker checks privileges as the user of the window that started it.
         sibling->m_useauthentication = m_useauthentication.load();
         sibling->m_authusername = m_authusername;

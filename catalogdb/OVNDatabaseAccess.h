@@ -72,6 +72,10 @@ public:
     // workers of a window write to the same catalog as the window, whatever the preferences say
     // by now, and as the same catalog user (taken over as this one found it, not looked up again).
     std::unique_ptr<OVNDatabaseAccess> openSiblingConnection() const;
+    // Whether opening a catalog file that is not there makes a new, empty one (the default, as the
+    // program's new catalogs are made); off, the open fails and says the file does not exist, for a
+    // reader that was given a catalog to read and must leave no file behind on a mistyped name.
+    void setCreatesMissingFile(bool creates) { m_createsMissingFile = creates; }
     bool openDBConnection();
     bool isDBConnectionActive() const;
     void closeDBConnection();
@@ -426,6 +430,7 @@ private:
     QString m_dbPassword;
     QString m_dbFallbackPassword;
     QString m_dbDatabase;
+    bool m_createsMissingFile = true;
     QString m_lastErrorMessage;
     Failure m_lastFailure = Failure::None;
     quint64 m_failureCount = 0;
@@ -455,6 +460,9 @@ private:
     // The read-only search: its stop request (set from any thread), whether the statements of the
     // moment must be read-only (SQLite) and the SQLSTATE of the last failed server statement.
     std::atomic<bool> m_searchStop{false};
+    // The guard of the SQLite search running now (its clock and stop requests), for the pattern
+    // functions that search puts in place; null outside one.
+    void *m_searchGuard = nullptr;
     bool m_readOnlyStatementsOnly = false;
     bool m_refusedWritingStatement = false;
     QString m_lastSqlState;

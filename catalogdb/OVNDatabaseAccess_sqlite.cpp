@@ -8,6 +8,8 @@
 #include "platform/Localized.h"
 #include "platform/PostgresConnection.h"
 
+#include <QFileInfo>
+
 #include <sqlite3.h>
 
 #include <array>
@@ -169,10 +171,15 @@ bool OVNDatabaseAccess::openSqlite()
         setLastError(localized("No catalog file is set."));
         return false;
     }
+    if (!m_createsMissingFile && !QFileInfo::exists(m_dbDatabase)) {
+        setLastError(localized("The catalog file \"%1\" does not exist.").arg(m_dbDatabase));
+        return false;
+    }
     sqlite3 *db = nullptr;
     // The connection's own mutex guards every use of the handle and its statements, so SQLite's
-    // per-call locking would only be paid twice.
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    // per-call locking would only be paid twice. A file that must be there already is opened
+    // without SQLITE_OPEN_CREATE, so that one removed meanwhile is not made anew either.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (m_createsMissingFile ? SQLITE_OPEN_CREATE : 0);
     const int rc = sqlite3_open_v2(m_dbDatabase.toUtf8().constData(), &db, flags, nullptr);
     std::unique_ptr<sqlite3, SqliteCloser> handle(db);
     if (rc != SQLITE_OK) {

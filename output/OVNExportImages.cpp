@@ -2,6 +2,7 @@
 
 #include "output/OVNJpegWriter.h"
 #include "output/OVNOutputSizes.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QThreadPool>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 // The custom size follows the shared sizes in the pop-up.
 static_assert(OVNExportImages::customSizeIndex == int(OVNOutputSizes::scaled.size()));
@@ -50,12 +53,23 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
         return entry;
     }
     if (entry.copied) {
-        if (QFileInfo::exists(destination))
+        // Never over a file of that name; a link there only by the rule for shared folders.
+        QString why;
+        const std::optional<QString> target = FileAccess::followableDestination(destination, &why);
+        struct stat there {};
+        if (!target)
+            entry.reason = why;
+        else if (::lstat(QFile::encodeName(*target).constData(), &there) == 0)
             entry.reason = localized("a file of that name is in the folder");
-        else if (!QFile::copy(source, destination))
-            entry.reason = localized("the file could not be copied");
+        else if (!FileAccess::copyThroughTemporary(source, *target, FileAccess::Existing::Keep, &why))
+            entry.reason = localized("the file could not be copied") + QStringLiteral(": ") + why;
         else
             entry.written = true;
+        return entry;
+    }
+    // A link at the destination that may not be followed is told as such, not as a bad picture.
+    if (QString why; !FileAccess::followableDestination(destination, &why)) {
+        entry.reason = why;
         return entry;
     }
     const int box = OVNExportImages::boxSize(options.sizeIndex, options.customSize);

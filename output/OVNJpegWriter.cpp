@@ -16,7 +16,6 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -139,14 +138,16 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         if (image.isNull())
             return false;
 
-        QSaveFile out(saveTo);
-        if (!out.open(QIODevice::WriteOnly))
-            return false;
-        QImageWriter writer(&out, "jpeg");
-        writer.setQuality(jpegQuality(quality));
-        if (!writer.write(image))
-            return false;
-        return out.commit();
+        // Beside its place and renamed into it, a link there followed only by the shared rule
+        // (an output folder may be shared with other accounts).
+        return FileAccess::writeThroughTemporary(
+            saveTo,
+            [&](QIODevice &out) {
+                QImageWriter writer(&out, "jpeg");
+                writer.setQuality(jpegQuality(quality));
+                return writer.write(image);
+            },
+            FileAccess::Existing::Replace);
     } catch (...) {
         // Out of memory on a huge picture, for one.
         return false;

@@ -17,7 +17,9 @@ public:
     // fits it into maxwidth × maxheight pixels (never enlarged), turns it by the EXIF
     // `orientation`, stamps the caption (author line, then file name) when asked, and writes it
     // to `saveTo` at round(quality × 100) (0 or less means 0.85, above 1 means 1). True exactly
-    // when the file was written; on any failure nothing is left at `saveTo`.
+    // when the file was written; on any failure nothing is left at `saveTo`. The file is written
+    // beside its place and renamed into it; a link at `saveTo` is followed only when it belongs to
+    // this account or to the folder's owner (FileAccess::writeThroughTemporary).
     static bool scaleAndSaveAsJPEG(const QString &source, int maxwidth, int maxheight, float quality,
                                    const QString &saveTo, Caption caption, const QString &author,
                                    const QString &filename, int orientation);

@@ -1,6 +1,7 @@
 #include "output/OVNPublishToWeb.h"
 
 #include "output/OVNJpegWriter.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "platform/PropertyList.h"
 #include "platform/Resources.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QSaveFile>
 #include <QThread>
 #include <QThreadPool>
 
@@ -29,8 +29,9 @@ QString readUtf8(const QString &path, bool *ok)
 
 bool writeUtf8(const QString &path, const QString &text)
 {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit();
+    const QByteArray bytes = text.toUtf8();
+    return FileAccess::writeThroughTemporary(
+        path, [&bytes](QIODevice &file) { return file.write(bytes) == bytes.size(); }, FileAccess::Existing::Replace);
 }
 
 // The text before, between and after the first `start` and the first `end` after it (exact case).
@@ -48,23 +49,24 @@ bool cut(const QString &text, const QString &start, const QString &end, QString 
     return true;
 }
 
-// Copies `from` into `to`, replacing files already there.
+// Copies `from` into `to`, replacing files already there; links found in `to` are followed only by
+// the rule for shared folders.
 bool copyFolder(const QString &from, const QString &to)
 {
-    bool ok = QDir().mkpath(to);
+    const std::optional<QString> top = FileAccess::folderToWriteInto(to);
+    if (!top)
+        return false;
+    bool ok = true;
     QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
-        const QString target = QDir(to).filePath(QDir(from).relativeFilePath(info.filePath()));
+        const QString target = QDir(*top).filePath(QDir(from).relativeFilePath(info.filePath()));
         if (info.isSymLink())
             continue; // nothing from outside the theme
-        if (info.isDir()) {
-            ok = QDir().mkpath(target) && ok;
-        } else {
-            if (QFileInfo(target).isFile())
-                QFile::remove(target);
-            ok = QFile::copy(info.filePath(), target) && ok;
-        }
+        if (info.isDir())
+            ok = FileAccess::folderToWriteInto(target).has_value() && ok;
+        else
+            ok = FileAccess::copyThroughTemporary(info.filePath(), target, FileAccess::Existing::Replace) && ok;
     }
     return ok;
 }
@@ -162,8 +164,10 @@ QString OVNPublishToWeb::createFolder(const QString &path)
 {
     for (int n = 0; n <= 999; ++n) {
         const QString candidate = n == 0 ? path : path + QLatin1Char('-') + QString::number(n);
-        if (QFileInfo(candidate).isDir() || QDir().mkpath(candidate))
-            return candidate;
+        // A folder there is used again; a link to one only by the rule for shared folders (the
+        // answer is then where it leads); anything else makes the next name be tried.
+        if (const std::optional<QString> folder = FileAccess::folderToWriteInto(candidate))
+            return *folder;
     }
     return {};
 }

@@ -60,7 +60,9 @@ public:
     static QString htmlEscaped(const QString &text);
 
     // The folder made for the gallery: `path`, or the first of "path-1".."path-999" that can be
-    // made; empty when none can.
+    // made; empty when none can. A folder already there is used again, and a link there only when
+    // it belongs to this account or to the owner of the folder holding it (FileAccess): the answer
+    // is then the folder it leads to.
     static QString createFolder(const QString &path);
 
     // Builds the gallery in "<folder>/Ostrevan PublishToWeb". `progress(step, steps)` is called

@@ -37,6 +37,13 @@ public:
         QString problem; // empty when the mail program took the files
     };
 
+    // Whether the pop-up offers a size at that index: the scaled sizes 0 to 3 and the originals;
+    // 4 is the separator line between them.
+    static constexpr bool isSizeIndex(int sizeIndex)
+    {
+        return (sizeIndex >= 0 && sizeIndex <= 3) || sizeIndex == originalIndex;
+    }
+
     // The box side for a size index; 0 for the originals.
     static int boxSize(int sizeIndex);
 

@@ -1,5 +1,6 @@
 #include "platform/DiscBurn.h"
 #include "platform/DiscDrives.h"
+#include "platform/FileAccess.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // libburn's header first: libisofs refers to its burn_source.
@@ -295,12 +297,41 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
         return result;
     }
     const bool imageFile = isImageFile(address);
-    const QString imagePath = imageFile ? address.mid(6) : QString();
-    if (imageFile && QFileInfo::exists(imagePath)) {
-        result.outcome = Outcome::Refused;
-        result.text = QStringLiteral("The image file %1 exists already.").arg(imagePath);
-        return result;
+    // An image file is written beside its place and renamed into it when it is whole; a link there
+    // is followed only when it belongs to this account or to the folder's owner, and a file there
+    // is never replaced.
+    QString imagePath = imageFile ? address.mid(6) : QString();
+    QString writtenPath;
+    if (imageFile) {
+        QString why;
+        const std::optional<QString> target = FileAccess::followableDestination(imagePath, &why);
+        struct stat there {};
+        if (!target) {
+            result.outcome = Outcome::Refused;
+            result.text = QStringLiteral("The image file %1 cannot be written: %2").arg(imagePath, why);
+            return result;
+        }
+        if (::lstat(QFile::encodeName(*target).constData(), &there) == 0) {
+            result.outcome = Outcome::Refused;
+            result.text = QStringLiteral("The image file %1 exists already.").arg(imagePath);
+            return result;
+        }
+        imagePath = *target;
+        writtenPath = FileAccess::temporaryFileBeside(imagePath, &why);
+        if (writtenPath.isEmpty()) {
+            result.text = QStringLiteral("The image file %1 cannot be written: %2").arg(imagePath, why);
+            return result;
+        }
     }
+    // Whatever ends the burn before the image is whole takes its temporary file away.
+    struct Unfinished {
+        QString &path;
+        ~Unfinished()
+        {
+            if (!path.isEmpty())
+                QFile::remove(path);
+        }
+    } unfinished{writtenPath};
 
     BurnLibrary &library = burnLibrary();
     if (!library.ok) {
@@ -357,7 +388,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     }
 
     burn::burn_drive_info *drives = nullptr;
-    const QByteArray native = imageFile ? "stdio:" + QFile::encodeName(imagePath) : QFile::encodeName(address);
+    const QByteArray native = imageFile ? "stdio:" + QFile::encodeName(writtenPath) : QFile::encodeName(address);
     if (burn_drive_scan_and_grab(&drives, const_cast<char *>(native.constData()), 1) <= 0) {
         burn_source_free(source);
         result.text = QStringLiteral("The drive could not be used.");
@@ -441,17 +472,18 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     burn_disc_free(disc);
     releaseDrive();
     if (wasCancelled) {
-        if (imageFile)
-            QFile::remove(imagePath);
         result.outcome = Outcome::Cancelled;
         result.text = QStringLiteral("drive released");
     } else if (!wroteWell) {
-        if (imageFile)
-            QFile::remove(imagePath);
         result.text = !writable              ? QString::fromLocal8Bit(reasons)
                       : complaints.isEmpty() ? QStringLiteral("Failed to burn disc.")
                                              : complaints;
+    } else if (QString why;
+               imageFile && !FileAccess::moveIntoPlace(writtenPath, imagePath, FileAccess::Existing::Keep, &why)) {
+        writtenPath.clear(); // moveIntoPlace removed it
+        result.text = QStringLiteral("The image file %1 cannot be written: %2").arg(imagePath, why);
     } else {
+        writtenPath.clear(); // in its place now
         report(QStringLiteral("Disc successfully finished. Ejecting..."), 100);
         result.outcome = Outcome::Done;
         result.files = int(files.size());

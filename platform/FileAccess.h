@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QFile;
@@ -42,5 +43,52 @@ std::optional<QStringList> folderEntries(const QString &path, QStringList *undec
 
 // A file name's bytes as text, with each byte that is not part of valid UTF-8 shown as "\xHH".
 QString displayNameOf(const QByteArray &name);
+
+// ---- Writing into a destination folder (FileAccess_destination.cpp) ----
+// An output (export, e-mail attachments, a web gallery, a disc image) writes into a folder that
+// other accounts may share. Each file goes in whole or not at all: it is written as a new temporary
+// file in the folder it ends in and then renamed into place, so that a reader never meets half a
+// file and a failure leaves what was there. A symbolic link found at a destination (a file's name,
+// or a folder's such as the gallery's) is followed only when it belongs to this account or to the
+// owner of the folder that holds it: the kernel's rule for sticky shared folders
+// (fs.protected_symlinks), applied in every folder, since a group's share is not protected by it.
+// So a link another account planted cannot lead the output to overwrite this account's files
+// elsewhere, while a user may still link his own gallery folder to a web root.
+
+// Where something written at `path` ends up: `path` itself when no link is there, else the link's
+// target (links to links followed one by one, each by the rule above); null when a link may not be
+// followed or does not end, with the reason in `why`.
+std::optional<QString> followableDestination(const QString &path, QString *why = nullptr);
+
+// What happens to a file already at the destination (after the links followed): replaced, or kept
+// and the write refused.
+enum class Existing { Replace, Keep };
+
+// Writes the file at `path` through a temporary file beside it: `write` fills the temporary file;
+// when it answers true the file is renamed into place. The new file has the permissions of the file
+// it replaces, else the usual ones (0666 less the umask). False with the reason in `why` when the
+// link may not be followed, a file is there and must be kept, or the writing failed; nothing of the
+// temporary file is left then.
+bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevice &)> &write, Existing existing,
+                           QString *why = nullptr);
+
+// A copy of the regular file `source` at `destination`, written as writeThroughTemporary writes.
+bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why = nullptr);
+
+// A folder to write into at `path`: one that is there, one reached through a link that may be
+// followed (the answer is then the link's target), or one made now. Null with the reason in `why`
+// when something else is there (a file, a link that may not be followed) or the folder cannot be
+// made.
+std::optional<QString> folderToWriteInto(const QString &path, QString *why = nullptr);
+
+// For a writer that wants a path rather than a device (a disc image written by a library): an empty
+// new file beside the destination `path` (after the links followed) that only this account can
+// read, to be moved into place with moveIntoPlace or removed. Null with the reason in `why`.
+QString temporaryFileBeside(const QString &path, QString *why = nullptr);
+
+// Renames the temporary file onto `path` (after the links followed), with the permissions
+// writeThroughTemporary gives. With Existing::Keep a file that appeared there meanwhile is kept and
+// the rename refused. The temporary file is removed when the move fails.
+bool moveIntoPlace(const QString &temporary, const QString &path, Existing existing, QString *why = nullptr);
 
 } // namespace FileAccess

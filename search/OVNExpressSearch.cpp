@@ -70,21 +70,6 @@ std::unique_ptr<OVNDatabaseAccess> openSearchConnection(const OVNDatabaseAccess 
     return search;
 }
 
-namespace {
-
-void appendSubtree(OVNDatabaseAccess &connection, const QString &mid, QStringList &ids, int depth)
-{
-    ids << mid;
-    if (depth > 64) // a loop in the stored tree ends here
-        return;
-    for (const CategoryNode &child : connection.getCategoryListForMID(mid)) {
-        if (mayRead(child.value(QStringLiteral("MYPRIVILEGES")).toString()))
-            appendSubtree(connection, child.value(CatalogNames::keyMid).toString(), ids, depth + 1);
-    }
-}
-
-} // namespace
-
 std::vector<Catalog> catalogsOf(OVNDatabaseAccess &connection)
 {
     std::vector<Catalog> catalogs{{localized("All Entries"), QString(), {}}};
@@ -96,7 +81,7 @@ std::vector<Catalog> catalogsOf(OVNDatabaseAccess &connection)
                 continue;
             Catalog catalog{title, QString::fromLatin1(kind), {}};
             if (catalog.kind == QLatin1String("F"))
-                appendSubtree(connection, mid, catalog.ids, 0);
+                catalog.ids = OVNCategoryAccess::readableSubtree(connection, mid);
             else
                 catalog.ids << mid;
             catalogs.push_back(std::move(catalog));

@@ -1,5 +1,6 @@
 #include "search/OVNFind.h"
 
+#include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -159,18 +160,6 @@ bool mayRead(const CategoryNode &node)
                                         node.value(CatalogNames::keyPrivileges).toString());
 }
 
-// The category and the sub-categories the user may read, as the express search gathers them.
-void appendSubtree(OVNDatabaseAccess &db, const QString &mid, QStringList &ids, int depth)
-{
-    ids << mid;
-    if (depth > 64) // a loop in the stored tree ends here
-        return;
-    for (const CategoryNode &child : db.getCategoryListForMID(mid)) {
-        if (mayRead(child))
-            appendSubtree(db, child.value(CatalogNames::keyMid).toString(), ids, depth + 1);
-    }
-}
-
 } // namespace
 
 std::vector<OVNFind::Catalog> OVNFind::catalogsOf(OVNDatabaseAccess &db)
@@ -182,9 +171,9 @@ std::vector<OVNFind::Catalog> OVNFind::catalogsOf(OVNDatabaseAccess &db)
             // A category the user may not read is no place to search: neither offered nor named.
             if (!mayRead(node))
                 continue;
-            QStringList ids;
-            appendSubtree(db, node.value(CatalogNames::keyMid).toString(), ids, 0);
-            find.addCatalog(node.value(QStringLiteral("displaytag")).toString(), ids, QString::fromLatin1(kind));
+            find.addCatalog(node.value(QStringLiteral("displaytag")).toString(),
+                            OVNCategoryAccess::readableSubtree(db, node.value(CatalogNames::keyMid).toString()),
+                            QString::fromLatin1(kind));
         }
     }
     return find.catalogs();

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
+#include <limits>
+
 namespace {
 
 using Kind = OVNFindLine::Kind;
@@ -224,6 +226,10 @@ QString OVNFindLine::refusal() const
         return localized("The operator is not one the field offers.");
     if (takesValue() && m_value.size() > maximumValueLength)
         return localized("The value is longer than 4000 characters.");
+    // Neither vendor keeps a NUL inside a text: searched for, the value would be cut or dropped
+    // and the search would find something else than was asked.
+    if (takesValue() && m_value.contains(QChar(0)))
+        return localized("The value holds a NUL character, which cannot be searched for.");
     if (kind() == Kind::Number && !OVNDBHelper::sqlNumber(m_value))
         return localized("The value \"%1\" is not a number.").arg(m_value.left(40));
     if (kind() == Kind::Date && !completedDate(m_value))
@@ -311,8 +317,12 @@ bool OVNFindLine::setSearchSettings(const QVariantMap &line)
     else
         m_field = -1;
 
-    if (line.contains(QStringLiteral("OPERATORID")))
-        m_operator = int(OVNDBHelper::integerValue(line.value(QStringLiteral("OPERATORID"))));
+    if (line.contains(QStringLiteral("OPERATORID"))) {
+        // A number beyond int must not wrap onto an operator (4294967299 is not 3): out of range,
+        // it is no operator, and refusal() says so.
+        const qint64 id = OVNDBHelper::integerValue(line.value(QStringLiteral("OPERATORID")));
+        m_operator = id >= 0 && id <= std::numeric_limits<int>::max() ? int(id) : -1;
+    }
     if (line.contains(QStringLiteral("VALUE")))
         m_value = line.value(QStringLiteral("VALUE")).toString();
     return true;

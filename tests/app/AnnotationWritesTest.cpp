@@ -93,3 +93,57 @@ TEST_P(AnnotationWritesTest, AStoppedApplyWritesNothingMoreAndNothingIsReported)
     EXPECT_EQ(stored(targets[0].mid, "keywords"), "Beach");
     EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).isEmpty());
 }
+
+// Auto-fill writes the fields its pane offers and nothing else: a change that names any other column
+// (the entry's category, file, type, cataloguer, id, or a licence row's id) writes nothing at all,
+// the offered fields of the same change included, and says which field it was.
+TEST_P(AnnotationWritesTest, OnlyTheFieldsThePaneOffersAreWritten)
+{
+    const QString otherCategory = category("Elsewhere", "C");
+    const struct {
+        AnnotationChanges::Table table;
+        const char *field;
+        const char *value;
+        bool offered;
+    } cases[] = {
+        {AnnotationChanges::Table::Info, "keywords", "k", true},
+        {AnnotationChanges::Table::Info, "shortdesc", "s", true},
+        {AnnotationChanges::Table::Info, "fulldesc", "f", true},
+        {AnnotationChanges::Table::Info, "modrelinfo", "m", true},
+        {AnnotationChanges::Table::Info, "proprelinfo", "p", true},
+        {AnnotationChanges::Table::Info, "volumename", "v", true},
+        {AnnotationChanges::Table::Info, "modrelavailable", "1", true},
+        {AnnotationChanges::Table::Info, "proprelavailable", "1", true},
+        {AnnotationChanges::Table::Purchased, "licensetype", "2", true},
+        {AnnotationChanges::Table::Purchased, "photographer", "Ann", true},
+        {AnnotationChanges::Table::Sold, "customer", "Bob", true},
+        {AnnotationChanges::Table::Info, "categoryid", "", false},
+        {AnnotationChanges::Table::Info, "absolutepath", "/etc/shadow", false},
+        {AnnotationChanges::Table::Info, "cataloguedby", "intruder", false},
+        {AnnotationChanges::Table::Info, "filetype", "JPEG", false},
+        {AnnotationChanges::Table::Info, "mid", "x", false},
+        {AnnotationChanges::Table::Info, "displaytag", "renamed", false},
+        {AnnotationChanges::Table::Purchased, "mid", "x", false},
+        {AnnotationChanges::Table::Sold, "owner", "Ann", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.field);
+        AnnotationChanges changes;
+        changes.changes(c.table).insert(
+            QString::fromLatin1(c.field),
+            QString::fromLatin1(c.field) == QLatin1String("categoryid") ? otherCategory : QString::fromLatin1(c.value));
+        changes.info.insert("shortdesc", "alongside");
+        const OVNAnnotationWrites::Summary summary =
+            OVNAnnotationWrites(&db).apply(targets, changes, Mode::Overwrite, false, callbacks);
+        EXPECT_EQ(summary.committed, c.offered);
+        EXPECT_EQ(summary.written > 0, c.offered);
+        EXPECT_EQ(stored(targets[0].mid, "shortdesc") == "alongside", c.offered);
+        if (!c.offered) {
+            EXPECT_TRUE(OVNAnnotationWrites::reportText(summary).contains(QString::fromLatin1(c.field)))
+                << qPrintable(OVNAnnotationWrites::reportText(summary));
+            EXPECT_EQ(db.getMediaList(otherCategory).size(), 0);
+            EXPECT_EQ(stored(targets[0].mid, "absolutepath"), "/Shoot/Day1/IMG_1.JPG");
+        }
+        db.updateMediaListEntry(targets[0].mid, "shortdesc", "", OVNDatabaseAccess::QuotedValue);
+    }
+}

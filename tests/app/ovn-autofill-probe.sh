@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# ovn-autofill as other programs run it: its lines, what it stores, a write the catalog refuses.
+# ovn-autofill as other programs run it: its lines, what it stores, a write the catalog refuses, a
+# field the auto-fill sheet does not offer.
 # Skips (77) without the sqlite3 program.
 # Arguments: the ovn-import and ovn-autofill programs.
 set -euo pipefail
@@ -31,6 +32,20 @@ rows=$(sqlite3 "$dir/cat.sqlite" "select f.displaytag, f.keywords, coalesce(f.fu
     join strvpurchased p on p.mid = f.mid order by f.displaytag")
 expected=$'img1.ppm|Beach sunset img1 Day1 Shoot|x|Ann O\'Neil\nimg2.ppm|Beach sunset img2 Day1 Shoot||Ann O\'Neil\nimg3.ppm|Beach sunset img3 Day1 Shoot|x|Ann O\'Neil'
 [ "$rows" = "$expected" ] || { echo "stored: $rows"; exit 1; }
+
+# Only the fields the auto-fill sheet offers: any other column is refused before anything is written,
+# the offered fields given with it included.
+before=$(sqlite3 "$dir/cat.sqlite" "select * from strvfile order by mid")
+for field in categoryid absolutepath cataloguedby filetype displaytag mid purchased.mid sold.owner; do
+    set +e
+    out=$("$autofill" "$dir/cat.sqlite" Shots overwrite shortdesc=changed "$field=/etc/passwd" 2>&1)
+    status=$?
+    set -e
+    [ "$status" = 1 ] || { echo "$field: status $status: $out"; exit 1; }
+    grep -qF "refused: Auto-fill does not fill in the field \"$field\"." <<<"$out" || { echo "$field: $out"; exit 1; }
+    [ "$(sqlite3 "$dir/cat.sqlite" "select * from strvfile order by mid")" = "$before" ] \
+        || { echo "$field: the catalog changed"; exit 1; }
+done
 
 # Bad arguments and an unknown category say so.
 if "$autofill" "$dir/cat.sqlite" Shots sideways keywords=a >/dev/null 2>&1; then exit 1; fi

@@ -437,6 +437,87 @@ TEST_P(ExpressCatalogTest, SearchesFindAndHostileClausesAreRefusedOrStopped)
     EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 20);
 }
 
+// The time limit stops a search also inside one long pattern match, where SQLite's machine takes no
+// step for seconds (LIKE and GLOB over a text of millions of characters); below the limit the clocked
+// functions (instr among them) answer as SQLite's own, escapes, classes and case included.
+TEST_P(ExpressCatalogTest, TheTimeLimitStopsOneLongPatternMatch)
+{
+    QVariantMap values = importRecord(studio, QStringLiteral("Long"));
+    values.insert("fulldesc", QString(isPostgres() ? 10 : 3000000, QLatin1Char('a')));
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    // A plain word (matched as a substring) and one with wildcards inside (matched by backtracking),
+    // each far beyond any limit at millions of characters.
+    const QString word = QString(20000, QLatin1Char('a')) + QLatin1Char('b');
+    QString likeWild, globWild;
+    for (int i = 0; i < 200; ++i) {
+        likeWild += QStringLiteral("a_");
+        globWild += QStringLiteral("a?");
+    }
+    // SQLite's own: the server keeps its statement timeout itself.
+    QStringList slow;
+    if (!isPostgres())
+        slow << "strvfile.fulldesc like '%" + word + "%'"
+             << "strvfile.fulldesc like '%" + likeWild + "b%'"
+             << "strvfile.fulldesc glob '*" + word + "*'"
+             << "strvfile.fulldesc glob '*" + globWild + "b*'";
+    for (const QString &condition : slow) {
+        const OVNExpressSearch::Outcome outcome = run(OVNFind::selectList() + " where " + condition, 300);
+        EXPECT_EQ(outcome.status, Status::TimedOut) << qPrintable(condition.left(60));
+        EXPECT_EQ(outcome.message, "The search took longer than 0.3 seconds and was stopped.");
+        EXPECT_TRUE(outcome.records.isEmpty());
+    }
+
+    const char *const texts[] = {"Sunset at the Beach", "100% cotton_shirt", "a\\b", "ÄÖÜ äöü", "[x]*?", ""};
+    for (const char *text : texts) {
+        QVariantMap entry = importRecord(studio, QStringLiteral("Pattern"));
+        entry.insert("shortdesc", QString::fromUtf8(text));
+        ASSERT_FALSE(db.addMediaListEntry(entry).isEmpty());
+    }
+    QStringList conditions = {
+        "strvfile.shortdesc like '%beach'",
+        "strvfile.shortdesc like 'SUNSET%'",
+        "strvfile.shortdesc like '%a_the%'",
+        "strvfile.shortdesc like '100!%%' escape '!'",
+        "strvfile.shortdesc like '%!_%' escape '!'",
+        "strvfile.shortdesc like '%\\%' escape '\\'",
+        "strvfile.shortdesc like 'äöü%'",
+        "strvfile.shortdesc like 'Ä_Ü%'",
+        "strvfile.shortdesc like ''",
+        "strvfile.shortdesc like '%'",
+        "strvfile.shortdesc like '%%%t'",
+        "strvfile.shortdesc not like '%a%'",
+        "upper(strvfile.shortdesc) like '%SEA%'",
+    };
+    if (!isPostgres()) {
+        conditions << "strvfile.shortdesc glob '*Beach'"
+                   << "strvfile.shortdesc glob '*beach'"
+                   << "strvfile.shortdesc glob '[A-Z]*'"
+                   << "strvfile.shortdesc glob '[^S]*'"
+                   << "strvfile.shortdesc glob '[[]x]*'"
+                   << "strvfile.shortdesc glob '?*_*'"
+                   << "strvfile.shortdesc glob '[]x]*'"
+                   << "strvfile.shortdesc glob '[x'"
+                   << "instr(strvfile.shortdesc, 'at') = 8"
+                   << "instr(strvfile.shortdesc, 'äö') = 5"
+                   << "instr(strvfile.shortdesc, '') = 1"
+                   << "instr(strvfile.shortdesc, 'zz') = 0";
+    }
+    for (const QString &condition : conditions) {
+        const QString sql = OVNFind::selectList() + " where " + condition;
+        QStringList expected;
+        for (const MediaRecordRef &entry : db.getMediaListForSQL(sql))
+            expected << entry->field(MediaRecord::Mid);
+        QStringList found;
+        const OVNExpressSearch::Outcome outcome = run(sql);
+        EXPECT_EQ(outcome.status, Status::Found) << qPrintable(condition) << ": " << qPrintable(outcome.message);
+        for (const MediaRecordRef &entry : outcome.records)
+            found << entry->field(MediaRecord::Mid);
+        expected.sort();
+        found.sort();
+        EXPECT_EQ(found, expected) << qPrintable(condition);
+    }
+}
+
 // Without user tables everything is listed, found and may be rated.
 TEST_P(ExpressCatalogTest, WithoutUsersEverythingIsFoundAndWritable)
 {
@@ -527,3 +608,46 @@ TEST_P(ServerExpressTest, NoAccessEntriesTellNothingThroughAnyCondition)
 }
 
 OVN_CATALOG_VENDORS(ExpressCatalogTest);
+
+// A folder covers every category below it that the user may read, also one inside a folder he may
+// not read; the unreadable folder itself is left out. The express panel and the find sheet (and
+// ovn-find with it) gather the same places.
+TEST_P(ServerExpressTest, AFolderCoversTheReadableCategoriesBelowAnUnreadableOne)
+{
+    QString staff = db.rowsForQuery("select mid from strvgroups").value(0).value(0).toString();
+    ASSERT_FALSE(staff.isEmpty());
+    const QString europe = db.addCategoryListEntry("Europe", "F");
+    const QString hidden = db.addCategoryListEntry("Hidden", "F");
+    const QString porto = db.addCategoryListEntry("Porto", "C");
+    const QString locked = db.addCategoryListEntry("Locked", "C");
+    ASSERT_TRUE(db.setCategoryListEntrySuperMID(hidden, europe));
+    ASSERT_TRUE(db.setCategoryListEntrySuperMID(porto, hidden));
+    ASSERT_TRUE(db.setCategoryListEntrySuperMID(locked, hidden));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, europe, staff, "READ ONLY"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, hidden, staff, "NO ACCESS"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, porto, staff, "READ ONLY"));
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, locked, staff, "NO ACCESS"));
+    for (const QString &category : {porto, locked})
+        ASSERT_FALSE(db.addMediaListEntry(importRecord(category, "Bridge")).isEmpty());
+
+    const std::vector<OVNExpressSearch::Catalog> express = OVNExpressSearch::catalogsOf(*main);
+    const std::vector<OVNFind::Catalog> find = OVNFind::catalogsOf(*main);
+    const auto idsOf = [](const auto &catalogs, const char *title) {
+        for (const auto &catalog : catalogs)
+            if (catalog.title == QLatin1String(title))
+                return catalog.ids;
+        return QStringList{"not offered"};
+    };
+    EXPECT_EQ(idsOf(express, "Europe"), (QStringList{europe, porto}));
+    EXPECT_EQ(idsOf(find, "Europe"), (QStringList{europe, porto}));
+    EXPECT_EQ(idsOf(find, "Hidden"), QStringList{"not offered"});
+
+    OVNFind search;
+    for (const OVNFind::Catalog &catalog : find)
+        search.addCatalog(catalog.title, catalog.ids);
+    search.setSearchSettings({{"CATALOG", "Europe"}});
+    const OVNExpressSearch::Outcome found = run(search.searchClause(OVNFind::Dialect::PostgreSQL));
+    ASSERT_EQ(found.status, Status::Found) << qPrintable(found.message);
+    ASSERT_EQ(found.records.size(), 1);
+    EXPECT_EQ(found.records[0]->field(MediaRecord::CategoryId), porto);
+}

@@ -172,8 +172,9 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
 // What a line refuses, and that stored names of tables and columns never reach the statement.
 TEST(FindTest, BadValuesAndUnknownFieldsAreRefused)
 {
-    const auto stored = [](const QVariantMap &object, const QString &title = QString()) {
-        QVariantMap entry{{"OPERATORID", "0"}, {"VALUE", "5"}};
+    const auto stored = [](const QVariantMap &object, const QString &title = QString(),
+                           const QVariant &operatorId = QVariant("0"), const QString &value = QString("5")) {
+        QVariantMap entry{{"OPERATORID", operatorId}, {"VALUE", value}};
         if (!object.isEmpty())
             entry.insert("FIELDOBJECT", object);
         if (!title.isNull())
@@ -200,6 +201,14 @@ TEST(FindTest, BadValuesAndUnknownFieldsAreRefused)
         {stored({}, "No Such Field"), "search field"},
         {stored({}), "search field"},
         {stored({}, "Rating"), ""},
+        // An operator id beyond int is none: it does not wrap onto operator 3.
+        {stored({}, "Name", QVariant(qint64(4294967299)), "a"), "operator"},
+        {stored({}, "Name", QVariant("4294967299"), "a"), "operator"},
+        {stored({}, "Name", QVariant(qint64(-1)), "a"), "operator"},
+        {stored({}, "Name", QVariant(qint64(3)), "a"), ""},
+        // A NUL would be cut from the value and another search run: refused.
+        {stored({}, "Name", QVariant("0"), QString("a") + QChar(0) + "b"), "NUL"},
+        {findWith({line("strvfile", "shortdesc", 0, QString("x") + QChar(0))}), "NUL"},
     };
     for (const auto &c : cases) {
         const QString refusal = c.find.refusal();
@@ -356,7 +365,7 @@ TEST_P(FindCatalogTest, SearchesFindTheirEntries)
 }
 
 // Hostile values in every kind of line and in category names: found exactly where they stand
-// (% and _ as typed), or refused; nothing else happens to the catalog.
+// (% and _ as typed), or refused (a NUL, too long); nothing else happens to the catalog.
 TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
 {
     const QStringList corpus = {"O'Brien",
@@ -387,6 +396,9 @@ TEST_P(FindCatalogTest, HostileValuesFindWhatHoldsThemOrAreRefused)
         OVNFind text = findWith({line("strvfile", "shortdesc", 0, value)});
         if (value.size() > OVNFindLine::maximumValueLength) {
             EXPECT_TRUE(text.refusal().contains("4000"));
+        } else if (value.contains(QChar(0))) {
+            // No catalog keeps a NUL in a text: searched for, another value would be found.
+            EXPECT_TRUE(text.refusal().contains("NUL")) << qPrintable(text.refusal());
         } else {
             QStringList expected;
             for (auto it = stored.begin(); it != stored.end(); ++it)

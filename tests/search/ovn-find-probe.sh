@@ -19,7 +19,7 @@ cat > s.plist <<'PLIST'
   { COMBOPERATORTITLE = OR; FIELDTITLE = Name; OPERATORID = 1; VALUE = "x' or '1'='1"; } ); }
 PLIST
 out=$("$find_tool" c.sqlite s.plist --save "Ends in 1")
-echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\')$"
+echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\\\\\')$"
 saved=$(echo "$out" | sed -n 's/^saved: //p')
 [ -n "$saved" ]
 again=$("$find_tool" c.sqlite --smart-folder "$saved")
@@ -33,4 +33,27 @@ set -e
 [ $status = 1 ]
 echo "$out" | grep -q '^refused: Line 1: The value "5; delete from strvfile" is not a number.$'
 [ "$(sqlite3 c.sqlite 'select count(*) from strvfile')" = 24 ]
+# A place the list does not offer searches every entry, as the find sheet does: a title no
+# category has, and a smart folder saved in a folder that was renamed since.
+echo '{ LINES = ( { FIELDTITLE = Name; OPERATORID = 0; VALUE = "1"; } ); }' > all.plist
+echo '{ CATALOG = Nowhere; LINES = ( { FIELDTITLE = Name; OPERATORID = 0; VALUE = "1"; } ); }' > nowhere.plist
+everywhere=$("$find_tool" c.sqlite all.plist | grep '^found: ')
+[ "$everywhere" != "found: 0" ]
+[ "$("$find_tool" c.sqlite nowhere.plist | grep '^found: ')" = "$everywhere" ]
+travel=$(sqlite3 c.sqlite "select mid from strvcategory where displaytag='Travel'")
+echo '{ CATALOG = Travel; LINES = ( { FIELDTITLE = Name; OPERATORID = 0; VALUE = "1"; } ); }' > travel.plist
+saved=$("$find_tool" c.sqlite travel.plist --save "Travel ones" | sed -n 's/^saved: //p')
+in_travel=$("$find_tool" c.sqlite --smart-folder "$saved" | grep '^found: ')
+sqlite3 c.sqlite "update strvcategory set displaytag='Journeys' where mid='$travel'"
+[ "$("$find_tool" c.sqlite --smart-folder "$saved" | grep '^found: ')" = "$everywhere" ]
+sqlite3 c.sqlite "update strvcategory set displaytag='Travel' where mid='$travel'"
+[ "$("$find_tool" c.sqlite --smart-folder "$saved" | grep '^found: ')" = "$in_travel" ]
+
+# A folder covers the categories at every depth below it.
+deeper=$("$catalog_tool" c.sqlite add-category Deeper F "$travel")
+porto=$("$catalog_tool" c.sqlite add-category Porto C "$deeper")
+: > Porto1.jpg
+"$catalog_tool" c.sqlite add-media "$porto" "$dir/Porto1.jpg" >/dev/null
+[ "$("$find_tool" c.sqlite travel.plist | grep '^found: ')" = "found: $((${in_travel#found: } + 1))" ]
+"$find_tool" c.sqlite travel.plist | grep -qP '\tPorto1.jpg$'
 echo "ovn-find probe: ok"

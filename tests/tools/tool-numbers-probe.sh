@@ -47,6 +47,9 @@ ovn-burn|disc.iso --cancel-at 101 IN|--cancel-at
 ovn-export|cat.sqlite Top dest --size 9|--size
 ovn-export|cat.sqlite Top dest --custom inf|--custom
 ovn-mail|cat.sqlite Top --size nan|--size
+ovn-mail|cat.sqlite Top --size 4|--size
+ovn-export|cat.sqlite Top dest --size 4|--size
+ovn-export|cat.sqlite Top dest --size 5|--size
 ovn-express|cat.sqlite --time-limit inf --quick All:x|--time-limit
 ovn-express|cat.sqlite --rate 6 --quick All:x|--rate
 ovn-lighttable|cat.sqlite Top --wait nan|--wait

@@ -2,8 +2,10 @@
 # The tools' answers on a private server catalog with users, as scripts read them: a refusal or a
 # failed record is status 1, a wrong command line 2, a stopped server 1 with the program's words;
 # a failed --login of ovn-express says what a search needs; another login's level is for a manager
-# only; ovn-find neither searches in nor names a NO ACCESS collection; a title holding an escape
-# character reaches the output written out as \x1b, never raw.
+# only, and the level of a category that is not there is refused; ovn-find searches every readable
+# entry for a place it does not offer (a NO ACCESS collection, an unknown or a renamed one) and
+# never names a NO ACCESS collection; a title holding an escape character reaches the output
+# written out as \x1b, never raw.
 # Usage: tool-status-probe.sh TOOL-FOLDER PG-TEST-SERVER
 set -uo pipefail
 tools=$1
@@ -42,6 +44,7 @@ printf 'Card\t\timg8.ppm\r\nCard\t\tgone.ppm\r\n' >> "$dir/export.txt"
 echo '{ LINES = ( { FIELDTITLE = Name; OPERATORID = 2; VALUE = "ppm"; } ); }' > "$dir/all.plist"
 echo '{ CATALOG = Secret; LINES = ( { FIELDTITLE = Name; OPERATORID = 2; VALUE = "ppm"; } ); }' > "$dir/secret.plist"
 echo '{ CATALOG = Shots; LINES = ( { FIELDTITLE = Name; OPERATORID = 2; VALUE = "red"; } ); }' > "$dir/shots.plist"
+echo '{ CATALOG = Nowhere; LINES = ( { FIELDTITLE = Name; OPERATORID = 2; VALUE = "ppm"; } ); }' > "$dir/nowhere.plist"
 
 # Made while the catalog has no users, when everyone may do everything.
 for c in "Shots|files" "Secret|secret" "Open|open"; do
@@ -99,7 +102,9 @@ cases() {
 0|level: READ ONLY||ovn-users|$catalog|level|$shots|$me
 0|level: READ & WRITE|$admin_pw|ovn-users|$catalog|--login|admin|level|$shots|editor
 2|-||ovn-users|$catalog|level|$shots
-1|refused: No category "Secret" can be searched in.||ovn-find|$catalog|$dir/secret.plist
+1|refused: no category no-such-id||ovn-users|$catalog|level|no-such-id|$me
+0|found: ||ovn-find|$catalog|$dir/secret.plist
+0|found: ||ovn-find|$catalog|$dir/nowhere.plist
 0|evil\x1b[31m\x1b[2Jred||ovn-find|$catalog|$dir/shots.plist
 0|found: 3||ovn-find|$catalog|$dir/all.plist
 2|-||ovn-find|$catalog
@@ -130,6 +135,16 @@ run_cases() {
     done < <(cases)
 }
 run_cases
+
+# A smart folder saved in Shots searches every readable entry once Shots is renamed, as the find
+# sheet runs it; a NO ACCESS entry is never among them.
+"$tools/ovn-find" "$catalog" "$dir/shots.plist" --save "Red ones" >"$dir/out" 2>&1 || fail "no smart folder: $(cat "$dir/out")"
+saved=$(sed -n 's/^saved: //p' "$dir/out")
+sql "update strvcategory set displaytag='Shots renamed' where mid='$shots'"
+"$tools/ovn-find" "$catalog" --smart-folder "$saved" >"$dir/out" 2>&1 || fail "renamed: status $?: $(head -c 400 "$dir/out")"
+grep -qF 'evil\x1b[31m\x1b[2Jred' "$dir/out" || fail "renamed: the entry is not found: $(head -c 400 "$dir/out")"
+grep -qE "hidden|$secret" "$dir/out" && fail "renamed: named the NO ACCESS collection"
+sql "update strvcategory set displaytag='Shots' where mid='$shots'"
 [ "$(sql "select count(*) from strvfile where categoryid='$open'")" = 2 ] \
     || fail "the record export did not keep the record that was there"
 

@@ -6,6 +6,7 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
+#include "platform/Localized.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -34,14 +35,33 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
     } else {
         connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
                                          QFileInfo(catalog).absoluteFilePath());
+        connection->setCreatesMissingFile(tables == Tables::CreateWhenMissing);
     }
-    if (connection->openDBConnection() && tables == Tables::CreateWhenMissing && !connection->checkForDatabaseSetup()) {
+    const bool makesTables =
+        tables == Tables::CreateWhenMissing
+        || (tables == Tables::TablesOnServer && connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL);
+    if (connection->openDBConnection() && makesTables && !connection->checkForDatabaseSetup()) {
         if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
             OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
         else
             OVNDBHelper::prefDBCreateLocalDatabase(*connection);
     }
     return connection;
+}
+
+QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
+{
+    const QString what = QStringLiteral("cannot open the catalog ") + catalog;
+    if (!connection.isDBConnectionActive())
+        return ToolAccount::failure(connection, what);
+    // Open, but without the catalog's tables: a file or a database that is something else (an
+    // empty file included), which a tool that only reads or changes a catalog must not fill.
+    if (!connection.checkForDatabaseSetup())
+        return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
+               + (connection.vendor() == OVNDatabaseAccess::Vendor::Integrated
+                      ? localized("The file \"%1\" holds no catalog.").arg(connection.dbDatabase())
+                      : localized("The database \"%1\" holds no catalog.").arg(connection.dbDatabase()));
+    return QString();
 }
 
 QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName)
@@ -59,11 +79,9 @@ CategoryInCatalog openCategory(const QString &catalog, const QString &category, 
 {
     CategoryInCatalog opened;
     opened.connection = open(catalog, Tables::AsTheyAre, tool);
-    if (!opened.connection->isDBConnectionActive() || !opened.connection->checkForDatabaseSetup()) {
-        opened.refusal =
-            ToolAccount::failure(*opened.connection, QStringLiteral("cannot open the catalog %1").arg(catalog));
+    opened.refusal = openFailure(*opened.connection, catalog);
+    if (!opened.refusal.isEmpty())
         return opened;
-    }
     opened.refusal = ToolAccount::logIn(*opened.connection);
     if (!opened.refusal.isEmpty())
         return opened;

@@ -14,13 +14,22 @@ class OVNDatabaseAccess;
 // postgresql://USER@HOST[:PORT]/DATABASE with the password from PGPASSWORD or ~/.pgpass (libpq).
 namespace ToolCatalog {
 
-enum class Tables { AsTheyAre, CreateWhenMissing };
+// What opening does to a catalog that is not there yet. AsTheyAre makes nothing: a catalog file that
+// does not exist is refused and left uncreated. CreateWhenMissing, for the tools that import, makes
+// the file and its tables as the program makes a new catalog. TablesOnServer makes the tables in an
+// empty server database, as the program does when it connects to one, but never a catalog file.
+enum class Tables { AsTheyAre, CreateWhenMissing, TablesOnServer };
 
 // Opens the catalog; the connection is inactive (with its error message) when it could not be
 // opened. From here on Qt's messages go to the system log (ToolAccount::logMessages()). A password written into the URL
 // still works, with a warning on standard error naming `tool`, since every user of the computer can read a program's
 // command line.
 std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, const char *tool);
+
+// Why the opened catalog cannot be used, empty when it can: "cannot open the catalog X: Database
+// connection failed: " and the reason (the file is missing, is no database, or holds no catalog;
+// the server's answer).
+QString openFailure(OVNDatabaseAccess &connection, const QString &catalog);
 
 // The category a tool is given: an existing category's id, else the id of the first collection of
 // that name; empty when there is neither.

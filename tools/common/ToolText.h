@@ -10,19 +10,26 @@ namespace ToolText {
 
 // The text with every control character written out, so that a title holding an escape sequence
 // cannot drive the terminal or a log's reader, nor a newline or tab forge a line or a column of the
-// tools' output: C0 controls and DEL as \xHH ("\x1b"), C1 controls as \uHHHH. Always, not only on a
-// terminal: output sent to a file or a pipe is read on a terminal later. All else is left as it is.
+// tools' output: C0 controls and DEL as \xHH ("\x1b"), C1 controls as \uHHHH. A backslash itself is
+// written \\, so that the output reads back unambiguously: a title typed as the four characters
+// "\x1b" prints as \\x1b, a real escape as \x1b. Always, not only on a terminal: output sent to a
+// file or a pipe is read on a terminal later. All else is left as it is.
 inline QString printable(const QString &text)
 {
-    const auto control = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0); };
-    if (std::none_of(text.cbegin(), text.cend(), control))
+    const auto special = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7f && u < 0xa0) || u == u'\\';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), special))
         return text;
     QString out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 8);
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (!control(c))
+        if (!special(c))
             out += c;
+        else if (u == u'\\')
+            out += QStringLiteral("\\\\");
         else if (u < 0x20 || u == 0x7f)
             out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
         else

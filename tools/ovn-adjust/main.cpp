@@ -12,6 +12,7 @@
 #include "viewers/OVNCoreImageView.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -52,7 +53,8 @@ int listPresets()
         for (const QString &key : OVNCoreImageAdjustWindow::settingsKeys())
             if (settings.contains(key))
                 pairs.append(key + QLatin1Char('=') + settings.value(key).toString());
-        std::printf("%s\t%s\n", qPrintable(map.value(QStringLiteral("Title")).toString()), qPrintable(pairs.join(' ')));
+        std::printf("%s\t%s\n", ToolText::utf8(map.value(QStringLiteral("Title")).toString()).constData(),
+                    ToolText::utf8(pairs.join(' ')).constData());
     }
     return 0;
 }
@@ -208,7 +210,7 @@ int main(int argc, char *argv[])
         loop.exec();
     }
     if (!loaded) {
-        std::fprintf(stderr, "ovn-adjust: %s could not be loaded\n", qPrintable(in));
+        std::fprintf(stderr, "ovn-adjust: %s could not be loaded\n", ToolText::utf8(in).constData());
         return 1;
     }
     for (const auto &step : steps)
@@ -229,6 +231,7 @@ int main(int argc, char *argv[])
         return 1;
     const qint64 ms = clock.elapsed();
     const QSize size = QImageReader(target).size();
-    std::printf("exported %dx%d to %s in %lld ms\n", size.width(), size.height(), qPrintable(target), qint64(ms));
+    std::printf("exported %dx%d to %s in %lld ms\n", size.width(), size.height(), ToolText::utf8(target).constData(),
+                qint64(ms));
     return 0;
 }

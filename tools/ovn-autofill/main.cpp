@@ -11,13 +11,17 @@
 // program's privilege text, status 1. An account the catalog does not let in, a category that is not
 // there and a catalog that cannot be opened are refused alike (the catalog's words), status 1.
 // CATEGORY is a category id or a collection's name; MODE overwrite, append
-// or merge. FIELD is a media record key ("keywords", "modrelavailable", ...), purchased.COLUMN or
-// sold.COLUMN; an empty VALUE empties the field (written only with --clear-empty). --filename adds
+// or merge. FIELD is one the auto-fill sheet offers: keywords, shortdesc, fulldesc, modrelinfo,
+// proprelinfo, volumename, modrelavailable, proprelavailable; purchased.licensetype,
+// purchased.licenserestrictions, purchased.owner, purchased.ordernumber, purchased.photographer;
+// sold.licensetype, sold.licenserestrictions, sold.customer. Any other field is refused (status 1)
+// before anything is written. An empty VALUE empties the field (written only with --clear-empty). --filename adds
 // the file's name to COLUMN (keywords or shortdesc), --folders the names of N enclosing folders.
 // Prints "entries: N", "written: W" (fields), "refused: R" (entries), "failed: F" (fields), a line
 // "failed: MID COLUMN: reason" per failed field, and "time: S s". Exit status 1 when something
 // was refused or failed, 2 on a wrong command line.
 
+#include "app/OVNAnnotationWrites.h"
 #include "app/OVNAssetManager.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNRegisteredDefaults.h"
@@ -47,7 +51,7 @@ int usage(const QString &problem)
 {
     QTextStream err(stderr);
     if (!problem.isEmpty())
-        err << "ovn-autofill: " << problem << Qt::endl;
+        err << "ovn-autofill: " << ToolText::printable(problem) << Qt::endl;
     err << usageText;
     return 2;
 }
@@ -125,12 +129,15 @@ int main(int argc, char **argv)
         }
     }
 
+    // Only the fields the auto-fill sheet offers, refused before the catalog is opened.
+    if (const std::optional<QString> other = changes.firstFieldNotOffered())
+        return ToolStart::refuse(OVNAnnotationWrites::notOfferedText(*other));
+
     UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
     std::shared_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-autofill");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup())
-        return ToolStart::refuse(
-            ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog));
+    if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty())
+        return ToolStart::refuse(failure);
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
         return ToolStart::refuse(refusal);
     QPointer<OVNAssetManager> window = new OVNAssetManager;

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include "tools/common/ToolNumber.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 namespace {
@@ -73,9 +74,9 @@ int main(int argc, char **argv)
         break;
     }
     const OVNDiscBurner::Presentation shown = OVNDiscBurner::present(state);
-    std::printf("%s\n%s\n", qPrintable(shown.status), qPrintable(shown.button));
+    std::printf("%s\n%s\n", ToolText::utf8(shown.status).constData(), ToolText::utf8(shown.button).constData());
     if (state.media != OVNDiscBurner::DriveState::Media::Writable) {
-        std::printf("refused: %s\n", qPrintable(shown.status));
+        std::printf("refused: %s\n", ToolText::utf8(shown.status).constData());
         return 1;
     }
     const DiscBurn::Result result = DiscBurn::burnToImageFile(
@@ -84,7 +85,7 @@ int main(int argc, char **argv)
             if (text == last)
                 return; // progress within one state
             last = text;
-            std::printf("%s\n", qPrintable(text));
+            std::printf("%s\n", ToolText::utf8(text).constData());
             std::fflush(stdout);
         },
         cancelAt);
@@ -93,13 +94,13 @@ int main(int argc, char **argv)
         std::printf("done: %d files, %lld bytes\n", result.files, static_cast<long long>(result.bytes));
         return 0;
     case DiscBurn::Outcome::Refused:
-        std::printf("refused: %s\n", qPrintable(result.text));
+        std::printf("refused: %s\n", ToolText::utf8(result.text).constData());
         break;
     case DiscBurn::Outcome::Failed:
-        std::printf("failed: %s\n", qPrintable(result.text));
+        std::printf("failed: %s\n", ToolText::utf8(result.text).constData());
         break;
     case DiscBurn::Outcome::Cancelled:
-        std::printf("cancelled: %s\n", qPrintable(result.text));
+        std::printf("cancelled: %s\n", ToolText::utf8(result.text).constData());
         break;
     }
     return 1;

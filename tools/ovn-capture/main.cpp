@@ -180,7 +180,7 @@ int main(int argc, char *argv[])
     }
     std::unique_ptr<CaptureDevice> device = CaptureDevices::open(deviceId);
     if (!device) {
-        std::fprintf(stderr, "ovn-capture: no device %s\n", qPrintable(deviceId));
+        std::fprintf(stderr, "ovn-capture: no device %s\n", ToolText::utf8(deviceId).constData());
         return 1;
     }
 

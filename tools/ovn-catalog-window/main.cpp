@@ -442,7 +442,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
     const QString name = parser.value(rescan ? QStringLiteral("rescan") : QStringLiteral("delete-category"));
     const std::optional<CategoryNode> node = categoryNamed(window, name);
     if (!node || node->isEmpty()) {
-        QTextStream(stderr) << "ovn-catalog-window: no category named " << name << Qt::endl;
+        QTextStream(stderr) << "ovn-catalog-window: no category named " << ToolText::printable(name) << Qt::endl;
         return 1;
     }
     QEventLoop loop;
@@ -453,7 +453,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
                              if (refusal.isEmpty())
                                  out << "new " << added << " missing " << missing << " changed " << changed << Qt::endl;
                              else
-                                 out << refusal << Qt::endl;
+                                 out << ToolText::printable(refusal) << Qt::endl;
                              status = refusal.isEmpty() ? 0 : 1;
                              loop.quit();
                          });
@@ -463,7 +463,7 @@ std::optional<int> runCategoryCommands(OVNAssetManager *window, const QCommandLi
     } else {
         // No alert is answered here but by its default button, "Delete".
         QObject::connect(window, &OVNAssetManager::deletionFinished, &loop, [&](const QString &failure) {
-            out << (failure.isEmpty() ? QStringLiteral("deleted") : failure) << Qt::endl;
+            out << (failure.isEmpty() ? QStringLiteral("deleted") : ToolText::printable(failure)) << Qt::endl;
             status = failure.isEmpty() ? 0 : 1;
             loop.quit();
         });
@@ -547,7 +547,7 @@ std::optional<int> runWindowWrites(OVNAssetManager *window, const QCommandLinePa
             status = ToolStart::refuse(lastAlert);
         } else {
             if (!lastAlert.isEmpty()) // the entries left out, named in the one alert
-                out << "left out: " << lastAlert << Qt::endl;
+                out << "left out: " << ToolText::printable(lastAlert) << Qt::endl;
             OVNExportImages::Options options;
             options.sizeIndex = 0;
             const QList<OVNExportImages::Entry> entries =
@@ -674,13 +674,13 @@ int main(int argc, char **argv)
     const QString catalog = parser.positionalArguments().first();
     std::shared_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-catalog-window");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        QTextStream(stderr) << "ovn-catalog-window: no catalog at " << catalog << Qt::endl;
+    if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty()) {
+        QTextStream(stderr) << "ovn-catalog-window: " << ToolText::printable(failure) << Qt::endl;
         return 1;
     }
     // As the program does: only a catalog user in a group is let in.
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty()) {
-        QTextStream(stderr) << "ovn-catalog-window: " << refusal << Qt::endl;
+        QTextStream(stderr) << "ovn-catalog-window: " << ToolText::printable(refusal) << Qt::endl;
         return 1;
     }
 
@@ -711,8 +711,8 @@ int main(int argc, char **argv)
             timer.start();
             window->selectCategory(item->node.value(CatalogNames::keyMid).toString());
             window->mediaView()->repaint();
-            QTextStream(stdout) << name << ": " << window->mediaView()->count() << " items shown in " << timer.elapsed()
-                                << " ms" << Qt::endl;
+            QTextStream(stdout) << ToolText::printable(name) << ": " << window->mediaView()->count()
+                                << " items shown in " << timer.elapsed() << " ms" << Qt::endl;
             break;
         }
     }
@@ -732,7 +732,7 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("select"))) {
         const QStringList names = parser.value(QStringLiteral("select")).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString &name : selectByName(window->mediaView(), names))
-            QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << name << Qt::endl;
+            QTextStream(stderr) << "ovn-catalog-window: no thumbnail named " << ToolText::printable(name) << Qt::endl;
         QTextStream(stdout) << "selected " << window->mediaView()->numberOfSelectedRows() << Qt::endl;
     }
     // ---- list ----
@@ -810,7 +810,7 @@ int main(int argc, char **argv)
         window->mediaView()->setFocus();
         QApplication::processEvents();
         for (const QString &line : window->describeActions())
-            QTextStream(stdout) << line << Qt::endl;
+            QTextStream(stdout) << ToolText::printable(line) << Qt::endl;
     }
     const bool commandsOnly = (parser.isSet(QStringLiteral("filter")) || parser.isSet(QStringLiteral("actions"))
                                || parser.isSet(QStringLiteral("list")))

@@ -16,15 +16,16 @@
 // FILE may name a server catalog instead: postgresql:HOST:PORT/DATABASE (HOST a socket folder or
 // a name), with the user and password from $PGUSER and $PGPASSWORD.
 //
-// Lists are tab-separated, one item a line, control characters of the catalog's text written as
-// \xHH (but "list" prints the fields as they are, as the sqlite3 shell does). Failures go to standard error with the
-// exit status 1.
+// Lists are tab-separated ("list" separates by | as the sqlite3 shell does), one item a line,
+// control characters of the catalog's text written as \xHH and a backslash as \\, so that no title
+// drives the terminal or forges a line. Failures go to standard error with the exit status 1.
 //
 // On a catalog with users the tool is the account's own catalog user, as the program is: an account
 // that is no catalog user, or in no group, is refused; lists leave out what that user may not read,
 // and each change needs the level the catalog window asks for.
 
 #include "ToolAccount.h"
+#include "ToolCatalog.h"
 #include "ToolText.h"
 
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -168,17 +169,21 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
     return 0;
 }
 
-// The text's UTF-8 at the end of `out`; ASCII, as nearly all catalog text is, narrowed in two
+// The text's UTF-8 at the end of `out`, written out as ToolText writes it (control characters as
+// \xHH, a backslash as \\); ASCII without either, as nearly all catalog text is, narrowed in two
 // plain loops that the compiler vectorises.
 void appendUtf8(QByteArray &out, const QString &text)
 {
     const char16_t *from = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype length = text.size();
     char16_t any = 0;
-    for (qsizetype i = 0; i < length; ++i)
+    bool special = false;
+    for (qsizetype i = 0; i < length; ++i) {
         any |= from[i];
-    if (any >= 0x80) {
-        out += text.toUtf8();
+        special |= from[i] < 0x20 || from[i] == 0x7f || from[i] == u'\\';
+    }
+    if (any >= 0x80 || special) {
+        out += ToolText::utf8(text);
         return;
     }
     const qsizetype at = out.size();
@@ -347,8 +352,8 @@ int seedCatalog(OVNDatabaseAccess &db, const QStringList &images)
             reader.setAutoTransform(true);
             picture = reader.read();
             if (picture.isNull()) {
-                QTextStream(stderr) << "ovn-catalog: skipped " << images.at(i) << ": " << reader.errorString()
-                                    << Qt::endl;
+                QTextStream(stderr) << "ovn-catalog: skipped " << ToolText::printable(images.at(i)) << ": "
+                                    << ToolText::printable(reader.errorString()) << Qt::endl;
                 continue;
             }
             const QFileInfo file(images.at(i));
@@ -409,8 +414,7 @@ int main(int argc, char **argv)
 
     const QLatin1String serverPrefix("postgresql:");
     const bool onServer = path.startsWith(serverPrefix);
-    if (!onServer && command != QLatin1String("create") && command != QLatin1String("seed") && !QFileInfo::exists(path))
-        return fail(QStringLiteral("no catalog file at %1 (make one with \"create\")").arg(path));
+    const bool makes = command == QLatin1String("create") || command == QLatin1String("seed");
     OVNDatabaseAccess db;
     if (onServer) {
         const QString server = path.mid(serverPrefix.size());
@@ -421,6 +425,8 @@ int main(int argc, char **argv)
                                 qEnvironmentVariable("PGPASSWORD"), server.mid(slash + 1));
     } else {
         db.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+        // Only "create" and "seed" make a catalog file; the others refuse a missing one, with why.
+        db.setCreatesMissingFile(makes);
     }
     // From here on the catalog's own messages go to the log, not to the terminal.
     ToolAccount::logMessages();
@@ -441,8 +447,8 @@ int main(int argc, char **argv)
             return failed(db, QStringLiteral("the catalog could not be made"));
         return 0;
     }
-    if (!db.checkForDatabaseSetup())
-        return fail(QStringLiteral("%1 holds no catalog").arg(path));
+    if (const QString failure = ToolCatalog::openFailure(db, path); !failure.isEmpty())
+        return fail(failure);
     if (command == QLatin1String("add-category")) {
         if (rest.isEmpty())
             return usage();

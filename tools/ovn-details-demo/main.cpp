@@ -8,6 +8,7 @@
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -169,10 +170,10 @@ bool writePng(QWidget &pane, const QString &folder, const QString &name,
     }
     const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
     if (!image.save(path)) {
-        QTextStream(stderr) << "cannot write " << path << "\n";
+        QTextStream(stderr) << "cannot write " << ToolText::printable(path) << "\n";
         return false;
     }
-    QTextStream(stdout) << path << "\n";
+    QTextStream(stdout) << ToolText::printable(path) << "\n";
     return true;
 }
 
@@ -195,7 +196,7 @@ int main(int argc, char **argv)
     }
     const QString folder = args.at(1);
     if (!QDir().mkpath(folder)) {
-        QTextStream(stderr) << "cannot create " << folder << "\n";
+        QTextStream(stderr) << "cannot create " << ToolText::printable(folder) << "\n";
         return 1;
     }
 

@@ -140,8 +140,8 @@ int main(int argc, char *argv[])
         return usage();
 
     std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-express");
-    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup())
-        return finish("refused", ToolAccount::failure(*db, QStringLiteral("cannot open the catalog ") + catalog));
+    if (const QString failure = ToolCatalog::openFailure(*db, catalog); !failure.isEmpty())
+        return finish("refused", failure);
     if (login.isEmpty()) {
         // As the program does: the account's own catalog user, without a password.
         if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())

@@ -2,6 +2,7 @@
 // viewers see them (the user's "FileTypeMapping" preference, or the built-in table).
 
 #include "formats/OVNExtensionMapping.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ int main(int argc, char **argv)
     const OVNExtensionMapping mapping;
     for (const QString &file : files) {
         const QSize thumb = mapping.getThumbSizeForFile(file);
-        out << file << '\t' << "processor=" << mapping.getProcessorForFile(file)
+        out << ToolText::printable(file) << '\t' << "processor=" << mapping.getProcessorForFile(file)
             << " viewer=" << mapping.getViewerForFile(file) << " type=" << mapping.getTypeForFile(file)
             << " exif=" << (mapping.getParseEXIFForFile(file) ? 1 : 0)
             << " iptc=" << (mapping.getParseIPTCForFile(file) ? 1 : 0) << " thumbnail=" << thumb.width() << 'x'

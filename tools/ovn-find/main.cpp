@@ -4,8 +4,10 @@
 // the catalog window's. Prints "sql: STATEMENT", "found: N", then "MID<TAB>DISPLAYTAG" per entry;
 // --save stores the search as a smart folder and prints "saved: ID"; a refused search prints
 // "refused: MESSAGE" and exits 1, as does a catalog that cannot be opened; 2 is a wrong command
-// line. The search-in list holds only categories the user may read; a search in another is refused.
-// Control characters of the catalog's text are printed as \xHH. The search runs as the account's
+// line. The search-in list holds only categories the user may read; a folder covers every readable
+// category below it, also inside a folder the user may not read. A place the list does not offer
+// (renamed or deleted since, or unreadable) searches every entry, as the find sheet does.
+// Control characters of the catalog's text are printed as \xHH, a backslash as \\. The search runs as the account's
 // catalog user and finds only entries that user may read; an account the catalog does not let in
 // is refused, as the program refuses it, and reads nothing.
 
@@ -70,8 +72,8 @@ int main(int argc, char *argv[])
     QString saveName;
     bool save = false;
     std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-find");
-    if (!db->isDBConnectionActive() || !db->checkForDatabaseSetup())
-        return refuse(ToolAccount::failure(*db, QStringLiteral("cannot open the catalog ") + catalog));
+    if (const QString failure = ToolCatalog::openFailure(*db, catalog); !failure.isEmpty())
+        return refuse(failure);
     if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
         return refuse(refusal);
     if (args.first() == QLatin1String("--smart-folder")) {
@@ -89,7 +91,7 @@ int main(int argc, char *argv[])
     } else {
         QFile file(args.takeFirst());
         if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "ovn-find: cannot read %s\n", qPrintable(file.fileName()));
+            std::fprintf(stderr, "ovn-find: cannot read %s\n", ToolText::utf8(file.fileName()).constData());
             return 2;
         }
         const QVariant read = PropertyList::read(file.readAll());
@@ -107,15 +109,9 @@ int main(int argc, char *argv[])
     OVNFind find;
     for (const OVNFind::Catalog &item : OVNFind::catalogsOf(*db))
         find.addCatalog(item.title, item.ids);
-    // Only the places the user may read are offered; a search in any other is refused rather than
-    // widened to every entry.
-    if (settings.contains(QStringLiteral("CATALOG"))) {
-        const QString place = settings.value(QStringLiteral("CATALOG")).toString();
-        const std::vector<OVNFind::Catalog> &offered = find.catalogs();
-        if (std::none_of(offered.begin(), offered.end(),
-                         [&place](const OVNFind::Catalog &item) { return item.title == place; }))
-            return refuse(QStringLiteral("No category \"%1\" can be searched in.").arg(place));
-    }
+    // As the find sheet: a place the list does not offer (renamed since a smart folder was saved,
+    // deleted, or one the user may not read) searches every entry, and only the entries the user
+    // may read are listed below.
     find.setSearchSettings(settings);
     const QString refusal = find.refusal();
     if (!refusal.isEmpty())

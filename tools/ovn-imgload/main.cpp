@@ -10,6 +10,7 @@
 #include "platform/ImageFileReader.h"
 #include "platform/Movie.h"
 #include "tools/common/ToolNumber.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -105,20 +106,24 @@ int main(int argc, char **argv)
             image = image.scaled(std::max(1, image.width() >> shrink), std::max(1, image.height() >> shrink),
                                  Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     } else {
-        std::fprintf(stderr, "%s: processor %s gives no picture\n", qPrintable(input), qPrintable(processor));
+        std::fprintf(stderr, "%s: processor %s gives no picture\n", ToolText::utf8(input).constData(),
+                     ToolText::utf8(processor).constData());
         return 1;
     }
     const qint64 ms = timer.elapsed();
     if (image.isNull()) {
-        std::fprintf(stderr, "%s: no picture (processor %s)\n", qPrintable(input), qPrintable(processor));
+        std::fprintf(stderr, "%s: no picture (processor %s)\n", ToolText::utf8(input).constData(),
+                     ToolText::utf8(processor).constData());
         return 1;
     }
     QImageWriter writer(output);
     if (!writer.write(image)) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(output), qPrintable(writer.errorString()));
+        std::fprintf(stderr, "%s: %s\n", ToolText::utf8(output).constData(),
+                     ToolText::utf8(writer.errorString()).constData());
         return 1;
     }
-    std::printf("%s: processor %s, %dx%d, %lld ms -> %s\n", qPrintable(input), qPrintable(processor), image.width(),
-                image.height(), static_cast<long long>(ms), qPrintable(output));
+    std::printf("%s: processor %s, %dx%d, %lld ms -> %s\n", ToolText::utf8(input).constData(),
+                ToolText::utf8(processor).constData(), image.width(), image.height(), static_cast<long long>(ms),
+                ToolText::utf8(output).constData());
     return 0;
 }

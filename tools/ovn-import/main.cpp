@@ -128,7 +128,7 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
 {
     const QString categoryId = existing(connection, category, QStringLiteral("C"));
     if (categoryId.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: no category %s\n", qPrintable(category));
+        std::fprintf(stderr, "ovn-import: no category %s\n", ToolText::utf8(category).constData());
         return 1;
     }
     const QString refusal = ToolAccount::refusal(connection, QStringLiteral("READ & WRITE"), {categoryId});
@@ -226,7 +226,8 @@ int main(int argc, char *argv[])
     if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
         std::fprintf(
             stderr, "ovn-import: %s\n",
-            qPrintable(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog)));
+            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog))
+                .constData());
         return 1;
     }
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
@@ -247,14 +248,15 @@ int main(int argc, char *argv[])
                                                      settings.reconnectWaitSeconds, nullptr, nullptr, nullptr);
     }
     if (categoryId.isEmpty()) {
-        std::fprintf(
-            stderr, "ovn-import: %s\n",
-            qPrintable(ToolAccount::failure(
-                *connection, QStringLiteral("cannot make the %1 %2")
-                                 .arg(smart ? QStringLiteral("folder") : QStringLiteral("collection"), category))));
+        std::fprintf(stderr, "ovn-import: %s\n",
+                     ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot make the %1 %2")
+                                                                          .arg(smart ? QStringLiteral("folder")
+                                                                                     : QStringLiteral("collection"),
+                                                                               category)))
+                         .constData());
         return 1;
     }
-    std::printf("%s %s\n", smart ? "folder" : "category", qPrintable(categoryId));
+    std::printf("%s %s\n", smart ? "folder" : "category", ToolText::utf8(categoryId).constData());
 
     settings.categoryId = categoryId;
     OVNImportWorker worker(siblings(*connection, settings.reconnectWaitSeconds), settings);

@@ -16,6 +16,7 @@
 #include "platform/UserDefaults.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -91,7 +92,7 @@ int main(int argc, char **argv)
     UserDefaults &defaults = UserDefaults::standard();
     defaults.setArguments(rest);
     if (!defaults.loadProblem().isEmpty())
-        QTextStream(stderr) << defaults.loadProblem() << Qt::endl;
+        QTextStream(stderr) << ToolText::printable(defaults.loadProblem()) << Qt::endl;
 
     OVNThumbnailLayoutListModel model(defaults);
     model.load();
@@ -101,10 +102,12 @@ int main(int argc, char **argv)
         QString name = reading.layouts.at(i).toMap().value(QStringLiteral("NAME")).toString();
         if (name.size() > 80)
             name = name.left(80) + QStringLiteral("...");
-        out << "layout " << i << ": " << name << (reading.fromStore.at(i) ? " (stored)" : " (built-in)") << '\n';
+        out << "layout " << i << ": " << ToolText::printable(name)
+            << (reading.fromStore.at(i) ? " (stored)" : " (built-in)") << '\n';
     }
     for (const OVNLayoutProblem &problem : reading.problems)
-        out << "problem: layout " << problem.layout << ' ' << problem.key << ": " << problem.reason << '\n';
+        out << "problem: layout " << problem.layout << ' ' << ToolText::printable(problem.key) << ": "
+            << ToolText::printable(problem.reason) << '\n';
     out.flush();
 
     int status = 0;
@@ -115,16 +118,17 @@ int main(int argc, char **argv)
         QString error;
         const QVariant value = valueForKey(set.at(1), set.at(2), &error);
         if (!value.isValid()) {
-            QTextStream(stderr) << "ovn-layouts: " << error << Qt::endl;
+            QTextStream(stderr) << "ovn-layouts: " << ToolText::printable(error) << Qt::endl;
             return 2;
         }
         model.setSelectedRows({*index});
         if (model.setValue(set.at(1), value) == OVNThumbnailLayoutListModel::EditResult::Saved) {
-            out << "set: layout " << *index << ' ' << set.at(1) << " stored in " << defaults.filePath() << '\n';
+            out << "set: layout " << *index << ' ' << ToolText::printable(set.at(1)) << " stored in "
+                << ToolText::printable(defaults.filePath()) << '\n';
             if (model.storedListKept() && !model.keptCopyPath().isEmpty())
-                out << "kept: " << model.keptCopyPath() << '\n';
+                out << "kept: " << ToolText::printable(model.keptCopyPath()) << '\n';
         } else {
-            QTextStream(stderr) << "ovn-layouts: " << model.lastError() << Qt::endl;
+            QTextStream(stderr) << "ovn-layouts: " << ToolText::printable(model.lastError()) << Qt::endl;
             status = 1;
         }
         out.flush();
@@ -132,14 +136,14 @@ int main(int argc, char **argv)
 
     if (!renderDir.isEmpty()) {
         if (!QDir().mkpath(renderDir)) {
-            QTextStream(stderr) << "ovn-layouts: cannot make " << renderDir << Qt::endl;
+            QTextStream(stderr) << "ovn-layouts: cannot make " << ToolText::printable(renderDir) << Qt::endl;
             return 1;
         }
         const QImage picture = OVNSplashScreen::artworkImage();
         for (int i = 0; i < model.rowCount(); ++i) {
             const QString path = QDir(renderDir).filePath(QStringLiteral("layout-%1.png").arg(i));
             if (!model.preview(model.layout(i), picture).save(path)) {
-                QTextStream(stderr) << "ovn-layouts: cannot write " << path << Qt::endl;
+                QTextStream(stderr) << "ovn-layouts: cannot write " << ToolText::printable(path) << Qt::endl;
                 status = 1;
             }
         }

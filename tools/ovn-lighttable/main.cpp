@@ -12,7 +12,8 @@
 // Prints "panes N" whenever the panes are built, "loaded ROW MID WxH rotation R" per finished load,
 // "advance ROW" per automatic step, "rating ROW MID N" and "turned ROW MID CODE" per write that
 // succeeded, and "failed: MESSAGE" for a refused or failed one (exit status 1). A load that fails
-// is told on standard error. Exit status 2 on bad arguments or a catalog or category not there;
+// is told on standard error. A catalog that cannot be opened is told on standard error with the
+// reason (exit status 1, as every tool); exit status 2 on bad arguments or a category not there;
 // an account the catalog does not let in prints "refused: " and the program's words (status 1).
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
@@ -114,16 +115,16 @@ int main(int argc, char **argv)
     UserDefaults::standard().registerDefaults(OVNRegisteredDefaults::startupDefaults(QRectF(0, 0, 1280, 800)));
     std::shared_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-lighttable");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        std::fprintf(stderr, "ovn-lighttable: cannot open the catalog %s\n", qPrintable(catalog));
-        return 2;
+    if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty()) {
+        std::fprintf(stderr, "ovn-lighttable: %s\n", ToolText::utf8(failure).constData());
+        return 1;
     }
     // As the program: the account's own catalog user, with its privileges.
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
         return ToolStart::refuse(refusal);
     const QString categoryId = ToolCatalog::categoryId(*connection, category);
     if (categoryId.isEmpty()) {
-        std::fprintf(stderr, "ovn-lighttable: no category %s\n", qPrintable(category));
+        std::fprintf(stderr, "ovn-lighttable: no category %s\n", ToolText::utf8(category).constData());
         return 2;
     }
     QString lastAlert;
@@ -135,7 +136,7 @@ int main(int argc, char **argv)
     window->setDatabaseConnection(connection);
     window->makeWindowControllers();
     if (!window->selectCategory(categoryId)) {
-        std::fprintf(stderr, "ovn-lighttable: cannot show the category %s\n", qPrintable(category));
+        std::fprintf(stderr, "ovn-lighttable: cannot show the category %s\n", ToolText::utf8(category).constData());
         return 2;
     }
     // Through the window's own action, which keeps no reference: the new top-level light table.
@@ -165,7 +166,7 @@ int main(int argc, char **argv)
                 .arg(rotation));
     });
     QObject::connect(table, &OVNLightTable::itemFailed, [](int row, const QString &mid, const QString &reason) {
-        std::fprintf(stderr, "ovn-lighttable: %d %s not loaded: %s\n", row, qPrintable(mid),
+        std::fprintf(stderr, "ovn-lighttable: %d %s not loaded: %s\n", row, ToolText::utf8(mid).constData(),
                      ToolText::utf8(reason).constData());
     });
     QObject::connect(table, &OVNLightTable::advanced, [&](int row) { out(QStringLiteral("advance %1").arg(row)); });
@@ -244,7 +245,7 @@ int main(int argc, char **argv)
             QWidget *shown = table->centralWidget() ? static_cast<QWidget *>(table) : table->roll()->window();
             QCoreApplication::processEvents();
             if (!shown->grab().save(value)) {
-                std::fprintf(stderr, "ovn-lighttable: cannot write %s\n", qPrintable(value));
+                std::fprintf(stderr, "ovn-lighttable: cannot write %s\n", ToolText::utf8(value).constData());
                 return 2;
             }
         }

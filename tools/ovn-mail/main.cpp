@@ -54,6 +54,11 @@ int main(int argc, char **argv)
             const std::optional<int> index = ToolNumber::integer32("--size", args.at(++i), 0, 5);
             if (!index)
                 return 2;
+            // 4 is the pop-up's line between the sizes and the original, no size of its own.
+            if (!OVNSendImagesAsMail::isSizeIndex(*index)) {
+                std::fprintf(stderr, "ovn-mail: --size takes 0, 1, 2, 3 or 5, not %d\n", *index);
+                return 2;
+            }
             options.sizeIndex = *index;
         } else if (arg == QLatin1String("--caption") && hasValue) {
             options.caption = true;

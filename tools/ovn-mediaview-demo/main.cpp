@@ -32,6 +32,7 @@
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -523,7 +524,7 @@ Options parse(const QStringList &args)
         else if (a == QLatin1String("--scroll-through"))
             o.scrollThrough = true;
         else {
-            std::fprintf(stderr, "unknown option %s\n", qPrintable(a));
+            std::fprintf(stderr, "unknown option %s\n", ToolText::utf8(a).constData());
             std::fputs(usageText, stderr);
             std::exit(2);
         }
@@ -577,7 +578,7 @@ int main(int argc, char **argv)
         if (!openCatalog(db, o.catalog, refusal)) {
             if (!refusal.isEmpty())
                 return ToolStart::refuse(refusal);
-            std::fprintf(stderr, "cannot open the catalog %s\n", qPrintable(o.catalog));
+            std::fprintf(stderr, "cannot open the catalog %s\n", ToolText::utf8(o.catalog).constData());
             return 1;
         }
         if (!exists && !fillCatalog(db, o.scrollBench ? 100000 : o.items))
@@ -635,10 +636,10 @@ int main(int argc, char **argv)
         view.setThumbnailLoadBudgetMs(budget);
         const QString out = outFor(o, style);
         if (!shot.save(out))
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
+            std::fprintf(stderr, "cannot write %s\n", ToolText::utf8(out).constData());
         else
-            std::printf("%s: style %d, %d items, %dx%d\n", qPrintable(out), style, view.count(), shot.width(),
-                        shot.height());
+            std::printf("%s: style %d, %d items, %dx%d\n", ToolText::utf8(out).constData(), style, view.count(),
+                        shot.width(), shot.height());
         if (view.count() >= 100000)
             printPaintFigures(view);
     }

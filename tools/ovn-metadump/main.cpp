@@ -2,6 +2,7 @@
 // key, one "key = value" a line. .xmp files are read as XMP sidecars.
 #include "formats/OVNImageTagParser.h"
 #include "formats/OVNXMPHelper.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -16,15 +17,26 @@ namespace {
 constexpr const char *usageText = "usage: ovn-metadump FILE...\n"
                                   "Prints the metadata dictionary of each file, sorted by key.\n";
 
-// One value on one line: line breaks inside XMP texts are shown as \n.
+// One value on one line: line breaks inside XMP texts are shown as \n and \r, every other control
+// character and the backslash as the tools write them (ToolText).
 QString printable(const QVariant &value)
 {
-    QString text = value.typeId() == QMetaType::Double ? OVNImageTagParser::textOfNumber(value) : value.toString();
-    text.replace(u'\\', QStringLiteral("\\\\"));
-    text.replace(u'\n', QStringLiteral("\\n"));
-    text.replace(u'\r', QStringLiteral("\\r"));
-    return text;
+    const QString text = value.typeId() == QMetaType::Double ? OVNImageTagParser::textOfNumber(value)
+                                                             : value.toString();
+    QString out;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype to = from;
+        while (to < text.size() && text.at(to) != u'\n' && text.at(to) != u'\r')
+            ++to;
+        out += ToolText::printable(text.mid(from, to - from));
+        if (to < text.size())
+            out += text.at(to) == u'\n' ? QStringLiteral("\\n") : QStringLiteral("\\r");
+        from = to + 1;
+    }
+    return out;
 }
+
+QString printable(const QString &text) { return ToolText::printable(text); }
 
 } // namespace
 
@@ -45,7 +57,7 @@ int main(int argc, char **argv)
     for (const QString &path : std::as_const(files)) {
         const QFileInfo info(path);
         if (!info.isFile() || !info.isReadable()) {
-            err << "ovn-metadump: cannot read " << path << "\n";
+            err << "ovn-metadump: cannot read " << printable(path) << "\n";
             ++failures;
             continue;
         }
@@ -56,7 +68,7 @@ int main(int argc, char **argv)
             metadata = OVNImageTagParser().parseFileForExifInfo(path);
 
         if (files.size() > 1)
-            out << "==> " << path << " <==\n";
+            out << "==> " << printable(path) << " <==\n";
         QStringList keys = metadata.keys();
         std::sort(keys.begin(), keys.end());
         for (const QString &key : std::as_const(keys))

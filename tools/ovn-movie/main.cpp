@@ -4,6 +4,7 @@
 #include "viewers/OVNMovieView.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -79,9 +80,9 @@ int main(int argc, char **argv)
     if (file.isEmpty())
         return usage();
 
-    std::printf("backend %s\n", qPrintable(backend));
+    std::printf("backend %s\n", ToolText::utf8(backend).constData());
     const QString device = MoviePlayer::audioDeviceName();
-    std::printf("audio %s\n", device.isEmpty() ? "none" : qPrintable(device));
+    std::printf("audio %s\n", device.isEmpty() ? "none" : ToolText::utf8(device).constData());
 
     MoviePlayer player;
     OVNMovieView view;
@@ -118,7 +119,7 @@ int main(int argc, char **argv)
         opened = player.openAndWait(file, &error);
     }
     if (!opened) {
-        std::printf("failed: %s\n", qPrintable(error));
+        std::printf("failed: %s\n", ToolText::utf8(error).constData());
         std::fflush(stdout);
         std::_Exit(1);
     }
@@ -143,7 +144,7 @@ int main(int argc, char **argv)
             waitForFrame(player, 5000);
         view.repaint();
         if (!view.grab().save(grab)) {
-            std::printf("failed: cannot write %s\n", qPrintable(grab));
+            std::printf("failed: cannot write %s\n", ToolText::utf8(grab).constData());
             return 1;
         }
     }

@@ -5,11 +5,14 @@
 //   missing FILE: <alert>        the file is not there
 //   nothing FILE                 the file-type table opens it nowhere
 // Without --dry-run the desktop's application is started for the "desktop" lines.
+// File names and the alerts' texts are printed with control characters written out (\xHH) and a
+// backslash as \\, as every tool prints them.
 // Exit status: 0 when every file has somewhere to go (and started), 1 otherwise, 2 for usage.
 
 #include "app/OVNDocumentController.h"
 #include "app/OVNOpenRoute.h"
 #include "formats/OVNExtensionMapping.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QCoreApplication>
@@ -48,13 +51,14 @@ int main(int argc, char **argv)
         const QString path = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
         OVNOpenRoute route = OVNOpenRoute::forFile(path, QString(), mapping);
         route.path = file;
-        out << route.describe() << '\n';
+        out << ToolText::printable(route.describe()) << '\n';
         out.flush();
         switch (route.kind) {
         case OVNOpenRoute::Kind::Desktop:
             route.path = path;
             if (!dryRun && !OVNDocumentController::launch(route)) {
-                err << "ovn-open: " << route.application.id << " could not be started for " << file << '\n';
+                err << "ovn-open: " << ToolText::printable(route.application.id) << " could not be started for "
+                    << ToolText::printable(file) << '\n';
                 status = 1;
             }
             break;

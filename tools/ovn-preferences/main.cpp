@@ -25,6 +25,7 @@
 #include "uikit/DrawingKit.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -46,7 +47,8 @@ public:
     {
         QString message = alert.informativeText;
         message.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QTextStream(stdout) << alert.message << ": " << message.simplified() << Qt::endl;
+        QTextStream(stdout) << ToolText::printable(alert.message) << ": " << ToolText::printable(message.simplified())
+                            << Qt::endl;
         return 0;
     }
 };
@@ -180,7 +182,8 @@ int main(int argc, char *argv[])
         if (!selectByTitle(window.sheetProcessorPopUp(), parts.at(1))
             || !selectByTitle(window.sheetViewerPopUp(), parts.at(2))
             || !selectByTitle(window.sheetTypePopUp(), parts.at(3))) {
-            err << "ovn-preferences: unknown processor, viewer or type in " << parser.value(addFileType) << Qt::endl;
+            err << "ovn-preferences: unknown processor, viewer or type in "
+                << ToolText::printable(parser.value(addFileType)) << Qt::endl;
             return 2;
         }
         ok = window.saveFileTypeSheet() && ok;

@@ -7,6 +7,7 @@
 #include "viewers/OVNSlideShowView.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -59,7 +60,7 @@ int main(int argc, char **argv)
     if (files.isEmpty())
         return usage();
     if (!grabDir.isEmpty() && !QDir().mkpath(grabDir)) {
-        std::printf("failed: cannot make %s\n", qPrintable(grabDir));
+        std::printf("failed: cannot make %s\n", ToolText::utf8(grabDir).constData());
         return 1;
     }
 
@@ -69,12 +70,12 @@ int main(int argc, char **argv)
     show->setInterval(24 * 3600 * 1000); // steps come from here, not from the timer
     int status = 0;
     QObject::connect(show, &OVNSlideShow::slideShown, &app, [&](int index, const QString &path) {
-        std::printf("slide %d of %lld %s\n", index + 1, qint64(files.size()), qPrintable(path));
+        std::printf("slide %d of %lld %s\n", index + 1, qint64(files.size()), ToolText::utf8(path).constData());
         std::fflush(stdout);
         if (!grabDir.isEmpty()) {
             const QString out = QDir(grabDir).filePath(QStringLiteral("slide-%1.png").arg(index + 1));
             if (!show->view()->grab().save(out)) {
-                std::printf("failed: cannot write %s\n", qPrintable(out));
+                std::printf("failed: cannot write %s\n", ToolText::utf8(out).constData());
                 status = 1;
             }
         }
@@ -84,7 +85,7 @@ int main(int argc, char **argv)
         });
     });
     QObject::connect(show, &OVNSlideShow::slideSkipped, &app, [&](int, const QString &path) {
-        std::printf("skipped %s\n", qPrintable(path));
+        std::printf("skipped %s\n", ToolText::utf8(path).constData());
         std::fflush(stdout);
         // Its note holds the place like a slide; the next step comes from here too.
         QTimer::singleShot(0, show, [&] {

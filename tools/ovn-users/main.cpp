@@ -10,7 +10,8 @@
 // catalog user whose login is this account's name in the system's user database, which must be in
 // a group; "grant" then needs FULL ACCESS on the category, as the privileges window does. "level"
 // of another login than this account's also needs the password of LOGIN, a user who may manage
-// users; a member may ask his own level without one.
+// users; a member may ask his own level without one. The level of a category that is not there is
+// refused ("no category ID"). A catalog file that is not there is refused, never made.
 // Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
@@ -70,7 +71,9 @@ void usage() { std::fputs(usageText, stderr); }
 
 std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
-    return ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-users");
+    // A mistyped catalog file is refused, never made: the users of a catalog are set up in one that
+    // exists. An empty server database gets the catalog's tables, as the program makes them there.
+    return ToolCatalog::open(catalog, ToolCatalog::Tables::TablesOnServer, "ovn-users");
 }
 
 QString readPassword()
@@ -123,14 +126,14 @@ int main(int argc, char *argv[])
     }
 
     std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(catalog);
+    if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty())
+        return refuse(failure);
     AnsweringPresenter alerts;
     OVNUserAdministration users(connection.get(), alerts);
 
     if (action == QLatin1String("grant") || action == QLatin1String("level")) {
         // Both ask about categories as the account's own catalog user: as the program refuses it at
         // start-up, an account that is no catalog user, or is in no group, reads and changes nothing.
-        if (!connection->isDBConnectionActive())
-            return refuse(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog %1").arg(catalog)));
         if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
             return refuse(refusal);
         if (action == QLatin1String("level")) {
@@ -140,6 +143,9 @@ int main(int argc, char *argv[])
                 && (users.open() != OVNUserAdministration::Opening::Login
                     || !users.login(managerLogin, readPassword())))
                 return refuse(OVNUserAdministration::loginFailedText());
+            // A level of a category that is not there would read as the level of the whole catalog.
+            if (!connection->getCategoryForMID(args.at(0)))
+                return refuse(QStringLiteral("no category ") + args.at(0));
             connection->checkForUserManagerSetup();
             connection->authenticateUser(args.at(1));
             std::printf("level: %s\n",

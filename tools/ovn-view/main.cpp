@@ -5,6 +5,7 @@
 #include "viewers/OVNImageViewer.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
+#include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QApplication>
@@ -111,7 +112,7 @@ int main(int argc, char *argv[])
         ok = waitForPicture(viewer, nullptr, nullptr, clock);
     }
     if (!ok) {
-        std::printf("failed: %s\n", qPrintable(QStringLiteral("Failed to load media file")));
+        std::printf("failed: %s\n", ToolText::utf8(QStringLiteral("Failed to load media file")).constData());
         return 1;
     }
     for (const QString &zoom : zooms) {
@@ -133,7 +134,7 @@ int main(int argc, char *argv[])
     std::printf("first picture %lld ms, full picture %lld ms\n", static_cast<long long>(firstMs),
                 static_cast<long long>(fullMs));
     if (!grab.isEmpty() && !view->grab().save(grab)) {
-        std::fprintf(stderr, "ovn-view: cannot write %s\n", qPrintable(grab));
+        std::fprintf(stderr, "ovn-view: cannot write %s\n", ToolText::utf8(grab).constData());
         return 1;
     }
     viewer->close();
