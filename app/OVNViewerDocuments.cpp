@@ -16,7 +16,7 @@ bool OVNImageViewerDocuments::openImage(const QString &path, int orientation, co
     // The window owns itself: it is deleted when closed.
     auto *viewer = new OVNImageViewer;
     viewer->setOnLoadOrientation(orientation);
-    viewer->setAdjustExportCheck(adjustCheck);
+    viewer->setHandOnCheck(adjustCheck);
     viewer->loadAndShowFile(path);
     m_documents.removeAll(nullptr);
     m_documents.append(viewer);

@@ -108,6 +108,8 @@ void OVNImageViewer::contextMenuEvent(QContextMenuEvent *event)
 
 void OVNImageViewer::buttonRevealInFinderClick()
 {
+    if (m_handOnCheck && !m_handOnCheck())
+        return;
     if (m_path.isEmpty() || Workspace::revealFiles({m_path}) == Workspace::RevealResult::Failed)
         QApplication::beep();
 }
@@ -215,7 +217,7 @@ void OVNImageViewer::menuAdjust()
     // The picture as shown (a RAW file opened reduced stays reduced) and its current turn. The
     // window lives on its own.
     auto *adjust = new OVNCoreImageAdjustWindow;
-    adjust->setExportCheck(m_adjustExportCheck);
+    adjust->setExportCheck(m_handOnCheck);
     adjust->setOnLoadRotation(m_view->rotation());
     adjust->setImage(m_view->image());
 }

@@ -57,9 +57,11 @@ public:
     // Opens an adjustment window on the picture as shown, turned as shown; it asks the check (a
     // catalog's read rule for the entry shown) at each export.
     void menuAdjust();
-    // Shows the file in the file manager; the window's context menu offers it.
+    // Shows the file in the file manager when the check allows it; the window's context menu offers it.
     void buttonRevealInFinderClick();
-    void setAdjustExportCheck(std::function<bool()> check) { m_adjustExportCheck = std::move(check); }
+    // The catalog's read rule for the entry shown, asked whenever the window hands it on: at each
+    // export of an adjustment window it opened, and before revealing the file.
+    void setHandOnCheck(std::function<bool()> check) { m_handOnCheck = std::move(check); }
     // Sizes the image view and the scroll bars for the zoom, the picture and the window.
     void refreshView();
 
@@ -84,7 +86,7 @@ private:
     OVNImageLoader *m_loader = nullptr;
     QList<QAction *> m_actions;
     OVNOrientation::Turn m_turn;
-    std::function<bool()> m_adjustExportCheck;
+    std::function<bool()> m_handOnCheck;
     bool m_turnFromFile = false; // m_turn comes with the first picture loaded
     QString m_path;
     QString m_processor;
