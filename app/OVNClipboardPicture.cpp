@@ -1,6 +1,6 @@
 #include "app/OVNClipboardPicture.h"
 
-#include "platform/Movie.h"
+#include "decoding/Movie.h"
 
 #include <QDir>
 #include <QMimeData>

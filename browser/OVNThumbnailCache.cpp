@@ -1,6 +1,6 @@
 #include "browser/OVNThumbnailCache.h"
 
-#include "platform/JpegDecoder.h"
+#include "decoding/JpegDecoder.h"
 #include "platform/CatalogNames.h"
 
 #include <QBuffer>

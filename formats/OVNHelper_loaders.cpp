@@ -4,8 +4,8 @@
 
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/Movie.h"
 
 #include <QDir>
 #include <QFile>

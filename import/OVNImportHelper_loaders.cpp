@@ -7,10 +7,10 @@
 #include "formats/OVNHelper.h"
 #include "formats/OVNImageTagParser.h"
 #include "formats/OVNRAWImporter.h"
-#include "platform/DecodeInterrupt.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
-#include "platform/RawDecoder.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/Movie.h"
+#include "decoding/RawDecoder.h"
 
 #include <QFile>
 #include <QImageReader>

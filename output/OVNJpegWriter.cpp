@@ -4,10 +4,10 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
-#include "platform/DecodeMemoryBudget.h"
+#include "decoding/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
-#include "platform/ImageFileReader.h"
-#include "platform/JpegDecoder.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/JpegDecoder.h"
 
 #include <QFile>
 #include <QFont>

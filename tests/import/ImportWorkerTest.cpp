@@ -4,7 +4,7 @@
 
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportWorker.h"
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 

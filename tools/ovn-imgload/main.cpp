@@ -7,8 +7,8 @@
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/Movie.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolUsage.h"
 

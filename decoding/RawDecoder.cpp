@@ -1,8 +1,8 @@
-#include "platform/RawDecoder.h"
+#include "decoding/RawDecoder.h"
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeReport.h"
-#include "platform/LibraryMessages.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/LibraryMessages.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
-#include "platform/TiffReader.h"
+#include "decoding/TiffReader.h"
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeMemoryBudget.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
 
 #include <QFile>
 #include <QFileInfo>

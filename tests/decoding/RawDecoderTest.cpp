@@ -1,6 +1,6 @@
-#include "platform/DecodeInterrupt.h"
-#include "platform/ImageFileReader.h"
-#include "platform/RawDecoder.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/TestEnvironment.h"
 

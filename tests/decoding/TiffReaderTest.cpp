@@ -1,6 +1,6 @@
-#include "platform/DecodeMemoryBudget.h"
-#include "platform/ImageFileReader.h"
-#include "platform/TiffReader.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/TiffReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "platform/MediaVersions.h"
+#include "decoding/MediaVersions.h"
 
-#include "platform/MovieSource_p.h"
+#include "decoding/MovieSource_p.h"
 
 #include <QDir>
 #include <QLibraryInfo>

@@ -1,4 +1,4 @@
-#include "platform/DecodeInterrupt.h"
+#include "decoding/DecodeInterrupt.h"
 
 namespace {
 

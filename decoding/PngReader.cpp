@@ -1,11 +1,11 @@
-#include "platform/PngReader.h"
+#include "decoding/PngReader.h"
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeMemoryBudget.h"
-#include "platform/DecodeReport.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
 #include "platform/FileAccess.h"
-#include "platform/ImageFileReader.h"
-#include "platform/LibraryMessages.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/LibraryMessages.h"
 
 #include <QColorSpace>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Movie.h"
+#include "decoding/Movie.h"
 
 #include <QImage>
 #include <QObject>

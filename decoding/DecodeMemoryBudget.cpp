@@ -1,4 +1,4 @@
-#include "platform/DecodeMemoryBudget.h"
+#include "decoding/DecodeMemoryBudget.h"
 
 #include <unistd.h>
 

@@ -2,12 +2,12 @@
 // process's decoding budget, ends at its deadline or at Cancel, and the file gives no picture
 // rather than holding its thread.
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeMemoryBudget.h"
-#include "platform/ImageFileReader.h"
-#include "platform/JpegDecoder.h"
-#include "platform/Movie.h"
-#include "platform/PngReader.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/JpegDecoder.h"
+#include "decoding/Movie.h"
+#include "decoding/PngReader.h"
 #include "tests/support/HostileFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/DecodeReport.h"
+#include "decoding/DecodeReport.h"
 
 namespace {
 

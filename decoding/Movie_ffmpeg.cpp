@@ -1,6 +1,6 @@
 // Movies and the still formats of the movie framework, read through the FFmpeg libraries.
 
-#include "platform/MovieSource_p.h"
+#include "decoding/MovieSource_p.h"
 
 #include <QLoggingCategory>
 #include <QTransform>

@@ -1,8 +1,8 @@
 // PDF documents as movies: page n is the frame from second n to second n + 1. The document is
 // opened here; its pages are drawn in a child process (see PdfPage_p.h).
 
-#include "platform/MovieSource_p.h"
-#include "platform/PdfPage_p.h"
+#include "decoding/MovieSource_p.h"
+#include "decoding/PdfPage_p.h"
 
 #include <poppler-qt6.h>
 

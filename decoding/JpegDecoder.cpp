@@ -1,9 +1,9 @@
-#include "platform/JpegDecoder.h"
+#include "decoding/JpegDecoder.h"
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeMemoryBudget.h"
-#include "platform/DecodeReport.h"
-#include "platform/LibraryMessages.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/LibraryMessages.h"
 
 #include <QSysInfo>
 

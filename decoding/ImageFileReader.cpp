@@ -1,13 +1,13 @@
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeMemoryBudget.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
-#include "platform/JpegDecoder.h"
-#include "platform/LibraryMessages.h"
-#include "platform/PngReader.h"
-#include "platform/RawDecoder.h"
-#include "platform/TiffReader.h"
+#include "decoding/JpegDecoder.h"
+#include "decoding/LibraryMessages.h"
+#include "decoding/PngReader.h"
+#include "decoding/RawDecoder.h"
+#include "decoding/TiffReader.h"
 
 #include <QBuffer>
 #include <QFile>

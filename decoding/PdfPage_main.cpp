@@ -3,7 +3,7 @@
 // never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
 // not drawn in time.
 
-#include "platform/PdfPage_p.h"
+#include "decoding/PdfPage_p.h"
 
 #include <poppler-qt6.h>
 

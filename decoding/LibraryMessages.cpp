@@ -1,4 +1,4 @@
-#include "platform/LibraryMessages.h"
+#include "decoding/LibraryMessages.h"
 
 #include <tiffio.h>
 

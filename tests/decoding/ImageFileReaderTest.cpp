@@ -1,5 +1,5 @@
-#include "platform/ImageFileReader.h"
-#include "platform/RawDecoder.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/TestEnvironment.h"
 

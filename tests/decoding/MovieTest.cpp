@@ -1,7 +1,7 @@
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeReport.h"
-#include "platform/Movie.h"
-#include "platform/MovieSource_p.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/Movie.h"
+#include "decoding/MovieSource_p.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

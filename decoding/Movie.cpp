@@ -1,8 +1,8 @@
-#include "platform/Movie.h"
+#include "decoding/Movie.h"
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeReport.h"
-#include "platform/MovieSource_p.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/MovieSource_p.h"
 
 #include <QCoreApplication>
 #include <QFile>

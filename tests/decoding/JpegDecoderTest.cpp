@@ -1,5 +1,5 @@
-#include "platform/DecodeReport.h"
-#include "platform/JpegDecoder.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/JpegDecoder.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #pragma once
 
-// The readers behind Movie; private to platform/.
+// The readers behind Movie; private to decoding/.
 
-#include "platform/DecodeInterrupt.h"
-#include "platform/Movie.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/Movie.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 // The entry point of the movie and document reader module (see MovieSource_p.h).
 
-#include "platform/MovieSource_p.h"
+#include "decoding/MovieSource_p.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
