@@ -262,6 +262,8 @@ QString ImageFileReader::refusalText(Facts::Refusal refusal)
         return QStringLiteral("the picture could not be read in time");
     case Facts::Refusal::Cancelled:
         return QStringLiteral("reading the file was cancelled");
+    case Facts::Refusal::Crashed:
+        return QStringLiteral("the picture's reader stopped on a fault in the file");
     }
     return {};
 }

@@ -28,9 +28,9 @@ public:
         bool previewOnly = false; // a camera RAW file whose raw data could not be decoded: the
                                   // picture is its embedded preview (`size` is still the RAW's)
         // Why a file that may hold a picture gave none: its picture needs more than the whole
-        // decoding budget, or its decode ended at the deadline or Cancel of the thread's
-        // DecodeInterrupt scope.
-        enum class Refusal { None, TooLarge, OutOfTime, Cancelled };
+        // decoding budget (or its decoder's memory limit), its decode ended at the deadline or
+        // Cancel of the thread's DecodeInterrupt scope, or its decoder crashed (see MediaDecoder).
+        enum class Refusal { None, TooLarge, OutOfTime, Cancelled, Crashed };
         Refusal refusal = Refusal::None;
     };
     // The refusal as the import lists it; empty for None.

@@ -205,7 +205,9 @@ bool FfmpegSource::open(const QString &path, const FrameLimits &limits, QString 
     m_codec.reset(avcodec_alloc_context3(decoder));
     if (!m_codec || avcodec_parameters_to_context(m_codec.get(), par) < 0)
         return fail(QStringLiteral("no decoder"));
-    m_codec->thread_count = 0;
+    // As many threads as FFmpeg likes, unless the decoder process says (each frame thread holds a
+    // frame of its own).
+    m_codec->thread_count = qEnvironmentVariableIntValue("OVN_MOVIE_DECODE_THREADS");
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (const int openedCodec = avcodec_open2(m_codec.get(), decoder, nullptr); openedCodec < 0)
         return fail(ffmpegError(openedCodec));

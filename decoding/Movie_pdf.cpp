@@ -2,6 +2,7 @@
 // opened here; its pages are drawn in a child process (see PdfPage_p.h).
 
 #include "decoding/MovieSource_p.h"
+#include "decoding/PdfPage_draw_p.h"
 #include "decoding/PdfPage_p.h"
 
 #include <poppler-qt6.h>
@@ -217,7 +218,16 @@ QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits
             *error = QStringLiteral("the page is too large to draw");
         return {};
     }
-    return renderInChild(m_path, index, size, limits, error);
+    // The decoder program draws its pages itself: it is bounded already, and starts no programs.
+    static const bool inProcess = qEnvironmentVariableIsSet("OVN_DRAW_PAGES_IN_PROCESS");
+    if (!inProcess)
+        return renderInChild(m_path, index, size, limits, error);
+    bool outOfTime = false;
+    QImage image = PdfPage::draw(*m_document, *page, size, limits.deadline, &outOfTime);
+    if (image.isNull() && error)
+        *error = outOfTime ? QStringLiteral("the page could not be drawn in time")
+                           : QStringLiteral("the page cannot be drawn");
+    return image;
 }
 
 } // namespace

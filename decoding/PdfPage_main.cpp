@@ -3,6 +3,7 @@
 // never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
 // not drawn in time.
 
+#include "decoding/PdfPage_draw_p.h"
 #include "decoding/PdfPage_p.h"
 
 #include <poppler-qt6.h>
@@ -65,25 +66,11 @@ int main(int argc, char **argv)
     const std::unique_ptr<Poppler::Page> page = document->page(index);
     if (!page)
         return 1;
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
-    const QSizeF points = page->pageSizeF();
-    const QSize natural(std::max(1, int(std::lround(points.width()))), std::max(1, int(std::lround(points.height()))));
-    const double xres = 72.0 * size.width() / natural.width();
-    const double yres = 72.0 * size.height() / natural.height();
-    // Between drawing operations poppler asks whether to go on.
-    static Clock::time_point deadline;
-    deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    QImage image = page->renderToImage(
-        xres, yres, -1, -1, -1, -1, Poppler::Page::Rotate0, nullptr, nullptr,
-        [](const QVariant &) { return Clock::now() >= deadline; }, QVariant());
-    if (Clock::now() >= deadline)
+    bool outOfTime = false;
+    const QImage image =
+        PdfPage::draw(*document, *page, size, Clock::now() + std::chrono::milliseconds(milliseconds), &outOfTime);
+    if (outOfTime)
         return PdfPage::exitOutOfTime;
-    if (image.isNull())
-        return 1;
-    if (image.size() != size)
-        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    image = std::move(image).convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         return 1;
     const PdfPage::Header header{{'O', 'P', 'G', '1'}, image.width(), image.height()};
