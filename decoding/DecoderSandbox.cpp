@@ -17,16 +17,54 @@ namespace {
 
 // Calls refused outright.
 constexpr int refused[] = {
-    SCMP_SYS(socket),     SCMP_SYS(socketpair), SCMP_SYS(connect),    SCMP_SYS(bind),        SCMP_SYS(listen),
-    SCMP_SYS(accept),     SCMP_SYS(accept4),    SCMP_SYS(execve),     SCMP_SYS(execveat),    SCMP_SYS(fork),
-    SCMP_SYS(vfork),      SCMP_SYS(unlink),     SCMP_SYS(unlinkat),   SCMP_SYS(rename),      SCMP_SYS(renameat),
-    SCMP_SYS(renameat2),  SCMP_SYS(link),       SCMP_SYS(linkat),     SCMP_SYS(symlink),     SCMP_SYS(symlinkat),
-    SCMP_SYS(mkdir),      SCMP_SYS(mkdirat),    SCMP_SYS(rmdir),      SCMP_SYS(mknod),       SCMP_SYS(mknodat),
-    SCMP_SYS(chmod),      SCMP_SYS(fchmod),     SCMP_SYS(fchmodat),   SCMP_SYS(chown),       SCMP_SYS(fchown),
-    SCMP_SYS(lchown),     SCMP_SYS(fchownat),   SCMP_SYS(truncate),   SCMP_SYS(creat),       SCMP_SYS(ptrace),
-    SCMP_SYS(process_vm_writev), SCMP_SYS(setxattr), SCMP_SYS(lsetxattr), SCMP_SYS(fsetxattr),
-    SCMP_SYS(removexattr), SCMP_SYS(lremovexattr), SCMP_SYS(fremovexattr), SCMP_SYS(utimensat), SCMP_SYS(utimes),
-    SCMP_SYS(mount),      SCMP_SYS(umount2),    SCMP_SYS(name_to_handle_at), SCMP_SYS(open_by_handle_at),
+    SCMP_SYS(socket),
+    SCMP_SYS(socketpair),
+    SCMP_SYS(connect),
+    SCMP_SYS(bind),
+    SCMP_SYS(listen),
+    SCMP_SYS(accept),
+    SCMP_SYS(accept4),
+    SCMP_SYS(execve),
+    SCMP_SYS(execveat),
+    SCMP_SYS(fork),
+    SCMP_SYS(vfork),
+    SCMP_SYS(unlink),
+    SCMP_SYS(unlinkat),
+    SCMP_SYS(rename),
+    SCMP_SYS(renameat),
+    SCMP_SYS(renameat2),
+    SCMP_SYS(link),
+    SCMP_SYS(linkat),
+    SCMP_SYS(symlink),
+    SCMP_SYS(symlinkat),
+    SCMP_SYS(mkdir),
+    SCMP_SYS(mkdirat),
+    SCMP_SYS(rmdir),
+    SCMP_SYS(mknod),
+    SCMP_SYS(mknodat),
+    SCMP_SYS(chmod),
+    SCMP_SYS(fchmod),
+    SCMP_SYS(fchmodat),
+    SCMP_SYS(chown),
+    SCMP_SYS(fchown),
+    SCMP_SYS(lchown),
+    SCMP_SYS(fchownat),
+    SCMP_SYS(truncate),
+    SCMP_SYS(creat),
+    SCMP_SYS(ptrace),
+    SCMP_SYS(process_vm_writev),
+    SCMP_SYS(setxattr),
+    SCMP_SYS(lsetxattr),
+    SCMP_SYS(fsetxattr),
+    SCMP_SYS(removexattr),
+    SCMP_SYS(lremovexattr),
+    SCMP_SYS(fremovexattr),
+    SCMP_SYS(utimensat),
+    SCMP_SYS(utimes),
+    SCMP_SYS(mount),
+    SCMP_SYS(umount2),
+    SCMP_SYS(name_to_handle_at),
+    SCMP_SYS(open_by_handle_at),
 };
 
 // Opening with any of these flags writes, creates or empties a file.
@@ -91,5 +129,6 @@ QVariantMap DecoderSandbox::probe(const QString &path)
         allowed << QStringLiteral("no reading");
     else
         ::close(reading);
-    return {{QStringLiteral("damage"), allowed.isEmpty() ? QStringLiteral("sandboxed") : allowed.join(QLatin1Char(','))}};
+    return {
+        {QStringLiteral("damage"), allowed.isEmpty() ? QStringLiteral("sandboxed") : allowed.join(QLatin1Char(','))}};
 }

@@ -81,8 +81,15 @@ public:
     std::unique_ptr<MediaDecoder::Process> take(MediaDecoder::Use use)
     {
         const std::lock_guard lock(m_mutex);
-        for (auto it = m_idle.begin(); it != m_idle.end(); ++it) {
-            if ((*it)->use == use) {
+        for (auto it = m_idle.begin(); it != m_idle.end();) {
+            int status = 0;
+            if ((*it)->use != use) {
+                ++it;
+            } else if (::waitpid((*it)->pid, &status, WNOHANG) != 0) {
+                // Ended while idle (by someone else): not to be blamed on the next file.
+                (*it)->pid = -1;
+                it = m_idle.erase(it);
+            } else {
                 std::unique_ptr<MediaDecoder::Process> process = std::move(*it);
                 m_idle.erase(it);
                 return process;
@@ -384,7 +391,8 @@ void takeFacts(const QVariantMap &reply, ImageFileReader::Facts *facts)
 {
     if (!facts)
         return;
-    facts->size = QSize(reply.value(QStringLiteral("fullWidth")).toInt(), reply.value(QStringLiteral("fullHeight")).toInt());
+    facts->size =
+        QSize(reply.value(QStringLiteral("fullWidth")).toInt(), reply.value(QStringLiteral("fullHeight")).toInt());
     facts->orientation = reply.value(QStringLiteral("orientation")).toInt();
     facts->previewOnly = reply.value(QStringLiteral("previewOnly")).toBool();
     facts->refusal = Refusal(reply.value(QStringLiteral("refusal")).toInt());
@@ -464,7 +472,8 @@ std::optional<MediaDecoder::MovieInfo> MediaDecoder::openMovie(const QString &pa
     info.kind = Movie::Kind(reply.value(QStringLiteral("kind")).toInt());
     info.duration = MovieTime{reply.value(QStringLiteral("timeValue")).toLongLong(),
                               qint32(reply.value(QStringLiteral("timeScale")).toInt())};
-    info.naturalSize = QSize(reply.value(QStringLiteral("width")).toInt(), reply.value(QStringLiteral("height")).toInt());
+    info.naturalSize =
+        QSize(reply.value(QStringLiteral("width")).toInt(), reply.value(QStringLiteral("height")).toInt());
     m_movieKind = info.kind;
     return info;
 }
@@ -482,13 +491,11 @@ QImage MediaDecoder::movieFrame(MovieTime time, QSize size, QString *error)
         // The decoder's own words for a frame or a page stopped at its limits.
         const bool page = m_movieKind == Movie::Kind::Document;
         if (error)
-            *error = m_refusal == Refusal::OutOfTime
-                         ? (page ? QStringLiteral("the page could not be drawn in time")
-                                 : QStringLiteral("the frame could not be decoded in time"))
-                     : m_refusal == Refusal::Cancelled
-                         ? (page ? QStringLiteral("drawing the page was cancelled")
-                                 : QStringLiteral("decoding the frame was cancelled"))
-                         : ImageFileReader::refusalText(m_refusal);
+            *error = m_refusal == Refusal::OutOfTime   ? (page ? QStringLiteral("the page could not be drawn in time")
+                                                               : QStringLiteral("the frame could not be decoded in time"))
+                     : m_refusal == Refusal::Cancelled ? (page ? QStringLiteral("drawing the page was cancelled")
+                                                               : QStringLiteral("decoding the frame was cancelled"))
+                                                       : ImageFileReader::refusalText(m_refusal);
         m_movieKind.reset();
         return {};
     }

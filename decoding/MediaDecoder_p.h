@@ -52,8 +52,8 @@ inline void describe(const QImage &image, QVariantMap &map)
     map.insert(QStringLiteral("bytesPerLine"), qint64(image.bytesPerLine()));
     if (!image.colorTable().isEmpty()) {
         const QList<QRgb> colors = image.colorTable();
-        map.insert(QStringLiteral("colors"),
-                   QByteArray(reinterpret_cast<const char *>(colors.constData()), colors.size() * qsizetype(sizeof(QRgb))));
+        map.insert(QStringLiteral("colors"), QByteArray(reinterpret_cast<const char *>(colors.constData()),
+                                                        colors.size() * qsizetype(sizeof(QRgb))));
     }
 }
 
