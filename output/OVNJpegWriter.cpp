@@ -26,7 +26,13 @@ namespace {
 // 1600-pixel export at a quarter of its pixels), other readers reduce as they read where they can.
 QImage readImage(const QString &source, int maxwidth, int maxheight)
 {
-    return MediaDecoder(MediaDecoder::Use::FullSize).read(source, QSize(maxwidth, maxheight));
+    ImageFileReader::Facts facts;
+    QImage image = MediaDecoder(MediaDecoder::Use::FullSize).read(source, QSize(maxwidth, maxheight), &facts);
+    // The reader rounds where the writer's sizes are truncated: the writer's own size wins.
+    const QSize target = facts.size.isValid() ? OVNJpegWriter::fittedSize(facts.size, maxwidth, maxheight) : QSize();
+    if (!image.isNull() && target.isValid() && !target.isEmpty() && image.size() != target)
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
 }
 
 QImage loadSource(const QString &source, int maxwidth, int maxheight)
