@@ -92,23 +92,41 @@ struct HostileKind {
 // decode a picture within its decoder's limit (reduced, row by row), a picture is an answer too;
 // what never happens is a decoder beyond its limit or past its deadline.
 const HostileKind hostileKinds[] = {
-    {"png-named.mov", [] { return hostilefiles::pngOfZeros(16000, 16000); }, true,
-     {Ends::TooLarge, Ends::NoPicture}, {Ends::TooLarge, Ends::NoPicture, Ends::Picture}},
-    {"huge-entry.ico", [] { return hostilemedia::icoHolding(hostilemedia::pngOfZerosRgba(8000, 8000)); }, false,
-     {Ends::TooLarge, Ends::NoPicture}, {Ends::Picture, Ends::TooLarge, Ends::NoPicture}},
-    {"one-bit.ppm", [] { return hostilemedia::pbmOneBit(20000, 20000, 3 << 20); }, false,
-     {Ends::TooLarge, Ends::Picture, Ends::NoPicture}, {Ends::TooLarge, Ends::Picture, Ends::NoPicture}},
-    {"huge-valid.png", [] { return hostilemedia::pngOfZerosRgba(14000, 14000); }, false,
-     {Ends::TooLarge, Ends::Picture}, {Ends::TooLarge, Ends::Picture}},
-    {"rle8.bmp", [] { return hostilemedia::bmpRle8(30000, 30000); }, false, {Ends::TooLarge, Ends::NoPicture},
+    {"png-named.mov",
+     [] { return hostilefiles::pngOfZeros(16000, 16000); },
+     true,
+     {Ends::TooLarge, Ends::NoPicture},
+     {Ends::TooLarge, Ends::NoPicture, Ends::Picture}},
+    {"huge-entry.ico",
+     [] { return hostilemedia::icoHolding(hostilemedia::pngOfZerosRgba(8000, 8000)); },
+     false,
+     {Ends::TooLarge, Ends::NoPicture},
+     {Ends::Picture, Ends::TooLarge, Ends::NoPicture}},
+    {"one-bit.ppm",
+     [] { return hostilemedia::pbmOneBit(20000, 20000, 3 << 20); },
+     false,
+     {Ends::TooLarge, Ends::Picture, Ends::NoPicture},
+     {Ends::TooLarge, Ends::Picture, Ends::NoPicture}},
+    {"huge-valid.png",
+     [] { return hostilemedia::pngOfZerosRgba(14000, 14000); },
+     false,
+     {Ends::TooLarge, Ends::Picture},
+     {Ends::TooLarge, Ends::Picture}},
+    {"rle8.bmp",
+     [] { return hostilemedia::bmpRle8(30000, 30000); },
+     false,
+     {Ends::TooLarge, Ends::NoPicture},
      {Ends::TooLarge, Ends::NoPicture, Ends::Picture}},
     {"many-scans.jpg",
-     [] { return hostilemedia::jpegWithRepeatedScans(hostilemedia::jpegOfNoise(2048, 2048, true), 3000); }, false,
+     [] { return hostilemedia::jpegOfManyScans(512, 512); },
+     false,
      {Ends::OutOfTime, Ends::Picture, Ends::NoPicture},
      {Ends::OutOfTime, Ends::TooLarge, Ends::Picture, Ends::NoPicture}},
     {"empty-comments.jpg",
-     [] { return hostilemedia::jpegWithEmptyComments(hostilemedia::jpegOfNoise(64, 64, false), 1000000); }, false,
-     {Ends::OutOfTime, Ends::Picture}, {Ends::OutOfTime, Ends::Picture}},
+     [] { return hostilemedia::jpegWithEmptyComments(hostilemedia::jpegOfNoise(64, 64, false), 1000000); },
+     false,
+     {Ends::OutOfTime, Ends::Picture},
+     {Ends::OutOfTime, Ends::Picture}},
 };
 
 class MediaDecoderTest : public testing::Test
@@ -140,8 +158,8 @@ void expectEachKindEnds(Use use, QSize box, const std::set<Ends> HostileKind::*a
         SCOPED_TRACE(kind.file);
         // A short deadline of the caller's own, as the import gives each file.
         const DecodeInterrupt::Scope limit(nullptr, 4s);
-        const Outcome outcome = readWith(use, MediaDecoderTest::files->filePath(QLatin1String(kind.file)), box,
-                                         kind.movie);
+        const Outcome outcome =
+            readWith(use, MediaDecoderTest::files->filePath(QLatin1String(kind.file)), box, kind.movie);
         EXPECT_TRUE((kind.*accepted).count(outcome.ends)) << name(outcome.ends) << ": " << qPrintable(outcome.reason);
         if (outcome.ends == Ends::TooLarge) {
             EXPECT_EQ(outcome.reason, QStringLiteral("the picture needs more memory than decoding may use"));

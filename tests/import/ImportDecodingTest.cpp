@@ -56,13 +56,18 @@ TEST(ImportDecoding, HostileFilesAreCataloguedAndListedWithTheirReason)
         std::set<QString> problems; // what it may be listed with; empty: a picture of its own
     };
     const Case cases[] = {
-        {"png-named.mov", hostilefiles::pngOfZeros(16000, 16000),
+        {"png-named.mov",
+         hostilefiles::pngOfZeros(16000, 16000),
          {tooLarge, QStringLiteral("the picture does not decode"), QStringLiteral("the picture cannot be read")}},
-        {"huge-entry.ico", hostilemedia::icoHolding(hostilemedia::pngOfZerosRgba(8000, 8000)),
+        {"huge-entry.ico",
+         hostilemedia::icoHolding(hostilemedia::pngOfZerosRgba(8000, 8000)),
          {tooLarge, QStringLiteral("the picture cannot be read")}},
         {"one-bit.ppm", hostilemedia::pbmOneBit(20000, 20000, 3 << 20), {tooLarge, QString()}},
         {"huge-valid.png", hostilemedia::pngOfZerosRgba(14000, 14000), {tooLarge, QString()}},
         {"rle8.bmp", hostilemedia::bmpRle8(30000, 30000), {tooLarge, QStringLiteral("the picture cannot be read")}},
+        {"many-scans.jpg",
+         hostilemedia::jpegOfManyScans(512, 512),
+         {outOfTime, QStringLiteral("the picture cannot be read"), QString()}},
         {"empty-comments.jpg",
          hostilemedia::jpegWithEmptyComments(hostilemedia::jpegOfNoise(64, 64, false), 1000000),
          {outOfTime, QString()}},
@@ -110,9 +115,8 @@ protected:
     QStringList stored()
     {
         QStringList names;
-        for (const QList<QVariant> &row :
-             db.rowsForQuery(QStringLiteral("select displaytag from strvfile where categoryid=$1 order by mid"),
-                             {category}))
+        for (const QList<QVariant> &row : db.rowsForQuery(
+                 QStringLiteral("select displaytag from strvfile where categoryid=$1 order by mid"), {category}))
             names.append(row.value(0).toString());
         return names;
     }
@@ -169,8 +173,9 @@ TEST_P(ImportDecodingTest, SmallFilesBehindAStuckOneAreStoredAtOnce)
     Order order;
     OVNImportWorker worker([this] { return openAnother(); }, settings(2));
     const OVNImportWorker::Summary summary = worker.run(items, &order);
-    EXPECT_EQ(stored(), (QStringList{QStringLiteral("a-ovn-decoder-hangs.jpg"), QStringLiteral("b-ovn-decoder-crashes.jpg"),
-                                     QStringLiteral("c.jpg"), QStringLiteral("d.jpg")}));
+    EXPECT_EQ(stored(),
+              (QStringList{QStringLiteral("a-ovn-decoder-hangs.jpg"), QStringLiteral("b-ovn-decoder-crashes.jpg"),
+                           QStringLiteral("c.jpg"), QStringLiteral("d.jpg")}));
     // The stuck file came out last, after every file behind it.
     EXPECT_EQ(order.paths().value(3), QStringLiteral("a-ovn-decoder-hangs.jpg"));
     EXPECT_EQ(reasonFor(summary, QStringLiteral("a-ovn-decoder-hangs.jpg")),

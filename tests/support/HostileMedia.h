@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace hostilemedia {
 
@@ -59,8 +60,8 @@ inline QByteArray bmpRle8(qint32 width, qint32 height)
 {
     const quint32 offset = 14 + 40 + 256 * 4;
     const QByteArray data("\x00\x01", 2);
-    QByteArray bmp = QByteArray("BM") + littleEndian32(offset + quint32(data.size())) + littleEndian32(0)
-                     + littleEndian32(offset);
+    QByteArray bmp =
+        QByteArray("BM") + littleEndian32(offset + quint32(data.size())) + littleEndian32(0) + littleEndian32(offset);
     bmp += littleEndian32(40) + littleEndian32(quint32(width)) + littleEndian32(quint32(height)) + littleEndian16(1)
            + littleEndian16(8) + littleEndian32(1) + littleEndian32(quint32(data.size())) + littleEndian32(2835)
            + littleEndian32(2835) + littleEndian32(256) + littleEndian32(0);
@@ -114,19 +115,45 @@ inline QByteArray jpegWithEmptyComments(const QByteArray &jpeg, int count)
     return jpeg.left(2) + comments + jpeg.mid(2);
 }
 
-// A progressive `jpeg` whose last scan is repeated until the file holds `scans` scans.
-inline QByteArray jpegWithRepeatedScans(const QByteArray &jpeg, int scans)
+// A valid progressive CMYK JPEG of `width` × `height` in 2,816 scans: every coefficient of every
+// component sent on its own, a bit at a time. A reader goes over the whole picture once a scan.
+inline QByteArray jpegOfManyScans(int width, int height)
 {
-    const qsizetype last = jpeg.lastIndexOf(QByteArray("\xFF\xDA", 2));
-    const qsizetype end = jpeg.lastIndexOf(QByteArray("\xFF\xD9", 2));
-    if (last < 0 || end < last)
-        return jpeg;
-    const QByteArray scan = jpeg.mid(last, end - last);
-    QByteArray out = jpeg.left(end);
-    out.reserve(out.size() + scan.size() * scans + 2);
-    for (int i = 0; i < scans; ++i)
-        out += scan;
-    return out + QByteArray("\xFF\xD9", 2);
+    std::vector<jpeg_scan_info> scans;
+    for (int component = 0; component < 4; ++component)
+        for (int coefficient = 0; coefficient < 64; ++coefficient)
+            for (int al = 10; al >= 0; --al)
+                scans.push_back({1, {component, 0, 0, 0}, coefficient, coefficient, al == 10 ? 0 : al + 1, al});
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char *buffer = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&info, &buffer, &length);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    info.scan_info = scans.data();
+    info.num_scans = int(scans.size());
+    jpeg_start_compress(&info, TRUE);
+    QByteArray row(width * 4, '\0');
+    quint32 seed = 7;
+    while (info.next_scanline < info.image_height) {
+        for (char &value : row) {
+            seed = seed * 1103515245u + 12345u;
+            value = char(seed >> 24);
+        }
+        JSAMPROW rows[1] = {reinterpret_cast<JSAMPLE *>(row.data())};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray data(reinterpret_cast<const char *>(buffer), qsizetype(length));
+    std::free(buffer);
+    return data;
 }
 
 inline QString written(const QString &path, const QByteArray &data)
