@@ -70,6 +70,30 @@ inline QByteArray bmpRle8(qint32 width, qint32 height)
     return bmp + data;
 }
 
+// A Photoshop file of `width` × `height` black 8-bit RGB pixels, its channels PackBits-compressed
+// row by row (a few bytes a row), as the movie reader takes it.
+inline QByteArray psdOfZeros(quint32 width, quint32 height)
+{
+    QByteArray row;
+    for (quint32 left = width; left > 0;) {
+        const quint32 run = std::min<quint32>(left, 128);
+        row += char(run == 1 ? 0 : 257 - run);
+        row += '\0';
+        left -= run;
+    }
+    const quint32 rows = 3 * height;
+    QByteArray psd = QByteArray("8BPS") + QByteArray("\x00\x01", 2) + QByteArray(6, '\0') + QByteArray("\x00\x03", 2)
+                     + hostilefiles::bigEndian32(height) + hostilefiles::bigEndian32(width)
+                     + QByteArray("\x00\x08\x00\x03", 4) + QByteArray(12, '\0') + QByteArray("\x00\x01", 2);
+    psd.reserve(psd.size() + qsizetype(rows) * (2 + row.size()));
+    const QByteArray count = hostilefiles::bigEndian32(quint32(row.size())).mid(2);
+    for (quint32 i = 0; i < rows; ++i)
+        psd += count;
+    for (quint32 i = 0; i < rows; ++i)
+        psd += row;
+    return psd;
+}
+
 // A real grey JPEG of `width` × `height`, baseline or progressive.
 inline QByteArray jpegOfNoise(int width, int height, bool progressive)
 {
