@@ -14,6 +14,7 @@
 #include "decoding/ImageFileReader.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
+#include "decoding/PictureData.h"
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
 
@@ -181,6 +182,10 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
             importer.processImageBufferWithShrinkFactor(request.value(text("shrink")).toInt());
             image = importer.image();
         }
+    } else if (operation == QLatin1String("readData")) {
+        QSize stored;
+        image = PictureData::decodeToFit(request.value(text("data")).toByteArray(), boxOf(request), &stored);
+        facts.size = stored;
     } else if (operation == QLatin1String("openMovie")) {
         QString error;
         m_movie = Movie::open(path, &error);

@@ -451,6 +451,23 @@ QImage MediaDecoder::developRaw(const QString &path, int shrinkFactor, ImageFile
     return image;
 }
 
+QImage MediaDecoder::readData(const QByteArray &data, QSize box, QSize *sourceSize)
+{
+    // Larger than a message may be: no stored thumbnail is.
+    if (data.isEmpty() || data.size() > qsizetype(DecoderProtocol::maxMapBytes / 2))
+        return {};
+    QVariantMap request = pictureRequest("readData", QString(), box);
+    request.insert(QStringLiteral("data"), data);
+    QVariantMap reply;
+    QImage image;
+    if (!exchange(request, reply, &image))
+        return {};
+    if (sourceSize)
+        *sourceSize =
+            QSize(reply.value(QStringLiteral("fullWidth")).toInt(), reply.value(QStringLiteral("fullHeight")).toInt());
+    return image;
+}
+
 std::optional<MediaDecoder::MovieInfo> MediaDecoder::openMovie(const QString &path, QString *error)
 {
     QVariantMap reply;

@@ -50,6 +50,10 @@ public:
     // A camera RAW file developed whole (shrinkFactor 0) or reduced by LibRaw's shrink factor.
     QImage developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts = nullptr);
 
+    // PictureData::decodeToFit of a picture held as bytes (a catalog's stored thumbnail), in the
+    // decoder; `sourceSize` gets its size as stored.
+    QImage readData(const QByteArray &data, QSize box, QSize *sourceSize = nullptr);
+
     // A movie or document, opened in the decoder and kept open for movieFrame() until the next
     // openMovie() or the end of this object.
     struct MovieInfo {
