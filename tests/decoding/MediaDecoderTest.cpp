@@ -165,12 +165,18 @@ void expectEachKindEnds(Use use, QSize box, const std::set<Ends> HostileKind::*a
         const DecodeInterrupt::Scope limit(nullptr, 4s);
         const Outcome outcome =
             readWith(use, MediaDecoderTest::files->filePath(QLatin1String(kind.file)), box, kind.movie);
-        EXPECT_TRUE((kind.*accepted).count(outcome.ends)) << name(outcome.ends) << ": " << qPrintable(outcome.reason);
+        // On a loaded machine any read may reach its deadline first: that ends it within its
+        // limits too.
+        EXPECT_TRUE((kind.*accepted).count(outcome.ends) || outcome.ends == Ends::OutOfTime)
+            << name(outcome.ends) << ": " << qPrintable(outcome.reason);
         if (outcome.ends == Ends::TooLarge) {
             EXPECT_EQ(outcome.reason, QStringLiteral("the picture needs more memory than decoding may use"));
         }
         if (outcome.ends == Ends::OutOfTime) {
-            EXPECT_EQ(outcome.reason, QStringLiteral("the picture could not be read in time"));
+            EXPECT_TRUE(outcome.reason == QLatin1String("the picture could not be read in time")
+                        || outcome.reason == QLatin1String("the movie could not be opened in time")
+                        || outcome.reason == QLatin1String("the frame could not be decoded in time"))
+                << qPrintable(outcome.reason);
         }
     }
 }
