@@ -1,6 +1,6 @@
 #include "app/OVNClipboardPicture.h"
 
-#include "platform/Movie.h"
+#include "decoding/MediaDecoder.h"
 
 #include <QDir>
 #include <QMimeData>
@@ -28,8 +28,7 @@ QImage OVNClipboardPicture::fromMimeData(const QMimeData *data)
         QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ostrevan-clipboard-XXXXXX.pdf"));
         const QByteArray pdf = data->data(QStringLiteral("application/pdf"));
         if (file.open() && file.write(pdf) == pdf.size() && file.flush()) {
-            if (const std::unique_ptr<Movie> document = Movie::open(file.fileName()))
-                image = document->frameImageAtTime(MovieTime{0, Movie::movieTimeScale});
+            image = MediaDecoder::firstMovieFrame(file.fileName());
         }
     }
     return image;

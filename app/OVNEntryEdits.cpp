@@ -7,6 +7,7 @@
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "decoding/MediaDecoder.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
 
@@ -115,8 +116,9 @@ int OVNEntryEdits::orientationAfterQuarterTurn(int code, QuarterTurn turn)
 
 QByteArray OVNEntryEdits::turnedThumbnail(const QByteArray &data, QuarterTurn turn)
 {
-    QImage image;
-    if (data.isEmpty() || !image.loadFromData(data) || image.isNull())
+    // Catalog data, decoded in a decoder like a file.
+    const QImage image = data.isEmpty() ? QImage() : MediaDecoder().readData(data, QSize());
+    if (image.isNull())
         return {};
     // Quarter turns copy pixels exactly; no smoothing, no loss beyond the JPEG encoding.
     const QImage turned = image.transformed(QTransform().rotate(turn == QuarterTurn::Right ? 90 : -90));

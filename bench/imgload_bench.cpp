@@ -8,8 +8,8 @@
 // Also the thumbnail's time inside one process, with nothing to compare it with.
 
 #include "BenchMovie.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/Movie.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "browser/OVNMediaNavigationView.h"
 
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 #include "uikit/OVNBezierPath.h"
 
 #include <QMouseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 
 #include <QImage>
 #include <QPointer>

@@ -14,6 +14,7 @@
 // What is fetched is kept in the records only while their cache entries live: a record scrolled
 // far away gives its data back, and it is fetched again when the record is shown again.
 #include "browser/OVNMediaView.h"
+#include "decoding/MediaDecoder.h"
 
 #include "platform/UserDefaults.h"
 #include "platform/CatalogNames.h"
@@ -298,5 +299,5 @@ QImage OVNMediaView::imageForRow(int row)
     if (!m_hasVisibleList || row < 0 || row >= count())
         return QImage();
     const QByteArray data = thumbnailDataFor(m_mediaContainer.at(row));
-    return data.isEmpty() ? QImage() : QImage::fromData(data);
+    return data.isEmpty() ? QImage() : MediaDecoder().readData(data, QSize());
 }

@@ -4,28 +4,21 @@
 
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/MediaDecoder.h"
+#include "decoding/Movie.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <sys/resource.h>
+
 #include <cstring>
 
 namespace {
-
-// A decode of a damaged file must not block its thread for ever.
-constexpr int dcrawTimeoutMs = 5 * 60 * 1000;
-
-QByteArray readWholeFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > ImageFileReader::maxWholeFileBytes)
-        return {};
-    return file.readAll();
-}
 
 bool isAllBlack(const QImage &image)
 {
@@ -47,18 +40,8 @@ QImage OVNHelper::imageForRAWMediaFile(const QString &path) { return imageForRAW
 
 QImage OVNHelper::imageForRAWMediaFile(const QString &path, int shrinkFactor)
 {
-    try {
-        const QByteArray data = readWholeFile(path);
-        if (data.isEmpty())
-            return {};
-        OVNRAWImporter importer;
-        importer.setData(data);
-        importer.processImageBufferWithShrinkFactor(shrinkFactor);
-        return importer.image();
-    } catch (...) {
-        // Out of memory on a huge file, for one.
-        return {};
-    }
+    // Developed in a decoder process, within its memory and time limits.
+    return MediaDecoder(MediaDecoder::Use::FullSize).developRaw(path, shrinkFactor);
 }
 
 QImage OVNHelper::imageForDCRAWMediaFile(const QString &path) { return imageForDCRAWMediaFile(path, 0); }
@@ -75,12 +58,24 @@ QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor
         // its absolute path: a name starting with "-" is then not taken for an option.
         dcraw.start(dcrawCommand(), {QStringLiteral("-c"), QStringLiteral("-w"), QStringLiteral("-h"),
                                      QStringLiteral("-t"), QStringLiteral("0"), QFileInfo(path).absoluteFilePath()});
+        // dcraw is a decoder too: the same memory limit as a full-size read, and ended at the
+        // thread's deadline (a minute at most) or at its Cancel.
+        dcraw.setChildProcessModifier([] {
+            const rlim_t limit = rlim_t(MediaDecoder::memoryLimit(MediaDecoder::Use::FullSize));
+            const rlimit bounds{limit, limit};
+            setrlimit(RLIMIT_DATA, &bounds);
+        });
         if (!dcraw.waitForStarted())
             return {};
-        if (!dcraw.waitForFinished(dcrawTimeoutMs)) {
-            dcraw.kill();
-            dcraw.waitForFinished();
-            return {};
+        const auto deadline = DecodeInterrupt::deadlineWithin(MediaDecoder::timeLimit);
+        while (!dcraw.waitForFinished(50)) {
+            if (dcraw.state() == QProcess::NotRunning)
+                break;
+            if (DecodeInterrupt::cancelled() || DecodeInterrupt::Clock::now() >= deadline) {
+                dcraw.kill();
+                dcraw.waitForFinished();
+                return {};
+            }
         }
         const QByteArray ppm = dcraw.readAllStandardOutput();
         if (ppm.isEmpty())
@@ -95,14 +90,7 @@ QImage OVNHelper::imageForDCRAWMediaFile(const QString &path, int /*shrinkFactor
 
 QImage OVNHelper::imageForQTMediaFile(const QString &path)
 {
-    try {
-        const std::unique_ptr<Movie> movie = Movie::open(path);
-        if (!movie)
-            return {};
-        return imageForMovie(*movie, 0);
-    } catch (...) {
-        return {};
-    }
+    return MediaDecoder::firstMovieFrame(path, MediaDecoder::Use::FullSize);
 }
 
 QImage OVNHelper::imageForMovie(Movie &movie, qint64 timeValue)

@@ -1,6 +1,6 @@
 #include "formats/OVNHelper.h"
 
-#include "platform/MediaVersions.h"
+#include "decoding/MediaVersions.h"
 
 #include <QSysInfo>
 

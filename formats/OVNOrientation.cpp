@@ -2,7 +2,7 @@
 
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNImageTagParser.h"
-#include "platform/RawDecoder.h"
+#include "decoding/RawDecoder.h"
 
 #include <QTransform>
 

@@ -1,7 +1,7 @@
 #include "formats/OVNRAWImporter.h"
 
 #include "formats/PBMImageRep.h"
-#include "platform/RawDecoder.h"
+#include "decoding/RawDecoder.h"
 
 OVNRAWImporter::OVNRAWImporter() : m_decoder(std::make_unique<RawDecoder>()) {}
 

@@ -1,7 +1,7 @@
 #include "formats/PBMImageRep.h"
 
 #include "formats/PBMHeader.h"
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 
 #include <algorithm>
 #include <cstring>

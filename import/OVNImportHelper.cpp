@@ -9,8 +9,8 @@
 #include "import/OVNImportParserAdobe.h"
 #include "import/OVNImportParserGenericDocument.h"
 #include "import/OVNImportParserWeblocDocument.h"
-#include "platform/DecodeInterrupt.h"
-#include "platform/DecodeReport.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 

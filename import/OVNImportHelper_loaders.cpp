@@ -1,16 +1,16 @@
-// The loaders of the per-file processor: image files, camera RAW (in process and through dcraw),
-// movies and PDF documents. Each decodes no more than the thumbnail needs.
+// The loaders of the per-file processor: image files, camera RAW (in a decoder and through
+// dcraw), movies and PDF documents. Each decodes no more than the thumbnail needs, in a decoder
+// process (MediaDecoder).
 
 #include "import/OVNImportHelper.h"
 
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "formats/OVNImageTagParser.h"
-#include "formats/OVNRAWImporter.h"
-#include "platform/DecodeInterrupt.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
-#include "platform/RawDecoder.h"
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/MediaDecoder.h"
+#include "decoding/RawDecoder.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -41,8 +41,10 @@ QSize decodeBox(QSize box) { return box; }
 
 QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
+    // Decoded in a decoder process: its limits are the kernel's, and its faults its own.
+    MediaDecoder decoder;
     ImageFileReader::Facts facts;
-    QImage image = ImageFileReader::read(path, decodeBox(box), &facts);
+    QImage image = decoder.read(path, decodeBox(box), &facts);
     if (image.isNull()) {
         // A picture too large for decoding, or stopped at its time limit, is listed with why.
         m_loaderProblem = ImageFileReader::refusalText(facts.refusal);
@@ -53,7 +55,7 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
     QSize fullSize = facts.size;
     if (!fullSize.isValid() || fullSize.isEmpty()) {
         // A reader that cannot tell the size without decoding the whole picture.
-        image = ImageFileReader::read(path);
+        image = decoder.read(path);
         fullSize = image.size();
     }
     record.insert(key("imagewidth"), sizeText(fullSize.width()));
@@ -81,11 +83,16 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
     const QByteArray data = ImageFileReader::readWholeFile(path);
     if (data.isEmpty())
         return {};
-    OVNRAWImporter importer;
-    importer.setData(data);
-    if (importer.status() != OVNRAWImporter::Identified)
+    // Identified and decoded in a decoder process: the camera's embedded preview when it is large
+    // enough, else a reduced decode.
+    MediaDecoder decoder;
+    ImageFileReader::Facts facts;
+    QVariantMap metadata;
+    const QImage image = decoder.readRaw(path, decodeBox(box), &facts, &metadata);
+    if (image.isNull()) {
+        m_loaderProblem = ImageFileReader::refusalText(facts.refusal);
         return {};
-    QVariantMap metadata = importer.metadata();
+    }
     bool sizeKnown = false;
     double width = 0;
     double height = 0;
@@ -94,11 +101,6 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
         height = metadata.value(key("RAWImportHeight")).toDouble();
         sizeKnown = true;
     }
-    // The camera's embedded preview when it is large enough, else a reduced decode.
-    ImageFileReader::Facts facts;
-    const QImage image = ImageFileReader::readRaw(data, decodeBox(box), &facts);
-    if (image.isNull())
-        return {};
     if (facts.previewOnly)
         m_loaderProblem = previewOnlyProblem();
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
@@ -129,7 +131,6 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
     }
     record.insert(key("exif"), metadata);
     record.insert(key("filetype"), key("RAW"));
-    importer.cleanup();
     return image;
 }
 
@@ -182,14 +183,15 @@ QImage OVNImportHelper::composeFrames(const QList<QImage> &frames, int columns, 
 QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
     QString openError;
-    const std::unique_ptr<Movie> movie = Movie::open(path, &openError);
+    MediaDecoder decoder;
+    const std::optional<MediaDecoder::MovieInfo> movie = decoder.openMovie(path, &openError);
     if (!movie) {
         // Stopped at the limits: say so; other failures are the file's type that cannot be read.
-        if (DecodeInterrupt::shouldStop())
+        if (decoder.refusal() != ImageFileReader::Facts::Refusal::None || DecodeInterrupt::shouldStop())
             m_loaderProblem = openError;
         return {};
     }
-    const MovieTime duration = movie->duration();
+    const MovieTime duration = movie->duration;
     const qint64 seconds = duration.timeScale > 0 ? duration.timeValue / duration.timeScale : duration.timeValue;
     QVariantMap metadata{
         {key("CameraMake"), key("n/a")},
@@ -200,18 +202,21 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
     if (record.value(key("filetype")).toString() == QLatin1String("Movie"))
         record.insert(key("filetype"), QStringLiteral("Movie;%1").arg(seconds));
 
-    const QSize natural = movie->naturalSize();
-    const bool document = movie->kind() == Movie::Kind::Document
+    const QSize natural = movie->naturalSize;
+    const bool document = movie->kind == Movie::Kind::Document
                           || m_mapping->getTypeForFile(path) == QLatin1String("PDF");
     // Why a frame is missing, for a picture made of the others.
     QString missingFrame;
     auto frameAt = [&](qint64 timeValue, QSize size) {
+        // A decoder stopped at its limits stops the frames after it too.
+        if (decoder.refusal() != ImageFileReader::Facts::Refusal::None)
+            return QImage();
         MovieTime time = duration;
         time.timeValue = timeValue;
-        QImage frame = movie->frameImageAtTime(time, size);
+        QString frameError;
+        QImage frame = decoder.movieFrame(time, size, &frameError);
         if (frame.isNull() && missingFrame.isEmpty())
-            missingFrame = movie->frameError().isEmpty() ? QStringLiteral("the frame cannot be decoded")
-                                                         : movie->frameError();
+            missingFrame = frameError.isEmpty() ? QStringLiteral("the frame cannot be decoded") : frameError;
         return frame;
     };
 

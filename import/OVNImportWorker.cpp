@@ -124,6 +124,8 @@ void completeRecord(QVariantMap &record, const QVariantMap &meta, const OVNImpor
     }
 }
 
+QString cancelledReason() { return QStringLiteral("reading the file was cancelled"); }
+
 // `passed` is called once the file is where it is imported from (copied or moved there, or as it
 // is without a destination folder).
 Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWorker::Settings &settings,
@@ -164,6 +166,11 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
 
     result.thumbnail = helper.thumbnailForMediaFile(path, result.record);
     result.problem = helper.lastProblem();
+    // Its reading ended by the Cancel: dropped like a file not started, and listed.
+    if (cancelled.load() && !result.problem.isEmpty()) {
+        result.problem = cancelledReason();
+        return result;
+    }
     result.problemKeptPicture = helper.lastProblemKeptPicture();
     result.kind = result.thumbnail.isEmpty() ? Result::Kind::NotCatalogued : Result::Kind::Ready;
     if (result.kind == Result::Kind::Ready)
@@ -202,6 +209,7 @@ struct Pipeline {
     std::vector<std::optional<Result>> ready;
     std::deque<size_t> finished; // the items of `ready`, in the order they were finished
     std::vector<char> busy;      // per thread: making a record
+    std::vector<size_t> working; // per thread: the item it makes while busy
     // Per item: it is where it is imported from. A record is stored only when every item before
     // it got there, so that a failed copy or move ends the import with nothing after it stored.
     std::vector<char> placed;
@@ -245,6 +253,7 @@ struct Pipeline {
                     return;
                 index = window.next++;
                 busy[slot] = 1;
+                working[slot] = index;
             }
             Result result;
             try {
@@ -843,6 +852,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     pipeline->limit = total;
     pipeline->placed.assign(total, 0);
     pipeline->busy.assign(size_t(threadCount), 0);
+    pipeline->working.assign(size_t(threadCount), 0);
 
     std::vector<std::thread> pool;
     for (size_t slot = 0; slot < size_t(threadCount) && slot < total; ++slot)
@@ -930,6 +940,10 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         if (result.kind == Result::Kind::Skipped) {
             // An empty path, or a file dropped because the import was cancelled meanwhile.
             if (!result.sourcePath.isEmpty() && m_cancelled->load()) {
+                if (!result.problem.isEmpty()) {
+                    summary.failures.append({result.sourcePath, result.problem});
+                    summary.notImported.append(result.sourcePath);
+                }
                 undoTransfer(result);
                 break;
             }
@@ -956,10 +970,25 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         stopped = true;
     const bool lost = inserter.connectionLost();
 
-    // No file is started any more; a file still being made after a cancel is not waited for.
+    // No file is started any more; a file still being made after a cancel is not waited for (its
+    // decoder ends at the Cancel) and is listed as cancelled.
     {
         std::lock_guard lock(pipeline->mutex);
         pipeline->stop = true;
+        if (m_cancelled->load()) {
+            for (size_t slot = 0; slot < pool.size(); ++slot) {
+                if (!pipeline->busy[slot])
+                    continue;
+                const QString &file = pipeline->list[pipeline->working[slot]].path;
+                summary.failures.append({file, cancelledReason()});
+                summary.notImported.append(file);
+            }
+            for (const std::optional<Result> &later : pipeline->ready)
+                if (later && later->kind == Result::Kind::Skipped && !later->problem.isEmpty()) {
+                    summary.failures.append({later->sourcePath, later->problem});
+                    summary.notImported.append(later->sourcePath);
+                }
+        }
     }
     pipeline->changed.notify_all();
     for (size_t slot = 0; slot < pool.size(); ++slot) {

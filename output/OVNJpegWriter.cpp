@@ -4,10 +4,9 @@
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
-#include "platform/DecodeMemoryBudget.h"
 #include "platform/FileAccess.h"
-#include "platform/ImageFileReader.h"
-#include "platform/JpegDecoder.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/MediaDecoder.h"
 
 #include <QFile>
 #include <QFont>
@@ -21,30 +20,18 @@
 
 namespace {
 
-// A JPEG decoded at the smallest DCT scale that still covers the box it is written at: a
-// 12-megapixel file for a 1600-pixel export decodes at a quarter of its pixels.
+// Read in a decoder process with the limits of a full-size read; a JPEG is decoded at the
+// smallest DCT scale that still covers the box it is written at (a 12-megapixel file for a
+// 1600-pixel export at a quarter of its pixels), other readers reduce as they read where they can.
 QImage readImage(const QString &source, int maxwidth, int maxheight)
 {
-    QFile file;
-    if (!FileAccess::openRegularFile(file, source))
-        return {};
-    char head[3];
-    if (file.peek(head, sizeof head) == sizeof head && JpegDecoder::looksLikeJpeg(head, sizeof head)
-        && file.size() <= ImageFileReader::maxWholeFileBytes) {
-        const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
-        const QSize full = JpegDecoder::size(data.constData(), size_t(data.size()));
-        if (!full.isValid())
-            return {};
-        const QSize target = OVNJpegWriter::fittedSize(full, maxwidth, maxheight);
-        const DecodeMemoryBudget::Reservation reservation =
-            DecodeMemoryBudget::shared().reserve(data.size() + JpegDecoder::decodeBytes(full, target));
-        JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), target);
-        if (result.status != JpegDecoder::Status::Unsupported)
-            return std::move(result.image);
-    }
-    file.close();
-    // Other readers reduce as they read where they can (a TIFF's reduced image, a RAW preview).
-    return ImageFileReader::read(source, QSize(maxwidth, maxheight));
+    ImageFileReader::Facts facts;
+    QImage image = MediaDecoder(MediaDecoder::Use::FullSize).read(source, QSize(maxwidth, maxheight), &facts);
+    // The reader rounds where the writer's sizes are truncated: the writer's own size wins.
+    const QSize target = facts.size.isValid() ? OVNJpegWriter::fittedSize(facts.size, maxwidth, maxheight) : QSize();
+    if (!image.isNull() && target.isValid() && !target.isEmpty() && image.size() != target)
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
 }
 
 QImage loadSource(const QString &source, int maxwidth, int maxheight)

@@ -5,7 +5,8 @@
 #include "formats/OVNOrientation.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/MediaDecoder.h"
 #include "viewers/OVNAdjustChain.h"
 
 #include <QMetaObject>
@@ -130,7 +131,10 @@ QImage OVNImageLoader::decode(const Request &request, bool preview)
 {
     switch (FileTypeCodes::processor(request.processor).loader) {
     case ProcessorCode::Loader::Image:
-        return ImageFileReader::read(request.path, preview ? request.previewSize : QSize());
+        // In a decoder process: a preview with a thumbnail's limits, the whole picture with the
+        // larger limit of a full-size read; both end at the decoder's deadline.
+        return MediaDecoder(preview ? MediaDecoder::Use::Thumbnail : MediaDecoder::Use::FullSize)
+            .read(request.path, preview ? request.previewSize : QSize());
     case ProcessorCode::Loader::CameraRaw:
         return OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor);
     case ProcessorCode::Loader::Dcraw:

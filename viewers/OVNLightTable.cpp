@@ -4,7 +4,7 @@
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNHelper.h"
 #include "platform/Localized.h"
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 #include "platform/UserDefaults.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "viewers/OVNImageView.h"

@@ -1,6 +1,6 @@
 #include "viewers/OVNMovieView.h"
 
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 
 #include <QHBoxLayout>
 #include <QMouseEvent>

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 
 // Shows a playing movie: the player's latest frame, upright, fitted into the view on black.
 class OVNMovieView : public QWidget

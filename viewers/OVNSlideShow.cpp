@@ -6,7 +6,7 @@
 #include "formats/OVNOrientation.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 #include "viewers/OVNSlideShowView.h"
 
 #include <QFileInfo>

@@ -10,7 +10,7 @@
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNImportWorker.h"
-#include "platform/DecodeMemoryBudget.h"
+#include "decoding/DecodeMemoryBudget.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -9,7 +9,7 @@
 #include "BenchCatalog.h"
 #include "BenchMovie.h"
 #include "platform/HeapTuning.h"
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 #include "tools/common/ToolStart.h"
 #include "viewers/OVNMovieView.h"
 #include "viewers/OVNSlideShow.h"

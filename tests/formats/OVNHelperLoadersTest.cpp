@@ -1,6 +1,6 @@
 #include "formats/OVNHelper.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/Movie.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/formats/SyntheticDng.h"
 

@@ -1,5 +1,5 @@
 #include "formats/OVNRAWImporter.h"
-#include "platform/RawDecoder.h"
+#include "decoding/RawDecoder.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/formats/SyntheticDng.h"
 

@@ -1,6 +1,6 @@
 #include "formats/PBMHeader.h"
 #include "formats/PBMImageRep.h"
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 //
 // The first byte chooses the file's name extension and the box; the rest is the file.
 
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 
 #include <QFile>
 #include <QTemporaryDir>

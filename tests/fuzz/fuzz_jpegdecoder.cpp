@@ -1,7 +1,7 @@
 // The direct JPEG decoder: any bytes give a picture or nothing, never a crash, a hang or more
 // memory than its cap. Each input is decoded whole and at a thumbnail's scale.
 
-#include "platform/JpegDecoder.h"
+#include "decoding/JpegDecoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // picture or nothing, never a crash or a hang. The reader takes a path: the bytes go into a
 // memory file, read through /proc.
 
-#include "platform/TiffReader.h"
+#include "decoding/TiffReader.h"
 
 #include <QString>
 

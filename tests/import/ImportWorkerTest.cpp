@@ -4,7 +4,7 @@
 
 #include "import/OVNImportMedia.h"
 #include "import/OVNImportWorker.h"
-#include "platform/ImageFileReader.h"
+#include "decoding/ImageFileReader.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 
@@ -394,50 +394,20 @@ TEST_P(ImportWorkerTest, PrefillCompletesEachRecord)
 // Cancel on the sheet stops the import, keeps what was imported and posts the finish once.
 namespace slowfile {
 
-// A picture whose reading blocks until the test lets it go: a ".bmp" starting with "OVNSLOW".
-std::mutex mutex;
-std::condition_variable changed;
-bool released = false;
-int reading = 0;
-int done = 0;
-
-bool canInitWithData(const QByteArray &data) { return data.startsWith("OVNSLOW"); }
-
-QImage imageWithData(const QByteArray &)
+// A picture whose decoder waits until the test lets it go (the decoder program's test trigger for
+// names holding "ovn-decoder-waits").
+QString prepare(const QString &folder)
 {
-    std::unique_lock lock(mutex);
-    ++reading;
-    changed.notify_all();
-    changed.wait(lock, [] { return released; });
-    ++done;
-    changed.notify_all();
-    QImage image(64, 64, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    return image;
+    const QString path = folder + QStringLiteral("/slow-ovn-decoder-waits.jpg");
+    QFile::remove(path + QStringLiteral(".go"));
+    return writeJpeg(path, 99);
 }
 
-// Registers the slow reader and writes a slow file at `path`.
-QString prepare(const QString &path)
+// Lets the slow file's decoder go on.
+bool release(const QString &path)
 {
-    ImageFileReader::registerImageRepClass({{QStringLiteral("bmp")}, &canInitWithData, &imageWithData});
-    {
-        std::lock_guard lock(mutex);
-        released = false;
-        reading = done = 0;
-    }
-    QFile slow(path);
-    if (slow.open(QIODevice::WriteOnly))
-        slow.write("OVNSLOW");
-    return path;
-}
-
-// Lets the slow file go and waits until its reading has ended.
-bool release()
-{
-    std::unique_lock lock(mutex);
-    released = true;
-    changed.notify_all();
-    return changed.wait_for(lock, std::chrono::seconds(30), [] { return done == reading; });
+    QFile go(path + QStringLiteral(".go"));
+    return go.open(QIODevice::WriteOnly);
 }
 
 } // namespace slowfile
@@ -449,7 +419,8 @@ TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
     for (int i = 0; i < 80; ++i)
         items.append(writeJpeg(files.filePath(QStringLiteral("k%1.jpg").arg(i)), i));
     // The import cannot finish before the cancel, however fast the machine.
-    items.insert(4, slowfile::prepare(files.filePath(QStringLiteral("slow.bmp"))));
+    const QString slow = slowfile::prepare(files.path());
+    items.insert(4, slow);
     int finishes = 0;
     QObject receiver;
     NotificationCenter::defaultCenter().addObserver(&receiver, OVNImportMedia::importMediaDidFinishNotification(),
@@ -467,7 +438,7 @@ TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
     EXPECT_TRUE(sheet.summary().cancelled);
     EXPECT_LT(sheet.summary().importedIds.size(), 80);
     EXPECT_EQ(listedNames(db, category).size(), sheet.summary().importedIds.size());
-    EXPECT_TRUE(slowfile::release());
+    EXPECT_TRUE(slowfile::release(slow));
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
 }
 
@@ -1314,36 +1285,25 @@ TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
 TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
 {
     ScriptedAlertPresenter::install();
-    const QVariantList items{writeJpeg(files.filePath(QStringLiteral("a.jpg")), 1),
-                             slowfile::prepare(files.filePath(QStringLiteral("slow.bmp"))),
+    const QString slow = slowfile::prepare(files.path());
+    const QVariantList items{writeJpeg(files.filePath(QStringLiteral("a.jpg")), 1), slow,
                              writeJpeg(files.filePath(QStringLiteral("b.jpg")), 2)};
 
     QPointer<OVNImportMedia> sheet = new OVNImportMedia;
     sheet->setThreadCount(2);
     sheet->setConnectionMaker(maker());
     sheet->processFiles(items, category, nullptr);
-    ASSERT_TRUE(processEventsUntil(
-        [] {
-            std::lock_guard lock(slowfile::mutex);
-            return slowfile::reading == 1;
-        },
-        30000));
+    // The two small files are in while the slow one is still being read.
+    ASSERT_TRUE(processEventsUntil([&] { return sheet && sheet->progressValue() >= 2; }, 30000));
     sheet->btCancelClicked();
     EXPECT_FALSE(sheet->isVisible());
-    // Finished and deleted while the slow file is still being read.
+    // Finished and deleted while the slow file was being read: its decoder ends at the cancel.
     EXPECT_TRUE(processEventsUntil([&] { return sheet.isNull(); }, 30000));
     const QStringList imported = listedNames(db, category);
-    EXPECT_FALSE(imported.contains(QStringLiteral("slow.bmp")));
-
-    // The program's end waits for the abandoned file, within its bound.
-    EXPECT_FALSE(OVNImportWorker::waitForAbandonedFiles(50));
-    std::unique_lock lock(slowfile::mutex);
-    EXPECT_EQ(slowfile::done, 0);
-    slowfile::released = true;
-    slowfile::changed.notify_all();
-    ASSERT_TRUE(slowfile::changed.wait_for(lock, std::chrono::seconds(30), [] { return slowfile::done == 1; }));
-    lock.unlock();
+    EXPECT_EQ(imported, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
+    // Let go now, the file's decoder is gone: nothing more comes into the catalog.
+    EXPECT_TRUE(slowfile::release(slow));
     processEventsUntil([] { return false; }, 300);
     EXPECT_EQ(listedNames(db, category), imported);
 }

@@ -20,6 +20,14 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", scratch.filePath(QStringLiteral("runtime")).toUtf8());
 
+    // The decoder program's test triggers (see decoding/Decoder_main.cpp): a file whose path holds
+    // one of these makes the decoder reading it crash, hang, wait for a "PATH.go" file, or try what
+    // its sandbox refuses. No real file is named so.
+    qputenv("OVN_DECODER_TEST_CRASH", "ovn-decoder-crashes");
+    qputenv("OVN_DECODER_TEST_HANG", "ovn-decoder-hangs");
+    qputenv("OVN_DECODER_TEST_WAIT", "ovn-decoder-waits");
+    qputenv("OVN_DECODER_TEST_PROBE", "ovn-decoder-probes");
+
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

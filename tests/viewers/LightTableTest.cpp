@@ -5,7 +5,7 @@
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNLightTableStatus.h"
 #include "viewers/OVNMovieView.h"
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
 #include "support/TestEnvironment.h"
 

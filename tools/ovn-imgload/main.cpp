@@ -7,8 +7,8 @@
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
-#include "platform/ImageFileReader.h"
-#include "platform/Movie.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/MediaDecoder.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
@@ -90,18 +90,25 @@ int main(int argc, char **argv)
     } else if (loader == ProcessorCode::Loader::Dcraw) {
         image = OVNHelper::imageForDCRAWMediaFile(input, shrink);
     } else if (loader == ProcessorCode::Loader::Movie) {
-        const std::unique_ptr<Movie> movie = Movie::open(input);
-        if (movie) {
-            const qint64 value = std::llround(seconds * movie->timeScale());
-            image = OVNHelper::imageForMovie(*movie, value);
-            std::printf("movie: %dx%d, duration %lld/%d\n", movie->naturalSize().width(), movie->naturalSize().height(),
-                        static_cast<long long>(movie->duration().timeValue), movie->timeScale());
+        MediaDecoder decoder(MediaDecoder::Use::FullSize);
+        if (const std::optional<MediaDecoder::MovieInfo> movie = decoder.openMovie(input)) {
+            MovieTime time = movie->duration;
+            time.timeValue = std::llround(seconds * time.timeScale);
+            image = decoder.movieFrame(time);
+            std::printf("movie: %dx%d, duration %lld/%d\n", movie->naturalSize.width(), movie->naturalSize.height(),
+                        static_cast<long long>(movie->duration.timeValue), movie->duration.timeScale);
         }
     } else if (loader == ProcessorCode::Loader::Image) {
         QSize box;
         if (size > 0)
             box = QSize(size, size);
-        image = ImageFileReader::read(input, box);
+        // A thumbnail-sized read has a thumbnail's limits, the whole picture a full-size read's.
+        ImageFileReader::Facts facts;
+        image = MediaDecoder(box.isValid() ? MediaDecoder::Use::Thumbnail : MediaDecoder::Use::FullSize)
+                    .read(input, box, &facts);
+        if (image.isNull() && facts.refusal != ImageFileReader::Facts::Refusal::None)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(input),
+                         qPrintable(ImageFileReader::refusalText(facts.refusal)));
         if (shrink > 0 && !image.isNull())
             image = image.scaled(std::max(1, image.width() >> shrink), std::max(1, image.height() >> shrink),
                                  Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

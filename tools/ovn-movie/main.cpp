@@ -1,6 +1,6 @@
 // Opens a movie in a movie view offscreen, plays it if asked, and prints what the player reports:
 //   ovn-movie FILE [--play SECONDS] [--rate R] [--seek SECONDS] [--grab OUT.png]
-#include "platform/MoviePlayer.h"
+#include "decoding/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"

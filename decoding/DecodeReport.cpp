@@ -1,0 +1,17 @@
+#include "decoding/DecodeReport.h"
+
+namespace {
+
+thread_local DecodeReport::Scope *current = nullptr;
+
+} // namespace
+
+DecodeReport::Scope::Scope() : m_previous(current) { current = this; }
+
+DecodeReport::Scope::~Scope() { current = m_previous; }
+
+void DecodeReport::damaged(const QString &reason)
+{
+    if (current && current->m_damage.isEmpty() && !reason.isEmpty())
+        current->m_damage = reason;
+}

@@ -1,0 +1,449 @@
+#include "decoding/ImageFileReader.h"
+
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "platform/FileAccess.h"
+#include "decoding/JpegDecoder.h"
+#include "decoding/LibraryMessages.h"
+#include "decoding/PngReader.h"
+#include "decoding/RawDecoder.h"
+#include "decoding/TiffReader.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMutex>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+QMutex &registryMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+std::vector<ImageFileReader::ImageRepClass> &registry()
+{
+    static std::vector<ImageFileReader::ImageRepClass> classes;
+    return classes;
+}
+
+QImage fitted(QImage image, QSize maxSize)
+{
+    if (image.isNull() || !maxSize.isValid() || maxSize.isEmpty())
+        return image;
+    const QSize target = ImageFileReader::fittedSize(image.size(), maxSize);
+    if (target == image.size())
+        return image;
+    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The size to ask Qt's reader for. A JPEG is decoded at 1/2, 1/4 or 1/8 of its size in the
+// decoder itself when that still covers the target; Qt's JPEG reader does so only below quality
+// 50 and for a size that is such a fraction, and the smooth scaling to the target follows.
+QSize jpegDecodeSize(QImageReader &reader, QSize size, QSize target)
+{
+    if (reader.format() != "jpeg")
+        return target;
+    int factor = 1;
+    auto reduced = [&](int f) { return QSize((size.width() + f - 1) / f, (size.height() + f - 1) / f); };
+    while (factor < 8 && reduced(factor * 2).width() >= target.width()
+           && reduced(factor * 2).height() >= target.height())
+        factor *= 2;
+    if (factor == 1)
+        return target;
+    reader.setQuality(49);
+    return reduced(factor);
+}
+
+qint64 pixelBytes(QSize size, qint64 bytesPerPixel = 4)
+{
+    return size.isValid() ? DecodeMemoryBudget::product({size.width(), size.height(), bytesPerPixel}) : 0;
+}
+
+// A file as Qt's readers see it: every read first asks whether this thread's decodes must stop
+// and fails when they must, so a reader ends at its next read of the file.
+class InterruptibleFile : public QIODevice
+{
+public:
+    explicit InterruptibleFile(const QString &path)
+    {
+        if (FileAccess::openRegularFile(m_file, path))
+            open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return m_file.size(); }
+    bool seek(qint64 position) override { return QIODevice::seek(position) && m_file.seek(position); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (DecodeInterrupt::shouldStop())
+            return -1;
+        return m_file.read(data, maxSize);
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QFile m_file;
+};
+
+QSize gifScreen(QIODevice *device)
+{
+    char head[10];
+    if (!device || device->peek(head, sizeof head) != qint64(sizeof head) || std::memcmp(head, "GIF", 3) != 0)
+        return {};
+    return QSize(qFromLittleEndian<quint16>(head + 6), qFromLittleEndian<quint16>(head + 8));
+}
+
+// No picture, because the thread's decodes must stop.
+QImage stopped(ImageFileReader::Facts *facts)
+{
+    if (facts)
+        facts->refusal = DecodeInterrupt::cancelled() ? ImageFileReader::Facts::Refusal::Cancelled
+                                                      : ImageFileReader::Facts::Refusal::OutOfTime;
+    return {};
+}
+
+// Whether a read takes its share of the decoding budget, or runs within one its caller holds (a
+// thread that holds a share never waits for another: that could wait for ever).
+enum class Budget { Reserve, AlreadyHeld };
+
+// Reads with Qt, decoding at a reduced size where the format allows it.
+QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileReader::Facts *facts = nullptr)
+{
+    reader.setAutoTransform(false);
+    // Qt refuses pictures above 128 MB by default; a camera's full picture may be larger, but no
+    // picture may take more than the whole decoding budget.
+    const qint64 capacity = DecodeMemoryBudget::shared().capacity();
+    reader.setAllocationLimit(int(std::max<qint64>(1, capacity >> 20)));
+    // Reading the header may hold the file's bytes (some readers read it whole), no more.
+    const qint64 fileBytes = reader.device() ? std::max<qint64>(0, reader.device()->size()) : 0;
+    DecodeMemoryBudget::Reservation reservation;
+    if (budget == Budget::Reserve)
+        reservation = DecodeMemoryBudget::shared().reserve(fileBytes);
+    const QSize size = reader.size();
+    if (facts)
+        facts->size = size;
+    if (DecodeInterrupt::shouldStop())
+        return stopped(facts);
+    // Readers that cannot decode at a reduced size decode the whole picture, then scale it.
+    qint64 held = pixelBytes(size);
+    if (reader.format() == "gif") {
+        // A GIF's frames are drawn on its screen, of the size its header gives whatever the
+        // frames' own, over a copy of it.
+        const QSize screen = gifScreen(reader.device());
+        held = DecodeMemoryBudget::product({std::max(pixelBytes(size), pixelBytes(screen)), 2});
+    }
+    if (maxSize.isValid() && !maxSize.isEmpty() && size.isValid() && !size.isEmpty()) {
+        const QSize target = ImageFileReader::fittedSize(size, maxSize);
+        if (target != size) {
+            const QSize decoded = jpegDecodeSize(reader, size, target);
+            reader.setScaledSize(decoded);
+            held = DecodeMemoryBudget::sum(
+                {reader.supportsOption(QImageIOHandler::ScaledSize) ? pixelBytes(decoded) : held, pixelBytes(decoded),
+                 pixelBytes(target)});
+        }
+    }
+    held = DecodeMemoryBudget::sum({held, fileBytes});
+    // Whatever the header claims: a read that would hold more than the whole budget is refused.
+    if (held > capacity) {
+        if (facts)
+            facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
+        return {};
+    }
+    if (budget == Budget::Reserve) {
+        // Given back before waiting for the whole share: a thread that holds a share never waits.
+        reservation.release();
+        reservation = DecodeMemoryBudget::shared().reserve(held);
+    }
+    QImage image = reader.read();
+    // What a reader stopped on its way gave is not the picture.
+    if (DecodeInterrupt::shouldStop())
+        return stopped(facts);
+    return fitted(std::move(image), maxSize);
+}
+
+// The reduction of a camera RAW decode for a picture of `full` pixels wanted in `maxSize`.
+int rawShrink(QSize full, QSize maxSize)
+{
+    int shrink = 0;
+    if (maxSize.isValid() && !maxSize.isEmpty()) {
+        const QSize target = ImageFileReader::fittedSize(full, maxSize);
+        while (shrink < 4 && (full.width() >> (shrink + 1)) >= target.width()
+               && (full.height() >> (shrink + 1)) >= target.height())
+            ++shrink;
+    }
+    return shrink;
+}
+
+RawDecoder::Options rawOptions(int shrink)
+{
+    return {shrink, shrink > 0 ? RawDecoder::Interpolation::Quick : RawDecoder::Interpolation::Full};
+}
+
+QImage rgbToImage(const RawDecoder::Image &rgb)
+{
+    QImage image(rgb.width, rgb.height, QImage::Format_RGB888);
+    if (image.isNull())
+        return {};
+    const qsizetype rowBytes = qsizetype(rgb.width) * 3;
+    for (int y = 0; y < rgb.height; ++y)
+        std::memcpy(image.scanLine(y), rgb.rgb.constData() + y * rowBytes, size_t(rowBytes));
+    return image;
+}
+
+// A JPEG's thumbnail straight through libjpeg at its reduced DCT scale; nullopt leaves the file
+// to Qt's readers (not a JPEG, or a kind of JPEG decoded there).
+std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageFileReader::Facts *facts)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
+        return QImage();
+    char head[3];
+    if (file.peek(head, sizeof head) != sizeof head || !JpegDecoder::looksLikeJpeg(head, sizeof head))
+        return std::nullopt;
+    if (file.size() > ImageFileReader::maxWholeFileBytes)
+        return QImage();
+    // A file that grows while it is read stops at the cap all the same.
+    const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
+    const qint64 held = JpegDecoder::decodeBytes(data.constData(), size_t(data.size()), maxSize);
+    // Nothing is held for a picture the decoder would refuse: more than the whole budget.
+    if (held > DecodeMemoryBudget::shared().capacity() && facts)
+        facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
+    if (held <= 0 || held > DecodeMemoryBudget::shared().capacity())
+        return QImage();
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(data.size() + held);
+    JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), maxSize);
+    if (result.status == JpegDecoder::Status::Unsupported)
+        return std::nullopt;
+    if (result.image.isNull())
+        return QImage();
+    if (facts)
+        facts->size = result.fullSize;
+    // The size fitted from the stored picture's, not from the decoded one's rounded sides.
+    const QSize target = ImageFileReader::fittedSize(result.fullSize, maxSize);
+    if (result.image.size() == target)
+        return std::move(result.image);
+    return result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+bool isTiffName(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
+}
+
+} // namespace
+
+void ImageFileReader::registerImageRepClass(const ImageRepClass &repClass)
+{
+    QMutexLocker lock(&registryMutex());
+    for (const ImageRepClass &known : registry())
+        if (known.imageWithData == repClass.imageWithData)
+            return;
+    registry().push_back(repClass);
+}
+
+QString ImageFileReader::refusalText(Facts::Refusal refusal)
+{
+    switch (refusal) {
+    case Facts::Refusal::None:
+        break;
+    case Facts::Refusal::TooLarge:
+        return QStringLiteral("the picture needs more memory than decoding may use");
+    case Facts::Refusal::OutOfTime:
+        return QStringLiteral("the picture could not be read in time");
+    case Facts::Refusal::Cancelled:
+        return QStringLiteral("reading the file was cancelled");
+    case Facts::Refusal::Crashed:
+        return QStringLiteral("the picture's reader stopped on a fault in the file");
+    }
+    return {};
+}
+
+QSize ImageFileReader::fittedSize(QSize size, QSize box)
+{
+    if (size.isEmpty() || box.isEmpty())
+        return size;
+    if (size.width() <= box.width() && size.height() <= box.height())
+        return size;
+    const double scale = std::min(double(box.width()) / size.width(), double(box.height()) / size.height());
+    return QSize(std::max(1, int(std::lround(size.width() * scale))),
+                 std::max(1, int(std::lround(size.height() * scale))));
+}
+
+namespace {
+
+// The picture of an opened RAW decoder: the camera's preview when it serves, else a decode. The
+// caller holds the decode's share of the budget.
+QImage decodeRaw(RawDecoder &decoder, QSize maxSize, ImageFileReader::Facts *facts)
+{
+    const RawDecoder::Info &info = decoder.info();
+    const QSize full(info.width, info.height);
+    if (facts) {
+        facts->size = full;
+        facts->orientation = RawDecoder::exifOrientation(info.flip);
+    }
+    if (maxSize.isValid() && !maxSize.isEmpty()) {
+        const QSize target = ImageFileReader::fittedSize(full, maxSize);
+        // The camera's own preview serves when it is large enough and shaped like the picture.
+        const QByteArray jpeg = decoder.embeddedJpeg();
+        if (!jpeg.isEmpty()) {
+            QBuffer buffer;
+            buffer.setData(jpeg);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer, "jpeg");
+            const QSize preview = reader.size();
+            const bool sameShape =
+                preview.isValid() && !preview.isEmpty()
+                && std::abs(double(preview.width()) / preview.height() - double(full.width()) / full.height()) < 0.02;
+            if (sameShape && preview.width() >= target.width() && preview.height() >= target.height()) {
+                QImage image = readWithQt(reader, maxSize, Budget::AlreadyHeld);
+                if (!image.isNull())
+                    return image;
+            }
+        }
+    }
+    if (const auto rgb = decoder.decode(rawOptions(rawShrink(full, maxSize))))
+        return fitted(rgbToImage(*rgb), maxSize);
+    // The raw data cannot be decoded (a file cut short): the camera's preview, whatever its size,
+    // is all there is of the picture.
+    const QByteArray jpeg = decoder.embeddedJpeg();
+    if (jpeg.isEmpty())
+        return {};
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    QImage image = readWithQt(reader, maxSize, Budget::AlreadyHeld);
+    if (!image.isNull() && facts)
+        facts->previewOnly = true;
+    return image;
+}
+
+} // namespace
+
+QByteArray ImageFileReader::readWholeFile(const QString &path)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path) || file.size() > maxWholeFileBytes)
+        return {};
+    // A file that grows while it is read stops at the cap all the same.
+    return FileAccess::readAtMost(file, maxWholeFileBytes);
+}
+
+QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *facts)
+{
+    LibraryMessages::install();
+    RawDecoder decoder;
+    if (!decoder.open(data))
+        return {};
+    const QSize full(decoder.info().width, decoder.info().height);
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
+        data.size() + RawDecoder::decodeBytes(decoder.info(), rawOptions(rawShrink(full, maxSize))));
+    return decodeRaw(decoder, maxSize, facts);
+}
+
+QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
+{
+    // Devices and pipes behind a picture's name would be read for ever, or block.
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
+        return {};
+    LibraryMessages::install();
+    if (DecodeInterrupt::shouldStop())
+        return stopped(facts);
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    {
+        std::vector<ImageRepClass> classes;
+        {
+            QMutexLocker lock(&registryMutex());
+            classes = registry();
+        }
+        for (const ImageRepClass &repClass : classes) {
+            if (!repClass.fileTypes.contains(suffix))
+                continue;
+            // The file and, about, its picture.
+            const DecodeMemoryBudget::Reservation reservation =
+                DecodeMemoryBudget::shared().reserve(DecodeMemoryBudget::product({QFileInfo(path).size(), 3}));
+            const QByteArray data = readWholeFile(path);
+            if (!repClass.canInitWithData(data))
+                break;
+            QImage image = repClass.imageWithData(data);
+            if (facts)
+                facts->size = image.size();
+            return fitted(std::move(image), maxSize);
+        }
+    }
+
+    if (maxSize.isValid() && !maxSize.isEmpty()) {
+        if (std::optional<QImage> jpeg = readJpegReduced(path, maxSize, facts))
+            return jpeg->isNull() && DecodeInterrupt::shouldStop() ? stopped(facts) : std::move(*jpeg);
+    }
+
+    if (char head[8];
+        file.peek(head, sizeof head) == qint64(sizeof head) && PngReader::looksLikePng(head, sizeof head)) {
+        PngReader::Result png = PngReader::read(path, maxSize);
+        if (facts) {
+            facts->size = png.size;
+            if (png.tooLarge)
+                facts->refusal = Facts::Refusal::TooLarge;
+        }
+        if (png.image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        return std::move(png.image);
+    }
+
+    InterruptibleFile device(path);
+    QImageReader reader(&device);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format();
+    // Most camera RAW files are TIFF inside, and Qt would show their small first-page thumbnail;
+    // others Qt does not know at all. Both go to the RAW decoder first.
+    std::optional<RawDecoder::Info> raw;
+    if (format.isEmpty() || (format == "tiff" && !isTiffName(path))) {
+        QImage image;
+        // The header tells what the decode will hold; the file is read whole once that is free.
+        if (const std::optional<RawDecoder::Info> info = (raw = RawDecoder::identifyFile(path))) {
+            const QSize full(info->width, info->height);
+            const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
+                QFileInfo(path).size() + RawDecoder::decodeBytes(*info, rawOptions(rawShrink(full, maxSize))));
+            const QByteArray data = readWholeFile(path);
+            RawDecoder decoder;
+            if (decoder.open(data))
+                image = decodeRaw(decoder, maxSize, facts);
+        }
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        if (!image.isNull() || format.isEmpty())
+            return image;
+        if (facts)
+            *facts = Facts{};
+    }
+    QImage image;
+    // A large TIFF is read a band of rows at a time rather than whole.
+    if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
+        QSize full;
+        image = fitted(TiffReader::readReduced(path, maxSize, &full), maxSize);
+        if (facts && full.isValid())
+            facts->size = full;
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+    }
+    if (image.isNull())
+        image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+    // A camera RAW file whose raw data could not be decoded shows the picture its TIFF structure
+    // leads with: the camera's preview.
+    if (raw && !image.isNull() && facts) {
+        facts->size = QSize(raw->width, raw->height);
+        facts->previewOnly = true;
+    }
+    return image;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QStringList>
+
+// The program's reading of image files: Qt's image readers with the image format plugins, camera
+// RAW files that Qt cannot read through LibRaw, and the readers other parts of the program
+// register for their own file types. Pictures come unturned (as stored); the orientation is in
+// the file's metadata.
+class ImageFileReader
+{
+public:
+    // A reader registered by another module; it is asked first for files of its types.
+    struct ImageRepClass {
+        QStringList fileTypes; // lower-case extensions
+        bool (*canInitWithData)(const QByteArray &data) = nullptr;
+        QImage (*imageWithData)(const QByteArray &data) = nullptr;
+    };
+    static void registerImageRepClass(const ImageRepClass &repClass);
+
+    // What a read learnt of the file beside its picture.
+    struct Facts {
+        QSize size;               // the full picture's size, as stored
+        int orientation = 0;      // how to turn it, in the EXIF numbering, when the reader knows (camera
+                                  // RAW files); 0 when the file's metadata is to say
+        bool previewOnly = false; // a camera RAW file whose raw data could not be decoded: the
+                                  // picture is its embedded preview (`size` is still the RAW's)
+        // Why a file that may hold a picture gave none: its picture needs more than the whole
+        // decoding budget (or its decoder's memory limit), its decode ended at the deadline or
+        // Cancel of the thread's DecodeInterrupt scope, or its decoder crashed (see MediaDecoder).
+        enum class Refusal { None, TooLarge, OutOfTime, Cancelled, Crashed };
+        Refusal refusal = Refusal::None;
+    };
+    // The refusal as the import lists it; empty for None.
+    static QString refusalText(Facts::Refusal refusal);
+
+    // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
+    // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
+    // decoding, a TIFF's reduced image or its rows averaged as they are read, a camera's
+    // embedded preview, or a half-size RAW decode. Only regular files are read: a device, a pipe
+    // or a socket, also behind a link, gives null at once. Every decode waits for its share of
+    // the process's decoding budget (DecodeMemoryBudget), estimated from the header before the
+    // decoder reserves anything, and a picture whose share would exceed the whole budget is
+    // refused. Decodes end at the deadline or Cancel of the thread's DecodeInterrupt scope
+    // (asked at every read of the file and every row or band): the picture is then null and
+    // `facts` says why.
+    static QImage read(const QString &path, QSize maxSize = QSize(), Facts *facts = nullptr);
+
+    // A camera RAW file's picture from its bytes, as read() does it for RAW files.
+    static QImage readRaw(const QByteArray &data, QSize maxSize = QSize(), Facts *facts = nullptr);
+
+    // `size` made to fit `box` with its aspect kept; never larger than `size`, at least 1 × 1.
+    static QSize fittedSize(QSize size, QSize box);
+
+    // Files larger than this are not read into memory whole.
+    static constexpr qint64 maxWholeFileBytes = qint64(1) << 30;
+
+    // The bytes of a regular file of at most maxWholeFileBytes; empty for anything else.
+    static QByteArray readWholeFile(const QString &path);
+};

@@ -1,0 +1,262 @@
+#include "decoding/JpegDecoder.h"
+
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/LibraryMessages.h"
+
+#include <QSysInfo>
+
+#include <csetjmp>
+#include <cstdio>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+// After jpeglib.h, which it needs.
+#include <jerror.h>
+
+namespace {
+
+// A progressive file may hold any number of scans, each a pass over the whole picture; real
+// files have about ten.
+constexpr int maxScans = 500;
+
+// What the warnings of a decode said of the data it read past.
+enum class Damage { None, Corrupt, EndsEarly };
+
+struct ErrorManager {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    Damage damage = Damage::None;
+};
+
+// Every error of the library ends the decode here; the library's own handler would exit().
+[[noreturn]] void leave(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1); }
+
+// Warnings (a file cut short, a corrupt stretch) go to the log and are remembered as damage; the
+// library reads on past them (a file cut short reads as grey from where its data ends). Traces
+// are dropped; nothing is printed.
+void noteMessage(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return;
+    auto *error = reinterpret_cast<ErrorManager *>(info->err);
+    char text[JMSG_LENGTH_MAX];
+    error->manager.format_message(info, text);
+    qCInfo(lcDecoding, "libjpeg warning: %s", text);
+    switch (error->manager.msg_code) {
+    case JWRN_JPEG_EOF:
+        error->damage = Damage::EndsEarly;
+        break;
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+        if (error->damage == Damage::None)
+            error->damage = Damage::Corrupt;
+        break;
+    default:
+        break; // not about the data: an unknown colour transform, a JFIF revision
+    }
+}
+void ignoreOutput(j_common_ptr) {}
+
+// Also where a decode past its deadline, or cancelled, ends.
+void limitScans(j_common_ptr common)
+{
+    const auto *info = reinterpret_cast<j_decompress_ptr>(common);
+    if ((info->is_decompressor && info->input_scan_number > maxScans) || DecodeInterrupt::shouldStop())
+        leave(common);
+}
+
+// The most a decode may hold: the process's decoding budget, and never more than maxDecodeBytes.
+qint64 decodeLimit() { return std::min(JpegDecoder::maxDecodeBytes, DecodeMemoryBudget::shared().capacity()); }
+
+// Adobe's CMYK JPEGs store the inks inverted; others plainly. Either way the colour is the ink
+// taken off white, each channel darkened by the black.
+void cmykToRgb32(const uchar *cmyk, uchar *out, int width, bool inverted)
+{
+    auto *pixel = reinterpret_cast<quint32 *>(out);
+    for (int x = 0; x < width; ++x, cmyk += 4) {
+        const int c = inverted ? cmyk[0] : 255 - cmyk[0];
+        const int m = inverted ? cmyk[1] : 255 - cmyk[1];
+        const int y = inverted ? cmyk[2] : 255 - cmyk[2];
+        const int k = inverted ? cmyk[3] : 255 - cmyk[3];
+        pixel[x] = qRgb(c * k / 255, m * k / 255, y * k / 255);
+    }
+}
+
+// The decode's state lives on the heap, made before setjmp: after a longjmp nothing in it is
+// left in a register or skipped by a destructor.
+struct State {
+    jpeg_decompress_struct info{};
+    ErrorManager error{};
+    jpeg_progress_mgr progress{};
+    bool created = false;
+    JpegDecoder::Result result;
+
+    ~State()
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+};
+
+void begin(State &state, const void *data, std::size_t size)
+{
+    state.info.err = jpeg_std_error(&state.error.manager);
+    state.error.manager.error_exit = leave;
+    state.error.manager.emit_message = noteMessage;
+    state.error.manager.output_message = ignoreOutput;
+    jpeg_create_decompress(&state.info);
+    state.created = true;
+    state.progress.progress_monitor = limitScans;
+    state.info.progress = &state.progress;
+    state.info.mem->max_memory_to_use = long(decodeLimit());
+    jpeg_mem_src(&state.info, static_cast<const unsigned char *>(data), static_cast<unsigned long>(size));
+}
+
+QSize fitted(QSize size, QSize box)
+{
+    if (size.isEmpty() || box.isEmpty() || (size.width() <= box.width() && size.height() <= box.height()))
+        return size;
+    return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+qint64 scaledSide(qint64 side, int eighths) { return (side * eighths + 7) / 8; }
+
+} // namespace
+
+bool JpegDecoder::looksLikeJpeg(const void *data, std::size_t size)
+{
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    return size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+int JpegDecoder::scaleEighths(QSize full, QSize box)
+{
+    if (full.isEmpty() || !box.isValid() || box.isEmpty())
+        return 8;
+    const QSize target = fitted(full, box);
+    int eighths = 1;
+    while (
+        eighths < 8
+        && (scaledSide(full.width(), eighths) < target.width() || scaledSide(full.height(), eighths) < target.height()))
+        ++eighths;
+    return eighths;
+}
+
+qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components)
+{
+    if (full.isEmpty())
+        return 0;
+    const int eighths = scaleEighths(full, box);
+    // The picture, and at most a progressive file's coefficients: two bytes a sample, every
+    // component at full resolution.
+    return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
+           + qint64(full.width()) * full.height() * 2 * std::max(components, 1);
+}
+
+qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
+{
+    if (!looksLikeJpeg(data, size))
+        return 0;
+    const auto state = std::make_unique<State>();
+    if (setjmp(state->error.jump))
+        return 0;
+    begin(*state, data, size);
+    jpeg_read_header(&state->info, TRUE);
+    const jpeg_decompress_struct &info = state->info;
+    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
+}
+
+QSize JpegDecoder::size(const void *data, std::size_t size)
+{
+    if (!looksLikeJpeg(data, size))
+        return {};
+    const auto state = std::make_unique<State>();
+    if (setjmp(state->error.jump))
+        return {};
+    begin(*state, data, size);
+    jpeg_read_header(&state->info, TRUE);
+    return QSize(int(state->info.image_width), int(state->info.image_height));
+}
+
+JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSize box)
+{
+    if (!looksLikeJpeg(data, size))
+        return {};
+    const auto state = std::make_unique<State>();
+    if (setjmp(state->error.jump)) {
+        state->result.status = Status::Failed;
+        state->result.image = QImage();
+        return state->result;
+    }
+    begin(*state, data, size);
+    jpeg_decompress_struct &info = state->info;
+    jpeg_read_header(&info, TRUE);
+    const QSize full(int(info.image_width), int(info.image_height));
+    state->result.fullSize = full;
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    const bool gray = info.num_components == 1;
+    if (!cmyk && !gray && info.num_components != 3) {
+        state->result.status = Status::Unsupported;
+        return state->result;
+    }
+    // Whatever the header claims, the decode holds no more than the budget allows.
+    if (decodeBytes(full, box, info.num_components) > decodeLimit())
+        return {Status::Failed, {}, full};
+
+    // RGB32's fourth byte must be opaque; the X forms leave it undefined.
+    info.out_color_space = cmyk   ? JCS_CMYK
+                           : gray ? JCS_GRAYSCALE
+                                  : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
+    info.scale_num = unsigned(scaleEighths(full, box));
+    info.scale_denom = 8;
+    // A picture that is reduced further after decoding shows nothing of the finer IDCT or of
+    // smooth chroma upsampling.
+    if (fitted(full, box) != full) {
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+        info.do_block_smoothing = FALSE;
+    }
+    jpeg_start_decompress(&info);
+
+    state->result.image = QImage(int(info.output_width), int(info.output_height),
+                                 gray ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    QImage &image = state->result.image;
+    if (image.isNull())
+        return {Status::Failed, {}, full};
+    // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.
+    std::vector<uchar> inks(cmyk ? size_t(image.width()) * 4 : 0);
+    JSAMPROW rows[8];
+    while (info.output_scanline < info.output_height) {
+        const int first = int(info.output_scanline);
+        const int count = cmyk ? 1 : std::min<int>(std::min<int>(info.rec_outbuf_height, 8), image.height() - first);
+        for (int i = 0; i < count; ++i)
+            rows[i] = cmyk ? inks.data() : image.scanLine(first + i);
+        if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
+            break; // not reached with a memory source, which pads a short file
+        if (cmyk)
+            cmykToRgb32(inks.data(), image.scanLine(first), image.width(), info.saw_Adobe_marker);
+    }
+    jpeg_finish_decompress(&info);
+    state->result.status = Status::Decoded;
+    switch (state->error.damage) {
+    case Damage::None:
+        break;
+    case Damage::EndsEarly:
+        state->result.damage = QStringLiteral("the data ends early");
+        break;
+    case Damage::Corrupt:
+        state->result.damage = QStringLiteral("the data is corrupt");
+        break;
+    }
+    DecodeReport::damaged(state->result.damage);
+    return state->result;
+}

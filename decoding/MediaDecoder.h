@@ -1,0 +1,93 @@
+#pragma once
+
+#include "decoding/ImageFileReader.h"
+#include "decoding/Movie.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QVariantMap>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+// Where every road that reads a file's pixels decodes it: in a decoder process of the program's
+// own (ovn-decoder), never in the caller's. The kernel bounds a decoder's memory (a data limit),
+// the caller ends it at the file's deadline or at Cancel, and it can neither write files nor open
+// network connections. A decoder that runs out of memory, passes its time or crashes inside a
+// library costs only the file it was reading; the next file gets a new decoder.
+//
+// Decoders are long-lived and shared through a pool: a MediaDecoder takes an idle one when it
+// first needs it (or starts one), keeps it for its own calls (a movie stays open between frames)
+// and gives it back when it ends. Nobody waits for another caller's decoder: each caller has one
+// of its own, so a small file never waits behind a large one.
+//
+// The deadline of each call is the earlier of the thread's DecodeInterrupt scope and the use's
+// own limit, counted from the moment the call starts; Cancel of that scope ends the decoder at
+// once. Why a call gave no picture is in refusal(), in the words ImageFileReader::refusalText
+// gives it.
+class MediaDecoder
+{
+public:
+    enum class Use {
+        Thumbnail, // thumbnails and previews: many at once, each with a small memory limit
+        FullSize,  // viewers, export and print: one file at a time, with a larger limit
+    };
+
+    explicit MediaDecoder(Use use = Use::Thumbnail);
+    ~MediaDecoder();
+    MediaDecoder(const MediaDecoder &) = delete;
+    MediaDecoder &operator=(const MediaDecoder &) = delete;
+
+    // ImageFileReader::read, in the decoder.
+    QImage read(const QString &path, QSize maxSize = QSize(), ImageFileReader::Facts *facts = nullptr);
+    // ImageFileReader::readRaw of the file's bytes, in the decoder; `metadata` gets what the RAW
+    // importer's identification says of the camera and the sensor (OVNRAWImporter::metadata).
+    // Null for a file the RAW importer does not identify.
+    QImage readRaw(const QString &path, QSize maxSize, ImageFileReader::Facts *facts = nullptr,
+                   QVariantMap *metadata = nullptr);
+    // A camera RAW file developed whole (shrinkFactor 0) or reduced by LibRaw's shrink factor.
+    QImage developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts = nullptr);
+
+    // PictureData::decodeToFit of a picture held as bytes (a catalog's stored thumbnail), in the
+    // decoder; `sourceSize` gets its size as stored.
+    QImage readData(const QByteArray &data, QSize box, QSize *sourceSize = nullptr);
+
+    // A movie or document, opened in the decoder and kept open for movieFrame() until the next
+    // openMovie() or the end of this object.
+    struct MovieInfo {
+        Movie::Kind kind = Movie::Kind::Video;
+        MovieTime duration;
+        QSize naturalSize;
+    };
+    std::optional<MovieInfo> openMovie(const QString &path, QString *error = nullptr);
+    // A frame of the open movie, as Movie::frameImageAtTime gives it; `error` says why there is
+    // none.
+    QImage movieFrame(MovieTime time, QSize size = QSize(), QString *error = nullptr);
+    // A movie's or document's first picture (the frame at 0), opened and read in one decoder.
+    static QImage firstMovieFrame(const QString &path, Use use = Use::FullSize);
+
+    // Why the last call gave no picture, when it was the decoder's limits or a stop rather than
+    // the file; None otherwise.
+    ImageFileReader::Facts::Refusal refusal() const { return m_refusal; }
+
+    // Each decoder's memory limit for a use, in bytes of data (heap and private mappings).
+    static qint64 memoryLimit(Use use);
+    // The time a call may take at most when the thread's DecodeInterrupt scope allows more.
+    static constexpr std::chrono::seconds timeLimit{60};
+
+    // Ends the idle decoders of the pool (tests; the program's end ends them too).
+    static void endIdleDecoders();
+
+    struct Process;
+
+private:
+    bool exchange(const QVariantMap &request, QVariantMap &reply, QImage *image);
+    void fail(ImageFileReader::Facts::Refusal refusal);
+
+    Use m_use;
+    std::unique_ptr<Process> m_process;
+    std::optional<Movie::Kind> m_movieKind; // of the movie open in m_process
+    ImageFileReader::Facts::Refusal m_refusal = ImageFileReader::Facts::Refusal::None;
+};

@@ -1,0 +1,107 @@
+#include "decoding/Movie.h"
+
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/MovieSource_p.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLibrary>
+#include <QStringList>
+
+namespace {
+
+const MovieReaders *loadMovieReaders(QString *why)
+{
+    QStringList candidates;
+    // Beside the program, and where it is installed; then where the build tree put the module.
+    const QString name = QStringLiteral("libovn_movie_readers.so");
+    if (QCoreApplication::instance()) {
+        const QString folder = QCoreApplication::applicationDirPath();
+        candidates << folder + QLatin1Char('/') + name << folder + QStringLiteral("/../lib/ostrevan/") + name;
+    }
+#ifdef OVN_MOVIE_READERS_BUILD_PATH
+    candidates << QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH);
+#endif
+    QStringList failures;
+    for (const QString &candidate : std::as_const(candidates)) {
+        if (!QFile::exists(candidate))
+            continue;
+        // Never unloaded: the readers' code and FFmpeg's stay for the rest of the process.
+        QLibrary library(candidate);
+        using Entry = const MovieReaders *(*)();
+        if (const auto entry = reinterpret_cast<Entry>(library.resolve(OVN_MOVIE_READERS_ENTRY)))
+            return entry();
+        failures << library.errorString();
+    }
+    *why = failures.isEmpty() ? QStringLiteral("%1 was not found").arg(name) : failures.join(QStringLiteral("; "));
+    return nullptr;
+}
+
+} // namespace
+
+const MovieReaders *movieReaders(QString *error)
+{
+    static QString why;
+    static const MovieReaders *const readers = loadMovieReaders(&why);
+    if (!readers && error)
+        *error = QStringLiteral("The movie and document readers cannot be loaded: %1").arg(why);
+    return readers;
+}
+
+bool looksLikePdf(const QByteArray &head) { return head.left(1024).contains("%PDF-"); }
+
+std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return nullptr;
+    }
+    const QByteArray head = file.read(1024);
+    file.close();
+    const MovieReaders *readers = movieReaders(error);
+    if (!readers)
+        return nullptr;
+    const FrameLimits limits{&DecodeInterrupt::shouldStop,
+                             DecodeInterrupt::deadline().value_or(DecodeInterrupt::Clock::time_point::max())};
+    std::unique_ptr<Source> source = looksLikePdf(head) ? readers->openPdf(path, error)
+                                                        : readers->openFfmpeg(path, limits, error);
+    if (!source) {
+        if (error && DecodeInterrupt::cancelled())
+            *error = QStringLiteral("opening the movie was cancelled");
+        return nullptr;
+    }
+    return std::unique_ptr<Movie>(new Movie(path, std::move(source)));
+}
+
+Movie::Movie(QString path, std::unique_ptr<Source> source) : m_path(std::move(path)), m_source(std::move(source)) {}
+
+Movie::~Movie() = default;
+
+Movie::Kind Movie::kind() const { return m_source->kind(); }
+
+MovieTime Movie::duration() const { return m_source->duration(); }
+
+int Movie::rotationAngle() const { return m_source->rotationAngle(); }
+
+QSize Movie::naturalSize() const { return m_source->naturalSize(); }
+
+QImage Movie::frameImageAtTime(MovieTime time, QSize size)
+{
+    m_frameError.clear();
+    m_frameDamage.clear();
+    if (time.timeScale <= 0)
+        return {};
+    if (!size.isValid() || size.isEmpty())
+        size = QSize();
+    const FrameLimits limits{&DecodeInterrupt::shouldStop, DecodeInterrupt::deadlineWithin(pageTimeLimit)};
+    QImage image = m_source->frameImageAtTime(time, size, limits, &m_frameError, &m_frameDamage);
+    // The readers tell a stop, not whether it was the deadline or Cancel.
+    if (image.isNull() && DecodeInterrupt::cancelled())
+        m_frameError = kind() == Kind::Document ? QStringLiteral("drawing the page was cancelled")
+                                                : QStringLiteral("decoding the frame was cancelled");
+    DecodeReport::damaged(m_frameDamage);
+    return image;
+}

@@ -1,0 +1,241 @@
+// PDF documents as movies: page n is the frame from second n to second n + 1. The document is
+// opened here; its pages are drawn in a child process (see PdfPage_p.h).
+
+#include "decoding/MovieSource_p.h"
+#include "decoding/PdfPage_draw_p.h"
+#include "decoding/PdfPage_p.h"
+
+#include <poppler-qt6.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void silencePoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { Poppler::setDebugErrorFunction([](const QString &, const QVariant &) {}, QVariant()); });
+}
+
+// The page renderer lives beside this module, in the build tree and where it is installed.
+QString rendererPath()
+{
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void *>(&openPdfMovieSource), &info) == 0 || !info.dli_fname)
+        return {};
+    return QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath() + QLatin1Char('/')
+           + QLatin1String(PdfPage::programName);
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// Draws the page in a child process, ending it at the deadline or when the caller stops.
+QImage renderInChild(const QString &path, int index, QSize size, const FrameLimits &limits, QString *error)
+{
+    auto fail = [&](const char *why) {
+        if (error)
+            *error = QString::fromLatin1(why);
+        return QImage();
+    };
+    constexpr const char *outOfTime = "the page could not be drawn in time";
+    static const QString program = rendererPath();
+    if (program.isEmpty() || !QFileInfo(program).isExecutable())
+        return fail("the page renderer cannot be found");
+    const Clock::time_point start = Clock::now();
+    if (limits.deadline <= start || (limits.shouldStop && limits.shouldStop()))
+        return fail(outOfTime);
+    const long long milliseconds =
+        std::max<long long>(1, std::chrono::duration_cast<std::chrono::milliseconds>(limits.deadline - start).count());
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return fail("the page renderer cannot be started");
+    FileDescriptor reading(ends[0]);
+    FileDescriptor writing(ends[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writing.get(), STDOUT_FILENO);
+    // Whatever the libraries print stays off the terminal.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const QByteArray programBytes = QFile::encodeName(program);
+    const QByteArray pathBytes = QFile::encodeName(path);
+    const QByteArray arguments[] = {QByteArray::number(index), QByteArray::number(size.width()),
+                                    QByteArray::number(size.height()), QByteArray::number(milliseconds)};
+    char *argv[] = {const_cast<char *>(programBytes.constData()),
+                    const_cast<char *>(pathBytes.constData()),
+                    const_cast<char *>(arguments[0].constData()),
+                    const_cast<char *>(arguments[1].constData()),
+                    const_cast<char *>(arguments[2].constData()),
+                    const_cast<char *>(arguments[3].constData()),
+                    nullptr};
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, programBytes.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    writing.reset();
+    if (spawned != 0)
+        return fail("the page renderer cannot be started");
+
+    const qint64 expected = qint64(sizeof(PdfPage::Header)) + qint64(size.width()) * size.height() * 4;
+    QByteArray output(expected, Qt::Uninitialized);
+    qint64 received = 0;
+    bool stopped = false;
+    for (;;) {
+        if ((limits.shouldStop && limits.shouldStop()) || Clock::now() >= limits.deadline) {
+            stopped = true;
+            break;
+        }
+        pollfd ready{reading.get(), POLLIN, 0};
+        if (::poll(&ready, 1, 100) < 0 && errno != EINTR)
+            break;
+        if (ready.revents == 0)
+            continue;
+        char spill;
+        char *into = received < expected ? output.data() + received : &spill;
+        const ssize_t count = ::read(reading.get(), into, size_t(received < expected ? expected - received : 1));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        received += count;
+        if (received > expected)
+            break; // more than a page: not our renderer's output
+    }
+    if (stopped || received > expected)
+        ::kill(child, SIGKILL);
+    reading.reset();
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    if (stopped || (WIFEXITED(status) && WEXITSTATUS(status) == PdfPage::exitOutOfTime))
+        return fail(outOfTime);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || received != expected)
+        return fail(WIFSIGNALED(status) ? "drawing the page needed more than its share of time or memory"
+                                        : "the page cannot be drawn");
+    PdfPage::Header header;
+    std::memcpy(&header, output.constData(), sizeof header);
+    if (std::memcmp(header.magic, PdfPage::Header().magic, sizeof header.magic) != 0 || header.width != size.width()
+        || header.height != size.height())
+        return fail("the page cannot be drawn");
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return fail("the page cannot be drawn");
+    const char *rows = output.constData() + sizeof header;
+    for (int y = 0; y < size.height(); ++y)
+        std::memcpy(image.scanLine(y), rows + qint64(y) * size.width() * 4, size_t(size.width()) * 4);
+    return image;
+}
+
+class PdfSource final : public Movie::Source
+{
+public:
+    bool open(const QString &path, QString *error);
+
+    Movie::Kind kind() const override { return Movie::Kind::Document; }
+    MovieTime duration() const override
+    {
+        return MovieTime{qint64(m_document->numPages()) * Movie::movieTimeScale, Movie::movieTimeScale};
+    }
+    QSize naturalSize() const override { return m_naturalSize; }
+    QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
+                            QString *damage) override;
+
+private:
+    QString m_path;
+    std::unique_ptr<Poppler::Document> m_document;
+    QSize m_naturalSize;
+};
+
+// A page's size in points, one pixel each.
+QSize pagePixels(const Poppler::Page &page)
+{
+    const QSizeF points = page.pageSizeF();
+    return QSize(std::max(1, int(std::lround(points.width()))), std::max(1, int(std::lround(points.height()))));
+}
+
+bool PdfSource::open(const QString &path, QString *error)
+{
+    silencePoppler();
+    m_path = path;
+    m_document = Poppler::Document::load(path);
+    if (!m_document || m_document->isLocked() || m_document->numPages() <= 0) {
+        if (error)
+            *error = QStringLiteral("the PDF document cannot be read");
+        return false;
+    }
+    const std::unique_ptr<Poppler::Page> first = m_document->page(0);
+    if (!first)
+        return false;
+    m_naturalSize = pagePixels(*first);
+    return true;
+}
+
+QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error, QString *)
+{
+    const int pages = m_document->numPages();
+    const double second = std::floor(time.seconds());
+    const int index = second < 0 ? 0 : second >= pages ? pages - 1 : int(second);
+    const std::unique_ptr<Poppler::Page> page = m_document->page(index);
+    if (!page)
+        return {};
+    if (size.isEmpty())
+        size = pagePixels(*page);
+    if (!PdfPage::isDrawableSize(size)) {
+        if (error)
+            *error = QStringLiteral("the page is too large to draw");
+        return {};
+    }
+    // The decoder program draws its pages itself: it is bounded already, and starts no programs.
+    static const bool inProcess = qEnvironmentVariableIsSet("OVN_DRAW_PAGES_IN_PROCESS");
+    if (!inProcess)
+        return renderInChild(m_path, index, size, limits, error);
+    bool outOfTime = false;
+    QImage image = PdfPage::draw(*m_document, *page, size, limits.deadline, &outOfTime);
+    if (image.isNull() && error)
+        *error = outOfTime ? QStringLiteral("the page could not be drawn in time")
+                           : QStringLiteral("the page cannot be drawn");
+    return image;
+}
+
+} // namespace
+
+std::unique_ptr<Movie::Source> openPdfMovieSource(const QString &path, QString *error)
+{
+    auto source = std::make_unique<PdfSource>();
+    if (!source->open(path, error))
+        return nullptr;
+    return source;
+}

@@ -1,0 +1,83 @@
+// ovn-pdf-page FILE PAGE WIDTH HEIGHT MILLISECONDS: draws one page of a PDF document at WIDTH x
+// HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document reader,
+// never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
+// not drawn in time.
+
+#include "decoding/PdfPage_draw_p.h"
+#include "decoding/PdfPage_p.h"
+
+#include <poppler-qt6.h>
+
+#include <QImage>
+#include <QString>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool writeAll(const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, size_t(std::min<qint64>(size, qint64(1) << 20)));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+void limit(int resource, rlim_t value)
+{
+    const rlimit bounds{value, value};
+    setrlimit(resource, &bounds);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 6)
+        return 2;
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    const int index = std::atoi(argv[2]);
+    const QSize size(std::atoi(argv[3]), std::atoi(argv[4]));
+    const long milliseconds = std::atol(argv[5]);
+    if (index < 0 || !PdfPage::isDrawableSize(size) || milliseconds <= 0)
+        return 2;
+    // Bounded on its own too: the reader may be gone before it could end this process.
+    limit(RLIMIT_CPU, rlim_t(milliseconds / 1000 + 2));
+    limit(RLIMIT_AS, rlim_t(PdfPage::childMemoryLimit(size)));
+    limit(RLIMIT_CORE, 0);
+    Poppler::setDebugErrorFunction([](const QString &, const QVariant &) {}, QVariant());
+
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
+    if (!document || document->isLocked() || index >= document->numPages())
+        return 1;
+    const std::unique_ptr<Poppler::Page> page = document->page(index);
+    if (!page)
+        return 1;
+    bool outOfTime = false;
+    const QImage image =
+        PdfPage::draw(*document, *page, size, Clock::now() + std::chrono::milliseconds(milliseconds), &outOfTime);
+    if (outOfTime)
+        return PdfPage::exitOutOfTime;
+    if (image.isNull())
+        return 1;
+    const PdfPage::Header header{{'O', 'P', 'G', '1'}, image.width(), image.height()};
+    if (!writeAll(reinterpret_cast<const char *>(&header), sizeof header))
+        return 1;
+    for (int y = 0; y < image.height(); ++y)
+        if (!writeAll(reinterpret_cast<const char *>(image.constScanLine(y)), qint64(image.width()) * 4))
+            return 1;
+    return 0;
+}

@@ -1,0 +1,259 @@
+#include "decoding/PngReader.h"
+
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
+#include "platform/FileAccess.h"
+#include "decoding/ImageFileReader.h"
+#include "decoding/LibraryMessages.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <QtEndian>
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+// The largest ancillary chunk libpng keeps, and the largest colour profile it inflates.
+constexpr qint64 maxChunkBytes = qint64(8) << 20;
+// libpng's structures, zlib's window and a decompressed chunk beside its compressed bytes.
+constexpr qint64 fixedLibraryBytes = 2 * maxChunkBytes + (qint64(1) << 20);
+
+// Chunks the picture does not need: skipped unread whatever their length claims.
+constexpr png_byte skippedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0eXIf\0tIME\0hIST\0sCAL\0pCAL\0sTER\0";
+constexpr int skippedChunkCount = int(sizeof skippedChunks / 5);
+
+// libpng's allocations for one file, each with its size in front, within an allowance.
+struct Allocations {
+    qint64 allowance = 0;
+    qint64 held = 0;
+    qint64 peak = 0;
+};
+
+constexpr size_t blockHeader = alignof(std::max_align_t);
+
+png_voidp allocate(png_structp png, png_alloc_size_t size)
+{
+    auto *allocations = static_cast<Allocations *>(png_get_mem_ptr(png));
+    if (!allocations || size > png_alloc_size_t(allocations->allowance - allocations->held))
+        return nullptr;
+    auto *block = static_cast<unsigned char *>(std::malloc(size + blockHeader));
+    if (!block)
+        return nullptr;
+    std::memcpy(block, &size, sizeof size);
+    allocations->held += qint64(size);
+    allocations->peak = std::max(allocations->peak, allocations->held);
+    return block + blockHeader;
+}
+
+void release(png_structp png, png_voidp pointer)
+{
+    if (!pointer)
+        return;
+    auto *block = static_cast<unsigned char *>(pointer) - blockHeader;
+    png_alloc_size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    if (auto *allocations = static_cast<Allocations *>(png_get_mem_ptr(png)))
+        allocations->held -= qint64(size);
+    std::free(block);
+}
+
+[[noreturn]] void fail(png_structp png, png_const_charp message)
+{
+    qCInfo(lcDecoding, "libpng error: %s", message);
+    png_longjmp(png, 1);
+}
+
+void warn(png_structp, png_const_charp message) { qCInfo(lcDecoding, "libpng warning: %s", message); }
+
+// The decode's state lives on the heap, made before setjmp: after a longjmp nothing in it is
+// left in a register or skipped by a destructor.
+struct State {
+    Allocations allocations;
+    QFile file;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    QImage image;
+    QColorSpace space;
+    int passes = 0;
+    png_uint_32 rowsDone = 0; // rows of the first pass read whole
+    bool endedEarly = false;  // the file ended before libpng had what it asked for
+
+    ~State()
+    {
+        if (png)
+            png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
+};
+
+void readFromFile(png_structp png, png_bytep data, size_t length)
+{
+    auto *state = static_cast<State *>(png_get_io_ptr(png));
+    if (DecodeInterrupt::shouldStop())
+        png_error(png, "decoding stopped");
+    if (state->file.read(reinterpret_cast<char *>(data), qint64(length)) != qint64(length)) {
+        state->endedEarly = true;
+        png_error(png, "Read Error");
+    }
+}
+
+QColorSpace colourSpace(png_structp png, png_infop info)
+{
+    if (png_get_valid(png, info, PNG_INFO_iCCP)) {
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 length = 0;
+        if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length > 0)
+            return QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(length)));
+    }
+    if (png_get_valid(png, info, PNG_INFO_sRGB))
+        return QColorSpace(QColorSpace::SRgb);
+    double gamma = 0;
+    if (png_get_gAMA(png, info, &gamma) && gamma > 0)
+        return QColorSpace(QColorSpace::Primaries::SRgb, float(1.0 / gamma));
+    return {};
+}
+
+// What can be shown of a picture whose data failed part of the way: the rows read whole of one
+// that is not interlaced, the rest grey, as a cut JPEG shows; noted as damage. False when nothing
+// of it can be (no row read yet, an interlaced picture's partial passes, a stopped decode).
+bool keepRowsRead(State &state)
+{
+    if (state.passes != 1 || state.rowsDone == 0 || state.image.isNull() || DecodeInterrupt::shouldStop())
+        return false;
+    for (int y = int(state.rowsDone); y < state.image.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(state.image.scanLine(y));
+        std::fill(row, row + state.image.width(), 0xff808080u);
+    }
+    if (state.space.isValid())
+        state.image.setColorSpace(state.space);
+    DecodeReport::damaged(state.endedEarly ? QStringLiteral("the data ends early")
+                                           : QStringLiteral("the data is corrupt"));
+    return true;
+}
+
+// Decodes into state.image; false on any error of libpng's before a row could be read and when
+// the decode was stopped.
+bool decode(State &state)
+{
+    png_structp png = state.png;
+    png_infop info = state.info;
+    if (setjmp(png_jmpbuf(png)))
+        return keepRowsRead(state);
+    png_set_read_fn(png, &state, readFromFile);
+    // The budget, not libpng's defaults, bounds the sides.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    png_set_chunk_malloc_max(png, png_alloc_size_t(maxChunkBytes));
+    png_set_chunk_cache_max(png, 64);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skippedChunks, skippedChunkCount);
+    png_read_info(png, info);
+
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
+    const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    state.space = colourSpace(png, info);
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    // Into QImage's 32-bit pixels: B, G, R, A in memory on little-endian machines.
+    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+        png_set_bgr(png);
+        if (!alpha)
+            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    } else {
+        png_set_swap_alpha(png);
+        if (!alpha)
+            png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+    }
+    const int passes = png_set_interlace_handling(png);
+    state.passes = passes;
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(width) * 4)
+        return false;
+    state.image = QImage(int(width), int(height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (state.image.isNull())
+        return false;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            if (DecodeInterrupt::shouldStop())
+                return false;
+            png_read_row(png, state.image.scanLine(int(y)), nullptr);
+            if (pass == 0)
+                state.rowsDone = y + 1;
+        }
+    }
+    if (state.space.isValid())
+        state.image.setColorSpace(state.space);
+    return true;
+}
+
+} // namespace
+
+bool PngReader::looksLikePng(const char *data, qint64 size)
+{
+    return size >= qint64(sizeof signature) && std::memcmp(data, signature, sizeof signature) == 0;
+}
+
+qint64 PngReader::libraryAllowance(qint64 width)
+{
+    // Two rows of up to 8 bytes a pixel (the row and the previous one for the filters), and as
+    // many again for an interlaced picture's passes.
+    return DecodeMemoryBudget::sum({fixedLibraryBytes, DecodeMemoryBudget::product({width, 8, 4})});
+}
+
+PngReader::Result PngReader::read(const QString &path, QSize box)
+{
+    LibraryMessages::install();
+    Result result;
+    auto state = std::make_unique<State>();
+    if (!FileAccess::openRegularFile(state->file, path))
+        return result;
+    // The header the signature is followed by: IHDR, its length, its width and height.
+    char head[24];
+    if (state->file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
+        || std::memcmp(head + 12, "IHDR", 4) != 0)
+        return result;
+    const qint64 width = qFromBigEndian<quint32>(head + 16);
+    const qint64 height = qFromBigEndian<quint32>(head + 20);
+    if (width <= 0 || height <= 0 || width > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX)
+        return result;
+    result.size = QSize(int(width), int(height));
+    const qint64 allowance = libraryAllowance(width);
+    const bool reduced = box.isValid() && !box.isEmpty();
+    const QSize target = reduced ? ImageFileReader::fittedSize(result.size, box) : result.size;
+    const qint64 held = DecodeMemoryBudget::sum(
+        {allowance, DecodeMemoryBudget::product({width, height, 4}),
+         target != result.size ? DecodeMemoryBudget::product({target.width(), target.height(), 4}) : 0});
+    if (held > DecodeMemoryBudget::shared().capacity()) {
+        result.tooLarge = true;
+        return result;
+    }
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
+    if (DecodeInterrupt::shouldStop())
+        return result;
+    result.reserved = reservation.bytes();
+    state->allocations.allowance = allowance;
+    state->png =
+        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state->allocations, allocate, release);
+    if (!state->png)
+        return result;
+    state->info = png_create_info_struct(state->png);
+    if (state->info && decode(*state)) {
+        result.image = std::move(state->image);
+        if (target != result.size)
+            result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    result.libraryBytes = state->allocations.peak;
+    return result;
+}

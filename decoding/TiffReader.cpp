@@ -1,0 +1,438 @@
+#include "decoding/TiffReader.h"
+
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+struct TiffClose {
+    void operator()(TIFF *tiff) const { TIFFClose(tiff); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffClose>;
+
+struct OptionsFree {
+    void operator()(TIFFOpenOptions *options) const { TIFFOpenOptionsFree(options); }
+};
+
+int quiet(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+
+// Sides beyond these are no pictures we read a band at a time.
+constexpr quint32 maxSide = 1u << 20;
+// A band of RGBA rows at most this large; libtiff's own largest single allocation likewise.
+constexpr qint64 maxBandBytes = qint64(64) << 20;
+constexpr qint64 maxDirectories = 64;
+
+using Budget = DecodeMemoryBudget;
+
+TiffHandle openTiff(const QString &path)
+{
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options)
+        return {};
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(maxBandBytes));
+    // "m": read(), not a mapping: a mapped file's pages would count as the process's own memory.
+    return TiffHandle(TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options.get()));
+}
+
+QSize directorySize(TIFF *tiff)
+{
+    quint32 width = 0, height = 0;
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)
+        || width == 0 || height == 0 || width > maxSide || height > maxSide)
+        return {};
+    return QSize(int(width), int(height));
+}
+
+bool isReducedImage(TIFF *tiff)
+{
+    quint32 kind = 0;
+    return TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE);
+}
+
+// Averages whole blocks of factor × factor pixels of premultiplied RGBA rows into one pixel each;
+// the last blocks of a row or column take what is left.
+class BlockAverager
+{
+public:
+    BlockAverager(QSize source, int factor)
+        : m_source(source),
+          m_factor(factor),
+          m_image((source.width() + factor - 1) / factor, (source.height() + factor - 1) / factor,
+                  QImage::Format_ARGB32_Premultiplied),
+          m_sums(size_t(m_image.width()) * 4, 0)
+    {}
+
+    bool isNull() const { return m_image.isNull(); }
+
+    void addRow(const uchar *rgba)
+    {
+        const int width = m_source.width();
+        for (int x = 0; x < width; ++x) {
+            quint64 *sum = &m_sums[size_t(x / m_factor) * 4];
+            const uchar *p = rgba + qsizetype(x) * 4;
+            sum[0] += p[0];
+            sum[1] += p[1];
+            sum[2] += p[2];
+            sum[3] += p[3];
+        }
+        ++m_rowsInBlock;
+        ++m_rows;
+        if (m_rowsInBlock == m_factor || m_rows == m_source.height())
+            emitRow();
+    }
+
+    QImage take()
+    {
+        if (m_rows != m_source.height())
+            return {};
+        return m_opaque ? m_image.convertToFormat(QImage::Format_RGB32) : std::move(m_image);
+    }
+
+private:
+    void emitRow()
+    {
+        auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(m_outputRow++));
+        const int width = m_source.width();
+        for (int ox = 0; ox < m_image.width(); ++ox) {
+            const quint64 count = quint64(std::min(m_factor, width - ox * m_factor)) * quint64(m_rowsInBlock);
+            quint64 *sum = &m_sums[size_t(ox) * 4];
+            auto average = [&](int c) { return int((sum[c] + count / 2) / count); };
+            const int alpha = average(3);
+            m_opaque = m_opaque && alpha == 255;
+            line[ox] =
+                qRgba(std::min(average(0), alpha), std::min(average(1), alpha), std::min(average(2), alpha), alpha);
+            std::fill(sum, sum + 4, 0);
+        }
+        m_rowsInBlock = 0;
+    }
+
+    QSize m_source;
+    int m_factor;
+    QImage m_image;
+    std::vector<quint64> m_sums;
+    int m_rowsInBlock = 0;
+    int m_rows = 0;
+    int m_outputRow = 0;
+    bool m_opaque = true;
+};
+
+// The layouts read scanline by scanline, with the conversion of one row to premultiplied RGBA:
+// strips of interleaved samples, grey, RGB or palette, 1 to 16 bits, with or without alpha. A
+// compressed strip however long is then decoded once, from its start.
+class ScanlineConverter
+{
+public:
+    static std::optional<ScanlineConverter> forDirectory(TIFF *tiff)
+    {
+        if (TIFFIsTiled(tiff))
+            return std::nullopt;
+        quint16 bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
+        quint16 compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+        if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) || format != SAMPLEFORMAT_UINT
+            || (planar != PLANARCONFIG_CONTIG && samples > 1))
+            return std::nullopt;
+        ScanlineConverter c;
+        c.m_bits = bits;
+        c.m_samples = samples;
+        if (photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && bits == 8) {
+            // The JPEG codec turns its YCbCr into RGB itself.
+            TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+            photometric = PHOTOMETRIC_RGB;
+        }
+        switch (photometric) {
+        case PHOTOMETRIC_MINISWHITE:
+        case PHOTOMETRIC_MINISBLACK:
+            c.m_colours = 1;
+            c.m_inverted = photometric == PHOTOMETRIC_MINISWHITE;
+            break;
+        case PHOTOMETRIC_RGB:
+            c.m_colours = 3;
+            break;
+        case PHOTOMETRIC_PALETTE:
+            c.m_colours = 1;
+            c.m_palette = true;
+            break;
+        default:
+            return std::nullopt;
+        }
+        if (samples < c.m_colours
+            || (bits != 8 && bits != 16 && !(bits < 8 && samples == 1 && (bits == 1 || bits == 2 || bits == 4))))
+            return std::nullopt;
+        if (c.m_palette) {
+            if (bits > 8)
+                return std::nullopt;
+            quint16 *r = nullptr, *g = nullptr, *b = nullptr;
+            if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &r, &g, &b) || !r || !g || !b)
+                return std::nullopt;
+            const int entries = 1 << bits;
+            // Some writers store 8-bit entries where 16-bit ones belong.
+            bool eightBit = true;
+            for (int i = 0; i < entries; ++i)
+                eightBit = eightBit && r[i] < 256 && g[i] < 256 && b[i] < 256;
+            for (int i = 0; i < entries; ++i)
+                c.m_colormap.push_back(eightBit ? qRgb(r[i], g[i], b[i]) : qRgb(r[i] >> 8, g[i] >> 8, b[i] >> 8));
+        }
+        quint16 extraCount = 0;
+        quint16 *extra = nullptr;
+        if (samples > c.m_colours && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0
+            && extra && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA)) {
+            c.m_alpha = true;
+            c.m_premultiplied = extra[0] == EXTRASAMPLE_ASSOCALPHA;
+        }
+        c.m_lineBytes = qint64(TIFFScanlineSize64(tiff));
+        quint32 width = 0;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        if (c.m_lineBytes < (qint64(width) * samples * bits + 7) / 8)
+            return std::nullopt;
+        return c;
+    }
+
+    qint64 lineBytes() const { return m_lineBytes; }
+
+    // One scanline of `width` pixels into RGBA bytes.
+    void convert(const uchar *line, int width, uchar *rgba) const
+    {
+        const int maxValue = (1 << std::min<int>(m_bits, 8)) - 1;
+        auto sample = [&](qint64 index) -> int {
+            if (m_bits == 8)
+                return line[index];
+            if (m_bits == 16)
+                return reinterpret_cast<const quint16 *>(line)[index] >> 8;
+            const qint64 bit = index * m_bits;
+            return (line[bit / 8] >> (8 - m_bits - int(bit % 8))) & maxValue;
+        };
+        for (int x = 0; x < width; ++x, rgba += 4) {
+            const qint64 base = qint64(x) * m_samples;
+            int r, g, b;
+            if (m_palette) {
+                const QRgb c = m_colormap[size_t(sample(base))];
+                r = qRed(c), g = qGreen(c), b = qBlue(c);
+            } else if (m_colours == 1) {
+                int v = sample(base);
+                if (m_bits < 8)
+                    v = v * 255 / maxValue;
+                r = g = b = m_inverted ? 255 - v : v;
+            } else {
+                r = sample(base), g = sample(base + 1), b = sample(base + 2);
+            }
+            int a = m_alpha ? sample(base + m_colours) : 255;
+            if (m_alpha && !m_premultiplied) {
+                r = (r * a + 127) / 255, g = (g * a + 127) / 255, b = (b * a + 127) / 255;
+            }
+            rgba[0] = uchar(std::min(r, a));
+            rgba[1] = uchar(std::min(g, a));
+            rgba[2] = uchar(std::min(b, a));
+            rgba[3] = uchar(a);
+        }
+    }
+
+private:
+    int m_bits = 8;
+    int m_samples = 1;
+    int m_colours = 1;
+    bool m_inverted = false;
+    bool m_palette = false;
+    bool m_alpha = false;
+    bool m_premultiplied = false;
+    qint64 m_lineBytes = 0;
+    std::vector<QRgb> m_colormap;
+};
+
+bool readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager)
+{
+    std::vector<uchar> line(size_t(converter.lineBytes()));
+    std::vector<uchar> rgba(size_t(size.width()) * 4);
+    for (int y = 0; y < size.height(); ++y) {
+        // A long compressed strip is decoded a row at a time: each row is a place to stop.
+        if (DecodeInterrupt::shouldStop() || TIFFReadScanline(tiff, line.data(), quint32(y), 0) < 0)
+            return false;
+        converter.convert(line.data(), size.width(), rgba.data());
+        averager.addRow(rgba.data());
+    }
+    return true;
+}
+
+// The rows of a band of the RGBA reading: whole tiles or strips, at least 16 rows where they are
+// short, no more than fit in the largest band.
+int bandRows(TIFF *tiff, QSize size)
+{
+    quint32 unit = 1;
+    if (TIFFIsTiled(tiff))
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
+    else
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
+    unit = std::max<quint32>(unit, 1);
+    const qint64 wanted = qint64(unit) * ((16 + unit - 1) / unit);
+    const qint64 maxRows = std::max<qint64>(1, maxBandBytes / (qint64(size.width()) * 4));
+    return int(std::clamp<qint64>(wanted, 1, std::min<qint64>(maxRows, size.height())));
+}
+
+// Everything else (tiles, separate planes, CMYK, YCbCr, Lab...) through libtiff's RGBA reading, a
+// band of whole tile or strip rows at a time.
+bool readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
+{
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tiff, message))
+        return false;
+    TIFFRGBAImage image{};
+    if (!TIFFRGBAImageBegin(&image, tiff, 1, message))
+        return false;
+    struct End {
+        TIFFRGBAImage *image;
+        ~End() { TIFFRGBAImageEnd(image); }
+    } end{&image};
+    // The rows as stored, top first.
+    image.req_orientation = image.orientation;
+    const int band = bandRows(tiff, size);
+    const qint64 rowBytes = qint64(size.width()) * 4;
+    std::vector<quint32> raster(size_t(size.width()) * size_t(band));
+    std::vector<uchar> rgba(static_cast<size_t>(rowBytes));
+    for (int top = 0; top < size.height(); top += band) {
+        const int rows = std::min(band, size.height() - top);
+        if (DecodeInterrupt::shouldStop())
+            return false;
+        image.row_offset = top;
+        image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image, raster.data(), quint32(size.width()), quint32(rows)))
+            return false;
+        for (int y = 0; y < rows; ++y) {
+            const quint32 *p = raster.data() + qsizetype(y) * size.width();
+            uchar *out = rgba.data();
+            for (int x = 0; x < size.width(); ++x, out += 4) {
+                out[0] = uchar(TIFFGetR(p[x]));
+                out[1] = uchar(TIFFGetG(p[x]));
+                out[2] = uchar(TIFFGetB(p[x]));
+                out[3] = uchar(TIFFGetA(p[x]));
+            }
+            averager.addRow(rgba.data());
+        }
+    }
+    return true;
+}
+
+// The picture of the current directory averaged down to no less than `target`. `reservation`
+// holds libtiff's share of the budget (`libraryBytes`) and is made to hold the read's as well.
+QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &reservation, qint64 libraryBytes)
+{
+    const QSize size = directorySize(tiff);
+    if (!size.isValid())
+        return {};
+    const int factor =
+        std::max(1, std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
+    const std::optional<ScanlineConverter> converter = ScanlineConverter::forDirectory(tiff);
+    // What the read holds: the result, a row or a band of rows, and libtiff's compressed data (read
+    // in parts of up to 10 MB from a long strip) or its decoded band.
+    const qint64 rowBytes = Budget::product({size.width(), 4});
+    const qint64 result =
+        Budget::product({(size.width() + factor - 1) / factor, (size.height() + factor - 1) / factor, 4});
+    const qint64 reading = converter ? Budget::sum({converter->lineBytes(), rowBytes, qint64(10) << 20})
+                                     : Budget::product({2, rowBytes, bandRows(tiff, size)});
+    const qint64 held = Budget::sum({libraryBytes, result, reading});
+    if (held > Budget::shared().capacity())
+        return {};
+    // Given back before waiting for the whole share: a thread that holds a share never waits.
+    reservation.release();
+    reservation = Budget::shared().reserve(held);
+    if (DecodeInterrupt::shouldStop())
+        return {};
+    BlockAverager averager(size, factor);
+    if (averager.isNull())
+        return {};
+    const bool ok = converter ? readScanlines(tiff, *converter, size, averager) : readRgbaBands(tiff, size, averager);
+    return ok ? averager.take() : QImage();
+}
+
+bool similarShape(QSize a, QSize b)
+{
+    return std::abs(double(a.width()) / a.height() - double(b.width()) / b.height()) < 0.02;
+}
+
+QSize fitted(QSize size, QSize box)
+{
+    if (size.width() <= box.width() && size.height() <= box.height())
+        return size;
+    const double scale = std::min(double(box.width()) / size.width(), double(box.height()) / size.height());
+    return QSize(std::max(1, int(std::lround(size.width() * scale))),
+                 std::max(1, int(std::lround(size.height() * scale))));
+}
+
+} // namespace
+
+QImage TiffReader::readReduced(const QString &path, QSize box, QSize *fullSize)
+{
+    if (!box.isValid() || box.isEmpty() || DecodeInterrupt::shouldStop())
+        return {};
+    // libtiff reads a directory's arrays as far as the file holds them, and any one strip, tile
+    // or buffer up to its single allocation bound.
+    const qint64 libraryBytes = Budget::sum({std::min(QFileInfo(path).size(), maxBandBytes), maxBandBytes});
+    DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
+    const TiffHandle tiff = openTiff(path);
+    if (!tiff)
+        return {};
+    const QSize size = directorySize(tiff.get());
+    if (fullSize)
+        *fullSize = size;
+    if (!size.isValid())
+        return {};
+    const QSize target = fitted(size, box);
+    if (target == size)
+        return {};
+
+    // The smallest reduced-resolution image of the same picture that still covers the target:
+    // further images of the main chain, or the first image's sub-images.
+    std::vector<quint64> subImages;
+    {
+        quint16 count = 0;
+        quint64 *offsets = nullptr;
+        if (TIFFGetField(tiff.get(), TIFFTAG_SUBIFD, &count, &offsets) && offsets)
+            subImages.assign(offsets, offsets + std::min<quint16>(count, quint16(maxDirectories)));
+    }
+    struct Candidate {
+        bool sub;
+        quint64 where;
+        QSize size;
+    };
+    std::optional<Candidate> best;
+    auto consider = [&](bool sub, quint64 where) {
+        const QSize reduced = directorySize(tiff.get());
+        if (reduced.isValid() && isReducedImage(tiff.get()) && reduced.width() >= target.width()
+            && reduced.height() >= target.height() && similarShape(reduced, size)
+            && (!best || qint64(reduced.width()) * reduced.height() < qint64(best->size.width()) * best->size.height()))
+            best = Candidate{sub, where, reduced};
+    };
+    for (tdir_t index = 1; index < maxDirectories && !DecodeInterrupt::shouldStop() && TIFFReadDirectory(tiff.get());
+         ++index)
+        consider(false, index);
+    for (quint64 offset : subImages)
+        if (!DecodeInterrupt::shouldStop() && TIFFSetSubDirectory(tiff.get(), offset))
+            consider(true, offset);
+
+    if (best
+        && (best->sub ? TIFFSetSubDirectory(tiff.get(), best->where)
+                      : TIFFSetDirectory(tiff.get(), tdir_t(best->where)))) {
+        QImage image = readDirectory(tiff.get(), target, reservation, libraryBytes);
+        if (!image.isNull() || DecodeInterrupt::shouldStop())
+            return image;
+    }
+    if (!TIFFSetDirectory(tiff.get(), 0))
+        return {};
+    return readDirectory(tiff.get(), target, reservation, libraryBytes);
+}

@@ -1,0 +1,229 @@
+#include "decoding/DecodeReport.h"
+#include "decoding/JpegDecoder.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDirIterator>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <cstdlib>
+
+namespace {
+
+QSize fittedTo(QSize size, QSize box)
+{
+    if (size.width() <= box.width() && size.height() <= box.height())
+        return size;
+    return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+// Qt's reader, as the program used it for thumbnails: reduced decoding, then smooth scaling.
+QImage qtThumbnail(const QByteArray &data, QSize box)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    reader.setAutoTransform(false);
+    const QSize target = fittedTo(reader.size(), box);
+    reader.setScaledSize(target);
+    QImage image = reader.read();
+    return image.size() == target ? image : image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage directThumbnail(const QByteArray &data, QSize box)
+{
+    const JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), box);
+    const QSize target = fittedTo(result.fullSize, box);
+    return result.image.isNull() || result.image.size() == target
+               ? result.image
+               : result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The mean difference of the colour channels, in levels of 255.
+double meanDifference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int column = 0; column < x.width(); ++column)
+            sum += std::abs(qRed(p[column]) - qRed(q[column])) + std::abs(qGreen(p[column]) - qGreen(q[column]))
+                   + std::abs(qBlue(p[column]) - qBlue(q[column]));
+    }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+QByteArray jpegOf(const QImage &image, int quality = 90)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.write(image);
+    return data;
+}
+
+} // namespace
+
+// Every real JPEG of the test data gives Qt's picture, within what the faster IDCT and chroma
+// upsampling change, at a thumbnail's box and at a box no DCT scale meets exactly.
+TEST(JpegDecoderTest, GivesQtsPictureForEveryRealJpeg)
+{
+    OVN_REQUIRE_TESTDATA();
+    int compared = 0;
+    QDirIterator files(testDataDir(), {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.JPG")},
+                       QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(path);
+        const QByteArray data = file.readAll();
+        for (const QSize box : {QSize(256, 256), QSize(97, 61)}) {
+            const QImage expected = qtThumbnail(data, box);
+            const JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), box);
+            if (result.status == JpegDecoder::Status::Unsupported)
+                continue; // CMYK: left to Qt
+            if (expected.isNull()) {
+                EXPECT_TRUE(result.image.isNull()) << qPrintable(path);
+                continue;
+            }
+            ASSERT_EQ(result.status, JpegDecoder::Status::Decoded) << qPrintable(path);
+            EXPECT_EQ(JpegDecoder::size(data.constData(), size_t(data.size())), result.fullSize) << qPrintable(path);
+            const QSize target = fittedTo(result.fullSize, box);
+            // Decoded no smaller than the box needs, and less than one DCT step larger.
+            EXPECT_GE(result.image.width(), target.width()) << qPrintable(path);
+            EXPECT_GE(result.image.height(), target.height()) << qPrintable(path);
+            EXPECT_LT(result.image.width(), target.width() + result.fullSize.width() / 8 + 1) << qPrintable(path);
+            // The cameras' own files are whole.
+            EXPECT_EQ(result.damage, QString()) << qPrintable(path);
+            const QImage actual = directThumbnail(data, box);
+            ASSERT_EQ(actual.size(), expected.size()) << qPrintable(path);
+            EXPECT_LT(meanDifference(actual, expected), 3.0) << qPrintable(path);
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 50);
+}
+
+// Broken and hostile bytes give no picture and never crash; a file cut short inside its picture
+// data still gives what was there, as Qt's reader does.
+TEST(JpegDecoderTest, BrokenFilesGiveNoPicture)
+{
+    QImage picture(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+    const QByteArray good = jpegOf(picture);
+    ASSERT_GT(good.size(), 1000);
+
+    // A frame header that declares 65,500 × 65,500 pixels and holds no data.
+    QByteArray huge = good;
+    const qsizetype sof = huge.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    huge[sof + 5] = char(0xFF);
+    huge[sof + 6] = char(0xDC);
+    huge[sof + 7] = char(0xFF);
+    huge[sof + 8] = char(0xDC);
+    huge.truncate(huge.indexOf(QByteArray("\xFF\xDA", 2)) + 20);
+
+    QByteArray manyScans = QByteArray("\xFF\xD8", 2);
+    {
+        // A progressive frame followed by thousands of empty scans.
+        QByteArray header = good.left(good.indexOf(QByteArray("\xFF\xDA", 2)));
+        header.replace(QByteArray("\xFF\xC0", 2), QByteArray("\xFF\xC2", 2));
+        manyScans = header;
+        const QByteArray scan("\xFF\xDA\x00\x08\x01\x01\x00\x00\x00\x00", 10);
+        for (int i = 0; i < 5000; ++i)
+            manyScans += scan;
+        manyScans += QByteArray("\xFF\xD9", 2);
+    }
+
+    struct Case {
+        const char *name;
+        QByteArray data;
+    };
+    const Case cases[] = {
+        {"empty", QByteArray()},
+        {"start marker only", QByteArray("\xFF\xD8", 2)},
+        {"start and end markers", QByteArray("\xFF\xD8\xFF\xD9", 4)},
+        {"cut inside the header", good.left(good.indexOf(QByteArray("\xFF\xDA", 2)) / 2)},
+        {"cut after the header", good.left(good.indexOf(QByteArray("\xFF\xDA", 2)))},
+        {"garbage after the start", QByteArray("\xFF\xD8\xFF", 3) + QByteArray(4000, '\x5A')},
+        {"a PNG", QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(100, '\0')},
+        {"huge declared size", huge},
+        {"thousands of scans", manyScans},
+    };
+    for (const Case &c : cases) {
+        for (const QSize box : {QSize(), QSize(64, 64)}) {
+            const JpegDecoder::Result result = JpegDecoder::decode(c.data.constData(), size_t(c.data.size()), box);
+            EXPECT_EQ(result.status, JpegDecoder::Status::Failed) << c.name;
+            EXPECT_TRUE(result.image.isNull()) << c.name;
+        }
+    }
+
+    // Cut inside the picture data: what was there, as Qt's reader gives it.
+    const QByteArray cut = good.left(good.size() / 2);
+    const JpegDecoder::Result result = JpegDecoder::decode(cut.constData(), size_t(cut.size()), QSize(64, 64));
+    EXPECT_EQ(result.status, JpegDecoder::Status::Decoded);
+    EXPECT_EQ(result.fullSize, QSize(640, 480));
+    EXPECT_EQ(result.image.size(), QSize(80, 60));
+    EXPECT_FALSE(qtThumbnail(cut, QSize(64, 64)).isNull());
+    // Overwritten picture data: a picture exactly where Qt gives one.
+    QByteArray scrambled = good;
+    for (qsizetype i = good.indexOf(QByteArray("\xFF\xDA", 2)) + 40; i < scrambled.size() - 2; i += 37) {
+        scrambled[i] = char(scrambled[i] ^ 0x55);
+        if (i % 5 == 0) {
+            EXPECT_EQ(directThumbnail(scrambled, QSize(64, 64)).isNull(),
+                      qtThumbnail(scrambled, QSize(64, 64)).isNull())
+                << "overwritten up to " << i;
+        }
+    }
+    EXPECT_EQ(JpegDecoder::decode(good.constData(), size_t(good.size())).image.size(), QSize(640, 480));
+}
+
+// A file whose data is damaged still gives what could be read, and says what was wrong beside it,
+// also to the thread's report; a whole file says nothing.
+TEST(JpegDecoderTest, DamagedFilesGiveWhatCouldBeReadAndSayWhy)
+{
+    QImage picture(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+    const QByteArray whole = jpegOf(picture);
+    const qsizetype scan = whole.indexOf(QByteArray("\xFF\xDA", 2));
+    ASSERT_GT(scan, 0);
+    // A marker in the middle of the entropy-coded data: the decoder meets it early.
+    QByteArray marker = whole;
+    marker.replace(scan + (whole.size() - scan) / 2, 2, QByteArray("\xFF\xD3", 2));
+
+    struct Case {
+        const char *name;
+        QByteArray data;
+        QString damage;
+    };
+    const Case cases[] = {
+        {"whole", whole, {}},
+        {"cut at half", whole.left(whole.size() / 2), QStringLiteral("the data ends early")},
+        // Every row is there, but nothing says the file ends there rather than was cut.
+        {"cut before its end marker", whole.left(whole.size() - 2), QStringLiteral("the data ends early")},
+        {"a marker inside the data", marker, QStringLiteral("the data is corrupt")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeReport::Scope report;
+        const JpegDecoder::Result result =
+            JpegDecoder::decode(c.data.constData(), size_t(c.data.size()), QSize(64, 64));
+        EXPECT_EQ(result.status, JpegDecoder::Status::Decoded);
+        EXPECT_EQ(result.image.size(), QSize(80, 60));
+        EXPECT_EQ(result.damage, c.damage);
+        EXPECT_EQ(report.damage(), c.damage);
+    }
+}
