@@ -30,6 +30,7 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQnfields)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQntuples)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQparameterStatus)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQpingParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQresultErrorField)                                                                             \
     OVN_LIBPQ_FUNCTION(PQresultErrorMessage)                                                                           \
     OVN_LIBPQ_FUNCTION(PQresultStatus)                                                                                 \
@@ -76,6 +77,14 @@ constexpr int binaryFormat = 1;
 // Server notices ("table does not exist, skipping" and the like) are no errors; libpq would print
 // them on standard error.
 void ignoreNotice(void *, const char *) {}
+
+bool sessionEndingFailure(const QByteArray &severity, const QString &sqlState)
+{
+    if (severity == "FATAL" || severity == "PANIC")
+        return true;
+    // Class 08 (connection exception), 57P01 to 57P05 (administrator, crash and idle shutdowns).
+    return sqlState.startsWith(QLatin1String("08")) || sqlState.startsWith(QLatin1String("57P"));
+}
 
 // libpq's messages run over several lines with tab-indented hints; the user sees them in an alert,
 // where one flowing paragraph reads better.
@@ -216,14 +225,19 @@ bool PostgresConnection::openLocked()
     }
     if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
         m_error = trimmedMessage(libpq().PQerrorMessage(connection.get()));
+        // A server that takes connections refused this one (a login, a database, a right): that
+        // is its answer. One that does not answer, or is starting or stopping, may come back.
+        m_serverAnswered = libpq().PQpingParams(keys.data(), values.data(), 0) == PQPING_OK;
         return false;
     }
+    m_serverAnswered = true;
     libpq().PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
     {
         std::lock_guard cancelLock(m_cancelMutex);
         m_cancel.reset(libpq().PQgetCancel(connection.get()));
     }
     m_connection = std::move(connection);
+    m_ended = false;
     m_error.clear();
     return true;
 }
@@ -256,13 +270,19 @@ bool PostgresConnection::isOpen() const
 bool PostgresConnection::isBroken() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_connection || libpq().PQstatus(m_connection.get()) != CONNECTION_OK;
+    return !m_connection || m_ended || libpq().PQstatus(m_connection.get()) != CONNECTION_OK;
 }
 
 bool PostgresConnection::reset()
 {
     std::lock_guard lock(m_mutex);
     return openLocked();
+}
+
+bool PostgresConnection::serverAnswered() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_serverAnswered;
 }
 
 QString PostgresConnection::errorMessage() const
@@ -343,8 +363,17 @@ void PostgresConnection::takeFailureLocked(PostgresResult &result)
     result.m_error = result.m_result ? trimmedMessage(libpq().PQresultErrorMessage(result.m_result.get())) : QString();
     if (result.m_error.isEmpty())
         result.m_error = trimmedMessage(libpq().PQerrorMessage(m_connection.get()));
-    if (result.m_result)
+    QByteArray severity;
+    if (result.m_result) {
         result.m_sqlState = QString::fromLatin1(libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
+        severity = libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SEVERITY_NONLOCALIZED);
+    }
+    // The server ends the session after a FATAL or PANIC error, and after one of the states that
+    // say so (a connection failure, an administrator's or a crash's shutdown), whether or not libpq
+    // has seen the socket close yet: the session is over either way, and the next statement must
+    // not be sent into it as if it were still open.
+    if (sessionEndingFailure(severity, result.m_sqlState) || libpq().PQstatus(m_connection.get()) != CONNECTION_OK)
+        m_ended = true;
     m_error = result.m_error;
 }
 

@@ -103,6 +103,9 @@ public:
     bool reset();
     // The message of the last failed open, reset or statement.
     QString errorMessage() const;
+    // Whether the server took connections at the last open or reset: false when it did not answer,
+    // or answered that it is starting or stopping; true also when it refused this login.
+    bool serverAnswered() const;
 
     // True when the server sends timestamps as 64-bit integer microseconds (every server since
     // 10), false when as doubles.
@@ -143,4 +146,8 @@ private:
     std::unique_ptr<pg_cancel, FreeCancel> m_cancel;
     Settings m_settings;
     QString m_error;
+    // The server ended the session (its last failure said so), though libpq may not have seen the
+    // socket close yet.
+    bool m_ended = false;
+    bool m_serverAnswered = true;
 };

@@ -4,6 +4,7 @@
 
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
 
@@ -35,12 +36,25 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
         connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
                                          QFileInfo(catalog).absoluteFilePath());
     }
-    if (connection->openDBConnection() && tables == Tables::CreateWhenMissing && !connection->checkForDatabaseSetup()) {
-        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
-            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
-        else
-            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    }
+    // A server that does not answer, or ends the session while the catalog is being opened or its
+    // tables made, is waited for as a running import waits for it.
+    OVNCatalogOpening::run(
+        *connection, waitSeconds,
+        [&] {
+            if (!connection->isDBConnectionActive() && !connection->openDBConnection())
+                return false;
+            if (connection->checkForDatabaseSetup())
+                return true;
+            if (tables == Tables::AsTheyAre)
+                return false;
+            if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
+                return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+            return OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+        },
+        [](const QString &text) {
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+            std::fflush(stderr);
+        });
     return connection;
 }
 
