@@ -160,7 +160,11 @@ bool OVNDatabaseAccess::openPostgres()
     m_transactionDepth = 0;
     m_abortedDepth = 0;
     auto connection = std::make_unique<PostgresConnection>();
-    if (!connection->open(PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase))) {
+    const PostgresConnection::Settings settings =
+        PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
+    // A server that takes connections but ended this one while it was being made (a session
+    // ended during the login) is asked once more before its refusal is believed.
+    if (!connection->open(settings) && (!connection->serverAnswered() || !connection->open(settings))) {
         setLastError(connection->errorMessage());
         // A server that does not answer may come back: whoever opens the catalog may wait for it.
         m_lastErrorLostConnection = !connection->serverAnswered();

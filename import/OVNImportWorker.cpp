@@ -65,11 +65,6 @@ QString key(const char *text) { return QString::fromLatin1(text); }
 // also while it waits for a file that takes long (a large picture, a movie).
 constexpr std::chrono::milliseconds maxBatchOpenTime(500);
 
-// Records are stored in the list's order. A file that is still being read this long after it came
-// to the head of the list (or after its reading started, when that was later) is passed over: the
-// finished files behind it are stored, and it is stored when it finishes.
-constexpr std::chrono::milliseconds maxHeadHoldTime(500);
-
 struct Item {
     QString path;
     QVariantMap meta; // a dictionary item's values, empty for a path string
@@ -892,6 +887,10 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     // Records are stored in the list's order: the head is the first item neither taken nor passed
     // over, and only it (or an item passed over) may be stored next. An item that holds the head too
     // long while a later one is finished is passed over, and stored whenever it finishes.
+    // A file still being read this long after it came to the head (or after its reading started,
+    // when that was later) is passed over: the finished files behind it are stored, and it is
+    // stored when it finishes.
+    const auto maxHeadHoldTime = std::chrono::milliseconds(std::max(0, m_settings.headHoldMilliseconds));
     std::vector<char> passedOver(total, 0);
     size_t head = 0;
     auto headSince = std::chrono::steady_clock::now();

@@ -72,6 +72,9 @@ public:
         int threadCount = 0;           // 0: one per processor
         int batchSize = 250;           // records per transaction
         int reconnectWaitSeconds = 30; // how long a catalog server that went away is waited for
+        // How long a file still being read may hold the head of the list while later files are
+        // finished, before it is passed over and stored when it finishes.
+        int headHoldMilliseconds = 500;
         // Called on the processing thread as each file's reading starts, once it is copied or moved
         // where it is imported from (tests stand in a slow file).
         std::function<void(const QString &path)> fileStarted;
