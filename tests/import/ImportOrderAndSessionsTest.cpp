@@ -243,13 +243,13 @@ TEST_P(ImportOrderAndSessionsTest, ASessionEndedAtEachStatementOfABatchLosesNoth
         const char *statement;
         int nth;
     } statements[] = {
-        {"BEGIN", 2},                             // a batch's begin
-        {"SAVEPOINT", 3},                         // an entry's savepoint
-        {"insert into strvfile", 4},              // the record
-        {"insert into strvexif", 5},              // its metadata
-        {"RELEASE SAVEPOINT", 3},                 // the entry's end
-        {"for no key update", 1},                 // the privileges read before the commit
-        {"COMMIT", 1},                            // the commit
+        {"BEGIN", 2},                // a batch's begin
+        {"SAVEPOINT", 3},            // an entry's savepoint
+        {"insert into strvfile", 4}, // the record
+        {"insert into strvexif", 5}, // its metadata
+        {"RELEASE SAVEPOINT", 3},    // the entry's end
+        {"for no key update", 1},    // the privileges read before the commit
+        {"COMMIT", 1},               // the commit
     };
     const struct {
         const char *name;
@@ -286,8 +286,8 @@ TEST_P(ImportOrderAndSessionsTest, ASessionEndedWhileACollectionIsMadeMakesOne)
 {
     if (!isPostgres())
         GTEST_SKIP() << "only a server has sessions to end";
-    const char *statements[] = {"BEGIN", "pg_advisory_xact_lock", "from strvcategory where type", "insert into strvcategory",
-                                "COMMIT"};
+    const char *statements[] = {"BEGIN", "pg_advisory_xact_lock", "from strvcategory where type",
+                                "insert into strvcategory", "COMMIT"};
     int round = 0;
     for (const SessionCutProxy::How how : {SessionCutProxy::How::Dropped, SessionCutProxy::How::Terminated}) {
         for (const char *statement : statements) {
@@ -331,8 +331,8 @@ TEST_P(ImportOrderAndSessionsTest, FourImportsRacingIntoOneNewNameMakeOneCollect
                     std::unique_lock lock(mutex);
                     go.wait(lock, [&] { return started; });
                 }
-                ids[size_t(i)] = OVNCatalogSession::findOrMakeCategory(*connections[size_t(i)], name, QStringLiteral("C"),
-                                                               QString(), 30, nullptr, nullptr, nullptr);
+                ids[size_t(i)] = OVNCatalogSession::findOrMakeCategory(
+                    *connections[size_t(i)], name, QStringLiteral("C"), QString(), 30, nullptr, nullptr, nullptr);
             });
         {
             std::lock_guard lock(mutex);
@@ -465,12 +465,10 @@ TEST_P(ImportOrderAndSessionsTest, TheCommandLineImportOpensThroughEndedSessions
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("PGPASSWORD"), server.password);
             import.setProcessEnvironment(environment);
-            QStringList arguments{QStringLiteral("--quiet"),
-                                  QStringLiteral("postgresql://%1@127.0.0.1:%2/%3")
-                                      .arg(server.user)
-                                      .arg(proxy.port())
-                                      .arg(database),
-                                  QStringLiteral("opened %1").arg(round)};
+            QStringList arguments{
+                QStringLiteral("--quiet"),
+                QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(server.user).arg(proxy.port()).arg(database),
+                QStringLiteral("opened %1").arg(round)};
             for (const QVariant &item : items)
                 arguments.append(item.toString());
             import.start(QStringLiteral(OVN_IMPORT_TOOL), arguments);

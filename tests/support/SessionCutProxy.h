@@ -103,7 +103,8 @@ private:
             socklen_t length = sizeof own;
             ::getsockname(server, reinterpret_cast<sockaddr *>(&own), &length);
             std::lock_guard lock(m_mutex);
-            m_relays.emplace_back([this, client, server, port = int(ntohs(own.sin_port))] { relay(client, server, port); });
+            m_relays.emplace_back(
+                [this, client, server, port = int(ntohs(own.sin_port))] { relay(client, server, port); });
         }
     }
 
