@@ -3,6 +3,10 @@
 #include <libpq-fe.h>
 
 #include <dlfcn.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include <type_traits>
 #include <vector>
@@ -15,7 +19,8 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQcancel)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQclear)                                                                                        \
     OVN_LIBPQ_FUNCTION(PQcmdTuples)                                                                                    \
-    OVN_LIBPQ_FUNCTION(PQconnectdbParams)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQconnectPoll)                                                                                  \
+    OVN_LIBPQ_FUNCTION(PQconnectStartParams)                                                                           \
     OVN_LIBPQ_FUNCTION(PQerrorMessage)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQexecParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQfinish)                                                                                       \
@@ -37,6 +42,7 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQsendQueryParams)                                                                              \
     OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor)                                                                           \
     OVN_LIBPQ_FUNCTION(PQsetSingleRowMode)                                                                             \
+    OVN_LIBPQ_FUNCTION(PQsocket)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQstatus)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQtransactionStatus)
 
@@ -74,9 +80,13 @@ const LibPq &libpq()
 constexpr Oid byteaOid = 17;
 constexpr int binaryFormat = 1;
 
-// Server notices ("table does not exist, skipping" and the like) are no errors; libpq would print
-// them on standard error.
-void ignoreNotice(void *, const char *) {}
+// Server notices ("table does not exist, skipping" and the like) are no errors, nor is the
+// message of a server that ends an idle session (libpq hands it over as a notice): they go to the
+// log, where libpq would print them on standard error.
+void logNotice(void *, const char *message)
+{
+    qInfo("The catalog server says: %s", qUtf8Printable(QString::fromUtf8(message ? message : "").simplified()));
+}
 
 bool sessionEndingFailure(const QByteArray &severity, const QString &sqlState)
 {
@@ -217,11 +227,37 @@ bool PostgresConnection::openLocked()
     keys.push_back(nullptr);
     values.push_back(nullptr);
 
-    // expand_dbname 0: a database name is only a name, never a connection string.
-    std::unique_ptr<pg_conn, Finish> connection(libpq().PQconnectdbParams(keys.data(), values.data(), 0));
+    // expand_dbname 0: a database name is only a name, never a connection string. The session is
+    // made step by step, so that the notice processor is there before the server's first message
+    // (a server that ends the session right after letting it in says so as a notice).
+    std::unique_ptr<pg_conn, Finish> connection(libpq().PQconnectStartParams(keys.data(), values.data(), 0));
     if (!connection) {
         m_error = QStringLiteral("out of memory");
         return false;
+    }
+    libpq().PQsetNoticeProcessor(connection.get(), logNotice, nullptr);
+    if (libpq().PQstatus(connection.get()) != CONNECTION_BAD) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(qMax(1, m_settings.connectTimeoutSeconds));
+        PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+        while (polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd socket{libpq().PQsocket(connection.get()),
+                          short(polling == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+            if (socket.fd < 0)
+                break;
+            if (::poll(&socket, 1, int(left.count())) < 0 && errno != EINTR)
+                break;
+            polling = libpq().PQconnectPoll(connection.get());
+        }
+        if (polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED) {
+            m_error = QStringLiteral("the connection to the catalog server timed out");
+            m_serverAnswered = false;
+            return false;
+        }
     }
     if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
         m_error = trimmedMessage(libpq().PQerrorMessage(connection.get()));
@@ -231,7 +267,6 @@ bool PostgresConnection::openLocked()
         return false;
     }
     m_serverAnswered = true;
-    libpq().PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
     {
         std::lock_guard cancelLock(m_cancelMutex);
         m_cancel.reset(libpq().PQgetCancel(connection.get()));
