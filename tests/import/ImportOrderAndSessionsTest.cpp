@@ -159,7 +159,7 @@ TEST_P(ImportOrderAndSessionsTest, QuickFilesAreStoredInTheListsOrder)
         };
         OVNImportWorker worker([this] { return openAnother(); }, s);
         const OVNImportWorker::Summary summary = worker.run(items);
-        EXPECT_EQ(loadedNames(db, target), names);
+        EXPECT_EQ(loadedNames(db, target), names) << qPrintable(loadedNames(db, target).join(QLatin1Char(' ')));
         ASSERT_EQ(summary.importedIds.size(), 40);
         QStringList sorted = summary.importedIds;
         sorted.sort();
@@ -224,7 +224,7 @@ TEST_P(ImportOrderAndSessionsTest, ASlowFileIsPassedOverAndStoredWhenItFinishes)
         const OVNImportWorker::Summary summary = worker.run(items, &counter);
         QStringList expected = names;
         expected.move(c.slow, expected.size() - 1);
-        EXPECT_EQ(loadedNames(db, target), expected);
+        EXPECT_EQ(loadedNames(db, target), expected) << qPrintable(loadedNames(db, target).join(QLatin1Char(' ')));
         EXPECT_EQ(summary.importedIds.size(), 12);
         EXPECT_TRUE(summary.notImported.isEmpty());
         // The ids still follow the list, the slow file's included.
@@ -269,7 +269,7 @@ TEST_P(ImportOrderAndSessionsTest, ASessionEndedAtEachStatementOfABatchLosesNoth
             OVNImportWorker worker(through(proxy), s);
             const OVNImportWorker::Summary summary = worker.run(items);
             EXPECT_GE(proxy.cuts(), 1);
-            EXPECT_EQ(loadedNames(db, target), names);
+            EXPECT_EQ(loadedNames(db, target), names) << qPrintable(loadedNames(db, target).join(QLatin1Char(' ')));
             EXPECT_EQ(summary.importedIds.size(), 20);
             EXPECT_TRUE(summary.notImported.isEmpty()) << qPrintable(summary.notImported.join(QLatin1Char('\n')));
             EXPECT_TRUE(summary.failures.isEmpty())
