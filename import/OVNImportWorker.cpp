@@ -881,15 +881,14 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     size_t end = total;
     size_t toHandle = total; // items before `end` not taken yet
     // Record ids are given out in list order up to the furthest item taken, so that the ids keep
-    // the list's order although each record is stored as soon as it is made.
+    // the list's order also where a file passed over is stored after later ones.
     std::vector<QString> ids(total);
     size_t idsGiven = 0;
     // Records are stored in the list's order: the head is the first item neither taken nor passed
-    // over, and only it (or an item passed over) may be stored next. An item that holds the head too
-    // long while a later one is finished is passed over, and stored whenever it finishes.
-    // A file still being read this long after it came to the head (or after its reading started,
-    // when that was later) is passed over: the finished files behind it are stored, and it is
-    // stored when it finishes.
+    // over, and only it (or an item passed over) may be stored next. A file still being read this
+    // long after it came to the head (or after its reading started, when that was later) while a
+    // later one is finished is passed over: the finished files behind it are stored, and it is
+    // stored whenever it finishes.
     const auto maxHeadHoldTime = std::chrono::milliseconds(std::max(0, m_settings.headHoldMilliseconds));
     std::vector<char> passedOver(total, 0);
     size_t head = 0;
