@@ -25,7 +25,8 @@ Refusal missing()
 {
     return {Refusal::Reason::Missing, localized("The category no longer exists."),
             localized("Another user has deleted it from the catalog; the change was not saved. Reload the category "
-                      "list to see the catalog as it is now.")};
+                      "list to see the catalog as it is now."),
+            localized("Another user has deleted the category from the catalog.")};
 }
 
 Refusal entryMissing()
@@ -37,9 +38,9 @@ Refusal entryMissing()
 
 Refusal excluded(OVNDatabaseAccess &db)
 {
+    const QString reason = loginRefusalText(db, db.boundLogin());
     return {Refusal::Reason::Excluded, localized("You can no longer use this catalog"),
-            loginRefusalText(db, db.boundLogin()) + QStringLiteral("\n\n")
-                + localized("Nothing was changed in the catalog.")};
+            reason + QStringLiteral("\n\n") + localized("Nothing was changed in the catalog."), reason};
 }
 
 bool hasNoGroup(const OVNDatabaseAccess &db) { return db.useAuthentication() && db.authGroupMids().isEmpty(); }

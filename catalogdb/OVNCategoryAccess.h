@@ -21,6 +21,10 @@ struct Refusal {
     Reason reason = Reason::Failed;
     QString title;
     QString text;
+    // The reason alone, without what the text says was not changed; empty when the text is the
+    // reason. Work that stops part way (an import that stored some files) says what it kept itself.
+    QString cause;
+    QString causeAlone() const { return cause.isEmpty() ? text : cause; }
 };
 
 // Nothing when the user holds `requested` (or more) on the category now; otherwise why not: the

@@ -145,13 +145,6 @@ void OVNDatabaseAccess::noteFailure(Failure why)
     ++m_failureCount;
 }
 
-void OVNDatabaseAccess::markAborted(int depth)
-{
-    m_abortedDepth = depth;
-    m_abortMessage = m_lastErrorMessage;
-    m_abortDiskFull = m_lastErrorDiskFull;
-}
-
 namespace {
 
 QString abortedMessage(const QString &reason)
@@ -162,6 +155,28 @@ QString abortedMessage(const QString &reason)
 }
 
 } // namespace
+
+void OVNDatabaseAccess::markAborted(int depth)
+{
+    m_abortedDepth = depth;
+    m_abortMessage = m_lastErrorMessage;
+    m_abortDiskFull = m_lastErrorDiskFull;
+    m_abortLostConnection = m_lastErrorLostConnection;
+}
+
+void OVNDatabaseAccess::setAbortedError()
+{
+    // A transaction that a lost session took with it: every later statement of it says so, as
+    // the failure itself did (no caller must take it for a refused statement).
+    if (m_abortLostConnection) {
+        setLastError(localized("The catalog server ended the session, and the transaction with it."));
+        m_lastErrorLostConnection = true;
+        m_statementFailure = Failure::Unreachable;
+        return;
+    }
+    setLastError(abortedMessage(m_abortMessage));
+    m_lastErrorDiskFull = m_abortDiskFull;
+}
 
 // ---- Dispatch ----
 
@@ -181,8 +196,7 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executeLocked(const QStrin
 {
     if (m_abortedDepth > 0 && m_transactionDepth >= m_abortedDepth) {
         // Outside the undone transaction the statement would stand alone: refuse it instead.
-        setLastError(abortedMessage(m_abortMessage));
-        m_lastErrorDiskFull = m_abortDiskFull;
+        setAbortedError();
         return {};
     }
     switch (m_vendor) {
@@ -273,8 +287,7 @@ bool OVNDatabaseAccess::beginTransaction()
     if (m_vendor == Vendor::None)
         return false;
     if (m_abortedDepth > 0) {
-        setLastError(abortedMessage(m_abortMessage));
-        m_lastErrorDiskFull = m_abortDiskFull;
+        setAbortedError();
         return false;
     }
     QString sql;
@@ -307,8 +320,7 @@ bool OVNDatabaseAccess::commitTransaction()
             m_abortedDepth = 0;
         }
         --m_transactionDepth;
-        setLastError(abortedMessage(m_abortMessage));
-        m_lastErrorDiskFull = m_abortDiskFull;
+        setAbortedError();
         return false;
     }
     const QString sql = m_transactionDepth > 1

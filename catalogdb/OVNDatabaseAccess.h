@@ -155,6 +155,14 @@ public:
     // ---- Categories (OVNDatabaseAccess_categories.cpp) ----
     QList<CategoryNode> getCategoryList(const QString &kind = QStringLiteral("C"));
     QList<CategoryNode> getCategoryListForMID(const QString &parentMid);
+    // The id of the first category of `kind` named `name`, under `parentMid` (at the top level when
+    // empty); empty when there is none or it could not be read (failureCount() tells).
+    QString categoryNamed(const QString &name, const QString &kind, const QString &parentMid = QString());
+    // Inside a transaction: makes this connection the only one that finds or makes a category by
+    // name until the transaction ends, so that two clients never both make one of the same name.
+    // On a catalog file the transaction holds the write lock from its begin already. False when
+    // the lock could not be taken.
+    bool lockCategoryMaking();
     // Nothing when there is no such item; an empty node when the user may not see it.
     std::optional<CategoryNode> getCategoryForMID(const QString &mid);
     // The new item's id, or "" when the insert failed or the kind is not one of F, C, S, M, I
@@ -387,6 +395,8 @@ private:
     void setLastError(const QString &message);
     // Marks the transaction levels from `depth` inward as undone by a failed statement.
     void markAborted(int depth);
+    // The error of a statement refused because its transaction was undone.
+    void setAbortedError();
     // True when a failed COMMIT ended the transaction all the same, leaving nothing to roll back.
     bool commitFailureEndedTransaction();
     // Runs an insert whose $1 is a new record id. An id that another client has taken already is
@@ -450,6 +460,7 @@ private:
     bool m_lastErrorDiskFull = false;
     bool m_lastErrorLostConnection = false;
     bool m_abortDiskFull = false;
+    bool m_abortLostConnection = false;
     // The limits of strvfile's columns on a server catalog: characters of a varchar, the largest
     // value of an integer; read at the first write of a session.
     struct ColumnLimit {

@@ -43,6 +43,33 @@ QList<CategoryNode> OVNDatabaseAccess::getCategoryList(const QString &kind)
     return nodes;
 }
 
+QString OVNDatabaseAccess::categoryNamed(const QString &name, const QString &kind, const QString &parentMid)
+{
+    QString mid;
+    const auto take = [&mid](const OVNResultRow &row) {
+        mid = row.text(0);
+        return false;
+    };
+    if (parentMid.isEmpty())
+        execute(QStringLiteral("select mid from strvcategory where type=$1 and displaytag=$2 "
+                               "and (supermid ='' or supermid is NULL) order by mid"),
+                {kind, name}, take);
+    else
+        execute(QStringLiteral("select mid from strvcategory where type=$1 and displaytag=$2 and supermid=$3 "
+                               "order by mid"),
+                {kind, name, parentMid}, take);
+    return mid;
+}
+
+bool OVNDatabaseAccess::lockCategoryMaking()
+{
+    if (vendor() != Vendor::PostgreSQL)
+        return true;
+    // A lock of the transaction that no table holds: catalogs stay as older clients know them.
+    // The key is the catalog's own (the characters "ovncat" as a number).
+    return runSQLCommand(QStringLiteral("select pg_advisory_xact_lock(122554448830836)"));
+}
+
 QList<CategoryNode> OVNDatabaseAccess::getCategoryListForMID(const QString &parentMid)
 {
     QList<CategoryNode> nodes;

@@ -163,8 +163,12 @@ bool OVNDatabaseAccess::openPostgres()
     PostgresConnection::Settings settings =
         PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
     settings.fallbackPassword = m_dbFallbackPassword;
-    if (!connection->open(settings)) {
+    // A server that takes connections but ended this one while it was being made (a session
+    // ended during the login) is asked once more before its refusal is believed.
+    if (!connection->open(settings) && (!connection->serverAnswered() || !connection->open(settings))) {
         setLastError(connection->errorMessage());
+        // A server that does not answer may come back: whoever opens the catalog may wait for it.
+        m_lastErrorLostConnection = !connection->serverAnswered();
         return false;
     }
     m_integerDateTimes = connection->integerDateTimes();
@@ -233,7 +237,9 @@ bool OVNDatabaseAccess::reopenLostPostgresSession()
         return true;
     if (m_pgcon->reset())
         return true;
+    qWarning("The catalog server cannot be reached: %s", qUtf8Printable(m_pgcon->errorMessage()));
     setLastError(localized("The catalog server cannot be reached."));
+    m_lastErrorLostConnection = true;
     m_statementFailure = Failure::Unreachable;
     return false;
 }
@@ -257,11 +263,8 @@ bool OVNDatabaseAccess::executeTransactionControl(const QString &sql)
                 return true;
             setLastError(result.errorMessage());
             m_lastErrorDiskFull = result.sqlState() == QLatin1String(diskFullState);
-            if (m_pgcon->isBroken()) {
-                setLastError(localized("The catalog server cannot be reached."));
-                m_statementFailure = Failure::Unreachable;
+            if (m_pgcon->isBroken())
                 recoverPostgresAfterFailure();
-            }
             noteFailure(m_statementFailure);
             return false;
         }
@@ -277,12 +280,16 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
 {
     if (m_pgcon->isBroken()) {
         // The session is gone, and with it any transaction. The server's or libpq's words about
-        // it mean nothing to the user; what happened does.
+        // it mean nothing to the user (they go to the log); what happened does.
+        if (!m_lastErrorMessage.isEmpty())
+            qWarning("The catalog server ended the session: %s", qUtf8Printable(m_lastErrorMessage));
         m_statementFailure = Failure::Unreachable;
         setLastError(localized("The catalog server cannot be reached."));
+        m_lastErrorLostConnection = true;
         if (m_transactionDepth > 0) {
             // The caller's transaction is over: its further statements are refused and its commit
-            // answers false, rather than running on their own in a new session.
+            // answers false, rather than running on their own in a new session. Each of them says
+            // that the session was lost, so that no caller takes it for a refusal.
             m_abortedDepth = 0;
             markAborted(1);
         }

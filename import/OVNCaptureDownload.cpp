@@ -1,5 +1,6 @@
 #include "import/OVNCaptureDownload.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
@@ -213,6 +214,11 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     if (catalogChoice != 0) {
         const QString name = catalogChoice == 1 ? collectionName(device.name()) : text(settings, "svCatalog_");
         connection = connections ? connections() : nullptr;
+        // A server that does not answer at the opening is waited for, as during the download.
+        if (connection)
+            OVNCatalogOpening::run(
+                *connection, reconnectWaitSeconds,
+                [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, nullptr, &cancel);
         // Through a session the server ends meanwhile, as the import makes its collections.
         if (connection)
             result.collectionId = OVNCatalogSession::makeCategory(*connection, name, QStringLiteral("C"), QString(),

@@ -1,5 +1,6 @@
 #include "import/OVNCatalogSession.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -10,9 +11,9 @@
 
 namespace OVNCatalogSession {
 
-QString waitingText() { return QStringLiteral("Waiting for the catalog server..."); }
+QString waitingText() { return OVNCatalogOpening::waitingText(); }
 
-bool answers(OVNDatabaseAccess &db) { return db.runSQLCommand(QStringLiteral("select 1")); }
+bool answers(OVNDatabaseAccess &db) { return OVNCatalogOpening::answers(db); }
 
 bool lost(OVNDatabaseAccess &db, int depthBefore)
 {
@@ -23,28 +24,14 @@ bool lost(OVNDatabaseAccess &db, int depthBefore)
 
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status)
 {
-    const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
-    if (isCancelled())
-        return false;
-    if (answers(db))
-        return true;
-    if (status)
-        status(waitingText());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, seconds));
-    while (std::chrono::steady_clock::now() < deadline) {
-        for (int tick = 0; tick < 10; ++tick) {
-            if (isCancelled())
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        if (answers(db))
-            return true;
-    }
-    return false;
+    return OVNCatalogOpening::waitForServer(db, seconds, cancelled, status);
 }
 
-QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
-                     int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error)
+namespace {
+
+QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
+                   bool findFirst, int seconds, const std::atomic<bool> *cancelled, const Status &status,
+                   QString *error)
 {
     const auto fail = [error](const QString &text) {
         if (error)
@@ -62,15 +49,35 @@ QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &
             const int depth = db.transactionDepth();
             OVNDatabaseTransaction transaction(db);
             if (transaction.isActive() || !lost(db, depth)) {
-                made = db.addCategoryListEntryWithMID(mid, name, kind);
-                const bool ok = !made.isEmpty()
-                                && (parentId.isEmpty() || db.setCategoryListEntrySuperMID(made, parentId));
-                if (ok) {
-                    commitSent = true;
-                    if (!transaction.isActive() || transaction.commit())
-                        return made;
-                } else {
+                // One client at a time finds or makes a category of this name: a second one finds
+                // what the first made. A failure of the lock or the look-up makes nothing.
+                QString found;
+                bool looked = true;
+                if (findFirst) {
+                    const quint64 failures = db.failureCount();
+                    looked = db.lockCategoryMaking();
+                    if (looked) {
+                        found = db.categoryNamed(name, kind, parentId);
+                        looked = db.failureCount() == failures;
+                    }
+                }
+                if (!looked) {
                     transaction.rollback();
+                } else if (!found.isEmpty()) {
+                    // A look-up whose end went unanswered changed nothing: it is simply made again.
+                    if (!transaction.isActive() || transaction.commit())
+                        return found;
+                } else {
+                    made = db.addCategoryListEntryWithMID(mid, name, kind);
+                    const bool ok = !made.isEmpty()
+                                    && (parentId.isEmpty() || db.setCategoryListEntrySuperMID(made, parentId));
+                    if (ok) {
+                        commitSent = true;
+                        if (!transaction.isActive() || transaction.commit())
+                            return made;
+                    } else {
+                        transaction.rollback();
+                    }
                 }
             }
         }
@@ -96,6 +103,20 @@ QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &
                 return made;
         }
     }
+}
+
+} // namespace
+
+QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
+                     int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error)
+{
+    return makeOrFind(db, name, kind, parentId, false, seconds, cancelled, status, error);
+}
+
+QString findOrMakeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
+                           int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error)
+{
+    return makeOrFind(db, name, kind, parentId, true, seconds, cancelled, status, error);
 }
 
 std::optional<OVNCategoryAccess::Refusal> writeRefusal(OVNDatabaseAccess &db, const QString &categoryId)

@@ -41,6 +41,12 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
 QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
                      int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error);
 
+// As makeCategory, but a category of `kind` named `name` under `parentId` (at the top level when
+// empty) that is there already is taken instead: finding and making are one step that no two
+// clients take at once, so that imports started together into a new name make one category.
+QString findOrMakeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
+                           int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error);
+
 // Whether the user may still store entries into `categoryId` at this moment (membership and level
 // read afresh): nothing when so, or when the server could not be asked (the write that follows
 // finds that out and waits for it); otherwise why not.

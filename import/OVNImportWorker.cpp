@@ -1,7 +1,8 @@
-// The import's pipeline: parallel per-file processing, each record stored as soon as it is made.
+// The import's pipeline: parallel per-file processing, the records stored in the order of the list.
 
 #include "import/OVNImportWorker.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNExtensionMapping.h"
@@ -210,6 +211,8 @@ struct Pipeline {
     std::deque<size_t> finished; // the items of `ready`, in the order they were finished
     std::vector<char> busy;      // per thread: making a record
     std::vector<size_t> working; // per thread: the item it makes while busy
+    // Per item: when its reading started (set as a thread takes it).
+    std::vector<std::chrono::steady_clock::time_point> startedAt;
     // Per item: it is where it is imported from. A record is stored only when every item before
     // it got there, so that a failed copy or move ends the import with nothing after it stored.
     std::vector<char> placed;
@@ -252,6 +255,7 @@ struct Pipeline {
                 if (stop || window.next >= limit || cancelled->load())
                     return;
                 index = window.next++;
+                startedAt[index] = std::chrono::steady_clock::now();
                 busy[slot] = 1;
                 working[slot] = index;
             }
@@ -784,9 +788,25 @@ QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) co
     return QString();
 }
 
-OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observer *observer)
+std::unique_ptr<OVNDatabaseAccess> OVNImportWorker::openConnection(Observer *observer)
 {
     std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
+    if (!connection)
+        return connection;
+    const auto status = [observer](const QString &text) {
+        if (observer)
+            observer->importStatus(text);
+    };
+    OVNCatalogOpening::run(
+        *connection, m_settings.reconnectWaitSeconds,
+        [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, status,
+        m_cancelled.get());
+    return connection;
+}
+
+OVNImportWorker::Summary OVNImportWorker::run(const QVariantList &items, Observer *observer)
+{
+    std::unique_ptr<OVNDatabaseAccess> connection = openConnection(observer);
     if (!connection || !connection->isDBConnectionActive()) {
         Summary summary;
         summary.connectionFailed = true;
@@ -851,6 +871,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     pipeline->ready.resize(total);
     pipeline->limit = total;
     pipeline->placed.assign(total, 0);
+    pipeline->startedAt.resize(total);
     pipeline->busy.assign(size_t(threadCount), 0);
     pipeline->working.assign(size_t(threadCount), 0);
 
@@ -870,21 +891,55 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     size_t end = total;
     size_t toHandle = total; // items before `end` not taken yet
     // Record ids are given out in list order up to the furthest item taken, so that the ids keep
-    // the list's order although each record is stored as soon as it is made.
+    // the list's order also where a file passed over is stored after later ones.
     std::vector<QString> ids(total);
     size_t idsGiven = 0;
+    // Records are stored in the list's order: the head is the first item neither taken nor passed
+    // over, and only it (or an item passed over) may be stored next. A file still being read this
+    // long after it came to the head (or after its reading started, when that was later) while a
+    // later one is finished is passed over: the finished files behind it are stored, and it is
+    // stored whenever it finishes.
+    const auto maxHeadHoldTime = std::chrono::milliseconds(std::max(0, m_settings.headHoldMilliseconds));
+    std::vector<char> passedOver(total, 0);
+    size_t head = 0;
+    auto headSince = std::chrono::steady_clock::now();
+    const auto advanceHead = [&] {
+        const size_t before = head;
+        while (head < end && (handled[head] || passedOver[head]))
+            ++head;
+        if (head != before)
+            headSince = std::chrono::steady_clock::now();
+    };
     while (toHandle > 0 && !stopped && !m_cancelled->load()) {
         std::optional<Result> taken;
         {
             std::unique_lock lock(pipeline->mutex);
-            // cancel() does not signal: look again now and then.
-            // The first finished record whose items before it are all placed; a failed copy at once.
+            // The record that may be stored next: the head's or a passed-over one, once every item
+            // before it is placed; a failed copy at once.
             const auto next = [&] {
                 return std::find_if(pipeline->finished.begin(), pipeline->finished.end(), [&](size_t index) {
-                    return index < pipeline->placedPrefix
-                           || pipeline->ready[index]->kind == Result::Kind::TransferFailed;
+                    if (pipeline->ready[index]->kind == Result::Kind::TransferFailed)
+                        return true;
+                    return index < pipeline->placedPrefix && (index == head || passedOver[index]);
                 });
             };
+            // Passes the head over when it has held it too long and a finished record waits
+            // behind it; how long until that can happen otherwise.
+            const auto passHead = [&]() -> std::optional<std::chrono::steady_clock::duration> {
+                if (head >= end || head >= pipeline->window.next || pipeline->ready[head])
+                    return std::nullopt;
+                const bool waiting = std::any_of(pipeline->finished.begin(), pipeline->finished.end(),
+                                                 [&](size_t index) { return index > head && index < end; });
+                if (!waiting)
+                    return std::nullopt;
+                const auto held = std::chrono::steady_clock::now() - std::max(headSince, pipeline->startedAt[head]);
+                if (held < maxHeadHoldTime)
+                    return maxHeadHoldTime - held;
+                passedOver[head] = 1;
+                advanceHead();
+                return std::chrono::steady_clock::duration::zero();
+            };
+            // cancel() does not signal: look again now and then.
             while (next() == pipeline->finished.end() && !m_cancelled->load() && !stopped) {
                 if (inserter.batchOpenTooLong()) {
                     lock.unlock();
@@ -892,7 +947,13 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
                     lock.lock();
                     continue;
                 }
-                pipeline->changed.wait_for(lock, std::chrono::milliseconds(50));
+                auto wait = std::chrono::steady_clock::duration(std::chrono::milliseconds(50));
+                if (const auto untilPassed = passHead()) {
+                    if (*untilPassed == std::chrono::steady_clock::duration::zero())
+                        continue;
+                    wait = std::min(wait, *untilPassed + std::chrono::milliseconds(1));
+                }
+                pipeline->changed.wait_for(lock, wait);
             }
             const auto found = next();
             if (stopped || found == pipeline->finished.end())
@@ -911,6 +972,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         handled[index] = 1;
         ++handledCount;
         --toHandle;
+        advanceHead();
         while (idsGiven <= index)
             ids[idsGiven++] = connection.createNewMID();
         result.mid = ids[index];
@@ -1039,7 +1101,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     if (inserter.refusal() && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.writeRefused = true;
         summary.abortTitle = inserter.refusal()->title;
-        m_stop = {Stop::Kind::Refused, inserter.refusal()->text, 0, 0};
+        m_stop = {Stop::Kind::Refused, inserter.refusal()->causeAlone(), 0, 0};
     } else if (inserter.diskFull() && !summary.cancelled && summary.abortTitle.isEmpty()) {
         summary.diskFull = true;
         summary.abortTitle = localized("The disk is full.");

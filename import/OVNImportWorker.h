@@ -20,10 +20,12 @@ class OVNDatabaseAccess;
 // moves each file when asked, makes its record and thumbnail, inserts the records into one
 // category and pre-fills them.
 //
-// Files are processed in parallel on a bounded pool of threads, and each record is stored as soon
-// as it is made: a file that takes long holds back no other, and a cancel or a crash keeps what was
-// finished before it. The record ids follow the order of the list all the same (each item's id is
-// given out before any later one's). The threads keep going for as long as the records not yet
+// Files are processed in parallel on a bounded pool of threads, and the records are stored in the
+// order of the list: a finished file waits only for the files before it that are still being read,
+// and a file that holds the head of the list for more than half a second is passed over and stored
+// when it finishes, so that a file that takes long holds back no other for longer than that. A
+// cancel or a crash keeps what was stored before it. The record ids follow the order of the list
+// (each item's id is given out before any later one's). The threads keep going for as long as the records not yet
 // stored stay small in all (so memory stays bounded whatever the number of files); the records are
 // inserted in transactions of a few hundred (or of half a second, so that other writers are not
 // locked out of a SQLite catalog for long). Every insert
@@ -70,6 +72,9 @@ public:
         int threadCount = 0;           // 0: one per processor
         int batchSize = 250;           // records per transaction
         int reconnectWaitSeconds = 30; // how long a catalog server that went away is waited for
+        // How long a file still being read may hold the head of the list while later files are
+        // finished, before it is passed over and stored when it finishes.
+        int headHoldMilliseconds = 500;
         // Called on the processing thread as each file's reading starts, once it is copied or moved
         // where it is imported from (tests stand in a slow file).
         std::function<void(const QString &path)> fileStarted;
@@ -169,6 +174,9 @@ public:
     static bool waitForAbandonedFiles(int timeoutMs);
 
 private:
+    // The worker's connection from the maker. A server that does not answer, or ends the session
+    // while the connection is being opened, is waited for as a running import waits for it.
+    std::unique_ptr<OVNDatabaseAccess> openConnection(Observer *observer);
     // The import on a connection of the caller's (smart import uses one for all its parts).
     Summary runOn(OVNDatabaseAccess &connection, const QVariantList &items, Observer *observer);
 

@@ -61,7 +61,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             observer->importFinished(summary);
         return summary;
     };
-    std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
+    std::unique_ptr<OVNDatabaseAccess> connection = openConnection(observer);
     if (!connection || !connection->isDBConnectionActive()) {
         summary.connectionFailed = true;
         return finish();
@@ -137,10 +137,16 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         if (observer)
             observer->importStatus(text);
     };
+    // Changes per batch: halved after each lost session (down to one) and doubled after each batch
+    // kept, as the import does, so that sessions that end every few moments still let batches through.
+    const qsizetype fullBatch = std::max(1, m_settings.batchSize);
+    qsizetype batchLimit = fullBatch;
     // Waits for the server after a lost session; false when the re-scan must stop.
     const auto recover = [&] {
         batch.reset();
         applied = 0;
+        if (!changes.empty())
+            batchLimit = std::max<qsizetype>(1, std::min(batchLimit, qsizetype(changes.size())) / 2);
         const auto now = std::chrono::steady_clock::now();
         if (!troubleSince) {
             troubleSince = now;
@@ -159,11 +165,14 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     const auto failure = [&] {
         return connection->lastErrorWasDiskFull() ? localized("the disk is full") : connection->getLastErrorMessage();
     };
-    // Makes the changes not yet made in the open batch (opening one when needed), and commits it
-    // with `commit`. False when the re-scan must stop: the server did not come back, or the user may
-    // no longer write there; the changes not committed then stay in `changes`.
-    const auto store = [&](bool commit) {
+    // Makes the changes not yet made in the open batch (opening one when needed), and commits the
+    // batch once it holds as many as a batch takes, or at once with `commitAll`. False when the
+    // re-scan must stop: the server did not come back, or the user may no longer write there; the
+    // changes not committed then stay in `changes`.
+    const auto store = [&](bool commitAll) {
         for (;;) {
+            if (changes.empty())
+                return true;
             if (!batch) {
                 const int depth = connection->transactionDepth();
                 batch = std::make_unique<OVNDatabaseTransaction>(*connection);
@@ -174,8 +183,9 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                     continue;
                 }
             }
+            const auto inBatch = [&] { return std::min(changes.size(), size_t(batchLimit)); };
             bool again = false;
-            while (applied < changes.size()) {
+            while (applied < inBatch()) {
                 const Change &change = changes[applied];
                 const int depth = connection->transactionDepth();
                 // The three go together or the entry keeps what it had.
@@ -205,9 +215,12 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             }
             if (again)
                 continue;
-            if (!commit)
+            const size_t count = inBatch();
+            if (count == 0)
+                continue;
+            if (!commitAll && count < size_t(batchLimit))
                 return true;
-            if (batch->isActive() && !changes.empty()) {
+            if (batch->isActive()) {
                 if (!m_settings.categoryId.isEmpty())
                     refusal = OVNCatalogSession::writeRefusal(*connection, m_settings.categoryId);
                 if (refusal) {
@@ -216,14 +229,16 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 }
             }
             if (!batch->isActive() || batch->commit()) {
-                for (const Change &change : changes) {
-                    summary.importedIds.append(change.mid);
-                    summary.importedPaths.append(change.path);
+                for (size_t kept = 0; kept < count; ++kept) {
+                    summary.importedIds.append(changes[kept].mid);
+                    summary.importedPaths.append(changes[kept].path);
                 }
-                changes.clear();
+                changes.erase(changes.begin(), changes.begin() + qsizetype(count));
                 batch.reset();
+                applied = 0;
                 troubleSince.reset();
-                return true;
+                batchLimit = std::min(batchLimit * 2, fullBatch);
+                continue;
             }
             if (OVNCatalogSession::lost(*connection)) {
                 if (!recover())
@@ -233,11 +248,12 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             // A batch that could not be committed changed none of its entries: each is listed with
             // the cause and keeps what it had.
             const QString cause = failure();
-            for (const Change &change : changes)
-                summary.failures.append({change.path, QStringLiteral("not changed in the catalog: %1").arg(cause)});
-            changes.clear();
+            for (size_t undone = 0; undone < count; ++undone)
+                summary.failures.append(
+                    {changes[undone].path, QStringLiteral("not changed in the catalog: %1").arg(cause)});
+            changes.erase(changes.begin(), changes.begin() + qsizetype(count));
             batch.reset();
-            return true;
+            applied = 0;
         }
     };
     bool stopped = false;
@@ -270,7 +286,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                                    ? done.record.value(QStringLiteral("Orientation")).toString()
                                    : QString(),
                                done.record.value(QStringLiteral("dts")).toString()});
-            if (!store(qsizetype(changes.size()) >= std::max(1, m_settings.batchSize))) {
+            if (!store(false)) {
                 stopped = true;
                 rest = index + 1;
                 break;
@@ -294,7 +310,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             summary.writeRefused = true;
             summary.abortTitle = refusal->title;
             summary.abortStatus = refusal->title;
-            summary.abortMessage = refusal->text + QLatin1Char(' ')
+            summary.abortMessage = refusal->causeAlone() + QLatin1Char(' ')
                                    + localized("The re-scan stopped: what was stored before stays in the catalog, "
                                                "%1 entries were left as they were.")
                                          .arg(summary.notImported.size());

@@ -82,7 +82,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     };
     const int maximum = smartMaximum(maxFiles);
     m_stop = Stop();
-    std::unique_ptr<OVNDatabaseAccess> connection = m_connections ? m_connections() : nullptr;
+    std::unique_ptr<OVNDatabaseAccess> connection = openConnection(observer);
     if (!connection || !connection->isDBConnectionActive()) {
         summary.connectionFailed = true;
         return finish();
@@ -161,7 +161,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
                 summary.writeRefused = true;
                 summary.abortTitle = refusal->title;
                 summary.abortStatus = refusal->title;
-                m_stop = {Stop::Kind::Refused, refusal->text, 0, 0};
+                m_stop = {Stop::Kind::Refused, refusal->causeAlone(), 0, 0};
                 return QString();
             }
         }

@@ -3,6 +3,10 @@
 #include <libpq-fe.h>
 
 #include <dlfcn.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include <type_traits>
 #include <vector>
@@ -15,8 +19,9 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQcancel)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQclear)                                                                                        \
     OVN_LIBPQ_FUNCTION(PQcmdTuples)                                                                                    \
-    OVN_LIBPQ_FUNCTION(PQconnectdbParams)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQconnectPoll)                                                                                  \
     OVN_LIBPQ_FUNCTION(PQconnectionNeedsPassword)                                                                      \
+    OVN_LIBPQ_FUNCTION(PQconnectStartParams)                                                                           \
     OVN_LIBPQ_FUNCTION(PQerrorMessage)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQexecParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQfinish)                                                                                       \
@@ -31,12 +36,14 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQnfields)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQntuples)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQparameterStatus)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQpingParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQresultErrorField)                                                                             \
     OVN_LIBPQ_FUNCTION(PQresultErrorMessage)                                                                           \
     OVN_LIBPQ_FUNCTION(PQresultStatus)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQsendQueryParams)                                                                              \
     OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor)                                                                           \
     OVN_LIBPQ_FUNCTION(PQsetSingleRowMode)                                                                             \
+    OVN_LIBPQ_FUNCTION(PQsocket)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQstatus)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQtransactionStatus)
 
@@ -74,9 +81,21 @@ const LibPq &libpq()
 constexpr Oid byteaOid = 17;
 constexpr int binaryFormat = 1;
 
-// Server notices ("table does not exist, skipping" and the like) are no errors; libpq would print
-// them on standard error.
-void ignoreNotice(void *, const char *) {}
+// Server notices ("table does not exist, skipping" and the like) are no errors, nor is the
+// message of a server that ends an idle session (libpq hands it over as a notice): they go to the
+// log, where libpq would print them on standard error.
+void logNotice(void *, const char *message)
+{
+    qInfo("The catalog server says: %s", qUtf8Printable(QString::fromUtf8(message ? message : "").simplified()));
+}
+
+bool sessionEndingFailure(const QByteArray &severity, const QString &sqlState)
+{
+    if (severity == "FATAL" || severity == "PANIC")
+        return true;
+    // Class 08 (connection exception), 57P01 to 57P05 (administrator, crash and idle shutdowns).
+    return sqlState.startsWith(QLatin1String("08")) || sqlState.startsWith(QLatin1String("57P"));
+}
 
 // libpq's messages run over several lines with tab-indented hints; the user sees them in an alert,
 // where one flowing paragraph reads better.
@@ -168,7 +187,7 @@ bool PostgresConnection::open(const Settings &settings)
     return openLocked();
 }
 
-std::unique_ptr<pg_conn, PostgresConnection::Finish> PostgresConnection::connectWith(const QString &password) const
+PostgresConnection::Attempt PostgresConnection::connectWith(const QString &password) const
 {
     const QByteArray host = m_settings.host.toUtf8();
     const QByteArray port = m_settings.port > 0 ? QByteArray::number(m_settings.port) : QByteArray();
@@ -200,8 +219,41 @@ std::unique_ptr<pg_conn, PostgresConnection::Finish> PostgresConnection::connect
     keys.push_back(nullptr);
     values.push_back(nullptr);
 
-    // expand_dbname 0: a database name is only a name, never a connection string.
-    return std::unique_ptr<pg_conn, Finish>(libpq().PQconnectdbParams(keys.data(), values.data(), 0));
+    // expand_dbname 0: a database name is only a name, never a connection string. The session is
+    // made step by step, so that the notice processor is there before the server's first message
+    // (a server that ends the session right after letting it in says so as a notice).
+    Attempt attempt;
+    attempt.connection.reset(libpq().PQconnectStartParams(keys.data(), values.data(), 0));
+    pg_conn *connection = attempt.connection.get();
+    if (!connection)
+        return attempt;
+    libpq().PQsetNoticeProcessor(connection, logNotice, nullptr);
+    if (libpq().PQstatus(connection) != CONNECTION_BAD) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(qMax(1, m_settings.connectTimeoutSeconds));
+        PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+        while (polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd socket{libpq().PQsocket(connection), short(polling == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+            if (socket.fd < 0)
+                break;
+            if (::poll(&socket, 1, int(left.count())) < 0 && errno != EINTR)
+                break;
+            polling = libpq().PQconnectPoll(connection);
+        }
+        if (polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED) {
+            attempt.timedOut = true;
+            return attempt;
+        }
+    }
+    // A server that takes connections refused this one (a login, a database, a right): that is its
+    // answer. One that does not answer, or is starting or stopping, may come back.
+    if (libpq().PQstatus(connection) != CONNECTION_OK)
+        attempt.serverAnswered = libpq().PQpingParams(keys.data(), values.data(), 0) == PQPING_OK;
+    return attempt;
 }
 
 bool PostgresConnection::openLocked()
@@ -215,26 +267,35 @@ bool PostgresConnection::openLocked()
         m_cancel.reset();
     }
     m_connection.reset();
-    std::unique_ptr<pg_conn, Finish> connection = connectWith(m_settings.password);
+    Attempt attempt = connectWith(m_settings.password);
     // Without a password of its own the session asked PGPASSWORD and ~/.pgpass; the fallback is
     // for a server that wants one that neither of them gave.
-    if (connection && libpq().PQstatus(connection.get()) != CONNECTION_OK && m_settings.password.isEmpty()
-        && !m_settings.fallbackPassword.isEmpty() && libpq().PQconnectionNeedsPassword(connection.get()) == 1)
-        connection = connectWith(m_settings.fallbackPassword);
+    if (attempt.connection && !attempt.timedOut && libpq().PQstatus(attempt.connection.get()) != CONNECTION_OK
+        && m_settings.password.isEmpty() && !m_settings.fallbackPassword.isEmpty()
+        && libpq().PQconnectionNeedsPassword(attempt.connection.get()) == 1)
+        attempt = connectWith(m_settings.fallbackPassword);
+    std::unique_ptr<pg_conn, Finish> connection = std::move(attempt.connection);
     if (!connection) {
         m_error = QStringLiteral("out of memory");
         return false;
     }
-    if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
-        m_error = trimmedMessage(libpq().PQerrorMessage(connection.get()));
+    if (attempt.timedOut) {
+        m_error = QStringLiteral("the connection to the catalog server timed out");
+        m_serverAnswered = false;
         return false;
     }
-    libpq().PQsetNoticeProcessor(connection.get(), ignoreNotice, nullptr);
+    if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
+        m_error = trimmedMessage(libpq().PQerrorMessage(connection.get()));
+        m_serverAnswered = attempt.serverAnswered;
+        return false;
+    }
+    m_serverAnswered = true;
     {
         std::lock_guard cancelLock(m_cancelMutex);
         m_cancel.reset(libpq().PQgetCancel(connection.get()));
     }
     m_connection = std::move(connection);
+    m_ended = false;
     m_error.clear();
     return true;
 }
@@ -267,13 +328,19 @@ bool PostgresConnection::isOpen() const
 bool PostgresConnection::isBroken() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_connection || libpq().PQstatus(m_connection.get()) != CONNECTION_OK;
+    return !m_connection || m_ended || libpq().PQstatus(m_connection.get()) != CONNECTION_OK;
 }
 
 bool PostgresConnection::reset()
 {
     std::lock_guard lock(m_mutex);
     return openLocked();
+}
+
+bool PostgresConnection::serverAnswered() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_serverAnswered;
 }
 
 QString PostgresConnection::errorMessage() const
@@ -354,8 +421,17 @@ void PostgresConnection::takeFailureLocked(PostgresResult &result)
     result.m_error = result.m_result ? trimmedMessage(libpq().PQresultErrorMessage(result.m_result.get())) : QString();
     if (result.m_error.isEmpty())
         result.m_error = trimmedMessage(libpq().PQerrorMessage(m_connection.get()));
-    if (result.m_result)
+    QByteArray severity;
+    if (result.m_result) {
         result.m_sqlState = QString::fromLatin1(libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SQLSTATE));
+        severity = libpq().PQresultErrorField(result.m_result.get(), PG_DIAG_SEVERITY_NONLOCALIZED);
+    }
+    // The server ends the session after a FATAL or PANIC error, and after one of the states that
+    // say so (a connection failure, an administrator's or a crash's shutdown), whether or not libpq
+    // has seen the socket close yet: the session is over either way, and the next statement must
+    // not be sent into it as if it were still open.
+    if (sessionEndingFailure(severity, result.m_sqlState) || libpq().PQstatus(m_connection.get()) != CONNECTION_OK)
+        m_ended = true;
     m_error = result.m_error;
 }
 

@@ -107,6 +107,9 @@ public:
     bool reset();
     // The message of the last failed open, reset or statement.
     QString errorMessage() const;
+    // Whether the server took connections at the last open or reset: false when it did not answer,
+    // or answered that it is starting or stopping; true also when it refused this login.
+    bool serverAnswered() const;
 
     // True when the server sends timestamps as 64-bit integer microseconds (every server since
     // 10), false when as doubles.
@@ -137,8 +140,15 @@ private:
     };
     struct BoundParameters;
     bool openLocked();
-    // One attempt with the settings and that password (none when empty).
-    std::unique_ptr<pg_conn, Finish> connectWith(const QString &password) const;
+    // One attempt with the settings and that password (none when empty): the session as it ended,
+    // whether the server did not finish it within the connect timeout, and, when it failed, whether
+    // the server takes connections at all.
+    struct Attempt {
+        std::unique_ptr<pg_conn, Finish> connection;
+        bool timedOut = false;
+        bool serverAnswered = true;
+    };
+    Attempt connectWith(const QString &password) const;
     // Takes a failed result's message and SQLSTATE.
     void takeFailureLocked(PostgresResult &result);
 
@@ -149,4 +159,8 @@ private:
     std::unique_ptr<pg_cancel, FreeCancel> m_cancel;
     Settings m_settings;
     QString m_error;
+    // The server ended the session (its last failure said so), though libpq may not have seen the
+    // socket close yet.
+    bool m_ended = false;
+    bool m_serverAnswered = true;
 };

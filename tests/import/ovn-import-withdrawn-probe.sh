@@ -137,6 +137,12 @@ while IFS='|' read -r name change reason; do
     done
     grep -q "^imported ${#stored[@]} of $files files" "$dir/stdout" \
         || fail "$name: the summary line: $(grep '^imported' "$dir/stdout")"
+    # The summary counts the files it listed; the stop's words keep their line breaks and do not
+    # say that nothing was changed, since the batches before it were stored.
+    grep -q "^imported .*, $left listed with problems," "$dir/stdout" \
+        || fail "$name: the summary does not count the $left files listed: $(grep '^imported' "$dir/stdout")"
+    grep -qF 'Nothing was changed' "$dir/stderr" && fail "$name: says nothing was changed: $(cat "$dir/stderr")"
+    grep -qF '\x0a' "$dir/stderr" && fail "$name: its own line breaks are escaped: $(cat "$dir/stderr")"
 done <<CASES
 lowered to READ ONLY|update strvcategory set comment=(select comment from strvcategory where displaytag='Low') where displaytag='NAME'|Requested Privilege: READ & WRITE
 taken out of his only group|delete from strvgroupusers where usermid=(select mid from strvusers where login='$me')|belongs to no group

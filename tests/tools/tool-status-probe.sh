@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The tools' answers on a private server catalog with users, as scripts read them: a refusal or a
-# failed record is status 1, a wrong command line 2, a stopped server 1 with the program's words;
+# failed record is status 1, a wrong command line 2, a stopped server 1 with the program's words
+# after the time a running import waits for it;
 # a failed --login of ovn-express says what a search needs; another login's level is for a manager
 # only, and the level of a category that is not there is refused; ovn-find searches every readable
 # entry for a place it does not offer (a NO ACCESS collection, an unknown or a renamed one) and
@@ -171,15 +172,18 @@ if command -v sqlite3 >/dev/null; then
     grep -qF 'Card\x1b[31m' "$dir/out" || fail "outline: the collection's name is not written out: $(head -c 400 "$dir/out")"
 fi
 
-# The server stopped: every tool says why in the program's words, with status 1, never 2.
+# The server stopped: every tool waits for it as long as a running import does, saying so, then
+# says why in the program's words, with status 1, never 2. The tools wait side by side.
 "$server" stop "$OVN_TEST_PG_DIR" >/dev/null 2>&1
+outages=0
 while IFS='|' read -r -a line; do
-    status=0
-    printf '%s\n' "${line[1]}" | "$tools/${line[0]}" "${line[@]:2}" >"$dir/out" 2>&1 || status=$?
-    name="${line[0]} ${line[*]:3}"
-    [ "$status" = 1 ] || fail "outage: $name: status $status, not 1: $(head -c 400 "$dir/out")"
-    grep -qF "cannot open the catalog $catalog: Database connection failed: " "$dir/out" \
-        || fail "outage: $name: not the program's words: $(head -c 400 "$dir/out")"
+    outages=$((outages + 1))
+    printf '%s\n' "${line[*]}" > "$dir/outage$outages.case"
+    (
+        status=0
+        printf '%s\n' "${line[1]}" | "$tools/${line[0]}" "${line[@]:2}" >"$dir/outage$outages.out" 2>&1 || status=$?
+        echo "$status" > "$dir/outage$outages.status"
+    ) &
 done <<CASES
 ovn-autofill||$catalog|Shots|append|keywords=x
 ovn-recordexport||$catalog|Open|$dir/export.txt
@@ -194,6 +198,16 @@ ovn-export||$catalog|Shots|$dir/dest
 ovn-mail||$catalog|Shots|--command|true
 ovn-publish||$catalog|Shots|$dir/dest
 CASES
+wait
+for n in $(seq 1 "$outages"); do
+    name=$(cat "$dir/outage$n.case")
+    status=$(cat "$dir/outage$n.status")
+    [ "$status" = 1 ] || fail "outage: $name: status $status, not 1: $(head -c 400 "$dir/outage$n.out")"
+    grep -qF "Waiting for the catalog server..." "$dir/outage$n.out" \
+        || fail "outage: $name: it did not say that it waits: $(head -c 400 "$dir/outage$n.out")"
+    grep -qF "cannot open the catalog $catalog: Database connection failed: " "$dir/outage$n.out" \
+        || fail "outage: $name: not the program's words: $(head -c 400 "$dir/outage$n.out")"
+done
 
 [ "$failures" -eq 0 ] && echo "tool status probe: every status, refusal and outage as the rule says"
 exit $((failures > 0))

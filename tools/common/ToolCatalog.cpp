@@ -4,6 +4,7 @@
 
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
 #include "platform/Localized.h"
@@ -40,12 +41,23 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
     const bool makesTables =
         tables == Tables::CreateWhenMissing
         || (tables == Tables::TablesOnServer && connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL);
-    if (connection->openDBConnection() && makesTables && !connection->checkForDatabaseSetup()) {
-        if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
-            OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
-        else
-            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    }
+    // A server that does not answer, or ends the session while the catalog is being opened or its
+    // tables made, is waited for as a running import waits for it.
+    OVNCatalogOpening::run(
+        *connection, waitSeconds,
+        [&] {
+            if (!connection->isDBConnectionActive() && !connection->openDBConnection())
+                return false;
+            if (!makesTables || connection->checkForDatabaseSetup())
+                return true;
+            if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
+                return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+            return OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+        },
+        [](const QString &text) {
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+            std::fflush(stderr);
+        });
     return connection;
 }
 

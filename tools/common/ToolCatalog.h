@@ -24,12 +24,17 @@ enum class Tables { AsTheyAre, CreateWhenMissing, TablesOnServer };
 // opened. From here on Qt's messages go to the system log (ToolAccount::logMessages()). A password written into the URL
 // still works, with a warning on standard error naming `tool`, since every user of the computer can read a program's
 // command line.
+// A server that does not answer, or ends the session meanwhile, is waited for up to `waitSeconds`
+// ("Waiting for the catalog server..." on standard error).
 std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, const char *tool);
 
 // Why the opened catalog cannot be used, empty when it can: "cannot open the catalog X: Database
 // connection failed: " and the reason (the file is missing, is no database, or holds no catalog;
 // the server's answer).
 QString openFailure(OVNDatabaseAccess &connection, const QString &catalog);
+
+// How long a server that does not answer is waited for, at the opening as during the work.
+constexpr int waitSeconds = 30;
 
 // The category a tool is given: an existing category's id, else the id of the first collection of
 // that name; empty when there is neither.

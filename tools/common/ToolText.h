@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -40,5 +41,15 @@ inline QString printable(const QString &text)
 
 // printable() as UTF-8, for printf's "%s".
 inline QByteArray utf8(const QString &text) { return printable(text).toUtf8(); }
+
+// The program's own sentences, which may quote catalog text: their line breaks stay line breaks,
+// every other control character is written out as printable() does.
+inline QByteArray sentences(const QString &text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = printable(line);
+    return lines.join(QLatin1Char('\n')).toUtf8();
+}
 
 } // namespace ToolText

@@ -13,6 +13,7 @@
 // "stopped: MESSAGE"; both exit 1, as does a catalog that cannot be opened; 2 is a wrong command
 // line. Control characters of the catalog's text are printed as \xHH.
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -241,19 +242,35 @@ int main(int argc, char *argv[])
     for (const MediaRecordRef &record : outcome.records)
         owners.append(record->field(MediaRecord::CategoryId));
     // Asked inside the transaction that writes, so that the answer holds until the ratings are in.
-    OVNDatabaseTransaction batch(*db);
-    if (!outcome.records.empty()) {
-        const QString refusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners);
-        if (!refusal.isEmpty())
-            return finish("refused", refusal);
-    }
-    for (const MediaRecordRef &record : outcome.records) {
-        if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), CatalogNames::keyRating, QString::number(rate),
-                                      OVNDatabaseAccess::BareValue))
-            return finish("refused", ratingFailed(*db));
-    }
-    if (batch.isActive() && !batch.commit())
-        return finish("refused", ratingFailed(*db));
+    // A session the server ends meanwhile takes the transaction with it: the whole of it is done
+    // again on a new session (setting a rating twice changes nothing), and the server is blamed
+    // only when it does not answer for the time a running import waits.
+    QString ratingRefusal;
+    const bool rated = OVNCatalogOpening::run(
+        *db, ToolCatalog::waitSeconds,
+        [&] {
+            OVNDatabaseTransaction batch(*db);
+            if (!outcome.records.empty()) {
+                ratingRefusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners);
+                if (!ratingRefusal.isEmpty())
+                    return false;
+            }
+            for (const MediaRecordRef &record : outcome.records) {
+                if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), CatalogNames::keyRating,
+                                              QString::number(rate), OVNDatabaseAccess::BareValue)) {
+                    ratingRefusal = ratingFailed(*db);
+                    return false;
+                }
+            }
+            if (batch.isActive() && !batch.commit()) {
+                ratingRefusal = ratingFailed(*db);
+                return false;
+            }
+            return true;
+        },
+        nullptr);
+    if (!rated)
+        return finish("refused", ratingRefusal);
     std::printf("rated: %lld\n", static_cast<long long>(outcome.records.size()));
     return 0;
 }

@@ -26,6 +26,7 @@
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
 // error), the catalog could not be used or the user may not write there, 2 on a wrong command line.
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCatalogSession.h"
@@ -43,6 +44,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QGuiApplication>
 #include <QThread>
 #include <QUrl>
@@ -106,21 +108,28 @@ QString existing(OVNDatabaseAccess &connection, const QString &category, const Q
     return QString();
 }
 
-// The worker's own connections, each opened as the tool's: a server that is away for a moment
-// (a session ended, a restart) is waited for, up to `seconds`.
-OVNImportWorker::ConnectionMaker siblings(OVNDatabaseAccess &connection, int seconds)
+// The worker's own connections, each opened as the tool's; the worker waits for a server that is
+// away for a moment (a session ended, a restart) as it waits during the import.
+OVNImportWorker::ConnectionMaker siblings(OVNDatabaseAccess &connection)
 {
     OVNDatabaseAccess *shared = &connection;
-    return [shared, seconds] {
-        QElapsedTimer waited;
-        waited.start();
-        std::unique_ptr<OVNDatabaseAccess> sibling = shared->openSiblingConnection();
-        while (!sibling->isDBConnectionActive() && waited.elapsed() < qint64(seconds) * 1000) {
-            QThread::sleep(1);
-            sibling->openDBConnection();
-        }
-        return sibling;
-    };
+    return [shared] { return shared->openSiblingConnection(); };
+}
+
+// What the user reads of a stop: the program's own sentences, line breaks kept.
+void printStop(const QString &message)
+{
+    if (!message.isEmpty())
+        std::fprintf(stderr, "ovn-import: %s\n", ToolText::sentences(message).constData());
+}
+
+// The files the summary names: those listed as not imported or with a problem, each once.
+qsizetype listedFiles(const OVNImportWorker::Summary &summary)
+{
+    QSet<QString> listed(summary.notImported.cbegin(), summary.notImported.cend());
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        listed.insert(failure.path);
+    return listed.size();
 }
 
 int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
@@ -141,7 +150,7 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
                                     connection.getMediaListEntryForMediaID(mid, CatalogNames::keyAbsolutePath)}});
     OVNImportWorker::Settings rescanSettings = settings;
     rescanSettings.categoryId = categoryId;
-    OVNImportWorker worker(siblings(connection, settings.reconnectWaitSeconds), rescanSettings);
+    OVNImportWorker worker(siblings(connection), rescanSettings);
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
@@ -156,8 +165,7 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
                     ToolText::utf8(failure.reason).constData());
     std::printf("rescanned %lld of %d\n", static_cast<long long>(summary.importedIds.size()), summary.total);
     std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
-    if (!summary.abortMessage.isEmpty())
-        std::fprintf(stderr, "ovn-import: %s\n", ToolText::utf8(summary.abortMessage).constData());
+    printStop(summary.abortMessage);
     if (!summary.notImported.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %lld entries were left as they were:\n",
                      static_cast<long long>(summary.notImported.size()));
@@ -230,8 +238,17 @@ int main(int argc, char *argv[])
                 .constData());
         return 1;
     }
-    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
-        return ToolStart::refuse(refusal);
+    // The login reads the catalog's users: through a session the server ends meanwhile too.
+    QString loginRefusal;
+    OVNCatalogOpening::run(
+        *connection, settings.reconnectWaitSeconds,
+        [&] {
+            loginRefusal = ToolAccount::logIn(*connection);
+            return loginRefusal.isEmpty();
+        },
+        nullptr);
+    if (!loginRefusal.isEmpty())
+        return ToolStart::refuse(loginRefusal);
     if (rescan)
         return rescanCategory(*connection, category, settings, quiet);
     // Into a category that is there only with the right to change it; a new one is made at the top
@@ -244,8 +261,9 @@ int main(int argc, char *argv[])
             return ToolStart::refuse(refusal);
     } else {
         // Through a session the server ends meanwhile; the server is blamed only when it stays away.
-        categoryId = OVNCatalogSession::makeCategory(*connection, category, kind, QString(),
-                                                     settings.reconnectWaitSeconds, nullptr, nullptr, nullptr);
+        // Imports started together into a new name find the one category the first of them made.
+        categoryId = OVNCatalogSession::findOrMakeCategory(*connection, category, kind, QString(),
+                                                           settings.reconnectWaitSeconds, nullptr, nullptr, nullptr);
     }
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %s\n",
@@ -259,7 +277,7 @@ int main(int argc, char *argv[])
     std::printf("%s %s\n", smart ? "folder" : "category", ToolText::utf8(categoryId).constData());
 
     settings.categoryId = categoryId;
-    OVNImportWorker worker(siblings(*connection, settings.reconnectWaitSeconds), settings);
+    OVNImportWorker worker(siblings(*connection), settings);
     QVariantList items;
     for (const QString &path : args)
         items.append(QFileInfo(path).absoluteFilePath());
@@ -285,9 +303,8 @@ int main(int argc, char *argv[])
     std::printf("imported %lld of %d files in %.2f s (%.1f files/s), %lld listed with problems, peak RSS %ld MiB\n",
                 static_cast<long long>(summary.importedIds.size()), summary.total, seconds,
                 seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
-                static_cast<long long>(summary.failures.size()), peakRssKiB() / 1024);
-    if (!summary.abortMessage.isEmpty())
-        std::fprintf(stderr, "ovn-import: %s\n", ToolText::utf8(summary.abortMessage).constData());
+                static_cast<long long>(listedFiles(summary)), peakRssKiB() / 1024);
+    printStop(summary.abortMessage);
     if (!summary.notImported.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %lld files were not imported:\n",
                      static_cast<long long>(summary.notImported.size()));

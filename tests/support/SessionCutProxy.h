@@ -1,0 +1,172 @@
+// Stands between clients and the test PostgreSQL server on 127.0.0.1, and ends a client's session
+// at a chosen statement: when a message of the client holds a text, the nth time such a message
+// passes. The session ends either as a lost network ends it (the connection closes before the
+// server sees the message) or as the server's administrator ends it (pg_terminate_backend, through
+// the `terminate` callback, before the message reaches the server: the client reads the server's
+// FATAL message and then the end of the connection). While the proxy is down, connections are
+// refused as by a server that is not running.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+class SessionCutProxy
+{
+public:
+    enum class How { Dropped, Terminated };
+    // Ends the server session whose client end is at `clientPort` (pg_stat_activity.client_port).
+    using Terminate = std::function<void(int clientPort)>;
+
+    SessionCutProxy(int serverPort, Terminate terminate, bool up = true)
+        : m_serverPort(serverPort),
+          m_terminate(std::move(terminate))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int yes = 1;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        // Bound but not listening: a connection is refused at once, as where no server runs.
+        if (up)
+            comeUp();
+    }
+    ~SessionCutProxy()
+    {
+        m_done = true;
+        if (m_acceptor.joinable())
+            m_acceptor.join();
+        std::lock_guard lock(m_mutex);
+        for (std::thread &relay : m_relays)
+            relay.join();
+        ::close(m_listener);
+    }
+    SessionCutProxy(const SessionCutProxy &) = delete;
+    SessionCutProxy &operator=(const SessionCutProxy &) = delete;
+
+    // Starts taking connections.
+    void comeUp()
+    {
+        if (m_acceptor.joinable())
+            return;
+        ::listen(m_listener, 64);
+        m_acceptor = std::thread([this] { accept(); });
+    }
+    int port() const { return m_port; }
+    // The session ends the `nth` time (from 1) a message holding `text` passes.
+    void cutAt(QByteArray text, int nth, How how)
+    {
+        std::lock_guard lock(m_mutex);
+        m_text = std::move(text);
+        m_left = nth;
+        m_how = how;
+    }
+    int cuts() const { return m_cuts.load(); }
+
+private:
+    void accept()
+    {
+        while (!m_done) {
+            pollfd incoming{m_listener, POLLIN, 0};
+            if (::poll(&incoming, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(quint16(m_serverPort));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+                ::close(client);
+                ::close(server);
+                continue;
+            }
+            sockaddr_in own{};
+            socklen_t length = sizeof own;
+            ::getsockname(server, reinterpret_cast<sockaddr *>(&own), &length);
+            std::lock_guard lock(m_mutex);
+            m_relays.emplace_back(
+                [this, client, server, port = int(ntohs(own.sin_port))] { relay(client, server, port); });
+        }
+    }
+
+    // Whether this message ends the session, and how.
+    bool decide(QByteArrayView bytes, How *how)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_left <= 0 || m_text.isEmpty() || !bytes.contains(QByteArrayView(m_text)))
+            return false;
+        if (--m_left > 0)
+            return false;
+        *how = m_how;
+        ++m_cuts;
+        return true;
+    }
+
+    void relay(int client, int server, int serverSidePort)
+    {
+        QByteArray buffer(1 << 16, Qt::Uninitialized);
+        const auto pass = [&](int from, int to) {
+            const ssize_t read = ::read(from, buffer.data(), size_t(buffer.size()));
+            return read > 0 && ::send(to, buffer.constData(), size_t(read), MSG_NOSIGNAL) == read;
+        };
+        bool terminated = false;
+        while (!m_done) {
+            pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(ends, 2, 50) < 0)
+                break;
+            if (ends[1].revents && !pass(server, client))
+                break;
+            if (!ends[0].revents || terminated)
+                continue;
+            const ssize_t read = ::read(client, buffer.data(), size_t(buffer.size()));
+            if (read <= 0)
+                break;
+            How how = How::Dropped;
+            if (decide(QByteArrayView(buffer.constData(), read), &how)) {
+                if (how == How::Dropped)
+                    break;
+                // The server's FATAL message and the connection's end reach the client; the
+                // statement never reaches the server.
+                m_terminate(serverSidePort);
+                terminated = true;
+                continue;
+            }
+            if (::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL) != read)
+                break;
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    int m_serverPort;
+    Terminate m_terminate;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_done{false};
+    std::atomic<int> m_cuts{0};
+    std::mutex m_mutex;
+    QByteArray m_text;
+    int m_left = 0;
+    How m_how = How::Dropped;
+    std::thread m_acceptor;
+    std::vector<std::thread> m_relays;
+};
