@@ -35,9 +35,14 @@ bool fromImageReaders(const char *category)
            && (std::strncmp(category, "qt.gui.imageio", 14) == 0 || std::strncmp(category, "qt.imageformats", 15) == 0);
 }
 
+// Warnings of Qt's image readers on this thread (a JPEG read past a corrupt stretch or its end).
+thread_local int imageReaderWarnings = 0;
+
 void routeMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (fromImageReaders(context.category)) {
+        if (type == QtWarningMsg)
+            ++imageReaderWarnings;
         if (type != QtFatalMsg) {
             qCInfo(lcDecoding, "%s: %s", context.category, qUtf8Printable(message));
             return;
@@ -60,3 +65,5 @@ void LibraryMessages::install()
         previousHandler.store(qInstallMessageHandler(routeMessage));
     });
 }
+
+int LibraryMessages::imageReaderWarnings() { return ::imageReaderWarnings; }

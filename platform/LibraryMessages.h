@@ -14,4 +14,8 @@ namespace LibraryMessages {
 // thread. Other messages go on to the handler installed before.
 void install();
 
+// How many warnings Qt's image readers logged on this thread since the program started (once
+// install() routed them): a reader that read past damage says so only this way.
+int imageReaderWarnings();
+
 } // namespace LibraryMessages
