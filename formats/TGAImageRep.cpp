@@ -1,5 +1,6 @@
 #include "formats/TGAImageRep.h"
 
+#include "platform/DecodeMemoryBudget.h"
 #include "platform/DecodeReport.h"
 #include "platform/ImageFileReader.h"
 
@@ -116,8 +117,10 @@ QImage TGAImageRep::initWithData(const QByteArray &data)
     const auto *in = reinterpret_cast<const uchar *>(data.constData()) + headerBytes + h.idLength;
     const uchar *end = reinterpret_cast<const uchar *>(data.constData()) + data.size();
     const qint64 pixels = qint64(h.width) * h.height;
-    // A run-length packet of 1 + pixelBytes bytes gives at most 128 pixels.
-    if (pixels > maxPixels || pixels > (qint64(data.size()) + 1) * 128)
+    // A run-length packet of 1 + pixelBytes bytes gives at most 128 pixels; and no picture takes
+    // more than the whole decoding budget.
+    if (pixels > maxPixels || pixels > (qint64(data.size()) + 1) * 128
+        || pixels * 4 > DecodeMemoryBudget::shared().capacity())
         return {};
 
     // The colour map, when there is one: its entries as ARGB32.

@@ -26,7 +26,8 @@ public:
     // and noted as "the data is corrupt".
     static QImage initWithData(const QByteArray &data);
 
-    // No picture is made larger than this, and none from data that could not hold it even run-length
-    // encoded (so that a few bytes cannot make us allocate gigabytes).
+    // No picture is made larger than this or than the decoding budget (DecodeMemoryBudget), and
+    // none from data that could not hold it even run-length encoded (so that a few bytes cannot
+    // make us allocate gigabytes).
     static constexpr qint64 maxPixels = 400'000'000;
 };

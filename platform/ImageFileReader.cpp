@@ -194,7 +194,7 @@ void greyRowsPastTheEnd(QIODevice *device, QImage &image)
         height = qFromLittleEndian<quint16>(head + 20);
         bits = qFromLittleEndian<quint16>(head + 24);
     } else if (dibBytes >= 40) {
-        width = std::abs(qFromLittleEndian<qint32>(head + 18));
+        width = std::abs(qint64(qFromLittleEndian<qint32>(head + 18)));
         height = qFromLittleEndian<qint32>(head + 22);
         bits = qFromLittleEndian<quint16>(head + 28);
         compression = qFromLittleEndian<quint32>(head + 30);

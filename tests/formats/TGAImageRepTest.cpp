@@ -11,10 +11,10 @@ namespace {
 
 struct Layout {
     const char *name;
-    int imageType;   // 1 colour-mapped, 2 true-colour, 3 grey; +8 run-length encoded
-    int bits;        // bits a pixel
-    bool topFirst;   // rows stored top first (else bottom first, the default)
-    int alphaBits;   // the descriptor's alpha bits
+    int imageType; // 1 colour-mapped, 2 true-colour, 3 grey; +8 run-length encoded
+    int bits;      // bits a pixel
+    bool topFirst; // rows stored top first (else bottom first, the default)
+    int alphaBits; // the descriptor's alpha bits
 };
 
 // Four colours in bands, so that a colour map of four entries serves; rows differ by their band
@@ -34,8 +34,8 @@ QByteArray tgaOf(const Layout &l, int width, int height)
     tga[1] = char(mapped ? 1 : 0);
     tga[2] = char(l.imageType);
     if (mapped) {
-        tga[5] = 4;   // four entries
-        tga[7] = 24;  // of 24 bits
+        tga[5] = 4;  // four entries
+        tga[7] = 24; // of 24 bits
     }
     tga[12] = char(width & 0xff), tga[13] = char(width >> 8);
     tga[14] = char(height & 0xff), tga[15] = char(height >> 8);

@@ -1,5 +1,6 @@
 #include "platform/DecodeReport.h"
 #include "platform/ImageFileReader.h"
+#include "platform/PngReader.h"
 #include "platform/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/TestEnvironment.h"
@@ -426,5 +427,62 @@ TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
                 EXPECT_EQ(rowsKept(thumbnail.copy(0, row, 64, 1), reference.copy(0, row, 64, 1)), 1);
             }
         }
+    }
+}
+
+namespace {
+
+double meanDifference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))
+                   + std::abs(qAlpha(p) - qAlpha(q));
+        }
+    return sum / (4.0 * x.width() * x.height());
+}
+
+} // namespace
+
+// A PNG thumbnail is averaged row by row as the picture is read: it matches the whole picture
+// scaled, for every colour layout, and its decode holds a few rows rather than the picture.
+// (Interlaced pictures are read whole and scaled: HostileHeadersTest reads one.)
+TEST(ImageFileReaderTest, PngThumbnailsAreAveragedRowByRowAndMatchTheScaledPicture)
+{
+    QImage picture(1200, 800, QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgba((x / 3) % 256, (y / 2) % 256, (x + y) % 256, x < 600 ? 255 : (y % 256)));
+    struct Layout {
+        const char *name;
+        QImage image;
+    };
+    const Layout layouts[] = {
+        {"rgb", picture.convertToFormat(QImage::Format_RGB32)},
+        {"rgba", picture},
+        {"grey", picture.convertToFormat(QImage::Format_Grayscale8)},
+        {"palette", picture.convertToFormat(QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8)},
+        {"16 bits a sample", picture.convertToFormat(QImage::Format_RGBA64)},
+    };
+    QTemporaryDir dir;
+    const QSize box(200, 200);
+    for (const Layout &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const QString path = dir.filePath(QStringLiteral("%1.png").arg(QLatin1String(l.name)));
+        ASSERT_TRUE(l.image.save(path, "PNG"));
+        const QImage whole = ImageFileReader::read(path);
+        ASSERT_EQ(whole.size(), picture.size());
+        const QImage thumbnail = ImageFileReader::read(path, box);
+        ASSERT_EQ(thumbnail.size(), QSize(200, 133));
+        EXPECT_LT(
+            meanDifference(thumbnail, whole.scaled(thumbnail.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+            3.0);
+        const PngReader::Result read = PngReader::read(path, box);
+        const qint64 pictureBytes = qint64(picture.width()) * picture.height() * 4;
+        EXPECT_LT(read.reserved, PngReader::libraryAllowance(picture.width()) + pictureBytes / 8);
     }
 }
