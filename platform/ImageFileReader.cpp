@@ -217,7 +217,8 @@ void greyRowsPastTheEnd(QIODevice *device, QImage &image)
 }
 
 // What a read by Qt's readers says of the file: `format` is the reader's (asked before the read),
-// `read` whether the reader succeeded, `warned` whether it logged a warning, `image` what it left. A reader that fails
+// `read` whether the reader succeeded, `warned` whether it warned of damaged data, `image` what it
+// left. A reader that fails
 // after it made its picture has read its rows up to the fault; asking past the end of the file means the file ends
 // before its data. Readers that ask for their data in large pieces whatever the picture needs (GIF, JPEG, XPM) ask past
 // the end of every file: a GIF's structure says whether it is whole; Qt's JPEG and XPM readers fail on a file cut
@@ -322,10 +323,10 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
     if (auto *file = dynamic_cast<InterruptibleFile *>(reader.device()))
         file->clearReadPastEnd();
     const QByteArray format = reader.format();
-    const int warnings = LibraryMessages::imageReaderWarnings();
+    const int warnings = LibraryMessages::imageDataWarnings();
     QImage image;
     const bool read = reader.read(&image);
-    const bool warned = LibraryMessages::imageReaderWarnings() != warnings;
+    const bool warned = LibraryMessages::imageDataWarnings() != warnings;
     // What a reader stopped on its way gave is not the picture.
     if (DecodeInterrupt::shouldStop())
         return stopped(facts);

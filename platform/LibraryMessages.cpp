@@ -35,14 +35,20 @@ bool fromImageReaders(const char *category)
            && (std::strncmp(category, "qt.gui.imageio", 14) == 0 || std::strncmp(category, "qt.imageformats", 15) == 0);
 }
 
-// Warnings of Qt's image readers on this thread (a JPEG read past a corrupt stretch or its end).
-thread_local int imageReaderWarnings = 0;
+// Warnings of Qt's image readers on this thread about the data they read past: libjpeg's on a
+// corrupt stretch or an early end (not those about a file's optional parts).
+thread_local int dataWarnings = 0;
+
+bool aboutTheData(const QString &message)
+{
+    return message.startsWith(QLatin1String("Corrupt JPEG data")) || message.startsWith(QLatin1String("Premature end"));
+}
 
 void routeMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (fromImageReaders(context.category)) {
-        if (type == QtWarningMsg)
-            ++imageReaderWarnings;
+        if (type == QtWarningMsg && aboutTheData(message))
+            ++dataWarnings;
         if (type != QtFatalMsg) {
             qCInfo(lcDecoding, "%s: %s", context.category, qUtf8Printable(message));
             return;
@@ -66,4 +72,4 @@ void LibraryMessages::install()
     });
 }
 
-int LibraryMessages::imageReaderWarnings() { return ::imageReaderWarnings; }
+int LibraryMessages::imageDataWarnings() { return dataWarnings; }

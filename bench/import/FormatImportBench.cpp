@@ -100,7 +100,7 @@ QStringList makePictures(const QDir &folder, int count, const QString &extension
                 const QString temporary = paths.at(i) + QStringLiteral(".part");
                 const QImage picture = photograph(i);
                 const bool saved = extension == QLatin1String("png") ? picture.save(temporary, "PNG")
-                                                                      : saveTiff(picture, temporary);
+                                                                     : saveTiff(picture, temporary);
                 if (saved)
                     QFile::rename(temporary, paths.at(i));
                 ++made;
@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
                                                                       : qEnvironmentVariable("OVN_BENCH_DIR");
     const int cores = QThread::idealThreadCount();
     bool ok = true;
-    for (const QString extension : {QStringLiteral("png"), QStringLiteral("tif")}) {
+    for (const QString &extension : {QStringLiteral("png"), QStringLiteral("tif")}) {
         const QDir folder(base + QStringLiteral("/%1-%2").arg(extension).arg(count));
         const QStringList paths = makePictures(folder, count, extension);
         const QString out = base + QStringLiteral("/vips-") + extension;
