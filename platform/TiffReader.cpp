@@ -1,7 +1,7 @@
 #include "platform/TiffReader.h"
 
-#include "platform/DecodeInterrupt.h"
 #include "platform/BlockAverager.h"
+#include "platform/DecodeInterrupt.h"
 #include "platform/DecodeMemoryBudget.h"
 #include "platform/DecodeReport.h"
 
