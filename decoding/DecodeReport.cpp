@@ -15,3 +15,5 @@ void DecodeReport::damaged(const QString &reason)
     if (current && current->m_damage.isEmpty() && !reason.isEmpty())
         current->m_damage = reason;
 }
+
+QString DecodeReport::noted() { return current ? current->m_damage : QString(); }

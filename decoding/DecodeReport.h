@@ -29,4 +29,8 @@ public:
     // Notes damage in the file being decoded, in a few words ("the data ends early"); the first
     // note within a scope is kept.
     static void damaged(const QString &reason);
+
+    // The damage noted so far within the thread's innermost scope; empty when none was, or no
+    // scope is open.
+    static QString noted();
 };

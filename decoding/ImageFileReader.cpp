@@ -2,6 +2,7 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
 #include "platform/FileAccess.h"
 #include "decoding/JpegDecoder.h"
 #include "decoding/LibraryMessages.h"
@@ -81,18 +82,201 @@ public:
     qint64 size() const override { return m_file.size(); }
     bool seek(qint64 position) override { return QIODevice::seek(position) && m_file.seek(position); }
 
+    // Whether a reader asked for bytes past the end of the file since the last clearing: for a
+    // reader that asks only for what the picture needs, the file ends before its data does.
+    bool readPastEnd() const { return m_readPastEnd; }
+    void clearReadPastEnd() { m_readPastEnd = false; }
+
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
         if (DecodeInterrupt::shouldStop())
             return -1;
-        return m_file.read(data, maxSize);
+        const qint64 read = m_file.read(data, maxSize);
+        if (read < maxSize)
+            m_readPastEnd = true;
+        return read;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
     QFile m_file;
+    bool m_readPastEnd = false;
 };
+
+enum class Damage { None, EndsEarly, Corrupt };
+
+QString damageText(Damage damage)
+{
+    switch (damage) {
+    case Damage::None:
+        break;
+    case Damage::EndsEarly:
+        return QStringLiteral("the data ends early");
+    case Damage::Corrupt:
+        return QStringLiteral("the data is corrupt");
+    }
+    return {};
+}
+
+// A GIF's block structure, walked from its header to its trailer without decoding: Qt's reader
+// shows a file cut short without a word, as far as its data goes.
+Damage gifStructure(QIODevice *device)
+{
+    if (!device || !device->seek(0))
+        return Damage::None;
+    auto byte = [&](int &value) {
+        char c = 0;
+        if (!device->getChar(&c))
+            return false;
+        value = uchar(c);
+        return true;
+    };
+    auto skip = [&](qint64 count) { return count == 0 || device->skip(count) == count; };
+    // Sub-blocks, each a length byte and as many bytes, up to an empty one.
+    auto subBlocks = [&] {
+        for (int length = 0;;) {
+            if (!byte(length))
+                return false;
+            if (length == 0)
+                return true;
+            if (!skip(length))
+                return false;
+        }
+    };
+    char head[13];
+    if (device->read(head, sizeof head) != qint64(sizeof head))
+        return Damage::EndsEarly;
+    if (std::memcmp(head, "GIF", 3) != 0)
+        return Damage::None;
+    if ((uchar(head[10]) & 0x80) && !skip(3 << ((uchar(head[10]) & 7) + 1)))
+        return Damage::EndsEarly;
+    for (int introducer = 0;;) {
+        if (DecodeInterrupt::shouldStop())
+            return Damage::None;
+        if (!byte(introducer))
+            return Damage::EndsEarly;
+        if (introducer == 0x3B) // the trailer
+            return Damage::None;
+        if (introducer == 0x21) { // an extension: its label and its sub-blocks
+            int label = 0;
+            if (!byte(label) || !subBlocks())
+                return Damage::EndsEarly;
+        } else if (introducer == 0x2C) { // an image: its descriptor, colour table, code size and data
+            char descriptor[9];
+            int codeSize = 0;
+            if (device->read(descriptor, sizeof descriptor) != qint64(sizeof descriptor)
+                || ((uchar(descriptor[8]) & 0x80) && !skip(3 << ((uchar(descriptor[8]) & 7) + 1))) || !byte(codeSize))
+                return Damage::EndsEarly;
+            if (codeSize < 2 || codeSize > 11)
+                return Damage::Corrupt;
+            if (!subBlocks())
+                return Damage::EndsEarly;
+        } else {
+            return Damage::Corrupt;
+        }
+    }
+}
+
+// Makes the rows of an uncompressed BMP that lie past the end of its file grey (Qt's reader leaves
+// them as they were); the rows read are kept. Other layouts are left as they are.
+void greyRowsPastTheEnd(QIODevice *device, QImage &image)
+{
+    char head[34];
+    if (!device || image.isNull() || !device->seek(0) || device->read(head, sizeof head) != qint64(sizeof head)
+        || std::memcmp(head, "BM", 2) != 0)
+        return;
+    const qint64 dataAt = qFromLittleEndian<quint32>(head + 10);
+    const quint32 dibBytes = qFromLittleEndian<quint32>(head + 14);
+    qint64 width = 0, height = 0, bits = 0, compression = 0;
+    if (dibBytes == 12) {
+        width = qFromLittleEndian<quint16>(head + 18);
+        height = qFromLittleEndian<quint16>(head + 20);
+        bits = qFromLittleEndian<quint16>(head + 24);
+    } else if (dibBytes >= 40) {
+        width = std::abs(qint64(qFromLittleEndian<qint32>(head + 18)));
+        height = qFromLittleEndian<qint32>(head + 22);
+        bits = qFromLittleEndian<quint16>(head + 28);
+        compression = qFromLittleEndian<quint32>(head + 30);
+    }
+    const bool bottomUp = height > 0;
+    height = std::abs(height);
+    // Uncompressed rows (and bit fields) only: their size is fixed.
+    if ((compression != 0 && compression != 3) || bits <= 0 || width != image.width() || height != image.height())
+        return;
+    const qint64 rowBytes = (width * bits + 31) / 32 * 4;
+    const qint64 rows = std::clamp<qint64>((device->size() - dataAt) / std::max<qint64>(rowBytes, 1), 0, height);
+    if (rows == height)
+        return;
+    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (qint64 stored = rows; stored < height; ++stored) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(int(bottomUp ? height - 1 - stored : stored)));
+        std::fill(line, line + image.width(), 0xff808080u);
+    }
+}
+
+// The length a file's header says the file has, for the formats whose header says it (WebP's
+// RIFF size, ICO and cursor entries, an Apple icon's length); -1 when it does not. Their readers
+// read what they need at once and so never ask past the end of a file cut short.
+qint64 declaredLength(QIODevice *device, const QByteArray &format)
+{
+    char head[6 + 16 * 16];
+    if (!device || !device->seek(0))
+        return -1;
+    const qint64 got = device->read(head, sizeof head);
+    if (format == "webp" && got >= 8 && std::memcmp(head, "RIFF", 4) == 0)
+        return qint64(qFromLittleEndian<quint32>(head + 4)) + 8;
+    if (format == "icns" && got >= 8 && std::memcmp(head, "icns", 4) == 0)
+        return qFromBigEndian<quint32>(head + 4);
+    if ((format == "ico" || format == "cur") && got >= 6) {
+        const int entries = std::min<int>(qFromLittleEndian<quint16>(head + 4), int((got - 6) / 16));
+        qint64 end = -1;
+        for (int i = 0; i < entries; ++i) {
+            const char *entry = head + 6 + 16 * i;
+            end = std::max(end, qint64(qFromLittleEndian<quint32>(entry + 8)) + qFromLittleEndian<quint32>(entry + 12));
+        }
+        return end;
+    }
+    return -1;
+}
+
+// What a read by Qt's readers says of the file: `format` is the reader's (asked before the read),
+// `read` whether the reader succeeded, `warned` whether it warned of damaged data, `image` what it
+// left. A reader that fails
+// after it made its picture has read its rows up to the fault; asking past the end of the file means the file ends
+// before its data. Readers that ask for their data in large pieces whatever the picture needs (GIF, JPEG, XPM) ask past
+// the end of every file: a GIF's structure says whether it is whole; Qt's JPEG and XPM readers fail on a file cut
+// short.
+Damage qtReadDamage(QImageReader &reader, const QByteArray &format, bool read, bool warned, const QImage &image)
+{
+    auto *file = dynamic_cast<InterruptibleFile *>(reader.device());
+    const bool pastEnd = file && file->readPastEnd();
+    if (format == "jpeg" && warned && read && file) {
+        // Qt's JPEG reader reads on past a corrupt stretch and past the end of a file cut short
+        // (where it ends the data itself), with a warning: the file is cut unless it ends with
+        // its end marker.
+        char tail[2] = {};
+        const bool ended = file->seek(std::max<qint64>(0, file->size() - 2)) && file->read(tail, 2) == 2
+                           && uchar(tail[0]) == 0xFF && uchar(tail[1]) == 0xD9;
+        return ended ? Damage::Corrupt : Damage::EndsEarly;
+    }
+    const bool chunked = format == "gif" || format == "jpeg" || format == "xpm" || format == "mng" || format == "svg"
+                         || format == "svgz";
+    if (file && declaredLength(file, format) > file->size())
+        return Damage::EndsEarly;
+    if (format == "gif" && file) {
+        const Damage structure = gifStructure(file);
+        if (structure != Damage::None || (!read && !image.isNull()))
+            return structure == Damage::None ? Damage::Corrupt : structure;
+        return Damage::None;
+    }
+    if (!read && !image.isNull())
+        return pastEnd && !chunked ? Damage::EndsEarly : Damage::Corrupt;
+    if (pastEnd && !chunked)
+        return Damage::EndsEarly;
+    return Damage::None;
+}
 
 QSize gifScreen(QIODevice *device)
 {
@@ -118,6 +302,8 @@ enum class Budget { Reserve, AlreadyHeld };
 // Reads with Qt, decoding at a reduced size where the format allows it.
 QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileReader::Facts *facts = nullptr)
 {
+    // Asked first: once a reader has read the header, it may no longer recognise its own format.
+    const QByteArray format = reader.format();
     reader.setAutoTransform(false);
     // Qt refuses pictures above 128 MB by default; a camera's full picture may be larger, but no
     // picture may take more than the whole decoding budget.
@@ -135,7 +321,7 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
         return stopped(facts);
     // Readers that cannot decode at a reduced size decode the whole picture, then scale it.
     qint64 held = pixelBytes(size);
-    if (reader.format() == "gif") {
+    if (format == "gif") {
         // A GIF's frames are drawn on its screen, of the size its header gives whatever the
         // frames' own, over a copy of it.
         const QSize screen = gifScreen(reader.device());
@@ -163,10 +349,37 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
         reservation.release();
         reservation = DecodeMemoryBudget::shared().reserve(held);
     }
-    QImage image = reader.read();
+    if (auto *file = dynamic_cast<InterruptibleFile *>(reader.device()))
+        file->clearReadPastEnd();
+    const int warnings = LibraryMessages::imageDataWarnings();
+    QImage image;
+    const bool read = reader.read(&image);
+    const bool warned = LibraryMessages::imageDataWarnings() != warnings;
     // What a reader stopped on its way gave is not the picture.
     if (DecodeInterrupt::shouldStop())
         return stopped(facts);
+    // A damaged file gives what its reader read before the fault, and says so; a reader that left
+    // nothing says why it could not.
+    DecodeReport::damaged(damageText(qtReadDamage(reader, format, read, warned, image)));
+    if (!read && !image.isNull() && format == "jpeg") {
+        // Qt's JPEG reader leaves the rows after a fault as they were: libjpeg's rows up to it,
+        // the rest grey, through our decoder.
+        auto *file = dynamic_cast<InterruptibleFile *>(reader.device());
+        const QByteArray data = file && file->size() <= ImageFileReader::maxWholeFileBytes && file->seek(0)
+                                    ? file->readAll()
+                                    : QByteArray();
+        image = JpegDecoder::decode(data.constData(), size_t(data.size())).image;
+    } else if (!read) {
+        // What other readers leave after a fault is not known to be rows of the picture (they turn
+        // or convert the picture when it is complete, or leave rows unwritten): nothing rather
+        // than noise.
+        image = QImage();
+    } else if (format == "bmp") {
+        // Qt's BMP reader stops where the file does and leaves the rest unwritten.
+        greyRowsPastTheEnd(reader.device(), image);
+    }
+    if (image.isNull())
+        return {};
     return fitted(std::move(image), maxSize);
 }
 
@@ -422,6 +635,10 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         }
         if (image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);
+        // A file no reader recognises, of a format whose header says how long it is: a file cut
+        // short is damaged, not of an unknown kind.
+        if (image.isNull() && format.isEmpty() && declaredLength(&device, suffix.toLatin1()) > device.size())
+            DecodeReport::damaged(damageText(Damage::EndsEarly));
         if (!image.isNull() || format.isEmpty())
             return image;
         if (facts)
@@ -439,6 +656,12 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     }
     if (image.isNull())
         image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+    // A camera RAW file whose raw data lies past the end of the file, or is corrupt, is damaged:
+    // that its TIFF structure's first picture would need more memory than decoding may use is not
+    // why it cannot be read.
+    if (raw && image.isNull() && facts && facts->refusal == Facts::Refusal::TooLarge
+        && !DecodeReport::noted().isEmpty())
+        facts->refusal = Facts::Refusal::None;
     // A camera RAW file whose raw data could not be decoded shows the picture its TIFF structure
     // leads with: the camera's preview.
     if (raw && !image.isNull() && facts) {

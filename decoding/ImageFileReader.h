@@ -38,14 +38,17 @@ public:
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
-    // decoding, a TIFF's reduced image or its rows averaged as they are read, a camera's
-    // embedded preview, or a half-size RAW decode. Only regular files are read: a device, a pipe
-    // or a socket, also behind a link, gives null at once. Every decode waits for its share of
-    // the process's decoding budget (DecodeMemoryBudget), estimated from the header before the
-    // decoder reserves anything, and a picture whose share would exceed the whole budget is
-    // refused. Decodes end at the deadline or Cancel of the thread's DecodeInterrupt scope
-    // (asked at every read of the file and every row or band): the picture is then null and
-    // `facts` says why.
+    // decoding, a TIFF's reduced image or its rows averaged as they are read, a PNG's rows
+    // averaged likewise, a camera's embedded preview, or a half-size RAW decode. Only regular
+    // files are read: a device, a pipe or a socket, also behind a link, gives null at once. Every
+    // decode waits for its share of the process's decoding budget (DecodeMemoryBudget), estimated
+    // from the header before the decoder reserves anything, and a picture whose share would exceed
+    // the whole budget is refused. Decodes end at the deadline or Cancel of the thread's
+    // DecodeInterrupt scope (asked at every read of the file and every row or band): the picture
+    // is then null and `facts` says why. A damaged file (cut short, or corrupt) gives the rows its
+    // reader read before the fault, where they can be told, and the damage is noted to the
+    // thread's DecodeReport scope ("the data ends early", "the data is corrupt"), also when
+    // nothing could be read.
     static QImage read(const QString &path, QSize maxSize = QSize(), Facts *facts = nullptr);
 
     // A camera RAW file's picture from its bytes, as read() does it for RAW files.

@@ -9,6 +9,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -30,6 +31,7 @@ struct ErrorManager {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     Damage damage = Damage::None;
+    bool stopped = false; // ended on purpose (too many scans, the deadline, Cancel), not by the data
 };
 
 // Every error of the library ends the decode here; the library's own handler would exit().
@@ -70,8 +72,10 @@ void ignoreOutput(j_common_ptr) {}
 void limitScans(j_common_ptr common)
 {
     const auto *info = reinterpret_cast<j_decompress_ptr>(common);
-    if ((info->is_decompressor && info->input_scan_number > maxScans) || DecodeInterrupt::shouldStop())
+    if ((info->is_decompressor && info->input_scan_number > maxScans) || DecodeInterrupt::shouldStop()) {
+        reinterpret_cast<ErrorManager *>(common->err)->stopped = true;
         leave(common);
+    }
 }
 
 // The most a decode may hold: the process's decoding budget, and never more than maxDecodeBytes.
@@ -129,6 +133,45 @@ QSize fitted(QSize size, QSize box)
 }
 
 qint64 scaledSide(qint64 side, int eighths) { return (side * eighths + 7) / 8; }
+
+// A decoded picture, with what the decoder read past said beside it and to the thread's report.
+void noteDamage(State &state)
+{
+    state.result.status = JpegDecoder::Status::Decoded;
+    switch (state.error.damage) {
+    case Damage::None:
+        break;
+    case Damage::EndsEarly:
+        state.result.damage = QStringLiteral("the data ends early");
+        break;
+    case Damage::Corrupt:
+        state.result.damage = QStringLiteral("the data is corrupt");
+        break;
+    }
+    DecodeReport::damaged(state.result.damage);
+}
+
+// After an error of the library: keeps the rows decoded before it, the rest grey, as damage.
+// False when there are none, or the decode was ended on purpose.
+bool keepRowsDecoded(State &state)
+{
+    QImage &image = state.result.image;
+    const int rows = state.created ? int(state.info.output_scanline) : 0;
+    if (state.error.stopped || DecodeInterrupt::shouldStop() || image.isNull() || rows <= 0)
+        return false;
+    for (int y = std::min(rows, image.height()); y < image.height(); ++y) {
+        if (image.format() == QImage::Format_RGB32) {
+            auto *row = reinterpret_cast<quint32 *>(image.scanLine(y));
+            std::fill(row, row + image.width(), 0xff808080u);
+        } else {
+            std::memset(image.scanLine(y), 0x80, size_t(image.width()));
+        }
+    }
+    if (state.error.damage == Damage::None)
+        state.error.damage = Damage::Corrupt;
+    noteDamage(state);
+    return true;
+}
 
 } // namespace
 
@@ -193,6 +236,10 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
         return {};
     const auto state = std::make_unique<State>();
     if (setjmp(state->error.jump)) {
+        // An error in the data after rows were decoded (a stray marker, which libjpeg cannot read
+        // past, or one met when the rows are done): those rows are the picture, the rest grey.
+        if (keepRowsDecoded(*state))
+            return state->result;
         state->result.status = Status::Failed;
         state->result.image = QImage();
         return state->result;
@@ -246,17 +293,6 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
             cmykToRgb32(inks.data(), image.scanLine(first), image.width(), info.saw_Adobe_marker);
     }
     jpeg_finish_decompress(&info);
-    state->result.status = Status::Decoded;
-    switch (state->error.damage) {
-    case Damage::None:
-        break;
-    case Damage::EndsEarly:
-        state->result.damage = QStringLiteral("the data ends early");
-        break;
-    case Damage::Corrupt:
-        state->result.damage = QStringLiteral("the data is corrupt");
-        break;
-    }
-    DecodeReport::damaged(state->result.damage);
+    noteDamage(*state);
     return state->result;
 }

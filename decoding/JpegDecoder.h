@@ -8,9 +8,11 @@
 
 // JPEG decoding straight through libjpeg-turbo, for thumbnails: the decoder reduces the picture
 // by the largest of its DCT scales (1/8 to 1) that still covers the box, with its fastest
-// settings, into the picture's own rows (CMYK pictures turned into RGB as they are read). Any
-// error of the library gives a null picture; nothing the bytes say can crash the process or make
-// it hold more than the process's decoding budget (DecodeMemoryBudget) or `maxDecodeBytes`. A
+// settings, into the picture's own rows (CMYK pictures turned into RGB as they are read). An
+// error of the library before any row was decoded gives a null picture; one after (a stray
+// marker libjpeg cannot read past) gives the rows decoded, the rest grey, as damage. Nothing the
+// bytes say can crash the process or make it hold more than the process's decoding budget
+// (DecodeMemoryBudget) or `maxDecodeBytes`. A
 // decode past the deadline of its thread's DecodeInterrupt scope, or cancelled, fails. The
 // library's warnings go to the log ("ovn.decoding").
 class JpegDecoder

@@ -35,9 +35,20 @@ bool fromImageReaders(const char *category)
            && (std::strncmp(category, "qt.gui.imageio", 14) == 0 || std::strncmp(category, "qt.imageformats", 15) == 0);
 }
 
+// Warnings of Qt's image readers on this thread about the data they read past: libjpeg's on a
+// corrupt stretch or an early end (not those about a file's optional parts).
+thread_local int dataWarnings = 0;
+
+bool aboutTheData(const QString &message)
+{
+    return message.startsWith(QLatin1String("Corrupt JPEG data")) || message.startsWith(QLatin1String("Premature end"));
+}
+
 void routeMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (fromImageReaders(context.category)) {
+        if (type == QtWarningMsg && aboutTheData(message))
+            ++dataWarnings;
         if (type != QtFatalMsg) {
             qCInfo(lcDecoding, "%s: %s", context.category, qUtf8Printable(message));
             return;
@@ -60,3 +71,5 @@ void LibraryMessages::install()
         previousHandler.store(qInstallMessageHandler(routeMessage));
     });
 }
+
+int LibraryMessages::imageDataWarnings() { return dataWarnings; }

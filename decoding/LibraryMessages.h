@@ -14,4 +14,9 @@ namespace LibraryMessages {
 // thread. Other messages go on to the handler installed before.
 void install();
 
+// How many warnings about damaged data ("Corrupt JPEG data...", "Premature end...") Qt's image
+// readers logged on this thread since install() routed them: a reader that read past damage says
+// so only this way.
+int imageDataWarnings();
+
 } // namespace LibraryMessages

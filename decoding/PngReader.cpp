@@ -1,5 +1,6 @@
 #include "decoding/PngReader.h"
 
+#include "decoding/BlockAverager.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
@@ -17,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -26,6 +29,8 @@ constexpr uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr qint64 maxChunkBytes = qint64(8) << 20;
 // libpng's structures, zlib's window and a decompressed chunk beside its compressed bytes.
 constexpr qint64 fixedLibraryBytes = 2 * maxChunkBytes + (qint64(1) << 20);
+// The file is handed to libpng in pieces of this size.
+constexpr qint64 inputBytes = 64 << 10;
 
 // Chunks the picture does not need: skipped unread whatever their length claims.
 constexpr png_byte skippedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0eXIf\0tIME\0hIST\0sCAL\0pCAL\0sTER\0";
@@ -86,6 +91,14 @@ struct State {
     int passes = 0;
     png_uint_32 rowsDone = 0; // rows of the first pass read whole
     bool endedEarly = false;  // the file ended before libpng had what it asked for
+    // For a thumbnail of a picture that is not interlaced: each row is read into `row` and averaged
+    // into blocks of `factor` pixels at once, so that the full picture is never held.
+    int factor = 1;
+    std::optional<BlockAverager> averager;
+    std::vector<QRgb> row;
+    bool alpha = false;
+    bool finished = false;   // libpng met the picture's end
+    std::vector<char> input; // the file's bytes on their way to libpng
 
     ~State()
     {
@@ -93,17 +106,6 @@ struct State {
             png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
     }
 };
-
-void readFromFile(png_structp png, png_bytep data, size_t length)
-{
-    auto *state = static_cast<State *>(png_get_io_ptr(png));
-    if (DecodeInterrupt::shouldStop())
-        png_error(png, "decoding stopped");
-    if (state->file.read(reinterpret_cast<char *>(data), qint64(length)) != qint64(length)) {
-        state->endedEarly = true;
-        png_error(png, "Read Error");
-    }
-}
 
 QColorSpace colourSpace(png_structp png, png_infop info)
 {
@@ -128,18 +130,106 @@ QColorSpace colourSpace(png_structp png, png_infop info)
 // of it can be (no row read yet, an interlaced picture's partial passes, a stopped decode).
 bool keepRowsRead(State &state)
 {
-    if (state.passes != 1 || state.rowsDone == 0 || state.image.isNull() || DecodeInterrupt::shouldStop())
+    if (state.passes != 1 || state.rowsDone == 0 || DecodeInterrupt::shouldStop())
         return false;
-    for (int y = int(state.rowsDone); y < state.image.height(); ++y) {
-        auto *row = reinterpret_cast<quint32 *>(state.image.scanLine(y));
-        std::fill(row, row + state.image.width(), 0xff808080u);
+    if (state.averager) {
+        state.averager->fillRemaining(0xff808080u);
+        state.image = state.averager->take();
+    } else {
+        for (int y = int(state.rowsDone); y < state.image.height(); ++y) {
+            auto *row = reinterpret_cast<quint32 *>(state.image.scanLine(y));
+            std::fill(row, row + state.image.width(), 0xff808080u);
+        }
     }
+    if (state.image.isNull())
+        return false;
     if (state.space.isValid())
         state.image.setColorSpace(state.space);
     DecodeReport::damaged(state.endedEarly ? QStringLiteral("the data ends early")
                                            : QStringLiteral("the data is corrupt"));
     return true;
 }
+
+// Whether a chunk is one the picture does not need: ancillary, and neither transparency nor
+// colour (libpng would drop unknown ones and the text and others of skippedChunks unread).
+bool skipped(const char *type)
+{
+    if (!(uchar(type[0]) & 0x20))
+        return false;
+    for (const char *needed : {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "sBIT"})
+        if (std::memcmp(type, needed, 4) == 0)
+            return false;
+    return true;
+}
+
+// libpng's reading is driven by the file's bytes as they come (its progressive reader), so that
+// a file cut short gives every row its data holds, however the compressed data is laid out in
+// chunks. These are its callbacks: the header read, a row done, the end met.
+void headerRead(png_structp png, png_infop info)
+{
+    State &state = *static_cast<State *>(png_get_progressive_ptr(png));
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
+    state.alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    state.space = colourSpace(png, info);
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    // Into QImage's 32-bit pixels: B, G, R, A in memory on little-endian machines.
+    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+        png_set_bgr(png);
+        if (!state.alpha)
+            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    } else {
+        png_set_swap_alpha(png);
+        if (!state.alpha)
+            png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+    }
+    state.passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(width) * 4)
+        png_error(png, "unexpected row layout");
+    const QSize size{int(width), int(height)};
+    if (state.passes == 1 && state.factor > 1) {
+        // Row by row into the averaging: the picture's pixels are never all held.
+        state.averager.emplace(size, state.factor);
+        state.row.resize(size_t(width));
+        if (state.averager->isNull())
+            png_error(png, "no memory for the picture");
+    } else {
+        state.image = QImage(size, state.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        if (state.image.isNull())
+            png_error(png, "no memory for the picture");
+        // Passes of an interlaced picture are combined with what earlier ones left.
+        if (state.passes > 1)
+            state.image.fill(0);
+    }
+}
+
+void rowRead(png_structp png, png_bytep row, png_uint_32 number, int pass)
+{
+    State &state = *static_cast<State *>(png_get_progressive_ptr(png));
+    if (DecodeInterrupt::shouldStop())
+        png_error(png, "decoding stopped");
+    if (!row)
+        return;
+    if (state.averager) {
+        if (number != png_uint_32(state.averager->rows()))
+            png_error(png, "rows out of order");
+        std::memcpy(state.row.data(), row, state.row.size() * sizeof(QRgb));
+        if (state.alpha)
+            for (QRgb &pixel : state.row)
+                pixel = qPremultiply(pixel);
+        state.averager->addRow(state.row.data());
+    } else if (number < png_uint_32(state.image.height())) {
+        png_progressive_combine_row(png, state.image.scanLine(int(number)), row);
+    }
+    if (pass == 0)
+        state.rowsDone = number + 1;
+}
+
+void endRead(png_structp png, png_infop) { static_cast<State *>(png_get_progressive_ptr(png))->finished = true; }
 
 // Decodes into state.image; false on any error of libpng's before a row could be read and when
 // the decode was stopped.
@@ -149,50 +239,53 @@ bool decode(State &state)
     png_infop info = state.info;
     if (setjmp(png_jmpbuf(png)))
         return keepRowsRead(state);
-    png_set_read_fn(png, &state, readFromFile);
+    png_set_progressive_read_fn(png, &state, headerRead, rowRead, endRead);
     // The budget, not libpng's defaults, bounds the sides.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_chunk_malloc_max(png, png_alloc_size_t(maxChunkBytes));
     png_set_chunk_cache_max(png, 64);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skippedChunks, skippedChunkCount);
-    png_read_info(png, info);
-
-    png_uint_32 width = 0, height = 0;
-    int depth = 0, colour = 0, interlace = 0;
-    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
-    const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-    state.space = colourSpace(png, info);
-    png_set_expand(png);
-    png_set_scale_16(png);
-    png_set_gray_to_rgb(png);
-    // Into QImage's 32-bit pixels: B, G, R, A in memory on little-endian machines.
-    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-        png_set_bgr(png);
-        if (!alpha)
-            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-    } else {
-        png_set_swap_alpha(png);
-        if (!alpha)
-            png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+    state.input.resize(inputBytes);
+    // Hands the next `length` bytes of the file to libpng, as far as the file holds them.
+    auto feed = [&](qint64 length) {
+        while (length > 0) {
+            if (DecodeInterrupt::shouldStop())
+                png_error(png, "decoding stopped");
+            const qint64 read = state.file.read(state.input.data(), std::min<qint64>(length, inputBytes));
+            if (read > 0)
+                png_process_data(png, info, reinterpret_cast<png_bytep>(state.input.data()), size_t(read));
+            if (read < std::min<qint64>(length, inputBytes)) {
+                state.endedEarly = true;
+                png_error(png, "Read Error");
+            }
+            length -= read;
+        }
+    };
+    feed(sizeof signature);
+    // Chunk by chunk: the progressive reader holds a whole ancillary chunk before it looks at it,
+    // so those the picture does not need are skipped here, unread, whatever their length.
+    while (!state.finished) {
+        char head[8];
+        if (state.file.peek(head, sizeof head) != qint64(sizeof head)) {
+            state.endedEarly = true;
+            png_error(png, "Read Error");
+        }
+        const qint64 length = qFromBigEndian<quint32>(head);
+        if (skipped(head + 4)) {
+            const qint64 next = state.file.pos() + 8 + length + 4;
+            if (next > state.file.size() || !state.file.seek(next)) {
+                state.endedEarly = true;
+                png_error(png, "Read Error");
+            }
+            continue;
+        }
+        feed(8 + length + 4);
     }
-    const int passes = png_set_interlace_handling(png);
-    state.passes = passes;
-    png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != size_t(width) * 4)
-        return false;
-    state.image = QImage(int(width), int(height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (state.averager)
+        state.image = state.averager->take();
     if (state.image.isNull())
         return false;
-    for (int pass = 0; pass < passes; ++pass) {
-        for (png_uint_32 y = 0; y < height; ++y) {
-            if (DecodeInterrupt::shouldStop())
-                return false;
-            png_read_row(png, state.image.scanLine(int(y)), nullptr);
-            if (pass == 0)
-                state.rowsDone = y + 1;
-        }
-    }
     if (state.space.isValid())
         state.image.setColorSpace(state.space);
     return true;
@@ -219,8 +312,9 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     auto state = std::make_unique<State>();
     if (!FileAccess::openRegularFile(state->file, path))
         return result;
-    // The header the signature is followed by: IHDR, its length, its width and height.
-    char head[24];
+    // The header the signature is followed by: IHDR, its length, width, height, depth, colour
+    // type, compression, filter and interlace method.
+    char head[29];
     if (state->file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
         || std::memcmp(head + 12, "IHDR", 4) != 0)
         return result;
@@ -232,8 +326,20 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     const qint64 allowance = libraryAllowance(width);
     const bool reduced = box.isValid() && !box.isEmpty();
     const QSize target = reduced ? ImageFileReader::fittedSize(result.size, box) : result.size;
+    // A thumbnail of a picture that is not interlaced (byte 28: the interlace method) is averaged
+    // row by row into whole blocks no smaller than the target, then scaled the rest of the way.
+    const bool interlaced = head[28] != 0;
+    const qint64 factor = target == result.size || interlaced
+                              ? 1
+                              : std::max<qint64>(1, std::min(width / target.width(), height / target.height()));
+    state->factor = int(std::min<qint64>(factor, 1 << 23));
+    const qint64 picture =
+        state->factor > 1 ? DecodeMemoryBudget::sum(
+            {DecodeMemoryBudget::product({width, 4}),
+             DecodeMemoryBudget::product({(width + factor - 1) / factor, (height + factor - 1) / factor, 4})})
+                          : DecodeMemoryBudget::product({width, height, 4});
     const qint64 held = DecodeMemoryBudget::sum(
-        {allowance, DecodeMemoryBudget::product({width, height, 4}),
+        {allowance, picture,
          target != result.size ? DecodeMemoryBudget::product({target.width(), target.height(), 4}) : 0});
     if (held > DecodeMemoryBudget::shared().capacity()) {
         result.tooLarge = true;
@@ -251,7 +357,7 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     state->info = png_create_info_struct(state->png);
     if (state->info && decode(*state)) {
         result.image = std::move(state->image);
-        if (target != result.size)
+        if (result.image.size() != target)
             result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     result.libraryBytes = state->allocations.peak;

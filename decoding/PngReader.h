@@ -18,15 +18,17 @@ namespace PngReader {
 bool looksLikePng(const char *data, qint64 size);
 
 struct Result {
-    QImage image;            // ARGB32 or RGB32; null when it could not be read (or was stopped)
+    QImage image;            // ARGB32 or RGB32 (a reduced picture with alpha ARGB32_Premultiplied);
+                             // null when it could not be read (or was stopped)
     QSize size;              // the size the header claims, when it could be read
     bool tooLarge = false;   // the header claims more than the whole decoding budget: nothing was read
     qint64 libraryBytes = 0; // the most libpng held at once for this file
     qint64 reserved = 0;     // the share of the budget the decode held
 };
 
-// The picture of a PNG file; with a valid `box` fitted into it (ImageFileReader::fittedSize), the
-// reduced copy held in the same share.
+// The picture of a PNG file; with a valid `box` fitted into it (ImageFileReader::fittedSize). A
+// picture that is not interlaced is then averaged row by row as it is read, so that only a row of
+// it is held; an interlaced one is decoded whole and scaled, the reduced copy in the same share.
 Result read(const QString &path, QSize box = QSize());
 
 // What libpng may hold beside the picture for a picture `width` pixels wide.

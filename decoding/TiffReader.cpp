@@ -1,7 +1,9 @@
 #include "decoding/TiffReader.h"
 
+#include "decoding/BlockAverager.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -62,83 +65,15 @@ bool isReducedImage(TIFF *tiff)
     return TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE);
 }
 
-// Averages whole blocks of factor × factor pixels of premultiplied RGBA rows into one pixel each;
-// the last blocks of a row or column take what is left.
-class BlockAverager
-{
-public:
-    BlockAverager(QSize source, int factor)
-        : m_source(source),
-          m_factor(factor),
-          m_image((source.width() + factor - 1) / factor, (source.height() + factor - 1) / factor,
-                  QImage::Format_ARGB32_Premultiplied),
-          m_sums(size_t(m_image.width()) * 4, 0)
-    {}
-
-    bool isNull() const { return m_image.isNull(); }
-
-    void addRow(const uchar *rgba)
-    {
-        const int width = m_source.width();
-        for (int x = 0; x < width; ++x) {
-            quint64 *sum = &m_sums[size_t(x / m_factor) * 4];
-            const uchar *p = rgba + qsizetype(x) * 4;
-            sum[0] += p[0];
-            sum[1] += p[1];
-            sum[2] += p[2];
-            sum[3] += p[3];
-        }
-        ++m_rowsInBlock;
-        ++m_rows;
-        if (m_rowsInBlock == m_factor || m_rows == m_source.height())
-            emitRow();
-    }
-
-    QImage take()
-    {
-        if (m_rows != m_source.height())
-            return {};
-        return m_opaque ? m_image.convertToFormat(QImage::Format_RGB32) : std::move(m_image);
-    }
-
-private:
-    void emitRow()
-    {
-        auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(m_outputRow++));
-        const int width = m_source.width();
-        for (int ox = 0; ox < m_image.width(); ++ox) {
-            const quint64 count = quint64(std::min(m_factor, width - ox * m_factor)) * quint64(m_rowsInBlock);
-            quint64 *sum = &m_sums[size_t(ox) * 4];
-            auto average = [&](int c) { return int((sum[c] + count / 2) / count); };
-            const int alpha = average(3);
-            m_opaque = m_opaque && alpha == 255;
-            line[ox] =
-                qRgba(std::min(average(0), alpha), std::min(average(1), alpha), std::min(average(2), alpha), alpha);
-            std::fill(sum, sum + 4, 0);
-        }
-        m_rowsInBlock = 0;
-    }
-
-    QSize m_source;
-    int m_factor;
-    QImage m_image;
-    std::vector<quint64> m_sums;
-    int m_rowsInBlock = 0;
-    int m_rows = 0;
-    int m_outputRow = 0;
-    bool m_opaque = true;
-};
-
-// The layouts read scanline by scanline, with the conversion of one row to premultiplied RGBA:
-// strips of interleaved samples, grey, RGB or palette, 1 to 16 bits, with or without alpha. A
-// compressed strip however long is then decoded once, from its start.
+// The layouts read by rows of samples as stored, with the conversion of one row to premultiplied
+// ARGB32: interleaved samples, grey, RGB or palette, 1 to 16 bits, with or without alpha, in strips
+// or tiles. Strips and tiles are decoded whole (libtiff's fastest road: Deflate through libdeflate
+// where libtiff has it); a strip too large to hold is decoded a row at a time from its start.
 class ScanlineConverter
 {
 public:
     static std::optional<ScanlineConverter> forDirectory(TIFF *tiff)
     {
-        if (TIFFIsTiled(tiff))
-            return std::nullopt;
         quint16 bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
         quint16 compression = COMPRESSION_NONE;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
@@ -207,9 +142,22 @@ public:
 
     qint64 lineBytes() const { return m_lineBytes; }
 
-    // One scanline of `width` pixels into RGBA bytes.
-    void convert(const uchar *line, int width, uchar *rgba) const
+    // One scanline of `width` pixels into premultiplied ARGB32.
+    void convert(const uchar *line, int width, QRgb *out) const
     {
+        // The common layouts first, without a test per sample.
+        if (m_bits == 8 && !m_palette && !m_inverted) {
+            if (m_colours == 3 && !m_alpha) {
+                for (int x = 0; x < width; ++x, line += m_samples)
+                    out[x] = 0xff000000u | (quint32(line[0]) << 16) | (quint32(line[1]) << 8) | line[2];
+                return;
+            }
+            if (m_colours == 1 && !m_alpha) {
+                for (int x = 0; x < width; ++x, line += m_samples)
+                    out[x] = 0xff000000u | (quint32(line[0]) * 0x010101u);
+                return;
+            }
+        }
         const int maxValue = (1 << std::min<int>(m_bits, 8)) - 1;
         auto sample = [&](qint64 index) -> int {
             if (m_bits == 8)
@@ -219,7 +167,7 @@ public:
             const qint64 bit = index * m_bits;
             return (line[bit / 8] >> (8 - m_bits - int(bit % 8))) & maxValue;
         };
-        for (int x = 0; x < width; ++x, rgba += 4) {
+        for (int x = 0; x < width; ++x) {
             const qint64 base = qint64(x) * m_samples;
             int r, g, b;
             if (m_palette) {
@@ -237,10 +185,7 @@ public:
             if (m_alpha && !m_premultiplied) {
                 r = (r * a + 127) / 255, g = (g * a + 127) / 255, b = (b * a + 127) / 255;
             }
-            rgba[0] = uchar(std::min(r, a));
-            rgba[1] = uchar(std::min(g, a));
-            rgba[2] = uchar(std::min(b, a));
-            rgba[3] = uchar(a);
+            out[x] = qRgba(std::min(r, a), std::min(g, a), std::min(b, a), a);
         }
     }
 
@@ -256,18 +201,110 @@ private:
     std::vector<QRgb> m_colormap;
 };
 
-bool readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager)
+// Largest strip decoded whole; a longer one is decoded a row at a time.
+constexpr qint64 maxStripBytes = qint64(16) << 20;
+
+// Premultiplied grey: what a damaged file does not hold.
+constexpr QRgb missing = 0xff808080u;
+
+// Why a strip or tile could not be read: its data lies past the end of the file, or is corrupt.
+QString strileDamage(TIFF *tiff, quint32 strile)
+{
+    const quint64 end = TIFFGetStrileOffset(tiff, strile) + TIFFGetStrileByteCount(tiff, strile);
+    const qint64 fileSize = QFileInfo(QFile::decodeName(TIFFFileName(tiff))).size();
+    return end > quint64(std::max<qint64>(fileSize, 0)) ? QStringLiteral("the data ends early")
+                                                        : QStringLiteral("the data is corrupt");
+}
+
+// What a read of rows gave: every row, rows up to damage (the rest to be filled), or nothing.
+enum class Rows { All, UpToDamage, None };
+
+// After a strip or tile that could not be read: the rows before it are the picture, the rest
+// grey, and the file is noted as damaged; nothing when no row was read or the read was stopped.
+Rows damagedAt(TIFF *tiff, quint32 strile, BlockAverager &averager)
+{
+    if (averager.rows() == 0 || DecodeInterrupt::shouldStop())
+        return Rows::None;
+    DecodeReport::damaged(strileDamage(tiff, strile));
+    return Rows::UpToDamage;
+}
+
+Rows readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager)
 {
     std::vector<uchar> line(size_t(converter.lineBytes()));
-    std::vector<uchar> rgba(size_t(size.width()) * 4);
+    std::vector<QRgb> row(size_t(size.width()));
     for (int y = 0; y < size.height(); ++y) {
         // A long compressed strip is decoded a row at a time: each row is a place to stop.
-        if (DecodeInterrupt::shouldStop() || TIFFReadScanline(tiff, line.data(), quint32(y), 0) < 0)
-            return false;
-        converter.convert(line.data(), size.width(), rgba.data());
-        averager.addRow(rgba.data());
+        if (DecodeInterrupt::shouldStop())
+            return Rows::None;
+        if (TIFFReadScanline(tiff, line.data(), quint32(y), 0) < 0)
+            return damagedAt(tiff, TIFFComputeStrip(tiff, quint32(y), 0), averager);
+        converter.convert(line.data(), size.width(), row.data());
+        averager.addRow(row.data());
     }
-    return true;
+    return Rows::All;
+}
+
+// Whole strips, each decoded at once.
+Rows readStrips(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager)
+{
+    quint32 rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<quint32>(rowsPerStrip, 1, quint32(size.height()));
+    const qint64 lineBytes = converter.lineBytes();
+    std::vector<uchar> strip(size_t(lineBytes * rowsPerStrip));
+    std::vector<QRgb> row(size_t(size.width()));
+    for (quint32 top = 0; top < quint32(size.height()); top += rowsPerStrip) {
+        if (DecodeInterrupt::shouldStop())
+            return Rows::None;
+        const quint32 rows = std::min<quint32>(rowsPerStrip, quint32(size.height()) - top);
+        const quint32 index = TIFFComputeStrip(tiff, top, 0);
+        if (TIFFReadEncodedStrip(tiff, index, strip.data(), tmsize_t(lineBytes * rows)) < tmsize_t(lineBytes * rows))
+            return damagedAt(tiff, index, averager);
+        for (quint32 y = 0; y < rows; ++y) {
+            converter.convert(strip.data() + qsizetype(y) * lineBytes, size.width(), row.data());
+            averager.addRow(row.data());
+        }
+    }
+    return Rows::All;
+}
+
+// Whole tiles, a row of tiles at a time put together into full rows.
+Rows readTiles(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager, int bits,
+               int samples)
+{
+    quint32 tileWidth = 0, tileLength = 0;
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength);
+    const qint64 tileRowBytes = qint64(TIFFTileRowSize64(tiff));
+    const qint64 tileBytes = qint64(TIFFTileSize64(tiff));
+    const qint64 lineBytes = converter.lineBytes();
+    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0 || tileBytes < tileRowBytes * tileLength)
+        return Rows::None;
+    std::vector<uchar> tile(static_cast<size_t>(tileBytes));
+    std::vector<uchar> band(size_t(lineBytes * tileLength));
+    std::vector<QRgb> row(size_t(size.width()));
+    for (quint32 top = 0; top < quint32(size.height()); top += tileLength) {
+        const quint32 rows = std::min<quint32>(tileLength, quint32(size.height()) - top);
+        for (quint32 left = 0; left < quint32(size.width()); left += tileWidth) {
+            if (DecodeInterrupt::shouldStop())
+                return Rows::None;
+            const quint32 index = TIFFComputeTile(tiff, left, top, 0, 0);
+            if (TIFFReadEncodedTile(tiff, index, tile.data(), tmsize_t(tileBytes)) < 0)
+                return damagedAt(tiff, index, averager);
+            // Tile widths are multiples of 16 pixels: a tile starts on a whole byte of the row.
+            const qint64 from = qint64(left) * samples * bits / 8;
+            const qint64 bytes = std::min(tileRowBytes, lineBytes - from);
+            for (quint32 y = 0; y < rows; ++y)
+                std::memcpy(band.data() + qsizetype(y) * lineBytes + from, tile.data() + qsizetype(y) * tileRowBytes,
+                            size_t(bytes));
+        }
+        for (quint32 y = 0; y < rows; ++y) {
+            converter.convert(band.data() + qsizetype(y) * lineBytes, size.width(), row.data());
+            averager.addRow(row.data());
+        }
+    }
+    return Rows::All;
 }
 
 // The rows of a band of the RGBA reading: whole tiles or strips, at least 16 rows where they are
@@ -285,16 +322,16 @@ int bandRows(TIFF *tiff, QSize size)
     return int(std::clamp<qint64>(wanted, 1, std::min<qint64>(maxRows, size.height())));
 }
 
-// Everything else (tiles, separate planes, CMYK, YCbCr, Lab...) through libtiff's RGBA reading, a
-// band of whole tile or strip rows at a time.
-bool readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
+// Everything else (separate planes, CMYK, YCbCr, Lab...) through libtiff's RGBA reading, a band of
+// whole tile or strip rows at a time.
+Rows readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
 {
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tiff, message))
-        return false;
+        return Rows::None;
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageBegin(&image, tiff, 1, message))
-        return false;
+        return Rows::None;
     struct End {
         TIFFRGBAImage *image;
         ~End() { TIFFRGBAImageEnd(image); }
@@ -302,30 +339,28 @@ bool readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
     // The rows as stored, top first.
     image.req_orientation = image.orientation;
     const int band = bandRows(tiff, size);
-    const qint64 rowBytes = qint64(size.width()) * 4;
     std::vector<quint32> raster(size_t(size.width()) * size_t(band));
-    std::vector<uchar> rgba(static_cast<size_t>(rowBytes));
+    std::vector<QRgb> row(size_t(size.width()));
     for (int top = 0; top < size.height(); top += band) {
         const int rows = std::min(band, size.height() - top);
         if (DecodeInterrupt::shouldStop())
-            return false;
+            return Rows::None;
         image.row_offset = top;
         image.col_offset = 0;
         if (!TIFFRGBAImageGet(&image, raster.data(), quint32(size.width()), quint32(rows)))
-            return false;
+            return damagedAt(tiff,
+                             TIFFIsTiled(tiff) ? TIFFComputeTile(tiff, 0, quint32(top), 0, 0)
+                                               : TIFFComputeStrip(tiff, quint32(top), 0),
+                             averager);
         for (int y = 0; y < rows; ++y) {
             const quint32 *p = raster.data() + qsizetype(y) * size.width();
-            uchar *out = rgba.data();
-            for (int x = 0; x < size.width(); ++x, out += 4) {
-                out[0] = uchar(TIFFGetR(p[x]));
-                out[1] = uchar(TIFFGetG(p[x]));
-                out[2] = uchar(TIFFGetB(p[x]));
-                out[3] = uchar(TIFFGetA(p[x]));
-            }
-            averager.addRow(rgba.data());
+            for (int x = 0; x < size.width(); ++x)
+                row[size_t(x)] =
+                    qRgba(int(TIFFGetR(p[x])), int(TIFFGetG(p[x])), int(TIFFGetB(p[x])), int(TIFFGetA(p[x])));
+            averager.addRow(row.data());
         }
     }
-    return true;
+    return Rows::All;
 }
 
 // The picture of the current directory averaged down to no less than `target`. `reservation`
@@ -338,13 +373,38 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
     const int factor =
         std::max(1, std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
     const std::optional<ScanlineConverter> converter = ScanlineConverter::forDirectory(tiff);
-    // What the read holds: the result, a row or a band of rows, and libtiff's compressed data (read
-    // in parts of up to 10 MB from a long strip) or its decoded band.
+    quint16 bits = 1, samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    // How the samples are read: whole tiles, whole strips, a long strip row by row, or libtiff's
+    // RGBA reading for the layouts the converter does not know.
+    enum class Road { Tiles, Strips, Scanlines, Rgba };
+    Road road = Road::Rgba;
+    qint64 reading = 0;
     const qint64 rowBytes = Budget::product({size.width(), 4});
+    if (converter && TIFFIsTiled(tiff)) {
+        quint32 tileLength = 0;
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength);
+        const qint64 band = Budget::product({converter->lineBytes(), tileLength});
+        if (band <= maxBandBytes) {
+            road = Road::Tiles;
+            reading = Budget::sum({band, qint64(TIFFTileSize64(tiff)), rowBytes});
+        }
+    } else if (converter) {
+        quint32 rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        const qint64 strip =
+            Budget::product({converter->lineBytes(), std::clamp<qint64>(rowsPerStrip, 1, size.height())});
+        // libtiff holds a strip's compressed data beside its decoded rows.
+        road = strip <= maxStripBytes ? Road::Strips : Road::Scanlines;
+        reading = road == Road::Strips ? Budget::sum({Budget::product({strip, 2}), rowBytes})
+                                       : Budget::sum({converter->lineBytes(), rowBytes, qint64(10) << 20});
+    }
+    if (road == Road::Rgba)
+        reading = Budget::product({2, rowBytes, bandRows(tiff, size)});
+    // What the read holds: the result, and the rows, strips or tiles on their way.
     const qint64 result =
         Budget::product({(size.width() + factor - 1) / factor, (size.height() + factor - 1) / factor, 4});
-    const qint64 reading = converter ? Budget::sum({converter->lineBytes(), rowBytes, qint64(10) << 20})
-                                     : Budget::product({2, rowBytes, bandRows(tiff, size)});
     const qint64 held = Budget::sum({libraryBytes, result, reading});
     if (held > Budget::shared().capacity())
         return {};
@@ -356,8 +416,25 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
     BlockAverager averager(size, factor);
     if (averager.isNull())
         return {};
-    const bool ok = converter ? readScanlines(tiff, *converter, size, averager) : readRgbaBands(tiff, size, averager);
-    return ok ? averager.take() : QImage();
+    Rows rows = Rows::None;
+    switch (road) {
+    case Road::Tiles:
+        rows = readTiles(tiff, *converter, size, averager, bits, samples);
+        break;
+    case Road::Strips:
+        rows = readStrips(tiff, *converter, size, averager);
+        break;
+    case Road::Scanlines:
+        rows = readScanlines(tiff, *converter, size, averager);
+        break;
+    case Road::Rgba:
+        rows = readRgbaBands(tiff, size, averager);
+        break;
+    }
+    if (rows == Rows::None)
+        return {};
+    averager.fillRemaining(missing);
+    return averager.take();
 }
 
 bool similarShape(QSize a, QSize b)

@@ -6,8 +6,11 @@
 
 // Reduced reading of TIFF files over libtiff, for pictures much larger than the size they are
 // wanted at: the file's own reduced-resolution image when one covers the size, else the picture
-// read a band of rows at a time and averaged into blocks on the way, so that the full picture is
-// never held. Pictures come as stored (the orientation tag is not applied).
+// read a whole strip or a row of tiles at a time and averaged into blocks on the way, so that the
+// full picture is never held. Pictures come as stored (the orientation tag is not applied). A strip
+// or tile that cannot be read ends the reading there: the rows before it are the picture, the
+// rest grey, and the damage is noted to the thread's DecodeReport ("the data ends early" where the
+// strip lies past the end of the file, else "the data is corrupt").
 namespace TiffReader {
 
 // The picture of the file's first image, reduced by a whole factor to no less than fittedSize()

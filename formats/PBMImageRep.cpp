@@ -1,6 +1,7 @@
 #include "formats/PBMImageRep.h"
 
 #include "formats/PBMHeader.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 
 #include <algorithm>
@@ -96,37 +97,41 @@ QImage PBMImageRep::initWithData(const QByteArray &data)
             std::memcpy(image.scanLine(y), in, size_t(n));
             in += n;
         }
+        if (available < needed)
+            DecodeReport::damaged(QStringLiteral("the data ends early"));
         return image;
     }
 
     QImage image(w, h, type == 6 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
     if (image.isNull())
         return {};
-    image.fill(Qt::black);
     const qsizetype rowSamples = qsizetype(w) * samples;
     // Samples are scaled from 0..maxval to 0..255; a sample above maxval counts as maxval.
-    for (int y = 0; y < h && in < end; ++y) {
+    int y = 0;
+    for (; y < h && in < end; ++y) {
         uchar *out = image.scanLine(y);
         if (maxval == 255) {
             const qsizetype n = std::min<qsizetype>(rowSamples, end - in);
             std::memcpy(out, in, size_t(n));
+            std::memset(out + n, 0x80, size_t(rowSamples - n));
             in += n;
             continue;
         }
         for (qsizetype i = 0; i < rowSamples; ++i) {
-            int v;
-            if (bytesPerSample == 2) {
-                if (end - in < 2)
-                    return image;
-                v = (in[0] << 8) | in[1];
-                in += 2;
-            } else {
-                if (in == end)
-                    return image;
-                v = *in++;
+            if (end - in < bytesPerSample) {
+                std::memset(out + i, 0x80, size_t(rowSamples - i));
+                in = end;
+                break;
             }
+            const int v = bytesPerSample == 2 ? (in[0] << 8) | in[1] : in[0];
+            in += bytesPerSample;
             out[i] = uchar(std::min(v, maxval) * 255 / maxval);
         }
     }
+    // What the data does not hold is grey, as a cut JPEG or PNG shows, and the file is damaged.
+    for (; y < h; ++y)
+        std::memset(image.scanLine(y), 0x80, size_t(rowSamples));
+    if (available < needed)
+        DecodeReport::damaged(QStringLiteral("the data ends early"));
     return image;
 }

@@ -26,8 +26,9 @@ public:
     static QList<QImage> imageRepsWithData(const QByteArray &data);
 
     // The decoded picture, or null for any other type, a damaged header or a picture too large to
-    // be plausible for the data. Data shorter than the picture leaves the rest black (white for a
-    // bitmap); data beyond it is ignored.
+    // be plausible for the data. Data shorter than the picture leaves the rest grey (white for a
+    // bitmap) and is noted as damage to the thread's DecodeReport ("the data ends early"); data
+    // beyond it is ignored.
     static QImage initWithData(const QByteArray &data);
 
     // No picture is made larger than this, and none from data that holds less than a sixteenth of

@@ -1,4 +1,6 @@
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
+#include "decoding/PngReader.h"
 #include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/TestEnvironment.h"
@@ -12,6 +14,11 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -82,6 +89,28 @@ TEST(ImageFileReaderTest, CameraRawFilesGoToTheRawDecoder)
     EXPECT_GT(qBlue(small.pixel(35, 15)), qRed(small.pixel(35, 15)));
 }
 
+// A camera RAW file whose raw data lies past the end of the file is damaged, also where the picture
+// its TIFF structure leads with would need more memory than decoding may use.
+TEST(ImageFileReaderTest, RawDataPastTheEndOfTheFileIsDamage)
+{
+    QTemporaryDir dir;
+    for (const QSize sensor : {QSize(400, 300), QSize(16000, 14000)}) {
+        syntheticdng::Options o;
+        o.width = sensor.width();
+        o.height = sensor.height();
+        o.withData = false;
+        const QString path = writeFile(dir, QStringLiteral("cut.dng"), syntheticdng::make(o));
+        for (const QSize box : {QSize(), QSize(256, 256)}) {
+            SCOPED_TRACE(QStringLiteral("%1 x %2, box %3").arg(o.width).arg(o.height).arg(box.width()).toStdString());
+            const DecodeReport::Scope report;
+            ImageFileReader::Facts facts;
+            EXPECT_TRUE(ImageFileReader::read(path, box, &facts).isNull());
+            EXPECT_EQ(facts.refusal, ImageFileReader::Facts::Refusal::None);
+            EXPECT_EQ(report.damage(), QStringLiteral("the raw data ends early"));
+        }
+    }
+}
+
 TEST(ImageFileReaderTest, RawDecoderRefusesWhatItCannotIdentify)
 {
     RawDecoder decoder;
@@ -133,5 +162,334 @@ TEST(ImageFileReaderTest, RefusesWhatIsNoRegularFile)
         }
         EXPECT_TRUE(ImageFileReader::read(path).isNull());
         EXPECT_TRUE(ImageFileReader::read(path, QSize(64, 64)).isNull());
+    }
+}
+
+namespace {
+
+// A picture whose every row differs from the others, so that rows kept can be told.
+QImage rowsPicture(QSize size)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            picture.setPixel(x, y, qRgb((x * 7 + y * 3) % 256, (y * 5) % 256, (x * y) % 256));
+    return picture;
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    EXPECT_TRUE(writer.write(image)) << format;
+    return data;
+}
+
+void put16(QByteArray &data, int value)
+{
+    data.append(char(value & 0xff));
+    data.append(char((value >> 8) & 0xff));
+}
+
+void put32(QByteArray &data, quint32 value)
+{
+    put16(data, int(value & 0xffff));
+    put16(data, int(value >> 16));
+}
+
+// A GIF of the picture's greys (Qt writes none): 9-bit codes, each a pixel, a clear code before
+// the table would grow past them.
+QByteArray gifOf(const QImage &picture)
+{
+    QByteArray gif("GIF89a");
+    put16(gif, picture.width());
+    put16(gif, picture.height());
+    gif.append(char(0xF7)).append('\0').append('\0');
+    for (int i = 0; i < 256; ++i)
+        gif.append(char(i)).append(char(i)).append(char(i));
+    gif.append(',');
+    put16(gif, 0);
+    put16(gif, 0);
+    put16(gif, picture.width());
+    put16(gif, picture.height());
+    gif.append('\0').append(char(8));
+    QByteArray codes;
+    quint32 bits = 0;
+    int count = 0, sinceClear = 0;
+    auto code = [&](int value) {
+        bits |= quint32(value) << count;
+        for (count += 9; count >= 8; count -= 8, bits >>= 8)
+            codes.append(char(bits & 0xff));
+    };
+    code(256);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            if (++sinceClear == 250) {
+                code(256);
+                sinceClear = 1;
+            }
+            code(qGray(picture.pixel(x, y)));
+        }
+    code(257);
+    if (count > 0)
+        codes.append(char(bits & 0xff));
+    for (qsizetype i = 0; i < codes.size(); i += 255) {
+        const qsizetype length = std::min<qsizetype>(255, codes.size() - i);
+        gif.append(char(length)).append(codes.mid(i, length));
+    }
+    return gif.append('\0').append(';');
+}
+
+// An uncompressed RGB TIFF of strips of 8 rows with its directory first, as scanners write it:
+// a file cut short keeps its directory and loses strips.
+QByteArray tiffDirectoryFirst(const QImage &picture)
+{
+    const int w = picture.width(), h = picture.height(), rowsPerStrip = 8;
+    const int strips = (h + rowsPerStrip - 1) / rowsPerStrip;
+    const quint32 entries = 9, ifd = 8, arrays = ifd + 2 + entries * 12 + 4;
+    const quint32 bitsAt = arrays, offsetsAt = bitsAt + 6, countsAt = offsetsAt + 4 * quint32(strips);
+    const quint32 dataAt = countsAt + 4 * quint32(strips);
+    QByteArray tiff("II*\0", 4);
+    put32(tiff, ifd);
+    put16(tiff, int(entries));
+    auto entry = [&](int tag, int type, quint32 count, quint32 value) {
+        put16(tiff, tag);
+        put16(tiff, type);
+        put32(tiff, count);
+        put32(tiff, value);
+    };
+    entry(256, 4, 1, quint32(w));
+    entry(257, 4, 1, quint32(h));
+    entry(258, 3, 3, bitsAt);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 2);
+    entry(273, 4, quint32(strips), offsetsAt);
+    entry(277, 3, 1, 3);
+    entry(278, 4, 1, quint32(rowsPerStrip));
+    entry(279, 4, quint32(strips), countsAt);
+    put32(tiff, 0);
+    put16(tiff, 8), put16(tiff, 8), put16(tiff, 8);
+    for (int s = 0; s < strips; ++s)
+        put32(tiff, dataAt + quint32(s * rowsPerStrip * w * 3));
+    for (int s = 0; s < strips; ++s)
+        put32(tiff, quint32(std::min(rowsPerStrip, h - s * rowsPerStrip) * w * 3));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = picture.pixel(x, y);
+            tiff.append(char(qRed(c))).append(char(qGreen(c))).append(char(qBlue(c)));
+        }
+    return tiff;
+}
+
+// A Deflate TIFF of strips of 8 rows written by libtiff.
+QByteArray deflatedTiff(const QImage &picture, const QString &path)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tiff)
+        return {};
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(picture.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(picture.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 8);
+    std::vector<uchar> row(size_t(picture.width()) * 3);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y);
+            row[size_t(x) * 3] = uchar(qRed(c)), row[size_t(x) * 3 + 1] = uchar(qGreen(c)),
+                            row[size_t(x) * 3 + 2] = uchar(qBlue(c));
+        }
+        TIFFWriteScanline(tiff, row.data(), quint32(y), 0);
+    }
+    TIFFClose(tiff);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Bytes in the middle of the data turned over: what a bad sector or a bad copy leaves.
+QByteArray scrambled(QByteArray data, qsizetype from, qsizetype length = 64)
+{
+    for (qsizetype i = from; i < std::min(from + length, data.size()); ++i)
+        data[i] = char(data[i] ^ 0x5A);
+    return data;
+}
+
+// How many rows of `damaged` equal those of `whole`.
+int rowsKept(const QImage &damaged, const QImage &whole)
+{
+    if (damaged.size() != whole.size())
+        return 0;
+    const QImage a = damaged.convertToFormat(QImage::Format_RGB32), b = whole.convertToFormat(QImage::Format_RGB32);
+    int kept = 0;
+    for (int y = 0; y < a.height(); ++y)
+        kept += std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) == 0 ? 1 : 0;
+    return kept;
+}
+
+} // namespace
+
+// Every reader of the pictures the file-type table sends to the image reading keeps the rows it
+// read before a fault in a cut or corrupt file and says what was wrong to the thread's report; a
+// whole file says nothing. Each row: the full-size read (the rows kept, counted against the whole
+// file's) and the thumbnail read (what the import makes and lists).
+// (Binary Netpbm and TGA files are read by the readers formats/ registers; their tests are there.)
+TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
+{
+    QTemporaryDir dir;
+    const QImage picture = rowsPicture(QSize(160, 120));
+    const QString endsEarly = QStringLiteral("the data ends early"), corrupt = QStringLiteral("the data is corrupt");
+
+    const QByteArray jpeg = jpegOf(picture);
+    const qsizetype scan = jpeg.indexOf(QByteArray("\xFF\xDA", 2));
+    // A byte pair that no JPEG marker is, in the middle of the entropy-coded data: libjpeg stops
+    // reading the data there and then fails on the marker.
+    QByteArray strayMarker = jpeg;
+    strayMarker.replace(scan + (jpeg.size() - scan) / 2, 2, QByteArray("\xFF\x0D", 2));
+    const QByteArray png = encoded(picture, "PNG");
+    const QByteArray gif = gifOf(picture);
+    const QByteArray bmp = encoded(picture, "BMP");
+    const QByteArray ppm = encoded(picture, "PPM");
+    const QByteArray pgm = encoded(picture.convertToFormat(QImage::Format_Grayscale8), "PGM");
+    const QByteArray webp = encoded(picture, "WEBP");
+    const QByteArray ico = encoded(picture, "ICO");
+    const QByteArray icns = encoded(picture, "ICNS");
+    const QByteArray tiff = tiffDirectoryFirst(picture);
+    const QByteArray deflated = deflatedTiff(picture, dir.filePath(QStringLiteral("deflated-source.tif")));
+    ASSERT_FALSE(deflated.isEmpty());
+
+    struct Case {
+        const char *name; // the file's name
+        QByteArray data;
+        QByteArray whole; // the file it was made from
+        QString damage;   // what the report says; empty for none
+        bool keptWhole;   // the full-size read gives the rows read before the fault; else nothing
+        bool keptReduced; // the thumbnail read likewise
+    };
+    const Case cases[] = {
+        {"whole.jpg", jpeg, jpeg, {}, true, true},
+        {"cut.jpg", jpeg.left(jpeg.size() / 2), jpeg, endsEarly, true, true},
+        {"stray-marker.jpg", strayMarker, jpeg, corrupt, true, true},
+        {"whole.png", png, png, {}, true, true},
+        {"cut.png", png.left(png.size() / 2), png, endsEarly, true, true},
+        {"corrupt.png", scrambled(png, png.size() / 2), png, corrupt, true, true},
+        {"whole.gif", gif, gif, {}, true, true},
+        {"cut.gif", gif.left(gif.size() / 2), gif, endsEarly, true, true},
+        // A sub-block's length turned over: the blocks no longer lead to the trailer.
+        {"corrupt.gif", scrambled(gif, 13 + 768 + 10 + 1 + 256 * 40, 1), gif, corrupt, false, false},
+        {"whole.bmp", bmp, bmp, {}, true, true},
+        {"cut.bmp", bmp.left(bmp.size() / 2), bmp, endsEarly, true, true},
+        // Qt's reader; the program reads these files with formats/' reader, which keeps the rows.
+        {"whole.ppm", ppm, ppm, {}, true, true},
+        {"cut.ppm", ppm.left(ppm.size() / 2), ppm, endsEarly, false, false},
+        {"cut.pgm", pgm.left(pgm.size() / 2), pgm, endsEarly, false, false},
+        // Readers that keep nothing of a cut file, which says how long it is.
+        {"cut.webp", webp.left(webp.size() / 2), webp, endsEarly, false, false},
+        {"cut.ico", ico.left(ico.size() / 2), ico, endsEarly, false, false},
+        {"cut.icns", icns.left(icns.size() / 2), icns, endsEarly, false, false},
+        // Thumbnails are read strip by strip; the full-size read is Qt's, which keeps nothing.
+        {"whole.tif", tiff, tiff, {}, true, true},
+        {"cut.tif", tiff.left(tiff.size() / 2), tiff, endsEarly, false, true},
+        {"whole-deflated.tif", deflated, deflated, {}, true, true},
+        {"corrupt-deflated.tif", scrambled(deflated, deflated.size() / 2, 256), deflated, corrupt, false, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = writeFile(dir, QLatin1String(c.name), c.data);
+        const QString wholePath = writeFile(dir, QStringLiteral("whole-") + QLatin1String(c.name), c.whole);
+        const QImage whole = ImageFileReader::read(wholePath);
+        ASSERT_FALSE(whole.isNull());
+        {
+            const DecodeReport::Scope report;
+            const QImage full = ImageFileReader::read(path);
+            EXPECT_EQ(report.damage(), c.damage);
+            ASSERT_EQ(!full.isNull(), c.keptWhole);
+            if (c.keptWhole) {
+                // A cut or corrupt file keeps its rows before the fault as they are in the whole file
+                // (the fault lies past the first eight rows in each), and not the rest; a whole one
+                // keeps all.
+                const int kept = rowsKept(full, whole);
+                if (c.damage.isEmpty()) {
+                    EXPECT_EQ(kept, picture.height());
+                } else {
+                    EXPECT_GE(kept, 8);
+                    EXPECT_LT(kept, picture.height());
+                }
+            }
+        }
+        {
+            const DecodeReport::Scope report;
+            const QImage thumbnail = ImageFileReader::read(path, QSize(64, 64));
+            EXPECT_EQ(report.damage(), c.damage);
+            ASSERT_EQ(!thumbnail.isNull(), c.keptReduced);
+            if (c.keptReduced) {
+                ASSERT_EQ(thumbnail.size(), QSize(64, 48));
+                // The first rows stored (the bottom ones of a BMP) are those of the whole file's.
+                const QImage reference = ImageFileReader::read(wholePath, QSize(64, 48));
+                const int row = QByteArray(c.name).endsWith(".bmp") ? 47 : 0;
+                EXPECT_EQ(rowsKept(thumbnail.copy(0, row, 64, 1), reference.copy(0, row, 64, 1)), 1);
+            }
+        }
+    }
+}
+
+namespace {
+
+double meanDifference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))
+                   + std::abs(qAlpha(p) - qAlpha(q));
+        }
+    return sum / (4.0 * x.width() * x.height());
+}
+
+} // namespace
+
+// A PNG thumbnail is averaged row by row as the picture is read: it matches the whole picture
+// scaled, for every colour layout, and its decode holds a few rows rather than the picture.
+// (Interlaced pictures are read whole and scaled: HostileHeadersTest reads one.)
+TEST(ImageFileReaderTest, PngThumbnailsAreAveragedRowByRowAndMatchTheScaledPicture)
+{
+    QImage picture(1200, 800, QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgba((x / 3) % 256, (y / 2) % 256, (x + y) % 256, x < 600 ? 255 : (y % 256)));
+    struct Layout {
+        const char *name;
+        QImage image;
+    };
+    const Layout layouts[] = {
+        {"rgb", picture.convertToFormat(QImage::Format_RGB32)},
+        {"rgba", picture},
+        {"grey", picture.convertToFormat(QImage::Format_Grayscale8)},
+        {"palette", picture.convertToFormat(QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8)},
+        {"16 bits a sample", picture.convertToFormat(QImage::Format_RGBA64)},
+    };
+    QTemporaryDir dir;
+    const QSize box(200, 200);
+    for (const Layout &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const QString path = dir.filePath(QStringLiteral("%1.png").arg(QLatin1String(l.name)));
+        ASSERT_TRUE(l.image.save(path, "PNG"));
+        const QImage whole = ImageFileReader::read(path);
+        ASSERT_EQ(whole.size(), picture.size());
+        const QImage thumbnail = ImageFileReader::read(path, box);
+        ASSERT_EQ(thumbnail.size(), QSize(200, 133));
+        EXPECT_LT(
+            meanDifference(thumbnail, whole.scaled(thumbnail.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+            3.0);
+        const PngReader::Result read = PngReader::read(path, box);
+        const qint64 pictureBytes = qint64(picture.width()) * picture.height() * 4;
+        EXPECT_LT(read.reserved, PngReader::libraryAllowance(picture.width()) + pictureBytes / 8);
     }
 }

@@ -1,5 +1,6 @@
 #include "formats/PBMHeader.h"
 #include "formats/PBMImageRep.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -112,15 +113,36 @@ TEST(PBMImageRepTest, RefusesPlainTextTypesAndDamagedHeaders)
     EXPECT_EQ(PBMImageRep::imageRepsWithData("P5 1 1 255\n\x09").size(), 1);
 }
 
-TEST(PBMImageRepTest, ShortDataLeavesTheRestBlackAndHugeClaimsAreRefused)
+TEST(PBMImageRepTest, ShortDataLeavesTheRestGreyAsDamageAndHugeClaimsAreRefused)
 {
-    const QImage image = PBMImageRep::imageRepWithData("P6 2 2 255\n" + bytes({255, 255, 255, 9}));
-    ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.pixel(0, 0), qRgb(255, 255, 255));
-    EXPECT_EQ(image.pixel(1, 0), qRgb(9, 0, 0));
-    EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
-    // Longer data is ignored.
-    EXPECT_FALSE(PBMImageRep::imageRepWithData("P5 1 1 255\n" + QByteArray(100, 'x')).isNull());
+    struct Case {
+        const char *name;
+        QByteArray data;
+        QRgb first, last; // the first and last pixels
+        QString damage;
+    };
+    const QRgb white = qRgb(255, 255, 255), grey = qRgb(128, 128, 128);
+    const Case cases[] = {
+        {"colour, cut in a pixel", "P6 2 2 255\n" + bytes({255, 255, 255, 9}), white, grey,
+         QStringLiteral("the data ends early")},
+        {"colour, 16 bits, cut", "P6 2 2 65535\n" + bytes({255, 255, 255, 255, 255, 255, 0, 9}), white, grey,
+         QStringLiteral("the data ends early")},
+        {"grey, whole", "P5 2 2 255\n" + bytes({255, 255, 255, 7}), white, qRgb(7, 7, 7), {}},
+        {"grey, cut", "P5 2 2 255\n" + bytes({255, 255, 255}), white, grey, QStringLiteral("the data ends early")},
+        {"bitmap, cut", "P4 2 2\n" + bytes({0x80}), qRgb(0, 0, 0), white, QStringLiteral("the data ends early")},
+        // Longer data is ignored.
+        {"grey, longer", "P5 1 1 255\n" + QByteArray(100, 'x'), qRgb('x', 'x', 'x'), qRgb('x', 'x', 'x'), {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeReport::Scope report;
+        const QImage image = PBMImageRep::imageRepWithData(c.data);
+        ASSERT_FALSE(image.isNull());
+        // The rows the data holds are kept.
+        EXPECT_EQ(image.pixel(0, 0), c.first);
+        EXPECT_EQ(image.pixel(image.width() - 1, image.height() - 1), c.last);
+        EXPECT_EQ(report.damage(), c.damage);
+    }
     // Twenty bytes must not allocate gigabytes.
     EXPECT_TRUE(PBMImageRep::imageRepWithData("P6 60000 60000 255\nabc").isNull());
     EXPECT_TRUE(PBMImageRep::imageRepWithData("P4 2147483647 2147483647\nabc").isNull());

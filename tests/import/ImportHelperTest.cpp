@@ -300,13 +300,14 @@ TEST(ImportHelper, MoviePdfDocumentAndRawFiles)
     EXPECT_FALSE(helper.thumbnailForMediaFile(images.filePath(QStringLiteral("PostScript.eps")), eps).isEmpty());
     EXPECT_EQ(eps.value(QStringLiteral("imagewidth")), QStringLiteral("0"));
 
-    // The iPhone's DNG keeps its header but lost its picture data: no picture, whichever loader.
+    // The iPhone's DNG keeps its header but lost its picture data: no picture, whichever loader,
+    // and listed as damaged: its data lies past the end of the file.
     QVariantMap raw;
     const QString dng = testDataDir() + QStringLiteral("/exiv2-test-data/raw/IMG_1361.dng");
     EXPECT_TRUE(helper.loadImageForRAWMediaFile(dng, raw, QSize(256, 256)).isNull());
     raw.clear();
     EXPECT_FALSE(helper.thumbnailForMediaFile(dng, raw).isEmpty());
-    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read"));
+    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read (the data ends early)"));
 }
 
 // A camera RAW file through each processor the file-type table may name for it (by extension:
@@ -439,6 +440,22 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
         {dir.filePath(QStringLiteral("noise.png")), {}, false},
         {cutPng, QStringLiteral("the file is damaged (the data ends early)"), true},
     };
+    // A JPEG with a byte pair no marker is in the middle of its data: libjpeg decodes every row up
+    // to it and fails there; cut BMP and PPM files, whose readers see no end marker.
+    const QString strayMarker = [&] {
+        QFile file(dir.filePath(QStringLiteral("whole.jpg")));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        QByteArray data = file.readAll();
+        const qsizetype scan = data.indexOf(QByteArray("\xFF\xDA", 2));
+        data.replace(scan + (data.size() - scan) / 2, 2, QByteArray("\xFF\x0D", 2));
+        return write("stray-marker.jpg", data);
+    }();
+    cases.push_back({strayMarker, QStringLiteral("the file is damaged (the data is corrupt)"), true});
+    for (const char *format : {"bmp", "ppm"})
+        cases.push_back(
+            {cutAtHalf(format[0] == 'b' ? "cut.bmp" : "cut.ppm",
+                       writeImage(dir.filePath(QStringLiteral("whole.") + QLatin1String(format)), {300, 200}, format)),
+             QStringLiteral("the file is damaged (the data ends early)"), true});
     if (QFileInfo::exists(cameraSource))
         cases.push_back({cutAtHalf("camera-cut.jpg", cameraSource),
                          QStringLiteral("the file is damaged (the data ends early)"), true});

@@ -1,0 +1,170 @@
+// Import speed off the JPEG road: COUNT distinct PNGs, then COUNT distinct Deflate TIFFs, each
+// imported into a new catalog file with 256-pixel thumbnails by `ovn-import` on all cores, beside
+// `vipsthumbnail -s 256` over the same files through `xargs -P$(nproc)` (one thread a process, as
+// in the JPEG pair), the two whole programs timed in turn by the timing helper (bench_pair: a
+// warm-up pair, then A B A B, the median pair ratio, each side's peak memory). Our side's peak is
+// that of the ovn-import process itself.
+//
+// The pictures (3000 x 2000 photographs of gradients with mild noise: PNGs as Qt writes them, TIFFs
+// of 64-row Deflate strips with the horizontal predictor, as cameras' and scanners' software writes
+// them) are made once and kept in $OVN_BENCH_DIR (default /tmp/ovn-import-bench).
+// Usage: bench_import_formats [COUNT [PAIRS]]
+
+#include "BenchCatalog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QThread>
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int width = 3000;
+constexpr int height = 2000;
+
+QImage photograph(int index)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 state = 2463534242u ^ quint32(index * 2654435761u);
+    const int r0 = (index * 53) % 256, g0 = (index * 97) % 256, b0 = (index * 193) % 256;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const int gy = y * 255 / height;
+        for (int x = 0; x < width; ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int noise = int(state & 7) - 4;
+            const int gx = x * 255 / width;
+            line[x] = qRgb(qBound(0, (r0 + gx) / 2 + noise, 255), qBound(0, (g0 + gy) / 2 + noise, 255),
+                           qBound(0, (b0 + 255 - gx) / 2 + noise, 255));
+        }
+    }
+    return image;
+}
+
+bool saveTiff(const QImage &image, const QString &path)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tiff)
+        return false;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(image.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(image.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 64);
+    std::vector<uchar> row(size_t(image.width()) * 3);
+    bool ok = true;
+    for (int y = 0; y < image.height() && ok; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            row[size_t(x) * 3] = uchar(qRed(line[x]));
+            row[size_t(x) * 3 + 1] = uchar(qGreen(line[x]));
+            row[size_t(x) * 3 + 2] = uchar(qBlue(line[x]));
+        }
+        ok = TIFFWriteScanline(tiff, row.data(), quint32(y), 0) >= 0;
+    }
+    TIFFClose(tiff);
+    return ok;
+}
+
+// `count` pictures named photoNNNN.EXTENSION in `folder`, made on every core unless there.
+QStringList makePictures(const QDir &folder, int count, const QString &extension)
+{
+    folder.mkpath(QStringLiteral("."));
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths.append(folder.filePath(QStringLiteral("photo%1.%2").arg(i, 4, 10, QLatin1Char('0')).arg(extension)));
+    std::atomic<int> next{0};
+    std::atomic<int> made{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < QThread::idealThreadCount(); ++t)
+        threads.emplace_back([&] {
+            for (int i = next++; i < count; i = next++) {
+                if (QFileInfo(paths.at(i)).size() > 0)
+                    continue;
+                const QString temporary = paths.at(i) + QStringLiteral(".part");
+                const QImage picture = photograph(i);
+                const bool saved = extension == QLatin1String("png") ? picture.save(temporary, "PNG")
+                                                                     : saveTiff(picture, temporary);
+                if (saved)
+                    QFile::rename(temporary, paths.at(i));
+                ++made;
+            }
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    if (made > 0)
+        std::printf("made %d pictures of %dx%d in %s\n", made.load(), width, height, qPrintable(folder.path()));
+    return paths;
+}
+
+// ovn-import of a folder into a new catalog each run; `exec` makes the timed process ovn-import
+// itself.
+QStringList importCommand(const QString &catalog, const QString &folder)
+{
+    return {QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'")
+                .arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(4, atoi(argv[1])) : 300;
+    const int pairs = argc > 2 ? std::max(5, atoi(argv[2])) : 5;
+    const QString base = qEnvironmentVariableIsEmpty("OVN_BENCH_DIR") ? QStringLiteral("/tmp/ovn-import-bench")
+                                                                      : qEnvironmentVariable("OVN_BENCH_DIR");
+    const int cores = QThread::idealThreadCount();
+    bool ok = true;
+    for (const QString &extension : {QStringLiteral("png"), QStringLiteral("tif")}) {
+        const QDir folder(base + QStringLiteral("/%1-%2").arg(extension).arg(count));
+        const QStringList paths = makePictures(folder, count, extension);
+        const QString out = base + QStringLiteral("/vips-") + extension;
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        // Up to 16 files a vipsthumbnail, and every core busy with few files too.
+        const int perProcess = std::clamp(count / cores, 1, 16);
+        std::printf("\n");
+        ok = BenchCatalog::comparePrograms(
+                 QStringLiteral(OVN_BENCH_PAIR),
+                 QStringLiteral("Import of %1 %2x%3 %4 files into a new catalog file, against VIPS_CONCURRENCY=1 "
+                                "vipsthumbnail -s 256 on all %5 cores (thumbnails only)")
+                     .arg(count)
+                     .arg(width)
+                     .arg(height)
+                     .arg(extension == QLatin1String("png") ? QStringLiteral("PNG") : QStringLiteral("Deflate TIFF"))
+                     .arg(cores),
+                 pairs, count, importCommand(base + QStringLiteral("/%1.sqlite").arg(extension), folder.path()),
+                 {QStringLiteral("sh"), QStringLiteral("-c"),
+                  QStringLiteral("cd '%1' && ls photo*.%2 | VIPS_CONCURRENCY=1 xargs -P%3 -n %4 vipsthumbnail -s 256 "
+                                 "-o '%5/%s.jpg'")
+                      .arg(folder.path(), extension)
+                      .arg(cores)
+                      .arg(perProcess)
+                      .arg(out)})
+             && ok;
+        const int made = int(QDir(out).entryList({QStringLiteral("*.jpg")}, QDir::Files).size());
+        std::printf("  vipsthumbnail made %d thumbnails of %d\n", made, int(paths.size()));
+        ok = ok && made == count;
+    }
+    return ok ? 0 : 1;
+}
