@@ -8,6 +8,7 @@
 #include "viewers/OVNFullScreenWindow.h"
 #include "viewers/OVNMovieView.h"
 #include "uikit/BundleImage.h"
+#include "uikit/OVNBezierPath.h"
 #include "uikit/OVNControllerBGView.h"
 #include "uikit/OVNWindowPlacement.h"
 
@@ -20,6 +21,8 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -38,6 +41,17 @@ QSize screenSize()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry().size() : QSize(1280, 800);
+}
+
+// A style picture redrawn in the controller's light glyph colour, for the dark panel.
+QIcon lightIcon(const QIcon &icon)
+{
+    QImage image = icon.pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(image.rect(), QColor(0xf2, 0xf2, 0xf2));
+    painter.end();
+    return QIcon(QPixmap::fromImage(image));
 }
 
 void paintBlack(QWidget *widget)
@@ -143,7 +157,7 @@ OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool 
     auto button = [&](QStyle::StandardPixmap icon, const char *text, void (OVNMediaViewer::*action)()) {
         auto *b = new QToolButton(c.view);
         if (icon != QStyle::SP_CustomBase)
-            b->setIcon(style()->standardIcon(icon));
+            b->setIcon(lightIcon(style()->standardIcon(icon)));
         else
             b->setText(localized(text));
         b->setToolTip(localized(text));
@@ -173,6 +187,13 @@ OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool 
                     fullScreen ? "Leave Full Screen" : "Full Screen",
                     fullScreen ? &OVNMediaViewer::controllerUnzoom : &OVNMediaViewer::controllerZoom);
     c.view->setFixedSize(c.view->sizeHint());
+    // Cut to the panel's outline, so that its corners let the movie show also where no compositor
+    // blends the window's transparent pixels.
+    const QSizeF size(c.view->size());
+    const QPainterPath outline =
+        OVNBezierPath::bezierPathWithRoundedRect(OVNControllerBGView::panelRect(size).adjusted(-1.5, -1.5, 1.5, 1.5),
+                                                 OVNControllerBGView::panelRadius(size) + 1.5f);
+    c.view->setMask(QRegion(outline.toFillPolygon().toPolygon()));
     // The pointer over the controller keeps it up, as over the movie.
     c.view->setMouseTracking(true);
     c.view->installEventFilter(this);
@@ -427,7 +448,7 @@ QIcon OVNMediaViewer::playStateIcon(bool playing) const
     const QImage image = BundleImage::imageNamed(playing ? QStringLiteral("ctrlPause") : QStringLiteral("ctrlPlay"));
     if (!image.isNull())
         return QIcon(QPixmap::fromImage(image));
-    return style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay);
+    return lightIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
 }
 
 void OVNMediaViewer::showPlayState()
