@@ -19,6 +19,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/NTPopUpHeaderView.h"
 #include "uikit/OVNBGView.h"
+#include "uikit/OVNButtonBGView.h"
 #include "uikit/OVNMembraneButton.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNImageAndTextCell.h"
@@ -326,7 +327,9 @@ void OVNAssetManager::buildWindow()
     connect(m_state.splitterPreview, &QSplitter::splitterMoved, this, [this] { recordFrozenSizes(); });
     layout->addWidget(m_state.splitterMedia, 1);
 
-    auto *footer = new QWidget(central);
+    // The footer's buttons sit on the button-row gradient.
+    auto *footer = new OVNButtonBGView(central);
+    footer->setObjectName(QStringLiteral("footer"));
     buildFooter(footer);
     layout->addWidget(footer);
     setCentralWidget(central);

@@ -440,17 +440,6 @@ QString OVNCatalogWindowCategoryActions::buttonAddSmartClickEndSheet(const QStri
     return folderId;
 }
 
-void OVNCatalogWindowCategoryActions::importSmartAddToFolder(const QStringList &paths, const QString &folderId)
-{
-    if (paths.isEmpty() || !m_state.dbcon) {
-        QApplication::beep();
-        return;
-    }
-    if (!folderId.isEmpty() && !w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folderId))
-        return;
-    startSmartImport(paths, folderId, {});
-}
-
 void OVNCatalogWindowCategoryActions::startSmartImport(const QStringList &paths, const QString &folderId,
                                                        const AnnotationChanges &changes)
 {

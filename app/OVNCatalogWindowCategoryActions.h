@@ -63,7 +63,6 @@ public:
     // "" when none was made.
     QString buttonAddSmartClickEndSheet(const QStringList &paths, const AnnotationChanges &changes = {});
     static QString smartAddFolderName(const QStringList &paths);
-    void importSmartAddToFolder(const QStringList &paths, const QString &folderId);
     // Asks for one record export (".cre" files offered first), then importRecordExport().
     void buttonImportCumulusClick();
     // Imports the files of the record export at `path` into a new collection named after the file, with

@@ -20,10 +20,3 @@ void OVNMediaRollView::recalcThumbnailLayout(const QSizeF &)
     // One row always, also without items, so that the strip keeps a frame's height.
     setGrid({count(), 1});
 }
-
-QSizeF OVNMediaRollView::documentSizeFor(const QSizeF &viewport, int items)
-{
-    if (viewport.width() <= 0 || viewport.height() <= 0)
-        return QSizeF(0, 0);
-    return OVNMediaViewGeometry::documentSize(viewport, {std::max(0, items), 1}, {130, 140, 3});
-}

@@ -14,8 +14,4 @@ public:
     // Shows the list and fits the strip to it.
     bool setMediaContainer(const MediaListRef &list);
     void recalcThumbnailLayout(const QSizeF &frame) override;
-
-    // The strip's document for `items` frames in a viewport: 3 + 133 per item wide and 143 high,
-    // each at least the viewport's; an empty viewport gives an empty document.
-    static QSizeF documentSizeFor(const QSizeF &viewport, int items);
 };

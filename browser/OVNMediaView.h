@@ -205,8 +205,7 @@ public:
     // Puts new thumbnail data (say, the stored thumbnail turned) into the row's record in place of
     // what it held, so that the cell's picture is made from it, and redraws the cell.
     void replaceThumbnailForRow(int row, const QByteArray &data);
-    // The film-roll cell image of a row, null when the row has no thumbnail.
-    QImage rollimageForRow(int row, bool loadOnDemand);
+    // The film-roll cell image of a thumbnail, titled.
     QImage makeRollImage(const QImage &image, const QString &title) const;
     // One preload pass over all items, on the calling thread; see setMediaContainer().
     void scanForThumbnailsThread();

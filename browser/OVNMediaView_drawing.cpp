@@ -456,13 +456,3 @@ QImage OVNMediaView::makeRollImage(const QImage &image, const QString &title) co
     painter.drawText(titleRect, rollTag.alignment | Qt::AlignVCenter, title);
     return roll;
 }
-
-QImage OVNMediaView::rollimageForRow(int row, bool)
-{
-    if (!m_hasVisibleList || row < 0 || row >= count())
-        return QImage();
-    const QImage image = imageForRow(row);
-    if (image.isNull())
-        return QImage();
-    return makeRollImage(image, m_mediaContainer.at(row)->field(MediaRecord::DisplayTag));
-}

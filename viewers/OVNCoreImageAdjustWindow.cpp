@@ -8,6 +8,7 @@
 #include "platform/Workspace.h"
 #include "viewers/OVNCoreImageView.h"
 #include "viewers/OVNToolbarItems.h"
+#include "uikit/CustomView.h"
 #include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
@@ -214,10 +215,12 @@ void OVNCoreImageAdjustWindow::buildControls()
     m_preview = new OVNCoreImageView(central);
     layout->addWidget(m_preview, 1);
 
-    auto *panel = new QWidget(central);
+    // The controls sit on a plain light-grey panel beside the preview.
+    auto *panel = new CustomView(central);
+    panel->setObjectName(QStringLiteral("controlsPanel"));
     panel->setFixedWidth(300);
     auto *form = new QGridLayout(panel);
-    form->setContentsMargins(0, 0, 0, 0);
+    form->setContentsMargins(8, 8, 8, 8);
     m_presets = new QComboBox(panel);
     connect(m_presets, &QComboBox::activated, this, &OVNCoreImageAdjustWindow::presetsChanged);
     form->addWidget(m_presets, 0, 0, 1, 3);

@@ -221,12 +221,8 @@ bool OVNCoreImageView::cropImage()
     const QPointF origin = imageOrigin();
     // The crop only names the rectangle of the picture it cuts: its pixels are made from that
     // picture when the preview or an export reads them, on their workers.
-    std::optional<OVNLinearImage> cropped =
-        OVNAdjustDocument::croppedToView(m_document.sharedSource(), m_document.values, m_first.x(), m_first.y(),
-                                         m_second.x(), m_second.y(), origin.x(), origin.y(), zoom);
-    if (!cropped)
+    if (!m_document.cropToView(m_first.x(), m_first.y(), m_second.x(), m_second.y(), origin.x(), origin.y(), zoom))
         return false;
-    m_document.takeCrop(std::move(*cropped));
     m_first = m_second = QPointF();
     m_dragging = false;
     m_draggedBy = 0;

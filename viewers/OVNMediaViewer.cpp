@@ -8,6 +8,8 @@
 #include "viewers/OVNFullScreenWindow.h"
 #include "viewers/OVNMovieView.h"
 #include "uikit/BundleImage.h"
+#include "uikit/OVNBezierPath.h"
+#include "uikit/OVNControllerBGView.h"
 #include "uikit/OVNWindowPlacement.h"
 
 #include <QAction>
@@ -19,6 +21,8 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -37,6 +41,17 @@ QSize screenSize()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry().size() : QSize(1280, 800);
+}
+
+// A style picture redrawn in the controller's light glyph colour, for the dark panel.
+QIcon lightIcon(const QIcon &icon)
+{
+    QImage image = icon.pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(image.rect(), QColor(0xf2, 0xf2, 0xf2));
+    painter.end();
+    return QIcon(QPixmap::fromImage(image));
 }
 
 void paintBlack(QWidget *widget)
@@ -125,19 +140,24 @@ void OVNMediaViewer::stopWatchingWindowFS()
 OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool fullScreen)
 {
     Controller c;
-    c.view = new QWidget(parent);
+    // A borderless window of its own on the translucent dark panel, kept above its owner (the
+    // viewer window, or the full-screen window that `parent` goes into) and never taking the
+    // keyboard, which stays with the movie view.
+    c.view = new OVNControllerBGView(parent);
+    c.view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    c.view->setAttribute(Qt::WA_ShowWithoutActivating);
     c.view->setObjectName(fullScreen ? QStringLiteral("controllerViewFS") : QStringLiteral("controllerView"));
-    c.view->setAttribute(Qt::WA_StyledBackground);
-    c.view->setStyleSheet(QStringLiteral(
-        "#controllerView, #controllerViewFS { background: rgba(235, 235, 235, 215); border-radius: 8px; }"
-        "QLabel { color: black; } QToolButton { color: black; border: none; padding: 2px; }"));
+    c.view->setStyleSheet(QStringLiteral("QLabel { color: white; }"
+                                         "QToolButton { color: white; background: transparent; border: none;"
+                                         " padding: 2px; }"));
     auto *row = new QHBoxLayout(c.view);
-    row->setContentsMargins(8, 4, 8, 4);
+    // Clear of the panel's rounded ends and its outline.
+    row->setContentsMargins(14, 7, 14, 7);
     row->setSpacing(4);
     auto button = [&](QStyle::StandardPixmap icon, const char *text, void (OVNMediaViewer::*action)()) {
         auto *b = new QToolButton(c.view);
         if (icon != QStyle::SP_CustomBase)
-            b->setIcon(style()->standardIcon(icon));
+            b->setIcon(lightIcon(style()->standardIcon(icon)));
         else
             b->setText(localized(text));
         b->setToolTip(localized(text));
@@ -167,6 +187,13 @@ OVNMediaViewer::Controller OVNMediaViewer::makeController(QWidget *parent, bool 
                     fullScreen ? "Leave Full Screen" : "Full Screen",
                     fullScreen ? &OVNMediaViewer::controllerUnzoom : &OVNMediaViewer::controllerZoom);
     c.view->setFixedSize(c.view->sizeHint());
+    // Cut to the panel's outline, so that its corners let the movie show also where no compositor
+    // blends the window's transparent pixels.
+    const QSizeF size(c.view->size());
+    const QPainterPath outline =
+        OVNBezierPath::bezierPathWithRoundedRect(OVNControllerBGView::panelRect(size).adjusted(-1.5, -1.5, 1.5, 1.5),
+                                                 OVNControllerBGView::panelRadius(size) + 1.5f);
+    c.view->setMask(QRegion(outline.toFillPolygon().toPolygon()));
     // The pointer over the controller keeps it up, as over the movie.
     c.view->setMouseTracking(true);
     c.view->installEventFilter(this);
@@ -236,7 +263,8 @@ void OVNMediaViewer::layoutWindow()
 
 void OVNMediaViewer::setTrackingWindowFrame()
 {
-    m_controller.view->move(controllerPosition(m_central->size(), m_mediaView->geometry(), m_controller.view->size()));
+    const QPoint at = controllerPosition(m_central->size(), m_mediaView->geometry(), m_controller.view->size());
+    m_controller.view->move(m_central->mapToGlobal(at));
 }
 
 void OVNMediaViewer::layoutFullScreen()
@@ -246,14 +274,24 @@ void OVNMediaViewer::layoutFullScreen()
     const QSize screen = m_mediaWindowFS->contentView()->size();
     m_mediaViewFS->setGeometry(m_fsBounds.isNull() ? QRect(QPoint(), screen) : m_fsBounds.toAlignedRect());
     const QSize p = m_controllerFS.view->size();
-    m_controllerFS.view->move((screen.width() - p.width()) / 2, screen.height() - 25 - p.height());
-    m_controllerFS.view->raise();
+    const QPoint at((screen.width() - p.width()) / 2, screen.height() - 25 - p.height());
+    m_controllerFS.view->move(m_mediaWindowFS->contentView()->mapToGlobal(at));
+    if (m_controllerFS.view->isVisible())
+        m_controllerFS.view->raise();
 }
 
 void OVNMediaViewer::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     layoutWindow();
+}
+
+void OVNMediaViewer::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    // The controller window goes with the viewer window.
+    if (m_controller.view && m_controller.view->isVisible())
+        setTrackingWindowFrame();
 }
 
 // ---- loading ----
@@ -410,7 +448,7 @@ QIcon OVNMediaViewer::playStateIcon(bool playing) const
     const QImage image = BundleImage::imageNamed(playing ? QStringLiteral("ctrlPause") : QStringLiteral("ctrlPlay"));
     if (!image.isNull())
         return QIcon(QPixmap::fromImage(image));
-    return style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay);
+    return lightIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
 }
 
 void OVNMediaViewer::showPlayState()
@@ -473,6 +511,7 @@ void OVNMediaViewer::buttonRevealInFinderClick()
 
 void OVNMediaViewer::resizeWithMagnification(double magnification)
 {
+    hideController();
     hide();
     const bool wasPlaying = m_player.rate() != 0.0;
     const double rate = m_player.rate();
@@ -622,7 +661,7 @@ bool OVNMediaViewer::eventFilter(QObject *watched, QEvent *event)
 
 void OVNMediaViewer::closeEvent(QCloseEvent *event)
 {
-    m_clock->stop();
+    hideController();
     if (m_player.rate() != 0.0)
         m_player.setRate(0.0);
     QMainWindow::closeEvent(event);

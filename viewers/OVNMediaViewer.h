@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class OVNControllerBGView;
 class OVNFullScreenWindow;
 class OVNMediaNavigationView;
 #include "viewers/OVNMovieView.h"
@@ -34,9 +35,10 @@ public:
     // A medium this short (in its time units) is a still: no controller, no start.
     static constexpr qint64 shortestMovie = 40;
 
-    // One floating controller; the full-screen one also has the aspect buttons.
+    // One floating controller; the full-screen one also has the aspect buttons. Its view is a
+    // borderless window of its own, owned by the window it floats over.
     struct Controller {
-        QWidget *view = nullptr;
+        OVNControllerBGView *view = nullptr;
         QToolButton *rewind = nullptr, *play = nullptr, *forward = nullptr, *zoom = nullptr;
         QToolButton *aspectZoom = nullptr, *aspect16by9 = nullptr, *aspect4by3 = nullptr, *aspectOriginal = nullptr;
         QLabel *elapsed = nullptr, *remaining = nullptr;
@@ -117,6 +119,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     Controller makeController(QWidget *parent, bool fullScreen);

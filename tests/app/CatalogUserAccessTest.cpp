@@ -334,10 +334,6 @@ TEST_P(CatalogUserAccessTest, ALevelLoweredAfterTheWindowLoadedRefusesEveryCateg
          [](CatalogUserAccessTest &t, OVNAssetManager *w) {
              EXPECT_FALSE(w->categoryActions().rescanSurveillanceFolder(*t.node(w, t.watched)));
          }},
-        {"smart add into a folder", &CatalogUserAccessTest::shelf, "READ ONLY", readWrite,
-         [](CatalogUserAccessTest &t, OVNAssetManager *w) {
-             w->categoryActions().importSmartAddToFolder({t.picture}, t.shelf);
-         }},
         {"import into a collection", &CatalogUserAccessTest::trip, "READ ONLY", readWrite,
          [](CatalogUserAccessTest &t, OVNAssetManager *w) { w->importFiles({t.picture}, t.trip); }},
     };

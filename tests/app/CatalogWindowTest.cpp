@@ -14,6 +14,7 @@
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "uikit/OVNBGView.h"
+#include "uikit/OVNButtonBGView.h"
 #include "uikit/OVNSplitView.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPointer>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -307,6 +309,20 @@ TEST_P(CatalogWindowTest, SelectingAThumbnailFillsThePreviewAndTheDetails)
     view->notifySelectionDidChange();
     EXPECT_TRUE(window->mediaPreviewImage()->image().isNull());
     EXPECT_EQ(window->mediaDetails()->dataSource(), nullptr);
+}
+
+TEST_P(CatalogWindowTest, TheFooterButtonsSitOnTheButtonRowGradient)
+{
+    OVNAssetManager *window = openWindow();
+    auto *footer = window->findChild<OVNButtonBGView *>(QStringLiteral("footer"));
+    ASSERT_TRUE(footer);
+    EXPECT_FALSE(footer->isHidden());
+    EXPECT_TRUE(footer->findChild<QSlider *>()) << "the thumbnail-size slider is not on it";
+    // Darker at the bottom, lighter at the top, where no button covers it (left of the first).
+    const QImage image = footer->grab().toImage();
+    const QColor bottom = image.pixelColor(1, image.height() - 1), top = image.pixelColor(1, 0);
+    EXPECT_NEAR(bottom.redF(), 0.78, 0.01);
+    EXPECT_GT(top.redF(), bottom.redF() + 0.1);
 }
 
 TEST_P(CatalogWindowTest, AWindowResizeKeepsThePanesTheUserSized)

@@ -93,8 +93,8 @@ TEST(MediaViewDelegate, FilmRollCellsComeFromTheThumbnail)
     auto list = makeList(2);
     list->at(0)->insert(QStringLiteral("thumbimage"), smallJpeg(Qt::green));
     view.setMediaContainer(list);
-    EXPECT_TRUE(view.rollimageForRow(1, true).isNull());
-    const QImage roll = view.rollimageForRow(0, false);
+    EXPECT_TRUE(view.imageForRow(1).isNull());
+    const QImage roll = view.makeRollImage(view.imageForRow(0), QStringLiteral("one"));
     ASSERT_FALSE(roll.isNull());
     EXPECT_EQ(roll.size(), QSize(130, 140));
     EXPECT_EQ(roll.pixelColor(3, 4), QColor(Qt::white));      // a sprocket hole

@@ -1,6 +1,7 @@
 #include "formats/SyntheticDng.h"
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
+#include "uikit/CustomView.h"
 #include "support/ScriptedAlertPresenter.h"
 #include "viewers/OVNCoreImageAdjustWindow.h"
 #include "viewers/OVNCoreImageView.h"
@@ -121,6 +122,8 @@ TEST(OVNCoreImageAdjustTest, SlidersFieldsAndTurns)
                   {W::Tint, 0, "0.0"},       {W::Sepia, 0, "0.0"},        {W::Sharpness, 0, "0.0"},
                   {W::Straighten, 0, "0.0"}};
     for (const auto &s : starts) {
+        EXPECT_TRUE(qobject_cast<CustomView *>(w->slider(s.control)->parentWidget()))
+            << s.text << ": the controls are not on the light-grey panel";
         EXPECT_EQ(w->sliderValue(s.control), s.value) << s.text;
         EXPECT_EQ(w->fieldText(s.control), QLatin1String(s.text));
     }

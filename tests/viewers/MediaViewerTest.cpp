@@ -1,4 +1,5 @@
 #include "viewers/OVNMediaViewer.h"
+#include "uikit/OVNControllerBGView.h"
 
 #include "platform/UserDefaults.h"
 #include "viewers/OVNFullScreenWindow.h"
@@ -142,7 +143,20 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     // The controller: over the movie, gone after the immediate tick and five more.
     viewer->showController();
     ASSERT_TRUE(viewer->isControllerVisible());
-    EXPECT_EQ(viewer->controller().view->parentWidget(), viewer->centralWidget()) << "not an overlay";
+    // A borderless window of its own on the dark rounded panel, floating over the viewer window,
+    // placed over the movie and following the window when it moves.
+    OVNControllerBGView *panel = viewer->controller().view;
+    EXPECT_TRUE(panel->isWindow());
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(panel->window()->windowType(), Qt::Tool);
+    EXPECT_EQ(panel->parentWidget()->window(), viewer.data()) << "not owned by the viewer window";
+    const auto placed = [&] {
+        return viewer->centralWidget()->mapToGlobal(OVNMediaViewer::controllerPosition(
+            viewer->centralWidget()->size(), viewer->movieView()->geometry(), panel->size()));
+    };
+    EXPECT_EQ(panel->pos(), placed());
+    viewer->move(viewer->pos() + QPoint(30, 20));
+    EXPECT_TRUE(processEventsUntil([&] { return panel->pos() == placed(); }, 5000)) << "left behind by a move";
     for (int tick = 1; tick <= 5; ++tick) {
         EXPECT_TRUE(viewer->isControllerVisible()) << tick;
         viewer->mediaWindowTimer();
@@ -191,6 +205,8 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     viewer->showController();
     ASSERT_TRUE(viewer->controllerFS());
     EXPECT_TRUE(viewer->controllerFS()->view->isVisible());
+    EXPECT_TRUE(viewer->controllerFS()->view->isWindow());
+    EXPECT_EQ(viewer->controllerFS()->view->parentWidget()->window(), viewer->fullScreenWindow());
     EXPECT_TRUE(viewer->controllerFS()->aspect16by9);
     press(viewer->movieViewFS(), Qt::Key_Space);
     EXPECT_EQ(viewer->player()->rate(), 0.0);
