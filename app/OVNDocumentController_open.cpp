@@ -187,6 +187,9 @@ void OVNDocumentController::activateIgnoringOtherApps()
         return;
     }
     OVNAssetManager *front = open.last();
+    // A minimised window is not in front by being raised: it comes back first.
+    if (front->isMinimized())
+        front->setWindowState(front->windowState() & ~Qt::WindowMinimized);
     front->show();
     front->raise();
     front->activateWindow();

@@ -97,15 +97,19 @@ int main(int argc, char *argv[])
                           || defaults.boolForKey(QStringLiteral("OVNQuitAfterFirstPaint"));
     // A file that is not there is named where the start was asked for; the program that opens
     // the others says so too.
+    QStringList present;
     for (const QString &file : files) {
-        if (!QFileInfo::exists(file))
+        if (QFileInfo::exists(file))
+            present.append(file);
+        else
             std::fprintf(stderr, "ostrevan: %s: no such file\n", qPrintable(QDir::toNativeSeparators(file)));
     }
     // Its "-Key Value" settings are not handed over: they would change the running program's
     // catalog or windows under its user's feet. Both programs say so, and this one ends with 1.
     const QStringList settings = defaults.argumentDomain().keys();
     if (!scripted && OVNInstanceForwarding::forward(files, settings)) {
-        std::fprintf(stderr, "ostrevan: %s\n", qPrintable(OVNInstanceForwarding::forwardedNotice(files, settings)));
+        // Only the files that are there were handed over: the others were named above.
+        std::fprintf(stderr, "ostrevan: %s\n", qPrintable(OVNInstanceForwarding::forwardedNotice(present, settings)));
         return settings.isEmpty() ? 0 : 1;
     }
 
@@ -139,10 +143,10 @@ int main(int argc, char *argv[])
                                              OVNInstanceForwarding::settingsNotAppliedText(notApplied);
                                          Alerts::show(alert);
                                      }
-                                     if (received.isEmpty() && missing.isEmpty()) {
+                                     // Its windows come to the front also when none of the files
+                                     // it was handed is there, as the second start said.
+                                     if (received.isEmpty())
                                          controller.activateIgnoringOtherApps();
-                                         return;
-                                     }
                                      controller.reportMissingFiles(missing);
                                      controller.openFiles(received);
                                  });

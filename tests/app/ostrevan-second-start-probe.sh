@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the program, then starts it again while it runs: each second start must end by itself and
-# say that the program is already running. Files go to the running program (status 0); "-Key Value"
-# settings cannot be applied to it: the second start names them and ends with status 1, and nothing
-# of them reaches the preferences file.
+# say that the program is already running. Files go to the running program (status 0); a start
+# whose files are all missing does not claim to have handed any over. "-Key Value" settings cannot
+# be applied to it: the second start names them and ends with status 1, and nothing of them
+# reaches the preferences file.
 set -u
 program=$1
 work=$(mktemp -d)
@@ -42,6 +43,7 @@ cases=(
     "a file|$work/picture.jpg|0|the files were handed to it"
     "settings|-DBHost elsewhere.example.org -ThumbnailSize 99|1|(-DBHost, -ThumbnailSize) were not applied"
     "a file and settings|$work/picture.jpg -WorkflowPanelX 4321|1|Quit the running Ostrevan"
+    "only a missing file|$work/absent.jpg|0|its windows were brought to the front"
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r name arguments expected_status expected <<<"$row"
