@@ -14,7 +14,8 @@ std::function<bool()> OVNExpressOpening::handOnCheck(const MediaRecord &record)
 {
     OVNExpressPanel *panel = &m_panel;
     OVNDatabaseAccess *db = panel->databaseConnection();
-    // The panel's connection may be replaced later (another catalog): asked as it is then.
+    // Asked over the panel's connection as it is at that moment: the panel may have been given
+    // another since the viewer opened, and the one it had then may be gone.
     const OVNOutputCheck::Question question = OVNOutputHandOff::checkAtOutput(
         panel,
         [panel](const MediaList &records) {
