@@ -167,10 +167,11 @@ public:
     // given, else the desktop, with the alerts.
     // In full screen, movies play at once in full screen; other files open as they would in a window.
     enum class OpenMode { Window, FullScreen };
-    // `adjustCheck` goes with a catalog's entry to its image viewer: the adjustment window opened
-    // from it asks it at each export (see OVNViewerDocuments::openImage).
+    // `handOnCheck` goes with a catalog's entry to its viewer, image or movie: the viewer asks it
+    // before revealing the file, an adjustment window opened from it at each export (see
+    // OVNViewerDocuments::openImage).
     static bool openFile(const QString &path, const QString &volume, int orientation, OVNViewerDocuments *viewers,
-                         OpenMode mode = OpenMode::Window, const std::function<bool()> &adjustCheck = {});
+                         OpenMode mode = OpenMode::Window, const std::function<bool()> &handOnCheck = {});
     // Opens a catalogued file with the named application (a desktop entry or a program), or with
     // the desktop's default one when none is named; a missing file gets the "Media file not
     // found." alert for its volume and path. True when something was started.
@@ -181,6 +182,7 @@ public:
     void activateIgnoringOtherApps();
     // Not owned; null sends the viewers' files to the desktop.
     void setViewerDocuments(OVNViewerDocuments *viewers) { m_viewers = viewers; }
+    OVNViewerDocuments *viewerDocuments() const { return m_viewers; }
     // File > Open Recent: the newest first, a short list kept in the preferences.
     QStringList recentDocuments() const;
     void noteNewRecentDocument(const QString &path);

@@ -101,7 +101,7 @@ bool OVNDocumentController::openDocumentWithContentsOfFile(const QString &path, 
 
 bool OVNDocumentController::openFile(const QString &path, const QString &volume, int orientation,
                                      OVNViewerDocuments *viewers, OpenMode mode,
-                                     const std::function<bool()> &adjustCheck)
+                                     const std::function<bool()> &handOnCheck)
 {
     // A fresh table each time: the preferences may have changed it since the last open.
     const OVNExtensionMapping mapping;
@@ -112,9 +112,9 @@ bool OVNDocumentController::openFile(const QString &path, const QString &volume,
     case OVNOpenRoute::Kind::MovieViewer:
         // A kind of file the program has no viewer for yet takes the desktop's road.
         if (viewers
-            && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation, adjustCheck)
-                : mode == OpenMode::FullScreen                ? viewers->openMovieFullScreen(route.path)
-                                                              : viewers->openMovie(route.path)))
+            && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation, handOnCheck)
+                : mode == OpenMode::FullScreen                ? viewers->openMovieFullScreen(route.path, handOnCheck)
+                                                              : viewers->openMovie(route.path, handOnCheck)))
             return true;
         route = OVNOpenRoute::forDesktop(route.path);
         break;

@@ -92,7 +92,7 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     m_capture->setConnectionFactory([this] { return createAndOpenDBConnection(); });
     m_zoom = std::make_unique<OVNZoomPanel>();
     m_express = std::make_unique<OVNExpressPanel>();
-    m_expressOpening = std::make_unique<OVNExpressOpening>(*this);
+    m_expressOpening = std::make_unique<OVNExpressOpening>(*this, *m_express);
     m_express->setOpening(m_expressOpening.get());
     connect(m_express.get(), &OVNExpressPanel::closed, this,
             [this] { m_defaults.setString(QStringLiteral("0"), panelVisibilityKey(Panel::Express)); });

@@ -11,12 +11,12 @@ OVNViewerDocuments *OVNViewerDocuments::shared() { return g_shared; }
 
 void OVNViewerDocuments::setShared(OVNViewerDocuments *viewers) { g_shared = viewers; }
 
-bool OVNImageViewerDocuments::openImage(const QString &path, int orientation, const std::function<bool()> &adjustCheck)
+bool OVNImageViewerDocuments::openImage(const QString &path, int orientation, const std::function<bool()> &handOnCheck)
 {
     // The window owns itself: it is deleted when closed.
     auto *viewer = new OVNImageViewer;
     viewer->setOnLoadOrientation(orientation);
-    viewer->setHandOnCheck(adjustCheck);
+    viewer->setHandOnCheck(handOnCheck);
     viewer->loadAndShowFile(path);
     m_documents.removeAll(nullptr);
     m_documents.append(viewer);
@@ -35,10 +35,11 @@ QList<OVNImageViewer *> OVNImageViewerDocuments::documents() const
     return open;
 }
 
-bool OVNImageViewerDocuments::openMovie(const QString &path)
+bool OVNImageViewerDocuments::openMovie(const QString &path, const std::function<bool()> &handOnCheck)
 {
     // The window owns itself; a movie that cannot be played gets its failure sheet and closes.
     auto *viewer = new OVNMediaViewer;
+    viewer->setHandOnCheck(handOnCheck);
     viewer->loadAndShowFile(path);
     m_movies.removeAll(nullptr);
     m_movies.append(viewer);
@@ -47,9 +48,9 @@ bool OVNImageViewerDocuments::openMovie(const QString &path)
     return true;
 }
 
-bool OVNImageViewerDocuments::openMovieFullScreen(const QString &path)
+bool OVNImageViewerDocuments::openMovieFullScreen(const QString &path, const std::function<bool()> &handOnCheck)
 {
-    if (!openMovie(path))
+    if (!openMovie(path, handOnCheck))
         return false;
     m_movies.last()->buttonFullScreenClick();
     return true;

@@ -17,12 +17,16 @@ class OVNViewerDocuments
 {
 public:
     virtual ~OVNViewerDocuments() = default;
-    // True when a viewer document was made for the file. `adjustCheck`, when given (a catalog's
-    // entry), is asked at each export of an adjustment window opened from the viewer.
-    virtual bool openImage(const QString &path, int orientation, const std::function<bool()> &adjustCheck) = 0;
-    virtual bool openMovie(const QString &path) = 0;
+    // True when a viewer document was made for the file. `handOnCheck`, when given (a catalog's
+    // entry: its read rule), is asked whenever the viewer hands the entry on: before it reveals the
+    // file, and at each export of an adjustment window opened from it.
+    virtual bool openImage(const QString &path, int orientation, const std::function<bool()> &handOnCheck) = 0;
+    virtual bool openMovie(const QString &path, const std::function<bool()> &handOnCheck) = 0;
     // A movie played at once in full screen (it goes there when it has opened).
-    virtual bool openMovieFullScreen(const QString &path) { return openMovie(path); }
+    virtual bool openMovieFullScreen(const QString &path, const std::function<bool()> &handOnCheck)
+    {
+        return openMovie(path, handOnCheck);
+    }
 
     // The viewers the catalog windows open with, set by the program; none sends their files to
     // the desktop.
@@ -35,9 +39,9 @@ public:
 class OVNImageViewerDocuments : public OVNViewerDocuments
 {
 public:
-    bool openImage(const QString &path, int orientation, const std::function<bool()> &adjustCheck) override;
-    bool openMovie(const QString &path) override;
-    bool openMovieFullScreen(const QString &path) override;
+    bool openImage(const QString &path, int orientation, const std::function<bool()> &handOnCheck) override;
+    bool openMovie(const QString &path, const std::function<bool()> &handOnCheck) override;
+    bool openMovieFullScreen(const QString &path, const std::function<bool()> &handOnCheck) override;
     // The viewer windows still open, oldest first.
     QList<OVNImageViewer *> documents() const;
     // The movie viewer windows still open, oldest first.

@@ -462,6 +462,22 @@ void OVNExpressPanel::findClearClicked()
 
 QList<int> OVNExpressPanel::selectedRows() const { return m_mediaView->selectedRows(); }
 
+std::optional<MediaList> OVNExpressPanel::readableOf(const QList<int> &rows)
+{
+    if (!m_opening)
+        return std::nullopt;
+    MediaList records;
+    for (int row : rows) {
+        if (MediaRecordRef record = m_mediaView->objectForRow(row))
+            records.append(record);
+    }
+    if (records.isEmpty())
+        return std::nullopt;
+    // Asked at the moment the entries leave: the results may have been found long before the
+    // user lost the right to read some of them.
+    return m_opening->readableNow(m_connection.get(), records, this);
+}
+
 bool OVNExpressPanel::openSelected(int road, const QString &application)
 {
     const QList<int> rows = selectedRows();
@@ -469,21 +485,19 @@ bool OVNExpressPanel::openSelected(int road, const QString &application)
         QApplication::beep();
         return false;
     }
-    for (int row : rows) {
-        const MediaRecordRef record = m_mediaView->objectForRow(row);
-        if (!record || !m_opening)
-            continue;
-        const QString &path = record->field(MediaRecord::AbsolutePath);
-        const QString &volume = record->field(MediaRecord::VolumeName);
+    const std::optional<MediaList> readable = readableOf(rows);
+    if (!readable)
+        return true;
+    for (const MediaRecordRef &record : *readable) {
         switch (road) {
         case Viewer:
-            m_opening->openInViewer(path, volume, record->field(MediaRecord::Orientation).toInt());
+            m_opening->openInViewer(*record);
             break;
         case Creator:
-            m_opening->openWithCreator(path, volume);
+            m_opening->openWithCreator(*record);
             break;
         default:
-            m_opening->openWithApplication(path, volume, application);
+            m_opening->openWithApplication(*record, application);
             break;
         }
     }
@@ -499,9 +513,9 @@ bool OVNExpressPanel::buttonOpenWithMediaViewerFSClick()
         QApplication::beep();
         return false;
     }
-    const MediaRecordRef record = m_mediaView->objectForRow(rows.first());
-    if (record && m_opening)
-        m_opening->openFullScreen(record->field(MediaRecord::AbsolutePath), record->field(MediaRecord::VolumeName));
+    const std::optional<MediaList> readable = readableOf(rows);
+    if (readable && !readable->isEmpty())
+        m_opening->openFullScreen(*readable->first());
     return true;
 }
 
@@ -513,7 +527,7 @@ void OVNExpressPanel::buttonRevealInFinderClick() { m_mediaView->revealInFinder(
 
 OVNMediaViewDelegate::Capabilities OVNExpressPanel::capabilities() const
 {
-    return ThumbnailData | DoubleClick | OpenWithDefaultViewer | OpenWithCreator | MenuSetRating;
+    return ThumbnailData | DoubleClick | OpenWithDefaultViewer | OpenWithCreator | MenuSetRating | HandOn;
 }
 
 QByteArray OVNExpressPanel::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -548,6 +562,21 @@ void OVNExpressPanel::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *, Qt
 void OVNExpressPanel::ovnMediaViewOpenWithDefaultViewer(OVNMediaView *) { buttonOpenWithMediaViewerClick(); }
 
 void OVNExpressPanel::ovnMediaViewOpenWithCreator(OVNMediaView *) { buttonOpenWithCreatorClick(); }
+
+std::optional<QSet<QString>> OVNExpressPanel::ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows)
+{
+    if (view != m_mediaView)
+        return std::nullopt;
+    const std::optional<MediaList> readable = readableOf(rows);
+    if (!readable)
+        return std::nullopt;
+    QSet<QString> leftOut;
+    for (int row : rows)
+        leftOut.insert(m_mediaView->mediaIDForRow(row));
+    for (const MediaRecordRef &record : *readable)
+        leftOut.remove(record->field(MediaRecord::Mid));
+    return leftOut;
+}
 
 void OVNExpressPanel::menuSetRating(int rating)
 {

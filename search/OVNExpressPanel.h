@@ -4,6 +4,7 @@
 #include "search/OVNExpressSearch.h"
 
 #include <QPointer>
+#include <QSet>
 #include <QThreadPool>
 #include <QWidget>
 
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class OVNDatabaseAccess;
@@ -38,19 +40,25 @@ class OVNExpressPanel
 {
     Q_OBJECT
 public:
-    // The program's roads for opening a file, given by the application.
+    // The program's roads for opening a file, given by the application, and the read rule they
+    // and every other road out of the results ask first.
     class Opening
     {
     public:
         virtual ~Opening() = default;
+        // Which of `records` the user may still read, asked of the catalog now: those left out
+        // are named in one alert on `window`, a user who may read nothing is told why there;
+        // nothing when none may be handed on.
+        virtual std::optional<MediaList> readableNow(OVNDatabaseAccess *db, const MediaList &records,
+                                                     QWidget *window) = 0;
         // In the program's viewer for the file's type.
-        virtual void openInViewer(const QString &path, const QString &volume, int orientation) = 0;
+        virtual void openInViewer(const MediaRecord &record) = 0;
         // In the program's viewer, a movie at once in full screen.
-        virtual void openFullScreen(const QString &path, const QString &volume) = 0;
+        virtual void openFullScreen(const MediaRecord &record) = 0;
         // With the desktop's default application; a missing file gets its alert.
-        virtual void openWithCreator(const QString &path, const QString &volume) = 0;
+        virtual void openWithCreator(const MediaRecord &record) = 0;
         // With a chosen application (a desktop entry or a program).
-        virtual void openWithApplication(const QString &path, const QString &volume, const QString &application) = 0;
+        virtual void openWithApplication(const MediaRecord &record, const QString &application) = 0;
     };
 
     OVNExpressPanel();
@@ -63,7 +71,7 @@ public:
     OVNDatabaseAccess *databaseConnection() const { return m_connection.get(); }
     // A new connection (or none) drops the search-in list, which initSelections() builds again.
     void setDatabaseConnection(std::shared_ptr<OVNDatabaseAccess> connection);
-    // Not owned; without one, opening does nothing.
+    // Not owned; without one, nothing is opened or handed on.
     void setOpening(Opening *opening) { m_opening = opening; }
 
     // Builds the search-in list from the connection, once: later calls keep it. Without a working
@@ -102,6 +110,8 @@ public:
     void ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *view, Qt::KeyboardModifiers modifiers) override;
     void ovnMediaViewOpenWithDefaultViewer(OVNMediaView *view) override;
     void ovnMediaViewOpenWithCreator(OVNMediaView *view) override;
+    // Reveal in File Manager, another program and a drag out hand on only what the user may still read.
+    std::optional<QSet<QString>> ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows) override;
     // Rates the selected entries when the user may change every one of them (else the
     // "Authorization Failed" alert and nothing is written); a failed write is reported.
     void menuSetRating(int rating) override;
@@ -143,6 +153,8 @@ private:
     // The selected result rows' records, in selection order.
     QList<int> selectedRows() const;
     bool openSelected(int road, const QString &application);
+    // The records of `rows` the user may still read, asked now (with the opening's words).
+    std::optional<MediaList> readableOf(const QList<int> &rows);
 
     std::shared_ptr<OVNDatabaseAccess> m_connection;
     Opening *m_opening = nullptr;

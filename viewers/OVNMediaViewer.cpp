@@ -505,6 +505,8 @@ void OVNMediaViewer::buttonLoopClick()
 
 void OVNMediaViewer::buttonRevealInFinderClick()
 {
+    if (m_handOnCheck && !m_handOnCheck())
+        return;
     if (Workspace::revealFiles({path()}) == Workspace::RevealResult::Failed)
         QApplication::beep();
 }

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 class OVNControllerBGView;
@@ -87,7 +88,10 @@ public:
     void buttonFullScreenClick() { controllerZoom(); }
     void buttonShowControllerClick() { showController(); }
     void buttonLoopClick();
+    // Shows the file in the file manager when the check allows it; the context menu offers it.
     void buttonRevealInFinderClick();
+    // The catalog's read rule for the entry shown, asked before the file is revealed.
+    void setHandOnCheck(std::function<bool()> check) { m_handOnCheck = std::move(check); }
 
     // What the movie views hand their owner: a key (true when taken), and a pointer that moved or
     // clicked over the movie.
@@ -157,6 +161,7 @@ private:
     bool m_isMovie = false;
     bool m_failed = false;
     bool m_zoomWhenOpened = false;
+    std::function<bool()> m_handOnCheck;
     // Last: destroyed first, so a viewer that goes in full screen takes its window down.
     std::unique_ptr<OVNFullScreenWindow> m_mediaWindowFS;
 };

@@ -12,6 +12,7 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNConnectionFactory.h"
 #include "app/OVNDocumentController.h"
+#include "app/OVNExpressOpening.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeListEditor.h"
 #include "browser/OVNMediaDetails.h"
@@ -28,6 +29,8 @@
 #include "viewers/OVNCoreImageView.h"
 #include "viewers/OVNFullScreenWindow.h"
 #include "viewers/OVNImageViewer.h"
+#include "viewers/OVNMediaViewer.h"
+#include "search/OVNExpressPanel.h"
 #include "viewers/OVNLightTable.h"
 #include "viewers/OVNSlideShow.h"
 #include "browser/OVNMediaRollView.h"
@@ -47,6 +50,8 @@
 #include <QTableWidget>
 #include <QMimeData>
 #include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QTest>
 
@@ -1279,10 +1284,11 @@ TEST_P(CatalogUserAccessTest, ADragOutCarriesOnlyWhatIsStillReadable)
 // Every window that shows entries or hands them on asks the read rule at that moment, through the
 // output roads' own question: the light table (what its roll shows when it opens, a drag out of the
 // roll, the whole picture in its pane, its Reveal in File Manager), the slide show, Reveal in File
-// Manager, and the adjustment window opened from the catalog window or from the image viewer. An
-// entry no longer readable is left out and named in one alert; a user in no group gets the
-// start-up words and nothing is shown or handed on. Each road answers the names it showed or
-// handed on; `asks` is how many questions it asks (each may alert when nothing may go).
+// Manager, the adjustment window opened from the catalog window or from the image viewer, the
+// image and movie viewers' Reveal in File Manager, and the express panel's roads (its buttons, a
+// double-click, a drag out, and the viewers it opens). An entry no longer readable is left out and named in one alert;
+// a user in no group gets the start-up words and nothing is shown or handed on. Each road answers the names it showed
+// or handed on; `asks` is how many questions it asks (each may alert when nothing may go).
 TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMoment)
 {
     twoMarkedEntries();
@@ -1298,7 +1304,34 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
         QDesktopServices::unsetUrlHandler("file");
         OVNViewerDocuments::setShared(nullptr);
         OVNCoreImageAdjust::setFactory(nullptr);
+        for (const char *key : {"DefaultViewerType", "DefaultViewerApplication"})
+            UserDefaults::standard().removeObjectForKey(QString::fromLatin1(key));
     });
+    // The program's controller, whose viewers the express panel opens with.
+    UserDefaults controllerDefaults;
+    OVNDocumentController controller(controllerDefaults);
+    controller.setViewerDocuments(&imageViewers);
+    // A program chosen to open files with: it notes each file it is given.
+    const QString launched = m_dir.filePath("launched.txt");
+    const QString program = m_dir.filePath("note-file.sh");
+    {
+        QFile script(program);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$1\" >> '" + launched.toUtf8() + "'\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+    }
+    // Movies beside the entries' pictures, for the movie viewer.
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    for (const char *name : {"loosefine", "tripsecret"}) {
+        if (ffmpeg.isEmpty())
+            break;
+        QProcess make;
+        make.start(ffmpeg, {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10", "-t", "1",
+                            "-pix_fmt", "yuv420p",
+                            m_dir.filePath(QStringLiteral("pictures/%1/%1.mp4").arg(QLatin1String(name)))});
+        ASSERT_TRUE(make.waitForFinished(120000) && make.exitCode() == 0);
+    }
 
     using Make = std::function<void()>;
     using Road = std::function<QStringList(CatalogUserAccessTest &, OVNAssetManager *, const Make &)>;
@@ -1343,6 +1376,39 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
             if (auto *adjust = qobject_cast<OVNCoreImageAdjustWindow *>(widget))
                 found.append(adjust);
         return found;
+    };
+    // The express panel over a connection of Ann's own, with the window's entries as found
+    // results, both selected.
+    const auto expressPanel = [this](OVNAssetManager *w) {
+        auto panel = std::make_unique<OVNExpressPanel>();
+        auto connection = std::shared_ptr<OVNDatabaseAccess>(openAnother());
+        signInAsAnn(*connection);
+        panel->setDatabaseConnection(connection);
+        panel->mediaView()->setMediaContainer(std::make_shared<MediaList>(w->mediaView()->mediaContainer()));
+        panel->mediaView()->selectRow(0);
+        panel->mediaView()->selectRow(1);
+        return panel;
+    };
+    // The image viewers open, by their entries' names; closes them.
+    const auto closeImageViewers = [&] {
+        QStringList names;
+        for (OVNImageViewer *viewer : imageViewers.documents()) {
+            names.append(QFileInfo(viewer->path()).completeBaseName());
+            delete viewer;
+        }
+        return sorted(names);
+    };
+    // Reveal in File Manager in each image viewer open, then closes them; the folders shown.
+    const auto revealInImageViewers = [&](const Make &change) {
+        const QList<OVNImageViewer *> open = imageViewers.documents();
+        EXPECT_EQ(open.size(), 2);
+        change();
+        folders.opened.clear();
+        for (OVNImageViewer *viewer : open) {
+            viewer->buttonRevealInFinderClick();
+            delete viewer;
+        }
+        return folders.names();
     };
     const struct {
         const char *name;
@@ -1448,12 +1514,123 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
              change();
              return exported(windows);
          }},
+        {"image viewer, Reveal in File Manager", 2,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             w->openMedia(w->mediaView(), 0, QString());
+             return revealInImageViewers(change);
+         }},
+        {"movie viewer, Reveal in File Manager", 2,
+         [&](CatalogUserAccessTest &t, OVNAssetManager *, const Make &change) {
+             // The same entries as movies, in a window that shows them so.
+             const auto pointAt = [&](const char *from, const char *to) {
+                 EXPECT_TRUE(db.runSQLCommand(QStringLiteral("update strvfile set absolutepath = "
+                                                             "replace(absolutepath, '%1', '%2')")
+                                                  .arg(QLatin1String(from), QLatin1String(to))));
+             };
+             pointAt(".jpg", ".mp4");
+             OVNAssetManager *movies = t.bothSelected();
+             movies->openMedia(movies->mediaView(), 0, QString());
+             pointAt(".mp4", ".jpg");
+             const QList<OVNMediaViewer *> open = imageViewers.movieDocuments();
+             EXPECT_EQ(open.size(), 2);
+             for (OVNMediaViewer *viewer : open)
+                 EXPECT_TRUE(processEventsUntil([&] { return viewer->isMovie(); }, 30000));
+             change();
+             folders.opened.clear();
+             for (OVNMediaViewer *viewer : open) {
+                 viewer->buttonRevealInFinderClick();
+                 delete viewer;
+             }
+             return folders.names();
+         }},
+        {"express panel, Open", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             const auto panel = expressPanel(w);
+             OVNExpressOpening opening(controller, *panel);
+             panel->setOpening(&opening);
+             change();
+             EXPECT_TRUE(panel->buttonOpenWithMediaViewerClick());
+             return closeImageViewers();
+         }},
+        {"express panel, Full Screen", 2,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             const auto panel = expressPanel(w);
+             OVNExpressOpening opening(controller, *panel);
+             panel->setOpening(&opening);
+             change();
+             for (int row : {0, 1}) {
+                 panel->mediaView()->deselectAll();
+                 panel->mediaView()->selectRow(row);
+                 EXPECT_TRUE(panel->buttonOpenWithMediaViewerFSClick());
+             }
+             return closeImageViewers();
+         }},
+        {"express panel, a double-click opening a chosen program", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             const auto panel = expressPanel(w);
+             OVNExpressOpening opening(controller, *panel);
+             panel->setOpening(&opening);
+             UserDefaults::standard().setInteger(2, "DefaultViewerType");
+             UserDefaults::standard().setString(program, "DefaultViewerApplication");
+             QFile::remove(launched);
+             change();
+             panel->ovnMediaViewDoubleClickWithModifierFlag(panel->mediaView(), Qt::NoModifier);
+             // The programs run on their own: waited for until both files are noted, or for a while
+             // when fewer were handed on.
+             QStringList names;
+             processEventsUntil(
+                 [&] {
+                     QFile file(launched);
+                     names.clear();
+                     if (file.open(QIODevice::ReadOnly)) {
+                         for (const QByteArray &line : file.readAll().split('\n'))
+                             if (!line.isEmpty())
+                                 names.append(QFileInfo(QString::fromUtf8(line)).completeBaseName());
+                     }
+                     return names.size() >= 2;
+                 },
+                 10000);
+             return sorted(names);
+         }},
+        {"express panel, Reveal in File Manager", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             const auto panel = expressPanel(w);
+             OVNExpressOpening opening(controller, *panel);
+             panel->setOpening(&opening);
+             change();
+             folders.opened.clear();
+             panel->buttonRevealInFinderClick();
+             return folders.names();
+         }},
+        {"express panel, a drag out of its results", 1,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             const auto panel = expressPanel(w);
+             OVNExpressOpening opening(controller, *panel);
+             panel->setOpening(&opening);
+             change();
+             QStringList names;
+             if (const std::unique_ptr<QMimeData> data = panel->mediaView()->dragContents(0)) {
+                 for (const QString &path : OVNMediaPasteboard::read(data.get(), QByteArray()).paths)
+                     names.append(QFileInfo(path).completeBaseName());
+             }
+             return sorted(names);
+         }},
+        {"express panel, Reveal in File Manager in the image viewer it opened", 2,
+         [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {
+             const auto panel = expressPanel(w);
+             OVNExpressOpening opening(controller, *panel);
+             panel->setOpening(&opening);
+             EXPECT_TRUE(panel->buttonOpenWithMediaViewerClick());
+             return revealInImageViewers(change);
+         }},
     };
     std::vector<Change> cases = changes();
     cases.insert(cases.begin(), {"nothing changed", [](CatalogUserAccessTest &) {}, true, ""});
     for (const auto &road : roads) {
         const bool reveals = QString::fromLatin1(road.name).contains("Reveal");
         if (reveals && !foldersOpen)
+            continue;
+        if (QString::fromLatin1(road.name).contains("movie") && ffmpeg.isEmpty())
             continue;
         for (const Change &change : cases) {
             SCOPED_TRACE(std::string(road.name) + ", " + change.name);

@@ -53,17 +53,18 @@ class RecordingViewers : public OVNViewerDocuments
 public:
     bool openImage(const QString &path, int orientation, const std::function<bool()> &check) override
     {
-        adjustCheck = check;
+        handOnCheck = check;
         calls.append(QStringLiteral("image %1 %2").arg(QFileInfo(path).fileName()).arg(orientation));
         return true;
     }
-    bool openMovie(const QString &path) override
+    bool openMovie(const QString &path, const std::function<bool()> &check) override
     {
+        handOnCheck = check;
         calls.append(QStringLiteral("movie ") + QFileInfo(path).fileName());
         return true;
     }
     QStringList calls;
-    std::function<bool()> adjustCheck; // the last image's
+    std::function<bool()> handOnCheck; // the last viewer's
 };
 
 // Catalog windows over a test catalog on each vendor: adds categories and entries, and opens

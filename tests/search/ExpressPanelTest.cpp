@@ -2,6 +2,7 @@
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/CatalogUsers.h"
+#include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -10,7 +11,9 @@
 #include "search/OVNExpressStatements.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,17 +25,37 @@ namespace {
 class RecordingOpening : public OVNExpressPanel::Opening
 {
 public:
-    void openInViewer(const QString &path, const QString &, int orientation) override
+    std::optional<MediaList> readableNow(OVNDatabaseAccess *, const MediaList &records, QWidget *) override
     {
-        opened << QStringLiteral("viewer %1 %2").arg(path).arg(orientation);
+        ++asked;
+        MediaList kept;
+        for (const MediaRecordRef &record : records) {
+            if (!leftOut.contains(record->field(MediaRecord::DisplayTag)))
+                kept.append(record);
+        }
+        if (kept.isEmpty())
+            return std::nullopt;
+        return kept;
     }
-    void openFullScreen(const QString &path, const QString &) override { opened << "full screen " + path; }
-    void openWithCreator(const QString &path, const QString &) override { opened << "creator " + path; }
-    void openWithApplication(const QString &path, const QString &, const QString &application) override
+    void openInViewer(const MediaRecord &record) override
     {
-        opened << "application " + application + " " + path;
+        opened << QStringLiteral("viewer %1 %2").arg(path(record), record.field(MediaRecord::Orientation));
+    }
+    void openFullScreen(const MediaRecord &record) override { opened << "full screen " + path(record); }
+    void openWithCreator(const MediaRecord &record) override { opened << "creator " + path(record); }
+    void openWithApplication(const MediaRecord &record, const QString &application) override
+    {
+        opened << "application " + application + " " + path(record);
+    }
+    QString path(const MediaRecord &record)
+    {
+        paths << record.field(MediaRecord::AbsolutePath);
+        return paths.last();
     }
     QStringList opened;
+    QStringList paths;   // every file opened, by any road
+    int asked = 0;       // how many times the read rule was asked
+    QStringList leftOut; // the entries (by name) the rule keeps back
 };
 
 } // namespace
@@ -240,6 +263,72 @@ TEST_P(ExpressPanelTest, OpeningAndRatingResults)
         EXPECT_EQ(stored(row), "4");
         EXPECT_EQ(view->mediaObject("rating", row).toString(), "4");
     }
+}
+
+// Every road out of the results asks the read rule as the entries leave, once, and hands on only
+// what it keeps: the buttons, a double-click by each preference, a drag out; with everything kept
+// back nothing goes.
+TEST_P(ExpressPanelTest, EveryRoadOutOfTheResultsAsksTheReadRule)
+{
+    connectPanel();
+    ASSERT_EQ(search(), "12 Items");
+    OVNMediaView *view = panel->mediaView();
+    UserDefaults &defaults = UserDefaults::standard();
+    using Road = std::function<QStringList()>;
+    // What each road handed on, by file name.
+    const auto openedNames = [&] {
+        QStringList names;
+        for (const QString &path : std::as_const(opening.paths))
+            names.append(QFileInfo(path).fileName());
+        return names;
+    };
+    const auto doubleClick = [&](int type, const char *application) {
+        return [&, type, application] {
+            defaults.setInteger(type, "DefaultViewerType");
+            defaults.setString(QString::fromLatin1(application), "DefaultViewerApplication");
+            panel->ovnMediaViewDoubleClickWithModifierFlag(view, Qt::NoModifier);
+            return openedNames();
+        };
+    };
+    const struct {
+        const char *name;
+        bool oneRow; // the road takes exactly one selected entry
+        Road road;
+    } roads[] = {
+        {"Open", false, [&] { return panel->buttonOpenWithMediaViewerClick(), openedNames(); }},
+        {"Full Screen", true, [&] { return panel->buttonOpenWithMediaViewerFSClick(), openedNames(); }},
+        {"Default Application", false, [&] { return panel->buttonOpenWithCreatorClick(), openedNames(); }},
+        {"a chosen application", false, [&] { return panel->openWithApplication("/usr/bin/viewer"), openedNames(); }},
+        {"double-click, viewer", false, doubleClick(0, "")},
+        {"double-click, default application", false, doubleClick(1, "")},
+        {"double-click, chosen application", false, doubleClick(2, "/usr/bin/viewer")},
+        {"a drag out", false,
+         [&] {
+             QStringList names;
+             if (const std::unique_ptr<QMimeData> data = view->dragContents(view->selectedRows().first())) {
+                 for (const QString &path : OVNMediaPasteboard::read(data.get(), QByteArray()).paths)
+                     names.append(QFileInfo(path).fileName());
+             }
+             return names;
+         }},
+    };
+    for (const auto &road : roads) {
+        for (const bool all : {false, true}) {
+            SCOPED_TRACE(std::string(road.name) + (all ? ", all kept back" : ", one kept back"));
+            const QString kept = view->mediaObject("displaytag", 1).toString();
+            const QString back = view->mediaObject("displaytag", 0).toString();
+            opening.leftOut = all ? QStringList{back, kept} : QStringList{back};
+            opening.paths.clear();
+            opening.asked = 0;
+            selectRows(road.oneRow ? std::initializer_list<int>{all ? 0 : 1} : std::initializer_list<int>{0, 1});
+            const QStringList expected = all ? QStringList()
+                                             : QStringList{QFileInfo(view->filenameForRow(1)).fileName()};
+            EXPECT_EQ(road.road(), expected);
+            EXPECT_EQ(opening.asked, 1);
+        }
+    }
+    for (const char *key : {"DefaultViewerType", "DefaultViewerApplication"})
+        defaults.removeObjectForKey(QString::fromLatin1(key));
 }
 
 // A missing connection: the alert, no list; the next showing with a connection builds it once.
