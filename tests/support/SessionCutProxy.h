@@ -52,8 +52,13 @@ public:
         m_done = true;
         if (m_acceptor.joinable())
             m_acceptor.join();
-        std::lock_guard lock(m_mutex);
-        for (std::thread &relay : m_relays)
+        // Joined without the lock: a relay may be asking decide() for it as it ends.
+        std::vector<std::thread> relays;
+        {
+            std::lock_guard lock(m_mutex);
+            relays.swap(m_relays);
+        }
+        for (std::thread &relay : relays)
             relay.join();
         ::close(m_listener);
     }
