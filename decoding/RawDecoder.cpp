@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -171,21 +172,10 @@ void logFailure(const char *step, int code)
 } // namespace
 
 RawDecoder::RawDecoder() = default;
-RawDecoder::~RawDecoder()
-{
-    std::lock_guard lock(decodingLock());
-    m_raw.reset();
-}
-
-std::recursive_mutex &RawDecoder::decodingLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
+RawDecoder::~RawDecoder() = default;
 
 bool RawDecoder::open(const QByteArray &data)
 {
-    std::lock_guard lock(decodingLock());
     m_open = false;
     m_spent = false;
     m_info = Info{};
@@ -225,7 +215,6 @@ bool RawDecoder::readInfo(LibRaw &raw, Info &info)
 
 std::optional<RawDecoder::Info> RawDecoder::identifyFile(const QString &path)
 {
-    std::lock_guard lock(decodingLock());
     if (DecodeInterrupt::shouldStop())
         return std::nullopt;
     try {
@@ -266,7 +255,6 @@ bool RawDecoder::reidentify()
 
 std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
 {
-    std::lock_guard lock(decodingLock());
     if (!m_open || DecodeInterrupt::shouldStop())
         return std::nullopt;
     Image image;
@@ -334,7 +322,6 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
 
 QByteArray RawDecoder::embeddedJpeg()
 {
-    std::lock_guard lock(decodingLock());
     // A decode stopped at its limit gives nothing, not even the preview.
     if (!m_open || DecodeInterrupt::shouldStop())
         return {};
