@@ -5,6 +5,7 @@
 #include "decoding/LibraryMessages.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <libraw/libraw.h>
 
@@ -164,6 +165,9 @@ bool hasNoSamples(const LibRaw &raw)
     return bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0;
 }
 
+// Where the identification found the raw data to start, in bytes from the file's start.
+qint64 dataOffset(LibRaw &raw) { return qint64(raw.get_internal_data_pointer()->unpacker_data.data_offset); }
+
 void logFailure(const char *step, int code)
 {
     qCInfo(lcDecoding, "LibRaw: %s failed: %s", step, libraw_strerror(code));
@@ -195,6 +199,7 @@ bool RawDecoder::open(const QByteArray &data)
         m_raw->recycle();
         return false;
     }
+    m_info.dataPastEnd = dataOffset(*m_raw) >= qint64(m_data.size());
     m_open = true;
     return true;
 }
@@ -222,6 +227,7 @@ std::optional<RawDecoder::Info> RawDecoder::identifyFile(const QString &path)
         Info info;
         if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS || !readInfo(*raw, info))
             return std::nullopt;
+        info.dataPastEnd = dataOffset(*raw) >= QFileInfo(path).size();
         return info;
     } catch (...) {
         return std::nullopt;
@@ -273,6 +279,15 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0; // VNG, or bilinear
         p.output_bps = 8;
         p.bright = 1.0f;
+        // Raw data that would start past the end of the file (a file cut short, or a header naming
+        // data that was never written) is damage, whatever the sensor's size: LibRaw would first
+        // hold a buffer for the whole sensor and then read nothing into it.
+        if (m_info.dataPastEnd) {
+            qCInfo(lcDecoding, "LibRaw: the raw data lies past the end of the file");
+            DecodeReport::damaged(QStringLiteral("the raw data ends early"));
+            m_raw->recycle();
+            return std::nullopt;
+        }
         if (const int unpacked = m_raw->unpack(); unpacked != LIBRAW_SUCCESS) {
             logFailure("unpack", unpacked);
             m_raw->recycle();

@@ -30,6 +30,9 @@ public:
         int width = 0; // the picture a full decode gives, before any turning
         int height = 0;
         int flip = 0; // the decoder's rotation code (0 none, 3 180°, 5 90° left, 6 90° right)
+        // The raw data would start past the end of the file (a file cut short, or a header naming
+        // data that was never written): a decode gives nothing and notes the file as damaged.
+        bool dataPastEnd = false;
     };
 
     enum class Interpolation { Full, Quick };

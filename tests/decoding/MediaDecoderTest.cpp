@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -454,4 +455,37 @@ TEST_F(MediaDecoderTest, AStuckRawIdentificationHoldsBackNoOtherRawFile)
     identifier.join();
     ASSERT_TRUE(slow);
     EXPECT_EQ(slow->flip, 6);
+}
+
+// A camera RAW file whose data lies past the end of the file is damaged, on every road and at
+// any sensor size: never a file that needs more memory.
+TEST_F(MediaDecoderTest, ARawFileWhoseDataLiesPastItsEndIsDamaged)
+{
+    const struct {
+        int width, height;
+    } sizes[] = {{64, 48}, {12000, 9000}};
+    for (const auto &size : sizes) {
+        syntheticdng::Options options;
+        options.withData = false;
+        options.width = size.width;
+        options.height = size.height;
+        const QString cut =
+            hostilemedia::written(files->filePath(QStringLiteral("cut-%1x%2.dng").arg(size.width).arg(size.height)),
+                                  syntheticdng::make(options));
+        for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+            for (const char *road : {"read", "readRaw", "developRaw"}) {
+                SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " " << int(use) << " " << road);
+                const DecodeReport::Scope report;
+                const DecodeInterrupt::Scope limit(nullptr, 30s);
+                ImageFileReader::Facts facts;
+                MediaDecoder decoder(use);
+                const QImage image = road == std::string_view("read")      ? decoder.read(cut, QSize(64, 64), &facts)
+                                     : road == std::string_view("readRaw") ? decoder.readRaw(cut, QSize(64, 64), &facts)
+                                                                           : decoder.developRaw(cut, 2, &facts);
+                EXPECT_TRUE(image.isNull());
+                EXPECT_EQ(facts.refusal, Refusal::None);
+                EXPECT_EQ(report.damage(), QStringLiteral("the raw data ends early"));
+            }
+        }
+    }
 }
