@@ -15,6 +15,7 @@
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
 #include "decoding/PictureData.h"
+#include "decoding/RawDecoder.h"
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
 
@@ -174,6 +175,19 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
             answer.insert(text("metadata"), importer.metadata());
             image = ImageFileReader::readRaw(data, boxOf(request), &facts);
         }
+    } else if (operation == QLatin1String("identifyRaw")) {
+        const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path);
+        answer.insert(text("identified"), info.has_value());
+        if (info) {
+            answer.insert(text("make"), info->make);
+            answer.insert(text("model"), info->model);
+            answer.insert(text("rawWidth"), info->rawWidth);
+            answer.insert(text("rawHeight"), info->rawHeight);
+            answer.insert(text("width"), info->width);
+            answer.insert(text("height"), info->height);
+            answer.insert(text("flip"), info->flip);
+        }
+        return answer;
     } else if (operation == QLatin1String("developRaw")) {
         const QByteArray data = ImageFileReader::readWholeFile(path);
         if (!data.isEmpty()) {

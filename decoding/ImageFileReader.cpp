@@ -632,6 +632,10 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             RawDecoder decoder;
             if (decoder.open(data))
                 image = decodeRaw(decoder, maxSize, facts);
+            // The camera's data is not in the file: the decode noted the damage, and the picture
+            // the TIFF structure leads with is the raw data's own description, not a preview.
+            if (image.isNull() && info->dataPastEnd)
+                return {};
         }
         if (image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);

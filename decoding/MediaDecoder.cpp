@@ -436,6 +436,24 @@ QImage MediaDecoder::readRaw(const QString &path, QSize maxSize, ImageFileReader
     return image;
 }
 
+std::optional<RawDecoder::Info> MediaDecoder::identifyRaw(const QString &path)
+{
+    QVariantMap reply;
+    if (!exchange({{QStringLiteral("operation"), QStringLiteral("identifyRaw")}, {QStringLiteral("path"), path}}, reply,
+                  nullptr)
+        || !reply.value(QStringLiteral("identified")).toBool())
+        return std::nullopt;
+    RawDecoder::Info info;
+    info.make = reply.value(QStringLiteral("make")).toByteArray();
+    info.model = reply.value(QStringLiteral("model")).toByteArray();
+    info.rawWidth = reply.value(QStringLiteral("rawWidth")).toInt();
+    info.rawHeight = reply.value(QStringLiteral("rawHeight")).toInt();
+    info.width = reply.value(QStringLiteral("width")).toInt();
+    info.height = reply.value(QStringLiteral("height")).toInt();
+    info.flip = reply.value(QStringLiteral("flip")).toInt();
+    return info;
+}
+
 QImage MediaDecoder::developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts)
 {
     QVariantMap request = pictureRequest("developRaw", path, QSize());

@@ -2,6 +2,7 @@
 
 #include "decoding/ImageFileReader.h"
 #include "decoding/Movie.h"
+#include "decoding/RawDecoder.h"
 
 #include <QImage>
 #include <QSize>
@@ -47,6 +48,10 @@ public:
     // Null for a file the RAW importer does not identify.
     QImage readRaw(const QString &path, QSize maxSize, ImageFileReader::Facts *facts = nullptr,
                    QVariantMap *metadata = nullptr);
+    // What the RAW decoder's identification says of a camera RAW file (camera, sensor and picture
+    // sizes, the camera's turn), read from its header in the decoder; nothing for a file that is no
+    // supported camera RAW file, or whose identification was stopped (refusal() says why).
+    std::optional<RawDecoder::Info> identifyRaw(const QString &path);
     // A camera RAW file developed whole (shrinkFactor 0) or reduced by LibRaw's shrink factor.
     QImage developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts = nullptr);
 

@@ -5,12 +5,14 @@
 #include "decoding/LibraryMessages.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <libraw/libraw.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -163,6 +165,9 @@ bool hasNoSamples(const LibRaw &raw)
     return bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0;
 }
 
+// Where the identification found the raw data to start, in bytes from the file's start.
+qint64 dataOffset(LibRaw &raw) { return qint64(raw.get_internal_data_pointer()->unpacker_data.data_offset); }
+
 void logFailure(const char *step, int code)
 {
     qCInfo(lcDecoding, "LibRaw: %s failed: %s", step, libraw_strerror(code));
@@ -171,21 +176,10 @@ void logFailure(const char *step, int code)
 } // namespace
 
 RawDecoder::RawDecoder() = default;
-RawDecoder::~RawDecoder()
-{
-    std::lock_guard lock(decodingLock());
-    m_raw.reset();
-}
-
-std::recursive_mutex &RawDecoder::decodingLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
+RawDecoder::~RawDecoder() = default;
 
 bool RawDecoder::open(const QByteArray &data)
 {
-    std::lock_guard lock(decodingLock());
     m_open = false;
     m_spent = false;
     m_info = Info{};
@@ -205,6 +199,7 @@ bool RawDecoder::open(const QByteArray &data)
         m_raw->recycle();
         return false;
     }
+    m_info.dataPastEnd = dataOffset(*m_raw) >= qint64(m_data.size());
     m_open = true;
     return true;
 }
@@ -225,7 +220,6 @@ bool RawDecoder::readInfo(LibRaw &raw, Info &info)
 
 std::optional<RawDecoder::Info> RawDecoder::identifyFile(const QString &path)
 {
-    std::lock_guard lock(decodingLock());
     if (DecodeInterrupt::shouldStop())
         return std::nullopt;
     try {
@@ -233,6 +227,7 @@ std::optional<RawDecoder::Info> RawDecoder::identifyFile(const QString &path)
         Info info;
         if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS || !readInfo(*raw, info))
             return std::nullopt;
+        info.dataPastEnd = dataOffset(*raw) >= QFileInfo(path).size();
         return info;
     } catch (...) {
         return std::nullopt;
@@ -266,7 +261,6 @@ bool RawDecoder::reidentify()
 
 std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
 {
-    std::lock_guard lock(decodingLock());
     if (!m_open || DecodeInterrupt::shouldStop())
         return std::nullopt;
     Image image;
@@ -285,6 +279,15 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         p.user_qual = options.interpolation == Interpolation::Full ? 1 : 0; // VNG, or bilinear
         p.output_bps = 8;
         p.bright = 1.0f;
+        // Raw data that would start past the end of the file (a file cut short, or a header naming
+        // data that was never written) is damage, whatever the sensor's size: LibRaw would first
+        // hold a buffer for the whole sensor and then read nothing into it.
+        if (m_info.dataPastEnd) {
+            qCInfo(lcDecoding, "LibRaw: the raw data lies past the end of the file");
+            DecodeReport::damaged(QStringLiteral("the raw data ends early"));
+            m_raw->recycle();
+            return std::nullopt;
+        }
         if (const int unpacked = m_raw->unpack(); unpacked != LIBRAW_SUCCESS) {
             logFailure("unpack", unpacked);
             m_raw->recycle();
@@ -334,7 +337,6 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
 
 QByteArray RawDecoder::embeddedJpeg()
 {
-    std::lock_guard lock(decodingLock());
     // A decode stopped at its limit gives nothing, not even the preview.
     if (!m_open || DecodeInterrupt::shouldStop())
         return {};

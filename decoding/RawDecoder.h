@@ -4,14 +4,14 @@
 #include <QString>
 
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class LibRaw;
 
-// Camera-RAW decoding in the process, over LibRaw. The decoder is heavy on memory (a full-size
-// 16-bit, four-channel work buffer) and the callers run it from several worker threads, so every
-// identification and decode takes one process-wide lock: two files are never decoded at once.
+// Camera-RAW decoding over LibRaw (the thread-safe build: each object keeps its state to itself).
+// It runs in the decoder processes (see MediaDecoder.h), one file at a time in each, where the
+// decoder's memory limit bounds its work buffers (a full-size 16-bit, four-channel picture); no
+// lock is shared between objects, so a file on one thread never waits for another thread's file.
 //
 // The pixels are left in the sensor's orientation; `Info::flip` says how to turn them.
 //
@@ -30,6 +30,9 @@ public:
         int width = 0; // the picture a full decode gives, before any turning
         int height = 0;
         int flip = 0; // the decoder's rotation code (0 none, 3 180°, 5 90° left, 6 90° right)
+        // The raw data would start past the end of the file (a file cut short, or a header naming
+        // data that was never written): a decode gives nothing and notes the file as damaged.
+        bool dataPastEnd = false;
     };
 
     enum class Interpolation { Full, Quick };
@@ -79,10 +82,6 @@ public:
 
     // The largest number of sensor pixels the decoder accepts (it works on 8 bytes per pixel).
     static constexpr qint64 maxSensorPixels = 400'000'000;
-
-    // The lock every decode holds; callers that must keep the decoder to themselves over several
-    // calls may take it too (it is recursive).
-    static std::recursive_mutex &decodingLock();
 
 private:
     static bool readInfo(LibRaw &raw, Info &info);

@@ -2,6 +2,7 @@
 
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNImageTagParser.h"
+#include "decoding/MediaDecoder.h"
 #include "decoding/RawDecoder.h"
 
 #include <QTransform>
@@ -50,7 +51,8 @@ QImage flippedBeforeTurn(const QImage &image, Turn turn)
 int codeInFile(const QString &path, const QString &processor)
 {
     if (FileTypeCodes::processor(processor).turn == ProcessorCode::Turn::Decoder) {
-        if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path))
+        // The camera's turn, from its RAW header read in a decoder.
+        if (const std::optional<RawDecoder::Info> info = MediaDecoder().identifyRaw(path))
             return RawDecoder::exifOrientation(info->flip);
     }
     const int code = OVNImageTagParser().parseFileForExifInfo(path).value(QStringLiteral("Orientation")).toInt();

@@ -147,7 +147,7 @@ QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariant
         return {};
     // dcraw leaves the picture as the sensor holds it; the camera's turn comes from the same
     // identification it makes.
-    if (const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path)) {
+    if (const std::optional<RawDecoder::Info> info = MediaDecoder().identifyRaw(path)) {
         QVariantMap exif = record.value(key("exif")).toMap();
         exif.insert(key("Orientation"), qint64(RawDecoder::exifOrientation(info->flip)));
         record.insert(key("exif"), exif);

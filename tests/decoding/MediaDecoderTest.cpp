@@ -5,7 +5,10 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/MediaDecoder.h"
+#include "decoding/RawDecoder.h"
+#include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileMedia.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +23,9 @@
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 using Refusal = ImageFileReader::Facts::Refusal;
 using Use = MediaDecoder::Use;
@@ -127,6 +132,12 @@ const HostileKind hostileKinds[] = {
      false,
      {Ends::OutOfTime, Ends::Picture, Ends::NoPicture},
      {Ends::OutOfTime, Ends::TooLarge, Ends::Picture, Ends::NoPicture}},
+    // 6,241 lossless-JPEG tiles that all name one 7.5 KB tile: 58 KB for 384 megapixels.
+    {"shared-tiles.dng",
+     [] { return hostilemedia::dngOfSharedTiles(79, 79, 248); },
+     false,
+     {Ends::TooLarge},
+     {Ends::TooLarge}},
     {"empty-comments.jpg",
      [] { return hostilemedia::jpegWithEmptyComments(hostilemedia::jpegOfNoise(64, 64, false), 1000000); },
      false,
@@ -339,5 +350,142 @@ TEST_F(MediaDecoderTest, ADecoderCannotWriteFilesOrOpenSockets)
         QFile kept(target);
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), QByteArray("kept"));
+    }
+}
+
+namespace {
+
+QByteArray turnedDng(int orientation, int width, int height)
+{
+    syntheticdng::Options options;
+    options.orientation = orientation;
+    options.width = width;
+    options.height = height;
+    return syntheticdng::make(options);
+}
+
+bool sameInfo(const RawDecoder::Info &a, const RawDecoder::Info &b)
+{
+    return a.make == b.make && a.model == b.model && a.rawWidth == b.rawWidth && a.rawHeight == b.rawHeight
+           && a.width == b.width && a.height == b.height && a.flip == b.flip;
+}
+
+} // namespace
+
+// Camera RAW files are identified in decoders, from several threads at once, each as the RAW
+// decoder identifies it on its own.
+TEST_F(MediaDecoderTest, RawFilesAreIdentifiedInDecodersFromSeveralThreadsAtOnce)
+{
+    QStringList raws;
+    const struct {
+        int orientation, width, height;
+    } synthetic[] = {{1, 64, 48}, {3, 48, 64}, {6, 80, 40}, {8, 32, 32}};
+    for (const auto &s : synthetic)
+        raws << hostilemedia::written(
+            files->filePath(QStringLiteral("turned-%1-%2x%3.dng").arg(s.orientation).arg(s.width).arg(s.height)),
+            turnedDng(s.orientation, s.width, s.height));
+    if (!testDataDir().isEmpty()) {
+        // The DNGs are identified; of the other cameras' samples some are cut too short.
+        for (const char *name :
+             {"/exiftool-t-images/DNG.dng", "/exiv2-test-data/raw/IMG_1361.dng", "/exiftool-t-images/Nikon.nef",
+              "/exiftool-t-images/CanonRaw.cr2", "/exiftool-t-images/FujiFilm.raf", "/exiftool-t-images/Panasonic.rw2"})
+            if (QFile::exists(testDataDir() + QLatin1String(name)))
+                raws << testDataDir() + QLatin1String(name);
+    }
+    // Not a RAW file: nothing.
+    const QString notRaw = path("small.jpg");
+
+    std::vector<std::optional<RawDecoder::Info>> expected;
+    for (const QString &raw : raws) {
+        expected.push_back(RawDecoder::identifyFile(raw));
+        if (raw.endsWith(QLatin1String(".dng"))) {
+            ASSERT_TRUE(expected.back()) << qPrintable(raw);
+        }
+    }
+    EXPECT_EQ(expected.at(2)->flip, 6);
+
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            const DecodeInterrupt::Scope limit(nullptr, 120s);
+            MediaDecoder decoder;
+            for (int round = 0; round < 3; ++round)
+                for (qsizetype i = 0; i < raws.size(); ++i) {
+                    // Each thread in its own order.
+                    const qsizetype at = (i + t) % raws.size();
+                    const std::optional<RawDecoder::Info> info = decoder.identifyRaw(raws.at(at));
+                    const std::optional<RawDecoder::Info> &wanted = expected.at(size_t(at));
+                    if (bool(info) != bool(wanted) || (info && !sameInfo(*info, *wanted)))
+                        ++wrong;
+                }
+            if (decoder.identifyRaw(notRaw) || decoder.refusal() != Refusal::None)
+                ++wrong;
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+// A RAW file whose identification is stuck holds back no other thread's RAW file.
+TEST_F(MediaDecoderTest, AStuckRawIdentificationHoldsBackNoOtherRawFile)
+{
+    const QString waiting =
+        hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-waits.dng")), turnedDng(6, 64, 48));
+    const QString other = hostilemedia::written(files->filePath(QStringLiteral("other.dng")), turnedDng(3, 64, 48));
+    QFile::remove(waiting + QStringLiteral(".go"));
+    std::atomic<bool> slowEnded{false};
+    std::optional<RawDecoder::Info> slow;
+    std::thread identifier([&] {
+        const DecodeInterrupt::Scope limit(nullptr, 120s);
+        slow = MediaDecoder().identifyRaw(waiting);
+        slowEnded = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+        const std::optional<RawDecoder::Info> info = MediaDecoder(use).identifyRaw(other);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->flip, 3);
+        ImageFileReader::Facts facts;
+        EXPECT_EQ(MediaDecoder(use).read(other, QSize(32, 32), &facts).size(), QSize(32, 24));
+        EXPECT_EQ(facts.orientation, 3);
+    }
+    EXPECT_FALSE(slowEnded);
+    hostilemedia::written(waiting + QStringLiteral(".go"), "go");
+    identifier.join();
+    ASSERT_TRUE(slow);
+    EXPECT_EQ(slow->flip, 6);
+}
+
+// A camera RAW file whose data lies past the end of the file is damaged, on every road and at
+// any sensor size: never a file that needs more memory.
+TEST_F(MediaDecoderTest, ARawFileWhoseDataLiesPastItsEndIsDamaged)
+{
+    const struct {
+        int width, height;
+    } sizes[] = {{64, 48}, {12000, 9000}};
+    for (const auto &size : sizes) {
+        syntheticdng::Options options;
+        options.withData = false;
+        options.width = size.width;
+        options.height = size.height;
+        const QString cut =
+            hostilemedia::written(files->filePath(QStringLiteral("cut-%1x%2.dng").arg(size.width).arg(size.height)),
+                                  syntheticdng::make(options));
+        for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+            for (const char *road : {"read", "readRaw", "developRaw"}) {
+                SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " " << int(use) << " " << road);
+                const DecodeReport::Scope report;
+                const DecodeInterrupt::Scope limit(nullptr, 30s);
+                ImageFileReader::Facts facts;
+                MediaDecoder decoder(use);
+                const QImage image = road == std::string_view("read")      ? decoder.read(cut, QSize(64, 64), &facts)
+                                     : road == std::string_view("readRaw") ? decoder.readRaw(cut, QSize(64, 64), &facts)
+                                                                           : decoder.developRaw(cut, 2, &facts);
+                EXPECT_TRUE(image.isNull());
+                EXPECT_EQ(facts.refusal, Refusal::None);
+                EXPECT_EQ(report.damage(), QStringLiteral("the raw data ends early"));
+            }
+        }
     }
 }

@@ -2,6 +2,7 @@
 #include "decoding/ImageFileReader.h"
 #include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
+#include "tests/support/HostileMedia.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -90,4 +92,25 @@ TEST(RawDecoderTest, CameraFilesReadNothingOnceStopped)
             ++read;
     }
     EXPECT_GT(read, 0);
+}
+
+// The hostile tiled DNG is a real one: small, its tiles that all name one lossless-JPEG tile
+// decode to a picture of the whole size.
+TEST(RawDecoderTest, TilesThatShareOneLosslessJpegTileDecodeWhole)
+{
+    RawDecoder decoder;
+    ASSERT_TRUE(decoder.open(hostilemedia::dngOfSharedTiles(3, 2, 32)));
+    EXPECT_EQ(decoder.info().width, 96);
+    EXPECT_EQ(decoder.info().height, 64);
+    const std::optional<RawDecoder::Image> image = decoder.decode({0, RawDecoder::Interpolation::Quick});
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 96);
+    EXPECT_EQ(image->height, 64);
+    // Every sample is the same mid-grey: the picture is one flat colour, not black.
+    const auto *rgb = reinterpret_cast<const uchar *>(image->rgb.constData());
+    EXPECT_GT(rgb[0], 40);
+    int different = 0;
+    for (qsizetype i = 0; i < image->rgb.size(); i += 3)
+        different += std::memcmp(rgb, rgb + i, 3) != 0;
+    EXPECT_EQ(different, 0);
 }

@@ -133,8 +133,10 @@ private:
 inline QByteArray make(const Options &o)
 {
     QByteArray pixels;
-    pixels.reserve(qsizetype(o.width) * o.height * 2);
-    for (int y = 0; y < o.height; ++y) {
+    const qsizetype pixelBytes = qsizetype(o.width) * o.height * 2;
+    if (o.withData)
+        pixels.reserve(pixelBytes);
+    for (int y = 0; y < o.height && o.withData; ++y) {
         for (int x = 0; x < o.width; ++x) {
             const Rgb c = o.scene(x, y);
             // RGGB: red at even/even, blue at odd/odd, green elsewhere.
@@ -157,7 +159,7 @@ inline QByteArray make(const Options &o)
     t.shorts(274, {quint16(o.orientation)});
     t.shorts(277, {1});
     t.longs(278, {quint32(o.height)});
-    t.longs(279, {quint32(pixels.size())});
+    t.longs(279, {quint32(pixelBytes)});
     t.shorts(284, {1});
     t.shorts(33421, {2, 2});
     t.bytes(33422, {0, 1, 1, 2});

@@ -3,6 +3,7 @@
 // Files that cost a reader far more than their size, made in memory for the tests of the decoder
 // processes: each kind once made a reader hold gigabytes or run for minutes.
 
+#include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileFiles.h"
 
 #include <QByteArray>
@@ -178,6 +179,56 @@ inline QByteArray jpegOfManyScans(int width, int height)
     QByteArray data(reinterpret_cast<const char *>(buffer), qsizetype(length));
     std::free(buffer);
     return data;
+}
+
+// A lossless-JPEG tile of `width` × `height` 16-bit samples, all mid-grey: one Huffman code of one
+// bit for "no difference", so each sample costs a bit.
+inline QByteArray losslessJpegTile(quint16 width, quint16 height)
+{
+    const QByteArray sizes = hostilefiles::bigEndian32(quint32(height) << 16 | width);
+    QByteArray jpeg("\xFF\xD8", 2);
+    // One table: one code of length 1, for category 0.
+    jpeg += QByteArray("\xFF\xC4\x00\x14\x00\x01", 6) + QByteArray(15, '\0') + QByteArray(1, '\0');
+    // Lossless, 16 bits, one component sampled 1 × 1.
+    jpeg += QByteArray("\xFF\xC3\x00\x0B\x10", 5) + sizes + QByteArray("\x01\x01\x11\x00", 4);
+    // One component with table 0, predictor 1 (the sample to the left).
+    jpeg += QByteArray("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
+    jpeg += QByteArray((qsizetype(width) * height + 7) / 8, '\0');
+    return jpeg + QByteArray("\xFF\xD9", 2);
+}
+
+// A camera RAW file (DNG) of `across` × `down` lossless-JPEG tiles of `tile` × `tile` sensor pixels,
+// whose tile offsets all name one small tile: a few kilobytes on disk for hundreds of megapixels.
+inline QByteArray dngOfSharedTiles(int across, int down, quint16 tile)
+{
+    const QByteArray jpeg = losslessJpegTile(tile, tile);
+    const auto tiles = size_t(across) * size_t(down);
+    syntheticdng::TiffBuilder t;
+    t.longs(254, {0});
+    t.longs(256, {quint32(across) * tile});
+    t.longs(257, {quint32(down) * tile});
+    t.shorts(258, {16});
+    t.shorts(259, {7});
+    t.shorts(262, {32803});
+    t.ascii(271, "Ostrevan");
+    t.ascii(272, "Shared Tiles");
+    t.shorts(277, {1});
+    t.shorts(284, {1});
+    t.longs(322, {tile});
+    t.longs(323, {tile});
+    // The builder writes the tile's bytes first, at offset 8.
+    t.longs(324, std::vector<quint32>(tiles, 8));
+    t.longs(325, std::vector<quint32>(tiles, quint32(jpeg.size())));
+    t.shorts(33421, {2, 2});
+    t.bytes(33422, {0, 1, 1, 2});
+    t.bytes(50706, {1, 4, 0, 0});
+    t.bytes(50707, {1, 1, 0, 0});
+    t.ascii(50708, "Ostrevan Shared Tiles");
+    t.longs(50717, {65535});
+    t.rationals(50721, 10, {3.2406, -1.5372, -0.4986, -0.9689, 1.8758, 0.0415, 0.0557, -0.2040, 1.0570});
+    t.rationals(50728, 5, {1.0, 1.0, 1.0});
+    t.shorts(50778, {21});
+    return t.build(jpeg);
 }
 
 inline QString written(const QString &path, const QByteArray &data)
