@@ -145,24 +145,20 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-namespace {
-
-// A gradient whose colours depend on the index, with noise, so that every file is distinct and
-// decodes like a photograph rather than a flat area.
-QImage makeCameraPicture(int index)
+QImage cameraPicture(int index, QSize size, int noiseAmplitude)
 {
-    QImage image(pictureWidth, pictureHeight, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
     quint32 state = 2463534242u ^ quint32(index * 2654435761u);
     const int r0 = (index * 53) % 256, g0 = (index * 97) % 256, b0 = (index * 193) % 256;
-    for (int y = 0; y < pictureHeight; ++y) {
+    for (int y = 0; y < size.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        const int gy = y * 255 / pictureHeight;
-        for (int x = 0; x < pictureWidth; ++x) {
+        const int gy = y * 255 / size.height();
+        for (int x = 0; x < size.width(); ++x) {
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
-            const int noise = int(state & 31) - 16;
-            const int gx = x * 255 / pictureWidth;
+            const int noise = int(state % quint32(2 * noiseAmplitude)) - noiseAmplitude;
+            const int gx = x * 255 / size.width();
             line[x] = qRgb(qBound(0, (r0 + gx) / 2 + noise, 255), qBound(0, (g0 + gy) / 2 + noise, 255),
                            qBound(0, (b0 + 255 - gx) / 2 + noise, 255));
         }
@@ -170,7 +166,11 @@ QImage makeCameraPicture(int index)
     return image;
 }
 
-} // namespace
+QStringList importCommand(const QString &tool, const QString &catalog, const QString &folder)
+{
+    return {QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'").arg(catalog, tool, folder)};
+}
 
 QStringList makeCameraJpegs(const QDir &folder, int count)
 {
@@ -187,7 +187,7 @@ QStringList makeCameraJpegs(const QDir &folder, int count)
                 if (QFileInfo(paths.at(i)).size() > 0)
                     continue;
                 const QString temporary = paths.at(i) + QStringLiteral(".part");
-                if (makeCameraPicture(i).save(temporary, "JPEG", 90))
+                if (cameraPicture(i, QSize(pictureWidth, pictureHeight), 16).save(temporary, "JPEG", 90))
                     QFile::rename(temporary, paths.at(i));
                 ++made;
             }

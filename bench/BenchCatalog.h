@@ -29,6 +29,14 @@ void addEntry(OVNDatabaseAccess &connection, const QVariantMap &record);
 // photograph's thumbnail.
 QImage noisyThumbnail(int index);
 
+// A distinct picture per index of `size`: a gradient whose colours depend on the index, with noise
+// of +-`noiseAmplitude` (a power of two), so that it decodes like a photograph rather than a flat area.
+QImage cameraPicture(int index, QSize size, int noiseAmplitude);
+
+// ovn-import (`tool`) of a folder into a new catalog each run; `exec` makes the timed process the
+// import itself.
+QStringList importCommand(const QString &tool, const QString &catalog, const QString &folder);
+
 // A 6000 x 4000 JPEG (quality 90) of noise over gradients, as hard to decode as a camera's
 // photograph, saved at `path`; exits when it cannot be written.
 void saveCameraPicture(const QString &path);

@@ -32,27 +32,6 @@ namespace {
 constexpr int width = 3000;
 constexpr int height = 2000;
 
-QImage photograph(int index)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 state = 2463534242u ^ quint32(index * 2654435761u);
-    const int r0 = (index * 53) % 256, g0 = (index * 97) % 256, b0 = (index * 193) % 256;
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        const int gy = y * 255 / height;
-        for (int x = 0; x < width; ++x) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            const int noise = int(state & 7) - 4;
-            const int gx = x * 255 / width;
-            line[x] = qRgb(qBound(0, (r0 + gx) / 2 + noise, 255), qBound(0, (g0 + gy) / 2 + noise, 255),
-                           qBound(0, (b0 + 255 - gx) / 2 + noise, 255));
-        }
-    }
-    return image;
-}
-
 bool saveTiff(const QImage &image, const QString &path)
 {
     TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
@@ -98,7 +77,7 @@ QStringList makePictures(const QDir &folder, int count, const QString &extension
                 if (QFileInfo(paths.at(i)).size() > 0)
                     continue;
                 const QString temporary = paths.at(i) + QStringLiteral(".part");
-                const QImage picture = photograph(i);
+                const QImage picture = BenchCatalog::cameraPicture(i, QSize(width, height), 4);
                 const bool saved = extension == QLatin1String("png") ? picture.save(temporary, "PNG")
                                                                      : saveTiff(picture, temporary);
                 if (saved)
@@ -111,15 +90,6 @@ QStringList makePictures(const QDir &folder, int count, const QString &extension
     if (made > 0)
         std::printf("made %d pictures of %dx%d in %s\n", made.load(), width, height, qPrintable(folder.path()));
     return paths;
-}
-
-// ovn-import of a folder into a new catalog each run; `exec` makes the timed process ovn-import
-// itself.
-QStringList importCommand(const QString &catalog, const QString &folder)
-{
-    return {QStringLiteral("sh"), QStringLiteral("-c"),
-            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'")
-                .arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
 }
 
 } // namespace
@@ -153,7 +123,9 @@ int main(int argc, char *argv[])
                      .arg(height)
                      .arg(extension == QLatin1String("png") ? QStringLiteral("PNG") : QStringLiteral("Deflate TIFF"))
                      .arg(cores),
-                 pairs, count, importCommand(base + QStringLiteral("/%1.sqlite").arg(extension), folder.path()),
+                 pairs, count,
+                 BenchCatalog::importCommand(QStringLiteral(OVN_IMPORT_TOOL),
+                                             base + QStringLiteral("/%1.sqlite").arg(extension), folder.path()),
                  {QStringLiteral("sh"), QStringLiteral("-c"),
                   QStringLiteral("cd '%1' && ls photo*.%2 | VIPS_CONCURRENCY=1 xargs -P%3 -n %4 vipsthumbnail -s 256 "
                                  "-o '%5/%s.jpg'")

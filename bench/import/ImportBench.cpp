@@ -53,15 +53,6 @@ QDir folderOf(const QStringList &paths, const QString &path)
     return folder;
 }
 
-// ovn-import of a folder into a new catalog each run; `exec` makes the timed process ovn-import
-// itself.
-QStringList importCommand(const QString &catalog, const QString &folder)
-{
-    return {QStringLiteral("sh"), QStringLiteral("-c"),
-            QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'")
-                .arg(catalog, QStringLiteral(OVN_IMPORT_TOOL), folder)};
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -82,7 +73,8 @@ int main(int argc, char *argv[])
     const QDir all = folderOf(paths, base + QStringLiteral("/set-%1").arg(count));
     const QDir quarter = folderOf(paths.mid(0, count / 4), base + QStringLiteral("/set-%1").arg(count / 4));
     bool ok = comparePrograms(QStringLiteral("ovn-import of %1 of the files alone").arg(count / 4), pairs, count / 4,
-                              importCommand(base + QStringLiteral("/quarter.sqlite"), quarter.path()));
+                              BenchCatalog::importCommand(QStringLiteral(OVN_IMPORT_TOOL),
+                                                          base + QStringLiteral("/quarter.sqlite"), quarter.path()));
     std::printf("\n");
 
     const QString out = base + QStringLiteral("/vips");
@@ -96,7 +88,9 @@ int main(int argc, char *argv[])
                  "%2 cores (thumbnails only)")
                  .arg(count)
                  .arg(QThread::idealThreadCount()),
-             pairs, count, importCommand(base + QStringLiteral("/all.sqlite"), all.path()),
+             pairs, count,
+             BenchCatalog::importCommand(QStringLiteral(OVN_IMPORT_TOOL), base + QStringLiteral("/all.sqlite"),
+                                         all.path()),
              {QStringLiteral("sh"), QStringLiteral("-c"),
               QStringLiteral(
                   "cd '%1' && ls photo*.jpg | VIPS_CONCURRENCY=1 xargs -P%2 -n %3 vipsthumbnail -s 256 -o '%4/%s.jpg'")
