@@ -4,6 +4,7 @@
 // not drawn in time.
 
 #include "decoding/PdfPage_draw_p.h"
+#include "decoding/MediaDecoder_p.h"
 #include "decoding/PdfPage_p.h"
 
 #include <poppler-qt6.h>
@@ -22,19 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool writeAll(const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, data, size_t(std::min<qint64>(size, qint64(1) << 20)));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= written;
-    }
-    return true;
-}
+// Everything written goes to standard output, where the document reader reads the page.
+bool writeAll(const char *data, qint64 size) { return DecoderProtocol::writeAll(STDOUT_FILENO, data, size); }
 
 void limit(int resource, rlim_t value)
 {
