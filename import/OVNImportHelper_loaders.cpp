@@ -13,6 +13,7 @@
 #include "decoding/RawDecoder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 
@@ -80,8 +81,10 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
 
 QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
-    const QByteArray data = ImageFileReader::readWholeFile(path);
-    if (data.isEmpty())
+    // The decoder reads the file; this process only asks whether it is one it may read whole
+    // (a camera RAW file is tens of megabytes, and this process holds one per import thread).
+    const QFileInfo file(path);
+    if (!file.isFile() || file.size() <= 0 || file.size() > ImageFileReader::maxWholeFileBytes)
         return {};
     // Identified and decoded in a decoder process: the camera's embedded preview when it is large
     // enough, else a reduced decode.
@@ -104,7 +107,7 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
     if (facts.previewOnly)
         m_loaderProblem = previewOnlyProblem();
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
-        const MetadataDictionary exif = OVNImageTagParser().parseDataForExifInfo(data);
+        const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
         for (auto it = exif.begin(); it != exif.end(); ++it)
             metadata.insert(it.key(), it.value());
         if (!sizeKnown) {
