@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 #include <thread>
 #include <atomic>
@@ -172,12 +173,13 @@ QStringList importCommand(const QString &tool, const QString &catalog, const QSt
             QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'").arg(catalog, tool, folder)};
 }
 
-QStringList makeCameraJpegs(const QDir &folder, int count)
+QStringList makePictures(const QDir &folder, int count, const QString &extension, QSize size, int noiseAmplitude,
+                         const std::function<bool(const QImage &, const QString &)> &save)
 {
     folder.mkpath(QStringLiteral("."));
     QStringList paths;
     for (int i = 0; i < count; ++i)
-        paths.append(folder.filePath(QStringLiteral("photo%1.jpg").arg(i, 4, 10, QLatin1Char('0'))));
+        paths.append(folder.filePath(QStringLiteral("photo%1.%2").arg(i, 4, 10, QLatin1Char('0')).arg(extension)));
     std::atomic<int> next{0};
     std::atomic<int> made{0};
     std::vector<std::thread> threads;
@@ -187,7 +189,7 @@ QStringList makeCameraJpegs(const QDir &folder, int count)
                 if (QFileInfo(paths.at(i)).size() > 0)
                     continue;
                 const QString temporary = paths.at(i) + QStringLiteral(".part");
-                if (cameraPicture(i, QSize(pictureWidth, pictureHeight), 16).save(temporary, "JPEG", 90))
+                if (save(cameraPicture(i, size, noiseAmplitude), temporary))
                     QFile::rename(temporary, paths.at(i));
                 ++made;
             }
@@ -195,9 +197,15 @@ QStringList makeCameraJpegs(const QDir &folder, int count)
     for (std::thread &thread : threads)
         thread.join();
     if (made > 0)
-        std::printf("made %d pictures of %dx%d in %s\n", made.load(), pictureWidth, pictureHeight,
+        std::printf("made %d pictures of %dx%d in %s\n", made.load(), size.width(), size.height(),
                     qPrintable(folder.path()));
     return paths;
+}
+
+QStringList makeCameraJpegs(const QDir &folder, int count)
+{
+    return makePictures(folder, count, QStringLiteral("jpg"), QSize(pictureWidth, pictureHeight), 16,
+                        [](const QImage &picture, const QString &path) { return picture.save(path, "JPEG", 90); });
 }
 
 bool compareListings(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b,

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,11 @@ QImage noisyThumbnail(int index);
 // A distinct picture per index of `size`: a gradient whose colours depend on the index, with noise
 // of +-`noiseAmplitude` (a power of two), so that it decodes like a photograph rather than a flat area.
 QImage cameraPicture(int index, QSize size, int noiseAmplitude);
+
+// `count` distinct pictures of `size` (cameraPicture) named photoNNNN.EXTENSION in `folder`, made on
+// every core and written by `save` unless already there, so that a second run reuses them.
+QStringList makePictures(const QDir &folder, int count, const QString &extension, QSize size, int noiseAmplitude,
+                         const std::function<bool(const QImage &, const QString &)> &save);
 
 // ovn-import (`tool`) of a folder into a new catalog each run; `exec` makes the timed process the
 // import itself.

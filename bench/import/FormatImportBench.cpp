@@ -21,10 +21,8 @@
 #include <tiffio.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -64,32 +62,10 @@ bool saveTiff(const QImage &image, const QString &path)
 // `count` pictures named photoNNNN.EXTENSION in `folder`, made on every core unless there.
 QStringList makePictures(const QDir &folder, int count, const QString &extension)
 {
-    folder.mkpath(QStringLiteral("."));
-    QStringList paths;
-    for (int i = 0; i < count; ++i)
-        paths.append(folder.filePath(QStringLiteral("photo%1.%2").arg(i, 4, 10, QLatin1Char('0')).arg(extension)));
-    std::atomic<int> next{0};
-    std::atomic<int> made{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < QThread::idealThreadCount(); ++t)
-        threads.emplace_back([&] {
-            for (int i = next++; i < count; i = next++) {
-                if (QFileInfo(paths.at(i)).size() > 0)
-                    continue;
-                const QString temporary = paths.at(i) + QStringLiteral(".part");
-                const QImage picture = BenchCatalog::cameraPicture(i, QSize(width, height), 4);
-                const bool saved = extension == QLatin1String("png") ? picture.save(temporary, "PNG")
-                                                                     : saveTiff(picture, temporary);
-                if (saved)
-                    QFile::rename(temporary, paths.at(i));
-                ++made;
-            }
+    return BenchCatalog::makePictures(
+        folder, count, extension, QSize(width, height), 4, [&extension](const QImage &picture, const QString &path) {
+            return extension == QLatin1String("png") ? picture.save(path, "PNG") : saveTiff(picture, path);
         });
-    for (std::thread &thread : threads)
-        thread.join();
-    if (made > 0)
-        std::printf("made %d pictures of %dx%d in %s\n", made.load(), width, height, qPrintable(folder.path()));
-    return paths;
 }
 
 } // namespace
