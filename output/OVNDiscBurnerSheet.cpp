@@ -186,6 +186,10 @@ OVNDiscBurnerSheet::~OVNDiscBurnerSheet()
         QMetaObject::invokeMethod(
             watcher, [watcher] { watcher->stop(); }, Qt::QueuedConnection);
     }
+    // The worker may be in the middle of a look at the drives: it is let finish here, so that it
+    // never outlives the program (the drives' lock would be taken down under it at exit).
+    if (m_thread && m_thread->isRunning())
+        m_thread->wait(QDeadlineTimer(std::chrono::seconds(10)));
 }
 
 bool OVNDiscBurnerSheet::anyWriting() { return writingSheets.load() > 0; }

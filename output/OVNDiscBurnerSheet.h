@@ -132,7 +132,7 @@ private:
     QList<MediaRecord> m_records;
     OVNOutputCheck m_check;
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
-    QThread *m_thread = nullptr;
+    QPointer<QThread> m_thread;
     OVNDiscDriveWatcher *m_watcher = nullptr;
     Action m_action = Action::None;
     int m_previousIndex = -1;
