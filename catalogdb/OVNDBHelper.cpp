@@ -209,6 +209,11 @@ QString OVNDBHelper::mediaSetSelect()
     return select;
 }
 
+QString OVNDBHelper::mediaIdOrder(bool postgres)
+{
+    return postgres ? QStringLiteral(" order by mf.mid collate \"C\"") : QStringLiteral(" order by mf.mid");
+}
+
 const QStringList &OVNDBHelper::privilegeLevels()
 {
     static const QStringList levels = {

@@ -59,6 +59,10 @@ public:
     // The members of one category set, with the membership id in the "imagesetmid" place; the set
     // id is the statement's parameter $1.
     static QString mediaSetSelect();
+    // " order by mf.mid" in the byte order of the ids, which is the order they were made in (an
+    // import's order): PostgreSQL would otherwise hand rows in its storage order, which changes
+    // when a row is updated, and sort text by the database's collation.
+    static QString mediaIdOrder(bool postgres);
 
     // ---- Metadata row (OVNDBHelper_exif.cpp) ----
     // The strvexif columns (as the table names them) and values that a metadata dictionary gives:

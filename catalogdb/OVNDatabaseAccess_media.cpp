@@ -151,29 +151,33 @@ QStringList OVNDatabaseAccess::getMediaMIDListForCategory(const QString &categor
 
 MediaList OVNDatabaseAccess::getMediaList(const QString &categoryId, const QString &kind)
 {
+    // Every list comes in the catalog's own order, that of the ids, on both vendors.
+    const QString order = OVNDBHelper::mediaIdOrder(m_vendor == Vendor::PostgreSQL);
     if (kind == QLatin1String("C") || kind == QLatin1String("M")) {
         if (categoryId == QLatin1String("0"))
-            return mediaListForStatement(OVNDBHelper::mediaSelect(), {});
-        return mediaListForStatement(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1"), {categoryId});
+            return mediaListForStatement(OVNDBHelper::mediaSelect() + order, {});
+        return mediaListForStatement(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1") + order,
+                                     {categoryId});
     }
     if (kind == QLatin1String("S"))
-        return mediaListForStatement(OVNDBHelper::mediaSetSelect(), {categoryId});
+        return mediaListForStatement(OVNDBHelper::mediaSetSelect() + order, {categoryId});
     if (kind == QLatin1String("EXPANDABLE"))
-        return mediaListForStatement(OVNDBHelper::mediaSelect(), {});
+        return mediaListForStatement(OVNDBHelper::mediaSelect() + order, {});
     // Folders and smart folders are listed by their callers.
     return {};
 }
 
 MediaList OVNDatabaseAccess::getMediaListForArray(const QStringList &categoryIds)
 {
+    const QString order = OVNDBHelper::mediaIdOrder(m_vendor == Vendor::PostgreSQL);
     if (categoryIds.isEmpty())
-        return mediaListForStatement(OVNDBHelper::mediaSelect(), {});
+        return mediaListForStatement(OVNDBHelper::mediaSelect() + order, {});
     QStringList literals;
     literals.reserve(categoryIds.size());
     for (const QString &id : categoryIds)
         literals.append(OVNDBHelper::quotedText(id));
     return mediaListForStatement(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid in (")
-                                     + literals.join(QStringLiteral(", ")) + QLatin1Char(')'),
+                                     + literals.join(QStringLiteral(", ")) + QLatin1Char(')') + order,
                                  {});
 }
 

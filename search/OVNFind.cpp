@@ -119,7 +119,14 @@ QString OVNFind::searchClause(Dialect dialect) const
         if (restricted)
             sql += QLatin1Char(')');
     }
-    return sql;
+    return sql + idOrder(dialect);
+}
+
+QString OVNFind::idOrder(Dialect dialect)
+{
+    // The catalog's own order, that of the ids, whatever order the server keeps its rows in.
+    return dialect == Dialect::PostgreSQL ? QStringLiteral(" order by strvfile.mid collate \"C\"")
+                                          : QStringLiteral(" order by strvfile.mid");
 }
 
 QVariantMap OVNFind::searchSettings() const

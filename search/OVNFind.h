@@ -48,6 +48,8 @@ public:
     QString refusal() const;
     // The statement; "" when refused.
     QString searchClause(Dialect dialect) const;
+    // What searchClause() ends with: its rows in the catalog's id order.
+    static QString idOrder(Dialect dialect);
 
     QVariantMap searchSettings() const;
     // Restores settings into a find without lines; a "CATALOG" no item has searches everything.

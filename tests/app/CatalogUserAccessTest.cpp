@@ -565,7 +565,7 @@ TEST_P(CatalogUserAccessTest, StartUpRefusesAnAccountThatIsNoCatalogUser)
         } else {
             EXPECT_EQ(result, OVNDocumentController::StartupResult::Quit);
             ASSERT_EQ(presenter->shown().size(), alerts + 1);
-            const Alert &alert = presenter->shown().last();
+            const Alert alert = presenter->shown().last();
             EXPECT_EQ(alert.message, "You cannot use this catalog");
             EXPECT_TRUE(alert.informativeText.contains("is not a user of this catalog"));
             EXPECT_EQ(alert.buttons, (QStringList{"Retry", "Preferences", "Quit"}));

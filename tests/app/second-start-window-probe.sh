@@ -4,7 +4,7 @@
 # second start names is there. Skips (77) without xvfb-run, openbox or xdotool.
 set -u
 program=$1
-for tool in xvfb-run openbox xdotool; do
+for tool in xvfb-run openbox xdotool xprop; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -20,14 +20,22 @@ home=$1
 export QT_QPA_PLATFORM=xcb HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/runtime
 openbox >/dev/null 2>&1 &
 manager=$!
-sleep 1
+# The window manager's own window says it is ready; under load that takes more than a moment.
+for _ in $(seq 1 300); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
+    sleep 0.1
+done
 "$PROGRAM" -DBVendor Integrated >"$home/program.out" 2>&1 &
 program=$!
 catalog=$(timeout 60 xdotool search --sync --onlyvisible --name '^Asset Manager' | head -n 1)
 if [ -z "$catalog" ]; then
     echo "no catalog window" >"$home/session.problem"
 else
-    sleep 1
+    # Managed and in front before the first row minimises it.
+    for _ in $(seq 1 300); do
+        [ "$(xdotool getactivewindow 2>/dev/null)" = "$catalog" ] && break
+        sleep 0.1
+    done
     # name | arguments of the second start
     for row in "no files|" "a missing file|$home/absent.jpg"; do
         IFS='|' read -r name arguments <<<"$row"
@@ -35,7 +43,7 @@ else
         # shellcheck disable=SC2086 # the arguments are words on purpose
         timeout -k 5 30 "$PROGRAM" $arguments >/dev/null 2>&1
         state=hidden
-        for _ in $(seq 1 100); do
+        for _ in $(seq 1 300); do
             if xdotool search --onlyvisible --name '^Asset Manager' | grep -qx "$catalog"; then
                 state=shown
                 # The catalog window in front, or the alert the missing file brings over it.
@@ -52,7 +60,14 @@ else
             sleep 0.3
             xdotool key Return
         done
-        sleep 0.5
+        for _ in $(seq 1 100); do
+            alerts=0
+            for alert in $(xdotool search --onlyvisible --class ostrevan); do
+                [ "$(xdotool getwindowname "$alert")" = Ostrevan ] && alerts=1
+            done
+            [ "$alerts" = 0 ] && break
+            sleep 0.1
+        done
     done
 fi
 kill "$program" 2>/dev/null

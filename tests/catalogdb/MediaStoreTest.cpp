@@ -125,6 +125,45 @@ TEST_P(MediaStoreTest, ListingsByKind)
     EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
 }
 
+TEST_P(MediaStoreTest, EveryListingKeepsTheImportOrderAfterItsEntriesChange)
+{
+    // PostgreSQL moves an updated row to the end of its storage; the lists must not follow it.
+    const QString set = db.addCategoryListEntry(QStringLiteral("Picks"), QStringLiteral("S"));
+    QStringList imported;
+    for (int i = 0; i < 24; ++i) {
+        imported << db.addMediaListEntry(
+            importRecord(m_collection, QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'))));
+        ASSERT_FALSE(imported.last().isEmpty());
+    }
+    for (int i = imported.size() - 1; i >= 0; i -= 3)
+        ASSERT_FALSE(db.addEntryToImageSet(imported.at(i), set).isEmpty());
+    for (const int changed : {0, 1, 7, 12, 23})
+        ASSERT_TRUE(db.updateMediaListEntry(imported.at(changed), QStringLiteral("rating"), QStringLiteral("5"),
+                                            OVNDatabaseAccess::BareValue));
+    ASSERT_TRUE(db.updateMediaListEntry(imported.at(3), QStringLiteral("fulldesc"), QStringLiteral("long text")));
+    // Each entry as its place in the import, so that a failure reads "0 1 2 4 ... 3".
+    const auto places = [&imported](const MediaList &records) {
+        QStringList list;
+        for (const MediaRecordRef &record : records)
+            list.append(QString::number(imported.indexOf(record->value(QStringLiteral("mid")).toString())));
+        return list.join(QLatin1Char(' ')).toStdString();
+    };
+    const std::string all = places(db.getMediaList(m_collection, QStringLiteral("EXPANDABLE")));
+    const struct {
+        const char *listing;
+        MediaList records;
+        std::string expected;
+    } cases[] = {
+        {"collection", db.getMediaList(m_collection), all},
+        {"whole catalog", db.getMediaList(QStringLiteral("0"), QStringLiteral("C")), all},
+        {"folder's collections", db.getMediaListForArray({m_collection}), all},
+        {"category set", db.getMediaList(set, QStringLiteral("S")), "2 5 8 11 14 17 20 23"},
+    };
+    EXPECT_EQ(all, "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23");
+    for (const auto &c : cases)
+        EXPECT_EQ(places(c.records), c.expected) << c.listing;
+}
+
 TEST_P(MediaStoreTest, SetListingsCarryTheMembershipId)
 {
     const QString setA = db.addCategoryListEntry(QStringLiteral("A"), QStringLiteral("S"));

@@ -28,4 +28,19 @@ grep -qx "processed 2 downloaded 2 errors 0 catalogued 1" <<<"$out" || { echo "w
 [ "$(ls "$dir/backup"/*/ | wc -l)" = 2 ] || { echo "backup holds $(ls "$dir/backup"/*/)"; exit 1; }
 count=$(sqlite3 "$dir/cat.sqlite" "select count(*) from strvfile")
 [ "$count" = 1 ] || { echo "expected 1 catalogued row, got $count"; exit 1; }
+
+# A server catalog is opened as every tool opens one, also where a folder bears the address's name.
+if [ -n "${OVN_TEST_PG_PORT:-}" ]; then
+    url="postgresql://$OVN_TEST_PG_USER@$OVN_TEST_PG_HOST:$OVN_TEST_PG_PORT/$OVN_TEST_PG_DB"
+    mkdir -p "$dir/work/$url" "$dir/dest2"
+    out=$(cd "$dir/work" && PGPASSWORD="$OVN_TEST_PG_PASSWORD" "$tool" --device "disk:$dir/cam" --catalog "$url" \
+          --set "svDestination1_=$dir/dest2" --set svDestination1AddTSFolder_=0 --set svDestination2_= \
+          --set svNamingSwitch_=1 --set svNamingPrefix_=S --set svNamingCaptureName_=Srv$$ --set svNamingSuffix_=- \
+          --set svNamingCounterDigits_=2 --set svNamingPostfix_=) || { echo "server capture failed: $out"; exit 1; }
+    grep -qx "processed 3 downloaded 3 errors 0 catalogued 3" <<<"$out" || { echo "wrong server summary: $out"; exit 1; }
+    [ -z "$(find "$dir/work" -type f)" ] || { echo "made a local catalog: $(find "$dir/work" -type f)"; exit 1; }
+    stored=$(PGPASSWORD="$OVN_TEST_PG_PASSWORD" psql "$url" -qAt \
+             -c "select count(*) from strvfile where displaytag like 'SSrv$$-%'")
+    [ "$stored" = 3 ] || { echo "the server holds $stored of the 3 captured files"; exit 1; }
+fi
 echo ok

@@ -148,15 +148,16 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
 
     const QString select = OVNFind::selectList();
     EXPECT_TRUE(select.endsWith("strvfile.categoryid  from strvfile"));
+    const QString order = " order by strvfile.mid";
     const QString sun = " upper(strvfile.shortdesc) like upper('%%sun%%') escape '\\'";
     EXPECT_EQ(findWith({line("strvfile", "shortdesc", 0, "sun")}).searchClause(Dialect::SQLite),
-              select + " where   " + sun);
+              select + " where   " + sun + order);
     EXPECT_EQ(
         findWith({line("strvfile", "shortdesc", 0, "sun")}, {{"Lisbon", {"c1"}}}, 1).searchClause(Dialect::SQLite),
-        select + " where  categoryid in ('c1') and (  " + sun + ")");
+        select + " where  categoryid in ('c1') and (  " + sun + ")" + order);
     EXPECT_EQ(findWith({}, {{"Travel", {"f1", "c1", "c'2"}}}, 1).searchClause(Dialect::SQLite),
-              select + " where  categoryid in ('f1', 'c1', 'c''2')");
-    EXPECT_EQ(findWith({}).searchClause(Dialect::SQLite), select);
+              select + " where  categoryid in ('f1', 'c1', 'c''2')" + order);
+    EXPECT_EQ(findWith({}).searchClause(Dialect::SQLite), select + order);
     // Joins once each, purchased before sold before metadata, whatever the order of the lines.
     const QString joined = findWith({line("strvexif", "cameramake", 0, "x"), line("strvsold", "customer", 0, "y"),
                                      line("strvexif", "width", 0, "1"), line("strvpurchased", "owner", 0, "z", true)})
@@ -223,7 +224,7 @@ TEST(FindTest, BadValuesAndUnknownFieldsAreRefused)
     // The stored kind is not believed: "rating" stays a number field.
     EXPECT_TRUE(stored({{"TABLENAME", "strvfile"}, {"FIELDNAME", "rating"}, {"OPERATORTYPE", "1"}})
                     .searchClause(Dialect::SQLite)
-                    .endsWith("strvfile.rating=5"));
+                    .endsWith("strvfile.rating=5 order by strvfile.mid"));
 }
 
 // The sheet's settings through the stored forms give the same statement; a text form written by
@@ -257,7 +258,7 @@ TEST(FindTest, SettingsSurviveTheStoredForms)
     EXPECT_EQ(hand.searchClause(Dialect::SQLite),
               OVNFind::selectList()
                   + QStringLiteral(" where  categoryid in ('f1') and (   upper(strvfile.displaytag) = "
-                                   "upper('Café.jpg') OR strvfile.rating>=4)"));
+                                   "upper('Café.jpg') OR strvfile.rating>=4) order by strvfile.mid"));
 }
 
 class FindCatalogTest : public CatalogFixture

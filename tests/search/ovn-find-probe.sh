@@ -9,7 +9,7 @@ cd "$dir"
 sqlite3 c.sqlite "update strvfile set rating=case when displaytag like '%0_.jpg' then 5 else 1 end"
 five=$(sqlite3 c.sqlite "select mid from strvcategory where type='I'")
 out=$("$find_tool" c.sqlite --smart-folder "$five")
-echo "$out" | grep -q '^sql: select strvfile.mid, .* from strvfile where   strvfile.rating=5$'
+echo "$out" | grep -q '^sql: select strvfile.mid, .* from strvfile where   strvfile.rating=5 order by strvfile.mid$'
 echo "$out" | grep -q '^found: 9$'
 [ "$(echo "$out" | tail -n +3 | wc -l)" = 9 ]
 echo "$out" | tail -n +3 | grep -qP '^[^\t]+\tLandscape 0[1-9].jpg$'
@@ -19,7 +19,7 @@ cat > s.plist <<'PLIST'
   { COMBOPERATORTITLE = OR; FIELDTITLE = Name; OPERATORID = 1; VALUE = "x' or '1'='1"; } ); }
 PLIST
 out=$("$find_tool" c.sqlite s.plist --save "Ends in 1")
-echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\\\\\')$"
+echo "$out" | grep -q "categoryid in ('.*') and (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\\\\\') order by strvfile.mid$"
 saved=$(echo "$out" | sed -n 's/^saved: //p')
 [ -n "$saved" ]
 again=$("$find_tool" c.sqlite --smart-folder "$saved")

@@ -3,19 +3,18 @@
 
 #include "ToolAccount.h"
 
-#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "import/OVNCaptureDownload.h"
 #include "import/OVNImportCamera.h"
 #include "platform/CaptureDevice.h"
 #include "platform/SettingsPresetStore.h"
 #include "platform/UserDefaults.h"
+#include "tools/common/ToolCatalog.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
 
-#include <QFileInfo>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -33,7 +32,8 @@ constexpr const char *usageText =
     "       download from the first device, its status view, as PREFIX-window.png, PREFIX-status.png)\n"
     "  Devices: cards under the volume roots ($OVN_VOLUME_ROOTS), directory-browse cameras over\n"
     "  the folders of $OVN_CAPTURE_DISK (DIR[:DIR]) and the cameras libgphoto2 detects.\n"
-    "  CATALOG is a catalog file (made when missing); without it nothing is catalogued.\n";
+    "  CATALOG is a catalog file (made when missing) or postgresql://USER@HOST[:PORT]/DATABASE;\n"
+    "  without it nothing is catalogued.\n";
 
 void usage() { std::fputs(usageText, stderr); }
 
@@ -72,17 +72,18 @@ private:
     std::atomic<bool> &m_cancel;
 };
 
-std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &path)
+// The catalog as every tool opens it: a file (made when missing) or a postgresql:// address.
+std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
-    auto connection = std::make_unique<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(),
-                                     QFileInfo(path).absoluteFilePath());
-    if (!connection->openDBConnection())
+    std::unique_ptr<OVNDatabaseAccess> connection =
+        ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-capture");
+    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
+        std::fprintf(
+            stderr, "ovn-capture: %s\n",
+            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog))
+                .constData());
         return nullptr;
-    if (!connection->checkForDatabaseSetup())
-        OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    if (!connection->checkForDatabaseSetup())
-        return nullptr;
+    }
     // As the program: the account's own catalog user; one the catalog does not let in catalogues nothing.
     if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty()) {
         std::fprintf(stderr, "ovn-capture: %s\n", ToolText::utf8(refusal).constData());

@@ -46,7 +46,7 @@ TEST(OVNPublishToWebSheetTest, TheEndSaysWhereTheGalleryIsAndWhatWasLeftOut)
     sheet->folderField()->setText(dir.filePath(QStringLiteral("web")));
     sheet->accept();
     QTRY_COMPARE_WITH_TIMEOUT(alerts->shown().size(), 1, 30000);
-    const Alert &end = alerts->shown().first();
+    const Alert end = alerts->shown().first();
     const QString gallery = QDir(dir.filePath(QStringLiteral("web"))).filePath(QStringLiteral("Ostrevan PublishToWeb"));
     EXPECT_TRUE(end.informativeText.contains(gallery)) << end.informativeText.toStdString();
     EXPECT_TRUE(end.informativeText.contains(QStringLiteral("junk.jpg"))) << end.informativeText.toStdString();
