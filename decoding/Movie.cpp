@@ -2,7 +2,9 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/ImageFileReader.h"
 #include "decoding/MovieSource_p.h"
+#include "decoding/PictureRows.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -38,6 +40,42 @@ const MovieReaders *loadMovieReaders(QString *why)
     return nullptr;
 }
 
+// A still that a reader registered with the image reading reads (Photoshop files): its rows read
+// and reduced as they come, within the decoding budget, where the movie readers would decode the
+// whole picture at once.
+class ImageReaderStill final : public Movie::Source
+{
+public:
+    ImageReaderStill(QString path, QSize size) : m_path(std::move(path)), m_size(size) {}
+
+    Movie::Kind kind() const override { return Movie::Kind::Still; }
+    // One picture, shown for a second.
+    MovieTime duration() const override { return MovieTime{Movie::movieTimeScale, Movie::movieTimeScale}; }
+    QSize naturalSize() const override { return m_size; }
+    QImage frameImageAtTime(MovieTime, QSize size, const FrameLimits &, QString *error, QString *damage) override
+    {
+        ImageFileReader::Facts facts;
+        QImage image;
+        {
+            const DecodeReport::Scope report;
+            image = ImageFileReader::read(m_path, size, &facts);
+            *damage = report.damage();
+        }
+        if (image.isNull()) {
+            *error = facts.refusal != ImageFileReader::Facts::Refusal::None
+                         ? ImageFileReader::refusalText(facts.refusal)
+                         : QStringLiteral("the picture does not decode");
+            return {};
+        }
+        // Exactly the size asked for, as a movie's frames are.
+        return size.isValid() && !size.isEmpty() ? PictureRows::reduced(image, size) : image;
+    }
+
+private:
+    QString m_path;
+    QSize m_size;
+};
+
 } // namespace
 
 const MovieReaders *movieReaders(QString *error)
@@ -61,6 +99,8 @@ std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
     }
     const QByteArray head = file.read(1024);
     file.close();
+    if (const QSize still = ImageFileReader::movieStillSize(path); still.isValid())
+        return std::unique_ptr<Movie>(new Movie(path, std::make_unique<ImageReaderStill>(path, still)));
     const MovieReaders *readers = movieReaders(error);
     if (!readers)
         return nullptr;

@@ -159,8 +159,8 @@ TEST(PBMImageRepTest, ProgramImageReadingUsesThisReaderForItsFileTypes)
     file.close();
     const QImage image = ImageFileReader::read(path);
     ASSERT_FALSE(image.isNull());
-    // Qt's own reader would keep 16 bits; ours makes 8-bit RGB.
-    EXPECT_EQ(image.format(), QImage::Format_RGB888);
+    // Qt's own reader would keep 16 bits; ours makes 8 bits a sample.
+    EXPECT_EQ(image.format(), QImage::Format_RGB32);
     EXPECT_EQ(image.pixel(0, 0), qRgb(127, 0, 255));
 }
 
