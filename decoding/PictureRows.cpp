@@ -143,7 +143,7 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
         }
         return true;
     }
-    m_averager.emplace(m_size, m_factor);
+    m_averager.emplace(m_size, m_factor, m_order == Order::BottomFirst);
     m_row.resize(size_t(m_size.width()));
     if (m_averager->isNull()) {
         m_averager.reset();
