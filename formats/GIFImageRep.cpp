@@ -332,15 +332,18 @@ QImage GIFImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
     }
     if (screen.isEmpty())
         screen = QSize(left + width, top + height);
-    // What the picture does not cover, as Qt's reader fills it.
-    const QRgb outside = transparent >= 0 ? 0u : !global.empty() ? global[std::min<size_t>(head[11], global.size() - 1)] : 0xff000000u;
-    const bool covers = left == 0 && top == 0 && width >= screen.width() && height >= screen.height();
-    const bool alpha = transparent >= 0 || (!covers && qAlpha(outside) == 0);
+    // The transparent colour is its palette entry's, wholly transparent, as in Qt's reader.
     std::array<QRgb, 256> palette;
     for (size_t i = 0; i < palette.size(); ++i)
         palette[i] = i < colours.size() ? colours[i] : 0xff000000u;
     if (transparent >= 0 && transparent < 256)
-        palette[size_t(transparent)] = 0;
+        palette[size_t(transparent)] &= 0x00ffffffu;
+    // What the picture does not cover, as Qt's reader fills it.
+    const QRgb outside = transparent >= 0   ? palette[size_t(std::min(transparent, 255))] & 0x00ffffffu
+                         : !global.empty() ? global[std::min<size_t>(head[11], global.size() - 1)]
+                                           : 0xff000000u;
+    const bool covers = left == 0 && top == 0 && width >= screen.width() && height >= screen.height();
+    const bool alpha = transparent >= 0 || (!covers && qAlpha(outside) == 0);
     // The picture's columns on the screen.
     const int from = std::min(left, screen.width()), to = std::min(left + width, screen.width());
 
