@@ -340,7 +340,7 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     const QSize target = ImageFileReader::fittedSize(result.fullSize, maxSize);
     if (result.image.size() == target)
         return std::move(result.image);
-    return result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return PictureRows::reduced(result.image, target);
 }
 
 // The registered reader that reads the opened file: one registered for its extension whose header

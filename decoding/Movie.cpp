@@ -54,6 +54,11 @@ public:
     QSize naturalSize() const override { return m_size; }
     QImage frameImageAtTime(MovieTime, QSize size, const FrameLimits &, QString *error, QString *damage) override
     {
+        // Every time shows the one picture: read once for a size.
+        if (!m_last.isNull() && size == m_lastSize) {
+            *damage = m_lastDamage;
+            return m_last;
+        }
         ImageFileReader::Facts facts;
         QImage image;
         {
@@ -68,12 +73,18 @@ public:
             return {};
         }
         // Exactly the size asked for, as a movie's frames are.
-        return size.isValid() && !size.isEmpty() ? PictureRows::reduced(image, size) : image;
+        m_last = size.isValid() && !size.isEmpty() ? PictureRows::reduced(image, size) : image;
+        m_lastSize = size;
+        m_lastDamage = *damage;
+        return m_last;
     }
 
 private:
     QString m_path;
     QSize m_size;
+    QImage m_last; // the picture last read, at m_lastSize
+    QSize m_lastSize;
+    QString m_lastDamage;
 };
 
 } // namespace

@@ -91,8 +91,8 @@ QImage areaScaled(const QImage &image, QSize target)
 // The reduction by whole blocks that leaves a picture no smaller than `target`.
 int blockFactor(QSize size, QSize target)
 {
-    return std::max(1, std::min(size.width() / std::max(1, target.width()),
-                                size.height() / std::max(1, target.height())));
+    return std::max(1,
+                    std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
 }
 
 } // namespace
@@ -219,9 +219,8 @@ QImage PictureRows::reduced(const QImage &image, QSize target)
         return image;
     const QSize size = image.size();
     // Whole blocks first, each row taken to premultiplied ARGB32 on its own.
-    BlockAverager averager(size, target.width() <= size.width() && target.height() <= size.height()
-                                     ? blockFactor(size, target)
-                                     : 1);
+    BlockAverager averager(
+        size, target.width() <= size.width() && target.height() <= size.height() ? blockFactor(size, target) : 1);
     if (averager.isNull())
         return {};
     const bool direct = image.format() == QImage::Format_ARGB32_Premultiplied || image.format() == QImage::Format_RGB32;

@@ -70,7 +70,7 @@ private:
     bool m_alpha;
     int m_factor = 1;
     int m_rowsDone = 0;
-    QImage m_image;                        // a full-size read's picture
+    QImage m_image;                          // a full-size read's picture
     std::optional<BlockAverager> m_averager; // a reduced read's
     std::vector<QRgb> m_row;
     DecodeMemoryBudget::Reservation m_reservation;

@@ -6,7 +6,7 @@
 #include "decoding/PictureRows.h"
 #include "formats/ImageRepInput.h"
 
-#include <QBuffer>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <algorithm>
@@ -326,11 +326,7 @@ QSize BMPImageRep::pictureSize(const QByteArray &head)
 
 QImage BMPImageRep::initWithData(const QByteArray &data, QSize box)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return {};
-    return imageWithDevice(buffer, box);
+    return ImageRepInput::readBytes(&BMPImageRep::imageWithDevice, data, box);
 }
 
 QImage BMPImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
@@ -362,13 +358,12 @@ QImage BMPImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
             palette.push_back(qRgb(entries[i + 2], entries[i + 1], entries[i]));
     }
     const RowConverter converter(h, std::move(palette));
-    PictureRows rows(size, box, h.topFirst ? PictureRows::Order::TopFirst : PictureRows::Order::BottomFirst,
-                     h.alpha());
+    PictureRows rows(size, box, h.topFirst ? PictureRows::Order::TopFirst : PictureRows::Order::BottomFirst, h.alpha());
     if (!rows.start(DecodeMemoryBudget::sum({h.rowBytes(), ImageRepInput::bufferBytes}), facts))
         return {};
     input.seek(h.dataAt);
-    const Damage damage =
-        runLength ? readRunLengthRows(input, h, converter, rows) : readRows(input, h, converter, rows);
+    const Damage damage = runLength ? readRunLengthRows(input, h, converter, rows)
+                                    : readRows(input, h, converter, rows);
     if (DecodeInterrupt::shouldStop())
         return {};
     if (damage == Damage::EndsEarly)

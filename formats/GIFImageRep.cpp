@@ -6,7 +6,7 @@
 #include "decoding/PictureRows.h"
 #include "formats/ImageRepInput.h"
 
-#include <QBuffer>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <algorithm>
@@ -260,11 +260,7 @@ QSize GIFImageRep::pictureSize(const QByteArray &head)
 
 QImage GIFImageRep::initWithData(const QByteArray &data, QSize box)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return {};
-    return imageWithDevice(buffer, box);
+    return ImageRepInput::readBytes(&GIFImageRep::imageWithDevice, data, box);
 }
 
 QImage GIFImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
@@ -339,7 +335,7 @@ QImage GIFImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
     if (transparent >= 0 && transparent < 256)
         palette[size_t(transparent)] &= 0x00ffffffu;
     // What the picture does not cover, as Qt's reader fills it.
-    const QRgb outside = transparent >= 0   ? palette[size_t(std::min(transparent, 255))] & 0x00ffffffu
+    const QRgb outside = transparent >= 0  ? palette[size_t(std::min(transparent, 255))] & 0x00ffffffu
                          : !global.empty() ? global[std::min<size_t>(head[11], global.size() - 1)]
                                            : 0xff000000u;
     const bool covers = left == 0 && top == 0 && width >= screen.width() && height >= screen.height();

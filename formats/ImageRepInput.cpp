@@ -1,5 +1,6 @@
 #include "formats/ImageRepInput.h"
 
+#include <QBuffer>
 #include <QIODevice>
 
 #include <algorithm>
@@ -41,8 +42,8 @@ qint64 ImageRepInput::read(void *into, qint64 count)
         }
         // Large reads go straight to the device.
         if (count - done >= bufferBytes) {
-            const qint64 n =
-                m_position >= 0 && m_device->seek(m_position) ? m_device->read(out + done, count - done) : -1;
+            const qint64 n = m_position >= 0 && m_device->seek(m_position) ? m_device->read(out + done, count - done)
+                                                                           : -1;
             if (n <= 0)
                 break;
             m_position += n;
@@ -55,4 +56,13 @@ qint64 ImageRepInput::read(void *into, qint64 count)
     if (done < count)
         m_endedEarly = true;
     return done;
+}
+
+QImage ImageRepInput::readBytes(DeviceReader reader, const QByteArray &data, QSize box)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    return reader(buffer, box, nullptr);
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "decoding/ImageFileReader.h"
+
+#include <QByteArray>
+#include <QImage>
 #include <QtGlobal>
 
 #include <vector>
@@ -38,6 +42,10 @@ public:
     bool endedEarly() const { return m_endedEarly; }
 
     static constexpr qint64 bufferBytes = qint64(64) << 10;
+
+    // What a reader's imageWithDevice makes of bytes in memory.
+    using DeviceReader = QImage (*)(QIODevice &device, QSize box, ImageFileReader::Facts *facts);
+    static QImage readBytes(DeviceReader reader, const QByteArray &data, QSize box = QSize());
 
 private:
     bool fill();

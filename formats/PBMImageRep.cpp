@@ -6,7 +6,7 @@
 #include "formats/ImageRepInput.h"
 #include "formats/PBMHeader.h"
 
-#include <QBuffer>
+#include <QIODevice>
 
 #include <algorithm>
 #include <vector>
@@ -70,11 +70,7 @@ QList<QImage> PBMImageRep::imageRepsWithData(const QByteArray &data)
 
 QImage PBMImageRep::initWithData(const QByteArray &data)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return {};
-    return imageWithDevice(buffer);
+    return ImageRepInput::readBytes(&PBMImageRep::imageWithDevice, data);
 }
 
 QSize PBMImageRep::pictureSize(const QByteArray &head)

@@ -6,7 +6,7 @@
 #include "decoding/PictureRows.h"
 #include "formats/ImageRepInput.h"
 
-#include <QBuffer>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <algorithm>
@@ -52,7 +52,9 @@ std::optional<Header> headerOf(const QByteArray &head)
     if ((version != 1 && version != 2) || h.width <= 0 || h.height <= 0 || h.width > maxSide || h.height > maxSide
         || h.channels < 1 || h.channels > 56)
         return std::nullopt;
-    const bool depthFits = h.mode == Bitmap ? h.depth == 1 : h.mode == Indexed ? h.depth == 8 : h.depth == 8 || h.depth == 16;
+    const bool depthFits = h.mode == Bitmap    ? h.depth == 1
+                           : h.mode == Indexed ? h.depth == 8
+                                               : h.depth == 8 || h.depth == 16;
     const bool modeKnown = h.mode == Bitmap || h.mode == Grey || h.mode == Indexed || h.mode == Rgb || h.mode == Cmyk
                            || h.mode == Duotone;
     if (!modeKnown || !depthFits || h.channels < h.colourChannels())
@@ -96,8 +98,8 @@ struct Channel {
     ImageRepInput input;
     std::vector<quint32> packedBytes; // of each row, for PackBits data
     std::vector<uchar> packed;
-    std::vector<uchar> row;           // the row as stored
-    std::vector<uchar> levels;        // and at 8 bits
+    std::vector<uchar> row;    // the row as stored
+    std::vector<uchar> levels; // and at 8 bits
 
     // The next row into `levels`; why not when it cannot be read.
     enum class Read { Done, EndsEarly, Corrupt };
@@ -161,11 +163,7 @@ QSize PSDImageRep::pictureSize(const QByteArray &head)
 
 QImage PSDImageRep::initWithData(const QByteArray &data, QSize box)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return {};
-    return imageWithDevice(buffer, box);
+    return ImageRepInput::readBytes(&PSDImageRep::imageWithDevice, data, box);
 }
 
 QImage PSDImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)

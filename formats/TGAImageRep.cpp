@@ -7,7 +7,7 @@
 #include "decoding/PictureRows.h"
 #include "formats/ImageRepInput.h"
 
-#include <QBuffer>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <algorithm>
@@ -247,11 +247,7 @@ bool TGAImageRep::canInitWithData(const QByteArray &data)
 
 QImage TGAImageRep::initWithData(const QByteArray &data)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return {};
-    return imageWithDevice(buffer);
+    return ImageRepInput::readBytes(&TGAImageRep::imageWithDevice, data);
 }
 
 QSize TGAImageRep::pictureSize(const QByteArray &head)

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <vector>
 
 using namespace syntheticpictures;
 
@@ -17,15 +18,16 @@ namespace {
 struct Layout {
     const char *name;
     QSize screen;
-    QRect frame;     // the picture on the screen
+    QRect frame; // the picture on the screen
     bool interlaced;
     int transparent; // the transparent index, or -1
 };
 
-// A GIF whose picture's pixel (x, y) is the grey `grey(x, y)` of a grey palette, in 9-bit codes of
-// a pixel each (a clear code before the table would grow past them), written through `out` a
-// block at a time.
-void writeGif(const Layout &l, const std::function<int(int, int)> &grey, const std::function<void(const QByteArray &)> &out)
+// A GIF whose picture's rows of greys `rowOf(y, greys)` gives (a grey palette), in 9-bit codes of a
+// pixel each (a clear code before the table would grow past them), written through `out` a piece
+// at a time.
+void writeGif(const Layout &l, const std::function<void(int, uchar *)> &rowOf,
+              const std::function<void(const QByteArray &)> &out)
 {
     QByteArray head("GIF89a");
     put16(head, l.screen.width());
@@ -42,46 +44,52 @@ void writeGif(const Layout &l, const std::function<int(int, int)> &grey, const s
     put16(head, l.frame.height());
     head.append(char(l.interlaced ? 0x40 : 0)).append(char(8));
     out(head);
-    QByteArray codes;
+    // The codes, then cut into sub-blocks of 255 bytes as they fill.
+    std::vector<uchar> codes;
     quint32 bits = 0;
     int count = 0, sinceClear = 0;
     auto flush = [&](bool all) {
-        qsizetype at = 0;
+        size_t at = 0;
         QByteArray blocks;
-        for (; codes.size() - at >= 255 || (all && at < codes.size()); at += 255) {
-            const qsizetype length = std::min<qsizetype>(255, codes.size() - at);
-            blocks.append(char(length)).append(codes.mid(at, length));
+        for (; at + 255 <= codes.size() || (all && at < codes.size()); at += 255) {
+            const size_t length = std::min<size_t>(255, codes.size() - at);
+            blocks.append(char(length)).append(reinterpret_cast<const char *>(codes.data() + at), qsizetype(length));
         }
-        codes.remove(0, at);
+        codes.erase(codes.begin(), codes.begin() + qsizetype(std::min(at, codes.size())));
         out(blocks);
     };
     auto code = [&](int value) {
         bits |= quint32(value) << count;
         for (count += 9; count >= 8; count -= 8, bits >>= 8)
-            codes.append(char(bits & 0xff));
+            codes.push_back(uchar(bits));
     };
     code(256);
-    const int h = l.frame.height();
+    const int h = l.frame.height(), w = l.frame.width();
+    std::vector<uchar> greys(static_cast<size_t>(w));
     for (int n = 0; n < h; ++n) {
         // Rows in the order of the four passes when interlaced.
         int y = n;
         if (l.interlaced) {
             const int first = (h + 7) / 8, second = (h + 3) / 8, third = (h + 1) / 4;
-            y = n < first ? n * 8 : n < first + second ? 4 + (n - first) * 8 : n < first + second + third ? 2 + (n - first - second) * 4 : 1 + (n - first - second - third) * 2;
+            y = n < first                    ? n * 8
+                : n < first + second         ? 4 + (n - first) * 8
+                : n < first + second + third ? 2 + (n - first - second) * 4
+                                             : 1 + (n - first - second - third) * 2;
         }
-        for (int x = 0; x < l.frame.width(); ++x) {
+        rowOf(y, greys.data());
+        for (int x = 0; x < w; ++x) {
             if (++sinceClear == 250) {
                 code(256);
                 sinceClear = 1;
             }
-            code(grey(x, y));
+            code(greys[size_t(x)]);
         }
-        if (codes.size() > (1 << 16))
+        if (codes.size() > (1u << 16))
             flush(false);
     }
     code(257);
     if (count > 0)
-        codes.append(char(bits & 0xff));
+        codes.push_back(uchar(bits));
     flush(true);
     out(QByteArray("\0;", 2));
 }
@@ -89,7 +97,13 @@ void writeGif(const Layout &l, const std::function<int(int, int)> &grey, const s
 QByteArray gifOf(const Layout &l, const QImage &picture)
 {
     QByteArray data;
-    writeGif(l, [&](int x, int y) { return qGray(picture.pixel(x, y)); }, [&](const QByteArray &b) { data += b; });
+    writeGif(
+        l,
+        [&](int y, uchar *greys) {
+            for (int x = 0; x < picture.width(); ++x)
+                greys[x] = uchar(qGray(picture.pixel(x, y)));
+        },
+        [&](const QByteArray &b) { data += b; });
     return data;
 }
 
@@ -188,8 +202,10 @@ TEST(GIFImageRepTest, LargeGifsGetTheirThumbnailsWithinTheThumbnailDecodersLimit
         {
             const scenefiles::Scene scene(size);
             scenefiles::Writer file(path);
-            writeGif({"", size, QRect(QPoint(), size), interlaced, -1}, [&](int x, int y) { return scene.grey(x, y); },
-                     [&](const QByteArray &bytes) { file.write(bytes); });
+            writeGif(
+                {"", size, QRect(QPoint(), size), interlaced, -1},
+                [&](int y, uchar *greys) { scene.levels(scenefiles::Scene::Grey, y, greys); },
+                [&](const QByteArray &bytes) { file.write(bytes); });
         }
         scenefiles::expectThumbnailOfScene(path, size, true);
     }

@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 using namespace syntheticpictures;
 
@@ -40,69 +42,69 @@ QByteArray big32(quint32 value)
 }
 
 // PackBits: runs of three or more as a repeat, the rest as literal stretches.
-QByteArray packBits(const QByteArray &row)
+QByteArray packBits(const uchar *row, qsizetype size)
 {
     QByteArray out;
-    for (qsizetype i = 0; i < row.size();) {
+    for (qsizetype i = 0; i < size;) {
         qsizetype run = 1;
-        while (i + run < row.size() && run < 128 && row[i + run] == row[i])
+        while (i + run < size && run < 128 && row[i + run] == row[i])
             ++run;
         if (run >= 3) {
-            out.append(char(257 - run)).append(row[i]);
+            out.append(char(257 - run)).append(char(row[i]));
             i += run;
             continue;
         }
         qsizetype literal = 0;
-        while (i + literal < row.size() && literal < 128
-               && !(i + literal + 2 < row.size() && row[i + literal] == row[i + literal + 1]
+        while (i + literal < size && literal < 128
+               && !(i + literal + 2 < size && row[i + literal] == row[i + literal + 1]
                     && row[i + literal] == row[i + literal + 2]))
             ++literal;
-        out.append(char(literal - 1)).append(row.mid(i, literal));
+        out.append(char(literal - 1)).append(reinterpret_cast<const char *>(row + i), literal);
         i += literal;
     }
     return out;
 }
 
-// A Photoshop file of `size` whose channel c at (x, y) is `sample(c, x, y)` (8 bits; 16-bit files
-// hold it in both bytes), written a channel row at a time through `out`.
-void writePsd(const Layout &l, QSize size, const std::function<int(int, int, int)> &sample,
+// A Photoshop file of `size` whose channel rows `rowOf(c, y, levels)` gives (8 bits; 16-bit files
+// hold each level in both bytes), written a channel row at a time through `out`.
+void writePsd(const Layout &l, QSize size, const std::function<void(int, int, uchar *)> &rowOf,
               const std::function<void(const QByteArray &)> &out)
 {
     const int colours = l.mode == Rgb ? 3 : l.mode == Cmyk ? 4 : 1;
     const int channels = colours + (l.alpha ? 1 : 0);
-    QByteArray head = QByteArray("8BPS") + big16(1) + QByteArray(6, '\0') + big16(channels) + big32(quint32(size.height()))
-                      + big32(quint32(size.width())) + big16(l.depth) + big16(l.mode);
+    QByteArray head = QByteArray("8BPS") + big16(1) + QByteArray(6, '\0') + big16(channels)
+                      + big32(quint32(size.height())) + big32(quint32(size.width())) + big16(l.depth) + big16(l.mode);
     head += big32(0) + big32(0);
     // The layers: none, but a negative count when the composite's transparency follows its colours.
     head += l.alpha ? big32(6) + big32(2) + big16(quint16(-1)) : big32(0);
     head += big16(l.packBits ? 1 : 0);
     out(head);
-    auto row = [&](int c, int y) {
-        QByteArray bytes;
-        bytes.reserve(qsizetype(size.width()) * (l.depth / 8));
-        for (int x = 0; x < size.width(); ++x) {
-            const char v = char(sample(c, x, y));
-            bytes.append(v);
-            if (l.depth == 16)
-                bytes.append(v);
-        }
-        return bytes;
+    const int w = size.width(), bytes = l.depth / 8;
+    std::vector<uchar> levels(static_cast<size_t>(w)), row(size_t(w) * size_t(bytes));
+    auto rowAt = [&](int c, int y) {
+        rowOf(c, y, levels.data());
+        if (bytes == 1)
+            return levels.data();
+        for (int x = 0; x < w; ++x)
+            row[size_t(2 * x)] = row[size_t(2 * x + 1)] = levels[size_t(x)];
+        return row.data();
     };
+    const qsizetype rowBytes = qsizetype(w) * bytes;
     if (!l.packBits) {
         for (int c = 0; c < channels; ++c)
             for (int y = 0; y < size.height(); ++y)
-                out(row(c, y));
+                out(QByteArray(reinterpret_cast<const char *>(rowAt(c, y)), rowBytes));
         return;
     }
     // Each row packed twice: once for its count, once for its data.
     QByteArray counts;
     for (int c = 0; c < channels; ++c)
         for (int y = 0; y < size.height(); ++y)
-            counts += big16(int(packBits(row(c, y)).size()));
+            counts += big16(int(packBits(rowAt(c, y), rowBytes).size()));
     out(counts);
     for (int c = 0; c < channels; ++c)
         for (int y = 0; y < size.height(); ++y)
-            out(packBits(row(c, y)));
+            out(packBits(rowAt(c, y), rowBytes));
 }
 
 // The channels of a picture's pixel: grey, RGB, or CMYK stored as what is left of the paper (for
@@ -122,8 +124,13 @@ int channelOf(const Layout &l, QRgb c, int channel)
 QByteArray psdOf(const Layout &l, const QImage &picture)
 {
     QByteArray data;
-    writePsd(l, picture.size(), [&](int c, int x, int y) { return channelOf(l, picture.pixel(x, y), c); },
-             [&](const QByteArray &bytes) { data += bytes; });
+    writePsd(
+        l, picture.size(),
+        [&](int c, int y, uchar *levels) {
+            for (int x = 0; x < picture.width(); ++x)
+                levels[x] = uchar(channelOf(l, picture.pixel(x, y), c));
+        },
+        [&](const QByteArray &bytes) { data += bytes; });
     return data;
 }
 
@@ -229,10 +236,8 @@ TEST(PSDImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimi
     QTemporaryDir dir;
     const QSize size(6000, 4000);
     const Layout cases[] = {
-        {"RGB, PackBits", Rgb, 8, true, false},
-        {"RGB, 16 bits", Rgb, 16, false, false},
-        {"RGB, 16 bits, PackBits", Rgb, 16, true, false},
-        {"grey", Grey, 8, false, false},
+        {"RGB, PackBits", Rgb, 8, true, false},           {"RGB, 16 bits", Rgb, 16, false, false},
+        {"RGB, 16 bits, PackBits", Rgb, 16, true, false}, {"grey", Grey, 8, false, false},
         {"CMYK, PackBits", Cmyk, 8, true, false},
     };
     for (const Layout &l : cases) {
@@ -241,13 +246,16 @@ TEST(PSDImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimi
         {
             const scenefiles::Scene scene(size);
             scenefiles::Writer file(path);
-            writePsd(l, size,
-                     [&](int c, int x, int y) {
-                         if (l.mode == Grey)
-                             return scene.grey(x, y);
-                         return c == 0 ? scene.red(x) : c == 1 ? scene.green(y) : c == 2 ? scene.blue(x, y) : 255;
-                     },
-                     [&](const QByteArray &bytes) { file.write(bytes); });
+            writePsd(
+                l, size,
+                [&](int c, int y, uchar *levels) {
+                    if (c > 2)
+                        std::fill(levels, levels + size.width(), uchar(255));
+                    else
+                        scene.levels(l.mode == Grey ? scenefiles::Scene::Grey : scenefiles::Scene::Channel(c), y,
+                                     levels);
+                },
+                [&](const QByteArray &bytes) { file.write(bytes); });
         }
         scenefiles::expectThumbnailOfScene(path, size, l.mode == Grey, true);
     }

@@ -34,7 +34,30 @@ public:
             m_down[size_t(y)] = uchar(qint64(y) * 255 / std::max(1, size.height() - 1));
     }
 
+    enum Channel { Red, Green, Blue, Grey };
+
     QSize size() const { return m_size; }
+    // One row's levels of a channel, width() bytes.
+    void levels(Channel channel, int y, uchar *out) const
+    {
+        const uchar *across = m_across.data();
+        const int down = m_down[size_t(y)];
+        for (int x = 0, w = m_size.width(); x < w; ++x)
+            out[x] = uchar(channel == Red     ? across[x]
+                           : channel == Green ? down
+                           : channel == Blue  ? 255 - (across[x] + down) / 2
+                                              : (across[x] + down) / 2);
+    }
+    // One row's pixels, in colour or grey.
+    void pixels(int y, bool greyOnly, QRgb *out) const
+    {
+        const uchar *across = m_across.data();
+        const int down = m_down[size_t(y)];
+        for (int x = 0, w = m_size.width(); x < w; ++x) {
+            const int g = (across[x] + down) / 2;
+            out[x] = greyOnly ? qRgb(g, g, g) : qRgb(across[x], down, 255 - g);
+        }
+    }
     int red(int x) const { return m_across[size_t(x)]; }
     int green(int y) const { return m_down[size_t(y)]; }
     int blue(int x, int y) const { return 255 - (m_across[size_t(x)] + m_down[size_t(y)]) / 2; }
@@ -68,7 +91,10 @@ class Writer
 public:
     explicit Writer(const QString &path) : m_file(path) { EXPECT_TRUE(m_file.open(QIODevice::WriteOnly)); }
     void write(const QByteArray &bytes) { m_file.write(bytes); }
-    void write(const std::vector<uchar> &bytes) { m_file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())); }
+    void write(const std::vector<uchar> &bytes)
+    {
+        m_file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()));
+    }
 
 private:
     QFile m_file;

@@ -48,49 +48,6 @@ inline void put32(QByteArray &data, quint32 value)
     put16(data, int(value >> 16));
 }
 
-// A GIF of the picture's greys (Qt writes none): 9-bit codes, each a pixel, a clear code before
-// the table would grow past them.
-inline QByteArray gifOf(const QImage &picture)
-{
-    QByteArray gif("GIF89a");
-    put16(gif, picture.width());
-    put16(gif, picture.height());
-    gif.append(char(0xF7)).append('\0').append('\0');
-    for (int i = 0; i < 256; ++i)
-        gif.append(char(i)).append(char(i)).append(char(i));
-    gif.append(',');
-    put16(gif, 0);
-    put16(gif, 0);
-    put16(gif, picture.width());
-    put16(gif, picture.height());
-    gif.append('\0').append(char(8));
-    QByteArray codes;
-    quint32 bits = 0;
-    int count = 0, sinceClear = 0;
-    auto code = [&](int value) {
-        bits |= quint32(value) << count;
-        for (count += 9; count >= 8; count -= 8, bits >>= 8)
-            codes.append(char(bits & 0xff));
-    };
-    code(256);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            if (++sinceClear == 250) {
-                code(256);
-                sinceClear = 1;
-            }
-            code(qGray(picture.pixel(x, y)));
-        }
-    code(257);
-    if (count > 0)
-        codes.append(char(bits & 0xff));
-    for (qsizetype i = 0; i < codes.size(); i += 255) {
-        const qsizetype length = std::min<qsizetype>(255, codes.size() - i);
-        gif.append(char(length)).append(codes.mid(i, length));
-    }
-    return gif.append('\0').append(';');
-}
-
 // Bytes in the middle of the data turned over: what a bad sector or a bad copy leaves.
 inline QByteArray scrambled(QByteArray data, qsizetype from, qsizetype length = 64)
 {
