@@ -14,12 +14,15 @@ class BlockAverager
 public:
     // The factor is capped where a row of a block could overflow its 32-bit sums: for pictures
     // millions of pixels wide the result is then larger than asked, and scaled the rest of the way.
-    BlockAverager(QSize source, int factor)
+    // Rows that come bottom first (`lastRowFirst`) make the same blocks as top first: the first
+    // block takes what is left over of whole blocks, and the averaged picture is upside down.
+    BlockAverager(QSize source, int factor, bool lastRowFirst = false)
         : m_source(source),
           m_factor(std::clamp(factor, 1, 1 << 23)),
           m_image((source.width() + m_factor - 1) / m_factor, (source.height() + m_factor - 1) / m_factor,
                   QImage::Format_ARGB32_Premultiplied),
-          m_sums(size_t(std::max(0, m_image.width())) * 4, 0)
+          m_sums(size_t(std::max(0, m_image.width())) * 4, 0),
+          m_firstBlock(lastRowFirst && source.height() % m_factor ? source.height() % m_factor : m_factor)
     {}
 
     bool isNull() const { return m_image.isNull(); }
@@ -48,29 +51,52 @@ public:
         }
         ++m_rowsInBlock;
         ++m_rows;
-        if (m_rowsInBlock == m_factor || m_rows == m_source.height())
+        if (m_rowsInBlock == blockRows() || m_rows == m_source.height())
             emitRow();
     }
 
-    // Rows of one colour up to the bottom: what a damaged file does not hold.
-    void fillRemaining(QRgb colour)
+    // `count` rows of one premultiplied colour, added a block at a time rather than a pixel at a
+    // time: what a file skips or does not hold costs nothing of its claimed size.
+    void addRows(QRgb colour, qint64 count)
     {
-        if (m_rows >= m_source.height())
-            return;
-        std::vector<QRgb> row(size_t(m_source.width()), colour);
-        while (m_rows < m_source.height())
-            addRow(row.data());
+        const int width = m_source.width();
+        count = std::min<qint64>(count, m_source.height() - m_rows);
+        while (count > 0) {
+            const int rows = int(std::min<qint64>(count, blockRows() - m_rowsInBlock));
+            quint64 *sum = m_sums.data();
+            for (int x0 = 0; x0 < width; x0 += m_factor, sum += 4) {
+                const quint64 pixels = quint64(std::min(width, x0 + m_factor) - x0) * quint64(rows);
+                sum[0] += (colour & 0xff) * pixels;
+                sum[1] += ((colour >> 8) & 0xff) * pixels;
+                sum[2] += ((colour >> 16) & 0xff) * pixels;
+                sum[3] += (colour >> 24) * pixels;
+            }
+            m_rowsInBlock += rows;
+            m_rows += rows;
+            count -= rows;
+            if (m_rowsInBlock == blockRows() || m_rows == m_source.height())
+                emitRow();
+        }
     }
 
-    // The averaged picture once every row came; null before.
+    // Rows of one colour up to the bottom: what a damaged file does not hold.
+    void fillRemaining(QRgb colour) { addRows(colour, m_source.height() - m_rows); }
+
+    // The averaged picture once every row came; null before. An opaque one is RGB32: the same
+    // pixels, so taken as they are rather than converted.
     QImage take()
     {
         if (m_rows != m_source.height())
             return {};
-        return m_opaque ? m_image.convertToFormat(QImage::Format_RGB32) : std::move(m_image);
+        QImage image = std::move(m_image);
+        if (m_opaque)
+            image.reinterpretAsFormat(QImage::Format_RGB32);
+        return image;
     }
 
 private:
+    int blockRows() const { return m_outputRow == 0 ? m_firstBlock : m_factor; }
+
     void emitRow()
     {
         auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(m_outputRow++));
@@ -92,6 +118,7 @@ private:
     int m_factor;
     QImage m_image;
     std::vector<quint64> m_sums;
+    int m_firstBlock;
     int m_rowsInBlock = 0;
     int m_rows = 0;
     int m_outputRow = 0;

@@ -6,6 +6,7 @@
 #include "platform/FileAccess.h"
 #include "decoding/JpegDecoder.h"
 #include "decoding/LibraryMessages.h"
+#include "decoding/PictureRows.h"
 #include "decoding/PngReader.h"
 #include "decoding/RawDecoder.h"
 #include "decoding/TiffReader.h"
@@ -36,14 +37,13 @@ std::vector<ImageFileReader::ImageRepClass> &registry()
     return classes;
 }
 
+// A picture decoded whole, fitted into the box on this thread: Qt's smooth scaling would run on
+// its thread pool, whose threads' stacks a decoder's memory limit counts.
 QImage fitted(QImage image, QSize maxSize)
 {
     if (image.isNull() || !maxSize.isValid() || maxSize.isEmpty())
         return image;
-    const QSize target = ImageFileReader::fittedSize(image.size(), maxSize);
-    if (target == image.size())
-        return image;
-    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return PictureRows::reduced(image, ImageFileReader::fittedSize(image.size(), maxSize));
 }
 
 // The size to ask Qt's reader for. A JPEG is decoded at 1/2, 1/4 or 1/8 of its size in the
@@ -119,103 +119,6 @@ QString damageText(Damage damage)
     return {};
 }
 
-// A GIF's block structure, walked from its header to its trailer without decoding: Qt's reader
-// shows a file cut short without a word, as far as its data goes.
-Damage gifStructure(QIODevice *device)
-{
-    if (!device || !device->seek(0))
-        return Damage::None;
-    auto byte = [&](int &value) {
-        char c = 0;
-        if (!device->getChar(&c))
-            return false;
-        value = uchar(c);
-        return true;
-    };
-    auto skip = [&](qint64 count) { return count == 0 || device->skip(count) == count; };
-    // Sub-blocks, each a length byte and as many bytes, up to an empty one.
-    auto subBlocks = [&] {
-        for (int length = 0;;) {
-            if (!byte(length))
-                return false;
-            if (length == 0)
-                return true;
-            if (!skip(length))
-                return false;
-        }
-    };
-    char head[13];
-    if (device->read(head, sizeof head) != qint64(sizeof head))
-        return Damage::EndsEarly;
-    if (std::memcmp(head, "GIF", 3) != 0)
-        return Damage::None;
-    if ((uchar(head[10]) & 0x80) && !skip(3 << ((uchar(head[10]) & 7) + 1)))
-        return Damage::EndsEarly;
-    for (int introducer = 0;;) {
-        if (DecodeInterrupt::shouldStop())
-            return Damage::None;
-        if (!byte(introducer))
-            return Damage::EndsEarly;
-        if (introducer == 0x3B) // the trailer
-            return Damage::None;
-        if (introducer == 0x21) { // an extension: its label and its sub-blocks
-            int label = 0;
-            if (!byte(label) || !subBlocks())
-                return Damage::EndsEarly;
-        } else if (introducer == 0x2C) { // an image: its descriptor, colour table, code size and data
-            char descriptor[9];
-            int codeSize = 0;
-            if (device->read(descriptor, sizeof descriptor) != qint64(sizeof descriptor)
-                || ((uchar(descriptor[8]) & 0x80) && !skip(3 << ((uchar(descriptor[8]) & 7) + 1))) || !byte(codeSize))
-                return Damage::EndsEarly;
-            if (codeSize < 2 || codeSize > 11)
-                return Damage::Corrupt;
-            if (!subBlocks())
-                return Damage::EndsEarly;
-        } else {
-            return Damage::Corrupt;
-        }
-    }
-}
-
-// Makes the rows of an uncompressed BMP that lie past the end of its file grey (Qt's reader leaves
-// them as they were); the rows read are kept. Other layouts are left as they are.
-void greyRowsPastTheEnd(QIODevice *device, QImage &image)
-{
-    char head[34];
-    if (!device || image.isNull() || !device->seek(0) || device->read(head, sizeof head) != qint64(sizeof head)
-        || std::memcmp(head, "BM", 2) != 0)
-        return;
-    const qint64 dataAt = qFromLittleEndian<quint32>(head + 10);
-    const quint32 dibBytes = qFromLittleEndian<quint32>(head + 14);
-    qint64 width = 0, height = 0, bits = 0, compression = 0;
-    if (dibBytes == 12) {
-        width = qFromLittleEndian<quint16>(head + 18);
-        height = qFromLittleEndian<quint16>(head + 20);
-        bits = qFromLittleEndian<quint16>(head + 24);
-    } else if (dibBytes >= 40) {
-        width = std::abs(qint64(qFromLittleEndian<qint32>(head + 18)));
-        height = qFromLittleEndian<qint32>(head + 22);
-        bits = qFromLittleEndian<quint16>(head + 28);
-        compression = qFromLittleEndian<quint32>(head + 30);
-    }
-    const bool bottomUp = height > 0;
-    height = std::abs(height);
-    // Uncompressed rows (and bit fields) only: their size is fixed.
-    if ((compression != 0 && compression != 3) || bits <= 0 || width != image.width() || height != image.height())
-        return;
-    const qint64 rowBytes = (width * bits + 31) / 32 * 4;
-    const qint64 rows = std::clamp<qint64>((device->size() - dataAt) / std::max<qint64>(rowBytes, 1), 0, height);
-    if (rows == height)
-        return;
-    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
-        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    for (qint64 stored = rows; stored < height; ++stored) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(int(bottomUp ? height - 1 - stored : stored)));
-        std::fill(line, line + image.width(), 0xff808080u);
-    }
-}
-
 // The length a file's header says the file has, for the formats whose header says it (WebP's
 // RIFF size, ICO and cursor entries, an Apple icon's length); -1 when it does not. Their readers
 // read what they need at once and so never ask past the end of a file cut short.
@@ -265,12 +168,6 @@ Damage qtReadDamage(QImageReader &reader, const QByteArray &format, bool read, b
                          || format == "svgz";
     if (file && declaredLength(file, format) > file->size())
         return Damage::EndsEarly;
-    if (format == "gif" && file) {
-        const Damage structure = gifStructure(file);
-        if (structure != Damage::None || (!read && !image.isNull()))
-            return structure == Damage::None ? Damage::Corrupt : structure;
-        return Damage::None;
-    }
     if (!read && !image.isNull())
         return pastEnd && !chunked ? Damage::EndsEarly : Damage::Corrupt;
     if (pastEnd && !chunked)
@@ -319,22 +216,24 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
         facts->size = size;
     if (DecodeInterrupt::shouldStop())
         return stopped(facts);
-    // Readers that cannot decode at a reduced size decode the whole picture, then scale it.
+    // Readers that cannot decode at a reduced size decode the whole picture, which is then
+    // averaged down on this thread (Qt's reader would scale it on its thread pool).
     qint64 held = pixelBytes(size);
     if (format == "gif") {
-        // A GIF's frames are drawn on its screen, of the size its header gives whatever the
-        // frames' own, over a copy of it.
+        // Qt's reader draws a GIF's frames on its screen, of the size its header gives whatever
+        // the frames' own, over a copy of it.
         const QSize screen = gifScreen(reader.device());
         held = DecodeMemoryBudget::product({std::max(pixelBytes(size), pixelBytes(screen)), 2});
     }
     if (maxSize.isValid() && !maxSize.isEmpty() && size.isValid() && !size.isEmpty()) {
         const QSize target = ImageFileReader::fittedSize(size, maxSize);
-        if (target != size) {
+        if (target != size && reader.supportsOption(QImageIOHandler::ScaledSize)) {
             const QSize decoded = jpegDecodeSize(reader, size, target);
             reader.setScaledSize(decoded);
-            held = DecodeMemoryBudget::sum(
-                {reader.supportsOption(QImageIOHandler::ScaledSize) ? pixelBytes(decoded) : held, pixelBytes(decoded),
-                 pixelBytes(target)});
+            held = DecodeMemoryBudget::sum({pixelBytes(decoded), pixelBytes(target)});
+        } else if (target != size) {
+            // The row and the averaged picture beside the whole one, and the result.
+            held = DecodeMemoryBudget::sum({held, DecodeMemoryBudget::product({pixelBytes(target), 8})});
         }
     }
     held = DecodeMemoryBudget::sum({held, fileBytes});
@@ -374,9 +273,6 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
         // or convert the picture when it is complete, or leave rows unwritten): nothing rather
         // than noise.
         image = QImage();
-    } else if (format == "bmp") {
-        // Qt's BMP reader stops where the file does and leaves the rest unwritten.
-        greyRowsPastTheEnd(reader.device(), image);
     }
     if (image.isNull())
         return {};
@@ -444,7 +340,26 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     const QSize target = ImageFileReader::fittedSize(result.fullSize, maxSize);
     if (result.image.size() == target)
         return std::move(result.image);
-    return result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return PictureRows::reduced(result.image, target);
+}
+
+// The registered reader that reads the opened file: one registered for its extension whose header
+// it is, else one that tells its files by their content.
+std::optional<ImageFileReader::ImageRepClass> registeredReader(QFile &file, const QString &suffix)
+{
+    std::vector<ImageFileReader::ImageRepClass> classes;
+    {
+        QMutexLocker lock(&registryMutex());
+        classes = registry();
+    }
+    const QByteArray head = file.peek(ImageFileReader::headBytes);
+    for (const bool byName : {true, false})
+        for (const ImageFileReader::ImageRepClass &repClass : classes)
+            if ((byName ? repClass.fileTypes.contains(suffix)
+                        : repClass.byContent && !repClass.fileTypes.contains(suffix))
+                && repClass.pictureSize(head).isValid())
+                return repClass;
+    return std::nullopt;
 }
 
 bool isTiffName(const QString &path)
@@ -459,9 +374,18 @@ void ImageFileReader::registerImageRepClass(const ImageRepClass &repClass)
 {
     QMutexLocker lock(&registryMutex());
     for (const ImageRepClass &known : registry())
-        if (known.imageWithData == repClass.imageWithData)
+        if (known.imageWithDevice == repClass.imageWithDevice)
             return;
     registry().push_back(repClass);
+}
+
+QSize ImageFileReader::movieStillSize(const QString &path)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
+        return {};
+    const std::optional<ImageRepClass> repClass = registeredReader(file, QFileInfo(path).suffix().toLower());
+    return repClass && repClass->movieStill ? repClass->pictureSize(file.peek(headBytes)) : QSize();
 }
 
 QString ImageFileReader::refusalText(Facts::Refusal refusal)
@@ -574,26 +498,13 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     if (DecodeInterrupt::shouldStop())
         return stopped(facts);
     const QString suffix = QFileInfo(path).suffix().toLower();
-    {
-        std::vector<ImageRepClass> classes;
-        {
-            QMutexLocker lock(&registryMutex());
-            classes = registry();
-        }
-        for (const ImageRepClass &repClass : classes) {
-            if (!repClass.fileTypes.contains(suffix))
-                continue;
-            // The file and, about, its picture.
-            const DecodeMemoryBudget::Reservation reservation =
-                DecodeMemoryBudget::shared().reserve(DecodeMemoryBudget::product({QFileInfo(path).size(), 3}));
-            const QByteArray data = readWholeFile(path);
-            if (!repClass.canInitWithData(data))
-                break;
-            QImage image = repClass.imageWithData(data);
-            if (facts)
-                facts->size = image.size();
-            return fitted(std::move(image), maxSize);
-        }
+    if (const std::optional<ImageRepClass> repClass = registeredReader(file, suffix)) {
+        // The registered readers read the file as it comes, a row at a time, and take their
+        // share of the decoding budget themselves.
+        QImage image = repClass->imageWithDevice(file, maxSize, facts);
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        return image;
     }
 
     if (maxSize.isValid() && !maxSize.isEmpty()) {

@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QStringList>
 
+class QIODevice;
+
 // The program's reading of image files: Qt's image readers with the image format plugins, camera
 // RAW files that Qt cannot read through LibRaw, and the readers other parts of the program
 // register for their own file types. Pictures come unturned (as stored); the orientation is in
@@ -12,13 +14,26 @@
 class ImageFileReader
 {
 public:
-    // A reader registered by another module; it is asked first for files of its types.
+    struct Facts;
+    // A reader registered by another module; it is asked first for files of its types, and for
+    // files of any name whose content it tells by a signature.
     struct ImageRepClass {
         QStringList fileTypes; // lower-case extensions
-        bool (*canInitWithData)(const QByteArray &data) = nullptr;
-        QImage (*imageWithData)(const QByteArray &data) = nullptr;
+        // The picture's size as the file's first bytes (up to headBytes) give it; invalid when
+        // they are no header this reader reads.
+        QSize (*pictureSize)(const QByteArray &head) = nullptr;
+        // The picture read from the device (from its start), whole or, with a valid box, fitted
+        // into it and reduced as its rows are read; `facts` get its size and why there is none.
+        QImage (*imageWithDevice)(QIODevice &device, QSize box, Facts *facts) = nullptr;
+        bool byContent = false;  // its header has a signature: read under any name
+        bool movieStill = false; // a still the movie readers would open (Movie reads it here)
     };
     static void registerImageRepClass(const ImageRepClass &repClass);
+    static constexpr qint64 headBytes = 4096;
+
+    // The size of the picture of a file that a registered reader marked movieStill reads; invalid
+    // for any other file.
+    static QSize movieStillSize(const QString &path);
 
     // What a read learnt of the file beside its picture.
     struct Facts {
@@ -38,8 +53,9 @@ public:
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
-    // decoding, a TIFF's reduced image or its rows averaged as they are read, a PNG's rows
-    // averaged likewise, a camera's embedded preview, or a half-size RAW decode. Only regular
+    // decoding, a TIFF's reduced image or its rows averaged as they are read, the rows of PNG
+    // files and of the registered readers' files averaged likewise, a camera's embedded preview,
+    // or a half-size RAW decode; a picture decoded whole is reduced on the reading thread. Only regular
     // files are read: a device, a pipe or a socket, also behind a link, gives null at once. Every
     // decode waits for its share of the process's decoding budget (DecodeMemoryBudget), estimated
     // from the header before the decoder reserves anything, and a picture whose share would exceed

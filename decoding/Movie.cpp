@@ -2,7 +2,9 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/ImageFileReader.h"
 #include "decoding/MovieSource_p.h"
+#include "decoding/PictureRows.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -38,6 +40,53 @@ const MovieReaders *loadMovieReaders(QString *why)
     return nullptr;
 }
 
+// A still that a reader registered with the image reading reads (Photoshop files): its rows read
+// and reduced as they come, within the decoding budget, where the movie readers would decode the
+// whole picture at once.
+class ImageReaderStill final : public Movie::Source
+{
+public:
+    ImageReaderStill(QString path, QSize size) : m_path(std::move(path)), m_size(size) {}
+
+    Movie::Kind kind() const override { return Movie::Kind::Still; }
+    // One picture, shown for a second.
+    MovieTime duration() const override { return MovieTime{Movie::movieTimeScale, Movie::movieTimeScale}; }
+    QSize naturalSize() const override { return m_size; }
+    QImage frameImageAtTime(MovieTime, QSize size, const FrameLimits &, QString *error, QString *damage) override
+    {
+        // Every time shows the one picture: read once for a size.
+        if (!m_last.isNull() && size == m_lastSize) {
+            *damage = m_lastDamage;
+            return m_last;
+        }
+        ImageFileReader::Facts facts;
+        QImage image;
+        {
+            const DecodeReport::Scope report;
+            image = ImageFileReader::read(m_path, size, &facts);
+            *damage = report.damage();
+        }
+        if (image.isNull()) {
+            *error = facts.refusal != ImageFileReader::Facts::Refusal::None
+                         ? ImageFileReader::refusalText(facts.refusal)
+                         : QStringLiteral("the picture does not decode");
+            return {};
+        }
+        // Exactly the size asked for, as a movie's frames are.
+        m_last = size.isValid() && !size.isEmpty() ? PictureRows::reduced(image, size) : image;
+        m_lastSize = size;
+        m_lastDamage = *damage;
+        return m_last;
+    }
+
+private:
+    QString m_path;
+    QSize m_size;
+    QImage m_last; // the picture last read, at m_lastSize
+    QSize m_lastSize;
+    QString m_lastDamage;
+};
+
 } // namespace
 
 const MovieReaders *movieReaders(QString *error)
@@ -61,6 +110,8 @@ std::unique_ptr<Movie> Movie::open(const QString &path, QString *error)
     }
     const QByteArray head = file.read(1024);
     file.close();
+    if (const QSize still = ImageFileReader::movieStillSize(path); still.isValid())
+        return std::unique_ptr<Movie>(new Movie(path, std::make_unique<ImageReaderStill>(path, still)));
     const MovieReaders *readers = movieReaders(error);
     if (!readers)
         return nullptr;

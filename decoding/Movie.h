@@ -16,9 +16,9 @@ struct MovieTime {
 };
 
 // A time-based medium opened for reading pictures out of it: movies (through FFmpeg), the still
-// formats the movie framework also opened (Photoshop, PhotoCD), and PDF documents, whose pages are
-// its frames (one second each). Everything here is synchronous; one Movie is used by one thread
-// at a time, while separate Movies may be used on separate threads.
+// formats the movie framework also opened (Photoshop files through the image reading's reader,
+// PhotoCD through FFmpeg), and PDF documents, whose pages are its frames (one second each). Everything here is
+// synchronous; one Movie is used by one thread at a time, while separate Movies may be used on separate threads.
 //
 // Playback is MoviePlayer's (Qt Multimedia); it asks this class for the track's rotation.
 class Movie

@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -159,6 +160,71 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
     return image;
 }
 
+// Poppler draws an image by going over every pixel its dictionary claims, however few its data
+// hold, in one drawing call that no deadline reaches: an image claiming tera-pixels holds its page
+// for good. Images are stream objects, which a PDF never keeps inside compressed object streams,
+// so their dictionaries are in the file as text: one that claims more than could be drawn in any
+// page's time is found here, before a page is drawn.
+constexpr qint64 maxImagePixels = 1'000'000'000;
+
+// The number after `key` in `dictionary`, unless it is a reference to another object; -1 when
+// there is none.
+qint64 directNumber(const QByteArray &dictionary, const char *key)
+{
+    const qsizetype at = dictionary.indexOf(key);
+    if (at < 0)
+        return -1;
+    qsizetype i = at + qsizetype(std::strlen(key));
+    auto spaces = [&] {
+        while (i < dictionary.size() && std::isspace(uchar(dictionary[i])))
+            ++i;
+    };
+    auto number = [&] {
+        qint64 value = -1;
+        for (; i < dictionary.size() && std::isdigit(uchar(dictionary[i])); ++i)
+            value = std::min<qint64>(qint64(1) << 40, std::max<qint64>(value, 0) * 10 + (dictionary[i] - '0'));
+        return value;
+    };
+    spaces();
+    const qint64 value = number();
+    spaces();
+    // "N G R": an object's number, not the value.
+    if (number() >= 0) {
+        spaces();
+        if (i < dictionary.size() && dictionary[i] == 'R')
+            return -1;
+    }
+    return value;
+}
+
+bool claimsHugeImage(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // Read a megabyte at a time; a dictionary that spans two pieces is whole in the overlap.
+    constexpr qint64 piece = qint64(1) << 20;
+    constexpr qsizetype overlap = 4096;
+    QByteArray window;
+    while (!file.atEnd()) {
+        window = window.right(overlap) + file.read(piece);
+        for (qsizetype at = window.indexOf("/Image"); at >= 0; at = window.indexOf("/Image", at + 6)) {
+            const qsizetype after = at + 6;
+            if (after < window.size() && std::isalnum(uchar(window[after])))
+                continue; // another name (ImageMask, ImageB)
+            // The object's dictionary: from its "obj" to its stream.
+            const qsizetype begin = std::max<qsizetype>(0, window.lastIndexOf("obj", at));
+            qsizetype end = window.indexOf("stream", at);
+            end = end < 0 ? window.size() : end;
+            const QByteArray dictionary = window.mid(begin, std::min<qsizetype>(end - begin, 2 * overlap));
+            const qint64 width = directNumber(dictionary, "/Width"), height = directNumber(dictionary, "/Height");
+            if (width > 0 && height > 0 && width * height > maxImagePixels)
+                return true;
+        }
+    }
+    return false;
+}
+
 class PdfSource final : public Movie::Source
 {
 public:
@@ -177,6 +243,7 @@ private:
     QString m_path;
     std::unique_ptr<Poppler::Document> m_document;
     QSize m_naturalSize;
+    bool m_hugeImage = false;
 };
 
 // A page's size in points, one pixel each.
@@ -200,6 +267,7 @@ bool PdfSource::open(const QString &path, QString *error)
     if (!first)
         return false;
     m_naturalSize = pagePixels(*first);
+    m_hugeImage = claimsHugeImage(path);
     return true;
 }
 
@@ -216,6 +284,11 @@ QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits
     if (!PdfPage::isDrawableSize(size)) {
         if (error)
             *error = QStringLiteral("the page is too large to draw");
+        return {};
+    }
+    if (m_hugeImage) {
+        if (error)
+            *error = QStringLiteral("the document holds a picture too large to draw");
         return {};
     }
     // The decoder program draws its pages itself: it is bounded already, and starts no programs.

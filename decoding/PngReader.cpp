@@ -7,6 +7,7 @@
 #include "platform/FileAccess.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/LibraryMessages.h"
+#include "decoding/PictureRows.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -358,7 +359,7 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     if (state->info && decode(*state)) {
         result.image = std::move(state->image);
         if (result.image.size() != target)
-            result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            result.image = PictureRows::reduced(result.image, target);
     }
     result.libraryBytes = state->allocations.peak;
     return result;

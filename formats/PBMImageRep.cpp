@@ -1,23 +1,29 @@
 #include "formats/PBMImageRep.h"
 
-#include "formats/PBMHeader.h"
+#include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
-#include "decoding/ImageFileReader.h"
+#include "decoding/PictureRows.h"
+#include "formats/ImageRepInput.h"
+#include "formats/PBMHeader.h"
+
+#include <QIODevice>
 
 #include <algorithm>
-#include <cstring>
+#include <vector>
 
 namespace {
 
-// Bytes of picture data the header promises, or -1 when the picture is implausible.
-qint64 pictureBytes(const PBMHeader &header, int samplesPerPixel, int bytesPerSample)
+// A header this reader reads: a binary type with sides, and but for bitmaps a largest sample
+// value of at most 16 bits.
+std::optional<PBMHeader> binaryHeader(const QByteArray &head)
 {
-    const qint64 w = header.width(), h = header.height();
-    if (w <= 0 || h <= 0 || w * h > PBMImageRep::maxPixels)
-        return -1;
-    if (header.pnmType() == 4)
-        return h * ((w + 7) / 8);
-    return w * h * samplesPerPixel * bytesPerSample;
+    std::optional<PBMHeader> header = PBMHeader::initWithData(head);
+    if (!header || header->errorNumber() != PBMHeader::NoError || header->pnmType() < 4 || header->pnmType() > 6
+        || header->width() <= 0 || header->height() <= 0)
+        return std::nullopt;
+    if (header->pnmType() != 4 && (header->depth() <= 0 || header->depth() > 65535))
+        return std::nullopt;
+    return header;
 }
 
 } // namespace
@@ -32,7 +38,7 @@ const bool ovn_pbm_image_rep_registered = (PBMImageRep::registerImageRepClass(),
 void PBMImageRep::registerImageRepClass()
 {
     ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &PBMImageRep::canInitWithData, &PBMImageRep::initWithData});
+        {imageUnfilteredFileTypes(), &PBMImageRep::pictureSize, &PBMImageRep::imageWithDevice, true, false});
 }
 
 const QStringList &PBMImageRep::imageUnfilteredFileTypes()
@@ -64,74 +70,78 @@ QList<QImage> PBMImageRep::imageRepsWithData(const QByteArray &data)
 
 QImage PBMImageRep::initWithData(const QByteArray &data)
 {
-    const std::optional<PBMHeader> header = PBMHeader::initWithData(data);
-    if (!header || header->errorNumber() != PBMHeader::NoError)
+    return ImageRepInput::readBytes(&PBMImageRep::imageWithDevice, data);
+}
+
+QSize PBMImageRep::pictureSize(const QByteArray &head)
+{
+    const std::optional<PBMHeader> header = binaryHeader(head);
+    return header ? QSize(header->width(), header->height()) : QSize();
+}
+
+QImage PBMImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
+{
+    if (!device.seek(0))
+        return {};
+    const std::optional<PBMHeader> header = binaryHeader(device.read(ImageFileReader::headBytes));
+    if (!header)
         return {};
     const int type = header->pnmType();
-    if (type < 4 || type > 6)
-        return {};
     const int samples = type == 6 ? 3 : 1;
-    const int maxval = header->depth();
-    if (type != 4 && (maxval <= 0 || maxval > 65535))
-        return {};
+    const int maxval = type == 4 ? 1 : header->depth();
     const int bytesPerSample = maxval > 255 ? 2 : 1;
-    const qint64 needed = pictureBytes(*header, samples, bytesPerSample);
-    const qint64 available = data.size() - header->inputIndex();
-    if (needed < 0 || needed > 16 * std::max<qint64>(available, 0) + (qint64(1) << 20))
+    const qint64 w = header->width(), h = header->height();
+    const qint64 rowBytes = type == 4 ? (w + 7) / 8 : w * samples * bytesPerSample;
+    // A picture the data could not hold a sixteenth of is no picture: a few bytes must not make
+    // us read or fill gigabytes.
+    const qint64 available = std::max<qint64>(0, device.size() - header->inputIndex());
+    if (w * h > maxPixels || rowBytes * h > 16 * available + (qint64(1) << 20))
         return {};
 
-    const int w = header->width(), h = header->height();
-    const auto *in = reinterpret_cast<const uchar *>(data.constData()) + header->inputIndex();
-    const uchar *end = reinterpret_cast<const uchar *>(data.constData()) + data.size();
-
-    if (type == 4) {
-        // A set bit is black, as in the file; rows are whole bytes.
-        QImage image(w, h, QImage::Format_Mono);
-        if (image.isNull())
-            return {};
-        image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
-        image.fill(0);
-        const qsizetype rowBytes = (qsizetype(w) + 7) / 8;
-        for (int y = 0; y < h && in < end; ++y) {
-            const qsizetype n = std::min<qsizetype>(rowBytes, end - in);
-            std::memcpy(image.scanLine(y), in, size_t(n));
-            in += n;
-        }
-        if (available < needed)
-            DecodeReport::damaged(QStringLiteral("the data ends early"));
-        return image;
-    }
-
-    QImage image(w, h, type == 6 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
-    if (image.isNull())
+    PictureRows rows(QSize(int(w), int(h)), box);
+    std::vector<uchar> level(size_t(maxval) + 1);
+    if (!rows.start(DecodeMemoryBudget::sum({rowBytes, ImageRepInput::bufferBytes, qint64(level.size())}), facts))
         return {};
-    const qsizetype rowSamples = qsizetype(w) * samples;
     // Samples are scaled from 0..maxval to 0..255; a sample above maxval counts as maxval.
-    int y = 0;
-    for (; y < h && in < end; ++y) {
-        uchar *out = image.scanLine(y);
-        if (maxval == 255) {
-            const qsizetype n = std::min<qsizetype>(rowSamples, end - in);
-            std::memcpy(out, in, size_t(n));
-            std::memset(out + n, 0x80, size_t(rowSamples - n));
-            in += n;
-            continue;
-        }
-        for (qsizetype i = 0; i < rowSamples; ++i) {
-            if (end - in < bytesPerSample) {
-                std::memset(out + i, 0x80, size_t(rowSamples - i));
-                in = end;
-                break;
+    for (int v = 0; v <= maxval; ++v)
+        level[size_t(v)] = uchar(v * 255 / maxval);
+    ImageRepInput input(device, header->inputIndex());
+    std::vector<uchar> line(static_cast<size_t>(rowBytes));
+    // What the data does not hold is grey, as a cut JPEG or PNG shows (white for a bitmap).
+    const QRgb rest = type == 4 ? 0xffffffffu : PictureRows::missing;
+    while (!rows.isComplete()) {
+        if (DecodeInterrupt::shouldStop())
+            return {};
+        const qint64 got = input.read(line.data(), rowBytes);
+        QRgb *out = rows.row();
+        const uchar *in = line.data();
+        // The whole pixels the row holds.
+        const qint64 pixels = type == 4 ? std::min(w, got * 8) : got / (samples * bytesPerSample);
+        if (type == 4) {
+            // A set bit is black, as in the file; rows are whole bytes.
+            for (qint64 x = 0; x < pixels; ++x)
+                out[x] = (in[x >> 3] >> (7 - (x & 7))) & 1 ? 0xff000000u : 0xffffffffu;
+        } else if (bytesPerSample == 1) {
+            const bool exact = maxval == 255;
+            for (qint64 x = 0; x < pixels; ++x, in += samples) {
+                const int r = exact ? in[0] : level[std::min<size_t>(in[0], size_t(maxval))];
+                const int g = samples == 1 ? r : exact ? in[1] : level[std::min<size_t>(in[1], size_t(maxval))];
+                const int b = samples == 1 ? r : exact ? in[2] : level[std::min<size_t>(in[2], size_t(maxval))];
+                out[x] = qRgb(r, g, b);
             }
-            const int v = bytesPerSample == 2 ? (in[0] << 8) | in[1] : in[0];
-            in += bytesPerSample;
-            out[i] = uchar(std::min(v, maxval) * 255 / maxval);
+        } else {
+            auto sample = [&](const uchar *p) { return level[std::min<size_t>((p[0] << 8) | p[1], size_t(maxval))]; };
+            for (qint64 x = 0; x < pixels; ++x, in += 2 * samples) {
+                const int r = sample(in);
+                out[x] = samples == 1 ? qRgb(r, r, r) : qRgb(r, sample(in + 2), sample(in + 4));
+            }
+        }
+        std::fill(out + pixels, out + w, rest);
+        rows.next();
+        if (got < rowBytes) {
+            DecodeReport::damaged(QStringLiteral("the data ends early"));
+            break;
         }
     }
-    // What the data does not hold is grey, as a cut JPEG or PNG shows, and the file is damaged.
-    for (; y < h; ++y)
-        std::memset(image.scanLine(y), 0x80, size_t(rowSamples));
-    if (available < needed)
-        DecodeReport::damaged(QStringLiteral("the data ends early"));
-    return image;
+    return rows.take(rest);
 }

@@ -1,9 +1,13 @@
 #include "formats/TGAImageRep.h"
 
+#include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
+#include "decoding/PictureRows.h"
+#include "formats/ImageRepInput.h"
 
+#include <QIODevice>
 #include <QtEndian>
 
 #include <algorithm>
@@ -83,6 +87,138 @@ QRgb colourOf(const uchar *p, int bytes)
     }
 }
 
+// Whether the alpha bits a picture stores count: as stored, or not at all (a picture whose every
+// pixel is transparent, as writers that leave the bits zero store them).
+enum class Alpha { AsStored, Ignored };
+
+QImage readTga(QIODevice &device, QSize box, ImageFileReader::Facts *facts, Alpha alphaMode)
+{
+    if (!device.seek(0))
+        return {};
+    const QByteArray head = device.read(headerBytes);
+    if (!TGAImageRep::canInitWithData(head))
+        return {};
+    const Header h = headerOf(head);
+    const qint64 pixels = qint64(h.width) * h.height;
+    // A run-length packet of 1 + pixelBytes bytes gives at most 128 pixels.
+    if (pixels > TGAImageRep::maxPixels || pixels > (device.size() + 1) * 128)
+        return {};
+    ImageRepInput input(device, headerBytes + h.idLength);
+
+    // The colour map, when there is one: its entries as ARGB32.
+    std::vector<QRgb> map;
+    if (h.mapType == 1) {
+        const int entryBytes = (h.mapBits + 7) / 8;
+        std::vector<uchar> entries(size_t(h.mapLength) * size_t(entryBytes));
+        if (!input.readAll(entries.data(), qint64(entries.size())))
+            return {};
+        map.reserve(size_t(h.mapLength));
+        for (size_t i = 0; i < entries.size(); i += size_t(entryBytes))
+            map.push_back(colourOf(entries.data() + i, entryBytes));
+    }
+    const int bytes = h.pixelBytes();
+    const int alphaBits = h.descriptor & 0x0f;
+    const bool topFirst = h.descriptor & 0x20;
+    const bool rightFirst = h.descriptor & 0x10;
+    // Alpha counts only where the header gives it bits and some pixel uses it: many writers leave
+    // it all zero in pictures without transparency (read again without it, below).
+    const bool alpha = alphaMode == Alpha::AsStored
+                       && ((h.kind() == 2 && bytes == 4 && alphaBits > 0) || (h.kind() == 1 && h.mapBits == 32)
+                           || (h.kind() == 3 && bytes == 2 && alphaBits > 0));
+    auto pixelOf = [&](const uchar *p) -> QRgb {
+        QRgb colour;
+        switch (h.kind()) {
+        case 1: {
+            const int index = (bytes == 1 ? p[0] : p[0] | (p[1] << 8)) - h.mapFirst;
+            colour = index >= 0 && index < int(map.size()) ? map[size_t(index)] : qRgb(0, 0, 0);
+            break;
+        }
+        case 3: // grey, and in 16 bits its alpha after it
+            colour = qRgba(p[0], p[0], p[0], bytes == 2 ? p[1] : 255);
+            break;
+        default:
+            colour = colourOf(p, bytes);
+        }
+        return alpha ? colour : colour | 0xff000000u;
+    };
+
+    PictureRows rows(QSize(h.width, h.height), box,
+                     topFirst ? PictureRows::Order::TopFirst : PictureRows::Order::BottomFirst, alpha);
+    const qint64 rowBytes = qint64(h.width) * bytes;
+    if (!rows.start(DecodeMemoryBudget::sum({rowBytes, ImageRepInput::bufferBytes, qint64(map.size()) * 4}), facts))
+        return {};
+    std::vector<uchar> line(static_cast<size_t>(rowBytes));
+    // Pixels in stored order; a run may go on into the next row.
+    int x = 0;
+    bool anyVisible = false;
+    auto put = [&](QRgb colour) {
+        rows.row()[rightFirst ? h.width - 1 - x : x] = colour;
+        anyVisible = anyVisible || qAlpha(colour) != 0;
+        if (++x == h.width) {
+            rows.next();
+            x = 0;
+        }
+    };
+    bool endsEarly = false, corrupt = false;
+    while (!rows.isComplete() && !endsEarly) {
+        if (DecodeInterrupt::shouldStop())
+            return {};
+        if (!h.runLength()) {
+            const qint64 got = input.read(line.data(), rowBytes);
+            for (qint64 i = 0; i + bytes <= got; i += bytes)
+                put(pixelOf(line.data() + i));
+            endsEarly = got < rowBytes;
+            continue;
+        }
+        // A row's worth of packets, or as far as a run goes on.
+        for (qint64 left = h.width; left > 0 && !rows.isComplete();) {
+            const int packet = input.byte();
+            if (packet < 0) {
+                endsEarly = true;
+                break;
+            }
+            const qint64 remaining = pixels - qint64(rows.rowsDone()) * h.width - x;
+            const int count = (packet & 0x7f) + 1;
+            if (count > remaining)
+                corrupt = true;
+            const int n = int(std::min<qint64>(count, remaining));
+            if (packet & 0x80) {
+                uchar p[4];
+                if (!input.readAll(p, bytes)) {
+                    endsEarly = true;
+                    break;
+                }
+                const QRgb colour = pixelOf(p);
+                for (int i = 0; i < n; ++i)
+                    put(colour);
+            } else {
+                const qint64 got = input.read(line.data(), qint64(n) * bytes);
+                for (qint64 i = 0; i + bytes <= got; i += bytes)
+                    put(pixelOf(line.data() + i));
+                if (got < qint64(n) * bytes) {
+                    endsEarly = true;
+                    break;
+                }
+                input.skip(qint64(count - n) * bytes);
+            }
+            left -= n;
+        }
+    }
+    if (endsEarly)
+        DecodeReport::damaged(QStringLiteral("the data ends early"));
+    else if (corrupt)
+        DecodeReport::damaged(QStringLiteral("the data is corrupt"));
+    // The row the data ended in keeps the pixels it has.
+    if (x > 0) {
+        std::fill(rows.row() + (rightFirst ? 0 : x), rows.row() + (rightFirst ? h.width - x : h.width),
+                  PictureRows::missing);
+        rows.next();
+    }
+    if (alpha && !anyVisible)
+        return readTga(device, box, facts, Alpha::Ignored);
+    return rows.take();
+}
+
 } // namespace
 
 // Registered when the program loads, before any image is opened (formats/CMakeLists.txt keeps the
@@ -95,7 +231,7 @@ const bool ovn_tga_image_rep_registered = (TGAImageRep::registerImageRepClass(),
 void TGAImageRep::registerImageRepClass()
 {
     ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &TGAImageRep::canInitWithData, &TGAImageRep::initWithData});
+        {imageUnfilteredFileTypes(), &TGAImageRep::pictureSize, &TGAImageRep::imageWithDevice, false, false});
 }
 
 const QStringList &TGAImageRep::imageUnfilteredFileTypes()
@@ -111,120 +247,18 @@ bool TGAImageRep::canInitWithData(const QByteArray &data)
 
 QImage TGAImageRep::initWithData(const QByteArray &data)
 {
-    if (!canInitWithData(data))
-        return {};
-    const Header h = headerOf(data);
-    const auto *in = reinterpret_cast<const uchar *>(data.constData()) + headerBytes + h.idLength;
-    const uchar *end = reinterpret_cast<const uchar *>(data.constData()) + data.size();
-    const qint64 pixels = qint64(h.width) * h.height;
-    // A run-length packet of 1 + pixelBytes bytes gives at most 128 pixels; and no picture takes
-    // more than the whole decoding budget.
-    if (pixels > maxPixels || pixels > (qint64(data.size()) + 1) * 128
-        || pixels * 4 > DecodeMemoryBudget::shared().capacity())
-        return {};
+    return ImageRepInput::readBytes(&TGAImageRep::imageWithDevice, data);
+}
 
-    // The colour map, when there is one: its entries as ARGB32.
-    std::vector<QRgb> map;
-    if (h.mapType == 1) {
-        const int entryBytes = (h.mapBits + 7) / 8;
-        if (end - in < qint64(h.mapLength) * entryBytes)
-            return {};
-        map.reserve(size_t(h.mapLength));
-        for (int i = 0; i < h.mapLength; ++i, in += entryBytes)
-            map.push_back(colourOf(in, entryBytes));
-    }
-    const int bytes = h.pixelBytes();
-    const int alphaBits = h.descriptor & 0x0f;
-    const bool topFirst = h.descriptor & 0x20;
-    const bool rightFirst = h.descriptor & 0x10;
-    auto pixelOf = [&](const uchar *p) -> QRgb {
-        switch (h.kind()) {
-        case 1: {
-            const int index = (bytes == 1 ? p[0] : p[0] | (p[1] << 8)) - h.mapFirst;
-            return index >= 0 && index < int(map.size()) ? map[size_t(index)] : qRgb(0, 0, 0);
-        }
-        case 3: // grey, and in 16 bits its alpha after it
-            return qRgba(p[0], p[0], p[0], bytes == 2 ? p[1] : 255);
-        default:
-            return colourOf(p, bytes);
-        }
-    };
-
-    QImage image(h.width, h.height, QImage::Format_ARGB32);
-    if (image.isNull())
+QSize TGAImageRep::pictureSize(const QByteArray &head)
+{
+    if (!canInitWithData(head))
         return {};
-    image.fill(0xff808080u);
-    // Pixels in stored order; a run may go on into the next row.
-    qint64 done = 0;
-    bool endsEarly = false, corrupt = false;
-    // Alpha counts only where the header gives it bits and some pixel uses it: many writers leave
-    // it all zero in pictures without transparency.
-    const bool alphaStored = (h.kind() == 2 && bytes == 4 && alphaBits > 0) || (h.kind() == 1 && h.mapBits == 32)
-                             || (h.kind() == 3 && bytes == 2 && alphaBits > 0);
-    bool anyTranslucent = false, anyVisible = false;
-    auto put = [&](QRgb colour) {
-        anyTranslucent = anyTranslucent || qAlpha(colour) != 255;
-        anyVisible = anyVisible || qAlpha(colour) != 0;
-        const int storedRow = int(done / h.width), storedColumn = int(done % h.width);
-        const int y = topFirst ? storedRow : h.height - 1 - storedRow;
-        const int x = rightFirst ? h.width - 1 - storedColumn : storedColumn;
-        reinterpret_cast<QRgb *>(image.scanLine(y))[x] = colour;
-        ++done;
-    };
-    while (done < pixels) {
-        if (!h.runLength()) {
-            if (end - in < bytes) {
-                endsEarly = true;
-                break;
-            }
-            put(pixelOf(in));
-            in += bytes;
-            continue;
-        }
-        if (in == end) {
-            endsEarly = true;
-            break;
-        }
-        const int packet = *in++;
-        const int count = (packet & 0x7f) + 1;
-        if (count > pixels - done)
-            corrupt = true;
-        const int n = int(std::min<qint64>(count, pixels - done));
-        if (packet & 0x80) {
-            if (end - in < bytes) {
-                endsEarly = true;
-                break;
-            }
-            const QRgb colour = pixelOf(in);
-            in += bytes;
-            for (int i = 0; i < n; ++i)
-                put(colour);
-        } else {
-            for (int i = 0; i < n; ++i, in += bytes) {
-                if (end - in < bytes) {
-                    endsEarly = true;
-                    break;
-                }
-                put(pixelOf(in));
-            }
-            if (endsEarly)
-                break;
-            in += qint64(count - n) * bytes;
-        }
-    }
-    if (endsEarly)
-        DecodeReport::damaged(QStringLiteral("the data ends early"));
-    else if (corrupt)
-        DecodeReport::damaged(QStringLiteral("the data is corrupt"));
+    const Header h = headerOf(head);
+    return QSize(h.width, h.height);
+}
 
-    const bool alpha = alphaStored && anyTranslucent && anyVisible;
-    if (!alpha) {
-        for (int y = 0; y < image.height(); ++y) {
-            auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                row[x] |= 0xff000000u;
-        }
-        return image.convertToFormat(QImage::Format_RGB32);
-    }
-    return image;
+QImage TGAImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
+{
+    return readTga(device, box, facts, Alpha::AsStored);
 }

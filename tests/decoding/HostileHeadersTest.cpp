@@ -111,15 +111,14 @@ TEST(HostileHeaders, ADocumentImageClaimingTeraPixelsEndsWithItsReason)
     file.close();
     const std::unique_ptr<Movie> pdf = Movie::open(path);
     ASSERT_TRUE(pdf);
-    // The page is small; the image on it is what never finishes.
+    // The page is small; the image on it is what would never finish: refused before drawing, at
+    // once, whatever time there is.
     EXPECT_EQ(pdf->naturalSize(), QSize(200, 200));
-    for (const bool cancelled : {false, true}) {
-        SCOPED_TRACE(cancelled ? "cancelled" : "deadline");
-        const std::atomic<bool> cancel{cancelled};
-        const DecodeInterrupt::Scope scope(&cancel, std::chrono::seconds(2));
-        EXPECT_TRUE(pdf->frameImageAtTime(MovieTime{0, 600}, QSize(100, 100)).isNull());
-        EXPECT_FALSE(pdf->frameError().isEmpty());
-    }
+    const auto start = std::chrono::steady_clock::now();
+    const DecodeInterrupt::Scope scope(nullptr, std::chrono::seconds(60));
+    EXPECT_TRUE(pdf->frameImageAtTime(MovieTime{0, 600}, QSize(100, 100)).isNull());
+    EXPECT_EQ(pdf->frameError(), QStringLiteral("the document holds a picture too large to draw"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(HostileHeaders, EstimatesSaturateInsteadOfWrapping)

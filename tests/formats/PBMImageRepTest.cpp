@@ -2,6 +2,7 @@
 #include "formats/PBMImageRep.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
+#include "tests/formats/SceneFiles.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <vector>
 
 namespace {
 
@@ -159,8 +162,8 @@ TEST(PBMImageRepTest, ProgramImageReadingUsesThisReaderForItsFileTypes)
     file.close();
     const QImage image = ImageFileReader::read(path);
     ASSERT_FALSE(image.isNull());
-    // Qt's own reader would keep 16 bits; ours makes 8-bit RGB.
-    EXPECT_EQ(image.format(), QImage::Format_RGB888);
+    // Qt's own reader would keep 16 bits; ours makes 8 bits a sample.
+    EXPECT_EQ(image.format(), QImage::Format_RGB32);
     EXPECT_EQ(image.pixel(0, 0), qRgb(127, 0, 255));
 }
 
@@ -184,5 +187,57 @@ TEST(PBMImageRepTest, GimpExportsDecodeLikeTheirPlainTextTwins)
         const QImage reference = QImage::fromData(rawData);
         ASSERT_FALSE(reference.isNull());
         EXPECT_EQ(ours.convertToFormat(QImage::Format_RGB32), reference.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+// Large Netpbm files as cameras' converters write them (9 megapixels, 8 and 16 bits a sample),
+// grey ones and a dithered bitmap get their thumbnails from a thumbnail decoder.
+TEST(PBMImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimit)
+{
+    QTemporaryDir dir;
+    const QSize size(3472, 2604);
+    const struct {
+        const char *name;
+        int type;  // 4, 5 or 6
+        int bytes; // a sample's
+    } cases[] = {
+        {"colour", 6, 1}, {"colour, 16 bits", 6, 2}, {"grey", 5, 1}, {"grey, 16 bits", 5, 2}, {"bitmap", 4, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QStringLiteral("large.pnm"));
+        {
+            const scenefiles::Scene scene(size);
+            scenefiles::Writer file(path);
+            QByteArray header = "P" + QByteArray::number(c.type) + "\n" + QByteArray::number(size.width()) + " "
+                                + QByteArray::number(size.height()) + "\n";
+            if (c.type != 4)
+                header += QByteArray::number(c.bytes == 2 ? 65535 : 255) + "\n";
+            file.write(header);
+            // A bitmap dithered in 4 x 4 cells, so that its blocks average to the scene's greys.
+            static const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+            const int w = size.width(), samples = c.type == 6 ? 3 : 1;
+            std::vector<uchar> levels(size_t(w) * 3);
+            std::vector<uchar> row(c.type == 4 ? size_t(w + 7) / 8 : size_t(w) * size_t(samples * c.bytes));
+            for (int y = 0; y < size.height(); ++y) {
+                for (int s = 0; s < samples; ++s)
+                    scene.levels(c.type == 6 ? scenefiles::Scene::Channel(s) : scenefiles::Scene::Grey, y,
+                                 levels.data() + size_t(s) * size_t(w));
+                uchar *d = row.data();
+                if (c.type == 4) {
+                    std::fill(row.begin(), row.end(), uchar(0));
+                    for (int x = 0; x < w; ++x)
+                        if (levels[size_t(x)] * 16 < (bayer[y % 4][x % 4] * 2 + 1) * 255 / 2)
+                            d[x / 8] |= uchar(0x80 >> (x % 8));
+                } else {
+                    for (int x = 0; x < w; ++x)
+                        for (int s = 0; s < samples; ++s)
+                            for (int b = 0; b < c.bytes; ++b)
+                                *d++ = levels[size_t(s) * size_t(w) + size_t(x)];
+                }
+                file.write(row);
+            }
+        }
+        // A 4 x 4 dither holds 17 levels of grey.
+        scenefiles::expectThumbnailOfScene(path, size, c.type != 6, false, c.type == 4 ? 6.0 : 3.0);
     }
 }

@@ -1,11 +1,14 @@
 #include "formats/TGAImageRep.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
+#include "tests/formats/SceneFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <vector>
 
 namespace {
 
@@ -190,4 +193,57 @@ TEST(TGAImageRepTest, ProgramImageReadingUsesThisReaderForTgaFiles)
     file.close();
     EXPECT_EQ(ImageFileReader::read(path).size(), QSize(40, 32));
     EXPECT_EQ(ImageFileReader::read(path, QSize(20, 20)).size(), QSize(20, 16));
+}
+
+// Large TGA files of 16 megapixels get their thumbnails from a thumbnail decoder: raw and
+// run-length encoded, 24 and 32 bits, stored bottom first and top first.
+TEST(TGAImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimit)
+{
+    QTemporaryDir dir;
+    const QSize size(4608, 3456);
+    const Layout cases[] = {
+        {"true-colour 24, bottom first", 2, 24, false, 0},
+        {"true-colour 32, top first", 2, 32, true, 8},
+        {"run-length 24, bottom first", 10, 24, false, 0},
+        {"run-length 32, top first", 10, 32, true, 8},
+    };
+    for (const Layout &l : cases) {
+        SCOPED_TRACE(l.name);
+        const QString path = dir.filePath(QStringLiteral("large.tga"));
+        {
+            const scenefiles::Scene scene(size);
+            scenefiles::Writer file(path);
+            QByteArray header(18, '\0');
+            header[2] = char(l.imageType);
+            header[12] = char(size.width() & 0xff), header[13] = char(size.width() >> 8);
+            header[14] = char(size.height() & 0xff), header[15] = char(size.height() >> 8);
+            header[16] = char(l.bits);
+            header[17] = char((l.topFirst ? 0x20 : 0) | l.alphaBits);
+            file.write(header);
+            const int bytes = l.bits / 8;
+            std::vector<QRgb> pixels(static_cast<size_t>(size.width()));
+            std::vector<uchar> row(size_t(size.width()) * size_t(bytes + 1));
+            for (int stored = 0; stored < size.height(); ++stored) {
+                const int y = l.topFirst ? stored : size.height() - 1 - stored;
+                scene.pixels(y, false, pixels.data());
+                const QRgb *p = pixels.data();
+                uchar *d = row.data();
+                for (int x = 0; x < size.width();) {
+                    // Runs of equal pixels within the row, as packets when run-length encoded.
+                    int run = 1;
+                    if (l.imageType >= 8) {
+                        while (x + run < size.width() && run < 128 && p[x + run] == p[x])
+                            ++run;
+                        *d++ = uchar(0x80 | (run - 1));
+                    }
+                    *d++ = uchar(qBlue(p[x])), *d++ = uchar(qGreen(p[x])), *d++ = uchar(qRed(p[x]));
+                    if (bytes == 4)
+                        *d++ = 255;
+                    x += run;
+                }
+                file.write(QByteArray(reinterpret_cast<const char *>(row.data()), d - row.data()));
+            }
+        }
+        scenefiles::expectThumbnailOfScene(path, size, false);
+    }
 }

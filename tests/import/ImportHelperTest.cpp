@@ -389,7 +389,7 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
 }
 
 // Files that give less than their picture, beside good ones: each is catalogued, with the
-// problem named; a document whose image claims tera-pixels ends at the file's time limit, and the
+// problem named; a document whose image claims tera-pixels is refused before a page is drawn, and the
 // files after it are made as usual. The cut camera RAW is a DNG whose raw data cannot be decoded,
 // so that only the small preview its TIFF structure leads with can be read.
 TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
@@ -431,7 +431,7 @@ TEST(ImportHelper, HostileAndDamagedFilesAreCataloguedWithTheirProblem)
     };
     std::vector<Case> cases{
         {before, {}, false},
-        {hostile, QStringLiteral("the page could not be drawn in time"), false},
+        {hostile, QStringLiteral("the document holds a picture too large to draw"), false},
         {claiming, QStringLiteral("the picture needs more memory than decoding may use"), false},
         {strip, QStringLiteral("the picture could not be read in time"), false},
         {after, {}, false},

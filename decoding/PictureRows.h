@@ -1,0 +1,77 @@
+#pragma once
+
+#include "decoding/BlockAverager.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "decoding/ImageFileReader.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <optional>
+#include <vector>
+
+// The picture a reader makes as it reads the rows of a file, one after another in the order they
+// are stored (top or bottom first). A full-size read writes each row straight into the final
+// picture; a read into a box averages each row into blocks as it comes (BlockAverager), so that
+// a thumbnail of a picture of any size holds one row and the reduced picture, and scales the rest
+// of the way on the reading thread (no thread pool: a decoder's memory limit counts every thread's
+// stack). Rows are ARGB32 pixels (QRgb values, not premultiplied), opaque ones 0xffRRGGBB.
+//
+// The readers of formats/ (Netpbm, TGA, BMP, GIF, Photoshop) make their pictures through it.
+class PictureRows
+{
+public:
+    enum class Order { TopFirst, BottomFirst };
+
+    // Grey: what a damaged file does not hold.
+    static constexpr QRgb missing = 0xff808080u;
+
+    // A picture of `size` pixels, wanted whole (`box` invalid or no smaller than the picture) or
+    // fitted into `box`; `alpha` when its rows may be translucent.
+    PictureRows(QSize size, QSize box, Order order = Order::TopFirst, bool alpha = false);
+
+    // What the picture holds while it is read: the whole picture, or a row and the reduced one.
+    qint64 heldBytes() const;
+
+    // Takes heldBytes() and the reader's own `readerBytes` from the process's decoding budget and
+    // makes the picture. False when that is more than the whole budget (`facts`' refusal says
+    // TooLarge) or the picture cannot be made.
+    bool start(qint64 readerBytes, ImageFileReader::Facts *facts);
+
+    QSize size() const { return m_size; }
+    int rowsDone() const { return m_rowsDone; }
+    bool isComplete() const { return m_rowsDone >= m_size.height(); }
+
+    // Where the next stored row's width() pixels go; next() takes them. Only before isComplete().
+    QRgb *row() { return m_averager ? m_row.data() : rowOfPicture(m_rowsDone); }
+    void next();
+    // `count` stored rows of one colour (cut at the picture's end), at the cost of one row.
+    void fill(QRgb colour, qint64 count);
+
+    // The picture, the rows not read in `rest`; fitted into the box when there was one (then
+    // premultiplied where it is translucent). A whole picture is ARGB32 where it is translucent,
+    // else RGB32. Null when the picture could not be made.
+    QImage take(QRgb rest = missing);
+
+    // `image` made `target`'s size, averaged the same way on this thread: for pictures decoded
+    // whole. `image` is returned as it is when it has that size.
+    static QImage reduced(const QImage &image, QSize target);
+
+private:
+    QRgb *rowOfPicture(int stored)
+    {
+        const int y = m_order == Order::TopFirst ? stored : m_size.height() - 1 - stored;
+        return reinterpret_cast<QRgb *>(m_image.scanLine(y));
+    }
+
+    QSize m_size;
+    QSize m_target; // the fitted size; m_size for a full-size read
+    Order m_order;
+    bool m_alpha;
+    int m_factor = 1;
+    int m_rowsDone = 0;
+    QImage m_image;                          // a full-size read's picture
+    std::optional<BlockAverager> m_averager; // a reduced read's
+    std::vector<QRgb> m_row;
+    DecodeMemoryBudget::Reservation m_reservation;
+};

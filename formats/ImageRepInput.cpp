@@ -1,0 +1,68 @@
+#include "formats/ImageRepInput.h"
+
+#include <QBuffer>
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+
+ImageRepInput::ImageRepInput(QIODevice &device, qint64 position) : m_device(&device), m_position(position) {}
+
+bool ImageRepInput::fill()
+{
+    m_buffer.resize(size_t(bufferBytes));
+    m_start = m_position;
+    m_length = 0;
+    if (m_position < 0 || !m_device->seek(m_position))
+        return false;
+    m_length = std::max<qint64>(0, m_device->read(m_buffer.data(), bufferBytes));
+    return m_length > 0;
+}
+
+int ImageRepInput::refillAndRead()
+{
+    if (!fill()) {
+        m_endedEarly = true;
+        return -1;
+    }
+    return uchar(m_buffer[size_t(m_position++ - m_start)]);
+}
+
+qint64 ImageRepInput::read(void *into, qint64 count)
+{
+    auto *out = static_cast<char *>(into);
+    qint64 done = 0;
+    while (done < count) {
+        if (m_position >= m_start && m_position < m_start + m_length) {
+            const qint64 n = std::min(count - done, m_start + m_length - m_position);
+            std::memcpy(out + done, m_buffer.data() + (m_position - m_start), size_t(n));
+            m_position += n;
+            done += n;
+            continue;
+        }
+        // Large reads go straight to the device.
+        if (count - done >= bufferBytes) {
+            const qint64 n = m_position >= 0 && m_device->seek(m_position) ? m_device->read(out + done, count - done)
+                                                                           : -1;
+            if (n <= 0)
+                break;
+            m_position += n;
+            done += n;
+            continue;
+        }
+        if (!fill())
+            break;
+    }
+    if (done < count)
+        m_endedEarly = true;
+    return done;
+}
+
+QImage ImageRepInput::readBytes(DeviceReader reader, const QByteArray &data, QSize box)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    return reader(buffer, box, nullptr);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "decoding/ImageFileReader.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QtGlobal>
+
+#include <vector>
+
+class QIODevice;
+
+// A device read on from a position through a buffer of its own, for the picture readers that read
+// a file a row or a run at a time. Several inputs may read one device at different places (a
+// Photoshop file's channels, one after another in the file): each seeks the device before it
+// fills its buffer. A read that the data ends before (or that the device fails) gives what there
+// was and is remembered: the file is cut short.
+class ImageRepInput
+{
+public:
+    explicit ImageRepInput(QIODevice &device, qint64 position = 0);
+    ImageRepInput(const ImageRepInput &) = delete;
+    ImageRepInput &operator=(const ImageRepInput &) = delete;
+    ImageRepInput(ImageRepInput &&) = default;
+
+    qint64 position() const { return m_position; }
+    void seek(qint64 position) { m_position = position; }
+
+    // Up to `count` bytes into `into`: fewer where the data ends.
+    qint64 read(void *into, qint64 count);
+    bool readAll(void *into, qint64 count) { return read(into, count) == count; }
+    // The next byte, or -1 where the data ends.
+    int byte()
+    {
+        if (m_position >= m_start && m_position < m_start + m_length)
+            return uchar(m_buffer[size_t(m_position++ - m_start)]);
+        return refillAndRead();
+    }
+    void skip(qint64 count) { m_position += count; }
+
+    // Whether a read asked for bytes past the end of the data.
+    bool endedEarly() const { return m_endedEarly; }
+
+    static constexpr qint64 bufferBytes = qint64(64) << 10;
+
+    // What a reader's imageWithDevice makes of bytes in memory.
+    using DeviceReader = QImage (*)(QIODevice &device, QSize box, ImageFileReader::Facts *facts);
+    static QImage readBytes(DeviceReader reader, const QByteArray &data, QSize box = QSize());
+
+private:
+    bool fill();
+    int refillAndRead();
+
+    QIODevice *m_device;
+    std::vector<char> m_buffer;
+    qint64 m_start = 0;  // where in the device the buffer starts
+    qint64 m_length = 0; // and how much of it holds data
+    qint64 m_position = 0;
+    bool m_endedEarly = false;
+};

@@ -1,0 +1,212 @@
+#include "formats/GIFImageRep.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/PictureRows.h"
+#include "tests/formats/SceneFiles.h"
+#include "tests/support/SyntheticPictures.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <functional>
+#include <vector>
+
+using namespace syntheticpictures;
+
+namespace {
+
+struct Layout {
+    const char *name;
+    QSize screen;
+    QRect frame; // the picture on the screen
+    bool interlaced;
+    int transparent; // the transparent index, or -1
+};
+
+// A GIF whose picture's rows of greys `rowOf(y, greys)` gives (a grey palette), in 9-bit codes of a
+// pixel each (a clear code before the table would grow past them), written through `out` a piece
+// at a time.
+void writeGif(const Layout &l, const std::function<void(int, uchar *)> &rowOf,
+              const std::function<void(const QByteArray &)> &out)
+{
+    QByteArray head("GIF89a");
+    put16(head, l.screen.width());
+    put16(head, l.screen.height());
+    head.append(char(0xF7)).append(char(17)).append('\0');
+    for (int i = 0; i < 256; ++i)
+        head.append(char(i)).append(char(i)).append(char(i));
+    if (l.transparent >= 0)
+        head.append("\x21\xF9\x04\x01\x00\x00", 6).append(char(l.transparent)).append('\0');
+    head.append(',');
+    put16(head, l.frame.x());
+    put16(head, l.frame.y());
+    put16(head, l.frame.width());
+    put16(head, l.frame.height());
+    head.append(char(l.interlaced ? 0x40 : 0)).append(char(8));
+    out(head);
+    // The codes, then cut into sub-blocks of 255 bytes as they fill.
+    std::vector<uchar> codes;
+    quint32 bits = 0;
+    int count = 0, sinceClear = 0;
+    auto flush = [&](bool all) {
+        size_t at = 0;
+        QByteArray blocks;
+        for (; at + 255 <= codes.size() || (all && at < codes.size()); at += 255) {
+            const size_t length = std::min<size_t>(255, codes.size() - at);
+            blocks.append(char(length)).append(reinterpret_cast<const char *>(codes.data() + at), qsizetype(length));
+        }
+        codes.erase(codes.begin(), codes.begin() + qsizetype(std::min(at, codes.size())));
+        out(blocks);
+    };
+    auto code = [&](int value) {
+        bits |= quint32(value) << count;
+        for (count += 9; count >= 8; count -= 8, bits >>= 8)
+            codes.push_back(uchar(bits));
+    };
+    code(256);
+    const int h = l.frame.height(), w = l.frame.width();
+    std::vector<uchar> greys(static_cast<size_t>(w));
+    for (int n = 0; n < h; ++n) {
+        // Rows in the order of the four passes when interlaced.
+        int y = n;
+        if (l.interlaced) {
+            const int first = (h + 7) / 8, second = (h + 3) / 8, third = (h + 1) / 4;
+            y = n < first                    ? n * 8
+                : n < first + second         ? 4 + (n - first) * 8
+                : n < first + second + third ? 2 + (n - first - second) * 4
+                                             : 1 + (n - first - second - third) * 2;
+        }
+        rowOf(y, greys.data());
+        for (int x = 0; x < w; ++x) {
+            if (++sinceClear == 250) {
+                code(256);
+                sinceClear = 1;
+            }
+            code(greys[size_t(x)]);
+        }
+        if (codes.size() > (1u << 16))
+            flush(false);
+    }
+    code(257);
+    if (count > 0)
+        codes.push_back(uchar(bits));
+    flush(true);
+    out(QByteArray("\0;", 2));
+}
+
+QByteArray gifOf(const Layout &l, const QImage &picture)
+{
+    QByteArray data;
+    writeGif(
+        l,
+        [&](int y, uchar *greys) {
+            for (int x = 0; x < picture.width(); ++x)
+                greys[x] = uchar(qGray(picture.pixel(x, y)));
+        },
+        [&](const QByteArray &b) { data += b; });
+    return data;
+}
+
+} // namespace
+
+// Every layout reads as Qt's own reader reads the same bytes: interlaced, with a transparent
+// colour, and a picture smaller than its screen (the rest the screen's background colour, or
+// transparent).
+TEST(GIFImageRepTest, LayoutsReadAsQtReadsThem)
+{
+    const QImage picture = rowsPicture(QSize(37, 29));
+    const Layout layouts[] = {
+        {"whole screen", {37, 29}, {0, 0, 37, 29}, false, -1},
+        {"interlaced", {37, 29}, {0, 0, 37, 29}, true, -1},
+        {"transparent colour", {37, 29}, {0, 0, 37, 29}, false, 40},
+        {"within a larger screen", {50, 40}, {5, 7, 37, 29}, false, -1},
+        {"within a larger screen, transparent", {50, 40}, {5, 7, 37, 29}, true, 40},
+    };
+    for (const Layout &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const QByteArray gif = gifOf(l, picture);
+        const QImage qt = QImage::fromData(gif, "GIF");
+        ASSERT_FALSE(qt.isNull());
+        const DecodeReport::Scope report;
+        const QImage ours = GIFImageRep::initWithData(gif);
+        ASSERT_EQ(ours.size(), l.screen);
+        EXPECT_EQ(ours.hasAlphaChannel(), l.transparent >= 0);
+        EXPECT_EQ(ours.convertToFormat(QImage::Format_ARGB32), qt.convertToFormat(QImage::Format_ARGB32));
+        EXPECT_TRUE(report.damage().isEmpty());
+        // A thumbnail is the picture averaged as it is read, as the whole picture is averaged.
+        const QImage thumbnail = GIFImageRep::initWithData(gif, QSize(12, 12));
+        ASSERT_EQ(thumbnail.size(), ImageFileReader::fittedSize(l.screen, QSize(12, 12)));
+        EXPECT_LT(meanDifference(thumbnail, PictureRows::reduced(ours, thumbnail.size())), 1.0);
+    }
+}
+
+// A file cut short or corrupt keeps the rows decoded before the fault, the rest grey, and says
+// why; the whole one says nothing. The full-size read and the thumbnail alike.
+TEST(GIFImageRepTest, DamagedFilesKeepTheirRowsAndSayWhy)
+{
+    const QImage picture = rowsPicture(QSize(160, 120));
+    const QString endsEarly = QStringLiteral("the data ends early"), corrupt = QStringLiteral("the data is corrupt");
+    for (const bool interlaced : {false, true}) {
+        const QByteArray whole = gifOf({"", {160, 120}, {0, 0, 160, 120}, interlaced, -1}, picture);
+        const QImage reference = GIFImageRep::initWithData(whole);
+        const struct {
+            const char *name;
+            QByteArray data;
+            QString damage;
+        } cases[] = {
+            {"whole", whole, {}},
+            {"cut", whole.left(whole.size() / 2), endsEarly},
+            // A sub-block's length turned over: its codes are taken for lengths and lengths for codes.
+            {"corrupt", scrambled(whole, 13 + 768 + 10 + 1 + 256 * 40, 1), corrupt},
+            // The trailer gone: the picture is whole, the file is not.
+            {"no trailer", whole.left(whole.size() - 1), endsEarly},
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
+            {
+                const DecodeReport::Scope report;
+                const QImage image = GIFImageRep::initWithData(c.data);
+                EXPECT_EQ(report.damage(), c.damage);
+                ASSERT_EQ(image.size(), picture.size());
+                const int kept = rowsKept(image, reference);
+                if (c.damage.isEmpty() || QByteArray(c.name) == "no trailer") {
+                    EXPECT_EQ(kept, picture.height());
+                } else {
+                    EXPECT_GE(kept, 8);
+                    EXPECT_LT(kept, picture.height());
+                    EXPECT_EQ(image.pixel(5, 119), qRgb(128, 128, 128));
+                }
+            }
+            const DecodeReport::Scope report;
+            const QImage thumbnail = GIFImageRep::initWithData(c.data, QSize(64, 64));
+            EXPECT_EQ(report.damage(), c.damage);
+            ASSERT_EQ(thumbnail.size(), QSize(64, 48));
+            // The first rows of a picture in order are there before any fault.
+            if (!interlaced) {
+                EXPECT_EQ(
+                    rowsKept(thumbnail.copy(0, 0, 64, 1), PictureRows::reduced(reference, {64, 48}).copy(0, 0, 64, 1)),
+                    1);
+            }
+        }
+    }
+}
+
+// Large GIFs, in order and interlaced, get their thumbnails from a thumbnail decoder.
+TEST(GIFImageRepTest, LargeGifsGetTheirThumbnailsWithinTheThumbnailDecodersLimit)
+{
+    QTemporaryDir dir;
+    const QSize size(7360, 4912);
+    for (const bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced ? "interlaced" : "in order");
+        const QString path = dir.filePath(QStringLiteral("large.gif"));
+        {
+            const scenefiles::Scene scene(size);
+            scenefiles::Writer file(path);
+            writeGif(
+                {"", size, QRect(QPoint(), size), interlaced, -1},
+                [&](int y, uchar *greys) { scene.levels(scenefiles::Scene::Grey, y, greys); },
+                [&](const QByteArray &bytes) { file.write(bytes); });
+        }
+        scenefiles::expectThumbnailOfScene(path, size, true);
+    }
+}
