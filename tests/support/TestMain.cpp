@@ -27,6 +27,7 @@ int main(int argc, char **argv)
     qputenv("OVN_DECODER_TEST_HANG", "ovn-decoder-hangs");
     qputenv("OVN_DECODER_TEST_WAIT", "ovn-decoder-waits");
     qputenv("OVN_DECODER_TEST_PROBE", "ovn-decoder-probes");
+    qputenv("OVN_DECODER_TEST_LIE", "ovn-decoder-lies");
 
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
