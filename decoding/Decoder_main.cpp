@@ -22,6 +22,8 @@
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QFile>
+#include <QSemaphore>
+#include <QThreadPool>
 
 #include <dlfcn.h>
 #include <malloc.h>
@@ -155,6 +157,29 @@ void limitLibraryThreads(long long memory)
     using SetThreads = void (*)(int);
     if (auto set = reinterpret_cast<SetThreads>(::dlsym(RTLD_DEFAULT, "omp_set_num_threads")))
         set(memory > 0 && memory < (512LL << 20) ? 1 : 4);
+}
+
+// Qt scales and converts large pictures on its pool's threads and waits for them; a thread that
+// cannot be made because the memory limit is reached (a movie's frames held, a large picture) is
+// waited for for ever, and the decoder hangs until its deadline. The threads are made at the
+// start, with small stacks, and kept.
+void keepQtHelperThreads()
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setStackSize(512 * 1024);
+    pool->setExpiryTimeout(-1);
+    const int count = pool->maxThreadCount();
+    // Outlive the threads' last touch of them.
+    static QSemaphore started;
+    static QSemaphore go;
+    for (int i = 0; i < count; ++i)
+        pool->start([&] {
+            started.release();
+            go.acquire();
+        });
+    // All at once, so that each is a thread of its own.
+    started.acquire(count);
+    go.release(count);
 }
 
 // What one file's decode left in the heap goes back to the system before the next request: an
@@ -398,6 +423,7 @@ int main(int argc, char **argv)
     ::syscall(SYS_close_range, DecoderProtocol::socketDescriptor + 1, ~0U, 0);
 
     QCoreApplication application(argc, argv);
+    keepQtHelperThreads();
     PBMImageRep::registerImageRepClass();
     if (!DecoderSandbox::enter())
         return 1;
