@@ -487,8 +487,11 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
     const bool exchanged = exchangeOnce(request, reply, &picture);
     const qint64 pixels =
         qint64(reply.value(QStringLiteral("fullWidth")).toInt()) * reply.value(QStringLiteral("fullHeight")).toInt();
+    // A movie that opened has frames of a size its reader accepts; how small its file is says
+    // nothing of them (a movie's frames share their data).
+    const bool frame = request.value(QStringLiteral("operation")).toString() == QLatin1String("movieFrame");
     if (m_holdsLargeTurn || !neededMoreMemory(exchanged, m_refusal, reply, picture)
-        || !mayHoldLargePicture(fileBytes(request), pixels)) {
+        || (!frame && !mayHoldLargePicture(fileBytes(request), pixels))) {
         if (image)
             *image = std::move(picture);
         return exchanged;
@@ -525,8 +528,7 @@ qint64 MediaDecoder::fileBytes(const QVariantMap &request) const
     const QString operation = request.value(QStringLiteral("operation")).toString();
     if (operation == QLatin1String("readData"))
         return request.value(QStringLiteral("data")).toByteArray().size();
-    const QString path = operation == QLatin1String("movieFrame") ? m_moviePath
-                                                                  : request.value(QStringLiteral("path")).toString();
+    const QString path = request.value(QStringLiteral("path")).toString();
     return path.isEmpty() ? 0 : QFileInfo(path).size();
 }
 
