@@ -92,7 +92,7 @@ public:
     QByteArray m_bytes;
 
 private:
-    template<typename T>
+    template <typename T>
     void number(T value)
     {
         char raw[sizeof(T)];
@@ -215,7 +215,7 @@ public:
 private:
     qsizetype left() const { return m_end - m_at; }
 
-    template<typename T>
+    template <typename T>
     std::optional<T> number()
     {
         if (left() < qsizetype(sizeof(T)))

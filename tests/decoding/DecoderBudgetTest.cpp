@@ -33,7 +33,9 @@ QByteArray dngWithoutPreview(int width, int height)
     syntheticdng::Options options;
     options.width = width;
     options.height = height;
-    options.scene = [](int x, int y) { return syntheticdng::Rgb{quint16(x * 7 % 60000), quint16(y * 5 % 60000), 20000}; };
+    options.scene = [](int x, int y) {
+        return syntheticdng::Rgb{quint16(x * 7 % 60000), quint16(y * 5 % 60000), 20000};
+    };
     return syntheticdng::make(options);
 }
 
@@ -61,8 +63,8 @@ TEST(DecoderBudgetTest, LargeOrdinaryFilesGetTheirThumbnails)
     QStringList paths;
     for (const LargeFile &file : largeFiles)
         paths << hostilemedia::written(dir.filePath(QLatin1String(file.name)), file.make());
-    const QString small = hostilemedia::written(dir.filePath(QStringLiteral("small.jpg")),
-                                                hostilemedia::jpegOfNoise(320, 200, false));
+    const QString small =
+        hostilemedia::written(dir.filePath(QStringLiteral("small.jpg")), hostilemedia::jpegOfNoise(320, 200, false));
     std::vector<QSize> sizes(std::size(largeFiles));
     std::vector<Refusal> refusals(std::size(largeFiles));
     std::vector<QString> damage(std::size(largeFiles));
@@ -93,10 +95,11 @@ TEST(DecoderBudgetTest, LargeOrdinaryFilesGetTheirThumbnails)
 TEST(DecoderBudgetTest, CancelEndsAWaitForTheLargerDecoder)
 {
     QTemporaryDir dir;
-    const QString large = hostilemedia::written(dir.filePath(QStringLiteral("61mp.dng")), dngWithoutPreview(9504, 6336));
+    const QString large =
+        hostilemedia::written(dir.filePath(QStringLiteral("61mp.dng")), dngWithoutPreview(9504, 6336));
     // Holds the larger decoder: a caller whose file needed it keeps it until it ends.
-    const QString waiting = hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-waits.dng")),
-                                                  dngWithoutPreview(64, 48));
+    const QString waiting =
+        hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-waits.dng")), dngWithoutPreview(64, 48));
     QFile::remove(waiting + QStringLiteral(".go"));
     std::atomic<bool> holderReady{false};
     std::thread holder([&] {
@@ -149,11 +152,12 @@ QString movie(const QTemporaryDir &dir, const char *name, const QStringList &arg
 
 QStringList testSource(const char *size, const char *codec, const char *pixelFormat)
 {
-    return {QStringLiteral("-f"),       QStringLiteral("lavfi"),
-            QStringLiteral("-i"),       QStringLiteral("testsrc2=size=%1:rate=25:duration=0.2").arg(QLatin1String(size)),
-            QStringLiteral("-c:v"),     QLatin1String(codec),
-            QStringLiteral("-preset"),  QStringLiteral("ultrafast"),
-            QStringLiteral("-pix_fmt"), QLatin1String(pixelFormat)};
+    return {
+        QStringLiteral("-f"),       QStringLiteral("lavfi"),
+        QStringLiteral("-i"),       QStringLiteral("testsrc2=size=%1:rate=25:duration=0.2").arg(QLatin1String(size)),
+        QStringLiteral("-c:v"),     QLatin1String(codec),
+        QStringLiteral("-preset"),  QStringLiteral("ultrafast"),
+        QStringLiteral("-pix_fmt"), QLatin1String(pixelFormat)};
 }
 
 } // namespace
@@ -220,8 +224,8 @@ TEST(DecoderBudgetTest, ADecoderThatDoesNotEndIsGivenUpOn)
     QTemporaryDir dir;
     const QString hanging = hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-hangs-stalled.jpg")),
                                                   hostilemedia::jpegOfNoise(16, 16, false));
-    const QString small = hostilemedia::written(dir.filePath(QStringLiteral("small.jpg")),
-                                                hostilemedia::jpegOfNoise(320, 200, false));
+    const QString small =
+        hostilemedia::written(dir.filePath(QStringLiteral("small.jpg")), hostilemedia::jpegOfNoise(320, 200, false));
     const int givenUp = DecoderProcesses::givenUp();
     DecoderProcesses::setWaitFunctionForTesting(&neverEnds);
     const auto start = std::chrono::steady_clock::now();
