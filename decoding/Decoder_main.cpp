@@ -216,6 +216,16 @@ void testTriggers(const QString &path)
     if (!hang.isEmpty() && path.contains(hang))
         for (;;)
             ::pause();
+    // Of OVN_DECODER_TEST_LARGE: a thumbnail decoder ends as out of memory, the larger one waits
+    // until "PATH.go" exists.
+    const QString large = qEnvironmentVariable("OVN_DECODER_TEST_LARGE");
+    if (!large.isEmpty() && path.contains(large)) {
+        rlimit limit{};
+        if (getrlimit(RLIMIT_DATA, &limit) == 0 && limit.rlim_cur < (rlim_t(512) << 20))
+            _exit(DecoderProtocol::exitOutOfMemory);
+        while (!QFile::exists(path + QStringLiteral(".go")))
+            ::usleep(20'000);
+    }
     const QString wait = qEnvironmentVariable("OVN_DECODER_TEST_WAIT");
     if (!wait.isEmpty() && path.contains(wait))
         while (!QFile::exists(path + QStringLiteral(".go")))
@@ -254,7 +264,7 @@ void lie(const QString &path)
     } else if (kind == QLatin1String("qimages")) {
         // Twenty pictures as QVariant values, in Qt's own serialisation.
         QVariantMap map;
-        QImage image(2000, 2000, QImage::Format_RGB32);
+        QImage image(400, 400, QImage::Format_RGB32);
         image.fill(Qt::gray);
         for (int i = 0; i < 20; ++i)
             map.insert(QStringLiteral("image%1").arg(i), image);

@@ -462,8 +462,7 @@ MediaDecoder::~MediaDecoder()
     if (m_process && !m_process->movie)
         pool().give(std::move(m_process));
     m_process.reset();
-    if (m_holdsLargeTurn)
-        largeDecoderTurn().give();
+    giveLargeTurnBack();
 }
 
 qint64 MediaDecoder::memoryLimit(Use use)
@@ -509,18 +508,36 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
     m_holdsLargeTurn = true;
     m_refusal = Refusal::None;
     reply.clear();
+    bool exchangedLarge = true;
     // A movie is opened again there before its frame.
     if (request.value(QStringLiteral("operation")).toString() == QLatin1String("movieFrame")
         && !m_moviePath.isEmpty()) {
         QVariantMap opened;
-        if (!exchangeOnce(movieRequest(m_moviePath), opened, nullptr))
-            return false;
-        if (!opened.value(QStringLiteral("opened")).toBool()) {
+        exchangedLarge = exchangeOnce(movieRequest(m_moviePath), opened, nullptr);
+        if (exchangedLarge && !opened.value(QStringLiteral("opened")).toBool())
             reply = opened;
-            return true;
-        }
+        else if (exchangedLarge)
+            exchangedLarge = exchangeOnce(request, reply, image);
+    } else {
+        exchangedLarge = exchangeOnce(request, reply, image);
     }
-    return exchangeOnce(request, reply, image);
+    // A movie keeps the larger decoder for its next frames; anything else gives it back at once,
+    // so that what its caller does next (reading metadata, on a mount that may stall) holds no
+    // other file's turn.
+    if (!m_process || !m_process->movie)
+        giveLargeTurnBack();
+    return exchangedLarge;
+}
+
+void MediaDecoder::giveLargeTurnBack()
+{
+    if (!m_holdsLargeTurn)
+        return;
+    if (m_process && !m_process->movie)
+        pool().give(std::move(m_process));
+    m_process.reset();
+    m_holdsLargeTurn = false;
+    largeDecoderTurn().give();
 }
 
 qint64 MediaDecoder::fileBytes(const QVariantMap &request) const
@@ -754,6 +771,7 @@ std::optional<MediaDecoder::MovieInfo> MediaDecoder::openMovie(const QString &pa
     QVariantMap reply;
     m_movieKind.reset();
     m_moviePath = path;
+    giveLargeTurnBack();
     if (!exchange(movieRequest(path), reply, nullptr)) {
         if (error)
             *error = m_refusal == Refusal::OutOfTime   ? QStringLiteral("the movie could not be opened in time")

@@ -104,6 +104,7 @@ private:
     static QVariantMap movieRequest(const QString &path);
     qint64 fileBytes(const QVariantMap &request) const;
     void fail(ImageFileReader::Facts::Refusal refusal);
+    void giveLargeTurnBack();
 
     Use m_use;
     std::unique_ptr<Process> m_process;

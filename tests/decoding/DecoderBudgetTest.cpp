@@ -91,45 +91,53 @@ TEST(DecoderBudgetTest, LargeOrdinaryFilesGetTheirThumbnails)
     }
 }
 
-// Cancel ends a wait for the larger decoder at once.
-TEST(DecoderBudgetTest, CancelEndsAWaitForTheLargerDecoder)
+// The larger decoder is one file's at a time: the others wait for it without their wait counting
+// against their own time, and Cancel ends a wait at once.
+TEST(DecoderBudgetTest, FilesWaitForTheLargerDecoderInTurn)
 {
     QTemporaryDir dir;
-    const QString large =
-        hostilemedia::written(dir.filePath(QStringLiteral("61mp.dng")), dngWithoutPreview(9504, 6336));
-    // Holds the larger decoder: a caller whose file needed it keeps it until it ends.
-    const QString waiting =
-        hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-waits.dng")), dngWithoutPreview(64, 48));
-    QFile::remove(waiting + QStringLiteral(".go"));
-    std::atomic<bool> holderReady{false};
+    // Each ends a thumbnail decoder as out of memory; the larger decoder reads it once "PATH.go"
+    // is there. Large enough to be an ordinary large picture's file.
+    const QByteArray photo = hostilemedia::jpegOfNoise(3000, 2000, false) + QByteArray(4 << 20, '\0');
+    const QString held = hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-needs-more-1.jpg")), photo);
+    const QString next = hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-needs-more-2.jpg")), photo);
+    const QString cancelled =
+        hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-needs-more-3.jpg")), photo);
+    hostilemedia::written(next + QStringLiteral(".go"), "go");
+    hostilemedia::written(cancelled + QStringLiteral(".go"), "go");
+    QSize heldSize, nextSize;
+    Refusal nextRefusal = Refusal::None, cancelledRefusal = Refusal::None;
     std::thread holder([&] {
-        const DecodeInterrupt::Scope limit(nullptr, 120s);
-        MediaDecoder decoder;
-        EXPECT_FALSE(decoder.read(large, QSize(64, 64)).isNull());
-        holderReady = true;
-        // The same caller's next file stays in the larger decoder, and waits there.
-        decoder.read(waiting, QSize(64, 64));
+        const DecodeInterrupt::Scope limit(nullptr, 60s);
+        heldSize = MediaDecoder().read(held, QSize(64, 64)).size();
     });
-    while (!holderReady)
-        std::this_thread::sleep_for(20ms);
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(1s);
+    // A file with 3 seconds of its own, waiting longer than that for its turn.
+    std::thread waiter([&] {
+        const DecodeInterrupt::Scope limit(nullptr, 3s);
+        ImageFileReader::Facts facts;
+        nextSize = MediaDecoder().read(next, QSize(64, 64), &facts).size();
+        nextRefusal = facts.refusal;
+    });
     std::atomic<bool> cancel{false};
-    std::thread canceller([&] {
-        // Once the file's thumbnail decoder has found it needs more memory.
-        std::this_thread::sleep_for(3s);
-        cancel = true;
+    std::thread cancelling([&] {
+        const DecodeInterrupt::Scope limit(&cancel, 60s);
+        ImageFileReader::Facts facts;
+        EXPECT_TRUE(MediaDecoder().read(cancelled, QSize(64, 64), &facts).isNull());
+        cancelledRefusal = facts.refusal;
     });
-    const auto start = std::chrono::steady_clock::now();
-    ImageFileReader::Facts facts;
-    {
-        const DecodeInterrupt::Scope limit(&cancel, 120s);
-        EXPECT_TRUE(MediaDecoder().read(large, QSize(64, 64), &facts).isNull());
-    }
-    EXPECT_EQ(facts.refusal, Refusal::Cancelled);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
-    canceller.join();
-    hostilemedia::written(waiting + QStringLiteral(".go"), "go");
+    std::this_thread::sleep_for(1s);
+    const auto cancelledAt = std::chrono::steady_clock::now();
+    cancel = true;
+    cancelling.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelledAt, 2s);
+    EXPECT_EQ(cancelledRefusal, Refusal::Cancelled);
+    std::this_thread::sleep_for(3s);
+    hostilemedia::written(held + QStringLiteral(".go"), "go");
     holder.join();
+    waiter.join();
+    EXPECT_EQ(heldSize, QSize(64, 43));
+    EXPECT_EQ(nextSize, QSize(64, 43)) << qPrintable(ImageFileReader::refusalText(nextRefusal));
 }
 
 namespace {
