@@ -30,6 +30,14 @@ DecodeInterrupt::Scope::~Scope()
     state.deadline = m_previousDeadline;
 }
 
+DecodeInterrupt::Pause::Pause() : m_start(Clock::now()) {}
+
+DecodeInterrupt::Pause::~Pause()
+{
+    if (state.deadline)
+        *state.deadline += Clock::now() - m_start;
+}
+
 bool DecodeInterrupt::cancelled() { return isSet(state.cancel); }
 
 const std::atomic<bool> *DecodeInterrupt::cancelFlag() { return state.cancel; }

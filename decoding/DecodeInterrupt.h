@@ -29,6 +29,20 @@ public:
         std::optional<Clock::time_point> m_previousDeadline;
     };
 
+    // A wait that does not count against this thread's deadline (a turn at the larger decoder):
+    // the deadline moves on by the time the pause lasted. Cancel still holds.
+    class Pause
+    {
+    public:
+        Pause();
+        ~Pause();
+        Pause(const Pause &) = delete;
+        Pause &operator=(const Pause &) = delete;
+
+    private:
+        Clock::time_point m_start;
+    };
+
     // True when this thread's decodes were cancelled or are past their deadline.
     static bool shouldStop();
     static bool cancelled();

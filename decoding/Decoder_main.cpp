@@ -20,8 +20,13 @@
 #include "formats/PBMImageRep.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QFile>
+#include <QSemaphore>
+#include <QThreadPool>
 
+#include <dlfcn.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -40,6 +45,7 @@ extern "C" {
 void *__libc_malloc(size_t size);
 void *__libc_calloc(size_t count, size_t size);
 void *__libc_realloc(void *pointer, size_t size);
+void *__libc_memalign(size_t alignment, size_t size);
 void __libc_free(void *pointer);
 
 [[noreturn]] static void outOfMemory() { _exit(DecoderProtocol::exitOutOfMemory); }
@@ -68,6 +74,35 @@ void *realloc(void *pointer, size_t size) noexcept
     return moved;
 }
 
+// FFmpeg allocates its frames aligned: a refused one would otherwise come back as a decode error
+// (a movie that seems to end early) rather than as a file that needs more memory.
+int posix_memalign(void **pointer, size_t alignment, size_t size) noexcept
+{
+    if (alignment < sizeof(void *) || (alignment & (alignment - 1)) != 0)
+        return EINVAL;
+    void *aligned = __libc_memalign(alignment, size);
+    if (!aligned && size > 0)
+        outOfMemory();
+    *pointer = aligned;
+    return 0;
+}
+
+void *aligned_alloc(size_t alignment, size_t size) noexcept
+{
+    void *aligned = __libc_memalign(alignment, size);
+    if (!aligned && size > 0)
+        outOfMemory();
+    return aligned;
+}
+
+void *memalign(size_t alignment, size_t size) noexcept
+{
+    void *aligned = __libc_memalign(alignment, size);
+    if (!aligned && size > 0)
+        outOfMemory();
+    return aligned;
+}
+
 void free(void *pointer) noexcept { __libc_free(pointer); }
 }
 #endif
@@ -90,21 +125,66 @@ bool readExactly(char *into, size_t size)
     return true;
 }
 
+// Writes the answer in the closed schema of DecoderMessage, with the picture's rows after it. A
+// value outside the schema is a fault of this program: the answer then says only that the
+// picture could not be read, as a crash would.
 bool reply(QVariantMap map, const QImage &image = QImage())
 {
     if (!image.isNull()) {
         DecoderProtocol::describe(image, map);
         map.insert(text("pictureBytes"), qint64(image.sizeInBytes()));
     }
-    const QByteArray body = DecoderProtocol::encode(map);
-    const quint32 length = quint32(body.size());
-    return DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&length),
-                                     sizeof length)
-           && DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, body.constData(), body.size())
-           && (image.isNull()
-               || DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor,
-                                            reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
+    std::optional<QByteArray> body = DecoderMessage::write(map);
+    const bool sendPicture = body.has_value() && !image.isNull();
+    if (!body)
+        body = DecoderMessage::write({{text("refusal"), int(ImageFileReader::Facts::Refusal::Crashed)}});
+    const quint32 length = quint32(body->size());
+    const bool written =
+        DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&length),
+                                  sizeof length)
+        && DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, body->constData(), body->size())
+        && (!sendPicture
+            || DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor,
+                                         reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
+    return written;
 }
+
+// LibRaw's OpenMP threads each take a stack within the data limit, and one that cannot be made
+// ends the whole program as if the file were at fault: a thumbnail decoder decodes on its own
+// thread only, the larger one on a few.
+void limitLibraryThreads(long long memory)
+{
+    using SetThreads = void (*)(int);
+    if (auto set = reinterpret_cast<SetThreads>(::dlsym(RTLD_DEFAULT, "omp_set_num_threads")))
+        set(memory > 0 && memory < (512LL << 20) ? 1 : 4);
+}
+
+// Qt scales and converts large pictures on its pool's threads and waits for them; a thread that
+// cannot be made because the memory limit is reached (a movie's frames held, a large picture) is
+// waited for for ever, and the decoder hangs until its deadline. The threads are made at the
+// start, with small stacks, and kept.
+void keepQtHelperThreads()
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setStackSize(512 * 1024);
+    pool->setExpiryTimeout(-1);
+    const int count = pool->maxThreadCount();
+    // Outlive the threads' last touch of them.
+    static QSemaphore started;
+    static QSemaphore go;
+    for (int i = 0; i < count; ++i)
+        pool->start([&] {
+            started.release();
+            go.acquire();
+        });
+    // All at once, so that each is a thread of its own.
+    started.acquire(count);
+    go.release(count);
+}
+
+// What one file's decode left in the heap goes back to the system before the next request: an
+// idle decoder holds little.
+void releaseFreedMemory() { malloc_trim(0); }
 
 void addFacts(QVariantMap &map, const ImageFileReader::Facts &facts)
 {
@@ -136,10 +216,101 @@ void testTriggers(const QString &path)
     if (!hang.isEmpty() && path.contains(hang))
         for (;;)
             ::pause();
+    // Of OVN_DECODER_TEST_LARGE: a thumbnail decoder ends as out of memory, the larger one waits
+    // until "PATH.go" exists.
+    const QString large = qEnvironmentVariable("OVN_DECODER_TEST_LARGE");
+    if (!large.isEmpty() && path.contains(large)) {
+        rlimit limit{};
+        if (getrlimit(RLIMIT_DATA, &limit) == 0 && limit.rlim_cur < (rlim_t(512) << 20))
+            _exit(DecoderProtocol::exitOutOfMemory);
+        while (!QFile::exists(path + QStringLiteral(".go")))
+            ::usleep(20'000);
+    }
     const QString wait = qEnvironmentVariable("OVN_DECODER_TEST_WAIT");
     if (!wait.isEmpty() && path.contains(wait))
         while (!QFile::exists(path + QStringLiteral(".go")))
             ::usleep(20'000);
+}
+
+// Test builds only: a path that contains the text of OVN_DECODER_TEST_LIE, then "-" and a kind,
+// makes the decoder answer with a crafted reply of that kind, as a decoder taken over by its file
+// could, and then wait to be ended.
+void lie(const QString &path)
+{
+    const QString marker = qEnvironmentVariable("OVN_DECODER_TEST_LIE");
+    const qsizetype at = marker.isEmpty() ? -1 : path.indexOf(marker + QLatin1Char('-'));
+    if (at < 0)
+        return;
+    const QString kind = path.mid(at + marker.size() + 1).section(QLatin1Char('.'), 0, 0);
+    auto send = [](const QByteArray &body, qint64 claimedLength = -1) {
+        const quint32 length = quint32(claimedLength >= 0 ? claimedLength : body.size());
+        DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&length),
+                                  sizeof length);
+        DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, body.constData(), body.size());
+    };
+    auto picture = [](qint64 width, qint64 height, qint64 bytesPerLine, qint64 bytes, int format) {
+        return QVariantMap{{text("width"), width},           {text("height"), height},
+                           {text("format"), format},         {text("bytesPerLine"), bytesPerLine},
+                           {text("pictureBytes"), bytes},    {text("fullWidth"), int(width)},
+                           {text("fullHeight"), int(height)}};
+    };
+    const int rgb32 = int(QImage::Format_RGB32);
+    QByteArray rows; // streamed after the reply, as far as the other side reads
+    qint64 rowBytes = 0;
+    if (kind == QLatin1String("oversized")) {
+        // A 25000 x 20000 picture for any box, and its 2 GB of rows.
+        send(*DecoderMessage::write(picture(25000, 20000, 100000, qint64(100000) * 20000, rgb32)));
+        rowBytes = qint64(100000) * 20000;
+    } else if (kind == QLatin1String("qimages")) {
+        // Twenty pictures as QVariant values, in Qt's own serialisation.
+        QVariantMap map;
+        QImage image(400, 400, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        for (int i = 0; i < 20; ++i)
+            map.insert(QStringLiteral("image%1").arg(i), image);
+        QByteArray body;
+        QDataStream stream(&body, QIODevice::WriteOnly);
+        stream << map;
+        send(body);
+    } else if (kind == QLatin1String("claimed-list")) {
+        // A list that claims 2^31 - 1 values in a few bytes.
+        QByteArray body("M\x01\0\0\0\x01\0\0\0xL\xff\xff\xff\x7f", 15);
+        send(body);
+    } else if (kind == QLatin1String("claimed-string")) {
+        QByteArray body("M\x01\0\0\0\x01\0\0\0xs\xff\xff\xff\x7f", 15);
+        send(body + QByteArray(64, 'a'));
+    } else if (kind == QLatin1String("deep")) {
+        QByteArray body("M\x01\0\0\0\x01\0\0\0x", 10);
+        for (int i = 0; i < 1000; ++i)
+            body += QByteArray("L\x01\0\0\0", 5);
+        send(body + 'n');
+    } else if (kind == QLatin1String("claimed-length")) {
+        // A reply map that claims a gigabyte.
+        send(QByteArray(1024, 'M'), qint64(1) << 30);
+    } else if (kind == QLatin1String("bytes-per-line")) {
+        send(*DecoderMessage::write(picture(64, 64, 1 << 20, qint64(1 << 20) * 64, rgb32)));
+        rowBytes = qint64(1 << 20) * 64;
+    } else if (kind == QLatin1String("picture-bytes")) {
+        send(*DecoderMessage::write(picture(64, 64, 256, qint64(1) << 30, rgb32)));
+        rowBytes = qint64(1) << 30;
+    } else if (kind == QLatin1String("colours")) {
+        QVariantMap map = picture(64, 64, 64, 64 * 64, int(QImage::Format_Indexed8));
+        map.insert(text("colors"), QByteArray(1 << 20, '\xff'));
+        send(*DecoderMessage::write(map));
+        rowBytes = 64 * 64;
+    } else if (kind == QLatin1String("full-size")) {
+        // Within a box of any size, but larger than any full-size picture may be.
+        send(*DecoderMessage::write(picture(20000, 20000, 80000, qint64(80000) * 20000, rgb32)));
+        rowBytes = qint64(80000) * 20000;
+    } else {
+        return;
+    }
+    rows = QByteArray(1 << 20, '\0');
+    for (qint64 sent = 0; sent < rowBytes; sent += rows.size())
+        if (!DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, rows.constData(), rows.size()))
+            break;
+    for (;;)
+        ::pause();
 }
 #endif
 
@@ -158,10 +329,14 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     const QString path = request.value(text("path")).toString();
 #ifdef OVN_DECODER_TEST_TRIGGERS
     testTriggers(path);
+    lie(path);
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
         return DecoderSandbox::probe(path + QStringLiteral(".written"));
 #endif
+    // A movie stays open for its frames only: no other file finds its state.
+    if (operation != QLatin1String("movieFrame"))
+        m_movie.reset();
     QVariantMap answer;
     ImageFileReader::Facts facts;
     if (operation == QLatin1String("read")) {
@@ -245,6 +420,7 @@ int main(int argc, char **argv)
         if (setrlimit(RLIMIT_DATA, &bounds) != 0)
             return 1;
     }
+    limitLibraryThreads(memory);
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
     if (threads > 0)
@@ -257,6 +433,7 @@ int main(int argc, char **argv)
     ::syscall(SYS_close_range, DecoderProtocol::socketDescriptor + 1, ~0U, 0);
 
     QCoreApplication application(argc, argv);
+    keepQtHelperThreads();
     PBMImageRep::registerImageRepClass();
     if (!DecoderSandbox::enter())
         return 1;
@@ -284,5 +461,7 @@ int main(int argc, char **argv)
         }
         if (!reply(answer, image))
             return 0;
+        image = QImage();
+        releaseFreedMemory();
     }
 }

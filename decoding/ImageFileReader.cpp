@@ -401,6 +401,8 @@ QString ImageFileReader::refusalText(Facts::Refusal refusal)
         return QStringLiteral("reading the file was cancelled");
     case Facts::Refusal::Crashed:
         return QStringLiteral("the picture's reader stopped on a fault in the file");
+    case Facts::Refusal::EndedFromOutside:
+        return QStringLiteral("the picture's reader was ended from outside the program");
     }
     return {};
 }

@@ -44,8 +44,9 @@ public:
                                   // picture is its embedded preview (`size` is still the RAW's)
         // Why a file that may hold a picture gave none: its picture needs more than the whole
         // decoding budget (or its decoder's memory limit), its decode ended at the deadline or
-        // Cancel of the thread's DecodeInterrupt scope, or its decoder crashed (see MediaDecoder).
-        enum class Refusal { None, TooLarge, OutOfTime, Cancelled, Crashed };
+        // Cancel of the thread's DecodeInterrupt scope, its decoder crashed (see MediaDecoder), or
+        // its decoder was ended by a signal from outside the program (not a fault of the file).
+        enum class Refusal { None, TooLarge, OutOfTime, Cancelled, Crashed, EndedFromOutside };
         Refusal refusal = Refusal::None;
     };
     // The refusal as the import lists it; empty for None.

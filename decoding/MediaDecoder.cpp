@@ -17,7 +17,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 extern char **environ;
@@ -29,25 +31,33 @@ struct MediaDecoder::Process {
     pid_t pid = -1;
     int socket = -1;
     Use use = Use::Thumbnail;
+    bool large = false; // the larger decoder, taken by one file at a time
+    bool movie = false; // has opened a movie: its state is no next file's
 
     ~Process()
     {
-        // Closing the socket ends an idle decoder; a busy one is ended first.
+        // Closing the socket ends an idle decoder; a busy one is ended first. One that does not
+        // end is left to the background.
         if (socket >= 0)
             ::close(socket);
-        if (pid > 0) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == 0) {
-                ::kill(pid, SIGKILL);
-                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-            }
-        }
+        if (pid > 0)
+            DecoderProcesses::endWithin(pid, std::chrono::milliseconds(1000));
     }
 };
 
 namespace {
 
 constexpr qint64 mib = qint64(1) << 20;
+
+// One budget for all decoders: eight thumbnail decoders at once (an import's threads) and the
+// larger decoder, taken by one file at a time, beside the program itself stay within 2 GiB. The
+// file in the larger decoder holds no thumbnail decoder meanwhile: 7 x 176 + 640 MiB leave the
+// program 176 MiB. A thumbnail decoder reduces pictures row by row where the format allows; the
+// larger one decodes whole what only can be (a 61-megapixel RAW file without a preview).
+constexpr qint64 smallDecoderBytes = 176 * mib;
+constexpr qint64 largeDecoderBytes = 640 * mib;
+
+qint64 memoryLimitOf(bool large) { return large ? largeDecoderBytes : smallDecoderBytes; }
 
 // In sanitizer builds a data limit cannot be set (the sanitizers reserve terabytes); the caller
 // then watches the decoder's resident memory instead.
@@ -78,12 +88,12 @@ QString programPath()
 class Pool
 {
 public:
-    std::unique_ptr<MediaDecoder::Process> take(MediaDecoder::Use use)
+    std::unique_ptr<MediaDecoder::Process> take(MediaDecoder::Use use, bool large)
     {
         const std::lock_guard lock(m_mutex);
         for (auto it = m_idle.begin(); it != m_idle.end();) {
             int status = 0;
-            if ((*it)->use != use) {
+            if ((*it)->use != use || (*it)->large != large) {
                 ++it;
             } else if (::waitpid((*it)->pid, &status, WNOHANG) != 0) {
                 // Ended while idle (by someone else): not to be blamed on the next file.
@@ -102,8 +112,9 @@ public:
     {
         std::unique_ptr<MediaDecoder::Process> surplus;
         const std::lock_guard lock(m_mutex);
-        // As many as the busiest import keeps busy; more would hold memory for nothing.
-        if (m_idle.size() >= 16)
+        // As many as the busiest import keeps busy, and the larger one; more would hold memory for
+        // nothing.
+        if (m_idle.size() >= 9)
             surplus = std::move(process);
         else
             m_idle.push_back(std::move(process));
@@ -128,7 +139,7 @@ Pool &pool()
     return *shared;
 }
 
-std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use)
+std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
 {
     static const QString program = programPath();
     if (program.isEmpty())
@@ -153,7 +164,7 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use)
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, childEnd, DecoderProtocol::socketDescriptor);
     const QByteArray programBytes = QFile::encodeName(program);
-    const QByteArray memory = QByteArray::number(watchResidentMemory ? 0 : MediaDecoder::memoryLimit(use));
+    const QByteArray memory = QByteArray::number(watchResidentMemory ? 0 : memoryLimitOf(large));
     // A thumbnail decoder reads one file among many at once: one thread of its own is enough.
     const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail ? 1 : 0);
     char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(memory.constData()),
@@ -170,6 +181,7 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use)
     process->pid = child;
     process->socket = ends[0];
     process->use = use;
+    process->large = large;
     return process;
 }
 
@@ -208,7 +220,7 @@ Wait receive(const MediaDecoder::Process &process, char *into, qint64 size, Cloc
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
             return Wait::OutOfTime;
-        if (watchResidentMemory && residentBytes(process.pid) > MediaDecoder::memoryLimit(process.use))
+        if (watchResidentMemory && residentBytes(process.pid) > memoryLimitOf(process.large))
             return Wait::OutOfMemory;
         // Short waits, so that Cancel is seen at once.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
@@ -229,59 +241,234 @@ Wait receive(const MediaDecoder::Process &process, char *into, qint64 size, Cloc
     return Wait::Done;
 }
 
-// Why a decoder that ended by itself ended.
+// Why a decoder that ended by itself ended: out of memory (its own exit), ended from outside (a
+// signal that ends processes, which it never sends itself) or a fault (any other end).
 Refusal endedBecause(MediaDecoder::Process &process)
 {
     ::close(process.socket);
     process.socket = -1;
-    int status = 0;
-    pid_t waited;
-    while ((waited = ::waitpid(process.pid, &status, 0)) < 0 && errno == EINTR) {}
+    // Its socket closed: it has ended or is ending. One that does not end is killed and left.
+    const std::optional<int> status = DecoderProcesses::endWithin(process.pid, std::chrono::milliseconds(1000), false);
     process.pid = -1;
-    if (waited > 0 && WIFEXITED(status) && WEXITSTATUS(status) == DecoderProtocol::exitOutOfMemory)
+    if (!status)
+        return Refusal::Crashed;
+    if (WIFEXITED(*status) && WEXITSTATUS(*status) == DecoderProtocol::exitOutOfMemory)
         return Refusal::TooLarge;
+    if (WIFSIGNALED(*status)) {
+        switch (WTERMSIG(*status)) {
+        case SIGKILL:
+        case SIGTERM:
+        case SIGINT:
+        case SIGHUP:
+        case SIGQUIT:
+            return Refusal::EndedFromOutside;
+        default:
+            break;
+        }
+    }
     return Refusal::Crashed;
 }
 
-QImage imageFrom(const QVariantMap &reply)
+// A picture of the shape a reply describes, its rows not yet read.
+QImage imageFor(const DecoderProtocol::PictureShape &shape)
 {
-    const int width = reply.value(QStringLiteral("width")).toInt();
-    const int height = reply.value(QStringLiteral("height")).toInt();
-    const auto format = QImage::Format(reply.value(QStringLiteral("format")).toInt());
-    if (width <= 0 || height <= 0 || format <= QImage::Format_Invalid || format >= QImage::NImageFormats)
+    QImage image(shape.width, shape.height, shape.format);
+    if (image.isNull() || image.bytesPerLine() != shape.bytesPerLine || image.sizeInBytes() != shape.bytes)
         return {};
-    QImage image(width, height, format);
-    if (image.isNull() || image.bytesPerLine() != reply.value(QStringLiteral("bytesPerLine")).toLongLong())
-        return {};
-    const QByteArray colors = reply.value(QStringLiteral("colors")).toByteArray();
-    if (!colors.isEmpty()) {
-        QList<QRgb> table(colors.size() / qsizetype(sizeof(QRgb)));
-        std::memcpy(table.data(), colors.constData(), size_t(table.size()) * sizeof(QRgb));
+    if (!shape.colors.isEmpty()) {
+        QList<QRgb> table(shape.colors.size() / qsizetype(sizeof(QRgb)));
+        std::memcpy(table.data(), shape.colors.constData(), size_t(table.size()) * sizeof(QRgb));
         image.setColorTable(table);
     }
     return image;
 }
 
+QSize boxOf(const QVariantMap &request)
+{
+    const QSize box(request.value(QStringLiteral("maxWidth")).toInt(),
+                    request.value(QStringLiteral("maxHeight")).toInt());
+    return box.width() > 0 && box.height() > 0 ? box : QSize();
+}
+
+// Whether a failed call may be read by the larger decoder: it needed more memory than its
+// thumbnail decoder's limit, by the decoder's own estimate or by its end.
+bool neededMoreMemory(bool exchanged, Refusal refusal, const QVariantMap &reply, const QImage &image)
+{
+    return exchanged ? image.isNull() && Refusal(reply.value(QStringLiteral("refusal")).toInt()) == Refusal::TooLarge
+                     : refusal == Refusal::TooLarge;
+}
+
+// Whether a file of `fileBytes` may hold a picture of `pixels` (0: not known) that needs the larger
+// decoder. A file whose picture would be many times its size (megabytes of zeros that claim a
+// gigapixel) is no photograph: it keeps its refusal rather than hold the larger decoder. No
+// ordinary file holds more than 16 pixels a byte (a photograph's JPEG holds 2 to 10), and where the
+// decoder ended before it could say the picture's size, none that needs more than a thumbnail
+// decoder's limit is under 4 MiB (a 24-megapixel camera RAW file holds 20 and more).
+bool mayHoldLargePicture(qint64 fileBytes, qint64 pixels)
+{
+    constexpr qint64 pixelsPerByte = 16;
+    return pixels > 0 ? fileBytes >= std::max<qint64>(pixels / pixelsPerByte, mib) : fileBytes >= 4 * mib;
+}
+
+// The larger decoder: one file at a time. Those waiting are served in turn and may cancel.
+class LargeDecoderTurn
+{
+public:
+    // False when `cancel` was set while waiting.
+    bool take(const std::atomic<bool> *cancel)
+    {
+        std::unique_lock lock(m_mutex);
+        const quint64 ticket = m_nextTicket++;
+        while (m_taken || ticket != m_serving) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                // Its place goes to the next in line.
+                m_skipped.push_back(ticket);
+                skipGivenUp();
+                m_changed.notify_all();
+                return false;
+            }
+            m_changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        m_taken = true;
+        ++m_serving;
+        skipGivenUp();
+        return true;
+    }
+
+    void give()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_taken = false;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    void skipGivenUp()
+    {
+        for (auto it = std::find(m_skipped.begin(), m_skipped.end(), m_serving); it != m_skipped.end();
+             it = std::find(m_skipped.begin(), m_skipped.end(), m_serving)) {
+            m_skipped.erase(it);
+            ++m_serving;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_taken = false;
+    quint64 m_nextTicket = 0;
+    quint64 m_serving = 0;
+    std::vector<quint64> m_skipped;
+};
+
+LargeDecoderTurn &largeDecoderTurn()
+{
+    static LargeDecoderTurn *shared = new LargeDecoderTurn;
+    return *shared;
+}
+
+std::atomic<int> decodersGivenUp{0};
+std::atomic<DecoderProcesses::WaitFunction> waitFunction{&::waitpid};
+
 } // namespace
+
+std::optional<DecoderProtocol::PictureShape> DecoderProtocol::pictureShape(const QVariantMap &reply, QSize box)
+{
+    PictureShape shape;
+    const QVariant width = reply.value(QStringLiteral("width"));
+    const QVariant height = reply.value(QStringLiteral("height"));
+    const QVariant format = reply.value(QStringLiteral("format"));
+    const QVariant bytesPerLine = reply.value(QStringLiteral("bytesPerLine"));
+    const QVariant bytes = reply.value(QStringLiteral("pictureBytes"));
+    const QVariant colors = reply.value(QStringLiteral("colors"));
+    auto isInteger = [](const QVariant &v) {
+        return v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong;
+    };
+    if (!isInteger(width) || !isInteger(height) || !isInteger(format) || !isInteger(bytesPerLine) || !isInteger(bytes)
+        || (colors.isValid() && colors.typeId() != QMetaType::QByteArray))
+        return std::nullopt;
+    const qint64 w = width.toLongLong();
+    const qint64 h = height.toLongLong();
+    const qint64 f = format.toLongLong();
+    if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || f <= QImage::Format_Invalid || f >= QImage::NImageFormats)
+        return std::nullopt;
+    if (box.isValid() && (w > qint64(box.width()) + boxSlack || h > qint64(box.height()) + boxSlack))
+        return std::nullopt;
+    shape.width = int(w);
+    shape.height = int(h);
+    shape.format = QImage::Format(f);
+    const int depth = QImage::toPixelFormat(shape.format).bitsPerPixel();
+    if (depth <= 0)
+        return std::nullopt;
+    // Rows as QImage lays them out: each a whole number of 32-bit words.
+    const qint64 rowBytes = (w * depth + 31) / 32 * 4;
+    if (bytesPerLine.toLongLong() != rowBytes || bytes.toLongLong() != rowBytes * h || rowBytes * h > maxPictureBytes)
+        return std::nullopt;
+    shape.bytesPerLine = rowBytes;
+    shape.bytes = rowBytes * h;
+    if (colors.isValid()) {
+        const QByteArray table = colors.toByteArray();
+        const bool indexed = shape.format == QImage::Format_Indexed8 || shape.format == QImage::Format_Mono
+                             || shape.format == QImage::Format_MonoLSB;
+        if (!indexed || table.size() % qsizetype(sizeof(QRgb)) != 0 || table.size() > 256 * qsizetype(sizeof(QRgb)))
+            return std::nullopt;
+        shape.colors = table;
+    }
+    return shape;
+}
+
+std::optional<int> DecoderProcesses::endWithin(pid_t pid, std::chrono::milliseconds limit, bool kill)
+{
+    const WaitFunction wait = waitFunction.load();
+    int status = 0;
+    pid_t waited = wait(pid, &status, WNOHANG);
+    if (waited == pid)
+        return status;
+    if (waited < 0 && errno != EINTR)
+        return std::nullopt; // not ours to wait for any more
+    if (kill)
+        ::kill(pid, SIGKILL);
+    const Clock::time_point until = Clock::now() + limit;
+    for (auto pause = std::chrono::microseconds(200);; pause = std::min(pause * 2, std::chrono::microseconds(20'000))) {
+        waited = wait(pid, &status, WNOHANG);
+        if (waited == pid)
+            return status;
+        if (waited < 0 && errno != EINTR)
+            return std::nullopt;
+        if (Clock::now() >= until)
+            break;
+        std::this_thread::sleep_for(pause);
+    }
+    // Stuck (in the kernel, on a stalled mount): ended for good in the background, whenever it can.
+    ::kill(pid, SIGKILL);
+    ++decodersGivenUp;
+    std::thread([pid] {
+        int ended = 0;
+        while (::waitpid(pid, &ended, 0) < 0 && errno == EINTR) {}
+    }).detach();
+    return std::nullopt;
+}
+
+int DecoderProcesses::givenUp() { return decodersGivenUp.load(); }
+
+void DecoderProcesses::setWaitFunctionForTesting(WaitFunction wait) { waitFunction = wait ? wait : &::waitpid; }
 
 MediaDecoder::MediaDecoder(Use use) : m_use(use) {}
 
 MediaDecoder::~MediaDecoder()
 {
-    if (m_process)
+    // A decoder that opened a movie holds its state (and threads): the next file gets a new one.
+    if (m_process && !m_process->movie)
         pool().give(std::move(m_process));
+    m_process.reset();
+    giveLargeTurnBack();
 }
 
 qint64 MediaDecoder::memoryLimit(Use use)
 {
-    // Eight thumbnail decoders and the program itself stay within 2 GiB; a 100-megapixel JPEG,
-    // PNG or TIFF is decoded reduced within this.
-    if (use == Use::Thumbnail)
-        return 176 * mib;
-    // A full-size read holds the picture at 4 bytes a pixel and a copy of it (800 MB for 100
-    // megapixels): an eighth of the machine, between 1 and 2 GiB.
-    const qint64 machine = qint64(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
-    return std::clamp<qint64>(machine / 8, 1024 * mib, 2048 * mib);
+    // A thumbnail decoder's; a full-size read that needs more than that goes to the larger decoder.
+    return memoryLimitOf(use == Use::FullSize);
 }
 
 void MediaDecoder::endIdleDecoders() { pool().clear(); }
@@ -293,6 +480,81 @@ void MediaDecoder::fail(Refusal refusal)
 }
 
 bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QImage *image)
+{
+    m_refusal = Refusal::None;
+    QImage picture;
+    const bool exchanged = exchangeOnce(request, reply, &picture);
+    const qint64 pixels =
+        qint64(reply.value(QStringLiteral("fullWidth")).toInt()) * reply.value(QStringLiteral("fullHeight")).toInt();
+    // A movie that opened has frames of a size its reader accepts; how small its file is says
+    // nothing of them (a movie's frames share their data).
+    const bool frame = request.value(QStringLiteral("operation")).toString() == QLatin1String("movieFrame");
+    if (m_holdsLargeTurn || !neededMoreMemory(exchanged, m_refusal, reply, picture)
+        || (!frame && !mayHoldLargePicture(fileBytes(request), pixels))) {
+        if (image)
+            *image = std::move(picture);
+        return exchanged;
+    }
+    // The file needs more memory than a thumbnail decoder's: it is read again in the larger
+    // decoder, once that is this caller's. The wait does not count against the file's time.
+    m_process.reset();
+    {
+        const DecodeInterrupt::Pause pause;
+        if (!largeDecoderTurn().take(DecodeInterrupt::cancelFlag())) {
+            m_refusal = Refusal::Cancelled;
+            return false;
+        }
+    }
+    m_holdsLargeTurn = true;
+    m_refusal = Refusal::None;
+    reply.clear();
+    bool exchangedLarge = true;
+    // A movie is opened again there before its frame.
+    if (request.value(QStringLiteral("operation")).toString() == QLatin1String("movieFrame")
+        && !m_moviePath.isEmpty()) {
+        QVariantMap opened;
+        exchangedLarge = exchangeOnce(movieRequest(m_moviePath), opened, nullptr);
+        if (exchangedLarge && !opened.value(QStringLiteral("opened")).toBool())
+            reply = opened;
+        else if (exchangedLarge)
+            exchangedLarge = exchangeOnce(request, reply, image);
+    } else {
+        exchangedLarge = exchangeOnce(request, reply, image);
+    }
+    // A movie keeps the larger decoder for its next frames; anything else gives it back at once,
+    // so that what its caller does next (reading metadata, on a mount that may stall) holds no
+    // other file's turn.
+    if (!m_process || !m_process->movie)
+        giveLargeTurnBack();
+    return exchangedLarge;
+}
+
+void MediaDecoder::giveLargeTurnBack()
+{
+    if (!m_holdsLargeTurn)
+        return;
+    if (m_process && !m_process->movie)
+        pool().give(std::move(m_process));
+    m_process.reset();
+    m_holdsLargeTurn = false;
+    largeDecoderTurn().give();
+}
+
+qint64 MediaDecoder::fileBytes(const QVariantMap &request) const
+{
+    const QString operation = request.value(QStringLiteral("operation")).toString();
+    if (operation == QLatin1String("readData"))
+        return request.value(QStringLiteral("data")).toByteArray().size();
+    const QString path = request.value(QStringLiteral("path")).toString();
+    return path.isEmpty() ? 0 : QFileInfo(path).size();
+}
+
+QVariantMap MediaDecoder::movieRequest(const QString &path)
+{
+    return {{QStringLiteral("operation"), QStringLiteral("openMovie")}, {QStringLiteral("path"), path}};
+}
+
+bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, QImage *image)
 {
     m_refusal = Refusal::None;
     const std::atomic<bool> *cancel = DecodeInterrupt::cancelFlag();
@@ -314,9 +576,9 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
     bool sent = false;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
         if (!m_process)
-            m_process = pool().take(m_use);
+            m_process = pool().take(m_use, m_holdsLargeTurn);
         if (!m_process)
-            m_process = start(m_use);
+            m_process = start(m_use, m_holdsLargeTurn);
         if (!m_process) {
             m_refusal = Refusal::Crashed;
             return false;
@@ -330,10 +592,17 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
         m_refusal = Refusal::Crashed;
         return false;
     }
+    if (request.value(QStringLiteral("operation")).toString() == QLatin1String("openMovie"))
+        m_process->movie = true;
 
     // The decoder stops by itself at the deadline where its reader asks; the end comes here for
     // one that does not (stuck in a system call, or in a loop of a library).
-    const Clock::time_point hardDeadline = deadline + std::chrono::milliseconds(500);
+    return receiveReply(boxOf(request), reply, image, deadline + std::chrono::milliseconds(500), cancel);
+}
+
+bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Clock::time_point hardDeadline,
+                                const std::atomic<bool> *cancel)
+{
     auto stopped = [&](Wait wait) {
         switch (wait) {
         case Wait::Done:
@@ -357,23 +626,30 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
     quint32 replyLength = 0;
     if (stopped(receive(*m_process, reinterpret_cast<char *>(&replyLength), sizeof replyLength, hardDeadline, cancel)))
         return false;
-    if (replyLength > DecoderProtocol::maxMapBytes) {
+    // A reply outside the schema, or a picture other than the one asked for: the decoder lies (a
+    // file took it over) and is treated as one that crashed.
+    if (replyLength > DecoderProtocol::maxReplyMapBytes) {
         fail(Refusal::Crashed);
         return false;
     }
     QByteArray replyBody(qsizetype(replyLength), Qt::Uninitialized);
     if (stopped(receive(*m_process, replyBody.data(), replyLength, hardDeadline, cancel)))
         return false;
-    reply = DecoderProtocol::decode(replyBody);
-    const qint64 pictureBytes = reply.value(QStringLiteral("pictureBytes")).toLongLong();
-    if (pictureBytes > 0) {
-        QImage picture = imageFrom(reply);
-        if (picture.isNull() || picture.sizeInBytes() != pictureBytes) {
-            // A picture this side cannot hold: the decoder's stream cannot be followed further.
-            fail(picture.isNull() ? Refusal::TooLarge : Refusal::Crashed);
+    std::optional<QVariantMap> read = DecoderMessage::read(replyBody);
+    replyBody = QByteArray();
+    if (!read) {
+        fail(Refusal::Crashed);
+        return false;
+    }
+    reply = std::move(*read);
+    if (reply.contains(QStringLiteral("pictureBytes"))) {
+        const std::optional<DecoderProtocol::PictureShape> shape = DecoderProtocol::pictureShape(reply, box);
+        QImage picture = shape ? imageFor(*shape) : QImage();
+        if (picture.isNull()) {
+            fail(Refusal::Crashed);
             return false;
         }
-        if (stopped(receive(*m_process, reinterpret_cast<char *>(picture.bits()), pictureBytes, hardDeadline, cancel)))
+        if (stopped(receive(*m_process, reinterpret_cast<char *>(picture.bits()), shape->bytes, hardDeadline, cancel)))
             return false;
         if (image)
             *image = std::move(picture);
@@ -382,6 +658,10 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
     const QString damage = reply.value(QStringLiteral("damage")).toString();
     if (!damage.isEmpty())
         DecodeReport::damaged(damage);
+    // A decoder that failed on its file keeps nothing for the next: a new one follows. A movie's
+    // decoder stays for its frames.
+    if (!m_process->movie && (!damage.isEmpty() || reply.value(QStringLiteral("refusal")).toInt() != 0))
+        m_process.reset();
     return true;
 }
 
@@ -490,8 +770,9 @@ std::optional<MediaDecoder::MovieInfo> MediaDecoder::openMovie(const QString &pa
 {
     QVariantMap reply;
     m_movieKind.reset();
-    if (!exchange({{QStringLiteral("operation"), QStringLiteral("openMovie")}, {QStringLiteral("path"), path}}, reply,
-                  nullptr)) {
+    m_moviePath = path;
+    giveLargeTurnBack();
+    if (!exchange(movieRequest(path), reply, nullptr)) {
         if (error)
             *error = m_refusal == Refusal::OutOfTime   ? QStringLiteral("the movie could not be opened in time")
                      : m_refusal == Refusal::Cancelled ? QStringLiteral("opening the movie was cancelled")

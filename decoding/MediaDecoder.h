@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -19,15 +20,22 @@
 // network connections. A decoder that runs out of memory, passes its time or crashes inside a
 // library costs only the file it was reading; the next file gets a new decoder.
 //
-// Decoders are long-lived and shared through a pool: a MediaDecoder takes an idle one when it
-// first needs it (or starts one), keeps it for its own calls (a movie stays open between frames)
-// and gives it back when it ends. Nobody waits for another caller's decoder: each caller has one
-// of its own, so a small file never waits behind a large one.
+// Decoders are shared through a pool: a MediaDecoder takes an idle one when it first needs it (or
+// starts one), keeps it for its own calls (a movie stays open between frames) and gives it back
+// when it ends. A decoder whose call failed, whose file was damaged or that opened a movie is
+// never given to another file. Nobody waits for another caller's decoder: each caller has one of
+// its own, so a small file never waits behind a large one.
+//
+// All decoders share one budget: each thumbnail decoder has a small limit and reduces pictures as
+// it reads them; a file that needs more (a camera RAW file without a preview, a whole-picture
+// library) is read again in the larger decoder, which one file holds at a time. Who waits for it
+// may cancel, and the wait does not count against the file's time.
 //
 // The deadline of each call is the earlier of the thread's DecodeInterrupt scope and the use's
 // own limit, counted from the moment the call starts; Cancel of that scope ends the decoder at
 // once. Why a call gave no picture is in refusal(), in the words ImageFileReader::refusalText
-// gives it.
+// gives it. A decoder that answers outside the message schema (MediaDecoder_p.h) or sends a
+// picture larger than the box asked for is treated as one that crashed.
 class MediaDecoder
 {
 public:
@@ -77,7 +85,8 @@ public:
     // the file; None otherwise.
     ImageFileReader::Facts::Refusal refusal() const { return m_refusal; }
 
-    // Each decoder's memory limit for a use, in bytes of data (heap and private mappings).
+    // The memory limit, in bytes of data (heap and private mappings), of a thumbnail decoder
+    // (Thumbnail) and of the larger decoder (FullSize: what a full-size read may use at most).
     static qint64 memoryLimit(Use use);
     // The time a call may take at most when the thread's DecodeInterrupt scope allows more.
     static constexpr std::chrono::seconds timeLimit{60};
@@ -89,10 +98,18 @@ public:
 
 private:
     bool exchange(const QVariantMap &request, QVariantMap &reply, QImage *image);
+    bool exchangeOnce(const QVariantMap &request, QVariantMap &reply, QImage *image);
+    bool receiveReply(QSize box, QVariantMap &reply, QImage *image, std::chrono::steady_clock::time_point hardDeadline,
+                      const std::atomic<bool> *cancel);
+    static QVariantMap movieRequest(const QString &path);
+    qint64 fileBytes(const QVariantMap &request) const;
     void fail(ImageFileReader::Facts::Refusal refusal);
+    void giveLargeTurnBack();
 
     Use m_use;
     std::unique_ptr<Process> m_process;
+    bool m_holdsLargeTurn = false;          // the larger decoder is this caller's until it ends
+    QString m_moviePath;                    // of the movie open in m_process
     std::optional<Movie::Kind> m_movieKind; // of the movie open in m_process
     ImageFileReader::Facts::Refusal m_refusal = ImageFileReader::Facts::Refusal::None;
 };

@@ -1,18 +1,23 @@
 #pragma once
 
 // What MediaDecoder and its decoder program (ovn-decoder, Decoder_main.cpp) share. The two talk
-// over a socket the decoder finds as descriptor 3: each message is a 4-byte length, a QVariantMap
-// written with QDataStream, and for a picture its rows (the map says width, height, format and
-// bytes per line; an indexed picture's colours are in the map).
+// over a socket the decoder finds as descriptor 3: each message is a 4-byte length, a map in the
+// closed schema of DecoderMessage, and for a picture its rows (the map says width, height, format
+// and bytes per line; an indexed picture's colours are in the map).
+
+#include "decoding/DecoderMessage.h"
 
 #include <QByteArray>
-#include <QDataStream>
-#include <QIODevice>
 #include <QImage>
+#include <QSize>
 #include <QVariantMap>
 
+#include <sys/types.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 #include <unistd.h>
 
@@ -22,26 +27,40 @@ constexpr const char *programName = "ovn-decoder";
 constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.
 constexpr int exitOutOfMemory = 4;
-// A message's map is never larger than this; a picture's rows follow it.
+// A request's map is never larger than this (a stored thumbnail travels in it); a reply's map
+// never larger than maxReplyMapBytes. A picture's rows follow the map.
 constexpr quint32 maxMapBytes = 16u << 20;
+constexpr quint32 maxReplyMapBytes = 4u << 20;
+// The largest picture a decoder may send (a full-size read of 100 megapixels at 4 bytes a pixel):
+// with the reply's map, what a decoder that lies costs its caller at most.
+constexpr qint64 maxPictureBytes = qint64(384) << 20;
+// How much a picture read into a box may exceed it: rounding of the sides only.
+constexpr int boxSlack = 2;
 
+// A map that holds a value outside the schema is sent as an empty one.
 inline QByteArray encode(const QVariantMap &map)
 {
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream.setVersion(QDataStream::Qt_6_0);
-    stream << map;
-    return bytes;
+    return DecoderMessage::write(map).value_or(DecoderMessage::write(QVariantMap()).value_or(QByteArray()));
 }
 
-inline QVariantMap decode(const QByteArray &bytes)
-{
-    QVariantMap map;
-    QDataStream stream(bytes);
-    stream.setVersion(QDataStream::Qt_6_0);
-    stream >> map;
-    return stream.status() == QDataStream::Ok ? map : QVariantMap();
-}
+// The map, or an empty one for bytes that break the schema.
+inline QVariantMap decode(const QByteArray &bytes) { return DecoderMessage::read(bytes).value_or(QVariantMap()); }
+
+// What a reply says of its picture, checked against what was asked before anything is allocated.
+struct PictureShape {
+    int width = 0;
+    int height = 0;
+    QImage::Format format = QImage::Format_Invalid;
+    qint64 bytesPerLine = 0;
+    qint64 bytes = 0;
+    QByteArray colors;
+};
+
+// The picture a reply describes when it may be taken: of a valid format, its rows laid out as a
+// QImage of that size lays them out, its colour table one of an indexed format, and no larger
+// than the box asked for (with `boxSlack`), or, without a box, than maxPictureBytes. nullopt for
+// anything else: the decoder lies, and its stream cannot be followed further.
+std::optional<PictureShape> pictureShape(const QVariantMap &reply, QSize box);
 
 // The keys of a picture's description.
 inline void describe(const QImage &image, QVariantMap &map)
@@ -72,3 +91,22 @@ inline bool writeAll(int fd, const char *data, qint64 size)
 }
 
 } // namespace DecoderProtocol
+
+// The decoder processes' ends: a child is waited for a bounded time after its kill, then left to a
+// thread that waits for it in the background (a process stuck in the kernel on a stalled mount
+// may never end), so that no caller waits without a limit.
+namespace DecoderProcesses {
+
+// Kills `pid` unless it has ended and waits for its end at most `limit`; its wait status, or
+// nullopt when it did not end in time (it is then awaited in the background).
+std::optional<int> endWithin(pid_t pid, std::chrono::milliseconds limit, bool kill = true);
+
+// Decoders given up on so far (tests).
+int givenUp();
+
+// How the end of a child is asked (::waitpid with WNOHANG): tests stand in a child that never
+// ends. The background waits always use ::waitpid.
+using WaitFunction = pid_t (*)(pid_t, int *, int);
+void setWaitFunctionForTesting(WaitFunction wait);
+
+} // namespace DecoderProcesses

@@ -253,11 +253,81 @@ TEST_F(MediaDecoderTest, ADecoderThatCrashesOrIsKilledCostsOnlyItsFile)
             done = true;
             if (killer.joinable())
                 killer.join();
-            EXPECT_EQ(facts.refusal, Refusal::Crashed);
+            // Killed from outside is not the file's fault, and says so.
+            EXPECT_EQ(facts.refusal, c.killFromOutside ? Refusal::EndedFromOutside : Refusal::Crashed);
             EXPECT_EQ(ImageFileReader::refusalText(facts.refusal),
-                      QStringLiteral("the picture's reader stopped on a fault in the file"));
+                      c.killFromOutside ? QStringLiteral("the picture's reader was ended from outside the program")
+                                        : QStringLiteral("the picture's reader stopped on a fault in the file"));
             EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160)).size(), QSize(160, 100));
         }
+    }
+}
+
+namespace {
+
+// The peak of this process's resident memory since the last reset, in bytes.
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return 0;
+}
+
+void resetPeakResidentBytes()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+} // namespace
+
+// A decoder taken over by its file may answer anything: a reply outside the message schema, or a
+// picture other than the one asked for, is refused before anything of it is built, the decoder
+// is treated as one that crashed, and the caller holds at most its reply and 400 MiB.
+TEST_F(MediaDecoderTest, LyingRepliesCostOnlyTheirFile)
+{
+    const struct {
+        const char *kind;
+        QSize box; // invalid: a full-size read
+    } lies[] = {
+        {"oversized", QSize(256, 256)},      // 25000 x 20000 for a thumbnail, its rows streamed
+        {"oversized", QSize()},              // ... and for a full-size read
+        {"full-size", QSize(30000, 30000)},  // within the box, beyond any full-size picture
+        {"qimages", QSize(256, 256)},        // twenty pictures as QVariant values
+        {"claimed-list", QSize(256, 256)},   // a list claiming 2^31 values
+        {"claimed-string", QSize(256, 256)}, // a string claiming 2 GB
+        {"deep", QSize(256, 256)},           // lists nested a thousand deep
+        {"claimed-length", QSize(256, 256)}, // a reply map claiming a gigabyte
+        {"bytes-per-line", QSize(256, 256)}, // rows a megabyte long for 64 pixels
+        {"picture-bytes", QSize(256, 256)},  // a gigabyte of rows for 64 x 64 pixels
+        {"colours", QSize(256, 256)},        // a colour table of 262,144 entries
+    };
+    const qint64 mib = qint64(1) << 20;
+    for (const auto &lie : lies) {
+        SCOPED_TRACE(testing::Message() << lie.kind << " " << lie.box.width());
+        const QString file = hostilemedia::written(
+            files->filePath(QStringLiteral("ovn-decoder-lies-%1.jpg").arg(QLatin1String(lie.kind))),
+            hostilemedia::jpegOfNoise(16, 16, false));
+        resetPeakResidentBytes();
+        const qint64 before = peakResidentBytes();
+        for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+            const DecodeInterrupt::Scope limit(nullptr, 30s);
+            const auto start = std::chrono::steady_clock::now();
+            MediaDecoder decoder(use);
+            ImageFileReader::Facts facts;
+            EXPECT_TRUE(decoder.read(file, lie.box, &facts).isNull());
+            EXPECT_EQ(facts.refusal, Refusal::Crashed);
+            // Refused at once, not at the deadline.
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+            // The same caller's next file is read as ever.
+            EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160)).size(), QSize(160, 100));
+        }
+        EXPECT_LT(peakResidentBytes() - before, 400 * mib);
     }
 }
 

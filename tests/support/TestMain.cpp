@@ -27,6 +27,8 @@ int main(int argc, char **argv)
     qputenv("OVN_DECODER_TEST_HANG", "ovn-decoder-hangs");
     qputenv("OVN_DECODER_TEST_WAIT", "ovn-decoder-waits");
     qputenv("OVN_DECODER_TEST_PROBE", "ovn-decoder-probes");
+    qputenv("OVN_DECODER_TEST_LIE", "ovn-decoder-lies");
+    qputenv("OVN_DECODER_TEST_LARGE", "ovn-decoder-needs-more");
 
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
