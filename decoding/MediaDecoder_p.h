@@ -1,7 +1,8 @@
 #pragma once
 
 // What MediaDecoder and its decoder program (ovn-decoder, Decoder_main.cpp) share. The two talk
-// over a socket the decoder finds as descriptor 3: each message is a 4-byte length, a QVariantMap
+// over a socket the decoder finds as descriptor 3: each message is a 4-byte length (a request's
+// carries the descriptors of the file it names), a QVariantMap
 // written with QDataStream, and for a picture its rows (the map says width, height, format and
 // bytes per line; an indexed picture's colours are in the map).
 
@@ -22,6 +23,9 @@ constexpr const char *programName = "ovn-decoder";
 constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.
 constexpr int exitOutOfMemory = 4;
+// The openings of a request's file the program hands the decoder with it (see DecoderFiles.h):
+// one for each time a reader opens the file while it decodes it.
+constexpr int fileOpenings = 6;
 // A message's map is never larger than this; a picture's rows follow it.
 constexpr quint32 maxMapBytes = 16u << 20;
 
