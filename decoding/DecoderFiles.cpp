@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -28,10 +29,23 @@ constexpr int notAPlainRead = O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | O_DIREC
 std::mutex filesMutex;
 std::atomic<bool> holding{false};
 int files[DecoderFiles::maxDescriptions] = {-1, -1, -1, -1, -1, -1, -1, -1};
+// The descriptor last handed out of each opening, while it may still be in use.
+int handed[DecoderFiles::maxDescriptions] = {-1, -1, -1, -1, -1, -1, -1, -1};
 int fileCount = 0;
-int handedOut = 0;
 dev_t fileDevice = 0;
 ino_t fileInode = 0;
+
+// An opening none of whose handed-out descriptors is open any more: its offset is nobody's.
+int freeOpening()
+{
+    const pid_t self = ::getpid();
+    for (int i = 0; i < fileCount; ++i) {
+        if (handed[i] < 0 || ::fcntl(handed[i], F_GETFD) < 0
+            || ::syscall(SYS_kcmp, self, self, KCMP_FILE, handed[i], files[i]) > 0)
+            return i;
+    }
+    return -1;
+}
 
 int handOut(int dirfd, const char *path, int flags)
 {
@@ -43,14 +57,17 @@ int handOut(int dirfd, const char *path, int flags)
     const std::lock_guard lock(filesMutex);
     if (fileCount == 0 || named.st_dev != fileDevice || named.st_ino != fileInode)
         return notThisFile;
-    if (handedOut >= fileCount) {
-        // Each opening has an offset of its own; one more than the program sent cannot.
+    const int opening = freeOpening();
+    if (opening < 0) {
+        // Each opening has an offset of its own: one more at once than the program sent cannot.
         errno = EMFILE;
         return -1;
     }
-    const int fd = ::fcntl(files[handedOut++], (flags & O_CLOEXEC) != 0 ? F_DUPFD_CLOEXEC : F_DUPFD, 0);
-    if (fd >= 0)
+    const int fd = ::fcntl(files[opening], (flags & O_CLOEXEC) != 0 ? F_DUPFD_CLOEXEC : F_DUPFD, 0);
+    if (fd >= 0) {
         ::lseek(fd, 0, SEEK_SET);
+        handed[opening] = fd;
+    }
     return fd;
 }
 
@@ -109,7 +126,6 @@ void DecoderFiles::hold(const std::vector<int> &descriptors)
     }
     fileDevice = info.st_dev;
     fileInode = info.st_ino;
-    handedOut = 0;
     holding.store(true, std::memory_order_release);
 }
 
@@ -117,10 +133,11 @@ void DecoderFiles::release()
 {
     const std::lock_guard lock(filesMutex);
     holding.store(false, std::memory_order_release);
-    for (int i = 0; i < fileCount; ++i)
+    for (int i = 0; i < fileCount; ++i) {
         ::close(files[i]);
+        handed[i] = -1;
+    }
     fileCount = 0;
-    handedOut = 0;
 }
 
 extern "C" {

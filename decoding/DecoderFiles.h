@@ -6,8 +6,9 @@
 // sandbox lets it open none of the user's files by name. Each descriptor is an opening of its
 // own (its own offset), since the readers open one file several times, some at once. While a
 // request's descriptors are held, a library that opens that file by any of its names (the same
-// device and inode) gets a duplicate of the next unused one; opening it more often than the
-// program sent descriptors fails with EMFILE rather than share an offset.
+// device and inode) gets a duplicate of one that is not in use (none of its duplicates open);
+// opening it more often at once than the program sent descriptors fails with EMFILE rather than
+// share an offset.
 namespace DecoderFiles {
 
 // The most descriptors a request carries.

@@ -5,6 +5,7 @@
 #include <seccomp.h>
 
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <linux/landlock.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -146,6 +147,7 @@ constexpr int allowed[] = {
     SCMP_SYS(mprotect),
     SCMP_SYS(madvise),
     SCMP_SYS(membarrier),
+    SCMP_SYS(get_mempolicy),
     // reading files and descriptors held
     SCMP_SYS(read),
     SCMP_SYS(readv),
@@ -276,6 +278,11 @@ bool setFilter()
     const scmp_datum_t self = scmp_datum_t(::getpid());
     ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_EQ, self)) == 0;
     ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+    // Whether two of its own descriptors are one opening (see DecoderFiles.h).
+    ok = ok
+         && seccomp_rule_add(filter, allow, SCMP_SYS(kcmp), 3, SCMP_A0(SCMP_CMP_EQ, self), SCMP_A1(SCMP_CMP_EQ, self),
+                             SCMP_A2(SCMP_CMP_EQ, KCMP_FILE))
+                == 0;
     // Its own limits, read or lowered (a hard limit cannot be raised).
     ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(prlimit64), 1, SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
     for (const scmp_datum_t option : allowedPrctl)

@@ -20,8 +20,8 @@ namespace DecoderSpawn {
 
 inline bool isKept(const QByteArray &name)
 {
-    static const char *const names[] = {"LANG", "LANGUAGE", "TZ", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
-                                        "TSAN_OPTIONS"};
+    static const char *const names[] = {"LANG",          "LANGUAGE",     "TZ",          "ASAN_OPTIONS",
+                                        "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"};
     for (const char *kept : names)
         if (name == kept)
             return true;

@@ -24,7 +24,8 @@ constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.
 constexpr int exitOutOfMemory = 4;
 // The openings of a request's file the program hands the decoder with it (see DecoderFiles.h):
-// one for each time a reader opens the file while it decodes it.
+// as many as the readers hold open at once (three, for a camera RAW file read as a thumbnail),
+// and as many again.
 constexpr int fileOpenings = 6;
 // A message's map is never larger than this; a picture's rows follow it.
 constexpr quint32 maxMapBytes = 16u << 20;

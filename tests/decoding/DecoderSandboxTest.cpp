@@ -208,8 +208,8 @@ TEST(DecoderSandboxTest, DecodersEndWithinASecondOfTheirProgram)
     ASSERT_TRUE(folder.isValid());
     const QString hanging = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-hangs-host.jpg")),
                                                   hostilemedia::jpegOfNoise(16, 16, false));
-    const QString picture = hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")),
-                                                  hostilemedia::jpegOfNoise(32, 32, false));
+    const QString picture =
+        hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(32, 32, false));
     const struct {
         const char *name;
         int signal;
