@@ -171,7 +171,6 @@ constexpr int allowed[] = {
     SCMP_SYS(readlinkat),
     SCMP_SYS(getdents64),
     SCMP_SYS(getcwd),
-    SCMP_SYS(fcntl),
     SCMP_SYS(dup),
     SCMP_SYS(dup2),
     SCMP_SYS(dup3),
@@ -246,6 +245,11 @@ constexpr scmp_datum_t writingFlags = O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND |
 // What prctl may do: name a thread, ask its name.
 constexpr scmp_datum_t allowedPrctl[] = {PR_SET_NAME, PR_GET_NAME, PR_GET_DUMPABLE};
 
+// What fcntl may do: duplicate, read and set a descriptor's flags, take a read lock. Not name a
+// process to send signals to (F_SETOWN, F_SETSIG), nor lease or seal.
+constexpr scmp_datum_t allowedFcntl[] = {F_DUPFD, F_DUPFD_CLOEXEC, F_GETFD,  F_SETFD,     F_GETFL,     F_SETFL,
+                                         F_GETLK, F_SETLK,         F_SETLKW, F_OFD_GETLK, F_OFD_SETLK, F_OFD_SETLKW};
+
 // What ioctl may ask: whether a descriptor is a terminal (libraries ask of standard error), how
 // much is ready to read. Nothing that writes to a terminal or a device.
 constexpr scmp_datum_t allowedIoctl[] = {TCGETS, FIONREAD};
@@ -287,6 +291,8 @@ bool setFilter()
     ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(prlimit64), 1, SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
     for (const scmp_datum_t option : allowedPrctl)
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, option)) == 0;
+    for (const scmp_datum_t command : allowedFcntl)
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(fcntl), 1, SCMP_A1(SCMP_CMP_EQ, command)) == 0;
     for (const scmp_datum_t request : allowedIoctl)
         ok = ok
              && seccomp_rule_add(filter, allow, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_MASKED_EQ, 0xffffffffu, request))
