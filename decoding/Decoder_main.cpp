@@ -1,15 +1,19 @@
-// ovn-decoder MEMORY THREADS: decodes media files for MediaDecoder (see MediaDecoder.h), one
-// request after another, over the socket it finds as descriptor 3 (see MediaDecoder_p.h). Run
-// by the program, never by people. MEMORY is its data limit in bytes (0: none, in sanitizer
+// ovn-decoder MEMORY THREADS PARENT: decodes media files for MediaDecoder (see MediaDecoder.h),
+// one request after another, over the socket it finds as descriptor 3 (see MediaDecoder_p.h).
+// Run by the program, never by people. MEMORY is its data limit in bytes (0: none, in sanitizer
 // builds, where the caller watches it instead); THREADS the threads a movie decoder may use (0:
-// as many as FFmpeg likes).
+// as many as FFmpeg likes); PARENT the process that started it, which it does not outlive.
 //
 // Before its first request it gives up what a decoder never needs (see DecoderSandbox.h): it
-// cannot write or remove files, start programs or open network connections. An allocation that
-// fails ends it with exitOutOfMemory, which the caller lists as a file that needs more memory.
+// cannot write or remove files, read the user's files other than the one it is handed, start
+// programs or open network connections. A request's file comes as open descriptors with the
+// request (see DecoderFiles.h). Each request runs on its own clock: past the request's time and a
+// grace the decoder ends itself, whatever its parent does. An allocation that fails ends it with
+// exitOutOfMemory, which the caller lists as a file that needs more memory.
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/DecoderFiles.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/MediaDecoder_p.h"
@@ -22,20 +26,25 @@
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QFile>
+#include <QFileInfo>
 #include <QSemaphore>
 #include <QThreadPool>
 
 #include <dlfcn.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #ifndef OVN_DECODER_WATCHED
 // Every allocation of the decoder and its libraries comes here first: one that fails means the
@@ -110,6 +119,52 @@ void free(void *pointer) noexcept { __libc_free(pointer); }
 namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }
+
+// Reads the next request's length, taking the descriptors of its file that came with it.
+bool readLength(quint32 &length, std::vector<int> &descriptors)
+{
+    char *into = reinterpret_cast<char *>(&length);
+    size_t left = sizeof length;
+    while (left > 0) {
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * DecoderFiles::maxDescriptions)];
+        iovec part{into, left};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t count = ::recvmsg(DecoderProtocol::socketDescriptor, &message, MSG_CMSG_CLOEXEC);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+            if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+                continue;
+            const size_t received = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t i = 0; i < received; ++i) {
+                int fd;
+                std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+                descriptors.push_back(fd);
+            }
+        }
+        into += count;
+        left -= size_t(count);
+    }
+    return true;
+}
+
+// The decoder's own clock: past the request's time and a grace it ends (SIGALRM's default), so
+// that it never outlives its file's time even when the program that waits for it is stuck.
+void armClock(qint64 milliseconds)
+{
+    constexpr qint64 grace = 2000;
+    const qint64 total = milliseconds > 0 ? milliseconds + grace : 0;
+    itimerval timer{};
+    timer.it_value.tv_sec = time_t(total / 1000);
+    timer.it_value.tv_usec = suseconds_t(total % 1000 * 1000);
+    ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
 
 bool readExactly(char *into, size_t size)
 {
@@ -332,7 +387,7 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     lie(path);
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
-        return DecoderSandbox::probe(path + QStringLiteral(".written"));
+        return DecoderSandbox::probe(path, ::getppid());
 #endif
     // A movie stays open for its frames only: no other file finds its state.
     if (operation != QLatin1String("movieFrame"))
@@ -410,8 +465,12 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3)
+    if (argc != 4)
         return 2;
+    // Ends with the program: at once when it is gone already.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != pid_t(std::atoll(argv[3])))
+        return 0;
     const long long memory = std::atoll(argv[1]);
     const int threads = std::atoi(argv[2]);
     std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
@@ -435,19 +494,29 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     keepQtHelperThreads();
     PBMImageRep::registerImageRepClass();
-    if (!DecoderSandbox::enter())
+    // Its own folder holds the movie and document readers it loads at the first movie.
+    DecoderSandbox::Options sandbox;
+    sandbox.readable << QCoreApplication::applicationDirPath();
+#ifdef OVN_MOVIE_READERS_BUILD_PATH
+    sandbox.readable << QFileInfo(QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH)).absolutePath();
+#endif
+    if (!DecoderSandbox::enter(sandbox))
         return 1;
 
     Decoder decoder;
     for (;;) {
         quint32 length = 0;
-        if (!readExactly(reinterpret_cast<char *>(&length), sizeof length) || length > DecoderProtocol::maxMapBytes)
+        std::vector<int> descriptors;
+        const bool read = readLength(length, descriptors);
+        DecoderFiles::hold(descriptors);
+        if (!read || length > DecoderProtocol::maxMapBytes)
             return 0;
         QByteArray body(qsizetype(length), Qt::Uninitialized);
         if (!readExactly(body.data(), length))
             return 0;
         const QVariantMap request = DecoderProtocol::decode(body);
         const qint64 milliseconds = std::max<qint64>(1, request.value(text("milliseconds")).toLongLong());
+        armClock(milliseconds);
         QImage image;
         QVariantMap answer;
         {
@@ -459,7 +528,10 @@ int main(int argc, char **argv)
             if (!report.damage().isEmpty())
                 answer.insert(text("damage"), report.damage());
         }
-        if (!reply(answer, image))
+        DecoderFiles::release();
+        const bool replied = reply(answer, image);
+        armClock(0);
+        if (!replied)
             return 0;
         image = QImage();
         releaseFreedMemory();

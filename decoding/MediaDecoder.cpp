@@ -2,6 +2,7 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/DecoderSpawn_p.h"
 #include "decoding/MediaDecoder_p.h"
 
 #include <QCoreApplication>
@@ -13,16 +14,19 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-extern char **environ;
 
 using Refusal = ImageFileReader::Facts::Refusal;
 using Clock = std::chrono::steady_clock;
@@ -139,6 +143,41 @@ Pool &pool()
     return *shared;
 }
 
+// Decoders are started from one thread that lives as long as the program: a decoder's
+// parent-death signal comes when the thread that started it ends, and a pooled decoder outlives
+// the thread that first needed it.
+void onSpawningThread(const std::function<void()> &job)
+{
+    struct Spawner {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::packaged_task<void()>> jobs;
+    };
+    // Never destroyed: the thread serves until the program ends.
+    static Spawner *const spawner = [] {
+        auto *made = new Spawner;
+        std::thread([made] {
+            for (;;) {
+                std::unique_lock lock(made->mutex);
+                made->wake.wait(lock, [made] { return !made->jobs.empty(); });
+                std::packaged_task<void()> next = std::move(made->jobs.front());
+                made->jobs.pop_front();
+                lock.unlock();
+                next();
+            }
+        }).detach();
+        return made;
+    }();
+    std::packaged_task<void()> task(job);
+    std::future<void> done = task.get_future();
+    {
+        const std::lock_guard lock(spawner->mutex);
+        spawner->jobs.push_back(std::move(task));
+    }
+    spawner->wake.notify_one();
+    done.wait();
+}
+
 std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
 {
     static const QString program = programPath();
@@ -167,10 +206,16 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     const QByteArray memory = QByteArray::number(watchResidentMemory ? 0 : memoryLimitOf(large));
     // A thumbnail decoder reads one file among many at once: one thread of its own is enough.
     const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail ? 1 : 0);
+    const QByteArray parent = QByteArray::number(::getpid());
     char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(memory.constData()),
-                    const_cast<char *>(threads.constData()), nullptr};
+                    const_cast<char *>(threads.constData()), const_cast<char *>(parent.constData()), nullptr};
+    DecoderSpawn::Environment environment;
+    const DecoderSpawn::Attributes attributes;
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, programBytes.constData(), &actions, nullptr, argv, environ);
+    int spawned = 0;
+    onSpawningThread([&] {
+        spawned = posix_spawn(&child, programBytes.constData(), &actions, attributes.get(), argv, environment.get());
+    });
     posix_spawn_file_actions_destroy(&actions);
     ::close(childEnd);
     if (spawned != 0) {
@@ -185,6 +230,50 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     return process;
 }
 
+// The openings of a request's file that go to the decoder with it (see DecoderFiles.h): the
+// decoder may open none of the user's files by name. None for a request without a file, for a
+// file this process cannot open, and for anything but a regular file (a pipe or a device would
+// be read for ever).
+class RequestFile
+{
+public:
+    explicit RequestFile(const QString &path)
+    {
+        if (path.isEmpty())
+            return;
+        // Non-blocking, so that a pipe behind the name is not waited for.
+        const int first = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (first < 0)
+            return;
+        struct stat info {};
+        if (::fstat(first, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(first);
+            return;
+        }
+        ::fcntl(first, F_SETFL, ::fcntl(first, F_GETFL) & ~O_NONBLOCK);
+        m_descriptors.push_back(first);
+        // The others open the same file, whatever happens to its name meanwhile.
+        const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);
+        while (m_descriptors.size() < size_t(DecoderProtocol::fileOpenings)) {
+            const int other = ::open(same.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+            if (other < 0)
+                break;
+            m_descriptors.push_back(other);
+        }
+    }
+    ~RequestFile()
+    {
+        for (const int fd : m_descriptors)
+            ::close(fd);
+    }
+    RequestFile(const RequestFile &) = delete;
+    RequestFile &operator=(const RequestFile &) = delete;
+    const std::vector<int> &descriptors() const { return m_descriptors; }
+
+private:
+    std::vector<int> m_descriptors;
+};
+
 bool sendAll(int fd, const char *data, qint64 size)
 {
     while (size > 0) {
@@ -197,6 +286,33 @@ bool sendAll(int fd, const char *data, qint64 size)
         size -= sent;
     }
     return true;
+}
+
+// A request: its length with the descriptors of its file, then its map.
+bool sendRequest(int fd, const QByteArray &body, const std::vector<int> &descriptors)
+{
+    const quint32 length = quint32(body.size());
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * DecoderProtocol::fileOpenings)] = {};
+    iovec part{const_cast<quint32 *>(&length), sizeof length};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    const size_t count = std::min<size_t>(descriptors.size(), size_t(DecoderProtocol::fileOpenings));
+    if (count > 0) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int) * count);
+        std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * count);
+    }
+    ssize_t sent;
+    while ((sent = ::sendmsg(fd, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    if (sent <= 0)
+        return false;
+    return sendAll(fd, reinterpret_cast<const char *>(&length) + sent, qint64(sizeof length) - sent)
+           && sendAll(fd, body.constData(), body.size());
 }
 
 qint64 residentBytes(pid_t pid)
@@ -571,7 +687,7 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
     QVariantMap timed = request;
     timed.insert(QStringLiteral("milliseconds"), qint64(milliseconds));
     const QByteArray body = DecoderProtocol::encode(timed);
-    const quint32 length = quint32(body.size());
+    const RequestFile file(request.value(QStringLiteral("path")).toString());
     // An idle decoder may have ended since it was last used: then one new one is tried.
     bool sent = false;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
@@ -583,8 +699,7 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
             m_refusal = Refusal::Crashed;
             return false;
         }
-        sent = sendAll(m_process->socket, reinterpret_cast<const char *>(&length), sizeof length)
-               && sendAll(m_process->socket, body.constData(), body.size());
+        sent = sendRequest(m_process->socket, body, file.descriptors());
         if (!sent)
             m_process.reset();
     }

@@ -1,9 +1,10 @@
 #pragma once
 
 // What MediaDecoder and its decoder program (ovn-decoder, Decoder_main.cpp) share. The two talk
-// over a socket the decoder finds as descriptor 3: each message is a 4-byte length, a map in the
-// closed schema of DecoderMessage, and for a picture its rows (the map says width, height, format
-// and bytes per line; an indexed picture's colours are in the map).
+// over a socket the decoder finds as descriptor 3: each message is a 4-byte length (a request's
+// carries the descriptors of the file it names), a map in the closed schema of DecoderMessage, and
+// for a picture its rows (the map says width, height, format and bytes per line; an indexed
+// picture's colours are in the map).
 
 #include "decoding/DecoderMessage.h"
 
@@ -27,6 +28,10 @@ constexpr const char *programName = "ovn-decoder";
 constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.
 constexpr int exitOutOfMemory = 4;
+// The openings of a request's file the program hands the decoder with it (see DecoderFiles.h):
+// as many as the readers hold open at once (three, for a camera RAW file read as a thumbnail),
+// and as many again.
+constexpr int fileOpenings = 6;
 // A request's map is never larger than this (a stored thumbnail travels in it); a reply's map
 // never larger than maxReplyMapBytes. A picture's rows follow the map.
 constexpr quint32 maxMapBytes = 16u << 20;

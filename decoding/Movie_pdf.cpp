@@ -1,6 +1,7 @@
 // PDF documents as movies: page n is the frame from second n to second n + 1. The document is
 // opened here; its pages are drawn in a child process (see PdfPage_p.h).
 
+#include "decoding/DecoderSpawn_p.h"
 #include "decoding/MovieSource_p.h"
 #include "decoding/PdfPage_draw_p.h"
 #include "decoding/PdfPage_p.h"
@@ -22,8 +23,6 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
-
-extern char **environ;
 
 namespace {
 
@@ -105,7 +104,10 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
                     const_cast<char *>(arguments[3].constData()),
                     nullptr};
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, programBytes.constData(), &actions, nullptr, argv, environ);
+    DecoderSpawn::Environment environment;
+    const DecoderSpawn::Attributes attributes;
+    const int spawned =
+        posix_spawn(&child, programBytes.constData(), &actions, attributes.get(), argv, environment.get());
     posix_spawn_file_actions_destroy(&actions);
     writing.reset();
     if (spawned != 0)

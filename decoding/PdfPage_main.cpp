@@ -2,17 +2,26 @@
 // HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document reader,
 // never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
 // not drawn in time.
+//
+// It opens its file and then enters the decoders' sandbox (see DecoderSandbox.h) before it reads a
+// byte of it: from there on it reads the document through that descriptor only.
 
 #include "decoding/PdfPage_draw_p.h"
+#include "decoding/DecoderSandbox.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/PdfPage_p.h"
 
 #include <poppler-qt6.h>
 
+#include <QFile>
 #include <QImage>
 #include <QString>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -38,7 +47,6 @@ int main(int argc, char **argv)
 {
     if (argc != 6)
         return 2;
-    const QString path = QString::fromLocal8Bit(argv[1]);
     const int index = std::atoi(argv[2]);
     const QSize size(std::atoi(argv[3]), std::atoi(argv[4]));
     const long milliseconds = std::atol(argv[5]);
@@ -48,9 +56,19 @@ int main(int argc, char **argv)
     limit(RLIMIT_CPU, rlim_t(milliseconds / 1000 + 2));
     limit(RLIMIT_AS, rlim_t(PdfPage::childMemoryLimit(size)));
     limit(RLIMIT_CORE, 0);
+    // The reader waits for this child on the thread that started it: it ends with that thread.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     Poppler::setDebugErrorFunction([](const QString &, const QVariant &) {}, QVariant());
 
-    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
+    const int fd = ::open(argv[1], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return 1;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) || !DecoderSandbox::enter())
+        return 1;
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(&file);
     if (!document || document->isLocked() || index >= document->numPages())
         return 1;
     const std::unique_ptr<Poppler::Page> page = document->page(index);

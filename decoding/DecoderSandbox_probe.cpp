@@ -1,0 +1,194 @@
+// Test builds only: every road out of a decoder's sandbox, tried from inside it.
+
+#include "decoding/DecoderSandbox.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <linux/io_uring.h>
+#include <linux/perf_event.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+bool closed(int fd)
+{
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// A child that a road made ends at once; the road counts as taken.
+bool started(long pid)
+{
+    if (pid == 0)
+        ::_exit(0);
+    if (pid < 0)
+        return false;
+    int status = 0;
+    ::waitpid(pid_t(pid), &status, __WALL);
+    return true;
+}
+
+bool readsSomething(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char byte;
+    const bool read = ::read(fd, &byte, 1) >= 0;
+    ::close(fd);
+    return read;
+}
+
+bool connectsTo(const QByteArray &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+} // namespace
+
+QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent)
+{
+    const QByteArray name = QFile::encodeName(file);
+    const QByteArray created = name + ".written";
+    const QByteArray kept = name + ".kept";
+    const QByteArray renamed = name + ".renamed";
+    const QByteArray folder = name.left(std::max<qsizetype>(1, name.lastIndexOf('/')));
+    const QByteArray parentProc = "/proc/" + QByteArray::number(parent);
+    const std::vector<std::pair<const char *, std::function<bool()>>> roads = {
+        {"io_uring",
+         [] {
+             io_uring_params params{};
+             return closed(int(::syscall(SYS_io_uring_setup, 4, &params)));
+         }},
+        {"create", [&] { return closed(::open(created.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600)); }},
+        {"creat", [&] { return closed(::creat((name + ".creat").constData(), 0600)); }},
+        {"open for writing", [&] { return closed(::open(kept.constData(), O_WRONLY)); }},
+        {"open to append", [&] { return closed(::open(kept.constData(), O_RDONLY | O_APPEND)); }},
+        {"truncate", [&] { return ::truncate(kept.constData(), 0) == 0; }},
+        {"chmod", [&] { return ::chmod(kept.constData(), 0777) == 0; }},
+        {"unlink", [&] { return ::unlink((name + ".removable").constData()) == 0; }},
+        {"rename", [&] { return ::rename(kept.constData(), renamed.constData()) == 0; }},
+        {"mkdir", [&] { return ::mkdir((name + ".folder").constData(), 0700) == 0; }},
+        {"symlink", [&] { return ::symlink(kept.constData(), (name + ".link").constData()) == 0; }},
+        {"inet socket", [] { return closed(::socket(AF_INET, SOCK_STREAM, 0)); }},
+        {"unix socket", [] { return closed(::socket(AF_UNIX, SOCK_STREAM, 0)); }},
+        {"netlink socket", [] { return closed(::socket(AF_NETLINK, SOCK_RAW, 0)); }},
+        {"socketpair",
+         [] {
+             int ends[2];
+             if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+                 return false;
+             ::close(ends[0]);
+             ::close(ends[1]);
+             return true;
+         }},
+        {"connect", [&] { return connectsTo(name + ".sock"); }},
+        // Signal 0 asks whether a signal would be delivered, without delivering one.
+        {"kill", [&] { return ::kill(parent, 0) == 0; }},
+        {"kill everyone", [] { return ::kill(-1, 0) == 0; }},
+        {"tgkill", [&] { return ::syscall(SYS_tgkill, parent, parent, 0) == 0; }},
+        {"tkill", [&] { return ::syscall(SYS_tkill, parent, 0) == 0; }},
+        {"sigqueue",
+         [&] {
+             siginfo_t info{};
+             info.si_code = SI_QUEUE;
+             return ::syscall(SYS_rt_sigqueueinfo, parent, 0, &info) == 0;
+         }},
+        {"pidfd", [&] { return closed(int(::syscall(SYS_pidfd_open, parent, 0))); }},
+        {"fork", [] { return started(::syscall(SYS_fork)); }},
+        {"vfork", [] { return started(::syscall(SYS_vfork)); }},
+        {"clone", [] { return started(::syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0)); }},
+        {"clone3",
+         [] {
+             struct {
+                 quint64 flags, pidfd, childTid, parentTid, exitSignal, stack, stackSize, tls;
+             } arguments{0, 0, 0, 0, SIGCHLD, 0, 0, 0};
+             return started(::syscall(SYS_clone3, &arguments, sizeof arguments));
+         }},
+        {"unshare", [] { return ::unshare(CLONE_NEWUSER) == 0; }},
+        // An argument list the kernel cannot read: EFAULT means the call itself went through,
+        // without replacing this process.
+        {"execve",
+         [] {
+             ::syscall(SYS_execve, "/bin/true", reinterpret_cast<char *const *>(1), nullptr);
+             return errno == EFAULT;
+         }},
+        {"ptrace", [&] { return ::ptrace(PTRACE_ATTACH, parent, nullptr, nullptr) == 0; }},
+        {"process_vm_readv",
+         [&] {
+             char into[8];
+             const iovec local{into, sizeof into};
+             const iovec remote{reinterpret_cast<void *>(0x400000), sizeof into};
+             // EFAULT means the call itself went through.
+             return ::process_vm_readv(parent, &local, 1, &remote, 1, 0) >= 0 || errno == EFAULT;
+         }},
+        {"parent's memory", [&] { return readsSomething(parentProc + "/mem") || errno == EIO; }},
+        {"parent's environment", [&] { return readsSomething(parentProc + "/environ"); }},
+        {"private file", [&] { return readsSomething(name + ".private"); }},
+        {"list the file's folder", [&] { return closed(::open(folder.constData(), O_RDONLY | O_DIRECTORY)); }},
+        {"PGPASSWORD", [] { return !qEnvironmentVariableIsEmpty("PGPASSWORD"); }},
+        {"terminal", [] { return closed(::open("/dev/tty", O_RDONLY)); }},
+        {"TIOCSTI",
+         [] {
+             const char typed = '\n';
+             return ::ioctl(STDERR_FILENO, TIOCSTI, &typed) == 0 || errno == ENOTTY;
+         }},
+        {"keyctl", [] { return ::syscall(SYS_keyctl, 0 /* KEYCTL_GET_KEYRING_ID */, -3, 0) >= 0; }},
+        {"add_key", [] { return ::syscall(SYS_add_key, "user", "ovn", "x", 1, -3) >= 0; }},
+        {"bpf", [] { return ::syscall(SYS_bpf, 0, nullptr, 0) >= 0 || errno == EINVAL || errno == EFAULT; }},
+        {"perf_event_open",
+         [] {
+             perf_event_attr attributes{};
+             attributes.size = sizeof attributes;
+             attributes.type = PERF_TYPE_SOFTWARE;
+             attributes.config = PERF_COUNT_SW_CPU_CLOCK;
+             attributes.exclude_kernel = 1;
+             return closed(int(::syscall(SYS_perf_event_open, &attributes, 0, -1, -1, 0)));
+         }},
+        {"userfaultfd", [] { return closed(int(::syscall(SYS_userfaultfd, 0))); }},
+        {"memfd", [] { return closed(int(::syscall(SYS_memfd_create, "ovn", 0))); }},
+        {"keep running after the program", [] { return ::prctl(PR_SET_PDEATHSIG, 0) == 0; }},
+        {"let others trace it", [] { return ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY) == 0; }},
+        {"dumpable", [] { return ::prctl(PR_SET_DUMPABLE, 1) == 0; }},
+        {"mount", [] { return ::syscall(SYS_mount, "none", "/tmp", "tmpfs", 0, nullptr) == 0 || errno == EBUSY; }},
+    };
+    QStringList outcomes;
+    for (const auto &[road, take] : roads) {
+        errno = 0;
+        outcomes << QString::fromLatin1(road) + (take() ? QStringLiteral(": taken") : QStringLiteral(": refused"));
+    }
+    // What a decoder needs still works: a system file is read.
+    outcomes << (readsSomething("/etc/ld.so.cache") ? QStringLiteral("reading: taken")
+                                                    : QStringLiteral("reading: refused"));
+    return {{QStringLiteral("damage"), outcomes.join(QLatin1Char(','))}};
+}

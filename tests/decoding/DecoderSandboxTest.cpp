@@ -1,0 +1,247 @@
+// A decoder taken over by a hostile file: every road out of its sandbox, tried from inside it, is
+// refused while the same decoder still decodes the next picture right; and no decoder outlives
+// the program that started it, however that program ends.
+
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/MediaDecoder.h"
+#include "tests/support/HostileMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+using Use = MediaDecoder::Use;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every road the probe tries; each must be refused. The last is what a decoder needs.
+const char *const roads[] = {
+    "io_uring",
+    "create",
+    "creat",
+    "open for writing",
+    "open to append",
+    "truncate",
+    "unlink",
+    "rename",
+    "mkdir",
+    "symlink",
+    "chmod",
+    "inet socket",
+    "unix socket",
+    "netlink socket",
+    "socketpair",
+    "connect",
+    "kill",
+    "kill everyone",
+    "tgkill",
+    "tkill",
+    "sigqueue",
+    "pidfd",
+    "fork",
+    "vfork",
+    "clone",
+    "clone3",
+    "unshare",
+    "execve",
+    "ptrace",
+    "process_vm_readv",
+    "parent's memory",
+    "parent's environment",
+    "private file",
+    "list the file's folder",
+    "PGPASSWORD",
+    "terminal",
+    "TIOCSTI",
+    "keyctl",
+    "add_key",
+    "bpf",
+    "perf_event_open",
+    "userfaultfd",
+    "memfd",
+    "keep running after the program",
+    "let others trace it",
+    "dumpable",
+    "mount",
+};
+
+QMap<QString, QString> outcomes(const QString &damage)
+{
+    QMap<QString, QString> map;
+    for (const QString &entry : damage.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const qsizetype colon = entry.lastIndexOf(QStringLiteral(": "));
+        map.insert(entry.left(colon), entry.mid(colon + 2));
+    }
+    return map;
+}
+
+// A local socket that listens at `path` while it lives.
+class Listener
+{
+public:
+    explicit Listener(const QString &path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+        m_listening = ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+                      && ::listen(m_fd, 4) == 0;
+    }
+    ~Listener() { ::close(m_fd); }
+    bool listening() const { return m_listening; }
+
+private:
+    int m_fd = -1;
+    bool m_listening = false;
+};
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+} // namespace
+
+TEST(DecoderSandboxTest, EveryRoadOutOfADecoderIsRefusedAndItStillDecodes)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString probe = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-probes.jpg")),
+                                                hostilemedia::jpegOfNoise(16, 16, false));
+    const QString kept = hostilemedia::written(probe + QStringLiteral(".kept"), "kept");
+    hostilemedia::written(probe + QStringLiteral(".private"), "private");
+    const QString removable = hostilemedia::written(probe + QStringLiteral(".removable"), "removable");
+    const Listener listener(probe + QStringLiteral(".sock"));
+    ASSERT_TRUE(listener.listening());
+    const QString picture =
+        hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(96, 64, true));
+    const QImage expected(picture);
+    ASSERT_FALSE(expected.isNull());
+    // The program's secrets: decoders started from here on must not see them.
+    qputenv("PGPASSWORD", "secret");
+    MediaDecoder::endIdleDecoders();
+
+    for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+        SCOPED_TRACE(use == Use::Thumbnail ? "thumbnail decoder" : "full-size decoder");
+        const DecodeInterrupt::Scope limit(nullptr, 60s);
+        MediaDecoder decoder(use);
+        QMap<QString, QString> tried;
+        {
+            const DecodeReport::Scope report;
+            decoder.read(probe, QSize(8, 8));
+            tried = outcomes(report.damage());
+        }
+        for (const char *road : roads) {
+            EXPECT_EQ(tried.take(QLatin1String(road)).toStdString(), "refused") << road;
+        }
+        EXPECT_EQ(tried.take(QStringLiteral("reading")).toStdString(), "taken");
+        EXPECT_TRUE(tried.isEmpty()) << "roads this test does not know: " << qPrintable(tried.keys().join(u','));
+        EXPECT_EQ(contents(kept), QByteArray("kept"));
+        EXPECT_TRUE(QFile::exists(removable));
+        for (const char *made : {".written", ".creat", ".folder", ".link", ".renamed"})
+            EXPECT_FALSE(QFile::exists(probe + QLatin1String(made))) << made;
+
+        // The same decoder process, with what the probe did behind it, reads a picture right.
+        const QImage read = decoder.read(picture);
+        ASSERT_EQ(read.size(), expected.size());
+        EXPECT_EQ(read.convertToFormat(QImage::Format_RGB32), expected.convertToFormat(QImage::Format_RGB32));
+    }
+    qunsetenv("PGPASSWORD");
+    MediaDecoder::endIdleDecoders();
+}
+
+namespace {
+
+// The decoders among `parent`'s children.
+QList<pid_t> decodersOf(qint64 parent)
+{
+    QList<pid_t> found;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (line.contains("(ovn-decoder)") && fields.size() > 1 && fields.at(1).toLongLong() == parent)
+            found << pid_t(entry.toInt());
+    }
+    return found;
+}
+
+// Alive: there, and not a zombie waiting for whoever took it over to reap it.
+bool alive(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z' && line.at(close + 2) != 'X';
+}
+
+} // namespace
+
+// Killed, terminated or interrupted, a program takes its decoders with it within a second: the
+// idle one in its pool (started by a thread that has ended since) and the one stuck in a read.
+TEST(DecoderSandboxTest, DecodersEndWithinASecondOfTheirProgram)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString hanging = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-hangs-host.jpg")),
+                                                  hostilemedia::jpegOfNoise(16, 16, false));
+    const QString picture =
+        hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(32, 32, false));
+    const struct {
+        const char *name;
+        int signal;
+    } endings[] = {{"kill -9", SIGKILL}, {"SIGTERM", SIGTERM}, {"Ctrl-C", SIGINT}};
+    for (const auto &ending : endings) {
+        SCOPED_TRACE(ending.name);
+        QProcess host;
+        host.start(QStringLiteral(OVN_DECODER_HOST), {hanging, picture});
+        ASSERT_TRUE(host.waitForStarted());
+        ASSERT_TRUE(host.waitForReadyRead(30000));
+        ASSERT_EQ(host.readLine().trimmed(), QByteArray("pooled"));
+        // The decoder its first thread started lives on in the pool.
+        const QList<pid_t> pooled = decodersOf(host.processId());
+        ASSERT_EQ(pooled.size(), 1);
+        while (host.canReadLine() || host.waitForReadyRead(30000))
+            if (host.readLine().trimmed() == "hung")
+                break;
+        const QList<pid_t> decoders = decodersOf(host.processId());
+        ASSERT_FALSE(decoders.isEmpty());
+        EXPECT_TRUE(decoders.contains(pooled.front()));
+
+        ::kill(pid_t(host.processId()), ending.signal);
+        const auto killed = std::chrono::steady_clock::now();
+        ASSERT_TRUE(host.waitForFinished(5000));
+        bool anyAlive = true;
+        while (anyAlive && std::chrono::steady_clock::now() - killed < 1s) {
+            anyAlive = false;
+            for (const pid_t decoder : decoders)
+                anyAlive = anyAlive || alive(decoder);
+            if (anyAlive)
+                std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_FALSE(anyAlive);
+    }
+}
