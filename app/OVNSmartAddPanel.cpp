@@ -32,6 +32,8 @@ OVNSmartAddPanel::OVNSmartAddPanel(QWidget *parent)
             if (auto *field = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
                 connect(field, &QLineEdit::textChanged, add, rename);
             connect(this, &QFileDialog::currentChanged, add, rename);
+            if (auto *view = findChild<QAbstractItemView *>(QStringLiteral("listView")); view && view->selectionModel())
+                connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, add, rename);
             connect(this, &QFileDialog::directoryEntered, add, rename);
         }
     }

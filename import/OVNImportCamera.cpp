@@ -364,6 +364,8 @@ void OVNImportCamera::showOptions(QWidget *view)
     // Keep the window's top edge where it is while it grows or shrinks, unless that would take its
     // bottom off the screen: then it moves up.
     const QPoint origin = pos();
+    // The fixed size of the contents shown before is let go of first.
+    layout()->activate();
     adjustSize();
     move(origin);
     if (view == m_settingsScroll) {

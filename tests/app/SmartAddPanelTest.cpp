@@ -27,7 +27,7 @@ TEST(SmartAddPanelTest, TakesFilesAndFoldersTogether)
         QStringList selected; // rows selected by name
         QStringList chosen;
     } cases[] = {
-        {"a file and a folder", {"a.jpg", "Harbour"}, {"a.jpg", "Harbour"}},
+        {"a file and a folder", {"a.jpg", "Harbour"}, {"Harbour", "a.jpg"}},
         {"a folder alone", {"Harbour"}, {"Harbour"}},
         {"files alone", {"a.jpg", "b.jpg"}, {"a.jpg", "b.jpg"}},
     };
