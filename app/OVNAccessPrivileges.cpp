@@ -5,6 +5,7 @@
 #include "platform/CatalogNames.h"
 #include "uikit/BundleImage.h"
 #include "uikit/OVNIconSetHelper.h"
+#include "uikit/OVNWindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -132,6 +133,7 @@ void OVNAccessPrivileges::chooseGroup()
     QDialog sheet(this);
     sheet.setWindowModality(Qt::WindowModal);
     sheet.setWindowTitle(tr("Group Selection"));
+    OVNWindowPlacement::fitTitle(&sheet);
     auto *layout = new QVBoxLayout(&sheet);
     auto *choice = new QComboBox;
     for (const QVariantMap &group : m_editor.groups())

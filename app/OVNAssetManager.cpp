@@ -23,6 +23,7 @@
 #include "uikit/OVNMembraneButton.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNImageAndTextCell.h"
+#include "uikit/OVNPopUpButtonFooter.h"
 #include "uikit/OVNSplitView.h"
 
 #include <QApplication>
@@ -346,15 +347,12 @@ void OVNAssetManager::buildFooter(QWidget *footer)
     auto *layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 2, 8, 2);
     layout->setSpacing(8);
-    m_state.footerButtonAction = new QToolButton(footer);
-    m_state.footerButtonAction->setAutoRaise(true);
-    m_state.footerButtonAction->setIcon(iconFromSet(QStringLiteral("Adjust")));
+    // The footer's pull-down of category actions: its menu is fetched at each press.
+    m_state.footerButtonAction = new OVNPopUpButtonFooter(footer);
+    m_state.footerButtonAction->setImage(iconFromSet(QStringLiteral("Adjust")).pixmap(16, 16).toImage());
     m_state.footerButtonAction->setToolTip(localized("Actions"));
+    m_state.footerButtonAction->setTarget(m_categoryActions);
     layout->addWidget(m_state.footerButtonAction);
-    connect(m_state.footerButtonAction, &QToolButton::clicked, this, [this] {
-        if (std::unique_ptr<QMenu> menu = m_categoryActions->menuForContextButton(m_state.footerButtonAction))
-            menu->exec(m_state.footerButtonAction->mapToGlobal(QPoint(0, m_state.footerButtonAction->height())));
-    });
     m_statusText = new QLabel(footer);
     m_statusText->setTextFormat(Qt::PlainText);
     QFont statusFont = m_statusText->font();

@@ -183,6 +183,8 @@ signals:
     void deletionFinished(const QString &failure);
     // The toolbar's Capture: the application shows its camera capture panel.
     void capturePanelRequested();
+    // Space in the thumbnail view: the zoom panel shown, or hidden when it is up.
+    void zoomPanelToggleRequested();
 
 public:
     // ---- media list (OVNAssetManager_media.cpp) ----
@@ -291,15 +293,11 @@ public:
     bool printContactSheet(QPrinter &printer);
     // Pushes the shown options into the thumbnail view and answers (and shows) the status line.
     QString viewPrintOptionsRecalc();
-    // "6 Images per Line (2 pages)"; "1 Image per Line (1 page)".
-    static QString printStatusText(int imagesPerLine, int pages);
     // The printer for the Print command as the last sheet left it: its paper, and the file it was
     // printed to when it went to a file.
     void setUpPrinter(QPrinter &printer) const;
-    // The last printed sheet's options, paper and file (kept in the preferences), for a new
-    // thumbnail view and after a print.
+    // The last printed sheet's options and paper (OVNPrintSettings), for a new thumbnail view.
     void restorePrintSettings();
-    void rememberPrintSettings(const QPrinter &printer) const;
 
     // ---- commands (OVNCatalogWindowCommands) ----
     // The menus, the toolbar, the view options and the filter field; the window's own menus
@@ -493,6 +491,7 @@ private:
     std::optional<OVNEntryEdits::Target> editTargetForMid(const QString &mid) const;
     OVNEntryEdits::Summary rateEntries(int rating, const QList<OVNEntryEdits::Target> &targets);
     OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);
+    void turnSelection(OVNEntryEdits::QuarterTurn turn);
     void reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary);
     bool turnEntryWithMid(const QString &mid, OVNEntryEdits::QuarterTurn turn);
 

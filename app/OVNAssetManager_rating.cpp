@@ -115,21 +115,15 @@ OVNEntryEdits::Summary OVNAssetManager::turnEntries(QList<OVNEntryEdits::Target>
     return summary;
 }
 
-void OVNAssetManager::menuRotateLeft()
-{
-    if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
-        return;
-    const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), OVNEntryEdits::QuarterTurn::Left);
-    if (summary.changed > 0)
-        m_mediaDelegate->loadPreviewImageForSelection();
-    reportUnchangedEntries(localized("Rotation Failed"), summary);
-}
+void OVNAssetManager::menuRotateLeft() { turnSelection(OVNEntryEdits::QuarterTurn::Left); }
 
-void OVNAssetManager::menuRotateRight()
+void OVNAssetManager::menuRotateRight() { turnSelection(OVNEntryEdits::QuarterTurn::Right); }
+
+void OVNAssetManager::turnSelection(OVNEntryEdits::QuarterTurn turn)
 {
     if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() == 0)
         return;
-    const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), OVNEntryEdits::QuarterTurn::Right);
+    const OVNEntryEdits::Summary summary = turnEntries(selectedEditTargets(), turn);
     if (summary.changed > 0)
         m_mediaDelegate->loadPreviewImageForSelection();
     reportUnchangedEntries(localized("Rotation Failed"), summary);

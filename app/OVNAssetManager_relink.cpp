@@ -9,18 +9,13 @@
 #include "platform/Alert.h"
 #include "import/OVNImportHelper.h"
 #include "platform/CatalogNames.h"
+#include "platform/Localized.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-
-namespace {
-
-QString localized(const char *text) { return QCoreApplication::translate("Localizable", text); }
-
-} // namespace
 
 // ---- re-import ----
 
@@ -56,12 +51,10 @@ void OVNAssetManager::buttonReimportSelectionClick()
         mediaIds.append(record->field(MediaRecord::Mid));
     }
     if (refused > 0) {
-        Alerts::display(
-            localized("Re-Import"),
-            QCoreApplication::translate("Localizable",
-                                        "%n entries were left out: your access privileges do not allow changing them.",
-                                        nullptr, refused),
-            window());
+        Alerts::display(localized("Re-Import"),
+                        countedText(refused, "%1 entry was left out: your access privileges do not allow changing it.",
+                                    "%1 entries were left out: your access privileges do not allow changing them."),
+                        window());
     }
     if (!mediaIds.isEmpty())
         m_categoryActions->reimport(mediaIds, categoryId);

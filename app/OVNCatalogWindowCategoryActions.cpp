@@ -13,6 +13,7 @@
 #include "import/OVNImportMedia.h"
 #include "platform/Alert.h"
 #include "uikit/OVNBGView.h"
+#include "uikit/OVNPopUpButtonFooter.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
@@ -92,11 +93,11 @@ void OVNCatalogWindowCategoryActions::setupCategoryActions()
     }
 }
 
-std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QObject *sender)
+std::unique_ptr<QMenu> OVNCatalogWindowCategoryActions::menuForContextButton(QAbstractButton *button)
 {
     w.refreshActions();
     auto menu = std::make_unique<QMenu>();
-    if (sender && sender == m_state.footerButtonAction)
+    if (button && button == m_state.footerButtonAction)
         menu->addAction(localizedMenu("Action"))->setEnabled(false);
     // The View menu's "Reload Category List", under the category menu's own title.
     QAction *reload = w.action(Action::ReloadCatalogList);

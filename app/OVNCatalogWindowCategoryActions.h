@@ -2,6 +2,7 @@
 
 #include "browser/OVNAnnotationChanges.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "uikit/OVNContextButtonTarget.h"
 
 #include <QObject>
 #include <QStringList>
@@ -19,7 +20,9 @@ class QMenu;
 // everything below it, surveillance folders and their re-scan, smart add, record exports, and the
 // category menu of the outline and the footer's action button. Owned by the window; acts on the
 // tree and connection of the state the window hands it, and through the window's public methods.
-class OVNCatalogWindowCategoryActions : public QObject
+class OVNCatalogWindowCategoryActions
+    : public QObject
+    , public OVNContextButtonTarget
 {
     Q_OBJECT
 
@@ -28,8 +31,9 @@ public:
 
     // Makes the category items (among the window's commands) and the re-scan button.
     void setupCategoryActions();
-    // The category actions menu; `sender` is the pressed context button, none for the outline.
-    std::unique_ptr<QMenu> menuForContextButton(QObject *sender);
+    // The category actions menu; `button` is the pressed context button, none for the outline.
+    // The footer's action button pulls it down under its title item "Action".
+    std::unique_ptr<QMenu> menuForContextButton(QAbstractButton *button) override;
 
     // Edits the selected category's name in place ("FULL ACCESS"; never the Database item).
     void buttonRenameCatalogClick();

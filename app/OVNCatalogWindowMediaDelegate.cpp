@@ -172,7 +172,14 @@ OVNMediaViewDelegate::Capabilities OVNCatalogWindowMediaDelegate::capabilities()
     return D::ThumbnailData | D::SelectionDidChange | D::DoubleClick | D::UserAuthorization | D::Delete
            | D::OpenWithDefaultViewer | D::OpenWithCreator | D::WillDeleteEntry | D::DidDeleteEntry | D::AddFiles
            | D::MoveMids | D::LinkMids | D::ContainerAccess | D::MenuSetRating | D::ReimportSelection
-           | D::RelinkSelection | D::HandOn | D::TakesFiles;
+           | D::RelinkSelection | D::HandOn | D::TakesFiles | D::WindowZoomPanel;
+}
+
+void OVNCatalogWindowMediaDelegate::windowZoomPanel(OVNMediaView *)
+{
+    emit w.zoomPanelToggleRequested();
+    // A panel just shown gets this window's selection, whichever window was opened last.
+    loadZoomPanelImage();
 }
 
 QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
@@ -292,8 +299,8 @@ void OVNCatalogWindowMediaDelegate::deleteSelectedMedia()
     if (m_deleteRefusedByDatabase > 0) {
         // The entries stay where they were; say so rather than leave the user guessing.
         Alerts::display(localized("Delete Failed"),
-                        QCoreApplication::translate("Localizable", "%n entries could not be deleted from the catalog.",
-                                                    nullptr, m_deleteRefusedByDatabase)
+                        countedText(m_deleteRefusedByDatabase, "%1 entry could not be deleted from the catalog.",
+                                    "%1 entries could not be deleted from the catalog.")
                             + QLatin1Char('\n') + m_state.dbcon->getLastErrorMessage(),
                         &w);
     }

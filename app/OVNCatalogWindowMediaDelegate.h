@@ -39,6 +39,8 @@ public:
     void ovnMediaViewReimportSelection(OVNMediaView *view) override;
     void ovnMediaViewRelinkSelection(OVNMediaView *view) override;
     void menuSetRating(int rating) override;
+    // Space: shows the zoom panel, or hides it when it is up (as Window > Zoom Panel).
+    void windowZoomPanel(OVNMediaView *view) override;
     bool ovnMediaViewWillDeleteEntry(OVNMediaView *view, int row) override;
     void ovnMediaViewDidDeleteEntry(OVNMediaView *view, int row) override;
     // Drops and pastes go to the category the view shows, when the user may change it.

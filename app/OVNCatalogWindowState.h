@@ -15,6 +15,7 @@ class OVNMediaDetails;
 class OVNMediaPreviewImage;
 class OVNMediaView;
 class OVNOutlineView;
+class OVNPopUpButtonFooter;
 class OVNSplitView;
 class QSlider;
 class QThread;
@@ -40,7 +41,7 @@ struct OVNCatalogWindowState {
     OVNMediaDetails *mediaDetails = nullptr;
     OVNBGView *topviewsurveillance = nullptr;
     QSlider *thumbsizeSlider = nullptr;
-    QToolButton *footerButtonAction = nullptr;
+    OVNPopUpButtonFooter *footerButtonAction = nullptr;
     QToolButton *previewToggleButton = nullptr;
     QList<int> savedMediaSizes; // the pane widths while the right pane is collapsed
 

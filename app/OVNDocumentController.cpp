@@ -83,6 +83,7 @@ OVNAssetManager *OVNDocumentController::makeDocument(std::shared_ptr<OVNDatabase
     populateMenuBar(document->menuBar());
     connect(document, &OVNAssetManager::capturePanelRequested, this,
             [this] { windowCapturePanelMakeKeyAndOrderFront(); });
+    connect(document, &OVNAssetManager::zoomPanelToggleRequested, this, [this] { togglePanel(Panel::Zoom); });
     // A new window steps down and right from the last one, so that both can be seen.
     QPointer<OVNAssetManager> last;
     for (const QPointer<OVNAssetManager> &open : std::as_const(m_documents)) {

@@ -175,6 +175,7 @@ void OVNDocumentController::showPreferences()
             auto *manager = new OVNUserManager(createAndOpenDBConnection(), m_prefWindow);
             manager->start();
         });
+        m_prefWindow->setDownloadPageOpener([this] { prefStartupUpdateCheck(); });
         connect(m_prefWindow, &OVNPreferencesWindow::databaseSettingsSaved, this, [this] {
             // Without a menu bar of its own the program would have no window left to go on from:
             // open a catalog window on the new settings.

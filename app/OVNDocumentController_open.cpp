@@ -73,13 +73,11 @@ void OVNDocumentController::reportMissingFiles(const QStringList &paths)
     if (paths.isEmpty())
         return;
     QStringList names;
-    for (const QString &path : paths.mid(0, 20))
+    for (const QString &path : paths)
         names.append(QDir::toNativeSeparators(path));
-    if (paths.size() > names.size())
-        names.append(localized("and %1 more").arg(paths.size() - names.size()));
     Alerts::run({OVNOpenRoute::missingFileMessage(),
                  localized("Ostrevan was asked to open files that are not there:") + QLatin1Char('\n')
-                     + names.join(QLatin1Char('\n')),
+                     + Alerts::namedList(names),
                  {},
                  Alert::Style::Warning,
                  Alert::Modality::Application,
@@ -112,9 +110,11 @@ bool OVNDocumentController::openFile(const QString &path, const QString &volume,
     case OVNOpenRoute::Kind::MovieViewer:
         // A kind of file the program has no viewer for yet takes the desktop's road.
         if (viewers
-            && (route.kind == OVNOpenRoute::Kind::ImageViewer ? viewers->openImage(route.path, orientation, handOnCheck)
-                : mode == OpenMode::FullScreen                ? viewers->openMovieFullScreen(route.path, handOnCheck)
-                                                              : viewers->openMovie(route.path, handOnCheck)))
+            && (route.kind == OVNOpenRoute::Kind::ImageViewer
+                    ? (mode == OpenMode::FullScreen ? viewers->openImageFullScreen(route.path, orientation, handOnCheck)
+                                                    : viewers->openImage(route.path, orientation, handOnCheck))
+                : mode == OpenMode::FullScreen ? viewers->openMovieFullScreen(route.path, handOnCheck)
+                                               : viewers->openMovie(route.path, handOnCheck)))
             return true;
         route = OVNOpenRoute::forDesktop(route.path);
         break;

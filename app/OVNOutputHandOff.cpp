@@ -76,7 +76,7 @@ OVNCategoryAccess::Refusal OVNOutputHandOff::leftOutAlert(const QStringList &nam
                                             : localized("%1 entries were left out.").arg(names.size());
     return {OVNCategoryAccess::Refusal::Reason::Privileges, title,
             localized("Your access privileges no longer let you see these entries, so they are not handed on:")
-                + QStringLiteral("\n\n") + names.join(QLatin1Char('\n'))};
+                + QStringLiteral("\n\n") + Alerts::namedList(names)};
 }
 
 std::optional<MediaList> OVNOutputHandOff::readableSaid(OVNDatabaseAccess *db, const MediaList &records,

@@ -133,6 +133,12 @@ void OVNPreferencesWindow::setUserManagerOpener(std::function<void()> open)
     m_userManager->setVisible(bool(m_openUserManager));
 }
 
+void OVNPreferencesWindow::setDownloadPageOpener(std::function<void()> open)
+{
+    m_openDownloadPage = std::move(open);
+    m_downloadPage->setVisible(bool(m_openDownloadPage));
+}
+
 // ---- The tabs ----
 
 QWidget *OVNPreferencesWindow::makeGeneralTab()
@@ -184,6 +190,17 @@ QWidget *OVNPreferencesWindow::makeGeneralTab()
     }
     form->addRow(localized("Icon set:"), wells);
     form->addRow(QString(), makeNote(localized("A new icon set shows after Ostrevan is started again."), tab));
+    m_downloadPage = new QPushButton(localized("Open the Download Page"), tab);
+    m_downloadPage->setToolTip(localized("Opens the page with the newest version of Ostrevan in your web browser."));
+    m_downloadPage->hide();
+    connect(m_downloadPage, &QPushButton::clicked, this, [this] {
+        if (m_openDownloadPage)
+            m_openDownloadPage();
+    });
+    auto *updates = new QHBoxLayout;
+    updates->addWidget(m_downloadPage);
+    updates->addStretch(1);
+    form->addRow(localized("Updates:"), updates);
     layout->addLayout(form);
     layout->addStretch(1);
     return tab;
@@ -338,6 +355,9 @@ void OVNPreferencesWindow::reloadPreferences()
         const QSignalBlocker blocker(m_dbVendor);
         m_dbVendor->setCurrentIndex(vendorIndexFor(m_defaults.storedStringForKey(kVendorKey)));
     }
+    for (int i = 0; i < 4; ++i)
+        m_serverFields[i] = m_defaults.storedStringForKey(kDatabaseKeys.at(i));
+    m_fieldsVendor = -1;
     prefDBSelectionChanged();
     // Stored values win over the vendor's suggestions; the integrated catalog's place is fixed.
     if (m_dbVendor->currentIndex() != Integrated) {
@@ -383,13 +403,16 @@ bool OVNPreferencesWindow::savePreferences()
     if (!vendor.isNull())
         store(vendor, kVendorKey);
     const QLineEdit *fields[] = {m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase};
+    // The integrated catalog shows no server: the server's settings stay as they were kept.
+    const bool integrated = m_dbVendor->currentIndex() == Integrated;
     for (int i = 0; i < 4; ++i) {
+        const QString value = integrated ? m_serverFields.at(i) : fields[i]->text();
         // The registered password shown where none is stored is no password of the user's: saved,
         // it would be sent before PGPASSWORD and ~/.pgpass are asked.
         if (fields[i] == m_dbPassword && !m_defaults.persistentDomain().contains(kDatabaseKeys.at(i))
-            && fields[i]->text() == m_defaults.registeredDomain().value(kDatabaseKeys.at(i)).toString())
+            && value == m_defaults.registeredDomain().value(kDatabaseKeys.at(i)).toString())
             continue;
-        store(fields[i]->text(), kDatabaseKeys.at(i));
+        store(value, kDatabaseKeys.at(i));
     }
 
     store(m_msaProtocol->currentIndex() == 1 ? QStringLiteral("SMB") : QStringLiteral("AFP"),
@@ -563,19 +586,29 @@ void OVNPreferencesWindow::prefDBSelectionChanged()
 {
     const int index = m_dbVendor->currentIndex();
     QLineEdit *fields[] = {m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase};
+    // What the fields showed for a server is kept, whichever vendor comes next: a switch to
+    // another vendor and back loses nothing typed or saved.
+    if (m_fieldsVendor >= 0 && m_fieldsVendor != Integrated) {
+        for (int i = 0; i < 4; ++i)
+            m_serverFields[i] = fields[i]->text();
+    }
     if (index <= OstrevanWS) {
-        for (QLineEdit *field : fields) {
-            field->clear();
-            field->setEnabled(index != Integrated);
+        for (int i = 0; i < 4; ++i) {
+            fields[i]->setText(index == Integrated ? QString() : m_serverFields.at(i));
+            fields[i]->setEnabled(index != Integrated);
         }
     }
     m_dbHost->setPlaceholderText(index == Integrated ? QString() : localized("empty for this computer's local socket"));
     if (index == Integrated)
         m_dbDatabase->setText(integratedCatalogPath());
     if (index == OstrevanWS) {
-        m_dbUser->setText(QStringLiteral("ostrevan"));
-        m_dbDatabase->setText(QStringLiteral("mediadb"));
+        // The workgroup server's usual names, where nothing else is given.
+        if (m_dbUser->text().isEmpty())
+            m_dbUser->setText(QStringLiteral("ostrevan"));
+        if (m_dbDatabase->text().isEmpty())
+            m_dbDatabase->setText(QStringLiteral("mediadb"));
     }
+    m_fieldsVendor = index;
     updateDatabaseButtons();
 }
 

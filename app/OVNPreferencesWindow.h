@@ -58,6 +58,8 @@ public:
     void setCameraHotPlug(OVNCameraHotPlug *registration);
     // Opens the user manager; none leaves its button out.
     void setUserManagerOpener(std::function<void()> open);
+    // What the General tab's download-page button does; without it the button is hidden.
+    void setDownloadPageOpener(std::function<void()> open);
 
     // Loads the settings, selects the first tab and brings the window to the front.
     void showPreferences();
@@ -122,6 +124,7 @@ public:
     QPushButton *connectButton() const { return m_dbConnect; }
     QPushButton *createButton() const { return m_dbCreate; }
     QPushButton *userManagerButton() const { return m_userManager; }
+    QPushButton *downloadPageButton() const { return m_downloadPage; }
     QComboBox *protocolPopUp() const { return m_msaProtocol; }
     QLineEdit *msaServerField() const { return m_msaServer; }
     QLineEdit *msaUserField() const { return m_msaUser; }
@@ -180,6 +183,8 @@ private:
     OVNCameraHotPlug *m_hotPlug = nullptr;
     std::function<OVNDatabaseAccess *()> m_connectionInUse;
     std::function<void()> m_openUserManager;
+    std::function<void()> m_openDownloadPage;
+    QPushButton *m_downloadPage = nullptr;
     OVNPreferenceBinding *m_bindings = nullptr;
     SheetContext m_sheetContext = SheetContext::Add;
 
@@ -215,6 +220,11 @@ private:
     QLineEdit *m_dbUser = nullptr;
     QLineEdit *m_dbPassword = nullptr;
     QLineEdit *m_dbDatabase = nullptr;
+    // The server's host, user, password and database, kept while another vendor is shown (the
+    // integrated catalog has none): switching back shows them again, and saving keeps them.
+    QStringList m_serverFields{QString(), QString(), QString(), QString()};
+    // The vendor item whose values the four fields show now; -1 before the first reload.
+    int m_fieldsVendor = -1;
     QPushButton *m_dbConnect = nullptr;
     QPushButton *m_dbCreate = nullptr;
     QPushButton *m_userManager = nullptr;

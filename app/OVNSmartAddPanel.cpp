@@ -4,10 +4,13 @@
 #include "platform/Localized.h"
 
 #include <QAbstractItemView>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -16,9 +19,24 @@ OVNSmartAddPanel::OVNSmartAddPanel(QWidget *parent)
       m_pane(this)
 {
     // Qt's own panel: the desktop's panels choose files or a folder, never both, and take no pane.
+    // It lists files and folders; its button takes whatever is selected of both (accept below),
+    // where the panel alone would open a selected folder instead.
     setOption(QFileDialog::DontUseNativeDialog);
-    setFileMode(QFileDialog::Directory);
+    setFileMode(QFileDialog::ExistingFiles);
     setLabelText(QFileDialog::Accept, localized("Smart Add"));
+    // The panel calls its button "Open" while a folder is selected; here it adds that folder too.
+    // Connected after the panel's own handlers, so that the name is put back after each of them.
+    if (auto *buttons = findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))) {
+        if (QPushButton *add = buttons->button(QDialogButtonBox::Open)) {
+            const auto rename = [add] { add->setText(localized("Smart Add")); };
+            if (auto *field = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                connect(field, &QLineEdit::textChanged, add, rename);
+            connect(this, &QFileDialog::currentChanged, add, rename);
+            if (auto *view = findChild<QAbstractItemView *>(QStringLiteral("listView")); view && view->selectionModel())
+                connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, add, rename);
+            connect(this, &QFileDialog::directoryEntered, add, rename);
+        }
+    }
     for (const char *name : {"listView", "treeView"}) {
         if (auto *view = findChild<QAbstractItemView *>(QLatin1String(name)))
             view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -61,12 +79,16 @@ void OVNSmartAddPanel::choose(const QStringList &paths)
 
 void OVNSmartAddPanel::accept()
 {
+    // The selected files and folders alike; with nothing selected, the folder shown.
     QStringList paths;
     for (const QString &path : selectedFiles()) {
         if (QFileInfo::exists(path))
             paths.append(path);
     }
+    if (paths.isEmpty() && selectedFiles().isEmpty())
+        paths.append(directory().absolutePath());
     if (paths.isEmpty()) {
+        // A name typed that is not there: the panel says so.
         QFileDialog::accept();
         return;
     }

@@ -46,6 +46,8 @@ void fill(QTableWidget *table, const QList<QVariantMap> &rows, const QStringList
 QPushButton *button(const QString &text, QBoxLayout *layout)
 {
     auto *pushButton = new QPushButton(text);
+    // Return in a field ends its edit; it must not press the first button of the window.
+    pushButton->setAutoDefault(false);
     layout->addWidget(pushButton);
     return pushButton;
 }
@@ -95,9 +97,11 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
     connect(m_deleteUser, &QPushButton::clicked, this, &OVNUserManager::deleteUser);
     userPane->addLayout(userButtons);
     m_login = new QLineEdit;
+    m_login->setObjectName(QStringLiteral("login"));
     m_login->setPlaceholderText(tr("Login"));
     m_selfManaged = new QCheckBox(tr("Self managed"));
     m_password = new QPushButton(tr("Change Password..."));
+    m_password->setAutoDefault(false);
     userPane->addWidget(m_login);
     userPane->addWidget(m_selfManaged);
     userPane->addWidget(m_password);

@@ -2,6 +2,7 @@
 
 #include "viewers/OVNImageViewer.h"
 #include "viewers/OVNMediaViewer.h"
+#include "viewers/OVNSlideShow.h"
 
 namespace {
 OVNViewerDocuments *g_shared = nullptr;
@@ -20,6 +21,18 @@ bool OVNImageViewerDocuments::openImage(const QString &path, int orientation, co
     viewer->loadAndShowFile(path);
     m_documents.removeAll(nullptr);
     m_documents.append(viewer);
+    if (noteRecent)
+        noteRecent(path);
+    return true;
+}
+
+bool OVNImageViewerDocuments::openImageFullScreen(const QString &path, int orientation, const std::function<bool()> &)
+{
+    // The show owns itself; nothing in it hands the entry on, so the read rule is not asked again.
+    auto *show = new OVNSlideShow;
+    show->setSlides({{path, orientation}});
+    show->setInterval(0);
+    show->startSlideShow();
     if (noteRecent)
         noteRecent(path);
     return true;

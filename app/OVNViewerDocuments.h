@@ -28,6 +28,12 @@ public:
         return openMovie(path, handOnCheck);
     }
 
+    // A picture on the whole screen until a key or a click ends it; by default in its window.
+    virtual bool openImageFullScreen(const QString &path, int orientation, const std::function<bool()> &handOnCheck)
+    {
+        return openImage(path, orientation, handOnCheck);
+    }
+
     // The viewers the catalog windows open with, set by the program; none sends their files to
     // the desktop.
     static OVNViewerDocuments *shared();
@@ -42,6 +48,8 @@ public:
     bool openImage(const QString &path, int orientation, const std::function<bool()> &handOnCheck) override;
     bool openMovie(const QString &path, const std::function<bool()> &handOnCheck) override;
     bool openMovieFullScreen(const QString &path, const std::function<bool()> &handOnCheck) override;
+    // As a slide show of the one picture that stays until Escape, a click or an arrow key.
+    bool openImageFullScreen(const QString &path, int orientation, const std::function<bool()> &handOnCheck) override;
     // The viewer windows still open, oldest first.
     QList<OVNImageViewer *> documents() const;
     // The movie viewer windows still open, oldest first.

@@ -58,22 +58,47 @@ Qt::Alignment horizontalAlignment(int alignment)
     }
 }
 
-// One line from the top of its rectangle. A text too long for it is cut with an ellipsis, in the
-// middle for names so that their numbers and extensions stay; the whole text is the cell's tooltip.
+// The font a text is drawn in: its own, or, when the text is a little too long for its place (a
+// pixel size in a narrow bar), a smaller one down to three quarters of it and no less than 7
+// pixels, so that short texts show whole; what is longer still is cut.
+QFont fittedFont(const QString &text, const QFont &font, qreal width)
+{
+    if (text.isEmpty() || QFontMetricsF(font).horizontalAdvance(text) <= width)
+        return font;
+    QFont smaller = font;
+    const bool pixels = font.pixelSize() > 0;
+    const qreal size = pixels ? font.pixelSize() : font.pointSizeF();
+    const qreal least = std::max<qreal>(7, size * 3 / 4);
+    for (qreal step = size - 1; step >= least; --step) {
+        if (pixels)
+            smaller.setPixelSize(int(step));
+        else
+            smaller.setPointSizeF(step);
+        if (QFontMetricsF(smaller).horizontalAdvance(text) <= width)
+            return smaller;
+    }
+    return smaller;
+}
+
+// One line from the top of its rectangle, in a font fitted to it. A text too long for it even so is
+// cut with an ellipsis, in the middle for names so that their numbers and extensions stay; the
+// whole text is the cell's tooltip.
 void drawText(QPainter &painter, const QRectF &qtRect, const QString &text, const QFont &font, const QColor &color,
               Qt::Alignment alignment, Qt::TextElideMode elide)
 {
     if (text.isEmpty() || qtRect.width() <= 0 || qtRect.height() <= 0)
         return;
-    painter.setFont(font);
+    const QFont fitted = fittedFont(text, font, qtRect.width());
+    painter.setFont(fitted);
     painter.setPen(color);
     painter.drawText(qtRect, int(alignment | Qt::AlignTop | Qt::TextSingleLine),
-                     QFontMetricsF(font).elidedText(text, elide, qtRect.width()));
+                     QFontMetricsF(fitted).elidedText(text, elide, qtRect.width()));
 }
 
 bool isCutShort(const QString &text, const QFont &font, qreal width)
 {
-    return !text.isEmpty() && QFontMetricsF(font).elidedText(text, Qt::ElideRight, width) != text;
+    const QFont fitted = fittedFont(text, font, width);
+    return !text.isEmpty() && QFontMetricsF(fitted).elidedText(text, Qt::ElideRight, width) != text;
 }
 
 QFont fontOf(const QString &family, bool bold, int pixelSize)
@@ -259,7 +284,7 @@ QString OVNThumbnail::titleForTag(int fieldCode)
     case 5:
         return QStringLiteral("Catalog Date:");
     case 6:
-        return QStringLiteral("Keywords:");
+        return QStringLiteral("Title:"); // the "keywords" column holds the title
     case 7:
         return QStringLiteral("Description:");
     default:

@@ -35,7 +35,7 @@ const char *const barFieldTitles[] = {
     "None",           "File Name",          "File Type", "Rating", "Size (Pixel)", "File Size", "Asset Date/Time",
     "File Date/Time", "Movie length (Time)"};
 const char *const listFieldTitles[] = {"None",      "File Name",    "File Processor", "File Size",
-                                       "File Date", "Catalog Date", "Keywords",       "Description"};
+                                       "File Date", "Catalog Date", "Title",          "Description"};
 
 // A colour swatch over a checkerboard, so that a translucent colour shows as one.
 QIcon swatch(const QColor &color)

@@ -139,7 +139,11 @@ OVNCumulusParser::Parsed OVNCumulusParser::parse(const QByteArray &bytes)
         if (path.isEmpty()) {
             parsed.failed.append({(roots.isEmpty() ? QString() : roots.first()) + QLatin1Char('/') + volume
                                       + QLatin1Char('/') + relative,
-                                  localized("the volume %1 is not mounted").arg(volume)});
+                                  // Where a volume's name was looked for: this system's places differ from
+                                  // the ones the export was made on.
+                                  localized("the volume %1 is not mounted (volumes are looked for in %2; "
+                                            "OVN_VOLUME_ROOTS names other places)")
+                                      .arg(volume, QDir::toNativeSeparators(roots.join(QStringLiteral(", "))))});
             continue;
         }
         QString categories;

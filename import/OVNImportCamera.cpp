@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -24,9 +25,14 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -104,6 +110,12 @@ OVNImportCamera::OVNImportCamera(UserDefaults &defaults)
     auto *optionsLayout = new QVBoxLayout(m_optionsArea);
     optionsLayout->setContentsMargins(0, 0, 0, 0);
     buildSettingsView();
+    m_settingsScroll = new QScrollArea(m_optionsArea);
+    m_settingsScroll->setFrameShape(QFrame::NoFrame);
+    m_settingsScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_settingsScroll->setWidgetResizable(true);
+    m_settingsScroll->setWidget(m_settingsView);
+    m_settingsScroll->hide();
     buildProgressView();
     buildStatusView();
     layout->addWidget(m_optionsArea);
@@ -335,7 +347,12 @@ QStringList OVNImportCamera::statusTexts() const
 
 void OVNImportCamera::showOptions(QWidget *view)
 {
-    for (QWidget *each : {m_settingsView, m_progressView, m_statusView}) {
+    if (view == m_settingsView) {
+        view = m_settingsScroll;
+        m_settingsView->show();
+        m_settingsScroll->setFixedSize(m_settingsView->sizeHint());
+    }
+    for (QWidget *each : {static_cast<QWidget *>(m_settingsScroll), m_progressView, m_statusView}) {
         if (each == view) {
             m_optionsArea->layout()->addWidget(each);
             each->show();
@@ -344,10 +361,28 @@ void OVNImportCamera::showOptions(QWidget *view)
             each->hide();
         }
     }
-    // Keep the window's top edge where it is while it grows or shrinks.
+    // Keep the window's top edge where it is while it grows or shrinks, unless that would take its
+    // bottom off the screen: then it moves up.
     const QPoint origin = pos();
+    // The fixed size of the contents shown before is let go of first.
+    layout()->activate();
     adjustSize();
     move(origin);
+    if (view == m_settingsScroll) {
+        // On a screen too small for the whole window the settings scroll within what is left.
+        const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+        const int decoration = isVisible() ? frameGeometry().height() - height() : 36;
+        const int over = screen ? height() + decoration - screen->availableGeometry().height() : 0;
+        if (over > 0) {
+            const QSize whole = m_settingsView->sizeHint();
+            m_settingsScroll->setFixedSize(whole.width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                                           std::max(120, whole.height() - over));
+            adjustSize();
+            move(origin);
+        }
+    }
+    if (isVisible())
+        OVNWindowPlacement::fitOnScreen(this);
 }
 
 void OVNImportCamera::toggleSettings()

@@ -23,6 +23,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QScrollArea;
 class QPushButton;
 class QSpinBox;
 class QTimer;
@@ -120,6 +121,8 @@ private:
     QWidget *m_optionsArea = nullptr;
 
     QWidget *m_settingsView = nullptr;
+    // Holds the settings view; it scrolls only on a screen too small for all of it.
+    QScrollArea *m_settingsScroll = nullptr;
     std::map<QString, QWidget *> m_controls;
     QLabel *m_counterField = nullptr;
     QComboBox *m_svPresets = nullptr;

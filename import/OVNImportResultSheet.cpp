@@ -90,9 +90,9 @@ OVNImportResultSheet::OVNImportResultSheet(QWidget *parent) : QDialog(parent)
 void OVNImportResultSheet::setResult(const OVNImportWorker::Summary &summary)
 {
     const Lists lists = listsOf(summary);
-    m_successTitle->setText(localized("%1 assets imported").arg(lists.imported.size()));
+    m_successTitle->setText(countedText(lists.imported.size(), "%1 asset imported", "%1 assets imported"));
     m_successText->setPlainText(listText(lists.imported));
-    m_failureTitle->setText(localized("%1 assets failed").arg(lists.failed.size()));
+    m_failureTitle->setText(countedText(lists.failed.size(), "%1 asset failed", "%1 assets failed"));
     m_failureText->setPlainText(listText(lists.failed));
 }
 

@@ -752,6 +752,13 @@ QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, con
         .arg(source, target);
 }
 
+namespace {
+QString notImportedText(qsizetype count)
+{
+    return countedText(count, "%1 file was not imported.", "%1 files were not imported.");
+}
+} // namespace
+
 QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) const
 {
     switch (stop.kind) {
@@ -759,29 +766,30 @@ QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) co
         break;
     case Stop::Kind::Refused:
         return stop.cause + QLatin1Char(' ')
-               + localized("The import stopped: what was stored before stays in the catalog, %1 files were not "
-                           "imported.")
-                     .arg(notImported);
+               + countedText(notImported,
+                             "The import stopped: what was stored before stays in the catalog, %1 file was not "
+                             "imported.",
+                             "The import stopped: what was stored before stays in the catalog, %1 files were not "
+                             "imported.");
     case Stop::Kind::DiskFull:
-        return localized("The disk that holds the catalog is full, so the import stopped. %1 files were not imported.")
-            .arg(notImported);
+        return localized("The disk that holds the catalog is full, so the import stopped.") + QLatin1Char(' ')
+               + notImportedText(notImported);
     case Stop::Kind::Unreachable:
     case Stop::Kind::SessionsKeptEnding: {
         QString message =
             stop.kind == Stop::Kind::SessionsKeptEnding
                 ? localized("The catalog server answered, but it ended the import's connection %1 times, and for %2 "
-                            "seconds nothing could be stored, so the import stopped. %3 files were not imported.")
+                            "seconds nothing could be stored, so the import stopped.")
                       .arg(stop.sessionLosses)
                       .arg(m_settings.reconnectWaitSeconds)
-                      .arg(notImported)
-                : localized("The catalog server could not be reached for %1 seconds, so the import stopped. "
-                            "%2 files were not imported.")
-                      .arg(m_settings.reconnectWaitSeconds)
-                      .arg(notImported);
+                : localized("The catalog server could not be reached for %1 seconds, so the import stopped.")
+                      .arg(m_settings.reconnectWaitSeconds);
+        message += QLatin1Char(' ') + notImportedText(notImported);
         if (stop.uncertain > 0)
             message += QLatin1Char(' ')
-                       + localized("%1 files may be in the catalog: the server's answer to storing them was lost.")
-                             .arg(stop.uncertain);
+                       + countedText(stop.uncertain,
+                                     "%1 file may be in the catalog: the server's answer to storing it was lost.",
+                                     "%1 files may be in the catalog: the server's answer to storing them was lost.");
         return message;
     }
     }

@@ -153,8 +153,9 @@ public:
     Summary reprocess(const QVariantList &records, Observer *observer = nullptr);
     void startReprocess(const QVariantList &records, Observer *observer);
     // Smart import: files and folders filed into new collections under the folder `folderId`.
-    // Loose files go into "root", each top-level folder into one named after it (a single folder
-    // given alone stands for its entries); a collection continues in "NAME-1", "NAME-2"... after
+    // Loose files go into one named after their folder (the single folder given alone, which
+    // stands for its entries, or the first loose file's), each top-level folder into one named
+    // after it; a collection continues in "NAME-1", "NAME-2"... after
     // `maxFiles` files (0: 1000), made only when a file is left for it. One finish at the end.
     Summary runSmart(const QVariantList &items, const QString &folderId, int maxFiles, Observer *observer = nullptr);
     void startSmart(const QVariantList &items, const QString &folderId, int maxFiles, Observer *observer);

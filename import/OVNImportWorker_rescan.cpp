@@ -311,9 +311,11 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             summary.abortTitle = refusal->title;
             summary.abortStatus = refusal->title;
             summary.abortMessage = refusal->causeAlone() + QLatin1Char(' ')
-                                   + localized("The re-scan stopped: what was stored before stays in the catalog, "
-                                               "%1 entries were left as they were.")
-                                         .arg(summary.notImported.size());
+                                   + countedText(summary.notImported.size(),
+                                                 "The re-scan stopped: what was stored before stays in the catalog, "
+                                                 "%1 entry was left as it was.",
+                                                 "The re-scan stopped: what was stored before stays in the catalog, "
+                                                 "%1 entries were left as they were.");
         } else if (lost != Lost::No) {
             summary.catalogLost = true;
             summary.abortTitle = QStringLiteral("The connection to the catalog was lost.");
@@ -324,7 +326,9 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                                  "and for %1 seconds nothing could be stored, so the re-scan stopped.")
                      : localized("The catalog server could not be reached for %1 seconds, so the re-scan stopped."))
                     .arg(m_settings.reconnectWaitSeconds)
-                + QLatin1Char(' ') + localized("%1 entries were left as they were.").arg(summary.notImported.size());
+                + QLatin1Char(' ')
+                + countedText(summary.notImported.size(), "%1 entry was left as it was.",
+                              "%1 entries were left as they were.");
         }
     }
     {

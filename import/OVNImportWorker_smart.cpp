@@ -92,9 +92,13 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     // A single folder stands for its entries. What the import cannot take is named as the plain
     // import names it: a folder that cannot be read, names that are not valid UTF-8.
     QStringList working;
+    // The loose files' collection is named after the folder they come from: the single folder
+    // given, or the folder of the first loose file.
+    QString looseName;
     if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()) {
         QList<OVNHelper::SkippedFile> skipped;
         const QString folder = QDir::cleanPath(items.first().toString());
+        looseName = QFileInfo(folder).fileName();
         QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped).value_or(QStringList());
         entries.sort();
         for (const QString &path : std::as_const(entries))
@@ -113,7 +117,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         QStringList files;
     };
     QList<Group> groups;
-    Group root{QStringLiteral("root"), {}};
+    Group root;
     QStringList folders;
     // Anything not a folder goes with the loose files, whose expansion names what does not exist
     // or cannot be read.
@@ -124,6 +128,10 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         else if (!path.isEmpty())
             root.files.append(info.absoluteFilePath());
     }
+    if (looseName.isEmpty() && !root.files.isEmpty())
+        looseName = QFileInfo(root.files.first()).absoluteDir().dirName();
+    // The file system's root has no name of its own.
+    root.name = looseName.isEmpty() || looseName == QLatin1String(".") ? localized("Smart Add") : looseName;
     // The expansion of each group up front, so that the progress has its whole count and a
     // collection is made only when a file is left for it.
     const auto expand = [&](const QStringList &paths) {

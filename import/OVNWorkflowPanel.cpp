@@ -452,7 +452,7 @@ void OVNWorkflowPanel::quickScan(const QStringList &files)
             failed.append(source);
     }
     if (!failed.isEmpty())
-        Alerts::display(title, message + QLatin1Char('\n') + failed.join(QLatin1Char('\n')), this);
+        Alerts::display(title, message + QLatin1Char('\n') + Alerts::namedList(failed), this);
 }
 
 void OVNWorkflowPanel::performDragWithFiles(const QStringList &files)

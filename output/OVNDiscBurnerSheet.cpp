@@ -154,6 +154,12 @@ OVNDiscBurnerSheet::OVNDiscBurnerSheet(QWidget *parent, std::shared_ptr<DiscDriv
     form->addRow(buttons);
 
     connect(m_deviceSelection, &QComboBox::currentIndexChanged, this, &OVNDiscBurnerSheet::deviceChanged);
+    // "Image file..." asks for the file each time it is chosen, also while it is the one shown
+    // (as without drives), which changes no index.
+    connect(m_deviceSelection, &QComboBox::activated, this, [this](int index) {
+        if (m_deviceSelection->itemData(index).toString() == chooseImageData)
+            chooseImageFile();
+    });
     connect(m_okButton, &QPushButton::clicked, this, &OVNDiscBurnerSheet::burnOKClicked);
     connect(m_cancelButton, &QPushButton::clicked, this, &OVNDiscBurnerSheet::burnCancelClicked);
     connect(this, &QDialog::finished, this, &QObject::deleteLater);
@@ -239,10 +245,9 @@ QString OVNDiscBurnerSheet::selectedAddress() const
 
 void OVNDiscBurnerSheet::deviceChanged()
 {
-    if (m_deviceSelection->currentData().toString() == chooseImageData) {
-        chooseImageFile();
+    // Chosen by the user, "Image file..." is activated next, which asks for the file.
+    if (m_deviceSelection->currentData().toString() == chooseImageData)
         return;
-    }
     m_previousIndex = m_deviceSelection->currentIndex();
     const QString address = selectedAddress();
     m_mediumSelection->setEnabled(DiscBurn::isImageFile(address));
@@ -317,9 +322,10 @@ void OVNDiscBurnerSheet::drivesFound(const QStringList &addresses)
         m_deviceSelection->setCurrentIndex(0);
         deviceChanged();
     } else {
+        // The one item left is shown selected; choosing it asks for the image file.
         const QSignalBlocker blocker(m_deviceSelection);
-        m_deviceSelection->setCurrentIndex(-1);
-        m_previousIndex = -1;
+        m_deviceSelection->setCurrentIndex(m_deviceSelection->count() - 1);
+        m_previousIndex = m_deviceSelection->currentIndex();
         m_action = Action::None;
         m_okButton->setEnabled(false);
         setStatus(localized("No disc burner was found. Choose 'Image file...' to write a disc image."));

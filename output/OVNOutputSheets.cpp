@@ -235,7 +235,7 @@ void OVNExportImagesSheet::runExport()
                 failures.append(QStringLiteral("%1: %2").arg(QFileInfo(entry.source).fileName(), entry.reason));
         }
         if (!failures.isEmpty())
-            Alerts::display(localized("Some files could not be exported."), failures.join(QLatin1Char('\n')), window);
+            Alerts::display(localized("Some files could not be exported."), Alerts::namedList(failures), window);
         if (reveal && !written.isEmpty())
             Workspace::revealFiles({written.first()});
         deleteLater();
@@ -426,9 +426,7 @@ void OVNPublishToWebSheet::announceGallery(const OVNPublishToWeb::Result &result
     QString text = localized("It is in %1.").arg(QDir::toNativeSeparators(result.galleryPath));
     if (!result.failed.isEmpty()) {
         text += QStringLiteral("\n\n") + localized("These pictures could not be made and were left out:")
-                + QLatin1Char('\n') + result.failed.mid(0, 20).join(QLatin1Char('\n'));
-        if (result.failed.size() > 20)
-            text += QLatin1Char('\n') + localized("and %1 more").arg(result.failed.size() - 20);
+                + QLatin1Char('\n') + Alerts::namedList(result.failed);
     }
     alert.informativeText = text;
     const bool canOpen = result.pictures > 0;

@@ -3,6 +3,7 @@
 #include "platform/TemporaryFiles.h"
 #include "output/OVNJpegWriter.h"
 #include "output/OVNOutputSizes.h"
+#include "platform/Alert.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -137,7 +138,7 @@ OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &p
         for (const QString &source : prepared.failed)
             names.append(lastPathComponent(source));
         parts.append(localized("These files could not be converted and are not attached:") + QLatin1Char('\n')
-                     + names.join(QLatin1Char('\n')));
+                     + Alerts::namedList(names));
     }
     if (!result.problem.isEmpty()) {
         parts.append(result.problem);

@@ -3,9 +3,11 @@
 #include "platform/Localized.h"
 #include "platform/MainThread.h"
 
+#include <QLocale>
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -79,6 +81,20 @@ void Alerts::inform(const QString &title, const QString &message, QObject *windo
         alert.window = window;
     }
     show(alert);
+}
+
+QString Alerts::namedList(const QStringList &names, int shown)
+{
+    shown = std::max(shown, 1);
+    if (names.size() <= shown + 1)
+        return names.join(QLatin1Char('\n'));
+    // Counts are grouped as the user's language writes them; without one, as in English.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    const qsizetype others = names.size() - shown;
+    return names.first(shown).join(QLatin1Char('\n')) + QLatin1Char('\n')
+           + localized("and %1 others").arg(locale.toString(others));
 }
 
 void Alerts::display(const QString &title, const QString &message, QObject *window)

@@ -58,4 +58,13 @@ public:
     // window, as a sheet on it: the call returns at once. Without one, application-modal: the call
     // returns when the user dismissed it. Both texts are shown as given.
     static void display(const QString &title, const QString &message, QObject *window = nullptr);
+
+    // The names an alert is about, one a line: the first `shown` of them and then how many others
+    // there are ("and 5,997 others"), so that the alert and its buttons stay on the screen however
+    // many there are. One more than `shown` is named rather than counted.
+    static QString namedList(const QStringList &names, int shown = namesShown);
+    static constexpr int namesShown = 10;
+    // The most lines of informative text an alert shows; the presenters put a longer text in
+    // the scrolling details and show its beginning.
+    static constexpr int mostInformativeLines = 24;
 };

@@ -30,11 +30,22 @@ QMessageBox *makeBox(const Alert &alert, QList<QAbstractButton *> *buttons)
     // Alerts carry names, titles and paths from users and files: shown as they are, never as markup.
     box->setTextFormat(Qt::PlainText);
     box->setText(alert.message);
-    box->setInformativeText(alert.informativeText);
+    // A message box grows with its text: a long one would push the buttons off the screen. Its
+    // beginning is shown, the whole of it in the scrolling details.
+    QString informativeText = alert.informativeText;
+    QString detailedText = alert.detailedText;
+    const QStringList lines = informativeText.split(QLatin1Char('\n'));
+    if (lines.size() > Alerts::mostInformativeLines) {
+        informativeText = lines.first(Alerts::mostInformativeLines - 1).join(QLatin1Char('\n')) + QLatin1Char('\n')
+                          + localized("(The whole text is under Show Details.)");
+        detailedText = detailedText.isEmpty() ? alert.informativeText
+                                              : alert.informativeText + QStringLiteral("\n\n") + detailedText;
+    }
+    box->setInformativeText(informativeText);
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
-    if (!alert.detailedText.isEmpty())
-        box->setDetailedText(alert.detailedText);
+    if (!detailedText.isEmpty())
+        box->setDetailedText(detailedText);
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{localized("OK")} : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
         // The first button is the default; the others keep the order they were given in.

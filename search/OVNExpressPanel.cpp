@@ -10,6 +10,7 @@
 #include "platform/UserDefaults.h"
 #include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
+#include "uikit/OVNButton.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNWindowPlacement.h"
 #include "platform/CatalogNames.h"
@@ -195,28 +196,38 @@ QWidget *OVNExpressPanel::makeQuickTab()
     return tab;
 }
 
+std::unique_ptr<QMenu> OVNExpressPanel::menuForContextButton(QAbstractButton *button)
+{
+    if (!button)
+        return nullptr;
+    if (m_fieldMenu)
+        m_fieldMenu->deleteLater();
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const std::vector<OVNExpress::FieldItem> &items = OVNExpress::fieldMenu();
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (*items[i].group)
+            menu->addSection(QString::fromLatin1(items[i].group) == QLatin1String("Media Info")
+                                 ? QStringLiteral("Media Info")
+                                 : localized(items[i].group));
+        menu->addAction(localized(items[i].title), this, [this, i] { insertFieldClause(int(i)); });
+    }
+    m_fieldMenu = menu;
+    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+    return nullptr;
+}
+
 QWidget *OVNExpressPanel::makeExpertTab()
 {
     auto *tab = new QWidget;
     auto *box = new QVBoxLayout(tab);
     auto *row = new QHBoxLayout;
-    m_fieldMenuButton = new QToolButton(tab);
+    // A context button: a press asks the panel, which pops up a new field menu itself; from the
+    // keyboard the button's click does the same.
+    m_fieldMenuButton = new OVNButton(tab);
     m_fieldMenuButton->setText(localized("Insert Field"));
-    m_fieldMenuButton->setPopupMode(QToolButton::InstantPopup);
-    auto *menu = new QMenu(m_fieldMenuButton);
-    // Built anew each time it opens, as a fresh menu.
-    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
-        menu->clear();
-        const std::vector<OVNExpress::FieldItem> &items = OVNExpress::fieldMenu();
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (*items[i].group)
-                menu->addSection(QString::fromLatin1(items[i].group) == QLatin1String("Media Info")
-                                     ? QStringLiteral("Media Info")
-                                     : localized(items[i].group));
-            menu->addAction(localized(items[i].title), this, [this, i] { insertFieldClause(int(i)); });
-        }
-    });
-    m_fieldMenuButton->setMenu(menu);
+    m_fieldMenuButton->setTarget(this);
+    connect(m_fieldMenuButton, &QAbstractButton::clicked, this, [this] { menuForContextButton(m_fieldMenuButton); });
     row->addWidget(m_fieldMenuButton);
     auto *hint = new QLabel(localized("Columns as #tag#, e.g. #rating# > 3"), tab);
     hint->setEnabled(false);

@@ -2,7 +2,9 @@
 
 #include "browser/OVNMediaViewDelegate.h"
 #include "search/OVNExpressSearch.h"
+#include "uikit/OVNContextButtonTarget.h"
 
+#include <QMenu>
 #include <QPointer>
 #include <QSet>
 #include <QThreadPool>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class OVNButton;
 class OVNDatabaseAccess;
 class OVNMediaView;
 class QComboBox;
@@ -37,6 +40,7 @@ class QToolButton;
 class OVNExpressPanel
     : public QWidget
     , public OVNMediaViewDelegate
+    , public OVNContextButtonTarget
 {
     Q_OBJECT
 public:
@@ -95,6 +99,11 @@ public:
     int fieldTag(int field) const { return m_tags.at(size_t(field)); }
     // Inserts the clause of the field menu's item at the expert text's cursor.
     void insertFieldClause(int fieldMenuIndex);
+    // The expert tab's field button asks here as it is pressed: the panel pops up a new field menu
+    // below the button itself and answers none, so that the button keeps no menu of its own.
+    std::unique_ptr<QMenu> menuForContextButton(QAbstractButton *button) override;
+    // The field menu last popped up (null before the first).
+    QMenu *fieldMenu() const { return m_fieldMenu; }
 
     // ---- actions on the selected results; each answers false when it only beeped ----
     bool buttonOpenWithMediaViewerClick();
@@ -178,7 +187,8 @@ private:
     std::array<QToolButton *, 4> m_fieldMenus{};
     std::array<QComboBox *, 4> m_operators{};
     QPlainTextEdit *m_expertText = nullptr;
-    QToolButton *m_fieldMenuButton = nullptr;
+    OVNButton *m_fieldMenuButton = nullptr;
+    QPointer<QMenu> m_fieldMenu;
     OVNMediaView *m_mediaView = nullptr;
     QLabel *m_status = nullptr;
     QProgressBar *m_progress = nullptr;

@@ -1,5 +1,7 @@
 #include "uikit/OVNWindowPlacement.h"
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
@@ -62,6 +64,26 @@ void fitOnScreen(QWidget *window)
         window->resize(target.size().shrunkBy(decoration));
     if (target.topLeft() != frame.topLeft() || !window->testAttribute(Qt::WA_Moved))
         window->move(target.topLeft());
+}
+
+int widthForTitle(const QString &title, const QFontMetrics &metrics)
+{
+    // A title bar's bold font runs wider than the text's own, and its buttons (close, maximise,
+    // minimise, a window menu) and margins take about 140 pixels on the usual window managers.
+    constexpr int titleBarButtons = 140;
+    return metrics.horizontalAdvance(title) * 6 / 5 + titleBarButtons;
+}
+
+void fitTitle(QWidget *window)
+{
+    if (!window)
+        return;
+    window = window->window();
+    QFont bold = window->font();
+    bold.setBold(true);
+    const int width = widthForTitle(window->windowTitle(), QFontMetrics(bold));
+    if (window->minimumWidth() < width)
+        window->setMinimumWidth(width);
 }
 
 QRect besideWindow(const QRect &window, const QSize &panel, const QRect &available, int headerBottom, int gap)

@@ -2,6 +2,9 @@
 
 #include <QRect>
 
+class QFontMetrics;
+class QString;
+
 class QWidget;
 
 // Windows open wholly on the screen's free area (its available geometry: without panels and
@@ -35,5 +38,13 @@ QRect besideWindow(const QRect &window, const QSize &panel, const QRect &availab
 // Moves the top-level `panel` beside the top-level `window` (besideWindow on the free area of
 // the window's screen). Call it before showing the panel.
 void placeBeside(QWidget *panel, const QWidget *window);
+
+// The least width at which a window manager's title bar shows `title` whole beside its buttons,
+// in the font `metrics` measures with.
+int widthForTitle(const QString &title, const QFontMetrics &metrics);
+
+// Widens the top-level window (its minimum width) so that its title is not cut short; a small
+// dialog otherwise takes the width of its contents alone.
+void fitTitle(QWidget *window);
 
 } // namespace OVNWindowPlacement

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -56,6 +57,9 @@ std::unique_ptr<OVNFullScreenWindow> OVNFullScreenWindow::enter(QWidget *content
     window->showFullScreen();
     window->raise();
     window->activateWindow();
+    // Once the window manager has answered the mapping: a window that does not cover the screen
+    // then asks again.
+    QTimer::singleShot(400, window.get(), [w = window.get()] { w->keepFullScreen(); });
     if (content)
         content->setFocus(Qt::ActiveWindowFocusReason);
     else
@@ -64,6 +68,38 @@ std::unique_ptr<OVNFullScreenWindow> OVNFullScreenWindow::enter(QWidget *content
 }
 
 OVNFullScreenWindow::~OVNFullScreenWindow() { leave(); }
+
+void OVNFullScreenWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !windowState().testFlag(Qt::WindowFullScreen))
+        QMetaObject::invokeMethod(this, &OVNFullScreenWindow::keepFullScreen, Qt::QueuedConnection);
+}
+
+void OVNFullScreenWindow::keepFullScreen()
+{
+    if (!m_holdsDisplay || !isVisible() || m_requestsLeft <= 0)
+        return;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const bool covers = windowState().testFlag(Qt::WindowFullScreen)
+                        && (!screen || frameGeometry() == screen->geometry());
+    if (covers) {
+        // The keys belong to the show: a window manager that kept them with the window the show
+        // was started from is asked once more.
+        if (!isActiveWindow()) {
+            --m_requestsLeft;
+            raise();
+            activateWindow();
+        }
+        return;
+    }
+    --m_requestsLeft;
+    if (screen)
+        setGeometry(screen->geometry());
+    showFullScreen();
+    raise();
+    activateWindow();
+}
 
 QWidget *OVNFullScreenWindow::takeContentView()
 {

@@ -57,11 +57,19 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    // A window manager that drops the full-screen state (or never took it up, as when another
+    // window was activated while this one was being mapped) is asked again, a few times at most.
+    void changeEvent(QEvent *event) override;
 
 private:
+    // Asks for the whole screen again when the window does not cover it, and for the keyboard when
+    // another window kept it.
+    void keepFullScreen();
+
     explicit OVNFullScreenWindow(Opacity opacity);
 
     OVNFullScreenWindowDelegate *m_delegate = nullptr;
     QPointer<QWidget> m_content;
     bool m_holdsDisplay = false;
+    int m_requestsLeft = 3;
 };

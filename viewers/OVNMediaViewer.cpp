@@ -214,7 +214,9 @@ void OVNMediaViewer::watchMovieView(OVNMovieView *view)
 
 // ---- geometry ----
 
-QSize OVNMediaViewer::windowSizeFor(QSize natural, QSize visible, int frameTop)
+int OVNMediaViewer::leastWindowWidth() const { return m_controller.view->width() + 2 * 8; }
+
+QSize OVNMediaViewer::windowSizeFor(QSize natural, QSize visible, int frameTop, int leastWidth)
 {
     if (natural.isEmpty())
         natural = QSize(320, 240);
@@ -222,7 +224,9 @@ QSize OVNMediaViewer::windowSizeFor(QSize natural, QSize visible, int frameTop)
     QSizeF movie = natural;
     if (movie.width() > room.width() || movie.height() > room.height())
         movie = movie.scaled(room, Qt::KeepAspectRatio);
-    const QSize whole(std::max(1, int(std::lround(movie.width()))), std::max(1, int(std::lround(movie.height()))));
+    const int least = std::min(leastWidth, std::max(1, visible.width()));
+    const QSize whole(std::max({1, least, int(std::lround(movie.width()))}),
+                      std::max(1, int(std::lround(movie.height()))));
     return whole + QSize(0, frameTop + spaceBottom);
 }
 
@@ -300,7 +304,7 @@ void OVNMediaViewer::loadAndShowFile(const QString &path)
 {
     setWindowTitle(QFileInfo(path).fileName());
     setWindowFilePath(path);
-    resize(320, 240 + spaceBottom);
+    resize(std::max(320, leastWindowWidth()), 240 + spaceBottom);
     // Shown at once so that a failure's sheet has its window.
     OVNWindowPlacement::fitOnScreen(this);
     show();
@@ -314,8 +318,10 @@ void OVNMediaViewer::movieOpened()
     const QSize natural = m_player.naturalSize();
     m_aspectRatio = natural.isEmpty() ? 0.0 : double(natural.width()) / natural.height();
     const int frameTop = std::max(0, frameGeometry().height() - height());
-    const QSize size = windowSizeFor(natural, visible, frameTop);
+    const QSize size = windowSizeFor(natural, visible, frameTop, leastWindowWidth());
     resize(size.width(), size.height() - frameTop);
+    // Grown from the small window it opened as, it stays on the screen.
+    OVNWindowPlacement::fitOnScreen(this);
     raise();
     activateWindow();
     m_mediaView->setFocus(Qt::OtherFocusReason); // keys reach the viewer through its movie view
@@ -524,7 +530,7 @@ void OVNMediaViewer::resizeWithMagnification(double magnification)
         natural = m_mediaView->size();
     const QSize movie(int(std::lround(natural.width() * magnification)),
                       int(std::lround(natural.height() * magnification)));
-    resize(movie.width(), movie.height() + spaceBottom);
+    resize(std::max(movie.width(), leastWindowWidth()), movie.height() + spaceBottom);
     OVNWindowPlacement::fitOnScreen(this);
     show();
     raise();

@@ -100,8 +100,11 @@ public:
 
     // The window size for a movie of `natural` size on a screen with `visible` room and a title bar
     // of `frameTop`: the natural size, scaled down (aspect kept) until it fits both ways, plus the
-    // margins.
-    static QSize windowSizeFor(QSize natural, QSize visible, int frameTop = spaceTop);
+    // margins; at least `leastWidth` wide where the screen has room (the movie then shows in the
+    // middle), so that the controller fits over a small movie.
+    static QSize windowSizeFor(QSize natural, QSize visible, int frameTop = spaceTop, int leastWidth = 0);
+    // The narrowest window the controller fits in, with a margin on either side.
+    int leastWindowWidth() const;
     // The window controller's place (y downward) in a window of `client` size whose movie view
     // has `movie` as its frame: centred when the window is wider, 10 above the movie's bottom when
     // the window is tall enough.

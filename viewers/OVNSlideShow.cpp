@@ -99,7 +99,12 @@ void OVNSlideShow::startSlideShow()
     startTimer();
 }
 
-void OVNSlideShow::startTimer() { m_clock->start(m_interval); }
+void OVNSlideShow::startTimer()
+{
+    // An interval of 0 keeps each slide until a key steps on.
+    if (m_interval > 0)
+        m_clock->start(m_interval);
+}
 
 void OVNSlideShow::restartTimer()
 {

@@ -41,7 +41,8 @@ public:
     void setFiles(const QStringList &paths);
     void setSlides(const QList<Slide> &slides);
     const QList<Slide> &slides() const { return m_files; }
-    // The time a slide stays, in milliseconds.
+    // The time a slide stays, in milliseconds; 0 keeps each until a key steps on (a picture
+    // opened in full screen).
     void setInterval(int ms) { m_interval = ms; }
     // The size slides are decoded to fit (the screen's by default); for tools without a screen.
     void setScreenSize(QSize size) { m_screenSize = size; }

@@ -6,6 +6,8 @@
 #include "app/OVNCategoryTreeModel.h"
 #include "import/OVNImportMedia.h"
 
+#include "uikit/OVNPopUpButtonFooter.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -367,6 +369,19 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
     QSignalSpy reloads(window->action(OVNCatalogActions::Action::ReloadCatalogList), &QAction::triggered);
     menu->actions().first()->trigger();
     EXPECT_EQ(reloads.count(), 1);
+    // The footer's pop-up button pulls down the same menu, fetched as it is pressed, under its
+    // title item "Action", which is not offered.
+    auto *footer = window->findChild<OVNPopUpButtonFooter *>();
+    ASSERT_TRUE(footer);
+    QTest::mousePress(footer, Qt::LeftButton);
+    ASSERT_TRUE(footer->popUpMenu());
+    QStringList pulled;
+    for (const QAction *item : footer->popUpMenu()->actions())
+        if (!item->isSeparator())
+            pulled.append(item->text() + (item->isVisible() ? "" : " (title)"));
+    footer->popUpMenu()->hide();
+    EXPECT_EQ(pulled.mid(0, 3), (QStringList{"Action (title)", "Reload Database", "Rename..."}));
+    EXPECT_EQ(pulled.size(), items.size() + 1);
 
     ASSERT_TRUE(addRefusingTrigger(db, "strvcategory", "insert", "new.type = 'M'"));
     QTemporaryDir disk;

@@ -106,7 +106,6 @@ protected:
 
 TEST_F(PreferencesWindowTest, HandLoadedKeysRoundTripThroughClosingTheWindow)
 {
-    const QString catalog = factory.catalogFilePath();
     struct Case {
         const char *name;
         QVariantMap stored;
@@ -135,10 +134,11 @@ TEST_F(PreferencesWindowTest, HandLoadedKeysRoundTripThroughClosingTheWindow)
          {{"DBVendor", "OstrevanWS"}, {"DBHost", ""}, {"DBUser", ""}, {"DBDatabase", ""}},
          {{"DBPassword", ""}, {"MSAProtocol", "SMB"}, {"MSAAutomount", "0"}},
          false},
-        // The local catalog's place is fixed; stale server settings go.
+        // The local catalog's place is fixed and not stored; the server's settings stay for a
+        // switch back.
         {"integrated",
          {{"DBVendor", "Integrated"}, {"DBHost", "old"}, {"DBUser", "old"}},
-         {{"DBHost", ""}, {"DBUser", ""}, {"DBPassword", ""}, {"DBDatabase", catalog}, {"MSAAutomount", "0"}},
+         {{"DBPassword", ""}, {"DBDatabase", ""}, {"MSAAutomount", "0"}},
          false},
     };
     for (const Case &c : cases) {
@@ -234,7 +234,6 @@ TEST_F(PreferencesWindowTest, FieldStatesFollowTheVendor)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.item);
-        window->hostField()->setText("typed");
         window->vendorPopUp()->setCurrentIndex(c.item);
         const QLineEdit *fields[] = {window->hostField(), window->userField(), window->passwordField(),
                                      window->databaseField()};
@@ -249,6 +248,53 @@ TEST_F(PreferencesWindowTest, FieldStatesFollowTheVendor)
     EXPECT_EQ(window->cameraHotPlugPopUp()->count(), 1);
     EXPECT_EQ(window->cameraHotPlugPopUp()->currentText(), "No Application");
     EXPECT_TRUE(window->userManagerButton()->isHidden());
+    // The download page's button is there once there is something to open it.
+    EXPECT_TRUE(window->downloadPageButton()->isHidden());
+    int opened = 0;
+    window->setDownloadPageOpener([&] { ++opened; });
+    EXPECT_FALSE(window->downloadPageButton()->isHidden());
+    window->downloadPageButton()->click();
+    EXPECT_EQ(opened, 1);
+}
+
+// The saved server settings, and what is typed over them, outlast a switch to another vendor and
+// back; saved with the integrated catalog chosen, the server's settings stay stored.
+TEST_F(PreferencesWindowTest, SwitchingTheVendorKeepsTheServersSettings)
+{
+    const QStringList saved{"db.example", "ann", "s3cret", "photos"};
+    defaults.setStoredObject(QStringLiteral("PostgreSQL"), "DBVendor");
+    for (int i = 0; i < 4; ++i)
+        defaults.setStoredObject(saved.at(i), kHandKeys.at(i + 1));
+    makeWindow();
+    const QLineEdit *fields[] = {window->hostField(), window->userField(), window->passwordField(),
+                                 window->databaseField()};
+    const QStringList typed{"typed.example", "ann", "s3cret", "photos"};
+    const struct {
+        int item;
+        const char *typeHost; // typed into the host field after the switch
+        QStringList texts;
+    } cases[] = {
+        {OVNPreferencesWindow::PostgreSQL, nullptr, saved},
+        {OVNPreferencesWindow::Integrated, nullptr, {"", "", "", factory.catalogFilePath()}},
+        {OVNPreferencesWindow::PostgreSQL, "typed.example", saved},
+        {OVNPreferencesWindow::MySQL, nullptr, typed},
+        {OVNPreferencesWindow::Integrated, nullptr, {"", "", "", factory.catalogFilePath()}},
+        // The workgroup server's names do not replace a user's.
+        {OVNPreferencesWindow::OstrevanWS, nullptr, typed},
+        {OVNPreferencesWindow::Integrated, nullptr, {"", "", "", factory.catalogFilePath()}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.item);
+        window->vendorPopUp()->setCurrentIndex(c.item);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(fields[i]->text(), c.texts.at(i)) << i;
+        if (c.typeHost)
+            window->hostField()->setText(c.typeHost);
+    }
+    ASSERT_TRUE(window->savePreferences());
+    EXPECT_EQ(stored("DBVendor").toString(), "Integrated");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(stored(kHandKeys.at(i + 1)).toString(), typed.at(i)) << i;
 }
 
 TEST_F(PreferencesWindowTest, ConnectToTheIntegratedCatalogMakesItAndSaves)

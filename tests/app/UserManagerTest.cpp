@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -264,6 +265,31 @@ TEST_P(UserManagerTest, WindowRunsFirstRunLoginAndAnEditThroughItsSheets)
     manager->manageUsersBox()->click();
     EXPECT_EQ(lastAlert(), "Nobody could manage users any more");
     EXPECT_TRUE(manager->manageUsersBox()->isChecked());
+
+    // Return in the login field stores the login; it presses no button (as "Add" of the groups,
+    // which would open the sheet that makes a group).
+    QTableWidget *users = manager->userTable();
+    ASSERT_GE(users->rowCount(), 1);
+    users->selectRow(0);
+    auto *login = manager->findChild<QLineEdit *>("login");
+    ASSERT_TRUE(login);
+    login->setFocus();
+    login->selectAll();
+    QTest::keyClicks(login, "ann.e");
+    QStringList sheetsSeen;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (QDialog *sheet = manager->currentSheet()) {
+            sheetsSeen.append(sheet->windowTitle());
+            sheet->reject();
+        }
+    });
+    watcher.start(10);
+    QTest::keyClick(login, Qt::Key_Return);
+    EXPECT_TRUE(sheetsSeen.isEmpty()) << qPrintable(sheetsSeen.join(", "));
+    EXPECT_EQ(groups->rowCount(), 2);
+    const QString mid = users->item(0, 0)->data(Qt::UserRole).toString();
+    EXPECT_EQ(db.rowsForQuery("select login from strvusers where mid=$1", {mid}).value(0).value(0).toString(), "ann.e");
     manager->close();
 }
 

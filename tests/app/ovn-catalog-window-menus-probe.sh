@@ -56,7 +56,7 @@ LINES
 # The smart add's pane, typed into before the import: every entry carries the values.
 out=$(timeout 60 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --prefill "keywords=Harbour at dusk" \
     --prefill fulldesc=Evening --prefill purchased.owner=Ann --outline 2>/dev/null)
-[ "$out" = $'Database\n  Trip 2\n    root 1\n    Harbour 1\n  Sheet 2' ] || fail "after the smart add:"
+[ "$out" = $'Database\n  Trip 2\n    Trip 1\n    Harbour 1\n  Sheet 2' ] || fail "after the smart add:"
 out=$("$catalog" "$dir/cat.sqlite" categories | awk -F'\t' '$2 == "C" { sub(/^ +/, "", $1); print $1 }' |
     while IFS= read -r id; do "$catalog" "$dir/cat.sqlite" list "$id"; done)
 [ "$(grep -c '|Harbour at dusk||Evening|' <<<"$out")" = 2 ] || fail "not both entries filled in:"

@@ -168,6 +168,23 @@ TEST(CaptureWindowTest, TheHelpTextIsWholeAndThePanelOnTheScreen)
     ASSERT_NE(help, nullptr) << qPrintable(window.infoText());
     EXPECT_GE(help->height(), help->heightForWidth(help->width()));
     EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
+
+    // Its settings opened near the screen's bottom: the window grows and moves up to stay on it;
+    // closed again, it is still whole on the screen.
+    const QRect available = window.screen()->availableGeometry();
+    window.move(window.x(), available.bottom() - window.frameGeometry().height() - 10);
+    QApplication::processEvents();
+    const int closedHeight = window.frameGeometry().height();
+    for (bool open : {true, false}) {
+        window.toggleSettings();
+        QApplication::processEvents();
+        if (open) {
+            EXPECT_GT(window.frameGeometry().height(), closedHeight);
+        }
+        EXPECT_TRUE(available.contains(window.frameGeometry()))
+            << open << ": " << window.frameGeometry().y() << "+" << window.frameGeometry().height() << " in "
+            << available.height();
+    }
     qunsetenv("OVN_CAPTURE_DISK");
     qunsetenv("OVN_VOLUME_ROOTS");
 }

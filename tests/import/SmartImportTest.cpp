@@ -83,8 +83,8 @@ protected:
     QTemporaryDir files;
 };
 
-// Loose files into "root", each folder into its own collection, continued after the maximum only
-// when a file is left; a cancel stops before the next collection.
+// Loose files into a collection named after their folder, each folder into its own collection, continued after the
+// maximum only when a file is left; a cancel stops before the next collection.
 TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
 {
     const QString card = files.filePath(QStringLiteral("card"));
@@ -106,13 +106,13 @@ TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
         QStringList collections;
     } cases[] = {
         // A single folder stands for its entries; ".DS_Store" is left out.
-        {"card", {card}, 0, {"root:3", "root-1:3", "root-2:1", "empty:0", "trip:2"}},
-        {"exact multiple", sixFiles, 0, {"root:3", "root-1:3"}},
+        {"card", {card}, 0, {"card:3", "card-1:3", "card-2:1", "empty:0", "trip:2"}},
+        {"exact multiple", sixFiles, 0, {"six:3", "six-1:3"}},
         {"folders and loose files",
          {card + "/trip", sixFiles.at(0), card + "/empty", sixFiles.at(1)},
          0,
-         {"root:2", "trip:2", "empty:0"}},
-        {"cancel", sixFiles, 2, {"root:2"}},
+         {"six:2", "trip:2", "empty:0"}},
+        {"cancel", sixFiles, 2, {"six:2"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -382,7 +382,7 @@ TEST_P(SmartImportTest, WritersGoOnAfterTheServerEndsTheirSession)
         const char *row;
     } smartCases[] = {
         {"as the first folder's collection is made", "strvcategory", "first"},
-        {"as a continued collection is made", "strvcategory", "root-1"},
+        {"as a continued collection is made", "strvcategory", "cut-1"},
         {"while the first folder is filled", "strvfile", "f1.jpg"},
     };
     for (const auto &c : smartCases) {
@@ -394,7 +394,7 @@ TEST_P(SmartImportTest, WritersGoOnAfterTheServerEndsTheirSession)
         const OVNImportWorker::Summary summary = worker.runSmart({card}, folder, 3);
         EXPECT_FALSE(cutsLeft());
         EXPECT_EQ(collectionsUnderFolder(),
-                  (QStringList{"root:3", "root-1:2", "first:3", "first-1:1", "second:3", "second-1:1"}));
+                  (QStringList{"cut:3", "cut-1:2", "first:3", "first-1:1", "second:3", "second-1:1"}));
         EXPECT_EQ(summary.importedIds.size(), 13);
         EXPECT_TRUE(summary.failures.isEmpty()) << qPrintable(summary.failures.value(0).reason);
         EXPECT_TRUE(summary.abortMessage.isEmpty()) << qPrintable(summary.abortMessage);
@@ -486,11 +486,13 @@ TEST_P(SmartImportTest, RecordExportImportsItsFilesAndListsTheRest)
     QStringList failed;
     for (const auto &failure : parsed.failed)
         failed.append(failure.path + QStringLiteral(": ") + failure.reason);
-    EXPECT_EQ(failed,
-              (QStringList{QStringLiteral("line 7: the record has 2 fields, the header 5"),
-                           QStringLiteral("Card/Shoots/../b.jpg: unsafe path"),
-                           files.filePath(QStringLiteral("nothing"))
-                               + QStringLiteral("/NoVolume/Shoots/c.jpg: the volume NoVolume is not mounted")}));
+    EXPECT_EQ(failed, (QStringList{QStringLiteral("line 7: the record has 2 fields, the header 5"),
+                                   QStringLiteral("Card/Shoots/../b.jpg: unsafe path"),
+                                   files.filePath(QStringLiteral("nothing"))
+                                       + QStringLiteral("/NoVolume/Shoots/c.jpg: the volume NoVolume is not mounted "
+                                                        "(volumes are looked for in ")
+                                       + files.filePath(QStringLiteral("nothing")) + QStringLiteral(", ") + roots
+                                       + QStringLiteral("; OVN_VOLUME_ROOTS names other places)")}));
     ASSERT_EQ(parsed.items.size(), 2);
     EXPECT_EQ(parsed.items.at(0).toMap().value(QStringLiteral("PATH")).toString(),
               roots + QStringLiteral("/Card/Shoots/Day 1/a.jpg"));

@@ -174,3 +174,69 @@ TEST(DisplayAlert, AlwaysOnTheGuiThread)
     EXPECT_EQ(recorder->last.window.data(), &window);
     Alerts::setPresenter(nullptr);
 }
+
+// However many entries an alert is about, it names the first few and counts the rest.
+TEST(AlertTest, NamedListNamesTheFirstAndCountsTheOthers)
+{
+    const auto names = [](int count) {
+        QStringList list;
+        for (int i = 1; i <= count; ++i)
+            list.append(QStringLiteral("IMG_%1.jpg").arg(i));
+        return list;
+    };
+    const struct {
+        int count;
+        int shown;
+        int lines;
+        const char *last;
+    } cases[] = {
+        {0, 10, 1, ""},
+        {1, 10, 1, "IMG_1.jpg"},
+        {10, 10, 10, "IMG_10.jpg"},
+        // One more than shown is named, not counted as "1 others".
+        {11, 10, 11, "IMG_11.jpg"},
+        {12, 10, 11, "and 2 others"},
+        {6007, 10, 11, "and 5,997 others"},
+        {5, 0, 2, "and 4 others"},
+    };
+    for (const auto &c : cases) {
+        const QStringList lines = Alerts::namedList(names(c.count), c.shown).split(QLatin1Char('\n'));
+        EXPECT_EQ(lines.size(), c.lines) << c.count;
+        EXPECT_EQ(lines.last(), QString::fromLatin1(c.last)) << c.count;
+    }
+}
+
+// A text longer than the screen shows its beginning; the whole of it is in the details.
+TEST(AlertTest, MessageBoxKeepsALongTextWithinItsLines)
+{
+    MessageBoxPresenter presenter;
+    QStringList lines;
+    for (int i = 0; i < 6014; ++i)
+        lines.append(QStringLiteral("entry %1").arg(i));
+    const struct {
+        QString text;
+        int shownLines;
+        bool details;
+    } cases[] = {{lines.mid(0, Alerts::mostInformativeLines).join('\n'), Alerts::mostInformativeLines, false},
+                 {lines.join('\n'), Alerts::mostInformativeLines, true}};
+    for (const auto &c : cases) {
+        Alert alert;
+        alert.message = QStringLiteral("Long");
+        alert.informativeText = c.text;
+        QString shown, details;
+        QTimer::singleShot(0, [&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (box == nullptr || !box->isVisible())
+                    continue;
+                shown = box->informativeText();
+                details = box->detailedText();
+                box->defaultButton()->click();
+            }
+        });
+        presenter.run(alert);
+        EXPECT_EQ(shown.count(QLatin1Char('\n')) + 1, c.shownLines);
+        EXPECT_EQ(details == c.text, c.details);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("entry 0\nentry 1\n")));
+    }
+}

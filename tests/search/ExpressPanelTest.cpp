@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 #include "search/OVNExpressPanel.h"
 #include "search/OVNExpressStatements.h"
+#include "uikit/OVNButton.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTest>
 
 namespace {
 
@@ -196,6 +198,33 @@ TEST_P(ExpressPanelTest, SearchesRefusalsAndStops)
     EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(panel->statusText(), "1 Item");
     EXPECT_EQ(db.getMediaListForSQL(OVNDBHelper::mediaSelect()).size(), 612);
+}
+
+// The expert tab's field button is a context button: a press asks the panel, which pops up a new
+// field menu itself and leaves the button without one; an item inserts its clause.
+TEST_P(ExpressPanelTest, TheFieldButtonPopsUpTheFieldMenu)
+{
+    connectPanel();
+    auto *button = panel->findChild<OVNButton *>();
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->target(), panel.get());
+    for (int press = 0; press < 2; ++press) {
+        QTest::mousePress(button, Qt::LeftButton);
+        ASSERT_TRUE(panel->fieldMenu()) << press;
+        EXPECT_TRUE(panel->fieldMenu()->isVisible()) << press;
+        EXPECT_EQ(button->contextMenu(), nullptr);
+        EXPECT_FALSE(button->isDown());
+        panel->fieldMenu()->close();
+    }
+    QTest::mousePress(button, Qt::LeftButton);
+    panel->expertText()->clear();
+    QAction *first = nullptr;
+    for (QAction *item : panel->fieldMenu()->actions())
+        if (!first && !item->isSeparator())
+            first = item;
+    ASSERT_TRUE(first);
+    first->trigger();
+    EXPECT_FALSE(panel->expertText()->toPlainText().isEmpty());
 }
 
 // Opening and rating the results: the roads by preference and button, beeps, and a rating that

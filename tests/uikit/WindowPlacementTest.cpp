@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
@@ -111,3 +112,27 @@ TEST(WindowPlacementTest, APanelIsMovedBesideAShownMainWindow)
 }
 
 } // namespace
+
+// A small dialog is widened so that its title is not cut short in the title bar; a wide one and a
+// minimum set wider already stay as they are.
+TEST(WindowPlacementTest, ADialogIsWideEnoughForItsTitle)
+{
+    const struct {
+        const char *title;
+        int minimum; // set before
+        bool widened;
+    } cases[] = {{"Group Selection", 0, true}, {"A", 0, true}, {"Group Selection", 2000, false}};
+    for (const auto &c : cases) {
+        QWidget dialog;
+        dialog.setWindowTitle(QString::fromLatin1(c.title));
+        dialog.setMinimumWidth(c.minimum);
+        OVNWindowPlacement::fitTitle(&dialog);
+        QFont bold = dialog.font();
+        bold.setBold(true);
+        const int needed = QFontMetrics(bold).horizontalAdvance(dialog.windowTitle());
+        EXPECT_EQ(dialog.minimumWidth(),
+                  c.widened ? OVNWindowPlacement::widthForTitle(dialog.windowTitle(), QFontMetrics(bold)) : c.minimum)
+            << c.title;
+        EXPECT_GT(dialog.minimumWidth(), needed + 100) << c.title;
+    }
+}

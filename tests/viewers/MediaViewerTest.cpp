@@ -31,6 +31,7 @@ TEST(MediaViewerTest, WindowSizeKeepsAspectAndFitsBothWays)
         QSize natural;
         QSize visible;
         QSize expected;
+        int leastWidth = 0;
     };
     const Case cases[] = {
         {{320, 240}, {1280, 778}, {320, 282}},    // fits: natural size plus the title and the band
@@ -38,10 +39,16 @@ TEST(MediaViewerTest, WindowSizeKeepsAspectAndFitsBothWays)
         {{1920, 1080}, {1280, 778}, {1280, 762}}, // and too wide for that: scaled to the width
         {{4000, 300}, {1920, 1080}, {1920, 186}}, // too wide only
         {{0, 0}, {1920, 1080}, {320, 282}},       // no picture yet (sound): a small window
+        // A movie narrower than its controller: as wide as the controller, as tall as the movie.
+        {{320, 240}, {1280, 778}, {426, 282}, 426},
+        {{1920, 1080}, {1600, 778}, {1308, 778}, 426},
+        // Not wider than the screen, though.
+        {{160, 120}, {300, 778}, {300, 162}, 426},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(OVNMediaViewer::windowSizeFor(c.natural, c.visible), c.expected)
-            << c.natural.width() << "x" << c.natural.height();
+        EXPECT_EQ(OVNMediaViewer::windowSizeFor(c.natural, c.visible, OVNMediaViewer::spaceTop, c.leastWidth),
+                  c.expected)
+            << c.natural.width() << "x" << c.natural.height() << " at least " << c.leastWidth;
 }
 
 TEST(MediaViewerTest, ControllerPlacesTimesRatesAndAspectBounds)
@@ -123,15 +130,18 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     viewer->buttonLoopClick();
     EXPECT_FALSE(viewer->player()->isLooping());
     EXPECT_FALSE(viewer->loopAction()->isChecked()) << "the Loop check mark does not show the player's state";
-    EXPECT_EQ(viewer->centralWidget()->size(), QSize(320, 240 + OVNMediaViewer::spaceBottom));
+    // The controller fits over the small movie: the window is as wide as it needs.
+    const int least = viewer->leastWindowWidth();
+    EXPECT_GT(least, viewer->controller().view->width());
+    EXPECT_EQ(viewer->centralWidget()->size(), QSize(std::max(320, least), 240 + OVNMediaViewer::spaceBottom));
     struct Magnified {
         void (OVNMediaViewer::*command)();
         QSize client;
     };
     const Magnified sizes[] = {
-        {&OVNMediaViewer::buttonDoubleSizeClick, {640, 500}}, // a window 640 × 522 with its title bar
-        {&OVNMediaViewer::buttonHalfSizeClick, {160, 140}},
-        {&OVNMediaViewer::buttonNormalSizeClick, {320, 260}},
+        {&OVNMediaViewer::buttonDoubleSizeClick, {std::max(640, least), 500}}, // 522 high with its title bar
+        {&OVNMediaViewer::buttonHalfSizeClick, {std::max(160, least), 140}},
+        {&OVNMediaViewer::buttonNormalSizeClick, {std::max(320, least), 260}},
     };
     for (const Magnified &m : sizes) {
         (viewer->*m.command)();

@@ -167,8 +167,8 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
     std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
     printStop(summary.abortMessage);
     if (!summary.notImported.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld entries were left as they were:\n",
-                     static_cast<long long>(summary.notImported.size()));
+        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(summary.notImported.size()),
+                     summary.notImported.size() == 1 ? "entry was left as it was" : "entries were left as they were");
         for (const QString &path : summary.notImported)
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
@@ -306,8 +306,8 @@ int main(int argc, char *argv[])
                 static_cast<long long>(listedFiles(summary)), peakRssKiB() / 1024);
     printStop(summary.abortMessage);
     if (!summary.notImported.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld files were not imported:\n",
-                     static_cast<long long>(summary.notImported.size()));
+        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(summary.notImported.size()),
+                     summary.notImported.size() == 1 ? "file was not imported" : "files were not imported");
         for (const QString &path : summary.notImported)
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }

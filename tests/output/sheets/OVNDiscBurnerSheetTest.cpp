@@ -106,6 +106,28 @@ const QString imageReady = QStringLiteral("Ready to write the disc image. Click 
 
 } // namespace
 
+// Without drives the pop-up shows its one item selected, not an empty box; a drive that comes
+// later is selected in its place.
+TEST(OVNDiscBurnerSheetTest, WithoutDrivesTheImageFileItemIsShown)
+{
+    auto drives = std::make_shared<FakeDrives>();
+    QPointer<OVNDiscBurnerSheet> sheet = new OVNDiscBurnerSheet(nullptr, drives);
+    sheet->setFiles({QStringLiteral("/nowhere/a.jpg")});
+    sheet->burn();
+    QTRY_VERIFY_WITH_TIMEOUT(sheet->statusText()->text().startsWith(QStringLiteral("No disc burner was found.")),
+                             10000);
+    EXPECT_EQ(sheet->deviceSelection()->count(), 1);
+    EXPECT_EQ(sheet->deviceSelection()->currentIndex(), 0);
+    EXPECT_EQ(sheet->deviceSelection()->currentText(), QStringLiteral("Image file..."));
+    EXPECT_FALSE(sheet->okButton()->isEnabled());
+
+    drives->set(QStringLiteral("/dev/sr0"), Media::Writable);
+    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, 20000);
+    EXPECT_EQ(sheet->deviceSelection()->currentText(), QStringLiteral("/dev/sr0"));
+    sheet->cancelButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sheet.isNull(), 30000);
+}
+
 TEST(OVNDiscBurnerSheetTest, OnlyTheSelectedDriveIsHeldAndSpeaks)
 {
     auto drives = std::make_shared<FakeDrives>();
