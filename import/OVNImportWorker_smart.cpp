@@ -6,6 +6,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNCatalogSession.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -92,7 +93,10 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     // A single folder stands for its entries. What the import cannot take is named as the plain
     // import names it: a folder that cannot be read, names that are not valid UTF-8.
     QStringList working;
-    if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()) {
+    // (A folder reached through a link that is not followed goes on as an item, which the expansion
+    // below names and leaves out.)
+    if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()
+        && FileAccess::linkMayBeRead(items.first().toString())) {
         QList<OVNHelper::SkippedFile> skipped;
         const QString folder = QDir::cleanPath(items.first().toString());
         QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped).value_or(QStringList());
