@@ -24,7 +24,7 @@ joined() { local terms=$1 column=$2 i out="$2"; for ((i = 1; i < terms; i++)); d
 long_like="#fulldesc# like '%$(head -c 6000 /dev/zero | tr '\0' a)b%'"
 printf '%-44s %-10s %s\n' clause answer seconds
 for clause in "$(joined 2000 '#fulldesc#')" "$(joined 200 '#fulldesc#')" "$(joined 40 '#fulldesc#')" \
-    "$(joined 600 '#thumbimage#')" "$(joined 14 '#fulldesc#')" "$(joined 8 '#fulldesc#')" "$long_like"; do
+    "$(joined 600 'strvfile.thumbimage')" "$(joined 14 '#fulldesc#')" "$(joined 8 '#fulldesc#')" "$long_like"; do
     start=$(date +%s.%N)
     answer=$("$tools/ovn-express" "$catalog" --time-limit 5 --expert "$clause" 2>&1 | head -1 | cut -c1-40)
     end=$(date +%s.%N)
