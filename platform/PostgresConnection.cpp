@@ -384,6 +384,17 @@ PostgresConnection::TransactionState PostgresConnection::transactionState() cons
     }
 }
 
+namespace {
+
+// As PQexecParams does: a copy in either direction or a lost session ends the reading of results.
+bool readingEnds(pg_conn *connection, ExecStatusType status)
+{
+    return status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH
+           || libpq().PQstatus(connection) == CONNECTION_BAD;
+}
+
+} // namespace
+
 // A statement's parameters as libpq takes them; the values point into the parameters' bytes.
 struct PostgresConnection::BoundParameters {
     explicit BoundParameters(const QList<PostgresParameter> &parameters)
@@ -526,8 +537,7 @@ PostgresResult PostgresConnection::executeWithin(const QString &sql, std::chrono
         } else {
             libpq().PQclear(next);
         }
-        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH
-            || libpq().PQstatus(m_connection.get()) == CONNECTION_BAD)
+        if (readingEnds(m_connection.get(), status))
             break;
     }
     result.m_ok = result.m_result && !failed;
@@ -574,9 +584,7 @@ PostgresResult PostgresConnection::executeRowByRow(const QString &sql, const QLi
             outcome.m_result = std::move(part.m_result);
             failed = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
         }
-        // As PQexecParams does: a copy in either direction or a lost session ends the reading.
-        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH
-            || libpq().PQstatus(m_connection.get()) == CONNECTION_BAD)
+        if (readingEnds(m_connection.get(), status))
             break;
     }
     outcome.m_ok = outcome.m_result && !failed;
