@@ -123,6 +123,8 @@ void OVNPrivilegeListEditor::removeEntry(int row)
         m_entries.removeAt(row);
 }
 
+QString OVNPrivilegeListEditor::losingFullAccessText() { return tr("You will lose full access to this item"); }
+
 bool OVNPrivilegeListEditor::save()
 {
     if (!m_hasList || !m_connection || m_mid.isEmpty())
@@ -133,7 +135,7 @@ bool OVNPrivilegeListEditor::save()
         && m_connection->getAccessPrivilegesForCurrentUser(OVNCategoryComment::withPrivileges(*before, m_entries))
                != OVNPrivilegeLevel::fullAccess()) {
         Alert alert;
-        alert.message = tr("You will lose full access to this item");
+        alert.message = losingFullAccessText();
         alert.informativeText = tr("None of your groups keeps \"FULL ACCESS\" with these privileges, so you will "
                                    "not be able to change them again. Save them anyway?");
         alert.buttons = {tr("Cancel"), tr("Save")};

@@ -45,6 +45,8 @@ public:
     // A refusal by privileges or a category deleted meanwhile writes nothing, says so and answers
     // true: nothing the window holds could be saved later.
     bool save();
+    // The question save() asks before the user's own full access would go.
+    static QString losingFullAccessText();
 
 private:
     bool refuse(const QString &message, const QString &informative);

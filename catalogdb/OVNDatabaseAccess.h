@@ -13,6 +13,7 @@
 #include "platform/MediaRecord.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -476,5 +477,9 @@ private:
     void *m_searchGuard = nullptr;
     bool m_readOnlyStatementsOnly = false;
     bool m_refusedWritingStatement = false;
+    // While a server search runs: when its session is given up if the server has not ended the
+    // statement by then (executePostgres waits no longer, and never repeats it).
+    std::optional<std::chrono::steady_clock::time_point> m_searchAbandonAt;
+    std::function<bool()> m_searchStopRequested;
     QString m_lastSqlState;
 };

@@ -185,7 +185,8 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     // A session that the server ended while idle (a restart, a lost network) is found dead only
     // by the next statement. A read outside any transaction then runs once more in a new session:
     // it changed nothing, and nobody has seen a row of it yet.
-    const bool mayRepeat = m_transactionDepth == 0
+    // A search is never repeated: its read-only transaction and its time limit went with the session.
+    const bool mayRepeat = m_transactionDepth == 0 && !m_searchAbandonAt
                            && sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
     for (int attempt = 0;; ++attempt) {
         bool delivered = false;
@@ -214,7 +215,9 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
             }
             return {true, outcome.changedRows()};
         }
-        const PostgresResult result = m_pgcon->execute(sql, postgresParameters(parameters));
+        const PostgresResult result = m_searchAbandonAt && parameters.isEmpty()
+                                          ? m_pgcon->executeWithin(sql, *m_searchAbandonAt, m_searchStopRequested)
+                                          : m_pgcon->execute(sql, postgresParameters(parameters));
         if (!result.ok()) {
             if (failed(result))
                 continue;

@@ -26,6 +26,8 @@ constexpr int mediaColumnCount = 26;
 // Virtual-machine steps between two looks at the clock and the stop request: a few microseconds.
 constexpr int progressSteps = 2000;
 constexpr const char *queryCanceledState = "57014";
+// How long past its time limit a server search is waited for before its session is given up.
+constexpr std::chrono::milliseconds abandonGrace{1500};
 constexpr const char *readOnlyTransactionState = "25006";
 
 // What a search may touch on SQLite. Reading any other table (the users and groups, SQLite's own)
@@ -625,9 +627,15 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
                            : PostgresResult();
             StatementResult result;
             m_lastSqlState.clear();
-            if (begun.ok() && limited.ok() && !stopRequested())
+            if (begun.ok() && limited.ok() && !stopRequested()) {
+                // The server checks its time limit only between steps of its own; one that runs on
+                // (a LIKE over a long text) is left behind, with its session, soon after the limit.
+                m_searchAbandonAt = deadline + abandonGrace;
+                m_searchStopRequested = stopRequested;
                 result = executePostgres(sql, {}, onRow, RowDelivery::WholeResult);
-            else if (!begun.ok() || !limited.ok())
+                m_searchAbandonAt.reset();
+                m_searchStopRequested = nullptr;
+            } else if (!begun.ok() || !limited.ok())
                 m_lastSqlState = begun.ok() ? limited.sqlState() : begun.sqlState();
             if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Idle)
                 m_pgcon->execute(QStringLiteral("ROLLBACK"));

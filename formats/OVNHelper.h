@@ -79,7 +79,8 @@ public:
     // file system gives. Top-level dictionaries naming a file come back as they were; everything
     // found inside folders comes back as a path string. Skipped: what does not exist, ".DS_Store",
     // the "Thumbs" and "Data" folders of the photo library, special files (devices, pipes,
-    // sockets), links to nothing, names that are not valid UTF-8, folders that cannot be listed,
+    // sockets), links to nothing, links another account laid to what is not its own
+    // (FileAccess::linkMayBeRead), names that are not valid UTF-8, folders that cannot be listed,
     // and folders already expanded in this call, so that symbolic-link loops end and a folder
     // reached twice is listed once.
     static QVariantList parseFileList(const QVariantList &list);
@@ -89,8 +90,8 @@ public:
         QString reason;
     };
     // The same, naming in `skipped` each path left out that a user would look for: what does not
-    // exist, links to nothing, special files, unreadable names and folders. (".DS_Store" and the
-    // photo library's own folders are left out without a word.)
+    // exist, links to nothing, links that are not followed, special files, unreadable names and folders. (".DS_Store"
+    // and the photo library's own folders are left out without a word.)
     static QVariantList parseFileList(const QVariantList &list, QList<SkippedFile> *skipped);
     // The entries of one folder as paths ("." and ".." left out), in the order the file system
     // gives; nothing when the folder cannot be listed. Names in `skipped`, as the expansion does,

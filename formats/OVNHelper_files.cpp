@@ -103,6 +103,10 @@ struct FileListExpansion {
     void expand(const QString &path, const QVariant &element, int depth)
     {
         const QString clean = QDir::cleanPath(path);
+        if (!FileAccess::linkMayBeRead(clean)) {
+            skip(path, FileAccess::foreignLinkReason());
+            return;
+        }
         const FileAccess::Kind kind = FileAccess::kindOf(clean);
         if (kind == FileAccess::Kind::Missing || kind == FileAccess::Kind::DanglingLink
             || kind == FileAccess::Kind::NoAccess) {

@@ -12,6 +12,7 @@
 #include "import/OVNImportWorker_p.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
+#include "platform/FileAccess.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -100,8 +101,12 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 Reread done;
                 const QVariantMap item = records.at(qsizetype(index)).toMap();
                 const QString path = item.value(QStringLiteral("absolutepath")).toString();
-                if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty() && !path.isEmpty()
-                    && QFileInfo(path).isFile()) {
+                if (!path.isEmpty() && !FileAccess::linkMayBeRead(path)) {
+                    // Another account's link laid where the file was: what it leads to is not read.
+                    done.present = true;
+                    done.problem = FileAccess::foreignLinkReason();
+                } else if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty()
+                           && !path.isEmpty() && QFileInfo(path).isFile()) {
                     done.present = true;
                     done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
                     if (done.thumbnail.isEmpty())

@@ -6,6 +6,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNCatalogSession.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -93,9 +94,11 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     // import names it: a folder that cannot be read, names that are not valid UTF-8.
     QStringList working;
     // The loose files' collection is named after the folder they come from: the single folder
-    // given, or the folder of the first loose file.
+    // given, or the folder of the first loose file. (A folder reached through a link that is not
+    // followed goes on as an item, which the expansion below names and leaves out.)
     QString looseName;
-    if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()) {
+    if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()
+        && FileAccess::linkMayBeRead(items.first().toString())) {
         QList<OVNHelper::SkippedFile> skipped;
         const QString folder = QDir::cleanPath(items.first().toString());
         looseName = QFileInfo(folder).fileName();

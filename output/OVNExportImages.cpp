@@ -119,6 +119,9 @@ QStringList OVNExportImages::destinationNames(const QStringList &sources, bool u
 
 QString OVNExportImages::folderProblem(const QString &folder)
 {
+    // A link on the way to the folder, or the folder itself, is judged as for every file written.
+    if (QString why; !FileAccess::followableDestination(folder, &why))
+        return localized("The folder \"%1\" cannot be used: %2.").arg(folder, why);
     const QFileInfo info(folder);
     if (!info.isDir())
         return localized("The folder \"%1\" does not exist.").arg(folder);

@@ -198,6 +198,13 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
                       "The selected template could not be found. Please check your installation.");
 
     const QString base = folder.isEmpty() ? QDir::home().filePath(QStringLiteral("Desktop")) : folder;
+    // The chosen folder and the links on the way to it are judged first, so that a refused link is
+    // named rather than every gallery name tried below it.
+    if (QString why; !FileAccess::folderToWriteInto(base, &why)) {
+        result.alertTitle = localized("Failed to create destination folder");
+        result.alertMessage = localized("The destination folder cannot be used: %1.").arg(why);
+        return result;
+    }
     const QString gallery = createFolder(QDir(base).filePath(QStringLiteral("Ostrevan PublishToWeb")));
     const QString thumbnails = gallery.isEmpty() ? QString()
                                                  : createFolder(QDir(gallery).filePath(QStringLiteral("thumbnails")));

@@ -78,6 +78,37 @@ Kind kindOf(const QString &path)
     return error == EACCES ? Kind::NoAccess : Kind::Missing;
 }
 
+bool linkMayBeRead(const QString &path)
+{
+    QByteArray current = QFile::encodeName(path);
+    // The kernel's own limit on link chains; a longer chain ends in a loop, read by nobody.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat link {};
+        if (::lstat(current.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+            return true;
+        if (link.st_uid != ::geteuid()) {
+            struct stat target {};
+            if (::stat(current.constData(), &target) != 0)
+                return true; // leads nowhere: told as a link to nothing
+            if (target.st_uid != link.st_uid)
+                return false;
+        }
+        QByteArray next(4096, '\0');
+        const ssize_t length = ::readlink(current.constData(), next.data(), size_t(next.size()));
+        if (length <= 0 || length >= next.size())
+            return false;
+        next.truncate(length);
+        if (!next.startsWith('/')) {
+            const qsizetype slash = current.lastIndexOf('/');
+            next.prepend(slash < 0 ? QByteArray() : current.left(slash + 1));
+        }
+        current = next;
+    }
+    return false;
+}
+
+QString foreignLinkReason() { return QStringLiteral("a link that belongs to another user; it is not followed"); }
+
 QString refusalReason(Kind kind)
 {
     switch (kind) {

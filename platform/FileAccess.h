@@ -20,6 +20,17 @@ enum class Kind { Missing, DanglingLink, NoAccess, Regular, Folder, Pipe, Socket
 // The kind of what the path names, symbolic links followed.
 Kind kindOf(const QString &path);
 
+// Whether what `path` names may be read in when the path ends in a symbolic link (links to links
+// judged one by one): the link belongs to this account, or its owner owns what it leads to (it then
+// gives nothing its owner could not have put there himself). A link of another account's that
+// leads to someone else's file or folder is not followed: an import must not take into a shared
+// catalog, for every member to see, what another account points it at (this account's private
+// pictures, or for root the system's files). True for a path that is no link.
+bool linkMayBeRead(const QString &path);
+
+// Why such a link is left out, as a list of skipped files says it.
+QString foreignLinkReason();
+
 // Why a path of that kind is no media file, as a list of skipped files says it ("a named pipe,
 // not a file"); empty for a regular file or a folder.
 QString refusalReason(Kind kind);
@@ -48,12 +59,14 @@ QString displayNameOf(const QByteArray &name);
 // An output (export, e-mail attachments, a web gallery, a disc image) writes into a folder that
 // other accounts may share. Each file goes in whole or not at all: it is written as a new temporary
 // file in the folder it ends in and then renamed into place, so that a reader never meets half a
-// file and a failure leaves what was there. A symbolic link found at a destination (a file's name,
-// or a folder's such as the gallery's) is followed only when it belongs to this account or to the
-// owner of the folder that holds it: the kernel's rule for sticky shared folders
-// (fs.protected_symlinks), applied in every folder, since a group's share is not protected by it.
-// So a link another account planted cannot lead the output to overwrite this account's files
-// elsewhere, while a user may still link his own gallery folder to a web root.
+// file and a failure leaves what was there. The destination is walked from the root one element at
+// a time through folder descriptors, and a symbolic link met at any element (the chosen folder, a
+// folder below it such as the gallery's, a file's name) is followed only when it belongs to this
+// account, or to the owner of the folder that holds it when nobody else may write in that folder.
+// Anything else is refused, naming the link. So a link another account laid, or one the owner of a
+// folder open to all laid there, cannot lead the output to overwrite this account's files
+// elsewhere, while a user may still link his own gallery folder to a web root. A replaced file
+// passes on no set-user or set-group id and no other account's permissions.
 
 // Where something written at `path` ends up: `path` itself when no link is there, else the link's
 // target (links to links followed one by one, each by the rule above); null when a link may not be
@@ -65,20 +78,19 @@ std::optional<QString> followableDestination(const QString &path, QString *why =
 enum class Existing { Replace, Keep };
 
 // Writes the file at `path` through a temporary file beside it: `write` fills the temporary file;
-// when it answers true the file is renamed into place. The new file has the permissions of the file
-// it replaces, else the usual ones (0666 less the umask). False with the reason in `why` when the
-// link may not be followed, a file is there and must be kept, or the writing failed; nothing of the
-// temporary file is left then.
+// when it answers true the file is renamed into place. The new file has the permission bits of a
+// file of this account's it replaces, else the usual ones (0666 less the umask). False with the reason in `why` when
+// the link may not be followed, a file is there and must be kept, or the writing failed; nothing of the temporary file
+// is left then.
 bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevice &)> &write, Existing existing,
                            QString *why = nullptr);
 
 // A copy of the regular file `source` at `destination`, written as writeThroughTemporary writes.
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why = nullptr);
 
-// A folder to write into at `path`: one that is there, one reached through a link that may be
-// followed (the answer is then the link's target), or one made now. Null with the reason in `why`
-// when something else is there (a file, a link that may not be followed) or the folder cannot be
-// made.
+// A folder to write into at `path`: one that is there, one reached through links that may be
+// followed (the answer is then where they lead), or one made now (with the folders above it). Null with the reason in
+// `why` when something else is there (a file, a link that may not be followed) or the folder cannot be made.
 std::optional<QString> folderToWriteInto(const QString &path, QString *why = nullptr);
 
 // For a writer that wants a path rather than a device (a disc image written by a library): an empty

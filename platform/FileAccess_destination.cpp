@@ -1,16 +1,19 @@
-// Writing into destination folders that other accounts may share: links followed by the kernel's
-// rule for sticky folders, every file written beside its place and renamed into it.
+// Writing into destination folders that other accounts may share: the path walked element by
+// element through folder descriptors, a link followed only when its owner may lead there, every
+// file written beside its place and renamed into it.
 
 #include "platform/FileAccess.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <random>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,13 +30,38 @@ constexpr int linkLimit = 8;
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-QString folderOf(const QString &path)
+// A descriptor that closes itself.
+class Descriptor
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QStringLiteral(".");
-    return slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor() { reset(); }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+Descriptor openRoot() { return Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)); }
 
 // The process's umask, read without changing it: umask() would set it for every thread while it is
 // read, and the outputs write from several threads.
@@ -53,115 +81,255 @@ mode_t currentUmask()
     return 022;
 }
 
-// The mode a file written at `path` gets: that of the regular file it replaces, else 0666 less the
-// umask.
-mode_t modeFor(const QByteArray &path)
+// Whether a link that `link` describes, in the folder that `holder` describes, may be followed: it
+// belongs to this account, or to the folder's owner when nobody else may write in the folder. In a
+// folder that others may write, a link of the owner's leads others' outputs wherever the owner
+// likes (onto their own files, say), and one of anyone else's may have been laid by anyone.
+bool linkMayBeFollowed(const struct stat &link, const struct stat &holder)
+{
+    if (link.st_uid == ::geteuid())
+        return true;
+    return link.st_uid == holder.st_uid && (holder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A destination walked to its last element: the folder that holds it (open as a path), its name
+// there, and the path of both as they were walked (links replaced by what they lead to).
+struct Place {
+    Descriptor folder;
+    QByteArray name;
+    QString folderPath;
+    QString path() const
+    {
+        const QString entry = QFile::decodeName(name);
+        return folderPath == QLatin1String("/") ? folderPath + entry : folderPath + QLatin1Char('/') + entry;
+    }
+};
+
+QString joined(const QList<QByteArray> &elements)
+{
+    QString path;
+    for (const QByteArray &element : elements)
+        path += QLatin1Char('/') + QFile::decodeName(element);
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
+void push(std::deque<QByteArray> &pending, const QByteArray &path)
+{
+    const QList<QByteArray> elements = path.split('/');
+    for (auto it = elements.crbegin(); it != elements.crend(); ++it) {
+        if (!it->isEmpty() && *it != ".")
+            pending.push_front(*it);
+    }
+}
+
+// Walks `path` from the root one element at a time, each folder opened through the one before it
+// without following links (nothing can be swapped in between), and each link met, at any element,
+// judged by linkMayBeFollowed before its target takes its place. With `makeFolders` the folders
+// that are not there are made, the last element included; otherwise the last element need not be
+// there.
+std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
+{
+    const auto failed = [why](const QString &reason) -> std::optional<Place> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    if (path.isEmpty())
+        return failed(QStringLiteral("no destination was given"));
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+    std::deque<QByteArray> pending;
+    push(pending, QFile::encodeName(absolute));
+    Descriptor folder = openRoot();
+    QList<QByteArray> walked;
+    int followed = 0;
+    if (!folder.valid())
+        return failed(systemReason(errno));
+    if (pending.empty() && !makeFolders)
+        return failed(QStringLiteral("\"/\" is no file"));
+    while (!pending.empty()) {
+        const QByteArray name = pending.front();
+        pending.pop_front();
+        const bool last = pending.empty();
+        if (name == "..") {
+            Descriptor up(::openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!up.valid())
+                return failed(systemReason(errno));
+            folder = std::move(up);
+            if (!walked.isEmpty())
+                walked.removeLast();
+            if (last && !makeFolders)
+                return failed(QStringLiteral("\"%1\" is no file").arg(path));
+            continue;
+        }
+        struct stat entry {};
+        if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return failed(systemReason(errno));
+            if (last && !makeFolders)
+                return Place{std::move(folder), name, joined(walked)};
+            if (!makeFolders)
+                return failed(
+                    QStringLiteral("the folder \"%1\" is not there").arg(joined(walked + QList<QByteArray>{name})));
+            if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST)
+                return failed(QStringLiteral("the folder \"%1\" cannot be made: %2")
+                                  .arg(joined(walked + QList<QByteArray>{name}), systemReason(errno)));
+            if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+                return failed(systemReason(errno));
+        }
+        if (S_ISLNK(entry.st_mode)) {
+            const QString shown = joined(walked + QList<QByteArray>{name});
+            struct stat holder {};
+            if (::fstat(folder.get(), &holder) != 0)
+                return failed(systemReason(errno));
+            if (!linkMayBeFollowed(entry, holder))
+                return failed(
+                    QStringLiteral("\"%1\" is a link that belongs to another user; it is not followed").arg(shown));
+            if (++followed > linkLimit)
+                return failed(QStringLiteral("\"%1\" leads through too many links").arg(path));
+            QByteArray target(4096, '\0');
+            const ssize_t length = ::readlinkat(folder.get(), name.constData(), target.data(), size_t(target.size()));
+            if (length <= 0 || length >= target.size())
+                return failed(QStringLiteral("the link \"%1\" cannot be read").arg(shown));
+            target.truncate(length);
+            if (target.startsWith('/')) {
+                folder = openRoot();
+                walked.clear();
+                if (!folder.valid())
+                    return failed(systemReason(errno));
+            }
+            push(pending, target);
+            if (pending.empty())
+                return failed(QStringLiteral("the link \"%1\" leads nowhere").arg(shown));
+            continue;
+        }
+        if (last && !makeFolders)
+            return Place{std::move(folder), name, joined(walked)};
+        if (!S_ISDIR(entry.st_mode))
+            return failed(QStringLiteral("\"%1\" is not a folder").arg(joined(walked + QList<QByteArray>{name})));
+        if (last)
+            return Place{std::move(folder), name, joined(walked)};
+        Descriptor next(::openat(folder.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid())
+            return failed(systemReason(errno));
+        folder = std::move(next);
+        walked.append(name);
+    }
+    // The root itself, as a folder to write into.
+    return Place{std::move(folder), QByteArray("."), QStringLiteral("/")};
+}
+
+// The mode a file written in place of `name` gets: that of a regular file of this account's it
+// replaces (its permission bits only: never set-user or set-group id), else 0666 less the umask. A
+// file of another account's passes nothing on.
+mode_t modeFor(const Place &place)
 {
     struct stat there {};
-    if (::stat(path.constData(), &there) == 0 && S_ISREG(there.st_mode))
-        return there.st_mode & 07777;
+    if (::fstatat(place.folder.get(), place.name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(there.st_mode) && there.st_uid == ::geteuid())
+        return there.st_mode & 0777;
     return 0666 & ~currentUmask();
 }
 
-// Renames `from` onto `to`; with `replace` false only when nothing is at `to` (renameat2's
-// RENAME_NOREPLACE, or a hard link where the file system lacks it), so that a file that appeared
-// meanwhile is never replaced.
-bool renameOnto(const QByteArray &from, const QByteArray &to, bool replace, int *error)
+// A new empty file beside the place, hidden and with the final name in it, so that a listing of the
+// folder shows what it is; only this account may read it until it is moved into place.
+Descriptor temporaryIn(const Place &place, QByteArray *name, QString *why)
+{
+    static thread_local std::mt19937 generator{std::random_device{}()};
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray candidate = '.' + place.name + '.';
+        for (int i = 0; i < 6; ++i)
+            candidate += letters[generator() % (sizeof letters - 1)];
+        Descriptor file(::openat(place.folder.get(), candidate.constData(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.valid()) {
+            *name = candidate;
+            return file;
+        }
+        if (errno != EEXIST) {
+            if (why)
+                *why = systemReason(errno);
+            return {};
+        }
+    }
+    if (why)
+        *why = systemReason(EEXIST);
+    return {};
+}
+
+// Renames `from` onto the place's name in the same folder; with `replace` false only when nothing
+// is there (renameat2's RENAME_NOREPLACE, or a hard link where the file system lacks it), so that a
+// file that appeared meanwhile is never replaced.
+bool renameOnto(int fromFolder, const QByteArray &from, const Place &to, bool replace, int *error)
 {
     if (replace) {
-        if (::rename(from.constData(), to.constData()) == 0)
+        if (::renameat(fromFolder, from.constData(), to.folder.get(), to.name.constData()) == 0)
             return true;
         *error = errno;
         return false;
     }
 #ifdef SYS_renameat2
-    if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 1 /* RENAME_NOREPLACE */) == 0)
+    if (::syscall(SYS_renameat2, fromFolder, from.constData(), to.folder.get(), to.name.constData(),
+                  1 /* RENAME_NOREPLACE */)
+        == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS) {
         *error = errno;
         return false;
     }
 #endif
-    if (::link(from.constData(), to.constData()) != 0) {
+    if (::linkat(fromFolder, from.constData(), to.folder.get(), to.name.constData(), 0) != 0) {
         *error = errno;
         return false;
     }
-    ::unlink(from.constData());
+    ::unlinkat(fromFolder, from.constData(), 0);
     return true;
+}
+
+QString refusedMove(int error)
+{
+    return error == EEXIST ? QStringLiteral("a file of that name is there") : systemReason(error);
 }
 
 } // namespace
 
 std::optional<QString> followableDestination(const QString &path, QString *why)
 {
-    QString current = path;
-    for (int followed = 0; followed <= linkLimit; ++followed) {
-        const QByteArray native = QFile::encodeName(current);
-        struct stat link {};
-        if (::lstat(native.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
-            return current; // nothing there, or no link: written where it is named
-        if (followed == linkLimit)
-            break;
-        const QString folder = folderOf(current);
-        struct stat holder {};
-        if (::stat(QFile::encodeName(folder).constData(), &holder) != 0) {
-            if (why)
-                *why = systemReason(errno);
-            return std::nullopt;
-        }
-        if (link.st_uid != ::geteuid() && link.st_uid != holder.st_uid) {
-            if (why)
-                *why = QStringLiteral("\"%1\" is a link that belongs to another user; it is not followed").arg(current);
-            return std::nullopt;
-        }
-        const QString target = QFile::symLinkTarget(current);
-        if (target.isEmpty()) {
-            if (why)
-                *why = QStringLiteral("the link \"%1\" cannot be read").arg(current);
-            return std::nullopt;
-        }
-        current = target;
-    }
-    if (why)
-        *why = QStringLiteral("\"%1\" leads through too many links").arg(path);
-    return std::nullopt;
+    const std::optional<Place> place = walk(path, false, why);
+    if (!place)
+        return std::nullopt;
+    return place->path();
 }
 
 QString temporaryFileBeside(const QString &path, QString *why)
 {
-    const std::optional<QString> destination = followableDestination(path, why);
-    if (!destination)
+    const std::optional<Place> place = walk(path, false, why);
+    if (!place)
         return {};
-    const QFileInfo info(*destination);
-    // Hidden and with the final name in it, so that a listing of the folder shows what it is.
-    QByteArray pattern = QFile::encodeName(QDir(info.path()).filePath(QLatin1Char('.') + info.fileName()));
-    pattern += ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        if (why)
-            *why = systemReason(errno);
+    QByteArray name;
+    if (!temporaryIn(*place, &name, why).valid())
         return {};
-    }
-    ::close(fd);
-    return QFile::decodeName(pattern);
+    Place temporary{Descriptor(), name, place->folderPath};
+    return temporary.path();
 }
 
 bool moveIntoPlace(const QString &temporary, const QString &path, Existing existing, QString *why)
 {
     const QByteArray from = QFile::encodeName(temporary);
-    const std::optional<QString> destination = followableDestination(path, why);
-    if (!destination) {
+    const std::optional<Place> place = walk(path, false, why);
+    if (!place) {
         ::unlink(from.constData());
         return false;
     }
-    const QByteArray to = QFile::encodeName(*destination);
     int error = 0;
-    if (::chmod(from.constData(), modeFor(to)) != 0 || !renameOnto(from, to, existing == Existing::Replace, &error)) {
+    const Descriptor file(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid() || ::fchmod(file.get(), modeFor(*place)) != 0
+        || !renameOnto(AT_FDCWD, from, *place, existing == Existing::Replace, &error)) {
         if (error == 0)
             error = errno;
         ::unlink(from.constData());
         if (why)
-            *why = error == EEXIST ? QStringLiteral("a file of that name is there") : systemReason(error);
+            *why = refusedMove(error);
         return false;
     }
     return true;
@@ -170,33 +338,42 @@ bool moveIntoPlace(const QString &temporary, const QString &path, Existing exist
 bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevice &)> &write, Existing existing,
                            QString *why)
 {
-    const std::optional<QString> destination = followableDestination(path, why);
-    if (!destination)
+    const std::optional<Place> place = walk(path, false, why);
+    if (!place)
         return false;
     struct stat there {};
-    if (existing == Existing::Keep && ::lstat(QFile::encodeName(*destination).constData(), &there) == 0) {
+    if (existing == Existing::Keep
+        && ::fstatat(place->folder.get(), place->name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
         if (why)
             *why = QStringLiteral("a file of that name is there");
         return false;
     }
-    const QString temporary = temporaryFileBeside(*destination, why);
-    if (temporary.isEmpty())
+    QByteArray temporary;
+    Descriptor descriptor = temporaryIn(*place, &temporary, why);
+    if (!descriptor.valid())
         return false;
     bool written = false;
     {
-        QFile file(temporary);
-        written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && write(file) && file.flush()
-                  && file.error() == QFileDevice::NoError;
+        QFile file;
+        written = file.open(descriptor.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle) && write(file)
+                  && file.flush() && file.error() == QFileDevice::NoError;
         if (!written && why && why->isEmpty())
             *why = file.error() != QFileDevice::NoError ? file.errorString()
                                                         : QStringLiteral("the file was not written");
         file.close();
     }
-    if (!written) {
-        QFile::remove(temporary);
+    int error = 0;
+    if (written && ::fchmod(descriptor.get(), modeFor(*place)) != 0)
+        error = errno;
+    descriptor.reset();
+    if (!written || error != 0
+        || !renameOnto(place->folder.get(), temporary, *place, existing == Existing::Replace, &error)) {
+        ::unlinkat(place->folder.get(), temporary.constData(), 0);
+        if (why && (written || why->isEmpty()))
+            *why = refusedMove(error);
         return false;
     }
-    return moveIntoPlace(temporary, *destination, existing, why);
+    return true;
 }
 
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why)
@@ -223,23 +400,10 @@ bool copyThroughTemporary(const QString &source, const QString &destination, Exi
 
 std::optional<QString> folderToWriteInto(const QString &path, QString *why)
 {
-    const std::optional<QString> destination = followableDestination(path, why);
-    if (!destination)
+    const std::optional<Place> place = walk(path, true, why);
+    if (!place)
         return std::nullopt;
-    const QFileInfo info(*destination);
-    if (info.isDir())
-        return *destination;
-    if (info.exists() || info.isSymLink()) {
-        if (why)
-            *why = QStringLiteral("\"%1\" is not a folder").arg(path);
-        return std::nullopt;
-    }
-    if (!QDir().mkpath(*destination)) {
-        if (why)
-            *why = QStringLiteral("the folder \"%1\" cannot be made").arg(*destination);
-        return std::nullopt;
-    }
-    return *destination;
+    return place->name == "." ? place->folderPath : place->path();
 }
 
 } // namespace FileAccess

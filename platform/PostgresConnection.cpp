@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -22,6 +23,7 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQconnectPoll)                                                                                  \
     OVN_LIBPQ_FUNCTION(PQconnectionNeedsPassword)                                                                      \
     OVN_LIBPQ_FUNCTION(PQconnectStartParams)                                                                           \
+    OVN_LIBPQ_FUNCTION(PQconsumeInput)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQerrorMessage)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQexecParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQfinish)                                                                                       \
@@ -33,6 +35,7 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQgetisnull)                                                                                    \
     OVN_LIBPQ_FUNCTION(PQgetlength)                                                                                    \
     OVN_LIBPQ_FUNCTION(PQgetvalue)                                                                                     \
+    OVN_LIBPQ_FUNCTION(PQisBusy)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQnfields)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQntuples)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQparameterStatus)                                                                              \
@@ -381,6 +384,17 @@ PostgresConnection::TransactionState PostgresConnection::transactionState() cons
     }
 }
 
+namespace {
+
+// As PQexecParams does: a copy in either direction or a lost session ends the reading of results.
+bool readingEnds(pg_conn *connection, ExecStatusType status)
+{
+    return status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH
+           || libpq().PQstatus(connection) == CONNECTION_BAD;
+}
+
+} // namespace
+
 // A statement's parameters as libpq takes them; the values point into the parameters' bytes.
 struct PostgresConnection::BoundParameters {
     explicit BoundParameters(const QList<PostgresParameter> &parameters)
@@ -456,6 +470,82 @@ PostgresResult PostgresConnection::execute(const QString &sql, const QList<Postg
     return result;
 }
 
+PostgresResult PostgresConnection::executeWithin(const QString &sql, std::chrono::steady_clock::time_point abandonAt,
+                                                 const std::function<bool()> &stopped)
+{
+    // How long a statement that was asked to stop is waited for before its session is dropped.
+    constexpr std::chrono::milliseconds stopGrace{1500};
+    bool stopSeen = false;
+    PostgresResult result;
+    std::lock_guard lock(m_mutex);
+    if (!m_connection) {
+        result.m_error = m_error = QStringLiteral("not connected");
+        return result;
+    }
+    const QByteArray text = sql.toUtf8();
+    if (libpq().PQsendQueryParams(m_connection.get(), text.constData(), 0, nullptr, nullptr, nullptr, nullptr,
+                                  binaryFormat)
+        != 1) {
+        takeFailureLocked(result);
+        return result;
+    }
+    // The server looks at its time limit and at cancel requests only between steps of its own, and
+    // one step (a LIKE over a long text) may run for many seconds; the answer is waited for until
+    // `abandonAt` only, and then the session is dropped, so that the caller is back at once.
+    bool abandoned = false;
+    while (libpq().PQisBusy(m_connection.get()) == 1) {
+        if (!stopSeen && stopped && stopped()) {
+            stopSeen = true;
+            abandonAt = std::min(abandonAt, std::chrono::steady_clock::now() + stopGrace);
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(abandonAt - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            abandoned = true;
+            break;
+        }
+        pollfd socket{libpq().PQsocket(m_connection.get()), POLLIN, 0};
+        const int ready = ::poll(&socket, 1, int(std::min<qint64>(left.count(), 200)));
+        if (ready < 0 && errno != EINTR) {
+            abandoned = true;
+            break;
+        }
+        if (ready > 0 && libpq().PQconsumeInput(m_connection.get()) != 1)
+            break; // the session is lost: PQgetResult says so
+    }
+    if (abandoned) {
+        {
+            std::lock_guard cancelLock(m_cancelMutex);
+            if (m_cancel) {
+                char message[256] = {};
+                libpq().PQcancel(m_cancel.get(), message, int(sizeof message));
+            }
+            m_cancel.reset();
+        }
+        m_connection.reset();
+        m_ended = true;
+        result.m_error = m_error = QStringLiteral("canceling statement due to statement timeout");
+        result.m_sqlState = QStringLiteral("57014");
+        return result;
+    }
+    bool failed = false;
+    while (PGresult *next = libpq().PQgetResult(m_connection.get())) {
+        const ExecStatusType status = libpq().PQresultStatus(next);
+        if (!failed) {
+            result.m_result.reset(next);
+            failed = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+        } else {
+            libpq().PQclear(next);
+        }
+        if (readingEnds(m_connection.get(), status))
+            break;
+    }
+    result.m_ok = result.m_result && !failed;
+    if (!result.m_ok)
+        takeFailureLocked(result);
+    return result;
+}
+
 PostgresResult PostgresConnection::executeRowByRow(const QString &sql, const QList<PostgresParameter> &parameters,
                                                    const RowReader &onRow)
 {
@@ -494,9 +584,7 @@ PostgresResult PostgresConnection::executeRowByRow(const QString &sql, const QLi
             outcome.m_result = std::move(part.m_result);
             failed = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
         }
-        // As PQexecParams does: a copy in either direction or a lost session ends the reading.
-        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH
-            || libpq().PQstatus(m_connection.get()) == CONNECTION_BAD)
+        if (readingEnds(m_connection.get(), status))
             break;
     }
     outcome.m_ok = outcome.m_result && !failed;

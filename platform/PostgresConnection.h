@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -123,6 +124,13 @@ public:
     // server still sends it, and never held twice. Once `onRow` answers false, the rest of the
     // rows are read and dropped. The returned result carries the statement's status, no rows; a
     // failure can come after some rows were handed over.
+    // Runs a statement without parameters as execute() does, waiting for its answer until
+    // `abandonAt` at most, or a moment after `stopped` first answers true (it is asked a few times
+    // a second). A statement still running then is asked to end, and the session is dropped
+    // (isBroken() is true, reset() makes a new one): the answer is a failure with SQLSTATE 57014,
+    // as a statement ended by the server's time limit or a cancel.
+    PostgresResult executeWithin(const QString &sql, std::chrono::steady_clock::time_point abandonAt,
+                                 const std::function<bool()> &stopped = {});
     using RowReader = std::function<bool(const PostgresResult &result, int row)>;
     PostgresResult executeRowByRow(const QString &sql, const QList<PostgresParameter> &parameters,
                                    const RowReader &onRow);

@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -83,6 +84,37 @@ constexpr const char *comparisons[] = {"=", "<>", "!=", "<", "<=", ">", ">="};
 
 constexpr int maximumDepth = 64;
 constexpr qsizetype maximumWordShown = 40;
+
+// What a condition may ask of the catalog for one entry. The server holds every value a condition
+// makes for an entry until the entry is done, and each operation on a long field (a description,
+// the keywords, a picture) makes a copy of it: "fulldesc || fulldesc || ..." needs as many copies
+// as the square of its length. The bounds keep the copies of one entry's long fields at a few
+// dozen, whatever their size, while the conditions people write (a few fields compared, a few
+// functions) stay far below them.
+constexpr qsizetype maximumCharacters = 8000;
+constexpr int maximumOperations = 100;
+constexpr int maximumLongFieldReferences = 16;
+constexpr qint64 maximumLongFieldCopies = 128;
+// The case functions turn text into wide characters and back: several copies of the text.
+constexpr qint64 caseFunctionCopies = 6;
+// A number longer than this, or with a larger exponent, is no entry's value.
+constexpr qsizetype maximumNumberDigits = 40;
+constexpr int maximumExponent = 308;
+// The length a text type may be given in a conversion (char(n) pads to n characters).
+constexpr int maximumTypeLength = 4000;
+
+// The columns that may hold long texts or pictures (TEXT, BYTEA or BLOB in the create scripts);
+// the others hold at most a few hundred characters or a number.
+constexpr const char *longColumns[] = {"serverpath", "absolutepath", "thumbimage", "keywords",
+                                       "shortdesc",  "fulldesc",     "comments",   "thumbnail",
+                                       "exiftags",   "iptctags",     "addtags",    "licenserestrictions"};
+
+// The functions whose result holds (part of) their text arguments; the others answer a number,
+// a date or a short text.
+constexpr const char *textFunctions[] = {"upper", "lower", "substr", "substring", "trim", "ltrim", "rtrim", "coalesce"};
+
+// The types whose conversion makes a copy of a text (twice the size for a picture, written in hex).
+constexpr const char *textTypes[] = {"text", "varchar", "char", "character"};
 
 bool listed(const QString &word, const auto &list)
 {
@@ -234,7 +266,13 @@ std::optional<Refusal> tokenize(const QString &text, QList<Token> &tokens)
                     ++k;
                 return refusal(text.mid(i, k - i), "A search condition cannot hold \"%1\"; write numbers plainly.");
             }
-            tokens.append({Kind::Number, text.mid(i, j - i)});
+            const QString number = text.mid(i, j - i);
+            const qsizetype exponentAt = number.indexOf(QLatin1Char('e'), 0, Qt::CaseInsensitive);
+            if ((exponentAt < 0 ? number.size() : exponentAt) > maximumNumberDigits
+                || (exponentAt >= 0 && std::abs(number.mid(exponentAt + 1).toInt()) > maximumExponent)
+                || (exponentAt >= 0 && number.size() - exponentAt > 6))
+                return refusal(number, "A search condition cannot hold the number \"%1\"; it is too long.");
+            tokens.append({Kind::Number, number});
             i = j;
             continue;
         }
@@ -309,7 +347,8 @@ std::optional<Refusal> unbalancedParenthesis(const QList<Token> &tokens)
 // ---- the condition ----
 
 // Reads one condition, by precedence from "or" down to a single value; the first word that no
-// rule takes is refused.
+// rule takes is refused. As it reads, it counts what the condition asks of the catalog for each
+// entry: its operations, its references to long fields and the copies of them its values hold.
 class Parser
 {
 public:
@@ -317,7 +356,8 @@ public:
 
     std::optional<Refusal> run()
     {
-        if (!condition(0))
+        Value value;
+        if (!condition(0, value))
             return m_refusal;
         if (peek().kind != Kind::End)
             return refuseAt(m_position);
@@ -325,6 +365,11 @@ public:
     }
 
 private:
+    // What a value may hold of the entry's long fields: a number of copies of the longest.
+    struct Value {
+        qint64 longCopies = 0;
+    };
+
     const Token &peek(qsizetype ahead = 0) const
     {
         return m_tokens.at(std::min(m_position + ahead, m_tokens.size() - 1));
@@ -338,10 +383,15 @@ private:
     {
         if (!isWord(word))
             return false;
+        return operation();
+    }
+    bool expectWord(const char *word)
+    {
+        if (!isWord(word))
+            return fail(refuseAt(m_position));
         ++m_position;
         return true;
     }
-    bool expectWord(const char *word) { return acceptWord(word) || fail(refuseAt(m_position)); }
     bool expect(Kind kind)
     {
         if (peek().kind != kind)
@@ -360,6 +410,48 @@ private:
         if (depth <= maximumDepth)
             return true;
         return fail(refusal(peek().text, "The search condition is nested too deeply at \"%1\"."));
+    }
+
+    // Takes the word at the position as one operation (an operator, a function, a conversion).
+    bool operation()
+    {
+        const Token &token = peek();
+        ++m_position;
+        if (++m_operations <= maximumOperations)
+            return true;
+        return fail({token.text, localized("The search condition holds too many operations (at \"%1\"): at most %2 "
+                                           "comparisons, operators, functions and conversions are allowed.")
+                                     .arg(shown(token.text))
+                                     .arg(maximumOperations)});
+    }
+
+    // A value made at `token` holding `copies` copies of long fields, each of which the catalog
+    // keeps for the entry.
+    bool made(const Token &token, qint64 copies)
+    {
+        m_longCopies += copies;
+        if (m_longCopies <= maximumLongFieldCopies)
+            return true;
+        return fail(
+            {token.text, localized("The search condition copies the long fields (descriptions, keywords, paths, "
+                                   "pictures) too often (at \"%1\"): the catalog would hold more than %2 copies of "
+                                   "them for each entry. Test each field once rather than joining it to itself.")
+                             .arg(shown(token.text))
+                             .arg(maximumLongFieldCopies)});
+    }
+
+    bool column(const Token &token, Value &value)
+    {
+        value = {};
+        if (!listed(token.lower(), longColumns))
+            return true;
+        if (++m_longReferences > maximumLongFieldReferences)
+            return fail({token.text, localized("The search condition names the long fields (descriptions, keywords, "
+                                               "paths, pictures) too often (at \"%1\"): at most %2 times.")
+                                         .arg(shown(token.text))
+                                         .arg(maximumLongFieldReferences)});
+        value.longCopies = 1;
+        return made(token, 1);
     }
 
     // Why the word at `index` cannot stand there.
@@ -390,61 +482,83 @@ private:
         return refusal(token.text, "The search condition is not understood at \"%1\".");
     }
 
-    bool condition(int depth)
+    bool condition(int depth, Value &value)
     {
-        if (!deeper(depth) || !conjunction(depth))
+        if (!deeper(depth) || !conjunction(depth, value))
             return false;
-        while (acceptWord("or")) {
-            if (!conjunction(depth))
+        while (isWord("or")) {
+            if (!acceptWord("or") || !conjunction(depth, value))
                 return false;
+            value = {};
         }
         return true;
     }
 
-    bool conjunction(int depth)
+    bool conjunction(int depth, Value &value)
     {
-        if (!negation(depth))
+        if (!negation(depth, value))
             return false;
-        while (acceptWord("and")) {
-            if (!negation(depth))
+        while (isWord("and")) {
+            if (!acceptWord("and") || !negation(depth, value))
                 return false;
+            value = {};
         }
         return true;
     }
 
-    bool negation(int depth)
+    bool negation(int depth, Value &value)
     {
-        if (acceptWord("not"))
-            return deeper(depth + 1) && negation(depth + 1);
-        return predicate(depth);
-    }
-
-    bool predicate(int depth)
-    {
-        if (!sum(depth))
-            return false;
-        if (isOperator(comparisons)) {
-            ++m_position;
-            return sum(depth);
-        }
-        if (acceptWord("is")) {
-            acceptWord("not");
-            if (acceptWord("null") || acceptWord("true") || acceptWord("false"))
-                return true;
-            return fail(refuseAt(m_position));
-        }
-        const bool negated = acceptWord("not");
-        if (acceptWord("like")) {
-            if (!sum(depth))
+        if (isWord("not")) {
+            if (!acceptWord("not") || !deeper(depth + 1) || !negation(depth + 1, value))
                 return false;
-            if (acceptWord("escape"))
-                return expect(Kind::String);
+            value = {};
             return true;
         }
-        if (acceptWord("between"))
-            return sum(depth) && expectWord("and") && sum(depth);
-        if (acceptWord("in"))
-            return literalList();
+        return predicate(depth, value);
+    }
+
+    bool predicate(int depth, Value &value)
+    {
+        if (!sum(depth, value))
+            return false;
+        Value other;
+        if (isOperator(comparisons)) {
+            value = {};
+            return operation() && sum(depth, other);
+        }
+        if (isWord("is")) {
+            value = {};
+            if (!acceptWord("is"))
+                return false;
+            if (isWord("not"))
+                ++m_position;
+            if (isWord("null") || isWord("true") || isWord("false")) {
+                ++m_position;
+                return true;
+            }
+            return fail(refuseAt(m_position));
+        }
+        const bool negated = isWord("not");
+        if (negated)
+            ++m_position;
+        if (isWord("like")) {
+            value = {};
+            if (!acceptWord("like") || !sum(depth, other))
+                return false;
+            if (isWord("escape")) {
+                ++m_position;
+                return expect(Kind::String);
+            }
+            return true;
+        }
+        if (isWord("between")) {
+            value = {};
+            return acceptWord("between") && sum(depth, other) && expectWord("and") && sum(depth, other);
+        }
+        if (isWord("in")) {
+            value = {};
+            return acceptWord("in") && literalList();
+        }
         return !negated || fail(refuseAt(m_position));
     }
 
@@ -469,67 +583,83 @@ private:
         return expect(Kind::Close);
     }
 
-    bool sum(int depth)
+    bool sum(int depth, Value &value)
     {
-        if (!product(depth))
+        if (!product(depth, value))
             return false;
         while (peek().kind == Kind::Operator
                && (peek().text == QLatin1String("+") || peek().text == QLatin1String("-")
                    || peek().text == QLatin1String("||"))) {
-            ++m_position;
-            if (!product(depth))
+            const Token &token = peek();
+            const bool joined = token.text == QLatin1String("||");
+            Value right;
+            if (!operation() || !product(depth, right))
+                return false;
+            // A joined text holds both sides; a sum is a number.
+            value.longCopies = joined ? value.longCopies + right.longCopies : 0;
+            if (joined && !made(token, value.longCopies))
                 return false;
         }
         return true;
     }
 
-    bool product(int depth)
+    bool product(int depth, Value &value)
     {
-        if (!unary(depth))
+        if (!unary(depth, value))
             return false;
         while (peek().kind == Kind::Operator
                && (peek().text == QLatin1String("*") || peek().text == QLatin1String("/")
                    || peek().text == QLatin1String("%"))) {
-            ++m_position;
-            if (!unary(depth))
+            Value right;
+            if (!operation() || !unary(depth, right))
                 return false;
+            value = {};
         }
         return true;
     }
 
-    bool unary(int depth)
+    bool unary(int depth, Value &value)
     {
         if (peek().kind == Kind::Operator && (peek().text == QLatin1String("-") || peek().text == QLatin1String("+"))) {
-            ++m_position;
-            return deeper(depth + 1) && unary(depth + 1);
+            if (!operation() || !deeper(depth + 1) || !unary(depth + 1, value))
+                return false;
+            value = {};
+            return true;
         }
-        if (!value(depth))
+        if (!primary(depth, value))
             return false;
         while (peek().kind == Kind::Cast) {
-            ++m_position;
-            if (!type())
+            if (!operation() || !type(value))
                 return false;
         }
         return true;
     }
 
-    bool type()
+    // The type of a conversion of `value`, which becomes the converted value.
+    bool type(Value &value)
     {
         const Token &name = peek();
         if (name.kind != Kind::Word || !listed(name.lower(), plainTypes))
             return fail(name.kind == Kind::Word ? refusal(name.text, "A search condition cannot convert to \"%1\".")
                                                 : refuseAt(m_position));
         ++m_position;
+        if (listed(name.lower(), textTypes)) {
+            value.longCopies *= 2;
+            if (!made(name, value.longCopies))
+                return false;
+        } else {
+            value = {};
+        }
         if (name.lower() == QLatin1String("double"))
             return expectWord("precision");
         // A length or a precision and scale: varchar(20), numeric(10, 2).
         if (peek().kind == Kind::Open) {
             ++m_position;
-            if (!expect(Kind::Number))
+            if (!length())
                 return false;
             if (peek().kind == Kind::Comma) {
                 ++m_position;
-                if (!expect(Kind::Number))
+                if (!length())
                     return false;
             }
             return expect(Kind::Close);
@@ -537,8 +667,19 @@ private:
         return true;
     }
 
-    bool value(int depth)
+    bool length()
     {
+        const Token &token = peek();
+        if (token.kind == Kind::Number && token.text.toDouble() > maximumTypeLength)
+            return fail({token.text, localized("A search condition cannot convert to a length of %1: at most %2.")
+                                         .arg(shown(token.text))
+                                         .arg(maximumTypeLength)});
+        return expect(Kind::Number);
+    }
+
+    bool primary(int depth, Value &value)
+    {
+        value = {};
         if (!deeper(depth))
             return false;
         const Token &token = peek();
@@ -549,7 +690,7 @@ private:
             return true;
         case Kind::Open:
             ++m_position;
-            return condition(depth + 1) && expect(Kind::Close);
+            return condition(depth + 1, value) && expect(Kind::Close);
         case Kind::Word:
             break;
         default:
@@ -561,64 +702,95 @@ private:
             return true;
         }
         if (lower == QLatin1String("case"))
-            return caseExpression(depth);
+            return caseExpression(depth, value);
         if (lower == QLatin1String("cast")) {
-            ++m_position;
-            return expect(Kind::Open) && condition(depth + 1) && expectWord("as") && type() && expect(Kind::Close);
+            return operation() && expect(Kind::Open) && condition(depth + 1, value) && expectWord("as") && type(value)
+                   && expect(Kind::Close);
         }
         if (peek(1).kind == Kind::Open) {
             if (!listed(lower, functions))
                 return fail(refuseAt(m_position));
-            m_position += 2;
+            if (!operation())
+                return false;
+            ++m_position;
+            qint64 held = 0;
             if (peek().kind != Kind::Close) {
                 do {
-                    if (!condition(depth + 1))
+                    Value argument;
+                    if (!condition(depth + 1, argument))
                         return false;
+                    held += argument.longCopies;
                 } while (peek().kind == Kind::Comma && ++m_position);
             }
-            return expect(Kind::Close);
+            if (!expect(Kind::Close))
+                return false;
+            if (!listed(lower, textFunctions))
+                return true;
+            value.longCopies = held;
+            const bool caseFunction = lower == QLatin1String("upper") || lower == QLatin1String("lower");
+            return made(token, held * (caseFunction ? caseFunctionCopies : 1));
         }
         if (const Table *table = searchedTable(lower); table && peek(1).kind == Kind::Dot) {
-            const Token &column = peek(2);
-            if (column.kind != Kind::Word || !listed(column.lower(), table->columns))
-                return fail(column.kind == Kind::Word
-                                ? refusal(column.text, "The searched entries have no field \"%1\".")
-                                : refuseAt(m_position + 2));
+            const Token &name = peek(2);
+            if (name.kind != Kind::Word || !listed(name.lower(), table->columns))
+                return fail(name.kind == Kind::Word ? refusal(name.text, "The searched entries have no field \"%1\".")
+                                                    : refuseAt(m_position + 2));
             m_position += 3;
-            return true;
+            return column(name, value);
         }
         if (isColumn(lower) && peek(1).kind != Kind::Dot) {
             ++m_position;
-            return true;
+            return column(token, value);
         }
         return fail(refuseAt(m_position));
     }
 
-    bool caseExpression(int depth)
+    bool caseExpression(int depth, Value &value)
     {
-        ++m_position;
-        if (!isWord("when") && !condition(depth + 1))
+        if (!operation())
+            return false;
+        Value tested;
+        if (!isWord("when") && !condition(depth + 1, tested))
             return false;
         if (!isWord("when"))
             return fail(refuseAt(m_position));
-        while (acceptWord("when")) {
-            if (!condition(depth + 1) || !expectWord("then") || !condition(depth + 1))
+        // The answer is one of the branches: as much as the largest holds.
+        const auto branch = [&](bool ok, const Value &answer) {
+            value.longCopies = std::max(value.longCopies, answer.longCopies);
+            return ok;
+        };
+        while (isWord("when")) {
+            ++m_position;
+            Value answer;
+            if (!condition(depth + 1, tested) || !expectWord("then") || !branch(condition(depth + 1, answer), answer))
                 return false;
         }
-        if (acceptWord("else") && !condition(depth + 1))
-            return false;
+        if (isWord("else")) {
+            ++m_position;
+            Value answer;
+            if (!branch(condition(depth + 1, answer), answer))
+                return false;
+        }
         return expectWord("end");
     }
 
     const QList<Token> &m_tokens;
     qsizetype m_position = 0;
     Refusal m_refusal;
+    int m_operations = 0;
+    int m_longReferences = 0;
+    qint64 m_longCopies = 0;
 };
 
 } // namespace
 
 std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QString &condition)
 {
+    if (condition.size() > maximumCharacters)
+        return Refusal{QString(), localized("The search condition is too long: it has %1 characters, at most %2 are "
+                                            "allowed.")
+                                      .arg(condition.size())
+                                      .arg(maximumCharacters)};
     QList<Token> tokens;
     if (std::optional<Refusal> refused = tokenize(condition, tokens))
         return refused;

@@ -56,7 +56,7 @@ for collection in Open Frozen Gone; do
     grants=("FULL ACCESS")
     [ "$collection" = Frozen ] && grants+=("READ ONLY")
     for level in "${grants[@]}"; do
-        QT_QPA_PLATFORM=offscreen "$users" "$catalog" grant "$(mid "$collection")" Viewers "$level" </dev/null \
+        QT_QPA_PLATFORM=offscreen "$users" "$catalog" --force grant "$(mid "$collection")" Viewers "$level" </dev/null \
             >"$dir/out" 2>&1 || fail "grant $collection $level: $(cat "$dir/out")"
     done
 done

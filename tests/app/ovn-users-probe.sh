@@ -74,8 +74,11 @@ check "level: FULL ACCESS" "" level "$category" "$me"
 check "ok:" "" grant "$category" Staff "NO ACCESS"
 check "level: NO ACCESS" "$admin_pw" level "$category" bob
 check "level: NO ACCESS" "$admin_pw" level "$category" anonymous
-# Giving away one's own full access is asked about (and confirmed here); after it, nothing more.
-check "ok:" "" grant "$category" Admin "READ ONLY"
+# Giving away one's own full access is refused with the privileges window's warning, the list as it
+# was; told to go on, it is saved, and after it nothing more.
+check "refused: You will lose full access to this item" "" grant "$category" Admin "READ ONLY"
+check "level: FULL ACCESS" "" level "$category" "$me"
+check "ok:" "" --force grant "$category" Admin "READ ONLY"
 check "refused: Authorization Failed" "" grant "$category" Admin "FULL ACCESS"
 check "ok:" "$admin_pw" add-member bob Admin
 check "ok:" "$bob_pw" --login bob delete-user "$me"

@@ -75,7 +75,7 @@ for category in "$shots" "$cards" "$watchedId" "$secret"; do
     last="Viewers|READ ONLY"
     [ "$category" = "$secret" ] && last="Viewers|NO ACCESS"
     for grant in "Viewers|FULL ACCESS" "Editors|READ & WRITE" "$last"; do
-        "$users" "$catalog" grant "$category" "${grant%%|*}" "${grant#*|}" </dev/null >"$dir/out" 2>&1 \
+        "$users" "$catalog" --force grant "$category" "${grant%%|*}" "${grant#*|}" </dev/null >"$dir/out" 2>&1 \
             || fail "grant $category $grant: $(cat "$dir/out")"
     done
 done

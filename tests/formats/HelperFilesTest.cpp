@@ -157,6 +157,67 @@ TEST(FileListExpansion, SkippedPathsAreNamedWithTheirReason)
     EXPECT_EQ(files.size(), geteuid() == 0 ? 2 : 1) << qPrintable(files.join('\n'));
 }
 
+// Links laid in an imported folder: one of this account's is followed, as is one whose owner owns
+// what it leads to; another account's link to what is not its own (this account's private picture,
+// a folder of it, or for root the system's files) is named and not followed, at the top of what is
+// dropped as inside a folder, also when it leads there through a link of this account's.
+TEST(FileListExpansion, AnotherAccountsLinksAreFollowedOnlyToWhatItOwns)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can make links and files that another account owns";
+    constexpr uid_t me = 0;
+    constexpr uid_t stranger = 65534;
+    const struct {
+        const char *name;
+        uid_t linkOwner;
+        uid_t targetOwner;
+        bool folder;      // the link leads to a folder holding one picture
+        bool throughMine; // through a link of mine to the target
+        bool dropped;     // the link itself is dropped, not a folder holding it
+        bool followed;
+    } cases[] = {
+        {"my link to my picture", me, me, false, false, false, true},
+        {"another's link to my private picture", stranger, me, false, false, false, false},
+        {"another's link to my private picture, dropped", stranger, me, false, false, true, false},
+        {"another's link to his own picture", stranger, stranger, false, false, false, true},
+        {"another's link to a folder of mine", stranger, me, true, false, false, false},
+        {"another's link to his own folder", stranger, stranger, true, false, false, true},
+        {"another's link through mine to my picture", stranger, me, false, true, false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString imported = dir.filePath("shared");
+        const QString privateFolder = dir.filePath("private");
+        ASSERT_TRUE(touch(imported + "/ok.jpg"));
+        const QString target = privateFolder + (c.folder ? "/album" : "/me.jpg");
+        ASSERT_TRUE(touch(c.folder ? target + "/in.jpg" : target));
+        ASSERT_EQ(lchown(QFile::encodeName(target).constData(), c.targetOwner, ~gid_t(0)), 0);
+        ::chmod(QFile::encodeName(privateFolder).constData(), 0700);
+        QString leadsTo = target;
+        if (c.throughMine) {
+            leadsTo = dir.filePath("mine-link");
+            ASSERT_TRUE(QFile::link(target, leadsTo));
+        }
+        const QString link = imported + "/laid.jpg";
+        ASSERT_TRUE(QFile::link(leadsTo, link));
+        ASSERT_EQ(lchown(QFile::encodeName(link).constData(), c.linkOwner, ~gid_t(0)), 0);
+
+        QList<OVNHelper::SkippedFile> skipped;
+        const QStringList files = strings(OVNHelper::parseFileList({c.dropped ? link : imported}, &skipped));
+        const QString inside = c.folder ? link + "/in.jpg" : link;
+        EXPECT_EQ(files.contains(inside), c.followed) << qPrintable(files.join('\n'));
+        EXPECT_EQ(files.contains(imported + "/ok.jpg"), !c.dropped);
+        if (c.followed) {
+            EXPECT_TRUE(skipped.isEmpty());
+        } else {
+            ASSERT_EQ(skipped.size(), 1);
+            EXPECT_EQ(skipped.first().path, link);
+            EXPECT_EQ(skipped.first().reason, "a link that belongs to another user; it is not followed");
+        }
+    }
+}
+
 TEST(FileListExpansion, PhotoLibraryInnardsAreSkippedOnlyInsideTheLibrary)
 {
     QTemporaryDir home;

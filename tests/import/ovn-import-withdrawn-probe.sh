@@ -54,7 +54,7 @@ manage add-user "$me"
 manage group-privileges Staff
 manage add-member "$me" Staff
 low=$(sql "select mid from strvcategory where displaytag='Low'")
-"$users" "$catalog" grant "$low" Staff "READ ONLY" </dev/null >"$dir/out" 2>&1 || fail "grant: $(cat "$dir/out")"
+"$users" "$catalog" --force grant "$low" Staff "READ ONLY" </dev/null >"$dir/out" 2>&1 || fail "grant: $(cat "$dir/out")"
 
 # At the hold row of a collection, its insert waits for lock 4711 until the administrator lets go.
 psql_admin >/dev/null <<SQL || { echo "probe: the trigger could not be made" >&2; exit 1; }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -45,9 +46,10 @@ QStringList leftovers(const QString &folder, const QStringList &expected)
 
 } // namespace
 
-// A link at a destination is followed only when it belongs to this account or to the owner of the
-// folder that holds it; one planted by another account is not, and what it points at is left as it
-// was. Every write goes through a temporary file that is renamed into place and leaves nothing else.
+// A link at a destination is followed only when it belongs to this account, or to the owner of the
+// folder that holds it when nobody else may write there; one planted by another account, or by the
+// owner of a folder open to others, is not, and what it points at is left as it was. Every write
+// goes through a temporary file that is renamed into place and leaves nothing else.
 TEST(FileAccessDestinationTest, LinksAreFollowedOnlyWhenTheirOwnerMayLeadThere)
 {
     const bool root = ::geteuid() == 0;
@@ -55,15 +57,19 @@ TEST(FileAccessDestinationTest, LinksAreFollowedOnlyWhenTheirOwnerMayLeadThere)
         const char *name;
         uid_t linkOwner;   // of the link at the destination
         uid_t folderOwner; // of the shared destination folder
-        bool dangling;     // the link points at a file not there yet
+        mode_t folderMode;
+        bool dangling; // the link points at a file not there yet
         bool followed;
     } cases[] = {
-        {"own link", ::geteuid(), ::geteuid(), false, true},
-        {"own dangling link", ::geteuid(), ::geteuid(), true, true},
-        {"another's link in my folder", stranger, ::geteuid(), false, false},
-        {"another's dangling link in my folder", stranger, ::geteuid(), true, false},
-        {"the folder owner's link", stranger, stranger, false, true},
-        {"the folder owner's dangling link", stranger, stranger, true, true},
+        {"own link", ::geteuid(), ::geteuid(), 01777, false, true},
+        {"own dangling link", ::geteuid(), ::geteuid(), 01777, true, true},
+        {"another's link in my folder", stranger, ::geteuid(), 01777, false, false},
+        {"another's dangling link in my folder", stranger, ::geteuid(), 01777, true, false},
+        {"the folder owner's link, only he writes there", stranger, stranger, 0755, false, true},
+        {"the folder owner's dangling link, only he writes there", stranger, stranger, 0755, true, true},
+        {"the folder owner's link in a folder open to all", stranger, stranger, 0777, false, false},
+        {"the folder owner's link in a sticky folder open to all", stranger, stranger, 01777, true, false},
+        {"the folder owner's link in a folder his group writes", stranger, stranger, 02775, false, false},
     };
     for (const auto &c : cases) {
         if (!root && (c.linkOwner != ::geteuid() || c.folderOwner != ::geteuid()))
@@ -80,7 +86,7 @@ TEST(FileAccessDestinationTest, LinksAreFollowedOnlyWhenTheirOwnerMayLeadThere)
         ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(name).constData()), 0);
         ASSERT_EQ(::lchown(QFile::encodeName(name).constData(), c.linkOwner, ~gid_t(0)), 0);
         ASSERT_EQ(::chown(QFile::encodeName(shared).constData(), c.folderOwner, ~gid_t(0)), 0);
-        ::chmod(QFile::encodeName(shared).constData(), 01777);
+        ::chmod(QFile::encodeName(shared).constData(), c.folderMode);
 
         QString why;
         const std::optional<QString> where = FileAccess::followableDestination(name, &why);
@@ -96,6 +102,102 @@ TEST(FileAccessDestinationTest, LinksAreFollowedOnlyWhenTheirOwnerMayLeadThere)
         if (!c.followed) {
             EXPECT_FALSE(why.isEmpty());
         }
+    }
+}
+
+// A link is judged at every element of the destination's path, the chosen folder itself and each
+// folder below it, by the rule for a file's name; a refused one is named, and nothing is written
+// through it.
+TEST(FileAccessDestinationTest, LinksAreJudgedAtEveryElementOfThePath)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can make links and folders that another account owns";
+    const struct {
+        const char *name;
+        const char *link;  // the link's place below the top folder
+        const char *write; // what is written, below the top folder
+        uid_t linkOwner;
+        uid_t holderOwner; // of the folder that holds the link
+        mode_t holderMode;
+        bool followed;
+    } cases[] = {
+        {"the chosen folder is another's link", "shared/exports", "shared/exports/a.jpg", stranger, 0, 01777, false},
+        {"the chosen folder is my link", "shared/exports", "shared/exports/a.jpg", 0, 0, 01777, true},
+        {"a folder below the chosen one is another's link", "shared/gallery", "shared/gallery/images/a.jpg", stranger,
+         0, 01777, false},
+        {"a folder below, linked by the owner of a folder open to all", "drop/gallery", "drop/gallery/images/a.jpg",
+         stranger, stranger, 0777, false},
+        {"the chosen folder, linked by the owner of a folder open to all", "drop/exports", "drop/exports/a.jpg",
+         stranger, stranger, 0777, false},
+        {"a folder below, linked by the owner of his own folder", "home/gallery", "home/gallery/images/a.jpg", stranger,
+         stranger, 0755, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir top;
+        const QString link = top.filePath(QString::fromLatin1(c.link));
+        const QString holder = QFileInfo(link).path();
+        const QString mine = top.filePath(QStringLiteral("mine"));
+        ASSERT_TRUE(QDir().mkpath(holder) && QDir().mkpath(mine + QStringLiteral("/images")));
+        const QString victim = mine + QStringLiteral("/") + QFileInfo(QString::fromLatin1(c.write)).fileName();
+        const QString deeper = mine + QStringLiteral("/images/") + QFileInfo(QString::fromLatin1(c.write)).fileName();
+        put(victim, "precious");
+        put(deeper, "precious");
+        ASSERT_EQ(::symlink(QFile::encodeName(mine).constData(), QFile::encodeName(link).constData()), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), c.linkOwner, ~gid_t(0)), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(holder).constData(), c.holderOwner, ~gid_t(0)), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(holder).constData(), c.holderMode), 0);
+
+        QString why;
+        const bool written =
+            writeText(top.filePath(QString::fromLatin1(c.write)), "new", FileAccess::Existing::Replace, &why);
+        EXPECT_EQ(written, c.followed) << why.toStdString();
+        EXPECT_EQ(
+            FileAccess::folderToWriteInto(QFileInfo(top.filePath(QString::fromLatin1(c.write))).path()).has_value(),
+            c.followed);
+        const bool deep = QString::fromLatin1(c.write).contains(QLatin1String("/images/"));
+        EXPECT_EQ(contentOf(deep ? deeper : victim), QByteArray(c.followed ? "new" : "precious"));
+        if (!c.followed) {
+            EXPECT_TRUE(why.contains(link)) << why.toStdString();
+        }
+        EXPECT_EQ(leftovers(mine, {QStringLiteral("images"), QFileInfo(victim).fileName()}), QStringList());
+    }
+}
+
+// A file the output replaces passes on none of its set-user or set-group id, and another account's
+// file none of its permissions: the new file is this account's, with its own file's permission bits
+// or the usual ones.
+TEST(FileAccessDestinationTest, AReplacedFilePassesOnNoSpecialBitsNorAnotherAccountsPermissions)
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    const struct {
+        const char *name;
+        uid_t owner;
+        mode_t before;
+        mode_t after;
+    } cases[] = {
+        {"my set-user-id file", ::geteuid(), 04777, 0777},
+        {"my set-group-id file", ::geteuid(), 02750, 0750},
+        {"my private file", ::geteuid(), 0600, 0600},
+        {"another's set-user-id file", stranger, 06777, 0666 & ~mask},
+        {"another's private file", stranger, 0600, 0666 & ~mask},
+    };
+    for (const auto &c : cases) {
+        if (c.owner != ::geteuid() && ::geteuid() != 0)
+            continue; // only root can give a file away
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out.jpg"));
+        put(path, "old");
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), c.owner, ~gid_t(0)), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), c.before), 0);
+        ASSERT_TRUE(writeText(path, "new", FileAccess::Existing::Replace));
+        struct stat made {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &made), 0);
+        EXPECT_EQ(made.st_mode & 07777, c.after);
+        EXPECT_EQ(made.st_uid, ::geteuid());
+        EXPECT_EQ(contentOf(path), "new");
     }
 }
 

@@ -7,6 +7,8 @@
 #include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
 
+#include <QElapsedTimer>
+
 #include <thread>
 
 namespace {
@@ -278,6 +280,65 @@ TEST(ExpressStatementsTest, ExpertConditionsAreReadByAllowList)
     EXPECT_EQ(OVNExpertCondition::check(QString(200, '(') + "1" + QString(200, ')'))->message.contains("nested"), true);
 }
 
+// What a condition may ask of the catalog for each entry: conditions people write pass, and those that
+// would make the server copy the long fields over and over (joined to themselves, nested in case
+// functions, converted), name them too often, hold too many operations or are too long are refused,
+// naming the word where the bound was passed.
+TEST(ExpressStatementsTest, ExpertConditionsAreBoundedInWhatTheyAskOfTheServer)
+{
+    const auto repeated = [](const QString &term, int count, const QString &between) {
+        return QStringList(count, term).join(between);
+    };
+    const auto nested = [](const char *function, int depth, const QString &inner) {
+        return QString(QLatin1String(function) + QLatin1Char('(')).repeated(depth) + inner + QString(depth, ')');
+    };
+    const QString joined2000 = "length(" + repeated("#fulldesc#", 2000, " || ") + ") > 0";
+    const struct {
+        QString clause;
+        const char *refusedFor; // a part of the refusal, "" when the condition passes
+        QString word;
+    } cases[] = {
+        // Ordinary conditions, larger than most people write.
+        {"upper(#keywords#) like '%A%' or upper(#shortdesc#) like '%B%' or upper(#fulldesc#) like '%C%' or "
+         "upper(#exif.comments#) like '%D%' or lower(#absolutepath#) like '%/e%'",
+         "", ""},
+        {repeated("#fulldesc# like '%word%'", 16, " or "), "", ""},
+        {repeated("#rating# = 1", 30, " or "), "", ""},
+        {"length(" + repeated("#fulldesc#", 8, " || ") + ") > 0", "", ""},
+        {"cast(#rating# as varchar(20)) = '3' and #exif.focallength#::numeric(10, 2) > 1.5", "", ""},
+        {"#rating# in (" + repeated("1", 2000, ", ") + ")", "", ""},
+        {"#filesize# > 123456789012345678901234567890", "", ""},
+        // The clauses that grew a server past its memory, and their kind.
+        {joined2000, "too long", ""},
+        {"length(" + repeated("#fulldesc#", 200, " || ") + ") > 0", "copies", "||"},
+        {"length(" + repeated("#fulldesc#", 40, " || ") + ") > 0", "copies", "||"},
+        {"length(" + repeated("strvfile.thumbimage", 16, "||") + ") > 0", "copies", "||"},
+        {"length(" + repeated("#fulldesc#::text", 12, " || ") + ") > 0", "copies", "||"},
+        {"length(" + repeated("#displaytag#", 120, " || ") + ") > 0", "too many operations", "||"},
+        {nested("upper", 25, "#fulldesc#") + " = ''", "copies", "upper"},
+        {nested("coalesce", 150, "#fulldesc#") + " = ''", "nested too deeply", "coalesce"},
+        {repeated("#fulldesc# like '%word%'", 17, " or "), "names the long fields", "fulldesc"},
+        {repeated("#rating#", 102, " + ") + " > 0", "too many operations", "+"},
+        {repeated("#rating# = 1", 51, " or "), "too many operations", "="},
+        {"#displaytag# = '" + QString(8000, 'x') + "'", "too long", ""},
+        {"#rating# = 1e99999", "too long", "1e99999"},
+        {"#rating# = 1" + QString(50, '0'), "too long", "1" + QString(50, '0')},
+        {"cast(#displaytag# as char(10485760)) = ''", "length", "10485760"},
+    };
+    for (const auto &c : cases) {
+        const std::optional<OVNExpertCondition::Refusal> refused =
+            OVNExpertCondition::check(ExpertSearch::replacedClause(c.clause));
+        const QString shown = c.clause.left(80);
+        if (!*c.refusedFor) {
+            EXPECT_FALSE(refused) << qPrintable(shown) << " -> " << qPrintable(refused->message);
+            continue;
+        }
+        ASSERT_TRUE(refused) << qPrintable(shown);
+        EXPECT_TRUE(refused->message.contains(QLatin1String(c.refusedFor))) << qPrintable(refused->message);
+        EXPECT_EQ(refused->word, c.word) << qPrintable(shown);
+    }
+}
+
 class ExpressCatalogTest : public CatalogFixture
 {
 protected:
@@ -519,6 +580,40 @@ TEST_P(ExpressCatalogTest, TheTimeLimitStopsOneLongPatternMatch)
 }
 
 // Without user tables everything is listed, found and may be rated.
+// Over an entry with a description of a megabyte, the conditions that once grew a server past its
+// memory are refused before it sees them, one at the bounds runs, and one the server cannot interrupt
+// (a LIKE that compares thousands of characters at each place of the text) ends within its limit
+// and a little more; the next search runs as usual either way.
+TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    QVariantMap values = importRecord(studio, QStringLiteral("Long"));
+    values.insert("fulldesc", QString(1 << 20, QLatin1Char('a')));
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const auto joined = [](int terms) {
+        return "length(" + QStringList(terms, QStringLiteral("#fulldesc#")).join(" || ") + ") > 0";
+    };
+    constexpr int limitMs = 1000;
+    const struct {
+        QString clause;
+        Status status;
+    } cases[] = {
+        {joined(2000), Status::Refused},
+        {joined(200), Status::Refused},
+        {joined(40), Status::Refused},
+        {joined(8), Status::Found},
+        {"#fulldesc# like '%" + QString(6000, QLatin1Char('a')) + "b%'", Status::TimedOut},
+    };
+    for (const auto &c : cases) {
+        QElapsedTimer clock;
+        clock.start();
+        const OVNExpressSearch::Outcome outcome = runExpert(c.clause, limitMs);
+        EXPECT_EQ(outcome.status, c.status) << qPrintable(c.clause.left(60)) << " -> " << qPrintable(outcome.message);
+        EXPECT_LT(clock.elapsed(), limitMs + 3000) << qPrintable(c.clause.left(60));
+        EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 21) << "after " << qPrintable(c.clause.left(60));
+    }
+}
+
 TEST_P(ExpressCatalogTest, WithoutUsersEverythingIsFoundAndWritable)
 {
     ASSERT_FALSE(searching->useAuthentication());

@@ -86,6 +86,69 @@ burn|stranger|no|disc.iso|precious.iso|none
 burn|own|yes|disc.iso|precious.iso|none
 TABLE
 
+# Links along the path: the folder named on the command line is a link in the folder "drop" (owned
+# by $2 with mode $3), laid by $1 and leading to a private folder. It is followed only when it is
+# this account's, or its owner's who alone may write in "drop".
+setup_path() {
+    rm -rf "$work/drop" "$work/mine"
+    mkdir -p "$work/drop" "$work/mine"
+    ln -s "$work/mine" "$work/drop/exports"
+    [ "$1" = own ] || chown -h "$stranger" "$work/drop/exports"
+    [ "$2" = own ] || chown "$stranger" "$work/drop"
+    chmod "$3" "$work/drop"
+}
+# output | link owner | drop's owner | drop's mode | followed?
+while IFS='|' read -r output owner holder mode followed; do
+    [ -n "$output" ] || continue
+    { [ "$owner" = stranger ] || [ "$holder" = stranger ]; } && [ "$root" -eq 0 ] && continue
+    setup_path "$owner" "$holder" "$mode"
+    name="$output through $owner's link to the chosen folder in a $mode folder of $holder's"
+    status=0
+    case "$output" in
+        export) "$tools/ovn-export" "$catalog" Shots "$work/drop/exports" >"$work/out" 2>&1 || status=$? ;;
+        publish) "$tools/ovn-publish" "$catalog" Shots "$work/drop/exports" >"$work/out" 2>&1 || status=$? ;;
+        burn) "$tools/ovn-burn" "$work/drop/exports/disc.iso" "$work/files/img1.ppm" >"$work/out" 2>&1 || status=$? ;;
+    esac
+    if [ "$followed" = yes ]; then
+        [ "$status" = 0 ] || fail "$name: status $status: $(head -c 300 "$work/out")"
+        [ -n "$(ls -A "$work/mine")" ] || fail "$name: nothing written through the link"
+    else
+        [ "$status" = 0 ] && fail "$name: status 0: $(head -c 300 "$work/out")"
+        [ -z "$(ls -A "$work/mine")" ] || fail "$name: written into the private folder: $(ls -A "$work/mine")"
+        grep -q "drop/exports" "$work/out" || [ "$output" = publish ] \
+            || fail "$name: the link is not named: $(head -c 300 "$work/out")"
+    fi
+done <<'TABLE'
+export|stranger|own|1777|no
+export|stranger|stranger|0777|no
+export|stranger|stranger|1777|no
+export|stranger|stranger|0755|yes
+export|own|own|1777|yes
+publish|stranger|stranger|0777|no
+publish|stranger|stranger|0755|yes
+burn|stranger|stranger|0777|no
+burn|stranger|stranger|0755|yes
+TABLE
+
+# A file an export replaces comes out this account's, with no set-user or set-group id and none of
+# another account's permissions.
+rm -rf "$work/replaced"
+mkdir -p "$work/replaced"
+echo old > "$work/replaced/img1.jpg"
+echo old > "$work/replaced/img2.jpg"
+chmod 4755 "$work/replaced/img1.jpg"
+chmod 6777 "$work/replaced/img2.jpg"
+[ "$root" -eq 1 ] && chown "$stranger" "$work/replaced/img2.jpg"
+status=0
+"$tools/ovn-export" "$catalog" Shots "$work/replaced" >"$work/out" 2>&1 || status=$?
+[ "$status" = 0 ] || fail "export over set-id files: status $status: $(head -c 300 "$work/out")"
+[ "$(stat -c %a "$work/replaced/img1.jpg")" = 755 ] \
+    || fail "export over my set-user-id file: mode $(stat -c %a "$work/replaced/img1.jpg")"
+if [ "$root" -eq 1 ]; then
+    [ "$(stat -c %a:%u "$work/replaced/img2.jpg")" = "$(printf '%o' $((0666 & ~$(umask))))":0 ] \
+        || fail "export over another's set-id file: $(stat -c %a:%u "$work/replaced/img2.jpg")"
+fi
+
 # E-mail: the attachments are made in a private folder; one another account planted in its place is
 # not used, and nothing is written where it points.
 if [ "$root" -eq 1 ]; then

@@ -74,7 +74,7 @@ args=(add-member editor Editors); manage "$admin_pw"
 # The account grants while it still holds full access, ending with its own level.
 for c in "$shots|READ ONLY" "$secret|NO ACCESS" "$open|READ & WRITE"; do
     for grant in "Viewers|FULL ACCESS" "Editors|READ & WRITE" "Viewers|${c#*|}"; do
-        "$users" "$catalog" grant "${c%%|*}" "${grant%%|*}" "${grant#*|}" </dev/null >"$dir/out" 2>&1 \
+        "$users" "$catalog" --force grant "${c%%|*}" "${grant%%|*}" "${grant#*|}" </dev/null >"$dir/out" 2>&1 \
             || fail "grant ${c%%|*} $grant: $(cat "$dir/out")"
     done
 done

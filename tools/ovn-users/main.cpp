@@ -12,7 +12,10 @@
 // of another login than this account's also needs the password of LOGIN, a user who may manage
 // users; a member may ask his own level without one. The level of a category that is not there is
 // refused ("no category ID"). A catalog file that is not there is refused, never made.
-// Questions are answered with their confirming button. Prints one line: "ok: ...", "level: ..." or
+// Questions are answered with their confirming button, but for the privileges window's warning
+// that the grant takes FULL ACCESS away from the one who grants it (no administrator may be left
+// to change the privileges again): that grant is refused with the window's words, unless --force
+// is given. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
 #include "app/OVNPrivilegeListEditor.h"
@@ -42,7 +45,8 @@ namespace {
 
 using ToolStart::refuse;
 
-// Takes the confirming (last) button and keeps the text of the last alert.
+// Takes the confirming (last) button and keeps the text of the last alert. The question whether to
+// give up one's own full access is declined (the first button) unless `loseFullAccess` says go on.
 class AnsweringPresenter : public AlertPresenter
 {
 public:
@@ -53,19 +57,26 @@ public:
             last += QStringLiteral(": ") + alert.informativeText;
         last.replace(QLatin1Char('\n'), QLatin1Char(' '));
         last = last.simplified();
+        if (alert.message == OVNPrivilegeListEditor::losingFullAccessText() && !loseFullAccess) {
+            declinedLosingFullAccess = true;
+            return 0;
+        }
         return alert.buttons.isEmpty() ? 0 : int(alert.buttons.size()) - 1;
     }
     QString last;
+    bool loseFullAccess = false;
+    bool declinedLosingFullAccess = false;
 };
 
 constexpr const char *usageText =
-    "usage: ovn-users CATALOG [--login LOGIN] ACTION ARG...\n"
+    "usage: ovn-users CATALOG [--login LOGIN] [--force] ACTION ARG...\n"
     "  first-run LOGIN NAME | login LOGIN | add-user LOGIN | password LOGIN\n"
     "  add-member LOGIN GROUP | remove-member LOGIN GROUP | delete-user LOGIN | delete-group GROUP\n"
     "  group-privileges GROUP [PRIVILEGE...] | grant CATEGORY-ID GROUP LEVEL | level CATEGORY-ID LOGIN\n"
     "A password is read as one line from standard input; a change of users, groups or\n"
     "memberships, and the level of another login, first read the password of LOGIN (a user who\n"
-    "may manage users).\n";
+    "may manage users). A grant that would take FULL ACCESS on the category away from the one\n"
+    "who grants it is refused, as the privileges window warns, unless --force is given.\n";
 
 void usage() { std::fputs(usageText, stderr); }
 
@@ -95,7 +106,7 @@ int ok(const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--login", 1}}))
+    if (const std::optional<int> end = ToolUsage::check(argc, argv, usageText, {{"--login", 1}, {"--force", 0}}))
         return *end;
     ToolStart::offscreenUnlessNamed();
     QApplication app(argc, argv);
@@ -105,6 +116,11 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString catalog = args.takeFirst();
+    const bool force = args.removeAll(QStringLiteral("--force")) > 0;
+    if (args.isEmpty()) {
+        usage();
+        return 2;
+    }
     QString managerLogin = SystemInfo::accountName();
     if (args.first() == QLatin1String("--login")) {
         if (args.size() < 3) {
@@ -129,6 +145,7 @@ int main(int argc, char *argv[])
     if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty())
         return refuse(failure);
     AnsweringPresenter alerts;
+    alerts.loseFullAccess = force;
     OVNUserAdministration users(connection.get(), alerts);
 
     if (action == QLatin1String("grant") || action == QLatin1String("level")) {
@@ -166,8 +183,11 @@ int main(int argc, char *argv[])
         if (editor.rowForGroup(groupMid) < 0 && !editor.addGroup(groupMid, args.at(1)))
             return refuse(alerts.last);
         editor.setLevel(editor.rowForGroup(groupMid), OVNPrivilegeListEditor::levelIndex(args.at(2)));
-        if (!editor.save())
+        if (!editor.save()) {
+            if (alerts.declinedLosingFullAccess)
+                return refuse(alerts.last + QStringLiteral(" (--force saves them anyway)"));
             return refuse(alerts.last.isEmpty() ? QStringLiteral("not saved") : alerts.last);
+        }
         return ok(QStringLiteral("%1 has %2")
                       .arg(args.at(1),
                            OVNPrivilegeListEditor::levelForIndex(OVNPrivilegeListEditor::levelIndex(args.at(2)))));
