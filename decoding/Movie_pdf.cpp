@@ -22,8 +22,6 @@
 #include <cstring>
 #include <mutex>
 
-extern char **environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -95,17 +93,21 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
     const QByteArray programBytes = QFile::encodeName(program);
     const QByteArray pathBytes = QFile::encodeName(path);
     const QByteArray arguments[] = {QByteArray::number(index), QByteArray::number(size.width()),
-                                    QByteArray::number(size.height()), QByteArray::number(milliseconds)};
-    char *argv[] = {const_cast<char *>(programBytes.constData()),
-                    const_cast<char *>(pathBytes.constData()),
-                    const_cast<char *>(arguments[0].constData()),
-                    const_cast<char *>(arguments[1].constData()),
-                    const_cast<char *>(arguments[2].constData()),
-                    const_cast<char *>(arguments[3].constData()),
-                    nullptr};
+                                    QByteArray::number(size.height()), QByteArray::number(milliseconds),
+                                    QByteArray::number(::getpid())};
+    char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(pathBytes.constData()),
+                    const_cast<char *>(arguments[0].constData()), const_cast<char *>(arguments[1].constData()),
+                    const_cast<char *>(arguments[2].constData()), const_cast<char *>(arguments[3].constData()),
+                    const_cast<char *>(arguments[4].constData()), nullptr};
+    // A session of its own (no terminal to reach) and none of the program's environment.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    char *environment[] = {nullptr};
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, programBytes.constData(), &actions, nullptr, argv, environ);
+    const int spawned = posix_spawn(&child, programBytes.constData(), &actions, &attributes, argv, environment);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     writing.reset();
     if (spawned != 0)
         return fail("the page renderer cannot be started");

@@ -1,9 +1,15 @@
-// ovn-pdf-page FILE PAGE WIDTH HEIGHT MILLISECONDS: draws one page of a PDF document at WIDTH x
-// HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document reader,
-// never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
-// not drawn in time.
+// ovn-pdf-page FILE PAGE WIDTH HEIGHT MILLISECONDS PARENT: draws one page of a PDF document at
+// WIDTH x HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document
+// reader, never by people; PARENT is the pid of the process that started it, whose end ends this
+// one. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was not drawn in
+// time.
+//
+// Once the document is open it gives up what a decoder gives up (DecoderSandbox): poppler draws
+// the page unable to write files, start programs or reach the network.
 
 #include "decoding/PdfPage_draw_p.h"
+#include "decoding/ChildConfinement.h"
+#include "decoding/DecoderSandbox.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/PdfPage_p.h"
 
@@ -36,7 +42,9 @@ void limit(int resource, rlim_t value)
 
 int main(int argc, char **argv)
 {
-    if (argc != 6)
+    if (argc != 7)
+        return 2;
+    if (!ChildConfinement::endWithParent(pid_t(std::atoll(argv[6]))))
         return 2;
     const QString path = QString::fromLocal8Bit(argv[1]);
     const int index = std::atoi(argv[2]);
@@ -54,7 +62,7 @@ int main(int argc, char **argv)
     if (!document || document->isLocked() || index >= document->numPages())
         return 1;
     const std::unique_ptr<Poppler::Page> page = document->page(index);
-    if (!page)
+    if (!page || !DecoderSandbox::enter())
         return 1;
     bool outOfTime = false;
     const QImage image =
