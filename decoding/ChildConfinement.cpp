@@ -35,8 +35,8 @@ struct RulesetAttributes {
 };
 
 constexpr __u64 readRights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
-constexpr __u64 fileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE
-                             | LANDLOCK_ACCESS_FS_READ_FILE | accessTruncate | accessIoctlDev;
+constexpr __u64 fileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_READ_FILE
+                             | accessTruncate | accessIoctlDev;
 
 } // namespace
 

@@ -122,8 +122,8 @@ bool writeAll(const void *data, qint64 size)
     ChildConfinement::limit(RLIMIT_FSIZE, 0);
     // The program and its loader run; their libraries and the one file are read; nothing else.
     std::vector<ChildConfinement::Rule> rules = {
-        {file, true, false, false},        {dcraw, true, true, false},     {"/etc/ld.so.cache", true, false, false},
-        {"/usr/lib", true, false, false},  {"/lib", true, false, false},   {"/lib64", true, false, false},
+        {file, true, false, false},        {dcraw, true, true, false},   {"/etc/ld.so.cache", true, false, false},
+        {"/usr/lib", true, false, false},  {"/lib", true, false, false}, {"/lib64", true, false, false},
         {"/usr/lib64", true, false, false}};
     const std::string interpreter = ChildConfinement::interpreterOf(dcraw);
     if (!interpreter.empty())
@@ -220,8 +220,8 @@ int main(int argc, char **argv)
     image = std::move(image).convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         return DcrawPicture::exitOutOfMemory;
-    const DcrawPicture::Header header{{'O', 'D', 'C', '1'}, image.width(), image.height(), source.width(),
-                                      source.height()};
+    const DcrawPicture::Header header{
+        {'O', 'D', 'C', '1'}, image.width(), image.height(), source.width(), source.height()};
     if (!writeAll(&header, sizeof header))
         return DcrawPicture::exitNoPicture;
     for (int y = 0; y < image.height(); ++y)
