@@ -90,7 +90,7 @@ private:
     QString m_path;
     QImage m_image;
     QSize m_box;
-    QSize m_natural; // of the last frame, upright
+    QSize m_natural;                 // of the last frame, upright
     std::future<int> m_rotationRead; // the track's angle, read on a worker while GStreamer opens
     double m_rate = 0.0;
     int m_rotation = 0;

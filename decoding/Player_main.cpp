@@ -91,7 +91,8 @@ bool send(const QVariantMap &map, const QImage &image = QImage())
     return DecoderProtocol::writeAll(fd, reinterpret_cast<const char *>(&length), sizeof length)
            && DecoderProtocol::writeAll(fd, body.constData(), body.size())
            && (image.isNull()
-               || DecoderProtocol::writeAll(fd, reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
+               || DecoderProtocol::writeAll(fd, reinterpret_cast<const char *>(image.constBits()),
+                                            image.sizeInBytes()));
 }
 
 // The home's folders the sound system and GStreamer's plugin list live in.
@@ -100,9 +101,9 @@ std::vector<ChildConfinement::Rule> rulesFor(const QString &movie)
     using Rule = ChildConfinement::Rule;
     const auto path = [](const QString &name) { return QFile::encodeName(name).toStdString(); };
     std::vector<Rule> rules = {
-        {path(movie), true, false, false}, {"/usr", true, false, false},      {"/lib", true, false, false},
-        {"/lib64", true, false, false},     {"/etc", true, false, false},      {"/proc/self", true, false, false},
-        {"/sys", true, false, false},      {"/dev/null", true, false, true},  {"/dev/snd", true, false, true},
+        {path(movie), true, false, false}, {"/usr", true, false, false},        {"/lib", true, false, false},
+        {"/lib64", true, false, false},    {"/etc", true, false, false},        {"/proc/self", true, false, false},
+        {"/sys", true, false, false},      {"/dev/null", true, false, true},    {"/dev/snd", true, false, true},
         {"/dev/shm", true, false, true},   {"/dev/urandom", true, false, false}};
     const QString home = qEnvironmentVariable("HOME");
     const QString cache = qEnvironmentVariable("XDG_CACHE_HOME", home + QStringLiteral("/.cache"));
@@ -125,8 +126,9 @@ public:
     explicit Player(const QString &path)
     {
         connect(&m_pipeline, &PlaybackPipeline::opened, this, [this] { state(text("opened")); });
-        connect(&m_pipeline, &PlaybackPipeline::failed, this,
-                [](const QString &reason) { send({{text("event"), text("failed")}, {text("reason"), reason}}); });
+        connect(&m_pipeline, &PlaybackPipeline::failed, this, [](const QString &reason) {
+            send({{text("event"), text("failed")}, {text("reason"), reason}});
+        });
         connect(&m_pipeline, &PlaybackPipeline::frameChanged, this, [this](const QImage &image) {
             // The frames tell the movie's upright size best.
             if (m_pipeline.naturalSize() != m_natural)
@@ -178,7 +180,7 @@ private:
         m_pending = QImage();
         if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
             image = std::move(image).convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                            : QImage::Format_RGB32);
+                                                                             : QImage::Format_RGB32);
         m_taken = false;
         send({{text("event"), text("frame")},
               {text("width"), image.width()},
