@@ -2,6 +2,7 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/Dcraw_p.h"
+#include "decoding/HelperProgram_p.h"
 #include "decoding/MediaDecoder.h"
 
 #include <QCoreApplication>
@@ -23,19 +24,11 @@ namespace {
 
 QString programPath()
 {
-    QStringList candidates;
-    if (QCoreApplication::instance()) {
-        const QString folder = QCoreApplication::applicationDirPath();
-        candidates << folder + QLatin1Char('/') + QLatin1String(DcrawPicture::programName)
-                   << folder + QStringLiteral("/../lib/ostrevan/") + QLatin1String(DcrawPicture::programName);
-    }
 #ifdef OVN_DCRAW_BUILD_PATH
-    candidates << QStringLiteral(OVN_DCRAW_BUILD_PATH);
+    return helperProgramPath(DcrawPicture::programName, OVN_DCRAW_BUILD_PATH);
+#else
+    return helperProgramPath(DcrawPicture::programName, nullptr);
 #endif
-    for (const QString &candidate : std::as_const(candidates))
-        if (QFileInfo(candidate).isExecutable())
-            return candidate;
-    return {};
 }
 
 enum class Wait { Done, Ended, Stopped };

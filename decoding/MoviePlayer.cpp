@@ -1,5 +1,6 @@
 #include "decoding/MoviePlayer.h"
 
+#include "decoding/HelperProgram_p.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Player_p.h"
@@ -36,19 +37,11 @@ constexpr bool unlimited = false;
 
 QString programPath()
 {
-    QStringList candidates;
-    if (QCoreApplication::instance()) {
-        const QString folder = QCoreApplication::applicationDirPath();
-        candidates << folder + QLatin1Char('/') + QLatin1String(PlayerProtocol::programName)
-                   << folder + QStringLiteral("/../lib/ostrevan/") + QLatin1String(PlayerProtocol::programName);
-    }
 #ifdef OVN_PLAYER_BUILD_PATH
-    candidates << QStringLiteral(OVN_PLAYER_BUILD_PATH);
+    return helperProgramPath(PlayerProtocol::programName, OVN_PLAYER_BUILD_PATH);
+#else
+    return helperProgramPath(PlayerProtocol::programName, nullptr);
 #endif
-    for (const QString &candidate : std::as_const(candidates))
-        if (QFileInfo(candidate).isExecutable())
-            return candidate;
-    return {};
 }
 
 // The player's environment: what the sound system and GStreamer need, nothing else of the

@@ -105,6 +105,14 @@ std::vector<ChildConfinement::Rule> rulesFor(const QString &movie)
         {"/lib64", true, false, false},    {"/etc", true, false, false},        {"/proc/self", true, false, false},
         {"/sys", true, false, false},      {"/dev/null", true, false, true},    {"/dev/snd", true, false, true},
         {"/dev/shm", true, false, true},   {"/dev/urandom", true, false, false}};
+    // The program's own folder, where the movie readers' module lies beside it (installed, in
+    // lib/ostrevan).
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) > 0) {
+        const std::string folder = std::string(self).substr(0, std::string(self).rfind('/'));
+        rules.push_back({folder, true, false, false});
+        rules.push_back({folder + "/../lib/ostrevan", true, false, false});
+    }
     const QString home = qEnvironmentVariable("HOME");
     const QString cache = qEnvironmentVariable("XDG_CACHE_HOME", home + QStringLiteral("/.cache"));
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -193,8 +201,10 @@ private:
     void receive()
     {
         quint32 length = 0;
-        if (!readExactly(reinterpret_cast<char *>(&length), sizeof length) || length > DecoderProtocol::maxMapBytes)
+        if (!readExactly(reinterpret_cast<char *>(&length), sizeof length) || length > DecoderProtocol::maxMapBytes) {
             QCoreApplication::exit(0);
+            return;
+        }
         QByteArray body(qsizetype(length), Qt::Uninitialized);
         if (!readExactly(body.data(), length)) {
             QCoreApplication::exit(0);

@@ -120,18 +120,35 @@ TEST(DecodingRoadsTest, EachRoadDecodesInAChildAndGivesThePictureAskedFor)
         QString failure; // what the failure says, in part
     };
     const Case cases[] = {
-        {"dcraw, fitted into a box", haveDcraw,
-         [&](QString *) { return OVNHelper::imageForDCRAWMediaFile(redDng, QSize(16, 16)); }, QSize(16, 12), {}},
-        {"dcraw, full size", haveDcraw, [&](QString *) { return OVNHelper::imageForDCRAWMediaFile(redDng); },
-         QSize(32, 24), {}},
-        {"dcraw, a black picture of 45 MB", haveDcraw,
-         [&](QString *) { return OVNHelper::imageForDCRAWMediaFile(emptyDng, QSize(256, 256)); }, QSize(), {}},
-        {"PDF page", true, [&](QString *) { return document->frameImageAtTime(MovieTime{0, 600}, QSize(149, 210)); },
-         QSize(149, 210), {}},
-        {"movie playback, 4K", !movie.isEmpty(), [&](QString *failure) { return playedFrame(movie, failure); },
-         QSize(200, 113), {}},
-        {"movie playback, 16000 x 16000", !huge.isEmpty(),
-         [&](QString *failure) { return playedFrame(huge, failure); }, QSize(), QStringLiteral("more memory")},
+        {"dcraw, fitted into a box",
+         haveDcraw,
+         [&](QString *) { return OVNHelper::imageForDCRAWMediaFile(redDng, QSize(16, 16)); },
+         QSize(16, 12),
+         {}},
+        {"dcraw, full size",
+         haveDcraw,
+         [&](QString *) { return OVNHelper::imageForDCRAWMediaFile(redDng); },
+         QSize(32, 24),
+         {}},
+        {"dcraw, a black picture of 45 MB",
+         haveDcraw,
+         [&](QString *) { return OVNHelper::imageForDCRAWMediaFile(emptyDng, QSize(256, 256)); },
+         QSize(),
+         {}},
+        {"PDF page",
+         true,
+         [&](QString *) {
+             return document->frameImageAtTime(MovieTime{0, 600}, QSize(149, 210));
+         },
+         QSize(149, 210),
+         {}},
+        {"movie playback, 4K",
+         !movie.isEmpty(),
+         [&](QString *failure) { return playedFrame(movie, failure); },
+         QSize(200, 113),
+         {}},
+        {"movie playback, 16000 x 16000", !huge.isEmpty(), [&](QString *failure) { return playedFrame(huge, failure); },
+         QSize(), QStringLiteral("more memory")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.road);
