@@ -1,19 +1,80 @@
 #include "decoding/MoviePlayer.h"
 
+#include "decoding/HelperProgram_p.h"
+#include "decoding/MediaDecoder.h"
+#include "decoding/MediaDecoder_p.h"
+#include "decoding/Player_p.h"
+
 #include <QAudioDevice>
-#include <QAudioOutput>
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
-#include <QMediaMetaData>
-#include <QMediaPlayer>
+#include <QSocketNotifier>
 #include <QTimer>
-#include <QTransform>
-#include <QUrl>
-#include <QVideoFrame>
-#include <QVideoSink>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstring>
+
+namespace {
+
+QString text(const char *key) { return QString::fromLatin1(key); }
+
+#ifdef OVN_DECODER_WATCHED
+constexpr bool unlimited = true; // the sanitizers reserve more address space than any data limit
+#else
+constexpr bool unlimited = false;
+#endif
+
+QString programPath()
+{
+#ifdef OVN_PLAYER_BUILD_PATH
+    return helperProgramPath(PlayerProtocol::programName, OVN_PLAYER_BUILD_PATH);
+#else
+    return helperProgramPath(PlayerProtocol::programName, nullptr);
+#endif
+}
+
+// The player's environment: what the sound system and GStreamer need, nothing else of the
+// program's (no passwords, no display).
+QList<QByteArray> playerEnvironment()
+{
+    static const char *const kept[] = {"HOME",
+                                       "XDG_RUNTIME_DIR",
+                                       "XDG_CACHE_HOME",
+                                       "XDG_CONFIG_HOME",
+                                       "PULSE_SERVER",
+                                       "PULSE_COOKIE",
+                                       "PIPEWIRE_REMOTE",
+                                       "PIPEWIRE_RUNTIME_DIR",
+                                       "ALSA_CONFIG_PATH",
+                                       "GST_PLUGIN_PATH",
+                                       "GST_REGISTRY",
+                                       "GST_PLUGIN_SYSTEM_PATH",
+                                       "LANG",
+                                       "LC_ALL",
+                                       "QT_MEDIA_BACKEND"};
+    QList<QByteArray> environment;
+    for (const char *name : kept)
+        if (qEnvironmentVariableIsSet(name))
+            environment << QByteArray(name) + '=' + qgetenv(name);
+    // Drawn nowhere; GStreamer lists its plugins in this process rather than in a program of its
+    // own, which the player may not start.
+    environment << "QT_QPA_PLATFORM=offscreen"
+                << "GST_REGISTRY_FORK=no";
+    return environment;
+}
+
+} // namespace
 
 QString MoviePlayer::chooseBackend()
 {
@@ -28,59 +89,31 @@ QString MoviePlayer::audioDeviceName()
     return outputs.isEmpty() ? QString() : outputs.first().description();
 }
 
-MoviePlayer::MoviePlayer(QObject *parent) : QObject(parent)
+MoviePlayer::MoviePlayer(QObject *parent)
+    : QObject(parent),
+      m_box(PlayerProtocol::maxFrameSide, PlayerProtocol::maxFrameSide)
 {
     chooseBackend();
-    m_player = std::make_unique<QMediaPlayer>(this);
-    m_sink = std::make_unique<QVideoSink>();
-    m_player->setVideoSink(m_sink.get());
-    // An audio output with no device behind it is what brings some backends down.
-    attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
-    connect(m_sink.get(), &QVideoSink::videoFrameChanged, this, &MoviePlayer::onFrame);
-    connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        const bool loaded = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia;
-        if (status == QMediaPlayer::InvalidMedia
-            || (loaded && !m_open && !m_failed && !m_player->hasVideo() && !m_player->hasAudio())) {
-            // GStreamer now and then calls a file it could not read loaded, with no track at all:
-            // nothing to play is a failure, not an empty movie.
-            if (!retryWithOtherSound())
-                fail(m_player->errorString());
-        } else if (!m_open && !m_failed && loaded) {
-            m_open = true;
-            m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
-            // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read
-            // while GStreamer opened the file.
-            if (m_rotationRead.valid()) {
-                const int angle = m_rotationRead.get();
-                if (m_rotation == 0)
-                    m_rotation = angle;
-            }
-            emit opened();
-        } else if (m_open && m_resumeAt >= 0 && loaded) {
-            // Opened again without the failed sound: on from where it stood.
-            const qint64 at = std::exchange(m_resumeAt, -1);
-            m_player->setPosition(std::min(at, m_player->duration()));
-            if (m_rate != 0.0) {
-                m_player->setPlaybackRate(m_rate);
-                m_player->play();
-            }
-        } else if (status == QMediaPlayer::EndOfMedia && m_rate != 0.0 && !m_looping) {
-            m_rate = 0.0;
-            emit rateChanged(0.0);
-        }
-    });
-    connect(m_player.get(), &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString &text) {
-        if (error != QMediaPlayer::NoError && !retryWithOtherSound())
-            fail(text.isEmpty() ? tr("The movie cannot be played.") : text);
-    });
-    connect(m_player.get(), &QMediaPlayer::positionChanged, this, &MoviePlayer::timeChanged);
-    connect(m_player.get(), &QMediaPlayer::durationChanged, this, &MoviePlayer::durationChanged);
 }
 
-MoviePlayer::~MoviePlayer()
+MoviePlayer::~MoviePlayer() { stop(); }
+
+void MoviePlayer::stop()
 {
-    // The sink and the output must outlive the player's use of them.
-    m_player.reset();
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {}
+    }
+    m_pid = -1;
+    m_incoming.clear();
+    m_frame = QImage();
+    m_frameFilled = -1;
 }
 
 void MoviePlayer::fail(const QString &reason)
@@ -89,78 +122,86 @@ void MoviePlayer::fail(const QString &reason)
         return;
     m_failed = true;
     m_open = false;
-    emit failed(reason.isEmpty() ? tr("The movie cannot be played.") : reason);
-}
-
-void MoviePlayer::attachAudioOutput(bool on)
-{
-    m_player->setAudioOutput(nullptr);
-    m_audio.reset();
-    if (on) {
-        m_audio = std::make_unique<QAudioOutput>();
-        m_player->setAudioOutput(m_audio.get());
+    if (m_rate != 0.0) {
+        m_rate = 0.0;
+        emit rateChanged(0.0);
     }
-}
-
-bool MoviePlayer::retryWithOtherSound()
-{
-    // GStreamer alone plays on with no device behind an output; a file without sound, or a
-    // missing file, fails the same either way.
-    if (m_retryPending)
-        return true; // the same fault telling more
-    if (m_retried || m_failed || m_path.isEmpty() || chooseBackend() != QLatin1String("gstreamer"))
-        return false;
-    m_retried = true;
-    const bool hadOutput = m_audio != nullptr;
-    // A file that failed before it told its streams is opened once more too: its sound may be
-    // what stopped it.
-    if (m_open && !m_player->hasAudio())
-        return false;
-    m_soundFailed = true;
-    m_retryPending = true;
-    const qint64 resumeAt = m_open ? m_player->position() : -1;
-    const QString path = m_path;
-    QTimer::singleShot(0, this, [this, path, resumeAt, hadOutput] {
-        if (path != m_path || m_failed || !m_retryPending)
-            return;
-        // The failed pipeline's last words (a second error, its stop) come while this runs.
-        m_player->stop();
-        m_player->setSource(QUrl());
-        attachAudioOutput(!hadOutput);
-        m_resumeAt = resumeAt;
-        // From here on a failure is the new opening's own (it may come during setSource itself).
-        m_retryPending = false;
-        m_player->setSource(QUrl::fromLocalFile(path));
-    });
-    if (m_open)
-        emit soundTurnedOff();
-    return true;
+    emit failed(reason.isEmpty() ? tr("The movie cannot be played.") : reason);
 }
 
 void MoviePlayer::open(const QString &path)
 {
-    if (m_soundFailed)
-        attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
+    stop();
     m_path = path;
     m_open = false;
     m_failed = false;
-    m_retried = false;
-    m_retryPending = false;
-    m_soundFailed = false;
-    m_resumeAt = -1;
     m_image = QImage();
+    m_natural = QSize();
+    m_durationMs = 0;
+    m_positionMs = 0;
     m_rate = 0.0;
-    if (!QFileInfo(path).isFile()) {
-        QTimer::singleShot(0, this, [this, path] { fail(tr("The file \"%1\" cannot be found.").arg(path)); });
-        return;
+    m_rotation = 0;
+    m_hasAudio = m_hasVideo = m_soundOff = false;
+    m_hasAudioOutput = false;
+    auto failLater = [this, path](const QString &reason) {
+        QTimer::singleShot(0, this, [this, path, reason] {
+            if (path == m_path)
+                fail(reason);
+        });
+    };
+    if (!QFileInfo(path).isFile())
+        return failLater(tr("The file \"%1\" cannot be found.").arg(path));
+    static const QString program = programPath();
+    int ends[2];
+    if (program.isEmpty() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return failLater(tr("The movie player cannot be started."));
+    // The player's end above the standard descriptors, so that dup2 onto 3 clears close-on-exec.
+    const int childEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+    ::close(ends[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    // What GStreamer prints stays off the terminal.
+    if (qEnvironmentVariableIsEmpty("OVN_DECODER_STDERR"))
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, childEnd, PlayerProtocol::socketDescriptor);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // A session of its own: no terminal to reach.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    const QByteArray arguments[] = {
+        QFile::encodeName(program), QFile::encodeName(QFileInfo(path).absoluteFilePath()),
+        QByteArray::number(unlimited ? 0 : MediaDecoder::memoryLimit(MediaDecoder::Use::FullSize)),
+        QByteArray::number(::getpid())};
+    char *argv[std::size(arguments) + 1] = {};
+    for (size_t i = 0; i < std::size(arguments); ++i)
+        argv[i] = const_cast<char *>(arguments[i].constData());
+    const QList<QByteArray> environment = playerEnvironment();
+    std::vector<char *> envp;
+    for (const QByteArray &entry : environment)
+        envp.push_back(const_cast<char *>(entry.constData()));
+    envp.push_back(nullptr);
+    pid_t child = -1;
+    const int spawned = childEnd < 0 ? -1 : posix_spawn(&child, argv[0], &actions, &attributes, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (childEnd >= 0)
+        ::close(childEnd);
+    if (spawned != 0) {
+        ::close(ends[0]);
+        return failLater(tr("The movie player cannot be started."));
     }
-    // The track's angle comes from FFmpeg (its first use loads the readers' module): on a worker,
-    // beside GStreamer's own opening, rather than after it.
-    m_rotationRead = std::async(std::launch::async, [path] {
-        const auto movie = Movie::open(path);
-        return movie ? movie->rotationAngle() : 0;
-    });
-    m_player->setSource(QUrl::fromLocalFile(path));
+    m_pid = child;
+    m_socket = ends[0];
+    ::fcntl(m_socket, F_SETFL, ::fcntl(m_socket, F_GETFL) | O_NONBLOCK);
+    m_notifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &MoviePlayer::receive);
+    send({{text("command"), text("box")}, {text("width"), m_box.width()}, {text("height"), m_box.height()}});
+    if (m_looping)
+        send({{text("command"), text("loop")}, {text("on"), true}});
+    if (m_volume != 1.0f)
+        send({{text("command"), text("volume")}, {text("volume"), m_volume}});
 }
 
 bool MoviePlayer::openAndWait(const QString &path, QString *error, int timeoutMs)
@@ -185,25 +226,184 @@ bool MoviePlayer::openAndWait(const QString &path, QString *error, int timeoutMs
     return m_open;
 }
 
-bool MoviePlayer::hasAudio() const { return m_player->hasAudio(); }
-bool MoviePlayer::hasVideo() const { return m_player->hasVideo(); }
-
-MovieTime MoviePlayer::duration() const
+void MoviePlayer::send(const QVariantMap &command)
 {
-    return {m_player->duration() * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
+    if (m_socket < 0)
+        return;
+    const QByteArray body = DecoderProtocol::encode(command);
+    const quint32 length = quint32(body.size());
+    QByteArray message(reinterpret_cast<const char *>(&length), sizeof length);
+    message += body;
+    // Commands are small: the socket's buffer takes them at once, or the player is stuck.
+    qsizetype at = 0;
+    while (at < message.size()) {
+        const ssize_t sent = ::send(m_socket, message.constData() + at, size_t(message.size() - at), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && errno == EAGAIN) {
+            pollfd ready{m_socket, POLLOUT, 0};
+            if (::poll(&ready, 1, 1000) > 0)
+                continue;
+        }
+        if (sent <= 0)
+            return;
+        at += sent;
+    }
 }
+
+void MoviePlayer::receive()
+{
+    for (;;) {
+        if (m_socket < 0)
+            return;
+        ssize_t count;
+        if (m_frameFilled >= 0) {
+            // A frame's rows straight into its picture.
+            count = ::read(m_socket, reinterpret_cast<char *>(m_frame.bits()) + m_frameFilled,
+                           size_t(m_frame.sizeInBytes() - m_frameFilled));
+            if (count > 0)
+                m_frameFilled += count;
+        } else {
+            char buffer[1 << 16];
+            count = ::read(m_socket, buffer, sizeof buffer);
+            if (count > 0)
+                m_incoming.append(buffer, count);
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && errno == EAGAIN)
+            return;
+        if (count <= 0) {
+            ended();
+            return;
+        }
+        // Whole messages, and a frame's end.
+        for (;;) {
+            if (m_frameFilled >= 0) {
+                const qint64 take = std::min<qint64>(m_incoming.size(), m_frame.sizeInBytes() - m_frameFilled);
+                std::memcpy(m_frame.bits() + m_frameFilled, m_incoming.constData(), size_t(take));
+                m_incoming.remove(0, take);
+                m_frameFilled += take;
+                if (m_frameFilled < m_frame.sizeInBytes())
+                    break;
+                m_frameFilled = -1;
+                m_image = std::exchange(m_frame, QImage());
+                send({{text("command"), text("next")}});
+                emit frameChanged(m_image);
+                continue;
+            }
+            if (m_incoming.size() < qsizetype(sizeof(quint32)))
+                break;
+            quint32 length = 0;
+            std::memcpy(&length, m_incoming.constData(), sizeof length);
+            if (length > DecoderProtocol::maxMapBytes) {
+                stop();
+                fail(tr("The movie's player stopped on a fault in the file."));
+                return;
+            }
+            if (m_incoming.size() < qsizetype(sizeof length + length))
+                break;
+            const QVariantMap event = DecoderProtocol::decode(m_incoming.mid(sizeof length, length));
+            m_incoming.remove(0, sizeof length + length);
+            handle(event);
+            if (m_socket < 0)
+                return;
+        }
+    }
+}
+
+void MoviePlayer::handle(const QVariantMap &event)
+{
+    const QString what = event.value(text("event")).toString();
+    if (what == QLatin1String("frame")) {
+        // Never larger than any box: anything else is not our player's.
+        const int width = event.value(text("width")).toInt();
+        const int height = event.value(text("height")).toInt();
+        const auto format = QImage::Format(event.value(text("format")).toInt());
+        if (width <= 0 || height <= 0 || width > PlayerProtocol::maxFrameSide || height > PlayerProtocol::maxFrameSide
+            || (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
+            stop();
+            fail(tr("The movie's player stopped on a fault in the file."));
+            return;
+        }
+        m_frame = QImage(width, height, format);
+        if (m_frame.isNull() || m_frame.bytesPerLine() != event.value(text("bytesPerLine")).toLongLong()) {
+            stop();
+            fail(tr("The movie's player stopped on a fault in the file."));
+            return;
+        }
+        m_frameFilled = 0;
+    } else if (what == QLatin1String("opened")) {
+        takeState(event);
+        if (!m_open && !m_failed) {
+            m_open = true;
+            emit opened();
+        }
+    } else if (what == QLatin1String("state")) {
+        takeState(event);
+    } else if (what == QLatin1String("failed")) {
+        stop();
+        fail(event.value(text("reason")).toString());
+    } else if (what == QLatin1String("rate")) {
+        const double rate = event.value(text("rate")).toDouble();
+        if (rate != m_rate) {
+            m_rate = rate;
+            emit rateChanged(rate);
+        }
+    } else if (what == QLatin1String("time")) {
+        m_positionMs = event.value(text("ms")).toLongLong();
+        emit timeChanged();
+    } else if (what == QLatin1String("soundTurnedOff")) {
+        emit soundTurnedOff();
+    }
+}
+
+void MoviePlayer::takeState(const QVariantMap &event)
+{
+    const qint64 duration = event.value(text("durationMs")).toLongLong();
+    m_hasAudio = event.value(text("hasAudio")).toBool();
+    m_hasVideo = event.value(text("hasVideo")).toBool();
+    m_hasAudioOutput = event.value(text("hasAudioOutput")).toBool();
+    m_soundOff = event.value(text("soundOff")).toBool();
+    m_rotation = event.value(text("rotation")).toInt();
+    const QSize natural(event.value(text("naturalWidth")).toInt(), event.value(text("naturalHeight")).toInt());
+    if (natural.isValid() && !natural.isEmpty())
+        m_natural = natural;
+    if (duration != m_durationMs) {
+        m_durationMs = duration;
+        if (m_open)
+            emit durationChanged();
+    }
+}
+
+void MoviePlayer::ended()
+{
+    int status = 0;
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    stop();
+    if (pid > 0)
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == PlayerProtocol::exitOutOfMemory)
+        fail(tr("The movie needs more memory than playing a movie may use."));
+    else
+        fail(tr("The movie's player stopped on a fault in the file."));
+}
+
+MovieTime MoviePlayer::duration() const { return {m_durationMs * Movie::movieTimeScale / 1000, Movie::movieTimeScale}; }
 
 MovieTime MoviePlayer::currentTime() const
 {
-    return {m_player->position() * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
+    return {m_positionMs * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
 }
 
 void MoviePlayer::setCurrentTime(MovieTime time)
 {
     // Through seconds in 64 bits, whatever the caller's scale, kept on the movie.
     qint64 ms = qint64(std::llround(time.seconds() * 1000.0));
-    ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_player->duration()));
-    m_player->setPosition(ms);
+    ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_durationMs));
+    m_positionMs = ms;
+    send({{text("command"), text("time")}, {text("ms"), ms}});
 }
 
 void MoviePlayer::setRate(double rate)
@@ -211,48 +411,31 @@ void MoviePlayer::setRate(double rate)
     if (rate == m_rate)
         return;
     m_rate = rate;
-    if (rate == 0.0) {
-        m_player->pause();
-    } else {
-        m_player->setPlaybackRate(rate);
-        m_player->play();
-    }
+    send({{text("command"), text("rate")}, {text("rate"), rate}});
     emit rateChanged(rate);
 }
 
 void MoviePlayer::setLooping(bool loop)
 {
     m_looping = loop;
-    m_player->setLoops(loop ? QMediaPlayer::Infinite : 1);
+    send({{text("command"), text("loop")}, {text("on"), loop}});
 }
 
 void MoviePlayer::setVolume(float volume)
 {
-    if (m_audio)
-        m_audio->setVolume(volume);
+    m_volume = volume;
+    send({{text("command"), text("volume")}, {text("volume"), volume}});
 }
 
-QSize MoviePlayer::naturalSize() const
+void MoviePlayer::setFrameBox(QSize box)
 {
-    if (!m_image.isNull())
-        return m_image.size();
-    const QSize s = m_player->metaData().value(QMediaMetaData::Resolution).toSize();
-    return (m_rotation % 180) ? s.transposed() : s;
+    if (!box.isValid() || box.isEmpty())
+        box = QSize(PlayerProtocol::maxFrameSide, PlayerProtocol::maxFrameSide);
+    box = box.boundedTo(QSize(PlayerProtocol::maxFrameSide, PlayerProtocol::maxFrameSide));
+    if (box == m_box)
+        return;
+    m_box = box;
+    send({{text("command"), text("box")}, {text("width"), box.width()}, {text("height"), box.height()}});
 }
 
-void MoviePlayer::onFrame(const QVideoFrame &frame)
-{
-    if (!frame.isValid())
-        return;
-    // toImage() already turns a frame that carries its angle; one that does not is turned by the
-    // angle the file's track gives.
-    QImage image = frame.toImage();
-    if (image.isNull())
-        return;
-    if (frame.rotationAngle() != QVideoFrame::Rotation0)
-        m_rotation = int(frame.rotationAngle());
-    else if (m_rotation % 360)
-        image = image.transformed(QTransform().rotate(m_rotation));
-    m_image = image;
-    emit frameChanged(m_image);
-}
+void MoviePlayer::simulateSoundFault() { send({{text("command"), text("soundFault")}}); }

@@ -5,23 +5,27 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
-#include <future>
-#include <memory>
+#include <sys/types.h>
 
-class QAudioOutput;
-class QMediaPlayer;
-class QVideoFrame;
-class QVideoSink;
+class QSocketNotifier;
 
-// Plays a movie: Qt Multimedia on its GStreamer backend, times in the movie scale of 600 units a
-// second. A rate of 0 is stopped; any other rate plays, negative ones backwards. Frames go out
-// through frameChanged() already turned upright for whichever view shows the movie.
+// Plays a movie, times in the movie scale of 600 units a second. A rate of 0 is stopped; any other
+// rate plays, negative ones backwards. Frames go out through frameChanged() already turned upright
+// for whichever view shows the movie, fitted into the frame box.
+//
+// The movie is played in a process of its own (ovn-player: Qt Multimedia on its GStreamer backend),
+// never in the program's: held by the kernel to a full-size read's data limit, confined (no
+// writing, no network, no programs, nothing of the user's but the movie and the sound system), in a
+// session of its own and ended with the program. Only frames of the box's size come back. A movie
+// that needs more than the limit, or whose decoder fails, fails with a reason and costs nothing
+// else.
 class MoviePlayer : public QObject
 {
     Q_OBJECT
 public:
-    // Chooses the backend before the first player exists (Qt reads QT_MEDIA_BACKEND once). The
+    // Chooses the backend before the first player starts (Qt reads QT_MEDIA_BACKEND once). The
     // FFmpeg backend of Qt 6.4 plays no negative rate, shows nothing after a paused seek and crashes
     // when given an audio output with no audio device, so GStreamer is taken unless the user
     // named one. Answers the backend's name.
@@ -38,12 +42,12 @@ public:
     bool openAndWait(const QString &path, QString *error, int timeoutMs = 20000);
 
     bool isOpen() const { return m_open; }
-    bool hasAudio() const;
-    bool hasVideo() const;
-    bool hasAudioOutput() const { return m_audio != nullptr; }
+    bool hasAudio() const { return m_hasAudio; }
+    bool hasVideo() const { return m_hasVideo; }
+    bool hasAudioOutput() const { return m_hasAudioOutput; }
     // The movie plays without sound: no sound output could be started (no device, or the sound
     // system failed and the movie was opened again without it).
-    bool isSoundOff() const { return hasAudio() && (m_audio == nullptr || m_soundFailed); }
+    bool isSoundOff() const { return m_soundOff; }
     const QString &path() const { return m_path; }
 
     MovieTime duration() const;
@@ -55,10 +59,20 @@ public:
     void setLooping(bool loop);
     void setVolume(float volume);
 
-    // The last frame, upright; its natural size once one has come.
+    // The box frames are fitted into (their aspect kept), at most 4096 pixels a side: a view sets
+    // its own size. Frames are never larger than the movie.
+    void setFrameBox(QSize box);
+    QSize frameBox() const { return m_box; }
+
+    // The last frame, upright, fitted into the frame box.
     QImage currentImage() const { return m_image; }
     int rotationAngle() const { return m_rotation; }
-    QSize naturalSize() const;
+    // The movie's own size, upright.
+    QSize naturalSize() const { return m_natural; }
+
+    // What a failing sound system makes the backend report, for tests: the movie goes on without
+    // sound.
+    void simulateSoundFault();
 
 signals:
     void opened();
@@ -72,27 +86,36 @@ signals:
     void soundTurnedOff();
 
 private:
-    void onFrame(const QVideoFrame &frame);
     void fail(const QString &reason);
-    // A playback error: with a sound output in the play, first tried once more the other way
-    // round (with none, or with one when there was none), so that a sound-system fault costs the
-    // sound and not the picture. Answers whether it tries again.
-    bool retryWithOtherSound();
-    void attachAudioOutput(bool on);
+    void stop();
+    void send(const QVariantMap &command);
+    void receive();
+    void handle(const QVariantMap &event);
+    void takeState(const QVariantMap &event);
+    void ended();
 
-    std::unique_ptr<QMediaPlayer> m_player;
-    std::unique_ptr<QVideoSink> m_sink;
-    std::unique_ptr<QAudioOutput> m_audio;
     QString m_path;
+    pid_t m_pid = -1;
+    int m_socket = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    // What came from the player and is not yet a whole message; a frame's rows go into m_frame.
+    QByteArray m_incoming;
+    QImage m_frame;
+    qint64 m_frameFilled = -1; // bytes of m_frame's rows received; -1 when no frame is coming
+
     QImage m_image;
-    std::future<int> m_rotationRead; // the track's angle, read on a worker while GStreamer opens
+    QSize m_box;
+    QSize m_natural;
+    qint64 m_durationMs = 0;
+    qint64 m_positionMs = 0;
     double m_rate = 0.0;
+    float m_volume = 1.0f;
     int m_rotation = 0;
     bool m_open = false;
-    bool m_looping = false;
     bool m_failed = false;
-    bool m_retried = false; // the other sound set-up was tried for this file
-    bool m_retryPending = false;
-    bool m_soundFailed = false; // opened again without working sound
-    qint64 m_resumeAt = -1;     // where playing stood when the retry began, in ms
+    bool m_looping = false;
+    bool m_hasAudio = false;
+    bool m_hasVideo = false;
+    bool m_hasAudioOutput = false;
+    bool m_soundOff = false;
 };

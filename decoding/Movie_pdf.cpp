@@ -95,14 +95,12 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
     const QByteArray programBytes = QFile::encodeName(program);
     const QByteArray pathBytes = QFile::encodeName(path);
     const QByteArray arguments[] = {QByteArray::number(index), QByteArray::number(size.width()),
-                                    QByteArray::number(size.height()), QByteArray::number(milliseconds)};
-    char *argv[] = {const_cast<char *>(programBytes.constData()),
-                    const_cast<char *>(pathBytes.constData()),
-                    const_cast<char *>(arguments[0].constData()),
-                    const_cast<char *>(arguments[1].constData()),
-                    const_cast<char *>(arguments[2].constData()),
-                    const_cast<char *>(arguments[3].constData()),
-                    nullptr};
+                                    QByteArray::number(size.height()), QByteArray::number(milliseconds),
+                                    QByteArray::number(::getpid())};
+    char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(pathBytes.constData()),
+                    const_cast<char *>(arguments[0].constData()), const_cast<char *>(arguments[1].constData()),
+                    const_cast<char *>(arguments[2].constData()), const_cast<char *>(arguments[3].constData()),
+                    const_cast<char *>(arguments[4].constData()), nullptr};
     pid_t child = -1;
     DecoderSpawn::Environment environment;
     const DecoderSpawn::Attributes attributes;
@@ -113,8 +111,19 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
     if (spawned != 0)
         return fail("the page renderer cannot be started");
 
-    const qint64 expected = qint64(sizeof(PdfPage::Header)) + qint64(size.width()) * size.height() * 4;
-    QByteArray output(expected, Qt::Uninitialized);
+    // Exactly the page asked for: its header, then its rows straight into the picture (rows of
+    // Format_RGB32 have no padding). Anything more is not our renderer's.
+    constexpr qint64 headerBytes = qint64(sizeof(PdfPage::Header));
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull()) {
+        ::kill(child, SIGKILL);
+        reading.reset();
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+        return fail("the page cannot be drawn");
+    }
+    PdfPage::Header header;
+    const qint64 expected = headerBytes + image.sizeInBytes();
     qint64 received = 0;
     bool stopped = false;
     for (;;) {
@@ -128,8 +137,13 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
         if (ready.revents == 0)
             continue;
         char spill;
-        char *into = received < expected ? output.data() + received : &spill;
-        const ssize_t count = ::read(reading.get(), into, size_t(received < expected ? expected - received : 1));
+        char *into = received < headerBytes ? reinterpret_cast<char *>(&header) + received
+                     : received < expected  ? reinterpret_cast<char *>(image.bits()) + (received - headerBytes)
+                                            : &spill;
+        const qint64 wanted = received < headerBytes ? headerBytes - received
+                              : received < expected  ? expected - received
+                                                     : 1;
+        const ssize_t count = ::read(reading.get(), into, size_t(wanted));
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
@@ -148,17 +162,9 @@ QImage renderInChild(const QString &path, int index, QSize size, const FrameLimi
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || received != expected)
         return fail(WIFSIGNALED(status) ? "drawing the page needed more than its share of time or memory"
                                         : "the page cannot be drawn");
-    PdfPage::Header header;
-    std::memcpy(&header, output.constData(), sizeof header);
     if (std::memcmp(header.magic, PdfPage::Header().magic, sizeof header.magic) != 0 || header.width != size.width()
         || header.height != size.height())
         return fail("the page cannot be drawn");
-    QImage image(size, QImage::Format_RGB32);
-    if (image.isNull())
-        return fail("the page cannot be drawn");
-    const char *rows = output.constData() + sizeof header;
-    for (int y = 0; y < size.height(); ++y)
-        std::memcpy(image.scanLine(y), rows + qint64(y) * size.width() * 4, size_t(size.width()) * 4);
     return image;
 }
 

@@ -1,12 +1,14 @@
-// ovn-pdf-page FILE PAGE WIDTH HEIGHT MILLISECONDS: draws one page of a PDF document at WIDTH x
-// HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document reader,
-// never by people. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was
-// not drawn in time.
+// ovn-pdf-page FILE PAGE WIDTH HEIGHT MILLISECONDS PARENT: draws one page of a PDF document at
+// WIDTH x HEIGHT pixels and writes it to standard output (see PdfPage_p.h). Run by the document
+// reader, never by people; PARENT is the pid of the process that started it, whose end ends this
+// one. Exits 0 with the page written, 1 when the page cannot be drawn, 3 when it was not drawn in
+// time.
 //
 // It opens its file and then enters the decoders' sandbox (see DecoderSandbox.h) before it reads a
 // byte of it: from there on it reads the document through that descriptor only.
 
 #include "decoding/PdfPage_draw_p.h"
+#include "decoding/ChildConfinement.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/PdfPage_p.h"
@@ -45,7 +47,9 @@ void limit(int resource, rlim_t value)
 
 int main(int argc, char **argv)
 {
-    if (argc != 6)
+    if (argc != 7)
+        return 2;
+    if (!ChildConfinement::endWithParent(pid_t(std::atoll(argv[6]))))
         return 2;
     const int index = std::atoi(argv[2]);
     const QSize size(std::atoi(argv[3]), std::atoi(argv[4]));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoding/ImageFileReader.h"
+
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -135,9 +137,14 @@ public:
     // The in-process RAW decoder; shrink factor 0 for the full picture, n for about 1/2^n a side.
     static QImage imageForRAWMediaFile(const QString &path);
     static QImage imageForRAWMediaFile(const QString &path, int shrinkFactor);
-    // The `dcraw` command's half-size picture (the shrink factor is not used).
+    // The `dcraw` command's half-size picture (the shrink factor is not used), at most
+    // DcrawReader::fullSizeSide a side.
     static QImage imageForDCRAWMediaFile(const QString &path);
     static QImage imageForDCRAWMediaFile(const QString &path, int shrinkFactor);
+    // The same fitted into `box`; `dcrawSize` gets the size of dcraw's picture, `refusal` why there
+    // is none when it was the limits (see DcrawReader).
+    static QImage imageForDCRAWMediaFile(const QString &path, QSize box, QSize *dcrawSize = nullptr,
+                                         ImageFileReader::Facts::Refusal *refusal = nullptr);
     // The movie's picture at time 0.
     static QImage imageForQTMediaFile(const QString &path);
     // The picture at `timeValue`, counted in the movie's own time scale.

@@ -225,7 +225,7 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                 picture = loadImageForRAWMediaFile(path, record, box);
                 break;
             case Loader::Dcraw:
-                picture = loadImageForDCRAWMediaFile(path, record);
+                picture = loadImageForDCRAWMediaFile(path, record, box);
                 break;
             case Loader::Illustrator:
                 picture = OVNImportParserAdobe::loadImageForIllustratorFile(path, record);

@@ -104,7 +104,7 @@ public:
     // ---- Loaders: each answers the picture (null when there is none) and writes its keys ----
     QImage loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box);
     QImage loadImageForRAWMediaFile(const QString &path, QVariantMap &record, QSize box);
-    QImage loadImageForDCRAWMediaFile(const QString &path, QVariantMap &record);
+    QImage loadImageForDCRAWMediaFile(const QString &path, QVariantMap &record, QSize box);
     QImage loadImageForQtMediaFile(const QString &path, QVariantMap &record, QSize box);
 
 private:

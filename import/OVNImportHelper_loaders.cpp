@@ -137,7 +137,7 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
     return image;
 }
 
-QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariantMap &record)
+QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
         const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
@@ -145,9 +145,14 @@ QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariant
             record.insert(key("exif"), exif);
     }
     record.insert(key("filetype"), key("DCRAW"));
-    const QImage image = OVNHelper::imageForDCRAWMediaFile(path);
-    if (image.isNull())
+    // Only the thumbnail's picture comes back from dcraw's confinement.
+    QSize dcrawSize;
+    ImageFileReader::Facts::Refusal refusal = ImageFileReader::Facts::Refusal::None;
+    const QImage image = OVNHelper::imageForDCRAWMediaFile(path, decodeBox(box), &dcrawSize, &refusal);
+    if (image.isNull()) {
+        m_loaderProblem = ImageFileReader::refusalText(refusal);
         return {};
+    }
     // dcraw leaves the picture as the sensor holds it; the camera's turn comes from the same
     // identification it makes.
     if (const std::optional<RawDecoder::Info> info = MediaDecoder().identifyRaw(path)) {
@@ -155,8 +160,9 @@ QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariant
         exif.insert(key("Orientation"), qint64(RawDecoder::exifOrientation(info->flip)));
         record.insert(key("exif"), exif);
     }
-    record.insert(key("imagewidth"), sizeText(2.0 * image.width()));
-    record.insert(key("imageheight"), sizeText(2.0 * image.height()));
+    // dcraw's picture is half the sensor's size.
+    record.insert(key("imagewidth"), sizeText(2.0 * dcrawSize.width()));
+    record.insert(key("imageheight"), sizeText(2.0 * dcrawSize.height()));
     return image;
 }
 

@@ -9,6 +9,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <cmath>
+
 OVNMovieView::OVNMovieView(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void OVNMovieView::setMovie(MoviePlayer *player)
@@ -26,6 +28,7 @@ void OVNMovieView::setMovie(MoviePlayer *player)
         connect(player, &MoviePlayer::timeChanged, this, &OVNMovieView::refreshBar);
         connect(player, &MoviePlayer::rateChanged, this, &OVNMovieView::refreshBar);
     }
+    askFrameSize();
     refreshBar();
     update();
 }
@@ -79,6 +82,16 @@ void OVNMovieView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     layoutBar();
+    askFrameSize();
+}
+
+void OVNMovieView::askFrameSize()
+{
+    // Frames no larger than the view in device pixels, whichever way a pane turns them.
+    if (!m_player || width() <= 0 || height() <= 0)
+        return;
+    const int side = int(std::ceil(std::max(width(), height()) * devicePixelRatioF()));
+    m_player->setFrameBox(QSize(side, side));
 }
 
 void OVNMovieView::setShowsController(bool shows)

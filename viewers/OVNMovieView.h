@@ -77,6 +77,7 @@ private:
     void drawPicture(QPainter &painter);
     void layoutBar();
     void refreshBar();
+    void askFrameSize();
 
     QPointer<MoviePlayer> m_player;
     QImage m_image;
