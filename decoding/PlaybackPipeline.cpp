@@ -48,14 +48,7 @@ PlaybackPipeline::PlaybackPipeline(QObject *parent) : QObject(parent)
         } else if (!m_open && !m_failed && loaded) {
             m_open = true;
             m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
-            // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read
-            // while GStreamer opened the file.
-            if (m_rotationRead.valid()) {
-                const int angle = m_rotationRead.get();
-                if (m_rotation == 0)
-                    m_rotation = angle;
-            }
-            emit opened();
+            announceOpened(m_path);
         } else if (m_open && m_resumeAt >= 0 && loaded) {
             // Opened again without the failed sound: on from where it stood.
             const qint64 at = std::exchange(m_resumeAt, -1);
@@ -92,6 +85,25 @@ void PlaybackPipeline::fail(const QString &reason)
     emit failed(reason.isEmpty() ? tr("The movie cannot be played.") : reason);
 }
 
+void PlaybackPipeline::announceOpened(const QString &path)
+{
+    if (path != m_path || !m_open || m_failed)
+        return;
+    // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read while
+    // GStreamer opened the file. Never waited for here: GStreamer's video sink gives up on a main
+    // thread that does not answer within a second, and the movie would then fail to load.
+    if (m_rotationRead.valid()) {
+        if (m_rotationRead.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            QTimer::singleShot(10, this, [this, path] { announceOpened(path); });
+            return;
+        }
+        const int angle = m_rotationRead.get();
+        if (m_rotation == 0)
+            m_rotation = angle;
+    }
+    emit opened();
+}
+
 void PlaybackPipeline::attachAudioOutput(bool on)
 {
     m_player->setAudioOutput(nullptr);
@@ -126,7 +138,9 @@ bool PlaybackPipeline::retryWithOtherSound()
         // The failed pipeline's last words (a second error, its stop) come while this runs.
         m_player->stop();
         m_player->setSource(QUrl());
-        attachAudioOutput(!hadOutput);
+        // Without a sound device there is no other way round: an output with no device behind it
+        // fails for good, so the same set-up is tried once more.
+        attachAudioOutput(!hadOutput && !QMediaDevices::audioOutputs().isEmpty());
         m_resumeAt = resumeAt;
         // From here on a failure is the new opening's own (it may come during setSource itself).
         m_retryPending = false;

@@ -83,6 +83,8 @@ private:
     // sound and not the picture. Answers whether it tries again.
     bool retryWithOtherSound();
     void attachAudioOutput(bool on);
+    // opened(), once the track's angle has been read (checked again shortly while it is not).
+    void announceOpened(const QString &path);
 
     std::unique_ptr<QMediaPlayer> m_player;
     std::unique_ptr<QVideoSink> m_sink;
