@@ -18,12 +18,13 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
         return false;
     if (answers(db))
         return true;
+    if (status)
+        status(waitingText());
     // Asked again soon at first (a session that ended is usually begun again at once), then once a
-    // second; the wait is said once the server has not answered for a second.
+    // second.
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::seconds(std::max(1, seconds));
     auto pause = std::chrono::milliseconds(50);
-    bool told = false;
     while (std::chrono::steady_clock::now() < deadline) {
         for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
             if (isCancelled())
@@ -32,10 +33,6 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
         }
         if (answers(db))
             return true;
-        if (!told && status && std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
-            status(waitingText());
-            told = true;
-        }
         pause = std::min(pause * 2, std::chrono::milliseconds(1000));
     }
     return false;

@@ -22,7 +22,7 @@ QString waitingText();
 bool answers(OVNDatabaseAccess &db);
 
 // Waits for the server to answer, trying again soon at first and then every second, for up to
-// `seconds`, and says so through `status` (once) when it has not answered for a second. False when it did not answer in
+// `seconds`, and says so through `status` (once) while it does not. False when it did not answer in
 // that time, or at cancel.
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status);
 

@@ -86,14 +86,18 @@ public:
             std::printf("%d/%d %s\n", position, total, ToolText::utf8(path).constData());
     }
     // The wait for a server that went away is said on standard error, as at the opening.
+    // Once every few seconds at most: sessions that end every few moments are one wait.
     void importStatus(const QString &text) override
     {
-        if (text == OVNCatalogOpening::waitingText())
-            ToolCatalog::sayStatus(text);
+        if (text != OVNCatalogOpening::waitingText() || (m_said.isValid() && m_said.elapsed() < 5000))
+            return;
+        ToolCatalog::sayStatus(text);
+        m_said.start();
     }
 
 private:
     bool m_quiet;
+    QElapsedTimer m_said;
 };
 
 // This process's own peak (VmHWM). getrusage's ru_maxrss would also count the memory of the
