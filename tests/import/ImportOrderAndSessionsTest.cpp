@@ -418,10 +418,10 @@ TEST_P(ImportOrderAndSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecon
     if (!isPostgres())
         GTEST_SKIP() << "only a server has sessions to end";
     QStringList names;
-    const QVariantList items = pictures(QStringLiteral("m"), 60, &names);
+    const QVariantList items = pictures(QStringLiteral("m"), 30, &names);
     OVNImportWorker importer([this] { return openAnother(); }, settings(category, 4));
     const OVNImportWorker::Summary imported = importer.run(items);
-    ASSERT_EQ(imported.importedIds.size(), 60);
+    ASSERT_EQ(imported.importedIds.size(), 30);
     QVariantList records;
     for (qsizetype i = 0; i < imported.importedIds.size(); ++i)
         records.append(QVariantMap{{QStringLiteral("mid"), imported.importedIds.at(i)},
@@ -430,15 +430,15 @@ TEST_P(ImportOrderAndSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecon
     proxy.cutEvery(5, 20);
     OVNImportWorker::Settings s = settings(category, 4);
     s.batchSize = 250;
-    s.reconnectWaitSeconds = 10;
+    s.reconnectWaitSeconds = 4;
     OVNImportWorker rescanner(through(proxy), s);
     const OVNImportWorker::Summary rescanned = rescanner.reprocess(records);
     EXPECT_GT(proxy.cuts(), 0);
-    if (rescanned.importedIds.size() == 60) {
+    if (rescanned.importedIds.size() == 30) {
         EXPECT_TRUE(rescanned.abortMessage.isEmpty()) << qPrintable(rescanned.abortMessage);
     } else {
         EXPECT_FALSE(rescanned.abortMessage.isEmpty());
-        EXPECT_EQ(rescanned.importedIds.size() + rescanned.notImported.size() + rescanned.failures.size(), 60);
+        EXPECT_EQ(rescanned.importedIds.size() + rescanned.notImported.size() + rescanned.failures.size(), 30);
     }
     // Never counted twice.
     EXPECT_EQ(QSet<QString>(rescanned.importedIds.cbegin(), rescanned.importedIds.cend()).size(),
