@@ -1,10 +1,19 @@
 #include "app/OVNAnnotationWrites.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Localized.h"
 #include "platform/MediaRecord.h"
 #include "platform/CatalogNames.h"
+
+#include <QHash>
+#include <QPair>
+#include <QSet>
+
+#include <chrono>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -52,33 +61,37 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             {QString(), QString(), privileges.uncheckedTitle + QLatin1Char(' ') + privileges.uncheckedText});
     }
 
-    // One transaction for speed; a savepoint per write so that a refused one undoes itself alone.
-    OVNDatabaseTransaction batch(*m_db);
-    const auto write = [&](const OVNEntryEdits::Target &target, Table table, const QString &column,
-                           const QString &value) {
-        OVNDatabaseTransaction savepoint(*m_db);
-        const bool stored = (table == Table::Info
-                                 ? m_db->updateMediaListEntry(target.mid, column, value, OVNDatabaseAccess::QuotedValue)
-                             : table == Table::Purchased ? m_db->updatePurchasedEntry(target.mid, column, value)
-                                                         : m_db->updateSoldEntry(target.mid, column, value))
-                            && (!savepoint.isActive() || savepoint.commit());
-        if (stored) {
-            ++summary.written;
-        } else {
-            ++summary.failed;
-            summary.failures.append({target.mid, column, m_db->getLastErrorMessage()});
-        }
-        return stored;
+    // First every value is worked out, from what the caller holds and what the catalog stores, as
+    // each write would see it after the ones before it: the writes are then values that are the
+    // same however often they are made, and a batch whose session was lost is simply made again.
+    struct Write {
+        qsizetype target;
+        Table table;
+        QString column;
+        QString value;
     };
-    const auto fileWords = [&](const OVNEntryEdits::Target &target, const QString &column, bool addFilename,
-                               int folders) {
+    std::vector<Write> writes;
+    std::vector<qsizetype> firstWrite;           // per writable target: its first write in `writes`
+    QHash<QPair<int, QString>, QString> pending; // the values written so far, by tag and key
+    const auto current = [&](const OVNEntryEdits::Target &target, const QString &key) -> QVariant {
+        const auto found = pending.constFind({target.tag, key});
+        return found != pending.cend() ? QVariant(*found) : callbacks.value(target.tag, key);
+    };
+    const auto plan = [&](qsizetype index, Table table, const QString &column, const QString &value) {
+        writes.push_back({index, table, column, value});
+        if (table == Table::Info)
+            pending.insert({writable.at(index).tag, column}, value);
+    };
+    const auto fileWords = [&](qsizetype index, const QString &column, bool addFilename, int folders) {
+        const OVNEntryEdits::Target &target = writable.at(index);
         const QString path = callbacks.value(target.tag, keyAbsolutePath).toString();
-        const QString current = callbacks.value(target.tag, column).toString();
-        const std::optional<QString> value = AnnotationChanges::textWithFileWords(current, path, addFilename, folders);
-        if (value && write(target, Table::Info, column, *value))
-            callbacks.show(target.tag, column, *value);
+        const std::optional<QString> value =
+            AnnotationChanges::textWithFileWords(current(target, column).toString(), path, addFilename, folders);
+        if (value)
+            plan(index, Table::Info, column, *value);
     };
-    const auto licence = [&](const OVNEntryEdits::Target &target, Table table) {
+    const auto licence = [&](qsizetype index, Table table) {
+        const OVNEntryEdits::Target &target = writable.at(index);
         const QMap<QString, QString> &edits = changes.changes(table);
         if (edits.isEmpty())
             return;
@@ -94,52 +107,158 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             const std::optional<QString> value = AnnotationChanges::valueToWrite(
                 mode, AnnotationChanges::isFlagField(table, edit.key()), existing, edit.value(), clearEmptyFields);
             if (value)
-                write(target, table, edit.key(), *value);
+                plan(index, table, edit.key(), *value);
         }
     };
-
-    for (qsizetype i = 0; i < writable.size(); ++i) {
-        if (callbacks.progress && i % 50 == 0 && !callbacks.progress(int(i), int(writable.size()))) {
+    // An entry whose stored values could not be read is not written: its values would be guesses.
+    QSet<qsizetype> unread;
+    qsizetype planned = 0;
+    for (; planned < writable.size(); ++planned) {
+        if (callbacks.progress && planned % 50 == 0 && !callbacks.progress(int(planned), int(writable.size()))) {
             summary.cancelled = true;
             break;
         }
-        const OVNEntryEdits::Target &target = writable.at(i);
-        const int failedBefore = summary.failed;
+        const OVNEntryEdits::Target &target = writable.at(planned);
+        firstWrite.push_back(qsizetype(writes.size()));
+        const quint64 failures = m_db->failureCount();
         for (auto edit = changes.info.cbegin(); edit != changes.info.cend(); ++edit) {
-            const QVariant current = MediaRecord::fieldKeys().contains(edit.key())
-                                         ? callbacks.value(target.tag, edit.key())
-                                         : QVariant(m_db->getMediaListEntryForMediaID(target.mid, edit.key()));
-            const std::optional<QString> existing = current.isNull() ? std::nullopt
-                                                                     : std::optional<QString>(current.toString());
-            const std::optional<QString> value =
+            const QVariant value = MediaRecord::fieldKeys().contains(edit.key())
+                                       ? current(target, edit.key())
+                                       : QVariant(m_db->getMediaListEntryForMediaID(target.mid, edit.key()));
+            const std::optional<QString> existing = value.isNull() ? std::nullopt
+                                                                   : std::optional<QString>(value.toString());
+            const std::optional<QString> written =
                 AnnotationChanges::valueToWrite(mode, AnnotationChanges::isFlagField(Table::Info, edit.key()), existing,
                                                 edit.value(), clearEmptyFields);
-            if (value && write(target, Table::Info, edit.key(), *value))
-                callbacks.show(target.tag, edit.key(), *value);
+            if (written)
+                plan(planned, Table::Info, edit.key(), *written);
         }
-        fileWords(target, QStringLiteral("keywords"), changes.keywordsAddFilename, changes.keywordsParseFolders);
-        fileWords(target, QStringLiteral("shortdesc"), changes.shortDescriptionAddFilename,
+        fileWords(planned, QStringLiteral("keywords"), changes.keywordsAddFilename, changes.keywordsParseFolders);
+        fileWords(planned, QStringLiteral("shortdesc"), changes.shortDescriptionAddFilename,
                   changes.shortDescriptionParseFolders);
-        const int writtenBefore = summary.written;
-        licence(target, Table::Purchased);
-        summary.purchasedWritten = summary.purchasedWritten || summary.written > writtenBefore;
-        const int writtenBeforeSold = summary.written;
-        licence(target, Table::Sold);
-        summary.soldWritten = summary.soldWritten || summary.written > writtenBeforeSold;
-        if (summary.failed > failedBefore)
+        licence(planned, Table::Purchased);
+        licence(planned, Table::Sold);
+        if (m_db->failureCount() != failures) {
+            unread.insert(planned);
+            ++summary.failed;
             ++summary.failedEntries;
+            summary.failures.append({target.mid, QString(), m_db->getLastErrorMessage()});
+        }
+    }
+    firstWrite.push_back(qsizetype(writes.size()));
+
+    // Then the writes, entry by entry in batches of one transaction, a savepoint per write so that
+    // a refused one undoes itself alone. A batch whose session the server ended (before or at its
+    // commit) is made again once the server answers; sessions that keep ending make the batches
+    // smaller, down to one entry. A server away for longer than it is waited for ends the work:
+    // the entries not stored by then are counted as failed.
+    constexpr qsizetype fullBatch = 200;
+    constexpr int waitSeconds = 30;
+    qsizetype batchLimit = fullBatch;
+    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    bool stopped = false;
+    QString stopReason;
+    const auto showAndCount = [&](const Write &write) {
+        ++summary.written;
+        if (write.table == Table::Purchased)
+            summary.purchasedWritten = true;
+        else if (write.table == Table::Sold)
+            summary.soldWritten = true;
+        else
+            callbacks.show(writable.at(write.target).tag, write.column, write.value);
+    };
+    qsizetype storedUpTo = 0; // the entries before it are stored
+    for (qsizetype &from = storedUpTo; from < planned && !stopped;) {
+        const qsizetype to = std::min(planned, from + batchLimit);
+        QList<Failure> refusedHere;
+        QSet<qsizetype> refusedEntries;
+        std::vector<const Write *> storedHere;
+        bool lost = false;
+        {
+            const int depth = m_db->transactionDepth();
+            OVNDatabaseTransaction batch(*m_db);
+            lost = !batch.isActive() && OVNDatabaseAccess::Vendor::PostgreSQL == m_db->vendor()
+                   && (m_db->lastErrorLostConnection() || m_db->transactionDepth() < depth);
+            for (qsizetype index = from; index < to && !lost; ++index) {
+                if (unread.contains(index))
+                    continue;
+                const OVNEntryEdits::Target &target = writable.at(index);
+                for (qsizetype w = firstWrite[size_t(index)]; w < firstWrite[size_t(index) + 1] && !lost; ++w) {
+                    const Write &write = writes[size_t(w)];
+                    OVNDatabaseTransaction savepoint(*m_db);
+                    const bool stored = (write.table == Table::Info ? m_db->updateMediaListEntry(
+                                             target.mid, write.column, write.value, OVNDatabaseAccess::QuotedValue)
+                                         : write.table == Table::Purchased
+                                             ? m_db->updatePurchasedEntry(target.mid, write.column, write.value)
+                                             : m_db->updateSoldEntry(target.mid, write.column, write.value))
+                                        && (!savepoint.isActive() || savepoint.commit());
+                    if (stored) {
+                        storedHere.push_back(&write);
+                        continue;
+                    }
+                    const QString reason = m_db->getLastErrorMessage();
+                    savepoint.rollback();
+                    if (m_db->lastErrorLostConnection() || (batch.isActive() && m_db->transactionUndone())) {
+                        lost = m_db->lastErrorLostConnection();
+                        if (!lost) {
+                            stopped = true;
+                            stopReason = reason;
+                        }
+                        break;
+                    }
+                    refusedHere.append({target.mid, write.column, reason});
+                    refusedEntries.insert(index);
+                }
+                if (stopped)
+                    break;
+            }
+            if (!lost && !stopped) {
+                if (!batch.isActive() || batch.commit()) {
+                    for (const Write *write : storedHere)
+                        showAndCount(*write);
+                    summary.failed += int(refusedHere.size());
+                    summary.failedEntries += int(refusedEntries.size());
+                    summary.failures += refusedHere;
+                    from = to;
+                    troubleSince.reset();
+                    batchLimit = std::min(fullBatch, batchLimit * 2);
+                    continue;
+                }
+                lost = m_db->lastErrorLostConnection();
+                if (!lost) {
+                    stopped = true;
+                    stopReason = m_db->getLastErrorMessage();
+                }
+            }
+        }
+        if (stopped)
+            break;
+        // The session was lost: the batch is made again, smaller, once the server answers.
+        const auto now = std::chrono::steady_clock::now();
+        if (!troubleSince)
+            troubleSince = now;
+        batchLimit = std::max<qsizetype>(1, std::min(batchLimit, to - from) / 2);
+        if (now - *troubleSince >= std::chrono::seconds(waitSeconds)
+            || !OVNCatalogOpening::waitForServer(*m_db, waitSeconds, nullptr, callbacks.status)) {
+            stopped = true;
+            stopReason = localized("The catalog server cannot be reached.");
+            break;
+        }
+    }
+    if (stopped) {
+        // Every entry from the batch that failed on is left as it was: its writes count as failed.
+        for (qsizetype index = storedUpTo; index < planned; ++index) {
+            const qsizetype count = firstWrite[size_t(index) + 1] - firstWrite[size_t(index)];
+            if (unread.contains(index) || count == 0)
+                continue;
+            summary.failed += int(count);
+            ++summary.failedEntries;
+        }
+        summary.failures.prepend({QString(), QString(), stopReason});
+        summary.committed = false;
     }
     if (callbacks.progress)
         callbacks.progress(int(writable.size()), int(writable.size()));
-
-    if (batch.isActive() && !batch.commit()) {
-        // Nothing of it is stored.
-        summary.failed += summary.written;
-        summary.failedEntries = int(writable.size());
-        summary.failures.prepend({QString(), QString(), m_db->getLastErrorMessage()});
-        summary.written = 0;
-        summary.committed = false;
-    }
     return summary;
 }
 

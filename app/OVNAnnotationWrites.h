@@ -12,9 +12,11 @@
 class OVNDatabaseAccess;
 
 // Auto-fill's writes, without any window: the changes go into every entry whose own category
-// grants "READ & WRITE", in one transaction, each write in a savepoint so that a refused one
-// undoes itself alone. The values an entry holds now come from the caller (the thumbnail view's
-// records), which also shows each value once the catalog took it.
+// grants "READ & WRITE", in transactions of a few hundred entries, each write in a savepoint so
+// that a refused one undoes itself alone. The values are worked out before anything is written,
+// so that a transaction whose server session ended is made again with the same values (waiting
+// for a server that went away, up to 30 seconds); nothing is written twice over itself. The values an entry holds now
+// come from the caller (the thumbnail view's records), which also shows each value once the catalog took it.
 class OVNAnnotationWrites
 {
 public:
@@ -33,7 +35,7 @@ public:
         bool cancelled = false;
         QList<Failure> failures;
         QString refusedLevel;
-        bool committed = true;         // false: nothing of it is stored
+        bool committed = true;         // false: the work stopped, and not all of it is stored
         bool purchasedWritten = false; // a purchased-licence field was written
         bool soldWritten = false;
     };
@@ -43,6 +45,8 @@ public:
         std::function<QVariant(int tag, const QString &key)> value;
         std::function<void(int tag, const QString &key, const QString &value)> show;
         std::function<bool(int done, int total)> progress;
+        // The status while a catalog server that went away is waited for (may be empty).
+        std::function<void(const QString &text)> status;
     };
 
     explicit OVNAnnotationWrites(OVNDatabaseAccess *connection);

@@ -93,7 +93,7 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
         OVNAnnotationWrites(m_state.dbcon.get()).apply(targets, changes, mode, clearEmptyFields, callbacks);
 
     if (!summary.committed) {
-        // Nothing of it is stored: the list shows the catalog again.
+        // Not all of it is stored: the list shows the catalog again.
         reloadMediaList();
     } else {
         if (summary.purchasedWritten)

@@ -2,6 +2,7 @@
 
 #include <QSet>
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -21,6 +22,8 @@
 #include <QTransform>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -51,23 +54,31 @@ void forEachIndexInParallel(int count, Work work)
     pool.waitForDone();
 }
 
-// Writes entries 0 to count - 1 in one transaction and answers those the catalog took (all or none
-// of each entry's statements); `failed` counts the others. The first pass runs without savepoints
-// (two statements more per entry); when the catalog refuses an entry, that pass
-// is undone and the entries are written again, each in a savepoint of its own, because on a server
-// a refused statement spoils the whole transaction around it. Writes are idempotent.
+// Writes entries `from` to `to` - 1 in one transaction and answers those the catalog took (all or
+// none of each entry's statements); `failed` counts the others. The first pass runs without
+// savepoints (two statements more per entry); when the catalog refuses an entry, that pass is
+// undone and the entries are written again, each in a savepoint of its own, because on a server a
+// refused statement spoils the whole transaction around it. Nothing when the server session was
+// lost on the way (the transaction with it).
 template <typename Write>
-QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed)
+std::optional<QList<int>> writeEntriesOnce(OVNDatabaseAccess &connection, int from, int to, Write write, int *failed)
 {
+    const auto lostSession = [&connection] {
+        return connection.vendor() == OVNDatabaseAccess::Vendor::PostgreSQL && connection.lastErrorLostConnection();
+    };
     for (const bool careful : {false, true}) {
         QList<int> stored;
-        stored.reserve(count);
+        stored.reserve(to - from);
         *failed = 0;
+        const quint64 failuresBefore = connection.failureCount();
         OVNDatabaseTransaction batch(connection);
+        if (!batch.isActive() && connection.failureCount() != failuresBefore && lostSession())
+            return std::nullopt;
         if (!careful && !batch.isActive())
             continue; // without a transaction only savepoints keep an entry whole
         bool refused = false;
-        for (int i = 0; i < count && !(refused && !careful); ++i) {
+        for (int i = from; i < to && !(refused && !careful); ++i) {
+            const quint64 failures = connection.failureCount();
             bool written = false;
             if (careful) {
                 OVNDatabaseTransaction savepoint(connection);
@@ -78,6 +89,8 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
             if (written) {
                 stored.append(i);
             } else {
+                if (connection.failureCount() != failures && lostSession())
+                    return std::nullopt;
                 refused = true;
                 ++*failed;
             }
@@ -85,12 +98,52 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
         if (refused && !careful)
             continue; // rolled back when `batch` goes
         if (batch.isActive() && !batch.commit()) {
+            if (lostSession())
+                return std::nullopt;
             *failed += int(stored.size());
             stored.clear();
         }
         return stored;
     }
-    return {};
+    return QList<int>();
+}
+
+// Writes entries 0 to count - 1 in transactions of up to a few hundred. The writes are values that
+// are the same however often they are made: a transaction whose session the server ended (also
+// at its commit, when its answer was lost) is made again once the server answers, smaller after
+// each loss. A server away for more than 30 seconds, or sessions that end for that long before
+// anything is kept, end the work; the entries not written by then count as failed.
+template <typename Write>
+QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed)
+{
+    constexpr int fullBatch = 250;
+    constexpr int waitSeconds = 30;
+    int batchLimit = fullBatch;
+    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    QList<int> stored;
+    *failed = 0;
+    for (int from = 0; from < count;) {
+        const int to = std::min(count, from + batchLimit);
+        int failedHere = 0;
+        if (const std::optional<QList<int>> done = writeEntriesOnce(connection, from, to, write, &failedHere)) {
+            stored += *done;
+            *failed += failedHere;
+            from = to;
+            troubleSince.reset();
+            batchLimit = std::min(fullBatch, batchLimit * 2);
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!troubleSince)
+            troubleSince = now;
+        batchLimit = std::max(1, (to - from) / 2);
+        if (now - *troubleSince >= std::chrono::seconds(waitSeconds)
+            || !OVNCatalogOpening::waitForServer(connection, waitSeconds, nullptr, nullptr)) {
+            *failed += count - from;
+            break;
+        }
+    }
+    return stored;
 }
 
 } // namespace

@@ -165,7 +165,7 @@ bool OVNUserAdministration::loginTaken(const QString &login, const QString &exce
     return false;
 }
 
-QString OVNUserAdministration::addUser(const QString &name)
+QString OVNUserAdministration::addUser(const QString &name, const QString &mid)
 {
     if (name.trimmed().isEmpty()) {
         refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
@@ -176,25 +176,25 @@ QString OVNUserAdministration::addUser(const QString &name)
         refuse(tr("Login already in use"), tr("Another user already has the login \"%1\".").arg(name));
         return QString();
     }
-    const QString mid = m_connection->addUserEntry(name, name, QString(), QString(), {});
-    if (mid.isEmpty())
+    const QString made = m_connection->addUserEntry(name, name, QString(), QString(), {}, mid);
+    if (made.isEmpty())
         writeFailed();
-    return mid;
+    return made;
 }
 
-QString OVNUserAdministration::addGroup(const QString &name)
+QString OVNUserAdministration::addGroup(const QString &name, const QString &mid)
 {
     if (name.trimmed().isEmpty()) {
         refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
         return QString();
     }
-    const QString mid = m_connection->addGroupEntry(name, tr("User-Defined Group."), {});
-    if (mid.isEmpty())
+    const QString made = m_connection->addGroupEntry(name, tr("User-Defined Group."), {}, mid);
+    if (made.isEmpty())
         writeFailed();
-    return mid;
+    return made;
 }
 
-QString OVNUserAdministration::addMember(const QString &userMid, const QString &groupMid)
+QString OVNUserAdministration::addMember(const QString &userMid, const QString &groupMid, const QString &mid)
 {
     if (userMid.isEmpty() || groupMid.isEmpty())
         return QString();
@@ -205,10 +205,10 @@ QString OVNUserAdministration::addMember(const QString &userMid, const QString &
                       "same group."));
             return QString();
         }
-    const QString mid = m_connection->addUserToGroup(userMid, groupMid);
-    if (mid.isEmpty())
+    const QString made = m_connection->addUserToGroup(userMid, groupMid, mid);
+    if (made.isEmpty())
         writeFailed();
-    return mid;
+    return made;
 }
 
 bool OVNUserAdministration::renameUser(const QString &userMid, const QString &name)

@@ -41,9 +41,11 @@ public:
     QVariantMap groupNamed(const QString &name) const;
 
     // The new row's id, or "" after an alert.
-    QString addUser(const QString &name);
-    QString addGroup(const QString &name);
-    QString addMember(const QString &userMid, const QString &groupMid);
+    // `mid`, when given, is the id the new row gets (from createNewMID()): a caller that tries
+    // again after a lost answer passes the same one, and the catalog makes no second row.
+    QString addUser(const QString &name, const QString &mid = QString());
+    QString addGroup(const QString &name, const QString &mid = QString());
+    QString addMember(const QString &userMid, const QString &groupMid, const QString &mid = QString());
     // The edits answer false after an alert; the stored row is then unchanged.
     bool renameUser(const QString &userMid, const QString &name);
     bool renameGroup(const QString &groupMid, const QString &name);

@@ -70,9 +70,22 @@ QString failure(const OVNDatabaseAccess &connection, const QString &what)
     // A catalog that could not be opened at all: the words of the program's own alert, whose text
     // is the connection's (where the server was looked for and why it did not answer, or the file's
     // problem); no statement has run that it could quote.
-    if (!connection.isDBConnectionActive() && !connection.getLastErrorMessage().isEmpty())
-        return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
-               + connection.getLastErrorMessage().simplified();
+    if (!connection.isDBConnectionActive() && !connection.getLastErrorMessage().isEmpty()) {
+        const QString prefix =
+            what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ");
+        if (connection.vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
+            return prefix + connection.getLastErrorMessage().simplified();
+        // The server's and the client library's own words (a severity, hints, "the database system
+        // is starting up") go to the log; the user reads what happened.
+        qWarning("%s: %s", qUtf8Printable(what), qUtf8Printable(connection.getLastErrorMessage()));
+        if (connection.lastErrorLostConnection())
+            return prefix + localized("The catalog server cannot be reached.");
+        QString reason = connection.getLastErrorMessage().trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+        for (const char *severity : {"FATAL:", "ERROR:"})
+            if (const qsizetype at = reason.indexOf(QLatin1String(severity)); at >= 0)
+                reason = reason.mid(at + qsizetype(qstrlen(severity))).trimmed();
+        return prefix + reason;
+    }
     qWarning("%s: %s", qUtf8Printable(what), qUtf8Printable(connection.getLastErrorMessage()));
     return what;
 }

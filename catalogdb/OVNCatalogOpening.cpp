@@ -20,15 +20,20 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
         return true;
     if (status)
         status(waitingText());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, seconds));
+    // Asked again soon at first (a session that ended is usually begun again at once), then once a
+    // second.
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(std::max(1, seconds));
+    auto pause = std::chrono::milliseconds(50);
     while (std::chrono::steady_clock::now() < deadline) {
-        for (int tick = 0; tick < 10; ++tick) {
+        for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
             if (isCancelled())
                 return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         if (answers(db))
             return true;
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
     }
     return false;
 }

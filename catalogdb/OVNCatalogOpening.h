@@ -21,8 +21,9 @@ QString waitingText();
 // Whether the server answers a statement now (a catalog file always does).
 bool answers(OVNDatabaseAccess &db);
 
-// Waits for the server to answer, trying every second for up to `seconds`, and says so through
-// `status` (once) while it does not. False when it did not answer in that time, or at cancel.
+// Waits for the server to answer, trying again soon at first and then every second, for up to
+// `seconds`, and says so through `status` (once) while it does not. False when it did not answer in
+// that time, or at cancel.
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status);
 
 // Whether the last failure of `db` since `failuresBefore` (its failureCount() then), or its open

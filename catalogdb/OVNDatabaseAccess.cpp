@@ -114,6 +114,12 @@ bool OVNDatabaseAccess::lastErrorWasDiskFull() const
     return m_lastErrorDiskFull;
 }
 
+bool OVNDatabaseAccess::lastInsertFoundEarlierCopy() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastInsertFoundEarlierCopy;
+}
+
 bool OVNDatabaseAccess::lastErrorLostConnection() const
 {
     std::lock_guard lock(m_mutex);

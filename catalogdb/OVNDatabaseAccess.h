@@ -90,6 +90,12 @@ public:
     bool lastErrorWasDiskFull() const;
     // Whether that failure lost the server session (reconnected since, without its transaction).
     bool lastErrorLostConnection() const;
+    // After a lost server session, before asking what it stored: waits until the server's process
+    // of the session that was replaced has ended, so that a commit it still carried out is done
+    // (or undone) and what a look-up sees stays so. A process still there after two seconds is
+    // ended (the session is this connection's own). False when the server could not be asked, or
+    // the process was still there after `seconds`. True at once on a catalog file.
+    bool waitForEndedSession(int seconds);
     // Why the last failed statement failed: the server could not be reached (the session was
     // lost, or could not be opened again), it named a category or entry that is no longer there
     // (deleted by another client meanwhile), or anything else. Kept until another one fails.
@@ -169,8 +175,10 @@ public:
     // The new item's id, or "" when the insert failed or the kind is not one of F, C, S, M, I
     // (an empty kind makes a collection).
     QString addCategoryListEntry(const QString &name, const QString &kind = QStringLiteral("C"));
-    // The same with the id `mid` (from createNewMID()) when no record has it yet, so that a writer
-    // whose answer was lost can look the item up; another new id when it is taken.
+    // The same with the id `mid` (from createNewMID()) when no record has it yet; when the item of
+    // that id has this kind and name, it is the writer's own earlier try whose answer was lost, and
+    // its id is answered without a second item (lastInsertFoundEarlierCopy()); another new id when
+    // something else has taken it.
     QString addCategoryListEntryWithMID(const QString &mid, const QString &name, const QString &kind);
     // The four updates answer false when the statement failed or no item has that id.
     bool updateCategoryListEntry(const QString &mid, const QString &name);
@@ -215,8 +223,13 @@ public:
     QString addMediaListEntry(const QVariantMap &importRecord);
     // The same with the id `mid` (from createNewMID()) when no record has it yet, another new id
     // when it is taken: an import gives its files ids in the order of its list, whatever order they
-    // are stored in.
+    // are stored in. A record of that id with this category and file is the writer's own earlier
+    // try whose answer was lost (a commit the server carried out): its id is answered and no second
+    // record made; lastInsertFoundEarlierCopy() tells. On a server the insert waits for a try still
+    // running in a session that went away, so the answer holds.
     QString addMediaListEntry(const QVariantMap &importRecord, const QString &mid);
+    // Whether the last add with a chosen id found the writer's earlier row instead of inserting.
+    bool lastInsertFoundEarlierCopy() const;
     // Removes the record with its set memberships and its metadata row.
     bool deleteMediaListEntry(const QString &mediaId);
     // Removes the record with its set memberships, metadata, purchased and sold rows, without a
@@ -309,8 +322,11 @@ public:
     // authenticateUser() for a login whose password matches.
     bool authenticateWebUser(const QString &login, const QString &password);
     // `privileges` is stored as XML property-list text ("" when empty).
+    // Each add takes an optional id `mid` (from createNewMID()): a writer that tries again with the
+    // id it chose first, after an answer was lost, finds its own earlier row instead of making a
+    // second one (lastInsertFoundEarlierCopy() then tells).
     QString addUserEntry(const QString &name, const QString &login, const QString &password,
-                         const QString &secondPassword, const QVariantMap &privileges);
+                         const QString &secondPassword, const QVariantMap &privileges, const QString &mid = QString());
     // Rows {"mid", "name", "comment", "xml", "login"} ordered by name.
     QList<QVariantMap> getUserList();
     // The last user row with that login; empty when none.
@@ -321,14 +337,15 @@ public:
     bool setXMLForUser(const QVariantMap &privileges, const QString &userMid);
     // Removes the user with its memberships.
     bool deleteUserEntry(const QString &userMid);
-    QString addGroupEntry(const QString &name, const QString &comment, const QVariantMap &privileges);
+    QString addGroupEntry(const QString &name, const QString &comment, const QVariantMap &privileges,
+                          const QString &mid = QString());
     // Rows {"mid", "name", "comment", "xml"} ordered by name.
     QList<QVariantMap> getGroupList();
     bool setNameForGroup(const QString &name, const QString &groupMid);
     bool setXMLForGroup(const QVariantMap &privileges, const QString &groupMid);
     // Removes the group with its memberships.
     bool deleteGroupEntry(const QString &groupMid);
-    QString addUserToGroup(const QString &userMid, const QString &groupMid);
+    QString addUserToGroup(const QString &userMid, const QString &groupMid, const QString &mid = QString());
     // Rows {"mid" (the membership), "name", "login", "groupmid", "usermid"} ordered by name.
     QList<QVariantMap> getUserListForGroup(const QString &groupMid);
     // The group ids of one user.
@@ -403,7 +420,14 @@ private:
     // Runs an insert whose $1 is a new record id. An id that another client has taken already is
     // no failure: this connection takes a new machine part and the insert runs again with a new
     // id. The id, or "" when the insert failed.
-    QString insertWithNewMID(const QString &sql, QVariantList parameters, const QString &firstMid = QString());
+    // `earlier` is a query whose $1 is the id and whose further placeholders are its parameters:
+    // a row it finds at `firstMid` is the caller's own earlier insert, answered as made.
+    struct EarlierCopy {
+        QString sql;
+        QVariantList parameters;
+    };
+    QString insertWithNewMID(const QString &sql, QVariantList parameters, const QString &firstMid = QString(),
+                             const EarlierCopy &earlier = {});
     // True when every value fits its strvfile column on this catalog; otherwise false, with a
     // message that names `subject` (the file), the column and its limit. Only a server catalog
     // has limits; they are read once per session.
@@ -459,6 +483,7 @@ private:
     int m_abortedDepth = 0;
     QString m_abortMessage;
     bool m_lastErrorDiskFull = false;
+    bool m_lastInsertFoundEarlierCopy = false;
     bool m_lastErrorLostConnection = false;
     bool m_abortDiskFull = false;
     bool m_abortLostConnection = false;

@@ -129,8 +129,9 @@ QString OVNDatabaseAccess::addCategoryListEntryWithMID(const QString &mid, const
         setLastError(localized("\"%1\" is not a kind of category.").arg(kind));
         return QString();
     }
-    return insertWithNewMID(QStringLiteral("insert into strvcategory (mid, type, displaytag) values ($1, $2, $3)"),
-                            {type, name}, mid);
+    return insertWithNewMID(
+        QStringLiteral("insert into strvcategory (mid, type, displaytag) values ($1, $2, $3)"), {type, name}, mid,
+        {QStringLiteral("select 1 from strvcategory where mid=$1 and type=$2 and displaytag=$3"), {type, name}});
 }
 
 bool OVNDatabaseAccess::updateCategoryListEntry(const QString &mid, const QString &name)

@@ -29,8 +29,13 @@ const auto noRows = [](const OVNResultRow &) { return false; };
 
 } // namespace
 
-QString OVNDatabaseAccess::insertWithNewMID(const QString &sql, QVariantList parameters, const QString &firstMid)
+QString OVNDatabaseAccess::insertWithNewMID(const QString &sql, QVariantList parameters, const QString &firstMid,
+                                            const EarlierCopy &earlier)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        m_lastInsertFoundEarlierCopy = false;
+    }
     // "on conflict do nothing" answers a taken id with no row instead of an error, which on a
     // server would undo the transaction the insert runs in.
     const QString statement = sql + QStringLiteral(" on conflict do nothing");
@@ -43,6 +48,25 @@ QString OVNDatabaseAccess::insertWithNewMID(const QString &sql, QVariantList par
             return QString();
         if (result.changedRows > 0)
             return mid;
+        // The id a writer chose is taken by the same row: the writer's own earlier try, whose
+        // answer was lost. The insert above waited for that try's transaction to end (the key
+        // is the server's), so the row is there for good: no second copy is made.
+        if (attempt == 0 && !firstMid.isEmpty() && !earlier.sql.isEmpty()) {
+            QVariantList values = earlier.parameters;
+            values.prepend(mid);
+            bool found = false;
+            const StatementResult looked = execute(earlier.sql, values, [&found](const OVNResultRow &) {
+                found = true;
+                return false;
+            });
+            if (!looked.ok)
+                return QString();
+            if (found) {
+                std::lock_guard lock(m_mutex);
+                m_lastInsertFoundEarlierCopy = true;
+                return mid;
+            }
+        }
         // Another client makes ids with this machine part (a copied process, a restored
         // catalog): this connection goes on with a part of its own.
         std::lock_guard lock(m_mutex);
@@ -405,7 +429,9 @@ QString OVNDatabaseAccess::addMediaListEntry(const QVariantMap &importRecord, co
                        "servername, serverpath, absolutepath, filesize, imagewidth, imageheight, filedts, dts, "
                        "keywords, orientation, shortdesc, fulldesc, filetype, rating, thumbimage) values ($1, $2, "
                        "$3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)"),
-        parameters, mid);
+        parameters, mid,
+        {QStringLiteral("select 1 from strvfile where mid=$1 and categoryid=$2 and absolutepath=$3"),
+         {text("categoryid"), path}});
 }
 
 bool OVNDatabaseAccess::deleteMediaListEntry(const QString &mediaId)

@@ -9,7 +9,9 @@
 #include "platform/PostgresConnection.h"
 
 #include <array>
+#include <chrono>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -320,5 +322,39 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
         m_pgcon->execute(QStringLiteral("ROLLBACK"));
         // A transaction begun outside the bookkeeping (a plain "begin") is simply over.
         markAborted(m_transactionDepth);
+    }
+}
+
+bool OVNDatabaseAccess::waitForEndedSession(int seconds)
+{
+    int pid = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_vendor != Vendor::PostgreSQL || !m_pgcon)
+            return true;
+        pid = m_pgcon->endedBackendPid();
+    }
+    if (pid <= 0)
+        return true;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(std::max(1, seconds));
+    bool terminated = false;
+    for (;;) {
+        const int rows = affectedRowsForQuery(QStringLiteral("select 1 from pg_stat_activity where pid=$1"), {pid});
+        if (rows == 0)
+            return true;
+        if (rows < 0)
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        // A server that has not noticed its client is gone (a network that dropped, not closed)
+        // would keep the session for as long as its keep-alive takes: it is this writer's own,
+        // and it is ended here. Its commit, if it began one, is carried out or undone whole.
+        if (!terminated && now - start >= std::chrono::seconds(2)) {
+            runSQLCommand(QStringLiteral("select pg_terminate_backend($1)"), {pid});
+            terminated = true;
+        }
+        if (now >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }

@@ -94,14 +94,17 @@ bool OVNDatabaseAccess::authenticateWebUser(const QString &login, const QString 
 }
 
 QString OVNDatabaseAccess::addUserEntry(const QString &name, const QString &login, const QString &password,
-                                        const QString &secondPassword, const QVariantMap &privileges)
+                                        const QString &secondPassword, const QVariantMap &privileges,
+                                        const QString &mid)
 {
     if (m_vendor != Vendor::PostgreSQL)
         return QString();
+    const QString storedLogin = login.isNull() ? QString(QLatin1String("")) : login;
     return insertWithNewMID(
         QStringLiteral("insert into strvusers (mid, name, login, s1pass, s2pass, xml) values ($1, $2, $3, $4, $5, $6)"),
-        {name, login.isNull() ? QString(QLatin1String("")) : login, storedPassword(password, firstPasswordSalt),
-         storedPassword(secondPassword, secondPasswordSalt), privilegeText(privileges)});
+        {name, storedLogin, storedPassword(password, firstPasswordSalt),
+         storedPassword(secondPassword, secondPasswordSalt), privilegeText(privileges)},
+        mid, {QStringLiteral("select 1 from strvusers where mid=$1 and login=$2"), {storedLogin}});
 }
 
 QList<QVariantMap> OVNDatabaseAccess::getUserList()
@@ -153,12 +156,14 @@ bool OVNDatabaseAccess::deleteUserEntry(const QString &userMid)
     return transaction.commit();
 }
 
-QString OVNDatabaseAccess::addGroupEntry(const QString &name, const QString &comment, const QVariantMap &privileges)
+QString OVNDatabaseAccess::addGroupEntry(const QString &name, const QString &comment, const QVariantMap &privileges,
+                                         const QString &mid)
 {
     if (m_vendor != Vendor::PostgreSQL)
         return QString();
     return insertWithNewMID(QStringLiteral("insert into strvgroups (mid, name, comment, xml) values ($1, $2, $3, $4)"),
-                            {name, comment.isNull() ? QString(QLatin1String("")) : comment, privilegeText(privileges)});
+                            {name, comment.isNull() ? QString(QLatin1String("")) : comment, privilegeText(privileges)},
+                            mid, {QStringLiteral("select 1 from strvgroups where mid=$1 and name=$2"), {name}});
 }
 
 QList<QVariantMap> OVNDatabaseAccess::getGroupList()
@@ -190,12 +195,14 @@ bool OVNDatabaseAccess::deleteGroupEntry(const QString &groupMid)
     return transaction.commit();
 }
 
-QString OVNDatabaseAccess::addUserToGroup(const QString &userMid, const QString &groupMid)
+QString OVNDatabaseAccess::addUserToGroup(const QString &userMid, const QString &groupMid, const QString &mid)
 {
     if (m_vendor != Vendor::PostgreSQL)
         return QString();
     return insertWithNewMID(QStringLiteral("insert into strvgroupusers (mid, groupmid, usermid) values ($1, $2, $3)"),
-                            {groupMid, userMid});
+                            {groupMid, userMid}, mid,
+                            {QStringLiteral("select 1 from strvgroupusers where mid=$1 and groupmid=$2 and usermid=$3"),
+                             {groupMid, userMid}});
 }
 
 QList<QVariantMap> OVNDatabaseAccess::getUserListForGroup(const QString &groupMid)

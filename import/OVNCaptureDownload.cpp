@@ -307,14 +307,20 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             QStringList mids;
             for (const Pending &entry : pending)
                 mids.append(entry.mid);
-            const std::optional<QSet<QString>> present = connection->mediaEntriesPresent(mids);
+            // The look-up waits until the lost session has left the server, so that a commit it
+            // still carried out is seen. Whatever it does not see goes in again under its own id:
+            // an id the catalog holds already is answered as stored, never stored twice.
+            const std::optional<QSet<QString>> present = connection->waitForEndedSession(reconnectWaitSeconds)
+                                                             ? connection->mediaEntriesPresent(mids)
+                                                             : std::nullopt;
             connection->beginTransaction();
             QList<Pending> again;
             for (Pending &entry : pending) {
                 if (present && present->contains(entry.mid)) {
                     result.catalogued.append(entry.path);
                     report.fileCatalogued(entry.path, entry.thumbnail);
-                } else if (!present || !connection->addMediaListEntry(entry.record, entry.mid).isEmpty()) {
+                } else if (!connection->addMediaListEntry(entry.record, entry.mid).isEmpty()
+                           || OVNCatalogSession::lost(*connection)) {
                     again.append(std::move(entry));
                 }
             }

@@ -96,7 +96,9 @@ QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &ki
                                                        : localized("The catalog server cannot be reached."));
         // Time without a server is no time of sessions that kept ending.
         *troubleSince += std::chrono::steady_clock::now() - start;
-        if (commitSent) {
+        // Once the lost session has left the server its commit is done or undone for good; the
+        // category is made again under the same id otherwise, which finds it if it is there.
+        if (commitSent && db.waitForEndedSession(seconds)) {
             const quint64 failures = db.failureCount();
             const std::optional<CategoryNode> found = db.getCategoryForMID(made);
             if (found && db.failureCount() == failures)

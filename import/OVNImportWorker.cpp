@@ -365,8 +365,10 @@ private:
     bool work(std::deque<Entry> &queue, bool commitAtEnd)
     {
         // Time spent waiting for files between two calls is no time of sessions that kept ending.
-        if (m_troubleSince)
+        if (m_troubleSince) {
             *m_troubleSince += std::chrono::steady_clock::now() - m_lastWork;
+            *m_troubleBegan += std::chrono::steady_clock::now() - m_lastWork;
+        }
         while (!m_stop) {
             if (!queue.empty()) {
                 Entry entry = std::move(queue.front());
@@ -453,6 +455,18 @@ private:
                 return failBatch(&entry, error, full);
             refused(entry.result, error, full);
             return Outcome::Refused;
+        }
+        // The entry's own earlier try, whose batch's commit the server carried out though its
+        // answer was lost: the record, its metadata and its prepared fields are there already.
+        if (m_connection.lastInsertFoundEarlierCopy()) {
+            if (transaction.isActive() && !transaction.commit()) {
+                if (sessionLost(depth))
+                    return Outcome::Lost;
+                if (batchUndone())
+                    return failBatch(&entry, m_connection.getLastErrorMessage(), m_connection.lastErrorWasDiskFull());
+            }
+            m_pending.push_back(std::move(entry));
+            return Outcome::Inserted;
         }
         // The metadata row stands in a savepoint of its own: a refused row costs the entry its
         // metadata, not its place in the catalog.
@@ -605,7 +619,7 @@ private:
         ++m_losses;
         const auto now = std::chrono::steady_clock::now();
         if (!m_troubleSince)
-            m_troubleSince = now;
+            m_troubleSince = m_troubleBegan = now;
         // Smaller batches until one is kept again: sessions that end every few moments still let
         // a batch of one through.
         if (!m_pending.empty())
@@ -613,7 +627,11 @@ private:
 
         bool back = waitForServer();
         std::optional<QSet<QString>> present;
-        if (commitSent && !m_pending.empty()) {
+        // What the lost session's commit stored is known once its process on the server has
+        // ended; a look-up before then may not see it yet. (Putting an entry in again is safe
+        // either way: it keeps its id, and the catalog answers an id it holds as stored.)
+        if (commitSent && !m_pending.empty() && back
+            && m_connection.waitForEndedSession(m_settings.reconnectWaitSeconds)) {
             QStringList mids;
             for (const Entry &entry : m_pending)
                 mids.append(entry.mid);
@@ -649,31 +667,23 @@ private:
         const auto limit = std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds));
         if (m_cancelled.load())
             return false;
-        if (m_troubleSince && std::chrono::steady_clock::now() - *m_troubleSince >= limit) {
+        // Nothing kept for the stated time of sessions that ended while the server answered, or
+        // for twice that time in all (a server that keeps going away for moments and coming back
+        // without letting anything through is no server to wait for either).
+        const auto now = std::chrono::steady_clock::now();
+        if ((m_troubleSince && now - *m_troubleSince >= limit)
+            || (m_troubleBegan && now - *m_troubleBegan >= 2 * limit)) {
             m_lost = LostCause::SessionsKeptEnding;
             return false;
         }
-        if (serverAnswers())
-            return true;
-        m_status(QStringLiteral("Waiting for the catalog server..."));
-        const auto start = std::chrono::steady_clock::now();
-        const auto deadline = start + limit;
-        bool answered = false;
-        while (!answered && std::chrono::steady_clock::now() < deadline) {
-            for (int tick = 0; tick < 10; ++tick) {
-                if (m_cancelled.load())
-                    return false;
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            answered = serverAnswers();
-        }
-        if (!answered) {
-            m_lost = LostCause::Unreachable;
+        if (!OVNCatalogOpening::waitForServer(m_connection, m_settings.reconnectWaitSeconds, &m_cancelled, m_status)) {
+            if (!m_cancelled.load())
+                m_lost = LostCause::Unreachable;
             return false;
         }
         // Time spent without a server is no time of sessions that kept ending.
         if (m_troubleSince)
-            *m_troubleSince += std::chrono::steady_clock::now() - start;
+            *m_troubleSince += std::chrono::steady_clock::now() - now;
         return true;
     }
 
@@ -685,6 +695,7 @@ private:
         m_batch.reset();
         m_batchDepth = 0;
         m_troubleSince.reset();
+        m_troubleBegan.reset();
         m_batchLimit = std::min(m_batchLimit * 2, fullBatch());
     }
 
@@ -705,6 +716,8 @@ private:
     qsizetype m_batchLimit = fullBatch();
     // Since when sessions have been lost without a batch kept in between; none while all is well.
     std::optional<std::chrono::steady_clock::time_point> m_troubleSince;
+    // When that began, waits for the server included.
+    std::optional<std::chrono::steady_clock::time_point> m_troubleBegan;
     std::chrono::steady_clock::time_point m_lastWork;
     int m_losses = 0;
     int m_batchDepth = 0; // the connection's depth with the batch open; 0 without one
@@ -1094,6 +1107,12 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         summary.importedPaths.append(record.path);
     }
     summary.cancelled = m_cancelled->load();
+    if (summary.cancelled) {
+        const QSet<QString> named(summary.notImported.cbegin(), summary.notImported.cend());
+        for (size_t item = 0; item < total; ++item)
+            if (!handled[item] && !named.contains(list[item].path))
+                summary.notReached.append(list[item].path);
+    }
     if ((stopped || end < total) && !summary.cancelled) {
         for (size_t item = 0; item < total; ++item)
             if (!handled[item])

@@ -96,6 +96,9 @@ public:
         // The paths of the list that are not in the catalog at the end (leaving out those that a
         // cancel left unprocessed).
         QStringList notImported;
+        // After a cancel: the paths of the list that it left unprocessed (neither stored nor in
+        // notImported), so that whoever cancelled can say what was not imported.
+        QStringList notReached;
         bool cancelled = false;
         bool connectionFailed = false;
         // The catalog could not be reached again and the import stopped.

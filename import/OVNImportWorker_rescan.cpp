@@ -136,6 +136,8 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     std::unique_ptr<OVNDatabaseTransaction> batch;
     size_t applied = 0; // the changes made in the open batch
     std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    // When that began, waits for the server included.
+    std::optional<std::chrono::steady_clock::time_point> troubleBegan;
     std::optional<OVNCategoryAccess::Refusal> refusal;
     enum class Lost { No, Unreachable, SessionsKeptEnding } lost = Lost::No;
     const auto status = [observer](const QString &text) {
@@ -153,9 +155,12 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         if (!changes.empty())
             batchLimit = std::max<qsizetype>(1, std::min(batchLimit, qsizetype(changes.size())) / 2);
         const auto now = std::chrono::steady_clock::now();
+        const auto limit = std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds));
+        // As the import: nothing kept for the stated time of sessions ending while the server
+        // answered, or for twice that time in all, waits included, ends the re-scan.
         if (!troubleSince) {
-            troubleSince = now;
-        } else if (now - *troubleSince >= std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds))) {
+            troubleSince = troubleBegan = now;
+        } else if (now - *troubleSince >= limit || now - *troubleBegan >= 2 * limit) {
             lost = Lost::SessionsKeptEnding;
             return false;
         }
@@ -242,6 +247,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 batch.reset();
                 applied = 0;
                 troubleSince.reset();
+                troubleBegan.reset();
                 batchLimit = std::min(batchLimit * 2, fullBatch);
                 continue;
             }

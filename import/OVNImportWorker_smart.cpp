@@ -47,6 +47,7 @@ void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part
     into.importedPaths += part.importedPaths;
     into.failures += part.failures;
     into.notImported += part.notImported;
+    into.notReached += part.notReached;
     into.connectionFailed = into.connectionFailed || part.connectionFailed;
     into.catalogLost = into.catalogLost || part.catalogLost;
     into.diskFull = into.diskFull || part.diskFull;
@@ -241,6 +242,14 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     }
     // A failed copy, a lost catalog, a full disk or a refusal ended the import: what came after it
     // was not imported, and the stop's message counts it.
+    // A cancel leaves the groups it did not reach unprocessed: named for whoever cancelled.
+    if (isCancelled()) {
+        int position = 0;
+        for (const Group &group : groups)
+            for (const QString &file : group.files)
+                if (position++ >= offset)
+                    summary.notReached.append(file);
+    }
     if (!summary.abortTitle.isEmpty() && !isCancelled()) {
         int position = 0;
         for (const Group &group : groups)

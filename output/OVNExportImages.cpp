@@ -16,6 +16,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 // The custom size follows the shared sizes in the pop-up.
 static_assert(OVNExportImages::customSizeIndex == int(OVNOutputSizes::scaled.size()));
@@ -38,6 +39,16 @@ QString extensionWithDot(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     return dot <= 0 ? QString() : fileName.mid(dot);
+}
+
+// Whether the disk that holds `path` has no room left for a file (what a failed write there most
+// likely met): the user is told so rather than that the picture failed.
+bool diskFullAt(const QString &path)
+{
+    struct statvfs disk {};
+    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &disk) != 0)
+        return false;
+    return quint64(disk.f_bavail) * quint64(disk.f_frsize) < 64 * 1024;
 }
 
 OVNExportImages::Entry exportOne(const QString &source, int orientation, const QString &destination,
@@ -80,6 +91,8 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
                                           options.caption ? options.author : QString(), captionName, orientation);
     if (entry.written)
         entry.size = QImageReader(destination).size();
+    else if (diskFullAt(destination))
+        entry.reason = localized("the disk is full");
     else
         entry.reason = localized("the picture could not be read or written");
     return entry;

@@ -17,6 +17,7 @@ namespace {
 // libpq is loaded at the first server connection: a program on a catalog file never loads it, nor
 // the thirty libraries it brings along (TLS, Kerberos, LDAP), and starts that much sooner.
 #define OVN_LIBPQ_FUNCTIONS                                                                                            \
+    OVN_LIBPQ_FUNCTION(PQbackendPID)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQcancel)                                                                                       \
     OVN_LIBPQ_FUNCTION(PQclear)                                                                                        \
     OVN_LIBPQ_FUNCTION(PQcmdTuples)                                                                                    \
@@ -269,6 +270,9 @@ bool PostgresConnection::openLocked()
         std::lock_guard cancelLock(m_cancelMutex);
         m_cancel.reset();
     }
+    if (m_backendPid > 0)
+        m_endedBackendPid = m_backendPid;
+    m_backendPid = 0;
     m_connection.reset();
     Attempt attempt = connectWith(m_settings.password);
     // Without a password of its own the session asked PGPASSWORD and ~/.pgpass; the fallback is
@@ -297,6 +301,7 @@ bool PostgresConnection::openLocked()
         std::lock_guard cancelLock(m_cancelMutex);
         m_cancel.reset(libpq().PQgetCancel(connection.get()));
     }
+    m_backendPid = libpq().PQbackendPID(connection.get());
     m_connection = std::move(connection);
     m_ended = false;
     m_error.clear();
@@ -338,6 +343,12 @@ bool PostgresConnection::reset()
 {
     std::lock_guard lock(m_mutex);
     return openLocked();
+}
+
+int PostgresConnection::endedBackendPid() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_endedBackendPid;
 }
 
 bool PostgresConnection::serverAnswered() const

@@ -108,6 +108,9 @@ public:
     bool reset();
     // The message of the last failed open, reset or statement.
     QString errorMessage() const;
+    // The server's process id of the session that the last open or reset replaced (0 when none):
+    // a writer whose session was lost asks whether that process is still at work on the server.
+    int endedBackendPid() const;
     // Whether the server took connections at the last open or reset: false when it did not answer,
     // or answered that it is starting or stopping; true also when it refused this login.
     bool serverAnswered() const;
@@ -171,4 +174,6 @@ private:
     // socket close yet.
     bool m_ended = false;
     bool m_serverAnswered = true;
+    int m_backendPid = 0;
+    int m_endedBackendPid = 0;
 };

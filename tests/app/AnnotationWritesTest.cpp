@@ -1,5 +1,7 @@
 #include "CatalogWindowFixture.h"
 #include "../support/RefusingTrigger.h"
+#include "../support/SessionCutProxy.h"
+#include "../support/TestEnvironment.h"
 #include "app/OVNAnnotationWrites.h"
 
 #include <gtest/gtest.h>
@@ -145,5 +147,50 @@ TEST_P(AnnotationWritesTest, OnlyTheFieldsThePaneOffersAreWritten)
             EXPECT_EQ(stored(targets[0].mid, "absolutepath"), "/Shoot/Day1/IMG_1.JPG");
         }
         db.updateMediaListEntry(targets[0].mid, "shortdesc", "", OVNDatabaseAccess::QuotedValue);
+    }
+}
+
+// Appending through a session that the server ends before a write, between the writes and the
+// commit, or after the commit reached it (its answer lost): the work is made again on a new
+// session with the values worked out before, so that every entry gains the words once.
+TEST_P(AnnotationWritesTest, AppendsGoThroughSessionsThatEndAndAreMadeOnce)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    const struct {
+        const char *name;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"before a write", "update strvfile", SessionCutProxy::How::Dropped},
+        {"after a write", "update strvfile", SessionCutProxy::How::AnswerLost},
+        {"at the commit", "COMMIT", SessionCutProxy::How::Dropped},
+        {"commit's answer lost", "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    const PgTestServer server = *pgTestServer();
+    QStringList expected = {"Beach", "Beach"};
+    int round = 0;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(cut.statement, 1, cut.how);
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        const QString word = QStringLiteral("w%1").arg(++round);
+        AnnotationChanges changes;
+        changes.info = {{"keywords", word}};
+        const OVNAnnotationWrites::Summary summary =
+            OVNAnnotationWrites(&through).apply(targets, changes, Mode::Append, false, callbacks);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_TRUE(summary.committed);
+        EXPECT_EQ(summary.written, 2);
+        EXPECT_EQ(summary.failed, 0);
+        for (int i = 0; i < 2; ++i) {
+            expected[i] += QLatin1Char(' ') + word;
+            EXPECT_EQ(stored(targets[i].mid, "keywords"), expected[i]);
+            EXPECT_EQ(shown[i].value("keywords"), expected[i]);
+        }
     }
 }

@@ -2,6 +2,8 @@
 #include "MarkedThumbnail.h"
 #include "../support/CatalogUsers.h"
 #include "../support/RefusingTrigger.h"
+#include "../support/SessionCutProxy.h"
+#include "../support/TestEnvironment.h"
 #include "app/OVNEntryEdits.h"
 
 #include <gtest/gtest.h>
@@ -189,6 +191,54 @@ TEST_P(ServerEntryEditsTest, ReadOnlyEntriesAreNeitherRatedNorTurnedNorGivenAThu
     EXPECT_EQ(db.getThumbnailForMediaID(mids[0]), thumbnail);
     EXPECT_EQ(stored(writable, "rating"), "1");
     EXPECT_EQ(stored(writable, "orientation"), "6");
+}
+
+// A rating or a turn whose session the server ends before its change, between the change and the
+// commit, or after the commit reached the server (its answer lost) is made again on a new session:
+// every entry is changed, and once (a turn is not turned twice).
+TEST_P(ServerEntryEditsTest, RatingsAndTurnsGoThroughSessionsThatEndAndAreMadeOnce)
+{
+    const struct {
+        const char *name;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"before the change", "update strvfile", SessionCutProxy::How::Dropped},
+        {"after the change", "update strvfile", SessionCutProxy::How::AnswerLost},
+        {"at the commit", "COMMIT", SessionCutProxy::How::Dropped},
+        {"commit's answer lost", "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    const PgTestServer server = *pgTestServer();
+    int rating = 0;
+    int orientation = 1;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        for (const bool turning : {false, true}) {
+            SessionCutProxy proxy(server.port, {});
+            proxy.cutAt(cut.statement, 1, cut.how);
+            OVNDatabaseAccess through;
+            through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+            ASSERT_TRUE(through.openDBConnection());
+            OVNEntryEdits edits(&through);
+            OVNEntryEdits::Summary summary;
+            const QList<OVNEntryEdits::Target> list = targets(edits, mids);
+            if (turning) {
+                EXPECT_EQ(edits.turn(list, Turn::Right, summary).size(), 3);
+                orientation = OVNEntryEdits::orientationAfterQuarterTurn(orientation, Turn::Right);
+            } else {
+                rating = (rating + 1) % 6;
+                EXPECT_EQ(edits.rate(rating, list, summary).size(), 3);
+            }
+            EXPECT_EQ(proxy.cuts(), 1);
+            EXPECT_EQ(summary.changed, 3);
+            EXPECT_EQ(summary.failed, 0);
+            for (const QString &mid : mids) {
+                EXPECT_EQ(stored(mid, "rating"), QString::number(rating));
+                EXPECT_EQ(stored(mid, "orientation"), QString::number(orientation));
+            }
+        }
+    }
 }
 
 // Deleting inside one transaction: a refused entry stays alone, the others go together; a set

@@ -3,6 +3,7 @@
 
 #include "CatalogFixture.h"
 
+#include "../support/SessionCutProxy.h"
 #include "../support/TestEnvironment.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -12,6 +13,7 @@
 #include <QTcpServer>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -289,6 +291,70 @@ TEST_P(ServerCatalogTest, ALostSessionIsConnectedAgainForTheNextStatement)
     EXPECT_TRUE(db.addCategoryListEntry(QStringLiteral("unknown")).isEmpty());
     EXPECT_EQ(db.lastFailure(), OVNDatabaseAccess::Failure::Unreachable);
     EXPECT_EQ(db.getCategoryList().size(), 1);
+}
+
+// An insert whose answer was lost while the server carried it out (the connection closed between
+// the statement reaching the server and its answer) is made again with the id its writer chose:
+// the catalog answers that id as stored and holds one row, for every kind of row a writer adds.
+// An id that another row holds is still no copy: the insert gets a new id.
+TEST_P(ServerCatalogTest, AnInsertMadeAgainAfterItsAnswerWasLostMakesOneRow)
+{
+    ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLUserManagerTables(db)) << qPrintable(db.getLastErrorMessage());
+    const QString user = db.addUserEntry(QStringLiteral("Bea"), QStringLiteral("bea"), QString(), QString(), {});
+    const QString group = db.addGroupEntry(QStringLiteral("Crew"), QString(), {});
+    ASSERT_FALSE(user.isEmpty());
+    ASSERT_FALSE(group.isEmpty());
+    QVariantMap record = importRecord(m_collection, QStringLiteral("IMG_0001.JPG"));
+    record.insert(QStringLiteral("absolutepath"), QStringLiteral("/roll/IMG_0001.JPG"));
+    const struct {
+        const char *name;
+        const char *statement;
+        const char *table;
+        std::function<QString(OVNDatabaseAccess &, const QString &mid)> insert;
+    } cases[] = {
+        {"an entry", "insert into strvfile", "strvfile",
+         [&](OVNDatabaseAccess &c, const QString &mid) { return c.addMediaListEntry(record, mid); }},
+        {"a category", "insert into strvcategory", "strvcategory",
+         [](OVNDatabaseAccess &c, const QString &mid) {
+             return c.addCategoryListEntryWithMID(mid, QStringLiteral("Made once"), QStringLiteral("C"));
+         }},
+        {"a user", "insert into strvusers", "strvusers",
+         [](OVNDatabaseAccess &c, const QString &mid) {
+             return c.addUserEntry(QStringLiteral("Cy"), QStringLiteral("cy"), QString(), QString(), {}, mid);
+         }},
+        {"a group", "insert into strvgroups", "strvgroups",
+         [](OVNDatabaseAccess &c, const QString &mid) {
+             return c.addGroupEntry(QStringLiteral("Night"), {}, {}, mid);
+         }},
+        {"a membership", "insert into strvgroupusers", "strvgroupusers",
+         [&](OVNDatabaseAccess &c, const QString &mid) { return c.addUserToGroup(user, group, mid); }},
+    };
+    const PgTestServer server = *pgTestServer();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(c.statement, 1, SessionCutProxy::How::AnswerLost);
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection()) << qPrintable(through.getLastErrorMessage());
+        const QString mid = through.createNewMID();
+        EXPECT_TRUE(c.insert(through, mid).isEmpty());
+        EXPECT_TRUE(through.lastErrorLostConnection());
+        // Whether or not the server has finished with the lost session yet.
+        EXPECT_EQ(c.insert(through, mid), mid) << qPrintable(through.getLastErrorMessage());
+        EXPECT_TRUE(through.lastInsertFoundEarlierCopy());
+        EXPECT_EQ(rows(QStringLiteral("select 1 from %1 where mid='%2'").arg(QLatin1String(c.table), mid)), 1);
+    }
+    // Another row's id is no copy: the entry gets an id of its own.
+    QVariantMap other = record;
+    other.insert(QStringLiteral("absolutepath"), QStringLiteral("/roll/IMG_0002.JPG"));
+    const QString otherMid = db.addMediaListEntry(other);
+    const QString taken = db.addMediaListEntry(record, otherMid);
+    EXPECT_FALSE(taken.isEmpty());
+    EXPECT_NE(taken, otherMid);
+    EXPECT_FALSE(db.lastInsertFoundEarlierCopy());
+    EXPECT_EQ(rows(QStringLiteral("select 1 from strvfile where absolutepath='/roll/IMG_0001.JPG'")), 2);
 }
 
 TEST_P(ServerCatalogTest, DatesReadBackAsTheWallTimeThatWasWrittenWhateverTheSessionZone)

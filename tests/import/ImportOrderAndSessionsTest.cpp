@@ -13,6 +13,8 @@
 #include "../support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QHash>
+#include <QSet>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -233,8 +235,9 @@ TEST_P(ImportOrderAndSessionsTest, ASlowFileIsPassedOverAndStoredWhenItFinishes)
 }
 
 // A session the server ends at any statement of a batch (as a lost network ends it, or as its
-// administrator does) is no refusal: the batch is put in again on a new session, every file is
-// stored once and in the list's order, and nothing is listed.
+// administrator does, or after the statement reached the server and before its answer came back,
+// a COMMIT carried out included) is no refusal: the batch is put in again on a new session, every
+// file is stored once and in the list's order, and nothing is listed.
 TEST_P(ImportOrderAndSessionsTest, ASessionEndedAtEachStatementOfABatchLosesNothing)
 {
     if (!isPostgres())
@@ -254,7 +257,9 @@ TEST_P(ImportOrderAndSessionsTest, ASessionEndedAtEachStatementOfABatchLosesNoth
     const struct {
         const char *name;
         SessionCutProxy::How how;
-    } hows[] = {{"dropped", SessionCutProxy::How::Dropped}, {"terminated", SessionCutProxy::How::Terminated}};
+    } hows[] = {{"dropped", SessionCutProxy::How::Dropped},
+                {"terminated", SessionCutProxy::How::Terminated},
+                {"answer lost", SessionCutProxy::How::AnswerLost}};
     int round = 0;
     for (const auto &how : hows) {
         for (const auto &statement : statements) {
@@ -289,7 +294,8 @@ TEST_P(ImportOrderAndSessionsTest, ASessionEndedWhileACollectionIsMadeMakesOne)
     const char *statements[] = {"BEGIN", "pg_advisory_xact_lock", "from strvcategory where type",
                                 "insert into strvcategory", "COMMIT"};
     int round = 0;
-    for (const SessionCutProxy::How how : {SessionCutProxy::How::Dropped, SessionCutProxy::How::Terminated}) {
+    for (const SessionCutProxy::How how :
+         {SessionCutProxy::How::Dropped, SessionCutProxy::How::Terminated, SessionCutProxy::How::AnswerLost}) {
         for (const char *statement : statements) {
             SCOPED_TRACE(statement);
             const QString name = QStringLiteral("made %1").arg(++round);
@@ -373,6 +379,70 @@ TEST_P(ImportOrderAndSessionsTest, AnImportStartedWithTheServerDownFinishesWhenI
     EXPECT_TRUE(status.waited.load());
     EXPECT_EQ(loadedNames(db, category), names);
     EXPECT_TRUE(summary.notImported.isEmpty());
+}
+
+// Through sessions that end every 0.2 to 0.5 s, each after its last message reached the server (a
+// COMMIT carried out whose answer was lost among them): every file is stored once, or named as
+// not imported and then not stored.
+TEST_P(ImportOrderAndSessionsTest, AnImportThroughSessionsEndedEveryFewTenthsStoresEachFileOnceOrNamesIt)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    QStringList names;
+    const QVariantList items = pictures(QStringLiteral("p"), 300, &names);
+    SessionCutProxy proxy(pgTestServer()->port, terminator());
+    proxy.cutEvery(200, 500);
+    OVNImportWorker::Settings s = settings(category, 4);
+    s.batchSize = 40;
+    OVNImportWorker worker(through(proxy), s);
+    const OVNImportWorker::Summary summary = worker.run(items);
+    QHash<QString, int> stored;
+    for (const QString &name : loadedNames(db, category))
+        ++stored[name];
+    const QSet<QString> notImported(summary.notImported.cbegin(), summary.notImported.cend());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names.at(i).toStdString());
+        if (notImported.contains(items.at(i).toString()))
+            EXPECT_EQ(stored.value(names.at(i)), 0);
+        else
+            EXPECT_EQ(stored.value(names.at(i)), 1);
+    }
+    EXPECT_EQ(summary.importedIds.size() + notImported.size(), 300);
+    EXPECT_GT(proxy.cuts(), 0);
+}
+
+// A re-scan whose sessions end every 5 to 20 ms (as above) ends, and says truly what it did: every
+// entry is re-read, or the stop says so and names the ones left as they were.
+TEST_P(ImportOrderAndSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecondsEndsAndCountsTruly)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    QStringList names;
+    const QVariantList items = pictures(QStringLiteral("m"), 30, &names);
+    OVNImportWorker importer([this] { return openAnother(); }, settings(category, 4));
+    const OVNImportWorker::Summary imported = importer.run(items);
+    ASSERT_EQ(imported.importedIds.size(), 30);
+    QVariantList records;
+    for (qsizetype i = 0; i < imported.importedIds.size(); ++i)
+        records.append(QVariantMap{{QStringLiteral("mid"), imported.importedIds.at(i)},
+                                   {QStringLiteral("absolutepath"), imported.importedPaths.at(i)}});
+    SessionCutProxy proxy(pgTestServer()->port, terminator());
+    proxy.cutEvery(5, 20);
+    OVNImportWorker::Settings s = settings(category, 4);
+    s.batchSize = 250;
+    s.reconnectWaitSeconds = 4;
+    OVNImportWorker rescanner(through(proxy), s);
+    const OVNImportWorker::Summary rescanned = rescanner.reprocess(records);
+    EXPECT_GT(proxy.cuts(), 0);
+    if (rescanned.importedIds.size() == 30) {
+        EXPECT_TRUE(rescanned.abortMessage.isEmpty()) << qPrintable(rescanned.abortMessage);
+    } else {
+        EXPECT_FALSE(rescanned.abortMessage.isEmpty());
+        EXPECT_EQ(rescanned.importedIds.size() + rescanned.notImported.size() + rescanned.failures.size(), 30);
+    }
+    // Never counted twice.
+    EXPECT_EQ(QSet<QString>(rescanned.importedIds.cbegin(), rescanned.importedIds.cend()).size(),
+              rescanned.importedIds.size());
 }
 
 // A re-scan whose sessions are ended every 50 to 100 ms halves its batch after each loss, as the
@@ -503,6 +573,51 @@ TEST_P(ImportOrderAndSessionsTest, TheCommandLineImportOpensThroughEndedSessions
                 db.runSQLCommand(QStringLiteral("drop database if exists %1 with (force)").arg(database));
         }
     }
+}
+
+// ovn-import whose server goes away for 6 seconds in the middle of the import says that it waits,
+// on standard error, and finishes with every file imported and status 0.
+TEST_P(ImportOrderAndSessionsTest, TheCommandLineImportWaitsForAServerAwayForSixSecondsAndSaysSo)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server can go away";
+    const PgTestServer server = *pgTestServer();
+    QStringList names;
+    const QVariantList items = pictures(QStringLiteral("w"), 30, &names);
+    SessionCutProxy proxy(server.port, terminator());
+    proxy.cutAt("insert into strvfile", 5, SessionCutProxy::How::Down);
+    std::atomic<bool> finished{false};
+    std::thread back([&] {
+        while (!proxy.isDown() && !finished)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::seconds(6));
+        proxy.comeBack();
+    });
+    QProcess import;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PGPASSWORD"), server.password);
+    import.setProcessEnvironment(environment);
+    QStringList arguments{
+        QStringLiteral("--quiet"), QStringLiteral("--batch"), QStringLiteral("3"),
+        QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(server.user).arg(proxy.port()).arg(m_pgDatabase),
+        QStringLiteral("away")};
+    for (const QVariant &item : items)
+        arguments.append(item.toString());
+    import.start(QStringLiteral(OVN_IMPORT_TOOL), arguments);
+    ASSERT_TRUE(import.waitForStarted());
+    const bool ended = import.waitForFinished(120000);
+    finished = true;
+    back.join();
+    ASSERT_TRUE(ended);
+    const QString out = QString::fromUtf8(import.readAllStandardOutput());
+    const QString err = QString::fromUtf8(import.readAllStandardError());
+    EXPECT_GE(proxy.cuts(), 1);
+    EXPECT_EQ(import.exitCode(), 0) << qPrintable(out + err);
+    EXPECT_TRUE(err.contains(OVNCatalogOpening::waitingText())) << qPrintable(err);
+    EXPECT_TRUE(out.contains(QStringLiteral("imported 30 of 30 files"))) << qPrintable(out + err);
+    EXPECT_FALSE(err.contains(QLatin1String("FATAL"))) << qPrintable(err);
+    const QString made = db.categoryNamed(QStringLiteral("away"), QStringLiteral("C"));
+    EXPECT_EQ(loadedNames(db, made), names);
 }
 #endif
 

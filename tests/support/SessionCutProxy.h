@@ -5,13 +5,21 @@
 // the `terminate` callback, before the message reaches the server: the client reads the server's
 // FATAL message and then the end of the connection). While the proxy is down, connections are
 // refused as by a server that is not running.
+//
+// A session can also end as a lost answer ends it (AnswerLost): the message reaches the server, and
+// the connection closes before its answer comes back, so that a COMMIT is carried out while the
+// client never hears of it. cutEvery() ends every session so at random moments, and goDown() /
+// comeBack() take the whole server away for a while (sessions ended, new ones closed at once).
 #pragma once
 
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,7 +33,8 @@
 class SessionCutProxy
 {
 public:
-    enum class How { Dropped, Terminated };
+    // Down: the whole server goes away there (as goDown()).
+    enum class How { Dropped, Terminated, AnswerLost, Down };
     // Ends the server session whose client end is at `clientPort` (pg_stat_activity.client_port).
     using Terminate = std::function<void(int clientPort)>;
 
@@ -50,6 +59,8 @@ public:
     ~SessionCutProxy()
     {
         m_done = true;
+        if (m_cutter.joinable())
+            m_cutter.join();
         if (m_acceptor.joinable())
             m_acceptor.join();
         // Joined without the lock: a relay may be asking decide() for it as it ends.
@@ -83,6 +94,31 @@ public:
         m_how = how;
     }
     int cuts() const { return m_cuts.load(); }
+    // From now on, every `minMs` to `maxMs` milliseconds, each open session passes its next message
+    // to the server and then ends before the answer (a session that sends nothing within 20 ms
+    // ends as it is).
+    void cutEvery(int minMs, int maxMs, unsigned seed = 67)
+    {
+        m_cutter = std::thread([this, minMs, maxMs, seed] {
+            unsigned state = seed;
+            while (!m_done) {
+                state = state * 1103515245u + 12345u;
+                const int pause = minMs + int((state >> 8) % unsigned(std::max(1, maxMs - minMs + 1)));
+                for (int waited = 0; waited < pause && !m_done; waited += 5)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                ++m_generation;
+            }
+        });
+    }
+    // The server goes away: every session ends and new connections are closed at once, until
+    // comeBack().
+    void goDown()
+    {
+        m_down = true;
+        ++m_generation;
+    }
+    void comeBack() { m_down = false; }
+    bool isDown() const { return m_down.load(); }
 
 private:
     void accept()
@@ -94,6 +130,10 @@ private:
             const int client = ::accept(m_listener, nullptr, nullptr);
             if (client < 0)
                 continue;
+            if (m_down) {
+                ::close(client);
+                continue;
+            }
             const int server = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in address{};
             address.sin_family = AF_INET;
@@ -134,9 +174,19 @@ private:
             return read > 0 && ::send(to, buffer.constData(), size_t(read), MSG_NOSIGNAL) == read;
         };
         bool terminated = false;
+        int generation = m_generation.load();
+        std::optional<std::chrono::steady_clock::time_point> armedAt;
         while (!m_done) {
+            if (!armedAt && m_generation.load() != generation) {
+                generation = m_generation.load();
+                armedAt = std::chrono::steady_clock::now();
+            }
+            if (m_down || (armedAt && std::chrono::steady_clock::now() - *armedAt > std::chrono::milliseconds(20))) {
+                ++m_cuts;
+                break;
+            }
             pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-            if (::poll(ends, 2, 50) < 0)
+            if (::poll(ends, 2, armedAt ? 5 : 50) < 0)
                 break;
             if (ends[1].revents && !pass(server, client))
                 break;
@@ -145,10 +195,24 @@ private:
             const ssize_t read = ::read(client, buffer.data(), size_t(buffer.size()));
             if (read <= 0)
                 break;
+            if (armedAt) {
+                // The message reaches the server; its answer does not reach the client.
+                ::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL);
+                ++m_cuts;
+                break;
+            }
             How how = How::Dropped;
             if (decide(QByteArrayView(buffer.constData(), read), &how)) {
                 if (how == How::Dropped)
                     break;
+                if (how == How::Down) {
+                    goDown();
+                    break;
+                }
+                if (how == How::AnswerLost) {
+                    ::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL);
+                    break;
+                }
                 // The server's FATAL message and the connection's end reach the client; the
                 // statement never reaches the server.
                 m_terminate(serverSidePort);
@@ -173,5 +237,8 @@ private:
     int m_left = 0;
     How m_how = How::Dropped;
     std::thread m_acceptor;
+    std::thread m_cutter;
+    std::atomic<int> m_generation{0};
+    std::atomic<bool> m_down{false};
     std::vector<std::thread> m_relays;
 };

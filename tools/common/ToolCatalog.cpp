@@ -54,11 +54,42 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
                 return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
             return OVNDBHelper::prefDBCreateLocalDatabase(*connection);
         },
-        [](const QString &text) {
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-            std::fflush(stderr);
-        });
+        sayStatus);
     return connection;
+}
+
+void sayStatus(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+bool retried(OVNDatabaseAccess &connection, const std::function<bool()> &step)
+{
+    return OVNCatalogOpening::run(
+        connection, waitSeconds,
+        [&] {
+            if (!connection.isDBConnectionActive() && !connection.openDBConnection())
+                return false;
+            const quint64 failures = connection.failureCount();
+            return step() && connection.failureCount() == failures;
+        },
+        sayStatus);
+}
+
+QString logIn(OVNDatabaseAccess &connection)
+{
+    QString refusal;
+    const bool in = retried(connection, [&] {
+        const quint64 failures = connection.failureCount();
+        refusal = ToolAccount::logIn(connection);
+        // A refusal without a failed statement is the catalog's answer, not a lost session.
+        return (refusal.isEmpty() && connection.isDBConnectionActive())
+               || (!refusal.isEmpty() && connection.failureCount() == failures);
+    });
+    if (!in && refusal.isEmpty())
+        refusal = ToolAccount::failure(connection, localized("cannot log in"));
+    return refusal;
 }
 
 QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
@@ -67,8 +98,13 @@ QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
     if (!connection.isDBConnectionActive())
         return ToolAccount::failure(connection, what);
     // Open, but without the catalog's tables: a file or a database that is something else (an
-    // empty file included), which a tool that only reads or changes a catalog must not fill.
-    if (!connection.checkForDatabaseSetup())
+    // empty file included), which a tool that only reads or changes a catalog must not fill. A
+    // session that ends while this is asked is no answer.
+    bool setUp = false;
+    const bool asked = retried(connection, [&] { return (setUp = connection.checkForDatabaseSetup()) || true; });
+    if (!asked)
+        return ToolAccount::failure(connection, what);
+    if (!setUp)
         return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
                + (connection.vendor() == OVNDatabaseAccess::Vendor::Integrated
                       ? localized("The file \"%1\" holds no catalog.").arg(connection.dbDatabase())
@@ -94,14 +130,25 @@ CategoryInCatalog openCategory(const QString &catalog, const QString &category, 
     opened.refusal = openFailure(*opened.connection, catalog);
     if (!opened.refusal.isEmpty())
         return opened;
-    opened.refusal = ToolAccount::logIn(*opened.connection);
+    opened.refusal = logIn(*opened.connection);
     if (!opened.refusal.isEmpty())
         return opened;
-    opened.categoryId = categoryId(*opened.connection, category);
-    if (opened.categoryId.isEmpty())
+    if (!retried(*opened.connection, [&] {
+            opened.categoryId = categoryId(*opened.connection, category);
+            return true;
+        })) {
+        opened.refusal =
+            ToolAccount::failure(*opened.connection, QStringLiteral("cannot read the category ") + category);
+        return opened;
+    }
+    if (opened.categoryId.isEmpty()) {
         opened.refusal = QStringLiteral("no category %1").arg(category);
-    else
+        return opened;
+    }
+    retried(*opened.connection, [&] {
         opened.refusal = ToolAccount::refusal(*opened.connection, OVNPrivilegeLevel::readOnly(), {opened.categoryId});
+        return true;
+    });
     return opened;
 }
 

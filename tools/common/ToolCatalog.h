@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -35,6 +36,19 @@ QString openFailure(OVNDatabaseAccess &connection, const QString &catalog);
 
 // How long a server that does not answer is waited for, at the opening as during the work.
 constexpr int waitSeconds = 30;
+
+// Says "Waiting for the catalog server..." (or another status) on standard error.
+void sayStatus(const QString &text);
+
+// Runs `step` (a read, or a write that is the same however often it runs) again on a new session
+// for as long as the server session is lost on the way, waiting for a server that does not answer
+// as the opening does (waitSeconds in all, saying so on standard error). `step` runs on an open
+// connection. Whether it ran without a failure of the catalog; when not, the connection's last
+// failure says why.
+bool retried(OVNDatabaseAccess &connection, const std::function<bool()> &step);
+
+// The login as ToolAccount::logIn, through sessions that end meanwhile: its refusal, or empty.
+QString logIn(OVNDatabaseAccess &connection);
 
 // The category a tool is given: an existing category's id, else the id of the first collection of
 // that name; empty when there is neither.

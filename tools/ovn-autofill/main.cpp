@@ -138,7 +138,7 @@ int main(int argc, char **argv)
         ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-autofill");
     if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty())
         return ToolStart::refuse(failure);
-    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+    if (const QString refusal = ToolCatalog::logIn(*connection); !refusal.isEmpty())
         return ToolStart::refuse(refusal);
     QPointer<OVNAssetManager> window = new OVNAssetManager;
     window->setDatabaseConnection(connection);

@@ -32,7 +32,9 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -145,7 +147,7 @@ int main(int argc, char *argv[])
         return finish("refused", failure);
     if (login.isEmpty()) {
         // As the program does: the account's own catalog user, without a password.
-        if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
+        if (const QString refusal = ToolCatalog::logIn(*db); !refusal.isEmpty())
             return finish("refused", refusal);
     } else {
         ToolAccount::logMessages();
@@ -217,8 +219,13 @@ int main(int argc, char *argv[])
     // Only what is printed and what rating needs is read into the entries.
     const std::uint32_t fields = (1u << MediaRecord::Mid) | (1u << MediaRecord::DisplayTag)
                                  | (1u << MediaRecord::CategoryId);
-    const OVNExpressSearch::Outcome outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000), nullptr, fields);
     using Status = OVNExpressSearch::Outcome::Status;
+    // A search whose session the server ended is asked again on a new one.
+    OVNExpressSearch::Outcome outcome;
+    ToolCatalog::retried(*db, [&] {
+        outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000), nullptr, fields);
+        return outcome.status != Status::Failed;
+    });
     if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)
         return finish("stopped", outcome.message);
     if (outcome.status != Status::Found)
@@ -241,22 +248,33 @@ int main(int argc, char *argv[])
     QStringList owners;
     for (const MediaRecordRef &record : outcome.records)
         owners.append(record->field(MediaRecord::CategoryId));
-    // Asked inside the transaction that writes, so that the answer holds until the ratings are in.
-    // A session the server ends meanwhile takes the transaction with it: the whole of it is done
-    // again on a new session (setting a rating twice changes nothing), and the server is blamed
-    // only when it does not answer for the time a running import waits.
     QString ratingRefusal;
-    const bool rated = OVNCatalogOpening::run(
-        *db, ToolCatalog::waitSeconds,
-        [&] {
+    if (!ToolCatalog::retried(*db, [&] {
+            ratingRefusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners);
+            return true;
+        }))
+        return finish("refused", ToolAccount::failure(*db, QStringLiteral("cannot read the privileges")));
+    if (!ratingRefusal.isEmpty())
+        return finish("refused", ratingRefusal);
+    // Then the ratings, in transactions of up to a few hundred entries, each asking again inside
+    // itself, so that the answer holds until its ratings are in. A session the server ends
+    // meanwhile takes its transaction with it: that one is made again on a new session, smaller
+    // (setting a rating twice changes nothing), and the server is blamed only when it does not
+    // answer, or keeps ending the sessions before anything is kept, for the time an import waits.
+    constexpr qsizetype fullBatch = 250;
+    qsizetype batchLimit = fullBatch;
+    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    const qsizetype total = qsizetype(outcome.records.size());
+    for (qsizetype from = 0; from < total;) {
+        const qsizetype to = std::min(total, from + batchLimit);
+        const quint64 failures = db->failureCount();
+        const bool kept = [&] {
             OVNDatabaseTransaction batch(*db);
-            if (!outcome.records.empty()) {
-                ratingRefusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners);
-                if (!ratingRefusal.isEmpty())
-                    return false;
-            }
-            for (const MediaRecordRef &record : outcome.records) {
-                if (!db->updateMediaListEntry(record->field(MediaRecord::Mid), CatalogNames::keyRating,
+            ratingRefusal = ToolAccount::refusal(*db, QStringLiteral("READ & WRITE"), owners.mid(from, to - from));
+            if (!ratingRefusal.isEmpty())
+                return false;
+            for (qsizetype i = from; i < to; ++i) {
+                if (!db->updateMediaListEntry(outcome.records.at(i)->field(MediaRecord::Mid), CatalogNames::keyRating,
                                               QString::number(rate), OVNDatabaseAccess::BareValue)) {
                     ratingRefusal = ratingFailed(*db);
                     return false;
@@ -267,10 +285,27 @@ int main(int argc, char *argv[])
                 return false;
             }
             return true;
-        },
-        nullptr);
-    if (!rated)
-        return finish("refused", ratingRefusal);
+        }();
+        if (kept) {
+            from = to;
+            troubleSince.reset();
+            batchLimit = std::min(fullBatch, batchLimit * 2);
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const bool lost = OVNCatalogOpening::failedForLostServer(*db, failures);
+        if (lost && !troubleSince)
+            troubleSince = now;
+        if (!lost || now - *troubleSince >= std::chrono::seconds(ToolCatalog::waitSeconds)
+            || !OVNCatalogOpening::waitForServer(*db, ToolCatalog::waitSeconds, nullptr, ToolCatalog::sayStatus)) {
+            if (lost)
+                ratingRefusal = ToolAccount::failure(*db, QStringLiteral("the catalog server cannot be reached"));
+            if (from > 0)
+                std::printf("rated: %lld of %lld\n", static_cast<long long>(from), static_cast<long long>(total));
+            return finish("refused", ratingRefusal);
+        }
+        batchLimit = std::max<qsizetype>(1, (to - from) / 2);
+    }
     std::printf("rated: %lld\n", static_cast<long long>(outcome.records.size()));
     return 0;
 }

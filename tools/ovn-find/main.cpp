@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<OVNDatabaseAccess> db = ToolCatalog::open(catalog, ToolCatalog::Tables::AsTheyAre, "ovn-find");
     if (const QString failure = ToolCatalog::openFailure(*db, catalog); !failure.isEmpty())
         return refuse(failure);
-    if (const QString refusal = ToolAccount::logIn(*db); !refusal.isEmpty())
+    if (const QString refusal = ToolCatalog::logIn(*db); !refusal.isEmpty())
         return refuse(refusal);
     if (args.first() == QLatin1String("--smart-folder")) {
         if (args.size() != 2)

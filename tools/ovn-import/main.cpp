@@ -21,7 +21,10 @@
 // the import stops, keeps what it stored, and names the files it did not import.
 //
 // A server session that ends meanwhile (also while the collection is being made) is opened again;
-// the tool gives up only when the server does not answer for 30 seconds.
+// the tool gives up only when the server does not answer for 30 seconds, and says "Waiting for the
+// catalog server..." on standard error while it waits. SIGTERM and SIGINT stop it at its next
+// batch: what was stored stays, and it says so and names the files it did not import. A re-scan
+// prints "rescanned N of M" and names every entry it did not re-scan.
 //
 // Exits with 0 when every file was imported, 1 when a file was not (each is named on standard
 // error), the catalog could not be used or the user may not write there, 2 on a wrong command line.
@@ -49,8 +52,12 @@
 #include <QThread>
 #include <QUrl>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -78,9 +85,19 @@ public:
         if (!m_quiet)
             std::printf("%d/%d %s\n", position, total, ToolText::utf8(path).constData());
     }
+    // The wait for a server that went away is said on standard error, as at the opening.
+    // Once every few seconds at most: sessions that end every few moments are one wait.
+    void importStatus(const QString &text) override
+    {
+        if (text != OVNCatalogOpening::waitingText() || (m_said.isValid() && m_said.elapsed() < 5000))
+            return;
+        ToolCatalog::sayStatus(text);
+        m_said.start();
+    }
 
 private:
     bool m_quiet;
+    QElapsedTimer m_said;
 };
 
 // This process's own peak (VmHWM). getrusage's ru_maxrss would also count the memory of the
@@ -116,6 +133,38 @@ OVNImportWorker::ConnectionMaker siblings(OVNDatabaseAccess &connection)
     return [shared] { return shared->openSiblingConnection(); };
 }
 
+// SIGTERM and SIGINT end the work at its next batch: what was stored stays, and the tool says
+// what that was and what was not imported. Set before the worker runs; the handler only stores.
+std::atomic<OVNImportWorker *> signalledWorker{nullptr};
+volatile std::sig_atomic_t signalled = 0;
+
+extern "C" void stopOnSignal(int)
+{
+    signalled = 1;
+    if (OVNImportWorker *worker = signalledWorker.load())
+        worker->cancel();
+}
+
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = stopOnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+// Names the paths given when the tool ends before it stored anything of them.
+int noneImported(const QStringList &paths)
+{
+    if (!paths.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: %lld files were not imported:\n", static_cast<long long>(paths.size()));
+        for (const QString &path : paths)
+            std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
+    }
+    return 1;
+}
+
 // What the user reads of a stop: the program's own sentences, line breaks kept.
 void printStop(const QString &message)
 {
@@ -135,26 +184,56 @@ qsizetype listedFiles(const OVNImportWorker::Summary &summary)
 int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
                    bool quiet)
 {
-    const QString categoryId = existing(connection, category, QStringLiteral("C"));
+    // Every read goes on through sessions the server ends meanwhile: an unanswered question is
+    // never taken for "no such category" or "no entries".
+    QString categoryId;
+    if (!ToolCatalog::retried(connection, [&] {
+            categoryId = existing(connection, category, QStringLiteral("C"));
+            return true;
+        })) {
+        std::fprintf(
+            stderr, "ovn-import: %s\n",
+            ToolText::utf8(ToolAccount::failure(connection, QStringLiteral("cannot read the category ") + category))
+                .constData());
+        return 1;
+    }
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: no category %s\n", ToolText::utf8(category).constData());
         return 1;
     }
-    const QString refusal = ToolAccount::refusal(connection, QStringLiteral("READ & WRITE"), {categoryId});
+    QString refusal;
+    ToolCatalog::retried(connection, [&] {
+        refusal = ToolAccount::refusal(connection, QStringLiteral("READ & WRITE"), {categoryId});
+        return true;
+    });
     if (!refusal.isEmpty())
         return ToolStart::refuse(refusal);
+    QList<OVNDatabaseAccess::EntryFile> entries;
+    if (!ToolCatalog::retried(connection, [&] {
+            entries = connection.getEntryFilesForCategory(categoryId);
+            return true;
+        })) {
+        std::fprintf(
+            stderr, "ovn-import: %s\n",
+            ToolText::utf8(ToolAccount::failure(connection, QStringLiteral("cannot read the entries of ") + category))
+                .constData());
+        return 1;
+    }
     QVariantList records;
-    for (const QString &mid : connection.getMediaMIDListForCategory(categoryId))
-        records.append(QVariantMap{{CatalogNames::keyMid, mid},
-                                   {CatalogNames::keyAbsolutePath,
-                                    connection.getMediaListEntryForMediaID(mid, CatalogNames::keyAbsolutePath)}});
+    for (const OVNDatabaseAccess::EntryFile &entry : entries)
+        records.append(
+            QVariantMap{{CatalogNames::keyMid, entry.mid}, {CatalogNames::keyAbsolutePath, entry.absolutePath}});
     OVNImportWorker::Settings rescanSettings = settings;
     rescanSettings.categoryId = categoryId;
     OVNImportWorker worker(siblings(connection), rescanSettings);
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
+    signalledWorker = &worker;
+    if (signalled)
+        worker.cancel();
     const OVNImportWorker::Summary summary = worker.reprocess(records, &printer);
+    signalledWorker = nullptr;
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (summary.connectionFailed) {
         std::fprintf(stderr, "ovn-import: the re-scan could not open its connection\n");
@@ -163,16 +242,26 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
     for (const OVNImportWorker::Failure &failure : summary.failures)
         std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
                     ToolText::utf8(failure.reason).constData());
-    std::printf("rescanned %lld of %d\n", static_cast<long long>(summary.importedIds.size()), summary.total);
+    std::printf("rescanned %lld of %lld\n", static_cast<long long>(summary.importedIds.size()),
+                static_cast<long long>(entries.size()));
     std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
+    if (summary.cancelled)
+        std::fprintf(stderr, "ovn-import: stopped by a signal; what was re-scanned stays in the catalog\n");
     printStop(summary.abortMessage);
-    if (!summary.notImported.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(summary.notImported.size()),
-                     summary.notImported.size() == 1 ? "entry was left as it was" : "entries were left as they were");
-        for (const QString &path : summary.notImported)
+    // Every entry that was not re-scanned is named: a file that is missing, could not be read, or
+    // whose change the catalog did not keep.
+    const QSet<QString> done(summary.importedIds.cbegin(), summary.importedIds.cend());
+    QStringList left;
+    for (const OVNDatabaseAccess::EntryFile &entry : entries)
+        if (!done.contains(entry.mid))
+            left.append(entry.absolutePath.isEmpty() ? entry.mid : entry.absolutePath);
+    if (!left.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(left.size()),
+                     left.size() == 1 ? "entry was not re-scanned" : "entries were not re-scanned");
+        for (const QString &path : left)
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
-    return summary.failures.isEmpty() && summary.abortMessage.isEmpty() ? 0 : 1;
+    return left.isEmpty() && summary.failures.isEmpty() && summary.abortMessage.isEmpty() && !summary.cancelled ? 0 : 1;
 }
 
 } // namespace
@@ -228,42 +317,61 @@ int main(int argc, char *argv[])
     }
     const QString catalog = args.takeFirst();
     const QString category = args.takeFirst();
+    // The paths as given, named when the tool ends before it could import them.
+    QStringList given;
+    for (const QString &path : std::as_const(args))
+        given.append(QFileInfo(path).absoluteFilePath());
+    catchStopSignals();
 
     std::unique_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-import");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
+    bool setUp = false;
+    if (connection->isDBConnectionActive())
+        ToolCatalog::retried(*connection, [&] { return (setUp = connection->checkForDatabaseSetup()) || true; });
+    if (!connection->isDBConnectionActive() || !setUp) {
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog))
                 .constData());
-        return 1;
+        return noneImported(given);
     }
     // The login reads the catalog's users: through a session the server ends meanwhile too.
-    QString loginRefusal;
-    OVNCatalogOpening::run(
-        *connection, settings.reconnectWaitSeconds,
-        [&] {
-            loginRefusal = ToolAccount::logIn(*connection);
-            return loginRefusal.isEmpty();
-        },
-        nullptr);
-    if (!loginRefusal.isEmpty())
-        return ToolStart::refuse(loginRefusal);
+    if (const QString loginRefusal = ToolCatalog::logIn(*connection); !loginRefusal.isEmpty()) {
+        ToolStart::refuse(loginRefusal);
+        return noneImported(given);
+    }
     if (rescan)
         return rescanCategory(*connection, category, settings, quiet);
     // Into a category that is there only with the right to change it; a new one is made at the top
     // level, which every user of the catalog may do.
     const QString kind = smart ? QStringLiteral("F") : QStringLiteral("C");
-    QString categoryId = existing(*connection, category, kind);
+    QString categoryId;
+    if (!ToolCatalog::retried(*connection, [&] {
+            categoryId = existing(*connection, category, kind);
+            return true;
+        })) {
+        std::fprintf(
+            stderr, "ovn-import: %s\n",
+            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot read the category ") + category))
+                .constData());
+        return noneImported(given);
+    }
     if (!categoryId.isEmpty()) {
-        const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), {categoryId});
-        if (!refusal.isEmpty())
-            return ToolStart::refuse(refusal);
+        QString refusal;
+        ToolCatalog::retried(*connection, [&] {
+            refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), {categoryId});
+            return true;
+        });
+        if (!refusal.isEmpty()) {
+            ToolStart::refuse(refusal);
+            return noneImported(given);
+        }
     } else {
         // Through a session the server ends meanwhile; the server is blamed only when it stays away.
         // Imports started together into a new name find the one category the first of them made.
         categoryId = OVNCatalogSession::findOrMakeCategory(*connection, category, kind, QString(),
-                                                           settings.reconnectWaitSeconds, nullptr, nullptr, nullptr);
+                                                           settings.reconnectWaitSeconds, nullptr,
+                                                           ToolCatalog::sayStatus, nullptr);
     }
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %s\n",
@@ -272,22 +380,26 @@ int main(int argc, char *argv[])
                                                                                      : QStringLiteral("collection"),
                                                                                category)))
                          .constData());
-        return 1;
+        return noneImported(given);
     }
     std::printf("%s %s\n", smart ? "folder" : "category", ToolText::utf8(categoryId).constData());
 
     settings.categoryId = categoryId;
     OVNImportWorker worker(siblings(*connection), settings);
     QVariantList items;
-    for (const QString &path : args)
-        items.append(QFileInfo(path).absoluteFilePath());
+    for (const QString &path : std::as_const(given))
+        items.append(path);
     Printer printer(quiet);
     QElapsedTimer timer;
     timer.start();
     OVNImportWorker::Summary summary;
+    signalledWorker = &worker;
+    if (signalled)
+        worker.cancel();
     ToolStart::runServingEvents([&] {
         summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer) : worker.run(items, &printer);
     });
+    signalledWorker = nullptr;
     for (const OVNImportWorker::Summary::Collection &made : summary.collections)
         std::printf("collection %s %s %d\n", ToolText::utf8(made.name).constData(), ToolText::utf8(made.id).constData(),
                     made.count);
@@ -295,7 +407,7 @@ int main(int argc, char *argv[])
 
     if (summary.connectionFailed) {
         std::fprintf(stderr, "ovn-import: the import could not open its connection\n");
-        return 1;
+        return noneImported(given);
     }
     for (const OVNImportWorker::Failure &failure : summary.failures)
         std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
@@ -305,11 +417,19 @@ int main(int argc, char *argv[])
                 seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
                 static_cast<long long>(listedFiles(summary)), peakRssKiB() / 1024);
     printStop(summary.abortMessage);
-    if (!summary.notImported.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(summary.notImported.size()),
-                     summary.notImported.size() == 1 ? "file was not imported" : "files were not imported");
-        for (const QString &path : summary.notImported)
+    // A stop by a signal keeps what was stored; the files it did not reach are not imported.
+    QStringList notImported = summary.notImported;
+    if (summary.cancelled) {
+        std::fprintf(stderr, "ovn-import: stopped by a signal; the %lld %s imported stay in the catalog\n",
+                     static_cast<long long>(summary.importedIds.size()),
+                     summary.importedIds.size() == 1 ? "file" : "files");
+        notImported.append(summary.notReached);
+    }
+    if (!notImported.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(notImported.size()),
+                     notImported.size() == 1 ? "file was not imported" : "files were not imported");
+        for (const QString &path : std::as_const(notImported))
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
-    return summary.abortMessage.isEmpty() && summary.notImported.isEmpty() ? 0 : 1;
+    return summary.abortMessage.isEmpty() && notImported.isEmpty() && !summary.cancelled ? 0 : 1;
 }

@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
                 .constData());
         return 1;
     }
-    if (const QString refusal = ToolAccount::logIn(*connection); !refusal.isEmpty())
+    if (const QString refusal = ToolCatalog::logIn(*connection); !refusal.isEmpty())
         return ToolStart::refuse(refusal);
     // Into a collection that is there only with the right to change it; a new one is made at the
     // top level, which every user of the catalog may do.

@@ -20,6 +20,7 @@
 
 #include "app/OVNPrivilegeListEditor.h"
 #include "app/OVNUserAdministration.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
@@ -36,14 +37,33 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <QHash>
+
+#include <chrono>
 #include <cstdio>
+#include <optional>
+#include <vector>
 #include <iostream>
 #include <memory>
 #include <string>
 
 namespace {
 
-using ToolStart::refuse;
+// The answer of an attempt, printed once the action is over: an attempt that lost the server
+// session on the way is made again, and only the last one's answer counts.
+struct Answer {
+    bool refused = false;
+    QString text;
+};
+Answer answer;
+// Whether an attempt has sent its change: an attempt after one that did may find it made.
+bool sent = false;
+
+int refuse(const QString &text)
+{
+    answer = {true, text};
+    return 1;
+}
 
 // Takes the confirming (last) button and keeps the text of the last alert. The question whether to
 // give up one's own full access is declined (the first button) unless `loseFullAccess` says go on.
@@ -98,9 +118,21 @@ QString readPassword()
 
 int ok(const QString &text)
 {
-    std::printf("ok: %s\n", ToolText::utf8(text).constData());
+    answer = {false, QStringLiteral("ok: ") + text};
     return 0;
 }
+
+// The password read once, for every attempt.
+QString readPasswordOnce(std::optional<QString> &kept)
+{
+    if (!kept)
+        kept = readPassword();
+    return *kept;
+}
+
+int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString &action, const QStringList &args,
+        const QString &managerLogin, bool again, QHash<QString, QString> &chosenIds,
+        std::vector<std::optional<QString>> &passwords);
 
 } // namespace
 
@@ -143,10 +175,52 @@ int main(int argc, char *argv[])
 
     std::unique_ptr<OVNDatabaseAccess> connection = openCatalog(catalog);
     if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty())
-        return refuse(failure);
+        return ToolStart::refuse(failure);
     AnsweringPresenter alerts;
     alerts.loseFullAccess = force;
-    OVNUserAdministration users(connection.get(), alerts);
+    QHash<QString, QString> chosenIds;
+    std::vector<std::optional<QString>> passwords(2);
+    // An attempt that lost the server session is made again once the server answers: the changes
+    // are the same however often they are made (a new row keeps the id chosen for it), and an
+    // attempt after one whose answer was lost finds its change made. The server is waited for as
+    // at the opening, up to 30 seconds without an attempt that got through.
+    const auto limit = std::chrono::seconds(ToolCatalog::waitSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    for (bool again = false;; again = true) {
+        const quint64 failures = connection->failureCount();
+        alerts.last.clear();
+        answer = {};
+        const int status = act(connection.get(), alerts, action, args, managerLogin, again, chosenIds, passwords);
+        const bool lost = connection->failureCount() != failures
+                          && OVNCatalogOpening::failedForLostServer(*connection, failures);
+        if (!lost || std::chrono::steady_clock::now() - start >= limit
+            || !ToolCatalog::retried(*connection, [] { return true; })) {
+            if (lost)
+                return ToolStart::refuse(
+                    ToolAccount::failure(*connection, QStringLiteral("the catalog server cannot be reached")));
+            if (answer.refused)
+                return ToolStart::refuse(answer.text);
+            std::printf("%s\n", ToolText::utf8(answer.text).constData());
+            return status;
+        }
+    }
+}
+
+namespace {
+
+int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString &action, const QStringList &args,
+        const QString &managerLogin, bool again, QHash<QString, QString> &chosenIds,
+        std::vector<std::optional<QString>> &passwords)
+{
+    auto readPassword = [&passwords, index = size_t(0)]() mutable {
+        return readPasswordOnce(passwords[std::min(index++, passwords.size() - 1)]);
+    };
+    const auto chosenId = [&](const QString &what) {
+        if (!chosenIds.contains(what))
+            chosenIds.insert(what, connection->createNewMID());
+        return chosenIds.value(what);
+    };
+    OVNUserAdministration users(connection, alerts);
 
     if (action == QLatin1String("grant") || action == QLatin1String("level")) {
         // Both ask about categories as the account's own catalog user: as the program refuses it at
@@ -165,15 +239,14 @@ int main(int argc, char *argv[])
                 return refuse(QStringLiteral("no category ") + args.at(0));
             connection->checkForUserManagerSetup();
             connection->authenticateUser(args.at(1));
-            std::printf("level: %s\n",
-                        ToolText::utf8(connection->getCategoryAccessPrivilegesForMID(args.at(0))).constData());
+            answer = {false, QStringLiteral("level: ") + connection->getCategoryAccessPrivilegesForMID(args.at(0))};
             return 0;
         }
         // As the catalog window opens the privileges window: with full access to the category.
         if (const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("FULL ACCESS"), {args.at(0)});
             !refusal.isEmpty())
             return refuse(refusal);
-        OVNPrivilegeListEditor editor(connection.get(), alerts);
+        OVNPrivilegeListEditor editor(connection, alerts);
         if (!editor.open(args.at(0)))
             return refuse(alerts.last);
         const QVariantMap group = users.groupNamed(args.at(1));
@@ -183,6 +256,7 @@ int main(int argc, char *argv[])
         if (editor.rowForGroup(groupMid) < 0 && !editor.addGroup(groupMid, args.at(1)))
             return refuse(alerts.last);
         editor.setLevel(editor.rowForGroup(groupMid), OVNPrivilegeListEditor::levelIndex(args.at(2)));
+        sent = true;
         if (!editor.save()) {
             if (alerts.declinedLosingFullAccess)
                 return refuse(alerts.last + QStringLiteral(" (--force saves them anyway)"));
@@ -197,8 +271,14 @@ int main(int argc, char *argv[])
     if (opening == OVNUserAdministration::Opening::Refused)
         return refuse(alerts.last);
     if (action == QLatin1String("first-run")) {
+        // The tables and their first users are made in one transaction: set up now, after an
+        // attempt whose answer was lost, with that administrator, means it was made.
+        if (opening == OVNUserAdministration::Opening::Login && again && sent
+            && !users.userForLogin(args.at(0)).isEmpty())
+            return ok(QStringLiteral("user management set up"));
         if (opening != OVNUserAdministration::Opening::FirstRun)
             return refuse(QStringLiteral("user management is already set up"));
+        sent = true;
         return users.firstRun(args.at(1), args.at(0), readPassword()) ? ok(QStringLiteral("user management set up"))
                                                                       : refuse(alerts.last);
     }
@@ -212,16 +292,21 @@ int main(int argc, char *argv[])
     if (!users.login(managerLogin, readPassword()))
         return refuse(OVNUserAdministration::loginFailedText());
     if (action == QLatin1String("add-user")) {
-        const QString mid = users.addUser(args.at(0));
+        if (again && sent && users.userForLogin(args.at(0)).value(CatalogNames::keyMid).toString() == chosenId("user"))
+            return ok(QStringLiteral("user ") + chosenId("user"));
+        sent = true;
+        const QString mid = users.addUser(args.at(0), chosenId("user"));
         return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("user ") + mid);
     }
     if (action == QLatin1String("delete-group") || action == QLatin1String("group-privileges")) {
         const QVariantMap group = users.groupNamed(args.at(0));
         if (group.isEmpty()) {
             if (action == QLatin1String("delete-group"))
-                return refuse(QStringLiteral("no group is named ") + args.at(0));
+                return again && sent ? ok(QStringLiteral("deleted"))
+                                     : refuse(QStringLiteral("no group is named ") + args.at(0));
             // Setting privileges of a group that does not exist yet makes it.
-            const QString mid = users.addGroup(args.at(0));
+            sent = true;
+            const QString mid = users.addGroup(args.at(0), chosenId("group"));
             if (mid.isEmpty())
                 return refuse(alerts.last);
             if (users.setGroupPrivileges(mid, args.mid(1)))
@@ -229,6 +314,7 @@ int main(int argc, char *argv[])
             return refuse(alerts.last);
         }
         const QString mid = group.value(CatalogNames::keyMid).toString();
+        sent = true;
         if (action == QLatin1String("delete-group"))
             return users.deleteGroup(mid) ? ok(QStringLiteral("deleted")) : refuse(alerts.last);
         return users.setGroupPrivileges(mid, args.mid(1)) ? ok(QStringLiteral("group ") + mid) : refuse(alerts.last);
@@ -236,14 +322,17 @@ int main(int argc, char *argv[])
 
     const QVariantMap user = users.userForLogin(args.at(0));
     if (user.isEmpty())
-        return refuse(QStringLiteral("no user has the login ") + args.at(0));
+        return action == QLatin1String("delete-user") && again && sent
+                   ? ok(QStringLiteral("deleted"))
+                   : refuse(QStringLiteral("no user has the login ") + args.at(0));
     const QString userMid = user.value(CatalogNames::keyMid).toString();
     if (action == QLatin1String("password")) {
         const QString password = readPassword();
+        sent = true;
         return users.setPassword(userMid, password, password) ? ok(QStringLiteral("password set"))
                                                               : refuse(alerts.last);
     }
-    if (action == QLatin1String("delete-user"))
+    if (action == QLatin1String("delete-user") && (sent = true))
         return users.deleteUser(userMid) ? ok(QStringLiteral("deleted")) : refuse(alerts.last);
 
     const QVariantMap group = users.groupNamed(args.at(1));
@@ -251,12 +340,21 @@ int main(int argc, char *argv[])
         return refuse(QStringLiteral("no group is named ") + args.at(1));
     const QString groupMid = group.value(CatalogNames::keyMid).toString();
     if (action == QLatin1String("add-member")) {
-        const QString mid = users.addMember(userMid, groupMid);
+        if (again && sent)
+            for (const QVariantMap &member : users.members(groupMid))
+                if (member.value(CatalogNames::keyMid).toString() == chosenId("member"))
+                    return ok(QStringLiteral("member ") + chosenId("member"));
+        sent = true;
+        const QString mid = users.addMember(userMid, groupMid, chosenId("member"));
         return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("member ") + mid);
     }
     for (const QVariantMap &member : users.members(groupMid))
-        if (member.value(QStringLiteral("usermid")).toString() == userMid)
+        if (member.value(QStringLiteral("usermid")).toString() == userMid && (sent = true))
             return users.removeMember(member.value(CatalogNames::keyMid).toString()) ? ok(QStringLiteral("removed"))
                                                                                      : refuse(alerts.last);
+    if (again && sent)
+        return ok(QStringLiteral("removed"));
     return refuse(args.at(0) + QStringLiteral(" is not a member of ") + args.at(1));
 }
+
+} // namespace

@@ -1,0 +1,201 @@
+// The command-line writers on a server catalog whose sessions end: before a write, after it (its
+// answer lost) and at the commit whose answer was lost, and every few milliseconds. Each change is
+// made once and said as it is: saved when saved, every entry counted and named truly.
+
+#include "CatalogFixture.h"
+
+#include "platform/SystemInfo.h"
+
+#include "../support/SessionCutProxy.h"
+#include "../support/TestEnvironment.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class ToolSessionsTest : public CatalogFixture
+{
+protected:
+    QString catalogThrough(int port) const
+    {
+        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(pgTestServer()->user).arg(port).arg(m_pgDatabase);
+    }
+
+    ToolRun run(const char *tool, const QStringList &arguments, const QByteArray &input = {}) const
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PGPASSWORD"), pgTestServer()->password);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(OVN_TOOLS_DIR "/") + QLatin1String(tool), arguments);
+        if (!process.waitForStarted())
+            return {};
+        process.write(input);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(180000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    int count(const QString &sql) { return db.rowsForQuery(sql).value(0).value(0).toInt(); }
+
+    // `count` small pictures imported into the collection `name` directly; their paths.
+    QStringList imported(const QString &name, int number)
+    {
+        QStringList paths;
+        for (int i = 0; i < number; ++i) {
+            QImage image(96, 64, QImage::Format_RGB32);
+            image.fill(QColor(i * 5 % 256, 90, 160));
+            paths.append(m_dir.filePath(QStringLiteral("%1%2.jpg").arg(name).arg(i, 3, 10, QLatin1Char('0'))));
+            EXPECT_TRUE(image.save(paths.last(), "JPEG"));
+        }
+        const PgTestServer server = *pgTestServer();
+        const ToolRun made =
+            run("ovn-import", QStringList{QStringLiteral("--quiet"), catalogThrough(server.port), name} + paths);
+        EXPECT_EQ(made.status, 0) << qPrintable(made.out + made.err);
+        return paths;
+    }
+};
+
+// The fixture's own cases live in the catalog layer's tests.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CatalogFixture);
+
+INSTANTIATE_TEST_SUITE_P(Server, ToolSessionsTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+} // namespace
+
+// ovn-users: a change whose answer was lost is said as saved, and is there once.
+TEST_P(ToolSessionsTest, UserChangesWhoseAnswerWasLostAreSavedOnceAndSaidSo)
+{
+    const PgTestServer server = *pgTestServer();
+    const QByteArray password = "Adm1nPw7\n";
+    const QString me = SystemInfo::accountName();
+    const ToolRun setUp = run(
+        "ovn-users", {catalogThrough(server.port), QStringLiteral("first-run"), me, QStringLiteral("Jane")}, password);
+    ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
+    const struct {
+        QStringList action;
+        const char *statement;
+        const char *answer;
+        const char *rows; // what must be there once (or, for a removal, not at all) afterwards
+        int expected;
+    } cases[] = {
+        {{"add-user", "bob"},
+         "insert into strvusers",
+         "ok: user",
+         "select count(*) from strvusers where login='bob'",
+         1},
+        {{"group-privileges", "Staff"},
+         "insert into strvgroups",
+         "ok: group",
+         "select count(*) from strvgroups where name='Staff'",
+         1},
+        {{"add-member", "bob", "Staff"},
+         "insert into strvgroupusers",
+         "ok: member",
+         "select count(*) from strvgroupusers gu join strvusers u on u.mid=gu.usermid where u.login='bob'",
+         1},
+        {{"remove-member", "bob", "Staff"},
+         "COMMIT",
+         "ok: removed",
+         "select count(*) from strvgroupusers gu join strvusers u on u.mid=gu.usermid where u.login='bob'",
+         0},
+        {{"delete-user", "bob"}, "COMMIT", "ok: deleted", "select count(*) from strvusers where login='bob'", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.action.join(QLatin1Char(' ')).toStdString());
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(c.statement, 1, SessionCutProxy::How::AnswerLost);
+        const ToolRun done = run("ovn-users", QStringList{catalogThrough(proxy.port())} + c.action, password);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(done.status, 0) << qPrintable(done.out + done.err);
+        EXPECT_TRUE(done.out.startsWith(QLatin1String(c.answer))) << qPrintable(done.out + done.err);
+        EXPECT_FALSE(done.out.contains(QLatin1String("not saved"))) << qPrintable(done.out);
+        EXPECT_EQ(count(QString::fromLatin1(c.rows)), c.expected);
+    }
+}
+
+// ovn-autofill and ovn-express --rate: through a session ended at each point, every entry is
+// written once (an appended word once) and counted as written.
+TEST_P(ToolSessionsTest, AutoFillAndRatingsThroughEndedSessionsCountTrulyAndWriteOnce)
+{
+    const PgTestServer server = *pgTestServer();
+    const QStringList paths = imported(QStringLiteral("fill"), 40);
+    const struct {
+        const char *name;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"before a write", "update strvfile", SessionCutProxy::How::Dropped},
+        {"after a write", "update strvfile", SessionCutProxy::How::AnswerLost},
+        {"commit's answer lost", "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    int round = 0;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        ++round;
+        {
+            SessionCutProxy proxy(server.port, {});
+            proxy.cutAt(cut.statement, 1, cut.how);
+            const ToolRun filled =
+                run("ovn-autofill", {catalogThrough(proxy.port()), QStringLiteral("fill"), QStringLiteral("append"),
+                                     QStringLiteral("keywords=w%1").arg(round)});
+            EXPECT_EQ(proxy.cuts(), 1);
+            EXPECT_EQ(filled.status, 0) << qPrintable(filled.out + filled.err);
+            EXPECT_TRUE(filled.out.contains(QLatin1String("written: 40\n"))) << qPrintable(filled.out + filled.err);
+            EXPECT_TRUE(filled.out.contains(QLatin1String("failed: 0\n"))) << qPrintable(filled.out);
+            EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%w%1 w%1%'").arg(round)),
+                      0);
+            EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%w%1%'").arg(round)),
+                      40);
+        }
+        {
+            SessionCutProxy proxy(server.port, {});
+            proxy.cutAt(cut.statement, 1, cut.how);
+            const ToolRun rated =
+                run("ovn-express", {catalogThrough(proxy.port()), QStringLiteral("--rate"), QString::number(round),
+                                    QStringLiteral("--quick"), QStringLiteral("All:fill")});
+            EXPECT_EQ(proxy.cuts(), 1);
+            EXPECT_EQ(rated.status, 0) << qPrintable(rated.out + rated.err);
+            EXPECT_TRUE(rated.out.contains(QLatin1String("rated: 40"))) << qPrintable(rated.out + rated.err);
+            EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where rating=%1").arg(round)), 40);
+        }
+    }
+}
+
+// A re-scan whose sessions end every 5 to 20 ms ends, says "rescanned N of M" truly, and ends with
+// status 0 only when every entry was re-scanned; otherwise it names the ones it did not re-scan.
+TEST_P(ToolSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecondsEndsAndSaysTruly)
+{
+    const PgTestServer server = *pgTestServer();
+    const QStringList paths = imported(QStringLiteral("scan"), 8);
+    // One file gone: never re-scanned, always named.
+    ASSERT_TRUE(QFile::remove(paths.at(5)));
+    SessionCutProxy proxy(server.port, {});
+    proxy.cutEvery(5, 20);
+    const ToolRun rescanned = run("ovn-import", {QStringLiteral("--quiet"), QStringLiteral("--rescan"),
+                                                 catalogThrough(proxy.port()), QStringLiteral("scan")});
+    EXPECT_GT(proxy.cuts(), 0);
+    EXPECT_EQ(rescanned.status, 1) << qPrintable(rescanned.out + rescanned.err);
+    EXPECT_FALSE(rescanned.err.contains(QLatin1String("FATAL"))) << qPrintable(rescanned.err);
+    // It may not even get the catalog opened through such sessions; when it re-scans, it counts.
+    if (rescanned.out.contains(QLatin1String("rescanned "))) {
+        EXPECT_FALSE(rescanned.out.contains(QLatin1String("rescanned 8 of 8"))) << qPrintable(rescanned.out);
+        EXPECT_TRUE(rescanned.out.contains(QLatin1String(" of 8\n"))) << qPrintable(rescanned.out + rescanned.err);
+        EXPECT_TRUE(rescanned.err.contains(QLatin1String("were not re-scanned:"))) << qPrintable(rescanned.err);
+        EXPECT_TRUE(rescanned.err.contains(paths.at(5))) << qPrintable(rescanned.err);
+    }
+}
