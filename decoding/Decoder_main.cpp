@@ -195,6 +195,10 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
             importer.setData(data);
             importer.processImageBufferWithShrinkFactor(request.value(text("shrink")).toInt());
             image = importer.image();
+            // Only what the caller's box needs crosses the socket.
+            if (const QSize box = boxOf(request); box.isValid() && !image.isNull())
+                image = image.scaled(ImageFileReader::fittedSize(image.size(), box), Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation);
         }
     } else if (operation == QLatin1String("readData")) {
         QSize stored;

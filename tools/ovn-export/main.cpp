@@ -10,6 +10,7 @@
 #include "output/OVNExportImages.h"
 
 #include "ToolCatalog.h"
+#include "ToolProcessTree.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
@@ -45,6 +46,7 @@ int main(int argc, char **argv)
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
+    ToolProcessTree tree;
     QStringList args = app.arguments().mid(1);
     OVNExportImages::Options options;
     options.captionFilename = false;
@@ -114,5 +116,7 @@ int main(int argc, char **argv)
         written += entry.written ? 1 : 0;
     }
     std::printf("exported: %d of %d\n", written, int(entries.size()));
+    // The figures of this process and its decoders together, once they have ended.
+    std::printf("%s\n", ToolText::utf8(ToolProcessTree::text(tree.finish())).constData());
     return written == entries.size() ? 0 : 1;
 }
