@@ -21,9 +21,9 @@ class ToolProcessTree
 {
 public:
     struct Figures {
-        qint64 peakBytes = 0; // the largest sum of the peaks of processes alive together
-        int processes = 0;    // how many processes counted in that sum
-        int seen = 0;         // how many processes of the tree were seen in all
+        qint64 peakBytes = 0;  // the largest sum of the peaks of processes alive together
+        int processes = 0;     // how many processes counted in that sum
+        int seen = 0;          // how many processes of the tree were seen in all
         double cpuSeconds = 0; // user and system time of the tool and its ended children
     };
 
