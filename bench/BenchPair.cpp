@@ -17,7 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <regex>
 #include <sstream>
 
@@ -74,6 +78,7 @@ struct Run {
     double cpuMs = 0;       // user and system time of the whole tree
     double peakMiB = 0;     // the started program's own VmHWM
     double treePeakMiB = 0; // the largest sum of the peaks of the tree's processes alive together
+    double heldMiB = 0;     // the most the tree's processes held at once, looked at every 10 ms
     int processes = 0;      // the processes of the tree
     std::string failure;
 };
@@ -98,6 +103,64 @@ pid_t parentOf(pid_t pid)
     rest >> state >> parent;
     return pid_t(parent);
 }
+
+double residentMiB(pid_t pid)
+{
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    long long size = 0, resident = 0;
+    statm >> size >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// Looks at the resident memory of a run's live processes every 10 ms and keeps the largest sum.
+class Sampler
+{
+public:
+    Sampler()
+        : m_thread([this] {
+              std::unique_lock lock(m_mutex);
+              while (!m_stop) {
+                  double sum = 0;
+                  for (const pid_t pid : m_alive)
+                      sum += residentMiB(pid);
+                  m_most = std::max(m_most, sum);
+                  m_wake.wait_for(lock, std::chrono::milliseconds(10));
+              }
+          })
+    {}
+    ~Sampler()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    void started(pid_t pid)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_alive.insert(pid);
+    }
+    void ended(pid_t pid)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_alive.erase(pid);
+    }
+    double most()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_most;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::set<pid_t> m_alive;
+    double m_most = 0;
+    bool m_stop = false;
+    std::thread m_thread;
+};
 
 // One process of a run's tree: when it was first seen, when it ended and its peak then.
 struct Member {
@@ -202,6 +265,8 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
     const auto since = [&start] { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); };
     std::map<pid_t, Member> members;
     members[pid].startMs = 0;
+    Sampler sampler;
+    sampler.started(pid);
     bool traced = false;
     bool ended = false;
     Clock::time_point endedAt;
@@ -273,6 +338,8 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             if (started > 0 && born.startMs < 0)
                 born.startMs = since();
             born.thread = event == PTRACE_EVENT_CLONE;
+            if (!born.thread)
+                sampler.started(pid_t(started));
         } else if (event == PTRACE_EVENT_EXEC) {
             // nothing to hand on
         } else if (event == PTRACE_EVENT_EXIT && member.thread) {
@@ -280,6 +347,7 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
         } else if (event == PTRACE_EVENT_EXIT) {
             // The memory is still mapped at this stop.
             member.peakMiB = vmHwmMiB(which);
+            sampler.ended(which);
             member.parentAtExit = parentOf(which);
             member.endMs = since();
             if (which == pid)
@@ -292,6 +360,7 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
         ptrace(PTRACE_CONT, which, nullptr, reinterpret_cast<void *>(intptr_t(deliver)));
     }
     run.treePeakMiB = largestConcurrentSum(members, run.ms);
+    run.heldMiB = sampler.most();
     run.processes = int(std::count_if(members.begin(), members.end(), [](const auto &m) { return !m.second.thread; }));
     if (!ended)
         run.failure = "the program's end was not seen";
@@ -306,6 +375,7 @@ Side summarise(std::vector<Run> &runs)
         side.cpuMs.push_back(run.cpuMs);
         side.peakMiB = std::max(side.peakMiB, run.peakMiB);
         side.treePeakMiB = std::max(side.treePeakMiB, run.treePeakMiB);
+        side.heldMiB = std::max(side.heldMiB, run.heldMiB);
         side.processes = run.processes;
     }
     side.medianMs = median(side.ms);

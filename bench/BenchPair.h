@@ -40,6 +40,7 @@ struct Side {
     double peakMiB = 0;     // the highest VmHWM of the started program itself; 0 when not read
     double treePeakMiB = 0; // the highest, over the runs, of the largest sum of the peaks (VmHWM) of
                             // the run's processes alive together: the program and all it started
+    double heldMiB = 0;     // the highest resident memory the tree held at once, looked at every 10 ms
     int processes = 0;      // the processes of the last run's tree
 };
 

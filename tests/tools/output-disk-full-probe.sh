@@ -31,7 +31,7 @@ status=$?
 [ "$status" -eq 1 ] || fail "export: status $status: $out"
 grep -qF "failed: img1.ppm: the disk is full ($work/full)" <<<"$out" || fail "export: no full disk named: $out"
 grep -q "exported: [01] of 2" <<<"$out" || fail "export: wrong count: $out"
-grep -q "^peak memory [0-9]* MiB summed over" <<<"$out" || fail "export: no figures of its process tree: $out"
+grep -q "^peak memory [0-9]* MiB held at once" <<<"$out" || fail "export: no figures of its process tree: $out"
 # Nothing half-written is left: only whole pictures, no temporary files.
 for file in "$work/full"/.[!.]* "$work/full"/*; do
     [ -e "$file" ] || continue

@@ -74,14 +74,16 @@ QList<pid_t> ToolProcessTree::descendants(pid_t root)
     return found;
 }
 
-qint64 ToolProcessTree::peakBytesOf(pid_t pid)
+qint64 ToolProcessTree::statusBytes(pid_t pid, const char *field)
 {
     const QByteArray status = readProcFile(QStringLiteral("/proc/%1/status").arg(pid));
-    const qsizetype at = status.indexOf("\nVmHWM:");
+    const QByteArray key = QByteArray("\n") + field + ':';
+    const qsizetype at = status.indexOf(key);
     if (at < 0)
         return 0;
-    const qsizetype end = status.indexOf('\n', at + 1);
-    return status.mid(at + 7, end < 0 ? -1 : end - at - 7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    const qsizetype from = at + key.size();
+    const qsizetype end = status.indexOf('\n', from);
+    return status.mid(from, end < 0 ? -1 : end - from).trimmed().split(' ').value(0).toLongLong() * 1024;
 }
 
 void ToolProcessTree::look()
@@ -89,16 +91,19 @@ void ToolProcessTree::look()
     QList<pid_t> tree = descendants(::getpid());
     tree.prepend(::getpid());
     qint64 sum = 0;
+    qint64 held = 0;
     int alive = 0;
     std::map<pid_t, qint64> now;
     for (const pid_t pid : std::as_const(tree)) {
-        if (const qint64 peak = peakBytesOf(pid); peak > 0) {
+        if (const qint64 peak = statusBytes(pid, "VmHWM"); peak > 0) {
             now[pid] = peak;
             sum += peak;
+            held += statusBytes(pid, "VmRSS");
             ++alive;
         }
     }
     const std::lock_guard lock(m_mutex);
+    m_figures.heldBytes = std::max(m_figures.heldBytes, held);
     for (const auto &[pid, peak] : now)
         m_peaks[pid] = peak;
     m_figures.seen = int(m_peaks.size());
@@ -131,7 +136,9 @@ ToolProcessTree::Figures ToolProcessTree::finish()
 
 QString ToolProcessTree::text(const Figures &figures)
 {
-    return QStringLiteral("peak memory %1 MiB summed over %2 processes (%3 in all), processor time %4 s")
+    return QStringLiteral("peak memory %1 MiB held at once by the tool and its decoders, at most %2 MiB (the "
+                          "peaks of %3 processes alive together; %4 in all), processor time %5 s")
+        .arg(figures.heldBytes >> 20)
         .arg(figures.peakBytes >> 20)
         .arg(figures.processes)
         .arg(figures.seen)

@@ -12,15 +12,16 @@
 
 // The figures of a tool's whole process tree: the tool and every process it started (the decoders
 // above all), not the tool's own process alone. From construction a thread looks at the tree every
-// 20 ms: each process's own peak (VmHWM) is read while it lives, and the tree's peak is the
-// largest sum of the peaks of the processes alive together. That is never less than the memory the
-// tree held at once when it was looked at, and a decoder that ends between two looks still counts
-// with the peak it had at the last one. finish() ends the idle decoders and waits for them, so that
-// their processor time is the tool's children's, and gives the figures.
+// 20 ms: the memory its processes hold at once (VmRSS summed), and each process's own peak (VmHWM)
+// while it lives. The tree's peak is told both ways: the most it was seen to hold at once, and the
+// largest sum of the peaks of the processes alive together, which is never less than what the tree
+// held at once, also between two looks (a decoder's peak counts from the last look it lived for). finish() ends the
+// idle decoders and waits for them, so that their processor time is the tool's children's, and gives the figures.
 class ToolProcessTree
 {
 public:
     struct Figures {
+        qint64 heldBytes = 0;  // the most the tree's processes were seen to hold at once
         qint64 peakBytes = 0;  // the largest sum of the peaks of processes alive together
         int processes = 0;     // how many processes counted in that sum
         int seen = 0;          // how many processes of the tree were seen in all
@@ -36,13 +37,14 @@ public:
     // the tool's work is done) and waits for them, and stops looking.
     Figures finish();
 
-    // "peak memory N MiB summed over K processes (M in all), processor time S s".
+    // "peak memory N MiB held at once by the tool and its decoders, at most P MiB (the peaks of K
+    // processes alive together; M in all), processor time S s".
     static QString text(const Figures &figures);
 
     // The processes below `root` (its children, theirs, ...), from /proc.
     static QList<pid_t> descendants(pid_t root);
-    // A process's own peak resident memory (VmHWM) in bytes; 0 when it is gone.
-    static qint64 peakBytesOf(pid_t pid);
+    // A process's resident memory now (VmRSS) and its own peak (VmHWM) in bytes; 0 when it is gone.
+    static qint64 statusBytes(pid_t pid, const char *field);
 
 private:
     void look();
