@@ -18,6 +18,7 @@
 #include "decoding/RawDecoder.h"
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
+#include "platform/HeapTuning.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -244,6 +245,9 @@ int main(int argc, char **argv)
     const long long memory = std::atoll(argv[1]);
     const int threads = std::atoi(argv[2]);
     std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
+    // A decoder reads file after file of about the same size: each reuses the last one's buffers
+    // instead of mapping and zeroing fresh pages (within its data limit all the same).
+    HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
     if (memory > 0) {
         const rlimit bounds{rlim_t(memory), rlim_t(memory)};
         if (setrlimit(RLIMIT_DATA, &bounds) != 0)

@@ -33,7 +33,7 @@ ToolProcessTree::ToolProcessTree()
             lock.unlock();
             look();
             lock.lock();
-            m_wake.wait_for(lock, std::chrono::milliseconds(20), [this] { return m_stop; });
+            m_wake.wait_for(lock, std::chrono::milliseconds(50), [this] { return m_stop; });
         }
     });
 }

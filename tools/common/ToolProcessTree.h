@@ -12,7 +12,7 @@
 
 // The figures of a tool's whole process tree: the tool and every process it started (the decoders
 // above all), not the tool's own process alone. From construction a thread looks at the tree every
-// 20 ms: the memory its processes hold at once (VmRSS summed), and each process's own peak (VmHWM)
+// 50 ms: the memory its processes hold at once (VmRSS summed), and each process's own peak (VmHWM)
 // while it lives. The tree's peak is told both ways: the most it was seen to hold at once, and the
 // largest sum of the peaks of the processes alive together, which is never less than what the tree
 // held at once, also between two looks (a decoder's peak counts from the last look it lived for). finish() ends the

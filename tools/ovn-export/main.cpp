@@ -8,6 +8,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "output/OVNExportImages.h"
+#include "platform/HeapTuning.h"
 
 #include "ToolCatalog.h"
 #include "ToolProcessTree.h"
@@ -43,6 +44,8 @@ int main(int argc, char **argv)
     if (const std::optional<int> end =
             ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--custom", 1}, {"--caption", 1}, {"--filename"}}))
         return *end;
+    // The pictures' buffers are reused from one file to the next, as the program does.
+    HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
