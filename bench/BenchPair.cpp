@@ -391,8 +391,9 @@ void printSide(const char *name, const Side &side, bool memory, int items)
         std::printf("   %.1f items/s", items / side.medianMs * 1000.0);
     if (memory) {
         std::printf("\n    processor time of the whole tree: median %.1f ms", side.medianCpuMs);
-        std::printf("; peak memory of the tree %.1f MiB (%d processes; the program itself %.1f MiB)", side.treePeakMiB,
-                    side.processes, side.peakMiB);
+        std::printf("\n    memory of the tree (%d processes): held at once %.1f MiB (looked at every 10 ms), at most "
+                    "%.1f MiB (the peaks of processes alive together); the program itself %.1f MiB",
+                    side.processes, side.heldMiB, side.treePeakMiB, side.peakMiB);
     }
     std::printf("\n");
 }

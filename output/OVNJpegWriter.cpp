@@ -18,8 +18,10 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
 
 #include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <condition_variable>
@@ -81,13 +83,60 @@ FullSizeTurns &fullSizeTurns()
 
 bool smallBox(QSize box) { return qint64(box.width()) * box.height() <= OVNJpegWriter::smallBoxPixels; }
 
+// The outputs' reduced decodes at once: three of every four cores. A thread writes its picture
+// (scale, turn, encode) while the others decode, so that fewer decoders keep the cores as busy,
+// and each decoder fewer holds its memory for nothing.
+class DecodeSlots
+{
+public:
+    class Slot
+    {
+    public:
+        explicit Slot(DecodeSlots &owner) : m_slots(owner)
+        {
+            std::unique_lock lock(m_slots.m_mutex);
+            m_slots.m_free.wait(lock, [this] { return m_slots.m_running < m_slots.m_limit; });
+            ++m_slots.m_running;
+        }
+        ~Slot()
+        {
+            {
+                const std::lock_guard lock(m_slots.m_mutex);
+                --m_slots.m_running;
+            }
+            m_slots.m_free.notify_one();
+        }
+        Slot(const Slot &) = delete;
+        Slot &operator=(const Slot &) = delete;
+
+    private:
+        DecodeSlots &m_slots;
+    };
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_free;
+    int m_running = 0;
+    const int m_limit = std::max(2, QThread::idealThreadCount() * 3 / 4);
+};
+
+DecodeSlots &decodeSlots()
+{
+    static DecodeSlots shared;
+    return shared;
+}
+
 // One read through `decode` in a decoder of the box's use; a small box whose reduced read needed
 // more than a thumbnail decoder's memory is read again in a full-size decoder, in its turn.
 template <typename Decode>
 QImage decodeForBox(QSize box, Refusal &refusal, const Decode &decode)
 {
     if (smallBox(box)) {
-        QImage image = decode(MediaDecoder::Use::Thumbnail, refusal);
+        QImage image;
+        {
+            const DecodeSlots::Slot slot(decodeSlots());
+            image = decode(MediaDecoder::Use::Thumbnail, refusal);
+        }
         if (!image.isNull() || refusal != Refusal::TooLarge)
             return image;
     }
