@@ -9,7 +9,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLinearGradient>
 #include <QPainter>
+#include <QPolygonF>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -20,6 +22,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 
 namespace BenchCatalog {
 
@@ -173,8 +176,11 @@ QStringList importCommand(const QString &tool, const QString &catalog, const QSt
             QStringLiteral("rm -f '%1' && exec '%2' --quiet '%1' Bench '%3'").arg(catalog, tool, folder)};
 }
 
-QStringList makePictures(const QDir &folder, int count, const QString &extension, QSize size, int noiseAmplitude,
-                         const std::function<bool(const QImage &, const QString &)> &save)
+namespace {
+
+QStringList makeEach(const QDir &folder, int count, const QString &extension, QSize size,
+                     const std::function<QImage(int)> &picture,
+                     const std::function<bool(const QImage &, const QString &)> &save)
 {
     folder.mkpath(QStringLiteral("."));
     QStringList paths;
@@ -189,7 +195,7 @@ QStringList makePictures(const QDir &folder, int count, const QString &extension
                 if (QFileInfo(paths.at(i)).size() > 0)
                     continue;
                 const QString temporary = paths.at(i) + QStringLiteral(".part");
-                if (save(cameraPicture(i, size, noiseAmplitude), temporary))
+                if (save(picture(i), temporary))
                     QFile::rename(temporary, paths.at(i));
                 ++made;
             }
@@ -200,6 +206,124 @@ QStringList makePictures(const QDir &folder, int count, const QString &extension
         std::printf("made %d pictures of %dx%d in %s\n", made.load(), size.width(), size.height(),
                     qPrintable(folder.path()));
     return paths;
+}
+
+// A small fast generator of the pictures' randomness, the same for an index on every run.
+struct Random {
+    quint32 state;
+    quint32 next()
+    {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+    double unit() { return double(next() % 1000000u) / 1e6; }
+};
+
+// Smooth noise in [0, 1) at `cell` pixels a grain: random values on a grid, interpolated.
+class ValueNoise
+{
+public:
+    ValueNoise(quint32 seed, QSize size, int cell) : m_cell(cell)
+    {
+        m_columns = size.width() / cell + 2;
+        m_rows = size.height() / cell + 2;
+        Random random{seed | 1u};
+        m_grid.resize(size_t(m_columns) * size_t(m_rows));
+        for (float &value : m_grid)
+            value = float(random.unit());
+    }
+    float at(int x, int y) const
+    {
+        const int gx = x / m_cell, gy = y / m_cell;
+        const float fx = float(x % m_cell) / float(m_cell), fy = float(y % m_cell) / float(m_cell);
+        const float sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
+        const float *row = m_grid.data() + size_t(gy) * size_t(m_columns);
+        const float *below = row + m_columns;
+        const float top = row[gx] + (row[gx + 1] - row[gx]) * sx;
+        const float bottom = below[gx] + (below[gx + 1] - below[gx]) * sx;
+        return top + (bottom - top) * sy;
+    }
+
+private:
+    int m_cell;
+    int m_columns = 0;
+    int m_rows = 0;
+    std::vector<float> m_grid;
+};
+
+} // namespace
+
+QImage photograph(int index, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    Random random{2463534242u ^ quint32(index * 2654435761u)};
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        // A sky or a wall behind: a soft shaded ground.
+        QLinearGradient ground(0, 0, 0, size.height());
+        ground.setColorAt(0, QColor::fromHsv(int(random.next() % 360), 60, 220));
+        ground.setColorAt(1, QColor::fromHsv(int(random.next() % 360), 120, 90));
+        painter.fillRect(image.rect(), ground);
+        // Shapes from large to small, each over the ones before: sizes as in a scene, few large
+        // and many small, each shaded by its own light.
+        const double largest = std::max(size.width(), size.height()) * 0.35;
+        for (int shape = 0; shape < 1500; ++shape) {
+            const double radius =
+                std::max(3.0, largest * std::pow(1.0 - double(shape) / 1500.0, 3.0) * (0.5 + random.unit()));
+            const QPointF centre(random.unit() * size.width(), random.unit() * size.height());
+            const QColor base =
+                QColor::fromHsv(int(random.next() % 360), int(40 + random.next() % 180), int(50 + random.next() % 200));
+            QLinearGradient light(centre - QPointF(radius, radius), centre + QPointF(radius, radius));
+            light.setColorAt(0, base.lighter(140));
+            light.setColorAt(1, base.darker(170));
+            painter.setBrush(light);
+            painter.setPen(Qt::NoPen);
+            if (random.next() % 3 == 0) {
+                painter.drawEllipse(centre, radius, radius * (0.3 + random.unit()));
+            } else {
+                QPolygonF outline;
+                const int corners = 3 + int(random.next() % 5);
+                for (int corner = 0; corner < corners; ++corner) {
+                    const double angle = 2 * M_PI * (corner + random.unit() * 0.6) / corners;
+                    const double reach = radius * (0.5 + random.unit() * 0.5);
+                    outline << centre + QPointF(std::cos(angle) * reach, std::sin(angle) * reach);
+                }
+                painter.drawPolygon(outline);
+            }
+        }
+    }
+    // The detail of surfaces at several scales, and the grain of a sensor.
+    const ValueNoise coarse(random.next(), size, 64), middle(random.next(), size, 16), fine(random.next(), size, 4);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const float texture =
+                (coarse.at(x, y) - 0.5f) * 36 + (middle.at(x, y) - 0.5f) * 24 + (fine.at(x, y) - 0.5f) * 14;
+            const int grain = int(random.next() % 7u) - 3;
+            const int shift = int(texture) + grain;
+            const QRgb pixel = line[x];
+            line[x] = qRgb(qBound(0, qRed(pixel) + shift, 255), qBound(0, qGreen(pixel) + shift, 255),
+                           qBound(0, qBlue(pixel) + shift + (int(random.next() % 3u) - 1), 255));
+        }
+    }
+    return image;
+}
+
+QStringList makePictures(const QDir &folder, int count, const QString &extension, QSize size, int noiseAmplitude,
+                         const std::function<bool(const QImage &, const QString &)> &save)
+{
+    return makeEach(
+        folder, count, extension, size, [&](int index) { return cameraPicture(index, size, noiseAmplitude); }, save);
+}
+
+QStringList makePhotographs(const QDir &folder, int count, const QString &extension, QSize size,
+                            const std::function<bool(const QImage &, const QString &)> &save)
+{
+    return makeEach(
+        folder, count, extension, size, [&](int index) { return photograph(index, size); }, save);
 }
 
 QStringList makeCameraJpegs(const QDir &folder, int count)

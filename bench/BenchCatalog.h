@@ -39,6 +39,16 @@ QImage cameraPicture(int index, QSize size, int noiseAmplitude);
 QStringList makePictures(const QDir &folder, int count, const QString &extension, QSize size, int noiseAmplitude,
                          const std::function<bool(const QImage &, const QString &)> &save);
 
+// A distinct picture per index of `size` with a photograph's content rather than a gradient's:
+// overlapping shaded shapes of every size (few large, many small, as objects in a scene), each
+// with a texture of fine detail at several scales, and a camera's grain. Such a picture compresses
+// and decodes as a photograph does: a gradient is flatter and decodes faster than any real file.
+QImage photograph(int index, QSize size);
+
+// The same as makePictures with photographs; the files are named photoNNNN.EXTENSION too.
+QStringList makePhotographs(const QDir &folder, int count, const QString &extension, QSize size,
+                            const std::function<bool(const QImage &, const QString &)> &save);
+
 // ovn-import (`tool`) of a folder into a new catalog each run; `exec` makes the timed process the
 // import itself.
 QStringList importCommand(const QString &tool, const QString &catalog, const QString &folder);

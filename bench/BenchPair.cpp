@@ -2,6 +2,7 @@
 
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,6 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <regex>
 #include <sstream>
 
@@ -69,10 +75,123 @@ double vmHwmMiB(pid_t pid)
 struct Run {
     bool ok = false;
     double ms = 0;
-    double peakMiB = 0;
-    double treePeakMiB = 0;
+    double cpuMs = 0;       // user and system time of the whole tree
+    double peakMiB = 0;     // the started program's own VmHWM
+    double treePeakMiB = 0; // the largest sum of the peaks of the tree's processes alive together
+    double heldMiB = 0;     // the most the tree's processes held at once, looked at every 10 ms
+    int processes = 0;      // the processes of the tree
     std::string failure;
 };
+
+double cpuMsOf(const rusage &usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+pid_t parentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    long parent = -1;
+    rest >> state >> parent;
+    return pid_t(parent);
+}
+
+double residentMiB(pid_t pid)
+{
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    long long size = 0, resident = 0;
+    statm >> size >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// Looks at the resident memory of a run's live processes every 10 ms and keeps the largest sum.
+class Sampler
+{
+public:
+    Sampler()
+        : m_thread([this] {
+              std::unique_lock lock(m_mutex);
+              while (!m_stop) {
+                  double sum = 0;
+                  for (const pid_t pid : m_alive)
+                      sum += residentMiB(pid);
+                  m_most = std::max(m_most, sum);
+                  m_wake.wait_for(lock, std::chrono::milliseconds(10));
+              }
+          })
+    {}
+    ~Sampler()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    void started(pid_t pid)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_alive.insert(pid);
+    }
+    void ended(pid_t pid)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_alive.erase(pid);
+    }
+    double most()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_most;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::set<pid_t> m_alive;
+    double m_most = 0;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+// One process of a run's tree: when it was first seen, when it ended and its peak then.
+struct Member {
+    double startMs = -1;
+    double endMs = -1;
+    double peakMiB = 0;
+    pid_t parentAtExit = -1;
+    bool notified = false; // its end was reported once (to us as its tracer)
+    bool stopped = false;  // it stopped once: a followed process's first stop is its start
+    bool thread = false;   // a thread of a followed process (followed for the processes it starts)
+};
+
+// The largest sum of the peaks of members alive together (each counted from its start to its end).
+double largestConcurrentSum(const std::map<pid_t, Member> &members, double endMs)
+{
+    double largest = 0;
+    for (const auto &[pid, at] : members) {
+        double sum = 0;
+        if (at.thread)
+            continue;
+        for (const auto &[other, member] : members) {
+            if (member.thread)
+                continue;
+            const double ends = member.endMs < 0 ? endMs : member.endMs;
+            if (member.startMs <= at.startMs && ends >= at.startMs)
+                sum += member.peakMiB;
+        }
+        largest = std::max(largest, sum);
+    }
+    return largest;
+}
 
 std::string tail(const std::string &path, size_t bytes)
 {
@@ -139,17 +258,53 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
         _exit(127);
     }
 
+    // Every process the program starts is followed too (fork, vfork and posix_spawn, not threads):
+    // each stops once at its exit, where its own peak is read. This process adopts what the
+    // program leaves behind, so that a decoder it did not wait for is still waited for here and
+    // its processor time counted.
+    const auto since = [&start] { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); };
+    std::map<pid_t, Member> members;
+    members[pid].startMs = 0;
+    Sampler sampler;
+    sampler.started(pid);
     bool traced = false;
+    bool ended = false;
+    Clock::time_point endedAt;
     for (;;) {
         int status = 0;
         rusage usage{};
-        if (wait4(pid, &status, __WALL, &usage) < 0) {
-            run.failure = std::string("wait4: ") + std::strerror(errno);
-            return run;
+        const pid_t which = wait4(-1, &status, __WALL | (ended ? WNOHANG : 0), &usage);
+        if (which < 0 && errno == EINTR)
+            continue;
+        if (which < 0)
+            break; // none left
+        if (which == 0) {
+            // What the program left still runs: a few seconds to end, then it is ended.
+            if (Clock::now() - endedAt > std::chrono::seconds(10)) {
+                for (const auto &[left, member] : members)
+                    if (member.endMs < 0)
+                        kill(left, SIGKILL);
+            }
+            usleep(5000);
+            continue;
         }
+        Member &member = members[which];
+        if (member.startMs < 0)
+            member.startMs = since();
         if (WIFEXITED(status) || WIFSIGNALED(status)) {
-            run.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-            run.treePeakMiB = double(usage.ru_maxrss) / 1024.0;
+            // Counted once, by whoever is its parent: the program's own usage holds what it waited
+            // for; what it left to this process is counted when this process waits for it.
+            const bool child = !member.thread && (which == pid || member.notified || member.parentAtExit == getpid());
+            if (child)
+                run.cpuMs += cpuMsOf(usage);
+            member.notified = true;
+            if (member.endMs < 0)
+                member.endMs = since();
+            if (which != pid)
+                continue;
+            run.ms = since();
+            ended = true;
+            endedAt = Clock::now();
             if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
                 run.ok = true;
             } else {
@@ -158,26 +313,58 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
                 run.failure += '\n';
                 run.failure += tail(errorFile, 2000);
             }
-            return run;
+            continue;
         }
         if (!WIFSTOPPED(status))
             continue;
+        const bool firstStop = !member.stopped;
+        member.stopped = true;
         int deliver = 0;
-        if (!traced && WSTOPSIG(status) == SIGTRAP) {
-            // The stop after exec: from here on, stop once more at exit, and never outlive us. A
-            // later exec (a shell's `exec`, a wrapper script) stops as an event, not as a SIGTRAP.
+        const int event = status >> 16;
+        if (which == pid && !traced && WSTOPSIG(status) == SIGTRAP) {
+            // The stop after exec: from here on, stop once more at exit, follow the processes it
+            // starts, and never outlive us. A later exec (a shell's `exec`, a wrapper script)
+            // stops as an event, not as a SIGTRAP.
             traced = true;
             ptrace(PTRACE_SETOPTIONS, pid, nullptr,
-                   reinterpret_cast<void *>(PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL));
-        } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXEC << 8))) {
+                   reinterpret_cast<void *>(PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL
+                                            | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK | PTRACE_O_TRACECLONE));
+        } else if (event == PTRACE_EVENT_FORK || event == PTRACE_EVENT_VFORK || event == PTRACE_EVENT_CLONE) {
+            // Threads are followed only for the processes they start: a process is started from any
+            // of its threads.
+            unsigned long started = 0;
+            ptrace(PTRACE_GETEVENTMSG, which, nullptr, &started);
+            Member &born = members[pid_t(started)];
+            if (started > 0 && born.startMs < 0)
+                born.startMs = since();
+            born.thread = event == PTRACE_EVENT_CLONE;
+            if (!born.thread)
+                sampler.started(pid_t(started));
+        } else if (event == PTRACE_EVENT_EXEC) {
             // nothing to hand on
-        } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-            run.peakMiB = vmHwmMiB(pid); // the memory is still mapped at this stop
+        } else if (event == PTRACE_EVENT_EXIT && member.thread) {
+            member.endMs = since();
+        } else if (event == PTRACE_EVENT_EXIT) {
+            // The memory is still mapped at this stop.
+            member.peakMiB = vmHwmMiB(which);
+            sampler.ended(which);
+            member.parentAtExit = parentOf(which);
+            member.endMs = since();
+            if (which == pid)
+                run.peakMiB = member.peakMiB;
+        } else if (which != pid && firstStop && WSTOPSIG(status) == SIGSTOP) {
+            // A followed process's first stop, before it runs: it goes on as it would have.
         } else {
             deliver = WSTOPSIG(status); // an ordinary signal: hand it on
         }
-        ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void *>(intptr_t(deliver)));
+        ptrace(PTRACE_CONT, which, nullptr, reinterpret_cast<void *>(intptr_t(deliver)));
     }
+    run.treePeakMiB = largestConcurrentSum(members, run.ms);
+    run.heldMiB = sampler.most();
+    run.processes = int(std::count_if(members.begin(), members.end(), [](const auto &m) { return !m.second.thread; }));
+    if (!ended)
+        run.failure = "the program's end was not seen";
+    return run;
 }
 
 Side summarise(std::vector<Run> &runs)
@@ -185,10 +372,14 @@ Side summarise(std::vector<Run> &runs)
     Side side;
     for (const Run &run : runs) {
         side.ms.push_back(run.ms);
+        side.cpuMs.push_back(run.cpuMs);
         side.peakMiB = std::max(side.peakMiB, run.peakMiB);
         side.treePeakMiB = std::max(side.treePeakMiB, run.treePeakMiB);
+        side.heldMiB = std::max(side.heldMiB, run.heldMiB);
+        side.processes = run.processes;
     }
     side.medianMs = median(side.ms);
+    side.medianCpuMs = median(side.cpuMs);
     return side;
 }
 
@@ -199,10 +390,10 @@ void printSide(const char *name, const Side &side, bool memory, int items)
     if (items > 0)
         std::printf("   %.1f items/s", items / side.medianMs * 1000.0);
     if (memory) {
-        std::printf("   peak VmHWM %.1f MiB", side.peakMiB);
-        // A shell or xargs is small itself: then the largest process it started tells the memory.
-        if (side.treePeakMiB > side.peakMiB + 1.0)
-            std::printf(" (largest process of its tree %.1f MiB)", side.treePeakMiB);
+        std::printf("\n    processor time of the whole tree: median %.1f ms", side.medianCpuMs);
+        std::printf("\n    memory of the tree (%d processes): held at once %.1f MiB (looked at every 10 ms), at most "
+                    "%.1f MiB (the peaks of processes alive together); the program itself %.1f MiB",
+                    side.processes, side.heldMiB, side.treePeakMiB, side.peakMiB);
     }
     std::printf("\n");
 }
@@ -230,6 +421,8 @@ void printOutcome(const Outcome &outcome, bool twoSides, bool memory, int items)
                     outcome.ratio > 1.005   ? "A slower"
                     : outcome.ratio < 0.995 ? "A faster"
                                             : "even");
+        if (outcome.cpuRatio > 0)
+            std::printf("  A/B median pair ratio of processor time %.2f\n", outcome.cpuRatio);
     }
     std::fflush(stdout);
 }
@@ -264,6 +457,8 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
     const bool twoSides = !b.empty();
     printHeader(settings, quoted(a), twoSides ? quoted(b) : std::string(),
                 "whole processes, wall time from fork to reaping, output to /dev/null");
+    // What a run leaves behind comes to this process, which waits for it and counts it.
+    prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
     cpu_set_t unused;
     if (!settings.cpus.empty() && !parseCpus(settings.cpus, unused)) {
         std::printf("  not a CPU list: %s\n", settings.cpus.c_str());
@@ -334,10 +529,14 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
     outcome.a = summarise(runsA);
     if (twoSides) {
         outcome.b = summarise(runsB);
-        std::vector<double> ratios;
-        for (size_t i = 0; i < runsA.size(); ++i)
+        std::vector<double> ratios, cpuRatios;
+        for (size_t i = 0; i < runsA.size(); ++i) {
             ratios.push_back(runsA[i].ms / runsB[i].ms);
+            if (runsB[i].cpuMs > 0)
+                cpuRatios.push_back(runsA[i].cpuMs / runsB[i].cpuMs);
+        }
         outcome.ratio = median(ratios);
+        outcome.cpuRatio = median(cpuRatios);
     }
     outcome.ok = true;
     printOutcome(outcome, twoSides, true, settings.items);

@@ -1,9 +1,12 @@
 // The one timing helper of the benchmarks: two contenders measured in turn, A B A B, after a
 // warm-up pair, with the medians of both sides and the median of the per-pair ratios A/B.
 //
-// Whole programs are timed from fork to reaping, and each side's peak memory is its own VmHWM,
-// read from /proc/PID/status while the process stops at its exit (ptrace's exit event), so that
-// neither the parent's size nor an earlier child counts. Calls in one process are compared only
+// Whole programs are timed from fork to reaping. Every process a program starts is followed
+// (ptrace's fork events) and each one's peak (VmHWM) read from /proc/PID/status while it stops at
+// its exit, so that neither the parent's size nor an earlier child counts: a side's memory is the
+// largest sum of the peaks of its processes alive together, its processor time that of the whole
+// tree (wait4's usage of the program, with what it waited for, and of what it left behind, which
+// this process adopts and waits for). Calls in one process are compared only
 // with calls in the same process (no peak memory: it would be the process's, not the call's).
 //
 // Plain C++ without Qt, so that the program that forks stays small.
@@ -30,16 +33,22 @@ struct Settings {
 };
 
 struct Side {
-    std::vector<double> ms; // the timed runs, in run order
+    std::vector<double> ms;    // the timed runs, in run order
+    std::vector<double> cpuMs; // their processor time (user and system) over the whole process tree
     double medianMs = 0;
-    double peakMiB = 0;     // the highest VmHWM of the timed runs; 0 when not read
-    double treePeakMiB = 0; // the largest process of the run's process tree (wait4's ru_maxrss)
+    double medianCpuMs = 0;
+    double peakMiB = 0;     // the highest VmHWM of the started program itself; 0 when not read
+    double treePeakMiB = 0; // the highest, over the runs, of the largest sum of the peaks (VmHWM) of
+                            // the run's processes alive together: the program and all it started
+    double heldMiB = 0;     // the highest resident memory the tree held at once, looked at every 10 ms
+    int processes = 0;      // the processes of the last run's tree
 };
 
 struct Outcome {
     bool ok = false;
     Side a, b;
-    double ratio = 0; // median of a/b over the pairs; 0 with one side
+    double ratio = 0;    // median of a/b over the pairs (wall time); 0 with one side
+    double cpuRatio = 0; // the same for the processor time of the whole trees
 };
 
 using Command = std::vector<std::string>;

@@ -849,9 +849,9 @@ std::optional<RawDecoder::Info> MediaDecoder::identifyRaw(const QString &path)
     return info;
 }
 
-QImage MediaDecoder::developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts)
+QImage MediaDecoder::developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts, QSize box)
 {
-    QVariantMap request = pictureRequest("developRaw", path, QSize());
+    QVariantMap request = pictureRequest("developRaw", path, box);
     request.insert(QStringLiteral("shrink"), shrinkFactor);
     QVariantMap reply;
     QImage image;

@@ -60,8 +60,10 @@ public:
     // sizes, the camera's turn), read from its header in the decoder; nothing for a file that is no
     // supported camera RAW file, or whose identification was stopped (refusal() says why).
     std::optional<RawDecoder::Info> identifyRaw(const QString &path);
-    // A camera RAW file developed whole (shrinkFactor 0) or reduced by LibRaw's shrink factor.
-    QImage developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts = nullptr);
+    // A camera RAW file developed whole (shrinkFactor 0) or reduced by LibRaw's shrink factor; with
+    // a valid `box` the decoder fits the picture to it before it sends it.
+    QImage developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts = nullptr,
+                      QSize box = QSize());
 
     // PictureData::decodeToFit of a picture held as bytes (a catalog's stored thumbnail), in the
     // decoder; `sourceSize` gets its size as stored.

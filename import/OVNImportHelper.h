@@ -8,9 +8,13 @@
 #include <QString>
 #include <QVariantMap>
 
+#include "formats/MetadataDictionary.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <memory>
 
 class OVNExtensionMapping;
@@ -100,6 +104,16 @@ public:
     static std::array<int, 4> documentPages(int pageCount);
     // The thumbnail as the catalog stores it: JPEG at quality 50, transparency over white.
     static QByteArray jpegData(const QImage &image, int quality = 50);
+
+    // What reads a file's metadata (OVNImageTagParser's EXIF, XMP and maker notes); replaceable
+    // for tests (a read that stalls as on a mount whose server stopped answering). It runs on a
+    // thread of its own: the helper waits for it until the file's deadline or the import's Cancel
+    // and then gives up on it, so that a read stuck in the system holds no import thread.
+    using MetadataReader = std::function<MetadataDictionary(const QString &path)>;
+    static void setMetadataReader(MetadataReader reader);
+    // The metadata of `path` read that way; nothing when the read did not end in time (or was
+    // cancelled).
+    static std::optional<MetadataDictionary> readMetadataInTime(const QString &path);
 
     // ---- Loaders: each answers the picture (null when there is none) and writes its keys ----
     QImage loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box);

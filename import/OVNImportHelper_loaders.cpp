@@ -17,7 +17,12 @@
 #include <QImageReader>
 #include <QPainter>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -34,11 +39,74 @@ bool hasNumber(const QVariantMap &map, const char *name)
 
 QString previewOnlyProblem() { return QStringLiteral("only the embedded preview could be read"); }
 
+// A file whose metadata could not be read before its deadline: on a stalled mount, for one.
+QString metadataTimeProblem()
+{
+    return DecodeInterrupt::cancelled() ? QStringLiteral("reading the file was cancelled")
+                                        : QStringLiteral("the file could not be read in time");
+}
+
+std::mutex readerMutex;
+OVNImportHelper::MetadataReader &metadataReader()
+{
+    static OVNImportHelper::MetadataReader reader = [](const QString &path) {
+        return OVNImageTagParser().parseFileForExifInfo(path);
+    };
+    return reader;
+}
+
+// One read on a thread of its own, shared with the waiting helper until either is done with it.
+struct MetadataRead {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    MetadataDictionary result;
+};
+
 // The box a picture is decoded into: the thumbnail's own (the readers decode at the smallest
 // reduced size that still covers it, then scale smoothly).
 QSize decodeBox(QSize box) { return box; }
 
 } // namespace
+
+void OVNImportHelper::setMetadataReader(MetadataReader reader)
+{
+    const std::lock_guard lock(readerMutex);
+    metadataReader() = reader ? std::move(reader)
+                              : [](const QString &path) { return OVNImageTagParser().parseFileForExifInfo(path); };
+}
+
+std::optional<MetadataDictionary> OVNImportHelper::readMetadataInTime(const QString &path)
+{
+    MetadataReader reader;
+    {
+        const std::lock_guard lock(readerMutex);
+        reader = metadataReader();
+    }
+    auto read = std::make_shared<MetadataRead>();
+    try {
+        std::thread([read, reader = std::move(reader), path] {
+            MetadataDictionary result = reader(path);
+            {
+                const std::lock_guard lock(read->mutex);
+                read->result = std::move(result);
+                read->finished = true;
+            }
+            read->done.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        return std::nullopt; // no thread to be had: nothing is read rather than a read without limit
+    }
+    const DecodeInterrupt::Clock::time_point deadline = DecodeInterrupt::deadlineWithin(decodeTimeLimit());
+    std::unique_lock lock(read->mutex);
+    while (!read->finished) {
+        if (DecodeInterrupt::cancelled() || DecodeInterrupt::Clock::now() >= deadline)
+            return std::nullopt; // the thread is left to its read; it ends with it
+        // Short waits, so that Cancel is seen at once.
+        read->done.wait_until(lock, std::min(deadline, DecodeInterrupt::Clock::now() + std::chrono::milliseconds(50)));
+    }
+    return std::move(read->result);
+}
 
 QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
@@ -63,7 +131,12 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
     record.insert(key("imageheight"), sizeText(fullSize.height()));
     QVariantMap exif;
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
-        exif = OVNImageTagParser().parseFileForExifInfo(path);
+        const std::optional<MetadataDictionary> read = readMetadataInTime(path);
+        if (!read) {
+            m_loaderProblem = metadataTimeProblem();
+            return {};
+        }
+        exif = *read;
         if (hasNumber(exif, "Width") && hasNumber(exif, "Height")) {
             record.insert(key("imagewidth"), exif.value(key("Width")).toString());
             record.insert(key("imageheight"), exif.value(key("Height")).toString());
@@ -107,7 +180,12 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
     if (facts.previewOnly)
         m_loaderProblem = previewOnlyProblem();
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
-        const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
+        const std::optional<MetadataDictionary> read = readMetadataInTime(path);
+        if (!read) {
+            m_loaderProblem = metadataTimeProblem();
+            return {};
+        }
+        const MetadataDictionary &exif = *read;
         for (auto it = exif.begin(); it != exif.end(); ++it)
             metadata.insert(it.key(), it.value());
         if (!sizeKnown) {
@@ -140,9 +218,13 @@ QImage OVNImportHelper::loadImageForRAWMediaFile(const QString &path, QVariantMa
 QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariantMap &record, QSize box)
 {
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
-        const MetadataDictionary exif = OVNImageTagParser().parseFileForExifInfo(path);
-        if (!exif.isEmpty())
-            record.insert(key("exif"), exif);
+        const std::optional<MetadataDictionary> exif = readMetadataInTime(path);
+        if (!exif) {
+            m_loaderProblem = metadataTimeProblem();
+            return {};
+        }
+        if (!exif->isEmpty())
+            record.insert(key("exif"), *exif);
     }
     record.insert(key("filetype"), key("DCRAW"));
     // Only the thumbnail's picture comes back from dcraw's confinement.

@@ -38,6 +38,7 @@ struct Reread {
     QVariantMap record; // a fresh one for every file
     QByteArray thumbnail;
     QString problem;
+    bool problemKeptPicture = false; // the thumbnail is a picture of the file all the same
     qint64 weight = 0;
 };
 
@@ -109,8 +110,8 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                            && !path.isEmpty() && QFileInfo(path).isFile()) {
                     done.present = true;
                     done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
-                    if (done.thumbnail.isEmpty())
-                        done.problem = helper.lastProblem();
+                    done.problem = helper.lastProblem();
+                    done.problemKeptPicture = helper.lastProblemKeptPicture();
                 }
                 done.ready = true;
                 done.weight = 256 + done.thumbnail.size() + OVNImportHandOut::weightOf(QVariant(done.record));
@@ -289,9 +290,15 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         const QVariantMap item = records.at(qsizetype(index)).toMap();
         const QString mid = item.value(CatalogNames::keyMid).toString();
         const QString path = item.value(QStringLiteral("absolutepath")).toString();
-        if (done.present && done.thumbnail.isEmpty()) {
-            summary.failures.append({path, done.problem});
+        if (done.present && (done.thumbnail.isEmpty() || (!done.problem.isEmpty() && !done.problemKeptPicture))) {
+            // No picture of the file now (too large, out of time, damaged, a decoder ended from
+            // outside): the entry keeps the thumbnail it has, and the reason is listed.
+            summary.failures.append({path, QStringLiteral("left as it was: %1").arg(done.problem)});
         } else if (done.present) {
+            // A picture of less than the file (a damaged file's readable part, a preview): stored,
+            // and listed with why.
+            if (!done.problem.isEmpty())
+                summary.failures.append({path, done.problem, true});
             changes.push_back({mid, path, done.thumbnail,
                                done.record.contains(QStringLiteral("Orientation"))
                                    ? done.record.value(QStringLiteral("Orientation")).toString()

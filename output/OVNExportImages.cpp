@@ -16,7 +16,9 @@
 #include <memory>
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstring>
 
 // The custom size follows the shared sizes in the pop-up.
 static_assert(OVNExportImages::customSizeIndex == int(OVNOutputSizes::scaled.size()));
@@ -41,14 +43,12 @@ QString extensionWithDot(const QString &fileName)
     return dot <= 0 ? QString() : fileName.mid(dot);
 }
 
-// Whether the disk that holds `path` has no room left for a file (what a failed write there most
-// likely met): the user is told so rather than that the picture failed.
-bool diskFullAt(const QString &path)
+// A copy that failed: a full disk named as such, with the folder it was to go into.
+QString copyProblem(const QString &why, const QString &folder)
 {
-    struct statvfs disk {};
-    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &disk) != 0)
-        return false;
-    return quint64(disk.f_bavail) * quint64(disk.f_frsize) < 64 * 1024;
+    if (why == QString::fromLocal8Bit(std::strerror(ENOSPC)) || why == QString::fromLocal8Bit(std::strerror(EDQUOT)))
+        return OVNJpegWriter::writingProblem(ENOSPC, folder, why);
+    return localized("the file could not be copied") + QStringLiteral(": ") + why;
 }
 
 OVNExportImages::Entry exportOne(const QString &source, int orientation, const QString &destination,
@@ -73,7 +73,7 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
         else if (::lstat(QFile::encodeName(*target).constData(), &there) == 0)
             entry.reason = localized("a file of that name is in the folder");
         else if (!FileAccess::copyThroughTemporary(source, *target, FileAccess::Existing::Keep, &why))
-            entry.reason = localized("the file could not be copied") + QStringLiteral(": ") + why;
+            entry.reason = copyProblem(why, QFileInfo(*target).absolutePath());
         else
             entry.written = true;
         return entry;
@@ -85,16 +85,15 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
     }
     const int box = OVNExportImages::boxSize(options.sizeIndex, options.customSize);
     const QString captionName = options.captionFilename ? lastPathComponent(source) : QString();
+    QString why;
     entry.written =
         OVNJpegWriter::scaleAndSaveAsJPEG(source, box, box, options.quality, destination,
                                           options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
-                                          options.caption ? options.author : QString(), captionName, orientation);
+                                          options.caption ? options.author : QString(), captionName, orientation, &why);
     if (entry.written)
         entry.size = QImageReader(destination).size();
-    else if (diskFullAt(destination))
-        entry.reason = localized("the disk is full");
     else
-        entry.reason = localized("the picture could not be read or written");
+        entry.reason = why;
     return entry;
 }
 

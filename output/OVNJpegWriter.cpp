@@ -5,55 +5,293 @@
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
 #include "platform/FileAccess.h"
-#include "decoding/ImageFileReader.h"
+#include "platform/Localized.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/MediaDecoder.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
 
+#include <cerrno>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <condition_variable>
+#include <mutex>
+
+#include <unistd.h>
+
+using Refusal = ImageFileReader::Facts::Refusal;
 
 namespace {
 
-// Read in a decoder process with the limits of a full-size read; a JPEG is decoded at the
-// smallest DCT scale that still covers the box it is written at (a 12-megapixel file for a
-// 1600-pixel export at a quarter of its pixels), other readers reduce as they read where they can.
-QImage readImage(const QString &source, int maxwidth, int maxheight)
+// The outputs' full-size decodes, taken one at a time: eight export threads with a full-size
+// decoder each would hold eight whole pictures at once. A thread waits for its turn before its
+// decode starts, so the wait does not count against the decode's own time.
+class FullSizeTurns
+{
+public:
+    class Turn
+    {
+    public:
+        explicit Turn(FullSizeTurns &turns) : m_turns(turns)
+        {
+            std::unique_lock lock(m_turns.m_mutex);
+            m_turns.m_free.wait(lock, [this] { return m_turns.m_running < OVNJpegWriter::fullSizeDecodesAtOnce; });
+            ++m_turns.m_running;
+        }
+        ~Turn()
+        {
+            {
+                const std::lock_guard lock(m_turns.m_mutex);
+                --m_turns.m_running;
+            }
+            m_turns.m_free.notify_one();
+        }
+        Turn(const Turn &) = delete;
+        Turn &operator=(const Turn &) = delete;
+
+    private:
+        FullSizeTurns &m_turns;
+    };
+
+    int running()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_running;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_free;
+    int m_running = 0;
+};
+
+FullSizeTurns &fullSizeTurns()
+{
+    static FullSizeTurns turns;
+    return turns;
+}
+
+bool smallBox(QSize box) { return qint64(box.width()) * box.height() <= OVNJpegWriter::smallBoxPixels; }
+
+// The outputs' reduced decodes at once: three of every four cores. A thread writes its picture
+// (scale, turn, encode) while the others decode, so that fewer decoders keep the cores as busy,
+// and each decoder fewer holds its memory for nothing.
+class DecodeSlots
+{
+public:
+    class Slot
+    {
+    public:
+        explicit Slot(DecodeSlots &owner) : m_slots(owner)
+        {
+            std::unique_lock lock(m_slots.m_mutex);
+            m_slots.m_free.wait(lock, [this] { return m_slots.m_running < m_slots.m_limit; });
+            ++m_slots.m_running;
+        }
+        ~Slot()
+        {
+            {
+                const std::lock_guard lock(m_slots.m_mutex);
+                --m_slots.m_running;
+            }
+            m_slots.m_free.notify_one();
+        }
+        Slot(const Slot &) = delete;
+        Slot &operator=(const Slot &) = delete;
+
+    private:
+        DecodeSlots &m_slots;
+    };
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_free;
+    int m_running = 0;
+    const int m_limit = std::max(2, QThread::idealThreadCount() * 3 / 4);
+};
+
+DecodeSlots &decodeSlots()
+{
+    static DecodeSlots shared;
+    return shared;
+}
+
+// One read through `decode` in a decoder of the box's use; a small box whose reduced read needed
+// more than a thumbnail decoder's memory is read again in a full-size decoder, in its turn.
+template <typename Decode>
+QImage decodeForBox(QSize box, Refusal &refusal, const Decode &decode)
+{
+    if (smallBox(box)) {
+        QImage image;
+        {
+            const DecodeSlots::Slot slot(decodeSlots());
+            image = decode(MediaDecoder::Use::Thumbnail, refusal);
+        }
+        if (!image.isNull() || refusal != Refusal::TooLarge)
+            return image;
+    }
+    const FullSizeTurns::Turn turn(fullSizeTurns());
+    refusal = Refusal::None;
+    return decode(MediaDecoder::Use::FullSize, refusal);
+}
+
+// Read in a decoder process; a JPEG is decoded at the smallest DCT scale that still covers the box
+// it is written at (a 12-megapixel file for a 1600-pixel export at a quarter of its pixels), other
+// readers reduce as they read where they can. Only the picture fitted to the box comes back.
+QImage readImage(const QString &source, QSize box, Refusal &refusal)
 {
     ImageFileReader::Facts facts;
-    QImage image = MediaDecoder(MediaDecoder::Use::FullSize).read(source, QSize(maxwidth, maxheight), &facts);
+    QImage image = decodeForBox(box, refusal, [&](MediaDecoder::Use use, Refusal &why) {
+        facts = ImageFileReader::Facts{};
+        QImage read = MediaDecoder(use).read(source, box, &facts);
+        why = facts.refusal;
+        return read;
+    });
     // The reader rounds where the writer's sizes are truncated: the writer's own size wins.
-    const QSize target = facts.size.isValid() ? OVNJpegWriter::fittedSize(facts.size, maxwidth, maxheight) : QSize();
+    const QSize target = facts.size.isValid() ? OVNJpegWriter::fittedSize(facts.size, box.width(), box.height())
+                                              : QSize();
     if (!image.isNull() && target.isValid() && !target.isEmpty() && image.size() != target)
         image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return image;
 }
 
-QImage loadSource(const QString &source, int maxwidth, int maxheight)
+// A camera RAW file developed at the largest reduction that still covers the box (LibRaw's shrink
+// factor: each step halves both sides), fitted to the box in the decoder.
+QImage readCameraRaw(const QString &source, QSize box, Refusal &refusal)
 {
-    const ProcessorCode &processor = FileTypeCodes::processor(OVNExtensionMapping().getProcessorForFile(source));
-    if (!processor.writable)
-        return {};
-    switch (processor.loader) {
-    case ProcessorCode::Loader::Image:
-        return readImage(source, maxwidth, maxheight);
-    case ProcessorCode::Loader::CameraRaw:
-        return OVNHelper::imageForRAWMediaFile(source);
-    case ProcessorCode::Loader::Dcraw:
-        return OVNHelper::imageForDCRAWMediaFile(source);
-    case ProcessorCode::Loader::Movie:
-        return OVNHelper::imageForQTMediaFile(source);
-    default:
+    MediaDecoder identify;
+    const std::optional<RawDecoder::Info> info = identify.identifyRaw(source);
+    if (!info) {
+        refusal = identify.refusal();
         return {};
     }
+    int shrink = 0;
+    const QSize target = ImageFileReader::fittedSize(QSize(info->width, info->height), box);
+    while (shrink < 3 && (info->width >> (shrink + 1)) >= target.width()
+           && (info->height >> (shrink + 1)) >= target.height())
+        ++shrink;
+    return decodeForBox(box, refusal, [&](MediaDecoder::Use use, Refusal &why) {
+        ImageFileReader::Facts facts;
+        QImage image = MediaDecoder(use).developRaw(source, shrink, &facts, box);
+        why = facts.refusal;
+        return image;
+    });
+}
+
+// A movie's or document's first picture, decoded at the size that fits the box.
+QImage readFirstFrame(const QString &source, QSize box, Refusal &refusal)
+{
+    return decodeForBox(box, refusal, [&](MediaDecoder::Use use, Refusal &why) {
+        MediaDecoder decoder(use);
+        const std::optional<MediaDecoder::MovieInfo> movie = decoder.openMovie(source);
+        if (!movie) {
+            why = decoder.refusal();
+            return QImage();
+        }
+        MovieTime time = movie->duration;
+        time.timeValue = 0;
+        const QSize size = movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()
+                               ? ImageFileReader::fittedSize(movie->naturalSize, box)
+                               : QSize();
+        QImage frame = decoder.movieFrame(time, size);
+        why = decoder.refusal();
+        return frame;
+    });
+}
+
+QString folderOf(const QString &path) { return QFileInfo(path).absolutePath(); }
+
+// All of `bytes` to the file behind `out`, keeping the system's error of a write that failed.
+bool writeBytes(QIODevice &out, const QByteArray &bytes, int &error)
+{
+    auto *file = qobject_cast<QFileDevice *>(&out);
+    if (!file || file->handle() < 0) {
+        const bool written = out.write(bytes) == bytes.size();
+        error = written ? 0 : EIO;
+        return written;
+    }
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t count = ::write(file->handle(), data, size_t(left));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            error = count < 0 ? errno : ENOSPC;
+            return false;
+        }
+        data += count;
+        left -= count;
+    }
+    return true;
 }
 
 } // namespace
+
+int OVNJpegWriter::fullSizeDecodesRunning() { return fullSizeTurns().running(); }
+
+QString OVNJpegWriter::readingProblem(Refusal refusal, const QString &damage)
+{
+    if (refusal != Refusal::None)
+        return ImageFileReader::refusalText(refusal);
+    if (!damage.isEmpty())
+        return localized("the file is damaged (%1)").arg(damage);
+    return localized("the file cannot be read as a picture");
+}
+
+QString OVNJpegWriter::writingProblem(int error, const QString &folder, const QString &fallback)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return localized("the disk is full (%1)").arg(folder);
+    if (error != 0)
+        return localized("the file could not be written in %1: %2")
+            .arg(folder, QString::fromLocal8Bit(std::strerror(error)));
+    return fallback.isEmpty() ? localized("the file could not be written in %1").arg(folder) : fallback;
+}
+
+QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxheight, QString *why)
+{
+    const QSize box(maxwidth, maxheight);
+    const ProcessorCode &processor = FileTypeCodes::processor(OVNExtensionMapping().getProcessorForFile(source));
+    if (!processor.writable) {
+        if (why)
+            *why = localized("files of this type are not written as pictures");
+        return {};
+    }
+    // What the decoders read past on the way, for the reason of a file that gave nothing.
+    const DecodeReport::Scope report;
+    Refusal refusal = Refusal::None;
+    QImage image;
+    switch (processor.loader) {
+    case ProcessorCode::Loader::Image:
+        image = readImage(source, box, refusal);
+        break;
+    case ProcessorCode::Loader::CameraRaw:
+        image = readCameraRaw(source, box, refusal);
+        break;
+    case ProcessorCode::Loader::Dcraw:
+        image = OVNHelper::imageForDCRAWMediaFile(source);
+        break;
+    case ProcessorCode::Loader::Movie:
+        image = readFirstFrame(source, box, refusal);
+        break;
+    default:
+        break;
+    }
+    if (image.isNull() && why)
+        *why = readingProblem(refusal, report.damage());
+    return image;
+}
 
 QSize OVNJpegWriter::fittedSize(QSize size, int maxwidth, int maxheight)
 {
@@ -102,14 +340,20 @@ void OVNJpegWriter::drawCaption(QImage &image, const QString &author, const QStr
 
 bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int maxheight, float quality,
                                        const QString &saveTo, Caption caption, const QString &author,
-                                       const QString &filename, int orientation)
+                                       const QString &filename, int orientation, QString *why)
 {
-    if (maxwidth <= 0 || maxheight <= 0)
+    QString problem;
+    const auto failed = [&](const QString &text) {
+        if (why)
+            *why = text;
         return false;
+    };
+    if (maxwidth <= 0 || maxheight <= 0)
+        return failed(localized("the size to write is not valid"));
     try {
-        QImage image = loadSource(source, maxwidth, maxheight);
+        QImage image = loadSource(source, maxwidth, maxheight, &problem);
         if (image.isNull())
-            return false;
+            return failed(problem);
         // Sizes are pixels: a 300-dpi file is not shrunk to its size in points.
         const QSize target = fittedSize(image.size(), maxwidth, maxheight);
         if (image.size() != target)
@@ -123,20 +367,30 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
             drawCaption(image, author, filename);
         }
         if (image.isNull())
-            return false;
+            return failed(localized("the picture needs more memory than decoding may use"));
 
+        // Encoded first, so that a write that fails is told by the system's own error.
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "jpeg");
+            writer.setQuality(jpegQuality(quality));
+            if (!writer.write(image))
+                return failed(localized("the picture could not be encoded as JPEG"));
+        }
+        image = QImage();
         // Beside its place and renamed into it, a link there followed only by the shared rule
         // (an output folder may be shared with other accounts).
-        return FileAccess::writeThroughTemporary(
-            saveTo,
-            [&](QIODevice &out) {
-                QImageWriter writer(&out, "jpeg");
-                writer.setQuality(jpegQuality(quality));
-                return writer.write(image);
-            },
-            FileAccess::Existing::Replace);
+        int error = 0;
+        const bool written = FileAccess::writeThroughTemporary(
+            saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, error); }, FileAccess::Existing::Replace,
+            &problem);
+        if (!written)
+            return failed(writingProblem(error, folderOf(saveTo), problem));
+        return true;
     } catch (...) {
         // Out of memory on a huge picture, for one.
-        return false;
+        return failed(localized("the picture needs more memory than decoding may use"));
     }
 }

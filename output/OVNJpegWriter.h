@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoding/ImageFileReader.h"
+
 #include <QSize>
 #include <QString>
 
@@ -17,12 +19,38 @@ public:
     // fits it into maxwidth × maxheight pixels (never enlarged), turns it by the EXIF
     // `orientation`, stamps the caption (author line, then file name) when asked, and writes it
     // to `saveTo` at round(quality × 100) (0 or less means 0.85, above 1 means 1). True exactly
-    // when the file was written; on any failure nothing is left at `saveTo`. The file is written
-    // beside its place and renamed into it; a link at `saveTo` is followed only when it belongs to
-    // this account or to the folder's owner (FileAccess::writeThroughTemporary).
+    // when the file was written; on any failure nothing is left at `saveTo` and `why` says what
+    // the user can do about it (readingProblem's words, or the disk that is full). The file is
+    // written beside its place and renamed into it; a link at `saveTo` is followed only when it
+    // belongs to this account or to the folder's owner (FileAccess::writeThroughTemporary).
+    //
+    // The source is decoded in a decoder process at no more than the box needs (see loadSource):
+    // a box of at most smallBoxPixels in a decoder with a thumbnail's limits, many at once; a larger
+    // box, or a file whose reduced read needs more than those limits, in a full-size decoder, one
+    // file of the program's outputs at a time.
     static bool scaleAndSaveAsJPEG(const QString &source, int maxwidth, int maxheight, float quality,
                                    const QString &saveTo, Caption caption, const QString &author,
-                                   const QString &filename, int orientation);
+                                   const QString &filename, int orientation, QString *why = nullptr);
+
+    // The picture of `source` as the writer loads it: by the loader its processor names, fitting
+    // maxwidth × maxheight (never enlarged), as stored (unturned). Null with the reason in `why`.
+    static QImage loadSource(const QString &source, int maxwidth, int maxheight, QString *why = nullptr);
+
+    // Boxes up to this many pixels are read in decoders with a thumbnail's limits: the readers
+    // reduce while they read, so such a picture and its reader's buffers stay well within them.
+    static constexpr qint64 smallBoxPixels = qint64(2048) * 2048;
+
+    // How many full-size decodes the outputs run at once, and how many run now (tests).
+    static constexpr int fullSizeDecodesAtOnce = 1;
+    static int fullSizeDecodesRunning();
+
+    // Why a file gave no picture, in words the user can act on: the decoder's refusal (memory,
+    // time, Cancel, a decoder ended from outside or on a fault), the damage its reader met, or
+    // that the picture cannot be read at all.
+    static QString readingProblem(ImageFileReader::Facts::Refusal refusal, const QString &damage);
+
+    // Why a write into `folder` failed with the system's `error`: a full disk is named as such.
+    static QString writingProblem(int error, const QString &folder, const QString &fallback);
 
     // The size `size` is written at in a maxwidth × maxheight box: the longer ratio decides (the
     // height on a tie), the other side truncated, never enlarged, at least 1 × 1.

@@ -236,6 +236,7 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
 
     // The pictures first, in parallel: the pages link only to pictures that were made.
     std::vector<char> made(size_t(records.size()), 0);
+    std::vector<QString> problems(size_t(records.size()));
     QThreadPool pool;
     pool.setMaxThreadCount(QThread::idealThreadCount());
     for (qsizetype n = 0; n < records.size(); ++n) {
@@ -245,12 +246,14 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
         const QString thumb = QDir(thumbnails).filePath(numbered("thumb%04d.jpg", n));
         pool.start([&, n, source, orientation, photo, thumb] {
             if (!(cancelled && cancelled->load())) {
+                QString why;
                 const bool photoWritten = OVNJpegWriter::scaleAndSaveAsJPEG(
-                    source, 512, 512, 0.9f, photo, OVNJpegWriter::Caption::Off, {}, {}, orientation);
+                    source, 512, 512, 0.9f, photo, OVNJpegWriter::Caption::Off, {}, {}, orientation, &why);
                 const bool thumbWritten = photoWritten
                                           && OVNJpegWriter::scaleAndSaveAsJPEG(source, 256, 256, 0.9f, thumb,
                                                                                OVNJpegWriter::Caption::Off, {}, {},
-                                                                               orientation);
+                                                                               orientation, &why);
+                problems[size_t(n)] = why;
                 if (photoWritten && !thumbWritten)
                     QFile::remove(photo); // half a picture is no picture
                 made[size_t(n)] = thumbWritten ? 1 : 0;
@@ -269,9 +272,11 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
             QString name = record.field(MediaRecord::DisplayTag);
             if (name.isEmpty())
                 name = QFileInfo(source).fileName();
+            const QString &why = problems[size_t(n)];
             result.failed.append(name + QStringLiteral(": ")
-                                 + (QFileInfo::exists(source) ? localized("it cannot be read as a picture")
-                                                              : localized("the file is not there")));
+                                 + (!QFileInfo::exists(source) ? localized("the file is not there")
+                                    : why.isEmpty()            ? localized("it cannot be read as a picture")
+                                                               : why));
         }
     }
 

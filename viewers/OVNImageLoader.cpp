@@ -17,6 +17,10 @@
 #include <mutex>
 
 namespace {
+// The stored size the last decode on this thread told (OVNImageLoader::decode), for the result of
+// a load whose picture was decoded fitted.
+thread_local QSize lastFullSize;
+
 QThreadPool &pool()
 {
     static QThreadPool threads;
@@ -56,7 +60,7 @@ struct OVNImageLoader::Link {
 
 OVNImageLoader::OVNImageLoader(QObject *parent)
     : QObject(parent),
-      m_decoder(&OVNImageLoader::decode),
+      m_decoder([](const Request &request, bool preview) { return decode(request, preview); }),
       m_link(std::make_shared<Link>())
 {
     m_link->loader = this;
@@ -81,7 +85,8 @@ quint64 OVNImageLoader::load(const Request &request)
             link->loader, [loader = link->loader, result] { loader->deliver(result); }, Qt::QueuedConnection);
     };
     // The reduced picture decodes beside the whole one, so that the whole one is not delayed.
-    if (FileTypeCodes::processor(request.processor).decodesAtAnySize && request.previewSize.isValid()) {
+    if (FileTypeCodes::processor(request.processor).decodesAtAnySize && request.previewSize.isValid()
+        && !request.fittedOnly) {
         pool().start([post, decoder = m_decoder, request, generation] {
             Request asStored = request;
             const int orientation = readOrientation(asStored);
@@ -93,7 +98,9 @@ quint64 OVNImageLoader::load(const Request &request)
     pool().start([post, decoder = m_decoder, request, generation] {
         Request asStored = request;
         const int orientation = readOrientation(asStored);
+        lastFullSize = QSize();
         Result whole{generation, decoder(asStored, false), false, {}, orientation};
+        whole.fullSize = lastFullSize.isValid() ? lastFullSize : whole.image.size();
         // Reduced here, so that the GUI thread does not scale a camera's picture while painting.
         if (asStored.previewSize.isValid())
             whole.screen = reducedToFit(whole.image, asStored.previewSize);
@@ -127,15 +134,35 @@ void OVNImageLoader::deliver(const Result &result)
     emit loaded(result);
 }
 
-QImage OVNImageLoader::decode(const Request &request, bool preview)
+QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullSize)
 {
+    const bool fitted = (preview || request.fittedOnly) && request.previewSize.isValid();
+    QSize stored;
+    QImage image;
     switch (FileTypeCodes::processor(request.processor).loader) {
-    case ProcessorCode::Loader::Image:
-        // In a decoder process: a preview with a thumbnail's limits, the whole picture with the
-        // larger limit of a full-size read; both end at the decoder's deadline.
-        return MediaDecoder(preview ? MediaDecoder::Use::Thumbnail : MediaDecoder::Use::FullSize)
-            .read(request.path, preview ? request.previewSize : QSize());
+    case ProcessorCode::Loader::Image: {
+        // In a decoder process: a picture fitted to a box with a thumbnail's limits (the readers
+        // reduce while they read), the whole picture with the larger limit of a full-size read;
+        // both end at the decoder's deadline.
+        ImageFileReader::Facts facts;
+        image = MediaDecoder(fitted ? MediaDecoder::Use::Thumbnail : MediaDecoder::Use::FullSize)
+                    .read(request.path, fitted ? request.previewSize : QSize(), &facts);
+        // A reduced read that needs more than a thumbnail decoder's memory gets the larger one.
+        if (image.isNull() && fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
+            image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, request.previewSize, &facts);
+        stored = facts.size;
+        break;
+    }
     case ProcessorCode::Loader::CameraRaw:
+        if (request.fittedOnly && request.previewSize.isValid()) {
+            // Developed at the light table's reduction, fitted to the pane in the decoder.
+            ImageFileReader::Facts facts;
+            image = MediaDecoder(MediaDecoder::Use::FullSize)
+                        .developRaw(request.path, request.shrinkFactor, &facts, request.previewSize);
+            if (const std::optional<RawDecoder::Info> info = MediaDecoder().identifyRaw(request.path))
+                stored = QSize(info->width, info->height);
+            break;
+        }
         return OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor);
     case ProcessorCode::Loader::Dcraw:
         return OVNHelper::imageForDCRAWMediaFile(request.path, request.shrinkFactor);
@@ -143,6 +170,12 @@ QImage OVNImageLoader::decode(const Request &request, bool preview)
         // Movies and documents open in windows of their own.
         return {};
     }
+    if (stored.isValid() && !stored.isEmpty()) {
+        lastFullSize = stored;
+        if (fullSize)
+            *fullSize = stored;
+    }
+    return image;
 }
 
 void OVNImageLoader::waitForAll() { pool().waitForDone(); }

@@ -34,6 +34,9 @@ public:
         // needs (OVNOrientation::flippedBeforeTurn); a large picture's conversion takes long.
         bool linear = false;
         OVNOrientation::Turn linearTurn;
+        // The window shows the picture only fitted to the preview size (a light table's pane): the
+        // picture is decoded to fit it, once, and nothing larger crosses from the decoder.
+        bool fittedOnly = false;
     };
     struct Result {
         quint64 generation = 0;
@@ -41,6 +44,7 @@ public:
         bool preview = false; // a reduced picture; the whole one follows
         QImage screen;        // with a preview size: the whole picture already reduced to fit it
         int orientation = 0;  // with orientationFromFile: the file's orientation code
+        QSize fullSize;       // the picture's size as stored, where the decode told it; else the image's
         std::shared_ptr<const OVNLinearImage> linear; // with Request::linear; null when memory ran out
     };
     // Decodes one picture (preview: fitting the request's preview size); replaceable for tests.
@@ -60,7 +64,9 @@ public:
     static QImage reducedToFit(const QImage &image, QSize box);
     // The program's decoding of a request by its processor's loader: the image reading, the RAW
     // decoder or dcraw; a null picture for any other.
-    static QImage decode(const Request &request, bool preview);
+    // A fitted-only request's picture is decoded to fit its preview size. `fullSize`, when given, gets
+    // the picture's size as stored where the reader tells it.
+    static QImage decode(const Request &request, bool preview, QSize *fullSize = nullptr);
     // Waits for every load of every loader to end (tests, and before the program exits).
     static void waitForAll();
 

@@ -401,11 +401,14 @@ void OVNLightTable::startImageLoad()
     OVNImageView *view = m_panes[size_t(m_pending.pane)].image.get();
     OVNImageLoader::Request request{
         m_mediapath, m_extensionmap.getProcessorForFile(m_mediapath), m_onLoadShrinkFactor, {}};
-    // A reduced picture fills the pane first; both come fitted to it (unturned).
+    // The pane shows the picture fitted to it (unturned): it is decoded to fit, and nothing larger
+    // crosses from the decoder. The full-resolution command decodes a RAW file unreduced, but
+    // still fitted to the pane.
     const QSize box = view->size() * view->devicePixelRatio();
     if (!box.isEmpty()) {
         const bool quarter = m_pending.turn.degrees == 90 || m_pending.turn.degrees == 270;
         request.previewSize = quarter ? box.transposed() : box;
+        request.fittedOnly = true;
     }
     m_pending.generation = m_loader->load(request);
 }
@@ -429,7 +432,7 @@ void OVNLightTable::imageLoaded(const OVNImageLoader::Result &result)
     pane.image->repaint();
     emit pictureShown(result.preview);
     if (!result.preview)
-        loadFinished(true, result.image.size(), turn.degrees, QString());
+        loadFinished(true, result.fullSize.isValid() ? result.fullSize : result.image.size(), turn.degrees, QString());
 }
 
 void OVNLightTable::startMovie(const QString &path, const QString &type)

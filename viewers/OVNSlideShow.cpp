@@ -52,8 +52,10 @@ QImage OVNSlideShow::slideImage(const QString &path, const QString &processor, i
     // Decoded to fit the box as it stands once turned.
     const QSize fit = box.isValid() && turn.degrees % 180 ? box.transposed() : box;
     // A slide handed no processor is read as a plain image.
-    const OVNImageLoader::Request request{
+    OVNImageLoader::Request request{
         path, processor.isEmpty() ? QString::fromLatin1(FileTypeCodes::plainImage().code) : processor, 1, fit};
+    // Only the screen's size crosses from the decoder, also for a camera RAW file.
+    request.fittedOnly = fit.isValid();
     QImage image =
         OVNImageLoader::decode(request, FileTypeCodes::processor(request.processor).decodesAtAnySize && fit.isValid());
     if (image.isNull())

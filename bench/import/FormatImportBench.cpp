@@ -1,13 +1,16 @@
 // Import speed off the JPEG road: COUNT distinct PNGs, then COUNT distinct Deflate TIFFs, each
 // imported into a new catalog file with 256-pixel thumbnails by `ovn-import` on all cores, beside
-// `vipsthumbnail -s 256` over the same files through `xargs -P$(nproc)` (one thread a process, as
-// in the JPEG pair), the two whole programs timed in turn by the timing helper (bench_pair: a
-// warm-up pair, then A B A B, the median pair ratio, each side's peak memory). Our side's peak is
-// that of the ovn-import process itself.
+// `vipsthumbnail -s 256` over the same files through `xargs -P$(nproc) -n 1` (one thread a
+// process, as in the JPEG pair, one file each, so that no core idles at the end while another
+// still has a batch), the two whole programs timed in turn by the timing helper (bench_pair: a
+// warm-up pair, then A B A B, the median pair ratio of wall and of processor time, each side's
+// peak memory summed over its whole process tree: the import with its decoders, xargs with every
+// vipsthumbnail).
 //
-// The pictures (3000 x 2000 photographs of gradients with mild noise: PNGs as Qt writes them, TIFFs
-// of 64-row Deflate strips with the horizontal predictor, as cameras' and scanners' software writes
-// them) are made once and kept in $OVN_BENCH_DIR (default /tmp/ovn-import-bench).
+// The pictures (3000 x 2000 with a photograph's content, BenchCatalog::photograph: PNGs as Qt
+// writes them, TIFFs of 64-row Deflate strips with the horizontal predictor, as cameras' and
+// scanners' software writes them) are made once and kept in $OVN_BENCH_DIR (default
+// /tmp/ovn-import-bench/photographs).
 // Usage: bench_import_formats [COUNT [PAIRS]]
 
 #include "BenchCatalog.h"
@@ -62,8 +65,8 @@ bool saveTiff(const QImage &image, const QString &path)
 // `count` pictures named photoNNNN.EXTENSION in `folder`, made on every core unless there.
 QStringList makePictures(const QDir &folder, int count, const QString &extension)
 {
-    return BenchCatalog::makePictures(
-        folder, count, extension, QSize(width, height), 4, [&extension](const QImage &picture, const QString &path) {
+    return BenchCatalog::makePhotographs(
+        folder, count, extension, QSize(width, height), [&extension](const QImage &picture, const QString &path) {
             return extension == QLatin1String("png") ? picture.save(path, "PNG") : saveTiff(picture, path);
         });
 }
@@ -82,13 +85,11 @@ int main(int argc, char *argv[])
     const int cores = QThread::idealThreadCount();
     bool ok = true;
     for (const QString &extension : {QStringLiteral("png"), QStringLiteral("tif")}) {
-        const QDir folder(base + QStringLiteral("/%1-%2").arg(extension).arg(count));
+        const QDir folder(base + QStringLiteral("/photographs/%1-%2").arg(extension).arg(count));
         const QStringList paths = makePictures(folder, count, extension);
         const QString out = base + QStringLiteral("/vips-") + extension;
         QDir(out).removeRecursively();
         QDir().mkpath(out);
-        // Up to 16 files a vipsthumbnail, and every core busy with few files too.
-        const int perProcess = std::clamp(count / cores, 1, 16);
         std::printf("\n");
         ok = BenchCatalog::comparePrograms(
                  QStringLiteral(OVN_BENCH_PAIR),
@@ -103,11 +104,10 @@ int main(int argc, char *argv[])
                  BenchCatalog::importCommand(QStringLiteral(OVN_IMPORT_TOOL),
                                              base + QStringLiteral("/%1.sqlite").arg(extension), folder.path()),
                  {QStringLiteral("sh"), QStringLiteral("-c"),
-                  QStringLiteral("cd '%1' && ls photo*.%2 | VIPS_CONCURRENCY=1 xargs -P%3 -n %4 vipsthumbnail -s 256 "
-                                 "-o '%5/%s.jpg'")
+                  QStringLiteral("cd '%1' && ls photo*.%2 | VIPS_CONCURRENCY=1 xargs -P%3 -n 1 vipsthumbnail -s 256 "
+                                 "-o '%4/%s.jpg'")
                       .arg(folder.path(), extension)
                       .arg(cores)
-                      .arg(perProcess)
                       .arg(out)})
              && ok;
         const int made = int(QDir(out).entryList({QStringLiteral("*.jpg")}, QDir::Files).size());

@@ -3,6 +3,7 @@
 // stuck read ends at the file's limit or at Cancel, and a small file behind it is stored at once.
 
 #include "CatalogFixture.h"
+#include "formats/OVNImageTagParser.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker.h"
 #include "tests/support/HostileMedia.h"
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -228,6 +230,57 @@ TEST_P(ImportDecodingTest, CancelDuringAStuckReadListsTheFile)
     EXPECT_TRUE(summary.notImported.contains(stuck));
     EXPECT_TRUE(stored().isEmpty());
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
+}
+
+// A file on a stalled mount: its metadata read never returns (the read blocks as a read of a mount
+// whose server stopped answering does). The import gives up on it at the file's limit, lists it
+// with its reason, stores it with its icon and the other files with their pictures, and ends; as
+// does a re-scan, which keeps the entry's thumbnail and names the reason.
+TEST_P(ImportDecodingTest, AFileWhoseMetadataReadStallsIsListedAndTheImportEnds)
+{
+    const TimeLimit limit(2s);
+    // Held by the test until its end: the reads it stalls outlive the import and take it then.
+    const auto stall = std::make_shared<std::mutex>();
+    std::unique_lock stalled(*stall);
+    OVNImportHelper::setMetadataReader([stall](const QString &path) {
+        if (path.contains(QLatin1String("stalled"))) {
+            const std::lock_guard held(*stall);
+        }
+        return OVNImageTagParser().parseFileForExifInfo(path);
+    });
+    const QVariantList items{
+        write("a.jpg", hostilemedia::jpegOfNoise(320, 200, false)),
+        write("b-stalled.jpg", hostilemedia::jpegOfNoise(320, 200, false)),
+        write("c.jpg", hostilemedia::jpegOfNoise(200, 320, false)),
+    };
+    const QString timeProblem = QStringLiteral("the file could not be read in time");
+    const auto start = std::chrono::steady_clock::now();
+    OVNImportWorker worker([this] { return openAnother(); }, settings(2));
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+    EXPECT_EQ(stored(),
+              (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b-stalled.jpg"), QStringLiteral("c.jpg")}));
+    EXPECT_EQ(reasonFor(summary, QStringLiteral("b-stalled.jpg")),
+              QStringLiteral("catalogued with an icon: %1").arg(timeProblem));
+    EXPECT_TRUE(reasonFor(summary, QStringLiteral("a.jpg")).isEmpty());
+    EXPECT_TRUE(reasonFor(summary, QStringLiteral("c.jpg")).isEmpty());
+
+    // A re-scan on the same stalled mount: the entry keeps what it has, and the reason is named.
+    QVariantList records;
+    for (const QList<QVariant> &row : db.rowsForQuery(
+             QStringLiteral("select mid, absolutepath from strvfile where categoryid=$1 order by mid"), {category}))
+        records.append(
+            QVariantMap{{QStringLiteral("mid"), row.value(0)}, {QStringLiteral("absolutepath"), row.value(1)}});
+    OVNImportWorker::Settings again = settings(2);
+    OVNImportWorker rescanner([this] { return openAnother(); }, again);
+    const OVNImportWorker::Summary rescanned = rescanner.reprocess(records);
+    EXPECT_EQ(reasonFor(rescanned, QStringLiteral("b-stalled.jpg")),
+              QStringLiteral("left as it was: %1").arg(timeProblem));
+    EXPECT_TRUE(reasonFor(rescanned, QStringLiteral("a.jpg")).isEmpty());
+    EXPECT_EQ(rescanned.importedIds.size(), 2);
+
+    stalled.unlock();
+    OVNImportHelper::setMetadataReader({});
 }
 
 OVN_CATALOG_VENDORS(ImportDecodingTest);

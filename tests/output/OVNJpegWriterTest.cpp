@@ -1,5 +1,7 @@
 #include "output/OVNJpegWriter.h"
 
+#include "decoding/DecodeInterrupt.h"
+#include "decoding/MediaDecoder.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -10,6 +12,12 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -189,4 +197,118 @@ TEST(OVNJpegWriterTest, RawAndMovieSources)
     const QString movie = testDataDir() + QLatin1String("/exiv2-test-data/movies/sample_640x360.mov");
     ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(movie, 320, 320, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0));
     EXPECT_EQ(written(out).size(), QSize(320, 180));
+}
+
+// Every kind of source reaches the writer already fitted to the box it asked for: the decoder reads
+// at a reduced size and sends only the fitted picture (a camera RAW file developed at a shrink, a
+// movie's frame at the box), never the whole picture.
+TEST(OVNJpegWriterTest, EachSourceIsReadFittedToItsBox)
+{
+    QTemporaryDir dir;
+    syntheticdng::Options o;
+    o.scene = [](int, int) { return syntheticdng::Rgb{50000, 3000, 3000}; };
+    QFile dng(dir.filePath(QStringLiteral("red.dng")));
+    ASSERT_TRUE(dng.open(QIODevice::WriteOnly));
+    dng.write(syntheticdng::make(o));
+    dng.close();
+    const struct {
+        QString source;
+        QSize box, expected;
+    } cases[] = {
+        {writePicture(dir, QStringLiteral("wide.jpg"), filled(3000, 2000, Qt::gray)), {640, 640}, {640, 426}},
+        {writePicture(dir, QStringLiteral("tall.png"), filled(1200, 4000, Qt::gray)), {320, 320}, {96, 320}},
+        {writePicture(dir, QStringLiteral("small.png"), filled(200, 100, Qt::gray)), {320, 320}, {200, 100}},
+        {writePicture(dir, QStringLiteral("large.bmp"), filled(2400, 1800, Qt::gray)), {256, 256}, {256, 192}},
+        {dng.fileName(), {32, 32}, {32, 24}},
+    };
+    for (const auto &c : cases) {
+        QString why;
+        const QImage image = OVNJpegWriter::loadSource(c.source, c.box.width(), c.box.height(), &why);
+        EXPECT_EQ(image.size(), c.expected) << qPrintable(c.source) << " " << qPrintable(why);
+    }
+    EXPECT_EQ(OVNJpegWriter::fullSizeDecodesRunning(), 0);
+}
+
+// A box larger than a thumbnail decoder serves is read in a full-size decoder, and the outputs'
+// threads take such reads one at a time.
+TEST(OVNJpegWriterTest, LargeBoxesAreReadOneAtATime)
+{
+    QTemporaryDir dir;
+    QStringList sources;
+    for (int i = 0; i < 6; ++i)
+        sources.append(writePicture(dir, QStringLiteral("p%1.jpg").arg(i), filled(2600, 2000, QColor(i * 40, 90, 90))));
+    std::atomic<int> most{0};
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done.load()) {
+            most = std::max(most.load(), OVNJpegWriter::fullSizeDecodesRunning());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::vector<std::thread> writers;
+    std::atomic<int> written{0};
+    for (int i = 0; i < sources.size(); ++i)
+        writers.emplace_back([&, i] {
+            const QString out = dir.filePath(QStringLiteral("out%1.jpg").arg(i));
+            written += OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), 2500, 2500, 0.9f, out,
+                                                         OVNJpegWriter::Caption::Off, {}, {}, 0)
+                           ? 1
+                           : 0;
+        });
+    for (std::thread &writer : writers)
+        writer.join();
+    done = true;
+    watcher.join();
+    EXPECT_EQ(written.load(), 6);
+    EXPECT_EQ(most.load(), OVNJpegWriter::fullSizeDecodesAtOnce);
+    EXPECT_EQ(OVNJpegWriter::fullSizeDecodesRunning(), 0);
+}
+
+// Why a file could not be written out, in words the user can act on: its damage, that it is no
+// picture, the decoder's limits (time, a decoder that ended on a fault or from outside), a full disk.
+TEST(OVNJpegWriterTest, FailuresSayWhy)
+{
+    QTemporaryDir dir;
+    QFile junk(dir.filePath(QStringLiteral("junk.jpg")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(2048, 'x'));
+    junk.close();
+    QFile notes(dir.filePath(QStringLiteral("notes.xyz")));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("text");
+    notes.close();
+    const QString good = writePicture(dir, QStringLiteral("good.jpg"), filled(64, 48, Qt::gray));
+    QFile::copy(good, dir.filePath(QStringLiteral("ovn-decoder-crashes.jpg")));
+    QFile::copy(good, dir.filePath(QStringLiteral("ovn-decoder-hangs.jpg")));
+    qputenv("OVN_DECODER_TEST_CRASH", "ovn-decoder-crashes");
+    qputenv("OVN_DECODER_TEST_HANG", "ovn-decoder-hangs");
+    // Decoders started from here on see the triggers.
+    MediaDecoder::endIdleDecoders();
+    const struct {
+        QString source;
+        QString why;
+    } cases[] = {
+        {junk.fileName(), QStringLiteral("the file cannot be read as a picture")},
+        {notes.fileName(), QStringLiteral("files of this type are not written as pictures")},
+        {dir.filePath(QStringLiteral("gone.jpg")), QStringLiteral("the file cannot be read as a picture")},
+        {dir.filePath(QStringLiteral("ovn-decoder-crashes.jpg")),
+         ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::Crashed)},
+        {dir.filePath(QStringLiteral("ovn-decoder-hangs.jpg")),
+         ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::OutOfTime)},
+    };
+    for (const auto &c : cases) {
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        QString why;
+        // One second for the decoder that hangs.
+        const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::seconds(1));
+        EXPECT_FALSE(OVNJpegWriter::scaleAndSaveAsJPEG(c.source, 640, 640, 0.9f, out, OVNJpegWriter::Caption::Off, {},
+                                                       {}, 0, &why))
+            << qPrintable(c.source);
+        EXPECT_EQ(why, c.why) << qPrintable(c.source);
+        EXPECT_FALSE(QFile::exists(out));
+    }
+    qunsetenv("OVN_DECODER_TEST_CRASH");
+    qunsetenv("OVN_DECODER_TEST_HANG");
+    EXPECT_EQ(OVNJpegWriter::writingProblem(ENOSPC, QStringLiteral("/media/card"), {}),
+              QStringLiteral("the disk is full (/media/card)"));
 }

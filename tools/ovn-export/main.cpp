@@ -8,8 +8,10 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "output/OVNExportImages.h"
+#include "platform/HeapTuning.h"
 
 #include "ToolCatalog.h"
+#include "ToolProcessTree.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
@@ -42,9 +44,12 @@ int main(int argc, char **argv)
     if (const std::optional<int> end =
             ToolUsage::check(argc, argv, usageText, {{"--size", 1}, {"--custom", 1}, {"--caption", 1}, {"--filename"}}))
         return *end;
+    // The pictures' buffers are reused from one file to the next, as the program does.
+    HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
+    ToolProcessTree tree;
     QStringList args = app.arguments().mid(1);
     OVNExportImages::Options options;
     options.captionFilename = false;
@@ -114,5 +119,7 @@ int main(int argc, char **argv)
         written += entry.written ? 1 : 0;
     }
     std::printf("exported: %d of %d\n", written, int(entries.size()));
+    // The figures of this process and its decoders together, once they have ended.
+    std::printf("%s\n", ToolText::utf8(ToolProcessTree::text(tree.finish())).constData());
     return written == entries.size() ? 0 : 1;
 }

@@ -118,6 +118,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const qint64 ms = timer.elapsed();
+    // Its decoders end before it does, so that their processor time is this process's children's.
+    MediaDecoder::endIdleDecoders();
     if (image.isNull()) {
         std::fprintf(stderr, "%s: no picture (processor %s)\n", ToolText::utf8(input).constData(),
                      ToolText::utf8(processor).constData());

@@ -39,6 +39,7 @@
 
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
+#include "ToolProcessTree.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
@@ -99,20 +100,6 @@ private:
     bool m_quiet;
     QElapsedTimer m_said;
 };
-
-// This process's own peak (VmHWM). getrusage's ru_maxrss would also count the memory of the
-// program that started this one, which it keeps across exec.
-long peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return 0;
-}
 
 // A category id, or the top-level category of that kind and name; empty when there is neither.
 QString existing(OVNDatabaseAccess &connection, const QString &category, const QString &kind)
@@ -182,7 +169,7 @@ qsizetype listedFiles(const OVNImportWorker::Summary &summary)
 }
 
 int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const OVNImportWorker::Settings &settings,
-                   bool quiet)
+                   bool quiet, ToolProcessTree &tree)
 {
     // Every read goes on through sessions the server ends meanwhile: an unanswered question is
     // never taken for "no such category" or "no entries".
@@ -244,7 +231,9 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
                     ToolText::utf8(failure.reason).constData());
     std::printf("rescanned %lld of %lld\n", static_cast<long long>(summary.importedIds.size()),
                 static_cast<long long>(entries.size()));
-    std::printf("%.2f s (%.1f files/s)\n", seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0);
+    std::printf("%.2f s (%.1f files/s), %s\n", seconds,
+                seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
+                ToolText::utf8(ToolProcessTree::text(tree.finish())).constData());
     if (summary.cancelled)
         std::fprintf(stderr, "ovn-import: stopped by a signal; what was re-scanned stays in the catalog\n");
     printStop(summary.abortMessage);
@@ -277,6 +266,8 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // The figures printed at the end are those of this process and its decoders together.
+    ToolProcessTree tree;
     QStringList args = app.arguments().mid(1);
     OVNImportWorker::Settings settings;
     bool quiet = false;
@@ -341,7 +332,7 @@ int main(int argc, char *argv[])
         return noneImported(given);
     }
     if (rescan)
-        return rescanCategory(*connection, category, settings, quiet);
+        return rescanCategory(*connection, category, settings, quiet, tree);
     // Into a category that is there only with the right to change it; a new one is made at the top
     // level, which every user of the catalog may do.
     const QString kind = smart ? QStringLiteral("F") : QStringLiteral("C");
@@ -412,10 +403,12 @@ int main(int argc, char *argv[])
     for (const OVNImportWorker::Failure &failure : summary.failures)
         std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
                     ToolText::utf8(failure.reason).constData());
-    std::printf("imported %lld of %d files in %.2f s (%.1f files/s), %lld listed with problems, peak RSS %ld MiB\n",
+    const ToolProcessTree::Figures figures = tree.finish();
+    std::printf("imported %lld of %d files in %.2f s (%.1f files/s), %lld listed with problems, %s\n",
                 static_cast<long long>(summary.importedIds.size()), summary.total, seconds,
                 seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
-                static_cast<long long>(listedFiles(summary)), peakRssKiB() / 1024);
+                static_cast<long long>(listedFiles(summary)),
+                ToolText::utf8(ToolProcessTree::text(figures)).constData());
     printStop(summary.abortMessage);
     // A stop by a signal keeps what was stored; the files it did not reach are not imported.
     QStringList notImported = summary.notImported;

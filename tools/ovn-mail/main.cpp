@@ -8,6 +8,7 @@
 #include "output/OVNSendImagesAsMail.h"
 
 #include "ToolCatalog.h"
+#include "decoding/MediaDecoder.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
@@ -108,5 +109,7 @@ int main(int argc, char **argv)
         std::printf("handed to: %s, exit %d\n", ToolText::utf8(result.program).constData(), result.exitCode);
     if (result.exitCode > 0)
         std::printf("failed: %s\n", ToolText::utf8(result.problem).constData());
+    // Its decoders end before it does.
+    MediaDecoder::endIdleDecoders();
     return result.exitCode == 0 && prepared.failed.isEmpty() ? 0 : 1;
 }

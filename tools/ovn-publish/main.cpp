@@ -8,6 +8,7 @@
 #include "platform/CatalogNames.h"
 
 #include "ToolCatalog.h"
+#include "ToolProcessTree.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
@@ -43,6 +44,7 @@ int main(int argc, char **argv)
     // A probe for scripts: no display needed (the caption's text is drawn into pictures only).
     ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
+    ToolProcessTree tree;
     const QStringList args = app.arguments().mid(1);
     OVNPublishToWeb::Texts texts;
     QStringList positional;
@@ -96,5 +98,7 @@ int main(int argc, char **argv)
     std::printf("gallery: %s\npictures: %d\n", ToolText::utf8(result.galleryPath).constData(), result.pictures);
     for (const QString &failure : result.failed)
         std::printf("failed: %s\n", ToolText::utf8(failure).constData());
+    // The figures of this process and its decoders together, once they have ended.
+    std::printf("%s\n", ToolText::utf8(ToolProcessTree::text(tree.finish())).constData());
     return result.failed.isEmpty() && result.pictures == records.size() ? 0 : 1;
 }

@@ -1,0 +1,146 @@
+#include "ToolProcessTree.h"
+
+#include "decoding/MediaDecoder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QList>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+QByteArray readProcFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    return file.readAll();
+}
+
+double seconds(const timeval &time) { return double(time.tv_sec) + double(time.tv_usec) / 1e6; }
+
+} // namespace
+
+ToolProcessTree::ToolProcessTree()
+{
+    m_thread = std::thread([this] {
+        std::unique_lock lock(m_mutex);
+        while (!m_stop) {
+            lock.unlock();
+            look();
+            lock.lock();
+            m_wake.wait_for(lock, std::chrono::milliseconds(50), [this] { return m_stop; });
+        }
+    });
+}
+
+ToolProcessTree::~ToolProcessTree()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QList<pid_t> ToolProcessTree::descendants(pid_t root)
+{
+    QList<pid_t> found;
+    QList<pid_t> todo{root};
+    while (!todo.isEmpty()) {
+        const pid_t pid = todo.takeLast();
+        // Each thread lists the children it started.
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+        const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &thread : threads) {
+            const QList<QByteArray> children =
+                readProcFile(tasks + QLatin1Char('/') + thread + QStringLiteral("/children")).simplified().split(' ');
+            for (const QByteArray &child : children) {
+                bool ok = false;
+                const pid_t id = pid_t(child.toLong(&ok));
+                if (ok && id > 0 && !found.contains(id)) {
+                    found.append(id);
+                    todo.append(id);
+                }
+            }
+        }
+    }
+    return found;
+}
+
+qint64 ToolProcessTree::statusBytes(pid_t pid, const char *field)
+{
+    const QByteArray status = readProcFile(QStringLiteral("/proc/%1/status").arg(pid));
+    const QByteArray key = QByteArray("\n") + field + ':';
+    const qsizetype at = status.indexOf(key);
+    if (at < 0)
+        return 0;
+    const qsizetype from = at + key.size();
+    const qsizetype end = status.indexOf('\n', from);
+    return status.mid(from, end < 0 ? -1 : end - from).trimmed().split(' ').value(0).toLongLong() * 1024;
+}
+
+void ToolProcessTree::look()
+{
+    QList<pid_t> tree = descendants(::getpid());
+    tree.prepend(::getpid());
+    qint64 sum = 0;
+    qint64 held = 0;
+    int alive = 0;
+    std::map<pid_t, qint64> now;
+    for (const pid_t pid : std::as_const(tree)) {
+        if (const qint64 peak = statusBytes(pid, "VmHWM"); peak > 0) {
+            now[pid] = peak;
+            sum += peak;
+            held += statusBytes(pid, "VmRSS");
+            ++alive;
+        }
+    }
+    const std::lock_guard lock(m_mutex);
+    m_figures.heldBytes = std::max(m_figures.heldBytes, held);
+    for (const auto &[pid, peak] : now)
+        m_peaks[pid] = peak;
+    m_figures.seen = int(m_peaks.size());
+    if (sum > m_figures.peakBytes) {
+        m_figures.peakBytes = sum;
+        m_figures.processes = alive;
+    }
+}
+
+ToolProcessTree::Figures ToolProcessTree::finish()
+{
+    look();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    // Ended and waited for: their processor time is now this process's children's.
+    MediaDecoder::endIdleDecoders();
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    const std::lock_guard lock(m_mutex);
+    m_figures.cpuSeconds =
+        seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
+    return m_figures;
+}
+
+QString ToolProcessTree::text(const Figures &figures)
+{
+    return QStringLiteral("peak memory %1 MiB held at once by the tool and its decoders, at most %2 MiB (the "
+                          "peaks of %3 processes alive together; %4 in all), processor time %5 s")
+        .arg(figures.heldBytes >> 20)
+        .arg(figures.peakBytes >> 20)
+        .arg(figures.processes)
+        .arg(figures.seen)
+        .arg(figures.cpuSeconds, 0, 'f', 2);
+}
