@@ -1,6 +1,7 @@
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/TiffReader.h"
+#include "tests/support/SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -135,20 +136,6 @@ void writeDirectory(TIFF *tiff, const Layout &l, QSize size, const std::function
     TIFFWriteDirectory(tiff);
 }
 
-double meanDifference(const QImage &a, const QImage &b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QImage y = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row)
-        for (int col = 0; col < x.width(); ++col) {
-            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))
-                   + std::abs(qAlpha(p) - qAlpha(q));
-        }
-    return sum / (4.0 * x.width() * x.height());
-}
-
 } // namespace
 
 // Each layout read reduced matches the picture scaled by Qt; a reduced-resolution image of the
@@ -188,7 +175,9 @@ TEST(TiffReaderTest, LayoutsReadReducedMatchTheScaledPicture)
         EXPECT_EQ(reduced.size(), QSize(75, 50));
         const QImage read = ImageFileReader::read(path, box);
         ASSERT_EQ(read.size(), target);
-        EXPECT_LT(meanDifference(read, reference.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)), 6.0);
+        EXPECT_LT(syntheticpictures::meanDifference(
+                      read, reference.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+                  6.0);
     }
 
     // A picture with a reduced image of itself (green, to tell) and a second page (blue).
