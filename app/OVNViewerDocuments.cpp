@@ -4,6 +4,8 @@
 #include "viewers/OVNMediaViewer.h"
 #include "viewers/OVNSlideShow.h"
 
+#include <QCoreApplication>
+
 namespace {
 OVNViewerDocuments *g_shared = nullptr;
 } // namespace
@@ -28,8 +30,9 @@ bool OVNImageViewerDocuments::openImage(const QString &path, int orientation, co
 
 bool OVNImageViewerDocuments::openImageFullScreen(const QString &path, int orientation, const std::function<bool()> &)
 {
-    // The show owns itself; nothing in it hands the entry on, so the read rule is not asked again.
-    auto *show = new OVNSlideShow;
+    // The show ends itself (the application ends any still open); nothing in it hands the entry
+    // on, so the read rule is not asked again.
+    auto *show = new OVNSlideShow(QCoreApplication::instance());
     show->setSlides({{path, orientation}});
     show->setInterval(0);
     show->startSlideShow();

@@ -911,7 +911,10 @@ std::optional<MediaDecoder::MovieInfo> MediaDecoder::openMovie(const QString &pa
 
 QImage MediaDecoder::movieFrame(MovieTime time, QSize size, QString *error)
 {
+    // The movie's file goes with each frame too: a reader that opens it again for a frame (a
+    // still read through the image reading) finds it, as the decoder opens nothing by name.
     const QVariantMap request{{QStringLiteral("operation"), QStringLiteral("movieFrame")},
+                              {QStringLiteral("path"), m_moviePath},
                               {QStringLiteral("timeValue"), time.timeValue},
                               {QStringLiteral("timeScale"), time.timeScale},
                               {QStringLiteral("maxWidth"), size.isValid() ? size.width() : -1},

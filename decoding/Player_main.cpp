@@ -26,45 +26,6 @@
 #include <cstdlib>
 #include <new>
 
-#ifndef OVN_DECODER_WATCHED
-// Every allocation comes here first: one that fails means the movie needs more memory than the
-// player's limit, and the player ends at once with a status that says so.
-extern "C" {
-void *__libc_malloc(size_t size);
-void *__libc_calloc(size_t count, size_t size);
-void *__libc_realloc(void *pointer, size_t size);
-void __libc_free(void *pointer);
-
-[[noreturn]] static void outOfMemory() { _exit(PlayerProtocol::exitOutOfMemory); }
-
-void *malloc(size_t size) noexcept
-{
-    void *pointer = __libc_malloc(size);
-    if (!pointer && size > 0)
-        outOfMemory();
-    return pointer;
-}
-
-void *calloc(size_t count, size_t size) noexcept
-{
-    void *pointer = __libc_calloc(count, size);
-    if (!pointer && count > 0 && size > 0)
-        outOfMemory();
-    return pointer;
-}
-
-void *realloc(void *pointer, size_t size) noexcept
-{
-    void *moved = __libc_realloc(pointer, size);
-    if (!moved && size > 0)
-        outOfMemory();
-    return moved;
-}
-
-void free(void *pointer) noexcept { __libc_free(pointer); }
-}
-#endif
-
 namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }

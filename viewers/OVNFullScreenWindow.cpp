@@ -78,7 +78,10 @@ void OVNFullScreenWindow::changeEvent(QEvent *event)
 
 void OVNFullScreenWindow::keepFullScreen()
 {
-    if (!m_holdsDisplay || !isVisible() || m_requestsLeft <= 0)
+    // Without a window system (the offscreen platform of tools and tests) no window manager can
+    // have refused the screen, and a tool may have sized the show to the screen it stands for.
+    if (!m_holdsDisplay || !isVisible() || m_requestsLeft <= 0
+        || QGuiApplication::platformName() == QLatin1String("offscreen"))
         return;
     const QScreen *screen = QGuiApplication::primaryScreen();
     const bool covers = windowState().testFlag(Qt::WindowFullScreen)

@@ -1563,7 +1563,14 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
                  panel->mediaView()->selectRow(row);
                  EXPECT_TRUE(panel->buttonOpenWithMediaViewerFSClick());
              }
-             return closeImageViewers();
+             // A picture opened in full screen is a show of that one picture.
+             QStringList shown = closeImageViewers();
+             for (OVNSlideShow *show : qApp->findChildren<OVNSlideShow *>(Qt::FindDirectChildrenOnly)) {
+                 for (const OVNSlideShow::Slide &slide : show->slides())
+                     shown.append(QFileInfo(slide.path).completeBaseName());
+                 delete show;
+             }
+             return sorted(shown);
          }},
         {"express panel, a double-click opening a chosen program", 1,
          [&](CatalogUserAccessTest &, OVNAssetManager *w, const Make &change) {

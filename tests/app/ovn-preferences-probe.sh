@@ -15,7 +15,7 @@ out=$("$probe" --vendor 0 --connect 2>/dev/null) || fail "connect: $out"
 [[ -s $home/Documents/Ostrevan/MediaDB.sqlite ]] || fail "no catalog file"
 grep -q '<string>Integrated</string>' "$XDG_CONFIG_HOME/ostrevan/preferences.plist" || fail "vendor not saved"
 
-out=$("$probe" --vendor 2 --host db.example.org --connect 2>/dev/null) && fail "refused connect succeeded"
+out=$("$probe" --vendor 2 --host db.example.org --user "" --database "" --connect 2>/dev/null) && fail "refused connect succeeded"
 [[ $out == *"Please enter a user and a database"* && $out == *"not saved" ]] || fail "refused connect: $out"
 
 out=$("$probe" --add-file-type .XYZ,RAW,NSIInternal,Image 2>/dev/null) || fail "add: $out"

@@ -45,7 +45,7 @@ fi
 # category's files again.
 rm "$dir/card/readme.zzq"
 smart=$("$tool" --smart --max 2 --quiet "$dir/cat.sqlite" Shoots "$dir/card")
-[ "$(sed -n 's/^collection \([^ ]*\) .* \([0-9]*\)$/\1 \2/p' <<<"$smart" | tr '\n' ' ')" = "root 2 root-1 1 " ] \
+[ "$(sed -n 's/^collection \([^ ]*\) .* \([0-9]*\)$/\1 \2/p' <<<"$smart" | tr '\n' ' ')" = "card 2 card-1 1 " ] \
     || { echo "wrong smart collections: $smart"; exit 1; }
 grep -q "^imported 3 of 3 files" <<<"$smart" || { echo "wrong smart summary: $smart"; exit 1; }
 # A name that is not valid UTF-8 is named, and the exit status tells that a file was not imported.

@@ -195,7 +195,7 @@ TEST_P(ToolSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecondsEndsAndS
     if (rescanned.out.contains(QLatin1String("rescanned "))) {
         EXPECT_FALSE(rescanned.out.contains(QLatin1String("rescanned 8 of 8"))) << qPrintable(rescanned.out);
         EXPECT_TRUE(rescanned.out.contains(QLatin1String(" of 8\n"))) << qPrintable(rescanned.out + rescanned.err);
-        EXPECT_TRUE(rescanned.err.contains(QLatin1String("were not re-scanned:"))) << qPrintable(rescanned.err);
+        EXPECT_TRUE(rescanned.err.contains(QLatin1String(" not re-scanned:"))) << qPrintable(rescanned.err);
         EXPECT_TRUE(rescanned.err.contains(paths.at(5))) << qPrintable(rescanned.err);
     }
 }
