@@ -138,9 +138,7 @@ bool PlaybackPipeline::retryWithOtherSound()
         // The failed pipeline's last words (a second error, its stop) come while this runs.
         m_player->stop();
         m_player->setSource(QUrl());
-        // Without a sound device there is no other way round: an output with no device behind it
-        // fails for good, so the same set-up is tried once more.
-        attachAudioOutput(!hadOutput && !QMediaDevices::audioOutputs().isEmpty());
+        attachAudioOutput(!hadOutput);
         m_resumeAt = resumeAt;
         // From here on a failure is the new opening's own (it may come during setSource itself).
         m_retryPending = false;
