@@ -24,7 +24,9 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -234,38 +236,100 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
 // decoder may open none of the user's files by name. None for a request without a file, for a
 // file this process cannot open, and for anything but a regular file (a pipe or a device would
 // be read for ever).
+std::vector<int> openingsOf(const QString &path)
+{
+    std::vector<int> descriptors;
+    if (path.isEmpty())
+        return descriptors;
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    // Test builds: a name holding this text opens as on a network mount that stopped answering.
+    const QString stalled = qEnvironmentVariable("OVN_DECODER_TEST_STALL_OPEN");
+    if (!stalled.isEmpty() && path.contains(stalled))
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+#endif
+    // Non-blocking, so that a pipe behind the name is not waited for.
+    const int first = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (first < 0)
+        return descriptors;
+    struct stat info {};
+    if (::fstat(first, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(first);
+        return descriptors;
+    }
+    ::fcntl(first, F_SETFL, ::fcntl(first, F_GETFL) & ~O_NONBLOCK);
+    descriptors.push_back(first);
+    // The others open the same file, whatever happens to its name meanwhile.
+    const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);
+    while (descriptors.size() < size_t(DecoderProtocol::fileOpenings)) {
+        const int other = ::open(same.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (other < 0)
+            break;
+        descriptors.push_back(other);
+    }
+    return descriptors;
+}
+
+void closeAll(const std::vector<int> &descriptors)
+{
+    for (const int fd : descriptors)
+        ::close(fd);
+}
+
+enum class Opening { Opened, OutOfTime, Cancelled };
+
+// Opening a file on a network mount that stopped answering blocks in the kernel for as long as the
+// mount does, and no signal ends it: the opening runs on a thread of its own, which the caller
+// gives up on at the file's deadline or Cancel. Given up, the thread closes what it opened
+// whenever its opening returns.
+Opening openWithin(const QString &path, Clock::time_point deadline, const std::atomic<bool> *cancel,
+                   std::vector<int> &descriptors)
+{
+    if (path.isEmpty())
+        return Opening::Opened;
+    struct Pending {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        std::vector<int> descriptors;
+    };
+    const auto pending = std::make_shared<Pending>();
+    try {
+        std::thread([pending, path] {
+            std::vector<int> opened = openingsOf(path);
+            const std::lock_guard lock(pending->mutex);
+            if (pending->abandoned) {
+                closeAll(opened);
+                return;
+            }
+            pending->descriptors = std::move(opened);
+            pending->finished = true;
+            pending->done.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to be had: opened here, as a last resort.
+        descriptors = openingsOf(path);
+        return Opening::Opened;
+    }
+    std::unique_lock lock(pending->mutex);
+    while (!pending->finished) {
+        const bool cancelled = cancel && cancel->load(std::memory_order_relaxed);
+        if (cancelled || Clock::now() >= deadline) {
+            pending->abandoned = true;
+            return cancelled ? Opening::Cancelled : Opening::OutOfTime;
+        }
+        // Short waits, so that Cancel is seen at once.
+        pending->done.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(50)));
+    }
+    descriptors = std::move(pending->descriptors);
+    return Opening::Opened;
+}
+
 class RequestFile
 {
 public:
-    explicit RequestFile(const QString &path)
-    {
-        if (path.isEmpty())
-            return;
-        // Non-blocking, so that a pipe behind the name is not waited for.
-        const int first = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (first < 0)
-            return;
-        struct stat info {};
-        if (::fstat(first, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(first);
-            return;
-        }
-        ::fcntl(first, F_SETFL, ::fcntl(first, F_GETFL) & ~O_NONBLOCK);
-        m_descriptors.push_back(first);
-        // The others open the same file, whatever happens to its name meanwhile.
-        const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);
-        while (m_descriptors.size() < size_t(DecoderProtocol::fileOpenings)) {
-            const int other = ::open(same.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-            if (other < 0)
-                break;
-            m_descriptors.push_back(other);
-        }
-    }
-    ~RequestFile()
-    {
-        for (const int fd : m_descriptors)
-            ::close(fd);
-    }
+    explicit RequestFile(std::vector<int> descriptors) : m_descriptors(std::move(descriptors)) {}
+    ~RequestFile() { closeAll(m_descriptors); }
     RequestFile(const RequestFile &) = delete;
     RequestFile &operator=(const RequestFile &) = delete;
     const std::vector<int> &descriptors() const { return m_descriptors; }
@@ -687,7 +751,13 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
     QVariantMap timed = request;
     timed.insert(QStringLiteral("milliseconds"), qint64(milliseconds));
     const QByteArray body = DecoderProtocol::encode(timed);
-    const RequestFile file(request.value(QStringLiteral("path")).toString());
+    std::vector<int> opened;
+    const Opening opening = openWithin(request.value(QStringLiteral("path")).toString(), deadline, cancel, opened);
+    if (opening != Opening::Opened) {
+        m_refusal = opening == Opening::Cancelled ? Refusal::Cancelled : Refusal::OutOfTime;
+        return false;
+    }
+    const RequestFile file(std::move(opened));
     // An idle decoder may have ended since it was last used: then one new one is tried.
     bool sent = false;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {

@@ -332,13 +332,16 @@ TEST_F(MediaDecoderTest, LyingRepliesCostOnlyTheirFile)
 }
 
 // A read stuck in a system call (a stalled mount) ends at the deadline, or at Cancel, whichever
-// comes first. A FIFO named as a movie is not a file the program hands a decoder: refused at once
-// where the decoder's sandbox holds it off, else stuck like the stalled read.
+// comes first, also where the program's own opening of the file is what stalls. A FIFO named as a movie is not a file
+// the program hands a decoder: refused at once where the decoder's sandbox holds it off, else stuck like the stalled
+// read.
 TEST_F(MediaDecoderTest, StuckReadsEndAtTheirDeadlineOrAtCancel)
 {
     const QString fifo = files->filePath(QStringLiteral("stuck.mov"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString hanging = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-hangs.jpg")),
+                                                  hostilemedia::jpegOfNoise(16, 16, false));
+    const QString stalled = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-stalls-opening.jpg")),
                                                   hostilemedia::jpegOfNoise(16, 16, false));
     struct Case {
         const char *name;
@@ -351,6 +354,9 @@ TEST_F(MediaDecoderTest, StuckReadsEndAtTheirDeadlineOrAtCancel)
         {"FIFO, cancel", fifo, true, true, Refusal::Cancelled},
         {"stalled read, deadline", hanging, false, false, Refusal::OutOfTime},
         {"stalled read, cancel", hanging, false, true, Refusal::Cancelled},
+        // The program's own opening of the file, before any decoder has it.
+        {"stalled opening, deadline", stalled, false, false, Refusal::OutOfTime},
+        {"stalled opening, cancel", stalled, false, true, Refusal::Cancelled},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

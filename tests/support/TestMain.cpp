@@ -29,6 +29,8 @@ int main(int argc, char **argv)
     qputenv("OVN_DECODER_TEST_PROBE", "ovn-decoder-probes");
     qputenv("OVN_DECODER_TEST_LIE", "ovn-decoder-lies");
     qputenv("OVN_DECODER_TEST_LARGE", "ovn-decoder-needs-more");
+    // ... and the caller's opening of such a file stall, as on a mount that stopped answering.
+    qputenv("OVN_DECODER_TEST_STALL_OPEN", "ovn-decoder-stalls-opening");
 
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
