@@ -41,6 +41,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -97,28 +98,18 @@ void armClock(qint64 milliseconds)
     ::setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
-bool readExactly(char *into, size_t size)
+// Writes the answer in the closed schema of DecoderMessage, with the picture's rows after it, or
+// for a large picture when the program may read it directly, its address, keeping the picture
+// until the program has read it or asked for its rows. A value outside the schema is a fault of
+// this program: the answer then says only that the picture could not be read, as a crash would.
+bool reply(QVariantMap map, const QImage &image, bool direct)
 {
-    while (size > 0) {
-        const ssize_t count = ::read(DecoderProtocol::socketDescriptor, into, size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        into += count;
-        size -= size_t(count);
-    }
-    return true;
-}
-
-// Writes the answer in the closed schema of DecoderMessage, with the picture's rows after it. A
-// value outside the schema is a fault of this program: the answer then says only that the
-// picture could not be read, as a crash would.
-bool reply(QVariantMap map, const QImage &image = QImage())
-{
+    direct = direct && image.sizeInBytes() >= DecoderProtocol::directPictureBytes;
     if (!image.isNull()) {
         DecoderProtocol::describe(image, map);
         map.insert(text("pictureBytes"), qint64(image.sizeInBytes()));
+        if (direct)
+            map.insert(text("pictureAddress"), qint64(reinterpret_cast<quintptr>(image.constBits())));
     }
     std::optional<QByteArray> body = DecoderMessage::write(map);
     const bool sendPicture = body.has_value() && !image.isNull();
@@ -128,11 +119,18 @@ bool reply(QVariantMap map, const QImage &image = QImage())
     const bool written =
         DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&length),
                                   sizeof length)
-        && DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, body->constData(), body->size())
-        && (!sendPicture
-            || DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor,
-                                         reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
-    return written;
+        && DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, body->constData(), body->size());
+    if (!written || !sendPicture)
+        return written;
+    if (direct) {
+        char word = 0;
+        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, &word, 1))
+            return false;
+        if (word == DecoderProtocol::pictureRead)
+            return true;
+    }
+    return DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor,
+                                     reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
 }
 
 // LibRaw's OpenMP threads each take a stack within the data limit, and one that cannot be made
@@ -168,12 +166,16 @@ void keepQtHelperThreads()
     go.release(count);
 }
 
-// What one file's decode left in the heap goes back to the system before the next request, so
-// that an idle decoder holds little. A few megabytes stay: an ordinary photograph's buffers,
-// which the next file would otherwise fault in afresh, page by page.
-void releaseFreedMemory()
+// What one file's decode left free in the heap goes back to the system before the next request,
+// so that an idle decoder holds little, unless it is no more than the next file of the same kind
+// would use: that file would otherwise fault it in afresh, page by page. A reduced read decodes at
+// most twice the sides of the picture it answers, so its buffers come to about five times that
+// picture (some 40 MB for an export's 1600-pixel pictures; 16 MiB at least, for thumbnails).
+void releaseFreedMemory(qsizetype answeredBytes)
 {
-    constexpr size_t kept = size_t(16) << 20;
+    constexpr size_t least = size_t(16) << 20;
+    constexpr size_t most = size_t(64) << 20;
+    const size_t kept = std::clamp(size_t(std::max<qsizetype>(answeredBytes, 0)) * 5, least, most);
     if (mallinfo2().fordblks > kept)
         malloc_trim(kept);
 }
@@ -294,6 +296,13 @@ void lie(const QString &path)
         // Within a box of any size, but larger than any full-size picture may be.
         send(*DecoderMessage::write(picture(20000, 20000, 80000, qint64(80000) * 20000, rgb32)));
         rowBytes = qint64(80000) * 20000;
+    } else if (kind == QLatin1String("address") || kind == QLatin1String("address-small")) {
+        // Rows to be read from an address where nothing is, of a picture large enough for a direct
+        // read or too small to be offered one.
+        const int side = kind == QLatin1String("address") ? 1024 : 64;
+        QVariantMap map = picture(side, side, side * 4, qint64(side) * side * 4, rgb32);
+        map.insert(text("pictureAddress"), qint64(4096));
+        send(*DecoderMessage::write(map));
     } else {
         return;
     }
@@ -456,7 +465,7 @@ int main(int argc, char **argv)
         if (!read || length > DecoderProtocol::maxMapBytes)
             return 0;
         QByteArray body(qsizetype(length), Qt::Uninitialized);
-        if (!readExactly(body.data(), length))
+        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
             return 0;
         const QVariantMap request = DecoderProtocol::decode(body);
         const qint64 milliseconds = std::max<qint64>(1, request.value(text("milliseconds")).toLongLong());
@@ -473,11 +482,12 @@ int main(int argc, char **argv)
                 answer.insert(text("damage"), report.damage());
         }
         DecoderFiles::release();
-        const bool replied = reply(answer, image);
+        const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());
         armClock(0);
         if (!replied)
             return 0;
+        const qsizetype answeredBytes = image.sizeInBytes();
         image = QImage();
-        releaseFreedMemory();
+        releaseFreedMemory(answeredBytes);
     }
 }

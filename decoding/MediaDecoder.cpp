@@ -15,10 +15,12 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -421,6 +423,38 @@ Wait receive(const MediaDecoder::Process &process, char *into, qint64 size, Cloc
     return Wait::Done;
 }
 
+// Large pictures are read straight from the decoder's memory until the system refuses it once
+// (a policy that forbids reading a child's memory): from then on they come through the socket.
+std::atomic<bool> directReadsAllowed{true};
+
+enum class DirectRead { Done, Refused, Lied };
+
+// Copies `size` bytes at the decoder's `address` into `into`. Refused where the system does not
+// let this process read the decoder's memory (or the decoder has ended, which the word that
+// follows finds out); Lied where nothing, or not all of it, is there.
+DirectRead readDirectly(pid_t pid, qint64 address, uchar *into, qint64 size)
+{
+    while (size > 0) {
+        iovec local{into, size_t(size)};
+        iovec remote{reinterpret_cast<void *>(quintptr(address)), size_t(size)};
+        const ssize_t count = ::process_vm_readv(pid, &local, 1, &remote, 1, 0);
+        if (count > 0) {
+            into += count;
+            address += count;
+            size -= count;
+            continue;
+        }
+        if (count < 0 && errno == ESRCH)
+            return DirectRead::Refused;
+        if (count < 0 && (errno == EPERM || errno == EACCES || errno == ENOSYS)) {
+            directReadsAllowed.store(false);
+            return DirectRead::Refused;
+        }
+        return DirectRead::Lied;
+    }
+    return DirectRead::Done;
+}
+
 // Why a decoder that ended by itself ended: out of memory (its own exit), ended from outside (a
 // signal that ends processes, which it never sends itself) or a fault (any other end).
 Refusal endedBecause(MediaDecoder::Process &process)
@@ -630,6 +664,10 @@ std::optional<int> DecoderProcesses::endWithin(pid_t pid, std::chrono::milliseco
     return std::nullopt;
 }
 
+bool DirectPictureReads::allowed() { return directReadsAllowed.load(); }
+
+void DirectPictureReads::setAllowed(bool allowed) { directReadsAllowed.store(allowed); }
+
 int DecoderProcesses::givenUp() { return decodersGivenUp.load(); }
 
 void DecoderProcesses::setWaitFunctionForTesting(WaitFunction wait) { waitFunction = wait ? wait : &::waitpid; }
@@ -750,6 +788,8 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
     }
     QVariantMap timed = request;
     timed.insert(QStringLiteral("milliseconds"), qint64(milliseconds));
+    if (directReadsAllowed.load())
+        timed.insert(QStringLiteral("directPicture"), true);
     const QByteArray body = DecoderProtocol::encode(timed);
     std::vector<int> opened;
     const Opening opening = openWithin(request.value(QStringLiteral("path")).toString(), deadline, cancel, opened);
@@ -830,11 +870,29 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     if (reply.contains(QStringLiteral("pictureBytes"))) {
         const std::optional<DecoderProtocol::PictureShape> shape = DecoderProtocol::pictureShape(reply, box);
         QImage picture = shape ? imageFor(*shape) : QImage();
-        if (picture.isNull()) {
+        const QVariant address = reply.value(QStringLiteral("pictureAddress"));
+        if (picture.isNull() || (address.isValid() && shape->bytes < DecoderProtocol::directPictureBytes)) {
             fail(Refusal::Crashed);
             return false;
         }
-        if (stopped(receive(*m_process, reinterpret_cast<char *>(picture.bits()), shape->bytes, hardDeadline, cancel)))
+        bool rowsRead = false;
+        if (address.isValid()) {
+            const DirectRead direct = readDirectly(m_process->pid, address.toLongLong(), picture.bits(), shape->bytes);
+            if (direct == DirectRead::Lied) {
+                fail(Refusal::Crashed);
+                return false;
+            }
+            rowsRead = direct == DirectRead::Done;
+            const char word = rowsRead ? DecoderProtocol::pictureRead : DecoderProtocol::pictureSend;
+            if (!sendAll(m_process->socket, &word, 1)) {
+                m_refusal = endedBecause(*m_process);
+                m_process.reset();
+                return false;
+            }
+        }
+        if (!rowsRead
+            && stopped(
+                receive(*m_process, reinterpret_cast<char *>(picture.bits()), shape->bytes, hardDeadline, cancel)))
             return false;
         if (image)
             *image = std::move(picture);

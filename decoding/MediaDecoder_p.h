@@ -4,7 +4,8 @@
 // over a socket the decoder finds as descriptor 3: each message is a 4-byte length (a request's
 // carries the descriptors of the file it names), a map in the closed schema of DecoderMessage, and
 // for a picture its rows (the map says width, height, format and bytes per line; an indexed
-// picture's colours are in the map).
+// picture's colours are in the map). A large picture's rows may instead be read by the program
+// straight from the decoder's memory (see directPictureBytes).
 
 #include "decoding/DecoderMessage.h"
 
@@ -41,6 +42,17 @@ constexpr quint32 maxReplyMapBytes = 4u << 20;
 constexpr qint64 maxPictureBytes = qint64(384) << 20;
 // How much a picture read into a box may exceed it: rounding of the sides only.
 constexpr int boxSlack = 2;
+
+// A picture of at least this many bytes, when the request says "directPicture", is not sent
+// through the socket: the reply gives the address of its rows in the decoder ("pictureAddress"),
+// the program copies them straight from the decoder's memory (process_vm_readv: one copy, where
+// the socket took two and a wake-up every few hundred kilobytes) and then says pictureRead, or
+// pictureSend where the system refused the read, and the rows follow as usual. The decoder keeps
+// the picture until that word. The program checks the shape as for any picture and takes only
+// that many bytes, so an address that lies yields no more than rows the decoder could have sent.
+constexpr qint64 directPictureBytes = qint64(1) << 20;
+constexpr char pictureRead = 'D';
+constexpr char pictureSend = 'S';
 
 // A map that holds a value outside the schema is sent as an empty one.
 inline QByteArray encode(const QVariantMap &map)
@@ -81,6 +93,21 @@ inline void describe(const QImage &image, QVariantMap &map)
     }
 }
 
+// Reads exactly `size` bytes from `fd`; false at its end or on an error.
+inline bool readAll(int fd, char *into, size_t size)
+{
+    while (size > 0) {
+        const ssize_t count = ::read(fd, into, size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        into += count;
+        size -= size_t(count);
+    }
+    return true;
+}
+
 inline bool writeAll(int fd, const char *data, qint64 size)
 {
     while (size > 0) {
@@ -96,6 +123,14 @@ inline bool writeAll(int fd, const char *data, qint64 size)
 }
 
 } // namespace DecoderProtocol
+
+// Whether the program reads large pictures straight from its decoders' memory (see
+// directPictureBytes): on until the system refuses such a read once; tests turn it off to take
+// the socket's road.
+namespace DirectPictureReads {
+bool allowed();
+void setAllowed(bool allowed);
+} // namespace DirectPictureReads
 
 // The decoder processes' ends: a child is waited for a bounded time after its kill, then left to a
 // thread that waits for it in the background (a process stuck in the kernel on a stalled mount

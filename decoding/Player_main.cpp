@@ -30,20 +30,6 @@ namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }
 
-bool readExactly(char *into, size_t size)
-{
-    while (size > 0) {
-        const ssize_t count = ::read(PlayerProtocol::socketDescriptor, into, size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        into += count;
-        size -= size_t(count);
-    }
-    return true;
-}
-
 bool send(const QVariantMap &map, const QImage &image = QImage())
 {
     const QByteArray body = DecoderProtocol::encode(map);
@@ -162,12 +148,14 @@ private:
     void receive()
     {
         quint32 length = 0;
-        if (!readExactly(reinterpret_cast<char *>(&length), sizeof length) || length > DecoderProtocol::maxMapBytes) {
+        if (!DecoderProtocol::readAll(PlayerProtocol::socketDescriptor, reinterpret_cast<char *>(&length),
+                                      sizeof length)
+            || length > DecoderProtocol::maxMapBytes) {
             QCoreApplication::exit(0);
             return;
         }
         QByteArray body(qsizetype(length), Qt::Uninitialized);
-        if (!readExactly(body.data(), length)) {
+        if (!DecoderProtocol::readAll(PlayerProtocol::socketDescriptor, body.data(), length)) {
             QCoreApplication::exit(0);
             return;
         }

@@ -5,6 +5,7 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/MediaDecoder.h"
+#include "decoding/MediaDecoder_p.h"
 #include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileMedia.h"
@@ -306,6 +307,8 @@ TEST_F(MediaDecoderTest, LyingRepliesCostOnlyTheirFile)
         {"bytes-per-line", QSize(256, 256)}, // rows a megabyte long for 64 pixels
         {"picture-bytes", QSize(256, 256)},  // a gigabyte of rows for 64 x 64 pixels
         {"colours", QSize(256, 256)},        // a colour table of 262,144 entries
+        {"address", QSize()},                // rows to be read where nothing is
+        {"address-small", QSize(256, 256)},  // a direct read offered for a small picture
     };
     const qint64 mib = qint64(1) << 20;
     for (const auto &lie : lies) {
@@ -550,4 +553,39 @@ TEST_F(MediaDecoderTest, ARawFileWhoseDataLiesPastItsEndIsDamaged)
             }
         }
     }
+}
+
+// A large picture is read straight from the decoder's memory, a small one and every picture where
+// the system refuses that read come through the socket: the rows are the file's on both roads.
+TEST_F(MediaDecoderTest, PicturesArriveWholeOnBothRoads)
+{
+    const struct {
+        int width, height;
+    } sizes[] = {{64, 48}, {1200, 900}, {1201, 899}};
+    for (const auto &size : sizes) {
+        QImage scene(size.width, size.height, QImage::Format_RGB32);
+        for (int y = 0; y < scene.height(); ++y)
+            for (int x = 0; x < scene.width(); ++x)
+                scene.setPixel(x, y, qRgb((x * 7 + y) & 0xff, (x ^ y) & 0xff, (x * y) & 0xff));
+        const QString file = files->filePath(QStringLiteral("scene-%1x%2.png").arg(size.width).arg(size.height));
+        ASSERT_TRUE(scene.save(file));
+        for (const bool direct : {true, false}) {
+            for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+                SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << (direct ? " direct" : " socket")
+                                                << " " << int(use));
+                DirectPictureReads::setAllowed(direct);
+                const DecodeInterrupt::Scope limit(nullptr, 30s);
+                MediaDecoder decoder(use);
+                ImageFileReader::Facts facts;
+                const QImage image = decoder.read(file, QSize(), &facts);
+                EXPECT_EQ(facts.refusal, Refusal::None);
+                EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), scene);
+                // The system let this process read its decoder's memory: the road was taken.
+                EXPECT_EQ(DirectPictureReads::allowed(), direct);
+                // The same decoder's next answer follows on the socket as ever.
+                EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160)).size(), QSize(160, 100));
+            }
+        }
+    }
+    DirectPictureReads::setAllowed(true);
 }
