@@ -155,7 +155,7 @@ QList<OVNExportImages::Entry> OVNExportImages::exportRecords(const QList<MediaRe
     QList<Entry> entries(records.size());
     std::atomic_int done{0};
     QThreadPool pool;
-    pool.setMaxThreadCount(QThread::idealThreadCount());
+    pool.setMaxThreadCount(OVNJpegWriter::picturesAtOnce());
     for (qsizetype i = 0; i < records.size(); ++i) {
         const QString destination = QDir(folder).filePath(names.at(i));
         const int orientation = records.at(i).field(MediaRecord::Orientation).toInt();

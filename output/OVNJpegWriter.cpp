@@ -26,6 +26,8 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include <unistd.h>
 
@@ -33,23 +35,31 @@ using Refusal = ImageFileReader::Facts::Refusal;
 
 namespace {
 
-// The outputs' full-size decodes, taken one at a time: eight export threads with a full-size
-// decoder each would hold eight whole pictures at once. A thread waits for its turn before its
-// decode starts, so the wait does not count against the decode's own time.
-class FullSizeTurns
+// A number of turns that threads take and give back, each waiting until one is free. A thread
+// that holds a turn of these already takes no second one: it would wait for itself.
+class Turns
 {
 public:
+    explicit Turns(int limit) : m_limit(limit) {}
+
     class Turn
     {
     public:
-        explicit Turn(FullSizeTurns &turns) : m_turns(turns)
+        explicit Turn(Turns &turns) : m_turns(turns)
         {
+            if (std::find(held.begin(), held.end(), &turns) != held.end())
+                return;
             std::unique_lock lock(m_turns.m_mutex);
-            m_turns.m_free.wait(lock, [this] { return m_turns.m_running < OVNJpegWriter::fullSizeDecodesAtOnce; });
+            m_turns.m_free.wait(lock, [this] { return m_turns.m_running < m_turns.m_limit; });
             ++m_turns.m_running;
+            held.push_back(&turns);
+            m_taken = true;
         }
         ~Turn()
         {
+            if (!m_taken)
+                return;
+            held.erase(std::find(held.begin(), held.end(), &m_turns));
             {
                 const std::lock_guard lock(m_turns.m_mutex);
                 --m_turns.m_running;
@@ -60,7 +70,9 @@ public:
         Turn &operator=(const Turn &) = delete;
 
     private:
-        FullSizeTurns &m_turns;
+        static thread_local std::vector<const Turns *> held;
+        Turns &m_turns;
+        bool m_taken = false;
     };
 
     int running()
@@ -73,58 +85,29 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_free;
     int m_running = 0;
+    const int m_limit;
 };
 
-FullSizeTurns &fullSizeTurns()
+thread_local std::vector<const Turns *> Turns::Turn::held;
+
+// The outputs' full-size decodes, taken one at a time: eight export threads with a full-size
+// decoder each would hold eight whole pictures at once. A thread waits for its turn before its
+// decode starts, so the wait does not count against the decode's own time.
+Turns &fullSizeTurns()
 {
-    static FullSizeTurns turns;
+    static Turns turns(OVNJpegWriter::fullSizeDecodesAtOnce);
+    return turns;
+}
+
+// The pictures the outputs make at once in reduced decodes, each from its decode to its written
+// file (see picturesAtOnce).
+Turns &pictureTurns()
+{
+    static Turns turns(OVNJpegWriter::picturesAtOnce());
     return turns;
 }
 
 bool smallBox(QSize box) { return qint64(box.width()) * box.height() <= OVNJpegWriter::smallBoxPixels; }
-
-// The outputs' reduced decodes at once: three of every four cores. A thread writes its picture
-// (scale, turn, encode) while the others decode, so that fewer decoders keep the cores as busy,
-// and each decoder fewer holds its memory for nothing.
-class DecodeSlots
-{
-public:
-    class Slot
-    {
-    public:
-        explicit Slot(DecodeSlots &owner) : m_slots(owner)
-        {
-            std::unique_lock lock(m_slots.m_mutex);
-            m_slots.m_free.wait(lock, [this] { return m_slots.m_running < m_slots.m_limit; });
-            ++m_slots.m_running;
-        }
-        ~Slot()
-        {
-            {
-                const std::lock_guard lock(m_slots.m_mutex);
-                --m_slots.m_running;
-            }
-            m_slots.m_free.notify_one();
-        }
-        Slot(const Slot &) = delete;
-        Slot &operator=(const Slot &) = delete;
-
-    private:
-        DecodeSlots &m_slots;
-    };
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_free;
-    int m_running = 0;
-    const int m_limit = std::max(2, QThread::idealThreadCount() * 3 / 4);
-};
-
-DecodeSlots &decodeSlots()
-{
-    static DecodeSlots shared;
-    return shared;
-}
 
 // One read through `decode` in a decoder of the box's use; a small box whose reduced read needed
 // more than a thumbnail decoder's memory is read again in a full-size decoder, in its turn.
@@ -134,13 +117,14 @@ QImage decodeForBox(QSize box, Refusal &refusal, const Decode &decode)
     if (smallBox(box)) {
         QImage image;
         {
-            const DecodeSlots::Slot slot(decodeSlots());
+            // Taken already when the caller writes the picture (scaleAndSaveAsJPEG).
+            const Turns::Turn turn(pictureTurns());
             image = decode(MediaDecoder::Use::Thumbnail, refusal);
         }
         if (!image.isNull() || refusal != Refusal::TooLarge)
             return image;
     }
-    const FullSizeTurns::Turn turn(fullSizeTurns());
+    const Turns::Turn turn(fullSizeTurns());
     refusal = Refusal::None;
     return decode(MediaDecoder::Use::FullSize, refusal);
 }
@@ -239,6 +223,10 @@ bool writeBytes(QIODevice &out, const QByteArray &bytes, int &error)
 } // namespace
 
 int OVNJpegWriter::fullSizeDecodesRunning() { return fullSizeTurns().running(); }
+
+int OVNJpegWriter::picturesAtOnce() { return std::max(2, QThread::idealThreadCount() / 2); }
+
+int OVNJpegWriter::picturesRunning() { return pictureTurns().running(); }
 
 QString OVNJpegWriter::readingProblem(Refusal refusal, const QString &damage)
 {
@@ -350,6 +338,11 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
     };
     if (maxwidth <= 0 || maxheight <= 0)
         return failed(localized("the size to write is not valid"));
+    // A picture of a small box holds its turn until it is written, so that the program holds no
+    // more pictures than decoders work for it.
+    std::optional<Turns::Turn> turn;
+    if (smallBox(QSize(maxwidth, maxheight)))
+        turn.emplace(pictureTurns());
     try {
         QImage image = loadSource(source, maxwidth, maxheight, &problem);
         if (image.isNull())

@@ -25,9 +25,10 @@ public:
     // belongs to this account or to the folder's owner (FileAccess::writeThroughTemporary).
     //
     // The source is decoded in a decoder process at no more than the box needs (see loadSource):
-    // a box of at most smallBoxPixels in a decoder with a thumbnail's limits, many at once; a larger
-    // box, or a file whose reduced read needs more than those limits, in a full-size decoder, one
-    // file of the program's outputs at a time.
+    // a box of at most smallBoxPixels in a decoder with a thumbnail's limits, picturesAtOnce() of
+    // them at once, each holding its turn until its file is written; a larger box, or a file whose
+    // reduced read needs more than those limits, in a full-size decoder, one file of the program's
+    // outputs at a time.
     static bool scaleAndSaveAsJPEG(const QString &source, int maxwidth, int maxheight, float quality,
                                    const QString &saveTo, Caption caption, const QString &author,
                                    const QString &filename, int orientation, QString *why = nullptr);
@@ -43,6 +44,14 @@ public:
     // How many full-size decodes the outputs run at once, and how many run now (tests).
     static constexpr int fullSizeDecodesAtOnce = 1;
     static int fullSizeDecodesRunning();
+
+    // How many pictures of small boxes the program's outputs make at once, and how many they make
+    // now (tests): one for every two cores. Each holds a decoder (its libraries and a reduced
+    // picture's buffers, some 45 MB) and, while it is scaled, turned and encoded here, its picture;
+    // the cores stay as busy as with more, since a picture spends most of its time in its decoder.
+    // The outputs' thread pools run as many threads.
+    static int picturesAtOnce();
+    static int picturesRunning();
 
     // Why a file gave no picture, in words the user can act on: the decoder's refusal (memory,
     // time, Cancel, a decoder ended from outside or on a fault), the damage its reader met, or

@@ -238,7 +238,7 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
     std::vector<char> made(size_t(records.size()), 0);
     std::vector<QString> problems(size_t(records.size()));
     QThreadPool pool;
-    pool.setMaxThreadCount(QThread::idealThreadCount());
+    pool.setMaxThreadCount(OVNJpegWriter::picturesAtOnce());
     for (qsizetype n = 0; n < records.size(); ++n) {
         const QString source = records.at(n).field(MediaRecord::AbsolutePath);
         const int orientation = records.at(n).field(MediaRecord::Orientation).toInt();

@@ -230,38 +230,54 @@ TEST(OVNJpegWriterTest, EachSourceIsReadFittedToItsBox)
 }
 
 // A box larger than a thumbnail decoder serves is read in a full-size decoder, and the outputs'
-// threads take such reads one at a time.
-TEST(OVNJpegWriterTest, LargeBoxesAreReadOneAtATime)
+// threads take such reads one at a time; pictures of smaller boxes are made picturesAtOnce() at a
+// time, each from its decode to its written file, however many threads ask.
+TEST(OVNJpegWriterTest, OutputsMakeABoundedNumberOfPicturesAtOnce)
 {
-    QTemporaryDir dir;
-    QStringList sources;
-    for (int i = 0; i < 6; ++i)
-        sources.append(writePicture(dir, QStringLiteral("p%1.jpg").arg(i), filled(2600, 2000, QColor(i * 40, 90, 90))));
-    std::atomic<int> most{0};
-    std::atomic<bool> done{false};
-    std::thread watcher([&] {
-        while (!done.load()) {
-            most = std::max(most.load(), OVNJpegWriter::fullSizeDecodesRunning());
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    std::vector<std::thread> writers;
-    std::atomic<int> written{0};
-    for (int i = 0; i < sources.size(); ++i)
-        writers.emplace_back([&, i] {
-            const QString out = dir.filePath(QStringLiteral("out%1.jpg").arg(i));
-            written += OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), 2500, 2500, 0.9f, out,
-                                                         OVNJpegWriter::Caption::Off, {}, {}, 0)
-                           ? 1
-                           : 0;
+    const struct {
+        const char *turns;
+        int box;
+        int limit;
+        int (*running)();
+    } cases[] = {
+        {"full size", 2500, OVNJpegWriter::fullSizeDecodesAtOnce, &OVNJpegWriter::fullSizeDecodesRunning},
+        {"small boxes", 1600, OVNJpegWriter::picturesAtOnce(), &OVNJpegWriter::picturesRunning},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.turns);
+        QTemporaryDir dir;
+        const int count = c.limit + 5;
+        QStringList sources;
+        for (int i = 0; i < count; ++i)
+            sources.append(
+                writePicture(dir, QStringLiteral("p%1.jpg").arg(i), filled(2600, 2000, QColor(i * 20, 90, 90))));
+        std::atomic<int> most{0};
+        std::atomic<bool> done{false};
+        std::thread watcher([&] {
+            while (!done.load()) {
+                most = std::max(most.load(), c.running());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         });
-    for (std::thread &writer : writers)
-        writer.join();
-    done = true;
-    watcher.join();
-    EXPECT_EQ(written.load(), 6);
-    EXPECT_EQ(most.load(), OVNJpegWriter::fullSizeDecodesAtOnce);
-    EXPECT_EQ(OVNJpegWriter::fullSizeDecodesRunning(), 0);
+        std::vector<std::thread> writers;
+        std::atomic<int> written{0};
+        for (int i = 0; i < count; ++i)
+            writers.emplace_back([&, i] {
+                const QString out = dir.filePath(QStringLiteral("out%1.jpg").arg(i));
+                written += OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), c.box, c.box, 0.9f, out,
+                                                             OVNJpegWriter::Caption::Off, {}, {}, 0)
+                               ? 1
+                               : 0;
+            });
+        for (std::thread &writer : writers)
+            writer.join();
+        done = true;
+        watcher.join();
+        EXPECT_EQ(written.load(), count);
+        EXPECT_GE(most.load(), 1);
+        EXPECT_LE(most.load(), c.limit);
+        EXPECT_EQ(c.running(), 0);
+    }
 }
 
 // Why a file could not be written out, in words the user can act on: its damage, that it is no
