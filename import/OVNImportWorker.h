@@ -46,7 +46,11 @@ class OVNDatabaseAccess;
 // was stored before stays, the rest is listed as not imported, with the reason.
 //
 // Cancel keeps everything inserted so far and ends the import at once: files still being made
-// are not waited for; their threads finish them in the background and drop them.
+// are not waited for; their threads finish them in the background and drop them. So does a file
+// whose thread stays stuck past the file's time limit (on a mount that stopped answering): it is
+// listed as not read in time, and a new thread takes the stuck one's place. The time of a file
+// runs from when it is where it is imported from: a copy or move into the destination folder,
+// which takes long for a large file, is not limited.
 //
 // The worker gets its own catalog connection from the maker, on its own thread.
 class OVNImportWorker
@@ -75,6 +79,10 @@ public:
         // How long a file still being read may hold the head of the list while later files are
         // finished, before it is passed over and stored when it finishes.
         int headHoldMilliseconds = 500;
+        // How long past its deadline a file's thread may stay stuck in one call (a stat or a read
+        // on a mount that stopped answering, which no deadline ends) before the import gives up
+        // on it: the file is listed as not read in time and a new thread takes the old one's place.
+        int stallGraceMilliseconds = 10'000;
         // Called on the processing thread as each file's reading starts, once it is copied or moved
         // where it is imported from (tests stand in a slow file).
         std::function<void(const QString &path)> fileStarted;
