@@ -931,7 +931,9 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     status(QStringLiteral("Pre-Processing file list..."));
     const auto pipeline = std::make_shared<Pipeline>();
     QList<OVNHelper::SkippedFile> skipped;
-    for (const QVariant &entry : OVNHelper::parseFileList(items, &skipped)) {
+    // A folder on a mount that stopped answering is left out at the file's limit, and named.
+    const OVNHelper::ListingTime listingTime{OVNImportHelper::decodeTimeLimit(), m_cancelled.get()};
+    for (const QVariant &entry : OVNHelper::parseFileList(items, &skipped, listingTime)) {
         Item item;
         // The expanded list keeps dictionary items as they came: a map or a hash.
         if (entry.typeId() == QMetaType::QVariantMap || entry.typeId() == QMetaType::QVariantHash) {

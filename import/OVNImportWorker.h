@@ -50,7 +50,8 @@ class OVNDatabaseAccess;
 // whose thread stays stuck past the file's time limit (on a mount that stopped answering): it is
 // listed as not read in time, and a new thread takes the stuck one's place. The time of a file
 // runs from when it is where it is imported from: a copy or move into the destination folder,
-// which takes long for a large file, is not limited.
+// which takes long for a large file, is not limited. The folders given are listed under the
+// same limit, each one: a folder that cannot be listed in time is left out and named.
 //
 // The worker gets its own catalog connection from the maker, on its own thread.
 class OVNImportWorker

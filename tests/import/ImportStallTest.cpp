@@ -1,11 +1,13 @@
-// Files on a mount that stopped answering: a file whose thread is stuck in a call that no
-// deadline reaches is given up on, listed and replaced by a new thread; the rest of the import
-// goes on and ends.
+// Files and folders on a mount that stopped answering: a file whose thread is stuck in a call
+// that no deadline reaches is given up on, listed and replaced by a new thread; a folder whose
+// listing stalls is left out and named; the rest of the import goes on and ends.
 
 #include "CatalogFixture.h"
 #include "decoding/DecodeInterrupt.h"
+#include "formats/OVNHelper.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker.h"
+#include "platform/FileAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString fileNotInTime = QStringLiteral("the file could not be read in time");
+const QString folderNotInTime = QStringLiteral("the folder could not be read in time");
 
 QString writeJpeg(const QString &path, int seed)
 {
@@ -182,6 +185,47 @@ TEST_P(ImportStallTest, AFileStuckPastItsDeadlineIsGivenUpOnAndTheImportEnds)
         EXPECT_TRUE(eventually([&] { return QFileInfo::exists(copy) != givenUp; }));
         EXPECT_EQ(stored(), c.stored);
     }
+}
+
+// A folder whose listing stalls is left out and named, for the plain import and the smart one;
+// the other folder's files and the loose file are imported.
+TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
+{
+    const TimeLimit limit(1500ms);
+    const QString stalled = files.filePath(QStringLiteral("stalled"));
+    const QString live = files.filePath(QStringLiteral("live"));
+    writeJpeg(stalled + QStringLiteral("/x.jpg"), 1);
+    writeJpeg(live + QStringLiteral("/y.jpg"), 2);
+    writeJpeg(live + QStringLiteral("/deeper/z.jpg"), 3);
+    const QString loose = writeJpeg(files.filePath(QStringLiteral("loose.jpg")), 4);
+    const auto stall = std::make_shared<Stall>();
+    OVNHelper::setFolderReader([stall](const QString &folder, QStringList *undecodable, QString *why) {
+        if (folder.endsWith(QLatin1String("/stalled")))
+            stall->wait();
+        return FileAccess::folderEntries(folder, undecodable, why);
+    });
+    const QString folderId = db.addCategoryListEntry(QStringLiteral("Cards"), QStringLiteral("F"));
+    const struct {
+        const char *name;
+        bool smart;
+        QVariantList items;
+    } cases[] = {
+        {"import", false, {stalled, live, loose}},
+        {"smart import", true, {stalled, live, loose}},
+        {"smart import of the folder alone", true, {stalled}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        OVNImportWorker worker([this] { return openAnother(); }, settings(2));
+        const OVNImportWorker::Summary summary = c.smart ? worker.runSmart(c.items, folderId, 0) : worker.run(c.items);
+        EXPECT_EQ(reasonFor(summary, stalled), folderNotInTime);
+        EXPECT_TRUE(summary.notImported.contains(stalled));
+        const int others = c.items.size() > 1 ? 3 : 0;
+        EXPECT_EQ(summary.importedIds.size(), others);
+        EXPECT_EQ(summary.failures.size(), 1);
+    }
+    stall->release();
+    OVNHelper::setFolderReader({});
 }
 
 OVN_CATALOG_VENDORS(ImportStallTest);
