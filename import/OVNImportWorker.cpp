@@ -30,48 +30,6 @@
 
 namespace {
 
-// The threads that make records, counted so that the program can wait at its end for those a
-// cancelled import no longer waits for.
-struct FileThreads {
-    std::mutex mutex;
-    std::condition_variable done;
-    int running = 0;
-};
-
-FileThreads &fileThreads()
-{
-    static FileThreads *threads = new FileThreads; // never destroyed: a late thread may still leave
-    return *threads;
-}
-
-// One thread that makes records, counted from its start until it ends, or until the import gives
-// up on it: a thread stuck in the system for good (a stalled mount) is not waited for at the end.
-class RunningFileThread
-{
-public:
-    RunningFileThread()
-    {
-        std::lock_guard lock(fileThreads().mutex);
-        ++fileThreads().running;
-    }
-    ~RunningFileThread() { release(); }
-    RunningFileThread(const RunningFileThread &) = delete;
-    RunningFileThread &operator=(const RunningFileThread &) = delete;
-
-    // No longer counted; the first call only.
-    void release()
-    {
-        if (m_released.exchange(true))
-            return;
-        std::lock_guard lock(fileThreads().mutex);
-        if (--fileThreads().running == 0)
-            fileThreads().done.notify_all();
-    }
-
-private:
-    std::atomic<bool> m_released{false};
-};
-
 QString key(const char *text) { return QString::fromLatin1(text); }
 
 // On SQLite an open batch holds the catalog's write lock: every other writer (the catalog window)
@@ -228,11 +186,11 @@ struct Pipeline {
     std::vector<std::optional<Result>> ready;
     std::deque<size_t> finished; // the items of `ready`, in the order they were finished
     // Per thread slot: a thread given up on is replaced by one in a slot of its own.
-    std::vector<char> busy;                                         // making a record
-    std::vector<size_t> working;                                    // the item it makes while busy
-    std::vector<char> abandoned;                                    // given up on: whatever it finishes is dropped
-    std::deque<DecodeInterrupt::Watch> watches;                     // its file's deadline
-    std::vector<std::shared_ptr<RunningFileThread>> runningThreads; // counts it for the program's end
+    std::vector<char> busy;                     // making a record
+    std::vector<size_t> working;                // the item it makes while busy
+    std::vector<char> abandoned;                // given up on: whatever it finishes is dropped
+    std::deque<DecodeInterrupt::Watch> watches; // its file's deadline
+    std::vector<std::shared_ptr<OVNImportHandOut::RunningFileThread>> runningThreads; // counts it for the program's end
     // Per item: when its reading started (set as a thread takes it).
     std::vector<std::chrono::steady_clock::time_point> startedAt;
     // Per item: it is where it is imported from. A record is stored only when every item before
@@ -271,7 +229,7 @@ struct Pipeline {
         working.push_back(0);
         abandoned.push_back(0);
         watches.emplace_back();
-        runningThreads.push_back(std::make_shared<RunningFileThread>());
+        runningThreads.push_back(std::make_shared<OVNImportHandOut::RunningFileThread>());
         return busy.size() - 1;
     }
 
@@ -828,9 +786,9 @@ void OVNImportWorker::wait()
 
 bool OVNImportWorker::waitForAbandonedFiles(int timeoutMs)
 {
-    std::unique_lock lock(fileThreads().mutex);
-    return fileThreads().done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                       [] { return fileThreads().running == 0; });
+    OVNImportHandOut::FileThreads &threads = OVNImportHandOut::fileThreads();
+    std::unique_lock lock(threads.mutex);
+    return threads.done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return threads.running == 0; });
 }
 
 QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, const QString &target)
@@ -974,7 +932,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     // The threads by slot; a slot whose thread was given up on keeps it detached.
     std::vector<std::thread> pool;
     const auto startThread = [&pipeline, &pool] {
-        std::shared_ptr<RunningFileThread> running;
+        std::shared_ptr<OVNImportHandOut::RunningFileThread> running;
         size_t slot;
         {
             std::lock_guard lock(pipeline->mutex);

@@ -85,7 +85,8 @@ public:
         // on it: the file is listed as not read in time and a new thread takes the old one's place.
         int stallGraceMilliseconds = 10'000;
         // Called on the processing thread as each file's reading starts, once it is copied or moved
-        // where it is imported from (tests stand in a slow file).
+        // where it is imported from, and as a re-scan starts reading each file again (tests stand
+        // in a slow file).
         std::function<void(const QString &path)> fileStarted;
     };
 

@@ -187,6 +187,38 @@ TEST_P(ImportStallTest, AFileStuckPastItsDeadlineIsGivenUpOnAndTheImportEnds)
     }
 }
 
+// A re-scan on one thread: the entry whose file it is stuck on keeps what it has and is listed,
+// and a new thread reads the others again.
+TEST_P(ImportStallTest, ARescanGivesUpOnAFileStuckPastItsDeadline)
+{
+    const TimeLimit limit(1500ms);
+    QVariantList items;
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        items.append(writeJpeg(files.filePath(QLatin1String(name)), int(items.size())));
+    OVNImportWorker importer([this] { return openAnother(); }, settings(2));
+    const OVNImportWorker::Summary imported = importer.run(items);
+    ASSERT_EQ(imported.importedIds.size(), 3);
+    QVariantList records;
+    for (qsizetype at = 0; at < imported.importedIds.size(); ++at)
+        records.append(QVariantMap{{QStringLiteral("mid"), imported.importedIds[at]},
+                                   {QStringLiteral("absolutepath"), imported.importedPaths[at]}});
+
+    const QString held = items.first().toString();
+    Stall stall;
+    OVNImportWorker::Settings s = settings(1);
+    s.fileStarted = [&](const QString &path) {
+        if (path == held)
+            stall.wait();
+    };
+    OVNImportWorker rescanner([this] { return openAnother(); }, s);
+    const OVNImportWorker::Summary rescanned = rescanner.reprocess(records);
+    EXPECT_EQ(reasonFor(rescanned, held), QStringLiteral("left as it was: %1").arg(fileNotInTime));
+    EXPECT_EQ(rescanned.importedPaths, (QStringList{items[1].toString(), items[2].toString()}));
+    EXPECT_EQ(rescanned.processed, 3);
+    EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(5000));
+    stall.release();
+}
+
 // A folder whose listing stalls is left out and named, for the plain import and the smart one;
 // the other folder's files and the loose file are imported.
 TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
