@@ -94,6 +94,9 @@ public:
     struct SkippedFile {
         QString path;
         QString reason;
+        // Left out because it could not be read in time (or the wait was cancelled): what it
+        // holds is not known, rather than known to be nothing.
+        bool notInTime = false;
     };
     // The same, naming in `skipped` each path left out that a user would look for: what does not
     // exist, links to nothing, links that are not followed, special files, unreadable names and folders. (".DS_Store"

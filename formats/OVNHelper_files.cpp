@@ -167,6 +167,12 @@ struct FileListExpansion {
             skipped->append({path, reason});
     }
 
+    void skipNotInTime(const QString &path, TimedCall::Ending ending, const QString &what)
+    {
+        if (skipped)
+            skipped->append({path, notInTimeReason(ending, what), true});
+    }
+
     // The facts of the paths, in order. With a time limit they are asked on timed calls: when one
     // does not end in time, the facts asked before it are answered, fewer than the paths, and
     // `ending` says why.
@@ -231,7 +237,7 @@ struct FileListExpansion {
             },
             TimedCall::Clock::now() + time->limit, time->cancel);
         if (!listed) {
-            skip(folder, notInTimeReason(listed.ending, QStringLiteral("folder")));
+            skipNotInTime(folder, listed.ending, QStringLiteral("folder"));
             return false;
         }
         contents = std::move(*listed.result);
@@ -254,7 +260,7 @@ struct FileListExpansion {
         TimedCall::Ending ending;
         std::vector<PathFacts> facts = factsOfAll(cleaned, &ending);
         if (facts.size() < size_t(paths->size())) {
-            skip(folder, notInTimeReason(ending, QStringLiteral("folder")));
+            skipNotInTime(folder, ending, QStringLiteral("folder"));
             return std::nullopt;
         }
         return std::make_pair(*paths, std::move(facts));
@@ -277,7 +283,7 @@ struct FileListExpansion {
                 ++done;
             }
             if (done < paths.size()) {
-                skip(paths[done], notInTimeReason(ending, QStringLiteral("file")));
+                skipNotInTime(paths[done], ending, QStringLiteral("file"));
                 ++done;
             }
         }
