@@ -25,6 +25,16 @@ std::optional<DecodeInterrupt::Clock::time_point> DecodeInterrupt::Watch::deadli
     return Clock::time_point(Clock::duration(ticks));
 }
 
+bool DecodeInterrupt::Watch::overdue(Clock::duration grace, Clock::time_point now) const
+{
+    // The pause first: a pause publishes its moved deadline before it ends, so a deadline read
+    // after it was seen not paused is never one the pause has yet to move.
+    if (paused())
+        return false;
+    const std::optional<Clock::time_point> due = deadline();
+    return due && now >= *due + grace;
+}
+
 void DecodeInterrupt::Watch::publish(std::optional<Clock::time_point> deadline)
 {
     m_deadline.store(deadline ? deadline->time_since_epoch().count() : none);

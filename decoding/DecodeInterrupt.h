@@ -29,6 +29,8 @@ public:
         std::optional<Clock::time_point> deadline() const;
         // True while the watched thread waits in a pause (its deadline then moves on).
         bool paused() const { return m_pauses.load() > 0; }
+        // True when the watched thread is `grace` past its deadline and not in a pause.
+        bool overdue(Clock::duration grace, Clock::time_point now = Clock::now()) const;
 
     private:
         friend class DecodeInterrupt;

@@ -298,9 +298,7 @@ struct Pipeline {
         for (size_t slot = 0; slot < busy.size(); ++slot) {
             if (!busy[slot] || abandoned[slot])
                 continue;
-            const DecodeInterrupt::Watch &watch = watches[slot];
-            const std::optional<std::chrono::steady_clock::time_point> deadline = watch.deadline();
-            if (!deadline || now < *deadline + grace || watch.paused())
+            if (!watches[slot].overdue(grace, now))
                 continue;
             abandoned[slot] = 1;
             busy[slot] = 0;

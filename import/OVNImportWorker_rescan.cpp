@@ -146,8 +146,7 @@ struct RereadPool {
         size_t stuck = 0;
         const auto now = std::chrono::steady_clock::now();
         for (size_t slot = 0; slot < busy.size(); ++slot) {
-            const std::optional<std::chrono::steady_clock::time_point> deadline = watches[slot].deadline();
-            if (!busy[slot] || abandoned[slot] || !deadline || now < *deadline + grace || watches[slot].paused())
+            if (!busy[slot] || abandoned[slot] || !watches[slot].overdue(grace, now))
                 continue;
             abandoned[slot] = 1;
             busy[slot] = 0;

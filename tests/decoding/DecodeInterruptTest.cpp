@@ -80,10 +80,15 @@ TEST(DecodeInterrupt, AWatchShowsTheThreadsDeadlineAndItsPauses)
     }
 }
 
-TEST(DecodeInterrupt, AWatchIsPausedWhileItsThreadWaitsItsTurn)
+// A thread past its deadline is overdue only once past the grace too, and never while it waits
+// its turn.
+TEST(DecodeInterrupt, AWatchIsOverdueOnlyPastTheGraceAndNotWhilePaused)
 {
     DecodeInterrupt::Watch watch;
-    const DecodeInterrupt::Scope scope(nullptr, 60s, &watch);
+    EXPECT_FALSE(watch.overdue(0s));
+    const DecodeInterrupt::Scope scope(nullptr, 0s, &watch);
+    EXPECT_TRUE(watch.overdue(0s));
+    EXPECT_FALSE(watch.overdue(600s));
     EXPECT_FALSE(watch.paused());
     {
         const DecodeInterrupt::Pause outer;
@@ -93,6 +98,8 @@ TEST(DecodeInterrupt, AWatchIsPausedWhileItsThreadWaitsItsTurn)
             EXPECT_TRUE(watch.paused());
         }
         EXPECT_TRUE(watch.paused());
+        EXPECT_FALSE(watch.overdue(0s));
     }
     EXPECT_FALSE(watch.paused());
+    EXPECT_TRUE(watch.overdue(0s, Clock::now() + 1ms));
 }
