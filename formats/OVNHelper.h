@@ -130,11 +130,6 @@ public:
         bool mayBeRead = false;
     };
     static std::vector<PathKind> pathKinds(const QStringList &paths, const std::optional<ListingTime> &time);
-    // The same from a folder's entries as read (null when they could not be, with the reason
-    // `why`) and the names among them that are not valid UTF-8.
-    static std::optional<QStringList> entryPaths(const QString &folder, const std::optional<QStringList> &entries,
-                                                 const QStringList &undecodable, const QString &why,
-                                                 QList<SkippedFile> *skipped);
     // What reads a folder's entries for the expansion and folderEntryPaths (FileAccess::
     // folderEntries); replaceable for tests (a listing that stalls as on a mount whose server
     // stopped answering). An empty one puts the file system's back.

@@ -153,6 +153,27 @@ QString notInTimeReason(TimedCall::Ending ending, const QString &what)
     return QStringLiteral("the %1 could not be read in time").arg(what);
 }
 
+// A folder's entries as read (null when they could not be, with the reason `why`) as paths, with
+// the folder and the names that are not valid UTF-8 named in `skipped` as the expansion names them.
+std::optional<QStringList> entryPaths(const QString &folder, const std::optional<QStringList> &entries,
+                                      const QStringList &undecodable, const QString &why,
+                                      QList<OVNHelper::SkippedFile> *skipped)
+{
+    if (!entries) {
+        if (skipped)
+            skipped->append({folder, QStringLiteral("the folder cannot be read: %1").arg(why)});
+        return std::nullopt;
+    }
+    if (skipped)
+        for (const QString &entry : undecodable)
+            skipped->append({joinPath(folder, entry), QStringLiteral("the name is not valid UTF-8")});
+    QStringList paths;
+    paths.reserve(entries->size());
+    for (const QString &entry : *entries)
+        paths.append(joinPath(folder, entry));
+    return paths;
+}
+
 struct FileListExpansion {
     QString photoLibrary;
     QSet<QString> expandedFolders; // canonical paths
@@ -250,7 +271,7 @@ struct FileListExpansion {
         if (!readFolder(folder, contents))
             return std::nullopt;
         const std::optional<QStringList> paths =
-            OVNHelper::entryPaths(folder, contents.entries, contents.undecodable, contents.why, skipped);
+            entryPaths(folder, contents.entries, contents.undecodable, contents.why, skipped);
         if (!paths)
             return std::nullopt;
         QStringList cleaned;
@@ -441,25 +462,6 @@ void OVNHelper::setFolderReader(FolderReader reader)
     folderReader() = reader ? std::move(reader) : [](const QString &folder, QStringList *undecodable, QString *why) {
         return FileAccess::folderEntries(folder, undecodable, why);
     };
-}
-
-std::optional<QStringList> OVNHelper::entryPaths(const QString &folder, const std::optional<QStringList> &entries,
-                                                 const QStringList &undecodable, const QString &why,
-                                                 QList<SkippedFile> *skipped)
-{
-    if (!entries) {
-        if (skipped)
-            skipped->append({folder, QStringLiteral("the folder cannot be read: %1").arg(why)});
-        return std::nullopt;
-    }
-    if (skipped)
-        for (const QString &entry : undecodable)
-            skipped->append({joinPath(folder, entry), QStringLiteral("the name is not valid UTF-8")});
-    QStringList paths;
-    paths.reserve(entries->size());
-    for (const QString &entry : *entries)
-        paths.append(joinPath(folder, entry));
-    return paths;
 }
 
 std::optional<QStringList> OVNHelper::folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped)
