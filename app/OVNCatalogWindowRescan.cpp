@@ -76,15 +76,19 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
         localized("Re-Scan Surveillance Folder"),
         [folder, records, listing](OVNDatabaseAccess *, std::function<void(int, int)>) -> QVariant {
             const OVNCategoryMaintenance::FolderListing &disk = listing.get();
-            // A volume taken away while the folder was read must not look like deleted files.
-            const bool usable = OVNCategoryMaintenance::watchedFolderState(folder)
-                                == OVNCategoryMaintenance::FolderState::Usable;
+            // A volume taken away, or that stopped answering, while the folder was read must not
+            // look like deleted files.
+            const OVNCategoryMaintenance::FolderState state = disk.complete
+                                                                  ? OVNCategoryMaintenance::watchedFolderState(folder)
+                                                                  : OVNCategoryMaintenance::FolderState::NotReadInTime;
+            const bool usable = state == OVNCategoryMaintenance::FolderState::Usable;
             const OVNCategoryMaintenance::RescanPlan plan =
                 OVNCategoryMaintenance::planRescan(disk.files, disk.modified, records);
             QStringList missing;
             for (const Record &record : plan.missing)
                 missing.append(record.mid);
             return QVariantMap{{QStringLiteral("usable"), usable},
+                               {QStringLiteral("state"), int(state)},
                                {QStringLiteral("empty"), disk.files.isEmpty()},
                                {QStringLiteral("new"), plan.newFiles},
                                {QStringLiteral("missing"), missing},
@@ -93,9 +97,10 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
         [this, folder, folderId](const QVariant &answer) {
             const QVariantMap plan = answer.toMap();
             if (!plan.value(QStringLiteral("usable")).toBool()) {
-                const QString text = plan.contains(QStringLiteral("usable")) ? OVNCategoryMaintenance::refusalText(
-                                         OVNCategoryMaintenance::watchedFolderState(folder), folder)
-                                                                             : answer.toString();
+                const QString text =
+                    plan.contains(QStringLiteral("usable")) ? OVNCategoryMaintenance::refusalText(
+                        OVNCategoryMaintenance::FolderState(plan.value(QStringLiteral("state")).toInt()), folder)
+                                                            : answer.toString();
                 Alerts::inform(localized("The surveillance folder cannot be re-scanned."), text, &w);
                 emit w.rescanFinished(0, 0, 0, text);
                 return;

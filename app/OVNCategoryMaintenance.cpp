@@ -6,9 +6,11 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "formats/OVNHelper.h"
+#include "import/OVNImportHelper.h"
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
+#include "platform/TimedCall.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,6 +164,10 @@ QString refusalText(FolderState state, const QString &path)
         return localized("\"%1\" is not a folder. Nothing was changed.").arg(path);
     case FolderState::Unreadable:
         return localized("The folder \"%1\" cannot be read. Nothing was changed.").arg(path);
+    case FolderState::NotReadInTime:
+        return localized("The folder \"%1\" could not be read in time (perhaps its volume stopped answering). "
+                         "Nothing was changed.")
+            .arg(path);
     }
     return QString();
 }
@@ -262,6 +268,39 @@ std::optional<qint64> importSeconds(const QString &dts, QHash<qint64, int> &loca
 
 } // namespace
 
+namespace {
+
+// The files' modification times in seconds since 1970 UTC (nothing for one that could not be
+// read), asked a few hundred at a time on timed calls; nothing at all when one did not end in time.
+std::optional<QList<std::optional<qint64>>> modificationTimes(const QStringList &files,
+                                                              const OVNHelper::ListingTime &time)
+{
+    QList<std::optional<qint64>> times;
+    times.reserve(files.size());
+    constexpr qsizetype perCall = 256;
+    for (qsizetype at = 0; at < files.size(); at += perCall) {
+        TimedCall::Outcome<QList<std::optional<qint64>>> read = TimedCall::run(
+            [chunk = files.mid(at, perCall)] {
+                QList<std::optional<qint64>> part;
+                for (const QString &file : chunk) {
+                    struct stat info;
+                    if (::stat(QFile::encodeName(file).constData(), &info) == 0)
+                        part.append(qint64(info.st_mtim.tv_sec));
+                    else
+                        part.append(std::nullopt);
+                }
+                return part;
+            },
+            TimedCall::Clock::now() + time.limit, time.cancel);
+        if (!read)
+            return std::nullopt;
+        times.append(*read.result);
+    }
+    return times;
+}
+
+} // namespace
+
 std::optional<QDateTime> importDate(const QString &dts)
 {
     const std::optional<ParsedDate> parsed = parseDate(dts);
@@ -276,13 +315,21 @@ std::optional<QDateTime> importDate(const QString &dts)
 FolderListing folderFiles(const QString &folder)
 {
     const QString clean = QDir::cleanPath(folder);
-    const std::optional<QStringList> entries = FileAccess::folderEntries(clean);
-    if (!entries)
-        return {};
+    const OVNHelper::ListingTime time{OVNImportHelper::decodeTimeLimit(), nullptr};
+    const auto anyNotInTime = [](const QList<OVNHelper::SkippedFile> &skipped) {
+        return std::any_of(skipped.cbegin(), skipped.cend(), [](const auto &file) { return file.notInTime; });
+    };
+    QList<OVNHelper::SkippedFile> unlisted;
+    const std::optional<QStringList> entries = OVNHelper::folderEntryPaths(clean, &unlisted, time);
+    if (!entries) {
+        FolderListing none;
+        none.complete = !anyNotInTime(unlisted);
+        return none;
+    }
     QVariantList paths;
     paths.reserve(entries->size());
     for (const QString &entry : *entries)
-        paths.append(clean == QLatin1String("/") ? clean + entry : clean + QLatin1Char('/') + entry);
+        paths.append(entry);
     // The folder's entries are expanded in slices side by side: the file system answers several
     // questions at once, one thread would wait for each in turn.
     const qsizetype threads = std::clamp<qsizetype>(paths.size() / 500, 1, std::min(8, QThread::idealThreadCount()));
@@ -291,14 +338,15 @@ FolderListing folderFiles(const QString &folder)
     slices.resize(size_t(threads));
     const auto readSlice = [&](qsizetype slice) {
         FolderListing &listing = slices[size_t(slice)];
-        for (const QVariant &file : OVNHelper::parseFileList(paths.mid(slice * step, step))) {
+        QList<OVNHelper::SkippedFile> skipped;
+        for (const QVariant &file : OVNHelper::parseFileList(paths.mid(slice * step, step), &skipped, time))
             listing.files.append(file.toString());
-            struct stat info;
-            if (::stat(QFile::encodeName(listing.files.last()).constData(), &info) == 0)
-                listing.modified.append(qint64(info.st_mtim.tv_sec));
-            else
-                listing.modified.append(std::nullopt);
-        }
+        std::optional<QList<std::optional<qint64>>> modified = modificationTimes(listing.files, time);
+        listing.complete = modified && !anyNotInTime(skipped);
+        if (modified)
+            listing.modified = std::move(*modified);
+        else
+            listing.modified = QList<std::optional<qint64>>(listing.files.size(), std::nullopt);
     };
     std::vector<std::thread> pool;
     for (qsizetype slice = 1; slice < threads; ++slice)
@@ -309,6 +357,8 @@ FolderListing folderFiles(const QString &folder)
     if (threads == 1)
         return std::move(slices.front());
     FolderListing all;
+    all.complete =
+        std::all_of(slices.cbegin(), slices.cend(), [](const FolderListing &slice) { return slice.complete; });
     QSet<QString> seen; // a folder reached through links from two slices is listed once
     for (FolderListing &slice : slices) {
         for (qsizetype i = 0; i < slice.files.size(); ++i) {

@@ -48,7 +48,8 @@ bool deleteEntries(OVNDatabaseAccess &db, const QStringList &mids, QString *erro
 // for a comment that is no property list).
 QString watchedFolder(const QString &comment);
 
-enum class FolderState { Usable, Missing, NotAFolder, Unreadable };
+// NotReadInTime: the folder's listing did not end in time (its volume stopped answering).
+enum class FolderState { Usable, Missing, NotAFolder, Unreadable, NotReadInTime };
 FolderState watchedFolderState(const QString &path);
 // The alert text for a folder that cannot be re-scanned.
 QString refusalText(FolderState state, const QString &path);
@@ -78,10 +79,13 @@ RescanPlan planRescan(const QStringList &files, const QList<std::optional<qint64
                       const QList<Record> &records);
 // The files a folder holds, as an import expands it (sub-folders included), in the order of a
 // single expansion, with their modification times in seconds since 1970 UTC (nothing when one
-// could not be read). Read on several threads.
+// could not be read). Read on several threads, each call on the folder under the import's
+// per-file limit: a volume that stops answering leaves the listing incomplete, and then it says
+// nothing of which files are gone.
 struct FolderListing {
     QStringList files;
     QList<std::optional<qint64>> modified;
+    bool complete = true;
 };
 FolderListing folderFiles(const QString &folder);
 

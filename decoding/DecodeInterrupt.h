@@ -14,12 +14,40 @@ class DecodeInterrupt
 public:
     using Clock = std::chrono::steady_clock;
 
+    // What another thread sees of one thread's deadline: the import's watchdog gives up on a file
+    // whose thread is stuck past it in a call that no deadline reaches (a stat on a stalled mount).
+    // A scope given a watch publishes its thread's deadline there for as long as it lasts, and a
+    // pause on that thread marks the watch paused while it lasts.
+    class Watch
+    {
+    public:
+        Watch() = default;
+        Watch(const Watch &) = delete;
+        Watch &operator=(const Watch &) = delete;
+
+        // The watched thread's deadline; none while no watched scope is open.
+        std::optional<Clock::time_point> deadline() const;
+        // True while the watched thread waits in a pause (its deadline then moves on).
+        bool paused() const { return m_pauses.load() > 0; }
+        // True when the watched thread is `grace` past its deadline and not in a pause.
+        bool overdue(Clock::duration grace, Clock::time_point now = Clock::now()) const;
+
+    private:
+        friend class DecodeInterrupt;
+        void publish(std::optional<Clock::time_point> deadline);
+
+        static constexpr Clock::rep none = Clock::duration::max().count();
+        std::atomic<Clock::rep> m_deadline{none};
+        std::atomic<int> m_pauses{0};
+    };
+
     class Scope
     {
     public:
         // `cancel` may be null: the enclosing scope's flag stays. A scope inside another keeps the
-        // earlier of the two deadlines.
-        Scope(const std::atomic<bool> *cancel, Clock::duration timeLimit);
+        // earlier of the two deadlines. `watch`, when given, shows the deadline to other threads
+        // until the scope ends; an inner scope without one keeps publishing to the enclosing one's.
+        Scope(const std::atomic<bool> *cancel, Clock::duration timeLimit, Watch *watch = nullptr);
         ~Scope();
         Scope(const Scope &) = delete;
         Scope &operator=(const Scope &) = delete;
@@ -27,6 +55,8 @@ public:
     private:
         const std::atomic<bool> *m_previousCancel;
         std::optional<Clock::time_point> m_previousDeadline;
+        Watch *m_previousWatch;
+        Clock::duration m_pausedBefore; // the thread's paused time when the scope opened
     };
 
     // A wait that does not count against this thread's deadline (a turn at the larger decoder):
@@ -41,6 +71,7 @@ public:
 
     private:
         Clock::time_point m_start;
+        Watch *m_watch;
     };
 
     // True when this thread's decodes were cancelled or are past their deadline.

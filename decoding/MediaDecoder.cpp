@@ -4,6 +4,7 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderSpawn_p.h"
 #include "decoding/MediaDecoder_p.h"
+#include "platform/TimedCall.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -288,43 +289,22 @@ Opening openWithin(const QString &path, Clock::time_point deadline, const std::a
 {
     if (path.isEmpty())
         return Opening::Opened;
-    struct Pending {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        bool abandoned = false;
-        std::vector<int> descriptors;
-    };
-    const auto pending = std::make_shared<Pending>();
-    try {
-        std::thread([pending, path] {
-            std::vector<int> opened = openingsOf(path);
-            const std::lock_guard lock(pending->mutex);
-            if (pending->abandoned) {
-                closeAll(opened);
-                return;
-            }
-            pending->descriptors = std::move(opened);
-            pending->finished = true;
-            pending->done.notify_all();
-        }).detach();
-    } catch (const std::system_error &) {
+    TimedCall::Outcome<std::vector<int>> opening = TimedCall::run([path] { return openingsOf(path); }, deadline, cancel,
+                                                                  [](std::vector<int> &late) { closeAll(late); });
+    switch (opening.ending) {
+    case TimedCall::Ending::Returned:
+        descriptors = std::move(*opening.result);
+        return Opening::Opened;
+    case TimedCall::Ending::NoThread:
         // No thread to be had: opened here, as a last resort.
         descriptors = openingsOf(path);
         return Opening::Opened;
+    case TimedCall::Ending::Cancelled:
+        return Opening::Cancelled;
+    case TimedCall::Ending::OutOfTime:
+        break;
     }
-    std::unique_lock lock(pending->mutex);
-    while (!pending->finished) {
-        const bool cancelled = cancel && cancel->load(std::memory_order_relaxed);
-        if (cancelled || Clock::now() >= deadline) {
-            pending->abandoned = true;
-            return cancelled ? Opening::Cancelled : Opening::OutOfTime;
-        }
-        // Short waits, so that Cancel is seen at once.
-        pending->done.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(50)));
-    }
-    descriptors = std::move(pending->descriptors);
-    return Opening::Opened;
+    return Opening::OutOfTime;
 }
 
 class RequestFile

@@ -9,7 +9,11 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <optional>
+#include <vector>
 
 class Movie;
 class QColor;
@@ -90,15 +94,48 @@ public:
     struct SkippedFile {
         QString path;
         QString reason;
+        // Left out because it could not be read in time (or the wait was cancelled): what it
+        // holds is not known, rather than known to be nothing.
+        bool notInTime = false;
     };
     // The same, naming in `skipped` each path left out that a user would look for: what does not
     // exist, links to nothing, links that are not followed, special files, unreadable names and folders. (".DS_Store"
     // and the photo library's own folders are left out without a word.)
     static QVariantList parseFileList(const QVariantList &list, QList<SkippedFile> *skipped);
+    // How long the expansion waits for the file system, and the Cancel that ends the wait. A
+    // folder on a mount that stopped answering blocks every call on it in the kernel for good:
+    // each folder's listing and the checks of its entries (and the checks of the list's own
+    // paths) are made on a thread of their own, given up on after `limit`. A folder given up on
+    // is left out whole and named in `skipped` ("the folder could not be read in time"), a path
+    // of the list likewise ("the file could not be read in time"); the rest is expanded.
+    struct ListingTime {
+        std::chrono::milliseconds limit;
+        const std::atomic<bool> *cancel = nullptr;
+    };
+    // The same with that limit; without one, as above.
+    static QVariantList parseFileList(const QVariantList &list, QList<SkippedFile> *skipped,
+                                      const std::optional<ListingTime> &time);
     // The entries of one folder as paths ("." and ".." left out), in the order the file system
     // gives; nothing when the folder cannot be listed. Names in `skipped`, as the expansion does,
     // a folder that cannot be read and each entry whose name is not valid UTF-8.
     static std::optional<QStringList> folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped);
+    // The same with the listing under that limit: a folder not read in time is named in `skipped`.
+    static std::optional<QStringList> folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped,
+                                                       const std::optional<ListingTime> &time);
+    // What each path names, asked as the expansion asks (under the limit, when one is given): a
+    // folder (links followed), and a link that may be followed (FileAccess::linkMayBeRead). A
+    // path not answered in time is neither.
+    struct PathKind {
+        bool folder = false;
+        bool mayBeRead = false;
+    };
+    static std::vector<PathKind> pathKinds(const QStringList &paths, const std::optional<ListingTime> &time);
+    // What reads a folder's entries for the expansion and folderEntryPaths (FileAccess::
+    // folderEntries); replaceable for tests (a listing that stalls as on a mount whose server
+    // stopped answering). An empty one puts the file system's back.
+    using FolderReader =
+        std::function<std::optional<QStringList>(const QString &folder, QStringList *undecodable, QString *why)>;
+    static void setFolderReader(FolderReader reader);
 
     // The target of a symbolic link (following chains of links), or the path unchanged when it is
     // no link or the target does not exist.

@@ -4,6 +4,7 @@
 #include "formats/OVNMSAHelper.h"
 
 #include "platform/FileAccess.h"
+#include "platform/TimedCall.h"
 #include "platform/UserDefaults.h"
 
 #include <QDateTime>
@@ -12,6 +13,12 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -88,11 +95,92 @@ bool isInsideFolder(const QString &path, const QString &folder)
 // Deep enough for any real tree; a deeper one is cut off rather than exhausting the stack.
 constexpr int kMaxFolderDepth = 512;
 
+// The paths of a list or a folder checked on one timed call at most: a live mount answers for
+// that many in far less than any limit, a stalled one for none.
+constexpr qsizetype kChecksPerCall = 256;
+
+std::mutex folderReaderMutex;
+OVNHelper::FolderReader &folderReader()
+{
+    static OVNHelper::FolderReader reader = [](const QString &folder, QStringList *undecodable, QString *why) {
+        return FileAccess::folderEntries(folder, undecodable, why);
+    };
+    return reader;
+}
+
+OVNHelper::FolderReader currentFolderReader()
+{
+    const std::lock_guard lock(folderReaderMutex);
+    return folderReader();
+}
+
+// What the expansion asks the file system about one path before it takes it in or lists it.
+struct PathFacts {
+    bool mayBeRead = true; // FileAccess::linkMayBeRead
+    FileAccess::Kind kind = FileAccess::Kind::Missing;
+    QString canonical; // a folder's
+};
+
+PathFacts factsOf(const QString &clean)
+{
+    PathFacts facts;
+    facts.mayBeRead = FileAccess::linkMayBeRead(clean);
+    if (!facts.mayBeRead)
+        return facts;
+    facts.kind = FileAccess::kindOf(clean);
+    if (facts.kind == FileAccess::Kind::Folder)
+        facts.canonical = QFileInfo(clean).canonicalFilePath();
+    return facts;
+}
+
+struct FolderContents {
+    std::optional<QStringList> entries;
+    QStringList undecodable;
+    QString why;
+};
+
+QString notInTimeReason(TimedCall::Ending ending, const QString &what)
+{
+    switch (ending) {
+    case TimedCall::Ending::Cancelled:
+        return QStringLiteral("reading the %1 was cancelled").arg(what);
+    case TimedCall::Ending::NoThread:
+        return QStringLiteral("the %1 cannot be read: no thread could be started to read it").arg(what);
+    case TimedCall::Ending::Returned:
+    case TimedCall::Ending::OutOfTime:
+        break;
+    }
+    return QStringLiteral("the %1 could not be read in time").arg(what);
+}
+
+// A folder's entries as read (null when they could not be, with the reason `why`) as paths, with
+// the folder and the names that are not valid UTF-8 named in `skipped` as the expansion names them.
+std::optional<QStringList> entryPaths(const QString &folder, const std::optional<QStringList> &entries,
+                                      const QStringList &undecodable, const QString &why,
+                                      QList<OVNHelper::SkippedFile> *skipped)
+{
+    if (!entries) {
+        if (skipped)
+            skipped->append({folder, QStringLiteral("the folder cannot be read: %1").arg(why)});
+        return std::nullopt;
+    }
+    if (skipped)
+        for (const QString &entry : undecodable)
+            skipped->append({joinPath(folder, entry), QStringLiteral("the name is not valid UTF-8")});
+    QStringList paths;
+    paths.reserve(entries->size());
+    for (const QString &entry : *entries)
+        paths.append(joinPath(folder, entry));
+    return paths;
+}
+
 struct FileListExpansion {
     QString photoLibrary;
     QSet<QString> expandedFolders; // canonical paths
     QVariantList files;
     QList<OVNHelper::SkippedFile> *skipped = nullptr;
+    std::optional<OVNHelper::ListingTime> time; // none: every call is made on this thread
+    OVNHelper::FolderReader reader = currentFolderReader();
 
     void skip(const QString &path, const QString &reason)
     {
@@ -100,14 +188,136 @@ struct FileListExpansion {
             skipped->append({path, reason});
     }
 
-    void expand(const QString &path, const QVariant &element, int depth)
+    void skipNotInTime(const QString &path, TimedCall::Ending ending, const QString &what)
+    {
+        if (skipped)
+            skipped->append({path, notInTimeReason(ending, what), true});
+    }
+
+    // The facts of the paths, in order. With a time limit they are asked on timed calls: when one
+    // does not end in time, the facts asked before it are answered, fewer than the paths, and
+    // `ending` says why.
+    std::vector<PathFacts> factsOfAll(const QStringList &paths, TimedCall::Ending *ending) const
+    {
+        std::vector<PathFacts> facts;
+        facts.reserve(size_t(paths.size()));
+        *ending = TimedCall::Ending::Returned;
+        if (!time) {
+            for (const QString &path : paths)
+                facts.push_back(factsOf(path));
+            return facts;
+        }
+        while (facts.size() < size_t(paths.size())) {
+            // The thread hands over each path's facts as it has them, so that a stall costs only
+            // the paths from it on.
+            struct Progress {
+                std::mutex mutex;
+                std::vector<PathFacts> facts;
+                bool givenUp = false;
+            };
+            const auto progress = std::make_shared<Progress>();
+            const QStringList chunk = paths.mid(qsizetype(facts.size()), kChecksPerCall);
+            const TimedCall::Outcome<bool> checked = TimedCall::run(
+                [progress, chunk] {
+                    for (const QString &path : chunk) {
+                        PathFacts one = factsOf(path);
+                        const std::lock_guard lock(progress->mutex);
+                        if (progress->givenUp)
+                            return false;
+                        progress->facts.push_back(std::move(one));
+                    }
+                    return true;
+                },
+                TimedCall::Clock::now() + time->limit, time->cancel);
+            const std::lock_guard lock(progress->mutex);
+            progress->givenUp = true;
+            std::move(progress->facts.begin(), progress->facts.end(), std::back_inserter(facts));
+            if (!checked) {
+                *ending = checked.ending;
+                return facts;
+            }
+        }
+        return facts;
+    }
+
+    // The entries of the folder, each with its facts; nothing (the folder named in `skipped`)
+    // when it cannot be listed, or not in time.
+    // Reads the folder's entries; false (the folder named in `skipped`) when that did not end in
+    // time.
+    bool readFolder(const QString &folder, FolderContents &contents)
+    {
+        if (!time) {
+            contents.entries = reader(folder, &contents.undecodable, &contents.why);
+            return true;
+        }
+        TimedCall::Outcome<FolderContents> listed = TimedCall::run(
+            [reader = reader, folder] {
+                FolderContents read;
+                read.entries = reader(folder, &read.undecodable, &read.why);
+                return read;
+            },
+            TimedCall::Clock::now() + time->limit, time->cancel);
+        if (!listed) {
+            skipNotInTime(folder, listed.ending, QStringLiteral("folder"));
+            return false;
+        }
+        contents = std::move(*listed.result);
+        return true;
+    }
+
+    std::optional<std::pair<QStringList, std::vector<PathFacts>>> listFolder(const QString &folder)
+    {
+        FolderContents contents;
+        if (!readFolder(folder, contents))
+            return std::nullopt;
+        const std::optional<QStringList> paths =
+            entryPaths(folder, contents.entries, contents.undecodable, contents.why, skipped);
+        if (!paths)
+            return std::nullopt;
+        QStringList cleaned;
+        cleaned.reserve(paths->size());
+        for (const QString &path : *paths)
+            cleaned.append(QDir::cleanPath(path));
+        TimedCall::Ending ending;
+        std::vector<PathFacts> facts = factsOfAll(cleaned, &ending);
+        if (facts.size() < size_t(paths->size())) {
+            skipNotInTime(folder, ending, QStringLiteral("folder"));
+            return std::nullopt;
+        }
+        return std::make_pair(*paths, std::move(facts));
+    }
+
+    // The items of the list, each expanded with its facts; an item whose check did not end in
+    // time is left out and named, and the items after it are checked on.
+    void expandAll(const QStringList &paths, const QVariantList &elements)
+    {
+        QStringList cleaned;
+        cleaned.reserve(paths.size());
+        for (const QString &path : paths)
+            cleaned.append(QDir::cleanPath(path));
+        qsizetype done = 0;
+        while (done < paths.size()) {
+            TimedCall::Ending ending;
+            const std::vector<PathFacts> facts = factsOfAll(cleaned.mid(done), &ending);
+            for (const PathFacts &one : facts) {
+                expand(paths[done], elements[done], 0, one);
+                ++done;
+            }
+            if (done < paths.size()) {
+                skipNotInTime(paths[done], ending, QStringLiteral("file"));
+                ++done;
+            }
+        }
+    }
+
+    void expand(const QString &path, const QVariant &element, int depth, const PathFacts &facts)
     {
         const QString clean = QDir::cleanPath(path);
-        if (!FileAccess::linkMayBeRead(clean)) {
+        if (!facts.mayBeRead) {
             skip(path, FileAccess::foreignLinkReason());
             return;
         }
-        const FileAccess::Kind kind = FileAccess::kindOf(clean);
+        const FileAccess::Kind kind = facts.kind;
         if (kind == FileAccess::Kind::Missing || kind == FileAccess::Kind::DanglingLink
             || kind == FileAccess::Kind::NoAccess) {
             // A name that was not valid UTF-8 where it came from (an argument, a dropped URL)
@@ -117,8 +327,7 @@ struct FileListExpansion {
                            : FileAccess::refusalReason(kind));
             return;
         }
-        const QFileInfo info(clean);
-        const QString name = info.fileName();
+        const QString name = QFileInfo(clean).fileName();
         if ((name == QLatin1String("Thumbs") || name == QLatin1String("Data")) && isInsideFolder(clean, photoLibrary))
             return;
 
@@ -128,15 +337,14 @@ struct FileListExpansion {
                 return;
             }
             // A folder reached a second time (through a link, or a link loop) is not listed again.
-            const QString canonical = info.canonicalFilePath();
-            if (canonical.isEmpty() || expandedFolders.contains(canonical))
+            if (facts.canonical.isEmpty() || expandedFolders.contains(facts.canonical))
                 return;
-            expandedFolders.insert(canonical);
-            const std::optional<QStringList> entries = OVNHelper::folderEntryPaths(clean, skipped);
-            if (!entries)
+            expandedFolders.insert(facts.canonical);
+            const auto listed = listFolder(clean);
+            if (!listed)
                 return;
-            for (const QString &entry : *entries)
-                expand(entry, QVariant(), depth + 1);
+            for (qsizetype entry = 0; entry < listed->first.size(); ++entry)
+                expand(listed->first[entry], QVariant(), depth + 1, listed->second[size_t(entry)]);
             return;
         }
 
@@ -248,44 +456,86 @@ QString OVNHelper::expandTilde(const QString &path)
 
 QVariantList OVNHelper::parseFileList(const QVariantList &list) { return parseFileList(list, nullptr); }
 
+void OVNHelper::setFolderReader(FolderReader reader)
+{
+    const std::lock_guard lock(folderReaderMutex);
+    folderReader() = reader ? std::move(reader) : [](const QString &folder, QStringList *undecodable, QString *why) {
+        return FileAccess::folderEntries(folder, undecodable, why);
+    };
+}
+
 std::optional<QStringList> OVNHelper::folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped)
 {
-    QStringList undecodable;
-    QString why;
-    const std::optional<QStringList> entries = FileAccess::folderEntries(folder, &undecodable, &why);
-    if (!entries) {
-        if (skipped)
-            skipped->append({folder, QStringLiteral("the folder cannot be read: %1").arg(why)});
+    return folderEntryPaths(folder, skipped, std::nullopt);
+}
+
+std::optional<QStringList> OVNHelper::folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped,
+                                                       const std::optional<ListingTime> &time)
+{
+    FileListExpansion expansion;
+    expansion.skipped = skipped;
+    expansion.time = time;
+    FolderContents contents;
+    if (!expansion.readFolder(folder, contents))
         return std::nullopt;
+    return entryPaths(folder, contents.entries, contents.undecodable, contents.why, skipped);
+}
+
+std::vector<OVNHelper::PathKind> OVNHelper::pathKinds(const QStringList &paths, const std::optional<ListingTime> &time)
+{
+    FileListExpansion expansion;
+    expansion.time = time;
+    QStringList cleaned;
+    cleaned.reserve(paths.size());
+    for (const QString &path : paths)
+        cleaned.append(QDir::cleanPath(path));
+    std::vector<PathKind> kinds(size_t(paths.size()));
+    qsizetype done = 0;
+    // A path not answered in time is left as neither, and the ones after it are asked on.
+    while (done < cleaned.size()) {
+        TimedCall::Ending ending;
+        for (const PathFacts &facts : expansion.factsOfAll(cleaned.mid(done), &ending)) {
+            kinds[size_t(done)] = {facts.mayBeRead && facts.kind == FileAccess::Kind::Folder, facts.mayBeRead};
+            ++done;
+        }
+        if (done < cleaned.size())
+            ++done;
     }
-    if (skipped)
-        for (const QString &entry : undecodable)
-            skipped->append({joinPath(folder, entry), QStringLiteral("the name is not valid UTF-8")});
-    QStringList paths;
-    paths.reserve(entries->size());
-    for (const QString &entry : *entries)
-        paths.append(joinPath(folder, entry));
-    return paths;
+    return kinds;
 }
 
 QVariantList OVNHelper::parseFileList(const QVariantList &list, QList<SkippedFile> *skipped)
 {
+    return parseFileList(list, skipped, std::nullopt);
+}
+
+QVariantList OVNHelper::parseFileList(const QVariantList &list, QList<SkippedFile> *skipped,
+                                      const std::optional<ListingTime> &time)
+{
     FileListExpansion expansion;
     expansion.skipped = skipped;
+    expansion.time = time;
     expansion.photoLibrary = QDir::cleanPath(QDir::homePath() + QStringLiteral("/Pictures/iPhoto Library"));
+    QStringList paths;
+    QVariantList elements;
     for (const QVariant &element : list) {
         const int typeId = element.typeId();
         if (typeId == QMetaType::QString) {
             const QString path = element.toString();
-            if (!path.isEmpty())
-                expansion.expand(path, path, 0);
+            if (!path.isEmpty()) {
+                paths.append(path);
+                elements.append(path);
+            }
         } else if (typeId == QMetaType::QVariantMap || typeId == QMetaType::QVariantHash) {
             const QVariantMap dictionary = element.toMap();
             const auto it = dictionary.constFind(QStringLiteral("PATH"));
-            if (it != dictionary.constEnd() && it->typeId() == QMetaType::QString && !it->toString().isEmpty())
-                expansion.expand(it->toString(), element, 0);
+            if (it != dictionary.constEnd() && it->typeId() == QMetaType::QString && !it->toString().isEmpty()) {
+                paths.append(it->toString());
+                elements.append(element);
+            }
         }
     }
+    expansion.expandAll(paths, elements);
     return expansion.files;
 }
 

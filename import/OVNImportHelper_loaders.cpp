@@ -11,18 +11,16 @@
 #include "decoding/ImageFileReader.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/RawDecoder.h"
+#include "platform/TimedCall.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -55,14 +53,6 @@ OVNImportHelper::MetadataReader &metadataReader()
     return reader;
 }
 
-// One read on a thread of its own, shared with the waiting helper until either is done with it.
-struct MetadataRead {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    MetadataDictionary result;
-};
-
 // The box a picture is decoded into: the thumbnail's own (the readers decode at the smallest
 // reduced size that still covers it, then scale smoothly).
 QSize decodeBox(QSize box) { return box; }
@@ -83,29 +73,11 @@ std::optional<MetadataDictionary> OVNImportHelper::readMetadataInTime(const QStr
         const std::lock_guard lock(readerMutex);
         reader = metadataReader();
     }
-    auto read = std::make_shared<MetadataRead>();
-    try {
-        std::thread([read, reader = std::move(reader), path] {
-            MetadataDictionary result = reader(path);
-            {
-                const std::lock_guard lock(read->mutex);
-                read->result = std::move(result);
-                read->finished = true;
-            }
-            read->done.notify_all();
-        }).detach();
-    } catch (const std::system_error &) {
-        return std::nullopt; // no thread to be had: nothing is read rather than a read without limit
-    }
-    const DecodeInterrupt::Clock::time_point deadline = DecodeInterrupt::deadlineWithin(decodeTimeLimit());
-    std::unique_lock lock(read->mutex);
-    while (!read->finished) {
-        if (DecodeInterrupt::cancelled() || DecodeInterrupt::Clock::now() >= deadline)
-            return std::nullopt; // the thread is left to its read; it ends with it
-        // Short waits, so that Cancel is seen at once.
-        read->done.wait_until(lock, std::min(deadline, DecodeInterrupt::Clock::now() + std::chrono::milliseconds(50)));
-    }
-    return std::move(read->result);
+    // Given up at the deadline or Cancel, the thread is left to its read; it ends with it. No
+    // thread to be had: nothing is read rather than a read without limit.
+    return TimedCall::run([reader = std::move(reader), path] { return reader(path); },
+                          DecodeInterrupt::deadlineWithin(decodeTimeLimit()), DecodeInterrupt::cancelFlag())
+        .result;
 }
 
 QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVariantMap &record, QSize box)

@@ -5,6 +5,7 @@
 #include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "decoding/DecodeInterrupt.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
 #include "formats/PBMImageRep.h"
@@ -24,39 +25,10 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace {
-
-// The threads that make records, counted so that the program can wait at its end for those a
-// cancelled import no longer waits for.
-struct FileThreads {
-    std::mutex mutex;
-    std::condition_variable done;
-    int running = 0;
-};
-
-FileThreads &fileThreads()
-{
-    static FileThreads *threads = new FileThreads; // never destroyed: a late thread may still leave
-    return *threads;
-}
-
-struct RunningFileThread {
-    RunningFileThread()
-    {
-        std::lock_guard lock(fileThreads().mutex);
-        ++fileThreads().running;
-    }
-    ~RunningFileThread()
-    {
-        std::lock_guard lock(fileThreads().mutex);
-        if (--fileThreads().running == 0)
-            fileThreads().done.notify_all();
-    }
-    RunningFileThread(const RunningFileThread &) = delete;
-    RunningFileThread &operator=(const RunningFileThread &) = delete;
-};
 
 QString key(const char *text) { return QString::fromLatin1(text); }
 
@@ -128,9 +100,12 @@ void completeRecord(QVariantMap &record, const QVariantMap &meta, const OVNImpor
 QString cancelledReason() { return QStringLiteral("reading the file was cancelled"); }
 
 // `passed` is called once the file is where it is imported from (copied or moved there, or as it
-// is without a destination folder).
+// is without a destination folder). The file's time runs from then on, shown on `watch`: its
+// reading ends at the file's limit where the calls on it can be told to stop, and the import
+// gives up on it where they cannot.
 Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWorker::Settings &settings,
-                   const std::atomic<bool> &cancelled, const std::function<void()> &passed)
+                   const std::atomic<bool> &cancelled, const std::function<void()> &passed,
+                   DecodeInterrupt::Watch &watch)
 {
     Result result;
     result.sourcePath = item.path;
@@ -158,6 +133,7 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
     }
 
     passed();
+    const DecodeInterrupt::Scope interrupt(&cancelled, OVNImportHelper::decodeTimeLimit(), &watch);
     if (settings.fileStarted)
         settings.fileStarted(item.path);
     path = QDir::cleanPath(OVNHelper::resolveAliasInPath(path));
@@ -209,8 +185,12 @@ struct Pipeline {
     OVNImportHandOut::Window window;
     std::vector<std::optional<Result>> ready;
     std::deque<size_t> finished; // the items of `ready`, in the order they were finished
-    std::vector<char> busy;      // per thread: making a record
-    std::vector<size_t> working; // per thread: the item it makes while busy
+    // Per thread slot: a thread given up on is replaced by one in a slot of its own.
+    std::vector<char> busy;                     // making a record
+    std::vector<size_t> working;                // the item it makes while busy
+    std::vector<char> abandoned;                // given up on: whatever it finishes is dropped
+    std::deque<DecodeInterrupt::Watch> watches; // its file's deadline
+    std::vector<std::shared_ptr<OVNImportHandOut::RunningFileThread>> runningThreads; // counts it for the program's end
     // Per item: when its reading started (set as a thread takes it).
     std::vector<std::chrono::steady_clock::time_point> startedAt;
     // Per item: it is where it is imported from. A record is stored only when every item before
@@ -242,8 +222,24 @@ struct Pipeline {
         changed.notify_all();
     }
 
+    // Opens a slot for one more thread (under the lock); its index.
+    size_t addSlot()
+    {
+        busy.push_back(0);
+        working.push_back(0);
+        abandoned.push_back(0);
+        watches.emplace_back();
+        runningThreads.push_back(std::make_shared<OVNImportHandOut::RunningFileThread>());
+        return busy.size() - 1;
+    }
+
     void work(size_t slot)
     {
+        DecodeInterrupt::Watch *watch;
+        {
+            std::lock_guard lock(mutex);
+            watch = &watches[slot];
+        }
         OVNImportHelper helper(mapping);
         helper.setPreferences(prefs);
         helper.setCancelFlag(cancelled);
@@ -261,7 +257,8 @@ struct Pipeline {
             }
             Result result;
             try {
-                result = processItem(list[index], helper, settings, *cancelled, [this, index] { place(index); });
+                result = processItem(
+                    list[index], helper, settings, *cancelled, [this, index] { place(index); }, *watch);
             } catch (...) {
                 place(index);
                 result.kind = Result::Kind::NotCatalogued;
@@ -271,10 +268,12 @@ struct Pipeline {
             result.index = index;
             result.weight = weightOf(result);
             bool dropped;
+            bool givenUp;
             {
                 std::lock_guard lock(mutex);
                 busy[slot] = 0;
-                dropped = stop;
+                givenUp = abandoned[slot] != 0;
+                dropped = stop || givenUp;
                 if (!dropped) {
                     window.waiting += result.weight;
                     ready[index] = std::move(result);
@@ -283,8 +282,40 @@ struct Pipeline {
             }
             if (dropped)
                 undoTransfer(result);
+            // Its file was listed without it, and another thread took its place.
+            if (givenUp)
+                return;
             changed.notify_all();
         }
+    }
+
+    // The slots whose thread is stuck on its file past the file's deadline and `grace` and does
+    // not wait its turn: given up on (under the lock), each with its file's result made here.
+    std::vector<size_t> giveUpStuckThreads(std::chrono::steady_clock::duration grace)
+    {
+        std::vector<size_t> stuck;
+        const auto now = std::chrono::steady_clock::now();
+        for (size_t slot = 0; slot < busy.size(); ++slot) {
+            if (!busy[slot] || abandoned[slot])
+                continue;
+            if (!watches[slot].overdue(grace, now))
+                continue;
+            abandoned[slot] = 1;
+            busy[slot] = 0;
+            runningThreads[slot]->release();
+            const size_t index = working[slot];
+            Result result;
+            result.kind = Result::Kind::NotCatalogued;
+            result.index = index;
+            result.path = result.sourcePath = list[index].path;
+            result.problem = QStringLiteral("the file could not be read in time");
+            result.weight = weightOf(result);
+            window.waiting += result.weight;
+            ready[index] = std::move(result);
+            finished.push_back(index);
+            stuck.push_back(slot);
+        }
+        return stuck;
     }
 };
 
@@ -753,9 +784,9 @@ void OVNImportWorker::wait()
 
 bool OVNImportWorker::waitForAbandonedFiles(int timeoutMs)
 {
-    std::unique_lock lock(fileThreads().mutex);
-    return fileThreads().done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                       [] { return fileThreads().running == 0; });
+    OVNImportHandOut::FileThreads &threads = OVNImportHandOut::fileThreads();
+    std::unique_lock lock(threads.mutex);
+    return threads.done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return threads.running == 0; });
 }
 
 QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, const QString &target)
@@ -856,7 +887,9 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     status(QStringLiteral("Pre-Processing file list..."));
     const auto pipeline = std::make_shared<Pipeline>();
     QList<OVNHelper::SkippedFile> skipped;
-    for (const QVariant &entry : OVNHelper::parseFileList(items, &skipped)) {
+    // A folder on a mount that stopped answering is left out at the file's limit, and named.
+    const OVNHelper::ListingTime listingTime{OVNImportHelper::decodeTimeLimit(), m_cancelled.get()};
+    for (const QVariant &entry : OVNHelper::parseFileList(items, &skipped, listingTime)) {
         Item item;
         // The expanded list keeps dictionary items as they came: a map or a hash.
         if (entry.typeId() == QMetaType::QVariantMap || entry.typeId() == QMetaType::QVariantHash) {
@@ -893,15 +926,33 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     pipeline->limit = total;
     pipeline->placed.assign(total, 0);
     pipeline->startedAt.resize(total);
-    pipeline->busy.assign(size_t(threadCount), 0);
-    pipeline->working.assign(size_t(threadCount), 0);
 
+    // The threads by slot; a slot whose thread was given up on keeps it detached.
     std::vector<std::thread> pool;
+    const auto startThread = [&pipeline, &pool] {
+        std::shared_ptr<OVNImportHandOut::RunningFileThread> running;
+        size_t slot;
+        {
+            std::lock_guard lock(pipeline->mutex);
+            slot = pipeline->addSlot();
+            running = pipeline->runningThreads[slot];
+        }
+        try {
+            pool.emplace_back([pipeline, slot, running] {
+                pipeline->work(slot);
+                running->release();
+            });
+        } catch (const std::system_error &) {
+            // No thread to be had: the others go on without it.
+            running->release();
+            pool.emplace_back();
+        }
+    };
     for (size_t slot = 0; slot < size_t(threadCount) && slot < total; ++slot)
-        pool.emplace_back([pipeline, slot] {
-            const RunningFileThread running;
-            pipeline->work(slot);
-        });
+        startThread();
+    // A file whose thread is stuck this long past its deadline is given up on: the decoders end
+    // at the deadline by themselves, and their own reasons come first.
+    const auto stallGrace = std::chrono::milliseconds(std::max(0, m_settings.stallGraceMilliseconds));
 
     Inserter inserter(connection, m_settings, summary, status, *m_cancelled);
     bool stopped = false;                // a copy failed, the catalog was lost, its disk is full or writing refused
@@ -965,6 +1016,16 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
                 if (inserter.batchOpenTooLong()) {
                     lock.unlock();
                     stopped = !inserter.commit();
+                    lock.lock();
+                    continue;
+                }
+                // A file stuck in a call no deadline reaches (a stat or a read on a stalled mount)
+                // is listed, and a new thread takes its thread's place.
+                if (const std::vector<size_t> stuck = pipeline->giveUpStuckThreads(stallGrace); !stuck.empty()) {
+                    const bool more = pipeline->window.next < pipeline->limit;
+                    lock.unlock();
+                    for (size_t replaced = 0; more && replaced < stuck.size(); ++replaced)
+                        startThread();
                     lock.lock();
                     continue;
                 }
@@ -1075,12 +1136,14 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     }
     pipeline->changed.notify_all();
     for (size_t slot = 0; slot < pool.size(); ++slot) {
-        bool inFlight;
+        bool leftBehind;
         {
             std::lock_guard lock(pipeline->mutex);
-            inFlight = pipeline->busy[slot] != 0;
+            leftBehind = pipeline->abandoned[slot] || (pipeline->busy[slot] && m_cancelled->load());
         }
-        if (inFlight && m_cancelled->load())
+        if (!pool[slot].joinable())
+            continue;
+        if (leftBehind)
             pool[slot].detach();
         else
             pool[slot].join();

@@ -46,7 +46,12 @@ class OVNDatabaseAccess;
 // was stored before stays, the rest is listed as not imported, with the reason.
 //
 // Cancel keeps everything inserted so far and ends the import at once: files still being made
-// are not waited for; their threads finish them in the background and drop them.
+// are not waited for; their threads finish them in the background and drop them. So does a file
+// whose thread stays stuck past the file's time limit (on a mount that stopped answering): it is
+// listed as not read in time, and a new thread takes the stuck one's place. The time of a file
+// runs from when it is where it is imported from: a copy or move into the destination folder,
+// which takes long for a large file, is not limited. The folders given are listed under the
+// same limit, each one: a folder that cannot be listed in time is left out and named.
 //
 // The worker gets its own catalog connection from the maker, on its own thread.
 class OVNImportWorker
@@ -75,8 +80,13 @@ public:
         // How long a file still being read may hold the head of the list while later files are
         // finished, before it is passed over and stored when it finishes.
         int headHoldMilliseconds = 500;
+        // How long past its deadline a file's thread may stay stuck in one call (a stat or a read
+        // on a mount that stopped answering, which no deadline ends) before the import gives up
+        // on it: the file is listed as not read in time and a new thread takes the old one's place.
+        int stallGraceMilliseconds = 10'000;
         // Called on the processing thread as each file's reading starts, once it is copied or moved
-        // where it is imported from (tests stand in a slow file).
+        // where it is imported from, and as a re-scan starts reading each file again (tests stand
+        // in a slow file).
         std::function<void(const QString &path)> fileStarted;
     };
 
@@ -173,8 +183,9 @@ public:
     // The text a failed copy or move shows.
     static QString copyFailedMessage(bool move, const QString &source, const QString &target);
 
-    // Waits up to `timeoutMs` for files that cancelled imports left being made, so that none is
-    // still decoding while the program ends. Whether none is left.
+    // Waits up to `timeoutMs` for files that cancelled imports and re-scans left being made, so
+    // that none is still decoding while the program ends. Whether none is left. A thread given
+    // up on as stuck (on a mount that stopped answering) is not waited for.
     static bool waitForAbandonedFiles(int timeoutMs);
 
 private:

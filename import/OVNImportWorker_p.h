@@ -1,7 +1,7 @@
 #pragma once
 
 // What the import's two pools of threads share: which file a thread may start next while the
-// results are taken in list order.
+// results are taken in list order, and the count of the threads the program waits for at its end.
 
 #include <QByteArray>
 #include <QString>
@@ -9,7 +9,10 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 
 namespace OVNImportHandOut {
 
@@ -53,6 +56,48 @@ struct Window {
     qint64 waiting = 0;  // the weight of the finished results not taken yet
 
     bool mayStartNext() const { return next < consumed + maxAhead || waiting < budget; }
+};
+
+// The threads that make records, counted so that the program can wait at its end for those a
+// cancelled import no longer waits for.
+struct FileThreads {
+    std::mutex mutex;
+    std::condition_variable done;
+    int running = 0;
+};
+
+inline FileThreads &fileThreads()
+{
+    static FileThreads *threads = new FileThreads; // never destroyed: a late thread may still leave
+    return *threads;
+}
+
+// One thread that makes records, counted from its start until it ends, or until the import gives
+// up on it: a thread stuck in the system for good (a stalled mount) is not waited for at the end.
+class RunningFileThread
+{
+public:
+    RunningFileThread()
+    {
+        std::lock_guard lock(fileThreads().mutex);
+        ++fileThreads().running;
+    }
+    ~RunningFileThread() { release(); }
+    RunningFileThread(const RunningFileThread &) = delete;
+    RunningFileThread &operator=(const RunningFileThread &) = delete;
+
+    // No longer counted; the first call only.
+    void release()
+    {
+        if (m_released.exchange(true))
+            return;
+        std::lock_guard lock(fileThreads().mutex);
+        if (--fileThreads().running == 0)
+            fileThreads().done.notify_all();
+    }
+
+private:
+    std::atomic<bool> m_released{false};
 };
 
 } // namespace OVNImportHandOut

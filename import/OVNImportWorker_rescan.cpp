@@ -5,6 +5,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
+#include "decoding/DecodeInterrupt.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/PBMImageRep.h"
 #include "import/OVNCatalogSession.h"
@@ -20,8 +21,11 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 void OVNImportWorker::startReprocess(const QVariantList &records, Observer *observer)
 {
@@ -43,13 +47,121 @@ struct Reread {
 };
 
 // The files are read on a pool of threads, ahead of the writes, which follow the list's order on
-// the worker's own connection.
+// the worker's own connection. Shared with the threads: one given up on (stuck on a stalled mount)
+// outlives the re-scan and drops what it finishes.
 struct RereadPool {
+    QVariantList records;
+    std::shared_ptr<const OVNExtensionMapping> mapping;
+    OVNImportHelper::Preferences prefs;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+    std::function<void(const QString &path)> fileStarted;
+
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<Reread> results;
     OVNImportHandOut::Window window;
     bool stop = false;
+    // Per thread slot, as the import keeps them: a thread given up on is replaced by one in a
+    // slot of its own.
+    std::vector<char> busy;
+    std::vector<size_t> working;
+    std::vector<char> abandoned;
+    std::deque<DecodeInterrupt::Watch> watches;
+    std::vector<std::shared_ptr<OVNImportHandOut::RunningFileThread>> runningThreads;
+
+    // Opens a slot for one more thread (under the lock); its index.
+    size_t addSlot()
+    {
+        busy.push_back(0);
+        working.push_back(0);
+        abandoned.push_back(0);
+        watches.emplace_back();
+        runningThreads.push_back(std::make_shared<OVNImportHandOut::RunningFileThread>());
+        return busy.size() - 1;
+    }
+
+    void work(size_t slot)
+    {
+        DecodeInterrupt::Watch *watch;
+        {
+            std::lock_guard lock(mutex);
+            watch = &watches[slot];
+        }
+        OVNImportHelper helper(mapping);
+        helper.setPreferences(prefs);
+        helper.setCancelFlag(cancelled);
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || window.next >= results.size() || window.mayStartNext(); });
+                if (stop || window.next >= results.size())
+                    return;
+                index = window.next++;
+                busy[slot] = 1;
+                working[slot] = index;
+            }
+            Reread done = reread(records.at(qsizetype(index)).toMap(), helper, *watch);
+            {
+                std::lock_guard lock(mutex);
+                busy[slot] = 0;
+                if (abandoned[slot])
+                    return; // its file was listed without it
+                window.waiting += done.weight;
+                results[index] = std::move(done);
+            }
+            changed.notify_all();
+        }
+    }
+
+    Reread reread(const QVariantMap &item, OVNImportHelper &helper, DecodeInterrupt::Watch &watch)
+    {
+        // The file's time, shown to the re-scan's own thread, which gives up on a call on it that
+        // no deadline ends.
+        const DecodeInterrupt::Scope interrupt(cancelled.get(), OVNImportHelper::decodeTimeLimit(), &watch);
+        Reread done;
+        const QString path = item.value(QStringLiteral("absolutepath")).toString();
+        if (fileStarted)
+            fileStarted(path);
+        if (!path.isEmpty() && !FileAccess::linkMayBeRead(path)) {
+            // Another account's link laid where the file was: what it leads to is not read.
+            done.present = true;
+            done.problem = FileAccess::foreignLinkReason();
+        } else if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty() && !path.isEmpty()
+                   && QFileInfo(path).isFile()) {
+            done.present = true;
+            done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
+            done.problem = helper.lastProblem();
+            done.problemKeptPicture = helper.lastProblemKeptPicture();
+        }
+        done.ready = true;
+        done.weight = 256 + done.thumbnail.size() + OVNImportHandOut::weightOf(QVariant(done.record));
+        return done;
+    }
+
+    // Gives up (under the lock) on the threads stuck on their file past its deadline and `grace`
+    // and not waiting their turn: each file keeps what it has and is listed. How many.
+    size_t giveUpStuckThreads(std::chrono::steady_clock::duration grace)
+    {
+        size_t stuck = 0;
+        const auto now = std::chrono::steady_clock::now();
+        for (size_t slot = 0; slot < busy.size(); ++slot) {
+            if (!busy[slot] || abandoned[slot] || !watches[slot].overdue(grace, now))
+                continue;
+            abandoned[slot] = 1;
+            busy[slot] = 0;
+            runningThreads[slot]->release();
+            Reread &given = results[working[slot]];
+            given = Reread();
+            given.ready = true;
+            given.present = true;
+            given.problem = QStringLiteral("the file could not be read in time");
+            given.weight = 256;
+            window.waiting += given.weight;
+            ++stuck;
+        }
+        return stuck;
+    }
 };
 
 } // namespace
@@ -78,51 +190,38 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     const size_t total = size_t(records.size());
     const int threadCount =
         std::max(1, m_settings.threadCount > 0 ? m_settings.threadCount : QThread::idealThreadCount());
-    RereadPool pool;
-    pool.results.resize(total);
-    pool.window.maxAhead = size_t(threadCount) * 3;
-    const auto cancelled = m_cancelled;
+    const auto pool = std::make_shared<RereadPool>();
+    pool->records = records;
+    pool->mapping = mapping;
+    pool->prefs = prefs;
+    pool->cancelled = m_cancelled;
+    pool->fileStarted = m_settings.fileStarted;
+    pool->results.resize(total);
+    pool->window.maxAhead = size_t(threadCount) * 3;
+    // The threads by slot; a slot whose thread was given up on keeps it detached.
     std::vector<std::thread> threads;
+    const auto startThread = [&pool, &threads] {
+        size_t slot;
+        std::shared_ptr<OVNImportHandOut::RunningFileThread> running;
+        {
+            std::lock_guard lock(pool->mutex);
+            slot = pool->addSlot();
+            running = pool->runningThreads[slot];
+        }
+        try {
+            threads.emplace_back([pool, slot, running] {
+                pool->work(slot);
+                running->release();
+            });
+        } catch (const std::system_error &) {
+            // No thread to be had: the others go on without it.
+            running->release();
+            threads.emplace_back();
+        }
+    };
     for (int t = 0; t < threadCount && size_t(t) < total; ++t)
-        threads.emplace_back([&pool, &records, mapping, prefs, cancelled] {
-            OVNImportHelper helper(mapping);
-            helper.setPreferences(prefs);
-            helper.setCancelFlag(cancelled);
-            for (;;) {
-                size_t index;
-                {
-                    std::unique_lock lock(pool.mutex);
-                    pool.changed.wait(lock, [&] {
-                        return pool.stop || pool.window.next >= pool.results.size() || pool.window.mayStartNext();
-                    });
-                    if (pool.stop || pool.window.next >= pool.results.size())
-                        return;
-                    index = pool.window.next++;
-                }
-                Reread done;
-                const QVariantMap item = records.at(qsizetype(index)).toMap();
-                const QString path = item.value(QStringLiteral("absolutepath")).toString();
-                if (!path.isEmpty() && !FileAccess::linkMayBeRead(path)) {
-                    // Another account's link laid where the file was: what it leads to is not read.
-                    done.present = true;
-                    done.problem = FileAccess::foreignLinkReason();
-                } else if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty()
-                           && !path.isEmpty() && QFileInfo(path).isFile()) {
-                    done.present = true;
-                    done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
-                    done.problem = helper.lastProblem();
-                    done.problemKeptPicture = helper.lastProblemKeptPicture();
-                }
-                done.ready = true;
-                done.weight = 256 + done.thumbnail.size() + OVNImportHandOut::weightOf(QVariant(done.record));
-                {
-                    std::lock_guard lock(pool.mutex);
-                    pool.window.waiting += done.weight;
-                    pool.results[index] = std::move(done);
-                }
-                pool.changed.notify_all();
-            }
-        });
+        startThread();
+    const auto stallGrace = std::chrono::milliseconds(std::max(0, m_settings.stallGraceMilliseconds));
 
     // The changes of the open batch, kept until it is committed: when the server ends the session,
     // the batch is made again in a new one (the changes are the same whether they ran before or not).
@@ -273,20 +372,31 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     for (size_t index = 0; index < total; ++index) {
         Reread done;
         {
-            std::unique_lock lock(pool.mutex);
+            std::unique_lock lock(pool->mutex);
             // cancel() does not signal: look again now and then.
-            while (!pool.results[index].ready && !isCancelled())
-                pool.changed.wait_for(lock, std::chrono::milliseconds(50));
+            while (!pool->results[index].ready && !isCancelled()) {
+                // A file stuck in a call no deadline reaches keeps what it has and is listed, and
+                // a new thread takes its thread's place.
+                if (const size_t stuck = pool->giveUpStuckThreads(stallGrace)) {
+                    const bool more = pool->window.next < total;
+                    lock.unlock();
+                    for (size_t replaced = 0; more && replaced < stuck; ++replaced)
+                        startThread();
+                    lock.lock();
+                    continue;
+                }
+                pool->changed.wait_for(lock, std::chrono::milliseconds(50));
+            }
             if (isCancelled()) {
                 summary.cancelled = true;
                 break;
             }
-            done = std::move(pool.results[index]);
-            pool.results[index] = Reread();
-            pool.window.waiting -= done.weight;
-            pool.window.consumed = index + 1;
+            done = std::move(pool->results[index]);
+            pool->results[index] = Reread();
+            pool->window.waiting -= done.weight;
+            pool->window.consumed = index + 1;
         }
-        pool.changed.notify_all();
+        pool->changed.notify_all();
         const QVariantMap item = records.at(qsizetype(index)).toMap();
         const QString mid = item.value(CatalogNames::keyMid).toString();
         const QString path = item.value(QStringLiteral("absolutepath")).toString();
@@ -349,12 +459,23 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                               "%1 entries were left as they were.");
         }
     }
+    // A thread given up on, or still at its file after a cancel, is not waited for: it drops what
+    // it finishes.
+    std::vector<char> leftBehind;
     {
-        std::lock_guard lock(pool.mutex);
-        pool.stop = true;
+        std::lock_guard lock(pool->mutex);
+        pool->stop = true;
+        for (size_t slot = 0; slot < threads.size(); ++slot)
+            leftBehind.push_back(pool->abandoned[slot] || (pool->busy[slot] && isCancelled()));
     }
-    pool.changed.notify_all();
-    for (std::thread &thread : threads)
-        thread.join();
+    pool->changed.notify_all();
+    for (size_t slot = 0; slot < threads.size(); ++slot) {
+        if (!threads[slot].joinable())
+            continue;
+        if (leftBehind[slot])
+            threads[slot].detach();
+        else
+            threads[slot].join();
+    }
     return finish();
 }

@@ -6,6 +6,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNCatalogSession.h"
+#include "import/OVNImportHelper.h"
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
@@ -90,6 +91,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         return finish();
     }
     status(QStringLiteral("Smart Pre-Processing..."));
+    // Folders on a mount that stopped answering are left out at the file's limit, and named.
+    const OVNHelper::ListingTime listingTime{OVNImportHelper::decodeTimeLimit(), m_cancelled.get()};
 
     // A single folder stands for its entries. What the import cannot take is named as the plain
     // import names it: a folder that cannot be read, names that are not valid UTF-8.
@@ -98,12 +101,11 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     // given, or the folder of the first loose file. (A folder reached through a link that is not
     // followed goes on as an item, which the expansion below names and leaves out.)
     QString looseName;
-    if (items.size() == 1 && QFileInfo(items.first().toString()).isDir()
-        && FileAccess::linkMayBeRead(items.first().toString())) {
+    if (items.size() == 1 && OVNHelper::pathKinds({items.first().toString()}, listingTime).front().folder) {
         QList<OVNHelper::SkippedFile> skipped;
         const QString folder = QDir::cleanPath(items.first().toString());
         looseName = QFileInfo(folder).fileName();
-        QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped).value_or(QStringList());
+        QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped, listingTime).value_or(QStringList());
         entries.sort();
         for (const QString &path : std::as_const(entries))
             if (QFileInfo(path).fileName() != QLatin1String(".DS_Store"))
@@ -124,10 +126,12 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
     Group root;
     QStringList folders;
     // Anything not a folder goes with the loose files, whose expansion names what does not exist
-    // or cannot be read.
-    for (const QString &path : working) {
+    // or cannot be read (or not in time).
+    const std::vector<OVNHelper::PathKind> kinds = OVNHelper::pathKinds(working, listingTime);
+    for (qsizetype at = 0; at < working.size(); ++at) {
+        const QString &path = working[at];
         const QFileInfo info(path);
-        if (info.isDir())
+        if (kinds[size_t(at)].folder)
             folders.append(info.absoluteFilePath());
         else if (!path.isEmpty())
             root.files.append(info.absoluteFilePath());
@@ -144,7 +148,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             list.append(path);
         QList<OVNHelper::SkippedFile> skipped;
         QStringList files;
-        for (const QVariant &entry : OVNHelper::parseFileList(list, &skipped))
+        for (const QVariant &entry : OVNHelper::parseFileList(list, &skipped, listingTime))
             files.append(entry.toString());
         for (const OVNHelper::SkippedFile &file : skipped) {
             summary.failures.append({file.path, file.reason});

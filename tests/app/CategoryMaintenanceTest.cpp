@@ -4,7 +4,10 @@
 
 #include "app/OVNCategoryMaintenance.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "formats/OVNHelper.h"
+#include "import/OVNImportHelper.h"
 #include "import/OVNImportMedia.h"
+#include "platform/FileAccess.h"
 
 #include "uikit/OVNPopUpButtonFooter.h"
 
@@ -18,8 +21,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <ctime>
 #include <functional>
+#include <future>
+#include <memory>
 
 namespace {
 
@@ -75,6 +81,51 @@ TEST(CategoryMaintenanceTest, TheFirstCategoryBelowTheRootWithoutFullAccessStops
         const std::optional<Category> refused = firstUndeletable(c.bottomUp, root.mid);
         EXPECT_EQ(refused ? refused->mid : QString(), QString::fromLatin1(c.refused)) << c.bottomUp.size();
     }
+}
+
+// A surveillance folder on a volume that stops answering: the listing given up on says it is
+// incomplete (so that its files are not taken for deleted ones), whichever folder stalled.
+TEST(CategoryMaintenanceTest, AFolderListingThatStallsIsIncomplete)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("watched"));
+    for (const char *file : {"a.jpg", "sub/b.jpg"}) {
+        const QString path = root + QLatin1Char('/') + QLatin1String(file);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile(path).open(QIODevice::WriteOnly);
+    }
+    const std::chrono::milliseconds limit = OVNImportHelper::decodeTimeLimit();
+    OVNImportHelper::setDecodeTimeLimit(std::chrono::milliseconds(500));
+    // Held until the test's end, as a mount that stopped answering holds its callers.
+    const auto stall = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> released = stall->get_future().share();
+    const struct {
+        const char *name;
+        const char *stalls; // the folder whose listing stalls; none: all answer
+        bool complete;
+        QStringList files;
+    } cases[] = {
+        {"every folder answers", nullptr, true, {root + "/a.jpg", root + "/sub/b.jpg"}},
+        {"a sub-folder stalls", "/sub", false, {root + "/a.jpg"}},
+        {"the folder itself stalls", "/watched", false, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString stalls = c.stalls ? QLatin1String(c.stalls) : QString();
+        OVNHelper::setFolderReader([stalls, released](const QString &folder, QStringList *undecodable, QString *why) {
+            if (!stalls.isEmpty() && folder.endsWith(stalls))
+                released.wait();
+            return FileAccess::folderEntries(folder, undecodable, why);
+        });
+        FolderListing listing = folderFiles(root);
+        listing.files.sort();
+        EXPECT_EQ(listing.complete, c.complete);
+        EXPECT_EQ(listing.files, c.files);
+        EXPECT_EQ(listing.modified.size(), listing.files.size());
+    }
+    stall->set_value();
+    OVNHelper::setFolderReader({});
+    OVNImportHelper::setDecodeTimeLimit(limit);
 }
 
 TEST(CategoryMaintenanceTest, ImportDatesAreReadInTheirOwnSeasonAndFilesCompareInWholeSeconds)
