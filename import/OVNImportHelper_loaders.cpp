@@ -283,8 +283,11 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
         return frame;
     };
 
+    // A still (a Photoshop file, a picture a movie reader opened) shows its one picture for a
+    // second: four frames of it would be four copies.
+    const bool still = movie->kind == Movie::Kind::Still;
     QImage image;
-    if (duration.timeValue <= 100 && !document) {
+    if ((duration.timeValue <= 100 || still) && !document) {
         image = frameAt(0, ImageFileReader::fittedSize(natural, decodeBox(box)));
     } else if (document) {
         // A document's frames are its pages, one second each.

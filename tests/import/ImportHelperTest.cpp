@@ -310,6 +310,35 @@ TEST(ImportHelper, MoviePdfDocumentAndRawFiles)
     EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read (the data ends early)"));
 }
 
+// A Photoshop file goes the movie loader's road as a still: its thumbnail is its one picture, not
+// four copies of it (the left half is white, the right half black).
+TEST(ImportHelper, APhotoshopFileIsOnePicture)
+{
+    const quint32 width = 400, height = 300;
+    QByteArray psd = QByteArray("8BPS") + QByteArray("\x00\x01", 2) + QByteArray(6, '\0') + QByteArray("\x00\x03", 2)
+                     + hostilefiles::bigEndian32(height) + hostilefiles::bigEndian32(width)
+                     + QByteArray("\x00\x08\x00\x03", 4) + QByteArray(12, '\0') + QByteArray(2, '\0');
+    const QByteArray row = QByteArray(width / 2, '\xff') + QByteArray(width / 2, '\0');
+    for (quint32 i = 0; i < 3 * height; ++i)
+        psd += row;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("halves.psd"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(psd);
+    out.close();
+
+    OVNImportHelper helper;
+    QVariantMap record;
+    const QImage thumbnail = decoded(helper.thumbnailForMediaFile(file, record));
+    ASSERT_FALSE(thumbnail.isNull()) << qPrintable(helper.lastProblem());
+    EXPECT_EQ(record.value(QStringLiteral("imagewidth")), QStringLiteral("400"));
+    EXPECT_EQ(thumbnail.width() * 3, thumbnail.height() * 4);
+    const int y = thumbnail.height() / 2;
+    EXPECT_GT(qGray(thumbnail.pixel(thumbnail.width() / 10, y)), 200);
+    EXPECT_LT(qGray(thumbnail.pixel(thumbnail.width() * 6 / 10, y)), 50);
+}
+
 // A camera RAW file through each processor the file-type table may name for it (by extension:
 // "dng" the image reader, "srf" the RAW decoder, "x3f" the dcraw command): the orientation in the
 // EXIF numbering, and the thumbnail turned upright once. The sensor's picture is landscape with
