@@ -142,14 +142,22 @@ FolderState watchedFolderState(const QString &path)
 {
     if (path.isEmpty())
         return FolderState::Missing;
-    const QFileInfo info(path);
-    if (!info.exists())
-        return FolderState::Missing;
-    if (!info.isDir())
-        return FolderState::NotAFolder;
-    if (!info.isReadable() || !info.isExecutable())
-        return FolderState::Unreadable;
-    return FolderState::Usable;
+    // Asked from the window: a volume that stopped answering holds it a few seconds at most. A
+    // folder that answers does so within milliseconds.
+    constexpr std::chrono::seconds checkTime(5);
+    const TimedCall::Outcome<FolderState> checked = TimedCall::run(
+        [path] {
+            const QFileInfo info(path);
+            if (!info.exists())
+                return FolderState::Missing;
+            if (!info.isDir())
+                return FolderState::NotAFolder;
+            if (!info.isReadable() || !info.isExecutable())
+                return FolderState::Unreadable;
+            return FolderState::Usable;
+        },
+        TimedCall::Clock::now() + checkTime, nullptr);
+    return checked.result.value_or(FolderState::NotReadInTime);
 }
 
 QString refusalText(FolderState state, const QString &path)
