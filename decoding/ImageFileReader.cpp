@@ -320,16 +320,16 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
         return std::nullopt;
     if (file.size() > ImageFileReader::maxWholeFileBytes)
         return QImage();
-    // A file that grows while it is read stops at the cap all the same.
-    const QByteArray data = FileAccess::readAtMost(file, ImageFileReader::maxWholeFileBytes);
-    const qint64 held = JpegDecoder::decodeBytes(data.constData(), size_t(data.size()), maxSize);
+    // Read a piece at a time, never held whole; a file that grows while it is read stops at the
+    // cap all the same.
+    const qint64 held = JpegDecoder::decodeBytes(file, maxSize);
     // Nothing is held for a picture the decoder would refuse: more than the whole budget.
     if (held > DecodeMemoryBudget::shared().capacity() && facts)
         facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
     if (held <= 0 || held > DecodeMemoryBudget::shared().capacity())
         return QImage();
-    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(data.size() + held);
-    JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), maxSize);
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
+    JpegDecoder::Result result = JpegDecoder::decode(file, ImageFileReader::maxWholeFileBytes, maxSize);
     if (result.status == JpegDecoder::Status::Unsupported)
         return std::nullopt;
     if (result.image.isNull())

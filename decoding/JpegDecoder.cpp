@@ -5,12 +5,14 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/LibraryMessages.h"
 
+#include <QIODevice>
 #include <QSysInfo>
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -97,10 +99,55 @@ void cmykToRgb32(const uchar *cmyk, uchar *out, int width, bool inverted)
 
 // The decode's state lives on the heap, made before setjmp: after a longjmp nothing in it is
 // left in a register or skipped by a destructor.
+// A source that reads a device a piece at a time, so that a file is never held whole: at its end
+// (or at the most it may read) the decoder is told the data ends, as libjpeg's own sources do.
+struct DeviceSource {
+    jpeg_source_mgr manager{};
+    QIODevice *device = nullptr;
+    qint64 left = 0;
+    std::vector<JOCTET> buffer;
+};
+
+boolean fillFromDevice(j_decompress_ptr info)
+{
+    auto *source = reinterpret_cast<DeviceSource *>(info->src);
+    qint64 count = 0;
+    if (source->left > 0)
+        count = source->device->read(reinterpret_cast<char *>(source->buffer.data()),
+                                     std::min<qint64>(qint64(source->buffer.size()), source->left));
+    if (count <= 0) {
+        WARNMS(info, JWRN_JPEG_EOF);
+        source->buffer[0] = JOCTET(0xFF);
+        source->buffer[1] = JOCTET(JPEG_EOI);
+        count = 2;
+    } else {
+        source->left -= count;
+    }
+    source->manager.next_input_byte = source->buffer.data();
+    source->manager.bytes_in_buffer = size_t(count);
+    return TRUE;
+}
+
+void skipInDevice(j_decompress_ptr info, long count)
+{
+    auto *source = reinterpret_cast<DeviceSource *>(info->src);
+    while (count > long(source->manager.bytes_in_buffer)) {
+        count -= long(source->manager.bytes_in_buffer);
+        fillFromDevice(info);
+    }
+    if (count > 0) {
+        source->manager.next_input_byte += count;
+        source->manager.bytes_in_buffer -= size_t(count);
+    }
+}
+
+void noSourceStep(j_decompress_ptr) {}
+
 struct State {
     jpeg_decompress_struct info{};
     ErrorManager error{};
     jpeg_progress_mgr progress{};
+    DeviceSource source;
     bool created = false;
     JpegDecoder::Result result;
 
@@ -111,7 +158,7 @@ struct State {
     }
 };
 
-void begin(State &state, const void *data, std::size_t size)
+void create(State &state)
 {
     state.info.err = jpeg_std_error(&state.error.manager);
     state.error.manager.error_exit = leave;
@@ -122,7 +169,27 @@ void begin(State &state, const void *data, std::size_t size)
     state.progress.progress_monitor = limitScans;
     state.info.progress = &state.progress;
     state.info.mem->max_memory_to_use = long(decodeLimit());
+}
+
+void begin(State &state, const void *data, std::size_t size)
+{
+    create(state);
     jpeg_mem_src(&state.info, static_cast<const unsigned char *>(data), static_cast<unsigned long>(size));
+}
+
+void begin(State &state, QIODevice &device, qint64 maxBytes)
+{
+    create(state);
+    DeviceSource &source = state.source;
+    source.device = &device;
+    source.left = maxBytes;
+    source.buffer.resize(64 * 1024);
+    source.manager.init_source = noSourceStep;
+    source.manager.fill_input_buffer = fillFromDevice;
+    source.manager.skip_input_data = skipInDevice;
+    source.manager.resync_to_restart = jpeg_resync_to_restart;
+    source.manager.term_source = noSourceStep;
+    state.info.src = &source.manager;
 }
 
 QSize fitted(QSize size, QSize box)
@@ -218,6 +285,25 @@ qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
     return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
 }
 
+qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
+{
+    const qint64 start = device.pos();
+    char head[3];
+    if (device.peek(head, sizeof head) != sizeof head || !looksLikeJpeg(head, sizeof head))
+        return 0;
+    qint64 bytes = 0;
+    {
+        const auto state = std::make_unique<State>();
+        if (setjmp(state->error.jump) == 0) {
+            begin(*state, device, std::numeric_limits<qint64>::max());
+            jpeg_read_header(&state->info, TRUE);
+            const jpeg_decompress_struct &info = state->info;
+            bytes = decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
+        }
+    }
+    return device.seek(start) ? bytes : 0;
+}
+
 QSize JpegDecoder::size(const void *data, std::size_t size)
 {
     if (!looksLikeJpeg(data, size))
@@ -230,10 +316,13 @@ QSize JpegDecoder::size(const void *data, std::size_t size)
     return QSize(int(state->info.image_width), int(state->info.image_height));
 }
 
-JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSize box)
+namespace {
+
+// The decode of whatever source `open` gives the state.
+template <typename Open>
+JpegDecoder::Result decodeFrom(const Open &open, QSize box)
 {
-    if (!looksLikeJpeg(data, size))
-        return {};
+    using Status = JpegDecoder::Status;
     const auto state = std::make_unique<State>();
     if (setjmp(state->error.jump)) {
         // An error in the data after rows were decoded (a stray marker, which libjpeg cannot read
@@ -244,7 +333,7 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
         state->result.image = QImage();
         return state->result;
     }
-    begin(*state, data, size);
+    open(*state);
     jpeg_decompress_struct &info = state->info;
     jpeg_read_header(&info, TRUE);
     const QSize full(int(info.image_width), int(info.image_height));
@@ -256,14 +345,14 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
         return state->result;
     }
     // Whatever the header claims, the decode holds no more than the budget allows.
-    if (decodeBytes(full, box, info.num_components) > decodeLimit())
+    if (JpegDecoder::decodeBytes(full, box, info.num_components) > decodeLimit())
         return {Status::Failed, {}, full};
 
     // RGB32's fourth byte must be opaque; the X forms leave it undefined.
     info.out_color_space = cmyk   ? JCS_CMYK
                            : gray ? JCS_GRAYSCALE
                                   : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
-    info.scale_num = unsigned(scaleEighths(full, box));
+    info.scale_num = unsigned(JpegDecoder::scaleEighths(full, box));
     info.scale_denom = 8;
     // A picture that is reduced further after decoding shows nothing of the finer IDCT or of
     // smooth chroma upsampling.
@@ -288,11 +377,28 @@ JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSiz
         for (int i = 0; i < count; ++i)
             rows[i] = cmyk ? inks.data() : image.scanLine(first + i);
         if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
-            break; // not reached with a memory source, which pads a short file
+            break; // not reached: both sources pad a short file
         if (cmyk)
             cmykToRgb32(inks.data(), image.scanLine(first), image.width(), info.saw_Adobe_marker);
     }
     jpeg_finish_decompress(&info);
     noteDamage(*state);
     return state->result;
+}
+
+} // namespace
+
+JpegDecoder::Result JpegDecoder::decode(const void *data, std::size_t size, QSize box)
+{
+    if (!looksLikeJpeg(data, size))
+        return {};
+    return decodeFrom([&](State &state) { begin(state, data, size); }, box);
+}
+
+JpegDecoder::Result JpegDecoder::decode(QIODevice &device, qint64 maxBytes, QSize box)
+{
+    char head[3];
+    if (device.peek(head, sizeof head) != sizeof head || !looksLikeJpeg(head, sizeof head))
+        return {};
+    return decodeFrom([&](State &state) { begin(state, device, maxBytes); }, box);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -45,6 +46,9 @@ public:
     // The picture, decoded at the smallest DCT scale whose result still covers `box` (the whole
     // picture for an invalid or empty box). The caller fits it to the box exactly.
     static Result decode(const void *data, std::size_t size, QSize box = QSize());
+    // The same, read from `device` a piece at a time from where it stands, no more than
+    // `maxBytes` of it: the file is never held whole.
+    static Result decode(QIODevice &device, qint64 maxBytes, QSize box = QSize());
 
     // The DCT scale (in eighths, 1..8) for a picture of `full` pixels wanted in `box`.
     static int scaleEighths(QSize full, QSize box);
@@ -54,4 +58,6 @@ public:
     static qint64 decodeBytes(QSize full, QSize box, int components = 4);
     // The same for the picture these bytes hold, from their header; 0 when it cannot be read.
     static qint64 decodeBytes(const void *data, std::size_t size, QSize box);
+    // The same for the picture `device` holds from where it stands, which it is put back to.
+    static qint64 decodeBytes(QIODevice &device, QSize box);
 };

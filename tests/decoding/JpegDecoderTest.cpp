@@ -241,3 +241,71 @@ TEST(JpegDecoderTest, DamagedFilesGiveWhatCouldBeReadAndSayWhy)
         EXPECT_EQ(report.damage(), c.damage);
     }
 }
+
+// Read from a device a piece at a time, a file gives what its bytes in memory give: the same
+// picture, size, status and damage, whole, cut, overwritten or broken, and a file longer than
+// the most that may be read is cut there. Asking a device what a decode holds leaves it where it
+// was. Progressive files (which skip back over nothing but read many scans) included.
+TEST(JpegDecoderTest, ADeviceReadInPiecesGivesWhatItsBytesGive)
+{
+    QImage picture(1200, 900, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb((x * 3) % 256, (y * 5) % 256, (x ^ y) % 256));
+    const QByteArray good = jpegOf(picture);
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        writer.write(picture);
+    }
+    QByteArray scrambled = good;
+    for (qsizetype i = good.size() / 2; i < good.size() - 2; i += 97)
+        scrambled[i] = char(scrambled[i] ^ 0x55);
+    // Comment segments the decoder skips, the second across the end of the first piece read.
+    QByteArray commented = good;
+    for (int i = 0; i < 2; ++i)
+        commented.insert(2, QByteArray("\xFF\xFE\xFF\xF0", 4) + QByteArray(0xFFF0 - 2, 'c'));
+    const struct {
+        const char *name;
+        QByteArray data;
+        qint64 maxBytes; // -1: the whole file
+    } cases[] = {
+        {"whole", good, -1},
+        {"progressive", progressive, -1},
+        {"a long comment", commented, -1},
+        {"cut in half", good.left(good.size() / 2), -1},
+        {"overwritten", scrambled, -1},
+        {"broken header", good.left(good.indexOf(QByteArray("\xFF\xDA", 2)) / 2), -1},
+        {"not a JPEG", QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(100, '\0'), -1},
+        {"read up to half", good, good.size() / 2},
+    };
+    for (const auto &c : cases) {
+        for (const QSize box : {QSize(), QSize(300, 300), QSize(64, 64)}) {
+            SCOPED_TRACE(testing::Message() << c.name << " " << box.width());
+            const QByteArray bytes = c.maxBytes < 0 ? c.data : c.data.left(c.maxBytes);
+            JpegDecoder::Result inMemory;
+            {
+                const DecodeReport::Scope report;
+                inMemory = JpegDecoder::decode(bytes.constData(), size_t(bytes.size()), box);
+            }
+            QBuffer device;
+            device.setData(c.data);
+            ASSERT_TRUE(device.open(QIODevice::ReadOnly));
+            EXPECT_EQ(JpegDecoder::decodeBytes(device, box),
+                      JpegDecoder::decodeBytes(bytes.constData(), size_t(bytes.size()), box));
+            EXPECT_EQ(device.pos(), 0);
+            JpegDecoder::Result read;
+            {
+                const DecodeReport::Scope report;
+                read = JpegDecoder::decode(device, c.maxBytes < 0 ? c.data.size() : c.maxBytes, box);
+            }
+            EXPECT_EQ(read.status, inMemory.status);
+            EXPECT_EQ(read.fullSize, inMemory.fullSize);
+            EXPECT_EQ(read.damage, inMemory.damage);
+            EXPECT_EQ(read.image, inMemory.image);
+        }
+    }
+}
