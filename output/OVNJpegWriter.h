@@ -2,8 +2,11 @@
 
 #include "decoding/ImageFileReader.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
+
+#include <optional>
 
 class QImage;
 
@@ -67,6 +70,11 @@ public:
 
     // The JPEG quality (0..100) for the caller's factor.
     static int jpegQuality(float quality);
+
+    // `image` as a JPEG file at `quality` (0..100), byte for byte what Qt's writer makes of it,
+    // without first turning each row into RGB as that writer does; nullopt when it cannot be
+    // encoded.
+    static std::optional<QByteArray> encodedJpeg(const QImage &image, int quality);
 
     // Draws the caption box into the top-right corner of `image`.
     static void drawCaption(QImage &image, const QString &author, const QString &filename);

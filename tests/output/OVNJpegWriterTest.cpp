@@ -5,10 +5,12 @@
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QBuffer>
 #include <QColor>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -327,4 +329,47 @@ TEST(OVNJpegWriterTest, FailuresSayWhy)
     qunsetenv("OVN_DECODER_TEST_HANG");
     EXPECT_EQ(OVNJpegWriter::writingProblem(ENOSPC, QStringLiteral("/media/card"), {}),
               QStringLiteral("the disk is full (/media/card)"));
+}
+
+// The writer's own encoder makes, byte for byte, what Qt's JPEG writer makes of the same picture
+// (the files written before it came), for three-colour and grey pictures of any size, quality and
+// resolution; pictures with texts or another format go through Qt's writer itself.
+TEST(OVNJpegWriterTest, EncodesAsQtsWriterDoes)
+{
+    const auto qts = [](const QImage &image, int quality) {
+        QByteArray out;
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setQuality(quality);
+        writer.write(image);
+        return out;
+    };
+    QImage scene(1023, 767, QImage::Format_RGB32);
+    for (int y = 0; y < scene.height(); ++y)
+        for (int x = 0; x < scene.width(); ++x)
+            scene.setPixel(x, y, qRgb((x * 7 + y * 3) % 256, (x * y / 97) % 256, (x ^ (y * 5)) % 256));
+    int compared = 0;
+    for (const QSize size : {QSize(1023, 767), QSize(320, 213), QSize(17, 5), QSize(1, 1)}) {
+        for (const int dotsPerMeter : {3780, 2835, 11811, 4000}) {
+            for (const int quality : {0, 1, 50, 90, 100}) {
+                for (const QImage::Format format :
+                     {QImage::Format_RGB32, QImage::Format_Grayscale8, QImage::Format_ARGB32, QImage::Format_RGB888}) {
+                    SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " " << dotsPerMeter
+                                                    << " dpm, quality " << quality << ", format " << int(format));
+                    QImage image = scene.scaled(size).convertToFormat(format);
+                    image.setDotsPerMeterX(dotsPerMeter);
+                    image.setDotsPerMeterY(dotsPerMeter);
+                    const std::optional<QByteArray> ours = OVNJpegWriter::encodedJpeg(image, quality);
+                    ASSERT_TRUE(ours.has_value());
+                    EXPECT_EQ(*ours, qts(image, quality));
+                    ++compared;
+                }
+            }
+        }
+    }
+    QImage described = scene.scaled(64, 48);
+    described.setText(QStringLiteral("Description"), QStringLiteral("a caption"));
+    EXPECT_EQ(OVNJpegWriter::encodedJpeg(described, 80).value_or(QByteArray()), qts(described, 80));
+    EXPECT_EQ(compared, 4 * 4 * 5 * 4);
 }
