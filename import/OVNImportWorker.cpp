@@ -173,7 +173,7 @@ void undoTransfer(const Result &result)
 // What the threads that make records share with the import. A cancelled import ends without
 // waiting for them: each keeps this alive, finishes its file, takes back its copy or move and
 // drops it. Nothing here reaches the catalog, the observer or the worker object.
-struct Pipeline {
+struct Pipeline : OVNImportHandOut::FileSlots {
     OVNImportWorker::Settings settings;
     std::shared_ptr<std::atomic<bool>> cancelled;
     std::vector<Item> list;
@@ -185,12 +185,6 @@ struct Pipeline {
     OVNImportHandOut::Window window;
     std::vector<std::optional<Result>> ready;
     std::deque<size_t> finished; // the items of `ready`, in the order they were finished
-    // Per thread slot: a thread given up on is replaced by one in a slot of its own.
-    std::vector<char> busy;                     // making a record
-    std::vector<size_t> working;                // the item it makes while busy
-    std::vector<char> abandoned;                // given up on: whatever it finishes is dropped
-    std::deque<DecodeInterrupt::Watch> watches; // its file's deadline
-    std::vector<std::shared_ptr<OVNImportHandOut::RunningFileThread>> runningThreads; // counts it for the program's end
     // Per item: when its reading started (set as a thread takes it).
     std::vector<std::chrono::steady_clock::time_point> startedAt;
     // Per item: it is where it is imported from. A record is stored only when every item before
@@ -220,17 +214,6 @@ struct Pipeline {
                 ++placedPrefix;
         }
         changed.notify_all();
-    }
-
-    // Opens a slot for one more thread (under the lock); its index.
-    size_t addSlot()
-    {
-        busy.push_back(0);
-        working.push_back(0);
-        abandoned.push_back(0);
-        watches.emplace_back();
-        runningThreads.push_back(std::make_shared<OVNImportHandOut::RunningFileThread>());
-        return busy.size() - 1;
     }
 
     void work(size_t slot)
@@ -929,25 +912,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
 
     // The threads by slot; a slot whose thread was given up on keeps it detached.
     std::vector<std::thread> pool;
-    const auto startThread = [&pipeline, &pool] {
-        std::shared_ptr<OVNImportHandOut::RunningFileThread> running;
-        size_t slot;
-        {
-            std::lock_guard lock(pipeline->mutex);
-            slot = pipeline->addSlot();
-            running = pipeline->runningThreads[slot];
-        }
-        try {
-            pool.emplace_back([pipeline, slot, running] {
-                pipeline->work(slot);
-                running->release();
-            });
-        } catch (const std::system_error &) {
-            // No thread to be had: the others go on without it.
-            running->release();
-            pool.emplace_back();
-        }
-    };
+    const auto startThread = [&pipeline, &pool] { OVNImportHandOut::startFileThread(pipeline, pool); };
     for (size_t slot = 0; slot < size_t(threadCount) && slot < total; ++slot)
         startThread();
     // A file whose thread is stuck this long past its deadline is given up on: the decoders end

@@ -9,10 +9,17 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include "decoding/DecodeInterrupt.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace OVNImportHandOut {
 
@@ -99,5 +106,62 @@ public:
 private:
     std::atomic<bool> m_released{false};
 };
+
+// The threads that read an import's or a re-scan's files, by slot: whether each is busy and with
+// which item, its file's deadline, whether it was given up on (whatever it finishes is dropped),
+// and its place in the program's count. A thread given up on keeps its slot; the one that takes
+// its place gets a slot of its own.
+struct FileSlots {
+    std::vector<char> busy;
+    std::vector<size_t> working;
+    std::vector<char> abandoned;
+    std::deque<DecodeInterrupt::Watch> watches;
+    std::vector<std::shared_ptr<RunningFileThread>> runningThreads;
+
+    // Opens a slot for one more thread (under the owner's lock); its index.
+    size_t addSlot()
+    {
+        busy.push_back(0);
+        working.push_back(0);
+        abandoned.push_back(0);
+        watches.emplace_back();
+        runningThreads.push_back(std::make_shared<RunningFileThread>());
+        return busy.size() - 1;
+    }
+};
+
+// The file threads that have not ended yet, given up on or not: a thread given up on may still
+// finish its file long after its import (tests wait for them before they end).
+inline std::atomic<int> &aliveFileThreads()
+{
+    static std::atomic<int> alive{0};
+    return alive;
+}
+
+// Starts a thread on a new slot of `owner` (FileSlots with a `mutex` and a `work(slot)`) and keeps
+// it in `threads`; where no thread can be had, an empty one stands in and the others go on.
+template <typename Owner>
+void startFileThread(const std::shared_ptr<Owner> &owner, std::vector<std::thread> &threads)
+{
+    size_t slot;
+    std::shared_ptr<RunningFileThread> running;
+    {
+        std::lock_guard lock(owner->mutex);
+        slot = owner->addSlot();
+        running = owner->runningThreads[slot];
+    }
+    ++aliveFileThreads();
+    try {
+        threads.emplace_back([owner, slot, running] {
+            owner->work(slot);
+            running->release();
+            --aliveFileThreads();
+        });
+    } catch (const std::system_error &) {
+        running->release();
+        --aliveFileThreads();
+        threads.emplace_back();
+    }
+}
 
 } // namespace OVNImportHandOut

@@ -49,7 +49,7 @@ struct Reread {
 // The files are read on a pool of threads, ahead of the writes, which follow the list's order on
 // the worker's own connection. Shared with the threads: one given up on (stuck on a stalled mount)
 // outlives the re-scan and drops what it finishes.
-struct RereadPool {
+struct RereadPool : OVNImportHandOut::FileSlots {
     QVariantList records;
     std::shared_ptr<const OVNExtensionMapping> mapping;
     OVNImportHelper::Preferences prefs;
@@ -61,25 +61,6 @@ struct RereadPool {
     std::vector<Reread> results;
     OVNImportHandOut::Window window;
     bool stop = false;
-    // Per thread slot, as the import keeps them: a thread given up on is replaced by one in a
-    // slot of its own.
-    std::vector<char> busy;
-    std::vector<size_t> working;
-    std::vector<char> abandoned;
-    std::deque<DecodeInterrupt::Watch> watches;
-    std::vector<std::shared_ptr<OVNImportHandOut::RunningFileThread>> runningThreads;
-
-    // Opens a slot for one more thread (under the lock); its index.
-    size_t addSlot()
-    {
-        busy.push_back(0);
-        working.push_back(0);
-        abandoned.push_back(0);
-        watches.emplace_back();
-        runningThreads.push_back(std::make_shared<OVNImportHandOut::RunningFileThread>());
-        return busy.size() - 1;
-    }
-
     void work(size_t slot)
     {
         DecodeInterrupt::Watch *watch;
@@ -200,25 +181,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     pool->window.maxAhead = size_t(threadCount) * 3;
     // The threads by slot; a slot whose thread was given up on keeps it detached.
     std::vector<std::thread> threads;
-    const auto startThread = [&pool, &threads] {
-        size_t slot;
-        std::shared_ptr<OVNImportHandOut::RunningFileThread> running;
-        {
-            std::lock_guard lock(pool->mutex);
-            slot = pool->addSlot();
-            running = pool->runningThreads[slot];
-        }
-        try {
-            threads.emplace_back([pool, slot, running] {
-                pool->work(slot);
-                running->release();
-            });
-        } catch (const std::system_error &) {
-            // No thread to be had: the others go on without it.
-            running->release();
-            threads.emplace_back();
-        }
-    };
+    const auto startThread = [&pool, &threads] { OVNImportHandOut::startFileThread(pool, threads); };
     for (int t = 0; t < threadCount && size_t(t) < total; ++t)
         startThread();
     const auto stallGrace = std::chrono::milliseconds(std::max(0, m_settings.stallGraceMilliseconds));

@@ -7,6 +7,7 @@
 #include "formats/OVNHelper.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker.h"
+#include "import/OVNImportWorker_p.h"
 #include "platform/FileAccess.h"
 
 #include <gtest/gtest.h>
@@ -183,6 +184,7 @@ TEST_P(ImportStallTest, AFileStuckPastItsDeadlineIsGivenUpOnAndTheImportEnds)
         stall.release();
         const QString copy = QDir(destination).filePath(QFileInfo(held).fileName());
         EXPECT_TRUE(eventually([&] { return QFileInfo::exists(copy) != givenUp; }));
+        EXPECT_TRUE(eventually([] { return OVNImportHandOut::aliveFileThreads() == 0; }));
         EXPECT_EQ(stored(), c.stored);
     }
 }
@@ -216,7 +218,9 @@ TEST_P(ImportStallTest, ARescanGivesUpOnAFileStuckPastItsDeadline)
     EXPECT_EQ(rescanned.importedPaths, (QStringList{items[1].toString(), items[2].toString()}));
     EXPECT_EQ(rescanned.processed, 3);
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(5000));
+    // Let go, it finishes the file and drops it.
     stall.release();
+    EXPECT_TRUE(eventually([] { return OVNImportHandOut::aliveFileThreads() == 0; }));
 }
 
 // A folder whose listing stalls is left out and named, for the plain import and the smart one;
@@ -231,10 +235,15 @@ TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
     writeJpeg(live + QStringLiteral("/deeper/z.jpg"), 3);
     const QString loose = writeJpeg(files.filePath(QStringLiteral("loose.jpg")), 4);
     const auto stall = std::make_shared<Stall>();
-    OVNHelper::setFolderReader([stall](const QString &folder, QStringList *undecodable, QString *why) {
-        if (folder.endsWith(QLatin1String("/stalled")))
-            stall->wait();
-        return FileAccess::folderEntries(folder, undecodable, why);
+    const auto listingsLeft = std::make_shared<std::atomic<int>>(0);
+    OVNHelper::setFolderReader([stall, listingsLeft](const QString &folder, QStringList *undecodable, QString *why) {
+        if (!folder.endsWith(QLatin1String("/stalled")))
+            return FileAccess::folderEntries(folder, undecodable, why);
+        ++*listingsLeft;
+        stall->wait();
+        auto entries = FileAccess::folderEntries(folder, undecodable, why);
+        --*listingsLeft;
+        return entries;
     });
     const QString folderId = db.addCategoryListEntry(QStringLiteral("Cards"), QStringLiteral("F"));
     const struct {
@@ -257,6 +266,8 @@ TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
         EXPECT_EQ(summary.failures.size(), 1);
     }
     stall->release();
+    // The listings given up on end before the test does.
+    EXPECT_TRUE(eventually([&] { return listingsLeft->load() == 0; }));
     OVNHelper::setFolderReader({});
 }
 
