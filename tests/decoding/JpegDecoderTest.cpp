@@ -60,13 +60,14 @@ double meanDifference(const QImage &a, const QImage &b)
     return sum / (3.0 * x.width() * x.height());
 }
 
-QByteArray jpegOf(const QImage &image, int quality = 90)
+QByteArray jpegOf(const QImage &image, int quality = 90, bool progressive = false)
 {
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
     writer.write(image);
     return data;
 }
@@ -253,14 +254,7 @@ TEST(JpegDecoderTest, ADeviceReadInPiecesGivesWhatItsBytesGive)
         for (int x = 0; x < picture.width(); ++x)
             picture.setPixel(x, y, qRgb((x * 3) % 256, (y * 5) % 256, (x ^ y) % 256));
     const QByteArray good = jpegOf(picture);
-    QByteArray progressive;
-    {
-        QBuffer buffer(&progressive);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "jpeg");
-        writer.setProgressiveScanWrite(true);
-        writer.write(picture);
-    }
+    const QByteArray progressive = jpegOf(picture, 90, true);
     QByteArray scrambled = good;
     for (qsizetype i = good.size() / 2; i < good.size() - 2; i += 97)
         scrambled[i] = char(scrambled[i] ^ 0x55);
