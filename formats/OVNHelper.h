@@ -136,6 +136,10 @@ public:
     using FolderReader =
         std::function<std::optional<QStringList>(const QString &folder, QStringList *undecodable, QString *why)>;
     static void setFolderReader(FolderReader reader);
+    // Called before each path of an expansion is checked, on the thread that checks it; none by
+    // default. Tests stand in a check that blocks, as on a volume that stopped answering.
+    using PathCheckHook = std::function<void(const QString &path)>;
+    static void setPathCheckHook(PathCheckHook hook);
 
     // The target of a symbolic link (following chains of links), or the path unchanged when it is
     // no link or the target does not exist.

@@ -114,6 +114,18 @@ OVNHelper::FolderReader currentFolderReader()
     return folderReader();
 }
 
+OVNHelper::PathCheckHook &pathCheckHook()
+{
+    static OVNHelper::PathCheckHook hook;
+    return hook;
+}
+
+OVNHelper::PathCheckHook currentPathCheckHook()
+{
+    const std::lock_guard lock(folderReaderMutex);
+    return pathCheckHook();
+}
+
 // What the expansion asks the file system about one path before it takes it in or lists it.
 struct PathFacts {
     bool mayBeRead = true; // FileAccess::linkMayBeRead
@@ -123,6 +135,8 @@ struct PathFacts {
 
 PathFacts factsOf(const QString &clean)
 {
+    if (const OVNHelper::PathCheckHook hook = currentPathCheckHook())
+        hook(clean);
     PathFacts facts;
     facts.mayBeRead = FileAccess::linkMayBeRead(clean);
     if (!facts.mayBeRead)
@@ -280,11 +294,21 @@ struct FileListExpansion {
             cleaned.append(QDir::cleanPath(path));
         TimedCall::Ending ending;
         std::vector<PathFacts> facts = factsOfAll(cleaned, &ending);
-        if (facts.size() < size_t(paths->size())) {
-            skipNotInTime(folder, ending, QStringLiteral("folder"));
-            return std::nullopt;
+        QStringList checked = paths->mid(0, qsizetype(facts.size()));
+        // One entry that does not answer in time is left out and named, and the others are
+        // checked on; a second one means the folder's volume stopped answering, and the rest of
+        // the folder is left out with the folder named.
+        if (facts.size() < size_t(paths->size()) && ending != TimedCall::Ending::Cancelled) {
+            const qsizetype stuck = qsizetype(facts.size());
+            skipNotInTime(paths->at(stuck), ending, QStringLiteral("file"));
+            std::vector<PathFacts> rest = factsOfAll(cleaned.mid(stuck + 1), &ending);
+            checked += paths->mid(stuck + 1, qsizetype(rest.size()));
+            std::move(rest.begin(), rest.end(), std::back_inserter(facts));
         }
-        return std::make_pair(*paths, std::move(facts));
+        if (checked.size() + 1 < paths->size()
+            || (facts.size() < size_t(paths->size()) && ending == TimedCall::Ending::Cancelled))
+            skipNotInTime(folder, ending, QStringLiteral("folder"));
+        return std::make_pair(checked, std::move(facts));
     }
 
     // The items of the list, each expanded with its facts; an item whose check did not end in
@@ -455,6 +479,12 @@ QString OVNHelper::expandTilde(const QString &path)
 }
 
 QVariantList OVNHelper::parseFileList(const QVariantList &list) { return parseFileList(list, nullptr); }
+
+void OVNHelper::setPathCheckHook(PathCheckHook hook)
+{
+    const std::lock_guard lock(folderReaderMutex);
+    pathCheckHook() = std::move(hook);
+}
 
 void OVNHelper::setFolderReader(FolderReader reader)
 {

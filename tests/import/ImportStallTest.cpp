@@ -18,6 +18,8 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -272,3 +274,58 @@ TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
 }
 
 OVN_CATALOG_VENDORS(ImportStallTest);
+
+// An entry of a folder whose check does not answer is left out and named, and the folder's other
+// files are imported; a second one in the same folder means its volume stopped answering: what
+// was checked before it is imported, and the folder is named for the rest.
+TEST_P(ImportStallTest, AnEntryWhoseCheckStallsIsLeftOutAndTheOthersImported)
+{
+    const TimeLimit limit(1500ms);
+    const struct {
+        const char *name;
+        std::vector<int> stalls; // places in the folder's listing order
+    } cases[] = {
+        {"one entry stalls", {2}},
+        {"two entries stall", {1, 4}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = files.filePath(QString::fromLatin1(c.name).replace(QLatin1Char(' '), QLatin1Char('-')));
+        for (int i = 0; i < 6; ++i)
+            writeJpeg(folder + QStringLiteral("/p%1.jpg").arg(i), i);
+        const QStringList listed = OVNHelper::folderEntryPaths(folder, nullptr).value_or(QStringList());
+        ASSERT_EQ(listed.size(), 6);
+        QStringList stalled;
+        for (const int at : c.stalls)
+            stalled.append(QDir::cleanPath(listed.at(at)));
+        const auto stall = std::make_shared<Stall>();
+        const auto checksLeft = std::make_shared<std::atomic<int>>(0);
+        OVNHelper::setPathCheckHook([stall, checksLeft, stalled](const QString &path) {
+            if (!stalled.contains(path))
+                return;
+            ++*checksLeft;
+            stall->wait();
+            --*checksLeft;
+        });
+        OVNImportWorker worker([this] { return openAnother(); }, settings(2));
+        const OVNImportWorker::Summary summary = worker.run({folder});
+        stall->release();
+        EXPECT_TRUE(eventually([&] { return checksLeft->load() == 0; }));
+        OVNHelper::setPathCheckHook({});
+
+        EXPECT_EQ(reasonFor(summary, stalled.first()), fileNotInTime);
+        // Before the second stall everything is imported; after it, nothing, and the folder named.
+        const int last = c.stalls.size() > 1 ? c.stalls.back() : 6;
+        QStringList imported;
+        for (int i = 0; i < last; ++i)
+            if (i != c.stalls.front())
+                imported.append(QDir::cleanPath(listed.at(i)));
+        QStringList got;
+        for (const QString &path : summary.importedPaths)
+            got.append(QDir::cleanPath(path));
+        std::sort(got.begin(), got.end());
+        std::sort(imported.begin(), imported.end());
+        EXPECT_EQ(got, imported);
+        EXPECT_EQ(reasonFor(summary, folder), c.stalls.size() > 1 ? folderNotInTime : QString());
+    }
+}
