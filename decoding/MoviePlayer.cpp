@@ -4,6 +4,7 @@
 #include "decoding/MediaDecoder.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Player_p.h"
+#include "decoding/PlaybackBackend_p.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>
@@ -76,18 +77,9 @@ QList<QByteArray> playerEnvironment()
 
 } // namespace
 
-QString MoviePlayer::chooseBackend()
-{
-    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
-        qputenv("QT_MEDIA_BACKEND", "gstreamer");
-    return QString::fromLocal8Bit(qgetenv("QT_MEDIA_BACKEND"));
-}
+QString MoviePlayer::chooseBackend() { return PlayerProtocol::chooseBackend(); }
 
-QString MoviePlayer::audioDeviceName()
-{
-    const auto outputs = QMediaDevices::audioOutputs();
-    return outputs.isEmpty() ? QString() : outputs.first().description();
-}
+QString MoviePlayer::audioDeviceName() { return PlayerProtocol::audioDeviceName(); }
 
 MoviePlayer::MoviePlayer(QObject *parent)
     : QObject(parent),

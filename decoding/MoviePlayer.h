@@ -25,12 +25,9 @@ class MoviePlayer : public QObject
 {
     Q_OBJECT
 public:
-    // Chooses the backend before the first player starts (Qt reads QT_MEDIA_BACKEND once). The
-    // FFmpeg backend of Qt 6.4 plays no negative rate, shows nothing after a paused seek and crashes
-    // when given an audio output with no audio device, so GStreamer is taken unless the user
-    // named one. Answers the backend's name.
+    // The media backend players use (GStreamer unless the user named another), chosen before the
+    // first player starts, and the first audio output device's name (see PlaybackBackend_p.h).
     static QString chooseBackend();
-    // The name of the first audio output device, empty when there is none.
     static QString audioDeviceName();
 
     explicit MoviePlayer(QObject *parent = nullptr);

@@ -1,4 +1,5 @@
 #include "decoding/PlaybackPipeline_p.h"
+#include "decoding/PlaybackBackend_p.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -15,22 +16,9 @@
 
 #include <cmath>
 
-QString PlaybackPipeline::chooseBackend()
-{
-    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
-        qputenv("QT_MEDIA_BACKEND", "gstreamer");
-    return QString::fromLocal8Bit(qgetenv("QT_MEDIA_BACKEND"));
-}
-
-QString PlaybackPipeline::audioDeviceName()
-{
-    const auto outputs = QMediaDevices::audioOutputs();
-    return outputs.isEmpty() ? QString() : outputs.first().description();
-}
-
 PlaybackPipeline::PlaybackPipeline(QObject *parent) : QObject(parent)
 {
-    chooseBackend();
+    PlayerProtocol::chooseBackend();
     m_player = std::make_unique<QMediaPlayer>(this);
     m_sink = std::make_unique<QVideoSink>();
     m_player->setVideoSink(m_sink.get());
@@ -120,7 +108,7 @@ bool PlaybackPipeline::retryWithOtherSound()
     // missing file, fails the same either way.
     if (m_retryPending)
         return true; // the same fault telling more
-    if (m_retried || m_failed || m_path.isEmpty() || chooseBackend() != QLatin1String("gstreamer"))
+    if (m_retried || m_failed || m_path.isEmpty() || PlayerProtocol::chooseBackend() != QLatin1String("gstreamer"))
         return false;
     m_retried = true;
     const bool hadOutput = m_audio != nullptr;

@@ -22,14 +22,6 @@ class PlaybackPipeline : public QObject
 {
     Q_OBJECT
 public:
-    // Chooses the backend before the first player exists (Qt reads QT_MEDIA_BACKEND once). The
-    // FFmpeg backend of Qt 6.4 plays no negative rate, shows nothing after a paused seek and crashes
-    // when given an audio output with no audio device, so GStreamer is taken unless the user
-    // named one. Answers the backend's name.
-    static QString chooseBackend();
-    // The name of the first audio output device, empty when there is none.
-    static QString audioDeviceName();
-
     explicit PlaybackPipeline(QObject *parent = nullptr);
     ~PlaybackPipeline() override;
 
