@@ -3,6 +3,7 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/LibraryMessages.h"
+#include "platform/HeapTuning.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -175,6 +177,49 @@ void logFailure(const char *step, int code)
 
 } // namespace
 
+// The file's bytes as LibRaw reads them. A read that reaches past the end fills the rest of the
+// buffer with zeros, where LibRaw would leave it as it was (whatever the heap or the stack held
+// before), so that a file cut short decodes the same every time; the read still comes back short,
+// for the loaders that look. The bytes asked for past the end are counted.
+class RawDecoder::Stream : public LibRaw_buffer_datastream
+{
+public:
+    // LibRaw only reads the buffer it is given.
+    explicit Stream(const QByteArray &data)
+        : LibRaw_buffer_datastream(const_cast<char *>(data.constData()), size_t(data.size()))
+    {}
+
+    qint64 missingBytes() const { return m_missing; }
+    void clearMissingBytes() { m_missing = 0; }
+
+    int read(void *ptr, size_t sz, size_t nmemb) override
+    {
+        const INT64 before = tell();
+        const int got = LibRaw_buffer_datastream::read(ptr, sz, nmemb);
+        if (sz == 0 || nmemb > std::numeric_limits<size_t>::max() / sz)
+            return got;
+        const size_t asked = sz * nmemb;
+        const size_t copied = size_t(tell() - before);
+        if (copied < asked) {
+            std::memset(static_cast<char *>(ptr) + copied, 0, asked - copied);
+            m_missing += qint64(asked - copied);
+        }
+        return got;
+    }
+
+    // Byte-wise readers stop at the end by themselves; each byte asked for there is still missing.
+    int get_char() override
+    {
+        const int c = LibRaw_buffer_datastream::get_char();
+        if (c < 0)
+            ++m_missing;
+        return c;
+    }
+
+private:
+    qint64 m_missing = 0;
+};
+
 RawDecoder::RawDecoder() = default;
 RawDecoder::~RawDecoder() = default;
 
@@ -188,8 +233,10 @@ bool RawDecoder::open(const QByteArray &data)
     if (m_data.isEmpty() || DecodeInterrupt::shouldStop())
         return false;
     try {
+        m_raw.reset();
+        m_stream = std::make_unique<Stream>(m_data);
         m_raw = makeLibRaw();
-        if (m_raw->open_buffer(const_cast<char *>(m_data.constData()), size_t(m_data.size())) != LIBRAW_SUCCESS)
+        if (m_raw->open_datastream(m_stream.get()) != LIBRAW_SUCCESS)
             return false;
     } catch (...) {
         m_raw.reset();
@@ -250,13 +297,33 @@ int RawDecoder::exifOrientation(int flip)
     return exif[std::max(flip, 0) & 7];
 }
 
+// Runs one of LibRaw's unpacking steps with the memory it takes zeroed: LibRaw's loaders leave rows
+// unwritten where the data breaks off, and a reused decoder would show there what an earlier file
+// left in the heap.
+RawDecoder::Unpacked RawDecoder::unpack(int (LibRaw::*step)())
+{
+    Unpacked result;
+    result.held = m_data.size() - std::clamp<qint64>(dataOffset(*m_raw), 0, m_data.size());
+    m_stream->clearMissingBytes();
+    HeapTuning::zeroNewBlocks(true);
+    try {
+        result.code = (m_raw.get()->*step)();
+    } catch (...) {
+        result.code = LIBRAW_UNSPECIFIED_ERROR;
+    }
+    HeapTuning::zeroNewBlocks(false);
+    result.missing = m_stream->missingBytes();
+    return result;
+}
+
 // A decode or a preview read leaves LibRaw's state spent: start from the identification again.
 bool RawDecoder::reidentify()
 {
     if (!m_spent)
         return true;
     m_raw->recycle();
-    return m_raw->open_buffer(const_cast<char *>(m_data.constData()), size_t(m_data.size())) == LIBRAW_SUCCESS;
+    m_stream->seek(0, SEEK_SET);
+    return m_raw->open_datastream(m_stream.get()) == LIBRAW_SUCCESS;
 }
 
 std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
@@ -288,8 +355,16 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
             m_raw->recycle();
             return std::nullopt;
         }
-        if (const int unpacked = m_raw->unpack(); unpacked != LIBRAW_SUCCESS) {
-            logFailure("unpack", unpacked);
+        const Unpacked unpacked = unpack(&LibRaw::unpack);
+        if (unpacked.code != LIBRAW_SUCCESS) {
+            logFailure("unpack", unpacked.code);
+            m_raw->recycle();
+            return std::nullopt;
+        }
+        // What a file cut short lacks is black (LibRaw reports the damage); a file that lacks more
+        // of its data than it holds gives no picture.
+        if (unpacked.missing > unpacked.held) {
+            DecodeReport::damaged(QStringLiteral("the raw data ends early"));
             m_raw->recycle();
             return std::nullopt;
         }
@@ -301,8 +376,17 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
         }
         if (m_raw->error_count() > 0)
             DecodeReport::damaged(QStringLiteral("the raw data is corrupt"));
-        if (const int processed = m_raw->dcraw_process(); processed != LIBRAW_SUCCESS) {
-            logFailure("processing", processed);
+        // This LibRaw's VNG interpolation keeps its position in a table in a static variable, so two
+        // threads in it at once read past the table; decodes of one process take turns through it.
+        static std::mutex vngTurn;
+        std::unique_lock vng(vngTurn, std::defer_lock);
+        if (p.user_qual == 1)
+            vng.lock();
+        const int processing = m_raw->dcraw_process();
+        if (vng.owns_lock())
+            vng.unlock();
+        if (processing != LIBRAW_SUCCESS) {
+            logFailure("processing", processing);
             m_raw->recycle();
             return std::nullopt;
         }
@@ -344,7 +428,7 @@ QByteArray RawDecoder::embeddedJpeg()
         if (!reidentify())
             return {};
         m_spent = true;
-        if (m_raw->unpack_thumb() != LIBRAW_SUCCESS)
+        if (unpack(&LibRaw::unpack_thumb).code != LIBRAW_SUCCESS)
             return {};
         const libraw_thumbnail_t &t = m_raw->imgdata.thumbnail;
         if (t.tformat != LIBRAW_THUMBNAIL_JPEG || t.thumb == nullptr || t.tlength < 4

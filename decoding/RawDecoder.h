@@ -86,9 +86,18 @@ public:
 private:
     static bool readInfo(LibRaw &raw, Info &info);
     bool reidentify();
+    struct Unpacked {
+        int code = 0;
+        qint64 held = 0;    // bytes of the file from where its raw data starts
+        qint64 missing = 0; // bytes asked for past the file's end
+    };
+    Unpacked unpack(int (LibRaw::*step)());
 
-    std::unique_ptr<LibRaw> m_raw;
+    class Stream;
+
     QByteArray m_data;
+    std::unique_ptr<Stream> m_stream; // read by m_raw, so made before it and gone after it
+    std::unique_ptr<LibRaw> m_raw;
     Info m_info;
     bool m_open = false;
     bool m_spent = false;

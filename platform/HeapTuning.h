@@ -15,4 +15,9 @@ public:
     // reuses the last one's pages instead of mapping and zeroing fresh ones. Call once, early in
     // main().
     static void keepFreedMemoryForReuse(std::size_t bytes = std::size_t(256) << 20);
+
+    // While any thread has this on, blocks the allocator hands out come zeroed, as from calloc,
+    // except the smallest (up to about 1 KiB), which come from the per-thread cache as they were
+    // freed; freed blocks are overwritten. Calls nest: each `true` is ended by one `false`.
+    static void zeroNewBlocks(bool on);
 };

@@ -1,4 +1,5 @@
 #include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
@@ -113,4 +114,59 @@ TEST(RawDecoderTest, TilesThatShareOneLosslessJpegTileDecodeWhole)
     for (qsizetype i = 0; i < image->rgb.size(); i += 3)
         different += std::memcmp(rgb, rgb + i, 3) != 0;
     EXPECT_EQ(different, 0);
+}
+
+// A file cut short decodes the same whatever the decoder read before it: what its data lacks is
+// black, never what an earlier file left in memory.
+TEST(RawDecoderTest, AFileCutShortDecodesAloneWhateverCameBefore)
+{
+    auto flat = [](syntheticdng::Rgb colour) {
+        syntheticdng::Options options;
+        options.width = 96;
+        options.height = 64;
+        options.dataLast = true;
+        options.scene = [colour](int, int) { return colour; };
+        return syntheticdng::make(options);
+    };
+    const QByteArray others[] = {flat({60000, 60000, 60000}), flat({60000, 2000, 40000})};
+    const QByteArray uncompressed = flat({30000, 30000, 30000});
+    const qsizetype samples = qsizetype(96) * 64 * 2; // the file's last bytes
+    struct Case {
+        const char *name;
+        QByteArray data;
+        int greyRows; // rows of the whole picture; -1: no picture
+    };
+    const Case cases[] = {
+        // LibRaw gives up on a strip that ends early.
+        {"a strip a tenth short", uncompressed.left(uncompressed.size() - samples / 10), -1},
+        {"a strip cut in the middle", uncompressed.left(uncompressed.size() - samples / 2), -1},
+        // Its lossless-JPEG loader stops at the first tile it cannot find and leaves the rest.
+        {"the first of six tiles", hostilemedia::dngOfSharedTiles(3, 2, 32, 1), 32},
+        {"the first row of tiles", hostilemedia::dngOfSharedTiles(3, 2, 32, 3), 32},
+    };
+    auto decode = [](const QByteArray &data) {
+        RawDecoder decoder;
+        EXPECT_TRUE(decoder.open(data));
+        return decoder.decode({0, RawDecoder::Interpolation::Full});
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<RawDecoder::Image> first = decode(c.data);
+        for (const QByteArray &other : others) {
+            ASSERT_TRUE(decode(other));
+            const std::optional<RawDecoder::Image> again = decode(c.data);
+            ASSERT_EQ(bool(again), bool(first));
+            if (again) {
+                EXPECT_TRUE(again->rgb == first->rgb);
+            }
+        }
+        ASSERT_EQ(bool(first), c.greyRows >= 0);
+        if (!first)
+            continue;
+        // The last rows are black; the first tile's, away from its edge, grey.
+        const qsizetype rowBytes = qsizetype(first->width) * 3;
+        const QByteArray last = first->rgb.right(rowBytes * 4);
+        EXPECT_EQ(last.count('\0'), last.size());
+        EXPECT_GT(uchar(first->rgb.at(rowBytes * (c.greyRows / 2) + 3 * 4)), 40);
+    }
 }

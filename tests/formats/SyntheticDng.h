@@ -23,6 +23,9 @@ struct Options {
     QByteArray model = "Test Sensor";
     // False for a file cut off after its header: the picture's data is named but not there.
     bool withData = true;
+    // The pixel data after the directory, as most cameras write it, so that cutting the file
+    // cuts the data; else it comes first.
+    bool dataLast = false;
     // The scene, per pixel; each CFA site samples its channel of it.
     std::function<Rgb(int x, int y)> scene = [](int, int) { return Rgb{30000, 30000, 30000}; };
 };
@@ -68,18 +71,31 @@ public:
         add(tag, type, quint32(values.size()), v);
     }
 
-    // The file: header, pixel data, then the IFD and the values that do not fit in an entry.
-    // The entry `stripOffsetTag` gets the pixel data's offset.
-    QByteArray build(const QByteArray &pixels, bool withData = true) const
+    // The file: header, pixel data, then the IFD and the values that do not fit in an entry (or,
+    // `dataLast`, the pixel data after them). The entry `stripOffsetTag` gets the pixel data's
+    // offset.
+    QByteArray build(const QByteArray &pixels, bool withData = true, bool dataLast = false) const
     {
         QByteArray out("II*\0", 4);
-        const quint32 pixelOffset = 8;
+        const quint32 ifdOffset = dataLast ? 8 : 8 + (withData ? quint32(pixels.size()) : 0);
+        const quint32 directoryEnd = ifdOffset + quint32(directory(ifdOffset, 0).size());
+        const quint32 pixelOffset = dataLast ? directoryEnd : 8;
         // Cut off: the data would follow everything else.
         const quint32 namedOffset = withData ? pixelOffset : quint32(1) << 24;
-        const quint32 ifdOffset = pixelOffset + (withData ? quint32(pixels.size()) : 0);
         out.append(le32(ifdOffset));
-        if (withData)
+        if (withData && !dataLast)
             out.append(pixels);
+        out.append(directory(ifdOffset, namedOffset));
+        if (withData && dataLast)
+            out.append(pixels);
+        return out;
+    }
+
+private:
+    // The IFD at `ifdOffset` and the values that follow it.
+    QByteArray directory(quint32 ifdOffset, quint32 namedOffset) const
+    {
+        QByteArray out;
         std::vector<Entry> entries = m_entries;
         std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.tag < b.tag; });
         for (Entry &e : entries)
@@ -109,7 +125,6 @@ public:
         return out;
     }
 
-private:
     struct Entry {
         quint16 tag, type;
         quint32 count;
@@ -172,7 +187,7 @@ inline QByteArray make(const Options &o)
     t.rationals(50721, 10, {3.2406, -1.5372, -0.4986, -0.9689, 1.8758, 0.0415, 0.0557, -0.2040, 1.0570});
     t.rationals(50728, 5, {1.0, 1.0, 1.0});
     t.shorts(50778, {21});
-    return t.build(pixels, o.withData);
+    return t.build(pixels, o.withData, o.dataLast);
 }
 
 } // namespace syntheticdng

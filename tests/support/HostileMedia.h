@@ -199,10 +199,14 @@ inline QByteArray losslessJpegTile(quint16 width, quint16 height)
 
 // A camera RAW file (DNG) of `across` × `down` lossless-JPEG tiles of `tile` × `tile` sensor pixels,
 // whose tile offsets all name one small tile: a few kilobytes on disk for hundreds of megapixels.
-inline QByteArray dngOfSharedTiles(int across, int down, quint16 tile)
+// With `present` at 0 or more, the tiles from that one on lie past the end of the file.
+inline QByteArray dngOfSharedTiles(int across, int down, quint16 tile, int present = -1)
 {
     const QByteArray jpeg = losslessJpegTile(tile, tile);
     const auto tiles = size_t(across) * size_t(down);
+    std::vector<quint32> offsets(tiles, 8);
+    for (size_t i = present < 0 ? tiles : size_t(present); i < tiles; ++i)
+        offsets[i] = quint32(1) << 24;
     syntheticdng::TiffBuilder t;
     t.longs(254, {0});
     t.longs(256, {quint32(across) * tile});
@@ -217,7 +221,7 @@ inline QByteArray dngOfSharedTiles(int across, int down, quint16 tile)
     t.longs(322, {tile});
     t.longs(323, {tile});
     // The builder writes the tile's bytes first, at offset 8.
-    t.longs(324, std::vector<quint32>(tiles, 8));
+    t.longs(324, offsets);
     t.longs(325, std::vector<quint32>(tiles, quint32(jpeg.size())));
     t.shorts(33421, {2, 2});
     t.bytes(33422, {0, 1, 1, 2});
