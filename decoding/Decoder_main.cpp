@@ -477,6 +477,9 @@ int main(int argc, char **argv)
             // process where they do not.
             const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::milliseconds(milliseconds));
             const DecodeReport::Scope report;
+            // Whatever a reader leaves unwritten in a damaged file's picture is black, not what
+            // the files before left in this decoder's memory.
+            const HeapTuning::ZeroedBlocks zeroed;
             answer = decoder.handle(request, image);
             if (!report.damage().isEmpty())
                 answer.insert(text("damage"), report.damage());

@@ -305,13 +305,12 @@ RawDecoder::Unpacked RawDecoder::unpack(int (LibRaw::*step)())
     Unpacked result;
     result.held = m_data.size() - std::clamp<qint64>(dataOffset(*m_raw), 0, m_data.size());
     m_stream->clearMissingBytes();
-    HeapTuning::zeroNewBlocks(true);
     try {
+        const HeapTuning::ZeroedBlocks zeroed;
         result.code = (m_raw.get()->*step)();
     } catch (...) {
         result.code = LIBRAW_UNSPECIFIED_ERROR;
     }
-    HeapTuning::zeroNewBlocks(false);
     result.missing = m_stream->missingBytes();
     return result;
 }

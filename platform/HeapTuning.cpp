@@ -1,6 +1,5 @@
 #include "platform/HeapTuning.h"
 
-#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -17,17 +16,24 @@ void HeapTuning::keepFreedMemoryForReuse(std::size_t bytes)
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
 }
 
-void HeapTuning::zeroNewBlocks(bool on)
+namespace {
+
+std::mutex zeroedLock;
+int zeroedUsers = 0;
+
+} // namespace
+
+// The allocator fills a new block with the complement of this byte and a freed one with the byte.
+HeapTuning::ZeroedBlocks::ZeroedBlocks()
 {
-    static std::mutex lock;
-    static int users = 0;
-    const std::lock_guard guard(lock);
-    const int before = users;
-    users = std::max(users + (on ? 1 : -1), 0);
-    // The allocator fills a new block with the complement of this byte and a freed one with the
-    // byte itself.
-    if (before == 0 && users > 0)
+    const std::lock_guard guard(zeroedLock);
+    if (zeroedUsers++ == 0)
         mallopt(M_PERTURB, 0xff);
-    else if (before > 0 && users == 0)
+}
+
+HeapTuning::ZeroedBlocks::~ZeroedBlocks()
+{
+    const std::lock_guard guard(zeroedLock);
+    if (--zeroedUsers == 0)
         mallopt(M_PERTURB, 0);
 }

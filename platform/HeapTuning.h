@@ -16,8 +16,16 @@ public:
     // main().
     static void keepFreedMemoryForReuse(std::size_t bytes = std::size_t(256) << 20);
 
-    // While any thread has this on, blocks the allocator hands out come zeroed, as from calloc,
-    // except the smallest (up to about 1 KiB), which come from the per-thread cache as they were
-    // freed; freed blocks are overwritten. Calls nest: each `true` is ended by one `false`.
-    static void zeroNewBlocks(bool on);
+    // While one lives on any thread, blocks the allocator hands out come zeroed, as from calloc,
+    // except the smallest (up to about 1 KiB, from the per-thread cache as they were freed), and
+    // blocks freed are overwritten. For readers that leave parts of their buffers unwritten on a
+    // damaged file: a process that reads file after file would show there what the last one left.
+    class ZeroedBlocks
+    {
+    public:
+        ZeroedBlocks();
+        ~ZeroedBlocks();
+        ZeroedBlocks(const ZeroedBlocks &) = delete;
+        ZeroedBlocks &operator=(const ZeroedBlocks &) = delete;
+    };
 };
