@@ -4,6 +4,10 @@
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "platform/Localized.h"
 #include "platform/CatalogNames.h"
+#include "search/OVNExpertCondition.h"
+#include "search/OVNFind.h"
+
+#include <chrono>
 
 #include <QHash>
 
@@ -47,11 +51,45 @@ std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection)
 Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search, int timeLimitMs,
                   const std::atomic<bool> *stop, std::uint32_t fields)
 {
-    const QString refusal = search.refusal();
-    if (!refusal.isEmpty())
-        return {Outcome::Status::Refused, {}, refusal};
+    OVNExpertCondition::Cost cost;
+    const QString condition = OVNExpress::ExpertSearch::replacedClause(search.clause);
+    if (!condition.trimmed().isEmpty()) {
+        if (const std::optional<OVNExpertCondition::Refusal> refused = OVNExpertCondition::check(condition, &cost))
+            return {Outcome::Status::Refused, {}, refused->message};
+    }
     search.readableCategoryIds = readableCategoryIds(connection);
-    return run(connection, search.statement(), timeLimitMs, stop, fields);
+    const auto started = std::chrono::steady_clock::now();
+    // What the condition asks of the server grows with the size of the long fields it names: an
+    // entry whose fields are too large for it refuses the search before it runs.
+    const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
+    if (largest >= 0) {
+        Outcome oversized = connection.searchMediaListReadOnly(
+            search.oversizedStatement(cost.longColumns, largest, OVNFind::dialectOf(connection)), timeLimitMs, stop,
+            (1u << MediaRecord::DisplayTag) | (1u << MediaRecord::CategoryId));
+        if (oversized.status != Outcome::Status::Found)
+            return oversized;
+        if (!oversized.records.isEmpty()) {
+            const QString title = oversized.records.first()->field(MediaRecord::DisplayTag);
+            return {Outcome::Status::Refused,
+                    {},
+                    localized("The search condition asks too much of the catalog server for the entry \"%1\": "
+                              "its long fields (descriptions, keywords, paths, pictures) hold more than %2 KB, and "
+                              "for each of them the condition would hold %3 copies and make %4 passes. Test them "
+                              "fewer times, with fewer functions or a shorter pattern.")
+                        .arg(title)
+                        .arg(largest / 1024)
+                        .arg(cost.copies)
+                        .arg(cost.passes)};
+        }
+    }
+    const auto spentMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    Outcome outcome = run(connection, search.statement(), std::max<int>(1, timeLimitMs - int(spentMs)), stop, fields);
+    // The limit the user set, of which the look at the fields took a part.
+    if (outcome.status == Outcome::Status::TimedOut)
+        outcome.message = localized("The search took longer than %1 seconds and was stopped.")
+                              .arg(QString::number(std::max(1, timeLimitMs) / 1000.0, 'g', 3));
+    return outcome;
 }
 
 QString failureText(const OVNDatabaseAccess &connection)

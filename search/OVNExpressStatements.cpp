@@ -262,7 +262,30 @@ QString ExpertSearch::statement() const
     const QString condition = replacedClause(clause);
     if (!refusalFor(condition).isEmpty())
         return QString();
-    QString sql = OVNFind::selectList();
+    return statementFor(OVNFind::selectList(), condition);
+}
+
+QString ExpertSearch::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
+{
+    if (longColumns.isEmpty())
+        return QString();
+    // The entry's own long fields are not read: a field far too large would be, to be listed.
+    QString select = OVNFind::selectList();
+    for (const char *column : {"serverpath", "absolutepath", "keywords", "shortdesc", "fulldesc"})
+        select.replace(QStringLiteral("strvfile.%1,").arg(QLatin1String(column)), QStringLiteral("null,"));
+    QStringList larger;
+    for (const QString &column : longColumns) {
+        // The stored size, which the server reads without the field (its header says it).
+        const QString size = dialect == Dialect::PostgreSQL ? QStringLiteral("octet_length(%1)").arg(column)
+                                                            : QStringLiteral("length(cast(%1 as blob))").arg(column);
+        larger << size + QStringLiteral(" > ") + QString::number(largestBytes);
+    }
+    return statementFor(select, larger.join(QStringLiteral(" or "))) + QStringLiteral(" limit 1");
+}
+
+QString ExpertSearch::statementFor(const QString &select, const QString &condition) const
+{
+    QString sql = select;
     for (const char *table : {"strvpurchased", "strvsold", "strvexif"}) {
         const QString name = QString::fromLatin1(table);
         if (includesTable(clause, name))

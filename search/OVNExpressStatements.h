@@ -87,6 +87,15 @@ public:
     QString refusal() const;
     // The whole statement; "" when refused.
     QString statement() const;
+    // A statement that lists one entry the condition would be tested on whose named long fields
+    // ("table.column", from OVNExpertCondition::Cost) hold more than `largestBytes` bytes; "" when
+    // it names none. Its long fields are left empty.
+    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
+
+private:
+    // `select` with the joins the clause asks for, the restriction and `condition` (tested only on
+    // the readable entries).
+    QString statementFor(const QString &select, const QString &condition) const;
 };
 
 } // namespace OVNExpress

@@ -339,6 +339,85 @@ TEST(ExpressStatementsTest, ExpertConditionsAreBoundedInWhatTheyAskOfTheServer)
     }
 }
 
+// What the server does for a condition, clause by clause: those it cannot stop (trims of given
+// characters), regular expressions in any spelling, patterns made of fields and texts that become
+// numbers of any size are refused naming the word; those allowed say what they cost for each entry,
+// in copies of its longest long field held at once and passes over it without a look at a cancel.
+TEST(ExpressStatementsTest, ExpertClausesAreThoseTheServerEndsWhenTold)
+{
+    const auto repeated = [](const char *term, int count) {
+        return QStringList(count, QString::fromUtf8(term)).join(" or ");
+    };
+    const struct {
+        QString clause;
+        QString word; // the refused word; "" when allowed
+        qint64 copies = 0;
+        qint64 passes = 0;
+    } cases[] = {
+        // allowed, with their cost
+        {"upper(#fulldesc#) like upper('%beach%')", "", 7, 18},
+        {"#fulldesc# like '%word%'", "", 1, 7},
+        {"length(#fulldesc#) > 1000", "", 1, 2},
+        {"substr(#fulldesc#, 1, 5) = 'abcde' or substring(#displaytag#, -2) = 'x'", "", 2, 6},
+        {"#fulldesc# = #shortdesc#", "", 2, 10},
+        {repeated("length(upper(#fulldesc#)) = 1", 16), "", 112, 192},
+        {"trim(#displaytag#) = 'x' and ltrim(#fulldesc#) <> ''", "", 2, 6},
+        {"cast(#rating# as numeric) > 1 and cast('12.5' as numeric) < #exif.focallength#", "", 0, 0},
+        {"cast(#displaytag# as integer) = 1 and #displaytag# <> '1e300'", "", 0, 0},
+        // trims of given characters
+        {"ltrim(#fulldesc#, #shortdesc#) = ''", "ltrim"},
+        {"rtrim(#fulldesc#, 'ab') = ''", "rtrim"},
+        {"trim(#fulldesc#, 'a') = ''", "trim"},
+        {"btrim(#fulldesc#, 'a') = ''", "btrim"},
+        // regular expressions
+        {"substring(#fulldesc#, 'a(b|c)*d') is null", "'a(b|c)*d'"},
+        {"substring(#fulldesc#, 'a', '#') is null", "'a'"},
+        {"substring(#fulldesc# from 'a.*') is null", "from"},
+        {"substr(#fulldesc#, #rating#) = ''", "strvfile"},
+        {"substr(#fulldesc#, 1.5) = ''", "1.5"},
+        {"#fulldesc# similar to 'a%'", "similar"},
+        {"#fulldesc# ~ 'a+'", "~"},
+        {"#fulldesc# ~* 'a'", "~*"},
+        {"regexp_replace(#fulldesc#, 'a', 'b') = ''", "regexp_replace"},
+        {"regexp_match(#fulldesc#, 'a') is null", "regexp_match"},
+        // patterns made of fields
+        {"#fulldesc# like #shortdesc#", "strvfile"},
+        {"#fulldesc# like '%' || #shortdesc#", "'%'"},
+        // texts that become numbers of any size
+        {"cast('1e130000' as numeric) > 0", "'1e130000'"},
+        {"'1e130000'::numeric > 0", "'1e130000'"},
+        {"#exif.focallength# < ' 9E999 '", "' 9E999 '"},
+        {"cast(#displaytag# as numeric) > 0", "numeric"},
+        {"cast(#shortdesc# as decimal(10, 2)) > 0", "decimal"},
+        {"#fulldesc#::numeric > 0", "numeric"},
+    };
+    for (const auto &c : cases) {
+        OVNExpertCondition::Cost cost;
+        const std::optional<OVNExpertCondition::Refusal> refused =
+            OVNExpertCondition::check(ExpertSearch::replacedClause(c.clause), &cost);
+        const QString shown = c.clause.left(80);
+        if (c.word.isEmpty()) {
+            EXPECT_FALSE(refused) << qPrintable(shown) << " -> " << qPrintable(refused->message);
+            EXPECT_EQ(cost.copies, c.copies) << qPrintable(shown);
+            EXPECT_EQ(cost.passes, c.passes) << qPrintable(shown);
+            continue;
+        }
+        ASSERT_TRUE(refused) << qPrintable(shown);
+        EXPECT_EQ(refused->word, c.word) << qPrintable(shown) << " -> " << qPrintable(refused->message);
+        EXPECT_TRUE(refused->message.contains(c.word)) << qPrintable(refused->message);
+    }
+    // The bounds in bytes: sixteen changes of case may run over fields of a few hundred kilobytes,
+    // not over 32 MB; a condition without long fields over anything.
+    OVNExpertCondition::Cost cost;
+    ASSERT_FALSE(
+        OVNExpertCondition::check(ExpertSearch::replacedClause(repeated("length(upper(#fulldesc#)) = 1", 16)), &cost));
+    EXPECT_EQ(cost.longColumns, QStringList{"strvfile.fulldesc"});
+    EXPECT_GT(OVNExpertCondition::largestFieldBytes(cost), 256 << 10);
+    EXPECT_LT(OVNExpertCondition::largestFieldBytes(cost), 1 << 20);
+    ASSERT_FALSE(OVNExpertCondition::check("strvfile.rating = 1", &cost));
+    EXPECT_EQ(OVNExpertCondition::largestFieldBytes(cost), -1);
+}
+
 class ExpressCatalogTest : public CatalogFixture
 {
 protected:
@@ -581,9 +660,10 @@ TEST_P(ExpressCatalogTest, TheTimeLimitStopsOneLongPatternMatch)
 
 // Without user tables everything is listed, found and may be rated.
 // Over an entry with a description of a megabyte, the conditions that once grew a server past its
-// memory are refused before it sees them, one at the bounds runs, and one the server cannot interrupt
-// (a LIKE that compares thousands of characters at each place of the text) ends within its limit
-// and a little more; the next search runs as usual either way.
+// memory are refused before it sees them, one at the bounds runs, and those whose cost grows with the
+// description past what the server may spend on one entry (a LIKE that compares thousands of
+// characters at each place of the text, sixteen changes of case) are refused naming the entry; the
+// next search runs as usual either way.
 TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
 {
     const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
@@ -602,7 +682,11 @@ TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
         {joined(200), Status::Refused},
         {joined(40), Status::Refused},
         {joined(8), Status::Found},
-        {"#fulldesc# like '%" + QString(6000, QLatin1Char('a')) + "b%'", Status::TimedOut},
+        // Thousands of characters compared at each of a million places, with no look at a cancel
+        // request: refused for this entry, as is any condition whose cost over its fields is too high.
+        {"#fulldesc# like '%" + QString(6000, QLatin1Char('a')) + "b%'", Status::Refused},
+        {QStringList(16, QStringLiteral("length(upper(#fulldesc#)) = 1")).join(" or "), Status::Refused},
+        {"upper(#fulldesc#) like upper('%b%')", Status::Found},
     };
     for (const auto &c : cases) {
         QElapsedTimer clock;
@@ -611,6 +695,101 @@ TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
         EXPECT_EQ(outcome.status, c.status) << qPrintable(c.clause.left(60)) << " -> " << qPrintable(outcome.message);
         EXPECT_LT(clock.elapsed(), limitMs + 3000) << qPrintable(c.clause.left(60));
         EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 21) << "after " << qPrintable(c.clause.left(60));
+    }
+}
+
+// Searches given up over planted descriptions leave no server process at work: seven searches at
+// once with the heaviest pattern the bounds allow over them end at their limit, and a statement the
+// server cannot stop (a trim of given characters, which no condition may hold) has its process ended
+// before the search answers. Another search and an import then run as usual. On a catalog file the
+// trims of given characters answer as SQLite's own, without going over each character for each place.
+TEST_P(ExpressCatalogTest, GivenUpSearchesLeaveNoServerProcessAtWork)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    const QString planted = db.addCategoryListEntry("Planted", "C");
+    for (int i = 0; i < 7; ++i) {
+        QVariantMap values = importRecord(planted, QStringLiteral("Planted %1").arg(i));
+        values.insert("fulldesc", QString(200000, QLatin1Char('a')));
+        values.insert("shortdesc", QString(isPostgres() ? 20000 : 200000, QLatin1Char('b')) + QLatin1Char('a'));
+        ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    }
+    const QString heaviest = "#fulldesc# like '%" + QString(2600, QLatin1Char('a')) + "b%'";
+    OVNExpertCondition::Cost cost;
+    ASSERT_FALSE(OVNExpertCondition::check(ExpertSearch::replacedClause(heaviest), &cost));
+    ASSERT_GE(OVNExpertCondition::largestFieldBytes(cost), 200000);
+
+    std::vector<std::unique_ptr<OVNDatabaseAccess>> sessions;
+    for (int i = 0; i < 7; ++i)
+        sessions.push_back(openAnother());
+    std::vector<OVNExpressSearch::Outcome> outcomes(sessions.size());
+    {
+        std::vector<std::thread> searches;
+        for (size_t i = 0; i < sessions.size(); ++i) {
+            searches.emplace_back([&, i] {
+                ExpertSearch search;
+                search.clause = heaviest;
+                outcomes[i] = OVNExpressSearch::runExpert(*sessions[i], search, 300);
+            });
+        }
+        for (std::thread &search : searches)
+            search.join();
+    }
+    for (const OVNExpressSearch::Outcome &outcome : outcomes)
+        EXPECT_EQ(outcome.status, Status::TimedOut) << qPrintable(outcome.message);
+
+    // Not a condition anyone may type: the statement the trims once made, which the server runs to
+    // its end whatever it is told (on SQLite it answers at once).
+    const QString unstoppable = OVNFind::selectList() + " where ltrim(strvfile.fulldesc, strvfile.shortdesc) = ''";
+    const OVNExpressSearch::Outcome trimmed = run(unstoppable, isPostgres() ? 300 : 10000);
+    EXPECT_EQ(trimmed.status, isPostgres() ? Status::TimedOut : Status::Found) << qPrintable(trimmed.message);
+    if (!isPostgres()) {
+        EXPECT_EQ(trimmed.records.size(), 7);
+    }
+
+    if (isPostgres()) {
+        // Every search has answered: none of their processes is still at a statement.
+        const QList<OVNRow> busy =
+            db.rowsForQuery("select pid, query from pg_stat_activity where datname = current_database() and "
+                            "state = 'active' and pid <> pg_backend_pid()");
+        for (const OVNRow &row : busy)
+            ADD_FAILURE() << "still at work: " << row.value(0).toInt()
+                          << qPrintable(row.value(1).toString().right(120));
+    }
+    // Another member searches and imports meanwhile.
+    std::unique_ptr<OVNDatabaseAccess> other = openAnother();
+    EXPECT_EQ(OVNExpressSearch::run(*other, quick({{"Planted", DisplayTag, false}}).statement(dialect)).records.size(),
+              7);
+    EXPECT_FALSE(other->addMediaListEntry(importRecord(planted, QStringLiteral("Imported"))).isEmpty())
+        << qPrintable(other->getLastErrorMessage());
+    for (const std::unique_ptr<OVNDatabaseAccess> &session : sessions)
+        EXPECT_EQ(OVNExpressSearch::run(*session, quick({}).statement(dialect)).records.size(), 28);
+
+    if (isPostgres())
+        return;
+    // The trims with characters answer as SQLite's own, the first given character that stands at a
+    // place taken off, multi-byte ones whole.
+    const char *const texts[] = {"xxabcxx", "äöäTextöä", "  plain  ", "", "abc"};
+    for (const char *text : texts) {
+        QVariantMap entry = importRecord(studio, QStringLiteral("Trim"));
+        entry.insert("shortdesc", QString::fromUtf8(text));
+        ASSERT_FALSE(db.addMediaListEntry(entry).isEmpty());
+    }
+    for (const char *condition :
+         {"ltrim(shortdesc, 'x') = 'abcxx'", "rtrim(shortdesc, 'xc') = 'xxab'", "trim(shortdesc, 'äö') = 'Text'",
+          "trim(shortdesc, '') = shortdesc", "trim(shortdesc, 'abc') = ''", "ltrim(shortdesc, null) is null",
+          "rtrim(shortdesc, ' p') = '  plain'", "trim(shortdesc, 'xa') like 'bc%'"}) {
+        const QString sql = OVNFind::selectList() + " where strvfile.categoryid = '" + studio + "' and " + condition;
+        QStringList expected, found;
+        for (const MediaRecordRef &entry : db.getMediaListForSQL(sql))
+            expected << entry->field(MediaRecord::Mid);
+        const OVNExpressSearch::Outcome outcome = run(sql);
+        EXPECT_EQ(outcome.status, Status::Found) << condition << ": " << qPrintable(outcome.message);
+        for (const MediaRecordRef &entry : outcome.records)
+            found << entry->field(MediaRecord::Mid);
+        expected.sort();
+        found.sort();
+        EXPECT_FALSE(expected.isEmpty() && QByteArray(condition).contains("=")) << condition;
+        EXPECT_EQ(found, expected) << condition;
     }
 }
 
