@@ -623,11 +623,16 @@ private:
         Value other;
         if (isOperator(comparisons)) {
             const qint64 held = value.longCopies;
+            const Token &comparison = peek();
+            // An order by the collation compares copies of both sides.
+            const bool ordered =
+                (comparison.text.startsWith(QLatin1Char('<')) && comparison.text != QLatin1String("<>"))
+                || comparison.text.startsWith(QLatin1Char('>'));
             value = {};
             if (!operation() || !sum(depth, other))
                 return false;
             m_passes += comparisonPasses * (held + other.longCopies);
-            return true;
+            return !ordered || made(comparison, held + other.longCopies);
         }
         if (isWord("is")) {
             value = {};
@@ -666,7 +671,7 @@ private:
             if (!acceptWord("between") || !sum(depth, other) || !expectWord("and") || !sum(depth, high))
                 return false;
             m_passes += comparisonPasses * (2 * held + other.longCopies + high.longCopies);
-            return true;
+            return made(m_tokens.at(m_position - 1), 2 * held + other.longCopies + high.longCopies);
         }
         if (isWord("in")) {
             m_passes += comparisonPasses * value.longCopies;

@@ -360,6 +360,7 @@ TEST(ExpressStatementsTest, ExpertClausesAreThoseTheServerEndsWhenTold)
         {"length(#fulldesc#) > 1000", "", 1, 2},
         {"substr(#fulldesc#, 1, 5) = 'abcde' or substring(#displaytag#, -2) = 'x'", "", 2, 6},
         {"#fulldesc# = #shortdesc#", "", 2, 10},
+        {"#fulldesc# > #shortdesc#", "", 4, 10},
         {repeated("length(upper(#fulldesc#)) = 1", 16), "", 112, 192},
         {"trim(#displaytag#) = 'x' and ltrim(#fulldesc#) <> ''", "", 2, 6},
         {"cast(#rating# as numeric) > 1 and cast('12.5' as numeric) < #exif.focallength#", "", 0, 0},
