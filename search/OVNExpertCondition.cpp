@@ -95,7 +95,8 @@ constexpr qsizetype maximumWordShown = 40;
 // the keywords, a picture) makes a copy of it: "fulldesc || fulldesc || ..." needs as many copies
 // as the square of its length. The bounds keep the copies of one entry's long fields at a few
 // dozen, whatever their size, while the conditions people write (a few fields compared, a few
-// functions) stay far below them.
+// functions) stay far below them. What those copies come to in bytes depends on the fields' size:
+// the search holds it to OVNExpertCondition::memoryBytes with the stored sizes before it runs.
 constexpr qsizetype maximumCharacters = 8000;
 constexpr int maximumOperations = 100;
 constexpr int maximumLongFieldReferences = 16;
