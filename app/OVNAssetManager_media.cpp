@@ -11,6 +11,7 @@
 #include "platform/Localized.h"
 #include "uikit/OVNBGView.h"
 #include "platform/CatalogNames.h"
+#include "search/OVNExpressSearch.h"
 
 #include <QPushButton>
 #include <QSlider>
@@ -270,14 +271,25 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
         refreshActions();
         return;
     }
-    if (m_state.dbcon && !statement.trimmed().isEmpty())
-        showMediaList(m_state.dbcon->getMediaListForSQL(statement));
-    else
+    QString failure;
+    if (m_state.dbcon && !statement.trimmed().isEmpty()) {
+        // A find runs as every search does: read-only, and ended by the server at the search
+        // time limit.
+        const OVNDatabaseAccess::ReadOnlySearch found =
+            m_state.dbcon->searchMediaListReadOnly(statement, OVNExpressSearch::defaultTimeLimitMs);
+        if (found.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
+            failure = found.message;
+        showMediaList(found.records);
+    } else {
         m_state.mediaView->setMediaContainer(std::make_shared<MediaList>());
+    }
     m_state.mediaView->setMediaContainerMID(QString());
     m_state.mediaView->setMediaContainerType(QString());
     m_commands->setThumbsizeSliderEnabled(true);
-    showItemCount();
+    if (failure.isEmpty())
+        showItemCount();
+    else
+        setStatus(failure, false);
     m_tvfButtonSave->setEnabled(true);
     m_state.mediaView->setShowEmptySetMessage(true);
     m_topviewfind->update();

@@ -118,12 +118,14 @@ int main(int argc, char *argv[])
         return refuse(refusal);
     const QString sql = find.searchClause(OVNFind::dialectOf(*db));
     std::printf("sql: %s\n", ToolText::utf8(sql).constData());
-    const quint64 failures = db->failureCount();
-    MediaList all = db->getMediaListForSQL(sql);
-    if (db->failureCount() != failures)
+    // Read-only, and ended by the server at the search time limit, as the find sheet runs it.
+    OVNDatabaseAccess::ReadOnlySearch all = db->searchMediaListReadOnly(sql, OVNExpressSearch::defaultTimeLimitMs);
+    if (all.status == OVNDatabaseAccess::ReadOnlySearch::Status::Failed)
         return refuse(OVNExpressSearch::failureText(*db));
+    if (all.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
+        return refuse(all.message);
     QString unreadable;
-    const std::optional<MediaList> readable = ToolAccount::readable(*db, std::move(all), &unreadable);
+    const std::optional<MediaList> readable = ToolAccount::readable(*db, std::move(all.records), &unreadable);
     if (!readable)
         return refuse(unreadable);
     const MediaList &found = *readable;
