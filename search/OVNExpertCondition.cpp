@@ -554,6 +554,16 @@ private:
         return made(token, 1);
     }
 
+    // The word at `index` as the user wrote it: a column with its table whole.
+    QString wordAt(qsizetype index) const
+    {
+        const Token &token = m_tokens.at(std::min(index, m_tokens.size() - 1));
+        if (token.kind == Kind::Word && index + 2 < m_tokens.size() && m_tokens.at(index + 1).kind == Kind::Dot
+            && m_tokens.at(index + 2).kind == Kind::Word)
+            return token.text + QLatin1Char('.') + m_tokens.at(index + 2).text;
+        return token.text;
+    }
+
     // Why the word at `index` cannot stand there.
     Refusal refuseAt(qsizetype index) const
     {
@@ -704,8 +714,8 @@ private:
             characters = m_tokens.at(start + 2).text.size() - 2;
             return true;
         }
-        return fail(refusal(first.text, "The pattern after \"like\" must be text in quotes (or upper() or lower() "
-                                        "of it), not \"%1\"."));
+        return fail(refusal(wordAt(start), "The pattern after \"like\" must be text in quotes (or upper() or "
+                                           "lower() of it), not \"%1\"."));
     }
 
     bool literalList()
@@ -924,9 +934,10 @@ private:
             return true;
         if (peek().kind == Kind::End)
             return fail(refuseAt(m_position));
-        return fail({peek().text, localized("\"%1\" takes whole numbers after its text (where to start, how many), "
-                                            "not \"%2\".")
-                                      .arg(shown(function.text), shown(peek().text))});
+        const QString word = wordAt(m_position);
+        return fail({word, localized("\"%1\" takes whole numbers after its text (where to start, how many), not "
+                                     "\"%2\".")
+                               .arg(shown(function.text), shown(word))});
     }
 
     bool caseExpression(int depth, Value &value)

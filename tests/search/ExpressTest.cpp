@@ -374,7 +374,7 @@ TEST(ExpressStatementsTest, ExpertClausesAreThoseTheServerEndsWhenTold)
         {"substring(#fulldesc#, 'a(b|c)*d') is null", "'a(b|c)*d'"},
         {"substring(#fulldesc#, 'a', '#') is null", "'a'"},
         {"substring(#fulldesc# from 'a.*') is null", "from"},
-        {"substr(#fulldesc#, #rating#) = ''", "strvfile"},
+        {"substr(#fulldesc#, #rating#) = ''", "strvfile.rating"},
         {"substr(#fulldesc#, 1.5) = ''", "1.5"},
         {"#fulldesc# similar to 'a%'", "similar"},
         {"#fulldesc# ~ 'a+'", "~"},
@@ -382,7 +382,7 @@ TEST(ExpressStatementsTest, ExpertClausesAreThoseTheServerEndsWhenTold)
         {"regexp_replace(#fulldesc#, 'a', 'b') = ''", "regexp_replace"},
         {"regexp_match(#fulldesc#, 'a') is null", "regexp_match"},
         // patterns made of fields
-        {"#fulldesc# like #shortdesc#", "strvfile"},
+        {"#fulldesc# like #shortdesc#", "strvfile.keywords"},
         {"#fulldesc# like '%' || #shortdesc#", "'%'"},
         // texts that become numbers of any size
         {"cast('1e130000' as numeric) > 0", "'1e130000'"},
