@@ -35,7 +35,10 @@ constexpr const char *readOnlyTransactionState = "25006";
 
 // What a search may touch on SQLite. Reading any other table (the users and groups, SQLite's own)
 // is refused, as is every function beyond plain text, number and date work: no blobs made of
-// nothing, no printf of a billion characters, no extension loading.
+// nothing, no printf of a billion characters, no extension loading. Each of these runs in time
+// linear in its arguments between two steps of SQLite's machine, where the progress handler looks
+// at the clock, or looks at the clock itself (like, glob, instr and the trims with characters,
+// replaced below).
 constexpr const char *mediaTables[] = {"strvfile", "strvexif", "strvpurchased", "strvsold", "strvset", "strvcategory"};
 constexpr const char *searchFunctions[] = {
     "upper", "lower", "like",  "glob",     "substr",   "substring", "length",   "trim",   "ltrim", "rtrim",

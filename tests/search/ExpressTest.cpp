@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 
+#include <random>
 #include <thread>
 
 namespace {
@@ -791,6 +792,40 @@ TEST_P(ExpressCatalogTest, GivenUpSearchesLeaveNoServerProcessAtWork)
         found.sort();
         EXPECT_FALSE(expected.isEmpty() && QByteArray(condition).contains("=")) << condition;
         EXPECT_EQ(found, expected) << condition;
+    }
+    // Texts and characters drawn from one- to three-byte characters: each trim leaves the length
+    // SQLite's own leaves.
+    const QStringList alphabet = {"a", "b", "ä", "€"};
+    std::mt19937 draw(73);
+    const auto drawn = [&](int most) {
+        QString text;
+        for (int n = int(draw() % unsigned(most + 1)); n > 0; --n)
+            text += alphabet.at(int(draw() % unsigned(alphabet.size())));
+        return text;
+    };
+    const QString drawnCategory = db.addCategoryListEntry("Drawn", "C");
+    for (int i = 0; i < 30; ++i) {
+        QVariantMap entry = importRecord(drawnCategory, QStringLiteral("Drawn"));
+        entry.insert("shortdesc", drawn(8));
+        ASSERT_FALSE(db.addMediaListEntry(entry).isEmpty());
+    }
+    for (int round = 0; round < 6; ++round) {
+        const QString characters = drawn(3);
+        for (const char *trim : {"trim", "ltrim", "rtrim"}) {
+            for (int length = 0; length <= 8; ++length) {
+                const QString sql = OVNFind::selectList() + " where strvfile.categoryid = '" + drawnCategory
+                                    + "' and length(" + trim + "(shortdesc, '" + characters
+                                    + "')) = " + QString::number(length);
+                QStringList expected, found;
+                for (const MediaRecordRef &entry : db.getMediaListForSQL(sql))
+                    expected << entry->field(MediaRecord::Mid);
+                for (const MediaRecordRef &entry : run(sql).records)
+                    found << entry->field(MediaRecord::Mid);
+                expected.sort();
+                found.sort();
+                EXPECT_EQ(found, expected) << qPrintable(sql.mid(sql.indexOf("length(")));
+            }
+        }
     }
 }
 
