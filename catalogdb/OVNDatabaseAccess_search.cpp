@@ -104,9 +104,10 @@ int searchProgress(void *data)
 // SQLite looks at the progress handler between the steps of its machine, and one step may be a
 // single LIKE over a long text: "%aaaa...b%" against a million characters runs for seconds
 // without a step, as may a trim of given characters (below). For a search these functions are
-// replaced by ones that give the same answers and look at the clock and the stop requests as they go. A pattern is
-// compiled once per statement (SQLite keeps it with the constant argument) and matched over the text's UTF-8 as it
-// stands, so that the usual search costs what SQLite's own functions cost.
+// replaced by ones that give the same answers and look at the clock and the stop requests as they
+// go. A pattern is compiled once per statement (SQLite keeps it with the constant argument) and
+// matched over the text's UTF-8 as it stands, so that the usual search costs what SQLite's own
+// functions cost.
 
 // Steps of a match between two looks at the clock.
 constexpr int matchSteps = 1 << 14;
