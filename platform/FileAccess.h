@@ -139,7 +139,8 @@ bool copyThroughTemporary(const QString &source, const QString &destination, Exi
 
 // A folder to write into at `path`: one that is there, one reached through links that may be
 // followed (the answer is then where they lead), or one made now (with the folders above it). Null with the reason in
-// `why` when something else is there (a file, a link that may not be followed) or the folder cannot be made.
+// `why` when something else is there (a file, a link that may not be followed), the folder cannot be made, or this
+// account may not write in it.
 std::optional<QString> folderToWriteInto(const QString &path, QString *why = nullptr);
 
 // For a writer that wants a path rather than a device (a disc image written by a library): an empty

@@ -402,7 +402,16 @@ std::optional<QString> folderToWriteInto(const QString &path, QString *why)
     const std::optional<Place> place = walk(path, true, why);
     if (!place)
         return std::nullopt;
-    return place->name == "." ? place->folderPath : place->path();
+    const QString folder = place->name == "." ? place->folderPath : place->path();
+    // Only a folder this account may write in: in another account's own folder, a link of his
+    // named like a folder to be made there would be followed by the rule above (he alone may
+    // write there) and lead the writing wherever he likes.
+    if (::faccessat(place->folder.get(), place->name.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        if (why)
+            *why = QStringLiteral("the folder \"%1\" cannot be written to").arg(folder);
+        return std::nullopt;
+    }
+    return folder;
 }
 
 } // namespace FileAccess
