@@ -83,7 +83,7 @@ Walking::Descriptor openWalked(const QString &path, int flags, QString *why, Wal
                                Walking::Refusal *refusal = nullptr)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::optional<Walking::Place> place = Walking::walk(path, false, why, refusal, Walking::Links::ToRead);
+        std::optional<Walking::Place> place = Walking::walk(path, false, why, refusal, Walking::Links::OwnOrRoot);
         if (!place)
             return {};
         Walking::Descriptor opened(
@@ -154,7 +154,8 @@ WalkedPath walkedPath(const QString &path)
 {
     WalkedPath facts;
     Walking::Refusal refusal = Walking::Refusal::None;
-    const std::optional<Walking::Place> place = Walking::walk(path, false, nullptr, &refusal, Walking::Links::ToRead);
+    const std::optional<Walking::Place> place =
+        Walking::walk(path, false, nullptr, &refusal, Walking::Links::OwnOrRoot);
     struct stat info {};
     if (!place) {
         facts.mayBeRead = refusal != Walking::Refusal::ForeignLink;

@@ -138,9 +138,11 @@ bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevi
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why = nullptr);
 
 // A folder to write into at `path`: one that is there, one reached through links that may be
-// followed (the answer is then where they lead), or one made now (with the folders above it). Null with the reason in
-// `why` when something else is there (a file, a link that may not be followed), the folder cannot be made, or this
-// account may not write in it.
+// followed (the answer is then where they lead), or one made now (with the folders above it). Only links of this
+// account's or root's are followed on the way, as when reading: another account's link in his own folder, named like
+// a folder to be made there, would lead everything written into it into this account's private folder. Null with the
+// reason in `why` when something else is there (a file, a link that may not be followed), the folder cannot be made,
+// or this account may not write in it.
 std::optional<QString> folderToWriteInto(const QString &path, QString *why = nullptr);
 
 // For a writer that wants a path rather than a device (a disc image written by a library): an empty

@@ -172,7 +172,7 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, R
             if (::fstat(folder.get(), &holder) != 0)
                 return failedWith(errno);
             const bool ownOrRoot = entry.st_uid == ::geteuid() || entry.st_uid == 0;
-            if (!linkMayBeFollowed(entry, holder) || (links == Links::ToRead && !ownOrRoot))
+            if (!linkMayBeFollowed(entry, holder) || (links == Links::OwnOrRoot && !ownOrRoot))
                 return refused(
                     Refusal::ForeignLink,
                     QStringLiteral("\"%1\" is a link that belongs to another user; it is not followed").arg(shown));
@@ -399,13 +399,12 @@ bool copyThroughTemporary(const QString &source, const QString &destination, Exi
 
 std::optional<QString> folderToWriteInto(const QString &path, QString *why)
 {
-    const std::optional<Place> place = walk(path, true, why);
+    const std::optional<Place> place = walk(path, true, why, nullptr, Walking::Links::OwnOrRoot);
     if (!place)
         return std::nullopt;
     const QString folder = place->name == "." ? place->folderPath : place->path();
-    // Only a folder this account may write in: in another account's own folder, a link of his
-    // named like a folder to be made there would be followed by the rule above (he alone may
-    // write there) and lead the writing wherever he likes.
+    // Only a folder this account may write in, as an export's: what is made in another account's
+    // own folder is his to replace.
     if (::faccessat(place->folder.get(), place->name.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
         if (why)
             *why = QStringLiteral("the folder \"%1\" cannot be written to").arg(folder);

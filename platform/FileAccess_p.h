@@ -51,9 +51,9 @@ private:
 // belongs to this account, or to the folder's owner when nobody else may write in the folder.
 bool linkMayBeFollowed(const struct stat &link, const struct stat &holder);
 
-// Which links a walk follows: those linkMayBeFollowed allows for a destination; for reading, of
-// those only this account's and root's.
-enum class Links { ToWrite, ToRead };
+// Which links a walk follows: those linkMayBeFollowed allows (a file's destination), or of those
+// only this account's and root's (reading what the user named; the folders a gallery is made in).
+enum class Links { FolderOwners, OwnOrRoot };
 
 // A path walked to its last element: the folder that holds it (open as a path), its name there,
 // and the path of both as they were walked (links replaced by what they lead to).
@@ -71,11 +71,11 @@ enum class Refusal { None, ForeignLink, Missing, Denied, Other };
 // without following links (nothing can be swapped in between), and each link met, at any element,
 // judged by linkMayBeFollowed before its target takes its place. With `makeFolders` the folders
 // that are not there are made, the last element included; otherwise the last element need not be
-// there. `refusal`, when given, says what stopped it. Reading follows fewer links than writing: a
-// link of the folder's owner in his own folder leads an output into a folder of his choosing,
-// which this account writes in only where it may; but it would lead an import to this account's
-// private files, for every member of the catalog to see.
+// there. `refusal`, when given, says what stopped it. A link of a folder's owner in his own folder
+// may lead a file written there wherever he likes, which is no more than writing into his folder;
+// but it would lead an import to this account's private files, for every member of the catalog to
+// see, or a folder made there, and everything written into it, into this account's private folder.
 std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, Refusal *refusal = nullptr,
-                          Links links = Links::ToWrite);
+                          Links links = Links::FolderOwners);
 
 } // namespace FileAccess::Walking
