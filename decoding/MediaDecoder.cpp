@@ -4,6 +4,7 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderSpawn_p.h"
 #include "decoding/MediaDecoder_p.h"
+#include "platform/FileAccess.h"
 #include "platform/TimedCall.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -251,6 +253,16 @@ std::vector<int> openingsOf(const QString &path)
     if (!stalled.isEmpty() && path.contains(stalled))
         std::this_thread::sleep_for(std::chrono::seconds(30));
 #endif
+    // A file held for its import: each opening is made again where it was found, and is that file.
+    if (std::optional<int> held = FileAccess::openHeld(path)) {
+        while (*held >= 0) {
+            descriptors.push_back(*held);
+            if (descriptors.size() >= size_t(DecoderProtocol::fileOpenings))
+                break;
+            held = FileAccess::openHeld(path);
+        }
+        return descriptors;
+    }
     // Non-blocking, so that a pipe behind the name is not waited for.
     const int first = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (first < 0)

@@ -128,7 +128,7 @@ OVNHelper::PathCheckHook currentPathCheckHook()
 
 // What the expansion asks the file system about one path before it takes it in or lists it.
 struct PathFacts {
-    bool mayBeRead = true; // FileAccess::linkMayBeRead
+    bool mayBeRead = true; // no link on the way that is not followed
     FileAccess::Kind kind = FileAccess::Kind::Missing;
     QString canonical; // a folder's
 };
@@ -137,13 +137,13 @@ PathFacts factsOf(const QString &clean)
 {
     if (const OVNHelper::PathCheckHook hook = currentPathCheckHook())
         hook(clean);
+    // Walked element by element: another account's link anywhere in the path is not followed.
+    const FileAccess::WalkedPath walked = FileAccess::walkedPath(clean);
     PathFacts facts;
-    facts.mayBeRead = FileAccess::linkMayBeRead(clean);
-    if (!facts.mayBeRead)
-        return facts;
-    facts.kind = FileAccess::kindOf(clean);
+    facts.mayBeRead = walked.mayBeRead;
+    facts.kind = walked.kind;
     if (facts.kind == FileAccess::Kind::Folder)
-        facts.canonical = QFileInfo(clean).canonicalFilePath();
+        facts.canonical = walked.walked;
     return facts;
 }
 
