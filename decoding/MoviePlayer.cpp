@@ -228,7 +228,10 @@ QString MoviePlayer::chooseBackend() { return PlayerProtocol::chooseBackend(); }
 
 QString MoviePlayer::audioDeviceName() { return PlayerProtocol::audioDeviceName(); }
 
-void MoviePlayer::setSoundOutputs(SoundOutputs make) { soundOutputs() = std::move(make); }
+MoviePlayer::SoundOutputs MoviePlayer::setSoundOutputs(SoundOutputs make)
+{
+    return std::exchange(soundOutputs(), std::move(make));
+}
 
 MoviePlayer::MoviePlayer(QObject *parent)
     : QObject(parent),
@@ -290,6 +293,7 @@ void MoviePlayer::open(const QString &path)
     m_durationMs = 0;
     m_positionMs = 0;
     m_rate = 0.0;
+    m_rateCommands = 0;
     m_rotation = 0;
     m_hasAudio = m_hasVideo = false;
     m_sound.reset();
@@ -545,7 +549,8 @@ void MoviePlayer::handle(const QVariantMap &event)
         fail(event.value(text("reason")).toString());
     } else if (what == QLatin1String("rate")) {
         const double rate = event.value(text("rate")).toDouble();
-        if (rate != m_rate) {
+        // The movie's own change (its end), unless the program set another rate since.
+        if (event.value(text("after")).toLongLong() == m_rateCommands && rate != m_rate) {
             m_rate = rate;
             if (m_sound)
                 m_sound->setPaused(rate != 1.0);
@@ -697,6 +702,7 @@ void MoviePlayer::setRate(double rate)
             m_sound->clear();
         m_sound->setPaused(rate != 1.0);
     }
+    ++m_rateCommands;
     send({{text("command"), text("rate")}, {text("rate"), rate}});
     emit rateChanged(rate);
 }

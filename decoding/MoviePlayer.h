@@ -63,9 +63,9 @@ public:
     static QString audioDeviceName();
 
     // What makes each movie's sound output; none, or one that makes none, plays no sound (the
-    // default: the default audio device, none without one).
+    // default: the default audio device, none without one). Answers the one it replaces.
     using SoundOutputs = std::function<std::unique_ptr<MovieSoundOutput>()>;
-    static void setSoundOutputs(SoundOutputs make);
+    static SoundOutputs setSoundOutputs(SoundOutputs make);
 
     explicit MoviePlayer(QObject *parent = nullptr);
     ~MoviePlayer() override;
@@ -162,6 +162,7 @@ private:
     QSize m_natural;
     qint64 m_durationMs = 0;
     qint64 m_positionMs = 0;
+    qint64 m_rateCommands = 0; // sent to this movie's player
     double m_rate = 0.0;
     float m_volume = 1.0f;
     int m_rotation = 0;

@@ -80,10 +80,13 @@ struct PipelineCallbacks {
             auto *pipeline = static_cast<PlaybackPipeline *>(self);
             gst_message_ref(message);
             // Handled on the main thread; dropped with the pipeline if it is gone by then.
+            const int segment = pipeline->m_segment;
             QMetaObject::invokeMethod(
                 pipeline,
-                [pipeline, message] {
-                    pipeline->handle(message);
+                [pipeline, message, segment] {
+                    // The end of a stretch a seek has left is not the movie's.
+                    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_EOS || segment == pipeline->m_segment)
+                        pipeline->handle(message);
                     gst_message_unref(message);
                 },
                 Qt::QueuedConnection);
@@ -354,11 +357,14 @@ void PlaybackPipeline::seek(qint64 ms, double rate)
     const gint64 at = ms * GST_MSECOND;
     m_atEnd = false;
     m_seekRate = rate;
+    // Forwards to the end: a stop left from playing backwards is cleared.
     if (rate > 0)
-        gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at, GST_SEEK_TYPE_NONE,
+        gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at, GST_SEEK_TYPE_SET,
                          gint64(GST_CLOCK_TIME_NONE));
     else
         gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET, at);
+    // What was posted until the flush ended belongs to the stretch before.
+    ++m_segment;
 }
 
 void PlaybackPipeline::setCurrentTime(MovieTime time)

@@ -96,6 +96,7 @@ private:
     std::atomic<bool> m_soundWanted{false};
     std::atomic<bool> m_soundAtRate{false}; // playing forwards at rate 1
     std::atomic<int> m_rotation{0};
+    std::atomic<int> m_segment{0}; // counts the seeks, for the messages posted meanwhile
     qint64 m_durationMs = 0;
     qint64 m_positionMs = 0;
     double m_rate = 0.0;

@@ -98,7 +98,7 @@ public:
         connect(&m_pipeline, &PlaybackPipeline::rateChanged, this, [this](double rate) {
             // Only what the movie did by itself: the program knows the rates it set.
             if (!m_settingRate)
-                send({{text("event"), text("rate")}, {text("rate"), rate}});
+                send({{text("event"), text("rate")}, {text("rate"), rate}, {text("after"), m_rateCommands}});
         });
         connect(&m_pipeline, &PlaybackPipeline::timeChanged, this, [this] {
             send({{text("event"), text("time")},
@@ -160,6 +160,7 @@ private:
         const QVariantMap command = DecoderProtocol::decode(body);
         const QString what = command.value(text("command")).toString();
         if (what == QLatin1String("rate")) {
+            ++m_rateCommands;
             m_settingRate = true;
             m_pipeline.setRate(command.value(text("rate")).toDouble());
             m_settingRate = false;
@@ -208,7 +209,8 @@ private:
     PlaybackPipeline m_pipeline;
     QSocketNotifier *m_notifier = nullptr;
     QImage m_pending;
-    QSize m_natural; // as last told
+    QSize m_natural;           // as last told
+    qint64 m_rateCommands = 0; // received: a change of its own tells the program which it followed
     bool m_taken = true;
     bool m_settingRate = false;
 };

@@ -13,8 +13,9 @@
 // that came meanwhile), "sound" (on: whether the program plays the sound; none is sent until it
 // does), "probe" (test builds: the roads out of the player, tried from inside it).
 // From it: "opened" and "state" (durationMs, hasAudio, hasVideo, rotation, naturalWidth,
-// naturalHeight), "failed" (reason), "frame", "sound" (rate, channels, ms, bytes), "rate" (rate),
-// "time" (ms), "probe" (each thread's outcomes).
+// naturalHeight), "failed" (reason), "frame", "sound" (rate, channels, ms, bytes), "rate" (rate, and
+// after: how many rate commands it had received; a change older than the program's last command is
+// stale), "time" (ms), "probe" (each thread's outcomes).
 
 namespace PlayerProtocol {
 
