@@ -108,8 +108,9 @@ public:
         m_bytesPerMs = std::max(1, rate * channels * 2 / 1000);
         m_frameBytes = channels * 2;
         m_sink = std::make_unique<QAudioSink>(m_device, format);
-        // Half a second held: enough against the event loop's pauses, little for the frames to wait.
-        m_sink->setBufferSize(qsizetype(m_bytesPerMs) * 500);
+        // A quarter of a second held: enough against the event loop's pauses, little for the
+        // frames to wait.
+        m_sink->setBufferSize(qsizetype(m_bytesPerMs) * 250);
         m_sink->setVolume(m_volume);
         connect(m_sink.get(), &QAudioSink::stateChanged, this, [this] {
             if (m_sink && m_sink->error() != QAudio::NoError && m_sink->error() != QAudio::UnderrunError)
@@ -293,6 +294,7 @@ void MoviePlayer::open(const QString &path)
     m_durationMs = 0;
     m_positionMs = 0;
     m_rate = 0.0;
+    m_playedRate = 1.0;
     m_rateCommands = 0;
     m_rotation = 0;
     m_hasAudio = m_hasVideo = false;
@@ -553,7 +555,7 @@ void MoviePlayer::handle(const QVariantMap &event)
         if (event.value(text("after")).toLongLong() == m_rateCommands && rate != m_rate) {
             m_rate = rate;
             if (m_sound)
-                m_sound->setPaused(rate != 1.0);
+                m_sound->setPaused(rate <= 0.0);
             emit rateChanged(rate);
         }
     } else if (what == QLatin1String("time")) {
@@ -568,10 +570,13 @@ void MoviePlayer::playSound()
 {
     const QVariantMap event = std::exchange(m_payloadEvent, QVariantMap());
     const QByteArray samples = std::exchange(m_samples, QByteArray());
-    if (!m_sound || m_rate != 1.0)
+    if (!m_sound || m_rate <= 0.0)
         return;
-    const int rate = event.value(text("rate")).toInt();
+    // Faster or slower, the samples play faster or slower (and higher or lower), as they come.
+    const int rate = int(std::lround(event.value(text("rate")).toInt() * m_rate));
     const int channels = event.value(text("channels")).toInt();
+    if (rate < 1000 || rate > 384000)
+        return;
     if (rate != m_soundRate || channels != m_soundChannels) {
         m_soundRate = rate;
         m_soundChannels = channels;
@@ -597,16 +602,22 @@ void MoviePlayer::soundFailed()
 void MoviePlayer::showFrame(QImage image)
 {
     // While sound plays, a frame waits until the sound held before it has played.
-    const qint64 wait = m_sound && m_rate == 1.0 && m_soundRate > 0 ? m_sound->latencyMs() : 0;
+    const qint64 wait = m_sound && m_rate > 0.0 && m_soundRate > 0 ? m_sound->latencyMs() : 0;
     if (wait <= 5 && m_heldFrames.empty()) {
         m_image = std::move(image);
         emit frameChanged(m_image);
         return;
     }
     m_heldFrames.emplace_back(m_clock.elapsed() + wait, std::move(image));
-    // A second of frames at most: an output whose latency keeps growing costs old frames, not memory.
-    while (m_heldFrames.size() > 60)
+    // A second of frames and 128 MiB at most: an output whose latency keeps growing costs frames,
+    // not memory.
+    qint64 held = 0;
+    for (const auto &frame : m_heldFrames)
+        held += frame.second.sizeInBytes();
+    while (m_heldFrames.size() > 1 && (m_heldFrames.size() > 60 || held > (qint64(128) << 20))) {
+        held -= m_heldFrames.front().second.sizeInBytes();
         m_heldFrames.pop_front();
+    }
     showDueFrames();
 }
 
@@ -697,10 +708,12 @@ void MoviePlayer::setRate(double rate)
     m_rate = rate;
     dropHeldFrames(true);
     if (m_sound) {
-        // Paused, the sound held waits; at another rate it is dropped (sound plays at rate 1).
-        if (rate != 0.0 && rate != 1.0)
+        // Paused, the sound held waits; at another rate it is dropped. Backwards there is none.
+        if (rate != 0.0 && rate != m_playedRate)
             m_sound->clear();
-        m_sound->setPaused(rate != 1.0);
+        if (rate != 0.0)
+            m_playedRate = rate;
+        m_sound->setPaused(rate <= 0.0);
     }
     ++m_rateCommands;
     send({{text("command"), text("rate")}, {text("rate"), rate}});

@@ -51,8 +51,8 @@ signals:
 // of its own and ended with the program. It presents nothing: frames of the box's size and the
 // sound's samples come back, and the program shows the frames and plays the sound (a
 // MovieSoundOutput), holding each frame back as long as the sound output's latency so that the two
-// stay in step. Sound is played at rate 1 only. A movie that needs more than the limit, or whose
-// decoder fails, fails with a reason and costs nothing else.
+// stay in step. Sound plays forwards only, faster or slower with the rate. A movie that needs more than the limit, or
+// whose decoder fails, fails with a reason and costs nothing else.
 class MoviePlayer : public QObject
 {
     Q_OBJECT
@@ -164,6 +164,7 @@ private:
     qint64 m_positionMs = 0;
     qint64 m_rateCommands = 0; // sent to this movie's player
     double m_rate = 0.0;
+    double m_playedRate = 1.0; // the last rate other than 0, whose sound the output holds
     float m_volume = 1.0f;
     int m_rotation = 0;
     bool m_open = false;

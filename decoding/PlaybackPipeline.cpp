@@ -394,7 +394,7 @@ void PlaybackPipeline::apply()
 {
     if (!m_playbin || !m_open)
         return;
-    m_soundAtRate = m_rate == 1.0;
+    m_soundAtRate = m_rate > 0.0;
     if (m_pendingSeek >= 0) {
         const qint64 at = std::exchange(m_pendingSeek, -1);
         seek(std::min(at, m_durationMs), m_rate != 0.0 ? m_rate : m_seekRate);

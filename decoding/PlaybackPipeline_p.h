@@ -21,7 +21,8 @@ typedef struct _GstSample GstSample;
 // the movie scale of 600 units a second. A rate of 0 is stopped; any other rate plays, negative
 // ones backwards. Frames go out through frameChanged() already turned upright and fitted into the
 // frame box; sound goes out through sound() as interleaved signed 16-bit samples at the stream's
-// own rate, when wanted and only at rate 1. Nothing is shown or played here.
+// own rate, when wanted and only forwards (at rate 2 they come twice as fast). Nothing is shown or
+// played here.
 class PlaybackPipeline : public QObject
 {
     Q_OBJECT
@@ -94,7 +95,7 @@ private:
     QSize m_box;
     std::function<void()> m_streamingWork;
     std::atomic<bool> m_soundWanted{false};
-    std::atomic<bool> m_soundAtRate{false}; // playing forwards at rate 1
+    std::atomic<bool> m_soundAtRate{false}; // playing forwards
     std::atomic<int> m_rotation{0};
     std::atomic<int> m_segment{0}; // counts the seeks, for the messages posted meanwhile
     qint64 m_durationMs = 0;
