@@ -76,10 +76,14 @@ QList<QByteArray> playerEnvironment()
     for (const char *name : kept)
         if (qEnvironmentVariableIsSet(name))
             environment << QByteArray(name) + '=' + qgetenv(name);
-    // GStreamer lists its plugins in this process rather than in a program of its own, which the
-    // player may not start, and never writes the list.
-    environment << "GST_REGISTRY=" + pluginList() << "GST_REGISTRY_FORK=no"
+    // GStreamer takes the list of plugins as the program left it: it neither looks at the plugins
+    // again nor tries to write the list (nor starts a program to do so). Where the program could
+    // not write one, the player looks at the plugins itself.
+    const QByteArray list = pluginList();
+    environment << "GST_REGISTRY=" + list << "GST_REGISTRY_FORK=no"
                 << "HOME=/nonexistent";
+    if (QFileInfo::exists(QFile::decodeName(list)))
+        environment << "GST_REGISTRY_UPDATE=no";
     return environment;
 }
 

@@ -398,9 +398,16 @@ TEST(MoviePlayerTest, ThePlayerReachesNoSocketSharedMemoryOrHomeFileFromAnyThrea
     for (const int listener : listeners)
         ASSERT_GE(listener, 0);
 
+    // The program's own display and session bus stay its own.
+    const QByteArray display = qgetenv("DISPLAY"), bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DISPLAY", ":99");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + displaySocket);
     MoviePlayer player;
     QString error;
-    ASSERT_TRUE(player.openAndWait(movies().plain, &error, 60000)) << error.toStdString();
+    const bool opened = player.openAndWait(movies().plain, &error, 60000);
+    for (const auto &[name, value] : {std::pair{"DISPLAY", display}, std::pair{"DBUS_SESSION_BUS_ADDRESS", bus}})
+        value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
+    ASSERT_TRUE(opened) << error.toStdString();
     QVariantMap outcomes;
     QObject::connect(&player, &MoviePlayer::probed, [&](const QVariantMap &answer) { outcomes = answer; });
     // GStreamer's threads answer while it plays.
