@@ -74,7 +74,8 @@ struct SoundLog {
     int clears = 0;
     bool paused = true;
     float volume = 1.0f;
-    bool refuse = false; // start() fails, as a device that takes no such samples
+    bool refuse = false;  // start() fails, as a device that takes no such samples
+    qint64 latencyMs = 0; // how long what it was given still plays
 };
 
 class RecordedSound final : public MovieSoundOutput
@@ -92,7 +93,7 @@ public:
     void clear() override { ++m_log->clears; }
     void setPaused(bool paused) override { m_log->paused = paused; }
     void setVolume(float volume) override { m_log->volume = volume; }
-    qint64 latencyMs() const override { return 0; }
+    qint64 latencyMs() const override { return m_log->latencyMs; }
 
 private:
     std::shared_ptr<SoundLog> m_log;
@@ -300,6 +301,34 @@ TEST(MoviePlayerTest, SoundPausesWithThePictureAndFollowsItsRateForwards)
         EXPECT_EQ(log.rate, step.outputRate);
         EXPECT_EQ(log.clears > clears, step.cleared);
     }
+}
+
+TEST(MoviePlayerTest, FramesWaitForTheSoundTheOutputStillHolds)
+{
+    REQUIRE_MOVIES();
+    RecordedSoundOutputs outputs;
+    // Far more than the movie: every frame that comes with sound waits.
+    outputs.log->latencyMs = 60000;
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
+    player.setRate(1);
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, 30000));
+    int shown = 0;
+    QObject::connect(&player, &MoviePlayer::frameChanged, [&] { ++shown; });
+    const qint64 at = player.currentTime().timeValue;
+    ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > at + 300; }, 30000));
+    EXPECT_EQ(shown, 0) << "a frame was shown ahead of its sound";
+    // Paused, the latest frame shows at once; so it does when the sound fails.
+    player.setRate(0);
+    EXPECT_EQ(shown, 1);
+    processEventsUntil([] { return false; }, 200); // frames on their way show at once too
+    const int paused = shown;
+    player.setRate(1);
+    ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > at + 600; }, 30000));
+    EXPECT_EQ(shown, paused);
+    player.simulateSoundFault();
+    EXPECT_TRUE(processEventsUntil([&] { return shown > 2; }, 30000)) << "frames stayed held without sound";
 }
 
 TEST(MoviePlayerTest, ASoundDeviceFaultCostsTheSoundNotThePicture)
