@@ -55,9 +55,15 @@ struct PipelineCallbacks {
     {
         auto *pipeline = static_cast<PlaybackPipeline *>(self);
         if (GstSample *sample = gst_app_sink_pull_preroll(sink)) {
+            pipeline->m_videoCame = true;
             pipeline->takeFrame(GST_ELEMENT(sink), sample);
             gst_sample_unref(sample);
         }
+        return GST_FLOW_OK;
+    }
+    static GstFlowReturn audioPreroll(GstAppSink *, gpointer self)
+    {
+        static_cast<PlaybackPipeline *>(self)->m_audioCame = true;
         return GST_FLOW_OK;
     }
     static GstFlowReturn audio(GstAppSink *sink, gpointer self)
@@ -167,6 +173,7 @@ void PlaybackPipeline::open(const QString &path)
     m_durationMs = m_positionMs = 0;
     m_seekRate = 1.0;
     m_rotation = 0;
+    m_videoCame = m_audioCame = false;
     if (!QFileInfo(path).isFile()) {
         QTimer::singleShot(0, this, [this, path] { fail(tr("The file \"%1\" cannot be found.").arg(path)); });
         return;
@@ -195,6 +202,7 @@ void PlaybackPipeline::open(const QString &path)
     videoCallbacks.new_sample = &PipelineCallbacks::video;
     gst_app_sink_set_callbacks(GST_APP_SINK(video), &videoCallbacks, this, nullptr);
     GstAppSinkCallbacks audioCallbacks{};
+    audioCallbacks.new_preroll = &PipelineCallbacks::audioPreroll;
     audioCallbacks.new_sample = &PipelineCallbacks::audio;
     gst_app_sink_set_callbacks(GST_APP_SINK(audio), &audioCallbacks, this, nullptr);
     gchar *uri = gst_filename_to_uri(QFile::encodeName(path).constData(), nullptr);
@@ -289,8 +297,9 @@ void PlaybackPipeline::handle(GstMessage *message)
         if (!m_open) {
             gint videos = 0, audios = 0;
             g_object_get(m_playbin, "n-video", &videos, "n-audio", &audios, nullptr);
-            // Nothing to play is a failure, not an empty movie.
-            if (videos + audios == 0) {
+            // Nothing to play is a failure, not an empty movie: streams that the file names but
+            // that hold no data (it ends before them) are nothing.
+            if (!(videos > 0 && m_videoCame) && !(audios > 0 && m_audioCame)) {
                 fail(tr("The movie cannot be played."));
                 return;
             }

@@ -97,7 +97,9 @@ private:
     std::atomic<bool> m_soundWanted{false};
     std::atomic<bool> m_soundAtRate{false}; // playing forwards
     std::atomic<int> m_rotation{0};
-    std::atomic<int> m_segment{0}; // counts the seeks, for the messages posted meanwhile
+    std::atomic<int> m_segment{0};        // counts the seeks, for the messages posted meanwhile
+    std::atomic<bool> m_videoCame{false}; // a frame, a stretch of sound reached their sinks
+    std::atomic<bool> m_audioCame{false};
     qint64 m_durationMs = 0;
     qint64 m_positionMs = 0;
     double m_rate = 0.0;

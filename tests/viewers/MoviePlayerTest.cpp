@@ -211,7 +211,22 @@ TEST(MoviePlayerTest, BadFilesFailWithAReason)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(4096, '\x5a'));
     f.close();
-    for (const QString &path : {junk, dir.filePath("missing.mov")}) {
+    QStringList paths = {junk, dir.filePath("missing.mov")};
+    // A movie that names its streams and ends before their data.
+    const QString whole = makeMovie(dir, "whole.mp4", {"-t", "1", "-movflags", "+faststart"});
+    if (!whole.isEmpty()) {
+        QFile movie(whole);
+        ASSERT_TRUE(movie.open(QIODevice::ReadOnly));
+        const QByteArray bytes = movie.readAll();
+        const qsizetype data = bytes.indexOf("mdat");
+        ASSERT_GT(data, 0);
+        QFile cut(dir.filePath("cut.mp4"));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(bytes.left(data + 4));
+        paths << cut.fileName();
+    }
+    for (const QString &path : std::as_const(paths)) {
+        SCOPED_TRACE(path.toStdString());
         MoviePlayer player;
         QString error;
         EXPECT_FALSE(player.openAndWait(path, &error, 60000));
