@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QThreadPool>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -187,12 +188,16 @@ private:
     }
 
 #ifdef OVN_PLAYER_TEST_PROBE
-    // From this thread, a thread of its own and the next of GStreamer's threads to hand over a
-    // frame or sound; answered when all three have tried.
+    // From this thread, a thread of its own, one of Qt's pool (the frames' scaling runs there) and
+    // the next of GStreamer's threads to hand over a frame or sound; answered when all have tried.
     void probe(const QVariantMap &targets)
     {
         QVariantMap outcomes{{text("event"), text("probe")}, {text("main"), playerProbeRoads(targets)}};
         std::thread([&] { outcomes.insert(text("thread"), playerProbeRoads(targets)); }).join();
+        QStringList pool;
+        QThreadPool::globalInstance()->start([&] { pool = playerProbeRoads(targets); });
+        QThreadPool::globalInstance()->waitForDone();
+        outcomes.insert(text("pool"), pool);
         m_pipeline.runOnStreamingThread([this, targets, outcomes] {
             const QStringList streaming = playerProbeRoads(targets);
             QMetaObject::invokeMethod(

@@ -462,7 +462,7 @@ TEST(MoviePlayerTest, ThePlayerReachesNoSocketSharedMemoryOrHomeFileFromAnyThrea
                   {"homeFile", homeFile},
                   {"shmFile", shmFile}});
     ASSERT_TRUE(processEventsUntil([&] { return !outcomes.isEmpty(); }, 30000)) << "the player did not answer";
-    for (const char *thread : {"main", "thread", "streaming"}) {
+    for (const char *thread : {"main", "thread", "pool", "streaming"}) {
         SCOPED_TRACE(thread);
         const QStringList roads = outcomes.value(QString::fromLatin1(thread)).toStringList();
         EXPECT_GE(roads.size(), 14);
