@@ -557,9 +557,8 @@ void MoviePlayer::handle(const QVariantMap &event)
         const double rate = event.value(text("rate")).toDouble();
         // The movie's own change (its end), unless the program set another rate since.
         if (event.value(text("after")).toLongLong() == m_rateCommands && rate != m_rate) {
+            // At its end the sound the output holds still plays, and the frames held with it show.
             m_rate = rate;
-            if (m_sound)
-                m_sound->setPaused(rate <= 0.0);
             emit rateChanged(rate);
         }
     } else if (what == QLatin1String("time")) {

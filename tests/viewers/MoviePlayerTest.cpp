@@ -264,6 +264,7 @@ TEST(MoviePlayerTest, SoundComesToTheProgramAsSamplesOfTheMoviesRateAndChannels)
         EXPECT_EQ(outputs.log->channels, c.channels);
         EXPECT_EQ(outputs.log->starts, 1);
         EXPECT_EQ(outputs.log->volume, 0.25f);
+        EXPECT_FALSE(outputs.log->paused) << "the sound the output held at the end was cut";
         const double expected = c.seconds * c.rate * c.channels * 2;
         EXPECT_NEAR(double(outputs.log->bytes), expected, expected * 0.1);
         EXPECT_FALSE(player.currentImage().isNull());
