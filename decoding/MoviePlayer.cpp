@@ -304,6 +304,7 @@ void MoviePlayer::open(const QString &path)
     m_hasAudio = m_hasVideo = false;
     m_sound.reset();
     m_soundRate = m_soundChannels = 0;
+    m_soundStarted = false;
     auto failLater = [this, path](const QString &reason) {
         QTimer::singleShot(0, this, [this, path, reason] {
             if (path == m_path)
@@ -583,11 +584,15 @@ void MoviePlayer::playSound()
     if (rate != m_soundRate || channels != m_soundChannels) {
         m_soundRate = rate;
         m_soundChannels = channels;
-        if (!m_sound->start(rate, channels))
+        m_soundStarted = m_sound->start(rate, channels);
+        // A rate the device does not take leaves only that speed silent.
+        if (!m_soundStarted && m_rate == 1.0)
             return soundFailed();
-        m_sound->setPaused(false);
+        if (m_soundStarted)
+            m_sound->setPaused(false);
     }
-    m_sound->write(samples);
+    if (m_soundStarted)
+        m_sound->write(samples);
 }
 
 void MoviePlayer::soundFailed()
@@ -605,7 +610,7 @@ void MoviePlayer::soundFailed()
 void MoviePlayer::showFrame(QImage image)
 {
     // While sound plays, a frame waits until the sound held before it has played.
-    const qint64 wait = m_sound && m_rate > 0.0 && m_soundRate > 0 ? m_sound->latencyMs() : 0;
+    const qint64 wait = m_sound && m_rate > 0.0 && m_soundStarted ? m_sound->latencyMs() : 0;
     if (wait <= 5 && m_heldFrames.empty()) {
         m_image = std::move(image);
         emit frameChanged(m_image);

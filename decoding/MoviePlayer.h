@@ -153,6 +153,7 @@ private:
     std::unique_ptr<MovieSoundOutput> m_sound;
     int m_soundRate = 0;
     int m_soundChannels = 0;
+    bool m_soundStarted = false;                        // the output took that rate and channels
     std::deque<std::pair<qint64, QImage>> m_heldFrames; // due at m_clock's ms
     QElapsedTimer m_clock;
     QTimer m_frameTimer;

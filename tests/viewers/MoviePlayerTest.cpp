@@ -75,6 +75,7 @@ struct SoundLog {
     bool paused = true;
     float volume = 1.0f;
     bool refuse = false;  // start() fails, as a device that takes no such samples
+    int refuseAbove = 0;  // ... or none faster than this
     qint64 latencyMs = 0; // how long what it was given still plays
 };
 
@@ -87,7 +88,7 @@ public:
         ++m_log->starts;
         m_log->rate = rate;
         m_log->channels = channels;
-        return !m_log->refuse;
+        return !m_log->refuse && (m_log->refuseAbove == 0 || rate <= m_log->refuseAbove);
     }
     void write(const QByteArray &samples) override { m_log->bytes += samples.size(); }
     void clear() override { ++m_log->clears; }
@@ -317,6 +318,27 @@ TEST(MoviePlayerTest, SoundPausesWithThePictureAndFollowsItsRateForwards)
         EXPECT_EQ(log.rate, step.outputRate);
         EXPECT_EQ(log.clears > clears, step.cleared);
     }
+}
+
+TEST(MoviePlayerTest, ARateTheDeviceRefusesIsSilentAndTheSoundComesBackAfter)
+{
+    REQUIRE_MOVIES();
+    RecordedSoundOutputs outputs;
+    outputs.log->refuseAbove = 44100;
+    MoviePlayer player;
+    int turnedOff = 0;
+    QObject::connect(&player, &MoviePlayer::soundTurnedOff, [&] { ++turnedOff; });
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
+    player.setRate(2);
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->rate == 88200; }, 30000));
+    processEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(outputs.log->bytes, 0);
+    player.setRate(1);
+    EXPECT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, 30000)) << "the sound stayed off";
+    EXPECT_EQ(outputs.log->rate, 44100);
+    EXPECT_EQ(turnedOff, 0);
+    EXPECT_FALSE(player.isSoundOff());
 }
 
 TEST(MoviePlayerTest, FramesWaitForTheSoundTheOutputStillHolds)
