@@ -51,8 +51,8 @@ signals:
 // of its own and ended with the program. It presents nothing: frames of the box's size and the
 // sound's samples come back, and the program shows the frames and plays the sound (a
 // MovieSoundOutput), holding each frame back as long as the sound output's latency so that the two
-// stay in step. Sound plays forwards only, faster or slower with the rate. A movie that needs more than the limit, or
-// whose decoder fails, fails with a reason and costs nothing else.
+// stay in step. Sound plays forwards only, faster or slower with the rate. A movie that needs more
+// than the limit, or whose decoder fails, fails with a reason and costs nothing else.
 class MoviePlayer : public QObject
 {
     Q_OBJECT

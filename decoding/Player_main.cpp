@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -53,7 +54,10 @@ std::vector<ChildConfinement::Rule> readList()
     for (const char *path : {"/usr", "/lib", "/lib64", "/etc/ld.so.cache", "/etc/localtime", "/proc/self",
                              "/proc/cpuinfo", "/sys/devices/system/cpu", "/dev/urandom"})
         read(path);
-    if (const char *registry = std::getenv("GST_REGISTRY"); registry && *registry)
+    // That one file, never a folder the name might give.
+    struct stat status {};
+    if (const char *registry = std::getenv("GST_REGISTRY");
+        registry && ::stat(registry, &status) == 0 && S_ISREG(status.st_mode))
         read(registry);
     return rules;
 }
