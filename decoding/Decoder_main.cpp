@@ -411,30 +411,26 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     return answer;
 }
 
+
+// The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
+// poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
+// which hold memory of their own until written.
+constexpr unsigned long long addressSpaceBeyondData = 1536ULL << 20;
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc != 4)
         return 2;
-    // Ends with the program: at once when it is gone already.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != pid_t(std::atoll(argv[3])))
-        return 0;
+    const pid_t parent = pid_t(std::atoll(argv[3]));
     const long long memory = std::atoll(argv[1]);
     const int threads = std::atoi(argv[2]);
     std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
     // A decoder reads file after file of about the same size: each reuses the last one's buffers
     // instead of mapping and zeroing fresh pages (within its data limit all the same).
     HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
-    if (memory > 0) {
-        const rlimit bounds{rlim_t(memory), rlim_t(memory)};
-        if (setrlimit(RLIMIT_DATA, &bounds) != 0)
-            return 1;
-    }
     limitLibraryThreads(memory);
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
     if (threads > 0)
         qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(threads));
     // Pages of PDF documents are drawn here, bounded by this decoder's own limits.
@@ -444,17 +440,25 @@ int main(int argc, char **argv)
     // let through would be a way round the sandbox.
     ::syscall(SYS_close_range, DecoderProtocol::socketDescriptor + 1, ~0U, 0);
 
-    QCoreApplication application(argc, argv);
-    keepQtHelperThreads();
-    PBMImageRep::registerImageRepClass();
-    // Its own folder holds the movie and document readers it loads at the first movie.
+    // Confined while it has one thread: every thread it starts from here on (Qt's pool, the
+    // libraries' own) is held by the same boundaries. Its own folder holds the movie and document
+    // readers it loads at the first movie.
     DecoderSandbox::Options sandbox;
-    sandbox.readable << QCoreApplication::applicationDirPath();
+    sandbox.readable << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
 #ifdef OVN_MOVIE_READERS_BUILD_PATH
     sandbox.readable << QFileInfo(QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH)).absolutePath();
 #endif
+    sandbox.parent = parent;
+    if (memory > 0) {
+        sandbox.data = (unsigned long long)(memory);
+        sandbox.addressSpace = (unsigned long long)(memory) + addressSpaceBeyondData;
+    }
     if (!DecoderSandbox::enter(sandbox))
         return 1;
+
+    QCoreApplication application(argc, argv);
+    keepQtHelperThreads();
+    PBMImageRep::registerImageRepClass();
 
     Decoder decoder;
     for (;;) {

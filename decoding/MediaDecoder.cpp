@@ -1,5 +1,6 @@
 #include "decoding/MediaDecoder.h"
 
+#include "decoding/ConfinementNotice.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderSpawn_p.h"
@@ -189,6 +190,7 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     static const QString program = programPath();
     if (program.isEmpty())
         return nullptr;
+    ConfinementNotice::sayOnceIfMissing();
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
