@@ -324,6 +324,8 @@ bool loadFilter(const ChildConfinement::Allowances &allowances, bool mayExec)
     if (!filter)
         return false;
     bool ok = seccomp_attr_set(filter, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS) == 0;
+    // no_new_privs is set already (and a second filter may not ask for it: prctl is refused).
+    ok = ok && seccomp_attr_set(filter, SCMP_FLTATR_CTL_NNP, 0) == 0;
     // A call this architecture lacks is skipped (libseccomp refuses to add it).
     for (const int call : allowances.calls)
         seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
@@ -371,8 +373,11 @@ bool loadFilter(const ChildConfinement::Allowances &allowances, bool mayExec)
                     == 0;
     // The program it starts; the program then refuses every further start itself (see
     // DcrawConfine_preload.cpp).
-    if (mayExec)
+    // and a filter of its own after, which can only narrow this one.
+    if (mayExec) {
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(execve), 0) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(seccomp), 0) == 0;
+    }
     ok = ok && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return ok;
@@ -501,9 +506,8 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
         return Confined::Failed;
     const int files = restrictFiles(allowances.files);
     if (files <= 0)
-        sayMissing(allowances.name,
-                   files == 0 ? "the kernel offers no Landlock: its system-call filter alone bounds it"
-                              : "Landlock refused its rules: its system-call filter alone bounds it");
+        sayMissing(allowances.name, files == 0 ? "the kernel offers no Landlock: its system-call filter alone bounds it"
+                                               : "Landlock refused its rules: its system-call filter alone bounds it");
     if (!loadFilter(allowances, allowances.startsProgram))
         return Confined::Failed;
     return files > 0 ? Confined::Whole : Confined::WithoutFiles;
@@ -511,5 +515,6 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
 
 bool ChildConfinement::restrictCalls(const Allowances &allowances)
 {
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && loadFilter(allowances, false);
+    // no_new_privs came with the first filter, and stays across the exec.
+    return loadFilter(allowances, false);
 }

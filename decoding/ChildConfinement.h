@@ -55,15 +55,15 @@ int landlockVersion();
 
 // What one kind of child may do, declared beside it.
 struct Allowances {
-    const char *name = "child";       // in the message that says a boundary is missing
-    std::vector<Rule> files;          // its read list
-    std::vector<int> calls;           // system calls allowed whatever their arguments
-    bool startsProgram = false;       // may exec the one program it becomes, which must then call
-                                      // restrictCalls() before it reads anything (see Dcraw_p.h)
-    unsigned long long data = 0;      // RLIMIT_DATA (0: unlimited)
+    const char *name = "child";          // in the message that says a boundary is missing
+    std::vector<Rule> files;             // its read list
+    std::vector<int> calls;              // system calls allowed whatever their arguments
+    bool startsProgram = false;          // may exec the one program it becomes, which must then call
+                                         // restrictCalls() before it reads anything (see Dcraw_p.h)
+    unsigned long long data = 0;         // RLIMIT_DATA (0: unlimited)
     unsigned long long addressSpace = 0; // RLIMIT_AS (0: unlimited)
-    unsigned long long threads = 256; // tasks it may hold at once, itself included
-    pid_t parent = 0;                 // the process it ends with (0: none is set here)
+    unsigned long long threads = 256;    // tasks it may hold at once, itself included
+    pid_t parent = 0;                    // the process it ends with (0: none is set here)
 };
 
 // The calls that reading and decoding need of the C library and Qt, whatever their arguments:
@@ -73,9 +73,9 @@ std::vector<int> decodingCalls();
 
 // How confine() went.
 enum class Confined {
-    Whole,         // every boundary is in force
-    WithoutFiles,  // the kernel has no Landlock, or refused the rules: the filter holds alone
-    Failed,        // the child must not go on (more than one thread, a boundary could not be set)
+    Whole,        // every boundary is in force
+    WithoutFiles, // the kernel has no Landlock, or refused the rules: the filter holds alone
+    Failed,       // the child must not go on (more than one thread, a boundary could not be set)
 };
 
 // Sets every boundary above for this process and what it ever starts. Refuses (Failed) in a

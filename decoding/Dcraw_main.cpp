@@ -128,10 +128,10 @@ bool writeAll(const void *data, qint64 size)
     const std::string preload =
         std::string(self).substr(0, std::string(self).rfind('/') + 1) + DcrawConfinement::preloadName;
     ChildConfinement::Allowances allowances = DcrawConfinement::program();
-    allowances.files = {{file, true, false, false},        {dcraw, true, true, false},
-                        {preload, true, false, false},     {"/etc/ld.so.cache", true, false, false},
-                        {"/usr/lib", true, false, false},  {"/lib", true, false, false},
-                        {"/lib64", true, false, false},    {"/usr/lib64", true, false, false}};
+    allowances.files = {{file, true, false, false},       {dcraw, true, true, false},
+                        {preload, true, false, false},    {"/etc/ld.so.cache", true, false, false},
+                        {"/usr/lib", true, false, false}, {"/lib", true, false, false},
+                        {"/lib64", true, false, false},   {"/usr/lib64", true, false, false}};
     const std::string interpreter = ChildConfinement::interpreterOf(dcraw);
     if (!interpreter.empty())
         allowances.files.push_back({interpreter, true, true, false});
@@ -200,8 +200,7 @@ int main(int argc, char **argv)
     Input input(ends[0]);
     // The word of the module that confined dcraw again before it read its file.
     unsigned char marker[sizeof DcrawConfinement::preloadMarker] = {};
-    if (!input.bytes(marker, sizeof marker)
-        || std::memcmp(marker, DcrawConfinement::preloadMarker, sizeof marker) != 0)
+    if (!input.bytes(marker, sizeof marker) || std::memcmp(marker, DcrawConfinement::preloadMarker, sizeof marker) != 0)
         return DcrawPicture::exitNoPicture;
     unsigned char p = 0, kind = 0;
     long long width = 0, height = 0, maximum = 0;

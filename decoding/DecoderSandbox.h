@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+class QThreadPool;
+
 #include <sys/types.h>
 
 // What a child that decodes media (ovn-decoder, the PDF page child, the dcraw launcher) may do,
@@ -44,12 +46,14 @@ bool enter(const Options &options = {});
 // The Landlock ABI the kernel offers (0: none).
 int landlockVersion();
 
-// Test builds: tries every road the sandbox closes, from inside it, and says in the map's
-// "damage" how each went ("ROAD: taken" or "ROAD: refused", joined by commas; the last road,
-// "reading", reads a system file, which a decoder must still do). `file` is the decoded file's
-// name: the probe makes FILE.written, FILE.creat, FILE.folder and FILE.link, writes, truncates,
-// renames and changes FILE.kept, removes FILE.removable, reads FILE.private and connects to the
-// local socket FILE.sock, if it can; `parent` is the process that started the child.
-QVariantMap probe(const QString &file, pid_t parent);
+// Test builds: tries every road the sandbox closes, from inside it, from the calling thread, from
+// one of `pool`'s threads and from a thread it starts, and says in the map's "damage" how each
+// went ("ROAD (WHERE): taken" or "ROAD (WHERE): refused", joined by commas, WHERE being "main
+// thread", "pool thread" or "new thread"; the last road of each, "reading", reads a system file,
+// which a decoder must still do). `file` is the decoded file's name: the probe makes FILE.written,
+// FILE.creat, FILE.folder and FILE.link, writes, truncates, renames and changes FILE.kept, removes
+// FILE.removable, reads FILE.private and "home/.pgpass" beside FILE, lists that home and connects
+// to the local socket FILE.sock, if it can; `parent` is the process that started the child.
+QVariantMap probe(const QString &file, pid_t parent, QThreadPool *pool);
 
 } // namespace DecoderSandbox

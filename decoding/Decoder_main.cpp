@@ -333,7 +333,7 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     lie(path);
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
-        return DecoderSandbox::probe(path, ::getppid());
+        return DecoderSandbox::probe(path, ::getppid(), QThreadPool::globalInstance());
 #endif
     // A movie stays open for its frames only: no other file finds its state.
     if (operation != QLatin1String("movieFrame"))
@@ -410,7 +410,6 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     addFacts(answer, facts);
     return answer;
 }
-
 
 // The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
 // poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
