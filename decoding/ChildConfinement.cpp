@@ -371,6 +371,24 @@ bool loadFilter(const ChildConfinement::Allowances &allowances, bool mayExec)
         ok = ok
              && seccomp_rule_add(filter, allow, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_MASKED_EQ, 0xffffffffu, request))
                     == 0;
+    // A template: a child per request (fork's flags), its end awaited, its socket handed to the
+    // program, its parent-death signal set and its own filter added, ended when it lingers.
+    if (allowances.startsChildren) {
+        constexpr scmp_datum_t forkFlags = CLONE_CHILD_SETTID | CLONE_CHILD_CLEARTID | SIGCHLD;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_EQ, forkFlags)) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(wait4), 0) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(pidfd_open), 0) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(sendmsg), 0) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(socketpair), 1, SCMP_A0(SCMP_CMP_EQ, AF_UNIX)) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(seccomp), 0) == 0;
+        // Its children, whose pids it cannot know now; never another group or everyone (-1).
+        ok = ok
+             && seccomp_rule_add(filter, allow, SCMP_SYS(kill), 1, SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0)) == 0;
+        ok = ok
+             && seccomp_rule_add(filter, allow, SCMP_SYS(tgkill), 1, SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0))
+                    == 0;
+    }
     // The program it starts; the program then refuses every further start itself (see
     // DcrawConfine_preload.cpp).
     // and a filter of its own after, which can only narrow this one.
@@ -517,4 +535,33 @@ bool ChildConfinement::restrictCalls(const Allowances &allowances)
 {
     // no_new_privs came with the first filter, and stays across the exec.
     return loadFilter(allowances, false);
+}
+
+bool ChildConfinement::confineForkedChild(pid_t template_)
+{
+    // A forked child has one thread (the one that forked). Its /proc/self is not the template's,
+    // which Landlock's rule names: it reads none of its process's files.
+    if (!endWithParent(template_))
+        return false;
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+    if (!filter)
+        return false;
+    const uint32_t deny = SCMP_ACT_ERRNO(EPERM);
+    bool ok = seccomp_attr_set(filter, SCMP_FLTATR_CTL_NNP, 0) == 0;
+    // Threads only.
+    ok = ok
+         && seccomp_rule_add(filter, deny, SCMP_SYS(clone), 1,
+                             SCMP_A0(SCMP_CMP_MASKED_EQ, scmp_datum_t(CLONE_THREAD), scmp_datum_t(0)))
+                == 0;
+    for (const int call :
+         {SCMP_SYS(wait4), SCMP_SYS(pidfd_open), SCMP_SYS(sendmsg), SCMP_SYS(socketpair), SCMP_SYS(seccomp)})
+        ok = ok && seccomp_rule_add(filter, deny, call, 0) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
+    // Signals to itself only.
+    const scmp_datum_t self = scmp_datum_t(::getpid());
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_NE, self)) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_NE, self)) == 0;
+    ok = ok && seccomp_load(filter) == 0;
+    seccomp_release(filter);
+    return ok;
 }

@@ -60,6 +60,8 @@ struct Allowances {
     std::vector<int> calls;              // system calls allowed whatever their arguments
     bool startsProgram = false;          // may exec the one program it becomes, which must then call
                                          // restrictCalls() before it reads anything (see Dcraw_p.h)
+    bool startsChildren = false;         // a template that forks a child per request (see
+                                         // confineForkedChild)
     unsigned long long data = 0;         // RLIMIT_DATA (0: unlimited)
     unsigned long long addressSpace = 0; // RLIMIT_AS (0: unlimited)
     unsigned long long threads = 256;    // tasks it may hold at once, itself included
@@ -82,6 +84,13 @@ enum class Confined {
 // process that has more than one thread. Says on standard error and in the system log, once, when
 // Landlock is missing.
 Confined confine(const Allowances &allowances);
+
+// A child forked by a template confined with startsChildren, before it reads anything: it ends
+// with the template, and a filter stacked on the template's takes back what only the template may
+// do (fork, wait, hand over sockets, signal its children, set the parent-death signal, add
+// filters), so that the child holds to its allowances. It shares the template's task cap, which
+// counts one child at a time. Call it with one thread. False when the child must not go on.
+bool confineForkedChild(pid_t template_);
 
 // The system-call filter of `allowances` alone, stacked on what the process holds already: a
 // program started by a confined child sets it before its main function, so that it cannot start

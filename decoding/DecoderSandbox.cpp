@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 namespace {
 
 // What a decoder reads of the system: libraries and the loader's cache, Qt's plugins, fonts,
@@ -30,8 +32,11 @@ ChildConfinement::Allowances DecoderSandbox::allowances(const Options &options)
 {
     ChildConfinement::Allowances allowances;
     allowances.name = "decoder";
+    // A template's own /proc/self would be its children's way to their parent's files: it and
+    // they read none of their process's files.
     for (const char *path : systemReadable)
-        allowances.files.push_back({path, true, false, false});
+        if (!options.startsChildren || std::strcmp(path, "/proc/self") != 0)
+            allowances.files.push_back({path, true, false, false});
     for (const QString &path : options.readable)
         allowances.files.push_back({QFile::encodeName(path).toStdString(), true, false, false});
     // The calls every reader makes (see ChildConfinement::decodingCalls), and nothing else.
@@ -40,6 +45,7 @@ ChildConfinement::Allowances DecoderSandbox::allowances(const Options &options)
     allowances.data = options.data;
     allowances.addressSpace = options.addressSpace;
     allowances.threads = options.threads;
+    allowances.startsChildren = options.startsChildren;
     return allowances;
 }
 

@@ -34,6 +34,8 @@ struct Options {
     unsigned long long addressSpace = 0;
     // The threads it may hold at once.
     unsigned long long threads = 256;
+    // A template that forks a child per request (see ChildConfinement::confineForkedChild).
+    bool startsChildren = false;
 };
 
 // The decoder's allowances.

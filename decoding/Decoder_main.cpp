@@ -11,6 +11,7 @@
 // grace the decoder ends itself, whatever its parent does. An allocation that fails ends it with
 // exitOutOfMemory, which the caller lists as a file that needs more memory.
 
+#include "decoding/ChildConfinement.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
@@ -32,6 +33,7 @@
 #include <QThreadPool>
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -39,6 +41,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -319,6 +322,7 @@ class Decoder
 {
 public:
     QVariantMap handle(const QVariantMap &request, QImage &image);
+    bool hasMovie() const { return bool(m_movie); }
 
 private:
     std::unique_ptr<Movie> m_movie;
@@ -331,6 +335,17 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
 #ifdef OVN_DECODER_TEST_TRIGGERS
     testTriggers(path);
     lie(path);
+    // A path that contains the text of OVN_DECODER_TEST_FORGE makes the decoder answer honestly
+    // and then forge the picture of every file it is handed after, as a decoder taken over by its
+    // file could.
+    static bool forging = false;
+    if (forging) {
+        image = QImage(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        return {{text("fullWidth"), 16}, {text("fullHeight"), 16}, {text("orientation"), 1}};
+    }
+    const QString forge = qEnvironmentVariable("OVN_DECODER_TEST_FORGE");
+    forging = !forge.isEmpty() && path.contains(forge);
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
         return DecoderSandbox::probe(path, ::getppid(), QThreadPool::globalInstance());
@@ -411,6 +426,119 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     return answer;
 }
 
+void closeAll(const std::vector<int> &descriptors)
+{
+    for (const int fd : descriptors)
+        ::close(fd);
+}
+
+// Answers the request `body` and, for a movie, its frames' requests after it; the child's exit
+// status.
+int serve(pid_t template_, QByteArray body, const std::vector<int> &descriptors)
+{
+    if (!ChildConfinement::confineForkedChild(template_))
+        return 1;
+    keepQtHelperThreads();
+    Decoder decoder;
+    DecoderFiles::hold(descriptors);
+    for (bool first = true;; first = false) {
+        if (!first) {
+            quint32 length = 0;
+            std::vector<int> more;
+            const bool read = readLength(length, more);
+            DecoderFiles::hold(more);
+            if (!read || length > DecoderProtocol::maxMapBytes)
+                return 0;
+            body = QByteArray(qsizetype(length), Qt::Uninitialized);
+            if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
+                return 0;
+        }
+        const QVariantMap request = DecoderProtocol::decode(body);
+        const QString operation = request.value(text("operation")).toString();
+        // After its file, a child answers only the frames of the movie it opened.
+        if (!first && (operation != QLatin1String("movieFrame") || !decoder.hasMovie()))
+            return 0;
+        const qint64 milliseconds = std::max<qint64>(1, request.value(text("milliseconds")).toLongLong());
+        armClock(milliseconds);
+        QImage image;
+        QVariantMap answer;
+        {
+            // The readers stop by themselves at the deadline where they ask; the caller ends this
+            // process where they do not.
+            const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::milliseconds(milliseconds));
+            const DecodeReport::Scope report;
+            // Whatever a reader leaves unwritten in a damaged file's picture is black.
+            const HeapTuning::ZeroedBlocks zeroed;
+            answer = decoder.handle(request, image);
+            if (!report.damage().isEmpty())
+                answer.insert(text("damage"), report.damage());
+        }
+        DecoderFiles::release();
+        const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());
+        armClock(0);
+        if (!replied || !decoder.hasMovie())
+            return 0;
+        const qsizetype answeredBytes = image.sizeInBytes();
+        image = QImage();
+        releaseFreedMemory(answeredBytes);
+    }
+}
+
+// Tells the program the child that answers its request: its pid, and the socket to it.
+bool handOver(pid_t child, int socket)
+{
+    const DecoderProtocol::ChildNote note{DecoderProtocol::childStarted, qint32(child), 0};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec part{const_cast<DecoderProtocol::ChildNote *>(&note), sizeof note};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &socket, sizeof socket);
+    ssize_t sent;
+    while ((sent = ::sendmsg(DecoderProtocol::socketDescriptor, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    return sent == ssize_t(sizeof note);
+}
+
+// Waits until the child ends by itself, and then tells the program how it ended, or until the
+// program sends its next request (or goes), and then ends the child, which has nothing more to
+// do: a child never answers a second file. False when the program has gone.
+bool awaitChild(pid_t child)
+{
+    const int end = int(::syscall(SYS_pidfd_open, child, 0));
+    for (;;) {
+        pollfd ready[2] = {{DecoderProtocol::socketDescriptor, POLLIN, 0}, {end, POLLIN, 0}};
+        const int polled = ::poll(ready, end >= 0 ? 2 : 1, end >= 0 ? -1 : 20);
+        if (polled < 0 && errno != EINTR)
+            break;
+        int status = 0;
+        const bool ended = end >= 0 ? (ready[1].revents & POLLIN) != 0 : ::waitpid(child, &status, WNOHANG) == child;
+        if (ended) {
+            if (end >= 0)
+                while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+            if (end >= 0)
+                ::close(end);
+            const DecoderProtocol::ChildNote note{DecoderProtocol::childEnded, qint32(child), qint32(status)};
+            return DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&note),
+                                             sizeof note);
+        }
+        if (ready[0].revents != 0)
+            break;
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    if (end >= 0)
+        ::close(end);
+    char byte;
+    return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 // The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
 // poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
 // which hold memory of their own until written.
@@ -448,6 +576,7 @@ int main(int argc, char **argv)
     sandbox.readable << QFileInfo(QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH)).absolutePath();
 #endif
     sandbox.parent = parent;
+    sandbox.startsChildren = true;
     if (memory > 0) {
         sandbox.data = (unsigned long long)(memory);
         sandbox.addressSpace = (unsigned long long)(memory) + addressSpaceBeyondData;
@@ -456,44 +585,44 @@ int main(int argc, char **argv)
         return 1;
 
     QCoreApplication application(argc, argv);
-    keepQtHelperThreads();
     PBMImageRep::registerImageRepClass();
 
-    Decoder decoder;
+    // The template: a child per request, forked from here, where nothing of any file ever was.
+    const pid_t self = ::getpid();
     for (;;) {
         quint32 length = 0;
         std::vector<int> descriptors;
         const bool read = readLength(length, descriptors);
-        DecoderFiles::hold(descriptors);
-        if (!read || length > DecoderProtocol::maxMapBytes)
+        if (!read || length > DecoderProtocol::maxMapBytes) {
+            closeAll(descriptors);
             return 0;
-        QByteArray body(qsizetype(length), Qt::Uninitialized);
-        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
-            return 0;
-        const QVariantMap request = DecoderProtocol::decode(body);
-        const qint64 milliseconds = std::max<qint64>(1, request.value(text("milliseconds")).toLongLong());
-        armClock(milliseconds);
-        QImage image;
-        QVariantMap answer;
-        {
-            // The readers stop by themselves at the deadline where they ask; the caller ends this
-            // process where they do not.
-            const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::milliseconds(milliseconds));
-            const DecodeReport::Scope report;
-            // Whatever a reader leaves unwritten in a damaged file's picture is black, not what
-            // the files before left in this decoder's memory.
-            const HeapTuning::ZeroedBlocks zeroed;
-            answer = decoder.handle(request, image);
-            if (!report.damage().isEmpty())
-                answer.insert(text("damage"), report.damage());
         }
-        DecoderFiles::release();
-        const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());
-        armClock(0);
-        if (!replied)
+        QByteArray body(qsizetype(length), Qt::Uninitialized);
+        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length)) {
+            closeAll(descriptors);
             return 0;
-        const qsizetype answeredBytes = image.sizeInBytes();
-        image = QImage();
-        releaseFreedMemory(answeredBytes);
+        }
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+            return 1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // The request's own socket takes the program's place: the child never sees the
+            // template's, nor any request but its own (and a movie's frames).
+            if (::dup2(ends[1], DecoderProtocol::socketDescriptor) < 0)
+                _exit(1);
+            ::close(ends[0]);
+            ::close(ends[1]);
+            _exit(serve(self, body, descriptors));
+        }
+        // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
+        closeAll(descriptors);
+        std::memset(body.data(), 0, size_t(body.size()));
+        ::close(ends[1]);
+        if (child < 0 || !handOver(child, ends[0]))
+            return 1;
+        ::close(ends[0]);
+        if (!awaitChild(child))
+            return 0;
     }
 }

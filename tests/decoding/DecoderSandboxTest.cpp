@@ -130,6 +130,38 @@ TEST(DecoderSandboxTest, EveryRoadOutOfADecoderIsRefusedAndItStillDecodes)
     qunsetenv("PGPASSWORD");
 }
 
+// A decoder taken over by its file that answers honestly and then forges the pictures of the files
+// after it: each file is read by a process of its own, so every later file's picture is its own,
+// read one after another (as an import with one thread) and for both uses.
+TEST(DecoderSandboxTest, AfterATakenOverDecoderEveryLaterFileGetsItsOwnPicture)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString forger = hostilemedia::written(folder.filePath(QStringLiteral("ovn-forger.jpg")),
+                                                 hostilemedia::jpegOfNoise(24, 16, true));
+    QStringList later;
+    for (int i = 0; i < 12; ++i)
+        later << hostilemedia::written(folder.filePath(QStringLiteral("later-%1.jpg").arg(i)),
+                                       hostilemedia::jpegOfNoise(32 + i, 20 + i, true));
+    qputenv("OVN_DECODER_TEST_FORGE", "ovn-forger");
+    MediaDecoder::endIdleDecoders();
+    for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+        SCOPED_TRACE(use == Use::Thumbnail ? "thumbnail decoder" : "full-size decoder");
+        const DecodeInterrupt::Scope limit(nullptr, 60s);
+        MediaDecoder decoder(use);
+        ASSERT_FALSE(decoder.read(forger).isNull());
+        for (const QString &path : std::as_const(later)) {
+            SCOPED_TRACE(path.toStdString());
+            const QImage read = decoder.read(path);
+            const QImage expected(path);
+            ASSERT_EQ(read.size(), expected.size());
+            EXPECT_EQ(read.convertToFormat(QImage::Format_RGB32), expected.convertToFormat(QImage::Format_RGB32));
+        }
+    }
+    qunsetenv("OVN_DECODER_TEST_FORGE");
+    MediaDecoder::endIdleDecoders();
+}
+
 namespace {
 
 // The decoders among `parent`'s children.
