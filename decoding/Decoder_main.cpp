@@ -4,9 +4,12 @@
 // builds, where the caller watches it instead); THREADS the threads a movie decoder may use (0:
 // as many as FFmpeg likes); PARENT the process that started it, which it does not outlive.
 //
-// Before its first request it gives up what a decoder never needs (see DecoderSandbox.h): it
-// cannot write or remove files, read the user's files other than the one it is handed, start
-// programs or open network connections. A request's file comes as open descriptors with the
+// Before its first thread and its first request it gives up what a decoder never needs (see
+// DecoderSandbox.h): it cannot write or remove files, read the user's files other than the one it
+// is handed, start programs or open network connections. It is then a template: for each request
+// it forks a child (see DecoderProtocol::ChildNote), which alone reads the request's file, answers
+// on a socket of its own and ends, so that no file decides what a later file's picture is; the
+// template has loaded its libraries and never reads a file. A request's file comes as open descriptors with the
 // request (see DecoderFiles.h). Each request runs on its own clock: past the request's time and a
 // grace the decoder ends itself, whatever its parent does. An allocation that fails ends it with
 // exitOutOfMemory, which the caller lists as a file that needs more memory.
@@ -149,12 +152,15 @@ void limitLibraryThreads(long long memory)
 // Qt scales and converts large pictures on its pool's threads and waits for them; a thread that
 // cannot be made because the memory limit is reached (a movie's frames held, a large picture) is
 // waited for for ever, and the decoder hangs until its deadline. The threads are made at the
-// start, with small stacks, and kept.
-void keepQtHelperThreads()
+// start, with small stacks, and kept. A thumbnail decoder, one of many at once, keeps one (`few`):
+// each file's process makes its own.
+void keepQtHelperThreads(bool few)
 {
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setStackSize(512 * 1024);
     pool->setExpiryTimeout(-1);
+    if (few)
+        pool->setMaxThreadCount(1);
     const int count = pool->maxThreadCount();
     // Outlive the threads' last touch of them.
     static QSemaphore started;
@@ -434,11 +440,11 @@ void closeAll(const std::vector<int> &descriptors)
 
 // Answers the request `body` and, for a movie, its frames' requests after it; the child's exit
 // status.
-int serve(pid_t template_, QByteArray body, const std::vector<int> &descriptors)
+int serve(pid_t template_, bool thumbnails, QByteArray body, const std::vector<int> &descriptors)
 {
     if (!ChildConfinement::confineForkedChild(template_))
         return 1;
-    keepQtHelperThreads();
+    keepQtHelperThreads(thumbnails);
     Decoder decoder;
     DecoderFiles::hold(descriptors);
     for (bool first = true;; first = false) {
@@ -467,8 +473,6 @@ int serve(pid_t template_, QByteArray body, const std::vector<int> &descriptors)
             // process where they do not.
             const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::milliseconds(milliseconds));
             const DecodeReport::Scope report;
-            // Whatever a reader leaves unwritten in a damaged file's picture is black.
-            const HeapTuning::ZeroedBlocks zeroed;
             answer = decoder.handle(request, image);
             if (!report.damage().isEmpty())
                 answer.insert(text("damage"), report.damage());
@@ -613,7 +617,7 @@ int main(int argc, char **argv)
                 _exit(1);
             ::close(ends[0]);
             ::close(ends[1]);
-            _exit(serve(self, body, descriptors));
+            _exit(serve(self, threads == 1, body, descriptors));
         }
         // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
         closeAll(descriptors);
