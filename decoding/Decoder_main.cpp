@@ -42,6 +42,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -440,11 +441,24 @@ void closeAll(const std::vector<int> &descriptors)
 
 // Answers the request `body` and, for a movie, its frames' requests after it; the child's exit
 // status.
+// Whether a thumbnail child keeps a Qt helper thread (see keepQtHelperThreads): for a file that
+// can hold a picture large enough to bring the child near its memory limit. No ordinary file holds
+// more than 16 pixels a byte, and a picture under 16 megapixels leaves a thumbnail child room for
+// a thread; a file that claims more than its size allows ends at its deadline at worst.
+bool mayNeedHelperThreads(const std::vector<int> &descriptors)
+{
+    constexpr off_t largeFileBytes = off_t(1) << 20;
+    struct stat status {};
+    return descriptors.empty() || ::fstat(descriptors.front(), &status) != 0 || status.st_size >= largeFileBytes;
+}
+
 int serve(pid_t template_, bool thumbnails, QByteArray body, const std::vector<int> &descriptors)
 {
     if (!ChildConfinement::confineForkedChild(template_))
         return 1;
-    keepQtHelperThreads(thumbnails);
+    // Each thread made costs a file's process its start and end; most files need none.
+    if (!thumbnails || mayNeedHelperThreads(descriptors))
+        keepQtHelperThreads(thumbnails);
     Decoder decoder;
     DecoderFiles::hold(descriptors);
     for (bool first = true;; first = false) {
