@@ -603,6 +603,9 @@ int main(int argc, char **argv)
         return 1;
 
     QCoreApplication application(argc, argv);
+    // Where the movie readers' module lies, found once here: Qt keeps the answer, which a child
+    // could not find out itself (its /proc/self is none of its reading).
+    QCoreApplication::applicationDirPath();
     PBMImageRep::registerImageRepClass();
 
     // The template: a child per request, forked from here, where nothing of any file ever was.
