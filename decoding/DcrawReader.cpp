@@ -1,5 +1,6 @@
 #include "decoding/DcrawReader.h"
 
+#include "decoding/ConfinementNotice.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/Dcraw_p.h"
 #include "decoding/HelperProgram_p.h"
@@ -19,6 +20,7 @@
 
 #include <cstring>
 #include <optional>
+#include <vector>
 
 using Refusal = ImageFileReader::Facts::Refusal;
 
@@ -88,6 +90,7 @@ QImage DcrawReader::read(const QString &path, const QString &dcraw, QSize box, Q
         return answer({});
     }
     const auto deadline = DecodeInterrupt::deadlineWithin(MediaDecoder::timeLimit);
+    ConfinementNotice::sayOnceIfMissing();
 
     // A file held for its import goes to dcraw as the file that was found: on its standard input,
     // named "/dev/stdin", which dcraw opens as that very file whatever its name names meanwhile.
@@ -127,9 +130,18 @@ QImage DcrawReader::read(const QString &path, const QString &dcraw, QSize box, Q
     char *argv[std::size(arguments) + 1] = {};
     for (size_t i = 0; i < std::size(arguments); ++i)
         argv[i] = const_cast<char *>(arguments[i].constData());
-    char *environment[] = {nullptr};
+    std::vector<char *> environment;
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    // Test builds: Landlock made to look absent in the child (see ChildConfinement.h).
+    QByteArray noLandlock("OVN_DECODER_TEST_NO_LANDLOCK=");
+    if (qEnvironmentVariableIsSet("OVN_DECODER_TEST_NO_LANDLOCK")) {
+        noLandlock += qgetenv("OVN_DECODER_TEST_NO_LANDLOCK");
+        environment.push_back(noLandlock.data());
+    }
+#endif
+    environment.push_back(nullptr);
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv, environment);
+    const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv, environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(ends[1]);
