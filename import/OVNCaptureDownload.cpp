@@ -18,7 +18,9 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <optional>
 #include <mutex>
@@ -274,6 +276,84 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         result.alertMessage = message;
         pending.clear();
     };
+    // After a session lost with the open batch: the entries go in again in transactions that get
+    // smaller after each loss (down to one entry), so that sessions ending every moment still let
+    // them through. Before each try the lost session is waited for to leave the server, and the
+    // entries it did commit are taken as stored. When nothing got through for
+    // `reconnectWaitSeconds`, cataloguing stops, saying how many downloaded files it did not store.
+    auto storeAgain = [&] {
+        const auto patience = std::chrono::seconds(std::max(1, reconnectWaitSeconds));
+        auto deadline = std::chrono::steady_clock::now() + patience;
+        qsizetype limit = std::max<qsizetype>(1, pending.size() / 2);
+        auto catalogued = [&](const Pending &entry) {
+            result.catalogued.append(entry.path);
+            report.fileCatalogued(entry.path, entry.thumbnail);
+        };
+        while (!pending.isEmpty()) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            const int seconds = int(std::chrono::ceil<std::chrono::seconds>(left).count());
+            if (left <= std::chrono::steady_clock::duration::zero()
+                || !OVNCatalogSession::waitForServer(*connection, seconds, &cancel, nullptr)) {
+                const qsizetype notStored = pending.size();
+                stopCataloguing(localized("The connection to the catalog was lost."),
+                                localized("The catalog server did not take the entries for %1 seconds: %2 "
+                                          "downloaded files were not catalogued, nor are the files downloaded "
+                                          "from now on.")
+                                    .arg(reconnectWaitSeconds)
+                                    .arg(notStored));
+                return;
+            }
+            QStringList mids;
+            for (const Pending &entry : std::as_const(pending))
+                mids.append(entry.mid);
+            // The look-up waits until the lost session has left the server, so that a commit it
+            // still carried out is seen. Whatever it does not see goes in again under its own id:
+            // an id the catalog holds already is answered as stored, never stored twice.
+            const std::optional<QSet<QString>> present =
+                connection->waitForEndedSession(seconds) ? connection->mediaEntriesPresent(mids) : std::nullopt;
+            if (!present)
+                continue;
+            QList<Pending> missing;
+            for (Pending &entry : pending) {
+                if (present->contains(entry.mid))
+                    catalogued(entry);
+                else
+                    missing.append(std::move(entry));
+            }
+            pending = std::move(missing);
+            if (pending.isEmpty())
+                return;
+            const qsizetype take = std::min(limit, pending.size());
+            bool wentIn = connection->beginTransaction();
+            for (qsizetype i = 0; i < take && wentIn; ++i)
+                wentIn = !connection->addMediaListEntry(pending.at(i).record, pending.at(i).mid).isEmpty();
+            if (wentIn) {
+                if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, result.collectionId)) {
+                    connection->rollbackTransaction();
+                    stopCataloguing(refusal->title, refusal->text);
+                    return;
+                }
+                wentIn = connection->commitTransaction();
+            }
+            if (wentIn) {
+                for (qsizetype i = 0; i < take; ++i)
+                    catalogued(pending.at(i));
+                pending.remove(0, take);
+                deadline = std::chrono::steady_clock::now() + patience;
+                limit = std::min<qsizetype>(limit * 2, 64);
+                continue;
+            }
+            const bool lost = OVNCatalogSession::lost(*connection);
+            if (connection->transactionDepth() > 0)
+                connection->rollbackTransaction();
+            if (!lost) {
+                // Refused by the catalog: not stored, and not tried again.
+                pending.clear();
+                return;
+            }
+            limit = std::max<qsizetype>(1, limit / 2);
+        }
+    };
     auto commit = [&] {
         if (pending.isEmpty() || stopped)
             return;
@@ -297,38 +377,8 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 pending.clear();
                 return;
             }
-            if (!OVNCatalogSession::waitForServer(*connection, reconnectWaitSeconds, &cancel, nullptr)) {
-                stopCataloguing(localized("The connection to the catalog was lost."),
-                                localized("The catalog server could not be reached for %1 seconds: the files "
-                                          "downloaded from now on are not catalogued.")
-                                    .arg(reconnectWaitSeconds));
-                return;
-            }
-            QStringList mids;
-            for (const Pending &entry : pending)
-                mids.append(entry.mid);
-            // The look-up waits until the lost session has left the server, so that a commit it
-            // still carried out is seen. Whatever it does not see goes in again under its own id:
-            // an id the catalog holds already is answered as stored, never stored twice.
-            const std::optional<QSet<QString>> present = connection->waitForEndedSession(reconnectWaitSeconds)
-                                                             ? connection->mediaEntriesPresent(mids)
-                                                             : std::nullopt;
-            connection->beginTransaction();
-            QList<Pending> again;
-            for (Pending &entry : pending) {
-                if (present && present->contains(entry.mid)) {
-                    result.catalogued.append(entry.path);
-                    report.fileCatalogued(entry.path, entry.thumbnail);
-                } else if (!connection->addMediaListEntry(entry.record, entry.mid).isEmpty()
-                           || OVNCatalogSession::lost(*connection)) {
-                    again.append(std::move(entry));
-                }
-            }
-            pending = std::move(again);
-            if (pending.isEmpty()) {
-                connection->commitTransaction();
-                return;
-            }
+            storeAgain();
+            return;
         }
     };
     auto insertDone = [&](std::size_t keepInFlight) {
