@@ -269,7 +269,8 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     };
     QList<Pending> pending;
     QElapsedTimer batchAge;
-    bool stopped = false; // writing was refused, or the server stayed away
+    bool batchOpen = false; // the open batch's transaction began
+    bool stopped = false;   // writing was refused, or the server stayed away
     auto stopCataloguing = [&](const QString &title, const QString &message) {
         stopped = true;
         result.alertTitle = title;
@@ -280,7 +281,7 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     // smaller after each loss (down to one entry), so that sessions ending every moment still let
     // them through. Before each try the lost session is waited for to leave the server, and the
     // entries it did commit are taken as stored. When nothing got through for
-    // `reconnectWaitSeconds`, cataloguing stops, saying how many downloaded files it did not store.
+    // `reconnectWaitSeconds`, cataloguing stops (the alert counts the files it did not store).
     auto storeAgain = [&] {
         const auto patience = std::chrono::seconds(std::max(1, reconnectWaitSeconds));
         auto deadline = std::chrono::steady_clock::now() + patience;
@@ -294,13 +295,10 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             const int seconds = int(std::chrono::ceil<std::chrono::seconds>(left).count());
             if (left <= std::chrono::steady_clock::duration::zero()
                 || !OVNCatalogSession::waitForServer(*connection, seconds, &cancel, nullptr)) {
-                const qsizetype notStored = pending.size();
                 stopCataloguing(localized("The connection to the catalog was lost."),
-                                localized("The catalog server did not take the entries for %1 seconds: %2 "
-                                          "downloaded files were not catalogued, nor are the files downloaded "
-                                          "from now on.")
-                                    .arg(reconnectWaitSeconds)
-                                    .arg(notStored));
+                                localized("The catalog server did not take the entries for %1 seconds: the "
+                                          "files downloaded from now on are not catalogued.")
+                                    .arg(reconnectWaitSeconds));
                 return;
             }
             QStringList mids;
@@ -347,8 +345,8 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             if (connection->transactionDepth() > 0)
                 connection->rollbackTransaction();
             if (!lost) {
-                // Refused by the catalog: not stored, and not tried again.
-                pending.clear();
+                // Refused by the catalog: not stored, and not tried again; the alert says so.
+                stopCataloguing(localized("The files could not be catalogued."), connection->getLastErrorMessage());
                 return;
             }
             limit = std::max<qsizetype>(1, limit / 2);
@@ -357,6 +355,10 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     auto commit = [&] {
         if (pending.isEmpty() || stopped)
             return;
+        if (!batchOpen) {
+            storeAgain();
+            return;
+        }
         for (;;) {
             if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, result.collectionId)) {
                 connection->rollbackTransaction();
@@ -372,9 +374,13 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 return;
             }
             const bool lost = OVNCatalogSession::lost(*connection);
-            connection->rollbackTransaction();
+            const QString why = connection->getLastErrorMessage();
+            if (connection->transactionDepth() > 0)
+                connection->rollbackTransaction();
             if (!lost) {
-                pending.clear();
+                // The catalog would not take the batch: it and the files after it are not
+                // catalogued, and the alert says so.
+                stopCataloguing(localized("The files could not be catalogued."), why);
                 return;
             }
             storeAgain();
@@ -392,14 +398,16 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             }
             if (!job.thumbnail.isEmpty() && !stopped) {
                 if (pending.isEmpty()) {
-                    connection->beginTransaction();
+                    batchOpen = connection->beginTransaction();
                     batchAge.start();
                 }
                 job.record.insert(QStringLiteral("categoryid"), result.collectionId);
                 const QString mid = connection->createNewMID();
                 // An insert that failed with the session is put in again after the commit finds the
-                // session gone.
-                if (!connection->addMediaListEntry(job.record, mid).isEmpty() || OVNCatalogSession::lost(*connection))
+                // session gone; without the batch's transaction (its session was lost at the begin)
+                // nothing is inserted on its own: the entries go in when the batch is stored again.
+                if (!batchOpen || !connection->addMediaListEntry(job.record, mid).isEmpty()
+                    || OVNCatalogSession::lost(*connection))
                     pending.append({job.path, job.thumbnail, job.record, mid});
                 if (batchAge.elapsed() > 1000)
                     commit();
