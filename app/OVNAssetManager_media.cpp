@@ -86,7 +86,7 @@ void OVNAssetManager::reloadMediaList()
         MediaList records;
         const quint64 before = m_state.dbcon->failureCount();
         if (OVNCatalogOpening::retried(
-                *m_state.dbcon, [&] { records = read(); }, wait->status()))
+                *m_state.dbcon, [&] { records = read(); }, wait->status(), wait->secondsLeft()))
             forgiven += m_state.dbcon->failureCount() - before;
         return records;
     };
@@ -203,7 +203,7 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
     OVNDatabaseAccess::CategoryAccess access;
     const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
     OVNCatalogOpening::retried(
-        *m_state.dbcon, [&] { access = m_state.dbcon->categoryAccessNow(mid); }, wait->status());
+        *m_state.dbcon, [&] { access = m_state.dbcon->categoryAccessNow(mid); }, wait->status(), wait->secondsLeft());
     switch (access.status) {
     case OVNDatabaseAccess::CategoryAccess::Status::Found:
         break;

@@ -50,7 +50,7 @@ bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QStrin
         const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
         OVNCatalogOpening::retried(
             *m_state.dbcon, [&] { refusal = OVNCategoryAccess::refusalNow(*m_state.dbcon, categoryMid, requested); },
-            wait->status());
+            wait->status(), wait->secondsLeft());
     }
     if (!refusal)
         return true;

@@ -42,7 +42,7 @@ std::optional<OVNEntryEdits::Target> OVNAssetManager::editTargetForMid(const QSt
     // An entry this window does not show (the light table's, say): the catalog knows its owner.
     const std::unique_ptr<OVNCatalogWait> wait = const_cast<OVNAssetManager *>(this)->catalogWait();
     OVNEntryEdits edits(m_state.dbcon.get());
-    edits.setWaitingStatus(wait->status());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
     return edits.targetForMid(mid);
 }
 
@@ -60,7 +60,7 @@ OVNEntryEdits::Summary OVNAssetManager::rateEntries(int rating, const QList<OVNE
     OVNEntryEdits::Summary summary;
     const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
     OVNEntryEdits edits(m_state.dbcon.get());
-    edits.setWaitingStatus(wait->status());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
     const QList<OVNEntryEdits::Stored> stored = edits.rate(rating, targets, summary);
     // Only what the catalog holds now is shown.
     for (const OVNEntryEdits::Stored &entry : stored) {
@@ -113,7 +113,7 @@ OVNEntryEdits::Summary OVNAssetManager::turnEntries(QList<OVNEntryEdits::Target>
     OVNEntryEdits::Summary summary;
     const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
     OVNEntryEdits edits(m_state.dbcon.get());
-    edits.setWaitingStatus(wait->status());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
     const QList<OVNEntryEdits::Stored> stored = edits.turn(targets, turn, summary);
     for (const OVNEntryEdits::Stored &entry : stored) {
         if (entry.target.tag < 0)

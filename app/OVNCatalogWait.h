@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 // What a catalog window shows while a command of it waits for the catalog server (a session that
@@ -23,6 +24,9 @@ public:
     std::function<void(const QString &)> status();
     // Whether the work has waited so far.
     bool waited() const { return m_shown; }
+    // What is left of the command's 30 seconds (at least one): every wait of one command, also of
+    // a wait made while another is shown, draws on the same 30 seconds.
+    int secondsLeft() const;
 
 private:
     void show(const QString &text);
@@ -30,4 +34,7 @@ private:
     SetStatus m_setStatus;
     QString m_previous;
     bool m_shown = false;
+    std::chrono::steady_clock::time_point m_start;
+    // The wait this one was made within (on the same thread), whose time and status it shares.
+    OVNCatalogWait *m_outer = nullptr;
 };

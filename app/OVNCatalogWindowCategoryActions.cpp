@@ -147,7 +147,7 @@ QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind
     {
         const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
         OVNEntryEdits edits(m_state.dbcon.get());
-        edits.setWaitingStatus(wait->status());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
         mid = edits.addTopLevelCategory(name, kind);
     }
     if (mid.isEmpty()) {

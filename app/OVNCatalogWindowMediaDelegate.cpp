@@ -524,7 +524,7 @@ QString OVNCatalogWindowMediaDelegate::addCollection(const QString &name, const 
 {
     const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
     OVNEntryEdits edits(m_state.dbcon.get());
-    edits.setWaitingStatus(wait->status());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
     return edits.addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
         // At the top level (no folder) the user's membership of a group decides.
         const quint64 failures = m_state.dbcon->failureCount();

@@ -115,10 +115,9 @@ std::optional<QList<int>> writeEntriesOnce(OVNDatabaseAccess &connection, int fr
 // anything is kept, end the work; the entries not written by then count as failed.
 template <typename Write>
 QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed,
-                          const OVNCatalogOpening::Status &status)
+                          const OVNCatalogOpening::Status &status, int waitSeconds)
 {
     constexpr int fullBatch = 250;
-    constexpr int waitSeconds = OVNCatalogOpening::waitSeconds;
     int batchLimit = fullBatch;
     std::optional<std::chrono::steady_clock::time_point> troubleSince;
     QList<int> stored;
@@ -150,6 +149,8 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
 } // namespace
 
 OVNEntryEdits::OVNEntryEdits(OVNDatabaseAccess *connection) : m_db(connection) {}
+
+int OVNEntryEdits::waitSeconds() const { return m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds; }
 
 // ---- pure parts ----
 
@@ -194,7 +195,7 @@ std::optional<OVNEntryEdits::Target> OVNEntryEdits::targetForMid(const QString &
         return std::nullopt;
     QString owner;
     OVNCatalogOpening::retried(
-        *m_db, [&] { owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId); }, m_status);
+        *m_db, [&] { owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId); }, m_status, waitSeconds());
     if (owner.isEmpty())
         return std::nullopt;
     return Target{mid, owner, -1, {}, std::nullopt};
@@ -211,7 +212,7 @@ QString OVNEntryEdits::levelOf(const QString &categoryId) const
     // seconds: an unanswered question is never taken for a refusal.
     OVNDatabaseAccess::CategoryAccess access;
     OVNCatalogOpening::retried(
-        *m_db, [&] { access = m_db->categoryAccessNow(categoryId); }, m_status);
+        *m_db, [&] { access = m_db->categoryAccessNow(categoryId); }, m_status, waitSeconds());
     const bool excluded = m_db->useAuthentication() && m_db->authGroupMids().isEmpty();
     if (access.status == OVNDatabaseAccess::CategoryAccess::Status::Found && !excluded)
         return *m_levels.insert(categoryId, access.level);
@@ -219,7 +220,7 @@ QString OVNEntryEdits::levelOf(const QString &categoryId) const
     std::optional<OVNCategoryAccess::Refusal> refusal;
     OVNCatalogOpening::retried(
         *m_db, [&] { refusal = OVNCategoryAccess::refusalNow(*m_db, categoryId, OVNPrivilegeLevel::readWrite()); },
-        m_status);
+        m_status, waitSeconds());
     if (refusal && refusal->reason != OVNCategoryAccess::Refusal::Reason::Privileges)
         m_unchecked.insert(categoryId, {refusal->title, refusal->text});
     else if (!refusal)
@@ -320,7 +321,7 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::rate(int rating, const QList<Target>
         [&](int i) {
             return m_db->updateMediaListEntry(writable.at(i).mid, keyRating, value, OVNDatabaseAccess::BareValue);
         },
-        &summary.failed, m_status);
+        &summary.failed, m_status, waitSeconds());
     QList<Stored> result;
     for (int i : stored)
         result.append({writable.at(i), {}, {}});
@@ -354,7 +355,7 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, Q
                 if (target.thumbnail.isEmpty())
                     job.data = m_db->getThumbnailForMediaID(target.mid);
             },
-            m_status);
+            m_status, waitSeconds());
         job.orientation = orientationAfterQuarterTurn(code.toInt(), turn);
         jobs.push_back(std::move(job));
     }
@@ -377,7 +378,7 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, Q
                    && m_db->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
                                                  OVNDatabaseAccess::BareValue);
         },
-        &summary.failed, m_status);
+        &summary.failed, m_status, waitSeconds());
     QList<Stored> result;
     for (int i : stored) {
         const Job &job = jobs[size_t(i)];
@@ -459,7 +460,7 @@ QString OVNEntryEdits::addCollection(const QString &name, const QString &folder,
     // id chosen for it, and a try after a lost answer (once the old session has ended) finds the
     // one its predecessor made instead of making a second.
     const QString chosen = m_db->createNewMID();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds());
     bool told = false;
     for (;;) {
         const quint64 failures = m_db->failureCount();
@@ -508,7 +509,7 @@ QString OVNEntryEdits::addTopLevelCategory(const QString &name, const QString &k
     const QString chosen = m_db->createNewMID();
     QString made;
     OVNCatalogOpening::retried(
-        *m_db, [&] { made = m_db->addCategoryListEntryWithMID(chosen, name, kind); }, m_status);
+        *m_db, [&] { made = m_db->addCategoryListEntryWithMID(chosen, name, kind); }, m_status, waitSeconds());
     return made;
 }
 
@@ -519,7 +520,7 @@ QStringList OVNEntryEdits::ownersOf(const QStringList &mids) const
         QString owner;
         if (m_db)
             OVNCatalogOpening::retried(
-                *m_db, [&] { owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId); }, m_status);
+                *m_db, [&] { owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId); }, m_status, waitSeconds());
         owners.append(owner);
     }
     return owners;

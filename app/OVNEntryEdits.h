@@ -53,7 +53,12 @@ public:
     explicit OVNEntryEdits(OVNDatabaseAccess *connection);
     // Said while the catalog server is waited for (reads and writes go on through sessions that
     // end and a server away for up to 30 seconds): the window shows it as busy.
-    void setWaitingStatus(std::function<void(const QString &)> status) { m_status = std::move(status); }
+    // `secondsLeft`, when given, is what is left of the caller's 30 seconds for each wait.
+    void setWaitingStatus(std::function<void(const QString &)> status, std::function<int()> secondsLeft = {})
+    {
+        m_status = std::move(status);
+        m_secondsLeft = std::move(secondsLeft);
+    }
 
     // The target for an entry by its id, its owner from the catalog; nothing for an unknown id.
     std::optional<Target> targetForMid(const QString &mid) const;
@@ -131,4 +136,7 @@ private:
     // Why a category's level could not be asked, by category, as {title, text}.
     mutable QHash<QString, QStringList> m_unchecked;
     std::function<void(const QString &)> m_status;
+    std::function<int()> m_secondsLeft;
+    // How long a read or a write may wait for the server now.
+    int waitSeconds() const;
 };
