@@ -8,6 +8,7 @@
 
 #include "app/OVNAccessPrivileges.h"
 #include "catalogdb/OVNCatalogLogin.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNConnectionFactory.h"
@@ -55,6 +56,9 @@
 #include <QStandardPaths>
 #include <QPushButton>
 #include <QTest>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -1724,6 +1728,45 @@ TEST_P(CatalogUserAccessTest, AFileDropThroughEndedSessionsAnswersWhatTheCatalog
         EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
         closeWindows();
     }
+}
+
+// A rating and a turn made in the window while the server restarts (down, back three seconds
+// later): the window waits, saying so in its status line, and stores both; no alert is shown.
+TEST_P(CatalogUserAccessTest, ARatingAndATurnMadeWhileTheServerRestartsAreStored)
+{
+    const PgTestServer server = *pgTestServer();
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ & WRITE"));
+    QImage picture(32, 24, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString turned = entriesWithThumbnail(trip, {QStringLiteral("turned")}, jpegBytes(picture)).first();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, turned));
+    const QString orientation = stored(turned, "orientation");
+    const qsizetype alerts = presenter->shown().size();
+    for (const bool turning : {false, true}) {
+        SCOPED_TRACE(turning ? "turn" : "rating");
+        proxy.goDown();
+        std::thread restart([&proxy] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            proxy.comeBack();
+        });
+        if (turning)
+            window->menuRotateRight();
+        else
+            window->menuSetRating(3);
+        restart.join();
+    }
+    EXPECT_EQ(stored(turned, "rating"), "3");
+    EXPECT_EQ(stored(turned, "orientation"), QString::number(OVNEntryEdits::orientationAfterQuarterTurn(
+                                                 orientation.toInt(), OVNEntryEdits::QuarterTurn::Right)));
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(lastAlertText());
+    EXPECT_FALSE(window->statusText().contains(OVNCatalogOpening::waitingText())) << qPrintable(window->statusText());
 }
 
 #include "CatalogUserAccessTest.moc"
