@@ -39,7 +39,7 @@ using CatalogNames::keyRating;
 using CatalogNames::keyType;
 const QString keyCounter = QStringLiteral("counter");
 // How long a drag's question goes on through sessions that end, while the pointer moves.
-constexpr int dragCheckSeconds = 2;
+constexpr int dragCheckSeconds = 1;
 
 // The metadata as the table shows it: rows in key order, ignoring case.
 QStringList sortedKeys(const QVariantMap &map)
