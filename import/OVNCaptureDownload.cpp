@@ -173,6 +173,7 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
 {
     Observer none;
     Observer &report = observer ? *observer : none;
+    const OVNCatalogOpening::Status waiting = [&report](const QString &text) { report.catalogWaiting(text); };
     Result result;
     struct SessionCloser {
         CaptureDevice &device;
@@ -220,11 +221,11 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         if (connection)
             OVNCatalogOpening::run(
                 *connection, reconnectWaitSeconds,
-                [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, nullptr, &cancel);
+                [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, waiting, &cancel);
         // Through a session the server ends meanwhile, as the import makes its collections.
         if (connection)
             result.collectionId = OVNCatalogSession::makeCategory(*connection, name, QStringLiteral("C"), QString(),
-                                                                  reconnectWaitSeconds, &cancel, nullptr, nullptr);
+                                                                  reconnectWaitSeconds, &cancel, waiting, nullptr);
         if (result.collectionId.isEmpty())
             return stop("Failed to create catalog",
                         localized("The catalog for your images could not be created. Please check that your "
@@ -294,7 +295,7 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             const auto left = deadline - std::chrono::steady_clock::now();
             const int seconds = int(std::chrono::ceil<std::chrono::seconds>(left).count());
             if (left <= std::chrono::steady_clock::duration::zero()
-                || !OVNCatalogSession::waitForServer(*connection, seconds, &cancel, nullptr)) {
+                || !OVNCatalogSession::waitForServer(*connection, seconds, &cancel, waiting)) {
                 stopCataloguing(localized("The connection to the catalog was lost."),
                                 localized("The catalog server did not take the entries for %1 seconds: the "
                                           "files downloaded from now on are not catalogued.")

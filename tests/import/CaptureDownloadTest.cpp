@@ -492,3 +492,60 @@ TEST_P(CaptureDownloadSessionsTest, ACardDownloadThroughEndedSessionsEndsAndSays
         }
     }
 }
+
+// A card download whose server goes away for three seconds after a few files: it says it waits
+// for the catalog server, goes on, and catalogues every file once.
+TEST_P(CaptureDownloadSessionsTest, ACardDownloadWaitsForARestartingServerAndSaysSo)
+{
+    const PgTestServer server = *pgTestServer();
+    const int count = 40;
+    QTemporaryDir dir;
+    const QString card = dir.filePath("vol/CARD");
+    QDir().mkpath(card + "/DCIM/100");
+    for (int k = 0; k < count; ++k)
+        writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
+    const QString dest = dir.filePath("dest");
+    QDir().mkpath(dest);
+    const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", "restart"}};
+    SessionCutProxy proxy(server.port, {});
+    const auto through = [&] {
+        auto connection = std::make_unique<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        connection->openDBConnection();
+        return connection;
+    };
+    struct Restarter : OVNCaptureDownload::Observer {
+        SessionCutProxy *proxy = nullptr;
+        std::thread back;
+        QStringList said;
+        void fileDownloaded(int k, const QString &, const QString &) override
+        {
+            if (k != 10)
+                return;
+            proxy->goDown();
+            back = std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                proxy->comeBack();
+            });
+        }
+        void catalogWaiting(const QString &text) override { said.append(text); }
+    } restarter;
+    restarter.proxy = &proxy;
+    SlowCard device(card);
+    std::atomic<bool> cancel{false};
+    const OVNCaptureDownload::Result result =
+        OVNCaptureDownload::run(device, settings, QString(), through, cancel, &restarter);
+    if (restarter.back.joinable())
+        restarter.back.join();
+    EXPECT_EQ(result.files.size(), count);
+    EXPECT_EQ(result.catalogued.size(), count) << qPrintable(result.alertMessage);
+    EXPECT_TRUE(result.alertMessage.isEmpty()) << qPrintable(result.alertMessage);
+    EXPECT_TRUE(restarter.said.contains(QStringLiteral("Waiting for the catalog server...")))
+        << qPrintable(restarter.said.join('|'));
+    EXPECT_EQ(db.rowsForQuery(QStringLiteral("select count(distinct absolutepath), count(*) from strvfile where "
+                                             "categoryid=$1"),
+                              {result.collectionId})
+                  .value(0),
+              (OVNRow{QString::number(count), QString::number(count)}));
+}
