@@ -1,6 +1,8 @@
 // The media list of the selected category, by its kind.
 #include "app/OVNAssetManager.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
+
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -75,7 +77,20 @@ void OVNAssetManager::reloadMediaList()
     bool searched = false;
     m_listRefusal.clear();
     std::optional<CategoryNode> node = selectedCategory();
-    const quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
+    quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
+    // The list is read again on a new session when the session ends on the way, and the server
+    // is waited for up to 30 seconds (shown in the status line); the failures of tries that were
+    // made again are no failure of the list.
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    quint64 forgiven = 0;
+    const auto listed = [&](const std::function<MediaList()> &read) {
+        MediaList records;
+        const quint64 before = m_state.dbcon->failureCount();
+        if (OVNCatalogOpening::retried(
+                *m_state.dbcon, [&] { records = read(); }, wait->status(), wait->secondsLeft()))
+            forgiven += m_state.dbcon->failureCount() - before;
+        return records;
+    };
     const auto clear = [this] {
         m_state.mediaView->setMediaContainer(nullptr);
         m_state.mediaView->setMediaContainerMID(QString());
@@ -92,6 +107,8 @@ void OVNAssetManager::reloadMediaList()
         } else {
             node = selectedCategory();
         }
+        // A level that could not be asked is said by the list's own read, which fails too.
+        failures = m_state.dbcon->failureCount();
     }
     if (node && m_state.dbcon) {
         m_state.mediaView->setShowEmptySetMessage(true);
@@ -107,7 +124,7 @@ void OVNAssetManager::reloadMediaList()
 
         if (kind == QLatin1String("EXPANDABLE")) {
             if (m_state.viewDatabaseShowThumbnails)
-                show(m_state.dbcon->getMediaList(QString(), kind), mid, kind);
+                show(listed([&] { return m_state.dbcon->getMediaList(QString(), kind); }), mid, kind);
             else
                 clear();
         } else if (!node->contains(keyMid) || !readable) {
@@ -118,7 +135,7 @@ void OVNAssetManager::reloadMediaList()
             if (m_state.viewLightTableShowThumbnails && node->contains(QStringLiteral("folderitems")))
                 collections = buildCatalogListForFolderItems(node->value(QStringLiteral("folderitems")).toList());
             if (!collections.isEmpty())
-                show(m_state.dbcon->getMediaListForArray(collections), mid, kind);
+                show(listed([&] { return m_state.dbcon->getMediaListForArray(collections); }), mid, kind);
             else
                 clear();
         } else if (kind == QLatin1String("I")) {
@@ -143,11 +160,11 @@ void OVNAssetManager::reloadMediaList()
         } else if (kind == QLatin1String("S") || kind == QLatin1String("M")) {
             initMediaViewWithTopView(kind == QLatin1String("S") ? m_topviewset : m_state.topviewsurveillance);
             m_state.mediaView->setShowEmptySetMessage(true);
-            show(m_state.dbcon->getMediaList(mid, kind), mid, kind);
+            show(listed([&] { return m_state.dbcon->getMediaList(mid, kind); }), mid, kind);
         } else {
-            show(m_state.dbcon->getMediaList(mid, kind), mid, kind);
+            show(listed([&] { return m_state.dbcon->getMediaList(mid, kind); }), mid, kind);
         }
-        if (!searched && m_state.dbcon->failureCount() != failures) {
+        if (!searched && m_state.dbcon->failureCount() - forgiven != failures) {
             // A list that could not be read is no empty category: nothing is shown, and why.
             clear();
             m_state.mediaView->setShowEmptySetMessage(false);
@@ -183,7 +200,11 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
     if (mid.isEmpty())
         return std::nullopt;
     const QString name = node.value(QStringLiteral("displaytag")).toString();
-    const OVNDatabaseAccess::CategoryAccess access = m_state.dbcon->categoryAccessNow(mid);
+    // Through sessions that end, as the list's own read.
+    OVNDatabaseAccess::CategoryAccess access;
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    OVNCatalogOpening::retried(
+        *m_state.dbcon, [&] { access = m_state.dbcon->categoryAccessNow(mid); }, wait->status(), wait->secondsLeft());
     switch (access.status) {
     case OVNDatabaseAccess::CategoryAccess::Status::Found:
         break;

@@ -187,8 +187,10 @@ int main(int argc, char *argv[])
     // are the same however often they are made (a new row keeps the id chosen for it), and an
     // attempt after one whose answer was lost finds its change made. The server is waited for as
     // at the opening, up to 30 seconds without an attempt that got through.
-    const auto limit = std::chrono::seconds(ToolCatalog::waitSeconds);
-    const auto start = std::chrono::steady_clock::now();
+    // Before an attempt looks again, the lost session's server process has ended: a change it
+    // still committed is seen, so that "saved" and "not saved" are said as the catalog holds them.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ToolCatalog::waitSeconds);
+    bool told = false;
     for (bool again = false;; again = true) {
         const quint64 failures = connection->failureCount();
         alerts.last.clear();
@@ -196,8 +198,7 @@ int main(int argc, char *argv[])
         const int status = act(connection.get(), alerts, action, args, managerLogin, again, chosenIds, passwords);
         const bool lost = connection->failureCount() != failures
                           && OVNCatalogOpening::failedForLostServer(*connection, failures);
-        if (!lost || std::chrono::steady_clock::now() - start >= limit
-            || !ToolCatalog::retried(*connection, [] { return true; })) {
+        if (!lost || !OVNCatalogOpening::resume(*connection, deadline, ToolCatalog::sayStatus, nullptr, &told)) {
             if (lost)
                 return ToolStart::refuse(
                     ToolAccount::failure(*connection, QStringLiteral("the catalog server cannot be reached")));
