@@ -483,6 +483,8 @@ int main(int argc, char **argv)
             answer = decoder.handle(request, image);
             if (!report.damage().isEmpty())
                 answer.insert(text("damage"), report.damage());
+            if (!report.unsupported().isEmpty())
+                answer.insert(text("unsupported"), report.unsupported());
         }
         DecoderFiles::release();
         const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());

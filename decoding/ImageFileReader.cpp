@@ -562,6 +562,35 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             *facts = Facts{};
     }
     QImage image;
+    QString tiffWords;
+    const TiffReader::Layout tiffLayout = format == "tiff" ? TiffReader::layout(path, &tiffWords)
+                                                           : TiffReader::Layout::Common;
+    if (tiffLayout == TiffReader::Layout::OwnRows) {
+        // A layout Qt's TIFF reader refuses (16-bit CMYK, for one), read by rows of samples here
+        // at any size.
+        QSize full;
+        bool tooLarge = false;
+        image = fitted(TiffReader::read(path, maxSize, &full, &tooLarge), maxSize);
+        if (facts && full.isValid())
+            facts->size = full;
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        if (facts && tooLarge)
+            facts->refusal = Facts::Refusal::TooLarge;
+        return image;
+    }
+    if (tiffLayout == TiffReader::Layout::Unsupported) {
+        // Qt's reader may still know it; its refusal of a sound file it cannot read is no damage.
+        {
+            const DecodeReport::Scope quiet;
+            image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+        }
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        if (image.isNull() && (!facts || facts->refusal == Facts::Refusal::None))
+            DecodeReport::unsupported(QStringLiteral("a TIFF of %1").arg(tiffWords));
+        return image;
+    }
     // A large TIFF is read a band of rows at a time rather than whole.
     if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
         QSize full;

@@ -896,6 +896,9 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     const QString damage = reply.value(QStringLiteral("damage")).toString();
     if (!damage.isEmpty())
         DecodeReport::damaged(damage);
+    const QString unsupported = reply.value(QStringLiteral("unsupported")).toString();
+    if (!unsupported.isEmpty())
+        DecodeReport::unsupported(unsupported);
     // A decoder that failed on its file keeps nothing for the next: a new one follows. A movie's
     // decoder stays for its frames.
     if (!m_process->movie && (!damage.isEmpty() || reply.value(QStringLiteral("refusal")).toInt() != 0))

@@ -7,6 +7,7 @@
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/PictureRows.h"
 #include "decoding/MediaDecoder.h"
 
 #include <QBuffer>
@@ -354,7 +355,9 @@ QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxhei
         break;
     }
     if (image.isNull() && why)
-        *why = readingProblem(refusal, report.damage());
+        *why = refusal == Refusal::None && !report.unsupported().isEmpty()
+                   ? DecodeReport::unsupportedText(report.unsupported())
+                   : readingProblem(refusal, report.damage());
     return image;
 }
 
@@ -484,6 +487,8 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         if (image.size() != target)
             image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         image = OVNOrientation::turned(image, orientation);
+        // Transparency on white, as the thumbnails show it.
+        image = PictureRows::onWhite(image);
         if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_Grayscale8)
             image = image.convertToFormat(QImage::Format_RGB32);
         if (caption == Caption::On) {
