@@ -192,9 +192,14 @@ QImage readFirstFrame(const QString &source, QSize box, Refusal &refusal)
         }
         MovieTime time = movie->duration;
         time.timeValue = 0;
-        const QSize size = movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()
-                               ? ImageFileReader::fittedSize(movie->naturalSize, box)
-                               : QSize();
+        QSize size;
+        if (movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()) {
+            // A document's page is drawn at the size asked, larger than its size in points too;
+            // a movie's frame is never enlarged.
+            size = movie->kind == Movie::Kind::Document
+                       ? movie->naturalSize.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1))
+                       : ImageFileReader::fittedSize(movie->naturalSize, box);
+        }
         QImage frame = decoder.movieFrame(time, size);
         why = decoder.refusal();
         return frame;

@@ -11,6 +11,8 @@
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -431,5 +433,35 @@ TEST(OVNJpegWriterTest, TransparencyIsWrittenOnWhite)
             EXPECT_GT(qBlue(right), 200);
             EXPECT_LT(qRed(right), 60) << "the opaque half as it is";
         }
+    }
+}
+
+// A document's page is written at the size asked, larger than its size in points as well as
+// smaller: an A4 page (595 × 842 points), red above and blue below.
+TEST(OVNJpegWriterTest, DocumentPagesAreWrittenAtTheSizeAsked)
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    {
+        QPdfWriter writer(pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter(&writer);
+        const QRect page(QPoint(0, 0), QSize(writer.width(), writer.height()));
+        painter.fillRect(page, Qt::blue);
+        painter.fillRect(QRect(0, 0, page.width(), page.height() / 2), Qt::red);
+    }
+    for (const int box : {256, 842, 1600, 3000}) {
+        SCOPED_TRACE(box);
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        QString why;
+        ASSERT_TRUE(
+            OVNJpegWriter::scaleAndSaveAsJPEG(pdf, box, box, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0, &why))
+            << why.toStdString();
+        const QImage image = written(out);
+        EXPECT_EQ(image.height(), box);
+        EXPECT_NEAR(image.width(), box * 595.0 / 842.0, 1.5);
+        EXPECT_TRUE(isRed(image.pixel(image.width() / 2, image.height() / 4)));
+        EXPECT_GT(qBlue(image.pixel(image.width() / 2, image.height() * 3 / 4)), 180);
     }
 }
