@@ -602,6 +602,14 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     }
     if (image.isNull())
         image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+    // Qt's reader gives nothing of a TIFF cut short or damaged part of the way: the strips and
+    // tiles before the fault are the picture, the rest grey, as for other damaged files.
+    if (image.isNull() && format == "tiff" && !DecodeInterrupt::shouldStop()
+        && (!facts || facts->refusal == Facts::Refusal::None)) {
+        image = fitted(TiffReader::read(path, maxSize), maxSize);
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+    }
     // A camera RAW file whose raw data lies past the end of the file, or is corrupt, is damaged:
     // that its TIFF structure's first picture would need more memory than decoding may use is not
     // why it cannot be read.
