@@ -30,6 +30,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -512,12 +513,22 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         image = QImage();
         // Beside its place and renamed into it, a link there followed only by the shared rule
         // (an output folder may be shared with other accounts).
-        int error = 0;
-        const bool written = FileAccess::writeThroughTemporary(
-            saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, error); }, FileAccess::Existing::Replace,
-            &problem);
+        // On a thread of its own, given up on when the folder does not answer (a mount that
+        // stopped answering): what the write holds is its own.
+        struct Write {
+            int error = 0;
+            QString problem;
+        };
+        const auto write = std::make_shared<Write>();
+        const std::optional<bool> written = FileAccess::answerWithin(folderOf(saveTo), [write, saveTo, jpeg] {
+            return FileAccess::writeThroughTemporary(
+                saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, write->error); },
+                FileAccess::Existing::Replace, &write->problem);
+        });
         if (!written)
-            return failed(writingProblem(error, folderOf(saveTo), problem));
+            return failed(FileAccess::notAnsweringReason(folderOf(saveTo)));
+        if (!*written)
+            return failed(writingProblem(write->error, folderOf(saveTo), write->problem));
         return true;
     } catch (...) {
         // Out of memory on a huge picture, for one.
