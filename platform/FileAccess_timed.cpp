@@ -8,6 +8,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,7 +39,10 @@ std::function<void(const QString &)> &callHook()
 
 std::chrono::milliseconds FileAccess::outputLimit() { return std::chrono::milliseconds(limitMilliseconds.load()); }
 
-void FileAccess::setOutputLimit(std::chrono::milliseconds limit) { limitMilliseconds = std::max<qint64>(1, limit.count()); }
+void FileAccess::setOutputLimit(std::chrono::milliseconds limit)
+{
+    limitMilliseconds = std::max<qint64>(1, limit.count());
+}
 
 void FileAccess::setOutputCallHook(std::function<void(const QString &folder)> hook)
 {
