@@ -661,6 +661,37 @@ QByteArray directoryFirstTiff(int width, int height)
     return tiff;
 }
 
+// A sound TIFF of five inks, which no reader here reads.
+QByteArray fiveInkTiff(int width, int height)
+{
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    auto le16 = [&](int v) { tiff.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto le32 = [&](qint64 v) { le16(int(v & 0xffff)), le16(int(v >> 16)); };
+    const int entries = 12;
+    const qint64 bits = 8 + 2 + entries * 12 + 4, data = bits + 10;
+    auto entry = [&](int tag, int type, qint64 count, qint64 value) {
+        le16(tag), le16(type), le32(count), le32(value);
+    };
+    le16(entries);
+    entry(256, 3, 1, width);
+    entry(257, 3, 1, height);
+    entry(258, 3, 5, bits);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 5);
+    entry(273, 4, 1, data);
+    entry(277, 3, 1, 5);
+    entry(278, 3, 1, height);
+    entry(279, 4, 1, qint64(width) * height * 5);
+    entry(284, 3, 1, 1);
+    entry(332, 3, 1, 2); // many inks
+    entry(334, 3, 1, 5);
+    le32(0);
+    for (int i = 0; i < 5; ++i)
+        le16(8);
+    tiff.append(QByteArray(width * height * 5, char(40)));
+    return tiff;
+}
+
 } // namespace
 
 // Files cut at half say why as every cut file does ("the data ends early"), and keep what was read
@@ -697,6 +728,8 @@ TEST(ImportHelper, CutFilesOfEveryKindSayTheSameReasons)
          QStringLiteral("the file is damaged (the data ends early)"), true},
         {write("cut-directory-last.tif", half(plain.readAll())),
          QStringLiteral("the picture cannot be read (the data ends early)"), false},
+        {write("five-inks.tif", fiveInkTiff(width, height)),
+         QStringLiteral("the picture is of a kind the program does not read (a TIFF of 8-bit ink samples)"), false},
     };
     // An interlaced PNG, as ImageMagick writes one, of noise that does not compress away.
     const QString interlaced = dir.filePath(QStringLiteral("interlaced.png"));
