@@ -563,8 +563,9 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     }
     QImage image;
     QString tiffWords;
-    const TiffReader::Layout tiffLayout = format == "tiff" ? TiffReader::layout(path, &tiffWords)
-                                                           : TiffReader::Layout::Common;
+    // (A camera RAW file's TIFF structure is no TIFF picture: its first image is read as before.)
+    const TiffReader::Layout tiffLayout = format == "tiff" && !raw ? TiffReader::layout(path, &tiffWords)
+                                                                   : TiffReader::Layout::Common;
     if (tiffLayout == TiffReader::Layout::OwnRows) {
         // A layout Qt's TIFF reader refuses (16-bit CMYK, for one), read by rows of samples here
         // at any size.
@@ -587,7 +588,7 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         }
         if (image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);
-        if (image.isNull() && (!facts || facts->refusal == Facts::Refusal::None))
+        if (image.isNull() && (!facts || facts->refusal == Facts::Refusal::None) && DecodeReport::noted().isEmpty())
             DecodeReport::unsupported(QStringLiteral("a TIFF of %1").arg(tiffWords));
         return image;
     }

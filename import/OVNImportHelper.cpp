@@ -252,8 +252,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                             : fileSize == 0                   ? QStringLiteral("the file is empty")
                             : !m_loaderProblem.isEmpty()      ? m_loaderProblem
                             : DecodeInterrupt::shouldStop()   ? stoppedProblem()
-                            : !report.unsupported().isEmpty() ? DecodeReport::unsupportedText(report.unsupported())
                             : !report.damage().isEmpty()      ? unreadableProblem(report.damage())
+                            : !report.unsupported().isEmpty() ? DecodeReport::unsupportedText(report.unsupported())
                                                               : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }

@@ -361,7 +361,7 @@ QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxhei
         break;
     }
     if (image.isNull() && why)
-        *why = refusal == Refusal::None && !report.unsupported().isEmpty()
+        *why = refusal == Refusal::None && report.damage().isEmpty() && !report.unsupported().isEmpty()
                    ? DecodeReport::unsupportedText(report.unsupported())
                    : readingProblem(refusal, report.damage());
     return image;
