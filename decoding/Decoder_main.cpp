@@ -490,6 +490,8 @@ int serve(pid_t template_, bool thumbnails, QByteArray body, const std::vector<i
             answer = decoder.handle(request, image);
             if (!report.damage().isEmpty())
                 answer.insert(text("damage"), report.damage());
+            if (!report.unsupported().isEmpty())
+                answer.insert(text("unsupported"), report.unsupported());
         }
         DecoderFiles::release();
         const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());

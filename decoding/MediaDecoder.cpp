@@ -1048,6 +1048,9 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     const QString damage = reply.value(QStringLiteral("damage")).toString();
     if (!damage.isEmpty())
         DecodeReport::damaged(damage);
+    const QString unsupported = reply.value(QStringLiteral("unsupported")).toString();
+    if (!unsupported.isEmpty())
+        DecodeReport::unsupported(unsupported);
     // The child read one file and ends; a movie's child stays for its frames.
     if (!m_process->movie)
         endChild(*m_process);

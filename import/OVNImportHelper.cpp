@@ -260,12 +260,13 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     if (picture.isNull() || documentIcon) {
         // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
-            m_lastProblem = !haveAttributes                 ? QStringLiteral("the file cannot be found")
-                            : fileSize == 0                 ? QStringLiteral("the file is empty")
-                            : !m_loaderProblem.isEmpty()    ? m_loaderProblem
-                            : DecodeInterrupt::shouldStop() ? stoppedProblem()
-                            : !report.damage().isEmpty()    ? unreadableProblem(report.damage())
-                                                            : QStringLiteral("the picture cannot be read");
+            m_lastProblem = !haveAttributes                   ? QStringLiteral("the file cannot be found")
+                            : fileSize == 0                   ? QStringLiteral("the file is empty")
+                            : !m_loaderProblem.isEmpty()      ? m_loaderProblem
+                            : DecodeInterrupt::shouldStop()   ? stoppedProblem()
+                            : !report.damage().isEmpty()      ? unreadableProblem(report.damage())
+                            : !report.unsupported().isEmpty() ? DecodeReport::unsupportedText(report.unsupported())
+                                                              : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }
         // "ImportGenericNoThumbnailAction" 0: the desktop's icon for the type where it has one.

@@ -7,6 +7,7 @@
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/PictureRows.h"
 #include "decoding/MediaDecoder.h"
 
 #include <QBuffer>
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -191,9 +193,14 @@ QImage readFirstFrame(const QString &source, QSize box, Refusal &refusal)
         }
         MovieTime time = movie->duration;
         time.timeValue = 0;
-        const QSize size = movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()
-                               ? ImageFileReader::fittedSize(movie->naturalSize, box)
-                               : QSize();
+        QSize size;
+        if (movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()) {
+            // A document's page is drawn at the size asked, larger than its size in points too;
+            // a movie's frame is never enlarged.
+            size = movie->kind == Movie::Kind::Document
+                       ? movie->naturalSize.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1))
+                       : ImageFileReader::fittedSize(movie->naturalSize, box);
+        }
         QImage frame = decoder.movieFrame(time, size);
         why = decoder.refusal();
         return frame;
@@ -354,7 +361,9 @@ QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxhei
         break;
     }
     if (image.isNull() && why)
-        *why = readingProblem(refusal, report.damage());
+        *why = refusal == Refusal::None && report.damage().isEmpty() && !report.unsupported().isEmpty()
+                   ? DecodeReport::unsupportedText(report.unsupported())
+                   : readingProblem(refusal, report.damage());
     return image;
 }
 
@@ -484,6 +493,8 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         if (image.size() != target)
             image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         image = OVNOrientation::turned(image, orientation);
+        // Transparency on white, as the thumbnails show it.
+        image = PictureRows::onWhite(image);
         if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_Grayscale8)
             image = image.convertToFormat(QImage::Format_RGB32);
         if (caption == Caption::On) {
@@ -502,12 +513,22 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         image = QImage();
         // Beside its place and renamed into it, a link there followed only by the shared rule
         // (an output folder may be shared with other accounts).
-        int error = 0;
-        const bool written = FileAccess::writeThroughTemporary(
-            saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, error); }, FileAccess::Existing::Replace,
-            &problem);
+        // On a thread of its own, given up on when the folder does not answer (a mount that
+        // stopped answering): what the write holds is its own.
+        struct Write {
+            int error = 0;
+            QString problem;
+        };
+        const auto write = std::make_shared<Write>();
+        const std::optional<bool> written = FileAccess::answerWithin(folderOf(saveTo), [write, saveTo, jpeg] {
+            return FileAccess::writeThroughTemporary(
+                saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, write->error); },
+                FileAccess::Existing::Replace, &write->problem);
+        });
         if (!written)
-            return failed(writingProblem(error, folderOf(saveTo), problem));
+            return failed(FileAccess::notAnsweringReason(folderOf(saveTo)));
+        if (!*written)
+            return failed(writingProblem(write->error, folderOf(saveTo), write->problem));
         return true;
     } catch (...) {
         // Out of memory on a huge picture, for one.

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -154,5 +156,20 @@ QString temporaryFileBeside(const QString &path, QString *why = nullptr);
 // writeThroughTemporary gives. With Existing::Keep a file that appeared there meanwhile is kept and
 // the rename refused. The temporary file is removed when the move fails.
 bool moveIntoPlace(const QString &temporary, const QString &path, Existing existing, QString *why = nullptr);
+
+// Outputs into a folder (export, e-mail attachments, web galleries, a disc image's staging) make
+// their calls into it through this: `call` runs on a thread of its own and is given up on after
+// outputLimit(), as on a mount that stopped answering, and at once while an earlier call into the
+// same folder is still stuck. The call's answer, or nullopt when given up on (its late answer is
+// dropped: it must hold what it uses, not refer to its caller's). `cancel` may be null.
+std::optional<bool> answerWithin(const QString &folder, std::function<bool()> call,
+                                 const std::atomic_bool *cancel = nullptr);
+// Why an output gave up on a folder: "the folder FOLDER did not answer in time".
+QString notAnsweringReason(const QString &folder);
+std::chrono::milliseconds outputLimit();
+void setOutputLimit(std::chrono::milliseconds limit);
+// Called on the call's thread before each call answerWithin() makes, with the folder (empty: none):
+// what tests stall a destination with.
+void setOutputCallHook(std::function<void(const QString &folder)> hook);
 
 } // namespace FileAccess
