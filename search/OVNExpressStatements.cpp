@@ -96,6 +96,38 @@ QString QuickSearch::clauseFor(const QString &value, int tag, Dialect)
     }
 }
 
+OVNExpertCondition::Cost QuickSearch::cost() const
+{
+    OVNExpertCondition::Cost cost;
+    if (!refusal().isEmpty() || fields[0].text.isEmpty())
+        return cost;
+    for (const Field &field : fields) {
+        if (field.text.isEmpty() || field.tag == Rating)
+            continue;
+        // As clauseFor() writes the pattern, and the columns it tests.
+        const qsizetype pattern = OVNFindLine::likeLiteral(field.text).size() + 2;
+        QStringList columns;
+        if (field.tag == All || field.tag == Keywords)
+            columns << QStringLiteral("strvfile.shortdesc");
+        if (field.tag == All || field.tag == ShortDescription)
+            columns << QStringLiteral("strvfile.keywords");
+        if (field.tag == All || field.tag == FullDescription)
+            columns << QStringLiteral("strvfile.fulldesc");
+        for (const QString &column : columns)
+            OVNExpertCondition::addCaseBlindTest(cost, column, pattern, true);
+    }
+    return cost;
+}
+
+QString QuickSearch::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
+{
+    if (longColumns.isEmpty() || !refusal().isEmpty())
+        return QString();
+    return withCondition(OVNFind::selectListWithoutLongFields() + restriction(categoryIds, restricted),
+                         OVNFind::oversizedCondition(longColumns, largestBytes, dialect), restricted, true)
+           + QStringLiteral(" limit 1");
+}
+
 QString QuickSearch::refusal() const
 {
     static const QRegularExpression integer(QStringLiteral("^\\s*[+-]?\\d{1,9}\\s*$"));
@@ -270,17 +302,9 @@ QString ExpertSearch::oversizedStatement(const QStringList &longColumns, qint64 
     if (longColumns.isEmpty())
         return QString();
     // The entry's own long fields are not read: a field far too large would be, to be listed.
-    QString select = OVNFind::selectList();
-    for (const char *column : {"serverpath", "absolutepath", "keywords", "shortdesc", "fulldesc"})
-        select.replace(QStringLiteral("strvfile.%1,").arg(QLatin1String(column)), QStringLiteral("null,"));
-    QStringList larger;
-    for (const QString &column : longColumns) {
-        // The stored size, which the server reads without the field (its header says it).
-        const QString size = dialect == Dialect::PostgreSQL ? QStringLiteral("octet_length(%1)").arg(column)
-                                                            : QStringLiteral("length(cast(%1 as blob))").arg(column);
-        larger << size + QStringLiteral(" > ") + QString::number(largestBytes);
-    }
-    return statementFor(select, larger.join(QStringLiteral(" or "))) + QStringLiteral(" limit 1");
+    return statementFor(OVNFind::selectListWithoutLongFields(),
+                        OVNFind::oversizedCondition(longColumns, largestBytes, dialect))
+           + QStringLiteral(" limit 1");
 }
 
 QString ExpertSearch::statementFor(const QString &select, const QString &condition) const

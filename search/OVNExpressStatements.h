@@ -1,5 +1,6 @@
 #pragma once
 
+#include "search/OVNExpertCondition.h"
 #include "search/OVNFindLine.h"
 
 #include <QString>
@@ -51,6 +52,12 @@ public:
     QString refusal() const;
     // The whole statement; "" when refused.
     QString statement(Dialect dialect) const;
+    // What its tests of the long fields (descriptions, keywords) ask of the catalog server for
+    // each entry, as OVNExpertCondition counts it; the title is short and not counted.
+    OVNExpertCondition::Cost cost() const;
+    // A statement that lists one entry the search tests whose named long fields hold more than
+    // `largestBytes` bytes, its long fields left empty; "" when refused or for no column.
+    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
 };
 
 // ---- expert search ----
