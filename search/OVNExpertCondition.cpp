@@ -1013,8 +1013,7 @@ void OVNExpertCondition::addCaseBlindTest(Cost &cost, const QString &column, qsi
         cost.longColumns.append(column);
     // The field read (one copy, one pass), its change of case, then the comparison over that copy.
     cost.copies += 1 + caseFunctionCopies;
-    cost.passes += 1 + caseFunctionPasses
-                   + caseFunctionCopies * (like ? std::max<qsizetype>(1, patternCharacters) : comparisonPasses);
+    cost.passes += 1 + caseFunctionPasses + (like ? std::max<qsizetype>(1, patternCharacters) : comparisonPasses);
 }
 
 QStringList OVNExpertCondition::columnsOf(const QString &table)

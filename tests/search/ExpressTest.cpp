@@ -191,6 +191,53 @@ TEST(ExpressStatementsTest, QuickSearchStatements)
 
 // The expert statement: every placeholder in any case, the joins its text asks for, the field
 // menu's templates, and the restriction with the condition in parentheses.
+// What a quick search asks of the server for each entry is what the expert checker counts for its
+// statement's condition (the title is short and not counted); a search of a word or two may run
+// over descriptions of a megabyte and more, all four fields over all columns still over several
+// hundred kilobytes.
+TEST(ExpressStatementsTest, QuickSearchesCostWhatTheirConditionCosts)
+{
+    const struct {
+        QuickSearch search;
+        qint64 atLeast, below; // the bound on the fields' size in bytes
+    } cases[] = {
+        {quick({{"beach", All, false}}), 2 << 20, 4 << 20},
+        {quick({{"beach", FullDescription, false}}), 4 << 20, 16 << 20},
+        {quick({{"100%_x", Keywords, false}, {"3", Rating, false}}), 4 << 20, 16 << 20},
+        {quick({{"sun", All, false}, {"sea", All, true}, {"city", All, false}, {"old town", All, true}}), 512 << 10,
+         1 << 20},
+        {quick({{"sunset", DisplayTag, false}, {"4", Rating, true}}), -1, 0},
+        {quick({{"", All, false}, {"beach", All, true}}), -1, 0},
+    };
+    for (const auto &c : cases) {
+        const QString sql = c.search.statement(Dialect::SQLite);
+        const qsizetype where = sql.indexOf(" where ");
+        const OVNExpertCondition::Cost cost = c.search.cost();
+        OVNExpertCondition::Cost expected;
+        if (where >= 0) {
+            // The checker reads the columns with their table.
+            QString condition = sql.mid(where + 7);
+            for (const char *column : {"displaytag", "keywords", "shortdesc", "fulldesc"})
+                condition.replace(QStringLiteral("upper(%1)").arg(QLatin1String(column)),
+                                  QStringLiteral("upper(strvfile.%1)").arg(QLatin1String(column)));
+            ASSERT_FALSE(OVNExpertCondition::check(condition, &expected)) << qPrintable(condition);
+        }
+        EXPECT_EQ(cost.copies, expected.copies) << qPrintable(sql.mid(where));
+        EXPECT_EQ(cost.passes, expected.passes) << qPrintable(sql.mid(where));
+        QStringList columns = cost.longColumns, expectedColumns = expected.longColumns;
+        columns.sort();
+        expectedColumns.sort();
+        EXPECT_EQ(columns, expectedColumns) << qPrintable(sql.mid(where));
+        const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
+        EXPECT_GE(largest, c.atLeast) << qPrintable(sql.mid(where));
+        EXPECT_LT(largest, c.below) << qPrintable(sql.mid(where));
+        const QString oversized = c.search.oversizedStatement(cost.longColumns, largest, Dialect::SQLite);
+        EXPECT_EQ(oversized.isEmpty(), cost.longColumns.isEmpty());
+        for (const QString &column : cost.longColumns)
+            EXPECT_TRUE(oversized.contains("length(cast(" + column + " as blob)) > " + QString::number(largest)));
+    }
+}
+
 TEST(ExpressStatementsTest, ExpertSearchStatements)
 {
     ASSERT_EQ(placeholders().size(), 58u);
