@@ -105,12 +105,14 @@ Outcome checkFieldSizes(OVNDatabaseAccess &connection, const OVNFind &find, int 
                            timeLimitMs, stop);
 }
 
-Outcome runQuick(OVNDatabaseAccess &connection, const OVNExpress::QuickSearch &search, int timeLimitMs,
+Outcome runQuick(OVNDatabaseAccess &connection, OVNExpress::QuickSearch search, int timeLimitMs,
                  const std::atomic<bool> *stop, std::uint32_t fields)
 {
     const QString refusal = search.refusal();
     if (!refusal.isEmpty())
         return {Outcome::Status::Refused, {}, refusal};
+    // Another's entries are neither tested nor looked at for their size.
+    search.readableCategoryIds = readableCategoryIds(connection);
     const OVNFind::Dialect dialect = OVNFind::dialectOf(connection);
     const auto started = std::chrono::steady_clock::now();
     // Each change of case copies a field several times over: a description of many megabytes is

@@ -38,6 +38,21 @@ QString withCondition(QString sql, const QString &condition, bool restricted, bo
     return sql + QStringLiteral(" where ") + condition;
 }
 
+// The condition tested only on entries of the readable categories: what it finds elsewhere, or
+// how it fails there, tells nothing, and a text there costs the search nothing.
+QString readableOnly(const QString &condition, const std::optional<QStringList> &readableCategoryIds)
+{
+    if (!readableCategoryIds || condition.trimmed().isEmpty())
+        return condition;
+    QStringList quoted;
+    for (const QString &id : *readableCategoryIds)
+        quoted << OVNDBHelper::quotedText(id);
+    if (quoted.isEmpty())
+        quoted << QStringLiteral("''");
+    return QStringLiteral("case when strvfile.categoryid in (") + quoted.join(QStringLiteral(", "))
+           + QStringLiteral(") then (") + condition + QStringLiteral(") else false end");
+}
+
 } // namespace
 
 // ---- quick search ----
@@ -123,8 +138,10 @@ QString QuickSearch::oversizedStatement(const QStringList &longColumns, qint64 l
 {
     if (longColumns.isEmpty() || !refusal().isEmpty())
         return QString();
-    return withCondition(OVNFind::selectListWithoutLongFields() + restriction(categoryIds, restricted),
-                         OVNFind::oversizedCondition(longColumns, largestBytes, dialect), restricted, true)
+    return withCondition(
+               OVNFind::selectListWithoutLongFields() + restriction(categoryIds, restricted),
+               readableOnly(OVNFind::oversizedCondition(longColumns, largestBytes, dialect), readableCategoryIds),
+               restricted, true)
            + QStringLiteral(" limit 1");
 }
 
@@ -159,6 +176,9 @@ QString QuickSearch::statement(Dialect dialect) const
                 condition += (fields[i].orJoin ? QStringLiteral(" OR ") : QStringLiteral(" AND ")) + clause;
         }
     }
+    if (readableCategoryIds)
+        return withCondition(OVNFind::selectList() + restriction(categoryIds, restricted),
+                             readableOnly(condition, readableCategoryIds), restricted, true);
     return withCondition(OVNFind::selectList() + restriction(categoryIds, restricted), condition, restricted, false);
 }
 
@@ -318,19 +338,7 @@ QString ExpertSearch::statementFor(const QString &select, const QString &conditi
     sql += restriction(categoryIds, restricted);
     if (condition.trimmed().isEmpty())
         return withCondition(sql, QString(), restricted, true);
-    if (!readableCategoryIds)
-        return withCondition(sql, condition, restricted, true);
-    // The condition is tested only on entries the user may read: what it finds elsewhere, or
-    // how it fails there, tells nothing.
-    QStringList quoted;
-    for (const QString &id : *readableCategoryIds)
-        quoted << OVNDBHelper::quotedText(id);
-    if (quoted.isEmpty())
-        quoted << QStringLiteral("''");
-    return withCondition(sql,
-                         QStringLiteral("case when strvfile.categoryid in (") + quoted.join(QStringLiteral(", "))
-                             + QStringLiteral(") then (") + condition + QStringLiteral(") else false end"),
-                         restricted, true);
+    return withCondition(sql, readableOnly(condition, readableCategoryIds), restricted, true);
 }
 
 } // namespace OVNExpress

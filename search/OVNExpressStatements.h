@@ -45,6 +45,9 @@ public:
     std::array<Field, 4> fields;
     QStringList categoryIds; // the chosen search-in item's ids
     bool restricted = false; // a category is chosen (even one without ids)
+    // On a catalog with users: the categories whose entries the user may read, the only entries
+    // the fields are then tested on (the others are never listed).
+    std::optional<QStringList> readableCategoryIds;
 
     // The clause one field adds; "" for a tag outside the menu.
     static QString clauseFor(const QString &value, int tag, Dialect dialect);

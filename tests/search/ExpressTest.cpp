@@ -747,6 +747,67 @@ TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
     }
 }
 
+// Quick searches and find lines over an entry with a planted description of 4 MB: those whose changes
+// of case or patterns would take the server past what one entry may cost are refused naming the
+// entry (a quick search of every column, a find pattern of 4000 characters), the others run and
+// find what they find over ordinary texts; the next search runs as usual either way.
+TEST_P(ExpressCatalogTest, QuickSearchesAndFindsOverAPlantedDescriptionAreBounded)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    QVariantMap values = importRecord(studio, QStringLiteral("Planted"));
+    values.insert("fulldesc", QString(4 << 20, QLatin1Char('a')) + "needle");
+    values.insert("shortdesc", "city");
+    values.insert("rating", 4);
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const auto findLine = [](const char *column, int op, const QString &value) {
+        OVNFind find;
+        OVNFindLine &line = find.lines()[size_t(find.addLine())];
+        line.chooseField(*OVNFindLine::fieldFor("strvfile", QString::fromLatin1(column)));
+        line.setOperatorId(op);
+        line.setValue(value);
+        return find;
+    };
+    const struct {
+        std::optional<QuickSearch> search; // else `find`
+        OVNFind find;
+        Status status;
+        qsizetype found;
+    } cases[] = {
+        // Ordinary searches, over the planted entry too.
+        {quick({{"beach", Keywords, false}}), {}, Status::Found, 10},
+        {quick({{"NEEDLE", FullDescription, false}}), {}, Status::Found, 1},
+        {quick({{"city", Keywords, false}, {"4", Rating, false}}), {}, Status::Found, 4},
+        {quick({{"Planted", DisplayTag, false}}), {}, Status::Found, 1},
+        // A change of case of every column at once copies the description past the bound.
+        {quick({{"city", All, false}}), {}, Status::Refused, 0},
+        {std::nullopt, findLine("fulldesc", 0, "needle"), Status::Found, 1},
+        {std::nullopt, findLine("shortdesc", 3, "CITY"), Status::Found, 11},
+        // 4000 characters compared at each of four million places with no look at a cancel request.
+        {std::nullopt, findLine("fulldesc", 0, QString(4000, QLatin1Char('a'))), Status::Refused, 0},
+        {std::nullopt, findLine("fulldesc", 0, QString(4000, QLatin1Char('b'))), Status::Refused, 0},
+    };
+    for (const auto &c : cases) {
+        OVNExpressSearch::Outcome outcome;
+        QString shown;
+        if (c.search) {
+            outcome = OVNExpressSearch::runQuick(*searching, *c.search, 20000);
+            shown = c.search->statement(dialect).mid(OVNFind::selectList().size(), 80);
+        } else {
+            shown = c.find.searchClause(dialect).mid(OVNFind::selectList().size(), 80);
+            outcome = OVNExpressSearch::checkFieldSizes(*searching, c.find);
+            EXPECT_TRUE(outcome.records.isEmpty()) << qPrintable(shown);
+            if (outcome.status == Status::Found)
+                outcome = run(c.find.searchClause(dialect));
+        }
+        EXPECT_EQ(outcome.status, c.status) << qPrintable(shown) << " -> " << qPrintable(outcome.message);
+        EXPECT_EQ(outcome.records.size(), c.found) << qPrintable(shown);
+        if (c.status == Status::Refused) {
+            EXPECT_TRUE(outcome.message.contains("\"Planted\"")) << qPrintable(outcome.message);
+        }
+        EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 21) << "after " << qPrintable(shown);
+    }
+}
+
 // Searches given up over planted descriptions leave no server process at work: seven searches at
 // once with the heaviest pattern the bounds allow over them end at their limit, and a statement the
 // server cannot stop (a trim of given characters, which no condition may hold) has its process ended
@@ -925,6 +986,28 @@ TEST_P(ServerExpressTest, NoAccessEntriesAreNeverListed)
         for (const MediaRecordRef &record : outcome.records)
             EXPECT_EQ(record->field(MediaRecord::CategoryId), studio);
     }
+}
+
+// A description planted where the user may not read costs the user's searches nothing: the quick
+// search of every column runs and finds the user's own entries; a find, which tests every entry and
+// lists the readable ones, is refused without the planted entry's title.
+TEST_P(ServerExpressTest, APlantedDescriptionOfAnotherNeitherStopsNorShowsInASearch)
+{
+    QVariantMap values = importRecord(lisbon, QStringLiteral("Hidden plant"));
+    values.insert("fulldesc", QString(4 << 20, QLatin1Char('a')));
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const OVNExpressSearch::Outcome quickly = OVNExpressSearch::runQuick(*searching, quick({{"city", All, false}}));
+    EXPECT_EQ(quickly.status, Status::Found) << qPrintable(quickly.message);
+    EXPECT_EQ(quickly.records.size(), 4);
+
+    OVNFind find;
+    OVNFindLine &line = find.lines()[size_t(find.addLine())];
+    line.chooseField(*OVNFindLine::fieldFor("strvfile", "fulldesc"));
+    line.setValue(QString(4000, QLatin1Char('a')));
+    const OVNExpressSearch::Outcome checked = OVNExpressSearch::checkFieldSizes(*searching, find);
+    EXPECT_EQ(checked.status, Status::Refused);
+    EXPECT_FALSE(checked.message.contains("Hidden")) << qPrintable(checked.message);
+    EXPECT_TRUE(checked.message.contains("an entry you may not read")) << qPrintable(checked.message);
 }
 
 // A READ ONLY user learns nothing about a NO ACCESS collection through any condition: not through
