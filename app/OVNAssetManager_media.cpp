@@ -14,6 +14,7 @@
 #include "uikit/OVNBGView.h"
 #include "platform/CatalogNames.h"
 #include "search/OVNExpressSearch.h"
+#include "search/OVNFind.h"
 
 #include <QPushButton>
 #include <QSlider>
@@ -144,9 +145,22 @@ void OVNAssetManager::reloadMediaList()
             if (OVNCategoryComment::holdsDictionary(comment) && search) {
                 const QVariantMap settings = OVNCategoryComment::dictionary(comment);
                 QString refusal;
-                const QString clause =
-                    search->searchClause(settings, findCatalogs(),
-                                         m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
+                QString clause = search->searchClause(settings, findCatalogs(),
+                                                      m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL,
+                                                      &refusal);
+                // As the find sheet: an entry whose texts are too large for the lines refuses it.
+                if (!clause.isEmpty()) {
+                    OVNFind find;
+                    for (const OVNSmartFolderSearch::Catalog &catalog : findCatalogs())
+                        find.addCatalog(catalog.title, catalog.ids);
+                    find.setSearchSettings(settings);
+                    const OVNDatabaseAccess::ReadOnlySearch checked =
+                        OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find);
+                    if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found) {
+                        clause.clear();
+                        refusal = checked.message;
+                    }
+                }
                 reloadMediaListWithFind(clause);
                 // Shows nothing, and says why (the stored search names a field or value we cannot use).
                 if (clause.isEmpty() && !refusal.isEmpty())

@@ -1005,6 +1005,17 @@ qint64 OVNExpertCondition::largestFieldBytes(const Cost &cost)
     return std::min(memoryBytes / std::max<qint64>(1, cost.copies), workBytes / std::max<qint64>(1, cost.passes));
 }
 
+void OVNExpertCondition::addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like)
+{
+    if (!listed(column.section(QLatin1Char('.'), -1).toLower(), longColumns))
+        return;
+    if (!cost.longColumns.contains(column))
+        cost.longColumns.append(column);
+    // The field read (one copy, one pass), its change of case, then the comparison over that copy.
+    cost.copies += 1 + caseFunctionCopies;
+    cost.passes += 1 + caseFunctionPasses + (like ? std::max<qsizetype>(1, patternCharacters) : comparisonPasses);
+}
+
 QStringList OVNExpertCondition::columnsOf(const QString &table)
 {
     QStringList columns;

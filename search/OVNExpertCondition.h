@@ -50,6 +50,11 @@ public:
     // The largest size in bytes the long fields of an entry may have for a condition of that cost
     // to stay within memoryBytes and workBytes; -1 when it names no long field.
     static qint64 largestFieldBytes(const Cost &cost);
+    // Adds to `cost` what the program's own case-blind test of `column` ("table.column") asks, as
+    // check() counts it: "upper(column) like upper(pattern)" with a pattern of
+    // `patternCharacters` characters, or "upper(column) = upper(value)" when `like` is false.
+    // Nothing for a column that holds no long text.
+    static void addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like);
     // The columns of a table the search joins, in the order its create script makes them; none
     // for another table.
     static QStringList columnsOf(const QString &table);

@@ -191,6 +191,53 @@ TEST(ExpressStatementsTest, QuickSearchStatements)
 
 // The expert statement: every placeholder in any case, the joins its text asks for, the field
 // menu's templates, and the restriction with the condition in parentheses.
+// What a quick search asks of the server for each entry is what the expert checker counts for its
+// statement's condition (the title is short and not counted); a search of a word or two may run
+// over descriptions of a megabyte and more, all four fields over all columns still over several
+// hundred kilobytes.
+TEST(ExpressStatementsTest, QuickSearchesCostWhatTheirConditionCosts)
+{
+    const struct {
+        QuickSearch search;
+        qint64 atLeast, below; // the bound on the fields' size in bytes
+    } cases[] = {
+        {quick({{"beach", All, false}}), 2 << 20, 4 << 20},
+        {quick({{"beach", FullDescription, false}}), 4 << 20, 16 << 20},
+        {quick({{"100%_x", Keywords, false}, {"3", Rating, false}}), 4 << 20, 16 << 20},
+        {quick({{"sun", All, false}, {"sea", All, true}, {"city", All, false}, {"old town", All, true}}), 512 << 10,
+         1 << 20},
+        {quick({{"sunset", DisplayTag, false}, {"4", Rating, true}}), -1, 0},
+        {quick({{"", All, false}, {"beach", All, true}}), -1, 0},
+    };
+    for (const auto &c : cases) {
+        const QString sql = c.search.statement(Dialect::SQLite);
+        const qsizetype where = sql.indexOf(" where ");
+        const OVNExpertCondition::Cost cost = c.search.cost();
+        OVNExpertCondition::Cost expected;
+        if (where >= 0) {
+            // The checker reads the columns with their table.
+            QString condition = sql.mid(where + 7);
+            for (const char *column : {"displaytag", "keywords", "shortdesc", "fulldesc"})
+                condition.replace(QStringLiteral("upper(%1)").arg(QLatin1String(column)),
+                                  QStringLiteral("upper(strvfile.%1)").arg(QLatin1String(column)));
+            ASSERT_FALSE(OVNExpertCondition::check(condition, &expected)) << qPrintable(condition);
+        }
+        EXPECT_EQ(cost.copies, expected.copies) << qPrintable(sql.mid(where));
+        EXPECT_EQ(cost.passes, expected.passes) << qPrintable(sql.mid(where));
+        QStringList columns = cost.longColumns, expectedColumns = expected.longColumns;
+        columns.sort();
+        expectedColumns.sort();
+        EXPECT_EQ(columns, expectedColumns) << qPrintable(sql.mid(where));
+        const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
+        EXPECT_GE(largest, c.atLeast) << qPrintable(sql.mid(where));
+        EXPECT_LT(largest, c.below) << qPrintable(sql.mid(where));
+        const QString oversized = c.search.oversizedStatement(cost.longColumns, largest, Dialect::SQLite);
+        EXPECT_EQ(oversized.isEmpty(), cost.longColumns.isEmpty());
+        for (const QString &column : cost.longColumns)
+            EXPECT_TRUE(oversized.contains("length(cast(" + column + " as blob)) > " + QString::number(largest)));
+    }
+}
+
 TEST(ExpressStatementsTest, ExpertSearchStatements)
 {
     ASSERT_EQ(placeholders().size(), 58u);
@@ -700,6 +747,67 @@ TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
     }
 }
 
+// Quick searches and find lines over an entry with a planted description of 4 MB: those whose changes
+// of case or patterns would take the server past what one entry may cost are refused naming the
+// entry (a quick search of every column, a find pattern of 4000 characters), the others run and
+// find what they find over ordinary texts; the next search runs as usual either way.
+TEST_P(ExpressCatalogTest, QuickSearchesAndFindsOverAPlantedDescriptionAreBounded)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    QVariantMap values = importRecord(studio, QStringLiteral("Planted"));
+    values.insert("fulldesc", QString(4 << 20, QLatin1Char('a')) + "needle");
+    values.insert("shortdesc", "city");
+    values.insert("rating", 4);
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const auto findLine = [](const char *column, int op, const QString &value) {
+        OVNFind find;
+        OVNFindLine &line = find.lines()[size_t(find.addLine())];
+        line.chooseField(*OVNFindLine::fieldFor("strvfile", QString::fromLatin1(column)));
+        line.setOperatorId(op);
+        line.setValue(value);
+        return find;
+    };
+    const struct {
+        std::optional<QuickSearch> search; // else `find`
+        OVNFind find;
+        Status status;
+        qsizetype found;
+    } cases[] = {
+        // Ordinary searches, over the planted entry too.
+        {quick({{"beach", Keywords, false}}), {}, Status::Found, 10},
+        {quick({{"NEEDLE", FullDescription, false}}), {}, Status::Found, 1},
+        {quick({{"city", Keywords, false}, {"4", Rating, false}}), {}, Status::Found, 4},
+        {quick({{"Planted", DisplayTag, false}}), {}, Status::Found, 1},
+        // A change of case of every column at once copies the description past the bound.
+        {quick({{"city", All, false}}), {}, Status::Refused, 0},
+        {std::nullopt, findLine("fulldesc", 0, "needle"), Status::Found, 1},
+        {std::nullopt, findLine("shortdesc", 3, "CITY"), Status::Found, 11},
+        // 4000 characters compared at each of four million places with no look at a cancel request.
+        {std::nullopt, findLine("fulldesc", 0, QString(4000, QLatin1Char('a'))), Status::Refused, 0},
+        {std::nullopt, findLine("fulldesc", 0, QString(4000, QLatin1Char('b'))), Status::Refused, 0},
+    };
+    for (const auto &c : cases) {
+        OVNExpressSearch::Outcome outcome;
+        QString shown;
+        if (c.search) {
+            outcome = OVNExpressSearch::runQuick(*searching, *c.search, 20000);
+            shown = c.search->statement(dialect).mid(OVNFind::selectList().size(), 80);
+        } else {
+            shown = c.find.searchClause(dialect).mid(OVNFind::selectList().size(), 80);
+            outcome = OVNExpressSearch::checkFieldSizes(*searching, c.find);
+            EXPECT_TRUE(outcome.records.isEmpty()) << qPrintable(shown);
+            if (outcome.status == Status::Found)
+                outcome = run(c.find.searchClause(dialect));
+        }
+        EXPECT_EQ(outcome.status, c.status) << qPrintable(shown) << " -> " << qPrintable(outcome.message);
+        EXPECT_EQ(outcome.records.size(), c.found) << qPrintable(shown);
+        if (c.status == Status::Refused) {
+            EXPECT_TRUE(outcome.message.contains("\"Planted\"")) << qPrintable(outcome.message);
+        }
+        EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 21) << "after " << qPrintable(shown);
+    }
+}
+
 // Searches given up over planted descriptions leave no server process at work: seven searches at
 // once with the heaviest pattern the bounds allow over them end at their limit, and a statement the
 // server cannot stop (a trim of given characters, which no condition may hold) has its process ended
@@ -878,6 +986,28 @@ TEST_P(ServerExpressTest, NoAccessEntriesAreNeverListed)
         for (const MediaRecordRef &record : outcome.records)
             EXPECT_EQ(record->field(MediaRecord::CategoryId), studio);
     }
+}
+
+// A description planted where the user may not read costs the user's searches nothing: the quick
+// search of every column runs and finds the user's own entries; a find, which tests every entry and
+// lists the readable ones, is refused without the planted entry's title.
+TEST_P(ServerExpressTest, APlantedDescriptionOfAnotherNeitherStopsNorShowsInASearch)
+{
+    QVariantMap values = importRecord(lisbon, QStringLiteral("Hidden plant"));
+    values.insert("fulldesc", QString(4 << 20, QLatin1Char('a')));
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const OVNExpressSearch::Outcome quickly = OVNExpressSearch::runQuick(*searching, quick({{"city", All, false}}));
+    EXPECT_EQ(quickly.status, Status::Found) << qPrintable(quickly.message);
+    EXPECT_EQ(quickly.records.size(), 4);
+
+    OVNFind find;
+    OVNFindLine &line = find.lines()[size_t(find.addLine())];
+    line.chooseField(*OVNFindLine::fieldFor("strvfile", "fulldesc"));
+    line.setValue(QString(4000, QLatin1Char('a')));
+    const OVNExpressSearch::Outcome checked = OVNExpressSearch::checkFieldSizes(*searching, find);
+    EXPECT_EQ(checked.status, Status::Refused);
+    EXPECT_FALSE(checked.message.contains("Hidden")) << qPrintable(checked.message);
+    EXPECT_TRUE(checked.message.contains("an entry you may not read")) << qPrintable(checked.message);
 }
 
 // A READ ONLY user learns nothing about a NO ACCESS collection through any condition: not through

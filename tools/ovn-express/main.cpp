@@ -178,8 +178,9 @@ int main(int argc, char *argv[])
     QString sql;
     QString refusal;
     std::optional<OVNExpress::ExpertSearch> expertSearch;
+    std::optional<OVNExpress::QuickSearch> quickSearch;
     if (quick) {
-        OVNExpress::QuickSearch search;
+        OVNExpress::QuickSearch &search = quickSearch.emplace();
         search.categoryIds = ids;
         search.restricted = chosen > 0;
         size_t field = 0;
@@ -201,7 +202,6 @@ int main(int argc, char *argv[])
         if (quickWords.size() % 2 == 0)
             return usage();
         refusal = search.refusal();
-        sql = search.statement(OVNFind::dialectOf(*db));
     } else {
         // As the panel does: the condition is tested on entries the user may read only, and
         // first held to what the server may spend on the fields it names.
@@ -223,8 +223,9 @@ int main(int argc, char *argv[])
     // A search whose session the server ended is asked again on a new one.
     OVNExpressSearch::Outcome outcome;
     ToolCatalog::retried(*db, [&] {
+        // Both held first to what the server may spend on the long fields they test.
         outcome = expertSearch ? OVNExpressSearch::runExpert(*db, *expertSearch, int(timeLimit * 1000), nullptr, fields)
-                               : OVNExpressSearch::run(*db, sql, int(timeLimit * 1000), nullptr, fields);
+                               : OVNExpressSearch::runQuick(*db, *quickSearch, int(timeLimit * 1000), nullptr, fields);
         return outcome.status != Status::Failed;
     });
     if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)
