@@ -74,9 +74,15 @@ int ChildConfinement::landlockVersion()
     return version > 0 ? int(version) : 0;
 }
 
-int ChildConfinement::restrictFiles(const std::vector<Rule> &rules)
+namespace {
+
+// The file system as Landlock leaves it: only what `rules` names, with the rights given; no
+// writing, removing or making of anything elsewhere; no TCP; no signals to processes outside this
+// one and its children; no abstract sockets of other processes. Answers the kernel's Landlock
+// version used, 0 when it has none (nothing is then confined by it), -1 when it failed.
+int restrictFiles(const std::vector<ChildConfinement::Rule> &rules)
 {
-    const long version = landlockVersion();
+    const long version = ChildConfinement::landlockVersion();
     if (version <= 0)
         return 0;
     RulesetAttributes attributes;
@@ -100,7 +106,7 @@ int ChildConfinement::restrictFiles(const std::vector<Rule> &rules)
     if (ruleset < 0)
         return -1;
     bool ok = true;
-    for (const Rule &rule : rules) {
+    for (const ChildConfinement::Rule &rule : rules) {
         const int fd = ::open(rule.path.c_str(), O_PATH | O_CLOEXEC);
         if (fd < 0)
             continue;
@@ -127,71 +133,7 @@ int ChildConfinement::restrictFiles(const std::vector<Rule> &rules)
     return ok ? int(version) : -1;
 }
 
-bool ChildConfinement::filterCalls(bool localSockets, bool allowExec)
-{
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
-        return false;
-    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
-    if (!filter)
-        return false;
-    const uint32_t deny = SCMP_ACT_ERRNO(EPERM);
-    static constexpr int refused[] = {
-        SCMP_SYS(io_uring_setup),
-        SCMP_SYS(io_uring_enter),
-        SCMP_SYS(io_uring_register),
-        SCMP_SYS(ptrace),
-        SCMP_SYS(process_vm_readv),
-        SCMP_SYS(process_vm_writev),
-        SCMP_SYS(pidfd_getfd),
-        SCMP_SYS(kcmp),
-        SCMP_SYS(keyctl),
-        SCMP_SYS(add_key),
-        SCMP_SYS(request_key),
-        SCMP_SYS(bpf),
-        SCMP_SYS(perf_event_open),
-        SCMP_SYS(userfaultfd),
-        SCMP_SYS(mount),
-        SCMP_SYS(umount2),
-        SCMP_SYS(pivot_root),
-        SCMP_SYS(unshare),
-        SCMP_SYS(setns),
-        SCMP_SYS(mknod),
-        SCMP_SYS(mknodat),
-        SCMP_SYS(fork),
-        SCMP_SYS(vfork),
-        SCMP_SYS(execveat),
-        SCMP_SYS(personality),
-        SCMP_SYS(name_to_handle_at),
-        SCMP_SYS(open_by_handle_at),
-        SCMP_SYS(fanotify_init),
-        SCMP_SYS(kexec_load),
-        SCMP_SYS(init_module),
-        SCMP_SYS(finit_module),
-    };
-    bool ok = true;
-    for (const int call : refused)
-        ok = ok && seccomp_rule_add(filter, deny, call, 0) == 0;
-    // Threads only: a clone without CLONE_THREAD is a new process. clone3 keeps its flags in a
-    // structure a filter cannot read; without it the C library uses clone.
-    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) == 0;
-    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
-    if (!allowExec)
-        ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(execve), 0) == 0;
-    // Typing into a terminal.
-    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, TIOCSTI)) == 0;
-    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, TIOCLINUX)) == 0;
-    if (localSockets) {
-        ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(socket), 1, SCMP_A0(SCMP_CMP_NE, AF_UNIX)) == 0;
-        ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(socketpair), 1, SCMP_A0(SCMP_CMP_NE, AF_UNIX)) == 0;
-    } else {
-        ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(socket), 0) == 0;
-        ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(socketpair), 0) == 0;
-        ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(connect), 0) == 0;
-    }
-    ok = ok && seccomp_load(filter) == 0;
-    seccomp_release(filter);
-    return ok;
-}
+} // namespace
 
 std::string ChildConfinement::interpreterOf(const std::string &program)
 {

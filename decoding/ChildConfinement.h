@@ -43,12 +43,6 @@ struct Rule {
     bool write = false;   // write files that exist (devices)
 };
 
-// The file system as Landlock leaves it: only what `rules` names, with the rights given; no
-// writing, removing or making of anything elsewhere; no TCP; no signals to processes outside this
-// one and its children; no abstract sockets of other processes. Answers the kernel's Landlock
-// version used, 0 when it has none (nothing is then confined by it), -1 when it failed.
-int restrictFiles(const std::vector<Rule> &rules);
-
 // The kernel's Landlock version, 0 without Landlock. Test builds: 0 as well when
 // OVN_DECODER_TEST_NO_LANDLOCK is set, so that the filter's own hold can be tried.
 int landlockVersion();
@@ -99,9 +93,5 @@ bool restrictCalls(const Allowances &allowances);
 
 // The program's interpreter (PT_INTERP of its ELF header), empty for a static program.
 std::string interpreterOf(const std::string &program);
-
-// The older entry points of the movie player: a deny-list filter (`localSockets` allows local
-// sockets; `allowExec` the exec that starts a program). New children use confine().
-bool filterCalls(bool localSockets, bool allowExec);
 
 } // namespace ChildConfinement

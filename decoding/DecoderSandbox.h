@@ -58,4 +58,8 @@ int landlockVersion();
 // to the local socket FILE.sock, if it can; `parent` is the process that started the child.
 QVariantMap probe(const QString &file, pid_t parent, QThreadPool *pool);
 
+// Test builds: every road of the probe above, tried from the calling thread only, WHERE being
+// `where` (the movie player tries them from its own kinds of thread).
+QStringList tryRoads(const QString &file, pid_t parent, const char *where);
+
 } // namespace DecoderSandbox

@@ -145,8 +145,9 @@ bool startsThreads(int count)
     return int(threads.size()) >= count;
 }
 
-// Every road, tried from the calling thread; each outcome is "ROAD (WHERE): taken" or "...: refused".
-QStringList tryRoads(const QString &file, pid_t parent, const char *where)
+} // namespace
+
+QStringList DecoderSandbox::tryRoads(const QString &file, pid_t parent, const char *where)
 {
     const QByteArray name = QFile::encodeName(file);
     const QByteArray created = name + ".written";
@@ -176,10 +177,11 @@ QStringList tryRoads(const QString &file, pid_t parent, const char *where)
         {"inet socket", [] { return closed(::socket(AF_INET, SOCK_STREAM, 0)); }},
         {"unix socket", [] { return closed(::socket(AF_UNIX, SOCK_STREAM, 0)); }},
         {"netlink socket", [] { return closed(::socket(AF_NETLINK, SOCK_RAW, 0)); }},
+        // The call itself: the movie player's own socketpair() gives pipes.
         {"socketpair",
          [] {
              int ends[2];
-             if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+             if (::syscall(SYS_socketpair, AF_UNIX, SOCK_STREAM, 0, ends) != 0)
                  return false;
              ::close(ends[0]);
              ::close(ends[1]);
@@ -292,8 +294,6 @@ QStringList tryRoads(const QString &file, pid_t parent, const char *where)
                          readsSomething("/etc/ld.so.cache") ? QStringLiteral("taken") : QStringLiteral("refused"));
     return outcomes;
 }
-
-} // namespace
 
 QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent, QThreadPool *pool)
 {

@@ -71,7 +71,10 @@ QByteArray pluginList()
 // nothing else of the program's (no passwords, no display, session bus or sound server).
 QList<QByteArray> playerEnvironment()
 {
-    static const char *const kept[] = {"LANG", "LC_ALL", "LC_MESSAGES", "LANGUAGE", "GST_DEBUG"};
+    // OVN_DECODER_TEST_NO_LANDLOCK: test builds of the player then confine it as on a kernel
+    // without Landlock (others ignore it).
+    static const char *const kept[] = {"LANG",     "LC_ALL",    "LC_MESSAGES",
+                                       "LANGUAGE", "GST_DEBUG", "OVN_DECODER_TEST_NO_LANDLOCK"};
     QList<QByteArray> environment;
     for (const char *name : kept)
         if (qEnvironmentVariableIsSet(name))

@@ -105,8 +105,8 @@ public:
 
     // What a failing sound device does, for tests: the movie goes on without sound.
     void simulateSoundFault();
-    // Test builds of the player: tries the roads out of it from its threads (see Player_probe.cpp);
-    // probed() answers.
+    // Test builds of the player: tries every road out of a decoding child from its kinds of thread
+    // (DecoderSandbox::tryRoads beside the file targets["file"]); probed() answers with "damage".
     void probe(const QVariantMap &targets);
 
 signals:

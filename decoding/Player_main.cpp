@@ -7,15 +7,18 @@
 // The movie's demuxers and decoders run here, not in the program: a movie too large for the limit
 // or a fault in a decoder ends this process and costs the program nothing but the movie. It
 // presents nothing: frames and sound go back through the socket, and the program draws and plays
-// them. Before anything else runs (before its first thread) it gives up what decoding never needs:
-// it reads only what `readList` names (the system's libraries and GStreamer's plugin list, never
-// the user's files), writes nothing, opens no socket of any kind, starts no programs, traces
-// nothing, sees no display, session bus or sound server, and ends with the program.
+// them. Before anything else runs (before its first thread, GStreamer's and Qt's included) it
+// confines itself by its allowances (PlayerConfinement_p.h, an allow-list): it reads only the
+// system's libraries and GStreamer's plugin list, never the user's files; writes nothing, opens no
+// socket of any kind, starts no programs, signals and traces nothing outside itself, sees no
+// display, session bus or sound server, holds at most its memory and threads, and ends with the
+// program whatever it does to its own settings.
 
 #include "decoding/ChildConfinement.h"
 #include "decoding/DecoderFiles.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/PlaybackPipeline_p.h"
+#include "decoding/PlayerConfinement_p.h"
 #include "decoding/Player_p.h"
 
 #include <QCoreApplication>
@@ -24,9 +27,8 @@
 #include <QThreadPool>
 
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <malloc.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -35,32 +37,12 @@
 #include <thread>
 
 #ifdef OVN_PLAYER_TEST_PROBE
-// Test builds: the roads out of the player, tried from the calling thread (Player_probe.cpp).
-QStringList playerProbeRoads(const QVariantMap &targets);
+#include "decoding/DecoderSandbox.h"
 #endif
 
 namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }
-
-// Everything the player may read, nothing of it written: the system's libraries (GStreamer's
-// plugins and the decoders they load among them), what the C library and the processor
-// detection read, and GStreamer's list of plugins (the file the program named in GST_REGISTRY).
-// The movie is not here: it comes as descriptors.
-std::vector<ChildConfinement::Rule> readList()
-{
-    std::vector<ChildConfinement::Rule> rules;
-    const auto read = [&rules](const std::string &path) { rules.push_back({path, true, false, false}); };
-    for (const char *path : {"/usr", "/lib", "/lib64", "/etc/ld.so.cache", "/etc/localtime", "/proc/self",
-                             "/proc/cpuinfo", "/sys/devices/system/cpu", "/dev/urandom"})
-        read(path);
-    // That one file, never a folder the name might give.
-    struct stat status {};
-    if (const char *registry = std::getenv("GST_REGISTRY");
-        registry && ::stat(registry, &status) == 0 && S_ISREG(status.st_mode))
-        read(registry);
-    return rules;
-}
 
 bool send(const QVariantMap &map, const char *payload = nullptr, qint64 size = 0)
 {
@@ -192,23 +174,30 @@ private:
     }
 
 #ifdef OVN_PLAYER_TEST_PROBE
-    // From this thread, a thread of its own, one of Qt's pool (the frames' scaling runs there) and
-    // the next of GStreamer's threads to hand over a frame or sound; answered when all have tried.
+    // The roads every decoding child's probe tries (DecoderSandbox::tryRoads), from this thread,
+    // one of Qt's pool (the frames' scaling runs there), a thread of its own and the next of
+    // GStreamer's threads to hand over a frame or sound; answered when all have tried. `file` is
+    // the test's file beside which the roads make, change and read files.
     void probe(const QVariantMap &targets)
     {
-        QVariantMap outcomes{{text("event"), text("probe")}, {text("main"), playerProbeRoads(targets)}};
-        std::thread([&] { outcomes.insert(text("thread"), playerProbeRoads(targets)); }).join();
-        QStringList pool;
-        QThreadPool::globalInstance()->start([&] { pool = playerProbeRoads(targets); });
+        const QString file = targets.value(text("file")).toString();
+        const pid_t parent = ::getppid();
+        QStringList outcomes = DecoderSandbox::tryRoads(file, parent, "main thread");
+        // Nothing the program had in its environment to reach a display or a session bus by.
+        for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+            outcomes << QStringLiteral("%1 in the environment (main thread): %2")
+                            .arg(QLatin1String(name),
+                                 qEnvironmentVariableIsEmpty(name) ? text("refused") : text("taken"));
+        QThreadPool::globalInstance()->start(
+            [&] { outcomes << DecoderSandbox::tryRoads(file, parent, "pool thread"); });
         QThreadPool::globalInstance()->waitForDone();
-        outcomes.insert(text("pool"), pool);
-        m_pipeline.runOnStreamingThread([this, targets, outcomes] {
-            const QStringList streaming = playerProbeRoads(targets);
+        std::thread([&] { outcomes << DecoderSandbox::tryRoads(file, parent, "new thread"); }).join();
+        m_pipeline.runOnStreamingThread([this, file, parent, outcomes] {
+            const QStringList streaming = DecoderSandbox::tryRoads(file, parent, "streaming thread");
             QMetaObject::invokeMethod(
                 this,
-                [outcomes, streaming]() mutable {
-                    outcomes.insert(text("streaming"), streaming);
-                    send(outcomes);
+                [outcomes, streaming] {
+                    send({{text("event"), text("probe")}, {text("damage"), (outcomes + streaming).join(u',')}});
                 },
                 Qt::QueuedConnection);
         });
@@ -242,13 +231,12 @@ int main(int argc, char **argv)
 {
     if (argc != 4)
         return 2;
-    if (!ChildConfinement::endWithParent(pid_t(std::atoll(argv[3]))))
-        return 2;
     const unsigned long long memory = std::strtoull(argv[2], nullptr, 10);
+    const pid_t parent = pid_t(std::atoll(argv[3]));
     std::set_new_handler([] { _exit(PlayerProtocol::exitOutOfMemory); });
-    if (memory > 0)
-        ChildConfinement::limit(RLIMIT_DATA, memory);
-    ChildConfinement::limit(RLIMIT_CORE, 0);
+    // A few of the allocator's arenas, not eight per processor: each reserves 64 MiB of the
+    // address space that the limit counts.
+    mallopt(M_ARENA_MAX, 4);
     // Nothing the program had open but the socket and the movie.
     constexpr int afterFiles = PlayerProtocol::firstFileDescriptor + PlayerProtocol::fileDescriptors;
     ::syscall(SYS_close_range, afterFiles, ~0U, 0);
@@ -260,7 +248,9 @@ int main(int argc, char **argv)
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"})
         ::unsetenv(name);
     const QString path = QFile::decodeName(argv[1]);
-    if (ChildConfinement::restrictFiles(readList()) < 0 || !ChildConfinement::filterCalls(false, false))
+    // Confined while it has one thread, before GStreamer and Qt start theirs: every thread the
+    // player ever runs is held by the same boundaries.
+    if (ChildConfinement::confine(PlayerConfinement::allowances(memory, parent)) == ChildConfinement::Confined::Failed)
         return 1;
 
     // No platform plugin at all: the player draws nothing.

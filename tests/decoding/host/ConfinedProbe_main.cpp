@@ -1,7 +1,7 @@
 // confined_probe KIND FILE: confines itself as the decoding child KIND confines itself ("decoder"
 // for ovn-decoder, the PDF page child and the dcraw launcher; "dcraw" for the dcraw program, whose
-// list is set before its exec and again after it), starts a Qt pool thread the way a decoder does,
-// then tries every road out (DecoderSandbox::probe) and prints the outcomes, one a line. With
+// list is set before its exec and again after it; "player" for the movie player), starts a Qt pool thread the way a
+// decoder does, then tries every road out (DecoderSandbox::probe) and prints the outcomes, one a line. With
 // OVN_DECODER_TEST_NO_LANDLOCK set, Landlock looks absent. Run by root, it first becomes the
 // unprivileged account 65534.
 //
@@ -10,6 +10,7 @@
 
 #include "decoding/DcrawConfinement_p.h"
 #include "decoding/DecoderSandbox.h"
+#include "decoding/PlayerConfinement_p.h"
 
 #include <QFile>
 #include <QSemaphore>
@@ -37,6 +38,8 @@ ChildConfinement::Allowances allowancesOf(const char *kind, const QString &file)
         allowances.startsProgram = true;
         return allowances;
     }
+    if (std::strcmp(kind, "player") == 0)
+        return PlayerConfinement::allowances(640ULL << 20, 0);
     DecoderSandbox::Options options;
     options.data = 176ULL << 20;
     options.addressSpace = options.data + (1536ULL << 20);
