@@ -43,7 +43,9 @@ namespace {
 
 constexpr const char *usageText =
     "usage: ovn-express CATALOG [--login LOGIN] [--in TITLE] [--time-limit S] [--rate N]\n"
-    "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n";
+    "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n"
+    "  TAG is a field of the express panel, by number or by name (any case): 0 All, 1 Displaytag,\n"
+    "  2 Keywords, 3 Short Description, 4 Full Description, 5 Rating\n";
 
 int usage()
 {
