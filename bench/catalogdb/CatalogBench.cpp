@@ -151,7 +151,10 @@ bool rawInsert(sqlite3 *db, const QString &category, int first, int end, const Q
 // text (what a caller needs to have the values), and dropped.
 bool rawList(sqlite3 *db, const QString &category, bool readText)
 {
-    const QByteArray sql = (OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1")).toUtf8();
+    // The statement getMediaList runs, its order included.
+    const QByteArray sql =
+        (OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1") + OVNDBHelper::mediaIdOrder(false))
+            .toUtf8();
     const QByteArray categoryUtf8 = category.toUtf8();
     sqlite3_stmt *statement = nullptr;
     sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr);
@@ -303,8 +306,9 @@ int main(int argc, char **argv)
     sqlite3_close(raw);
 
     // ---- Listing as whole programs ----
-    const QString sql =
-        OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
+    // The same SELECT as the layer's listing, its order included.
+    const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=")
+                        + OVNDBHelper::quotedText(category) + OVNDBHelper::mediaIdOrder(false);
     const bool listedAlike =
         compareListings(QStringLiteral("List %1 records as a whole program, every column written out").arg(listedCount),
                         {QStringLiteral(OVN_CATALOG_TOOL), layerPath, QStringLiteral("list"), category},
