@@ -43,6 +43,7 @@
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
+#include "platform/Localized.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QElapsedTimer>
@@ -145,8 +146,10 @@ void catchStopSignals()
 int noneImported(const QStringList &paths)
 {
     if (!paths.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(paths.size()),
-                     paths.size() == 1 ? "file was not imported" : "files were not imported");
+        // Counted as the import's own stop message counts them.
+        std::fprintf(
+            stderr, "ovn-import: %s:\n",
+            countedText(paths.size(), "%1 file was not imported", "%1 files were not imported").toUtf8().constData());
         for (const QString &path : paths)
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
@@ -425,8 +428,10 @@ int main(int argc, char *argv[])
         notImported.append(summary.notReached);
     }
     if (!notImported.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(notImported.size()),
-                     notImported.size() == 1 ? "file was not imported" : "files were not imported");
+        std::fprintf(stderr, "ovn-import: %s:\n",
+                     countedText(notImported.size(), "%1 file was not imported", "%1 files were not imported")
+                         .toUtf8()
+                         .constData());
         for (const QString &path : std::as_const(notImported))
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
