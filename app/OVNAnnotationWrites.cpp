@@ -185,7 +185,10 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     constexpr qsizetype fullBatch = 200;
     constexpr int waitSeconds = OVNCatalogOpening::waitSeconds;
     qsizetype batchLimit = fullBatch;
-    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    // When the writes began to fail; min() while they go (a plain value: GCC's optimiser warns
+    // that an optional's value may be read uninitialised here).
+    constexpr auto noTrouble = std::chrono::steady_clock::time_point::min();
+    std::chrono::steady_clock::time_point troubleSince = noTrouble;
     bool stopped = false;
     QString stopReason;
     const auto showAndCount = [&](const Write &write) {
@@ -259,7 +262,7 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                     summary.failedEntries += int(refusedEntries.size());
                     summary.failures += refusedHere;
                     from = to;
-                    troubleSince.reset();
+                    troubleSince = noTrouble;
                     batchLimit = std::min(fullBatch, batchLimit * 2);
                     continue;
                 }
@@ -274,10 +277,10 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             break;
         // The session was lost: the batch is made again, smaller, once the server answers.
         const auto now = std::chrono::steady_clock::now();
-        if (!troubleSince)
+        if (troubleSince == noTrouble)
             troubleSince = now;
         batchLimit = std::max<qsizetype>(1, std::min(batchLimit, to - from) / 2);
-        if (now - *troubleSince >= std::chrono::seconds(waitSeconds)
+        if (now - troubleSince >= std::chrono::seconds(waitSeconds)
             || !OVNCatalogOpening::waitForServer(*m_db, waitSeconds, nullptr, callbacks.status)) {
             stopped = true;
             stopReason = localized("The catalog server cannot be reached.");

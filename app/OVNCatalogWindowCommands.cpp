@@ -8,6 +8,7 @@
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "browser/OVNMediaViewSorting.h"
+#include "browser/OVNThumbnailHelper.h"
 #include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "uikit/BundleImage.h"
@@ -334,9 +335,10 @@ void OVNCatalogWindowCommands::setupActions()
         connect(item, &QAction::triggered, this, [handler = std::move(handler), tag] { handler(tag); });
         return item;
     };
-    const char *styles[] = {"Contact Sheet", "Large Images", "Detailed Cells", "List", "Compact"};
+    // Named as the layout editor names their layouts.
     for (int style = 0; style < 5; ++style)
-        tagged(Action::ThumbnailStyle, style, styles[style], [this](int tag) { setThumbnailStyle(tag); });
+        tagged(Action::ThumbnailStyle, style, OVNThumbnailHelper::styleName(style),
+               [this](int tag) { setThumbnailStyle(tag); });
     const char *orders[] = {"None", "Import Date", "Name", "Kind", "File Date", "Rating"};
     for (int code = 0; code < 6; ++code)
         tagged(Action::ViewOrder, code, orders[code], [this](int tag) { buttonVieworderMenuClick(tag); });
@@ -530,13 +532,12 @@ QAction *OVNCatalogWindowCommands::toolbarItem(const QString &identifier)
         layout->setSpacing(0);
         m_viewselectionControl = new QButtonGroup(segments);
         // One segment per cell style of the layout list, in the styles' order.
-        const char *titles[] = {"Contact Sheet", "Large Images", "Detailed Cells", "List"};
         const char *icons[] = {"ViewIconOSV", "ViewIconIPhoto", "ViewIconIPhoto2", "ViewIconList"};
         for (int style = 0; style < 4; ++style) {
             auto *button = new QToolButton(segments);
             button->setIcon(commandIcon(icons[style]));
             button->setIconSize(QSize(22, 16));
-            button->setToolTip(localizedMenu(titles[style]));
+            button->setToolTip(localizedMenu(OVNThumbnailHelper::styleName(style)));
             button->setCheckable(true);
             m_viewselectionControl->addButton(button, style);
             layout->addWidget(button);

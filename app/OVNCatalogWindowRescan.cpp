@@ -109,8 +109,9 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
             if (plan.value(QStringLiteral("empty")).toBool() && !missing.isEmpty()) {
                 Alert alert;
                 alert.message = localized("The folder \"%1\" holds no files.").arg(folder);
-                alert.informativeText = localized("Remove all %1 entries of this surveillance folder from the catalog?")
-                                            .arg(missing.size());
+                alert.informativeText =
+                    countedText(missing.size(), "Remove the %1 entry of this surveillance folder from the catalog?",
+                                "Remove all %1 entries of this surveillance folder from the catalog?");
                 alert.buttons = {localized("Keep Entries"), localized("Remove")};
                 alert.modality = Alert::Modality::Window;
                 alert.window = &w;

@@ -119,7 +119,10 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
 {
     constexpr int fullBatch = 250;
     int batchLimit = fullBatch;
-    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    // When the writes began to fail; min() while they go (a plain value: GCC's optimiser warns
+    // that an optional's value may be read uninitialised here).
+    constexpr auto noTrouble = std::chrono::steady_clock::time_point::min();
+    std::chrono::steady_clock::time_point troubleSince = noTrouble;
     QList<int> stored;
     *failed = 0;
     for (int from = 0; from < count;) {
@@ -129,15 +132,15 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
             stored += *done;
             *failed += failedHere;
             from = to;
-            troubleSince.reset();
+            troubleSince = noTrouble;
             batchLimit = std::min(fullBatch, batchLimit * 2);
             continue;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (!troubleSince)
+        if (troubleSince == noTrouble)
             troubleSince = now;
         batchLimit = std::max(1, (to - from) / 2);
-        if (now - *troubleSince >= std::chrono::seconds(waitSeconds)
+        if (now - troubleSince >= std::chrono::seconds(waitSeconds)
             || !OVNCatalogOpening::waitForServer(connection, waitSeconds, nullptr, status)) {
             *failed += count - from;
             break;

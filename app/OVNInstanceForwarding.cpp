@@ -1,7 +1,9 @@
 #include "app/OVNInstanceForwarding.h"
 
 #include "platform/Localized.h"
+#include "platform/UserDefaults.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -54,17 +57,26 @@ QStringList OVNInstanceForwarding::filesFromArguments(const QStringList &argumen
     return files;
 }
 
-QString OVNInstanceForwarding::socketPath()
+QString OVNInstanceForwarding::socketName()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QFileInfo folder(runtime);
-    // Only a folder of the user's own that nobody else may enter: the socket takes file names.
-    if (runtime.isEmpty() || !QDir::isAbsolutePath(runtime) || !folder.isDir() || folder.ownerId() != ::getuid()
-        || (folder.permissions()
-            & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
-               | QFile::ExeOther)))
-        return {};
-    return runtime + QStringLiteral("/ostrevan-open.socket");
+    // The preferences file names the catalog a start opens: starts that share it are one program.
+    const QFileInfo preferences(UserDefaults::defaultFilePath());
+    QString folder = QFileInfo(preferences.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty())
+        folder = QDir::cleanPath(preferences.absolutePath());
+    const QByteArray place = QDir(folder).filePath(preferences.fileName()).toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(place, QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("ostrevan-open-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
+}
+
+bool OVNInstanceForwarding::peerIsThisAccount(qintptr socketDescriptor)
+{
+    struct ucred peer {};
+    socklen_t length = sizeof peer;
+    if (socketDescriptor < 0 || ::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0
+        || length != sizeof peer)
+        return false;
+    return peer.uid == ::getuid();
 }
 
 QByteArray OVNInstanceForwarding::encode(const QStringList &files, const QStringList &settings)
@@ -111,15 +123,16 @@ QStringList OVNInstanceForwarding::decode(const QByteArray &message, QStringList
 
 bool OVNInstanceForwarding::forward(const QStringList &files, const QStringList &settings, int timeoutMs)
 {
-    const QString path = socketPath();
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return false;
     const QByteArray message = encode(files, settings);
     if (message.size() > maximumMessageBytes)
         return false;
     QLocalSocket socket;
-    socket.connectToServer(path);
+    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    socket.connectToServer(socketName());
     if (!socket.waitForConnected(timeoutMs))
+        return false;
+    // Anyone may take an abstract name first: file names go only to a program of this account.
+    if (!peerIsThisAccount(socket.socketDescriptor()))
         return false;
     socket.write(message);
     if (!socket.waitForBytesWritten(timeoutMs))
@@ -153,24 +166,20 @@ QString OVNInstanceForwarding::settingsNotAppliedText(const QStringList &setting
 
 bool OVNInstanceForwarding::listen()
 {
-    const QString path = socketPath();
-    if (path.isEmpty())
-        return false;
     m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // An abstract name goes with the process that holds it: none is ever left behind.
+    m_server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
     m_server->setMaxPendingConnections(8);
-    if (!m_server->listen(path)) {
-        // A socket left by a program that ended without removing it answers nobody.
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(200))
-            return false; // another one runs
-        QLocalServer::removeServer(path);
-        if (!m_server->listen(path))
-            return false;
-    }
+    if (!m_server->listen(socketName()))
+        return false; // another one runs
     connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            // Only the account's own starts may hand files over.
+            if (!peerIsThisAccount(socket->socketDescriptor())) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 QByteArray buffered = socket->property("ovnMessage").toByteArray() + socket->readAll();

@@ -8,9 +8,12 @@
 
 class QLocalServer;
 
-// One running program per user: a second start hands its files to the first over a local socket
-// in $XDG_RUNTIME_DIR (the user's own, mode 0700) and ends. Messages are bounded, and only
-// existing absolute paths are taken from them. The "-Key Value" settings of a second start count
+// One running program per account: a second start hands its files to the first over a local
+// socket and ends. The socket is an abstract one, named by the account's uid and the preferences
+// file (whose catalog the program opens), so that every start finds it whatever its environment
+// (with or without XDG_RUNTIME_DIR: su, ssh, cron); since such a socket has no file permissions,
+// each side checks that the other runs as the same account before anything is said. Messages are
+// bounded, and only existing absolute paths are taken from them. The "-Key Value" settings of a second start count
 // only for a program that starts with them: their names go along, so that the running program can
 // say they were not applied, never their values.
 class OVNInstanceForwarding : public QObject
@@ -23,8 +26,10 @@ public:
     // The files of a command line: every argument after the program's name but the "-Key Value"
     // pairs of the preferences, made absolute.
     static QStringList filesFromArguments(const QStringList &arguments);
-    // The socket's path; empty without a runtime folder of the user's.
-    static QString socketPath();
+    // The socket's abstract name (without the leading NUL).
+    static QString socketName();
+    // Whether the process at the other end of a connected local socket runs as this account.
+    static bool peerIsThisAccount(qintptr socketDescriptor);
     // Sends the files (and the names of the settings given with them) to a running program; true
     // when it took them.
     static bool forward(const QStringList &files, int timeoutMs = 2000) { return forward(files, {}, timeoutMs); }
@@ -44,7 +49,8 @@ public:
                               QStringList *settings = nullptr);
     static constexpr int maximumMessageBytes = 1024 * 1024;
 
-    // Starts taking files from later starts; false when the socket could not be made.
+    // Starts taking files from later starts; false when the socket could not be made (another
+    // program of the account holds it).
     bool listen();
 
 signals:

@@ -72,8 +72,7 @@ void OVNOutputHandOff::showMissingFiles(QObject *window)
 
 OVNCategoryAccess::Refusal OVNOutputHandOff::leftOutAlert(const QStringList &names)
 {
-    const QString title = names.size() == 1 ? localized("1 entry was left out.")
-                                            : localized("%1 entries were left out.").arg(names.size());
+    const QString title = countedText(names.size(), "%1 entry was left out.", "%1 entries were left out.");
     return {OVNCategoryAccess::Refusal::Reason::Privileges, title,
             localized("Your access privileges no longer let you see these entries, so they are not handed on:")
                 + QStringLiteral("\n\n") + Alerts::namedList(names)};

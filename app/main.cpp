@@ -131,8 +131,19 @@ int main(int argc, char *argv[])
             status = 1;
         if (started == OVNDocumentController::StartupResult::Run) {
             controller.awakeFromNib();
+            // A start asked for a category that is not there ends here, before it opens any file
+            // (a viewer, another program) that would keep it from ending.
+            bool selected = true;
+            if (quitAfterFirstPaint.awaitThumbnails) {
+                selected = !controller.documents().isEmpty()
+                           && controller.documents().first()->selectCategory(startupCategory);
+                if (!selected) {
+                    std::fprintf(stderr, "ostrevan: the catalog has no category %s\n", qPrintable(startupCategory));
+                    status = 1;
+                }
+            }
             OVNInstanceForwarding forwarding;
-            if (!scripted && forwarding.listen()) {
+            if (selected && !scripted && forwarding.listen()) {
                 QObject::connect(&forwarding, &OVNInstanceForwarding::filesReceived, &controller,
                                  [&controller](const QStringList &received, const QStringList &missing,
                                                const QStringList &notApplied) {
@@ -151,16 +162,8 @@ int main(int argc, char *argv[])
                                      controller.openFiles(received);
                                  });
             }
-            controller.openFiles(files);
-            bool selected = true;
-            if (quitAfterFirstPaint.awaitThumbnails) {
-                selected = !controller.documents().isEmpty()
-                           && controller.documents().first()->selectCategory(startupCategory);
-                if (!selected) {
-                    std::fprintf(stderr, "ostrevan: the catalog has no category %s\n", qPrintable(startupCategory));
-                    status = 1;
-                }
-            }
+            if (selected)
+                controller.openFiles(files);
             if (selected && !defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup")))
                 status = QApplication::exec();
             controller.applicationWillTerminate();

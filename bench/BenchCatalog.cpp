@@ -333,15 +333,17 @@ QStringList makeCameraJpegs(const QDir &folder, int count)
 }
 
 bool compareListings(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b,
-                     const QString &field)
+                     const QString &field, double targetRatio)
 {
     std::fflush(stdout);
     QProcess pair;
     pair.setProcessChannelMode(QProcess::ForwardedChannels);
-    pair.start(benchPair, QStringList{QStringLiteral("--title"), title, QStringLiteral("--same-fields"),
-                                      QStringLiteral("--fields-a"), field, QStringLiteral("--fields-b"), field,
-                                      QStringLiteral("--a")}
-                              + a + QStringList{QStringLiteral("--b")} + b);
+    QStringList arguments{
+        QStringLiteral("--title"),    title, QStringLiteral("--same-fields"), QStringLiteral("--fields-a"), field,
+        QStringLiteral("--fields-b"), field};
+    if (targetRatio > 0)
+        arguments += QStringList{QStringLiteral("--target-ratio"), QString::number(targetRatio)};
+    pair.start(benchPair, arguments + QStringList{QStringLiteral("--a")} + a + QStringList{QStringLiteral("--b")} + b);
     return pair.waitForFinished(-1) && pair.exitStatus() == QProcess::NormalExit && pair.exitCode() == 0;
 }
 

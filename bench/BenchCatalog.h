@@ -78,9 +78,10 @@ double runSeconds(const QString &program, const QStringList &arguments, const QP
 bool comparePrograms(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b);
 
 // The same for two programs that list the same data: it fails unless each prints at least one line
-// that `field` matches (a regular expression; every non-empty line when empty), as many as the other.
+// that `field` matches (a regular expression; every non-empty line when empty), as many as the other,
+// and, with a `targetRatio` above 0, unless the median pair ratio A/B is at most that.
 bool compareListings(const QString &benchPair, const QString &title, const QStringList &a, const QStringList &b,
-                     const QString &field = {});
+                     const QString &field = {}, double targetRatio = 0);
 
 // The same with `pairs` pairs, each side handling `files` items (for per-item rates); `b` may be
 // empty to time one program alone.

@@ -3,14 +3,16 @@
 // With only --a, it times the one program the same way.
 //
 //   bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] [--items N]
-//              [--same-fields [--fields-a REGEX] [--fields-b REGEX]] --a PROGRAM ARG... [--b PROGRAM ARG...]
+//              [--same-fields [--fields-a REGEX] [--fields-b REGEX]] [--target-ratio R]
+//              --a PROGRAM ARG... [--b PROGRAM ARG...]
 //
 // --pairs is at least 5 (default 7), --warmups at least 1; --cpus pins both sides to the CPUs as
 // `taskset -c LIST` does; --items N (files or records a run) adds items per second. --same-fields
 // fails the comparison unless both printed something and as many fields (lines that the regular
 // expressions match; every non-empty line by default) in their first warm-up run. Commands run
 // without a shell: write `sh -c '...'` (with `exec` before the measured program) where one is
-// needed. Exits 1 when a run fails, 2 on a wrong command line.
+// needed. --target-ratio R prints whether the median pair ratio A/B met R and fails when it did not.
+// Exits 1 when a run fails or the target is missed, 2 on a wrong command line.
 #include "BenchPair.h"
 
 #include <cstdio>
@@ -22,10 +24,12 @@ int main(int argc, char **argv)
     BenchPair::Settings settings;
     BenchPair::Command a, b;
     BenchPair::Command *into = nullptr;
+    double target = 0;
     auto usage = [] {
         std::fprintf(stderr,
                      "usage: bench_pair [--title TEXT] [--pairs N] [--warmups N] [--cpus LIST] "
-                     "[--same-fields [--fields-a REGEX] [--fields-b REGEX]] --a PROGRAM ARG... [--b PROGRAM ARG...]\n");
+                     "[--same-fields [--fields-a REGEX] [--fields-b REGEX]] [--target-ratio R] --a PROGRAM ARG... "
+                     "[--b PROGRAM ARG...]\n");
         return 2;
     };
     for (int i = 1; i < argc; ++i) {
@@ -52,11 +56,23 @@ int main(int argc, char **argv)
             settings.fieldsA = argv[++i];
         } else if (i + 1 < argc && word == "--fields-b") {
             settings.fieldsB = argv[++i];
+        } else if (i + 1 < argc && word == "--target-ratio") {
+            target = std::strtod(argv[++i], nullptr);
+            if (!(target > 0))
+                return usage();
         } else {
             return usage();
         }
     }
     if (a.empty() || (into == &b && b.empty()))
         return usage();
-    return BenchPair::comparePrograms(a, b, settings).ok ? 0 : 1;
+    const BenchPair::Outcome outcome = BenchPair::comparePrograms(a, b, settings);
+    if (!outcome.ok)
+        return 1;
+    if (target > 0) {
+        const bool met = !b.empty() && outcome.ratio <= target;
+        std::printf("  target A/B median pair ratio <= %.2f: %s\n", target, met ? "met" : "MISSED");
+        return met ? 0 : 1;
+    }
+    return 0;
 }

@@ -123,7 +123,7 @@ void OVNMediaDetails::paintEvent(QPaintEvent *)
     } else if (selectionCount_ >= 2) {
         painter.setFont(attrHeadline_);
         painter.drawText(headlineRect(w), Qt::AlignHCenter | Qt::AlignTop,
-                         localized("%d items selected").replace(QLatin1String("%d"), QString::number(selectionCount_)));
+                         localized("%d items selected").replace(QLatin1String("%d"), countText(selectionCount_)));
         painter.setFont(attrSizeInfo_);
         painter.drawText(sizeInfoRect(w), Qt::AlignHCenter | Qt::AlignTop, formatFileSize(selectionSize_));
         drawActionAreas(painter);

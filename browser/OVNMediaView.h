@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/OVNCellFields.h"
 #include "browser/OVNContactSheetLayout.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaViewDelegate.h"
@@ -290,6 +291,9 @@ public:
     // styles 0 to 3, the view's own compact cell for style 4; with the selection frame when selected.
     void drawThumbnailInRect(QPainter &painter, const QRectF &cell, const QImage &image, const MediaRecord &record,
                              bool selected);
+    // The texts and signs of a compact (style 4) cell at a cell rectangle for a picture of that
+    // size, as they are drawn: each whole inside the cell, none over another.
+    QList<OVNCellField> expressCellFields(const QRectF &cell, const QSize &picture, const MediaRecord &record) const;
     // The centred message box ("Empty Imageset", "Thumbnails too large!").
     void drawCenteredText(QPainter &painter, const QString &text);
     // How long one repaint may spend fetching and decoding thumbnails that are not cached yet; the
@@ -418,6 +422,15 @@ private:
     void drawStackMarker(QPainter &painter, const QRectF &cell, const MediaRecord &record);
     void drawExpressCell(QPainter &painter, const QRectF &cell, const QImage &image, const MediaRecord &record,
                          bool selected);
+    // Where a compact cell's picture goes (document coordinates).
+    QRectF expressPictureRect(const QRectF &cell, const QSize &picture) const;
+    // A compact cell's rows of fields with the band each is drawn on (none for the name).
+    struct ExpressRow {
+        QRectF band;
+        QColor fill;
+        QList<OVNCellField> fields;
+    };
+    QList<ExpressRow> expressRows(const QRectF &cell, const QSize &picture, const MediaRecord &record) const;
     void mouseDown(QMouseEvent *event, int clickCount);
     QPointF documentPoint(const QPointF &viewportPoint) const;
     void thumbnailArrived();

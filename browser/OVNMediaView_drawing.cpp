@@ -22,7 +22,6 @@
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QTextOption>
 #include <QPolygonF>
 #include <QScrollBar>
 #include <QTimer>
@@ -57,18 +56,6 @@ void strokeInside(QPainter &painter, const QRectF &rect, const QColor &color, qr
     painter.fillRect(QRectF(rect.x(), rect.bottom() - h, rect.width(), h), color);
     painter.fillRect(QRectF(rect.x(), rect.y() + h, w, rect.height() - 2 * h), color);
     painter.fillRect(QRectF(rect.right() - w, rect.y() + h, w, rect.height() - 2 * h), color);
-}
-
-void drawText(QPainter &painter, const QRectF &rect, const QString &text, const NTTextAttributes &attributes,
-              const QColor &color)
-{
-    if (text.isEmpty() || rect.width() <= 0 || rect.height() <= 0)
-        return;
-    painter.setFont(attributes.font);
-    painter.setPen(color);
-    QTextOption option(attributes.alignment | Qt::AlignTop);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    painter.drawText(rect, text, option);
 }
 
 int intValue(const QVariant &value)
@@ -268,11 +255,40 @@ void OVNMediaView::drawStackMarker(QPainter &painter, const QRectF &cell, const 
     painter.restore();
 }
 
-void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const QImage &image,
-                                   const MediaRecord &record, bool selected)
+QRectF OVNMediaView::expressPictureRect(const QRectF &cell, const QSize &picture) const
 {
-    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
-        return;
+    if (picture.width() <= 0 || picture.height() <= 0)
+        return QRectF();
+    const qreal b = m_thumbboarder;
+    const qreal iw = cell.width() - 2 * b;
+    const qreal ih = cell.height() - 2 * b - m_thumbnailTitleHeight - m_thumbnailTitleDistance;
+    const float scale = std::min(float(iw) / float(picture.width()), float(ih) / float(picture.height()));
+    int padX = 0;
+    int padY = 0;
+    if (scale * picture.width() < iw)
+        padX = std::abs(int(iw - scale * picture.width())) / 2;
+    if (scale * picture.height() < ih)
+        padY = std::abs(int((ih - scale * picture.height()) / 2));
+    // From the cell's bottom edge upward: the name strip lies below the picture.
+    return up(cell, cell.x() + b + padX, b + m_thumbnailTitleHeight + m_thumbnailTitleDistance + padY, iw - 2 * padX,
+              ih - 2 * padY);
+}
+
+QList<OVNCellField> OVNMediaView::expressCellFields(const QRectF &cell, const QSize &picture,
+                                                    const MediaRecord &record) const
+{
+    QList<OVNCellField> fields;
+    for (const ExpressRow &row : expressRows(cell, picture, record))
+        fields.append(row.fields);
+    return fields;
+}
+
+QList<OVNMediaView::ExpressRow> OVNMediaView::expressRows(const QRectF &cell, const QSize &picture,
+                                                          const MediaRecord &record) const
+{
+    const QRectF r = expressPictureRect(cell, picture);
+    if (r.isEmpty())
+        return {};
     QString name, fileType, rating, imageWidth, imageHeight, orientation, fileSize;
     {
         QMutexLocker draw(&m_drawlock);
@@ -284,28 +300,92 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
         orientation = record.field(MediaRecord::Orientation);
         fileSize = record.field(MediaRecord::FileSize);
     }
-    const bool movie = OVNThumbnailHelper::isMovieFileType(fileType);
-    const QString duration = OVNThumbnailHelper::durationText(OVNThumbnailHelper::movieDurationSeconds(fileType));
-    const QString processor = m_extensionMapper->getProcessorForExtension(OVNMediaViewSorting::pathExtension(name));
+    const NTTextAttributes &timeTag = m_textAttributes.expressTimeTag;
+    const QColor white = timeTag.foregroundColor.value_or(Qt::white);
+    const QColor band = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.3f);
+    const auto text = [](const QString &whole, OVNCellField::Place place, const QColor &color) {
+        OVNCellField field;
+        field.whole = whole;
+        field.place = place;
+        field.color = color;
+        return field;
+    };
+    QList<ExpressRow> rows;
 
+    // The name under the picture, cut in its middle where it is too long, so that its number and
+    // extension stay.
     const qreal b = m_thumbboarder;
-    const qreal th = m_thumbnailTitleHeight;
-    const qreal td = m_thumbnailTitleDistance;
-    const qreal iw = cell.width() - 2 * b;
-    const qreal ih = cell.height() - 2 * b - th - td;
-    const float scale = std::min(float(iw) / float(image.width()), float(ih) / float(image.height()));
-    int padX = 0;
-    int padY = 0;
-    if (scale * image.width() < iw)
-        padX = std::abs(int(iw - scale * image.width())) / 2;
-    if (scale * image.height() < ih)
-        padY = std::abs(int((ih - scale * image.height()) / 2));
-    // R, from the cell's bottom edge upward.
-    const qreal rx = cell.x() + b + padX;
-    const qreal ry = b + th + td + padY;
-    const qreal rw = iw - 2 * padX;
-    const qreal rh = ih - 2 * padY;
-    const QRectF picture = up(cell, rx, ry, rw, rh);
+    ExpressRow nameRow{QRectF(), QColor(), {text(name, OVNCellField::Middle, DrawingKit::controlTextColor())}};
+    nameRow.fields.first().elide = Qt::ElideMiddle;
+    OVNCellFields::layoutRow(nameRow.fields, up(cell, cell.x() + b, b, cell.width() - 2 * b, m_thumbnailTitleHeight),
+                             m_textAttributes.expressCenteredTag.font);
+    rows.append(nameRow);
+
+    // The bottom band: a movie's sign and duration, or a camera RAW file's processor and size.
+    ExpressRow bottom{QRectF(r.x(), r.bottom() - 14, r.width(), 14), QColor(), {}};
+    if (OVNThumbnailHelper::isMovieFileType(fileType)) {
+        bottom.fill = band;
+        OVNCellField sign;
+        sign.kind = OVNCellField::Kind::MovieSign;
+        sign.color = Qt::white;
+        bottom.fields.append(sign);
+        bottom.fields.append(text(OVNThumbnailHelper::durationText(OVNThumbnailHelper::movieDurationSeconds(fileType)),
+                                  OVNCellField::Right, white));
+    } else {
+        const QString processor = m_extensionMapper->getProcessorForExtension(OVNMediaViewSorting::pathExtension(name));
+        if (FileTypeCodes::processor(processor).badged) {
+            bottom.fill = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.15f);
+            const NTTextAttributes &infoTag = m_textAttributes.expressInfoTag;
+            bottom.fields.append(text(processor, OVNCellField::Left, infoTag.foregroundColor.value_or(Qt::white)));
+            const double size = OVNHelper::leadingDouble(fileSize.trimmed());
+            if (size > 0)
+                bottom.fields.append(text(QString::asprintf("%.1f MB", size / 1048576.0), OVNCellField::Right, white));
+        }
+    }
+
+    // The top band: the squares from the left, the pixel size at the right. Where both do not fit,
+    // the squares take a band of their own below it, when that leaves the bottom band clear.
+    ExpressRow top{QRectF(r.x(), r.y(), r.width(), 14), band, {}};
+    const QRectF topRow(r.x() + 1, r.y(), r.width() - 2, 13);
+    top.fields.append(
+        text(OVNThumbnailHelper::uprightSizeText(imageWidth, imageHeight, orientation), OVNCellField::Right, white));
+    if (const int stars = OVNThumbnailHelper::drawnRating(rating); stars > 0) {
+        OVNCellField squares;
+        squares.kind = OVNCellField::Kind::Rating;
+        squares.rating = stars;
+        squares.side = std::ceil(13.0 / 2);
+        const QRectF own = top.band.translated(0, 14);
+        const bool bottomUsed = !bottom.fields.isEmpty();
+        if (OVNCellFields::fitsWhole(QList<OVNCellField>{squares} + top.fields, topRow, timeTag.font)
+            || !r.contains(own) || (bottomUsed && own.intersects(bottom.band))) {
+            top.fields.prepend(squares);
+        } else {
+            ExpressRow squaresRow{own, band, {squares}};
+            OVNCellFields::layoutRow(squaresRow.fields, QRectF(own.x() + 1, own.y(), own.width() - 2, 13),
+                                     timeTag.font);
+            rows.append(squaresRow);
+        }
+    }
+    OVNCellFields::layoutRow(top.fields, topRow, timeTag.font);
+    rows.append(top);
+
+    // A picture too low for both bands keeps the top one.
+    if (bottom.band.intersects(top.band))
+        bottom.fill = QColor();
+    OVNCellFields::layoutRow(bottom.fields,
+                             bottom.fill.isValid() ? QRectF(r.x(), r.bottom() - 13, r.width() - 1, 13) : QRectF(),
+                             timeTag.font);
+    rows.append(bottom);
+    return rows;
+}
+
+void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const QImage &image,
+                                   const MediaRecord &record, bool selected)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return;
+    const qreal b = m_thumbboarder;
+    const QRectF picture = expressPictureRect(cell, image.size());
 
     painter.save();
     painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -314,46 +394,10 @@ void OVNMediaView::drawExpressCell(QPainter &painter, const QRectF &cell, const 
     DrawingKit::frameRect(painter, picture.adjusted(-1, -1, 1, 1), DrawingKit::darkGrayColor());
     if (selected)
         strokeInside(painter, picture.adjusted(-b, -b, b, b), m_selectioncolor, 2);
-
-    // One line, cut in the middle where it is too long, so that the number and extension stay.
-    const QString shownName =
-        QFontMetricsF(m_textAttributes.expressCenteredTag.font).elidedText(name, Qt::ElideMiddle, iw);
-    drawText(painter, up(cell, cell.x() + b, b, iw, th), shownName, m_textAttributes.expressCenteredTag,
-             DrawingKit::controlTextColor());
-
-    const QColor band = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.3f);
-    const NTTextAttributes &timeTag = m_textAttributes.expressTimeTag;
-    const QColor white = timeTag.foregroundColor.value_or(Qt::white);
-    painter.fillRect(up(cell, rx, ry + rh - 14, rw, 14), band);
-    const QRectF topText = up(cell, rx + 1, ry + rh - 13, rw - 2, 13);
-    // The squares from the left, the size to their right: the size gets what the squares leave.
-    const int stars = OVNThumbnailHelper::drawnRating(rating);
-    if (stars > 0)
-        drawRatingMarker(painter, stars, topText);
-    const QString size = OVNThumbnailHelper::uprightSizeText(imageWidth, imageHeight, orientation);
-    if (!size.isEmpty()) {
-        const qreal squares = stars > 0 ? stars * (std::ceil(topText.height() / 2) + 1) + 3 : 0;
-        drawText(painter, topText.adjusted(squares, 0, 0, 0), size, timeTag, white);
-    }
-
-    const QRectF bottomText = up(cell, rx + 1, ry + 3, rw - 2, 10);
-    if (movie) {
-        painter.fillRect(up(cell, rx, ry, rw, 14), band);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::white);
-        painter.drawPath(OVNBezierPath::bezierPathWithRoundedRect(up(cell, rx + 1, ry + 2, 12, 10), 2));
-        painter.drawPolygon(QPolygonF({up(cell, rx + 13, ry + 8), up(cell, rx + 17, ry + 11), up(cell, rx + 17, ry + 3),
-                                       up(cell, rx + 13, ry + 6)}));
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        drawText(painter, bottomText, duration, timeTag, white);
-    } else if (FileTypeCodes::processor(processor).badged) {
-        painter.fillRect(up(cell, rx, ry, rw, 14), QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.15f));
-        const NTTextAttributes &infoTag = m_textAttributes.expressInfoTag;
-        drawText(painter, bottomText, processor, infoTag, infoTag.foregroundColor.value_or(Qt::white));
-        const double size = OVNHelper::leadingDouble(fileSize.trimmed());
-        if (size > 0)
-            drawText(painter, bottomText, QString::asprintf("%.1f MB", size / 1048576.0), timeTag, white);
+    for (const ExpressRow &row : expressRows(cell, image.size(), record)) {
+        if (row.fill.isValid())
+            painter.fillRect(row.band, row.fill);
+        OVNCellFields::draw(painter, row.fields, Qt::white);
     }
     painter.restore();
 }

@@ -7,12 +7,10 @@
 #include "formats/OVNOrientation.h"
 #include "platform/MediaRecord.h"
 #include "uikit/DrawingKit.h"
-#include "uikit/OVNBezierPath.h"
 #include "platform/CatalogNames.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -43,63 +41,6 @@ QColor colorOf(const QVariantMap &layout, const QString &key)
 
 // A bar's height: the line height of its font, with the row a descender's underline needs.
 qreal lineHeight(const QFont &font) { return std::ceil(QFontMetricsF(font).height()) + 1; }
-
-Qt::Alignment horizontalAlignment(int alignment)
-{
-    switch (alignment) {
-    case 0:
-        return Qt::AlignLeft;
-    case 1:
-        return Qt::AlignRight;
-    case 2:
-        return Qt::AlignHCenter;
-    default:
-        return Qt::AlignLeft;
-    }
-}
-
-// The font a text is drawn in: its own, or, when the text is a little too long for its place (a
-// pixel size in a narrow bar), a smaller one down to three quarters of it and no less than 7
-// pixels, so that short texts show whole; what is longer still is cut.
-QFont fittedFont(const QString &text, const QFont &font, qreal width)
-{
-    if (text.isEmpty() || QFontMetricsF(font).horizontalAdvance(text) <= width)
-        return font;
-    QFont smaller = font;
-    const bool pixels = font.pixelSize() > 0;
-    const qreal size = pixels ? font.pixelSize() : font.pointSizeF();
-    const qreal least = std::max<qreal>(7, size * 3 / 4);
-    for (qreal step = size - 1; step >= least; --step) {
-        if (pixels)
-            smaller.setPixelSize(int(step));
-        else
-            smaller.setPointSizeF(step);
-        if (QFontMetricsF(smaller).horizontalAdvance(text) <= width)
-            return smaller;
-    }
-    return smaller;
-}
-
-// One line from the top of its rectangle, in a font fitted to it. A text too long for it even so is
-// cut with an ellipsis, in the middle for names so that their numbers and extensions stay; the
-// whole text is the cell's tooltip.
-void drawText(QPainter &painter, const QRectF &qtRect, const QString &text, const QFont &font, const QColor &color,
-              Qt::Alignment alignment, Qt::TextElideMode elide)
-{
-    if (text.isEmpty() || qtRect.width() <= 0 || qtRect.height() <= 0)
-        return;
-    const QFont fitted = fittedFont(text, font, qtRect.width());
-    painter.setFont(fitted);
-    painter.setPen(color);
-    painter.drawText(qtRect, int(alignment | Qt::AlignTop | Qt::TextSingleLine),
-                     QFontMetricsF(fitted).elidedText(text, elide, qtRect.width()));
-}
-
-bool isCutShort(const QString &text, const QFont &font, qreal width)
-{
-    const QFont fitted = fittedFont(text, font, width);
-    return !text.isEmpty() && QFontMetricsF(fitted).elidedText(text, Qt::ElideRight, width) != text;
-}
 
 QFont fontOf(const QString &family, bool bold, int pixelSize)
 {
@@ -321,170 +262,131 @@ QString OVNThumbnail::infoForTag(int fieldCode, const MediaRecord &record) const
     }
 }
 
-// ---- drawing ----
+// ---- fields ----
 
-void OVNThumbnail::drawRatingMarker(QPainter &painter, qreal cellHeight, int rating, const QRectF &rect, int alignment)
+QList<OVNCellField> OVNThumbnail::barFields(const Bar &bar, const MediaRecord &record) const
 {
-    const int squares = std::min(rating, 5);
-    for (int i = 0; i < squares; ++i) {
-        const QRectF square = DrawingKit::flippedRect(ratingSquare(rect, alignment, i), cellHeight);
-        painter.fillRect(square, DrawingKit::whiteColor());
-        DrawingKit::frameRect(painter, square, DrawingKit::selectedControlColor());
-    }
-}
-
-void OVNThumbnail::drawInfoTag(QPainter &painter, qreal cellHeight, int fieldCode, const QRectF &rect,
-                               const MediaRecord &record, const QFont &font, int alignment, const QColor &color) const
-{
-    switch (fieldCode) {
-    case 3: {
-        const QString rating = record.string(QStringLiteral("rating"));
-        const int value = OVNThumbnailHelper::drawnRating(rating);
-        if (value > 0)
-            drawRatingMarker(painter, cellHeight, value, rect, alignment);
-        return;
-    }
-    case 2: {
-        if (!OVNThumbnailHelper::isMovieFileType(record.string(QStringLiteral("filetype"))))
-            return;
-        const qreal x = movieSymbolX(rect, alignment);
-        const qreal y = rect.y();
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(color);
-        painter.drawPath(OVNBezierPath::bezierPathWithRoundedRect(
-            DrawingKit::flippedRect(QRectF(x + 1, y + 2, 12, 10), cellHeight), 2));
-        const QPolygonF lens({DrawingKit::flippedPoint(QPointF(x + 13, y + 8), cellHeight),
-                              DrawingKit::flippedPoint(QPointF(x + 17, y + 11), cellHeight),
-                              DrawingKit::flippedPoint(QPointF(x + 17, y + 3), cellHeight),
-                              DrawingKit::flippedPoint(QPointF(x + 13, y + 6), cellHeight)});
-        painter.drawPolygon(lens);
-        painter.restore();
-        return;
-    }
-    default:
-        drawText(painter, DrawingKit::flippedRect(rect, cellHeight), barFieldText(fieldCode, record), font, color,
-                 horizontalAlignment(alignment), fieldCode == 1 ? Qt::ElideMiddle : Qt::ElideRight);
-        return;
-    }
-}
-
-QRectF OVNThumbnail::textRectBesideRating(const QRectF &rect, int alignment, int ratingAlignment, int rating)
-{
-    if (rating <= 0)
-        return rect;
-    const qreal gap = 3;
-    const qreal squaresLeft = ratingSquare(rect, ratingAlignment, 0).left();
-    const qreal squaresRight = ratingSquare(rect, ratingAlignment, std::min(rating, 5) - 1).right();
-    const QRectF before(rect.left(), rect.y(), std::max<qreal>(0, squaresLeft - gap - rect.left()), rect.height());
-    const QRectF after(squaresRight + gap, rect.y(), std::max<qreal>(0, rect.right() - squaresRight - gap),
-                       rect.height());
-    switch (alignment) {
-    case 0:
-        return before.width() > 0 ? before : after;
-    case 1:
-        return after.width() > 0 ? after : before;
-    default:
-        return before.width() >= after.width() ? before : after;
-    }
-}
-
-void OVNThumbnail::drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, const QRectF &rect,
-                           const MediaRecord &record) const
-{
-    painter.fillRect(DrawingKit::flippedRect(rect, cellHeight), bar.background);
-    // The rating's squares and a text in the same bar share it: the text keeps clear of them.
-    const std::pair<int, int> fields[] = {{bar.left, 0}, {bar.middle, 2}, {bar.right, 1}};
-    int ratingAlignment = -1;
-    for (const auto &[code, alignment] : fields)
-        if (code == 3)
-            ratingAlignment = alignment;
-    const int rating = ratingAlignment < 0 ? 0
-                                           : OVNThumbnailHelper::drawnRating(record.string(QStringLiteral("rating")));
-    // A bar over a narrow (portrait) picture may hold the squares or the text, not both: the
-    // squares then get a row of their own, inside the picture, and the text the whole bar.
-    QRectF ratingRow = rect;
-    if (rating > 0 && &bar != &m_nameBar) {
-        const QFontMetricsF metrics(bar.font);
-        for (const auto &[code, alignment] : fields) {
-            if (code == 0 || code == 2 || code == 3)
+    QList<OVNCellField> fields;
+    const std::pair<int, OVNCellField::Place> places[] = {
+        {bar.left, OVNCellField::Left}, {bar.middle, OVNCellField::Middle}, {bar.right, OVNCellField::Right}};
+    for (const auto &[fieldCode, place] : places) {
+        OVNCellField field;
+        field.code = fieldCode;
+        field.place = place;
+        switch (fieldCode) {
+        case 0:
+            continue;
+        case 2:
+            if (!OVNThumbnailHelper::isMovieFileType(record.string(QStringLiteral("filetype"))))
                 continue;
-            const qreal width = metrics.horizontalAdvance(barFieldText(code, record));
-            if (ratingNeedsOwnRow(rect, alignment, ratingAlignment, rating, width))
-                ratingRow = &bar == &m_bottomBar ? rect.translated(0, rect.height())
-                                                 : rect.translated(0, -rect.height());
+            field.kind = OVNCellField::Kind::MovieSign;
+            break;
+        case 3:
+            field.kind = OVNCellField::Kind::Rating;
+            field.rating = OVNThumbnailHelper::drawnRating(record.string(QStringLiteral("rating")));
+            break;
+        default:
+            field.whole = barFieldText(fieldCode, record);
+            if (fieldCode == 1)
+                field.elide = Qt::ElideMiddle; // the name's number and extension stay
+            break;
         }
+        fields.append(field);
     }
-    const bool ownRow = ratingRow != rect;
-    if (ownRow)
-        painter.fillRect(DrawingKit::flippedRect(ratingRow, cellHeight), bar.background);
-    for (const auto &[code, alignment] : fields) {
-        if (code == 0)
-            continue;
-        const QRectF area = code == 3 ? ratingRow
-                            : ownRow  ? rect
-                                      : textRectBesideRating(rect, alignment, ratingAlignment, rating);
-        drawInfoTag(painter, cellHeight, code, area, record, bar.font, alignment, bar.fontColor);
-    }
+    return fields;
 }
 
-bool OVNThumbnail::ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating,
-                                     qreal textWidth)
-{
-    return rating > 0 && textWidth > textRectBesideRating(rect, alignment, ratingAlignment, rating).width();
-}
-
-void OVNThumbnail::drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect,
-                                const MediaRecord &record) const
-{
-    if (rect.width() <= 0 || rect.height() <= 0)
-        return;
-    const QRectF panel = DrawingKit::flippedRect(rect, cellHeight);
-    painter.fillRect(panel, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 1.0f));
-    DrawingKit::frameRect(painter, panel, Qt::black);
-    for (int i = 0; i < 7; ++i) {
-        const auto line = listLineRects(rect, i);
-        if (!line)
-            continue;
-        drawText(painter, DrawingKit::flippedRect(line->first, cellHeight), titleForTag(m_udfListLine[i]),
-                 listTitleFont(), Qt::black, Qt::AlignRight, Qt::ElideRight);
-        drawText(painter, DrawingKit::flippedRect(line->second, cellHeight), infoForTag(m_udfListLine[i], record),
-                 listValueFont(), Qt::black, Qt::AlignLeft, m_udfListLine[i] == 1 ? Qt::ElideMiddle : Qt::ElideRight);
-    }
-}
-
-QString OVNThumbnail::cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const
+QList<OVNThumbnail::FieldRow> OVNThumbnail::fieldRows(const Geometry &g, const MediaRecord &record) const
 {
     const qreal cellHeight = std::max(1, int(std::lround(m_height)));
-    const Geometry g = geometryForPicture(picture);
-    const auto at = [&](const QRectF &rect, const QString &text, const QFont &font) {
-        const QRectF qtRect = DrawingKit::flippedRect(rect, cellHeight);
-        return qtRect.contains(point) && isCutShort(text, font, qtRect.width());
-    };
-    if (m_udfLayoutSelection == 1 && g.listPanel.isValid()) {
+    const QRectF cell(0, 0, std::max(1, int(std::lround(m_width))), cellHeight);
+    QList<FieldRow> rows;
+    if (m_udfLayoutSelection == 1 && g.listPanel.width() > 0 && g.listPanel.height() > 0) {
         for (int i = 0; i < 7; ++i) {
             const auto line = listLineRects(g.listPanel, i);
             if (!line)
                 continue;
-            if (const QString title = titleForTag(m_udfListLine[i]); at(line->first, title, listTitleFont()))
-                return title;
-            if (const QString value = infoForTag(m_udfListLine[i], record); at(line->second, value, listValueFont()))
-                return value;
+            const int fieldCode = m_udfListLine[i];
+            OVNCellField title;
+            title.place = OVNCellField::Right;
+            title.whole = titleForTag(fieldCode);
+            title.elide = Qt::ElideRight;
+            OVNCellField value;
+            value.whole = infoForTag(fieldCode, record);
+            // A name keeps its number and extension, the size line is numbers, other texts end cut.
+            value.elide = fieldCode == 1 ? Qt::ElideMiddle : fieldCode == 3 ? Qt::ElideNone : Qt::ElideRight;
+            FieldRow titleRow{DrawingKit::flippedRect(line->first, cellHeight), false, {}, Qt::black, {title}};
+            FieldRow valueRow{DrawingKit::flippedRect(line->second, cellHeight), false, {}, Qt::black, {value}};
+            OVNCellFields::layoutRow(titleRow.fields, titleRow.rect, listTitleFont());
+            OVNCellFields::layoutRow(valueRow.fields, valueRow.rect, listValueFont());
+            rows << titleRow << valueRow;
         }
     }
+    // The bars in drawing order; the name bar's texts keep inside the cell, which it runs past.
     const std::pair<const Bar *, QRectF> bars[] = {
-        {&m_nameBar, g.nameBar}, {&m_topBar, g.topBar}, {&m_bottomBar, g.bottomBar}};
+        {&m_topBar, g.topBar}, {&m_bottomBar, g.bottomBar}, {&m_nameBar, g.nameBar}};
+    QList<QRectF> taken;
+    for (const auto &[bar, rect] : bars)
+        if (bar->enabled)
+            taken.append(DrawingKit::flippedRect(rect, cellHeight));
+    const QRectF frame = DrawingKit::flippedRect(g.frame, cellHeight);
     for (const auto &[bar, rect] : bars) {
         if (!bar->enabled)
             continue;
-        for (const int fieldCode : {bar->left, bar->middle, bar->right}) {
-            if (const QString text = barFieldText(fieldCode, record); at(rect, text, bar->font))
-                return text;
+        const QRectF barRect = DrawingKit::flippedRect(rect, cellHeight);
+        FieldRow row{barRect.intersected(cell), true, bar->background, bar->fontColor, barFields(*bar, record)};
+        // Over a narrow (portrait) picture a bar may hold the squares or the rest, not both: the
+        // squares then get a row of their own inside the picture, where nothing else lies.
+        const auto rating = std::find_if(row.fields.begin(), row.fields.end(), [](const OVNCellField &field) {
+            return field.kind == OVNCellField::Kind::Rating && field.rating > 0;
+        });
+        if (bar != &m_nameBar && rating != row.fields.end()
+            && !OVNCellFields::fitsWhole(row.fields, row.rect, bar->font)) {
+            const QRectF own = bar == &m_topBar ? barRect.translated(0, barRect.height())
+                                                : barRect.translated(0, -barRect.height());
+            const bool free = frame.contains(own)
+                              && std::none_of(taken.cbegin(), taken.cend(),
+                                              [&](const QRectF &other) { return other.intersects(own); });
+            if (free) {
+                FieldRow squares{own, true, bar->background, bar->fontColor, {*rating}};
+                row.fields.erase(rating);
+                OVNCellFields::layoutRow(squares.fields, squares.rect, bar->font);
+                rows.append(squares);
+                taken.append(own);
+            }
+        }
+        // Over a picture too low for both, the top bar keeps its fields.
+        const bool crowded = bar == &m_bottomBar && m_topBar.enabled
+                             && barRect.intersects(DrawingKit::flippedRect(g.topBar, cellHeight));
+        OVNCellFields::layoutRow(row.fields, crowded ? QRectF() : row.rect, bar->font);
+        rows.append(row);
+    }
+    return rows;
+}
+
+QList<OVNCellField> OVNThumbnail::cellFields(const QSizeF &picture, const MediaRecord &record) const
+{
+    QList<OVNCellField> fields;
+    for (const FieldRow &row : fieldRows(geometryForPicture(picture), record))
+        fields.append(row.fields);
+    return fields;
+}
+
+QString OVNThumbnail::cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const
+{
+    for (const FieldRow &row : fieldRows(geometryForPicture(picture), record)) {
+        if (!row.rect.contains(point))
+            continue;
+        for (const OVNCellField &field : row.fields) {
+            if (field.kind == OVNCellField::Kind::Text && field.isCutShort()
+                && (!field.isShown() || field.rect.contains(point)))
+                return field.whole;
         }
     }
     return QString();
 }
+
+// ---- drawing ----
 
 void OVNThumbnail::drawShadow(QPainter &painter, const QRectF &target) const
 {
@@ -516,8 +418,11 @@ QImage OVNThumbnail::createThumbnailForImage(const QImage &image, const MediaRec
     const qreal H = h;
 
     const Geometry g = geometryForPicture(image.isNull() ? QSizeF() : QSizeF(image.size()));
-    if (m_udfLayoutSelection == 1)
-        drawInfoRect(painter, H, g.listPanel, record);
+    if (m_udfLayoutSelection == 1 && g.listPanel.width() > 0 && g.listPanel.height() > 0) {
+        const QRectF panel = DrawingKit::flippedRect(g.listPanel, H);
+        painter.fillRect(panel, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 1.0f));
+        DrawingKit::frameRect(painter, panel, Qt::black);
+    }
 
     if (m_udfEnableFrame && m_udfFrameDrawBackground) {
         const QRectF fill(g.frame.x(), g.frame.y(), g.frame.width(), g.frame.height() - 1);
@@ -532,11 +437,10 @@ QImage OVNThumbnail::createThumbnailForImage(const QImage &image, const MediaRec
     }
     if (m_udfEnableFrame)
         DrawingKit::frameRect(painter, DrawingKit::flippedRect(g.frame, H), m_udfFrameColor);
-    if (m_topBar.enabled)
-        drawBar(painter, H, m_topBar, g.topBar, record);
-    if (m_bottomBar.enabled)
-        drawBar(painter, H, m_bottomBar, g.bottomBar, record);
-    if (m_nameBar.enabled)
-        drawBar(painter, H, m_nameBar, g.nameBar, record);
+    for (const FieldRow &row : fieldRows(g, record)) {
+        if (row.filled)
+            painter.fillRect(row.rect, row.background);
+        OVNCellFields::draw(painter, row.fields, row.color);
+    }
     return cell;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "browser/OVNCellFields.h"
 #include "browser/OVNThumbnailRenderer.h"
 
 #include <QColor>
 #include <QFont>
 #include <QHash>
+#include <QList>
 #include <QImage>
 #include <QRectF>
 #include <QString>
@@ -56,16 +58,10 @@ public:
     // a narrower picture is centred from the cell's left edge, not from the area's).
     static QRectF fitPicture(const QRectF &area, const QSizeF &picture);
     // Rating square `index` (from 0) of a marker in a bar rectangle (y up) with an alignment code
-    // (0 left, 1 right, 2 centre).
+    // (0 left, 1 right, 2 centre), where the bar leaves it room.
     static QRectF ratingSquare(const QRectF &rect, int alignment, int index);
     // Left edge of the movie symbol in a bar rectangle for an alignment code.
     static qreal movieSymbolX(const QRectF &rect, int alignment);
-    // Where a bar's text with an alignment code goes when `rating` squares with their own
-    // alignment share the bar: the part of the bar beside them (the whole bar without a rating).
-    static QRectF textRectBesideRating(const QRectF &rect, int alignment, int ratingAlignment, int rating);
-    // Whether a text `textWidth` wide does not fit beside the squares: the squares then take a
-    // row of their own next to the bar, over the picture, and the text has the whole bar.
-    static bool ratingNeedsOwnRow(const QRectF &rect, int alignment, int ratingAlignment, int rating, qreal textWidth);
 
     // One bar field's text for a field code ("" for the codes that draw no text).
     static QString barFieldText(int code, const MediaRecord &record);
@@ -73,11 +69,10 @@ public:
     static QString titleForTag(int code);
     QString infoForTag(int code, const MediaRecord &record) const;
 
-    // Drawing into a painter on an image `cellHeight` high (rectangles y up).
-    void drawInfoTag(QPainter &painter, qreal cellHeight, int code, const QRectF &rect, const MediaRecord &record,
-                     const QFont &font, int alignment, const QColor &color) const;
-    static void drawRatingMarker(QPainter &painter, qreal cellHeight, int rating, const QRectF &rect, int alignment);
-    void drawInfoRect(QPainter &painter, qreal cellHeight, const QRectF &rect, const MediaRecord &record) const;
+    // Every field of the cell's bars and list lines as it is drawn for a picture of that size (y
+    // down from the cell's top left): each lies whole inside the cell, none over another, and
+    // what gave way (cut short, or not shown) answers its whole text as the tooltip.
+    QList<OVNCellField> cellFields(const QSizeF &picture, const MediaRecord &record) const;
     QString cutShortTextAt(const QPointF &point, const QSizeF &picture, const MediaRecord &record) const override;
 
     // Decoded layout values (read by tests and the layout preview).
@@ -99,8 +94,17 @@ private:
         int right = 0;
     };
 
-    void drawBar(QPainter &painter, qreal cellHeight, const Bar &bar, const QRectF &rect,
-                 const MediaRecord &record) const;
+    // One row of fields as drawn (y down): a bar, the rating's row of its own beside a bar too
+    // narrow for both, a list line's title or value.
+    struct FieldRow {
+        QRectF rect;
+        bool filled = false;
+        QColor background;
+        QColor color;
+        QList<OVNCellField> fields;
+    };
+    QList<FieldRow> fieldRows(const Geometry &g, const MediaRecord &record) const;
+    QList<OVNCellField> barFields(const Bar &bar, const MediaRecord &record) const;
     void drawShadow(QPainter &painter, const QRectF &target) const;
 
     float m_width = 80;

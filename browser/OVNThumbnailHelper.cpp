@@ -45,6 +45,13 @@ QString number(int value) { return QString::number(value); }
 
 } // namespace
 
+const char *OVNThumbnailHelper::styleName(int style)
+{
+    if (style >= 0 && style <= 3)
+        return builtIns[style].name;
+    return style == 4 ? "Compact" : "";
+}
+
 QVariantMap OVNThumbnailHelper::getLayoutForThumbnail(int index)
 {
     if (index < 0 || index > 3)

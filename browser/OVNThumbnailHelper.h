@@ -12,6 +12,10 @@ public:
     static QVariantMap getLayoutForThumbnail(int index);
     // The four built-in layouts in order.
     static QVariantList builtInLayouts();
+    // What a thumbnail style is called wherever it is chosen (the View menu, the toolbar, the
+    // layout editor's list): the name of its built-in layout, and "Compact" for the express
+    // panel's style 4, which has none. Not localized.
+    static const char *styleName(int style);
 
     // A file type names a movie when it has at least five characters and begins with "Movie".
     static bool isMovieFileType(const QString &fileType);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QSplitter>
+#include <QTextOption>
 #include <QVBoxLayout>
 
 namespace {
@@ -68,7 +69,10 @@ OVNImportResultSheet::OVNImportResultSheet(QWidget *parent) : QDialog(parent)
         title->setTextFormat(Qt::PlainText);
         text = new QPlainTextEdit(box);
         text->setReadOnly(true);
-        text->setLineWrapMode(QPlainTextEdit::NoWrap);
+        // A path with its reason wraps to the sheet's width, so that nothing needs sideways
+        // scrolling; a path without spaces breaks anywhere.
+        text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         layout->addWidget(title);
         layout->addWidget(text, 1);
         box->setMinimumHeight(minimumListHeight);

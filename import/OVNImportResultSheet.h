@@ -9,7 +9,8 @@ class QLabel;
 class QPlainTextEdit;
 
 // The end of an import that answers file by file (the record export): how many files were
-// imported and how many failed, each count above the list of those files, one path a line. A file
+// imported and how many failed, each count above the list of those files, one path a line (a long
+// one wrapped to the sheet's width). A file
 // catalogued with a problem is listed as imported with the problem after its path; a failed file
 // always carries its reason.
 class OVNImportResultSheet : public QDialog

@@ -88,13 +88,9 @@ QString Alerts::namedList(const QStringList &names, int shown)
     shown = std::max(shown, 1);
     if (names.size() <= shown + 1)
         return names.join(QLatin1Char('\n'));
-    // Counts are grouped as the user's language writes them; without one, as in English.
-    QLocale locale;
-    if (locale.language() == QLocale::C)
-        locale = QLocale(QLocale::English, QLocale::UnitedStates);
     const qsizetype others = names.size() - shown;
     return names.first(shown).join(QLatin1Char('\n')) + QLatin1Char('\n')
-           + localized("and %1 others").arg(locale.toString(others));
+           + localized("and %1 others").arg(countText(others));
 }
 
 void Alerts::display(const QString &title, const QString &message, QObject *window)

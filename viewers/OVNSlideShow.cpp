@@ -9,7 +9,6 @@
 #include "decoding/ImageFileReader.h"
 #include "viewers/OVNSlideShowView.h"
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -152,7 +151,7 @@ void OVNSlideShow::slideShowTimer()
 }
 
 // Shows the slide at `index` when its picture is here, else waits for it; a slide that cannot be
-// read shows a note in its place for its time.
+// read is skipped for the next.
 void OVNSlideShow::showIndex(int index)
 {
     if (!m_running)
@@ -174,17 +173,19 @@ void OVNSlideShow::showIndex(int index)
     m_readyIndex = -1;
     m_imageCounter = index + 1;
     if (image.isNull()) {
+        // A file that cannot be shown (a movie, a damaged picture) is passed over without a word:
+        // the next one takes its place at once, for a whole slide's time.
         ++m_skippedCount;
-        if (m_view)
-            m_view->setNote(
-                localized("\"%1\" cannot be shown as a picture.").arg(QFileInfo(m_files[index].path).fileName()));
         emit slideSkipped(index, m_files[index].path);
-    } else {
-        ++m_shownCount;
-        if (m_view)
-            m_view->setImage(image);
-        emit slideShown(index, m_files[index].path);
+        if (m_running && m_clock->isActive())
+            startTimer();
+        showIndex(index + 1);
+        return;
     }
+    ++m_shownCount;
+    if (m_view)
+        m_view->setImage(image);
+    emit slideShown(index, m_files[index].path);
     // The next picture is read while this one shows, but only once it is on screen: the
     // decode's work (and Qt's scaling across every core) would otherwise hold up its paint.
     // A window that does not paint (hidden) has it read a moment later all the same.

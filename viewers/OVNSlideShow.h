@@ -88,8 +88,8 @@ private:
     QTimer *m_clock = nullptr;
     OVNImageLoader *m_loader = nullptr;
     int m_imageCounter = 0;
-    int m_shownCount = 0;   // slides that were pictures
-    int m_skippedCount = 0; // slides that were notes
+    int m_shownCount = 0;   // slides shown
+    int m_skippedCount = 0; // slides that could not be shown
     int m_interval = defaultInterval;
     QSize m_screenSize;
     bool m_running = false;

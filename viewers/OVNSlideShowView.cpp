@@ -15,16 +15,7 @@ OVNSlideShowView::OVNSlideShowView(QWidget *parent) : QWidget(parent)
 
 void OVNSlideShowView::setImage(const QImage &image)
 {
-    m_note.clear();
     m_imageBuffer = image;
-    m_newSlide = true;
-    update();
-}
-
-void OVNSlideShowView::setNote(const QString &note)
-{
-    m_imageBuffer = QImage();
-    m_note = note;
     m_newSlide = true;
     update();
 }
@@ -60,18 +51,10 @@ void OVNSlideShowView::paintEvent(QPaintEvent *event)
     }
     for (const QRect &rect : black)
         painter.fillRect(rect, Qt::black);
-    if (!m_note.isEmpty()) {
-        QFont font(QStringLiteral("Helvetica"));
-        font.setPixelSize(18);
-        painter.setFont(font);
-        painter.setPen(QColor(200, 200, 200));
-        painter.drawText(rect().adjusted(40, 40, -40, -40), Qt::AlignCenter | Qt::TextWordWrap, m_note);
-    } else if (m_imageBuffer.isNull()) {
+    if (m_imageBuffer.isNull())
         return;
-    } else {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(slide, m_imageBuffer);
-    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(slide, m_imageBuffer);
     if (!m_status.isEmpty()) {
         QFont font(QStringLiteral("Helvetica"));
         font.setBold(true);

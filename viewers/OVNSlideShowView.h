@@ -16,9 +16,6 @@ public:
     // The slide on show, already upright; repainted at the next chance.
     void setImage(const QImage &image);
     QImage image() const { return m_imageBuffer; }
-    // A slide that could not be read: a short note in its place, on black.
-    void setNote(const QString &note);
-    QString note() const { return m_note; }
     void setStatus(const QString &status);
     QString status() const { return m_status; }
 
@@ -36,6 +33,5 @@ protected:
 private:
     QImage m_imageBuffer;
     QString m_status;
-    QString m_note;
     bool m_newSlide = false;
 };

@@ -151,7 +151,10 @@ bool rawInsert(sqlite3 *db, const QString &category, int first, int end, const Q
 // text (what a caller needs to have the values), and dropped.
 bool rawList(sqlite3 *db, const QString &category, bool readText)
 {
-    const QByteArray sql = (OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1")).toUtf8();
+    // The statement getMediaList runs, its order included.
+    const QByteArray sql =
+        (OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1") + OVNDBHelper::mediaIdOrder(false))
+            .toUtf8();
     const QByteArray categoryUtf8 = category.toUtf8();
     sqlite3_stmt *statement = nullptr;
     sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr);
@@ -171,11 +174,15 @@ bool rawList(sqlite3 *db, const QString &category, bool readText)
     return rows > 0 && (!readText || bytes > 0);
 }
 
-// Both list the records, a line each.
-bool compareListings(const QString &title, const QStringList &a, const QStringList &b)
+// Both list the records, a line each; the catalog layer's program within `targetRatio` of sqlite3's.
+bool compareListings(const QString &title, const QStringList &a, const QStringList &b, double targetRatio)
 {
-    return BenchCatalog::compareListings(QStringLiteral(OVN_BENCH_PAIR), title, a, b);
+    return BenchCatalog::compareListings(QStringLiteral(OVN_BENCH_PAIR), title, a, b, {}, targetRatio);
 }
+
+// The listing's targets: the catalog layer against reading every column as text in this process,
+// and the listing program against the sqlite3 program on the same statement.
+constexpr double listingTarget = 1.3;
 
 } // namespace
 
@@ -254,10 +261,11 @@ int main(int argc, char **argv)
             return ok;
         },
         settings);
+    const bool insertsMet = inserts.ok && slice / inserts.a.medianMs * 1000 >= 20000;
     if (inserts.ok)
         std::printf("  layer %.0f records/s, raw sqlite3 %.0f records/s   target >= 20000 records/s: %s\n\n",
                     slice / inserts.a.medianMs * 1000, slice / inserts.b.medianMs * 1000,
-                    slice / inserts.a.medianMs * 1000 >= 20000 ? "met" : "MISSED");
+                    insertsMet ? "met" : "MISSED");
     const int listedCount = layerNext;
     records.clear();
 
@@ -280,8 +288,8 @@ int main(int argc, char **argv)
     const BenchPair::Outcome text = BenchPair::compareCalls(
         "OVNDatabaseAccess::getMediaList (MediaRecords made)", layerList,
         "sqlite3_step + sqlite3_column_text of the 26 columns", [&] { return rawList(raw, category, true); }, settings);
-    if (text.ok)
-        std::printf("  target layer/text floor <= 1.5x: %s\n", text.ratio <= 1.5 ? "met" : "MISSED");
+    const bool listingMet = text.ok && text.ratio <= listingTarget;
+    std::printf("  target layer/text floor <= %.1fx: %s\n", listingTarget, listingMet ? "met" : "MISSED");
     // Going from one large collection to another: the previous list is dropped right before.
     {
         std::vector<double> again;
@@ -298,12 +306,13 @@ int main(int argc, char **argv)
     sqlite3_close(raw);
 
     // ---- Listing as whole programs ----
-    const QString sql =
-        OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=") + OVNDBHelper::quotedText(category);
+    // The same SELECT as the layer's listing, its order included.
+    const QString sql = OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=")
+                        + OVNDBHelper::quotedText(category) + OVNDBHelper::mediaIdOrder(false);
     const bool listedAlike =
         compareListings(QStringLiteral("List %1 records as a whole program, every column written out").arg(listedCount),
                         {QStringLiteral(OVN_CATALOG_TOOL), layerPath, QStringLiteral("list"), category},
-                        {QStringLiteral("sqlite3"), layerPath, sql});
+                        {QStringLiteral("sqlite3"), layerPath, sql}, listingTarget);
 
     // ---- Query plans ----
     std::printf("\nQuery plans:\n");
@@ -323,5 +332,6 @@ int main(int argc, char **argv)
         std::printf("  %-26s %s\n", title, qPrintable(plan));
     }
     std::printf("  full table scans: %s\n", fullScan ? "YES" : "none");
-    return failed || fullScan || listed != listedCount || !listedAlike ? 1 : 0;
+    // A target missed fails the benchmark as a wrong answer does.
+    return failed || fullScan || listed != listedCount || !listedAlike || !insertsMet || !listingMet ? 1 : 0;
 }

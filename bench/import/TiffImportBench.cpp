@@ -118,7 +118,8 @@ int main(int argc, char *argv[])
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     const long peakMiB = statusKiB("VmHWM:") / 1024;
     for (const OVNImportWorker::Failure &failure : summary.failures)
-        std::printf("not as it is: %s: %s\n", qPrintable(failure.path), qPrintable(failure.reason));
+        std::printf("%s: %s: %s\n", failure.catalogued ? "imported with a problem" : "not imported",
+                    qPrintable(failure.path), qPrintable(failure.reason));
     std::printf("imported %lld of %d in %.2f s (%.2f files/s); peak resident memory (VmHWM) %ld MiB (limit 1536)\n",
                 static_cast<long long>(summary.importedIds.size()), summary.total, seconds, summary.total / seconds,
                 peakMiB);

@@ -2,6 +2,7 @@
 
 #include "app/OVNCatalogWindowCommands.h"
 #include "browser/OVNMediaView.h"
+#include "browser/OVNThumbnailHelper.h"
 #include "platform/UserDefaults.h"
 #include "uikit/OVNIconSetHelper.h"
 #include "uikit/OVNSplitView.h"
@@ -87,9 +88,9 @@ TEST_P(CatalogWindowViewControlTest, EachViewSegmentSelectsItsThumbnailStyle)
         const char *toolTip;
     } rows[] = {
         {OVNMediaView::ContactSheetStyle, "ViewIconOSV", "Contact Sheet"},
-        {OVNMediaView::LargeImagesStyle, "ViewIconIPhoto", "Large Images"},
-        {OVNMediaView::DetailedCellsStyle, "ViewIconIPhoto2", "Detailed Cells"},
-        {OVNMediaView::ListStyle, "ViewIconList", "List"},
+        {OVNMediaView::LargeImagesStyle, "ViewIconIPhoto", "Plain Image View"},
+        {OVNMediaView::DetailedCellsStyle, "ViewIconIPhoto2", "Plain Image View with Title"},
+        {OVNMediaView::ListStyle, "ViewIconList", "List View"},
     };
     // Click them out of order, so that no segment passes by leaving the last style standing.
     for (const int index : {3, 0, 2, 1}) {
@@ -97,6 +98,9 @@ TEST_P(CatalogWindowViewControlTest, EachViewSegmentSelectsItsThumbnailStyle)
         QAbstractButton *segment = segments->button(row.style);
         ASSERT_TRUE(segment) << row.icon;
         EXPECT_EQ(segment->toolTip(), row.toolTip);
+        // The View menu and the layout editor call the style as the segment does.
+        EXPECT_EQ(window->action(Action::ThumbnailStyle, row.style)->text().remove('&'), row.toolTip);
+        EXPECT_EQ(OVNThumbnailHelper::getLayoutForThumbnail(row.style).value("NAME").toString(), row.toolTip);
         EXPECT_EQ(pixels(segment->icon()), icons.toolbarIconFor(row.icon).convertToFormat(QImage::Format_ARGB32))
             << row.icon;
         segment->click();

@@ -66,4 +66,26 @@ PLIST
         echo "ok: $name"
     fi
 done
+# A start that is to show a category and quit once it is painted ends at once with status 1 when the
+# catalog has no such category, also when it was given a file to open as well.
+home=$(mktemp -d "$work/home.XXXXXX")
+mkdir -p "$home/.config"
+run() { env HOME="$home" XDG_CONFIG_HOME="$home/.config" timeout -k 2 5 "$program" -DBVendor Integrated "$@"; }
+run -OVNQuitAfterStartup YES >/dev/null 2>&1
+printf 'P6\n4 2\n255\n%024d' 0 >"$home/picture.ppm"
+for arguments in "-OVNStartupCategory nosuch" "-OVNStartupCategory nosuch $home/picture.ppm"; do
+    # shellcheck disable=SC2086 # the arguments are words on purpose
+    run -OVNQuitAfterFirstPaint YES $arguments >/dev/null 2>"$home/stderr"
+    status=$?
+    if [ "$status" -ne 1 ]; then
+        echo "FAIL: $arguments: status $status, expected 1 within 5 s" >&2
+        fail=1
+    elif ! grep -qF "the catalog has no category nosuch" "$home/stderr"; then
+        echo "FAIL: $arguments: the unknown category is not named:" >&2
+        cat "$home/stderr" >&2
+        fail=1
+    else
+        echo "ok: $arguments"
+    fi
+done
 exit $fail

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts the program, then starts it again while it runs: each second start must end by itself and
-# say that the program is already running. Files go to the running program (status 0); a start
+# say that the program is already running, whether or not either has a runtime folder. Files go to the running program (status 0); a start
 # whose files are all missing does not claim to have handed any over. "-Key Value" settings cannot
 # be applied to it: the second start names them and ends with status 1, and nothing of them
 # reaches the preferences file.
@@ -22,15 +22,20 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 fail=0
 
-"$program" -DBVendor Integrated >"$work/first.out" 2>"$work/first.err" &
+# The first program starts without a runtime folder (as under su, some ssh logins or cron); the
+# second starts find it with or without one.
+env -u XDG_RUNTIME_DIR "$program" -DBVendor Integrated >"$work/first.out" 2>"$work/first.err" &
 first=$!
-socket=$XDG_RUNTIME_DIR/ostrevan-open.socket
+# Its socket: an abstract one named by the account and the preferences file.
+place=$(realpath -m "$XDG_CONFIG_HOME/ostrevan")/preferences.plist
+socket="@ostrevan-open-$(id -u)-$(printf '%s' "$place" | sha256sum | cut -c1-16)"
+listening() { grep -qF -- " $socket" /proc/net/unix; }
 for _ in $(seq 1 300); do
-    [ -S "$socket" ] && break
+    listening && break
     kill -0 "$first" 2>/dev/null || break
     sleep 0.1
 done
-if [ ! -S "$socket" ]; then
+if ! listening; then
     echo "FAIL: the first program did not start listening" >&2
     cat "$work/first.err" >&2
     exit 1
@@ -41,6 +46,7 @@ printf 'a picture' >"$work/picture.jpg"
 cases=(
     "no arguments||0|Ostrevan is already running"
     "a file|$work/picture.jpg|0|the files were handed to it"
+    "a file, without a runtime folder|-u XDG_RUNTIME_DIR $work/picture.jpg|0|the files were handed to it"
     "settings|-DBHost elsewhere.example.org -ThumbnailSize 99|1|(-DBHost, -ThumbnailSize) were not applied"
     "a file and settings|$work/picture.jpg -WorkflowPanelX 4321|1|Quit the running Ostrevan"
     "only a missing file|$work/absent.jpg|0|its windows were brought to the front"
@@ -48,7 +54,12 @@ cases=(
 for row in "${cases[@]}"; do
     IFS='|' read -r name arguments expected_status expected <<<"$row"
     # shellcheck disable=SC2086 # the arguments are words on purpose
-    timeout -k 5 30 "$program" $arguments >/dev/null 2>"$work/second.err"
+    unset=()
+    if [[ $arguments == "-u XDG_RUNTIME_DIR "* ]]; then
+        unset=(-u XDG_RUNTIME_DIR)
+        arguments=${arguments#-u XDG_RUNTIME_DIR }
+    fi
+    timeout -k 5 30 env "${unset[@]}" "$program" $arguments >/dev/null 2>"$work/second.err"
     status=$?
     if [ "$status" -ne "$expected_status" ]; then
         echo "FAIL: $name: status $status, expected $expected_status" >&2

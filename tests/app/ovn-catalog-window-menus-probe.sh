@@ -31,7 +31,7 @@ File > Print... (disabled)
 Edit > Cut (disabled)
 Edit > Copy (disabled)
 Edit > Find...
-View > Thumbnail Style > List
+View > Thumbnail Style > List View
 View > Arrange By > Name
 Media > Rating > 3 Stars (disabled)
 Media > Rotate Left (disabled)

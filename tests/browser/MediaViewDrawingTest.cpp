@@ -210,3 +210,58 @@ TEST_F(MediaViewDrawing, ACutNameIsTheTooltipOfItsCell)
         EXPECT_EQ(view.toolTipAt(view.imageRectInViewport(row).topLeft() + nameBar.center()), expected[row]) << row;
     EXPECT_EQ(view.toolTipAt(QPointF(view.width() - 2, view.height() - 2)), QString());
 }
+
+// The compact cells of the express panel keep every text and sign whole inside the cell and apart,
+// for landscape, portrait and large pictures, at the panel's width and at larger ones: a pixel size
+// or a duration shows whole or as an ellipsis, never cut.
+TEST_F(MediaViewDrawing, CompactCellFieldsFitEveryPictureShape)
+{
+    view.setThumbnailStyle(OVNMediaView::CompactStyle);
+    const auto record = [](QSize size, bool movie) {
+        MediaRecord r;
+        r.insert("displaytag", movie ? "A holiday movie with a long name_0001.MP4" : "IMG_0003.CR2");
+        r.insert("imagewidth", QString::number(size.width()));
+        r.insert("imageheight", QString::number(size.height()));
+        r.insert("filetype", movie ? "Movie;3725" : "Image");
+        r.insert("filesize", "23456789");
+        r.insert("rating", "5");
+        return r;
+    };
+    for (const int width : {48, 80, 128, 256}) {
+        view.setThumbnailWidth(width);
+        const QRectF cell = view.imageRect(0).translated(17, 23);
+        for (const QSize shape : {QSize(320, 240), QSize(720, 1280), QSize(3000, 2000), QSize(3000, 1000)}) {
+            for (const bool movie : {true, false}) {
+                const QList<OVNCellField> fields = view.expressCellFields(cell, shape, record(shape, movie));
+                ASSERT_FALSE(fields.isEmpty());
+                for (qsizetype i = 0; i < fields.size(); ++i) {
+                    const OVNCellField &a = fields[i];
+                    if (!a.isShown())
+                        continue;
+                    const QString at = QStringLiteral("cell %1, %2x%3, \"%4\"")
+                                           .arg(width)
+                                           .arg(shape.width())
+                                           .arg(shape.height())
+                                           .arg(a.shown);
+                    EXPECT_TRUE(cell.contains(a.rect)) << qPrintable(at);
+                    if (a.kind == OVNCellField::Kind::Text && a.elide == Qt::ElideNone) {
+                        EXPECT_TRUE(a.shown == a.whole || a.shown == QString(QChar(0x2026))) << qPrintable(at);
+                    }
+                    for (qsizetype j = i + 1; j < fields.size(); ++j) {
+                        if (fields[j].isShown()) {
+                            EXPECT_FALSE(a.rect.intersects(fields[j].rect))
+                                << qPrintable(at) << " over " << qPrintable(fields[j].shown);
+                        }
+                    }
+                }
+            }
+        }
+    }
+    // At the panel's width a landscape movie shows its pixel size and duration whole.
+    view.setThumbnailWidth(80);
+    QStringList shown;
+    for (const OVNCellField &field : view.expressCellFields(view.imageRect(0), {320, 240}, record({320, 240}, true)))
+        if (field.isShown() && field.kind == OVNCellField::Kind::Text && field.elide == Qt::ElideNone)
+            shown << field.shown;
+    EXPECT_EQ(shown, QStringList({"320x240", "01:02:05"}));
+}

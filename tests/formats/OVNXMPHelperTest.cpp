@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QTemporaryFile>
 
 namespace {
@@ -117,11 +116,9 @@ TEST(OVNXMPHelper, NoExternalEntitiesAndNoEntityExplosion)
         laughs += QByteArray("<!ENTITY ") + c + " \""
                   + QByteArray(10, '&').replace("&", QByteArray("&") + char(c - 1) + ";") + "\">";
     laughs += "]><r><dc:title>&k;</dc:title></r>";
-    QElapsedTimer timer;
-    timer.start();
+    // The entities are not expanded a billion times: what comes back is bounded.
     const MetadataDictionary m = read(laughs);
     EXPECT_LT(m.value("DC Title").toString().size(), 1 << 20);
-    EXPECT_LT(timer.elapsed(), 10000);
 }
 
 TEST(OVNXMPHelper, EncodingsAndFiles)

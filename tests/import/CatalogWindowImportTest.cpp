@@ -13,13 +13,16 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QImage>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QScrollBar>
 
 namespace {
 
@@ -158,6 +161,13 @@ TEST_P(CatalogWindowImportTest, RecordExportEndsWithTheResultSheet)
         EXPECT_TRUE(sheet->failureText().contains(QString::fromUtf8(part))) << part;
     for (const QString &entry : failed)
         EXPECT_GT(entry.indexOf(QStringLiteral(": ")), 0) << qPrintable(entry); // each with its reason
+    // The reasons are read without sideways scrolling.
+    for (QPlainTextEdit *list : sheet->findChildren<QPlainTextEdit *>()) {
+        list->window()->resize(560, 420);
+        list->window()->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0) << qPrintable(list->toPlainText());
+    }
 
     EXPECT_TRUE(alerts->shown().isEmpty());
     EXPECT_EQ(reloaded, QStringList{collection});

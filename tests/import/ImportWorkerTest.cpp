@@ -14,7 +14,6 @@
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -977,8 +976,6 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
     s.batchSize = 7;
     s.reconnectWaitSeconds = 30;
     OVNImportWorker worker(maker(), s);
-    QElapsedTimer clock;
-    clock.start();
     const OVNImportWorker::Summary summary = worker.run(items);
     // The batch that held o09 (the files stored with it, in the order they were finished: seven,
     // or fewer when half a second ended the batch first on a busy machine) went with it; the other
@@ -1000,7 +997,6 @@ TEST_P(ImportWorkerTest, BatchRefusedAtCommitIsListedAndTheImportGoesOn)
     for (const OVNImportWorker::Failure &failure : summary.failures)
         EXPECT_TRUE(failure.reason.endsWith(QLatin1String(": marked entries are refused")))
             << qPrintable(failure.reason);
-    EXPECT_LT(clock.elapsed(), 20000);
 }
 
 namespace {

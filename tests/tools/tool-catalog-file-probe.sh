@@ -3,7 +3,8 @@
 # a catalog file that is not there (a mistyped name), each refuses with status 1 and the program's
 # words, "Database connection failed: " and the reason, and leaves no file behind; given a file that
 # holds no catalog (an empty one), each says so and leaves it as it was. The tools that import, and
-# ovn-catalog's "create", make the catalog they are asked for.
+# ovn-catalog's "create", make the catalog they are asked for. The output tools refuse a category
+# one of whose files is missing, naming it.
 set -u
 tools=$(cd "$1" && pwd)
 work=$(mktemp -d)
@@ -66,6 +67,23 @@ done
     || fail "ovn-catalog create made no catalog: $(head -c 300 "$work/out")"
 "$tools/ovn-find" "$work/made.sqlite" "$work/find.plist" >"$work/out" 2>&1 \
     && grep -qx "found: 1" "$work/out" || fail "ovn-find on the catalog made: $(head -c 300 "$work/out")"
+
+# A category one of whose files is gone goes out nowhere, and the output tools name that file.
+mkdir -p "$work/two" "$work/out-dest"
+cp "$work/files/in.ppm" "$work/two/kept.ppm"
+cp "$work/files/in.ppm" "$work/two/gone.ppm"
+"$tools/ovn-import" --quiet "$work/two.sqlite" Two "$work/two" >"$work/out" 2>&1 \
+    || fail "ovn-import of two files: $(head -c 300 "$work/out")"
+rm "$work/two/gone.ppm"
+for run in "ovn-export|Two $work/out-dest" "ovn-mail|Two --command true" "ovn-publish|Two $work/out-dest"; do
+    # shellcheck disable=SC2086
+    timeout 60 "$tools/${run%%|*}" "$work/two.sqlite" ${run#*|} >"$work/out" 2>&1
+    got=$?
+    [ "$got" -eq 1 ] || fail "${run%%|*} with a missing file: status $got, not 1: $(head -c 300 "$work/out")"
+    grep -qF "Media file not found: 1 file is not where the catalog says: $work/two/gone.ppm" "$work/out" \
+        || fail "${run%%|*} does not name the missing file: $(head -c 300 "$work/out")"
+    [ -z "$(ls -A "$work/out-dest")" ] || fail "${run%%|*} wrote with a file missing"
+done
 
 [ "$failures" -eq 0 ] && echo "tool catalog file probe: no tool made a catalog it was not asked for"
 exit $((failures > 0))

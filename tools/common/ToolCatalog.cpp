@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ToolCatalog {
@@ -152,12 +153,28 @@ std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection
     if (!readable)
         return std::nullopt;
     QList<MediaRecord> records;
+    QStringList missing;
     for (const MediaRecordRef &record : *readable) {
-        if (!QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
-            return std::nullopt;
-        records.append(*record);
+        const QString path = record->field(MediaRecord::AbsolutePath);
+        if (!QFileInfo(path).isFile())
+            missing.append(path);
+        else
+            records.append(*record);
     }
-    return records;
+    if (missing.isEmpty())
+        return records;
+    // As the program's output commands, nothing goes while a file is missing: each is named, so
+    // that it can be put back or re-linked.
+    if (refusal) {
+        constexpr qsizetype named = 10;
+        QString list = missing.first(std::min(named, missing.size())).join(QStringLiteral(", "));
+        if (missing.size() > named)
+            list += QStringLiteral(", ") + localized("and %1 others").arg(countText(missing.size() - named));
+        *refusal = countedText(missing.size(), "Media file not found: %1 file is not where the catalog says:",
+                               "Media file not found: %1 files are not where the catalog says:")
+                   + QLatin1Char(' ') + list;
+    }
+    return std::nullopt;
 }
 
 } // namespace ToolCatalog

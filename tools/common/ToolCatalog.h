@@ -67,8 +67,8 @@ struct CategoryInCatalog {
 };
 CategoryInCatalog openCategory(const QString &catalog, const QString &category, const char *tool);
 
-// The category's entries the user may read, null when one of their files is missing; `refusal`
-// says why when the privileges could not be read (and the answer is then null as well).
+// The category's entries the user may read, null when one of their files is missing (`refusal`
+// then names the missing files) or when the privileges could not be read (`refusal` says why).
 std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId,
                                                    QString *refusal);
 

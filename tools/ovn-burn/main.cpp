@@ -91,7 +91,8 @@ int main(int argc, char **argv)
         cancelAt);
     switch (result.outcome) {
     case DiscBurn::Outcome::Done:
-        std::printf("done: %d files, %lld bytes\n", result.files, static_cast<long long>(result.bytes));
+        std::printf("done: %d %s, %lld bytes\n", result.files, result.files == 1 ? "file" : "files",
+                    static_cast<long long>(result.bytes));
         return 0;
     case DiscBurn::Outcome::Refused:
         std::printf("refused: %s\n", ToolText::utf8(result.text).constData());

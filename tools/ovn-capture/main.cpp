@@ -146,8 +146,8 @@ int main(int argc, char *argv[])
             const int count = device ? int(device->files(&error).size()) : 0;
             if (device)
                 device->close();
-            std::printf("device %s\t%s\t%d files\n", ToolText::utf8(entry.id).constData(),
-                        ToolText::utf8(entry.name).constData(), count);
+            std::printf("device %s\t%s\t%d %s\n", ToolText::utf8(entry.id).constData(),
+                        ToolText::utf8(entry.name).constData(), count, count == 1 ? "file" : "files");
         }
         return 0;
     }

@@ -170,27 +170,25 @@ int listMedia(OVNDatabaseAccess &db, const QStringList &arguments)
 }
 
 // The text's UTF-8 at the end of `out`, written out as ToolText writes it (control characters as
-// \xHH, a backslash as \\); ASCII without either, as nearly all catalog text is, narrowed in two
-// plain loops that the compiler vectorises.
+// \xHH, a backslash as \\). ASCII without either, as nearly all catalog text is, is narrowed in one
+// pass that also notes whether any character was otherwise; only such a text is written again.
 void appendUtf8(QByteArray &out, const QString &text)
 {
     const char16_t *from = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype length = text.size();
-    char16_t any = 0;
-    bool special = false;
-    for (qsizetype i = 0; i < length; ++i) {
-        any |= from[i];
-        special |= from[i] < 0x20 || from[i] == 0x7f || from[i] == u'\\';
-    }
-    if (any >= 0x80 || special) {
-        out += ToolText::utf8(text);
-        return;
-    }
     const qsizetype at = out.size();
     out.resize(at + length);
     char *to = out.data() + at;
-    for (qsizetype i = 0; i < length; ++i)
-        to[i] = char(from[i]);
+    bool special = false;
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t c = from[i];
+        to[i] = char(c);
+        special |= c < 0x20 || c >= 0x7f || c == u'\\';
+    }
+    if (special) {
+        out.resize(at);
+        out += ToolText::utf8(text);
+    }
 }
 
 int listFields(OVNDatabaseAccess &db, const QStringList &arguments)

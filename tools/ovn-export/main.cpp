@@ -28,8 +28,15 @@ namespace {
 
 using ToolStart::refuse;
 
+// The sizes are the export sheet's pop-up items (OVNOutputSizes).
 constexpr const char *usageText = "usage: ovn-export CATALOG CATEGORY DEST [--size 0|1|2|3|6] [--custom N] "
-                                  "[--caption AUTHOR] [--filename]\n";
+                                  "[--caption AUTHOR] [--filename]\n"
+                                  "  --size 0|1|2|3   each picture as a JPEG that fits a square of 256, 320, 640 "
+                                  "(the default) or 1024 pixels\n"
+                                  "  --size 6         each file copied unchanged\n"
+                                  "  --custom N       each picture as a JPEG that fits a square of N pixels\n"
+                                  "  --caption AUTHOR the author's name written on each picture\n"
+                                  "  --filename       the file's name written on each picture\n";
 
 int usage()
 {

@@ -43,7 +43,9 @@ namespace {
 
 constexpr const char *usageText =
     "usage: ovn-express CATALOG [--login LOGIN] [--in TITLE] [--time-limit S] [--rate N]\n"
-    "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n";
+    "                   (--quick TAG:TEXT [AND|OR TAG:TEXT]... | --expert CLAUSE)\n"
+    "  TAG is a field of the express panel, by number or by name (any case): 0 All, 1 Displaytag,\n"
+    "  2 Keywords, 3 Short Description, 4 Full Description, 5 Rating\n";
 
 int usage()
 {
@@ -265,7 +267,10 @@ int main(int argc, char *argv[])
     // answer, or keeps ending the sessions before anything is kept, for the time an import waits.
     constexpr qsizetype fullBatch = 250;
     qsizetype batchLimit = fullBatch;
-    std::optional<std::chrono::steady_clock::time_point> troubleSince;
+    // When the batches began to fail; min() while they go (a plain value: GCC's optimiser warns
+    // that an optional's value may be read uninitialised here).
+    constexpr auto noTrouble = std::chrono::steady_clock::time_point::min();
+    std::chrono::steady_clock::time_point troubleSince = noTrouble;
     const qsizetype total = qsizetype(outcome.records.size());
     for (qsizetype from = 0; from < total;) {
         const qsizetype to = std::min(total, from + batchLimit);
@@ -290,15 +295,15 @@ int main(int argc, char *argv[])
         }();
         if (kept) {
             from = to;
-            troubleSince.reset();
+            troubleSince = noTrouble;
             batchLimit = std::min(fullBatch, batchLimit * 2);
             continue;
         }
         const auto now = std::chrono::steady_clock::now();
         const bool lost = OVNCatalogOpening::failedForLostServer(*db, failures);
-        if (lost && !troubleSince)
+        if (lost && troubleSince == noTrouble)
             troubleSince = now;
-        if (!lost || now - *troubleSince >= std::chrono::seconds(ToolCatalog::waitSeconds)
+        if (!lost || now - troubleSince >= std::chrono::seconds(ToolCatalog::waitSeconds)
             || !OVNCatalogOpening::waitForServer(*db, ToolCatalog::waitSeconds, nullptr, ToolCatalog::sayStatus)) {
             if (lost)
                 ratingRefusal = ToolAccount::failure(*db, QStringLiteral("the catalog server cannot be reached"));

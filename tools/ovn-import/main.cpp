@@ -43,6 +43,7 @@
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
+#include "platform/Localized.h"
 #include "tools/common/ToolUsage.h"
 
 #include <QElapsedTimer>
@@ -79,7 +80,7 @@ public:
     explicit Printer(bool quiet) : m_quiet(quiet) {}
     void importStarted(int total) override
     {
-        std::printf("%d files\n", total);
+        std::printf("%d %s\n", total, total == 1 ? "file" : "files");
         std::fflush(stdout);
     }
     void importProgress(int position, int total, const QString &path, const QByteArray &) override
@@ -149,11 +150,23 @@ void catchStopSignals()
 int noneImported(const QStringList &paths)
 {
     if (!paths.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld files were not imported:\n", static_cast<long long>(paths.size()));
+        // Counted as the import's own stop message counts them.
+        std::fprintf(
+            stderr, "ovn-import: %s:\n",
+            countedText(paths.size(), "%1 file was not imported", "%1 files were not imported").toUtf8().constData());
         for (const QString &path : paths)
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
     return 1;
+}
+
+// Each file listed with a problem, under what became of it: in the catalog all the same (with an
+// icon, or without some details), or not.
+void printFailures(const QList<OVNImportWorker::Failure> &failures, const char *catalogued, const char *left)
+{
+    for (const OVNImportWorker::Failure &failure : failures)
+        std::printf("%s: %s: %s\n", failure.catalogued ? catalogued : left, ToolText::utf8(failure.path).constData(),
+                    ToolText::utf8(failure.reason).constData());
 }
 
 // What the user reads of a stop: the program's own sentences, line breaks kept.
@@ -230,9 +243,7 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
         std::fprintf(stderr, "ovn-import: the re-scan could not open its connection\n");
         return 1;
     }
-    for (const OVNImportWorker::Failure &failure : summary.failures)
-        std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
-                    ToolText::utf8(failure.reason).constData());
+    printFailures(summary.failures, "re-scanned with a problem", "not re-scanned");
     std::printf("rescanned %lld of %lld\n", static_cast<long long>(summary.importedIds.size()),
                 static_cast<long long>(entries.size()));
     std::printf("%.2f s (%.1f files/s), %s\n", seconds,
@@ -426,15 +437,13 @@ int importFiles(const QGuiApplication &app)
         std::fprintf(stderr, "ovn-import: the import could not open its connection\n");
         return noneImported(given);
     }
-    for (const OVNImportWorker::Failure &failure : summary.failures)
-        std::printf("not as it is: %s: %s\n", ToolText::utf8(failure.path).constData(),
-                    ToolText::utf8(failure.reason).constData());
+    printFailures(summary.failures, "imported with a problem", "not imported");
     const ToolProcessTree::Figures figures = tree.finish();
-    std::printf("imported %lld of %d files in %.2f s (%.1f files/s), %lld listed with problems, %s\n",
-                static_cast<long long>(summary.importedIds.size()), summary.total, seconds,
-                seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
-                static_cast<long long>(listedFiles(summary)),
-                ToolText::utf8(ToolProcessTree::text(figures)).constData());
+    std::printf(
+        "imported %lld of %d %s in %.2f s (%.1f files/s), %lld listed with problems, %s\n",
+        static_cast<long long>(summary.importedIds.size()), summary.total, summary.total == 1 ? "file" : "files",
+        seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
+        static_cast<long long>(listedFiles(summary)), ToolText::utf8(ToolProcessTree::text(figures)).constData());
     printStop(summary.abortMessage);
     // A stop by a signal keeps what was stored; the files it did not reach are not imported.
     QStringList notImported = summary.notImported;
@@ -445,8 +454,10 @@ int importFiles(const QGuiApplication &app)
         notImported.append(summary.notReached);
     }
     if (!notImported.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(notImported.size()),
-                     notImported.size() == 1 ? "file was not imported" : "files were not imported");
+        std::fprintf(stderr, "ovn-import: %s:\n",
+                     countedText(notImported.size(), "%1 file was not imported", "%1 files were not imported")
+                         .toUtf8()
+                         .constData());
         for (const QString &path : std::as_const(notImported))
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
