@@ -289,6 +289,9 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             continue;
         }
         Member &member = members[which];
+        // An ended process stops no more: a stop under its number is a new process's.
+        if (WIFSTOPPED(status) && member.endMs >= 0)
+            member = Member{};
         if (member.startMs < 0)
             member.startMs = since();
         if (WIFEXITED(status) || WIFSIGNALED(status)) {
@@ -335,6 +338,11 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             unsigned long started = 0;
             ptrace(PTRACE_GETEVENTMSG, which, nullptr, &started);
             Member &born = members[pid_t(started)];
+            // A number seen before belonged to a process that has ended (a tree of a thousand
+            // processes on a busy machine goes round the pid numbers): this one starts afresh, or
+            // the earlier one's marks would count its end twice.
+            if (started > 0 && born.endMs >= 0)
+                born = Member{};
             if (started > 0 && born.startMs < 0)
                 born.startMs = since();
             born.thread = event == PTRACE_EVENT_CLONE;
