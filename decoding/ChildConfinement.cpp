@@ -483,8 +483,13 @@ bool ChildConfinement::restrictCalls(const Allowances &allowances)
     return loadFilter(allowances, false);
 }
 
+#if defined(__x86_64__) || defined(__aarch64__)
+#define OVN_FORKED_CHILD_FILTER_WRITTEN_OUT 1
+#endif
+
 namespace {
 
+#ifdef OVN_FORKED_CHILD_FILTER_WRITTEN_OUT
 // The forked child's filter, written out here rather than compiled by libseccomp: it is set once
 // for every file, and compiling it took longer than the rest of the child's start. Arguments are
 // compared by their low 32 bits, which is all that prctl's option, kill's pid and clone's
@@ -557,10 +562,8 @@ private:
     };
 #if defined(__x86_64__)
     static constexpr uint32_t ownArchitecture = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-    static constexpr uint32_t ownArchitecture = AUDIT_ARCH_AARCH64;
 #else
-#error "the forked child's filter knows no other architecture"
+    static constexpr uint32_t ownArchitecture = AUDIT_ARCH_AARCH64;
 #endif
 
     void add(sock_filter instruction)
@@ -591,6 +594,30 @@ private:
     int m_label[Labels] = {};
     bool m_broken = false;
 };
+#else
+// Elsewhere libseccomp compiles the same rules.
+bool loadForkedChildFilter(pid_t self)
+{
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+    if (!filter)
+        return false;
+    const uint32_t deny = SCMP_ACT_ERRNO(EPERM);
+    bool ok = seccomp_attr_set(filter, SCMP_FLTATR_CTL_NNP, 0) == 0;
+    ok = ok
+         && seccomp_rule_add(filter, deny, SCMP_SYS(clone), 1,
+                             SCMP_A0(SCMP_CMP_MASKED_EQ, scmp_datum_t(CLONE_THREAD), scmp_datum_t(0)))
+                == 0;
+    for (const int call :
+         {SCMP_SYS(wait4), SCMP_SYS(pidfd_open), SCMP_SYS(sendmsg), SCMP_SYS(socketpair), SCMP_SYS(seccomp)})
+        ok = ok && seccomp_rule_add(filter, deny, call, 0) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(prctl), 1, SCMP_A0_32(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(kill), 1, SCMP_A0_32(SCMP_CMP_NE, uint32_t(self))) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(tgkill), 1, SCMP_A0_32(SCMP_CMP_NE, uint32_t(self))) == 0;
+    ok = ok && seccomp_load(filter) == 0;
+    seccomp_release(filter);
+    return ok;
+}
+#endif
 
 } // namespace
 
@@ -600,5 +627,9 @@ bool ChildConfinement::confineForkedChild(pid_t template_)
     // which Landlock's rule names: it reads none of its process's files.
     if (!endWithParent(template_))
         return false;
+#ifdef OVN_FORKED_CHILD_FILTER_WRITTEN_OUT
     return ForkedChildFilter(::getpid()).load();
+#else
+    return loadForkedChildFilter(::getpid());
+#endif
 }
