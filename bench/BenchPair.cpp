@@ -104,6 +104,19 @@ pid_t parentOf(pid_t pid)
     return pid_t(parent);
 }
 
+// Whether a task is a thread of a process rather than the process itself: its parent's event may
+// come only after the thread has ended.
+bool isThread(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Tgid:", 0) == 0)
+            return std::strtol(line.c_str() + 5, nullptr, 10) != pid;
+    }
+    return false;
+}
+
 double residentMiB(pid_t pid)
 {
     std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
@@ -168,9 +181,10 @@ struct Member {
     double endMs = -1;
     double peakMiB = 0;
     pid_t parentAtExit = -1;
-    bool notified = false; // its end was reported once (to us as its tracer)
-    bool stopped = false;  // it stopped once: a followed process's first stop is its start
-    bool thread = false;   // a thread of a followed process (followed for the processes it starts)
+    bool notified = false;  // its end was reported once (to us as its tracer)
+    bool stopped = false;   // it stopped once: a followed process's first stop is its start
+    bool thread = false;    // a thread of a followed process (followed for the processes it starts)
+    bool announced = false; // its start was told by its parent's event
 };
 
 // The largest sum of the peaks of members alive together (each counted from its start to its end).
@@ -289,6 +303,9 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             continue;
         }
         Member &member = members[which];
+        // An ended process stops no more: a stop under its number is a new process's.
+        if (WIFSTOPPED(status) && member.endMs >= 0)
+            member = Member{};
         if (member.startMs < 0)
             member.startMs = since();
         if (WIFEXITED(status) || WIFSIGNALED(status)) {
@@ -335,14 +352,23 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             unsigned long started = 0;
             ptrace(PTRACE_GETEVENTMSG, which, nullptr, &started);
             Member &born = members[pid_t(started)];
+            // A number whose start was told before belonged to a process that has ended (a tree
+            // of a thousand processes on a busy machine goes round the pid numbers): this one
+            // starts afresh, or the earlier one's marks would count its end twice. A new process
+            // may also have run and ended before its parent's event came: that is its own.
+            if (started > 0 && born.announced)
+                born = Member{};
+            born.announced = true;
             if (started > 0 && born.startMs < 0)
                 born.startMs = since();
-            born.thread = event == PTRACE_EVENT_CLONE;
+            born.thread = born.thread || event == PTRACE_EVENT_CLONE;
             if (!born.thread)
                 sampler.started(pid_t(started));
         } else if (event == PTRACE_EVENT_EXEC) {
             // nothing to hand on
-        } else if (event == PTRACE_EVENT_EXIT && member.thread) {
+        } else if (event == PTRACE_EVENT_EXIT && (member.thread || isThread(which))) {
+            // A thread's end is told with its process's usage: it is never counted itself.
+            member.thread = true;
             member.endMs = since();
         } else if (event == PTRACE_EVENT_EXIT) {
             // The memory is still mapped at this stop.

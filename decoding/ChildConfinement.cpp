@@ -3,6 +3,9 @@
 #include <seccomp.h>
 
 #include <elf.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/kcmp.h>
@@ -22,6 +25,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -479,18 +483,126 @@ bool ChildConfinement::restrictCalls(const Allowances &allowances)
     return loadFilter(allowances, false);
 }
 
-bool ChildConfinement::confineForkedChild(pid_t template_)
+#if defined(__x86_64__) || defined(__aarch64__)
+#define OVN_FORKED_CHILD_FILTER_WRITTEN_OUT 1
+#endif
+
+namespace {
+
+#ifdef OVN_FORKED_CHILD_FILTER_WRITTEN_OUT
+// The forked child's filter, written out here rather than compiled by libseccomp: it is set once
+// for every file, and compiling it took longer than the rest of the child's start. Arguments are
+// compared by their low 32 bits, which is all that prctl's option, kill's pid and clone's
+// CLONE_THREAD are to the kernel. Every other call goes on to the template's filter.
+class ForkedChildFilter
 {
-    // A forked child has one thread (the one that forked). Its /proc/self is not the template's,
-    // which Landlock's rule names: it reads none of its process's files.
-    if (!endWithParent(template_))
-        return false;
+public:
+    explicit ForkedChildFilter(pid_t self)
+    {
+        constexpr uint32_t argument0 = offsetof(seccomp_data, args)
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+                                       + 4
+#endif
+            ;
+        add(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)));
+        jumpIfNot(BPF_JEQ, ownArchitecture, Kill);
+        add(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
+#ifdef __x86_64__
+        jumpIf(BPF_JGE, 0x40000000u, Deny); // the x32 calls
+#endif
+        // Threads only.
+        jumpIf(BPF_JEQ, SYS_clone, CloneFlags);
+        for (const long call : {SYS_wait4, SYS_pidfd_open, SYS_sendmsg, SYS_socketpair, SYS_seccomp})
+            jumpIf(BPF_JEQ, uint32_t(call), Deny);
+        jumpIf(BPF_JEQ, SYS_prctl, PrctlOption);
+        // Signals to itself only.
+        jumpIf(BPF_JEQ, SYS_kill, OwnPid);
+        jumpIf(BPF_JEQ, SYS_tgkill, OwnPid);
+        add(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        place(CloneFlags);
+        add(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argument0));
+        jumpIfNot(BPF_JSET, CLONE_THREAD, Deny);
+        add(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        place(PrctlOption);
+        add(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argument0));
+        jumpIf(BPF_JEQ, PR_SET_PDEATHSIG, Deny);
+        add(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        place(OwnPid);
+        add(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argument0));
+        jumpIfNot(BPF_JEQ, uint32_t(self), Deny);
+        add(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        place(Deny);
+        add(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)));
+        place(Kill);
+        add(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+        for (int i = 0; i < m_jumps; ++i) {
+            const Jump &jump = m_jump[i];
+            const int offset = m_label[jump.label] - jump.at - 1;
+            if (offset < 0 || offset > 255)
+                m_broken = true;
+            (jump.whenTrue ? m_code[jump.at].jt : m_code[jump.at].jf) = uint8_t(offset);
+        }
+    }
+
+    // Stacks it on the filters the process has; no_new_privs came with the template's.
+    bool load() const
+    {
+        if (m_broken)
+            return false;
+        const sock_fprog program{uint16_t(m_count), const_cast<sock_filter *>(m_code)};
+        return ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
+    }
+
+private:
+    enum Label { CloneFlags, PrctlOption, OwnPid, Deny, Kill, Labels };
+    struct Jump {
+        int at;
+        Label label;
+        bool whenTrue;
+    };
+#if defined(__x86_64__)
+    static constexpr uint32_t ownArchitecture = AUDIT_ARCH_X86_64;
+#else
+    static constexpr uint32_t ownArchitecture = AUDIT_ARCH_AARCH64;
+#endif
+
+    void add(sock_filter instruction)
+    {
+        if (m_count == capacity) {
+            m_broken = true;
+            return;
+        }
+        m_code[m_count++] = instruction;
+    }
+    // A conditional jump to `label` when the comparison holds (jumpIf) or fails (jumpIfNot); on
+    // to the next instruction otherwise.
+    void jumpIf(uint16_t test, uint32_t value, Label label) { conditional(test, value, label, true); }
+    void jumpIfNot(uint16_t test, uint32_t value, Label label) { conditional(test, value, label, false); }
+    void conditional(uint16_t test, uint32_t value, Label label, bool whenTrue)
+    {
+        if (m_jumps < capacity)
+            m_jump[m_jumps++] = Jump{m_count, label, whenTrue};
+        add(BPF_JUMP(BPF_JMP | test | BPF_K, value, 0, 0));
+    }
+    void place(Label label) { m_label[label] = m_count; }
+
+    static constexpr int capacity = 40;
+    sock_filter m_code[capacity] = {};
+    int m_count = 0;
+    Jump m_jump[capacity] = {};
+    int m_jumps = 0;
+    int m_label[Labels] = {};
+    bool m_broken = false;
+};
+#else
+// Elsewhere libseccomp compiles the same rules.
+bool loadForkedChildFilter(pid_t self)
+{
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
     if (!filter)
         return false;
     const uint32_t deny = SCMP_ACT_ERRNO(EPERM);
     bool ok = seccomp_attr_set(filter, SCMP_FLTATR_CTL_NNP, 0) == 0;
-    // Threads only.
     ok = ok
          && seccomp_rule_add(filter, deny, SCMP_SYS(clone), 1,
                              SCMP_A0(SCMP_CMP_MASKED_EQ, scmp_datum_t(CLONE_THREAD), scmp_datum_t(0)))
@@ -498,12 +610,26 @@ bool ChildConfinement::confineForkedChild(pid_t template_)
     for (const int call :
          {SCMP_SYS(wait4), SCMP_SYS(pidfd_open), SCMP_SYS(sendmsg), SCMP_SYS(socketpair), SCMP_SYS(seccomp)})
         ok = ok && seccomp_rule_add(filter, deny, call, 0) == 0;
-    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
-    // Signals to itself only.
-    const scmp_datum_t self = scmp_datum_t(::getpid());
-    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_NE, self)) == 0;
-    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_NE, self)) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(prctl), 1, SCMP_A0_32(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(kill), 1, SCMP_A0_32(SCMP_CMP_NE, uint32_t(self))) == 0;
+    ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(tgkill), 1, SCMP_A0_32(SCMP_CMP_NE, uint32_t(self))) == 0;
     ok = ok && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return ok;
+}
+#endif
+
+} // namespace
+
+bool ChildConfinement::confineForkedChild(pid_t template_)
+{
+    // A forked child has one thread (the one that forked). Its /proc/self is not the template's,
+    // which Landlock's rule names: it reads none of its process's files.
+    if (!endWithParent(template_))
+        return false;
+#ifdef OVN_FORKED_CHILD_FILTER_WRITTEN_OUT
+    return ForkedChildFilter(::getpid()).load();
+#else
+    return loadForkedChildFilter(::getpid());
+#endif
 }

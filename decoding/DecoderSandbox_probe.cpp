@@ -16,7 +16,9 @@
 #include <sys/shm.h>
 
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <linux/io_uring.h>
+#include <linux/seccomp.h>
 #include <linux/perf_event.h>
 #include <sched.h>
 #include <signal.h>
@@ -253,6 +255,16 @@ QStringList DecoderSandbox::tryRoads(const QString &file, pid_t parent, const ch
         {"userfaultfd", [] { return closed(int(::syscall(SYS_userfaultfd, 0))); }},
         {"memfd", [] { return closed(int(::syscall(SYS_memfd_create, "ovn", 0))); }},
         {"keep running after the program", [] { return ::prctl(PR_SET_PDEATHSIG, 0) == 0; }},
+        // prctl's option is an int to the kernel: bits above it must not lead past the filter.
+        {"keep running after the program by a widened option",
+         [] { return ::syscall(SYS_prctl, (1L << 32) | PR_SET_PDEATHSIG, 0L, 0L, 0L, 0L) == 0; }},
+        {"a descriptor of its parent process", [&] { return closed(int(::syscall(SYS_pidfd_open, parent, 0))); }},
+        {"a filter of its own",
+         [] {
+             sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+             const sock_fprog program{1, &allow};
+             return ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
+         }},
         {"let others trace it", [] { return ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY) == 0; }},
         {"dumpable", [] { return ::prctl(PR_SET_DUMPABLE, 1) == 0; }},
         {"mount", [] { return ::syscall(SYS_mount, "none", "/tmp", "tmpfs", 0, nullptr) == 0 || errno == EBUSY; }},
