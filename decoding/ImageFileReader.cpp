@@ -9,6 +9,7 @@
 #include "decoding/PictureRows.h"
 #include "decoding/PngReader.h"
 #include "decoding/RawDecoder.h"
+#include "decoding/RowSink.h"
 #include "decoding/TiffReader.h"
 
 #include <QBuffer>
@@ -586,4 +587,49 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         facts->previewOnly = true;
     }
     return image;
+}
+
+bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
+        return false;
+    LibraryMessages::install();
+    if (DecodeInterrupt::shouldStop()) {
+        stopped(facts);
+        return false;
+    }
+    const auto stoppedOr = [&](bool whole) {
+        if (!whole && DecodeInterrupt::shouldStop())
+            stopped(facts);
+        return whole;
+    };
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (const std::optional<ImageRepClass> repClass = registeredReader(file, suffix)) {
+        const PictureRows::StreamScope scope(sink);
+        const QImage image = repClass->imageWithDevice(file, QSize(), facts);
+        return stoppedOr(scope.streamed());
+    }
+    char head[8];
+    if (file.peek(head, sizeof head) != qint64(sizeof head))
+        return false;
+    if (JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+        QSize full;
+        const JpegDecoder::Streamed streamed = JpegDecoder::stream(file, maxWholeFileBytes, sink, &full);
+        if (facts && full.isValid())
+            facts->size = full;
+        return stoppedOr(streamed == JpegDecoder::Streamed::Whole);
+    }
+    if (PngReader::looksLikePng(head, sizeof head))
+        return stoppedOr(PngReader::stream(path, sink) == PngReader::Streamed::Whole);
+    // TIFF files by their name (a camera RAW file is TIFF inside, and read otherwise).
+    const bool tiff = (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0) && isTiffName(path);
+    if (tiff) {
+        QSize full;
+        const TiffReader::Streamed streamed = TiffReader::stream(path, sink, &full);
+        if (facts && full.isValid())
+            facts->size = full;
+        return stoppedOr(streamed == TiffReader::Streamed::Whole);
+    }
+    return false;
 }

@@ -32,6 +32,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using Refusal = ImageFileReader::Facts::Refusal;
@@ -817,11 +818,12 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
 
     // The decoder stops by itself at the deadline where its reader asks; the end comes here for
     // one that does not (stuck in a system call, or in a loop of a library).
-    return receiveReply(boxOf(request), reply, image, deadline + std::chrono::milliseconds(500), cancel);
+    return receiveReply(boxOf(request), reply, image, deadline + std::chrono::milliseconds(500), cancel,
+                        request.value(QStringLiteral("operation")).toString() == QLatin1String("writeJpeg"));
 }
 
 bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Clock::time_point hardDeadline,
-                                const std::atomic<bool> *cancel)
+                                const std::atomic<bool> *cancel, bool writesJpeg)
 {
     auto stopped = [&](Wait wait) {
         switch (wait) {
@@ -846,6 +848,28 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     quint32 replyLength = 0;
     if (stopped(receive(*m_process, reinterpret_cast<char *>(&replyLength), sizeof replyLength, hardDeadline, cancel)))
         return false;
+    // The pieces of a JPEG file the decoder writes come first (see MediaDecoder_p.h); of no other
+    // request.
+    m_jpeg.clear();
+    while (replyLength & DecoderProtocol::jpegPiece) {
+        const quint32 piece = replyLength & ~DecoderProtocol::jpegPiece;
+        if (!writesJpeg || piece > DecoderProtocol::maxJpegPieceBytes
+            || m_jpeg.size() + qint64(piece) > DecoderProtocol::maxJpegBytes) {
+            fail(Refusal::Crashed);
+            return false;
+        }
+        if (piece == 0) {
+            m_jpeg.clear();
+        } else {
+            const qsizetype at = m_jpeg.size();
+            m_jpeg.resize(at + qsizetype(piece));
+            if (stopped(receive(*m_process, m_jpeg.data() + at, piece, hardDeadline, cancel)))
+                return false;
+        }
+        if (stopped(
+                receive(*m_process, reinterpret_cast<char *>(&replyLength), sizeof replyLength, hardDeadline, cancel)))
+            return false;
+    }
     // A reply outside the schema, or a picture other than the one asked for: the decoder lies (a
     // file took it over) and is treated as one that crashed.
     if (replyLength > DecoderProtocol::maxReplyMapBytes) {
@@ -985,6 +1009,43 @@ QImage MediaDecoder::developRaw(const QString &path, int shrinkFactor, ImageFile
     }
     takeFacts(reply, facts);
     return image;
+}
+
+std::optional<QByteArray> MediaDecoder::exchangeJpeg(const QVariantMap &request, ImageFileReader::Facts *facts)
+{
+    QVariantMap reply;
+    if (!exchange(request, reply, nullptr)) {
+        m_jpeg.clear();
+        if (facts)
+            facts->refusal = m_refusal;
+        return std::nullopt;
+    }
+    takeFacts(reply, facts);
+    QByteArray jpeg = std::exchange(m_jpeg, QByteArray());
+    const QVariant bytes = reply.value(QStringLiteral("jpegBytes"));
+    // A file whose length is not what the decoder says it wrote is none.
+    if (!bytes.isValid() || bytes.toLongLong() != jpeg.size() || jpeg.isEmpty())
+        return std::nullopt;
+    return jpeg;
+}
+
+std::optional<QByteArray> MediaDecoder::writeJpeg(const QString &path, QSize box, int orientation, int quality,
+                                                  ImageFileReader::Facts *facts)
+{
+    QVariantMap request = pictureRequest("writeJpeg", path, box);
+    request.insert(QStringLiteral("orientation"), orientation);
+    request.insert(QStringLiteral("quality"), quality);
+    return exchangeJpeg(request, facts);
+}
+
+std::optional<QByteArray> MediaDecoder::writeRawJpeg(const QString &path, int shrinkFactor, QSize box, int orientation,
+                                                     int quality, ImageFileReader::Facts *facts)
+{
+    QVariantMap request = pictureRequest("writeJpeg", path, box);
+    request.insert(QStringLiteral("orientation"), orientation);
+    request.insert(QStringLiteral("quality"), quality);
+    request.insert(QStringLiteral("shrink"), shrinkFactor);
+    return exchangeJpeg(request, facts);
 }
 
 QImage MediaDecoder::readData(const QByteArray &data, QSize box, QSize *sourceSize)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -24,7 +25,13 @@ int blockFactor(QSize size, QSize target)
                     std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
 }
 
+thread_local PictureRows::StreamScope *currentStream = nullptr;
+
 } // namespace
+
+PictureRows::StreamScope::StreamScope(RowSink &sink) : m_sink(sink), m_outer(currentStream) { currentStream = this; }
+
+PictureRows::StreamScope::~StreamScope() { currentStream = m_outer; }
 
 PictureRows::PictureRows(QSize size, QSize box, Order order, bool alpha)
     : m_size(size),
@@ -56,13 +63,30 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
         facts->size = m_size;
     if (m_size.isEmpty())
         return false;
-    const qint64 held = Budget::sum({heldBytes(), readerBytes});
+    StreamScope *stream = currentStream;
+    if (stream && !stream->m_taken && m_target == m_size) {
+        stream->m_taken = true;
+        if (!stream->m_sink.begin(m_size, m_alpha ? RowSink::Pixels::PremultipliedArgb32 : RowSink::Pixels::Rgb32)) {
+            stream->m_declined = true;
+            return false;
+        }
+        if (m_order == Order::TopFirst)
+            m_stream = stream;
+        else
+            m_streamWhole = stream;
+    }
+    const bool streams = m_stream != nullptr;
+    const qint64 held = Budget::sum({streams ? Budget::product({m_size.width(), 4}) : heldBytes(), readerBytes});
     if (held > Budget::shared().capacity()) {
         if (facts)
             facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
         return false;
     }
     m_reservation = Budget::shared().reserve(held);
+    if (streams) {
+        m_row.resize(size_t(m_size.width()));
+        return true;
+    }
     if (m_target == m_size) {
         m_image = QImage(m_size, m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (m_image.isNull()) {
@@ -87,7 +111,13 @@ void PictureRows::next()
 {
     if (isComplete())
         return;
-    if (m_averager) {
+    if (m_stream) {
+        if (m_alpha)
+            for (QRgb &pixel : m_row)
+                pixel = qPremultiply(pixel);
+        if (!m_stream->m_failed && !m_stream->m_sink.addRows(reinterpret_cast<const uchar *>(m_row.data()), 0, 1))
+            m_stream->m_failed = true;
+    } else if (m_averager) {
         if (m_alpha)
             for (QRgb &pixel : m_row)
                 pixel = qPremultiply(pixel);
@@ -101,7 +131,12 @@ void PictureRows::fill(QRgb colour, qint64 count)
     count = std::min<qint64>(count, m_size.height() - m_rowsDone);
     if (count <= 0)
         return;
-    if (m_averager) {
+    if (m_stream) {
+        std::fill(m_row.begin(), m_row.end(), m_alpha ? qPremultiply(colour) : colour);
+        for (qint64 i = 0; i < count && !m_stream->m_failed; ++i)
+            if (!m_stream->m_sink.addRows(reinterpret_cast<const uchar *>(m_row.data()), 0, 1))
+                m_stream->m_failed = true;
+    } else if (m_averager) {
         m_averager->addRows(qPremultiply(colour), count);
     } else {
         for (qint64 i = 0; i < count; ++i) {
@@ -114,6 +149,13 @@ void PictureRows::fill(QRgb colour, qint64 count)
 
 QImage PictureRows::take(QRgb rest)
 {
+    if (m_stream) {
+        fill(rest, m_size.height() - m_rowsDone);
+        m_stream->m_streamed = !m_stream->m_failed;
+        m_stream = nullptr;
+        m_row = {};
+        return {};
+    }
     if (m_image.isNull() && !m_averager)
         return {};
     fill(rest, m_size.height() - m_rowsDone);
@@ -129,6 +171,20 @@ QImage PictureRows::take(QRgb rest)
             }
             if (opaque)
                 m_image.reinterpretAsFormat(QImage::Format_RGB32);
+        }
+        if (StreamScope *stream = std::exchange(m_streamWhole, nullptr)) {
+            // Top first, a row at a time, premultiplied where translucent.
+            std::vector<QRgb> line(size_t(m_image.width()));
+            for (int y = 0; y < m_image.height() && !stream->m_failed; ++y) {
+                const auto *in = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
+                for (int x = 0; x < m_image.width(); ++x)
+                    line[size_t(x)] = m_alpha ? qPremultiply(in[x]) : in[x];
+                if (!stream->m_sink.addRows(reinterpret_cast<const uchar *>(line.data()), 0, 1))
+                    stream->m_failed = true;
+            }
+            stream->m_streamed = !stream->m_failed;
+            m_image = QImage();
+            return {};
         }
         return std::move(m_image);
     }
