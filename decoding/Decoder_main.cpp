@@ -38,6 +38,7 @@
 #include <dlfcn.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -106,8 +107,14 @@ void armClock(qint64 milliseconds)
 // for a large picture when the program may read it directly, its address, keeping the picture
 // until the program has read it or asked for its rows. A value outside the schema is a fault of
 // this program: the answer then says only that the picture could not be read, as a crash would.
-bool reply(QVariantMap map, const QImage &image, bool direct)
+bool reply(QVariantMap map, QImage image, bool direct)
 {
+    // A picture larger than the program takes from a decoder is one that needs more memory than
+    // decoding may use, not a fault of its file.
+    if (image.sizeInBytes() > DecoderProtocol::maxPictureBytes) {
+        image = QImage();
+        map.insert(text("refusal"), int(ImageFileReader::Facts::Refusal::TooLarge));
+    }
     direct = direct && image.sizeInBytes() >= DecoderProtocol::directPictureBytes;
     if (!image.isNull()) {
         DecoderProtocol::describe(image, map);
@@ -223,6 +230,14 @@ void testTriggers(const QString &path)
             _exit(DecoderProtocol::exitOutOfMemory);
         while (!QFile::exists(path + QStringLiteral(".go")))
             ::usleep(20'000);
+    }
+    // Of OVN_DECODER_TEST_EXHAUST: takes memory until no more can be mapped, then faults, as a
+    // library that does not check what its own mapping gave.
+    const QString exhaust = qEnvironmentVariable("OVN_DECODER_TEST_EXHAUST");
+    if (!exhaust.isEmpty() && path.contains(exhaust)) {
+        while (::mmap(nullptr, size_t(1) << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+               != MAP_FAILED) {}
+        ::raise(SIGSEGV);
     }
     const QString wait = qEnvironmentVariable("OVN_DECODER_TEST_WAIT");
     if (!wait.isEmpty() && path.contains(wait))

@@ -344,6 +344,59 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     return PictureRows::reduced(result.image, target);
 }
 
+// A whole picture made of the rows a streamed read hands on, within the decoding budget.
+class WholePicture : public RowSink
+{
+public:
+    bool begin(QSize size, Pixels pixels) override
+    {
+        m_begun = true;
+        const qint64 bytes = pixelBytes(size, pixels == Pixels::Grey8 ? 1 : 4);
+        if (bytes > DecodeMemoryBudget::shared().capacity()) {
+            m_tooLarge = true;
+            return false;
+        }
+        m_reservation = DecodeMemoryBudget::shared().reserve(bytes);
+        m_image = QImage(size, pixels == Pixels::Grey8                 ? QImage::Format_Grayscale8
+                               : pixels == Pixels::PremultipliedArgb32 ? QImage::Format_ARGB32_Premultiplied
+                                                                       : QImage::Format_RGB32);
+        m_tooLarge = m_image.isNull();
+        return !m_image.isNull();
+    }
+    bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
+    {
+        const qsizetype rowBytes =
+            qMin<qsizetype>(m_image.bytesPerLine(), qsizetype(m_image.width()) * m_image.depth() / 8);
+        for (int i = 0; i < count && m_rows < m_image.height(); ++i, ++m_rows)
+            std::memcpy(m_image.scanLine(m_rows), first + qsizetype(i) * bytesPerLine, size_t(rowBytes));
+        return true;
+    }
+    bool begun() const { return m_begun; }
+    bool tooLarge() const { return m_tooLarge; }
+    // Where every pixel is opaque, RGB32: the same pixels.
+    QImage take()
+    {
+        if (m_image.format() == QImage::Format_ARGB32_Premultiplied) {
+            bool opaque = true;
+            for (int y = 0; y < m_image.height() && opaque; ++y) {
+                const auto *line = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
+                for (int x = 0; x < m_image.width() && opaque; ++x)
+                    opaque = qAlpha(line[x]) == 255;
+            }
+            if (opaque)
+                m_image.reinterpretAsFormat(QImage::Format_RGB32);
+        }
+        return std::move(m_image);
+    }
+
+private:
+    QImage m_image;
+    DecodeMemoryBudget::Reservation m_reservation;
+    int m_rows = 0;
+    bool m_begun = false;
+    bool m_tooLarge = false;
+};
+
 // The registered reader that reads the opened file: one registered for its extension whose header
 // it is, else one that tells its files by their content.
 std::optional<ImageFileReader::ImageRepClass> registeredReader(QFile &file, const QString &suffix)
@@ -571,6 +624,22 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             facts->size = full;
         if (image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);
+    }
+    // A whole TIFF is read a band of rows at a time into a picture of four bytes a pixel, whatever
+    // its samples (Qt's reader would hold sixteen-bit samples at eight bytes a pixel).
+    if (format == "tiff" && !(maxSize.isValid() && !maxSize.isEmpty()) && image.isNull()) {
+        WholePicture whole;
+        QSize full;
+        const bool read = TiffReader::stream(path, whole, &full) == TiffReader::Streamed::Whole;
+        if (facts && full.isValid())
+            facts->size = full;
+        if (whole.begun()) {
+            if (!read && DecodeInterrupt::shouldStop())
+                return stopped(facts);
+            if (!read && facts && whole.tooLarge())
+                facts->refusal = Facts::Refusal::TooLarge;
+            return read ? whole.take() : QImage();
+        }
     }
     if (image.isNull())
         image = readWithQt(reader, maxSize, Budget::Reserve, facts);

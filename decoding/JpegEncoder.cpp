@@ -237,7 +237,8 @@ bool JpegEncoder::sendRows(const QImage &image, RowSink &sink)
                 for (int x = 0; x < image.width(); ++x)
                     out[x] = qPremultiply(in[x]);
             }
-            if (!sink.addRows(reinterpret_cast<const uchar *>(premultiplied.data()), qsizetype(image.width()) * 4, rows))
+            if (!sink.addRows(reinterpret_cast<const uchar *>(premultiplied.data()), qsizetype(image.width()) * 4,
+                              rows))
                 return false;
         } else if (!sink.addRows(source.constScanLine(top), source.bytesPerLine(), rows)) {
             return false;

@@ -10,9 +10,9 @@ class RowSink
 {
 public:
     enum class Pixels {
-        Rgb32,                // opaque 0xffRRGGBB values
-        PremultipliedArgb32,  // QRgb values, premultiplied
-        Grey8,                // one byte a pixel
+        Rgb32,               // opaque 0xffRRGGBB values
+        PremultipliedArgb32, // QRgb values, premultiplied
+        Grey8,               // one byte a pixel
     };
 
     virtual ~RowSink() = default;

@@ -231,19 +231,24 @@ TEST(OVNJpegWriterTest, EachSourceIsReadFittedToItsBox)
     EXPECT_EQ(OVNJpegWriter::fullSizeDecodesRunning(), 0);
 }
 
-// A box larger than a thumbnail decoder serves is read in a full-size decoder, and the outputs'
-// threads take such reads one at a time; pictures of smaller boxes are made picturesAtOnce() at a
-// time, each from its decode to its written file, however many threads ask.
+// Pictures written in their decoders are made picturesAtOnce() at a time whatever their size,
+// however many threads ask; a captioned picture of a box larger than a thumbnail decoder serves is
+// read whole into this process, one at a time.
 TEST(OVNJpegWriterTest, OutputsMakeABoundedNumberOfPicturesAtOnce)
 {
     const struct {
         const char *turns;
         int box;
+        OVNJpegWriter::Caption caption;
         int limit;
         int (*running)();
     } cases[] = {
-        {"full size", 2500, OVNJpegWriter::fullSizeDecodesAtOnce, &OVNJpegWriter::fullSizeDecodesRunning},
-        {"small boxes", 1600, OVNJpegWriter::picturesAtOnce(), &OVNJpegWriter::picturesRunning},
+        {"full size", 2500, OVNJpegWriter::Caption::Off, OVNJpegWriter::picturesAtOnce(),
+         &OVNJpegWriter::picturesRunning},
+        {"full size with a caption", 2500, OVNJpegWriter::Caption::On, OVNJpegWriter::fullSizeDecodesAtOnce,
+         &OVNJpegWriter::fullSizeDecodesRunning},
+        {"small boxes", 1600, OVNJpegWriter::Caption::Off, OVNJpegWriter::picturesAtOnce(),
+         &OVNJpegWriter::picturesRunning},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.turns);
@@ -266,10 +271,9 @@ TEST(OVNJpegWriterTest, OutputsMakeABoundedNumberOfPicturesAtOnce)
         for (int i = 0; i < count; ++i)
             writers.emplace_back([&, i] {
                 const QString out = dir.filePath(QStringLiteral("out%1.jpg").arg(i));
-                written += OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), c.box, c.box, 0.9f, out,
-                                                             OVNJpegWriter::Caption::Off, {}, {}, 0)
-                               ? 1
-                               : 0;
+                written +=
+                    OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), c.box, c.box, 0.9f, out, c.caption, {}, {}, 0) ? 1
+                                                                                                                    : 0;
             });
         for (std::thread &writer : writers)
             writer.join();
