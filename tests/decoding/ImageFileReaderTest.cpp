@@ -292,11 +292,11 @@ TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
         {"cut.webp", webp.left(webp.size() / 2), webp, endsEarly, false, false},
         {"cut.ico", ico.left(ico.size() / 2), ico, endsEarly, false, false},
         {"cut.icns", icns.left(icns.size() / 2), icns, endsEarly, false, false},
-        // Thumbnails are read strip by strip; the full-size read is Qt's, which keeps nothing.
+        // Read strip by strip, whole or reduced.
         {"whole.tif", tiff, tiff, {}, true, true},
-        {"cut.tif", tiff.left(tiff.size() / 2), tiff, endsEarly, false, true},
+        {"cut.tif", tiff.left(tiff.size() / 2), tiff, endsEarly, true, true},
         {"whole-deflated.tif", deflated, deflated, {}, true, true},
-        {"corrupt-deflated.tif", scrambled(deflated, deflated.size() / 2, 256), deflated, corrupt, false, true},
+        {"corrupt-deflated.tif", scrambled(deflated, deflated.size() / 2, 256), deflated, corrupt, true, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
