@@ -49,6 +49,10 @@ qint64 PictureRows::heldBytes() const
         return 0;
     if (m_target == m_size)
         return Budget::product({m_size.width(), m_size.height(), 4});
+    // Less than twice the target on a side: the picture, and its scaled copy.
+    if (m_factor == 1)
+        return Budget::sum({Budget::product({m_size.width(), m_size.height(), 4}),
+                            Budget::product({m_target.width(), m_target.height(), 4})});
     const qint64 w = m_size.width(), h = m_size.height(), f = m_factor;
     const qint64 averaged = Budget::product({(w + f - 1) / f, (h + f - 1) / f, 4});
     // The row, the averaged picture and its sums, its turned copy, the scaling's rows across and
@@ -87,7 +91,9 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
         m_row.resize(size_t(m_size.width()));
         return true;
     }
-    if (m_target == m_size) {
+    // A picture less than twice the target on a side is read whole and scaled once: averaging
+    // blocks of one pixel would only copy it, a sum at a time.
+    if (m_target == m_size || m_factor == 1) {
         m_image = QImage(m_size, m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (m_image.isNull()) {
             if (facts)
@@ -186,6 +192,8 @@ QImage PictureRows::take(QRgb rest)
             m_image = QImage();
             return {};
         }
+        if (m_target != m_size)
+            return finished(std::exchange(m_image, QImage()), m_target);
         return std::move(m_image);
     }
     QImage image = m_averager->take();
