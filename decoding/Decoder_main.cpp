@@ -455,7 +455,8 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
     }
     QImage image;
     if (raw) {
-        const QByteArray data = ImageFileReader::readWholeFile(path);
+        const ImageFileReader::WholeFile whole(path);
+        const QByteArray &data = whole.bytes();
         if (!data.isEmpty()) {
             OVNRAWImporter importer;
             importer.setData(data);
@@ -509,7 +510,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     if (operation == QLatin1String("read")) {
         image = ImageFileReader::read(path, boxOf(request), &facts);
     } else if (operation == QLatin1String("readRaw")) {
-        const QByteArray data = ImageFileReader::readWholeFile(path);
+        const ImageFileReader::WholeFile whole(path);
+        const QByteArray &data = whole.bytes();
         OVNRAWImporter importer;
         if (!data.isEmpty())
             importer.setData(data);
@@ -531,7 +533,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         }
         return answer;
     } else if (operation == QLatin1String("developRaw")) {
-        const QByteArray data = ImageFileReader::readWholeFile(path);
+        const ImageFileReader::WholeFile whole(path);
+        const QByteArray &data = whole.bytes();
         if (!data.isEmpty()) {
             OVNRAWImporter importer;
             importer.setData(data);

@@ -20,6 +20,7 @@
 #include <QtEndian>
 
 #include <cmath>
+#include <sys/mman.h>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -532,6 +533,29 @@ QByteArray ImageFileReader::readWholeFile(const QString &path)
     return FileAccess::readAtMost(file, maxWholeFileBytes);
 }
 
+ImageFileReader::WholeFile::WholeFile(const QString &path)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path) || file.size() > maxWholeFileBytes || file.size() <= 0)
+        return;
+    const qsizetype size = qsizetype(file.size());
+    void *map = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, file.handle(), 0);
+    if (map == MAP_FAILED) {
+        m_bytes = FileAccess::readAtMost(file, maxWholeFileBytes);
+        return;
+    }
+    m_map = map;
+    m_mapped = size;
+    m_bytes = QByteArray::fromRawData(static_cast<const char *>(map), size);
+}
+
+ImageFileReader::WholeFile::~WholeFile()
+{
+    m_bytes = QByteArray();
+    if (m_map)
+        ::munmap(m_map, size_t(m_mapped));
+}
+
 QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *facts)
 {
     LibraryMessages::install();
@@ -595,7 +619,8 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             const QSize full(info->width, info->height);
             const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
                 QFileInfo(path).size() + RawDecoder::decodeBytes(*info, rawOptions(rawShrink(full, maxSize))));
-            const QByteArray data = readWholeFile(path);
+            const WholeFile whole(path);
+            const QByteArray &data = whole.bytes();
             RawDecoder decoder;
             if (decoder.open(data))
                 image = decodeRaw(decoder, maxSize, facts);

@@ -91,4 +91,23 @@ public:
 
     // The bytes of a regular file of at most maxWholeFileBytes; empty for anything else.
     static QByteArray readWholeFile(const QString &path);
+
+    // The same bytes mapped from the file rather than read into memory, where the system maps it:
+    // pages of the file that the system may drop and read again, outside a decoder's data limit
+    // (a camera RAW file of 200 MB costs its decode nothing of it). bytes() are valid while this
+    // lives, and no longer; read into memory where the file cannot be mapped.
+    class WholeFile
+    {
+    public:
+        explicit WholeFile(const QString &path);
+        ~WholeFile();
+        WholeFile(const WholeFile &) = delete;
+        WholeFile &operator=(const WholeFile &) = delete;
+        const QByteArray &bytes() const { return m_bytes; }
+
+    private:
+        QByteArray m_bytes;
+        void *m_map = nullptr;
+        qsizetype m_mapped = 0;
+    };
 };
