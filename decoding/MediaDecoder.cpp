@@ -211,8 +211,10 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     posix_spawn_file_actions_adddup2(&actions, childEnd, DecoderProtocol::socketDescriptor);
     const QByteArray programBytes = QFile::encodeName(program);
     const QByteArray memory = QByteArray::number(watchResidentMemory ? 0 : memoryLimitOf(large));
-    // A thumbnail decoder reads one file among many at once: one thread of its own is enough.
-    const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail ? 1 : 0);
+    // A thumbnail decoder reads one file among many at once: one thread of its own is enough. The
+    // larger decoder reads what needs more memory than others: each further frame thread of a
+    // movie holds frames of its own (an 8K movie's some 100 MB each), so it decodes on one.
+    const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail || large ? 1 : 0);
     const QByteArray parent = QByteArray::number(::getpid());
     char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(memory.constData()),
                     const_cast<char *>(threads.constData()), const_cast<char *>(parent.constData()), nullptr};
