@@ -749,8 +749,8 @@ void MediaDecoder::giveLargeTurnBack()
 {
     if (!m_holdsLargeTurn)
         return;
-    if (m_process && !m_process->movie)
-        pool().give(std::move(m_process));
+    // Not kept for the next file: what a file that needed the larger decoder leaves in its heap
+    // (hundreds of megabytes, in pieces) would count against the next one's limit.
     m_process.reset();
     m_holdsLargeTurn = false;
     largeDecoderTurn().give();
