@@ -366,6 +366,7 @@ public:
           m_encoder(quality, QSize(2835, 2835), std::move(output))
     {}
     void setColourProfile(const QByteArray &icc) override { m_encoder.setColourProfile(icc); }
+    void setDotsPerMeter(QSize dotsPerMeter) override { m_encoder.setDotsPerMeter(dotsPerMeter); }
     bool begin(QSize size, Pixels pixels) override
     {
         m_size = size;

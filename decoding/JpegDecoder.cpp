@@ -459,6 +459,11 @@ JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, Ro
     const QSize full(int(info.image_width), int(info.image_height));
     if (fullSize)
         *fullSize = full;
+    // The density as Qt's reader takes it.
+    if (info.density_unit == 1 && info.X_density > 0 && info.Y_density > 0)
+        sink.setDotsPerMeter(QSize(int(100. * info.X_density / 2.54), int(100. * info.Y_density / 2.54)));
+    else if (info.density_unit == 2 && info.X_density > 0 && info.Y_density > 0)
+        sink.setDotsPerMeter(QSize(int(100. * info.X_density), int(100. * info.Y_density)));
     JOCTET *profile = nullptr;
     unsigned profileBytes = 0;
     // (A CMYK file's profile is of its inks, which the rows are no longer in.)

@@ -116,6 +116,12 @@ bool JpegEncoder::failed() const { return m_state->failed; }
 
 void JpegEncoder::setColourProfile(const QByteArray &icc) { m_state->profile = icc; }
 
+void JpegEncoder::setDotsPerMeter(QSize dotsPerMeter)
+{
+    if (dotsPerMeter.width() > 0 && dotsPerMeter.height() > 0)
+        m_state->dotsPerMeter = dotsPerMeter;
+}
+
 bool JpegEncoder::begin(QSize size, Pixels pixels)
 {
     State &state = *m_state;

@@ -27,6 +27,7 @@ public:
     JpegEncoder &operator=(const JpegEncoder &) = delete;
 
     void setColourProfile(const QByteArray &icc) override;
+    void setDotsPerMeter(QSize dotsPerMeter) override;
     bool begin(QSize size, Pixels pixels) override;
     bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override;
     // Writes the end of the file once every row is in; false when the encode failed anywhere.

@@ -19,6 +19,9 @@ public:
     // The colour profile (ICC) the rows are in, when the file has one other than sRGB's; before
     // begin().
     virtual void setColourProfile(const QByteArray &) {}
+    // The picture's density, in dots per metre as QImage keeps it, when the file says; before
+    // begin().
+    virtual void setDotsPerMeter(QSize) {}
     // The picture's size and its rows' pixels, once, before any row. False ends the read before
     // it decodes anything (the caller then reads the picture otherwise).
     virtual bool begin(QSize size, Pixels pixels) = 0;

@@ -596,6 +596,20 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
     }
 }
 
+// A JPEG written at its own size keeps its density, as a picture read whole kept it.
+TEST(OVNJpegWriterTest, AFullSizeJpegKeepsItsDensity)
+{
+    QTemporaryDir dir;
+    const QString source = writePicture(dir, QStringLiteral("dense.jpg"), scenePicture(QSize(320, 200), false), 300);
+    const QString out = dir.filePath(QStringLiteral("out.jpg"));
+    ASSERT_TRUE(
+        OVNJpegWriter::scaleAndSaveAsJPEG(source, 5000, 5000, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 1));
+    const QImage image = written(out);
+    EXPECT_EQ(image.size(), QSize(320, 200));
+    EXPECT_NEAR(image.dotsPerMeterX() * 0.0254, 300, 1);
+    EXPECT_NEAR(image.dotsPerMeterY() * 0.0254, 300, 1);
+}
+
 // Several pictures at their own size go at once, each held by its decoder a band at a time: every
 // one is written, no more at once than the outputs' turns, and none is left holding the larger
 // decoder or a share of the budget.
