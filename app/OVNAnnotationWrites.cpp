@@ -7,6 +7,7 @@
 #include "platform/MediaRecord.h"
 #include "platform/CatalogNames.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPair>
 #include <QSet>
@@ -77,10 +78,16 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         const auto found = pending.constFind({target.tag, key});
         return found != pending.cend() ? QVariant(*found) : callbacks.value(target.tag, key);
     };
+    // What planning an entry changed in `pending`, to be undone when its reads are made again.
+    std::vector<std::pair<QPair<int, QString>, std::optional<QString>>> undo;
     const auto plan = [&](qsizetype index, Table table, const QString &column, const QString &value) {
         writes.push_back({index, table, column, value});
-        if (table == Table::Info)
-            pending.insert({writable.at(index).tag, column}, value);
+        if (table == Table::Info) {
+            const QPair<int, QString> key{writable.at(index).tag, column};
+            const auto before = pending.constFind(key);
+            undo.emplace_back(key, before == pending.cend() ? std::nullopt : std::optional<QString>(*before));
+            pending.insert(key, value);
+        }
     };
     const auto fileWords = [&](qsizetype index, const QString &column, bool addFilename, int folders) {
         const OVNEntryEdits::Target &target = writable.at(index);
@@ -110,17 +117,9 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                 plan(index, table, edit.key(), *value);
         }
     };
-    // An entry whose stored values could not be read is not written: its values would be guesses.
-    QSet<qsizetype> unread;
-    qsizetype planned = 0;
-    for (; planned < writable.size(); ++planned) {
-        if (callbacks.progress && planned % 50 == 0 && !callbacks.progress(int(planned), int(writable.size()))) {
-            summary.cancelled = true;
-            break;
-        }
-        const OVNEntryEdits::Target &target = writable.at(planned);
-        firstWrite.push_back(qsizetype(writes.size()));
-        const quint64 failures = m_db->failureCount();
+    // The writes of one entry, from the values the caller holds and those the catalog stores.
+    const auto planEntry = [&](qsizetype index) {
+        const OVNEntryEdits::Target &target = writable.at(index);
         for (auto edit = changes.info.cbegin(); edit != changes.info.cend(); ++edit) {
             const QVariant value = MediaRecord::fieldKeys().contains(edit.key())
                                        ? current(target, edit.key())
@@ -131,14 +130,45 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                 AnnotationChanges::valueToWrite(mode, AnnotationChanges::isFlagField(Table::Info, edit.key()), existing,
                                                 edit.value(), clearEmptyFields);
             if (written)
-                plan(planned, Table::Info, edit.key(), *written);
+                plan(index, Table::Info, edit.key(), *written);
         }
-        fileWords(planned, QStringLiteral("keywords"), changes.keywordsAddFilename, changes.keywordsParseFolders);
-        fileWords(planned, QStringLiteral("shortdesc"), changes.shortDescriptionAddFilename,
+        fileWords(index, QStringLiteral("keywords"), changes.keywordsAddFilename, changes.keywordsParseFolders);
+        fileWords(index, QStringLiteral("shortdesc"), changes.shortDescriptionAddFilename,
                   changes.shortDescriptionParseFolders);
-        licence(planned, Table::Purchased);
-        licence(planned, Table::Sold);
-        if (m_db->failureCount() != failures) {
+        licence(index, Table::Purchased);
+        licence(index, Table::Sold);
+    };
+    // An entry whose stored values could not be read is not written: its values would be guesses.
+    QSet<qsizetype> unread;
+    qsizetype planned = 0;
+    for (; planned < writable.size(); ++planned) {
+        if (callbacks.progress && planned % 50 == 0 && !callbacks.progress(int(planned), int(writable.size()))) {
+            summary.cancelled = true;
+            break;
+        }
+        const OVNEntryEdits::Target &target = writable.at(planned);
+        firstWrite.push_back(qsizetype(writes.size()));
+        // The entry's stored values are read again on a new session when the session ends on the
+        // way, and while the server is away for up to 30 seconds; what a try planned is undone
+        // before the next.
+        const size_t writesBefore = writes.size();
+        undo.clear();
+        const bool read = OVNCatalogOpening::retried(
+            *m_db,
+            [&] {
+                writes.resize(writesBefore);
+                for (auto step = undo.crbegin(); step != undo.crend(); ++step) {
+                    if (step->second)
+                        pending.insert(step->first, *step->second);
+                    else
+                        pending.remove(step->first);
+                }
+                undo.clear();
+                planEntry(planned);
+            },
+            callbacks.status);
+        if (!read) {
+            writes.resize(writesBefore);
             unread.insert(planned);
             ++summary.failed;
             ++summary.failedEntries;
@@ -153,7 +183,7 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     // smaller, down to one entry. A server away for longer than it is waited for ends the work:
     // the entries not stored by then are counted as failed.
     constexpr qsizetype fullBatch = 200;
-    constexpr int waitSeconds = 30;
+    constexpr int waitSeconds = OVNCatalogOpening::waitSeconds;
     qsizetype batchLimit = fullBatch;
     std::optional<std::chrono::steady_clock::time_point> troubleSince;
     bool stopped = false;
@@ -168,8 +198,13 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             callbacks.show(writable.at(write.target).tag, write.column, write.value);
     };
     qsizetype storedUpTo = 0; // the entries before it are stored
+    // A batch also ends after half a second of writing: on a slow link a batch of many entries
+    // would take longer than sessions last, and none would ever be committed.
+    constexpr qint64 batchMs = 500;
     for (qsizetype &from = storedUpTo; from < planned && !stopped;) {
-        const qsizetype to = std::min(planned, from + batchLimit);
+        qsizetype to = std::min(planned, from + batchLimit);
+        QElapsedTimer batchAge;
+        batchAge.start();
         QList<Failure> refusedHere;
         QSet<qsizetype> refusedEntries;
         std::vector<const Write *> storedHere;
@@ -180,6 +215,10 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             lost = !batch.isActive() && OVNDatabaseAccess::Vendor::PostgreSQL == m_db->vendor()
                    && (m_db->lastErrorLostConnection() || m_db->transactionDepth() < depth);
             for (qsizetype index = from; index < to && !lost; ++index) {
+                if (index > from && batchAge.elapsed() > batchMs) {
+                    to = index;
+                    break;
+                }
                 if (unread.contains(index))
                     continue;
                 const OVNEntryEdits::Target &target = writable.at(index);

@@ -573,6 +573,12 @@ bool OVNAssetManager::thumbnailSizeSliderEnabled() const { return m_state.thumbs
 
 QString OVNAssetManager::statusText() const { return m_statusText->text(); }
 
+std::unique_ptr<OVNCatalogWait> OVNAssetManager::catalogWait()
+{
+    return std::make_unique<OVNCatalogWait>([this](const QString &text, bool busy) { setStatus(text, busy); },
+                                            statusText());
+}
+
 void OVNAssetManager::setStatus(const QString &text, bool busy)
 {
     m_showsDropRefusal = false;

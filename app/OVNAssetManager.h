@@ -4,6 +4,7 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNCatalogActions.h"
+#include "app/OVNCatalogWait.h"
 #include "app/OVNCatalogWindowCategoryActions.h"
 #include "app/OVNCatalogWindowCommands.h"
 #include "app/OVNCatalogWindowMediaDelegate.h"
@@ -193,6 +194,8 @@ public:
     OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
+    // A catalog command's wait for the server, shown in the status line while it lasts.
+    std::unique_ptr<OVNCatalogWait> catalogWait();
     // "N Items" of the media view in the status line.
     void showItemCount();
     int numberOfSelectedItems() const;

@@ -7,6 +7,7 @@
 #include "browser/OVNMediaView.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "search/OVNExpressSearch.h"
 #include "search/OVNFind.h"
 #include "search/OVNFindSheet.h"
 #include "platform/CatalogNames.h"
@@ -113,8 +114,17 @@ void OVNAssetManager::findDidEnd(OVNFindSheet *sheet, int returnCode)
         m_state.dbcon && m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL ? OVNFind::Dialect::PostgreSQL
                                                                                           : OVNFind::Dialect::SQLite);
     const QVariantMap settings = find.searchSettings();
-    reloadMediaListWithFind(statement);
     m_lastSearchSettings = settings;
+    // An entry whose texts are too large for what the lines ask of each refuses the find, named.
+    if (m_state.dbcon && !statement.isEmpty()) {
+        const OVNDatabaseAccess::ReadOnlySearch checked = OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find);
+        if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found) {
+            reloadMediaListWithFind(QString());
+            setStatus(checked.message, false);
+            return;
+        }
+    }
+    reloadMediaListWithFind(statement);
 }
 
 void OVNAssetManager::tfFindSaveClick()

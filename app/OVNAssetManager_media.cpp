@@ -1,6 +1,8 @@
 // The media list of the selected category, by its kind.
 #include "app/OVNAssetManager.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
+
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -11,6 +13,8 @@
 #include "platform/Localized.h"
 #include "uikit/OVNBGView.h"
 #include "platform/CatalogNames.h"
+#include "search/OVNExpressSearch.h"
+#include "search/OVNFind.h"
 
 #include <QPushButton>
 #include <QSlider>
@@ -74,7 +78,20 @@ void OVNAssetManager::reloadMediaList()
     bool searched = false;
     m_listRefusal.clear();
     std::optional<CategoryNode> node = selectedCategory();
-    const quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
+    quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
+    // The list is read again on a new session when the session ends on the way, and the server
+    // is waited for up to 30 seconds (shown in the status line); the failures of tries that were
+    // made again are no failure of the list.
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    quint64 forgiven = 0;
+    const auto listed = [&](const std::function<MediaList()> &read) {
+        MediaList records;
+        const quint64 before = m_state.dbcon->failureCount();
+        if (OVNCatalogOpening::retried(
+                *m_state.dbcon, [&] { records = read(); }, wait->status(), wait->secondsLeft()))
+            forgiven += m_state.dbcon->failureCount() - before;
+        return records;
+    };
     const auto clear = [this] {
         m_state.mediaView->setMediaContainer(nullptr);
         m_state.mediaView->setMediaContainerMID(QString());
@@ -91,6 +108,8 @@ void OVNAssetManager::reloadMediaList()
         } else {
             node = selectedCategory();
         }
+        // A level that could not be asked is said by the list's own read, which fails too.
+        failures = m_state.dbcon->failureCount();
     }
     if (node && m_state.dbcon) {
         m_state.mediaView->setShowEmptySetMessage(true);
@@ -106,7 +125,7 @@ void OVNAssetManager::reloadMediaList()
 
         if (kind == QLatin1String("EXPANDABLE")) {
             if (m_state.viewDatabaseShowThumbnails)
-                show(m_state.dbcon->getMediaList(QString(), kind), mid, kind);
+                show(listed([&] { return m_state.dbcon->getMediaList(QString(), kind); }), mid, kind);
             else
                 clear();
         } else if (!node->contains(keyMid) || !readable) {
@@ -117,7 +136,7 @@ void OVNAssetManager::reloadMediaList()
             if (m_state.viewLightTableShowThumbnails && node->contains(QStringLiteral("folderitems")))
                 collections = buildCatalogListForFolderItems(node->value(QStringLiteral("folderitems")).toList());
             if (!collections.isEmpty())
-                show(m_state.dbcon->getMediaListForArray(collections), mid, kind);
+                show(listed([&] { return m_state.dbcon->getMediaListForArray(collections); }), mid, kind);
             else
                 clear();
         } else if (kind == QLatin1String("I")) {
@@ -126,9 +145,22 @@ void OVNAssetManager::reloadMediaList()
             if (OVNCategoryComment::holdsDictionary(comment) && search) {
                 const QVariantMap settings = OVNCategoryComment::dictionary(comment);
                 QString refusal;
-                const QString clause =
-                    search->searchClause(settings, findCatalogs(),
-                                         m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL, &refusal);
+                QString clause = search->searchClause(settings, findCatalogs(),
+                                                      m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL,
+                                                      &refusal);
+                // As the find sheet: an entry whose texts are too large for the lines refuses it.
+                if (!clause.isEmpty()) {
+                    OVNFind find;
+                    for (const OVNSmartFolderSearch::Catalog &catalog : findCatalogs())
+                        find.addCatalog(catalog.title, catalog.ids);
+                    find.setSearchSettings(settings);
+                    const OVNDatabaseAccess::ReadOnlySearch checked =
+                        OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find);
+                    if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found) {
+                        clause.clear();
+                        refusal = checked.message;
+                    }
+                }
                 reloadMediaListWithFind(clause);
                 // Shows nothing, and says why (the stored search names a field or value we cannot use).
                 if (clause.isEmpty() && !refusal.isEmpty())
@@ -142,11 +174,11 @@ void OVNAssetManager::reloadMediaList()
         } else if (kind == QLatin1String("S") || kind == QLatin1String("M")) {
             initMediaViewWithTopView(kind == QLatin1String("S") ? m_topviewset : m_state.topviewsurveillance);
             m_state.mediaView->setShowEmptySetMessage(true);
-            show(m_state.dbcon->getMediaList(mid, kind), mid, kind);
+            show(listed([&] { return m_state.dbcon->getMediaList(mid, kind); }), mid, kind);
         } else {
-            show(m_state.dbcon->getMediaList(mid, kind), mid, kind);
+            show(listed([&] { return m_state.dbcon->getMediaList(mid, kind); }), mid, kind);
         }
-        if (!searched && m_state.dbcon->failureCount() != failures) {
+        if (!searched && m_state.dbcon->failureCount() - forgiven != failures) {
             // A list that could not be read is no empty category: nothing is shown, and why.
             clear();
             m_state.mediaView->setShowEmptySetMessage(false);
@@ -182,7 +214,11 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
     if (mid.isEmpty())
         return std::nullopt;
     const QString name = node.value(QStringLiteral("displaytag")).toString();
-    const OVNDatabaseAccess::CategoryAccess access = m_state.dbcon->categoryAccessNow(mid);
+    // Through sessions that end, as the list's own read.
+    OVNDatabaseAccess::CategoryAccess access;
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    OVNCatalogOpening::retried(
+        *m_state.dbcon, [&] { access = m_state.dbcon->categoryAccessNow(mid); }, wait->status(), wait->secondsLeft());
     switch (access.status) {
     case OVNDatabaseAccess::CategoryAccess::Status::Found:
         break;
@@ -270,14 +306,25 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
         refreshActions();
         return;
     }
-    if (m_state.dbcon && !statement.trimmed().isEmpty())
-        showMediaList(m_state.dbcon->getMediaListForSQL(statement));
-    else
+    QString failure;
+    if (m_state.dbcon && !statement.trimmed().isEmpty()) {
+        // A find runs as every search does: read-only, and ended by the server at the search
+        // time limit.
+        const OVNDatabaseAccess::ReadOnlySearch found =
+            m_state.dbcon->searchMediaListReadOnly(statement, OVNExpressSearch::defaultTimeLimitMs);
+        if (found.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
+            failure = found.message;
+        showMediaList(found.records);
+    } else {
         m_state.mediaView->setMediaContainer(std::make_shared<MediaList>());
+    }
     m_state.mediaView->setMediaContainerMID(QString());
     m_state.mediaView->setMediaContainerType(QString());
     m_commands->setThumbsizeSliderEnabled(true);
-    showItemCount();
+    if (failure.isEmpty())
+        showItemCount();
+    else
+        setStatus(failure, false);
     m_tvfButtonSave->setEnabled(true);
     m_state.mediaView->setShowEmptySetMessage(true);
     m_topviewfind->update();

@@ -1,6 +1,8 @@
 // Privilege checks before the catalog window changes a category or an entry.
 #include "app/OVNAssetManager.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
+
 #include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
@@ -38,8 +40,18 @@ bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QStrin
 {
     if (!m_state.dbcon)
         return false;
-    const std::optional<OVNCategoryAccess::Refusal> refusal =
-        OVNCategoryAccess::refusalNow(*m_state.dbcon, categoryMid, requested);
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    if (within && within->isActive()) {
+        // The caller's transaction went with a lost session: the caller makes it again.
+        refusal = OVNCategoryAccess::refusalNow(*m_state.dbcon, categoryMid, requested);
+    } else {
+        // Asked again on a new session through sessions that end, and of a server away for up to
+        // 30 seconds (shown as busy): an unanswered question is never taken for a refusal.
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        OVNCatalogOpening::retried(
+            *m_state.dbcon, [&] { refusal = OVNCategoryAccess::refusalNow(*m_state.dbcon, categoryMid, requested); },
+            wait->status(), wait->secondsLeft());
+    }
     if (!refusal)
         return true;
     // No lock is held while the user reads the alert.

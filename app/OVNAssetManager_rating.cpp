@@ -40,7 +40,10 @@ std::optional<OVNEntryEdits::Target> OVNAssetManager::editTargetForMid(const QSt
     if (row >= 0)
         return OVNEntryEdits::Target{mid, m_state.mediaView->mediaObject(keyCategoryId, row).toString(), row, {}, {}};
     // An entry this window does not show (the light table's, say): the catalog knows its owner.
-    return OVNEntryEdits(m_state.dbcon.get()).targetForMid(mid);
+    const std::unique_ptr<OVNCatalogWait> wait = const_cast<OVNAssetManager *>(this)->catalogWait();
+    OVNEntryEdits edits(m_state.dbcon.get());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+    return edits.targetForMid(mid);
 }
 
 void OVNAssetManager::reportUnchangedEntries(const QString &title, const OVNEntryEdits::Summary &summary)
@@ -55,7 +58,10 @@ void OVNAssetManager::reportUnchangedEntries(const QString &title, const OVNEntr
 OVNEntryEdits::Summary OVNAssetManager::rateEntries(int rating, const QList<OVNEntryEdits::Target> &targets)
 {
     OVNEntryEdits::Summary summary;
-    const QList<OVNEntryEdits::Stored> stored = OVNEntryEdits(m_state.dbcon.get()).rate(rating, targets, summary);
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    OVNEntryEdits edits(m_state.dbcon.get());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+    const QList<OVNEntryEdits::Stored> stored = edits.rate(rating, targets, summary);
     // Only what the catalog holds now is shown.
     for (const OVNEntryEdits::Stored &entry : stored) {
         if (entry.target.tag >= 0)
@@ -105,7 +111,10 @@ OVNEntryEdits::Summary OVNAssetManager::turnEntries(QList<OVNEntryEdits::Target>
         target.orientation = m_state.mediaView->mediaObject(keyOrientation, target.tag).toString();
     }
     OVNEntryEdits::Summary summary;
-    const QList<OVNEntryEdits::Stored> stored = OVNEntryEdits(m_state.dbcon.get()).turn(targets, turn, summary);
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    OVNEntryEdits edits(m_state.dbcon.get());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+    const QList<OVNEntryEdits::Stored> stored = edits.turn(targets, turn, summary);
     for (const OVNEntryEdits::Stored &entry : stored) {
         if (entry.target.tag < 0)
             continue;

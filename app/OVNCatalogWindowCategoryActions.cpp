@@ -5,6 +5,7 @@
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryMaintenance.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNSmartAddPanel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -141,7 +142,14 @@ QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind
     }
     if (!mayAddTopLevelCategory())
         return QString();
-    const QString mid = m_state.dbcon->addCategoryListEntry(name, kind);
+    // Through sessions that end and a server away for a while, made once.
+    QString mid;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        mid = edits.addTopLevelCategory(name, kind);
+    }
     if (mid.isEmpty()) {
         Alerts::inform(localized("The category could not be created."), m_state.dbcon->getLastErrorMessage(), &w);
         return QString();

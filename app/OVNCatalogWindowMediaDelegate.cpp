@@ -5,7 +5,9 @@
 #include "browser/OVNMediaPreviewImage.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
+#include "catalogdb/OVNDatabaseTransaction.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
@@ -36,6 +38,8 @@ using CatalogNames::keyMid;
 using CatalogNames::keyRating;
 using CatalogNames::keyType;
 const QString keyCounter = QStringLiteral("counter");
+// How long a drag's question goes on through sessions that end, while the pointer moves.
+constexpr int dragCheckSeconds = 1;
 
 // The metadata as the table shows it: rows in key order, ignoring case.
 QStringList sortedKeys(const QVariantMap &map)
@@ -409,7 +413,14 @@ bool OVNCatalogWindowMediaDelegate::ovnMediaViewTakesFiles(OVNMediaView *view, c
     const QString kind = target ? target->value(keyType).toString() : QString();
     const QString where = kind == QLatin1String("C") || kind == QLatin1String("F") ? target->value(keyMid).toString()
                                                                                    : QString();
-    if (OVNCategoryAccess::refusalNow(*m_state.dbcon, where, OVNPrivilegeLevel::readWrite()))
+    // Asked again on a new session when the session ends meanwhile; a server away is not waited
+    // for while the pointer moves (the question comes again).
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    OVNCatalogOpening::retried(
+        *m_state.dbcon,
+        [&] { refusal = OVNCategoryAccess::refusalNow(*m_state.dbcon, where, OVNPrivilegeLevel::readWrite()); }, {},
+        dragCheckSeconds);
+    if (refusal)
         return false;
     // The same files are asked about again and again while the drag moves: looked at once for
     // as long as the questions keep coming (a later drag looks again).
@@ -511,10 +522,23 @@ bool OVNCatalogWindowMediaDelegate::addFiles(const QStringList &paths, const std
 
 QString OVNCatalogWindowMediaDelegate::addCollection(const QString &name, const QString &folder, bool *refused)
 {
-    return OVNEntryEdits(m_state.dbcon.get()).addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
+    const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+    OVNEntryEdits edits(m_state.dbcon.get());
+    edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+    return edits.addCollection(name, folder, [&](OVNDatabaseTransaction &transaction) {
         // At the top level (no folder) the user's membership of a group decides.
-        if (w.isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), folder, &transaction))
+        const quint64 failures = m_state.dbcon->failureCount();
+        const std::optional<OVNCategoryAccess::Refusal> refusal =
+            OVNCategoryAccess::refusalNow(*m_state.dbcon, folder, OVNPrivilegeLevel::readWrite());
+        if (!refusal)
             return true;
+        // A question lost with its session is asked again with the whole making.
+        if (OVNCatalogOpening::failedForLostServer(*m_state.dbcon, failures))
+            return false;
+        // No lock is held while the user reads the alert.
+        if (transaction.isActive())
+            transaction.rollback();
+        w.showCategoryRefusal(*refusal);
         if (refused)
             *refused = true;
         return false;

@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNCatalogLogin.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
@@ -14,6 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QWidget>
+
+#include <chrono>
 
 namespace {
 
@@ -63,8 +66,9 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
         connection = createAndOpenPostgreSQLDBConnection(host, user, password, database);
 
     m_loginRefusal.clear();
+    // Through sessions that end while it is asked, as the tools log in.
     if (connection && connection->isDBConnectionActive())
-        m_loginRefusal = OVNCatalogLogin::logIn(*connection, SystemInfo::accountName());
+        m_loginRefusal = OVNCatalogLogin::logInThroughEndedSessions(*connection, SystemInfo::accountName());
     else if (connection)
         connection->authenticateUser(SystemInfo::accountName());
     return connection;
@@ -89,9 +93,20 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQL
     if (password.isEmpty())
         connection->setFallbackPassword(
             UserDefaults::stringFromVariant(m_defaults.registeredDomain().value(QStringLiteral("DBPassword"))));
-    bool ok = connection->openDBConnection();
-    if (ok && !connection->checkForDatabaseSetup())
-        ok = OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+    // A session that ends while the catalog is opened or its tables made is opened again while the
+    // server answers at once (the 30 seconds of every other road); a server that does not answer
+    // is reported at once, as before.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    bool ok = false;
+    for (bool told = false;;) {
+        const quint64 failures = connection->failureCount();
+        ok = (connection->isDBConnectionActive() || connection->openDBConnection())
+             && (connection->checkForDatabaseSetup() || OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection));
+        if (ok || !OVNCatalogOpening::failedForLostServer(*connection, failures)
+            || (!connection->isDBConnectionActive() && !connection->openDBConnection())
+            || !OVNCatalogOpening::resume(*connection, deadline, {}, nullptr, &told))
+            break;
+    }
     if (!ok) {
         reportFailure(*connection);
         // A catalog without its tables is no catalog: the caller sees an inactive connection.

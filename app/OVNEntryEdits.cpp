@@ -114,10 +114,10 @@ std::optional<QList<int>> writeEntriesOnce(OVNDatabaseAccess &connection, int fr
 // each loss. A server away for more than 30 seconds, or sessions that end for that long before
 // anything is kept, end the work; the entries not written by then count as failed.
 template <typename Write>
-QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed)
+QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed,
+                          const OVNCatalogOpening::Status &status, int waitSeconds)
 {
     constexpr int fullBatch = 250;
-    constexpr int waitSeconds = 30;
     int batchLimit = fullBatch;
     std::optional<std::chrono::steady_clock::time_point> troubleSince;
     QList<int> stored;
@@ -138,7 +138,7 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
             troubleSince = now;
         batchLimit = std::max(1, (to - from) / 2);
         if (now - *troubleSince >= std::chrono::seconds(waitSeconds)
-            || !OVNCatalogOpening::waitForServer(connection, waitSeconds, nullptr, nullptr)) {
+            || !OVNCatalogOpening::waitForServer(connection, waitSeconds, nullptr, status)) {
             *failed += count - from;
             break;
         }
@@ -149,6 +149,8 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
 } // namespace
 
 OVNEntryEdits::OVNEntryEdits(OVNDatabaseAccess *connection) : m_db(connection) {}
+
+int OVNEntryEdits::waitSeconds() const { return m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds; }
 
 // ---- pure parts ----
 
@@ -191,7 +193,9 @@ std::optional<OVNEntryEdits::Target> OVNEntryEdits::targetForMid(const QString &
 {
     if (mid.isEmpty() || !m_db)
         return std::nullopt;
-    const QString owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId);
+    QString owner;
+    OVNCatalogOpening::retried(
+        *m_db, [&] { owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId); }, m_status, waitSeconds());
     if (owner.isEmpty())
         return std::nullopt;
     return Target{mid, owner, -1, {}, std::nullopt};
@@ -204,13 +208,19 @@ QString OVNEntryEdits::levelOf(const QString &categoryId) const
         return *level;
     if (categoryId.isEmpty() || !m_db)
         return *m_levels.insert(categoryId, OVNPrivilegeLevel::noAccess());
-    const OVNDatabaseAccess::CategoryAccess access = m_db->categoryAccessNow(categoryId);
+    // Asked again on a new session while sessions end, and while the server is away for up to 30
+    // seconds: an unanswered question is never taken for a refusal.
+    OVNDatabaseAccess::CategoryAccess access;
+    OVNCatalogOpening::retried(
+        *m_db, [&] { access = m_db->categoryAccessNow(categoryId); }, m_status, waitSeconds());
     const bool excluded = m_db->useAuthentication() && m_db->authGroupMids().isEmpty();
     if (access.status == OVNDatabaseAccess::CategoryAccess::Status::Found && !excluded)
         return *m_levels.insert(categoryId, access.level);
     // No level to judge by: why, in the words the category actions use.
-    const std::optional<OVNCategoryAccess::Refusal> refusal =
-        OVNCategoryAccess::refusalNow(*m_db, categoryId, OVNPrivilegeLevel::readWrite());
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    OVNCatalogOpening::retried(
+        *m_db, [&] { refusal = OVNCategoryAccess::refusalNow(*m_db, categoryId, OVNPrivilegeLevel::readWrite()); },
+        m_status, waitSeconds());
     if (refusal && refusal->reason != OVNCategoryAccess::Refusal::Reason::Privileges)
         m_unchecked.insert(categoryId, {refusal->title, refusal->text});
     else if (!refusal)
@@ -311,7 +321,7 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::rate(int rating, const QList<Target>
         [&](int i) {
             return m_db->updateMediaListEntry(writable.at(i).mid, keyRating, value, OVNDatabaseAccess::BareValue);
         },
-        &summary.failed);
+        &summary.failed, m_status, waitSeconds());
     QList<Stored> result;
     for (int i : stored)
         result.append({writable.at(i), {}, {}});
@@ -334,11 +344,18 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, Q
     jobs.reserve(size_t(writable.size()));
     for (const Target &target : writable) {
         Job job{target, target.thumbnail, 1};
-        const QString code = target.orientation ? *target.orientation
-                                                : m_db->getMediaListEntryForMediaID(target.mid, keyOrientation);
-        // The caller may not hold the thumbnail (never drawn, or dropped from its cache).
-        if (job.data.isEmpty())
-            job.data = m_db->getThumbnailForMediaID(target.mid);
+        QString code = target.orientation.value_or(QString());
+        // The caller may not hold the thumbnail (never drawn, or dropped from its cache); read
+        // through sessions that end, as the writes are.
+        OVNCatalogOpening::retried(
+            *m_db,
+            [&] {
+                if (!target.orientation)
+                    code = m_db->getMediaListEntryForMediaID(target.mid, keyOrientation);
+                if (target.thumbnail.isEmpty())
+                    job.data = m_db->getThumbnailForMediaID(target.mid);
+            },
+            m_status, waitSeconds());
         job.orientation = orientationAfterQuarterTurn(code.toInt(), turn);
         jobs.push_back(std::move(job));
     }
@@ -361,7 +378,7 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, Q
                    && m_db->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
                                                  OVNDatabaseAccess::BareValue);
         },
-        &summary.failed);
+        &summary.failed, m_status, waitSeconds());
     QList<Stored> result;
     for (int i : stored) {
         const Job &job = jobs[size_t(i)];
@@ -439,12 +456,36 @@ QString OVNEntryEdits::addCollection(const QString &name, const QString &folder,
 {
     if (!m_db)
         return QString();
+    // Through sessions that end, and a server away for up to 30 seconds: the collection keeps the
+    // id chosen for it, and a try after a lost answer (once the old session has ended) finds the
+    // one its predecessor made instead of making a second.
+    const QString chosen = m_db->createNewMID();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds());
+    bool told = false;
+    for (;;) {
+        const quint64 failures = m_db->failureCount();
+        bool refused = false;
+        const QString made = addCollectionOnce(chosen, name, folder, allowed, &refused);
+        if (!made.isEmpty() || refused || m_db->transactionDepth() > 0
+            || !OVNCatalogOpening::failedForLostServer(*m_db, failures)
+            || !OVNCatalogOpening::resume(*m_db, deadline, m_status, nullptr, &told))
+            return made;
+    }
+}
+
+QString OVNEntryEdits::addCollectionOnce(const QString &chosen, const QString &name, const QString &folder,
+                                         const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
+{
     // Made and placed together: a collection that cannot go into its folder is not left behind
     // at the top level.
     OVNDatabaseTransaction transaction(*m_db);
-    if (allowed && !allowed(transaction))
+    const quint64 failures = m_db->failureCount();
+    if (allowed && !allowed(transaction)) {
+        // Not allowed, rather than unanswered because the session ended.
+        *refused = !OVNCatalogOpening::failedForLostServer(*m_db, failures);
         return QString();
-    const QString collection = m_db->addCategoryListEntry(name, QStringLiteral("C"));
+    }
+    const QString collection = m_db->addCategoryListEntryWithMID(chosen, name, QStringLiteral("C"));
     if (collection.isEmpty())
         return QString();
     if (!folder.isEmpty() && !m_db->setCategoryListEntrySuperMID(collection, folder)) {
@@ -459,11 +500,29 @@ QString OVNEntryEdits::addCollection(const QString &name, const QString &folder,
     return collection;
 }
 
+QString OVNEntryEdits::addTopLevelCategory(const QString &name, const QString &kind)
+{
+    if (!m_db)
+        return QString();
+    // The id is chosen once: a try after a lost answer finds the category its predecessor made
+    // (once the old session has ended, so that its commit is seen) instead of making a second.
+    const QString chosen = m_db->createNewMID();
+    QString made;
+    OVNCatalogOpening::retried(
+        *m_db, [&] { made = m_db->addCategoryListEntryWithMID(chosen, name, kind); }, m_status, waitSeconds());
+    return made;
+}
+
 QStringList OVNEntryEdits::ownersOf(const QStringList &mids) const
 {
     QStringList owners;
-    for (const QString &mid : mids)
-        owners.append(m_db ? m_db->getMediaListEntryForMediaID(mid, keyCategoryId) : QString());
+    for (const QString &mid : mids) {
+        QString owner;
+        if (m_db)
+            OVNCatalogOpening::retried(
+                *m_db, [&] { owner = m_db->getMediaListEntryForMediaID(mid, keyCategoryId); }, m_status, waitSeconds());
+        owners.append(owner);
+    }
     return owners;
 }
 

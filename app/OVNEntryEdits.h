@@ -51,6 +51,14 @@ public:
     };
 
     explicit OVNEntryEdits(OVNDatabaseAccess *connection);
+    // Said while the catalog server is waited for (reads and writes go on through sessions that
+    // end and a server away for up to 30 seconds): the window shows it as busy.
+    // `secondsLeft`, when given, is what is left of the caller's 30 seconds for each wait.
+    void setWaitingStatus(std::function<void(const QString &)> status, std::function<int()> secondsLeft = {})
+    {
+        m_status = std::move(status);
+        m_secondsLeft = std::move(secondsLeft);
+    }
 
     // The target for an entry by its id, its owner from the catalog; nothing for an unknown id.
     std::optional<Target> targetForMid(const QString &mid) const;
@@ -92,9 +100,16 @@ public:
     // A new collection, inside `folder` when one is given, made and placed together: its id, or ""
     // when the catalog refused (no collection is left behind at the top level). `allowed`, when
     // given, is asked inside the transaction before anything is written, so that the level it
-    // reads holds for the write; when it refuses nothing is made.
+    // reads holds for the write; when it refuses nothing is made. Made again through sessions that
+    // end, once, as addTopLevelCategory() is; `allowed` answers false without a refusal of its own
+    // when its question was lost with the session.
     QString addCollection(const QString &name, const QString &folder,
                           const std::function<bool(OVNDatabaseTransaction &)> &allowed = {});
+    // A new category of `kind` ("C", "F", "S") at the top level, through sessions that end and a
+    // server away for up to 30 seconds: it keeps the id chosen for it through every try, and a try
+    // after a lost answer waits for the old session to end and finds the one it made. Its id, or ""
+    // when the catalog did not make it (getLastErrorMessage() says why).
+    QString addTopLevelCategory(const QString &name, const QString &kind);
     // Each entry's own category ("" for an id the catalog does not know), in order.
     QStringList ownersOf(const QStringList &mids) const;
     // Moves the entries into a collection, or links them into a set: how many the catalog refused.
@@ -112,8 +127,16 @@ public:
     static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
 
 private:
+    // One try of addCollection() with the id `chosen`; `refused` when `allowed` refused.
+    QString addCollectionOnce(const QString &chosen, const QString &name, const QString &folder,
+                              const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused);
+
     OVNDatabaseAccess *m_db;
     mutable QHash<QString, QString> m_levels;
     // Why a category's level could not be asked, by category, as {title, text}.
     mutable QHash<QString, QStringList> m_unchecked;
+    std::function<void(const QString &)> m_status;
+    std::function<int()> m_secondsLeft;
+    // How long a read or a write may wait for the server now.
+    int waitSeconds() const;
 };

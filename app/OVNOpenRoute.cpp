@@ -65,7 +65,7 @@ OVNOpenRoute OVNOpenRoute::forFile(const QString &path, const QString &volume, c
         return route;
     }
     const QString viewer = mapping.getViewerForExtension(OVNExtensionMapping::pathExtension(existing));
-    switch (FileTypeCodes::viewer(viewer).window) {
+    switch (FileTypeCodes::windowForFile(viewer, existing)) {
     case ViewerCode::Window::ImageViewer:
         route.kind = Kind::ImageViewer;
         break;

@@ -1,5 +1,6 @@
 #include "catalogdb/OVNCatalogLogin.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -34,6 +35,27 @@ QString logIn(OVNDatabaseAccess &connection, const QString &login)
     // The reason in the words every later refusal of this user repeats.
     const QString refusal = OVNCategoryAccess::loginRefusalText(connection, login);
     connection.closeDBConnection();
+    return refusal;
+}
+
+QString logInThroughEndedSessions(OVNDatabaseAccess &connection, const QString &login,
+                                  const std::function<void(const QString &)> &status)
+{
+    QString refusal;
+    const bool in = OVNCatalogOpening::run(
+        connection, OVNCatalogOpening::waitSeconds,
+        [&] {
+            if (!connection.isDBConnectionActive() && !connection.openDBConnection())
+                return false;
+            const quint64 failures = connection.failureCount();
+            refusal = logIn(connection, login);
+            // A refusal without a failed statement is the catalog's answer, not a lost session.
+            return (refusal.isEmpty() && connection.isDBConnectionActive())
+                   || (!refusal.isEmpty() && connection.failureCount() == failures);
+        },
+        status);
+    if (!in && refusal.isEmpty())
+        refusal = failure(connection, localized("cannot log in"));
     return refusal;
 }
 

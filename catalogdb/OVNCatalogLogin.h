@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class OVNDatabaseAccess;
@@ -19,6 +20,13 @@ namespace OVNCatalogLogin {
 // connection is closed and the answer says why in the start-up refusal's words (empty when the
 // login holds).
 QString logIn(OVNDatabaseAccess &connection, const QString &login);
+
+// logIn() above through sessions that end meanwhile, and a server away for up to 30 seconds
+// (`status` says "Waiting for the catalog server..." then): a question lost with its session is
+// never taken for a refusal. The refusal, empty when the login holds; when the server stayed away,
+// failure()'s words for "cannot log in".
+QString logInThroughEndedSessions(OVNDatabaseAccess &connection, const QString &login,
+                                  const std::function<void(const QString &)> &status = {});
 
 // Logs an open connection in as the catalog user whose login is the name of the account running
 // the program in the system's user database (never $USER), as logIn() above. A connection that is

@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -48,6 +49,42 @@ bool failedForLostServer(const OVNDatabaseAccess &db, quint64 failuresBefore)
            && (db.lastFailure() == OVNDatabaseAccess::Failure::Unreachable || db.lastErrorLostConnection());
 }
 
+bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadline, const Status &status,
+            const std::atomic<bool> *cancelled, bool *told)
+{
+    const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
+    auto pause = std::chrono::milliseconds(50);
+    for (;;) {
+        if (isCancelled())
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return false;
+        const int left = int(std::chrono::ceil<std::chrono::seconds>(deadline - now).count());
+        if (!db.isDBConnectionActive() && !db.openDBConnection() && !db.lastErrorLostConnection())
+            return false; // refused: no use waiting
+        // A new session that answers, and the old session's process gone: what it committed, if
+        // anything, is what the next look sees, and stays so.
+        if (db.isDBConnectionActive() && answers(db)) {
+            if (db.waitForEndedSession(left))
+                return true;
+            continue; // asked through a session that ended too, or still there at the deadline
+        }
+        if (!*told && status) {
+            status(waitingText());
+            *told = true;
+        }
+        // Soon at first (a session that ended is usually begun again at once), then once a second,
+        // as a running import tries.
+        for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
+            if (isCancelled())
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+    }
+}
+
 bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps, const Status &status,
          const std::atomic<bool> *cancelled)
 {
@@ -57,24 +94,28 @@ bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps,
         const quint64 failures = db.failureCount();
         if (steps())
             return true;
-        if (!failedForLostServer(db, failures) || (cancelled && cancelled->load()))
+        // Inside a transaction of the caller's the session took the transaction with it: the
+        // caller makes the whole of it again.
+        if (!failedForLostServer(db, failures) || (cancelled && cancelled->load()) || db.transactionDepth() > 0)
             return false;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (!resume(db, deadline, status, cancelled, &told))
             return false;
-        // A session that ended while the server answers at once is simply begun again.
-        if (db.isDBConnectionActive() && answers(db))
-            continue;
-        if (!told && status) {
-            status(waitingText());
-            told = true;
-        }
-        // Once a second, as a running import tries; the steps open the connection again.
-        for (int tick = 0; tick < 10; ++tick) {
-            if (cancelled && cancelled->load())
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
     }
+}
+
+bool retried(OVNDatabaseAccess &db, const std::function<void()> &step, const Status &status, int seconds,
+             const std::atomic<bool> *cancelled)
+{
+    return run(
+        db, seconds,
+        [&] {
+            if (!db.isDBConnectionActive() && !db.openDBConnection())
+                return false;
+            const quint64 failures = db.failureCount();
+            step();
+            return db.failureCount() == failures;
+        },
+        status, cancelled);
 }
 
 } // namespace OVNCatalogOpening

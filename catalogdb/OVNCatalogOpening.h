@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 class OVNDatabaseAccess;
@@ -30,11 +31,31 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
 // that failed, means the server went away or ended the session rather than refused.
 bool failedForLostServer(const OVNDatabaseAccess &db, quint64 failuresBefore);
 
+// After a failure that lost the session: opens a new one (trying soon at first, then every second,
+// saying `status` once and setting `told` while the server does not answer) and waits until the
+// server's process of the lost session has ended, so that a commit it still carried out is seen by
+// what looks next, and one it did not is never seen later. False at `deadline`, at cancel, or when
+// the server refused the new session.
+bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadline, const Status &status,
+            const std::atomic<bool> *cancelled, bool *told);
+
 // Runs `steps` on `db` until they succeed or fail for another cause than a server that does not
-// answer or ended the session; between two tries the connection is opened again, trying every
-// second. Gives up (with the steps' last failure) after `seconds` in all. `steps` opens the
-// connection itself when it is not active. Whether the steps succeeded.
+// answer or ended the session; between two tries the session is resumed as above. Gives up (with
+// the steps' last failure) after `seconds` in all. `steps` opens the
+// connection itself when it is not active. Inside a transaction of the caller's they run once.
+// Whether the steps succeeded.
 bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps, const Status &status,
          const std::atomic<bool> *cancelled = nullptr);
+
+// How long every reader and writer goes on through a server that does not answer or sessions that
+// end, in the program as in the tools.
+constexpr int waitSeconds = 30;
+
+// Runs `step` (a read, or a write that is the same however often it runs) again on a new session
+// for as long as the session is lost on the way, as run() does, within `seconds`. `step` runs on an
+// open connection. Whether it ran without a failure of the catalog; when not, the connection's last
+// failure says why.
+bool retried(OVNDatabaseAccess &db, const std::function<void()> &step, const Status &status = {},
+             int seconds = waitSeconds, const std::atomic<bool> *cancelled = nullptr);
 
 } // namespace OVNCatalogOpening

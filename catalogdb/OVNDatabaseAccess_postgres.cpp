@@ -165,11 +165,10 @@ bool OVNDatabaseAccess::openPostgres()
     PostgresConnection::Settings settings =
         PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
     settings.fallbackPassword = m_dbFallbackPassword;
-    // A server that takes connections but ended this one while it was being made (a session
-    // ended during the login) is asked once more before its refusal is believed.
-    if (!connection->open(settings) && (!connection->serverAnswered() || !connection->open(settings))) {
+    if (!connection->open(settings)) {
         setLastError(connection->errorMessage());
-        // A server that does not answer may come back: whoever opens the catalog may wait for it.
+        // A server that does not answer, or ended the session while it was being made, may come
+        // back: whoever opens the catalog may wait for it. Its refusal is its answer.
         m_lastErrorLostConnection = !connection->serverAnswered();
         return false;
     }

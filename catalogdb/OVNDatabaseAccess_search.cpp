@@ -14,6 +14,9 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -32,7 +35,10 @@ constexpr const char *readOnlyTransactionState = "25006";
 
 // What a search may touch on SQLite. Reading any other table (the users and groups, SQLite's own)
 // is refused, as is every function beyond plain text, number and date work: no blobs made of
-// nothing, no printf of a billion characters, no extension loading.
+// nothing, no printf of a billion characters, no extension loading. Each of these runs in time
+// linear in its arguments between two steps of SQLite's machine, where the progress handler looks
+// at the clock, or looks at the clock itself (like, glob, instr and the trims with characters,
+// replaced below).
 constexpr const char *mediaTables[] = {"strvfile", "strvexif", "strvpurchased", "strvsold", "strvset", "strvcategory"};
 constexpr const char *searchFunctions[] = {
     "upper", "lower", "like",  "glob",     "substr",   "substring", "length",   "trim",   "ltrim", "rtrim",
@@ -94,13 +100,14 @@ int searchProgress(void *data)
     return 0;
 }
 
-// ---- like, glob and instr with a clock ----
+// ---- like, glob, instr and the trims with a clock ----
 // SQLite looks at the progress handler between the steps of its machine, and one step may be a
 // single LIKE over a long text: "%aaaa...b%" against a million characters runs for seconds
-// without a step. For a search these three functions are replaced by ones that give the same
-// answers and look at the clock and the stop requests as they go. A pattern is compiled once per
-// statement (SQLite keeps it with the constant argument) and matched over the text's UTF-8 as it
-// stands, so that the usual search costs what SQLite's own functions cost.
+// without a step, as may a trim of given characters (below). For a search these functions are
+// replaced by ones that give the same answers and look at the clock and the stop requests as they
+// go. A pattern is compiled once per statement (SQLite keeps it with the constant argument) and
+// matched over the text's UTF-8 as it stands, so that the usual search costs what SQLite's own
+// functions cost.
 
 // Steps of a match between two looks at the clock.
 constexpr int matchSteps = 1 << 14;
@@ -507,7 +514,95 @@ void searchInstr(sqlite3_context *context, int, sqlite3_value **values)
     sqlite3_result_int(context, 0);
 }
 
-// Puts the three in place on `db` for a search (`slot` holds its guard) or takes them away after it
+// trim, ltrim and rtrim with characters to trim: SQLite's own try each given character at each
+// place (the length of the text times the number of characters, a hundred thousand squared in one
+// step of its machine). These give the same answers with the characters in a table: at a place the
+// first given character whose bytes stand there is taken off, as SQLite does, each given character
+// being a lead byte and the continuation bytes after it.
+enum TrimSide { TrimLeft = 1, TrimRight = 2 };
+
+void trimWith(sqlite3_context *context, sqlite3_value **values, int sides)
+{
+    SqliteGuard *guard = guardOf(context);
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL)
+        return;
+    const auto *text = sqlite3_value_text(values[0]);
+    const auto *characters = sqlite3_value_text(values[1]);
+    if (!text || !characters)
+        return;
+    int bytes = sqlite3_value_bytes(values[0]);
+    // Each given character's bytes, with the place of its first appearance; and the lengths there are.
+    std::unordered_map<std::string_view, int> given;
+    std::vector<int> lengths;
+    int index = 0;
+    for (const unsigned char *z = characters; *z; ++index) {
+        const unsigned char *start = z;
+        if (*z++ >= 0xc0) {
+            while ((*z & 0xc0) == 0x80)
+                ++z;
+        }
+        // SQLite keeps a character's length in a byte.
+        const int length = int((z - start) & 0xff);
+        given.try_emplace(std::string_view(reinterpret_cast<const char *>(start), size_t(length)), index);
+        if (std::find(lengths.begin(), lengths.end(), length) == lengths.end())
+            lengths.push_back(length);
+    }
+    int steps = 0;
+    // The length of the first given character at `at` (its end when `fromEnd`), 0 for none.
+    const auto takenAt = [&](int at, bool fromEnd) {
+        int best = -1, taken = 0;
+        for (const int length : lengths) {
+            if (length == 0 || length > bytes)
+                continue;
+            const char *from = reinterpret_cast<const char *>(text) + (fromEnd ? at - length : at);
+            const auto found = given.find(std::string_view(from, size_t(length)));
+            if (found != given.end() && (best < 0 || found->second < best)) {
+                best = found->second;
+                taken = length;
+            }
+        }
+        return taken;
+    };
+    if (!given.empty()) {
+        if (sides & TrimLeft) {
+            while (bytes > 0) {
+                if (++steps == matchSteps) {
+                    steps = 0;
+                    if (mustEnd(guard))
+                        return endSearch(context, guard);
+                }
+                const int taken = takenAt(0, false);
+                if (taken == 0)
+                    break;
+                text += taken;
+                bytes -= taken;
+            }
+        }
+        if (sides & TrimRight) {
+            while (bytes > 0) {
+                if (++steps == matchSteps) {
+                    steps = 0;
+                    if (mustEnd(guard))
+                        return endSearch(context, guard);
+                }
+                const int taken = takenAt(bytes, true);
+                if (taken == 0)
+                    break;
+                bytes -= taken;
+            }
+        }
+    }
+    sqlite3_result_text(context, reinterpret_cast<const char *>(text), bytes, SQLITE_TRANSIENT);
+}
+
+void searchTrim(sqlite3_context *context, int, sqlite3_value **values)
+{
+    trimWith(context, values, TrimLeft | TrimRight);
+}
+void searchLtrim(sqlite3_context *context, int, sqlite3_value **values) { trimWith(context, values, TrimLeft); }
+void searchRtrim(sqlite3_context *context, int, sqlite3_value **values) { trimWith(context, values, TrimRight); }
+
+// Puts the six in place on `db` for a search (`slot` holds its guard) or takes them away after it
 // (null), which makes SQLite's own ones count again. The slot belongs to the connection: should
 // taking them away fail (SQLite refuses while another statement of the connection is active),
 // they stay with an empty slot and run without a clock, never with a guard that is gone.
@@ -518,6 +613,9 @@ void useClockedFunctions(sqlite3 *db, void **slot)
     sqlite3_create_function(db, "like", 3, flags, slot, slot ? searchLike : nullptr, nullptr, nullptr);
     sqlite3_create_function(db, "glob", 2, flags, slot, slot ? searchGlob : nullptr, nullptr, nullptr);
     sqlite3_create_function(db, "instr", 2, flags, slot, slot ? searchInstr : nullptr, nullptr, nullptr);
+    sqlite3_create_function(db, "trim", 2, flags, slot, slot ? searchTrim : nullptr, nullptr, nullptr);
+    sqlite3_create_function(db, "ltrim", 2, flags, slot, slot ? searchLtrim : nullptr, nullptr, nullptr);
+    sqlite3_create_function(db, "rtrim", 2, flags, slot, slot ? searchRtrim : nullptr, nullptr, nullptr);
 }
 
 // What the user reads when the catalog could not run the search; the catalog's own text goes to
@@ -526,6 +624,53 @@ QString failedMessage(const QString &detail)
 {
     qWarning("Search failed: %s", qUtf8Printable(detail));
     return localized("The search could not run.");
+}
+
+// The server process of a search whose session was dropped (given up past its limit, or stopped)
+// was sent a cancel request, and may still be at the statement. The search is over only once that
+// process has ended the statement (it is idle, then leaves as it finds its session closed) or has
+// left; one still at it after a moment is told to end, and waited for until it has left. Asked
+// from `session`, the same login's new session, which sees its own processes.
+void awaitStatementEnd(PostgresConnection &session, int pid)
+{
+    if (pid <= 0)
+        return;
+    constexpr std::chrono::milliseconds terminateAfter{2000};
+    constexpr std::chrono::milliseconds giveUpAfter{30000};
+    constexpr std::chrono::milliseconds poll{50};
+    const QList<PostgresParameter> process{PostgresParameter::text(QString::number(pid))};
+    const Clock::time_point start = Clock::now();
+    bool terminated = false;
+    for (;;) {
+        const PostgresResult found = session.execute(
+            QStringLiteral("select coalesce(state, '') from pg_stat_activity where pid = $1::integer"), process);
+        if (!found.ok()) {
+            qWarning("The server process %d of a search that was given up could not be looked at: %s", pid,
+                     qUtf8Printable(found.errorMessage()));
+            return;
+        }
+        if (found.rowCount() == 0)
+            return;
+        const QByteArrayView state = found.value(0, 0);
+        if (!terminated && state != QByteArrayView("active"))
+            return; // ended its statement (or another login's process, which this one cannot end)
+        const Clock::duration waited = Clock::now() - start;
+        if (waited >= giveUpAfter) {
+            qWarning("The server process %d of a search that was given up has not ended.", pid);
+            return;
+        }
+        if (!terminated && waited >= terminateAfter) {
+            const PostgresResult ended =
+                session.execute(QStringLiteral("select pg_terminate_backend($1::integer)"), process);
+            terminated = ended.ok();
+            if (!terminated) {
+                qWarning("The server process %d of a search that was given up could not be ended: %s", pid,
+                         qUtf8Printable(ended.errorMessage()));
+                return;
+            }
+        }
+        std::this_thread::sleep_for(poll);
+    }
 }
 
 QString stoppedMessage() { return localized("The search was stopped."); }
@@ -620,6 +765,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
                 search.message = timedOutMessage(limitMs);
                 break;
             }
+            const int endedBefore = m_pgcon->endedBackendPid();
             // A plain BEGIN outside the transaction bookkeeping: whatever happens it is rolled back here.
             const PostgresResult begun = m_pgcon->execute(QStringLiteral("BEGIN READ ONLY"));
             const PostgresResult limited =
@@ -641,6 +787,10 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
                 m_pgcon->execute(QStringLiteral("ROLLBACK"));
             if (m_pgcon->isBroken())
                 m_pgcon->reset();
+            // A session dropped on the way (given up, here or where the failure was read) leaves
+            // its server process behind.
+            if (!m_pgcon->isBroken() && m_pgcon->endedBackendPid() != endedBefore)
+                awaitStatementEnd(*m_pgcon, m_pgcon->endedBackendPid());
             if (result.ok) {
                 search.status = Status::Found;
                 break;

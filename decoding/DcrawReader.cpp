@@ -1,9 +1,11 @@
 #include "decoding/DcrawReader.h"
 
+#include "decoding/ConfinementNotice.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/Dcraw_p.h"
 #include "decoding/HelperProgram_p.h"
 #include "decoding/MediaDecoder.h"
+#include "platform/FileAccess.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,6 +19,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 using Refusal = ImageFileReader::Facts::Refusal;
 
@@ -86,13 +90,29 @@ QImage DcrawReader::read(const QString &path, const QString &dcraw, QSize box, Q
         return answer({});
     }
     const auto deadline = DecodeInterrupt::deadlineWithin(MediaDecoder::timeLimit);
+    ConfinementNotice::sayOnceIfMissing();
+
+    // A file held for its import goes to dcraw as the file that was found: on its standard input,
+    // named "/dev/stdin", which dcraw opens as that very file whatever its name names meanwhile.
+    const std::optional<int> held = FileAccess::openHeld(path);
+    if (held && *held < 0)
+        return answer({});
+    const auto closeHeld = [&held] {
+        if (held)
+            ::close(*held);
+    };
 
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        closeHeld();
         return answer({});
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (held)
+        posix_spawn_file_actions_adddup2(&actions, *held, STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     // What dcraw says of a file it cannot read stays off the terminal.
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
@@ -101,7 +121,7 @@ QImage DcrawReader::read(const QString &path, const QString &dcraw, QSize box, Q
     // A session of its own: no terminal to reach.
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     const QByteArray arguments[] = {QFile::encodeName(program),
-                                    QFile::encodeName(file.absoluteFilePath()),
+                                    held ? QByteArray("/dev/stdin") : QFile::encodeName(file.absoluteFilePath()),
                                     QByteArray::number(box.width()),
                                     QByteArray::number(box.height()),
                                     QByteArray::number(MediaDecoder::memoryLimit(MediaDecoder::Use::FullSize)),
@@ -110,12 +130,22 @@ QImage DcrawReader::read(const QString &path, const QString &dcraw, QSize box, Q
     char *argv[std::size(arguments) + 1] = {};
     for (size_t i = 0; i < std::size(arguments); ++i)
         argv[i] = const_cast<char *>(arguments[i].constData());
-    char *environment[] = {nullptr};
+    std::vector<char *> environment;
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    // Test builds: Landlock made to look absent in the child (see ChildConfinement.h).
+    QByteArray noLandlock("OVN_DECODER_TEST_NO_LANDLOCK=");
+    if (qEnvironmentVariableIsSet("OVN_DECODER_TEST_NO_LANDLOCK")) {
+        noLandlock += qgetenv("OVN_DECODER_TEST_NO_LANDLOCK");
+        environment.push_back(noLandlock.data());
+    }
+#endif
+    environment.push_back(nullptr);
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv, environment);
+    const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv, environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(ends[1]);
+    closeHeld();
     if (spawned != 0) {
         ::close(ends[0]);
         return answer({});

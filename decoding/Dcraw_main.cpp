@@ -11,6 +11,7 @@
 
 #include "decoding/BlockAverager.h"
 #include "decoding/ChildConfinement.h"
+#include "decoding/DcrawConfinement_p.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/Dcraw_p.h"
 #include "decoding/MediaDecoder_p.h"
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -109,33 +111,53 @@ bool writeAll(const void *data, qint64 size)
     return DecoderProtocol::writeAll(STDOUT_FILENO, static_cast<const char *>(data), size);
 }
 
-// The child that becomes dcraw; never returns.
+// The child that becomes dcraw; never returns. It confines itself with dcraw's allowances and
+// the one exec (see DcrawConfinement_p.h): the program and its loader run; their libraries, the
+// module that confines dcraw again and the one file are read; nothing else.
 [[noreturn]] void runDcraw(const std::string &dcraw, const std::string &file, int into, pid_t parent,
                            unsigned long long memory)
 {
-    if (::dup2(into, STDOUT_FILENO) < 0 || !ChildConfinement::endWithParent(parent))
+    if (::dup2(into, STDOUT_FILENO) < 0)
         _exit(127);
     ::syscall(SYS_close_range, 3U, ~0U, 0);
-    ChildConfinement::limit(RLIMIT_DATA, memory);
     ChildConfinement::limit(RLIMIT_CPU, 60);
-    ChildConfinement::limit(RLIMIT_CORE, 0);
     ChildConfinement::limit(RLIMIT_FSIZE, 0);
-    // The program and its loader run; their libraries and the one file are read; nothing else.
-    std::vector<ChildConfinement::Rule> rules = {
-        {file, true, false, false},        {dcraw, true, true, false},   {"/etc/ld.so.cache", true, false, false},
-        {"/usr/lib", true, false, false},  {"/lib", true, false, false}, {"/lib64", true, false, false},
-        {"/usr/lib64", true, false, false}};
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        _exit(127);
+    const std::string preload =
+        std::string(self).substr(0, std::string(self).rfind('/') + 1) + DcrawConfinement::preloadName;
+    ChildConfinement::Allowances allowances = DcrawConfinement::program();
+    allowances.files = {{file, true, false, false},       {dcraw, true, true, false},
+                        {preload, true, false, false},    {"/etc/ld.so.cache", true, false, false},
+                        {"/usr/lib", true, false, false}, {"/lib", true, false, false},
+                        {"/lib64", true, false, false},   {"/usr/lib64", true, false, false}};
     const std::string interpreter = ChildConfinement::interpreterOf(dcraw);
     if (!interpreter.empty())
-        rules.push_back({interpreter, true, true, false});
-    if (ChildConfinement::restrictFiles(rules) < 0 || !ChildConfinement::filterCalls(false, true))
+        allowances.files.push_back({interpreter, true, true, false});
+    allowances.startsProgram = true;
+    allowances.parent = parent;
+    allowances.data = memory;
+    // Its libraries and stack beside its data.
+    allowances.addressSpace = memory + (256ULL << 20);
+    if (ChildConfinement::confine(allowances) == ChildConfinement::Confined::Failed)
         _exit(127);
     // To standard output, the camera's white balance, half size, not turned (the turn is the
     // metadata's). dcraw knows no "--": the file goes by its absolute path, which no option
     // resembles.
     const char *argv[] = {dcraw.c_str(), "-c", "-w", "-h", "-t", "0", file.c_str(), nullptr};
-    char *const environment[] = {nullptr};
-    ::execve(dcraw.c_str(), const_cast<char *const *>(argv), environment);
+    const std::string preloading = "LD_PRELOAD=" + preload;
+    std::vector<char *> environment{const_cast<char *>(preloading.c_str())};
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    // Test builds: Landlock made to look absent in dcraw too.
+    std::string noLandlock = "OVN_DECODER_TEST_NO_LANDLOCK=";
+    if (const char *absent = std::getenv("OVN_DECODER_TEST_NO_LANDLOCK")) {
+        noLandlock += absent;
+        environment.push_back(noLandlock.data());
+    }
+#endif
+    environment.push_back(nullptr);
+    ::execve(dcraw.c_str(), const_cast<char *const *>(argv), environment.data());
     _exit(127);
 }
 
@@ -176,6 +198,10 @@ int main(int argc, char **argv)
         return DcrawPicture::exitNoPicture;
 
     Input input(ends[0]);
+    // The word of the module that confined dcraw again before it read its file.
+    unsigned char marker[sizeof DcrawConfinement::preloadMarker] = {};
+    if (!input.bytes(marker, sizeof marker) || std::memcmp(marker, DcrawConfinement::preloadMarker, sizeof marker) != 0)
+        return DcrawPicture::exitNoPicture;
     unsigned char p = 0, kind = 0;
     long long width = 0, height = 0, maximum = 0;
     if (!input.byte(p) || !input.byte(kind) || p != 'P' || (kind != '5' && kind != '6') || !input.number(width)

@@ -17,3 +17,14 @@ void DecodeReport::damaged(const QString &reason)
 }
 
 QString DecodeReport::noted() { return current ? current->m_damage : QString(); }
+
+void DecodeReport::unsupported(const QString &kind)
+{
+    if (current && current->m_unsupported.isEmpty() && !kind.isEmpty())
+        current->m_unsupported = kind;
+}
+
+QString DecodeReport::unsupportedText(const QString &kind)
+{
+    return QStringLiteral("the picture is of a kind the program does not read (%1)").arg(kind);
+}

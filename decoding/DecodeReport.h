@@ -19,11 +19,14 @@ public:
 
         // The first damage noted within the scope; empty when none was.
         const QString &damage() const { return m_damage; }
+        // The kind of picture noted as one the readers do not read; empty when none was.
+        const QString &unsupported() const { return m_unsupported; }
 
     private:
         friend class DecodeReport;
         Scope *m_previous;
         QString m_damage;
+        QString m_unsupported;
     };
 
     // Notes damage in the file being decoded, in a few words ("the data ends early"); the first
@@ -33,4 +36,12 @@ public:
     // The damage noted so far within the thread's innermost scope; empty when none was, or no
     // scope is open.
     static QString noted();
+
+    // Notes that the file is sound as far as its reader can tell, but holds a kind of picture the
+    // readers do not read, in a few words ("a TIFF of 32-bit floating-point RGB samples"): not
+    // damage. The first note within a scope is kept.
+    static void unsupported(const QString &kind);
+
+    // Why a file of such a kind gave no picture, as the import and the outputs say it.
+    static QString unsupportedText(const QString &kind);
 };

@@ -3,6 +3,17 @@
 #include "decoding/DecoderSandbox.h"
 
 #include <QFile>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include <pthread.h>
+#include <sys/inotify.h>
+#include <sys/fanotify.h>
+#include <sys/ipc.h>
+#include <sys/mman.h>
+#include <sys/msg.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
 
 #include <fcntl.h>
 #include <linux/io_uring.h>
@@ -25,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -74,9 +86,68 @@ bool connectsTo(const QByteArray &path)
     return connected;
 }
 
+bool connectsToAbstract(const char *name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path + 1, name, sizeof address.sun_path - 2);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address),
+                                     socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(name)))
+                           == 0;
+    ::close(fd);
+    return connected;
+}
+
+bool maps(int flags, size_t size)
+{
+    void *at = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (at == MAP_FAILED)
+        return false;
+    ::munmap(at, size);
+    return true;
+}
+
+// A call that reached the kernel, whatever it answered there (EINVAL for no such segment).
+bool reached(long result) { return result >= 0 || (errno != EPERM && errno != EACCES && errno != ENOSYS); }
+
+// Starts `count` threads that wait until all are there; answers whether all could be started.
+bool startsThreads(int count)
+{
+    int gate[2];
+    if (::pipe2(gate, O_CLOEXEC) != 0)
+        return false;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    std::vector<pthread_t> threads;
+    for (int i = 0; i < count; ++i) {
+        pthread_t thread;
+        if (pthread_create(
+                &thread, &attributes,
+                [](void *fd) -> void * {
+                    char byte;
+                    while (::read(int(reinterpret_cast<intptr_t>(fd)), &byte, 1) < 0 && errno == EINTR) {}
+                    return nullptr;
+                },
+                reinterpret_cast<void *>(intptr_t(gate[0])))
+            != 0)
+            break;
+        threads.push_back(thread);
+    }
+    pthread_attr_destroy(&attributes);
+    ::close(gate[1]);
+    for (const pthread_t thread : threads)
+        pthread_join(thread, nullptr);
+    ::close(gate[0]);
+    return int(threads.size()) >= count;
+}
+
 } // namespace
 
-QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent)
+QStringList DecoderSandbox::tryRoads(const QString &file, pid_t parent, const char *where)
 {
     const QByteArray name = QFile::encodeName(file);
     const QByteArray created = name + ".written";
@@ -84,6 +155,9 @@ QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent)
     const QByteArray renamed = name + ".renamed";
     const QByteArray folder = name.left(std::max<qsizetype>(1, name.lastIndexOf('/')));
     const QByteArray parentProc = "/proc/" + QByteArray::number(parent);
+    // A home folder beside the file (the test's), and a file in shared memory of this process's own.
+    const QByteArray home = folder + "/home";
+    const QByteArray shm = "/dev/shm/ovn-probe-" + QByteArray::number(::getpid());
     const std::vector<std::pair<const char *, std::function<bool()>>> roads = {
         {"io_uring",
          [] {
@@ -103,10 +177,11 @@ QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent)
         {"inet socket", [] { return closed(::socket(AF_INET, SOCK_STREAM, 0)); }},
         {"unix socket", [] { return closed(::socket(AF_UNIX, SOCK_STREAM, 0)); }},
         {"netlink socket", [] { return closed(::socket(AF_NETLINK, SOCK_RAW, 0)); }},
+        // The call itself: the movie player's own socketpair() gives pipes.
         {"socketpair",
          [] {
              int ends[2];
-             if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+             if (::syscall(SYS_socketpair, AF_UNIX, SOCK_STREAM, 0, ends) != 0)
                  return false;
              ::close(ends[0]);
              ::close(ends[1]);
@@ -181,14 +256,56 @@ QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent)
         {"let others trace it", [] { return ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY) == 0; }},
         {"dumpable", [] { return ::prctl(PR_SET_DUMPABLE, 1) == 0; }},
         {"mount", [] { return ::syscall(SYS_mount, "none", "/tmp", "tmpfs", 0, nullptr) == 0 || errno == EBUSY; }},
+        {"password file", [] { return readsSomething("/etc/passwd"); }},
+        {"home's secret", [&] { return readsSomething(home + "/.pgpass"); }},
+        {"list the home", [&] { return closed(::open(home.constData(), O_RDONLY | O_DIRECTORY)); }},
+        {"abstract socket", [] { return connectsToAbstract("ovn-probe"); }},
+        {"SysV shared memory", [] { return reached(::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600)); }},
+        {"SysV shared memory of others",
+         [] { return reached(reinterpret_cast<long>(::shmat(0, nullptr, SHM_RDONLY))); }},
+        {"SysV messages", [] { return reached(::msgget(IPC_PRIVATE, IPC_CREAT | 0600)); }},
+        {"SysV semaphores", [] { return reached(::semget(IPC_PRIVATE, 1, IPC_CREAT | 0600)); }},
+        {"list /dev/shm", [] { return closed(::open("/dev/shm", O_RDONLY | O_DIRECTORY)); }},
+        {"file in /dev/shm", [&] { return closed(::open(shm.constData(), O_RDWR | O_CREAT, 0600)); }},
+        {"inotify", [] { return closed(::inotify_init1(IN_CLOEXEC)); }},
+        {"fanotify", [] { return reached(::fanotify_init(FAN_CLASS_NOTIF, O_RDONLY)); }},
+        {"run /bin/sh",
+         [] {
+             ::syscall(SYS_execve, "/bin/sh", reinterpret_cast<char *const *>(1), nullptr);
+             return errno == EFAULT;
+         }},
+        {"setsid", [] { return ::setsid() >= 0; }},
+        {"setpgid", [] { return ::setpgid(0, 0) == 0; }},
+        {"1 GiB of shared memory", [] { return maps(MAP_SHARED | MAP_ANONYMOUS, size_t(1) << 30); }},
+        {"grows-down mapping", [] { return maps(MAP_PRIVATE | MAP_ANONYMOUS | MAP_GROWSDOWN, size_t(1) << 20); }},
+        {"3000 threads", [] { return startsThreads(3000); }},
     };
     QStringList outcomes;
     for (const auto &[road, take] : roads) {
         errno = 0;
-        outcomes << QString::fromLatin1(road) + (take() ? QStringLiteral(": taken") : QStringLiteral(": refused"));
+        const bool taken = take();
+        outcomes << QStringLiteral("%1 (%2): %3")
+                        .arg(QLatin1String(road), QLatin1String(where),
+                             taken ? QStringLiteral("taken") : QStringLiteral("refused"));
     }
     // What a decoder needs still works: a system file is read.
-    outcomes << (readsSomething("/etc/ld.so.cache") ? QStringLiteral("reading: taken")
-                                                    : QStringLiteral("reading: refused"));
+    outcomes << QStringLiteral("reading (%1): %2")
+                    .arg(QLatin1String(where),
+                         readsSomething("/etc/ld.so.cache") ? QStringLiteral("taken") : QStringLiteral("refused"));
+    return outcomes;
+}
+
+QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent, QThreadPool *pool)
+{
+    // From the thread that handles the request, from one of Qt's pool threads (started before the
+    // request, as a library's would be) and from a thread started now.
+    QStringList outcomes = tryRoads(file, parent, "main thread");
+    QSemaphore done;
+    pool->start([&] {
+        outcomes << tryRoads(file, parent, "pool thread");
+        done.release();
+    });
+    done.acquire();
+    std::thread([&] { outcomes << tryRoads(file, parent, "new thread"); }).join();
     return {{QStringLiteral("damage"), outcomes.join(QLatin1Char(','))}};
 }

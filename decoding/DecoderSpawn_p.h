@@ -42,6 +42,9 @@ public:
         // The allocator asks for huge pages for its heap: a decoder's buffers are megabytes of
         // rows, faulted in and walked a fraction as often.
         m_variables << QByteArray("GLIBC_TUNABLES=glibc.malloc.hugetlb=1");
+        // Every symbol bound at the start: a decoder that forks a child per file binds them once,
+        // not again in each child.
+        m_variables << QByteArray("LD_BIND_NOW=1");
         for (QByteArray &variable : m_variables)
             m_pointers.push_back(variable.data());
         m_pointers.push_back(nullptr);

@@ -4,13 +4,17 @@
 // builds, where the caller watches it instead); THREADS the threads a movie decoder may use (0:
 // as many as FFmpeg likes); PARENT the process that started it, which it does not outlive.
 //
-// Before its first request it gives up what a decoder never needs (see DecoderSandbox.h): it
-// cannot write or remove files, read the user's files other than the one it is handed, start
-// programs or open network connections. A request's file comes as open descriptors with the
+// Before its first thread and its first request it gives up what a decoder never needs (see
+// DecoderSandbox.h): it cannot write or remove files, read the user's files other than the one it
+// is handed, start programs or open network connections. It is then a template: for each request
+// it forks a child (see DecoderProtocol::ChildNote), which alone reads the request's file, answers
+// on a socket of its own and ends, so that no file decides what a later file's picture is; the
+// template has loaded its libraries and never reads a file. A request's file comes as open descriptors with the
 // request (see DecoderFiles.h). Each request runs on its own clock: past the request's time and a
 // grace the decoder ends itself, whatever its parent does. An allocation that fails ends it with
 // exitOutOfMemory, which the caller lists as a file that needs more memory.
 
+#include "decoding/ChildConfinement.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
@@ -36,14 +40,17 @@
 #include <QThreadPool>
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <malloc.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -157,12 +164,15 @@ void limitLibraryThreads(long long memory)
 // Qt scales and converts large pictures on its pool's threads and waits for them; a thread that
 // cannot be made because the memory limit is reached (a movie's frames held, a large picture) is
 // waited for for ever, and the decoder hangs until its deadline. The threads are made at the
-// start, with small stacks, and kept.
-void keepQtHelperThreads()
+// start, with small stacks, and kept. A thumbnail decoder, one of many at once, keeps one (`few`):
+// each file's process makes its own.
+void keepQtHelperThreads(bool few)
 {
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setStackSize(512 * 1024);
     pool->setExpiryTimeout(-1);
+    if (few)
+        pool->setMaxThreadCount(1);
     const int count = pool->maxThreadCount();
     // Outlive the threads' last touch of them.
     static QSemaphore started;
@@ -487,6 +497,7 @@ class Decoder
 {
 public:
     QVariantMap handle(const QVariantMap &request, QImage &image);
+    bool hasMovie() const { return bool(m_movie); }
 
 private:
     std::unique_ptr<Movie> m_movie;
@@ -499,9 +510,20 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
 #ifdef OVN_DECODER_TEST_TRIGGERS
     testTriggers(path);
     lie(path);
+    // A path that contains the text of OVN_DECODER_TEST_FORGE makes the decoder answer honestly
+    // and then forge the picture of every file it is handed after, as a decoder taken over by its
+    // file could.
+    static bool forging = false;
+    if (forging) {
+        image = QImage(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        return {{text("fullWidth"), 16}, {text("fullHeight"), 16}, {text("orientation"), 1}};
+    }
+    const QString forge = qEnvironmentVariable("OVN_DECODER_TEST_FORGE");
+    forging = !forge.isEmpty() && path.contains(forge);
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
-        return DecoderSandbox::probe(path, ::getppid());
+        return DecoderSandbox::probe(path, ::getppid(), QThreadPool::globalInstance());
 #endif
     // A movie stays open for its frames only: no other file finds its state.
     if (operation != QLatin1String("movieFrame"))
@@ -583,63 +605,51 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     return answer;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+void closeAll(const std::vector<int> &descriptors)
 {
-    if (argc != 4)
-        return 2;
-    // Ends with the program: at once when it is gone already.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != pid_t(std::atoll(argv[3])))
-        return 0;
-    const long long memory = std::atoll(argv[1]);
-    const int threads = std::atoi(argv[2]);
-    std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
-    // A decoder reads file after file of about the same size: each reuses the last one's buffers
-    // instead of mapping and zeroing fresh pages (within its data limit all the same).
-    HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
-    if (memory > 0) {
-        const rlimit bounds{rlim_t(memory), rlim_t(memory)};
-        if (setrlimit(RLIMIT_DATA, &bounds) != 0)
-            return 1;
-    }
-    limitLibraryThreads(memory);
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    if (threads > 0)
-        qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(threads));
-    // Pages of PDF documents are drawn here, bounded by this decoder's own limits.
-    qputenv("OVN_DRAW_PAGES_IN_PROCESS", "1");
+    for (const int fd : descriptors)
+        ::close(fd);
+}
 
-    // Nothing the program had open but the socket: a descriptor open for writing that a spawn
-    // let through would be a way round the sandbox.
-    ::syscall(SYS_close_range, DecoderProtocol::socketDescriptor + 1, ~0U, 0);
+// Answers the request `body` and, for a movie, its frames' requests after it; the child's exit
+// status.
+// Whether a thumbnail child keeps a Qt helper thread (see keepQtHelperThreads): for a file that
+// can hold a picture large enough to bring the child near its memory limit. No ordinary file holds
+// more than 16 pixels a byte, and a picture under 16 megapixels leaves a thumbnail child room for
+// a thread; a file that claims more than its size allows ends at its deadline at worst.
+bool mayNeedHelperThreads(const std::vector<int> &descriptors)
+{
+    constexpr off_t largeFileBytes = off_t(1) << 20;
+    struct stat status {};
+    return descriptors.empty() || ::fstat(descriptors.front(), &status) != 0 || status.st_size >= largeFileBytes;
+}
 
-    QCoreApplication application(argc, argv);
-    keepQtHelperThreads();
-    PBMImageRep::registerImageRepClass();
-    // Its own folder holds the movie and document readers it loads at the first movie.
-    DecoderSandbox::Options sandbox;
-    sandbox.readable << QCoreApplication::applicationDirPath();
-#ifdef OVN_MOVIE_READERS_BUILD_PATH
-    sandbox.readable << QFileInfo(QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH)).absolutePath();
-#endif
-    if (!DecoderSandbox::enter(sandbox))
+int serve(pid_t template_, bool thumbnails, QByteArray body, const std::vector<int> &descriptors)
+{
+    if (!ChildConfinement::confineForkedChild(template_))
         return 1;
-
+    // Each thread made costs a file's process its start and end; most files need none.
+    if (!thumbnails || mayNeedHelperThreads(descriptors))
+        keepQtHelperThreads(thumbnails);
     Decoder decoder;
-    for (;;) {
-        quint32 length = 0;
-        std::vector<int> descriptors;
-        const bool read = readLength(length, descriptors);
-        DecoderFiles::hold(descriptors);
-        if (!read || length > DecoderProtocol::maxMapBytes)
-            return 0;
-        QByteArray body(qsizetype(length), Qt::Uninitialized);
-        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
-            return 0;
+    DecoderFiles::hold(descriptors);
+    for (bool first = true;; first = false) {
+        if (!first) {
+            quint32 length = 0;
+            std::vector<int> more;
+            const bool read = readLength(length, more);
+            DecoderFiles::hold(more);
+            if (!read || length > DecoderProtocol::maxMapBytes)
+                return 0;
+            body = QByteArray(qsizetype(length), Qt::Uninitialized);
+            if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
+                return 0;
+        }
         const QVariantMap request = DecoderProtocol::decode(body);
+        const QString operation = request.value(text("operation")).toString();
+        // After its file, a child answers only the frames of the movie it opened.
+        if (!first && (operation != QLatin1String("movieFrame") || !decoder.hasMovie()))
+            return 0;
         const qint64 milliseconds = std::max<qint64>(1, request.value(text("milliseconds")).toLongLong());
         armClock(milliseconds);
         QImage image;
@@ -649,20 +659,165 @@ int main(int argc, char **argv)
             // process where they do not.
             const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::milliseconds(milliseconds));
             const DecodeReport::Scope report;
-            // Whatever a reader leaves unwritten in a damaged file's picture is black, not what
-            // the files before left in this decoder's memory.
-            const HeapTuning::ZeroedBlocks zeroed;
             answer = decoder.handle(request, image);
             if (!report.damage().isEmpty())
                 answer.insert(text("damage"), report.damage());
+            if (!report.unsupported().isEmpty())
+                answer.insert(text("unsupported"), report.unsupported());
         }
         DecoderFiles::release();
         const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());
         armClock(0);
-        if (!replied)
+        if (!replied || !decoder.hasMovie())
             return 0;
         const qsizetype answeredBytes = image.sizeInBytes();
         image = QImage();
         releaseFreedMemory(answeredBytes);
+    }
+}
+
+// Tells the program the child that answers its request: its pid, and the socket to it.
+bool handOver(pid_t child, int socket)
+{
+    const DecoderProtocol::ChildNote note{DecoderProtocol::childStarted, qint32(child), 0};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec part{const_cast<DecoderProtocol::ChildNote *>(&note), sizeof note};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &socket, sizeof socket);
+    ssize_t sent;
+    while ((sent = ::sendmsg(DecoderProtocol::socketDescriptor, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    return sent == ssize_t(sizeof note);
+}
+
+// Waits until the child ends by itself, and then tells the program how it ended, or until the
+// program sends its next request (or goes), and then ends the child, which has nothing more to
+// do: a child never answers a second file. False when the program has gone.
+bool awaitChild(pid_t child)
+{
+    const int end = int(::syscall(SYS_pidfd_open, child, 0));
+    for (;;) {
+        pollfd ready[2] = {{DecoderProtocol::socketDescriptor, POLLIN, 0}, {end, POLLIN, 0}};
+        const int polled = ::poll(ready, end >= 0 ? 2 : 1, end >= 0 ? -1 : 20);
+        if (polled < 0 && errno != EINTR)
+            break;
+        int status = 0;
+        const bool ended = end >= 0 ? (ready[1].revents & POLLIN) != 0 : ::waitpid(child, &status, WNOHANG) == child;
+        if (ended) {
+            if (end >= 0)
+                while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+            if (end >= 0)
+                ::close(end);
+            const DecoderProtocol::ChildNote note{DecoderProtocol::childEnded, qint32(child), qint32(status)};
+            return DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&note),
+                                             sizeof note);
+        }
+        if (ready[0].revents != 0)
+            break;
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    if (end >= 0)
+        ::close(end);
+    char byte;
+    return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
+// poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
+// which hold memory of their own until written.
+constexpr unsigned long long addressSpaceBeyondData = 1536ULL << 20;
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 4)
+        return 2;
+    const pid_t parent = pid_t(std::atoll(argv[3]));
+    const long long memory = std::atoll(argv[1]);
+    const int threads = std::atoi(argv[2]);
+    std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
+    // A decoder reads file after file of about the same size: each reuses the last one's buffers
+    // instead of mapping and zeroing fresh pages (within its data limit all the same).
+    HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
+    limitLibraryThreads(memory);
+    if (threads > 0)
+        qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(threads));
+    // Pages of PDF documents are drawn here, bounded by this decoder's own limits.
+    qputenv("OVN_DRAW_PAGES_IN_PROCESS", "1");
+
+    // Nothing the program had open but the socket: a descriptor open for writing that a spawn
+    // let through would be a way round the sandbox.
+    ::syscall(SYS_close_range, DecoderProtocol::socketDescriptor + 1, ~0U, 0);
+
+    // Confined while it has one thread: every thread it starts from here on (Qt's pool, the
+    // libraries' own) is held by the same boundaries. Its own folder holds the movie and document
+    // readers it loads at the first movie.
+    DecoderSandbox::Options sandbox;
+    sandbox.readable << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+#ifdef OVN_MOVIE_READERS_BUILD_PATH
+    sandbox.readable << QFileInfo(QStringLiteral(OVN_MOVIE_READERS_BUILD_PATH)).absolutePath();
+#endif
+    sandbox.parent = parent;
+    sandbox.startsChildren = true;
+    if (memory > 0) {
+        sandbox.data = (unsigned long long)(memory);
+        sandbox.addressSpace = (unsigned long long)(memory) + addressSpaceBeyondData;
+    }
+    if (!DecoderSandbox::enter(sandbox))
+        return 1;
+
+    QCoreApplication application(argc, argv);
+    // Where the movie readers' module lies, found once here: Qt keeps the answer, which a child
+    // could not find out itself (its /proc/self is none of its reading).
+    QCoreApplication::applicationDirPath();
+    PBMImageRep::registerImageRepClass();
+
+    // The template: a child per request, forked from here, where nothing of any file ever was.
+    const pid_t self = ::getpid();
+    for (;;) {
+        quint32 length = 0;
+        std::vector<int> descriptors;
+        const bool read = readLength(length, descriptors);
+        if (!read || length > DecoderProtocol::maxMapBytes) {
+            closeAll(descriptors);
+            return 0;
+        }
+        QByteArray body(qsizetype(length), Qt::Uninitialized);
+        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length)) {
+            closeAll(descriptors);
+            return 0;
+        }
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+            return 1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // The request's own socket takes the program's place: the child never sees the
+            // template's, nor any request but its own (and a movie's frames).
+            if (::dup2(ends[1], DecoderProtocol::socketDescriptor) < 0)
+                _exit(1);
+            ::close(ends[0]);
+            ::close(ends[1]);
+            _exit(serve(self, threads == 1, body, descriptors));
+        }
+        // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
+        closeAll(descriptors);
+        std::memset(body.data(), 0, size_t(body.size()));
+        ::close(ends[1]);
+        if (child < 0 || !handOver(child, ends[0]))
+            return 1;
+        ::close(ends[0]);
+        if (!awaitChild(child))
+            return 0;
     }
 }

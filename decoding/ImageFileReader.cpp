@@ -641,6 +641,36 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             *facts = Facts{};
     }
     QImage image;
+    QString tiffWords;
+    // (A camera RAW file's TIFF structure is no TIFF picture: its first image is read as before.)
+    const TiffReader::Layout tiffLayout = format == "tiff" && !raw ? TiffReader::layout(path, &tiffWords)
+                                                                   : TiffReader::Layout::Common;
+    if (tiffLayout == TiffReader::Layout::OwnRows) {
+        // A layout Qt's TIFF reader refuses (16-bit CMYK, for one), read by rows of samples here
+        // at any size.
+        QSize full;
+        bool tooLarge = false;
+        image = fitted(TiffReader::read(path, maxSize, &full, &tooLarge), maxSize);
+        if (facts && full.isValid())
+            facts->size = full;
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        if (facts && tooLarge)
+            facts->refusal = Facts::Refusal::TooLarge;
+        return image;
+    }
+    if (tiffLayout == TiffReader::Layout::Unsupported) {
+        // Qt's reader may still know it; its refusal of a sound file it cannot read is no damage.
+        {
+            const DecodeReport::Scope quiet;
+            image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+        }
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+        if (image.isNull() && (!facts || facts->refusal == Facts::Refusal::None) && DecodeReport::noted().isEmpty())
+            DecodeReport::unsupported(QStringLiteral("a TIFF of %1").arg(tiffWords));
+        return image;
+    }
     // A large TIFF is read a band of rows at a time rather than whole.
     if (format == "tiff" && maxSize.isValid() && !maxSize.isEmpty()) {
         QSize full;
@@ -668,6 +698,14 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     }
     if (image.isNull())
         image = readWithQt(reader, maxSize, Budget::Reserve, facts);
+    // Qt's reader gives nothing of a TIFF cut short or damaged part of the way: the strips and
+    // tiles before the fault are the picture, the rest grey, as for other damaged files.
+    if (image.isNull() && format == "tiff" && !DecodeInterrupt::shouldStop()
+        && (!facts || facts->refusal == Facts::Refusal::None)) {
+        image = fitted(TiffReader::read(path, maxSize), maxSize);
+        if (image.isNull() && DecodeInterrupt::shouldStop())
+            return stopped(facts);
+    }
     // A camera RAW file whose raw data lies past the end of the file, or is corrupt, is damaged:
     // that its TIFF structure's first picture would need more memory than decoding may use is not
     // why it cannot be read.

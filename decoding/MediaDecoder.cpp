@@ -1,9 +1,11 @@
 #include "decoding/MediaDecoder.h"
 
+#include "decoding/ConfinementNotice.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderSpawn_p.h"
 #include "decoding/MediaDecoder_p.h"
+#include "platform/FileAccess.h"
 #include "platform/TimedCall.h"
 
 #include <QCoreApplication>
@@ -30,6 +32,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -39,16 +42,20 @@ using Refusal = ImageFileReader::Facts::Refusal;
 using Clock = std::chrono::steady_clock;
 
 struct MediaDecoder::Process {
-    pid_t pid = -1;
-    int socket = -1;
+    pid_t pid = -1;      // the template (see DecoderProtocol::ChildNote)
+    int socket = -1;     // to the template
+    pid_t childPid = -1; // the child that answers the request, and the socket to it
+    int child = -1;
     Use use = Use::Thumbnail;
     bool large = false; // the larger decoder, taken by one file at a time
     bool movie = false; // has opened a movie: its state is no next file's
 
     ~Process()
     {
-        // Closing the socket ends an idle decoder; a busy one is ended first. One that does not
-        // end is left to the background.
+        // Closing the sockets ends an idle decoder and its child; a busy one is ended first. One
+        // that does not end is left to the background.
+        if (child >= 0)
+            ::close(child);
         if (socket >= 0)
             ::close(socket);
         if (pid > 0)
@@ -190,6 +197,7 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     static const QString program = programPath();
     if (program.isEmpty())
         return nullptr;
+    ConfinementNotice::sayOnceIfMissing();
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
@@ -254,6 +262,16 @@ std::vector<int> openingsOf(const QString &path)
     if (!stalled.isEmpty() && path.contains(stalled))
         std::this_thread::sleep_for(std::chrono::seconds(30));
 #endif
+    // A file held for its import: each opening is made again where it was found, and is that file.
+    if (std::optional<int> held = FileAccess::openHeld(path)) {
+        while (*held >= 0) {
+            descriptors.push_back(*held);
+            if (descriptors.size() >= size_t(DecoderProtocol::fileOpenings))
+                break;
+            held = FileAccess::openHeld(path);
+        }
+        return descriptors;
+    }
     // Non-blocking, so that a pipe behind the name is not waited for.
     const int first = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (first < 0)
@@ -386,17 +404,17 @@ Wait receive(const MediaDecoder::Process &process, char *into, qint64 size, Cloc
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
             return Wait::OutOfTime;
-        if (watchResidentMemory && residentBytes(process.pid) > memoryLimitOf(process.large))
+        if (watchResidentMemory && residentBytes(process.childPid) > memoryLimitOf(process.large))
             return Wait::OutOfMemory;
         // Short waits, so that Cancel is seen at once.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-        pollfd ready{process.socket, POLLIN, 0};
+        pollfd ready{process.child, POLLIN, 0};
         const int polled = ::poll(&ready, 1, int(std::clamp<long long>(left, 1, 50)));
         if (polled < 0 && errno != EINTR)
             return Wait::Ended;
         if (polled <= 0)
             continue;
-        const ssize_t count = ::recv(process.socket, into, size_t(std::min<qint64>(size, qint64(1) << 20)), 0);
+        const ssize_t count = ::recv(process.child, into, size_t(std::min<qint64>(size, qint64(1) << 20)), 0);
         if (count < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (count <= 0)
@@ -439,21 +457,14 @@ DirectRead readDirectly(pid_t pid, qint64 address, uchar *into, qint64 size)
     return DirectRead::Done;
 }
 
-// Why a decoder that ended by itself ended: out of memory (its own exit), ended from outside (a
+// Why a child that ended by itself ended: out of memory (its own exit), ended from outside (a
 // signal that ends processes, which it never sends itself) or a fault (any other end).
-Refusal endedBecause(MediaDecoder::Process &process)
+Refusal refusalOf(int status)
 {
-    ::close(process.socket);
-    process.socket = -1;
-    // Its socket closed: it has ended or is ending. One that does not end is killed and left.
-    const std::optional<int> status = DecoderProcesses::endWithin(process.pid, std::chrono::milliseconds(1000), false);
-    process.pid = -1;
-    if (!status)
-        return Refusal::Crashed;
-    if (WIFEXITED(*status) && WEXITSTATUS(*status) == DecoderProtocol::exitOutOfMemory)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == DecoderProtocol::exitOutOfMemory)
         return Refusal::TooLarge;
-    if (WIFSIGNALED(*status)) {
-        switch (WTERMSIG(*status)) {
+    if (WIFSIGNALED(status)) {
+        switch (WTERMSIG(status)) {
         case SIGKILL:
         case SIGTERM:
         case SIGINT:
@@ -465,6 +476,128 @@ Refusal endedBecause(MediaDecoder::Process &process)
         }
     }
     return Refusal::Crashed;
+}
+
+// The template's next note, within `deadline`; nullopt when it did not come (the template ended,
+// or the wait was cut short: `wait` says which). A note that starts a child carries its socket.
+std::optional<DecoderProtocol::ChildNote> receiveNote(int socket, int &childSocket, Clock::time_point deadline,
+                                                      const std::atomic<bool> *cancel, Wait &wait)
+{
+    DecoderProtocol::ChildNote note;
+    char *into = reinterpret_cast<char *>(&note);
+    size_t left = sizeof note;
+    while (left > 0) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            wait = Wait::Cancelled;
+            return std::nullopt;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            wait = Wait::OutOfTime;
+            return std::nullopt;
+        }
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        pollfd ready{socket, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, int(std::clamp<long long>(remaining, 1, 50)));
+        if (polled < 0 && errno != EINTR) {
+            wait = Wait::Ended;
+            return std::nullopt;
+        }
+        if (polled <= 0)
+            continue;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        iovec part{into, left};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t count = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (count <= 0) {
+            wait = Wait::Ended;
+            return std::nullopt;
+        }
+        for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+            if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+                continue;
+            for (size_t i = 0; i < (header->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+                int fd;
+                std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+                if (childSocket < 0)
+                    childSocket = fd;
+                else
+                    ::close(fd);
+            }
+        }
+        into += count;
+        left -= size_t(count);
+    }
+    wait = Wait::Done;
+    return note;
+}
+
+// Takes the child the template started for the request just sent, passing over the notes of
+// children that ended before.
+Wait receiveChild(MediaDecoder::Process &process, Clock::time_point deadline, const std::atomic<bool> *cancel)
+{
+    for (;;) {
+        int socket = -1;
+        Wait wait = Wait::Done;
+        const std::optional<DecoderProtocol::ChildNote> note =
+            receiveNote(process.socket, socket, deadline, cancel, wait);
+        if (note && note->kind == DecoderProtocol::childStarted && socket >= 0 && note->pid > 0) {
+            process.child = socket;
+            process.childPid = pid_t(note->pid);
+            return Wait::Done;
+        }
+        if (socket >= 0)
+            ::close(socket);
+        if (!note)
+            return wait;
+        if (note->kind != DecoderProtocol::childEnded)
+            return Wait::Ended;
+    }
+}
+
+// Why the request's child ended by itself, as its template tells. A template that says nothing is
+// ended: the process then holds no template any more (its socket is closed).
+Refusal endedBecause(MediaDecoder::Process &process)
+{
+    ::close(process.child);
+    process.child = -1;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(1000);
+    for (;;) {
+        int socket = -1;
+        Wait wait = Wait::Done;
+        const std::optional<DecoderProtocol::ChildNote> note =
+            receiveNote(process.socket, socket, deadline, nullptr, wait);
+        if (socket >= 0)
+            ::close(socket);
+        if (!note)
+            break;
+        if (note->kind == DecoderProtocol::childEnded && note->pid == process.childPid) {
+            process.childPid = -1;
+            return refusalOf(note->status);
+        }
+    }
+    process.childPid = -1;
+    ::close(process.socket);
+    process.socket = -1;
+    // Its socket closed: it has ended or is ending. One that does not end is killed and left.
+    const std::optional<int> status = DecoderProcesses::endWithin(process.pid, std::chrono::milliseconds(1000), false);
+    process.pid = -1;
+    return status ? refusalOf(*status) : Refusal::Crashed;
+}
+
+// The request's child has answered: it ends, and its template goes on.
+void endChild(MediaDecoder::Process &process)
+{
+    if (process.child >= 0)
+        ::close(process.child);
+    process.child = -1;
+    process.childPid = -1;
 }
 
 // A picture of the shape a reply describes, its rows not yet read.
@@ -749,8 +882,8 @@ void MediaDecoder::giveLargeTurnBack()
 {
     if (!m_holdsLargeTurn)
         return;
-    // Not kept for the next file: what a file that needed the larger decoder leaves in its heap
-    // (hundreds of megabytes, in pieces) would count against the next one's limit.
+    if (m_process && !m_process->movie)
+        pool().give(std::move(m_process));
     m_process.reset();
     m_holdsLargeTurn = false;
     largeDecoderTurn().give();
@@ -796,7 +929,8 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
         return false;
     }
     const RequestFile file(std::move(opened));
-    // An idle decoder may have ended since it was last used: then one new one is tried.
+    // An idle decoder may have ended since it was last used: then one new one is tried. A movie's
+    // child answers its frames itself.
     bool sent = false;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
         if (!m_process)
@@ -807,7 +941,17 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
             m_refusal = Refusal::Crashed;
             return false;
         }
-        sent = sendRequest(m_process->socket, body, file.descriptors());
+        if (m_process->child >= 0) {
+            sent = sendRequest(m_process->child, body, file.descriptors());
+        } else {
+            sent = sendRequest(m_process->socket, body, file.descriptors());
+            const Wait wait = sent ? receiveChild(*m_process, deadline, cancel) : Wait::Ended;
+            if (wait == Wait::OutOfTime || wait == Wait::Cancelled) {
+                fail(wait == Wait::OutOfTime ? Refusal::OutOfTime : Refusal::Cancelled);
+                return false;
+            }
+            sent = wait == Wait::Done;
+        }
         if (!sent)
             m_process.reset();
     }
@@ -832,8 +976,12 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
         case Wait::Done:
             break;
         case Wait::Ended:
+            // The child ended; its template goes on, unless it ended too.
             m_refusal = endedBecause(*m_process);
-            m_process.reset();
+            if (m_process->socket < 0)
+                m_process.reset();
+            else
+                m_process->movie = false;
             return true;
         case Wait::OutOfTime:
             fail(Refusal::OutOfTime);
@@ -898,16 +1046,20 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
         }
         bool rowsRead = false;
         if (address.isValid()) {
-            const DirectRead direct = readDirectly(m_process->pid, address.toLongLong(), picture.bits(), shape->bytes);
+            const DirectRead direct =
+                readDirectly(m_process->childPid, address.toLongLong(), picture.bits(), shape->bytes);
             if (direct == DirectRead::Lied) {
                 fail(Refusal::Crashed);
                 return false;
             }
             rowsRead = direct == DirectRead::Done;
             const char word = rowsRead ? DecoderProtocol::pictureRead : DecoderProtocol::pictureSend;
-            if (!sendAll(m_process->socket, &word, 1)) {
+            if (!sendAll(m_process->child, &word, 1)) {
                 m_refusal = endedBecause(*m_process);
-                m_process.reset();
+                if (m_process->socket < 0)
+                    m_process.reset();
+                else
+                    m_process->movie = false;
                 return false;
             }
         }
@@ -922,10 +1074,12 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     const QString damage = reply.value(QStringLiteral("damage")).toString();
     if (!damage.isEmpty())
         DecodeReport::damaged(damage);
-    // A decoder that failed on its file keeps nothing for the next: a new one follows. A movie's
-    // decoder stays for its frames.
-    if (!m_process->movie && (!damage.isEmpty() || reply.value(QStringLiteral("refusal")).toInt() != 0))
-        m_process.reset();
+    const QString unsupported = reply.value(QStringLiteral("unsupported")).toString();
+    if (!unsupported.isEmpty())
+        DecodeReport::unsupported(unsupported);
+    // The child read one file and ends; a movie's child stays for its frames.
+    if (!m_process->movie)
+        endChild(*m_process);
     return true;
 }
 

@@ -26,6 +26,19 @@
 namespace DecoderProtocol {
 
 constexpr const char *programName = "ovn-decoder";
+
+// The decoder is a template that forks a child for each request, the only one that reads the
+// request's file (a movie's child answers its frames too) and ends. On the request's socket the
+// template answers with a note that names the child (childStarted) and carries the socket to it,
+// where the reply comes from; when a child ends by itself the template says how (childEnded, with
+// its wait status). A request sent on a child's socket (a movie's frame) gets no note.
+constexpr char childStarted = 'C';
+constexpr char childEnded = 'E';
+struct ChildNote {
+    char kind = 0;
+    qint32 pid = 0;
+    qint32 status = 0;
+};
 constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.
 constexpr int exitOutOfMemory = 4;

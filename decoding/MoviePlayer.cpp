@@ -7,19 +7,26 @@
 #include "decoding/PlaybackBackend_p.h"
 
 #include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QTimer>
+
+#include <gst/gst.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,34 +52,182 @@ QString programPath()
 #endif
 }
 
-// The player's environment: what the sound system and GStreamer need, nothing else of the
-// program's (no passwords, no display).
+// GStreamer's list of plugins, which the player reads and may not write: GST_REGISTRY, or
+// GStreamer's own place for it.
+QByteArray pluginList()
+{
+    if (!qEnvironmentVariableIsEmpty("GST_REGISTRY"))
+        return qgetenv("GST_REGISTRY");
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (cache.isEmpty())
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    QString cpu = QSysInfo::buildCpuArchitecture();
+    if (cpu == QLatin1String("arm64"))
+        cpu = QStringLiteral("aarch64");
+    return QFile::encodeName(cache + QStringLiteral("/gstreamer-1.0/registry.") + cpu + QStringLiteral(".bin"));
+}
+
+// The player's environment: the language of its messages and where GStreamer's plugin list is,
+// nothing else of the program's (no passwords, no display, session bus or sound server).
 QList<QByteArray> playerEnvironment()
 {
-    static const char *const kept[] = {"HOME",
-                                       "XDG_RUNTIME_DIR",
-                                       "XDG_CACHE_HOME",
-                                       "XDG_CONFIG_HOME",
-                                       "PULSE_SERVER",
-                                       "PULSE_COOKIE",
-                                       "PIPEWIRE_REMOTE",
-                                       "PIPEWIRE_RUNTIME_DIR",
-                                       "ALSA_CONFIG_PATH",
-                                       "GST_PLUGIN_PATH",
-                                       "GST_REGISTRY",
-                                       "GST_PLUGIN_SYSTEM_PATH",
-                                       "LANG",
-                                       "LC_ALL",
-                                       "QT_MEDIA_BACKEND"};
+    // OVN_DECODER_TEST_NO_LANDLOCK: test builds of the player then confine it as on a kernel
+    // without Landlock (others ignore it).
+    static const char *const kept[] = {"LANG",     "LC_ALL",    "LC_MESSAGES",
+                                       "LANGUAGE", "GST_DEBUG", "OVN_DECODER_TEST_NO_LANDLOCK"};
     QList<QByteArray> environment;
     for (const char *name : kept)
         if (qEnvironmentVariableIsSet(name))
             environment << QByteArray(name) + '=' + qgetenv(name);
-    // Drawn nowhere; GStreamer lists its plugins in this process rather than in a program of its
-    // own, which the player may not start.
-    environment << "QT_QPA_PLATFORM=offscreen"
-                << "GST_REGISTRY_FORK=no";
+    // GStreamer takes the list of plugins as the program left it: it neither looks at the plugins
+    // again nor tries to write the list (nor starts a program to do so). Where the program could
+    // not write one, the player looks at the plugins itself.
+    const QByteArray list = pluginList();
+    environment << "GST_REGISTRY=" + list << "GST_REGISTRY_FORK=no"
+                << "HOME=/nonexistent";
+    if (QFileInfo::exists(QFile::decodeName(list)))
+        environment << "GST_REGISTRY_UPDATE=no";
     return environment;
+}
+
+// The default audio device through Qt Multimedia, fed from a buffer of its own as it takes data.
+class DeviceSoundOutput final : public MovieSoundOutput
+{
+public:
+    explicit DeviceSoundOutput(const QAudioDevice &device) : m_device(device)
+    {
+        m_feed.setSingleShot(true);
+        m_feed.setInterval(10);
+        connect(&m_feed, &QTimer::timeout, this, &DeviceSoundOutput::feed);
+    }
+
+    bool start(int rate, int channels) override
+    {
+        m_sink.reset();
+        m_io = nullptr;
+        m_waiting.clear();
+        QAudioFormat format;
+        format.setSampleRate(rate);
+        format.setChannelCount(channels);
+        format.setSampleFormat(QAudioFormat::Int16);
+        if (!m_device.isFormatSupported(format))
+            return false;
+        m_bytesPerMs = std::max(1, rate * channels * 2 / 1000);
+        m_frameBytes = channels * 2;
+        m_sink = std::make_unique<QAudioSink>(m_device, format);
+        // A quarter of a second held: enough against the event loop's pauses, little for the
+        // frames to wait.
+        m_sink->setBufferSize(qsizetype(m_bytesPerMs) * 250);
+        m_sink->setVolume(m_volume);
+        connect(m_sink.get(), &QAudioSink::stateChanged, this, [this] {
+            if (m_sink && m_sink->error() != QAudio::NoError && m_sink->error() != QAudio::UnderrunError)
+                emit faulted();
+        });
+        m_io = m_sink->start();
+        if (!m_io)
+            return false;
+        if (m_paused)
+            m_sink->suspend();
+        return true;
+    }
+
+    void write(const QByteArray &samples) override
+    {
+        m_waiting += samples;
+        // Never more than two seconds behind: what a device that stopped taking data would hold.
+        if (m_waiting.size() > qsizetype(m_bytesPerMs) * 2000)
+            m_waiting.remove(0, m_waiting.size() - qsizetype(m_bytesPerMs) * 2000 / m_frameBytes * m_frameBytes);
+        feed();
+    }
+
+    void clear() override
+    {
+        m_waiting.clear();
+        if (m_sink) {
+            m_sink->stop();
+            m_io = m_sink->start();
+            if (m_paused)
+                m_sink->suspend();
+        }
+    }
+
+    void setPaused(bool paused) override
+    {
+        m_paused = paused;
+        if (m_sink)
+            paused ? m_sink->suspend() : m_sink->resume();
+    }
+
+    void setVolume(float volume) override
+    {
+        m_volume = volume;
+        if (m_sink)
+            m_sink->setVolume(volume);
+    }
+
+    qint64 latencyMs() const override
+    {
+        if (!m_sink)
+            return 0;
+        return (m_sink->bufferSize() - m_sink->bytesFree() + m_waiting.size()) / m_bytesPerMs;
+    }
+
+private:
+    void feed()
+    {
+        if (!m_sink || !m_io || m_waiting.isEmpty())
+            return;
+        const qint64 room = std::min<qint64>(m_sink->bytesFree(), m_waiting.size()) / m_frameBytes * m_frameBytes;
+        const qint64 written = room > 0 ? m_io->write(m_waiting.constData(), room) : 0;
+        if (written > 0)
+            m_waiting.remove(0, written);
+        if (!m_waiting.isEmpty())
+            m_feed.start();
+    }
+
+    QAudioDevice m_device;
+    std::unique_ptr<QAudioSink> m_sink;
+    QIODevice *m_io = nullptr;
+    QByteArray m_waiting;
+    QTimer m_feed;
+    float m_volume = 1.0f;
+    int m_bytesPerMs = 1;
+    int m_frameBytes = 2;
+    bool m_paused = false;
+};
+
+MoviePlayer::SoundOutputs &soundOutputs()
+{
+    static MoviePlayer::SoundOutputs make = []() -> std::unique_ptr<MovieSoundOutput> {
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull())
+            return nullptr;
+        return std::make_unique<DeviceSoundOutput>(device);
+    };
+    return make;
+}
+
+// The file as the player gets it: openings of its own, each above the standard descriptors.
+std::vector<int> openMovie(const QString &path)
+{
+    std::vector<int> files;
+    for (int i = 0; i < PlayerProtocol::fileDescriptors; ++i) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        struct stat status {};
+        const int high = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+        if (fd >= 0)
+            ::close(fd);
+        if (high < 0 || ::fstat(high, &status) != 0 || !S_ISREG(status.st_mode)) {
+            if (high >= 0)
+                ::close(high);
+            for (const int opened : files)
+                ::close(opened);
+            return {};
+        }
+        ::fcntl(high, F_SETFL, ::fcntl(high, F_GETFL) & ~O_NONBLOCK);
+        files.push_back(high);
+    }
+    return files;
 }
 
 } // namespace
@@ -81,11 +236,19 @@ QString MoviePlayer::chooseBackend() { return PlayerProtocol::chooseBackend(); }
 
 QString MoviePlayer::audioDeviceName() { return PlayerProtocol::audioDeviceName(); }
 
+MoviePlayer::SoundOutputs MoviePlayer::setSoundOutputs(SoundOutputs make)
+{
+    return std::exchange(soundOutputs(), std::move(make));
+}
+
 MoviePlayer::MoviePlayer(QObject *parent)
     : QObject(parent),
       m_box(PlayerProtocol::maxFrameSide, PlayerProtocol::maxFrameSide)
 {
     chooseBackend();
+    m_clock.start();
+    m_frameTimer.setSingleShot(true);
+    connect(&m_frameTimer, &QTimer::timeout, this, &MoviePlayer::showDueFrames);
 }
 
 MoviePlayer::~MoviePlayer() { stop(); }
@@ -105,7 +268,13 @@ void MoviePlayer::stop()
     m_pid = -1;
     m_incoming.clear();
     m_frame = QImage();
-    m_frameFilled = -1;
+    m_samples.clear();
+    m_payload = nullptr;
+    m_payloadFilled = -1;
+    m_heldFrames.clear();
+    m_frameTimer.stop();
+    if (m_sound)
+        m_sound->clear();
 }
 
 void MoviePlayer::fail(const QString &reason)
@@ -132,9 +301,13 @@ void MoviePlayer::open(const QString &path)
     m_durationMs = 0;
     m_positionMs = 0;
     m_rate = 0.0;
+    m_playedRate = 1.0;
+    m_rateCommands = 0;
     m_rotation = 0;
-    m_hasAudio = m_hasVideo = m_soundOff = false;
-    m_hasAudioOutput = false;
+    m_hasAudio = m_hasVideo = false;
+    m_sound.reset();
+    m_soundRate = m_soundChannels = 0;
+    m_soundStarted = false;
     auto failLater = [this, path](const QString &reason) {
         QTimer::singleShot(0, this, [this, path, reason] {
             if (path == m_path)
@@ -144,9 +317,28 @@ void MoviePlayer::open(const QString &path)
     if (!QFileInfo(path).isFile())
         return failLater(tr("The file \"%1\" cannot be found.").arg(path));
     static const QString program = programPath();
-    int ends[2];
-    if (program.isEmpty() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    if (program.isEmpty())
         return failLater(tr("The movie player cannot be started."));
+    // GStreamer's plugin list brought up to date here, where it may be written: the player only
+    // reads it.
+    static const bool listed = [] {
+        if (!gst_is_initialized())
+            gst_init(nullptr, nullptr);
+        return true;
+    }();
+    Q_UNUSED(listed);
+    const std::vector<int> files = openMovie(path);
+    if (files.empty())
+        return failLater(tr("The file \"%1\" cannot be opened.").arg(path));
+    const auto closeFiles = [&files] {
+        for (const int fd : files)
+            ::close(fd);
+    };
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        closeFiles();
+        return failLater(tr("The movie player cannot be started."));
+    }
     // The player's end above the standard descriptors, so that dup2 onto 3 clears close-on-exec.
     const int childEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
     ::close(ends[1]);
@@ -158,6 +350,8 @@ void MoviePlayer::open(const QString &path)
     if (qEnvironmentVariableIsEmpty("OVN_DECODER_STDERR"))
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, childEnd, PlayerProtocol::socketDescriptor);
+    for (int i = 0; i < PlayerProtocol::fileDescriptors; ++i)
+        posix_spawn_file_actions_adddup2(&actions, files[size_t(i)], PlayerProtocol::firstFileDescriptor + i);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A session of its own: no terminal to reach.
@@ -178,6 +372,7 @@ void MoviePlayer::open(const QString &path)
     const int spawned = childEnd < 0 ? -1 : posix_spawn(&child, argv[0], &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    closeFiles();
     if (childEnd >= 0)
         ::close(childEnd);
     if (spawned != 0) {
@@ -192,8 +387,16 @@ void MoviePlayer::open(const QString &path)
     send({{text("command"), text("box")}, {text("width"), m_box.width()}, {text("height"), m_box.height()}});
     if (m_looping)
         send({{text("command"), text("loop")}, {text("on"), true}});
-    if (m_volume != 1.0f)
-        send({{text("command"), text("volume")}, {text("volume"), m_volume}});
+    // The sound is played here; without an output the player sends none.
+    if (const SoundOutputs &make = soundOutputs())
+        m_sound = make();
+    m_hasAudioOutput = m_sound != nullptr;
+    if (m_sound) {
+        m_sound->setVolume(m_volume);
+        m_sound->setPaused(true);
+        connect(m_sound.get(), &MovieSoundOutput::faulted, this, &MoviePlayer::soundFailed, Qt::QueuedConnection);
+        send({{text("command"), text("sound")}, {text("on"), true}});
+    }
 }
 
 bool MoviePlayer::openAndWait(const QString &path, QString *error, int timeoutMs)
@@ -249,12 +452,11 @@ void MoviePlayer::receive()
         if (m_socket < 0)
             return;
         ssize_t count;
-        if (m_frameFilled >= 0) {
-            // A frame's rows straight into its picture.
-            count = ::read(m_socket, reinterpret_cast<char *>(m_frame.bits()) + m_frameFilled,
-                           size_t(m_frame.sizeInBytes() - m_frameFilled));
+        if (m_payloadFilled >= 0) {
+            // A frame's rows or a sound's samples straight into their place.
+            count = ::read(m_socket, m_payload + m_payloadFilled, size_t(m_payloadSize - m_payloadFilled));
             if (count > 0)
-                m_frameFilled += count;
+                m_payloadFilled += count;
         } else {
             char buffer[1 << 16];
             count = ::read(m_socket, buffer, sizeof buffer);
@@ -269,19 +471,25 @@ void MoviePlayer::receive()
             ended();
             return;
         }
-        // Whole messages, and a frame's end.
+        // Whole messages, and a payload's end.
         for (;;) {
-            if (m_frameFilled >= 0) {
-                const qint64 take = std::min<qint64>(m_incoming.size(), m_frame.sizeInBytes() - m_frameFilled);
-                std::memcpy(m_frame.bits() + m_frameFilled, m_incoming.constData(), size_t(take));
+            if (m_payloadFilled >= 0) {
+                const qint64 take = std::min<qint64>(m_incoming.size(), m_payloadSize - m_payloadFilled);
+                std::memcpy(m_payload + m_payloadFilled, m_incoming.constData(), size_t(take));
                 m_incoming.remove(0, take);
-                m_frameFilled += take;
-                if (m_frameFilled < m_frame.sizeInBytes())
+                m_payloadFilled += take;
+                if (m_payloadFilled < m_payloadSize)
                     break;
-                m_frameFilled = -1;
-                m_image = std::exchange(m_frame, QImage());
-                send({{text("command"), text("next")}});
-                emit frameChanged(m_image);
+                m_payloadFilled = -1;
+                m_payload = nullptr;
+                if (!m_frame.isNull()) {
+                    send({{text("command"), text("next")}});
+                    showFrame(std::exchange(m_frame, QImage()));
+                } else {
+                    playSound();
+                }
+                if (m_socket < 0)
+                    return;
                 continue;
             }
             if (m_incoming.size() < qsizetype(sizeof(quint32)))
@@ -307,24 +515,37 @@ void MoviePlayer::receive()
 void MoviePlayer::handle(const QVariantMap &event)
 {
     const QString what = event.value(text("event")).toString();
+    const auto playerFault = [this] {
+        stop();
+        fail(tr("The movie's player stopped on a fault in the file."));
+    };
     if (what == QLatin1String("frame")) {
         // Never larger than any box: anything else is not our player's.
         const int width = event.value(text("width")).toInt();
         const int height = event.value(text("height")).toInt();
         const auto format = QImage::Format(event.value(text("format")).toInt());
         if (width <= 0 || height <= 0 || width > PlayerProtocol::maxFrameSide || height > PlayerProtocol::maxFrameSide
-            || (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
-            stop();
-            fail(tr("The movie's player stopped on a fault in the file."));
-            return;
-        }
+            || (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied))
+            return playerFault();
         m_frame = QImage(width, height, format);
-        if (m_frame.isNull() || m_frame.bytesPerLine() != event.value(text("bytesPerLine")).toLongLong()) {
-            stop();
-            fail(tr("The movie's player stopped on a fault in the file."));
-            return;
-        }
-        m_frameFilled = 0;
+        if (m_frame.isNull() || m_frame.bytesPerLine() != event.value(text("bytesPerLine")).toLongLong())
+            return playerFault();
+        m_payload = reinterpret_cast<char *>(m_frame.bits());
+        m_payloadSize = m_frame.sizeInBytes();
+        m_payloadFilled = 0;
+    } else if (what == QLatin1String("sound")) {
+        // Samples as the player makes them, or it is not our player.
+        const int rate = event.value(text("rate")).toInt();
+        const int channels = event.value(text("channels")).toInt();
+        const qint64 bytes = event.value(text("bytes")).toLongLong();
+        if (rate < 8000 || rate > 192000 || channels < 1 || channels > 2 || bytes <= 0
+            || bytes > PlayerProtocol::maxSoundBytes || bytes % (2 * channels) != 0)
+            return playerFault();
+        m_payloadEvent = event;
+        m_samples.resize(qsizetype(bytes));
+        m_payload = m_samples.data();
+        m_payloadSize = bytes;
+        m_payloadFilled = 0;
     } else if (what == QLatin1String("opened")) {
         takeState(event);
         if (!m_open && !m_failed) {
@@ -338,15 +559,106 @@ void MoviePlayer::handle(const QVariantMap &event)
         fail(event.value(text("reason")).toString());
     } else if (what == QLatin1String("rate")) {
         const double rate = event.value(text("rate")).toDouble();
-        if (rate != m_rate) {
+        // The movie's own change (its end), unless the program set another rate since.
+        if (event.value(text("after")).toLongLong() == m_rateCommands && rate != m_rate) {
+            // At its end the sound the output holds still plays, and the frames held with it show.
             m_rate = rate;
             emit rateChanged(rate);
         }
     } else if (what == QLatin1String("time")) {
         m_positionMs = event.value(text("ms")).toLongLong();
         emit timeChanged();
-    } else if (what == QLatin1String("soundTurnedOff")) {
+    } else if (what == QLatin1String("probe")) {
+        emit probed(event);
+    }
+}
+
+void MoviePlayer::playSound()
+{
+    const QVariantMap event = std::exchange(m_payloadEvent, QVariantMap());
+    const QByteArray samples = std::exchange(m_samples, QByteArray());
+    if (!m_sound || m_rate <= 0.0)
+        return;
+    // Faster or slower, the samples play faster or slower (and higher or lower), as they come.
+    const int rate = int(std::lround(event.value(text("rate")).toInt() * m_rate));
+    const int channels = event.value(text("channels")).toInt();
+    if (rate < 1000 || rate > 384000)
+        return;
+    if (rate != m_soundRate || channels != m_soundChannels) {
+        m_soundRate = rate;
+        m_soundChannels = channels;
+        m_soundStarted = m_sound->start(rate, channels);
+        // A rate the device does not take leaves only that speed silent.
+        if (!m_soundStarted && m_rate == 1.0)
+            return soundFailed();
+        if (m_soundStarted)
+            m_sound->setPaused(false);
+    }
+    if (m_soundStarted)
+        m_sound->write(samples);
+}
+
+void MoviePlayer::soundFailed()
+{
+    if (!m_sound)
+        return;
+    // The device is given up on; the picture goes on.
+    m_sound.release()->deleteLater();
+    send({{text("command"), text("sound")}, {text("on"), false}});
+    showDueFrames();
+    if (m_open && m_hasAudio)
         emit soundTurnedOff();
+}
+
+void MoviePlayer::showFrame(QImage image)
+{
+    // While sound plays, a frame waits until the sound held before it has played.
+    const qint64 wait = m_sound && m_rate > 0.0 && m_soundStarted ? m_sound->latencyMs() : 0;
+    if (wait <= 5 && m_heldFrames.empty()) {
+        m_image = std::move(image);
+        emit frameChanged(m_image);
+        return;
+    }
+    m_heldFrames.emplace_back(m_clock.elapsed() + wait, std::move(image));
+    // A second of frames and 128 MiB at most: an output whose latency keeps growing costs frames,
+    // not memory.
+    qint64 held = 0;
+    for (const auto &frame : m_heldFrames)
+        held += frame.second.sizeInBytes();
+    while (m_heldFrames.size() > 1 && (m_heldFrames.size() > 60 || held > (qint64(128) << 20))) {
+        held -= m_heldFrames.front().second.sizeInBytes();
+        m_heldFrames.pop_front();
+    }
+    showDueFrames();
+}
+
+void MoviePlayer::showDueFrames()
+{
+    const qint64 now = m_clock.elapsed();
+    QImage due;
+    // Without sound nothing waits.
+    while (!m_heldFrames.empty() && (!m_sound || m_heldFrames.front().first <= now)) {
+        due = std::move(m_heldFrames.front().second);
+        m_heldFrames.pop_front();
+    }
+    if (!due.isNull()) {
+        m_image = std::move(due);
+        emit frameChanged(m_image);
+    }
+    if (!m_heldFrames.empty())
+        m_frameTimer.start(int(std::clamp<qint64>(m_heldFrames.front().first - now, 1, 1000)));
+}
+
+void MoviePlayer::dropHeldFrames(bool showLast)
+{
+    if (m_heldFrames.empty())
+        return;
+    QImage last = std::move(m_heldFrames.back().second);
+    m_heldFrames.clear();
+    m_frameTimer.stop();
+    if (showLast) {
+        m_image = std::move(last);
+        emit frameChanged(m_image);
     }
 }
 
@@ -355,8 +667,6 @@ void MoviePlayer::takeState(const QVariantMap &event)
     const qint64 duration = event.value(text("durationMs")).toLongLong();
     m_hasAudio = event.value(text("hasAudio")).toBool();
     m_hasVideo = event.value(text("hasVideo")).toBool();
-    m_hasAudioOutput = event.value(text("hasAudioOutput")).toBool();
-    m_soundOff = event.value(text("soundOff")).toBool();
     m_rotation = event.value(text("rotation")).toInt();
     const QSize natural(event.value(text("naturalWidth")).toInt(), event.value(text("naturalHeight")).toInt());
     if (natural.isValid() && !natural.isEmpty())
@@ -395,6 +705,10 @@ void MoviePlayer::setCurrentTime(MovieTime time)
     qint64 ms = qint64(std::llround(time.seconds() * 1000.0));
     ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_durationMs));
     m_positionMs = ms;
+    // What was held belongs to the place left.
+    dropHeldFrames(false);
+    if (m_sound)
+        m_sound->clear();
     send({{text("command"), text("time")}, {text("ms"), ms}});
 }
 
@@ -403,6 +717,16 @@ void MoviePlayer::setRate(double rate)
     if (rate == m_rate)
         return;
     m_rate = rate;
+    dropHeldFrames(true);
+    if (m_sound) {
+        // Paused, the sound held waits; at another rate it is dropped. Backwards there is none.
+        if (rate != 0.0 && rate != m_playedRate)
+            m_sound->clear();
+        if (rate != 0.0)
+            m_playedRate = rate;
+        m_sound->setPaused(rate <= 0.0);
+    }
+    ++m_rateCommands;
     send({{text("command"), text("rate")}, {text("rate"), rate}});
     emit rateChanged(rate);
 }
@@ -416,7 +740,8 @@ void MoviePlayer::setLooping(bool loop)
 void MoviePlayer::setVolume(float volume)
 {
     m_volume = volume;
-    send({{text("command"), text("volume")}, {text("volume"), volume}});
+    if (m_sound)
+        m_sound->setVolume(volume);
 }
 
 void MoviePlayer::setFrameBox(QSize box)
@@ -430,4 +755,15 @@ void MoviePlayer::setFrameBox(QSize box)
     send({{text("command"), text("box")}, {text("width"), box.width()}, {text("height"), box.height()}});
 }
 
-void MoviePlayer::simulateSoundFault() { send({{text("command"), text("soundFault")}}); }
+void MoviePlayer::simulateSoundFault()
+{
+    if (m_sound)
+        emit m_sound->faulted();
+}
+
+void MoviePlayer::probe(const QVariantMap &targets)
+{
+    QVariantMap command = targets;
+    command.insert(text("command"), text("probe"));
+    send(command);
+}

@@ -214,7 +214,10 @@ bool FfmpegSource::open(const QString &path, const FrameLimits &limits, QString 
 
     int width = par->width;
     const AVRational aspect = av_guess_sample_aspect_ratio(m_format.get(), m_stream, nullptr);
-    if (aspect.num > 0 && aspect.den > 0 && aspect.num != aspect.den) {
+    // Pixels a few per cent from square are a scaler's rounding (201:200 on a picture scaled to
+    // an odd size), not a picture meant to be shown wider or narrower: the size is as stored. The
+    // anamorphic formats' pixels are 8 per cent or more from square.
+    if (aspect.num > 0 && aspect.den > 0 && std::abs(av_q2d(aspect) - 1.0) > 0.02) {
         const qint64 shown = av_rescale(width, aspect.num, aspect.den);
         if (shown > 0 && shown <= 16384)
             width = int(shown);

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -287,8 +288,17 @@ QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits
     const std::unique_ptr<Poppler::Page> page = m_document->page(index);
     if (!page)
         return {};
+    const QSize own = pagePixels(*page);
     if (size.isEmpty())
-        size = pagePixels(*page);
+        size = own;
+    // A size asked beyond what may be drawn is drawn as large as may be; a page whose own box
+    // claims more is refused.
+    if (!PdfPage::isDrawableSize(size) && PdfPage::isDrawableSize(own)) {
+        const double scale =
+            std::min({double(PdfPage::maxSide) / size.width(), double(PdfPage::maxSide) / size.height(),
+                      std::sqrt(double(PdfPage::maxPixels) / (double(size.width()) * size.height()))});
+        size = QSize(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale)));
+    }
     if (!PdfPage::isDrawableSize(size)) {
         if (error)
             *error = QStringLiteral("the page is too large to draw");

@@ -14,10 +14,13 @@ namespace PdfPage {
 
 // Pages are refused beyond 16384 pixels a side or 100 megapixels: a damaged page box can claim
 // anything.
+constexpr int maxSide = 16384;
+constexpr qint64 maxPixels = 100'000'000;
+
 inline bool isDrawableSize(QSize size)
 {
-    return size.width() > 0 && size.height() > 0 && size.width() <= 16384 && size.height() <= 16384
-           && qint64(size.width()) * size.height() <= 100'000'000;
+    return size.width() > 0 && size.height() > 0 && size.width() <= maxSide && size.height() <= maxSide
+           && qint64(size.width()) * size.height() <= maxPixels;
 }
 
 // The child's address space: its libraries, poppler's own buffers for the page's fonts and

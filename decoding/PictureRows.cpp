@@ -242,3 +242,25 @@ QImage PictureRows::reduced(const QImage &image, QSize target)
     scaled.setColorSpace(image.colorSpace());
     return scaled;
 }
+
+QImage PictureRows::onWhite(const QImage &image)
+{
+    if (image.isNull() || !image.hasAlphaChannel())
+        return image;
+    QImage out = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return out;
+    // Premultiplied: what the pixel covers is its colour, the rest (255 - alpha) is white.
+    for (int y = 0; y < out.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb p = line[x];
+            const int white = 255 - qAlpha(p);
+            line[x] =
+                qRgb(std::min(255, qRed(p) + white), std::min(255, qGreen(p) + white), std::min(255, qBlue(p) + white));
+        }
+    }
+    out.reinterpretAsFormat(QImage::Format_RGB32);
+    out.setColorSpace(image.colorSpace());
+    return out;
+}

@@ -84,6 +84,11 @@ public:
     // whole. `image` is returned as it is when it has that size.
     static QImage reduced(const QImage &image, QSize target);
 
+    // The picture as the thumbnails show it, for an output without transparency (JPEG):
+    // translucent pixels over white, as RGB32. A picture without an alpha channel comes back as it
+    // is.
+    static QImage onWhite(const QImage &image);
+
 private:
     QRgb *rowOfPicture(int stored)
     {

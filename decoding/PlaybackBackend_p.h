@@ -1,6 +1,7 @@
 #pragma once
 
-// The media backend that plays movies, shared by MoviePlayer and its player program.
+// The media backend of the program's Qt Multimedia (its sound output and device list), used by
+// MoviePlayer; the player program runs GStreamer itself.
 
 #include <QAudioDevice>
 #include <QMediaDevices>
@@ -9,10 +10,8 @@
 
 namespace PlayerProtocol {
 
-// Chooses the media backend before the first player exists (Qt reads QT_MEDIA_BACKEND once). The
-// FFmpeg backend of Qt 6.4 plays no negative rate, shows nothing after a paused seek and crashes
-// when given an audio output with no audio device, so GStreamer is taken unless the user named
-// one. Answers the backend's name.
+// Chooses the media backend before Qt Multimedia starts (Qt reads QT_MEDIA_BACKEND once): GStreamer,
+// as the player, unless the user named one. Answers the backend's name.
 inline QString chooseBackend()
 {
     if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))

@@ -1,67 +1,132 @@
 #include "decoding/PlaybackPipeline_p.h"
-#include "decoding/PlaybackBackend_p.h"
 
-#include <QAudioDevice>
-#include <QAudioOutput>
-#include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
-#include <QMediaDevices>
-#include <QMediaMetaData>
-#include <QMediaPlayer>
-#include <QTimer>
 #include <QTransform>
-#include <QUrl>
-#include <QVideoFrame>
-#include <QVideoSink>
 
+#include <gst/app/gstappsink.h>
+#include <gst/audio/audio.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+
+namespace {
+
+// playbin's flags: video, audio, deinterlacing; no subtitles drawn, no volume of its own (the
+// program sets the sound's volume).
+constexpr unsigned playVideo = 1U << 0;
+constexpr unsigned playAudio = 1U << 1;
+constexpr unsigned playDeinterlace = 1U << 9;
+
+// The angle the stream's tags ask the picture to be turned by, clockwise; -1 when none says.
+gboolean findOrientation(GstPad *, GstEvent **event, gpointer angle)
+{
+    if (GST_EVENT_TYPE(*event) != GST_EVENT_TAG)
+        return TRUE;
+    GstTagList *tags = nullptr;
+    gst_event_parse_tag(*event, &tags);
+    gchar *orientation = nullptr;
+    if (tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation) && orientation) {
+        for (const int a : {0, 90, 180, 270})
+            if (std::strcmp(orientation, QByteArray("rotate-" + QByteArray::number(a)).constData()) == 0)
+                *static_cast<int *>(angle) = a;
+        g_free(orientation);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+struct PipelineCallbacks {
+    static GstFlowReturn video(GstAppSink *sink, gpointer self)
+    {
+        auto *pipeline = static_cast<PlaybackPipeline *>(self);
+        if (GstSample *sample = gst_app_sink_pull_sample(sink)) {
+            pipeline->takeFrame(GST_ELEMENT(sink), sample);
+            gst_sample_unref(sample);
+        }
+        pipeline->runStreamingWork();
+        return GST_FLOW_OK;
+    }
+    static GstFlowReturn videoPreroll(GstAppSink *sink, gpointer self)
+    {
+        auto *pipeline = static_cast<PlaybackPipeline *>(self);
+        if (GstSample *sample = gst_app_sink_pull_preroll(sink)) {
+            pipeline->m_videoCame = true;
+            pipeline->takeFrame(GST_ELEMENT(sink), sample);
+            gst_sample_unref(sample);
+        }
+        return GST_FLOW_OK;
+    }
+    static GstFlowReturn audioPreroll(GstAppSink *, gpointer self)
+    {
+        static_cast<PlaybackPipeline *>(self)->m_audioCame = true;
+        return GST_FLOW_OK;
+    }
+    static GstFlowReturn audio(GstAppSink *sink, gpointer self)
+    {
+        auto *pipeline = static_cast<PlaybackPipeline *>(self);
+        if (GstSample *sample = gst_app_sink_pull_sample(sink)) {
+            pipeline->takeSound(sample);
+            gst_sample_unref(sample);
+        }
+        pipeline->runStreamingWork();
+        return GST_FLOW_OK;
+    }
+    static GstBusSyncReply bus(GstBus *, GstMessage *message, gpointer self)
+    {
+        switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_EOS:
+        case GST_MESSAGE_ASYNC_DONE:
+        case GST_MESSAGE_DURATION_CHANGED: {
+            auto *pipeline = static_cast<PlaybackPipeline *>(self);
+            gst_message_ref(message);
+            // Handled on the main thread; dropped with the pipeline if it is gone by then.
+            const int segment = pipeline->m_segment;
+            QMetaObject::invokeMethod(
+                pipeline,
+                [pipeline, message, segment] {
+                    // The end of a stretch a seek has left is not the movie's.
+                    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_EOS || segment == pipeline->m_segment)
+                        pipeline->handle(message);
+                    gst_message_unref(message);
+                },
+                Qt::QueuedConnection);
+            break;
+        }
+        default:
+            break;
+        }
+        return GST_BUS_DROP;
+    }
+};
 
 PlaybackPipeline::PlaybackPipeline(QObject *parent) : QObject(parent)
 {
-    PlayerProtocol::chooseBackend();
-    m_player = std::make_unique<QMediaPlayer>(this);
-    m_sink = std::make_unique<QVideoSink>();
-    m_player->setVideoSink(m_sink.get());
-    // An audio output with no device behind it is what brings some backends down.
-    attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
-    connect(m_sink.get(), &QVideoSink::videoFrameChanged, this, &PlaybackPipeline::onFrame);
-    connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        const bool loaded = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia;
-        if (status == QMediaPlayer::InvalidMedia
-            || (loaded && !m_open && !m_failed && !m_player->hasVideo() && !m_player->hasAudio())) {
-            // GStreamer now and then calls a file it could not read loaded, with no track at all:
-            // nothing to play is a failure, not an empty movie.
-            if (!retryWithOtherSound())
-                fail(m_player->errorString());
-        } else if (!m_open && !m_failed && loaded) {
-            m_open = true;
-            m_rotation = m_player->metaData().value(QMediaMetaData::Orientation).toInt();
-            announceOpened(m_path);
-        } else if (m_open && m_resumeAt >= 0 && loaded) {
-            // Opened again without the failed sound: on from where it stood.
-            const qint64 at = std::exchange(m_resumeAt, -1);
-            m_player->setPosition(std::min(at, m_player->duration()));
-            if (m_rate != 0.0) {
-                m_player->setPlaybackRate(m_rate);
-                m_player->play();
-            }
-        } else if (status == QMediaPlayer::EndOfMedia && m_rate != 0.0 && !m_looping) {
-            m_rate = 0.0;
-            emit rateChanged(0.0);
-        }
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);
+    m_clock.setInterval(40);
+    connect(&m_clock, &QTimer::timeout, this, [this] {
+        refreshPosition();
+        emit timeChanged();
     });
-    connect(m_player.get(), &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString &text) {
-        if (error != QMediaPlayer::NoError && !retryWithOtherSound())
-            fail(text.isEmpty() ? tr("The movie cannot be played.") : text);
-    });
-    connect(m_player.get(), &QMediaPlayer::positionChanged, this, &PlaybackPipeline::timeChanged);
-    connect(m_player.get(), &QMediaPlayer::durationChanged, this, &PlaybackPipeline::durationChanged);
 }
 
-PlaybackPipeline::~PlaybackPipeline()
+PlaybackPipeline::~PlaybackPipeline() { close(); }
+
+void PlaybackPipeline::close()
 {
-    // The sink and the output must outlive the player's use of them.
-    m_player.reset();
+    m_clock.stop();
+    if (m_playbin) {
+        // Ends GStreamer's threads before the sinks' callbacks lose their pipeline.
+        gst_element_set_state(m_playbin, GST_STATE_NULL);
+        gst_object_unref(m_playbin);
+        m_playbin = nullptr;
+    }
 }
 
 void PlaybackPipeline::fail(const QString &reason)
@@ -70,125 +135,258 @@ void PlaybackPipeline::fail(const QString &reason)
         return;
     m_failed = true;
     m_open = false;
+    m_clock.stop();
     emit failed(reason.isEmpty() ? tr("The movie cannot be played.") : reason);
 }
 
-void PlaybackPipeline::announceOpened(const QString &path)
+void PlaybackPipeline::setFrameBox(QSize box)
 {
-    if (path != m_path || !m_open || m_failed)
-        return;
-    // GStreamer in Qt 6.4 reports no rotation at all: the file's own track says it, read while
-    // GStreamer opened the file. Never waited for here: GStreamer's video sink gives up on a main
-    // thread that does not answer within a second, and the movie would then fail to load.
-    if (m_rotationRead.valid()) {
-        if (m_rotationRead.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-            QTimer::singleShot(10, this, [this, path] { announceOpened(path); });
-            return;
-        }
-        const int angle = m_rotationRead.get();
-        if (m_rotation == 0)
-            m_rotation = angle;
-    }
-    emit opened();
+    const std::lock_guard lock(m_mutex);
+    m_box = box;
 }
 
-void PlaybackPipeline::attachAudioOutput(bool on)
+void PlaybackPipeline::runOnStreamingThread(std::function<void()> work)
 {
-    m_player->setAudioOutput(nullptr);
-    m_audio.reset();
-    if (on) {
-        m_audio = std::make_unique<QAudioOutput>();
-        m_player->setAudioOutput(m_audio.get());
-    }
+    const std::lock_guard lock(m_mutex);
+    m_streamingWork = std::move(work);
 }
 
-bool PlaybackPipeline::retryWithOtherSound()
+void PlaybackPipeline::runStreamingWork()
 {
-    // GStreamer alone plays on with no device behind an output; a file without sound, or a
-    // missing file, fails the same either way.
-    if (m_retryPending)
-        return true; // the same fault telling more
-    if (m_retried || m_failed || m_path.isEmpty() || PlayerProtocol::chooseBackend() != QLatin1String("gstreamer"))
-        return false;
-    m_retried = true;
-    const bool hadOutput = m_audio != nullptr;
-    // A file that failed before it told its streams is opened once more too: its sound may be
-    // what stopped it.
-    if (m_open && !m_player->hasAudio())
-        return false;
-    m_soundFailed = true;
-    m_retryPending = true;
-    const qint64 resumeAt = m_open ? m_player->position() : -1;
-    const QString path = m_path;
-    QTimer::singleShot(0, this, [this, path, resumeAt, hadOutput] {
-        if (path != m_path || m_failed || !m_retryPending)
-            return;
-        // The failed pipeline's last words (a second error, its stop) come while this runs.
-        m_player->stop();
-        m_player->setSource(QUrl());
-        attachAudioOutput(!hadOutput);
-        m_resumeAt = resumeAt;
-        // From here on a failure is the new opening's own (it may come during setSource itself).
-        m_retryPending = false;
-        m_player->setSource(QUrl::fromLocalFile(path));
-    });
-    if (m_open)
-        emit soundTurnedOff();
-    return true;
+    std::function<void()> work;
+    {
+        const std::lock_guard lock(m_mutex);
+        work = std::exchange(m_streamingWork, nullptr);
+    }
+    if (work)
+        work();
 }
 
 void PlaybackPipeline::open(const QString &path)
 {
-    if (m_soundFailed)
-        attachAudioOutput(!QMediaDevices::audioOutputs().isEmpty());
+    close();
     m_path = path;
-    m_open = false;
-    m_failed = false;
-    m_retried = false;
-    m_retryPending = false;
-    m_soundFailed = false;
-    m_resumeAt = -1;
+    m_open = m_failed = m_atEnd = false;
+    m_hasAudio = m_hasVideo = false;
     m_image = QImage();
     m_natural = QSize();
-    m_rate = 0.0;
+    m_durationMs = m_positionMs = 0;
+    m_seekRate = 1.0;
+    m_rotation = 0;
+    m_videoCame = m_audioCame = false;
     if (!QFileInfo(path).isFile()) {
         QTimer::singleShot(0, this, [this, path] { fail(tr("The file \"%1\" cannot be found.").arg(path)); });
         return;
     }
-    // The track's angle comes from FFmpeg (its first use loads the readers' module): on a worker,
-    // beside GStreamer's own opening, rather than after it.
-    m_rotationRead = std::async(std::launch::async, [path] {
-        const auto movie = Movie::open(path);
-        return movie ? movie->rotationAngle() : 0;
-    });
-    m_player->setSource(QUrl::fromLocalFile(path));
+    m_playbin = gst_element_factory_make("playbin", nullptr);
+    GstElement *video = gst_element_factory_make("appsink", nullptr);
+    GstElement *audio = gst_element_factory_make("appsink", nullptr);
+    if (!m_playbin || !video || !audio) {
+        if (video)
+            gst_object_unref(gst_object_ref_sink(video));
+        if (audio)
+            gst_object_unref(gst_object_ref_sink(audio));
+        QTimer::singleShot(0, this, [this] { fail(tr("The movie player cannot be started.")); });
+        return;
+    }
+    GstCaps *videoCaps = gst_caps_from_string("video/x-raw,format=BGRx");
+    GstCaps *audioCaps =
+        gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,channels=[1,2],rate=[8000,192000]");
+    // Both at the pipeline's clock: frames and sound come when they are due, in step.
+    g_object_set(video, "caps", videoCaps, "sync", TRUE, "qos", TRUE, "enable-last-sample", FALSE, nullptr);
+    g_object_set(audio, "caps", audioCaps, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
+    gst_caps_unref(videoCaps);
+    gst_caps_unref(audioCaps);
+    GstAppSinkCallbacks videoCallbacks{};
+    videoCallbacks.new_preroll = &PipelineCallbacks::videoPreroll;
+    videoCallbacks.new_sample = &PipelineCallbacks::video;
+    gst_app_sink_set_callbacks(GST_APP_SINK(video), &videoCallbacks, this, nullptr);
+    GstAppSinkCallbacks audioCallbacks{};
+    audioCallbacks.new_preroll = &PipelineCallbacks::audioPreroll;
+    audioCallbacks.new_sample = &PipelineCallbacks::audio;
+    gst_app_sink_set_callbacks(GST_APP_SINK(audio), &audioCallbacks, this, nullptr);
+    gchar *uri = gst_filename_to_uri(QFile::encodeName(path).constData(), nullptr);
+    g_object_set(m_playbin, "uri", uri, "video-sink", video, "audio-sink", audio, "flags",
+                 playVideo | playAudio | playDeinterlace, nullptr);
+    g_free(uri);
+    GstBus *bus = gst_element_get_bus(m_playbin);
+    gst_bus_set_sync_handler(bus, &PipelineCallbacks::bus, this, nullptr);
+    gst_object_unref(bus);
+    if (gst_element_set_state(m_playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+        QTimer::singleShot(0, this, [this] { fail(tr("The movie cannot be played.")); });
 }
 
-void PlaybackPipeline::simulateSoundFault()
+void PlaybackPipeline::takeFrame(GstElement *sink, GstSample *sample)
 {
-    for (int i = 0; i < 2; ++i)
-        emit m_player->errorOccurred(QMediaPlayer::ResourceError, QStringLiteral("Internal data stream error."));
+    GstVideoInfo info;
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    GstCaps *caps = gst_sample_get_caps(sample);
+    if (!buffer || !caps || !gst_video_info_from_caps(&info, caps))
+        return;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return;
+    const QImage mapped(static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                        GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+                        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32);
+    // The stream's own angle, told in its tags ahead of its frames.
+    int angle = -1;
+    if (GstPad *pad = gst_element_get_static_pad(sink, "sink")) {
+        gst_pad_sticky_events_foreach(pad, &findOrientation, &angle);
+        gst_object_unref(pad);
+    }
+    if (angle >= 0)
+        m_rotation = angle;
+    QSize box;
+    {
+        const std::lock_guard lock(m_mutex);
+        box = m_box;
+    }
+    const int rotation = m_rotation;
+    QImage image = rotation ? mapped.transformed(QTransform().rotate(rotation)) : mapped.copy();
+    gst_video_frame_unmap(&frame);
+    const QSize natural = image.size();
+    if (box.isValid() && (image.width() > box.width() || image.height() > box.height()))
+        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QMetaObject::invokeMethod(
+        this,
+        [this, image, natural] {
+            m_image = image;
+            m_natural = natural;
+            emit frameChanged(m_image);
+        },
+        Qt::QueuedConnection);
 }
 
-bool PlaybackPipeline::hasAudio() const { return m_player->hasAudio(); }
-bool PlaybackPipeline::hasVideo() const { return m_player->hasVideo(); }
-
-MovieTime PlaybackPipeline::duration() const
+void PlaybackPipeline::takeSound(GstSample *sample)
 {
-    return {m_player->duration() * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
+    if (!m_soundWanted || !m_soundAtRate)
+        return;
+    GstAudioInfo info;
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    GstCaps *caps = gst_sample_get_caps(sample);
+    if (!buffer || !caps || !gst_audio_info_from_caps(&info, caps) || GST_AUDIO_INFO_RATE(&info) <= 0)
+        return;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const QByteArray pcm(reinterpret_cast<const char *>(map.data), qsizetype(map.size));
+    gst_buffer_unmap(buffer, &map);
+    const qint64 ms = GST_BUFFER_PTS_IS_VALID(buffer) ? qint64(GST_BUFFER_PTS(buffer) / GST_MSECOND) : -1;
+    const int rate = GST_AUDIO_INFO_RATE(&info);
+    const int channels = GST_AUDIO_INFO_CHANNELS(&info);
+    QMetaObject::invokeMethod(
+        this, [this, pcm, rate, channels, ms] { emit sound(pcm, rate, channels, ms); }, Qt::QueuedConnection);
 }
 
-MovieTime PlaybackPipeline::currentTime() const
+void PlaybackPipeline::handle(GstMessage *message)
 {
-    return {m_player->position() * Movie::movieTimeScale / 1000, Movie::movieTimeScale};
+    if (!m_playbin || m_failed || GST_MESSAGE_SRC(message) == nullptr)
+        return;
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR: {
+        GError *error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        const QString reason = error ? QString::fromUtf8(error->message) : QString();
+        if (error)
+            g_error_free(error);
+        fail(reason);
+        break;
+    }
+    case GST_MESSAGE_ASYNC_DONE:
+        if (!m_open) {
+            gint videos = 0, audios = 0;
+            g_object_get(m_playbin, "n-video", &videos, "n-audio", &audios, nullptr);
+            // Nothing to play is a failure, not an empty movie: streams that the file names but
+            // that hold no data (it ends before them) are nothing.
+            if (!(videos > 0 && m_videoCame) && !(audios > 0 && m_audioCame)) {
+                fail(tr("The movie cannot be played."));
+                return;
+            }
+            m_hasVideo = videos > 0;
+            m_hasAudio = audios > 0;
+            m_open = true;
+            refreshDuration();
+            emit opened();
+            apply();
+        } else {
+            refreshPosition();
+            emit timeChanged();
+        }
+        break;
+    case GST_MESSAGE_DURATION_CHANGED: {
+        const qint64 before = m_durationMs;
+        refreshDuration();
+        if (m_open && m_durationMs != before)
+            emit durationChanged();
+        break;
+    }
+    case GST_MESSAGE_EOS:
+        if (!m_open)
+            break;
+        m_atEnd = true;
+        if (m_looping && m_rate != 0.0) {
+            seek(m_rate > 0 ? 0 : m_durationMs, m_rate);
+        } else {
+            refreshPosition();
+            if (m_rate != 0.0) {
+                m_rate = 0.0;
+                m_soundAtRate = false;
+                m_clock.stop();
+                gst_element_set_state(m_playbin, GST_STATE_PAUSED);
+                emit rateChanged(0.0);
+            }
+            emit timeChanged();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void PlaybackPipeline::refreshPosition()
+{
+    gint64 position = 0;
+    if (m_playbin && gst_element_query_position(m_playbin, GST_FORMAT_TIME, &position) && position >= 0)
+        m_positionMs = std::clamp<qint64>(position / GST_MSECOND, 0, std::max<qint64>(m_durationMs, 0));
+    if (m_atEnd && m_rate == 0.0 && m_seekRate > 0)
+        m_positionMs = m_durationMs;
+}
+
+void PlaybackPipeline::refreshDuration()
+{
+    gint64 duration = 0;
+    if (m_playbin && gst_element_query_duration(m_playbin, GST_FORMAT_TIME, &duration) && duration >= 0)
+        m_durationMs = duration / GST_MSECOND;
+}
+
+void PlaybackPipeline::seek(qint64 ms, double rate)
+{
+    const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    const gint64 at = ms * GST_MSECOND;
+    m_atEnd = false;
+    m_seekRate = rate;
+    // Forwards to the end: a stop left from playing backwards is cleared.
+    if (rate > 0)
+        gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at, GST_SEEK_TYPE_SET,
+                         gint64(GST_CLOCK_TIME_NONE));
+    else
+        gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET, at);
+    // What was posted until the flush ended belongs to the stretch before.
+    ++m_segment;
 }
 
 void PlaybackPipeline::setCurrentTime(MovieTime time)
 {
     // Through seconds in 64 bits, whatever the caller's scale, kept on the movie.
     qint64 ms = qint64(std::llround(time.seconds() * 1000.0));
-    ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_player->duration()));
-    m_player->setPosition(ms);
+    ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_durationMs));
+    m_positionMs = ms;
+    if (!m_open) {
+        m_pendingSeek = ms;
+        return;
+    }
+    seek(ms, m_seekRate);
 }
 
 void PlaybackPipeline::setRate(double rate)
@@ -196,51 +394,30 @@ void PlaybackPipeline::setRate(double rate)
     if (rate == m_rate)
         return;
     m_rate = rate;
-    if (rate == 0.0) {
-        m_player->pause();
-    } else {
-        m_player->setPlaybackRate(rate);
-        m_player->play();
-    }
+    if (m_open)
+        apply();
     emit rateChanged(rate);
 }
 
-void PlaybackPipeline::setLooping(bool loop)
+void PlaybackPipeline::apply()
 {
-    m_looping = loop;
-    m_player->setLoops(loop ? QMediaPlayer::Infinite : 1);
-}
-
-void PlaybackPipeline::setVolume(float volume)
-{
-    if (m_audio)
-        m_audio->setVolume(volume);
-}
-
-QSize PlaybackPipeline::naturalSize() const
-{
-    if (m_natural.isValid())
-        return m_natural;
-    const QSize s = m_player->metaData().value(QMediaMetaData::Resolution).toSize();
-    return (m_rotation % 180) ? s.transposed() : s;
-}
-
-void PlaybackPipeline::onFrame(const QVideoFrame &frame)
-{
-    if (!frame.isValid())
+    if (!m_playbin || !m_open)
         return;
-    // toImage() already turns a frame that carries its angle; one that does not is turned by the
-    // angle the file's track gives.
-    QImage image = frame.toImage();
-    if (image.isNull())
+    m_soundAtRate = m_rate > 0.0;
+    if (m_pendingSeek >= 0) {
+        const qint64 at = std::exchange(m_pendingSeek, -1);
+        seek(std::min(at, m_durationMs), m_rate != 0.0 ? m_rate : m_seekRate);
+    }
+    if (m_rate == 0.0) {
+        m_clock.stop();
+        gst_element_set_state(m_playbin, GST_STATE_PAUSED);
+        refreshPosition();
         return;
-    if (frame.rotationAngle() != QVideoFrame::Rotation0)
-        m_rotation = int(frame.rotationAngle());
-    else if (m_rotation % 360)
-        image = image.transformed(QTransform().rotate(m_rotation));
-    m_natural = image.size();
-    if (m_box.isValid() && (image.width() > m_box.width() || image.height() > m_box.height()))
-        image = image.scaled(m_box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    m_image = image;
-    emit frameChanged(m_image);
+    }
+    if (m_rate != m_seekRate || m_atEnd) {
+        refreshPosition();
+        seek(m_positionMs, m_rate);
+    }
+    gst_element_set_state(m_playbin, GST_STATE_PLAYING);
+    m_clock.start();
 }

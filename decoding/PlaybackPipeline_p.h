@@ -2,22 +2,27 @@
 
 #include "decoding/Movie.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
-#include <future>
-#include <memory>
+#include <atomic>
+#include <functional>
+#include <mutex>
 
-class QAudioOutput;
-class QMediaPlayer;
-class QVideoFrame;
-class QVideoSink;
+typedef struct _GstElement GstElement;
+typedef struct _GstMessage GstMessage;
+typedef struct _GstSample GstSample;
 
 // The playing itself, in the player program (ovn-player, see Player_main.cpp), never in the
-// program's own process: Qt Multimedia on its GStreamer backend, times in the movie scale of 600
-// units a second. A rate of 0 is stopped; any other rate plays, negative ones backwards. Frames go
-// out through frameChanged() already turned upright and fitted into the frame box.
+// program's own process: a GStreamer playbin whose two sinks hand back what it decodes, times in
+// the movie scale of 600 units a second. A rate of 0 is stopped; any other rate plays, negative
+// ones backwards. Frames go out through frameChanged() already turned upright and fitted into the
+// frame box; sound goes out through sound() as interleaved signed 16-bit samples at the stream's
+// own rate, when wanted and only forwards (at rate 2 they come twice as fast). Nothing is shown or
+// played here.
 class PlaybackPipeline : public QObject
 {
     Q_OBJECT
@@ -28,33 +33,31 @@ public:
     // Starts opening; opened() or failed(reason) follows.
     void open(const QString &path);
     // The box frames are fitted into (their aspect kept); none: as they come.
-    void setFrameBox(QSize box) { m_box = box; }
-    // What the sound system's failure makes GStreamer report, for tests.
-    void simulateSoundFault();
+    void setFrameBox(QSize box);
+    // Whether the program plays the sound: when not, none is sent.
+    void setSoundWanted(bool wanted) { m_soundWanted = wanted; }
 
     bool isOpen() const { return m_open; }
-    bool hasAudio() const;
-    bool hasVideo() const;
-    bool hasAudioOutput() const { return m_audio != nullptr; }
-    // The movie plays without sound: no sound output could be started (no device, or the sound
-    // system failed and the movie was opened again without it).
-    bool isSoundOff() const { return hasAudio() && (m_audio == nullptr || m_soundFailed); }
+    bool hasAudio() const { return m_hasAudio; }
+    bool hasVideo() const { return m_hasVideo; }
     const QString &path() const { return m_path; }
 
-    MovieTime duration() const;
-    MovieTime currentTime() const;
+    MovieTime duration() const { return {m_durationMs * Movie::movieTimeScale / 1000, Movie::movieTimeScale}; }
+    MovieTime currentTime() const { return {m_positionMs * Movie::movieTimeScale / 1000, Movie::movieTimeScale}; }
     void setCurrentTime(MovieTime time);
     double rate() const { return m_rate; }
     void setRate(double rate);
     bool isLooping() const { return m_looping; }
-    void setLooping(bool loop);
-    void setVolume(float volume);
+    void setLooping(bool loop) { m_looping = loop; }
 
     // The last frame, upright; its natural size once one has come.
     QImage currentImage() const { return m_image; }
     int rotationAngle() const { return m_rotation; }
     // The movie's own size, upright.
-    QSize naturalSize() const;
+    QSize naturalSize() const { return m_natural; }
+
+    // Runs `work` once on the thread that hands over the next frame (a thread of GStreamer's own).
+    void runOnStreamingThread(std::function<void()> work);
 
 signals:
     void opened();
@@ -64,35 +67,48 @@ signals:
     void timeChanged();
     // Some files tell their length only after they opened.
     void durationChanged();
-    // The sound system failed after the movie opened; it goes on without sound.
-    void soundTurnedOff();
+    // Samples at `rate` a second in `channels` channels, starting at `ms` in the movie.
+    void sound(const QByteArray &pcm, int rate, int channels, qint64 ms);
 
 private:
-    void onFrame(const QVideoFrame &frame);
+    friend struct PipelineCallbacks;
+    // On a streaming thread: a decoded frame, a stretch of sound.
+    void takeFrame(GstElement *sink, GstSample *sample);
+    void takeSound(GstSample *sample);
+    void runStreamingWork();
+    // The rate and place asked for, given to GStreamer once it has opened the movie.
+    void apply();
+    void handle(GstMessage *message);
     void fail(const QString &reason);
-    // A playback error: with a sound output in the play, first tried once more the other way
-    // round (with none, or with one when there was none), so that a sound-system fault costs the
-    // sound and not the picture. Answers whether it tries again.
-    bool retryWithOtherSound();
-    void attachAudioOutput(bool on);
-    // opened(), once the track's angle has been read (checked again shortly while it is not).
-    void announceOpened(const QString &path);
+    void close();
+    // A flushing seek to `ms` playing at `rate` (backwards: from `ms` down to the start).
+    void seek(qint64 ms, double rate);
+    void refreshPosition();
+    void refreshDuration();
 
-    std::unique_ptr<QMediaPlayer> m_player;
-    std::unique_ptr<QVideoSink> m_sink;
-    std::unique_ptr<QAudioOutput> m_audio;
+    GstElement *m_playbin = nullptr;
     QString m_path;
     QImage m_image;
+    QSize m_natural;
+    QTimer m_clock;     // the position told while playing
+    std::mutex m_mutex; // what the streaming threads read: the box, the work to run there
     QSize m_box;
-    QSize m_natural;                 // of the last frame, upright
-    std::future<int> m_rotationRead; // the track's angle, read on a worker while GStreamer opens
+    std::function<void()> m_streamingWork;
+    std::atomic<bool> m_soundWanted{false};
+    std::atomic<bool> m_soundAtRate{false}; // playing forwards
+    std::atomic<int> m_rotation{0};
+    std::atomic<int> m_segment{0};        // counts the seeks, for the messages posted meanwhile
+    std::atomic<bool> m_videoCame{false}; // a frame, a stretch of sound reached their sinks
+    std::atomic<bool> m_audioCame{false};
+    qint64 m_durationMs = 0;
+    qint64 m_positionMs = 0;
     double m_rate = 0.0;
-    int m_rotation = 0;
+    double m_seekRate = 1.0; // the rate of the last segment GStreamer was given
     bool m_open = false;
-    bool m_looping = false;
     bool m_failed = false;
-    bool m_retried = false; // the other sound set-up was tried for this file
-    bool m_retryPending = false;
-    bool m_soundFailed = false; // opened again without working sound
-    qint64 m_resumeAt = -1;     // where playing stood when the retry began, in ms
+    bool m_looping = false;
+    bool m_hasAudio = false;
+    bool m_hasVideo = false;
+    bool m_atEnd = false;      // GStreamer reached the end of the segment
+    qint64 m_pendingSeek = -1; // asked for before the movie opened, in ms
 };

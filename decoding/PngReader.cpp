@@ -91,6 +91,7 @@ struct State {
     QColorSpace space;
     int passes = 0;
     png_uint_32 rowsDone = 0; // rows of the first pass read whole
+    int pass = 0;             // the pass rows come from (an interlaced picture's), those before it whole
     bool endedEarly = false;  // the file ended before libpng had what it asked for
     // For a thumbnail of a picture that is not interlaced: each row is read into `row` and averaged
     // into blocks of `factor` pixels at once, so that the full picture is never held.
@@ -131,23 +132,66 @@ QColorSpace colourSpace(png_structp png, png_infop info)
     return {};
 }
 
+// An interlaced picture whose data failed part of the way: what its passes read whole give, the
+// rows between them made of the ones above (libpng's blocky display already widened each pixel of
+// a pass across the columns it stands for). With no pass whole, the first pass's rows read so far
+// and the rest grey. False when not a row of the first pass was read.
+bool keepPassesRead(State &state)
+{
+    // The rows each pass leaves known once it and those before it are whole (Adam7): every 8th
+    // after passes 1 and 2, every 4th after 3 and 4, every 2nd after 5 and 6.
+    static constexpr int rowSteps[7] = {8, 8, 4, 4, 2, 2, 1};
+    const int whole = std::clamp(state.pass, 0, 7);
+    if (whole == 0 && state.rowsDone == 0)
+        return false;
+    const int step = whole == 0 ? 8 : rowSteps[whole - 1];
+    // The first pass's last row read stands for the 7 below it.
+    const int known = whole == 0 ? std::min(int(state.rowsDone) + 7, state.image.height()) : state.image.height();
+    const int width = state.image.width();
+    for (int y = 0; y < state.image.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(state.image.scanLine(y));
+        if (y >= known)
+            std::fill(row, row + width, 0xff808080u);
+        else if (y % step != 0)
+            std::memcpy(row, state.image.constScanLine(y - y % step), size_t(width) * 4);
+    }
+    return true;
+}
+
 // What can be shown of a picture whose data failed part of the way: the rows read whole of one
-// that is not interlaced, the rest grey, as a cut JPEG shows; noted as damage. False when nothing
-// of it can be (no row read yet, an interlaced picture's partial passes, a stopped decode).
+// that is not interlaced, the rest grey, as a cut JPEG shows, or an interlaced one's passes read
+// whole; noted as damage, also when nothing of it can be shown (no row read yet). False when
+// nothing can be shown, or the decode was stopped.
 bool keepRowsRead(State &state)
 {
-    if (state.passes != 1 || state.rowsDone == 0 || DecodeInterrupt::shouldStop() || state.sinkFailed)
+    if (DecodeInterrupt::shouldStop() || state.sinkFailed)
         return false;
     if (state.sink) {
+        // A streamed read: the rest of its rows grey, once the sink has its first.
+        const QString damage = state.endedEarly ? QStringLiteral("the data ends early")
+                                                : QStringLiteral("the data is corrupt");
+        DecodeReport::damaged(damage);
+        if (state.passes != 1 || state.rowsDone == 0)
+            return false;
         std::fill(state.row.begin(), state.row.end(), 0xff808080u);
         for (png_uint_32 y = state.rowsDone; y < state.height; ++y)
             if (!state.sink->addRows(reinterpret_cast<const uchar *>(state.row.data()), 0, 1))
                 return false;
-        DecodeReport::damaged(state.endedEarly ? QStringLiteral("the data ends early")
-                                               : QStringLiteral("the data is corrupt"));
         return true;
     }
-    if (state.averager) {
+    if (DecodeInterrupt::shouldStop() || !state.png || (state.image.isNull() && !state.averager))
+        return false;
+    const QString damage = state.endedEarly ? QStringLiteral("the data ends early")
+                                            : QStringLiteral("the data is corrupt");
+    if (state.passes > 1) {
+        if (!keepPassesRead(state)) {
+            DecodeReport::damaged(damage);
+            return false;
+        }
+    } else if (state.passes != 1 || state.rowsDone == 0) {
+        DecodeReport::damaged(damage);
+        return false;
+    } else if (state.averager) {
         state.averager->fillRemaining(0xff808080u);
         state.image = state.averager->take();
     } else {
@@ -160,8 +204,7 @@ bool keepRowsRead(State &state)
         return false;
     if (state.space.isValid())
         state.image.setColorSpace(state.space);
-    DecodeReport::damaged(state.endedEarly ? QStringLiteral("the data ends early")
-                                           : QStringLiteral("the data is corrupt"));
+    DecodeReport::damaged(damage);
     return true;
 }
 
@@ -238,6 +281,7 @@ void rowRead(png_structp png, png_bytep row, png_uint_32 number, int pass)
     State &state = *static_cast<State *>(png_get_progressive_ptr(png));
     if (DecodeInterrupt::shouldStop())
         png_error(png, "decoding stopped");
+    state.pass = std::max(state.pass, pass);
     if (!row)
         return;
     if (state.sink) {

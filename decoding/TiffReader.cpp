@@ -105,6 +105,16 @@ public:
             c.m_colours = 1;
             c.m_palette = true;
             break;
+        case PHOTOMETRIC_SEPARATED: {
+            // Printing inks: cyan, magenta, yellow and black, 8 or 16 bits each.
+            quint16 inks = INKSET_CMYK;
+            TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
+            if (inks != INKSET_CMYK || (bits != 8 && bits != 16))
+                return std::nullopt;
+            c.m_colours = 4;
+            c.m_cmyk = true;
+            break;
+        }
         default:
             return std::nullopt;
         }
@@ -146,7 +156,7 @@ public:
     void convert(const uchar *line, int width, QRgb *out) const
     {
         // The common layouts first, without a test per sample.
-        if (m_bits == 8 && !m_palette && !m_inverted) {
+        if (m_bits == 8 && !m_palette && !m_inverted && !m_cmyk) {
             if (m_colours == 3 && !m_alpha) {
                 for (int x = 0; x < width; ++x, line += m_samples)
                     out[x] = 0xff000000u | (quint32(line[0]) << 16) | (quint32(line[1]) << 8) | line[2];
@@ -173,6 +183,12 @@ public:
             if (m_palette) {
                 const QRgb c = m_colormap[size_t(sample(base))];
                 r = qRed(c), g = qGreen(c), b = qBlue(c);
+            } else if (m_cmyk) {
+                // Each ink takes away from white what it covers, black from all three.
+                const int white = 255 - sample(base + 3);
+                r = (255 - sample(base)) * white / 255;
+                g = (255 - sample(base + 1)) * white / 255;
+                b = (255 - sample(base + 2)) * white / 255;
             } else if (m_colours == 1) {
                 int v = sample(base);
                 if (m_bits < 8)
@@ -195,6 +211,7 @@ private:
     int m_colours = 1;
     bool m_inverted = false;
     bool m_palette = false;
+    bool m_cmyk = false;
     bool m_alpha = false;
     bool m_premultiplied = false;
     qint64 m_lineBytes = 0;
@@ -432,7 +449,8 @@ Rows readRows(TIFF *tiff, const Reading &reading, QSize size, Receiver &receiver
 
 // The picture of the current directory averaged down to no less than `target`. `reservation`
 // holds libtiff's share of the budget (`libraryBytes`) and is made to hold the read's as well.
-QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &reservation, qint64 libraryBytes)
+QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &reservation, qint64 libraryBytes,
+                     bool *tooLarge = nullptr)
 {
     const QSize size = directorySize(tiff);
     if (!size.isValid())
@@ -444,8 +462,11 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
     const qint64 result =
         Budget::product({(size.width() + factor - 1) / factor, (size.height() + factor - 1) / factor, 4});
     const qint64 held = Budget::sum({libraryBytes, result, reading.bytes});
-    if (held > Budget::shared().capacity())
+    if (held > Budget::shared().capacity()) {
+        if (tooLarge)
+            *tooLarge = true;
         return {};
+    }
     // Given back before waiting for the whole share: a thread that holds a share never waits.
     reservation.release();
     reservation = Budget::shared().reserve(held);
@@ -501,15 +522,110 @@ QSize fitted(QSize size, QSize box)
                  std::max(1, int(std::lround(size.height() * scale))));
 }
 
+const char *photometricName(quint16 photometric)
+{
+    switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        return "grey";
+    case PHOTOMETRIC_RGB:
+        return "RGB";
+    case PHOTOMETRIC_PALETTE:
+        return "palette";
+    case PHOTOMETRIC_MASK:
+        return "mask";
+    case PHOTOMETRIC_SEPARATED:
+        return "ink";
+    case PHOTOMETRIC_YCBCR:
+        return "YCbCr";
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB:
+        return "Lab";
+    case PHOTOMETRIC_LOGL:
+    case PHOTOMETRIC_LOGLUV:
+        return "LogLuv";
+    default:
+        return "unknown";
+    }
+}
+
+// The first image's layout in a few words, as the program names a kind of picture it does not
+// read: "16-bit floating-point RGB samples in separate planes".
+QString layoutWords(TIFF *tiff)
+{
+    quint16 bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    const bool known = TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    const char *kind = format == SAMPLEFORMAT_IEEEFP ? "floating-point " : format == SAMPLEFORMAT_INT ? "signed " : "";
+    return QStringLiteral("%1-bit %2%3 samples%4")
+        .arg(bits)
+        .arg(QLatin1String(kind), QLatin1String(known ? photometricName(photometric) : "unknown"),
+             planar == PLANARCONFIG_SEPARATE && samples > 1 ? QStringLiteral(" in separate planes") : QString());
+}
+
+// libtiff holds a directory's arrays as far as the file holds them, and any one strip, tile or
+// buffer up to its single allocation bound.
+qint64 libraryBytesFor(const QString &path)
+{
+    return Budget::sum({std::min(QFileInfo(path).size(), maxBandBytes), maxBandBytes});
+}
+
 } // namespace
+
+TiffReader::Layout TiffReader::layout(const QString &path, QString *words)
+{
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytesFor(path));
+    const TiffHandle tiff = openTiff(path);
+    if (!tiff || !directorySize(tiff.get()).isValid())
+        return Layout::Common;
+    char message[1024] = {};
+    const bool rgba = TIFFRGBAImageOK(tiff.get(), message);
+    if (!rgba && !ScanlineConverter::forDirectory(tiff.get())) {
+        if (words)
+            *words = layoutWords(tiff.get());
+        return Layout::Unsupported;
+    }
+    // Qt's reader reads interleaved grey, RGB and palette samples itself and hands the rest to
+    // the RGBA interface, which refuses inks in 16 bits; it reads samples in separate planes as
+    // if they were interleaved, and grey with alpha without its alpha.
+    quint16 samples = 1, planar = PLANARCONFIG_CONTIG, photometric = 0;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    if (!rgba || (planar == PLANARCONFIG_SEPARATE && samples > 1) || photometric == PHOTOMETRIC_SEPARATED
+        || (grey && samples > 1))
+        return Layout::OwnRows;
+    return Layout::Common;
+}
+
+QImage TiffReader::read(const QString &path, QSize box, QSize *fullSize, bool *tooLarge)
+{
+    if (DecodeInterrupt::shouldStop())
+        return {};
+    const qint64 libraryBytes = libraryBytesFor(path);
+    DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
+    const TiffHandle tiff = openTiff(path);
+    if (!tiff)
+        return {};
+    const QSize size = directorySize(tiff.get());
+    if (fullSize)
+        *fullSize = size;
+    if (!size.isValid())
+        return {};
+    const QSize target = box.isValid() && !box.isEmpty() ? fitted(size, box) : size;
+    return readDirectory(tiff.get(), target, reservation, libraryBytes, tooLarge);
+}
 
 QImage TiffReader::readReduced(const QString &path, QSize box, QSize *fullSize)
 {
     if (!box.isValid() || box.isEmpty() || DecodeInterrupt::shouldStop())
         return {};
-    // libtiff reads a directory's arrays as far as the file holds them, and any one strip, tile
-    // or buffer up to its single allocation bound.
-    const qint64 libraryBytes = Budget::sum({std::min(QFileInfo(path).size(), maxBandBytes), maxBandBytes});
+    const qint64 libraryBytes = libraryBytesFor(path);
     DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
     const TiffHandle tiff = openTiff(path);
     if (!tiff)

@@ -26,6 +26,19 @@ namespace TiffReader {
 // thread's DecodeInterrupt scope, asked at every row or band and between directories.
 QImage readReduced(const QString &path, QSize box, QSize *fullSize = nullptr);
 
+// Who reads the first image at its own size: Qt's TIFF reader (Common), only the readings here
+// (OwnRows: inks, 16-bit ones for one, and samples in separate planes, which Qt's reader refuses
+// or misreads), or neither of them (Unsupported: `words` then names the layout, "32-bit
+// floating-point RGB samples"; Qt's reader may still know it). A file libtiff cannot open is
+// Common: its reading says what is wrong with it.
+enum class Layout { Common, OwnRows, Unsupported };
+Layout layout(const QString &path, QString *words = nullptr);
+
+// The first image read as readReduced() reads it, fitted by a whole factor to `box`, or at its
+// own size when `box` is invalid or no smaller; `tooLarge` is set when that would take more than
+// the whole decoding budget.
+QImage read(const QString &path, QSize box, QSize *fullSize = nullptr, bool *tooLarge = nullptr);
+
 // How a streamed read ended: every row went to the sink (a damaged file's missing rows grey, as
 // damage), the sink declined the picture before any row was read, or the read failed (nothing
 // libtiff reads, stopped, or the sink failed).

@@ -1,5 +1,6 @@
 #include "formats/FileTypeCodes.h"
 
+#include "decoding/ImageFileReader.h"
 #include "formats/FileTypeEntry.h"
 #include "platform/Localized.h"
 
@@ -61,6 +62,14 @@ const ViewerCode &viewer(QStringView code)
         if (code == QLatin1StringView(row.code))
             return row;
     return kUnknownViewer;
+}
+
+ViewerCode::Window windowForFile(QStringView viewerCode, const QString &path)
+{
+    const ViewerCode::Window window = viewer(viewerCode).window;
+    if (window == ViewerCode::Window::MovieViewer && ImageFileReader::movieStillSize(path).isValid())
+        return ViewerCode::Window::ImageViewer;
+    return window;
 }
 
 } // namespace FileTypeCodes

@@ -75,4 +75,10 @@ std::span<const ViewerCode> viewers();
 // The row of a stored viewer code, compared exactly; an unknown one gets a row of window None.
 const ViewerCode &viewer(QStringView code);
 
+// The window that opens the file at `path` by the viewer code its type has: the code's own, except
+// that a still picture the movie readers would open (a Photoshop file, whose row has long named
+// the movie viewer) is never sent to the movie viewer, which plays movies only: it opens in the
+// image viewer and shows as a picture in the light table. Reads the file's header only.
+ViewerCode::Window windowForFile(QStringView viewerCode, const QString &path);
+
 } // namespace FileTypeCodes

@@ -85,8 +85,8 @@ public:
     // file system gives. Top-level dictionaries naming a file come back as they were; everything
     // found inside folders comes back as a path string. Skipped: what does not exist, ".DS_Store",
     // the "Thumbs" and "Data" folders of the photo library, special files (devices, pipes,
-    // sockets), links to nothing, links another account laid to what is not its own
-    // (FileAccess::linkMayBeRead), names that are not valid UTF-8, folders that cannot be listed,
+    // sockets), links to nothing, paths through a link that is not followed anywhere on the way
+    // (FileAccess::walkedPath), names that are not valid UTF-8, folders that cannot be listed,
     // and folders already expanded in this call, so that symbolic-link loops end and a folder
     // reached twice is listed once.
     static QVariantList parseFileList(const QVariantList &list);
@@ -123,7 +123,7 @@ public:
     static std::optional<QStringList> folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped,
                                                        const std::optional<ListingTime> &time);
     // What each path names, asked as the expansion asks (under the limit, when one is given): a
-    // folder (links followed), and a link that may be followed (FileAccess::linkMayBeRead). A
+    // folder (links followed), and no link on the way that is not followed (FileAccess::walkedPath). A
     // path not answered in time is neither.
     struct PathKind {
         bool folder = false;

@@ -14,9 +14,13 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -98,6 +102,9 @@ constexpr int kMaxFolderDepth = 512;
 // The paths of a list or a folder checked on one timed call at most: a live mount answers for
 // that many in far less than any limit, a stalled one for none.
 constexpr qsizetype kChecksPerCall = 256;
+// The entries of a folder checked at once, each on a timed call of its own, after one of them
+// stalled.
+constexpr qsizetype kChecksAtOnce = 32;
 
 std::mutex folderReaderMutex;
 OVNHelper::FolderReader &folderReader()
@@ -128,7 +135,7 @@ OVNHelper::PathCheckHook currentPathCheckHook()
 
 // What the expansion asks the file system about one path before it takes it in or lists it.
 struct PathFacts {
-    bool mayBeRead = true; // FileAccess::linkMayBeRead
+    bool mayBeRead = true; // no link on the way that is not followed
     FileAccess::Kind kind = FileAccess::Kind::Missing;
     QString canonical; // a folder's
 };
@@ -137,13 +144,13 @@ PathFacts factsOf(const QString &clean)
 {
     if (const OVNHelper::PathCheckHook hook = currentPathCheckHook())
         hook(clean);
+    // Walked element by element: another account's link anywhere in the path is not followed.
+    const FileAccess::WalkedPath walked = FileAccess::walkedPath(clean);
     PathFacts facts;
-    facts.mayBeRead = FileAccess::linkMayBeRead(clean);
-    if (!facts.mayBeRead)
-        return facts;
-    facts.kind = FileAccess::kindOf(clean);
+    facts.mayBeRead = walked.mayBeRead;
+    facts.kind = walked.kind;
     if (facts.kind == FileAccess::Kind::Folder)
-        facts.canonical = QFileInfo(clean).canonicalFilePath();
+        facts.canonical = walked.walked;
     return facts;
 }
 
@@ -254,8 +261,35 @@ struct FileListExpansion {
         return facts;
     }
 
-    // The entries of the folder, each with its facts; nothing (the folder named in `skipped`)
-    // when it cannot be listed, or not in time.
+    // The facts of each path on a timed call of its own, all at once with one deadline: a path
+    // that does not answer in time costs only itself. Null for those; `endings` says why.
+    std::vector<std::optional<PathFacts>> factsOfEach(const QStringList &paths,
+                                                      std::vector<TimedCall::Ending> &endings) const
+    {
+        std::vector<std::optional<PathFacts>> facts(size_t(paths.size()));
+        endings.assign(size_t(paths.size()), TimedCall::Ending::NoThread);
+        const TimedCall::Clock::time_point deadline = TimedCall::Clock::now() + time->limit;
+        const std::atomic<bool> *cancel = time->cancel;
+        std::vector<std::thread> waiting;
+        waiting.reserve(size_t(paths.size()));
+        for (size_t i = 0; i < size_t(paths.size()); ++i) {
+            try {
+                waiting.emplace_back([&facts, &endings, i, path = paths.at(qsizetype(i)), deadline, cancel] {
+                    TimedCall::Outcome<PathFacts> one =
+                        TimedCall::run([path] { return factsOf(path); }, deadline, cancel);
+                    endings[i] = one.ending;
+                    if (one)
+                        facts[i] = std::move(*one.result);
+                });
+            } catch (const std::system_error &) {
+                break; // no more threads: the rest are not checked (NoThread)
+            }
+        }
+        for (std::thread &thread : waiting)
+            thread.join();
+        return facts;
+    }
+
     // Reads the folder's entries; false (the folder named in `skipped`) when that did not end in
     // time.
     bool readFolder(const QString &folder, FolderContents &contents)
@@ -295,19 +329,41 @@ struct FileListExpansion {
         TimedCall::Ending ending;
         std::vector<PathFacts> facts = factsOfAll(cleaned, &ending);
         QStringList checked = paths->mid(0, qsizetype(facts.size()));
-        // One entry that does not answer in time is left out and named, and the others are
-        // checked on; a second one means the folder's volume stopped answering, and the rest of
-        // the folder is left out with the folder named.
-        if (facts.size() < size_t(paths->size()) && ending != TimedCall::Ending::Cancelled) {
-            const qsizetype stuck = qsizetype(facts.size());
-            skipNotInTime(paths->at(stuck), ending, QStringLiteral("file"));
-            std::vector<PathFacts> rest = factsOfAll(cleaned.mid(stuck + 1), &ending);
-            checked += paths->mid(stuck + 1, qsizetype(rest.size()));
-            std::move(rest.begin(), rest.end(), std::back_inserter(facts));
-        }
-        if (checked.size() + 1 < paths->size()
-            || (facts.size() < size_t(paths->size()) && ending == TimedCall::Ending::Cancelled))
+        if (facts.size() == size_t(paths->size()))
+            return std::make_pair(checked, std::move(facts));
+        if (ending == TimedCall::Ending::Cancelled) {
             skipNotInTime(folder, ending, QStringLiteral("folder"));
+            return std::make_pair(checked, std::move(facts));
+        }
+        // An entry that does not answer in time is left out and named. The entries after it are
+        // checked each on a call of its own, several at once, so that another that stalls (or
+        // one held up behind it) costs only itself: every one is taken in or named. When none of
+        // a round answers, the folder's volume stopped answering: the rest are named unchecked,
+        // and the folder with them.
+        skipNotInTime(paths->at(qsizetype(facts.size())), ending, QStringLiteral("file"));
+        for (qsizetype next = qsizetype(facts.size()) + 1; next < paths->size();) {
+            const qsizetype count = std::min(kChecksAtOnce, paths->size() - next);
+            std::vector<TimedCall::Ending> endings;
+            const std::vector<std::optional<PathFacts>> round = factsOfEach(cleaned.mid(next, count), endings);
+            bool answered = false;
+            TimedCall::Ending last = TimedCall::Ending::OutOfTime;
+            for (qsizetype i = 0; i < count; ++i) {
+                if (round[size_t(i)]) {
+                    answered = true;
+                    checked.append(paths->at(next + i));
+                    facts.push_back(*round[size_t(i)]);
+                } else {
+                    last = endings[size_t(i)];
+                    skipNotInTime(paths->at(next + i), last, QStringLiteral("file"));
+                }
+            }
+            next += count;
+            if (!answered || last == TimedCall::Ending::Cancelled) {
+                for (; next < paths->size(); ++next)
+                    skipNotInTime(paths->at(next), last, QStringLiteral("file"));
+                skipNotInTime(folder, last, QStringLiteral("folder"));
+            }
+        }
         return std::make_pair(checked, std::move(facts));
     }
 

@@ -18,7 +18,9 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <optional>
 #include <mutex>
@@ -171,6 +173,7 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
 {
     Observer none;
     Observer &report = observer ? *observer : none;
+    const OVNCatalogOpening::Status waiting = [&report](const QString &text) { report.catalogWaiting(text); };
     Result result;
     struct SessionCloser {
         CaptureDevice &device;
@@ -218,11 +221,11 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         if (connection)
             OVNCatalogOpening::run(
                 *connection, reconnectWaitSeconds,
-                [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, nullptr, &cancel);
+                [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, waiting, &cancel);
         // Through a session the server ends meanwhile, as the import makes its collections.
         if (connection)
             result.collectionId = OVNCatalogSession::makeCategory(*connection, name, QStringLiteral("C"), QString(),
-                                                                  reconnectWaitSeconds, &cancel, nullptr, nullptr);
+                                                                  reconnectWaitSeconds, &cancel, waiting, nullptr);
         if (result.collectionId.isEmpty())
             return stop("Failed to create catalog",
                         localized("The catalog for your images could not be created. Please check that your "
@@ -267,16 +270,96 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     };
     QList<Pending> pending;
     QElapsedTimer batchAge;
-    bool stopped = false; // writing was refused, or the server stayed away
+    bool batchOpen = false; // the open batch's transaction began
+    bool stopped = false;   // writing was refused, or the server stayed away
     auto stopCataloguing = [&](const QString &title, const QString &message) {
         stopped = true;
         result.alertTitle = title;
         result.alertMessage = message;
         pending.clear();
     };
+    // After a session lost with the open batch: the entries go in again in transactions that get
+    // smaller after each loss (down to one entry), so that sessions ending every moment still let
+    // them through. Before each try the lost session is waited for to leave the server, and the
+    // entries it did commit are taken as stored. When nothing got through for
+    // `reconnectWaitSeconds`, cataloguing stops (the alert counts the files it did not store).
+    auto storeAgain = [&] {
+        const auto patience = std::chrono::seconds(std::max(1, reconnectWaitSeconds));
+        auto deadline = std::chrono::steady_clock::now() + patience;
+        qsizetype limit = std::max<qsizetype>(1, pending.size() / 2);
+        auto catalogued = [&](const Pending &entry) {
+            result.catalogued.append(entry.path);
+            report.fileCatalogued(entry.path, entry.thumbnail);
+        };
+        while (!pending.isEmpty()) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            const int seconds = int(std::chrono::ceil<std::chrono::seconds>(left).count());
+            if (left <= std::chrono::steady_clock::duration::zero()
+                || !OVNCatalogSession::waitForServer(*connection, seconds, &cancel, waiting)) {
+                stopCataloguing(localized("The connection to the catalog was lost."),
+                                localized("The catalog server did not take the entries for %1 seconds: the "
+                                          "files downloaded from now on are not catalogued.")
+                                    .arg(reconnectWaitSeconds));
+                return;
+            }
+            QStringList mids;
+            for (const Pending &entry : std::as_const(pending))
+                mids.append(entry.mid);
+            // The look-up waits until the lost session has left the server, so that a commit it
+            // still carried out is seen. Whatever it does not see goes in again under its own id:
+            // an id the catalog holds already is answered as stored, never stored twice.
+            const std::optional<QSet<QString>> present =
+                connection->waitForEndedSession(seconds) ? connection->mediaEntriesPresent(mids) : std::nullopt;
+            if (!present)
+                continue;
+            QList<Pending> missing;
+            for (Pending &entry : pending) {
+                if (present->contains(entry.mid))
+                    catalogued(entry);
+                else
+                    missing.append(std::move(entry));
+            }
+            pending = std::move(missing);
+            if (pending.isEmpty())
+                return;
+            const qsizetype take = std::min(limit, pending.size());
+            bool wentIn = connection->beginTransaction();
+            for (qsizetype i = 0; i < take && wentIn; ++i)
+                wentIn = !connection->addMediaListEntry(pending.at(i).record, pending.at(i).mid).isEmpty();
+            if (wentIn) {
+                if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, result.collectionId)) {
+                    connection->rollbackTransaction();
+                    stopCataloguing(refusal->title, refusal->text);
+                    return;
+                }
+                wentIn = connection->commitTransaction();
+            }
+            if (wentIn) {
+                for (qsizetype i = 0; i < take; ++i)
+                    catalogued(pending.at(i));
+                pending.remove(0, take);
+                deadline = std::chrono::steady_clock::now() + patience;
+                limit = std::min<qsizetype>(limit * 2, 64);
+                continue;
+            }
+            const bool lost = OVNCatalogSession::lost(*connection);
+            if (connection->transactionDepth() > 0)
+                connection->rollbackTransaction();
+            if (!lost) {
+                // Refused by the catalog: not stored, and not tried again; the alert says so.
+                stopCataloguing(localized("The files could not be catalogued."), connection->getLastErrorMessage());
+                return;
+            }
+            limit = std::max<qsizetype>(1, limit / 2);
+        }
+    };
     auto commit = [&] {
         if (pending.isEmpty() || stopped)
             return;
+        if (!batchOpen) {
+            storeAgain();
+            return;
+        }
         for (;;) {
             if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, result.collectionId)) {
                 connection->rollbackTransaction();
@@ -292,43 +375,17 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 return;
             }
             const bool lost = OVNCatalogSession::lost(*connection);
-            connection->rollbackTransaction();
+            const QString why = connection->getLastErrorMessage();
+            if (connection->transactionDepth() > 0)
+                connection->rollbackTransaction();
             if (!lost) {
-                pending.clear();
+                // The catalog would not take the batch: it and the files after it are not
+                // catalogued, and the alert says so.
+                stopCataloguing(localized("The files could not be catalogued."), why);
                 return;
             }
-            if (!OVNCatalogSession::waitForServer(*connection, reconnectWaitSeconds, &cancel, nullptr)) {
-                stopCataloguing(localized("The connection to the catalog was lost."),
-                                localized("The catalog server could not be reached for %1 seconds: the files "
-                                          "downloaded from now on are not catalogued.")
-                                    .arg(reconnectWaitSeconds));
-                return;
-            }
-            QStringList mids;
-            for (const Pending &entry : pending)
-                mids.append(entry.mid);
-            // The look-up waits until the lost session has left the server, so that a commit it
-            // still carried out is seen. Whatever it does not see goes in again under its own id:
-            // an id the catalog holds already is answered as stored, never stored twice.
-            const std::optional<QSet<QString>> present = connection->waitForEndedSession(reconnectWaitSeconds)
-                                                             ? connection->mediaEntriesPresent(mids)
-                                                             : std::nullopt;
-            connection->beginTransaction();
-            QList<Pending> again;
-            for (Pending &entry : pending) {
-                if (present && present->contains(entry.mid)) {
-                    result.catalogued.append(entry.path);
-                    report.fileCatalogued(entry.path, entry.thumbnail);
-                } else if (!connection->addMediaListEntry(entry.record, entry.mid).isEmpty()
-                           || OVNCatalogSession::lost(*connection)) {
-                    again.append(std::move(entry));
-                }
-            }
-            pending = std::move(again);
-            if (pending.isEmpty()) {
-                connection->commitTransaction();
-                return;
-            }
+            storeAgain();
+            return;
         }
     };
     auto insertDone = [&](std::size_t keepInFlight) {
@@ -342,14 +399,16 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             }
             if (!job.thumbnail.isEmpty() && !stopped) {
                 if (pending.isEmpty()) {
-                    connection->beginTransaction();
+                    batchOpen = connection->beginTransaction();
                     batchAge.start();
                 }
                 job.record.insert(QStringLiteral("categoryid"), result.collectionId);
                 const QString mid = connection->createNewMID();
                 // An insert that failed with the session is put in again after the commit finds the
-                // session gone.
-                if (!connection->addMediaListEntry(job.record, mid).isEmpty() || OVNCatalogSession::lost(*connection))
+                // session gone; without the batch's transaction (its session was lost at the begin)
+                // nothing is inserted on its own: the entries go in when the batch is stored again.
+                if (!batchOpen || !connection->addMediaListEntry(job.record, mid).isEmpty()
+                    || OVNCatalogSession::lost(*connection))
                     pending.append({job.path, job.thumbnail, job.record, mid});
                 if (batchAge.elapsed() > 1000)
                     commit();

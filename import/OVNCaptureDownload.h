@@ -29,6 +29,9 @@ public:
         virtual void fileCatalogued(const QString & /*path*/, const QByteArray & /*thumbnail*/) {}
         virtual void backupFolderMade(const QString & /*folder*/) {}
         virtual void collectionMade(const QString & /*name*/, const QString & /*id*/) {}
+        // "Waiting for the catalog server...": said once each time the download starts waiting for
+        // a server that does not answer (it goes on downloading meanwhile only between batches).
+        virtual void catalogWaiting(const QString & /*text*/) {}
     };
 
     struct Result {

@@ -66,9 +66,13 @@ QString field(const QStringList &fields, int column)
 
 OVNCumulusParser::Parsed OVNCumulusParser::readFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(refusedTitle(), localized("The file could not be read: %1").arg(file.errorString()));
+    // The export is read as an import's files are: walked to, and read as it was found.
+    const FileAccess::HeldFile held(path);
+    QFile file;
+    QString why;
+    if (!held.isOpen() || !FileAccess::openRegularFile(file, path, &why))
+        return refuse(refusedTitle(),
+                      localized("The file could not be read: %1").arg(held.isOpen() ? why : held.reason()));
     if (file.size() > maxFileSize)
         return refuse(refusedTitle(), localized("The file is larger than %1 MB.").arg(maxFileSize / 1024 / 1024));
     const QByteArray bytes = FileAccess::readAtMost(file, maxFileSize + 1);

@@ -746,6 +746,10 @@ public:
     {
         post([path, thumbnail](OVNImportCamera &w) { w.onFileCatalogued(path, thumbnail); });
     }
+    void catalogWaiting(const QString &text) override
+    {
+        post([text](OVNImportCamera &w) { w.onCatalogWaiting(text); });
+    }
     void collectionMade(const QString &, const QString &) override
     {
         NotificationCenter::defaultCenter().postNotification(QStringLiteral("OVNNotificationCategoryListDidChange"),
@@ -842,6 +846,12 @@ void OVNImportCamera::onFileCatalogued(const QString &path, const QByteArray &th
     m_lastImage->setImage(QImage::fromData(thumbnail));
     m_lastImage->update();
     m_iconTitle->setText(path.section(QLatin1Char('/'), -1));
+}
+
+void OVNImportCamera::onCatalogWaiting(const QString &text)
+{
+    // In the progress line, until the next file's line replaces it.
+    m_statusInfo->setText(text);
 }
 
 void OVNImportCamera::finishDownload(const QVariantMap &summary)

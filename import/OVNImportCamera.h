@@ -82,6 +82,7 @@ public:
     void onDownloadStarted(int total);
     void onFileStarted(int position, const QString &name, qint64 size);
     void onFileCatalogued(const QString &path, const QByteArray &thumbnail);
+    void onCatalogWaiting(const QString &text);
 
 signals:
     void downloadFinished();

@@ -11,17 +11,20 @@
 #include "import/OVNImportParserWeblocDocument.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
+#include "platform/FileAccess.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QTransform>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -189,9 +192,18 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     const DecodeInterrupt::Scope interrupt(m_cancelled.get(), decodeTimeLimit());
     // What the decoders read past on the way.
     const DecodeReport::Scope report;
-    const QFileInfo info(path);
-    const bool haveAttributes = info.exists();
-    const qint64 fileSize = haveAttributes ? info.size() : 0;
+    const QFileInfo info(path); // its name only
+    // A file held for its import is measured itself: its name may name another file meanwhile.
+    bool haveAttributes = false;
+    qint64 fileSize = 0;
+    if (const std::optional<int> held = FileAccess::openHeld(path)) {
+        QFile file;
+        haveAttributes = *held >= 0 && file.open(*held, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        fileSize = haveAttributes ? file.size() : 0;
+    } else {
+        haveAttributes = info.exists();
+        fileSize = haveAttributes ? info.size() : 0;
+    }
     if (!m_prefsLoaded)
         loadPreferences();
 
@@ -248,12 +260,13 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     if (picture.isNull() || documentIcon) {
         // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
-            m_lastProblem = !haveAttributes                 ? QStringLiteral("the file cannot be found")
-                            : fileSize == 0                 ? QStringLiteral("the file is empty")
-                            : !m_loaderProblem.isEmpty()    ? m_loaderProblem
-                            : DecodeInterrupt::shouldStop() ? stoppedProblem()
-                            : !report.damage().isEmpty()    ? unreadableProblem(report.damage())
-                                                            : QStringLiteral("the picture cannot be read");
+            m_lastProblem = !haveAttributes                   ? QStringLiteral("the file cannot be found")
+                            : fileSize == 0                   ? QStringLiteral("the file is empty")
+                            : !m_loaderProblem.isEmpty()      ? m_loaderProblem
+                            : DecodeInterrupt::shouldStop()   ? stoppedProblem()
+                            : !report.damage().isEmpty()      ? unreadableProblem(report.damage())
+                            : !report.unsupported().isEmpty() ? DecodeReport::unsupportedText(report.unsupported())
+                                                              : QStringLiteral("the picture cannot be read");
             record.remove(key("exif"));
         }
         // "ImportGenericNoThumbnailAction" 0: the desktop's icon for the type where it has one.

@@ -8,6 +8,7 @@
 #include "formats/OVNHelper.h"
 #include "formats/OVNImageTagParser.h"
 #include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/RawDecoder.h"
@@ -310,7 +311,9 @@ QImage OVNImportHelper::loadImageForQtMediaFile(const QString &path, QVariantMap
         image = count == 1 ? frames.first() : composeFrames(frames, 2, m_prefs.thumbnailQuality);
     }
     if (image.isNull()) {
-        m_loaderProblem = missingFrame;
+        // A file that gave no frame because of damage says so as every damaged file does.
+        if (DecodeReport::noted().isEmpty())
+            m_loaderProblem = missingFrame;
         return {};
     }
     if (!missingFrame.isEmpty())

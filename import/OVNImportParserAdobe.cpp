@@ -52,8 +52,8 @@ QVariantMap OVNImportParserAdobe::commentsFromText(const QByteArray &text)
 QImage OVNImportParserAdobe::loadImageForIllustratorFile(const QString &path, QVariantMap &record)
 {
     const QImage icon = OVNImportParserGenericDocument::loadImageForFile(path, record);
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (FileAccess::openRegularFile(file, path)) {
         const QVariantMap metadata = commentsFromText(FileAccess::readAtMost(file, headerBytes));
         if (metadata.contains(QStringLiteral("Title")))
             record.insert(QStringLiteral("keywords"), metadata.value(QStringLiteral("Title")));

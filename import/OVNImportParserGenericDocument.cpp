@@ -2,7 +2,10 @@
 
 #include "import/OVNImportParserGenericDocument.h"
 
+#include "platform/FileAccess.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
@@ -108,7 +111,12 @@ QImage OVNImportParserGenericDocument::typeIcon(const QString &extension)
 QImage OVNImportParserGenericDocument::desktopIcon(const QString &path)
 {
     // The MIME database may be asked from any thread.
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    // The file's own bytes are read from where openRegularFile finds it (the file held for its
+    // import), never by name.
+    QFile file;
+    const QMimeType type = FileAccess::openRegularFile(file, path)
+                               ? QMimeDatabase().mimeTypeForFileNameAndData(path, &file)
+                               : QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
     const QString key = type.name();
     const QStringList names{type.iconName(), type.genericIconName()};
     IconCache &cache = iconCache();

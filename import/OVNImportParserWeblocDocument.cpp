@@ -2,6 +2,8 @@
 
 #include "import/OVNImportParserWeblocDocument.h"
 
+#include "platform/FileAccess.h"
+
 #include "import/OVNImportParserGenericDocument.h"
 #include "platform/PropertyList.h"
 
@@ -26,8 +28,8 @@ QString OVNImportParserWeblocDocument::urlFromData(const QByteArray &data)
 QImage OVNImportParserWeblocDocument::loadImageForFile(const QString &path, QVariantMap &record)
 {
     const QImage icon = OVNImportParserGenericDocument::loadImageForFile(path, record);
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly) && file.size() <= maximumBytes) {
+    QFile file;
+    if (FileAccess::openRegularFile(file, path) && file.size() <= maximumBytes) {
         const QString url = urlFromData(file.readAll());
         if (!url.isEmpty())
             record.insert(QStringLiteral("fulldesc"), url);

@@ -12,6 +12,7 @@
 #include "import/OVNCatalogSession.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker_p.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QDir>
@@ -115,12 +116,40 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
         return result;
     }
 
+    // The file is walked to element by element and held open (FileAccess::HeldFile): another
+    // account's link anywhere on the way is not followed, and everything that reads the file while
+    // it is imported reads the file that was found, whatever its name names meanwhile.
+    const auto refused = [&result](const FileAccess::HeldFile &file, const QString &path) {
+        result.kind = Result::Kind::NotCatalogued;
+        result.path = path;
+        result.problem = QFileInfo::exists(path) || file.reason() == FileAccess::foreignLinkReason()
+                             ? file.reason()
+                             : QStringLiteral("the file cannot be found");
+        return result;
+    };
+    std::optional<FileAccess::HeldFile> held;
     const bool transfer = !settings.destinationFolder.isEmpty() && (settings.copyOnProcess || settings.moveOnProcess);
     if (transfer && QFileInfo::exists(path)) {
+        const FileAccess::HeldFile source(path);
+        if (!source.isOpen())
+            return refused(source, path);
         const QString target = QDir(settings.destinationFolder).filePath(QFileInfo(path).fileName());
         const bool move = !settings.copyOnProcess;
-        // Neither copy nor rename overwrites; an existing target is refused before trying.
-        const bool ok = !QFileInfo::exists(target) && (move ? QFile::rename(path, target) : QFile::copy(path, target));
+        // Neither copy nor rename overwrites; an existing target is refused before trying. The
+        // copy reads the held file.
+        bool ok = !QFileInfo::exists(target)
+                  && (move ? QFile::rename(path, target)
+                           : FileAccess::copyThroughTemporary(path, target, FileAccess::Existing::Keep));
+        if (ok) {
+            held.emplace(target);
+            // What was moved is the file that was found, or it goes back.
+            if (move && held->isOpen() && !held->isSameFileAs(source))
+                QFile::rename(target, path);
+            if (!held->isOpen() || (move && !held->isSameFileAs(source))) {
+                held.reset();
+                ok = false;
+            }
+        }
         if (!ok) {
             result.kind = Result::Kind::TransferFailed;
             result.moved = move;
@@ -136,7 +165,13 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
     const DecodeInterrupt::Scope interrupt(&cancelled, OVNImportHelper::decodeTimeLimit(), &watch);
     if (settings.fileStarted)
         settings.fileStarted(item.path);
+    if (!held) {
+        held.emplace(path);
+        if (!held->isOpen())
+            return refused(*held, path);
+    }
     path = QDir::cleanPath(OVNHelper::resolveAliasInPath(path));
+    held->alsoAnswersFor(path);
     result.path = path;
     if (cancelled.load())
         return result;

@@ -104,12 +104,19 @@ struct RereadPool : OVNImportHandOut::FileSlots {
         const QString path = item.value(QStringLiteral("absolutepath")).toString();
         if (fileStarted)
             fileStarted(path);
-        if (!path.isEmpty() && !FileAccess::linkMayBeRead(path)) {
-            // Another account's link laid where the file was: what it leads to is not read.
+        // Walked element by element and held: another account's link laid anywhere on the way to
+        // where the file was is not followed, and what is read is the file that was found.
+        std::optional<FileAccess::HeldFile> held;
+        if (!path.isEmpty())
+            held.emplace(path);
+        if (held && !held->isOpen() && held->reason() == FileAccess::foreignLinkReason()) {
             done.present = true;
             done.problem = FileAccess::foreignLinkReason();
-        } else if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty() && !path.isEmpty()
-                   && QFileInfo(path).isFile()) {
+        } else if (held && !held->isOpen() && QFileInfo(path).isFile()) {
+            done.present = true;
+            done.problem = held->reason();
+        } else if (!cancelled->load() && !item.value(CatalogNames::keyMid).toString().isEmpty() && held
+                   && held->isOpen()) {
             done.present = true;
             done.thumbnail = helper.thumbnailForMediaFile(path, done.record);
             done.problem = helper.lastProblem();

@@ -63,24 +63,43 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
         entry.reason = localized("the file was not found");
         return entry;
     }
+    // Every call into the destination folder is given up on when it does not answer (a mount that
+    // stopped answering), and the folder named.
+    const QString folder = QFileInfo(destination).absolutePath();
     if (entry.copied) {
         // Never over a file of that name; a link there only by the rule for shared folders.
-        QString why;
-        const std::optional<QString> target = FileAccess::followableDestination(destination, &why);
-        struct stat there {};
-        if (!target)
-            entry.reason = why;
-        else if (::lstat(QFile::encodeName(*target).constData(), &there) == 0)
-            entry.reason = localized("a file of that name is in the folder");
-        else if (!FileAccess::copyThroughTemporary(source, *target, FileAccess::Existing::Keep, &why))
-            entry.reason = copyProblem(why, QFileInfo(*target).absolutePath());
-        else
-            entry.written = true;
-        return entry;
+        const auto copy = std::make_shared<OVNExportImages::Entry>(entry);
+        const std::optional<bool> answered = FileAccess::answerWithin(folder, [copy, source, destination] {
+            QString why;
+            const std::optional<QString> target = FileAccess::followableDestination(destination, &why);
+            struct stat there {};
+            if (!target)
+                copy->reason = why;
+            else if (::lstat(QFile::encodeName(*target).constData(), &there) == 0)
+                copy->reason = localized("a file of that name is in the folder");
+            else if (!FileAccess::copyThroughTemporary(source, *target, FileAccess::Existing::Keep, &why))
+                copy->reason = copyProblem(why, QFileInfo(*target).absolutePath());
+            else
+                copy->written = true;
+            return true;
+        });
+        if (!answered) {
+            entry.reason = FileAccess::notAnsweringReason(folder);
+            return entry;
+        }
+        return *copy;
     }
     // A link at the destination that may not be followed is told as such, not as a bad picture.
-    if (QString why; !FileAccess::followableDestination(destination, &why)) {
-        entry.reason = why;
+    const auto followable = std::make_shared<QString>();
+    const std::optional<bool> answered = FileAccess::answerWithin(folder, [followable, destination] {
+        return FileAccess::followableDestination(destination, followable.get()).has_value();
+    });
+    if (!answered) {
+        entry.reason = FileAccess::notAnsweringReason(folder);
+        return entry;
+    }
+    if (!*answered) {
+        entry.reason = *followable;
         return entry;
     }
     const int box = OVNExportImages::boxSize(options.sizeIndex, options.customSize);
@@ -90,9 +109,14 @@ OVNExportImages::Entry exportOne(const QString &source, int orientation, const Q
         OVNJpegWriter::scaleAndSaveAsJPEG(source, box, box, options.quality, destination,
                                           options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
                                           options.caption ? options.author : QString(), captionName, orientation, &why);
-    if (entry.written)
-        entry.size = QImageReader(destination).size();
-    else
+    if (entry.written) {
+        const auto size = std::make_shared<QSize>();
+        if (FileAccess::answerWithin(folder, [size, destination] {
+                *size = QImageReader(destination).size();
+                return true;
+            }))
+            entry.size = *size;
+    } else
         entry.reason = why;
     return entry;
 }
@@ -131,15 +155,20 @@ QStringList OVNExportImages::destinationNames(const QStringList &sources, bool u
 
 QString OVNExportImages::folderProblem(const QString &folder)
 {
-    // A link on the way to the folder, or the folder itself, is judged as for every file written.
-    if (QString why; !FileAccess::followableDestination(folder, &why))
-        return localized("The folder \"%1\" cannot be used: %2.").arg(folder, why);
-    const QFileInfo info(folder);
-    if (!info.isDir())
-        return localized("The folder \"%1\" does not exist.").arg(folder);
-    if (!info.isWritable())
-        return localized("The folder \"%1\" cannot be written to.").arg(folder);
-    return {};
+    const auto problem = std::make_shared<QString>();
+    const std::optional<bool> answered = FileAccess::answerWithin(folder, [problem, folder] {
+        // A link on the way to the folder, or the folder itself, is judged as for every file written.
+        if (QString why; !FileAccess::followableDestination(folder, &why))
+            *problem = localized("The folder \"%1\" cannot be used: %2.").arg(folder, why);
+        else if (const QFileInfo info(folder); !info.isDir())
+            *problem = localized("The folder \"%1\" does not exist.").arg(folder);
+        else if (!info.isWritable())
+            *problem = localized("The folder \"%1\" cannot be written to.").arg(folder);
+        return true;
+    });
+    if (!answered)
+        return localized("The folder \"%1\" did not answer in time.").arg(folder);
+    return *problem;
 }
 
 QList<OVNExportImages::Entry> OVNExportImages::exportRecords(const QList<MediaRecord> &records, const QString &folder,

@@ -8,6 +8,7 @@
 #include "platform/Localized.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/JpegEncoder.h"
+#include "decoding/PictureRows.h"
 #include "decoding/MediaDecoder.h"
 
 #include <QBuffer>
@@ -28,6 +29,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -186,9 +188,14 @@ QImage readFirstFrame(const QString &source, QSize box, Refusal &refusal)
         }
         MovieTime time = movie->duration;
         time.timeValue = 0;
-        const QSize size = movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()
-                               ? ImageFileReader::fittedSize(movie->naturalSize, box)
-                               : QSize();
+        QSize size;
+        if (movie->naturalSize.isValid() && !movie->naturalSize.isEmpty()) {
+            // A document's page is drawn at the size asked, larger than its size in points too;
+            // a movie's frame is never enlarged.
+            size = movie->kind == Movie::Kind::Document
+                       ? movie->naturalSize.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1))
+                       : ImageFileReader::fittedSize(movie->naturalSize, box);
+        }
         QImage frame = decoder.movieFrame(time, size);
         why = decoder.refusal();
         return frame;
@@ -321,7 +328,9 @@ QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxhei
         break;
     }
     if (image.isNull() && why)
-        *why = readingProblem(refusal, report.damage());
+        *why = refusal == Refusal::None && report.damage().isEmpty() && !report.unsupported().isEmpty()
+                   ? DecodeReport::unsupportedText(report.unsupported())
+                   : readingProblem(refusal, report.damage());
     return image;
 }
 
@@ -382,14 +391,23 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
     if (maxwidth <= 0 || maxheight <= 0)
         return failed(localized("the size to write is not valid"));
     // Beside its place and renamed into it, a link there followed only by the shared rule (an
-    // output folder may be shared with other accounts).
+    // output folder may be shared with other accounts). On a thread of its own, given up on when
+    // the folder does not answer (a mount that stopped answering): what the write holds is its own.
     const auto write = [&](const QByteArray &jpeg) {
-        int error = 0;
-        const bool written = FileAccess::writeThroughTemporary(
-            saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, error); }, FileAccess::Existing::Replace,
-            &problem);
+        struct Write {
+            int error = 0;
+            QString problem;
+        };
+        const auto outcome = std::make_shared<Write>();
+        const std::optional<bool> written = FileAccess::answerWithin(folderOf(saveTo), [outcome, saveTo, jpeg] {
+            return FileAccess::writeThroughTemporary(
+                saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, outcome->error); },
+                FileAccess::Existing::Replace, &outcome->problem);
+        });
         if (!written)
-            return failed(writingProblem(error, folderOf(saveTo), problem));
+            return failed(FileAccess::notAnsweringReason(folderOf(saveTo)));
+        if (!*written)
+            return failed(writingProblem(outcome->error, folderOf(saveTo), outcome->problem));
         return true;
     };
     // A picture without a caption is written whole in its decoder, in a turn of its own: this
@@ -419,6 +437,8 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         if (image.size() != target)
             image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         image = OVNOrientation::turned(image, orientation);
+        // Transparency on white, as the thumbnails show it.
+        image = PictureRows::onWhite(image);
         if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_Grayscale8)
             image = image.convertToFormat(QImage::Format_RGB32);
         if (caption == Caption::On) {

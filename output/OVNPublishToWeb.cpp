@@ -27,11 +27,15 @@ QString readUtf8(const QString &path, bool *ok)
     return *ok ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-bool writeUtf8(const QString &path, const QString &text)
+// Written given up on when the gallery's folder does not answer: nullopt then.
+std::optional<bool> writeUtf8(const QString &path, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    return FileAccess::writeThroughTemporary(
-        path, [&bytes](QIODevice &file) { return file.write(bytes) == bytes.size(); }, FileAccess::Existing::Replace);
+    return FileAccess::answerWithin(QFileInfo(path).absolutePath(), [path, bytes] {
+        return FileAccess::writeThroughTemporary(
+            path, [&bytes](QIODevice &file) { return file.write(bytes) == bytes.size(); },
+            FileAccess::Existing::Replace);
+    });
 }
 
 // The text before, between and after the first `start` and the first `end` after it (exact case).
@@ -199,17 +203,29 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
 
     const QString base = folder.isEmpty() ? QDir::home().filePath(QStringLiteral("Desktop")) : folder;
     // The chosen folder and the links on the way to it are judged first, so that a refused link is
-    // named rather than every gallery name tried below it.
-    if (QString why; !FileAccess::folderToWriteInto(base, &why)) {
+    // named rather than every gallery name tried below it; a folder that does not answer (a mount
+    // that stopped answering) is given up on and named.
+    struct Folders {
+        QString why, gallery, thumbnails, photos;
+    };
+    const auto folders = std::make_shared<Folders>();
+    const std::optional<bool> usable = FileAccess::answerWithin(base, [folders, base] {
+        if (!FileAccess::folderToWriteInto(base, &folders->why))
+            return false;
+        folders->gallery = createFolder(QDir(base).filePath(QStringLiteral("Ostrevan PublishToWeb")));
+        if (!folders->gallery.isEmpty()) {
+            folders->thumbnails = createFolder(QDir(folders->gallery).filePath(QStringLiteral("thumbnails")));
+            folders->photos = createFolder(QDir(folders->gallery).filePath(QStringLiteral("photos")));
+        }
+        return true;
+    });
+    if (!usable || !*usable) {
         result.alertTitle = localized("Failed to create destination folder");
-        result.alertMessage = localized("The destination folder cannot be used: %1.").arg(why);
+        result.alertMessage = !usable ? FileAccess::notAnsweringReason(base)
+                                      : localized("The destination folder cannot be used: %1.").arg(folders->why);
         return result;
     }
-    const QString gallery = createFolder(QDir(base).filePath(QStringLiteral("Ostrevan PublishToWeb")));
-    const QString thumbnails = gallery.isEmpty() ? QString()
-                                                 : createFolder(QDir(gallery).filePath(QStringLiteral("thumbnails")));
-    const QString photos = gallery.isEmpty() ? QString()
-                                             : createFolder(QDir(gallery).filePath(QStringLiteral("photos")));
+    const QString gallery = folders->gallery, thumbnails = folders->thumbnails, photos = folders->photos;
     if (gallery.isEmpty() || thumbnails.isEmpty() || photos.isEmpty())
         return refuse(
             "Failed to create destination folder",
@@ -311,10 +327,16 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
     // The empty slots of the last row.
     advance(int(rows * imagesPerRow - records.size()));
 
-    writeUtf8(QDir(gallery).filePath(QStringLiteral("index.html")), html);
+    if (!writeUtf8(QDir(gallery).filePath(QStringLiteral("index.html")), html)) {
+        result.alertTitle = localized("Failed to create destination folder");
+        result.alertMessage = FileAccess::notAnsweringReason(gallery);
+        return result;
+    }
     const QString assets = QDir(themePath).filePath(QStringLiteral("assets"));
     if (QFileInfo(assets).isDir())
-        copyFolder(assets, QDir(gallery).filePath(QStringLiteral("assets")));
+        FileAccess::answerWithin(gallery, [assets, gallery] {
+            return copyFolder(assets, QDir(gallery).filePath(QStringLiteral("assets")));
+        });
     result.galleryPath = gallery;
     result.pictures = int(shown.size());
     return result;

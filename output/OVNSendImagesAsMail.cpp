@@ -1,5 +1,7 @@
 #include "output/OVNSendImagesAsMail.h"
 
+#include "platform/FileAccess.h"
+
 #include "platform/TemporaryFiles.h"
 #include "output/OVNJpegWriter.h"
 #include "output/OVNOutputSizes.h"
@@ -14,6 +16,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,14 +93,20 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
         if (options.sizeIndex == originalIndex) {
             prepared.files.append(QFileInfo(source).absoluteFilePath());
         } else {
-            QString target;
-            for (int attempt = 0; attempt < 1000 && target.isEmpty(); ++attempt) {
-                const QString candidate = QDir(folder).filePath(TemporaryFiles::fileNameFromTemplate(
-                    nameTemplate(source), int(QRandomGenerator::global()->bounded(100001))));
-                const QFileInfo info(candidate);
-                if (!info.exists() && !info.isSymLink())
-                    target = candidate;
-            }
+            // A name not taken in the attachments folder, asked given up on when the folder does
+            // not answer (the writer then gives up on it at once as well).
+            const auto name = std::make_shared<QString>();
+            FileAccess::answerWithin(folder, [name, folder, source] {
+                for (int attempt = 0; attempt < 1000 && name->isEmpty(); ++attempt) {
+                    const QString candidate = QDir(folder).filePath(TemporaryFiles::fileNameFromTemplate(
+                        nameTemplate(source), int(QRandomGenerator::global()->bounded(100001))));
+                    const QFileInfo info(candidate);
+                    if (!info.exists() && !info.isSymLink())
+                        *name = candidate;
+                }
+                return true;
+            });
+            const QString target = *name;
             const int box = boxSize(options.sizeIndex);
             const bool written = !folder.isEmpty() && !target.isEmpty()
                                  && OVNJpegWriter::scaleAndSaveAsJPEG(

@@ -19,6 +19,9 @@
 #include <libburn/libburn.h>
 #include <libisofs/libisofs.h>
 
+#include <memory>
+#include <optional>
+
 using namespace burn;
 
 namespace {
@@ -303,21 +306,44 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     QString imagePath = imageFile ? address.mid(6) : QString();
     QString writtenPath;
     if (imageFile) {
-        QString why;
-        const std::optional<QString> target = FileAccess::followableDestination(imagePath, &why);
-        struct stat there {};
+        // Asked given up on when the image's folder does not answer (a mount that stopped
+        // answering), naming the folder.
+        struct Place {
+            QString why;
+            std::optional<QString> target;
+            bool exists = false;
+            QString written;
+        };
+        const auto place = std::make_shared<Place>();
+        const QString folder = QFileInfo(imagePath).absolutePath();
+        const std::optional<bool> answered = FileAccess::answerWithin(folder, [place, imagePath] {
+            place->target = FileAccess::followableDestination(imagePath, &place->why);
+            struct stat there {};
+            place->exists = place->target && ::lstat(QFile::encodeName(*place->target).constData(), &there) == 0;
+            if (place->target && !place->exists)
+                place->written = FileAccess::temporaryFileBeside(*place->target, &place->why);
+            return true;
+        });
+        if (!answered) {
+            result.outcome = Outcome::Refused;
+            result.text = QStringLiteral("The image file %1 cannot be written: %2")
+                              .arg(imagePath, FileAccess::notAnsweringReason(folder));
+            return result;
+        }
+        const QString why = place->why;
+        const std::optional<QString> target = place->target;
         if (!target) {
             result.outcome = Outcome::Refused;
             result.text = QStringLiteral("The image file %1 cannot be written: %2").arg(imagePath, why);
             return result;
         }
-        if (::lstat(QFile::encodeName(*target).constData(), &there) == 0) {
+        if (place->exists) {
             result.outcome = Outcome::Refused;
             result.text = QStringLiteral("The image file %1 exists already.").arg(imagePath);
             return result;
         }
         imagePath = *target;
-        writtenPath = FileAccess::temporaryFileBeside(imagePath, &why);
+        writtenPath = place->written;
         if (writtenPath.isEmpty()) {
             result.text = QStringLiteral("The image file %1 cannot be written: %2").arg(imagePath, why);
             return result;

@@ -1,4 +1,8 @@
 #include "platform/FileAccess.h"
+#include "platform/FileAccess_p.h"
+
+#include <QDir>
+#include <QHash>
 
 #include <QFile>
 
@@ -6,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -64,7 +69,197 @@ int utf8SequenceLength(const QByteArray &bytes, qsizetype at)
     return length;
 }
 
+QString heldFileGone() { return QStringLiteral("the file was moved or replaced while it was read"); }
+
+bool sameFile(const struct stat &one, const struct stat &other)
+{
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Opens the last element of the walk of `path` with `flags`, never following a link there: a link
+// laid after the walk looked is walked again (and judged), a few times at most. Invalid with the
+// reason in `why` when the walk refuses or the opening fails.
+Walking::Descriptor openWalked(const QString &path, int flags, QString *why, Walking::Place *where = nullptr,
+                               Walking::Refusal *refusal = nullptr)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::optional<Walking::Place> place = Walking::walk(path, false, why, refusal, Walking::Links::OwnOrRoot);
+        if (!place)
+            return {};
+        Walking::Descriptor opened(
+            ::openat(place->folder.get(), place->name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        if (opened.valid()) {
+            if (where)
+                *where = std::move(*place);
+            return opened;
+        }
+        if (errno != ELOOP) {
+            if (why)
+                *why = errno == ENOENT ? refusalReason(kindOf(path)) : systemError(errno);
+            if (refusal)
+                *refusal = errno == ENOENT ? Walking::Refusal::Missing : Walking::Refusal::Other;
+            return {};
+        }
+    }
+    if (why)
+        *why = QStringLiteral("\"%1\" keeps changing into a link").arg(path);
+    if (refusal)
+        *refusal = Walking::Refusal::Other;
+    return {};
+}
+
+QString heldKey(const QString &path)
+{
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+}
+
 } // namespace
+
+// What a HeldFile holds: the folder it was found in, its name there, which file it is, and the
+// opening made when it was found.
+struct HeldFile::State {
+    Walking::Descriptor folder;
+    QByteArray name;
+    Walking::Descriptor file;
+    struct stat identity {};
+
+    // A new opening of the same file, or -1.
+    int openAgain() const
+    {
+        Walking::Descriptor again(
+            ::openat(folder.get(), name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        struct stat info {};
+        if (!again.valid() || ::fstat(again.get(), &info) != 0 || !sameFile(info, identity))
+            return -1;
+        const int flags = ::fcntl(again.get(), F_GETFL);
+        if (flags >= 0)
+            ::fcntl(again.get(), F_SETFL, flags & ~O_NONBLOCK);
+        return again.release();
+    }
+};
+
+namespace {
+
+// The files held now, by name; the newest holding of a name answers.
+std::mutex heldMutex;
+QHash<QString, QList<std::shared_ptr<HeldFile::State>>> &heldFiles()
+{
+    static QHash<QString, QList<std::shared_ptr<HeldFile::State>>> files;
+    return files;
+}
+
+} // namespace
+
+WalkedPath walkedPath(const QString &path)
+{
+    WalkedPath facts;
+    Walking::Refusal refusal = Walking::Refusal::None;
+    const std::optional<Walking::Place> place =
+        Walking::walk(path, false, nullptr, &refusal, Walking::Links::OwnOrRoot);
+    struct stat info {};
+    if (!place) {
+        facts.mayBeRead = refusal != Walking::Refusal::ForeignLink;
+        if (refusal == Walking::Refusal::Denied)
+            facts.kind = Kind::NoAccess;
+        else if (refusal != Walking::Refusal::ForeignLink) {
+            // Only to tell what is missing (a link to nothing, a loop) in the words used for it.
+            const Kind named = kindOf(path);
+            facts.kind = named == Kind::Regular || named == Kind::Folder ? Kind::Other : named;
+        }
+        return facts;
+    }
+    if (::fstatat(place->folder.get(), place->name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        const Kind named = kindOf(path);
+        facts.kind = errno == EACCES                                   ? Kind::NoAccess
+                     : named == Kind::Regular || named == Kind::Folder ? Kind::Missing
+                                                                       : named;
+        return facts;
+    }
+    facts.kind = S_ISLNK(info.st_mode) ? Kind::Missing : kindOfMode(info.st_mode);
+    facts.walked = place->name == "." ? place->folderPath : place->path();
+    return facts;
+}
+
+HeldFile::HeldFile(const QString &path)
+{
+    auto state = std::make_shared<State>();
+    Walking::Place place;
+    Walking::Refusal refusal = Walking::Refusal::None;
+    QString why;
+    state->file = openWalked(path, O_RDONLY | O_NONBLOCK, &why, &place, &refusal);
+    if (!state->file.valid()) {
+        m_reason = refusal == Walking::Refusal::ForeignLink ? foreignLinkReason() : why;
+        return;
+    }
+    const Kind kind = ::fstat(state->file.get(), &state->identity) == 0 ? kindOfMode(state->identity.st_mode)
+                                                                        : Kind::Other;
+    if (kind != Kind::Regular) {
+        m_reason = kind == Kind::Folder ? QStringLiteral("a folder, not a file") : refusalReason(kind);
+        return;
+    }
+    const int flags = ::fcntl(state->file.get(), F_GETFL);
+    if (flags >= 0)
+        ::fcntl(state->file.get(), F_SETFL, flags & ~O_NONBLOCK);
+    state->folder = std::move(place.folder);
+    state->name = place.name;
+    m_state = std::move(state);
+    alsoAnswersFor(path);
+}
+
+HeldFile::~HeldFile()
+{
+    if (!m_state)
+        return;
+    const std::lock_guard lock(heldMutex);
+    for (const QString &name : std::as_const(m_names)) {
+        const auto found = heldFiles().find(name);
+        if (found == heldFiles().end())
+            continue;
+        found->removeOne(m_state);
+        if (found->isEmpty())
+            heldFiles().erase(found);
+    }
+}
+
+bool HeldFile::isOpen() const { return m_state != nullptr; }
+
+QString HeldFile::reason() const { return m_reason; }
+
+qint64 HeldFile::size() const { return m_state ? qint64(m_state->identity.st_size) : 0; }
+
+void HeldFile::alsoAnswersFor(const QString &path)
+{
+    if (!m_state || path.isEmpty())
+        return;
+    const QString key = heldKey(path);
+    if (m_names.contains(key))
+        return;
+    m_names.append(key);
+    const std::lock_guard lock(heldMutex);
+    heldFiles()[key].append(m_state);
+}
+
+bool HeldFile::isSameFileAs(const HeldFile &other) const
+{
+    return m_state && other.m_state && sameFile(m_state->identity, other.m_state->identity);
+}
+
+std::optional<int> openHeld(const QString &path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    std::shared_ptr<HeldFile::State> state;
+    {
+        const std::lock_guard lock(heldMutex);
+        if (heldFiles().isEmpty())
+            return std::nullopt;
+        const auto found = heldFiles().constFind(heldKey(path));
+        if (found == heldFiles().cend() || found->isEmpty())
+            return std::nullopt;
+        state = found->last();
+    }
+    return state->openAgain();
+}
 
 Kind kindOf(const QString &path)
 {
@@ -76,35 +271,6 @@ Kind kindOf(const QString &path)
     if (::lstat(name.constData(), &info) == 0 && S_ISLNK(info.st_mode))
         return Kind::DanglingLink;
     return error == EACCES ? Kind::NoAccess : Kind::Missing;
-}
-
-bool linkMayBeRead(const QString &path)
-{
-    QByteArray current = QFile::encodeName(path);
-    // The kernel's own limit on link chains; a longer chain ends in a loop, read by nobody.
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat link {};
-        if (::lstat(current.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
-            return true;
-        if (link.st_uid != ::geteuid()) {
-            struct stat target {};
-            if (::stat(current.constData(), &target) != 0)
-                return true; // leads nowhere: told as a link to nothing
-            if (target.st_uid != link.st_uid)
-                return false;
-        }
-        QByteArray next(4096, '\0');
-        const ssize_t length = ::readlink(current.constData(), next.data(), size_t(next.size()));
-        if (length <= 0 || length >= next.size())
-            return false;
-        next.truncate(length);
-        if (!next.startsWith('/')) {
-            const qsizetype slash = current.lastIndexOf('/');
-            next.prepend(slash < 0 ? QByteArray() : current.left(slash + 1));
-        }
-        current = next;
-    }
-    return false;
 }
 
 QString foreignLinkReason() { return QStringLiteral("a link that belongs to another user; it is not followed"); }
@@ -137,9 +303,18 @@ bool openRegularFile(QFile &file, const QString &path, QString *why, QIODevice::
 {
     file.close();
     file.setFileName(path);
+    // A file held for its import is opened again where it was found; no other file is read under
+    // its name.
+    const std::optional<int> held = openHeld(path);
+    if (held && *held < 0) {
+        if (why)
+            *why = heldFileGone();
+        return false;
+    }
     // Non-blocking, so that opening a pipe without a writer returns at once; the kind is then
     // taken from the open descriptor itself, not from the name (which could change meanwhile).
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = held ? *held
+                        : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (why)
             *why = errno == ENOENT ? refusalReason(kindOf(path)) : systemError(errno);
@@ -167,12 +342,16 @@ bool openRegularFile(QFile &file, const QString &path, QString *why, QIODevice::
 
 std::optional<QStringList> folderEntries(const QString &path, QStringList *undecodable, QString *why)
 {
-    const std::unique_ptr<DIR, CloseDir> dir(::opendir(QFile::encodeName(path).constData()));
+    Walking::Descriptor opened = openWalked(path, O_RDONLY | O_DIRECTORY, why);
+    if (!opened.valid())
+        return std::nullopt;
+    const std::unique_ptr<DIR, CloseDir> dir(::fdopendir(opened.get()));
     if (!dir) {
         if (why)
             *why = systemError(errno);
         return std::nullopt;
     }
+    opened.release(); // the listing closes it
     QStringList names;
     for (;;) {
         // readdir() tells the end from a failure only by errno.

@@ -5,7 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QFile;
@@ -20,15 +23,7 @@ enum class Kind { Missing, DanglingLink, NoAccess, Regular, Folder, Pipe, Socket
 // The kind of what the path names, symbolic links followed.
 Kind kindOf(const QString &path);
 
-// Whether what `path` names may be read in when the path ends in a symbolic link (links to links
-// judged one by one): the link belongs to this account, or its owner owns what it leads to (it then
-// gives nothing its owner could not have put there himself). A link of another account's that
-// leads to someone else's file or folder is not followed: an import must not take into a shared
-// catalog, for every member to see, what another account points it at (this account's private
-// pictures, or for root the system's files). True for a path that is no link.
-bool linkMayBeRead(const QString &path);
-
-// Why such a link is left out, as a list of skipped files says it.
+// Why a path through a link that is not followed is left out, as a list of skipped files says it.
 QString foreignLinkReason();
 
 // Why a path of that kind is no media file, as a list of skipped files says it ("a named pipe,
@@ -45,7 +40,8 @@ bool openRegularFile(QFile &file, const QString &path, QString *why = nullptr,
 // faulted in afresh for each photo). A file that grows while it is read stops at the cap.
 QByteArray readAtMost(QFile &file, qint64 cap);
 
-// The entries of a folder ("." and ".." left out), in the order the file system gives them.
+// The entries of a folder ("." and ".." left out), in the order the file system gives them. The
+// folder is reached by the walk above and listed through the descriptor it was opened as.
 // Names that are not valid UTF-8 cannot be opened through a QString path; they are left out of
 // the answer and put into `undecodable` as displayNameOf() shows them. Null when the folder
 // cannot be listed, with the system's reason in `why`.
@@ -54,6 +50,61 @@ std::optional<QStringList> folderEntries(const QString &path, QStringList *undec
 
 // A file name's bytes as text, with each byte that is not part of valid UTF-8 shown as "\xHH".
 QString displayNameOf(const QByteArray &name);
+
+// ---- Reading what a user named ----
+// A path a user gives (an import's files and folders, a re-scan's, a record export's) is walked
+// from the root one element at a time through folder descriptors, as destinations are (below), and
+// a symbolic link met at any element is followed only when destinations follow it and it belongs
+// to this account or to root. So another account's link laid anywhere in the path
+// (DIR/hislink/private.jpg), in a shared folder or in his own, cannot lead an import to this
+// account's private files, nor to the system's files for root. The file is then held open, and
+// whatever reads it while it is held reads that very file, never what its name names meanwhile.
+
+// What the walk of `path` finds: its kind (that of what links lead to), whether a link on the way
+// was refused (`mayBeRead` false, kind Missing), and the path it ends at with the links replaced
+// by what they lead to.
+struct WalkedPath {
+    Kind kind = Kind::Missing;
+    bool mayBeRead = true;
+    QString walked;
+};
+WalkedPath walkedPath(const QString &path);
+
+// A regular file reached by that walk, held open for as long as this lives. Meanwhile
+// openRegularFile and the decoders' openings of any name it answers for (the path it was given,
+// and those added with alsoAnswersFor) open this file again: through the folder it was found in,
+// without following a link, and only when what is there is still this file. Nothing reads another
+// file under that name while it is held.
+class HeldFile
+{
+public:
+    explicit HeldFile(const QString &path);
+    ~HeldFile();
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+    bool isOpen() const;
+    // Why the file is not held: a link on the way that is not followed (foreignLinkReason's
+    // words), nothing there, not a regular file.
+    QString reason() const;
+    qint64 size() const;
+    // One more name this file answers for while it is held (the path a link of the user's at its
+    // end leads to, say).
+    void alsoAnswersFor(const QString &path);
+    // Whether both hold the same file (one moved between them, say).
+    bool isSameFileAs(const HeldFile &other) const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+    QStringList m_names;
+    QString m_reason;
+};
+
+// A new descriptor, for reading, of the file a HeldFile holds under `path`: none when no file is
+// held under that name; -1 when one is but it is no longer where it was found.
+std::optional<int> openHeld(const QString &path);
 
 // ---- Writing into a destination folder (FileAccess_destination.cpp) ----
 // An output (export, e-mail attachments, a web gallery, a disc image) writes into a folder that
@@ -89,8 +140,11 @@ bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevi
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why = nullptr);
 
 // A folder to write into at `path`: one that is there, one reached through links that may be
-// followed (the answer is then where they lead), or one made now (with the folders above it). Null with the reason in
-// `why` when something else is there (a file, a link that may not be followed) or the folder cannot be made.
+// followed (the answer is then where they lead), or one made now (with the folders above it). Only links of this
+// account's or root's are followed on the way, as when reading: another account's link in his own folder, named like
+// a folder to be made there, would lead everything written into it into this account's private folder. Null with the
+// reason in `why` when something else is there (a file, a link that may not be followed), the folder cannot be made,
+// or this account may not write in it.
 std::optional<QString> folderToWriteInto(const QString &path, QString *why = nullptr);
 
 // For a writer that wants a path rather than a device (a disc image written by a library): an empty
@@ -102,5 +156,20 @@ QString temporaryFileBeside(const QString &path, QString *why = nullptr);
 // writeThroughTemporary gives. With Existing::Keep a file that appeared there meanwhile is kept and
 // the rename refused. The temporary file is removed when the move fails.
 bool moveIntoPlace(const QString &temporary, const QString &path, Existing existing, QString *why = nullptr);
+
+// Outputs into a folder (export, e-mail attachments, web galleries, a disc image's staging) make
+// their calls into it through this: `call` runs on a thread of its own and is given up on after
+// outputLimit(), as on a mount that stopped answering, and at once while an earlier call into the
+// same folder is still stuck. The call's answer, or nullopt when given up on (its late answer is
+// dropped: it must hold what it uses, not refer to its caller's). `cancel` may be null.
+std::optional<bool> answerWithin(const QString &folder, std::function<bool()> call,
+                                 const std::atomic_bool *cancel = nullptr);
+// Why an output gave up on a folder: "the folder FOLDER did not answer in time".
+QString notAnsweringReason(const QString &folder);
+std::chrono::milliseconds outputLimit();
+void setOutputLimit(std::chrono::milliseconds limit);
+// Called on the call's thread before each call answerWithin() makes, with the folder (empty: none):
+// what tests stall a destination with.
+void setOutputCallHook(std::function<void(const QString &folder)> hook);
 
 } // namespace FileAccess

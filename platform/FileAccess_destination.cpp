@@ -3,6 +3,7 @@
 // file written beside its place and renamed into it.
 
 #include "platform/FileAccess.h"
+#include "platform/FileAccess_p.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,10 @@
 
 namespace FileAccess {
 
+using Walking::Descriptor;
+using Walking::Place;
+using Walking::Refusal;
+
 namespace {
 
 // Links followed one after another before the chain counts as a loop (the kernel's limit is 40;
@@ -29,37 +34,6 @@ namespace {
 constexpr int linkLimit = 8;
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-// A descriptor that closes itself.
-class Descriptor
-{
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor() { reset(); }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 Descriptor openRoot() { return Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)); }
 
@@ -81,10 +55,13 @@ mode_t currentUmask()
     return 022;
 }
 
-// Whether a link that `link` describes, in the folder that `holder` describes, may be followed: it
-// belongs to this account, or to the folder's owner when nobody else may write in the folder. In a
-// folder that others may write, a link of the owner's leads others' outputs wherever the owner
-// likes (onto their own files, say), and one of anyone else's may have been laid by anyone.
+} // namespace
+
+namespace Walking {
+
+// In a folder that others may write, a link of the owner's leads others' outputs and imports
+// wherever the owner likes (onto their own files, say), and one of anyone else's may have been laid
+// by anyone.
 bool linkMayBeFollowed(const struct stat &link, const struct stat &holder)
 {
     if (link.st_uid == ::geteuid())
@@ -92,18 +69,13 @@ bool linkMayBeFollowed(const struct stat &link, const struct stat &holder)
     return link.st_uid == holder.st_uid && (holder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// A destination walked to its last element: the folder that holds it (open as a path), its name
-// there, and the path of both as they were walked (links replaced by what they lead to).
-struct Place {
-    Descriptor folder;
-    QByteArray name;
-    QString folderPath;
-    QString path() const
-    {
-        const QString entry = QFile::decodeName(name);
-        return folderPath == QLatin1String("/") ? folderPath + entry : folderPath + QLatin1Char('/') + entry;
-    }
-};
+QString Place::path() const
+{
+    const QString entry = QFile::decodeName(name);
+    return folderPath == QLatin1String("/") ? folderPath + entry : folderPath + QLatin1Char('/') + entry;
+}
+
+namespace {
 
 QString joined(const QList<QByteArray> &elements)
 {
@@ -122,18 +94,35 @@ void push(std::deque<QByteArray> &pending, const QByteArray &path)
     }
 }
 
-// Walks `path` from the root one element at a time, each folder opened through the one before it
-// without following links (nothing can be swapped in between), and each link met, at any element,
-// judged by linkMayBeFollowed before its target takes its place. With `makeFolders` the folders
-// that are not there are made, the last element included; otherwise the last element need not be
-// there.
-std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
+Refusal refusalOf(int error)
 {
-    const auto failed = [why](const QString &reason) -> std::optional<Place> {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return Refusal::Missing;
+    case EACCES:
+    case EPERM:
+        return Refusal::Denied;
+    default:
+        return Refusal::Other;
+    }
+}
+
+} // namespace
+
+std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, Refusal *refusal, Links links)
+{
+    const auto refused = [why, refusal](Refusal kind, const QString &reason) -> std::optional<Place> {
         if (why)
             *why = reason;
+        if (refusal)
+            *refusal = kind;
         return std::nullopt;
     };
+    const auto failed = [&refused](const QString &reason) { return refused(Refusal::Other, reason); };
+    const auto failedWith = [&refused](int error) { return refused(refusalOf(error), systemReason(error)); };
+    if (refusal)
+        *refusal = Refusal::None;
     if (path.isEmpty())
         return failed(QStringLiteral("no destination was given"));
     const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
@@ -143,7 +132,7 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
     QList<QByteArray> walked;
     int followed = 0;
     if (!folder.valid())
-        return failed(systemReason(errno));
+        return failedWith(errno);
     if (pending.empty() && !makeFolders)
         return failed(QStringLiteral("\"/\" is no file"));
     while (!pending.empty()) {
@@ -153,7 +142,7 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
         if (name == "..") {
             Descriptor up(::openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
             if (!up.valid())
-                return failed(systemReason(errno));
+                return failedWith(errno);
             folder = std::move(up);
             if (!walked.isEmpty())
                 walked.removeLast();
@@ -164,25 +153,28 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
         struct stat entry {};
         if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT)
-                return failed(systemReason(errno));
+                return failedWith(errno);
             if (last && !makeFolders)
                 return Place{std::move(folder), name, joined(walked)};
             if (!makeFolders)
-                return failed(
+                return refused(
+                    Refusal::Missing,
                     QStringLiteral("the folder \"%1\" is not there").arg(joined(walked + QList<QByteArray>{name})));
             if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST)
                 return failed(QStringLiteral("the folder \"%1\" cannot be made: %2")
                                   .arg(joined(walked + QList<QByteArray>{name}), systemReason(errno)));
             if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
-                return failed(systemReason(errno));
+                return failedWith(errno);
         }
         if (S_ISLNK(entry.st_mode)) {
             const QString shown = joined(walked + QList<QByteArray>{name});
             struct stat holder {};
             if (::fstat(folder.get(), &holder) != 0)
-                return failed(systemReason(errno));
-            if (!linkMayBeFollowed(entry, holder))
-                return failed(
+                return failedWith(errno);
+            const bool ownOrRoot = entry.st_uid == ::geteuid() || entry.st_uid == 0;
+            if (!linkMayBeFollowed(entry, holder) || (links == Links::OwnOrRoot && !ownOrRoot))
+                return refused(
+                    Refusal::ForeignLink,
                     QStringLiteral("\"%1\" is a link that belongs to another user; it is not followed").arg(shown));
             if (++followed > linkLimit)
                 return failed(QStringLiteral("\"%1\" leads through too many links").arg(path));
@@ -195,7 +187,7 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
                 folder = openRoot();
                 walked.clear();
                 if (!folder.valid())
-                    return failed(systemReason(errno));
+                    return failedWith(errno);
             }
             push(pending, target);
             if (pending.empty())
@@ -205,18 +197,25 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why)
         if (last && !makeFolders)
             return Place{std::move(folder), name, joined(walked)};
         if (!S_ISDIR(entry.st_mode))
-            return failed(QStringLiteral("\"%1\" is not a folder").arg(joined(walked + QList<QByteArray>{name})));
+            return refused(Refusal::Missing,
+                           QStringLiteral("\"%1\" is not a folder").arg(joined(walked + QList<QByteArray>{name})));
         if (last)
             return Place{std::move(folder), name, joined(walked)};
         Descriptor next(::openat(folder.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.valid())
-            return failed(systemReason(errno));
+            return failedWith(errno);
         folder = std::move(next);
         walked.append(name);
     }
     // The root itself, as a folder to write into.
     return Place{std::move(folder), QByteArray("."), QStringLiteral("/")};
 }
+
+} // namespace Walking
+
+namespace {
+
+using Walking::walk;
 
 // The mode a file written in place of `name` gets: that of a regular file of this account's it
 // replaces (its permission bits only: never set-user or set-group id), else 0666 less the umask. A
@@ -400,10 +399,18 @@ bool copyThroughTemporary(const QString &source, const QString &destination, Exi
 
 std::optional<QString> folderToWriteInto(const QString &path, QString *why)
 {
-    const std::optional<Place> place = walk(path, true, why);
+    const std::optional<Place> place = walk(path, true, why, nullptr, Walking::Links::OwnOrRoot);
     if (!place)
         return std::nullopt;
-    return place->name == "." ? place->folderPath : place->path();
+    const QString folder = place->name == "." ? place->folderPath : place->path();
+    // Only a folder this account may write in, as an export's: what is made in another account's
+    // own folder is his to replace.
+    if (::faccessat(place->folder.get(), place->name.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        if (why)
+            *why = QStringLiteral("the folder \"%1\" cannot be written to").arg(folder);
+        return std::nullopt;
+    }
+    return folder;
 }
 
 } // namespace FileAccess

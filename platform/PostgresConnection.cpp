@@ -2,6 +2,8 @@
 
 #include <libpq-fe.h>
 
+#include <QRegularExpression>
+
 #include <dlfcn.h>
 #include <poll.h>
 
@@ -40,11 +42,11 @@ namespace {
     OVN_LIBPQ_FUNCTION(PQnfields)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQntuples)                                                                                      \
     OVN_LIBPQ_FUNCTION(PQparameterStatus)                                                                              \
-    OVN_LIBPQ_FUNCTION(PQpingParams)                                                                                   \
     OVN_LIBPQ_FUNCTION(PQresultErrorField)                                                                             \
     OVN_LIBPQ_FUNCTION(PQresultErrorMessage)                                                                           \
     OVN_LIBPQ_FUNCTION(PQresultStatus)                                                                                 \
     OVN_LIBPQ_FUNCTION(PQsendQueryParams)                                                                              \
+    OVN_LIBPQ_FUNCTION(PQsetErrorVerbosity)                                                                            \
     OVN_LIBPQ_FUNCTION(PQsetNoticeProcessor)                                                                           \
     OVN_LIBPQ_FUNCTION(PQsetSingleRowMode)                                                                             \
     OVN_LIBPQ_FUNCTION(PQsocket)                                                                                       \
@@ -104,6 +106,40 @@ bool sessionEndingFailure(const QByteArray &severity, const QString &sqlState)
 // libpq's messages run over several lines with tab-indented hints; the user sees them in an alert,
 // where one flowing paragraph reads better.
 QString trimmedMessage(const char *message) { return QString::fromUtf8(message ? message : "").simplified(); }
+
+// The SQLSTATE of the server's answer in a failed connection's message, which is built with every
+// field while the session is made ("FATAL:  28P01: password authentication failed ..."); empty
+// when the server sent none (the connection ended, or libpq itself gave up).
+QString connectionFailureState(const QString &message)
+{
+    static const QRegularExpression state(QStringLiteral(":  ([0-9A-Z]{5}): "));
+    const QRegularExpressionMatch match = state.match(message);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+// The message as the user reads it: without the SQLSTATE and the server's source location.
+QString connectionFailureText(const char *message)
+{
+    QString text = QString::fromUtf8(message ? message : "");
+    static const QRegularExpression location(QStringLiteral("(^|\n)LOCATION:[^\n]*"));
+    static const QRegularExpression state(QStringLiteral(":  [0-9A-Z]{5}: "));
+    text.remove(location);
+    text.replace(state, QStringLiteral(":  "));
+    return text.simplified();
+}
+
+// Whether a failed connection is the server's refusal of it (a login, a database, a right), which
+// trying again does not change, rather than a session that ended while it was being made, a server
+// that is starting, stopping or full, or one that could not be reached: those may go through later.
+bool refusedByServer(const QString &sqlState)
+{
+    if (sqlState.isEmpty())
+        return false;
+    // Class 08 (connection exception), 53 (insufficient resources: too many connections), 57
+    // (operator intervention: ended by an administrator, starting up, shutting down).
+    return !sqlState.startsWith(QLatin1String("08")) && !sqlState.startsWith(QLatin1String("53"))
+           && !sqlState.startsWith(QLatin1String("57"));
+}
 
 } // namespace
 
@@ -232,6 +268,8 @@ PostgresConnection::Attempt PostgresConnection::connectWith(const QString &passw
     if (!connection)
         return attempt;
     libpq().PQsetNoticeProcessor(connection, logNotice, nullptr);
+    // With the SQLSTATE in a failure's message, a refusal is told from a session that ended.
+    libpq().PQsetErrorVerbosity(connection, PQERRORS_VERBOSE);
     if (libpq().PQstatus(connection) != CONNECTION_BAD) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::seconds(qMax(1, m_settings.connectTimeoutSeconds));
@@ -253,10 +291,16 @@ PostgresConnection::Attempt PostgresConnection::connectWith(const QString &passw
             return attempt;
         }
     }
-    // A server that takes connections refused this one (a login, a database, a right): that is its
-    // answer. One that does not answer, or is starting or stopping, may come back.
-    if (libpq().PQstatus(connection) != CONNECTION_OK)
-        attempt.serverAnswered = libpq().PQpingParams(keys.data(), values.data(), 0) == PQPING_OK;
+    if (libpq().PQstatus(connection) == CONNECTION_OK) {
+        libpq().PQsetErrorVerbosity(connection, PQERRORS_DEFAULT);
+        return attempt;
+    }
+    // A server that refused this connection (a login, a database, a right, a password it wants)
+    // has answered. One that does not answer, is starting or stopping, or ended the session while
+    // it was being made (the answer is then libpq's, not the server's) may come back.
+    attempt.serverAnswered =
+        refusedByServer(connectionFailureState(QString::fromUtf8(libpq().PQerrorMessage(connection))))
+        || libpq().PQconnectionNeedsPassword(connection) == 1;
     return attempt;
 }
 
@@ -292,7 +336,7 @@ bool PostgresConnection::openLocked()
         return false;
     }
     if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
-        m_error = trimmedMessage(libpq().PQerrorMessage(connection.get()));
+        m_error = connectionFailureText(libpq().PQerrorMessage(connection.get()));
         m_serverAnswered = attempt.serverAnswered;
         return false;
     }

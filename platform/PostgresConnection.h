@@ -111,8 +111,9 @@ public:
     // The server's process id of the session that the last open or reset replaced (0 when none):
     // a writer whose session was lost asks whether that process is still at work on the server.
     int endedBackendPid() const;
-    // Whether the server took connections at the last open or reset: false when it did not answer,
-    // or answered that it is starting or stopping; true also when it refused this login.
+    // Whether the server gave its answer at the last open or reset: true when it let the session in
+    // or refused it (a login, a password, a database, a right); false when it did not answer,
+    // answered that it is starting, stopping or full, or the session ended while it was being made.
     bool serverAnswered() const;
 
     // True when the server sends timestamps as 64-bit integer microseconds (every server since

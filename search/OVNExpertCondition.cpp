@@ -3,6 +3,7 @@
 #include "platform/Localized.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdlib>
@@ -63,6 +64,10 @@ const Table searchedTables[] = {
 };
 
 // Plain text, number and date work, with no side effect and no way to run text as a statement.
+// Each runs in time linear in its arguments, with these limits: the trims take no characters to
+// trim (trimming a text of n characters by m given ones takes n x m steps, with no look at a
+// cancel request), and substr and substring take whole numbers after their text (with a text
+// there the server's substring matches a regular expression).
 constexpr const char *functions[] = {"upper",    "lower",     "length",   "substr",    "substring", "trim",
                                      "ltrim",    "rtrim",     "coalesce", "abs",       "round",     "date",
                                      "datetime", "julianday", "strftime", "date_part", "date_trunc"};
@@ -90,7 +95,8 @@ constexpr qsizetype maximumWordShown = 40;
 // the keywords, a picture) makes a copy of it: "fulldesc || fulldesc || ..." needs as many copies
 // as the square of its length. The bounds keep the copies of one entry's long fields at a few
 // dozen, whatever their size, while the conditions people write (a few fields compared, a few
-// functions) stay far below them.
+// functions) stay far below them. What those copies come to in bytes depends on the fields' size:
+// the search holds it to OVNExpertCondition::memoryBytes with the stored sizes before it runs.
 constexpr qsizetype maximumCharacters = 8000;
 constexpr int maximumOperations = 100;
 constexpr int maximumLongFieldReferences = 16;
@@ -112,6 +118,51 @@ constexpr const char *longColumns[] = {"serverpath", "absolutepath", "thumbimage
 // The functions whose result holds (part of) their text arguments; the others answer a number,
 // a date or a short text.
 constexpr const char *textFunctions[] = {"upper", "lower", "substr", "substring", "trim", "ltrim", "rtrim", "coalesce"};
+
+// The trims, which take their text alone.
+constexpr const char *trimFunctions[] = {"trim", "ltrim", "rtrim"};
+
+// The columns that hold numbers or dates; the others hold text.
+constexpr const char *numberColumns[] = {"id",
+                                         "filesize",
+                                         "imagewidth",
+                                         "imageheight",
+                                         "filedts",
+                                         "dts",
+                                         "pricetag",
+                                         "modrelavailable",
+                                         "proprelavailable",
+                                         "rating",
+                                         "orientation",
+                                         "height",
+                                         "width",
+                                         "iscolor",
+                                         "process",
+                                         "flashused",
+                                         "focallength",
+                                         "exposuretime",
+                                         "aperturefnumber",
+                                         "distance",
+                                         "ccdwidth",
+                                         "exposurebias",
+                                         "digitalzoomratio",
+                                         "focallength35mmequiv",
+                                         "whitebalance",
+                                         "meteringmode",
+                                         "exposureprogram",
+                                         "exposuremode",
+                                         "isoequivalent",
+                                         "lightsource",
+                                         "licensetype"};
+
+// The types of exact numbers of any size: a text converted to one may hold a number of a hundred
+// thousand digits ('1e100000'), whose arithmetic the server does without a look at a cancel.
+constexpr const char *exactNumberTypes[] = {"numeric", "decimal"};
+
+// Passes over a text the server makes for a change of case (through wide characters and back),
+// and for a comparison by the collation.
+constexpr qint64 caseFunctionPasses = 10;
+constexpr qint64 comparisonPasses = 4;
 
 // The types whose conversion makes a copy of a text (twice the size for a picture, written in hex).
 constexpr const char *textTypes[] = {"text", "varchar", "char", "character"};
@@ -187,6 +238,39 @@ QString characterName(QChar c)
     return QString(c);
 }
 
+// A number as written (digits, a point, an exponent): more digits or a larger exponent than any
+// entry's value has.
+bool numberTooLong(const QString &number)
+{
+    const qsizetype exponentAt = number.indexOf(QLatin1Char('e'), 0, Qt::CaseInsensitive);
+    return (exponentAt < 0 ? number.size() : exponentAt) > maximumNumberDigits
+           || (exponentAt >= 0 && std::abs(number.mid(exponentAt + 1).toInt()) > maximumExponent)
+           || (exponentAt >= 0 && number.size() - exponentAt > 6);
+}
+
+// Text in quotes that the server reads as a number where one is wanted ('1e130000' compared with a
+// decimal field, or converted to one), held to the bounds of a number written plainly.
+bool textNumberTooLong(QString text)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)(e[+-]?\\d+)?$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    text = text.simplified().remove(QLatin1Char(' ')).remove(QLatin1Char('_'));
+    if (!number.match(text).hasMatch())
+        return false;
+    if (text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-')))
+        text.remove(0, 1);
+    const qsizetype exponentAt = text.indexOf(QLatin1Char('e'), 0, Qt::CaseInsensitive);
+    const QString digits = QString(exponentAt < 0 ? text : text.left(exponentAt)).remove(QLatin1Char('.'));
+    if (exponentAt >= 0) {
+        const QString exponent = text.mid(exponentAt + 1);
+        const QString bare =
+            exponent.startsWith(QLatin1Char('+')) || exponent.startsWith(QLatin1Char('-')) ? exponent.mid(1) : exponent;
+        if (bare.size() > 4 || bare.toInt() > maximumExponent)
+            return true;
+    }
+    return digits.size() > maximumNumberDigits;
+}
+
 // Cuts the condition into words as the server would, refusing what no condition needs.
 std::optional<Refusal> tokenize(const QString &text, QList<Token> &tokens)
 {
@@ -216,6 +300,9 @@ std::optional<Refusal> tokenize(const QString &text, QList<Token> &tokens)
             }
             if (!closed)
                 return refusal(text.mid(i, 12), "The text in quotes that begins with \"%1\" is not closed.");
+            if (textNumberTooLong(text.mid(i + 1, j - i - 1)))
+                return refusal(text.mid(i, j + 1 - i), "A search condition cannot hold the text %1: it reads as a "
+                                                       "number too long for a search.");
             tokens.append({Kind::String, text.mid(i, j + 1 - i)});
             i = j + 1;
             continue;
@@ -267,10 +354,7 @@ std::optional<Refusal> tokenize(const QString &text, QList<Token> &tokens)
                 return refusal(text.mid(i, k - i), "A search condition cannot hold \"%1\"; write numbers plainly.");
             }
             const QString number = text.mid(i, j - i);
-            const qsizetype exponentAt = number.indexOf(QLatin1Char('e'), 0, Qt::CaseInsensitive);
-            if ((exponentAt < 0 ? number.size() : exponentAt) > maximumNumberDigits
-                || (exponentAt >= 0 && std::abs(number.mid(exponentAt + 1).toInt()) > maximumExponent)
-                || (exponentAt >= 0 && number.size() - exponentAt > 6))
+            if (numberTooLong(number))
                 return refusal(number, "A search condition cannot hold the number \"%1\"; it is too long.");
             tokens.append({Kind::Number, number});
             i = j;
@@ -354,20 +438,24 @@ class Parser
 public:
     explicit Parser(const QList<Token> &tokens) : m_tokens(tokens) {}
 
-    std::optional<Refusal> run()
+    std::optional<Refusal> run(OVNExpertCondition::Cost *cost)
     {
         Value value;
         if (!condition(0, value))
             return m_refusal;
         if (peek().kind != Kind::End)
             return refuseAt(m_position);
+        if (cost)
+            *cost = {m_longCopies, m_passes, m_longColumns};
         return std::nullopt;
     }
 
 private:
-    // What a value may hold of the entry's long fields: a number of copies of the longest.
+    // What a value may hold of the entry's long fields (a number of copies of the longest), and
+    // whether it may be text.
     struct Value {
         qint64 longCopies = 0;
+        bool text = false;
     };
 
     const Token &peek(qsizetype ahead = 0) const
@@ -440,11 +528,23 @@ private:
                              .arg(maximumLongFieldCopies)});
     }
 
-    bool column(const Token &token, Value &value)
+    // A column, of `table` when it is written with it.
+    bool column(const Token &token, Value &value, const Table *table = nullptr)
     {
         value = {};
-        if (!listed(token.lower(), longColumns))
+        const QString lower = token.lower();
+        value.text = !listed(lower, numberColumns);
+        if (!listed(lower, longColumns))
             return true;
+        for (const Table &searched : searchedTables) {
+            if (!table && listed(lower, searched.columns))
+                table = &searched;
+        }
+        const QString qualified = QLatin1String(table->name) + QLatin1Char('.') + lower;
+        if (!m_longColumns.contains(qualified))
+            m_longColumns.append(qualified);
+        // Reading it is one pass (a stored field may be compressed).
+        m_passes += 1;
         if (++m_longReferences > maximumLongFieldReferences)
             return fail({token.text, localized("The search condition names the long fields (descriptions, keywords, "
                                                "paths, pictures) too often (at \"%1\"): at most %2 times.")
@@ -452,6 +552,16 @@ private:
                                          .arg(maximumLongFieldReferences)});
         value.longCopies = 1;
         return made(token, 1);
+    }
+
+    // The word at `index` as the user wrote it: a column with its table whole.
+    QString wordAt(qsizetype index) const
+    {
+        const Token &token = m_tokens.at(std::min(index, m_tokens.size() - 1));
+        if (token.kind == Kind::Word && index + 2 < m_tokens.size() && m_tokens.at(index + 1).kind == Kind::Dot
+            && m_tokens.at(index + 2).kind == Kind::Word)
+            return token.text + QLatin1Char('.') + m_tokens.at(index + 2).text;
+        return token.text;
     }
 
     // Why the word at `index` cannot stand there.
@@ -523,8 +633,17 @@ private:
             return false;
         Value other;
         if (isOperator(comparisons)) {
+            const qint64 held = value.longCopies;
+            const Token &comparison = peek();
+            // An order by the collation compares copies of both sides.
+            const bool ordered =
+                (comparison.text.startsWith(QLatin1Char('<')) && comparison.text != QLatin1String("<>"))
+                || comparison.text.startsWith(QLatin1Char('>'));
             value = {};
-            return operation() && sum(depth, other);
+            if (!operation() || !sum(depth, other))
+                return false;
+            m_passes += comparisonPasses * (held + other.longCopies);
+            return !ordered || made(comparison, held + other.longCopies);
         }
         if (isWord("is")) {
             value = {};
@@ -542,9 +661,14 @@ private:
         if (negated)
             ++m_position;
         if (isWord("like")) {
+            const qint64 held = value.longCopies;
             value = {};
-            if (!acceptWord("like") || !sum(depth, other))
+            qsizetype patternCharacters = 0;
+            if (!acceptWord("like") || !likePattern(depth, patternCharacters))
                 return false;
+            // At each place of the text the server may compare as many characters as the pattern
+            // holds before it looks at a cancel request again.
+            m_passes += held * std::max<qsizetype>(1, patternCharacters);
             if (isWord("escape")) {
                 ++m_position;
                 return expect(Kind::String);
@@ -552,14 +676,46 @@ private:
             return true;
         }
         if (isWord("between")) {
+            const qint64 held = value.longCopies;
             value = {};
-            return acceptWord("between") && sum(depth, other) && expectWord("and") && sum(depth, other);
+            Value high;
+            if (!acceptWord("between") || !sum(depth, other) || !expectWord("and") || !sum(depth, high))
+                return false;
+            m_passes += comparisonPasses * (2 * held + other.longCopies + high.longCopies);
+            return made(m_tokens.at(m_position - 1), 2 * held + other.longCopies + high.longCopies);
         }
         if (isWord("in")) {
+            m_passes += comparisonPasses * value.longCopies;
             value = {};
             return acceptWord("in") && literalList();
         }
         return !negated || fail(refuseAt(m_position));
+    }
+
+    // The pattern of "like": text in quotes, or upper() or lower() of it, whose length in
+    // characters it answers. A pattern made of an entry's fields would cost the length of one
+    // field times that of another.
+    bool likePattern(int depth, qsizetype &characters)
+    {
+        const qsizetype start = m_position;
+        Value pattern;
+        if (!sum(depth, pattern))
+            return false;
+        const qsizetype length = m_position - start;
+        const Token &first = m_tokens.at(start);
+        if (length == 1 && first.kind == Kind::String) {
+            characters = first.text.size() - 2;
+            return true;
+        }
+        const QString function = first.lower();
+        if (length == 4 && first.kind == Kind::Word
+            && (function == QLatin1String("upper") || function == QLatin1String("lower"))
+            && m_tokens.at(start + 2).kind == Kind::String) {
+            characters = m_tokens.at(start + 2).text.size() - 2;
+            return true;
+        }
+        return fail(refusal(wordAt(start), "The pattern after \"like\" must be text in quotes (or upper() or "
+                                           "lower() of it), not \"%1\"."));
     }
 
     bool literalList()
@@ -597,6 +753,8 @@ private:
                 return false;
             // A joined text holds both sides; a sum is a number.
             value.longCopies = joined ? value.longCopies + right.longCopies : 0;
+            value.text = joined;
+            m_passes += value.longCopies;
             if (joined && !made(token, value.longCopies))
                 return false;
         }
@@ -642,9 +800,14 @@ private:
         if (name.kind != Kind::Word || !listed(name.lower(), plainTypes))
             return fail(name.kind == Kind::Word ? refusal(name.text, "A search condition cannot convert to \"%1\".")
                                                 : refuseAt(m_position));
+        if (value.text && listed(name.lower(), exactNumberTypes))
+            return fail(refusal(name.text, "A search condition cannot convert a text to \"%1\": a text may hold a "
+                                           "number of any size. Convert it to \"integer\" or \"real\"."));
         ++m_position;
+        m_passes += value.longCopies;
         if (listed(name.lower(), textTypes)) {
             value.longCopies *= 2;
+            value.text = true;
             if (!made(name, value.longCopies))
                 return false;
         } else {
@@ -714,20 +877,30 @@ private:
                 return false;
             ++m_position;
             qint64 held = 0;
+            int arguments = 0;
+            const bool positions = lower == QLatin1String("substr") || lower == QLatin1String("substring");
             if (peek().kind != Kind::Close) {
                 do {
+                    if (positions && arguments > 0 && !wholeNumber(token))
+                        return false;
                     Value argument;
                     if (!condition(depth + 1, argument))
                         return false;
                     held += argument.longCopies;
+                    ++arguments;
                 } while (peek().kind == Kind::Comma && ++m_position);
             }
             if (!expect(Kind::Close))
                 return false;
+            if (listed(lower, trimFunctions) && arguments > 1)
+                return fail(refusal(token.text, "A search condition cannot trim given characters with \"%1\": "
+                                                "write it with its text alone, which trims blanks."));
+            const bool caseFunction = lower == QLatin1String("upper") || lower == QLatin1String("lower");
+            m_passes += held * (caseFunction ? caseFunctionPasses : 1);
             if (!listed(lower, textFunctions))
                 return true;
             value.longCopies = held;
-            const bool caseFunction = lower == QLatin1String("upper") || lower == QLatin1String("lower");
+            value.text = true;
             return made(token, held * (caseFunction ? caseFunctionCopies : 1));
         }
         if (const Table *table = searchedTable(lower); table && peek(1).kind == Kind::Dot) {
@@ -736,13 +909,35 @@ private:
                 return fail(name.kind == Kind::Word ? refusal(name.text, "The searched entries have no field \"%1\".")
                                                     : refuseAt(m_position + 2));
             m_position += 3;
-            return column(name, value);
+            return column(name, value, table);
         }
         if (isColumn(lower) && peek(1).kind != Kind::Dot) {
             ++m_position;
             return column(token, value);
         }
         return fail(refuseAt(m_position));
+    }
+
+    // After the text of substr or substring: a whole number written plainly (a sign before it at
+    // most), followed by the next argument or the end of the call.
+    bool wholeNumber(const Token &function)
+    {
+        qsizetype at = m_position;
+        if (m_tokens.at(at).kind == Kind::Operator
+            && (m_tokens.at(at).text == QLatin1String("-") || m_tokens.at(at).text == QLatin1String("+")))
+            ++at;
+        const Token &number = m_tokens.at(std::min(at, m_tokens.size() - 1));
+        const Kind after = m_tokens.at(std::min(at + 1, m_tokens.size() - 1)).kind;
+        if (number.kind == Kind::Number && !number.text.contains(QLatin1Char('.'))
+            && !number.text.contains(QLatin1Char('e'), Qt::CaseInsensitive)
+            && (after == Kind::Comma || after == Kind::Close))
+            return true;
+        if (peek().kind == Kind::End)
+            return fail(refuseAt(m_position));
+        const QString word = wordAt(m_position);
+        return fail({word, localized("\"%1\" takes whole numbers after its text (where to start, how many), not "
+                                     "\"%2\".")
+                               .arg(shown(function.text), shown(word))});
     }
 
     bool caseExpression(int depth, Value &value)
@@ -780,12 +975,16 @@ private:
     int m_operations = 0;
     int m_longReferences = 0;
     qint64 m_longCopies = 0;
+    qint64 m_passes = 0;
+    QStringList m_longColumns;
 };
 
 } // namespace
 
-std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QString &condition)
+std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QString &condition, Cost *cost)
 {
+    if (cost)
+        *cost = {};
     if (condition.size() > maximumCharacters)
         return Refusal{QString(), localized("The search condition is too long: it has %1 characters, at most %2 are "
                                             "allowed.")
@@ -796,7 +995,25 @@ std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QStri
         return refused;
     if (std::optional<Refusal> refused = unbalancedParenthesis(tokens))
         return refused;
-    return Parser(tokens).run();
+    return Parser(tokens).run(cost);
+}
+
+qint64 OVNExpertCondition::largestFieldBytes(const Cost &cost)
+{
+    if (cost.longColumns.isEmpty())
+        return -1;
+    return std::min(memoryBytes / std::max<qint64>(1, cost.copies), workBytes / std::max<qint64>(1, cost.passes));
+}
+
+void OVNExpertCondition::addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like)
+{
+    if (!listed(column.section(QLatin1Char('.'), -1).toLower(), longColumns))
+        return;
+    if (!cost.longColumns.contains(column))
+        cost.longColumns.append(column);
+    // The field read (one copy, one pass), its change of case, then the comparison over that copy.
+    cost.copies += 1 + caseFunctionCopies;
+    cost.passes += 1 + caseFunctionPasses + (like ? std::max<qsizetype>(1, patternCharacters) : comparisonPasses);
 }
 
 QStringList OVNExpertCondition::columnsOf(const QString &table)

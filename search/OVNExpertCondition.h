@@ -14,6 +14,13 @@
 // own, another table, another function, a comment, a second statement, quoted names, dollar,
 // escape and Unicode string forms.
 //
+// What it admits, the server does in time linear in an entry's fields and looks at its time limit
+// and cancel requests between entries, so that a search ends when the server is told to: no
+// trimming of given characters (quadratic, and deaf to a cancel), no regular expressions (the
+// server's substring() reads a text second argument as one), a "like" pattern only as text in
+// quotes, no conversion of a text to an exact number of unbounded size, and no text literal that
+// reads as a number beyond the bounds of a number written plainly.
+//
 // The condition checked is the one sent, after the placeholders are replaced.
 class OVNExpertCondition
 {
@@ -23,8 +30,31 @@ public:
         QString message; // the sentence for the user, naming the word
     };
 
-    // Nothing when the condition may run.
-    static std::optional<Refusal> check(const QString &condition);
+    // What a condition that passes asks of the catalog for one entry, in units of the longest of
+    // the long fields (descriptions, keywords, paths, pictures) it names in that entry: the copies
+    // of it the server holds at once, and the passes over it that the server makes without
+    // looking at a cancel request. The search bounds both in bytes before it runs
+    // (largestFieldBytes()).
+    struct Cost {
+        qint64 copies = 0;
+        qint64 passes = 0;
+        QStringList longColumns; // "table.column", each once
+    };
+    // The server memory and the work between two looks at a cancel request that one entry of a
+    // search may take.
+    static constexpr qint64 memoryBytes = qint64(48) << 20;
+    static constexpr qint64 workBytes = qint64(512) << 20;
+
+    // Nothing when the condition may run; `cost` (optional) then says what it asks.
+    static std::optional<Refusal> check(const QString &condition, Cost *cost = nullptr);
+    // The largest size in bytes the long fields of an entry may have for a condition of that cost
+    // to stay within memoryBytes and workBytes; -1 when it names no long field.
+    static qint64 largestFieldBytes(const Cost &cost);
+    // Adds to `cost` what the program's own case-blind test of `column` ("table.column") asks, as
+    // check() counts it: "upper(column) like upper(pattern)" with a pattern of
+    // `patternCharacters` characters, or "upper(column) = upper(value)" when `like` is false.
+    // Nothing for a column that holds no long text.
+    static void addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like);
     // The columns of a table the search joins, in the order its create script makes them; none
     // for another table.
     static QStringList columnsOf(const QString &table);

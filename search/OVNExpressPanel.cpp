@@ -340,22 +340,26 @@ OVNExpress::ExpertSearch OVNExpressPanel::expertSearch() const
     return expert;
 }
 
-QString OVNExpressPanel::currentStatement(QString *refusal) const
+OVNExpress::QuickSearch OVNExpressPanel::quickSearch() const
 {
     const int chosen = m_searchIn->currentIndex();
-    const bool restricted = chosen > 0 && size_t(chosen) < m_catalogs.size();
-    const QStringList ids = restricted ? m_catalogs[size_t(chosen)].ids : QStringList();
+    OVNExpress::QuickSearch quick;
+    for (size_t i = 0; i < 4; ++i) {
+        quick.fields[i].text = m_fields[i]->text();
+        quick.fields[i].tag = m_tags[i];
+        quick.fields[i].orJoin = m_operators[i] && m_operators[i]->currentIndex() == 1;
+    }
+    quick.restricted = chosen > 0 && size_t(chosen) < m_catalogs.size();
+    quick.categoryIds = quick.restricted ? m_catalogs[size_t(chosen)].ids : QStringList();
+    return quick;
+}
+
+QString OVNExpressPanel::currentStatement(QString *refusal) const
+{
     QString why;
     QString sql;
     if (m_tabs->currentIndex() == 0) {
-        OVNExpress::QuickSearch quick;
-        for (size_t i = 0; i < 4; ++i) {
-            quick.fields[i].text = m_fields[i]->text();
-            quick.fields[i].tag = m_tags[i];
-            quick.fields[i].orJoin = m_operators[i] && m_operators[i]->currentIndex() == 1;
-        }
-        quick.categoryIds = ids;
-        quick.restricted = restricted;
+        const OVNExpress::QuickSearch quick = quickSearch();
         why = quick.refusal();
         const OVNFindLine::Dialect dialect = m_connection ? OVNFind::dialectOf(*m_connection)
                                                           : OVNFindLine::Dialect::SQLite;
@@ -388,13 +392,16 @@ void OVNExpressPanel::findSearchClicked()
     // The expert statement is made again on the searching connection, which knows the categories
     // its user may read.
     std::optional<OVNExpress::ExpertSearch> expert;
+    std::optional<OVNExpress::QuickSearch> quick;
     if (m_tabs->currentIndex() != 0)
         expert = expertSearch();
+    else
+        quick = quickSearch();
     setStatus(localized("Searching..."));
     setSearching(true);
     const std::shared_ptr<OVNDatabaseAccess> main = m_connection;
     const int timeLimitMs = m_timeLimitMs;
-    m_pool.start([this, main, sql, expert, generation, timeLimitMs, stop = m_stop] {
+    m_pool.start([this, main, sql, expert, quick, generation, timeLimitMs, stop = m_stop] {
         if (m_generation.load() != generation)
             return;
         std::shared_ptr<OVNDatabaseAccess> connection;
@@ -417,6 +424,8 @@ void OVNExpressPanel::findSearchClicked()
             return;
         } else if (expert) {
             outcome = OVNExpressSearch::runExpert(*connection, *expert, timeLimitMs, stop.get());
+        } else if (quick) {
+            outcome = OVNExpressSearch::runQuick(*connection, *quick, timeLimitMs, stop.get());
         } else {
             outcome = OVNExpressSearch::run(*connection, sql, timeLimitMs, stop.get());
         }

@@ -157,6 +157,8 @@ private:
     void showOutcome(int generation, const OVNExpressSearch::Outcome &outcome);
     // The expert tab's search over the chosen search-in item.
     OVNExpress::ExpertSearch expertSearch() const;
+    // The quick search the fields hold, over the chosen place.
+    OVNExpress::QuickSearch quickSearch() const;
     // Asks the running search to end.
     void stopRunningSearch();
     // The selected result rows' records, in selection order.

@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "search/OVNExpressStatements.h"
+#include "search/OVNFind.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,18 @@ Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs =
 // The categories whose entries the connection's user may read; nothing on a catalog without users
 // (everything is readable) and an empty list when the categories cannot be read.
 std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection);
+
+// Runs a quick search as run() does, its fields tested only on entries the user may read, after a
+// look at the stored size of the long fields it tests there: an entry whose descriptions or
+// keywords are too large for its changes of case and its patterns
+// (OVNExpertCondition::largestFieldBytes()) refuses it, named.
+Outcome runQuick(OVNDatabaseAccess &connection, OVNExpress::QuickSearch search, int timeLimitMs = defaultTimeLimitMs,
+                 const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
+
+// The same look for a find (the find sheet, a smart folder, ovn-find) before its statement runs:
+// Found without entries when it may run, Refused naming the entry otherwise.
+Outcome checkFieldSizes(OVNDatabaseAccess &connection, const OVNFind &find, int timeLimitMs = defaultTimeLimitMs,
+                        const std::atomic<bool> *stop = nullptr);
 
 // Runs an expert search as run() does; on a catalog with users its condition is tested only on
 // entries the user may read.

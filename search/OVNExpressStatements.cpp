@@ -38,6 +38,21 @@ QString withCondition(QString sql, const QString &condition, bool restricted, bo
     return sql + QStringLiteral(" where ") + condition;
 }
 
+// The condition tested only on entries of the readable categories: what it finds elsewhere, or
+// how it fails there, tells nothing, and a text there costs the search nothing.
+QString readableOnly(const QString &condition, const std::optional<QStringList> &readableCategoryIds)
+{
+    if (!readableCategoryIds || condition.trimmed().isEmpty())
+        return condition;
+    QStringList quoted;
+    for (const QString &id : *readableCategoryIds)
+        quoted << OVNDBHelper::quotedText(id);
+    if (quoted.isEmpty())
+        quoted << QStringLiteral("''");
+    return QStringLiteral("case when strvfile.categoryid in (") + quoted.join(QStringLiteral(", "))
+           + QStringLiteral(") then (") + condition + QStringLiteral(") else false end");
+}
+
 } // namespace
 
 // ---- quick search ----
@@ -96,6 +111,40 @@ QString QuickSearch::clauseFor(const QString &value, int tag, Dialect)
     }
 }
 
+OVNExpertCondition::Cost QuickSearch::cost() const
+{
+    OVNExpertCondition::Cost cost;
+    if (!refusal().isEmpty() || fields[0].text.isEmpty())
+        return cost;
+    for (const Field &field : fields) {
+        if (field.text.isEmpty() || field.tag == Rating)
+            continue;
+        // As clauseFor() writes the pattern, and the columns it tests.
+        const qsizetype pattern = OVNFindLine::likeLiteral(field.text).size() + 2;
+        QStringList columns;
+        if (field.tag == All || field.tag == Keywords)
+            columns << QStringLiteral("strvfile.shortdesc");
+        if (field.tag == All || field.tag == ShortDescription)
+            columns << QStringLiteral("strvfile.keywords");
+        if (field.tag == All || field.tag == FullDescription)
+            columns << QStringLiteral("strvfile.fulldesc");
+        for (const QString &column : columns)
+            OVNExpertCondition::addCaseBlindTest(cost, column, pattern, true);
+    }
+    return cost;
+}
+
+QString QuickSearch::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
+{
+    if (longColumns.isEmpty() || !refusal().isEmpty())
+        return QString();
+    return withCondition(
+               OVNFind::selectListWithoutLongFields() + restriction(categoryIds, restricted),
+               readableOnly(OVNFind::oversizedCondition(longColumns, largestBytes, dialect), readableCategoryIds),
+               restricted, true)
+           + QStringLiteral(" limit 1");
+}
+
 QString QuickSearch::refusal() const
 {
     static const QRegularExpression integer(QStringLiteral("^\\s*[+-]?\\d{1,9}\\s*$"));
@@ -127,6 +176,9 @@ QString QuickSearch::statement(Dialect dialect) const
                 condition += (fields[i].orJoin ? QStringLiteral(" OR ") : QStringLiteral(" AND ")) + clause;
         }
     }
+    if (readableCategoryIds)
+        return withCondition(OVNFind::selectList() + restriction(categoryIds, restricted),
+                             readableOnly(condition, readableCategoryIds), restricted, true);
     return withCondition(OVNFind::selectList() + restriction(categoryIds, restricted), condition, restricted, false);
 }
 
@@ -262,7 +314,22 @@ QString ExpertSearch::statement() const
     const QString condition = replacedClause(clause);
     if (!refusalFor(condition).isEmpty())
         return QString();
-    QString sql = OVNFind::selectList();
+    return statementFor(OVNFind::selectList(), condition);
+}
+
+QString ExpertSearch::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
+{
+    if (longColumns.isEmpty())
+        return QString();
+    // The entry's own long fields are not read: a field far too large would be, to be listed.
+    return statementFor(OVNFind::selectListWithoutLongFields(),
+                        OVNFind::oversizedCondition(longColumns, largestBytes, dialect))
+           + QStringLiteral(" limit 1");
+}
+
+QString ExpertSearch::statementFor(const QString &select, const QString &condition) const
+{
+    QString sql = select;
     for (const char *table : {"strvpurchased", "strvsold", "strvexif"}) {
         const QString name = QString::fromLatin1(table);
         if (includesTable(clause, name))
@@ -271,19 +338,7 @@ QString ExpertSearch::statement() const
     sql += restriction(categoryIds, restricted);
     if (condition.trimmed().isEmpty())
         return withCondition(sql, QString(), restricted, true);
-    if (!readableCategoryIds)
-        return withCondition(sql, condition, restricted, true);
-    // The condition is tested only on entries the user may read: what it finds elsewhere, or
-    // how it fails there, tells nothing.
-    QStringList quoted;
-    for (const QString &id : *readableCategoryIds)
-        quoted << OVNDBHelper::quotedText(id);
-    if (quoted.isEmpty())
-        quoted << QStringLiteral("''");
-    return withCondition(sql,
-                         QStringLiteral("case when strvfile.categoryid in (") + quoted.join(QStringLiteral(", "))
-                             + QStringLiteral(") then (") + condition + QStringLiteral(") else false end"),
-                         restricted, true);
+    return withCondition(sql, readableOnly(condition, readableCategoryIds), restricted, true);
 }
 
 } // namespace OVNExpress

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "search/OVNExpertCondition.h"
 #include "search/OVNFindLine.h"
 
 #include <QString>
@@ -44,6 +45,9 @@ public:
     std::array<Field, 4> fields;
     QStringList categoryIds; // the chosen search-in item's ids
     bool restricted = false; // a category is chosen (even one without ids)
+    // On a catalog with users: the categories whose entries the user may read, the only entries
+    // the fields are then tested on (the others are never listed).
+    std::optional<QStringList> readableCategoryIds;
 
     // The clause one field adds; "" for a tag outside the menu.
     static QString clauseFor(const QString &value, int tag, Dialect dialect);
@@ -51,6 +55,12 @@ public:
     QString refusal() const;
     // The whole statement; "" when refused.
     QString statement(Dialect dialect) const;
+    // What its tests of the long fields (descriptions, keywords) ask of the catalog server for
+    // each entry, as OVNExpertCondition counts it; the title is short and not counted.
+    OVNExpertCondition::Cost cost() const;
+    // A statement that lists one entry the search tests whose named long fields hold more than
+    // `largestBytes` bytes, its long fields left empty; "" when refused or for no column.
+    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
 };
 
 // ---- expert search ----
@@ -87,6 +97,15 @@ public:
     QString refusal() const;
     // The whole statement; "" when refused.
     QString statement() const;
+    // A statement that lists one entry the condition would be tested on whose named long fields
+    // ("table.column", from OVNExpertCondition::Cost) hold more than `largestBytes` bytes; "" when
+    // it names none. Its long fields are left empty.
+    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
+
+private:
+    // `select` with the joins the clause asks for, the restriction and `condition` (tested only on
+    // the readable entries).
+    QString statementFor(const QString &select, const QString &condition) const;
 };
 
 } // namespace OVNExpress

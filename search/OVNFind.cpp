@@ -96,21 +96,8 @@ QString OVNFind::searchClause(Dialect dialect) const
 {
     if (!refusal().isEmpty())
         return QString();
-    QString sql = selectList();
-    for (const char *table : {"strvpurchased", "strvsold", "strvexif"}) {
-        const QString name = QString::fromLatin1(table);
-        if (searchIncludesTable(name))
-            sql += QStringLiteral(" left outer join %1 on strvfile.mid=%1.mid").arg(name);
-    }
-    const bool restricted = m_selected > 0 && m_selected < int(m_catalogs.size());
-    if (restricted) {
-        QStringList quoted;
-        for (const QString &id : m_catalogs[size_t(m_selected)].ids)
-            quoted << OVNDBHelper::quotedText(id);
-        if (quoted.isEmpty())
-            quoted << QStringLiteral("''"); // an item without ids holds nothing
-        sql += QStringLiteral(" where  categoryid in (") + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
-    }
+    bool restricted = false;
+    QString sql = selectList() + fromClause(&restricted);
     if (!m_lines.empty()) {
         // In parentheses after the restriction, so that OR cannot reach outside the categories.
         sql += restricted ? QStringLiteral(" and (") : QStringLiteral(" where ");
@@ -120,6 +107,64 @@ QString OVNFind::searchClause(Dialect dialect) const
             sql += QLatin1Char(')');
     }
     return sql + idOrder(dialect);
+}
+
+QString OVNFind::fromClause(bool *restricted) const
+{
+    QString sql;
+    for (const char *table : {"strvpurchased", "strvsold", "strvexif"}) {
+        const QString name = QString::fromLatin1(table);
+        if (searchIncludesTable(name))
+            sql += QStringLiteral(" left outer join %1 on strvfile.mid=%1.mid").arg(name);
+    }
+    *restricted = m_selected > 0 && m_selected < int(m_catalogs.size());
+    if (*restricted) {
+        QStringList quoted;
+        for (const QString &id : m_catalogs[size_t(m_selected)].ids)
+            quoted << OVNDBHelper::quotedText(id);
+        if (quoted.isEmpty())
+            quoted << QStringLiteral("''"); // an item without ids holds nothing
+        sql += QStringLiteral(" where  categoryid in (") + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
+    }
+    return sql;
+}
+
+OVNExpertCondition::Cost OVNFind::cost() const
+{
+    OVNExpertCondition::Cost cost;
+    for (const OVNFindLine &line : m_lines)
+        line.addCost(cost);
+    return cost;
+}
+
+QString OVNFind::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
+{
+    if (longColumns.isEmpty() || !refusal().isEmpty())
+        return QString();
+    bool restricted = false;
+    const QString sql = selectListWithoutLongFields() + fromClause(&restricted);
+    return sql + (restricted ? QStringLiteral(" and (") : QStringLiteral(" where ("))
+           + oversizedCondition(longColumns, largestBytes, dialect) + QStringLiteral(") limit 1");
+}
+
+QString OVNFind::selectListWithoutLongFields()
+{
+    QString select = selectList();
+    for (const char *column : {"serverpath", "absolutepath", "keywords", "shortdesc", "fulldesc"})
+        select.replace(QStringLiteral("strvfile.%1,").arg(QLatin1String(column)), QStringLiteral("null,"));
+    return select;
+}
+
+QString OVNFind::oversizedCondition(const QStringList &longColumns, qint64 bytes, Dialect dialect)
+{
+    QStringList larger;
+    for (const QString &column : longColumns) {
+        // The stored size, which the server reads without the field (its header says it).
+        const QString size = dialect == Dialect::PostgreSQL ? QStringLiteral("octet_length(%1)").arg(column)
+                                                            : QStringLiteral("length(cast(%1 as blob))").arg(column);
+        larger << size + QStringLiteral(" > ") + QString::number(bytes);
+    }
+    return larger.join(QStringLiteral(" or "));
 }
 
 QString OVNFind::idOrder(Dialect dialect)

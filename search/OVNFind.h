@@ -1,5 +1,6 @@
 #pragma once
 
+#include "search/OVNExpertCondition.h"
 #include "search/OVNFindLine.h"
 
 #include <QString>
@@ -48,6 +49,14 @@ public:
     QString refusal() const;
     // The statement; "" when refused.
     QString searchClause(Dialect dialect) const;
+    // What the text lines ask of the catalog server for each entry they test: the copies of its
+    // long fields they hold and the passes over them (each change of case, each place of the text
+    // compared with a pattern's characters).
+    OVNExpertCondition::Cost cost() const;
+    // A statement that lists one entry the search tests whose named long fields ("table.column")
+    // hold more than `largestBytes` bytes, its long fields left empty; "" when refused or for no
+    // column.
+    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
     // What searchClause() ends with: its rows in the catalog's id order.
     static QString idOrder(Dialect dialect);
 
@@ -64,9 +73,18 @@ public:
 
     // The search select list and " from strvfile".
     static QString selectList();
+    // selectList() with the long fields of the entry left empty: for a look at entries whose
+    // fields may be too large to read.
+    static QString selectListWithoutLongFields();
+    // "octet_length(c) > bytes or ..." (by the stored size on SQLite): an entry one of whose named
+    // long fields ("table.column") holds more than `bytes` bytes. The server reads the stored size,
+    // not the field.
+    static QString oversizedCondition(const QStringList &longColumns, qint64 bytes, Dialect dialect);
 
 private:
     void markFirstLine();
+    // The joins the lines need and the restriction to the chosen item.
+    QString fromClause(bool *restricted) const;
 
     std::vector<Catalog> m_catalogs;
     int m_selected = -1;

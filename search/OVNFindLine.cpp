@@ -237,6 +237,18 @@ QString OVNFindLine::refusal() const
     return QString();
 }
 
+void OVNFindLine::addCost(OVNExpertCondition::Cost &cost) const
+{
+    if (!refusal().isEmpty())
+        return;
+    const Field &f = fields().at(size_t(m_field));
+    if (f.kind != Kind::Text || m_operator == 4)
+        return;
+    // The pattern as searchClause() writes it: escaped, with its two or four wildcards.
+    const qsizetype pattern = likeLiteral(m_value).size() + (m_operator == 0 ? 4 : 2);
+    OVNExpertCondition::addCaseBlindTest(cost, f.table + QLatin1Char('.') + f.column, pattern, m_operator != 3);
+}
+
 std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const
 {
     if (!refusal().isEmpty())

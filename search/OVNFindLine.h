@@ -1,5 +1,7 @@
 #pragma once
 
+#include "search/OVNExpertCondition.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -67,6 +69,10 @@ public:
     QString refusal() const;
     // The condition; nothing when refused.
     std::optional<QString> searchClause(Dialect dialect) const;
+
+    // Adds what the line's test asks of the catalog server for each entry (a text test of a long
+    // field); nothing for a refused line.
+    void addCost(OVNExpertCondition::Cost &cost) const;
 
     QVariantMap searchSettings() const;
     // Restores a "SearchLine". A field it names that the table lacks leaves the line without a

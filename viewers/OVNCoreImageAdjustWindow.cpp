@@ -128,9 +128,9 @@ double numberFromText(const QString &text)
     return ok && std::isfinite(value) ? value : 0;
 }
 
-// JPEG has no transparency: the colour over black, in the picture's own storage. A picture from
-// the chain is 8-bit RGBA with straight alpha.
-void flattenOverBlack(QImage &image)
+// JPEG has no transparency: the colour over white, as the thumbnails show it, in the picture's own
+// storage. A picture from the chain is 8-bit RGBA with straight alpha.
+void flattenOverWhite(QImage &image)
 {
     if (!image.hasAlphaChannel())
         return;
@@ -141,7 +141,7 @@ void flattenOverBlack(QImage &image)
         for (int x = 0; x < image.width(); ++x, p += 4) {
             const int a = p[3];
             for (int c = 0; c < 3; ++c)
-                p[c] = uchar((p[c] * a + 127) / 255);
+                p[c] = uchar((p[c] * a + 255 * (255 - a) + 127) / 255);
         }
     }
     image.reinterpretAsFormat(QImage::Format_RGBX8888);
@@ -507,7 +507,7 @@ bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat for
             if (image.isNull())
                 return false;
             if (format == ExportFormat::Jpeg)
-                flattenOverBlack(image);
+                flattenOverWhite(image);
             // Written beside the target and renamed over it at the end, so that a failure leaves
             // neither a partial file nor a damaged old one.
             QSaveFile file(target);

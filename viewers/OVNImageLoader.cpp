@@ -139,7 +139,11 @@ QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullS
     const bool fitted = (preview || request.fittedOnly) && request.previewSize.isValid();
     QSize stored;
     QImage image;
-    switch (FileTypeCodes::processor(request.processor).loader) {
+    ProcessorCode::Loader loader = FileTypeCodes::processor(request.processor).loader;
+    // A still the movie readers would open (a Photoshop file) is a picture the image reading reads.
+    if (loader == ProcessorCode::Loader::Movie && ImageFileReader::movieStillSize(request.path).isValid())
+        loader = ProcessorCode::Loader::Image;
+    switch (loader) {
     case ProcessorCode::Loader::Image: {
         // In a decoder process: a picture fitted to a box with a thumbnail's limits (the readers
         // reduce while they read), the whole picture with the larger limit of a full-size read;

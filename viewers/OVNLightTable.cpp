@@ -373,11 +373,11 @@ void OVNLightTable::loadSelection()
     m_pending = {true, 0,   m_selectedPane,
                  row,  mid, OVNOrientation::turnFor(record->field(MediaRecord::Orientation).toInt())};
     const QString extension = OVNExtensionMapping::pathExtension(path);
-    const bool image = FileTypeCodes::viewer(m_extensionmap.getViewerForExtension(extension)).window
+    const QString existing = path.isEmpty() ? QString() : OVNHelper::existingFilePath(path);
+    const bool image = FileTypeCodes::windowForFile(m_extensionmap.getViewerForExtension(extension), existing)
                        == ViewerCode::Window::ImageViewer;
     setSelectedMediaViewType(!image);
     setSelectedRepresentedObject({{keyPath, path}, {keyMid, mid}});
-    const QString existing = path.isEmpty() ? QString() : OVNHelper::existingFilePath(path);
     if (existing.isEmpty()) {
         loadFinished(false, {}, 0, localized("Media file not found."));
         return;

@@ -194,3 +194,59 @@ TEST_P(AnnotationWritesTest, AppendsGoThroughSessionsThatEndAndAreMadeOnce)
         }
     }
 }
+
+// Auto-fill of many entries through sessions ended every few hundredths of a second: the stored
+// values each entry's plan reads (its licence row) are read again on a new session, and the
+// batches get smaller until they go through, so that every entry gains its words once and none
+// is counted as failed.
+TEST_P(AnnotationWritesTest, ManyEntriesThroughSessionsEndedEveryMomentAreEachWrittenOnce)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has sessions to end";
+    const QString shoot = targets.first().owner;
+    for (int i = 0; i < 118; ++i) {
+        QVariantMap record = importRecord(shoot, QStringLiteral("MORE_%1.JPG").arg(i));
+        record.insert("keywords", "Beach");
+        const QString mid = db.addMediaListEntry(record);
+        ASSERT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        targets.append({mid, shoot, int(targets.size()), {}, {}});
+        shown.insert(targets.last().tag, {{"keywords", "Beach"}});
+    }
+    const struct {
+        const char *name;
+        int minMs, maxMs;
+    } cuts[] = {{"every 10 to 30 ms", 10, 30}, {"every 30 to 90 ms", 30, 90}};
+    const PgTestServer server = *pgTestServer();
+    int round = 0;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        const QString word = QStringLiteral("w%1").arg(++round);
+        SessionCutProxy proxy(server.port, {});
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        proxy.cutEvery(cut.minMs, cut.maxMs, 67u + unsigned(round));
+        AnnotationChanges changes;
+        changes.info = {{"keywords", word}};
+        changes.purchased = {{"owner", word}};
+        const OVNAnnotationWrites::Summary summary =
+            OVNAnnotationWrites(&through).apply(targets, changes, Mode::Append, false, callbacks);
+        EXPECT_GT(proxy.cuts(), 0);
+        EXPECT_TRUE(summary.committed);
+        EXPECT_EQ(summary.failed, 0) << qPrintable(summary.failures.value(0).reason);
+        EXPECT_EQ(summary.written, 2 * int(targets.size()));
+        const int once =
+            db.rowsForQuery(QStringLiteral("select count(*) from strvfile where categoryid=$1 and "
+                                           "keywords like $2 and keywords not like $3"),
+                            {shoot, QStringLiteral("%") + word + QStringLiteral("%"),
+                             QStringLiteral("%") + word + QStringLiteral(" ") + word + QStringLiteral("%")})
+                .value(0)
+                .value(0)
+                .toInt();
+        EXPECT_EQ(once, int(targets.size()));
+        for (const OVNEntryEdits::Target &target : std::as_const(targets))
+            EXPECT_EQ(db.getPurchasedForMediaID(target.mid).value("owner").toString().count(word), 1)
+                << qPrintable(target.mid);
+    }
+}

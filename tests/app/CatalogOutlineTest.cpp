@@ -14,6 +14,7 @@
 #include "browser/OVNMediaDetailsDataSource.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
+#include "import/OVNImportMedia.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDir>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -31,6 +33,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -794,4 +799,61 @@ TEST_P(CatalogOutlineTest, CopyInOneWindowAndPasteInAnotherAddsTheFilesToACollec
     dropOnto(to, rowOf(to, studio), foreign.get());
     EXPECT_EQ(presenter->shown().last().message, "The entries are not in this catalog.");
     EXPECT_EQ(db.getEntryCountForCategory(studio, "C"), 3);
+}
+
+// Files dropped on a collection are taken in as an import takes them: a link at the first, a middle
+// or the last element of a dropped path (or inside a dropped folder) is followed when it is this
+// account's, and another account's link there does not bring the user's private picture in.
+TEST_P(CatalogOutlineTest, DroppedFilesFollowNoOtherAccountsLink)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can lay links that another account owns";
+    constexpr uid_t stranger = 65534;
+    const struct {
+        const char *name;
+        const char *link; // below the shared folder; it leads to the same place below the private one
+        uid_t owner;
+        bool folderDropped; // the shared folder is dropped rather than the picture's path
+    } cases[] = {
+        {"my link first", "a", ::geteuid(), false},
+        {"his link first", "a", stranger, false},
+        {"his link in the middle", "a/b", stranger, false},
+        {"his link in the middle of a dropped folder", "a/b", stranger, true},
+        {"my link last", "a/b/pic.jpg", ::geteuid(), false},
+        {"his link last", "a/b/pic.jpg", stranger, false},
+    };
+    OVNAssetManager *window = openWindow();
+    const QModelIndex row = rowOf(window, studio);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir disk;
+        const QString shared = disk.filePath("shared");
+        const QString privateFolder = disk.filePath("private");
+        ASSERT_TRUE(QDir().mkpath(shared + "/a/b") && QDir().mkpath(privateFolder + "/a/b"));
+        for (const QString &folder : {shared, shared + "/a", shared + "/a/b"}) {
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 01777), 0);
+        }
+        // The private picture's width (32) tells it in the catalog.
+        QImage secret(32, 16, QImage::Format_RGB32);
+        secret.fill(Qt::blue);
+        ASSERT_TRUE(secret.save(privateFolder + "/a/b/pic.jpg", "JPG"));
+        ASSERT_EQ(::chmod(QFile::encodeName(privateFolder).constData(), 0700), 0);
+        const QString link = shared + "/" + QLatin1String(c.link);
+        const QByteArray linkName = QFile::encodeName(link);
+        ASSERT_TRUE(QDir(link).removeRecursively());
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(privateFolder + "/" + QLatin1String(c.link)).constData(), linkName.constData()),
+            0);
+        ASSERT_EQ(::lchown(linkName.constData(), c.owner, ~gid_t(0)), 0);
+
+        const auto privateEntries = [this] {
+            const QList<OVNRow> rows = db.rowsForQuery("select count(*) from strvfile where imagewidth = 32");
+            return rows.isEmpty() ? -1 : rows.first().value(0).toLongLong();
+        };
+        const qint64 before = privateEntries();
+        window->addFiles({c.folderDropped ? shared : shared + "/a/b/pic.jpg"},
+                         window->categoryList()->nodeForIndex(row));
+        ASSERT_TRUE(QTest::qWaitFor([window] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 30000));
+        EXPECT_EQ(privateEntries() - before, c.owner == stranger ? 0 : 1);
+    }
 }

@@ -8,6 +8,7 @@
 
 #include "app/OVNAccessPrivileges.h"
 #include "catalogdb/OVNCatalogLogin.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNConnectionFactory.h"
@@ -35,6 +36,7 @@
 #include "viewers/OVNSlideShow.h"
 #include "browser/OVNMediaRollView.h"
 #include "platform/Workspace.h"
+#include "../support/SessionCutProxy.h"
 #include "../support/TestEnvironment.h"
 
 #include <QApplication>
@@ -54,6 +56,9 @@
 #include <QStandardPaths>
 #include <QPushButton>
 #include <QTest>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -1667,5 +1672,101 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
 }
 
 } // namespace
+
+// A file dropped on the thumbnails through a session that ends on the way (at the drag's check,
+// at the making of the drop's collection with its answer lost, at the import's commit with its
+// answer lost): the drop goes on on a new session, the source hears a copy, and the catalog holds
+// the file once, in one collection made for it, and nothing is said.
+TEST_P(CatalogUserAccessTest, AFileDropThroughEndedSessionsAnswersWhatTheCatalogHolds)
+{
+    const PgTestServer server = *pgTestServer();
+    const struct {
+        const char *name;
+        const char *statement;
+        SessionCutProxy::How how;
+        bool intoFolder; // a new collection is made for the file
+    } cuts[] = {
+        {"the check's session ended", "select comment from strvcategory", SessionCutProxy::How::Dropped, false},
+        {"the collection's insert, answer lost", "insert into strvcategory", SessionCutProxy::How::AnswerLost, true},
+        {"the collection's commit, answer lost", "COMMIT", SessionCutProxy::How::AnswerLost, true},
+        {"the import's commit, answer lost", "COMMIT", SessionCutProxy::How::AnswerLost, false},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        ASSERT_TRUE(window->selectCategory(c.intoFolder ? shelf : loose));
+        const int collectionsBefore = int(db.getCategoryListForMID(shelf).size());
+        const int copiesBefore =
+            db.rowsForQuery("select count(*) from strvfile where absolutepath=$1", {picture}).value(0).value(0).toInt();
+        const qsizetype alerts = presenter->shown().size();
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(picture)});
+        QWidget *thumbnails = window->mediaView()->viewport();
+        const QPoint at = thumbnails->rect().center();
+        proxy.cutAt(c.statement, 1, c.how);
+        QDragEnterEvent enter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        enter.setDropAction(Qt::CopyAction);
+        QApplication::sendEvent(thumbnails, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        drop.setDropAction(Qt::CopyAction);
+        QApplication::sendEvent(thumbnails, &drop);
+        processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_TRUE(drop.isAccepted());
+        EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+        EXPECT_EQ(
+            db.rowsForQuery("select count(*) from strvfile where absolutepath=$1", {picture}).value(0).value(0).toInt(),
+            copiesBefore + 1);
+        EXPECT_EQ(int(db.getCategoryListForMID(shelf).size()), collectionsBefore + (c.intoFolder ? 1 : 0));
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        closeWindows();
+    }
+}
+
+// A rating and a turn made in the window while the server restarts (down, back three seconds
+// later): the window waits, saying so in its status line, and stores both; no alert is shown.
+TEST_P(CatalogUserAccessTest, ARatingAndATurnMadeWhileTheServerRestartsAreStored)
+{
+    const PgTestServer server = *pgTestServer();
+    ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "READ & WRITE"));
+    QImage picture(32, 24, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString turned = entriesWithThumbnail(trip, {QStringLiteral("turned")}, jpegBytes(picture)).first();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, turned));
+    const QString orientation = stored(turned, "orientation");
+    const qsizetype alerts = presenter->shown().size();
+    for (const bool turning : {false, true}) {
+        SCOPED_TRACE(turning ? "turn" : "rating");
+        proxy.goDown();
+        std::thread restart([&proxy] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            proxy.comeBack();
+        });
+        if (turning)
+            window->menuRotateRight();
+        else
+            window->menuSetRating(3);
+        restart.join();
+    }
+    EXPECT_EQ(stored(turned, "rating"), "3");
+    EXPECT_EQ(stored(turned, "orientation"), QString::number(OVNEntryEdits::orientationAfterQuarterTurn(
+                                                 orientation.toInt(), OVNEntryEdits::QuarterTurn::Right)));
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(lastAlertText());
+    EXPECT_FALSE(window->statusText().contains(OVNCatalogOpening::waitingText())) << qPrintable(window->statusText());
+}
 
 #include "CatalogUserAccessTest.moc"

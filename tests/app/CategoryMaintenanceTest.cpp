@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMenu>
 #include <QSignalSpy>
@@ -26,6 +27,9 @@
 #include <functional>
 #include <future>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -445,3 +449,61 @@ TEST_P(CategoryMaintenanceCatalogTest, NewCategoriesAreUntitledAtTheTopLevelAndA
 OVN_CATALOG_VENDORS(CategoryMaintenanceCatalogTest);
 
 } // namespace
+
+// A surveillance folder's re-scan takes in its new files as an import does: a link at the first, a
+// middle or the last element below the watched folder is followed when it is this account's, and
+// another account's link there does not bring the user's private picture into the catalog.
+TEST_P(CategoryMaintenanceCatalogTest, ASurveillanceReScanFollowsNoOtherAccountsLink)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can lay links that another account owns";
+    ScriptedAlertPresenter::install();
+    constexpr uid_t stranger = 65534;
+    const struct {
+        const char *name;
+        const char *link;   // below the watched folder
+        const char *target; // below the private folder
+        uid_t owner;
+    } cases[] = {
+        {"my link first", "a", "a", ::geteuid()},
+        {"his link first", "a", "a", stranger},
+        {"his link in the middle", "a/b", "a/b", stranger},
+        {"my link last", "a/b/new.jpg", "a/b/new.jpg", ::geteuid()},
+        {"his link last", "a/b/new.jpg", "a/b/new.jpg", stranger},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir disk;
+        const QString shots = disk.filePath("Shots");
+        const QString privateFolder = disk.filePath("private");
+        ASSERT_TRUE(QDir().mkpath(shots + "/a/b") && QDir().mkpath(privateFolder + "/a/b"));
+        for (const QString &folder : {shots, shots + "/a", shots + "/a/b"}) {
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 01777), 0);
+        }
+        writeImage(shots + "/a/b/old.jpg", Qt::red);
+        // The private picture is smaller than the others: its width tells it in the catalog.
+        QImage secret(32, 16, QImage::Format_RGB32);
+        secret.fill(Qt::blue);
+        ASSERT_TRUE(secret.save(privateFolder + "/a/b/new.jpg", "JPG"));
+        ASSERT_EQ(::chmod(QFile::encodeName(privateFolder).constData(), 0700), 0);
+        OVNAssetManager *window = loadWindow();
+        const QString mid = window->categoryActions().addSurveillanceFolder(shots);
+        ASSERT_FALSE(mid.isEmpty());
+        waitForImports(window);
+
+        const QString link = shots + "/" + c.link;
+        if (QFileInfo(link).isDir()) {
+            ASSERT_TRUE(QDir(link).removeRecursively());
+        }
+        const QByteArray linkName = QFile::encodeName(link);
+        ASSERT_EQ(::symlink(QFile::encodeName(privateFolder + "/" + c.target).constData(), linkName.constData()), 0);
+        ASSERT_EQ(::lchown(linkName.constData(), c.owner, ~gid_t(0)), 0);
+        const qint64 before = count("select count(*) from strvfile where imagewidth = 32");
+        QSignalSpy finished(window, &OVNAssetManager::rescanFinished);
+        ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+        ASSERT_TRUE(finished.wait(20000));
+        waitForImports(window);
+        EXPECT_EQ(count("select count(*) from strvfile where imagewidth = 32") - before, c.owner == stranger ? 0 : 1);
+        closeWindows();
+    }
+}

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 using Turn = OVNEntryEdits::QuarterTurn;
 } // namespace
@@ -286,4 +289,95 @@ TEST_P(EntryEditsTest, CollectionsAreMadeAndPlacedTogether)
     EXPECT_TRUE(edits.addCollection("Refused", folder).isEmpty());
     EXPECT_EQ(db.getCategoryList().size(), topLevel);
     EXPECT_FALSE(edits.addCollection("Top", QString()).isEmpty());
+}
+
+// New categories through sessions that end at each point of their making, ten times where the
+// answer is lost: each is made once, under the id its writer chose, and said as made; a collection
+// made inside a folder (a drop's) is placed there once too.
+TEST_P(ServerEntryEditsTest, NewCategoriesThroughEndedSessionsAreMadeOnceAndSaidSo)
+{
+    const QString folder = category("Folder", "F");
+    const struct {
+        const char *name;
+        const char *statement;
+        SessionCutProxy::How how;
+        int times;
+    } cuts[] = {
+        {"before the insert", "insert into strvcategory", SessionCutProxy::How::Dropped, 1},
+        {"the insert's answer lost", "insert into strvcategory", SessionCutProxy::How::AnswerLost, 10},
+        {"the commit's answer lost", "COMMIT", SessionCutProxy::How::AnswerLost, 3},
+        {"the folder's placing cut", "update strvcategory", SessionCutProxy::How::Dropped, 1},
+    };
+    const PgTestServer server = *pgTestServer();
+    int made = 0;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        for (int time = 0; time < cut.times; ++time) {
+            for (const bool inFolder : {false, true}) {
+                SessionCutProxy proxy(server.port, {});
+                proxy.cutAt(cut.statement, 1, cut.how);
+                OVNDatabaseAccess through;
+                through.setConnectionDetails(QStringLiteral("PostgreSQL"),
+                                             QStringLiteral("127.0.0.1:%1").arg(proxy.port()), server.user,
+                                             server.password, m_pgDatabase);
+                ASSERT_TRUE(through.openDBConnection());
+                OVNEntryEdits edits(&through);
+                const QString name = QStringLiteral("New %1").arg(++made);
+                const QString mid = inFolder ? edits.addCollection(name, folder)
+                                             : edits.addTopLevelCategory(name, QStringLiteral("C"));
+                EXPECT_FALSE(mid.isEmpty()) << qPrintable(name + ": " + through.getLastErrorMessage());
+                const QList<OVNRow> rows = db.rowsForQuery(
+                    QStringLiteral("select mid, coalesce(supermid, '') from strvcategory where displaytag=$1"), {name});
+                ASSERT_EQ(rows.size(), 1) << qPrintable(name);
+                EXPECT_EQ(rows.first().value(0).toString(), mid);
+                EXPECT_EQ(rows.first().value(1).toString(), inFolder ? folder : QString());
+            }
+        }
+    }
+}
+
+// A rating or a turn asked while the server restarts (down, then back a few seconds later): the
+// level of the entries' category and the thumbnails are read once it answers again, and the change
+// is stored, never said as failed.
+TEST_P(ServerEntryEditsTest, RatingsAndTurnsMadeWhileTheServerRestartsAreStored)
+{
+    const PgTestServer server = *pgTestServer();
+    int rating = 4;
+    int orientation = 1;
+    for (const bool turning : {false, true}) {
+        SCOPED_TRACE(turning ? "turn" : "rating");
+        SessionCutProxy proxy(server.port, {});
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        QList<OVNEntryEdits::Target> list;
+        for (const QString &mid : mids)
+            list.append({mid, shots, -1, {}, std::nullopt}); // the level, codes and thumbnails read later
+        OVNEntryEdits edits(&through);
+        QStringList said;
+        edits.setWaitingStatus([&said](const QString &text) { said.append(text); });
+        proxy.goDown();
+        std::thread restart([&proxy] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            proxy.comeBack();
+        });
+        OVNEntryEdits::Summary summary;
+        if (turning) {
+            EXPECT_EQ(edits.turn(list, Turn::Left, summary).size(), 3);
+            orientation = OVNEntryEdits::orientationAfterQuarterTurn(orientation, Turn::Left);
+        } else {
+            rating = 2;
+            EXPECT_EQ(edits.rate(rating, list, summary).size(), 3);
+        }
+        restart.join();
+        EXPECT_EQ(summary.changed, 3);
+        EXPECT_EQ(summary.unchecked, 0);
+        EXPECT_EQ(summary.failed, 0);
+        EXPECT_TRUE(said.contains(QStringLiteral("Waiting for the catalog server..."))) << qPrintable(said.join('|'));
+        for (const QString &mid : mids) {
+            EXPECT_EQ(stored(mid, "rating"), QString::number(rating));
+            EXPECT_EQ(stored(mid, "orientation"), QString::number(orientation));
+        }
+    }
 }

@@ -149,6 +149,33 @@ TEST_P(FindSheetTest, FindSaveSelectEditAndSaveAgain)
     EXPECT_TRUE(window->statusText().contains("is not a number")) << qPrintable(window->statusText());
 }
 
+// A find, and the smart folder saved from it, over an entry whose description is too large for
+// its pattern shows nothing and says which entry; a short pattern over it finds it.
+TEST_P(FindSheetTest, ALongPatternOverALargeDescriptionIsRefusedNamingTheEntry)
+{
+    const QString planted = entry(studio, "planted");
+    ASSERT_TRUE(db.updateMediaListEntry(planted, "fulldesc", QString(1 << 20, QLatin1Char('a')) + "needle"));
+    OVNAssetManager *window = loadWindow();
+    window->buttonFindClick();
+    searchInSheet(window->findSheet(), "All Entries", "strvfile", "fulldesc", 0, "needle");
+    EXPECT_EQ(shownNames(window->mediaView()), QStringList{"planted"});
+
+    window->buttonFindClick();
+    searchInSheet(window->findSheet(), "All Entries", "strvfile", "fulldesc", 0, QString(4000, QLatin1Char('a')));
+    EXPECT_EQ(window->mediaView()->count(), 0);
+    EXPECT_TRUE(window->statusText().contains("\"planted\"")) << qPrintable(window->statusText());
+
+    window->tfFindSaveClick();
+    ASSERT_TRUE(window->smartFolderNameSheet());
+    window->smartFolderNameSheet()->accept();
+    const QList<CategoryNode> saved = db.getCategoryList("I");
+    ASSERT_EQ(saved.size(), 1);
+    window->reloadCategoryList();
+    ASSERT_TRUE(window->selectCategory(saved.first().value("mid").toString()));
+    EXPECT_EQ(window->mediaView()->count(), 0);
+    EXPECT_TRUE(window->statusText().contains("\"planted\"")) << qPrintable(window->statusText());
+}
+
 // The licence choices of the search are the details pane's, in its order (the stored position).
 TEST(FindLicenceTest, ChoicesFollowTheDetailsPane)
 {

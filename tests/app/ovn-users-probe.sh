@@ -69,6 +69,15 @@ check "ok:" "" grant "$category" Admin "FULL ACCESS"
 check "ok:" "" grant "$category" Staff "READ ONLY"
 # Another login's level is for a manager, logged in with his password.
 check "level: READ ONLY" "$admin_pw" level "$category" bob
+# A level that is none of the four is refused with their names and status 1; nothing is stored.
+for level in "READ WRITE" "read only" ""; do
+    check "refused: no level is named \"$level\"; the levels are \"NO ACCESS\", \"READ ONLY\", \"READ & WRITE\", \"FULL ACCESS\"" \
+        "" grant "$category" Staff "$level"
+    status=0
+    "$tool" "$catalog" grant "$category" Staff "$level" </dev/null >/dev/null 2>&1 || status=$?
+    [ "$status" = 1 ] || { echo "probe: grant of \"$level\": status $status, not 1" >&2; failures=$((failures + 1)); }
+done
+check "level: READ ONLY" "$admin_pw" level "$category" bob
 check "refused: Wrong login" "wrong" level "$category" bob
 check "level: FULL ACCESS" "" level "$category" "$me"
 check "ok:" "" grant "$category" Staff "NO ACCESS"

@@ -1,8 +1,12 @@
 #include "decoding/ChildConfinement.h"
+#include "tests/support/ConfinementRoads.h"
+#include "tests/support/HostileMedia.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -13,15 +17,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
+#include <thread>
 
 namespace {
 
-// Runs `attempt` in a child confined as the dcraw launcher and the player confine theirs (the one
-// file readable, `localSockets` as the player has them); answers whether it succeeded, or nullopt
-// when the confinement could not be set.
-std::optional<bool> inConfinedChild(const std::string &readable, bool localSockets,
-                                    const std::function<bool()> &attempt)
+// Runs `attempt` in a child confined by confine() with the decoders' calls and the one file and
+// the system's libraries readable; answers whether it succeeded, or nullopt when the confinement
+// could not be set whole (no Landlock).
+std::optional<bool> inConfinedChild(const std::string &readable, const std::function<bool()> &attempt)
 {
     int ends[2];
     if (::pipe(ends) != 0)
@@ -31,9 +36,11 @@ std::optional<bool> inConfinedChild(const std::string &readable, bool localSocke
     if (child == 0) {
         ::close(ends[0]);
         char answer = 'x';
-        if (ChildConfinement::endWithParent(parent)
-            && ChildConfinement::restrictFiles({{readable, true, false, false}, {"/usr/lib", true, false, false}}) > 0
-            && ChildConfinement::filterCalls(localSockets, false))
+        ChildConfinement::Allowances allowances;
+        allowances.files = {{readable, true, false, false}, {"/usr/lib", true, false, false}};
+        allowances.calls = ChildConfinement::decodingCalls();
+        allowances.parent = parent;
+        if (ChildConfinement::confine(allowances) == ChildConfinement::Confined::Whole)
             answer = attempt() ? 'y' : 'n';
         (void)!::write(ends[1], &answer, 1);
         _exit(0);
@@ -51,8 +58,8 @@ std::optional<bool> inConfinedChild(const std::string &readable, bool localSocke
 
 } // namespace
 
-// What a program run under the confinement (dcraw, the movie player) may still do, and what it
-// may not, whatever a hostile file made it run.
+// What a program run under the confinement may still do, and what it may not, whatever a hostile
+// file made it run.
 TEST(ChildConfinementTest, TheConfinedChildReadsItsFileAndNothingElse)
 {
     QTemporaryDir dir;
@@ -74,23 +81,20 @@ TEST(ChildConfinementTest, TheConfinedChildReadsItsFileAndNothingElse)
     };
     struct Case {
         const char *what;
-        bool localSockets;
         std::function<bool()> attempt;
         bool allowed;
     };
     const Case cases[] = {
-        {"read its file", false, [&] { return opens(file, O_RDONLY); }, true},
-        {"read a library", false, [&] { return opens("/usr/lib/os-release", O_RDONLY); }, true},
-        {"read another file", false, [&] { return opens(privateFile, O_RDONLY); }, false},
-        {"read the password file", false, [&] { return opens("/etc/passwd", O_RDONLY); }, false},
-        {"write its own file", false, [&] { return opens(file, O_WRONLY); }, false},
-        {"create a file", false, [&] { return opens(created, O_WRONLY | O_CREAT); }, false},
-        {"remove a file", false, [&] { return ::unlink(privateFile.c_str()) == 0; }, false},
-        {"open a network socket", false, [] { return ::socket(AF_INET, SOCK_STREAM, 0) >= 0; }, false},
-        {"open a local socket", false, [] { return ::socket(AF_UNIX, SOCK_STREAM, 0) >= 0; }, false},
-        {"open a local socket (player)", true, [] { return ::socket(AF_UNIX, SOCK_STREAM, 0) >= 0; }, true},
-        {"open a network socket (player)", true, [] { return ::socket(AF_INET6, SOCK_DGRAM, 0) >= 0; }, false},
-        {"start a process", false,
+        {"read its file", [&] { return opens(file, O_RDONLY); }, true},
+        {"read a library", [&] { return opens("/usr/lib/os-release", O_RDONLY); }, true},
+        {"read another file", [&] { return opens(privateFile, O_RDONLY); }, false},
+        {"read the password file", [&] { return opens("/etc/passwd", O_RDONLY); }, false},
+        {"write its own file", [&] { return opens(file, O_WRONLY); }, false},
+        {"create a file", [&] { return opens(created, O_WRONLY | O_CREAT); }, false},
+        {"remove a file", [&] { return ::unlink(privateFile.c_str()) == 0; }, false},
+        {"open a network socket", [] { return ::socket(AF_INET, SOCK_STREAM, 0) >= 0; }, false},
+        {"open a local socket", [] { return ::socket(AF_UNIX, SOCK_STREAM, 0) >= 0; }, false},
+        {"start a process",
          [] {
              const pid_t pid = ::fork();
              if (pid == 0)
@@ -98,25 +102,125 @@ TEST(ChildConfinementTest, TheConfinedChildReadsItsFileAndNothingElse)
              return pid > 0;
          },
          false},
-        {"run a program", false,
+        {"run a program",
          [] {
              char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
              ::execv("/bin/true", argv);
              return false;
          },
          false},
-        {"signal its parent", false, [] { return ::kill(::getppid(), 0) == 0; }, false},
-        {"trace its parent", false, [] { return ::ptrace(PTRACE_ATTACH, ::getppid(), nullptr, nullptr) == 0; }, false},
-        {"start io_uring", false, [] { return ::syscall(SYS_io_uring_setup, 1, nullptr) >= 0 || errno != EPERM; },
-         false},
+        {"signal its parent", [] { return ::kill(::getppid(), 0) == 0; }, false},
+        {"trace its parent", [] { return ::ptrace(PTRACE_ATTACH, ::getppid(), nullptr, nullptr) == 0; }, false},
+        {"start io_uring", [] { return ::syscall(SYS_io_uring_setup, 1, nullptr) >= 0 || errno != EPERM; }, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const std::optional<bool> done = inConfinedChild(file, c.localSockets, c.attempt);
+        const std::optional<bool> done = inConfinedChild(file, c.attempt);
         if (!done)
             GTEST_SKIP() << "the kernel offers no Landlock here";
         EXPECT_EQ(*done, c.allowed);
     }
     EXPECT_TRUE(QFile::exists(other));
     EXPECT_FALSE(QFile::exists(dir.filePath("created")));
+}
+
+namespace {
+
+// Alive: there, and not a zombie waiting to be reaped.
+bool alive(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z' && line.at(close + 2) != 'X';
+}
+
+} // namespace
+
+// Each kind of decoding child, confined as it confines itself: every road out is refused from its
+// main thread, from a Qt pool thread and from a thread it starts. With Landlock made to look
+// absent, the filter alone still refuses every write, removal, creation, program start, signal,
+// socket and IPC. "decoder" stands for ovn-decoder, the PDF page child and the dcraw launcher,
+// which share their allowances; "dcraw" for the dcraw program after its exec; "player" for the
+// movie player (whose own probe, run while it plays, MoviePlayerTest tries).
+TEST(ChildConfinementTest, EveryRoadIsRefusedFromEveryThreadOfEveryChild)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // Readable by the unprivileged account the probe runs as, so that only the confinement refuses.
+    QFile::setPermissions(folder.path(), QFile::Permissions(0x7755));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("home")));
+    QFile::setPermissions(folder.filePath(QStringLiteral("home")), QFile::Permissions(0x7755));
+    hostilemedia::written(folder.filePath(QStringLiteral("home/.pgpass")), "localhost:5432:*:me:secret");
+    const QString probe = hostilemedia::written(folder.filePath(QStringLiteral("probe.jpg")), "picture");
+    const QString kept = hostilemedia::written(probe + QStringLiteral(".kept"), "kept");
+    hostilemedia::written(probe + QStringLiteral(".private"), "private");
+    const QString removable = hostilemedia::written(probe + QStringLiteral(".removable"), "removable");
+    for (const QString &path : {probe, kept, removable, probe + QStringLiteral(".private")})
+        QFile::setPermissions(path, QFile::Permissions(0x6644));
+    const bool landlock = ChildConfinement::landlockVersion() > 0;
+
+    for (const char *kind : {"decoder", "dcraw", "player"}) {
+        for (const bool withLandlock : {true, false}) {
+            if (withLandlock && !landlock)
+                continue;
+            SCOPED_TRACE(std::string(kind) + (withLandlock ? ", with Landlock" : ", Landlock absent"));
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            // The program's spawn clears the environment (see DecoderSandboxTest); so does this one.
+            environment.remove(QStringLiteral("PGPASSWORD"));
+            if (!withLandlock)
+                environment.insert(QStringLiteral("OVN_DECODER_TEST_NO_LANDLOCK"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.start(QStringLiteral(OVN_CONFINED_PROBE), {QString::fromLatin1(kind), probe});
+            ASSERT_TRUE(child.waitForFinished(120000));
+            ASSERT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+            QMap<QString, QString> tried =
+                confinementroads::outcomes(QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n'));
+            for (const char *thread : confinementroads::threads) {
+                for (const confinementroads::Road &road : confinementroads::roads) {
+                    const QString outcome = tried.take(confinementroads::key(road.name, thread));
+                    // Without Landlock a read may go through; nothing else may.
+                    if (withLandlock || road.closedByFilter) {
+                        EXPECT_EQ(outcome.toStdString(), "refused") << road.name << " from the " << thread;
+                    }
+                }
+                EXPECT_EQ(tried.take(confinementroads::key("reading", thread)).toStdString(), "taken");
+            }
+            EXPECT_TRUE(tried.isEmpty()) << "roads this test does not know: " << qPrintable(tried.keys().join(u','));
+            QFile keptFile(kept);
+            ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+            EXPECT_EQ(keptFile.readAll(), QByteArray("kept"));
+            EXPECT_TRUE(QFile::exists(removable));
+            for (const char *made : {".written", ".creat", ".folder", ".link", ".renamed"})
+                EXPECT_FALSE(QFile::exists(probe + QLatin1String(made))) << made;
+        }
+    }
+}
+
+// A child that undid what it could of its end with its program (the parent-death signal, its
+// session) still ends with the program's kill -9.
+TEST(ChildConfinementTest, NoChildOutlivesItsProgram)
+{
+    for (const char *kind : {"decoder", "dcraw", "player"}) {
+        SCOPED_TRACE(kind);
+        QProcess host;
+        host.start(QStringLiteral(OVN_CONFINED_PROBE), {QStringLiteral("linger"), QString::fromLatin1(kind)});
+        ASSERT_TRUE(host.waitForStarted());
+        ASSERT_TRUE(host.waitForReadyRead(30000));
+        const pid_t child = pid_t(host.readLine().trimmed().toLongLong());
+        ASSERT_GT(child, 0);
+        ASSERT_TRUE(alive(child));
+        ::kill(pid_t(host.processId()), SIGKILL);
+        ASSERT_TRUE(host.waitForFinished(5000));
+        // Polled for at most two seconds.
+        const auto killed = std::chrono::steady_clock::now();
+        while (alive(child) && std::chrono::steady_clock::now() - killed < std::chrono::seconds(2))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_FALSE(alive(child));
+        if (alive(child))
+            ::kill(child, SIGKILL);
+    }
 }

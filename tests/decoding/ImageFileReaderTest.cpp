@@ -292,7 +292,7 @@ TEST(ImageFileReaderTest, DamagedFilesOfEveryReaderKeepTheirRowsAndSayWhy)
         {"cut.webp", webp.left(webp.size() / 2), webp, endsEarly, false, false},
         {"cut.ico", ico.left(ico.size() / 2), ico, endsEarly, false, false},
         {"cut.icns", icns.left(icns.size() / 2), icns, endsEarly, false, false},
-        // Read strip by strip, whole or reduced.
+        // Thumbnails are read strip by strip; so is the full-size read where Qt's keeps nothing.
         {"whole.tif", tiff, tiff, {}, true, true},
         {"cut.tif", tiff.left(tiff.size() / 2), tiff, endsEarly, true, true},
         {"whole-deflated.tif", deflated, deflated, {}, true, true},

@@ -245,3 +245,50 @@ TEST(MovieTest, AMovieCutAtHalfSaysItsDataEndsEarly)
         EXPECT_EQ(report.damage(), c.damage);
     }
 }
+
+// Movies of odd sizes keep their sizes as stored, frames included, and are not stretched: pixels
+// a fraction of a per cent from square (a scaler's rounding) count as square; anamorphic pixels
+// (HDV's 4:3) still widen the picture.
+TEST(MovieTest, OddSizesAreAsStored)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    const struct {
+        const char *name;
+        const char *size;
+        const char *sar;
+        QStringList codec;
+        QSize natural;
+    } cases[] = {
+        {"odd.mp4", "1919x1001", "1/1", {"-c:v", "libx264", "-pix_fmt", "yuv444p"}, {1919, 1001}},
+        {"odd.avi", "1001x1919", "1/1", {"-c:v", "mpeg4"}, {1001, 1919}},
+        {"odd.mov", "1001x1001", "1/1", {"-c:v", "mjpeg", "-pix_fmt", "yuvj444p"}, {1001, 1001}},
+        {"nearly square.mp4", "1001x1001", "201/200", {"-c:v", "libx264", "-pix_fmt", "yuv444p"}, {1001, 1001}},
+        {"nearly square narrow.mp4",
+         "1919x1001",
+         "1918/1919",
+         {"-c:v", "libx264", "-pix_fmt", "yuv444p"},
+         {1919, 1001}},
+        {"anamorphic.mp4", "1440x1080", "4/3", {"-c:v", "libx264", "-pix_fmt", "yuv420p"}, {1920, 1080}},
+    };
+    QTemporaryDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QLatin1String(c.name));
+        QProcess process;
+        process.start(ffmpeg,
+                      QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                                  QStringLiteral("testsrc=size=%1:rate=5").arg(QLatin1String(c.size)), "-frames:v", "2",
+                                  "-vf", QStringLiteral("setsar=sar=%1:max=10000").arg(QLatin1String(c.sar))}
+                          + c.codec + QStringList{path});
+        if (!process.waitForFinished(120'000) || process.exitCode() != 0)
+            GTEST_SKIP() << "ffmpeg cannot make " << c.name << " here";
+        const std::unique_ptr<Movie> movie = Movie::open(path);
+        ASSERT_TRUE(movie);
+        EXPECT_EQ(movie->naturalSize(), c.natural);
+        EXPECT_EQ(movie->frameImageAtTime(MovieTime{0, 600}).size(), c.natural);
+        // A frame asked at half the size is half the size.
+        EXPECT_EQ(movie->frameImageAtTime(MovieTime{0, 600}, c.natural / 2).size(), c.natural / 2);
+    }
+}

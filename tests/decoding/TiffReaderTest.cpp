@@ -1,4 +1,5 @@
 #include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/TiffReader.h"
 #include "tests/support/SyntheticPictures.h"
@@ -231,4 +232,166 @@ TEST(TiffReaderTest, DecodeBudgetWaitsInTurnAndRunsAnOversizedDecodeAlone)
     EXPECT_EQ(bigAt, 1);
     EXPECT_EQ(smallAt, 2);
     EXPECT_EQ(budget.inUse(), 0);
+}
+
+namespace {
+
+struct InkLayout {
+    const char *name;
+    quint16 photometric;
+    quint16 bits;
+    quint16 colours; // samples of colour: 1 grey, 3 RGB, 4 CMYK, 5 for five inks
+    bool alpha;      // an unassociated alpha sample after them
+    quint16 planar;
+    quint32 rowsPerStrip; // 0: 16 × 16 tiles
+};
+
+// The scene of the layouts below: red above, blue below, the right half half-transparent where
+// the layout has alpha; greys for a grey layout.
+QRgb inkScene(const InkLayout &l, int x, int y)
+{
+    const QRgb c = l.colours == 1 ? (y < 8 ? qRgb(200, 200, 200) : qRgb(40, 40, 40))
+                                  : (y < 8 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
+    return qRgba(qRed(c), qGreen(c), qBlue(c), l.alpha && x >= 12 ? 128 : 255);
+}
+
+// The samples of one pixel, 0 to 255, as the layout stores them.
+std::vector<int> inkSamples(const InkLayout &l, QRgb c)
+{
+    std::vector<int> s;
+    if (l.colours == 1)
+        s = {qGray(c)};
+    else if (l.colours == 3)
+        s = {qRed(c), qGreen(c), qBlue(c)};
+    else
+        s = {255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c), 0};
+    s.resize(l.colours, 0);
+    if (l.alpha)
+        s.push_back(qAlpha(c));
+    return s;
+}
+
+void writeInkTiff(const QString &path, const InkLayout &l, QSize size)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_TRUE(tiff);
+    const quint16 samples = quint16(l.colours + (l.alpha ? 1 : 0));
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, l.bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, l.photometric);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, l.planar);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    if (l.photometric == PHOTOMETRIC_SEPARATED && l.colours != 4) {
+        TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_MULTIINK);
+        TIFFSetField(tiff, TIFFTAG_NUMBEROFINKS, l.colours);
+    }
+    if (l.alpha) {
+        const quint16 extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    const int planes = l.planar == PLANARCONFIG_SEPARATE ? samples : 1;
+    const int perPlane = l.planar == PLANARCONFIG_SEPARATE ? 1 : samples;
+    const int bytes = l.bits / 8;
+    // The samples of rows [top, top + rows) and columns [left, left + columns) of one plane.
+    auto area = [&](int plane, int left, int top, int columns, int rows) {
+        std::vector<uchar> out(size_t(columns) * size_t(rows) * size_t(perPlane * bytes), 0);
+        for (int y = top; y < std::min(top + rows, size.height()); ++y)
+            for (int x = left; x < std::min(left + columns, size.width()); ++x) {
+                const std::vector<int> s = inkSamples(l, inkScene(l, x, y));
+                for (int i = 0; i < perPlane; ++i) {
+                    const int value = s[size_t(planes > 1 ? plane : i)];
+                    const size_t at =
+                        (size_t(y - top) * size_t(columns) + size_t(x - left)) * size_t(perPlane) + size_t(i);
+                    if (bytes == 1)
+                        out[at] = uchar(value);
+                    else
+                        reinterpret_cast<quint16 *>(out.data())[at] = quint16(value * 257);
+                }
+            }
+        return out;
+    };
+    if (l.rowsPerStrip > 0) {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, l.rowsPerStrip);
+        for (int plane = 0; plane < planes; ++plane)
+            for (int y = 0; y < size.height(); ++y) {
+                std::vector<uchar> row = area(plane, 0, y, size.width(), 1);
+                ASSERT_GE(TIFFWriteScanline(tiff, row.data(), quint32(y), quint16(plane)), 0);
+            }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+        for (int plane = 0; plane < planes; ++plane)
+            for (int ty = 0; ty < size.height(); ty += 16)
+                for (int tx = 0; tx < size.width(); tx += 16) {
+                    std::vector<uchar> tile = area(plane, tx, ty, 16, 16);
+                    ASSERT_GE(TIFFWriteTile(tiff, tile.data(), quint32(tx), quint32(ty), 0, quint16(plane)), 0);
+                }
+    }
+    TIFFWriteDirectory(tiff);
+    TIFFClose(tiff);
+}
+
+} // namespace
+
+// Layouts Qt's TIFF reader refuses or misreads (inks, in 16 bits too, with alpha, samples in
+// separate planes) read as they are, at their own size and as thumbnails, CMYK turned into RGB;
+// a file of five inks, which nothing here reads, is said to be of a kind the program does not
+// read, never damaged.
+TEST(TiffReaderTest, EveryLayoutReadsAsItIsOrIsNamedAsOneNotRead)
+{
+    const InkLayout layouts[] = {
+        {"cmyk 8", PHOTOMETRIC_SEPARATED, 8, 4, false, PLANARCONFIG_CONTIG, 4},
+        {"cmyk 16", PHOTOMETRIC_SEPARATED, 16, 4, false, PLANARCONFIG_CONTIG, 4},
+        {"cmyk 16 tiles", PHOTOMETRIC_SEPARATED, 16, 4, false, PLANARCONFIG_CONTIG, 0},
+        {"cmyk 16 with alpha", PHOTOMETRIC_SEPARATED, 16, 4, true, PLANARCONFIG_CONTIG, 3},
+        {"cmyk 8 planes", PHOTOMETRIC_SEPARATED, 8, 4, false, PLANARCONFIG_SEPARATE, 5},
+        {"rgb 16 with alpha", PHOTOMETRIC_RGB, 16, 3, true, PLANARCONFIG_CONTIG, 4},
+        {"rgb 16 with alpha planes", PHOTOMETRIC_RGB, 16, 3, true, PLANARCONFIG_SEPARATE, 4},
+        {"rgb 8 planes", PHOTOMETRIC_RGB, 8, 3, false, PLANARCONFIG_SEPARATE, 16},
+        {"grey 16 with alpha", PHOTOMETRIC_MINISBLACK, 16, 1, true, PLANARCONFIG_CONTIG, 2},
+        {"grey 8 with alpha", PHOTOMETRIC_MINISBLACK, 8, 1, true, PLANARCONFIG_CONTIG, 16},
+        {"rgb 8 with alpha tiles", PHOTOMETRIC_RGB, 8, 3, true, PLANARCONFIG_CONTIG, 0},
+    };
+    const QSize size(24, 16);
+    QTemporaryDir dir;
+    for (const InkLayout &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const QString path = dir.filePath(QStringLiteral("%1.tif").arg(QLatin1String(l.name)));
+        writeInkTiff(path, l, size);
+        for (const QSize box : {QSize(), QSize(12, 12)}) {
+            const DecodeReport::Scope report;
+            ImageFileReader::Facts facts;
+            const QImage image = ImageFileReader::read(path, box, &facts);
+            ASSERT_FALSE(image.isNull()) << box.width();
+            EXPECT_EQ(facts.size, size);
+            EXPECT_EQ(image.size(), box.isValid() ? QSize(12, 8) : size);
+            EXPECT_TRUE(report.damage().isEmpty());
+            EXPECT_TRUE(report.unsupported().isEmpty());
+            const double sx = image.width() / 24.0, sy = image.height() / 16.0;
+            for (const QPoint p : {QPoint(2, 2), QPoint(2, 13), QPoint(21, 2), QPoint(21, 13)}) {
+                const QRgb want = inkScene(l, p.x(), p.y());
+                const QRgb got = qUnpremultiply(
+                    image.convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(int(p.x() * sx), int(p.y() * sy)));
+                EXPECT_LE(std::abs(qRed(got) - qRed(want)) + std::abs(qGreen(got) - qGreen(want))
+                              + std::abs(qBlue(got) - qBlue(want)),
+                          12)
+                    << p.x() << "," << p.y() << " " << std::hex << got << " for " << want;
+                EXPECT_LE(std::abs(qAlpha(got) - qAlpha(want)), 2) << p.x() << "," << p.y();
+            }
+        }
+    }
+
+    const InkLayout fiveInks{"five inks", PHOTOMETRIC_SEPARATED, 8, 5, false, PLANARCONFIG_CONTIG, 4};
+    const QString path = dir.filePath(QStringLiteral("five inks.tif"));
+    writeInkTiff(path, fiveInks, size);
+    for (const QSize box : {QSize(), QSize(12, 12)}) {
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        EXPECT_TRUE(ImageFileReader::read(path, box, &facts).isNull());
+        EXPECT_EQ(facts.refusal, ImageFileReader::Facts::Refusal::None);
+        EXPECT_TRUE(report.damage().isEmpty()) << report.damage().toStdString();
+        EXPECT_EQ(report.unsupported(), QStringLiteral("a TIFF of 8-bit ink samples"));
+    }
 }

@@ -157,11 +157,11 @@ TEST(FileListExpansion, SkippedPathsAreNamedWithTheirReason)
     EXPECT_EQ(files.size(), geteuid() == 0 ? 2 : 1) << qPrintable(files.join('\n'));
 }
 
-// Links laid in an imported folder: one of this account's is followed, as is one whose owner owns
-// what it leads to; another account's link to what is not its own (this account's private picture,
-// a folder of it, or for root the system's files) is named and not followed, at the top of what is
-// dropped as inside a folder, also when it leads there through a link of this account's.
-TEST(FileListExpansion, AnotherAccountsLinksAreFollowedOnlyToWhatItOwns)
+// Links laid in an imported folder: one of this account's is followed; another account's link,
+// wherever it leads (this account's private picture, a folder of it, or his own), is named and not
+// followed, at the top of what is dropped as inside a folder, also when it leads there through a
+// link of this account's.
+TEST(FileListExpansion, AnotherAccountsLinksAreNotFollowed)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can make links and files that another account owns";
@@ -179,9 +179,9 @@ TEST(FileListExpansion, AnotherAccountsLinksAreFollowedOnlyToWhatItOwns)
         {"my link to my picture", me, me, false, false, false, true},
         {"another's link to my private picture", stranger, me, false, false, false, false},
         {"another's link to my private picture, dropped", stranger, me, false, false, true, false},
-        {"another's link to his own picture", stranger, stranger, false, false, false, true},
+        {"another's link to his own picture", stranger, stranger, false, false, false, false},
         {"another's link to a folder of mine", stranger, me, true, false, false, false},
-        {"another's link to his own folder", stranger, stranger, true, false, false, true},
+        {"another's link to his own folder", stranger, stranger, true, false, false, false},
         {"another's link through mine to my picture", stranger, me, false, true, false, false},
     };
     for (const auto &c : cases) {

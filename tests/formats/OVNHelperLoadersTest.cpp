@@ -1,6 +1,7 @@
 #include "formats/OVNHelper.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/Movie.h"
+#include "platform/FileAccess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/formats/SyntheticDng.h"
 
@@ -113,6 +114,16 @@ TEST(OVNHelperLoadersTest, DcrawLoaderGivesTheSameHalfSizePictureWhateverTheFact
 
     const QString text = writeFile(dir, QStringLiteral("notes.x3f"), "no camera wrote this");
     EXPECT_TRUE(OVNHelper::imageForDCRAWMediaFile(text).isNull());
+
+    // Held for its import, the file dcraw reads is the one that was found, though another file
+    // now has its name.
+    const QString held = writeFile(dir, QStringLiteral("held.dng"), redDng());
+    const FileAccess::HeldFile holding(held);
+    ASSERT_TRUE(holding.isOpen());
+    EXPECT_EQ(OVNHelper::imageForDCRAWMediaFile(held), plain);
+    ASSERT_TRUE(QFile::rename(held, dir.filePath(QStringLiteral("elsewhere.dng"))));
+    ASSERT_TRUE(QFile::copy(text, held));
+    EXPECT_TRUE(OVNHelper::imageForDCRAWMediaFile(held).isNull());
 }
 
 TEST(OVNHelperLoadersTest, DcrawLoaderWithoutTheCommandAnswersNothing)

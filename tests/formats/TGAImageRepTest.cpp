@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -245,5 +247,79 @@ TEST(TGAImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimi
             }
         }
         scenefiles::expectThumbnailOfScene(path, size, false);
+    }
+}
+
+// The origin bits of the descriptor (bit 5 top first, bit 4 right to left) put the stored rows
+// and pixels in their places, whole and as a thumbnail: four files by hand, one per corner, of a
+// picture with a red band at the top and a blue one at the left. ImageMagick's files read as
+// ImageMagick itself shows them turned by their origin (-auto-orient): ImageMagick 6 stores a
+// picture's top row first and marks the origin bottom left, so that every reader that follows the
+// origin (ffmpeg's, GIMP's, ImageMagick's own -auto-orient) shows its pictures upside down.
+TEST(TGAImageRepTest, OriginBitsPutTheRowsInTheirPlaces)
+{
+    const int width = 40, height = 30;
+    auto scene = [](int x, int y) {
+        return y < 5 ? qRgb(255, 0, 0) : x < 5 && y >= 10 ? qRgb(0, 0, 255) : qRgb(255, 255, 255);
+    };
+    QTemporaryDir dir;
+    struct Case {
+        QString path;
+        std::function<QRgb(int, int)> expected;
+    };
+    std::vector<Case> cases;
+    for (const bool top : {false, true})
+        for (const bool right : {false, true}) {
+            QByteArray tga(18, '\0');
+            tga[2] = 2;
+            tga[12] = char(width), tga[14] = char(height), tga[16] = 24;
+            tga[17] = char((right ? 0x10 : 0) | (top ? 0x20 : 0));
+            for (int row = 0; row < height; ++row)
+                for (int column = 0; column < width; ++column) {
+                    const QRgb c = scene(right ? width - 1 - column : column, top ? row : height - 1 - row);
+                    tga.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c)));
+                }
+            const QString path =
+                dir.filePath(QStringLiteral("%1 %2.tga")
+                                 .arg(QLatin1String(top ? "top" : "bottom"), QLatin1String(right ? "right" : "left")));
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(tga);
+            file.close();
+            cases.push_back({path, scene});
+        }
+    const QString png = dir.filePath(QStringLiteral("scene.png"));
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.setPixel(x, y, scene(x, y));
+        ASSERT_TRUE(image.save(png));
+    }
+    auto run = [](const QString &command) { return std::system(command.toLocal8Bit().constData()) == 0; };
+    if (run(QStringLiteral("convert -version >/dev/null 2>&1"))) {
+        for (const char *options : {"", "-compress RLE", "-type TrueColor", "-alpha set"}) {
+            const QString path = dir.filePath(QStringLiteral("magick %1.tga").arg(QLatin1String(options)));
+            const QString shown = path + QStringLiteral(".png");
+            ASSERT_TRUE(run(QStringLiteral("convert '%1' %2 '%3' && convert '%3' -auto-orient '%4'")
+                                .arg(png, QLatin1String(options), path, shown)));
+            const QImage reference(shown);
+            ASSERT_FALSE(reference.isNull());
+            cases.push_back({path, [reference](int x, int y) { return reference.pixel(x, y) | 0xff000000u; }});
+        }
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const QImage whole = ImageFileReader::read(c.path);
+        ASSERT_EQ(whole.size(), QSize(width, height));
+        for (const QPoint p : {QPoint(20, 1), QPoint(20, 28), QPoint(1, 20), QPoint(38, 20), QPoint(1, 1)})
+            EXPECT_EQ(whole.pixel(p) | 0xff000000u, c.expected(p.x(), p.y())) << p.x() << "," << p.y();
+        const QImage small = ImageFileReader::read(c.path, QSize(20, 20));
+        ASSERT_EQ(small.size(), QSize(20, 15));
+        for (const QPoint p : {QPoint(10, 0), QPoint(10, 14), QPoint(0, 10), QPoint(19, 10)})
+            EXPECT_LT(std::abs(qRed(small.pixel(p)) - qRed(c.expected(p.x() * 2, p.y() * 2)))
+                          + std::abs(qBlue(small.pixel(p)) - qBlue(c.expected(p.x() * 2, p.y() * 2))),
+                      40)
+                << p.x() << "," << p.y();
     }
 }

@@ -8,6 +8,8 @@
 #include "platform/UserDefaults.h"
 
 #include "../support/CatalogUsers.h"
+#include "../support/SessionCutProxy.h"
+#include "../support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -409,3 +411,141 @@ TEST_P(CaptureDownloadUsersTest, CataloguingStopsAtTheNextBatchWhenWritingIsWith
 }
 
 OVN_CATALOG_VENDORS(CaptureDownloadUsersTest);
+
+class CaptureDownloadSessionsTest : public CatalogFixture
+{};
+
+INSTANTIATE_TEST_SUITE_P(Server, CaptureDownloadSessionsTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
+                         catalogVendorName);
+
+// A card download of 80 files whose sessions end at a commit whose answer is lost, or every few
+// tenths of a second: it ends, every file is downloaded, each catalogued file is there once, and
+// what it says was catalogued is what the catalog holds; any file it did not catalogue is counted
+// in its alert.
+TEST_P(CaptureDownloadSessionsTest, ACardDownloadThroughEndedSessionsEndsAndSaysTruly)
+{
+    const PgTestServer server = *pgTestServer();
+    const struct {
+        const char *name;
+        int cutEveryMin, cutEveryMax; // 0: one commit's answer lost
+        bool everyFile;               // every file must be catalogued
+    } cuts[] = {
+        {"a commit's answer lost", 0, 0, true},
+        {"sessions ended every 5 to 20 ms", 5, 20, false},
+    };
+    const int count = 80;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        QTemporaryDir dir;
+        const QString card = dir.filePath("vol/CARD");
+        QDir().mkpath(card + "/DCIM/100");
+        for (int k = 0; k < count; ++k)
+            writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
+        const QString dest = dir.filePath("dest");
+        QDir().mkpath(dest);
+        const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", cut.name}};
+        SessionCutProxy proxy(server.port, {});
+        if (cut.cutEveryMin > 0)
+            proxy.cutEvery(cut.cutEveryMin, cut.cutEveryMax);
+        else
+            proxy.cutAt("COMMIT", 1, SessionCutProxy::How::AnswerLost);
+        const auto through = [&] {
+            auto connection = std::make_unique<OVNDatabaseAccess>();
+            connection->setConnectionDetails(QStringLiteral("PostgreSQL"),
+                                             QStringLiteral("127.0.0.1:%1").arg(proxy.port()), server.user,
+                                             server.password, m_pgDatabase);
+            connection->openDBConnection();
+            return connection;
+        };
+        SlowCard device(card);
+        std::atomic<bool> cancel{false};
+        const OVNCaptureDownload::Result result =
+            OVNCaptureDownload::run(device, settings, QString(), through, cancel, nullptr);
+
+        EXPECT_GE(proxy.cuts(), 1);
+        EXPECT_EQ(result.files.size(), count);
+        ASSERT_FALSE(result.collectionId.isEmpty());
+        const QList<OVNRow> rows = db.rowsForQuery(
+            QStringLiteral("select absolutepath, count(*) from strvfile where categoryid=$1 group by absolutepath"),
+            {result.collectionId});
+        QStringList held;
+        for (const OVNRow &row : rows) {
+            EXPECT_EQ(row.value(1).toInt(), 1) << qPrintable(row.value(0).toString());
+            held.append(row.value(0).toString());
+        }
+        QStringList said = result.catalogued;
+        held.sort();
+        said.sort();
+        EXPECT_EQ(said.size(), held.size());
+        for (const QString &path : std::as_const(said))
+            EXPECT_TRUE(held.contains(path)) << "said as catalogued, not held: " << qPrintable(path);
+        for (const QString &path : std::as_const(held))
+            EXPECT_TRUE(said.contains(path)) << "held, not said as catalogued: " << qPrintable(path);
+        if (cut.everyFile) {
+            EXPECT_EQ(held.size(), count) << qPrintable(result.alertMessage);
+        }
+        if (held.size() < count) {
+            EXPECT_TRUE(result.alertMessage.contains(QString(" %1 downloaded files").arg(count - held.size())))
+                << qPrintable(result.alertMessage);
+        } else {
+            EXPECT_TRUE(result.notCatalogued.isEmpty());
+        }
+    }
+}
+
+// A card download whose server goes away for three seconds after a few files: it says it waits
+// for the catalog server, goes on, and catalogues every file once.
+TEST_P(CaptureDownloadSessionsTest, ACardDownloadWaitsForARestartingServerAndSaysSo)
+{
+    const PgTestServer server = *pgTestServer();
+    const int count = 40;
+    QTemporaryDir dir;
+    const QString card = dir.filePath("vol/CARD");
+    QDir().mkpath(card + "/DCIM/100");
+    for (int k = 0; k < count; ++k)
+        writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
+    const QString dest = dir.filePath("dest");
+    QDir().mkpath(dest);
+    const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", "restart"}};
+    SessionCutProxy proxy(server.port, {});
+    const auto through = [&] {
+        auto connection = std::make_unique<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        connection->openDBConnection();
+        return connection;
+    };
+    struct Restarter : OVNCaptureDownload::Observer {
+        SessionCutProxy *proxy = nullptr;
+        std::thread back;
+        QStringList said;
+        void fileDownloaded(int k, const QString &, const QString &) override
+        {
+            if (k != 10)
+                return;
+            proxy->goDown();
+            back = std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                proxy->comeBack();
+            });
+        }
+        void catalogWaiting(const QString &text) override { said.append(text); }
+    } restarter;
+    restarter.proxy = &proxy;
+    SlowCard device(card);
+    std::atomic<bool> cancel{false};
+    const OVNCaptureDownload::Result result =
+        OVNCaptureDownload::run(device, settings, QString(), through, cancel, &restarter);
+    if (restarter.back.joinable())
+        restarter.back.join();
+    EXPECT_EQ(result.files.size(), count);
+    EXPECT_EQ(result.catalogued.size(), count) << qPrintable(result.alertMessage);
+    EXPECT_TRUE(result.alertMessage.isEmpty()) << qPrintable(result.alertMessage);
+    EXPECT_TRUE(restarter.said.contains(QStringLiteral("Waiting for the catalog server...")))
+        << qPrintable(restarter.said.join('|'));
+    EXPECT_EQ(db.rowsForQuery(QStringLiteral("select count(distinct absolutepath), count(*) from strvfile where "
+                                             "categoryid=$1"),
+                              {result.collectionId})
+                  .value(0),
+              (OVNRow{QString::number(count), QString::number(count)}));
+}

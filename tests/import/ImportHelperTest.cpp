@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -595,4 +596,169 @@ TEST(ImportHelper, PngsClaimingGigabyteChunksAreCataloguedAtOnce)
     for (std::thread &thread : threads)
         thread.join();
     EXPECT_EQ(catalogued.load(), 4);
+}
+
+namespace {
+
+// A picture red above and blue below, as stored by the writers below.
+QRgb cutScene(int, int y, int height) { return y < height / 2 ? qRgb(220, 20, 20) : qRgb(20, 20, 220); }
+
+// A Photoshop file of raw RGB planes, one after another.
+QByteArray rawPsd(int width, int height)
+{
+    QByteArray psd("8BPS\x00\x01", 6);
+    psd.append(QByteArray(6, '\0'));
+    auto be16 = [&](int v) { psd.append(char(v >> 8)).append(char(v & 0xff)); };
+    auto be32 = [&](qint64 v) { be16(int(v >> 16)), be16(int(v & 0xffff)); };
+    be16(3), be32(height), be32(width), be16(8), be16(3);
+    be32(0), be32(0), be32(0); // colour mode data, resources, layers
+    be16(0);                   // raw
+    for (int c = 0; c < 3; ++c)
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const QRgb p = cutScene(x, y, height);
+                psd.append(char(c == 0 ? qRed(p) : c == 1 ? qGreen(p) : qBlue(p)));
+            }
+    return psd;
+}
+
+// A baseline RGB TIFF whose directory comes first and its strips of 8 rows after it, as some
+// writers lay them out: a file cut short keeps its directory and its first strips.
+QByteArray directoryFirstTiff(int width, int height)
+{
+    const int rowsPerStrip = 8, strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    auto le16 = [&](int v) { tiff.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto le32 = [&](qint64 v) { le16(int(v & 0xffff)), le16(int(v >> 16)); };
+    const int entries = 10;
+    const qint64 after = 8 + 2 + entries * 12 + 4;
+    const qint64 bits = after, offsets = bits + 6, counts = offsets + 4 * strips, data = counts + 4 * strips;
+    auto entry = [&](int tag, int type, qint64 count, qint64 value) {
+        le16(tag), le16(type), le32(count), le32(value);
+    };
+    le16(entries);
+    entry(256, 3, 1, width);
+    entry(257, 3, 1, height);
+    entry(258, 3, 3, bits);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 2);
+    entry(273, 4, strips, offsets);
+    entry(277, 3, 1, 3);
+    entry(278, 3, 1, rowsPerStrip);
+    entry(279, 4, strips, counts);
+    entry(284, 3, 1, 1);
+    le32(0);
+    le16(8), le16(8), le16(8);
+    for (int s = 0; s < strips; ++s)
+        le32(data + qint64(s) * rowsPerStrip * width * 3);
+    for (int s = 0; s < strips; ++s)
+        le32(qint64(std::min(rowsPerStrip, height - s * rowsPerStrip)) * width * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = cutScene(x, y, height);
+            tiff.append(char(qRed(p))).append(char(qGreen(p))).append(char(qBlue(p)));
+        }
+    return tiff;
+}
+
+// A sound TIFF of five inks, which no reader here reads.
+QByteArray fiveInkTiff(int width, int height)
+{
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    auto le16 = [&](int v) { tiff.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto le32 = [&](qint64 v) { le16(int(v & 0xffff)), le16(int(v >> 16)); };
+    const int entries = 12;
+    const qint64 bits = 8 + 2 + entries * 12 + 4, data = bits + 10;
+    auto entry = [&](int tag, int type, qint64 count, qint64 value) {
+        le16(tag), le16(type), le32(count), le32(value);
+    };
+    le16(entries);
+    entry(256, 3, 1, width);
+    entry(257, 3, 1, height);
+    entry(258, 3, 5, bits);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 5);
+    entry(273, 4, 1, data);
+    entry(277, 3, 1, 5);
+    entry(278, 3, 1, height);
+    entry(279, 4, 1, qint64(width) * height * 5);
+    entry(284, 3, 1, 1);
+    entry(332, 3, 1, 2); // many inks
+    entry(334, 3, 1, 5);
+    le32(0);
+    for (int i = 0; i < 5; ++i)
+        le16(8);
+    tiff.append(QByteArray(width * height * 5, char(40)));
+    return tiff;
+}
+
+} // namespace
+
+// Files cut at half say why as every cut file does ("the data ends early"), and keep what was read
+// where their layout lets it be told: an interlaced PNG its passes read whole, a TIFF whose
+// directory comes first its first strips. A Photoshop file's planes come one after another, and
+// a TIFF whose directory comes last has none: their icons, for the same reason. A sound file of a
+// kind nothing here reads says so, never that it is damaged.
+TEST(ImportHelper, CutFilesOfEveryKindSayTheSameReasons)
+{
+    QTemporaryDir dir;
+    auto write = [&](const char *name, const QByteArray &data) { return writeFile(dir, name, data); };
+    auto half = [](const QByteArray &whole) { return whole.left(whole.size() / 2); };
+    const int width = 96, height = 64;
+    QImage scene(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            scene.setPixel(x, y, cutScene(x, y, height));
+    const QString plainTiff = dir.filePath(QStringLiteral("plain.tif"));
+    ASSERT_TRUE(scene.save(plainTiff, "TIFF"));
+    QFile plain(plainTiff);
+    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
+
+    struct Case {
+        QString path;
+        QString problem; // empty: none
+        bool keptPicture;
+    };
+    std::vector<Case> cases{
+        {write("whole.psd", rawPsd(width, height)), {}, false},
+        {write("cut.psd", half(rawPsd(width, height))),
+         QStringLiteral("the picture cannot be read (the data ends early)"), false},
+        {write("whole.tif", directoryFirstTiff(width, height)), {}, false},
+        {write("cut.tif", half(directoryFirstTiff(width, height))),
+         QStringLiteral("the file is damaged (the data ends early)"), true},
+        {write("cut-directory-last.tif", half(plain.readAll())),
+         QStringLiteral("the picture cannot be read (the data ends early)"), false},
+        {write("five-inks.tif", fiveInkTiff(width, height)),
+         QStringLiteral("the picture is of a kind the program does not read (a TIFF of 8-bit ink samples)"), false},
+    };
+    // An interlaced PNG, as ImageMagick writes one, of noise that does not compress away.
+    const QString interlaced = dir.filePath(QStringLiteral("interlaced.png"));
+    if (std::system(QStringLiteral("convert -size 300x200 xc: +noise Random -interlace PNG '%1' 2>/dev/null")
+                        .arg(interlaced)
+                        .toLocal8Bit()
+                        .constData())
+        == 0) {
+        QFile file(interlaced);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        cases.push_back({write("interlaced-cut.png", half(file.readAll())),
+                         QStringLiteral("the file is damaged (the data ends early)"), true});
+        cases.push_back({interlaced, {}, false});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(QFileInfo(c.path).fileName()));
+        OVNImportHelper helper;
+        QVariantMap record;
+        const QByteArray thumbnail = helper.thumbnailForMediaFile(c.path, record);
+        ASSERT_FALSE(thumbnail.isEmpty());
+        EXPECT_EQ(helper.lastProblem(), c.problem);
+        EXPECT_EQ(helper.lastProblemKeptPicture(), c.keptPicture);
+        if (c.problem.isEmpty() || c.keptPicture) {
+            EXPECT_GT(record.value(QStringLiteral("imagewidth")).toInt(), 8);
+            // The rows read are the picture's, the top ones red.
+            const QImage image = QImage::fromData(thumbnail);
+            if (!c.path.endsWith(QLatin1String(".png"))) {
+                EXPECT_GT(qRed(image.pixel(image.width() / 2, 2)), 180);
+            }
+        }
+    }
 }

@@ -505,6 +505,7 @@ TEST_P(ImportOrderAndSessionsTest, TheCommandLineImportOpensThroughEndedSessions
         int nth;
         bool newCatalog;
         int downSeconds;
+        int cutEveryMs = 0; // sessions ended every this to four times this many milliseconds
     } cases[] = {
         {"at the login", "user", 1, false, 0},
         {"at the table check", "strvcategory", 1, false, 0},
@@ -513,6 +514,7 @@ TEST_P(ImportOrderAndSessionsTest, TheCommandLineImportOpensThroughEndedSessions
         {"at the collection's lock", "pg_advisory_xact_lock", 1, false, 0},
         {"at the collection's insert", "insert into strvcategory", 1, false, 0},
         {"down for 8 seconds", nullptr, 0, false, 8},
+        {"sessions ended every 10 to 40 ms, into a new catalog", nullptr, 0, true, 0, 10},
     };
     const PgTestServer server = *pgTestServer();
     int round = 0;
@@ -533,6 +535,8 @@ TEST_P(ImportOrderAndSessionsTest, TheCommandLineImportOpensThroughEndedSessions
             SessionCutProxy proxy(server.port, terminator(), c.downSeconds == 0);
             if (c.statement)
                 proxy.cutAt(c.statement, c.nth, how);
+            if (c.cutEveryMs > 0)
+                proxy.cutEvery(c.cutEveryMs, 4 * c.cutEveryMs);
             QProcess import;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("PGPASSWORD"), server.password);

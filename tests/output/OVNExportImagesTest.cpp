@@ -1,10 +1,19 @@
 #include "output/OVNExportImages.h"
+#include "output/OVNJpegWriter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
+
+#include "platform/FileAccess.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -113,4 +122,67 @@ TEST(OVNExportImagesTest, ExportKeepsWhatItWroteAndListsFailures)
     entries = OVNExportImages::exportRecords({recordFor(first)}, none, options, {}, &cancelled);
     EXPECT_FALSE(entries[0].written);
     EXPECT_TRUE(QDir(none).isEmpty());
+}
+
+// A destination that stopped answering (its calls held as on a stalled mount): the export gives
+// up at the limit and names the folder for every file, the files after the first without a call
+// of their own, for JPEGs and unchanged copies alike, and the folder's check says so; once the
+// stuck call ends, the folder is written to again.
+TEST(OVNExportImagesTest, AStalledDestinationIsGivenUpOnAndNamed)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("stalled"));
+    QDir().mkpath(out);
+    const QList<MediaRecord> records = {recordFor(writePicture(dir.filePath(QStringLiteral("a.jpg")), {64, 48})),
+                                        recordFor(writePicture(dir.filePath(QStringLiteral("b.jpg")), {64, 48})),
+                                        recordFor(writePicture(dir.filePath(QStringLiteral("c.jpg")), {64, 48}))};
+    const std::chrono::milliseconds previous = FileAccess::outputLimit();
+    FileAccess::setOutputLimit(std::chrono::milliseconds(300));
+    auto released = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> release = released->get_future().share();
+    const auto calls = std::make_shared<std::atomic<int>>(0);
+    const auto stuck = std::make_shared<std::atomic<int>>(0);
+    const QString key = QDir::cleanPath(out);
+    FileAccess::setOutputCallHook([=](const QString &folder) {
+        if (folder != key)
+            return;
+        ++*calls;
+        ++*stuck;
+        release.wait_for(std::chrono::seconds(60));
+        --*stuck;
+    });
+    const QString reason = FileAccess::notAnsweringReason(out);
+    int callsOfTheFirst = 0;
+    for (const int sizeIndex : {2, OVNExportImages::unchangedCopyIndex}) {
+        SCOPED_TRACE(sizeIndex);
+        OVNExportImages::Options options;
+        options.sizeIndex = sizeIndex;
+        const QList<OVNExportImages::Entry> entries =
+            OVNExportImages::exportRecords(records, out, options, {}, nullptr);
+        ASSERT_EQ(entries.size(), 3);
+        for (const OVNExportImages::Entry &entry : entries) {
+            EXPECT_FALSE(entry.written);
+            EXPECT_EQ(entry.reason, reason);
+        }
+        // The files written at once each made their call; nothing after them made one.
+        if (callsOfTheFirst == 0)
+            callsOfTheFirst = calls->load();
+        EXPECT_EQ(calls->load(), callsOfTheFirst);
+    }
+    EXPECT_EQ(OVNExportImages::folderProblem(out),
+              QStringLiteral("The folder \"%1\" did not answer in time.").arg(out));
+    EXPECT_EQ(calls->load(), callsOfTheFirst);
+    EXPECT_LE(callsOfTheFirst, OVNJpegWriter::picturesAtOnce());
+    released->set_value();
+    FileAccess::setOutputCallHook({});
+    // Once the stuck calls end, the folder answers again.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((stuck->load() > 0 || !OVNExportImages::folderProblem(out).isEmpty())
+           && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const QList<OVNExportImages::Entry> again =
+        OVNExportImages::exportRecords(records.mid(0, 1), out, OVNExportImages::Options{}, {}, nullptr);
+    ASSERT_EQ(again.size(), 1);
+    EXPECT_TRUE(again.first().written) << again.first().reason.toStdString();
+    FileAccess::setOutputLimit(previous);
 }

@@ -15,6 +15,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -644,4 +646,93 @@ TEST(OVNJpegWriterTest, SeveralFullSizePicturesGoAtOnceWithinTheBudget)
     EXPECT_GE(most.load(), 2);
     EXPECT_LE(most.load(), OVNJpegWriter::picturesAtOnce());
     EXPECT_EQ(DecodeMemoryBudget::shared().inUse(), 0);
+}
+
+// Transparent pictures of every format that holds transparency are written on white, as their
+// thumbnails show them, at a small box and at their own size: a picture whose top left quarter
+// is transparent and whose right half is blue.
+TEST(OVNJpegWriterTest, TransparencyIsWrittenOnWhite)
+{
+    QTemporaryDir dir;
+    QImage picture(64, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            picture.setPixel(x, y, x < 32 && y < 24 ? qRgba(0, 0, 0, 0) : x >= 32 ? qRgb(0, 0, 255) : qRgb(0, 160, 0));
+    std::vector<QString> sources;
+    for (const char *format : {"png", "tiff"}) {
+        const QString path = dir.filePath(QStringLiteral("picture.%1").arg(QLatin1String(format)));
+        ASSERT_TRUE(picture.save(path, format));
+        sources.push_back(path);
+    }
+    {
+        // TGA: 32 bits with 8 of alpha, top first.
+        QByteArray tga(18, '\0');
+        tga[2] = 2, tga[12] = 64, tga[14] = 48, tga[16] = 32, tga[17] = 0x28;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const QRgb c = picture.pixel(x, y);
+                tga.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c))).append(char(qAlpha(c)));
+            }
+        QFile file(dir.filePath(QStringLiteral("picture.tga")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(tga);
+        sources.push_back(file.fileName());
+    }
+    // GIF and Photoshop files as ImageMagick writes them, where it is installed.
+    for (const char *format : {"gif", "psd"}) {
+        const QString path = dir.filePath(QStringLiteral("picture.%1").arg(QLatin1String(format)));
+        const QString command = QStringLiteral("convert '%1' '%2' 2>/dev/null").arg(sources.front(), path);
+        if (std::system(command.toLocal8Bit().constData()) == 0)
+            sources.push_back(path);
+    }
+    for (const QString &source : sources) {
+        for (const int box : {32, 1000}) {
+            SCOPED_TRACE(QStringLiteral("%1 at %2").arg(source).arg(box).toStdString());
+            const QString out = dir.filePath(QStringLiteral("out.jpg"));
+            QString why;
+            ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(source, box, box, 0.9f, out, OVNJpegWriter::Caption::Off, {},
+                                                          {}, 0, &why))
+                << why.toStdString();
+            const QImage image = written(out);
+            ASSERT_FALSE(image.isNull());
+            const double s = image.width() / 64.0;
+            const QRgb corner = image.pixel(int(4 * s), int(4 * s));
+            EXPECT_GT(qRed(corner), 235);
+            EXPECT_GT(qGreen(corner), 235);
+            EXPECT_GT(qBlue(corner), 235) << "the transparent corner on white";
+            const QRgb right = image.pixel(int(50 * s), int(30 * s));
+            EXPECT_GT(qBlue(right), 200);
+            EXPECT_LT(qRed(right), 60) << "the opaque half as it is";
+        }
+    }
+}
+
+// A document's page is written at the size asked, larger than its size in points as well as
+// smaller: an A4 page (595 × 842 points), red above and blue below.
+TEST(OVNJpegWriterTest, DocumentPagesAreWrittenAtTheSizeAsked)
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    {
+        QPdfWriter writer(pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter(&writer);
+        const QRect page(QPoint(0, 0), QSize(writer.width(), writer.height()));
+        painter.fillRect(page, Qt::blue);
+        painter.fillRect(QRect(0, 0, page.width(), page.height() / 2), Qt::red);
+    }
+    for (const int box : {256, 842, 1600, 3000}) {
+        SCOPED_TRACE(box);
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        QString why;
+        ASSERT_TRUE(
+            OVNJpegWriter::scaleAndSaveAsJPEG(pdf, box, box, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 0, &why))
+            << why.toStdString();
+        const QImage image = written(out);
+        EXPECT_EQ(image.height(), box);
+        EXPECT_NEAR(image.width(), box * 595.0 / 842.0, 1.5);
+        EXPECT_TRUE(isRed(image.pixel(image.width() / 2, image.height() / 4)));
+        EXPECT_GT(qBlue(image.pixel(image.width() / 2, image.height() * 3 / 4)), 180);
+    }
 }

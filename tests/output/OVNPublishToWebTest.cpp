@@ -9,6 +9,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "platform/FileAccess.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -232,4 +240,35 @@ TEST(OVNPublishToWebTest, PicturesThatCannotBeMadeLeaveNoDeadLinks)
         }
     }
     EXPECT_GE(links, 3 * 3);
+}
+
+// A destination folder that stopped answering (its calls held as on a stalled mount) is given up
+// on at the limit and named, with nothing written.
+TEST(OVNPublishToWebTest, AStalledDestinationIsGivenUpOnAndNamed)
+{
+    QTemporaryDir dir;
+    const QList<MediaRecord> records = pictures(dir, 2);
+    const QString out = dir.filePath(QStringLiteral("web"));
+    QDir().mkpath(out);
+    const std::chrono::milliseconds previous = FileAccess::outputLimit();
+    FileAccess::setOutputLimit(std::chrono::milliseconds(300));
+    auto released = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> release = released->get_future().share();
+    const auto stuck = std::make_shared<std::atomic<int>>(0);
+    FileAccess::setOutputCallHook([=, key = QDir::cleanPath(out)](const QString &folder) {
+        if (folder != key)
+            return;
+        ++*stuck;
+        release.wait_for(std::chrono::seconds(60));
+        --*stuck;
+    });
+    const OVNPublishToWeb::Result result = OVNPublishToWeb::createWebPages(records, sourceTheme, out, {});
+    EXPECT_TRUE(result.galleryPath.isEmpty());
+    EXPECT_EQ(result.alertMessage, FileAccess::notAnsweringReason(out));
+    FileAccess::setOutputCallHook({});
+    released->set_value();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (stuck->load() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    FileAccess::setOutputLimit(previous);
 }

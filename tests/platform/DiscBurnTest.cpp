@@ -6,6 +6,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "platform/FileAccess.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,4 +97,37 @@ TEST(DiscBurnTest, RefusalsAndCancelLeaveNoImage)
     const auto again = DiscBurn::burnToImageFile(dir.filePath("disc.iso"), "Backup", {small}, 0, {});
     EXPECT_EQ(again.outcome, DiscBurn::Outcome::Done) << again.text.toStdString();
     EXPECT_GT(QFileInfo(dir.filePath("disc.iso")).size(), 100000);
+}
+
+// An image file into a folder that stopped answering (its calls held as on a stalled mount) is
+// refused at the output limit, naming the folder, and nothing is written.
+TEST(DiscBurnTest, AnImageIntoAStalledFolderIsRefusedNamingIt)
+{
+    QTemporaryDir dir;
+    const QString small = writeFile(dir.filePath("small.bin"), QByteArray(1000, 'x'));
+    const QString folder = dir.filePath("stalled");
+    QDir().mkpath(folder);
+    const std::chrono::milliseconds previous = FileAccess::outputLimit();
+    FileAccess::setOutputLimit(std::chrono::milliseconds(300));
+    auto released = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> release = released->get_future().share();
+    const auto stuck = std::make_shared<std::atomic<int>>(0);
+    FileAccess::setOutputCallHook([=, key = QDir::cleanPath(folder)](const QString &called) {
+        if (called != key)
+            return;
+        ++*stuck;
+        release.wait_for(std::chrono::seconds(60));
+        --*stuck;
+    });
+    const QString image = folder + QStringLiteral("/disc.iso");
+    const auto result = DiscBurn::burnToImageFile(image, "Backup", {small}, 0, {});
+    EXPECT_EQ(result.outcome, DiscBurn::Outcome::Refused);
+    EXPECT_TRUE(result.text.contains(FileAccess::notAnsweringReason(folder))) << result.text.toStdString();
+    FileAccess::setOutputCallHook({});
+    released->set_value();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (stuck->load() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(QFile::exists(image));
+    FileAccess::setOutputLimit(previous);
 }

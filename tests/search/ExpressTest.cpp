@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 
+#include <random>
 #include <thread>
 
 namespace {
@@ -190,6 +191,53 @@ TEST(ExpressStatementsTest, QuickSearchStatements)
 
 // The expert statement: every placeholder in any case, the joins its text asks for, the field
 // menu's templates, and the restriction with the condition in parentheses.
+// What a quick search asks of the server for each entry is what the expert checker counts for its
+// statement's condition (the title is short and not counted); a search of a word or two may run
+// over descriptions of a megabyte and more, all four fields over all columns still over several
+// hundred kilobytes.
+TEST(ExpressStatementsTest, QuickSearchesCostWhatTheirConditionCosts)
+{
+    const struct {
+        QuickSearch search;
+        qint64 atLeast, below; // the bound on the fields' size in bytes
+    } cases[] = {
+        {quick({{"beach", All, false}}), 2 << 20, 4 << 20},
+        {quick({{"beach", FullDescription, false}}), 4 << 20, 16 << 20},
+        {quick({{"100%_x", Keywords, false}, {"3", Rating, false}}), 4 << 20, 16 << 20},
+        {quick({{"sun", All, false}, {"sea", All, true}, {"city", All, false}, {"old town", All, true}}), 512 << 10,
+         1 << 20},
+        {quick({{"sunset", DisplayTag, false}, {"4", Rating, true}}), -1, 0},
+        {quick({{"", All, false}, {"beach", All, true}}), -1, 0},
+    };
+    for (const auto &c : cases) {
+        const QString sql = c.search.statement(Dialect::SQLite);
+        const qsizetype where = sql.indexOf(" where ");
+        const OVNExpertCondition::Cost cost = c.search.cost();
+        OVNExpertCondition::Cost expected;
+        if (where >= 0) {
+            // The checker reads the columns with their table.
+            QString condition = sql.mid(where + 7);
+            for (const char *column : {"displaytag", "keywords", "shortdesc", "fulldesc"})
+                condition.replace(QStringLiteral("upper(%1)").arg(QLatin1String(column)),
+                                  QStringLiteral("upper(strvfile.%1)").arg(QLatin1String(column)));
+            ASSERT_FALSE(OVNExpertCondition::check(condition, &expected)) << qPrintable(condition);
+        }
+        EXPECT_EQ(cost.copies, expected.copies) << qPrintable(sql.mid(where));
+        EXPECT_EQ(cost.passes, expected.passes) << qPrintable(sql.mid(where));
+        QStringList columns = cost.longColumns, expectedColumns = expected.longColumns;
+        columns.sort();
+        expectedColumns.sort();
+        EXPECT_EQ(columns, expectedColumns) << qPrintable(sql.mid(where));
+        const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
+        EXPECT_GE(largest, c.atLeast) << qPrintable(sql.mid(where));
+        EXPECT_LT(largest, c.below) << qPrintable(sql.mid(where));
+        const QString oversized = c.search.oversizedStatement(cost.longColumns, largest, Dialect::SQLite);
+        EXPECT_EQ(oversized.isEmpty(), cost.longColumns.isEmpty());
+        for (const QString &column : cost.longColumns)
+            EXPECT_TRUE(oversized.contains("length(cast(" + column + " as blob)) > " + QString::number(largest)));
+    }
+}
+
 TEST(ExpressStatementsTest, ExpertSearchStatements)
 {
     ASSERT_EQ(placeholders().size(), 58u);
@@ -337,6 +385,86 @@ TEST(ExpressStatementsTest, ExpertConditionsAreBoundedInWhatTheyAskOfTheServer)
         EXPECT_TRUE(refused->message.contains(QLatin1String(c.refusedFor))) << qPrintable(refused->message);
         EXPECT_EQ(refused->word, c.word) << qPrintable(shown);
     }
+}
+
+// What the server does for a condition, clause by clause: those it cannot stop (trims of given
+// characters), regular expressions in any spelling, patterns made of fields and texts that become
+// numbers of any size are refused naming the word; those allowed say what they cost for each entry,
+// in copies of its longest long field held at once and passes over it without a look at a cancel.
+TEST(ExpressStatementsTest, ExpertClausesAreThoseTheServerEndsWhenTold)
+{
+    const auto repeated = [](const char *term, int count) {
+        return QStringList(count, QString::fromUtf8(term)).join(" or ");
+    };
+    const struct {
+        QString clause;
+        QString word; // the refused word; "" when allowed
+        qint64 copies = 0;
+        qint64 passes = 0;
+    } cases[] = {
+        // allowed, with their cost
+        {"upper(#fulldesc#) like upper('%beach%')", "", 7, 18},
+        {"#fulldesc# like '%word%'", "", 1, 7},
+        {"length(#fulldesc#) > 1000", "", 1, 2},
+        {"substr(#fulldesc#, 1, 5) = 'abcde' or substring(#displaytag#, -2) = 'x'", "", 2, 6},
+        {"#fulldesc# = #shortdesc#", "", 2, 10},
+        {"#fulldesc# > #shortdesc#", "", 4, 10},
+        {repeated("length(upper(#fulldesc#)) = 1", 16), "", 112, 192},
+        {"trim(#displaytag#) = 'x' and ltrim(#fulldesc#) <> ''", "", 2, 6},
+        {"cast(#rating# as numeric) > 1 and cast('12.5' as numeric) < #exif.focallength#", "", 0, 0},
+        {"cast(#displaytag# as integer) = 1 and #displaytag# <> '1e300'", "", 0, 0},
+        // trims of given characters
+        {"ltrim(#fulldesc#, #shortdesc#) = ''", "ltrim"},
+        {"rtrim(#fulldesc#, 'ab') = ''", "rtrim"},
+        {"trim(#fulldesc#, 'a') = ''", "trim"},
+        {"btrim(#fulldesc#, 'a') = ''", "btrim"},
+        // regular expressions
+        {"substring(#fulldesc#, 'a(b|c)*d') is null", "'a(b|c)*d'"},
+        {"substring(#fulldesc#, 'a', '#') is null", "'a'"},
+        {"substring(#fulldesc# from 'a.*') is null", "from"},
+        {"substr(#fulldesc#, #rating#) = ''", "strvfile.rating"},
+        {"substr(#fulldesc#, 1.5) = ''", "1.5"},
+        {"#fulldesc# similar to 'a%'", "similar"},
+        {"#fulldesc# ~ 'a+'", "~"},
+        {"#fulldesc# ~* 'a'", "~*"},
+        {"regexp_replace(#fulldesc#, 'a', 'b') = ''", "regexp_replace"},
+        {"regexp_match(#fulldesc#, 'a') is null", "regexp_match"},
+        // patterns made of fields
+        {"#fulldesc# like #shortdesc#", "strvfile.keywords"},
+        {"#fulldesc# like '%' || #shortdesc#", "'%'"},
+        // texts that become numbers of any size
+        {"cast('1e130000' as numeric) > 0", "'1e130000'"},
+        {"'1e130000'::numeric > 0", "'1e130000'"},
+        {"#exif.focallength# < ' 9E999 '", "' 9E999 '"},
+        {"cast(#displaytag# as numeric) > 0", "numeric"},
+        {"cast(#shortdesc# as decimal(10, 2)) > 0", "decimal"},
+        {"#fulldesc#::numeric > 0", "numeric"},
+    };
+    for (const auto &c : cases) {
+        OVNExpertCondition::Cost cost;
+        const std::optional<OVNExpertCondition::Refusal> refused =
+            OVNExpertCondition::check(ExpertSearch::replacedClause(c.clause), &cost);
+        const QString shown = c.clause.left(80);
+        if (c.word.isEmpty()) {
+            EXPECT_FALSE(refused) << qPrintable(shown) << " -> " << qPrintable(refused->message);
+            EXPECT_EQ(cost.copies, c.copies) << qPrintable(shown);
+            EXPECT_EQ(cost.passes, c.passes) << qPrintable(shown);
+            continue;
+        }
+        ASSERT_TRUE(refused) << qPrintable(shown);
+        EXPECT_EQ(refused->word, c.word) << qPrintable(shown) << " -> " << qPrintable(refused->message);
+        EXPECT_TRUE(refused->message.contains(c.word)) << qPrintable(refused->message);
+    }
+    // The bounds in bytes: sixteen changes of case may run over fields of a few hundred kilobytes,
+    // not over 32 MB; a condition without long fields over anything.
+    OVNExpertCondition::Cost cost;
+    ASSERT_FALSE(
+        OVNExpertCondition::check(ExpertSearch::replacedClause(repeated("length(upper(#fulldesc#)) = 1", 16)), &cost));
+    EXPECT_EQ(cost.longColumns, QStringList{"strvfile.fulldesc"});
+    EXPECT_GT(OVNExpertCondition::largestFieldBytes(cost), 256 << 10);
+    EXPECT_LT(OVNExpertCondition::largestFieldBytes(cost), 1 << 20);
+    ASSERT_FALSE(OVNExpertCondition::check("strvfile.rating = 1", &cost));
+    EXPECT_EQ(OVNExpertCondition::largestFieldBytes(cost), -1);
 }
 
 class ExpressCatalogTest : public CatalogFixture
@@ -581,9 +709,10 @@ TEST_P(ExpressCatalogTest, TheTimeLimitStopsOneLongPatternMatch)
 
 // Without user tables everything is listed, found and may be rated.
 // Over an entry with a description of a megabyte, the conditions that once grew a server past its
-// memory are refused before it sees them, one at the bounds runs, and one the server cannot interrupt
-// (a LIKE that compares thousands of characters at each place of the text) ends within its limit
-// and a little more; the next search runs as usual either way.
+// memory are refused before it sees them, one at the bounds runs, and those whose cost grows with the
+// description past what the server may spend on one entry (a LIKE that compares thousands of
+// characters at each place of the text, sixteen changes of case) are refused naming the entry; the
+// next search runs as usual either way.
 TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
 {
     const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
@@ -602,7 +731,11 @@ TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
         {joined(200), Status::Refused},
         {joined(40), Status::Refused},
         {joined(8), Status::Found},
-        {"#fulldesc# like '%" + QString(6000, QLatin1Char('a')) + "b%'", Status::TimedOut},
+        // Thousands of characters compared at each of a million places, with no look at a cancel
+        // request: refused for this entry, as is any condition whose cost over its fields is too high.
+        {"#fulldesc# like '%" + QString(6000, QLatin1Char('a')) + "b%'", Status::Refused},
+        {QStringList(16, QStringLiteral("length(upper(#fulldesc#)) = 1")).join(" or "), Status::Refused},
+        {"upper(#fulldesc#) like upper('%b%')", Status::Found},
     };
     for (const auto &c : cases) {
         QElapsedTimer clock;
@@ -611,6 +744,196 @@ TEST_P(ExpressCatalogTest, SearchesOverALongDescriptionEndWithinTheirLimit)
         EXPECT_EQ(outcome.status, c.status) << qPrintable(c.clause.left(60)) << " -> " << qPrintable(outcome.message);
         EXPECT_LT(clock.elapsed(), limitMs + 3000) << qPrintable(c.clause.left(60));
         EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 21) << "after " << qPrintable(c.clause.left(60));
+    }
+}
+
+// Quick searches and find lines over an entry with a planted description of 4 MB: those whose changes
+// of case or patterns would take the server past what one entry may cost are refused naming the
+// entry (a quick search of every column, a find pattern of 4000 characters), the others run and
+// find what they find over ordinary texts; the next search runs as usual either way.
+TEST_P(ExpressCatalogTest, QuickSearchesAndFindsOverAPlantedDescriptionAreBounded)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    QVariantMap values = importRecord(studio, QStringLiteral("Planted"));
+    values.insert("fulldesc", QString(4 << 20, QLatin1Char('a')) + "needle");
+    values.insert("shortdesc", "city");
+    values.insert("rating", 4);
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const auto findLine = [](const char *column, int op, const QString &value) {
+        OVNFind find;
+        OVNFindLine &line = find.lines()[size_t(find.addLine())];
+        line.chooseField(*OVNFindLine::fieldFor("strvfile", QString::fromLatin1(column)));
+        line.setOperatorId(op);
+        line.setValue(value);
+        return find;
+    };
+    const struct {
+        std::optional<QuickSearch> search; // else `find`
+        OVNFind find;
+        Status status;
+        qsizetype found;
+    } cases[] = {
+        // Ordinary searches, over the planted entry too.
+        {quick({{"beach", Keywords, false}}), {}, Status::Found, 10},
+        {quick({{"NEEDLE", FullDescription, false}}), {}, Status::Found, 1},
+        {quick({{"city", Keywords, false}, {"4", Rating, false}}), {}, Status::Found, 4},
+        {quick({{"Planted", DisplayTag, false}}), {}, Status::Found, 1},
+        // A change of case of every column at once copies the description past the bound.
+        {quick({{"city", All, false}}), {}, Status::Refused, 0},
+        {std::nullopt, findLine("fulldesc", 0, "needle"), Status::Found, 1},
+        {std::nullopt, findLine("shortdesc", 3, "CITY"), Status::Found, 11},
+        // 4000 characters compared at each of four million places with no look at a cancel request.
+        {std::nullopt, findLine("fulldesc", 0, QString(4000, QLatin1Char('a'))), Status::Refused, 0},
+        {std::nullopt, findLine("fulldesc", 0, QString(4000, QLatin1Char('b'))), Status::Refused, 0},
+    };
+    for (const auto &c : cases) {
+        OVNExpressSearch::Outcome outcome;
+        QString shown;
+        if (c.search) {
+            outcome = OVNExpressSearch::runQuick(*searching, *c.search, 20000);
+            shown = c.search->statement(dialect).mid(OVNFind::selectList().size(), 80);
+        } else {
+            shown = c.find.searchClause(dialect).mid(OVNFind::selectList().size(), 80);
+            outcome = OVNExpressSearch::checkFieldSizes(*searching, c.find);
+            EXPECT_TRUE(outcome.records.isEmpty()) << qPrintable(shown);
+            if (outcome.status == Status::Found)
+                outcome = run(c.find.searchClause(dialect));
+        }
+        EXPECT_EQ(outcome.status, c.status) << qPrintable(shown) << " -> " << qPrintable(outcome.message);
+        EXPECT_EQ(outcome.records.size(), c.found) << qPrintable(shown);
+        if (c.status == Status::Refused) {
+            EXPECT_TRUE(outcome.message.contains("\"Planted\"")) << qPrintable(outcome.message);
+        }
+        EXPECT_EQ(run(quick({}).statement(dialect)).records.size(), 21) << "after " << qPrintable(shown);
+    }
+}
+
+// Searches given up over planted descriptions leave no server process at work: seven searches at
+// once with the heaviest pattern the bounds allow over them end at their limit, and a statement the
+// server cannot stop (a trim of given characters, which no condition may hold) has its process ended
+// before the search answers. Another search and an import then run as usual. On a catalog file the
+// trims of given characters answer as SQLite's own, without going over each character for each place.
+TEST_P(ExpressCatalogTest, GivenUpSearchesLeaveNoServerProcessAtWork)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    const QString planted = db.addCategoryListEntry("Planted", "C");
+    for (int i = 0; i < 7; ++i) {
+        QVariantMap values = importRecord(planted, QStringLiteral("Planted %1").arg(i));
+        values.insert("fulldesc", QString(200000, QLatin1Char('a')));
+        values.insert("shortdesc", QString(isPostgres() ? 20000 : 200000, QLatin1Char('b')) + QLatin1Char('a'));
+        ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    }
+    const QString heaviest = "#fulldesc# like '%" + QString(2600, QLatin1Char('a')) + "b%'";
+    OVNExpertCondition::Cost cost;
+    ASSERT_FALSE(OVNExpertCondition::check(ExpertSearch::replacedClause(heaviest), &cost));
+    ASSERT_GE(OVNExpertCondition::largestFieldBytes(cost), 200000);
+
+    std::vector<std::unique_ptr<OVNDatabaseAccess>> sessions;
+    for (int i = 0; i < 7; ++i)
+        sessions.push_back(openAnother());
+    std::vector<OVNExpressSearch::Outcome> outcomes(sessions.size());
+    {
+        std::vector<std::thread> searches;
+        for (size_t i = 0; i < sessions.size(); ++i) {
+            searches.emplace_back([&, i] {
+                ExpertSearch search;
+                search.clause = heaviest;
+                outcomes[i] = OVNExpressSearch::runExpert(*sessions[i], search, 300);
+            });
+        }
+        for (std::thread &search : searches)
+            search.join();
+    }
+    for (const OVNExpressSearch::Outcome &outcome : outcomes)
+        EXPECT_EQ(outcome.status, Status::TimedOut) << qPrintable(outcome.message);
+
+    // Not a condition anyone may type: the statement the trims once made, which the server runs to
+    // its end whatever it is told (on SQLite it answers at once).
+    const QString unstoppable = OVNFind::selectList() + " where ltrim(strvfile.fulldesc, strvfile.shortdesc) = ''";
+    const OVNExpressSearch::Outcome trimmed = run(unstoppable, isPostgres() ? 300 : 10000);
+    EXPECT_EQ(trimmed.status, isPostgres() ? Status::TimedOut : Status::Found) << qPrintable(trimmed.message);
+    if (!isPostgres()) {
+        EXPECT_EQ(trimmed.records.size(), 7);
+    }
+
+    if (isPostgres()) {
+        // Every search has answered: none of their processes is still at a statement.
+        const QList<OVNRow> busy =
+            db.rowsForQuery("select pid, query from pg_stat_activity where datname = current_database() and "
+                            "state = 'active' and pid <> pg_backend_pid()");
+        for (const OVNRow &row : busy)
+            ADD_FAILURE() << "still at work: " << row.value(0).toInt()
+                          << qPrintable(row.value(1).toString().right(120));
+    }
+    // Another member searches and imports meanwhile.
+    std::unique_ptr<OVNDatabaseAccess> other = openAnother();
+    EXPECT_EQ(OVNExpressSearch::run(*other, quick({{"Planted", DisplayTag, false}}).statement(dialect)).records.size(),
+              7);
+    EXPECT_FALSE(other->addMediaListEntry(importRecord(planted, QStringLiteral("Imported"))).isEmpty())
+        << qPrintable(other->getLastErrorMessage());
+    for (const std::unique_ptr<OVNDatabaseAccess> &session : sessions)
+        EXPECT_EQ(OVNExpressSearch::run(*session, quick({}).statement(dialect)).records.size(), 28);
+
+    if (isPostgres())
+        return;
+    // The trims with characters answer as SQLite's own, the first given character that stands at a
+    // place taken off, multi-byte ones whole.
+    const char *const texts[] = {"xxabcxx", "äöäTextöä", "  plain  ", "", "abc"};
+    for (const char *text : texts) {
+        QVariantMap entry = importRecord(studio, QStringLiteral("Trim"));
+        entry.insert("shortdesc", QString::fromUtf8(text));
+        ASSERT_FALSE(db.addMediaListEntry(entry).isEmpty());
+    }
+    for (const char *condition :
+         {"ltrim(shortdesc, 'x') = 'abcxx'", "rtrim(shortdesc, 'xc') = 'xxab'", "trim(shortdesc, 'äö') = 'Text'",
+          "trim(shortdesc, '') = shortdesc", "trim(shortdesc, 'abc') = ''", "ltrim(shortdesc, null) is null",
+          "rtrim(shortdesc, ' p') = '  plain'", "trim(shortdesc, 'xa') like 'bc%'"}) {
+        const QString sql = OVNFind::selectList() + " where strvfile.categoryid = '" + studio + "' and " + condition;
+        QStringList expected, found;
+        for (const MediaRecordRef &entry : db.getMediaListForSQL(sql))
+            expected << entry->field(MediaRecord::Mid);
+        const OVNExpressSearch::Outcome outcome = run(sql);
+        EXPECT_EQ(outcome.status, Status::Found) << condition << ": " << qPrintable(outcome.message);
+        for (const MediaRecordRef &entry : outcome.records)
+            found << entry->field(MediaRecord::Mid);
+        expected.sort();
+        found.sort();
+        EXPECT_FALSE(expected.isEmpty() && QByteArray(condition).contains("=")) << condition;
+        EXPECT_EQ(found, expected) << condition;
+    }
+    // Texts and characters drawn from one- to three-byte characters: each trim leaves the length
+    // SQLite's own leaves.
+    const QStringList alphabet = {"a", "b", "ä", "€"};
+    std::mt19937 draw(73);
+    const auto drawn = [&](int most) {
+        QString text;
+        for (int n = int(draw() % unsigned(most + 1)); n > 0; --n)
+            text += alphabet.at(int(draw() % unsigned(alphabet.size())));
+        return text;
+    };
+    const QString drawnCategory = db.addCategoryListEntry("Drawn", "C");
+    for (int i = 0; i < 30; ++i) {
+        QVariantMap entry = importRecord(drawnCategory, QStringLiteral("Drawn"));
+        entry.insert("shortdesc", drawn(8));
+        ASSERT_FALSE(db.addMediaListEntry(entry).isEmpty());
+    }
+    for (int round = 0; round < 6; ++round) {
+        const QString characters = drawn(3);
+        for (const char *trim : {"trim", "ltrim", "rtrim"}) {
+            for (int length = 0; length <= 8; ++length) {
+                const QString sql = OVNFind::selectList() + " where strvfile.categoryid = '" + drawnCategory
+                                    + "' and length(" + trim + "(shortdesc, '" + characters
+                                    + "')) = " + QString::number(length);
+                QStringList expected, found;
+                for (const MediaRecordRef &entry : db.getMediaListForSQL(sql))
+                    expected << entry->field(MediaRecord::Mid);
+                for (const MediaRecordRef &entry : run(sql).records)
+                    found << entry->field(MediaRecord::Mid);
+                expected.sort();
+                found.sort();
+                EXPECT_EQ(found, expected) << qPrintable(sql.mid(sql.indexOf("length(")));
+            }
+        }
     }
 }
 
@@ -663,6 +986,28 @@ TEST_P(ServerExpressTest, NoAccessEntriesAreNeverListed)
         for (const MediaRecordRef &record : outcome.records)
             EXPECT_EQ(record->field(MediaRecord::CategoryId), studio);
     }
+}
+
+// A description planted where the user may not read costs the user's searches nothing: the quick
+// search of every column runs and finds the user's own entries; a find, which tests every entry and
+// lists the readable ones, is refused without the planted entry's title.
+TEST_P(ServerExpressTest, APlantedDescriptionOfAnotherNeitherStopsNorShowsInASearch)
+{
+    QVariantMap values = importRecord(lisbon, QStringLiteral("Hidden plant"));
+    values.insert("fulldesc", QString(4 << 20, QLatin1Char('a')));
+    ASSERT_FALSE(db.addMediaListEntry(values).isEmpty()) << qPrintable(db.getLastErrorMessage());
+    const OVNExpressSearch::Outcome quickly = OVNExpressSearch::runQuick(*searching, quick({{"city", All, false}}));
+    EXPECT_EQ(quickly.status, Status::Found) << qPrintable(quickly.message);
+    EXPECT_EQ(quickly.records.size(), 4);
+
+    OVNFind find;
+    OVNFindLine &line = find.lines()[size_t(find.addLine())];
+    line.chooseField(*OVNFindLine::fieldFor("strvfile", "fulldesc"));
+    line.setValue(QString(4000, QLatin1Char('a')));
+    const OVNExpressSearch::Outcome checked = OVNExpressSearch::checkFieldSizes(*searching, find);
+    EXPECT_EQ(checked.status, Status::Refused);
+    EXPECT_FALSE(checked.message.contains("Hidden")) << qPrintable(checked.message);
+    EXPECT_TRUE(checked.message.contains("an entry you may not read")) << qPrintable(checked.message);
 }
 
 // A READ ONLY user learns nothing about a NO ACCESS collection through any condition: not through

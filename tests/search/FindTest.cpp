@@ -170,6 +170,63 @@ TEST(FindTest, LinesAndStatementsCompileAsWritten)
     EXPECT_TRUE(joined.contains(" AND strvexif.width=1 OR  upper(strvpurchased.owner)"));
 }
 
+// What a find's text lines ask of the server for each entry is what the expert checker counts for
+// the same condition written out (a line over a short column or a number asks nothing), and the
+// bound it gives in bytes lets ordinary lines over texts of megabytes run while a pattern of
+// thousands of characters runs over a hundred kilobytes or so only.
+TEST(FindTest, TextLinesCostWhatTheirConditionCosts)
+{
+    const QString longValue(4000, QLatin1Char('a'));
+    const struct {
+        std::vector<OVNFindLine> lines;
+        QString condition;     // as the expert checker reads it; "" for no long field
+        qint64 atLeast, below; // the bound on the fields' size in bytes
+    } cases[] = {
+        {{line("strvfile", "fulldesc", 0, "beach")},
+         "upper(strvfile.fulldesc) like upper('%%beach%%') escape '\\'",
+         4 << 20,
+         16 << 20},
+        {{line("strvfile", "shortdesc", 1, "100%_x")},
+         "upper(strvfile.shortdesc) like upper('100\\%\\_x%%') escape '\\'",
+         4 << 20,
+         16 << 20},
+        {{line("strvfile", "keywords", 3, "sea")}, "upper(strvfile.keywords) = upper('sea')", 4 << 20, 16 << 20},
+        {{line("strvfile", "fulldesc", 0, longValue)},
+         "upper(strvfile.fulldesc) like upper('%%" + longValue + "%%') escape '\\'",
+         64 << 10,
+         256 << 10},
+        {{line("strvfile", "fulldesc", 0, "beach"), line("strvfile", "shortdesc", 2, "sea", true),
+          line("strvfile", "rating", 1, "3")},
+         "upper(strvfile.fulldesc) like upper('%%beach%%') escape '\\' or upper(strvfile.shortdesc) like "
+         "upper('%%sea') escape '\\' and strvfile.rating >= 3",
+         2 << 20,
+         8 << 20},
+        {{line("strvfile", "displaytag", 0, "IMG"), line("strvfile", "fulldesc", 4)}, "", -1, 0},
+    };
+    for (const auto &c : cases) {
+        OVNFind find;
+        for (const OVNFindLine &made : c.lines)
+            find.lines()[size_t(find.addLine())] = made;
+        const OVNExpertCondition::Cost cost = find.cost();
+        const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
+        OVNExpertCondition::Cost expected;
+        if (!c.condition.isEmpty()) {
+            ASSERT_FALSE(OVNExpertCondition::check(c.condition, &expected)) << qPrintable(c.condition.left(60));
+        }
+        EXPECT_EQ(cost.copies, expected.copies) << qPrintable(c.condition.left(60));
+        EXPECT_EQ(cost.passes, expected.passes) << qPrintable(c.condition.left(60));
+        EXPECT_EQ(cost.longColumns, expected.longColumns) << qPrintable(c.condition.left(60));
+        EXPECT_GE(largest, c.atLeast) << qPrintable(c.condition.left(60));
+        EXPECT_LT(largest, c.below) << qPrintable(c.condition.left(60));
+        // The look at the sizes reads the stored sizes of those fields alone.
+        const QString oversized = find.oversizedStatement(cost.longColumns, largest, Dialect::PostgreSQL);
+        EXPECT_EQ(oversized.isEmpty(), cost.longColumns.isEmpty());
+        for (const QString &column : cost.longColumns)
+            EXPECT_TRUE(oversized.contains("octet_length(" + column + ") > " + QString::number(largest)));
+        EXPECT_FALSE(oversized.contains("strvfile.fulldesc,")) << qPrintable(oversized);
+    }
+}
+
 // What a line refuses, and that stored names of tables and columns never reach the statement.
 TEST(FindTest, BadValuesAndUnknownFieldsAreRefused)
 {

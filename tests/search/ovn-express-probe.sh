@@ -29,7 +29,30 @@ expect_fail 1 'refused: A search is one condition: ";" is not accepted.' --exper
 expect_fail 1 'refused: The parentheses do not match: a ")" closes nothing.' --expert 'rating=1) or (1=1'
 expect_fail 1 'refused: A search condition cannot hold a query of its own ("exists").' --expert "exists (with recursive r(n) as (select 1 union all select n+1 from r) select 1 from r)"
 expect_fail 1 'refused: The search could not run.' --expert "upper() = 'x'"
+expect_fail 1 'refused: A search condition cannot trim given characters with "ltrim": write it with its text alone, which trims blanks.' --expert "ltrim(#fulldesc#, #keywords#) = ''"
+expect_fail 1 "refused: \"substring\" takes whole numbers after its text (where to start, how many), not \"'(a|b)*c'\"." --expert "substring(#fulldesc#, '(a|b)*c') is null"
 [ "$(sqlite3 c.sqlite "select group_concat(mid || rating) from strvfile")" = "$before" ]
+
+# The time limit over planted descriptions, with the heaviest pattern the bounds allow over them:
+# the search is stopped at its limit (the time it took is printed).
+sqlite3 c.sqlite "update strvfile set fulldesc = printf('%.*c', 200000, 'a')"
+pattern=$(printf 'a%.0s' $(seq 2600))
+start=$(date +%s%N)
+expect_fail 1 'stopped: The search took longer than 2 seconds and was stopped.' --time-limit 2 --expert "#fulldesc# like '%${pattern}b%'"
+echo "ovn-express --time-limit 2 over $(sqlite3 c.sqlite "select count(*) from strvfile") planted descriptions took $(( ($(date +%s%N) - start) / 1000000 )) ms"
+
+# A description of 32 MB: a quick search of it is refused naming the entry, one of the titles alone
+# runs.
+sqlite3 c.sqlite "update strvfile set fulldesc = replace(hex(zeroblob(16 << 20)), '0', 'a') || 'needle' where mid = (select min(mid) from strvfile)"
+planted=$(sqlite3 c.sqlite "select displaytag from strvfile where mid = (select min(mid) from strvfile)")
+set +e
+out=$("$express" c.sqlite --quick All:beach)
+status=$?
+set -e
+[ $status = 1 ] && echo "$out" | head -1 | grep -qF "refused: The search cannot run: the entry \"$planted\" holds more than" || { echo "got: $out" >&2; exit 1; }
+[ "$("$express" c.sqlite --quick "Full Description:NEEDLE" | head -1 | cut -c1-41)" = "refused: The search cannot run: the entry" ]
+[ "$("$express" c.sqlite --quick "Displaytag:$planted" | head -1)" = "found: 1" ]
+sqlite3 c.sqlite "update strvfile set fulldesc = ''"
 
 out=$("$express" c.sqlite --rate 3 --quick Displaytag:"Landscape 1")
 echo "$out" | grep -q '^rated: 10$'

@@ -199,3 +199,64 @@ TEST_P(ToolSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecondsEndsAndS
         EXPECT_TRUE(rescanned.err.contains(paths.at(5))) << qPrintable(rescanned.err);
     }
 }
+
+// ovn-users through sessions that end: ten log-ins through sessions cut every 10 to 40 ms are each
+// admitted (the opening and the login go on on new sessions), and 24 membership changes whose
+// answers are lost each say "ok" exactly when the catalog holds the change.
+TEST_P(ToolSessionsTest, LogInsAndMembershipsThroughEndedSessionsAreSaidAsTheCatalogHoldsThem)
+{
+    const PgTestServer server = *pgTestServer();
+    const QByteArray password = "Adm1nPw7\n";
+    const QString me = SystemInfo::accountName();
+    const ToolRun setUp = run(
+        "ovn-users", {catalogThrough(server.port), QStringLiteral("first-run"), me, QStringLiteral("Jane")}, password);
+    ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
+    for (const char *action : {"add-user", "group-privileges"}) {
+        const ToolRun made = run("ovn-users",
+                                 {catalogThrough(server.port), QLatin1String(action),
+                                  QLatin1String(action == std::string("add-user") ? "bob" : "Staff")},
+                                 password);
+        ASSERT_EQ(made.status, 0) << qPrintable(made.out + made.err);
+    }
+    {
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutEvery(10, 40);
+        for (int login = 0; login < 10; ++login) {
+            SCOPED_TRACE(login);
+            const ToolRun in = run("ovn-users", {catalogThrough(proxy.port()), QStringLiteral("login"), me}, password);
+            EXPECT_EQ(in.status, 0) << qPrintable(in.out + in.err);
+            EXPECT_TRUE(in.out.startsWith(QLatin1String("ok: logged in"))) << qPrintable(in.out + in.err);
+        }
+        EXPECT_GT(proxy.cuts(), 0);
+    }
+    const QString members =
+        QStringLiteral("select count(*) from strvgroupusers gu join strvusers u on u.mid=gu.usermid "
+                       "join strvgroups g on g.mid=gu.groupmid where u.login='bob' and g.name='Staff'");
+    const struct {
+        const char *action;
+        const char *statement;
+        SessionCutProxy::How how;
+        const char *answer;
+        int members;
+    } changes[] = {
+        {"add-member", "insert into strvgroupusers", SessionCutProxy::How::AnswerLost, "ok: member", 1},
+        {"remove-member", "COMMIT", SessionCutProxy::How::AnswerLost, "ok: removed", 0},
+        {"add-member", "insert into strvgroupusers", SessionCutProxy::How::Dropped, "ok: member", 1},
+        {"remove-member", "delete from strvgroupusers", SessionCutProxy::How::AnswerLost, "ok: removed", 0},
+    };
+    for (int round = 0; round < 6; ++round) {
+        for (const auto &change : changes) {
+            SCOPED_TRACE(
+                QStringLiteral("%1 %2 (round %3)").arg(change.action, change.statement).arg(round).toStdString());
+            SessionCutProxy proxy(server.port, {});
+            proxy.cutAt(change.statement, 1, change.how);
+            const ToolRun done = run("ovn-users",
+                                     {catalogThrough(proxy.port()), QLatin1String(change.action), QStringLiteral("bob"),
+                                      QStringLiteral("Staff")},
+                                     password);
+            EXPECT_EQ(done.status, 0) << qPrintable(done.out + done.err);
+            EXPECT_TRUE(done.out.startsWith(QLatin1String(change.answer))) << qPrintable(done.out + done.err);
+            EXPECT_EQ(count(members), change.members);
+        }
+    }
+}

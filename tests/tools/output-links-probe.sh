@@ -88,7 +88,8 @@ TABLE
 
 # Links along the path: the folder named on the command line is a link in the folder "drop" (owned
 # by $2 with mode $3), laid by $1 and leading to a private folder. It is followed only when it is
-# this account's, or its owner's who alone may write in "drop".
+# this account's, or its owner's who alone may write in "drop"; a web gallery makes its folders
+# through no other account's link at all.
 setup_path() {
     rm -rf "$work/drop" "$work/mine"
     mkdir -p "$work/drop" "$work/mine"
@@ -125,7 +126,7 @@ export|stranger|stranger|1777|no
 export|stranger|stranger|0755|yes
 export|own|own|1777|yes
 publish|stranger|stranger|0777|no
-publish|stranger|stranger|0755|yes
+publish|stranger|stranger|0755|no
 burn|stranger|stranger|0777|no
 burn|stranger|stranger|0755|yes
 TABLE

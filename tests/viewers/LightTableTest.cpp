@@ -508,3 +508,28 @@ TEST_F(LightTableFixture, MoviesLoopWithTheirBarAndSoundWithout)
         EXPECT_EQ(view->preservesAspectRatio(), c.bar) << c.row;
     }
 }
+
+// A Photoshop file, whose row in the file-type table names the movie viewer, is a still: the light
+// table shows it as a picture, never through the movie player (which has no reader for it).
+TEST_F(LightTableFixture, APhotoshopFileShowsAsAPicture)
+{
+    // 60 × 30, three channels of 8 bits, raw: red.
+    QByteArray psd("8BPS\x00\x01", 6);
+    psd.append(QByteArray(6, '\0'));
+    psd.append(QByteArray("\x00\x03\x00\x00\x00\x1e\x00\x00\x00\x3c\x00\x08\x00\x03", 14));
+    psd.append(QByteArray(12, '\0')); // colour mode data, resources, layers: none
+    psd.append(QByteArray("\x00\x00", 2));
+    psd.append(QByteArray(60 * 30, char(220))).append(QByteArray(60 * 30 * 2, char(20)));
+    QFile file(dir.filePath(QStringLiteral("layered.psd")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(psd);
+    file.close();
+    add(file.fileName(), "1"); // row 7
+    open(list);
+    select({7});
+    EXPECT_FALSE(table->paneShowsMovie(0));
+    const QImage shown = table->imageView(0)->image();
+    ASSERT_EQ(shown.size(), QSize(60, 30));
+    EXPECT_GT(qRed(shown.pixel(30, 15)), 200);
+    EXPECT_TRUE(table->statusStrip()->status().isEmpty()) << table->statusStrip()->status().toStdString();
+}

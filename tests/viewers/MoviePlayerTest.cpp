@@ -1,13 +1,23 @@
 #include "decoding/MoviePlayer.h"
 #include "viewers/OVNMovieView.h"
 #include "support/TestEnvironment.h"
+#include "tests/support/ConfinementRoads.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace {
 
@@ -38,7 +48,7 @@ QString makeMovie(const QTemporaryDir &dir, const QString &name, const QStringLi
 
 struct Movies {
     QTemporaryDir dir;
-    QString plain, sound, rotated, loopShort;
+    QString plain, sound, stereo, rotated, loopShort;
 };
 
 const Movies &movies()
@@ -47,12 +57,66 @@ const Movies &movies()
         Movies r;
         r.plain = makeMovie(r.dir, "plain.mp4", {"-t", "3"});
         r.sound = makeMovie(r.dir, "sound.mp4", {"-f", "lavfi", "-i", "sine=frequency=440", "-t", "3", "-c:a", "aac"});
+        r.stereo = makeMovie(
+            r.dir, "stereo.mp4",
+            {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "2", "-ac", "2", "-c:a", "aac"});
         r.rotated = makeMovie(r.dir, "rotated.mp4", {"-t", "2"}, 90);
         r.loopShort = makeMovie(r.dir, "short.mp4", {"-t", "1"});
         return r;
     }();
     return m;
 }
+
+// What the program's sound output was given, in place of a sound device (there is none here).
+struct SoundLog {
+    int rate = 0;
+    int channels = 0;
+    qint64 bytes = 0;
+    int starts = 0;
+    int clears = 0;
+    bool paused = true;
+    float volume = 1.0f;
+    bool refuse = false;  // start() fails, as a device that takes no such samples
+    int refuseAbove = 0;  // ... or none faster than this
+    qint64 latencyMs = 0; // how long what it was given still plays
+};
+
+class RecordedSound final : public MovieSoundOutput
+{
+public:
+    explicit RecordedSound(std::shared_ptr<SoundLog> log) : m_log(std::move(log)) {}
+    bool start(int rate, int channels) override
+    {
+        ++m_log->starts;
+        m_log->rate = rate;
+        m_log->channels = channels;
+        return !m_log->refuse && (m_log->refuseAbove == 0 || rate <= m_log->refuseAbove);
+    }
+    void write(const QByteArray &samples) override { m_log->bytes += samples.size(); }
+    void clear() override { ++m_log->clears; }
+    void setPaused(bool paused) override { m_log->paused = paused; }
+    void setVolume(float volume) override { m_log->volume = volume; }
+    qint64 latencyMs() const override { return m_log->latencyMs; }
+
+private:
+    std::shared_ptr<SoundLog> m_log;
+};
+
+// Every player made while it lives plays its sound into `log`; with `device` false there is no
+// sound device at all.
+struct RecordedSoundOutputs {
+    explicit RecordedSoundOutputs(bool device = true)
+    {
+        previous = MoviePlayer::setSoundOutputs([log = log, device]() -> std::unique_ptr<MovieSoundOutput> {
+            if (!device)
+                return nullptr;
+            return std::make_unique<RecordedSound>(log);
+        });
+    }
+    ~RecordedSoundOutputs() { MoviePlayer::setSoundOutputs(previous); }
+    std::shared_ptr<SoundLog> log = std::make_shared<SoundLog>();
+    MoviePlayer::SoundOutputs previous;
+};
 
 #define REQUIRE_MOVIES()                                                                                               \
     if (movies().plain.isEmpty())                                                                                      \
@@ -150,7 +214,22 @@ TEST(MoviePlayerTest, BadFilesFailWithAReason)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(4096, '\x5a'));
     f.close();
-    for (const QString &path : {junk, dir.filePath("missing.mov")}) {
+    QStringList paths = {junk, dir.filePath("missing.mov")};
+    // A movie that names its streams and ends before their data.
+    const QString whole = makeMovie(dir, "whole.mp4", {"-t", "1", "-movflags", "+faststart"});
+    if (!whole.isEmpty()) {
+        QFile movie(whole);
+        ASSERT_TRUE(movie.open(QIODevice::ReadOnly));
+        const QByteArray bytes = movie.readAll();
+        const qsizetype data = bytes.indexOf("mdat");
+        ASSERT_GT(data, 0);
+        QFile cut(dir.filePath("cut.mp4"));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(bytes.left(data + 4));
+        paths << cut.fileName();
+    }
+    for (const QString &path : std::as_const(paths)) {
+        SCOPED_TRACE(path.toStdString());
         MoviePlayer player;
         QString error;
         EXPECT_FALSE(player.openAndWait(path, &error, 60000));
@@ -158,42 +237,296 @@ TEST(MoviePlayerTest, BadFilesFailWithAReason)
     }
 }
 
-TEST(MoviePlayerTest, ASoundSystemFaultCostsTheSoundNotThePicture)
+TEST(MoviePlayerTest, SoundComesToTheProgramAsSamplesOfTheMoviesRateAndChannels)
 {
     REQUIRE_MOVIES();
-    // No sound server to be reached, as on a desktop without one.
-    qputenv("PULSE_SERVER", "unix:/nonexistent/pulse");
-    enum When { NoFault, BeforeOpening, WhilePlaying };
-    for (When when : {NoFault, BeforeOpening, WhilePlaying}) {
+    struct Case {
+        QString path;
+        int rate;
+        int channels;
+        double seconds;
+    };
+    const Case cases[] = {
+        {movies().sound, 44100, 1, 3.0},
+        {movies().stereo, 48000, 2, 2.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        RecordedSoundOutputs outputs;
+        MoviePlayer player;
+        QString error;
+        ASSERT_TRUE(player.openAndWait(c.path, &error, 60000)) << error.toStdString();
+        EXPECT_TRUE(player.hasAudio());
+        EXPECT_TRUE(player.hasAudioOutput());
+        EXPECT_FALSE(player.isSoundOff());
+        player.setVolume(0.25f);
+        player.setRate(1);
+        // To its end, where it stops by itself.
+        ASSERT_TRUE(processEventsUntil([&] { return player.rate() == 0.0; }, 60000));
+        EXPECT_EQ(outputs.log->rate, c.rate);
+        EXPECT_EQ(outputs.log->channels, c.channels);
+        EXPECT_EQ(outputs.log->starts, 1);
+        EXPECT_EQ(outputs.log->volume, 0.25f);
+        EXPECT_FALSE(outputs.log->paused) << "the sound the output held at the end was cut";
+        const double expected = c.seconds * c.rate * c.channels * 2;
+        EXPECT_NEAR(double(outputs.log->bytes), expected, expected * 0.1);
+        EXPECT_FALSE(player.currentImage().isNull());
+    }
+}
+
+TEST(MoviePlayerTest, SoundPausesWithThePictureAndFollowsItsRateForwards)
+{
+    REQUIRE_MOVIES();
+    RecordedSoundOutputs outputs;
+    const SoundLog &log = *outputs.log;
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
+    EXPECT_TRUE(log.paused) << "sound before playing";
+    player.setRate(1);
+    ASSERT_TRUE(processEventsUntil([&] { return log.bytes > 44100 / 2; }, 30000));
+    EXPECT_FALSE(log.paused);
+
+    // The rate the output plays at: the movie's own 44.1 kHz times the playing rate.
+    struct Step {
+        const char *what;
+        std::function<void()> act;
+        bool paused;
+        bool soundGoesOn;
+        int outputRate;
+        bool cleared; // what the output held from before is dropped
+    };
+    const Step steps[] = {
+        {"paused", [&] { player.setRate(0); }, true, false, 44100, false},
+        {"on again", [&] { player.setRate(1); }, false, true, 44100, false},
+        {"twice as fast", [&] { player.setRate(2); }, false, true, 88200, true},
+        {"backwards", [&] { player.setRate(-1); }, true, false, 88200, true},
+        {"back to the start at rate 1",
+         [&] {
+             player.setCurrentTime({0, 600});
+             player.setRate(1);
+         },
+         false, true, 44100, true},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        const int clears = log.clears;
+        step.act();
+        processEventsUntil([] { return false; }, 100); // what was on its way
+        const qint64 before = log.bytes;
+        processEventsUntil([] { return false; }, 400);
+        EXPECT_EQ(log.paused, step.paused);
+        EXPECT_EQ(log.bytes > before, step.soundGoesOn);
+        EXPECT_EQ(log.rate, step.outputRate);
+        EXPECT_EQ(log.clears > clears, step.cleared);
+    }
+}
+
+TEST(MoviePlayerTest, ARateTheDeviceRefusesIsSilentAndTheSoundComesBackAfter)
+{
+    REQUIRE_MOVIES();
+    RecordedSoundOutputs outputs;
+    outputs.log->refuseAbove = 44100;
+    MoviePlayer player;
+    int turnedOff = 0;
+    QObject::connect(&player, &MoviePlayer::soundTurnedOff, [&] { ++turnedOff; });
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
+    player.setRate(2);
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->rate == 88200; }, 30000));
+    processEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(outputs.log->bytes, 0);
+    player.setRate(1);
+    EXPECT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, 30000)) << "the sound stayed off";
+    EXPECT_EQ(outputs.log->rate, 44100);
+    EXPECT_EQ(turnedOff, 0);
+    EXPECT_FALSE(player.isSoundOff());
+}
+
+TEST(MoviePlayerTest, FramesWaitForTheSoundTheOutputStillHolds)
+{
+    REQUIRE_MOVIES();
+    RecordedSoundOutputs outputs;
+    // Far more than the movie: every frame that comes with sound waits.
+    outputs.log->latencyMs = 60000;
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
+    player.setRate(1);
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, 30000));
+    int shown = 0;
+    QObject::connect(&player, &MoviePlayer::frameChanged, [&] { ++shown; });
+    const qint64 at = player.currentTime().timeValue;
+    ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > at + 300; }, 30000));
+    EXPECT_EQ(shown, 0) << "a frame was shown ahead of its sound";
+    // Paused, the latest frame shows at once; so it does when the sound fails.
+    player.setRate(0);
+    EXPECT_EQ(shown, 1);
+    processEventsUntil([] { return false; }, 200); // frames on their way show at once too
+    const int paused = shown;
+    player.setRate(1);
+    ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > at + 600; }, 30000));
+    EXPECT_EQ(shown, paused);
+    player.simulateSoundFault();
+    EXPECT_TRUE(processEventsUntil([&] { return shown > 2; }, 30000)) << "frames stayed held without sound";
+}
+
+TEST(MoviePlayerTest, ASoundDeviceFaultCostsTheSoundNotThePicture)
+{
+    REQUIRE_MOVIES();
+    enum When { NoFault, NoDevice, BeforeOpening, WhilePlaying, FormatRefused };
+    for (When when : {NoFault, NoDevice, BeforeOpening, WhilePlaying, FormatRefused}) {
         SCOPED_TRACE(int(when));
+        RecordedSoundOutputs outputs(when != NoDevice);
+        outputs.log->refuse = when == FormatRefused;
         MoviePlayer player;
         int opened = 0, turnedOff = 0;
         QStringList failures;
         QObject::connect(&player, &MoviePlayer::opened, [&] { ++opened; });
         QObject::connect(&player, &MoviePlayer::failed, [&](const QString &reason) { failures << reason; });
         QObject::connect(&player, &MoviePlayer::soundTurnedOff, [&] { ++turnedOff; });
-        // What GStreamer reports when its sound sink cannot start, told twice as it does.
-        const auto soundFault = [&player] { player.simulateSoundFault(); };
 
         player.open(movies().sound);
         if (when == BeforeOpening)
-            soundFault();
+            player.simulateSoundFault();
         ASSERT_TRUE(processEventsUntil([&] { return opened > 0 || !failures.isEmpty(); }, 60000));
         player.setRate(1);
         ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 300; }, 30000));
-        qint64 before = player.currentTime().timeValue;
-        if (when == WhilePlaying) {
-            soundFault();
-            EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > before + 300; }, 30000))
-                << "the picture stopped with the sound";
-        }
+        const qint64 before = player.currentTime().timeValue;
+        const qint64 soundBefore = outputs.log->bytes;
+        if (when == WhilePlaying)
+            player.simulateSoundFault();
+        EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > before + 300; }, 30000))
+            << "the picture stopped with the sound";
         EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(opened, 1);
-        EXPECT_EQ(turnedOff, when == WhilePlaying ? 1 : 0);
+        EXPECT_EQ(turnedOff, when == WhilePlaying || when == FormatRefused ? 1 : 0);
         EXPECT_FALSE(player.currentImage().isNull());
         EXPECT_EQ(player.rate(), 1.0);
-        if (when != NoFault || MoviePlayer::audioDeviceName().isEmpty()) {
-            EXPECT_TRUE(player.isSoundOff());
+        EXPECT_EQ(player.isSoundOff(), when != NoFault);
+        EXPECT_EQ(player.hasAudioOutput(), when != NoDevice);
+        if (when == WhilePlaying) {
+            EXPECT_LE(outputs.log->bytes - soundBefore, 44100 * 2 / 5) << "sound went on to a failed device";
         }
     }
+}
+
+namespace {
+
+// A listener at `name` (abstract when it starts with '@'); -1 when it cannot be made.
+int listenAt(const QByteArray &name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    if (name.startsWith('@'))
+        address.sun_path[0] = '\0';
+    if (fd < 0
+        || ::bind(fd, reinterpret_cast<const sockaddr *>(&address),
+                  socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size())))
+               != 0
+        || ::listen(fd, 4) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether anyone connected to the listener.
+bool called(int listener)
+{
+    const int fd = ::accept(listener, nullptr, nullptr);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+// Every road out of a decoding child (the table all their tests share), tried inside the player
+// while it plays, from its main thread, a Qt pool thread, a new thread and a GStreamer streaming
+// thread; with Landlock made to look absent, the filter alone refuses every write, removal,
+// creation, program start, signal, socket and IPC. The player still plays after.
+TEST(MoviePlayerTest, EveryRoadOutOfThePlayerIsRefusedFromEveryKindOfThread)
+{
+    REQUIRE_MOVIES();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const auto written = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    };
+    // The roads make, change and read files beside this one, and reach for a home folder there.
+    const QString probe = written(folder.filePath("probe.mp4"), "movie");
+    const QString kept = written(probe + ".kept", "kept");
+    const QString removable = written(probe + ".removable", "removable");
+    written(probe + ".private", "private");
+    ASSERT_TRUE(QDir(folder.path()).mkdir("home"));
+    written(folder.filePath("home/.pgpass"), "localhost:5432:*:me:secret");
+    const int listener = listenAt(QFile::encodeName(probe + ".sock"));
+    ASSERT_GE(listener, 0);
+    const bool landlock = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1 /* its version */) > 0;
+
+    for (const bool withLandlock : {true, false}) {
+        if (withLandlock && !landlock)
+            continue;
+        SCOPED_TRACE(withLandlock ? "with Landlock" : "Landlock absent");
+        if (!withLandlock)
+            qputenv("OVN_DECODER_TEST_NO_LANDLOCK", "1");
+        // The program's own display and session bus stay its own.
+        const QByteArray display = qgetenv("DISPLAY"), bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("DISPLAY", ":99");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/tmp/.X11-unix/X99");
+        MoviePlayer player;
+        QString error;
+        const bool opened = player.openAndWait(movies().plain, &error, 60000);
+        for (const auto &[name, value] : {std::pair{"DISPLAY", display}, std::pair{"DBUS_SESSION_BUS_ADDRESS", bus}})
+            value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
+        qunsetenv("OVN_DECODER_TEST_NO_LANDLOCK");
+        ASSERT_TRUE(opened) << error.toStdString();
+        QVariantMap answer;
+        QObject::connect(&player, &MoviePlayer::probed, [&](const QVariantMap &outcomes) { answer = outcomes; });
+        // GStreamer's threads answer while it plays.
+        player.setRate(1);
+        player.probe({{"file", probe}});
+        ASSERT_TRUE(processEventsUntil([&] { return !answer.isEmpty(); }, 60000)) << "the player did not answer";
+        QMap<QString, QString> tried =
+            confinementroads::outcomes(answer.value("damage").toString().split(QLatin1Char(',')));
+        for (const char *thread : {"main thread", "pool thread", "new thread", "streaming thread"}) {
+            for (const confinementroads::Road &road : confinementroads::roads) {
+                const QString outcome = tried.take(confinementroads::key(road.name, thread));
+                // The kernel exempts root from every task cap (ChildConfinementTest tries the
+                // player's cap as an unprivileged account); without Landlock a read may go through.
+                const bool capExempt = ::geteuid() == 0 && qstrcmp(road.name, "3000 threads") == 0;
+                if ((withLandlock || road.closedByFilter) && !capExempt) {
+                    EXPECT_EQ(outcome.toStdString(), "refused") << road.name << " from the " << thread;
+                }
+            }
+            EXPECT_EQ(tried.take(confinementroads::key("reading", thread)).toStdString(), "taken") << thread;
+        }
+        for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+            EXPECT_EQ(tried.take(QStringLiteral("%1 in the environment (main thread)").arg(QLatin1String(name)))
+                          .toStdString(),
+                      "refused");
+        EXPECT_TRUE(tried.isEmpty()) << "roads this test does not know: " << qPrintable(tried.keys().join(u','));
+        EXPECT_FALSE(called(listener));
+        QFile keptFile(kept);
+        ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+        EXPECT_EQ(keptFile.readAll(), QByteArray("kept"));
+        EXPECT_TRUE(QFile::exists(removable));
+        for (const char *made : {".written", ".creat", ".folder", ".link", ".renamed"})
+            EXPECT_FALSE(QFile::exists(probe + QLatin1String(made))) << made;
+
+        // It still plays: a frame comes after the probe.
+        const QImage before = player.currentImage();
+        player.setCurrentTime({0, Movie::movieTimeScale});
+        EXPECT_TRUE(processEventsUntil([&] { return player.currentImage().cacheKey() != before.cacheKey(); }, 30000));
+        EXPECT_FALSE(player.currentImage().isNull());
+    }
+    ::close(listener);
 }

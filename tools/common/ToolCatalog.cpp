@@ -8,6 +8,7 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
 #include "platform/Localized.h"
+#include "platform/SystemInfo.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -79,17 +80,8 @@ bool retried(OVNDatabaseAccess &connection, const std::function<bool()> &step)
 
 QString logIn(OVNDatabaseAccess &connection)
 {
-    QString refusal;
-    const bool in = retried(connection, [&] {
-        const quint64 failures = connection.failureCount();
-        refusal = ToolAccount::logIn(connection);
-        // A refusal without a failed statement is the catalog's answer, not a lost session.
-        return (refusal.isEmpty() && connection.isDBConnectionActive())
-               || (!refusal.isEmpty() && connection.failureCount() == failures);
-    });
-    if (!in && refusal.isEmpty())
-        refusal = ToolAccount::failure(connection, localized("cannot log in"));
-    return refusal;
+    ToolAccount::logMessages();
+    return ToolAccount::logInThroughEndedSessions(connection, SystemInfo::accountName(), sayStatus);
 }
 
 QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "platform/MediaRecord.h"
 
 #include <QList>
@@ -34,8 +35,9 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
 // the server's answer).
 QString openFailure(OVNDatabaseAccess &connection, const QString &catalog);
 
-// How long a server that does not answer is waited for, at the opening as during the work.
-constexpr int waitSeconds = 30;
+// How long a server that does not answer is waited for, at the opening as during the work: the
+// same 30 seconds as every other road to the catalog.
+constexpr int waitSeconds = OVNCatalogOpening::waitSeconds;
 
 // Says "Waiting for the catalog server..." (or another status) on standard error.
 void sayStatus(const QString &text);

@@ -60,6 +60,11 @@ public:
     {
         std::printf("collection %s %s\n", ToolText::utf8(name).constData(), ToolText::utf8(id).constData());
     }
+    void catalogWaiting(const QString &text) override
+    {
+        std::fprintf(stderr, "%s\n", ToolText::utf8(text).constData());
+        std::fflush(stderr);
+    }
 
 private:
     void maybeCancel(int position)

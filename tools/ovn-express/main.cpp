@@ -177,8 +177,10 @@ int main(int argc, char *argv[])
 
     QString sql;
     QString refusal;
+    std::optional<OVNExpress::ExpertSearch> expertSearch;
+    std::optional<OVNExpress::QuickSearch> quickSearch;
     if (quick) {
-        OVNExpress::QuickSearch search;
+        OVNExpress::QuickSearch &search = quickSearch.emplace();
         search.categoryIds = ids;
         search.restricted = chosen > 0;
         size_t field = 0;
@@ -200,16 +202,14 @@ int main(int argc, char *argv[])
         if (quickWords.size() % 2 == 0)
             return usage();
         refusal = search.refusal();
-        sql = search.statement(OVNFind::dialectOf(*db));
     } else {
-        OVNExpress::ExpertSearch search;
-        search.clause = clause;
-        search.categoryIds = ids;
-        search.restricted = chosen > 0;
-        refusal = search.refusal();
-        // As the panel does: the condition is tested on entries the user may read only.
-        search.readableCategoryIds = OVNExpressSearch::readableCategoryIds(*db);
-        sql = search.statement();
+        // As the panel does: the condition is tested on entries the user may read only, and
+        // first held to what the server may spend on the fields it names.
+        expertSearch.emplace();
+        expertSearch->clause = clause;
+        expertSearch->categoryIds = ids;
+        expertSearch->restricted = chosen > 0;
+        refusal = expertSearch->refusal();
     }
     if (!refusal.isEmpty())
         return finish("refused", refusal);
@@ -223,7 +223,9 @@ int main(int argc, char *argv[])
     // A search whose session the server ended is asked again on a new one.
     OVNExpressSearch::Outcome outcome;
     ToolCatalog::retried(*db, [&] {
-        outcome = OVNExpressSearch::run(*db, sql, int(timeLimit * 1000), nullptr, fields);
+        // Both held first to what the server may spend on the long fields they test.
+        outcome = expertSearch ? OVNExpressSearch::runExpert(*db, *expertSearch, int(timeLimit * 1000), nullptr, fields)
+                               : OVNExpressSearch::runQuick(*db, *quickSearch, int(timeLimit * 1000), nullptr, fields);
         return outcome.status != Status::Failed;
     });
     if (outcome.status == Status::Stopped || outcome.status == Status::TimedOut)

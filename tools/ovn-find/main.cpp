@@ -118,12 +118,20 @@ int main(int argc, char *argv[])
         return refuse(refusal);
     const QString sql = find.searchClause(OVNFind::dialectOf(*db));
     std::printf("sql: %s\n", ToolText::utf8(sql).constData());
-    const quint64 failures = db->failureCount();
-    MediaList all = db->getMediaListForSQL(sql);
-    if (db->failureCount() != failures)
+    // As the find sheet: refused when an entry's texts are too large for what the lines ask of each.
+    const OVNDatabaseAccess::ReadOnlySearch checked = OVNExpressSearch::checkFieldSizes(*db, find);
+    if (checked.status == OVNDatabaseAccess::ReadOnlySearch::Status::Failed)
         return refuse(OVNExpressSearch::failureText(*db));
+    if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
+        return refuse(checked.message);
+    // Read-only, and ended by the server at the search time limit, as the find sheet runs it.
+    OVNDatabaseAccess::ReadOnlySearch all = db->searchMediaListReadOnly(sql, OVNExpressSearch::defaultTimeLimitMs);
+    if (all.status == OVNDatabaseAccess::ReadOnlySearch::Status::Failed)
+        return refuse(OVNExpressSearch::failureText(*db));
+    if (all.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
+        return refuse(all.message);
     QString unreadable;
-    const std::optional<MediaList> readable = ToolAccount::readable(*db, std::move(all), &unreadable);
+    const std::optional<MediaList> readable = ToolAccount::readable(*db, std::move(all.records), &unreadable);
     if (!readable)
         return refuse(unreadable);
     const MediaList &found = *readable;

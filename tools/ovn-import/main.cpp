@@ -55,6 +55,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 
@@ -119,6 +120,9 @@ OVNImportWorker::ConnectionMaker siblings(OVNDatabaseAccess &connection)
     OVNDatabaseAccess *shared = &connection;
     return [shared] { return shared->openSiblingConnection(); };
 }
+
+// How long the files a stopped import left being read are waited for at the end.
+constexpr int abandonedFilesWaitMs = 20000;
 
 // SIGTERM and SIGINT end the work at its next batch: what was stored stays, and the tool says
 // what that was and what was not imported. Set before the worker runs; the handler only stores.
@@ -253,6 +257,9 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
     return left.isEmpty() && summary.failures.isEmpty() && summary.abortMessage.isEmpty() && !summary.cancelled ? 0 : 1;
 }
 
+// The tool's work once the application object is there; the exit status.
+int importFiles(const QGuiApplication &app);
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -266,6 +273,25 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    const int status = importFiles(app);
+    // A stopped import leaves the files it was reading to their threads, which end at their files'
+    // time limits. They are waited for while this thread still answers them (a document icon is
+    // asked of it), before the application object and the program's statics go: a thread at work
+    // then would use them as they are torn down. One stuck in the system for good (a mount that
+    // stopped answering) is not waited for: the tool then ends without tearing anything down.
+    bool ended = false;
+    ToolStart::runServingEvents([&ended] { ended = OVNImportWorker::waitForAbandonedFiles(abandonedFilesWaitMs); });
+    if (!ended) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
+
+namespace {
+
+int importFiles(const QGuiApplication &app)
+{
     // The figures printed at the end are those of this process and its decoders together.
     ToolProcessTree tree;
     QStringList args = app.arguments().mid(1);
@@ -426,3 +452,5 @@ int main(int argc, char *argv[])
     }
     return summary.abortMessage.isEmpty() && notImported.isEmpty() && !summary.cancelled ? 0 : 1;
 }
+
+} // namespace

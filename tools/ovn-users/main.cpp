@@ -11,7 +11,8 @@
 // a group; "grant" then needs FULL ACCESS on the category, as the privileges window does. "level"
 // of another login than this account's also needs the password of LOGIN, a user who may manage
 // users; a member may ask his own level without one. The level of a category that is not there is
-// refused ("no category ID"). A catalog file that is not there is refused, never made.
+// refused ("no category ID"), as is a grant of a level that is none of the four, with their names.
+// A catalog file that is not there is refused, never made.
 // Questions are answered with their confirming button, but for the privileges window's warning
 // that the grant takes FULL ACCESS away from the one who grants it (no administrator may be left
 // to change the privileges again): that grant is refused with the window's words, unless --force
@@ -23,6 +24,7 @@
 #include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "platform/Alert.h"
 #include "platform/CatalogNames.h"
 #include "platform/SystemInfo.h"
@@ -96,7 +98,8 @@ constexpr const char *usageText =
     "A password is read as one line from standard input; a change of users, groups or\n"
     "memberships, and the level of another login, first read the password of LOGIN (a user who\n"
     "may manage users). A grant that would take FULL ACCESS on the category away from the one\n"
-    "who grants it is refused, as the privileges window warns, unless --force is given.\n";
+    "who grants it is refused, as the privileges window warns, unless --force is given.\n"
+    "LEVEL is one of \"NO ACCESS\", \"READ ONLY\", \"READ & WRITE\", \"FULL ACCESS\".\n";
 
 void usage() { std::fputs(usageText, stderr); }
 
@@ -184,8 +187,10 @@ int main(int argc, char *argv[])
     // are the same however often they are made (a new row keeps the id chosen for it), and an
     // attempt after one whose answer was lost finds its change made. The server is waited for as
     // at the opening, up to 30 seconds without an attempt that got through.
-    const auto limit = std::chrono::seconds(ToolCatalog::waitSeconds);
-    const auto start = std::chrono::steady_clock::now();
+    // Before an attempt looks again, the lost session's server process has ended: a change it
+    // still committed is seen, so that "saved" and "not saved" are said as the catalog holds them.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ToolCatalog::waitSeconds);
+    bool told = false;
     for (bool again = false;; again = true) {
         const quint64 failures = connection->failureCount();
         alerts.last.clear();
@@ -193,8 +198,7 @@ int main(int argc, char *argv[])
         const int status = act(connection.get(), alerts, action, args, managerLogin, again, chosenIds, passwords);
         const bool lost = connection->failureCount() != failures
                           && OVNCatalogOpening::failedForLostServer(*connection, failures);
-        if (!lost || std::chrono::steady_clock::now() - start >= limit
-            || !ToolCatalog::retried(*connection, [] { return true; })) {
+        if (!lost || !OVNCatalogOpening::resume(*connection, deadline, ToolCatalog::sayStatus, nullptr, &told)) {
             if (lost)
                 return ToolStart::refuse(
                     ToolAccount::failure(*connection, QStringLiteral("the catalog server cannot be reached")));
@@ -222,6 +226,15 @@ int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString
     };
     OVNUserAdministration users(connection, alerts);
 
+    if (action == QLatin1String("grant")) {
+        // A level that is none of the four is refused before anything is asked or stored: the
+        // privilege list would read it as NO ACCESS.
+        const QStringList levels{OVNPrivilegeLevel::noAccess(), OVNPrivilegeLevel::readOnly(),
+                                 OVNPrivilegeLevel::readWrite(), OVNPrivilegeLevel::fullAccess()};
+        if (!levels.contains(args.at(2)))
+            return refuse(QStringLiteral("no level is named \"%1\"; the levels are \"%2\"")
+                              .arg(args.at(2), levels.join(QStringLiteral("\", \""))));
+    }
     if (action == QLatin1String("grant") || action == QLatin1String("level")) {
         // Both ask about categories as the account's own catalog user: as the program refuses it at
         // start-up, an account that is no catalog user, or is in no group, reads and changes nothing.
