@@ -1,5 +1,6 @@
 #include "decoding/DecodeMemoryBudget.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,7 +40,14 @@ DecodeMemoryBudget &DecodeMemoryBudget::shared()
         const long pages = sysconf(_SC_PHYS_PAGES);
         const long pageSize = sysconf(_SC_PAGESIZE);
         const qint64 physical = pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : 4096 * mib;
-        return std::clamp(physical / 4, 128 * mib, 768 * mib);
+        qint64 capacity = std::clamp(physical / 4, 128 * mib, 768 * mib);
+        // In a process held to a data limit (a decoder), no more than the limit leaves beside the
+        // process's own libraries and buffers: a picture that must be held whole and would not fit
+        // is refused by its size before it is decoded, rather than end the process half-way.
+        rlimit data{};
+        if (getrlimit(RLIMIT_DATA, &data) == 0 && data.rlim_cur != RLIM_INFINITY)
+            capacity = std::min(capacity, std::max<qint64>(qint64(data.rlim_cur) - 32 * mib, 16 * mib));
+        return capacity;
     }());
     return budget;
 }

@@ -36,7 +36,8 @@ public:
     DecodeMemoryBudget(const DecodeMemoryBudget &) = delete;
     DecodeMemoryBudget &operator=(const DecodeMemoryBudget &) = delete;
 
-    // The process's budget: a quarter of the machine's memory, at most 768 MiB, at least 128 MiB.
+    // The process's budget: a quarter of the machine's memory, at most 768 MiB, at least 128 MiB;
+    // in a process held to a data limit, at most that limit less 32 MiB.
     static DecodeMemoryBudget &shared();
 
     // Waits until `bytes` (cut to the capacity) fit beside what others hold, and holds them until

@@ -20,18 +20,22 @@
 #include "decoding/DecoderFiles.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/ImageFileReader.h"
+#include "decoding/JpegEncoder.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
 #include "decoding/PictureData.h"
 #include "decoding/RawDecoder.h"
+#include "formats/OVNOrientation.h"
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
 #include "platform/HeapTuning.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QSemaphore>
 #include <QThreadPool>
 
@@ -39,6 +43,7 @@
 #include <poll.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -109,8 +114,14 @@ void armClock(qint64 milliseconds)
 // for a large picture when the program may read it directly, its address, keeping the picture
 // until the program has read it or asked for its rows. A value outside the schema is a fault of
 // this program: the answer then says only that the picture could not be read, as a crash would.
-bool reply(QVariantMap map, const QImage &image, bool direct)
+bool reply(QVariantMap map, QImage image, bool direct)
 {
+    // A picture larger than the program takes from a decoder is one that needs more memory than
+    // decoding may use, not a fault of its file.
+    if (image.sizeInBytes() > DecoderProtocol::maxPictureBytes) {
+        image = QImage();
+        map.insert(text("refusal"), int(ImageFileReader::Facts::Refusal::TooLarge));
+    }
     direct = direct && image.sizeInBytes() >= DecoderProtocol::directPictureBytes;
     if (!image.isNull()) {
         DecoderProtocol::describe(image, map);
@@ -230,6 +241,18 @@ void testTriggers(const QString &path)
         while (!QFile::exists(path + QStringLiteral(".go")))
             ::usleep(20'000);
     }
+    // Of OVN_DECODER_TEST_EXHAUST: takes memory until no more can be mapped, then faults, as a
+    // library that does not check what its own mapping gave.
+    const QString exhaust = qEnvironmentVariable("OVN_DECODER_TEST_EXHAUST");
+    if (!exhaust.isEmpty() && path.contains(exhaust)) {
+        // (Without a data limit, in sanitizer builds, the caller watches: as if it had seen it.)
+        rlimit limit{};
+        if (getrlimit(RLIMIT_DATA, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            _exit(DecoderProtocol::exitOutOfMemory);
+        while (::mmap(nullptr, size_t(1) << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+               != MAP_FAILED) {}
+        ::raise(SIGSEGV);
+    }
     const QString wait = qEnvironmentVariable("OVN_DECODER_TEST_WAIT");
     if (!wait.isEmpty() && path.contains(wait))
         while (!QFile::exists(path + QStringLiteral(".go")))
@@ -325,6 +348,151 @@ void lie(const QString &path)
 }
 #endif
 
+// The pieces of a JPEG file written for the program, sent as they are encoded (see
+// MediaDecoder_p.h); `size` 0 voids what was sent before.
+bool sendJpegPiece(const char *data, qsizetype size)
+{
+    do {
+        const quint32 piece = quint32(std::min<qsizetype>(size, DecoderProtocol::maxJpegPieceBytes));
+        const quint32 word = DecoderProtocol::jpegPiece | piece;
+        if (!DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&word),
+                                       sizeof word)
+            || !DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, data, piece))
+            return false;
+        data += piece;
+        size -= piece;
+    } while (size > 0);
+    return true;
+}
+
+// A JPEG file of a picture at its own size, its rows taken as the reader decodes them; a picture
+// larger than the box is declined (it is read reduced instead).
+class StreamedJpeg : public RowSink
+{
+public:
+    StreamedJpeg(QSize box, int quality, JpegEncoder::Output output)
+        : m_box(box),
+          // What a picture without a density of its own records: 72 dots per inch.
+          m_encoder(quality, QSize(2835, 2835), std::move(output))
+    {}
+    void setColourProfile(const QByteArray &icc) override { m_encoder.setColourProfile(icc); }
+    void setDotsPerMeter(QSize dotsPerMeter) override { m_encoder.setDotsPerMeter(dotsPerMeter); }
+    bool begin(QSize size, Pixels pixels) override
+    {
+        m_size = size;
+        if (size.width() > m_box.width() || size.height() > m_box.height())
+            return false;
+        m_begun = true;
+        return m_encoder.begin(size, pixels);
+    }
+    bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
+    {
+        return m_encoder.addRows(first, bytesPerLine, count);
+    }
+    bool begun() const { return m_begun; }
+    QSize size() const { return m_size; }
+    bool finish() { return m_encoder.finish(); }
+
+private:
+    QSize m_box;
+    JpegEncoder m_encoder;
+    QSize m_size;
+    bool m_begun = false;
+};
+
+// A picture read whole as the writer writes it: fitted to the box (the writer's truncated
+// sides), turned by the EXIF orientation, translucency laid on white.
+QImage writable(QImage image, QSize fullSize, QSize box, int orientation)
+{
+    const QSize target = JpegEncoder::writtenSize(fullSize.isValid() ? fullSize : image.size(), box);
+    if (!target.isEmpty() && image.size() != target)
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    image = OVNOrientation::turned(image, orientation);
+    if (image.hasAlphaChannel()) {
+        QImage onWhite(image.size(), QImage::Format_RGB32);
+        if (onWhite.isNull())
+            return {};
+        onWhite.fill(Qt::white);
+        onWhite.setDotsPerMeterX(image.dotsPerMeterX());
+        onWhite.setDotsPerMeterY(image.dotsPerMeterY());
+        onWhite.setColorSpace(image.colorSpace());
+        QPainter painter(&onWhite);
+        painter.drawImage(0, 0, image);
+        painter.end();
+        image = std::move(onWhite);
+    } else if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_Grayscale8) {
+        image = image.convertToFormat(QImage::Format_RGB32);
+    }
+    return image;
+}
+
+// The "writeJpeg" operation: the file's picture as the JPEG writer of the outputs writes it, its
+// bytes sent to the program as they are encoded. A picture wanted at its own size and upright is
+// streamed from its reader's rows where the reader can; any other is read as "read" reads it
+// (reduced while read) or developed as "developRaw" develops it, fitted, turned and encoded here.
+// The answer's "jpegBytes" is the file's length; without it there is no file.
+QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
+{
+    const QString path = request.value(text("path")).toString();
+    const QSize box = boxOf(request);
+    const int orientation = request.value(text("orientation")).toInt();
+    const int quality = request.value(text("quality")).toInt();
+    const bool raw = request.contains(text("shrink"));
+    QVariantMap answer;
+    if (!box.isValid())
+        return answer;
+    qint64 bytes = 0;
+    const JpegEncoder::Output output = [&bytes](const char *data, qsizetype size) {
+        bytes += size;
+        return bytes <= DecoderProtocol::maxJpegBytes && sendJpegPiece(data, size);
+    };
+    if (!raw && orientation <= 1) {
+        StreamedJpeg file(box, quality, output);
+        const bool whole = ImageFileReader::stream(path, file, &facts);
+        if (!facts.size.isValid())
+            facts.size = file.size();
+        if (file.begun()) {
+            if (whole && file.finish())
+                answer.insert(text("jpegBytes"), bytes);
+            return answer;
+        }
+        if (facts.refusal != ImageFileReader::Facts::Refusal::None)
+            return answer;
+        // Nothing was encoded: read otherwise.
+        if (bytes > 0 && !sendJpegPiece(nullptr, 0))
+            return answer;
+        bytes = 0;
+        facts = ImageFileReader::Facts{};
+    }
+    QImage image;
+    if (raw) {
+        const ImageFileReader::WholeFile whole(path);
+        const QByteArray &data = whole.bytes();
+        if (!data.isEmpty()) {
+            OVNRAWImporter importer;
+            importer.setData(data);
+            importer.processImageBufferWithShrinkFactor(request.value(text("shrink")).toInt());
+            image = importer.image();
+            if (!image.isNull())
+                image = image.scaled(ImageFileReader::fittedSize(image.size(), box), Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation);
+        }
+    } else {
+        image = ImageFileReader::read(path, box, &facts);
+    }
+    if (image.isNull())
+        return answer;
+    image = writable(std::move(image), raw ? QSize() : facts.size, box, orientation);
+    if (image.isNull()) {
+        facts.refusal = ImageFileReader::Facts::Refusal::TooLarge;
+        return answer;
+    }
+    const std::optional<QByteArray> encoded = JpegEncoder::encode(image, quality);
+    if (encoded && output(encoded->constData(), encoded->size()))
+        answer.insert(text("jpegBytes"), bytes);
+    return answer;
+}
+
 class Decoder
 {
 public:
@@ -365,7 +533,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     if (operation == QLatin1String("read")) {
         image = ImageFileReader::read(path, boxOf(request), &facts);
     } else if (operation == QLatin1String("readRaw")) {
-        const QByteArray data = ImageFileReader::readWholeFile(path);
+        const ImageFileReader::WholeFile whole(path);
+        const QByteArray &data = whole.bytes();
         OVNRAWImporter importer;
         if (!data.isEmpty())
             importer.setData(data);
@@ -387,7 +556,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         }
         return answer;
     } else if (operation == QLatin1String("developRaw")) {
-        const QByteArray data = ImageFileReader::readWholeFile(path);
+        const ImageFileReader::WholeFile whole(path);
+        const QByteArray &data = whole.bytes();
         if (!data.isEmpty()) {
             OVNRAWImporter importer;
             importer.setData(data);
@@ -398,6 +568,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
                 image = image.scaled(ImageFileReader::fittedSize(image.size(), box), Qt::IgnoreAspectRatio,
                                      Qt::SmoothTransformation);
         }
+    } else if (operation == QLatin1String("writeJpeg")) {
+        answer = writeJpeg(request, facts);
     } else if (operation == QLatin1String("readData")) {
         QSize stored;
         image = PictureData::decodeToFit(request.value(text("data")).toByteArray(), boxOf(request), &stored);

@@ -9,6 +9,7 @@
 #include "decoding/PictureRows.h"
 #include "decoding/PngReader.h"
 #include "decoding/RawDecoder.h"
+#include "decoding/RowSink.h"
 #include "decoding/TiffReader.h"
 
 #include <QBuffer>
@@ -19,6 +20,7 @@
 #include <QtEndian>
 
 #include <cmath>
+#include <sys/mman.h>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -343,6 +345,59 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
     return PictureRows::reduced(result.image, target);
 }
 
+// A whole picture made of the rows a streamed read hands on, within the decoding budget.
+class WholePicture : public RowSink
+{
+public:
+    bool begin(QSize size, Pixels pixels) override
+    {
+        m_begun = true;
+        const qint64 bytes = pixelBytes(size, pixels == Pixels::Grey8 ? 1 : 4);
+        if (bytes > DecodeMemoryBudget::shared().capacity()) {
+            m_tooLarge = true;
+            return false;
+        }
+        m_reservation = DecodeMemoryBudget::shared().reserve(bytes);
+        m_image = QImage(size, pixels == Pixels::Grey8                 ? QImage::Format_Grayscale8
+                               : pixels == Pixels::PremultipliedArgb32 ? QImage::Format_ARGB32_Premultiplied
+                                                                       : QImage::Format_RGB32);
+        m_tooLarge = m_image.isNull();
+        return !m_image.isNull();
+    }
+    bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
+    {
+        const qsizetype rowBytes =
+            qMin<qsizetype>(m_image.bytesPerLine(), qsizetype(m_image.width()) * m_image.depth() / 8);
+        for (int i = 0; i < count && m_rows < m_image.height(); ++i, ++m_rows)
+            std::memcpy(m_image.scanLine(m_rows), first + qsizetype(i) * bytesPerLine, size_t(rowBytes));
+        return true;
+    }
+    bool begun() const { return m_begun; }
+    bool tooLarge() const { return m_tooLarge; }
+    // Where every pixel is opaque, RGB32: the same pixels.
+    QImage take()
+    {
+        if (m_image.format() == QImage::Format_ARGB32_Premultiplied) {
+            bool opaque = true;
+            for (int y = 0; y < m_image.height() && opaque; ++y) {
+                const auto *line = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
+                for (int x = 0; x < m_image.width() && opaque; ++x)
+                    opaque = qAlpha(line[x]) == 255;
+            }
+            if (opaque)
+                m_image.reinterpretAsFormat(QImage::Format_RGB32);
+        }
+        return std::move(m_image);
+    }
+
+private:
+    QImage m_image;
+    DecodeMemoryBudget::Reservation m_reservation;
+    int m_rows = 0;
+    bool m_begun = false;
+    bool m_tooLarge = false;
+};
+
 // The registered reader that reads the opened file: one registered for its extension whose header
 // it is, else one that tells its files by their content.
 std::optional<ImageFileReader::ImageRepClass> registeredReader(QFile &file, const QString &suffix)
@@ -478,6 +533,29 @@ QByteArray ImageFileReader::readWholeFile(const QString &path)
     return FileAccess::readAtMost(file, maxWholeFileBytes);
 }
 
+ImageFileReader::WholeFile::WholeFile(const QString &path)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path) || file.size() > maxWholeFileBytes || file.size() <= 0)
+        return;
+    const qsizetype size = qsizetype(file.size());
+    void *map = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, file.handle(), 0);
+    if (map == MAP_FAILED) {
+        m_bytes = FileAccess::readAtMost(file, maxWholeFileBytes);
+        return;
+    }
+    m_map = map;
+    m_mapped = size;
+    m_bytes = QByteArray::fromRawData(static_cast<const char *>(map), size);
+}
+
+ImageFileReader::WholeFile::~WholeFile()
+{
+    m_bytes = QByteArray();
+    if (m_map)
+        ::munmap(m_map, size_t(m_mapped));
+}
+
 QImage ImageFileReader::readRaw(const QByteArray &data, QSize maxSize, Facts *facts)
 {
     LibraryMessages::install();
@@ -541,7 +619,8 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
             const QSize full(info->width, info->height);
             const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(
                 QFileInfo(path).size() + RawDecoder::decodeBytes(*info, rawOptions(rawShrink(full, maxSize))));
-            const QByteArray data = readWholeFile(path);
+            const WholeFile whole(path);
+            const QByteArray &data = whole.bytes();
             RawDecoder decoder;
             if (decoder.open(data))
                 image = decodeRaw(decoder, maxSize, facts);
@@ -601,6 +680,22 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         if (image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);
     }
+    // A whole TIFF is read a band of rows at a time into a picture of four bytes a pixel, whatever
+    // its samples (Qt's reader would hold sixteen-bit samples at eight bytes a pixel).
+    if (format == "tiff" && !(maxSize.isValid() && !maxSize.isEmpty()) && image.isNull()) {
+        WholePicture whole;
+        QSize full;
+        const bool read = TiffReader::stream(path, whole, &full) == TiffReader::Streamed::Whole;
+        if (facts && full.isValid())
+            facts->size = full;
+        if (whole.begun()) {
+            if (!read && DecodeInterrupt::shouldStop())
+                return stopped(facts);
+            if (!read && facts && whole.tooLarge())
+                facts->refusal = Facts::Refusal::TooLarge;
+            return read ? whole.take() : QImage();
+        }
+    }
     if (image.isNull())
         image = readWithQt(reader, maxSize, Budget::Reserve, facts);
     // Qt's reader gives nothing of a TIFF cut short or damaged part of the way: the strips and
@@ -624,4 +719,49 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         facts->previewOnly = true;
     }
     return image;
+}
+
+bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts)
+{
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
+        return false;
+    LibraryMessages::install();
+    if (DecodeInterrupt::shouldStop()) {
+        stopped(facts);
+        return false;
+    }
+    const auto stoppedOr = [&](bool whole) {
+        if (!whole && DecodeInterrupt::shouldStop())
+            stopped(facts);
+        return whole;
+    };
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (const std::optional<ImageRepClass> repClass = registeredReader(file, suffix)) {
+        const PictureRows::StreamScope scope(sink);
+        const QImage image = repClass->imageWithDevice(file, QSize(), facts);
+        return stoppedOr(scope.streamed());
+    }
+    char head[8];
+    if (file.peek(head, sizeof head) != qint64(sizeof head))
+        return false;
+    if (JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+        QSize full;
+        const JpegDecoder::Streamed streamed = JpegDecoder::stream(file, maxWholeFileBytes, sink, &full);
+        if (facts && full.isValid())
+            facts->size = full;
+        return stoppedOr(streamed == JpegDecoder::Streamed::Whole);
+    }
+    if (PngReader::looksLikePng(head, sizeof head))
+        return stoppedOr(PngReader::stream(path, sink) == PngReader::Streamed::Whole);
+    // TIFF files by their name (a camera RAW file is TIFF inside, and read otherwise).
+    const bool tiff = (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0) && isTiffName(path);
+    if (tiff) {
+        QSize full;
+        const TiffReader::Streamed streamed = TiffReader::stream(path, sink, &full);
+        if (facts && full.isValid())
+            facts->size = full;
+        return stoppedOr(streamed == TiffReader::Streamed::Whole);
+    }
+    return false;
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class QIODevice;
+class RowSink;
 
 // The program's reading of image files: Qt's image readers with the image format plugins, camera
 // RAW files that Qt cannot read through LibRaw, and the readers other parts of the program
@@ -68,6 +69,17 @@ public:
     // nothing could be read.
     static QImage read(const QString &path, QSize maxSize = QSize(), Facts *facts = nullptr);
 
+    // The picture of the file at its own size handed to `sink` a band of rows at a time, top first,
+    // as its reader decodes them, where the reader can: JPEG scanlines, the rows of a PNG file
+    // that is not interlaced, TIFF strips and tiles, the registered readers' rows (those stored
+    // bottom first once read whole). Only the reader's buffers are held, and they are the share of
+    // the decoding budget such a read takes. True when every row went to the sink (a damaged
+    // file's missing rows grey, noted as read() notes them). False otherwise: where the sink was
+    // never begun the file is one to read with read() (another format, an interlaced PNG, a kind
+    // of JPEG left to Qt), or the sink declined it; where it was, the read failed on its way
+    // (stopped: `facts` says why).
+    static bool stream(const QString &path, RowSink &sink, Facts *facts = nullptr);
+
     // A camera RAW file's picture from its bytes, as read() does it for RAW files.
     static QImage readRaw(const QByteArray &data, QSize maxSize = QSize(), Facts *facts = nullptr);
 
@@ -79,4 +91,23 @@ public:
 
     // The bytes of a regular file of at most maxWholeFileBytes; empty for anything else.
     static QByteArray readWholeFile(const QString &path);
+
+    // The same bytes mapped from the file rather than read into memory, where the system maps it:
+    // pages of the file that the system may drop and read again, outside a decoder's data limit
+    // (a camera RAW file of 200 MB costs its decode nothing of it). bytes() are valid while this
+    // lives, and no longer; read into memory where the file cannot be mapped.
+    class WholeFile
+    {
+    public:
+        explicit WholeFile(const QString &path);
+        ~WholeFile();
+        WholeFile(const WholeFile &) = delete;
+        WholeFile &operator=(const WholeFile &) = delete;
+        const QByteArray &bytes() const { return m_bytes; }
+
+    private:
+        QByteArray m_bytes;
+        void *m_map = nullptr;
+        qsizetype m_mapped = 0;
+    };
 };

@@ -10,6 +10,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <algorithm>
 #include <limits>
@@ -401,4 +402,121 @@ JpegDecoder::Result JpegDecoder::decode(QIODevice &device, qint64 maxBytes, QSiz
     if (device.peek(head, sizeof head) != sizeof head || !looksLikeJpeg(head, sizeof head))
         return {};
     return decodeFrom([&](State &state) { begin(state, device, maxBytes); }, box);
+}
+
+qint64 JpegDecoder::streamBytes(QSize full, int components, bool progressive)
+{
+    if (full.isEmpty())
+        return 0;
+    // A band of rows of every component (libjpeg's own, and the band handed on), and a progressive
+    // file's coefficients: two bytes a sample, every component at full resolution.
+    const qint64 band = qint64(full.width()) * 16 * (4 + 2 * std::max(components, 1));
+    return band + (progressive ? qint64(full.width()) * full.height() * 2 * std::max(components, 1) : 0);
+}
+
+JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, RowSink &sink, QSize *fullSize)
+{
+    char head[3];
+    if (device.peek(head, sizeof head) != sizeof head || !looksLikeJpeg(head, sizeof head))
+        return Streamed::Failed;
+    const auto state = std::make_unique<State>();
+    // What changes after setjmp lives on the heap: nothing of it is lost to the jump.
+    struct Band {
+        std::vector<uchar> rows;
+        std::vector<uchar> inks;
+        DecodeMemoryBudget::Reservation reservation;
+        int sent = 0;
+        int width = 0;
+        int height = 0;
+        bool grey = false;
+    };
+    const auto band = std::make_unique<Band>();
+    if (setjmp(state->error.jump)) {
+        // An error of the data after rows went out: the rest is grey, as damage.
+        if (state->error.stopped || DecodeInterrupt::shouldStop() || band->sent <= 0 || band->rows.empty())
+            return Streamed::Failed;
+        std::fill(band->rows.begin(), band->rows.end(), uchar(0x80));
+        const qsizetype bytesPerLine = qsizetype(band->width) * (band->grey ? 1 : 4);
+        if (!band->grey)
+            for (size_t i = 3; i < band->rows.size(); i += 4)
+                band->rows[i] = 0xff;
+        while (band->sent < band->height) {
+            const int rows = std::min(16, band->height - band->sent);
+            if (!sink.addRows(band->rows.data(), bytesPerLine, rows))
+                return Streamed::Failed;
+            band->sent += rows;
+        }
+        if (state->error.damage == Damage::None)
+            state->error.damage = Damage::Corrupt;
+        noteDamage(*state);
+        return Streamed::Whole;
+    }
+    begin(*state, device, maxBytes);
+    jpeg_decompress_struct &info = state->info;
+    // The colour profile goes on into what takes the rows.
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    const QSize full(int(info.image_width), int(info.image_height));
+    if (fullSize)
+        *fullSize = full;
+    // The density as Qt's reader takes it.
+    if (info.density_unit == 1 && info.X_density > 0 && info.Y_density > 0)
+        sink.setDotsPerMeter(QSize(int(100. * info.X_density / 2.54), int(100. * info.Y_density / 2.54)));
+    else if (info.density_unit == 2 && info.X_density > 0 && info.Y_density > 0)
+        sink.setDotsPerMeter(QSize(int(100. * info.X_density), int(100. * info.Y_density)));
+    JOCTET *profile = nullptr;
+    unsigned profileBytes = 0;
+    // (A CMYK file's profile is of its inks, which the rows are no longer in.)
+    if (info.jpeg_color_space != JCS_CMYK && info.jpeg_color_space != JCS_YCCK
+        && jpeg_read_icc_profile(&info, &profile, &profileBytes) && profile)
+        sink.setColourProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileBytes)));
+    if (profile)
+        std::free(profile);
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    const bool grey = band->grey = info.num_components == 1;
+    if (!cmyk && !grey && info.num_components != 3)
+        return Streamed::Unsupported;
+    const qint64 held = streamBytes(full, info.num_components, info.progressive_mode);
+    if (held > decodeLimit())
+        return Streamed::Failed;
+    if (!sink.begin(full, grey ? RowSink::Pixels::Grey8 : RowSink::Pixels::Rgb32))
+        return Streamed::Declined;
+    band->reservation = DecodeMemoryBudget::shared().reserve(held);
+    info.out_color_space = cmyk   ? JCS_CMYK
+                           : grey ? JCS_GRAYSCALE
+                                  : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
+    jpeg_start_decompress(&info);
+    const int width = band->width = int(info.output_width);
+    const int height = band->height = int(info.output_height);
+    const qsizetype bytesPerLine = qsizetype(width) * (grey ? 1 : 4);
+    constexpr int bandRows = 16;
+    band->rows.resize(size_t(bytesPerLine) * bandRows);
+    if (cmyk)
+        band->inks.resize(size_t(width) * 4);
+    uchar *const rowsOut = band->rows.data();
+    uchar *const inks = band->inks.data();
+    while (info.output_scanline < info.output_height) {
+        int filled = 0;
+        const int wanted = std::min<int>(bandRows, height - int(info.output_scanline));
+        while (filled < wanted) {
+            JSAMPROW rows[bandRows];
+            const int count = cmyk ? 1 : wanted - filled;
+            for (int i = 0; i < count; ++i)
+                rows[i] = cmyk ? inks : rowsOut + qsizetype(filled + i) * bytesPerLine;
+            const JDIMENSION read = jpeg_read_scanlines(&info, rows, JDIMENSION(count));
+            if (read == 0)
+                break; // not reached: the source pads a short file
+            if (cmyk)
+                cmykToRgb32(inks, rowsOut + qsizetype(filled) * bytesPerLine, width, info.saw_Adobe_marker);
+            filled += int(read);
+        }
+        if (filled == 0)
+            break;
+        if (!sink.addRows(rowsOut, bytesPerLine, filled))
+            return Streamed::Failed;
+        band->sent += filled;
+    }
+    jpeg_finish_decompress(&info);
+    noteDamage(*state);
+    return Streamed::Whole;
 }

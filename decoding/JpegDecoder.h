@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoding/RowSink.h"
+
 #include <QIODevice>
 #include <QImage>
 #include <QSize>
@@ -49,6 +51,21 @@ public:
     // The same, read from `device` a piece at a time from where it stands, no more than
     // `maxBytes` of it: the file is never held whole.
     static Result decode(QIODevice &device, qint64 maxBytes, QSize box = QSize());
+
+    // How a streamed decode ended.
+    enum class Streamed {
+        Whole,       // every row went to the sink (a damaged file's missing rows grey, as damage)
+        Declined,    // the sink declined the picture before a row was decoded
+        Failed,      // not a JPEG, broken before its first row, stopped, or the sink failed
+        Unsupported, // a kind left to Qt's reader
+    };
+    // The picture at its own size handed to `sink` a band of rows at a time as libjpeg decodes
+    // them (RGB32 or grey), read from `device` a piece at a time, no more than `maxBytes` of it:
+    // only libjpeg's buffers are held (a progressive file's coefficients, the size of its data
+    // uncompressed, within the budget), never the picture. `fullSize` gets the stored size.
+    static Streamed stream(QIODevice &device, qint64 maxBytes, RowSink &sink, QSize *fullSize = nullptr);
+    // What stream() holds at most for a picture of `full` pixels.
+    static qint64 streamBytes(QSize full, int components, bool progressive);
 
     // The DCT scale (in eighths, 1..8) for a picture of `full` pixels wanted in `box`.
     static int scaleEighths(QSize full, QSize box);

@@ -35,6 +35,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using Refusal = ImageFileReader::Facts::Refusal;
@@ -218,8 +219,10 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     posix_spawn_file_actions_adddup2(&actions, childEnd, DecoderProtocol::socketDescriptor);
     const QByteArray programBytes = QFile::encodeName(program);
     const QByteArray memory = QByteArray::number(watchResidentMemory ? 0 : memoryLimitOf(large));
-    // A thumbnail decoder reads one file among many at once: one thread of its own is enough.
-    const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail ? 1 : 0);
+    // A thumbnail decoder reads one file among many at once: one thread of its own is enough. The
+    // larger decoder reads what needs more memory than others: each further frame thread of a
+    // movie holds frames of its own (an 8K movie's some 100 MB each), so it decodes on one.
+    const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail || large ? 1 : 0);
     const QByteArray parent = QByteArray::number(::getpid());
     char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(memory.constData()),
                     const_cast<char *>(threads.constData()), const_cast<char *>(parent.constData()), nullptr};
@@ -961,11 +964,12 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
 
     // The decoder stops by itself at the deadline where its reader asks; the end comes here for
     // one that does not (stuck in a system call, or in a loop of a library).
-    return receiveReply(boxOf(request), reply, image, deadline + std::chrono::milliseconds(500), cancel);
+    return receiveReply(boxOf(request), reply, image, deadline + std::chrono::milliseconds(500), cancel,
+                        request.value(QStringLiteral("operation")).toString() == QLatin1String("writeJpeg"));
 }
 
 bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Clock::time_point hardDeadline,
-                                const std::atomic<bool> *cancel)
+                                const std::atomic<bool> *cancel, bool writesJpeg)
 {
     auto stopped = [&](Wait wait) {
         switch (wait) {
@@ -994,6 +998,28 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     quint32 replyLength = 0;
     if (stopped(receive(*m_process, reinterpret_cast<char *>(&replyLength), sizeof replyLength, hardDeadline, cancel)))
         return false;
+    // The pieces of a JPEG file the decoder writes come first (see MediaDecoder_p.h); of no other
+    // request.
+    m_jpeg.clear();
+    while (replyLength & DecoderProtocol::jpegPiece) {
+        const quint32 piece = replyLength & ~DecoderProtocol::jpegPiece;
+        if (!writesJpeg || piece > DecoderProtocol::maxJpegPieceBytes
+            || m_jpeg.size() + qint64(piece) > DecoderProtocol::maxJpegBytes) {
+            fail(Refusal::Crashed);
+            return false;
+        }
+        if (piece == 0) {
+            m_jpeg.clear();
+        } else {
+            const qsizetype at = m_jpeg.size();
+            m_jpeg.resize(at + qsizetype(piece));
+            if (stopped(receive(*m_process, m_jpeg.data() + at, piece, hardDeadline, cancel)))
+                return false;
+        }
+        if (stopped(
+                receive(*m_process, reinterpret_cast<char *>(&replyLength), sizeof replyLength, hardDeadline, cancel)))
+            return false;
+    }
     // A reply outside the schema, or a picture other than the one asked for: the decoder lies (a
     // file took it over) and is treated as one that crashed.
     if (replyLength > DecoderProtocol::maxReplyMapBytes) {
@@ -1139,6 +1165,43 @@ QImage MediaDecoder::developRaw(const QString &path, int shrinkFactor, ImageFile
     }
     takeFacts(reply, facts);
     return image;
+}
+
+std::optional<QByteArray> MediaDecoder::exchangeJpeg(const QVariantMap &request, ImageFileReader::Facts *facts)
+{
+    QVariantMap reply;
+    if (!exchange(request, reply, nullptr)) {
+        m_jpeg.clear();
+        if (facts)
+            facts->refusal = m_refusal;
+        return std::nullopt;
+    }
+    takeFacts(reply, facts);
+    QByteArray jpeg = std::exchange(m_jpeg, QByteArray());
+    const QVariant bytes = reply.value(QStringLiteral("jpegBytes"));
+    // A file whose length is not what the decoder says it wrote is none.
+    if (!bytes.isValid() || bytes.toLongLong() != jpeg.size() || jpeg.isEmpty())
+        return std::nullopt;
+    return jpeg;
+}
+
+std::optional<QByteArray> MediaDecoder::writeJpeg(const QString &path, QSize box, int orientation, int quality,
+                                                  ImageFileReader::Facts *facts)
+{
+    QVariantMap request = pictureRequest("writeJpeg", path, box);
+    request.insert(QStringLiteral("orientation"), orientation);
+    request.insert(QStringLiteral("quality"), quality);
+    return exchangeJpeg(request, facts);
+}
+
+std::optional<QByteArray> MediaDecoder::writeRawJpeg(const QString &path, int shrinkFactor, QSize box, int orientation,
+                                                     int quality, ImageFileReader::Facts *facts)
+{
+    QVariantMap request = pictureRequest("writeJpeg", path, box);
+    request.insert(QStringLiteral("orientation"), orientation);
+    request.insert(QStringLiteral("quality"), quality);
+    request.insert(QStringLiteral("shrink"), shrinkFactor);
+    return exchangeJpeg(request, facts);
 }
 
 QImage MediaDecoder::readData(const QByteArray &data, QSize box, QSize *sourceSize)

@@ -65,6 +65,19 @@ public:
     QImage developRaw(const QString &path, int shrinkFactor, ImageFileReader::Facts *facts = nullptr,
                       QSize box = QSize());
 
+    // The file's picture as the outputs write it, encoded as a JPEG file in the decoder: fitted
+    // into `box` (never enlarged; the longer ratio decides, the other side truncated), turned by the
+    // EXIF `orientation`, translucency on white, at `quality` (0..100). A picture wanted upright at
+    // its own size goes from its reader's rows straight into the encoder a band at a time
+    // (ImageFileReader::stream), so that neither the decoder nor the caller holds it whole; any
+    // other is read reduced as read() reads it, and only its file crosses to the caller. The
+    // file's bytes; nullopt where there is no picture (refusal() and `facts` say why).
+    std::optional<QByteArray> writeJpeg(const QString &path, QSize box, int orientation, int quality,
+                                        ImageFileReader::Facts *facts = nullptr);
+    // The same of a camera RAW file developed as developRaw() develops it.
+    std::optional<QByteArray> writeRawJpeg(const QString &path, int shrinkFactor, QSize box, int orientation,
+                                           int quality, ImageFileReader::Facts *facts = nullptr);
+
     // PictureData::decodeToFit of a picture held as bytes (a catalog's stored thumbnail), in the
     // decoder; `sourceSize` gets its size as stored.
     QImage readData(const QByteArray &data, QSize box, QSize *sourceSize = nullptr);
@@ -101,8 +114,9 @@ public:
 private:
     bool exchange(const QVariantMap &request, QVariantMap &reply, QImage *image);
     bool exchangeOnce(const QVariantMap &request, QVariantMap &reply, QImage *image);
+    std::optional<QByteArray> exchangeJpeg(const QVariantMap &request, ImageFileReader::Facts *facts);
     bool receiveReply(QSize box, QVariantMap &reply, QImage *image, std::chrono::steady_clock::time_point hardDeadline,
-                      const std::atomic<bool> *cancel);
+                      const std::atomic<bool> *cancel, bool writesJpeg = false);
     static QVariantMap movieRequest(const QString &path);
     qint64 fileBytes(const QVariantMap &request) const;
     void fail(ImageFileReader::Facts::Refusal refusal);
@@ -113,5 +127,6 @@ private:
     bool m_holdsLargeTurn = false;          // the larger decoder is this caller's until it ends
     QString m_moviePath;                    // of the movie open in m_process
     std::optional<Movie::Kind> m_movieKind; // of the movie open in m_process
+    QByteArray m_jpeg;                      // the file a "writeJpeg" request's decoder wrote
     ImageFileReader::Facts::Refusal m_refusal = ImageFileReader::Facts::Refusal::None;
 };

@@ -137,6 +137,17 @@ inline bool writeAll(int fd, const char *data, qint64 size)
 
 } // namespace DecoderProtocol
 
+// A JPEG file the decoder writes (the "writeJpeg" operation) comes before the reply's map, a piece
+// at a time as it is encoded: each piece a 4-byte word of its length with jpegPiece set, then its
+// bytes. A word of jpegPiece alone says that what came so far is void (the decoder starts the
+// file again another way). The map's "jpegBytes" says how many bytes the file has.
+namespace DecoderProtocol {
+constexpr quint32 jpegPiece = 0x80000000u;
+// No piece is larger, and no file written larger than maxJpegBytes.
+constexpr quint32 maxJpegPieceBytes = 4u << 20;
+constexpr qint64 maxJpegBytes = qint64(1) << 30;
+} // namespace DecoderProtocol
+
 // Whether the program reads large pictures straight from its decoders' memory (see
 // directPictureBytes): on until the system refuses such a read once; tests turn it off to take
 // the socket's road.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -24,7 +25,13 @@ int blockFactor(QSize size, QSize target)
                     std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
 }
 
+thread_local PictureRows::StreamScope *currentStream = nullptr;
+
 } // namespace
+
+PictureRows::StreamScope::StreamScope(RowSink &sink) : m_sink(sink), m_outer(currentStream) { currentStream = this; }
+
+PictureRows::StreamScope::~StreamScope() { currentStream = m_outer; }
 
 PictureRows::PictureRows(QSize size, QSize box, Order order, bool alpha)
     : m_size(size),
@@ -42,6 +49,10 @@ qint64 PictureRows::heldBytes() const
         return 0;
     if (m_target == m_size)
         return Budget::product({m_size.width(), m_size.height(), 4});
+    // Less than twice the target on a side: the picture, and its scaled copy.
+    if (m_factor == 1)
+        return Budget::sum({Budget::product({m_size.width(), m_size.height(), 4}),
+                            Budget::product({m_target.width(), m_target.height(), 4})});
     const qint64 w = m_size.width(), h = m_size.height(), f = m_factor;
     const qint64 averaged = Budget::product({(w + f - 1) / f, (h + f - 1) / f, 4});
     // The row, the averaged picture and its sums, its turned copy, the scaling's rows across and
@@ -56,14 +67,33 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
         facts->size = m_size;
     if (m_size.isEmpty())
         return false;
-    const qint64 held = Budget::sum({heldBytes(), readerBytes});
+    StreamScope *stream = currentStream;
+    if (stream && !stream->m_taken && m_target == m_size) {
+        stream->m_taken = true;
+        if (!stream->m_sink.begin(m_size, m_alpha ? RowSink::Pixels::PremultipliedArgb32 : RowSink::Pixels::Rgb32)) {
+            stream->m_declined = true;
+            return false;
+        }
+        if (m_order == Order::TopFirst)
+            m_stream = stream;
+        else
+            m_streamWhole = stream;
+    }
+    const bool streams = m_stream != nullptr;
+    const qint64 held = Budget::sum({streams ? Budget::product({m_size.width(), 4}) : heldBytes(), readerBytes});
     if (held > Budget::shared().capacity()) {
         if (facts)
             facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
         return false;
     }
     m_reservation = Budget::shared().reserve(held);
-    if (m_target == m_size) {
+    if (streams) {
+        m_row.resize(size_t(m_size.width()));
+        return true;
+    }
+    // A picture less than twice the target on a side is read whole and scaled once: averaging
+    // blocks of one pixel would only copy it, a sum at a time.
+    if (m_target == m_size || m_factor == 1) {
         m_image = QImage(m_size, m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (m_image.isNull()) {
             if (facts)
@@ -87,7 +117,13 @@ void PictureRows::next()
 {
     if (isComplete())
         return;
-    if (m_averager) {
+    if (m_stream) {
+        if (m_alpha)
+            for (QRgb &pixel : m_row)
+                pixel = qPremultiply(pixel);
+        if (!m_stream->m_failed && !m_stream->m_sink.addRows(reinterpret_cast<const uchar *>(m_row.data()), 0, 1))
+            m_stream->m_failed = true;
+    } else if (m_averager) {
         if (m_alpha)
             for (QRgb &pixel : m_row)
                 pixel = qPremultiply(pixel);
@@ -101,7 +137,12 @@ void PictureRows::fill(QRgb colour, qint64 count)
     count = std::min<qint64>(count, m_size.height() - m_rowsDone);
     if (count <= 0)
         return;
-    if (m_averager) {
+    if (m_stream) {
+        std::fill(m_row.begin(), m_row.end(), m_alpha ? qPremultiply(colour) : colour);
+        for (qint64 i = 0; i < count && !m_stream->m_failed; ++i)
+            if (!m_stream->m_sink.addRows(reinterpret_cast<const uchar *>(m_row.data()), 0, 1))
+                m_stream->m_failed = true;
+    } else if (m_averager) {
         m_averager->addRows(qPremultiply(colour), count);
     } else {
         for (qint64 i = 0; i < count; ++i) {
@@ -114,6 +155,13 @@ void PictureRows::fill(QRgb colour, qint64 count)
 
 QImage PictureRows::take(QRgb rest)
 {
+    if (m_stream) {
+        fill(rest, m_size.height() - m_rowsDone);
+        m_stream->m_streamed = !m_stream->m_failed;
+        m_stream = nullptr;
+        m_row = {};
+        return {};
+    }
     if (m_image.isNull() && !m_averager)
         return {};
     fill(rest, m_size.height() - m_rowsDone);
@@ -130,6 +178,22 @@ QImage PictureRows::take(QRgb rest)
             if (opaque)
                 m_image.reinterpretAsFormat(QImage::Format_RGB32);
         }
+        if (StreamScope *stream = std::exchange(m_streamWhole, nullptr)) {
+            // Top first, a row at a time, premultiplied where translucent.
+            std::vector<QRgb> line(size_t(m_image.width()));
+            for (int y = 0; y < m_image.height() && !stream->m_failed; ++y) {
+                const auto *in = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
+                for (int x = 0; x < m_image.width(); ++x)
+                    line[size_t(x)] = m_alpha ? qPremultiply(in[x]) : in[x];
+                if (!stream->m_sink.addRows(reinterpret_cast<const uchar *>(line.data()), 0, 1))
+                    stream->m_failed = true;
+            }
+            stream->m_streamed = !stream->m_failed;
+            m_image = QImage();
+            return {};
+        }
+        if (m_target != m_size)
+            return finished(std::exchange(m_image, QImage()), m_target);
         return std::move(m_image);
     }
     QImage image = m_averager->take();

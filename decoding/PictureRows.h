@@ -3,6 +3,7 @@
 #include "decoding/BlockAverager.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/ImageFileReader.h"
+#include "decoding/RowSink.h"
 
 #include <QImage>
 #include <QSize>
@@ -43,7 +44,7 @@ public:
     bool isComplete() const { return m_rowsDone >= m_size.height(); }
 
     // Where the next stored row's width() pixels go; next() takes them. Only before isComplete().
-    QRgb *row() { return m_averager ? m_row.data() : rowOfPicture(m_rowsDone); }
+    QRgb *row() { return m_averager || m_stream ? m_row.data() : rowOfPicture(m_rowsDone); }
     void next();
     // `count` stored rows of one colour (cut at the picture's end), at the cost of one row.
     void fill(QRgb colour, qint64 count);
@@ -52,6 +53,32 @@ public:
     // premultiplied where it is translucent). A whole picture is ARGB32 where it is translucent,
     // else RGB32. Null when the picture could not be made.
     QImage take(QRgb rest = missing);
+
+    // While one lives on a thread, a full-size read there hands its rows to `sink` rather than make
+    // the picture (take() then gives a null picture): rows that come top first as they come, so
+    // that only a row is held; rows that come bottom first once the whole picture is read. A
+    // picture the sink declines is not read at all (start() is false). One picture a scope.
+    class StreamScope
+    {
+    public:
+        explicit StreamScope(RowSink &sink);
+        ~StreamScope();
+        StreamScope(const StreamScope &) = delete;
+        StreamScope &operator=(const StreamScope &) = delete;
+        // Whether a read handed every row of its picture to the sink; whether the sink failed.
+        bool streamed() const { return m_streamed; }
+        bool failed() const { return m_failed; }
+        bool declined() const { return m_declined; }
+
+    private:
+        friend class PictureRows;
+        RowSink &m_sink;
+        StreamScope *m_outer;
+        bool m_taken = false;
+        bool m_streamed = false;
+        bool m_failed = false;
+        bool m_declined = false;
+    };
 
     // `image` made `target`'s size, averaged the same way on this thread: for pictures decoded
     // whole. `image` is returned as it is when it has that size.
@@ -78,5 +105,7 @@ private:
     QImage m_image;                          // a full-size read's picture
     std::optional<BlockAverager> m_averager; // a reduced read's
     std::vector<QRgb> m_row;
+    StreamScope *m_stream = nullptr;      // a streamed read's, row by row
+    StreamScope *m_streamWhole = nullptr; // a streamed read's, once the picture is whole
     DecodeMemoryBudget::Reservation m_reservation;
 };

@@ -101,6 +101,11 @@ struct State {
     bool alpha = false;
     bool finished = false;   // libpng met the picture's end
     std::vector<char> input; // the file's bytes on their way to libpng
+    // A streamed read's: the rows go to `sink` as they come (see PngReader::stream).
+    RowSink *sink = nullptr;
+    png_uint_32 height = 0;
+    bool declined = false;
+    bool sinkFailed = false;
 
     ~State()
     {
@@ -159,6 +164,21 @@ bool keepPassesRead(State &state)
 // nothing can be shown, or the decode was stopped.
 bool keepRowsRead(State &state)
 {
+    if (DecodeInterrupt::shouldStop() || state.sinkFailed)
+        return false;
+    if (state.sink) {
+        // A streamed read: the rest of its rows grey, once the sink has its first.
+        const QString damage = state.endedEarly ? QStringLiteral("the data ends early")
+                                                : QStringLiteral("the data is corrupt");
+        DecodeReport::damaged(damage);
+        if (state.passes != 1 || state.rowsDone == 0)
+            return false;
+        std::fill(state.row.begin(), state.row.end(), 0xff808080u);
+        for (png_uint_32 y = state.rowsDone; y < state.height; ++y)
+            if (!state.sink->addRows(reinterpret_cast<const uchar *>(state.row.data()), 0, 1))
+                return false;
+        return true;
+    }
     if (DecodeInterrupt::shouldStop() || !state.png || (state.image.isNull() && !state.averager))
         return false;
     const QString damage = state.endedEarly ? QStringLiteral("the data ends early")
@@ -229,7 +249,18 @@ void headerRead(png_structp png, png_infop info)
     if (png_get_rowbytes(png, info) != size_t(width) * 4)
         png_error(png, "unexpected row layout");
     const QSize size{int(width), int(height)};
-    if (state.passes == 1 && state.factor > 1) {
+    state.height = height;
+    if (state.sink) {
+        // Rows straight on; an interlaced picture, or one in a colour space other than JPEG's,
+        // is read whole by the caller instead.
+        const bool plainColours = !state.space.isValid() || state.space == QColorSpace(QColorSpace::SRgb);
+        if (state.passes != 1 || !plainColours
+            || !state.sink->begin(size, state.alpha ? RowSink::Pixels::PremultipliedArgb32 : RowSink::Pixels::Rgb32)) {
+            state.declined = true;
+            png_error(png, "read whole instead");
+        }
+        state.row.resize(size_t(width));
+    } else if (state.passes == 1 && state.factor > 1) {
         // Row by row into the averaging: the picture's pixels are never all held.
         state.averager.emplace(size, state.factor);
         state.row.resize(size_t(width));
@@ -253,7 +284,18 @@ void rowRead(png_structp png, png_bytep row, png_uint_32 number, int pass)
     state.pass = std::max(state.pass, pass);
     if (!row)
         return;
-    if (state.averager) {
+    if (state.sink) {
+        if (number != state.rowsDone)
+            png_error(png, "rows out of order");
+        std::memcpy(state.row.data(), row, state.row.size() * sizeof(QRgb));
+        if (state.alpha)
+            for (QRgb &pixel : state.row)
+                pixel = qPremultiply(pixel);
+        if (!state.sink->addRows(reinterpret_cast<const uchar *>(state.row.data()), 0, 1)) {
+            state.sinkFailed = true;
+            png_error(png, "the rows could not be taken");
+        }
+    } else if (state.averager) {
         if (number != png_uint_32(state.averager->rows()))
             png_error(png, "rows out of order");
         std::memcpy(state.row.data(), row, state.row.size() * sizeof(QRgb));
@@ -277,7 +319,7 @@ bool decode(State &state)
     png_structp png = state.png;
     png_infop info = state.info;
     if (setjmp(png_jmpbuf(png)))
-        return keepRowsRead(state);
+        return !state.declined && keepRowsRead(state);
     png_set_progressive_read_fn(png, &state, headerRead, rowRead, endRead);
     // The budget, not libpng's defaults, bounds the sides.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
@@ -321,6 +363,8 @@ bool decode(State &state)
         }
         feed(8 + length + 4);
     }
+    if (state.sink)
+        return !state.sinkFailed && state.rowsDone == state.height;
     if (state.averager)
         state.image = state.averager->take();
     if (state.image.isNull())
@@ -401,4 +445,43 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     }
     result.libraryBytes = state->allocations.peak;
     return result;
+}
+
+PngReader::Streamed PngReader::stream(const QString &path, RowSink &sink)
+{
+    LibraryMessages::install();
+    auto state = std::make_unique<State>();
+    if (!FileAccess::openRegularFile(state->file, path))
+        return Streamed::Failed;
+    char head[29];
+    if (state->file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
+        || std::memcmp(head + 12, "IHDR", 4) != 0)
+        return Streamed::Failed;
+    const qint64 width = qFromBigEndian<quint32>(head + 16);
+    const qint64 height = qFromBigEndian<quint32>(head + 20);
+    if (width <= 0 || height <= 0 || width > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX)
+        return Streamed::Failed;
+    // An interlaced picture is read whole.
+    if (head[28] != 0)
+        return Streamed::Declined;
+    const qint64 allowance = libraryAllowance(width);
+    const qint64 held = DecodeMemoryBudget::sum({allowance, DecodeMemoryBudget::product({width, 4})});
+    if (held > DecodeMemoryBudget::shared().capacity())
+        return Streamed::Failed;
+    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
+    if (DecodeInterrupt::shouldStop())
+        return Streamed::Failed;
+    state->sink = &sink;
+    state->allocations.allowance = allowance;
+    state->png =
+        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state->allocations, allocate, release);
+    if (!state->png)
+        return Streamed::Failed;
+    state->info = png_create_info_struct(state->png);
+    if (!state->info)
+        return Streamed::Failed;
+    const bool read = decode(*state);
+    if (state->declined)
+        return Streamed::Declined;
+    return read ? Streamed::Whole : Streamed::Failed;
 }

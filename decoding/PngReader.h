@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoding/RowSink.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -30,6 +32,15 @@ struct Result {
 // picture that is not interlaced is then averaged row by row as it is read, so that only a row of
 // it is held; an interlaced one is decoded whole and scaled, the reduced copy in the same share.
 Result read(const QString &path, QSize box = QSize());
+
+// How a streamed read ended: every row went to the sink (a damaged file's missing rows grey, as
+// damage), the picture is one to read whole (interlaced, or in a colour space of its own), or the
+// read failed (not a PNG, broken before its first row, stopped, or the sink failed).
+enum class Streamed { Whole, Declined, Failed };
+
+// The picture at its own size handed to `sink` a row at a time as libpng reads it (RGB32, or
+// premultiplied ARGB32 where it may be translucent): only libpng's buffers and a row are held.
+Streamed stream(const QString &path, RowSink &sink);
 
 // What libpng may hold beside the picture for a picture `width` pixels wide.
 qint64 libraryAllowance(qint64 width);

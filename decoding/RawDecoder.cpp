@@ -47,9 +47,33 @@ void dataError(void *, const char *, const int offset)
 // or Cancel.
 int progress(void *, enum LibRaw_progress, int, int) { return DecodeInterrupt::shouldStop() ? 1 : 0; }
 
+// LibRaw, with its own freeing at hand: what it allocated goes back through it.
+class DevelopingLibRaw : public LibRaw
+{
+public:
+    using LibRaw::LibRaw;
+    // Gives back the sensor's samples of a developed picture (see RawDecoder::decode).
+    void freeSamples()
+    {
+        libraw_rawdata_t &samples = imgdata.rawdata;
+        void *held = samples.raw_alloc;
+        if (!held)
+            return;
+        samples.raw_alloc = nullptr;
+        samples.raw_image = nullptr;
+        samples.color4_image = nullptr;
+        samples.color3_image = nullptr;
+        samples.float_image = nullptr;
+        samples.float3_image = nullptr;
+        samples.float4_image = nullptr;
+        free(held);
+    }
+};
+
 std::unique_ptr<LibRaw> makeLibRaw()
 {
-    auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+    std::unique_ptr<LibRaw> raw =
+        std::make_unique<DevelopingLibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
     raw->set_memerror_handler(memoryError, nullptr);
     raw->set_dataerror_handler(dataError, nullptr);
     raw->set_progress_handler(progress, nullptr);
@@ -389,6 +413,9 @@ std::optional<RawDecoder::Image> RawDecoder::decode(const Options &options)
             m_raw->recycle();
             return std::nullopt;
         }
+        // The sensor's samples are done with once the picture is developed: given back before the
+        // picture is copied out (a 100-megapixel sensor holds 200 MB of them).
+        static_cast<DevelopingLibRaw *>(m_raw.get())->freeSamples();
         int error = 0;
         ProcessedImage processed(m_raw->dcraw_make_mem_image(&error));
         // The work buffers are no longer needed; free them before the copy below.

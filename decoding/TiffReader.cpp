@@ -238,7 +238,8 @@ enum class Rows { All, UpToDamage, None };
 
 // After a strip or tile that could not be read: the rows before it are the picture, the rest
 // grey, and the file is noted as damaged; nothing when no row was read or the read was stopped.
-Rows damagedAt(TIFF *tiff, quint32 strile, BlockAverager &averager)
+template <typename Receiver>
+Rows damagedAt(TIFF *tiff, quint32 strile, Receiver &averager)
 {
     if (averager.rows() == 0 || DecodeInterrupt::shouldStop())
         return Rows::None;
@@ -246,7 +247,8 @@ Rows damagedAt(TIFF *tiff, quint32 strile, BlockAverager &averager)
     return Rows::UpToDamage;
 }
 
-Rows readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager)
+template <typename Receiver>
+Rows readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, Receiver &averager)
 {
     std::vector<uchar> line(size_t(converter.lineBytes()));
     std::vector<QRgb> row(size_t(size.width()));
@@ -263,7 +265,8 @@ Rows readScanlines(TIFF *tiff, const ScanlineConverter &converter, QSize size, B
 }
 
 // Whole strips, each decoded at once.
-Rows readStrips(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager)
+template <typename Receiver>
+Rows readStrips(TIFF *tiff, const ScanlineConverter &converter, QSize size, Receiver &averager)
 {
     quint32 rowsPerStrip = 0;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
@@ -287,8 +290,8 @@ Rows readStrips(TIFF *tiff, const ScanlineConverter &converter, QSize size, Bloc
 }
 
 // Whole tiles, a row of tiles at a time put together into full rows.
-Rows readTiles(TIFF *tiff, const ScanlineConverter &converter, QSize size, BlockAverager &averager, int bits,
-               int samples)
+template <typename Receiver>
+Rows readTiles(TIFF *tiff, const ScanlineConverter &converter, QSize size, Receiver &averager, int bits, int samples)
 {
     quint32 tileWidth = 0, tileLength = 0;
     TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
@@ -341,7 +344,8 @@ int bandRows(TIFF *tiff, QSize size)
 
 // Everything else (separate planes, CMYK, YCbCr, Lab...) through libtiff's RGBA reading, a band of
 // whole tile or strip rows at a time.
-Rows readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
+template <typename Receiver>
+Rows readRgbaBands(TIFF *tiff, QSize size, Receiver &averager)
 {
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tiff, message))
@@ -380,6 +384,69 @@ Rows readRgbaBands(TIFF *tiff, QSize size, BlockAverager &averager)
     return Rows::All;
 }
 
+// How the samples of the current directory are read: whole tiles, whole strips, a long strip row
+// by row, or libtiff's RGBA reading for the layouts the converter does not know; and what the
+// reading holds on the way.
+enum class Road { Tiles, Strips, Scanlines, Rgba };
+struct Reading {
+    Road road = Road::Rgba;
+    std::optional<ScanlineConverter> converter;
+    qint64 bytes = 0;
+    int bits = 1;
+    int samples = 1;
+};
+
+Reading readingOf(TIFF *tiff, QSize size)
+{
+    Reading reading;
+    reading.converter = ScanlineConverter::forDirectory(tiff);
+    quint16 bits = 1, samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    reading.bits = bits;
+    reading.samples = samples;
+    const std::optional<ScanlineConverter> &converter = reading.converter;
+    const qint64 rowBytes = Budget::product({size.width(), 4});
+    if (converter && TIFFIsTiled(tiff)) {
+        quint32 tileLength = 0;
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength);
+        const qint64 band = Budget::product({converter->lineBytes(), tileLength});
+        if (band <= maxBandBytes) {
+            reading.road = Road::Tiles;
+            reading.bytes = Budget::sum({band, qint64(TIFFTileSize64(tiff)), rowBytes});
+        }
+    } else if (converter) {
+        quint32 rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        const qint64 strip =
+            Budget::product({converter->lineBytes(), std::clamp<qint64>(rowsPerStrip, 1, size.height())});
+        // libtiff holds a strip's compressed data beside its decoded rows.
+        reading.road = strip <= maxStripBytes ? Road::Strips : Road::Scanlines;
+        reading.bytes = reading.road == Road::Strips
+                            ? Budget::sum({Budget::product({strip, 2}), rowBytes})
+                            : Budget::sum({converter->lineBytes(), rowBytes, qint64(10) << 20});
+    }
+    if (reading.road == Road::Rgba)
+        reading.bytes = Budget::product({2, rowBytes, bandRows(tiff, size)});
+    return reading;
+}
+
+template <typename Receiver>
+Rows readRows(TIFF *tiff, const Reading &reading, QSize size, Receiver &receiver)
+{
+    switch (reading.road) {
+    case Road::Tiles:
+        return readTiles(tiff, *reading.converter, size, receiver, reading.bits, reading.samples);
+    case Road::Strips:
+        return readStrips(tiff, *reading.converter, size, receiver);
+    case Road::Scanlines:
+        return readScanlines(tiff, *reading.converter, size, receiver);
+    case Road::Rgba:
+        return readRgbaBands(tiff, size, receiver);
+    }
+    return Rows::None;
+}
+
 // The picture of the current directory averaged down to no less than `target`. `reservation`
 // holds libtiff's share of the budget (`libraryBytes`) and is made to hold the read's as well.
 QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &reservation, qint64 libraryBytes,
@@ -390,40 +457,11 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
         return {};
     const int factor =
         std::max(1, std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
-    const std::optional<ScanlineConverter> converter = ScanlineConverter::forDirectory(tiff);
-    quint16 bits = 1, samples = 1;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    // How the samples are read: whole tiles, whole strips, a long strip row by row, or libtiff's
-    // RGBA reading for the layouts the converter does not know.
-    enum class Road { Tiles, Strips, Scanlines, Rgba };
-    Road road = Road::Rgba;
-    qint64 reading = 0;
-    const qint64 rowBytes = Budget::product({size.width(), 4});
-    if (converter && TIFFIsTiled(tiff)) {
-        quint32 tileLength = 0;
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength);
-        const qint64 band = Budget::product({converter->lineBytes(), tileLength});
-        if (band <= maxBandBytes) {
-            road = Road::Tiles;
-            reading = Budget::sum({band, qint64(TIFFTileSize64(tiff)), rowBytes});
-        }
-    } else if (converter) {
-        quint32 rowsPerStrip = 0;
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-        const qint64 strip =
-            Budget::product({converter->lineBytes(), std::clamp<qint64>(rowsPerStrip, 1, size.height())});
-        // libtiff holds a strip's compressed data beside its decoded rows.
-        road = strip <= maxStripBytes ? Road::Strips : Road::Scanlines;
-        reading = road == Road::Strips ? Budget::sum({Budget::product({strip, 2}), rowBytes})
-                                       : Budget::sum({converter->lineBytes(), rowBytes, qint64(10) << 20});
-    }
-    if (road == Road::Rgba)
-        reading = Budget::product({2, rowBytes, bandRows(tiff, size)});
+    const Reading reading = readingOf(tiff, size);
     // What the read holds: the result, and the rows, strips or tiles on their way.
     const qint64 result =
         Budget::product({(size.width() + factor - 1) / factor, (size.height() + factor - 1) / factor, 4});
-    const qint64 held = Budget::sum({libraryBytes, result, reading});
+    const qint64 held = Budget::sum({libraryBytes, result, reading.bytes});
     if (held > Budget::shared().capacity()) {
         if (tooLarge)
             *tooLarge = true;
@@ -437,26 +475,38 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
     BlockAverager averager(size, factor);
     if (averager.isNull())
         return {};
-    Rows rows = Rows::None;
-    switch (road) {
-    case Road::Tiles:
-        rows = readTiles(tiff, *converter, size, averager, bits, samples);
-        break;
-    case Road::Strips:
-        rows = readStrips(tiff, *converter, size, averager);
-        break;
-    case Road::Scanlines:
-        rows = readScanlines(tiff, *converter, size, averager);
-        break;
-    case Road::Rgba:
-        rows = readRgbaBands(tiff, size, averager);
-        break;
-    }
-    if (rows == Rows::None)
+    if (readRows(tiff, reading, size, averager) == Rows::None)
         return {};
     averager.fillRemaining(missing);
     return averager.take();
 }
+
+// Rows handed on to a sink as they are read, in place of the averaging.
+class SinkRows
+{
+public:
+    SinkRows(RowSink &sink, QSize size) : m_sink(sink), m_size(size) {}
+    int rows() const { return m_rows; }
+    bool failed() const { return m_failed; }
+    void addRow(const QRgb *row)
+    {
+        if (!m_failed && !m_sink.addRows(reinterpret_cast<const uchar *>(row), qsizetype(m_size.width()) * 4, 1))
+            m_failed = true;
+        ++m_rows;
+    }
+    void fillRemaining(QRgb colour)
+    {
+        const std::vector<QRgb> row(size_t(m_size.width()), colour);
+        while (m_rows < m_size.height() && !m_failed)
+            addRow(row.data());
+    }
+
+private:
+    RowSink &m_sink;
+    QSize m_size;
+    int m_rows = 0;
+    bool m_failed = false;
+};
 
 bool similarShape(QSize a, QSize b)
 {
@@ -628,4 +678,33 @@ QImage TiffReader::readReduced(const QString &path, QSize box, QSize *fullSize)
     if (!TIFFSetDirectory(tiff.get(), 0))
         return {};
     return readDirectory(tiff.get(), target, reservation, libraryBytes);
+}
+
+TiffReader::Streamed TiffReader::stream(const QString &path, RowSink &sink, QSize *fullSize)
+{
+    if (DecodeInterrupt::shouldStop())
+        return Streamed::Failed;
+    const qint64 libraryBytes = Budget::sum({std::min(QFileInfo(path).size(), maxBandBytes), maxBandBytes});
+    DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
+    const TiffHandle tiff = openTiff(path);
+    if (!tiff)
+        return Streamed::Failed;
+    const QSize size = directorySize(tiff.get());
+    if (fullSize)
+        *fullSize = size;
+    if (!size.isValid())
+        return Streamed::Failed;
+    const Reading reading = readingOf(tiff.get(), size);
+    const qint64 held = Budget::sum({libraryBytes, reading.bytes});
+    if (held > Budget::shared().capacity())
+        return Streamed::Failed;
+    if (!sink.begin(size, RowSink::Pixels::PremultipliedArgb32))
+        return Streamed::Declined;
+    reservation.release();
+    reservation = Budget::shared().reserve(held);
+    SinkRows rows(sink, size);
+    if (readRows(tiff.get(), reading, size, rows) == Rows::None || rows.failed())
+        return Streamed::Failed;
+    rows.fillRemaining(missing);
+    return rows.failed() ? Streamed::Failed : Streamed::Whole;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoding/RowSink.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -36,5 +38,15 @@ Layout layout(const QString &path, QString *words = nullptr);
 // own size when `box` is invalid or no smaller; `tooLarge` is set when that would take more than
 // the whole decoding budget.
 QImage read(const QString &path, QSize box, QSize *fullSize = nullptr, bool *tooLarge = nullptr);
+
+// How a streamed read ended: every row went to the sink (a damaged file's missing rows grey, as
+// damage), the sink declined the picture before any row was read, or the read failed (nothing
+// libtiff reads, stopped, or the sink failed).
+enum class Streamed { Whole, Declined, Failed };
+
+// The first image at its own size handed to `sink` (premultiplied ARGB32 rows, top first) a strip
+// or a row of tiles at a time, as readReduced reads them: only those bands are held, never the
+// picture. `fullSize`, when given, gets the first image's size.
+Streamed stream(const QString &path, RowSink &sink, QSize *fullSize = nullptr);
 
 } // namespace TiffReader

@@ -7,6 +7,7 @@
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/JpegEncoder.h"
 #include "decoding/PictureRows.h"
 #include "decoding/MediaDecoder.h"
 
@@ -20,23 +21,17 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSysInfo>
 #include <QThread>
 
 #include <cerrno>
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <memory>
 #include <optional>
 #include <vector>
-
-#include <cstdio>
-
-#include <jpeglib.h>
 
 #include <unistd.h>
 
@@ -209,74 +204,46 @@ QImage readFirstFrame(const QString &source, QSize box, Refusal &refusal)
 
 QString folderOf(const QString &path) { return QFileInfo(path).absolutePath(); }
 
-// libjpeg's destination and error handling for an encode into memory: an error of the library
-// ends the encode (it would otherwise end the program).
-struct Encoding {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    jpeg_destination_mgr destination{};
-    std::jmp_buf jump{};
-    QByteArray *out = nullptr;
-    std::vector<JOCTET> piece = std::vector<JOCTET>(64 * 1024);
-    bool created = false;
-
-    ~Encoding()
-    {
-        if (created)
-            jpeg_destroy_compress(&info);
+// The file of a picture that needs nothing drawn on it, written whole in a decoder
+// (MediaDecoder::writeJpeg): only the encoded file comes back. Of a still image or a camera RAW
+// file; nullopt for anything else, or where there is no picture (`problem` then says why).
+std::optional<std::optional<QByteArray>> writtenInDecoder(const QString &source, QSize box, int orientation,
+                                                          int quality, QString &problem)
+{
+    const ProcessorCode &processor = FileTypeCodes::processor(OVNExtensionMapping().getProcessorForFile(source));
+    if (!processor.writable)
+        return std::nullopt;
+    const MediaDecoder::Use use = smallBox(box) ? MediaDecoder::Use::Thumbnail : MediaDecoder::Use::FullSize;
+    const DecodeReport::Scope report;
+    ImageFileReader::Facts facts;
+    std::optional<QByteArray> jpeg;
+    switch (processor.loader) {
+    case ProcessorCode::Loader::Image:
+        jpeg = MediaDecoder(use).writeJpeg(source, box, orientation, quality, &facts);
+        break;
+    case ProcessorCode::Loader::CameraRaw: {
+        MediaDecoder identify;
+        const std::optional<RawDecoder::Info> info = identify.identifyRaw(source);
+        if (!info) {
+            facts.refusal = identify.refusal();
+            break;
+        }
+        // The largest reduction that still covers the box (LibRaw's shrink factor: each step
+        // halves both sides).
+        int shrink = 0;
+        const QSize target = ImageFileReader::fittedSize(QSize(info->width, info->height), box);
+        while (shrink < 3 && (info->width >> (shrink + 1)) >= target.width()
+               && (info->height >> (shrink + 1)) >= target.height())
+            ++shrink;
+        jpeg = MediaDecoder(use).writeRawJpeg(source, shrink, box, orientation, quality, &facts);
+        break;
     }
-};
-
-Encoding &encodingOf(j_compress_ptr info) { return *reinterpret_cast<Encoding *>(info->client_data); }
-
-void startPiece(j_compress_ptr info)
-{
-    Encoding &encoding = encodingOf(info);
-    encoding.destination.next_output_byte = encoding.piece.data();
-    encoding.destination.free_in_buffer = encoding.piece.size();
-}
-
-boolean takePiece(j_compress_ptr info)
-{
-    Encoding &encoding = encodingOf(info);
-    encoding.out->append(reinterpret_cast<const char *>(encoding.piece.data()), qsizetype(encoding.piece.size()));
-    startPiece(info);
-    return TRUE;
-}
-
-void takeLastPiece(j_compress_ptr info)
-{
-    Encoding &encoding = encodingOf(info);
-    encoding.out->append(reinterpret_cast<const char *>(encoding.piece.data()),
-                         qsizetype(encoding.piece.size() - encoding.destination.free_in_buffer));
-}
-
-[[noreturn]] void stopEncoding(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<Encoding *>(info->client_data)->jump, 1);
-}
-
-void ignoreEncodingMessage(j_common_ptr) {}
-
-// The density Qt's writer records: dots per inch where the picture's resolution is nearer a whole
-// number of them than of dots per centimetre.
-void setDensity(jpeg_compress_struct &info, const QImage &image)
-{
-    const double perInchX = image.dotsPerMeterX() * 2.54 / 100.0;
-    const double perInchY = image.dotsPerMeterY() * 2.54 / 100.0;
-    const double offInch = std::abs(perInchX - qRound(perInchX)) + std::abs(perInchY - qRound(perInchY));
-    const double offCm = (std::abs(image.dotsPerMeterX() / 100.0 - qRound(image.dotsPerMeterX() / 100.0))
-                          + std::abs(image.dotsPerMeterY() / 100.0 - qRound(image.dotsPerMeterY() / 100.0)))
-                         * 2.54;
-    if (offInch < offCm) {
-        info.density_unit = 1;
-        info.X_density = UINT16(qRound(perInchX));
-        info.Y_density = UINT16(qRound(perInchY));
-    } else {
-        info.density_unit = 2;
-        info.X_density = UINT16((image.dotsPerMeterX() + 50) / 100);
-        info.Y_density = UINT16((image.dotsPerMeterY() + 50) / 100);
+    default:
+        return std::nullopt;
     }
+    if (!jpeg)
+        problem = OVNJpegWriter::readingProblem(facts.refusal, report.damage());
+    return jpeg;
 }
 
 // All of `bytes` to the file behind `out`, keeping the system's error of a write that failed.
@@ -308,7 +275,7 @@ bool writeBytes(QIODevice &out, const QByteArray &bytes, int &error)
 
 int OVNJpegWriter::fullSizeDecodesRunning() { return fullSizeTurns().running(); }
 
-int OVNJpegWriter::picturesAtOnce() { return std::max(2, QThread::idealThreadCount() / 2); }
+int OVNJpegWriter::picturesAtOnce() { return std::max(2, QThread::idealThreadCount()); }
 
 int OVNJpegWriter::picturesRunning() { return pictureTurns().running(); }
 
@@ -369,68 +336,12 @@ QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxhei
 
 QSize OVNJpegWriter::fittedSize(QSize size, int maxwidth, int maxheight)
 {
-    const double w = size.width(), h = size.height();
-    if (w <= maxwidth && h <= maxheight)
-        return size;
-    const double rw = w / maxwidth, rh = h / maxheight;
-    const double fw = rw > rh ? maxwidth : w / rh;
-    const double fh = rw > rh ? h / rw : maxheight;
-    return QSize(std::max(1, int(fw)), std::max(1, int(fh)));
+    return JpegEncoder::writtenSize(size, QSize(maxwidth, maxheight));
 }
 
 std::optional<QByteArray> OVNJpegWriter::encodedJpeg(const QImage &image, int quality)
 {
-    const bool gray = image.format() == QImage::Format_Grayscale8;
-    // Anything the encoder below does not write as Qt's writer does (texts, a colour profile,
-    // other formats) goes through Qt's writer.
-    if ((!gray && image.format() != QImage::Format_RGB32) || !image.textKeys().isEmpty() || image.colorSpace().isValid()
-        || image.isNull()) {
-        QByteArray out;
-        QBuffer buffer(&out);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "jpeg");
-        writer.setQuality(quality);
-        if (!writer.write(image))
-            return std::nullopt;
-        return out;
-    }
-    QByteArray out;
-    const auto encoding = std::make_unique<Encoding>();
-    if (setjmp(encoding->jump))
-        return std::nullopt;
-    jpeg_compress_struct &info = encoding->info;
-    info.err = jpeg_std_error(&encoding->errors);
-    encoding->errors.error_exit = stopEncoding;
-    encoding->errors.output_message = ignoreEncodingMessage;
-    jpeg_create_compress(&info);
-    encoding->created = true;
-    info.client_data = encoding.get();
-    encoding->out = &out;
-    encoding->destination.init_destination = startPiece;
-    encoding->destination.empty_output_buffer = takePiece;
-    encoding->destination.term_destination = takeLastPiece;
-    info.dest = &encoding->destination;
-    info.image_width = JDIMENSION(image.width());
-    info.image_height = JDIMENSION(image.height());
-    // The defaults of a three-colour picture, as Qt's writer sets them; the rows are then handed
-    // over as they are stored (libjpeg takes RGB32's byte order itself), with no row turned into
-    // RGB first.
-    info.input_components = gray ? 1 : 3;
-    info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&info);
-    if (!gray) {
-        info.input_components = 4;
-        info.in_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
-    }
-    setDensity(info, image);
-    jpeg_set_quality(&info, std::clamp(quality, 0, 100), TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(image.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    return out;
+    return JpegEncoder::encode(image, quality);
 }
 
 int OVNJpegWriter::jpegQuality(float quality)
@@ -479,6 +390,39 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
     };
     if (maxwidth <= 0 || maxheight <= 0)
         return failed(localized("the size to write is not valid"));
+    // Beside its place and renamed into it, a link there followed only by the shared rule (an
+    // output folder may be shared with other accounts). On a thread of its own, given up on when
+    // the folder does not answer (a mount that stopped answering): what the write holds is its own.
+    const auto write = [&](const QByteArray &jpeg) {
+        struct Write {
+            int error = 0;
+            QString problem;
+        };
+        const auto outcome = std::make_shared<Write>();
+        const std::optional<bool> written = FileAccess::answerWithin(folderOf(saveTo), [outcome, saveTo, jpeg] {
+            return FileAccess::writeThroughTemporary(
+                saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, outcome->error); },
+                FileAccess::Existing::Replace, &outcome->problem);
+        });
+        if (!written)
+            return failed(FileAccess::notAnsweringReason(folderOf(saveTo)));
+        if (!*written)
+            return failed(writingProblem(outcome->error, folderOf(saveTo), outcome->problem));
+        return true;
+    };
+    // A picture without a caption is written whole in its decoder, in a turn of its own: this
+    // process holds only its file.
+    if (caption == Caption::Off) {
+        std::optional<std::optional<QByteArray>> jpeg;
+        {
+            const Turns::Turn turn(pictureTurns());
+            jpeg = writtenInDecoder(source, QSize(maxwidth, maxheight), orientation, jpegQuality(quality), problem);
+        }
+        if (jpeg && !*jpeg)
+            return failed(problem);
+        if (jpeg)
+            return write(**jpeg);
+    }
     // A picture of a small box holds its turn until it is written, so that the program holds no
     // more pictures than decoders work for it.
     std::optional<Turns::Turn> turn;
@@ -509,27 +453,8 @@ bool OVNJpegWriter::scaleAndSaveAsJPEG(const QString &source, int maxwidth, int 
         const std::optional<QByteArray> encoded = encodedJpeg(image, jpegQuality(quality));
         if (!encoded)
             return failed(localized("the picture could not be encoded as JPEG"));
-        const QByteArray &jpeg = *encoded;
         image = QImage();
-        // Beside its place and renamed into it, a link there followed only by the shared rule
-        // (an output folder may be shared with other accounts).
-        // On a thread of its own, given up on when the folder does not answer (a mount that
-        // stopped answering): what the write holds is its own.
-        struct Write {
-            int error = 0;
-            QString problem;
-        };
-        const auto write = std::make_shared<Write>();
-        const std::optional<bool> written = FileAccess::answerWithin(folderOf(saveTo), [write, saveTo, jpeg] {
-            return FileAccess::writeThroughTemporary(
-                saveTo, [&](QIODevice &out) { return writeBytes(out, jpeg, write->error); },
-                FileAccess::Existing::Replace, &write->problem);
-        });
-        if (!written)
-            return failed(FileAccess::notAnsweringReason(folderOf(saveTo)));
-        if (!*written)
-            return failed(writingProblem(write->error, folderOf(saveTo), write->problem));
-        return true;
+        return write(*encoded);
     } catch (...) {
         // Out of memory on a huge picture, for one.
         return failed(localized("the picture needs more memory than decoding may use"));

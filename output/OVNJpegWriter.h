@@ -27,11 +27,17 @@ public:
     // written beside its place and renamed into it; a link at `saveTo` is followed only when it
     // belongs to this account or to the folder's owner (FileAccess::writeThroughTemporary).
     //
-    // The source is decoded in a decoder process at no more than the box needs (see loadSource):
-    // a box of at most smallBoxPixels in a decoder with a thumbnail's limits, picturesAtOnce() of
-    // them at once, each holding its turn until its file is written; a larger box, or a file whose
-    // reduced read needs more than those limits, in a full-size decoder, one file of the program's
-    // outputs at a time.
+    // Without a caption, a still image or camera RAW file is written whole in a decoder process
+    // (MediaDecoder::writeJpeg): a picture wanted upright at its own size goes from its reader's
+    // rows into the encoder a band at a time, any other is read at no more than the box needs,
+    // and only the encoded file comes back; picturesAtOnce() such pictures at once, of any size
+    // (one that must be held whole and needs more than a decoder's limit takes the larger decoder,
+    // one file at a time). A picture with a caption, or a movie's frame, is decoded in a decoder
+    // process at no more than the box needs (see loadSource) and encoded here: a box of at most
+    // smallBoxPixels in a decoder with a thumbnail's limits, picturesAtOnce() of them at once,
+    // each holding its turn until its file is written; a larger box, or a file whose reduced read
+    // needs more than those limits, in a full-size decoder, one file of the program's outputs at
+    // a time.
     static bool scaleAndSaveAsJPEG(const QString &source, int maxwidth, int maxheight, float quality,
                                    const QString &saveTo, Caption caption, const QString &author,
                                    const QString &filename, int orientation, QString *why = nullptr);
@@ -48,11 +54,10 @@ public:
     static constexpr int fullSizeDecodesAtOnce = 1;
     static int fullSizeDecodesRunning();
 
-    // How many pictures of small boxes the program's outputs make at once, and how many they make
-    // now (tests): one for every two cores. Each holds a decoder (its libraries and a reduced
-    // picture's buffers, some 45 MB) and, while it is scaled, turned and encoded here, its picture;
-    // the cores stay as busy as with more, since a picture spends most of its time in its decoder.
-    // The outputs' thread pools run as many threads.
+    // How many pictures the program's outputs make at once, and how many they make now (tests):
+    // one for every core. Each holds a decoder (its libraries and a reduced picture's or a band's
+    // buffers, some 45 MB) and here its encoded file, or, with a caption, its picture of a small
+    // box. The outputs' thread pools run as many threads.
     static int picturesAtOnce();
     static int picturesRunning();
 

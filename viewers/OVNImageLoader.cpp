@@ -154,6 +154,10 @@ QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullS
         // A reduced read that needs more than a thumbnail decoder's memory gets the larger one.
         if (image.isNull() && fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
             image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, request.previewSize, &facts);
+        // A whole picture larger than a decoder may send (over 100 megapixels) is shown reduced
+        // as it is read, to a size still larger than any screen.
+        if (image.isNull() && !fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
+            image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, QSize(8192, 8192), &facts);
         stored = facts.size;
         break;
     }

@@ -264,6 +264,28 @@ TEST_F(MediaDecoderTest, ADecoderThatCrashesOrIsKilledCostsOnlyItsFile)
     }
 }
 
+// A decoder that faults once it has taken all the memory its limit allows (a library that does not
+// check what it mapped) needs more memory: its file is not blamed, on any road.
+TEST_F(MediaDecoderTest, ADecoderThatEndsAtItsMemoryLimitNeedsMoreMemory)
+{
+    const QString exhausting = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-exhausts.jpg")),
+                                                     hostilemedia::jpegOfNoise(16, 16, false));
+    for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+        MediaDecoder decoder(use);
+        const DecodeInterrupt::Scope limit(nullptr, 30s);
+        ImageFileReader::Facts facts;
+        EXPECT_TRUE(decoder.read(exhausting, QSize(64, 64), &facts).isNull());
+        EXPECT_EQ(facts.refusal, Refusal::TooLarge);
+        EXPECT_EQ(ImageFileReader::refusalText(facts.refusal),
+                  QStringLiteral("the picture needs more memory than decoding may use"));
+        facts = {};
+        EXPECT_FALSE(decoder.writeJpeg(exhausting, QSize(5000, 5000), 1, 90, &facts));
+        EXPECT_EQ(facts.refusal, Refusal::TooLarge);
+        // The next file is read as ever.
+        EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160)).size(), QSize(160, 100));
+    }
+}
+
 namespace {
 
 // The peak of this process's resident memory since the last reset, in bytes.

@@ -2,7 +2,10 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/MediaDecoder.h"
+#include "decoding/DecodeMemoryBudget.h"
+#include "tests/formats/SceneFiles.h"
 #include "tests/formats/SyntheticDng.h"
+#include "tests/support/SyntheticPictures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QBuffer>
@@ -17,9 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include <tiffio.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -234,19 +240,24 @@ TEST(OVNJpegWriterTest, EachSourceIsReadFittedToItsBox)
     EXPECT_EQ(OVNJpegWriter::fullSizeDecodesRunning(), 0);
 }
 
-// A box larger than a thumbnail decoder serves is read in a full-size decoder, and the outputs'
-// threads take such reads one at a time; pictures of smaller boxes are made picturesAtOnce() at a
-// time, each from its decode to its written file, however many threads ask.
+// Pictures written in their decoders are made picturesAtOnce() at a time whatever their size,
+// however many threads ask; a captioned picture of a box larger than a thumbnail decoder serves is
+// read whole into this process, one at a time.
 TEST(OVNJpegWriterTest, OutputsMakeABoundedNumberOfPicturesAtOnce)
 {
     const struct {
         const char *turns;
         int box;
+        OVNJpegWriter::Caption caption;
         int limit;
         int (*running)();
     } cases[] = {
-        {"full size", 2500, OVNJpegWriter::fullSizeDecodesAtOnce, &OVNJpegWriter::fullSizeDecodesRunning},
-        {"small boxes", 1600, OVNJpegWriter::picturesAtOnce(), &OVNJpegWriter::picturesRunning},
+        {"full size", 2500, OVNJpegWriter::Caption::Off, OVNJpegWriter::picturesAtOnce(),
+         &OVNJpegWriter::picturesRunning},
+        {"full size with a caption", 2500, OVNJpegWriter::Caption::On, OVNJpegWriter::fullSizeDecodesAtOnce,
+         &OVNJpegWriter::fullSizeDecodesRunning},
+        {"small boxes", 1600, OVNJpegWriter::Caption::Off, OVNJpegWriter::picturesAtOnce(),
+         &OVNJpegWriter::picturesRunning},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.turns);
@@ -269,10 +280,9 @@ TEST(OVNJpegWriterTest, OutputsMakeABoundedNumberOfPicturesAtOnce)
         for (int i = 0; i < count; ++i)
             writers.emplace_back([&, i] {
                 const QString out = dir.filePath(QStringLiteral("out%1.jpg").arg(i));
-                written += OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), c.box, c.box, 0.9f, out,
-                                                             OVNJpegWriter::Caption::Off, {}, {}, 0)
-                               ? 1
-                               : 0;
+                written +=
+                    OVNJpegWriter::scaleAndSaveAsJPEG(sources.at(i), c.box, c.box, 0.9f, out, c.caption, {}, {}, 0) ? 1
+                                                                                                                    : 0;
             });
         for (std::thread &writer : writers)
             writer.join();
@@ -375,6 +385,267 @@ TEST(OVNJpegWriterTest, EncodesAsQtsWriterDoes)
     described.setText(QStringLiteral("Description"), QStringLiteral("a caption"));
     EXPECT_EQ(OVNJpegWriter::encodedJpeg(described, 80).value_or(QByteArray()), qts(described, 80));
     EXPECT_EQ(compared, 4 * 4 * 5 * 4);
+}
+
+namespace {
+
+using scenefiles::Scene;
+
+// The scene as a picture of `format`; translucent (alpha 0) in its left quarter when asked.
+QImage scenePicture(QSize size, bool grey, bool translucent = false)
+{
+    const Scene scene(size);
+    QImage image(size, translucent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        scene.pixels(y, grey, row);
+        if (translucent)
+            for (int x = 0; x < size.width() / 4; ++x)
+                row[x] &= 0x00ffffffu;
+    }
+    return grey ? image.convertToFormat(QImage::Format_Grayscale8) : image;
+}
+
+// A TIFF of the scene in strips or 32-pixel tiles, of 8 or 16 bits a sample.
+void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    const Scene scene(size);
+    const int bytes = bits / 8;
+    auto row = [&](int y) {
+        std::vector<uchar> levels[3];
+        for (int c = 0; c < 3; ++c) {
+            levels[c].resize(size_t(size.width()));
+            scene.levels(Scene::Channel(c), y, levels[c].data());
+        }
+        std::vector<uchar> out(size_t(size.width()) * 3 * size_t(bytes));
+        for (int x = 0; x < size.width(); ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int at = (x * 3 + c) * bytes;
+                if (bytes == 1) {
+                    out[size_t(at)] = levels[c][size_t(x)];
+                } else {
+                    const quint16 value = quint16(levels[c][size_t(x)] * 257);
+                    std::memcpy(out.data() + at, &value, 2);
+                }
+            }
+        return out;
+    };
+    if (!tiled) {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+        for (int y = 0; y < size.height(); ++y) {
+            std::vector<uchar> line = row(y);
+            ASSERT_GE(TIFFWriteScanline(tiff, line.data(), quint32(y), 0), 0);
+        }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 32);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, 32);
+        const size_t tileRow = size_t(32) * 3 * size_t(bytes);
+        for (int ty = 0; ty < size.height(); ty += 32)
+            for (int tx = 0; tx < size.width(); tx += 32) {
+                std::vector<uchar> tile(tileRow * 32, 0);
+                for (int y = ty; y < std::min(ty + 32, size.height()); ++y)
+                    std::memcpy(tile.data() + size_t(y - ty) * tileRow, row(y).data() + size_t(tx) * 3 * size_t(bytes),
+                                tileRow);
+                ASSERT_GE(TIFFWriteTile(tiff, tile.data(), quint32(tx), quint32(ty), 0, 0), 0);
+            }
+    }
+    TIFFClose(tiff);
+}
+
+// A Targa file of the scene, uncompressed, its rows top first.
+void writeSceneTga(const QString &path, QSize size)
+{
+    QByteArray file(18, '\0');
+    file[2] = 2;
+    file[12] = char(size.width() & 0xff);
+    file[13] = char(size.width() >> 8);
+    file[14] = char(size.height() & 0xff);
+    file[15] = char(size.height() >> 8);
+    file[16] = 24;
+    file[17] = 0x20;
+    const QImage image = scenePicture(size, false);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            file += char(qBlue(p));
+            file += char(qGreen(p));
+            file += char(qRed(p));
+        }
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(file);
+}
+
+// A Photoshop file of the scene: RGB, 8 bits, its planes uncompressed.
+void writeScenePsd(const QString &path, QSize size)
+{
+    QByteArray file("8BPS\0\x01\0\0\0\0\0\0\0\x03", 14);
+    auto be32 = [&](quint32 v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            file += char((v >> shift) & 0xff);
+    };
+    be32(quint32(size.height()));
+    be32(quint32(size.width()));
+    file += QByteArray("\0\x08\0\x03", 4);
+    be32(0); // colour mode data
+    be32(0); // image resources
+    be32(0); // layers and masks
+    file += QByteArray("\0\0", 2);
+    const Scene scene(size);
+    std::vector<uchar> levels(size_t(size.width()));
+    for (int c = 0; c < 3; ++c)
+        for (int y = 0; y < size.height(); ++y) {
+            scene.levels(Scene::Channel(c), y, levels.data());
+            file.append(reinterpret_cast<const char *>(levels.data()), qsizetype(levels.size()));
+        }
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(file);
+}
+
+} // namespace
+
+// Every reader's ordinary files written at their own size (or a box, or turned) show the scene
+// they were made from: the JPEG scanlines, PNG rows (8 and 16 bits, translucent on white), TIFF
+// strips and tiles of 8 and 16 bits, the registered readers' rows top and bottom first, and a
+// camera RAW file as its developer develops it.
+TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
+{
+    QTemporaryDir dir;
+    const QSize size(480, 320);
+    const QImage colour = scenePicture(size, false);
+    const QImage grey = scenePicture(size, true);
+    auto save = [&](const QString &name, const QImage &image, const char *format, bool progressive = false) {
+        QImageWriter writer(dir.filePath(name), format);
+        writer.setQuality(95);
+        writer.setProgressiveScanWrite(progressive);
+        EXPECT_TRUE(writer.write(image)) << qPrintable(name);
+        return dir.filePath(name);
+    };
+    QImage onWhite(size, QImage::Format_RGB32);
+    onWhite.fill(Qt::white);
+    {
+        QPainter painter(&onWhite);
+        painter.drawImage(0, 0, scenePicture(size, false, true));
+    }
+    writeSceneTiff(dir.filePath(QStringLiteral("strips8.tif")), size, 8, false);
+    writeSceneTiff(dir.filePath(QStringLiteral("strips16.tif")), size, 16, false);
+    writeSceneTiff(dir.filePath(QStringLiteral("tiles8.tif")), size, 8, true);
+    writeSceneTiff(dir.filePath(QStringLiteral("tiles16.tif")), size, 16, true);
+    writeSceneTga(dir.filePath(QStringLiteral("scene.tga")), size);
+    writeScenePsd(dir.filePath(QStringLiteral("scene.psd")), size);
+    syntheticdng::Options dngScene;
+    dngScene.width = size.width();
+    dngScene.height = size.height();
+    dngScene.scene = [](int x, int y) { return syntheticdng::Rgb{quint16(x * 100), quint16(y * 150), quint16(20000)}; };
+    QFile dng(dir.filePath(QStringLiteral("scene.dng")));
+    ASSERT_TRUE(dng.open(QIODevice::WriteOnly));
+    dng.write(syntheticdng::make(dngScene));
+    dng.close();
+    const QImage developed = MediaDecoder(MediaDecoder::Use::FullSize).developRaw(dng.fileName(), 0);
+    ASSERT_FALSE(developed.isNull());
+
+    const QSize reduced = OVNJpegWriter::fittedSize(size, 240, 240);
+    const struct {
+        const char *road;
+        QString source;
+        int box;
+        int orientation;
+        QImage expected;
+    } cases[] = {
+        {"JPEG", save(QStringLiteral("baseline.jpg"), colour, "jpeg"), 5000, 1, colour},
+        {"JPEG, progressive", save(QStringLiteral("progressive.jpg"), colour, "jpeg", true), 5000, 1, colour},
+        {"JPEG, grey", save(QStringLiteral("grey.jpg"), grey, "jpeg"), 5000, 1, grey},
+        {"JPEG into a box", dir.filePath(QStringLiteral("baseline.jpg")), 240, 1,
+         Scene::reference(size, reduced, false)},
+        {"JPEG turned", dir.filePath(QStringLiteral("baseline.jpg")), 5000, 6,
+         colour.transformed(QTransform().rotate(90))},
+        {"PNG, 8 bits", save(QStringLiteral("eight.png"), colour, "png"), 5000, 1, colour},
+        {"PNG, 16 bits", save(QStringLiteral("sixteen.png"), colour.convertToFormat(QImage::Format_RGBX64), "png"),
+         5000, 1, colour},
+        {"PNG, translucent", save(QStringLiteral("translucent.png"), scenePicture(size, false, true), "png"), 5000, 1,
+         onWhite},
+        {"TIFF strips, 8 bits", dir.filePath(QStringLiteral("strips8.tif")), 5000, 1, colour},
+        {"TIFF strips, 16 bits", dir.filePath(QStringLiteral("strips16.tif")), 5000, 1, colour},
+        {"TIFF tiles, 8 bits", dir.filePath(QStringLiteral("tiles8.tif")), 5000, 1, colour},
+        {"TIFF tiles, 16 bits", dir.filePath(QStringLiteral("tiles16.tif")), 5000, 1, colour},
+        {"BMP, bottom first", save(QStringLiteral("scene.bmp"), colour, "bmp"), 5000, 1, colour},
+        {"TGA", dir.filePath(QStringLiteral("scene.tga")), 5000, 1, colour},
+        {"PSD", dir.filePath(QStringLiteral("scene.psd")), 5000, 1, colour},
+        {"PPM", save(QStringLiteral("scene.ppm"), colour, "ppm"), 5000, 1, colour},
+        {"camera RAW", dng.fileName(), 5000, 1, developed},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.road);
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        QFile::remove(out);
+        QString why;
+        ASSERT_TRUE(OVNJpegWriter::scaleAndSaveAsJPEG(c.source, c.box, c.box, 0.95f, out, OVNJpegWriter::Caption::Off,
+                                                      {}, {}, c.orientation, &why))
+            << qPrintable(why);
+        const QImage image = written(out);
+        ASSERT_EQ(image.size(), c.expected.size());
+        EXPECT_LT(syntheticpictures::meanDifference(image, c.expected), 2.5);
+    }
+}
+
+// A JPEG written at its own size keeps its density, as a picture read whole kept it.
+TEST(OVNJpegWriterTest, AFullSizeJpegKeepsItsDensity)
+{
+    QTemporaryDir dir;
+    const QString source = writePicture(dir, QStringLiteral("dense.jpg"), scenePicture(QSize(320, 200), false), 300);
+    const QString out = dir.filePath(QStringLiteral("out.jpg"));
+    ASSERT_TRUE(
+        OVNJpegWriter::scaleAndSaveAsJPEG(source, 5000, 5000, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, 1));
+    const QImage image = written(out);
+    EXPECT_EQ(image.size(), QSize(320, 200));
+    EXPECT_NEAR(image.dotsPerMeterX() * 0.0254, 300, 1);
+    EXPECT_NEAR(image.dotsPerMeterY() * 0.0254, 300, 1);
+}
+
+// Several pictures at their own size go at once, each held by its decoder a band at a time: every
+// one is written, no more at once than the outputs' turns, and none is left holding the larger
+// decoder or a share of the budget.
+TEST(OVNJpegWriterTest, SeveralFullSizePicturesGoAtOnceWithinTheBudget)
+{
+    QTemporaryDir dir;
+    const QSize size(2400, 1600);
+    const QString source = writePicture(dir, QStringLiteral("scene.jpg"), scenePicture(size, false));
+    const int count = OVNJpegWriter::picturesAtOnce() + 3;
+    std::atomic<int> most{0}, writtenCount{0};
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done.load()) {
+            most = std::max(most.load(), OVNJpegWriter::picturesRunning());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int i = 0; i < count; ++i)
+        writers.emplace_back([&, i] {
+            const QString out = dir.filePath(QStringLiteral("out%1.jpg").arg(i));
+            if (OVNJpegWriter::scaleAndSaveAsJPEG(source, 10000, 10000, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {},
+                                                  1)
+                && written(out).size() == size)
+                ++writtenCount;
+        });
+    for (std::thread &writer : writers)
+        writer.join();
+    done = true;
+    watcher.join();
+    EXPECT_EQ(writtenCount.load(), count);
+    EXPECT_GE(most.load(), 2);
+    EXPECT_LE(most.load(), OVNJpegWriter::picturesAtOnce());
+    EXPECT_EQ(DecodeMemoryBudget::shared().inUse(), 0);
 }
 
 // Transparent pictures of every format that holds transparency are written on white, as their

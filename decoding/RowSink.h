@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSize>
+#include <QtGlobal>
+
+// Where a streamed read hands a picture's rows, top first, as they are decoded, so that neither
+// the reader nor what takes the rows holds the whole picture (see ImageFileReader::stream).
+class RowSink
+{
+public:
+    enum class Pixels {
+        Rgb32,               // opaque 0xffRRGGBB values
+        PremultipliedArgb32, // QRgb values, premultiplied
+        Grey8,               // one byte a pixel
+    };
+
+    virtual ~RowSink() = default;
+    // The colour profile (ICC) the rows are in, when the file has one other than sRGB's; before
+    // begin().
+    virtual void setColourProfile(const QByteArray &) {}
+    // The picture's density, in dots per metre as QImage keeps it, when the file says; before
+    // begin().
+    virtual void setDotsPerMeter(QSize) {}
+    // The picture's size and its rows' pixels, once, before any row. False ends the read before
+    // it decodes anything (the caller then reads the picture otherwise).
+    virtual bool begin(QSize size, Pixels pixels) = 0;
+    // The next `count` rows, `bytesPerLine` apart. False ends the read.
+    virtual bool addRows(const uchar *first, qsizetype bytesPerLine, int count) = 0;
+};
