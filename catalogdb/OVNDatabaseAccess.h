@@ -202,6 +202,12 @@ public:
     // ---- Media records (OVNDatabaseAccess_media.cpp) ----
     QStringList getMediaMIDListForCategory(const QString &categoryId);
     MediaList getMediaList(const QString &categoryId, const QString &kind = QStringLiteral("C"));
+    // The records getMediaList(categoryId, kind) lists, in the same order, each handed to
+    // `onRecord` as it is read and none kept: a listing of any length in little memory. The record
+    // lasts only for the call; `onRecord` must not use the connection and answers false to stop.
+    // False when the statement failed (the last error says why) or the kind lists nothing here.
+    bool forEachMediaRecord(const QString &categoryId, const QString &kind,
+                            const std::function<bool(const MediaRecord &)> &onRecord);
     MediaList getMediaListForArray(const QStringList &categoryIds);
     // Runs a statement that selects the 26 columns of the media select list, maps rows by position.
     MediaList getMediaListForSQL(const QString &sql, const QVariantList &parameters = {});
@@ -442,6 +448,10 @@ private:
     bool userTableWrite(const QString &sql, const QVariantList &parameters);
 
     MediaList mediaListForStatement(const QString &sql, const QVariantList &parameters);
+    // The statement and parameters of getMediaList(categoryId, kind); nothing for the kinds its
+    // callers list themselves.
+    std::optional<std::pair<QString, QVariantList>> mediaListStatement(const QString &categoryId,
+                                                                       const QString &kind) const;
     bool updateLicenceEntry(const QString &table, const QStringList &columns, const QString &mediaId,
                             const QString &column, const QString &value);
     QVariantMap licenceRow(const QString &sql, const QString &mediaId);

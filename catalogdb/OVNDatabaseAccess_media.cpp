@@ -173,22 +173,54 @@ QStringList OVNDatabaseAccess::getMediaMIDListForCategory(const QString &categor
     return mids;
 }
 
-MediaList OVNDatabaseAccess::getMediaList(const QString &categoryId, const QString &kind)
+std::optional<std::pair<QString, QVariantList>> OVNDatabaseAccess::mediaListStatement(const QString &categoryId,
+                                                                                      const QString &kind) const
 {
     // Every list comes in the catalog's own order, that of the ids, on both vendors.
     const QString order = OVNDBHelper::mediaIdOrder(m_vendor == Vendor::PostgreSQL);
     if (kind == QLatin1String("C") || kind == QLatin1String("M")) {
         if (categoryId == QLatin1String("0"))
-            return mediaListForStatement(OVNDBHelper::mediaSelect() + order, {});
-        return mediaListForStatement(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1") + order,
-                                     {categoryId});
+            return std::pair(OVNDBHelper::mediaSelect() + order, QVariantList());
+        return std::pair(OVNDBHelper::mediaSelect() + QStringLiteral(" where categoryid=$1") + order,
+                         QVariantList{categoryId});
     }
     if (kind == QLatin1String("S"))
-        return mediaListForStatement(OVNDBHelper::mediaSetSelect() + order, {categoryId});
+        return std::pair(OVNDBHelper::mediaSetSelect() + order, QVariantList{categoryId});
     if (kind == QLatin1String("EXPANDABLE"))
-        return mediaListForStatement(OVNDBHelper::mediaSelect() + order, {});
+        return std::pair(OVNDBHelper::mediaSelect() + order, QVariantList());
     // Folders and smart folders are listed by their callers.
-    return {};
+    return std::nullopt;
+}
+
+MediaList OVNDatabaseAccess::getMediaList(const QString &categoryId, const QString &kind)
+{
+    const auto statement = mediaListStatement(categoryId, kind);
+    return statement ? mediaListForStatement(statement->first, statement->second) : MediaList();
+}
+
+bool OVNDatabaseAccess::forEachMediaRecord(const QString &categoryId, const QString &kind,
+                                           const std::function<bool(const MediaRecord &)> &onRecord)
+{
+    const auto statement = mediaListStatement(categoryId, kind);
+    if (!statement) {
+        std::lock_guard lock(m_mutex);
+        setLastError(localized("\"%1\" is not a kind of category whose entries are listed here.").arg(kind));
+        return false;
+    }
+    // One record, filled anew for each row: the texts it lets go make room for the next row's, so
+    // that a long listing neither grows nor faults in fresh memory row after row.
+    MediaRecord record;
+    const StatementResult result = execute(
+        statement->first, statement->second,
+        [&](const OVNResultRow &row) {
+            std::array<QString, MediaRecord::fieldCount> texts;
+            for (int position = 0; position < MediaRecord::fieldCount; ++position)
+                texts[size_t(position)] = row.text(position);
+            record.setAllFields(std::move(texts));
+            return onRecord(record);
+        },
+        RowDelivery::AsRowsArrive);
+    return result.ok;
 }
 
 MediaList OVNDatabaseAccess::getMediaListForArray(const QStringList &categoryIds)

@@ -125,6 +125,63 @@ TEST_P(MediaStoreTest, ListingsByKind)
     EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
 }
 
+TEST_P(MediaStoreTest, RecordsHandedOneByOneAreThoseOfTheListInItsOrder)
+{
+    const QString set = db.addCategoryListEntry(QStringLiteral("Picks"), QStringLiteral("S"));
+    for (int i = 0; i < 6; ++i) {
+        QVariantMap record = importRecord(m_collection, QStringLiteral("IMG_%1.jpg").arg(i));
+        if (i % 2)
+            record.insert(QStringLiteral("keywords"), QStringLiteral("beach, \\ \u00e9t\u00e9"));
+        const QString mid = db.addMediaListEntry(record);
+        ASSERT_FALSE(mid.isEmpty());
+        if (i % 3 == 0) {
+            ASSERT_FALSE(db.addEntryToImageSet(mid, set).isEmpty());
+        }
+    }
+    const auto streamed = [this](const QString &category, const QString &kind, qsizetype stopAfter = -1) {
+        QList<MediaRecord> records;
+        const bool ok = db.forEachMediaRecord(category, kind, [&](const MediaRecord &record) {
+            records.append(record);
+            return records.size() != stopAfter;
+        });
+        EXPECT_TRUE(ok) << qPrintable(kind);
+        return records;
+    };
+    const auto listed = [](const MediaList &list) {
+        QList<MediaRecord> records;
+        for (const MediaRecordRef &record : list)
+            records.append(*record);
+        return records;
+    };
+    const struct {
+        QString category;
+        QString kind;
+        qsizetype count;
+    } cases[] = {
+        {m_collection, QStringLiteral("C"), 6},
+        {QStringLiteral("0"), QStringLiteral("C"), 6},
+        {set, QStringLiteral("S"), 2},
+        {QStringLiteral("ignored"), QStringLiteral("EXPANDABLE"), 6},
+    };
+    for (const auto &c : cases) {
+        const QList<MediaRecord> records = streamed(c.category, c.kind);
+        EXPECT_EQ(records.size(), c.count) << qPrintable(c.kind);
+        // Every key alike, a null text and an empty one told apart as the list tells them.
+        EXPECT_TRUE(records == listed(db.getMediaList(c.category, c.kind))) << qPrintable(c.kind);
+    }
+    // The caller stops the reading; the connection is free for the next statement at once.
+    EXPECT_EQ(streamed(m_collection, QStringLiteral("C"), 2).size(), 2);
+    EXPECT_EQ(db.getMediaList(m_collection).size(), 6);
+    // Folders list their collections themselves: refused with a reason, nothing handed over.
+    bool called = false;
+    EXPECT_FALSE(db.forEachMediaRecord(m_collection, QStringLiteral("F"), [&](const MediaRecord &) {
+        called = true;
+        return true;
+    }));
+    EXPECT_FALSE(called);
+    EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
+}
+
 TEST_P(MediaStoreTest, EveryListingKeepsTheImportOrderAfterItsEntriesChange)
 {
     // PostgreSQL moves an updated row to the end of its storage; the lists must not follow it.

@@ -198,33 +198,36 @@ int listFields(OVNDatabaseAccess &db, const QStringList &arguments)
     if (const QString refusal = ToolAccount::refusal(db, OVNPrivilegeLevel::readOnly(), {arguments.at(0)});
         !refusal.isEmpty())
         return fail(refusal);
-    const std::optional<MediaList> records = readable(db, db.getMediaList(arguments.at(0), QStringLiteral("C")));
-    if (!records)
-        return 1;
     QFile output;
     if (!output.open(stdout, QIODevice::WriteOnly))
         return fail(QStringLiteral("cannot write to standard output"));
+    // Each line goes out as its row is read, none of the records kept: making the list of 100,000
+    // first took 150 MiB and a sixth more processor time (0.51 s against 0.43 s), most of it in
+    // filling fresh memory. Every entry of a collection is its own, which the refusal above let
+    // the user read.
     QByteArray text;
     text.reserve(1 << 17);
-    for (const MediaRecordRef &entry : *records) {
+    bool written = true;
+    const bool listed = db.forEachMediaRecord(arguments.at(0), QStringLiteral("C"), [&](const MediaRecord &entry) {
         for (int field = 0; field < MediaRecord::fieldCount; ++field) {
             if (field > 0)
                 text += '|';
-            appendUtf8(text, entry->field(MediaRecord::Field(field)));
+            appendUtf8(text, entry.field(MediaRecord::Field(field)));
         }
         text += '\n';
         if (text.size() >= (1 << 16)) {
-            output.write(text);
+            written = output.write(text) == text.size();
             text.resize(0); // keeps the buffer
         }
-    }
-    output.write(text);
-    output.flush();
-    // Freeing the records one by one would take a tenth of the listing's time: the process ends
-    // here and leaves them to the system.
-    db.closeDBConnection();
-    std::fflush(stdout);
-    std::_Exit(std::ferror(stdout) ? 1 : 0);
+        return written;
+    });
+    if (written)
+        written = output.write(text) == text.size() && output.flush();
+    if (!written)
+        return fail(QStringLiteral("cannot write to standard output"));
+    if (!listed)
+        return failed(db, QStringLiteral("the collection's entries could not be listed"));
+    return 0;
 }
 
 int addMedia(OVNDatabaseAccess &db, const QStringList &arguments)
