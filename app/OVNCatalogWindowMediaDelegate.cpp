@@ -593,7 +593,14 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const Q
         ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
     if (!owners)
         return;
-    if (OVNEntryEdits(m_state.dbcon.get()).moveEntries(mids, toCatalog) > 0)
+    int failed = 0;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        failed = edits.moveEntries(mids, toCatalog);
+    }
+    if (failed > 0)
         Alerts::display(localized("Some entries could not be moved."), m_state.dbcon->getLastErrorMessage(), &w);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
@@ -607,7 +614,14 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const Q
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
-    if (OVNEntryEdits(m_state.dbcon.get()).linkEntries(mids, toImageSet) > 0)
+    int failed = 0;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        failed = edits.linkEntries(mids, toImageSet);
+    }
+    if (failed > 0)
         Alerts::display(localized("Some entries could not be added to the set."), m_state.dbcon->getLastErrorMessage(),
                         &w);
     postReloadCategories({toImageSet});
