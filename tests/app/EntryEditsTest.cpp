@@ -4,6 +4,7 @@
 #include "../support/RefusingTrigger.h"
 #include "../support/SessionCutProxy.h"
 #include "../support/TestEnvironment.h"
+#include "app/OVNCategoryMaintenance.h"
 #include "app/OVNEntryEdits.h"
 
 #include <gtest/gtest.h>
@@ -382,14 +383,14 @@ TEST_P(ServerEntryEditsTest, RatingsAndTurnsMadeWhileTheServerRestartsAreStored)
     }
 }
 
-// Renames and moves of categories, moves of entries and links into a set through sessions that
-// end at each point of their writing, the answer lost where it can be: each change is stored once
-// and said as stored.
+// Renames, moves and deletions of categories, moves of entries and links into a set through
+// sessions that end at each point of their writing, the answer lost where it can be: each change
+// is stored once and said as stored.
 TEST_P(ServerEntryEditsTest, CategoryAndEntryChangesThroughEndedSessionsAreStoredOnceAndSaidSo)
 {
     const QString folder = category("Folder", "F");
     const QString set = category("Set", "S");
-    enum class Road { Rename, MoveCategory, MoveEntries, Link };
+    enum class Road { Rename, MoveCategory, MoveEntries, Link, Delete };
     const struct {
         const char *name;
         Road road;
@@ -405,6 +406,8 @@ TEST_P(ServerEntryEditsTest, CategoryAndEntryChangesThroughEndedSessionsAreStore
         {"entry move, the answer lost", Road::MoveEntries, "update strvfile", SessionCutProxy::How::AnswerLost},
         {"link, the insert cut", Road::Link, "insert into strvset", SessionCutProxy::How::Dropped},
         {"link, the insert's answer lost", Road::Link, "insert into strvset", SessionCutProxy::How::AnswerLost},
+        {"delete, the category's delete cut", Road::Delete, "delete from strvcategory", SessionCutProxy::How::Dropped},
+        {"delete, the commit's answer lost", Road::Delete, "COMMIT", SessionCutProxy::How::AnswerLost},
     };
     const PgTestServer server = *pgTestServer();
     int round = 0;
@@ -451,6 +454,16 @@ TEST_P(ServerEntryEditsTest, CategoryAndEntryChangesThroughEndedSessionsAreStore
                               .size(),
                           1);
             break;
+        case Road::Delete: {
+            const QStringList owned = entriesWithThumbnail(moved, {"d"}, markedThumbnail());
+            QString error;
+            EXPECT_TRUE(OVNCategoryMaintenance::deleteCategories(through, {{moved, "C", "Moved", ""}}, &error))
+                << qPrintable(error);
+            EXPECT_FALSE(db.getCategoryForMID(moved));
+            EXPECT_TRUE(
+                db.rowsForQuery(QStringLiteral("select mid from strvfile where mid=$1"), {owned.value(0)}).isEmpty());
+            break;
+        }
         }
     }
 }
