@@ -738,16 +738,32 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
         return false;
     };
     // The entry the edit began on, wherever the selection is now: its own category decides, with
-    // the user's groups as they are now.
-    const QString owner = m_state.dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
-    if (m_state.dbcon->failureCount() != failures)
-        return refuse(
-            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
-    if (const auto refusal =
-            OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, OVNPrivilegeLevel::readWrite(), {owner}))
-        return refuse(*refusal);
-    if (write())
+    // the user's groups as they are now. Asked and written again on a new session through sessions
+    // that end (a value set is the same however often it is written), within the window's 30
+    // seconds, so that "not saved" is said only when the catalog does not hold the value.
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    bool written = false;
+    bool unread = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] {
+                refusal.reset();
+                const quint64 before = m_state.dbcon->failureCount();
+                const QString owner = m_state.dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
+                unread = m_state.dbcon->failureCount() != before;
+                if (unread)
+                    return;
+                refusal = OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, OVNPrivilegeLevel::readWrite(), {owner});
+                written = !refusal && write();
+            },
+            wait->status(), wait->secondsLeft());
+    }
+    if (written)
         return true;
+    if (refusal && !unread)
+        return refuse(*refusal);
     return refuse(
         OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
 }
