@@ -668,14 +668,25 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForIDForRow(OVNMedia
     return m_state.mediaView->mediaObject(key, row).toString();
 }
 
+QVariantMap OVNCatalogWindowMediaDelegate::paneRead(const std::function<QVariantMap()> &read, const QString &mid)
+{
+    if (!m_state.dbcon || mid.isEmpty())
+        return QVariantMap();
+    // Read again on a new session through sessions that end, within the window's 30 seconds.
+    QVariantMap rows;
+    const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+    OVNCatalogOpening::retried(
+        *m_state.dbcon, [&] { rows = read(); }, wait->status(), wait->secondsLeft());
+    return rows;
+}
+
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column)
 {
     if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() != 1)
         return QString();
     if (!m_internalPurchasedStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        m_internalPurchasedStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getPurchasedForMediaID(mid)
-                                                                     : QVariantMap();
+        m_internalPurchasedStorage = paneRead([&] { return m_state.dbcon->getPurchasedForMediaID(mid); }, mid);
     }
     return m_internalPurchasedStorage->value(column).toString();
 }
@@ -686,7 +697,7 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsSoldForID(OVNMediaDetails 
         return QString();
     if (!m_internalSoldStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        m_internalSoldStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getSoldForMediaID(mid) : QVariantMap();
+        m_internalSoldStorage = paneRead([&] { return m_state.dbcon->getSoldForMediaID(mid); }, mid);
     }
     return m_internalSoldStorage->value(column).toString();
 }
@@ -697,15 +708,25 @@ std::optional<QString> OVNCatalogWindowMediaDelegate::storedValueNow(OVNMediaDet
     if (!m_state.dbcon || mediaId.isEmpty())
         return std::nullopt;
     OVNDatabaseAccess &db = *m_state.dbcon;
-    const quint64 failures = db.failureCount();
     using Table = OVNMediaDetailsDataSource::Table;
+    // Read again on a new session through sessions that end, within the window's 30 seconds.
+    QString owner;
+    QString value;
+    bool read = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        read = OVNCatalogOpening::retried(
+            db,
+            [&] {
+                owner = db.getMediaListEntryForMediaID(mediaId, keyCategoryId);
+                value = table == Table::Purchased ? db.getPurchasedForMediaID(mediaId).value(key).toString()
+                        : table == Table::Sold    ? db.getSoldForMediaID(mediaId).value(key).toString()
+                                                  : db.getMediaListEntryForMediaID(mediaId, key);
+            },
+            wait->status(), wait->secondsLeft());
+    }
     // An entry deleted meanwhile has no value to weigh: the write says it is gone.
-    if (db.getMediaListEntryForMediaID(mediaId, keyCategoryId).isEmpty())
-        return std::nullopt;
-    const QString value = table == Table::Purchased ? db.getPurchasedForMediaID(mediaId).value(key).toString()
-                          : table == Table::Sold    ? db.getSoldForMediaID(mediaId).value(key).toString()
-                                                    : db.getMediaListEntryForMediaID(mediaId, key);
-    if (db.failureCount() != failures)
+    if (!read || owner.isEmpty())
         return std::nullopt;
     if (table == Table::Media) {
         if (const int row = rowForMediaId(mediaId); row >= 0)
@@ -811,7 +832,9 @@ void OVNCatalogWindowMediaDelegate::cacheExifForOVNMediaDetails(OVNMediaDetails 
         return;
     // The metadata the file was imported with, as one property-list dictionary; without one the
     // cache stays empty and the next request asks again.
-    const QString text = m_state.dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
+    const QString text = paneRead([&] { return m_state.dbcon->getExifForMediaID(mid); }, mid)
+                             .value(QStringLiteral("exiftags"))
+                             .toString();
     if (text.size() <= 2)
         return;
     const QVariant tags = PropertyList::read(text.toUtf8());

@@ -1816,3 +1816,27 @@ TEST_P(CatalogUserAccessTest, DetailsAndRenamesThroughEndedSessionsAreSavedAndSa
         EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
     }
 }
+
+// The details pane's purchase rows read through a session that ends at the read: they are read
+// on a new session and shown, and nothing is said.
+TEST_P(CatalogUserAccessTest, DetailsReadThroughAnEndedSessionShowWhatIsStored)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    ASSERT_TRUE(db.updatePurchasedEntry(tripEntry, "owner", "Harbour Co"));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    ASSERT_TRUE(window->selectCategory(trip));
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(tripEntry));
+    const qsizetype alerts = presenter->shown().size();
+    proxy.cutAt("from strvpurchased", 1, SessionCutProxy::How::Dropped);
+    window->mediaView()->notifySelectionDidChange();
+    EXPECT_EQ(window->detailsDataSource()->ovnMediaDetailsPurchasedForID(window->mediaDetails(), "owner"),
+              "Harbour Co");
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}
