@@ -230,6 +230,11 @@ public:
                              OVNDatabaseTransaction *within = nullptr);
     bool isUserAuthorizedNow(const QString &requested, const QString &categoryMid,
                              OVNDatabaseTransaction *within = nullptr);
+    // The same question as a write's check inside its transaction (OVNEntryEdits asks it at each
+    // try): a refusal is said in its alert; a question lost with its session is not, and is asked
+    // again with the write.
+    std::function<bool(OVNDatabaseTransaction &)> levelCheckInTransaction(const QString &requested,
+                                                                          const QString &categoryMid);
     void showCategoryRefusal(const OVNCategoryAccess::Refusal &refusal);
     // The "Authorization Failed" alert on the thumbnail view's window.
     void showAuthorizationFailure(const QString &requested, const QString &own);

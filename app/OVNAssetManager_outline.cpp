@@ -2,8 +2,11 @@
 // drag and drop, drops of media and files onto categories, Return, Delete and the context menu.
 #include "app/OVNAssetManager.h"
 
+#include "app/OVNCatalogWait.h"
 #include "app/OVNCategoryTreeModel.h"
+#include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineView.h"
+#include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
@@ -106,16 +109,22 @@ bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
         QApplication::beep();
         return false;
     }
-    // Asked and written in one transaction: the privileges cannot change in between.
-    OVNDatabaseTransaction transaction(*m_state.dbcon);
-    if (!isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), mid, &transaction))
-        return false;
+    // Asked and written in one transaction (the privileges cannot change in between), again on a
+    // new session through sessions that end: a name is the same however often it is written.
     const quint64 failures = m_state.dbcon->failureCount();
-    if (!m_state.dbcon->updateCategoryListEntry(mid, name) || (transaction.isActive() && !transaction.commit())) {
-        if (transaction.isActive())
-            transaction.rollback();
-        showCategoryRefusal(
-            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The category could not be renamed.")));
+    bool refused = false;
+    bool renamed = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        renamed =
+            edits.renameCategory(mid, name, levelCheckInTransaction(OVNPrivilegeLevel::fullAccess(), mid), &refused);
+    }
+    if (!renamed) {
+        if (!refused)
+            showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_state.dbcon, failures,
+                                                                localized("The category could not be renamed.")));
         return false;
     }
     renameInList(m_internalSectionList, mid, name);
@@ -249,18 +258,28 @@ bool OVNAssetManager::outlineViewAcceptDrop(OVNOutlineView *, const QMimeData *d
         return false;
     const OVNCategoryTreeModel::Item *folder = m_state.categoryModel->itemForIndex(target.siblingAtColumn(0));
     const QString parent = folder ? folder->node.value(keyMid).toString() : QString();
-    // The outline's levels let the drag begin; the catalog's levels now decide, within the move.
-    OVNDatabaseTransaction transaction(*m_state.dbcon);
-    if (!isUserAuthorizedNow(OVNPrivilegeLevel::readWrite(), parent, &transaction)
-        || !isUserAuthorizedNow(OVNPrivilegeLevel::fullAccess(), mid, &transaction))
-        return false;
+    // The outline's levels let the drag begin; the catalog's levels now decide, within the move,
+    // which goes on through sessions that end as a rename does.
     const quint64 failures = m_state.dbcon->failureCount();
-    if (!m_state.dbcon->setCategoryListEntrySuperMID(mid, parent)
-        || (transaction.isActive() && !transaction.commit())) {
-        if (transaction.isActive())
-            transaction.rollback();
-        showCategoryRefusal(
-            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The category could not be moved.")));
+    bool refused = false;
+    bool moved = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        const auto parentAllows = levelCheckInTransaction(OVNPrivilegeLevel::readWrite(), parent);
+        const auto categoryAllows = levelCheckInTransaction(OVNPrivilegeLevel::fullAccess(), mid);
+        moved = edits.moveCategory(
+            mid, parent,
+            [&](OVNDatabaseTransaction &transaction) {
+                return parentAllows(transaction) && categoryAllows(transaction);
+            },
+            &refused);
+    }
+    if (!moved) {
+        if (!refused)
+            showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_state.dbcon, failures,
+                                                                localized("The category could not be moved.")));
         return false;
     }
     deselectAllCategories();

@@ -61,6 +61,26 @@ bool OVNAssetManager::isUserAuthorizedNow(const QString &requested, const QStrin
     return false;
 }
 
+std::function<bool(OVNDatabaseTransaction &)> OVNAssetManager::levelCheckInTransaction(const QString &requested,
+                                                                                       const QString &categoryMid)
+{
+    return [this, requested, categoryMid](OVNDatabaseTransaction &transaction) {
+        const quint64 failures = m_state.dbcon->failureCount();
+        const std::optional<OVNCategoryAccess::Refusal> refusal =
+            OVNCategoryAccess::refusalNow(*m_state.dbcon, categoryMid, requested);
+        if (!refusal)
+            return true;
+        // A question lost with its session is asked again with the whole write.
+        if (OVNCatalogOpening::failedForLostServer(*m_state.dbcon, failures))
+            return false;
+        // No lock is held while the user reads the alert.
+        if (transaction.isActive())
+            transaction.rollback();
+        showCategoryRefusal(*refusal);
+        return false;
+    };
+}
+
 void OVNAssetManager::showCategoryRefusal(const OVNCategoryAccess::Refusal &refusal)
 {
     Alerts::display(refusal.title, refusal.text, m_state.mediaView ? m_state.mediaView->window() : this);

@@ -593,7 +593,14 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const Q
         ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
     if (!owners)
         return;
-    if (OVNEntryEdits(m_state.dbcon.get()).moveEntries(mids, toCatalog) > 0)
+    int failed = 0;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        failed = edits.moveEntries(mids, toCatalog);
+    }
+    if (failed > 0)
         Alerts::display(localized("Some entries could not be moved."), m_state.dbcon->getLastErrorMessage(), &w);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
@@ -607,7 +614,14 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const Q
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
-    if (OVNEntryEdits(m_state.dbcon.get()).linkEntries(mids, toImageSet) > 0)
+    int failed = 0;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNEntryEdits edits(m_state.dbcon.get());
+        edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
+        failed = edits.linkEntries(mids, toImageSet);
+    }
+    if (failed > 0)
         Alerts::display(localized("Some entries could not be added to the set."), m_state.dbcon->getLastErrorMessage(),
                         &w);
     postReloadCategories({toImageSet});
@@ -654,14 +668,25 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsStringForIDForRow(OVNMedia
     return m_state.mediaView->mediaObject(key, row).toString();
 }
 
+QVariantMap OVNCatalogWindowMediaDelegate::paneRead(const std::function<QVariantMap()> &read, const QString &mid)
+{
+    if (!m_state.dbcon || mid.isEmpty())
+        return QVariantMap();
+    // Read again on a new session through sessions that end, within the window's 30 seconds.
+    QVariantMap rows;
+    const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+    OVNCatalogOpening::retried(
+        *m_state.dbcon, [&] { rows = read(); }, wait->status(), wait->secondsLeft());
+    return rows;
+}
+
 QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsPurchasedForID(OVNMediaDetails *pane, const QString &column)
 {
     if (!m_state.mediaView || m_state.mediaView->numberOfSelectedRows() != 1)
         return QString();
     if (!m_internalPurchasedStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        m_internalPurchasedStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getPurchasedForMediaID(mid)
-                                                                     : QVariantMap();
+        m_internalPurchasedStorage = paneRead([&] { return m_state.dbcon->getPurchasedForMediaID(mid); }, mid);
     }
     return m_internalPurchasedStorage->value(column).toString();
 }
@@ -672,7 +697,7 @@ QString OVNCatalogWindowMediaDelegate::ovnMediaDetailsSoldForID(OVNMediaDetails 
         return QString();
     if (!m_internalSoldStorage) {
         const QString mid = ovnMediaDetailsStringForID(pane, keyMid);
-        m_internalSoldStorage = m_state.dbcon && !mid.isEmpty() ? m_state.dbcon->getSoldForMediaID(mid) : QVariantMap();
+        m_internalSoldStorage = paneRead([&] { return m_state.dbcon->getSoldForMediaID(mid); }, mid);
     }
     return m_internalSoldStorage->value(column).toString();
 }
@@ -683,15 +708,25 @@ std::optional<QString> OVNCatalogWindowMediaDelegate::storedValueNow(OVNMediaDet
     if (!m_state.dbcon || mediaId.isEmpty())
         return std::nullopt;
     OVNDatabaseAccess &db = *m_state.dbcon;
-    const quint64 failures = db.failureCount();
     using Table = OVNMediaDetailsDataSource::Table;
+    // Read again on a new session through sessions that end, within the window's 30 seconds.
+    QString owner;
+    QString value;
+    bool read = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        read = OVNCatalogOpening::retried(
+            db,
+            [&] {
+                owner = db.getMediaListEntryForMediaID(mediaId, keyCategoryId);
+                value = table == Table::Purchased ? db.getPurchasedForMediaID(mediaId).value(key).toString()
+                        : table == Table::Sold    ? db.getSoldForMediaID(mediaId).value(key).toString()
+                                                  : db.getMediaListEntryForMediaID(mediaId, key);
+            },
+            wait->status(), wait->secondsLeft());
+    }
     // An entry deleted meanwhile has no value to weigh: the write says it is gone.
-    if (db.getMediaListEntryForMediaID(mediaId, keyCategoryId).isEmpty())
-        return std::nullopt;
-    const QString value = table == Table::Purchased ? db.getPurchasedForMediaID(mediaId).value(key).toString()
-                          : table == Table::Sold    ? db.getSoldForMediaID(mediaId).value(key).toString()
-                                                    : db.getMediaListEntryForMediaID(mediaId, key);
-    if (db.failureCount() != failures)
+    if (!read || owner.isEmpty())
         return std::nullopt;
     if (table == Table::Media) {
         if (const int row = rowForMediaId(mediaId); row >= 0)
@@ -724,16 +759,32 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
         return false;
     };
     // The entry the edit began on, wherever the selection is now: its own category decides, with
-    // the user's groups as they are now.
-    const QString owner = m_state.dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
-    if (m_state.dbcon->failureCount() != failures)
-        return refuse(
-            OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
-    if (const auto refusal =
-            OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, OVNPrivilegeLevel::readWrite(), {owner}))
-        return refuse(*refusal);
-    if (write())
+    // the user's groups as they are now. Asked and written again on a new session through sessions
+    // that end (a value set is the same however often it is written), within the window's 30
+    // seconds, so that "not saved" is said only when the catalog does not hold the value.
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    bool written = false;
+    bool unread = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] {
+                refusal.reset();
+                const quint64 before = m_state.dbcon->failureCount();
+                const QString owner = m_state.dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
+                unread = m_state.dbcon->failureCount() != before;
+                if (unread)
+                    return;
+                refusal = OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, OVNPrivilegeLevel::readWrite(), {owner});
+                written = !refusal && write();
+            },
+            wait->status(), wait->secondsLeft());
+    }
+    if (written)
         return true;
+    if (refusal && !unread)
+        return refuse(*refusal);
     return refuse(
         OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
 }
@@ -781,7 +832,9 @@ void OVNCatalogWindowMediaDelegate::cacheExifForOVNMediaDetails(OVNMediaDetails 
         return;
     // The metadata the file was imported with, as one property-list dictionary; without one the
     // cache stays empty and the next request asks again.
-    const QString text = m_state.dbcon->getExifForMediaID(mid).value(QStringLiteral("exiftags")).toString();
+    const QString text = paneRead([&] { return m_state.dbcon->getExifForMediaID(mid); }, mid)
+                             .value(QStringLiteral("exiftags"))
+                             .toString();
     if (text.size() <= 2)
         return;
     const QVariant tags = PropertyList::read(text.toUtf8());

@@ -1,5 +1,6 @@
 #include "app/OVNCategoryMaintenance.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryComment.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -18,6 +19,10 @@
 #include <QHash>
 #include <QSet>
 #include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -69,8 +74,9 @@ std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const 
     return std::nullopt;
 }
 
-bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
-                      const std::function<void(int, int)> &progress, Check check)
+namespace {
+bool deleteCategoriesOnce(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
+                          const std::function<void(int, int)> &progress, Check check)
 {
     const auto fail = [&] {
         if (error)
@@ -110,6 +116,37 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
     if (!transaction.commit())
         return fail();
     return true;
+}
+} // namespace
+
+bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
+                      const std::function<void(int, int)> &progress, Check check)
+{
+    // Through sessions that end and a server away for up to 30 seconds. The deletion is one
+    // transaction, so after a lost answer (once the old session has ended) either all of it is
+    // gone, and that is what was asked, or none of it, and it is made again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    bool told = false;
+    for (bool afterLoss = false;; afterLoss = true) {
+        if (afterLoss && !bottomUp.isEmpty()) {
+            std::optional<CategoryNode> root;
+            const int left = int(
+                std::chrono::duration_cast<std::chrono::seconds>(deadline - std::chrono::steady_clock::now()).count());
+            if (OVNCatalogOpening::retried(
+                    db, [&] { root = db.getCategoryForMID(bottomUp.last().mid); }, {}, std::max(1, left))
+                && !root) {
+                if (error)
+                    error->clear();
+                return true;
+            }
+        }
+        const quint64 failures = db.failureCount();
+        if (deleteCategoriesOnce(db, bottomUp, error, progress, check))
+            return true;
+        if (db.transactionDepth() > 0 || !OVNCatalogOpening::failedForLostServer(db, failures)
+            || !OVNCatalogOpening::resume(db, deadline, {}, nullptr, &told))
+            return false;
+    }
 }
 
 bool deleteEntries(OVNDatabaseAccess &db, const QStringList &mids, QString *error,

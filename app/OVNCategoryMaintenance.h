@@ -35,7 +35,9 @@ std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const 
 // Removes the categories in the order given with the entries that collections and surveillance
 // folders own (their set memberships, metadata, purchased and sold rows) and the memberships of
 // sets, all in one transaction: on a failure or a refusal nothing is removed and `error` says why.
-// `progress` is told after each category (done, total).
+// `progress` is told after each category (done, total). Made again on a new session through
+// sessions that end, for up to 30 seconds; categories already gone after a lost answer count as
+// deleted.
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
                       const std::function<void(int, int)> &progress = {}, Check check = Check::None);
 

@@ -516,6 +516,52 @@ QString OVNEntryEdits::addTopLevelCategory(const QString &name, const QString &k
     return made;
 }
 
+bool OVNEntryEdits::setThroughEndedSessions(const std::function<bool()> &write,
+                                            const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
+{
+    if (refused)
+        *refused = false;
+    if (!m_db)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds());
+    bool told = false;
+    for (;;) {
+        const quint64 failures = m_db->failureCount();
+        bool stored = false;
+        bool notAllowed = false;
+        {
+            OVNDatabaseTransaction transaction(*m_db);
+            const quint64 beforeCheck = m_db->failureCount();
+            if (allowed && !allowed(transaction)) {
+                // Not allowed, rather than unanswered because the session ended.
+                notAllowed = !OVNCatalogOpening::failedForLostServer(*m_db, beforeCheck);
+            } else {
+                stored = write() && (!transaction.isActive() || transaction.commit());
+                if (!stored && transaction.isActive())
+                    transaction.rollback();
+            }
+        }
+        if (notAllowed && refused)
+            *refused = true;
+        if (stored || notAllowed || m_db->transactionDepth() > 0
+            || !OVNCatalogOpening::failedForLostServer(*m_db, failures)
+            || !OVNCatalogOpening::resume(*m_db, deadline, m_status, nullptr, &told))
+            return stored;
+    }
+}
+
+bool OVNEntryEdits::renameCategory(const QString &mid, const QString &name,
+                                   const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
+{
+    return setThroughEndedSessions([&] { return m_db->updateCategoryListEntry(mid, name); }, allowed, refused);
+}
+
+bool OVNEntryEdits::moveCategory(const QString &mid, const QString &folder,
+                                 const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
+{
+    return setThroughEndedSessions([&] { return m_db->setCategoryListEntrySuperMID(mid, folder); }, allowed, refused);
+}
+
 QStringList OVNEntryEdits::ownersOf(const QStringList &mids) const
 {
     QStringList owners;
@@ -533,8 +579,15 @@ int OVNEntryEdits::moveEntries(const QStringList &mids, const QString &collectio
 {
     int failed = 0;
     for (const QString &mid : mids) {
-        if (!m_db || !m_db->updateMediaListEntry(mid, keyCategoryId, collection, OVNDatabaseAccess::QuotedValue))
-            ++failed;
+        bool moved = false;
+        if (m_db)
+            OVNCatalogOpening::retried(
+                *m_db,
+                [&] {
+                    moved = m_db->updateMediaListEntry(mid, keyCategoryId, collection, OVNDatabaseAccess::QuotedValue);
+                },
+                m_status, waitSeconds());
+        failed += moved ? 0 : 1;
     }
     return failed;
 }
@@ -543,8 +596,12 @@ int OVNEntryEdits::linkEntries(const QStringList &mids, const QString &setId)
 {
     int failed = 0;
     for (const QString &mid : mids) {
-        if (!m_db || m_db->addEntryToImageSet(mid, setId).isEmpty())
-            ++failed;
+        // addEntryToImageSet() answers the membership the entry has before it adds one.
+        QString membership;
+        if (m_db)
+            OVNCatalogOpening::retried(
+                *m_db, [&] { membership = m_db->addEntryToImageSet(mid, setId); }, m_status, waitSeconds());
+        failed += membership.isEmpty() ? 1 : 0;
     }
     return failed;
 }

@@ -110,9 +110,20 @@ public:
     // after a lost answer waits for the old session to end and finds the one it made. Its id, or ""
     // when the catalog did not make it (getLastErrorMessage() says why).
     QString addTopLevelCategory(const QString &name, const QString &kind);
+    // A category's new name, or its new folder ("" for the top level), written in one transaction
+    // with `allowed`'s check (as addCollection() asks it) through sessions that end and a server
+    // away for up to 30 seconds: the same value however often it is written, so a try after a lost
+    // answer (once the old session has ended) writes it again or finds it written. Whether the
+    // catalog holds it; `refused` when `allowed` refused.
+    bool renameCategory(const QString &mid, const QString &name,
+                        const std::function<bool(OVNDatabaseTransaction &)> &allowed = {}, bool *refused = nullptr);
+    bool moveCategory(const QString &mid, const QString &folder,
+                      const std::function<bool(OVNDatabaseTransaction &)> &allowed = {}, bool *refused = nullptr);
     // Each entry's own category ("" for an id the catalog does not know), in order.
     QStringList ownersOf(const QStringList &mids) const;
     // Moves the entries into a collection, or links them into a set: how many the catalog refused.
+    // Each entry through sessions that end: a move sets a value, and a link finds the membership a
+    // lost answer hid (once the old session has ended) instead of adding a second.
     int moveEntries(const QStringList &mids, const QString &collection);
     int linkEntries(const QStringList &mids, const QString &setId);
 
@@ -127,6 +138,10 @@ public:
     static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
 
 private:
+    // Runs `write` in one transaction after `allowed`, again on a new session while the session is
+    // lost on the way (waiting, after a lost answer, for the old session to end).
+    bool setThroughEndedSessions(const std::function<bool()> &write,
+                                 const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused);
     // One try of addCollection() with the id `chosen`; `refused` when `allowed` refused.
     QString addCollectionOnce(const QString &chosen, const QString &name, const QString &folder,
                               const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused);

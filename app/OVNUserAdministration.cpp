@@ -1,5 +1,6 @@
 #include "app/OVNUserAdministration.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
@@ -8,6 +9,9 @@
 #include "platform/CatalogNames.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -52,6 +56,10 @@ bool OVNUserAdministration::refuse(const QString &message, const QString &inform
 
 bool OVNUserAdministration::writeFailed()
 {
+    if (m_quietLoss && OVNCatalogOpening::failedForLostServer(*m_connection, m_failuresBefore)) {
+        m_lost = true;
+        return false;
+    }
     return refuse(tr("The change was not saved"),
                   tr("The database did not take the change. Please check that the database server is online "
                      "and try again."));
@@ -287,6 +295,47 @@ bool OVNUserAdministration::setGroupPrivileges(const QString &groupMid, const QS
         if (privileges.contains(name))
             ordered.append(name);
     return guarded([&] { return m_connection->setXMLForGroup(privilegeList(ordered), groupMid); });
+}
+
+namespace {
+bool holdsMid(const QList<QVariantMap> &rows, const QString &mid)
+{
+    return std::any_of(rows.begin(), rows.end(),
+                       [&mid](const QVariantMap &row) { return row.value(CatalogNames::keyMid).toString() == mid; });
+}
+} // namespace
+
+bool OVNUserAdministration::userGone(const QString &userMid) const { return !holdsMid(users(), userMid); }
+
+bool OVNUserAdministration::groupGone(const QString &groupMid) const { return !holdsMid(groups(), groupMid); }
+
+bool OVNUserAdministration::membershipGone(const QString &groupMid, const QString &membershipMid) const
+{
+    return !holdsMid(members(groupMid), membershipMid);
+}
+
+bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &change,
+                                                 const std::function<bool()> &doneAfterLoss)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    bool told = false;
+    for (;;) {
+        m_failuresBefore = m_connection->failureCount();
+        m_quietLoss = true;
+        m_lost = false;
+        const bool done = change();
+        m_quietLoss = false;
+        if (done || !m_lost)
+            return done;
+        if (!OVNCatalogOpening::resume(*m_connection, deadline, {}, nullptr, &told))
+            return writeFailed();
+        if (doneAfterLoss) {
+            const quint64 failures = m_connection->failureCount();
+            const bool done = doneAfterLoss();
+            if (done && m_connection->failureCount() == failures)
+                return true;
+        }
+    }
 }
 
 bool OVNUserAdministration::removeMember(const QString &membershipMid)

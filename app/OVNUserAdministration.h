@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -57,6 +59,19 @@ public:
     bool deleteUser(const QString &userMid);
     bool deleteGroup(const QString &groupMid);
 
+    // Runs `change` (one of the changes above that sets a value or removes a row: the same however
+    // often it is made) again on a new session while the session is lost on the way, for up to 30
+    // seconds; after a lost answer the old session has ended before it looks again, so a removal
+    // its predecessor made finds the row gone, which is what was asked: `doneAfterLoss`, when
+    // given, is asked first after each loss, and true there means saved. "The change was not saved"
+    // is said only when the catalog does not hold the change.
+    bool throughEndedSessions(const std::function<bool()> &change, const std::function<bool()> &doneAfterLoss = {});
+    // Whether a row of these ids is gone (for doneAfterLoss): the user, the group, or the membership
+    // of the group.
+    bool userGone(const QString &userMid) const;
+    bool groupGone(const QString &groupMid) const;
+    bool membershipGone(const QString &groupMid, const QString &membershipMid) const;
+
     // The account whose full name and login the first run gives the administrator.
     static QString administratorName();
     static QString administratorLogin();
@@ -73,5 +88,10 @@ private:
 
     OVNDatabaseAccess *m_connection;
     AlertPresenter &m_alerts;
+    // Within throughEndedSessions(): a failure that lost the session since `m_failuresBefore` is
+    // not said but marked in `m_lost`, and the change is made again.
+    bool m_quietLoss = false;
+    bool m_lost = false;
+    quint64 m_failuresBefore = 0;
     QPointer<QObject> m_window;
 };

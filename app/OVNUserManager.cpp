@@ -118,11 +118,15 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
     connect(m_password, &QPushButton::clicked, this, &OVNUserManager::changePassword);
     // A name edited in place is written at once; a refused write shows the stored name again.
     connect(m_groups, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!m_filling && !m_admin.renameGroup(item->data(Qt::UserRole).toString(), item->text()))
+        if (!m_filling && !m_admin.throughEndedSessions([&] {
+                return m_admin.renameGroup(item->data(Qt::UserRole).toString(), item->text());
+            }))
             reloadGroupAndUserData();
     });
     connect(m_users, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!m_filling && !m_admin.renameUser(item->data(Qt::UserRole).toString(), item->text()))
+        if (!m_filling && !m_admin.throughEndedSessions([&] {
+                return m_admin.renameUser(item->data(Qt::UserRole).toString(), item->text());
+            }))
             reloadGroupAndUserData();
     });
     groupSelectionChanged();
@@ -302,7 +306,8 @@ void OVNUserManager::deleteGroup()
         || !confirmDelete(tr("Delete Group: ") + m_groups->selectedItems().first()->text(),
                           tr("Do you really want to delete the selected group? This action cannot be undone.")))
         return;
-    if (m_admin.deleteGroup(group))
+    if (m_admin.throughEndedSessions([&] { return m_admin.deleteGroup(group); },
+                                     [&] { return m_admin.groupGone(group); }))
         reloadGroupAndUserData();
 }
 
@@ -313,7 +318,7 @@ void OVNUserManager::deleteUser()
         || !confirmDelete(tr("Delete User: ") + m_users->selectedItems().first()->text(),
                           tr("Do you really want to delete the selected user? This action cannot be undone.")))
         return;
-    if (m_admin.deleteUser(user))
+    if (m_admin.throughEndedSessions([&] { return m_admin.deleteUser(user); }, [&] { return m_admin.userGone(user); }))
         reloadGroupAndUserData();
 }
 
@@ -339,7 +344,9 @@ void OVNUserManager::removeMember()
                           tr("Do you really want to delete the selected member from this group? This action "
                              "cannot be undone.")))
         return;
-    m_admin.removeMember(membership);
+    m_admin.throughEndedSessions(
+        [&] { return m_admin.removeMember(membership); },
+        [&, group = selectedMid(m_groups)] { return m_admin.membershipGone(group, membership); });
     groupSelectionChanged();
 }
 
@@ -353,7 +360,7 @@ void OVNUserManager::groupPrivilegesEdited()
         privileges.append(QStringLiteral("MANAGE USERS"));
     if (m_webAccess->isChecked())
         privileges.append(QStringLiteral("WEB ACCESS"));
-    m_admin.setGroupPrivileges(group, privileges);
+    m_admin.throughEndedSessions([&] { return m_admin.setGroupPrivileges(group, privileges); });
     // Show what is stored, also after a refusal.
     groupSelectionChanged();
 }
@@ -364,9 +371,9 @@ void OVNUserManager::userSettingsEdited()
     if (user.isEmpty())
         return;
     if (sender() == m_selfManaged)
-        m_admin.setSelfManaged(user, m_selfManaged->isChecked());
+        m_admin.throughEndedSessions([&] { return m_admin.setSelfManaged(user, m_selfManaged->isChecked()); });
     else if (m_login->isModified())
-        m_admin.setLogin(user, m_login->text());
+        m_admin.throughEndedSessions([&] { return m_admin.setLogin(user, m_login->text()); });
     m_login->setModified(false);
     userSelectionChanged();
 }
@@ -385,7 +392,8 @@ void OVNUserManager::changePassword()
              &failure, [&] {
                  if (first.text() != second.text())
                      return false;
-                 return m_admin.setPassword(user, first.text(), second.text());
+                 return m_admin.throughEndedSessions(
+                     [&] { return m_admin.setPassword(user, first.text(), second.text()); });
              });
     first.clear();
     second.clear();

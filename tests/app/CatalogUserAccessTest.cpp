@@ -1770,3 +1770,73 @@ TEST_P(CatalogUserAccessTest, ARatingAndATurnMadeWhileTheServerRestartsAreStored
 }
 
 #include "CatalogUserAccessTest.moc"
+
+// A text typed in the details pane and a category renamed in place, through a session that ends
+// before the write, with the write's answer lost, and with the commit's answer lost: each is
+// stored once, the pane keeps no unsaved mark, and nothing is said.
+TEST_P(CatalogUserAccessTest, DetailsAndRenamesThroughEndedSessionsAreSavedAndSaidSo)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const PgTestServer server = *pgTestServer();
+    const struct {
+        const char *name;
+        bool rename;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"details, the write cut", false, "update strvfile", SessionCutProxy::How::Dropped},
+        {"details, the write's answer lost", false, "update strvfile", SessionCutProxy::How::AnswerLost},
+        {"rename, the write cut", true, "update strvcategory", SessionCutProxy::How::Dropped},
+        {"rename, the commit's answer lost", true, "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    int round = 0;
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        ASSERT_TRUE(window->selectCategory(trip));
+        const qsizetype alerts = presenter->shown().size();
+        const QString text = QStringLiteral("typed %1").arg(++round);
+        proxy.cutAt(c.statement, 1, c.how);
+        if (c.rename) {
+            EXPECT_TRUE(window->renameCategory(loose, text));
+            EXPECT_EQ(db.rowsForQuery("select displaytag from strvcategory where mid=$1", {loose}).value(0).value(0),
+                      text);
+        } else {
+            window->detailsDataSource()->ovnMediaDetailsSetStringForID(window->mediaDetails(), text, "keywords",
+                                                                       tripEntry);
+            EXPECT_EQ(db.getMediaListEntryForMediaID(tripEntry, "keywords"), text);
+            EXPECT_EQ(window->mediaDetails()->unsavedField(), nullptr);
+        }
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+    }
+}
+
+// The details pane's purchase rows read through a session that ends at the read: they are read
+// on a new session and shown, and nothing is said.
+TEST_P(CatalogUserAccessTest, DetailsReadThroughAnEndedSessionShowWhatIsStored)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    ASSERT_TRUE(db.updatePurchasedEntry(tripEntry, "owner", "Harbour Co"));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    ASSERT_TRUE(window->selectCategory(trip));
+    window->mediaView()->selectImage(window->mediaView()->rowForMid(tripEntry));
+    const qsizetype alerts = presenter->shown().size();
+    proxy.cutAt("from strvpurchased", 1, SessionCutProxy::How::Dropped);
+    window->mediaView()->notifySelectionDidChange();
+    EXPECT_EQ(window->detailsDataSource()->ovnMediaDetailsPurchasedForID(window->mediaDetails(), "owner"),
+              "Harbour Co");
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}

@@ -4,6 +4,7 @@
 #include "../support/RefusingTrigger.h"
 #include "../support/SessionCutProxy.h"
 #include "../support/TestEnvironment.h"
+#include "app/OVNCategoryMaintenance.h"
 #include "app/OVNEntryEdits.h"
 
 #include <gtest/gtest.h>
@@ -378,6 +379,91 @@ TEST_P(ServerEntryEditsTest, RatingsAndTurnsMadeWhileTheServerRestartsAreStored)
         for (const QString &mid : mids) {
             EXPECT_EQ(stored(mid, "rating"), QString::number(rating));
             EXPECT_EQ(stored(mid, "orientation"), QString::number(orientation));
+        }
+    }
+}
+
+// Renames, moves and deletions of categories, moves of entries and links into a set through
+// sessions that end at each point of their writing, the answer lost where it can be: each change
+// is stored once and said as stored.
+TEST_P(ServerEntryEditsTest, CategoryAndEntryChangesThroughEndedSessionsAreStoredOnceAndSaidSo)
+{
+    const QString folder = category("Folder", "F");
+    const QString set = category("Set", "S");
+    enum class Road { Rename, MoveCategory, MoveEntries, Link, Delete };
+    const struct {
+        const char *name;
+        Road road;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"rename, the write cut", Road::Rename, "update strvcategory", SessionCutProxy::How::Dropped},
+        {"rename, the write's answer lost", Road::Rename, "update strvcategory", SessionCutProxy::How::AnswerLost},
+        {"rename, the commit's answer lost", Road::Rename, "COMMIT", SessionCutProxy::How::AnswerLost},
+        {"category move, the write cut", Road::MoveCategory, "update strvcategory", SessionCutProxy::How::Dropped},
+        {"category move, the commit's answer lost", Road::MoveCategory, "COMMIT", SessionCutProxy::How::AnswerLost},
+        {"entry move, the write cut", Road::MoveEntries, "update strvfile", SessionCutProxy::How::Dropped},
+        {"entry move, the answer lost", Road::MoveEntries, "update strvfile", SessionCutProxy::How::AnswerLost},
+        {"link, the insert cut", Road::Link, "insert into strvset", SessionCutProxy::How::Dropped},
+        {"link, the insert's answer lost", Road::Link, "insert into strvset", SessionCutProxy::How::AnswerLost},
+        {"delete, the category's delete cut", Road::Delete, "delete from strvcategory", SessionCutProxy::How::Dropped},
+        {"delete, the commit's answer lost", Road::Delete, "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    const PgTestServer server = *pgTestServer();
+    int round = 0;
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(cut.statement, 1, cut.how);
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        OVNEntryEdits edits(&through);
+        const QString moved = category(QStringLiteral("Moved %1").arg(++round).toUtf8().constData(), "C");
+        switch (cut.road) {
+        case Road::Rename: {
+            const QString name = QStringLiteral("Renamed %1").arg(round);
+            EXPECT_TRUE(edits.renameCategory(moved, name)) << qPrintable(through.getLastErrorMessage());
+            EXPECT_EQ(db.rowsForQuery(QStringLiteral("select displaytag from strvcategory where mid=$1"), {moved})
+                          .value(0)
+                          .value(0)
+                          .toString(),
+                      name);
+            break;
+        }
+        case Road::MoveCategory:
+            EXPECT_TRUE(edits.moveCategory(moved, folder)) << qPrintable(through.getLastErrorMessage());
+            EXPECT_EQ(
+                db.rowsForQuery(QStringLiteral("select coalesce(supermid, '') from strvcategory where mid=$1"), {moved})
+                    .value(0)
+                    .value(0)
+                    .toString(),
+                folder);
+            break;
+        case Road::MoveEntries:
+            EXPECT_EQ(edits.moveEntries(mids, moved), 0) << qPrintable(through.getLastErrorMessage());
+            for (const QString &mid : mids)
+                EXPECT_EQ(stored(mid, "categoryid"), moved);
+            break;
+        case Road::Link:
+            EXPECT_EQ(edits.linkEntries(mids, set), 0) << qPrintable(through.getLastErrorMessage());
+            for (const QString &mid : mids)
+                EXPECT_EQ(db.rowsForQuery(QStringLiteral("select mid from strvset where categorymid=$1 and filemid=$2"),
+                                          {set, mid})
+                              .size(),
+                          1);
+            break;
+        case Road::Delete: {
+            const QStringList owned = entriesWithThumbnail(moved, {"d"}, markedThumbnail());
+            QString error;
+            EXPECT_TRUE(OVNCategoryMaintenance::deleteCategories(through, {{moved, "C", "Moved", ""}}, &error))
+                << qPrintable(error);
+            EXPECT_FALSE(db.getCategoryForMID(moved));
+            EXPECT_TRUE(
+                db.rowsForQuery(QStringLiteral("select mid from strvfile where mid=$1"), {owned.value(0)}).isEmpty());
+            break;
+        }
         }
     }
 }

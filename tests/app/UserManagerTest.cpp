@@ -10,6 +10,8 @@
 #include "platform/PropertyList.h"
 #include "platform/SystemInfo.h"
 #include "../support/RefusingTrigger.h"
+#include "../support/SessionCutProxy.h"
+#include "../support/TestEnvironment.h"
 #include "../support/ScriptedAlertPresenter.h"
 
 #include <QCheckBox>
@@ -294,3 +296,67 @@ TEST_P(UserManagerTest, WindowRunsFirstRunLoginAndAnEditThroughItsSheets)
 }
 
 } // namespace
+
+// The window's changes through a session that ends before the write and with the answer lost
+// (a single statement's, or the commit's of a guarded change): each is made once, said as saved,
+// and no "The change was not saved" is shown.
+TEST_P(UserManagerTest, ChangesThroughEndedSessionsAreSavedOnceAndSaidSo)
+{
+    {
+        OVNUserAdministration first(&db, *alerts);
+        setUpUsers(first);
+    }
+    const PgTestServer server = *pgTestServer();
+    enum class Change { RenameUser, RemoveMember, DeleteUser };
+    const struct {
+        const char *name;
+        Change change;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"rename, the write cut", Change::RenameUser, "update strvusers", SessionCutProxy::How::Dropped},
+        {"rename, the answer lost", Change::RenameUser, "update strvusers", SessionCutProxy::How::AnswerLost},
+        {"remove member, the write cut", Change::RemoveMember, "delete from strvgroupusers",
+         SessionCutProxy::How::Dropped},
+        {"remove member, the commit's answer lost", Change::RemoveMember, "COMMIT", SessionCutProxy::How::AnswerLost},
+        {"delete user, the commit's answer lost", Change::DeleteUser, "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    int round = 0;
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        OVNUserAdministration admin(&through, *alerts);
+        ASSERT_EQ(admin.open(), OVNUserAdministration::Opening::Login);
+        ASSERT_TRUE(admin.login("jdoe", "secret1"));
+        const QString login = QStringLiteral("user%1").arg(++round);
+        const QString user = admin.addUser(login);
+        ASSERT_FALSE(user.isEmpty());
+        const QString group = admin.groupNamed("Admin").value("mid").toString();
+        ASSERT_FALSE(admin.addMember(user, group).isEmpty());
+        const qsizetype said = alerts->shown().size();
+        proxy.cutAt(c.statement, 1, c.how);
+        switch (c.change) {
+        case Change::RenameUser:
+            EXPECT_TRUE(admin.throughEndedSessions([&] { return admin.renameUser(user, "Renamed"); }));
+            EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {user}).value(0).value(0), "Renamed");
+            break;
+        case Change::RemoveMember: {
+            const QString membership = membershipOf(admin, login, "Admin");
+            EXPECT_TRUE(admin.throughEndedSessions([&] { return admin.removeMember(membership); },
+                                                   [&] { return admin.membershipGone(group, membership); }));
+            EXPECT_TRUE(db.rowsForQuery("select mid from strvgroupusers where mid=$1", {membership}).isEmpty());
+            break;
+        }
+        case Change::DeleteUser:
+            EXPECT_TRUE(admin.throughEndedSessions([&] { return admin.deleteUser(user); },
+                                                   [&] { return admin.userGone(user); }));
+            EXPECT_TRUE(db.rowsForQuery("select mid from strvusers where mid=$1", {user}).isEmpty());
+            break;
+        }
+        EXPECT_EQ(alerts->shown().size(), said) << qPrintable(lastAlert());
+    }
+}
