@@ -42,8 +42,9 @@ gboolean findOrientation(GstPad *, GstEvent **event, gpointer angle)
 }
 
 // How many threads libav may decode a movie of these caps with, so that its frames fit the data
-// limit the player runs under: each frame thread holds a frame of its own besides those the
-// stream refers to, and an 8K 10-bit frame alone is 100 MB. 0: as many as it likes.
+// limit the player runs under: where it threads over frames (a GStreamer that cannot ask for
+// slices), each thread holds a frame of its own besides those the stream refers to, and an 8K
+// 10-bit frame alone is 100 MB. 0: as many as it likes.
 int decodingThreads(const GstCaps *caps)
 {
     rlimit limit{};
