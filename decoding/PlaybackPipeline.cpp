@@ -9,9 +9,12 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -36,6 +39,86 @@ gboolean findOrientation(GstPad *, GstEvent **event, gpointer angle)
         g_free(orientation);
     }
     return TRUE;
+}
+
+// How many threads libav may decode a movie of these caps with, so that its frames fit the data
+// limit the player runs under: where it threads over frames (a GStreamer that cannot ask for
+// slices), each thread holds a frame of its own besides those the stream refers to, and an 8K
+// 10-bit frame alone is 100 MB. 0: as many as it likes.
+int decodingThreads(const GstCaps *caps)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_DATA, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || !caps
+        || gst_caps_get_size(caps) == 0)
+        return 0;
+    const GstStructure *stream = gst_caps_get_structure(caps, 0);
+    int width = 0, height = 0;
+    if (!gst_structure_get_int(stream, "width", &width) || !gst_structure_get_int(stream, "height", &height)
+        || width <= 0 || height <= 0)
+        return 0;
+    // Samples a pixel (4:2:0 unless the profile says more) and bytes a sample (deeper than 8 bits: 2).
+    const char *profile = gst_structure_get_string(stream, "profile");
+    const QByteArray named = profile ? QByteArray(profile) : QByteArray();
+    const double samples = named.contains("444") ? 3.0 : named.contains("422") ? 2.0 : 1.5;
+    const double bytes = named.contains("10") || named.contains("12") || named.contains("high-4") ? 2.0 : 1.0;
+    const double frame = double(width) * height * samples * bytes;
+    // Half the limit for the decoder's frames, of which up to 6 are the stream's references; the
+    // rest is GStreamer's, the scaled frames' and the libraries'.
+    const double room = double(limit.rlim_cur) / 2 / frame - 6;
+    const int processors = int(std::max(1U, std::thread::hardware_concurrency()));
+    return room >= processors ? 0 : std::max(1, int(room));
+}
+
+// Caught on a libav decoder's way in, before it opens at the stream's size.
+GstPadProbeReturn limitThreads(GstPad *, GstPadProbeInfo *info, gpointer decoder)
+{
+    GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (!event || GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+        return GST_PAD_PROBE_OK;
+    GstCaps *caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    if (const int threads = decodingThreads(caps); threads > 0)
+        g_object_set(decoder, "max-threads", threads, nullptr);
+    return GST_PAD_PROBE_OK;
+}
+
+void decoderAdded(GstBin *, GstBin *, GstElement *element, gpointer)
+{
+    GstElementFactory *factory = gst_element_get_factory(element);
+    const gchar *name = factory ? GST_OBJECT_NAME(factory) : nullptr;
+    if (!name || !g_str_has_prefix(name, "avdec_")
+        || !g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-threads"))
+        return;
+    // Threads on the parts of a frame, never a frame each: frame threads hold a frame apiece and,
+    // at 4K, stall waiting for buffers GStreamer's pool has handed out to the others.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "thread-type"))
+        gst_util_set_object_arg(G_OBJECT(element), "thread-type", "slice");
+    if (GstPad *pad = gst_element_get_static_pad(element, "sink")) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &limitThreads, element, nullptr);
+        gst_object_unref(pad);
+    }
+}
+
+// The caps frames are fitted into by GStreamer itself, converted and scaled in one step at the
+// box's size: a 4K or 8K movie never goes through RGB at its own size. Square, as large as the
+// box's longer side, so that a turned movie fits too (the last fitting, turned, is done on the
+// small frame); none: as they come.
+GstCaps *fittingCaps(QSize box)
+{
+    if (!box.isValid() || box.isEmpty())
+        return gst_caps_from_string("video/x-raw,format=BGRx");
+    const int side = std::max(box.width(), box.height());
+    return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", GST_TYPE_INT_RANGE, 1, side,
+                               "height", GST_TYPE_INT_RANGE, 1, side, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
+                               nullptr);
+}
+
+// A new box renegotiates the scaler's output only: the decoder above keeps its frames and its
+// pool (libav's frame threads, asked to give up the frames they hold mid-stream, stall).
+GstPadProbeReturn keepDecoderOutput(GstPad *, GstPadProbeInfo *info, gpointer)
+{
+    GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+    return event && GST_EVENT_TYPE(event) == GST_EVENT_RECONFIGURE ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
 }
 
 } // namespace
@@ -126,6 +209,7 @@ void PlaybackPipeline::close()
         gst_element_set_state(m_playbin, GST_STATE_NULL);
         gst_object_unref(m_playbin);
         m_playbin = nullptr;
+        m_fit = m_scale = nullptr;
     }
 }
 
@@ -141,8 +225,17 @@ void PlaybackPipeline::fail(const QString &reason)
 
 void PlaybackPipeline::setFrameBox(QSize box)
 {
-    const std::lock_guard lock(m_mutex);
-    m_box = box;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (box == m_box)
+            return;
+        m_box = box;
+    }
+    if (m_fit) {
+        GstCaps *caps = fittingCaps(box);
+        g_object_set(m_fit, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+    }
 }
 
 void PlaybackPipeline::runOnStreamingThread(std::function<void()> work)
@@ -181,14 +274,33 @@ void PlaybackPipeline::open(const QString &path)
     m_playbin = gst_element_factory_make("playbin", nullptr);
     GstElement *video = gst_element_factory_make("appsink", nullptr);
     GstElement *audio = gst_element_factory_make("appsink", nullptr);
-    if (!m_playbin || !video || !audio) {
-        if (video)
-            gst_object_unref(gst_object_ref_sink(video));
-        if (audio)
-            gst_object_unref(gst_object_ref_sink(audio));
+    GstElement *videoBin = gst_bin_new(nullptr);
+    m_scale = gst_element_factory_make("videoconvertscale", nullptr);
+    m_fit = gst_element_factory_make("capsfilter", nullptr);
+    if (!m_playbin || !video || !audio || !m_scale || !m_fit) {
+        for (GstElement *element : {video, audio, videoBin, m_scale, m_fit})
+            if (element)
+                gst_object_unref(gst_object_ref_sink(element));
+        m_scale = m_fit = nullptr;
         QTimer::singleShot(0, this, [this] { fail(tr("The movie player cannot be started.")); });
         return;
     }
+    // Frames reach their sink through the scaler and the box's caps (see fittingCaps).
+    gst_bin_add_many(GST_BIN(videoBin), m_scale, m_fit, video, nullptr);
+    gst_element_link_many(m_scale, m_fit, video, nullptr);
+    if (GstPad *pad = gst_element_get_static_pad(m_scale, "sink")) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &keepDecoderOutput, nullptr, nullptr);
+        gst_element_add_pad(videoBin, gst_ghost_pad_new("sink", pad));
+        gst_object_unref(pad);
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        GstCaps *fitting = fittingCaps(m_box);
+        g_object_set(m_fit, "caps", fitting, nullptr);
+        gst_caps_unref(fitting);
+    }
+    // libav's decoders take only as many threads as their frames leave room for.
+    g_signal_connect(m_playbin, "deep-element-added", G_CALLBACK(&decoderAdded), nullptr);
     GstCaps *videoCaps = gst_caps_from_string("video/x-raw,format=BGRx");
     GstCaps *audioCaps =
         gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,channels=[1,2],rate=[8000,192000]");
@@ -206,7 +318,7 @@ void PlaybackPipeline::open(const QString &path)
     audioCallbacks.new_sample = &PipelineCallbacks::audio;
     gst_app_sink_set_callbacks(GST_APP_SINK(audio), &audioCallbacks, this, nullptr);
     gchar *uri = gst_filename_to_uri(QFile::encodeName(path).constData(), nullptr);
-    g_object_set(m_playbin, "uri", uri, "video-sink", video, "audio-sink", audio, "flags",
+    g_object_set(m_playbin, "uri", uri, "video-sink", videoBin, "audio-sink", audio, "flags",
                  playVideo | playAudio | playDeinterlace, nullptr);
     g_free(uri);
     GstBus *bus = gst_element_get_bus(m_playbin);
@@ -245,7 +357,19 @@ void PlaybackPipeline::takeFrame(GstElement *sink, GstSample *sample)
     const int rotation = m_rotation;
     QImage image = rotation ? mapped.transformed(QTransform().rotate(rotation)) : mapped.copy();
     gst_video_frame_unmap(&frame);
-    const QSize natural = image.size();
+    // The movie's own size is what the scaler was given, turned as the frame is.
+    QSize natural = image.size();
+    if (GstPad *pad = m_scale ? gst_element_get_static_pad(m_scale, "sink") : nullptr) {
+        if (GstCaps *given = gst_pad_get_current_caps(pad)) {
+            int width = 0, height = 0;
+            const GstStructure *structure = gst_caps_get_structure(given, 0);
+            if (gst_structure_get_int(structure, "width", &width) && gst_structure_get_int(structure, "height", &height)
+                && width > 0 && height > 0)
+                natural = rotation % 180 ? QSize(height, width) : QSize(width, height);
+            gst_caps_unref(given);
+        }
+        gst_object_unref(pad);
+    }
     if (box.isValid() && (image.width() > box.width() || image.height() > box.height()))
         image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QMetaObject::invokeMethod(

@@ -87,6 +87,8 @@ private:
     void refreshDuration();
 
     GstElement *m_playbin = nullptr;
+    GstElement *m_scale = nullptr; // converts and scales frames into the box
+    GstElement *m_fit = nullptr;   // the box's caps
     QString m_path;
     QImage m_image;
     QSize m_natural;

@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -234,6 +235,73 @@ TEST(MoviePlayerTest, BadFilesFailWithAReason)
         QString error;
         EXPECT_FALSE(player.openAndWait(path, &error, 60000));
         EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+// Ordinary large movies open and play within the player's memory limit: 4K and 8K, 8-bit H.264
+// and 10-bit HEVC. One that does not fit says so in the memory's words, never stalls. A row whose
+// encoder this ffmpeg lacks is skipped.
+TEST(MoviePlayerTest, LargeMoviesPlayWithinThePlayersLimit)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty())
+        GTEST_SKIP() << "no ffmpeg to make test movies with";
+    struct Case {
+        const char *name;
+        QSize size;
+        const char *encoder;
+        const char *pixels;
+        bool plays;
+    };
+    const Case cases[] = {
+        {"h264-4k.mp4", {3840, 2160}, "libx264", "yuv420p", true},
+        {"h264-8k.mp4", {7680, 4320}, "libx264", "yuv420p", true},
+        {"hevc10-4k.mp4", {3840, 2160}, "libx265", "yuv420p10le", true},
+        // Its reference frames (100 MB each) alone fill most of the limit.
+        {"hevc10-8k.mp4", {7680, 4320}, "libx265", "yuv420p10le", false},
+    };
+    QTemporaryDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QLatin1String(c.name));
+        QProcess encode;
+        encode.start(ffmpeg, {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                              QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(c.size.width()).arg(c.size.height()),
+                              "-frames:v", "12", "-c:v", QLatin1String(c.encoder), "-preset", "ultrafast", "-pix_fmt",
+                              QLatin1String(c.pixels), "-x265-params", "log-level=error", path});
+        if (!encode.waitForFinished(300000) || encode.exitCode() != 0) {
+            // x264 takes no x265 settings; only a missing encoder skips the row.
+            encode.start(ffmpeg,
+                         {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                          QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(c.size.width()).arg(c.size.height()),
+                          "-frames:v", "12", "-c:v", QLatin1String(c.encoder), "-preset", "ultrafast", "-pix_fmt",
+                          QLatin1String(c.pixels), path});
+            if (!encode.waitForFinished(300000) || encode.exitCode() != 0) {
+                std::printf("skipped %s: ffmpeg has no %s here\n", c.name, c.encoder);
+                continue;
+            }
+        }
+        MoviePlayer player;
+        player.setFrameBox({640, 480});
+        QString error;
+        if (!c.plays) {
+            EXPECT_FALSE(player.openAndWait(path, &error, 120000));
+            EXPECT_EQ(error, QStringLiteral("The movie needs more memory than playing a movie may use."));
+            continue;
+        }
+        ASSERT_TRUE(player.openAndWait(path, &error, 120000)) << error.toStdString();
+        EXPECT_EQ(player.naturalSize(), c.size);
+        int frames = 0;
+        QObject::connect(&player, &MoviePlayer::frameChanged, [&frames] { ++frames; });
+        player.setRate(1);
+        EXPECT_TRUE(processEventsUntil([&] { return frames >= 3; }, 120000))
+            << "frames stopped at " << frames << " (" << player.currentTime().seconds() << " s)";
+        EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 0; }, 60000));
+        // Fitted into the box asked for, its shape kept.
+        const QSize fitted = c.size.scaled(QSize(640, 480), Qt::KeepAspectRatio);
+        EXPECT_LE(std::abs(player.currentImage().width() - fitted.width()), 1);
+        EXPECT_LE(std::abs(player.currentImage().height() - fitted.height()), 1);
+        player.setRate(0);
     }
 }
 
