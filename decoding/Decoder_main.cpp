@@ -426,6 +426,23 @@ QImage writable(QImage image, QSize fullSize, QSize box, int orientation)
     return image;
 }
 
+// A camera RAW file developed at `shrink`, fitted to `box` when it is valid.
+QImage developedRaw(const QString &path, int shrink, QSize box)
+{
+    const ImageFileReader::WholeFile whole(path);
+    const QByteArray &data = whole.bytes();
+    if (data.isEmpty())
+        return {};
+    OVNRAWImporter importer;
+    importer.setData(data);
+    importer.processImageBufferWithShrinkFactor(shrink);
+    QImage image = importer.image();
+    if (box.isValid() && !image.isNull())
+        image = image.scaled(ImageFileReader::fittedSize(image.size(), box), Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    return image;
+}
+
 // The "writeJpeg" operation: the file's picture as the JPEG writer of the outputs writes it, its
 // bytes sent to the program as they are encoded. A picture wanted at its own size and upright is
 // streamed from its reader's rows where the reader can; any other is read as "read" reads it
@@ -466,17 +483,7 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
     }
     QImage image;
     if (raw) {
-        const ImageFileReader::WholeFile whole(path);
-        const QByteArray &data = whole.bytes();
-        if (!data.isEmpty()) {
-            OVNRAWImporter importer;
-            importer.setData(data);
-            importer.processImageBufferWithShrinkFactor(request.value(text("shrink")).toInt());
-            image = importer.image();
-            if (!image.isNull())
-                image = image.scaled(ImageFileReader::fittedSize(image.size(), box), Qt::IgnoreAspectRatio,
-                                     Qt::SmoothTransformation);
-        }
+        image = developedRaw(path, request.value(text("shrink")).toInt(), box);
     } else {
         image = ImageFileReader::read(path, box, &facts);
     }
@@ -556,18 +563,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         }
         return answer;
     } else if (operation == QLatin1String("developRaw")) {
-        const ImageFileReader::WholeFile whole(path);
-        const QByteArray &data = whole.bytes();
-        if (!data.isEmpty()) {
-            OVNRAWImporter importer;
-            importer.setData(data);
-            importer.processImageBufferWithShrinkFactor(request.value(text("shrink")).toInt());
-            image = importer.image();
-            // Only what the caller's box needs crosses the socket.
-            if (const QSize box = boxOf(request); box.isValid() && !image.isNull())
-                image = image.scaled(ImageFileReader::fittedSize(image.size(), box), Qt::IgnoreAspectRatio,
-                                     Qt::SmoothTransformation);
-        }
+        // Only what the caller's box needs crosses the socket.
+        image = developedRaw(path, request.value(text("shrink")).toInt(), boxOf(request));
     } else if (operation == QLatin1String("writeJpeg")) {
         answer = writeJpeg(request, facts);
     } else if (operation == QLatin1String("readData")) {
