@@ -3,8 +3,10 @@
 
 #include "app/OVNAssetManager.h"
 
+#include "app/OVNCatalogWait.h"
 #include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "search/OVNExpressSearch.h"
@@ -160,7 +162,18 @@ QString OVNAssetManager::saveSmartFolder(const QString &name)
     const QString mid = m_state.dbcon->addCategoryListEntry(name, QStringLiteral("I"));
     if (mid.isEmpty())
         return QString();
-    if (!m_state.dbcon->updateCategoryListComment(mid, OVNCategoryComment::textForm(m_lastSearchSettings))) {
+    // Setting the search is the same however often it is done: it goes again on a new session while
+    // sessions end, so that the folder goes only when the catalog does not hold its search.
+    const QString comment = OVNCategoryComment::textForm(m_lastSearchSettings);
+    bool stored = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        stored = OVNCatalogOpening::retried(
+                     *m_state.dbcon, [&] { stored = m_state.dbcon->updateCategoryListComment(mid, comment); },
+                     wait->status(), wait->secondsLeft())
+                 && stored;
+    }
+    if (!stored) {
         // A smart folder without its search would only ever show nothing.
         m_state.dbcon->deleteCategoryListEntry(mid);
         Alerts::inform(localized("The smart folder could not be saved."),

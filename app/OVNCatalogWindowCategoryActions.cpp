@@ -1,6 +1,7 @@
 #include "app/OVNCatalogWindowCategoryActions.h"
 
 #include "app/OVNAssetManager.h"
+#include "app/OVNCatalogWait.h"
 
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryMaintenance.h"
@@ -8,6 +9,7 @@
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNSmartAddPanel.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
 #include "import/OVNCumulusParser.h"
@@ -218,7 +220,17 @@ QString OVNCatalogWindowCategoryActions::addSurveillanceFolder(const QString &pa
     if (mid.isEmpty())
         return QString();
     const QString comment = OVNCategoryComment::textForm({{QStringLiteral("SURVEILLANCEFOLDER"), folder}});
-    if (!m_state.dbcon->updateCategoryListComment(mid, comment)) {
+    // Setting the comment is the same however often it is done: it goes again on a new session
+    // while sessions end, so that the folder goes only when the catalog does not hold its comment.
+    bool stored = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        stored = OVNCatalogOpening::retried(
+                     *m_state.dbcon, [&] { stored = m_state.dbcon->updateCategoryListComment(mid, comment); },
+                     wait->status(), wait->secondsLeft())
+                 && stored;
+    }
+    if (!stored) {
         // A surveillance folder that does not know its folder is of no use: it goes again.
         const QString message = m_state.dbcon->getLastErrorMessage();
         m_state.dbcon->deleteCategoryListEntry(mid);

@@ -16,6 +16,8 @@
 #include "app/OVNExpressOpening.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPrivilegeListEditor.h"
+#include "app/OVNSmartFolderSearch.h"
+#include "app/OVNCategoryComment.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "output/OVNDiscBurnerSheet.h"
@@ -1814,6 +1816,76 @@ TEST_P(CatalogUserAccessTest, DetailsAndRenamesThroughEndedSessionsAreSavedAndSa
             EXPECT_EQ(window->mediaDetails()->unsavedField(), nullptr);
         }
         EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+    }
+}
+
+// A watched folder's and a smart folder's comment written through a session that ends at the
+// write, and with the write's answer lost: each goes again on a new session, the folder is made
+// once with its comment, and nothing is said.
+TEST_P(CatalogUserAccessTest, CategoryCommentsThroughEndedSessionsAreSavedAndSaidSo)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const PgTestServer server = *pgTestServer();
+    // Any search will do: the smart folder keeps the settings it was made from.
+    class Nothing : public OVNSmartFolderSearch
+    {
+    public:
+        QString searchClause(const QVariantMap &, const QList<Catalog> &, bool, QString *) const override
+        {
+            return OVNDBHelper::mediaSelect() + " where 1=0";
+        }
+    };
+    OVNAssetManager::setSmartFolderSearch(std::make_shared<Nothing>());
+    const auto searchGone = qScopeGuard([] { OVNAssetManager::setSmartFolderSearch(nullptr); });
+    const QVariantMap settings = {{"CATALOG", "0"}, {"LINES", QVariantList{QVariantMap{{"VALUE", "kept"}}}}};
+    const QString stars = category("Stars", "I");
+    ASSERT_TRUE(db.updateCategoryListComment(stars, OVNCategoryComment::textForm(settings)));
+    const struct {
+        const char *name;
+        bool smart;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"watched folder, the write cut", false, SessionCutProxy::How::Dropped},
+        {"watched folder, the write's answer lost", false, SessionCutProxy::How::AnswerLost},
+        {"smart folder, the write cut", true, SessionCutProxy::How::Dropped},
+        {"smart folder, the write's answer lost", true, SessionCutProxy::How::AnswerLost},
+    };
+    int round = 0;
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        const QString name = QStringLiteral("folder %1").arg(++round);
+        const qsizetype alerts = presenter->shown().size();
+        QString mid;
+        QString expected;
+        if (c.smart) {
+            ASSERT_TRUE(window->selectCategory(stars));
+            ASSERT_EQ(window->lastSearchSettings(), settings);
+            expected = OVNCategoryComment::textForm(settings);
+            proxy.cutAt("update strvcategory set comment", 1, c.how);
+            mid = window->saveSmartFolder(name);
+        } else {
+            const QString folder = m_dir.filePath(name);
+            ASSERT_TRUE(QDir().mkpath(folder));
+            expected = OVNCategoryComment::textForm({{"SURVEILLANCEFOLDER", QDir::cleanPath(folder)}});
+            proxy.cutAt("update strvcategory set comment", 1, c.how);
+            mid = window->categoryActions().addSurveillanceFolder(folder);
+            processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+        }
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_FALSE(mid.isEmpty());
+        const auto rows = db.rowsForQuery("select mid, comment from strvcategory where displaytag=$1", {name});
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows.first().value(0).toString(), mid);
+        EXPECT_EQ(rows.first().value(1).toString(), expected);
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        closeWindows();
     }
 }
 
