@@ -1,5 +1,6 @@
 #include "app/OVNPrivilegeListEditor.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "app/OVNCategoryComment.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -9,6 +10,8 @@
 #include "platform/CatalogNames.h"
 
 #include <QCoreApplication>
+
+#include <chrono>
 
 namespace {
 
@@ -145,32 +148,51 @@ bool OVNPrivilegeListEditor::save()
             return false;
     }
     // Asked and written in one transaction: only who holds "FULL ACCESS" at this moment changes
-    // the list, and no other change of the comment comes in between.
-    const quint64 failures = m_connection->failureCount();
-    OVNDatabaseTransaction transaction(*m_connection);
-    const auto failed = [&](const OVNCategoryAccess::Refusal &refusal) {
-        if (transaction.isActive())
-            transaction.rollback();
-        refuse(refusal.title, refusal.text);
-        // A category deleted meanwhile has no privileges left to keep, and a user who no longer
-        // holds full access cannot save them ever: the window may close. An outage keeps it open.
-        return refusal.reason == OVNCategoryAccess::Refusal::Reason::Missing
-               || refusal.reason == OVNCategoryAccess::Refusal::Reason::Privileges;
-    };
-    if (const auto refusal = OVNCategoryAccess::refusalNow(*m_connection, m_mid, OVNPrivilegeLevel::fullAccess()))
-        return failed(*refusal);
-    // Another client may have written other keys since the window opened: start from the comment as
-    // it is now, and replace only the list.
-    const std::optional<QString> current = m_connection->getCategoryCommentForMID(m_mid);
-    const QString comment = OVNCategoryComment::withPrivileges(current.value_or(QString()), m_entries);
-    if (!current || !m_connection->updateCategoryListComment(m_mid, comment)
-        || (transaction.isActive() && !transaction.commit())) {
-        OVNCategoryAccess::Refusal refusal =
-            OVNCategoryAccess::writeFailure(*m_connection, failures, tr("The privileges were not saved"));
-        if (refusal.reason == OVNCategoryAccess::Refusal::Reason::Failed)
-            refusal.text = tr("The database did not take the changed privileges. The window stays open with your "
-                              "changes; please check that the database server is online and close it again.");
-        return failed(refusal);
+    // the list, and no other change of the comment comes in between. A session that ends on the
+    // way is resumed and the whole goes again, for up to 30 seconds; after a lost answer the old
+    // session has ended first, and a list already stored as asked is saved.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    bool told = false;
+    for (bool lost = false;; lost = true) {
+        quint64 failures = m_connection->failureCount();
+        if (lost) {
+            const std::optional<QString> now = m_connection->getCategoryCommentForMID(m_mid);
+            if (now && m_connection->failureCount() == failures
+                && OVNCategoryComment::withPrivileges(*now, m_entries) == *now)
+                return true;
+            failures = m_connection->failureCount();
+        }
+        std::optional<OVNCategoryAccess::Refusal> refusal;
+        {
+            OVNDatabaseTransaction transaction(*m_connection);
+            refusal = OVNCategoryAccess::refusalNow(*m_connection, m_mid, OVNPrivilegeLevel::fullAccess());
+            if (!refusal) {
+                // Another client may have written other keys since the window opened: start from the
+                // comment as it is now, and replace only the list.
+                const std::optional<QString> current = m_connection->getCategoryCommentForMID(m_mid);
+                const QString comment = OVNCategoryComment::withPrivileges(current.value_or(QString()), m_entries);
+                if (!current || !m_connection->updateCategoryListComment(m_mid, comment)
+                    || (transaction.isActive() && !transaction.commit())) {
+                    refusal =
+                        OVNCategoryAccess::writeFailure(*m_connection, failures, tr("The privileges were not saved"));
+                    if (refusal->reason == OVNCategoryAccess::Refusal::Reason::Failed)
+                        refusal->text = tr("The database did not take the changed privileges. The window stays open "
+                                           "with your changes; please check that the database server is online and "
+                                           "close it again.");
+                }
+            }
+            if (refusal && transaction.isActive())
+                transaction.rollback();
+        }
+        if (!refusal)
+            return true;
+        if (!OVNCatalogOpening::failedForLostServer(*m_connection, failures)
+            || !OVNCatalogOpening::resume(*m_connection, deadline, {}, nullptr, &told)) {
+            refuse(refusal->title, refusal->text);
+            // A category deleted meanwhile has no privileges left to keep, and a user who no longer
+            // holds full access cannot save them ever: the window may close. An outage keeps it open.
+            return refusal->reason == OVNCategoryAccess::Refusal::Reason::Missing
+                   || refusal->reason == OVNCategoryAccess::Refusal::Reason::Privileges;
+        }
     }
-    return true;
 }

@@ -1889,6 +1889,46 @@ TEST_P(CatalogUserAccessTest, CategoryCommentsThroughEndedSessionsAreSavedAndSai
     }
 }
 
+// Privileges that give up the user's own full access, saved through a session that ends at the
+// write and with the commit's answer lost: the save goes again on a new session, finds a list
+// already stored as asked, and says saved, with no alert but the question asked first.
+TEST_P(CatalogUserAccessTest, PrivilegesSavedThroughEndedSessionsAreSavedAndSaidSo)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const PgTestServer server = *pgTestServer();
+    const struct {
+        const char *name;
+        const char *statement;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"the write cut", "update strvcategory set comment", SessionCutProxy::How::Dropped},
+        {"the write's answer lost", "update strvcategory set comment", SessionCutProxy::How::AnswerLost},
+        {"the commit's answer lost", "COMMIT", SessionCutProxy::How::AnswerLost},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, trip, staff, "FULL ACCESS"));
+        const QString before = *db.getCategoryCommentForMID(trip);
+        SessionCutProxy proxy(server.port, {});
+        OVNDatabaseAccess connection;
+        connection.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                        server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection.openDBConnection());
+        signInAsAnn(connection);
+        OVNPrivilegeListEditor editor(&connection, *presenter);
+        ASSERT_TRUE(editor.open(trip));
+        editor.setLevel(editor.rowForGroup(staff), 2); // READ ONLY: Ann's full access goes
+        const qsizetype alerts = presenter->shown().size();
+        presenter->enqueueAnswers({1}); // save anyway
+        proxy.cutAt(c.statement, 1, c.how);
+        EXPECT_TRUE(editor.save());
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(*db.getCategoryCommentForMID(trip), OVNCategoryComment::withPrivileges(before, editor.entries()));
+        ASSERT_EQ(presenter->shown().size(), alerts + 1) << qPrintable(alertTitles().join('\n'));
+        EXPECT_EQ(presenter->shown().last().message, OVNPrivilegeListEditor::losingFullAccessText());
+    }
+}
+
 // The details pane's purchase rows read through a session that ends at the read: they are read
 // on a new session and shown, and nothing is said.
 TEST_P(CatalogUserAccessTest, DetailsReadThroughAnEndedSessionShowWhatIsStored)
