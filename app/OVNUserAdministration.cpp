@@ -179,8 +179,9 @@ QString OVNUserAdministration::addUser(const QString &name, const QString &mid)
         refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
         return QString();
     }
-    // The login look-up would merge the groups of two users with one login.
-    if (loginTaken(name, QString())) {
+    // The login look-up would merge the groups of two users with one login. A row of this id is
+    // this writer's own earlier try whose answer was lost.
+    if (loginTaken(name, mid)) {
         refuse(tr("Login already in use"), tr("Another user already has the login \"%1\".").arg(name));
         return QString();
     }
@@ -207,7 +208,8 @@ QString OVNUserAdministration::addMember(const QString &userMid, const QString &
     if (userMid.isEmpty() || groupMid.isEmpty())
         return QString();
     for (const QVariantMap &member : members(groupMid))
-        if (member.value(QStringLiteral("usermid")).toString() == userMid) {
+        if (member.value(QStringLiteral("usermid")).toString() == userMid
+            && (mid.isEmpty() || member.value(CatalogNames::keyMid).toString() != mid)) {
             refuse(tr("User is already member of Group"),
                    tr("The selected user is already a member of this group. You cannot add an user twice to the "
                       "same group."));
@@ -312,6 +314,34 @@ bool OVNUserAdministration::groupGone(const QString &groupMid) const { return !h
 bool OVNUserAdministration::membershipGone(const QString &groupMid, const QString &membershipMid) const
 {
     return !holdsMid(members(groupMid), membershipMid);
+}
+
+QString OVNUserAdministration::newRowId() const { return m_connection->createNewMID(); }
+
+namespace {
+// Whether `rows` hold a row of id `mid` whose `key` is `value`.
+bool holdsRow(const QList<QVariantMap> &rows, const QString &mid, const char *key, const QString &value)
+{
+    return std::any_of(rows.begin(), rows.end(), [&](const QVariantMap &row) {
+        return row.value(CatalogNames::keyMid).toString() == mid && row.value(QLatin1String(key)).toString() == value;
+    });
+}
+} // namespace
+
+bool OVNUserAdministration::userMade(const QString &userMid, const QString &login) const
+{
+    return holdsRow(users(), userMid, "login", login);
+}
+
+bool OVNUserAdministration::groupMade(const QString &groupMid, const QString &name) const
+{
+    return holdsRow(groups(), groupMid, "name", name);
+}
+
+bool OVNUserAdministration::membershipMade(const QString &groupMid, const QString &membershipMid,
+                                           const QString &userMid) const
+{
+    return holdsRow(members(groupMid), membershipMid, "usermid", userMid);
 }
 
 bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &change,

@@ -71,6 +71,14 @@ public:
     bool userGone(const QString &userMid) const;
     bool groupGone(const QString &groupMid) const;
     bool membershipGone(const QString &groupMid, const QString &membershipMid) const;
+    // Whether the row an addition of that id would make is there with the values asked (for
+    // doneAfterLoss of an addition that passes the id): the user with that login, the group of that
+    // name, the membership of that user in the group.
+    bool userMade(const QString &userMid, const QString &login) const;
+    bool groupMade(const QString &groupMid, const QString &name) const;
+    bool membershipMade(const QString &groupMid, const QString &membershipMid, const QString &userMid) const;
+    // A new row id for an addition that may go again.
+    QString newRowId() const;
 
     // The account whose full name and login the first run gives the administrator.
     static QString administratorName();

@@ -288,14 +288,24 @@ bool OVNUserManager::confirmDelete(const QString &message, const QString &text)
 void OVNUserManager::addGroup()
 {
     QLineEdit name;
-    if (runSheet(tr("Create new Group"), tr("Name:"), {&name}) && !m_admin.addGroup(name.text()).isEmpty())
+    if (!runSheet(tr("Create new Group"), tr("Name:"), {&name}))
+        return;
+    // The same id on every try: a group a lost answer made is found, not made twice.
+    const QString mid = m_admin.newRowId();
+    if (m_admin.throughEndedSessions([&] { return !m_admin.addGroup(name.text(), mid).isEmpty(); },
+                                     [&] { return m_admin.groupMade(mid, name.text()); }))
         reloadGroupAndUserData();
 }
 
 void OVNUserManager::addUser()
 {
     QLineEdit name;
-    if (runSheet(tr("Create new User"), tr("Name:"), {&name}) && !m_admin.addUser(name.text()).isEmpty())
+    if (!runSheet(tr("Create new User"), tr("Name:"), {&name}))
+        return;
+    // The same id on every try: a user a lost answer made is found, not refused as a taken login.
+    const QString mid = m_admin.newRowId();
+    if (m_admin.throughEndedSessions([&] { return !m_admin.addUser(name.text(), mid).isEmpty(); },
+                                     [&] { return m_admin.userMade(mid, name.text()); }))
         reloadGroupAndUserData();
 }
 
@@ -331,8 +341,13 @@ void OVNUserManager::addMember()
     for (const QVariantMap &user : m_admin.users())
         if (!user.value(QStringLiteral("name")).toString().isEmpty())
             choice.addItem(user.value(QStringLiteral("name")).toString(), user.value(CatalogNames::keyMid));
-    if (runSheet(tr("Add Group Member"), tr("User Selection"), {&choice})
-        && !m_admin.addMember(choice.currentData().toString(), group).isEmpty())
+    if (!runSheet(tr("Add Group Member"), tr("User Selection"), {&choice}))
+        return;
+    // The same id on every try: a membership a lost answer made is found, not refused as a second.
+    const QString user = choice.currentData().toString();
+    const QString mid = m_admin.newRowId();
+    if (m_admin.throughEndedSessions([&] { return !m_admin.addMember(user, group, mid).isEmpty(); },
+                                     [&] { return m_admin.membershipMade(group, mid, user); }))
         groupSelectionChanged();
 }
 

@@ -307,7 +307,7 @@ TEST_P(UserManagerTest, ChangesThroughEndedSessionsAreSavedOnceAndSaidSo)
         setUpUsers(first);
     }
     const PgTestServer server = *pgTestServer();
-    enum class Change { RenameUser, RemoveMember, DeleteUser };
+    enum class Change { RenameUser, RemoveMember, DeleteUser, AddUser, AddGroup, AddMember };
     const struct {
         const char *name;
         Change change;
@@ -320,6 +320,13 @@ TEST_P(UserManagerTest, ChangesThroughEndedSessionsAreSavedOnceAndSaidSo)
          SessionCutProxy::How::Dropped},
         {"remove member, the commit's answer lost", Change::RemoveMember, "COMMIT", SessionCutProxy::How::AnswerLost},
         {"delete user, the commit's answer lost", Change::DeleteUser, "COMMIT", SessionCutProxy::How::AnswerLost},
+        {"add user, the write cut", Change::AddUser, "insert into strvusers", SessionCutProxy::How::Dropped},
+        {"add user, the answer lost", Change::AddUser, "insert into strvusers", SessionCutProxy::How::AnswerLost},
+        {"add group, the write cut", Change::AddGroup, "insert into strvgroups", SessionCutProxy::How::Dropped},
+        {"add group, the answer lost", Change::AddGroup, "insert into strvgroups", SessionCutProxy::How::AnswerLost},
+        {"add member, the write cut", Change::AddMember, "insert into strvgroupusers", SessionCutProxy::How::Dropped},
+        {"add member, the answer lost", Change::AddMember, "insert into strvgroupusers",
+         SessionCutProxy::How::AnswerLost},
     };
     int round = 0;
     for (const auto &c : cuts) {
@@ -337,9 +344,30 @@ TEST_P(UserManagerTest, ChangesThroughEndedSessionsAreSavedOnceAndSaidSo)
         ASSERT_FALSE(user.isEmpty());
         const QString group = admin.groupNamed("Admin").value("mid").toString();
         ASSERT_FALSE(admin.addMember(user, group).isEmpty());
+        const QString added = QStringLiteral("added%1").arg(round);
+        const QString other = c.change == Change::AddMember ? admin.addGroup(added) : QString();
+        const QString mid = admin.newRowId();
+        const auto count = [&](const char *sql, const QVariantList &values) {
+            return db.rowsForQuery(QString::fromLatin1(sql), values).value(0).value(0).toInt();
+        };
         const qsizetype said = alerts->shown().size();
         proxy.cutAt(c.statement, 1, c.how);
         switch (c.change) {
+        case Change::AddUser:
+            EXPECT_TRUE(admin.throughEndedSessions([&] { return !admin.addUser(added, mid).isEmpty(); },
+                                                   [&] { return admin.userMade(mid, added); }));
+            EXPECT_EQ(count("select count(*) from strvusers where login=$1", {added}), 1);
+            break;
+        case Change::AddGroup:
+            EXPECT_TRUE(admin.throughEndedSessions([&] { return !admin.addGroup(added, mid).isEmpty(); },
+                                                   [&] { return admin.groupMade(mid, added); }));
+            EXPECT_EQ(count("select count(*) from strvgroups where name=$1", {added}), 1);
+            break;
+        case Change::AddMember:
+            EXPECT_TRUE(admin.throughEndedSessions([&] { return !admin.addMember(user, other, mid).isEmpty(); },
+                                                   [&] { return admin.membershipMade(other, mid, user); }));
+            EXPECT_EQ(count("select count(*) from strvgroupusers where groupmid=$1 and usermid=$2", {other, user}), 1);
+            break;
         case Change::RenameUser:
             EXPECT_TRUE(admin.throughEndedSessions([&] { return admin.renameUser(user, "Renamed"); }));
             EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {user}).value(0).value(0), "Renamed");
