@@ -603,38 +603,58 @@ TiffReader::Layout TiffReader::layout(const QString &path, QString *words)
     return Layout::Common;
 }
 
+namespace {
+
+// A file opened at its first image, with libtiff's share of the budget held.
+struct FirstImage {
+    qint64 libraryBytes = 0;
+    DecodeMemoryBudget::Reservation reservation;
+    TiffHandle tiff;
+    QSize size;
+};
+
+// `fullSize` gets the first image's size once it is known; nothing when the file does not open
+// or its first image has no valid size.
+std::optional<FirstImage> openFirstImage(const QString &path, QSize *fullSize)
+{
+    FirstImage first;
+    first.libraryBytes = libraryBytesFor(path);
+    first.reservation = DecodeMemoryBudget::shared().reserve(first.libraryBytes);
+    first.tiff = openTiff(path);
+    if (!first.tiff)
+        return std::nullopt;
+    first.size = directorySize(first.tiff.get());
+    if (fullSize)
+        *fullSize = first.size;
+    if (!first.size.isValid())
+        return std::nullopt;
+    return first;
+}
+
+} // namespace
+
 QImage TiffReader::read(const QString &path, QSize box, QSize *fullSize, bool *tooLarge)
 {
     if (DecodeInterrupt::shouldStop())
         return {};
-    const qint64 libraryBytes = libraryBytesFor(path);
-    DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
-    const TiffHandle tiff = openTiff(path);
-    if (!tiff)
+    std::optional<FirstImage> first = openFirstImage(path, fullSize);
+    if (!first)
         return {};
-    const QSize size = directorySize(tiff.get());
-    if (fullSize)
-        *fullSize = size;
-    if (!size.isValid())
-        return {};
-    const QSize target = box.isValid() && !box.isEmpty() ? fitted(size, box) : size;
-    return readDirectory(tiff.get(), target, reservation, libraryBytes, tooLarge);
+    const QSize target = box.isValid() && !box.isEmpty() ? fitted(first->size, box) : first->size;
+    return readDirectory(first->tiff.get(), target, first->reservation, first->libraryBytes, tooLarge);
 }
 
 QImage TiffReader::readReduced(const QString &path, QSize box, QSize *fullSize)
 {
     if (!box.isValid() || box.isEmpty() || DecodeInterrupt::shouldStop())
         return {};
-    const qint64 libraryBytes = libraryBytesFor(path);
-    DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(libraryBytes);
-    const TiffHandle tiff = openTiff(path);
-    if (!tiff)
+    std::optional<FirstImage> first = openFirstImage(path, fullSize);
+    if (!first)
         return {};
-    const QSize size = directorySize(tiff.get());
-    if (fullSize)
-        *fullSize = size;
-    if (!size.isValid())
-        return {};
+    const qint64 libraryBytes = first->libraryBytes;
+    DecodeMemoryBudget::Reservation &reservation = first->reservation;
+    const TiffHandle &tiff = first->tiff;
+    const QSize size = first->size;
     const QSize target = fitted(size, box);
     if (target == size)
         return {};
