@@ -385,40 +385,73 @@ void endRead(png_structp png, png_infop) { static_cast<State *>(png_get_progress
 // a chunk out of place, an unknown filter) sends the file back to libpng's rows, which say what
 // can be shown of it and how it is damaged.
 
+// The filters that look at the pixel to the left, for pixels `Step` bytes apart: the left pixel's
+// bytes are kept in registers rather than read back from the row just written, which would make
+// each byte wait for the one `Step` before it.
+template <int Step>
+void unfilterLeft(uchar filter, uchar *row, const uchar *above, qsizetype bytes)
+{
+    int left[Step] = {}, aboveLeft[Step] = {};
+    for (qsizetype i = 0; i + Step <= bytes; i += Step) {
+        for (int k = 0; k < Step; ++k) {
+            const int a = left[k], b = above[i + k], c = aboveLeft[k];
+            int predicted;
+            if (filter == 1) {
+                predicted = a;
+            } else if (filter == 3) {
+                predicted = (a + b) >> 1;
+            } else {
+                // Paeth: whichever of left, above and above-left is nearest a + b - c.
+                const int p = b - c, q = a - c;
+                const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
+                predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            }
+            const uchar value = uchar(row[i + k] + predicted);
+            row[i + k] = value;
+            left[k] = value;
+            aboveLeft[k] = b;
+        }
+    }
+}
+
 // Unfilters `row` (`bytes` long, its pixels `step` bytes apart) by its filter type against the
 // row above (`above`, zeros for the first). False for an unknown filter.
 bool unfilter(uchar filter, uchar *row, const uchar *above, qsizetype bytes, int step)
 {
-    switch (filter) {
-    case 0:
+    if (filter == 0)
         return true;
-    case 1:
-        for (qsizetype i = step; i < bytes; ++i)
-            row[i] = uchar(row[i] + row[i - step]);
-        return true;
-    case 2:
+    if (filter == 2) {
         for (qsizetype i = 0; i < bytes; ++i)
             row[i] = uchar(row[i] + above[i]);
         return true;
+    }
+    if (filter > 4)
+        return false;
+    // A row is a whole number of pixels of `step` bytes (pictures of under 8 bits a pixel have a
+    // step of 1).
+    switch (step) {
+    case 1:
+        unfilterLeft<1>(filter, row, above, bytes);
+        break;
+    case 2:
+        unfilterLeft<2>(filter, row, above, bytes);
+        break;
     case 3:
-        for (qsizetype i = 0; i < step && i < bytes; ++i)
-            row[i] = uchar(row[i] + (above[i] >> 1));
-        for (qsizetype i = step; i < bytes; ++i)
-            row[i] = uchar(row[i] + ((unsigned(row[i - step]) + above[i]) >> 1));
-        return true;
+        unfilterLeft<3>(filter, row, above, bytes);
+        break;
     case 4:
-        for (qsizetype i = 0; i < step && i < bytes; ++i)
-            row[i] = uchar(row[i] + above[i]);
-        for (qsizetype i = step; i < bytes; ++i) {
-            const int a = row[i - step], b = above[i], c = above[i - step];
-            const int p = b - c, q = a - c;
-            const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
-            row[i] = uchar(row[i] + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
-        }
-        return true;
+        unfilterLeft<4>(filter, row, above, bytes);
+        break;
+    case 6:
+        unfilterLeft<6>(filter, row, above, bytes);
+        break;
+    case 8:
+        unfilterLeft<8>(filter, row, above, bytes);
+        break;
     default:
         return false;
     }
+    return true;
 }
 
 // A 16-bit sample scaled to 8 bits as libpng scales it (round(v / 257)).

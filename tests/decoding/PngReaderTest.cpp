@@ -232,27 +232,37 @@ TEST(PngReaderTest, EveryLayoutReadsTheSameOnBothRoads)
         {"grey alpha 16", make(4, 16)},
         {"rgb 8", make(2, 8)},
         {"rgb 16", make(2, 16)},
-        {"rgb 8 keyed", make(2, 8, [](PngFile &f) { f.transparency = bigEndian16({0, 53, 106}); })},
-        {"rgb 16 keyed", make(2, 16, [](PngFile &f) { f.transparency = bigEndian16({0, 53, 106}); })},
+        {"rgb 8 keyed", make(2, 8,
+                             [](PngFile &f) {
+                                 f.transparency = bigEndian16({0, 53, 106});
+                             })},
+        {"rgb 16 keyed", make(2, 16,
+                              [](PngFile &f) {
+                                  f.transparency = bigEndian16({0, 53, 106});
+                              })},
         {"rgba 8", make(6, 8)},
         {"rgba 16", make(6, 16)},
         {"palette 1", make(3, 1, [&](PngFile &f) { f.palette = palette16.left(6); })},
         {"palette 2", make(3, 2, [&](PngFile &f) { f.palette = palette16.left(12); })},
         {"palette 4", make(3, 4, [&](PngFile &f) { f.palette = palette16; })},
         // Indices past the palette's end, and alphas for only some of its colours.
-        {"palette 8 short", make(3, 8, [&](PngFile &f) {
-             f.palette = palette16;
-             f.transparency = QByteArray("\x00\x40\x80", 3);
-         })},
-        {"palette 4 translucent", make(3, 4, [&](PngFile &f) {
-             f.palette = palette16;
-             f.transparency = QByteArray(16, '\x7f');
-         })},
+        {"palette 8 short", make(3, 8,
+                                 [&](PngFile &f) {
+                                     f.palette = palette16;
+                                     f.transparency = QByteArray("\x00\x40\x80", 3);
+                                 })},
+        {"palette 4 translucent", make(3, 4,
+                                       [&](PngFile &f) {
+                                           f.palette = palette16;
+                                           f.transparency = QByteArray(16, '\x7f');
+                                       })},
         {"one pixel wide", make(2, 8, [](PngFile &f) { f.width = 1; })},
-        {"colour chunks", make(2, 8, [](PngFile &f) {
-             f.before = PngFile::chunk("gAMA", bigEndian16({0, 45455}).right(4))
-                        + PngFile::chunk("cHRM", QByteArray(32, '\x01')) + PngFile::chunk("bKGD", bigEndian16({1, 2, 3}));
-         })},
+        {"colour chunks", make(2, 8,
+                               [](PngFile &f) {
+                                   f.before = PngFile::chunk("gAMA", bigEndian16({0, 45455}).right(4))
+                                              + PngFile::chunk("cHRM", QByteArray(32, '\x01'))
+                                              + PngFile::chunk("bKGD", bigEndian16({1, 2, 3}));
+                               })},
         {"srgb", make(6, 8, [](PngFile &f) { f.before = PngFile::chunk("sRGB", QByteArray(1, '\0')); })},
         {"data in one chunk", make(2, 16, [](PngFile &f) { f.pieces = 1; })},
         {"data in many chunks", make(0, 8, [](PngFile &f) { f.pieces = 40; })},
