@@ -385,33 +385,47 @@ void endRead(png_structp png, png_infop) { static_cast<State *>(png_get_progress
 // a chunk out of place, an unknown filter) sends the file back to libpng's rows, which say what
 // can be shown of it and how it is damaged.
 
-// The filters that look at the pixel to the left, for pixels `Step` bytes apart: the left pixel's
-// bytes are kept in registers rather than read back from the row just written, which would make
-// each byte wait for the one `Step` before it.
-template <int Step>
-void unfilterLeft(uchar filter, uchar *row, const uchar *above, qsizetype bytes)
+// The filters that look at the pixel to the left (1: sub, 3: average, 4: Paeth), for pixels `Step`
+// bytes apart: the left pixel's bytes are kept in registers rather than read back from the row
+// just written, which would make each byte wait for the one `Step` before it.
+template <int Filter, int Step>
+void unfilterLeft(uchar *row, const uchar *above, qsizetype bytes)
 {
     int left[Step] = {}, aboveLeft[Step] = {};
     for (qsizetype i = 0; i + Step <= bytes; i += Step) {
+        // Unrolled, so that the left pixel's bytes stay in registers.
+#pragma GCC unroll 8
         for (int k = 0; k < Step; ++k) {
-            const int a = left[k], b = above[i + k], c = aboveLeft[k];
+            const int a = left[k], b = above[i + k];
             int predicted;
-            if (filter == 1) {
+            if constexpr (Filter == 1) {
                 predicted = a;
-            } else if (filter == 3) {
+            } else if constexpr (Filter == 3) {
                 predicted = (a + b) >> 1;
             } else {
                 // Paeth: whichever of left, above and above-left is nearest a + b - c.
+                const int c = aboveLeft[k];
                 const int p = b - c, q = a - c;
                 const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
                 predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                aboveLeft[k] = b;
             }
             const uchar value = uchar(row[i + k] + predicted);
             row[i + k] = value;
             left[k] = value;
-            aboveLeft[k] = b;
         }
     }
+}
+
+template <int Step>
+void unfilterLeft(uchar filter, uchar *row, const uchar *above, qsizetype bytes)
+{
+    if (filter == 1)
+        unfilterLeft<1, Step>(row, above, bytes);
+    else if (filter == 3)
+        unfilterLeft<3, Step>(row, above, bytes);
+    else
+        unfilterLeft<4, Step>(row, above, bytes);
 }
 
 // Unfilters `row` (`bytes` long, its pixels `step` bytes apart) by its filter type against the
