@@ -599,7 +599,11 @@ bool readRowsWhole(State &state, qint64 length)
     const qint64 filtered = (bytes + 1) * size.height();
     if (filtered > wholeBufferBytes)
         return false;
+    // Room for all the data the file can hold at once: growing chunk by chunk would copy it and
+    // touch fresh memory again each time.
     std::vector<uchar> compressed;
+    compressed.reserve(
+        size_t(std::min(compressedBound(filtered), std::max<qint64>(0, state.file.size() - state.file.pos()))));
     static constexpr char idat[4] = {'I', 'D', 'A', 'T'};
     for (;;) {
         if (qint64(compressed.size()) + length > compressedBound(filtered)
@@ -677,16 +681,18 @@ bool decode(State &state)
     png_set_chunk_cache_max(png, 64);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skippedChunks, skippedChunkCount);
-    state.input.resize(inputBytes);
+    // A small file needs no more room than it has bytes.
+    const qint64 piece = std::clamp<qint64>(state.file.size(), 64, inputBytes);
+    state.input.resize(size_t(piece));
     // Hands the next `length` bytes of the file to libpng, as far as the file holds them.
     auto feed = [&](qint64 length) {
         while (length > 0) {
             if (DecodeInterrupt::shouldStop())
                 png_error(png, "decoding stopped");
-            const qint64 read = state.file.read(state.input.data(), std::min<qint64>(length, inputBytes));
+            const qint64 read = state.file.read(state.input.data(), std::min<qint64>(length, piece));
             if (read > 0)
                 png_process_data(png, info, reinterpret_cast<png_bytep>(state.input.data()), size_t(read));
-            if (read < std::min<qint64>(length, inputBytes)) {
+            if (read < std::min<qint64>(length, piece)) {
                 state.endedEarly = true;
                 png_error(png, "Read Error");
             }
