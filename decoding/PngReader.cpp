@@ -596,7 +596,7 @@ bool readRowsWhole(State &state, qint64 length)
     state.retry = true;
     const QSize size(int(png_get_image_width(state.png, state.info)), int(state.height));
     const qint64 bytes = rowBytes(state.colour, state.depth, size.width());
-    const qint64 filtered = (bytes + 1) * size.height();
+    const qint64 filtered = DecodeMemoryBudget::product({bytes + 1, size.height()});
     if (filtered > wholeBufferBytes)
         return false;
     // Room for all the data the file can hold at once: growing chunk by chunk would copy it and
