@@ -3,6 +3,9 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
+#include "formats/BMPImageRep.h"
+#include "formats/TGAImageRep.h"
 #include "tests/formats/SceneFiles.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/SyntheticPictures.h"
@@ -461,8 +464,9 @@ void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled)
     TIFFClose(tiff);
 }
 
-// A Targa file of the scene, uncompressed, its rows top first.
-void writeSceneTga(const QString &path, QSize size)
+// A Targa file of the scene, uncompressed, of 24 bits or 32 with 8 bits of alpha left zero (as
+// writers that keep no transparency leave them), its rows top or bottom first.
+QByteArray sceneTga(QSize size, int bits = 24, bool topFirst = true)
 {
     QByteArray file(18, '\0');
     file[2] = 2;
@@ -470,20 +474,61 @@ void writeSceneTga(const QString &path, QSize size)
     file[13] = char(size.width() >> 8);
     file[14] = char(size.height() & 0xff);
     file[15] = char(size.height() >> 8);
-    file[16] = 24;
-    file[17] = 0x20;
+    file[16] = char(bits);
+    file[17] = char((topFirst ? 0x20 : 0) | (bits == 32 ? 8 : 0));
     const QImage image = scenePicture(size, false);
-    for (int y = 0; y < size.height(); ++y)
+    for (int row = 0; row < size.height(); ++row)
         for (int x = 0; x < size.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
+            const QRgb p = image.pixel(x, topFirst ? row : size.height() - 1 - row);
             file += char(qBlue(p));
             file += char(qGreen(p));
             file += char(qRed(p));
+            if (bits == 32)
+                file += '\0';
         }
-    QFile out(path);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(file);
+    return file;
 }
+
+// A bitmap of the scene, uncompressed, of 24 or 32 bits, its rows bottom first and padded to
+// whole 32-bit words as the format has them.
+QByteArray sceneBmp(QSize size, int bits)
+{
+    const qint64 rowBytes = (qint64(size.width()) * bits + 31) / 32 * 4;
+    QByteArray file(54, '\0');
+    auto le = [&](int at, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            file[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    file[0] = 'B', file[1] = 'M';
+    le(2, quint32(54 + rowBytes * size.height()), 4);
+    le(10, 54, 4);
+    le(14, 40, 4);
+    le(18, quint32(size.width()), 4);
+    le(22, quint32(size.height()), 4);
+    le(26, 1, 2);
+    le(28, quint32(bits), 2);
+    const QImage image = scenePicture(size, false);
+    for (int y = size.height() - 1; y >= 0; --y) {
+        QByteArray row(rowBytes, '\0');
+        for (int x = 0; x < size.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            const int at = x * bits / 8;
+            row[at] = char(qBlue(p)), row[at + 1] = char(qGreen(p)), row[at + 2] = char(qRed(p));
+        }
+        file += row;
+    }
+    return file;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile out(path);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    return path;
+}
+
+void writeSceneTga(const QString &path, QSize size) { writeFile(path, sceneTga(size)); }
 
 // A Photoshop file of the scene: RGB, 8 bits, its planes uncompressed.
 void writeScenePsd(const QString &path, QSize size)
@@ -516,8 +561,9 @@ void writeScenePsd(const QString &path, QSize size)
 
 // Every reader's ordinary files written at their own size (or a box, or turned) show the scene
 // they were made from: the JPEG scanlines, PNG rows (8 and 16 bits, translucent on white), TIFF
-// strips and tiles of 8 and 16 bits, the registered readers' rows top and bottom first, and a
-// camera RAW file as its developer develops it.
+// strips and tiles of 8 and 16 bits, the registered readers' rows top and bottom first (bitmaps
+// and Targa files of odd widths, read from their end back a band at a time), and a camera RAW
+// file as its developer develops it.
 TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
 {
     QTemporaryDir dir;
@@ -555,6 +601,9 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
     ASSERT_FALSE(developed.isNull());
 
     const QSize reduced = OVNJpegWriter::fittedSize(size, 240, 240);
+    // Odd sides: rows of three-byte pixels padded to whole words.
+    const QSize odd(479, 321);
+    const QImage oddColour = scenePicture(odd, false);
     const struct {
         const char *road;
         QString source;
@@ -579,7 +628,21 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
         {"TIFF tiles, 8 bits", dir.filePath(QStringLiteral("tiles8.tif")), 5000, 1, colour},
         {"TIFF tiles, 16 bits", dir.filePath(QStringLiteral("tiles16.tif")), 5000, 1, colour},
         {"BMP, bottom first", save(QStringLiteral("scene.bmp"), colour, "bmp"), 5000, 1, colour},
+        {"BMP 24 bits, bottom first, rows padded",
+         writeFile(dir.filePath(QStringLiteral("odd24.bmp")), sceneBmp(odd, 24)), 5000, 1, oddColour},
+        {"BMP 32 bits, bottom first", writeFile(dir.filePath(QStringLiteral("odd32.bmp")), sceneBmp(odd, 32)), 5000, 1,
+         oddColour},
+        {"BMP bottom first, turned", dir.filePath(QStringLiteral("odd24.bmp")), 5000, 3,
+         oddColour.transformed(QTransform().rotate(180))},
         {"TGA", dir.filePath(QStringLiteral("scene.tga")), 5000, 1, colour},
+        {"TGA 24 bits, bottom first", writeFile(dir.filePath(QStringLiteral("bottom24.tga")), sceneTga(odd, 24, false)),
+         5000, 1, oddColour},
+        {"TGA 32 bits, alpha left zero, bottom first",
+         writeFile(dir.filePath(QStringLiteral("bottom32.tga")), sceneTga(odd, 32, false)), 5000, 1, oddColour},
+        {"TGA 32 bits, alpha left zero, top first",
+         writeFile(dir.filePath(QStringLiteral("top32.tga")), sceneTga(odd, 32, true)), 5000, 1, oddColour},
+        {"TGA bottom first into a box", dir.filePath(QStringLiteral("bottom24.tga")), 240, 1,
+         Scene::reference(odd, OVNJpegWriter::fittedSize(odd, 240, 240), false)},
         {"PSD", dir.filePath(QStringLiteral("scene.psd")), 5000, 1, colour},
         {"PPM", save(QStringLiteral("scene.ppm"), colour, "ppm"), 5000, 1, colour},
         {"camera RAW", dng.fileName(), 5000, 1, developed},
@@ -595,6 +658,107 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
         const QImage image = written(out);
         ASSERT_EQ(image.size(), c.expected.size());
         EXPECT_LT(syntheticpictures::meanDifference(image, c.expected), 2.5);
+    }
+}
+
+// A file stored bottom first and cut in the middle is written at its own size as its reader reads
+// it held whole: the rows stored before the cut (the bottom ones) as they are, the rest grey, and
+// the damage said as ever; also where the cut falls inside a row or a pixel.
+TEST(OVNJpegWriterTest, CutFilesStoredBottomFirstAreWrittenAsTheirReadersReadThem)
+{
+    QTemporaryDir dir;
+    const QSize size(479, 321);
+    const QByteArray bmp24 = sceneBmp(size, 24), bmp32 = sceneBmp(size, 32);
+    const QByteArray tga24 = sceneTga(size, 24, false), tga32 = sceneTga(size, 32, false);
+    const struct {
+        const char *file;
+        QByteArray bytes;
+        QImage (*read)(const QByteArray &);
+    } cases[] = {
+        {"cut.bmp", bmp24.left(bmp24.size() / 2), [](const QByteArray &b) { return BMPImageRep::initWithData(b); }},
+        {"cut32.bmp", bmp32.left(bmp32.size() / 3), [](const QByteArray &b) { return BMPImageRep::initWithData(b); }},
+        {"cut.tga", tga24.left(tga24.size() / 2), [](const QByteArray &b) { return TGAImageRep::initWithData(b); }},
+        {"cut-in-a-pixel.tga", tga24.left(18 + 100 * 479 * 3 + 7),
+         [](const QByteArray &b) { return TGAImageRep::initWithData(b); }},
+        {"cut32.tga", tga32.left(tga32.size() / 2), [](const QByteArray &b) { return TGAImageRep::initWithData(b); }},
+    };
+    const QImage scene = scenePicture(size, false);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QImage expected = c.read(c.bytes);
+        ASSERT_EQ(expected.size(), size);
+        const QString path = writeFile(dir.filePath(QLatin1String(c.file)), c.bytes);
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        const std::optional<QByteArray> jpeg =
+            MediaDecoder(MediaDecoder::Use::FullSize).writeJpeg(path, QSize(5000, 5000), 1, 95, &facts);
+        ASSERT_TRUE(jpeg.has_value()) << qPrintable(ImageFileReader::refusalText(facts.refusal));
+        EXPECT_EQ(report.damage(), QStringLiteral("the data ends early"));
+        const QImage image = QImage::fromData(*jpeg, "JPEG");
+        ASSERT_EQ(image.size(), size);
+        EXPECT_LT(syntheticpictures::meanDifference(image, expected), 2.5);
+        // The top row grey, the bottom one the scene's.
+        EXPECT_NEAR(qGray(image.pixel(240, 0)), 128, 3);
+        EXPECT_LT(syntheticpictures::meanDifference(image.copy(0, size.height() - 1, size.width(), 1),
+                                                    scene.copy(0, size.height() - 1, size.width(), 1)),
+                  3.0);
+    }
+}
+
+// Pictures stored bottom first are written at their own size by a thumbnail decoder, whose memory
+// limit is far below the whole picture: the rows go from the end of the file back a band at a
+// time into the encoder, top first.
+TEST(OVNJpegWriterTest, PicturesStoredBottomFirstAreWrittenABandAtATime)
+{
+    QTemporaryDir dir;
+    const QSize size(9000, 6000);
+    ASSERT_GT(qint64(size.width()) * size.height() * 4, MediaDecoder::memoryLimit(MediaDecoder::Use::Thumbnail));
+    const scenefiles::Scene scene(size);
+    const QString bmp = dir.filePath(QStringLiteral("large.bmp")), tga = dir.filePath(QStringLiteral("large.tga"));
+    {
+        scenefiles::Writer bmpFile(bmp), tgaFile(tga);
+        const qint64 rowBytes = (qint64(size.width()) * 3 + 3) / 4 * 4;
+        QByteArray head = sceneBmp(QSize(1, 1), 24).left(54);
+        for (int i = 0; i < 4; ++i) {
+            head[18 + i] = char((size.width() >> (8 * i)) & 0xff);
+            head[22 + i] = char((size.height() >> (8 * i)) & 0xff);
+        }
+        bmpFile.write(head);
+        QByteArray tgaHead = sceneTga(QSize(1, 1), 24, false).left(18);
+        tgaHead[12] = char(size.width() & 0xff), tgaHead[13] = char(size.width() >> 8);
+        tgaHead[14] = char(size.height() & 0xff), tgaHead[15] = char(size.height() >> 8);
+        tgaFile.write(tgaHead);
+        std::vector<QRgb> pixels(size_t(size.width()));
+        std::vector<uchar> row(size_t(rowBytes), 0);
+        for (int y = size.height() - 1; y >= 0; --y) {
+            scene.pixels(y, false, pixels.data());
+            for (int x = 0; x < size.width(); ++x) {
+                row[size_t(3 * x)] = uchar(qBlue(pixels[size_t(x)]));
+                row[size_t(3 * x + 1)] = uchar(qGreen(pixels[size_t(x)]));
+                row[size_t(3 * x + 2)] = uchar(qRed(pixels[size_t(x)]));
+            }
+            bmpFile.write(row);
+            tgaFile.write(std::vector<uchar>(row.begin(), row.begin() + qsizetype(size.width()) * 3));
+        }
+    }
+    for (const QString &path : {bmp, tga}) {
+        SCOPED_TRACE(path.toStdString());
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        const std::optional<QByteArray> jpeg =
+            MediaDecoder(MediaDecoder::Use::Thumbnail).writeJpeg(path, QSize(10000, 10000), 1, 80, &facts);
+        QFile::remove(path);
+        ASSERT_TRUE(jpeg.has_value()) << qPrintable(ImageFileReader::refusalText(facts.refusal));
+        EXPECT_TRUE(report.damage().isEmpty());
+        QBuffer buffer;
+        buffer.setData(*jpeg);
+        QImageReader reader(&buffer, "jpeg");
+        EXPECT_EQ(reader.size(), size);
+        // Read back at an eighth, as libjpeg scales.
+        reader.setScaledSize(size / 8);
+        const QImage image = reader.read();
+        ASSERT_EQ(image.size(), size / 8);
+        EXPECT_LT(syntheticpictures::meanDifference(image, scenefiles::Scene::reference(size, size / 8, false)), 3.0);
     }
 }
 
