@@ -508,6 +508,22 @@ private:
     bool m_failed = false;
 };
 
+// The current directory's colour profile where the rows can carry it (RowSink::rgbProfile): not
+// of inks or Lab, which the rows are turned from.
+QByteArray rgbProfile(TIFF *tiff)
+{
+    quint16 photometric = 0;
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB
+        || photometric == PHOTOMETRIC_ITULAB)
+        return {};
+    quint32 count = 0;
+    void *data = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &count, &data) || !data || count == 0)
+        return {};
+    return RowSink::rgbProfile(QByteArray(static_cast<const char *>(data), qsizetype(count)));
+}
+
 bool similarShape(QSize a, QSize b)
 {
     return std::abs(double(a.width()) / a.height() - double(b.width()) / b.height()) < 0.02;
@@ -718,6 +734,8 @@ TiffReader::Streamed TiffReader::stream(const QString &path, RowSink &sink, QSiz
     const qint64 held = Budget::sum({libraryBytes, reading.bytes});
     if (held > Budget::shared().capacity())
         return Streamed::Failed;
+    if (const QByteArray icc = rgbProfile(tiff.get()); !icc.isEmpty())
+        sink.setColourProfile(icc);
     if (!sink.begin(size, RowSink::Pixels::PremultipliedArgb32))
         return Streamed::Declined;
     reservation.release();

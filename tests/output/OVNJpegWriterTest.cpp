@@ -13,6 +13,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -410,10 +411,12 @@ QImage scenePicture(QSize size, bool grey, bool translucent = false)
 }
 
 // A TIFF of the scene in strips or 32-pixel tiles, of 8 or 16 bits a sample.
-void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled)
+void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled, const QByteArray &icc = {})
 {
     TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     ASSERT_NE(tiff, nullptr);
+    if (!icc.isEmpty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(icc.size()), icc.constData());
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
@@ -759,6 +762,104 @@ TEST(OVNJpegWriterTest, PicturesStoredBottomFirstAreWrittenABandAtATime)
         const QImage image = reader.read();
         ASSERT_EQ(image.size(), size / 8);
         EXPECT_LT(syntheticpictures::meanDifference(image, scenefiles::Scene::reference(size, size / 8, false)), 3.0);
+    }
+}
+
+namespace {
+
+// The colour profile a JPEG file carries, its APP2 pieces put together; empty without one.
+QByteArray jpegProfile(const QByteArray &jpeg)
+{
+    QByteArray profile;
+    const auto *d = reinterpret_cast<const uchar *>(jpeg.constData());
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && d[at] == 0xff && d[at + 1] != 0xda;) {
+        const int length = (d[at + 2] << 8) | d[at + 3];
+        if (d[at + 1] == 0xe2 && length > 16 && jpeg.mid(at + 4, 12) == QByteArray("ICC_PROFILE\0", 12))
+            profile += jpeg.mid(at + 18, length - 16);
+        at += 2 + length;
+    }
+    return profile;
+}
+
+// A CMYK TIFF of one ink colour, of 8 or 16 bits a sample.
+void writeCmykTiff(const QString &path, QSize size, int bits, const QByteArray &icc)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(icc.size()), icc.constData());
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+    std::vector<quint16> row(size_t(size.width()) * 4);
+    for (size_t i = 0; i < row.size(); i += 4)
+        row[i] = 200, row[i + 1] = 40, row[i + 2] = 0, row[i + 3] = 10;
+    if (bits == 8) {
+        auto *bytes = reinterpret_cast<uchar *>(row.data());
+        for (size_t i = 0; i < row.size(); ++i)
+            bytes[i] = uchar(row[i]);
+    } else {
+        for (quint16 &sample : row)
+            sample = quint16(sample * 257);
+    }
+    for (int y = 0; y < size.height(); ++y)
+        ASSERT_GE(TIFFWriteScanline(tiff, row.data(), quint32(y), 0), 0);
+    TIFFClose(tiff);
+}
+
+} // namespace
+
+// A picture's colour profile is written with it as a picture read whole is written (streamed
+// upright at its own size, or turned and so read whole): a TIFF's profile and a PNG's iCCP
+// profile byte for byte, a PNG's sRGB chunk as Qt's writer writes it; a profile of inks is none
+// for the RGB rows made from them.
+TEST(OVNJpegWriterTest, ColourProfilesAreWrittenAsAPictureReadWholeKeepsThem)
+{
+    QTemporaryDir dir;
+    const QSize size(160, 96);
+    const QByteArray adobe = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    ASSERT_FALSE(adobe.isEmpty());
+    // A profile of printing inks: its header says so.
+    QByteArray inks(256, '\0');
+    inks[3] = char(inks.size());
+    inks.replace(12, 4, "prtr");
+    inks.replace(16, 4, "CMYK");
+    inks.replace(20, 4, "Lab ");
+    inks.replace(36, 4, "acsp");
+    writeSceneTiff(dir.filePath(QStringLiteral("profiled8.tif")), size, 8, false, adobe);
+    writeSceneTiff(dir.filePath(QStringLiteral("profiled16.tif")), size, 16, true, adobe);
+    writeCmykTiff(dir.filePath(QStringLiteral("inks8.tif")), size, 8, inks);
+    writeCmykTiff(dir.filePath(QStringLiteral("inks16.tif")), size, 16, inks);
+    QImage picture = scenePicture(size, false);
+    picture.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("profiled.png"))));
+    picture.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("srgb.png"))));
+    const struct {
+        const char *file;
+        std::optional<QByteArray> profile; // nullopt: as the picture read whole has it, whatever it is
+    } cases[] = {
+        {"profiled8.tif", adobe},    {"profiled16.tif", adobe},    {"profiled.png", adobe},
+        {"inks8.tif", QByteArray()}, {"inks16.tif", QByteArray()}, {"srgb.png", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        QByteArray written[2];
+        for (const int orientation : {1, 3}) {
+            const std::optional<QByteArray> jpeg =
+                MediaDecoder(MediaDecoder::Use::FullSize)
+                    .writeJpeg(dir.filePath(QLatin1String(c.file)), QSize(5000, 5000), orientation, 90);
+            ASSERT_TRUE(jpeg.has_value());
+            EXPECT_EQ(QImage::fromData(*jpeg).size(), size);
+            written[orientation == 1 ? 0 : 1] = jpegProfile(*jpeg);
+        }
+        EXPECT_EQ(written[0], written[1]) << "streamed and read whole";
+        if (c.profile) {
+            EXPECT_EQ(written[0], *c.profile);
+        }
     }
 }
 
