@@ -863,6 +863,73 @@ TEST(OVNJpegWriterTest, ColourProfilesAreWrittenAsAPictureReadWholeKeepsThem)
     }
 }
 
+namespace {
+
+// A PNG chunk of `type` and `data`, with its checksum.
+QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    QByteArray chunk;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += char((data.size() >> shift) & 0xff);
+    const QByteArray body = QByteArray(type, 4) + data;
+    quint32 crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= uchar(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+    }
+    crc ^= 0xffffffffu;
+    chunk += body;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += char((crc >> shift) & 0xff);
+    return chunk;
+}
+
+} // namespace
+
+// Pictures that must be held whole at their own size (an interlaced PNG, whose passes fill the
+// whole picture; a run-length encoded bitmap stored bottom first) are refused by their size
+// before anything of them is read where they would need more than the larger decoder may use:
+// "needs more memory", never a fault of the file.
+TEST(OVNJpegWriterTest, PicturesHeldWholeAreRefusedByTheirSizeBeforeTheyAreRead)
+{
+    QTemporaryDir dir;
+    const QSize size(13000, 13000);
+    ASSERT_GT(qint64(size.width()) * size.height() * 4, MediaDecoder::memoryLimit(MediaDecoder::Use::FullSize));
+    QByteArray header(13, '\0');
+    for (int i = 0; i < 4; ++i) {
+        header[3 - i] = char((size.width() >> (8 * i)) & 0xff);
+        header[7 - i] = char((size.height() >> (8 * i)) & 0xff);
+    }
+    header[8] = 8, header[9] = 2, header[12] = 1; // 8-bit RGB, interlaced
+    const QString png =
+        writeFile(dir.filePath(QStringLiteral("interlaced.png")),
+                  QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header)
+                      + pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", {}));
+    QByteArray rle = sceneBmp(QSize(1, 1), 8).left(54);
+    for (int i = 0; i < 4; ++i) {
+        rle[18 + i] = char((size.width() >> (8 * i)) & 0xff);
+        rle[22 + i] = char((size.height() >> (8 * i)) & 0xff);
+    }
+    rle[30] = 1; // RLE8
+    rle[10] = char(54 + 1024), rle[11] = char((54 + 1024) >> 8);
+    rle += QByteArray(1024, '\x40') + QByteArray("\x10\x01\x00\x01", 4);
+    const QString bmp = writeFile(dir.filePath(QStringLiteral("runs.bmp")), rle);
+    for (const QString &path : {png, bmp}) {
+        SCOPED_TRACE(path.toStdString());
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        EXPECT_FALSE(
+            MediaDecoder(MediaDecoder::Use::FullSize).writeJpeg(path, QSize(20000, 20000), 1, 90, &facts).has_value());
+        EXPECT_EQ(facts.refusal, ImageFileReader::Facts::Refusal::TooLarge);
+        EXPECT_TRUE(report.damage().isEmpty());
+        QString why;
+        EXPECT_FALSE(OVNJpegWriter::scaleAndSaveAsJPEG(path, 20000, 20000, 0.9f, dir.filePath(QStringLiteral("o.jpg")),
+                                                       OVNJpegWriter::Caption::Off, {}, {}, 1, &why));
+        EXPECT_EQ(why, QStringLiteral("the picture needs more memory than decoding may use"));
+    }
+}
+
 // A JPEG written at its own size keeps its density, as a picture read whole kept it.
 TEST(OVNJpegWriterTest, AFullSizeJpegKeepsItsDensity)
 {
