@@ -262,15 +262,19 @@ int JpegDecoder::scaleEighths(QSize full, QSize box)
     return eighths;
 }
 
-qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components)
+qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components, bool multipleScans)
 {
     if (full.isEmpty())
         return 0;
     const int eighths = scaleEighths(full, box);
-    // The picture, and at most a progressive file's coefficients: two bytes a sample, every
-    // component at full resolution.
+    // The picture, and a file of several scans' coefficients (two bytes a sample, every component
+    // at full resolution) or one scan's band of rows. A reduced decode is counted with every
+    // coefficient whatever the file, so that a small file that claims an enormous picture is
+    // refused before its thumbnail is decoded; at full scale the picture itself counts every pixel
+    // the file claims.
+    const bool coefficients = multipleScans || eighths < 8;
     return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
-           + qint64(full.width()) * full.height() * 2 * std::max(components, 1);
+           + qint64(full.width()) * (coefficients ? full.height() : 16) * 2 * std::max(components, 1);
 }
 
 qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
@@ -283,7 +287,8 @@ qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
     begin(*state, data, size);
     jpeg_read_header(&state->info, TRUE);
     const jpeg_decompress_struct &info = state->info;
-    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
+    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components,
+                       jpeg_has_multiple_scans(&state->info));
 }
 
 qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
@@ -299,7 +304,8 @@ qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
             begin(*state, device, std::numeric_limits<qint64>::max());
             jpeg_read_header(&state->info, TRUE);
             const jpeg_decompress_struct &info = state->info;
-            bytes = decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
+            bytes = decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components,
+                                jpeg_has_multiple_scans(&state->info));
         }
     }
     return device.seek(start) ? bytes : 0;
@@ -346,7 +352,7 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
         return state->result;
     }
     // Whatever the header claims, the decode holds no more than the budget allows.
-    if (JpegDecoder::decodeBytes(full, box, info.num_components) > decodeLimit())
+    if (JpegDecoder::decodeBytes(full, box, info.num_components, jpeg_has_multiple_scans(&info)) > decodeLimit())
         return {Status::Failed, {}, full};
 
     // RGB32's fourth byte must be opaque; the X forms leave it undefined.
