@@ -4,6 +4,9 @@
 #include "decoding/MediaDecoder.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/JpegEncoder.h"
+#include "decoding/RowSink.h"
+#include "formats/OVNOrientation.h"
 #include "formats/BMPImageRep.h"
 #include "formats/TGAImageRep.h"
 #include "tests/formats/SceneFiles.h"
@@ -708,9 +711,76 @@ TEST(OVNJpegWriterTest, CutFilesStoredBottomFirstAreWrittenAsTheirReadersReadThe
     }
 }
 
+namespace {
+
+// Rows handed on, kept as a picture; the most of the decoding budget in use while they came.
+class RowsKept : public RowSink
+{
+public:
+    bool begin(QSize size, Pixels pixels) override
+    {
+        image = QImage(size, pixels == Pixels::Grey8                 ? QImage::Format_Grayscale8
+                             : pixels == Pixels::PremultipliedArgb32 ? QImage::Format_ARGB32_Premultiplied
+                                                                     : QImage::Format_RGB32);
+        return true;
+    }
+    bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
+    {
+        mostReserved = std::max(mostReserved, DecodeMemoryBudget::shared().inUse());
+        for (int i = 0; i < count && rows < image.height(); ++i, ++rows)
+            std::memcpy(image.scanLine(rows), first + qsizetype(i) * bytesPerLine,
+                        size_t(image.width()) * (image.depth() / 8));
+        return true;
+    }
+    QImage image;
+    int rows = 0;
+    qint64 mostReserved = 0;
+};
+
+// This process's resident memory now, and at its peak since the last reset, in bytes.
+qint64 residentBytes(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').first().toLongLong() * 1024;
+    return 0;
+}
+
+void resetPeakResidentBytes()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+} // namespace
+
+// A turned picture is written from its rows gathered turned a band at a time: every EXIF turn of
+// every kind of rows is the picture turned as the viewers turn it, on sides that are no whole
+// number of bands.
+TEST(OVNJpegWriterTest, TurnedRowsAreThePictureTurned)
+{
+    const QImage colour = scenePicture(QSize(37, 53), false);
+    QImage translucent = scenePicture(QSize(37, 53), false, true).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (const QImage &picture : {colour, translucent, scenePicture(QSize(37, 53), true)}) {
+        for (int code = 1; code <= 8; ++code) {
+            SCOPED_TRACE(testing::Message() << "format " << int(picture.format()) << ", turn " << code);
+            RowsKept rows;
+            ASSERT_TRUE(JpegEncoder::sendTurnedRows(picture, code, rows));
+            const QImage expected = OVNOrientation::turned(picture, code);
+            EXPECT_EQ(rows.rows, expected.height());
+            EXPECT_EQ(rows.image, expected);
+        }
+    }
+}
+
 // Pictures stored bottom first are written at their own size by a thumbnail decoder, whose memory
 // limit is far below the whole picture: the rows go from the end of the file back a band at a
-// time into the encoder, top first.
+// time into the encoder, top first. Read here, what the read holds and takes from the budget
+// stays a small part of the picture.
 TEST(OVNJpegWriterTest, PicturesStoredBottomFirstAreWrittenABandAtATime)
 {
     QTemporaryDir dir;
@@ -744,8 +814,35 @@ TEST(OVNJpegWriterTest, PicturesStoredBottomFirstAreWrittenABandAtATime)
             tgaFile.write(std::vector<uchar>(row.begin(), row.begin() + qsizetype(size.width()) * 3));
         }
     }
+    const qint64 whole = qint64(size.width()) * size.height() * 4;
     for (const QString &path : {bmp, tga}) {
         SCOPED_TRACE(path.toStdString());
+        {
+            // The rows counted, not kept.
+            struct Counted : RowSink {
+                int rows = 0, lastGreen = -1;
+                bool inOrder = true;
+                qint64 mostReserved = 0;
+                bool begin(QSize, Pixels) override { return true; }
+                bool addRows(const uchar *first, qsizetype, int count) override
+                {
+                    mostReserved = std::max(mostReserved, DecodeMemoryBudget::shared().inUse());
+                    // Green grows downwards: the rows come top first.
+                    const int green = qGreen(reinterpret_cast<const QRgb *>(first)[0]);
+                    inOrder = inOrder && green >= lastGreen;
+                    lastGreen = green;
+                    rows += count;
+                    return true;
+                }
+            } counted;
+            const qint64 before = residentBytes("VmRSS:");
+            resetPeakResidentBytes();
+            EXPECT_TRUE(ImageFileReader::stream(path, counted));
+            EXPECT_EQ(counted.rows, size.height());
+            EXPECT_TRUE(counted.inOrder);
+            EXPECT_LT(counted.mostReserved, whole / 8);
+            EXPECT_LT(residentBytes("VmHWM:") - before, whole / 8);
+        }
         const DecodeReport::Scope report;
         ImageFileReader::Facts facts;
         const std::optional<QByteArray> jpeg =
