@@ -1093,16 +1093,16 @@ TEST(OVNJpegWriterTest, TransparencyIsWrittenOnWhite)
         ASSERT_TRUE(picture.save(path, format));
         sources.push_back(path);
     }
-    {
-        // TGA: 32 bits with 8 of alpha, top first.
+    for (const bool topFirst : {true, false}) {
+        // TGA: 32 bits with 8 of alpha, top or bottom first.
         QByteArray tga(18, '\0');
-        tga[2] = 2, tga[12] = 64, tga[14] = 48, tga[16] = 32, tga[17] = 0x28;
-        for (int y = 0; y < 48; ++y)
+        tga[2] = 2, tga[12] = 64, tga[14] = 48, tga[16] = 32, tga[17] = topFirst ? 0x28 : 0x08;
+        for (int row = 0; row < 48; ++row)
             for (int x = 0; x < 64; ++x) {
-                const QRgb c = picture.pixel(x, y);
+                const QRgb c = picture.pixel(x, topFirst ? row : 47 - row);
                 tga.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c))).append(char(qAlpha(c)));
             }
-        QFile file(dir.filePath(QStringLiteral("picture.tga")));
+        QFile file(dir.filePath(topFirst ? QStringLiteral("picture.tga") : QStringLiteral("bottom.tga")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(tga);
         sources.push_back(file.fileName());
