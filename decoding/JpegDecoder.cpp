@@ -5,6 +5,7 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/LibraryMessages.h"
 
+#include <QColorSpace>
 #include <QIODevice>
 #include <QSysInfo>
 
@@ -151,6 +152,7 @@ struct State {
     DeviceSource source;
     bool created = false;
     JpegDecoder::Result result;
+    QColorSpace space; // the picture's colour profile, where it goes with RGB rows
 
     ~State()
     {
@@ -342,6 +344,8 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     }
     open(*state);
     jpeg_decompress_struct &info = state->info;
+    // The colour profile goes with the picture, as a streamed read hands it on.
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     const QSize full(int(info.image_width), int(info.image_height));
     state->result.fullSize = full;
@@ -350,6 +354,16 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     if (!cmyk && !gray && info.num_components != 3) {
         state->result.status = Status::Unsupported;
         return state->result;
+    }
+    // (A CMYK file's profile is of its inks, and a grey one's of grey: neither is the RGB rows'.)
+    JOCTET *profile = nullptr;
+    unsigned profileBytes = 0;
+    if (!cmyk && !gray && jpeg_read_icc_profile(&info, &profile, &profileBytes) && profile) {
+        const QByteArray icc =
+            RowSink::rgbProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileBytes)));
+        std::free(profile);
+        if (!icc.isEmpty())
+            state->space = QColorSpace::fromIccProfile(icc);
     }
     // Whatever the header claims, the decode holds no more than the budget allows.
     if (JpegDecoder::decodeBytes(full, box, info.num_components, jpeg_has_multiple_scans(&info)) > decodeLimit())
@@ -375,6 +389,8 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     QImage &image = state->result.image;
     if (image.isNull())
         return {Status::Failed, {}, full};
+    if (state->space.isValid())
+        image.setColorSpace(state->space);
     // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.
     std::vector<uchar> inks(cmyk ? size_t(image.width()) * 4 : 0);
     JSAMPROW rows[8];

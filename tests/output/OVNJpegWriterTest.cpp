@@ -909,11 +909,11 @@ void writeCmykTiff(const QString &path, QSize size, int bits, const QByteArray &
 
 } // namespace
 
-// A picture's colour profile is written with it as a picture read whole is written (streamed
-// upright at its own size, or turned and so read whole): a TIFF's profile and a PNG's iCCP
-// profile byte for byte, a PNG's sRGB chunk as Qt's writer writes it; a profile of inks is none
-// for the RGB rows made from them.
-TEST(OVNJpegWriterTest, ColourProfilesAreWrittenAsAPictureReadWholeKeepsThem)
+// A picture's colour profile is written with it on every road (streamed upright at its own size,
+// turned and so read whole, or read reduced): a TIFF's profile, a PNG's iCCP profile and a JPEG's
+// byte for byte, a PNG's sRGB chunk as Qt's writer writes it; a profile of inks is none for the
+// RGB rows made from them.
+TEST(OVNJpegWriterTest, ColourProfilesAreWrittenOnEveryRoad)
 {
     QTemporaryDir dir;
     const QSize size(160, 96);
@@ -933,27 +933,35 @@ TEST(OVNJpegWriterTest, ColourProfilesAreWrittenAsAPictureReadWholeKeepsThem)
     QImage picture = scenePicture(size, false);
     picture.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
     ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("profiled.png"))));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("profiled.jpg")), nullptr, 95));
     picture.setColorSpace(QColorSpace(QColorSpace::SRgb));
     ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("srgb.png"))));
     const struct {
         const char *file;
         std::optional<QByteArray> profile; // nullopt: as the picture read whole has it, whatever it is
     } cases[] = {
-        {"profiled8.tif", adobe},    {"profiled16.tif", adobe},    {"profiled.png", adobe},
+        {"profiled8.tif", adobe},    {"profiled16.tif", adobe},    {"profiled.png", adobe},    {"profiled.jpg", adobe},
         {"inks8.tif", QByteArray()}, {"inks16.tif", QByteArray()}, {"srgb.png", std::nullopt},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
-        QByteArray written[2];
-        for (const int orientation : {1, 3}) {
-            const std::optional<QByteArray> jpeg =
-                MediaDecoder(MediaDecoder::Use::FullSize)
-                    .writeJpeg(dir.filePath(QLatin1String(c.file)), QSize(5000, 5000), orientation, 90);
+        // Streamed at its own size, read whole and turned, read reduced.
+        const struct {
+            int box, orientation;
+            QSize size;
+        } roads[] = {{5000, 1, size}, {5000, 3, size}, {80, 1, QSize(80, 48)}};
+        QByteArray written[3];
+        for (int road = 0; road < 3; ++road) {
+            const std::optional<QByteArray> jpeg = MediaDecoder(MediaDecoder::Use::FullSize)
+                                                       .writeJpeg(dir.filePath(QLatin1String(c.file)),
+                                                                  QSize(roads[road].box, roads[road].box),
+                                                                  roads[road].orientation, 90);
             ASSERT_TRUE(jpeg.has_value());
-            EXPECT_EQ(QImage::fromData(*jpeg).size(), size);
-            written[orientation == 1 ? 0 : 1] = jpegProfile(*jpeg);
+            EXPECT_EQ(QImage::fromData(*jpeg).size(), roads[road].size);
+            written[road] = jpegProfile(*jpeg);
         }
         EXPECT_EQ(written[0], written[1]) << "streamed and read whole";
+        EXPECT_EQ(written[0], written[2]) << "streamed and read reduced";
         if (c.profile) {
             EXPECT_EQ(written[0], *c.profile);
         }
