@@ -330,10 +330,13 @@ std::optional<QByteArray> JpegEncoder::encode(const QImage &image, int quality)
     if (image.isNull())
         return std::nullopt;
     const bool grey = image.format() == QImage::Format_Grayscale8;
-    // Anything the encoder here does not write as Qt's writer does (texts, a colour profile,
+    // A colour profile of RGB data in one marker is written here as Qt's writer writes it.
+    const QByteArray profile = image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray();
+    const bool ownProfile = profile.isEmpty()
+                            || (!grey && profile.size() <= 65000 && !RowSink::rgbProfile(profile).isEmpty());
+    // Anything else the encoder here does not write as Qt's writer does (texts, other profiles,
     // other formats) goes through Qt's writer.
-    if ((!grey && image.format() != QImage::Format_RGB32) || !image.textKeys().isEmpty()
-        || image.colorSpace().isValid()) {
+    if ((!grey && image.format() != QImage::Format_RGB32) || !image.textKeys().isEmpty() || !ownProfile) {
         QByteArray out;
         QBuffer buffer(&out);
         buffer.open(QIODevice::WriteOnly);
@@ -349,6 +352,7 @@ std::optional<QByteArray> JpegEncoder::encode(const QImage &image, int quality)
                             out.append(data, size);
                             return true;
                         });
+    encoder.setColourProfile(profile);
     if (!sendRows(image, encoder) || !encoder.finish())
         return std::nullopt;
     return out;

@@ -391,6 +391,16 @@ TEST(OVNJpegWriterTest, EncodesAsQtsWriterDoes)
     QImage described = scene.scaled(64, 48);
     described.setText(QStringLiteral("Description"), QStringLiteral("a caption"));
     EXPECT_EQ(OVNJpegWriter::encodedJpeg(described, 80).value_or(QByteArray()), qts(described, 80));
+    // Pictures with a colour profile, written here where it is of RGB data.
+    for (const QColorSpace::NamedColorSpace space :
+         {QColorSpace::SRgb, QColorSpace::AdobeRgb, QColorSpace::DisplayP3, QColorSpace::ProPhotoRgb}) {
+        for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_Grayscale8}) {
+            SCOPED_TRACE(testing::Message() << "colour space " << int(space) << ", format " << int(format));
+            QImage profiled = scene.scaled(320, 213).convertToFormat(format);
+            profiled.setColorSpace(space);
+            EXPECT_EQ(OVNJpegWriter::encodedJpeg(profiled, 90).value_or(QByteArray()), qts(profiled, 90));
+        }
+    }
     EXPECT_EQ(compared, 4 * 4 * 5 * 4);
 }
 
