@@ -56,6 +56,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -724,38 +725,57 @@ bool handOver(pid_t child, int socket)
     return sent == ssize_t(sizeof note);
 }
 
-// Waits until the child ends by itself, and then tells the program how it ended, or until the
-// program sends its next request (or goes), and then ends the child, which has nothing more to
-// do: a child never answers a second file. False when the program has gone.
+// Tells the program how a child ended: its wait status and the most memory it held. MSG_NOSIGNAL:
+// a program that has gone ends this template by its closed socket, not by a signal.
+bool noteEnd(pid_t child, int status, const rusage &usage)
+{
+    const DecoderProtocol::ChildNote note{DecoderProtocol::childEnded, qint32(child), qint32(status),
+                                          qint32(std::min<long>(usage.ru_maxrss, std::numeric_limits<qint32>::max()))};
+    const char *data = reinterpret_cast<const char *>(&note);
+    for (size_t left = sizeof note; left > 0;) {
+        const ssize_t sent = ::send(DecoderProtocol::socketDescriptor, data, left, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        left -= size_t(sent);
+    }
+    return true;
+}
+
+// Waits until the child ends by itself, or until the program sends its next request (or goes), and
+// then ends the child, which has nothing more to do: a child never answers a second file. Either
+// way the program is told how the child ended. False when the program has gone.
 bool awaitChild(pid_t child)
 {
     const int end = int(::syscall(SYS_pidfd_open, child, 0));
+    int status = 0;
+    rusage usage{};
     for (;;) {
         pollfd ready[2] = {{DecoderProtocol::socketDescriptor, POLLIN, 0}, {end, POLLIN, 0}};
         const int polled = ::poll(ready, end >= 0 ? 2 : 1, end >= 0 ? -1 : 20);
         if (polled < 0 && errno != EINTR)
             break;
-        int status = 0;
-        const bool ended = end >= 0 ? (ready[1].revents & POLLIN) != 0 : ::waitpid(child, &status, WNOHANG) == child;
+        const bool ended = end >= 0 ? (ready[1].revents & POLLIN) != 0
+                                    : ::wait4(child, &status, WNOHANG, &usage) == child;
         if (ended) {
-            if (end >= 0)
-                while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
-            if (end >= 0)
+            if (end >= 0) {
+                while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {}
                 ::close(end);
-            const DecoderProtocol::ChildNote note{DecoderProtocol::childEnded, qint32(child), qint32(status)};
-            return DecoderProtocol::writeAll(DecoderProtocol::socketDescriptor, reinterpret_cast<const char *>(&note),
-                                             sizeof note);
+            }
+            return noteEnd(child, status, usage);
         }
         if (ready[0].revents != 0)
             break;
     }
     ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {}
     if (end >= 0)
         ::close(end);
     char byte;
-    return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0
+           && noteEnd(child, status, usage);
 }
 
 // The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,

@@ -41,17 +41,49 @@
 using Refusal = ImageFileReader::Facts::Refusal;
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+// The children the templates started, and the memory they held (see MediaDecoder::children).
+struct ChildCount {
+    std::mutex mutex;
+    int started = 0;
+    qint64 endedTemplatesPeaks = 0; // the largest child's peak of each template that has ended
+    int endedTemplates = 0;         // the ended templates that started a child
+};
+
+ChildCount &childCount()
+{
+    static ChildCount count;
+    return count;
+}
+
+} // namespace
+
 struct MediaDecoder::Process {
     pid_t pid = -1;      // the template (see DecoderProtocol::ChildNote)
     int socket = -1;     // to the template
     pid_t childPid = -1; // the child that answers the request, and the socket to it
     int child = -1;
+    // The child whose end the template has not told yet, and the most any of its children held:
+    // a template has one child at a time, so its children together never hold more.
+    pid_t unreported = -1;
+    qint64 largestChildPeak = 0;
+    bool startedChildren = false;
     Use use = Use::Thumbnail;
     bool large = false; // the larger decoder, taken by one file at a time
     bool movie = false; // has opened a movie: its state is no next file's
 
     ~Process()
     {
+        // A child that answered is ending by itself: its note is waited for a moment, so that its
+        // memory counts.
+        if (socket >= 0 && child < 0 && unreported > 0)
+            awaitLastNote();
+        if (startedChildren) {
+            const std::lock_guard lock(childCount().mutex);
+            childCount().endedTemplatesPeaks += largestChildPeak;
+            ++childCount().endedTemplates;
+        }
         // Closing the sockets ends an idle decoder and its child; a busy one is ended first. One
         // that does not end is left to the background.
         if (child >= 0)
@@ -61,6 +93,23 @@ struct MediaDecoder::Process {
         if (pid > 0)
             DecoderProcesses::endWithin(pid, std::chrono::milliseconds(1000));
     }
+
+    void noteStarted(pid_t started)
+    {
+        unreported = started;
+        startedChildren = true;
+        const std::lock_guard lock(childCount().mutex);
+        ++childCount().started;
+    }
+
+    void noteEnded(const DecoderProtocol::ChildNote &note)
+    {
+        largestChildPeak = std::max(largestChildPeak, qint64(std::max(note.peakKiB, 0)) * 1024);
+        if (note.pid == unreported)
+            unreported = -1;
+    }
+
+    void awaitLastNote();
 };
 
 namespace {
@@ -550,6 +599,7 @@ Wait receiveChild(MediaDecoder::Process &process, Clock::time_point deadline, co
         if (note && note->kind == DecoderProtocol::childStarted && socket >= 0 && note->pid > 0) {
             process.child = socket;
             process.childPid = pid_t(note->pid);
+            process.noteStarted(process.childPid);
             return Wait::Done;
         }
         if (socket >= 0)
@@ -558,6 +608,7 @@ Wait receiveChild(MediaDecoder::Process &process, Clock::time_point deadline, co
             return wait;
         if (note->kind != DecoderProtocol::childEnded)
             return Wait::Ended;
+        process.noteEnded(*note);
     }
 }
 
@@ -577,6 +628,8 @@ Refusal endedBecause(MediaDecoder::Process &process)
             ::close(socket);
         if (!note)
             break;
+        if (note->kind == DecoderProtocol::childEnded)
+            process.noteEnded(*note);
         if (note->kind == DecoderProtocol::childEnded && note->pid == process.childPid) {
             process.childPid = -1;
             return refusalOf(note->status);
@@ -590,6 +643,26 @@ Refusal endedBecause(MediaDecoder::Process &process)
     process.pid = -1;
     return status ? refusalOf(*status) : Refusal::Crashed;
 }
+
+} // namespace
+
+void MediaDecoder::Process::awaitLastNote()
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(250);
+    while (unreported > 0) {
+        int received = -1;
+        Wait wait = Wait::Done;
+        const std::optional<DecoderProtocol::ChildNote> note = receiveNote(socket, received, deadline, nullptr, wait);
+        if (received >= 0)
+            ::close(received);
+        if (!note)
+            break;
+        if (note->kind == DecoderProtocol::childEnded)
+            noteEnded(*note);
+    }
+}
+
+namespace {
 
 // The request's child has answered: it ends, and its template goes on.
 void endChild(MediaDecoder::Process &process)
@@ -821,6 +894,13 @@ qint64 MediaDecoder::memoryLimit(Use use)
 }
 
 void MediaDecoder::endIdleDecoders() { pool().clear(); }
+
+MediaDecoder::Children MediaDecoder::endedChildren()
+{
+    ChildCount &count = childCount();
+    const std::lock_guard lock(count.mutex);
+    return {count.started, count.endedTemplates, count.endedTemplatesPeaks};
+}
 
 void MediaDecoder::fail(Refusal refusal)
 {

@@ -109,6 +109,17 @@ public:
     // Ends the idle decoders of the pool (tests; the program's end ends them too).
     static void endIdleDecoders();
 
+    // The children the decoders forked, one a file, which a look at the process tree mostly
+    // misses, they live so briefly: how many were started, and of the decoders that have ended,
+    // how many started any and the sum of each one's largest child's peak memory. A decoder has one
+    // child at a time, so that sum bounds what its children held at once.
+    struct Children {
+        int started = 0;
+        int templates = 0;
+        qint64 peakBytes = 0;
+    };
+    static Children endedChildren();
+
     struct Process;
 
 private:

@@ -30,14 +30,17 @@ constexpr const char *programName = "ovn-decoder";
 // The decoder is a template that forks a child for each request, the only one that reads the
 // request's file (a movie's child answers its frames too) and ends. On the request's socket the
 // template answers with a note that names the child (childStarted) and carries the socket to it,
-// where the reply comes from; when a child ends by itself the template says how (childEnded, with
-// its wait status). A request sent on a child's socket (a movie's frame) gets no note.
+// where the reply comes from; when a child ends, by itself or because the next request came, the
+// template says how (childEnded, with its wait status and the most memory it held, so that the
+// figures of a tool's processes count every child). A request sent on a child's socket (a movie's
+// frame) gets no note.
 constexpr char childStarted = 'C';
 constexpr char childEnded = 'E';
 struct ChildNote {
     char kind = 0;
     qint32 pid = 0;
     qint32 status = 0;
+    qint32 peakKiB = 0; // childEnded: the child's peak resident memory (its ru_maxrss)
 };
 constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.

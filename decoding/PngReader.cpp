@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <libdeflate.h>
 #include <png.h>
 
 #include <algorithm>
@@ -32,6 +33,14 @@ constexpr qint64 maxChunkBytes = qint64(8) << 20;
 constexpr qint64 fixedLibraryBytes = 2 * maxChunkBytes + (qint64(1) << 20);
 // The file is handed to libpng in pieces of this size.
 constexpr qint64 inputBytes = 64 << 10;
+// A picture whose filtered rows fit in this is inflated in one piece (see readRowsWhole): several
+// times faster than libpng's row by row, for what a small picture costs in memory. Larger ones keep
+// to libpng's rows, which hold one row of the picture.
+constexpr qint64 wholeBufferBytes = qint64(4) << 20;
+
+// The most compressed data a picture of `filtered` bytes of rows takes on the whole-buffer road:
+// what deflate makes of data it cannot compress, and some room. More goes to libpng's rows.
+constexpr qint64 compressedBound(qint64 filtered) { return filtered + filtered / 64 + 1024; }
 
 // Chunks the picture does not need: skipped unread whatever their length claims.
 constexpr png_byte skippedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0eXIf\0tIME\0hIST\0sCAL\0pCAL\0sTER\0";
@@ -106,6 +115,17 @@ struct State {
     png_uint_32 height = 0;
     bool declined = false;
     bool sinkFailed = false;
+    // Whether the rows are to be inflated in one piece: libpng then reads only the chunks before
+    // the picture's data (`headerTaken` once it has), and the data is read here.
+    bool wholeBuffer = false;
+    bool headerTaken = false;
+    bool retry = false; // the whole-buffer road met something only libpng's rows take as they should
+    int depth = 0;
+    int colour = 0;
+    // A palette picture's colours with their alpha (unlisted entries black, as libpng's are), and
+    // the colour a grey or RGB picture's tRNS makes transparent.
+    std::vector<QRgb> palette;
+    std::optional<png_color_16> key;
 
     ~State()
     {
@@ -220,36 +240,10 @@ bool skipped(const char *type)
     return true;
 }
 
-// libpng's reading is driven by the file's bytes as they come (its progressive reader), so that
-// a file cut short gives every row its data holds, however the compressed data is laid out in
-// chunks. These are its callbacks: the header read, a row done, the end met.
-void headerRead(png_structp png, png_infop info)
+// Makes ready what the rows go to: the sink, the averaging or the picture. False when the sink
+// declines the picture (`declined`: it is to be read whole) or there is no memory for it.
+bool prepare(State &state, QSize size)
 {
-    State &state = *static_cast<State *>(png_get_progressive_ptr(png));
-    png_uint_32 width = 0, height = 0;
-    int depth = 0, colour = 0, interlace = 0;
-    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
-    state.alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-    state.space = colourSpace(png, info);
-    png_set_expand(png);
-    png_set_scale_16(png);
-    png_set_gray_to_rgb(png);
-    // Into QImage's 32-bit pixels: B, G, R, A in memory on little-endian machines.
-    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-        png_set_bgr(png);
-        if (!state.alpha)
-            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-    } else {
-        png_set_swap_alpha(png);
-        if (!state.alpha)
-            png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
-    }
-    state.passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != size_t(width) * 4)
-        png_error(png, "unexpected row layout");
-    const QSize size{int(width), int(height)};
-    state.height = height;
     if (state.sink) {
         // Rows straight on, with the colour profile a picture read whole keeps and is written with
         // (its iCCP profile as stored, or the one its sRGB or gamma chunk makes); an interlaced
@@ -261,23 +255,106 @@ void headerRead(png_structp png, png_infop info)
         if (state.passes != 1 || (state.space.isValid() && icc.isEmpty())
             || !state.sink->begin(size, state.alpha ? RowSink::Pixels::PremultipliedArgb32 : RowSink::Pixels::Rgb32)) {
             state.declined = true;
-            png_error(png, "read whole instead");
+            return false;
         }
-        state.row.resize(size_t(width));
+        state.row.resize(size_t(size.width()));
     } else if (state.passes == 1 && state.factor > 1) {
         // Row by row into the averaging: the picture's pixels are never all held.
         state.averager.emplace(size, state.factor);
-        state.row.resize(size_t(width));
+        state.row.resize(size_t(size.width()));
         if (state.averager->isNull())
-            png_error(png, "no memory for the picture");
+            return false;
     } else {
         state.image = QImage(size, state.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (state.image.isNull())
-            png_error(png, "no memory for the picture");
+            return false;
         // Passes of an interlaced picture are combined with what earlier ones left.
         if (state.passes > 1)
             state.image.fill(0);
     }
+    return true;
+}
+
+// libpng's reading is driven by the file's bytes as they come (its progressive reader), so that
+// a file cut short gives every row its data holds, however the compressed data is laid out in
+// chunks. These are its callbacks: the header read, a row done, the end met.
+void headerRead(png_structp png, png_infop info)
+{
+    State &state = *static_cast<State *>(png_get_progressive_ptr(png));
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
+    state.alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    state.space = colourSpace(png, info);
+    state.depth = depth;
+    state.colour = colour;
+    if (state.wholeBuffer && interlace == PNG_INTERLACE_NONE) {
+        // The rows are inflated and turned into pixels here (readRowsWhole), as libpng's
+        // transformations below would, from the colours and transparency libpng has checked.
+        state.passes = 1;
+        png_bytep alphas = nullptr;
+        int alphaCount = 0;
+        png_color_16p keyColour = nullptr;
+        if (png_get_valid(png, info, PNG_INFO_tRNS))
+            png_get_tRNS(png, info, &alphas, &alphaCount, &keyColour);
+        if (colour == PNG_COLOR_TYPE_PALETTE) {
+            png_colorp colours = nullptr;
+            int count = 0;
+            png_get_PLTE(png, info, &colours, &count);
+            state.palette.assign(256, qRgba(0, 0, 0, 255));
+            for (int i = 0; i < std::min(count, 256); ++i)
+                state.palette[size_t(i)] = qRgba(colours[i].red, colours[i].green, colours[i].blue,
+                                                 alphas && i < alphaCount ? alphas[i] : 255);
+        } else if (keyColour && !(colour & PNG_COLOR_MASK_ALPHA)) {
+            state.key = *keyColour;
+        }
+    } else {
+        state.wholeBuffer = false;
+        png_set_expand(png);
+        png_set_scale_16(png);
+        png_set_gray_to_rgb(png);
+        // Into QImage's 32-bit pixels: B, G, R, A in memory on little-endian machines.
+        if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+            png_set_bgr(png);
+            if (!state.alpha)
+                png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+        } else {
+            png_set_swap_alpha(png);
+            if (!state.alpha)
+                png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+        }
+        state.passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        if (png_get_rowbytes(png, info) != size_t(width) * 4)
+            png_error(png, "unexpected row layout");
+    }
+    state.height = height;
+    if (state.wholeBuffer) {
+        state.headerTaken = true;
+        return;
+    }
+    if (!prepare(state, QSize(int(width), int(height))))
+        png_error(png, state.declined ? "read whole instead" : "no memory for the picture");
+}
+
+// Hands the next row of a picture that is not interlaced, as QRgb values that are not
+// premultiplied, to what the read is for: the sink, the averaging or the picture. False when the
+// sink refused it.
+bool takeRow(State &state, QRgb *row, png_uint_32 number)
+{
+    if (state.sink || state.averager) {
+        if (state.alpha)
+            for (QRgb *pixel = row, *end = row + state.row.size(); pixel != end; ++pixel)
+                *pixel = qPremultiply(*pixel);
+        if (state.averager) {
+            state.averager->addRow(row);
+        } else if (!state.sink->addRows(reinterpret_cast<const uchar *>(row), 0, 1)) {
+            state.sinkFailed = true;
+            return false;
+        }
+    }
+    state.rowsDone = number + 1;
+    return true;
 }
 
 void rowRead(png_structp png, png_bytep row, png_uint_32 number, int pass)
@@ -288,33 +365,306 @@ void rowRead(png_structp png, png_bytep row, png_uint_32 number, int pass)
     state.pass = std::max(state.pass, pass);
     if (!row)
         return;
-    if (state.sink) {
-        if (number != state.rowsDone)
+    if (state.sink || state.averager) {
+        const png_uint_32 expected = state.sink ? state.rowsDone : png_uint_32(state.averager->rows());
+        if (number != expected)
             png_error(png, "rows out of order");
         std::memcpy(state.row.data(), row, state.row.size() * sizeof(QRgb));
-        if (state.alpha)
-            for (QRgb &pixel : state.row)
-                pixel = qPremultiply(pixel);
-        if (!state.sink->addRows(reinterpret_cast<const uchar *>(state.row.data()), 0, 1)) {
-            state.sinkFailed = true;
+        if (!takeRow(state, state.row.data(), number))
             png_error(png, "the rows could not be taken");
-        }
-    } else if (state.averager) {
-        if (number != png_uint_32(state.averager->rows()))
-            png_error(png, "rows out of order");
-        std::memcpy(state.row.data(), row, state.row.size() * sizeof(QRgb));
-        if (state.alpha)
-            for (QRgb &pixel : state.row)
-                pixel = qPremultiply(pixel);
-        state.averager->addRow(state.row.data());
-    } else if (number < png_uint_32(state.image.height())) {
-        png_progressive_combine_row(png, state.image.scanLine(int(number)), row);
+        return;
     }
+    if (number < png_uint_32(state.image.height()))
+        png_progressive_combine_row(png, state.image.scanLine(int(number)), row);
     if (pass == 0)
         state.rowsDone = number + 1;
 }
 
 void endRead(png_structp png, png_infop) { static_cast<State *>(png_get_progressive_ptr(png))->finished = true; }
+
+// The whole-buffer road: the picture's compressed data read in one piece from the first IDAT
+// chunk on, inflated at once (libdeflate), its rows unfiltered and made into pixels as libpng's
+// transformations make them (palette and low depths expanded, tRNS to alpha, 16 bits scaled to 8,
+// grey to RGB). Anything out of the plain (a broken checksum, data that ends early or goes on,
+// a chunk out of place, an unknown filter) sends the file back to libpng's rows, which say what
+// can be shown of it and how it is damaged.
+
+// The filters that look at the pixel to the left (1: sub, 3: average, 4: Paeth), for pixels `Step`
+// bytes apart: the left pixel's bytes are kept in registers rather than read back from the row
+// just written, which would make each byte wait for the one `Step` before it.
+template <int Filter, int Step>
+void unfilterLeft(uchar *row, const uchar *above, qsizetype bytes)
+{
+    int left[Step] = {}, aboveLeft[Step] = {};
+    for (qsizetype i = 0; i + Step <= bytes; i += Step) {
+        // Unrolled, so that the left pixel's bytes stay in registers.
+#pragma GCC unroll 8
+        for (int k = 0; k < Step; ++k) {
+            const int a = left[k], b = above[i + k];
+            int predicted;
+            if constexpr (Filter == 1) {
+                predicted = a;
+            } else if constexpr (Filter == 3) {
+                predicted = (a + b) >> 1;
+            } else {
+                // Paeth: whichever of left, above and above-left is nearest a + b - c.
+                const int c = aboveLeft[k];
+                const int p = b - c, q = a - c;
+                const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
+                predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                aboveLeft[k] = b;
+            }
+            const uchar value = uchar(row[i + k] + predicted);
+            row[i + k] = value;
+            left[k] = value;
+        }
+    }
+}
+
+template <int Step>
+void unfilterLeft(uchar filter, uchar *row, const uchar *above, qsizetype bytes)
+{
+    if (filter == 1)
+        unfilterLeft<1, Step>(row, above, bytes);
+    else if (filter == 3)
+        unfilterLeft<3, Step>(row, above, bytes);
+    else
+        unfilterLeft<4, Step>(row, above, bytes);
+}
+
+// Unfilters `row` (`bytes` long, its pixels `step` bytes apart) by its filter type against the
+// row above (`above`, zeros for the first). False for an unknown filter.
+bool unfilter(uchar filter, uchar *row, const uchar *above, qsizetype bytes, int step)
+{
+    if (filter == 0)
+        return true;
+    if (filter == 2) {
+        for (qsizetype i = 0; i < bytes; ++i)
+            row[i] = uchar(row[i] + above[i]);
+        return true;
+    }
+    if (filter > 4)
+        return false;
+    // A row is a whole number of pixels of `step` bytes (pictures of under 8 bits a pixel have a
+    // step of 1).
+    switch (step) {
+    case 1:
+        unfilterLeft<1>(filter, row, above, bytes);
+        break;
+    case 2:
+        unfilterLeft<2>(filter, row, above, bytes);
+        break;
+    case 3:
+        unfilterLeft<3>(filter, row, above, bytes);
+        break;
+    case 4:
+        unfilterLeft<4>(filter, row, above, bytes);
+        break;
+    case 6:
+        unfilterLeft<6>(filter, row, above, bytes);
+        break;
+    case 8:
+        unfilterLeft<8>(filter, row, above, bytes);
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+// A 16-bit sample scaled to 8 bits as libpng scales it (round(v / 257)).
+inline uint scaled(const uchar *sample)
+{
+    const int high = sample[0];
+    return uint(high + (((int(sample[1]) - high + 128) * 65535) >> 24));
+}
+
+// One unfiltered row (`data`) as QRgb values that are not premultiplied.
+void pixels(const State &state, const uchar *data, QRgb *out, qsizetype width)
+{
+    const int depth = state.depth;
+    switch (state.colour) {
+    case PNG_COLOR_TYPE_PALETTE: {
+        const QRgb *colours = state.palette.data();
+        if (depth == 8) {
+            for (qsizetype x = 0; x < width; ++x)
+                out[x] = colours[data[x]];
+        } else {
+            const int perByte = 8 / depth, mask = (1 << depth) - 1;
+            for (qsizetype x = 0; x < width; ++x)
+                out[x] = colours[(data[x / perByte] >> (8 - depth * (1 + x % perByte))) & mask];
+        }
+        return;
+    }
+    case PNG_COLOR_TYPE_GRAY: {
+        if (depth == 16) {
+            const uint keyed = state.key ? state.key->gray : 0x10000;
+            for (qsizetype x = 0; x < width; ++x, data += 2) {
+                const uint v = scaled(data);
+                const uint alpha = (uint(data[0]) << 8 | data[1]) == keyed ? 0 : 255;
+                out[x] = qRgba(int(v), int(v), int(v), int(alpha));
+            }
+            return;
+        }
+        // Low depths widened to 8 bits (1 bit: 0 or 255; 2 bits: 0x55 steps; 4 bits: 0x11 steps),
+        // the transparent grey compared after widening as libpng does.
+        const int perByte = 8 / depth, mask = (1 << depth) - 1, scale = 255 / mask;
+        const uint keyed = state.key ? uint(state.key->gray & mask) * uint(scale) : 0x100;
+        for (qsizetype x = 0; x < width; ++x) {
+            const uint v = depth == 8
+                               ? data[x]
+                               : uint((data[x / perByte] >> (8 - depth * (1 + x % perByte))) & mask) * uint(scale);
+            out[x] = qRgba(int(v), int(v), int(v), v == keyed ? 0 : 255);
+        }
+        return;
+    }
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        if (depth == 16) {
+            for (qsizetype x = 0; x < width; ++x, data += 4) {
+                const int v = int(scaled(data));
+                out[x] = qRgba(v, v, v, int(scaled(data + 2)));
+            }
+        } else {
+            for (qsizetype x = 0; x < width; ++x, data += 2)
+                out[x] = qRgba(data[0], data[0], data[0], data[1]);
+        }
+        return;
+    case PNG_COLOR_TYPE_RGB:
+        if (depth == 16) {
+            const bool keyed = state.key.has_value();
+            const png_color_16 key = keyed ? *state.key : png_color_16{};
+            for (qsizetype x = 0; x < width; ++x, data += 6) {
+                const bool clear = keyed && (uint(data[0]) << 8 | data[1]) == key.red
+                                   && (uint(data[2]) << 8 | data[3]) == key.green
+                                   && (uint(data[4]) << 8 | data[5]) == key.blue;
+                out[x] = qRgba(int(scaled(data)), int(scaled(data + 2)), int(scaled(data + 4)), clear ? 0 : 255);
+            }
+        } else if (state.key) {
+            const uint red = state.key->red & 0xff, green = state.key->green & 0xff, blue = state.key->blue & 0xff;
+            for (qsizetype x = 0; x < width; ++x, data += 3) {
+                const bool clear = data[0] == red && data[1] == green && data[2] == blue;
+                out[x] = qRgba(data[0], data[1], data[2], clear ? 0 : 255);
+            }
+        } else {
+            for (qsizetype x = 0; x < width; ++x, data += 3)
+                out[x] = qRgb(data[0], data[1], data[2]);
+        }
+        return;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        if (depth == 16) {
+            for (qsizetype x = 0; x < width; ++x, data += 8)
+                out[x] = qRgba(int(scaled(data)), int(scaled(data + 2)), int(scaled(data + 4)), int(scaled(data + 6)));
+        } else {
+            for (qsizetype x = 0; x < width; ++x, data += 4)
+                out[x] = qRgba(data[0], data[1], data[2], data[3]);
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+// The samples a pixel of a PNG colour type has.
+int channels(int colour)
+{
+    return colour == PNG_COLOR_TYPE_RGB_ALPHA    ? 4
+           : colour == PNG_COLOR_TYPE_RGB        ? 3
+           : colour == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                 : 1;
+}
+
+// The bytes of one row of a picture `width` pixels wide before filtering.
+qint64 rowBytes(int colour, int depth, qint64 width) { return (width * channels(colour) * depth + 7) / 8; }
+
+// Reads a chunk's data and its checksum at the file's position; false when the file ends first or
+// the checksum is not the chunk's.
+bool readChunkData(QFile &file, const char *type, qint64 length, std::vector<uchar> &into)
+{
+    const size_t at = into.size();
+    into.resize(at + size_t(length));
+    uchar crc[4];
+    if ((length > 0 && file.read(reinterpret_cast<char *>(into.data() + at), length) != length)
+        || file.read(reinterpret_cast<char *>(crc), 4) != 4)
+        return false;
+    // (libdeflate takes a null buffer, as an empty vector's is, for a new sum.)
+    quint32 sum = quint32(libdeflate_crc32(0, type, 4));
+    if (length > 0)
+        sum = quint32(libdeflate_crc32(sum, into.data() + at, size_t(length)));
+    return sum == qFromBigEndian<quint32>(crc);
+}
+
+// The rows from the first IDAT chunk's data on (its length `length`, the file just past its
+// header). False when the file is to go to libpng's rows instead (`retry`), or the read failed.
+bool readRowsWhole(State &state, qint64 length)
+{
+    state.retry = true;
+    const QSize size(int(png_get_image_width(state.png, state.info)), int(state.height));
+    const qint64 bytes = rowBytes(state.colour, state.depth, size.width());
+    const qint64 filtered = (bytes + 1) * size.height();
+    if (filtered > wholeBufferBytes)
+        return false;
+    std::vector<uchar> compressed;
+    static constexpr char idat[4] = {'I', 'D', 'A', 'T'};
+    for (;;) {
+        if (qint64(compressed.size()) + length > compressedBound(filtered)
+            || !readChunkData(state.file, idat, length, compressed))
+            return false;
+        char head[8];
+        if (state.file.read(head, sizeof head) != qint64(sizeof head))
+            return false;
+        length = qFromBigEndian<quint32>(head);
+        if (length > PNG_UINT_31_MAX)
+            return false;
+        if (std::memcmp(head + 4, idat, 4) == 0)
+            continue;
+        // After the data: chunks the picture does not need, and the end.
+        while (std::memcmp(head + 4, "IEND", 4) != 0) {
+            if (!skipped(head + 4) || !state.file.seek(state.file.pos() + length + 4)
+                || state.file.read(head, sizeof head) != qint64(sizeof head))
+                return false;
+            length = qFromBigEndian<quint32>(head);
+        }
+        std::vector<uchar> end;
+        if (length != 0 || !readChunkData(state.file, "IEND", 0, end))
+            return false;
+        break;
+    }
+    // Every byte is written by the inflate before it is read.
+    const std::unique_ptr<uchar[]> rows = std::make_unique_for_overwrite<uchar[]>(size_t(filtered));
+    libdeflate_decompressor *inflater = libdeflate_alloc_decompressor();
+    if (!inflater)
+        return false;
+    size_t used = 0, made = 0;
+    const libdeflate_result inflated = libdeflate_zlib_decompress_ex(inflater, compressed.data(), compressed.size(),
+                                                                     rows.get(), size_t(filtered), &used, &made);
+    libdeflate_free_decompressor(inflater);
+    if (inflated != LIBDEFLATE_SUCCESS || used != compressed.size() || made != size_t(filtered))
+        return false;
+    for (qint64 y = 0; y < size.height(); ++y)
+        if (rows[size_t(y * (bytes + 1))] > 4)
+            return false;
+    compressed = {};
+    // From here on the file is read: what fails is the read's own.
+    state.retry = false;
+    if (!prepare(state, size))
+        return false;
+    const int step = std::max(1, channels(state.colour) * state.depth / 8);
+    const std::vector<uchar> zeros(size_t(bytes), 0);
+    for (qint64 y = 0; y < size.height(); ++y) {
+        if (y % 64 == 0 && DecodeInterrupt::shouldStop())
+            return false;
+        uchar *row = rows.get() + y * (bytes + 1);
+        const uchar *above = y == 0 ? zeros.data() : row - bytes;
+        unfilter(row[0], row + 1, above, bytes, step);
+        QRgb *out = !state.image.isNull() ? reinterpret_cast<QRgb *>(state.image.scanLine(int(y))) : state.row.data();
+        pixels(state, row + 1, out, size.width());
+        if (state.image.isNull() && !takeRow(state, out, png_uint_32(y)))
+            return false;
+    }
+    state.rowsDone = png_uint_32(size.height());
+    state.finished = true;
+    return true;
+}
 
 // Decodes into state.image; false on any error of libpng's before a row could be read and when
 // the decode was stopped.
@@ -357,6 +707,18 @@ bool decode(State &state)
             png_error(png, "Read Error");
         }
         const qint64 length = qFromBigEndian<quint32>(head);
+        if (state.wholeBuffer && std::memcmp(head + 4, "IDAT", 4) == 0) {
+            // libpng takes the header chunks and the first data chunk's head; the rest is read
+            // here, unless the header led libpng to read the rows itself.
+            feed(8);
+            if (state.headerTaken) {
+                if (!readRowsWhole(state, length))
+                    return false;
+                break;
+            }
+            feed(length + 4);
+            continue;
+        }
         if (skipped(head + 4)) {
             const qint64 next = state.file.pos() + 8 + length + 4;
             if (next > state.file.size() || !state.file.seek(next)) {
@@ -392,17 +754,81 @@ qint64 PngReader::libraryAllowance(qint64 width)
     return DecodeMemoryBudget::sum({fixedLibraryBytes, DecodeMemoryBudget::product({width, 8, 4})});
 }
 
-PngReader::Result PngReader::read(const QString &path, QSize box)
+namespace {
+
+// The bytes the whole-buffer road holds beside libpng's share for the picture whose header is
+// `head` (the signature and IHDR) in a file of `fileBytes`: its filtered rows and its compressed
+// data. 0 when it takes libpng's rows (interlaced, or too large to hold at once).
+qint64 wholeBufferHeld(const char *head, qint64 fileBytes)
+{
+    if (head[28] != 0)
+        return 0;
+    const int depth = uchar(head[24]);
+    if (depth < 1 || depth > 16)
+        return 0;
+    const qint64 width = qFromBigEndian<quint32>(head + 16);
+    const qint64 height = qFromBigEndian<quint32>(head + 20);
+    const qint64 filtered = DecodeMemoryBudget::product({rowBytes(uchar(head[25]), depth, width) + 1, height});
+    if (filtered > wholeBufferBytes)
+        return 0;
+    return filtered + std::min(fileBytes, compressedBound(filtered));
+}
+
+// A decode's state with its file open and libpng ready, for rows that go to `sink` (or, without
+// one, are averaged by `factor` or kept whole); null when the file cannot be opened.
+std::unique_ptr<State> started(const QString &path, RowSink *sink, int factor, qint64 allowance, bool wholeBuffer)
+{
+    auto state = std::make_unique<State>();
+    if (!FileAccess::openRegularFile(state->file, path))
+        return {};
+    state->sink = sink;
+    state->factor = factor;
+    state->wholeBuffer = wholeBuffer;
+    state->allocations.allowance = allowance;
+    state->png =
+        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state->allocations, allocate, release);
+    if (!state->png)
+        return {};
+    state->info = png_create_info_struct(state->png);
+    if (!state->info)
+        return {};
+    return state;
+}
+
+// Decodes the file of `path` into a state: through the whole-buffer road where `wholeBuffer`
+// allows, and through libpng's rows where that road declines the file.
+std::unique_ptr<State> decoded(const QString &path, RowSink *sink, int factor, qint64 allowance, bool wholeBuffer,
+                               bool &succeeded)
+{
+    succeeded = false;
+    std::unique_ptr<State> state = started(path, sink, factor, allowance, wholeBuffer);
+    if (!state)
+        return state;
+    succeeded = decode(*state);
+    if (succeeded || !state->retry)
+        return state;
+    qint64 peak = state->allocations.peak;
+    state = started(path, sink, factor, allowance, false);
+    if (state) {
+        succeeded = decode(*state);
+        state->allocations.peak = std::max(state->allocations.peak, peak);
+    }
+    return state;
+}
+
+} // namespace
+
+PngReader::Result PngReader::read(const QString &path, QSize box, Road road)
 {
     LibraryMessages::install();
     Result result;
-    auto state = std::make_unique<State>();
-    if (!FileAccess::openRegularFile(state->file, path))
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
         return result;
     // The header the signature is followed by: IHDR, its length, width, height, depth, colour
     // type, compression, filter and interlace method.
     char head[29];
-    if (state->file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
+    if (file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
         || std::memcmp(head + 12, "IHDR", 4) != 0)
         return result;
     const qint64 width = qFromBigEndian<quint32>(head + 16);
@@ -419,12 +845,12 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     const qint64 factor = target == result.size || interlaced
                               ? 1
                               : std::max<qint64>(1, std::min(width / target.width(), height / target.height()));
-    state->factor = int(std::min<qint64>(factor, 1 << 23));
+    const int blocks = int(std::min<qint64>(factor, 1 << 23));
     const qint64 picture =
-        state->factor > 1 ? DecodeMemoryBudget::sum(
+        blocks > 1 ? DecodeMemoryBudget::sum(
             {DecodeMemoryBudget::product({width, 4}),
              DecodeMemoryBudget::product({(width + factor - 1) / factor, (height + factor - 1) / factor, 4})})
-                          : DecodeMemoryBudget::product({width, height, 4});
+                   : DecodeMemoryBudget::product({width, height, 4});
     const qint64 held = DecodeMemoryBudget::sum(
         {allowance, picture,
          target != result.size ? DecodeMemoryBudget::product({target.width(), target.height(), 4}) : 0});
@@ -432,17 +858,20 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
         result.tooLarge = true;
         return result;
     }
-    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
+    const qint64 whole = road == Road::Fastest ? wholeBufferHeld(head, file.size()) : 0;
+    const bool wholeBuffer = whole > 0 && held + whole <= DecodeMemoryBudget::shared().capacity();
+    file.close();
+    const DecodeMemoryBudget::Reservation reservation =
+        DecodeMemoryBudget::shared().reserve(wholeBuffer ? held + whole : held);
     if (DecodeInterrupt::shouldStop())
         return result;
     result.reserved = reservation.bytes();
-    state->allocations.allowance = allowance;
-    state->png =
-        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state->allocations, allocate, release);
-    if (!state->png)
+    bool succeeded = false;
+    const std::unique_ptr<State> state = decoded(path, nullptr, blocks, allowance, wholeBuffer, succeeded);
+    if (!state)
         return result;
-    state->info = png_create_info_struct(state->png);
-    if (state->info && decode(*state)) {
+    if (succeeded) {
+        result.road = state->wholeBuffer ? Road::Fastest : Road::Library;
         result.image = std::move(state->image);
         if (result.image.size() != target)
             result.image = PictureRows::reduced(result.image, target);
@@ -451,14 +880,14 @@ PngReader::Result PngReader::read(const QString &path, QSize box)
     return result;
 }
 
-PngReader::Streamed PngReader::stream(const QString &path, RowSink &sink)
+PngReader::Streamed PngReader::stream(const QString &path, RowSink &sink, Road road)
 {
     LibraryMessages::install();
-    auto state = std::make_unique<State>();
-    if (!FileAccess::openRegularFile(state->file, path))
+    QFile file;
+    if (!FileAccess::openRegularFile(file, path))
         return Streamed::Failed;
     char head[29];
-    if (state->file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
+    if (file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
         || std::memcmp(head + 12, "IHDR", 4) != 0)
         return Streamed::Failed;
     const qint64 width = qFromBigEndian<quint32>(head + 16);
@@ -472,20 +901,18 @@ PngReader::Streamed PngReader::stream(const QString &path, RowSink &sink)
     const qint64 held = DecodeMemoryBudget::sum({allowance, DecodeMemoryBudget::product({width, 4})});
     if (held > DecodeMemoryBudget::shared().capacity())
         return Streamed::Failed;
-    const DecodeMemoryBudget::Reservation reservation = DecodeMemoryBudget::shared().reserve(held);
+    const qint64 whole = road == Road::Fastest ? wholeBufferHeld(head, file.size()) : 0;
+    const bool wholeBuffer = whole > 0 && held + whole <= DecodeMemoryBudget::shared().capacity();
+    file.close();
+    const DecodeMemoryBudget::Reservation reservation =
+        DecodeMemoryBudget::shared().reserve(wholeBuffer ? held + whole : held);
     if (DecodeInterrupt::shouldStop())
         return Streamed::Failed;
-    state->sink = &sink;
-    state->allocations.allowance = allowance;
-    state->png =
-        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state->allocations, allocate, release);
-    if (!state->png)
+    bool succeeded = false;
+    const std::unique_ptr<State> state = decoded(path, &sink, 1, allowance, wholeBuffer, succeeded);
+    if (!state)
         return Streamed::Failed;
-    state->info = png_create_info_struct(state->png);
-    if (!state->info)
-        return Streamed::Failed;
-    const bool read = decode(*state);
     if (state->declined)
         return Streamed::Declined;
-    return read ? Streamed::Whole : Streamed::Failed;
+    return succeeded ? Streamed::Whole : Streamed::Failed;
 }

@@ -89,8 +89,12 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
     std::array<quint16, maxCodes> prefix{};
     std::array<uchar, maxCodes> suffix{}, first{};
     std::array<uchar, maxCodes + 1> stack{};
-    for (int i = 0; i < clear; ++i)
+    // Each code's string length: a string is at most as long as the codes made before it.
+    std::array<quint16, maxCodes> lengths{};
+    for (int i = 0; i < clear; ++i) {
         suffix[size_t(i)] = first[size_t(i)] = uchar(i);
+        lengths[size_t(i)] = 1;
+    }
     int codeSize = minimum + 1, next = clear + 2, previous = -1;
     quint32 bits = 0;
     int count = 0;
@@ -115,24 +119,29 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
         }
         if (code == end)
             return Damage::None;
-        int depth = 0, current = code;
         if (previous < 0) {
             if (code > clear)
                 return Damage::Corrupt;
-        } else if (code == next) {
-            // The string just before, and its first index again.
-            stack[size_t(depth++)] = first[size_t(previous)];
-            current = previous;
         } else if (code > next) {
             return Damage::Corrupt;
         }
-        while (current > end) {
-            stack[size_t(depth++)] = suffix[size_t(current)];
-            current = prefix[size_t(current)];
-        }
-        stack[size_t(depth++)] = uchar(current);
-        while (depth > 0) {
-            row[size_t(x++)] = stack[size_t(--depth)];
+        // The code's string (for the code about to be made: the string just before and its first
+        // index again), written straight into the row where it fits, from its last index back.
+        const bool repeat = previous >= 0 && code == next;
+        const int length = repeat ? lengths[size_t(previous)] + 1 : lengths[size_t(code)];
+        if (x + length <= width) {
+            uchar *at = row.data() + x + length - 1;
+            int current = code;
+            if (repeat) {
+                *at-- = first[size_t(previous)];
+                current = previous;
+            }
+            while (current > end) {
+                *at-- = suffix[size_t(current)];
+                current = prefix[size_t(current)];
+            }
+            *at = uchar(current);
+            x += length;
             if (x == width) {
                 if (DecodeInterrupt::shouldStop())
                     return Damage::None;
@@ -141,11 +150,35 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
                 if (++y == height)
                     return Damage::None;
             }
+        } else {
+            // A string that runs on into the next row.
+            int depth = 0, current = code;
+            if (repeat) {
+                stack[size_t(depth++)] = first[size_t(previous)];
+                current = previous;
+            }
+            while (current > end) {
+                stack[size_t(depth++)] = suffix[size_t(current)];
+                current = prefix[size_t(current)];
+            }
+            stack[size_t(depth++)] = uchar(current);
+            while (depth > 0) {
+                row[size_t(x++)] = stack[size_t(--depth)];
+                if (x == width) {
+                    if (DecodeInterrupt::shouldStop())
+                        return Damage::None;
+                    rowDone(row.data());
+                    x = 0;
+                    if (++y == height)
+                        return Damage::None;
+                }
+            }
         }
         if (previous >= 0 && next < maxCodes) {
             prefix[size_t(next)] = quint16(previous);
             suffix[size_t(next)] = code == next ? first[size_t(previous)] : first[size_t(code)];
             first[size_t(next)] = first[size_t(previous)];
+            lengths[size_t(next)] = quint16(lengths[size_t(previous)] + 1);
             if (++next == (1 << codeSize) && codeSize < 12)
                 ++codeSize;
         }

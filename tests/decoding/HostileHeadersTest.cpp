@@ -208,7 +208,8 @@ TEST(HostileHeaders, PngChunksClaimingGigabytesHoldNothingOfIt)
         EXPECT_FALSE(result.tooLarge);
         EXPECT_GT(result.libraryBytes, 0);
         EXPECT_LE(result.libraryBytes, allowance);
-        EXPECT_LE(result.reserved, allowance + 4 * 4 * 4);
+        // libpng's share, the picture, and a small picture's rows and data inflated in one piece.
+        EXPECT_LE(result.reserved, allowance + 4 * 4 * 4 + 2048);
         if (c.picture) {
             EXPECT_EQ(result.image.pixel(3, 3), qRgb(0, 0, 0));
         }

@@ -606,3 +606,29 @@ TEST_F(MediaDecoderTest, PicturesArriveWholeOnBothRoads)
     }
     DirectPictureReads::setAllowed(true);
 }
+
+// Each file's child is counted as its decoder tells its end, with the memory it held: a child
+// that holds a large picture raises the figure by about its size, which a look at the process tree
+// every 50 ms would mostly miss.
+TEST_F(MediaDecoderTest, EveryChildIsCountedWithItsPeakMemory)
+{
+    MediaDecoder::endIdleDecoders();
+    const MediaDecoder::Children before = MediaDecoder::endedChildren();
+    QImage large(3000, 2000, QImage::Format_RGB32);
+    large.fill(qRgb(10, 200, 30));
+    const QString file = files->filePath(QStringLiteral("large.png"));
+    ASSERT_TRUE(large.save(file));
+    {
+        const DecodeInterrupt::Scope limit(nullptr, 30s);
+        MediaDecoder decoder(Use::FullSize);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160)).size(), QSize(160, 100));
+        EXPECT_EQ(decoder.read(file).size(), large.size());
+    }
+    MediaDecoder::endIdleDecoders();
+    const MediaDecoder::Children after = MediaDecoder::endedChildren();
+    EXPECT_GE(after.started - before.started, 4);
+    EXPECT_GE(after.templates - before.templates, 1);
+    // The large picture's child held at least its pixels.
+    EXPECT_GE(after.peakBytes - before.peakBytes, qint64(large.sizeInBytes()));
+}

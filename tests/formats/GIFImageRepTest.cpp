@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 using namespace syntheticpictures;
@@ -107,6 +108,70 @@ QByteArray gifOf(const Layout &l, const QImage &picture)
     return data;
 }
 
+// A GIF of one picture of palette indices compressed as LZW encoders do (strings growing in a
+// table of up to 4096 codes, a clear code when it is full), so that strings of many pixels,
+// strings that run from one row into the next and codes used the moment they are made all occur.
+QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index)
+{
+    QByteArray out("GIF89a");
+    put16(out, size.width());
+    put16(out, size.height());
+    out.append(char(0xF7)).append('\0').append('\0');
+    for (int i = 0; i < 256; ++i)
+        out.append(char(i)).append(char(255 - i)).append(char(i * 7));
+    out.append(',');
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, size.width());
+    put16(out, size.height());
+    out.append('\0').append(char(8));
+    std::vector<uchar> bytes;
+    quint32 bits = 0;
+    int count = 0, codeSize = 9, next = 258;
+    auto code = [&](int value) {
+        bits |= quint32(value) << count;
+        for (count += codeSize; count >= 8; count -= 8, bits >>= 8)
+            bytes.push_back(uchar(bits));
+    };
+    std::map<std::pair<int, int>, int> table; // (prefix code, index) -> code
+    code(256);
+    int current = -1;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const int pixel = index(x, y);
+            if (current < 0) {
+                current = pixel;
+                continue;
+            }
+            const auto found = table.find({current, pixel});
+            if (found != table.end()) {
+                current = found->second;
+                continue;
+            }
+            code(current);
+            if (next == 4096) {
+                code(256);
+                table.clear();
+                next = 258;
+                codeSize = 9;
+            } else {
+                table[{current, pixel}] = next;
+                if (next++ == (1 << codeSize) && codeSize < 12)
+                    ++codeSize;
+            }
+            current = pixel;
+        }
+    code(current);
+    code(257);
+    if (count > 0)
+        bytes.push_back(uchar(bits));
+    for (size_t at = 0; at < bytes.size(); at += 255) {
+        const size_t length = std::min<size_t>(255, bytes.size() - at);
+        out.append(char(length)).append(reinterpret_cast<const char *>(bytes.data() + at), qsizetype(length));
+    }
+    return out.append(QByteArray("\0;", 2));
+}
+
 } // namespace
 
 // Every layout reads as Qt's own reader reads the same bytes: interlaced, with a transparent
@@ -137,6 +202,34 @@ TEST(GIFImageRepTest, LayoutsReadAsQtReadsThem)
         const QImage thumbnail = GIFImageRep::initWithData(gif, QSize(12, 12));
         ASSERT_EQ(thumbnail.size(), ImageFileReader::fittedSize(l.screen, QSize(12, 12)));
         EXPECT_LT(meanDifference(thumbnail, PictureRows::reduced(ours, thumbnail.size())), 1.0);
+    }
+}
+
+// Compressed data reads as Qt's reader reads it, whatever the strings' lengths and wherever they
+// break across rows.
+TEST(GIFImageRepTest, CompressedPicturesReadAsQtReadsThem)
+{
+    const struct {
+        const char *name;
+        QSize size;
+        std::function<int(int, int)> index;
+    } pictures[] = {
+        {"one colour", {300, 40}, [](int, int) { return 7; }},
+        {"one pixel wide", {1, 333}, [](int, int y) { return y / 9 % 4; }},
+        {"stripes", {37, 50}, [](int x, int y) { return (x / 5 + y) % 3; }},
+        {"gradient", {256, 64}, [](int x, int y) { return (x + y / 8) % 256; }},
+        {"noise", {123, 77}, [](int x, int y) { return (x * 7919 + y * 104729 + x * y) % 251; }},
+        {"few colours of noise", {640, 100}, [](int x, int y) { return (x * x + y * 31) % 5; }},
+    };
+    for (const auto &p : pictures) {
+        SCOPED_TRACE(p.name);
+        const QByteArray gif = compressedGif(p.size, p.index);
+        const QImage qt = QImage::fromData(gif, "GIF");
+        ASSERT_FALSE(qt.isNull());
+        const DecodeReport::Scope report;
+        const QImage ours = GIFImageRep::initWithData(gif);
+        EXPECT_TRUE(report.damage().isEmpty()) << report.damage().toStdString();
+        EXPECT_EQ(ours.convertToFormat(QImage::Format_ARGB32), qt.convertToFormat(QImage::Format_ARGB32));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -22,6 +23,25 @@ QByteArray readProcFile(const QString &path)
 }
 
 double seconds(const timeval &time) { return double(time.tv_sec) + double(time.tv_usec) / 1e6; }
+
+// A process's parent and its command name, from /proc/PID/stat ("PID (NAME) STATE PPID ...").
+std::pair<pid_t, QByteArray> parentAndName(pid_t pid)
+{
+    const QByteArray stat = readProcFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return {-1, {}};
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    return {pid_t(fields.value(1).toLong()), stat.mid(open + 1, close - open - 1)};
+}
+
+// Whether a process is a decoder's child for one file: those are counted by their decoders as
+// they end (MediaDecoder::endedChildren), not by a look that catches a few of them.
+bool isDecodersChild(pid_t pid)
+{
+    const auto [parent, name] = parentAndName(pid);
+    return name == "ovn-decoder" && parent > 0 && parentAndName(parent).second == "ovn-decoder";
+}
 
 } // namespace
 
@@ -96,9 +116,11 @@ void ToolProcessTree::look()
     std::map<pid_t, qint64> now;
     for (const pid_t pid : std::as_const(tree)) {
         if (const qint64 peak = statusBytes(pid, "VmHWM"); peak > 0) {
+            held += statusBytes(pid, "VmRSS");
+            if (isDecodersChild(pid))
+                continue;
             now[pid] = peak;
             sum += peak;
-            held += statusBytes(pid, "VmRSS");
             ++alive;
         }
     }
@@ -125,10 +147,15 @@ ToolProcessTree::Figures ToolProcessTree::finish()
         m_thread.join();
     // Ended and waited for: their processor time is now this process's children's.
     MediaDecoder::endIdleDecoders();
+    // Each decoder's children, one at a time beside it, at their largest.
+    const MediaDecoder::Children forked = MediaDecoder::endedChildren();
     rusage self{}, children{};
     getrusage(RUSAGE_SELF, &self);
     getrusage(RUSAGE_CHILDREN, &children);
     const std::lock_guard lock(m_mutex);
+    m_figures.peakBytes += forked.peakBytes;
+    m_figures.processes += forked.templates;
+    m_figures.seen += forked.started;
     m_figures.cpuSeconds =
         seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
     return m_figures;

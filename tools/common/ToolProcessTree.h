@@ -15,8 +15,11 @@
 // 50 ms: the memory its processes hold at once (VmRSS summed), and each process's own peak (VmHWM)
 // while it lives. The tree's peak is told both ways: the most it was seen to hold at once, and the
 // largest sum of the peaks of the processes alive together, which is never less than what the tree
-// held at once, also between two looks (a decoder's peak counts from the last look it lived for). finish() ends the
-// idle decoders and waits for them, so that their processor time is the tool's children's, and gives the figures.
+// held at once, also between two looks (a decoder's peak counts from the last look it lived for).
+// A decoder's children, one for each file and mostly gone between two looks, are counted as their
+// decoder tells their ends: each decoder's largest child adds its peak to that sum, and every child
+// counts among the processes in all. finish() ends the idle decoders and waits for them, so that
+// their processor time is the tool's children's, and gives the figures.
 class ToolProcessTree
 {
 public:
