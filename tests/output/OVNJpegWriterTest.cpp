@@ -1125,6 +1125,31 @@ TEST(OVNJpegWriterTest, TransparencyIsWrittenOnWhite)
         file.write(tga);
         sources.push_back(file.fileName());
     }
+    {
+        // BMP: 32 bits with an alpha mask (a version 4 header), bottom first.
+        QByteArray bmp(14 + 108, '\0');
+        auto le = [&](int at, quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                bmp[at + i] = char((v >> (8 * i)) & 0xff);
+        };
+        bmp[0] = 'B', bmp[1] = 'M';
+        le(2, 14 + 108 + 64 * 48 * 4);
+        le(10, 14 + 108);
+        le(14, 108);
+        le(18, 64);
+        le(22, 48);
+        bmp[26] = 1, bmp[28] = 32, bmp[30] = 3;
+        le(54, 0x00ff0000u), le(58, 0x0000ff00u), le(62, 0x000000ffu), le(66, 0xff000000u);
+        for (int y = 47; y >= 0; --y)
+            for (int x = 0; x < 64; ++x) {
+                const QRgb c = picture.pixel(x, y);
+                bmp.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c))).append(char(qAlpha(c)));
+            }
+        QFile file(dir.filePath(QStringLiteral("picture.bmp")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bmp);
+        sources.push_back(file.fileName());
+    }
     // GIF and Photoshop files as ImageMagick writes them, where it is installed.
     for (const char *format : {"gif", "psd"}) {
         const QString path = dir.filePath(QStringLiteral("picture.%1").arg(QLatin1String(format)));
