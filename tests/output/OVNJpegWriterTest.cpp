@@ -480,12 +480,13 @@ void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled, const
     TIFFClose(tiff);
 }
 
-// A Targa file of the scene, uncompressed, of 24 bits or 32 with 8 bits of alpha left zero (as
-// writers that keep no transparency leave them), its rows top or bottom first.
-QByteArray sceneTga(QSize size, int bits = 24, bool topFirst = true)
+// A Targa file of the scene, uncompressed or in packets of pixels as they are, of 24 bits or 32
+// with 8 bits of alpha left zero (as writers that keep no transparency leave them), its rows top
+// or bottom first.
+QByteArray sceneTga(QSize size, int bits = 24, bool topFirst = true, bool runLength = false)
 {
     QByteArray file(18, '\0');
-    file[2] = 2;
+    file[2] = char(runLength ? 10 : 2);
     file[12] = char(size.width() & 0xff);
     file[13] = char(size.width() >> 8);
     file[14] = char(size.height() & 0xff);
@@ -495,6 +496,9 @@ QByteArray sceneTga(QSize size, int bits = 24, bool topFirst = true)
     const QImage image = scenePicture(size, false);
     for (int row = 0; row < size.height(); ++row)
         for (int x = 0; x < size.width(); ++x) {
+            // Run-length encoded: packets of up to 128 pixels as they are.
+            if (runLength && x % 128 == 0)
+                file += char(std::min(128, size.width() - x) - 1);
             const QRgb p = image.pixel(x, topFirst ? row : size.height() - 1 - row);
             file += char(qBlue(p));
             file += char(qGreen(p));
@@ -655,6 +659,8 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
          5000, 1, oddColour},
         {"TGA 32 bits, alpha left zero, bottom first",
          writeFile(dir.filePath(QStringLiteral("bottom32.tga")), sceneTga(odd, 32, false)), 5000, 1, oddColour},
+        {"TGA run-length 32 bits, alpha left zero, bottom first",
+         writeFile(dir.filePath(QStringLiteral("runs32.tga")), sceneTga(odd, 32, false, true)), 5000, 1, oddColour},
         {"TGA 32 bits, alpha left zero, top first",
          writeFile(dir.filePath(QStringLiteral("top32.tga")), sceneTga(odd, 32, true)), 5000, 1, oddColour},
         {"TGA bottom first into a box", dir.filePath(QStringLiteral("bottom24.tga")), 240, 1,
