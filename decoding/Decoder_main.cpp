@@ -427,6 +427,30 @@ QImage writable(QImage image, QSize fullSize, QSize box, int orientation)
     return image;
 }
 
+// A turned picture written without a turned copy of it: fitted as writable() fits it, then its
+// turned rows gathered from it a band at a time as they are encoded, translucency laid on white by
+// the encoder, with the colour profile it was read with. A picture that cannot be fitted or
+// converted needs more memory (`facts`).
+bool writeTurned(QImage image, QSize fullSize, QSize box, int orientation, int quality,
+                 const JpegEncoder::Output &output, ImageFileReader::Facts &facts)
+{
+    const QSize target = JpegEncoder::writtenSize(fullSize.isValid() ? fullSize : image.size(), box);
+    if (!target.isEmpty() && image.size() != target)
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (image.hasAlphaChannel())
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    else if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_Grayscale8)
+        image.convertTo(QImage::Format_RGB32);
+    if (image.isNull()) {
+        facts.refusal = ImageFileReader::Facts::Refusal::TooLarge;
+        return false;
+    }
+    JpegEncoder encoder(quality, QSize(image.dotsPerMeterX(), image.dotsPerMeterY()), output);
+    if (image.format() != QImage::Format_Grayscale8)
+        encoder.setColourProfile(RowSink::rgbProfile(image.colorSpace().iccProfile()));
+    return JpegEncoder::sendTurnedRows(image, orientation, encoder) && encoder.finish();
+}
+
 // A camera RAW file developed at `shrink`, fitted to `box` when it is valid.
 QImage developedRaw(const QString &path, int shrink, QSize box)
 {
@@ -490,6 +514,12 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
     }
     if (image.isNull())
         return answer;
+    if (orientation >= 2 && orientation <= 8) {
+        // Held once, not beside a turned copy.
+        if (writeTurned(std::move(image), raw ? QSize() : facts.size, box, orientation, quality, output, facts))
+            answer.insert(text("jpegBytes"), bytes);
+        return answer;
+    }
     image = writable(std::move(image), raw ? QSize() : facts.size, box, orientation);
     if (image.isNull()) {
         facts.refusal = ImageFileReader::Facts::Refusal::TooLarge;

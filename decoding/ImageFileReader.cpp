@@ -13,6 +13,7 @@
 #include "decoding/TiffReader.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -349,6 +350,7 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
 class WholePicture : public RowSink
 {
 public:
+    void setColourProfile(const QByteArray &icc) override { m_space = QColorSpace::fromIccProfile(icc); }
     bool begin(QSize size, Pixels pixels) override
     {
         m_begun = true;
@@ -387,11 +389,14 @@ public:
             if (opaque)
                 m_image.reinterpretAsFormat(QImage::Format_RGB32);
         }
+        if (m_space.isValid())
+            m_image.setColorSpace(m_space);
         return std::move(m_image);
     }
 
 private:
     QImage m_image;
+    QColorSpace m_space;
     DecodeMemoryBudget::Reservation m_reservation;
     int m_rows = 0;
     bool m_begun = false;

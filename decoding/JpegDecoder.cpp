@@ -5,6 +5,7 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/LibraryMessages.h"
 
+#include <QColorSpace>
 #include <QIODevice>
 #include <QSysInfo>
 
@@ -151,6 +152,7 @@ struct State {
     DeviceSource source;
     bool created = false;
     JpegDecoder::Result result;
+    QColorSpace space; // the picture's colour profile, where it goes with RGB rows
 
     ~State()
     {
@@ -262,15 +264,19 @@ int JpegDecoder::scaleEighths(QSize full, QSize box)
     return eighths;
 }
 
-qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components)
+qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components, bool multipleScans)
 {
     if (full.isEmpty())
         return 0;
     const int eighths = scaleEighths(full, box);
-    // The picture, and at most a progressive file's coefficients: two bytes a sample, every
-    // component at full resolution.
+    // The picture, and a file of several scans' coefficients (two bytes a sample, every component
+    // at full resolution) or one scan's band of rows. A reduced decode is counted with every
+    // coefficient whatever the file, so that a small file that claims an enormous picture is
+    // refused before its thumbnail is decoded; at full scale the picture itself counts every pixel
+    // the file claims.
+    const bool coefficients = multipleScans || eighths < 8;
     return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
-           + qint64(full.width()) * full.height() * 2 * std::max(components, 1);
+           + qint64(full.width()) * (coefficients ? full.height() : 16) * 2 * std::max(components, 1);
 }
 
 qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
@@ -283,7 +289,8 @@ qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
     begin(*state, data, size);
     jpeg_read_header(&state->info, TRUE);
     const jpeg_decompress_struct &info = state->info;
-    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
+    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components,
+                       jpeg_has_multiple_scans(&state->info));
 }
 
 qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
@@ -299,7 +306,8 @@ qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
             begin(*state, device, std::numeric_limits<qint64>::max());
             jpeg_read_header(&state->info, TRUE);
             const jpeg_decompress_struct &info = state->info;
-            bytes = decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components);
+            bytes = decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components,
+                                jpeg_has_multiple_scans(&state->info));
         }
     }
     return device.seek(start) ? bytes : 0;
@@ -336,6 +344,8 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     }
     open(*state);
     jpeg_decompress_struct &info = state->info;
+    // The colour profile goes with the picture, as a streamed read hands it on.
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     const QSize full(int(info.image_width), int(info.image_height));
     state->result.fullSize = full;
@@ -345,8 +355,18 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
         state->result.status = Status::Unsupported;
         return state->result;
     }
+    // (A CMYK file's profile is of its inks, and a grey one's of grey: neither is the RGB rows'.)
+    JOCTET *profile = nullptr;
+    unsigned profileBytes = 0;
+    if (!cmyk && !gray && jpeg_read_icc_profile(&info, &profile, &profileBytes) && profile) {
+        const QByteArray icc =
+            RowSink::rgbProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileBytes)));
+        std::free(profile);
+        if (!icc.isEmpty())
+            state->space = QColorSpace::fromIccProfile(icc);
+    }
     // Whatever the header claims, the decode holds no more than the budget allows.
-    if (JpegDecoder::decodeBytes(full, box, info.num_components) > decodeLimit())
+    if (JpegDecoder::decodeBytes(full, box, info.num_components, jpeg_has_multiple_scans(&info)) > decodeLimit())
         return {Status::Failed, {}, full};
 
     // RGB32's fourth byte must be opaque; the X forms leave it undefined.
@@ -369,6 +389,8 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     QImage &image = state->result.image;
     if (image.isNull())
         return {Status::Failed, {}, full};
+    if (state->space.isValid())
+        image.setColorSpace(state->space);
     // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.
     std::vector<uchar> inks(cmyk ? size_t(image.width()) * 4 : 0);
     JSAMPROW rows[8];

@@ -71,8 +71,11 @@ public:
     static int scaleEighths(QSize full, QSize box);
 
     // What decode() will hold for these at most: the decoded picture and libjpeg's own buffers
-    // (CMYK has four components). The default answers for any JPEG of that size.
-    static qint64 decodeBytes(QSize full, QSize box, int components = 4);
+    // (CMYK has four components), with every coefficient of a file of several scans (progressive,
+    // or its components in scans of their own) or of any decode at a reduced scale; a file of one
+    // scan decoded at full scale holds a band of rows beside the picture. The defaults answer for
+    // any JPEG of that size.
+    static qint64 decodeBytes(QSize full, QSize box, int components = 4, bool multipleScans = true);
     // The same for the picture these bytes hold, from their header; 0 when it cannot be read.
     static qint64 decodeBytes(const void *data, std::size_t size, QSize box);
     // The same for the picture `device` holds from where it stands, which it is put back to.

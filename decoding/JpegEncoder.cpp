@@ -253,15 +253,90 @@ bool JpegEncoder::sendRows(const QImage &image, RowSink &sink)
     return true;
 }
 
+namespace {
+
+// The rows top..top + count - 1 of `image` (of `size`, pixels of type T) turned by `orientation`,
+// into `out`, `width` pixels a row. Output pixel (x, y) is the stored one at: 2 (w-1-x, y),
+// 3 (w-1-x, h-1-y), 4 (x, h-1-y), 5 (y, x), 6 (y, h-1-x), 7 (w-1-y, h-1-x), 8 (w-1-y, x).
+template <typename T>
+void turnedBand(const QImage &image, int orientation, int top, int count, T *out, int width)
+{
+    const int w = image.width(), h = image.height();
+    if (orientation <= 4) {
+        const bool mirrored = orientation == 2 || orientation == 3;
+        const bool flipped = orientation == 3 || orientation == 4;
+        for (int i = 0; i < count; ++i) {
+            const auto *in = reinterpret_cast<const T *>(image.constScanLine(flipped ? h - 1 - (top + i) : top + i));
+            T *row = out + qsizetype(i) * width;
+            if (mirrored)
+                std::reverse_copy(in, in + w, row);
+            else
+                std::copy(in, in + w, row);
+        }
+        return;
+    }
+    // Each turned row is a stored column: a band of them is gathered one stored row at a time.
+    const bool columnsBack = orientation == 7 || orientation == 8;
+    const bool rowsBack = orientation == 6 || orientation == 7;
+    for (int x = 0; x < width; ++x) {
+        const auto *in = reinterpret_cast<const T *>(image.constScanLine(rowsBack ? h - 1 - x : x));
+        for (int i = 0; i < count; ++i)
+            out[qsizetype(i) * width + x] = in[columnsBack ? w - 1 - (top + i) : top + i];
+    }
+}
+
+} // namespace
+
+bool JpegEncoder::sendTurnedRows(const QImage &image, int orientation, RowSink &sink)
+{
+    if (orientation < 2 || orientation > 8)
+        return sendRows(image, sink);
+    Pixels pixels;
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+        pixels = Pixels::Rgb32;
+        break;
+    case QImage::Format_Grayscale8:
+        pixels = Pixels::Grey8;
+        break;
+    case QImage::Format_ARGB32_Premultiplied:
+        pixels = Pixels::PremultipliedArgb32;
+        break;
+    default:
+        return false;
+    }
+    const bool across = orientation >= 5;
+    const QSize size = across ? image.size().transposed() : image.size();
+    if (!sink.begin(size, pixels))
+        return false;
+    constexpr int band = 16;
+    const bool grey = pixels == Pixels::Grey8;
+    const qsizetype bytesPerLine = qsizetype(size.width()) * (grey ? 1 : 4);
+    std::vector<uchar> rows(size_t(bytesPerLine) * band);
+    for (int top = 0; top < size.height(); top += band) {
+        const int count = std::min(band, size.height() - top);
+        if (grey)
+            turnedBand(image, orientation, top, count, rows.data(), size.width());
+        else
+            turnedBand(image, orientation, top, count, reinterpret_cast<quint32 *>(rows.data()), size.width());
+        if (!sink.addRows(rows.data(), bytesPerLine, count))
+            return false;
+    }
+    return true;
+}
+
 std::optional<QByteArray> JpegEncoder::encode(const QImage &image, int quality)
 {
     if (image.isNull())
         return std::nullopt;
     const bool grey = image.format() == QImage::Format_Grayscale8;
-    // Anything the encoder here does not write as Qt's writer does (texts, a colour profile,
+    // A colour profile of RGB data in one marker is written here as Qt's writer writes it.
+    const QByteArray profile = image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray();
+    const bool ownProfile = profile.isEmpty()
+                            || (!grey && profile.size() <= 65000 && !RowSink::rgbProfile(profile).isEmpty());
+    // Anything else the encoder here does not write as Qt's writer does (texts, other profiles,
     // other formats) goes through Qt's writer.
-    if ((!grey && image.format() != QImage::Format_RGB32) || !image.textKeys().isEmpty()
-        || image.colorSpace().isValid()) {
+    if ((!grey && image.format() != QImage::Format_RGB32) || !image.textKeys().isEmpty() || !ownProfile) {
         QByteArray out;
         QBuffer buffer(&out);
         buffer.open(QIODevice::WriteOnly);
@@ -277,6 +352,7 @@ std::optional<QByteArray> JpegEncoder::encode(const QImage &image, int quality)
                             out.append(data, size);
                             return true;
                         });
+    encoder.setColourProfile(profile);
     if (!sendRows(image, encoder) || !encoder.finish())
         return std::nullopt;
     return out;

@@ -44,6 +44,10 @@ public:
     static std::optional<QByteArray> encode(const QImage &image, int quality);
     // The rows of `image` (of a format encode() takes) handed to `sink`, a band at a time.
     static bool sendRows(const QImage &image, RowSink &sink);
+    // The same turned by the EXIF `orientation` (1 to 8; others as 1): each band of the turned
+    // picture's rows gathered from `image` as it is (RGB32, premultiplied ARGB32 or grey), so
+    // that no turned copy of the picture is made.
+    static bool sendTurnedRows(const QImage &image, int orientation, RowSink &sink);
 
     struct State;
 

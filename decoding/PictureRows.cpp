@@ -61,12 +61,23 @@ qint64 PictureRows::heldBytes() const
                         Budget::product({m_target.width(), m_target.height(), 4})});
 }
 
+bool PictureRows::streamsTopFirst() const
+{
+    if (m_order != Order::BottomFirst || !m_seekable)
+        return false;
+    if (m_started)
+        return m_stream != nullptr;
+    const StreamScope *stream = currentStream;
+    return stream && !stream->m_taken && m_target == m_size && !m_size.isEmpty();
+}
+
 bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
 {
     if (facts)
         facts->size = m_size;
     if (m_size.isEmpty())
         return false;
+    m_started = true;
     StreamScope *stream = currentStream;
     if (stream && !stream->m_taken && m_target == m_size) {
         stream->m_taken = true;
@@ -74,7 +85,7 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
             stream->m_declined = true;
             return false;
         }
-        if (m_order == Order::TopFirst)
+        if (m_order == Order::TopFirst || m_seekable)
             m_stream = stream;
         else
             m_streamWhole = stream;

@@ -34,6 +34,16 @@ public:
     // What the picture holds while it is read: the whole picture, or a row and the reduced one.
     qint64 heldBytes() const;
 
+    // The reader can read the rows of a picture stored bottom first in any order (an uncompressed
+    // file it can seek in): a streamed read then asks for them top first (streamsTopFirst()), so
+    // that it holds a band of them rather than the picture. Before start().
+    void setSeekable() { m_seekable = true; }
+    // Whether the rows are to be handed top first, through row(), next() and fill() as ever,
+    // though the picture is stored bottom first: a streamed read of a seekable reader's picture.
+    // Asked before start() it says whether start() will ask so (the reader then counts its band of
+    // rows in `readerBytes`).
+    bool streamsTopFirst() const;
+
     // Takes heldBytes() and the reader's own `readerBytes` from the process's decoding budget and
     // makes the picture. False when that is more than the whole budget (`facts`' refusal says
     // TooLarge) or the picture cannot be made.
@@ -56,8 +66,9 @@ public:
 
     // While one lives on a thread, a full-size read there hands its rows to `sink` rather than make
     // the picture (take() then gives a null picture): rows that come top first as they come, so
-    // that only a row is held; rows that come bottom first once the whole picture is read. A
-    // picture the sink declines is not read at all (start() is false). One picture a scope.
+    // that only a row is held; rows that come bottom first top first where the reader can seek
+    // (setSeekable()), else once the whole picture is read. A picture the sink declines is not
+    // read at all (start() is false). One picture a scope.
     class StreamScope
     {
     public:
@@ -100,6 +111,8 @@ private:
     QSize m_target; // the fitted size; m_size for a full-size read
     Order m_order;
     bool m_alpha;
+    bool m_seekable = false;
+    bool m_started = false;
     int m_factor = 1;
     int m_rowsDone = 0;
     QImage m_image;                          // a full-size read's picture

@@ -245,10 +245,14 @@ bool skipped(const char *type)
 bool prepare(State &state, QSize size)
 {
     if (state.sink) {
-        // Rows straight on; an interlaced picture, or one in a colour space other than JPEG's,
-        // is read whole by the caller instead.
-        const bool plainColours = !state.space.isValid() || state.space == QColorSpace(QColorSpace::SRgb);
-        if (state.passes != 1 || !plainColours
+        // Rows straight on, with the colour profile a picture read whole keeps and is written with
+        // (its iCCP profile as stored, or the one its sRGB or gamma chunk makes); an interlaced
+        // picture, or one whose colours no profile of RGB data gives, is read whole by the caller
+        // instead.
+        const QByteArray icc = state.space.isValid() ? RowSink::rgbProfile(state.space.iccProfile()) : QByteArray();
+        if (!icc.isEmpty())
+            state.sink->setColourProfile(icc);
+        if (state.passes != 1 || (state.space.isValid() && icc.isEmpty())
             || !state.sink->begin(size, state.alpha ? RowSink::Pixels::PremultipliedArgb32 : RowSink::Pixels::Rgb32)) {
             state.declined = true;
             return false;

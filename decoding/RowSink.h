@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColorSpace>
 #include <QSize>
 #include <QtGlobal>
 
@@ -16,6 +17,17 @@ public:
     };
 
     virtual ~RowSink() = default;
+
+    // `icc` where it can go with rows of RGB pixels: a profile of RGB data that Qt's colour
+    // management reads (as a picture read whole keeps it), else empty. A profile of inks, Lab or
+    // grey describes samples the rows are no longer in.
+    static QByteArray rgbProfile(const QByteArray &icc)
+    {
+        if (icc.size() < 128 || icc.mid(16, 4) != "RGB " || !QColorSpace::fromIccProfile(icc).isValid())
+            return {};
+        return icc;
+    }
+
     // The colour profile (ICC) the rows are in, when the file has one other than sRGB's; before
     // begin().
     virtual void setColourProfile(const QByteArray &) {}

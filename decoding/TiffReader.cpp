@@ -5,6 +5,7 @@
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 
@@ -447,6 +448,22 @@ Rows readRows(TIFF *tiff, const Reading &reading, QSize size, Receiver &receiver
     return Rows::None;
 }
 
+// The current directory's colour profile where the rows can carry it (RowSink::rgbProfile): not
+// of inks or Lab, which the rows are turned from.
+QByteArray rgbProfile(TIFF *tiff)
+{
+    quint16 photometric = 0;
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB
+        || photometric == PHOTOMETRIC_ITULAB)
+        return {};
+    quint32 count = 0;
+    void *data = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &count, &data) || !data || count == 0)
+        return {};
+    return RowSink::rgbProfile(QByteArray(static_cast<const char *>(data), qsizetype(count)));
+}
+
 // The picture of the current directory averaged down to no less than `target`. `reservation`
 // holds libtiff's share of the budget (`libraryBytes`) and is made to hold the read's as well.
 QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &reservation, qint64 libraryBytes,
@@ -478,7 +495,10 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
     if (readRows(tiff, reading, size, averager) == Rows::None)
         return {};
     averager.fillRemaining(missing);
-    return averager.take();
+    QImage image = averager.take();
+    if (const QByteArray icc = rgbProfile(tiff); !icc.isEmpty() && !image.isNull())
+        image.setColorSpace(QColorSpace::fromIccProfile(icc));
+    return image;
 }
 
 // Rows handed on to a sink as they are read, in place of the averaging.
@@ -718,6 +738,8 @@ TiffReader::Streamed TiffReader::stream(const QString &path, RowSink &sink, QSiz
     const qint64 held = Budget::sum({libraryBytes, reading.bytes});
     if (held > Budget::shared().capacity())
         return Streamed::Failed;
+    if (const QByteArray icc = rgbProfile(tiff.get()); !icc.isEmpty())
+        sink.setColourProfile(icc);
     if (!sink.begin(size, RowSink::Pixels::PremultipliedArgb32))
         return Streamed::Declined;
     reservation.release();

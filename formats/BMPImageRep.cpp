@@ -224,6 +224,22 @@ Damage readRows(ImageRepInput &input, const Header &h, const RowConverter &conve
     return Damage::None;
 }
 
+// Uncompressed rows stored bottom first, handed top first (a streamed read): each band of rows read
+// from its place in the file, from the end back. The rows the data does not hold whole (the top
+// ones) are missing, as a read from the start meets them.
+Damage readRowsBackwards(QIODevice &device, const Header &h, const RowConverter &converter, PictureRows &rows)
+{
+    const qint64 rowBytes = h.rowBytes();
+    const qint64 available = std::max<qint64>(0, device.size() - h.dataAt);
+    const qint64 stored = std::min(h.height, available / rowBytes);
+    rows.fill(PictureRows::missing, h.height - stored);
+    const bool read = ImageRepInput::readRowsBackwards(device, h.dataAt, rowBytes, stored, [&](const uchar *line) {
+        converter.convert(line, rows.row());
+        rows.next();
+    });
+    return stored < h.height || (!read && !DecodeInterrupt::shouldStop()) ? Damage::EndsEarly : Damage::None;
+}
+
 // Run-length encoded rows: runs of one index (two alternating ones in RLE4), literal stretches
 // padded to whole 16-bit words, and escapes that end a row, move on, or end the picture; pixels
 // not written take the palette's first colour.
@@ -359,11 +375,17 @@ QImage BMPImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
     }
     const RowConverter converter(h, std::move(palette));
     PictureRows rows(size, box, h.topFirst ? PictureRows::Order::TopFirst : PictureRows::Order::BottomFirst, h.alpha());
-    if (!rows.start(DecodeMemoryBudget::sum({h.rowBytes(), ImageRepInput::bufferBytes}), facts))
+    if (!runLength)
+        rows.setSeekable();
+    const qint64 band = rows.streamsTopFirst() ? DecodeMemoryBudget::product(
+                            {h.rowBytes(), std::min(h.height, ImageRepInput::backwardBandRows(h.rowBytes()))})
+                                               : 0;
+    if (!rows.start(DecodeMemoryBudget::sum({h.rowBytes(), ImageRepInput::bufferBytes, band}), facts))
         return {};
     input.seek(h.dataAt);
-    const Damage damage = runLength ? readRunLengthRows(input, h, converter, rows)
-                                    : readRows(input, h, converter, rows);
+    const Damage damage = runLength                ? readRunLengthRows(input, h, converter, rows)
+                          : rows.streamsTopFirst() ? readRowsBackwards(device, h, converter, rows)
+                                                   : readRows(input, h, converter, rows);
     if (DecodeInterrupt::shouldStop())
         return {};
     if (damage == Damage::EndsEarly)

@@ -8,6 +8,20 @@
 
 ImageRepInput::ImageRepInput(QIODevice &device, qint64 position) : m_device(&device), m_position(position) {}
 
+bool ImageRepInput::seekAndRead(QIODevice &device, qint64 at, uchar *into, qint64 count)
+{
+    if (!device.seek(at))
+        return false;
+    qint64 done = 0;
+    while (done < count) {
+        const qint64 n = device.read(reinterpret_cast<char *>(into) + done, count - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 bool ImageRepInput::fill()
 {
     m_buffer.resize(size_t(bufferBytes));

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "decoding/DecodeInterrupt.h"
 #include "decoding/ImageFileReader.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <vector>
 
 class QIODevice;
@@ -43,11 +45,40 @@ public:
 
     static constexpr qint64 bufferBytes = qint64(64) << 10;
 
+    // A band of stored rows read at once by readRowsBackwards(): at least one row.
+    static constexpr qint64 backwardBandBytes = qint64(4) << 20;
+    static qint64 backwardBandRows(qint64 rowBytes) { return std::max<qint64>(1, backwardBandBytes / rowBytes); }
+
+    // For a picture stored bottom first and handed on top first (PictureRows::streamsTopFirst()):
+    // the stored rows `count` - 1 down to 0, `rowBytes` apart from `dataAt` in `device`, each
+    // handed to `row` (its bytes), read a band of backwardBandRows() at a time from the last one
+    // back, so that only a band is held. False where the device gave less than a band (the rows
+    // from there on are not handed) or the read was stopped.
+    template <typename Row>
+    static bool readRowsBackwards(QIODevice &device, qint64 dataAt, qint64 rowBytes, qint64 count, Row row)
+    {
+        const qint64 bandRows = backwardBandRows(rowBytes);
+        std::vector<uchar> band(size_t(std::min(bandRows, count) * rowBytes));
+        for (qint64 end = count; end > 0;) {
+            if (DecodeInterrupt::shouldStop())
+                return false;
+            const qint64 first = std::max<qint64>(0, end - bandRows);
+            const qint64 bytes = (end - first) * rowBytes;
+            if (!seekAndRead(device, dataAt + first * rowBytes, band.data(), bytes))
+                return false;
+            for (qint64 r = end - first - 1; r >= 0; --r)
+                row(static_cast<const uchar *>(band.data() + r * rowBytes));
+            end = first;
+        }
+        return true;
+    }
+
     // What a reader's imageWithDevice makes of bytes in memory.
     using DeviceReader = QImage (*)(QIODevice &device, QSize box, ImageFileReader::Facts *facts);
     static QImage readBytes(DeviceReader reader, const QByteArray &data, QSize box = QSize());
 
 private:
+    static bool seekAndRead(QIODevice &device, qint64 at, uchar *into, qint64 count);
     bool fill();
     int refillAndRead();
 

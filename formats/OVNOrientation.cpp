@@ -5,6 +5,7 @@
 #include "decoding/MediaDecoder.h"
 #include "decoding/RawDecoder.h"
 
+#include <QColorSpace>
 #include <QTransform>
 
 namespace OVNOrientation {
@@ -37,6 +38,8 @@ QImage turned(const QImage &image, int code)
     if (image.isNull() || turn == Turn{})
         return image;
     QImage out = turn.degrees ? image.transformed(QTransform().rotate(turn.degrees)) : image;
+    // (Qt's transformed() leaves the colour space behind.)
+    out.setColorSpace(image.colorSpace());
     return turn.mirrored ? out.mirrored(true, false) : out;
 }
 

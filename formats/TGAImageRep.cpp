@@ -87,11 +87,67 @@ QRgb colourOf(const uchar *p, int bytes)
     }
 }
 
-// Whether the alpha bits a picture stores count: as stored, or not at all (a picture whose every
-// pixel is transparent, as writers that leave the bits zero store them).
-enum class Alpha { AsStored, Ignored };
+// How the stored pixels of a picture ended: all of them read, the data ended early, a run past the
+// picture's end (corrupt: the picture is cut there), the caller had enough, or the read was stopped.
+enum class Ending { Whole, EndsEarly, Corrupt, Enough, Stopped };
 
-QImage readTga(QIODevice &device, QSize box, ImageFileReader::Facts *facts, Alpha alphaMode)
+// The first `total` pixels of the picture in stored order, from the start of its data, each handed
+// to `put` as stored (ARGB32 of the stored alpha); `put` returning false ends the read (Enough). A
+// run may go on into the next row.
+template <typename PixelOf, typename Put>
+Ending readPixels(ImageRepInput &input, const Header &h, qint64 total, const PixelOf &pixelOf, Put put)
+{
+    const int bytes = h.pixelBytes();
+    const qint64 rowBytes = qint64(h.width) * bytes;
+    std::vector<uchar> line(static_cast<size_t>(rowBytes));
+    qint64 done = 0;
+    bool corrupt = false;
+    while (done < total) {
+        if (DecodeInterrupt::shouldStop())
+            return Ending::Stopped;
+        if (!h.runLength()) {
+            const qint64 got = input.read(line.data(), std::min(rowBytes, (total - done) * bytes));
+            for (qint64 i = 0; i + bytes <= got; i += bytes, ++done)
+                if (!put(pixelOf(line.data() + i)))
+                    return Ending::Enough;
+            if (got < std::min(rowBytes, (total - done) * bytes))
+                return Ending::EndsEarly;
+            continue;
+        }
+        // A row's worth of packets, or as far as a run goes on.
+        for (qint64 left = h.width; left > 0 && done < total;) {
+            const int packet = input.byte();
+            if (packet < 0)
+                return Ending::EndsEarly;
+            const qint64 remaining = total - done;
+            const int count = (packet & 0x7f) + 1;
+            if (count > remaining)
+                corrupt = true;
+            const int n = int(std::min<qint64>(count, remaining));
+            if (packet & 0x80) {
+                uchar p[4];
+                if (!input.readAll(p, bytes))
+                    return Ending::EndsEarly;
+                const QRgb colour = pixelOf(p);
+                for (int i = 0; i < n; ++i, ++done)
+                    if (!put(colour))
+                        return Ending::Enough;
+            } else {
+                const qint64 got = input.read(line.data(), qint64(n) * bytes);
+                for (qint64 i = 0; i + bytes <= got; i += bytes, ++done)
+                    if (!put(pixelOf(line.data() + i)))
+                        return Ending::Enough;
+                if (got < qint64(n) * bytes)
+                    return Ending::EndsEarly;
+                input.skip(qint64(count - n) * bytes);
+            }
+            left -= n;
+        }
+    }
+    return corrupt ? Ending::Corrupt : Ending::Whole;
+}
+
+QImage readTga(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
 {
     if (!device.seek(0))
         return {};
@@ -116,106 +172,104 @@ QImage readTga(QIODevice &device, QSize box, ImageFileReader::Facts *facts, Alph
         for (size_t i = 0; i < entries.size(); i += size_t(entryBytes))
             map.push_back(colourOf(entries.data() + i, entryBytes));
     }
+    const qint64 dataAt = input.position();
     const int bytes = h.pixelBytes();
     const int alphaBits = h.descriptor & 0x0f;
     const bool topFirst = h.descriptor & 0x20;
     const bool rightFirst = h.descriptor & 0x10;
-    // Alpha counts only where the header gives it bits and some pixel uses it: many writers leave
-    // it all zero in pictures without transparency (read again without it, below).
-    const bool alpha = alphaMode == Alpha::AsStored
-                       && ((h.kind() == 2 && bytes == 4 && alphaBits > 0) || (h.kind() == 1 && h.mapBits == 32)
-                           || (h.kind() == 3 && bytes == 2 && alphaBits > 0));
-    auto pixelOf = [&](const uchar *p) -> QRgb {
-        QRgb colour;
+    auto storedPixel = [&](const uchar *p) -> QRgb {
         switch (h.kind()) {
         case 1: {
             const int index = (bytes == 1 ? p[0] : p[0] | (p[1] << 8)) - h.mapFirst;
-            colour = index >= 0 && index < int(map.size()) ? map[size_t(index)] : qRgb(0, 0, 0);
-            break;
+            return index >= 0 && index < int(map.size()) ? map[size_t(index)] : qRgb(0, 0, 0);
         }
         case 3: // grey, and in 16 bits its alpha after it
-            colour = qRgba(p[0], p[0], p[0], bytes == 2 ? p[1] : 255);
-            break;
+            return qRgba(p[0], p[0], p[0], bytes == 2 ? p[1] : 255);
         default:
-            colour = colourOf(p, bytes);
+            return colourOf(p, bytes);
         }
-        return alpha ? colour : colour | 0xff000000u;
     };
+    // Alpha counts only where the header gives it bits and some pixel uses it: many writers leave
+    // it all zero in pictures without transparency (such a picture is read opaque).
+    bool alpha = (h.kind() == 2 && bytes == 4 && alphaBits > 0) || (h.kind() == 1 && h.mapBits == 32)
+                 || (h.kind() == 3 && bytes == 2 && alphaBits > 0);
+    if (alpha) {
+        bool visible = false;
+        ImageRepInput look(device, dataAt);
+        if (readPixels(look, h, pixels, storedPixel, [&](QRgb colour) { return !(visible = qAlpha(colour) != 0); })
+            == Ending::Stopped)
+            return {};
+        alpha = visible;
+    }
+    auto pixelOf = [&](const uchar *p) { return alpha ? storedPixel(p) : storedPixel(p) | 0xff000000u; };
 
     PictureRows rows(QSize(h.width, h.height), box,
                      topFirst ? PictureRows::Order::TopFirst : PictureRows::Order::BottomFirst, alpha);
     const qint64 rowBytes = qint64(h.width) * bytes;
-    if (!rows.start(DecodeMemoryBudget::sum({rowBytes, ImageRepInput::bufferBytes, qint64(map.size()) * 4}), facts))
+    if (!h.runLength())
+        rows.setSeekable();
+    const qint64 band = rows.streamsTopFirst() ? DecodeMemoryBudget::product(
+                            {rowBytes, std::min<qint64>(h.height, ImageRepInput::backwardBandRows(rowBytes))})
+                                               : 0;
+    if (!rows.start(DecodeMemoryBudget::sum({rowBytes, ImageRepInput::bufferBytes, qint64(map.size()) * 4, band}),
+                    facts))
         return {};
-    std::vector<uchar> line(static_cast<size_t>(rowBytes));
-    // Pixels in stored order; a run may go on into the next row.
+    // Pixels in stored order, and the row the data ends in.
     int x = 0;
-    bool anyVisible = false;
     auto put = [&](QRgb colour) {
         rows.row()[rightFirst ? h.width - 1 - x : x] = colour;
-        anyVisible = anyVisible || qAlpha(colour) != 0;
         if (++x == h.width) {
             rows.next();
             x = 0;
         }
+        return true;
     };
-    bool endsEarly = false, corrupt = false;
-    while (!rows.isComplete() && !endsEarly) {
-        if (DecodeInterrupt::shouldStop())
-            return {};
-        if (!h.runLength()) {
-            const qint64 got = input.read(line.data(), rowBytes);
+    auto keepPartialRow = [&] {
+        if (x > 0) {
+            std::fill(rows.row() + (rightFirst ? 0 : x), rows.row() + (rightFirst ? h.width - x : h.width),
+                      PictureRows::missing);
+            rows.next();
+            x = 0;
+        }
+    };
+    Ending ending;
+    if (rows.streamsTopFirst()) {
+        // Stored bottom first, handed top first: the rows the data does not hold (the top ones)
+        // first, then the row the data ends in, then each band of whole rows from its place in the
+        // file, the last stored first.
+        const qint64 available = std::min(pixels, std::max<qint64>(0, device.size() - dataAt) / std::max(1, bytes));
+        const qint64 whole = available / h.width;
+        const int partial = int(available % h.width);
+        rows.fill(PictureRows::missing, h.height - whole - (partial > 0 ? 1 : 0));
+        ending = available < pixels ? Ending::EndsEarly : Ending::Whole;
+        if (partial > 0) {
+            ImageRepInput last(device, dataAt + whole * rowBytes);
+            std::vector<uchar> line(size_t(partial) * size_t(bytes));
+            const qint64 got = last.read(line.data(), qint64(line.size()));
             for (qint64 i = 0; i + bytes <= got; i += bytes)
                 put(pixelOf(line.data() + i));
-            endsEarly = got < rowBytes;
-            continue;
+            if (x > 0)
+                keepPartialRow();
+            else
+                rows.fill(PictureRows::missing, 1);
         }
-        // A row's worth of packets, or as far as a run goes on.
-        for (qint64 left = h.width; left > 0 && !rows.isComplete();) {
-            const int packet = input.byte();
-            if (packet < 0) {
-                endsEarly = true;
-                break;
-            }
-            const qint64 remaining = pixels - qint64(rows.rowsDone()) * h.width - x;
-            const int count = (packet & 0x7f) + 1;
-            if (count > remaining)
-                corrupt = true;
-            const int n = int(std::min<qint64>(count, remaining));
-            if (packet & 0x80) {
-                uchar p[4];
-                if (!input.readAll(p, bytes)) {
-                    endsEarly = true;
-                    break;
-                }
-                const QRgb colour = pixelOf(p);
-                for (int i = 0; i < n; ++i)
-                    put(colour);
-            } else {
-                const qint64 got = input.read(line.data(), qint64(n) * bytes);
-                for (qint64 i = 0; i + bytes <= got; i += bytes)
-                    put(pixelOf(line.data() + i));
-                if (got < qint64(n) * bytes) {
-                    endsEarly = true;
-                    break;
-                }
-                input.skip(qint64(count - n) * bytes);
-            }
-            left -= n;
-        }
+        if (!ImageRepInput::readRowsBackwards(device, dataAt, rowBytes, whole, [&](const uchar *line) {
+                for (int i = 0; i < h.width; ++i)
+                    put(pixelOf(line + qsizetype(i) * bytes));
+            }))
+            ending = DecodeInterrupt::shouldStop() ? Ending::Stopped : Ending::EndsEarly;
+    } else {
+        input.seek(dataAt);
+        ending = readPixels(input, h, pixels, pixelOf, put);
     }
-    if (endsEarly)
+    if (ending == Ending::Stopped || DecodeInterrupt::shouldStop())
+        return {};
+    if (ending == Ending::EndsEarly)
         DecodeReport::damaged(QStringLiteral("the data ends early"));
-    else if (corrupt)
+    else if (ending == Ending::Corrupt)
         DecodeReport::damaged(QStringLiteral("the data is corrupt"));
     // The row the data ended in keeps the pixels it has.
-    if (x > 0) {
-        std::fill(rows.row() + (rightFirst ? 0 : x), rows.row() + (rightFirst ? h.width - x : h.width),
-                  PictureRows::missing);
-        rows.next();
-    }
-    if (alpha && !anyVisible)
-        return readTga(device, box, facts, Alpha::Ignored);
+    keepPartialRow();
     return rows.take();
 }
 
@@ -260,5 +314,5 @@ QSize TGAImageRep::pictureSize(const QByteArray &head)
 
 QImage TGAImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
 {
-    return readTga(device, box, facts, Alpha::AsStored);
+    return readTga(device, box, facts);
 }

@@ -303,3 +303,35 @@ TEST(JpegDecoderTest, ADeviceReadInPiecesGivesWhatItsBytesGive)
         }
     }
 }
+
+// What a decode is counted to hold: a file of one scan decoded whole holds the picture and a band
+// of rows, so that a picture held whole needs no more than its pixels (a 100-megapixel camera JPEG
+// fits the larger decoder); a progressive file every coefficient beside, and any reduced decode is
+// counted with them (a small file's claim of an enormous picture is refused before it is read).
+TEST(JpegDecoderTest, ADecodeIsCountedByWhatItsFileHolds)
+{
+    const QSize size(400, 304);
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const qint64 pixels = qint64(size.width()) * size.height();
+    const qint64 coefficients = pixels * 2 * 3;
+    const struct {
+        const char *name;
+        bool progressive;
+        QSize box;
+        qint64 expected;
+    } cases[] = {
+        {"one scan, whole", false, {}, pixels * 4 + qint64(size.width()) * 16 * 2 * 3},
+        {"progressive, whole", true, {}, pixels * 4 + coefficients},
+        {"one scan, reduced", false, {100, 100}, qint64(100) * 76 * 4 + coefficients},
+        {"progressive, reduced", true, {100, 100}, qint64(100) * 76 * 4 + coefficients},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray data = jpegOf(picture, 90, c.progressive);
+        EXPECT_EQ(JpegDecoder::decodeBytes(data.constData(), size_t(data.size()), c.box), c.expected);
+        const JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), c.box);
+        ASSERT_EQ(result.status, JpegDecoder::Status::Decoded);
+        EXPECT_LE(qint64(result.image.sizeInBytes()), c.expected);
+    }
+}

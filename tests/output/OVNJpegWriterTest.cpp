@@ -3,6 +3,12 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
+#include "decoding/JpegEncoder.h"
+#include "decoding/RowSink.h"
+#include "formats/OVNOrientation.h"
+#include "formats/BMPImageRep.h"
+#include "formats/TGAImageRep.h"
 #include "tests/formats/SceneFiles.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/SyntheticPictures.h"
@@ -10,6 +16,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -384,6 +391,16 @@ TEST(OVNJpegWriterTest, EncodesAsQtsWriterDoes)
     QImage described = scene.scaled(64, 48);
     described.setText(QStringLiteral("Description"), QStringLiteral("a caption"));
     EXPECT_EQ(OVNJpegWriter::encodedJpeg(described, 80).value_or(QByteArray()), qts(described, 80));
+    // Pictures with a colour profile, written here where it is of RGB data.
+    for (const QColorSpace::NamedColorSpace space :
+         {QColorSpace::SRgb, QColorSpace::AdobeRgb, QColorSpace::DisplayP3, QColorSpace::ProPhotoRgb}) {
+        for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_Grayscale8}) {
+            SCOPED_TRACE(testing::Message() << "colour space " << int(space) << ", format " << int(format));
+            QImage profiled = scene.scaled(320, 213).convertToFormat(format);
+            profiled.setColorSpace(space);
+            EXPECT_EQ(OVNJpegWriter::encodedJpeg(profiled, 90).value_or(QByteArray()), qts(profiled, 90));
+        }
+    }
     EXPECT_EQ(compared, 4 * 4 * 5 * 4);
 }
 
@@ -407,10 +424,12 @@ QImage scenePicture(QSize size, bool grey, bool translucent = false)
 }
 
 // A TIFF of the scene in strips or 32-pixel tiles, of 8 or 16 bits a sample.
-void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled)
+void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled, const QByteArray &icc = {})
 {
     TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     ASSERT_NE(tiff, nullptr);
+    if (!icc.isEmpty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(icc.size()), icc.constData());
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
@@ -461,29 +480,75 @@ void writeSceneTiff(const QString &path, QSize size, int bits, bool tiled)
     TIFFClose(tiff);
 }
 
-// A Targa file of the scene, uncompressed, its rows top first.
-void writeSceneTga(const QString &path, QSize size)
+// A Targa file of the scene, uncompressed or in packets of pixels as they are, of 24 bits or 32
+// with 8 bits of alpha left zero (as writers that keep no transparency leave them), its rows top
+// or bottom first.
+QByteArray sceneTga(QSize size, int bits = 24, bool topFirst = true, bool runLength = false)
 {
     QByteArray file(18, '\0');
-    file[2] = 2;
+    file[2] = char(runLength ? 10 : 2);
     file[12] = char(size.width() & 0xff);
     file[13] = char(size.width() >> 8);
     file[14] = char(size.height() & 0xff);
     file[15] = char(size.height() >> 8);
-    file[16] = 24;
-    file[17] = 0x20;
+    file[16] = char(bits);
+    file[17] = char((topFirst ? 0x20 : 0) | (bits == 32 ? 8 : 0));
     const QImage image = scenePicture(size, false);
-    for (int y = 0; y < size.height(); ++y)
+    for (int row = 0; row < size.height(); ++row)
         for (int x = 0; x < size.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
+            // Run-length encoded: packets of up to 128 pixels as they are.
+            if (runLength && x % 128 == 0)
+                file += char(std::min(128, size.width() - x) - 1);
+            const QRgb p = image.pixel(x, topFirst ? row : size.height() - 1 - row);
             file += char(qBlue(p));
             file += char(qGreen(p));
             file += char(qRed(p));
+            if (bits == 32)
+                file += '\0';
         }
-    QFile out(path);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(file);
+    return file;
 }
+
+// A bitmap of the scene, uncompressed, of 24 or 32 bits, its rows bottom first and padded to
+// whole 32-bit words as the format has them.
+QByteArray sceneBmp(QSize size, int bits)
+{
+    const qint64 rowBytes = (qint64(size.width()) * bits + 31) / 32 * 4;
+    QByteArray file(54, '\0');
+    auto le = [&](int at, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            file[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    file[0] = 'B', file[1] = 'M';
+    le(2, quint32(54 + rowBytes * size.height()), 4);
+    le(10, 54, 4);
+    le(14, 40, 4);
+    le(18, quint32(size.width()), 4);
+    le(22, quint32(size.height()), 4);
+    le(26, 1, 2);
+    le(28, quint32(bits), 2);
+    const QImage image = scenePicture(size, false);
+    for (int y = size.height() - 1; y >= 0; --y) {
+        QByteArray row(rowBytes, '\0');
+        for (int x = 0; x < size.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            const int at = x * bits / 8;
+            row[at] = char(qBlue(p)), row[at + 1] = char(qGreen(p)), row[at + 2] = char(qRed(p));
+        }
+        file += row;
+    }
+    return file;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile out(path);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    return path;
+}
+
+void writeSceneTga(const QString &path, QSize size) { writeFile(path, sceneTga(size)); }
 
 // A Photoshop file of the scene: RGB, 8 bits, its planes uncompressed.
 void writeScenePsd(const QString &path, QSize size)
@@ -516,8 +581,9 @@ void writeScenePsd(const QString &path, QSize size)
 
 // Every reader's ordinary files written at their own size (or a box, or turned) show the scene
 // they were made from: the JPEG scanlines, PNG rows (8 and 16 bits, translucent on white), TIFF
-// strips and tiles of 8 and 16 bits, the registered readers' rows top and bottom first, and a
-// camera RAW file as its developer develops it.
+// strips and tiles of 8 and 16 bits, the registered readers' rows top and bottom first (bitmaps
+// and Targa files of odd widths, read from their end back a band at a time), and a camera RAW
+// file as its developer develops it.
 TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
 {
     QTemporaryDir dir;
@@ -555,6 +621,9 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
     ASSERT_FALSE(developed.isNull());
 
     const QSize reduced = OVNJpegWriter::fittedSize(size, 240, 240);
+    // Odd sides: rows of three-byte pixels padded to whole words.
+    const QSize odd(479, 321);
+    const QImage oddColour = scenePicture(odd, false);
     const struct {
         const char *road;
         QString source;
@@ -579,7 +648,23 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
         {"TIFF tiles, 8 bits", dir.filePath(QStringLiteral("tiles8.tif")), 5000, 1, colour},
         {"TIFF tiles, 16 bits", dir.filePath(QStringLiteral("tiles16.tif")), 5000, 1, colour},
         {"BMP, bottom first", save(QStringLiteral("scene.bmp"), colour, "bmp"), 5000, 1, colour},
+        {"BMP 24 bits, bottom first, rows padded",
+         writeFile(dir.filePath(QStringLiteral("odd24.bmp")), sceneBmp(odd, 24)), 5000, 1, oddColour},
+        {"BMP 32 bits, bottom first", writeFile(dir.filePath(QStringLiteral("odd32.bmp")), sceneBmp(odd, 32)), 5000, 1,
+         oddColour},
+        {"BMP bottom first, turned", dir.filePath(QStringLiteral("odd24.bmp")), 5000, 3,
+         oddColour.transformed(QTransform().rotate(180))},
         {"TGA", dir.filePath(QStringLiteral("scene.tga")), 5000, 1, colour},
+        {"TGA 24 bits, bottom first", writeFile(dir.filePath(QStringLiteral("bottom24.tga")), sceneTga(odd, 24, false)),
+         5000, 1, oddColour},
+        {"TGA 32 bits, alpha left zero, bottom first",
+         writeFile(dir.filePath(QStringLiteral("bottom32.tga")), sceneTga(odd, 32, false)), 5000, 1, oddColour},
+        {"TGA run-length 32 bits, alpha left zero, bottom first",
+         writeFile(dir.filePath(QStringLiteral("runs32.tga")), sceneTga(odd, 32, false, true)), 5000, 1, oddColour},
+        {"TGA 32 bits, alpha left zero, top first",
+         writeFile(dir.filePath(QStringLiteral("top32.tga")), sceneTga(odd, 32, true)), 5000, 1, oddColour},
+        {"TGA bottom first into a box", dir.filePath(QStringLiteral("bottom24.tga")), 240, 1,
+         Scene::reference(odd, OVNJpegWriter::fittedSize(odd, 240, 240), false)},
         {"PSD", dir.filePath(QStringLiteral("scene.psd")), 5000, 1, colour},
         {"PPM", save(QStringLiteral("scene.ppm"), colour, "ppm"), 5000, 1, colour},
         {"camera RAW", dng.fileName(), 5000, 1, developed},
@@ -595,6 +680,374 @@ TEST(OVNJpegWriterTest, OrdinaryFilesAreWrittenAsTheirScene)
         const QImage image = written(out);
         ASSERT_EQ(image.size(), c.expected.size());
         EXPECT_LT(syntheticpictures::meanDifference(image, c.expected), 2.5);
+    }
+}
+
+// A file stored bottom first and cut in the middle is written at its own size as its reader reads
+// it held whole: the rows stored before the cut (the bottom ones) as they are, the rest grey, and
+// the damage said as ever; also where the cut falls inside a row or a pixel.
+TEST(OVNJpegWriterTest, CutFilesStoredBottomFirstAreWrittenAsTheirReadersReadThem)
+{
+    QTemporaryDir dir;
+    const QSize size(479, 321);
+    const QByteArray bmp24 = sceneBmp(size, 24), bmp32 = sceneBmp(size, 32);
+    const QByteArray tga24 = sceneTga(size, 24, false), tga32 = sceneTga(size, 32, false);
+    const struct {
+        const char *file;
+        QByteArray bytes;
+        QImage (*read)(const QByteArray &);
+    } cases[] = {
+        {"cut.bmp", bmp24.left(bmp24.size() / 2), [](const QByteArray &b) { return BMPImageRep::initWithData(b); }},
+        {"cut32.bmp", bmp32.left(bmp32.size() / 3), [](const QByteArray &b) { return BMPImageRep::initWithData(b); }},
+        {"cut.tga", tga24.left(tga24.size() / 2), [](const QByteArray &b) { return TGAImageRep::initWithData(b); }},
+        {"cut-in-a-pixel.tga", tga24.left(18 + 100 * 479 * 3 + 7),
+         [](const QByteArray &b) { return TGAImageRep::initWithData(b); }},
+        {"cut32.tga", tga32.left(tga32.size() / 2), [](const QByteArray &b) { return TGAImageRep::initWithData(b); }},
+    };
+    const QImage scene = scenePicture(size, false);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QImage expected = c.read(c.bytes);
+        ASSERT_EQ(expected.size(), size);
+        const QString path = writeFile(dir.filePath(QLatin1String(c.file)), c.bytes);
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        const std::optional<QByteArray> jpeg =
+            MediaDecoder(MediaDecoder::Use::FullSize).writeJpeg(path, QSize(5000, 5000), 1, 95, &facts);
+        ASSERT_TRUE(jpeg.has_value()) << qPrintable(ImageFileReader::refusalText(facts.refusal));
+        EXPECT_EQ(report.damage(), QStringLiteral("the data ends early"));
+        const QImage image = QImage::fromData(*jpeg, "JPEG");
+        ASSERT_EQ(image.size(), size);
+        EXPECT_LT(syntheticpictures::meanDifference(image, expected), 2.5);
+        // The top row grey, the bottom one the scene's.
+        EXPECT_NEAR(qGray(image.pixel(240, 0)), 128, 3);
+        EXPECT_LT(syntheticpictures::meanDifference(image.copy(0, size.height() - 1, size.width(), 1),
+                                                    scene.copy(0, size.height() - 1, size.width(), 1)),
+                  3.0);
+    }
+}
+
+namespace {
+
+// Rows handed on, kept as a picture; the most of the decoding budget in use while they came.
+class RowsKept : public RowSink
+{
+public:
+    bool begin(QSize size, Pixels pixels) override
+    {
+        image = QImage(size, pixels == Pixels::Grey8                 ? QImage::Format_Grayscale8
+                             : pixels == Pixels::PremultipliedArgb32 ? QImage::Format_ARGB32_Premultiplied
+                                                                     : QImage::Format_RGB32);
+        return true;
+    }
+    bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
+    {
+        mostReserved = std::max(mostReserved, DecodeMemoryBudget::shared().inUse());
+        for (int i = 0; i < count && rows < image.height(); ++i, ++rows)
+            std::memcpy(image.scanLine(rows), first + qsizetype(i) * bytesPerLine,
+                        size_t(image.width()) * (image.depth() / 8));
+        return true;
+    }
+    QImage image;
+    int rows = 0;
+    qint64 mostReserved = 0;
+};
+
+// This process's resident memory now, and at its peak since the last reset, in bytes.
+qint64 residentBytes(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').first().toLongLong() * 1024;
+    return 0;
+}
+
+void resetPeakResidentBytes()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+} // namespace
+
+// A turned picture is written from its rows gathered turned a band at a time: every EXIF turn of
+// every kind of rows is the picture turned as the viewers turn it, on sides that are no whole
+// number of bands.
+TEST(OVNJpegWriterTest, TurnedRowsAreThePictureTurned)
+{
+    const QImage colour = scenePicture(QSize(37, 53), false);
+    QImage translucent = scenePicture(QSize(37, 53), false, true).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (const QImage &picture : {colour, translucent, scenePicture(QSize(37, 53), true)}) {
+        for (int code = 1; code <= 8; ++code) {
+            SCOPED_TRACE(testing::Message() << "format " << int(picture.format()) << ", turn " << code);
+            RowsKept rows;
+            ASSERT_TRUE(JpegEncoder::sendTurnedRows(picture, code, rows));
+            const QImage expected = OVNOrientation::turned(picture, code);
+            EXPECT_EQ(rows.rows, expected.height());
+            EXPECT_EQ(rows.image, expected);
+        }
+    }
+}
+
+// Pictures stored bottom first are written at their own size by a thumbnail decoder, whose memory
+// limit is far below the whole picture: the rows go from the end of the file back a band at a
+// time into the encoder, top first. Read here, what the read holds and takes from the budget
+// stays a small part of the picture.
+TEST(OVNJpegWriterTest, PicturesStoredBottomFirstAreWrittenABandAtATime)
+{
+    QTemporaryDir dir;
+    const QSize size(9000, 6000);
+    ASSERT_GT(qint64(size.width()) * size.height() * 4, MediaDecoder::memoryLimit(MediaDecoder::Use::Thumbnail));
+    const scenefiles::Scene scene(size);
+    const QString bmp = dir.filePath(QStringLiteral("large.bmp")), tga = dir.filePath(QStringLiteral("large.tga"));
+    {
+        scenefiles::Writer bmpFile(bmp), tgaFile(tga);
+        const qint64 rowBytes = (qint64(size.width()) * 3 + 3) / 4 * 4;
+        QByteArray head = sceneBmp(QSize(1, 1), 24).left(54);
+        for (int i = 0; i < 4; ++i) {
+            head[18 + i] = char((size.width() >> (8 * i)) & 0xff);
+            head[22 + i] = char((size.height() >> (8 * i)) & 0xff);
+        }
+        bmpFile.write(head);
+        QByteArray tgaHead = sceneTga(QSize(1, 1), 24, false).left(18);
+        tgaHead[12] = char(size.width() & 0xff), tgaHead[13] = char(size.width() >> 8);
+        tgaHead[14] = char(size.height() & 0xff), tgaHead[15] = char(size.height() >> 8);
+        tgaFile.write(tgaHead);
+        std::vector<QRgb> pixels(size_t(size.width()));
+        std::vector<uchar> row(size_t(rowBytes), 0);
+        for (int y = size.height() - 1; y >= 0; --y) {
+            scene.pixels(y, false, pixels.data());
+            for (int x = 0; x < size.width(); ++x) {
+                row[size_t(3 * x)] = uchar(qBlue(pixels[size_t(x)]));
+                row[size_t(3 * x + 1)] = uchar(qGreen(pixels[size_t(x)]));
+                row[size_t(3 * x + 2)] = uchar(qRed(pixels[size_t(x)]));
+            }
+            bmpFile.write(row);
+            tgaFile.write(std::vector<uchar>(row.begin(), row.begin() + qsizetype(size.width()) * 3));
+        }
+    }
+    const qint64 whole = qint64(size.width()) * size.height() * 4;
+    for (const QString &path : {bmp, tga}) {
+        SCOPED_TRACE(path.toStdString());
+        {
+            // The rows counted, not kept.
+            struct Counted : RowSink {
+                int rows = 0, lastGreen = -1;
+                bool inOrder = true;
+                qint64 mostReserved = 0;
+                bool begin(QSize, Pixels) override { return true; }
+                bool addRows(const uchar *first, qsizetype, int count) override
+                {
+                    mostReserved = std::max(mostReserved, DecodeMemoryBudget::shared().inUse());
+                    // Green grows downwards: the rows come top first.
+                    const int green = qGreen(reinterpret_cast<const QRgb *>(first)[0]);
+                    inOrder = inOrder && green >= lastGreen;
+                    lastGreen = green;
+                    rows += count;
+                    return true;
+                }
+            } counted;
+            const qint64 before = residentBytes("VmRSS:");
+            resetPeakResidentBytes();
+            EXPECT_TRUE(ImageFileReader::stream(path, counted));
+            EXPECT_EQ(counted.rows, size.height());
+            EXPECT_TRUE(counted.inOrder);
+            EXPECT_LT(counted.mostReserved, whole / 8);
+            EXPECT_LT(residentBytes("VmHWM:") - before, whole / 8);
+        }
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        const std::optional<QByteArray> jpeg =
+            MediaDecoder(MediaDecoder::Use::Thumbnail).writeJpeg(path, QSize(10000, 10000), 1, 80, &facts);
+        QFile::remove(path);
+        ASSERT_TRUE(jpeg.has_value()) << qPrintable(ImageFileReader::refusalText(facts.refusal));
+        EXPECT_TRUE(report.damage().isEmpty());
+        QBuffer buffer;
+        buffer.setData(*jpeg);
+        QImageReader reader(&buffer, "jpeg");
+        EXPECT_EQ(reader.size(), size);
+        // Read back at an eighth, as libjpeg scales.
+        reader.setScaledSize(size / 8);
+        const QImage image = reader.read();
+        ASSERT_EQ(image.size(), size / 8);
+        EXPECT_LT(syntheticpictures::meanDifference(image, scenefiles::Scene::reference(size, size / 8, false)), 3.0);
+    }
+}
+
+namespace {
+
+// The colour profile a JPEG file carries, its APP2 pieces put together; empty without one.
+QByteArray jpegProfile(const QByteArray &jpeg)
+{
+    QByteArray profile;
+    const auto *d = reinterpret_cast<const uchar *>(jpeg.constData());
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && d[at] == 0xff && d[at + 1] != 0xda;) {
+        const int length = (d[at + 2] << 8) | d[at + 3];
+        if (d[at + 1] == 0xe2 && length > 16 && jpeg.mid(at + 4, 12) == QByteArray("ICC_PROFILE\0", 12))
+            profile += jpeg.mid(at + 18, length - 16);
+        at += 2 + length;
+    }
+    return profile;
+}
+
+// A CMYK TIFF of one ink colour, of 8 or 16 bits a sample.
+void writeCmykTiff(const QString &path, QSize size, int bits, const QByteArray &icc)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(icc.size()), icc.constData());
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+    std::vector<quint16> row(size_t(size.width()) * 4);
+    for (size_t i = 0; i < row.size(); i += 4)
+        row[i] = 200, row[i + 1] = 40, row[i + 2] = 0, row[i + 3] = 10;
+    if (bits == 8) {
+        auto *bytes = reinterpret_cast<uchar *>(row.data());
+        for (size_t i = 0; i < row.size(); ++i)
+            bytes[i] = uchar(row[i]);
+    } else {
+        for (quint16 &sample : row)
+            sample = quint16(sample * 257);
+    }
+    for (int y = 0; y < size.height(); ++y)
+        ASSERT_GE(TIFFWriteScanline(tiff, row.data(), quint32(y), 0), 0);
+    TIFFClose(tiff);
+}
+
+} // namespace
+
+// A picture's colour profile is written with it on every road (streamed upright at its own size,
+// turned and so read whole, or read reduced): a TIFF's profile, a PNG's iCCP profile and a JPEG's
+// byte for byte, a PNG's sRGB chunk as Qt's writer writes it; a profile of inks is none for the
+// RGB rows made from them.
+TEST(OVNJpegWriterTest, ColourProfilesAreWrittenOnEveryRoad)
+{
+    QTemporaryDir dir;
+    const QSize size(160, 96);
+    const QByteArray adobe = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    ASSERT_FALSE(adobe.isEmpty());
+    // A profile of printing inks: its header says so.
+    QByteArray inks(256, '\0');
+    inks[3] = char(inks.size());
+    inks.replace(12, 4, "prtr");
+    inks.replace(16, 4, "CMYK");
+    inks.replace(20, 4, "Lab ");
+    inks.replace(36, 4, "acsp");
+    writeSceneTiff(dir.filePath(QStringLiteral("profiled8.tif")), size, 8, false, adobe);
+    writeSceneTiff(dir.filePath(QStringLiteral("profiled16.tif")), size, 16, true, adobe);
+    writeCmykTiff(dir.filePath(QStringLiteral("inks8.tif")), size, 8, inks);
+    writeCmykTiff(dir.filePath(QStringLiteral("inks16.tif")), size, 16, inks);
+    QImage picture = scenePicture(size, false);
+    picture.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("profiled.png"))));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("profiled.jpg")), nullptr, 95));
+    picture.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("srgb.png"))));
+    const struct {
+        const char *file;
+        std::optional<QByteArray> profile; // nullopt: as the picture read whole has it, whatever it is
+    } cases[] = {
+        {"profiled8.tif", adobe},    {"profiled16.tif", adobe},    {"profiled.png", adobe},    {"profiled.jpg", adobe},
+        {"inks8.tif", QByteArray()}, {"inks16.tif", QByteArray()}, {"srgb.png", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        // Streamed at its own size, read whole and turned, read reduced.
+        const struct {
+            int box, orientation;
+            QSize size;
+        } roads[] = {{5000, 1, size}, {5000, 3, size}, {80, 1, QSize(80, 48)}};
+        QByteArray written[3];
+        for (int road = 0; road < 3; ++road) {
+            const std::optional<QByteArray> jpeg = MediaDecoder(MediaDecoder::Use::FullSize)
+                                                       .writeJpeg(dir.filePath(QLatin1String(c.file)),
+                                                                  QSize(roads[road].box, roads[road].box),
+                                                                  roads[road].orientation, 90);
+            ASSERT_TRUE(jpeg.has_value());
+            EXPECT_EQ(QImage::fromData(*jpeg).size(), roads[road].size);
+            written[road] = jpegProfile(*jpeg);
+        }
+        EXPECT_EQ(written[0], written[1]) << "streamed and read whole";
+        EXPECT_EQ(written[0], written[2]) << "streamed and read reduced";
+        if (c.profile) {
+            EXPECT_EQ(written[0], *c.profile);
+        }
+    }
+}
+
+namespace {
+
+// A PNG chunk of `type` and `data`, with its checksum.
+QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    QByteArray chunk;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += char((data.size() >> shift) & 0xff);
+    const QByteArray body = QByteArray(type, 4) + data;
+    quint32 crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= uchar(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+    }
+    crc ^= 0xffffffffu;
+    chunk += body;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += char((crc >> shift) & 0xff);
+    return chunk;
+}
+
+} // namespace
+
+// Pictures that must be held whole at their own size (an interlaced PNG, whose passes fill the
+// whole picture; a run-length encoded bitmap stored bottom first) are refused by their size
+// before anything of them is read where they would need more than the larger decoder may use:
+// "needs more memory", never a fault of the file.
+TEST(OVNJpegWriterTest, PicturesHeldWholeAreRefusedByTheirSizeBeforeTheyAreRead)
+{
+    QTemporaryDir dir;
+    const QSize size(13000, 13000);
+    ASSERT_GT(qint64(size.width()) * size.height() * 4, MediaDecoder::memoryLimit(MediaDecoder::Use::FullSize));
+    QByteArray header(13, '\0');
+    for (int i = 0; i < 4; ++i) {
+        header[3 - i] = char((size.width() >> (8 * i)) & 0xff);
+        header[7 - i] = char((size.height() >> (8 * i)) & 0xff);
+    }
+    header[8] = 8, header[9] = 2, header[12] = 1; // 8-bit RGB, interlaced
+    const QString png =
+        writeFile(dir.filePath(QStringLiteral("interlaced.png")),
+                  QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header)
+                      + pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", {}));
+    QByteArray rle = sceneBmp(QSize(1, 1), 8).left(54);
+    for (int i = 0; i < 4; ++i) {
+        rle[18 + i] = char((size.width() >> (8 * i)) & 0xff);
+        rle[22 + i] = char((size.height() >> (8 * i)) & 0xff);
+    }
+    rle[30] = 1; // RLE8
+    rle[10] = char(54 + 1024), rle[11] = char((54 + 1024) >> 8);
+    rle += QByteArray(1024, '\x40') + QByteArray("\x10\x01\x00\x01", 4);
+    const QString bmp = writeFile(dir.filePath(QStringLiteral("runs.bmp")), rle);
+    for (const QString &path : {png, bmp}) {
+        SCOPED_TRACE(path.toStdString());
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        EXPECT_FALSE(
+            MediaDecoder(MediaDecoder::Use::FullSize).writeJpeg(path, QSize(20000, 20000), 1, 90, &facts).has_value());
+        EXPECT_EQ(facts.refusal, ImageFileReader::Facts::Refusal::TooLarge);
+        EXPECT_TRUE(report.damage().isEmpty());
+        QString why;
+        EXPECT_FALSE(OVNJpegWriter::scaleAndSaveAsJPEG(path, 20000, 20000, 0.9f, dir.filePath(QStringLiteral("o.jpg")),
+                                                       OVNJpegWriter::Caption::Off, {}, {}, 1, &why));
+        EXPECT_EQ(why, QStringLiteral("the picture needs more memory than decoding may use"));
     }
 }
 
@@ -664,18 +1117,43 @@ TEST(OVNJpegWriterTest, TransparencyIsWrittenOnWhite)
         ASSERT_TRUE(picture.save(path, format));
         sources.push_back(path);
     }
-    {
-        // TGA: 32 bits with 8 of alpha, top first.
+    for (const bool topFirst : {true, false}) {
+        // TGA: 32 bits with 8 of alpha, top or bottom first.
         QByteArray tga(18, '\0');
-        tga[2] = 2, tga[12] = 64, tga[14] = 48, tga[16] = 32, tga[17] = 0x28;
-        for (int y = 0; y < 48; ++y)
+        tga[2] = 2, tga[12] = 64, tga[14] = 48, tga[16] = 32, tga[17] = topFirst ? 0x28 : 0x08;
+        for (int row = 0; row < 48; ++row)
             for (int x = 0; x < 64; ++x) {
-                const QRgb c = picture.pixel(x, y);
+                const QRgb c = picture.pixel(x, topFirst ? row : 47 - row);
                 tga.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c))).append(char(qAlpha(c)));
             }
-        QFile file(dir.filePath(QStringLiteral("picture.tga")));
+        QFile file(dir.filePath(topFirst ? QStringLiteral("picture.tga") : QStringLiteral("bottom.tga")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(tga);
+        sources.push_back(file.fileName());
+    }
+    {
+        // BMP: 32 bits with an alpha mask (a version 4 header), bottom first.
+        QByteArray bmp(14 + 108, '\0');
+        auto le = [&](int at, quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                bmp[at + i] = char((v >> (8 * i)) & 0xff);
+        };
+        bmp[0] = 'B', bmp[1] = 'M';
+        le(2, 14 + 108 + 64 * 48 * 4);
+        le(10, 14 + 108);
+        le(14, 108);
+        le(18, 64);
+        le(22, 48);
+        bmp[26] = 1, bmp[28] = 32, bmp[30] = 3;
+        le(54, 0x00ff0000u), le(58, 0x0000ff00u), le(62, 0x000000ffu), le(66, 0xff000000u);
+        for (int y = 47; y >= 0; --y)
+            for (int x = 0; x < 64; ++x) {
+                const QRgb c = picture.pixel(x, y);
+                bmp.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c))).append(char(qAlpha(c)));
+            }
+        QFile file(dir.filePath(QStringLiteral("picture.bmp")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bmp);
         sources.push_back(file.fileName());
     }
     // GIF and Photoshop files as ImageMagick writes them, where it is installed.
