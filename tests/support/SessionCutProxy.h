@@ -118,6 +118,9 @@ public:
         ++m_generation;
     }
     void comeBack() { m_down = false; }
+    // Each message of a client reaches the server `ms` later, as over a network whose round trip
+    // takes that much longer.
+    void delayEach(int ms) { m_delayMs = ms; }
     bool isDown() const { return m_down.load(); }
 
 private:
@@ -219,6 +222,8 @@ private:
                 terminated = true;
                 continue;
             }
+            if (const int delay = m_delayMs.load(); delay > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             if (::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL) != read)
                 break;
         }
@@ -240,5 +245,6 @@ private:
     std::thread m_cutter;
     std::atomic<int> m_generation{0};
     std::atomic<bool> m_down{false};
+    std::atomic<int> m_delayMs{0};
     std::vector<std::thread> m_relays;
 };

@@ -176,6 +176,24 @@ TEST_P(ToolSessionsTest, AutoFillAndRatingsThroughEndedSessionsCountTrulyAndWrit
     }
 }
 
+// Auto-fill over a network 40 ms slower, whose sessions end every one or two seconds: each batch
+// commits between the cuts, so that it goes on to the end, every entry written once and counted.
+TEST_P(ToolSessionsTest, AutoFillOverASlowNetworkWhoseSessionsEndGoesOnToTheEnd)
+{
+    const PgTestServer server = *pgTestServer();
+    imported(QStringLiteral("slow"), 60);
+    SessionCutProxy proxy(server.port, {});
+    proxy.delayEach(40);
+    proxy.cutEvery(1000, 2000);
+    const ToolRun filled = run("ovn-autofill", {catalogThrough(proxy.port()), QStringLiteral("slow"),
+                                                QStringLiteral("append"), QStringLiteral("keywords=slow")});
+    EXPECT_GT(proxy.cuts(), 0);
+    EXPECT_EQ(filled.status, 0) << qPrintable(filled.out + filled.err);
+    EXPECT_TRUE(filled.out.contains(QLatin1String("written: 60\n"))) << qPrintable(filled.out + filled.err);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow slow%'")), 0);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow%'")), 60);
+}
+
 // A re-scan whose sessions end every 5 to 20 ms ends, says "rescanned N of M" truly, and ends with
 // status 0 only when every entry was re-scanned; otherwise it names the ones it did not re-scan.
 TEST_P(ToolSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecondsEndsAndSaysTruly)
