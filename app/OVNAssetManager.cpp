@@ -586,4 +586,5 @@ void OVNAssetManager::setStatus(const QString &text, bool busy)
     m_statusIndicator->setVisible(busy);
     if (isVisible())
         m_statusText->repaint();
+    emit statusShown(text, busy);
 }

@@ -59,6 +59,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -1951,4 +1952,103 @@ TEST_P(CatalogUserAccessTest, DetailsReadThroughAnEndedSessionShowWhatIsStored)
     EXPECT_EQ(window->detailsDataSource()->ovnMediaDetailsPurchasedForID(window->mediaDetails(), "owner"),
               "Harbour Co");
     EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}
+
+// The window's reads to show a category, through a server that goes away at the read (and comes
+// back two seconds later) and with the read's answer lost: the list, the privileges of its entries,
+// the category tree, and a thumbnail preloaded with the list, drawn in its cell or asked for the
+// preview. Each is read on a new session: the entries and their thumbnail are shown, the status
+// line says "Waiting for the catalog server..." while the server is away, and no alert comes.
+TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStored)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const QString pictured =
+        entriesWithThumbnail(trip, {QStringLiteral("pictured")}, filledJpeg({16, 12}, Qt::red)).first();
+    const PgTestServer server = *pgTestServer();
+    enum class Road { List, Tree, Preloaded, Drawn, Preview };
+    const struct {
+        const char *name;
+        Road road;
+        const char *statement;
+        int nth;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"the list, server away", Road::List, "from strvfile mf", 1, SessionCutProxy::How::Down},
+        {"the list, answer lost", Road::List, "from strvfile mf", 1, SessionCutProxy::How::AnswerLost},
+        {"the entries' privileges, server away", Road::List, "select comment from strvcategory", 2,
+         SessionCutProxy::How::Down},
+        {"the tree, server away", Road::Tree, "select mid, displaytag, comment from strvcategory", 1,
+         SessionCutProxy::How::Down},
+        {"a preloaded thumbnail, server away", Road::Preloaded, "select thumbimage", 1, SessionCutProxy::How::Down},
+        {"a drawn thumbnail, server away", Road::Drawn, "select thumbimage", 1, SessionCutProxy::How::Down},
+        {"a drawn thumbnail, answer lost", Road::Drawn, "select thumbimage", 1, SessionCutProxy::How::AnswerLost},
+        {"the preview's thumbnail, server away", Road::Preview, "select thumbimage", 1, SessionCutProxy::How::Down},
+    };
+    const auto preloadGone =
+        qScopeGuard([] { UserDefaults::standard().removeObjectForKey(QStringLiteral("AssetBackgroundLoader")); });
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        UserDefaults::standard().setBool(c.road == Road::Preloaded, QStringLiteral("AssetBackgroundLoader"));
+        SessionCutProxy proxy(server.port, {});
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        if (c.road == Road::Drawn)
+            window->show();
+        ASSERT_TRUE(window->selectCategory(loose));
+        QStringList said;
+        QObject::connect(window, &OVNAssetManager::statusShown, window,
+                         [&said](const QString &text) { said.append(text); });
+        const qsizetype alerts = presenter->shown().size();
+        // The server comes back two seconds after it went away.
+        std::atomic<bool> over{false};
+        std::thread restart([&] {
+            while (!over && !proxy.isDown())
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (over)
+                return;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            proxy.comeBack();
+        });
+        const auto joined = qScopeGuard([&] {
+            over = true;
+            restart.join();
+        });
+        proxy.cutAt(c.statement, c.nth, c.how);
+        if (c.road == Road::Tree) {
+            window->reload();
+            EXPECT_NE(window->categoryModel()->itemForMid(trip), nullptr);
+        } else {
+            EXPECT_TRUE(window->selectCategory(trip));
+            EXPECT_GE(window->mediaView()->rowForMid(tripEntry), 0);
+        }
+        const int row = window->mediaView()->rowForMid(pictured);
+        switch (c.road) {
+        case Road::List:
+            EXPECT_GE(row, 0);
+            break;
+        case Road::Tree:
+            break;
+        case Road::Preloaded:
+            EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
+            break;
+        case Road::Drawn:
+            processEventsUntil([&] { return window->mediaView()->thumbnailCacheCount() > 0; }, 60000);
+            EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
+            break;
+        case Road::Preview:
+            ASSERT_GE(row, 0);
+            EXPECT_FALSE(window->mediaView()->imageForRow(row).isNull());
+            break;
+        }
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(said.contains(OVNCatalogOpening::waitingText()), c.how == SessionCutProxy::How::Down)
+            << qPrintable(said.join('|'));
+        EXPECT_FALSE(window->statusText().contains(OVNCatalogOpening::waitingText()));
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        closeWindows();
+    }
 }
