@@ -74,7 +74,7 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
 
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),
-        [folder, records, listing](OVNDatabaseAccess *, std::function<void(int, int)>) -> QVariant {
+        [folder, records, listing](OVNDatabaseAccess *, Progress, Waiting) -> QVariant {
             const OVNCategoryMaintenance::FolderListing &disk = listing.get();
             // A volume taken away, or that stopped answering, while the folder was read must not
             // look like deleted files.
@@ -149,7 +149,7 @@ void OVNCatalogWindowCategoryActions::removeMissingAndImport(const QString &fold
         mids.append(mid.toString());
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),
-        [mids](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
+        [mids](OVNDatabaseAccess *db, Progress progress, Waiting) -> QVariant {
             QString error;
             if (OVNCategoryMaintenance::deleteEntries(*db, mids, &error, progress))
                 return QString();

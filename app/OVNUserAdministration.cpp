@@ -45,6 +45,9 @@ QString OVNUserAdministration::administratorLogin() { return SystemInfo::account
 
 bool OVNUserAdministration::refuse(const QString &message, const QString &informative)
 {
+    // No busy pointer over an alert.
+    if (m_waitOver)
+        m_waitOver();
     Alert alert;
     alert.message = message;
     alert.informativeText = informative;
@@ -347,7 +350,8 @@ bool OVNUserAdministration::membershipMade(const QString &groupMid, const QStrin
 bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &change,
                                                  const std::function<bool()> &doneAfterLoss)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    const int seconds = m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     bool told = false;
     for (;;) {
         m_failuresBefore = m_connection->failureCount();
@@ -357,7 +361,7 @@ bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &ch
         m_quietLoss = false;
         if (done || !m_lost)
             return done;
-        if (!OVNCatalogOpening::resume(*m_connection, deadline, {}, nullptr, &told))
+        if (!OVNCatalogOpening::resume(*m_connection, deadline, m_status, nullptr, &told))
             return writeFailed();
         if (doneAfterLoss) {
             const quint64 failures = m_connection->failureCount();

@@ -1,5 +1,6 @@
 #include "app/OVNUserManager.h"
 
+#include "app/OVNCatalogWait.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
 #include "platform/CatalogNames.h"
@@ -61,7 +62,12 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
 {
     setWindowTitle(tr("User Manager"));
     setAttribute(Qt::WA_DeleteOnClose);
-    auto *layout = new QHBoxLayout(this);
+    auto *window = new QVBoxLayout(this);
+    auto *layout = new QHBoxLayout;
+    window->addLayout(layout);
+    m_status = new QLabel;
+    m_status->setTextFormat(Qt::PlainText);
+    window->addWidget(m_status);
 
     auto *groupPane = new QVBoxLayout;
     m_groups = makeTable({tr("Group")});
@@ -118,13 +124,13 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
     connect(m_password, &QPushButton::clicked, this, &OVNUserManager::changePassword);
     // A name edited in place is written at once; a refused write shows the stored name again.
     connect(m_groups, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!m_filling && !m_admin.throughEndedSessions([&] {
+        if (!m_filling && !throughEndedSessions([&] {
                 return m_admin.renameGroup(item->data(Qt::UserRole).toString(), item->text());
             }))
             reloadGroupAndUserData();
     });
     connect(m_users, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!m_filling && !m_admin.throughEndedSessions([&] {
+        if (!m_filling && !throughEndedSessions([&] {
                 return m_admin.renameUser(item->data(Qt::UserRole).toString(), item->text());
             }))
             reloadGroupAndUserData();
@@ -134,6 +140,26 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
 }
 
 OVNUserManager::~OVNUserManager() = default;
+
+QString OVNUserManager::statusText() const { return m_status->text(); }
+
+bool OVNUserManager::throughEndedSessions(const std::function<bool()> &change,
+                                          const std::function<bool()> &doneAfterLoss)
+{
+    OVNCatalogWait wait(
+        [this](const QString &text, bool) {
+            m_status->setText(text);
+            if (isVisible())
+                m_status->repaint();
+            emit statusShown(text);
+        },
+        m_status->text());
+    m_admin.setWaitingStatus(
+        wait.status(), [&wait] { return wait.secondsLeft(); }, [&wait] { wait.end(); });
+    const bool done = m_admin.throughEndedSessions(change, doneAfterLoss);
+    m_admin.setWaitingStatus({});
+    return done;
+}
 
 bool OVNUserManager::runSheet(const QString &title, const QString &text, const QList<QWidget *> &fields,
                               QLabel *failure, const std::function<bool()> &accept)
@@ -292,8 +318,8 @@ void OVNUserManager::addGroup()
         return;
     // The same id on every try: a group a lost answer made is found, not made twice.
     const QString mid = m_admin.newRowId();
-    if (m_admin.throughEndedSessions([&] { return !m_admin.addGroup(name.text(), mid).isEmpty(); },
-                                     [&] { return m_admin.groupMade(mid, name.text()); }))
+    if (throughEndedSessions([&] { return !m_admin.addGroup(name.text(), mid).isEmpty(); },
+                             [&] { return m_admin.groupMade(mid, name.text()); }))
         reloadGroupAndUserData();
 }
 
@@ -304,8 +330,8 @@ void OVNUserManager::addUser()
         return;
     // The same id on every try: a user a lost answer made is found, not refused as a taken login.
     const QString mid = m_admin.newRowId();
-    if (m_admin.throughEndedSessions([&] { return !m_admin.addUser(name.text(), mid).isEmpty(); },
-                                     [&] { return m_admin.userMade(mid, name.text()); }))
+    if (throughEndedSessions([&] { return !m_admin.addUser(name.text(), mid).isEmpty(); },
+                             [&] { return m_admin.userMade(mid, name.text()); }))
         reloadGroupAndUserData();
 }
 
@@ -316,8 +342,7 @@ void OVNUserManager::deleteGroup()
         || !confirmDelete(tr("Delete Group: ") + m_groups->selectedItems().first()->text(),
                           tr("Do you really want to delete the selected group? This action cannot be undone.")))
         return;
-    if (m_admin.throughEndedSessions([&] { return m_admin.deleteGroup(group); },
-                                     [&] { return m_admin.groupGone(group); }))
+    if (throughEndedSessions([&] { return m_admin.deleteGroup(group); }, [&] { return m_admin.groupGone(group); }))
         reloadGroupAndUserData();
 }
 
@@ -328,7 +353,7 @@ void OVNUserManager::deleteUser()
         || !confirmDelete(tr("Delete User: ") + m_users->selectedItems().first()->text(),
                           tr("Do you really want to delete the selected user? This action cannot be undone.")))
         return;
-    if (m_admin.throughEndedSessions([&] { return m_admin.deleteUser(user); }, [&] { return m_admin.userGone(user); }))
+    if (throughEndedSessions([&] { return m_admin.deleteUser(user); }, [&] { return m_admin.userGone(user); }))
         reloadGroupAndUserData();
 }
 
@@ -346,8 +371,8 @@ void OVNUserManager::addMember()
     // The same id on every try: a membership a lost answer made is found, not refused as a second.
     const QString user = choice.currentData().toString();
     const QString mid = m_admin.newRowId();
-    if (m_admin.throughEndedSessions([&] { return !m_admin.addMember(user, group, mid).isEmpty(); },
-                                     [&] { return m_admin.membershipMade(group, mid, user); }))
+    if (throughEndedSessions([&] { return !m_admin.addMember(user, group, mid).isEmpty(); },
+                             [&] { return m_admin.membershipMade(group, mid, user); }))
         groupSelectionChanged();
 }
 
@@ -359,9 +384,8 @@ void OVNUserManager::removeMember()
                           tr("Do you really want to delete the selected member from this group? This action "
                              "cannot be undone.")))
         return;
-    m_admin.throughEndedSessions(
-        [&] { return m_admin.removeMember(membership); },
-        [&, group = selectedMid(m_groups)] { return m_admin.membershipGone(group, membership); });
+    throughEndedSessions([&] { return m_admin.removeMember(membership); },
+                         [&, group = selectedMid(m_groups)] { return m_admin.membershipGone(group, membership); });
     groupSelectionChanged();
 }
 
@@ -375,7 +399,7 @@ void OVNUserManager::groupPrivilegesEdited()
         privileges.append(QStringLiteral("MANAGE USERS"));
     if (m_webAccess->isChecked())
         privileges.append(QStringLiteral("WEB ACCESS"));
-    m_admin.throughEndedSessions([&] { return m_admin.setGroupPrivileges(group, privileges); });
+    throughEndedSessions([&] { return m_admin.setGroupPrivileges(group, privileges); });
     // Show what is stored, also after a refusal.
     groupSelectionChanged();
 }
@@ -386,9 +410,9 @@ void OVNUserManager::userSettingsEdited()
     if (user.isEmpty())
         return;
     if (sender() == m_selfManaged)
-        m_admin.throughEndedSessions([&] { return m_admin.setSelfManaged(user, m_selfManaged->isChecked()); });
+        throughEndedSessions([&] { return m_admin.setSelfManaged(user, m_selfManaged->isChecked()); });
     else if (m_login->isModified())
-        m_admin.throughEndedSessions([&] { return m_admin.setLogin(user, m_login->text()); });
+        throughEndedSessions([&] { return m_admin.setLogin(user, m_login->text()); });
     m_login->setModified(false);
     userSelectionChanged();
 }
@@ -407,8 +431,7 @@ void OVNUserManager::changePassword()
              &failure, [&] {
                  if (first.text() != second.text())
                      return false;
-                 return m_admin.throughEndedSessions(
-                     [&] { return m_admin.setPassword(user, first.text(), second.text()); });
+                 return throughEndedSessions([&] { return m_admin.setPassword(user, first.text(), second.text()); });
              });
     first.clear();
     second.clear();

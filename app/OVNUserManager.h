@@ -32,7 +32,13 @@ public:
     QTableWidget *groupTable() const { return m_groups; }
     QTableWidget *userTable() const { return m_users; }
     QCheckBox *manageUsersBox() const { return m_manageUsers; }
+    // What the status line below the tables says.
+    QString statusText() const;
     void reloadGroupAndUserData();
+
+signals:
+    // A text shown in the status line ("Waiting for the catalog server..." while a change waits).
+    void statusShown(const QString &text);
 
 private:
     // A window-modal sheet with the given fields; answers whether OK was pressed.
@@ -51,6 +57,10 @@ private:
     void groupPrivilegesEdited();
     void userSettingsEdited();
     bool confirmDelete(const QString &message, const QString &text);
+    // A change through ended sessions (OVNUserAdministration::throughEndedSessions) as one command
+    // of the window: while it waits for the catalog server, the status line below the tables says
+    // so and the pointer is busy, for at most 30 seconds; an alert only when they are over.
+    bool throughEndedSessions(const std::function<bool()> &change, const std::function<bool()> &doneAfterLoss = {});
 
     std::unique_ptr<OVNDatabaseAccess> m_connection;
     OVNUserAdministration m_admin;
@@ -67,5 +77,6 @@ private:
     QPushButton *m_addMember;
     QPushButton *m_removeMember;
     QPushButton *m_deleteUser;
+    QLabel *m_status;
     bool m_filling = false;
 };
