@@ -1954,6 +1954,35 @@ TEST_P(CatalogUserAccessTest, DetailsReadThroughAnEndedSessionShowWhatIsStored)
     EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
 }
 
+namespace {
+// Brings the proxy's server back two seconds after it went away (once), and ends with the test.
+class ComesBackLater
+{
+public:
+    explicit ComesBackLater(SessionCutProxy &proxy)
+        : m_thread([this, &proxy] {
+              while (!m_over && !proxy.isDown())
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              if (m_over)
+                  return;
+              std::this_thread::sleep_for(std::chrono::seconds(2));
+              proxy.comeBack();
+          })
+    {}
+    ~ComesBackLater()
+    {
+        m_over = true;
+        m_thread.join();
+    }
+    ComesBackLater(const ComesBackLater &) = delete;
+    ComesBackLater &operator=(const ComesBackLater &) = delete;
+
+private:
+    std::atomic<bool> m_over{false};
+    std::thread m_thread;
+};
+} // namespace
+
 // The window's reads to show a category, through a server that goes away at the read (and comes
 // back two seconds later) and with the read's answer lost: the list, the privileges of its entries,
 // the category tree, and a thumbnail preloaded with the list, drawn in its cell or asked for the
@@ -2003,20 +2032,7 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
         QObject::connect(window, &OVNAssetManager::statusShown, window,
                          [&said](const QString &text) { said.append(text); });
         const qsizetype alerts = presenter->shown().size();
-        // The server comes back two seconds after it went away.
-        std::atomic<bool> over{false};
-        std::thread restart([&] {
-            while (!over && !proxy.isDown())
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (over)
-                return;
-            std::this_thread::sleep_for(std::chrono::seconds(2));
-            proxy.comeBack();
-        });
-        const auto joined = qScopeGuard([&] {
-            over = true;
-            restart.join();
-        });
+        const ComesBackLater restart(proxy);
         proxy.cutAt(c.statement, c.nth, c.how);
         if (c.road == Road::Tree) {
             window->reload();
@@ -2051,4 +2067,39 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
         EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
         closeWindows();
     }
+}
+
+// A category deleted while the server is away (it goes at the deletion and comes back two seconds
+// later): the deletion runs on the maintenance worker's connection, and the window's status line
+// says "Waiting for the catalog server..." while it waits; the category is deleted, no alert.
+TEST_P(CatalogUserAccessTest, ACategoryDeletedWhileTheServerIsAwaySaysItWaits)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    ASSERT_TRUE(window->selectCategory(loose));
+    QStringList said;
+    QObject::connect(window, &OVNAssetManager::statusShown, window,
+                     [&said](const QString &text) { said.append(text); });
+    std::optional<QString> failure;
+    QObject::connect(window, &OVNAssetManager::deletionFinished, window,
+                     [&failure](const QString &text) { failure = text; });
+    const qsizetype alerts = presenter->shown().size();
+    const ComesBackLater restart(proxy);
+    proxy.cutAt("delete from strvcategory", 1, SessionCutProxy::How::Down);
+    window->buttonDeleteCatalogClick();
+    processEventsUntil([&] { return failure.has_value(); }, 60000);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(*failure, QString());
+    EXPECT_GE(proxy.cuts(), 1); // the window's session ends with the worker's
+    EXPECT_FALSE(db.getCategoryForMID(loose).has_value());
+    EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
+    EXPECT_FALSE(window->statusText().contains(OVNCatalogOpening::waitingText()));
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
 }
