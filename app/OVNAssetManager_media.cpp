@@ -38,8 +38,14 @@ QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
     auto found = m_categoryLevels.constFind(categoryId);
     if (found != m_categoryLevels.constEnd())
         return *found;
-    const QString level = m_state.dbcon ? m_state.dbcon->getCategoryAccessPrivilegesForMID(categoryId) : QString();
-    m_categoryLevels.insert(categoryId, level);
+    if (!m_state.dbcon)
+        return QString();
+    // Asked to show actions enabled, which never waits: a level that could not be read is asked
+    // again next time rather than kept.
+    const quint64 failures = m_state.dbcon->failureCount();
+    const QString level = m_state.dbcon->getCategoryAccessPrivilegesForMID(categoryId);
+    if (m_state.dbcon->failureCount() == failures)
+        m_categoryLevels.insert(categoryId, level);
     return level;
 }
 

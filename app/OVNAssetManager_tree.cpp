@@ -210,7 +210,13 @@ QString OVNAssetManager::countTextFor(const CategoryNode &node)
     // A category the user may not read tells nothing of what it holds, not even how much.
     if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node)))
         return QString();
-    return QString::number(m_state.dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind));
+    // Asked while the outline draws, which never waits: a count that could not be read shows
+    // nothing (no false "0"), and is asked again when the row is drawn again.
+    const quint64 failures = m_state.dbcon->failureCount();
+    const qint64 count = m_state.dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind);
+    if (m_state.dbcon->failureCount() != failures)
+        return QString();
+    return QString::number(count);
 }
 
 QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive)

@@ -285,7 +285,30 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
                   w.getMyPrivilegesForItem(node)};
     if (root.kind.isEmpty())
         root.kind = QStringLiteral("C");
-    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_state.dbcon, root);
+    // Read whole through sessions that end: a subtree read in part would leave what it missed.
+    QList<Category> bottomUp;
+    bool counted = false;
+    qint64 entries = 0;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        const bool read = OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] {
+                bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_state.dbcon, root);
+                counted = bottomUp.size() == 1 && root.kind != QLatin1String("I");
+                entries = counted ? m_state.dbcon->getEntryCountForCategory(root.mid, root.kind) : 0;
+            },
+            wait->status(), wait->secondsLeft());
+        if (!read) {
+            wait->end();
+            Alerts::inform(localized("\"%1\" could not be deleted. Nothing was removed.").arg(root.name),
+                           m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable
+                               ? localized("The catalog server cannot be reached.")
+                               : m_state.dbcon->getLastErrorMessage(),
+                           &w);
+            return false;
+        }
+    }
     // Everything that goes needs "FULL ACCESS", not only the category clicked.
     if (const std::optional<Category> below = OVNCategoryMaintenance::firstUndeletable(bottomUp, root.mid)) {
         Alerts::inform(localized("Authorization Failed"),
@@ -294,8 +317,7 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
                        &w);
         return false;
     }
-    const bool empty = root.kind != QLatin1String("I") && bottomUp.size() == 1
-                       && m_state.dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
+    const bool empty = counted && entries == 0;
     if (!empty) {
         Alert alert;
         alert.message = localized("Do you really want to delete \"%1\"?").arg(root.name);
