@@ -2117,3 +2117,52 @@ TEST_P(CatalogUserAccessTest, ACategoryDeletedWhileTheServerIsAwaySaysItWaits)
         closeWindows();
     }
 }
+
+// A watched folder re-scanned while the server is away at the read of its catalogued entries (it
+// comes back two seconds later): the window waits, saying so, and reads them; the file already
+// catalogued is found unchanged, not imported a second time, and no alert comes.
+TEST_P(CatalogUserAccessTest, AReScanWhileTheServerIsAwayImportsNothingTwice)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    // The privileges written, the folder named again beside them.
+    QVariantMap comment = OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(watched));
+    comment.insert("SURVEILLANCEFOLDER", QDir::cleanPath(m_dir.filePath("watched")));
+    ASSERT_TRUE(db.updateCategoryListComment(watched, OVNCategoryComment::textForm(comment)));
+    const QString file = QDir::cleanPath(m_dir.filePath("watched/kept.jpg"));
+    ASSERT_TRUE(QImage(QSize(8, 8), QImage::Format_RGB32).save(file, "JPEG"));
+    QVariantMap record = importRecord(watched, "kept.jpg");
+    record.insert("absolutepath", file);
+    const QString kept = db.addMediaListEntry(record);
+    ASSERT_FALSE(kept.isEmpty());
+    ASSERT_TRUE(db.updateMediaListEntry(kept, "dts",
+                                        OVNDatabaseAccess::timestampText(QDateTime::currentDateTime().addSecs(3600))));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    QStringList said;
+    QObject::connect(window, &OVNAssetManager::statusShown, window,
+                     [&said](const QString &text) { said.append(text); });
+    QList<QVariantList> finished;
+    QObject::connect(window, &OVNAssetManager::rescanFinished, window,
+                     [&finished](int added, int missing, int changed, const QString &refusal) {
+                         finished.append({added, missing, changed, refusal});
+                     });
+    const qsizetype alerts = presenter->shown().size();
+    const ComesBackLater restart(proxy);
+    proxy.cutAt("select mid, absolutepath, dts from strvfile where categoryid", 1, SessionCutProxy::How::Down);
+    ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*node(window, watched)))
+        << qPrintable(lastAlertText());
+    processEventsUntil([&] { return !finished.isEmpty(); }, 60000);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+    EXPECT_EQ(db.rowsForQuery("select count(*) from strvfile where absolutepath=$1", {file}).value(0).value(0).toInt(),
+              1);
+    EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}
