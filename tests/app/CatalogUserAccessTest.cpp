@@ -1985,16 +1985,17 @@ private:
 
 // The window's reads to show a category, through a server that goes away at the read (and comes
 // back two seconds later) and with the read's answer lost: the list, the privileges of its entries,
-// the category tree, and a thumbnail preloaded with the list, drawn in its cell or asked for the
-// preview. Each is read on a new session: the entries and their thumbnail are shown, the status
-// line says "Waiting for the catalog server..." while the server is away, and no alert comes.
+// the category tree, a thumbnail preloaded with the list, drawn in its cell or asked for the
+// preview, and the check of what may go out to an output. Each is read on a new session: the entries and their
+// thumbnail are shown, the status line says "Waiting for the catalog server..." while the server is away, and no alert
+// comes.
 TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStored)
 {
     ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
     const QString pictured =
         entriesWithThumbnail(trip, {QStringLiteral("pictured")}, filledJpeg({16, 12}, Qt::red)).first();
     const PgTestServer server = *pgTestServer();
-    enum class Road { List, Tree, Preloaded, Drawn, Preview };
+    enum class Road { List, Tree, Preloaded, Drawn, Preview, Output };
     const struct {
         const char *name;
         Road road;
@@ -2012,6 +2013,7 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
         {"a drawn thumbnail, server away", Road::Drawn, "select thumbimage", 1, SessionCutProxy::How::Down},
         {"a drawn thumbnail, answer lost", Road::Drawn, "select thumbimage", 1, SessionCutProxy::How::AnswerLost},
         {"the preview's thumbnail, server away", Road::Preview, "select thumbimage", 1, SessionCutProxy::How::Down},
+        {"an output's check, server away", Road::Output, "from strvgroupusers", 1, SessionCutProxy::How::Down},
     };
     const auto preloadGone =
         qScopeGuard([] { UserDefaults::standard().removeObjectForKey(QStringLiteral("AssetBackgroundLoader")); });
@@ -2033,8 +2035,16 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
                          [&said](const QString &text) { said.append(text); });
         const qsizetype alerts = presenter->shown().size();
         const ComesBackLater restart(proxy);
+        if (c.road == Road::Output) {
+            ASSERT_TRUE(window->selectCategory(trip));
+        }
         proxy.cutAt(c.statement, c.nth, c.how);
-        if (c.road == Road::Tree) {
+        if (c.road == Road::Output) {
+            const MediaList shown = window->mediaView()->mediaContainer();
+            const std::optional<MediaList> going = window->readableForOutput(shown);
+            ASSERT_TRUE(going.has_value());
+            EXPECT_EQ(going->size(), shown.size());
+        } else if (c.road == Road::Tree) {
             window->reload();
             EXPECT_NE(window->categoryModel()->itemForMid(trip), nullptr);
         } else {
@@ -2047,6 +2057,7 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
             EXPECT_GE(row, 0);
             break;
         case Road::Tree:
+        case Road::Output:
             break;
         case Road::Preloaded:
             EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
