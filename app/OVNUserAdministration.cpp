@@ -145,18 +145,36 @@ bool OVNUserAdministration::login(const QString &login, const QString &password)
     return false;
 }
 
-QList<QVariantMap> OVNUserAdministration::groups() const { return m_connection->getGroupList(); }
+template <typename Read>
+auto OVNUserAdministration::throughEndedSessionsRead(Read read) const
+{
+    // Read again on a new session while the session is lost on the way (once within a
+    // transaction, which the caller makes again), within what is left of the caller's time.
+    decltype(read()) rows;
+    OVNCatalogOpening::retried(
+        *m_connection, [&] { rows = read(); }, m_status,
+        m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds);
+    return rows;
+}
 
-QList<QVariantMap> OVNUserAdministration::users() const { return m_connection->getUserList(); }
+QList<QVariantMap> OVNUserAdministration::groups() const
+{
+    return throughEndedSessionsRead([this] { return m_connection->getGroupList(); });
+}
+
+QList<QVariantMap> OVNUserAdministration::users() const
+{
+    return throughEndedSessionsRead([this] { return m_connection->getUserList(); });
+}
 
 QList<QVariantMap> OVNUserAdministration::members(const QString &groupMid) const
 {
-    return m_connection->getUserListForGroup(groupMid);
+    return throughEndedSessionsRead([&] { return m_connection->getUserListForGroup(groupMid); });
 }
 
 QVariantMap OVNUserAdministration::userForLogin(const QString &login) const
 {
-    return m_connection->getUserForLogin(login);
+    return throughEndedSessionsRead([&] { return m_connection->getUserForLogin(login); });
 }
 
 QVariantMap OVNUserAdministration::groupNamed(const QString &name) const

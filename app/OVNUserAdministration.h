@@ -36,6 +36,7 @@ public:
     static QString loginFailedText();
     static bool privilegesContain(const QString &xml, const QString &privilege);
 
+    // The reads go on through ended sessions as the changes do (see throughEndedSessions).
     QList<QVariantMap> groups() const;
     QList<QVariantMap> users() const;
     QList<QVariantMap> members(const QString &groupMid) const;
@@ -95,6 +96,8 @@ public:
     static QString administratorLogin();
 
 private:
+    template <typename Read>
+    auto throughEndedSessionsRead(Read read) const;
     bool refuse(const QString &message, const QString &informative);
     bool writeFailed();
     // True when some user with a password is in a group that holds "MANAGE USERS".

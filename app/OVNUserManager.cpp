@@ -143,9 +143,13 @@ OVNUserManager::~OVNUserManager() = default;
 
 QString OVNUserManager::statusText() const { return m_status->text(); }
 
-bool OVNUserManager::throughEndedSessions(const std::function<bool()> &change,
-                                          const std::function<bool()> &doneAfterLoss)
+void OVNUserManager::asOneCommand(const std::function<void()> &work)
 {
+    // The reads that follow a change (the tables filled again) are part of its command.
+    if (m_inCommand) {
+        work();
+        return;
+    }
     OVNCatalogWait wait(
         [this](const QString &text, bool) {
             m_status->setText(text);
@@ -154,10 +158,19 @@ bool OVNUserManager::throughEndedSessions(const std::function<bool()> &change,
             emit statusShown(text);
         },
         m_status->text());
+    m_inCommand = true;
     m_admin.setWaitingStatus(
         wait.status(), [&wait] { return wait.secondsLeft(); }, [&wait] { wait.end(); });
-    const bool done = m_admin.throughEndedSessions(change, doneAfterLoss);
+    work();
     m_admin.setWaitingStatus({});
+    m_inCommand = false;
+}
+
+bool OVNUserManager::throughEndedSessions(const std::function<bool()> &change,
+                                          const std::function<bool()> &doneAfterLoss)
+{
+    bool done = false;
+    asOneCommand([&] { done = m_admin.throughEndedSessions(change, doneAfterLoss); });
     return done;
 }
 
@@ -252,12 +265,14 @@ bool OVNUserManager::start()
 
 void OVNUserManager::reloadGroupAndUserData()
 {
-    m_filling = true;
-    fill(m_groups, m_admin.groups(), {QStringLiteral("name")}, true);
-    fill(m_users, m_admin.users(), {QStringLiteral("name")}, true);
-    m_filling = false;
-    groupSelectionChanged();
-    userSelectionChanged();
+    asOneCommand([this] {
+        m_filling = true;
+        fill(m_groups, m_admin.groups(), {QStringLiteral("name")}, true);
+        fill(m_users, m_admin.users(), {QStringLiteral("name")}, true);
+        m_filling = false;
+        groupSelectionChanged();
+        userSelectionChanged();
+    });
 }
 
 QString OVNUserManager::selectedMid(QTableWidget *table) const
@@ -270,12 +285,16 @@ void OVNUserManager::groupSelectionChanged()
 {
     const QString group = selectedMid(m_groups);
     QString xml;
-    for (const QVariantMap &row : group.isEmpty() ? QList<QVariantMap>() : m_admin.groups())
-        if (row.value(CatalogNames::keyMid).toString() == group)
-            xml = row.value(QStringLiteral("xml")).toString();
+    QList<QVariantMap> members;
+    asOneCommand([&] {
+        for (const QVariantMap &row : group.isEmpty() ? QList<QVariantMap>() : m_admin.groups())
+            if (row.value(CatalogNames::keyMid).toString() == group)
+                xml = row.value(QStringLiteral("xml")).toString();
+        if (!group.isEmpty())
+            members = m_admin.members(group);
+    });
     m_filling = true;
-    fill(m_members, group.isEmpty() ? QList<QVariantMap>() : m_admin.members(group),
-         {QStringLiteral("name"), QStringLiteral("login")}, false);
+    fill(m_members, members, {QStringLiteral("name"), QStringLiteral("login")}, false);
     m_filling = false;
     for (QWidget *widget : {static_cast<QWidget *>(m_manageUsers), static_cast<QWidget *>(m_webAccess),
                             static_cast<QWidget *>(m_deleteGroup), static_cast<QWidget *>(m_addMember)})
@@ -289,9 +308,11 @@ void OVNUserManager::userSelectionChanged()
 {
     const QString user = selectedMid(m_users);
     QVariantMap row;
-    for (const QVariantMap &candidate : user.isEmpty() ? QList<QVariantMap>() : m_admin.users())
-        if (candidate.value(CatalogNames::keyMid).toString() == user)
-            row = candidate;
+    asOneCommand([&] {
+        for (const QVariantMap &candidate : user.isEmpty() ? QList<QVariantMap>() : m_admin.users())
+            if (candidate.value(CatalogNames::keyMid).toString() == user)
+                row = candidate;
+    });
     for (QWidget *widget : {static_cast<QWidget *>(m_login), static_cast<QWidget *>(m_selfManaged),
                             static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_deleteUser)})
         widget->setEnabled(!row.isEmpty());
@@ -363,7 +384,9 @@ void OVNUserManager::addMember()
     if (group.isEmpty())
         return;
     QComboBox choice;
-    for (const QVariantMap &user : m_admin.users())
+    QList<QVariantMap> users;
+    asOneCommand([&] { users = m_admin.users(); });
+    for (const QVariantMap &user : std::as_const(users))
         if (!user.value(QStringLiteral("name")).toString().isEmpty())
             choice.addItem(user.value(QStringLiteral("name")).toString(), user.value(CatalogNames::keyMid));
     if (!runSheet(tr("Add Group Member"), tr("User Selection"), {&choice}))

@@ -31,6 +31,7 @@ public:
     QDialog *currentSheet() const { return m_sheet; }
     QTableWidget *groupTable() const { return m_groups; }
     QTableWidget *userTable() const { return m_users; }
+    QTableWidget *memberTable() const { return m_members; }
     QCheckBox *manageUsersBox() const { return m_manageUsers; }
     // What the status line below the tables says.
     QString statusText() const;
@@ -61,6 +62,9 @@ private:
     // of the window: while it waits for the catalog server, the status line below the tables says
     // so and the pointer is busy, for at most 30 seconds; an alert only when they are over.
     bool throughEndedSessions(const std::function<bool()> &change, const std::function<bool()> &doneAfterLoss = {});
+    // Runs `work` (reads of the tables, a change) as one such command, or as part of the one
+    // running.
+    void asOneCommand(const std::function<void()> &work);
 
     std::unique_ptr<OVNDatabaseAccess> m_connection;
     OVNUserAdministration m_admin;
@@ -79,4 +83,5 @@ private:
     QPushButton *m_deleteUser;
     QLabel *m_status;
     bool m_filling = false;
+    bool m_inCommand = false;
 };

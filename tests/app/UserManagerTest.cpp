@@ -397,10 +397,10 @@ TEST_P(UserManagerTest, ChangesThroughEndedSessionsAreSavedOnceAndSaidSo)
     }
 }
 
-// The User Manager's rename and the privileges window's save, made while the server is away (it
-// goes at the write and comes back two seconds later): each window says "Waiting for the catalog
-// server..." where its user sees it, stores the change once the server answers, shows no alert,
-// and says no more of the wait afterwards.
+// The User Manager's rename and member list and the privileges window's save, made while the
+// server is away (it goes at the write or read and comes back two seconds later): each window says
+// "Waiting for the catalog server..." where its user sees it, stores the change or shows the
+// members once the server answers, shows no alert, and says no more of the wait afterwards.
 TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
 {
     {
@@ -410,13 +410,15 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
     const QString adminGroup = OVNUserAdministration(&db, *alerts).groupNamed("Admin").value("mid").toString();
     const QString folder = db.addCategoryListEntry("Shots", "C");
     const PgTestServer server = *pgTestServer();
+    enum class Road { Rename, Members, Privileges };
     const struct {
         const char *name;
-        bool privileges;
+        Road road;
         const char *statement;
     } cuts[] = {
-        {"the User Manager's rename", false, "update strvusers"},
-        {"the privileges window's save", true, "update strvcategory set comment"},
+        {"the User Manager's rename", Road::Rename, "update strvusers"},
+        {"the User Manager's member list", Road::Members, "from strvgroupusers mgu"},
+        {"the privileges window's save", Road::Privileges, "update strvcategory set comment"},
     };
     for (const auto &c : cuts) {
         SCOPED_TRACE(c.name);
@@ -441,7 +443,7 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
             over = true;
             restart.join();
         });
-        if (c.privileges) {
+        if (c.road == Road::Privileges) {
             through->checkForUserManagerSetup();
             ASSERT_TRUE(through->authenticateUser("jdoe"));
             QPointer<OVNAccessPrivileges> window = new OVNAccessPrivileges(std::move(through));
@@ -481,9 +483,18 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
             ASSERT_GE(users->rowCount(), 1);
             const QString user = users->item(0, 0)->data(Qt::UserRole).toString();
             proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
-            users->item(0, 0)->setText("Renamed while away");
-            EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {user}).value(0).value(0),
-                      "Renamed while away");
+            if (c.road == Road::Members) {
+                QTableWidget *groups = manager->groupTable();
+                for (int row = 0; row < groups->rowCount(); ++row) {
+                    if (groups->item(row, 0)->text() == "Admin")
+                        groups->selectRow(row);
+                }
+                EXPECT_GE(manager->memberTable()->rowCount(), 1);
+            } else {
+                users->item(0, 0)->setText("Renamed while away");
+                EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {user}).value(0).value(0),
+                          "Renamed while away");
+            }
             EXPECT_FALSE(manager->statusText().contains(OVNCatalogOpening::waitingText()));
             manager->close();
         }
