@@ -314,6 +314,8 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
     m_state.mediaView->setMediaContainer(nullptr);
     initMediaViewWithTopView(m_topviewfind);
     m_listRefusal.clear();
+    // One wait for the command: the groups, the search and the privileges of what it found.
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
     if (m_state.dbcon && !refreshGroupsForList()) {
         // Nobody who can no longer use the catalog sees search results of it.
         m_listRefusal = m_excludedText;
@@ -329,15 +331,10 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
         // time limit. It runs again on a new session when the session ends on the way (its
         // transaction and time limit went with it), within the command's 30 seconds.
         OVNDatabaseAccess::ReadOnlySearch found;
-        {
-            const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
-            OVNCatalogOpening::retried(
-                *m_state.dbcon,
-                [&] {
-                    found = m_state.dbcon->searchMediaListReadOnly(statement, OVNExpressSearch::defaultTimeLimitMs);
-                },
-                wait->status(), wait->secondsLeft());
-        }
+        OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] { found = m_state.dbcon->searchMediaListReadOnly(statement, OVNExpressSearch::defaultTimeLimitMs); },
+            wait->status(), wait->secondsLeft());
         if (found.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
             failure = found.message;
         if (!showMediaList(found.records) && failure.isEmpty())

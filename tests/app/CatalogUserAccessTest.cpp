@@ -2055,6 +2055,7 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
         switch (c.road) {
         case Road::List:
             EXPECT_GE(row, 0);
+            EXPECT_EQ(window->statusText(), "2 Items");
             break;
         case Road::Tree:
         case Road::Output:
