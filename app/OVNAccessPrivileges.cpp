@@ -1,5 +1,6 @@
 #include "app/OVNAccessPrivileges.h"
 
+#include "app/OVNCatalogWait.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
 #include "platform/CatalogNames.h"
@@ -168,9 +169,26 @@ void OVNAccessPrivileges::removeSelected()
     refresh();
 }
 
+bool OVNAccessPrivileges::save()
+{
+    OVNCatalogWait wait(
+        [this](const QString &text, bool) {
+            m_message->setText(text);
+            if (isVisible())
+                m_message->repaint();
+            emit statusShown(text);
+        },
+        m_message->text());
+    m_editor.setWaitingStatus(
+        wait.status(), [&wait] { return wait.secondsLeft(); }, [&wait] { wait.end(); });
+    const bool saved = m_editor.save();
+    m_editor.setWaitingStatus({});
+    return saved;
+}
+
 void OVNAccessPrivileges::closeEvent(QCloseEvent *event)
 {
-    if (m_opened && !m_editor.save()) {
+    if (m_opened && !save()) {
         event->ignore();
         return;
     }
@@ -181,7 +199,7 @@ void OVNAccessPrivileges::closeEvent(QCloseEvent *event)
 void OVNAccessPrivileges::done(int result)
 {
     // Escape closes a dialog through done(): the list is saved the same way.
-    if (m_opened && !m_editor.save())
+    if (m_opened && !save())
         return;
     m_opened = false;
     QDialog::done(result);

@@ -32,6 +32,10 @@ public:
     // Adds a group as the add-group sheet does.
     void addGroup(const QString &groupMid, const QString &name);
 
+signals:
+    // A text shown in the message line ("Waiting for the catalog server..." while saving waits).
+    void statusShown(const QString &text);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void done(int result) override;
@@ -40,6 +44,9 @@ private:
     void refresh();
     void chooseGroup();
     void removeSelected();
+    // Saves the list as one command: while it waits for the catalog server, the message line says
+    // so and the pointer is busy, for at most 30 seconds; an alert only when they are over.
+    bool save();
 
     std::unique_ptr<OVNDatabaseAccess> m_connection;
     OVNPrivilegeListEditor m_editor;

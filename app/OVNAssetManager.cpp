@@ -1,5 +1,7 @@
 // The catalog window document: its panes, preferences and the thumbnail area.
 #include "app/OVNAssetManager.h"
+
+#include "catalogdb/OVNCatalogOpening.h"
 #include "uikit/OVNWindowPlacement.h"
 
 #include "browser/OVNMediaPreviewImage.h"
@@ -575,8 +577,15 @@ QString OVNAssetManager::statusText() const { return m_statusText->text(); }
 
 std::unique_ptr<OVNCatalogWait> OVNAssetManager::catalogWait()
 {
-    return std::make_unique<OVNCatalogWait>([this](const QString &text, bool busy) { setStatus(text, busy); },
-                                            statusText());
+    return std::make_unique<OVNCatalogWait>(
+        [this](const QString &text, bool busy) {
+            // The text from before comes back only over the waiting words: what the command said
+            // since (the count of a list it showed, say) stays.
+            if (!busy && statusText() != OVNCatalogOpening::waitingText())
+                return;
+            setStatus(text, busy);
+        },
+        statusText());
 }
 
 void OVNAssetManager::setStatus(const QString &text, bool busy)
@@ -586,4 +595,5 @@ void OVNAssetManager::setStatus(const QString &text, bool busy)
     m_statusIndicator->setVisible(busy);
     if (isVisible())
         m_statusText->repaint();
+    emit statusShown(text, busy);
 }

@@ -186,6 +186,8 @@ signals:
     void capturePanelRequested();
     // Space in the thumbnail view: the zoom panel shown, or hidden when it is up.
     void zoomPanelToggleRequested();
+    // A text shown in the status line ("Waiting for the catalog server..." among them).
+    void statusShown(const QString &text, bool busy);
 
 public:
     // ---- media list (OVNAssetManager_media.cpp) ----
@@ -194,6 +196,8 @@ public:
     OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
+    // Shows a text in the status line, with the busy indicator or without.
+    void setStatus(const QString &text, bool busy);
     // A catalog command's wait for the server, shown in the status line while it lasts.
     std::unique_ptr<OVNCatalogWait> catalogWait();
     // "N Items" of the media view in the status line.
@@ -472,16 +476,17 @@ private:
     void buildFooter(QWidget *footer);
     void restoreFrameAndSplitters();
     void outlineSelectionDidChange();
-    void setStatus(const QString &text, bool busy);
     // What the empty thumbnail area says: how media get into an empty catalog or collection.
     void updateEmptyListHint();
     // Says in the footer why the category dragged over a row may not go there; an empty reason
     // brings back what the footer said before.
     void showDropRefusal(const QString &reason);
-    void showMediaList(const MediaList &records);
+    // Shows the entries of the list the user may read now; false (and nothing shown) when the
+    // privileges could not be read.
+    bool showMediaList(const MediaList &records);
     // Says in the status line and an alert that the list of the category could not be read.
-    void reportUnreadableList(const QString &name, quint64 failuresBefore);
-    MediaList readableMedia(MediaList records);
+    void reportUnreadableList(const QString &name);
+    std::optional<MediaList> readableMedia(const MediaList &records);
     // Before a list is shown: the user's groups read afresh. False when the user can no longer
     // use the catalog (he is told once, and m_excludedText says why); an outage is left to the
     // list's own read, which says so.

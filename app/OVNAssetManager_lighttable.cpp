@@ -4,6 +4,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "platform/CatalogNames.h"
 
 namespace {
@@ -58,8 +59,20 @@ bool OVNAssetManager::lightTableRotate(const QString &mid, OVNMediaView *roll, O
     // The roll draws the stored thumbnail and code from now on.
     const int row = roll && m_state.dbcon ? roll->rowForMid(mid) : -1;
     if (row >= 0) {
-        roll->setMediaObject(keyOrientation, m_state.dbcon->getMediaListEntryForMediaID(mid, keyOrientation), row);
-        roll->replaceThumbnailForRow(row, m_state.dbcon->getThumbnailForMediaID(mid));
+        // Read through sessions that end, as the turn was made.
+        QString orientation;
+        QByteArray thumbnail;
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        if (OVNCatalogOpening::retried(
+                *m_state.dbcon,
+                [&] {
+                    orientation = m_state.dbcon->getMediaListEntryForMediaID(mid, keyOrientation);
+                    thumbnail = m_state.dbcon->getThumbnailForMediaID(mid);
+                },
+                wait->status(), wait->secondsLeft())) {
+            roll->setMediaObject(keyOrientation, orientation, row);
+            roll->replaceThumbnailForRow(row, thumbnail);
+        }
     }
     return true;
 }

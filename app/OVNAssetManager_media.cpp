@@ -26,9 +26,11 @@ using CatalogNames::keyType;
 QString itemsText(int count) { return countedText(count, "%1 Item", "%1 Items"); }
 } // namespace
 
-void OVNAssetManager::showMediaList(const MediaList &records)
+bool OVNAssetManager::showMediaList(const MediaList &records)
 {
-    m_state.mediaView->setMediaContainer(std::make_shared<MediaList>(readableMedia(records)));
+    std::optional<MediaList> readable = readableMedia(records);
+    m_state.mediaView->setMediaContainer(std::make_shared<MediaList>(readable.value_or(MediaList())));
+    return readable.has_value();
 }
 
 QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
@@ -36,21 +38,33 @@ QString OVNAssetManager::cachedCategoryLevel(const QString &categoryId)
     auto found = m_categoryLevels.constFind(categoryId);
     if (found != m_categoryLevels.constEnd())
         return *found;
-    const QString level = m_state.dbcon ? m_state.dbcon->getCategoryAccessPrivilegesForMID(categoryId) : QString();
-    m_categoryLevels.insert(categoryId, level);
+    if (!m_state.dbcon)
+        return QString();
+    // Asked to show actions enabled, which never waits: a level that could not be read is asked
+    // again next time rather than kept.
+    const quint64 failures = m_state.dbcon->failureCount();
+    const QString level = m_state.dbcon->getCategoryAccessPrivilegesForMID(categoryId);
+    if (m_state.dbcon->failureCount() == failures)
+        m_categoryLevels.insert(categoryId, level);
     return level;
 }
 
-MediaList OVNAssetManager::readableMedia(MediaList records)
+std::optional<MediaList> OVNAssetManager::readableMedia(const MediaList &records)
 {
     // On a catalog with users, an entry is shown only to whoever may read the category that owns
     // it now, whichever list it arrives in (all entries, a folder's, a set's or a search's); the
-    // tools judge what they list by the same rule. A list whose privileges could not be read shows
-    // nothing.
+    // tools judge what they list by the same rule. The privileges are asked again on a new session
+    // through sessions that end, within the command's 30 seconds; nothing when they could not be
+    // read.
     if (!m_state.dbcon)
         return records;
     m_categoryLevels.clear();
-    return OVNCategoryAccess::readableNow(*m_state.dbcon, std::move(records)).value_or(MediaList());
+    std::optional<MediaList> readable;
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+    OVNCatalogOpening::retried(
+        *m_state.dbcon, [&] { readable = OVNCategoryAccess::readableNow(*m_state.dbcon, records); }, wait->status(),
+        wait->secondsLeft());
+    return readable;
 }
 
 void OVNAssetManager::showItemCount() { setStatus(itemsText(m_state.mediaView->count()), false); }
@@ -78,18 +92,17 @@ void OVNAssetManager::reloadMediaList()
     bool searched = false;
     m_listRefusal.clear();
     std::optional<CategoryNode> node = selectedCategory();
-    quint64 failures = m_state.dbcon ? m_state.dbcon->failureCount() : 0;
     // The list is read again on a new session when the session ends on the way, and the server
-    // is waited for up to 30 seconds (shown in the status line); the failures of tries that were
-    // made again are no failure of the list.
+    // is waited for up to 30 seconds (shown in the status line); only a read that still failed
+    // then is a failure of the list (not a thumbnail that could not be had, which leaves its cell
+    // blank).
     const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
-    quint64 forgiven = 0;
+    bool unread = false;
     const auto listed = [&](const std::function<MediaList()> &read) {
         MediaList records;
-        const quint64 before = m_state.dbcon->failureCount();
-        if (OVNCatalogOpening::retried(
+        if (!OVNCatalogOpening::retried(
                 *m_state.dbcon, [&] { records = read(); }, wait->status(), wait->secondsLeft()))
-            forgiven += m_state.dbcon->failureCount() - before;
+            unread = true;
         return records;
     };
     const auto clear = [this] {
@@ -109,7 +122,6 @@ void OVNAssetManager::reloadMediaList()
             node = selectedCategory();
         }
         // A level that could not be asked is said by the list's own read, which fails too.
-        failures = m_state.dbcon->failureCount();
     }
     if (node && m_state.dbcon) {
         m_state.mediaView->setShowEmptySetMessage(true);
@@ -117,7 +129,10 @@ void OVNAssetManager::reloadMediaList()
         const QString mid = node->value(keyMid).toString();
         const bool readable = OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node));
         const auto show = [&](const MediaList &records, const QString &containerMid, const QString &containerKind) {
-            showMediaList(records);
+            if (unread)
+                return;
+            if (!showMediaList(records))
+                unread = true;
             m_state.mediaView->setMediaContainerMID(containerMid);
             m_state.mediaView->setMediaContainerType(containerKind);
             m_commands->setThumbsizeSliderEnabled(true);
@@ -154,8 +169,10 @@ void OVNAssetManager::reloadMediaList()
                     for (const OVNSmartFolderSearch::Catalog &catalog : findCatalogs())
                         find.addCatalog(catalog.title, catalog.ids);
                     find.setSearchSettings(settings);
-                    const OVNDatabaseAccess::ReadOnlySearch checked =
-                        OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find);
+                    OVNDatabaseAccess::ReadOnlySearch checked;
+                    OVNCatalogOpening::retried(
+                        *m_state.dbcon, [&] { checked = OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find); },
+                        wait->status(), wait->secondsLeft());
                     if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found) {
                         clause.clear();
                         refusal = checked.message;
@@ -178,12 +195,12 @@ void OVNAssetManager::reloadMediaList()
         } else {
             show(listed([&] { return m_state.dbcon->getMediaList(mid, kind); }), mid, kind);
         }
-        if (!searched && m_state.dbcon->failureCount() - forgiven != failures) {
+        if (!searched && unread) {
             // A list that could not be read is no empty category: nothing is shown, and why.
             clear();
             m_state.mediaView->setShowEmptySetMessage(false);
             m_commands->setThumbsizeSliderEnabled(false);
-            reportUnreadableList(node->value(QStringLiteral("displaytag")).toString(), failures);
+            reportUnreadableList(node->value(QStringLiteral("displaytag")).toString());
             m_state.mediaView->setFocus();
             refreshActions();
             return;
@@ -240,10 +257,10 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
     return std::nullopt;
 }
 
-void OVNAssetManager::reportUnreadableList(const QString &name, quint64 failuresBefore)
+void OVNAssetManager::reportUnreadableList(const QString &name)
 {
-    const bool unreachable = m_state.dbcon->failureCount() != failuresBefore
-                             && m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
+    // Said only for a read that failed, after its tries: the last failure is its own.
+    const bool unreachable = m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
     const QString title = localized("The entries of “%1” could not be read.").arg(name);
     setStatus(title, false);
     Alerts::display(title,
@@ -297,6 +314,8 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
     m_state.mediaView->setMediaContainer(nullptr);
     initMediaViewWithTopView(m_topviewfind);
     m_listRefusal.clear();
+    // One wait for the command: the groups, the search and the privileges of what it found.
+    const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
     if (m_state.dbcon && !refreshGroupsForList()) {
         // Nobody who can no longer use the catalog sees search results of it.
         m_listRefusal = m_excludedText;
@@ -309,12 +328,17 @@ void OVNAssetManager::reloadMediaListWithFind(const QString &statement)
     QString failure;
     if (m_state.dbcon && !statement.trimmed().isEmpty()) {
         // A find runs as every search does: read-only, and ended by the server at the search
-        // time limit.
-        const OVNDatabaseAccess::ReadOnlySearch found =
-            m_state.dbcon->searchMediaListReadOnly(statement, OVNExpressSearch::defaultTimeLimitMs);
+        // time limit. It runs again on a new session when the session ends on the way (its
+        // transaction and time limit went with it), within the command's 30 seconds.
+        OVNDatabaseAccess::ReadOnlySearch found;
+        OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] { found = m_state.dbcon->searchMediaListReadOnly(statement, OVNExpressSearch::defaultTimeLimitMs); },
+            wait->status(), wait->secondsLeft());
         if (found.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found)
             failure = found.message;
-        showMediaList(found.records);
+        if (!showMediaList(found.records) && failure.isEmpty())
+            failure = OVNCategoryAccess::readFailure(*m_state.dbcon).title;
     } else {
         m_state.mediaView->setMediaContainer(std::make_shared<MediaList>());
     }

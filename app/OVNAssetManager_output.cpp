@@ -3,6 +3,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "output/OVNDiscBurnerSheet.h"
 #include "output/OVNOutputSheets.h"
 #include "platform/Localized.h"
@@ -36,7 +37,18 @@ std::optional<OVNAssetManager::OutputHandOff> OVNAssetManager::outputHandOff()
 std::optional<MediaList> OVNAssetManager::readableForOutput(const MediaList &records, QSet<QString> *leftOut)
 {
     QObject *on = m_state.mediaView ? m_state.mediaView->window() : this;
-    return OVNOutputHandOff::readableSaid(m_state.dbcon.get(), records, on, leftOut);
+    // Asked again on a new session through sessions that end, within the command's 30 seconds:
+    // a privilege that could not be read is said only when they are over.
+    OVNOutputHandOff::Readable readable;
+    if (m_state.dbcon) {
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        OVNCatalogOpening::retried(
+            *m_state.dbcon, [&] { readable = OVNOutputHandOff::readableNow(m_state.dbcon.get(), records); },
+            wait->status(), wait->secondsLeft());
+    } else {
+        readable = OVNOutputHandOff::readableNow(nullptr, records);
+    }
+    return OVNOutputHandOff::said(readable, records, on, leftOut);
 }
 
 OVNOutputCheck::Question OVNAssetManager::outputCheck()

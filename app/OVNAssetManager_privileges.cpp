@@ -166,7 +166,14 @@ bool OVNAssetManager::refreshGroupsForList()
 {
     if (!m_state.dbcon)
         return false;
-    const std::optional<OVNCategoryAccess::Refusal> refusal = OVNCategoryAccess::membershipRefusalNow(*m_state.dbcon);
+    // Asked again on a new session through sessions that end, within the command's 30 seconds.
+    std::optional<OVNCategoryAccess::Refusal> refusal;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        OVNCatalogOpening::retried(
+            *m_state.dbcon, [&] { refusal = OVNCategoryAccess::membershipRefusalNow(*m_state.dbcon); }, wait->status(),
+            wait->secondsLeft());
+    }
     // An outage is said by the list's own read.
     if (!refusal || refusal->reason != OVNCategoryAccess::Refusal::Reason::Excluded) {
         m_excludedText.clear();

@@ -4,6 +4,8 @@
 
 #include "formats/OVNHelper.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
+
 #include "app/OVNCategoryTreeModel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
@@ -58,17 +60,25 @@ void OVNAssetManager::reloadCategoryList()
     // The user's groups as they are now decide the levels the tree is loaded with; a user left in
     // no group sees no category at all.
     const bool excluded = !refreshGroupsForList();
-    const quint64 failures = m_state.dbcon->failureCount();
     QList<CategoryNode> categories;
     QList<CategoryNode> sets;
+    bool read = true;
     if (!excluded) {
-        categories = m_state.dbcon->getCategoryList(QStringLiteral("F"));
-        reloadCategoryListParseFolder(categories);
-        for (const char *kind : {"C", "M", "I"})
-            categories.append(m_state.dbcon->getCategoryList(QString::fromLatin1(kind)));
-        sets = m_state.dbcon->getCategoryList(QStringLiteral("S"));
+        // Read whole again on a new session when the session ends on the way, within the
+        // command's 30 seconds (shown in the status line).
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        read = OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] {
+                categories = m_state.dbcon->getCategoryList(QStringLiteral("F"));
+                reloadCategoryListParseFolder(categories);
+                for (const char *kind : {"C", "M", "I"})
+                    categories.append(m_state.dbcon->getCategoryList(QString::fromLatin1(kind)));
+                sets = m_state.dbcon->getCategoryList(QStringLiteral("S"));
+            },
+            wait->status(), wait->secondsLeft());
     }
-    if (m_state.dbcon->failureCount() != failures) {
+    if (!read) {
         // A tree with holes would pass for the catalog: the one shown stays, and the user hears why.
         const bool unreachable = m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
         const bool kept = m_internalCategoryList.has_value();
@@ -200,7 +210,13 @@ QString OVNAssetManager::countTextFor(const CategoryNode &node)
     // A category the user may not read tells nothing of what it holds, not even how much.
     if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node)))
         return QString();
-    return QString::number(m_state.dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind));
+    // Asked while the outline draws, which never waits: a count that could not be read shows
+    // nothing (no false "0"), and is asked again when the row is drawn again.
+    const quint64 failures = m_state.dbcon->failureCount();
+    const qint64 count = m_state.dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind);
+    if (m_state.dbcon->failureCount() != failures)
+        return QString();
+    return QString::number(count);
 }
 
 QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive)

@@ -26,8 +26,19 @@ OVNCatalogWait::~OVNCatalogWait()
 {
     if (running == this)
         running = nullptr;
+    if (!m_outer)
+        end();
+}
+
+void OVNCatalogWait::end()
+{
+    if (m_outer) {
+        m_outer->end();
+        return;
+    }
     if (!m_shown)
         return;
+    m_shown = false;
     QGuiApplication::restoreOverrideCursor();
     if (m_setStatus)
         m_setStatus(m_previous, false);

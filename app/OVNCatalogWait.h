@@ -24,6 +24,9 @@ public:
     std::function<void(const QString &)> status();
     // Whether the work has waited so far.
     bool waited() const { return m_shown; }
+    // Ends what is shown now (before an alert, which no busy pointer may cover); a later wait of
+    // the command shows it again.
+    void end();
     // What is left of the command's 30 seconds (at least one): every wait of one command, also of
     // a wait made while another is shown, draws on the same 30 seconds.
     int secondsLeft() const;

@@ -285,7 +285,30 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
                   w.getMyPrivilegesForItem(node)};
     if (root.kind.isEmpty())
         root.kind = QStringLiteral("C");
-    const QList<Category> bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_state.dbcon, root);
+    // Read whole through sessions that end: a subtree read in part would leave what it missed.
+    QList<Category> bottomUp;
+    bool counted = false;
+    qint64 entries = 0;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        const bool read = OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] {
+                bottomUp = OVNCategoryMaintenance::subtreeBottomUp(*m_state.dbcon, root);
+                counted = bottomUp.size() == 1 && root.kind != QLatin1String("I");
+                entries = counted ? m_state.dbcon->getEntryCountForCategory(root.mid, root.kind) : 0;
+            },
+            wait->status(), wait->secondsLeft());
+        if (!read) {
+            wait->end();
+            Alerts::inform(localized("\"%1\" could not be deleted. Nothing was removed.").arg(root.name),
+                           m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable
+                               ? localized("The catalog server cannot be reached.")
+                               : m_state.dbcon->getLastErrorMessage(),
+                           &w);
+            return false;
+        }
+    }
     // Everything that goes needs "FULL ACCESS", not only the category clicked.
     if (const std::optional<Category> below = OVNCategoryMaintenance::firstUndeletable(bottomUp, root.mid)) {
         Alerts::inform(localized("Authorization Failed"),
@@ -294,8 +317,7 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
                        &w);
         return false;
     }
-    const bool empty = root.kind != QLatin1String("I") && bottomUp.size() == 1
-                       && m_state.dbcon->getEntryCountForCategory(root.mid, root.kind) == 0;
+    const bool empty = counted && entries == 0;
     if (!empty) {
         Alert alert;
         alert.message = localized("Do you really want to delete \"%1\"?").arg(root.name);
@@ -314,12 +336,12 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
                                                             : localized("Removing Category");
     runMaintenance(
         title,
-        [bottomUp](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
+        [bottomUp](OVNDatabaseAccess *db, Progress progress, Waiting waiting) -> QVariant {
             QString error;
             // The worker's connection is the window's user's: each category's level is asked
             // again within the deletion's transaction.
             if (OVNCategoryMaintenance::deleteCategories(*db, bottomUp, &error, progress,
-                                                         OVNCategoryMaintenance::Check::LevelNow))
+                                                         OVNCategoryMaintenance::Check::LevelNow, waiting))
                 return QString();
             return error.isEmpty() ? QStringLiteral("the catalog refused it") : error;
         },
@@ -340,7 +362,7 @@ bool OVNCatalogWindowCategoryActions::deleteCategory(const CategoryNode &node)
 }
 
 void OVNCatalogWindowCategoryActions::runMaintenance(
-    const QString &title, std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+    const QString &title, std::function<QVariant(OVNDatabaseAccess *, Progress, Waiting)> work,
     std::function<void(const QVariant &)> done, WorkerConnection connection)
 {
     m_state.maintenanceRunning = true;
@@ -354,41 +376,65 @@ void OVNCatalogWindowCategoryActions::runMaintenance(
     progress->show();
     const QPointer<QProgressDialog> guardedProgress = progress;
     const std::shared_ptr<OVNDatabaseAccess> windowConnection = m_state.dbcon;
-    QThread *thread = QThread::create(
-        [this, windowConnection, connection, guardedProgress, work = std::move(work), done = std::move(done)] {
-            QVariant answer = QStringLiteral("could not open a connection to the catalog");
-            std::unique_ptr<OVNDatabaseAccess> own;
-            if (connection == WorkerConnection::Own)
-                own = windowConnection->openSiblingConnection();
-            if (connection == WorkerConnection::None || (own && own->isDBConnectionActive())) {
-                answer = work(own.get(), [this, guardedProgress](int step, int total) {
-                    QMetaObject::invokeMethod(
-                        this,
-                        [guardedProgress, step, total] {
-                            if (!guardedProgress)
-                                return;
-                            if (guardedProgress->maximum() != total) {
-                                guardedProgress->setLabelText(localized("Removing entries..."));
-                                guardedProgress->setRange(0, total);
-                            }
-                            guardedProgress->setValue(step);
-                        },
-                        Qt::QueuedConnection);
-                });
-            }
-            QMetaObject::invokeMethod(
-                this,
-                [this, guardedProgress, answer, done] {
-                    // A modal progress dialog handles events inside setValue(): never delete it under it.
-                    if (guardedProgress) {
-                        guardedProgress->hide();
-                        guardedProgress->deleteLater();
-                    }
-                    m_state.maintenanceRunning = false;
-                    done(answer);
-                },
-                Qt::QueuedConnection);
-        });
+    // While the work waits for the catalog server: the status line's text before (on the main
+    // thread only), given back when the work goes on or ends.
+    auto waitedOver = std::make_shared<std::optional<QString>>();
+    const auto endWait = [this, waitedOver] {
+        if (!*waitedOver)
+            return;
+        w.setStatus(**waitedOver, false);
+        waitedOver->reset();
+    };
+    QThread *thread = QThread::create([this, windowConnection, connection, guardedProgress, waitedOver, endWait,
+                                       work = std::move(work), done = std::move(done)] {
+        QVariant answer = QStringLiteral("could not open a connection to the catalog");
+        std::unique_ptr<OVNDatabaseAccess> own;
+        if (connection == WorkerConnection::Own)
+            own = windowConnection->openSiblingConnection();
+        if (connection == WorkerConnection::None || (own && own->isDBConnectionActive())) {
+            const auto progress = [this, guardedProgress, waitedOver, endWait](int step, int total) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [guardedProgress, waitedOver, endWait, step, total] {
+                        if (!guardedProgress)
+                            return;
+                        if (guardedProgress->maximum() != total || *waitedOver) {
+                            guardedProgress->setLabelText(localized("Removing entries..."));
+                            guardedProgress->setRange(0, total);
+                        }
+                        endWait();
+                        guardedProgress->setValue(step);
+                    },
+                    Qt::QueuedConnection);
+            };
+            const auto waiting = [this, guardedProgress, waitedOver](const QString &text) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, guardedProgress, waitedOver, text] {
+                        if (guardedProgress)
+                            guardedProgress->setLabelText(text);
+                        if (!*waitedOver)
+                            *waitedOver = w.statusText();
+                        w.setStatus(text, true);
+                    },
+                    Qt::QueuedConnection);
+            };
+            answer = work(own.get(), progress, waiting);
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, guardedProgress, answer, done, endWait] {
+                endWait();
+                // A modal progress dialog handles events inside setValue(): never delete it under it.
+                if (guardedProgress) {
+                    guardedProgress->hide();
+                    guardedProgress->deleteLater();
+                }
+                m_state.maintenanceRunning = false;
+                done(answer);
+            },
+            Qt::QueuedConnection);
+    });
     m_state.maintenanceThread = thread;
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();

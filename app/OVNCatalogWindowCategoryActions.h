@@ -82,9 +82,12 @@ private:
     void startSmartImport(const QStringList &paths, const QString &folderId, const AnnotationChanges &changes);
     // Runs `work` on a thread of its own with a connection of its own (none when the work needs
     // none), behind a window-modal progress dialog; `done` gets its answer on the main thread.
+    // The work tells its progress (done, total) and its waits for the catalog server, which the
+    // progress dialog and the window's status line show until the work goes on.
     enum class WorkerConnection { Own, None };
-    void runMaintenance(const QString &title,
-                        std::function<QVariant(OVNDatabaseAccess *, std::function<void(int, int)>)> work,
+    using Progress = std::function<void(int, int)>;
+    using Waiting = std::function<void(const QString &)>;
+    void runMaintenance(const QString &title, std::function<QVariant(OVNDatabaseAccess *, Progress, Waiting)> work,
                         std::function<void(const QVariant &)> done,
                         WorkerConnection connection = WorkerConnection::Own);
     void reimportRecords(const QVariantList &records, const QString &categoryId);

@@ -23,7 +23,9 @@
 #include "platform/CatalogNames.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <QClipboard>
 #include <QDir>
 #include <QDirIterator>
@@ -38,6 +40,11 @@ using CatalogNames::keyMid;
 using CatalogNames::keyRating;
 using CatalogNames::keyType;
 const QString keyCounter = QStringLiteral("counter");
+// The status line's words once the thumbnails' wait for the server is over.
+QString thumbnailsUnreadText()
+{
+    return localized("Thumbnails could not be read: the catalog server cannot be reached.");
+}
 // How long a drag's question goes on through sessions that end, while the pointer moves.
 constexpr int dragCheckSeconds = 1;
 
@@ -186,10 +193,69 @@ void OVNCatalogWindowMediaDelegate::windowZoomPanel(OVNMediaView *)
     loadZoomPanelImage();
 }
 
-QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
+QByteArray OVNCatalogWindowMediaDelegate::ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId)
 {
-    // May come from the thread that preloads; the connection serialises its statements.
-    return m_state.dbcon ? m_state.dbcon->getThumbnailForMediaID(mediaId) : QByteArray();
+    OVNDatabaseAccess *db = m_state.dbcon.get();
+    if (!db)
+        return QByteArray();
+    // May come from a thread that preloads: the connection serialises its statements, and that
+    // thread neither waits nor shows anything (the cell's thumbnail is asked again when drawn).
+    if (QThread::currentThread() != w.thread())
+        return db->getThumbnailForMediaID(mediaId);
+    const quint64 failures = db->failureCount();
+    QByteArray data = db->getThumbnailForMediaID(mediaId);
+    if (!OVNCatalogOpening::failedForLostServer(*db, failures)) {
+        m_thumbnailWaitEnds.reset();
+        return data;
+    }
+    if (view && view->isPainting()) {
+        // A repaint never waits: the cell stays blank until the server answers again.
+        awaitThumbnailsFor(view, mediaId);
+        return QByteArray();
+    }
+    if (!thumbnailThroughEndedSessions(mediaId, &data))
+        return QByteArray();
+    return data;
+}
+
+bool OVNCatalogWindowMediaDelegate::thumbnailThroughEndedSessions(const QString &mediaId, QByteArray *data)
+{
+    OVNDatabaseAccess *db = m_state.dbcon.get();
+    bool read = false;
+    bool spent = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_thumbnailWaitEnds)
+            m_thumbnailWaitEnds = now + std::chrono::seconds(wait->secondsLeft());
+        const int left = int(std::chrono::ceil<std::chrono::seconds>(*m_thumbnailWaitEnds - now).count());
+        // Within the command's time too, when the thumbnails are read for one (a list shown).
+        if (left > 0)
+            read = OVNCatalogOpening::retried(
+                *db, [&] { *data = db->getThumbnailForMediaID(mediaId); }, wait->status(),
+                std::min(left, wait->secondsLeft()));
+        spent = !read && std::chrono::steady_clock::now() >= *m_thumbnailWaitEnds;
+    }
+    if (read) {
+        m_thumbnailWaitEnds.reset();
+        return true;
+    }
+    if (spent && w.statusText() != thumbnailsUnreadText())
+        w.setStatus(thumbnailsUnreadText(), false);
+    return false;
+}
+
+void OVNCatalogWindowMediaDelegate::awaitThumbnailsFor(OVNMediaView *view, const QString &mediaId)
+{
+    if (m_thumbnailWaitQueued)
+        return;
+    m_thumbnailWaitQueued = true;
+    QTimer::singleShot(0, &w, [this, guarded = QPointer<OVNMediaView>(view), mediaId] {
+        m_thumbnailWaitQueued = false;
+        QByteArray data;
+        if (guarded && m_state.dbcon && thumbnailThroughEndedSessions(mediaId, &data))
+            guarded->viewport()->update();
+    });
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaViewSelectionDidChange(OVNMediaView *)

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -132,8 +133,20 @@ private:
     // end; empty for no entry.
     QVariantMap paneRead(const std::function<QVariantMap()> &read, const QString &mid);
 
+    // A thumbnail read that met a server away or a session that ended: read again on a new
+    // session, waited for as the window's commands wait, within one 30 seconds for all the
+    // thumbnails of that outage (from the first such read until one gets through). False when
+    // the time is spent.
+    bool thumbnailThroughEndedSessions(const QString &mediaId, QByteArray *data);
+    // The same from the event loop for a cell drawn blank meanwhile; the view is updated when the
+    // server answers again.
+    void awaitThumbnailsFor(OVNMediaView *view, const QString &mediaId);
+
     OVNAssetManager &w;
     OVNCatalogWindowState &m_state; // the window's, shared with it
+    // When the thumbnails' wait for an outage ends; none while thumbnails are read.
+    std::optional<std::chrono::steady_clock::time_point> m_thumbnailWaitEnds;
+    bool m_thumbnailWaitQueued = false;
     std::unique_ptr<DetailsSource> m_details;
     // The selected entry's metadata, purchase and sale values as read for the pane; dropped at
     // every selection change.

@@ -4,6 +4,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCategoryMaintenance.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "formats/OVNHelper.h"
 #include "import/OVNImportMedia.h"
@@ -67,14 +68,31 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
     // The disk folder is read while the catalog is asked for the folder's entries.
     const std::shared_future<OVNCategoryMaintenance::FolderListing> listing =
         std::async(std::launch::async, [folder] { return OVNCategoryMaintenance::folderFiles(folder); });
-    // Every entry of the folder, whatever the thumbnail view's filter hides.
+    // Every entry of the folder, whatever the thumbnail view's filter hides, read through sessions
+    // that end: a list that could not be read would pass every file on disk for a new one.
     QList<Record> records;
-    for (const OVNDatabaseAccess::EntryFile &file : m_state.dbcon->getEntryFilesForCategory(folderId))
-        records.append({file.mid, file.absolutePath, file.importDate});
+    bool read = false;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+        read = OVNCatalogOpening::retried(
+            *m_state.dbcon,
+            [&] {
+                records.clear();
+                for (const OVNDatabaseAccess::EntryFile &file : m_state.dbcon->getEntryFilesForCategory(folderId))
+                    records.append({file.mid, file.absolutePath, file.importDate});
+            },
+            wait->status(), wait->secondsLeft());
+    }
+    if (!read) {
+        listing.wait();
+        return refuse(m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable
+                          ? localized("The catalog server cannot be reached. Nothing was changed.")
+                          : m_state.dbcon->getLastErrorMessage());
+    }
 
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),
-        [folder, records, listing](OVNDatabaseAccess *, std::function<void(int, int)>) -> QVariant {
+        [folder, records, listing](OVNDatabaseAccess *, Progress, Waiting) -> QVariant {
             const OVNCategoryMaintenance::FolderListing &disk = listing.get();
             // A volume taken away, or that stopped answering, while the folder was read must not
             // look like deleted files.
@@ -149,7 +167,7 @@ void OVNCatalogWindowCategoryActions::removeMissingAndImport(const QString &fold
         mids.append(mid.toString());
     runMaintenance(
         localized("Re-Scan Surveillance Folder"),
-        [mids](OVNDatabaseAccess *db, std::function<void(int, int)> progress) -> QVariant {
+        [mids](OVNDatabaseAccess *db, Progress progress, Waiting) -> QVariant {
             QString error;
             if (OVNCategoryMaintenance::deleteEntries(*db, mids, &error, progress))
                 return QString();
@@ -172,11 +190,18 @@ void OVNCatalogWindowCategoryActions::reimport(const QStringList &mediaIds, cons
     if (!m_state.dbcon || mediaIds.isEmpty())
         return;
     QVariantList records;
-    for (const QString &mid : mediaIds) {
-        const QString path = m_state.dbcon->getMediaListEntryForMediaID(mid, keyPath);
-        if (!path.isEmpty())
-            records.append(QVariantMap{{keyMid, mid}, {keyPath, path}});
-    }
+    const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
+    OVNCatalogOpening::retried(
+        *m_state.dbcon,
+        [&] {
+            records.clear();
+            for (const QString &mid : mediaIds) {
+                const QString path = m_state.dbcon->getMediaListEntryForMediaID(mid, keyPath);
+                if (!path.isEmpty())
+                    records.append(QVariantMap{{keyMid, mid}, {keyPath, path}});
+            }
+        },
+        wait->status(), wait->secondsLeft());
     reimportRecords(records, categoryId);
 }
 

@@ -120,7 +120,8 @@ bool deleteCategoriesOnce(OVNDatabaseAccess &db, const QList<Category> &bottomUp
 } // namespace
 
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
-                      const std::function<void(int, int)> &progress, Check check)
+                      const std::function<void(int, int)> &progress, Check check,
+                      const std::function<void(const QString &)> &waiting)
 {
     // Through sessions that end and a server away for up to 30 seconds. The deletion is one
     // transaction, so after a lost answer (once the old session has ended) either all of it is
@@ -133,7 +134,7 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
             const int left = int(
                 std::chrono::duration_cast<std::chrono::seconds>(deadline - std::chrono::steady_clock::now()).count());
             if (OVNCatalogOpening::retried(
-                    db, [&] { root = db.getCategoryForMID(bottomUp.last().mid); }, {}, std::max(1, left))
+                    db, [&] { root = db.getCategoryForMID(bottomUp.last().mid); }, waiting, std::max(1, left))
                 && !root) {
                 if (error)
                     error->clear();
@@ -144,7 +145,7 @@ bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QS
         if (deleteCategoriesOnce(db, bottomUp, error, progress, check))
             return true;
         if (db.transactionDepth() > 0 || !OVNCatalogOpening::failedForLostServer(db, failures)
-            || !OVNCatalogOpening::resume(db, deadline, {}, nullptr, &told))
+            || !OVNCatalogOpening::resume(db, deadline, waiting, nullptr, &told))
             return false;
     }
 }

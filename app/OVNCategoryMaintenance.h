@@ -37,9 +37,10 @@ std::optional<Category> firstUndeletable(const QList<Category> &bottomUp, const 
 // sets, all in one transaction: on a failure or a refusal nothing is removed and `error` says why.
 // `progress` is told after each category (done, total). Made again on a new session through
 // sessions that end, for up to 30 seconds; categories already gone after a lost answer count as
-// deleted.
+// deleted. `waiting` is told "Waiting for the catalog server..." while the server is waited for.
 bool deleteCategories(OVNDatabaseAccess &db, const QList<Category> &bottomUp, QString *error,
-                      const std::function<void(int, int)> &progress = {}, Check check = Check::None);
+                      const std::function<void(int, int)> &progress = {}, Check check = Check::None,
+                      const std::function<void(const QString &)> &waiting = {});
 
 // Removes the entries with their set memberships, metadata, purchased and sold rows, all in one
 // transaction; on a failure none is removed.

@@ -81,7 +81,12 @@ OVNCategoryAccess::Refusal OVNOutputHandOff::leftOutAlert(const QStringList &nam
 std::optional<MediaList> OVNOutputHandOff::readableSaid(OVNDatabaseAccess *db, const MediaList &records,
                                                         QObject *window, QSet<QString> *leftOut)
 {
-    Readable readable = readableNow(db, records);
+    return said(readableNow(db, records), records, window, leftOut);
+}
+
+std::optional<MediaList> OVNOutputHandOff::said(const Readable &readable, const MediaList &records, QObject *window,
+                                                QSet<QString> *leftOut)
+{
     if (readable.refusal) {
         Alerts::display(readable.refusal->title, readable.refusal->text, window);
         return std::nullopt;

@@ -46,6 +46,9 @@ struct OVNOutputHandOff {
     // go out (refused, or every entry left out).
     static std::optional<MediaList> readableSaid(OVNDatabaseAccess *db, const MediaList &records, QObject *window,
                                                  QSet<QString> *leftOut = nullptr);
+    // The same with `readable` already read (through ended sessions, say) for `records`.
+    static std::optional<MediaList> said(const Readable &readable, const MediaList &records, QObject *window,
+                                         QSet<QString> *leftOut = nullptr);
 
     // The one alert that says a file to hand on is missing, on `window`.
     static void showMissingFiles(QObject *window);

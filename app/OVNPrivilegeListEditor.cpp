@@ -30,6 +30,9 @@ OVNPrivilegeListEditor::OVNPrivilegeListEditor(OVNDatabaseAccess *connection, Al
 
 bool OVNPrivilegeListEditor::refuse(const QString &message, const QString &informative)
 {
+    // No busy pointer over an alert.
+    if (m_waitOver)
+        m_waitOver();
     Alert alert;
     alert.message = message;
     alert.informativeText = informative;
@@ -144,6 +147,8 @@ bool OVNPrivilegeListEditor::save()
         alert.buttons = {tr("Cancel"), tr("Save")};
         alert.window = m_window;
         alert.modality = m_window ? Alert::Modality::Window : Alert::Modality::Application;
+        if (m_waitOver)
+            m_waitOver();
         if (m_alerts.run(alert) != 1)
             return false;
     }
@@ -151,7 +156,8 @@ bool OVNPrivilegeListEditor::save()
     // the list, and no other change of the comment comes in between. A session that ends on the
     // way is resumed and the whole goes again, for up to 30 seconds; after a lost answer the old
     // session has ended first, and a list already stored as asked is saved.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    const int seconds = m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     bool told = false;
     for (bool lost = false;; lost = true) {
         quint64 failures = m_connection->failureCount();
@@ -187,7 +193,7 @@ bool OVNPrivilegeListEditor::save()
         if (!refusal)
             return true;
         if (!OVNCatalogOpening::failedForLostServer(*m_connection, failures)
-            || !OVNCatalogOpening::resume(*m_connection, deadline, {}, nullptr, &told)) {
+            || !OVNCatalogOpening::resume(*m_connection, deadline, m_status, nullptr, &told)) {
             refuse(refusal->title, refusal->text);
             // A category deleted meanwhile has no privileges left to keep, and a user who no longer
             // holds full access cannot save them ever: the window may close. An outage keeps it open.

@@ -6,6 +6,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
+
 class AlertPresenter;
 class OVNDatabaseAccess;
 class QObject;
@@ -45,6 +47,16 @@ public:
     // A refusal by privileges or a category deleted meanwhile writes nothing, says so and answers
     // true: nothing the window holds could be saved later.
     bool save();
+    // Said while save() waits for the catalog server ("Waiting for the catalog server...");
+    // `secondsLeft`, when given, is what is left of the caller's 30 seconds; `over`
+    // is called before an alert is shown, so that the wait shown ends first.
+    void setWaitingStatus(std::function<void(const QString &)> status, std::function<int()> secondsLeft = {},
+                          std::function<void()> over = {})
+    {
+        m_status = std::move(status);
+        m_secondsLeft = std::move(secondsLeft);
+        m_waitOver = std::move(over);
+    }
     // The question save() asks before the user's own full access would go.
     static QString losingFullAccessText();
 
@@ -59,4 +71,7 @@ private:
     QList<QVariantMap> m_groups;
     QVariantList m_entries;
     bool m_hasList = false;
+    std::function<void(const QString &)> m_status;
+    std::function<int()> m_secondsLeft;
+    std::function<void()> m_waitOver;
 };

@@ -45,6 +45,9 @@ QString OVNUserAdministration::administratorLogin() { return SystemInfo::account
 
 bool OVNUserAdministration::refuse(const QString &message, const QString &informative)
 {
+    // No busy pointer over an alert.
+    if (m_waitOver)
+        m_waitOver();
     Alert alert;
     alert.message = message;
     alert.informativeText = informative;
@@ -142,18 +145,36 @@ bool OVNUserAdministration::login(const QString &login, const QString &password)
     return false;
 }
 
-QList<QVariantMap> OVNUserAdministration::groups() const { return m_connection->getGroupList(); }
+template <typename Read>
+auto OVNUserAdministration::throughEndedSessionsRead(Read read) const
+{
+    // Read again on a new session while the session is lost on the way (once within a
+    // transaction, which the caller makes again), within what is left of the caller's time.
+    decltype(read()) rows;
+    OVNCatalogOpening::retried(
+        *m_connection, [&] { rows = read(); }, m_status,
+        m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds);
+    return rows;
+}
 
-QList<QVariantMap> OVNUserAdministration::users() const { return m_connection->getUserList(); }
+QList<QVariantMap> OVNUserAdministration::groups() const
+{
+    return throughEndedSessionsRead([this] { return m_connection->getGroupList(); });
+}
+
+QList<QVariantMap> OVNUserAdministration::users() const
+{
+    return throughEndedSessionsRead([this] { return m_connection->getUserList(); });
+}
 
 QList<QVariantMap> OVNUserAdministration::members(const QString &groupMid) const
 {
-    return m_connection->getUserListForGroup(groupMid);
+    return throughEndedSessionsRead([&] { return m_connection->getUserListForGroup(groupMid); });
 }
 
 QVariantMap OVNUserAdministration::userForLogin(const QString &login) const
 {
-    return m_connection->getUserForLogin(login);
+    return throughEndedSessionsRead([&] { return m_connection->getUserForLogin(login); });
 }
 
 QVariantMap OVNUserAdministration::groupNamed(const QString &name) const
@@ -347,7 +368,8 @@ bool OVNUserAdministration::membershipMade(const QString &groupMid, const QStrin
 bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &change,
                                                  const std::function<bool()> &doneAfterLoss)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    const int seconds = m_secondsLeft ? m_secondsLeft() : OVNCatalogOpening::waitSeconds;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     bool told = false;
     for (;;) {
         m_failuresBefore = m_connection->failureCount();
@@ -357,7 +379,7 @@ bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &ch
         m_quietLoss = false;
         if (done || !m_lost)
             return done;
-        if (!OVNCatalogOpening::resume(*m_connection, deadline, {}, nullptr, &told))
+        if (!OVNCatalogOpening::resume(*m_connection, deadline, m_status, nullptr, &told))
             return writeFailed();
         if (doneAfterLoss) {
             const quint64 failures = m_connection->failureCount();

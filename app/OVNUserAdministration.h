@@ -36,6 +36,7 @@ public:
     static QString loginFailedText();
     static bool privilegesContain(const QString &xml, const QString &privilege);
 
+    // The reads go on through ended sessions as the changes do (see throughEndedSessions).
     QList<QVariantMap> groups() const;
     QList<QVariantMap> users() const;
     QList<QVariantMap> members(const QString &groupMid) const;
@@ -66,6 +67,16 @@ public:
     // given, is asked first after each loss, and true there means saved. "The change was not saved"
     // is said only when the catalog does not hold the change.
     bool throughEndedSessions(const std::function<bool()> &change, const std::function<bool()> &doneAfterLoss = {});
+    // Said while throughEndedSessions() waits for the catalog server ("Waiting for the catalog
+    // server..."); `secondsLeft`, when given, is what is left of the caller's 30 seconds; `over`
+    // is called before an alert is shown, so that the wait shown ends first.
+    void setWaitingStatus(std::function<void(const QString &)> status, std::function<int()> secondsLeft = {},
+                          std::function<void()> over = {})
+    {
+        m_status = std::move(status);
+        m_secondsLeft = std::move(secondsLeft);
+        m_waitOver = std::move(over);
+    }
     // Whether a row of these ids is gone (for doneAfterLoss): the user, the group, or the membership
     // of the group.
     bool userGone(const QString &userMid) const;
@@ -85,6 +96,8 @@ public:
     static QString administratorLogin();
 
 private:
+    template <typename Read>
+    auto throughEndedSessionsRead(Read read) const;
     bool refuse(const QString &message, const QString &informative);
     bool writeFailed();
     // True when some user with a password is in a group that holds "MANAGE USERS".
@@ -102,4 +115,7 @@ private:
     bool m_lost = false;
     quint64 m_failuresBefore = 0;
     QPointer<QObject> m_window;
+    std::function<void(const QString &)> m_status;
+    std::function<int()> m_secondsLeft;
+    std::function<void()> m_waitOver;
 };

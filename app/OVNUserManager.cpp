@@ -1,5 +1,6 @@
 #include "app/OVNUserManager.h"
 
+#include "app/OVNCatalogWait.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Alert.h"
 #include "platform/CatalogNames.h"
@@ -61,7 +62,12 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
 {
     setWindowTitle(tr("User Manager"));
     setAttribute(Qt::WA_DeleteOnClose);
-    auto *layout = new QHBoxLayout(this);
+    auto *window = new QVBoxLayout(this);
+    auto *layout = new QHBoxLayout;
+    window->addLayout(layout);
+    m_status = new QLabel;
+    m_status->setTextFormat(Qt::PlainText);
+    window->addWidget(m_status);
 
     auto *groupPane = new QVBoxLayout;
     m_groups = makeTable({tr("Group")});
@@ -118,13 +124,13 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
     connect(m_password, &QPushButton::clicked, this, &OVNUserManager::changePassword);
     // A name edited in place is written at once; a refused write shows the stored name again.
     connect(m_groups, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!m_filling && !m_admin.throughEndedSessions([&] {
+        if (!m_filling && !throughEndedSessions([&] {
                 return m_admin.renameGroup(item->data(Qt::UserRole).toString(), item->text());
             }))
             reloadGroupAndUserData();
     });
     connect(m_users, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!m_filling && !m_admin.throughEndedSessions([&] {
+        if (!m_filling && !throughEndedSessions([&] {
                 return m_admin.renameUser(item->data(Qt::UserRole).toString(), item->text());
             }))
             reloadGroupAndUserData();
@@ -134,6 +140,39 @@ OVNUserManager::OVNUserManager(std::unique_ptr<OVNDatabaseAccess> connection, QW
 }
 
 OVNUserManager::~OVNUserManager() = default;
+
+QString OVNUserManager::statusText() const { return m_status->text(); }
+
+void OVNUserManager::asOneCommand(const std::function<void()> &work)
+{
+    // The reads that follow a change (the tables filled again) are part of its command.
+    if (m_inCommand) {
+        work();
+        return;
+    }
+    OVNCatalogWait wait(
+        [this](const QString &text, bool) {
+            m_status->setText(text);
+            if (isVisible())
+                m_status->repaint();
+            emit statusShown(text);
+        },
+        m_status->text());
+    m_inCommand = true;
+    m_admin.setWaitingStatus(
+        wait.status(), [&wait] { return wait.secondsLeft(); }, [&wait] { wait.end(); });
+    work();
+    m_admin.setWaitingStatus({});
+    m_inCommand = false;
+}
+
+bool OVNUserManager::throughEndedSessions(const std::function<bool()> &change,
+                                          const std::function<bool()> &doneAfterLoss)
+{
+    bool done = false;
+    asOneCommand([&] { done = m_admin.throughEndedSessions(change, doneAfterLoss); });
+    return done;
+}
 
 bool OVNUserManager::runSheet(const QString &title, const QString &text, const QList<QWidget *> &fields,
                               QLabel *failure, const std::function<bool()> &accept)
@@ -226,12 +265,14 @@ bool OVNUserManager::start()
 
 void OVNUserManager::reloadGroupAndUserData()
 {
-    m_filling = true;
-    fill(m_groups, m_admin.groups(), {QStringLiteral("name")}, true);
-    fill(m_users, m_admin.users(), {QStringLiteral("name")}, true);
-    m_filling = false;
-    groupSelectionChanged();
-    userSelectionChanged();
+    asOneCommand([this] {
+        m_filling = true;
+        fill(m_groups, m_admin.groups(), {QStringLiteral("name")}, true);
+        fill(m_users, m_admin.users(), {QStringLiteral("name")}, true);
+        m_filling = false;
+        groupSelectionChanged();
+        userSelectionChanged();
+    });
 }
 
 QString OVNUserManager::selectedMid(QTableWidget *table) const
@@ -244,12 +285,16 @@ void OVNUserManager::groupSelectionChanged()
 {
     const QString group = selectedMid(m_groups);
     QString xml;
-    for (const QVariantMap &row : group.isEmpty() ? QList<QVariantMap>() : m_admin.groups())
-        if (row.value(CatalogNames::keyMid).toString() == group)
-            xml = row.value(QStringLiteral("xml")).toString();
+    QList<QVariantMap> members;
+    asOneCommand([&] {
+        for (const QVariantMap &row : group.isEmpty() ? QList<QVariantMap>() : m_admin.groups())
+            if (row.value(CatalogNames::keyMid).toString() == group)
+                xml = row.value(QStringLiteral("xml")).toString();
+        if (!group.isEmpty())
+            members = m_admin.members(group);
+    });
     m_filling = true;
-    fill(m_members, group.isEmpty() ? QList<QVariantMap>() : m_admin.members(group),
-         {QStringLiteral("name"), QStringLiteral("login")}, false);
+    fill(m_members, members, {QStringLiteral("name"), QStringLiteral("login")}, false);
     m_filling = false;
     for (QWidget *widget : {static_cast<QWidget *>(m_manageUsers), static_cast<QWidget *>(m_webAccess),
                             static_cast<QWidget *>(m_deleteGroup), static_cast<QWidget *>(m_addMember)})
@@ -263,9 +308,11 @@ void OVNUserManager::userSelectionChanged()
 {
     const QString user = selectedMid(m_users);
     QVariantMap row;
-    for (const QVariantMap &candidate : user.isEmpty() ? QList<QVariantMap>() : m_admin.users())
-        if (candidate.value(CatalogNames::keyMid).toString() == user)
-            row = candidate;
+    asOneCommand([&] {
+        for (const QVariantMap &candidate : user.isEmpty() ? QList<QVariantMap>() : m_admin.users())
+            if (candidate.value(CatalogNames::keyMid).toString() == user)
+                row = candidate;
+    });
     for (QWidget *widget : {static_cast<QWidget *>(m_login), static_cast<QWidget *>(m_selfManaged),
                             static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_deleteUser)})
         widget->setEnabled(!row.isEmpty());
@@ -292,8 +339,8 @@ void OVNUserManager::addGroup()
         return;
     // The same id on every try: a group a lost answer made is found, not made twice.
     const QString mid = m_admin.newRowId();
-    if (m_admin.throughEndedSessions([&] { return !m_admin.addGroup(name.text(), mid).isEmpty(); },
-                                     [&] { return m_admin.groupMade(mid, name.text()); }))
+    if (throughEndedSessions([&] { return !m_admin.addGroup(name.text(), mid).isEmpty(); },
+                             [&] { return m_admin.groupMade(mid, name.text()); }))
         reloadGroupAndUserData();
 }
 
@@ -304,8 +351,8 @@ void OVNUserManager::addUser()
         return;
     // The same id on every try: a user a lost answer made is found, not refused as a taken login.
     const QString mid = m_admin.newRowId();
-    if (m_admin.throughEndedSessions([&] { return !m_admin.addUser(name.text(), mid).isEmpty(); },
-                                     [&] { return m_admin.userMade(mid, name.text()); }))
+    if (throughEndedSessions([&] { return !m_admin.addUser(name.text(), mid).isEmpty(); },
+                             [&] { return m_admin.userMade(mid, name.text()); }))
         reloadGroupAndUserData();
 }
 
@@ -316,8 +363,7 @@ void OVNUserManager::deleteGroup()
         || !confirmDelete(tr("Delete Group: ") + m_groups->selectedItems().first()->text(),
                           tr("Do you really want to delete the selected group? This action cannot be undone.")))
         return;
-    if (m_admin.throughEndedSessions([&] { return m_admin.deleteGroup(group); },
-                                     [&] { return m_admin.groupGone(group); }))
+    if (throughEndedSessions([&] { return m_admin.deleteGroup(group); }, [&] { return m_admin.groupGone(group); }))
         reloadGroupAndUserData();
 }
 
@@ -328,7 +374,7 @@ void OVNUserManager::deleteUser()
         || !confirmDelete(tr("Delete User: ") + m_users->selectedItems().first()->text(),
                           tr("Do you really want to delete the selected user? This action cannot be undone.")))
         return;
-    if (m_admin.throughEndedSessions([&] { return m_admin.deleteUser(user); }, [&] { return m_admin.userGone(user); }))
+    if (throughEndedSessions([&] { return m_admin.deleteUser(user); }, [&] { return m_admin.userGone(user); }))
         reloadGroupAndUserData();
 }
 
@@ -338,7 +384,9 @@ void OVNUserManager::addMember()
     if (group.isEmpty())
         return;
     QComboBox choice;
-    for (const QVariantMap &user : m_admin.users())
+    QList<QVariantMap> users;
+    asOneCommand([&] { users = m_admin.users(); });
+    for (const QVariantMap &user : std::as_const(users))
         if (!user.value(QStringLiteral("name")).toString().isEmpty())
             choice.addItem(user.value(QStringLiteral("name")).toString(), user.value(CatalogNames::keyMid));
     if (!runSheet(tr("Add Group Member"), tr("User Selection"), {&choice}))
@@ -346,8 +394,8 @@ void OVNUserManager::addMember()
     // The same id on every try: a membership a lost answer made is found, not refused as a second.
     const QString user = choice.currentData().toString();
     const QString mid = m_admin.newRowId();
-    if (m_admin.throughEndedSessions([&] { return !m_admin.addMember(user, group, mid).isEmpty(); },
-                                     [&] { return m_admin.membershipMade(group, mid, user); }))
+    if (throughEndedSessions([&] { return !m_admin.addMember(user, group, mid).isEmpty(); },
+                             [&] { return m_admin.membershipMade(group, mid, user); }))
         groupSelectionChanged();
 }
 
@@ -359,9 +407,8 @@ void OVNUserManager::removeMember()
                           tr("Do you really want to delete the selected member from this group? This action "
                              "cannot be undone.")))
         return;
-    m_admin.throughEndedSessions(
-        [&] { return m_admin.removeMember(membership); },
-        [&, group = selectedMid(m_groups)] { return m_admin.membershipGone(group, membership); });
+    throughEndedSessions([&] { return m_admin.removeMember(membership); },
+                         [&, group = selectedMid(m_groups)] { return m_admin.membershipGone(group, membership); });
     groupSelectionChanged();
 }
 
@@ -375,7 +422,7 @@ void OVNUserManager::groupPrivilegesEdited()
         privileges.append(QStringLiteral("MANAGE USERS"));
     if (m_webAccess->isChecked())
         privileges.append(QStringLiteral("WEB ACCESS"));
-    m_admin.throughEndedSessions([&] { return m_admin.setGroupPrivileges(group, privileges); });
+    throughEndedSessions([&] { return m_admin.setGroupPrivileges(group, privileges); });
     // Show what is stored, also after a refusal.
     groupSelectionChanged();
 }
@@ -386,9 +433,9 @@ void OVNUserManager::userSettingsEdited()
     if (user.isEmpty())
         return;
     if (sender() == m_selfManaged)
-        m_admin.throughEndedSessions([&] { return m_admin.setSelfManaged(user, m_selfManaged->isChecked()); });
+        throughEndedSessions([&] { return m_admin.setSelfManaged(user, m_selfManaged->isChecked()); });
     else if (m_login->isModified())
-        m_admin.throughEndedSessions([&] { return m_admin.setLogin(user, m_login->text()); });
+        throughEndedSessions([&] { return m_admin.setLogin(user, m_login->text()); });
     m_login->setModified(false);
     userSelectionChanged();
 }
@@ -407,8 +454,7 @@ void OVNUserManager::changePassword()
              &failure, [&] {
                  if (first.text() != second.text())
                      return false;
-                 return m_admin.throughEndedSessions(
-                     [&] { return m_admin.setPassword(user, first.text(), second.text()); });
+                 return throughEndedSessions([&] { return m_admin.setPassword(user, first.text(), second.text()); });
              });
     first.clear();
     second.clear();

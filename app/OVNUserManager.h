@@ -31,8 +31,15 @@ public:
     QDialog *currentSheet() const { return m_sheet; }
     QTableWidget *groupTable() const { return m_groups; }
     QTableWidget *userTable() const { return m_users; }
+    QTableWidget *memberTable() const { return m_members; }
     QCheckBox *manageUsersBox() const { return m_manageUsers; }
+    // What the status line below the tables says.
+    QString statusText() const;
     void reloadGroupAndUserData();
+
+signals:
+    // A text shown in the status line ("Waiting for the catalog server..." while a change waits).
+    void statusShown(const QString &text);
 
 private:
     // A window-modal sheet with the given fields; answers whether OK was pressed.
@@ -51,6 +58,13 @@ private:
     void groupPrivilegesEdited();
     void userSettingsEdited();
     bool confirmDelete(const QString &message, const QString &text);
+    // A change through ended sessions (OVNUserAdministration::throughEndedSessions) as one command
+    // of the window: while it waits for the catalog server, the status line below the tables says
+    // so and the pointer is busy, for at most 30 seconds; an alert only when they are over.
+    bool throughEndedSessions(const std::function<bool()> &change, const std::function<bool()> &doneAfterLoss = {});
+    // Runs `work` (reads of the tables, a change) as one such command, or as part of the one
+    // running.
+    void asOneCommand(const std::function<void()> &work);
 
     std::unique_ptr<OVNDatabaseAccess> m_connection;
     OVNUserAdministration m_admin;
@@ -67,5 +81,7 @@ private:
     QPushButton *m_addMember;
     QPushButton *m_removeMember;
     QPushButton *m_deleteUser;
+    QLabel *m_status;
     bool m_filling = false;
+    bool m_inCommand = false;
 };

@@ -300,6 +300,9 @@ public:
     // cells left over are drawn by the next repaint, which follows at once. 0 means no limit.
     void setThumbnailLoadBudgetMs(int milliseconds) { m_loadBudgetMs = milliseconds; }
     int thumbnailLoadBudgetMs() const { return m_loadBudgetMs; }
+    // Whether the view is drawing its cells now: a thumbnail asked of the delegate then is for a
+    // cell being drawn, which must not wait (a cell left blank is drawn again at the next update).
+    bool isPainting() const { return m_painting; }
     // The tooltip at a point of the viewport: the whole of a text its cell shows cut short there,
     // else nothing.
     QString toolTipAt(const QPointF &viewportPoint);
@@ -472,6 +475,7 @@ private:
     int m_displaytype = 0;
     float m_thumbboarder = 4.0f;
     bool m_inLiveResize = false;
+    bool m_painting = false;
     // selection, in selection order, and a membership mask by row
     std::vector<int> m_selectedRows;
     std::vector<char> m_selectedMask;

@@ -55,7 +55,9 @@ public:
     // The messages this delegate answers.
     virtual Capabilities capabilities() const = 0;
 
-    // The JPEG thumbnail stored for a media id; a null array when there is none.
+    // The JPEG thumbnail stored for a media id; a null array when there is none (or none could be
+    // had now: a null answer is asked again when the cell is drawn again). Asked while the view
+    // paints (OVNMediaView::isPainting()), it answers at once and updates the view when it has more.
     virtual QByteArray ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId);
     // The user changed the selection; read it back from the view.
     virtual void ovnMediaViewSelectionDidChange(OVNMediaView *view);

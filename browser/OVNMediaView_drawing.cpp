@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QPolygonF>
 #include <QScrollBar>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -109,6 +110,8 @@ QRectF OVNMediaView::rubberBandRect() const
 
 void OVNMediaView::paintEvent(QPaintEvent *event)
 {
+    m_painting = true;
+    const auto painted = qScopeGuard([this] { m_painting = false; });
     QPainter painter(viewport());
     painter.fillRect(event->rect(), m_backgroundcolor);
 

@@ -59,6 +59,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -1950,5 +1951,230 @@ TEST_P(CatalogUserAccessTest, DetailsReadThroughAnEndedSessionShowWhatIsStored)
     window->mediaView()->notifySelectionDidChange();
     EXPECT_EQ(window->detailsDataSource()->ovnMediaDetailsPurchasedForID(window->mediaDetails(), "owner"),
               "Harbour Co");
+    EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}
+
+namespace {
+// Brings the proxy's server back two seconds after it went away (once), and ends with the test.
+class ComesBackLater
+{
+public:
+    explicit ComesBackLater(SessionCutProxy &proxy)
+        : m_thread([this, &proxy] {
+              while (!m_over && !proxy.isDown())
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              if (m_over)
+                  return;
+              std::this_thread::sleep_for(std::chrono::seconds(2));
+              proxy.comeBack();
+          })
+    {}
+    ~ComesBackLater()
+    {
+        m_over = true;
+        m_thread.join();
+    }
+    ComesBackLater(const ComesBackLater &) = delete;
+    ComesBackLater &operator=(const ComesBackLater &) = delete;
+
+private:
+    std::atomic<bool> m_over{false};
+    std::thread m_thread;
+};
+} // namespace
+
+// The window's reads to show a category, through a server that goes away at the read (and comes
+// back two seconds later) and with the read's answer lost: the list, the privileges of its entries,
+// the category tree, a thumbnail preloaded with the list, drawn in its cell or asked for the
+// preview, and the check of what may go out to an output. Each is read on a new session: the entries and their
+// thumbnail are shown, the status line says "Waiting for the catalog server..." while the server is away, and no alert
+// comes.
+TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStored)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const QString pictured =
+        entriesWithThumbnail(trip, {QStringLiteral("pictured")}, filledJpeg({16, 12}, Qt::red)).first();
+    const PgTestServer server = *pgTestServer();
+    enum class Road { List, Tree, Preloaded, Drawn, Preview, Output };
+    const struct {
+        const char *name;
+        Road road;
+        const char *statement;
+        int nth;
+        SessionCutProxy::How how;
+    } cuts[] = {
+        {"the list, server away", Road::List, "from strvfile mf", 1, SessionCutProxy::How::Down},
+        {"the list, answer lost", Road::List, "from strvfile mf", 1, SessionCutProxy::How::AnswerLost},
+        {"the entries' privileges, server away", Road::List, "select comment from strvcategory", 2,
+         SessionCutProxy::How::Down},
+        {"the tree, server away", Road::Tree, "select mid, displaytag, comment from strvcategory", 1,
+         SessionCutProxy::How::Down},
+        {"a preloaded thumbnail, server away", Road::Preloaded, "select thumbimage", 1, SessionCutProxy::How::Down},
+        {"a drawn thumbnail, server away", Road::Drawn, "select thumbimage", 1, SessionCutProxy::How::Down},
+        {"a drawn thumbnail, answer lost", Road::Drawn, "select thumbimage", 1, SessionCutProxy::How::AnswerLost},
+        {"the preview's thumbnail, server away", Road::Preview, "select thumbimage", 1, SessionCutProxy::How::Down},
+        {"an output's check, server away", Road::Output, "from strvgroupusers", 1, SessionCutProxy::How::Down},
+    };
+    const auto preloadGone =
+        qScopeGuard([] { UserDefaults::standard().removeObjectForKey(QStringLiteral("AssetBackgroundLoader")); });
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        UserDefaults::standard().setBool(c.road == Road::Preloaded, QStringLiteral("AssetBackgroundLoader"));
+        SessionCutProxy proxy(server.port, {});
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        if (c.road == Road::Drawn)
+            window->show();
+        ASSERT_TRUE(window->selectCategory(loose));
+        QStringList said;
+        QObject::connect(window, &OVNAssetManager::statusShown, window,
+                         [&said](const QString &text) { said.append(text); });
+        const qsizetype alerts = presenter->shown().size();
+        const ComesBackLater restart(proxy);
+        if (c.road == Road::Output) {
+            ASSERT_TRUE(window->selectCategory(trip));
+        }
+        proxy.cutAt(c.statement, c.nth, c.how);
+        if (c.road == Road::Output) {
+            const MediaList shown = window->mediaView()->mediaContainer();
+            const std::optional<MediaList> going = window->readableForOutput(shown);
+            ASSERT_TRUE(going.has_value());
+            EXPECT_EQ(going->size(), shown.size());
+        } else if (c.road == Road::Tree) {
+            window->reload();
+            EXPECT_NE(window->categoryModel()->itemForMid(trip), nullptr);
+        } else {
+            EXPECT_TRUE(window->selectCategory(trip));
+            EXPECT_GE(window->mediaView()->rowForMid(tripEntry), 0);
+        }
+        const int row = window->mediaView()->rowForMid(pictured);
+        switch (c.road) {
+        case Road::List:
+            EXPECT_GE(row, 0);
+            EXPECT_EQ(window->statusText(), "2 Items");
+            break;
+        case Road::Tree:
+        case Road::Output:
+            break;
+        case Road::Preloaded:
+            EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
+            break;
+        case Road::Drawn:
+            processEventsUntil([&] { return window->mediaView()->thumbnailCacheCount() > 0; }, 60000);
+            EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
+            break;
+        case Road::Preview:
+            ASSERT_GE(row, 0);
+            EXPECT_FALSE(window->mediaView()->imageForRow(row).isNull());
+            break;
+        }
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(said.contains(OVNCatalogOpening::waitingText()), c.how == SessionCutProxy::How::Down)
+            << qPrintable(said.join('|'));
+        EXPECT_FALSE(window->statusText().contains(OVNCatalogOpening::waitingText()));
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        closeWindows();
+    }
+}
+
+// A category deleted while the server is away (it goes at the count of its entries read before
+// the question, or at the deletion on the maintenance worker's connection, and comes back two
+// seconds later): the window's status line says "Waiting for the catalog server..." while it waits;
+// the category is deleted, no alert.
+TEST_P(CatalogUserAccessTest, ACategoryDeletedWhileTheServerIsAwaySaysItWaits)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    const PgTestServer server = *pgTestServer();
+    const struct {
+        const char *name;
+        const char *statement;
+    } cuts[] = {
+        {"the count before the question", "select count(*) from strvfile where categoryid"},
+        {"the deletion on the worker's connection", "delete from strvcategory"},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        const QString doomed = category("Doomed", "C");
+        ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, doomed, staff, "FULL ACCESS"));
+        SessionCutProxy proxy(server.port, {});
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        OVNAssetManager *window = loadWindow(connection);
+        ASSERT_TRUE(window->selectCategory(doomed));
+        QStringList said;
+        QObject::connect(window, &OVNAssetManager::statusShown, window,
+                         [&said](const QString &text) { said.append(text); });
+        std::optional<QString> failure;
+        QObject::connect(window, &OVNAssetManager::deletionFinished, window,
+                         [&failure](const QString &text) { failure = text; });
+        const qsizetype alerts = presenter->shown().size();
+        const ComesBackLater restart(proxy);
+        proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
+        window->buttonDeleteCatalogClick();
+        processEventsUntil([&] { return failure.has_value(); }, 60000);
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(*failure, QString());
+        EXPECT_GE(proxy.cuts(), 1); // the window's session ends with the worker's
+        EXPECT_FALSE(db.getCategoryForMID(doomed).has_value());
+        EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
+        EXPECT_FALSE(window->statusText().contains(OVNCatalogOpening::waitingText()));
+        EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+        closeWindows();
+    }
+}
+
+// A watched folder re-scanned while the server is away at the read of its catalogued entries (it
+// comes back two seconds later): the window waits, saying so, and reads them; the file already
+// catalogued is found unchanged, not imported a second time, and no alert comes.
+TEST_P(CatalogUserAccessTest, AReScanWhileTheServerIsAwayImportsNothingTwice)
+{
+    ASSERT_NO_FATAL_FAILURE(grantAll("FULL ACCESS"));
+    // The privileges written, the folder named again beside them.
+    QVariantMap comment = OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(watched));
+    comment.insert("SURVEILLANCEFOLDER", QDir::cleanPath(m_dir.filePath("watched")));
+    ASSERT_TRUE(db.updateCategoryListComment(watched, OVNCategoryComment::textForm(comment)));
+    const QString file = QDir::cleanPath(m_dir.filePath("watched/kept.jpg"));
+    ASSERT_TRUE(QImage(QSize(8, 8), QImage::Format_RGB32).save(file, "JPEG"));
+    QVariantMap record = importRecord(watched, "kept.jpg");
+    record.insert("absolutepath", file);
+    const QString kept = db.addMediaListEntry(record);
+    ASSERT_FALSE(kept.isEmpty());
+    ASSERT_TRUE(db.updateMediaListEntry(kept, "dts",
+                                        OVNDatabaseAccess::timestampText(QDateTime::currentDateTime().addSecs(3600))));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    signInAsAnn(*connection);
+    OVNAssetManager *window = loadWindow(connection);
+    QStringList said;
+    QObject::connect(window, &OVNAssetManager::statusShown, window,
+                     [&said](const QString &text) { said.append(text); });
+    QList<QVariantList> finished;
+    QObject::connect(window, &OVNAssetManager::rescanFinished, window,
+                     [&finished](int added, int missing, int changed, const QString &refusal) {
+                         finished.append({added, missing, changed, refusal});
+                     });
+    const qsizetype alerts = presenter->shown().size();
+    const ComesBackLater restart(proxy);
+    proxy.cutAt("select mid, absolutepath, dts from strvfile where categoryid", 1, SessionCutProxy::How::Down);
+    ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*node(window, watched)))
+        << qPrintable(lastAlertText());
+    processEventsUntil([&] { return !finished.isEmpty(); }, 60000);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+    EXPECT_EQ(db.rowsForQuery("select count(*) from strvfile where absolutepath=$1", {file}).value(0).value(0).toInt(),
+              1);
+    EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
     EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
 }

@@ -2,10 +2,12 @@
 // guard, unique logins and the category comment they write.
 
 #include "../catalogdb/CatalogFixture.h"
+#include "app/OVNAccessPrivileges.h"
 #include "app/OVNCategoryComment.h"
 #include "app/OVNPrivilegeListEditor.h"
 #include "app/OVNUserAdministration.h"
 #include "app/OVNUserManager.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemInfo.h"
@@ -20,7 +22,13 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -386,5 +394,112 @@ TEST_P(UserManagerTest, ChangesThroughEndedSessionsAreSavedOnceAndSaidSo)
             break;
         }
         EXPECT_EQ(alerts->shown().size(), said) << qPrintable(lastAlert());
+    }
+}
+
+// The User Manager's rename and member list and the privileges window's save, made while the
+// server is away (it goes at the write or read and comes back two seconds later): each window says
+// "Waiting for the catalog server..." where its user sees it, stores the change or shows the
+// members once the server answers, shows no alert, and says no more of the wait afterwards.
+TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
+{
+    {
+        OVNUserAdministration first(&db, *alerts);
+        setUpUsers(first);
+    }
+    const QString adminGroup = OVNUserAdministration(&db, *alerts).groupNamed("Admin").value("mid").toString();
+    const QString folder = db.addCategoryListEntry("Shots", "C");
+    const PgTestServer server = *pgTestServer();
+    enum class Road { Rename, Members, Privileges };
+    const struct {
+        const char *name;
+        Road road;
+        const char *statement;
+    } cuts[] = {
+        {"the User Manager's rename", Road::Rename, "update strvusers"},
+        {"the User Manager's member list", Road::Members, "from strvgroupusers mgu"},
+        {"the privileges window's save", Road::Privileges, "update strvcategory set comment"},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        auto through = std::make_unique<OVNDatabaseAccess>();
+        through->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                      server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through->openDBConnection());
+        QStringList said;
+        const qsizetype alerted = alerts->shown().size();
+        // The server comes back two seconds after it went away.
+        std::atomic<bool> over{false};
+        std::thread restart([&] {
+            while (!over && !proxy.isDown())
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (over)
+                return;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            proxy.comeBack();
+        });
+        const auto joined = qScopeGuard([&] {
+            over = true;
+            restart.join();
+        });
+        if (c.road == Road::Privileges) {
+            through->checkForUserManagerSetup();
+            ASSERT_TRUE(through->authenticateUser("jdoe"));
+            QPointer<OVNAccessPrivileges> window = new OVNAccessPrivileges(std::move(through));
+            QObject::connect(window, &OVNAccessPrivileges::statusShown, window,
+                             [&said](const QString &text) { said.append(text); });
+            ASSERT_TRUE(window->start(folder));
+            const QString before = window->message();
+            window->addGroup(adminGroup, "Admin");
+            proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
+            window->close();
+            EXPECT_TRUE(window.isNull() || !window->isVisible());
+            const QVariantList stored =
+                OVNCategoryComment::dictionary(*db.getCategoryCommentForMID(folder)).value("PRIVILEGES").toList();
+            ASSERT_EQ(stored.size(), 1);
+            EXPECT_EQ(stored.first().toMap().value("mid"), adminGroup);
+            if (window) {
+                EXPECT_FALSE(window->message().contains(OVNCatalogOpening::waitingText()));
+            }
+            delete window.data();
+        } else {
+            auto *manager = new OVNUserManager(std::move(through));
+            QObject::connect(manager, &OVNUserManager::statusShown, manager,
+                             [&said](const QString &text) { said.append(text); });
+            QTimer answerer;
+            QObject::connect(&answerer, &QTimer::timeout, [&] {
+                QDialog *sheet = manager->currentSheet();
+                if (!sheet)
+                    return;
+                sheet->findChild<QLineEdit *>("login")->setText("jdoe");
+                sheet->findChild<QLineEdit *>("password")->setText("secret1");
+                sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            });
+            answerer.start(10);
+            ASSERT_TRUE(manager->start());
+            answerer.stop();
+            QTableWidget *users = manager->userTable();
+            ASSERT_GE(users->rowCount(), 1);
+            const QString user = users->item(0, 0)->data(Qt::UserRole).toString();
+            proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
+            if (c.road == Road::Members) {
+                QTableWidget *groups = manager->groupTable();
+                for (int row = 0; row < groups->rowCount(); ++row) {
+                    if (groups->item(row, 0)->text() == "Admin")
+                        groups->selectRow(row);
+                }
+                EXPECT_GE(manager->memberTable()->rowCount(), 1);
+            } else {
+                users->item(0, 0)->setText("Renamed while away");
+                EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {user}).value(0).value(0),
+                          "Renamed while away");
+            }
+            EXPECT_FALSE(manager->statusText().contains(OVNCatalogOpening::waitingText()));
+            manager->close();
+        }
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
+        EXPECT_EQ(alerts->shown().size(), alerted) << qPrintable(lastAlert());
     }
 }
