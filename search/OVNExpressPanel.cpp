@@ -1,6 +1,7 @@
 #include "search/OVNExpressPanel.h"
 
 #include "browser/OVNMediaView.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
@@ -33,6 +34,9 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QGuiApplication>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 using CatalogNames::keyRating;
@@ -321,7 +325,11 @@ void OVNExpressPanel::insertFieldClause(int fieldMenuIndex)
 
 QString OVNExpressPanel::statusText() const { return m_status->text(); }
 
-void OVNExpressPanel::setStatus(const QString &text) { m_status->setText(text); }
+void OVNExpressPanel::setStatus(const QString &text)
+{
+    m_status->setText(text);
+    emit statusShown(text);
+}
 
 void OVNExpressPanel::setSearching(bool searching)
 {
@@ -550,9 +558,83 @@ OVNMediaViewDelegate::Capabilities OVNExpressPanel::capabilities() const
     return ThumbnailData | DoubleClick | OpenWithDefaultViewer | OpenWithCreator | MenuSetRating | HandOn;
 }
 
-QByteArray OVNExpressPanel::ovnMediaViewThumbnailData(OVNMediaView *, const QString &mediaId)
+QByteArray OVNExpressPanel::ovnMediaViewThumbnailData(OVNMediaView *view, const QString &mediaId)
 {
-    return m_connection ? m_connection->getThumbnailForMediaID(mediaId) : QByteArray();
+    if (!m_connection)
+        return QByteArray();
+    // A preloading thread neither waits nor shows anything: the cell asks again when drawn.
+    if (QThread::currentThread() != thread())
+        return m_connection->getThumbnailForMediaID(mediaId);
+    const quint64 failures = m_connection->failureCount();
+    QByteArray data = m_connection->getThumbnailForMediaID(mediaId);
+    if (!OVNCatalogOpening::failedForLostServer(*m_connection, failures)) {
+        m_thumbnailWaitEnds.reset();
+        return data;
+    }
+    if (view && view->isPainting()) {
+        // A repaint never waits: the wait runs from the event loop, and the cell is drawn again
+        // once the server answers.
+        if (!m_thumbnailWaitQueued) {
+            m_thumbnailWaitQueued = true;
+            QTimer::singleShot(0, this, [this, mediaId] {
+                m_thumbnailWaitQueued = false;
+                QByteArray read;
+                if (m_connection && thumbnailThroughEndedSessions(mediaId, &read))
+                    m_mediaView->viewport()->update();
+            });
+        }
+        return QByteArray();
+    }
+    return thumbnailThroughEndedSessions(mediaId, &data) ? data : QByteArray();
+}
+
+bool OVNExpressPanel::thumbnailThroughEndedSessions(const QString &mediaId, QByteArray *data)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_thumbnailWaitEnds)
+        m_thumbnailWaitEnds = now + std::chrono::seconds(OVNCatalogOpening::waitSeconds);
+    const int left = int(std::chrono::ceil<std::chrono::seconds>(*m_thumbnailWaitEnds - now).count());
+    if (left <= 0)
+        return false;
+    bool shown = false;
+    QString before;
+    const bool read = OVNCatalogOpening::retried(
+        *m_connection, [&] { *data = m_connection->getThumbnailForMediaID(mediaId); }, waitingStatus(shown, before),
+        left);
+    endWaiting(shown, before);
+    if (read) {
+        m_thumbnailWaitEnds.reset();
+        return true;
+    }
+    if (std::chrono::steady_clock::now() >= *m_thumbnailWaitEnds)
+        setStatus(localized("Thumbnails could not be read: the catalog server cannot be reached."));
+    return false;
+}
+
+OVNCatalogOpening::Status OVNExpressPanel::waitingStatus(bool &shown, QString &before)
+{
+    return [this, &shown, &before](const QString &text) {
+        if (shown)
+            return;
+        shown = true;
+        before = statusText();
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        setStatus(text);
+        // The work goes on on this thread, which serves no events meanwhile: the words and the
+        // pointer go to the display now.
+        m_status->repaint();
+        QGuiApplication::sync();
+    };
+}
+
+void OVNExpressPanel::endWaiting(bool shown, const QString &before)
+{
+    if (!shown)
+        return;
+    QGuiApplication::restoreOverrideCursor();
+    // Unless the command has said something of its own meanwhile.
+    if (statusText() == OVNCatalogOpening::waitingText())
+        setStatus(before);
 }
 
 void OVNExpressPanel::ovnMediaViewDoubleClickWithModifierFlag(OVNMediaView *, Qt::KeyboardModifiers modifiers)
@@ -604,31 +686,41 @@ void OVNExpressPanel::menuSetRating(int rating)
     if (rows.isEmpty() || rating < 0 || rating > 5 || !m_connection)
         return;
     const QString value = QString::number(rating);
-    bool written = true;
-    QString error;
-    {
-        OVNDatabaseTransaction batch(*m_connection);
-        // Every entry answers to the category that owns it, as the catalog holds it now (the
-        // user's groups read afresh); one refused entry refuses the command.
-        QStringList owners;
-        for (int row : rows)
-            owners.append(m_mediaView->mediaObject(CatalogNames::keyCategoryId, row).toString());
-        if (const auto refusal =
-                OVNCategoryAccess::entriesRefusalNow(*m_connection, OVNPrivilegeLevel::readWrite(), owners)) {
-            batch.rollback();
-            Alerts::run({refusal->title, refusal->text, {}, Alert::Style::Warning, Alert::Modality::Application, {}});
-            return;
-        }
-        for (int row : rows) {
-            written = m_connection->updateMediaListEntry(m_mediaView->mediaIDForRow(row), keyRating, value,
-                                                         OVNDatabaseAccess::BareValue);
-            if (!written)
-                break;
-        }
-        if (written && batch.isActive())
-            written = batch.commit();
-        if (!written)
-            error = m_connection->getLastErrorMessage();
+    // Every entry answers to the category that owns it, as the catalog holds it now (the user's
+    // groups read afresh); one refused entry refuses the command.
+    QStringList owners;
+    for (int row : rows)
+        owners.append(m_mediaView->mediaObject(CatalogNames::keyCategoryId, row).toString());
+    // The check and the writes in one transaction, run again on a new session when the session
+    // ends on the way: a rating is the same however often it is written, and after a lost answer
+    // the next try looks once the old session's commit is visible.
+    std::optional<OVNCategoryAccess::Refusal> refused;
+    bool shown = false;
+    QString before;
+    const bool written = OVNCatalogOpening::run(
+        *m_connection, OVNCatalogOpening::waitSeconds,
+        [&] {
+            OVNDatabaseTransaction batch(*m_connection);
+            const quint64 failures = m_connection->failureCount();
+            refused = OVNCategoryAccess::entriesRefusalNow(*m_connection, OVNPrivilegeLevel::readWrite(), owners);
+            if (refused) {
+                batch.rollback();
+                // Privileges that could not be read for a lost session are asked again.
+                return !OVNCatalogOpening::failedForLostServer(*m_connection, failures);
+            }
+            for (int row : rows) {
+                if (!m_connection->updateMediaListEntry(m_mediaView->mediaIDForRow(row), keyRating, value,
+                                                        OVNDatabaseAccess::BareValue))
+                    return false;
+            }
+            return !batch.isActive() || batch.commit();
+        },
+        waitingStatus(shown, before));
+    endWaiting(shown, before);
+    const QString error = written ? QString() : m_connection->getLastErrorMessage();
+    if (written && refused) {
+        Alerts::run({refused->title, refused->text, {}, Alert::Style::Warning, Alert::Modality::Application, {}});
+        return;
     }
     if (!written) {
         Alerts::run({localized("Rating Failed"),

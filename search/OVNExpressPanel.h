@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/OVNMediaViewDelegate.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "search/OVNExpressSearch.h"
 #include "uikit/OVNContextButtonTarget.h"
 
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -122,7 +124,9 @@ public:
     // Reveal in File Manager, another program and a drag out hand on only what the user may still read.
     std::optional<QSet<QString>> ovnMediaViewLeftOutOfHandOn(OVNMediaView *view, const QList<int> &rows) override;
     // Rates the selected entries when the user may change every one of them (else the
-    // "Authorization Failed" alert and nothing is written); a failed write is reported.
+    // "Authorization Failed" alert and nothing is written); a failed write is reported. The check and
+    // the writes go on through sessions that end and a server away for up to 30 seconds, as the
+    // window's do, the status line saying "Waiting for the catalog server..." meanwhile.
     void menuSetRating(int rating) override;
 
     // ---- the controls, for tests and tools ----
@@ -142,6 +146,8 @@ public:
 signals:
     // A search ended: its result, refusal or stop is shown.
     void searchFinished();
+    // The status line says `text` now.
+    void statusShown(const QString &text);
     // The user closed the panel's window.
     void closed();
 
@@ -166,6 +172,13 @@ private:
     bool openSelected(int road, const QString &application);
     // The records of `rows` the user may still read, asked now (with the opening's words).
     std::optional<MediaList> readableOf(const QList<int> &rows);
+    // The status line's words and a busy pointer while the panel waits for the catalog server;
+    // what the line said before comes back when the wait ends.
+    OVNCatalogOpening::Status waitingStatus(bool &shown, QString &before);
+    void endWaiting(bool shown, const QString &before);
+    // A thumbnail read again through sessions that end, within one 30-second budget for the
+    // thumbnails of one outage; false when the server did not answer in it.
+    bool thumbnailThroughEndedSessions(const QString &mediaId, QByteArray *data);
 
     std::shared_ptr<OVNDatabaseAccess> m_connection;
     Opening *m_opening = nullptr;
@@ -196,4 +209,8 @@ private:
     QProgressBar *m_progress = nullptr;
     QPushButton *m_searchButton = nullptr;
     QPushButton *m_stopButton = nullptr;
+    // When the thumbnails' wait for the server gives up, and whether a wait from the event loop is
+    // queued (a repaint never waits).
+    std::optional<std::chrono::steady_clock::time_point> m_thumbnailWaitEnds;
+    bool m_thumbnailWaitQueued = false;
 };

@@ -2,6 +2,8 @@
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "../support/CatalogUsers.h"
+#include "../support/SessionCutProxy.h"
+#include "../support/TestEnvironment.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
@@ -11,6 +13,7 @@
 #include "search/OVNExpressStatements.h"
 #include "uikit/OVNButton.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -20,6 +23,8 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+
+#include <thread>
 
 namespace {
 
@@ -295,6 +300,82 @@ TEST_P(ExpressPanelTest, OpeningAndRatingResults)
         EXPECT_EQ(stored(row), "4");
         EXPECT_EQ(view->mediaObject("rating", row).toString(), "4");
     }
+}
+
+// Ratings and thumbnails through the panel's own connection go on through sessions that end and a
+// server away for a few seconds, as the window's do: stored once, said saved, no alert, and the
+// status line says it waits while the server is away.
+TEST_P(ExpressPanelTest, RatingsAndThumbnailsGoOnThroughEndedSessions)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "a catalog file has no sessions";
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+    ASSERT_TRUE(connection->openDBConnection());
+    connectPanel(connection);
+    ASSERT_EQ(search(), "12 Items");
+    OVNMediaView *view = panel->mediaView();
+    QStringList said;
+    QObject::connect(panel.get(), &OVNExpressPanel::statusShown, [&said](const QString &text) { said << text; });
+    const struct {
+        const char *name;
+        const char *statement; // cut there; none: the server is away for two seconds
+        SessionCutProxy::How how;
+        int rating;
+    } cuts[] = {
+        {"the server away", nullptr, SessionCutProxy::How::Down, 2},
+        {"the write cut", "update strvfile", SessionCutProxy::How::Dropped, 3},
+        {"the commit's answer lost", "COMMIT", SessionCutProxy::How::AnswerLost, 4},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        said.clear();
+        selectRows({0, 1});
+        std::thread back;
+        if (c.statement) {
+            proxy.cutAt(c.statement, 1, c.how);
+        } else {
+            proxy.goDown();
+            back = std::thread([&proxy] {
+                std::this_thread::sleep_for(std::chrono::seconds(2));
+                proxy.comeBack();
+            });
+        }
+        panel->menuSetRating(c.rating);
+        if (back.joinable())
+            back.join();
+        EXPECT_TRUE(alerts->shown().isEmpty()) << qPrintable(alerts->shown().value(0).informativeText);
+        for (int row : {0, 1}) {
+            EXPECT_EQ(stored(row), QString::number(c.rating));
+            EXPECT_EQ(view->mediaObject("rating", row).toString(), QString::number(c.rating));
+        }
+        EXPECT_EQ(stored(2), "1");
+        EXPECT_EQ(said.contains(OVNCatalogOpening::waitingText()), c.statement == nullptr)
+            << qPrintable(said.join('|'));
+    }
+    // A thumbnail asked while the server is away comes once it is back.
+    QImage picture(16, 12, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "JPEG"));
+    const QString mid = view->mediaIDForRow(5);
+    ASSERT_TRUE(db.updateThumbnailForMediaID(mid, jpeg));
+    proxy.goDown();
+    std::thread back([&proxy] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        proxy.comeBack();
+    });
+    said.clear();
+    const QByteArray thumbnail = panel->ovnMediaViewThumbnailData(nullptr, mid);
+    back.join();
+    EXPECT_EQ(thumbnail, jpeg);
+    EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
+    EXPECT_EQ(panel->statusText(), "12 Items");
 }
 
 // Every road out of the results asks the read rule as the entries leave, once, and hands on only
