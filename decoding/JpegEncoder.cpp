@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <jpeglib.h>
@@ -208,28 +209,35 @@ bool JpegEncoder::finish()
     return true;
 }
 
+namespace {
+
+// The rows a sink takes of a picture of `format`; none for a format it takes no rows of. Straight
+// alpha (ARGB32) is sent premultiplied, a band at a time, where `straightAlpha` allows.
+std::optional<RowSink::Pixels> sinkPixels(QImage::Format format, bool straightAlpha)
+{
+    switch (format) {
+    case QImage::Format_RGB32:
+        return RowSink::Pixels::Rgb32;
+    case QImage::Format_Grayscale8:
+        return RowSink::Pixels::Grey8;
+    case QImage::Format_ARGB32_Premultiplied:
+        return RowSink::Pixels::PremultipliedArgb32;
+    case QImage::Format_ARGB32:
+        if (straightAlpha)
+            return RowSink::Pixels::PremultipliedArgb32;
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
 bool JpegEncoder::sendRows(const QImage &image, RowSink &sink)
 {
-    Pixels pixels;
-    QImage source = image;
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-        pixels = Pixels::Rgb32;
-        break;
-    case QImage::Format_Grayscale8:
-        pixels = Pixels::Grey8;
-        break;
-    case QImage::Format_ARGB32_Premultiplied:
-        pixels = Pixels::PremultipliedArgb32;
-        break;
-    case QImage::Format_ARGB32:
-        // Premultiplied a band at a time below.
-        pixels = Pixels::PremultipliedArgb32;
-        break;
-    default:
-        return false;
-    }
-    if (!sink.begin(image.size(), pixels))
+    const QImage &source = image;
+    const std::optional<Pixels> pixels = sinkPixels(image.format(), true);
+    if (!pixels || !sink.begin(image.size(), *pixels))
         return false;
     constexpr int band = 16;
     std::vector<QRgb> premultiplied;
@@ -291,20 +299,10 @@ bool JpegEncoder::sendTurnedRows(const QImage &image, int orientation, RowSink &
 {
     if (orientation < 2 || orientation > 8)
         return sendRows(image, sink);
-    Pixels pixels;
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-        pixels = Pixels::Rgb32;
-        break;
-    case QImage::Format_Grayscale8:
-        pixels = Pixels::Grey8;
-        break;
-    case QImage::Format_ARGB32_Premultiplied:
-        pixels = Pixels::PremultipliedArgb32;
-        break;
-    default:
+    const std::optional<Pixels> sent = sinkPixels(image.format(), false);
+    if (!sent)
         return false;
-    }
+    const Pixels pixels = *sent;
     const bool across = orientation >= 5;
     const QSize size = across ? image.size().transposed() : image.size();
     if (!sink.begin(size, pixels))

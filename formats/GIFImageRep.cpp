@@ -100,6 +100,14 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
     int count = 0;
     std::vector<uchar> row(static_cast<size_t>(width));
     int x = 0, y = 0;
+    // The row is full: handed on. Whether the decode ends (every row came, or it was stopped).
+    const auto rowFull = [&] {
+        if (DecodeInterrupt::shouldStop())
+            return true;
+        rowDone(row.data());
+        x = 0;
+        return ++y == height;
+    };
     for (;;) {
         while (count < codeSize) {
             const int value = blocks.byte();
@@ -142,14 +150,8 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
             }
             *at = uchar(current);
             x += length;
-            if (x == width) {
-                if (DecodeInterrupt::shouldStop())
-                    return Damage::None;
-                rowDone(row.data());
-                x = 0;
-                if (++y == height)
-                    return Damage::None;
-            }
+            if (x == width && rowFull())
+                return Damage::None;
         } else {
             // A string that runs on into the next row.
             int depth = 0, current = code;
@@ -164,14 +166,8 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
             stack[size_t(depth++)] = uchar(current);
             while (depth > 0) {
                 row[size_t(x++)] = stack[size_t(--depth)];
-                if (x == width) {
-                    if (DecodeInterrupt::shouldStop())
-                        return Damage::None;
-                    rowDone(row.data());
-                    x = 0;
-                    if (++y == height)
-                        return Damage::None;
-                }
+                if (x == width && rowFull())
+                    return Damage::None;
             }
         }
         if (previous >= 0 && next < maxCodes) {
