@@ -2,6 +2,7 @@
 // clipboard.
 #include "app/OVNAssetManager.h"
 
+#include "app/OVNCatalogWait.h"
 #include "app/OVNClipboardPicture.h"
 #include "app/OVNRelink.h"
 #include "browser/OVNMediaView.h"
@@ -12,6 +13,8 @@
 #include "platform/Localized.h"
 
 #include <QApplication>
+
+#include <optional>
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
@@ -108,10 +111,20 @@ void OVNAssetManager::relinkSelection(OVNMediaView *view, const QString &chosen,
         if (!toFolder)
             break;
     }
-    const OVNEntryEdits edits(m_state.dbcon.get());
-    const auto mayWrite = [&edits](const QString &owner) { return edits.mayWrite(owner); };
-    const OVNRelink::Result result = toFolder ? OVNRelink::toFolder(*m_state.dbcon, entries, chosen, mayWrite)
-                                              : OVNRelink::toFile(*m_state.dbcon, entries.value(0), chosen, mayWrite);
+    OVNRelink::Result result;
+    {
+        const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
+        // The levels are asked afresh on each try: a try whose session ended may have read none.
+        std::optional<OVNEntryEdits> edits;
+        const auto mayWrite = [&edits](const QString &owner) { return edits->mayWrite(owner); };
+        const OVNRelink::Waiting waiting{wait->status(), wait->secondsLeft(), [&] {
+                                             edits.emplace(m_state.dbcon.get());
+                                             edits->setWaitingStatus(wait->status(),
+                                                                     [&wait] { return wait->secondsLeft(); });
+                                         }};
+        result = toFolder ? OVNRelink::toFolder(*m_state.dbcon, entries, chosen, mayWrite, waiting)
+                          : OVNRelink::toFile(*m_state.dbcon, entries.value(0), chosen, mayWrite, waiting);
+    }
     // The records follow only what the catalog now holds.
     for (qsizetype i = 0; i < result.relinked.size(); ++i)
         view->setMediaObject(QStringLiteral("absolutepath"), result.newPaths.at(i), rows.at(result.relinked.at(i)));

@@ -1,5 +1,6 @@
 #include "app/OVNRelink.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/Localized.h"
 
@@ -48,11 +49,31 @@ OVNRelink::Result relink(OVNDatabaseAccess &db, const QList<OVNRelink::Entry> &e
     return result;
 }
 
+// The relink, tried again on a new session while its session ends or the server is away.
+OVNRelink::Result relinkThroughEndedSessions(OVNDatabaseAccess &db, const QList<OVNRelink::Entry> &entries,
+                                             const QStringList &targets, const OVNRelink::MayWrite &mayWrite,
+                                             const OVNRelink::Waiting &waiting)
+{
+    OVNRelink::Result result;
+    OVNCatalogOpening::run(
+        db, waiting.seconds,
+        [&] {
+            if (waiting.eachTry)
+                waiting.eachTry();
+            const quint64 failures = db.failureCount();
+            result = relink(db, entries, targets, mayWrite);
+            return !OVNCatalogOpening::failedForLostServer(db, failures);
+        },
+        waiting.status);
+    return result;
+}
+
 } // namespace
 
 namespace OVNRelink {
 
-Result toFolder(OVNDatabaseAccess &db, const QList<Entry> &entries, const QString &folder, const MayWrite &mayWrite)
+Result toFolder(OVNDatabaseAccess &db, const QList<Entry> &entries, const QString &folder, const MayWrite &mayWrite,
+                const Waiting &waiting)
 {
     QStringList targets;
     targets.reserve(entries.size());
@@ -61,12 +82,13 @@ Result toFolder(OVNDatabaseAccess &db, const QList<Entry> &entries, const QStrin
         const QString name = QFileInfo(entry.path).fileName();
         targets.append(name.isEmpty() ? QString() : QDir::cleanPath(dir.absoluteFilePath(name)));
     }
-    return relink(db, entries, targets, mayWrite);
+    return relinkThroughEndedSessions(db, entries, targets, mayWrite, waiting);
 }
 
-Result toFile(OVNDatabaseAccess &db, const Entry &entry, const QString &file, const MayWrite &mayWrite)
+Result toFile(OVNDatabaseAccess &db, const Entry &entry, const QString &file, const MayWrite &mayWrite,
+              const Waiting &waiting)
 {
-    return relink(db, {entry}, {QFileInfo(file).absoluteFilePath()}, mayWrite);
+    return relinkThroughEndedSessions(db, {entry}, {QFileInfo(file).absoluteFilePath()}, mayWrite, waiting);
 }
 
 QString statusReport(const Result &result)
