@@ -78,6 +78,16 @@ std::unique_ptr<OVNDatabaseAccess> CatalogFixture::openAnother() const
     return other;
 }
 
+std::shared_ptr<OVNDatabaseAccess> CatalogFixture::openThrough(int port) const
+{
+    const std::optional<PgTestServer> server = pgTestServer();
+    auto connection = std::make_shared<OVNDatabaseAccess>();
+    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(port),
+                                     server->user, server->password, m_pgDatabase);
+    EXPECT_TRUE(connection->openDBConnection()) << qPrintable(connection->getLastErrorMessage());
+    return connection;
+}
+
 bool CatalogFixture::createCatalog(OVNDatabaseAccess &connection) const
 {
     return isPostgres() ? OVNDBHelper::prefDBCreatePostgreSQLDatabase(connection)

@@ -24,6 +24,9 @@ protected:
     void setDetails(OVNDatabaseAccess &connection) const;
     // Another connection to the same catalog.
     std::unique_ptr<OVNDatabaseAccess> openAnother() const;
+    // A connection to this test's server catalog through a relay on loopback `port` (a
+    // SessionCutProxy's), opened; PostgreSQL only.
+    std::shared_ptr<OVNDatabaseAccess> openThrough(int port) const;
     // Runs the vendor's catalog script on the connection.
     bool createCatalog(OVNDatabaseAccess &connection) const;
     // The vendor's type for binary columns.

@@ -311,10 +311,8 @@ TEST_P(ExpressPanelTest, RatingsAndThumbnailsGoOnThroughEndedSessions)
         GTEST_SKIP() << "a catalog file has no sessions";
     const PgTestServer server = *pgTestServer();
     SessionCutProxy proxy(server.port, {});
-    auto connection = std::make_shared<OVNDatabaseAccess>();
-    connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
-                                     server.user, server.password, m_pgDatabase);
-    ASSERT_TRUE(connection->openDBConnection());
+    const std::shared_ptr<OVNDatabaseAccess> connection = openThrough(proxy.port());
+    ASSERT_TRUE(connection->isDBConnectionActive());
     connectPanel(connection);
     ASSERT_EQ(search(), "12 Items");
     OVNMediaView *view = panel->mediaView();
