@@ -43,7 +43,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The children the templates started, and the memory they held (see MediaDecoder::children).
+// The children the templates started, and the memory they held (see MediaDecoder::endedChildren).
 struct ChildCount {
     std::mutex mutex;
     int started = 0;
