@@ -336,11 +336,7 @@ TEST_P(ExpressPanelTest, RatingsAndThumbnailsGoOnThroughEndedSessions)
         if (c.statement) {
             proxy.cutAt(c.statement, 1, c.how);
         } else {
-            proxy.goDown();
-            back = std::thread([&proxy] {
-                std::this_thread::sleep_for(std::chrono::seconds(2));
-                proxy.comeBack();
-            });
+            back = proxy.awayFor(std::chrono::seconds(2));
         }
         panel->menuSetRating(c.rating);
         if (back.joinable())
@@ -363,11 +359,7 @@ TEST_P(ExpressPanelTest, RatingsAndThumbnailsGoOnThroughEndedSessions)
     ASSERT_TRUE(picture.save(&buffer, "JPEG"));
     const QString mid = view->mediaIDForRow(5);
     ASSERT_TRUE(db.updateThumbnailForMediaID(mid, jpeg));
-    proxy.goDown();
-    std::thread back([&proxy] {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        proxy.comeBack();
-    });
+    std::thread back = proxy.awayFor(std::chrono::seconds(2));
     said.clear();
     const QByteArray thumbnail = panel->ovnMediaViewThumbnailData(nullptr, mid);
     back.join();

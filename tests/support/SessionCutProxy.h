@@ -118,6 +118,15 @@ public:
         ++m_generation;
     }
     void comeBack() { m_down = false; }
+    // Goes down now and comes back after `time`, on a thread of its own: the caller joins it.
+    std::thread awayFor(std::chrono::milliseconds time)
+    {
+        goDown();
+        return std::thread([this, time] {
+            std::this_thread::sleep_for(time);
+            comeBack();
+        });
+    }
     // Each message of a client reaches the server `ms` later, as over a network whose round trip
     // takes that much longer.
     void delayEach(int ms) { m_delayMs = ms; }
