@@ -308,7 +308,9 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     }
     record.insert(key("thumbimage"), jpeg);
 
-    record.insert(key("cataloguedby"), SystemInfo::fullName());
+    if (!m_cataloguedBy)
+        m_cataloguedBy = SystemInfo::fullName();
+    record.insert(key("cataloguedby"), *m_cataloguedBy);
     record.insert(key("displaytag"), info.fileName());
     record.insert(key("servername"), SystemInfo::hostName());
     record.insert(key("serverpath"), key("1"));

@@ -128,6 +128,8 @@ private:
     std::shared_ptr<const OVNExtensionMapping> m_mapping;
     Preferences m_prefs;
     bool m_prefsLoaded = false;
+    // Who catalogs, looked up in the user database once for the helper's files, not for each.
+    std::optional<QString> m_cataloguedBy;
     QString m_lastProblem;
     QString m_loaderProblem; // a loader's: the picture it gave is less than the file's
     bool m_lastProblemKeptPicture = false;

@@ -1,15 +1,68 @@
 #include "platform/TimedCall.h"
 
 #include <algorithm>
+#include <deque>
 #include <system_error>
 #include <thread>
 
 namespace TimedCall::detail {
 
+namespace {
+
+// Threads whose call ended wait a while for the next one: an import makes a timed call or two for
+// every file, and a thread made and ended for each costs more than the call. A thread given up on
+// is still in its call and takes no other until it ends.
+struct IdleThreads {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> calls; // handed over, not yet taken
+    int idle = 0;                            // waiting for a call, taken or not
+};
+
+IdleThreads &idleThreads()
+{
+    static IdleThreads *const threads = new IdleThreads; // never destroyed: idle threads outlive main
+    return *threads;
+}
+
+// How long a thread waits for another call, and how many wait at most.
+constexpr auto idleLife = std::chrono::seconds(10);
+constexpr int mostIdle = 32;
+
+void serve(std::function<void()> body)
+{
+    IdleThreads &threads = idleThreads();
+    for (;;) {
+        body();
+        body = nullptr; // what the call held goes with it, not with the wait for the next
+        std::unique_lock lock(threads.mutex);
+        if (threads.idle >= mostIdle)
+            return;
+        ++threads.idle;
+        const bool called = threads.wake.wait_for(lock, idleLife, [&] { return !threads.calls.empty(); });
+        --threads.idle;
+        if (!called)
+            return;
+        body = std::move(threads.calls.front());
+        threads.calls.pop_front();
+    }
+}
+
+} // namespace
+
 bool startDetached(std::function<void()> body)
 {
+    IdleThreads &threads = idleThreads();
+    {
+        const std::lock_guard lock(threads.mutex);
+        if (threads.idle > int(threads.calls.size())) {
+            threads.calls.push_back(std::move(body));
+            threads.wake.notify_one();
+            return true;
+        }
+    }
     try {
-        std::thread(std::move(body)).detach();
+        std::thread(serve, std::move(body)).detach();
         return true;
     } catch (const std::system_error &) {
         return false;

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -85,4 +87,56 @@ TEST(TimedCall, AFailureInTimeIsThrownToTheCaller)
         return 0;
     };
     EXPECT_THROW(TimedCall::run(failing, TimedCall::Clock::now() + 600s, nullptr), std::runtime_error);
+}
+
+// Calls one after another are served by a thread that waits for the next; a call given up on
+// keeps its thread, and the next call is not held behind it; what a call captured is given back
+// when it ends, not when its thread does.
+TEST(TimedCall, ThreadsServeCallAfterCallButNeverBehindAStuckOne)
+{
+    // The kernel's thread id: a new thread may be given an ended one's std::thread::id.
+    const auto threadOf = [] { return ::gettid(); };
+    const auto far = [] { return TimedCall::Clock::now() + 600s; };
+    const TimedCall::Outcome<pid_t> first = TimedCall::run(threadOf, far(), nullptr);
+    ASSERT_TRUE(first);
+    // The first call's thread goes back to waiting just after it answers.
+    pid_t second = 0;
+    for (int tries = 0; tries < 100 && second != *first.result; ++tries) {
+        std::this_thread::sleep_for(10ms);
+        second = *TimedCall::run(threadOf, far(), nullptr).result;
+    }
+    EXPECT_EQ(second, *first.result);
+
+    const auto gate = std::make_shared<Gate>();
+    std::promise<pid_t> stuckThread;
+    const TimedCall::Outcome<int> stuck = TimedCall::run(
+        [gate, &stuckThread] {
+            stuckThread.set_value(::gettid());
+            gate->opened.wait();
+            return 1;
+        },
+        TimedCall::Clock::now() + 100ms, nullptr);
+    EXPECT_EQ(stuck.ending, TimedCall::Ending::OutOfTime);
+    const pid_t stuckId = stuckThread.get_future().get();
+    for (int i = 0; i < 5; ++i) {
+        const TimedCall::Outcome<pid_t> meanwhile =
+            TimedCall::run(threadOf, TimedCall::Clock::now() + 10s, nullptr);
+        ASSERT_TRUE(meanwhile);
+        EXPECT_NE(*meanwhile.result, stuckId);
+    }
+    gate->open.set_value();
+
+    auto held = std::make_shared<int>(7);
+    const std::weak_ptr<int> watched = held;
+    const TimedCall::Outcome<int> holding =
+        TimedCall::run([held] { return *held; }, far(), nullptr);
+    ASSERT_TRUE(holding);
+    EXPECT_EQ(*holding.result, 7);
+    held.reset();
+    bool released = watched.expired();
+    for (int tries = 0; tries < 200 && !released; ++tries) {
+        std::this_thread::sleep_for(5ms);
+        released = watched.expired();
+    }
+    EXPECT_TRUE(released) << "an idle thread still holds what its last call captured";
 }
