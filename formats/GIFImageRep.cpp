@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -54,6 +55,34 @@ public:
         return value;
     }
 
+    // Up to `room` bytes of the data into `into`, across sub-blocks: fewer at the end of the
+    // blocks, or where the file ends (cut()).
+    int fill(uchar *into, int room)
+    {
+        int filled = 0;
+        while (filled < room) {
+            if (m_left == 0) {
+                if (m_ended || m_cut)
+                    break;
+                const int length = m_input.byte();
+                m_ended = length == 0;
+                m_cut = length < 0;
+                if (length <= 0)
+                    break;
+                m_left = length;
+            }
+            const int wanted = std::min(m_left, room - filled);
+            const int read = int(std::max<qint64>(0, m_input.read(into + filled, wanted)));
+            filled += read;
+            m_left -= read;
+            if (read < wanted) {
+                m_cut = true;
+                break;
+            }
+        }
+        return filled;
+    }
+
     // Goes past the rest of the blocks; false when the file ends first.
     bool skipRest()
     {
@@ -86,35 +115,61 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
 {
     constexpr int maxCodes = 4096;
     const int clear = 1 << minimum, end = clear + 1;
-    std::array<quint16, maxCodes> prefix{};
-    std::array<uchar, maxCodes> suffix{}, first{};
-    std::array<uchar, maxCodes + 1> stack{};
-    // Each code's string length: a string is at most as long as the codes made before it.
-    std::array<quint16, maxCodes> lengths{};
+    // Each code's string is the string of its `prefix` code followed by its own last 1 to 8
+    // indices (`tail`, from tail[0]; `lengths` holds the string's length less one). Only a
+    // string's last piece is shorter than 8, so a string is written 8 indices at a time from its
+    // end back, most in one piece.
+    struct Table {
+        std::array<quint16, maxCodes> prefix;
+        std::array<quint16, maxCodes> lengths;
+        std::array<std::array<uchar, 8>, maxCodes> tail;
+        std::array<uchar, maxCodes> first;
+    };
+    const auto table = std::make_unique_for_overwrite<Table>();
+    std::array<quint16, maxCodes> &prefix = table->prefix;
+    std::array<quint16, maxCodes> &lengths = table->lengths;
+    std::array<std::array<uchar, 8>, maxCodes> &tail = table->tail;
+    std::array<uchar, maxCodes> &first = table->first;
     for (int i = 0; i < clear; ++i) {
-        suffix[size_t(i)] = first[size_t(i)] = uchar(i);
-        lengths[size_t(i)] = 1;
+        prefix[size_t(i)] = 0;
+        lengths[size_t(i)] = 0;
+        tail[size_t(i)] = {uchar(i)};
+        first[size_t(i)] = uchar(i);
     }
     int codeSize = minimum + 1, next = clear + 2, previous = -1;
-    quint32 bits = 0;
+    // The data's bits, least significant first, taken from the sub-blocks a buffer at a time.
+    quint64 bits = 0;
     int count = 0;
-    std::vector<uchar> row(static_cast<size_t>(width));
+    std::array<uchar, 4096> input;
+    int taken = 0, held = 0;
+    // The indices not yet handed on, a row's worth at most before a string; a string is at most
+    // as long as the codes, and its last piece may write 7 indices past it.
+    std::vector<uchar> indices(size_t(width) + maxCodes + 8);
+    uchar *const out = indices.data();
     int x = 0, y = 0;
-    // The row is full: handed on. Whether the decode ends (every row came, or it was stopped).
-    const auto rowFull = [&] {
-        if (DecodeInterrupt::shouldStop())
-            return true;
-        rowDone(row.data());
-        x = 0;
-        return ++y == height;
-    };
     for (;;) {
-        while (count < codeSize) {
-            const int value = blocks.byte();
-            if (value < 0)
+        if (count < codeSize) {
+            if (held - taken >= 8) {
+                // As many whole bytes as the word holds, 8 read at once.
+                quint64 word;
+                std::memcpy(&word, input.data() + taken, sizeof word);
+                const int bytes = (63 - count) >> 3;
+                count += bytes * 8;
+                bits = (bits | word << (count - bytes * 8)) & ((quint64(1) << count) - 1);
+                taken += bytes;
+            }
+            while (count <= 56) {
+                if (taken == held) {
+                    held = blocks.fill(input.data(), int(input.size()));
+                    taken = 0;
+                    if (held == 0)
+                        break;
+                }
+                bits |= quint64(input[size_t(taken++)]) << count;
+                count += 8;
+            }
+            if (count < codeSize)
                 return blocks.cut() ? Damage::EndsEarly : Damage::None;
-            bits |= quint32(value) << count;
-            count += 8;
         }
         const int code = int(bits & ((1u << codeSize) - 1));
         bits >>= codeSize;
@@ -133,52 +188,51 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
         } else if (code > next) {
             return Damage::Corrupt;
         }
-        // The code's string (for the code about to be made: the string just before and its first
-        // index again), written straight into the row where it fits, from its last index back.
-        const bool repeat = previous >= 0 && code == next;
-        const int length = repeat ? lengths[size_t(previous)] + 1 : lengths[size_t(code)];
-        if (x + length <= width) {
-            uchar *at = row.data() + x + length - 1;
-            int current = code;
-            if (repeat) {
-                *at-- = first[size_t(previous)];
-                current = previous;
-            }
-            while (current > end) {
-                *at-- = suffix[size_t(current)];
-                current = prefix[size_t(current)];
-            }
-            *at = uchar(current);
-            x += length;
-            if (x == width && rowFull())
-                return Damage::None;
-        } else {
-            // A string that runs on into the next row.
-            int depth = 0, current = code;
-            if (repeat) {
-                stack[size_t(depth++)] = first[size_t(previous)];
-                current = previous;
-            }
-            while (current > end) {
-                stack[size_t(depth++)] = suffix[size_t(current)];
-                current = prefix[size_t(current)];
-            }
-            stack[size_t(depth++)] = uchar(current);
-            while (depth > 0) {
-                row[size_t(x++)] = stack[size_t(--depth)];
-                if (x == width && rowFull())
-                    return Damage::None;
-            }
-        }
+        // The code made of the string just before and the first index of this one (of the string
+        // before again, for the code about to be made): made first, so that it can be written.
         if (previous >= 0 && next < maxCodes) {
-            prefix[size_t(next)] = quint16(previous);
-            suffix[size_t(next)] = code == next ? first[size_t(previous)] : first[size_t(code)];
-            first[size_t(next)] = first[size_t(previous)];
-            lengths[size_t(next)] = quint16(lengths[size_t(previous)] + 1);
+            const size_t made = size_t(next), before = size_t(previous);
+            const uchar index = code == next ? first[before] : first[size_t(code)];
+            const int length = lengths[before] + 1;
+            if ((lengths[before] & 7) != 7) {
+                prefix[made] = prefix[before];
+                tail[made] = tail[before];
+                tail[made][size_t(length & 7)] = index;
+            } else {
+                prefix[made] = quint16(previous);
+                tail[made] = {index};
+            }
+            lengths[made] = quint16(length);
+            first[made] = first[before];
             if (++next == (1 << codeSize) && codeSize < 12)
                 ++codeSize;
         }
         previous = code;
+        // The string, from its end back: its last piece of 1 to 8 indices, then whole pieces.
+        int current = code;
+        const int length = lengths[size_t(current)] + 1;
+        uchar *at = out + x + length - ((length - 1) % 8 + 1);
+        std::memcpy(at, tail[size_t(current)].data(), 8);
+        while (at != out + x) {
+            current = prefix[size_t(current)];
+            at -= 8;
+            std::memcpy(at, tail[size_t(current)].data(), 8);
+        }
+        x += length;
+        if (x < width)
+            continue;
+        // Whole rows handed on; what runs on into the next row moves to the start.
+        int from = 0;
+        do {
+            if (DecodeInterrupt::shouldStop())
+                return Damage::None;
+            rowDone(out + from);
+            from += width;
+            if (++y == height)
+                return Damage::None;
+        } while (x - from >= width);
+        std::memmove(out, out + from, size_t(x - from));
+        x -= from;
     }
 }
 

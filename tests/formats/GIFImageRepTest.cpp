@@ -111,7 +111,8 @@ QByteArray gifOf(const Layout &l, const QImage &picture)
 // A GIF of one picture of palette indices compressed as LZW encoders do (strings growing in a
 // table of up to 4096 codes, a clear code when it is full), so that strings of many pixels,
 // strings that run from one row into the next and codes used the moment they are made all occur.
-QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index)
+QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index, int minimum = 8,
+                         bool clearsWhenFull = true)
 {
     QByteArray out("GIF89a");
     put16(out, size.width());
@@ -124,17 +125,18 @@ QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index)
     put16(out, 0);
     put16(out, size.width());
     put16(out, size.height());
-    out.append('\0').append(char(8));
+    out.append('\0').append(char(minimum));
+    const int clear = 1 << minimum;
     std::vector<uchar> bytes;
     quint32 bits = 0;
-    int count = 0, codeSize = 9, next = 258;
+    int count = 0, codeSize = minimum + 1, next = clear + 2;
     auto code = [&](int value) {
         bits |= quint32(value) << count;
         for (count += codeSize; count >= 8; count -= 8, bits >>= 8)
             bytes.push_back(uchar(bits));
     };
     std::map<std::pair<int, int>, int> table; // (prefix code, index) -> code
-    code(256);
+    code(clear);
     int current = -1;
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x) {
@@ -150,10 +152,13 @@ QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index)
             }
             code(current);
             if (next == 4096) {
-                code(256);
-                table.clear();
-                next = 258;
-                codeSize = 9;
+                // Some encoders go on with the full table rather than clear it.
+                if (clearsWhenFull) {
+                    code(clear);
+                    table.clear();
+                    next = clear + 2;
+                    codeSize = minimum + 1;
+                }
             } else {
                 table[{current, pixel}] = next;
                 if (next++ == (1 << codeSize) && codeSize < 12)
@@ -162,7 +167,7 @@ QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index)
             current = pixel;
         }
     code(current);
-    code(257);
+    code(clear + 1);
     if (count > 0)
         bytes.push_back(uchar(bits));
     for (size_t at = 0; at < bytes.size(); at += 255) {
@@ -213,6 +218,8 @@ TEST(GIFImageRepTest, CompressedPicturesReadAsQtReadsThem)
         const char *name;
         QSize size;
         std::function<int(int, int)> index;
+        int minimum = 8;
+        bool clearsWhenFull = true;
     } pictures[] = {
         {"one colour", {300, 40}, [](int, int) { return 7; }},
         {"one pixel wide", {1, 333}, [](int, int y) { return y / 9 % 4; }},
@@ -220,10 +227,15 @@ TEST(GIFImageRepTest, CompressedPicturesReadAsQtReadsThem)
         {"gradient", {256, 64}, [](int x, int y) { return (x + y / 8) % 256; }},
         {"noise", {123, 77}, [](int x, int y) { return (x * 7919 + y * 104729 + x * y) % 251; }},
         {"few colours of noise", {640, 100}, [](int x, int y) { return (x * x + y * 31) % 5; }},
+        // Strings of every length up to some 150 pixels, each across dozens of rows of 3.
+        {"one colour, narrow", {3, 4000}, [](int, int) { return 1; }, 2},
+        {"two colours", {200, 150}, [](int x, int y) { return (x / 3 + y / 2) % 2; }, 2},
+        {"full table kept", {500, 300}, [](int x, int y) { return (x * 13 + y * 7 + x * y / 5) % 97; }, 7, false},
+        {"full table kept, long strings", {400, 400}, [](int x, int y) { return (x / 40 + y / 30) % 3; }, 8, false},
     };
     for (const auto &p : pictures) {
         SCOPED_TRACE(p.name);
-        const QByteArray gif = compressedGif(p.size, p.index);
+        const QByteArray gif = compressedGif(p.size, p.index, p.minimum, p.clearsWhenFull);
         const QImage qt = QImage::fromData(gif, "GIF");
         ASSERT_FALSE(qt.isNull());
         const DecodeReport::Scope report;
