@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -74,6 +76,50 @@ TEST(ImportHelper, ThumbnailBoxKeepsTheAspectAndTakesTheLongSide)
     EXPECT_NEAR(OVNImportHelper::thumbnailDimensions({2000, 3000}, {256, 256}).width(), 170.67, 0.01);
     EXPECT_EQ(OVNImportHelper::thumbnailPixelSize({3000, 2000}, {256, 256}), QSize(256, 171));
     EXPECT_EQ(OVNImportHelper::thumbnailPixelSize({100, 100}, {512, 512}), QSize(512, 512));
+}
+
+// A thumbnail is stored as the JPEG Qt's writer makes of it at the catalog's quality, translucency
+// laid on white, whatever the picture's format and colour space.
+TEST(ImportHelper, ThumbnailsAreStoredAsQtsWriterWritesThem)
+{
+    QImage rgb(256, 192, QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x)
+            rgb.setPixel(x, y, qRgb((x * 7 + y) % 256, (x * y) % 256, (x ^ y) % 256));
+    QImage translucent = rgb.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < translucent.width(); ++x)
+            translucent.setPixel(x, y, qRgba(200, x % 256, 9, x % 256));
+    QImage profiled = rgb;
+    profiled.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    QImage dense = rgb;
+    dense.setDotsPerMeterX(11811);
+    dense.setDotsPerMeterY(5906);
+    const struct {
+        const char *name;
+        QImage picture;
+    } cases[] = {
+        {"RGB", rgb},
+        {"translucent", translucent},
+        {"grey", rgb.convertToFormat(QImage::Format_Grayscale8)},
+        {"with a colour profile", profiled},
+        {"with a density", dense},
+        {"RGB in 24 bits", rgb.convertToFormat(QImage::Format_RGB888)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage opaque = c.picture;
+        if (opaque.hasAlphaChannel()) {
+            opaque = QImage(c.picture.size(), QImage::Format_RGB32);
+            opaque.fill(Qt::white);
+            QPainter(&opaque).drawImage(0, 0, c.picture);
+        }
+        QByteArray expected;
+        QBuffer buffer(&expected);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(opaque.save(&buffer, "JPEG", 50));
+        EXPECT_EQ(OVNImportHelper::jpegData(c.picture), expected);
+    }
 }
 
 TEST(ImportHelper, PathWordsFromTheFifthComponentOn)
