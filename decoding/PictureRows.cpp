@@ -170,13 +170,13 @@ QImage PictureRows::take(QRgb rest)
         fill(rest, m_size.height() - m_rowsDone);
         m_stream->m_streamed = !m_stream->m_failed;
         m_stream = nullptr;
-        m_row = {};
+        m_row = std::vector<QRgb>();
         return {};
     }
     if (m_image.isNull() && !m_averager)
         return {};
     fill(rest, m_size.height() - m_rowsDone);
-    m_row = {};
+    m_row = std::vector<QRgb>();
     if (!m_averager) {
         // A picture whose rows were all opaque is RGB32: the same pixels.
         if (m_alpha) {

@@ -743,7 +743,8 @@ bool readRowsWhole(State &state, qint64 length)
     for (qint64 y = 0; y < size.height(); ++y)
         if (rows[size_t(y * (bytes + 1))] > 4)
             return false;
-    compressed = {};
+    // Given back now, for the picture to take its place (assigning {} would keep its memory).
+    compressed = std::vector<uchar>();
     // From here on the file is read: what fails is the read's own.
     state.retry = false;
     if (!prepare(state, size))

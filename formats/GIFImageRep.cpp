@@ -468,7 +468,7 @@ QImage GIFImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
                 rows.fill(rest, 1);
             }
         }
-        stored = {};
+        stored = std::vector<uchar>(); // its memory given back ({} would keep it)
     }
     if (decoded == height)
         rows.fill(outside, screen.height());
