@@ -24,12 +24,13 @@ bool ImageRepInput::seekAndRead(QIODevice &device, qint64 at, uchar *into, qint6
 
 bool ImageRepInput::fill()
 {
-    m_buffer.resize(size_t(bufferBytes));
+    if (!m_buffer)
+        m_buffer = std::make_unique_for_overwrite<char[]>(size_t(bufferBytes));
     m_start = m_position;
     m_length = 0;
     if (m_position < 0 || !m_device->seek(m_position))
         return false;
-    m_length = std::max<qint64>(0, m_device->read(m_buffer.data(), bufferBytes));
+    m_length = std::max<qint64>(0, m_device->read(m_buffer.get(), bufferBytes));
     return m_length > 0;
 }
 
@@ -49,7 +50,7 @@ qint64 ImageRepInput::read(void *into, qint64 count)
     while (done < count) {
         if (m_position >= m_start && m_position < m_start + m_length) {
             const qint64 n = std::min(count - done, m_start + m_length - m_position);
-            std::memcpy(out + done, m_buffer.data() + (m_position - m_start), size_t(n));
+            std::memcpy(out + done, m_buffer.get() + (m_position - m_start), size_t(n));
             m_position += n;
             done += n;
             continue;

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 class QIODevice;
@@ -83,7 +84,8 @@ private:
     int refillAndRead();
 
     QIODevice *m_device;
-    std::vector<char> m_buffer;
+    // Written by each read before it is read (not zeroed: a small file touches only its size).
+    std::unique_ptr<char[]> m_buffer;
     qint64 m_start = 0;  // where in the device the buffer starts
     qint64 m_length = 0; // and how much of it holds data
     qint64 m_position = 0;
