@@ -14,6 +14,7 @@
 #include "import/OVNImportWorker_p.h"
 #include "platform/FileAccess.h"
 #include "platform/Localized.h"
+#include "platform/TimedCall.h"
 
 #include <QDir>
 #include <QFile>
@@ -802,9 +803,15 @@ void OVNImportWorker::wait()
 
 bool OVNImportWorker::waitForAbandonedFiles(int timeoutMs)
 {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     OVNImportHandOut::FileThreads &threads = OVNImportHandOut::fileThreads();
-    std::unique_lock lock(threads.mutex);
-    return threads.done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return threads.running == 0; });
+    {
+        std::unique_lock lock(threads.mutex);
+        if (!threads.done.wait_until(lock, until, [&] { return threads.running == 0; }))
+            return false;
+    }
+    // With the reads and openings a cancelled file left on threads of their own.
+    return TimedCall::waitForCalls(until);
 }
 
 QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, const QString &target)

@@ -183,9 +183,10 @@ public:
     // The text a failed copy or move shows.
     static QString copyFailedMessage(bool move, const QString &source, const QString &target);
 
-    // Waits up to `timeoutMs` for files that cancelled imports and re-scans left being made, so
-    // that none is still decoding while the program ends. Whether none is left. A thread given
-    // up on as stuck (on a mount that stopped answering) is not waited for.
+    // Waits up to `timeoutMs` for files that cancelled imports and re-scans left being made, and
+    // for their reads on threads of their own, so that none is still at work while the program
+    // ends. Whether none is left. A thread or read given up on as stuck (on a mount that stopped
+    // answering) is not waited for.
     static bool waitForAbandonedFiles(int timeoutMs);
 
 private:

@@ -17,6 +17,8 @@ struct IdleThreads {
     std::condition_variable wake;
     std::deque<std::function<void()>> calls; // handed over, not yet taken
     int idle = 0;                            // waiting for a call, taken or not
+    int running = 0;                         // calls waited for at the end (see waitForCalls)
+    std::condition_variable returned;        // one of them returned
 };
 
 IdleThreads &idleThreads()
@@ -69,6 +71,16 @@ bool startDetached(std::function<void()> body)
     }
 }
 
+void counted(bool started)
+{
+    IdleThreads &threads = idleThreads();
+    const std::lock_guard lock(threads.mutex);
+    if (started)
+        ++threads.running;
+    else if (--threads.running == 0)
+        threads.returned.notify_all();
+}
+
 Ending await(Meeting &meeting, std::unique_lock<std::mutex> &lock, Clock::time_point deadline,
              const std::atomic<bool> *cancel)
 {
@@ -85,3 +97,10 @@ Ending await(Meeting &meeting, std::unique_lock<std::mutex> &lock, Clock::time_p
 }
 
 } // namespace TimedCall::detail
+
+bool TimedCall::waitForCalls(Clock::time_point deadline)
+{
+    detail::IdleThreads &threads = detail::idleThreads();
+    std::unique_lock lock(threads.mutex);
+    return threads.returned.wait_until(lock, deadline, [&] { return threads.running == 0; });
+}

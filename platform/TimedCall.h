@@ -43,17 +43,33 @@ struct Meeting {
     std::condition_variable done;
     bool finished = false;
     bool abandoned = false;
+    bool uncounted = false; // no longer among the calls the program's end waits for
     std::exception_ptr failure;
 };
 
 // Starts `body` on a detached thread; false when none could be had.
 bool startDetached(std::function<void()> body);
+// Counts a call among those waitForCalls() waits for (`started`), or takes it off.
+void counted(bool started);
+// Takes the meeting's call off the count, once (under the meeting's mutex).
+inline void uncount(Meeting &meeting)
+{
+    if (!meeting.uncounted) {
+        meeting.uncounted = true;
+        counted(false);
+    }
+}
 // Waits (under `lock` on the meeting's mutex) until the call finished, the deadline passed or
 // `cancel` was set; marks the meeting abandoned when it gives up.
 Ending await(Meeting &meeting, std::unique_lock<std::mutex> &lock, Clock::time_point deadline,
              const std::atomic<bool> *cancel);
 
 } // namespace detail
+
+// Whether every call has returned by `deadline`, those that Cancel left included, but not those
+// given up on at their deadline (stuck in the system): a program waits for them before its
+// statics go, which a call still at work would use as they are torn down.
+bool waitForCalls(Clock::time_point deadline);
 
 // Runs `call` on a thread of its own and waits for its result until `deadline` or `cancel` (may be
 // null). An exception the call throws in time is thrown here again.
@@ -66,6 +82,7 @@ Outcome<Result> run(Call call, Clock::time_point deadline, const std::atomic<boo
         std::optional<Result> result;
     };
     const auto meeting = std::make_shared<Meeting>();
+    detail::counted(true);
     const bool started =
         detail::startDetached([meeting, call = std::move(call), dispose = std::move(dispose)]() mutable {
             std::optional<Result> result;
@@ -80,17 +97,28 @@ Outcome<Result> run(Call call, Clock::time_point deadline, const std::atomic<boo
                 lock.unlock();
                 if (result && dispose)
                     dispose(*result);
-                return;
+                // Nothing of the call is left when the program's end stops waiting for it.
+                result.reset();
+                failure = nullptr;
+                lock.lock();
+            } else {
+                meeting->result = std::move(result);
+                meeting->failure = failure;
+                meeting->finished = true;
+                meeting->done.notify_all();
             }
-            meeting->result = std::move(result);
-            meeting->failure = failure;
-            meeting->finished = true;
-            meeting->done.notify_all();
+            detail::uncount(*meeting);
         });
-    if (!started)
+    if (!started) {
+        detail::counted(false);
         return {Ending::NoThread, std::nullopt};
+    }
     std::unique_lock lock(meeting->mutex);
     const Ending ending = detail::await(*meeting, lock, deadline, cancel);
+    // A call past its deadline is taken to be stuck in the system for good: the program's end
+    // does not wait for it. One that Cancel left returns soon, and is waited for.
+    if (ending == Ending::OutOfTime)
+        detail::uncount(*meeting);
     if (ending != Ending::Returned)
         return {ending, std::nullopt};
     if (meeting->failure)

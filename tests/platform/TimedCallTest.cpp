@@ -140,3 +140,25 @@ TEST(TimedCall, ThreadsServeCallAfterCallButNeverBehindAStuckOne)
     }
     EXPECT_TRUE(released) << "an idle thread still holds what its last call captured";
 }
+
+// The program's end waits for a call that Cancel left (it returns soon), not for one given up on
+// at its deadline (stuck in the system for good), nor for idle threads.
+TEST(TimedCall, TheProgramsEndWaitsForCallsCancelLeftButNotForStuckOnes)
+{
+    EXPECT_TRUE(TimedCall::waitForCalls(TimedCall::Clock::now() + 10s));
+    for (const bool cancelled : {true, false}) {
+        SCOPED_TRACE(cancelled ? "left by Cancel" : "past its deadline");
+        const auto gate = std::make_shared<Gate>();
+        std::atomic<bool> cancel{cancelled};
+        const TimedCall::Outcome<int> outcome = TimedCall::run(
+            [gate] {
+                gate->opened.wait();
+                return 1;
+            },
+            TimedCall::Clock::now() + (cancelled ? 600s : 100ms), &cancel);
+        EXPECT_EQ(outcome.ending, cancelled ? TimedCall::Ending::Cancelled : TimedCall::Ending::OutOfTime);
+        EXPECT_EQ(TimedCall::waitForCalls(TimedCall::Clock::now() + 200ms), !cancelled);
+        gate->open.set_value();
+        EXPECT_TRUE(TimedCall::waitForCalls(TimedCall::Clock::now() + 10s));
+    }
+}
