@@ -478,8 +478,7 @@ void unfilterPixels(uchar *row, const uchar *above, qsizetype bytes)
             predicted = left;
         } else if constexpr (Filter == 3) {
             // (a + b) / 2 rounded down: the rounded-up average less the bit it rounded.
-            predicted = _mm_sub_epi8(_mm_avg_epu8(left, up),
-                                     _mm_and_si128(_mm_xor_si128(left, up), _mm_set1_epi8(1)));
+            predicted = _mm_sub_epi8(_mm_avg_epu8(left, up), _mm_and_si128(_mm_xor_si128(left, up), _mm_set1_epi8(1)));
         } else {
             const __m128i a = _mm_unpacklo_epi8(left, zero), b = _mm_unpacklo_epi8(up, zero),
                           c = _mm_unpacklo_epi8(aboveLeft, zero);

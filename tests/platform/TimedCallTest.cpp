@@ -119,8 +119,7 @@ TEST(TimedCall, ThreadsServeCallAfterCallButNeverBehindAStuckOne)
     EXPECT_EQ(stuck.ending, TimedCall::Ending::OutOfTime);
     const pid_t stuckId = stuckThread.get_future().get();
     for (int i = 0; i < 5; ++i) {
-        const TimedCall::Outcome<pid_t> meanwhile =
-            TimedCall::run(threadOf, TimedCall::Clock::now() + 10s, nullptr);
+        const TimedCall::Outcome<pid_t> meanwhile = TimedCall::run(threadOf, TimedCall::Clock::now() + 10s, nullptr);
         ASSERT_TRUE(meanwhile);
         EXPECT_NE(*meanwhile.result, stuckId);
     }
@@ -128,8 +127,7 @@ TEST(TimedCall, ThreadsServeCallAfterCallButNeverBehindAStuckOne)
 
     auto held = std::make_shared<int>(7);
     const std::weak_ptr<int> watched = held;
-    const TimedCall::Outcome<int> holding =
-        TimedCall::run([held] { return *held; }, far(), nullptr);
+    const TimedCall::Outcome<int> holding = TimedCall::run([held] { return *held; }, far(), nullptr);
     ASSERT_TRUE(holding);
     EXPECT_EQ(*holding.result, 7);
     held.reset();
