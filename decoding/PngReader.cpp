@@ -504,24 +504,22 @@ void unfilterPixels(uchar *row, const uchar *above, qsizetype bytes)
 template <int Step>
 void unfilterLeft(uchar filter, uchar *row, const uchar *above, qsizetype bytes)
 {
+    const auto run = [&]<int Filter>() {
 #ifdef __SSE2__
-    // Pixels of 3 bytes and more a register at a time; narrower ones gain nothing by it.
-    if constexpr (Step >= 3) {
-        if (filter == 1)
-            unfilterPixels<1, Step>(row, above, bytes);
-        else if (filter == 3)
-            unfilterPixels<3, Step>(row, above, bytes);
-        else
-            unfilterPixels<4, Step>(row, above, bytes);
-        return;
-    }
+        // Pixels of 3 bytes and more a register at a time; narrower ones gain nothing by it.
+        if constexpr (Step >= 3) {
+            unfilterPixels<Filter, Step>(row, above, bytes);
+            return;
+        }
 #endif
+        unfilterLeft<Filter, Step>(row, above, bytes);
+    };
     if (filter == 1)
-        unfilterLeft<1, Step>(row, above, bytes);
+        run.template operator()<1>();
     else if (filter == 3)
-        unfilterLeft<3, Step>(row, above, bytes);
+        run.template operator()<3>();
     else
-        unfilterLeft<4, Step>(row, above, bytes);
+        run.template operator()<4>();
 }
 
 // Unfilters `row` (`bytes` long, its pixels `step` bytes apart) by its filter type against the
