@@ -84,7 +84,20 @@ mode_t modeOf(int flags, va_list arguments)
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(arguments, int)) : 0;
 }
 
-FILE *openStream(const char *path, const char *mode, const char *realName)
+// The C library's own stream openings, found as the program starts: a decoder's template finds
+// them once for all its children (each would otherwise look them up again), and a template that
+// gave up libraries (see TemplateLibraries.h) could not look them up at all.
+using OpenStream = FILE *(*)(const char *, const char *);
+OpenStream realFopen = nullptr;
+OpenStream realFopen64 = nullptr;
+
+__attribute__((constructor)) void findRealOpenings()
+{
+    realFopen = reinterpret_cast<OpenStream>(::dlsym(RTLD_NEXT, "fopen"));
+    realFopen64 = reinterpret_cast<OpenStream>(::dlsym(RTLD_NEXT, "fopen64"));
+}
+
+FILE *openStream(const char *path, const char *mode, OpenStream real)
 {
     if (path && mode && !std::strpbrk(mode, "wa+")) {
         const int fd = handOut(AT_FDCWD, path, O_RDONLY | (std::strchr(mode, 'e') ? O_CLOEXEC : 0));
@@ -97,8 +110,6 @@ FILE *openStream(const char *path, const char *mode, const char *realName)
         if (fd != notThisFile)
             return nullptr;
     }
-    using Real = FILE *(*)(const char *, const char *);
-    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, realName));
     if (!real) {
         errno = ENOSYS;
         return nullptr;
@@ -188,6 +199,6 @@ int __open64_2(const char *path, int flags) { return openFile(AT_FDCWD, path, fl
 int __openat_2(int dirfd, const char *path, int flags) { return openFile(dirfd, path, flags, 0); }
 int __openat64_2(int dirfd, const char *path, int flags) { return openFile(dirfd, path, flags, 0); }
 
-FILE *fopen(const char *path, const char *mode) { return openStream(path, mode, "fopen"); }
-FILE *fopen64(const char *path, const char *mode) { return openStream(path, mode, "fopen64"); }
+FILE *fopen(const char *path, const char *mode) { return openStream(path, mode, realFopen); }
+FILE *fopen64(const char *path, const char *mode) { return openStream(path, mode, realFopen64); }
 }

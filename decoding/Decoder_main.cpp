@@ -9,10 +9,13 @@
 // is handed, start programs or open network connections. It is then a template: for each request
 // it forks a child (see DecoderProtocol::ChildNote), which alone reads the request's file, answers
 // on a socket of its own and ends, so that no file decides what a later file's picture is; the
-// template has loaded its libraries and never reads a file. A request's file comes as open descriptors with the
-// request (see DecoderFiles.h). Each request runs on its own clock: past the request's time and a
-// grace the decoder ends itself, whatever its parent does. An allocation that fails ends it with
-// exitOutOfMemory, which the caller lists as a file that needs more memory.
+// template has loaded its libraries and never reads a file. A thumbnail decoder is two templates:
+// the one the program talks to gives up, after forking the other, the libraries that the usual
+// files never reach (see TemplateLibraries.h), so that their children start and end cheaply; it
+// passes the other requests to the whole template ("ovn-decoder-all"), whose children have every
+// library. A request's file comes as open descriptors with the request (see DecoderFiles.h). Each request runs on its
+// own clock: past the request's time and a grace the decoder ends itself, whatever its parent does. An allocation that
+// fails ends it with exitOutOfMemory, which the caller lists as a file that needs more memory.
 
 #include "decoding/ChildConfinement.h"
 #include "decoding/DecodeInterrupt.h"
@@ -25,6 +28,7 @@
 #include "decoding/Movie.h"
 #include "decoding/PictureData.h"
 #include "decoding/RawDecoder.h"
+#include "decoding/TemplateLibraries.h"
 #include "formats/OVNOrientation.h"
 #include "formats/OVNRAWImporter.h"
 #include "formats/PBMImageRep.h"
@@ -65,8 +69,9 @@ namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }
 
-// Reads the next request's length, taking the descriptors of its file that came with it.
-bool readLength(quint32 &length, std::vector<int> &descriptors)
+// Reads the next request's length from `socket`, taking the descriptors of its file that came
+// with it.
+bool readLength(quint32 &length, std::vector<int> &descriptors, int socket = DecoderProtocol::socketDescriptor)
 {
     char *into = reinterpret_cast<char *>(&length);
     size_t left = sizeof length;
@@ -78,7 +83,7 @@ bool readLength(quint32 &length, std::vector<int> &descriptors)
         message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
-        const ssize_t count = ::recvmsg(DecoderProtocol::socketDescriptor, &message, MSG_CMSG_CLOEXEC);
+        const ssize_t count = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
@@ -778,6 +783,164 @@ bool awaitChild(pid_t child)
            && noteEnd(child, status, usage);
 }
 
+// The name of the whole template's process, and of its children again: a look at the process
+// tree tells templates from the children of one file by it.
+constexpr char wholeTemplateName[] = "ovn-decoder-all";
+constexpr char childName[] = "ovn-decoder";
+
+// How serving a request ended: the next one may come, the program has gone, or this template
+// cannot go on.
+enum class Outcome : char { Next, ProgramGone, Failed };
+
+// A child of the template that gave libraries up, for a usual file, or of one that kept them all.
+enum class Fork { Usual, Whole };
+
+// Forks the child that answers the request, hands it to the program and waits for its end.
+// `link` is the socket between the two templates, which no child holds.
+Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vector<int> &descriptors, Fork kind,
+                     int link)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        closeAll(descriptors);
+        return Outcome::Failed;
+    }
+    // The template that gave libraries up runs none of their handlers for a fork (_Fork): it
+    // holds one thread and no lock that a child could find taken.
+    const pid_t child = kind == Fork::Usual ? ::_Fork() : ::fork();
+    if (child == 0) {
+        // The request's own socket takes the program's place: the child never sees the
+        // template's, nor any request but its own (and a movie's frames).
+        if (link >= 0)
+            ::close(link);
+        if (::dup2(ends[1], DecoderProtocol::socketDescriptor) < 0)
+            _exit(1);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        if (kind == Fork::Usual)
+            TemplateLibraries::endOnReachingGivenUp();
+        else
+            ::prctl(PR_SET_NAME, childName);
+        _exit(serve(self, threads == 1, body, descriptors));
+    }
+    // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
+    closeAll(descriptors);
+    std::memset(body.data(), 0, size_t(body.size()));
+    ::close(ends[1]);
+    const bool handed = child > 0 && handOver(child, ends[0]);
+    ::close(ends[0]);
+    if (!handed)
+        return Outcome::Failed;
+    return awaitChild(child) ? Outcome::Next : Outcome::ProgramGone;
+}
+
+// Whether the template that gave libraries up serves a request: a picture read into a box, not
+// asked of the whole template, of a file small enough that its child makes no helper threads. (A
+// read at full size may go to Qt's readers, whose plugins bind to the libraries given up.)
+bool isUsual(const QByteArray &body, const std::vector<int> &descriptors, bool thumbnails)
+{
+    if (!thumbnails || mayNeedHelperThreads(descriptors))
+        return false;
+    const QVariantMap request = DecoderProtocol::decode(body);
+    return request.value(text("operation")).toString() == QLatin1String("read") && boxOf(request).isValid()
+           && !request.value(text("whole")).toBool();
+}
+
+// The whole template: serves each request the other template passes it, as that one would, on
+// the program's socket, and says how it ended.
+[[noreturn]] void runWholeTemplate(int link, int threads)
+{
+    const pid_t self = ::getpid();
+    for (;;) {
+        quint32 length = 0;
+        std::vector<int> descriptors;
+        const bool read = readLength(length, descriptors, link);
+        QByteArray body;
+        if (read && length <= DecoderProtocol::maxMapBytes) {
+            body = QByteArray(qsizetype(length), Qt::Uninitialized);
+            if (DecoderProtocol::readAll(link, body.data(), length)) {
+                const char outcome = char(serveRequest(self, threads, body, descriptors, Fork::Whole, link));
+                if (DecoderProtocol::writeAll(link, &outcome, 1) && outcome == char(Outcome::Next))
+                    continue;
+                _exit(0);
+            }
+        }
+        closeAll(descriptors);
+        _exit(0);
+    }
+}
+
+// The whole template, forked from this one at its start (see runWholeTemplate).
+struct WholeTemplate {
+    pid_t pid = -1;
+    int socket = -1;
+};
+
+// Forks the whole template, which ends with this one.
+WholeTemplate startWholeTemplate(pid_t self, int threads)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return {};
+    const pid_t whole = ::fork();
+    if (whole == 0) {
+        ::close(ends[0]);
+        if (!ChildConfinement::endWithParent(self))
+            _exit(0);
+        ::prctl(PR_SET_NAME, wholeTemplateName);
+        runWholeTemplate(ends[1], threads);
+    }
+    ::close(ends[1]);
+    if (whole < 0) {
+        ::close(ends[0]);
+        return {};
+    }
+    return {whole, ends[0]};
+}
+
+// Ends the whole template and waits for it, so that its processor time and its children's count
+// as this process's children's.
+void endWholeTemplate(const WholeTemplate &whole)
+{
+    if (whole.pid <= 0)
+        return;
+    ::close(whole.socket);
+    while (::wait4(whole.pid, nullptr, 0, nullptr) < 0 && errno == EINTR) {}
+}
+
+// Passes a request to the whole template with its file's descriptors, and waits until that has
+// served it: meanwhile the program's socket is the whole template's alone.
+Outcome passToWholeTemplate(int whole, QByteArray &body, const std::vector<int> &descriptors)
+{
+    quint32 length = quint32(body.size());
+    const size_t count = std::min(descriptors.size(), size_t(DecoderFiles::maxDescriptions));
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * DecoderFiles::maxDescriptions)] = {};
+    iovec part{&length, sizeof length};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (count > 0) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int) * count);
+        std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * count);
+    }
+    ssize_t sent;
+    while ((sent = ::sendmsg(whole, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    const bool passed = sent == ssize_t(sizeof length)
+                        && DecoderProtocol::writeAll(whole, body.constData(), body.size());
+    closeAll(descriptors);
+    std::memset(body.data(), 0, size_t(body.size()));
+    char outcome = char(Outcome::Failed);
+    if (!passed || !DecoderProtocol::readAll(whole, &outcome, 1) || outcome < char(Outcome::Next)
+        || outcome > char(Outcome::Failed))
+        return Outcome::Failed;
+    return Outcome(outcome);
+}
+
 // The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
 // poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
 // which hold memory of their own until written.
@@ -829,42 +992,40 @@ int main(int argc, char **argv)
     QCoreApplication::applicationDirPath();
     PBMImageRep::registerImageRepClass();
 
-    // The template: a child per request, forked from here, where nothing of any file ever was.
+    // The template: a child per request, forked from here, where nothing of any file ever was. A
+    // thumbnail decoder's usual files are read by children of a template that gave up the
+    // libraries they never reach; the rest by children of a whole template, forked before.
     const pid_t self = ::getpid();
+    WholeTemplate whole;
+#if !defined(OVN_DECODER_WATCHED)
+    // (The sanitizers' own libraries and handlers stay whole.)
+    if (threads == 1)
+        whole = startWholeTemplate(self, threads);
+#endif
+    // Giving libraries up needs every symbol bound already (the program starts decoders so).
+    const bool split = whole.pid > 0 && std::getenv("LD_BIND_NOW") && TemplateLibraries::giveUpUnusual();
     for (;;) {
         quint32 length = 0;
         std::vector<int> descriptors;
         const bool read = readLength(length, descriptors);
-        if (!read || length > DecoderProtocol::maxMapBytes) {
+        QByteArray body;
+        Outcome outcome = Outcome::ProgramGone;
+        if (read && length <= DecoderProtocol::maxMapBytes) {
+            body = QByteArray(qsizetype(length), Qt::Uninitialized);
+            if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
+                closeAll(descriptors);
+            else if (!split || isUsual(body, descriptors, threads == 1))
+                outcome =
+                    serveRequest(self, threads, body, descriptors, split ? Fork::Usual : Fork::Whole, whole.socket);
+            else
+                outcome = passToWholeTemplate(whole.socket, body, descriptors);
+        } else {
             closeAll(descriptors);
-            return 0;
         }
-        QByteArray body(qsizetype(length), Qt::Uninitialized);
-        if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length)) {
-            closeAll(descriptors);
-            return 0;
+        // The libraries given up hold destructors that must not run: the template ends with _exit.
+        if (outcome != Outcome::Next) {
+            endWholeTemplate(whole);
+            _exit(outcome == Outcome::ProgramGone ? 0 : 1);
         }
-        int ends[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-            return 1;
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // The request's own socket takes the program's place: the child never sees the
-            // template's, nor any request but its own (and a movie's frames).
-            if (::dup2(ends[1], DecoderProtocol::socketDescriptor) < 0)
-                _exit(1);
-            ::close(ends[0]);
-            ::close(ends[1]);
-            _exit(serve(self, threads == 1, body, descriptors));
-        }
-        // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
-        closeAll(descriptors);
-        std::memset(body.data(), 0, size_t(body.size()));
-        ::close(ends[1]);
-        if (child < 0 || !handOver(child, ends[0]))
-            return 1;
-        ::close(ends[0]);
-        if (!awaitChild(child))
-            return 0;
     }
 }

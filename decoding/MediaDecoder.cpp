@@ -614,7 +614,7 @@ Wait receiveChild(MediaDecoder::Process &process, Clock::time_point deadline, co
 
 // Why the request's child ended by itself, as its template tells. A template that says nothing is
 // ended: the process then holds no template any more (its socket is closed).
-Refusal endedBecause(MediaDecoder::Process &process)
+Refusal endedBecause(MediaDecoder::Process &process, bool *needsWholeDecoder = nullptr)
 {
     ::close(process.child);
     process.child = -1;
@@ -632,6 +632,9 @@ Refusal endedBecause(MediaDecoder::Process &process)
             process.noteEnded(*note);
         if (note->kind == DecoderProtocol::childEnded && note->pid == process.childPid) {
             process.childPid = -1;
+            if (needsWholeDecoder)
+                *needsWholeDecoder = WIFEXITED(note->status)
+                                     && WEXITSTATUS(note->status) == DecoderProtocol::exitNeedsWholeDecoder;
             return refusalOf(note->status);
         }
     }
@@ -985,6 +988,18 @@ QVariantMap MediaDecoder::movieRequest(const QString &path)
 
 bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, QImage *image)
 {
+    m_needsWholeDecoder = false;
+    const bool exchanged = exchangeWith(request, reply, image, Templates::Usual);
+    if (exchanged || !m_needsWholeDecoder)
+        return exchanged;
+    // The file reached a library that the template of the usual files gave up (see
+    // TemplateLibraries.h): it is read again by a child of the template that kept them all.
+    reply.clear();
+    return exchangeWith(request, reply, image, Templates::Whole);
+}
+
+bool MediaDecoder::exchangeWith(const QVariantMap &request, QVariantMap &reply, QImage *image, Templates templates)
+{
     m_refusal = Refusal::None;
     const std::atomic<bool> *cancel = DecodeInterrupt::cancelFlag();
     if (DecodeInterrupt::cancelled()) {
@@ -1001,6 +1016,8 @@ bool MediaDecoder::exchangeOnce(const QVariantMap &request, QVariantMap &reply, 
     timed.insert(QStringLiteral("milliseconds"), qint64(milliseconds));
     if (directReadsAllowed.load())
         timed.insert(QStringLiteral("directPicture"), true);
+    if (templates == Templates::Whole)
+        timed.insert(QStringLiteral("whole"), true);
     const QByteArray body = DecoderProtocol::encode(timed);
     std::vector<int> opened;
     const Opening opening = openWithin(request.value(QStringLiteral("path")).toString(), deadline, cancel, opened);
@@ -1057,7 +1074,7 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
             break;
         case Wait::Ended:
             // The child ended; its template goes on, unless it ended too.
-            m_refusal = endedBecause(*m_process);
+            m_refusal = endedBecause(*m_process, &m_needsWholeDecoder);
             if (m_process->socket < 0)
                 m_process.reset();
             else
@@ -1135,7 +1152,7 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
             rowsRead = direct == DirectRead::Done;
             const char word = rowsRead ? DecoderProtocol::pictureRead : DecoderProtocol::pictureSend;
             if (!sendAll(m_process->child, &word, 1)) {
-                m_refusal = endedBecause(*m_process);
+                m_refusal = endedBecause(*m_process, &m_needsWholeDecoder);
                 if (m_process->socket < 0)
                     m_process.reset();
                 else

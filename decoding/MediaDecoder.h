@@ -125,6 +125,10 @@ public:
 private:
     bool exchange(const QVariantMap &request, QVariantMap &reply, QImage *image);
     bool exchangeOnce(const QVariantMap &request, QVariantMap &reply, QImage *image);
+    // Which of a decoder's templates forks the request's child: the one that gave up the
+    // libraries the usual files never reach, where the request is such a file, or the whole one.
+    enum class Templates { Usual, Whole };
+    bool exchangeWith(const QVariantMap &request, QVariantMap &reply, QImage *image, Templates templates);
     std::optional<QByteArray> exchangeJpeg(const QVariantMap &request, ImageFileReader::Facts *facts);
     bool receiveReply(QSize box, QVariantMap &reply, QImage *image, std::chrono::steady_clock::time_point hardDeadline,
                       const std::atomic<bool> *cancel, bool writesJpeg = false);
@@ -140,4 +144,5 @@ private:
     std::optional<Movie::Kind> m_movieKind; // of the movie open in m_process
     QByteArray m_jpeg;                      // the file a "writeJpeg" request's decoder wrote
     ImageFileReader::Facts::Refusal m_refusal = ImageFileReader::Facts::Refusal::None;
+    bool m_needsWholeDecoder = false; // the last child ended on a library its template gave up
 };

@@ -45,6 +45,10 @@ struct ChildNote {
 constexpr int socketDescriptor = 3;
 // The decoder's exit status when an allocation failed: the file needs more memory than its limit.
 constexpr int exitOutOfMemory = 4;
+// A child's exit status when its file needs a library its template gave up (see
+// TemplateLibraries.h): the program asks again with "whole" set in the request, and the template
+// forks that child from a template that kept every library.
+constexpr int exitNeedsWholeDecoder = 5;
 // The openings of a request's file the program hands the decoder with it (see DecoderFiles.h):
 // as many as the readers hold open at once (three, for a camera RAW file read as a thumbnail),
 // and as many again.

@@ -8,6 +8,7 @@
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/RawDecoder.h"
 #include "tests/formats/SyntheticDng.h"
+#include "tests/support/HostileFiles.h"
 #include "tests/support/HostileMedia.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -17,6 +18,8 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+
+#include <tiffio.h>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -631,4 +634,84 @@ TEST_F(MediaDecoderTest, EveryChildIsCountedWithItsPeakMemory)
     EXPECT_GE(after.templates - before.templates, 1);
     // The large picture's child held at least its pixels.
     EXPECT_GE(after.peakBytes - before.peakBytes, qint64(large.sizeInBytes()));
+}
+
+namespace {
+
+// A TIFF whose strips only a library outside the usual files' reach decodes (ZSTD, else LZMA).
+bool writeTiffOfARarerCodec(const QString &path, const QImage &picture)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tiff)
+        return false;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(picture.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(picture.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    const bool coded = TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ZSTD) == 1
+                       || TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZMA) == 1;
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 8);
+    std::vector<uchar> row(size_t(picture.width()) * 3);
+    bool written = coded;
+    for (int y = 0; written && y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y);
+            row[size_t(x) * 3] = uchar(qRed(c));
+            row[size_t(x) * 3 + 1] = uchar(qGreen(c));
+            row[size_t(x) * 3 + 2] = uchar(qBlue(c));
+        }
+        written = TIFFWriteScanline(tiff, row.data(), quint32(y), 0) == 1;
+    }
+    TIFFClose(tiff);
+    return written;
+}
+
+} // namespace
+
+// A thumbnail decoder reads the usual files in children of a template that gave up the libraries
+// they never reach (one child each), and a file that reaches one of those again in a child of its
+// template that kept them all: the picture is the file's either way, and its child's end is not
+// taken for a fault of the file.
+TEST_F(MediaDecoderTest, AFileThatNeedsALibraryTheUsualChildrenLackIsReadAgainWhole)
+{
+    QImage scene(96, 64, QImage::Format_RGB32);
+    for (int y = 0; y < scene.height(); ++y)
+        for (int x = 0; x < scene.width(); ++x)
+            scene.setPixel(x, y, qRgb(x * 2, y * 3, 90));
+    const QString png = files->filePath(QStringLiteral("usual.png"));
+    const QString gif = files->filePath(QStringLiteral("usual.gif"));
+    const QString tiff = files->filePath(QStringLiteral("rarer-codec.tif"));
+    ASSERT_TRUE(scene.save(png));
+    QFile gifFile(gif);
+    ASSERT_TRUE(gifFile.open(QIODevice::WriteOnly));
+    gifFile.write(hostilefiles::gifClaiming(scene.size()));
+    gifFile.close();
+    ASSERT_TRUE(writeTiffOfARarerCodec(tiff, scene));
+
+    const DecodeInterrupt::Scope limit(nullptr, 30s);
+    MediaDecoder decoder(Use::Thumbnail);
+    auto childrenFor = [&](const QString &file, QImage *picture) {
+        const int before = MediaDecoder::endedChildren().started;
+        ImageFileReader::Facts facts;
+        *picture = decoder.read(file, QSize(48, 48), &facts);
+        EXPECT_EQ(facts.refusal, Refusal::None) << qPrintable(file);
+        return MediaDecoder::endedChildren().started - before;
+    };
+    QImage picture;
+    for (const QString &usual : {png, gif, path("small.jpg")}) {
+        EXPECT_EQ(childrenFor(usual, &picture), 1) << qPrintable(usual);
+        EXPECT_FALSE(picture.isNull()) << qPrintable(usual);
+    }
+    EXPECT_EQ(childrenFor(tiff, &picture), 2);
+    ASSERT_EQ(picture.size(), QSize(48, 32));
+    const QRgb middle = picture.pixel(24, 16);
+    const QRgb expected = scene.pixel(48, 32);
+    EXPECT_NEAR(qRed(middle), qRed(expected), 6);
+    EXPECT_NEAR(qGreen(middle), qGreen(expected), 6);
+    EXPECT_EQ(qBlue(middle), 90);
+    // The decoder goes on with the next usual file in a child of the usual template.
+    EXPECT_EQ(childrenFor(png, &picture), 1);
+    EXPECT_EQ(picture.size(), QSize(48, 32));
 }

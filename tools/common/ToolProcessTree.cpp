@@ -36,11 +36,16 @@ std::pair<pid_t, QByteArray> parentAndName(pid_t pid)
 }
 
 // Whether a process is a decoder's child for one file: those are counted by their decoders as
-// they end (MediaDecoder::endedChildren), not by a look that catches a few of them.
+// they end (MediaDecoder::endedChildren), not by a look that catches a few of them. A decoder's
+// whole template ("ovn-decoder-all", see Decoder_main.cpp) is a template, and its children
+// are named as the others.
 bool isDecodersChild(pid_t pid)
 {
     const auto [parent, name] = parentAndName(pid);
-    return name == "ovn-decoder" && parent > 0 && parentAndName(parent).second == "ovn-decoder";
+    if (name != "ovn-decoder" || parent <= 0)
+        return false;
+    const QByteArray parentName = parentAndName(parent).second;
+    return parentName == "ovn-decoder" || parentName == "ovn-decoder-all";
 }
 
 } // namespace

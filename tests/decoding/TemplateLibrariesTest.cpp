@@ -1,0 +1,109 @@
+#include "decoding/MediaDecoder_p.h"
+#include "decoding/TemplateLibraries.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define OVN_TEST_UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OVN_TEST_UNDER_SANITIZER 1
+#endif
+#endif
+
+namespace {
+
+// The process's mappings, as the kernel counts them (read with system calls only: the process
+// may have given up the libraries that Qt's file reading would reach).
+int mappings()
+{
+    const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int lines = 0;
+    char buffer[4096];
+    for (ssize_t count; (count = ::read(fd, buffer, sizeof buffer)) > 0;)
+        for (ssize_t i = 0; i < count; ++i)
+            lines += buffer[i] == '\n';
+    ::close(fd);
+    return lines;
+}
+
+// In a child that gave up the unusual libraries: its checks' exit codes, or its end where it
+// reaches fontconfig (a library that comes with Qt's GUI library and that no picture's reading
+// reaches).
+int reachAGivenUpLibrary(void *fontconfig, void *write)
+{
+    const int before = mappings();
+    if (!TemplateLibraries::giveUpUnusual())
+        return 10;
+    // Each library given up leaves one reservation, which the kernel joins with its neighbours'.
+    if (mappings() > before - 2 * TemplateLibraries::givenUpRanges())
+        return 11;
+    if (!TemplateLibraries::isGivenUp(fontconfig) || TemplateLibraries::isGivenUp(write))
+        return 12;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(qRgb(200, 40, 10));
+    // Large enough that Qt converts it on its pool's threads.
+    QImage converted(800, 600, QImage::Format_ARGB32);
+    converted.fill(qRgb(200, 40, 10));
+    converted = converted.convertToFormat(QImage::Format_RGB888);
+    if (image.scaled(16, 12, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(8, 6) != qRgb(200, 40, 10)
+        || converted.pixel(400, 300) != qRgb(200, 40, 10))
+        return 13;
+    std::thread([] {}).join();
+    TemplateLibraries::endOnReachingGivenUp();
+    reinterpret_cast<int (*)()>(fontconfig)();
+    return 14;
+}
+
+// In a child that gave up the unusual libraries: a fault elsewhere, or a fault signal sent.
+int faultElsewhere(bool sent)
+{
+    TemplateLibraries::giveUpUnusual();
+    TemplateLibraries::endOnReachingGivenUp();
+    if (sent)
+        ::raise(SIGSEGV);
+    void *page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int *>(page) = 1;
+    return 15;
+}
+
+} // namespace
+
+// A process that gave up the libraries the usual files never reach keeps far fewer mappings, still
+// scales pictures and starts threads, and where it reaches a library given up it ends as needing
+// the whole template; any other fault still ends it by its signal.
+TEST(TemplateLibraries, ChildrenWithoutTheUnusualLibrariesWorkAndSayWhenTheyNeedThem)
+{
+#ifdef OVN_TEST_UNDER_SANITIZER
+    GTEST_SKIP() << "the sanitizers' runtime is a library the process cannot give up";
+#endif
+    // Each check runs in the test program started again, with every symbol bound at its start as
+    // the decoder's are: a library given up can no longer be searched for a symbol.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ::setenv("LD_BIND_NOW", "1", 1);
+    void *fontconfig = ::dlsym(RTLD_DEFAULT, "FcInit");
+    ASSERT_NE(fontconfig, nullptr);
+    void *write = ::dlsym(RTLD_DEFAULT, "write");
+    ASSERT_NE(write, nullptr);
+    EXPECT_EXIT(_exit(reachAGivenUpLibrary(fontconfig, write)),
+                testing::ExitedWithCode(DecoderProtocol::exitNeedsWholeDecoder), "");
+    EXPECT_EXIT(_exit(faultElsewhere(false)), testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EXIT(_exit(faultElsewhere(true)), testing::KilledBySignal(SIGSEGV), "");
+    ::unsetenv("LD_BIND_NOW");
+    GTEST_FLAG_SET(death_test_style, style);
+}
