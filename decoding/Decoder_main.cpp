@@ -912,26 +912,7 @@ void endWholeTemplate(const WholeTemplate &whole)
 // served it: meanwhile the program's socket is the whole template's alone.
 Outcome passToWholeTemplate(int whole, QByteArray &body, const std::vector<int> &descriptors)
 {
-    quint32 length = quint32(body.size());
-    const size_t count = std::min(descriptors.size(), size_t(DecoderFiles::maxDescriptions));
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * DecoderFiles::maxDescriptions)] = {};
-    iovec part{&length, sizeof length};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    if (count > 0) {
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
-        cmsghdr *header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int) * count);
-        std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * count);
-    }
-    ssize_t sent;
-    while ((sent = ::sendmsg(whole, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
-    const bool passed = sent == ssize_t(sizeof length)
-                        && DecoderProtocol::writeAll(whole, body.constData(), body.size());
+    const bool passed = DecoderProtocol::sendRequest(whole, body, descriptors);
     closeAll(descriptors);
     std::memset(body.data(), 0, size_t(body.size()));
     char outcome = char(Outcome::Failed);

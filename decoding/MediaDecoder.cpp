@@ -391,47 +391,6 @@ private:
     std::vector<int> m_descriptors;
 };
 
-bool sendAll(int fd, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size_t(std::min<qint64>(size, qint64(1) << 20)), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= sent;
-    }
-    return true;
-}
-
-// A request: its length with the descriptors of its file, then its map.
-bool sendRequest(int fd, const QByteArray &body, const std::vector<int> &descriptors)
-{
-    const quint32 length = quint32(body.size());
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * DecoderProtocol::fileOpenings)] = {};
-    iovec part{const_cast<quint32 *>(&length), sizeof length};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    const size_t count = std::min<size_t>(descriptors.size(), size_t(DecoderProtocol::fileOpenings));
-    if (count > 0) {
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
-        cmsghdr *header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int) * count);
-        std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * count);
-    }
-    ssize_t sent;
-    while ((sent = ::sendmsg(fd, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
-    if (sent <= 0)
-        return false;
-    return sendAll(fd, reinterpret_cast<const char *>(&length) + sent, qint64(sizeof length) - sent)
-           && sendAll(fd, body.constData(), body.size());
-}
-
 qint64 residentBytes(pid_t pid)
 {
     QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
@@ -1039,9 +998,9 @@ bool MediaDecoder::exchangeWith(const QVariantMap &request, QVariantMap &reply, 
             return false;
         }
         if (m_process->child >= 0) {
-            sent = sendRequest(m_process->child, body, file.descriptors());
+            sent = DecoderProtocol::sendRequest(m_process->child, body, file.descriptors());
         } else {
-            sent = sendRequest(m_process->socket, body, file.descriptors());
+            sent = DecoderProtocol::sendRequest(m_process->socket, body, file.descriptors());
             const Wait wait = sent ? receiveChild(*m_process, deadline, cancel) : Wait::Ended;
             if (wait == Wait::OutOfTime || wait == Wait::Cancelled) {
                 fail(wait == Wait::OutOfTime ? Refusal::OutOfTime : Refusal::Cancelled);
@@ -1151,7 +1110,7 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
             }
             rowsRead = direct == DirectRead::Done;
             const char word = rowsRead ? DecoderProtocol::pictureRead : DecoderProtocol::pictureSend;
-            if (!sendAll(m_process->child, &word, 1)) {
+            if (!DecoderProtocol::sendAll(m_process->child, &word, 1)) {
                 m_refusal = endedBecause(*m_process, &m_needsWholeDecoder);
                 if (m_process->socket < 0)
                     m_process.reset();

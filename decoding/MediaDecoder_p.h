@@ -14,12 +14,15 @@
 #include <QSize>
 #include <QVariantMap>
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include <unistd.h>
 
@@ -140,6 +143,49 @@ inline bool writeAll(int fd, const char *data, qint64 size)
         size -= written;
     }
     return true;
+}
+
+// As writeAll, on a socket whose other end may have gone: that ends the sending, not the process.
+inline bool sendAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size_t(std::min<qint64>(size, qint64(1) << 20)), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= sent;
+    }
+    return true;
+}
+
+// A request: its length with the descriptors of its file (fileOpenings at most), then its map.
+// The program sends it to a decoder, and a decoder's template passes it on to its whole template.
+inline bool sendRequest(int fd, const QByteArray &body, const std::vector<int> &descriptors)
+{
+    const quint32 length = quint32(body.size());
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * fileOpenings)] = {};
+    iovec part{const_cast<quint32 *>(&length), sizeof length};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    const size_t count = std::min<size_t>(descriptors.size(), size_t(fileOpenings));
+    if (count > 0) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int) * count);
+        std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * count);
+    }
+    ssize_t sent;
+    while ((sent = ::sendmsg(fd, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    if (sent <= 0)
+        return false;
+    return sendAll(fd, reinterpret_cast<const char *>(&length) + sent, qint64(sizeof length) - sent)
+           && sendAll(fd, body.constData(), body.size());
 }
 
 } // namespace DecoderProtocol

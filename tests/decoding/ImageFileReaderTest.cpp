@@ -5,6 +5,7 @@
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/SyntheticPictures.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TiffWriting.h"
 
 #include <gtest/gtest.h>
 
@@ -214,27 +215,8 @@ QByteArray tiffDirectoryFirst(const QImage &picture)
 // A Deflate TIFF of strips of 8 rows written by libtiff.
 QByteArray deflatedTiff(const QImage &picture, const QString &path)
 {
-    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tiff)
+    if (!tiffwriting::writeRgb(path, picture, COMPRESSION_ADOBE_DEFLATE))
         return {};
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(picture.width()));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(picture.height()));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 8);
-    std::vector<uchar> row(size_t(picture.width()) * 3);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb c = picture.pixel(x, y);
-            row[size_t(x) * 3] = uchar(qRed(c)), row[size_t(x) * 3 + 1] = uchar(qGreen(c)),
-                            row[size_t(x) * 3 + 2] = uchar(qBlue(c));
-        }
-        TIFFWriteScanline(tiff, row.data(), quint32(y), 0);
-    }
-    TIFFClose(tiff);
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -11,6 +11,7 @@
 #include "tests/support/HostileFiles.h"
 #include "tests/support/HostileMedia.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TiffWriting.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,6 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-
-#include <tiffio.h>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -636,40 +635,6 @@ TEST_F(MediaDecoderTest, EveryChildIsCountedWithItsPeakMemory)
     EXPECT_GE(after.peakBytes - before.peakBytes, qint64(large.sizeInBytes()));
 }
 
-namespace {
-
-// A TIFF whose strips only a library outside the usual files' reach decodes (ZSTD, else LZMA).
-bool writeTiffOfARarerCodec(const QString &path, const QImage &picture)
-{
-    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tiff)
-        return false;
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(picture.width()));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(picture.height()));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    const bool coded = TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ZSTD) == 1
-                       || TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZMA) == 1;
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 8);
-    std::vector<uchar> row(size_t(picture.width()) * 3);
-    bool written = coded;
-    for (int y = 0; written && y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb c = picture.pixel(x, y);
-            row[size_t(x) * 3] = uchar(qRed(c));
-            row[size_t(x) * 3 + 1] = uchar(qGreen(c));
-            row[size_t(x) * 3 + 2] = uchar(qBlue(c));
-        }
-        written = TIFFWriteScanline(tiff, row.data(), quint32(y), 0) == 1;
-    }
-    TIFFClose(tiff);
-    return written;
-}
-
-} // namespace
-
 // A thumbnail decoder reads the usual files in children of a template that gave up the libraries
 // they never reach (one child each), and a file that reaches one of those again in a child of its
 // template that kept them all: the picture is the file's either way, and its child's end is not
@@ -688,7 +653,9 @@ TEST_F(MediaDecoderTest, AFileThatNeedsALibraryTheUsualChildrenLackIsReadAgainWh
     ASSERT_TRUE(gifFile.open(QIODevice::WriteOnly));
     gifFile.write(hostilefiles::gifClaiming(scene.size()));
     gifFile.close();
-    ASSERT_TRUE(writeTiffOfARarerCodec(tiff, scene));
+    // Strips that only a library outside the usual files' reach decodes (ZSTD, else LZMA).
+    ASSERT_TRUE(tiffwriting::writeRgb(tiff, scene, COMPRESSION_ZSTD)
+                || tiffwriting::writeRgb(tiff, scene, COMPRESSION_LZMA));
 
     const DecodeInterrupt::Scope limit(nullptr, 30s);
     MediaDecoder decoder(Use::Thumbnail);
