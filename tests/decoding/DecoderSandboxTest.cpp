@@ -91,14 +91,23 @@ TEST(DecoderSandboxTest, EveryRoadOutOfADecoderIsRefusedAndItStillDecodes)
         SCOPED_TRACE(withLandlock ? "with Landlock" : "Landlock absent");
         if (!withLandlock)
             qputenv("OVN_DECODER_TEST_NO_LANDLOCK", "1");
-        for (const Use use : {Use::Thumbnail, Use::FullSize}) {
-            SCOPED_TRACE(use == Use::Thumbnail ? "thumbnail decoder" : "full-size decoder");
+        // A thumbnail decoder's usual reads (into a box) and the others (at full size) are forked
+        // from two templates of their own.
+        const struct {
+            Use use;
+            QSize box;
+            const char *name;
+        } children[] = {{Use::Thumbnail, QSize(8, 8), "thumbnail decoder, usual child"},
+                        {Use::Thumbnail, QSize(), "thumbnail decoder, whole template's child"},
+                        {Use::FullSize, QSize(8, 8), "full-size decoder"}};
+        for (const auto &[use, box, name] : children) {
+            SCOPED_TRACE(name);
             const DecodeInterrupt::Scope limit(nullptr, 60s);
             MediaDecoder decoder(use);
             QMap<QString, QString> tried;
             {
                 const DecodeReport::Scope report;
-                decoder.read(probe, QSize(8, 8));
+                decoder.read(probe, box);
                 tried = confinementroads::outcomes(report.damage().split(QLatin1Char(',')));
             }
             for (const char *thread : confinementroads::threads) {
@@ -165,9 +174,12 @@ TEST(DecoderSandboxTest, AfterATakenOverDecoderEveryLaterFileGetsItsOwnPicture)
 namespace {
 
 // The decoders among `parent`'s children.
-QList<pid_t> decodersOf(qint64 parent)
+QList<pid_t> decodersOf(qint64 parent, bool descendants = false)
 {
-    QList<pid_t> found;
+    // Every process's parent, for the decoders of the decoders (a template's children, its whole
+    // template "ovn-decoder-all" and that one's children).
+    QMap<pid_t, pid_t> parentOf;
+    QList<pid_t> decoders;
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
         if (!stat.open(QIODevice::ReadOnly))
@@ -175,8 +187,18 @@ QList<pid_t> decodersOf(qint64 parent)
         const QByteArray line = stat.readAll();
         const qsizetype close = line.lastIndexOf(')');
         const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (line.contains("(ovn-decoder)") && fields.size() > 1 && fields.at(1).toLongLong() == parent)
-            found << pid_t(entry.toInt());
+        if (fields.size() < 2 || !(line.contains("(ovn-decoder)") || line.contains("(ovn-decoder-all)")))
+            continue;
+        parentOf.insert(pid_t(entry.toInt()), pid_t(fields.at(1).toLongLong()));
+        decoders << pid_t(entry.toInt());
+    }
+    QList<pid_t> found;
+    for (const pid_t decoder : std::as_const(decoders)) {
+        pid_t up = parentOf.value(decoder);
+        while (descendants && up != parent && parentOf.contains(up))
+            up = parentOf.value(up);
+        if (up == parent)
+            found << decoder;
     }
     return found;
 }
@@ -221,7 +243,7 @@ TEST(DecoderSandboxTest, DecodersEndWithinASecondOfTheirProgram)
         while (host.canReadLine() || host.waitForReadyRead(30000))
             if (host.readLine().trimmed() == "hung")
                 break;
-        const QList<pid_t> decoders = decodersOf(host.processId());
+        const QList<pid_t> decoders = decodersOf(host.processId(), true);
         ASSERT_FALSE(decoders.isEmpty());
         EXPECT_TRUE(decoders.contains(pooled.front()));
 
