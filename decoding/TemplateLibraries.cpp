@@ -25,9 +25,9 @@ Range givenUp[rangeCapacity];
 int givenUpCount = 0;
 
 // The libraries the reading of PNG, GIF, JPEG and the program's own formats reaches, by the start
-// of their file names (GLib: each new Qt thread makes its event dispatcher). The TIFF library stays for the message
-// handlers every child installs; its codecs' libraries (WebP, ZSTD, LZMA, LERC, JBIG) do not: a TIFF file that needs
-// one is read by a child of the whole template.
+// of their file names (GLib: each new Qt thread makes its event dispatcher). The TIFF library
+// stays for the message handlers every child installs; its codecs' libraries (WebP, ZSTD, LZMA,
+// LERC, JBIG) do not: a TIFF file that needs one is read by a child of the whole template.
 constexpr const char *keptNames[] = {"ld-linux",    "linux-vdso",    "libc.so",        "libm.so",      "libstdc++.so",
                                      "libgcc_s.so", "libQt6Core.so", "libglib-2.0.so", "libQt6Gui.so", "libjpeg.so",
                                      "libpng16.so", "libz.so",       "libdeflate.so",  "libtiff.so"};

@@ -8,10 +8,9 @@
 //
 // What a library given up leaves is a reserved range that holds nothing, so that no later mapping
 // of the template or a child takes its place: code that still reaches it (a reader of a rarer
-// format, a plugin that binds to it) faults there, and a child whose handler sees that ends with
-// DecoderProtocol::exitNeedsWholeDecoder: its program asks again of a template that kept
-// everything. Nothing is read of a file either way before the fault; what the child had written
-// is dropped with its reply.
+// format, a plugin that binds to it, a walk over every library's headers) faults there, and a child whose handler sees
+// that ends with DecoderProtocol::exitNeedsWholeDecoder: its program asks again of a template that kept everything.
+// Nothing is read of a file either way before the fault; what the child had written is dropped with its reply.
 namespace TemplateLibraries {
 
 // Gives up every loaded library but those the usual files' reading needs: the C and C++ runtime,
