@@ -671,7 +671,16 @@ TEST_F(MediaDecoderTest, AFileThatNeedsALibraryTheUsualChildrenLackIsReadAgainWh
         EXPECT_EQ(childrenFor(usual, &picture), 1) << qPrintable(usual);
         EXPECT_FALSE(picture.isNull()) << qPrintable(usual);
     }
-    EXPECT_EQ(childrenFor(tiff, &picture), 2);
+    // (Sanitizer builds keep one whole template: their runtime is a library none can give up.)
+    bool sanitized = false;
+#if defined(__SANITIZE_ADDRESS__)
+    sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    sanitized = true;
+#endif
+#endif
+    EXPECT_EQ(childrenFor(tiff, &picture), sanitized ? 1 : 2);
     ASSERT_EQ(picture.size(), QSize(48, 32));
     const QRgb middle = picture.pixel(24, 16);
     const QRgb expected = scene.pixel(48, 32);
