@@ -592,7 +592,9 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         return image;
     }
 
-    if (maxSize.isValid() && !maxSize.isEmpty()) {
+    // (Peeked here first: a file that is no JPEG is not opened again for it.)
+    if (char head[3]; maxSize.isValid() && !maxSize.isEmpty() && file.peek(head, sizeof head) == qint64(sizeof head)
+                      && JpegDecoder::looksLikeJpeg(head, sizeof head)) {
         if (std::optional<QImage> jpeg = readJpegReduced(path, maxSize, facts))
             return jpeg->isNull() && DecodeInterrupt::shouldStop() ? stopped(facts) : std::move(*jpeg);
     }
