@@ -84,14 +84,17 @@ struct MediaDecoder::Process {
             childCount().endedTemplatesPeaks += largestChildPeak;
             ++childCount().endedTemplates;
         }
-        // Closing the sockets ends an idle decoder and its child; a busy one is ended first. One
-        // that does not end is left to the background.
+        // Closing the sockets ends an idle decoder and its child: it ends its whole template and
+        // waits for it first, so that their processor time and their children's count as this
+        // process's children's. A busy one is ended at once. One that does not end is left to the
+        // background.
+        const bool idle = child < 0 && socket >= 0;
         if (child >= 0)
             ::close(child);
         if (socket >= 0)
             ::close(socket);
         if (pid > 0)
-            DecoderProcesses::endWithin(pid, std::chrono::milliseconds(1000));
+            DecoderProcesses::endWithin(pid, std::chrono::milliseconds(1000), !idle);
     }
 
     void noteStarted(pid_t started)

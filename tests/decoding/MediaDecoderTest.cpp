@@ -17,10 +17,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -690,4 +692,41 @@ TEST_F(MediaDecoderTest, AFileThatNeedsALibraryTheUsualChildrenLackIsReadAgainWh
     // The decoder goes on with the next usual file in a child of the usual template.
     EXPECT_EQ(childrenFor(png, &picture), 1);
     EXPECT_EQ(picture.size(), QSize(48, 32));
+}
+
+// A file's child counts in the program's processor time once its decoder has ended, also when it
+// was the child of a thumbnail decoder's whole template (a file over 1 MiB): the decoder ends its
+// whole template and waits for it before it ends itself.
+TEST_F(MediaDecoderTest, TheWholeTemplatesChildrenCountInTheProgramsProcessorTime)
+{
+    QImage noise(3200, 2000, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < noise.height(); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x)
+            row[x] = (seed = seed * 1664525u + 1013904223u) | 0xff000000u;
+    }
+    const QString file = files->filePath(QStringLiteral("noise.png"));
+    ASSERT_TRUE(noise.save(file));
+    ASSERT_GT(QFileInfo(file).size(), qint64(1) << 20);
+    auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    auto used = [&](int who) {
+        rusage usage{};
+        ::getrusage(who, &usage);
+        return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    };
+    // The same read here, for the processor time it takes.
+    const double selfBefore = used(RUSAGE_SELF);
+    ASSERT_FALSE(ImageFileReader::read(file, QSize(64, 64)).isNull());
+    const double inProcess = used(RUSAGE_SELF) - selfBefore;
+
+    MediaDecoder::endIdleDecoders();
+    const double before = used(RUSAGE_CHILDREN);
+    {
+        const DecodeInterrupt::Scope limit(nullptr, 30s);
+        MediaDecoder decoder(Use::Thumbnail);
+        EXPECT_EQ(decoder.read(file, QSize(64, 64)).size(), QSize(64, 40));
+    }
+    MediaDecoder::endIdleDecoders();
+    EXPECT_GE(used(RUSAGE_CHILDREN) - before, inProcess / 2) << "read here in " << inProcess << " s";
 }
