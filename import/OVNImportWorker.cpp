@@ -25,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -805,11 +806,21 @@ bool OVNImportWorker::waitForAbandonedFiles(int timeoutMs)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     OVNImportHandOut::FileThreads &threads = OVNImportHandOut::fileThreads();
+    std::vector<OVNImportHandOut::FileThreads::LeftBehind> ended;
     {
         std::unique_lock lock(threads.mutex);
         if (!threads.done.wait_until(lock, until, [&] { return threads.running == 0; }))
             return false;
+        // Those that ended their work are joined, so that none is still going when this returns;
+        // one given up on that is still stuck stays.
+        auto &left = threads.leftBehind;
+        const auto still =
+            std::stable_partition(left.begin(), left.end(), [](const auto &one) { return !one.running->ended(); });
+        std::move(still, left.end(), std::back_inserter(ended));
+        left.erase(still, left.end());
     }
+    for (OVNImportHandOut::FileThreads::LeftBehind &one : ended)
+        one.thread.join();
     // With the reads and openings a cancelled file left on threads of their own.
     return TimedCall::waitForCalls(until);
 }
@@ -952,7 +963,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     pipeline->placed.assign(total, 0);
     pipeline->startedAt.resize(total);
 
-    // The threads by slot; a slot whose thread was given up on keeps it detached.
+    // The threads by slot; one given up on is left behind at the end for the program to join.
     std::vector<std::thread> pool;
     const auto startThread = [&pipeline, &pool] { OVNImportHandOut::startFileThread(pipeline, pool); };
     for (size_t slot = 0; slot < size_t(threadCount) && slot < total; ++slot)
@@ -1143,15 +1154,16 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     }
     pipeline->changed.notify_all();
     for (size_t slot = 0; slot < pool.size(); ++slot) {
-        bool leftBehind;
+        std::shared_ptr<OVNImportHandOut::RunningFileThread> leftBehind;
         {
             std::lock_guard lock(pipeline->mutex);
-            leftBehind = pipeline->abandoned[slot] || (pipeline->busy[slot] && m_cancelled->load());
+            if (pipeline->abandoned[slot] || (pipeline->busy[slot] && m_cancelled->load()))
+                leftBehind = pipeline->runningThreads[slot];
         }
         if (!pool[slot].joinable())
             continue;
         if (leftBehind)
-            pool[slot].detach();
+            OVNImportHandOut::leaveBehind(pool[slot], std::move(leftBehind));
         else
             pool[slot].join();
     }

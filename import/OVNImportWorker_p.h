@@ -65,12 +65,22 @@ struct Window {
     bool mayStartNext() const { return next < consumed + maxAhead || waiting < budget; }
 };
 
+class RunningFileThread;
+
 // The threads that make records, counted so that the program can wait at its end for those a
-// cancelled import no longer waits for.
+// cancelled import no longer waits for. Those an import left behind are kept here, not detached:
+// a thread that has let go of its file still ends afterwards (its captures and its thread data go,
+// Qt's among them), and the program's end joins it so that this never meets the teardown of the
+// program's statics.
 struct FileThreads {
+    struct LeftBehind {
+        std::thread thread;
+        std::shared_ptr<RunningFileThread> running;
+    };
     std::mutex mutex;
     std::condition_variable done;
     int running = 0;
+    std::vector<LeftBehind> leftBehind;
 };
 
 inline FileThreads &fileThreads()
@@ -103,9 +113,26 @@ public:
             fileThreads().done.notify_all();
     }
 
+    // Called by the thread itself as its last work: what is left of it ends without waiting for
+    // anything. Unlike a release by an import that gave up on it.
+    void end()
+    {
+        m_ended = true;
+        release();
+    }
+    bool ended() const { return m_ended.load(); }
+
 private:
     std::atomic<bool> m_released{false};
+    std::atomic<bool> m_ended{false};
 };
+
+// Keeps a thread an import no longer waits for, for the program's end to join once it has ended.
+inline void leaveBehind(std::thread &thread, std::shared_ptr<RunningFileThread> running)
+{
+    std::lock_guard lock(fileThreads().mutex);
+    fileThreads().leftBehind.push_back({std::move(thread), std::move(running)});
+}
 
 // The threads that read an import's or a re-scan's files, by slot: whether each is busy and with
 // which item, its file's deadline, whether it was given up on (whatever it finishes is dropped),
@@ -154,7 +181,7 @@ void startFileThread(const std::shared_ptr<Owner> &owner, std::vector<std::threa
     try {
         threads.emplace_back([owner, slot, running] {
             owner->work(slot);
-            running->release();
+            running->end();
             --aliveFileThreads();
         });
     } catch (const std::system_error &) {

@@ -186,7 +186,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     pool->fileStarted = m_settings.fileStarted;
     pool->results.resize(total);
     pool->window.maxAhead = size_t(threadCount) * 3;
-    // The threads by slot; a slot whose thread was given up on keeps it detached.
+    // The threads by slot; one given up on is left behind at the end for the program to join.
     std::vector<std::thread> threads;
     const auto startThread = [&pool, &threads] { OVNImportHandOut::startFileThread(pool, threads); };
     for (int t = 0; t < threadCount && size_t(t) < total; ++t)
@@ -430,20 +430,21 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         }
     }
     // A thread given up on, or still at its file after a cancel, is not waited for: it drops what
-    // it finishes.
-    std::vector<char> leftBehind;
+    // it finishes, and the program's end joins it.
+    std::vector<std::shared_ptr<OVNImportHandOut::RunningFileThread>> leftBehind(threads.size());
     {
         std::lock_guard lock(pool->mutex);
         pool->stop = true;
         for (size_t slot = 0; slot < threads.size(); ++slot)
-            leftBehind.push_back(pool->abandoned[slot] || (pool->busy[slot] && isCancelled()));
+            if (pool->abandoned[slot] || (pool->busy[slot] && isCancelled()))
+                leftBehind[slot] = pool->runningThreads[slot];
     }
     pool->changed.notify_all();
     for (size_t slot = 0; slot < threads.size(); ++slot) {
         if (!threads[slot].joinable())
             continue;
         if (leftBehind[slot])
-            threads[slot].detach();
+            OVNImportHandOut::leaveBehind(threads[slot], std::move(leftBehind[slot]));
         else
             threads[slot].join();
     }

@@ -239,6 +239,43 @@ TEST_P(ImportWorkerTest, CancelKeepsWhatWasImported)
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
 }
 
+// A thread the cancel left at its file has wholly ended when the wait at the program's end
+// returns, what it holds for itself alone (Qt's thread data among it) included: the program's
+// statics are torn down next, and a thread still ending then crashes the program.
+TEST_P(ImportWorkerTest, TheWaitAtTheEndOutlastsTheThreadsACancelLeftAtTheirFiles)
+{
+    static std::atomic<bool> tailEnded{false};
+    struct Tail {
+        ~Tail()
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            tailEnded = true;
+        }
+    };
+    QVariantList items;
+    for (int i = 0; i < 4; ++i)
+        items.append(writeJpeg(files.filePath(QStringLiteral("t%1.jpg").arg(i)), i));
+    const QString held = items.first().toString();
+    OVNImportWorker *running = nullptr;
+    OVNImportWorker::Settings s = settings(2);
+    s.fileStarted = [&](const QString &path) {
+        if (path != held)
+            return;
+        static thread_local Tail tail;
+        (void)&tail;
+        running->cancel();
+        // Still at its file when the import ends.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+    OVNImportWorker worker(maker(), s);
+    running = &worker;
+    const OVNImportWorker::Summary summary = worker.run(items);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_FALSE(tailEnded);
+    EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));
+    EXPECT_TRUE(tailEnded);
+}
+
 TEST_P(ImportWorkerTest, CopyWithANameClashOverwritesNothingAndStops)
 {
     QTemporaryDir destination;
