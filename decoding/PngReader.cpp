@@ -131,6 +131,7 @@ struct State {
     // the colour a grey or RGB picture's tRNS makes transparent.
     std::vector<QRgb> palette;
     std::optional<png_color_16> key;
+    std::vector<uchar> narrowed; // a 16-bit row made 8-bit (see pixels)
 
     ~State()
     {
@@ -530,10 +531,16 @@ bool unfilter(uchar filter, uchar *row, const uchar *above, qsizetype bytes, int
         return true;
     if (filter == 2) {
         // The row above ends where this row's filter byte begins: they never overlap.
-        uchar *__restrict out = row;
-        const uchar *__restrict up = above;
-        for (qsizetype i = 0; i < bytes; ++i)
-            out[i] = uchar(out[i] + up[i]);
+        qsizetype i = 0;
+#ifdef __SSE2__
+        for (; i + 16 <= bytes; i += 16) {
+            const __m128i sum = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + i)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(above + i)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(row + i), sum);
+        }
+#endif
+        for (; i < bytes; ++i)
+            row[i] = uchar(row[i] + above[i]);
         return true;
     }
     if (filter > 4)
@@ -572,10 +579,43 @@ inline uint scaled(const uchar *sample)
     return uint(high + (((int(sample[1]) - high + 128) * 65535) >> 24));
 }
 
-// One unfiltered row (`data`) as QRgb values that are not premultiplied.
-void pixels(const State &state, const uchar *data, QRgb *out, qsizetype width)
+// The samples a pixel of a PNG colour type has.
+int channels(int colour)
 {
-    const int depth = state.depth;
+    return colour == PNG_COLOR_TYPE_RGB_ALPHA    ? 4
+           : colour == PNG_COLOR_TYPE_RGB        ? 3
+           : colour == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                 : 1;
+}
+
+// `count` 16-bit samples (big-endian, as stored) scaled to 8 bits as scaled() scales each:
+// (v * 255 + 32895) >> 16, which is the same.
+void narrowSamples(const uchar *data, uchar *out, qsizetype count)
+{
+    qsizetype i = 0;
+#ifdef __SSE2__
+    const __m128i by = _mm_set1_epi16(255), rounding = _mm_set1_epi16(short(32895)),
+                  sign = _mm_set1_epi16(short(0x8000));
+    for (; i + 8 <= count; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 2 * i));
+        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+        // The product's low and high halves; the rounding's carry out of the low half goes to the
+        // high one (a lane of all ones, -1, where the sum wrapped).
+        const __m128i low = _mm_mullo_epi16(v, by), high = _mm_mulhi_epu16(v, by);
+        const __m128i sum = _mm_add_epi16(low, rounding);
+        const __m128i carry = _mm_cmpgt_epi16(_mm_xor_si128(low, sign), _mm_xor_si128(sum, sign));
+        const __m128i narrowed = _mm_sub_epi16(high, carry);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(narrowed, narrowed));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = uchar(scaled(data + 2 * i));
+}
+
+// One unfiltered row (`data`) of samples `depth` bits deep as QRgb values that are not
+// premultiplied.
+void pixelsOfDepth(const State &state, int depth, const uchar *data, QRgb *out, qsizetype width)
+{
     switch (state.colour) {
     case PNG_COLOR_TYPE_PALETTE: {
         const QRgb *colours = state.palette.data();
@@ -657,13 +697,18 @@ void pixels(const State &state, const uchar *data, QRgb *out, qsizetype width)
     }
 }
 
-// The samples a pixel of a PNG colour type has.
-int channels(int colour)
+// One unfiltered row (`data`) as QRgb values that are not premultiplied. 16-bit samples without
+// a transparent colour to compare at full depth are made 8-bit first, a row at once.
+void pixels(State &state, const uchar *data, QRgb *out, qsizetype width)
 {
-    return colour == PNG_COLOR_TYPE_RGB_ALPHA    ? 4
-           : colour == PNG_COLOR_TYPE_RGB        ? 3
-           : colour == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                 : 1;
+    if (state.depth != 16 || state.key) {
+        pixelsOfDepth(state, state.depth, data, out, width);
+        return;
+    }
+    const qsizetype samples = width * channels(state.colour);
+    state.narrowed.resize(size_t(samples));
+    narrowSamples(data, state.narrowed.data(), samples);
+    pixelsOfDepth(state, 8, state.narrowed.data(), out, width);
 }
 
 // The bytes of one row of a picture `width` pixels wide before filtering.

@@ -34,11 +34,13 @@ struct PngFile {
     int channels() const { return colour == 6 ? 4 : colour == 2 ? 3 : colour == 4 ? 2 : 1; }
     int rowBytes() const { return (width * channels() * depth + 7) / 8; }
 
-    // The sample at (x, y, channel) within the depth: varied, with runs that the filters change.
+    // The sample at (x, y, channel) within the depth: varied, with runs that the filters change;
+    // 16-bit ones spread over the whole range, where scaling to 8 bits rounds each way.
     int sample(int x, int y, int c) const
     {
         const int max = (1 << depth) - 1;
-        return (x * 37 + y * 91 + c * 53 + (x * y) % 7 * 1000) % (max + 1);
+        const int value = x * 37 + y * 91 + c * 53 + (x * y) % 7 * 1000;
+        return depth == 16 ? int(quint32(value) * 9973u % 65536u) : value % (max + 1);
     }
 
     // The filtered rows: row y with filter y % 5, each filter as the format defines it.
@@ -265,6 +267,10 @@ TEST(PngReaderTest, EveryLayoutReadsTheSameOnBothRoads)
                                })},
         {"srgb", make(6, 8, [](PngFile &f) { f.before = PngFile::chunk("sRGB", QByteArray(1, '\0')); })},
         {"data in one chunk", make(2, 16, [](PngFile &f) { f.pieces = 1; })},
+        // Rows long enough to be taken many bytes and samples at a time, with some left over.
+        {"rgb 16 wide", make(2, 16, [](PngFile &f) { f.width = 45; })},
+        {"grey alpha 16 wide", make(4, 16, [](PngFile &f) { f.width = 45; })},
+        {"rgb 8 wide", make(2, 8, [](PngFile &f) { f.width = 45; })},
         {"data in many chunks", make(0, 8, [](PngFile &f) { f.pieces = 40; })},
     };
     QTemporaryDir dir;
