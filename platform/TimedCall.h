@@ -47,7 +47,8 @@ struct Meeting {
     std::exception_ptr failure;
 };
 
-// Starts `body` on a detached thread; false when none could be had.
+// Starts `body` on a thread of the calls' own (one waiting idle, else a new one); false when none
+// could be had.
 bool startDetached(std::function<void()> body);
 // Counts a call among those waitForCalls() waits for (`started`), or takes it off.
 void counted(bool started);
@@ -68,7 +69,8 @@ Ending await(Meeting &meeting, std::unique_lock<std::mutex> &lock, Clock::time_p
 
 // Whether every call has returned by `deadline`, those that Cancel left included, but not those
 // given up on at their deadline (stuck in the system): a program waits for them before its
-// statics go, which a call still at work would use as they are torn down.
+// statics go, which a call still at work would use as they are torn down. The threads that ended
+// have ended wholly by then, and from then on none ends by itself.
 bool waitForCalls(Clock::time_point deadline);
 
 // Runs `call` on a thread of its own and waits for its result until `deadline` or `cancel` (may be

@@ -10,7 +10,10 @@
 #include <future>
 #include <memory>
 #include <stdexcept>
+#include <latch>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -159,4 +162,58 @@ TEST(TimedCall, TheProgramsEndWaitsForCallsCancelLeftButNotForStuckOnes)
         gate->open.set_value();
         EXPECT_TRUE(TimedCall::waitForCalls(TimedCall::Clock::now() + 10s));
     }
+}
+
+// Threads beyond those kept waiting end after their call; the program's end finds each of them
+// wholly ended, what it held for itself alone (Qt's thread data among it) included, since the
+// program's statics are torn down next. The status of a fresh process (the end comes once): 0 when
+// so, 2 when no thread ended, 3 when the end came while one was still ending.
+namespace {
+
+int endWithThreadsThatEnded()
+{
+    static std::atomic<int> ending{0}, ended{0};
+    struct Tail {
+        ~Tail()
+        {
+            ++ending;
+            std::this_thread::sleep_for(100ms);
+            ++ended;
+        }
+    };
+    // More calls at once than threads are kept waiting: the rest end after their call.
+    constexpr int calls = 48;
+    std::latch together(calls);
+    std::vector<std::future<TimedCall::Outcome<int>>> outcomes;
+    for (int i = 0; i < calls; ++i)
+        outcomes.push_back(std::async(std::launch::async, [&together] {
+            return TimedCall::run(
+                [&together] {
+                    static thread_local Tail tail;
+                    (void)&tail;
+                    together.arrive_and_wait();
+                    return 1;
+                },
+                TimedCall::Clock::now() + 60s, nullptr);
+        }));
+    for (auto &outcome : outcomes)
+        if (!outcome.get())
+            return 1;
+    for (int tries = 0; tries < 1000 && ending.load() == 0; ++tries)
+        std::this_thread::sleep_for(1ms);
+    if (ending.load() == 0)
+        return 2;
+    if (!TimedCall::waitForCalls(TimedCall::Clock::now() + 10s))
+        return 1;
+    return ended.load() == ending.load() ? 0 : 3;
+}
+
+} // namespace
+
+TEST(TimedCall, TheProgramsEndOutlastsTheThreadsThatEnded)
+{
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(_exit(endWithThreadsThatEnded()), testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
