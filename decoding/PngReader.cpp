@@ -714,23 +714,6 @@ void pixels(State &state, const uchar *data, QRgb *out, qsizetype width)
 // The bytes of one row of a picture `width` pixels wide before filtering.
 qint64 rowBytes(int colour, int depth, qint64 width) { return (width * channels(colour) * depth + 7) / 8; }
 
-// Reads a chunk's data and its checksum at the file's position; false when the file ends first or
-// the checksum is not the chunk's.
-bool readChunkData(QFile &file, const char *type, qint64 length, std::vector<uchar> &into)
-{
-    const size_t at = into.size();
-    into.resize(at + size_t(length));
-    uchar crc[4];
-    if ((length > 0 && file.read(reinterpret_cast<char *>(into.data() + at), length) != length)
-        || file.read(reinterpret_cast<char *>(crc), 4) != 4)
-        return false;
-    // (libdeflate takes a null buffer, as an empty vector's is, for a new sum.)
-    quint32 sum = quint32(libdeflate_crc32(0, type, 4));
-    if (length > 0)
-        sum = quint32(libdeflate_crc32(sum, into.data() + at, size_t(length)));
-    return sum == qFromBigEndian<quint32>(crc);
-}
-
 // The rows from the first IDAT chunk's data on (its length `length`, the file just past its
 // header). False when the file is to go to libpng's rows instead (`retry`), or the read failed.
 bool readRowsWhole(State &state, qint64 length)
@@ -741,35 +724,71 @@ bool readRowsWhole(State &state, qint64 length)
     const qint64 filtered = DecodeMemoryBudget::product({bytes + 1, size.height()});
     if (filtered > wholeBufferBytes)
         return false;
-    // Room for all the data the file can hold at once: growing chunk by chunk would copy it and
-    // touch fresh memory again each time.
-    std::vector<uchar> compressed;
-    compressed.reserve(
-        size_t(std::min(compressedBound(filtered), std::max<qint64>(0, state.file.size() - state.file.pos()))));
+    // The rest of the file from the first data chunk's data on, read at once, as much of it as the
+    // data may take (its chunks' heads and checksums between included): the data is gathered in
+    // place at the front of it, and the chunks after it are taken from it too where it holds them.
+    const qint64 start = state.file.pos();
+    const qint64 room = std::min(compressedBound(filtered), std::max<qint64>(0, state.file.size() - start));
+    std::unique_ptr<uchar[]> held = std::make_unique_for_overwrite<uchar[]>(size_t(std::max<qint64>(room, 1)));
+    uchar *const data = held.get();
+    qint64 got = 0;
+    while (got < room) {
+        const qint64 read = state.file.read(reinterpret_cast<char *>(data + got), room - got);
+        if (read <= 0)
+            break;
+        got += read;
+    }
+    // `count` bytes at `at` (from the start above): from what was read, else from the file.
+    const auto bytesAt = [&](qint64 at, void *into, qint64 count) {
+        if (at + count <= got) {
+            std::memcpy(into, data + at, size_t(count));
+            return true;
+        }
+        return state.file.seek(start + at) && state.file.read(static_cast<char *>(into), count) == count;
+    };
+    // Whether the checksum after a chunk's data (`length` bytes at `at`) is the chunk's.
+    const auto checked = [&](const char *type, qint64 at, qint64 length) {
+        uchar sum[4];
+        if (!bytesAt(at + length, sum, 4))
+            return false;
+        quint32 crc = quint32(libdeflate_crc32(0, type, 4));
+        if (length > 0)
+            crc = quint32(libdeflate_crc32(crc, data + at, size_t(length)));
+        return crc == qFromBigEndian<quint32>(sum);
+    };
     static constexpr char idat[4] = {'I', 'D', 'A', 'T'};
+    qint64 at = 0;         // the current chunk's data
+    qint64 compressed = 0; // the data gathered at the front
+    char head[8];
     for (;;) {
-        if (qint64(compressed.size()) + length > compressedBound(filtered)
-            || !readChunkData(state.file, idat, length, compressed))
+        // A data chunk wholly within what was read (the data can take no more), its checksum right.
+        if (at + length + 4 > got || !checked(idat, at, length))
             return false;
-        char head[8];
-        if (state.file.read(head, sizeof head) != qint64(sizeof head))
+        std::memmove(data + compressed, data + at, size_t(length));
+        compressed += length;
+        at += length + 4;
+        if (!bytesAt(at, head, sizeof head))
             return false;
+        at += qint64(sizeof head);
         length = qFromBigEndian<quint32>(head);
         if (length > PNG_UINT_31_MAX)
             return false;
-        if (std::memcmp(head + 4, idat, 4) == 0)
-            continue;
-        // After the data: chunks the picture does not need, and the end.
-        while (std::memcmp(head + 4, "IEND", 4) != 0) {
-            if (!skipped(head + 4) || !state.file.seek(state.file.pos() + length + 4)
-                || state.file.read(head, sizeof head) != qint64(sizeof head))
-                return false;
-            length = qFromBigEndian<quint32>(head);
-        }
-        std::vector<uchar> end;
-        if (length != 0 || !readChunkData(state.file, "IEND", 0, end))
+        if (std::memcmp(head + 4, idat, 4) != 0)
+            break;
+    }
+    // After the data: chunks the picture does not need, and the end.
+    while (std::memcmp(head + 4, "IEND", 4) != 0) {
+        if (!skipped(head + 4) || !bytesAt(at + length + 4, head, sizeof head))
             return false;
-        break;
+        at += length + 4 + qint64(sizeof head);
+        length = qFromBigEndian<quint32>(head);
+    }
+    if (length != 0)
+        return false;
+    {
+        uchar sum[4];
+        if (!bytesAt(at, sum, 4) || qFromBigEndian<quint32>(sum) != quint32(libdeflate_crc32(0, "IEND", 4)))
+            return false;
     }
     // Every byte is written by the inflate before it is read.
     const std::unique_ptr<uchar[]> rows = std::make_unique_for_overwrite<uchar[]>(size_t(filtered));
@@ -777,16 +796,16 @@ bool readRowsWhole(State &state, qint64 length)
     if (!inflater)
         return false;
     size_t used = 0, made = 0;
-    const libdeflate_result inflated = libdeflate_zlib_decompress_ex(inflater, compressed.data(), compressed.size(),
-                                                                     rows.get(), size_t(filtered), &used, &made);
+    const libdeflate_result inflated =
+        libdeflate_zlib_decompress_ex(inflater, data, size_t(compressed), rows.get(), size_t(filtered), &used, &made);
     libdeflate_free_decompressor(inflater);
-    if (inflated != LIBDEFLATE_SUCCESS || used != compressed.size() || made != size_t(filtered))
+    if (inflated != LIBDEFLATE_SUCCESS || used != size_t(compressed) || made != size_t(filtered))
         return false;
     for (qint64 y = 0; y < size.height(); ++y)
         if (rows[size_t(y * (bytes + 1))] > 4)
             return false;
-    // Given back now, for the picture to take its place (assigning {} would keep its memory).
-    compressed = std::vector<uchar>();
+    // Given back now, for the picture to take its place.
+    held.reset();
     // From here on the file is read: what fails is the read's own.
     state.retry = false;
     if (!prepare(state, size))
@@ -919,44 +938,50 @@ qint64 wholeBufferHeld(const char *head, qint64 fileBytes)
     return filtered + std::min(fileBytes, compressedBound(filtered));
 }
 
-// A decode's state with its file open and libpng ready, for rows that go to `sink` (or, without
-// one, are averaged by `factor` or kept whole); null when the file cannot be opened.
-std::unique_ptr<State> started(const QString &path, RowSink *sink, int factor, qint64 allowance, bool wholeBuffer)
+// A decode's state with the file of `path` open, at its start; null when it cannot be opened.
+std::unique_ptr<State> opened(const QString &path)
 {
     auto state = std::make_unique<State>();
     if (!FileAccess::openRegularFile(state->file, path))
         return {};
-    state->sink = sink;
-    state->factor = factor;
-    state->wholeBuffer = wholeBuffer;
-    state->allocations.allowance = allowance;
-    state->png =
-        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state->allocations, allocate, release);
-    if (!state->png)
-        return {};
-    state->info = png_create_info_struct(state->png);
-    if (!state->info)
-        return {};
     return state;
 }
 
-// Decodes the file of `path` into a state: through the whole-buffer road where `wholeBuffer`
-// allows, and through libpng's rows where that road declines the file.
-std::unique_ptr<State> decoded(const QString &path, RowSink *sink, int factor, qint64 allowance, bool wholeBuffer,
-                               bool &succeeded)
+// Makes libpng ready in `state` for rows that go to `sink` (or, without one, are averaged by
+// `factor` or kept whole); false when it cannot be.
+bool started(State &state, RowSink *sink, int factor, qint64 allowance, bool wholeBuffer)
+{
+    state.sink = sink;
+    state.factor = factor;
+    state.wholeBuffer = wholeBuffer;
+    state.allocations.allowance = allowance;
+    state.png =
+        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, fail, warn, &state.allocations, allocate, release);
+    if (!state.png)
+        return false;
+    state.info = png_create_info_struct(state.png);
+    return state.info != nullptr;
+}
+
+// Decodes the file open in `state` (whose header was read from it, not taken) through the
+// whole-buffer road where `wholeBuffer` allows, and through libpng's rows where that road declines
+// the file, read again from `path`.
+std::unique_ptr<State> decoded(std::unique_ptr<State> state, const QString &path, RowSink *sink, int factor,
+                               qint64 allowance, bool wholeBuffer, bool &succeeded)
 {
     succeeded = false;
-    std::unique_ptr<State> state = started(path, sink, factor, allowance, wholeBuffer);
-    if (!state)
-        return state;
+    if (!started(*state, sink, factor, allowance, wholeBuffer))
+        return {};
     succeeded = decode(*state);
     if (succeeded || !state->retry)
         return state;
-    qint64 peak = state->allocations.peak;
-    state = started(path, sink, factor, allowance, false);
-    if (state) {
+    const qint64 peak = state->allocations.peak;
+    state = opened(path);
+    if (state && started(*state, sink, factor, allowance, false)) {
         succeeded = decode(*state);
         state->allocations.peak = std::max(state->allocations.peak, peak);
+    } else {
+        state.reset();
     }
     return state;
 }
@@ -967,9 +992,10 @@ PngReader::Result PngReader::read(const QString &path, QSize box, Road road)
 {
     LibraryMessages::install();
     Result result;
-    QFile file;
-    if (!FileAccess::openRegularFile(file, path))
+    std::unique_ptr<State> opening = opened(path);
+    if (!opening)
         return result;
+    QFile &file = opening->file;
     // The header the signature is followed by: IHDR, its length, width, height, depth, colour
     // type, compression, filter and interlace method.
     char head[29];
@@ -1005,14 +1031,14 @@ PngReader::Result PngReader::read(const QString &path, QSize box, Road road)
     }
     const qint64 whole = road == Road::Fastest ? wholeBufferHeld(head, file.size()) : 0;
     const bool wholeBuffer = whole > 0 && held + whole <= DecodeMemoryBudget::shared().capacity();
-    file.close();
     const DecodeMemoryBudget::Reservation reservation =
         DecodeMemoryBudget::shared().reserve(wholeBuffer ? held + whole : held);
     if (DecodeInterrupt::shouldStop())
         return result;
     result.reserved = reservation.bytes();
     bool succeeded = false;
-    const std::unique_ptr<State> state = decoded(path, nullptr, blocks, allowance, wholeBuffer, succeeded);
+    const std::unique_ptr<State> state =
+        decoded(std::move(opening), path, nullptr, blocks, allowance, wholeBuffer, succeeded);
     if (!state)
         return result;
     if (succeeded) {
@@ -1028,9 +1054,10 @@ PngReader::Result PngReader::read(const QString &path, QSize box, Road road)
 PngReader::Streamed PngReader::stream(const QString &path, RowSink &sink, Road road)
 {
     LibraryMessages::install();
-    QFile file;
-    if (!FileAccess::openRegularFile(file, path))
+    std::unique_ptr<State> opening = opened(path);
+    if (!opening)
         return Streamed::Failed;
+    QFile &file = opening->file;
     char head[29];
     if (file.peek(head, sizeof head) != qint64(sizeof head) || !looksLikePng(head, sizeof head)
         || std::memcmp(head + 12, "IHDR", 4) != 0)
@@ -1048,13 +1075,12 @@ PngReader::Streamed PngReader::stream(const QString &path, RowSink &sink, Road r
         return Streamed::Failed;
     const qint64 whole = road == Road::Fastest ? wholeBufferHeld(head, file.size()) : 0;
     const bool wholeBuffer = whole > 0 && held + whole <= DecodeMemoryBudget::shared().capacity();
-    file.close();
     const DecodeMemoryBudget::Reservation reservation =
         DecodeMemoryBudget::shared().reserve(wholeBuffer ? held + whole : held);
     if (DecodeInterrupt::shouldStop())
         return Streamed::Failed;
     bool succeeded = false;
-    const std::unique_ptr<State> state = decoded(path, &sink, 1, allowance, wholeBuffer, succeeded);
+    const std::unique_ptr<State> state = decoded(std::move(opening), path, &sink, 1, allowance, wholeBuffer, succeeded);
     if (!state)
         return Streamed::Failed;
     if (state->declined)
