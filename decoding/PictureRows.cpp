@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -252,6 +257,133 @@ QImage PictureRows::reduced(const QImage &image, QSize target)
     QImage scaled = blocks.size() == target ? blocks : finished(blocks, target);
     scaled.setColorSpace(image.colorSpace());
     return scaled;
+}
+
+namespace {
+
+// Where output pixel `at` of `outSize` falls between the input's pixels (`inSize` of them), their
+// centres matched: the input pixel left of (or above) it and the weight of the one after, in
+// 128ths; clamped at the edges, where the nearest pixel stands alone.
+struct Between {
+    int first;
+    int weight;
+};
+
+Between between(int at, int outSize, int inSize)
+{
+    // In 1/65536 of an input pixel: (at + 0.5) * in / out - 0.5.
+    const qint64 position = ((2 * qint64(at) + 1) * inSize * 65536) / (2 * qint64(outSize)) - 32768;
+    if (position <= 0)
+        return {0, 0};
+    const int first = int(position >> 16);
+    if (first >= inSize - 1)
+        return {inSize - 2, 128};
+    return {first, int(((position & 0xffff) + 256) >> 9)};
+}
+
+// `count` pixels of two rows blended, `weight` 128ths of the second.
+void blendRows(const uchar *top, const uchar *bottom, uchar *out, qsizetype bytes, int weight)
+{
+    qsizetype i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128(), half = _mm_set1_epi16(64);
+    const __m128i wTop = _mm_set1_epi16(short(128 - weight)), wBottom = _mm_set1_epi16(short(weight));
+    for (; i + 16 <= bytes; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(top + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom + i));
+        const auto blend = [&](__m128i x, __m128i y) {
+            return _mm_srli_epi16(
+                _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(x, wTop), _mm_mullo_epi16(y, wBottom)), half), 7);
+        };
+        const __m128i low = blend(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+        const __m128i high = blend(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < bytes; ++i)
+        out[i] = uchar((top[i] * (128 - weight) + bottom[i] * weight + 64) >> 7);
+}
+
+// Where each output column falls, with its two weights ready for the blend.
+struct Column {
+    int first;
+    int weight;
+#ifdef __SSE2__
+    __m128i weights; // 128 - weight in the first pixel's four lanes, weight in the second's
+#endif
+};
+
+std::vector<Column> columnsOf(int outWidth, int inWidth)
+{
+    std::vector<Column> columns(static_cast<size_t>(outWidth));
+    for (int x = 0; x < outWidth; ++x) {
+        const Between at = between(x, outWidth, inWidth);
+        Column &column = columns[size_t(x)];
+        column.first = at.first;
+        column.weight = at.weight;
+#ifdef __SSE2__
+        column.weights = _mm_unpacklo_epi64(_mm_set1_epi16(short(128 - at.weight)), _mm_set1_epi16(short(at.weight)));
+#endif
+    }
+    return columns;
+}
+
+// One output row from a blended input row: each pixel its two neighbours' blend.
+void blendColumns(const QRgb *in, QRgb *out, const std::vector<Column> &columns)
+{
+    const qsizetype count = qsizetype(columns.size());
+    qsizetype x = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128(), half = _mm_set1_epi16(64);
+    // The two pixels side by side, each channel in a lane of its own, weighed and summed (in the
+    // low four lanes).
+    const auto pair = [&](const Column &at) {
+        const __m128i pixels =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + at.first)), zero);
+        const __m128i products = _mm_mullo_epi16(pixels, at.weights);
+        return _mm_add_epi16(products, _mm_srli_si128(products, 8));
+    };
+    for (; x + 2 <= count; x += 2) {
+        const __m128i both = _mm_unpacklo_epi64(pair(columns[size_t(x)]), pair(columns[size_t(x + 1)]));
+        const __m128i blended = _mm_srli_epi16(_mm_add_epi16(both, half), 7);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + x), _mm_packus_epi16(blended, blended));
+    }
+#endif
+    for (; x < count; ++x) {
+        const Column &at = columns[size_t(x)];
+        const auto *a = reinterpret_cast<const uchar *>(in + at.first);
+        auto *o = reinterpret_cast<uchar *>(out + x);
+        for (int c = 0; c < 4; ++c)
+            o[c] = uchar((a[c] * (128 - at.weight) + a[c + 4] * at.weight + 64) >> 7);
+    }
+}
+
+} // namespace
+
+QImage PictureRows::enlarged(const QImage &image, QSize target)
+{
+    if (image.isNull() || target.width() < image.width() || target.height() < image.height())
+        return {};
+    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    // Pictures of one pixel's width or height are Qt's to scale; the blend needs two.
+    if (image.width() < 2 || image.height() < 2)
+        return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage in = image.convertToFormat(format);
+    QImage out(target, format);
+    if (in.isNull() || out.isNull())
+        return {};
+    const std::vector<Column> columns = columnsOf(target.width(), in.width());
+    std::vector<QRgb> row(size_t(in.width()));
+    const qsizetype rowBytes = qsizetype(in.width()) * qsizetype(sizeof(QRgb));
+    for (int y = 0; y < target.height(); ++y) {
+        const Between at = between(y, target.height(), in.height());
+        blendRows(in.constScanLine(at.first), in.constScanLine(at.first + 1), reinterpret_cast<uchar *>(row.data()),
+                  rowBytes, at.weight);
+        blendColumns(row.data(), reinterpret_cast<QRgb *>(out.scanLine(y)), columns);
+    }
+    out.setColorSpace(image.colorSpace());
+    // Translucent pixels kept as they came, as Qt's scaling keeps them.
+    return image.format() == QImage::Format_ARGB32 ? out.convertToFormat(QImage::Format_ARGB32) : out;
 }
 
 QImage PictureRows::onWhite(const QImage &image)

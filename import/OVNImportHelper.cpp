@@ -9,6 +9,7 @@
 #include "import/OVNImportParserAdobe.h"
 #include "import/OVNImportParserGenericDocument.h"
 #include "import/OVNImportParserWeblocDocument.h"
+#include "decoding/PictureRows.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/JpegEncoder.h"
@@ -113,6 +114,9 @@ QImage OVNImportHelper::scaleImage(const QImage &image, QSize box, int quality)
     const QSize target = thumbnailPixelSize(image.size(), box);
     if (target == image.size())
         return image;
+    // A small picture is made the box's size; smoothly, by the faster blend of the two.
+    if (quality != 0 && target.width() >= image.width() && target.height() >= image.height())
+        return PictureRows::enlarged(image, target);
     return image.scaled(target, Qt::IgnoreAspectRatio,
                         quality == 0 ? Qt::FastTransformation : Qt::SmoothTransformation);
 }
