@@ -304,8 +304,13 @@ void PlaybackPipeline::open(const QString &path)
     GstCaps *videoCaps = gst_caps_from_string("video/x-raw,format=BGRx");
     GstCaps *audioCaps =
         gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,channels=[1,2],rate=[8000,192000]");
-    // Both at the pipeline's clock: frames and sound come when they are due, in step.
-    g_object_set(video, "caps", videoCaps, "sync", TRUE, "qos", TRUE, "enable-last-sample", FALSE, nullptr);
+    // Both at the pipeline's clock: frames and sound come when they are due, in step. A frame
+    // that comes late is shown at once: the sink tells nothing upstream (no QoS) to drop frames
+    // by. A decoder drops a late frame only after decoding it (the next ones refer to it), so one
+    // slower than the movie (8K on one thread) fell further behind with every drop, and each drop
+    // reached twice as far ahead as the lateness before: the picture stopped after a frame or two
+    // while the movie ran on to its end.
+    g_object_set(video, "caps", videoCaps, "sync", TRUE, "qos", FALSE, "enable-last-sample", FALSE, nullptr);
     g_object_set(audio, "caps", audioCaps, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     gst_caps_unref(videoCaps);
     gst_caps_unref(audioCaps);
