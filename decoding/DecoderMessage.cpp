@@ -257,6 +257,144 @@ private:
     qsizetype m_values = 0;
 };
 
+// Walks a message without building it: each value is checked by the same rules as Reader's and
+// stepped over, but the one asked for.
+class Skimmer
+{
+public:
+    explicit Skimmer(QByteArrayView bytes) : m_at(bytes.data()), m_end(bytes.data() + bytes.size()) {}
+
+    std::optional<Scalar> find(QByteArrayView wanted)
+    {
+        if (m_at >= m_end || *m_at++ != 'M')
+            return std::nullopt;
+        const std::optional<quint32> n = count(5);
+        for (quint32 i = 0; n && i < *n; ++i) {
+            const std::optional<QByteArrayView> key = bytes();
+            if (!key)
+                return std::nullopt;
+            if (*key == wanted)
+                return scalar();
+            if (!skip(1))
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+private:
+    qsizetype left() const { return m_end - m_at; }
+
+    template <typename T>
+    std::optional<T> number()
+    {
+        if (left() < qsizetype(sizeof(T)))
+            return std::nullopt;
+        const T value = qFromLittleEndian<T>(m_at);
+        m_at += sizeof(T);
+        return value;
+    }
+
+    std::optional<quint32> count(qsizetype leastBytesEach)
+    {
+        const std::optional<quint32> n = number<quint32>();
+        if (!n || qsizetype(*n) > left() / leastBytesEach || qsizetype(*n) > maxValues)
+            return std::nullopt;
+        return n;
+    }
+
+    std::optional<QByteArrayView> bytes()
+    {
+        const std::optional<quint32> n = number<quint32>();
+        if (!n || qsizetype(*n) > left())
+            return std::nullopt;
+        const QByteArrayView data(m_at, qsizetype(*n));
+        m_at += *n;
+        return data;
+    }
+
+    std::optional<Scalar> scalar()
+    {
+        if (m_at >= m_end)
+            return std::nullopt;
+        Scalar found;
+        found.tag = *m_at++;
+        switch (found.tag) {
+        case 'n':
+            return found;
+        case 'b':
+            if (left() < 1 || uchar(*m_at) > 1)
+                return std::nullopt;
+            found.number = *m_at++;
+            return found;
+        case 'i':
+            if (const std::optional<qint32> n = number<qint32>()) {
+                found.number = *n;
+                return found;
+            }
+            return std::nullopt;
+        case 'l':
+            if (const std::optional<qint64> n = number<qint64>()) {
+                found.number = *n;
+                return found;
+            }
+            return std::nullopt;
+        case 's':
+        case 'y':
+            if (const std::optional<QByteArrayView> data = bytes()) {
+                found.text = *data;
+                return found;
+            }
+            return std::nullopt;
+        default:
+            // A double, list or map is not a scalar this looks at.
+            return std::nullopt;
+        }
+    }
+
+    bool skip(int depth)
+    {
+        if (depth > maxDepth || ++m_values > maxValues || m_at >= m_end)
+            return false;
+        switch (*m_at++) {
+        case 'n':
+            return true;
+        case 'b':
+            if (left() < 1 || uchar(*m_at) > 1)
+                return false;
+            ++m_at;
+            return true;
+        case 'i':
+            return number<qint32>().has_value();
+        case 'l':
+        case 'd':
+            return number<qint64>().has_value();
+        case 's':
+        case 'y':
+            return bytes().has_value();
+        case 'L': {
+            const std::optional<quint32> n = count(1);
+            for (quint32 i = 0; n && i < *n; ++i)
+                if (!skip(depth + 1))
+                    return false;
+            return n.has_value();
+        }
+        case 'M': {
+            const std::optional<quint32> n = count(5);
+            for (quint32 i = 0; n && i < *n; ++i)
+                if (!bytes() || !skip(depth + 1))
+                    return false;
+            return n.has_value();
+        }
+        default:
+            return false;
+        }
+    }
+
+    const char *m_at;
+    const char *m_end;
+    qsizetype m_values = 0;
+};
+
 } // namespace
 
 std::optional<QByteArray> write(const QVariantMap &map)
@@ -278,5 +416,7 @@ std::optional<QVariantMap> read(const QByteArray &bytes)
         return std::nullopt;
     return map;
 }
+
+std::optional<Scalar> scalar(QByteArrayView bytes, QByteArrayView key) { return Skimmer(bytes).find(key); }
 
 } // namespace DecoderMessage

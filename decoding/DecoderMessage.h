@@ -28,4 +28,15 @@ std::optional<QByteArray> write(const QVariantMap &map);
 // The map in `bytes`; nullopt when they break the rules above or hold anything after the map.
 std::optional<QVariantMap> read(const QByteArray &bytes);
 
+// One value of the message's map, found without building the map (for a look at a message that is
+// handed on): a boolean or integer as `number`, a string or byte array as `text` (a view into
+// `bytes`), `tag` as in the layout. Nullopt when the map has no such key, or the bytes up to its
+// value break the rules above.
+struct Scalar {
+    char tag = 'n';
+    qint64 number = 0;
+    QByteArrayView text;
+};
+std::optional<Scalar> scalar(QByteArrayView bytes, QByteArrayView key);
+
 } // namespace DecoderMessage

@@ -21,9 +21,11 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
+#include "decoding/DecoderMessage.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/JpegEncoder.h"
+#include "decoding/LibraryMessages.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
 #include "decoding/PictureData.h"
@@ -63,6 +65,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace {
@@ -841,9 +844,16 @@ bool isUsual(const QByteArray &body, const std::vector<int> &descriptors, bool t
 {
     if (!thumbnails || mayNeedHelperThreads(descriptors))
         return false;
-    const QVariantMap request = DecoderProtocol::decode(body);
-    return request.value(text("operation")).toString() == QLatin1String("read") && boxOf(request).isValid()
-           && !request.value(text("whole")).toBool();
+    // Looked at without building the request: what the template allocates and writes after a
+    // fork, its child copies.
+    const auto value = [&body](const char *key) { return DecoderMessage::scalar(body, key); };
+    const auto operation = value("operation");
+    const auto width = value("maxWidth"), height = value("maxHeight"), whole = value("whole");
+    const auto positive = [](const std::optional<DecoderMessage::Scalar> &side) {
+        return side && (side->tag == 'i' || side->tag == 'l') && side->number > 0;
+    };
+    return operation && operation->tag == 's' && operation->text == "read" && positive(width) && positive(height)
+           && !(whole && whole->tag == 'b' && whole->number != 0);
 }
 
 // The whole template: serves each request the other template passes it, as that one would, on
@@ -922,6 +932,29 @@ Outcome passToWholeTemplate(int whole, QByteArray &body, const std::vector<int> 
     return Outcome(outcome);
 }
 
+// A decoder formats no numbers, dates or messages for people: of the user's locale it takes the
+// character type alone, so that the C library maps one locale file rather than one a category
+// (a dozen mappings that each file's child would copy and unmap again).
+void keepOnlyCharacterTypeLocale()
+{
+    std::string characterType;
+    for (const char *name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char *value = std::getenv(name);
+        if (value && *value) {
+            characterType = value;
+            break;
+        }
+    }
+    for (const char *name : {"LC_ALL", "LC_COLLATE", "LC_MESSAGES", "LC_MONETARY", "LC_NUMERIC", "LC_TIME", "LC_PAPER",
+                             "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"})
+        ::unsetenv(name);
+    ::setenv("LANG", "C", 1);
+    if (characterType.empty())
+        ::unsetenv("LC_CTYPE");
+    else
+        ::setenv("LC_CTYPE", characterType.c_str(), 1);
+}
+
 // The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
 // poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
 // which hold memory of their own until written.
@@ -967,7 +1000,10 @@ int main(int argc, char **argv)
     if (!DecoderSandbox::enter(sandbox))
         return 1;
 
+    keepOnlyCharacterTypeLocale();
     QCoreApplication application(argc, argv);
+    // The libraries' messages go to the log from every child without each installing the route.
+    LibraryMessages::install();
     // Where the movie readers' module lies, found once here: Qt keeps the answer, which a child
     // could not find out itself (its /proc/self is none of its reading).
     QCoreApplication::applicationDirPath();

@@ -24,13 +24,15 @@ constexpr int rangeCapacity = 128;
 Range givenUp[rangeCapacity];
 int givenUpCount = 0;
 
-// The libraries the reading of PNG, GIF, JPEG and the program's own formats reaches, by the start
-// of their file names (GLib: each new Qt thread makes its event dispatcher). The TIFF library
-// stays for the message handlers every child installs; its codecs' libraries (WebP, ZSTD, LZMA,
-// LERC, JBIG) do not: a TIFF file that needs one is read by a child of the whole template.
-constexpr const char *keptNames[] = {"ld-linux",    "linux-vdso",    "libc.so",        "libm.so",      "libstdc++.so",
-                                     "libgcc_s.so", "libQt6Core.so", "libglib-2.0.so", "libQt6Gui.so", "libjpeg.so",
-                                     "libpng16.so", "libz.so",       "libdeflate.so",  "libtiff.so"};
+// The libraries the reading of PNG, GIF, JPEG, TIFF and the program's own formats reaches, by the
+// start of their file names. The TIFF codecs' libraries (WebP, ZSTD, LZMA, LERC, JBIG) are not
+// among them: a TIFF file that needs one is read by a child of the whole template. Nor is GLib,
+// which Qt reaches only from an event loop or a new thread, or any library kept only for its
+// thread-local data: a new thread copies every library's, and a child that starts one reaches a
+// library given up (see giveUpUnusual).
+constexpr const char *keptNames[] = {"ld-linux",    "linux-vdso",    "libc.so",      "libm.so",    "libstdc++.so",
+                                     "libgcc_s.so", "libQt6Core.so", "libQt6Gui.so", "libjpeg.so", "libpng16.so",
+                                     "libz.so",     "libdeflate.so", "libtiff.so"};
 
 bool isKept(const dl_phdr_info &info)
 {
@@ -41,10 +43,6 @@ bool isKept(const dl_phdr_info &info)
     const char *name = slash ? slash + 1 : path;
     for (const char *kept : keptNames)
         if (std::strncmp(name, kept, std::strlen(kept)) == 0)
-            return true;
-    // A new thread copies every library's initial thread-local data.
-    for (int i = 0; i < info.dlpi_phnum; ++i)
-        if (info.dlpi_phdr[i].p_type == PT_TLS)
             return true;
     return false;
 }

@@ -68,3 +68,44 @@ TEST(DecoderMessageTest, AnythingOutsideTheSchemaIsRefusedWhole)
         deepest += QByteArray("L\x01\0\0\0", 5);
     EXPECT_TRUE(DecoderMessage::read(deepest + 'n'));
 }
+
+// A value looked up without building the map is the one the map holds, past values of every kind;
+// a lookup never reads past what the rules allow, and what it cannot vouch for is not found.
+TEST(DecoderMessageTest, OneValueIsFoundWithoutBuildingTheMap)
+{
+    const QVariantMap map{
+        {QStringLiteral("a list first"), QVariantList{1, QStringLiteral("x"), QVariantMap{{QStringLiteral("k"), 0.5}}}},
+        {QStringLiteral("bytes"), QByteArray("\0\x01", 2)},
+        {QStringLiteral("maxWidth"), 256},
+        {QStringLiteral("milliseconds"), qint64(1) << 33},
+        {QStringLiteral("operation"), QStringLiteral("read")},
+        {QStringLiteral("ratio"), 0.75},
+        {QStringLiteral("whole"), true},
+    };
+    const QByteArray bytes = *DecoderMessage::write(map);
+    const auto width = DecoderMessage::scalar(bytes, "maxWidth");
+    ASSERT_TRUE(width);
+    EXPECT_EQ(width->tag, 'i');
+    EXPECT_EQ(width->number, 256);
+    EXPECT_EQ(DecoderMessage::scalar(bytes, "milliseconds")->number, qint64(1) << 33);
+    EXPECT_EQ(DecoderMessage::scalar(bytes, "operation")->text, "read");
+    EXPECT_EQ(DecoderMessage::scalar(bytes, "bytes")->text, QByteArrayView("\0\x01", 2));
+    EXPECT_EQ(DecoderMessage::scalar(bytes, "whole")->number, 1);
+    // A key that is missing, only a prefix of one, or nested; a value that is no scalar.
+    EXPECT_FALSE(DecoderMessage::scalar(bytes, "maxHeight"));
+    EXPECT_FALSE(DecoderMessage::scalar(bytes, "max"));
+    EXPECT_FALSE(DecoderMessage::scalar(bytes, "k"));
+    EXPECT_FALSE(DecoderMessage::scalar(bytes, "ratio"));
+    EXPECT_FALSE(DecoderMessage::scalar(bytes, "a list first"));
+    // Every cut of the message: found whole or not found, never read past its end.
+    for (qsizetype length = 0; length < bytes.size(); ++length) {
+        const auto cut = DecoderMessage::scalar(QByteArrayView(bytes.constData(), length), "operation");
+        if (cut) {
+            EXPECT_EQ(cut->text, "read");
+        }
+    }
+    // Values before the key that break the rules hide it.
+    EXPECT_FALSE(DecoderMessage::scalar(QByteArray("M\x02\0\0\0\x01\0\0\0xQ\x01\0\0\0yn", 18), "y"));
+    EXPECT_FALSE(DecoderMessage::scalar(QByteArray("M\x02\0\0\0\x01\0\0\0xb\x05\x01\0\0\0yn", 19), "y"));
+    EXPECT_TRUE(DecoderMessage::scalar(QByteArray("M\x02\0\0\0\x01\0\0\0xb\x01\x01\0\0\0yn", 19), "y"));
+}
