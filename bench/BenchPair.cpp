@@ -1,5 +1,6 @@
 #include "BenchPair.h"
 
+#include <dirent.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -233,9 +234,67 @@ long countFields(const std::string &outputFile, const std::string &pattern)
     return count;
 }
 
-// One whole run: fork, pin, exec under ptrace (stopped once at exec and once at exit), reap. Its
-// standard output goes to `outputFile`, or nowhere when that is empty.
-Run runOnce(const Command &command, const Settings &settings, const std::string &errorFile,
+// How a run is watched: timed (only reaped, so that nothing stops its processes) or followed for
+// its memory (each process stopped at its start and its end, which costs the tree time of its own).
+enum class Watch { Timed, Followed };
+
+// Ends the processes a run left to this process (its children now).
+void endLeftBehind()
+{
+    DIR *proc = opendir("/proc");
+    if (!proc)
+        return;
+    while (const dirent *entry = readdir(proc)) {
+        const pid_t pid = pid_t(std::strtol(entry->d_name, nullptr, 10));
+        if (pid > 0 && parentOf(pid) == getpid())
+            kill(pid, SIGKILL);
+    }
+    closedir(proc);
+}
+
+// A timed run's end: the program is reaped, then what it left behind, which comes to this process
+// (a subreaper) and is counted with it. What still runs 10 s after the program's end is ended.
+void reapTimed(pid_t pid, Run &run, const std::function<double()> &since)
+{
+    bool ended = false;
+    Clock::time_point endedAt;
+    for (;;) {
+        int status = 0;
+        rusage usage{};
+        const pid_t which = wait4(-1, &status, __WALL | (ended ? WNOHANG : 0), &usage);
+        if (which < 0 && errno == EINTR)
+            continue;
+        if (which < 0)
+            break; // none left
+        if (which == 0) {
+            if (Clock::now() - endedAt > std::chrono::seconds(10))
+                endLeftBehind();
+            usleep(5000);
+            continue;
+        }
+        if (!WIFEXITED(status) && !WIFSIGNALED(status))
+            continue;
+        run.cpuMs += cpuMsOf(usage);
+        if (which != pid)
+            continue;
+        run.ms = since();
+        ended = true;
+        endedAt = Clock::now();
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            run.ok = true;
+        } else {
+            run.failure = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                            : std::string("killed by signal ") + strsignal(WTERMSIG(status));
+        }
+    }
+    if (!ended)
+        run.failure = "the program's end was not seen";
+}
+
+// One whole run: fork, pin, exec, reap; followed (under ptrace, stopped once at exec and once at
+// each process's exit) where `watch` says. Its standard output goes to `outputFile`, or nowhere
+// when that is empty.
+Run runOnce(const Command &command, const Settings &settings, const std::string &errorFile, Watch watch,
             const std::string &outputFile = {})
 {
     Run run;
@@ -265,18 +324,28 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             dup2(errors, STDERR_FILENO);
         if (pin)
             sched_setaffinity(0, sizeof cpus, &cpus);
-        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        if (watch == Watch::Followed)
+            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
         execvp(argv[0], argv.data());
         const char message[] = "exec failed\n";
         [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
         _exit(127);
     }
 
+    const auto since = [&start] { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); };
+    if (watch == Watch::Timed) {
+        reapTimed(pid, run, since);
+        if (!run.ok && !run.failure.empty()) {
+            run.failure += '\n';
+            run.failure += tail(errorFile, 2000);
+        }
+        return run;
+    }
+
     // Every process the program starts is followed too (fork, vfork and posix_spawn, not threads):
     // each stops once at its exit, where its own peak is read. This process adopts what the
     // program leaves behind, so that a decoder it did not wait for is still waited for here and
     // its processor time counted.
-    const auto since = [&start] { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); };
     std::map<pid_t, Member> members;
     members[pid].startMs = 0;
     Sampler sampler;
@@ -393,12 +462,15 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
     return run;
 }
 
-Side summarise(std::vector<Run> &runs)
+// A side's figures: its times from the timed runs, its memory from the followed ones.
+Side summarise(const std::vector<Run> &timed, const std::vector<Run> &followed)
 {
     Side side;
-    for (const Run &run : runs) {
+    for (const Run &run : timed) {
         side.ms.push_back(run.ms);
         side.cpuMs.push_back(run.cpuMs);
+    }
+    for (const Run &run : followed) {
         side.peakMiB = std::max(side.peakMiB, run.peakMiB);
         side.treePeakMiB = std::max(side.treePeakMiB, run.treePeakMiB);
         side.heldMiB = std::max(side.heldMiB, run.heldMiB);
@@ -508,13 +580,15 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
         outputB = outputA + ".b";
     }
 
-    std::vector<Run> runsA, runsB;
+    // The warm-up runs are followed for the memory figures; the timed ones only reaped, so that the
+    // stops of a followed tree (two a process) count in neither its time nor its processor time.
+    std::vector<Run> runsA, runsB, followedA, followedB;
     bool ok = true;
-    auto once = [&](const Command &command, std::vector<Run> *keep, const char *name,
+    auto once = [&](const Command &command, std::vector<Run> *keep, const char *name, Watch watch,
                     const std::string &outputFile = {}) {
         if (!ok)
             return;
-        Run run = runOnce(command, settings, errorFile, outputFile);
+        Run run = runOnce(command, settings, errorFile, watch, outputFile);
         if (!run.ok) {
             std::printf("  %s failed: %s\n", name, run.failure.c_str());
             ok = false;
@@ -523,9 +597,9 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
         }
     };
     for (int i = 0; i < settings.warmups; ++i) {
-        once(a, nullptr, "A", i == 0 ? outputA : std::string());
+        once(a, &followedA, "A", Watch::Followed, i == 0 ? outputA : std::string());
         if (twoSides)
-            once(b, nullptr, "B", i == 0 ? outputB : std::string());
+            once(b, &followedB, "B", Watch::Followed, i == 0 ? outputB : std::string());
     }
     if (ok && settings.sameFields && twoSides) {
         // A timing means nothing unless the peer printed what ours prints.
@@ -543,18 +617,23 @@ Outcome comparePrograms(const Command &a, const Command &b, const Settings &sett
         unlink(outputB.c_str());
     }
     for (int i = 0; i < settings.pairs; ++i) {
-        once(a, &runsA, "A");
+        once(a, &runsA, "A", Watch::Timed);
         if (twoSides)
-            once(b, &runsB, "B");
+            once(b, &runsB, "B", Watch::Timed);
+    }
+    if (settings.warmups == 0) {
+        once(a, &followedA, "A", Watch::Followed);
+        if (twoSides)
+            once(b, &followedB, "B", Watch::Followed);
     }
     unlink(errorFile.c_str());
     if (!ok) {
         std::fflush(stdout);
         return outcome;
     }
-    outcome.a = summarise(runsA);
+    outcome.a = summarise(runsA, followedA);
     if (twoSides) {
-        outcome.b = summarise(runsB);
+        outcome.b = summarise(runsB, followedB);
         std::vector<double> ratios, cpuRatios;
         for (size_t i = 0; i < runsA.size(); ++i) {
             ratios.push_back(runsA[i].ms / runsB[i].ms);

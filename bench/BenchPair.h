@@ -1,13 +1,14 @@
 // The one timing helper of the benchmarks: two contenders measured in turn, A B A B, after a
 // warm-up pair, with the medians of both sides and the median of the per-pair ratios A/B.
 //
-// Whole programs are timed from fork to reaping. Every process a program starts is followed
-// (ptrace's fork events) and each one's peak (VmHWM) read from /proc/PID/status while it stops at
-// its exit, so that neither the parent's size nor an earlier child counts: a side's memory is the
-// largest sum of the peaks of its processes alive together, its processor time that of the whole
-// tree (wait4's usage of the program, with what it waited for, and of what it left behind, which
-// this process adopts and waits for). Calls in one process are compared only
-// with calls in the same process (no peak memory: it would be the process's, not the call's).
+// Whole programs are timed from fork to reaping; their processor time is that of the whole tree
+// (wait4's usage of the program, with what it waited for, and of what it left behind, which this
+// process adopts and waits for). The timed runs are only reaped: nothing stops their processes.
+// The memory figures come from the warm-up runs (or one more run a side without them), where every
+// process a program starts is followed (ptrace's fork events) and each one's peak (VmHWM) read from
+// /proc/PID/status while it stops at its exit, so that neither the parent's size nor an earlier
+// child counts: a side's memory is the largest sum of the peaks of its processes alive together. Calls in one process
+// are compared only with calls in the same process (no peak memory: it would be the process's, not the call's).
 //
 // Plain C++ without Qt, so that the program that forks stays small.
 #pragma once
@@ -37,6 +38,7 @@ struct Side {
     std::vector<double> cpuMs; // their processor time (user and system) over the whole process tree
     double medianMs = 0;
     double medianCpuMs = 0;
+    // Of the followed runs:
     double peakMiB = 0;     // the highest VmHWM of the started program itself; 0 when not read
     double treePeakMiB = 0; // the highest, over the runs, of the largest sum of the peaks (VmHWM) of
                             // the run's processes alive together: the program and all it started
