@@ -4,6 +4,7 @@
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/LibraryMessages.h"
+#include "platform/HeapTuning.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -389,6 +390,8 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     QImage &image = state->result.image;
     if (image.isNull())
         return {Status::Failed, {}, full};
+    // Every row is written, decoded or filled.
+    HeapTuning::mapForWriting(image.bits(), size_t(image.sizeInBytes()));
     if (state->space.isValid())
         image.setColorSpace(state->space);
     // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.

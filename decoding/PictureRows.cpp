@@ -1,5 +1,7 @@
 #include "decoding/PictureRows.h"
 
+#include "platform/HeapTuning.h"
+
 #include <QColorSpace>
 
 #include <algorithm>
@@ -116,6 +118,8 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
                 facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
             return false;
         }
+        // Every row is written, read or filled.
+        HeapTuning::mapForWriting(m_image.bits(), size_t(m_image.sizeInBytes()));
         return true;
     }
     m_averager.emplace(m_size, m_factor, m_order == Order::BottomFirst);

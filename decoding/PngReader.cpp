@@ -8,6 +8,7 @@
 #include "decoding/ImageFileReader.h"
 #include "decoding/LibraryMessages.h"
 #include "decoding/PictureRows.h"
+#include "platform/HeapTuning.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -113,8 +114,10 @@ struct State {
     std::optional<BlockAverager> averager;
     std::vector<QRgb> row;
     bool alpha = false;
-    bool finished = false;   // libpng met the picture's end
-    std::vector<char> input; // the file's bytes on their way to libpng
+    bool finished = false; // libpng met the picture's end
+    // The file's bytes on their way to libpng, written by each read before libpng sees them (a
+    // buffer left unfilled: most files go to libpng a few chunks' heads only).
+    std::unique_ptr<char[]> input;
     // A streamed read's: the rows go to `sink` as they come (see PngReader::stream).
     RowSink *sink = nullptr;
     png_uint_32 height = 0;
@@ -731,6 +734,7 @@ bool readRowsWhole(State &state, qint64 length)
     const qint64 room = std::min(compressedBound(filtered), std::max<qint64>(0, state.file.size() - start));
     std::unique_ptr<uchar[]> held = std::make_unique_for_overwrite<uchar[]>(size_t(std::max<qint64>(room, 1)));
     uchar *const data = held.get();
+    HeapTuning::mapForWriting(data, size_t(room));
     qint64 got = 0;
     while (got < room) {
         const qint64 read = state.file.read(reinterpret_cast<char *>(data + got), room - got);
@@ -792,6 +796,7 @@ bool readRowsWhole(State &state, qint64 length)
     }
     // Every byte is written by the inflate before it is read.
     const std::unique_ptr<uchar[]> rows = std::make_unique_for_overwrite<uchar[]>(size_t(filtered));
+    HeapTuning::mapForWriting(rows.get(), size_t(filtered));
     libdeflate_decompressor *inflater = libdeflate_alloc_decompressor();
     if (!inflater)
         return false;
@@ -845,15 +850,15 @@ bool decode(State &state)
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skippedChunks, skippedChunkCount);
     // A small file needs no more room than it has bytes.
     const qint64 piece = std::clamp<qint64>(state.file.size(), 64, inputBytes);
-    state.input.resize(size_t(piece));
+    state.input = std::make_unique_for_overwrite<char[]>(size_t(piece));
     // Hands the next `length` bytes of the file to libpng, as far as the file holds them.
     auto feed = [&](qint64 length) {
         while (length > 0) {
             if (DecodeInterrupt::shouldStop())
                 png_error(png, "decoding stopped");
-            const qint64 read = state.file.read(state.input.data(), std::min<qint64>(length, piece));
+            const qint64 read = state.file.read(state.input.get(), std::min<qint64>(length, piece));
             if (read > 0)
-                png_process_data(png, info, reinterpret_cast<png_bytep>(state.input.data()), size_t(read));
+                png_process_data(png, info, reinterpret_cast<png_bytep>(state.input.get()), size_t(read));
             if (read < std::min<qint64>(length, piece)) {
                 state.endedEarly = true;
                 png_error(png, "Read Error");

@@ -5,6 +5,7 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/PictureRows.h"
 #include "formats/ImageRepInput.h"
+#include "platform/HeapTuning.h"
 
 #include <QIODevice>
 #include <QtEndian>
@@ -126,6 +127,9 @@ Damage decodeLzw(SubBlocks &blocks, int minimum, int width, int height, RowDone 
         std::array<uchar, maxCodes> first;
     };
     const auto table = std::make_unique_for_overwrite<Table>();
+    // A picture of more pixels than there are codes makes every code at least once.
+    if (qint64(width) * height >= maxCodes)
+        HeapTuning::mapForWriting(table.get(), sizeof(Table));
     std::array<quint16, maxCodes> &prefix = table->prefix;
     std::array<quint16, maxCodes> &lengths = table->lengths;
     std::array<std::array<uchar, 8>, maxCodes> &tail = table->tail;

@@ -1,5 +1,7 @@
 #include "formats/ImageRepInput.h"
 
+#include "platform/HeapTuning.h"
+
 #include <QBuffer>
 #include <QIODevice>
 
@@ -24,8 +26,12 @@ bool ImageRepInput::seekAndRead(QIODevice &device, qint64 at, uchar *into, qint6
 
 bool ImageRepInput::fill()
 {
-    if (!m_buffer)
+    if (!m_buffer) {
         m_buffer = std::make_unique_for_overwrite<char[]>(size_t(bufferBytes));
+        // As much of it as the file can fill is written now.
+        const qint64 left = m_device->isSequential() ? bufferBytes : m_device->size() - m_device->pos();
+        HeapTuning::mapForWriting(m_buffer.get(), size_t(std::clamp<qint64>(left, 0, bufferBytes)));
+    }
     m_start = m_position;
     m_length = 0;
     if (m_position < 0 || !m_device->seek(m_position))

@@ -3,7 +3,15 @@
 #include <climits>
 #include <mutex>
 
+#include <cstdint>
+
 #include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 
 void HeapTuning::keepFreedMemoryForReuse(std::size_t bytes)
 {
@@ -14,6 +22,17 @@ void HeapTuning::keepFreedMemoryForReuse(std::size_t bytes)
     mallopt(M_MXFAST, 0);
     // The largest threshold the allocator takes on 64-bit systems; larger blocks are still mapped.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
+
+void HeapTuning::mapForWriting(void *data, std::size_t bytes)
+{
+    // The whole pages inside the block: its first and last may hold others' data, which the
+    // call would not harm but need not map. Fewer than a few pages are not worth the call.
+    static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+    if (end > start && end - start >= 4 * page)
+        ::madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
 }
 
 namespace {

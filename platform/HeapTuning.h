@@ -16,6 +16,12 @@ public:
     // main().
     static void keepFreedMemoryForReuse(std::size_t bytes = std::size_t(256) << 20);
 
+    // A block about to be written whole: its pages mapped in one call rather than a fault at each
+    // page's first write (in a decoder's process, fresh for each file, every large buffer is fresh
+    // pages). Pages already mapped stay as they are. Advice only: without the kernel's support
+    // (Linux 5.14) nothing changes.
+    static void mapForWriting(void *data, std::size_t bytes);
+
     // While one lives on any thread, blocks the allocator hands out come zeroed, as from calloc,
     // except the smallest (up to about 1 KiB, from the per-thread cache as they were freed), and
     // blocks freed are overwritten. For readers that leave parts of their buffers unwritten on a
