@@ -83,3 +83,59 @@ TEST(PictureRowsEnlarge, MatchesQtsSmoothScalingWithinAStep)
     EXPECT_TRUE(PictureRows::enlarged(sample({20, 20}, QImage::Format_RGB32), {30, 19}).isNull());
     EXPECT_TRUE(PictureRows::enlarged(QImage(), {30, 30}).isNull());
 }
+
+namespace {
+
+// The blend by its definition, a channel at a time: each output pixel between the input pixels
+// whose centres are nearest, weighed in 128ths, rows first, then columns.
+QImage enlargedByDefinition(const QImage &picture, QSize to)
+{
+    struct Between {
+        int first, weight;
+    };
+    const auto between = [](int at, int out, int in) -> Between {
+        const qint64 position = ((2 * qint64(at) + 1) * in * 65536) / (2 * qint64(out)) - 32768;
+        if (position <= 0)
+            return {0, 0};
+        if (int(position >> 16) >= in - 1)
+            return {in - 2, 128};
+        return {int(position >> 16), int(((position & 0xffff) + 256) >> 9)};
+    };
+    const auto blend = [](int a, int b, int weight) { return (a * (128 - weight) + b * weight + 64) >> 7; };
+    QImage out(to, QImage::Format_RGB32);
+    for (int y = 0; y < to.height(); ++y) {
+        const Between row = between(y, to.height(), picture.height());
+        for (int x = 0; x < to.width(); ++x) {
+            const Between column = between(x, to.width(), picture.width());
+            int channels[4];
+            for (int c = 0; c < 4; ++c) {
+                const auto at = [&](int px, int py) { return picture.constScanLine(py)[4 * px + c]; };
+                const int left = blend(at(column.first, row.first), at(column.first, row.first + 1), row.weight);
+                const int right =
+                    blend(at(column.first + 1, row.first), at(column.first + 1, row.first + 1), row.weight);
+                channels[c] = blend(left, right, column.weight);
+            }
+            reinterpret_cast<QRgb *>(out.scanLine(y))[x] = qRgba(channels[2], channels[1], channels[0], channels[3]);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// Every pixel, on every processor, is the blend as it is defined, whatever the widths leave over
+// for the wide steps (rows of 7 to 41 pixels into 9 to 301).
+TEST(PictureRowsEnlarge, EveryPixelIsTheDefinedBlend)
+{
+    const QSize cases[][2] = {{{240, 180}, {256, 192}}, {{7, 5}, {9, 13}}, {{41, 3}, {301, 7}}, {{13, 11}, {14, 11}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1x%2 to %3x%4")
+                         .arg(c[0].width())
+                         .arg(c[0].height())
+                         .arg(c[1].width())
+                         .arg(c[1].height())
+                         .toStdString());
+        const QImage picture = sample(c[0], QImage::Format_RGB32);
+        EXPECT_EQ(largestDifference(PictureRows::enlarged(picture, c[1]), enlargedByDefinition(picture, c[1])), 0);
+    }
+}
