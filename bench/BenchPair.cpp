@@ -252,42 +252,63 @@ void endLeftBehind()
     closedir(proc);
 }
 
-// A timed run's end: the program is reaped, then what it left behind, which comes to this process
-// (a subreaper) and is counted with it. What still runs 10 s after the program's end is ended.
-void reapTimed(pid_t pid, Run &run, const std::function<double()> &since)
+// The next process of a run that ended or stopped, waited for while the program runs; once it
+// has ended (`endedAt`), what it left has 10 s before `endLeft` ends it, and -1 comes when nothing
+// is left.
+pid_t nextReport(bool ended, Clock::time_point endedAt, const std::function<void()> &endLeft, int &status,
+                 rusage &usage)
 {
-    bool ended = false;
-    Clock::time_point endedAt;
     for (;;) {
-        int status = 0;
-        rusage usage{};
+        status = 0;
+        usage = {};
         const pid_t which = wait4(-1, &status, __WALL | (ended ? WNOHANG : 0), &usage);
         if (which < 0 && errno == EINTR)
             continue;
-        if (which < 0)
-            break; // none left
-        if (which == 0) {
-            if (Clock::now() - endedAt > std::chrono::seconds(10))
-                endLeftBehind();
-            usleep(5000);
-            continue;
+        if (which != 0)
+            return which < 0 ? -1 : which;
+        if (Clock::now() - endedAt > std::chrono::seconds(10))
+            endLeft();
+        usleep(5000);
+    }
+}
+
+// The program's own end, once seen: when, and a run that went well or why not (with the end of
+// what it wrote to its standard error).
+struct ProgramEnd {
+    bool seen = false;
+    Clock::time_point at;
+
+    void note(Run &run, int status, double ms, const std::string &errorFile)
+    {
+        seen = true;
+        at = Clock::now();
+        run.ms = ms;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            run.ok = true;
+            return;
         }
+        run.failure = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                        : std::string("killed by signal ") + strsignal(WTERMSIG(status));
+        run.failure += '\n';
+        run.failure += tail(errorFile, 2000);
+    }
+};
+
+// A timed run's end: the program is reaped, then what it left behind, which comes to this process
+// (a subreaper) and is counted with it.
+void reapTimed(pid_t pid, Run &run, const std::function<double()> &since, const std::string &errorFile)
+{
+    ProgramEnd end;
+    int status = 0;
+    rusage usage{};
+    for (pid_t which; (which = nextReport(end.seen, end.at, endLeftBehind, status, usage)) > 0;) {
         if (!WIFEXITED(status) && !WIFSIGNALED(status))
             continue;
         run.cpuMs += cpuMsOf(usage);
-        if (which != pid)
-            continue;
-        run.ms = since();
-        ended = true;
-        endedAt = Clock::now();
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-            run.ok = true;
-        } else {
-            run.failure = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                                            : std::string("killed by signal ") + strsignal(WTERMSIG(status));
-        }
+        if (which == pid)
+            end.note(run, status, since(), errorFile);
     }
-    if (!ended)
+    if (!end.seen)
         run.failure = "the program's end was not seen";
 }
 
@@ -334,11 +355,7 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
 
     const auto since = [&start] { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); };
     if (watch == Watch::Timed) {
-        reapTimed(pid, run, since);
-        if (!run.ok && !run.failure.empty()) {
-            run.failure += '\n';
-            run.failure += tail(errorFile, 2000);
-        }
+        reapTimed(pid, run, since, errorFile);
         return run;
     }
 
@@ -351,26 +368,15 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
     Sampler sampler;
     sampler.started(pid);
     bool traced = false;
-    bool ended = false;
-    Clock::time_point endedAt;
-    for (;;) {
-        int status = 0;
-        rusage usage{};
-        const pid_t which = wait4(-1, &status, __WALL | (ended ? WNOHANG : 0), &usage);
-        if (which < 0 && errno == EINTR)
-            continue;
-        if (which < 0)
-            break; // none left
-        if (which == 0) {
-            // What the program left still runs: a few seconds to end, then it is ended.
-            if (Clock::now() - endedAt > std::chrono::seconds(10)) {
-                for (const auto &[left, member] : members)
-                    if (member.endMs < 0)
-                        kill(left, SIGKILL);
-            }
-            usleep(5000);
-            continue;
-        }
+    ProgramEnd end;
+    const auto endLeft = [&members] {
+        for (const auto &[left, member] : members)
+            if (member.endMs < 0)
+                kill(left, SIGKILL);
+    };
+    int status = 0;
+    rusage usage{};
+    for (pid_t which; (which = nextReport(end.seen, end.at, endLeft, status, usage)) > 0;) {
         Member &member = members[which];
         // An ended process stops no more: a stop under its number is a new process's.
         if (WIFSTOPPED(status) && member.endMs >= 0)
@@ -386,19 +392,8 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
             member.notified = true;
             if (member.endMs < 0)
                 member.endMs = since();
-            if (which != pid)
-                continue;
-            run.ms = since();
-            ended = true;
-            endedAt = Clock::now();
-            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-                run.ok = true;
-            } else {
-                run.failure = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                                                : std::string("killed by signal ") + strsignal(WTERMSIG(status));
-                run.failure += '\n';
-                run.failure += tail(errorFile, 2000);
-            }
+            if (which == pid)
+                end.note(run, status, since(), errorFile);
             continue;
         }
         if (!WIFSTOPPED(status))
@@ -457,7 +452,7 @@ Run runOnce(const Command &command, const Settings &settings, const std::string 
     run.treePeakMiB = largestConcurrentSum(members, run.ms);
     run.heldMiB = sampler.most();
     run.processes = int(std::count_if(members.begin(), members.end(), [](const auto &m) { return !m.second.thread; }));
-    if (!ended)
+    if (!end.seen)
         run.failure = "the program's end was not seen";
     return run;
 }

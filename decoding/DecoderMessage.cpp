@@ -118,10 +118,55 @@ private:
     qsizetype m_values = 0;
 };
 
-class Reader
+// A position in a message's bytes and the steps that read it by the rules of the layout: each
+// checks that what it takes lies within the bytes left.
+class Cursor
 {
 public:
-    explicit Reader(const QByteArray &bytes) : m_at(bytes.constData()), m_end(bytes.constData() + bytes.size()) {}
+    explicit Cursor(QByteArrayView bytes) : m_at(bytes.data()), m_end(bytes.data() + bytes.size()) {}
+
+protected:
+    qsizetype left() const { return m_end - m_at; }
+
+    template <typename T>
+    std::optional<T> number()
+    {
+        if (left() < qsizetype(sizeof(T)))
+            return std::nullopt;
+        const T value = qFromLittleEndian<T>(m_at);
+        m_at += sizeof(T);
+        return value;
+    }
+
+    // A count of values, each of which takes `leastBytesEach` bytes at least.
+    std::optional<quint32> count(qsizetype leastBytesEach)
+    {
+        const std::optional<quint32> n = number<quint32>();
+        if (!n || qsizetype(*n) > left() / leastBytesEach || qsizetype(*n) > maxValues)
+            return std::nullopt;
+        return n;
+    }
+
+    // A length and that many bytes, within the bytes left.
+    std::optional<QByteArrayView> view()
+    {
+        const std::optional<quint32> n = number<quint32>();
+        if (!n || qsizetype(*n) > left())
+            return std::nullopt;
+        const QByteArrayView data(m_at, qsizetype(*n));
+        m_at += *n;
+        return data;
+    }
+
+    const char *m_at;
+    const char *m_end;
+    qsizetype m_values = 0;
+};
+
+class Reader : public Cursor
+{
+public:
+    explicit Reader(const QByteArray &bytes) : Cursor(bytes) {}
 
     bool atEnd() const { return m_at == m_end; }
 
@@ -213,56 +258,27 @@ public:
     }
 
 private:
-    qsizetype left() const { return m_end - m_at; }
-
-    template <typename T>
-    std::optional<T> number()
-    {
-        if (left() < qsizetype(sizeof(T)))
-            return std::nullopt;
-        const T value = qFromLittleEndian<T>(m_at);
-        m_at += sizeof(T);
-        return value;
-    }
-
-    // A count of values, each of which takes `leastBytesEach` bytes at least.
-    std::optional<quint32> count(qsizetype leastBytesEach)
-    {
-        const std::optional<quint32> n = number<quint32>();
-        if (!n || qsizetype(*n) > left() / leastBytesEach || qsizetype(*n) > maxValues)
-            return std::nullopt;
-        return n;
-    }
-
     std::optional<QByteArray> bytes()
     {
-        // A length within the bytes left.
-        const std::optional<quint32> n = number<quint32>();
-        if (!n || qsizetype(*n) > left())
-            return std::nullopt;
-        QByteArray data(m_at, qsizetype(*n));
-        m_at += *n;
-        return data;
+        if (const std::optional<QByteArrayView> data = view())
+            return data->toByteArray();
+        return std::nullopt;
     }
 
     std::optional<QString> text()
     {
-        if (std::optional<QByteArray> data = bytes())
+        if (const std::optional<QByteArrayView> data = view())
             return QString::fromUtf8(*data);
         return std::nullopt;
     }
-
-    const char *m_at;
-    const char *m_end;
-    qsizetype m_values = 0;
 };
 
 // Walks a message without building it: each value is checked by the same rules as Reader's and
 // stepped over, but the one asked for.
-class Skimmer
+class Skimmer : public Cursor
 {
 public:
-    explicit Skimmer(QByteArrayView bytes) : m_at(bytes.data()), m_end(bytes.data() + bytes.size()) {}
+    explicit Skimmer(QByteArrayView bytes) : Cursor(bytes) {}
 
     std::optional<Scalar> find(QByteArrayView wanted)
     {
@@ -270,7 +286,7 @@ public:
             return std::nullopt;
         const std::optional<quint32> n = count(5);
         for (quint32 i = 0; n && i < *n; ++i) {
-            const std::optional<QByteArrayView> key = bytes();
+            const std::optional<QByteArrayView> key = view();
             if (!key)
                 return std::nullopt;
             if (*key == wanted)
@@ -282,36 +298,6 @@ public:
     }
 
 private:
-    qsizetype left() const { return m_end - m_at; }
-
-    template <typename T>
-    std::optional<T> number()
-    {
-        if (left() < qsizetype(sizeof(T)))
-            return std::nullopt;
-        const T value = qFromLittleEndian<T>(m_at);
-        m_at += sizeof(T);
-        return value;
-    }
-
-    std::optional<quint32> count(qsizetype leastBytesEach)
-    {
-        const std::optional<quint32> n = number<quint32>();
-        if (!n || qsizetype(*n) > left() / leastBytesEach || qsizetype(*n) > maxValues)
-            return std::nullopt;
-        return n;
-    }
-
-    std::optional<QByteArrayView> bytes()
-    {
-        const std::optional<quint32> n = number<quint32>();
-        if (!n || qsizetype(*n) > left())
-            return std::nullopt;
-        const QByteArrayView data(m_at, qsizetype(*n));
-        m_at += *n;
-        return data;
-    }
-
     std::optional<Scalar> scalar()
     {
         if (m_at >= m_end)
@@ -340,7 +326,7 @@ private:
             return std::nullopt;
         case 's':
         case 'y':
-            if (const std::optional<QByteArrayView> data = bytes()) {
+            if (const std::optional<QByteArrayView> data = view()) {
                 found.text = *data;
                 return found;
             }
@@ -370,7 +356,7 @@ private:
             return number<qint64>().has_value();
         case 's':
         case 'y':
-            return bytes().has_value();
+            return view().has_value();
         case 'L': {
             const std::optional<quint32> n = count(1);
             for (quint32 i = 0; n && i < *n; ++i)
@@ -381,7 +367,7 @@ private:
         case 'M': {
             const std::optional<quint32> n = count(5);
             for (quint32 i = 0; n && i < *n; ++i)
-                if (!bytes() || !skip(depth + 1))
+                if (!view() || !skip(depth + 1))
                     return false;
             return n.has_value();
         }
@@ -389,10 +375,6 @@ private:
             return false;
         }
     }
-
-    const char *m_at;
-    const char *m_end;
-    qsizetype m_values = 0;
 };
 
 } // namespace

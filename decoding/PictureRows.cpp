@@ -336,6 +336,15 @@ std::vector<Column> columnsOf(int outWidth, int inWidth)
     return columns;
 }
 
+// One output pixel from a blended input row: its two neighbours' blend.
+void blendColumn(const QRgb *in, QRgb *out, const Column &at)
+{
+    const auto *a = reinterpret_cast<const uchar *>(in + at.first);
+    auto *o = reinterpret_cast<uchar *>(out);
+    for (int c = 0; c < 4; ++c)
+        o[c] = uchar((a[c] * (128 - at.weight) + a[c + 4] * at.weight + 64) >> 7);
+}
+
 // One output row from a blended input row: each pixel its two neighbours' blend.
 void blendColumns(const QRgb *in, QRgb *out, const std::vector<Column> &columns)
 {
@@ -357,13 +366,8 @@ void blendColumns(const QRgb *in, QRgb *out, const std::vector<Column> &columns)
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + x), _mm_packus_epi16(blended, blended));
     }
 #endif
-    for (; x < count; ++x) {
-        const Column &at = columns[size_t(x)];
-        const auto *a = reinterpret_cast<const uchar *>(in + at.first);
-        auto *o = reinterpret_cast<uchar *>(out + x);
-        for (int c = 0; c < 4; ++c)
-            o[c] = uchar((a[c] * (128 - at.weight) + a[c + 4] * at.weight + 64) >> 7);
-    }
+    for (; x < count; ++x)
+        blendColumn(in, out + x, columns[size_t(x)]);
 }
 
 #ifdef OVN_ENLARGE_AVX2
@@ -458,13 +462,8 @@ std::vector<ColumnGroup> columnGroupsOf(const std::vector<Column> &columns, int 
         x += 8;
     }
     const qsizetype count = qsizetype(columns.size());
-    for (; x < count; ++x) {
-        const Column &at = columns[size_t(x)];
-        const auto *a = reinterpret_cast<const uchar *>(in + at.first);
-        auto *o = reinterpret_cast<uchar *>(out + x);
-        for (int c = 0; c < 4; ++c)
-            o[c] = uchar((a[c] * (128 - at.weight) + a[c + 4] * at.weight + 64) >> 7);
-    }
+    for (; x < count; ++x)
+        blendColumn(in, out + x, columns[size_t(x)]);
 }
 
 bool hasAvx2()
