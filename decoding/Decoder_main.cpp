@@ -1001,6 +1001,8 @@ int main(int argc, char **argv)
         return 1;
 
     keepOnlyCharacterTypeLocale();
+    // Qt's own event dispatcher, not GLib's: a template gives GLib up (see TemplateLibraries.h).
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     // The libraries' messages go to the log from every child without each installing the route.
     LibraryMessages::install();

@@ -8,18 +8,18 @@
 //
 // What a library given up leaves is a reserved range that holds nothing, so that no later mapping
 // of the template or a child takes its place: code that still reaches it (a reader of a rarer
-// format, a plugin that binds to it, a walk over every library's headers, a new thread) faults there,
-// and a child whose handler sees that ends with DecoderProtocol::exitNeedsWholeDecoder: its program
-// asks again of a template that kept everything, and what the child had made is dropped with it.
+// format, a plugin that binds to it, a walk over every library's headers) faults there, and a child
+// whose handler sees that ends with DecoderProtocol::exitNeedsWholeDecoder: its program asks again
+// of a template that kept everything, and what the child had made is dropped with it. The image of
+// a library's thread-local data stays, read-only, where it was: each new thread copies it.
 namespace TemplateLibraries {
 
 // Gives up every loaded library but those the usual files' reading needs: the C and C++ runtime,
-// Qt's core and GUI libraries, and the JPEG, PNG, deflate and TIFF libraries. The process may not
-// call into the libraries given up again, nor run their destructors: it ends with _exit. Nor may
-// it start a thread, which copies the thread-local data of every library, given up or not: a
-// child that does (Qt converts or scales a large picture on its pool's threads) reaches a range
-// given up, and its file goes to the whole template. Call it with one thread, after every library
-// is bound (LD_BIND_NOW). False when nothing was given up.
+// Qt's core and GUI libraries, and the JPEG, PNG, deflate and TIFF libraries. GLib is given up
+// too: Qt reaches it only from its GLib event dispatcher, so a process that starts Qt threads
+// after this runs Qt's own (QT_NO_GLIB). The process may not call into the libraries given up
+// again, nor run their destructors: it ends with _exit. Call it with one thread, after every
+// library is bound (LD_BIND_NOW). False when nothing was given up.
 bool giveUpUnusual();
 
 // The ranges given up, and whether `address` lies in one.

@@ -29,7 +29,7 @@ bool ImageRepInput::fill()
     if (!m_buffer) {
         m_buffer = std::make_unique_for_overwrite<char[]>(size_t(bufferBytes));
         // As much of it as the file can fill is written now.
-        const qint64 left = m_device->isSequential() ? bufferBytes : m_device->size() - m_device->pos();
+        const qint64 left = m_device->isSequential() ? bufferBytes : m_device->size() - m_position;
         HeapTuning::mapForWriting(m_buffer.get(), size_t(std::clamp<qint64>(left, 0, bufferBytes)));
     }
     m_start = m_position;
