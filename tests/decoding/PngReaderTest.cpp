@@ -271,6 +271,7 @@ TEST(PngReaderTest, EveryLayoutReadsTheSameOnBothRoads)
         {"rgb 16 wide", make(2, 16, [](PngFile &f) { f.width = 45; })},
         {"grey alpha 16 wide", make(4, 16, [](PngFile &f) { f.width = 45; })},
         {"rgb 8 wide", make(2, 8, [](PngFile &f) { f.width = 45; })},
+        {"rgba 8 wide", make(6, 8, [](PngFile &f) { f.width = 45; })},
         {"data in many chunks", make(0, 8, [](PngFile &f) { f.pieces = 40; })},
     };
     QTemporaryDir dir;
