@@ -861,6 +861,7 @@ bool isUsual(const QByteArray &body, const std::vector<int> &descriptors, bool t
 [[noreturn]] void runWholeTemplate(int link, int threads)
 {
     const pid_t self = ::getpid();
+    ::malloc_trim(0); // as the template that forked this one does (see main)
     for (;;) {
         quint32 length = 0;
         std::vector<int> descriptors;
@@ -1023,6 +1024,9 @@ int main(int argc, char **argv)
 #endif
     // Giving libraries up needs every symbol bound already (the program starts decoders so).
     const bool split = whole.pid > 0 && std::getenv("LD_BIND_NOW") && TemplateLibraries::giveUpUnusual();
+    // What the start freed goes back: each fork copies, and each child's end unmaps, the pages the
+    // template holds, and a child that allocates takes fresh pages as cheaply as copied ones.
+    ::malloc_trim(0);
     for (;;) {
         quint32 length = 0;
         std::vector<int> descriptors;
