@@ -1,5 +1,6 @@
 #include "app/OVNApplicationIcon.h"
 #include "app/OVNAssetManager.h"
+#include "app/OVNCommandLine.h"
 #include "app/OVNDocumentController.h"
 #include "app/OVNInstanceForwarding.h"
 #include "app/OVNViewerDocuments.h"
@@ -70,6 +71,17 @@ private:
 // category before its first paint, and the program ends once its thumbnails are painted.
 int main(int argc, char *argv[])
 {
+    // --help, --version and an unknown option answer before Qt opens a display or a catalog.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (const auto answer = OVNCommandLine::answerBeforeStart(arguments, QStringLiteral(OVN_VERSION))) {
+            std::fputs(answer->standardOutput.toLocal8Bit().constData(), stdout);
+            std::fputs(answer->standardError.toLocal8Bit().constData(), stderr);
+            return answer->status;
+        }
+    }
     HeapTuning::keepFreedMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrevan"));
