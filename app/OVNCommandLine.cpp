@@ -32,10 +32,11 @@ std::optional<Answer> answerBeforeStart(const QStringList &arguments, const QStr
         if (argument == QLatin1String("--version"))
             return Answer{0, QStringLiteral("Ostrevan %1\n").arg(version), {}};
         if (argument.startsWith(QLatin1String("--")))
-            return Answer{2, {},
-                          QStringLiteral("ostrevan: unknown option \"%1\"; settings take one dash (-Key Value)\n\n")
-                                  .arg(argument)
-                              + usage()};
+            return Answer{
+                2,
+                {},
+                QStringLiteral("ostrevan: unknown option \"%1\"; settings take one dash (-Key Value)\n\n").arg(argument)
+                    + usage()};
         // A setting's value is not an option, whatever it begins with; a lone "-" is a file name.
         if (argument.size() > 1 && argument.startsWith(QLatin1Char('-')))
             ++i;

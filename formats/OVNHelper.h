@@ -112,11 +112,15 @@ public:
         std::chrono::milliseconds limit;
         const std::atomic<bool> *cancel = nullptr;
     };
+    // Names in the order a file manager lists them: letters without regard to case, a run of digits
+    // by its number (IMG_2 before IMG_10), names that still tie in the order of their characters.
+    // A folder's files are imported in this order, whatever order the file system keeps them in.
+    static bool namesInOrder(const QString &first, const QString &second);
     // The same with that limit; without one, as above.
     static QVariantList parseFileList(const QVariantList &list, QList<SkippedFile> *skipped,
                                       const std::optional<ListingTime> &time);
-    // The entries of one folder as paths ("." and ".." left out), in the order the file system
-    // gives; nothing when the folder cannot be listed. Names in `skipped`, as the expansion does,
+    // The entries of one folder as paths ("." and ".." left out), in name order (namesInOrder);
+    // nothing when the folder cannot be listed. Names in `skipped`, as the expansion does,
     // a folder that cannot be read and each entry whose name is not valid UTF-8.
     static std::optional<QStringList> folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped);
     // The same with the listing under that limit: a folder not read in time is named in `skipped`.

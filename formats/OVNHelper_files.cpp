@@ -188,9 +188,11 @@ std::optional<QStringList> entryPaths(const QString &folder, const std::optional
     if (skipped)
         for (const QString &entry : undecodable)
             skipped->append({joinPath(folder, entry), QStringLiteral("the name is not valid UTF-8")});
+    QStringList names = *entries;
+    std::sort(names.begin(), names.end(), OVNHelper::namesInOrder);
     QStringList paths;
-    paths.reserve(entries->size());
-    for (const QString &entry : *entries)
+    paths.reserve(names.size());
+    for (const QString &entry : names)
         paths.append(joinPath(folder, entry));
     return paths;
 }
@@ -548,6 +550,57 @@ void OVNHelper::setFolderReader(FolderReader reader)
     folderReader() = reader ? std::move(reader) : [](const QString &folder, QStringList *undecodable, QString *why) {
         return FileAccess::folderEntries(folder, undecodable, why);
     };
+}
+
+bool OVNHelper::namesInOrder(const QString &first, const QString &second)
+{
+    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    qsizetype a = 0;
+    qsizetype b = 0;
+    // Between two names that are the same but for the zeros leading their numbers, the one with
+    // fewer comes first.
+    int zeros = 0;
+    while (a < first.size() && b < second.size()) {
+        if (isDigit(first.at(a)) && isDigit(second.at(b))) {
+            qsizetype aEnd = a;
+            while (aEnd < first.size() && isDigit(first.at(aEnd)))
+                ++aEnd;
+            qsizetype bEnd = b;
+            while (bEnd < second.size() && isDigit(second.at(bEnd)))
+                ++bEnd;
+            qsizetype aStart = a;
+            while (aStart + 1 < aEnd && first.at(aStart) == QLatin1Char('0'))
+                ++aStart;
+            qsizetype bStart = b;
+            while (bStart + 1 < bEnd && second.at(bStart) == QLatin1Char('0'))
+                ++bStart;
+            // Without its leading zeros, the longer number is the larger; of equal length, the
+            // first digit that differs decides.
+            if (aEnd - aStart != bEnd - bStart)
+                return aEnd - aStart < bEnd - bStart;
+            const int digits = QStringView(first)
+                                   .sliced(aStart, aEnd - aStart)
+                                   .compare(QStringView(second).sliced(bStart, bEnd - bStart));
+            if (digits != 0)
+                return digits < 0;
+            if (zeros == 0 && aStart - a != bStart - b)
+                zeros = aStart - a < bStart - b ? -1 : 1;
+            a = aEnd;
+            b = bEnd;
+            continue;
+        }
+        const int letter =
+            QStringView(first).sliced(a, 1).compare(QStringView(second).sliced(b, 1), Qt::CaseInsensitive);
+        if (letter != 0)
+            return letter < 0;
+        ++a;
+        ++b;
+    }
+    if (first.size() - a != second.size() - b)
+        return first.size() - a < second.size() - b;
+    if (zeros != 0)
+        return zeros < 0;
+    return first < second;
 }
 
 std::optional<QStringList> OVNHelper::folderEntryPaths(const QString &folder, QList<SkippedFile> *skipped)

@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -95,6 +97,56 @@ TEST(FileListExpansion, FoldersAreListedRecursivelyWithoutFinderLitter)
     const QVariantList fromFolder = OVNHelper::parseFileList({QVariantMap{{"PATH", root + "/sub"}}});
     ASSERT_EQ(fromFolder.size(), 1);
     EXPECT_EQ(fromFolder[0].typeId(), QMetaType::QString);
+}
+
+TEST(FileListExpansion, AFoldersFilesComeInNameOrderWhateverTheListingsOrder)
+{
+    // Pairs in the order they must come: numbers by value, letters without regard to case.
+    const std::vector<std::pair<QString, QString>> ordered{
+        {"IMG_0012.jpg", "IMG_0013.jpg"},
+        {"IMG_2.jpg", "IMG_10.jpg"},
+        {"img_0012.jpg", "IMG_0013.jpg"},
+        {"a.jpg", "B.jpg"},
+        {"IMG_7.jpg", "IMG_007.jpg"},
+        {"IMG.jpg", "IMG_1.jpg"},
+        {"x9y", "x10a"},
+        {"photo", "photo 2"},
+        {"B.jpg", "b.jpg"},
+        {"99999999999999999999", "100000000000000000000"},
+    };
+    for (const auto &[first, second] : ordered) {
+        EXPECT_TRUE(OVNHelper::namesInOrder(first, second))
+            << first.toStdString() << " before " << second.toStdString();
+        EXPECT_FALSE(OVNHelper::namesInOrder(second, first))
+            << second.toStdString() << " after " << first.toStdString();
+        EXPECT_FALSE(OVNHelper::namesInOrder(first, first)) << first.toStdString();
+    }
+
+    // The file system's own order of a folder is no order at all: the listing below gives the names
+    // scrambled, and the expansion and a folder's entries both come back sorted.
+    QTemporaryDir dir;
+    const QString root = dir.filePath("card");
+    const QStringList scrambled{"IMG_0026.jpg", "IMG_0012.jpg", "sub", "IMG_0013.jpg", "IMG_0100.jpg", "IMG_0009.jpg"};
+    for (const QString &name : scrambled)
+        ASSERT_TRUE(name == "sub" ? QDir().mkpath(root + "/sub") : touch(root + "/" + name));
+    ASSERT_TRUE(touch(root + "/sub/B.jpg"));
+    ASSERT_TRUE(touch(root + "/sub/a.jpg"));
+    OVNHelper::setFolderReader([scrambled](const QString &folder, QStringList *undecodable, QString *why) {
+        if (folder.endsWith("/sub"))
+            return std::optional<QStringList>(QStringList{"B.jpg", "a.jpg"});
+        (void)undecodable;
+        (void)why;
+        return std::optional<QStringList>(scrambled);
+    });
+    const QStringList expanded = strings(OVNHelper::parseFileList({root}));
+    const std::optional<QStringList> entries = OVNHelper::folderEntryPaths(root, nullptr);
+    OVNHelper::setFolderReader({});
+    EXPECT_EQ(expanded,
+              (QStringList{root + "/IMG_0009.jpg", root + "/IMG_0012.jpg", root + "/IMG_0013.jpg",
+                           root + "/IMG_0026.jpg", root + "/IMG_0100.jpg", root + "/sub/a.jpg", root + "/sub/B.jpg"}));
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(*entries, (QStringList{root + "/IMG_0009.jpg", root + "/IMG_0012.jpg", root + "/IMG_0013.jpg",
+                                     root + "/IMG_0026.jpg", root + "/IMG_0100.jpg", root + "/sub"}));
 }
 
 TEST(FileListExpansion, SymlinkLoopsEndAndEachFileComesOnce)
