@@ -5,10 +5,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 
@@ -85,6 +88,23 @@ inline std::optional<int> integer32(const char *option, const QString &text, int
             option, detail::rangeText("a whole number", minimum, maximum, maximum == std::numeric_limits<int>::max()),
             text);
     return value ? std::optional<int>(int(*value)) : std::nullopt;
+}
+
+// One of a few codes (`codes` in the order they are named): the same answer for any other text,
+// whether it is a number out of range, a number between two codes or no number at all.
+inline std::optional<int> code(const char *option, const QString &text, std::initializer_list<int> codes)
+{
+    QStringList names;
+    for (const int code : codes)
+        names.append(QString::number(code));
+    const std::optional<qint64> value =
+        parseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    if (value && std::find(codes.begin(), codes.end(), int(*value)) != codes.end())
+        return int(*value);
+    const QString last = names.takeLast();
+    detail::complain(option, names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last,
+                     text);
+    return std::nullopt;
 }
 
 } // namespace ToolNumber

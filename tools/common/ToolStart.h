@@ -13,10 +13,31 @@
 
 namespace ToolStart {
 
+// Without a desktop session (cron, ssh, su) Qt says on standard error that XDG_RUNTIME_DIR is not
+// set, once its platform starts. The tools keep nothing in a runtime folder, so that line is only
+// noise among their answers; every other message goes where it went.
+inline void quietWithoutRuntimeFolder()
+{
+    static bool installed = false;
+    if (installed || !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    installed = true;
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+            return;
+        if (previous)
+            previous(type, context, text);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    });
+}
+
 // The tools serve scripts and probes: they draw offscreen unless a Qt platform is named (call
 // before the application object is made).
 inline void offscreenUnlessNamed()
 {
+    quietWithoutRuntimeFolder();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
@@ -24,6 +45,7 @@ inline void offscreenUnlessNamed()
 // Offscreen only where there is no display either, for tools that may also show their window.
 inline void offscreenWithoutDisplay()
 {
+    quietWithoutRuntimeFolder();
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         offscreenUnlessNamed();
 }

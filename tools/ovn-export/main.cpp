@@ -65,14 +65,11 @@ int main(int argc, char **argv)
         const QString &arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
         if (arg == QLatin1String("--size") && hasValue) {
-            const std::optional<int> index = ToolNumber::integer32("--size", args.at(++i), 0, 6);
+            // The sizes of the usage: the custom size comes with --custom, 5 is the pop-up's line.
+            const std::optional<int> index =
+                ToolNumber::code("--size", args.at(++i), {0, 1, 2, 3, OVNExportImages::unchangedCopyIndex});
             if (!index)
                 return 2;
-            // The sizes of the usage: the custom size comes with --custom, 5 is the pop-up's line.
-            if (*index > 3 && *index != OVNExportImages::unchangedCopyIndex) {
-                std::fprintf(stderr, "ovn-export: --size takes 0, 1, 2, 3 or 6, not %d\n", *index);
-                return 2;
-            }
             options.sizeIndex = *index;
         } else if (arg == QLatin1String("--custom") && hasValue) {
             const std::optional<int> box = ToolNumber::integer32("--custom", args.at(++i), 1, 65535);

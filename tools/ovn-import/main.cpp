@@ -281,8 +281,7 @@ int main(int argc, char *argv[])
         return *end;
     // As the program does: the files' buffers are reused from one file to the next.
     HeapTuning::keepFreedMemoryForReuse();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ToolStart::offscreenUnlessNamed();
     QGuiApplication app(argc, argv);
     const int status = importFiles(app);
     // A stopped import leaves the files it was reading to their threads, which end at their files'

@@ -25,8 +25,17 @@ namespace {
 
 using ToolStart::refuse;
 
+// The sizes are the mail sheet's pop-up items (OVNOutputSizes).
 constexpr const char *usageText = "usage: ovn-mail CATALOG CATEGORY [--size 0|1|2|3|5] [--caption AUTHOR] "
-                                  "[--filename] [--command PROGRAM]\n";
+                                  "[--filename] [--command PROGRAM]\n"
+                                  "  --size 0|1|2|3   each picture as a JPEG that fits a square of 256 (the "
+                                  "default), 320, 640 or 1024 pixels\n"
+                                  "  --size 5         each file attached as it is\n"
+                                  "  --caption AUTHOR the author's name written on each picture\n"
+                                  "  --filename       the file's name written on each picture\n"
+                                  "  --command PROGRAM\n"
+                                  "                   the mail program handed the attachments (xdg-email by "
+                                  "default)\n";
 
 int usage()
 {
@@ -52,14 +61,11 @@ int main(int argc, char **argv)
         const QString &arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
         if (arg == QLatin1String("--size") && hasValue) {
-            const std::optional<int> index = ToolNumber::integer32("--size", args.at(++i), 0, 5);
+            // 4 is the pop-up's line between the sizes and the original, no size of its own.
+            const std::optional<int> index =
+                ToolNumber::code("--size", args.at(++i), {0, 1, 2, 3, OVNSendImagesAsMail::originalIndex});
             if (!index)
                 return 2;
-            // 4 is the pop-up's line between the sizes and the original, no size of its own.
-            if (!OVNSendImagesAsMail::isSizeIndex(*index)) {
-                std::fprintf(stderr, "ovn-mail: --size takes 0, 1, 2, 3 or 5, not %d\n", *index);
-                return 2;
-            }
             options.sizeIndex = *index;
         } else if (arg == QLatin1String("--caption") && hasValue) {
             options.caption = true;
