@@ -33,6 +33,17 @@ set -e
 [ $status = 1 ]
 echo "$out" | grep -q '^refused: Line 1: The value "5; delete from strvfile" is not a number.$'
 [ "$(sqlite3 c.sqlite 'select count(*) from strvfile')" = 24 ]
+# A settings file that is not there is refused (status 1), not taken for a wrong command line.
+set +e
+out=$("$find_tool" c.sqlite no-such.plist)
+status=$?
+set -e
+[ $status = 1 ]
+echo "$out" | grep -q '^refused: The settings file no-such.plist cannot be read: '
+# The example the usage gives is a search the tool runs.
+"$find_tool" --help | sed -n '/^  { CATALOG/,/); }$/p' > example.plist
+[ "$(wc -l < example.plist)" = 2 ]
+"$find_tool" c.sqlite example.plist | grep -q '^found: '
 # A place the list does not offer searches every entry, as the find sheet does: a title no
 # category has, and a smart folder saved in a folder that was renamed since.
 echo '{ LINES = ( { FIELDTITLE = Name; OPERATORID = 0; VALUE = "1"; } ); }' > all.plist

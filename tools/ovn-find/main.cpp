@@ -39,8 +39,21 @@ namespace {
 
 using ToolStart::refuse;
 
-constexpr const char *usageText = "usage: ovn-find CATALOG SETTINGS [--save NAME]\n"
-                                  "       ovn-find CATALOG --smart-folder ID\n";
+constexpr const char *usageText =
+    "usage: ovn-find CATALOG SETTINGS [--save NAME]\n"
+    "       ovn-find CATALOG --smart-folder ID\n"
+    "SETTINGS is a property-list file (XML or text form) holding what the find sheet keeps, e.g.\n"
+    "  { CATALOG = Travel; LINES = ( { FIELDTITLE = Name; OPERATORID = 0; VALUE = \"beach\"; },\n"
+    "      { COMBOPERATORTITLE = OR; FIELDTITLE = Rating; OPERATORID = 1; VALUE = 3; } ); }\n"
+    "  CATALOG            where to search: a title of the sheet's search-in list (none: every entry)\n"
+    "  FIELDTITLE         a field's title as the sheet's field pop-up shows it\n"
+    "  OPERATORID         the sheet's operator pop-up counted from 0: for texts contains, starts with,\n"
+    "                     ends with, is, is empty; for numbers equals, is larger than, is smaller than;\n"
+    "                     for dates equals, is after, is before; for yes-or-no fields YES, NO; for a\n"
+    "                     field with a list of values, that list\n"
+    "  VALUE              what the field is compared with\n"
+    "  COMBOPERATORTITLE  AND (the default) or OR, joining the line to the ones before it\n"
+    "  --save NAME        also stores the search as a smart folder NAME\n";
 
 int usage()
 {
@@ -90,10 +103,10 @@ int main(int argc, char *argv[])
             return refuse(QStringLiteral("The smart folder holds no search."));
     } else {
         QFile file(args.takeFirst());
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "ovn-find: cannot read %s\n", ToolText::utf8(file.fileName()).constData());
-            return 2;
-        }
+        // A file that is not there is a request that cannot be met, not a wrong command line.
+        if (!file.open(QIODevice::ReadOnly))
+            return refuse(
+                QStringLiteral("The settings file %1 cannot be read: %2").arg(file.fileName(), file.errorString()));
         const QVariant read = PropertyList::read(file.readAll());
         if (read.typeId() != QMetaType::QVariantMap)
             return refuse(QStringLiteral("The settings file holds no dictionary."));
