@@ -4,6 +4,7 @@
 #include "formats/OVNMSAHelper.h"
 
 #include "platform/FileAccess.h"
+#include "platform/SystemInfo.h"
 #include "platform/TimedCall.h"
 #include "platform/UserDefaults.h"
 
@@ -481,7 +482,10 @@ QStringList OVNHelper::volumeRoots()
     const QString roots = qEnvironmentVariable("OVN_VOLUME_ROOTS");
     if (!roots.isEmpty())
         return roots.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    const QString user = qEnvironmentVariable("USER");
+    // The account's own login, not $USER: cron, su and service starts leave that unset or wrong.
+    const QString user = SystemInfo::accountName();
+    if (user.isEmpty())
+        return {QStringLiteral("/Volumes"), QStringLiteral("/mnt")};
     return {QStringLiteral("/Volumes"), QStringLiteral("/media/") + user, QStringLiteral("/run/media/") + user,
             QStringLiteral("/mnt")};
 }

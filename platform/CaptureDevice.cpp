@@ -1,4 +1,5 @@
 #include "platform/CaptureDevice.h"
+#include "platform/SystemInfo.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -317,7 +318,10 @@ QStringList CaptureDevices::volumeRoots()
 {
     if (qEnvironmentVariableIsSet("OVN_VOLUME_ROOTS"))
         return qEnvironmentVariable("OVN_VOLUME_ROOTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    const QString user = qEnvironmentVariable("USER");
+    // The account's own login, not $USER: cron, su and service starts leave that unset or wrong.
+    const QString user = SystemInfo::accountName();
+    if (user.isEmpty())
+        return {QStringLiteral("/media")};
     return {QStringLiteral("/media/") + user, QStringLiteral("/run/media/") + user, QStringLiteral("/media")};
 }
 

@@ -1,4 +1,5 @@
 #include "formats/OVNHelper.h"
+#include "platform/SystemInfo.h"
 #include "platform/TemporaryFiles.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,28 @@ TEST(VolumeOfPath, KnownMountFolders)
     EXPECT_EQ(OVNHelper::getVolumeForPath("Volumes/Media/x"), "");
     EXPECT_EQ(OVNHelper::getVolumeForPath("/Volumes/../etc/passwd"), "");
     EXPECT_EQ(OVNHelper::getVolumeForPath(""), "");
+}
+
+TEST(VolumeOfPath, TheUsersMountFoldersAreTheAccountsWhateverUserSays)
+{
+    const QByteArray user = qgetenv("USER");
+    const QByteArray roots = qgetenv("OVN_VOLUME_ROOTS");
+    qunsetenv("OVN_VOLUME_ROOTS");
+    const QString own = SystemInfo::accountName();
+    ASSERT_FALSE(own.isEmpty());
+    for (const char *said : {"", "mallory"}) {
+        if (*said)
+            qputenv("USER", said);
+        else
+            qunsetenv("USER");
+        const QStringList found = OVNHelper::volumeRoots();
+        EXPECT_TRUE(found.contains("/media/" + own)) << said << ": " << found.join(' ').toStdString();
+        EXPECT_TRUE(found.contains("/run/media/" + own)) << said;
+        EXPECT_FALSE(found.contains("/media/") || found.contains("/media/mallory")) << said;
+    }
+    qputenv("USER", user);
+    if (!roots.isEmpty())
+        qputenv("OVN_VOLUME_ROOTS", roots);
 }
 
 TEST(FileListExpansion, FoldersAreListedRecursivelyWithoutFinderLitter)
