@@ -28,5 +28,5 @@ keywords=$(sqlite3 "$dir/cat.sqlite" "select shortdesc from strvfile")
 printf 'v5.0 Canto(r) Cumulus(r) Record Exporx\r' > "$dir/wrong.txt"
 status=0
 "$tool" "$dir/cat.sqlite" Export "$dir/wrong.txt" >/dev/null 2>"$dir/err" || status=$?
-[ "$status" = 1 ] && grep -q "^Format not recognized$" "$dir/err" || { echo "wrong first line not refused: $status $(cat "$dir/err")"; exit 1; }
+[ "$status" = 1 ] && grep -qxF "ovn-recordexport: $dir/wrong.txt: Format not recognized" "$dir/err" || { echo "wrong first line not refused: $status $(cat "$dir/err")"; exit 1; }
 echo ok

@@ -47,8 +47,9 @@ int main(int argc, char *argv[])
     // The export is read before the catalog is touched: a refused file makes no collection.
     const OVNCumulusParser::Parsed parsed = OVNCumulusParser::readFile(args.at(2));
     if (parsed.refused()) {
-        std::fprintf(stderr, "%s\n%s\n", ToolText::utf8(parsed.errorTitle).constData(),
-                     ToolText::utf8(parsed.errorMessage).constData());
+        // Named, as the other tools name what they refuse: several exports may be read in one script.
+        std::fprintf(stderr, "ovn-recordexport: %s: %s\n%s\n", ToolText::utf8(args.at(2)).constData(),
+                     ToolText::utf8(parsed.errorTitle).constData(), ToolText::utf8(parsed.errorMessage).constData());
         return 1;
     }
     std::unique_ptr<OVNDatabaseAccess> connection =
