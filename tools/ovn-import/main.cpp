@@ -49,6 +49,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QGuiApplication>
 #include <QThread>
@@ -255,10 +256,26 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
     // Every entry that was not re-scanned is named: a file that is missing, could not be read, or
     // whose change the catalog did not keep.
     const QSet<QString> done(summary.importedIds.cbegin(), summary.importedIds.cend());
+    QHash<QString, QString> reasons;
+    for (const OVNImportWorker::Failure &failure : summary.failures)
+        reasons.insert(failure.path, failure.reason);
+    const auto reasonFor = [&](const OVNDatabaseAccess::EntryFile &entry) {
+        if (const QString listed = reasons.value(entry.absolutePath); !listed.isEmpty())
+            return listed;
+        if (entry.absolutePath.isEmpty())
+            return QStringLiteral("the entry names no file");
+        const QFileInfo file(entry.absolutePath);
+        if (!file.exists() && !file.isSymLink())
+            return QStringLiteral("the file is missing");
+        if (summary.cancelled || !summary.abortMessage.isEmpty())
+            return QStringLiteral("the re-scan stopped before it");
+        return QStringLiteral("its change was not kept");
+    };
     QStringList left;
     for (const OVNDatabaseAccess::EntryFile &entry : entries)
         if (!done.contains(entry.mid))
-            left.append(entry.absolutePath.isEmpty() ? entry.mid : entry.absolutePath);
+            left.append((entry.absolutePath.isEmpty() ? entry.mid : entry.absolutePath) + QStringLiteral(": ")
+                        + reasonFor(entry));
     if (!left.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %lld %s:\n", static_cast<long long>(left.size()),
                      left.size() == 1 ? "entry was not re-scanned" : "entries were not re-scanned");
