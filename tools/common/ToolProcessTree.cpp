@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -122,11 +123,13 @@ void ToolProcessTree::look()
     for (const pid_t pid : std::as_const(tree)) {
         if (const qint64 peak = statusBytes(pid, "VmHWM"); peak > 0) {
             held += statusBytes(pid, "VmRSS");
-            if (isDecodersChild(pid))
-                continue;
-            now[pid] = peak;
+            // A decoder's child caught alive counts in this look's sum too (a decoder may have
+            // several at once), so that the sum is never less than what is held; it is counted
+            // among the processes in all by its decoder's note of its end.
             sum += peak;
             ++alive;
+            if (!isDecodersChild(pid))
+                now[pid] = peak;
         }
     }
     const std::lock_guard lock(m_mutex);
@@ -161,6 +164,9 @@ ToolProcessTree::Figures ToolProcessTree::finish()
     m_figures.peakBytes += forked.peakBytes;
     m_figures.processes += forked.templates;
     m_figures.seen += forked.started;
+    // Whatever the tree was seen to hold at once is below the bound, by its definition.
+    m_figures.peakBytes = std::max(m_figures.peakBytes, m_figures.heldBytes);
+    m_figures.seen = std::max(m_figures.seen, m_figures.processes);
     m_figures.cpuSeconds =
         seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
     return m_figures;
@@ -169,10 +175,11 @@ ToolProcessTree::Figures ToolProcessTree::finish()
 QString ToolProcessTree::text(const Figures &figures)
 {
     return QStringLiteral("peak memory %1 MiB held at once by the tool and its decoders, at most %2 MiB (the "
-                          "peaks of %3 processes alive together; %4 in all), processor time %5 s")
+                          "peaks of %3 alive together; %4 in all), processor time %5 s")
         .arg(figures.heldBytes >> 20)
         .arg(figures.peakBytes >> 20)
-        .arg(figures.processes)
+        .arg(figures.processes == 1 ? QStringLiteral("1 process")
+                                    : QStringLiteral("%1 processes").arg(figures.processes))
         .arg(figures.seen)
         .arg(figures.cpuSeconds, 0, 'f', 2);
 }

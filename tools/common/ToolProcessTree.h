@@ -41,7 +41,7 @@ public:
     Figures finish();
 
     // "peak memory N MiB held at once by the tool and its decoders, at most P MiB (the peaks of K
-    // processes alive together; M in all), processor time S s".
+    // processes alive together; M in all), processor time S s"; P is never less than N.
     static QString text(const Figures &figures);
 
     // The processes below `root` (its children, theirs, ...), from /proc.
