@@ -940,6 +940,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         summary.failures.append({file.path, file.reason});
         summary.notImported.append(file.path);
     }
+    summary.passedOver = int(skipped.size());
     const std::vector<Item> &list = pipeline->list;
     const size_t total = list.size();
     summary.total = int(total);

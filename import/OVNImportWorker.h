@@ -99,6 +99,9 @@ public:
 
     struct Summary {
         int total = 0;             // files in the expanded list
+        // Paths named or found that the expansion passed over (a file that is not there, a folder
+        // that cannot be read, a name that is not valid UTF-8), each listed in failures.
+        int passedOver = 0;
         int processed = 0;         // files handled (inserted, skipped or failed)
         QStringList importedIds;   // the new records, in list order
         QStringList importedPaths; // the file of each record of importedIds, in the same order

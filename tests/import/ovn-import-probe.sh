@@ -23,6 +23,12 @@ grep -q "^imported 3 of 4 files" <<<"$out" || { echo "wrong summary: $out"; exit
 grep -q "^  $dir/card/readme.zzq$" "$dir/err" || { echo "not-imported file not named: $(cat "$dir/err")"; exit 1; }
 category=$(sed -n 's/^category //p' <<<"$out")
 
+# A file named that is not there counts among the files of the summary.
+status=0
+missing=$("$tool" --quiet "$dir/cat.sqlite" "Card dump" "$dir/card/img9.ppm" 2>/dev/null) || status=$?
+[ "$status" = 1 ] || { echo "exit status $status for a missing file"; exit 1; }
+grep -q "^imported 0 of 1 file in" <<<"$missing" || { echo "a missing file not counted: $missing"; exit 1; }
+
 again=$("$tool" --quiet "$dir/cat.sqlite" "Card dump" "$dir/card/img1.ppm")
 grep -qF "category $category" <<<"$again" || { echo "the second run made another collection: $again"; exit 1; }
 count=$(sqlite3 "$dir/cat.sqlite" "select count(*) from strvfile where categoryid='$category' and length(thumbimage) > 0")
