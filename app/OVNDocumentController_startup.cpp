@@ -35,9 +35,21 @@ namespace {
 // Movie frameworks below this number cannot play movies.
 constexpr int kNewEnoughMovieFramework = 0x06FFFFFF;
 
-Alert connectionRetryAlert()
+// The local catalog is a file: nothing to connect to, no server to check.
+bool isLocalCatalog(const QString &vendor) { return vendor == QLatin1String("Integrated"); }
+
+Alert connectionRetryAlert(const QString &vendor)
 {
     Alert alert;
+    if (isLocalCatalog(vendor)) {
+        alert.message = localized("Could not open the catalog file");
+        alert.informativeText =
+            localized("Please check that the catalog file and its folder can be read and written (the disk is there, "
+                      "not full and not read-only) and click 'Retry'.\n\nIf you want to use another catalog click "
+                      "'Preferences'. To end Ostrevan now click 'Quit'.");
+        alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
+        return alert;
+    }
     alert.message = localized("Could not connect to database server");
     alert.informativeText =
         localized("Please check that your database is up and running and click 'Retry'.\n\nIf you are accessing "
@@ -69,7 +81,8 @@ QString connectionFailureText(const OVNDatabaseAccess *connection, const QString
                          "connects to (Integrated, PostgreSQL or OstrevanWS).")
             .arg(vendor);
     }
-    return localized("Could not connect to database server.");
+    return isLocalCatalog(vendor) ? localized("Could not open the catalog file.")
+                                  : localized("Could not connect to database server.");
 }
 
 bool isActive(const std::shared_ptr<OVNDatabaseAccess> &connection)
@@ -135,7 +148,9 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
             terminate();
             return StartupResult::Refused;
         }
-        const int answer = Alerts::run(refusal.isEmpty() ? connectionRetryAlert() : loginRefusalAlert(refusal));
+        const int answer = Alerts::run(refusal.isEmpty()
+                                           ? connectionRetryAlert(m_defaults.stringForKey(QStringLiteral("DBVendor")))
+                                           : loginRefusalAlert(refusal));
         if (answer == 2) {
             m_startingUp = false;
             m_services.connections->setBeforeAlert(nullptr);

@@ -98,7 +98,7 @@ public:
     };
 
     struct Summary {
-        int total = 0;             // files in the expanded list
+        int total = 0; // files in the expanded list
         // Paths named or found that the expansion passed over (a file that is not there, a folder
         // that cannot be read, a name that is not valid UTF-8), each listed in failures.
         int passedOver = 0;

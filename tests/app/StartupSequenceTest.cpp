@@ -158,6 +158,19 @@ TEST_F(StartupSequenceTest, RetryConnectsAgainUntilTheCatalogOpens)
     EXPECT_EQ(controller->documents().first()->databaseConnection(), controller->databaseConnection());
 }
 
+TEST_F(StartupSequenceTest, ALocalCatalogThatCannotBeOpenedIsNoServerToConnectTo)
+{
+    defaults.setString(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
+    auto controller = makeController({Outcome::Failed, Outcome::Active});
+    alerts->enqueueAnswers({0});
+    ASSERT_EQ(controller->startUp(), OVNDocumentController::StartupResult::Run);
+    EXPECT_EQ(alertMessages(), QStringList{"Could not open the catalog file"});
+    const Alert retry = alerts->shown().first();
+    EXPECT_EQ(retry.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
+    EXPECT_FALSE(retry.informativeText.contains("server")) << qPrintable(retry.informativeText);
+    EXPECT_FALSE(retry.informativeText.contains("PostgreSQL")) << qPrintable(retry.informativeText);
+}
+
 TEST_F(StartupSequenceTest, NoConnectionAtAllAlsoOffersRetryInsteadOfEndingTheProgram)
 {
     auto controller = makeController({Outcome::None, Outcome::Active});

@@ -458,11 +458,11 @@ int importFiles(const QGuiApplication &app)
     // Of what was named or found: a path the expansion passed over counts too ("imported 0 of 1
     // file" for a file that is not there, never "0 of 0").
     const int named = summary.total + summary.passedOver;
-    std::printf(
-        "imported %lld of %d %s in %.2f s (%.1f files/s), %lld listed with problems, %s\n",
-        static_cast<long long>(summary.importedIds.size()), named, named == 1 ? "file" : "files",
-        seconds, seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
-        static_cast<long long>(listedFiles(summary)), ToolText::utf8(ToolProcessTree::text(figures)).constData());
+    std::printf("imported %lld of %d %s in %.2f s (%.1f files/s), %lld listed with problems, %s\n",
+                static_cast<long long>(summary.importedIds.size()), named, named == 1 ? "file" : "files", seconds,
+                seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
+                static_cast<long long>(listedFiles(summary)),
+                ToolText::utf8(ToolProcessTree::text(figures)).constData());
     printStop(summary.abortMessage);
     // A stop by a signal keeps what was stored; the files it did not reach are not imported.
     QStringList notImported = summary.notImported;
