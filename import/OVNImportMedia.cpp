@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -263,9 +264,25 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
         if (failure.catalogued && !notImportedPaths.contains(failure.path))
             catalogued.append(QStringLiteral("%1: %2").arg(failure.path, failure.reason));
     }
+    // A smart import's folder with more files than a collection takes went into numbered ones.
+    QStringList splits;
+    for (const OVNImportWorker::Summary::Split &split : summary.splits) {
+        QStringList names;
+        for (const QString &name : split.collections)
+            names.append(QStringLiteral("“%1”").arg(name));
+        const QString last = names.takeLast();
+        splits.append(localized("“%1” has %2, more than the %3 one collection takes: they were filed into %4 and %5.")
+                          .arg(split.name, files(split.files), QLocale().toString(summary.collectionLimit),
+                               names.join(QStringLiteral(", ")), last));
+    }
     Report report;
-    if (notImported.isEmpty() && catalogued.isEmpty())
+    if (notImported.isEmpty() && catalogued.isEmpty()) {
+        if (!splits.isEmpty()) {
+            report.message = localized("Some folders were filed into several collections.");
+            report.informativeText = splits.join(QLatin1Char('\n'));
+        }
         return report;
+    }
     report.message = notImported.isEmpty() ? localized("Some files were catalogued with an icon.")
                                            : localized("Some files were not imported.");
     QStringList counts{localized("Imported: %1").arg(files(summary.importedIds.size()))};
@@ -274,6 +291,7 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
     if (!catalogued.isEmpty())
         counts.append(localized("Catalogued with an icon or without some details: %1").arg(files(catalogued.size())));
     report.informativeText = counts.join(QLatin1Char('\n')) + QStringLiteral("\n\n")
+                             + (splits.isEmpty() ? QString() : splits.join(QLatin1Char('\n')) + QStringLiteral("\n\n"))
                              + localized("Show Details lists each file with its reason.");
     QStringList sections;
     if (!notImported.isEmpty())

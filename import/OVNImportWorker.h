@@ -132,6 +132,15 @@ public:
             int count = 0;
         };
         QList<Collection> collections;
+        // Smart import: a folder with more files than one collection takes, and the collections its
+        // files were filed into, in order.
+        struct Split {
+            QString name;
+            QStringList collections;
+            int files = 0;
+        };
+        QList<Split> splits;
+        int collectionLimit = 0; // the most files one collection of a smart import takes
     };
 
     // Called on the worker's thread.

@@ -84,6 +84,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             observer->importStatus(text);
     };
     const int maximum = smartMaximum(maxFiles);
+    summary.collectionLimit = maximum;
     m_stop = Stop();
     std::unique_ptr<OVNDatabaseAccess> connection = openConnection(observer);
     if (!connection || !connection->isDBConnectionActive()) {
@@ -105,8 +106,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         QList<OVNHelper::SkippedFile> skipped;
         const QString folder = QDir::cleanPath(items.first().toString());
         looseName = QFileInfo(folder).fileName();
-        QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped, listingTime).value_or(QStringList());
-        entries.sort();
+        // In name order, as a folder's files are imported everywhere.
+        const QStringList entries = OVNHelper::folderEntryPaths(folder, &skipped, listingTime).value_or(QStringList());
         for (const QString &path : std::as_const(entries))
             if (QFileInfo(path).fileName() != QLatin1String(".DS_Store"))
                 working.append(path);
@@ -114,6 +115,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             summary.failures.append({file.path, file.reason});
             summary.notImported.append(file.path);
         }
+        summary.passedOver += int(skipped.size());
     } else {
         for (const QVariant &item : items)
             working.append(item.toString());
@@ -154,6 +156,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             summary.failures.append({file.path, file.reason});
             summary.notImported.append(file.path);
         }
+        summary.passedOver += int(skipped.size());
         return files;
     };
     if (!root.files.isEmpty()) {
@@ -217,15 +220,19 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             continue;
         }
         int number = 0;
+        Summary::Split split{group.name, {group.name}, int(group.files.size())};
         for (qsizetype start = 0; start < group.files.size() && !isCancelled() && summary.abortTitle.isEmpty();
              start += maximum) {
             if (start > 0) {
                 // A continuation that cannot be made leaves the files in the collection filled so far.
-                const QString next = makeCollection(QStringLiteral("%1-%2").arg(group.name).arg(++number));
+                const QString name = QStringLiteral("%1-%2").arg(group.name).arg(++number);
+                const QString next = makeCollection(name);
                 if (!summary.abortTitle.isEmpty())
                     break;
-                if (!next.isEmpty())
+                if (!next.isEmpty()) {
                     categoryId = next;
+                    split.collections.append(name);
+                }
             }
             const QStringList part = group.files.mid(start, maximum);
             QVariantList partItems;
@@ -243,6 +250,9 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
             if (done.connectionFailed)
                 break;
         }
+        // Said, so that nobody wonders where "-1" came from.
+        if (split.collections.size() > 1)
+            summary.splits.append(split);
     }
     // A failed copy, a lost catalog, a full disk or a refusal ended the import: what came after it
     // was not imported, and the stop's message counts it.

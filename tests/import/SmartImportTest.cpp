@@ -104,15 +104,17 @@ TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
         QVariantList items;
         int cancelAt; // 0: no cancel
         QStringList collections;
+        QStringList splits; // "NAME:FILES:COLLECTION,..."
     } cases[] = {
         // A single folder stands for its entries; ".DS_Store" is left out.
-        {"card", {card}, 0, {"card:3", "card-1:3", "card-2:1", "empty:0", "trip:2"}},
-        {"exact multiple", sixFiles, 0, {"six:3", "six-1:3"}},
+        {"card", {card}, 0, {"card:3", "card-1:3", "card-2:1", "empty:0", "trip:2"}, {"card:7:card,card-1,card-2"}},
+        {"exact multiple", sixFiles, 0, {"six:3", "six-1:3"}, {"six:6:six,six-1"}},
         {"folders and loose files",
          {card + "/trip", sixFiles.at(0), card + "/empty", sixFiles.at(1)},
          0,
-         {"six:2", "trip:2", "empty:0"}},
-        {"cancel", sixFiles, 2, {"six:2"}},
+         {"six:2", "trip:2", "empty:0"},
+         {}},
+        {"cancel", sixFiles, 2, {"six:2"}, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,6 +129,17 @@ TEST_P(SmartImportTest, FilesAreFiledIntoNumberedCollections)
             reported.append(QStringLiteral("%1:%2").arg(made.name).arg(made.count));
         EXPECT_EQ(reported, c.collections);
         EXPECT_EQ(summary.cancelled, c.cancelAt > 0);
+        // A folder filed into numbered collections is said, never left for the user to find.
+        QStringList splits;
+        for (const auto &split : summary.splits)
+            splits.append(QStringLiteral("%1:%2:%3").arg(split.name).arg(split.files).arg(split.collections.join(',')));
+        EXPECT_EQ(splits, c.splits);
+        const OVNImportMedia::Report report = OVNImportMedia::importReport(summary);
+        for (const QString &split : c.splits) {
+            EXPECT_TRUE(report.informativeText.contains(QStringLiteral("“%1” has ").arg(split.section(':', 0, 0))))
+                << qPrintable(report.message + "\n" + report.informativeText);
+        }
+        EXPECT_EQ(report.message.isEmpty(), c.splits.isEmpty() && summary.failures.isEmpty());
         // A file a cancel left being read ends on its own; none may still be at work when the
         // test program ends.
         EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));

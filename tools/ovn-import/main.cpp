@@ -447,6 +447,10 @@ int importFiles(const QGuiApplication &app)
     for (const OVNImportWorker::Summary::Collection &made : summary.collections)
         std::printf("collection %s %s %d\n", ToolText::utf8(made.name).constData(), ToolText::utf8(made.id).constData(),
                     made.count);
+    for (const OVNImportWorker::Summary::Split &split : summary.splits)
+        std::printf("split: %s has %d files, at most %d a collection: into %s\n",
+                    ToolText::utf8(split.name).constData(), split.files, summary.collectionLimit,
+                    ToolText::utf8(split.collections.join(QStringLiteral(", "))).constData());
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     if (summary.connectionFailed) {
