@@ -88,6 +88,9 @@ public:
     // words), nothing there, not a regular file.
     QString reason() const;
     qint64 size() const;
+    // Where the file was found: the path it was held by, with the links on the way replaced by what
+    // they lead to, as the walk followed them (never looked up again by name).
+    QString foundAt() const;
     // One more name this file answers for while it is held (the path a link of the user's at its
     // end leads to, say).
     void alsoAnswersFor(const QString &path);
@@ -100,6 +103,7 @@ private:
     std::shared_ptr<State> m_state;
     QStringList m_names;
     QString m_reason;
+    QString m_foundAt;
 };
 
 // A new descriptor, for reading, of the file a HeldFile holds under `path`: none when no file is
