@@ -266,6 +266,29 @@ std::optional<int> openHeld(const QString &path)
     return state->openAgain();
 }
 
+int openFound(const QString &path, QString *why)
+{
+    if (const std::optional<int> held = openHeld(path)) {
+        if (*held < 0 && why)
+            *why = heldFileGone();
+        return *held;
+    }
+    Walking::Descriptor opened = openWalked(path, O_RDONLY | O_NONBLOCK, why);
+    if (!opened.valid())
+        return -1;
+    struct stat info {};
+    const Kind kind = ::fstat(opened.get(), &info) == 0 ? kindOfMode(info.st_mode) : Kind::Other;
+    if (kind != Kind::Regular) {
+        if (why)
+            *why = kind == Kind::Folder ? QStringLiteral("a folder, not a file") : refusalReason(kind);
+        return -1;
+    }
+    const int flags = ::fcntl(opened.get(), F_GETFL);
+    if (flags >= 0)
+        ::fcntl(opened.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return opened.release();
+}
+
 Kind kindOf(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);

@@ -106,6 +106,12 @@ private:
     QString m_foundAt;
 };
 
+// A regular file that `path` names, opened for reading: the one a HeldFile holds under that name,
+// else the one the walk above reaches (another account's link on the way is not followed, and
+// what is opened is what the walk judged). -1 with the reason in `why` when the walk refuses,
+// nothing is there, it is no regular file, or the held file is no longer where it was found.
+int openFound(const QString &path, QString *why = nullptr);
+
 // A new descriptor, for reading, of the file a HeldFile holds under `path`: none when no file is
 // held under that name; -1 when one is but it is no longer where it was found.
 std::optional<int> openHeld(const QString &path);

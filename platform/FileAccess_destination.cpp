@@ -422,9 +422,18 @@ bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevi
 
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why)
 {
+    // The source is what the walk reaches, as a file read for an import is: another account's link
+    // on the way to it is not followed.
+    const int fd = openFound(source, why);
     QFile from;
-    if (!openRegularFile(from, source, why))
+    if (fd < 0)
         return false;
+    if (!from.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (why)
+            *why = from.errorString();
+        return false;
+    }
     return writeThroughTemporary(
         destination,
         [&from](QIODevice &to) {
