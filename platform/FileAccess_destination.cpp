@@ -1,5 +1,5 @@
 // Writing into destination folders that other accounts may share: the path walked element by
-// element through folder descriptors, a link followed only when its owner may lead there, every
+// element, each held by a descriptor while it is judged, a link followed only by the one rule, every
 // file written beside its place and renamed into it.
 
 #include "platform/FileAccess.h"
