@@ -393,7 +393,20 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     for (qsizetype i = 0; i < files.size(); ++i) {
         IsoNode *node = nullptr;
         const QByteArray name = names.at(i).toUtf8();
-        const QByteArray path = QFile::encodeName(QFileInfo(files.at(i)).absoluteFilePath());
+        // Each file is walked to as an import walks it, and put on the disc from where the walk
+        // found it: another account's link on the way would put this account's private file there.
+        const FileAccess::WalkedPath walked = FileAccess::walkedPath(files.at(i));
+        if (!walked.mayBeRead || walked.kind != FileAccess::Kind::Regular) {
+            iso_image_unref(image);
+            result.outcome = Outcome::Refused;
+            result.text = QStringLiteral("%1 cannot be put on the disc: %2")
+                              .arg(QFileInfo(files.at(i)).fileName(),
+                                   !walked.mayBeRead                         ? FileAccess::foreignLinkReason()
+                                   : walked.kind == FileAccess::Kind::Folder ? QStringLiteral("a folder, not a file")
+                                                                             : FileAccess::refusalReason(walked.kind));
+            return result;
+        }
+        const QByteArray path = QFile::encodeName(walked.walked);
         const int added = iso_tree_add_new_node(image, root, name.constData(), path.constData(), &node);
         if (added < 0) {
             qWarning("libisofs: %s", iso_error_to_msg(added));
@@ -402,7 +415,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
             result.text = QStringLiteral("%1 cannot be put on the disc.").arg(QFileInfo(files.at(i)).fileName());
             return result;
         }
-        result.bytes += QFileInfo(files.at(i)).size();
+        result.bytes += QFileInfo(walked.walked).size();
     }
     IsoWriteOpts *opts = nullptr;
     iso_write_opts_new(&opts, 0);
