@@ -6,7 +6,7 @@
 # the private folder. Outside the group
 # folder (the user's own 0755 folder) the same link is followed.
 # Run as root, to act as both accounts (status 77 otherwise).
-# Usage: own-link-race-probe.sh OVN-IMPORT OVN-EXPORT [IMPORTS [EXPORTS [GALLERIES]]] (the issue's
+# Usage: own-link-race-probe.sh OVN-IMPORT OVN-EXPORT [IMPORTS [EXPORTS [GALLERIES]]] (a full
 # run: 1200 50 20; web galleries and disc images are made in the tools' folder as well).
 set -uo pipefail
 import=$1 export=$2 imports=${3:-40} exports=${4:-10} galleries=${5:-3}
