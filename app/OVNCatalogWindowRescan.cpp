@@ -96,9 +96,12 @@ bool OVNCatalogWindowCategoryActions::rescanSurveillanceFolder(const CategoryNod
             const OVNCategoryMaintenance::FolderListing &disk = listing.get();
             // A volume taken away, or that stopped answering, while the folder was read must not
             // look like deleted files.
-            const OVNCategoryMaintenance::FolderState state = disk.complete
-                                                                  ? OVNCategoryMaintenance::watchedFolderState(folder)
-                                                                  : OVNCategoryMaintenance::FolderState::NotReadInTime;
+            // Nor a folder whose listing was refused (it became a link that is not followed).
+            const OVNCategoryMaintenance::FolderState state =
+                !disk.complete ? OVNCategoryMaintenance::FolderState::NotReadInTime
+                : disk.state != OVNCategoryMaintenance::FolderState::Usable
+                    ? disk.state
+                    : OVNCategoryMaintenance::watchedFolderState(folder);
             const bool usable = state == OVNCategoryMaintenance::FolderState::Usable;
             const OVNCategoryMaintenance::RescanPlan plan =
                 OVNCategoryMaintenance::planRescan(disk.files, disk.modified, records);

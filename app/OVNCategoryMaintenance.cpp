@@ -185,11 +185,18 @@ FolderState watchedFolderState(const QString &path)
     constexpr std::chrono::seconds checkTime(5);
     const TimedCall::Outcome<FolderState> checked = TimedCall::run(
         [path] {
-            const QFileInfo info(path);
-            if (!info.exists())
+            // Walked as its listing and the import walk it: a link there that they do not follow
+            // is named, not taken for a folder that holds no files.
+            const FileAccess::WalkedPath walked = FileAccess::walkedPath(path);
+            if (!walked.mayBeRead)
+                return FolderState::ForeignLink;
+            if (walked.kind == FileAccess::Kind::NoAccess)
+                return FolderState::Unreadable;
+            if (walked.kind == FileAccess::Kind::Missing || walked.kind == FileAccess::Kind::DanglingLink)
                 return FolderState::Missing;
-            if (!info.isDir())
+            if (walked.kind != FileAccess::Kind::Folder)
                 return FolderState::NotAFolder;
+            const QFileInfo info(walked.walked);
             if (!info.isReadable() || !info.isExecutable())
                 return FolderState::Unreadable;
             return FolderState::Usable;
@@ -210,6 +217,10 @@ QString refusalText(FolderState state, const QString &path)
         return localized("\"%1\" is not a folder. Nothing was changed.").arg(path);
     case FolderState::Unreadable:
         return localized("The folder \"%1\" cannot be read. Nothing was changed.").arg(path);
+    case FolderState::ForeignLink:
+        return localized("\"%1\" is, or lies behind, a link that belongs to another user; it is not followed. "
+                         "Nothing was changed.")
+            .arg(path);
     case FolderState::NotReadInTime:
         return localized("The folder \"%1\" could not be read in time (perhaps its volume stopped answering). "
                          "Nothing was changed.")
@@ -370,6 +381,12 @@ FolderListing folderFiles(const QString &folder)
     if (!entries) {
         FolderListing none;
         none.complete = !anyNotInTime(unlisted);
+        if (none.complete) {
+            // Named as the check names it; a folder that could not be listed is not empty.
+            none.state = watchedFolderState(clean);
+            if (none.state == FolderState::Usable)
+                none.state = FolderState::Unreadable;
+        }
         return none;
     }
     QVariantList paths;

@@ -52,7 +52,9 @@ bool deleteEntries(OVNDatabaseAccess &db, const QStringList &mids, QString *erro
 QString watchedFolder(const QString &comment);
 
 // NotReadInTime: the folder's listing did not end in time (its volume stopped answering).
-enum class FolderState { Usable, Missing, NotAFolder, Unreadable, NotReadInTime };
+// ForeignLink: the folder's path is, or goes through, a link that is not followed (another
+// account's, or this account's in a folder others may rename in), walked as an import walks it.
+enum class FolderState { Usable, Missing, NotAFolder, Unreadable, NotReadInTime, ForeignLink };
 FolderState watchedFolderState(const QString &path);
 // The alert text for a folder that cannot be re-scanned.
 QString refusalText(FolderState state, const QString &path);
@@ -85,10 +87,13 @@ RescanPlan planRescan(const QStringList &files, const QList<std::optional<qint64
 // could not be read). Read on several threads, each call on the folder under the import's
 // per-file limit: a volume that stops answering leaves the listing incomplete, and then it says
 // nothing of which files are gone.
+// A folder that could not be listed itself says nothing of which files are gone either: `state`
+// then says why (not Usable).
 struct FolderListing {
     QStringList files;
     QList<std::optional<qint64>> modified;
     bool complete = true;
+    FolderState state = FolderState::Usable;
 };
 FolderListing folderFiles(const QString &folder);
 

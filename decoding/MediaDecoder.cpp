@@ -324,16 +324,11 @@ std::vector<int> openingsOf(const QString &path)
         }
         return descriptors;
     }
-    // Non-blocking, so that a pipe behind the name is not waited for.
-    const int first = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // Walked to as a path the user names: another account's link on the way is not followed (an
+    // output, a viewer would hand its target to the decoder), and only a regular file is opened.
+    const int first = FileAccess::openFound(path);
     if (first < 0)
         return descriptors;
-    struct stat info {};
-    if (::fstat(first, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(first);
-        return descriptors;
-    }
-    ::fcntl(first, F_SETFL, ::fcntl(first, F_GETFL) & ~O_NONBLOCK);
     descriptors.push_back(first);
     // The others open the same file, whatever happens to its name meanwhile.
     const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);

@@ -145,10 +145,6 @@ public:
     using PathCheckHook = std::function<void(const QString &path)>;
     static void setPathCheckHook(PathCheckHook hook);
 
-    // The target of a symbolic link (following chains of links), or the path unchanged when it is
-    // no link or the target does not exist.
-    static QString resolveAliasInPath(const QString &path);
-
     // ---- Colour and font coding ------------------------------------------------------------
 
     // {"RED", "GREEN", "BLUE", "ALPHA"} as "%.4f" strings, whatever the locale.

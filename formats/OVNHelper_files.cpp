@@ -681,22 +681,3 @@ QVariantList OVNHelper::parseFileList(const QVariantList &list, QList<SkippedFil
     expansion.expandAll(paths, elements);
     return expansion.files;
 }
-
-QString OVNHelper::resolveAliasInPath(const QString &path)
-{
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isSymLink())
-        return path;
-    QString current = info.absoluteFilePath();
-    // The kernel's own limit on link chains; a longer chain is a loop.
-    for (int hop = 0; hop < 40; ++hop) {
-        const QFileInfo link(current);
-        if (!link.isSymLink())
-            return link.exists() ? QDir::cleanPath(current) : path;
-        const QString target = link.symLinkTarget();
-        if (target.isEmpty())
-            return path;
-        current = target;
-    }
-    return path;
-}

@@ -172,7 +172,9 @@ Result processItem(const Item &item, OVNImportHelper &helper, const OVNImportWor
         if (!held->isOpen())
             return refused(*held, path);
     }
-    path = QDir::cleanPath(OVNHelper::resolveAliasInPath(path));
+    // Catalogued where the file was found, links on the way replaced by what the walk followed: a
+    // link looked up again by name could name another file by now.
+    path = held->foundAt();
     held->alsoAnswersFor(path);
     result.path = path;
     if (cancelled.load())

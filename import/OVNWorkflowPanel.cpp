@@ -5,6 +5,7 @@
 #include "formats/OVNMSAHelper.h"
 #include "import/OVNImportMedia.h"
 #include "import/OVNPanelPosition.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
@@ -59,8 +60,10 @@ bool moveItem(const QString &source, const QString &target)
     if (QDir().rename(source, target))
         return true;
     const QFileInfo info(source);
+    // A file is copied from what the walk reaches, as an import reads it: never through another
+    // account's link to this account's private file.
     if (info.isSymLink() || !info.isDir())
-        return info.exists() && QFile::copy(source, target) && QFile::remove(source);
+        return FileAccess::copyThroughTemporary(source, target, FileAccess::Existing::Keep) && QFile::remove(source);
     if (!QDir().mkdir(target))
         return false;
     bool ok = true;

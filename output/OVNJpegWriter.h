@@ -24,8 +24,8 @@ public:
     // to `saveTo` at round(quality × 100) (0 or less means 0.85, above 1 means 1). True exactly
     // when the file was written; on any failure nothing is left at `saveTo` and `why` says what
     // the user can do about it (readingProblem's words, or the disk that is full). The file is
-    // written beside its place and renamed into it; a link at `saveTo` is followed only when it
-    // belongs to this account or to the folder's owner (FileAccess::writeThroughTemporary).
+    // written beside its place and renamed into it; a link at `saveTo` is followed only by the
+    // walk's rule (FileAccess::writeThroughTemporary).
     //
     // Without a caption, a still image or camera RAW file is written whole in a decoder process
     // (MediaDecoder::writeJpeg): a picture wanted upright at its own size goes from its reader's

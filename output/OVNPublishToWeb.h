@@ -61,8 +61,8 @@ public:
 
     // The folder made for the gallery: `path`, or the first of "path-1".."path-999" that can be
     // made; empty when none can. A folder already there is used again, and a link there only when
-    // it belongs to this account or to the owner of the folder holding it (FileAccess): the answer
-    // is then the folder it leads to.
+    // the walk's rule follows it (FileAccess: root's, or this account's in a folder no other account
+    // may rename in): the answer is then the folder it leads to.
     static QString createFolder(const QString &path);
 
     // Builds the gallery in "<folder>/Ostrevan PublishToWeb". `progress(step, steps)` is called

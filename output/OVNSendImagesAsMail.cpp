@@ -91,7 +91,13 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
             break;
         const QString source = record.field(MediaRecord::AbsolutePath);
         if (options.sizeIndex == originalIndex) {
-            prepared.files.append(QFileInfo(source).absoluteFilePath());
+            // Walked to as an import walks it and attached where the walk found it: another
+            // account's link on the way would attach this account's private file.
+            const FileAccess::WalkedPath walked = FileAccess::walkedPath(source);
+            if (walked.mayBeRead && walked.kind == FileAccess::Kind::Regular)
+                prepared.files.append(walked.walked);
+            else
+                prepared.failed.append(source);
         } else {
             // A name not taken in the attachments folder, asked given up on when the folder does
             // not answer (the writer then gives up on it at once as well).

@@ -301,8 +301,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     }
     const bool imageFile = isImageFile(address);
     // An image file is written beside its place and renamed into it when it is whole; a link there
-    // is followed only when it belongs to this account or to the folder's owner, and a file there
-    // is never replaced.
+    // is followed only by the walk's rule, and a file there is never replaced.
     QString imagePath = imageFile ? address.mid(6) : QString();
     QString writtenPath;
     if (imageFile) {
@@ -352,12 +351,28 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     // Whatever ends the burn before the image is whole takes its temporary file away.
     struct Unfinished {
         QString &path;
+        int held = -1;
         ~Unfinished()
         {
             if (!path.isEmpty())
                 QFile::remove(path);
+            if (held >= 0)
+                ::close(held);
         }
     } unfinished{writtenPath};
+    if (imageFile) {
+        // The temporary file is held from here on and written through its descriptor: in a folder
+        // others may rename in, its name could meanwhile be another account's link to this
+        // account's files. Only the empty file of this account's just made is taken.
+        unfinished.held = ::open(QFile::encodeName(writtenPath).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        struct stat made {};
+        if (unfinished.held < 0 || ::fstat(unfinished.held, &made) != 0 || !S_ISREG(made.st_mode)
+            || made.st_uid != ::geteuid() || made.st_size != 0) {
+            result.text =
+                QStringLiteral("The image file %1 cannot be written: its temporary file was replaced").arg(imagePath);
+            return result;
+        }
+    }
 
     BurnLibrary &library = burnLibrary();
     if (!library.ok) {
@@ -378,7 +393,20 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     for (qsizetype i = 0; i < files.size(); ++i) {
         IsoNode *node = nullptr;
         const QByteArray name = names.at(i).toUtf8();
-        const QByteArray path = QFile::encodeName(QFileInfo(files.at(i)).absoluteFilePath());
+        // Each file is walked to as an import walks it, and put on the disc from where the walk
+        // found it: another account's link on the way would put this account's private file there.
+        const FileAccess::WalkedPath walked = FileAccess::walkedPath(files.at(i));
+        if (!walked.mayBeRead || walked.kind != FileAccess::Kind::Regular) {
+            iso_image_unref(image);
+            result.outcome = Outcome::Refused;
+            result.text = QStringLiteral("%1 cannot be put on the disc: %2")
+                              .arg(QFileInfo(files.at(i)).fileName(),
+                                   !walked.mayBeRead                         ? FileAccess::foreignLinkReason()
+                                   : walked.kind == FileAccess::Kind::Folder ? QStringLiteral("a folder, not a file")
+                                                                             : FileAccess::refusalReason(walked.kind));
+            return result;
+        }
+        const QByteArray path = QFile::encodeName(walked.walked);
         const int added = iso_tree_add_new_node(image, root, name.constData(), path.constData(), &node);
         if (added < 0) {
             qWarning("libisofs: %s", iso_error_to_msg(added));
@@ -387,7 +415,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
             result.text = QStringLiteral("%1 cannot be put on the disc.").arg(QFileInfo(files.at(i)).fileName());
             return result;
         }
-        result.bytes += QFileInfo(files.at(i)).size();
+        result.bytes += QFileInfo(walked.walked).size();
     }
     IsoWriteOpts *opts = nullptr;
     iso_write_opts_new(&opts, 0);
@@ -414,7 +442,8 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
     }
 
     burn::burn_drive_info *drives = nullptr;
-    const QByteArray native = imageFile ? "stdio:" + QFile::encodeName(writtenPath) : QFile::encodeName(address);
+    const QByteArray native = imageFile ? "stdio:/dev/fd/" + QByteArray::number(unfinished.held)
+                                        : QFile::encodeName(address);
     if (burn_drive_scan_and_grab(&drives, const_cast<char *>(native.constData()), 1) <= 0) {
         burn_source_free(source);
         result.text = QStringLiteral("The drive could not be used.");

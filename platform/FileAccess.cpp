@@ -76,24 +76,29 @@ bool sameFile(const struct stat &one, const struct stat &other)
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
-// Opens the last element of the walk of `path` with `flags`, never following a link there: a link
-// laid after the walk looked is walked again (and judged), a few times at most. Invalid with the
-// reason in `why` when the walk refuses or the opening fails.
+// Opens the last element of the walk of `path` with `flags`, never following a link there, and
+// only when what is opened is what the walk judged: another file or a link put under its name
+// since is walked again (and judged), a few times at most. Invalid with the reason in `why` when
+// the walk refuses or the opening fails.
 Walking::Descriptor openWalked(const QString &path, int flags, QString *why, Walking::Place *where = nullptr,
                                Walking::Refusal *refusal = nullptr)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::optional<Walking::Place> place = Walking::walk(path, false, why, refusal, Walking::Links::OwnOrRoot);
+        std::optional<Walking::Place> place = Walking::walk(path, false, why, refusal);
         if (!place)
             return {};
         Walking::Descriptor opened(
             ::openat(place->folder.get(), place->name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
         if (opened.valid()) {
-            if (where)
-                *where = std::move(*place);
-            return opened;
+            struct stat info {};
+            if (place->element.valid() && ::fstat(opened.get(), &info) == 0 && sameFile(info, place->judged)) {
+                if (where)
+                    *where = std::move(*place);
+                return opened;
+            }
+            continue;
         }
-        if (errno != ELOOP) {
+        if (errno != ELOOP && !(errno == ENOENT && place->element.valid())) {
             if (why)
                 *why = errno == ENOENT ? refusalReason(kindOf(path)) : systemError(errno);
             if (refusal)
@@ -102,7 +107,7 @@ Walking::Descriptor openWalked(const QString &path, int flags, QString *why, Wal
         }
     }
     if (why)
-        *why = QStringLiteral("\"%1\" keeps changing into a link").arg(path);
+        *why = QStringLiteral("\"%1\" keeps changing while it is opened").arg(path);
     if (refusal)
         *refusal = Walking::Refusal::Other;
     return {};
@@ -154,9 +159,7 @@ WalkedPath walkedPath(const QString &path)
 {
     WalkedPath facts;
     Walking::Refusal refusal = Walking::Refusal::None;
-    const std::optional<Walking::Place> place =
-        Walking::walk(path, false, nullptr, &refusal, Walking::Links::OwnOrRoot);
-    struct stat info {};
+    const std::optional<Walking::Place> place = Walking::walk(path, false, nullptr, &refusal);
     if (!place) {
         facts.mayBeRead = refusal != Walking::Refusal::ForeignLink;
         if (refusal == Walking::Refusal::Denied)
@@ -168,14 +171,13 @@ WalkedPath walkedPath(const QString &path)
         }
         return facts;
     }
-    if (::fstatat(place->folder.get(), place->name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!place->element.valid()) {
         const Kind named = kindOf(path);
-        facts.kind = errno == EACCES                                   ? Kind::NoAccess
-                     : named == Kind::Regular || named == Kind::Folder ? Kind::Missing
-                                                                       : named;
+        facts.kind = named == Kind::Regular || named == Kind::Folder ? Kind::Missing : named;
         return facts;
     }
-    facts.kind = S_ISLNK(info.st_mode) ? Kind::Missing : kindOfMode(info.st_mode);
+    // The kind of what the walk held, not of what the name names by now.
+    facts.kind = S_ISLNK(place->judged.st_mode) ? Kind::Missing : kindOfMode(place->judged.st_mode);
     facts.walked = place->name == "." ? place->folderPath : place->path();
     return facts;
 }
@@ -200,6 +202,7 @@ HeldFile::HeldFile(const QString &path)
     const int flags = ::fcntl(state->file.get(), F_GETFL);
     if (flags >= 0)
         ::fcntl(state->file.get(), F_SETFL, flags & ~O_NONBLOCK);
+    m_foundAt = place.name == "." ? place.folderPath : place.path();
     state->folder = std::move(place.folder);
     state->name = place.name;
     m_state = std::move(state);
@@ -224,6 +227,8 @@ HeldFile::~HeldFile()
 bool HeldFile::isOpen() const { return m_state != nullptr; }
 
 QString HeldFile::reason() const { return m_reason; }
+
+QString HeldFile::foundAt() const { return m_foundAt; }
 
 qint64 HeldFile::size() const { return m_state ? qint64(m_state->identity.st_size) : 0; }
 
@@ -259,6 +264,29 @@ std::optional<int> openHeld(const QString &path)
         state = found->last();
     }
     return state->openAgain();
+}
+
+int openFound(const QString &path, QString *why)
+{
+    if (const std::optional<int> held = openHeld(path)) {
+        if (*held < 0 && why)
+            *why = heldFileGone();
+        return *held;
+    }
+    Walking::Descriptor opened = openWalked(path, O_RDONLY | O_NONBLOCK, why);
+    if (!opened.valid())
+        return -1;
+    struct stat info {};
+    const Kind kind = ::fstat(opened.get(), &info) == 0 ? kindOfMode(info.st_mode) : Kind::Other;
+    if (kind != Kind::Regular) {
+        if (why)
+            *why = kind == Kind::Folder ? QStringLiteral("a folder, not a file") : refusalReason(kind);
+        return -1;
+    }
+    const int flags = ::fcntl(opened.get(), F_GETFL);
+    if (flags >= 0)
+        ::fcntl(opened.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return opened.release();
 }
 
 Kind kindOf(const QString &path)

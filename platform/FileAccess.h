@@ -53,10 +53,11 @@ QString displayNameOf(const QByteArray &name);
 
 // ---- Reading what a user named ----
 // A path a user gives (an import's files and folders, a re-scan's, a record export's) is walked
-// from the root one element at a time through folder descriptors, as destinations are (below), and
-// a symbolic link met at any element is followed only when destinations follow it and it belongs
-// to this account or to root. So another account's link laid anywhere in the path
-// (DIR/hislink/private.jpg), in a shared folder or in his own, cannot lead an import to this
+// from the root one element at a time, each element held by a descriptor while it is judged, as
+// destinations are (below), and a symbolic link met at any element is followed by the one rule of
+// Walking::linkMayBeFollowed: root's, or this account's in a folder no other account may rename in.
+// So another account's link laid anywhere in the path (DIR/hislink/private.jpg), in a shared folder
+// or in his own, or one of this account's he renamed over the name, cannot lead an import to this
 // account's private files, nor to the system's files for root. The file is then held open, and
 // whatever reads it while it is held reads that very file, never what its name names meanwhile.
 
@@ -88,6 +89,9 @@ public:
     // words), nothing there, not a regular file.
     QString reason() const;
     qint64 size() const;
+    // Where the file was found: the path it was held by, with the links on the way replaced by what
+    // they lead to, as the walk followed them (never looked up again by name).
+    QString foundAt() const;
     // One more name this file answers for while it is held (the path a link of the user's at its
     // end leads to, say).
     void alsoAnswersFor(const QString &path);
@@ -100,7 +104,14 @@ private:
     std::shared_ptr<State> m_state;
     QStringList m_names;
     QString m_reason;
+    QString m_foundAt;
 };
+
+// A regular file that `path` names, opened for reading: the one a HeldFile holds under that name,
+// else the one the walk above reaches (another account's link on the way is not followed, and
+// what is opened is what the walk judged). -1 with the reason in `why` when the walk refuses,
+// nothing is there, it is no regular file, or the held file is no longer where it was found.
+int openFound(const QString &path, QString *why = nullptr);
 
 // A new descriptor, for reading, of the file a HeldFile holds under `path`: none when no file is
 // held under that name; -1 when one is but it is no longer where it was found.
@@ -110,13 +121,11 @@ std::optional<int> openHeld(const QString &path);
 // An output (export, e-mail attachments, a web gallery, a disc image) writes into a folder that
 // other accounts may share. Each file goes in whole or not at all: it is written as a new temporary
 // file in the folder it ends in and then renamed into place, so that a reader never meets half a
-// file and a failure leaves what was there. The destination is walked from the root one element at
-// a time through folder descriptors, and a symbolic link met at any element (the chosen folder, a
-// folder below it such as the gallery's, a file's name) is followed only when it belongs to this
-// account, or to the owner of the folder that holds it when nobody else may write in that folder.
-// Anything else is refused, naming the link. So a link another account laid, or one the owner of a
-// folder open to all laid there, cannot lead the output to overwrite this account's files
-// elsewhere, while a user may still link his own gallery folder to a web root. A replaced file
+// file and a failure leaves what was there. The destination is walked as above, and a symbolic link
+// met at any element (the chosen folder, a folder below it such as the gallery's, a file's name) is
+// followed by the same rule. Anything else is refused, naming the link. So a link another account
+// laid, or one of this account's he renamed there, cannot lead the output to overwrite this
+// account's files elsewhere, while a user may still link his own gallery folder to a web root. A replaced file
 // passes on no set-user or set-group id and no other account's permissions.
 
 // Where something written at `path` ends up: `path` itself when no link is there, else the link's
@@ -140,9 +149,9 @@ bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevi
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why = nullptr);
 
 // A folder to write into at `path`: one that is there, one reached through links that may be
-// followed (the answer is then where they lead), or one made now (with the folders above it). Only links of this
-// account's or root's are followed on the way, as when reading: another account's link in his own folder, named like
-// a folder to be made there, would lead everything written into it into this account's private folder. Null with the
+// followed (the answer is then where they lead), or one made now (with the folders above it). Links are followed on
+// the way by the rule above: another account's link in his own folder, named like a folder to be made there, would
+// lead everything written into it into this account's private folder. Null with the
 // reason in `why` when something else is there (a file, a link that may not be followed), the folder cannot be made,
 // or this account may not write in it.
 std::optional<QString> folderToWriteInto(const QString &path, QString *why = nullptr);

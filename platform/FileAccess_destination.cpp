@@ -1,5 +1,5 @@
 // Writing into destination folders that other accounts may share: the path walked element by
-// element through folder descriptors, a link followed only when its owner may lead there, every
+// element, each held by a descriptor while it is judged, a link followed only by the one rule, every
 // file written beside its place and renamed into it.
 
 #include "platform/FileAccess.h"
@@ -8,11 +8,13 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <random>
 #include <utility>
 
@@ -59,14 +61,50 @@ mode_t currentUmask()
 
 namespace Walking {
 
-// In a folder that others may write, a link of the owner's leads others' outputs and imports
-// wherever the owner likes (onto their own files, say), and one of anyone else's may have been laid
-// by anyone.
+bool othersMayRenameIn(const struct stat &holder)
+{
+    if (holder.st_uid != ::geteuid() && holder.st_uid != 0)
+        return true;
+    return (holder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (holder.st_mode & S_ISVTX) == 0;
+}
+
 bool linkMayBeFollowed(const struct stat &link, const struct stat &holder)
 {
-    if (link.st_uid == ::geteuid())
+    if (link.st_uid == 0)
         return true;
-    return link.st_uid == holder.st_uid && (holder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return link.st_uid == ::geteuid() && !othersMayRenameIn(holder);
+}
+
+namespace {
+
+std::mutex judgedHookMutex;
+std::atomic_bool judgedHookSet{false};
+std::function<void(const QString &)> &judgedHook()
+{
+    static std::function<void(const QString &)> hook;
+    return hook;
+}
+
+void judged(const QString &element)
+{
+    if (!judgedHookSet.load(std::memory_order_relaxed))
+        return;
+    std::function<void(const QString &)> hook;
+    {
+        const std::lock_guard lock(judgedHookMutex);
+        hook = judgedHook();
+    }
+    if (hook)
+        hook(element);
+}
+
+} // namespace
+
+void setJudgedHook(std::function<void(const QString &element)> hook)
+{
+    const std::lock_guard lock(judgedHookMutex);
+    judgedHookSet = static_cast<bool>(hook);
+    judgedHook() = std::move(hook);
 }
 
 QString Place::path() const
@@ -110,7 +148,7 @@ Refusal refusalOf(int error)
 
 } // namespace
 
-std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, Refusal *refusal, Links links)
+std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, Refusal *refusal)
 {
     const auto refused = [why, refusal](Refusal kind, const QString &reason) -> std::optional<Place> {
         if (why)
@@ -150,12 +188,14 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, R
                 return failed(QStringLiteral("\"%1\" is no file").arg(path));
             continue;
         }
-        struct stat entry {};
-        if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        // The element is held before it is judged: a link is read, and a folder walked on,
+        // through this descriptor, never through its name again.
+        Descriptor element(::openat(folder.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!element.valid()) {
             if (errno != ENOENT)
                 return failedWith(errno);
             if (last && !makeFolders)
-                return Place{std::move(folder), name, joined(walked)};
+                return Place{std::move(folder), name, joined(walked), Descriptor(), {}};
             if (!makeFolders)
                 return refused(
                     Refusal::Missing,
@@ -163,23 +203,27 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, R
             if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST)
                 return failed(QStringLiteral("the folder \"%1\" cannot be made: %2")
                                   .arg(joined(walked + QList<QByteArray>{name}), systemReason(errno)));
-            if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+            element = Descriptor(::openat(folder.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            if (!element.valid())
                 return failedWith(errno);
         }
+        struct stat entry {};
+        if (::fstat(element.get(), &entry) != 0)
+            return failedWith(errno);
+        const QString shown = joined(walked + QList<QByteArray>{name});
+        judged(shown);
         if (S_ISLNK(entry.st_mode)) {
-            const QString shown = joined(walked + QList<QByteArray>{name});
             struct stat holder {};
             if (::fstat(folder.get(), &holder) != 0)
                 return failedWith(errno);
-            const bool ownOrRoot = entry.st_uid == ::geteuid() || entry.st_uid == 0;
-            if (!linkMayBeFollowed(entry, holder) || (links == Links::OwnOrRoot && !ownOrRoot))
+            if (!linkMayBeFollowed(entry, holder))
                 return refused(
                     Refusal::ForeignLink,
                     QStringLiteral("\"%1\" is a link that belongs to another user; it is not followed").arg(shown));
             if (++followed > linkLimit)
                 return failed(QStringLiteral("\"%1\" leads through too many links").arg(path));
             QByteArray target(4096, '\0');
-            const ssize_t length = ::readlinkat(folder.get(), name.constData(), target.data(), size_t(target.size()));
+            const ssize_t length = ::readlinkat(element.get(), "", target.data(), size_t(target.size()));
             if (length <= 0 || length >= target.size())
                 return failed(QStringLiteral("the link \"%1\" cannot be read").arg(shown));
             target.truncate(length);
@@ -194,21 +238,22 @@ std::optional<Place> walk(const QString &path, bool makeFolders, QString *why, R
                 return failed(QStringLiteral("the link \"%1\" leads nowhere").arg(shown));
             continue;
         }
-        if (last && !makeFolders)
-            return Place{std::move(folder), name, joined(walked)};
-        if (!S_ISDIR(entry.st_mode))
-            return refused(Refusal::Missing,
-                           QStringLiteral("\"%1\" is not a folder").arg(joined(walked + QList<QByteArray>{name})));
-        if (last)
-            return Place{std::move(folder), name, joined(walked)};
-        Descriptor next(::openat(folder.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.valid())
-            return failedWith(errno);
-        folder = std::move(next);
+        if (!last && !S_ISDIR(entry.st_mode))
+            return refused(Refusal::Missing, QStringLiteral("\"%1\" is not a folder").arg(shown));
+        if (last) {
+            if (makeFolders && !S_ISDIR(entry.st_mode))
+                return refused(Refusal::Missing, QStringLiteral("\"%1\" is not a folder").arg(shown));
+            return Place{std::move(folder), name, joined(walked), std::move(element), entry};
+        }
+        folder = std::move(element);
         walked.append(name);
     }
     // The root itself, as a folder to write into.
-    return Place{std::move(folder), QByteArray("."), QStringLiteral("/")};
+    struct stat root {};
+    if (::fstat(folder.get(), &root) != 0)
+        return failedWith(errno);
+    return Place{Descriptor(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0)), QByteArray("."), QStringLiteral("/"),
+                 std::move(folder), root};
 }
 
 } // namespace Walking
@@ -377,9 +422,18 @@ bool writeThroughTemporary(const QString &path, const std::function<bool(QIODevi
 
 bool copyThroughTemporary(const QString &source, const QString &destination, Existing existing, QString *why)
 {
+    // The source is what the walk reaches, as a file read for an import is: another account's link
+    // on the way to it is not followed.
+    const int fd = openFound(source, why);
     QFile from;
-    if (!openRegularFile(from, source, why))
+    if (fd < 0)
         return false;
+    if (!from.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (why)
+            *why = from.errorString();
+        return false;
+    }
     return writeThroughTemporary(
         destination,
         [&from](QIODevice &to) {
@@ -399,7 +453,7 @@ bool copyThroughTemporary(const QString &source, const QString &destination, Exi
 
 std::optional<QString> folderToWriteInto(const QString &path, QString *why)
 {
-    const std::optional<Place> place = walk(path, true, why, nullptr, Walking::Links::OwnOrRoot);
+    const std::optional<Place> place = walk(path, true, why);
     if (!place)
         return std::nullopt;
     const QString folder = place->name == "." ? place->folderPath : place->path();

@@ -453,6 +453,47 @@ OVN_CATALOG_VENDORS(CategoryMaintenanceCatalogTest);
 // A surveillance folder's re-scan takes in its new files as an import does: a link at the first, a
 // middle or the last element below the watched folder is followed when it is this account's, and
 // another account's link there does not bring the user's private picture into the catalog.
+// A watched folder whose path became another account's link (to the user's private folder, holding
+// nothing the catalog knows) is named as such, before the listing and after it, and nothing is
+// offered for removal.
+TEST_P(CategoryMaintenanceCatalogTest, AWatchedFolderThatBecameAnotherAccountsLinkIsNamedAndNothingIsOffered)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can lay links that another account owns";
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
+    constexpr uid_t stranger = 65534;
+    QTemporaryDir disk;
+    const QString shots = disk.filePath("Shots");
+    ASSERT_TRUE(QDir().mkpath(shots));
+    writeImage(shots + "/one.jpg", Qt::red);
+    writeImage(shots + "/two.jpg", Qt::red);
+    OVNAssetManager *window = loadWindow();
+    const QString mid = window->categoryActions().addSurveillanceFolder(shots);
+    ASSERT_FALSE(mid.isEmpty());
+    waitForImports(window);
+    ASSERT_EQ(db.getEntryCountForCategory(mid, "M"), 2);
+
+    ASSERT_TRUE(QDir().rename(shots, disk.filePath("Elsewhere")));
+    ASSERT_TRUE(QDir().mkpath(disk.filePath("private")));
+    const QByteArray link = QFile::encodeName(shots);
+    ASSERT_EQ(::symlink(QFile::encodeName(disk.filePath("private")).constData(), link.constData()), 0);
+    ASSERT_EQ(::lchown(link.constData(), stranger, ~gid_t(0)), 0);
+    EXPECT_EQ(watchedFolderState(shots), FolderState::ForeignLink);
+    // Listed after the check let it pass (laid between the two): not taken for an empty folder.
+    const FolderListing listing = folderFiles(shots);
+    EXPECT_EQ(listing.state, FolderState::ForeignLink);
+
+    QSignalSpy finished(window, &OVNAssetManager::rescanFinished);
+    EXPECT_FALSE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
+    ASSERT_EQ(finished.size(), 1);
+    const QString said = finished.first().at(3).toString();
+    EXPECT_TRUE(said.contains("belongs to another user") && said.contains(shots)) << qPrintable(said);
+    for (const Alert &alert : alerts->shown()) {
+        EXPECT_FALSE(alert.informativeText.contains("from the catalog")) << qPrintable(alert.informativeText);
+    }
+    EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 2);
+}
+
 TEST_P(CategoryMaintenanceCatalogTest, ASurveillanceReScanFollowsNoOtherAccountsLink)
 {
     if (::geteuid() != 0)

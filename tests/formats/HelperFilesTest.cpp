@@ -309,28 +309,6 @@ TEST(FileListExpansion, PhotoLibraryInnardsAreSkippedOnlyInsideTheLibrary)
               QStringList{home.filePath("elsewhere/Data/w.jpg")});
 }
 
-TEST(LinkResolution, LinksGiveTheirTargetsEverythingElseStays)
-{
-    QTemporaryDir dir;
-    const QString target = dir.filePath("photo.jpg");
-    ASSERT_TRUE(touch(target));
-    ASSERT_TRUE(QFile::link(target, dir.filePath("link1.jpg")));
-    ASSERT_TRUE(QFile::link(dir.filePath("link1.jpg"), dir.filePath("link2.jpg")));
-    ASSERT_TRUE(QFile::link(dir.filePath("gone.jpg"), dir.filePath("broken.jpg")));
-    ASSERT_TRUE(QFile::link(dir.filePath("loopB"), dir.filePath("loopA")));
-    ASSERT_TRUE(QFile::link(dir.filePath("loopA"), dir.filePath("loopB")));
-    // A relative link.
-    ASSERT_EQ(symlink("photo.jpg", QFile::encodeName(dir.filePath("relative.jpg")).constData()), 0);
-
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(target), target);
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("link1.jpg")), target);
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("link2.jpg")), target);
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("relative.jpg")), target);
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("broken.jpg")), dir.filePath("broken.jpg"));
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("loopA")), dir.filePath("loopA"));
-    EXPECT_EQ(OVNHelper::resolveAliasInPath(dir.filePath("missing")), dir.filePath("missing"));
-}
-
 TEST(ImportFolders, DatedFoldersAreCreatedInsideTheLocation)
 {
     const QDateTime when(QDate(2009, 5, 1), QTime(14, 22, 10), QTimeZone(7200));

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 MediaRecord recordFor(const QString &path)
@@ -50,6 +52,26 @@ QStringList recordedArguments(const QTemporaryDir &dir)
 }
 
 } // namespace
+
+// An original whose path became another account's link (to this account's private picture) is not
+// attached, and is listed as not attached; the others are.
+TEST(OVNSendImagesAsMailTest, AnOriginalBehindAnotherAccountsLinkIsNotAttached)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can lay links that another account owns";
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    const QString plain = writePicture(folder.filePath(QStringLiteral("plain.jpg")));
+    const QString secret = writePicture(folder.filePath(QStringLiteral("secret.jpg")));
+    const QString planted = folder.filePath(QStringLiteral("planted.jpg"));
+    ASSERT_EQ(::symlink(QFile::encodeName(secret).constData(), QFile::encodeName(planted).constData()), 0);
+    ASSERT_EQ(::lchown(QFile::encodeName(planted).constData(), 65534, ~gid_t(0)), 0);
+    OVNSendImagesAsMail::Options options;
+    options.sizeIndex = OVNSendImagesAsMail::originalIndex;
+    const auto prepared = OVNSendImagesAsMail::prepare({recordFor(plain), recordFor(planted)}, options, QString());
+    EXPECT_EQ(prepared.files, QStringList{plain});
+    EXPECT_EQ(prepared.failed, QStringList{planted});
+}
 
 TEST(OVNSendImagesAsMailTest, HostileNamesReachTheMailProgramIntactAndInOrder)
 {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <thread>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -91,6 +93,19 @@ TEST(DiscBurnTest, RefusalsAndCancelLeaveNoImage)
         EXPECT_EQ(result.outcome, c.outcome) << c.mentions;
         EXPECT_TRUE(result.text.contains(QLatin1String(c.mentions))) << result.text.toStdString();
         EXPECT_FALSE(QFile::exists(image)) << c.mentions;
+    }
+    // A file that is another account's link (to this account's private file, say) is not put on
+    // the disc: refused, naming the link.
+    if (::geteuid() == 0) {
+        const QString planted = dir.filePath("planted.bin");
+        ASSERT_EQ(::symlink(QFile::encodeName(small).constData(), QFile::encodeName(planted).constData()), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(planted).constData(), 65534, ~gid_t(0)), 0);
+        const QString image = dir.filePath("disc.iso");
+        const auto result = DiscBurn::burnToImageFile(image, "Backup", {planted}, 0, {});
+        EXPECT_EQ(result.outcome, DiscBurn::Outcome::Refused);
+        EXPECT_TRUE(result.text.contains("planted.bin") && result.text.contains(FileAccess::foreignLinkReason()))
+            << result.text.toStdString();
+        EXPECT_FALSE(QFile::exists(image));
     }
     EXPECT_EQ(DiscBurn::mediaAt("stdio:" + dir.filePath("new.iso")), DiscBurn::Media::Writable);
     // The drive was released: the next burn grabs it at once.

@@ -46,9 +46,10 @@ QStringList leftovers(const QString &folder, const QStringList &expected)
 
 } // namespace
 
-// A link at a destination is followed only when it belongs to this account, or to the owner of the
-// folder that holds it when nobody else may write there; one planted by another account, or by the
-// owner of a folder open to others, is not, and what it points at is left as it was. Every write
+// A link at a destination is followed only when it belongs to this account (or root) in a folder no
+// other account may rename in; one planted by another account, also by the owner of the folder in
+// his own folder (who could as well have renamed one of this account's there), is not, and what it
+// points at is left as it was. Every write
 // goes through a temporary file that is renamed into place and leaves nothing else.
 TEST(FileAccessDestinationTest, LinksAreFollowedOnlyWhenTheirOwnerMayLeadThere)
 {
@@ -65,8 +66,8 @@ TEST(FileAccessDestinationTest, LinksAreFollowedOnlyWhenTheirOwnerMayLeadThere)
         {"own dangling link", ::geteuid(), ::geteuid(), 01777, true, true},
         {"another's link in my folder", stranger, ::geteuid(), 01777, false, false},
         {"another's dangling link in my folder", stranger, ::geteuid(), 01777, true, false},
-        {"the folder owner's link, only he writes there", stranger, stranger, 0755, false, true},
-        {"the folder owner's dangling link, only he writes there", stranger, stranger, 0755, true, true},
+        {"the folder owner's link, only he writes there", stranger, stranger, 0755, false, false},
+        {"the folder owner's dangling link, only he writes there", stranger, stranger, 0755, true, false},
         {"the folder owner's link in a folder open to all", stranger, stranger, 0777, false, false},
         {"the folder owner's link in a sticky folder open to all", stranger, stranger, 01777, true, false},
         {"the folder owner's link in a folder his group writes", stranger, stranger, 02775, false, false},
@@ -132,7 +133,7 @@ TEST(FileAccessDestinationTest, LinksAreJudgedAtEveryElementOfThePath)
         {"the chosen folder, linked by the owner of a folder open to all", "drop/exports", "drop/exports/a.jpg",
          stranger, stranger, 0777, false, false},
         {"a folder below, linked by the owner of his own folder", "home/gallery", "home/gallery/images/a.jpg", stranger,
-         stranger, 0755, true, false},
+         stranger, 0755, false, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,4 +1,5 @@
 #include "platform/FileAccess.h"
+#include "platform/FileAccess_p.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include <fcntl.h>
@@ -262,4 +265,185 @@ TEST(FileAccessTest, ARacedLinkInTheMiddleOfAPathNeverLeadsToThePrivateFile)
     std::printf("raced: %d swaps, %d of 40 walks refused, %d decoy readings, %d of 40 reads by name found the "
                 "private file\n",
                 swaps.load(), refused, decoys, raced);
+}
+
+namespace {
+
+// Runs `work` on a thread of its own whose effective user is `uid`: the raw call changes the
+// calling thread's credentials only (the C library's would change every thread's), so the test
+// acts as the user while the rest of it stays root.
+void asAccount(uid_t uid, const std::function<void()> &work)
+{
+    std::thread thread([&] {
+        if (::syscall(SYS_setresuid, -1, uid, -1) != 0) {
+            ADD_FAILURE() << "cannot act as account " << uid;
+            return;
+        }
+        work();
+    });
+    thread.join();
+}
+
+bool chownMode(const QString &path, uid_t owner, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(path);
+    return ::chown(name.constData(), owner, ~gid_t(0)) == 0 && ::chmod(name.constData(), mode) == 0;
+}
+
+} // namespace
+
+// Every road that reads or writes a path the user names, from the side of the account that attacks
+// it: in a folder another account may rename in (his, or one its group or everybody writes without
+// the sticky bit), his link swapped in under the name, and also the user's own second link renamed
+// over it, lead nowhere; the user's own links where nobody else may rename, and root's, still do.
+TEST(FileAccessTest, EveryRoadFollowsNoLinkAnotherAccountMayHavePutUnderTheName)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can act as two other accounts";
+    constexpr uid_t user = 65533;
+    const struct {
+        const char *name;
+        uid_t linkOwner;
+        uid_t holderOwner; // of the folder the link is in
+        mode_t holderMode;
+        bool followed;
+    } attacks[] = {
+        {"his link swapped in, a group folder of the user's", stranger, user, 02775, false},
+        {"the user's own link renamed over the name, a group folder", user, user, 02775, false},
+        {"the user's own link renamed over the name, a folder open to all", user, user, 0777, false},
+        {"the user's own link in the attacker's own folder", user, stranger, 0755, false},
+        {"the user's own link in his own folder", user, user, 0755, true},
+        {"the user's own link in a sticky folder open to all", user, 0, 01777, true},
+        {"root's link in a group folder", 0, user, 02775, true},
+    };
+    // Each road answers whether it reached the private file (`path` below, in the folder `folder`).
+    const struct {
+        const char *name;
+        std::function<bool(const QString &path, const QString &folder, const QString &secret)> reached;
+    } roads[] = {
+        {"import's listing (walkedPath)",
+         [](const QString &path, const QString &, const QString &) {
+             const FileAccess::WalkedPath walked = FileAccess::walkedPath(path);
+             return walked.mayBeRead && walked.kind == FileAccess::Kind::Regular;
+         }},
+        {"import, re-scan, record export (HeldFile)",
+         [](const QString &path, const QString &, const QString &) {
+             const FileAccess::HeldFile held(path);
+             return held.isOpen() && readHeld(path) == "SECRET";
+         }},
+        {"outputs' and viewers' decoding (openFound)",
+         [](const QString &path, const QString &, const QString &) {
+             const int fd = FileAccess::openFound(path);
+             char buffer[8] = {};
+             const bool read = fd >= 0 && ::read(fd, buffer, sizeof buffer) == 6;
+             if (fd >= 0)
+                 ::close(fd);
+             return read;
+         }},
+        {"watched folder's listing (folderEntries)",
+         [](const QString &, const QString &folder, const QString &) {
+             return FileAccess::folderEntries(folder).has_value();
+         }},
+        {"export, mail, disc image (writeThroughTemporary)",
+         [](const QString &path, const QString &, const QString &secret) {
+             FileAccess::writeThroughTemporary(
+                 path, [](QIODevice &file) { return file.write("OVERWRITTEN") == 11; }, FileAccess::Existing::Replace);
+             QFile file(secret);
+             return file.open(QIODevice::ReadOnly) && file.readAll() == "OVERWRITTEN";
+         }},
+        {"web gallery (folderToWriteInto)",
+         [](const QString &, const QString &folder, const QString &) {
+             return FileAccess::folderToWriteInto(folder).has_value();
+         }},
+    };
+    enum class Where { Last, Middle };
+    for (const Where where : {Where::Last, Where::Middle}) {
+        for (const auto &attack : attacks) {
+            for (const auto &road : roads) {
+                SCOPED_TRACE(std::string(attack.name) + (where == Where::Last ? ", the file's name: " : ", a folder: ")
+                             + road.name);
+                QTemporaryDir dir;
+                ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+                // The user's private picture, in his private folder.
+                const QString privateFolder = dir.filePath("private");
+                const QString secret = privateFolder + "/sub/pic.jpg";
+                ASSERT_TRUE(writeFile(secret, "SECRET"));
+                for (const QString &mine : {privateFolder, privateFolder + "/sub", secret}) {
+                    ASSERT_TRUE(chownMode(mine, user, mine == secret ? 0600 : 0700));
+                }
+                // DIR/holder/pic.jpg or DIR/holder/sub/pic.jpg, the link where the user names them.
+                const QString holder = dir.filePath("holder");
+                ASSERT_TRUE(QDir().mkpath(holder));
+                const QString link = holder + (where == Where::Last ? "/pic.jpg" : "/sub");
+                ASSERT_TRUE(layLink(where == Where::Last ? secret : privateFolder + "/sub", link, attack.linkOwner));
+                ASSERT_TRUE(chownMode(holder, attack.holderOwner, attack.holderMode));
+                const QString path = holder + "/sub/pic.jpg";
+                const QString named = where == Where::Last ? holder + "/pic.jpg" : path;
+                const QString folder = where == Where::Last ? holder : holder + "/sub";
+                if (where == Where::Last
+                    && (road.name == std::string("watched folder's listing (folderEntries)")
+                        || road.name == std::string("web gallery (folderToWriteInto)")))
+                    continue; // these name a folder
+                bool reached = false;
+                asAccount(user, [&] { reached = road.reached(named, folder, secret); });
+                EXPECT_EQ(reached, attack.followed);
+            }
+        }
+    }
+}
+
+// The walk follows the link it judged, and walks on through the folder it judged: a name replaced
+// right after an element was judged (another account's rename at the worst moment, made certain by
+// the walk's hook) changes nothing of what is read.
+TEST(FileAccessTest, WhatTheWalkFollowsIsWhatItJudged)
+{
+    const struct {
+        const char *name;
+        const char *element; // the element replaced once judged, below the top folder
+        const char *path;    // what is read, below the top folder
+    } cases[] = {
+        {"the file's name, a link", "pic.jpg", "pic.jpg"},
+        {"a folder on the way, a link", "link", "link/pic.jpg"},
+        {"a folder on the way", "sub", "sub/pic.jpg"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        // top/pic.jpg -> decoy/pic.jpg, top/link -> decoy, top/sub holds a decoy; each has a twin
+        // (".twin") leading to the private picture, which the hook puts in its place.
+        const QString top = dir.filePath("top");
+        ASSERT_TRUE(writeFile(dir.filePath("decoy/pic.jpg"), "DECOY"));
+        ASSERT_TRUE(writeFile(dir.filePath("private/pic.jpg"), "SECRET"));
+        ASSERT_TRUE(writeFile(top + "/sub/pic.jpg", "DECOY"));
+        ASSERT_TRUE(writeFile(top + "/.twin-sub/pic.jpg", "SECRET"));
+        ASSERT_TRUE(layLink(dir.filePath("decoy/pic.jpg"), top + "/pic.jpg", ::geteuid()));
+        ASSERT_TRUE(layLink(dir.filePath("private/pic.jpg"), top + "/.twin-pic.jpg", ::geteuid()));
+        ASSERT_TRUE(layLink(dir.filePath("decoy"), top + "/link", ::geteuid()));
+        ASSERT_TRUE(layLink(dir.filePath("private"), top + "/.twin-link", ::geteuid()));
+        const QString element = top + "/" + c.element;
+        const QString twin = top + "/.twin-" + c.element;
+        int swapped = 0;
+        FileAccess::Walking::setJudgedHook([&](const QString &judged) {
+            if (judged == element && exchange(element, twin))
+                ++swapped;
+        });
+        const QString path = top + "/" + c.path;
+        const FileAccess::WalkedPath walked = FileAccess::walkedPath(path);
+        EXPECT_EQ(walked.kind, FileAccess::Kind::Regular);
+        EXPECT_FALSE(walked.walked.contains("private")) << qPrintable(walked.walked);
+        // Put back, for the next walk to judge it and have it replaced again.
+        if (swapped == 1) {
+            ASSERT_TRUE(exchange(element, twin));
+        }
+        {
+            const FileAccess::HeldFile held(path);
+            ASSERT_TRUE(held.isOpen()) << qPrintable(held.reason());
+            EXPECT_EQ(readHeld(path), "DECOY");
+            EXPECT_FALSE(held.foundAt().contains("private")) << qPrintable(held.foundAt());
+        }
+        FileAccess::Walking::setJudgedHook({});
+        if (swapped == 0)
+            GTEST_SKIP() << "the file system cannot exchange two names at once";
+        EXPECT_GE(swapped, 2);
+    }
 }

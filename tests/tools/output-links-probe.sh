@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # output-links-probe.sh TOOLDIR: export, web gallery, e-mail and disc image write into their
 # destination through a temporary file and a rename, and follow a link they find there (a file's
-# name or the gallery's folder) only when it belongs to this account or to the folder's owner, as
-# the kernel's protected_symlinks rule does for sticky shared folders. A link another account
+# name or the gallery's folder) only when it belongs to this account or root, in a folder no other
+# account may rename in (a stricter form of the kernel's protected_symlinks rule). A link another account
 # planted leaves its target as it was; one of the user's own (a gallery linked to a web root) is
 # followed. Rows with another account's link need root to make it (skipped otherwise).
 set -u
@@ -88,8 +88,8 @@ TABLE
 
 # Links along the path: the folder named on the command line is a link in the folder "drop" (owned
 # by $2 with mode $3), laid by $1 and leading to a private folder. It is followed only when it is
-# this account's, or its owner's who alone may write in "drop"; a web gallery makes its folders
-# through no other account's link at all.
+# this account's: not even when it is the owner's who alone may write in "drop" (he may rename
+# anything there, and lead the output onto this account's files).
 setup_path() {
     rm -rf "$work/drop" "$work/mine"
     mkdir -p "$work/drop" "$work/mine"
@@ -123,12 +123,12 @@ done <<'TABLE'
 export|stranger|own|1777|no
 export|stranger|stranger|0777|no
 export|stranger|stranger|1777|no
-export|stranger|stranger|0755|yes
+export|stranger|stranger|0755|no
 export|own|own|1777|yes
 publish|stranger|stranger|0777|no
 publish|stranger|stranger|0755|no
 burn|stranger|stranger|0777|no
-burn|stranger|stranger|0755|yes
+burn|stranger|stranger|0755|no
 TABLE
 
 # A file an export replaces comes out this account's, with no set-user or set-group id and none of
