@@ -295,8 +295,10 @@ TEST_P(ToolSessionsTest, ALevelLoweredBetweenTwoTriesCountsAndALostGrantIsSaved)
         "ovn-users", {catalogThrough(server.port), QStringLiteral("first-run"), me, QStringLiteral("Jane")}, password);
     ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
     imported(QStringLiteral("fill"), 40);
-    const QString fill =
-        db.rowsForQuery(QStringLiteral("select mid from strvcategory where displaytag='fill'")).value(0).value(0).toString();
+    const QString fill = db.rowsForQuery(QStringLiteral("select mid from strvcategory where displaytag='fill'"))
+                             .value(0)
+                             .value(0)
+                             .toString();
     ASSERT_FALSE(fill.isEmpty());
     // The category's comment at each level, as the privileges window writes it (each from a
     // category without a list, which grants everything).
