@@ -204,8 +204,13 @@ std::optional<QHash<QString, OVNDatabaseAccess::EntryAccess>> OVNDatabaseAccess:
         }
         *membership = groups.isEmpty() ? Membership::NoGroup : Membership::Member;
     }
-    for (const auto &row : rows)
-        entries.insert(row[0], {row[1], getAccessPrivilegesForCurrentUser(row[2]), row[3]});
+    QHash<QString, QString> levels; // one reading of each category's list
+    for (const auto &row : rows) {
+        auto level = levels.constFind(row[1]);
+        if (level == levels.cend())
+            level = levels.insert(row[1], getAccessPrivilegesForCurrentUser(row[2]));
+        entries.insert(row[0], {row[1], *level, row[3]});
+    }
     if (!result.ok)
         return std::nullopt;
     return entries;
