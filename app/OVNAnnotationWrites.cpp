@@ -1,6 +1,8 @@
 #include "app/OVNAnnotationWrites.h"
 
 #include "catalogdb/OVNCatalogOpening.h"
+#include "catalogdb/OVNCategoryAccess.h"
+#include "catalogdb/OVNPrivilegeLevel.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "platform/Localized.h"
@@ -201,6 +203,54 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             callbacks.show(writable.at(write.target).tag, write.column, write.value);
     };
     qsizetype storedUpTo = 0; // the entries before it are stored
+    // The entries before it were in a batch whose session was lost: its commit may have gone through.
+    qsizetype lostUpTo = 0;
+    bool told = false;
+    using Verdict = OVNCategoryAccess::EntriesVerdict::Verdict;
+    // Whether every write of an entry is what the catalog holds now (after a lost answer).
+    const auto entryStored = [&](qsizetype index) {
+        const OVNEntryEdits::Target &target = writable.at(index);
+        std::optional<QVariantMap> purchased, sold;
+        for (qsizetype w = firstWrite[size_t(index)]; w < firstWrite[size_t(index) + 1]; ++w) {
+            const Write &write = writes[size_t(w)];
+            QString held;
+            if (write.table == Table::Info) {
+                held = m_db->getMediaListEntryForMediaID(target.mid, write.column);
+            } else {
+                std::optional<QVariantMap> &row = write.table == Table::Purchased ? purchased : sold;
+                if (!row)
+                    row = write.table == Table::Purchased ? m_db->getPurchasedForMediaID(target.mid)
+                                                          : m_db->getSoldForMediaID(target.mid);
+                held = row->value(write.column).toString();
+            }
+            if (held != write.value)
+                return false;
+        }
+        return true;
+    };
+    // Every entry of a batch judged in the batch's own transaction, on each try: a level lowered
+    // between two batches, or between two tries of one, counts for what is written after it. After
+    // a lost answer an entry the level now refuses is first looked at: a commit that went through
+    // is done.
+    const auto judge = [&](qsizetype from, qsizetype to, bool afterLoss) {
+        QStringList mids;
+        for (qsizetype index = from; index < to; ++index)
+            mids.append(writable.at(index).mid);
+        std::optional<OVNCategoryAccess::EntriesVerdict> verdict =
+            OVNCategoryAccess::entriesNow(*m_db, mids, OVNPrivilegeLevel::readWrite());
+        if (!verdict || !afterLoss)
+            return verdict;
+        const quint64 failures = m_db->failureCount();
+        for (qsizetype index = from; index < to; ++index) {
+            Verdict &each = verdict->verdicts[size_t(index - from)];
+            if ((each == Verdict::Refused || each == Verdict::Excluded) && !unread.contains(index)
+                && entryStored(index))
+                each = Verdict::Stored;
+        }
+        if (m_db->failureCount() != failures)
+            return std::optional<OVNCategoryAccess::EntriesVerdict>();
+        return verdict;
+    };
     // A batch also ends after half a second of writing: on a slow link a batch of many entries
     // would take longer than sessions last, and none would ever be committed.
     constexpr qint64 batchMs = 500;
@@ -211,19 +261,54 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         QList<Failure> refusedHere;
         QSet<qsizetype> refusedEntries;
         std::vector<const Write *> storedHere;
+        int refusedByLevel = 0;
+        QString refusedLevel;
+        QList<qsizetype> goneHere; // entries no longer there, or a user in no group any more
+        QString goneReason;
         bool lost = false;
         {
             const int depth = m_db->transactionDepth();
             OVNDatabaseTransaction batch(*m_db);
             lost = !batch.isActive() && OVNDatabaseAccess::Vendor::PostgreSQL == m_db->vendor()
                    && (m_db->lastErrorLostConnection() || m_db->transactionDepth() < depth);
-            for (qsizetype index = from; index < to && !lost; ++index) {
+            std::optional<OVNCategoryAccess::EntriesVerdict> verdict;
+            if (!lost) {
+                const quint64 beforeJudging = m_db->failureCount();
+                verdict = judge(from, to, from < lostUpTo);
+                if (!verdict) {
+                    lost = OVNCatalogOpening::failedForLostServer(*m_db, beforeJudging);
+                    if (!lost) {
+                        stopped = true;
+                        stopReason = m_db->getLastErrorMessage();
+                    }
+                } else {
+                    refusedLevel = verdict->refusedLevel;
+                    goneReason = verdict->excluded ? verdict->excluded->causeAlone()
+                                                   : OVNCategoryAccess::entryMissingRefusal().title;
+                }
+            }
+            for (qsizetype index = from; index < to && !lost && !stopped; ++index) {
                 if (index > from && batchAge.elapsed() > batchMs) {
                     to = index;
                     break;
                 }
                 if (unread.contains(index))
                     continue;
+                switch (verdict->verdicts[size_t(index - from)]) {
+                case Verdict::Write:
+                    break;
+                case Verdict::Stored:
+                    for (qsizetype w = firstWrite[size_t(index)]; w < firstWrite[size_t(index) + 1]; ++w)
+                        storedHere.push_back(&writes[size_t(w)]);
+                    continue;
+                case Verdict::Refused:
+                    ++refusedByLevel;
+                    continue;
+                case Verdict::Missing:
+                case Verdict::Excluded:
+                    goneHere.append(index);
+                    continue;
+                }
                 const OVNEntryEdits::Target &target = writable.at(index);
                 for (qsizetype w = firstWrite[size_t(index)]; w < firstWrite[size_t(index) + 1] && !lost; ++w) {
                     const Write &write = writes[size_t(w)];
@@ -261,6 +346,18 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                     summary.failed += int(refusedHere.size());
                     summary.failedEntries += int(refusedEntries.size());
                     summary.failures += refusedHere;
+                    if (refusedByLevel > 0) {
+                        summary.refused += refusedByLevel;
+                        summary.refusedLevel = summary.refusedLevel.isEmpty()
+                                                   ? refusedLevel
+                                                   : OVNPrivilegeLevel::lower(summary.refusedLevel, refusedLevel);
+                    }
+                    for (const qsizetype index : std::as_const(goneHere)) {
+                        const OVNEntryEdits::Target &target = writable.at(index);
+                        summary.failed += int(firstWrite[size_t(index) + 1] - firstWrite[size_t(index)]);
+                        ++summary.failedEntries;
+                        summary.failures.append({target.mid, QString(), goneReason});
+                    }
                     from = to;
                     troubleSince = noTrouble;
                     batchLimit = std::min(fullBatch, batchLimit * 2);
@@ -275,13 +372,15 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         }
         if (stopped)
             break;
-        // The session was lost: the batch is made again, smaller, once the server answers.
+        // The session was lost: the batch is made again, smaller, once the server answers and the
+        // lost session's process is gone (what its commit stored is what the next try sees).
+        lostUpTo = std::max(lostUpTo, to);
         const auto now = std::chrono::steady_clock::now();
         if (troubleSince == noTrouble)
             troubleSince = now;
         batchLimit = std::max<qsizetype>(1, std::min(batchLimit, to - from) / 2);
-        if (now - troubleSince >= std::chrono::seconds(waitSeconds)
-            || !OVNCatalogOpening::waitForServer(*m_db, waitSeconds, nullptr, callbacks.status)) {
+        if (!OVNCatalogOpening::resume(*m_db, troubleSince + std::chrono::seconds(waitSeconds), callbacks.status,
+                                       nullptr, &told)) {
             stopped = true;
             stopReason = localized("The catalog server cannot be reached.");
             break;

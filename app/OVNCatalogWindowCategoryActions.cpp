@@ -150,7 +150,12 @@ QString OVNCatalogWindowCategoryActions::addTopLevelCategory(const QString &kind
         const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
         OVNEntryEdits edits(m_state.dbcon.get());
         edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
-        mid = edits.addTopLevelCategory(name, kind);
+        // The top level is the Database item's: a member of a group, asked again with each try.
+        bool refused = false;
+        mid = edits.addTopLevelCategory(name, kind,
+                                        w.levelCheckInTransaction(OVNPrivilegeLevel::readWrite(), QString()), &refused);
+        if (refused)
+            return QString();
     }
     if (mid.isEmpty()) {
         Alerts::inform(localized("The category could not be created."), m_state.dbcon->getLastErrorMessage(), &w);

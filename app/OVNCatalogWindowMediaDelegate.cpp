@@ -659,15 +659,15 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewMoveMids(OVNMediaView *, const Q
         ownersIfTargetAccepts(mids, toCatalog, QStringLiteral("C"), OVNPrivilegeLevel::readWrite());
     if (!owners)
         return;
-    int failed = 0;
+    QString unchanged;
     {
         const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
         OVNEntryEdits edits(m_state.dbcon.get());
         edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
-        failed = edits.moveEntries(mids, toCatalog);
+        unchanged = edits.unchangedText(edits.moveEntries(mids, toCatalog));
     }
-    if (failed > 0)
-        Alerts::display(localized("Some entries could not be moved."), m_state.dbcon->getLastErrorMessage(), &w);
+    if (!unchanged.isEmpty())
+        Alerts::display(localized("Some entries could not be moved."), unchanged, &w);
     // The target, the category they were shown in, and every collection they left.
     postReloadCategories(QStringList{toCatalog, fromCatalog} + *owners);
 }
@@ -680,16 +680,15 @@ void OVNCatalogWindowMediaDelegate::ovnMediaViewLinkMids(OVNMediaView *, const Q
     // Linking shows an entry in one more place: the user must be able to see it where it lives.
     if (!ownersIfTargetAccepts(mids, toImageSet, QStringLiteral("S"), OVNPrivilegeLevel::readOnly()))
         return;
-    int failed = 0;
+    QString unchanged;
     {
         const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
         OVNEntryEdits edits(m_state.dbcon.get());
         edits.setWaitingStatus(wait->status(), [&wait] { return wait->secondsLeft(); });
-        failed = edits.linkEntries(mids, toImageSet);
+        unchanged = edits.unchangedText(edits.linkEntries(mids, toImageSet));
     }
-    if (failed > 0)
-        Alerts::display(localized("Some entries could not be added to the set."), m_state.dbcon->getLastErrorMessage(),
-                        &w);
+    if (!unchanged.isEmpty())
+        Alerts::display(localized("Some entries could not be added to the set."), unchanged, &w);
     postReloadCategories({toImageSet});
 }
 
@@ -804,16 +803,18 @@ std::optional<QString> OVNCatalogWindowMediaDelegate::storedValueNow(OVNMediaDet
     return value;
 }
 
-bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, const std::function<bool()> &write)
+bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, const std::function<bool()> &write,
+                                                      const QString &column, const QString &value)
 {
     if (!m_state.dbcon || mediaId.isEmpty())
         return false;
-    const quint64 failures = m_state.dbcon->failureCount();
+    OVNDatabaseAccess &db = *m_state.dbcon;
+    const quint64 failures = db.failureCount();
     const auto refuse = [&](const OVNCategoryAccess::Refusal &refusal) {
         if (refusal.reason == OVNCategoryAccess::Refusal::Reason::Unreachable) {
             // The catalog was out of reach: what was typed is kept in the pane, marked as not
             // saved, and handed over again later.
-            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, QString()));
+            w.showCategoryRefusal(OVNCategoryAccess::writeFailure(db, failures, QString()));
             if (m_state.mediaDetails)
                 m_state.mediaDetails->keepUnsavedEdit();
         } else {
@@ -825,25 +826,54 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
         return false;
     };
     // The entry the edit began on, wherever the selection is now: its own category decides, with
-    // the user's groups as they are now. Asked and written again on a new session through sessions
-    // that end (a value set is the same however often it is written), within the window's 30
-    // seconds, so that "not saved" is said only when the catalog does not hold the value.
+    // the user's groups as they are now, asked in the transaction that writes the value, so that
+    // the level that allowed it is the level the catalog holds when it commits. Asked and written
+    // again on a new session through sessions that end (a value set is the same however often it
+    // is written), within the window's 30 seconds, so that "not saved" is said only when the
+    // catalog does not hold the value; after a lost answer a value of the entry's record that the
+    // catalog holds already was saved by the try before, whatever the level is now.
+    using Verdict = OVNCategoryAccess::EntriesVerdict::Verdict;
     std::optional<OVNCategoryAccess::Refusal> refusal;
     bool written = false;
     bool unread = false;
+    int tries = 0;
     {
         const std::unique_ptr<OVNCatalogWait> wait = w.catalogWait();
         OVNCatalogOpening::retried(
-            *m_state.dbcon,
+            db,
             [&] {
                 refusal.reset();
-                const quint64 before = m_state.dbcon->failureCount();
-                const QString owner = m_state.dbcon->getMediaListEntryForMediaID(mediaId, keyCategoryId);
-                unread = m_state.dbcon->failureCount() != before;
+                written = false;
+                OVNDatabaseTransaction transaction(db);
+                const bool afterLoss = tries++ > 0 && !column.isEmpty();
+                const std::optional<OVNCategoryAccess::EntriesVerdict> verdict = OVNCategoryAccess::entriesNow(
+                    db, {mediaId}, OVNPrivilegeLevel::readWrite(), column,
+                    afterLoss ? [&](qsizetype, const QString &held) { return held == value; }
+                              : std::function<bool(qsizetype, const QString &)>());
+                unread = !verdict;
                 if (unread)
                     return;
-                refusal = OVNCategoryAccess::entriesRefusalNow(*m_state.dbcon, OVNPrivilegeLevel::readWrite(), {owner});
-                written = !refusal && write();
+                switch (verdict->verdicts.front()) {
+                case Verdict::Stored:
+                    written = true;
+                    return;
+                case Verdict::Write:
+                    written = write() && (!transaction.isActive() || transaction.commit());
+                    return;
+                case Verdict::Refused:
+                    refusal =
+                        OVNCategoryAccess::privilegeRefusal(OVNPrivilegeLevel::readWrite(), verdict->refusedLevel);
+                    break;
+                case Verdict::Missing:
+                    refusal = OVNCategoryAccess::entryMissingRefusal();
+                    break;
+                case Verdict::Excluded:
+                    refusal = verdict->excluded;
+                    break;
+                }
+                // No lock is held while the user reads the alert.
+                if (transaction.isActive())
+                    transaction.rollback();
             },
             wait->status(), wait->secondsLeft());
     }
@@ -851,14 +881,14 @@ bool OVNCatalogWindowMediaDelegate::writeDetailsValue(const QString &mediaId, co
         return true;
     if (refusal && !unread)
         return refuse(*refusal);
-    return refuse(
-        OVNCategoryAccess::writeFailure(*m_state.dbcon, failures, localized("The change could not be stored.")));
+    return refuse(OVNCategoryAccess::writeFailure(db, failures, localized("The change could not be stored.")));
 }
 
 void OVNCatalogWindowMediaDelegate::ovnMediaDetailsSetStringForID(OVNMediaDetails *, const QString &value,
                                                                   const QString &key, const QString &mediaId)
 {
-    if (!writeDetailsValue(mediaId, [&] { return m_state.dbcon->updateMediaListEntry(mediaId, key, value); }))
+    if (!writeDetailsValue(
+            mediaId, [&] { return m_state.dbcon->updateMediaListEntry(mediaId, key, value); }, key, value))
         return;
     const int row = rowForMediaId(mediaId);
     if (row >= 0)

@@ -128,7 +128,8 @@ private:
     int rowForMediaId(const QString &mediaId) const;
     // Writes a value of the entry with that id (never another); a refusal or failure is shown and
     // the pane shows the stored value again.
-    bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write);
+    bool writeDetailsValue(const QString &mediaId, const std::function<bool()> &write, const QString &column = {},
+                           const QString &value = {});
     // One read of the details pane (`mid`'s purchase, sale or metadata rows) through sessions that
     // end; empty for no entry.
     QVariantMap paneRead(const std::function<QVariantMap()> &read, const QString &mid);

@@ -54,30 +54,72 @@ void forEachIndexInParallel(int count, Work work)
     pool.waitForDone();
 }
 
-// Writes entries `from` to `to` - 1 in one transaction and answers those the catalog took (all or
-// none of each entry's statements); `failed` counts the others. The first pass runs without
-// savepoints (two statements more per entry); when the catalog refuses an entry, that pass is
-// undone and the entries are written again, each in a savepoint of its own, because on a server a
-// refused statement spoils the whole transaction around it. Nothing when the server session was
-// lost on the way (the transaction with it).
+using Verdict = OVNCategoryAccess::EntriesVerdict::Verdict;
+
+// Judges entries `from` to `to` - 1 inside the transaction that writes them (see
+// OVNCategoryAccess::entriesNow); `afterLoss` when an earlier try of these entries lost its
+// session, and may have committed. Nothing when the question failed.
+using Judge = std::function<std::optional<OVNCategoryAccess::EntriesVerdict>(int from, int to, bool afterLoss)>;
+
+// What one batch's try came to.
+struct BatchOutcome {
+    QList<int> stored; // written, or found written by a try whose answer was lost
+    int failed = 0;
+    int refused = 0;
+    QString refusedLevel;
+    int unchecked = 0;
+    std::optional<OVNCategoryAccess::Refusal> uncheckedWhy;
+};
+
+// Writes entries `from` to `to` - 1 in one transaction, each as `judge` allows it in that same
+// transaction, and answers what became of them (all or none of each entry's statements). The
+// first pass runs without savepoints (two statements more per entry); when the catalog refuses an
+// entry, that pass is undone and the entries are judged and written again, each in a savepoint of
+// its own, because on a server a refused statement spoils the whole transaction around it.
+// Nothing when the server session was lost on the way (the transaction with it).
 template <typename Write>
-std::optional<QList<int>> writeEntriesOnce(OVNDatabaseAccess &connection, int from, int to, Write write, int *failed)
+std::optional<BatchOutcome> writeEntriesOnce(OVNDatabaseAccess &connection, int from, int to, Write write,
+                                             const Judge &judge, bool afterLoss)
 {
     const auto lostSession = [&connection] {
         return connection.vendor() == OVNDatabaseAccess::Vendor::PostgreSQL && connection.lastErrorLostConnection();
     };
     for (const bool careful : {false, true}) {
-        QList<int> stored;
-        stored.reserve(to - from);
-        *failed = 0;
+        BatchOutcome outcome;
+        outcome.stored.reserve(to - from);
         const quint64 failuresBefore = connection.failureCount();
         OVNDatabaseTransaction batch(connection);
         if (!batch.isActive() && connection.failureCount() != failuresBefore && lostSession())
             return std::nullopt;
         if (!careful && !batch.isActive())
             continue; // without a transaction only savepoints keep an entry whole
-        bool refused = false;
-        for (int i = from; i < to && !(refused && !careful); ++i) {
+        const quint64 failuresBeforeJudging = connection.failureCount();
+        const std::optional<OVNCategoryAccess::EntriesVerdict> verdict = judge(from, to, afterLoss);
+        if (!verdict) {
+            if (connection.failureCount() != failuresBeforeJudging && lostSession())
+                return std::nullopt;
+            // Not asked, so not written.
+            outcome.failed = to - from;
+            return outcome;
+        }
+        bool spoiled = false;
+        for (int i = from; i < to && !(spoiled && !careful); ++i) {
+            switch (verdict->verdicts[size_t(i - from)]) {
+            case Verdict::Stored:
+                outcome.stored.append(i);
+                continue;
+            case Verdict::Refused:
+                ++outcome.refused;
+                continue;
+            case Verdict::Missing:
+            case Verdict::Excluded:
+                ++outcome.unchecked;
+                outcome.uncheckedWhy = verdict->excluded ? *verdict->excluded
+                                                         : OVNCategoryAccess::entryMissingRefusal();
+                continue;
+            case Verdict::Write:
+                break;
+            }
             const quint64 failures = connection.failureCount();
             bool written = false;
             if (careful) {
@@ -87,35 +129,39 @@ std::optional<QList<int>> writeEntriesOnce(OVNDatabaseAccess &connection, int fr
                 written = write(i);
             }
             if (written) {
-                stored.append(i);
+                outcome.stored.append(i);
             } else {
                 if (connection.failureCount() != failures && lostSession())
                     return std::nullopt;
-                refused = true;
-                ++*failed;
+                spoiled = true;
+                ++outcome.failed;
             }
         }
-        if (refused && !careful)
+        if (spoiled && !careful)
             continue; // rolled back when `batch` goes
         if (batch.isActive() && !batch.commit()) {
             if (lostSession())
                 return std::nullopt;
-            *failed += int(stored.size());
-            stored.clear();
+            outcome.failed += int(outcome.stored.size());
+            outcome.stored.clear();
         }
-        return stored;
+        outcome.refusedLevel = verdict->refusedLevel;
+        return outcome;
     }
-    return QList<int>();
+    return BatchOutcome();
 }
 
-// Writes entries 0 to count - 1 in transactions of up to a few hundred. The writes are values that
-// are the same however often they are made: a transaction whose session the server ended (also
-// at its commit, when its answer was lost) is made again once the server answers, smaller after
-// each loss. A server away for more than 30 seconds, or sessions that end for that long before
-// anything is kept, end the work; the entries not written by then count as failed.
+// Writes entries 0 to count - 1 in transactions of up to a few hundred, each batch judged on each
+// of its tries by `judge` in its own transaction, so that a level lowered between two batches, or
+// between two tries of one, counts for what is written after it. The writes are values that are
+// the same however often they are made: a transaction whose session the server ended (also at its
+// commit, when its answer was lost) is made again once the server answers, smaller after each
+// loss, and its entries are first looked at for what that lost commit may have stored. A server
+// away for more than 30 seconds, or sessions that end for that long before anything is kept, end
+// the work; the entries not written by then count as failed. The counts go into `summary`.
 template <typename Write>
-QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, int *failed,
-                          const OVNCatalogOpening::Status &status, int waitSeconds)
+QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write, const Judge &judge,
+                          OVNEntryEdits::Summary &summary, const OVNCatalogOpening::Status &status, int waitSeconds)
 {
     constexpr int fullBatch = 250;
     int batchLimit = fullBatch;
@@ -123,26 +169,41 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
     // that an optional's value may be read uninitialised here).
     constexpr auto noTrouble = std::chrono::steady_clock::time_point::min();
     std::chrono::steady_clock::time_point troubleSince = noTrouble;
+    // The entries before it were in a batch whose session was lost: its commit may have gone through.
+    int lostUpTo = 0;
+    bool told = false;
     QList<int> stored;
-    *failed = 0;
     for (int from = 0; from < count;) {
         const int to = std::min(count, from + batchLimit);
-        int failedHere = 0;
-        if (const std::optional<QList<int>> done = writeEntriesOnce(connection, from, to, write, &failedHere)) {
-            stored += *done;
-            *failed += failedHere;
+        if (const std::optional<BatchOutcome> done =
+                writeEntriesOnce(connection, from, to, write, judge, from < lostUpTo)) {
+            stored += done->stored;
+            summary.failed += done->failed;
+            if (done->refused > 0) {
+                summary.refused += done->refused;
+                summary.refusedLevel = summary.refusedLevel.isEmpty()
+                                           ? done->refusedLevel
+                                           : OVNPrivilegeLevel::lower(summary.refusedLevel, done->refusedLevel);
+            }
+            if (done->uncheckedWhy) {
+                summary.unchecked += done->unchecked;
+                summary.uncheckedTitle = done->uncheckedWhy->title;
+                summary.uncheckedText = done->uncheckedWhy->text;
+            }
             from = to;
             troubleSince = noTrouble;
             batchLimit = std::min(fullBatch, batchLimit * 2);
             continue;
         }
+        lostUpTo = std::max(lostUpTo, to);
         const auto now = std::chrono::steady_clock::now();
         if (troubleSince == noTrouble)
             troubleSince = now;
         batchLimit = std::max(1, (to - from) / 2);
-        if (now - troubleSince >= std::chrono::seconds(waitSeconds)
-            || !OVNCatalogOpening::waitForServer(connection, waitSeconds, nullptr, status)) {
-            *failed += count - from;
+        // The lost session's process gone first: what its commit stored is what the next try sees.
+        if (!OVNCatalogOpening::resume(connection, troubleSince + std::chrono::seconds(waitSeconds), status, nullptr,
+                                       &told)) {
+            summary.failed += count - from;
             break;
         }
     }
@@ -324,7 +385,8 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::rate(int rating, const QList<Target>
         [&](int i) {
             return m_db->updateMediaListEntry(writable.at(i).mid, keyRating, value, OVNDatabaseAccess::BareValue);
         },
-        &summary.failed, m_status, waitSeconds());
+        entriesJudge(writable, keyRating, [&](int, const QString &held) { return held == value; }), summary, m_status,
+        waitSeconds());
     QList<Stored> result;
     for (int i : stored)
         result.append({writable.at(i), {}, {}});
@@ -381,7 +443,20 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::turn(const QList<Target> &targets, Q
                    && m_db->updateMediaListEntry(job.target.mid, keyOrientation, QString::number(job.orientation),
                                                  OVNDatabaseAccess::BareValue);
         },
-        &summary.failed, m_status, waitSeconds());
+        [&](int from, int to, bool afterLoss) {
+            QStringList mids;
+            for (int i = from; i < to; ++i)
+                mids.append(jobs[size_t(i)].target.mid);
+            // A quarter turn always changes the code, and the code goes with the thumbnail: a code
+            // already turned is a lost answer's commit.
+            return OVNCategoryAccess::entriesNow(
+                *m_db, mids, OVNPrivilegeLevel::readWrite(), keyOrientation,
+                afterLoss
+                    ? [&](qsizetype i,
+                          const QString &held) { return held == QString::number(jobs[size_t(from + i)].orientation); }
+                    : std::function<bool(qsizetype, const QString &)>());
+        },
+        summary, m_status, waitSeconds());
     QList<Stored> result;
     for (int i : stored) {
         const Job &job = jobs[size_t(i)];
@@ -395,29 +470,30 @@ QList<OVNEntryEdits::Stored> OVNEntryEdits::setThumbnail(const QList<Target> &ta
                                                          Summary &summary)
 {
     const QList<Target> writable = writableTargets(targets, summary);
-    if (!m_db)
+    if (writable.isEmpty() || !m_db)
         return {};
-    QList<int> stored;
-    {
-        OVNDatabaseTransaction batch(*m_db);
-        for (int i = 0; i < writable.size(); ++i) {
-            OVNDatabaseTransaction savepoint(*m_db);
-            if (m_db->updateThumbnailForMediaID(writable.at(i).mid, jpeg)
-                && (!savepoint.isActive() || savepoint.commit()))
-                stored.append(i);
-            else
-                ++summary.failed;
-        }
-        if (batch.isActive() && !batch.commit()) {
-            summary.failed += int(stored.size());
-            stored.clear();
-        }
-    }
+    const QList<int> stored = writeEachEntry(
+        *m_db, int(writable.size()), [&](int i) { return m_db->updateThumbnailForMediaID(writable.at(i).mid, jpeg); },
+        entriesJudge(writable, QString(), {}), summary, m_status, waitSeconds());
     QList<Stored> result;
     for (int i : stored)
         result.append({writable.at(i), jpeg, {}});
     summary.changed = int(stored.size());
     return result;
+}
+
+std::function<std::optional<OVNCategoryAccess::EntriesVerdict>(int, int, bool)> OVNEntryEdits::entriesJudge(
+    const QList<Target> &targets, const QString &column, const std::function<bool(int, const QString &)> &holds) const
+{
+    return [this, &targets, column, holds](int from, int to, bool afterLoss) {
+        QStringList mids;
+        for (int i = from; i < to; ++i)
+            mids.append(targets.at(i).mid);
+        std::function<bool(qsizetype, const QString &)> held;
+        if (afterLoss && holds)
+            held = [&holds, from](qsizetype i, const QString &value) { return holds(from + int(i), value); };
+        return OVNCategoryAccess::entriesNow(*m_db, mids, OVNPrivilegeLevel::readWrite(), column, held);
+    };
 }
 
 // ---- deleting, moving and linking ----
@@ -457,18 +533,32 @@ bool OVNEntryEdits::inOneTransaction(const std::function<bool()> &work)
 QString OVNEntryEdits::addCollection(const QString &name, const QString &folder,
                                      const std::function<bool(OVNDatabaseTransaction &)> &allowed)
 {
+    return addCategoryThroughEndedSessions(name, QStringLiteral("C"), folder, allowed);
+}
+
+QString OVNEntryEdits::addCategoryThroughEndedSessions(const QString &name, const QString &kind, const QString &folder,
+                                                       const std::function<bool(OVNDatabaseTransaction &)> &allowed,
+                                                       bool *refusedOut)
+{
     if (!m_db)
         return QString();
-    // Through sessions that end, and a server away for up to 30 seconds: the collection keeps the
-    // id chosen for it, and a try after a lost answer (once the old session has ended) finds the
-    // one its predecessor made instead of making a second.
+    // Through sessions that end, and a server away for up to 30 seconds: the category keeps the
+    // id chosen for it, and a try after a lost answer (once the old session has ended) first looks
+    // for the one its predecessor made, and takes it, before it asks again whether it may make one.
     const QString chosen = m_db->createNewMID();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds());
     bool told = false;
-    for (;;) {
+    for (bool afterLoss = false;; afterLoss = true) {
         const quint64 failures = m_db->failureCount();
+        if (afterLoss) {
+            const bool made = m_db->getCategoryForMID(chosen).has_value();
+            if (m_db->failureCount() == failures && made)
+                return chosen;
+        }
         bool refused = false;
-        const QString made = addCollectionOnce(chosen, name, folder, allowed, &refused);
+        const QString made = addCategoryOnce(chosen, name, kind, folder, allowed, &refused);
+        if (refusedOut)
+            *refusedOut = refused;
         if (!made.isEmpty() || refused || m_db->transactionDepth() > 0
             || !OVNCatalogOpening::failedForLostServer(*m_db, failures)
             || !OVNCatalogOpening::resume(*m_db, deadline, m_status, nullptr, &told))
@@ -476,11 +566,12 @@ QString OVNEntryEdits::addCollection(const QString &name, const QString &folder,
     }
 }
 
-QString OVNEntryEdits::addCollectionOnce(const QString &chosen, const QString &name, const QString &folder,
-                                         const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
+QString OVNEntryEdits::addCategoryOnce(const QString &chosen, const QString &name, const QString &kind,
+                                       const QString &folder,
+                                       const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
 {
-    // Made and placed together: a collection that cannot go into its folder is not left behind
-    // at the top level.
+    // Made and placed together: a category that cannot go into its folder is not left behind at
+    // the top level.
     OVNDatabaseTransaction transaction(*m_db);
     const quint64 failures = m_db->failureCount();
     if (allowed && !allowed(transaction)) {
@@ -488,32 +579,25 @@ QString OVNEntryEdits::addCollectionOnce(const QString &chosen, const QString &n
         *refused = !OVNCatalogOpening::failedForLostServer(*m_db, failures);
         return QString();
     }
-    const QString collection = m_db->addCategoryListEntryWithMID(chosen, name, QStringLiteral("C"));
-    if (collection.isEmpty())
+    const QString category = m_db->addCategoryListEntryWithMID(chosen, name, kind);
+    if (category.isEmpty())
         return QString();
-    if (!folder.isEmpty() && !m_db->setCategoryListEntrySuperMID(collection, folder)) {
+    if (!folder.isEmpty() && !m_db->setCategoryListEntrySuperMID(category, folder)) {
         if (transaction.isActive())
             transaction.rollback();
         else
-            m_db->deleteCategoryListEntry(collection);
+            m_db->deleteCategoryListEntry(category);
         return QString();
     }
     if (transaction.isActive() && !transaction.commit())
         return QString();
-    return collection;
+    return category;
 }
 
-QString OVNEntryEdits::addTopLevelCategory(const QString &name, const QString &kind)
+QString OVNEntryEdits::addTopLevelCategory(const QString &name, const QString &kind,
+                                           const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused)
 {
-    if (!m_db)
-        return QString();
-    // The id is chosen once: a try after a lost answer finds the category its predecessor made
-    // (once the old session has ended, so that its commit is seen) instead of making a second.
-    const QString chosen = m_db->createNewMID();
-    QString made;
-    OVNCatalogOpening::retried(
-        *m_db, [&] { made = m_db->addCategoryListEntryWithMID(chosen, name, kind); }, m_status, waitSeconds());
-    return made;
+    return addCategoryThroughEndedSessions(name, kind, QString(), allowed, refused);
 }
 
 bool OVNEntryEdits::setThroughEndedSessions(const std::function<bool()> &write,
@@ -575,33 +659,83 @@ QStringList OVNEntryEdits::ownersOf(const QStringList &mids) const
     return owners;
 }
 
-int OVNEntryEdits::moveEntries(const QStringList &mids, const QString &collection)
+std::optional<OVNCategoryAccess::EntriesVerdict> OVNEntryEdits::intoCategoryNow(
+    const QStringList &mids, const QString &requested, const QString &category, const QString &column,
+    const std::function<bool(qsizetype, const QString &)> &holds)
 {
-    int failed = 0;
-    for (const QString &mid : mids) {
-        bool moved = false;
-        if (m_db)
-            OVNCatalogOpening::retried(
-                *m_db,
-                [&] {
-                    moved = m_db->updateMediaListEntry(mid, keyCategoryId, collection, OVNDatabaseAccess::QuotedValue);
-                },
-                m_status, waitSeconds());
-        failed += moved ? 0 : 1;
+    std::optional<OVNCategoryAccess::EntriesVerdict> verdict =
+        OVNCategoryAccess::entriesNow(*m_db, mids, requested, column, holds);
+    if (!verdict)
+        return verdict;
+    // The category they go into must be one the user may change, as the catalog holds it now.
+    const OVNDatabaseAccess::CategoryAccess into = m_db->categoryAccessNow(category);
+    if (into.status == OVNDatabaseAccess::CategoryAccess::Status::Failed)
+        return std::nullopt;
+    const bool intoMissing = into.status == OVNDatabaseAccess::CategoryAccess::Status::Missing;
+    if (!intoMissing && OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), into.level))
+        return verdict;
+    for (Verdict &each : verdict->verdicts) {
+        if (each != Verdict::Write)
+            continue;
+        each = intoMissing ? Verdict::Missing : Verdict::Refused;
+        if (!intoMissing)
+            verdict->refusedLevel = verdict->refusedLevel.isEmpty()
+                                        ? into.level
+                                        : OVNPrivilegeLevel::lower(verdict->refusedLevel, into.level);
     }
-    return failed;
+    return verdict;
 }
 
-int OVNEntryEdits::linkEntries(const QStringList &mids, const QString &setId)
+OVNEntryEdits::Summary OVNEntryEdits::moveEntries(const QStringList &mids, const QString &collection)
 {
-    int failed = 0;
-    for (const QString &mid : mids) {
-        // addEntryToImageSet() answers the membership the entry has before it adds one.
-        QString membership;
-        if (m_db)
-            OVNCatalogOpening::retried(
-                *m_db, [&] { membership = m_db->addEntryToImageSet(mid, setId); }, m_status, waitSeconds());
-        failed += membership.isEmpty() ? 1 : 0;
+    Summary summary;
+    if (!m_db) {
+        summary.failed = int(mids.size());
+        return summary;
     }
-    return failed;
+    // A move sets a value: after a lost answer an entry already in the collection is moved.
+    const QList<int> stored = writeEachEntry(
+        *m_db, int(mids.size()),
+        [&](int i) {
+            return m_db->updateMediaListEntry(mids.at(i), keyCategoryId, collection, OVNDatabaseAccess::QuotedValue);
+        },
+        [&](int from, int to, bool afterLoss) {
+            return intoCategoryNow(mids.mid(from, to - from), OVNPrivilegeLevel::readWrite(), collection, keyCategoryId,
+                                   afterLoss ? [&](qsizetype, const QString &held) { return held == collection; }
+                                             : std::function<bool(qsizetype, const QString &)>());
+        },
+        summary, m_status, waitSeconds());
+    summary.changed = int(stored.size());
+    return summary;
+}
+
+OVNEntryEdits::Summary OVNEntryEdits::linkEntries(const QStringList &mids, const QString &setId)
+{
+    Summary summary;
+    if (!m_db) {
+        summary.failed = int(mids.size());
+        return summary;
+    }
+    // Linking shows an entry in one more place: its own category must let the user see it, the set
+    // must let him change it. addEntryToImageSet() answers the membership the entry has before it
+    // adds one, and after a lost answer an entry already in the set is linked.
+    const QList<int> stored = writeEachEntry(
+        *m_db, int(mids.size()), [&](int i) { return !m_db->addEntryToImageSet(mids.at(i), setId).isEmpty(); },
+        [&](int from, int to, bool afterLoss) -> std::optional<OVNCategoryAccess::EntriesVerdict> {
+            const QStringList batch = mids.mid(from, to - from);
+            QSet<QString> members;
+            if (afterLoss) {
+                const quint64 failures = m_db->failureCount();
+                members = m_db->membersOfImageSet(setId, batch);
+                if (m_db->failureCount() != failures)
+                    return std::nullopt;
+            }
+            return intoCategoryNow(batch, OVNPrivilegeLevel::readOnly(), setId, QString(),
+                                   afterLoss
+                                       ? [&](qsizetype i, const QString &) { return members.contains(batch.at(i)); }
+                                       : std::function<bool(qsizetype, const QString &)>());
+        },
+        summary, m_status, waitSeconds());
+    summary.changed = int(stored.size());
+    return summary;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "catalogdb/OVNCategoryAccess.h"
+
 #include <functional>
 #include <optional>
 
@@ -106,10 +108,13 @@ public:
     QString addCollection(const QString &name, const QString &folder,
                           const std::function<bool(OVNDatabaseTransaction &)> &allowed = {});
     // A new category of `kind` ("C", "F", "S") at the top level, through sessions that end and a
-    // server away for up to 30 seconds: it keeps the id chosen for it through every try, and a try
-    // after a lost answer waits for the old session to end and finds the one it made. Its id, or ""
-    // when the catalog did not make it (getLastErrorMessage() says why).
-    QString addTopLevelCategory(const QString &name, const QString &kind);
+    // server away for up to 30 seconds, `allowed` asked in its transaction on each try as
+    // addCollection() asks it: it keeps the id chosen for it through every try, and a try after a
+    // lost answer waits for the old session to end and finds the one it made. Its id, or "" when
+    // the catalog did not make it (getLastErrorMessage() says why) or `allowed` refused.
+    QString addTopLevelCategory(const QString &name, const QString &kind,
+                                const std::function<bool(OVNDatabaseTransaction &)> &allowed = {},
+                                bool *refused = nullptr);
     // A category's new name, or its new folder ("" for the top level), written in one transaction
     // with `allowed`'s check (as addCollection() asks it) through sessions that end and a server
     // away for up to 30 seconds: the same value however often it is written, so a try after a lost
@@ -121,11 +126,13 @@ public:
                       const std::function<bool(OVNDatabaseTransaction &)> &allowed = {}, bool *refused = nullptr);
     // Each entry's own category ("" for an id the catalog does not know), in order.
     QStringList ownersOf(const QStringList &mids) const;
-    // Moves the entries into a collection, or links them into a set: how many the catalog refused.
-    // Each entry through sessions that end: a move sets a value, and a link finds the membership a
-    // lost answer hid (once the old session has ended) instead of adding a second.
-    int moveEntries(const QStringList &mids, const QString &collection);
-    int linkEntries(const QStringList &mids, const QString &setId);
+    // Moves the entries into a collection, or links them into a set, as rate() writes: the
+    // entries' own categories (READ & WRITE for a move, READ ONLY for a link) and the collection or
+    // set (READ & WRITE) are asked in each batch's transaction, on each try. Through sessions that
+    // end: a move sets a value, and a link finds the membership a lost answer hid (once the old
+    // session has ended) instead of adding a second. What became of them.
+    Summary moveEntries(const QStringList &mids, const QString &collection);
+    Summary linkEntries(const QStringList &mids, const QString &setId);
 
     // The text of the one alert about what stayed unchanged; empty when everything changed.
     QString unchangedText(const Summary &summary) const;
@@ -138,13 +145,27 @@ public:
     static QByteArray turnedThumbnail(const QByteArray &data, QuarterTurn turn);
 
 private:
+    // Judges the targets of a batch for "READ & WRITE" in its transaction; after a lost answer
+    // `holds` (target index, stored `column`) says which hold what is written already.
+    std::function<std::optional<OVNCategoryAccess::EntriesVerdict>(int, int, bool)> entriesJudge(
+        const QList<Target> &targets, const QString &column,
+        const std::function<bool(int, const QString &)> &holds) const;
+    // Judges entries going into `category` (a move or a link): `requested` on their own
+    // categories, READ & WRITE on `category`.
+    std::optional<OVNCategoryAccess::EntriesVerdict> intoCategoryNow(
+        const QStringList &mids, const QString &requested, const QString &category, const QString &column,
+        const std::function<bool(qsizetype, const QString &)> &holds);
     // Runs `write` in one transaction after `allowed`, again on a new session while the session is
     // lost on the way (waiting, after a lost answer, for the old session to end).
     bool setThroughEndedSessions(const std::function<bool()> &write,
                                  const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused);
-    // One try of addCollection() with the id `chosen`; `refused` when `allowed` refused.
-    QString addCollectionOnce(const QString &chosen, const QString &name, const QString &folder,
-                              const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused);
+    // addCollection() and addTopLevelCategory(): a category of `kind`, in `folder` when one is given.
+    QString addCategoryThroughEndedSessions(const QString &name, const QString &kind, const QString &folder,
+                                            const std::function<bool(OVNDatabaseTransaction &)> &allowed,
+                                            bool *refused = nullptr);
+    // One try of it with the id `chosen`; `refused` when `allowed` refused.
+    QString addCategoryOnce(const QString &chosen, const QString &name, const QString &kind, const QString &folder,
+                            const std::function<bool(OVNDatabaseTransaction &)> &allowed, bool *refused);
 
     OVNDatabaseAccess *m_db;
     mutable QHash<QString, QString> m_levels;

@@ -140,9 +140,49 @@ bool OVNUserAdministration::login(const QString &login, const QString &password)
     if (password.isEmpty())
         return false;
     for (const QString &xml : m_connection->getGroupPrivilegesForUser(login, password))
-        if (privilegesContain(xml, manageUsers))
+        if (privilegesContain(xml, manageUsers)) {
+            m_manager = login;
             return true;
+        }
     return false;
+}
+
+template <typename Write>
+bool OVNUserAdministration::asManager(Write write, bool keepSomeManager)
+{
+    // The manager's right is asked in the change's own transaction, on each try: a manager whose
+    // groups lost "MANAGE USERS" since his login changes nothing more, and the groups and
+    // memberships read stay as they were until the change is committed.
+    OVNDatabaseAccess &db = *m_connection;
+    if (!db.beginTransaction())
+        return writeFailed();
+    bool manages = m_manager.isEmpty(); // no login through this object: the first run's own steps
+    if (!manages) {
+        const std::optional<QStringList> texts = db.groupPrivilegesForLoginNow(m_manager);
+        if (!texts) {
+            db.rollbackTransaction();
+            return writeFailed();
+        }
+        manages = std::any_of(texts->cbegin(), texts->cend(),
+                              [](const QString &xml) { return privilegesContain(xml, manageUsers); });
+    }
+    if (!manages) {
+        // No lock is held while the alert is read.
+        db.rollbackTransaction();
+        return refuse(tr("You may no longer manage users"),
+                      tr("None of the groups of \"%1\" holds the privilege \"MANAGE USERS\" any more: the change "
+                         "was not saved.")
+                          .arg(m_manager));
+    }
+    if (!write()) {
+        db.rollbackTransaction();
+        return writeFailed();
+    }
+    if (keepSomeManager && !someoneCanManage()) {
+        db.rollbackTransaction();
+        return refuse(lockOutMessage(), lockOutText());
+    }
+    return db.commitTransaction() || writeFailed();
 }
 
 template <typename Read>
@@ -206,9 +246,11 @@ QString OVNUserAdministration::addUser(const QString &name, const QString &mid)
         refuse(tr("Login already in use"), tr("Another user already has the login \"%1\".").arg(name));
         return QString();
     }
-    const QString made = m_connection->addUserEntry(name, name, QString(), QString(), {}, mid);
-    if (made.isEmpty())
-        writeFailed();
+    QString made;
+    asManager([&] {
+        made = m_connection->addUserEntry(name, name, QString(), QString(), {}, mid);
+        return !made.isEmpty();
+    });
     return made;
 }
 
@@ -218,9 +260,11 @@ QString OVNUserAdministration::addGroup(const QString &name, const QString &mid)
         refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
         return QString();
     }
-    const QString made = m_connection->addGroupEntry(name, tr("User-Defined Group."), {}, mid);
-    if (made.isEmpty())
-        writeFailed();
+    QString made;
+    asManager([&] {
+        made = m_connection->addGroupEntry(name, tr("User-Defined Group."), {}, mid);
+        return !made.isEmpty();
+    });
     return made;
 }
 
@@ -236,9 +280,11 @@ QString OVNUserAdministration::addMember(const QString &userMid, const QString &
                       "same group."));
             return QString();
         }
-    const QString made = m_connection->addUserToGroup(userMid, groupMid, mid);
-    if (made.isEmpty())
-        writeFailed();
+    QString made;
+    asManager([&] {
+        made = m_connection->addUserToGroup(userMid, groupMid, mid);
+        return !made.isEmpty();
+    });
     return made;
 }
 
@@ -246,14 +292,14 @@ bool OVNUserAdministration::renameUser(const QString &userMid, const QString &na
 {
     if (name.trimmed().isEmpty())
         return refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
-    return m_connection->setNameForUser(name, userMid) || writeFailed();
+    return asManager([&] { return m_connection->setNameForUser(name, userMid); });
 }
 
 bool OVNUserAdministration::renameGroup(const QString &groupMid, const QString &name)
 {
     if (name.trimmed().isEmpty())
         return refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
-    return m_connection->setNameForGroup(name, groupMid) || writeFailed();
+    return asManager([&] { return m_connection->setNameForGroup(name, groupMid); });
 }
 
 bool OVNUserAdministration::setLogin(const QString &userMid, const QString &login)
@@ -262,13 +308,14 @@ bool OVNUserAdministration::setLogin(const QString &userMid, const QString &logi
         return refuse(tr("A login is needed"), tr("A user needs a login that is not blank."));
     if (loginTaken(login, userMid))
         return refuse(tr("Login already in use"), tr("Another user already has the login \"%1\".").arg(login));
-    return m_connection->setLoginForUser(login, userMid) || writeFailed();
+    return asManager([&] { return m_connection->setLoginForUser(login, userMid); });
 }
 
 bool OVNUserAdministration::setSelfManaged(const QString &userMid, bool on)
 {
-    return m_connection->setXMLForUser(privilegeList(on ? QStringList{selfManaged} : QStringList{}), userMid)
-           || writeFailed();
+    return asManager([&] {
+        return m_connection->setXMLForUser(privilegeList(on ? QStringList{selfManaged} : QStringList{}), userMid);
+    });
 }
 
 bool OVNUserAdministration::setPassword(const QString &userMid, const QString &password, const QString &repeated)
@@ -279,7 +326,7 @@ bool OVNUserAdministration::setPassword(const QString &userMid, const QString &p
         return refuse(tr("A password is needed"),
                       tr("An empty password cannot be used. Note that only the first 8 characters of a password "
                          "count."));
-    return m_connection->setPasswordForUser(password, userMid) || writeFailed();
+    return asManager([&] { return m_connection->setPasswordForUser(password, userMid); });
 }
 
 bool OVNUserAdministration::someoneCanManage() const
@@ -294,30 +341,13 @@ bool OVNUserAdministration::someoneCanManage() const
     return false;
 }
 
-template <typename Write>
-bool OVNUserAdministration::guarded(Write write)
-{
-    OVNDatabaseAccess &db = *m_connection;
-    if (!db.beginTransaction())
-        return writeFailed();
-    if (!write()) {
-        db.rollbackTransaction();
-        return writeFailed();
-    }
-    if (!someoneCanManage()) {
-        db.rollbackTransaction();
-        return refuse(lockOutMessage(), lockOutText());
-    }
-    return db.commitTransaction() || writeFailed();
-}
-
 bool OVNUserAdministration::setGroupPrivileges(const QString &groupMid, const QStringList &privileges)
 {
     QStringList ordered;
     for (const QString &name : {manageUsers, webAccess})
         if (privileges.contains(name))
             ordered.append(name);
-    return guarded([&] { return m_connection->setXMLForGroup(privilegeList(ordered), groupMid); });
+    return asManager([&] { return m_connection->setXMLForGroup(privilegeList(ordered), groupMid); }, true);
 }
 
 namespace {
@@ -392,15 +422,15 @@ bool OVNUserAdministration::throughEndedSessions(const std::function<bool()> &ch
 
 bool OVNUserAdministration::removeMember(const QString &membershipMid)
 {
-    return guarded([&] { return m_connection->deleteUserFromGroup(membershipMid); });
+    return asManager([&] { return m_connection->deleteUserFromGroup(membershipMid); }, true);
 }
 
 bool OVNUserAdministration::deleteUser(const QString &userMid)
 {
-    return guarded([&] { return m_connection->deleteUserEntry(userMid); });
+    return asManager([&] { return m_connection->deleteUserEntry(userMid); }, true);
 }
 
 bool OVNUserAdministration::deleteGroup(const QString &groupMid)
 {
-    return guarded([&] { return m_connection->deleteGroupEntry(groupMid); });
+    return asManager([&] { return m_connection->deleteGroupEntry(groupMid); }, true);
 }

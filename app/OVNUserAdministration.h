@@ -102,13 +102,17 @@ private:
     bool writeFailed();
     // True when some user with a password is in a group that holds "MANAGE USERS".
     bool someoneCanManage() const;
-    // Runs the write in a transaction and keeps it only when someone can still manage users.
+    // Runs the write in a transaction after asking, in it, whether the user logged in by login()
+    // still manages users (said in an alert when not); with `keepSomeManager` keeps it only when
+    // someone can still manage users. False after an alert (or a lost session, marked).
     template <typename Write>
-    bool guarded(Write write);
+    bool asManager(Write write, bool keepSomeManager = false);
     bool loginTaken(const QString &login, const QString &exceptUserMid) const;
 
     OVNDatabaseAccess *m_connection;
     AlertPresenter &m_alerts;
+    // The login that login() let in: whose right each change asks again.
+    QString m_manager;
     // Within throughEndedSessions(): a failure that lost the session since `m_failuresBefore` is
     // not said but marked in `m_lost`, and the change is made again.
     bool m_quietLoss = false;

@@ -106,6 +106,49 @@ std::optional<Refusal> entriesRefusalNow(OVNDatabaseAccess &db, const QString &r
     return std::nullopt;
 }
 
+std::optional<EntriesVerdict> entriesNow(OVNDatabaseAccess &db, const QStringList &mids, const QString &requested,
+                                         const QString &column,
+                                         const std::function<bool(qsizetype, const QString &)> &holds)
+{
+    using Verdict = EntriesVerdict::Verdict;
+    OVNDatabaseAccess::Membership membership = OVNDatabaseAccess::Membership::Failed;
+    const std::optional<QHash<QString, OVNDatabaseAccess::EntryAccess>> entries =
+        db.entriesAccessNow(mids, holds ? column : QString(), &membership);
+    if (!entries)
+        return std::nullopt;
+    EntriesVerdict answer;
+    answer.verdicts.reserve(size_t(mids.size()));
+    const bool inNoGroup = membership == OVNDatabaseAccess::Membership::NoGroup || hasNoGroup(db);
+    if (inNoGroup)
+        answer.excluded = excluded(db);
+    for (qsizetype i = 0; i < mids.size(); ++i) {
+        const auto entry = entries->constFind(mids.at(i));
+        if (entry == entries->cend()) {
+            answer.verdicts.push_back(inNoGroup ? Verdict::Excluded : Verdict::Missing);
+        } else if (holds && holds(i, entry->value)) {
+            answer.verdicts.push_back(Verdict::Stored);
+        } else if (inNoGroup) {
+            answer.verdicts.push_back(Verdict::Excluded);
+        } else if (OVNPrivilegeLevel::isGranted(requested, entry->level)) {
+            answer.verdicts.push_back(Verdict::Write);
+        } else {
+            answer.verdicts.push_back(Verdict::Refused);
+            answer.refusedLevel = answer.refusedLevel.isEmpty()
+                                      ? entry->level
+                                      : OVNPrivilegeLevel::lower(answer.refusedLevel, entry->level);
+        }
+    }
+    return answer;
+}
+
+Refusal entryMissingRefusal() { return entryMissing(); }
+
+Refusal privilegeRefusal(const QString &requested, const QString &own)
+{
+    return {Refusal::Reason::Privileges, localized("Authorization Failed"),
+            OVNPrivilegeLevel::refusalMessage(requested, own)};
+}
+
 std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &categoryMid, const QString &requested)
 {
     if (categoryMid.isEmpty())
@@ -118,8 +161,7 @@ std::optional<Refusal> refusalNow(OVNDatabaseAccess &db, const QString &category
             return excluded(db);
         if (OVNPrivilegeLevel::isGranted(requested, access.level))
             return std::nullopt;
-        return Refusal{Refusal::Reason::Privileges, localized("Authorization Failed"),
-                       OVNPrivilegeLevel::refusalMessage(requested, access.level)};
+        return privilegeRefusal(requested, access.level);
     case OVNDatabaseAccess::CategoryAccess::Status::Missing:
         return missing();
     case OVNDatabaseAccess::CategoryAccess::Status::Failed:

@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
+#include <vector>
 
 class OVNDatabaseAccess;
 
@@ -51,6 +54,32 @@ std::optional<Refusal> membershipRefusalNow(OVNDatabaseAccess &db);
 // gives it. An empty owner is an entry the catalog no longer holds (deleted meanwhile, with its
 // category perhaps), which is said so; no owners at all grant nothing.
 std::optional<Refusal> entriesRefusalNow(OVNDatabaseAccess &db, const QString &requested, const QStringList &owners);
+
+// What each entry of a write may have, judged inside the write's own transaction on each of its
+// tries, so that the level that allowed a write is the level the catalog holds when it commits.
+struct EntriesVerdict {
+    // Write: allowed now. Stored: already holds what is written (asked after a lost answer, before
+    // the level: a write whose commit went through is done, whatever the level is now). Refused:
+    // its category's level does not grant the request. Missing: the catalog no longer holds the
+    // entry or its category. Excluded: the user is in no group any more.
+    enum class Verdict { Write, Stored, Refused, Missing, Excluded };
+    std::vector<Verdict> verdicts; // one per entry asked, in order
+    QString refusedLevel;          // the lowest level that refused
+    std::optional<Refusal> excluded;
+    int count(Verdict verdict) const { return int(std::count(verdicts.cbegin(), verdicts.cend(), verdict)); }
+};
+// Judges `mids` for `requested` in one statement (and one read of the user's groups). With
+// `holds`, each entry's stored `column` is handed to it first, and an entry it answers true for is
+// Stored. Nothing when the catalog could not be read (a lost session: the caller's try goes again).
+std::optional<EntriesVerdict> entriesNow(OVNDatabaseAccess &db, const QStringList &mids, const QString &requested,
+                                         const QString &column = {},
+                                         const std::function<bool(qsizetype, const QString &)> &holds = {});
+
+// The refusal of a change to an entry the catalog no longer holds (deleted meanwhile, with its
+// category perhaps).
+Refusal entryMissingRefusal();
+// The refusal of `requested` to a user who holds `own`, as refusalNow() gives it.
+Refusal privilegeRefusal(const QString &requested, const QString &own);
 
 // Why the login may not use the catalog, in the start-up refusal's words: no catalog user with
 // that login, a catalog user in no group, or the user list not readable.

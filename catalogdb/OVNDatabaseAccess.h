@@ -257,6 +257,8 @@ public:
     QList<EntryFile> getEntryFilesForCategory(const QString &categoryId);
     // The new membership id, or "" on failure.
     QString addEntryToImageSet(const QString &mediaId, const QString &setId);
+    // Which of `mids` the set holds now, in one statement (empty after a failure: see failureCount()).
+    QSet<QString> membersOfImageSet(const QString &setId, const QStringList &mids);
     bool deleteImageSetEntry(const QString &membershipId);
 
     // ---- Read-only searches (OVNDatabaseAccess_search.cpp) ----
@@ -308,6 +310,22 @@ public:
     // and the groups read before stay.
     enum class Membership { Member, NoGroup, Failed };
     Membership refreshUserGroups();
+    // For a write to entries: each entry's own category and the user's level on it, with the
+    // entry's stored `column` when one is named (what a try after a lost answer compares with the
+    // value it writes; nothing for a name that is no column), read in one statement for all of `mids`, the user's
+    // groups read afresh as categoryAccessNow() reads them. Inside a transaction on a server the entries' rows and
+    // their categories' rows stay locked until it ends, so that neither the entry's category nor the category's
+    // privileges change under the writes this answer allowed (other writers only read the categories' rows and do not
+    // wait for each other there). An entry the catalog does not hold, or whose category is gone, is not in the answer.
+    // Nothing when the rows or the groups could not be read (lastFailure() says why); `membership` says whether the
+    // user is still in a group.
+    struct EntryAccess {
+        QString owner;
+        QString level;
+        QString value;
+    };
+    std::optional<QHash<QString, EntryAccess>> entriesAccessNow(const QStringList &mids, const QString &column,
+                                                                Membership *membership);
     // The login this connection was bound to by authenticateUser(), whether or not it was let in.
     QString boundLogin() const;
     // The category's comment whatever the user may see (the privileges window edits it); nothing
@@ -323,6 +341,11 @@ public:
     // and checked here, never sent to the server in a statement. Inserts answer the new id, ""
     // when nothing was inserted; updates and deletes answer true when a row changed.
 
+    // The privilege texts of the groups of `login` as the catalog holds them now, without the
+    // password (for a change by a user who logged in with it before). Inside a transaction on a
+    // server the rows read stay locked until it ends, so that the groups and memberships that
+    // allowed a change cannot change before it is committed. Nothing when they could not be read.
+    std::optional<QStringList> groupPrivilegesForLoginNow(const QString &login);
     // The "xml" texts of the groups of the user with that login, when the password matches.
     QStringList getGroupPrivilegesForUser(const QString &login, const QString &password);
     // authenticateUser() for a login whose password matches.

@@ -498,6 +498,26 @@ QString OVNDatabaseAccess::addEntryToImageSet(const QString &mediaId, const QStr
                             {setId, mediaId});
 }
 
+QSet<QString> OVNDatabaseAccess::membersOfImageSet(const QString &setId, const QStringList &mids)
+{
+    QSet<QString> members;
+    if (mids.isEmpty())
+        return members;
+    QVariantList parameters{setId};
+    QStringList places;
+    for (const QString &mid : mids) {
+        parameters.append(mid);
+        places.append(QLatin1Char('$') + QString::number(parameters.size()));
+    }
+    execute(QStringLiteral("select filemid from strvset where categorymid=$1 and filemid in (%1)")
+                .arg(places.join(QLatin1Char(','))),
+            parameters, [&members](const OVNResultRow &row) {
+                members.insert(row.text(0));
+                return true;
+            });
+    return members;
+}
+
 bool OVNDatabaseAccess::deleteImageSetEntry(const QString &membershipId)
 {
     return runSQLCommand(QStringLiteral("delete from strvset where mid=$1"), {membershipId});

@@ -3,7 +3,14 @@
 #include "catalogdb/OVNDatabaseAccess.h"
 
 #include "catalogdb/OVNDBHelper.h"
+#include "catalogdb/OVNResultRow.h"
 #include "platform/PropertyList.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <array>
+#include <vector>
 
 bool OVNDatabaseAccess::authenticateUser(const QString &login)
 {
@@ -126,4 +133,85 @@ std::optional<QString> OVNDatabaseAccess::getCategoryCommentForMID(const QString
     if (rows.isEmpty() || rows.first().isEmpty())
         return std::nullopt;
     return rows.first().first().toString();
+}
+
+std::optional<QHash<QString, OVNDatabaseAccess::EntryAccess>> OVNDatabaseAccess::entriesAccessNow(
+    const QStringList &mids, const QString &column, Membership *membership)
+{
+    QString valueColumn;
+    if (!column.isEmpty()) {
+        // A name that is no column of the record reads as nothing held.
+        if (const std::optional<QString> name = OVNDBHelper::columnFromList(OVNDBHelper::fileColumns(), column))
+            valueColumn = QStringLiteral(", f.") + *name;
+    }
+    QHash<QString, EntryAccess> entries;
+    // On a server whose user tables are known, the user's groups come in the same statement (one
+    // round trip for the whole question); before that they are asked as refreshUserGroups() asks.
+    const bool groupsAlong = vendor() == Vendor::PostgreSQL && useAuthentication();
+    if (!groupsAlong) {
+        *membership = refreshUserGroups();
+        if (*membership == Membership::Failed)
+            return std::nullopt;
+        if (mids.isEmpty())
+            return entries;
+    }
+    QStringList places;
+    QVariantList parameters;
+    if (groupsAlong)
+        parameters.append(boundLogin());
+    places.reserve(mids.size());
+    for (const QString &mid : mids) {
+        parameters.append(mid);
+        places.append(QLatin1Char('$') + QString::number(parameters.size()));
+    }
+    QString sql = QStringLiteral("select f.mid, f.categoryid, c.comment%1 from strvfile f join strvcategory c on "
+                                 "c.mid=f.categoryid where f.mid in (%2)")
+                      .arg(valueColumn, places.isEmpty() ? QStringLiteral("null") : places.join(QLatin1Char(',')));
+    // The entry's row as it is written, the category's only shared: writers of one category do not
+    // wait for each other, a change of its privileges waits for them all.
+    if (vendor() == Vendor::PostgreSQL && transactionDepth() > 0)
+        sql += QStringLiteral(" for no key update of f for share of c");
+    // The groups' row comes also when no entry does.
+    if (groupsAlong)
+        sql = QStringLiteral("select e.*, g.groups, g.usermid from (%1) e right join (select "
+                             "coalesce(json_agg(mgu.groupmid), '[]')::text as groups, min(mu.mid) as usermid from "
+                             "strvgroupusers mgu "
+                             "join strvusers mu on mgu.usermid=mu.mid where mu.login=$1) g on true")
+                  .arg(sql);
+    const int groupsColumn = valueColumn.isEmpty() ? 3 : 4;
+    QStringList groups;
+    QString userMid;
+    std::vector<std::array<QString, 4>> rows;
+    const StatementResult result = execute(sql, parameters, [&](const OVNResultRow &row) {
+        if (groupsAlong) {
+            groups.clear();
+            for (const QJsonValue group : QJsonDocument::fromJson(row.text(groupsColumn).toUtf8()).array())
+                groups.append(group.toString());
+            userMid = row.text(groupsColumn + 1);
+        }
+        if (!row.text(0).isEmpty())
+            rows.push_back({row.text(0), row.text(1), row.text(2), valueColumn.isEmpty() ? QString() : row.text(3)});
+        return true;
+    });
+    if (!result.ok)
+        return std::nullopt;
+    if (groupsAlong) {
+        std::lock_guard lock(m_mutex);
+        m_authgroupmids = groups;
+        if (!groups.isEmpty()) {
+            m_authusermid = userMid;
+            m_authusername = m_boundlogin;
+        }
+        *membership = groups.isEmpty() ? Membership::NoGroup : Membership::Member;
+    }
+    QHash<QString, QString> levels; // one reading of each category's list
+    for (const auto &row : rows) {
+        auto level = levels.constFind(row[1]);
+        if (level == levels.cend())
+            level = levels.insert(row[1], getAccessPrivilegesForCurrentUser(row[2]));
+        entries.insert(row[0], {row[1], *level, row[3]});
+    }
+    if (!result.ok)
+        return std::nullopt;
+    return entries;
 }

@@ -68,6 +68,22 @@ QStringList OVNDatabaseAccess::getGroupPrivilegesForUser(const QString &login, c
     return texts;
 }
 
+std::optional<QStringList> OVNDatabaseAccess::groupPrivilegesForLoginNow(const QString &login)
+{
+    QString sql = QStringLiteral("select mg.xml from strvgroups mg join strvgroupusers mgu on mg.mid=mgu.groupmid "
+                                 "join strvusers mu on mgu.usermid=mu.mid where mu.login=$1");
+    if (vendor() == Vendor::PostgreSQL && transactionDepth() > 0)
+        sql += QStringLiteral(" for share");
+    QStringList texts;
+    const StatementResult result = execute(sql, {login}, [&texts](const OVNResultRow &row) {
+        texts.append(row.text(0));
+        return true;
+    });
+    if (!result.ok)
+        return std::nullopt;
+    return texts;
+}
+
 bool OVNDatabaseAccess::authenticateWebUser(const QString &login, const QString &password)
 {
     {

@@ -7,6 +7,8 @@
 #include "StartupFakes.h"
 
 #include "app/OVNAccessPrivileges.h"
+#include "app/OVNAnnotationWrites.h"
+#include "app/OVNEntryEdits.h"
 #include "catalogdb/OVNCatalogLogin.h"
 #include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
@@ -2177,4 +2179,141 @@ TEST_P(CatalogUserAccessTest, AReScanWhileTheServerIsAwayImportsNothingTwice)
               1);
     EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));
     EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
+}
+
+// A member's write whose session the server's administrator ends, his level lowered before the
+// write goes again: each writer asks the level again in its next try's transaction, stores
+// nothing, and counts or says the refusal. (Linking needs only READ ONLY on the entries: there the
+// set is lowered; a category at the top level needs a group: there Ann is taken out of hers.)
+TEST_P(CatalogUserAccessTest, AWriteRetriedAfterTheLevelWasLoweredIsRefusedByEveryWriter)
+{
+    const PgTestServer server = *pgTestServer();
+    enum class Writer { AutoFill, Rating, Turn, MoveEntries, Link, Details, Rename, NewCategory };
+    const struct {
+        const char *name;
+        Writer writer;
+        const char *statement;
+    } writers[] = {
+        {"auto-fill", Writer::AutoFill, "update strvfile"},
+        {"rating", Writer::Rating, "update strvfile"},
+        {"turning", Writer::Turn, "update strvfile"},
+        {"moving entries", Writer::MoveEntries, "update strvfile"},
+        {"linking entries", Writer::Link, "insert into strvset"},
+        {"the details pane", Writer::Details, "update strvfile"},
+        {"renaming a category", Writer::Rename, "update strvcategory"},
+        {"a new category at the top level", Writer::NewCategory, "insert into strvcategory"},
+    };
+    QImage picture(32, 24, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString set = category("Picks", "S");
+    auto side = std::shared_ptr<OVNDatabaseAccess>(openAnother().release());
+    int round = 0;
+    for (const auto &w : writers) {
+        SCOPED_TRACE(w.name);
+        ++round;
+        for (const QString &mid : {trip, loose, set})
+            ASSERT_NO_FATAL_FAILURE(grantPrivilege(db, mid, staff, "FULL ACCESS"));
+        const QStringList mids = entriesWithThumbnail(
+            trip, {QStringLiteral("a%1").arg(round), QStringLiteral("b%1").arg(round)}, jpegBytes(picture));
+        const QString lowered = w.writer == Writer::Link ? set : trip;
+        // The administrator ends the member's session as its write arrives, and lowers the level
+        // before the member hears of it.
+        SessionCutProxy proxy(server.port, [&, side](int clientPort) {
+            side->runSQLCommand(QStringLiteral("select pg_terminate_backend(pid, 10000) from pg_stat_activity where "
+                                               "client_port=$1"),
+                                {clientPort});
+            if (w.writer == Writer::NewCategory)
+                side->runSQLCommand("delete from strvgroupusers where usermid=$1",
+                                    {side->getUserForLogin("ann").value("mid").toString()});
+            else
+                grantPrivilege(*side, lowered, staff, "READ ONLY");
+        });
+        auto connection = std::make_shared<OVNDatabaseAccess>();
+        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                         server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(connection->openDBConnection());
+        signInAsAnn(*connection);
+        const QStringList before = catalogState();
+        const QString ratings = stored(mids[0], "rating") + stored(mids[1], "rating");
+        const QString orientations = stored(mids[0], "orientation") + stored(mids[1], "orientation");
+        const qsizetype alerts = presenter->shown().size();
+        proxy.cutAt(w.statement, 1, SessionCutProxy::How::Terminated);
+        QList<OVNEntryEdits::Target> targets;
+        for (const QString &mid : mids)
+            targets.append({mid, trip, int(targets.size()), {}, {}});
+        OVNEntryEdits edits(connection.get());
+        OVNEntryEdits::Summary summary;
+        switch (w.writer) {
+        case Writer::AutoFill: {
+            AnnotationChanges changes;
+            changes.info.insert(QStringLiteral("keywords"), QStringLiteral("lowered"));
+            OVNAnnotationWrites::Callbacks callbacks;
+            callbacks.value = [&](int tag, const QString &key) {
+                return QVariant(db.getMediaListEntryForMediaID(mids.at(tag), key));
+            };
+            callbacks.show = [](int, const QString &, const QString &) {};
+            const OVNAnnotationWrites::Summary filled =
+                OVNAnnotationWrites(connection.get())
+                    .apply(targets, changes, AnnotationChanges::Mode::Overwrite, false, callbacks);
+            EXPECT_EQ(filled.written, 0);
+            EXPECT_EQ(filled.refused, 2);
+            EXPECT_EQ(filled.refusedLevel, readOnly);
+            break;
+        }
+        case Writer::Rating:
+            EXPECT_TRUE(edits.rate(2, targets, summary).isEmpty());
+            break;
+        case Writer::Turn:
+            EXPECT_TRUE(edits.turn(targets, OVNEntryEdits::QuarterTurn::Right, summary).isEmpty());
+            break;
+        case Writer::MoveEntries:
+            summary = edits.moveEntries(mids, loose);
+            break;
+        case Writer::Link:
+            summary = edits.linkEntries(mids, set);
+            break;
+        case Writer::Details: {
+            OVNAssetManager *window = loadWindow(connection);
+            ASSERT_NO_FATAL_FAILURE(selectEntry(window, trip, mids[0]));
+            window->detailsDataSource()->ovnMediaDetailsSetStringForID(window->mediaDetails(), "lowered", "keywords",
+                                                                       mids[0]);
+            EXPECT_EQ(presenter->shown().size(), alerts + 1);
+            EXPECT_TRUE(lastAlertText().endsWith("Your Privilege Level: READ ONLY")) << qPrintable(lastAlertText());
+            break;
+        }
+        case Writer::Rename: {
+            OVNAssetManager *window = loadWindow(connection);
+            EXPECT_FALSE(window->renameCategory(trip, "lowered"));
+            EXPECT_EQ(presenter->shown().size(), alerts + 1);
+            EXPECT_TRUE(lastAlertText().endsWith("Your Privilege Level: READ ONLY")) << qPrintable(lastAlertText());
+            break;
+        }
+        case Writer::NewCategory: {
+            OVNAssetManager *window = loadWindow(connection);
+            EXPECT_TRUE(window->categoryActions().buttonAddCatalogClick("lowered").isEmpty());
+            EXPECT_EQ(alertTitles().value(alerts), "You can no longer use this catalog")
+                << qPrintable(alertTitles().join('\n'));
+            break;
+        }
+        }
+        if (w.writer <= Writer::Link && w.writer != Writer::AutoFill) {
+            EXPECT_EQ(summary.changed, 0);
+            EXPECT_EQ(summary.refused, 2);
+            EXPECT_EQ(summary.refusedLevel, readOnly);
+            EXPECT_TRUE(edits.unchangedText(summary).contains("your access privileges do not allow it"));
+        }
+        EXPECT_GE(proxy.cuts(), 1);
+        EXPECT_EQ(stored(mids[0], "rating") + stored(mids[1], "rating"), ratings);
+        EXPECT_EQ(stored(mids[0], "orientation") + stored(mids[1], "orientation"), orientations);
+        EXPECT_FALSE(db.getMediaListEntryForMediaID(mids[0], "keywords").contains("lowered"));
+        EXPECT_TRUE(db.membersOfImageSet(set, mids).isEmpty());
+        // Nothing else changed but the lowered level itself.
+        QStringList after = catalogState();
+        after.removeIf([&](const QString &line) { return line.startsWith(lowered + '|'); });
+        QStringList expected = before;
+        expected.removeIf([&](const QString &line) { return line.startsWith(lowered + '|'); });
+        EXPECT_EQ(after, expected);
+        closeWindows();
+        ASSERT_NO_FATAL_FAILURE(putAnnBackInStaff(db, staff));
+    }
 }

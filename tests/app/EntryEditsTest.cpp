@@ -270,9 +270,9 @@ TEST_P(EntryEditsTest, DeletesMovesAndLinksLeaveWhatTheCatalogRefused)
     EXPECT_TRUE(db.mediaEntryExists(mids[2]));
 
     ASSERT_TRUE(addRefusingTrigger(db, "strvfile", "update", "new.mid = '" + mids[1] + "'"));
-    EXPECT_EQ(edits.moveEntries({mids[1], mids[2]}, other), 1);
+    EXPECT_EQ(edits.moveEntries({mids[1], mids[2]}, other).failed, 1);
     EXPECT_EQ(edits.ownersOf({mids[1], mids[2]}), QStringList({shots, other}));
-    EXPECT_EQ(edits.linkEntries({mids[1], mids[2]}, set), 0);
+    EXPECT_EQ(edits.linkEntries({mids[1], mids[2]}, set).changed, 2);
     EXPECT_EQ(db.getMediaList(set, "S").size(), 2);
 }
 
@@ -442,12 +442,12 @@ TEST_P(ServerEntryEditsTest, CategoryAndEntryChangesThroughEndedSessionsAreStore
                 folder);
             break;
         case Road::MoveEntries:
-            EXPECT_EQ(edits.moveEntries(mids, moved), 0) << qPrintable(through.getLastErrorMessage());
+            EXPECT_EQ(edits.moveEntries(mids, moved).changed, mids.size()) << qPrintable(through.getLastErrorMessage());
             for (const QString &mid : mids)
                 EXPECT_EQ(stored(mid, "categoryid"), moved);
             break;
         case Road::Link:
-            EXPECT_EQ(edits.linkEntries(mids, set), 0) << qPrintable(through.getLastErrorMessage());
+            EXPECT_EQ(edits.linkEntries(mids, set).changed, mids.size()) << qPrintable(through.getLastErrorMessage());
             for (const QString &mid : mids)
                 EXPECT_EQ(db.rowsForQuery(QStringLiteral("select mid from strvset where categorymid=$1 and filemid=$2"),
                                           {set, mid})

@@ -503,3 +503,57 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
         EXPECT_EQ(alerts->shown().size(), alerted) << qPrintable(lastAlert());
     }
 }
+
+// A manager's change whose session the server's administrator ends, the manager taken out of his
+// group with "MANAGE USERS" before the change goes again: the next try asks again, in its own
+// transaction, and stores nothing; the alert says why.
+TEST_P(UserManagerTest, AChangeRetriedAfterTheManagerLostHisRightIsRefused)
+{
+    {
+        OVNUserAdministration first(&db, *alerts);
+        setUpUsers(first);
+    }
+    const PgTestServer server = *pgTestServer();
+    const QString jdoe = db.getUserForLogin("jdoe").value("mid").toString();
+    const QString admins =
+        db.rowsForQuery("select mid from strvgroups where name='Admin'").value(0).value(0).toString();
+    auto side = std::shared_ptr<OVNDatabaseAccess>(openAnother().release());
+    const struct {
+        const char *name;
+        bool rename;
+        const char *statement;
+    } cuts[] = {
+        {"rename a user", true, "update strvusers"},
+        {"add a user", false, "insert into strvusers"},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        if (db.rowsForQuery("select 1 from strvgroupusers where usermid=$1", {jdoe}).isEmpty()) {
+            ASSERT_FALSE(db.addUserToGroup(jdoe, admins).isEmpty());
+        }
+        SessionCutProxy proxy(server.port, [side, jdoe](int clientPort) {
+            side->runSQLCommand(QStringLiteral("select pg_terminate_backend(pid, 10000) from pg_stat_activity where "
+                                               "client_port=$1"),
+                                {clientPort});
+            side->runSQLCommand("delete from strvgroupusers where usermid=$1", {jdoe});
+        });
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        OVNUserAdministration admin(&through, *alerts);
+        ASSERT_EQ(admin.open(), OVNUserAdministration::Opening::Login);
+        ASSERT_TRUE(admin.login("jdoe", "secret1"));
+        const qsizetype said = alerts->shown().size();
+        proxy.cutAt(c.statement, 1, SessionCutProxy::How::Terminated);
+        if (c.rename)
+            EXPECT_FALSE(admin.throughEndedSessions([&] { return admin.renameUser(jdoe, "Renamed"); }));
+        else
+            EXPECT_FALSE(admin.throughEndedSessions([&] { return !admin.addUser("late").isEmpty(); }));
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(alerts->shown().size(), said + 1);
+        EXPECT_EQ(lastAlert(), "You may no longer manage users");
+        EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {jdoe}).value(0).value(0), "Jane Doe");
+        EXPECT_TRUE(db.getUserForLogin("late").isEmpty());
+    }
+}

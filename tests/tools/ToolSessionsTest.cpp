@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <memory>
 
 namespace {
 
@@ -276,5 +279,111 @@ TEST_P(ToolSessionsTest, LogInsAndMembershipsThroughEndedSessionsAreSaidAsTheCat
             EXPECT_TRUE(done.out.startsWith(QLatin1String(change.answer))) << qPrintable(done.out + done.err);
             EXPECT_EQ(count(members), change.members);
         }
+    }
+}
+
+// A member's level lowered between two tries of a write, or between two of its batches, counts
+// for what is written after it: ovn-autofill says the entries refused as refused, and writes only
+// what it counts as written. A grant that takes the granter's own level away, whose answer was
+// lost, is found stored by the try after it and said as saved.
+TEST_P(ToolSessionsTest, ALevelLoweredBetweenTwoTriesCountsAndALostGrantIsSaved)
+{
+    const PgTestServer server = *pgTestServer();
+    const QByteArray password = "Adm1nPw7\n";
+    const QString me = SystemInfo::accountName();
+    const ToolRun setUp = run(
+        "ovn-users", {catalogThrough(server.port), QStringLiteral("first-run"), me, QStringLiteral("Jane")}, password);
+    ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
+    imported(QStringLiteral("fill"), 40);
+    const QString fill = db.rowsForQuery(QStringLiteral("select mid from strvcategory where displaytag='fill'"))
+                             .value(0)
+                             .value(0)
+                             .toString();
+    ASSERT_FALSE(fill.isEmpty());
+    // The category's comment at each level, as the privileges window writes it (each from a
+    // category without a list, which grants everything).
+    QHash<QString, QString> comments;
+    for (const char *level : {"READ ONLY", "FULL ACCESS", "READ & WRITE"}) {
+        ASSERT_TRUE(db.updateCategoryListComment(fill, QString()));
+        const ToolRun granted = run("ovn-users",
+                                    {catalogThrough(server.port), QStringLiteral("--force"), QStringLiteral("grant"),
+                                     fill, QStringLiteral("Admin"), QLatin1String(level)},
+                                    password);
+        ASSERT_EQ(granted.status, 0) << qPrintable(granted.out + granted.err);
+        comments.insert(QLatin1String(level), *db.getCategoryCommentForMID(fill));
+    }
+    const auto lowered = [&] { return db.getCategoryCommentForMID(fill) == comments.value("READ ONLY"); };
+    const auto keyworded = [&](int round) {
+        return count(QStringLiteral("select count(*) from strvfile where keywords like '%lowered%1%'").arg(round));
+    };
+    const auto autofill = [&](int port, int round) {
+        return run("ovn-autofill", {catalogThrough(port), QStringLiteral("fill"), QStringLiteral("append"),
+                                    QStringLiteral("keywords=lowered%1").arg(round)});
+    };
+    const auto writtenCount = [](const QString &out) {
+        return QRegularExpression(QStringLiteral("written: (\\d+)\n")).match(out).captured(1).toInt();
+    };
+    const auto refusedCount = [](const QString &out) {
+        return QRegularExpression(QStringLiteral("refused: (\\d+)\n")).match(out).captured(1).toInt();
+    };
+
+    // The first write's session ended by the server's administrator, who lowers the level first.
+    {
+        SCOPED_TRACE("write cut, lowered before the retry");
+        auto side = std::shared_ptr<OVNDatabaseAccess>(openAnother().release());
+        SessionCutProxy proxy(server.port, [&, side](int clientPort) {
+            side->runSQLCommand(QStringLiteral("select pg_terminate_backend(pid, 10000) from pg_stat_activity where "
+                                               "client_port=$1"),
+                                {clientPort});
+            side->updateCategoryListComment(fill, comments.value("READ ONLY"));
+        });
+        proxy.cutAt("update strvfile", 1, SessionCutProxy::How::Terminated);
+        const ToolRun filled = autofill(proxy.port(), 1);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_TRUE(lowered());
+        EXPECT_EQ(filled.status, 1) << qPrintable(filled.out + filled.err);
+        EXPECT_TRUE(filled.out.contains(QLatin1String("written: 0\nrefused: 40\nfailed: 0\n")))
+            << qPrintable(filled.out + filled.err);
+        EXPECT_EQ(keyworded(1), 0);
+    }
+    // No cut: the level is lowered as the first batch writes (a trigger, so that it comes between
+    // that batch's question and the next one's); a network 30 ms slower makes the batches small.
+    {
+        SCOPED_TRACE("lowered between two batches");
+        ASSERT_TRUE(db.updateCategoryListComment(fill, comments.value("READ & WRITE")));
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create function ovn_test_lower() returns trigger language plpgsql "
+                                                    "as $f$ begin update strvcategory set comment=$c$%1$c$ where "
+                                                    "mid=$c$%2$c$; return new; end $f$")
+                                         .arg(comments.value("READ ONLY"), fill)));
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("create trigger ovn_test_lower after update on strvfile for each "
+                                                    "row execute function ovn_test_lower()")));
+        SessionCutProxy proxy(server.port, {});
+        proxy.delayEach(30);
+        const ToolRun filled = autofill(proxy.port(), 2);
+        db.runSQLCommand(QStringLiteral("drop trigger ovn_test_lower on strvfile"));
+        db.runSQLCommand(QStringLiteral("drop function ovn_test_lower()"));
+        EXPECT_TRUE(lowered());
+        EXPECT_EQ(filled.status, 1) << qPrintable(filled.out + filled.err);
+        const int written = writtenCount(filled.out);
+        EXPECT_GT(written, 0) << qPrintable(filled.out + filled.err);
+        EXPECT_GT(refusedCount(filled.out), 0) << qPrintable(filled.out + filled.err);
+        EXPECT_EQ(written + refusedCount(filled.out), 40) << qPrintable(filled.out + filled.err);
+        EXPECT_TRUE(filled.out.contains(QLatin1String("failed: 0\n"))) << qPrintable(filled.out);
+        EXPECT_EQ(keyworded(2), written);
+    }
+    // The grant takes FULL ACCESS from the one who grants it; its commit's answer is lost.
+    {
+        SCOPED_TRACE("--force grant, the commit's answer lost");
+        ASSERT_TRUE(db.updateCategoryListComment(fill, comments.value("FULL ACCESS")));
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt("COMMIT", 1, SessionCutProxy::How::AnswerLost);
+        const ToolRun granted = run("ovn-users",
+                                    {catalogThrough(proxy.port()), QStringLiteral("--force"), QStringLiteral("grant"),
+                                     fill, QStringLiteral("Admin"), QStringLiteral("NO ACCESS")},
+                                    password);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(granted.status, 0) << qPrintable(granted.out + granted.err);
+        EXPECT_TRUE(granted.out.startsWith(QLatin1String("ok: Admin has NO ACCESS"))) << qPrintable(granted.out);
+        EXPECT_TRUE(db.getCategoryCommentForMID(fill).value_or(QString()).contains(QLatin1String("NO ACCESS")));
     }
 }

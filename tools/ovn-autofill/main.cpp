@@ -8,8 +8,9 @@
 // or ~/.pgpass), opened as the program opens it: as the catalog user whose login is this account's
 // name. When that user may not change the category, or every entry of it (READ & WRITE on the
 // category and on the category that owns each entry), nothing is written: "refused: " and the
-// program's privilege text, status 1. An account the catalog does not let in, a category that is not
-// there and a catalog that cannot be opened are refused alike (the catalog's words), status 1.
+// program's privilege text, status 1. Each batch asks the levels again as it writes: entries whose
+// level is lowered meanwhile are left as they were and counted in "refused". An account the catalog does not let in, a
+// category that is not there and a catalog that cannot be opened are refused alike (the catalog's words), status 1.
 // CATEGORY is a category id or a collection's name; MODE overwrite, append
 // or merge. FIELD is one the auto-fill sheet offers: keywords, shortdesc, fulldesc, modrelinfo,
 // proprelinfo, volumename, modrelavailable, proprelavailable; purchased.licensetype,

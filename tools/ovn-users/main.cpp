@@ -19,6 +19,7 @@
 // is given. Prints one line: "ok: ...", "level: ..." or
 // "refused: " and the alert's text (exit status 1); 2 on a wrong command line.
 
+#include "app/OVNCategoryComment.h"
 #include "app/OVNPrivilegeListEditor.h"
 #include "app/OVNUserAdministration.h"
 #include "catalogdb/OVNCatalogOpening.h"
@@ -196,7 +197,9 @@ int main(int argc, char *argv[])
         alerts.last.clear();
         answer = {};
         const int status = act(connection.get(), alerts, action, args, managerLogin, again, chosenIds, passwords);
-        const bool lost = connection->failureCount() != failures
+        // An attempt that went through is done, also when a session was lost on its way (the change
+        // itself goes on through ended sessions and says "saved" only when the catalog holds it).
+        const bool lost = (status != 0 || answer.refused) && connection->failureCount() != failures
                           && OVNCatalogOpening::failedForLostServer(*connection, failures);
         if (!lost || !OVNCatalogOpening::resume(*connection, deadline, ToolCatalog::sayStatus, nullptr, &told)) {
             if (lost)
@@ -254,6 +257,20 @@ int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString
             connection->authenticateUser(args.at(1));
             answer = {false, QStringLiteral("level: ") + connection->getCategoryAccessPrivilegesForMID(args.at(0))};
             return 0;
+        }
+        // An attempt after one whose answer was lost looks first whether the grant is stored: a
+        // grant may take away the very level it was made with.
+        if (again && sent) {
+            const quint64 before = connection->failureCount();
+            const std::optional<QString> comment = connection->getCategoryCommentForMID(args.at(0));
+            const QVariantMap group = users.groupNamed(args.at(1));
+            const QString level = OVNPrivilegeListEditor::levelForIndex(OVNPrivilegeListEditor::levelIndex(args.at(2)));
+            if (comment && !group.isEmpty() && connection->failureCount() == before)
+                for (const QVariant &entry :
+                     OVNCategoryComment::dictionary(*comment).value(QStringLiteral("PRIVILEGES")).toList())
+                    if (entry.toMap().value(QStringLiteral("mid")) == group.value(CatalogNames::keyMid)
+                        && entry.toMap().value(QStringLiteral("privilege")).toString() == level)
+                        return ok(QStringLiteral("%1 has %2").arg(args.at(1), level));
         }
         // As the catalog window opens the privileges window: with full access to the category.
         if (const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("FULL ACCESS"), {args.at(0)});
