@@ -265,14 +265,20 @@ public:
         Status status = Status::Failed;
         MediaList records;
         QString message; // why nothing was found, for every status but Found
+        // With Found: the entries the search left out and why, said to the user ("" for none).
+        QString leftOut;
     };
+    // The longest any search may run, whatever its caller asks: a longer time limit is held to it.
+    static constexpr int searchTimeLimitCeilingMs = 300000;
     // Runs one SELECT of the 26 media-list columns that a user may have written in part: it can
     // neither change the catalog nor read beyond the media tables (strvfile, strvexif,
-    // strvpurchased, strvsold, strvset, strvcategory), and it ends after `timeLimitMs` or at
-    // stopReadOnlySearch(). On SQLite a statement that is not read-only is refused, an authorizer
-    // allows reads of the media tables and a short list of functions only, and a progress handler
-    // keeps the time; on PostgreSQL it runs in a read-only transaction with a statement timeout,
-    // rolled back afterwards. The connection is busy meanwhile: give a search one of its own.
+    // strvpurchased, strvsold, strvset, strvcategory), and it ends after `timeLimitMs` (at most
+    // searchTimeLimitCeilingMs) or at stopReadOnlySearch(). On SQLite a statement that is not
+    // read-only is refused, an authorizer allows reads of the media tables and a short list of
+    // functions only, and a progress handler keeps the time; on PostgreSQL it runs in a read-only
+    // transaction with a statement timeout, rolled back afterwards, and the server ends it within
+    // a second or two of its client's end (client_connection_check_interval, from PostgreSQL 14).
+    // The connection is busy meanwhile: give a search one of its own.
     // `stop`, when given, is the caller's own stop request for this search, looked at throughout.
     // `fields` (bits of MediaRecord::Field) are the columns read into the records; the others are
     // left empty, for a caller that needs only a few of them.

@@ -375,7 +375,7 @@ QString OVNExpressPanel::currentStatement(QString *refusal) const
     } else {
         const OVNExpress::ExpertSearch expert = expertSearch();
         why = expert.refusal();
-        sql = expert.statement();
+        sql = expert.statement(m_connection ? OVNFind::dialectOf(*m_connection) : OVNFindLine::Dialect::SQLite);
     }
     if (refusal)
         *refusal = why;
@@ -454,7 +454,9 @@ void OVNExpressPanel::showOutcome(int generation, const OVNExpressSearch::Outcom
         m_mediaView->setMediaContainer(std::make_shared<MediaList>(outcome.records));
         m_mediaView->setMediaContainerMID(QString());
         m_mediaView->setFocus();
-        setStatus(itemsText(m_mediaView->count()));
+        // An entry left out for its size is said beside the count.
+        setStatus(outcome.leftOut.isEmpty() ? itemsText(m_mediaView->count())
+                                            : itemsText(m_mediaView->count()) + QLatin1Char(' ') + outcome.leftOut);
         break;
     case Status::Refused:
     case Status::Stopped:
