@@ -90,6 +90,9 @@ public:
     bool lastErrorWasDiskFull() const;
     // Whether that failure lost the server session (reconnected since, without its transaction).
     bool lastErrorLostConnection() const;
+    // Whether that failure was a server that turned the session away because every connection
+    // it allows is taken (it may free one soon: lastErrorLostConnection() is true too).
+    bool lastErrorServerFull() const;
     // After a lost server session, before asking what it stored: waits until the server's process
     // of the session that was replaced has ended, so that a commit it still carried out is done
     // (or undone) and what a look-up sees stays so. A process still there after two seconds is
@@ -448,6 +451,8 @@ private:
     void closeSqlite();
     bool openPostgres();
     void closePostgres();
+    // Notes whether `session` was turned away by a full server, and says so as the last failure.
+    void noteServerFull(const PostgresConnection &session);
     // The rows of a user-table query keyed by the given names; empty off PostgreSQL.
     QList<QVariantMap> userTableRows(const QString &sql, const QVariantList &parameters, const QStringList &keys);
     // True when the statement ran on PostgreSQL and changed at least one row.
@@ -501,6 +506,7 @@ private:
     bool m_lastErrorDiskFull = false;
     bool m_lastInsertFoundEarlierCopy = false;
     bool m_lastErrorLostConnection = false;
+    bool m_lastErrorServerFull = false;
     bool m_abortDiskFull = false;
     bool m_abortLostConnection = false;
     // The limits of strvfile's columns on a server catalog: characters of a varchar, the largest

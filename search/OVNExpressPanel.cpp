@@ -427,7 +427,8 @@ void OVNExpressPanel::findSearchClicked()
         OVNExpressSearch::Outcome outcome;
         if (!connection->isDBConnectionActive()) {
             qWarning("Express search: no connection: %s", qUtf8Printable(connection->getLastErrorMessage()));
-            outcome.message = localized("The catalog cannot be reached.");
+            outcome.message = connection->lastErrorServerFull() ? OVNExpressSearch::failureText(*connection)
+                                                                : localized("The catalog cannot be reached.");
         } else if (m_generation.load() != generation) {
             return;
         } else if (expert) {

@@ -70,7 +70,11 @@ Outcome leftOutEntries(OVNDatabaseAccess &connection, const QString &oversized, 
         found.records.clear();
         return found;
     }
-    const QString title = found.records.first()->field(MediaRecord::DisplayTag);
+    // A name planted at any length (a catalog file holds one) is shown by its start.
+    constexpr qsizetype shownCharacters = 80;
+    QString title = found.records.first()->field(MediaRecord::DisplayTag);
+    if (title.size() > shownCharacters)
+        title = title.left(shownCharacters) + QChar(0x2026);
     found.leftOut = (found.records.size() == 1
                          ? localized("The entry \"%1\" was left out of the search: it holds more than %2 KB in a "
                                      "text the search tests (a description, the keywords, a path), more than the "
@@ -180,6 +184,8 @@ Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search
 
 QString failureText(const OVNDatabaseAccess &connection)
 {
+    if (connection.lastErrorServerFull())
+        return localized("The catalog server is full: every connection it allows is taken.");
     if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return localized("The catalog cannot be reached.");
     qWarning("Search failed: %s", qUtf8Printable(connection.getLastErrorMessage()));

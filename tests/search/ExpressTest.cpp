@@ -2,12 +2,19 @@
 #include "SearchStatementText.h"
 
 #include "../support/CatalogUsers.h"
+#include "../support/FullPostgresServer.h"
+#include "../support/TestEnvironment.h"
+#include "catalogdb/OVNCatalogLogin.h"
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDBHelper.h"
 #include "search/OVNExpertCondition.h"
 #include "search/OVNExpressSearch.h"
 #include "search/OVNExpressStatements.h"
 #include "search/OVNFind.h"
 
+#include <QProcess>
+
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -943,6 +950,156 @@ TEST_P(ExpressCatalogTest, GivenUpSearchesLeaveNoServerProcessAtWork)
                 EXPECT_EQ(found, expected) << qPrintable(sql.mid(sql.indexOf("length(")));
             }
         }
+    }
+}
+
+// The roads by which one member held the others' searches, or the shared server, each taken from his
+// side: an entry of his with a description of 5 MB (quick searches of every field, long find lines
+// and conditions over it leave it out, named, and find the others), a name of 20 MB on a catalog
+// file (counted like any long field there), his search killed while the server runs it (its server
+// process ends at once rather than at its time limit), a time limit of a million seconds, and a
+// server whose every connection he holds (the next member is told it is full).
+TEST_P(ExpressCatalogTest, NoMembersEntryOrSearchHoldsAnothersSearchOrTheServer)
+{
+    const Dialect dialect = isPostgres() ? Dialect::PostgreSQL : Dialect::SQLite;
+    const auto plant = [&](const QString &name, const char *column, const QString &text) {
+        QVariantMap values = importRecord(studio, name);
+        values.insert(QString::fromLatin1(column), text);
+        const QString mid = db.addMediaListEntry(values);
+        EXPECT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        return mid;
+    };
+    const auto findLine = [](const char *column, const QString &value) {
+        OVNFind find;
+        OVNFindLine &line = find.lines()[size_t(find.addLine())];
+        line.chooseField(*OVNFindLine::fieldFor("strvfile", QString::fromLatin1(column)));
+        line.setValue(value);
+        return find;
+    };
+    const auto tool = [&](const QStringList &arguments, QProcess &process) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (const std::optional<PgTestServer> server = pgTestServer())
+            environment.insert(QStringLiteral("PGPASSWORD"), server->password);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(OVN_TOOLS_DIR "/ovn-express"), arguments);
+    };
+    const auto catalogUrl = [&](int port) {
+        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(pgTestServer()->user).arg(port).arg(m_pgDatabase);
+    };
+    // The server processes at a search of this test's catalog.
+    const auto searchesRunning = [&] {
+        return db.rowsForQuery("select pid from pg_stat_activity where state = 'active' and pid <> "
+                               "pg_backend_pid() and datname = current_database() and query like 'select %'");
+    };
+    const struct {
+        const char *attack;
+        bool onServer, onFile;
+        std::function<void()> road;
+    } roads[] = {
+        {"plants a description of 5 MB", true, true,
+         [&] {
+             plant("Planted", "fulldesc", QString(5 << 20, QLatin1Char('a')) + "city");
+             const QString named = "The entry \"Planted\" was left out of the search";
+             const OVNExpressSearch::Outcome all =
+                 OVNExpressSearch::runQuick(*searching, quick({{"city", All, false}}));
+             EXPECT_EQ(all.status, Status::Found) << qPrintable(all.message);
+             EXPECT_EQ(all.records.size(), 10);
+             EXPECT_TRUE(all.leftOut.startsWith(named)) << qPrintable(all.leftOut);
+             const OVNFind find = findLine("fulldesc", QString(4000, QLatin1Char('a')));
+             const OVNExpressSearch::Outcome checked = OVNExpressSearch::checkFieldSizes(*searching, find);
+             EXPECT_TRUE(checked.leftOut.startsWith(named)) << qPrintable(checked.leftOut + checked.message);
+             EXPECT_EQ(run(find.searchClause(dialect)).status, Status::Found);
+             const OVNExpressSearch::Outcome expert =
+                 runExpert(QStringList(15, QStringLiteral("upper(#fulldesc#) like '%CITY%'")).join(" or ")
+                           + " or #keywords# = 'city'");
+             EXPECT_EQ(expert.status, Status::Found) << qPrintable(expert.message);
+             EXPECT_EQ(expert.records.size(), 10);
+             EXPECT_TRUE(expert.leftOut.startsWith(named)) << qPrintable(expert.leftOut);
+         }},
+        {"plants a name of 20 MB in a catalog file", false, true,
+         [&] {
+             plant(QString(20 << 20, QLatin1Char('b')) + "Sunset", "shortdesc", "city");
+             // The name alone, and every field (the description planted above is left out too).
+             const struct {
+                 QuickSearch search;
+                 const char *said;
+             } searches[] = {{quick({{"sunset", DisplayTag, false}}), "The entry \"bbbb"},
+                             {quick({{"sunset", All, false}}), "Entries such as \""}};
+             for (const auto &[search, said] : searches) {
+                 const OVNExpressSearch::Outcome outcome = OVNExpressSearch::runQuick(*searching, search);
+                 EXPECT_EQ(outcome.status, Status::Found) << qPrintable(outcome.message);
+                 EXPECT_EQ(outcome.records.size(), 20);
+                 EXPECT_TRUE(outcome.leftOut.startsWith(said)) << qPrintable(outcome.leftOut.left(200));
+                 EXPECT_LT(outcome.leftOut.size(), 1000);
+             }
+             const OVNExpressSearch::Outcome named = runExpert("upper(#displaytag#) like '%SUNSET%'");
+             EXPECT_EQ(named.records.size(), 20) << qPrintable(named.message);
+             EXPECT_FALSE(named.leftOut.isEmpty());
+         }},
+        {"is killed while the server runs his search", true, false,
+         [&] {
+             for (int i = 0; i < 400; ++i)
+                 plant(QStringLiteral("Heavy %1").arg(i), "fulldesc", QString(200000, QLatin1Char('a')));
+             QProcess member;
+             tool({catalogUrl(pgTestServer()->port), "--time-limit", "300", "--expert",
+                   "#fulldesc# like '%" + QString(2600, QLatin1Char('a')) + "b%'"},
+                  member);
+             ASSERT_TRUE(member.waitForStarted());
+             QList<OVNRow> running;
+             ASSERT_TRUE(processEventsUntil([&] { return !(running = searchesRunning()).isEmpty(); }, 60000))
+                 << qPrintable(QString::fromUtf8(member.readAllStandardOutput() + member.readAllStandardError()));
+             const int pid = running.first().value(0).toInt();
+             member.kill();
+             ASSERT_TRUE(member.waitForFinished());
+             // Its server process leaves long before the search could have ended on its own.
+             EXPECT_TRUE(processEventsUntil(
+                 [&] {
+                     return db.rowsForQuery(
+                                  QStringLiteral("select count(*) from pg_stat_activity where pid = %1").arg(pid))
+                                .value(0)
+                                .value(0)
+                                .toInt()
+                            == 0;
+                 },
+                 60000));
+         }},
+        {"asks for a time limit of a million seconds", true, true,
+         [&] {
+             QProcess member;
+             tool({catalogPath(), "--time-limit", "1000000", "--quick", "All:city"}, member);
+             ASSERT_TRUE(member.waitForFinished(60000));
+             EXPECT_EQ(member.exitCode(), 2);
+             EXPECT_TRUE(member.readAllStandardError().contains("--time-limit takes"));
+         }},
+        {"holds every connection of the server", true, false,
+         [&] {
+             FullPostgresServer full;
+             OVNDatabaseAccess next;
+             next.setConnectionDetails("PostgreSQL", QStringLiteral("127.0.0.1:%1").arg(full.port()),
+                                       pgTestServer()->user, pgTestServer()->password, m_pgDatabase);
+             EXPECT_FALSE(OVNCatalogOpening::run(next, OVNCatalogOpening::waitSeconds,
+                                                 [&] { return next.isDBConnectionActive() || next.openDBConnection(); },
+                                                 {}));
+             EXPECT_TRUE(next.lastErrorServerFull());
+             EXPECT_TRUE(OVNCatalogLogin::failure(next, "cannot open the catalog")
+                             .endsWith("The catalog server is full: every connection it allows is taken."))
+                 << qPrintable(OVNCatalogLogin::failure(next, "cannot open the catalog"));
+             QProcess member;
+             tool({catalogUrl(full.port()), "--quick", "All:city"}, member);
+             ASSERT_TRUE(member.waitForFinished(60000));
+             EXPECT_EQ(member.exitCode(), 1);
+             const QByteArray said = member.readAllStandardOutput() + member.readAllStandardError();
+             EXPECT_TRUE(said.contains("The catalog server is full")) << said.constData();
+             EXPECT_FALSE(said.contains("cannot be reached")) << said.constData();
+         }},
+    };
+    for (const auto &road : roads) {
+        if (!(isPostgres() ? road.onServer : road.onFile))
+            continue;
+        SCOPED_TRACE(road.attack);
+        road.road();
+        // Every other member's search runs as usual afterwards.
+        EXPECT_EQ(run(quick({{"sunset", DisplayTag, false}}).statement(dialect)).status, Status::Found);
     }
 }
 

@@ -21,7 +21,7 @@ PLIST
 out=$("$find_tool" c.sqlite s.plist --save "Ends in 1")
 # A catalog file holds a name of any length: an entry whose name is too large for the lines is left
 # out, its stored size looked at before the lines are tested.
-echo "$out" | grep -q "categoryid in ('.*') and ( case when coalesce(length(cast(strvfile.displaytag as blob)), 0) <= [0-9]* then (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\\\\\') else false end) order by strvfile.mid$"
+echo "$out" | grep -q "categoryid in ('.*') and (case when coalesce(length(cast(strvfile.displaytag as blob)), 0) <= [0-9]* then (   upper(strvfile.displaytag) like upper('%%1.jpg') escape '\\\\\\\\' OR  upper(strvfile.displaytag) like upper('x'' or ''1''=''1%%') escape '\\\\\\\\') else false end) order by strvfile.mid$"
 saved=$(echo "$out" | sed -n 's/^saved: //p')
 [ -n "$saved" ]
 again=$("$find_tool" c.sqlite --smart-folder "$saved")
