@@ -117,7 +117,9 @@ void OVNAssetManager::findDidEnd(OVNFindSheet *sheet, int returnCode)
                                                                                           : OVNFind::Dialect::SQLite);
     const QVariantMap settings = find.searchSettings();
     m_lastSearchSettings = settings;
-    // An entry whose texts are too large for what the lines ask of each refuses the find, named.
+    // An entry whose texts are too large for what the lines ask of each is left out of the find
+    // and named, when the user may read it.
+    QString leftOut;
     if (m_state.dbcon && !statement.isEmpty()) {
         const OVNDatabaseAccess::ReadOnlySearch checked = OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find);
         if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found) {
@@ -125,8 +127,11 @@ void OVNAssetManager::findDidEnd(OVNFindSheet *sheet, int returnCode)
             setStatus(checked.message, false);
             return;
         }
+        leftOut = checked.leftOut;
     }
     reloadMediaListWithFind(statement);
+    if (!leftOut.isEmpty())
+        setStatus(leftOut, false);
 }
 
 void OVNAssetManager::tfFindSaveClick()

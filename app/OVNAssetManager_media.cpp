@@ -163,7 +163,8 @@ void OVNAssetManager::reloadMediaList()
                 QString clause = search->searchClause(settings, findCatalogs(),
                                                       m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL,
                                                       &refusal);
-                // As the find sheet: an entry whose texts are too large for the lines refuses it.
+                // As the find sheet: an entry whose texts are too large for the lines is left out.
+                QString leftOut;
                 if (!clause.isEmpty()) {
                     OVNFind find;
                     for (const OVNSmartFolderSearch::Catalog &catalog : findCatalogs())
@@ -177,8 +178,11 @@ void OVNAssetManager::reloadMediaList()
                         clause.clear();
                         refusal = checked.message;
                     }
+                    leftOut = checked.leftOut;
                 }
                 reloadMediaListWithFind(clause);
+                if (!clause.isEmpty() && !leftOut.isEmpty())
+                    setStatus(leftOut, false);
                 // Shows nothing, and says why (the stored search names a field or value we cannot use).
                 if (clause.isEmpty() && !refusal.isEmpty())
                     setStatus(refusal, false);

@@ -100,6 +100,8 @@ QString failure(const OVNDatabaseAccess &connection, const QString &what)
         // The server's and the client library's own words (a severity, hints, "the database system
         // is starting up") go to the log; the user reads what happened.
         qWarning("%s: %s", qUtf8Printable(what), qUtf8Printable(connection.getLastErrorMessage()));
+        if (connection.lastErrorServerFull())
+            return prefix + localized("The catalog server is full: every connection it allows is taken.");
         if (connection.lastErrorLostConnection())
             return prefix + localized("The catalog server cannot be reached.");
         QString reason = connection.getLastErrorMessage().trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace OVNCatalogOpening {
@@ -11,6 +12,35 @@ namespace OVNCatalogOpening {
 QString waitingText() { return QStringLiteral("Waiting for the catalog server..."); }
 
 bool answers(OVNDatabaseAccess &db) { return db.runSQLCommand(QStringLiteral("select 1")); }
+
+namespace {
+
+// A server that keeps saying it is full is given this long to free a connection: it is there,
+// and the user is better told so than kept waiting for it.
+constexpr std::chrono::seconds fullServerWait{5};
+
+// Since when the server has said it is full without a break, for as long as it says so.
+class FullServerWatch
+{
+public:
+    // Whether the server has been full for longer than the wait allows.
+    bool waitedOut(const OVNDatabaseAccess &db)
+    {
+        if (!db.lastErrorServerFull()) {
+            m_since.reset();
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_since)
+            m_since = now;
+        return now - *m_since >= fullServerWait;
+    }
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_since;
+};
+
+} // namespace
 
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status)
 {
@@ -26,6 +56,8 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::seconds(std::max(1, seconds));
     auto pause = std::chrono::milliseconds(50);
+    FullServerWatch full;
+    full.waitedOut(db);
     while (std::chrono::steady_clock::now() < deadline) {
         for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
             if (isCancelled())
@@ -34,6 +66,8 @@ bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *
         }
         if (answers(db))
             return true;
+        if (full.waitedOut(db))
+            return false;
         pause = std::min(pause * 2, std::chrono::milliseconds(1000));
     }
     return false;
@@ -54,6 +88,8 @@ bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadlin
 {
     const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
     auto pause = std::chrono::milliseconds(50);
+    FullServerWatch full;
+    full.waitedOut(db);
     for (;;) {
         if (isCancelled())
             return false;
@@ -63,6 +99,8 @@ bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadlin
         const int left = int(std::chrono::ceil<std::chrono::seconds>(deadline - now).count());
         if (!db.isDBConnectionActive() && !db.openDBConnection() && !db.lastErrorLostConnection())
             return false; // refused: no use waiting
+        if (full.waitedOut(db))
+            return false;
         // A new session that answers, and the old session's process gone: what it committed, if
         // anything, is what the next look sees, and stays so.
         if (db.isDBConnectionActive() && answers(db)) {

@@ -24,7 +24,8 @@ bool answers(OVNDatabaseAccess &db);
 
 // Waits for the server to answer, trying again soon at first and then every second, for up to
 // `seconds`, and says so through `status` (once) while it does not. False when it did not answer in
-// that time, or at cancel.
+// that time, or at cancel. A server that keeps saying it is full (every connection it allows
+// taken) is given a few seconds only: the failure then says so.
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status);
 
 // Whether the last failure of `db` since `failuresBefore` (its failureCount() then), or its open
@@ -34,8 +35,8 @@ bool failedForLostServer(const OVNDatabaseAccess &db, quint64 failuresBefore);
 // After a failure that lost the session: opens a new one (trying soon at first, then every second,
 // saying `status` once and setting `told` while the server does not answer) and waits until the
 // server's process of the lost session has ended, so that a commit it still carried out is seen by
-// what looks next, and one it did not is never seen later. False at `deadline`, at cancel, or when
-// the server refused the new session.
+// what looks next, and one it did not is never seen later. False at `deadline`, at cancel, when
+// the server refused the new session, or when it kept saying it is full for a few seconds.
 bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadline, const Status &status,
             const std::atomic<bool> *cancelled, bool *told);
 

@@ -126,11 +126,18 @@ bool OVNDatabaseAccess::lastErrorLostConnection() const
     return m_lastErrorLostConnection;
 }
 
+bool OVNDatabaseAccess::lastErrorServerFull() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastErrorServerFull;
+}
+
 void OVNDatabaseAccess::setLastError(const QString &message)
 {
     m_lastErrorMessage = message;
     m_lastErrorDiskFull = false;
     m_lastErrorLostConnection = false;
+    m_lastErrorServerFull = false;
 }
 
 OVNDatabaseAccess::Failure OVNDatabaseAccess::lastFailure() const

@@ -90,6 +90,9 @@ public:
     bool lastErrorWasDiskFull() const;
     // Whether that failure lost the server session (reconnected since, without its transaction).
     bool lastErrorLostConnection() const;
+    // Whether that failure was a server that turned the session away because every connection
+    // it allows is taken (it may free one soon: lastErrorLostConnection() is true too).
+    bool lastErrorServerFull() const;
     // After a lost server session, before asking what it stored: waits until the server's process
     // of the session that was replaced has ended, so that a commit it still carried out is done
     // (or undone) and what a look-up sees stays so. A process still there after two seconds is
@@ -267,14 +270,20 @@ public:
         Status status = Status::Failed;
         MediaList records;
         QString message; // why nothing was found, for every status but Found
+        // With Found: the entries the search left out and why, said to the user ("" for none).
+        QString leftOut;
     };
+    // The longest any search may run, whatever its caller asks: a longer time limit is held to it.
+    static constexpr int searchTimeLimitCeilingMs = 300000;
     // Runs one SELECT of the 26 media-list columns that a user may have written in part: it can
     // neither change the catalog nor read beyond the media tables (strvfile, strvexif,
-    // strvpurchased, strvsold, strvset, strvcategory), and it ends after `timeLimitMs` or at
-    // stopReadOnlySearch(). On SQLite a statement that is not read-only is refused, an authorizer
-    // allows reads of the media tables and a short list of functions only, and a progress handler
-    // keeps the time; on PostgreSQL it runs in a read-only transaction with a statement timeout,
-    // rolled back afterwards. The connection is busy meanwhile: give a search one of its own.
+    // strvpurchased, strvsold, strvset, strvcategory), and it ends after `timeLimitMs` (at most
+    // searchTimeLimitCeilingMs) or at stopReadOnlySearch(). On SQLite a statement that is not
+    // read-only is refused, an authorizer allows reads of the media tables and a short list of
+    // functions only, and a progress handler keeps the time; on PostgreSQL it runs in a read-only
+    // transaction with a statement timeout, rolled back afterwards, and the server ends it within
+    // a second or two of its client's end (client_connection_check_interval, from PostgreSQL 14).
+    // The connection is busy meanwhile: give a search one of its own.
     // `stop`, when given, is the caller's own stop request for this search, looked at throughout.
     // `fields` (bits of MediaRecord::Field) are the columns read into the records; the others are
     // left empty, for a caller that needs only a few of them.
@@ -465,6 +474,8 @@ private:
     void closeSqlite();
     bool openPostgres();
     void closePostgres();
+    // Notes whether `session` was turned away by a full server, and says so as the last failure.
+    void noteServerFull(const PostgresConnection &session);
     // The rows of a user-table query keyed by the given names; empty off PostgreSQL.
     QList<QVariantMap> userTableRows(const QString &sql, const QVariantList &parameters, const QStringList &keys);
     // True when the statement ran on PostgreSQL and changed at least one row.
@@ -518,6 +529,7 @@ private:
     bool m_lastErrorDiskFull = false;
     bool m_lastInsertFoundEarlierCopy = false;
     bool m_lastErrorLostConnection = false;
+    bool m_lastErrorServerFull = false;
     bool m_abortDiskFull = false;
     bool m_abortLostConnection = false;
     // The limits of strvfile's columns on a server catalog: characters of a varchar, the largest

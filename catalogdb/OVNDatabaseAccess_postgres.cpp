@@ -168,8 +168,10 @@ bool OVNDatabaseAccess::openPostgres()
     if (!connection->open(settings)) {
         setLastError(connection->errorMessage());
         // A server that does not answer, or ended the session while it was being made, may come
-        // back: whoever opens the catalog may wait for it. Its refusal is its answer.
+        // back: whoever opens the catalog may wait for it. Its refusal is its answer. A full one
+        // may free a connection soon, and is said to be full, not out of reach.
         m_lastErrorLostConnection = !connection->serverAnswered();
+        noteServerFull(*connection);
         return false;
     }
     m_integerDateTimes = connection->integerDateTimes();
@@ -178,6 +180,13 @@ bool OVNDatabaseAccess::openPostgres()
 }
 
 void OVNDatabaseAccess::closePostgres() { m_pgcon.reset(); }
+
+void OVNDatabaseAccess::noteServerFull(const PostgresConnection &session)
+{
+    m_lastErrorServerFull = session.serverFull();
+    if (m_lastErrorServerFull)
+        m_lastErrorMessage = localized("The catalog server is full: every connection it allows is taken.");
+}
 
 OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QString &sql,
                                                                       const QVariantList &parameters,
@@ -244,6 +253,7 @@ bool OVNDatabaseAccess::reopenLostPostgresSession()
     qWarning("The catalog server cannot be reached: %s", qUtf8Printable(m_pgcon->errorMessage()));
     setLastError(localized("The catalog server cannot be reached."));
     m_lastErrorLostConnection = true;
+    noteServerFull(*m_pgcon);
     m_statementFailure = Failure::Unreachable;
     return false;
 }
@@ -302,6 +312,7 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
         m_pgcon->reset();
         m_lastErrorMessage = message;
         m_lastErrorLostConnection = true;
+        noteServerFull(*m_pgcon);
         return;
     }
     // A row that names a category or entry another client has deleted meanwhile.

@@ -32,6 +32,11 @@ constexpr const char *queryCanceledState = "57014";
 // How long past its time limit a server search is waited for before its session is given up.
 constexpr std::chrono::milliseconds abandonGrace{1500};
 constexpr const char *readOnlyTransactionState = "25006";
+// How often the server looks whether the client of a running search is still there: a search whose
+// program was killed ends within about this long rather than running on to its time limit.
+constexpr int clientCheckIntervalMs = 1000;
+// The first server version that looks at its client while a statement runs.
+constexpr int clientCheckVersion = 14;
 
 // What a search may touch on SQLite. Reading any other table (the users and groups, SQLite's own)
 // is refused, as is every function beyond plain text, number and date work: no blobs made of
@@ -673,6 +678,12 @@ void awaitStatementEnd(PostgresConnection &session, int pid)
     }
 }
 
+// The major version the server reported when the session began ("15.4", "9.6.24"); 0 when unknown.
+int serverMajorVersion(const PostgresConnection &session)
+{
+    return session.parameterStatus("server_version").section(QLatin1Char('.'), 0, 0).toInt();
+}
+
 QString stoppedMessage() { return localized("The search was stopped."); }
 
 QString timedOutMessage(int timeLimitMs)
@@ -709,7 +720,9 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
         search.message = localized("A search cannot run inside a transaction.");
         return search;
     }
-    const int limitMs = std::max(1, timeLimitMs);
+    // Whatever limit the caller asks for, the catalog server is held to the ceiling: a search is
+    // one member's, the server everyone's.
+    const int limitMs = std::clamp(timeLimitMs, 1, searchTimeLimitCeilingMs);
     const auto stopRequested = [this, stop] { return m_searchStop.load() || (stop && stop->load()); };
     const auto onRow = [&search, fields](const OVNResultRow &row) {
         if (row.columnCount() < mediaColumnCount)
@@ -771,9 +784,15 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
             const PostgresResult limited =
                 begun.ok() ? m_pgcon->execute(QStringLiteral("SET LOCAL statement_timeout = %1").arg(leftMs))
                            : PostgresResult();
+            // A search whose program is gone (killed, its machine off) is ended by the server as
+            // soon as it sees the socket closed, not at its limit.
+            const PostgresResult watched = m_pgcon->execute(
+                limited.ok() && serverMajorVersion(*m_pgcon) >= clientCheckVersion
+                    ? QStringLiteral("SET LOCAL client_connection_check_interval = %1").arg(clientCheckIntervalMs)
+                    : QStringLiteral("select 1"));
             StatementResult result;
             m_lastSqlState.clear();
-            if (begun.ok() && limited.ok() && !stopRequested()) {
+            if (begun.ok() && limited.ok() && watched.ok() && !stopRequested()) {
                 // The server checks its time limit only between steps of its own; one that runs on
                 // (a LIKE over a long text) is left behind, with its session, soon after the limit.
                 m_searchAbandonAt = deadline + abandonGrace;
@@ -781,8 +800,10 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
                 result = executePostgres(sql, {}, onRow, RowDelivery::WholeResult);
                 m_searchAbandonAt.reset();
                 m_searchStopRequested = nullptr;
-            } else if (!begun.ok() || !limited.ok())
-                m_lastSqlState = begun.ok() ? limited.sqlState() : begun.sqlState();
+            } else if (!begun.ok() || !limited.ok() || !watched.ok())
+                m_lastSqlState = !begun.ok()     ? begun.sqlState()
+                                 : !limited.ok() ? limited.sqlState()
+                                                 : watched.sqlState();
             if (m_pgcon->transactionState() != PostgresConnection::TransactionState::Idle)
                 m_pgcon->execute(QStringLiteral("ROLLBACK"));
             if (m_pgcon->isBroken())
@@ -811,6 +832,7 @@ OVNDatabaseAccess::ReadOnlySearch OVNDatabaseAccess::searchMediaListReadOnly(con
             } else {
                 search.message = failedMessage(!begun.ok()     ? begun.errorMessage()
                                                : !limited.ok() ? limited.errorMessage()
+                                               : !watched.ok() ? watched.errorMessage()
                                                                : m_lastErrorMessage);
             }
             break;

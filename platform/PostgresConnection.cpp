@@ -128,6 +128,9 @@ QString connectionFailureText(const char *message)
     return text.simplified();
 }
 
+// A server whose every connection slot is taken answers a new one with this.
+constexpr const char *tooManyConnectionsState = "53300";
+
 // Whether a failed connection is the server's refusal of it (a login, a database, a right), which
 // trying again does not change, rather than a session that ended while it was being made, a server
 // that is starting, stopping or full, or one that could not be reached: those may go through later.
@@ -298,9 +301,9 @@ PostgresConnection::Attempt PostgresConnection::connectWith(const QString &passw
     // A server that refused this connection (a login, a database, a right, a password it wants)
     // has answered. One that does not answer, is starting or stopping, or ended the session while
     // it was being made (the answer is then libpq's, not the server's) may come back.
-    attempt.serverAnswered =
-        refusedByServer(connectionFailureState(QString::fromUtf8(libpq().PQerrorMessage(connection))))
-        || libpq().PQconnectionNeedsPassword(connection) == 1;
+    const QString state = connectionFailureState(QString::fromUtf8(libpq().PQerrorMessage(connection)));
+    attempt.serverAnswered = refusedByServer(state) || libpq().PQconnectionNeedsPassword(connection) == 1;
+    attempt.serverFull = state == QLatin1String(tooManyConnectionsState);
     return attempt;
 }
 
@@ -318,6 +321,7 @@ bool PostgresConnection::openLocked()
         m_endedBackendPid = m_backendPid;
     m_backendPid = 0;
     m_connection.reset();
+    m_serverFull = false;
     Attempt attempt = connectWith(m_settings.password);
     // Without a password of its own the session asked PGPASSWORD and ~/.pgpass; the fallback is
     // for a server that wants one that neither of them gave.
@@ -338,6 +342,7 @@ bool PostgresConnection::openLocked()
     if (libpq().PQstatus(connection.get()) != CONNECTION_OK) {
         m_error = connectionFailureText(libpq().PQerrorMessage(connection.get()));
         m_serverAnswered = attempt.serverAnswered;
+        m_serverFull = attempt.serverFull;
         return false;
     }
     m_serverAnswered = true;
@@ -399,6 +404,12 @@ bool PostgresConnection::serverAnswered() const
 {
     std::lock_guard lock(m_mutex);
     return m_serverAnswered;
+}
+
+bool PostgresConnection::serverFull() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_serverFull;
 }
 
 QString PostgresConnection::errorMessage() const

@@ -115,6 +115,9 @@ public:
     // or refused it (a login, a password, a database, a right); false when it did not answer,
     // answered that it is starting, stopping or full, or the session ended while it was being made.
     bool serverAnswered() const;
+    // Whether the server turned the last open or reset away because every connection it allows
+    // is taken (too_many_connections): it is there, and full.
+    bool serverFull() const;
 
     // True when the server sends timestamps as 64-bit integer microseconds (every server since
     // 10), false when as doubles.
@@ -159,6 +162,7 @@ private:
         std::unique_ptr<pg_conn, Finish> connection;
         bool timedOut = false;
         bool serverAnswered = true;
+        bool serverFull = false;
     };
     Attempt connectWith(const QString &password) const;
     // Takes a failed result's message and SQLSTATE.
@@ -175,6 +179,7 @@ private:
     // socket close yet.
     bool m_ended = false;
     bool m_serverAnswered = true;
+    bool m_serverFull = false;
     int m_backendPid = 0;
     int m_endedBackendPid = 0;
 };

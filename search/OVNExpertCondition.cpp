@@ -436,7 +436,7 @@ std::optional<Refusal> unbalancedParenthesis(const QList<Token> &tokens)
 class Parser
 {
 public:
-    explicit Parser(const QList<Token> &tokens) : m_tokens(tokens) {}
+    Parser(const QList<Token> &tokens, OVNExpertCondition::Widths widths) : m_tokens(tokens), m_widths(widths) {}
 
     std::optional<Refusal> run(OVNExpertCondition::Cost *cost)
     {
@@ -534,7 +534,9 @@ private:
         value = {};
         const QString lower = token.lower();
         value.text = !listed(lower, numberColumns);
-        if (!listed(lower, longColumns))
+        // Where declared widths and types are not held, every column may hold a text as long as a
+        // description.
+        if (!listed(lower, longColumns) && m_widths == OVNExpertCondition::Widths::Enforced)
             return true;
         for (const Table &searched : searchedTables) {
             if (!table && listed(lower, searched.columns))
@@ -970,6 +972,7 @@ private:
     }
 
     const QList<Token> &m_tokens;
+    OVNExpertCondition::Widths m_widths;
     qsizetype m_position = 0;
     Refusal m_refusal;
     int m_operations = 0;
@@ -981,7 +984,8 @@ private:
 
 } // namespace
 
-std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QString &condition, Cost *cost)
+std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QString &condition, Cost *cost,
+                                                                     Widths widths)
 {
     if (cost)
         *cost = {};
@@ -995,7 +999,7 @@ std::optional<OVNExpertCondition::Refusal> OVNExpertCondition::check(const QStri
         return refused;
     if (std::optional<Refusal> refused = unbalancedParenthesis(tokens))
         return refused;
-    return Parser(tokens).run(cost);
+    return Parser(tokens, widths).run(cost);
 }
 
 qint64 OVNExpertCondition::largestFieldBytes(const Cost &cost)
@@ -1005,9 +1009,10 @@ qint64 OVNExpertCondition::largestFieldBytes(const Cost &cost)
     return std::min(memoryBytes / std::max<qint64>(1, cost.copies), workBytes / std::max<qint64>(1, cost.passes));
 }
 
-void OVNExpertCondition::addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like)
+void OVNExpertCondition::addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like,
+                                          Widths widths)
 {
-    if (!listed(column.section(QLatin1Char('.'), -1).toLower(), longColumns))
+    if (widths == Widths::Enforced && !listed(column.section(QLatin1Char('.'), -1).toLower(), longColumns))
         return;
     if (!cost.longColumns.contains(column))
         cost.longColumns.append(column);

@@ -45,8 +45,14 @@ public:
     static constexpr qint64 memoryBytes = qint64(48) << 20;
     static constexpr qint64 workBytes = qint64(512) << 20;
 
+    // Whether the catalog holds its columns to their declared types and widths: a server refuses a
+    // longer value, SQLite stores a text of any length in any column, so that there every column
+    // counts as long.
+    enum class Widths { Enforced, Unenforced };
+
     // Nothing when the condition may run; `cost` (optional) then says what it asks.
-    static std::optional<Refusal> check(const QString &condition, Cost *cost = nullptr);
+    static std::optional<Refusal> check(const QString &condition, Cost *cost = nullptr,
+                                        Widths widths = Widths::Enforced);
     // The largest size in bytes the long fields of an entry may have for a condition of that cost
     // to stay within memoryBytes and workBytes; -1 when it names no long field.
     static qint64 largestFieldBytes(const Cost &cost);
@@ -54,7 +60,8 @@ public:
     // check() counts it: "upper(column) like upper(pattern)" with a pattern of
     // `patternCharacters` characters, or "upper(column) = upper(value)" when `like` is false.
     // Nothing for a column that holds no long text.
-    static void addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like);
+    static void addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like,
+                                 Widths widths = Widths::Enforced);
     // The columns of a table the search joins, in the order its create script makes them; none
     // for another table.
     static QStringList columnsOf(const QString &table);

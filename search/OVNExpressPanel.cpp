@@ -375,7 +375,7 @@ QString OVNExpressPanel::currentStatement(QString *refusal) const
     } else {
         const OVNExpress::ExpertSearch expert = expertSearch();
         why = expert.refusal();
-        sql = expert.statement();
+        sql = expert.statement(m_connection ? OVNFind::dialectOf(*m_connection) : OVNFindLine::Dialect::SQLite);
     }
     if (refusal)
         *refusal = why;
@@ -427,7 +427,8 @@ void OVNExpressPanel::findSearchClicked()
         OVNExpressSearch::Outcome outcome;
         if (!connection->isDBConnectionActive()) {
             qWarning("Express search: no connection: %s", qUtf8Printable(connection->getLastErrorMessage()));
-            outcome.message = localized("The catalog cannot be reached.");
+            outcome.message = connection->lastErrorServerFull() ? OVNExpressSearch::failureText(*connection)
+                                                                : localized("The catalog cannot be reached.");
         } else if (m_generation.load() != generation) {
             return;
         } else if (expert) {
@@ -454,7 +455,9 @@ void OVNExpressPanel::showOutcome(int generation, const OVNExpressSearch::Outcom
         m_mediaView->setMediaContainer(std::make_shared<MediaList>(outcome.records));
         m_mediaView->setMediaContainerMID(QString());
         m_mediaView->setFocus();
-        setStatus(itemsText(m_mediaView->count()));
+        // An entry left out for its size is said beside the count.
+        setStatus(outcome.leftOut.isEmpty() ? itemsText(m_mediaView->count())
+                                            : itemsText(m_mediaView->count()) + QLatin1Char(' ') + outcome.leftOut);
         break;
     case Status::Refused:
     case Status::Stopped:

@@ -7,6 +7,7 @@
 #include "search/OVNExpertCondition.h"
 #include "search/OVNFind.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <QHash>
@@ -27,8 +28,11 @@ Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs, 
         return outcome;
     // Each entry by the category that owns it, as every list of entries is filtered.
     std::optional<MediaList> readable = OVNCategoryAccess::readableNow(connection, std::move(outcome.records));
-    if (!readable)
-        return {Outcome::Status::Failed, {}, failureText(connection)};
+    if (!readable) {
+        Outcome failed;
+        failed.message = failureText(connection);
+        return failed;
+    }
     outcome.records = std::move(*readable);
     return outcome;
 }
@@ -50,32 +54,38 @@ std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection)
 
 namespace {
 
-// Found without entries when no entry a search tests holds long fields larger than `largest`
-// bytes (listed by `oversized`, "" for none); refused, naming the first one the user may read,
-// when one does.
-Outcome refuseOversized(OVNDatabaseAccess &connection, const QString &oversized, qint64 largest, int timeLimitMs,
-                        const std::atomic<bool> *stop)
+// The entries the search leaves out for long fields larger than `largest` bytes (listed by
+// `oversized`, "" for none, only among the entries the user may read): Found without entries,
+// `leftOut` naming the first of them, or empty when there are none the user may read.
+Outcome leftOutEntries(OVNDatabaseAccess &connection, const QString &oversized, qint64 largest, int timeLimitMs,
+                       const std::atomic<bool> *stop)
 {
+    Outcome found;
+    found.status = Outcome::Status::Found;
     if (largest < 0 || oversized.isEmpty())
-        return {Outcome::Status::Found, {}, QString()};
-    Outcome found = connection.searchMediaListReadOnly(
-        oversized, timeLimitMs, stop, (1u << MediaRecord::DisplayTag) | (1u << MediaRecord::CategoryId));
-    if (found.status != Outcome::Status::Found || found.records.isEmpty())
         return found;
-    // The search tests every entry of the place searched and lists those the user may read: an
-    // entry of another's does not have its title shown.
-    const std::optional<QStringList> readable = readableCategoryIds(connection);
-    const MediaRecordRef &entry = found.records.first();
-    const QString title = !readable || readable->contains(entry->field(MediaRecord::CategoryId))
-                              ? localized("the entry \"%1\"").arg(entry->field(MediaRecord::DisplayTag))
-                              : localized("an entry you may not read");
-    return {Outcome::Status::Refused,
-            {},
-            localized("The search cannot run: %1 holds more than %2 KB in a text it tests (a description, the "
-                      "keywords, a path), more than the catalog server may go through for this search at once. "
-                      "Search fewer fields at once, or with a shorter text.")
-                .arg(title)
-                .arg(largest / 1024)};
+    found = connection.searchMediaListReadOnly(oversized, timeLimitMs, stop,
+                                               (1u << MediaRecord::DisplayTag) | (1u << MediaRecord::CategoryId));
+    if (found.status != Outcome::Status::Found || found.records.isEmpty()) {
+        found.records.clear();
+        return found;
+    }
+    // A name planted at any length (a catalog file holds one) is shown by its start.
+    constexpr qsizetype shownCharacters = 80;
+    QString title = found.records.first()->field(MediaRecord::DisplayTag);
+    if (title.size() > shownCharacters)
+        title = title.left(shownCharacters) + QChar(0x2026);
+    found.leftOut = (found.records.size() == 1
+                         ? localized("The entry \"%1\" was left out of the search: it holds more than %2 KB in a "
+                                     "text the search tests (a description, the keywords, a path), more than the "
+                                     "catalog server may go through for this search at once.")
+                         : localized("Entries such as \"%1\" were left out of the search: they hold more than %2 "
+                                     "KB in a text the search tests (a description, the keywords, a path), more "
+                                     "than the catalog server may go through for this search at once."))
+                        .arg(title)
+                        .arg(largest / 1024);
+    found.records.clear();
+    return found;
 }
 
 int remainingMs(int timeLimitMs, std::chrono::steady_clock::time_point started)
@@ -85,12 +95,30 @@ int remainingMs(int timeLimitMs, std::chrono::steady_clock::time_point started)
     return std::max<int>(1, timeLimitMs - int(spentMs));
 }
 
-// The limit the user set, of which the look at the fields took a part.
+// The limit the search was held to, of which the look at the fields took a part.
 void sayTimeLimit(Outcome &outcome, int timeLimitMs)
 {
     if (outcome.status == Outcome::Status::TimedOut)
-        outcome.message = localized("The search took longer than %1 seconds and was stopped.")
-                              .arg(QString::number(std::max(1, timeLimitMs) / 1000.0, 'g', 3));
+        outcome.message =
+            localized("The search took longer than %1 seconds and was stopped.")
+                .arg(QString::number(std::clamp(timeLimitMs, 1, OVNDatabaseAccess::searchTimeLimitCeilingMs) / 1000.0,
+                                     'g', 3));
+}
+
+// Runs `statement` after the look for the entries it leaves out, within one time limit; the
+// outcome says those the user may read.
+Outcome runLeavingOut(OVNDatabaseAccess &connection, const QString &statement, const QString &oversized, qint64 largest,
+                      int timeLimitMs, const std::atomic<bool> *stop, std::uint32_t fields)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome left = leftOutEntries(connection, oversized, largest, timeLimitMs, stop);
+    if (left.status != Outcome::Status::Found)
+        return left;
+    Outcome outcome = run(connection, statement, remainingMs(timeLimitMs, started), stop, fields);
+    sayTimeLimit(outcome, timeLimitMs);
+    if (outcome.status == Outcome::Status::Found)
+        outcome.leftOut = left.leftOut;
+    return outcome;
 }
 
 } // namespace
@@ -98,77 +126,66 @@ void sayTimeLimit(Outcome &outcome, int timeLimitMs)
 Outcome checkFieldSizes(OVNDatabaseAccess &connection, const OVNFind &find, int timeLimitMs,
                         const std::atomic<bool> *stop)
 {
-    const OVNExpertCondition::Cost cost = find.cost();
+    const OVNFind::Dialect dialect = OVNFind::dialectOf(connection);
+    const OVNExpertCondition::Cost cost = find.cost(dialect);
     const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
-    return refuseOversized(connection,
-                           find.oversizedStatement(cost.longColumns, largest, OVNFind::dialectOf(connection)), largest,
-                           timeLimitMs, stop);
+    // The find tests every entry of the place searched and lists those the user may read: one of
+    // another's is left out unnamed.
+    return leftOutEntries(connection,
+                          find.oversizedStatement(cost.longColumns, largest, dialect, readableCategoryIds(connection)),
+                          largest, timeLimitMs, stop);
 }
 
 Outcome runQuick(OVNDatabaseAccess &connection, OVNExpress::QuickSearch search, int timeLimitMs,
                  const std::atomic<bool> *stop, std::uint32_t fields)
 {
     const QString refusal = search.refusal();
-    if (!refusal.isEmpty())
-        return {Outcome::Status::Refused, {}, refusal};
+    if (!refusal.isEmpty()) {
+        Outcome refused;
+        refused.status = Outcome::Status::Refused;
+        refused.message = refusal;
+        return refused;
+    }
     // Another's entries are neither tested nor looked at for their size.
     search.readableCategoryIds = readableCategoryIds(connection);
     const OVNFind::Dialect dialect = OVNFind::dialectOf(connection);
-    const auto started = std::chrono::steady_clock::now();
-    // Each change of case copies a field several times over: a description of many megabytes is
-    // refused rather than taken into the server's memory that many times.
-    const OVNExpertCondition::Cost cost = search.cost();
+    // Each change of case copies a field several times over: an entry with a description of many
+    // megabytes is left out rather than taken into the server's memory that many times.
+    const OVNExpertCondition::Cost cost = search.cost(dialect);
     const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
-    const Outcome oversized = refuseOversized(connection, search.oversizedStatement(cost.longColumns, largest, dialect),
-                                              largest, timeLimitMs, stop);
-    if (oversized.status != Outcome::Status::Found)
-        return oversized;
-    Outcome outcome = run(connection, search.statement(dialect), remainingMs(timeLimitMs, started), stop, fields);
-    sayTimeLimit(outcome, timeLimitMs);
-    return outcome;
+    return runLeavingOut(connection, search.statement(dialect),
+                         search.oversizedStatement(cost.longColumns, largest, dialect), largest, timeLimitMs, stop,
+                         fields);
 }
 
 Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search, int timeLimitMs,
                   const std::atomic<bool> *stop, std::uint32_t fields)
 {
+    const OVNFind::Dialect dialect = OVNFind::dialectOf(connection);
     OVNExpertCondition::Cost cost;
     const QString condition = OVNExpress::ExpertSearch::replacedClause(search.clause);
     if (!condition.trimmed().isEmpty()) {
-        if (const std::optional<OVNExpertCondition::Refusal> refused = OVNExpertCondition::check(condition, &cost))
-            return {Outcome::Status::Refused, {}, refused->message};
-    }
-    search.readableCategoryIds = readableCategoryIds(connection);
-    const auto started = std::chrono::steady_clock::now();
-    // What the condition asks of the server grows with the size of the long fields it names: an
-    // entry whose fields are too large for it refuses the search before it runs.
-    const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
-    if (largest >= 0) {
-        Outcome oversized = connection.searchMediaListReadOnly(
-            search.oversizedStatement(cost.longColumns, largest, OVNFind::dialectOf(connection)), timeLimitMs, stop,
-            (1u << MediaRecord::DisplayTag) | (1u << MediaRecord::CategoryId));
-        if (oversized.status != Outcome::Status::Found)
-            return oversized;
-        if (!oversized.records.isEmpty()) {
-            const QString title = oversized.records.first()->field(MediaRecord::DisplayTag);
-            return {Outcome::Status::Refused,
-                    {},
-                    localized("The search condition asks too much of the catalog server for the entry \"%1\": "
-                              "its long fields (descriptions, keywords, paths, pictures) hold more than %2 KB, and "
-                              "for each of them the condition would hold %3 copies and make %4 passes. Test them "
-                              "fewer times, with fewer functions or a shorter pattern.")
-                        .arg(title)
-                        .arg(largest / 1024)
-                        .arg(cost.copies)
-                        .arg(cost.passes)};
+        if (const std::optional<OVNExpertCondition::Refusal> refused =
+                OVNExpertCondition::check(condition, &cost, OVNFindLine::widthsOf(dialect))) {
+            Outcome outcome;
+            outcome.status = Outcome::Status::Refused;
+            outcome.message = refused->message;
+            return outcome;
         }
     }
-    Outcome outcome = run(connection, search.statement(), remainingMs(timeLimitMs, started), stop, fields);
-    sayTimeLimit(outcome, timeLimitMs);
-    return outcome;
+    search.readableCategoryIds = readableCategoryIds(connection);
+    // What the condition asks of the server grows with the size of the long fields it names: an
+    // entry whose fields are too large for it is left out, untested.
+    const qint64 largest = OVNExpertCondition::largestFieldBytes(cost);
+    return runLeavingOut(connection, search.statement(dialect),
+                         search.oversizedStatement(cost.longColumns, largest, dialect), largest, timeLimitMs, stop,
+                         fields);
 }
 
 QString failureText(const OVNDatabaseAccess &connection)
 {
+    if (connection.lastErrorServerFull())
+        return localized("The catalog server is full: every connection it allows is taken.");
     if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable)
         return localized("The catalog cannot be reached.");
     qWarning("Search failed: %s", qUtf8Printable(connection.getLastErrorMessage()));

@@ -31,20 +31,22 @@ Outcome run(OVNDatabaseAccess &connection, const QString &sql, int timeLimitMs =
 // (everything is readable) and an empty list when the categories cannot be read.
 std::optional<QStringList> readableCategoryIds(OVNDatabaseAccess &connection);
 
-// Runs a quick search as run() does, its fields tested only on entries the user may read, after a
-// look at the stored size of the long fields it tests there: an entry whose descriptions or
-// keywords are too large for its changes of case and its patterns
-// (OVNExpertCondition::largestFieldBytes()) refuses it, named.
+// Runs a quick search as run() does, its fields tested only on entries the user may read. An entry
+// whose descriptions or keywords (on SQLite any field) are too large for its changes of case and
+// its patterns (OVNExpertCondition::largestFieldBytes()) is left out untested, and `leftOut`
+// names it.
 Outcome runQuick(OVNDatabaseAccess &connection, OVNExpress::QuickSearch search, int timeLimitMs = defaultTimeLimitMs,
                  const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
 
-// The same look for a find (the find sheet, a smart folder, ovn-find) before its statement runs:
-// Found without entries when it may run, Refused naming the entry otherwise.
+// The same look for a find (the find sheet, a smart folder, ovn-find), whose statement leaves such
+// entries out untested: Found without entries, `leftOut` naming the first the user may read (an
+// entry of another's is left out unnamed), or why the look could not be made.
 Outcome checkFieldSizes(OVNDatabaseAccess &connection, const OVNFind &find, int timeLimitMs = defaultTimeLimitMs,
                         const std::atomic<bool> *stop = nullptr);
 
 // Runs an expert search as run() does; on a catalog with users its condition is tested only on
-// entries the user may read.
+// entries the user may read, and like a quick search it leaves out, named, an entry too large for
+// what the condition asks of each.
 Outcome runExpert(OVNDatabaseAccess &connection, OVNExpress::ExpertSearch search, int timeLimitMs = defaultTimeLimitMs,
                   const std::atomic<bool> *stop = nullptr, std::uint32_t fields = MediaRecord::allFields);
 

@@ -111,7 +111,7 @@ QString QuickSearch::clauseFor(const QString &value, int tag, Dialect)
     }
 }
 
-OVNExpertCondition::Cost QuickSearch::cost() const
+OVNExpertCondition::Cost QuickSearch::cost(Dialect dialect) const
 {
     OVNExpertCondition::Cost cost;
     if (!refusal().isEmpty() || fields[0].text.isEmpty())
@@ -122,6 +122,8 @@ OVNExpertCondition::Cost QuickSearch::cost() const
         // As clauseFor() writes the pattern, and the columns it tests.
         const qsizetype pattern = OVNFindLine::likeLiteral(field.text).size() + 2;
         QStringList columns;
+        if (field.tag == All || field.tag == DisplayTag)
+            columns << QStringLiteral("strvfile.displaytag");
         if (field.tag == All || field.tag == Keywords)
             columns << QStringLiteral("strvfile.shortdesc");
         if (field.tag == All || field.tag == ShortDescription)
@@ -129,7 +131,7 @@ OVNExpertCondition::Cost QuickSearch::cost() const
         if (field.tag == All || field.tag == FullDescription)
             columns << QStringLiteral("strvfile.fulldesc");
         for (const QString &column : columns)
-            OVNExpertCondition::addCaseBlindTest(cost, column, pattern, true);
+            OVNExpertCondition::addCaseBlindTest(cost, column, pattern, true, OVNFindLine::widthsOf(dialect));
     }
     return cost;
 }
@@ -142,7 +144,7 @@ QString QuickSearch::oversizedStatement(const QStringList &longColumns, qint64 l
                OVNFind::selectListWithoutLongFields() + restriction(categoryIds, restricted),
                readableOnly(OVNFind::oversizedCondition(longColumns, largestBytes, dialect), readableCategoryIds),
                restricted, true)
-           + QStringLiteral(" limit 1");
+           + OVNFind::idOrder(dialect) + QStringLiteral(" limit 2");
 }
 
 QString QuickSearch::refusal() const
@@ -175,6 +177,10 @@ QString QuickSearch::statement(Dialect dialect) const
             else
                 condition += (fields[i].orJoin ? QStringLiteral(" OR ") : QStringLiteral(" AND ")) + clause;
         }
+        // Entries too large for the fields' tests are left out untested.
+        const OVNExpertCondition::Cost fieldCost = cost(dialect);
+        if (OVNExpertCondition::largestFieldBytes(fieldCost) >= 0)
+            condition = OVNFind::testedWhereFitting(condition, fieldCost, dialect);
     }
     if (readableCategoryIds)
         return withCondition(OVNFind::selectList() + restriction(categoryIds, restricted),
@@ -317,6 +323,17 @@ QString ExpertSearch::statement() const
     return statementFor(OVNFind::selectList(), condition);
 }
 
+QString ExpertSearch::statement(Dialect dialect) const
+{
+    const QString condition = replacedClause(clause);
+    if (!refusalFor(condition).isEmpty())
+        return QString();
+    OVNExpertCondition::Cost cost;
+    if (!condition.trimmed().isEmpty() && OVNExpertCondition::check(condition, &cost, OVNFindLine::widthsOf(dialect)))
+        return QString();
+    return statementFor(OVNFind::selectList(), OVNFind::testedWhereFitting(condition, cost, dialect));
+}
+
 QString ExpertSearch::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
 {
     if (longColumns.isEmpty())
@@ -324,7 +341,7 @@ QString ExpertSearch::oversizedStatement(const QStringList &longColumns, qint64 
     // The entry's own long fields are not read: a field far too large would be, to be listed.
     return statementFor(OVNFind::selectListWithoutLongFields(),
                         OVNFind::oversizedCondition(longColumns, largestBytes, dialect))
-           + QStringLiteral(" limit 1");
+           + OVNFind::idOrder(dialect) + QStringLiteral(" limit 2");
 }
 
 QString ExpertSearch::statementFor(const QString &select, const QString &condition) const

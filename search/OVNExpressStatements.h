@@ -53,13 +53,15 @@ public:
     static QString clauseFor(const QString &value, int tag, Dialect dialect);
     // Why the search cannot run ("" when it can): a rating that is no whole number.
     QString refusal() const;
-    // The whole statement; "" when refused.
+    // The whole statement; "" when refused. An entry whose long fields are too large for what the
+    // fields ask of each (cost()) is left out of it untested.
     QString statement(Dialect dialect) const;
     // What its tests of the long fields (descriptions, keywords) ask of the catalog server for
-    // each entry, as OVNExpertCondition counts it; the title is short and not counted.
-    OVNExpertCondition::Cost cost() const;
-    // A statement that lists one entry the search tests whose named long fields hold more than
-    // `largestBytes` bytes, its long fields left empty; "" when refused or for no column.
+    // each entry, as OVNExpertCondition counts it; on a server the title is short and not counted.
+    OVNExpertCondition::Cost cost(Dialect dialect) const;
+    // A statement that lists up to two entries the search leaves out for their named long fields
+    // holding more than `largestBytes` bytes, its long fields left empty; "" when refused or for no
+    // column.
     QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
 };
 
@@ -97,9 +99,12 @@ public:
     QString refusal() const;
     // The whole statement; "" when refused.
     QString statement() const;
-    // A statement that lists one entry the condition would be tested on whose named long fields
-    // ("table.column", from OVNExpertCondition::Cost) hold more than `largestBytes` bytes; "" when
-    // it names none. Its long fields are left empty.
+    // The same, with the entries whose long fields are too large for what the condition asks of
+    // each left out untested, as the search runs it.
+    QString statement(Dialect dialect) const;
+    // A statement that lists up to two entries the condition would be tested on whose named long
+    // fields ("table.column", from OVNExpertCondition::Cost) hold more than `largestBytes` bytes;
+    // "" when it names none. Their long fields are left empty.
     QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
 
 private:

@@ -99,10 +99,17 @@ QString OVNFind::searchClause(Dialect dialect) const
     bool restricted = false;
     QString sql = selectList() + fromClause(&restricted);
     if (!m_lines.empty()) {
+        QString condition;
+        for (const OVNFindLine &line : m_lines)
+            condition += QLatin1Char(' ') + line.combinationOperator() + QLatin1Char(' ') + *line.searchClause(dialect);
+        // An entry whose texts are too large for what the lines ask of each is left out, not
+        // tested: it never holds up the search of the others.
+        const OVNExpertCondition::Cost lineCost = cost(dialect);
+        if (OVNExpertCondition::largestFieldBytes(lineCost) >= 0)
+            condition = testedWhereFitting(condition, lineCost, dialect);
         // In parentheses after the restriction, so that OR cannot reach outside the categories.
         sql += restricted ? QStringLiteral(" and (") : QStringLiteral(" where ");
-        for (const OVNFindLine &line : m_lines)
-            sql += QLatin1Char(' ') + line.combinationOperator() + QLatin1Char(' ') + *line.searchClause(dialect);
+        sql += condition;
         if (restricted)
             sql += QLatin1Char(')');
     }
@@ -129,22 +136,33 @@ QString OVNFind::fromClause(bool *restricted) const
     return sql;
 }
 
-OVNExpertCondition::Cost OVNFind::cost() const
+OVNExpertCondition::Cost OVNFind::cost(Dialect dialect) const
 {
     OVNExpertCondition::Cost cost;
     for (const OVNFindLine &line : m_lines)
-        line.addCost(cost);
+        line.addCost(cost, dialect);
     return cost;
 }
 
-QString OVNFind::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const
+QString OVNFind::oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect,
+                                    const std::optional<QStringList> &readableCategoryIds) const
 {
     if (longColumns.isEmpty() || !refusal().isEmpty())
         return QString();
     bool restricted = false;
-    const QString sql = selectListWithoutLongFields() + fromClause(&restricted);
-    return sql + (restricted ? QStringLiteral(" and (") : QStringLiteral(" where ("))
-           + oversizedCondition(longColumns, largestBytes, dialect) + QStringLiteral(") limit 1");
+    QString sql = selectListWithoutLongFields() + fromClause(&restricted);
+    sql += restricted ? QStringLiteral(" and (") : QStringLiteral(" where (");
+    if (readableCategoryIds) {
+        QStringList quoted;
+        for (const QString &id : *readableCategoryIds)
+            quoted << OVNDBHelper::quotedText(id);
+        if (quoted.isEmpty())
+            quoted << QStringLiteral("''");
+        sql +=
+            QStringLiteral("strvfile.categoryid in (") + quoted.join(QStringLiteral(", ")) + QStringLiteral(")) and (");
+    }
+    return sql + oversizedCondition(longColumns, largestBytes, dialect) + QStringLiteral(")") + idOrder(dialect)
+           + QStringLiteral(" limit 2");
 }
 
 QString OVNFind::selectListWithoutLongFields()
@@ -165,6 +183,22 @@ QString OVNFind::oversizedCondition(const QStringList &longColumns, qint64 bytes
         larger << size + QStringLiteral(" > ") + QString::number(bytes);
     }
     return larger.join(QStringLiteral(" or "));
+}
+
+QString OVNFind::testedWhereFitting(const QString &condition, const OVNExpertCondition::Cost &cost, Dialect dialect)
+{
+    const qint64 bytes = OVNExpertCondition::largestFieldBytes(cost);
+    if (bytes < 0 || condition.trimmed().isEmpty())
+        return condition;
+    // A case decides the order: the sizes are looked at first, the condition only after them.
+    QStringList fitting;
+    for (const QString &column : cost.longColumns) {
+        const QString size = dialect == Dialect::PostgreSQL ? QStringLiteral("octet_length(%1)").arg(column)
+                                                            : QStringLiteral("length(cast(%1 as blob))").arg(column);
+        fitting << QStringLiteral("coalesce(%1, 0) <= %2").arg(size).arg(bytes);
+    }
+    return QStringLiteral("case when ") + fitting.join(QStringLiteral(" and ")) + QStringLiteral(" then (") + condition
+           + QStringLiteral(") else false end");
 }
 
 QString OVNFind::idOrder(Dialect dialect)

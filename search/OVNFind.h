@@ -52,11 +52,13 @@ public:
     // What the text lines ask of the catalog server for each entry they test: the copies of its
     // long fields they hold and the passes over them (each change of case, each place of the text
     // compared with a pattern's characters).
-    OVNExpertCondition::Cost cost() const;
-    // A statement that lists one entry the search tests whose named long fields ("table.column")
-    // hold more than `largestBytes` bytes, its long fields left empty; "" when refused or for no
-    // column.
-    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect) const;
+    OVNExpertCondition::Cost cost(Dialect dialect) const;
+    // A statement that lists up to two entries the search leaves out (searchClause()) for their
+    // named long fields ("table.column") holding more than `largestBytes` bytes, of the
+    // categories `readableCategoryIds` when given, their long fields left empty; "" when refused
+    // or for no column.
+    QString oversizedStatement(const QStringList &longColumns, qint64 largestBytes, Dialect dialect,
+                               const std::optional<QStringList> &readableCategoryIds = std::nullopt) const;
     // What searchClause() ends with: its rows in the catalog's id order.
     static QString idOrder(Dialect dialect);
 
@@ -80,6 +82,11 @@ public:
     // long fields ("table.column") holds more than `bytes` bytes. The server reads the stored size,
     // not the field.
     static QString oversizedCondition(const QStringList &longColumns, qint64 bytes, Dialect dialect);
+    // `condition` tested only on the entries whose long fields fit what it asks of each
+    // (`cost`, OVNExpertCondition::largestFieldBytes()); false for the others, whose fields the
+    // server then neither copies nor compares (only their stored size is read). The condition as
+    // it is when it names no long field.
+    static QString testedWhereFitting(const QString &condition, const OVNExpertCondition::Cost &cost, Dialect dialect);
 
 private:
     void markFirstLine();

@@ -237,7 +237,7 @@ QString OVNFindLine::refusal() const
     return QString();
 }
 
-void OVNFindLine::addCost(OVNExpertCondition::Cost &cost) const
+void OVNFindLine::addCost(OVNExpertCondition::Cost &cost, Dialect dialect) const
 {
     if (!refusal().isEmpty())
         return;
@@ -246,7 +246,8 @@ void OVNFindLine::addCost(OVNExpertCondition::Cost &cost) const
         return;
     // The pattern as searchClause() writes it: escaped, with its two or four wildcards.
     const qsizetype pattern = likeLiteral(m_value).size() + (m_operator == 0 ? 4 : 2);
-    OVNExpertCondition::addCaseBlindTest(cost, f.table + QLatin1Char('.') + f.column, pattern, m_operator != 3);
+    OVNExpertCondition::addCaseBlindTest(cost, f.table + QLatin1Char('.') + f.column, pattern, m_operator != 3,
+                                         widthsOf(dialect));
 }
 
 std::optional<QString> OVNFindLine::searchClause(Dialect dialect) const

@@ -18,6 +18,12 @@ class OVNFindLine
 public:
     enum class Kind { Text = 1, Number = 2, Date = 3, Choice = 4, YesNo = 5 };
     enum class Dialect { SQLite, PostgreSQL };
+    // SQLite keeps no column to its declared type and width; a server does.
+    static OVNExpertCondition::Widths widthsOf(Dialect dialect)
+    {
+        return dialect == Dialect::SQLite ? OVNExpertCondition::Widths::Unenforced
+                                          : OVNExpertCondition::Widths::Enforced;
+    }
 
     struct Field {
         QString group; // the header above the field in the menu ("" within a group)
@@ -71,8 +77,8 @@ public:
     std::optional<QString> searchClause(Dialect dialect) const;
 
     // Adds what the line's test asks of the catalog server for each entry (a text test of a long
-    // field); nothing for a refused line.
-    void addCost(OVNExpertCondition::Cost &cost) const;
+    // field, or of any field on SQLite); nothing for a refused line.
+    void addCost(OVNExpertCondition::Cost &cost, Dialect dialect) const;
 
     QVariantMap searchSettings() const;
     // Restores a "SearchLine". A field it names that the table lacks leaves the line without a

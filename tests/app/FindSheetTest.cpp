@@ -153,8 +153,8 @@ TEST_P(FindSheetTest, FindSaveSelectEditAndSaveAgain)
 }
 
 // A find, and the smart folder saved from it, over an entry whose description is too large for
-// its pattern shows nothing and says which entry; a short pattern over it finds it.
-TEST_P(FindSheetTest, ALongPatternOverALargeDescriptionIsRefusedNamingTheEntry)
+// its pattern leaves that entry out and says which; a short pattern over it finds it.
+TEST_P(FindSheetTest, ALongPatternOverALargeDescriptionLeavesTheEntryOutNamed)
 {
     const QString planted = entry(studio, "planted");
     ASSERT_TRUE(db.updateMediaListEntry(planted, "fulldesc", QString(1 << 20, QLatin1Char('a')) + "needle"));

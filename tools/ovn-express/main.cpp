@@ -7,9 +7,10 @@
 // the system's user database, as in the program; never $USER), or with --login the one whose
 // password is read as one line from standard input; an account the catalog does not let in is
 // refused as the program refuses it, and reads nothing. Prints "found: N", then
-// "MID<TAB>DISPLAYTAG" per entry; --rate N then rates every entry found as the panel's rating
-// menu does and prints "rated: N", or, when the user may not change one of them, "refused: " and
-// the program's privilege text, writing nothing. A refused search prints "refused: MESSAGE", a stopped one
+// "MID<TAB>DISPLAYTAG" per entry (an entry left out for fields too large for the search is named
+// on standard error, "left out: MESSAGE"); --time-limit takes at most 300 seconds; --rate N then rates every entry
+// found as the panel's rating menu does and prints "rated: N", or, when the user may not change one of them, "refused:
+// " and the program's privilege text, writing nothing. A refused search prints "refused: MESSAGE", a stopped one
 // "stopped: MESSAGE"; both exit 1, as does a catalog that cannot be opened; 2 is a wrong command
 // line. Control characters of the catalog's text are printed as \xHH.
 
@@ -125,7 +126,9 @@ int main(int argc, char *argv[])
         } else if (option == QLatin1String("--in")) {
             inTitle = args.takeFirst();
         } else if (option == QLatin1String("--time-limit")) {
-            const std::optional<double> seconds = ToolNumber::real("--time-limit", args.takeFirst(), 0.001, 1e6);
+            // No member holds the shared server longer than any other search may.
+            const std::optional<double> seconds = ToolNumber::real(
+                "--time-limit", args.takeFirst(), 0.001, OVNDatabaseAccess::searchTimeLimitCeilingMs / 1000.0);
             if (!seconds)
                 return 2;
             timeLimit = *seconds;
@@ -235,6 +238,8 @@ int main(int argc, char *argv[])
     if (outcome.status != Status::Found)
         return finish("refused", outcome.message);
 
+    if (!outcome.leftOut.isEmpty())
+        std::fprintf(stderr, "left out: %s\n", ToolText::utf8(outcome.leftOut).constData());
     std::printf("found: %lld\n", static_cast<long long>(outcome.records.size()));
     QByteArray lines;
     for (const MediaRecordRef &record : outcome.records) {

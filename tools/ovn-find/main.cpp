@@ -1,7 +1,8 @@
 // ovn-find CATALOG SETTINGS [--save NAME] | ovn-find CATALOG --smart-folder ID: compiles a search
 // as the find sheet does and runs it. CATALOG is a catalog file or postgresql://USER@HOST[:PORT]/DB;
 // SETTINGS a property-list file (XML or text form) of {"CATALOG", "LINES"}; the search-in list is
-// the catalog window's. Prints "sql: STATEMENT", "found: N", then "MID<TAB>DISPLAYTAG" per entry;
+// the catalog window's. Prints "sql: STATEMENT", "found: N", then "MID<TAB>DISPLAYTAG" per entry
+// (an entry left out for texts too large for the lines is named on standard error, "left out: ");
 // --save stores the search as a smart folder and prints "saved: ID"; a refused search prints
 // "refused: MESSAGE" and exits 1, as does a catalog that cannot be opened; 2 is a wrong command
 // line. The search-in list holds only categories the user may read; a folder covers every readable
@@ -131,7 +132,8 @@ int main(int argc, char *argv[])
         return refuse(refusal);
     const QString sql = find.searchClause(OVNFind::dialectOf(*db));
     std::printf("sql: %s\n", ToolText::utf8(sql).constData());
-    // As the find sheet: refused when an entry's texts are too large for what the lines ask of each.
+    // As the find sheet: an entry whose texts are too large for what the lines ask of each is left
+    // out, and named when the user may read it.
     const OVNDatabaseAccess::ReadOnlySearch checked = OVNExpressSearch::checkFieldSizes(*db, find);
     if (checked.status == OVNDatabaseAccess::ReadOnlySearch::Status::Failed)
         return refuse(OVNExpressSearch::failureText(*db));
@@ -148,6 +150,8 @@ int main(int argc, char *argv[])
     if (!readable)
         return refuse(unreadable);
     const MediaList &found = *readable;
+    if (!checked.leftOut.isEmpty())
+        std::fprintf(stderr, "left out: %s\n", ToolText::utf8(checked.leftOut).constData());
     std::printf("found: %lld\n", static_cast<long long>(found.size()));
     QByteArray lines;
     for (const MediaRecordRef &record : found) {
