@@ -32,6 +32,8 @@ struct Options {
     // Its data and address-space limits (0: none).
     unsigned long long data = 0;
     unsigned long long addressSpace = 0;
+    // The descriptors it may hold (0: as many as it inherited the right to).
+    unsigned long long descriptors = 0;
     // The threads it may hold at once.
     unsigned long long threads = 256;
     // A template that forks a child per request (see ChildConfinement::confineForkedChild).
