@@ -64,4 +64,11 @@ QVariantMap probe(const QString &file, pid_t parent, QThreadPool *pool);
 // `where` (the movie player tries them from its own kinds of thread).
 QStringList tryRoads(const QString &file, pid_t parent, const char *where);
 
+// Test builds: takes memory every way a hostile file could, each way until the kernel refuses
+// (or 4 GiB), and gives it back before the next: memory written and made read-only, mapped
+// PROT_NONE and opened, shared anonymous memory, threads of the default stack, and pipes filled.
+// Says in the map's "damage" how far each went, "ROAD: N KiB" joined by commas (the threads'
+// stacks, the pipes' bytes), and "address space: N KiB", the limit it ran under (0: none).
+QVariantMap takeMemory();
+
 } // namespace DecoderSandbox

@@ -230,7 +230,8 @@ QSize boxOf(const QVariantMap &request)
 // crash, of OVN_DECODER_TEST_HANG hang in a system call, as a fault inside a library or a read
 // on a stalled mount would; of OVN_DECODER_TEST_WAIT wait until a file "PATH.go" exists (a slow
 // file the test lets go); of OVN_DECODER_TEST_PROBE try what the sandbox refuses and report it as
-// the file's damage.
+// the file's damage; of OVN_DECODER_TEST_TAKE_MEMORY take memory every way it can and report how
+// far each went (DecoderSandbox::takeMemory).
 void testTriggers(const QString &path)
 {
     const QString crash = qEnvironmentVariable("OVN_DECODER_TEST_CRASH");
@@ -570,6 +571,9 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
         return DecoderSandbox::probe(path, ::getppid(), QThreadPool::globalInstance());
+    const QString takesMemory = qEnvironmentVariable("OVN_DECODER_TEST_TAKE_MEMORY");
+    if (!takesMemory.isEmpty() && path.contains(takesMemory))
+        return DecoderSandbox::takeMemory();
 #endif
     // A movie stays open for its frames only: no other file finds its state.
     if (operation != QLatin1String("movieFrame"))
