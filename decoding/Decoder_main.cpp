@@ -808,18 +808,17 @@ enum class Outcome : char { Next, ProgramGone, Failed };
 enum class Fork { Usual, Whole };
 
 // A child's address space: what its template maps when it forks it (the libraries, the
-// template's heap and its main thread's stack), its data limit, and what it maps besides: its
-// main thread's stack grown to its limit, the stacks of the threads it starts (Qt's helpers, one
-// a processor with a small stack of their own, and the libraries' threads, LibRaw's and FFmpeg's,
-// of the size set in main), and for a child of a template that kept every library, the movie and
-// document readers' libraries it loads at its first movie or document, and the fonts a document
-// maps. Nothing else: a child that maps more, of whatever kind, is refused the mapping, and its
-// decode ends as one that needs more memory.
+// template's heap and its main thread's stack), its data limit (which holds its heap, its
+// threads' stacks and its file's mapping, the decoding budget counting that too), and what it maps
+// besides, none of which is data: its main thread's stack grown to its limit, its threads' guard
+// pages, and for a child of a template that kept every library, the movie and document readers'
+// libraries it loads at its first movie or document (some 110 MiB) and the fonts a document maps.
+// Nothing else: a child that maps more, of whatever kind or protection, is refused the mapping,
+// and its decode ends as one that needs more memory.
 constexpr unsigned long long mainStackBytes = 8ULL << 20;
 constexpr unsigned long long threadStackBytes = 2ULL << 20;
-constexpr unsigned long long helperStackBytes = 1ULL << 20; // 512 KiB and its guard, rounded up
-constexpr unsigned long long libraryThreads = 24;
-constexpr unsigned long long readersLibraryBytes = 320ULL << 20;
+constexpr unsigned long long guardPageBytes = 8ULL << 20;
+constexpr unsigned long long readersLibraryBytes = 224ULL << 20;
 
 struct ChildMemory {
     unsigned long long data = 0; // the decoder's data limit (0: none, nor an address-space limit)
@@ -839,9 +838,8 @@ unsigned long long childAddressSpace(Fork kind)
                                                                 : ChildConfinement::mappedBytes(childMemory.gauge);
     if (mapped == 0)
         return 0;
-    const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-    return mapped + childMemory.data + mainStackBytes + (unsigned long long)(processors)*helperStackBytes
-           + libraryThreads * threadStackBytes + (kind == Fork::Whole ? readersLibraryBytes : 0);
+    return mapped + childMemory.data + mainStackBytes + guardPageBytes
+           + (kind == Fork::Whole ? readersLibraryBytes : 0);
 }
 
 // Forks the child that answers the request, hands it to the program and waits for its end.
