@@ -33,10 +33,8 @@
 
 namespace {
 
-// What dcraw maps beside its data (its libraries, the module it preloads, its stack), and what
-// the launcher maps beside what it mapped at its start and its data (its stack grown, the
+// What the launcher maps beside what it mapped at its start and its data (its stack grown, the
 // sandbox's own setting up).
-constexpr unsigned long long dcrawBeyondData = 64ULL << 20;
 constexpr unsigned long long launcherBeyondData = 32ULL << 20;
 
 // The pipe dcraw writes to, read through a buffer.
@@ -145,13 +143,7 @@ bool writeAll(const void *data, qint64 size)
         allowances.files.push_back({interpreter, true, true, false});
     allowances.startsProgram = true;
     allowances.parent = parent;
-    allowances.data = memory;
-    // Its libraries (dcraw maps a few MiB of them, the module it preloads a few more) and its
-    // stack beside its data.
-    allowances.addressSpace = memory + dcrawBeyondData;
-    // Its file, its output, standard input and error, and the libraries the loader opens one at a
-    // time.
-    allowances.descriptors = 16;
+    DcrawConfinement::bound(allowances, memory);
     if (ChildConfinement::confine(allowances) == ChildConfinement::Confined::Failed)
         _exit(127);
     // To standard output, the camera's white balance, half size, not turned (the turn is the
