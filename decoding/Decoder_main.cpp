@@ -816,6 +816,8 @@ enum class Fork { Usual, Whole };
 // Nothing else: a child that maps more, of whatever kind or protection, is refused the mapping,
 // and its decode ends as one that needs more memory.
 constexpr unsigned long long mainStackBytes = 8ULL << 20;
+// The stack of a thread a library starts (LibRaw's, FFmpeg's): 2 MiB rather than the C library's
+// 8, which a few dozen threads would take out of the data limit.
 constexpr unsigned long long threadStackBytes = 2ULL << 20;
 constexpr unsigned long long guardPageBytes = 8ULL << 20;
 constexpr unsigned long long readersLibraryBytes = 224ULL << 20;
