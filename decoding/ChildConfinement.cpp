@@ -10,6 +10,7 @@
 #include <linux/capability.h>
 #include <linux/kcmp.h>
 #include <linux/landlock.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -22,6 +23,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -65,6 +67,40 @@ void ChildConfinement::limit(int resource, unsigned long long value)
 {
     const rlimit bounds{rlim_t(value), rlim_t(value)};
     ::setrlimit(resource, &bounds);
+}
+
+bool ChildConfinement::lowerLimit(int resource, unsigned long long value)
+{
+    rlimit bounds{};
+    if (::getrlimit(resource, &bounds) != 0)
+        return false;
+    const rlim_t lowered = bounds.rlim_max == RLIM_INFINITY ? rlim_t(value) : std::min(rlim_t(value), bounds.rlim_max);
+    bounds = {lowered, lowered};
+    return ::setrlimit(resource, &bounds) == 0;
+}
+
+int ChildConfinement::openMappedGauge() { return ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC); }
+
+unsigned long long ChildConfinement::mappedBytes(int gauge)
+{
+    char text[128];
+    const ssize_t count = gauge >= 0 ? ::pread(gauge, text, sizeof text - 1, 0) : -1;
+    if (count <= 0)
+        return 0;
+    text[count] = '\0';
+    // Its first field: every mapping's pages.
+    return std::strtoull(text, nullptr, 10) * (unsigned long long)(::sysconf(_SC_PAGESIZE));
+}
+
+void ChildConfinement::sizeThreadStacks(unsigned long long threadBytes, unsigned long long mainBytes)
+{
+    pthread_attr_t attributes;
+    if (::pthread_attr_init(&attributes) == 0) {
+        ::pthread_attr_setstacksize(&attributes, size_t(threadBytes));
+        ::pthread_setattr_default_np(&attributes);
+        ::pthread_attr_destroy(&attributes);
+    }
+    lowerLimit(RLIMIT_STACK, mainBytes);
 }
 
 int ChildConfinement::landlockVersion()
@@ -465,6 +501,8 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
         limit(RLIMIT_DATA, allowances.data);
     if (allowances.addressSpace > 0)
         limit(RLIMIT_AS, allowances.addressSpace);
+    if (allowances.descriptors > 0 && !lowerLimit(RLIMIT_NOFILE, allowances.descriptors))
+        return Confined::Failed;
     limit(RLIMIT_CORE, 0);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return Confined::Failed;

@@ -17,8 +17,12 @@
 // - a thread cap: the child enters a user namespace of its own, where RLIMIT_NPROC counts its own
 //   tasks only (where the system allows no such namespace, the cap counts the user's tasks as they
 //   are now plus the child's allowance);
-// - memory: a data limit, and an address-space limit that counts every mapping; the filter refuses
-//   shared anonymous and grows-down mappings, which the data limit would not count;
+// - memory: a data limit, and an address-space limit that counts every mapping whatever its kind
+//   or protection (memory written and then made read-only, or mapped PROT_NONE and opened later,
+//   leaves the data limit's count but never this one); the filter refuses shared anonymous and
+//   grows-down mappings besides;
+// - descriptors: a limit of the few a child holds, so that pipes and sockets cannot pile up
+//   kernel memory that no memory limit counts;
 // - the file system as Landlock leaves it: only the child's read list (see Rule), no writing,
 //   removing or making of anything, no TCP, no abstract sockets or signals out of the child;
 // - a system-call filter by allow-list: the child's own list of calls, and of the rest only
@@ -34,6 +38,21 @@ bool endWithParent(pid_t parent);
 
 // A limit, soft and hard alike.
 void limit(int resource, unsigned long long value);
+
+// Lowers a limit, soft and hard alike, to `value`, or to the hard limit held already where that is
+// lower (a hard limit is never raised). False when it could not be set.
+bool lowerLimit(int resource, unsigned long long value);
+
+// The address space this process maps (what RLIMIT_AS counts: its VmSize), read through
+// `gauge`, its /proc/self/statm as openMappedGauge() opened it: a template opens it before it is
+// confined, since its read list holds none of its process's files. 0 when it cannot tell.
+int openMappedGauge();
+unsigned long long mappedBytes(int gauge);
+
+// The stack of every thread started from now on without a size of its own (a library's, a
+// std::thread), instead of the C library's 8 MiB: each counts whole in the address-space limit.
+// Also bounds the main thread's stack. Call it before the first thread.
+void sizeThreadStacks(unsigned long long threadBytes, unsigned long long mainBytes);
 
 // One entry of a read list. Rules whose path is missing are skipped.
 struct Rule {
@@ -58,6 +77,7 @@ struct Allowances {
                                          // confineForkedChild)
     unsigned long long data = 0;         // RLIMIT_DATA (0: unlimited)
     unsigned long long addressSpace = 0; // RLIMIT_AS (0: unlimited)
+    unsigned long long descriptors = 0;  // RLIMIT_NOFILE: the descriptors it may hold (0: as it is)
     unsigned long long threads = 256;    // tasks it may hold at once, itself included
     pid_t parent = 0;                    // the process it ends with (0: none is set here)
 };

@@ -28,4 +28,16 @@ inline ChildConfinement::Allowances program()
     return allowances;
 }
 
+// Its memory: `memory` of data, its libraries (dcraw maps a few MiB of them, the module it
+// preloads a few more) and its stack beside it in its address space, which counts every mapping
+// whatever is written or protected in it; and its file, its output, standard input and error and
+// the libraries the loader opens one at a time for descriptors.
+constexpr unsigned long long beyondData = 64ULL << 20;
+inline void bound(ChildConfinement::Allowances &allowances, unsigned long long memory)
+{
+    allowances.data = memory;
+    allowances.addressSpace = memory + beyondData;
+    allowances.descriptors = 16;
+}
+
 } // namespace DcrawConfinement

@@ -19,10 +19,12 @@
 #include <QImage>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -30,6 +32,10 @@
 #include <vector>
 
 namespace {
+
+// What the launcher maps beside what it mapped at its start and its data (its stack grown, the
+// sandbox's own setting up).
+constexpr unsigned long long launcherBeyondData = 32ULL << 20;
 
 // The pipe dcraw writes to, read through a buffer.
 class Input
@@ -137,9 +143,7 @@ bool writeAll(const void *data, qint64 size)
         allowances.files.push_back({interpreter, true, true, false});
     allowances.startsProgram = true;
     allowances.parent = parent;
-    allowances.data = memory;
-    // Its libraries and stack beside its data.
-    allowances.addressSpace = memory + (256ULL << 20);
+    DcrawConfinement::bound(allowances, memory);
     if (ChildConfinement::confine(allowances) == ChildConfinement::Confined::Failed)
         _exit(127);
     // To standard output, the camera's white balance, half size, not turned (the turn is the
@@ -192,9 +196,27 @@ int main(int argc, char **argv)
         runDcraw(dcraw, file, ends[1], self, memory);
     ::close(ends[1]);
 
-    // The reduced picture and the Qt libraries: far less than a decoder's limit.
-    ChildConfinement::limit(RLIMIT_DATA, (256ULL << 20) + 3ULL * 4 * box.width() * box.height());
-    if (!DecoderSandbox::enter())
+    // The reduced picture (its averages, the picture scaled and converted: 12 bytes a pixel of the
+    // box) beside the launcher's own buffers, never more than the larger decoder may hold.
+    DecoderSandbox::Options sandbox;
+    sandbox.data = std::min(memory, (256ULL << 20) + 3ULL * 4 * box.width() * box.height());
+#ifndef OVN_DECODER_WATCHED
+    // Every mapping counts besides, whatever its kind or protection: what the launcher maps now
+    // (Qt and the C library), that data, and its main thread's stack. Qt's scaling may start
+    // threads: their stacks are data, and they share one arena of the allocator (each further one
+    // would reserve 64 MiB).
+    mallopt(M_ARENA_MAX, 1);
+    const int gauge = ChildConfinement::openMappedGauge();
+    const unsigned long long mapped = ChildConfinement::mappedBytes(gauge);
+    if (gauge >= 0)
+        ::close(gauge);
+    if (mapped == 0)
+        return DcrawPicture::exitNoPicture;
+    sandbox.addressSpace = mapped + sandbox.data + launcherBeyondData;
+#endif
+    // The pipe from dcraw, standard output and error.
+    sandbox.descriptors = 16;
+    if (!DecoderSandbox::enter(sandbox))
         return DcrawPicture::exitNoPicture;
 
     Input input(ends[0]);

@@ -44,6 +44,7 @@ ChildConfinement::Allowances DecoderSandbox::allowances(const Options &options)
     allowances.parent = options.parent;
     allowances.data = options.data;
     allowances.addressSpace = options.addressSpace;
+    allowances.descriptors = options.descriptors;
     allowances.threads = options.threads;
     allowances.startsChildren = options.startsChildren;
     return allowances;

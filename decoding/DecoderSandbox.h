@@ -32,6 +32,8 @@ struct Options {
     // Its data and address-space limits (0: none).
     unsigned long long data = 0;
     unsigned long long addressSpace = 0;
+    // The descriptors it may hold (0: as many as it inherited the right to).
+    unsigned long long descriptors = 0;
     // The threads it may hold at once.
     unsigned long long threads = 256;
     // A template that forks a child per request (see ChildConfinement::confineForkedChild).
@@ -61,5 +63,12 @@ QVariantMap probe(const QString &file, pid_t parent, QThreadPool *pool);
 // Test builds: every road of the probe above, tried from the calling thread only, WHERE being
 // `where` (the movie player tries them from its own kinds of thread).
 QStringList tryRoads(const QString &file, pid_t parent, const char *where);
+
+// Test builds: takes memory every way a hostile file could, each way until the kernel refuses
+// (or 4 GiB), and gives it back before the next: memory written and made read-only, mapped
+// PROT_NONE and opened, shared anonymous memory, threads of the default stack, and pipes filled.
+// Says in the map's "damage" how far each went, "ROAD: N KiB" joined by commas (the threads'
+// stacks, the pipes' bytes), and "address space: N KiB", the limit it ran under (0: none).
+QVariantMap takeMemory();
 
 } // namespace DecoderSandbox

@@ -24,6 +24,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -305,6 +306,113 @@ QStringList DecoderSandbox::tryRoads(const QString &file, pid_t parent, const ch
                     .arg(QLatin1String(where),
                          readsSomething("/etc/ld.so.cache") ? QStringLiteral("taken") : QStringLiteral("refused"));
     return outcomes;
+}
+
+namespace {
+
+constexpr size_t memoryRoadCeiling = size_t(4) << 30;
+constexpr size_t memoryRoadStep = size_t(16) << 20;
+
+// Maps `step` at a time with `protection`, opens it with `opened` (0: as mapped), writes every
+// page and makes it `after` (0: as it is), until a call is refused or the ceiling is reached;
+// answers the bytes written, all of them given back.
+size_t takeMappings(int flags, int protection, int opened, int after)
+{
+    std::vector<void *> taken;
+    size_t written = 0;
+    while (written < memoryRoadCeiling) {
+        void *at = ::mmap(nullptr, memoryRoadStep, protection, flags, -1, 0);
+        if (at == MAP_FAILED)
+            break;
+        taken.push_back(at);
+        if (opened != 0 && ::mprotect(at, memoryRoadStep, opened) != 0)
+            break;
+        std::memset(at, 0x5a, memoryRoadStep);
+        written += memoryRoadStep;
+        if (after != 0 && ::mprotect(at, memoryRoadStep, after) != 0)
+            break;
+    }
+    for (void *at : taken)
+        ::munmap(at, memoryRoadStep);
+    return written;
+}
+
+// Starts threads of the default stack, each waiting, until one is refused (or 3000); answers
+// their stacks' bytes.
+size_t takeThreads()
+{
+    pthread_attr_t defaults;
+    size_t stack = 0;
+    if (pthread_getattr_default_np(&defaults) == 0) {
+        pthread_attr_getstacksize(&defaults, &stack);
+        pthread_attr_destroy(&defaults);
+    }
+    int gate[2];
+    if (::pipe2(gate, O_CLOEXEC) != 0)
+        return 0;
+    std::vector<pthread_t> threads;
+    for (int i = 0; i < 3000 && stack * threads.size() < memoryRoadCeiling; ++i) {
+        pthread_t thread;
+        if (pthread_create(
+                &thread, nullptr,
+                [](void *fd) -> void * {
+                    char byte;
+                    while (::read(int(reinterpret_cast<intptr_t>(fd)), &byte, 1) < 0 && errno == EINTR) {}
+                    return nullptr;
+                },
+                reinterpret_cast<void *>(intptr_t(gate[0])))
+            != 0)
+            break;
+        threads.push_back(thread);
+    }
+    ::close(gate[1]);
+    for (const pthread_t thread : threads)
+        pthread_join(thread, nullptr);
+    ::close(gate[0]);
+    return stack * threads.size();
+}
+
+// Opens pipes until one is refused and fills each; answers the bytes the pipes hold.
+size_t takePipes()
+{
+    std::vector<int> ends;
+    size_t held = 0;
+    static const char block[4096] = {};
+    for (int i = 0; i < 100000 && held < memoryRoadCeiling; ++i) {
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            break;
+        ends.push_back(pipe[0]);
+        ends.push_back(pipe[1]);
+        for (ssize_t written; (written = ::write(pipe[1], block, sizeof block)) > 0;)
+            held += size_t(written);
+    }
+    for (const int fd : ends)
+        ::close(fd);
+    return held;
+}
+
+} // namespace
+
+QVariantMap DecoderSandbox::takeMemory()
+{
+    const std::pair<const char *, std::function<size_t()>> roads[] = {
+        {"written and made read-only",
+         [] { return takeMappings(MAP_PRIVATE | MAP_ANONYMOUS, PROT_READ | PROT_WRITE, 0, PROT_READ); }},
+        {"mapped PROT_NONE and opened",
+         [] { return takeMappings(MAP_PRIVATE | MAP_ANONYMOUS, PROT_NONE, PROT_READ | PROT_WRITE, 0); }},
+        {"shared anonymous", [] { return takeMappings(MAP_SHARED | MAP_ANONYMOUS, PROT_READ | PROT_WRITE, 0, 0); }},
+        {"threads", takeThreads},
+        {"pipes", takePipes},
+    };
+    QStringList outcomes;
+    for (const auto &[road, take] : roads)
+        outcomes << QStringLiteral("%1: %2 KiB").arg(QLatin1String(road)).arg(quint64(take() >> 10));
+    rlimit addressSpace{};
+    ::getrlimit(RLIMIT_AS, &addressSpace);
+    outcomes << QStringLiteral("address space: %1 KiB")
+                    .arg(addressSpace.rlim_cur == RLIM_INFINITY ? 0 : quint64(addressSpace.rlim_cur >> 10));
+    return {{QStringLiteral("damage"), outcomes.join(QLatin1Char(','))}};
 }
 
 QVariantMap DecoderSandbox::probe(const QString &file, pid_t parent, QThreadPool *pool)

@@ -230,7 +230,8 @@ QSize boxOf(const QVariantMap &request)
 // crash, of OVN_DECODER_TEST_HANG hang in a system call, as a fault inside a library or a read
 // on a stalled mount would; of OVN_DECODER_TEST_WAIT wait until a file "PATH.go" exists (a slow
 // file the test lets go); of OVN_DECODER_TEST_PROBE try what the sandbox refuses and report it as
-// the file's damage.
+// the file's damage; of OVN_DECODER_TEST_TAKE_MEMORY take memory every way it can and report how
+// far each went (DecoderSandbox::takeMemory).
 void testTriggers(const QString &path)
 {
     const QString crash = qEnvironmentVariable("OVN_DECODER_TEST_CRASH");
@@ -570,6 +571,9 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
     if (!probe.isEmpty() && path.contains(probe))
         return DecoderSandbox::probe(path, ::getppid(), QThreadPool::globalInstance());
+    const QString takesMemory = qEnvironmentVariable("OVN_DECODER_TEST_TAKE_MEMORY");
+    if (!takesMemory.isEmpty() && path.contains(takesMemory))
+        return DecoderSandbox::takeMemory();
 #endif
     // A movie stays open for its frames only: no other file finds its state.
     if (operation != QLatin1String("movieFrame"))
@@ -660,9 +664,14 @@ bool mayNeedHelperThreads(const std::vector<int> &descriptors)
     return descriptors.empty() || ::fstat(descriptors.front(), &status) != 0 || status.st_size >= largeFileBytes;
 }
 
-int serve(pid_t template_, bool thumbnails, QByteArray body, const std::vector<int> &descriptors)
+int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QByteArray body,
+          const std::vector<int> &descriptors)
 {
     if (!ChildConfinement::confineForkedChild(template_))
+        return 1;
+    // Before it reads a byte of its file: whatever it maps from here on, written, protected,
+    // reserved or shared, counts.
+    if (addressSpace > 0 && !ChildConfinement::lowerLimit(RLIMIT_AS, addressSpace))
         return 1;
     // Each thread made costs a file's process its start and end; most files need none.
     if (!thumbnails || mayNeedHelperThreads(descriptors))
@@ -798,6 +807,43 @@ enum class Outcome : char { Next, ProgramGone, Failed };
 // A child of the template that gave libraries up, for a usual file, or of one that kept them all.
 enum class Fork { Usual, Whole };
 
+// A child's address space: what its template maps when it forks it (the libraries, the
+// template's heap and its main thread's stack), its data limit (which holds its heap, its
+// threads' stacks and its file's mapping, the decoding budget counting that too), and what it maps
+// besides, none of which is data: its main thread's stack grown to its limit, its threads' guard
+// pages, and for a child of a template that kept every library, the movie and document readers'
+// libraries it loads at its first movie or document (some 110 MiB) and the fonts a document maps.
+// Nothing else: a child that maps more, of whatever kind or protection, is refused the mapping,
+// and its decode ends as one that needs more memory.
+constexpr unsigned long long mainStackBytes = 8ULL << 20;
+// The stack of a thread a library starts (LibRaw's, FFmpeg's): 2 MiB rather than the C library's
+// 8, which a few dozen threads would take out of the data limit.
+constexpr unsigned long long threadStackBytes = 2ULL << 20;
+constexpr unsigned long long guardPageBytes = 8ULL << 20;
+constexpr unsigned long long readersLibraryBytes = 224ULL << 20;
+
+struct ChildMemory {
+    unsigned long long data = 0; // the decoder's data limit (0: none, nor an address-space limit)
+    int gauge = -1;              // the template's mapping, read before each fork
+    // A whole template cannot read its own mapping: what its parent mapped when it forked it, and
+    // the request it holds with the one before it kept by the allocator (see runWholeTemplate).
+    bool wholeTemplate = false;
+    unsigned long long wholeTemplateMapped = 0;
+};
+ChildMemory childMemory;
+
+unsigned long long childAddressSpace(Fork kind)
+{
+    if (childMemory.data == 0)
+        return 0;
+    const unsigned long long mapped = childMemory.wholeTemplate ? childMemory.wholeTemplateMapped
+                                                                : ChildConfinement::mappedBytes(childMemory.gauge);
+    if (mapped == 0)
+        return 0;
+    return mapped + childMemory.data + mainStackBytes + guardPageBytes
+           + (kind == Fork::Whole ? readersLibraryBytes : 0);
+}
+
 // Forks the child that answers the request, hands it to the program and waits for its end.
 // `link` is the socket between the two templates, which no child holds.
 Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vector<int> &descriptors, Fork kind,
@@ -808,6 +854,14 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
         closeAll(descriptors);
         return Outcome::Failed;
     }
+    // Measured here, where the template's mapping is known: its child cannot look.
+    const unsigned long long addressSpace = childAddressSpace(kind);
+    if (childMemory.data > 0 && addressSpace == 0) {
+        closeAll(descriptors);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return Outcome::Failed;
+    }
     // The template that gave libraries up runs none of their handlers for a fork (_Fork): it
     // holds one thread and no lock that a child could find taken.
     const pid_t child = kind == Fork::Usual ? ::_Fork() : ::fork();
@@ -816,6 +870,8 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
         // template's, nor any request but its own (and a movie's frames).
         if (link >= 0)
             ::close(link);
+        if (childMemory.gauge >= 0)
+            ::close(childMemory.gauge);
         if (::dup2(ends[1], DecoderProtocol::socketDescriptor) < 0)
             _exit(1);
         ::close(ends[0]);
@@ -824,7 +880,7 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
             TemplateLibraries::endOnReachingGivenUp();
         else
             ::prctl(PR_SET_NAME, childName);
-        _exit(serve(self, threads == 1, body, descriptors));
+        _exit(serve(self, threads == 1, addressSpace, body, descriptors));
     }
     // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
     closeAll(descriptors);
@@ -893,9 +949,16 @@ WholeTemplate startWholeTemplate(pid_t self, int threads)
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return {};
+    if (childMemory.data > 0)
+        childMemory.wholeTemplateMapped =
+            ChildConfinement::mappedBytes(childMemory.gauge) + 2ULL * DecoderProtocol::maxMapBytes;
     const pid_t whole = ::fork();
     if (whole == 0) {
         ::close(ends[0]);
+        childMemory.wholeTemplate = true;
+        if (childMemory.gauge >= 0)
+            ::close(childMemory.gauge);
+        childMemory.gauge = -1;
         if (!ChildConfinement::endWithParent(self))
             _exit(0);
         ::prctl(PR_SET_NAME, wholeTemplateName);
@@ -956,10 +1019,17 @@ void keepOnlyCharacterTypeLocale()
         ::setenv("LC_CTYPE", characterType.c_str(), 1);
 }
 
-// The decoder's address space beyond its data: the libraries it loads (Qt, LibRaw, FFmpeg,
-// poppler and their plugins), its threads' stacks and the allocator's reserved arenas, none of
-// which hold memory of their own until written.
+// The templates' own address space beyond their data: the libraries they load (Qt, LibRaw,
+// FFmpeg, poppler and their plugins) and their stacks, none of which hold memory of their own
+// until written. Each child is held to a limit of its own, far closer (see childAddressSpace).
 constexpr unsigned long long addressSpaceBeyondData = 1536ULL << 20;
+
+// The descriptors a template or a child holds at once: standard input, output and error, its
+// socket, a request's few openings (DecoderFiles::maxDescriptions), the link to the other
+// template and a child's socket and process handle, the event loop's, and what the readers open
+// themselves (a document's fonts, one at a time). Each pipe a child could open beyond these would
+// hold kernel memory that no limit counts.
+constexpr unsigned long long descriptorLimit = 64;
 
 } // namespace
 
@@ -971,6 +1041,10 @@ int main(int argc, char **argv)
     const long long memory = std::atoll(argv[1]);
     const int threads = std::atoi(argv[2]);
     std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
+    // One arena for every thread: each further one reserves 64 MiB of the address space that a
+    // child's limit counts, written or not. Small blocks still come from each thread's own cache.
+    mallopt(M_ARENA_MAX, 1);
+    ChildConfinement::sizeThreadStacks(threadStackBytes, mainStackBytes);
     // A decoder reads file after file of about the same size: each reuses the last one's buffers
     // instead of mapping and zeroing fresh pages (within its data limit all the same).
     HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
@@ -997,7 +1071,11 @@ int main(int argc, char **argv)
     if (memory > 0) {
         sandbox.data = (unsigned long long)(memory);
         sandbox.addressSpace = (unsigned long long)(memory) + addressSpaceBeyondData;
+        // Each child gets a limit of its own, from the template's mapping when it is forked.
+        childMemory.data = sandbox.data;
+        childMemory.gauge = ChildConfinement::openMappedGauge();
     }
+    sandbox.descriptors = descriptorLimit;
     if (!DecoderSandbox::enter(sandbox))
         return 1;
 

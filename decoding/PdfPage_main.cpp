@@ -70,7 +70,11 @@ int main(int argc, char **argv)
         return 1;
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) || !DecoderSandbox::enter())
+    // Its document, standard output and error, and the fonts and their caches poppler opens: a
+    // few dozen at most. Pipes beyond these would hold kernel memory that no limit counts.
+    DecoderSandbox::Options sandbox;
+    sandbox.descriptors = 64;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) || !DecoderSandbox::enter(sandbox))
         return 1;
     const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(&file);
     if (!document || document->isLocked() || index >= document->numPages())

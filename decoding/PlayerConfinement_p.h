@@ -14,9 +14,16 @@
 namespace PlayerConfinement {
 
 // The player's address space beyond its data: the libraries GStreamer loads (its plugins, libav
-// and their codecs, Qt), the stacks of its streaming and decoding threads and the allocator's
-// arenas (few: see Player_main.cpp), none of which hold memory until written.
-constexpr unsigned long long addressSpaceBeyondData = 2048ULL << 20;
+// and their codecs, Qt: some 170 MiB for a usual movie), the allocator's arenas (four of 64 MiB:
+// see Player_main.cpp) and its threads' guard pages (their stacks are data), none of which hold
+// memory until written. Memory that the player writes and makes read-only, or maps PROT_NONE and
+// opens later, counts here whatever the data limit sees.
+constexpr unsigned long long addressSpaceBeyondData = 768ULL << 20;
+
+// The descriptors it holds at once: standard input, output and error, its socket and the movie's
+// two openings, GStreamer's wake-up pipes and what its plugins open. Each pipe beyond these
+// would hold kernel memory that no limit counts.
+constexpr unsigned long long descriptors = 64;
 
 // GStreamer makes a thread per stream and queue, libav one per processor for each decoder: a
 // movie of several streams holds a few dozen.
@@ -55,6 +62,7 @@ inline ChildConfinement::Allowances allowances(unsigned long long memory, pid_t 
         allowances.calls.push_back(call);
     allowances.data = memory;
     allowances.addressSpace = memory > 0 ? memory + addressSpaceBeyondData : 0;
+    allowances.descriptors = descriptors;
     allowances.threads = threads;
     allowances.parent = parent;
     return allowances;

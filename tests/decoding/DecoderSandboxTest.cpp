@@ -139,6 +139,87 @@ TEST(DecoderSandboxTest, EveryRoadOutOfADecoderIsRefusedAndItStillDecodes)
     qunsetenv("PGPASSWORD");
 }
 
+// A decoder taken over by its file takes memory every way it can: written and made read-only,
+// mapped PROT_NONE and opened, shared, as threads' stacks and as pipes' buffers. Each way stops
+// at the child's own limit, its decoder's memory and what it maps beside (libraries, stacks),
+// far below what the data limit alone let through (1.5 GiB in a thumbnail child); the pipes at a
+// few of them; and the count the tools add up sees no more than that either.
+TEST(DecoderSandboxTest, AChildThatTakesMemoryEveryWayIsStoppedAtItsLimit)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "sanitizer builds run their decoders without memory limits";
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "sanitizer builds run their decoders without memory limits";
+#endif
+#endif
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString hostile = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-takes-memory.jpg")),
+                                                  hostilemedia::jpegOfNoise(16, 16, false));
+    const QString picture =
+        hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(96, 64, true));
+    constexpr qint64 kib = 1024;
+    // What a child maps beside its decoder's memory: its template's libraries, its threads'
+    // stacks and, in a template that kept every library, the movie and document readers'.
+    constexpr qint64 besideMemory = qint64(512) << 20;
+    const struct {
+        const char *road;
+        qint64 atLeast; // what every child may take that way: a few mappings, a few threads, a pipe
+        bool boundedByMemory;
+    } roads[] = {{"written and made read-only", 16 << 20, true},
+                 {"mapped PROT_NONE and opened", 16 << 20, true},
+                 {"shared anonymous", 0, true},
+                 {"threads", 2 << 20, true},
+                 {"pipes", 4 << 10, false}};
+    const struct {
+        Use use;
+        QSize box;
+        const char *name;
+    } children[] = {{Use::Thumbnail, QSize(8, 8), "thumbnail decoder, usual child"},
+                    {Use::Thumbnail, QSize(), "thumbnail decoder, whole template's child"},
+                    {Use::FullSize, QSize(8, 8), "full-size decoder"}};
+    for (const auto &[use, box, name] : children) {
+        SCOPED_TRACE(name);
+        MediaDecoder::endIdleDecoders();
+        const qint64 peaksBefore = MediaDecoder::endedChildren().peakBytes;
+        const qint64 bound = MediaDecoder::memoryLimit(use) + besideMemory;
+        const DecodeInterrupt::Scope limit(nullptr, 120s);
+        QMap<QString, qint64> taken;
+        QImage read;
+        {
+            MediaDecoder decoder(use);
+            const DecodeReport::Scope report;
+            decoder.read(hostile, box);
+            for (const QString &outcome : report.damage().split(QLatin1Char(','))) {
+                const qsizetype colon = outcome.lastIndexOf(QLatin1String(": "));
+                if (colon > 0 && outcome.endsWith(QLatin1String(" KiB")))
+                    taken.insert(outcome.left(colon).trimmed(), outcome.mid(colon + 2).chopped(4).toLongLong() * kib);
+            }
+            // The next file is read right.
+            read = decoder.read(picture);
+        }
+        EXPECT_EQ(read.size(), QSize(96, 64));
+        const qint64 addressSpace = taken.take(QStringLiteral("address space"));
+        EXPECT_GT(addressSpace, 0);
+        EXPECT_LE(addressSpace, bound);
+        for (const auto &[road, atLeast, boundedByMemory] : roads) {
+            ASSERT_TRUE(taken.contains(QLatin1String(road))) << road;
+            const qint64 bytes = taken.take(QLatin1String(road));
+            EXPECT_GE(bytes, atLeast) << road;
+            EXPECT_LE(bytes, boundedByMemory ? bound : qint64(4) << 20) << road;
+        }
+        EXPECT_TRUE(taken.isEmpty()) << "roads this test does not know: " << qPrintable(taken.keys().join(u','));
+
+        // The tools' count of the decoder's largest child holds what it held.
+        MediaDecoder::endIdleDecoders();
+        const qint64 peak = MediaDecoder::endedChildren().peakBytes - peaksBefore;
+        EXPECT_GT(peak, qint64(16) << 20);
+        EXPECT_LE(peak, bound);
+    }
+}
+
 // A decoder taken over by its file that answers honestly and then forges the pictures of the files
 // after it: each file is read by a process of its own, so every later file's picture is its own,
 // read one after another (as an import with one thread) and for both uses.

@@ -22,7 +22,8 @@ int main(int argc, char **argv)
 
     // The decoder program's test triggers (see decoding/Decoder_main.cpp): a file whose path holds
     // one of these makes the decoder reading it crash, hang, wait for a "PATH.go" file, take memory
-    // until its limit and fault, or try what its sandbox refuses. No real file is named so.
+    // until its limit and fault, take it every way a hostile file could, or try what its sandbox
+    // refuses. No real file is named so.
     qputenv("OVN_DECODER_TEST_CRASH", "ovn-decoder-crashes");
     qputenv("OVN_DECODER_TEST_HANG", "ovn-decoder-hangs");
     qputenv("OVN_DECODER_TEST_WAIT", "ovn-decoder-waits");
@@ -30,6 +31,7 @@ int main(int argc, char **argv)
     qputenv("OVN_DECODER_TEST_LIE", "ovn-decoder-lies");
     qputenv("OVN_DECODER_TEST_LARGE", "ovn-decoder-needs-more");
     qputenv("OVN_DECODER_TEST_EXHAUST", "ovn-decoder-exhausts");
+    qputenv("OVN_DECODER_TEST_TAKE_MEMORY", "ovn-decoder-takes-memory");
     // ... and the caller's opening of such a file stall, as on a mount that stopped answering.
     qputenv("OVN_DECODER_TEST_STALL_OPEN", "ovn-decoder-stalls-opening");
 

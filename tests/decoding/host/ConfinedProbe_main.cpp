@@ -5,6 +5,10 @@
 // OVN_DECODER_TEST_NO_LANDLOCK set, Landlock looks absent. Run by root, it first becomes the
 // unprivileged account 65534.
 //
+// confined_probe memory KIND: confines itself as KIND with KIND's memory limits ("dcraw" as the
+// larger decoder's dcraw, "player" as the player), takes memory every way it can
+// (DecoderSandbox::takeMemory) and prints how far each went, one a line.
+//
 // confined_probe linger KIND: a child confined as KIND tries to undo its end with this process
 // (PR_SET_PDEATHSIG, a session of its own), prints its pid and waits for ever.
 
@@ -36,6 +40,7 @@ ChildConfinement::Allowances allowancesOf(const char *kind, const QString &file)
                             {"/lib", true, false, false},
                             {"/etc/ld.so.cache", true, false, false}};
         allowances.startsProgram = true;
+        DcrawConfinement::bound(allowances, 640ULL << 20);
         return allowances;
     }
     if (std::strcmp(kind, "player") == 0)
@@ -82,6 +87,14 @@ int main(int argc, char **argv)
         }
         for (;;)
             ::pause();
+    }
+    if (std::strcmp(argv[1], "memory") == 0) {
+        if (!confineAs(argv[2], QString(), ::getppid()))
+            return 1;
+        const QString taken = DecoderSandbox::takeMemory().value(QStringLiteral("damage")).toString();
+        for (const QString &outcome : taken.split(QLatin1Char(',')))
+            std::printf("%s\n", qPrintable(outcome));
+        return 0;
     }
     const QString file = QString::fromLocal8Bit(argv[2]);
     if (!confineAs(argv[1], file, ::getppid())) {
